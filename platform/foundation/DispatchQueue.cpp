@@ -1,0 +1,454 @@
+#include "platform/foundation/DispatchQueue.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QThread>
+
+#include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace platform {
+
+namespace {
+
+// The queues whose strand the current thread holds, innermost last.
+thread_local std::vector<const DispatchQueue*> t_currentQueues;
+
+class CurrentQueueScope {
+public:
+    explicit CurrentQueueScope(const DispatchQueue* queue) { t_currentQueues.push_back(queue); }
+    ~CurrentQueueScope() { t_currentQueues.pop_back(); }
+    CurrentQueueScope(const CurrentQueueScope&) = delete;
+    CurrentQueueScope& operator=(const CurrentQueueScope&) = delete;
+};
+
+bool holdsQueue(const DispatchQueue* queue)
+{
+    return std::find(t_currentQueues.begin(), t_currentQueues.end(), queue) != t_currentQueues.end();
+}
+
+// The one pool every serial and global queue runs on. It is never destroyed: work may still be
+// queued while static objects are torn down at exit, and joining threads then would hang.
+class ThreadPool {
+public:
+    static ThreadPool& shared()
+    {
+        static ThreadPool* pool = new ThreadPool(std::max(8u, std::thread::hardware_concurrency() * 2));
+        return *pool;
+    }
+
+    void post(DispatchWork work)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_work.push_back(std::move(work));
+        }
+        m_ready.notify_one();
+    }
+
+private:
+    explicit ThreadPool(unsigned threadCount)
+    {
+        for (unsigned i = 0; i < threadCount; ++i)
+            std::thread([this] { run(); }).detach();
+    }
+
+    void run()
+    {
+        for (;;) {
+            DispatchWork work;
+            {
+                std::unique_lock lock(m_mutex);
+                m_ready.wait(lock, [this] { return !m_work.empty(); });
+                work = std::move(m_work.front());
+                m_work.pop_front();
+            }
+            work();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_ready;
+    std::deque<DispatchWork> m_work;
+};
+
+// Fires delayed work at its deadline by handing it to its queue. One thread for the process.
+class DelayedWorkThread {
+public:
+    static DelayedWorkThread& shared()
+    {
+        static DelayedWorkThread* thread = new DelayedWorkThread;
+        return *thread;
+    }
+
+    void schedule(std::chrono::steady_clock::time_point deadline, std::shared_ptr<DispatchQueue> queue,
+                  DispatchWork work)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_pending.emplace(deadline, Entry{std::move(queue), std::move(work)});
+        }
+        m_changed.notify_one();
+    }
+
+private:
+    struct Entry {
+        std::shared_ptr<DispatchQueue> queue;
+        DispatchWork work;
+    };
+
+    DelayedWorkThread()
+    {
+        std::thread([this] { run(); }).detach();
+    }
+
+    void run()
+    {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            if (m_pending.empty()) {
+                m_changed.wait(lock);
+                continue;
+            }
+            auto first = m_pending.begin();
+            if (std::chrono::steady_clock::now() < first->first) {
+                m_changed.wait_until(lock, first->first);
+                continue;
+            }
+            Entry entry = std::move(first->second);
+            m_pending.erase(first);
+            lock.unlock();
+            entry.queue->async(std::move(entry.work));
+            lock.lock();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::multimap<std::chrono::steady_clock::time_point, Entry> m_pending;
+};
+
+class MainQueue final : public DispatchQueue {
+public:
+    MainQueue()
+        : DispatchQueue("main")
+    {
+    }
+
+    void async(DispatchWork work) override
+    {
+        QCoreApplication* app = QCoreApplication::instance();
+        if (!app)
+            return; // No event loop will ever run it.
+        QMetaObject::invokeMethod(
+            app,
+            [this, work = std::move(work)] {
+                CurrentQueueScope scope(this);
+                work();
+            },
+            Qt::QueuedConnection);
+    }
+
+    void sync(const DispatchWork& work) override
+    {
+        QCoreApplication* app = QCoreApplication::instance();
+        if (!app || isMainThread()) {
+            CurrentQueueScope scope(this);
+            work();
+            return;
+        }
+        QMetaObject::invokeMethod(
+            app,
+            [this, &work] {
+                CurrentQueueScope scope(this);
+                work();
+            },
+            Qt::BlockingQueuedConnection);
+    }
+
+    bool isCurrent() const override { return isMainThread(); }
+    bool isSerial() const override { return true; }
+};
+
+class SerialQueue final : public DispatchQueue {
+public:
+    explicit SerialQueue(std::string label)
+        : DispatchQueue(std::move(label))
+    {
+    }
+
+    void async(DispatchWork work) override
+    {
+        bool startDrain = false;
+        {
+            std::lock_guard lock(m_mutex);
+            m_items.push_back(Item{std::move(work), nullptr});
+            if (!m_draining) {
+                m_draining = true;
+                startDrain = true;
+            }
+        }
+        if (startDrain)
+            scheduleDrain();
+    }
+
+    void sync(const DispatchWork& work) override
+    {
+        if (holdsQueue(this)) {
+            work();
+            return;
+        }
+        std::shared_ptr<Handoff> handoff;
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_draining || !m_items.empty()) {
+                handoff = std::make_shared<Handoff>();
+                m_items.push_back(Item{nullptr, handoff});
+            } else {
+                m_draining = true;
+            }
+        }
+        if (handoff) {
+            std::unique_lock lock(handoff->mutex);
+            handoff->ready.wait(lock, [&] { return handoff->granted; });
+        }
+        // The caller now holds the strand: nothing else on this queue runs until it is released.
+        {
+            CurrentQueueScope scope(this);
+            work();
+        }
+        releaseStrand();
+    }
+
+    bool isCurrent() const override { return holdsQueue(this); }
+    bool isSerial() const override { return true; }
+
+private:
+    struct Handoff {
+        std::mutex mutex;
+        std::condition_variable ready;
+        bool granted = false;
+    };
+    struct Item {
+        DispatchWork work;
+        std::shared_ptr<Handoff> handoff;
+    };
+
+    void scheduleDrain()
+    {
+        auto self = std::static_pointer_cast<SerialQueue>(shared_from_this());
+        ThreadPool::shared().post([self] { self->drain(); });
+    }
+
+    void releaseStrand()
+    {
+        bool more = false;
+        {
+            std::lock_guard lock(m_mutex);
+            more = !m_items.empty();
+            if (!more)
+                m_draining = false;
+        }
+        if (more)
+            scheduleDrain();
+    }
+
+    void drain()
+    {
+        // A bounded batch per turn keeps one busy queue from holding a pool thread forever.
+        constexpr int batchSize = 64;
+        for (int done = 0; done < batchSize; ++done) {
+            Item item;
+            {
+                std::lock_guard lock(m_mutex);
+                if (m_items.empty()) {
+                    m_draining = false;
+                    return;
+                }
+                item = std::move(m_items.front());
+                m_items.pop_front();
+            }
+            if (item.handoff) {
+                // Hand the strand to the thread waiting in sync; it resumes draining when done.
+                {
+                    std::lock_guard lock(item.handoff->mutex);
+                    item.handoff->granted = true;
+                }
+                item.handoff->ready.notify_one();
+                return;
+            }
+            CurrentQueueScope scope(this);
+            item.work();
+        }
+        scheduleDrain();
+    }
+
+    std::mutex m_mutex;
+    std::deque<Item> m_items;
+    bool m_draining = false;
+};
+
+class ConcurrentQueue final : public DispatchQueue {
+public:
+    explicit ConcurrentQueue(std::string label)
+        : DispatchQueue(std::move(label))
+    {
+    }
+
+    void async(DispatchWork work) override
+    {
+        ThreadPool::shared().post([this, self = shared_from_this(), work = std::move(work)] {
+            CurrentQueueScope scope(this);
+            work();
+        });
+    }
+
+    void sync(const DispatchWork& work) override
+    {
+        CurrentQueueScope scope(this);
+        work();
+    }
+
+    bool isCurrent() const override { return holdsQueue(this); }
+    bool isSerial() const override { return false; }
+};
+
+} // namespace
+
+void DispatchQueue::asyncAfter(std::chrono::nanoseconds delay, DispatchWork work)
+{
+    if (delay <= std::chrono::nanoseconds::zero()) {
+        async(std::move(work));
+        return;
+    }
+    auto now = std::chrono::steady_clock::now();
+    auto deadline = delay > std::chrono::steady_clock::time_point::max() - now
+                        ? std::chrono::steady_clock::time_point::max()
+                        : now + std::chrono::duration_cast<std::chrono::steady_clock::duration>(delay);
+    DelayedWorkThread::shared().schedule(deadline, shared_from_this(), std::move(work));
+}
+
+void DispatchQueue::asyncAfterSeconds(double seconds, DispatchWork work)
+{
+    // Not-a-number and negative delays run as soon as possible; huge ones saturate.
+    if (!(seconds > 0)) {
+        async(std::move(work));
+        return;
+    }
+    constexpr double maxSeconds = 1e9;
+    auto delay = std::chrono::duration<double>(std::min(seconds, maxSeconds));
+    asyncAfter(std::chrono::duration_cast<std::chrono::nanoseconds>(delay), std::move(work));
+}
+
+std::shared_ptr<DispatchQueue> DispatchQueue::main()
+{
+    static std::shared_ptr<DispatchQueue>* queue = new std::shared_ptr<DispatchQueue>(std::make_shared<MainQueue>());
+    return *queue;
+}
+
+std::shared_ptr<DispatchQueue> DispatchQueue::global(QualityOfService)
+{
+    static std::shared_ptr<DispatchQueue>* queue =
+        new std::shared_ptr<DispatchQueue>(std::make_shared<ConcurrentQueue>("global"));
+    return *queue;
+}
+
+std::shared_ptr<DispatchQueue> DispatchQueue::makeSerial(std::string label)
+{
+    return std::make_shared<SerialQueue>(std::move(label));
+}
+
+std::shared_ptr<DispatchQueue> DispatchQueue::makeConcurrent(std::string label)
+{
+    return std::make_shared<ConcurrentQueue>(std::move(label));
+}
+
+bool DispatchQueue::isMainThread()
+{
+    QCoreApplication* app = QCoreApplication::instance();
+    return app && QThread::currentThread() == app->thread();
+}
+
+DispatchQueue* DispatchQueue::current()
+{
+    if (!t_currentQueues.empty())
+        return const_cast<DispatchQueue*>(t_currentQueues.back());
+    if (isMainThread())
+        return main().get();
+    return nullptr;
+}
+
+struct DispatchGroup::State {
+    std::mutex mutex;
+    std::condition_variable emptied;
+    long count = 0;
+    std::vector<std::pair<std::shared_ptr<DispatchQueue>, DispatchWork>> notifications;
+};
+
+std::shared_ptr<DispatchGroup> DispatchGroup::make()
+{
+    auto group = std::shared_ptr<DispatchGroup>(new DispatchGroup);
+    group->m_state = std::make_shared<State>();
+    return group;
+}
+
+void DispatchGroup::enter()
+{
+    std::lock_guard lock(m_state->mutex);
+    ++m_state->count;
+}
+
+void DispatchGroup::leave()
+{
+    std::vector<std::pair<std::shared_ptr<DispatchQueue>, DispatchWork>> ready;
+    {
+        std::lock_guard lock(m_state->mutex);
+        if (m_state->count == 0)
+            return; // An unbalanced leave is ignored rather than driving the count negative.
+        if (--m_state->count > 0)
+            return;
+        ready.swap(m_state->notifications);
+    }
+    m_state->emptied.notify_all();
+    for (auto& [queue, work] : ready)
+        queue->async(std::move(work));
+}
+
+void DispatchGroup::notify(const std::shared_ptr<DispatchQueue>& queue, DispatchWork work)
+{
+    {
+        std::lock_guard lock(m_state->mutex);
+        if (m_state->count > 0) {
+            m_state->notifications.emplace_back(queue, std::move(work));
+            return;
+        }
+    }
+    queue->async(std::move(work));
+}
+
+bool DispatchGroup::wait(std::chrono::nanoseconds timeout)
+{
+    std::unique_lock lock(m_state->mutex);
+    auto empty = [this] { return m_state->count == 0; };
+    if (timeout == std::chrono::nanoseconds::max()) {
+        m_state->emptied.wait(lock, empty);
+        return true;
+    }
+    return m_state->emptied.wait_for(lock, timeout, empty);
+}
+
+void DispatchGroup::async(const std::shared_ptr<DispatchQueue>& queue, DispatchWork work)
+{
+    enter();
+    queue->async([self = shared_from_this(), work = std::move(work)] {
+        work();
+        self->leave();
+    });
+}
+
+} // namespace platform

@@ -1,0 +1,140 @@
+#include "platform/foundation/DispatchQueue.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+using platform::DispatchGroup;
+using platform::DispatchQueue;
+using testsupport::waitUntil;
+
+TEST(DispatchQueue, SerialQueueRunsInOrderOneAtATime)
+{
+    auto queue = DispatchQueue::makeSerial("test.order");
+    std::mutex mutex;
+    std::vector<int> seen;
+    std::atomic<int> running{0};
+    std::atomic<bool> overlapped{false};
+    for (int i = 0; i < 1000; ++i) {
+        queue->async([&, i] {
+            if (running.fetch_add(1) != 0)
+                overlapped = true;
+            {
+                std::lock_guard lock(mutex);
+                seen.push_back(i);
+            }
+            running.fetch_sub(1);
+        });
+    }
+    queue->sync([] {});
+    EXPECT_FALSE(overlapped);
+    ASSERT_EQ(seen.size(), 1000u);
+    for (int i = 0; i < 1000; ++i)
+        EXPECT_EQ(seen[i], i);
+}
+
+TEST(DispatchQueue, SyncWaitsForEarlierWorkAndRunsOnCallerThread)
+{
+    auto queue = DispatchQueue::makeSerial("test.sync");
+    std::atomic<bool> firstDone{false};
+    queue->async([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        firstDone = true;
+    });
+    std::thread::id ranOn;
+    bool sawCurrent = false;
+    queue->sync([&] {
+        ranOn = std::this_thread::get_id();
+        sawCurrent = queue->isCurrent();
+    });
+    EXPECT_TRUE(firstDone);
+    EXPECT_EQ(ranOn, std::this_thread::get_id());
+    EXPECT_TRUE(sawCurrent);
+    EXPECT_FALSE(queue->isCurrent());
+}
+
+TEST(DispatchQueue, SyncFromInsideTheQueueRunsInlineInsteadOfDeadlocking)
+{
+    auto queue = DispatchQueue::makeSerial("test.reentrant");
+    bool inner = false;
+    queue->sync([&] { queue->sync([&] { inner = true; }); });
+    EXPECT_TRUE(inner);
+}
+
+TEST(DispatchQueue, IsCurrentOnlyInsideItsOwnWork)
+{
+    auto a = DispatchQueue::makeSerial("test.a");
+    auto b = DispatchQueue::makeSerial("test.b");
+    std::atomic<int> checks{0};
+    a->async([&] {
+        if (a->isCurrent() && !b->isCurrent() && DispatchQueue::current() == a.get())
+            ++checks;
+    });
+    a->sync([] {});
+    EXPECT_EQ(checks.load(), 1);
+    EXPECT_FALSE(a->isCurrent());
+}
+
+TEST(DispatchQueue, MainQueueRunsPostedWorkOnTheMainThreadInOrder)
+{
+    ASSERT_TRUE(DispatchQueue::isMainThread());
+    std::vector<int> seen;
+    std::atomic<bool> fromWorker{false};
+    auto main = DispatchQueue::main();
+    main->async([&] { seen.push_back(1); });
+    main->async([&] { seen.push_back(2); });
+    EXPECT_TRUE(seen.empty()) << "async never runs inline";
+    DispatchQueue::global()->async([&, main] {
+        main->async([&fromWorker, main] { fromWorker = DispatchQueue::isMainThread() && main->isCurrent(); });
+    });
+    ASSERT_TRUE(waitUntil([&] { return fromWorker.load(); }));
+    EXPECT_EQ(seen, (std::vector<int>{1, 2}));
+}
+
+TEST(DispatchQueue, MainSyncFromWorkerRunsOnMainThread)
+{
+    std::atomic<bool> done{false};
+    std::atomic<bool> onMain{false};
+    std::thread worker([&] {
+        DispatchQueue::main()->sync([&] { onMain = DispatchQueue::isMainThread(); });
+        done = true;
+    });
+    EXPECT_TRUE(waitUntil([&] { return done.load(); }));
+    worker.join();
+    EXPECT_TRUE(onMain);
+}
+
+TEST(DispatchQueue, AsyncAfterRunsNoEarlierThanItsDelay)
+{
+    auto queue = DispatchQueue::makeSerial("test.after");
+    auto start = std::chrono::steady_clock::now();
+    std::atomic<bool> ran{false};
+    std::chrono::steady_clock::time_point ranAt;
+    queue->asyncAfter(std::chrono::milliseconds(30), [&] {
+        ranAt = std::chrono::steady_clock::now();
+        ran = true;
+    });
+    ASSERT_TRUE(waitUntil([&] { return ran.load(); }));
+    EXPECT_GE(ranAt - start, std::chrono::milliseconds(30));
+
+    std::atomic<bool> nanRan{false};
+    queue->asyncAfterSeconds(std::nan(""), [&] { nanRan = true; });
+    EXPECT_TRUE(waitUntil([&] { return nanRan.load(); }));
+}
+
+TEST(DispatchGroup, NotifiesOnceAllWorkHasLeft)
+{
+    auto group = DispatchGroup::make();
+    std::atomic<int> done{0};
+    for (int i = 0; i < 50; ++i)
+        group->async(DispatchQueue::global(), [&] { ++done; });
+    bool notified = false;
+    group->notify(DispatchQueue::main(), [&] { notified = true; });
+    ASSERT_TRUE(waitUntil([&] { return notified; }));
+    EXPECT_EQ(done.load(), 50);
+    EXPECT_TRUE(group->wait(std::chrono::milliseconds(0)));
+}

@@ -1,0 +1,34 @@
+#include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+// Every test binary runs headless and with a home folder of its own, so no test can read or write
+// the real user's Documents, caches or settings.
+int main(int argc, char** argv)
+{
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+
+    QTemporaryDir home(QDir::tempPath() + "/tindrel-test-home-XXXXXX");
+    if (!home.isValid())
+        return 1;
+    qputenv("HOME", home.path().toUtf8());
+    for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME",
+                             "XDG_DOCUMENTS_DIR"})
+        qunsetenv(name);
+    if (!qEnvironmentVariableIsSet("XDG_RUNTIME_DIR")) {
+        QDir(home.path()).mkdir("runtime");
+        qputenv("XDG_RUNTIME_DIR", (home.path() + "/runtime").toUtf8());
+        QFile::setPermissions(home.path() + "/runtime",
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+
+    QApplication app(argc, argv);
+    QCoreApplication::setOrganizationName("TindrelTests");
+    QCoreApplication::setApplicationName("TindrelTests");
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
