@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+#include <memory>
+
+namespace platform {
+
+// A failure reported by a platform service: a domain ("posix", "file", "json", "url", ...), a code
+// within it, a readable description, and the failure underneath, if any.
+struct PlatformError {
+    static inline const QString posixDomain = QStringLiteral("posix");
+
+    QString domain;
+    int code = 0;
+    QString description;
+    std::shared_ptr<const PlatformError> underlying;
+
+    // A POSIX failure: `error` is an errno value; `context` (a path, an operation) leads the text.
+    static PlatformError fromErrno(int error, const QString& context = {});
+
+    // A failure in `domain` whose cause was `cause`.
+    static PlatformError wrapping(QString domain, int code, QString description, PlatformError cause);
+};
+
+} // namespace platform
