@@ -1,0 +1,52 @@
+#pragma once
+
+#include "platform/graphics/Geometry.h"
+
+#include <QImage>
+
+#include <optional>
+
+namespace platform {
+
+enum class AlphaInfo {
+    none, // no alpha channel
+    premultiplied, // colour components are multiplied by alpha
+    straight, // colour components are not multiplied by alpha
+    alphaOnly, // a mask: alpha and nothing else
+};
+
+// Decoded pixels: an immutable QImage with its sample layout. A Bitmap is a small value; copies share
+// the pixels (QImage is implicitly shared, and nothing here hands out writable pixels), so one may
+// be read from any number of threads at once.
+class Bitmap {
+public:
+    // Nothing for a null QImage.
+    static std::optional<Bitmap> fromImage(QImage image);
+
+    const QImage& image() const { return m_image; }
+    int width() const { return m_image.width(); }
+    int height() const { return m_image.height(); }
+    Size pixelSize() const { return { double(width()), double(height()) }; }
+
+    int bitsPerComponent() const { return m_bitsPerComponent; }
+    int bitsPerPixel() const { return m_image.depth(); }
+    AlphaInfo alphaInfo() const { return m_alphaInfo; }
+    bool hasAlpha() const { return m_alphaInfo != AlphaInfo::none; }
+    qsizetype byteCount() const { return m_image.sizeInBytes(); }
+
+    // The pixels of `pixelRect`, in pixel coordinates with the origin at the top-left pixel as
+    // stored, clipped to the bitmap; nothing when no pixel remains.
+    std::optional<Bitmap> cropped(const QRect& pixelRect) const;
+
+    // Pixel-for-pixel equality of the stored data.
+    bool operator==(const Bitmap& other) const { return m_image == other.m_image; }
+
+private:
+    explicit Bitmap(QImage image);
+
+    QImage m_image;
+    int m_bitsPerComponent = 8;
+    AlphaInfo m_alphaInfo = AlphaInfo::none;
+};
+
+} // namespace platform

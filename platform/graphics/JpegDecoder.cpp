@@ -1,0 +1,216 @@
+#include "platform/graphics/JpegDecoder.h"
+
+#include "platform/graphics/ImageSource.h"
+
+#include <QColorSpace>
+#include <QTransform>
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <jpeglib.h>
+
+namespace platform {
+
+namespace {
+
+struct ErrorManager {
+    jpeg_error_mgr base;
+    std::jmp_buf jump;
+};
+
+[[noreturn]] void exitByJump(j_common_ptr info)
+{
+    std::longjmp(reinterpret_cast<ErrorManager*>(info->err)->jump, 1);
+}
+
+void ignoreMessage(j_common_ptr)
+{
+}
+
+std::uint16_t read16(const unsigned char* p, bool littleEndian)
+{
+    return littleEndian ? std::uint16_t(p[0] | p[1] << 8) : std::uint16_t(p[0] << 8 | p[1]);
+}
+
+std::uint32_t read32(const unsigned char* p, bool littleEndian)
+{
+    return littleEndian ? std::uint32_t(p[0] | p[1] << 8 | p[2] << 16 | std::uint32_t(p[3]) << 24)
+                        : std::uint32_t(std::uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]);
+}
+
+// The EXIF orientation (1 to 8) in an APP1 marker, or 1.
+int exifOrientation(const unsigned char* data, unsigned length)
+{
+    if (length < 14 || std::memcmp(data, "Exif\0\0", 6) != 0)
+        return 1;
+    const unsigned char* tiff = data + 6;
+    const unsigned tiffLength = length - 6;
+    const bool littleEndian = tiff[0] == 'I' && tiff[1] == 'I';
+    if (!littleEndian && !(tiff[0] == 'M' && tiff[1] == 'M'))
+        return 1;
+    const std::uint32_t ifd = read32(tiff + 4, littleEndian);
+    if (ifd > tiffLength - 2)
+        return 1;
+    const unsigned count = read16(tiff + ifd, littleEndian);
+    for (unsigned i = 0; i < count; ++i) {
+        const std::uint64_t entry = std::uint64_t(ifd) + 2 + 12 * std::uint64_t(i);
+        if (entry + 12 > tiffLength)
+            return 1;
+        if (read16(tiff + entry, littleEndian) == 0x0112) {
+            const int value = read16(tiff + entry + 8, littleEndian);
+            return value >= 1 && value <= 8 ? value : 1;
+        }
+    }
+    return 1;
+}
+
+// The same steps QImageReader takes for an EXIF orientation: mirror and flip, then a quarter turn.
+QImage oriented(const QImage& image, int orientation)
+{
+    switch (orientation) {
+    case 2:
+        return image.mirrored(true, false);
+    case 3:
+        return image.mirrored(true, true);
+    case 4:
+        return image.mirrored(false, true);
+    case 5:
+        return image.mirrored(false, true).transformed(QTransform().rotate(90));
+    case 6:
+        return image.transformed(QTransform().rotate(90));
+    case 7:
+        return image.mirrored(true, false).transformed(QTransform().rotate(90));
+    case 8:
+        return image.transformed(QTransform().rotate(270));
+    default:
+        return image;
+    }
+}
+
+struct DecodeState {
+    jpeg_decompress_struct info;
+    ErrorManager errors;
+    JpegFailure failure = JpegFailure::corrupt;
+    int orientation = 1;
+    JOCTET* icc = nullptr;
+    unsigned iccLength = 0;
+};
+
+// Kept free of objects with destructors between setjmp and the libjpeg calls that may jump back.
+bool decodeInto(DecodeState& state, const QByteArray& data, int maxPixelSize, const DecodingLimits& limits,
+    QImage& output)
+{
+    jpeg_decompress_struct& info = state.info;
+    info.err = jpeg_std_error(&state.errors.base);
+    state.errors.base.error_exit = exitByJump;
+    state.errors.base.output_message = ignoreMessage;
+    if (setjmp(state.errors.jump)) {
+        jpeg_destroy_decompress(&info);
+        return false;
+    }
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(
+        &info, reinterpret_cast<const unsigned char*>(data.constData()), (unsigned long)(data.size()));
+    jpeg_save_markers(&info, JPEG_APP0 + 1, 0xFFFF);
+    jpeg_save_markers(&info, JPEG_APP0 + 2, 0xFFFF);
+    jpeg_read_header(&info, TRUE);
+
+    if (qint64(info.image_width) * info.image_height > limits.maxPixelsPerFrame) {
+        state.failure = JpegFailure::tooLarge;
+        jpeg_destroy_decompress(&info);
+        return false;
+    }
+    if (info.num_components == 3)
+        info.out_color_space = QSysInfo::ByteOrder == QSysInfo::LittleEndian ? JCS_EXT_BGRX : JCS_EXT_XRGB;
+    else if (info.num_components == 1)
+        info.out_color_space = JCS_GRAYSCALE;
+    else {
+        state.failure = JpegFailure::unsupported;
+        jpeg_destroy_decompress(&info);
+        return false;
+    }
+    for (jpeg_saved_marker_ptr marker = info.marker_list; marker; marker = marker->next) {
+        if (marker->marker == JPEG_APP0 + 1) {
+            state.orientation = exifOrientation(marker->data, marker->data_length);
+            break;
+        }
+    }
+    jpeg_read_icc_profile(&info, &state.icc, &state.iccLength);
+
+    // The smallest DCT scale (in eighths) whose output still reaches the wanted size; the rest of the
+    // way is a smooth scale of a small image.
+    const unsigned longSide = std::max(info.image_width, info.image_height);
+    const unsigned target = maxPixelSize > 0 ? std::min(unsigned(maxPixelSize), longSide) : longSide;
+    info.scale_denom = 8;
+    for (unsigned eighths = 1; eighths <= 8; ++eighths) {
+        info.scale_num = eighths;
+        jpeg_calc_output_dimensions(&info);
+        if (std::max(info.output_width, info.output_height) >= target)
+            break;
+    }
+    jpeg_start_decompress(&info);
+    output = QImage(int(info.output_width), int(info.output_height),
+        info.out_color_space == JCS_GRAYSCALE ? QImage::Format_Grayscale8 : QImage::Format_RGB32);
+    if (output.isNull()) {
+        state.failure = JpegFailure::tooLarge;
+        jpeg_destroy_decompress(&info);
+        return false;
+    }
+    while (info.output_scanline < info.output_height) {
+        JSAMPROW row = output.scanLine(int(info.output_scanline));
+        if (jpeg_read_scanlines(&info, &row, 1) != 1)
+            break;
+    }
+    const bool whole = info.output_scanline == info.output_height;
+    if (whole)
+        jpeg_finish_decompress(&info);
+    jpeg_destroy_decompress(&info);
+    return whole;
+}
+
+} // namespace
+
+QSize sizeFittingLongSide(QSize size, int maxPixelSize)
+{
+    const int longSide = std::max(size.width(), size.height());
+    if (maxPixelSize <= 0 || longSide <= maxPixelSize)
+        return size;
+    const double factor = double(maxPixelSize) / longSide;
+    return QSize(std::max(1, int(std::lround(size.width() * factor))),
+        std::max(1, int(std::lround(size.height() * factor))));
+}
+
+Result<QImage, JpegFailure> decodeScaledJpeg(
+    const QByteArray& data, int maxPixelSize, const DecodingLimits& limits)
+{
+    using JpegResult = Result<QImage, JpegFailure>;
+    auto state = std::make_unique<DecodeState>();
+    std::memset(&state->info, 0, sizeof state->info);
+    QImage image;
+    const bool decoded = decodeInto(*state, data, maxPixelSize, limits, image);
+    const QByteArray icc = state->icc
+        ? QByteArray(reinterpret_cast<const char*>(state->icc), int(state->iccLength))
+        : QByteArray();
+    std::free(state->icc);
+    if (!decoded)
+        return JpegResult::failure(state->failure);
+
+    const QSize fitted = sizeFittingLongSide(image.size(), maxPixelSize);
+    if (fitted != image.size())
+        image = image.scaled(fitted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    if (!icc.isEmpty()) {
+        const QColorSpace space = QColorSpace::fromIccProfile(icc);
+        if (space.isValid() && space != QColorSpace(QColorSpace::SRgb)
+            && image.format() != QImage::Format_Grayscale8) {
+            image.setColorSpace(space);
+            image.convertToColorSpace(QColorSpace::SRgb);
+        }
+    }
+    return JpegResult::success(oriented(image, state->orientation));
+}
+
+} // namespace platform

@@ -1,0 +1,339 @@
+#include "platform/graphics/ImageEncoding.h"
+#include "platform/graphics/ImageSource.h"
+#include "platform/graphics/TestImages.h"
+
+#include <gtest/gtest.h>
+
+#include <QtEndian>
+
+using namespace platform;
+using testimages::GifFrame;
+
+namespace {
+
+constexpr QRgb red = 0xffff0000, green = 0xff00ff00, blue = 0xff0000ff, transparent = 0;
+
+std::shared_ptr<ImageSource> sourceOf(const QByteArray& data, const DecodingLimits& limits = {})
+{
+    auto created = ImageSource::create(data, limits);
+    return created ? created.value() : nullptr;
+}
+
+QRgb pixelOf(const Bitmap& bitmap, int x, int y)
+{
+    return bitmap.image().convertToFormat(QImage::Format_ARGB32).pixel(x, y);
+}
+
+// A PNG of only its signature and header chunk, declaring `width` × `height`.
+QByteArray pngHeader(quint32 width, quint32 height)
+{
+    QByteArray chunk("IHDR");
+    chunk.append(char(width >> 24)).append(char(width >> 16)).append(char(width >> 8)).append(char(width));
+    chunk.append(char(height >> 24))
+        .append(char(height >> 16))
+        .append(char(height >> 8))
+        .append(char(height));
+    chunk.append("\x08\x06\x00\x00\x00", 5);
+    const quint32 crc = qToBigEndian(quint32(~[&] {
+        quint32 c = 0xffffffff;
+        for (unsigned char byte : chunk) {
+            c ^= byte;
+            for (int k = 0; k < 8; ++k)
+                c = (c >> 1) ^ (0xedb88320 & (0 - (c & 1)));
+        }
+        return c;
+    }()));
+    QByteArray png("\x89PNG\r\n\x1a\n", 8);
+    png.append("\x00\x00\x00\x0d", 4).append(chunk).append(reinterpret_cast<const char*>(&crc), 4);
+    return png;
+}
+
+// A baseline JPEG's markers up to the start of its scan, declaring `width` × `height`.
+QByteArray jpegHeader(quint16 width, quint16 height)
+{
+    QByteArray jpeg("\xff\xd8\xff\xc0\x00\x11\x08", 7);
+    jpeg.append(char(height >> 8)).append(char(height)).append(char(width >> 8)).append(char(width));
+    jpeg.append("\x03\x01\x22\x00\x02\x11\x01\x03\x11\x01", 10);
+    jpeg.append("\xff\xda\x00\x0c\x03\x01\x00\x02\x11\x03\x11\x00\x3f\x00", 14);
+    jpeg.append(QByteArray(64, '\0'));
+    return jpeg;
+}
+
+QByteArray gifHeader(quint16 width, quint16 height)
+{
+    QByteArray gif("GIF89a");
+    gif.append(char(width)).append(char(width >> 8)).append(char(height)).append(char(height >> 8));
+    gif.append("\x00\x00\x00", 3);
+    gif.append("\x2c\x00\x00\x00\x00", 5).append(char(width)).append(char(width >> 8));
+    gif.append(char(height))
+        .append(char(height >> 8))
+        .append("\x80\x00\x00\x00\xff\xff\xff\x02\x02\x44\x01\x00\x3b", 13);
+    return gif;
+}
+
+} // namespace
+
+TEST(ImageSource, DecodesStillFormatsMadeHere)
+{
+    const QImage picture = testimages::pattern(64, 48);
+    struct Case {
+        const char* format;
+        QByteArray data;
+        bool lossless;
+    };
+    const Case cases[] = {
+        { "png", testimages::encoded(picture, "png"), true },
+        { "jpeg", testimages::encoded(picture, "jpeg", 95), false },
+        { "webp", testimages::encoded(picture, "webp", 100), false },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.format);
+        ASSERT_FALSE(c.data.isEmpty());
+        const auto source = sourceOf(c.data);
+        ASSERT_TRUE(source);
+        EXPECT_EQ(source->format(), QByteArray(c.format));
+        EXPECT_EQ(source->frameCount(), 1);
+        EXPECT_EQ(source->pixelSize(), QSize(64, 48));
+        EXPECT_FALSE(source->frameProperties(0)->isGif);
+        EXPECT_FALSE(source->frame(1));
+
+        const auto image = imageFromData(c.data);
+        ASSERT_TRUE(image);
+        EXPECT_EQ(image->pixelSize(), (Size { 64, 48 }));
+        EXPECT_EQ(image->size(), (Size { 64, 48 }));
+        EXPECT_FALSE(image->isAnimated());
+        const QRgb corner = pixelOf(*image->bitmap(), 63, 47);
+        if (c.lossless)
+            EXPECT_EQ(corner, picture.pixel(63, 47));
+        else
+            EXPECT_NEAR(qRed(corner), 255, 12);
+    }
+}
+
+TEST(ImageSource, GifFramesDelaysAndLoopCountWithRandomAccess)
+{
+    const QByteArray gif = testimages::writeGif(4, 4,
+        { { QRect(0, 0, 4, 4), 0, DISPOSAL_UNSPECIFIED, 5 },
+            { QRect(0, 0, 4, 4), 1, DISPOSAL_UNSPECIFIED, 50 } },
+        0);
+    const auto source = sourceOf(gif);
+    ASSERT_TRUE(source);
+    EXPECT_TRUE(source->isGif());
+    EXPECT_EQ(source->frameCount(), 2);
+    EXPECT_EQ(source->pixelSize(), QSize(4, 4));
+    EXPECT_EQ(source->loopCount(), 0);
+    EXPECT_DOUBLE_EQ(*source->frameProperties(0)->gifDelaySeconds, 0.05);
+    EXPECT_DOUBLE_EQ(*source->frameProperties(1)->gifDelaySeconds, 0.5);
+    EXPECT_FALSE(source->frameProperties(2));
+
+    // Backwards after forwards, so the cached canvas must be rebuilt.
+    EXPECT_EQ(pixelOf(*source->frame(1), 2, 2), green);
+    EXPECT_EQ(pixelOf(*source->frame(0), 2, 2), red);
+    EXPECT_EQ(pixelOf(*source->frame(1), 0, 0), green);
+
+    const auto still = imageFromData(gif);
+    ASSERT_TRUE(still);
+    EXPECT_EQ(pixelOf(*still->bitmap(), 0, 0), red);
+
+    const auto noLoop = sourceOf(testimages::writeGif(2, 2, { { QRect(0, 0, 2, 2), 2 } }));
+    ASSERT_TRUE(noLoop);
+    EXPECT_FALSE(noLoop->loopCount());
+}
+
+TEST(ImageSource, GifFramesAreCompositedByTheirDisposal)
+{
+    // A red background frame, then a blue top-left quarter, then a green bottom-right quarter
+    // whose white pixels are transparent.
+    const auto composite = [](int secondDisposal) {
+        return testimages::writeGif(4, 4,
+            { { QRect(0, 0, 4, 4), 0, DISPOSE_DO_NOT }, { QRect(0, 0, 2, 2), 2, secondDisposal },
+                { QRect(2, 2, 2, 2), 1, DISPOSE_DO_NOT } });
+    };
+    struct Case {
+        int disposal;
+        QRgb topLeftInThirdFrame;
+    };
+    for (const Case c : { Case { DISPOSE_DO_NOT, blue }, Case { DISPOSE_BACKGROUND, transparent },
+             Case { DISPOSE_PREVIOUS, red } }) {
+        SCOPED_TRACE(c.disposal);
+        const auto source = sourceOf(composite(c.disposal));
+        ASSERT_TRUE(source);
+        const auto second = source->frame(1);
+        ASSERT_TRUE(second);
+        EXPECT_EQ(second->width(), 4);
+        EXPECT_EQ(pixelOf(*second, 0, 0), blue);
+        EXPECT_EQ(pixelOf(*second, 3, 3), red);
+        const auto third = source->frame(2);
+        ASSERT_TRUE(third);
+        EXPECT_EQ(pixelOf(*third, 0, 0), c.topLeftInThirdFrame);
+        EXPECT_EQ(pixelOf(*third, 3, 3), green);
+        EXPECT_EQ(pixelOf(*third, 3, 0), red);
+    }
+
+    const auto withHole = sourceOf(testimages::writeGif(
+        2, 1, { { QRect(0, 0, 2, 1), 0 }, { QRect(0, 0, 2, 1), 3, DISPOSE_DO_NOT, 10, 3 } }));
+    ASSERT_TRUE(withHole);
+    EXPECT_EQ(pixelOf(*withHole->frame(1), 1, 0), red);
+}
+
+TEST(ImageSource, CorruptGifFrameFailsButEarlierFramesDecode)
+{
+    const QByteArray gif = testimages::writeGif(
+        16, 16, { { QRect(0, 0, 16, 16), 0 }, { QRect(0, 0, 16, 16), 1 }, { QRect(0, 0, 16, 16), 2 } });
+    // Cut inside the last frame's pixel data.
+    const QByteArray cut = gif.left(gif.size() - 6);
+    const auto source = sourceOf(cut);
+    ASSERT_TRUE(source);
+    EXPECT_EQ(source->frameCount(), 3);
+    EXPECT_TRUE(source->frame(0));
+    EXPECT_TRUE(source->frame(1));
+    EXPECT_FALSE(source->frame(2));
+
+    // An impossible code size in the second frame: it and every later frame fail.
+    QByteArray bad = gif;
+    const qsizetype secondImage = bad.indexOf('\x2c', bad.indexOf('\x2c') + 1);
+    ASSERT_GT(secondImage, 0);
+    bad[secondImage + 10] = 0x0f;
+    const auto damaged = sourceOf(bad);
+    ASSERT_TRUE(damaged);
+    EXPECT_TRUE(damaged->frame(0));
+    EXPECT_FALSE(damaged->frame(1));
+}
+
+TEST(ImageSource, EnormousDeclaredSizesFailAtTheHeader)
+{
+    const std::pair<const char*, QByteArray> cases[] = {
+        { "png", pngHeader(60000, 60000) },
+        { "jpeg", jpegHeader(60000, 60000) },
+        { "gif", gifHeader(60000, 60000) },
+    };
+    for (const auto& [name, data] : cases) {
+        SCOPED_TRACE(name);
+        auto created = ImageSource::create(data);
+        ASSERT_TRUE(created.isFailure());
+        EXPECT_EQ(created.error(), DecodeError::tooLarge);
+        EXPECT_FALSE(imageFromData(data));
+        EXPECT_FALSE(thumbnailFromData(data, 100));
+    }
+    // The same header at a sane size passes the check and fails later, for want of pixels.
+    const auto sane = ImageSource::create(pngHeader(100, 100));
+    ASSERT_TRUE(sane);
+    EXPECT_FALSE(sane.value()->frame(0));
+}
+
+TEST(ImageSource, LimitsBoundFramesAndTotalBytes)
+{
+    const QByteArray png = testimages::encoded(testimages::pattern(100, 100), "png");
+    EXPECT_EQ(ImageSource::create(png, { 9'999, qint64(1) << 30 }).error(), DecodeError::tooLarge);
+    EXPECT_TRUE(ImageSource::create(png, { 10'000, qint64(1) << 30 }));
+
+    const QByteArray gif
+        = testimages::writeGif(10, 10, { { QRect(0, 0, 10, 10), 0 }, { QRect(0, 0, 10, 10), 1 } });
+    EXPECT_EQ(ImageSource::create(gif, { 100, 700 }).error(), DecodeError::tooLarge);
+    EXPECT_TRUE(ImageSource::create(gif, { 100, 1000 }));
+
+    EXPECT_EQ(
+        ImageSource::create(QByteArray("not an image at all")).error(), DecodeError::unrecognizedFormat);
+    EXPECT_EQ(ImageSource::create(QByteArray()).error(), DecodeError::unrecognizedFormat);
+}
+
+TEST(ImageSource, ThumbnailsAreBoundedAndNeverUpscaled)
+{
+    const QByteArray jpeg = testimages::encoded(testimages::pattern(4000, 3000), "jpeg", 90);
+    const QByteArray png = testimages::encoded(testimages::pattern(300, 100), "png");
+    const QByteArray gif = testimages::writeGif(40, 20, { { QRect(0, 0, 40, 20), 2 } });
+    struct Case {
+        const char* name;
+        const QByteArray& data;
+        int maxPixelSize;
+        QSize expected;
+    };
+    const Case cases[] = {
+        { "jpeg", jpeg, 200, QSize(200, 150) },
+        { "jpeg", jpeg, 1000, QSize(1000, 750) },
+        { "jpeg", jpeg, 5000, QSize(4000, 3000) },
+        { "png", png, 50, QSize(50, 17) },
+        { "png", png, 1000, QSize(300, 100) },
+        { "gif", gif, 10, QSize(10, 5) },
+        { "gif", gif, 0, QSize(40, 20) },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " " + std::to_string(c.maxPixelSize));
+        const auto thumbnail = thumbnailFromData(c.data, c.maxPixelSize);
+        ASSERT_TRUE(thumbnail);
+        EXPECT_EQ(thumbnail->image().size(), c.expected);
+    }
+    const auto small = thumbnailFromData(jpeg, 200);
+    // The pattern's red grows to the right and its green downwards.
+    EXPECT_GT(qRed(pixelOf(*small, 199, 0)), 240);
+    EXPECT_GT(qGreen(pixelOf(*small, 0, 149)), 240);
+}
+
+TEST(ImageSource, ThumbnailsFollowTheExifOrientation)
+{
+    QImageWriter probe;
+    probe.setFormat("jpeg");
+    ASSERT_TRUE(probe.supportsOption(QImageIOHandler::ImageTransformation));
+    // Stored 400 × 200 and marked as turned a quarter clockwise: shown 200 × 400.
+    const QByteArray jpeg = testimages::encoded(
+        testimages::pattern(400, 200), "jpeg", 90, QImageIOHandler::TransformationRotate90);
+    const auto source = sourceOf(jpeg);
+    ASSERT_TRUE(source);
+    EXPECT_EQ(source->pixelSize(), QSize(200, 400));
+    const auto thumbnail = source->thumbnail(100);
+    ASSERT_TRUE(thumbnail);
+    EXPECT_EQ(thumbnail->image().size(), QSize(50, 100));
+    // The stored top-right corner (red, no green) is shown at the bottom-right.
+    const QRgb shown = pixelOf(*thumbnail, 49, 99);
+    EXPECT_GT(qRed(shown), 220);
+    EXPECT_LT(qGreen(shown), 40);
+    const auto whole = source->frame(0);
+    ASSERT_TRUE(whole);
+    EXPECT_EQ(whole->image().size(), QSize(200, 400));
+}
+
+TEST(ImageEncoding, RoundTripsThroughTheDecoders)
+{
+    const QImage picture = testimages::pattern(40, 30);
+    const Bitmap bitmap = *Bitmap::fromImage(picture);
+
+    const auto png = encodePng(bitmap);
+    ASSERT_TRUE(png);
+    EXPECT_EQ(imageFromData(*png)->bitmap()->image().convertToFormat(QImage::Format_RGB32), picture);
+
+    QImage deep(8, 8, QImage::Format_RGBA64);
+    deep.fill(QColor::fromRgba64(1000, 30000, 65535, 65535));
+    const auto deepPng = encodePng(*Bitmap::fromImage(deep));
+    ASSERT_TRUE(deepPng);
+    EXPECT_EQ(imageFromData(*deepPng)->bitmap()->bitsPerComponent(), 16);
+
+    const auto best = encodeJpeg(bitmap, 1.0);
+    const auto worst = encodeJpeg(bitmap, 0.0);
+    ASSERT_TRUE(best && worst);
+    EXPECT_LT(worst->size(), best->size());
+    EXPECT_EQ(sourceOf(*worst)->pixelSize(), QSize(40, 30));
+
+    // Many colours go through the fixed palette; few keep their exact values.
+    const auto gif = encodeGif(
+        { { bitmap, 0.25 }, { *Bitmap::fromImage(QImage(40, 30, QImage::Format_ARGB32)), 1 } }, 3);
+    ASSERT_TRUE(gif);
+    const auto animated = sourceOf(*gif);
+    ASSERT_TRUE(animated);
+    EXPECT_EQ(animated->frameCount(), 2);
+    EXPECT_EQ(animated->loopCount(), 3);
+    EXPECT_DOUBLE_EQ(*animated->frameProperties(0)->gifDelaySeconds, 0.25);
+    const QRgb approximate = pixelOf(*animated->frame(0), 39, 29);
+    EXPECT_NEAR(qRed(approximate), 255, 30);
+    EXPECT_NEAR(qGreen(approximate), 255, 30);
+
+    QImage few(3, 1, QImage::Format_ARGB32);
+    few.setPixel(0, 0, 0xff123456);
+    few.setPixel(1, 0, 0x00000000);
+    few.setPixel(2, 0, 0xffabcdef);
+    const auto exact = sourceOf(*encodeGif({ { *Bitmap::fromImage(few), 0.1 } }));
+    ASSERT_TRUE(exact);
+    EXPECT_EQ(pixelOf(*exact->frame(0), 0, 0), 0xff123456);
+    EXPECT_EQ(pixelOf(*exact->frame(0), 1, 0), transparent);
+    EXPECT_EQ(pixelOf(*exact->frame(0), 2, 0), 0xffabcdef);
+    EXPECT_FALSE(encodeGif({}));
+}
