@@ -138,16 +138,21 @@ Path Path::rectangle(const Rect& rect)
 void Path::moveTo(Point point)
 {
     m_path.moveTo(point.x, point.y);
+    m_hasCurrentPoint = true;
 }
 
 void Path::lineTo(Point point)
 {
+    if (!m_hasCurrentPoint) {
+        moveTo(point);
+        return;
+    }
     m_path.lineTo(point.x, point.y);
 }
 
 void Path::arcThroughCorner(Point corner, Point end, double radius)
 {
-    if (m_path.elementCount() == 0) {
+    if (!m_hasCurrentPoint) {
         moveTo(corner);
         return;
     }
@@ -185,6 +190,7 @@ void Path::addRect(const Rect& rect)
         return;
     const Rect r = rect.standardized();
     m_path.addRect(r.origin.x, r.origin.y, r.size.width, r.size.height);
+    m_hasCurrentPoint = true;
 }
 
 void Path::closeSubpath()

@@ -101,6 +101,8 @@ public:
 
 private:
     QPainterPath m_path;
+    // QPainterPath reports an implicit point at the origin even before the first move.
+    bool m_hasCurrentPoint = false;
 };
 
 } // namespace platform

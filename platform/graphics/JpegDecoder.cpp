@@ -152,6 +152,12 @@ bool decodeInto(DecodeState& state, const QByteArray& data, int maxPixelSize, co
         if (std::max(info.output_width, info.output_height) >= target)
             break;
     }
+    // Quality settings that matter at full size do not at a reduced one, where each output pixel
+    // already averages a block: the fast integer transform and plain upsampling are enough.
+    if (info.scale_num < info.scale_denom) {
+        info.dct_method = JDCT_IFAST;
+        info.do_fancy_upsampling = FALSE;
+    }
     jpeg_start_decompress(&info);
     output = QImage(int(info.output_width), int(info.output_height),
         info.out_color_space == JCS_GRAYSCALE ? QImage::Format_Grayscale8 : QImage::Format_RGB32);

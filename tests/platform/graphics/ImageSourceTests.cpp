@@ -6,6 +6,9 @@
 
 #include <QtEndian>
 
+#include <atomic>
+#include <thread>
+
 using namespace platform;
 using testimages::GifFrame;
 
@@ -336,4 +339,29 @@ TEST(ImageEncoding, RoundTripsThroughTheDecoders)
     EXPECT_EQ(pixelOf(*exact->frame(0), 1, 0), transparent);
     EXPECT_EQ(pixelOf(*exact->frame(0), 2, 0), 0xffabcdef);
     EXPECT_FALSE(encodeGif({}));
+}
+
+TEST(ImageSource, FramesMayBeAskedForFromSeveralThreads)
+{
+    std::vector<GifFrame> frames;
+    for (int i = 0; i < 6; ++i)
+        frames.push_back({ QRect(i % 4, 0, 1, 4), i % 3, DISPOSE_DO_NOT });
+    const auto source = sourceOf(testimages::writeGif(4, 4, frames));
+    ASSERT_TRUE(source);
+    const QImage expected = source->frame(5)->image();
+    std::vector<std::thread> threads;
+    std::atomic<int> mismatches { 0 };
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < 50; ++round) {
+                const int index = (round + t) % 6;
+                const auto frame = source->frame(index);
+                if (!frame || (index == 5 && frame->image() != expected))
+                    ++mismatches;
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(mismatches, 0);
 }
