@@ -216,13 +216,14 @@ void GifDecoder::draw(int index)
     const Frame& frame = m_frames[size_t(index)];
     m_previous = frame.disposal == Disposal::restorePrevious ? m_canvas.copy() : QImage();
     const QRect area = frame.rect.intersected(m_canvas.rect());
+    if (area.isEmpty() || frame.indices.empty())
+        return;
     const int paletteSize = int(frame.palette.size());
     for (int y = area.top(); y <= area.bottom(); ++y) {
         auto* line = reinterpret_cast<QRgb*>(m_canvas.scanLine(y));
-        const std::uint8_t* source
-            = frame.indices.data() + qint64(y - frame.rect.top()) * frame.rect.width() - frame.rect.left();
+        const std::uint8_t* row = frame.indices.data() + qint64(y - frame.rect.top()) * frame.rect.width();
         for (int x = area.left(); x <= area.right(); ++x) {
-            const int colorIndex = source[x];
+            const int colorIndex = row[x - frame.rect.left()];
             // Indices beyond the palette are left transparent, like the transparent index.
             if (colorIndex != frame.transparentIndex && colorIndex < paletteSize)
                 line[x] = frame.palette[size_t(colorIndex)];

@@ -173,6 +173,15 @@ TEST(ImageSource, GifFramesAreCompositedByTheirDisposal)
         EXPECT_EQ(pixelOf(*third, 3, 0), red);
     }
 
+    // A frame declared with no width draws nothing.
+    QByteArray noWidth = testimages::writeGif(2, 2, { { QRect(0, 0, 2, 2), 0 }, { QRect(1, 0, 1, 2), 1 } });
+    const qsizetype descriptor = noWidth.indexOf('\x2c', noWidth.indexOf('\x2c') + 1);
+    ASSERT_GT(descriptor, 0);
+    noWidth[descriptor + 5] = 0;
+    const auto empty = sourceOf(noWidth);
+    ASSERT_TRUE(empty);
+    EXPECT_EQ(pixelOf(*empty->frame(1), 1, 1), red);
+
     const auto withHole = sourceOf(testimages::writeGif(
         2, 1, { { QRect(0, 0, 2, 1), 0 }, { QRect(0, 0, 2, 1), 3, DISPOSE_DO_NOT, 10, 3 } }));
     ASSERT_TRUE(withHole);
