@@ -50,7 +50,7 @@ std::optional<QPainter::CompositionMode> painterCompositionMode(CompositingOpera
         return QPainter::CompositionMode_DestinationAtop;
     case Op::xorOperation:
         return QPainter::CompositionMode_Xor;
-    // Highlight has long composited as source-over.
+    // Highlight composites as source-over.
     case Op::highlight:
         return QPainter::CompositionMode_SourceOver;
     case Op::plusLighter:
