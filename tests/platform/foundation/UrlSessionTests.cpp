@@ -401,17 +401,61 @@ TEST_F(UrlSessionHttpsTest, SelfSignedServerIsRefusedByDefault)
     EXPECT_FALSE(space.serverTrust->certificateChain.isEmpty());
 }
 
-TEST_F(UrlSessionHttpsTest, SelfSignedServerIsAcceptedWhenTheDelegateTrustsIt)
+TEST_F(UrlSessionHttpsTest, ServerTrustAnswersDecideTheConnection)
 {
+    // Answers the trust challenge as told, inline or from another thread while the handshake waits.
+    class TrustDelegate : public RecordingDelegate {
+    public:
+        UrlSessionAuthChallengeDisposition disposition = UrlSessionAuthChallengeDisposition::useCredential;
+        bool fromAnotherThread = false;
+        void didReceiveChallenge(
+            UrlSession&, const UrlAuthenticationChallenge& challenge, UrlChallengeHandler completion) override
+        {
+            auto answer = [=, trust = challenge.protectionSpace.serverTrust, d = disposition] {
+                completion(d, UrlCredential::forTrust(trust));
+            };
+            if (fromAnotherThread)
+                std::thread(answer).detach();
+            else
+                answer();
+        }
+    };
+    struct Case {
+        UrlSessionAuthChallengeDisposition disposition;
+        bool fromAnotherThread;
+        int code;
+    };
+    const Case cases[] = {
+        { UrlSessionAuthChallengeDisposition::useCredential, false, 0 },
+        { UrlSessionAuthChallengeDisposition::useCredential, true, 0 },
+        { UrlSessionAuthChallengeDisposition::performDefaultHandling, true,
+            UrlError::serverCertificateUntrusted },
+        { UrlSessionAuthChallengeDisposition::rejectProtectionSpace, false,
+            UrlError::serverCertificateUntrusted },
+        { UrlSessionAuthChallengeDisposition::cancelAuthenticationChallenge, false,
+            UrlError::userCancelledAuthentication },
+    };
     secure.addBody("/secret", "secret");
     secure.start();
-    delegate->trustServers = true;
-    const TaskRecord record = run(UrlRequest(secure.url("/secret")));
-
-    EXPECT_FALSE(record.error);
-    ASSERT_TRUE(record.response);
-    EXPECT_EQ(record.response->statusCode, 200);
-    EXPECT_EQ(record.data, QByteArray("secret"));
+    for (const Case& entry : cases) {
+        SCOPED_TRACE(static_cast<int>(entry.disposition));
+        SCOPED_TRACE(entry.fromAnotherThread);
+        // A session per case: an accepted connection would otherwise be reused without a challenge.
+        auto trusting = std::make_shared<TrustDelegate>();
+        trusting->disposition = entry.disposition;
+        trusting->fromAnotherThread = entry.fromAnotherThread;
+        auto own = UrlSession::create(UrlSessionConfiguration::ephemeral(), trusting);
+        auto task = own->dataTask(UrlRequest(secure.url("/secret")));
+        task->resume();
+        ASSERT_TRUE(waitUntil([&] { return trusting->completions(task) > 0; }));
+        const TaskRecord record = trusting->record(task);
+        EXPECT_EQ(errorCode(record), entry.code);
+        if (entry.code == 0) {
+            EXPECT_EQ(record.data, QByteArray("secret"));
+        }
+        own->invalidateAndCancel();
+        ASSERT_TRUE(waitUntil([&] { return trusting->invalidated(); }));
+    }
 }
 
 TEST_F(UrlSessionTest, BasicAuthenticationGoesThroughTheTaskChallenge)
