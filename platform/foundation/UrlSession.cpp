@@ -852,7 +852,8 @@ void UrlSessionCore::finishInvalidationIfDone()
         self.reset();
     }
     // The worker (and the manager with it) goes when the thread's loop ends.
-    manager->deleteLater();
+    if (manager)
+        manager->deleteLater();
     manager = nullptr;
     worker->deleteLater();
     thread->quit();
@@ -861,6 +862,12 @@ void UrlSessionCore::finishInvalidationIfDone()
 
 void UrlSessionCore::shutDownForExit()
 {
+    {
+        // An invalidated session's thread is already on its way out; it needs no help.
+        std::lock_guard lock(mutex);
+        if (invalidated)
+            return;
+    }
     if (shuttingDown.exchange(true) || !thread || !thread->isRunning())
         return;
     QMetaObject::invokeMethod(

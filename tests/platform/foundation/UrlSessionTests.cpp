@@ -566,6 +566,38 @@ TEST_F(UrlSessionTest, CancelCompletesOnceWithCancelledAndNeverInline)
     EXPECT_EQ(server.requestCount("/hello"), 1) << "a cancelled suspended task never sends";
 }
 
+TEST_F(UrlSessionTest, CancelRacingTheEndStillCompletesOnce)
+{
+    const std::string body(8 * 1024, 's');
+    server.addBody("/small", body);
+    startServer();
+    std::vector<std::shared_ptr<UrlSessionDataTask>> tasks;
+    for (int i = 0; i < 100; ++i)
+        tasks.push_back(session().dataTask(UrlRequest(server.url(QStringLiteral("/small?%1").arg(i)))));
+    for (const auto& task : tasks)
+        task->resume();
+    // Cancels land before the start, mid-transfer and after the end.
+    std::thread canceller([&] {
+        for (const auto& task : tasks)
+            task->cancel();
+    });
+    canceller.join();
+    ASSERT_TRUE(waitUntil([&] {
+        return std::all_of(
+            tasks.begin(), tasks.end(), [&](const auto& task) { return delegate->completions(task) > 0; });
+    }));
+    auto probe = start(UrlRequest(server.url("/hello")));
+    ASSERT_TRUE(waitUntil([&] { return delegate->completions(probe) == 1; }));
+    for (const auto& task : tasks) {
+        const TaskRecord record = delegate->record(task);
+        EXPECT_EQ(record.completions, 1);
+        if (record.error)
+            EXPECT_EQ(record.error->code, UrlError::cancelled);
+        else
+            EXPECT_EQ(record.data.size(), static_cast<qsizetype>(body.size()));
+    }
+}
+
 TEST_F(UrlSessionTest, ResponseDispositionMayComeLaterFromAnotherThread)
 {
     class LateDelegate : public RecordingDelegate {
