@@ -58,7 +58,7 @@ struct UrlCredential {
     }
 };
 
-// The platform's values.
+// Fixed numbers: callers compare them.
 enum class UrlSessionAuthChallengeDisposition {
     useCredential = 0,
     performDefaultHandling = 1,

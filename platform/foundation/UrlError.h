@@ -7,9 +7,9 @@
 
 namespace platform {
 
-// Why a URL session task failed. The codes are the desktop platform's URL-loading codes, so code
-// written against them (retry rules, "was it cancelled?") reads the same here. HTTP statuses are
-// never errors at this layer: a 404 is a response.
+// Why a URL session task failed. The codes are the conventional URL-loading error numbers, fixed so
+// that callers may compare and keep them (retry rules, "was it cancelled?"). HTTP statuses are never
+// errors at this layer: a 404 is a response.
 struct UrlError {
     enum Code : int {
         unknown = -1,

@@ -8,8 +8,8 @@
 
 namespace platform {
 
-// The platform's cache policy values. Our sessions keep no HTTP cache, so every policy loads from
-// the network; the value is carried for callers that compare it.
+// Cache policies, with fixed numbers. Our sessions keep no HTTP cache, so every policy loads from the
+// network; the value is carried for callers that compare it.
 enum class UrlRequestCachePolicy {
     useProtocolCachePolicy = 0,
     reloadIgnoringLocalCacheData = 1,

@@ -11,7 +11,7 @@
 namespace platform {
 
 // What a server answered: the URL it came from, and for HTTP the status and header fields. One type
-// serves both the plain and the HTTP response of the platform; `isHttp` tells them apart.
+// serves both plain and HTTP responses; `isHttp` tells them apart.
 struct UrlResponse {
     QUrl url;
     QString mimeType;

@@ -135,7 +135,7 @@ UrlResponse makeResponse(QNetworkReply* reply)
 int mapNetworkError(QNetworkReply::NetworkError error, bool hasStatus, bool untrustedCertificate)
 {
     const int value = static_cast<int>(error);
-    // QNetworkAccessManager turns HTTP statuses into errors; the platform delivers them as responses.
+    // QNetworkAccessManager turns HTTP statuses into errors; our sessions deliver them as responses.
     if (hasStatus
         && ((value >= 201 && value <= 299) || error == QNetworkReply::ProtocolInvalidOperationError
             || (value >= 401 && value <= 499)))

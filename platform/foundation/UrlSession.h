@@ -16,8 +16,9 @@ struct UrlSessionCore;
 // queue). Only http and https are loaded; redirects are followed by the session itself, only to
 // http and https, dropping credentials when they leave the origin.
 //
-// A session keeps itself and its delegate alive until it is invalidated, as on the platform: call
-// `invalidateAndCancel` or `finishTasksAndInvalidate` when done with it.
+// A session keeps itself and its delegate alive until it is invalidated: call `invalidateAndCancel`
+// or `finishTasksAndInvalidate` when done with it. (One never invalidated is stopped when the
+// application object goes.)
 class UrlSession {
 public:
     static std::shared_ptr<UrlSession> create(

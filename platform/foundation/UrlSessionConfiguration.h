@@ -17,8 +17,8 @@ struct UrlSessionConfiguration {
     std::int64_t maximumResponseBodyBytes = defaultMaximumBodyBytes;
     // Redirects a task follows before failing with `httpTooManyRedirects`.
     int maximumRedirects = 16;
-    // There is no low-data mode on this system; tests turn this on to see requests that refuse a
-    // constrained network fail as they would there.
+    // Linux desktops report no data-saving networks; this switch stands in for one, so requests that
+    // refuse a constrained network can be seen failing.
     bool networkIsConstrained = false;
 
     static UrlSessionConfiguration ephemeral() { return {}; }

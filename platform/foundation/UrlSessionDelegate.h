@@ -16,7 +16,7 @@ namespace platform {
 class UrlSession;
 class UrlSessionDataTask;
 
-// The platform's values.
+// Fixed numbers: callers compare them.
 enum class UrlSessionResponseDisposition { cancel = 0, allow = 1, becomeDownload = 2, becomeStream = 3 };
 
 using UrlResponseDispositionHandler = std::function<void(UrlSessionResponseDisposition)>;
@@ -25,7 +25,7 @@ using UrlChallengeHandler
     = std::function<void(UrlSessionAuthChallengeDisposition, std::optional<UrlCredential>)>;
 
 // What a session tells its owner. Every message arrives on the session's network thread, one at a
-// time, in order. Each default does what the platform does when a delegate leaves a message out.
+// time, in order. Each default is the answer a delegate gives that does not care about the message.
 //
 // The handlers passed with a message may be called once, on any thread; later calls are ignored.
 // Response and redirect handlers may be called later; the task waits for them (its idle time-out
