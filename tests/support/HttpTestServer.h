@@ -18,6 +18,7 @@
 #include <QString>
 #include <QUrl>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -133,6 +134,35 @@ public:
             response.status = status;
             response.set_header("Location", location);
             response.set_content("moved", "text/plain");
+        });
+    }
+
+    // Answers `failStatus` to the first `failures` requests, then `body`.
+    void addFailingThenBody(const std::string& path, int failures, int failStatus, std::string body)
+    {
+        auto served = std::make_shared<std::atomic<int>>(0);
+        m_server->Get(path, [=](const httplib::Request&, httplib::Response& response) {
+            if (served->fetch_add(1) < failures) {
+                response.status = failStatus;
+                response.set_content("failed", "text/plain");
+                return;
+            }
+            response.set_content(body, "application/octet-stream");
+        });
+    }
+
+    // Sends `body` chunked, in pieces of `chunkBytes`, with no declared length.
+    void addChunkedBody(const std::string& path, std::string body, size_t chunkBytes)
+    {
+        m_server->Get(path, [body, chunkBytes](const httplib::Request&, httplib::Response& response) {
+            response.set_chunked_content_provider(
+                "application/octet-stream", [body, chunkBytes](size_t offset, httplib::DataSink& sink) {
+                    if (offset >= body.size()) {
+                        sink.done();
+                        return true;
+                    }
+                    return sink.write(body.data() + offset, std::min(chunkBytes, body.size() - offset));
+                });
         });
     }
 

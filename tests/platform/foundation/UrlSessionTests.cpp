@@ -206,6 +206,27 @@ TEST_F(UrlSessionTest, GetDeliversResponseAndBodyOnTheNetworkThread)
     EXPECT_EQ(plain.response->mimeType, QStringLiteral("application/octet-stream"));
 }
 
+TEST_F(UrlSessionTest, ChunkedBodiesArriveWholeWithUnknownLength)
+{
+    std::string body;
+    for (int i = 0; i < 100 * 1024; ++i)
+        body.push_back(static_cast<char>('a' + i % 26));
+    server.addChunkedBody("/chunked", body, 7 * 1024);
+    server.addFailingThenBody("/flaky", 2, 503, "finally");
+    startServer();
+
+    const TaskRecord chunked = run("/chunked");
+    EXPECT_FALSE(chunked.error);
+    ASSERT_TRUE(chunked.response);
+    EXPECT_EQ(chunked.response->expectedContentLength, -1);
+    EXPECT_EQ(chunked.data, QByteArray::fromStdString(body));
+
+    QList<int> statuses;
+    for (int i = 0; i < 3; ++i)
+        statuses.append(run("/flaky").response->statusCode);
+    EXPECT_EQ(statuses, (QList<int> { 503, 503, 200 }));
+}
+
 TEST_F(UrlSessionTest, TaskIdentifiersAreUniqueAcrossSessions)
 {
     auto first = session().dataTask(UrlRequest(QUrl("http://127.0.0.1/")));
