@@ -138,7 +138,7 @@ int mapNetworkError(QNetworkReply::NetworkError error, bool hasStatus, bool untr
     // QNetworkAccessManager turns HTTP statuses into errors; our sessions deliver them as responses.
     if (hasStatus
         && ((value >= 201 && value <= 299) || error == QNetworkReply::ProtocolInvalidOperationError
-            || (value >= 401 && value <= 499)))
+            || error == QNetworkReply::ProxyAuthenticationRequiredError || (value >= 401 && value <= 499)))
         return 0;
     switch (error) {
     case QNetworkReply::NoError:

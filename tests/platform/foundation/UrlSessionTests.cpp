@@ -241,10 +241,10 @@ TEST_F(UrlSessionTest, TaskIdentifiersAreUniqueAcrossSessions)
 
 TEST_F(UrlSessionTest, HttpStatusesArriveAsResponsesNotErrors)
 {
-    for (int status : { 200, 202, 399, 400, 403, 404, 410, 500, 503 })
+    for (int status : { 200, 202, 399, 400, 401, 403, 404, 407, 410, 500, 503 })
         server.addBody("/status/" + std::to_string(status), "status body", status);
     startServer();
-    for (int status : { 200, 202, 399, 400, 403, 404, 410, 500, 503 }) {
+    for (int status : { 200, 202, 399, 400, 401, 403, 404, 407, 410, 500, 503 }) {
         SCOPED_TRACE(status);
         const TaskRecord record = run(QStringLiteral("/status/%1").arg(status));
         EXPECT_FALSE(record.error);
