@@ -108,7 +108,13 @@ CacheFileSystem::Result<platform::FileStatus> CacheFileSystem::status(const QStr
 
 CacheFileSystem::Result<QByteArray> CacheFileSystem::readFile(const QString& path)
 {
-    return platform::readFileKeepingAccessTime(path);
+    return platform::readFileKeepingAccessTime(path, platform::FinalSymbolicLink::refuse);
+}
+
+CacheFileSystem::Result<platform::FileContents>
+CacheFileSystem::readFileIfAccepted(const QString& path, const std::function<bool(const platform::FileStatus&)>& shouldRead)
+{
+    return platform::readFileIfAccepted(path, shouldRead, platform::FinalSymbolicLink::refuse);
 }
 
 CacheFileSystem::Result<CacheFileSystem::Success> CacheFileSystem::writeFile(

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -51,8 +52,12 @@ public:
 
     virtual Result<platform::FileStatus> status(const QString& path);
 
-    // The whole file, read without moving its access time.
+    // The whole file, read without moving its access time. A symbolic link is not followed.
     virtual Result<QByteArray> readFile(const QString& path);
+
+    // The file's status and, when `shouldRead` accepts that status, its bytes, from one open.
+    virtual Result<platform::FileContents> readFileIfAccepted(const QString& path,
+                                                              const std::function<bool(const platform::FileStatus&)>& shouldRead);
 
     // Writes `data` to `path`: to a new file beside it, then renamed over it, so a reader sees the
     // old bytes or the new ones, never a part. Fails with ENOENT when the folder is missing.

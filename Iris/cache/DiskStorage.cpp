@@ -112,25 +112,31 @@ bool isAlreadyGone(const PlatformError& error)
     return error.domain == PlatformError::posixDomain && error.code == ENOENT;
 }
 
-void extendDates(CacheFileSystem& fileManager, const FileMeta& meta, const ExpirationExtending& extending)
+// The access and expiry dates a read with `extending` gives the file, counted from now; nothing
+// when the read leaves them alone.
+std::optional<std::pair<Date, Date>> extendedDates(const FileMeta& meta, const ExpirationExtending& extending)
 {
     if (!meta.lastAccessDate || !meta.estimatedExpirationDate)
-        return;
+        return std::nullopt;
     StorageExpiration expiration = StorageExpiration::never();
     switch (extending.kind()) {
     case ExpirationExtending::Kind::none:
-        return;
+        return std::nullopt;
     case ExpirationExtending::Kind::cacheTime:
-        expiration = StorageExpiration::seconds(
-            meta.estimatedExpirationDate->timeIntervalSince(*meta.lastAccessDate));
+        expiration = StorageExpiration::seconds(meta.estimatedExpirationDate->timeIntervalSince(*meta.lastAccessDate));
         break;
     case ExpirationExtending::Kind::expirationTime:
         expiration = extending.expiration();
         break;
     }
+    return std::pair(roundedUpToWholeSecond(Date::now()), roundedUpToWholeSecond(expiration.estimatedExpirationSinceNow()));
+}
+
+void extendDates(CacheFileSystem& fileManager, const FileMeta& meta, const ExpirationExtending& extending)
+{
     // The file may have gone meanwhile; then there is nothing to extend.
-    (void)fileManager.setDates(meta.url.toLocalFile(), roundedUpToWholeSecond(Date::now()),
-        roundedUpToWholeSecond(expiration.estimatedExpirationSinceNow()));
+    if (auto dates = extendedDates(meta, extending))
+        (void)fileManager.setDates(meta.url.toLocalFile(), dates->first, dates->second);
 }
 
 } // namespace
@@ -184,14 +190,15 @@ bool FileMeta::isExpiredAt(Date referenceDate) const
 }
 
 BackendBase::BackendBase(Config config, bool createDirectory)
-    : m_config(config)
-    , m_maybeCached(std::make_shared<NameSet>())
+    : m_maybeCached(std::make_shared<NameSet>())
     , m_maybeCachedCheckingQueue(platform::DispatchQueue::makeSerial(
           irisName(QStringLiteral("maybeCachedCheckingQueue")).toStdString()))
 {
     Creation creation(config);
     m_directoryURL = creation.directoryURL;
-    m_config.cachePathBlock = nullptr;
+    m_directoryPath = m_directoryURL.isEmpty() ? QString() : QDir::cleanPath(m_directoryURL.toLocalFile());
+    config.cachePathBlock = nullptr;
+    m_config = std::make_shared<const Config>(std::move(config));
     m_metaChangingQueue = platform::DispatchQueue::makeSerial(creation.cacheName.toStdString());
     if (m_directoryURL.isEmpty())
         m_storageReady = false;
@@ -200,28 +207,29 @@ BackendBase::BackendBase(Config config, bool createDirectory)
         (void)createDirectoryIfMissing();
 }
 
-Config BackendBase::config() const
+std::shared_ptr<const Config> BackendBase::currentConfig() const
 {
     std::lock_guard lock(m_configMutex);
     return m_config;
 }
 
+Config BackendBase::config() const
+{
+    return *currentConfig();
+}
+
 void BackendBase::setConfig(Config config)
 {
     config.cachePathBlock = nullptr;
+    auto replacement = std::make_shared<const Config>(std::move(config));
     std::lock_guard lock(m_configMutex);
-    m_config = std::move(config);
-}
-
-QString BackendBase::directoryPath() const
-{
-    return pathOf(m_directoryURL);
+    m_config.swap(replacement);
 }
 
 void BackendBase::loadCachedNames()
 {
     m_maybeCachedCheckingQueue->async(
-        [names = m_maybeCached, fileManager = config().fileManager, path = directoryPath()] {
+        [names = m_maybeCached, fileManager = currentConfig()->fileManager, path = directoryPath()] {
             names->names = std::set<QString>();
             auto listed = path.isEmpty()
                 ? platform::Result<QStringList, PlatformError>::failure(PlatformError::fromErrno(ENOENT))
@@ -244,7 +252,7 @@ platform::Result<Success, IrisError> BackendBase::createDirectoryIfMissing()
         return CreateResult::failure(IrisError::cacheError(CacheErrorReason::cannotCreateDirectory(
             path, PlatformError::fromErrno(ENOENT, QStringLiteral("no cache folder")))));
     }
-    std::shared_ptr<CacheFileSystem> fileManager = config().fileManager;
+    std::shared_ptr<CacheFileSystem> fileManager = currentConfig()->fileManager;
     if (fileManager->fileExists(path))
         return CreateResult::success({});
     auto created = fileManager->createDirectory(path);
@@ -263,14 +271,15 @@ platform::Result<Success, IrisError> BackendBase::storeData(const QByteArray& da
     if (!isStorageReady())
         return StoreResult::failure(
             IrisError::cacheError(CacheErrorReason::diskStorageIsNotReady(m_directoryURL)));
-    const Config current = config();
-    const StorageExpiration resolved = expiration.value_or(current.expiration);
+    const std::shared_ptr<const Config> current = currentConfig();
+    const StorageExpiration resolved = expiration.value_or(current->expiration);
     if (resolved.isExpired())
         return StoreResult::success({});
 
-    const QUrl fileURL = fileURLForKey(key);
-    const QString path = pathOf(fileURL);
-    CacheFileSystem& fileManager = *current.fileManager;
+    const QString name = fileNameForKey(key, *current);
+    const QString path = pathForName(name);
+    const QUrl fileURL = QUrl::fromLocalFile(path);
+    CacheFileSystem& fileManager = *current->fileManager;
     auto written = fileManager.writeFile(path, data, options);
     if (written.isFailure() && written.error().domain == PlatformError::posixDomain
         && written.error().code == ENOENT) {
@@ -297,53 +306,75 @@ platform::Result<Success, IrisError> BackendBase::storeData(const QByteArray& da
             CacheErrorReason::cannotSetCacheFileAttribute(path, std::move(attributes), dated.error())));
     }
 
-    m_maybeCachedCheckingQueue->async([names = m_maybeCached, name = fileURL.fileName()] {
+    m_maybeCachedCheckingQueue->async([names = m_maybeCached, name] {
         if (names->names)
             names->names->insert(name);
     });
     return StoreResult::success({});
 }
 
-platform::Result<std::optional<QByteArray>, IrisError> BackendBase::readData(
-    const QString& key, Date referenceDate, bool load, ExpirationExtending extending)
+platform::Result<std::optional<QByteArray>, IrisError> BackendBase::readData(const QString& key, Date referenceDate,
+                                                                             bool load, ExpirationExtending extending)
 {
     using ReadResult = platform::Result<std::optional<QByteArray>, IrisError>;
     if (!isStorageReady())
-        return ReadResult::failure(
-            IrisError::cacheError(CacheErrorReason::diskStorageIsNotReady(m_directoryURL)));
+        return ReadResult::failure(IrisError::cacheError(CacheErrorReason::diskStorageIsNotReady(m_directoryURL)));
 
-    const QUrl fileURL = fileURLForKey(key);
-    const QString name = fileURL.fileName();
+    const std::shared_ptr<const Config> current = currentConfig();
+    const QString name = fileNameForKey(key, *current);
     bool knownAbsent = false;
     // The checking queue is never the caller's own: a read is never queued on it.
-    m_maybeCachedCheckingQueue->sync(
-        [&] { knownAbsent = m_maybeCached->names && !m_maybeCached->names->contains(name); });
+    m_maybeCachedCheckingQueue->sync([&] { knownAbsent = m_maybeCached->names && !m_maybeCached->names->contains(name); });
     if (knownAbsent)
         return ReadResult::success(std::nullopt);
 
-    std::shared_ptr<CacheFileSystem> fileManager = config().fileManager;
-    const QString path = pathOf(fileURL);
-    if (!fileManager->fileExists(path))
-        return ReadResult::success(std::nullopt);
+    CacheFileSystem& fileManager = *current->fileManager;
+    const QString path = pathForName(name);
+    auto isGone = [](const PlatformError& error) { return isAlreadyGone(error) || error.code == ENOTDIR; };
+    auto metaOf = [](const platform::FileStatus& status) {
+        FileMeta meta;
+        meta.lastAccessDate = status.accessDate;
+        meta.estimatedExpirationDate = status.modificationDate;
+        return meta;
+    };
 
-    auto meta = FileMeta::read(
-        *fileManager, fileURL, ResourceKey::contentModificationDate | ResourceKey::creationDate);
-    if (meta.isFailure())
-        return ReadResult::failure(
-            IrisError::cacheError(CacheErrorReason::invalidURLResource(meta.error(), key, fileURL)));
-    if (meta.value().isExpiredAt(referenceDate))
-        return ReadResult::success(std::nullopt);
-    if (!load)
+    if (!load) {
+        auto status = fileManager.status(path);
+        if (status.isFailure()) {
+            if (isGone(status.error()))
+                return ReadResult::success(std::nullopt);
+            return ReadResult::failure(
+                IrisError::cacheError(CacheErrorReason::invalidURLResource(status.error(), key, QUrl::fromLocalFile(path))));
+        }
+        if (metaOf(status.value()).isExpiredAt(referenceDate))
+            return ReadResult::success(std::nullopt);
         return ReadResult::success(QByteArray());
+    }
 
-    auto data = fileManager->readFile(path);
-    if (data.isFailure())
+    // One open answers whether the file is there, what its dates are and, when it is live, what it
+    // holds. An expired file is left in place unread.
+    auto contents = fileManager.readFileIfAccepted(
+        path, [&](const platform::FileStatus& status) { return !metaOf(status).isExpiredAt(referenceDate); });
+    if (contents.isFailure()) {
+        if (isGone(contents.error()))
+            return ReadResult::success(std::nullopt);
         return ReadResult::failure(
-            IrisError::cacheError(CacheErrorReason::cannotLoadDataFromDisk(fileURL, data.error())));
+            IrisError::cacheError(CacheErrorReason::cannotLoadDataFromDisk(QUrl::fromLocalFile(path), contents.error())));
+    }
+    if (!contents.value().data)
+        return ReadResult::success(std::nullopt);
+    FileMeta meta = metaOf(contents.value().status);
+    QByteArray data = std::move(*contents.value().data);
 
-    m_metaChangingQueue->async(
-        [fileManager, meta = meta.value(), extending] { extendDates(*fileManager, meta, extending); });
-    return ReadResult::success(std::move(data).value());
+    // Reads within the same second would write the very dates the file has; they queue nothing.
+    auto dates = extendedDates(meta, extending);
+    if (dates && (dates->first != meta.lastAccessDate || dates->second != meta.estimatedExpirationDate)) {
+        m_metaChangingQueue->async([fileManager = current->fileManager, meta, path, extending]() mutable {
+            meta.url = QUrl::fromLocalFile(path);
+            extendDates(*fileManager, meta, extending);
+        });
+    }
+    return ReadResult::success(std::move(data));
 }
 
 bool BackendBase::containsValue(const QString& key, Date referenceDate)
@@ -365,13 +396,13 @@ platform::Result<Success, PlatformError> BackendBase::removeFileAtURL(const QUrl
     if (directory.isEmpty() || !url.isLocalFile() || !path.startsWith(directory + QLatin1Char('/')))
         return platform::Result<Success, PlatformError>::failure(
             PlatformError::fromErrno(EPERM, path + QStringLiteral(" (outside the cache folder)")));
-    return config().fileManager->removeItem(path);
+    return currentConfig()->fileManager->removeItem(path);
 }
 
 platform::Result<Success, Error> BackendBase::removeAllFiles(bool skipCreatingDirectory)
 {
     using RemoveResult = platform::Result<Success, Error>;
-    auto removed = config().fileManager->removeItem(directoryPath());
+    auto removed = currentConfig()->fileManager->removeItem(directoryPath());
     if (removed.isFailure())
         return RemoveResult::failure(removed.error());
     if (!skipCreatingDirectory) {
@@ -384,12 +415,16 @@ platform::Result<Success, Error> BackendBase::removeAllFiles(bool skipCreatingDi
 
 QUrl BackendBase::fileURLForKey(const QString& key) const
 {
-    return QUrl::fromLocalFile(QDir(directoryPath()).filePath(fileNameForKey(key)));
+    return QUrl::fromLocalFile(pathForName(fileNameForKey(key)));
 }
 
 QString BackendBase::fileNameForKey(const QString& key) const
 {
-    const Config current = config();
+    return fileNameForKey(key, *currentConfig());
+}
+
+QString BackendBase::fileNameForKey(const QString& key, const Config& current) const
+{
     if (current.usesHashedFileName)
         return hashedFileName(key, current);
     QString name = escapedNameComponent(key, true);
@@ -404,7 +439,7 @@ QString BackendBase::fileNameForKey(const QString& key) const
 platform::Result<std::vector<QUrl>, IrisError> BackendBase::listFileURLs(ResourceKey) const
 {
     using ListResult = platform::Result<std::vector<QUrl>, IrisError>;
-    auto listing = config().fileManager->enumerate(directoryPath());
+    auto listing = currentConfig()->fileManager->enumerate(directoryPath());
     if (listing.isFailure())
         return ListResult::failure(
             IrisError::cacheError(CacheErrorReason::fileEnumeratorCreationFailed(m_directoryURL)));
@@ -425,7 +460,7 @@ platform::Result<std::vector<QUrl>, Error> BackendBase::removeExpiredFiles(Date 
     auto listed = listFileURLs(keys);
     if (listed.isFailure())
         return CleanResult::failure(listed.error());
-    std::shared_ptr<CacheFileSystem> fileManager = config().fileManager;
+    std::shared_ptr<CacheFileSystem> fileManager = currentConfig()->fileManager;
     std::vector<QUrl> expired;
     for (const QUrl& url : listed.value()) {
         auto meta = FileMeta::read(*fileManager, url, keys);
@@ -453,7 +488,7 @@ platform::Result<std::uint64_t, IrisError> BackendBase::totalFileSize() const
     auto listed = listFileURLs(ResourceKey::fileSize);
     if (listed.isFailure())
         return SizeResult::failure(listed.error());
-    std::shared_ptr<CacheFileSystem> fileManager = config().fileManager;
+    std::shared_ptr<CacheFileSystem> fileManager = currentConfig()->fileManager;
     std::uint64_t total = 0;
     for (const QUrl& url : listed.value()) {
         auto meta = FileMeta::read(*fileManager, url, ResourceKey::fileSize);
@@ -466,7 +501,7 @@ platform::Result<std::uint64_t, IrisError> BackendBase::totalFileSize() const
 platform::Result<std::vector<QUrl>, Error> BackendBase::trimToSizeLimit()
 {
     using TrimResult = platform::Result<std::vector<QUrl>, Error>;
-    const std::uint64_t sizeLimit = config().sizeLimit;
+    const std::uint64_t sizeLimit = currentConfig()->sizeLimit;
     if (sizeLimit == 0)
         return TrimResult::success({});
     auto total = totalFileSize();
@@ -480,7 +515,7 @@ platform::Result<std::vector<QUrl>, Error> BackendBase::trimToSizeLimit()
     auto listed = listFileURLs(keys);
     if (listed.isFailure())
         return TrimResult::failure(listed.error());
-    std::shared_ptr<CacheFileSystem> fileManager = config().fileManager;
+    std::shared_ptr<CacheFileSystem> fileManager = currentConfig()->fileManager;
     std::vector<FileMeta> metas;
     for (const QUrl& url : listed.value()) {
         auto meta = FileMeta::read(*fileManager, url, keys);

@@ -164,12 +164,19 @@ private:
     };
 
     void loadCachedNames();
-    QString directoryPath() const;
+    QString directoryPath() const { return m_directoryPath; }
+    QString pathForName(const QString& name) const { return m_directoryPath + QLatin1Char('/') + name; }
     static QString pathOf(const QUrl& url) { return url.toLocalFile(); }
 
+    // The configuration is replaced whole and read as a snapshot, so a read never waits on a writer
+    // and never sees half a change.
+    std::shared_ptr<const Config> currentConfig() const;
+    QString fileNameForKey(const QString& key, const Config& config) const;
+
     mutable std::mutex m_configMutex;
-    Config m_config;
+    std::shared_ptr<const Config> m_config;
     QUrl m_directoryURL;
+    QString m_directoryPath;
     std::shared_ptr<platform::DispatchQueue> m_metaChangingQueue;
     std::shared_ptr<NameSet> m_maybeCached;
     std::shared_ptr<platform::DispatchQueue> m_maybeCachedCheckingQueue;
@@ -202,7 +209,9 @@ public:
         if (!isStorageReady())
             return StoreResult::failure(
                 IrisError::cacheError(IrisError::CacheErrorReason::diskStorageIsNotReady(directoryURL())));
-        if (expiration.value_or(config().expiration).isExpired())
+        if (!expiration && config().expiration.isExpired())
+            return StoreResult::success({});
+        if (expiration && expiration->isExpired())
             return StoreResult::success({});
         auto data = DataTransformable<T>::dataValue(value);
         if (data.isFailure())

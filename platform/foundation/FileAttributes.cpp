@@ -101,13 +101,24 @@ Result<Success, PlatformError> setFileDates(int fileDescriptor, Date accessDate,
     return Result<Success, PlatformError>::success({});
 }
 
-Result<QByteArray, PlatformError> readFileKeepingAccessTime(const QString& path)
+Result<QByteArray, PlatformError> readFileKeepingAccessTime(const QString& path, FinalSymbolicLink link)
 {
-    using ReadResult = Result<QByteArray, PlatformError>;
+    auto contents = readFileIfAccepted(path, [](const FileStatus&) { return true; }, link);
+    if (contents.isFailure())
+        return Result<QByteArray, PlatformError>::failure(contents.error());
+    return Result<QByteArray, PlatformError>::success(std::move(*std::move(contents).value().data));
+}
+
+Result<FileContents, PlatformError> readFileIfAccepted(const QString& path,
+                                                       const std::function<bool(const FileStatus&)>& shouldRead,
+                                                       FinalSymbolicLink link)
+{
+    using ReadResult = Result<FileContents, PlatformError>;
     const QByteArray encoded = QFile::encodeName(path);
-    int fd = ::open(encoded.constData(), O_RDONLY | O_CLOEXEC | O_NOATIME | O_NONBLOCK);
+    const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | (link == FinalSymbolicLink::refuse ? O_NOFOLLOW : 0);
+    int fd = ::open(encoded.constData(), flags | O_NOATIME);
     if (fd < 0 && errno == EPERM)
-        fd = ::open(encoded.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        fd = ::open(encoded.constData(), flags);
     if (fd < 0)
         return ReadResult::failure(PlatformError::fromErrno(errno, path));
     FileDescriptor file(fd);
@@ -116,14 +127,22 @@ Result<QByteArray, PlatformError> readFileKeepingAccessTime(const QString& path)
         return ReadResult::failure(PlatformError::fromErrno(errno, path));
     if (!S_ISREG(info.st_mode))
         return ReadResult::failure(PlatformError::fromErrno(S_ISDIR(info.st_mode) ? EISDIR : EINVAL, path));
+    FileContents contents;
+    contents.status.type = FileStatus::Type::regular;
+    contents.status.size = info.st_size;
+    contents.status.accessDate = dateFromStatTime(info.st_atim);
+    contents.status.modificationDate = dateFromStatTime(info.st_mtim);
+    if (!shouldRead(contents.status))
+        return ReadResult::success(std::move(contents));
 
-    // The size is only a hint: the file may grow or shrink while it is read. One spare byte lets the
-    // read that finds the end need no reallocation.
-    QByteArray data(static_cast<qsizetype>(info.st_size) + 1, Qt::Uninitialized);
+    // A file that grows while it is read is read up to the size it had when opened; one that reports
+    // no size (as kernel files do) is read to its end.
+    const bool sizeKnown = info.st_size > 0;
+    QByteArray data(sizeKnown ? static_cast<qsizetype>(info.st_size) : 64 * 1024, Qt::Uninitialized);
     qsizetype filled = 0;
-    for (;;) {
+    while (!sizeKnown || filled < data.size()) {
         if (filled == data.size())
-            data.resize(data.size() + 64 * 1024);
+            data.resize(data.size() * 2);
         ssize_t got = ::read(file.get(), data.data() + filled, static_cast<size_t>(data.size() - filled));
         if (got == 0)
             break;
@@ -135,7 +154,8 @@ Result<QByteArray, PlatformError> readFileKeepingAccessTime(const QString& path)
         filled += got;
     }
     data.resize(filled);
-    return ReadResult::success(std::move(data));
+    contents.data = std::move(data);
+    return ReadResult::success(std::move(contents));
 }
 
 } // namespace platform

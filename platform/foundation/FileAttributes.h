@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <ctime>
 #include <optional>
 
@@ -37,9 +38,22 @@ Result<Success, PlatformError> setFileDates(const QString& path, Date accessDate
 // Sets the two times of an open file.
 Result<Success, PlatformError> setFileDates(int fileDescriptor, Date accessDate, Date modificationDate);
 
+enum class FinalSymbolicLink { follow, refuse };
+
 // Reads a whole regular file without moving its access time (O_NOATIME, or a plain open where the
 // kernel refuses it because the caller does not own the file). Anything but a regular file is
 // refused, so a FIFO or a device can never block or flood the reader.
-Result<QByteArray, PlatformError> readFileKeepingAccessTime(const QString& path);
+Result<QByteArray, PlatformError> readFileKeepingAccessTime(const QString& path,
+                                                           FinalSymbolicLink link = FinalSymbolicLink::follow);
+
+// As above, but first hands the open file's status to `shouldRead`; the bytes are read only when it
+// accepts. One open and one status read answer both "what is there" and "what does it hold".
+struct FileContents {
+    FileStatus status;
+    std::optional<QByteArray> data;
+};
+Result<FileContents, PlatformError> readFileIfAccepted(const QString& path,
+                                                       const std::function<bool(const FileStatus&)>& shouldRead,
+                                                       FinalSymbolicLink link = FinalSymbolicLink::follow);
 
 } // namespace platform

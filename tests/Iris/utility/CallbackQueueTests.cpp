@@ -60,6 +60,13 @@ TEST(CallbackQueue, FromAnotherThread)
         std::atomic<bool> onCaller {false};
         std::atomic<bool> onSerial {false};
         std::atomic<bool> ranBeforeReturn {false};
+        std::atomic<bool> returned {false};
+        // The target queue stays busy until runCallback has returned, so a callback that ran early
+        // could only have run inline.
+        serial->async([&] {
+            while (!returned)
+                std::this_thread::yield();
+        });
         std::thread caller([&] {
             auto callerId = std::this_thread::get_id();
             runCallback(c.queue, [&, callerId] {
@@ -69,6 +76,7 @@ TEST(CallbackQueue, FromAnotherThread)
                 ran = true;
             });
             ranBeforeReturn = ran.load();
+            returned = true;
         });
         caller.join();
         EXPECT_EQ(ranBeforeReturn.load(), c.runsBeforeReturn) << c.name;
