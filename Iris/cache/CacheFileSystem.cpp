@@ -111,8 +111,8 @@ CacheFileSystem::Result<QByteArray> CacheFileSystem::readFile(const QString& pat
     return platform::readFileKeepingAccessTime(path, platform::FinalSymbolicLink::refuse);
 }
 
-CacheFileSystem::Result<platform::FileContents>
-CacheFileSystem::readFileIfAccepted(const QString& path, const std::function<bool(const platform::FileStatus&)>& shouldRead)
+CacheFileSystem::Result<platform::FileContents> CacheFileSystem::readFileIfAccepted(
+    const QString& path, const std::function<bool(const platform::FileStatus&)>& shouldRead)
 {
     return platform::readFileIfAccepted(path, shouldRead, platform::FinalSymbolicLink::refuse);
 }

@@ -56,8 +56,8 @@ public:
     virtual Result<QByteArray> readFile(const QString& path);
 
     // The file's status and, when `shouldRead` accepts that status, its bytes, from one open.
-    virtual Result<platform::FileContents> readFileIfAccepted(const QString& path,
-                                                              const std::function<bool(const platform::FileStatus&)>& shouldRead);
+    virtual Result<platform::FileContents> readFileIfAccepted(
+        const QString& path, const std::function<bool(const platform::FileStatus&)>& shouldRead);
 
     // Writes `data` to `path`: to a new file beside it, then renamed over it, so a reader sees the
     // old bytes or the new ones, never a part. Fails with ENOENT when the folder is missing.

@@ -123,13 +123,15 @@ std::optional<std::pair<Date, Date>> extendedDates(const FileMeta& meta, const E
     case ExpirationExtending::Kind::none:
         return std::nullopt;
     case ExpirationExtending::Kind::cacheTime:
-        expiration = StorageExpiration::seconds(meta.estimatedExpirationDate->timeIntervalSince(*meta.lastAccessDate));
+        expiration = StorageExpiration::seconds(
+            meta.estimatedExpirationDate->timeIntervalSince(*meta.lastAccessDate));
         break;
     case ExpirationExtending::Kind::expirationTime:
         expiration = extending.expiration();
         break;
     }
-    return std::pair(roundedUpToWholeSecond(Date::now()), roundedUpToWholeSecond(expiration.estimatedExpirationSinceNow()));
+    return std::pair(roundedUpToWholeSecond(Date::now()),
+        roundedUpToWholeSecond(expiration.estimatedExpirationSinceNow()));
 }
 
 void extendDates(CacheFileSystem& fileManager, const FileMeta& meta, const ExpirationExtending& extending)
@@ -313,18 +315,20 @@ platform::Result<Success, IrisError> BackendBase::storeData(const QByteArray& da
     return StoreResult::success({});
 }
 
-platform::Result<std::optional<QByteArray>, IrisError> BackendBase::readData(const QString& key, Date referenceDate,
-                                                                             bool load, ExpirationExtending extending)
+platform::Result<std::optional<QByteArray>, IrisError> BackendBase::readData(
+    const QString& key, Date referenceDate, bool load, ExpirationExtending extending)
 {
     using ReadResult = platform::Result<std::optional<QByteArray>, IrisError>;
     if (!isStorageReady())
-        return ReadResult::failure(IrisError::cacheError(CacheErrorReason::diskStorageIsNotReady(m_directoryURL)));
+        return ReadResult::failure(
+            IrisError::cacheError(CacheErrorReason::diskStorageIsNotReady(m_directoryURL)));
 
     const std::shared_ptr<const Config> current = currentConfig();
     const QString name = fileNameForKey(key, *current);
     bool knownAbsent = false;
     // The checking queue is never the caller's own: a read is never queued on it.
-    m_maybeCachedCheckingQueue->sync([&] { knownAbsent = m_maybeCached->names && !m_maybeCached->names->contains(name); });
+    m_maybeCachedCheckingQueue->sync(
+        [&] { knownAbsent = m_maybeCached->names && !m_maybeCached->names->contains(name); });
     if (knownAbsent)
         return ReadResult::success(std::nullopt);
 
@@ -343,8 +347,8 @@ platform::Result<std::optional<QByteArray>, IrisError> BackendBase::readData(con
         if (status.isFailure()) {
             if (isGone(status.error()))
                 return ReadResult::success(std::nullopt);
-            return ReadResult::failure(
-                IrisError::cacheError(CacheErrorReason::invalidURLResource(status.error(), key, QUrl::fromLocalFile(path))));
+            return ReadResult::failure(IrisError::cacheError(
+                CacheErrorReason::invalidURLResource(status.error(), key, QUrl::fromLocalFile(path))));
         }
         if (metaOf(status.value()).isExpiredAt(referenceDate))
             return ReadResult::success(std::nullopt);
@@ -358,8 +362,8 @@ platform::Result<std::optional<QByteArray>, IrisError> BackendBase::readData(con
     if (contents.isFailure()) {
         if (isGone(contents.error()))
             return ReadResult::success(std::nullopt);
-        return ReadResult::failure(
-            IrisError::cacheError(CacheErrorReason::cannotLoadDataFromDisk(QUrl::fromLocalFile(path), contents.error())));
+        return ReadResult::failure(IrisError::cacheError(
+            CacheErrorReason::cannotLoadDataFromDisk(QUrl::fromLocalFile(path), contents.error())));
     }
     if (!contents.value().data)
         return ReadResult::success(std::nullopt);

@@ -2,6 +2,8 @@
 
 #include "platform/foundation/AssociatedObjects.h"
 
+#include <QByteArray>
+
 #include <concepts>
 #include <memory>
 #include <type_traits>

@@ -31,15 +31,14 @@ struct Picture {
 
 } // namespace
 
-template<>
-struct iris::CacheCostCalculable<Picture> {
+template<> struct iris::CacheCostCalculable<Picture> {
     static std::int64_t cacheCost(const Picture&) { return 1; }
 };
 
 namespace {
 
 // Keeps the optimiser from dropping work whose result is otherwise unused.
-std::atomic<std::uint64_t> g_sink {0};
+std::atomic<std::uint64_t> g_sink { 0 };
 
 double bestSeconds(const std::function<void()>& run, int repetitions = 5)
 {
@@ -47,15 +46,16 @@ double bestSeconds(const std::function<void()>& run, int repetitions = 5)
     for (int i = 0; i < repetitions; ++i) {
         auto start = std::chrono::steady_clock::now();
         run();
-        best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        best
+            = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     }
     return best;
 }
 
 void report(const char* name, double ours, double baseline, const char* target)
 {
-    std::printf("%-44s ours %9.3f ms  baseline %9.3f ms  ratio %5.2f  (target %s)\n", name, ours * 1e3, baseline * 1e3,
-                ours / baseline, target);
+    std::printf("%-44s ours %9.3f ms  baseline %9.3f ms  ratio %5.2f  (target %s)\n", name, ours * 1e3,
+        baseline * 1e3, ours / baseline, target);
     std::fflush(stdout);
 }
 
@@ -91,7 +91,8 @@ void md5Buffer()
     std::mt19937_64 random(2);
     const QByteArray buffer = randomBytes(64 << 20, random);
     double ours = bestSeconds([&] { g_sink += iris::MD5(buffer).calculate()[0]; }, 3);
-    double baseline = bestSeconds([&] { g_sink += std::uint8_t(QCryptographicHash::hash(buffer, QCryptographicHash::Md5)[0]); }, 3);
+    double baseline = bestSeconds(
+        [&] { g_sink += std::uint8_t(QCryptographicHash::hash(buffer, QCryptographicHash::Md5)[0]); }, 3);
     report("MD5, one 64 MiB buffer", ours, baseline, "<= 2");
 }
 
@@ -107,8 +108,8 @@ void memoryHit()
     std::mutex mutex;
     std::unordered_map<QString, std::shared_ptr<Picture>> map;
     for (int i = 0; i < keyCount; ++i) {
-        backend->storeValue(Picture {i}, keys[i]);
-        map.emplace(keys[i], std::make_shared<Picture>(Picture {i}));
+        backend->storeValue(Picture { i }, keys[i]);
+        map.emplace(keys[i], std::make_shared<Picture>(Picture { i }));
     }
     double ours = bestSeconds([&] {
         for (int i = 0; i < lookups; ++i)
@@ -126,8 +127,8 @@ void memoryHit()
 void diskHitAndMiss()
 {
     QTemporaryDir root;
-    const iris::DiskStorage::Config config("bench", 0, iris::CacheFileSystem::defaultFileSystem(),
-                                           QUrl::fromLocalFile(root.path()));
+    const iris::DiskStorage::Config config(
+        "bench", 0, iris::CacheFileSystem::defaultFileSystem(), QUrl::fromLocalFile(root.path()));
     // A first backend makes the folder, so the second one lists it and knows its names.
     iris::DiskStorage::Backend<QByteArray> creator(config);
     iris::DiskStorage::Backend<QByteArray> backend(config);
@@ -173,10 +174,12 @@ void diskHitAndMiss()
     }
     double oursMiss = bestSeconds([&] {
         for (int i = 0; i < misses; ++i)
-            g_sink += backend.readValue(missingKeys[i % 1000], iris::ExpirationExtending::cacheTime()).value().has_value();
+            g_sink += backend.readValue(missingKeys[i % 1000], iris::ExpirationExtending::cacheTime())
+                          .value()
+                          .has_value();
     });
     double baselineMiss = bestSeconds([&] {
-        struct stat info {};
+        struct stat info { };
         for (int i = 0; i < misses; ++i)
             g_sink += std::uint64_t(::stat(missingPaths[i % 1000].constData(), &info));
     });

@@ -103,19 +103,20 @@ Result<Success, PlatformError> setFileDates(int fileDescriptor, Date accessDate,
 
 Result<QByteArray, PlatformError> readFileKeepingAccessTime(const QString& path, FinalSymbolicLink link)
 {
-    auto contents = readFileIfAccepted(path, [](const FileStatus&) { return true; }, link);
+    auto contents = readFileIfAccepted(
+        path, [](const FileStatus&) { return true; }, link);
     if (contents.isFailure())
         return Result<QByteArray, PlatformError>::failure(contents.error());
     return Result<QByteArray, PlatformError>::success(std::move(*std::move(contents).value().data));
 }
 
-Result<FileContents, PlatformError> readFileIfAccepted(const QString& path,
-                                                       const std::function<bool(const FileStatus&)>& shouldRead,
-                                                       FinalSymbolicLink link)
+Result<FileContents, PlatformError> readFileIfAccepted(
+    const QString& path, const std::function<bool(const FileStatus&)>& shouldRead, FinalSymbolicLink link)
 {
     using ReadResult = Result<FileContents, PlatformError>;
     const QByteArray encoded = QFile::encodeName(path);
-    const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | (link == FinalSymbolicLink::refuse ? O_NOFOLLOW : 0);
+    const int flags
+        = O_RDONLY | O_CLOEXEC | O_NONBLOCK | (link == FinalSymbolicLink::refuse ? O_NOFOLLOW : 0);
     int fd = ::open(encoded.constData(), flags | O_NOATIME);
     if (fd < 0 && errno == EPERM)
         fd = ::open(encoded.constData(), flags);

@@ -8,8 +8,8 @@
 #include <QString>
 
 #include <cstdint>
-#include <functional>
 #include <ctime>
+#include <functional>
 #include <optional>
 
 namespace platform {
@@ -43,8 +43,8 @@ enum class FinalSymbolicLink { follow, refuse };
 // Reads a whole regular file without moving its access time (O_NOATIME, or a plain open where the
 // kernel refuses it because the caller does not own the file). Anything but a regular file is
 // refused, so a FIFO or a device can never block or flood the reader.
-Result<QByteArray, PlatformError> readFileKeepingAccessTime(const QString& path,
-                                                           FinalSymbolicLink link = FinalSymbolicLink::follow);
+Result<QByteArray, PlatformError> readFileKeepingAccessTime(
+    const QString& path, FinalSymbolicLink link = FinalSymbolicLink::follow);
 
 // As above, but first hands the open file's status to `shouldRead`; the bytes are read only when it
 // accepts. One open and one status read answer both "what is there" and "what does it hold".
@@ -53,7 +53,7 @@ struct FileContents {
     std::optional<QByteArray> data;
 };
 Result<FileContents, PlatformError> readFileIfAccepted(const QString& path,
-                                                       const std::function<bool(const FileStatus&)>& shouldRead,
-                                                       FinalSymbolicLink link = FinalSymbolicLink::follow);
+    const std::function<bool(const FileStatus&)>& shouldRead,
+    FinalSymbolicLink link = FinalSymbolicLink::follow);
 
 } // namespace platform

@@ -25,13 +25,19 @@ const Date startTime = Date::fromUnixSeconds(1'800'000'000.3);
 // Counts every call that reaches the file system.
 class CountingFileSystem : public CacheFileSystem {
 public:
-    std::atomic<int> calls {0};
+    std::atomic<int> calls { 0 };
 
     bool fileExists(const QString& path) override { return ++calls, CacheFileSystem::fileExists(path); }
-    Result<platform::FileStatus> status(const QString& path) override { return ++calls, CacheFileSystem::status(path); }
-    Result<QByteArray> readFile(const QString& path) override { return ++calls, CacheFileSystem::readFile(path); }
-    Result<platform::FileContents> readFileIfAccepted(const QString& path,
-                                                      const std::function<bool(const platform::FileStatus&)>& accept) override
+    Result<platform::FileStatus> status(const QString& path) override
+    {
+        return ++calls, CacheFileSystem::status(path);
+    }
+    Result<QByteArray> readFile(const QString& path) override
+    {
+        return ++calls, CacheFileSystem::readFile(path);
+    }
+    Result<platform::FileContents> readFileIfAccepted(
+        const QString& path, const std::function<bool(const platform::FileStatus&)>& accept) override
     {
         return ++calls, CacheFileSystem::readFileIfAccepted(path, accept);
     }
@@ -56,7 +62,10 @@ protected:
         return backend;
     }
 
-    QString pathFor(const Backend& backend, const QString& key) { return backend.fileURLForKey(key).toLocalFile(); }
+    QString pathFor(const Backend& backend, const QString& key)
+    {
+        return backend.fileURLForKey(key).toLocalFile();
+    }
 
     platform::FileStatus statusOf(const QString& path)
     {
@@ -66,7 +75,8 @@ protected:
     }
 
     // Writes a file into the cache folder as if a store had made it, with the given dates.
-    QString placeFile(const Backend& backend, const QString& name, qsizetype size, Date lastAccess, Date expiry)
+    QString placeFile(
+        const Backend& backend, const QString& name, qsizetype size, Date lastAccess, Date expiry)
     {
         QString path = QDir(backend.directoryURL().toLocalFile()).filePath(name);
         QFile file(path);
@@ -94,8 +104,8 @@ TEST_F(DiskStorageTest, ConfigDefaultsAndFolder)
     DiskStorage::Creation creation(defaults);
     EXPECT_EQ(creation.cacheName, QString("org.tindrel.Iris.ImageCache.default"));
     EXPECT_EQ(creation.directoryURL.toLocalFile(),
-              QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation)
-                  + "/org.tindrel.Iris.ImageCache.default");
+        QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation)
+            + "/org.tindrel.Iris.ImageCache.default");
 
     auto backend = makeBackend();
     EXPECT_EQ(backend->directoryURL().toLocalFile(), root.path() + "/org.tindrel.Iris.ImageCache.test");
@@ -126,14 +136,14 @@ TEST_F(DiskStorageTest, FileNames)
     unhashed.pathExtension.reset();
     backend->setConfig(unhashed);
     const std::pair<QString, QString> cases[] = {
-        {"photo.png", "photo.png"},
-        {"https://example.com/a/b.png", "https:%2F%2Fexample.com%2Fa%2Fb.png"},
-        {"../../escape", "%2E.%2F..%2Fescape"},
-        {"..", "%2E."},
-        {".", "%2E"},
-        {"100%", "100%25"},
-        {"", md5HexString("")},
-        {QString(300, 'k'), md5HexString(QString(300, 'k'))},
+        { "photo.png", "photo.png" },
+        { "https://example.com/a/b.png", "https:%2F%2Fexample.com%2Fa%2Fb.png" },
+        { "../../escape", "%2E.%2F..%2Fescape" },
+        { "..", "%2E." },
+        { ".", "%2E" },
+        { "100%", "100%25" },
+        { "", md5HexString("") },
+        { QString(300, 'k'), md5HexString(QString(300, 'k')) },
     };
     for (const auto& [key, name] : cases)
         EXPECT_EQ(backend->fileNameForKey(key), name) << key.toStdString();
@@ -160,7 +170,8 @@ TEST_F(DiskStorageTest, StoreAndReadSetExactDates)
 
     // A read extending by another expiration moves only the expiry, keeping the stored span later.
     clock.set(Date::fromUnixSeconds(1'800'000'040));
-    ASSERT_TRUE(backend->readValue("key", ExpirationExtending::expirationTime(StorageExpiration::seconds(10))).isSuccess());
+    ASSERT_TRUE(backend->readValue("key", ExpirationExtending::expirationTime(StorageExpiration::seconds(10)))
+                    .isSuccess());
     backend->waitForPendingDateUpdates();
     EXPECT_EQ(statusOf(path).modificationDate, Date::fromUnixSeconds(1'800'000'050));
 }
@@ -171,8 +182,9 @@ TEST_F(DiskStorageTest, ExpiryIsTheModificationDate)
     ASSERT_TRUE(backend->storeValue("bytes", "key", StorageExpiration::seconds(60)).isSuccess());
     const Date expiry = statusOf(pathFor(*backend, "key")).modificationDate;
     EXPECT_EQ(backend->readValue("key", expiry, true, ExpirationExtending::none()).value(), std::nullopt);
-    EXPECT_EQ(backend->readValue("key", expiry.addingTimeInterval(-1), true, ExpirationExtending::none()).value(),
-              QByteArray("bytes"));
+    EXPECT_EQ(
+        backend->readValue("key", expiry.addingTimeInterval(-1), true, ExpirationExtending::none()).value(),
+        QByteArray("bytes"));
     // The expired file stays where it is.
     EXPECT_TRUE(QFile::exists(pathFor(*backend, "key")));
 }
@@ -198,7 +210,7 @@ TEST_F(DiskStorageTest, AnExpiredStoreWritesNothing)
     ASSERT_TRUE(backend->storeValue("old", "key").isSuccess());
     const platform::FileStatus before = statusOf(pathFor(*backend, "key"));
     clock.advance(5);
-    for (StorageExpiration expiration : {StorageExpiration::seconds(0), StorageExpiration::expired()}) {
+    for (StorageExpiration expiration : { StorageExpiration::seconds(0), StorageExpiration::expired() }) {
         EXPECT_TRUE(backend->storeValue("new", "key", expiration).isSuccess());
         EXPECT_TRUE(backend->storeValue("new", "other", expiration).isSuccess());
     }
@@ -210,8 +222,13 @@ TEST_F(DiskStorageTest, AnExpiredStoreWritesNothing)
 TEST_F(DiskStorageTest, ExpirationsBeyondFileTimesAreClamped)
 {
     auto backend = makeBackend();
-    EXPECT_TRUE(backend->storeValue("nan", "nan", StorageExpiration::seconds(std::numeric_limits<double>::quiet_NaN())).isSuccess());
-    EXPECT_TRUE(backend->storeValue("huge", "huge", StorageExpiration::days(std::numeric_limits<std::int64_t>::max())).isSuccess());
+    EXPECT_TRUE(
+        backend->storeValue(
+                   "nan", "nan", StorageExpiration::seconds(std::numeric_limits<double>::quiet_NaN()))
+            .isSuccess());
+    EXPECT_TRUE(
+        backend->storeValue("huge", "huge", StorageExpiration::days(std::numeric_limits<std::int64_t>::max()))
+            .isSuccess());
     EXPECT_TRUE(backend->storeValue("never", "never", StorageExpiration::never()).isSuccess());
     // Not-a-number becomes the distant past: the value is expired, never a random date.
     EXPECT_EQ(backend->readValue("nan").value(), std::nullopt);
@@ -240,7 +257,9 @@ TEST_F(DiskStorageTest, AMissKnownByTheNameSetMakesNoFileSystemCall)
 
     // A file put in from outside is found only by a backend that lists the folder afresh.
     ASSERT_TRUE(QFile::copy(pathFor(*backend, "stored"), pathFor(*backend, "copied")));
-    ASSERT_TRUE(platform::setFileDates(pathFor(*backend, "copied"), clock.now(), clock.now().addingTimeInterval(60)).isSuccess());
+    ASSERT_TRUE(
+        platform::setFileDates(pathFor(*backend, "copied"), clock.now(), clock.now().addingTimeInterval(60))
+            .isSuccess());
     EXPECT_FALSE(backend->containsValue("copied"));
     EXPECT_TRUE(makeBackend()->containsValue("copied"));
 }
@@ -283,7 +302,9 @@ TEST_F(DiskStorageTest, AnImpossibleFolderFailsAndThenIsNotReady)
     Backend backend(configured);
     ASSERT_TRUE(backend.isStorageReady());
     ASSERT_TRUE(QDir(parent).removeRecursively());
-    ASSERT_EQ(::symlink(QFile::encodeName(root.filePath("nowhere")).constData(), QFile::encodeName(parent).constData()), 0);
+    ASSERT_EQ(::symlink(QFile::encodeName(root.filePath("nowhere")).constData(),
+                  QFile::encodeName(parent).constData()),
+        0);
 
     auto store = backend.storeValue("bytes", "key");
     ASSERT_TRUE(store.isFailure());
@@ -294,7 +315,7 @@ TEST_F(DiskStorageTest, AnImpossibleFolderFailsAndThenIsNotReady)
     // Even once the folder exists, the backend stays not ready.
     ASSERT_TRUE(QFile::remove(parent));
     ASSERT_TRUE(QDir().mkpath(backend.directoryURL().toLocalFile()));
-    for (auto error : {backend.storeValue("bytes", "key").error(), backend.readValue("key").error()}) {
+    for (auto error : { backend.storeValue("bytes", "key").error(), backend.readValue("key").error() }) {
         EXPECT_EQ(error.cacheReason()->kind, CacheKind::diskStorageIsNotReady);
         EXPECT_EQ(error.cacheReason()->url, backend.directoryURL());
     }
@@ -311,7 +332,8 @@ TEST_F(DiskStorageTest, AFolderThatCannotBeCreatedAtAll)
     auto thrown = Backend::initThrowing(configured);
     ASSERT_TRUE(thrown.isFailure());
     EXPECT_EQ(thrown.error().errorCode(), 3005);
-    EXPECT_EQ(thrown.error().cacheReason()->path, root.filePath("file") + "/org.tindrel.Iris.ImageCache.test");
+    EXPECT_EQ(
+        thrown.error().cacheReason()->path, root.filePath("file") + "/org.tindrel.Iris.ImageCache.test");
 
     Backend quiet(configured);
     EXPECT_FALSE(quiet.isStorageReady());
@@ -329,7 +351,7 @@ TEST_F(DiskStorageTest, KeysNeverLeaveTheFolderWithHashingOff)
     canary.write("keep");
     canary.close();
 
-    for (QString key : {"../outside", "../../outside", "/tmp/x", "a/b/c", "..", "."}) {
+    for (QString key : { "../outside", "../../outside", "/tmp/x", "a/b/c", "..", "." }) {
         ASSERT_TRUE(backend.storeValue("bytes", key).isSuccess()) << key.toStdString();
         const QString path = pathFor(backend, key);
         EXPECT_EQ(QFileInfo(path).absolutePath(), backend.directoryURL().toLocalFile()) << key.toStdString();
@@ -339,7 +361,9 @@ TEST_F(DiskStorageTest, KeysNeverLeaveTheFolderWithHashingOff)
     EXPECT_TRUE(QFile::exists(outside));
     // A URL outside the folder is refused, whoever hands it in.
     EXPECT_TRUE(backend.removeFileAtURL(QUrl::fromLocalFile(outside)).isFailure());
-    EXPECT_TRUE(backend.removeFileAtURL(QUrl::fromLocalFile(backend.directoryURL().toLocalFile() + "/../outside")).isFailure());
+    EXPECT_TRUE(
+        backend.removeFileAtURL(QUrl::fromLocalFile(backend.directoryURL().toLocalFile() + "/../outside"))
+            .isFailure());
     EXPECT_TRUE(QFile::exists(outside));
 }
 
@@ -347,12 +371,14 @@ TEST_F(DiskStorageTest, RemoveExpiredFilesKeepsLiveFilesAndFolders)
 {
     auto backend = makeBackend();
     const Date now = clock.now();
-    QString expired = placeFile(*backend, "expired", 10, now.addingTimeInterval(-100), now.addingTimeInterval(-1));
+    QString expired
+        = placeFile(*backend, "expired", 10, now.addingTimeInterval(-100), now.addingTimeInterval(-1));
     QString atNow = placeFile(*backend, "at-now", 10, now.addingTimeInterval(-100), now);
     QString live = placeFile(*backend, "live", 10, now, now.addingTimeInterval(100));
     QString folder = backend->directoryURL().toLocalFile() + "/sub";
     ASSERT_TRUE(QDir().mkpath(folder));
-    ASSERT_TRUE(platform::setFileDates(folder, now.addingTimeInterval(-100), now.addingTimeInterval(-100)).isSuccess());
+    ASSERT_TRUE(platform::setFileDates(folder, now.addingTimeInterval(-100), now.addingTimeInterval(-100))
+                    .isSuccess());
     QString hidden = placeFile(*backend, ".hidden", 10, now, now.addingTimeInterval(-100));
 
     auto removed = backend->removeExpiredFiles();
@@ -360,7 +386,7 @@ TEST_F(DiskStorageTest, RemoveExpiredFilesKeepsLiveFilesAndFolders)
     std::set<QString> removedPaths;
     for (const QUrl& url : removed.value())
         removedPaths.insert(url.toLocalFile());
-    EXPECT_EQ(removedPaths, (std::set<QString> {expired, atNow}));
+    EXPECT_EQ(removedPaths, (std::set<QString> { expired, atNow }));
     EXPECT_TRUE(QFile::exists(live));
     EXPECT_TRUE(QFileInfo(folder).isDir());
     EXPECT_TRUE(QFile::exists(hidden));
@@ -386,7 +412,7 @@ TEST_F(DiskStorageTest, TrimRemovesLeastRecentlyAccessedFirstDownToHalfTheLimit)
     QStringList names;
     for (const QUrl& url : removed.value())
         names << url.fileName();
-    EXPECT_EQ(names, (QStringList {"oldest", "middle"}));
+    EXPECT_EQ(names, (QStringList { "oldest", "middle" }));
     EXPECT_EQ(backend->totalFileSize().value(), 400u);
     EXPECT_TRUE(QFileInfo(folder).isDir());
 

@@ -18,8 +18,7 @@ struct Picture {
 
 } // namespace
 
-template<>
-struct iris::CacheCostCalculable<Picture> {
+template<> struct iris::CacheCostCalculable<Picture> {
     static std::int64_t cacheCost(const Picture& picture) { return picture.cost; }
 };
 
@@ -48,22 +47,22 @@ TEST(MemoryStorage, AnExpiredStoreKeepsNothing)
 {
     iristest::ManualClock clock(Date(5000));
     auto backend = makeBackend();
-    backend->storeValue(Picture {1}, "kept");
-    for (StorageExpiration expiration : {StorageExpiration::expired(), StorageExpiration::seconds(0),
-                                         StorageExpiration::date(clock.now().addingTimeInterval(-1))}) {
-        backend->storeValue(Picture {2}, "kept", expiration);
-        backend->storeValue(Picture {3}, "new", expiration);
+    backend->storeValue(Picture { 1 }, "kept");
+    for (StorageExpiration expiration : { StorageExpiration::expired(), StorageExpiration::seconds(0),
+             StorageExpiration::date(clock.now().addingTimeInterval(-1)) }) {
+        backend->storeValue(Picture { 2 }, "kept", expiration);
+        backend->storeValue(Picture { 3 }, "new", expiration);
         EXPECT_EQ(backend->readValue("kept")->id, 1);
         EXPECT_FALSE(backend->containsValue("new"));
     }
-    EXPECT_EQ(backend->keys(), (std::set<QString> {"kept"}));
+    EXPECT_EQ(backend->keys(), (std::set<QString> { "kept" }));
 }
 
 TEST(MemoryStorage, ReadsExtendByCacheTimeAndContainsDoesNot)
 {
     iristest::ManualClock clock(Date(5000));
     auto backend = makeBackend();
-    backend->storeValue(Picture {1}, "a");
+    backend->storeValue(Picture { 1 }, "a");
     EXPECT_EQ(backend->storageObject("a")->estimatedExpiration(), Date(5300));
 
     clock.advance(100);
@@ -86,33 +85,33 @@ TEST(MemoryStorage, AnExpiredEntryReadsAbsentUntilTheCleanRemovesIt)
 {
     iristest::ManualClock clock(Date(5000));
     auto backend = makeBackend();
-    backend->storeValue(Picture {1}, "short", StorageExpiration::seconds(10));
-    backend->storeValue(Picture {2}, "long");
+    backend->storeValue(Picture { 1 }, "short", StorageExpiration::seconds(10));
+    backend->storeValue(Picture { 2 }, "long");
     clock.advance(10);
     EXPECT_EQ(backend->readValue("short"), std::nullopt);
     EXPECT_EQ(backend->keys().count("short"), 1u);
     backend->removeExpired();
-    EXPECT_EQ(backend->keys(), (std::set<QString> {"long"}));
+    EXPECT_EQ(backend->keys(), (std::set<QString> { "long" }));
     EXPECT_EQ(backend->storageObject("short"), nullptr);
 }
 
 TEST(MemoryStorage, LeastRecentlyUsedGoesFirstOverTheCostLimit)
 {
     auto backend = makeBackend(10);
-    backend->storeValue(Picture {1, 4}, "one");
-    backend->storeValue(Picture {2, 4}, "two");
+    backend->storeValue(Picture { 1, 4 }, "one");
+    backend->storeValue(Picture { 2, 4 }, "two");
     EXPECT_TRUE(backend->readValue("one"));
-    backend->storeValue(Picture {3, 4}, "three");
+    backend->storeValue(Picture { 3, 4 }, "three");
     EXPECT_TRUE(backend->containsValue("one"));
     EXPECT_FALSE(backend->containsValue("two"));
     EXPECT_TRUE(backend->containsValue("three"));
     // The evicted key stays in the key set until the next clean.
     EXPECT_EQ(backend->keys().size(), 3u);
     backend->removeExpired();
-    EXPECT_EQ(backend->keys(), (std::set<QString> {"one", "three"}));
+    EXPECT_EQ(backend->keys(), (std::set<QString> { "one", "three" }));
 
     // A value that alone costs more than the limit is not kept.
-    backend->storeValue(Picture {4, 11}, "huge");
+    backend->storeValue(Picture { 4, 11 }, "huge");
     EXPECT_FALSE(backend->containsValue("huge"));
     EXPECT_TRUE(backend->containsValue("one"));
 }
@@ -121,7 +120,7 @@ TEST(MemoryStorage, CountLimitAndConfigChangesApplyAtOnce)
 {
     auto backend = makeBackend();
     for (int i = 0; i < 5; ++i)
-        backend->storeValue(Picture {i, 100}, QString::number(i));
+        backend->storeValue(Picture { i, 100 }, QString::number(i));
     backend->modifyConfig([](MemoryStorage::Config& config) { config.countLimit = 2; });
     EXPECT_FALSE(backend->containsValue("2"));
     EXPECT_TRUE(backend->containsValue("3"));
@@ -137,11 +136,11 @@ TEST(MemoryStorage, CountLimitAndConfigChangesApplyAtOnce)
 TEST(MemoryStorage, RemoveValueAndRemoveAll)
 {
     auto backend = makeBackend();
-    backend->storeValue(Picture {1}, "a");
-    backend->storeValue(Picture {2}, "b");
+    backend->storeValue(Picture { 1 }, "a");
+    backend->storeValue(Picture { 2 }, "b");
     backend->removeValue("a");
     EXPECT_FALSE(backend->containsValue("a"));
-    EXPECT_EQ(backend->keys(), (std::set<QString> {"b"}));
+    EXPECT_EQ(backend->keys(), (std::set<QString> { "b" }));
     backend->removeAll();
     EXPECT_FALSE(backend->containsValue("b"));
     EXPECT_TRUE(backend->keys().empty());
@@ -151,8 +150,9 @@ TEST(MemoryStorage, BackgroundKeepingEntriesCanBeDiscarded)
 {
     auto backend = makeBackend();
     backend->modifyConfig([](MemoryStorage::Config& config) { config.keepWhenEnteringBackground = true; });
-    backend->storeValue(Picture {1}, "a");
-    auto entry = std::dynamic_pointer_cast<MemoryStorage::BackgroundKeepingStorageObject<Picture>>(backend->storageObject("a"));
+    backend->storeValue(Picture { 1 }, "a");
+    auto entry = std::dynamic_pointer_cast<MemoryStorage::BackgroundKeepingStorageObject<Picture>>(
+        backend->storageObject("a"));
     ASSERT_TRUE(entry);
     EXPECT_TRUE(entry->isAccessing());
     EXPECT_TRUE(entry->beginContentAccess());
@@ -165,10 +165,11 @@ TEST(MemoryStorage, BackgroundKeepingEntriesCanBeDiscarded)
 TEST(MemoryStorage, CleanTimerDropsExpiredKeysInTheEventLoop)
 {
     auto backend = makeBackend(0, 0.01);
-    backend->storeValue(Picture {1}, "expiring", StorageExpiration::date(Date::now().addingTimeInterval(0.05)));
-    backend->storeValue(Picture {2}, "staying");
+    backend->storeValue(
+        Picture { 1 }, "expiring", StorageExpiration::date(Date::now().addingTimeInterval(0.05)));
+    backend->storeValue(Picture { 2 }, "staying");
     ASSERT_TRUE(testsupport::waitUntil([&] { return backend->keys().count("expiring") == 0; }));
-    EXPECT_EQ(backend->keys(), (std::set<QString> {"staying"}));
+    EXPECT_EQ(backend->keys(), (std::set<QString> { "staying" }));
     EXPECT_EQ(backend->storageObject("expiring"), nullptr);
 }
 

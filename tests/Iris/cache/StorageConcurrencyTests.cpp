@@ -18,8 +18,7 @@ struct Tile {
 };
 } // namespace
 
-template<>
-struct iris::CacheCostCalculable<Tile> {
+template<> struct iris::CacheCostCalculable<Tile> {
     static std::int64_t cacheCost(const Tile&) { return 1; }
 };
 
@@ -29,9 +28,9 @@ TEST(StorageConcurrency, MemoryTierReadByEightThreads)
 {
     auto backend = MemoryStorage::Backend<Tile>::make(MemoryStorage::Config(64, 0.001));
     for (int i = 0; i < 32; ++i)
-        backend->storeValue(Tile {i}, QString::number(i));
-    std::atomic<bool> wrong {false};
-    std::atomic<int> finished {0};
+        backend->storeValue(Tile { i }, QString::number(i));
+    std::atomic<bool> wrong { false };
+    std::atomic<int> finished { 0 };
     std::vector<std::thread> readers;
     for (int t = 0; t < 8; ++t) {
         readers.emplace_back([&, t] {
@@ -40,7 +39,8 @@ TEST(StorageConcurrency, MemoryTierReadByEightThreads)
                 if (auto tile = backend->readValue(key); tile && tile->id != (i + t) % 48)
                     wrong = true;
                 if (i % 50 == 0)
-                    backend->storeValue(Tile {(i + t) % 48}, key, StorageExpiration::seconds(i % 100 ? 300 : 0.001));
+                    backend->storeValue(
+                        Tile { (i + t) % 48 }, key, StorageExpiration::seconds(i % 100 ? 300 : 0.001));
                 if (i % 500 == 0)
                     backend->modifyConfig([](MemoryStorage::Config& config) { config.totalCostLimit = 40; });
                 (void)backend->containsValue(key);
@@ -58,11 +58,11 @@ TEST(StorageConcurrency, MemoryTierReadByEightThreads)
 TEST(StorageConcurrency, DiskTierReadOnTheMainThreadWhileWrittenOnItsQueue)
 {
     QTemporaryDir root;
-    auto backend = std::make_shared<DiskStorage::Backend<QByteArray>>(
-        DiskStorage::Config("concurrent", 0, CacheFileSystem::defaultFileSystem(), QUrl::fromLocalFile(root.path())));
+    auto backend = std::make_shared<DiskStorage::Backend<QByteArray>>(DiskStorage::Config(
+        "concurrent", 0, CacheFileSystem::defaultFileSystem(), QUrl::fromLocalFile(root.path())));
     auto ioQueue = platform::DispatchQueue::makeSerial("test.disk.io");
-    std::atomic<bool> writing {true};
-    std::atomic<bool> storeFailed {false};
+    std::atomic<bool> writing { true };
+    std::atomic<bool> storeFailed { false };
     ioQueue->async([backend, &writing, &storeFailed] {
         for (int i = 0; i < 300; ++i) {
             QByteArray value = QByteArray::number(i).repeated(100);

@@ -36,8 +36,41 @@ QByteArray encoded(const char* format, bool progressive = false)
 QByteArray gifData()
 {
     static const unsigned char bytes[] = {
-        'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0, 0x80, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0x2C, 0, 0, 0, 0,
-        1, 0, 1, 0, 0, 0x02, 0x02, 0x44, 0x01, 0x00, 0x3B,
+        'G',
+        'I',
+        'F',
+        '8',
+        '9',
+        'a',
+        1,
+        0,
+        1,
+        0,
+        0x80,
+        0,
+        0,
+        0,
+        0,
+        0,
+        0xFF,
+        0xFF,
+        0xFF,
+        0x2C,
+        0,
+        0,
+        0,
+        0,
+        1,
+        0,
+        1,
+        0,
+        0,
+        0x02,
+        0x02,
+        0x44,
+        0x01,
+        0x00,
+        0x3B,
     };
     return QByteArray(reinterpret_cast<const char*>(bytes), sizeof bytes);
 }
@@ -52,7 +85,10 @@ QByteArray webpData()
 // The start of an ISO base media file whose brand is HEIC.
 QByteArray heicData()
 {
-    return QByteArray("\x00\x00\x00\x18" "ftypheic\x00\x00\x00\x00mif1heic", 24) + QByteArray(32, '\0');
+    return QByteArray("\x00\x00\x00\x18"
+                      "ftypheic\x00\x00\x00\x00mif1heic",
+               24)
+        + QByteArray(32, '\0');
 }
 
 } // namespace
@@ -60,13 +96,13 @@ QByteArray heicData()
 TEST(ImageFormat, DetectsRealData)
 {
     const std::pair<QByteArray, ImageFormat> cases[] = {
-        {encoded("png"), ImageFormat::PNG},
-        {encoded("jpeg"), ImageFormat::JPEG},
-        {encoded("jpeg", true), ImageFormat::JPEG},
-        {gifData(), ImageFormat::GIF},
-        {webpData(), ImageFormat::unknown},
-        {heicData(), ImageFormat::unknown},
-        {QByteArray("not an image at all"), ImageFormat::unknown},
+        { encoded("png"), ImageFormat::PNG },
+        { encoded("jpeg"), ImageFormat::JPEG },
+        { encoded("jpeg", true), ImageFormat::JPEG },
+        { gifData(), ImageFormat::GIF },
+        { webpData(), ImageFormat::unknown },
+        { heicData(), ImageFormat::unknown },
+        { QByteArray("not an image at all"), ImageFormat::unknown },
     };
     int index = 0;
     for (const auto& [data, format] : cases) {
@@ -84,7 +120,8 @@ TEST(ImageFormat, TruncatedAndShortData)
     for (int size = 0; size <= 8; ++size)
         EXPECT_EQ(iris::detectImageFormat(png.left(size)), ImageFormat::unknown) << size;
     EXPECT_EQ(iris::detectImageFormat(QByteArray("\xFF\xD8\xFF", 3) + QByteArray(6, 'x')), ImageFormat::JPEG);
-    EXPECT_EQ(iris::detectImageFormat(QByteArray("\xFF\xD8\x00", 3) + QByteArray(6, 'x')), ImageFormat::unknown);
+    EXPECT_EQ(
+        iris::detectImageFormat(QByteArray("\xFF\xD8\x00", 3) + QByteArray(6, 'x')), ImageFormat::unknown);
     EXPECT_EQ(iris::detectImageFormat(QByteArray("GIF87a...")), ImageFormat::GIF);
     EXPECT_EQ(iris::detectImageFormat(QByteArray("GIFxyz...")), ImageFormat::GIF);
     EXPECT_EQ(iris::detectImageFormat(QByteArray()), ImageFormat::unknown);
@@ -112,8 +149,8 @@ TEST(ImageFormat, MarkerSearch)
     EXPECT_FALSE(iris::containsJPEGMarker(encoded("png") + QByteArray("\xFF\xC2", 2), JPEGMarker::SOF2()));
     EXPECT_FALSE(iris::containsJPEGMarker(gifData() + QByteArray("\xFF\xC2", 2), JPEGMarker::SOF2()));
 
-    EXPECT_EQ(JPEGMarker::RSTn(3).bytes(), (std::array<std::uint8_t, 2> {0xFF, 0xD3}));
-    EXPECT_EQ(JPEGMarker::APPn().bytes(), (std::array<std::uint8_t, 2> {0xFF, 0xE0}));
-    EXPECT_EQ(JPEGMarker::SOS().bytes(), (std::array<std::uint8_t, 2> {0xFF, 0xDA}));
+    EXPECT_EQ(JPEGMarker::RSTn(3).bytes(), (std::array<std::uint8_t, 2> { 0xFF, 0xD3 }));
+    EXPECT_EQ(JPEGMarker::APPn().bytes(), (std::array<std::uint8_t, 2> { 0xFF, 0xE0 }));
+    EXPECT_EQ(JPEGMarker::SOS().bytes(), (std::array<std::uint8_t, 2> { 0xFF, 0xDA }));
     EXPECT_TRUE(iris::containsJPEGMarker(jpegHead, JPEGMarker::APPn()));
 }

@@ -27,8 +27,7 @@ const char frameCountKey = 0;
 
 namespace iris {
 // Operations on the test view, declared on its wrapper as the library declares them for its types.
-template<>
-struct IrisWrapper<std::shared_ptr<TestView>> {
+template<> struct IrisWrapper<std::shared_ptr<TestView>> {
     std::shared_ptr<TestView> base;
 
     std::optional<std::uint64_t> taskIdentifier() const
@@ -39,7 +38,7 @@ struct IrisWrapper<std::shared_ptr<TestView>> {
     void setTaskIdentifier(std::optional<std::uint64_t> identifier) const
     {
         setAssociatedValue(*base, &imageTaskKey,
-                           identifier ? std::optional(std::make_shared<Box<std::uint64_t>>(*identifier)) : std::nullopt);
+            identifier ? std::optional(std::make_shared<Box<std::uint64_t>>(*identifier)) : std::nullopt);
     }
 };
 } // namespace iris
@@ -102,7 +101,7 @@ TEST(AssociatedState, AValueOfAnotherTypeReadsAbsent)
 TEST(AssociatedState, ConcurrentReadersAndWriters)
 {
     auto view = std::make_shared<TestView>();
-    std::atomic<bool> stop {false};
+    std::atomic<bool> stop { false };
     std::thread writer([&] {
         for (std::uint64_t i = 0; i < 5000; ++i)
             ir(view).setTaskIdentifier(i);

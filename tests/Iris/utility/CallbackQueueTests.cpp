@@ -21,13 +21,13 @@ TEST(CallbackQueue, OnTheMainThread)
         bool runsBeforeReturn;
     };
     const Case cases[] = {
-        {"mainAsync", CallbackQueue::mainAsync(), false},
-        {"mainCurrentOrAsync", CallbackQueue::mainCurrentOrAsync(), true},
-        {"untouch", CallbackQueue::untouch(), true},
+        { "mainAsync", CallbackQueue::mainAsync(), false },
+        { "mainCurrentOrAsync", CallbackQueue::mainCurrentOrAsync(), true },
+        { "untouch", CallbackQueue::untouch(), true },
     };
     for (const Case& c : cases) {
-        std::atomic<bool> ran {false};
-        std::atomic<bool> onMain {false};
+        std::atomic<bool> ran { false };
+        std::atomic<bool> onMain { false };
         runCallback(c.queue, [&] {
             onMain = isMainThread();
             ran = true;
@@ -49,18 +49,18 @@ TEST(CallbackQueue, FromAnotherThread)
         bool runsOnCaller;
     };
     const Case cases[] = {
-        {"mainAsync", CallbackQueue::mainAsync(), false, true, false},
-        {"mainCurrentOrAsync", CallbackQueue::mainCurrentOrAsync(), false, true, false},
-        {"untouch", CallbackQueue::untouch(), true, false, true},
-        {"dispatch", CallbackQueue::dispatch(serial), false, false, false},
+        { "mainAsync", CallbackQueue::mainAsync(), false, true, false },
+        { "mainCurrentOrAsync", CallbackQueue::mainCurrentOrAsync(), false, true, false },
+        { "untouch", CallbackQueue::untouch(), true, false, true },
+        { "dispatch", CallbackQueue::dispatch(serial), false, false, false },
     };
     for (const Case& c : cases) {
-        std::atomic<bool> ran {false};
-        std::atomic<bool> onMain {false};
-        std::atomic<bool> onCaller {false};
-        std::atomic<bool> onSerial {false};
-        std::atomic<bool> ranBeforeReturn {false};
-        std::atomic<bool> returned {false};
+        std::atomic<bool> ran { false };
+        std::atomic<bool> onMain { false };
+        std::atomic<bool> onCaller { false };
+        std::atomic<bool> onSerial { false };
+        std::atomic<bool> ranBeforeReturn { false };
+        std::atomic<bool> returned { false };
         // The target queue stays busy until runCallback has returned, so a callback that ran early
         // could only have run inline.
         serial->async([&] {
@@ -84,15 +84,17 @@ TEST(CallbackQueue, FromAnotherThread)
         EXPECT_EQ(onMain.load(), c.runsOnMain) << c.name;
         EXPECT_EQ(onCaller.load(), c.runsOnCaller) << c.name;
         EXPECT_EQ(onSerial.load(), c.queue.kind() == CallbackQueue::Kind::dispatch) << c.name;
+        // The blocker reads this iteration's flags; it must be done before they go.
+        serial->sync([] {});
     }
 }
 
 TEST(CallbackQueue, DispatchFromItsOwnQueueRunsAfterTheCurrentBlock)
 {
     auto serial = DispatchQueue::makeSerial("test.callback.self");
-    std::atomic<int> order {0};
-    std::atomic<int> blockEnded {-1};
-    std::atomic<int> callbackRan {-1};
+    std::atomic<int> order { 0 };
+    std::atomic<int> blockEnded { -1 };
+    std::atomic<int> callbackRan { -1 };
     serial->async([&] {
         runCallback(CallbackQueue::dispatch(serial), [&] { callbackRan = order++; });
         blockEnded = order++;
@@ -111,5 +113,5 @@ TEST(CallbackQueue, MainAsyncRunsAfterTheCurrentMainWorkItem)
         order.push_back("item end");
     });
     ASSERT_TRUE(waitUntil([&] { return order.size() == 3; }));
-    EXPECT_EQ(order, (std::vector<std::string> {"inline", "item end", "callback"}));
+    EXPECT_EQ(order, (std::vector<std::string> { "inline", "item end", "callback" }));
 }

@@ -29,7 +29,7 @@ TEST(Delegate, WithoutABlockYieldsNothing)
 
 TEST(Delegate, RunsWithTheVeryTargetWhileItLives)
 {
-    auto target = std::make_shared<Target>(Target {"first"});
+    auto target = std::make_shared<Target>(Target { "first" });
     Delegate<int, std::string> delegate;
     const Target* seen = nullptr;
     delegate.delegate<Target>(target, [&](Target& t, int input) {
@@ -43,7 +43,7 @@ TEST(Delegate, RunsWithTheVeryTargetWhileItLives)
 
 TEST(Delegate, DoesNotKeepTheTargetAliveNorRunAfterIt)
 {
-    auto target = std::make_shared<Target>(Target {"gone"});
+    auto target = std::make_shared<Target>(Target { "gone" });
     std::weak_ptr<Target> weak = target;
     Delegate<void, int> delegate;
     int runs = 0;

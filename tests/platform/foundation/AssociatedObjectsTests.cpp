@@ -46,7 +46,7 @@ TEST(AssociatedObjects, ReplacedValueIsReleased)
 TEST(AssociatedObjects, ConcurrentReadsAndWrites)
 {
     AssociatedObjects object;
-    std::atomic<bool> wrong {false};
+    std::atomic<bool> wrong { false };
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([&, t] {

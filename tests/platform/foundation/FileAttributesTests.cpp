@@ -33,12 +33,12 @@ TEST(FileAttributes, DateToTimespecClampsOutOfRangeAndNotANumber)
     const double past = Date::distantPastSeconds + Date::unixEpochOffsetSeconds;
     const double future = Date::distantFutureSeconds + Date::unixEpochOffsetSeconds;
     const Case cases[] = {
-        {0, Date::unixEpochOffsetSeconds},
-        {std::numeric_limits<double>::quiet_NaN(), past},
-        {std::numeric_limits<double>::infinity(), future},
-        {-std::numeric_limits<double>::infinity(), past},
-        {7.9e23, future},
-        {-7.9e23, past},
+        { 0, Date::unixEpochOffsetSeconds },
+        { std::numeric_limits<double>::quiet_NaN(), past },
+        { std::numeric_limits<double>::infinity(), future },
+        { -std::numeric_limits<double>::infinity(), past },
+        { 7.9e23, future },
+        { -7.9e23, past },
     };
     for (const Case& c : cases) {
         timespec time = platform::timespecFromDate(Date(c.seconds));

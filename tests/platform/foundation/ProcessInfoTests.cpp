@@ -15,8 +15,9 @@ TEST(ProcessInfo, ParsesCgroupMemoryMax)
 TEST(ProcessInfo, FindsTheMemoryMaxOfTheProcessGroup)
 {
     EXPECT_EQ(ProcessInfo::cgroupMemoryMaxPath("0::/user.slice/app.scope\n", "/sys/fs/cgroup"),
-              QString("/sys/fs/cgroup/user.slice/app.scope/memory.max"));
-    EXPECT_EQ(ProcessInfo::cgroupMemoryMaxPath("0::/\n", "/sys/fs/cgroup"), QString("/sys/fs/cgroup/memory.max"));
+        QString("/sys/fs/cgroup/user.slice/app.scope/memory.max"));
+    EXPECT_EQ(
+        ProcessInfo::cgroupMemoryMaxPath("0::/\n", "/sys/fs/cgroup"), QString("/sys/fs/cgroup/memory.max"));
     // Version 1 hierarchies only, or a path that tries to leave the mount: no limit file.
     EXPECT_EQ(ProcessInfo::cgroupMemoryMaxPath("4:memory:/docker/abc\n", "/sys/fs/cgroup"), std::nullopt);
     EXPECT_EQ(ProcessInfo::cgroupMemoryMaxPath("0::/../etc\n", "/sys/fs/cgroup"), std::nullopt);

@@ -14,8 +14,8 @@ using testsupport::waitUntil;
 
 TEST(Timer, RepeatsOnTheMainThreadUntilInvalidated)
 {
-    std::atomic<int> fired {0};
-    std::atomic<bool> offMain {false};
+    std::atomic<int> fired { 0 };
+    std::atomic<bool> offMain { false };
     auto timer = Timer::scheduledRepeating(0.005, [&] {
         if (!testsupport::isMainThread())
             offMain = true;
@@ -33,8 +33,8 @@ TEST(Timer, RepeatsOnTheMainThreadUntilInvalidated)
 
 TEST(Timer, ScheduledFromAnotherThreadFiresOnTheMainThread)
 {
-    std::atomic<int> fired {0};
-    std::atomic<bool> offMain {false};
+    std::atomic<int> fired { 0 };
+    std::atomic<bool> offMain { false };
     std::shared_ptr<Timer> timer;
     std::thread([&] {
         timer = Timer::scheduledRepeating(0.001, [&] {
