@@ -55,21 +55,24 @@ public:
         return platform::Date(m_estimatedExpiration.load(std::memory_order_relaxed));
     }
 
-    void extendExpiration(const ExpirationExtending& extending)
+    void extendExpiration(const ExpirationExtending& extending, platform::Date now = platform::Date::now())
     {
         switch (extending.kind()) {
         case ExpirationExtending::Kind::none:
             return;
         case ExpirationExtending::Kind::cacheTime:
-            storeEstimate(m_expiration.estimatedExpirationSinceNow());
+            storeEstimate(m_expiration.estimatedExpirationSince(now));
             return;
         case ExpirationExtending::Kind::expirationTime:
-            storeEstimate(extending.expiration().estimatedExpirationSinceNow());
+            storeEstimate(extending.expiration().estimatedExpirationSince(now));
             return;
         }
     }
 
-    bool isExpired() const { return estimatedExpiration().timeIntervalSinceNow() <= 0; }
+    bool isExpired(platform::Date now = platform::Date::now()) const
+    {
+        return estimatedExpiration().timeIntervalSince(now) <= 0;
+    }
 
 protected:
     std::optional<T> m_value;
@@ -205,9 +208,13 @@ public:
         const QString& key, const ExpirationExtending& extending = ExpirationExtending::cacheTime())
     {
         std::shared_ptr<StorageObject<T>> entry = m_storage.object(key);
-        if (!entry || entry->isExpired())
+        if (!entry)
             return std::nullopt;
-        entry->extendExpiration(extending);
+        // One reading of the clock serves both the expiry test and the extension.
+        const platform::Date now = platform::Date::now();
+        if (entry->isExpired(now))
+            return std::nullopt;
+        entry->extendExpiration(extending, now);
         return entry->value();
     }
 

@@ -25,9 +25,8 @@ double StorageExpiration::timeInterval() const
     return 0;
 }
 
-platform::Date StorageExpiration::estimatedExpirationSinceNow() const
+platform::Date StorageExpiration::estimatedExpirationSince(platform::Date now) const
 {
-    platform::Date now = platform::Date::now();
     switch (m_kind) {
     case Kind::seconds:
         return now.addingTimeInterval(m_seconds);

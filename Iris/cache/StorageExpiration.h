@@ -30,7 +30,12 @@ public:
     bool isExpired() const { return timeInterval() <= 0.0; }
 
     // When the lifetime runs out, counted from now.
-    platform::Date estimatedExpirationSinceNow() const;
+    platform::Date estimatedExpirationSinceNow() const
+    {
+        return estimatedExpirationSince(platform::Date::now());
+    }
+    // When the lifetime runs out, counted from `now` (for callers that have just read the clock).
+    platform::Date estimatedExpirationSince(platform::Date now) const;
 
     bool operator==(const StorageExpiration&) const = default;
 
