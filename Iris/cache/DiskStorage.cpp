@@ -1,0 +1,560 @@
+#include "Iris/cache/DiskStorage.h"
+
+#include "Iris/general/IrisNames.h"
+#include "Iris/utility/StringHelpers.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QStandardPaths>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <limits>
+
+namespace iris::DiskStorage {
+
+namespace {
+
+using platform::Date;
+using platform::PlatformError;
+using platform::Success;
+using CacheErrorReason = IrisError::CacheErrorReason;
+
+constexpr qsizetype maximumFileNameBytes = 255;
+constexpr qsizetype maximumAutomaticExtensionLength = 16;
+
+bool has(ResourceKey keys, ResourceKey key)
+{
+    return (unsigned(keys) & unsigned(key)) != 0;
+}
+
+// File times hold whole seconds: both dates are rounded up, so a value stored part-way through a
+// second never looks older than it is.
+Date roundedUpToWholeSecond(Date date)
+{
+    return Date::fromUnixSeconds(std::ceil(date.timeIntervalSince1970()));
+}
+
+// Makes `text` safe as (part of) one file name: no separator, no NUL, and "%" escaped so that two
+// different texts never give the same name. A leading dot is escaped when asked, so that no name is
+// hidden, "." or "..".
+QString escapedNameComponent(const QString& text, bool escapeLeadingDot)
+{
+    QString escaped;
+    escaped.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        QChar character = text.at(i);
+        if (character == QLatin1Char('%'))
+            escaped += QStringLiteral("%25");
+        else if (character == QLatin1Char('/'))
+            escaped += QStringLiteral("%2F");
+        else if (character == QChar(0))
+            escaped += QStringLiteral("%00");
+        else if (i == 0 && escapeLeadingDot && character == QLatin1Char('.'))
+            escaped += QStringLiteral("%2E");
+        else
+            escaped += character;
+    }
+    return escaped;
+}
+
+// Only a short alphanumeric extension taken from a key is put after a hashed name.
+bool isUsableAutomaticExtension(const QString& extension)
+{
+    if (extension.isEmpty() || extension.size() > maximumAutomaticExtensionLength)
+        return false;
+    return std::all_of(extension.begin(), extension.end(),
+        [](QChar character) { return character.unicode() < 128 && character.isLetterOrNumber(); });
+}
+
+QString hashedFileName(const QString& key, const Config& config)
+{
+    QString base = md5HexString(key);
+    if (config.pathExtension)
+        return base + QLatin1Char('.') + escapedNameComponent(*config.pathExtension, false);
+    if (config.autoExtAfterHashedFileName) {
+        std::optional<QString> extension = fileExtension(key);
+        if (extension && isUsableAutomaticExtension(*extension))
+            return base + QLatin1Char('.') + *extension;
+    }
+    return base;
+}
+
+std::uint64_t saturatingAdd(std::uint64_t a, std::uint64_t b)
+{
+    return b > std::numeric_limits<std::uint64_t>::max() - a ? std::numeric_limits<std::uint64_t>::max()
+                                                             : a + b;
+}
+
+std::uint64_t saturatingSubtract(std::uint64_t a, std::uint64_t b)
+{
+    return b > a ? 0 : a - b;
+}
+
+std::uint64_t sizeOf(const FileMeta& meta)
+{
+    return meta.fileSize > 0 ? static_cast<std::uint64_t>(meta.fileSize) : 0;
+}
+
+QVariant dateAttribute(Date date)
+{
+    double seconds = date.timeIntervalSince1970();
+    if (!std::isfinite(seconds))
+        return QString::number(seconds);
+    return QDateTime::fromSecsSinceEpoch(static_cast<qint64>(std::clamp(seconds, -1e15, 1e15)), Qt::UTC)
+        .toString(Qt::ISODate);
+}
+
+// A removal of an entry that is already gone has done what was asked.
+bool isAlreadyGone(const PlatformError& error)
+{
+    return error.domain == PlatformError::posixDomain && error.code == ENOENT;
+}
+
+// The access and expiry dates a read with `extending` gives the file, counted from now; nothing
+// when the read leaves them alone.
+std::optional<std::pair<Date, Date>> extendedDates(const FileMeta& meta, const ExpirationExtending& extending)
+{
+    if (!meta.lastAccessDate || !meta.estimatedExpirationDate)
+        return std::nullopt;
+    StorageExpiration expiration = StorageExpiration::never();
+    switch (extending.kind()) {
+    case ExpirationExtending::Kind::none:
+        return std::nullopt;
+    case ExpirationExtending::Kind::cacheTime:
+        expiration = StorageExpiration::seconds(
+            meta.estimatedExpirationDate->timeIntervalSince(*meta.lastAccessDate));
+        break;
+    case ExpirationExtending::Kind::expirationTime:
+        expiration = extending.expiration();
+        break;
+    }
+    return std::pair(roundedUpToWholeSecond(Date::now()),
+        roundedUpToWholeSecond(expiration.estimatedExpirationSinceNow()));
+}
+
+void extendDates(CacheFileSystem& fileManager, const FileMeta& meta, const ExpirationExtending& extending)
+{
+    // The file may have gone meanwhile; then there is nothing to extend.
+    if (auto dates = extendedDates(meta, extending))
+        (void)fileManager.setDates(meta.url.toLocalFile(), dates->first, dates->second);
+}
+
+} // namespace
+
+QUrl defaultCachePathBlock(const QUrl& baseDirectory, const QString& cacheName)
+{
+    return QUrl::fromLocalFile(QDir(baseDirectory.toLocalFile()).filePath(cacheName));
+}
+
+Creation::Creation(const Config& config)
+    : cacheName(irisName(QStringLiteral("ImageCache.") + config.name))
+{
+    QUrl base;
+    if (config.directory) {
+        base = *config.directory;
+    } else {
+        QString caches = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
+        if (!caches.isEmpty())
+            base = QUrl::fromLocalFile(caches);
+    }
+    if (base.isEmpty() || !base.isLocalFile())
+        return;
+    directoryURL = config.cachePathBlock ? config.cachePathBlock(base, cacheName)
+                                         : defaultCachePathBlock(base, cacheName);
+}
+
+platform::Result<FileMeta, PlatformError> FileMeta::read(
+    CacheFileSystem& fileManager, const QUrl& url, ResourceKey keys)
+{
+    auto status = fileManager.status(url.toLocalFile());
+    if (status.isFailure())
+        return platform::Result<FileMeta, PlatformError>::failure(status.error());
+    const platform::FileStatus& info = status.value();
+    FileMeta meta;
+    meta.url = url;
+    meta.isRegularFile = info.type == platform::FileStatus::Type::regular;
+    if (has(keys, ResourceKey::isDirectory))
+        meta.isDirectory = info.type == platform::FileStatus::Type::directory;
+    if (has(keys, ResourceKey::creationDate))
+        meta.lastAccessDate = info.accessDate;
+    if (has(keys, ResourceKey::contentModificationDate))
+        meta.estimatedExpirationDate = info.modificationDate;
+    if (has(keys, ResourceKey::fileSize) && meta.isRegularFile)
+        meta.fileSize = info.size;
+    return platform::Result<FileMeta, PlatformError>::success(std::move(meta));
+}
+
+bool FileMeta::isExpiredAt(Date referenceDate) const
+{
+    return !estimatedExpirationDate || estimatedExpirationDate->timeIntervalSince(referenceDate) <= 0;
+}
+
+BackendBase::BackendBase(Config config, bool createDirectory)
+    : m_maybeCached(std::make_shared<NameSet>())
+    , m_maybeCachedCheckingQueue(platform::DispatchQueue::makeSerial(
+          irisName(QStringLiteral("maybeCachedCheckingQueue")).toStdString()))
+{
+    Creation creation(config);
+    m_directoryURL = creation.directoryURL;
+    m_directoryPath = m_directoryURL.isEmpty() ? QString() : QDir::cleanPath(m_directoryURL.toLocalFile());
+    config.cachePathBlock = nullptr;
+    m_config = std::make_shared<const Config>(std::move(config));
+    m_metaChangingQueue = platform::DispatchQueue::makeSerial(creation.cacheName.toStdString());
+    if (m_directoryURL.isEmpty())
+        m_storageReady = false;
+    loadCachedNames();
+    if (createDirectory)
+        (void)createDirectoryIfMissing();
+}
+
+std::shared_ptr<const Config> BackendBase::currentConfig() const
+{
+    std::lock_guard lock(m_configMutex);
+    return m_config;
+}
+
+Config BackendBase::config() const
+{
+    return *currentConfig();
+}
+
+void BackendBase::setConfig(Config config)
+{
+    config.cachePathBlock = nullptr;
+    auto replacement = std::make_shared<const Config>(std::move(config));
+    std::lock_guard lock(m_configMutex);
+    m_config.swap(replacement);
+}
+
+void BackendBase::loadCachedNames()
+{
+    m_maybeCachedCheckingQueue->async(
+        [names = m_maybeCached, fileManager = currentConfig()->fileManager, path = directoryPath()] {
+            names->names = std::set<QString>();
+            auto listed = path.isEmpty()
+                ? platform::Result<QStringList, PlatformError>::failure(PlatformError::fromErrno(ENOENT))
+                : fileManager->contentsOfDirectory(path);
+            if (listed.isFailure()) {
+                names->names.reset();
+                return;
+            }
+            for (const QString& name : listed.value())
+                names->names->insert(name);
+        });
+}
+
+platform::Result<Success, IrisError> BackendBase::createDirectoryIfMissing()
+{
+    using CreateResult = platform::Result<Success, IrisError>;
+    const QString path = directoryPath();
+    if (path.isEmpty()) {
+        m_storageReady = false;
+        return CreateResult::failure(IrisError::cacheError(CacheErrorReason::cannotCreateDirectory(
+            path, PlatformError::fromErrno(ENOENT, QStringLiteral("no cache folder")))));
+    }
+    std::shared_ptr<CacheFileSystem> fileManager = currentConfig()->fileManager;
+    if (fileManager->fileExists(path))
+        return CreateResult::success({});
+    auto created = fileManager->createDirectory(path);
+    if (created.isFailure()) {
+        m_storageReady = false;
+        return CreateResult::failure(
+            IrisError::cacheError(CacheErrorReason::cannotCreateDirectory(path, created.error())));
+    }
+    return CreateResult::success({});
+}
+
+platform::Result<Success, IrisError> BackendBase::storeData(const QByteArray& data, const QString& key,
+    std::optional<StorageExpiration> expiration, DataWritingOptions options)
+{
+    using StoreResult = platform::Result<Success, IrisError>;
+    if (!isStorageReady())
+        return StoreResult::failure(
+            IrisError::cacheError(CacheErrorReason::diskStorageIsNotReady(m_directoryURL)));
+    const std::shared_ptr<const Config> current = currentConfig();
+    const StorageExpiration resolved = expiration.value_or(current->expiration);
+    if (resolved.isExpired())
+        return StoreResult::success({});
+
+    const QString name = fileNameForKey(key, *current);
+    const QString path = pathForName(name);
+    const QUrl fileURL = QUrl::fromLocalFile(path);
+    CacheFileSystem& fileManager = *current->fileManager;
+    auto written = fileManager.writeFile(path, data, options);
+    if (written.isFailure() && written.error().domain == PlatformError::posixDomain
+        && written.error().code == ENOENT) {
+        auto created = createDirectoryIfMissing();
+        if (created.isFailure()) {
+            const CacheErrorReason* reason = created.error().cacheReason();
+            return StoreResult::failure(IrisError::cacheError(CacheErrorReason::cannotCreateCacheFile(
+                fileURL, key, data, reason ? reason->error : PlatformError {})));
+        }
+        written = fileManager.writeFile(path, data, options);
+    }
+    if (written.isFailure())
+        return StoreResult::failure(IrisError::cacheError(
+            CacheErrorReason::cannotCreateCacheFile(fileURL, key, data, written.error())));
+
+    const Date accessDate = roundedUpToWholeSecond(Date::now());
+    const Date expirationDate = roundedUpToWholeSecond(resolved.estimatedExpirationSinceNow());
+    auto dated = fileManager.setDates(path, accessDate, expirationDate);
+    if (dated.isFailure()) {
+        (void)fileManager.removeItem(path);
+        std::map<QString, QVariant> attributes { { QStringLiteral("accessDate"), dateAttribute(accessDate) },
+            { QStringLiteral("modificationDate"), dateAttribute(expirationDate) } };
+        return StoreResult::failure(IrisError::cacheError(
+            CacheErrorReason::cannotSetCacheFileAttribute(path, std::move(attributes), dated.error())));
+    }
+
+    m_maybeCachedCheckingQueue->async([names = m_maybeCached, name] {
+        if (names->names)
+            names->names->insert(name);
+    });
+    return StoreResult::success({});
+}
+
+platform::Result<std::optional<QByteArray>, IrisError> BackendBase::readData(
+    const QString& key, Date referenceDate, bool load, ExpirationExtending extending)
+{
+    using ReadResult = platform::Result<std::optional<QByteArray>, IrisError>;
+    if (!isStorageReady())
+        return ReadResult::failure(
+            IrisError::cacheError(CacheErrorReason::diskStorageIsNotReady(m_directoryURL)));
+
+    const std::shared_ptr<const Config> current = currentConfig();
+    const QString name = fileNameForKey(key, *current);
+    bool knownAbsent = false;
+    // The checking queue is never the caller's own: a read is never queued on it.
+    m_maybeCachedCheckingQueue->sync(
+        [&] { knownAbsent = m_maybeCached->names && !m_maybeCached->names->contains(name); });
+    if (knownAbsent)
+        return ReadResult::success(std::nullopt);
+
+    CacheFileSystem& fileManager = *current->fileManager;
+    const QString path = pathForName(name);
+    auto isGone = [](const PlatformError& error) { return isAlreadyGone(error) || error.code == ENOTDIR; };
+    auto metaOf = [](const platform::FileStatus& status) {
+        FileMeta meta;
+        meta.lastAccessDate = status.accessDate;
+        meta.estimatedExpirationDate = status.modificationDate;
+        return meta;
+    };
+
+    if (!load) {
+        auto status = fileManager.status(path);
+        if (status.isFailure()) {
+            if (isGone(status.error()))
+                return ReadResult::success(std::nullopt);
+            return ReadResult::failure(IrisError::cacheError(
+                CacheErrorReason::invalidURLResource(status.error(), key, QUrl::fromLocalFile(path))));
+        }
+        if (metaOf(status.value()).isExpiredAt(referenceDate))
+            return ReadResult::success(std::nullopt);
+        return ReadResult::success(QByteArray());
+    }
+
+    // One open answers whether the file is there, what its dates are and, when it is live, what it
+    // holds. An expired file is left in place unread.
+    auto contents = fileManager.readFileIfAccepted(
+        path, [&](const platform::FileStatus& status) { return !metaOf(status).isExpiredAt(referenceDate); });
+    if (contents.isFailure()) {
+        if (isGone(contents.error()))
+            return ReadResult::success(std::nullopt);
+        return ReadResult::failure(IrisError::cacheError(
+            CacheErrorReason::cannotLoadDataFromDisk(QUrl::fromLocalFile(path), contents.error())));
+    }
+    if (!contents.value().data)
+        return ReadResult::success(std::nullopt);
+    FileMeta meta = metaOf(contents.value().status);
+    QByteArray data = std::move(*contents.value().data);
+
+    // Reads within the same second would write the very dates the file has; they queue nothing.
+    auto dates = extendedDates(meta, extending);
+    if (dates && (dates->first != meta.lastAccessDate || dates->second != meta.estimatedExpirationDate)) {
+        m_metaChangingQueue->async([fileManager = current->fileManager, meta, path, extending]() mutable {
+            meta.url = QUrl::fromLocalFile(path);
+            extendDates(*fileManager, meta, extending);
+        });
+    }
+    return ReadResult::success(std::move(data));
+}
+
+bool BackendBase::containsValue(const QString& key, Date referenceDate)
+{
+    auto result = readData(key, referenceDate, false, ExpirationExtending::none());
+    return result.isSuccess() && result.value().has_value();
+}
+
+platform::Result<Success, PlatformError> BackendBase::removeFileForKey(const QString& key)
+{
+    return removeFileAtURL(fileURLForKey(key));
+}
+
+platform::Result<Success, PlatformError> BackendBase::removeFileAtURL(const QUrl& url)
+{
+    // Only what lies strictly inside the cache folder may be removed, whatever URL is handed in.
+    const QString directory = QDir::cleanPath(directoryPath());
+    const QString path = QDir::cleanPath(pathOf(url));
+    if (directory.isEmpty() || !url.isLocalFile() || !path.startsWith(directory + QLatin1Char('/')))
+        return platform::Result<Success, PlatformError>::failure(
+            PlatformError::fromErrno(EPERM, path + QStringLiteral(" (outside the cache folder)")));
+    return currentConfig()->fileManager->removeItem(path);
+}
+
+platform::Result<Success, Error> BackendBase::removeAllFiles(bool skipCreatingDirectory)
+{
+    using RemoveResult = platform::Result<Success, Error>;
+    auto removed = currentConfig()->fileManager->removeItem(directoryPath());
+    if (removed.isFailure())
+        return RemoveResult::failure(removed.error());
+    if (!skipCreatingDirectory) {
+        auto created = createDirectoryIfMissing();
+        if (created.isFailure())
+            return RemoveResult::failure(created.error());
+    }
+    return RemoveResult::success({});
+}
+
+QUrl BackendBase::fileURLForKey(const QString& key) const
+{
+    return QUrl::fromLocalFile(pathForName(fileNameForKey(key)));
+}
+
+QString BackendBase::fileNameForKey(const QString& key) const
+{
+    return fileNameForKey(key, *currentConfig());
+}
+
+QString BackendBase::fileNameForKey(const QString& key, const Config& current) const
+{
+    if (current.usesHashedFileName)
+        return hashedFileName(key, current);
+    QString name = escapedNameComponent(key, true);
+    if (current.pathExtension)
+        name += QLatin1Char('.') + escapedNameComponent(*current.pathExtension, false);
+    // A key that cannot be a file name of its own is named by its digest instead.
+    if (key.isEmpty() || name.toUtf8().size() > maximumFileNameBytes)
+        return hashedFileName(key, current);
+    return name;
+}
+
+platform::Result<std::vector<QUrl>, IrisError> BackendBase::listFileURLs(ResourceKey) const
+{
+    using ListResult = platform::Result<std::vector<QUrl>, IrisError>;
+    auto listing = currentConfig()->fileManager->enumerate(directoryPath());
+    if (listing.isFailure())
+        return ListResult::failure(
+            IrisError::cacheError(CacheErrorReason::fileEnumeratorCreationFailed(m_directoryURL)));
+    if (listing.value().brokenListing)
+        return ListResult::failure(
+            IrisError::cacheError(CacheErrorReason::invalidFileEnumeratorContent(m_directoryURL)));
+    std::vector<QUrl> urls;
+    urls.reserve(listing.value().paths.size());
+    for (const QString& path : listing.value().paths)
+        urls.push_back(QUrl::fromLocalFile(path));
+    return ListResult::success(std::move(urls));
+}
+
+platform::Result<std::vector<QUrl>, Error> BackendBase::removeExpiredFiles(Date referenceDate)
+{
+    using CleanResult = platform::Result<std::vector<QUrl>, Error>;
+    const ResourceKey keys = ResourceKey::isDirectory | ResourceKey::contentModificationDate;
+    auto listed = listFileURLs(keys);
+    if (listed.isFailure())
+        return CleanResult::failure(listed.error());
+    std::shared_ptr<CacheFileSystem> fileManager = currentConfig()->fileManager;
+    std::vector<QUrl> expired;
+    for (const QUrl& url : listed.value()) {
+        auto meta = FileMeta::read(*fileManager, url, keys);
+        if (meta.isFailure()) {
+            expired.push_back(url);
+            continue;
+        }
+        // Folders and anything but plain files are never ours to clean.
+        if (meta.value().isDirectory || !meta.value().isRegularFile)
+            continue;
+        if (meta.value().isExpiredAt(referenceDate))
+            expired.push_back(url);
+    }
+    for (const QUrl& url : expired) {
+        auto removed = removeFileAtURL(url);
+        if (removed.isFailure() && !isAlreadyGone(removed.error()))
+            return CleanResult::failure(removed.error());
+    }
+    return CleanResult::success(std::move(expired));
+}
+
+platform::Result<std::uint64_t, IrisError> BackendBase::totalFileSize() const
+{
+    using SizeResult = platform::Result<std::uint64_t, IrisError>;
+    auto listed = listFileURLs(ResourceKey::fileSize);
+    if (listed.isFailure())
+        return SizeResult::failure(listed.error());
+    std::shared_ptr<CacheFileSystem> fileManager = currentConfig()->fileManager;
+    std::uint64_t total = 0;
+    for (const QUrl& url : listed.value()) {
+        auto meta = FileMeta::read(*fileManager, url, ResourceKey::fileSize);
+        if (meta.isSuccess())
+            total = saturatingAdd(total, sizeOf(meta.value()));
+    }
+    return SizeResult::success(total);
+}
+
+platform::Result<std::vector<QUrl>, Error> BackendBase::trimToSizeLimit()
+{
+    using TrimResult = platform::Result<std::vector<QUrl>, Error>;
+    const std::uint64_t sizeLimit = currentConfig()->sizeLimit;
+    if (sizeLimit == 0)
+        return TrimResult::success({});
+    auto total = totalFileSize();
+    if (total.isFailure())
+        return TrimResult::failure(total.error());
+    std::uint64_t size = total.value();
+    if (size < sizeLimit)
+        return TrimResult::success({});
+
+    const ResourceKey keys = ResourceKey::isDirectory | ResourceKey::creationDate | ResourceKey::fileSize;
+    auto listed = listFileURLs(keys);
+    if (listed.isFailure())
+        return TrimResult::failure(listed.error());
+    std::shared_ptr<CacheFileSystem> fileManager = currentConfig()->fileManager;
+    std::vector<FileMeta> metas;
+    for (const QUrl& url : listed.value()) {
+        auto meta = FileMeta::read(*fileManager, url, keys);
+        // Only plain files are trimmed: removing a folder would take files with it that are listed
+        // (and counted) on their own.
+        if (meta.isSuccess() && meta.value().isRegularFile)
+            metas.push_back(std::move(meta).value());
+    }
+    std::stable_sort(metas.begin(), metas.end(), [](const FileMeta& a, const FileMeta& b) {
+        return a.lastAccessDate.value_or(Date::distantPast())
+            > b.lastAccessDate.value_or(Date::distantPast());
+    });
+
+    const std::uint64_t target = sizeLimit >> 1;
+    std::vector<QUrl> removed;
+    while (size > target && !metas.empty()) {
+        FileMeta oldest = std::move(metas.back());
+        metas.pop_back();
+        size = saturatingSubtract(size, sizeOf(oldest));
+        auto result = removeFileAtURL(oldest.url);
+        if (result.isFailure() && !isAlreadyGone(result.error()))
+            return TrimResult::failure(result.error());
+        removed.push_back(oldest.url);
+    }
+    return TrimResult::success(std::move(removed));
+}
+
+void BackendBase::waitForPendingNameUpdates() const
+{
+    m_maybeCachedCheckingQueue->sync([] {});
+}
+
+void BackendBase::waitForPendingDateUpdates() const
+{
+    m_metaChangingQueue->sync([] {});
+}
+
+} // namespace iris::DiskStorage

@@ -1,0 +1,1 @@
+#include "Iris/cache/MemoryStorage.h"

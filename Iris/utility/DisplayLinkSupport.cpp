@@ -1,0 +1,21 @@
+#include "Iris/utility/DisplayLinkSupport.h"
+
+#include "platform/foundation/DispatchQueue.h"
+
+#include <algorithm>
+
+namespace iris {
+
+int displayLinkOutputCallback(
+    const std::shared_ptr<DisplayLinkOutputHandling>& link, const DisplayLinkTimeStamp& stamp)
+{
+    platform::DispatchQueue::main()->async([link, stamp] { link->handleOutput(stamp); });
+    return 0;
+}
+
+void removeRunLoopMode(std::vector<QString>& modes, const QString& mode)
+{
+    modes.erase(std::remove(modes.begin(), modes.end(), mode), modes.end());
+}
+
+} // namespace iris

@@ -1,0 +1,440 @@
+#include "Iris/cache/DiskStorage.h"
+
+#include "Iris/IrisTestSupport.h"
+#include "Iris/utility/StringHelpers.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <limits>
+#include <unistd.h>
+
+using namespace iris;
+using platform::Date;
+using Backend = DiskStorage::Backend<QByteArray>;
+using CacheKind = IrisError::CacheErrorReason::Kind;
+
+namespace {
+
+const Date startTime = Date::fromUnixSeconds(1'800'000'000.3);
+
+// Counts every call that reaches the file system.
+class CountingFileSystem : public CacheFileSystem {
+public:
+    std::atomic<int> calls { 0 };
+
+    bool fileExists(const QString& path) override { return ++calls, CacheFileSystem::fileExists(path); }
+    Result<platform::FileStatus> status(const QString& path) override
+    {
+        return ++calls, CacheFileSystem::status(path);
+    }
+    Result<QByteArray> readFile(const QString& path) override
+    {
+        return ++calls, CacheFileSystem::readFile(path);
+    }
+    Result<platform::FileContents> readFileIfAccepted(
+        const QString& path, const std::function<bool(const platform::FileStatus&)>& accept) override
+    {
+        return ++calls, CacheFileSystem::readFileIfAccepted(path, accept);
+    }
+};
+
+class DiskStorageTest : public ::testing::Test {
+protected:
+    DiskStorageTest()
+        : clock(startTime)
+    {
+    }
+
+    DiskStorage::Config config(std::uint64_t sizeLimit = 0)
+    {
+        return DiskStorage::Config("test", sizeLimit, fileSystem, QUrl::fromLocalFile(root.path()));
+    }
+
+    std::unique_ptr<Backend> makeBackend(std::uint64_t sizeLimit = 0)
+    {
+        auto backend = std::make_unique<Backend>(config(sizeLimit));
+        backend->waitForPendingNameUpdates();
+        return backend;
+    }
+
+    QString pathFor(const Backend& backend, const QString& key)
+    {
+        return backend.fileURLForKey(key).toLocalFile();
+    }
+
+    platform::FileStatus statusOf(const QString& path)
+    {
+        auto status = platform::fileStatus(path);
+        EXPECT_TRUE(status.isSuccess()) << path.toStdString();
+        return status.isSuccess() ? status.value() : platform::FileStatus {};
+    }
+
+    // Writes a file into the cache folder as if a store had made it, with the given dates.
+    QString placeFile(
+        const Backend& backend, const QString& name, qsizetype size, Date lastAccess, Date expiry)
+    {
+        QString path = QDir(backend.directoryURL().toLocalFile()).filePath(name);
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(size, 'x'));
+        file.close();
+        EXPECT_TRUE(platform::setFileDates(path, lastAccess, expiry).isSuccess());
+        return path;
+    }
+
+    QTemporaryDir root;
+    iristest::ManualClock clock;
+    std::shared_ptr<CountingFileSystem> fileSystem = std::make_shared<CountingFileSystem>();
+};
+
+} // namespace
+
+TEST_F(DiskStorageTest, ConfigDefaultsAndFolder)
+{
+    DiskStorage::Config defaults("default", 0);
+    EXPECT_EQ(defaults.expiration, StorageExpiration::days(7));
+    EXPECT_FALSE(defaults.pathExtension);
+    EXPECT_TRUE(defaults.usesHashedFileName);
+    EXPECT_FALSE(defaults.autoExtAfterHashedFileName);
+    DiskStorage::Creation creation(defaults);
+    EXPECT_EQ(creation.cacheName, QString("org.tindrel.Iris.ImageCache.default"));
+    EXPECT_EQ(creation.directoryURL.toLocalFile(),
+        QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation)
+            + "/org.tindrel.Iris.ImageCache.default");
+
+    auto backend = makeBackend();
+    EXPECT_EQ(backend->directoryURL().toLocalFile(), root.path() + "/org.tindrel.Iris.ImageCache.test");
+    EXPECT_TRUE(QFileInfo(backend->directoryURL().toLocalFile()).isDir());
+    EXPECT_FALSE(backend->config().cachePathBlock);
+}
+
+TEST_F(DiskStorageTest, FileNames)
+{
+    auto backend = makeBackend();
+    const QString hash = md5HexString("photo.png");
+    EXPECT_EQ(backend->fileNameForKey("photo.png"), hash);
+    backend->setConfig([&] {
+        auto c = backend->config();
+        c.autoExtAfterHashedFileName = true;
+        return c;
+    }());
+    EXPECT_EQ(backend->fileNameForKey("photo.png"), hash + ".png");
+    // An extension that could not be a plain file extension is not used.
+    EXPECT_EQ(backend->fileNameForKey("dir.old/file"), md5HexString("dir.old/file"));
+    auto withExtension = backend->config();
+    withExtension.pathExtension = "jpg";
+    backend->setConfig(withExtension);
+    EXPECT_EQ(backend->fileNameForKey("photo.png"), hash + ".jpg");
+
+    auto unhashed = backend->config();
+    unhashed.usesHashedFileName = false;
+    unhashed.pathExtension.reset();
+    backend->setConfig(unhashed);
+    const std::pair<QString, QString> cases[] = {
+        { "photo.png", "photo.png" },
+        { "https://example.com/a/b.png", "https:%2F%2Fexample.com%2Fa%2Fb.png" },
+        { "../../escape", "%2E.%2F..%2Fescape" },
+        { "..", "%2E." },
+        { ".", "%2E" },
+        { "100%", "100%25" },
+        { "", md5HexString("") },
+        { QString(300, 'k'), md5HexString(QString(300, 'k')) },
+    };
+    for (const auto& [key, name] : cases)
+        EXPECT_EQ(backend->fileNameForKey(key), name) << key.toStdString();
+}
+
+TEST_F(DiskStorageTest, StoreAndReadSetExactDates)
+{
+    auto backend = makeBackend();
+    ASSERT_TRUE(backend->storeValue("bytes", "key", StorageExpiration::seconds(60)).isSuccess());
+    const QString path = pathFor(*backend, "key");
+    platform::FileStatus stored = statusOf(path);
+    // Made 0.3 s into a second: both dates are rounded up to whole seconds.
+    EXPECT_EQ(stored.accessDate, Date::fromUnixSeconds(1'800'000'001));
+    EXPECT_EQ(stored.modificationDate, Date::fromUnixSeconds(1'800'000'061));
+
+    clock.set(Date::fromUnixSeconds(1'800'000'030.5));
+    auto read = backend->readValue("key");
+    ASSERT_TRUE(read.isSuccess());
+    EXPECT_EQ(read.value(), QByteArray("bytes"));
+    backend->waitForPendingDateUpdates();
+    platform::FileStatus extended = statusOf(path);
+    EXPECT_EQ(extended.accessDate, Date::fromUnixSeconds(1'800'000'031));
+    EXPECT_EQ(extended.modificationDate, Date::fromUnixSeconds(1'800'000'091));
+
+    // A read extending by another expiration moves only the expiry, keeping the stored span later.
+    clock.set(Date::fromUnixSeconds(1'800'000'040));
+    ASSERT_TRUE(backend->readValue("key", ExpirationExtending::expirationTime(StorageExpiration::seconds(10)))
+                    .isSuccess());
+    backend->waitForPendingDateUpdates();
+    EXPECT_EQ(statusOf(path).modificationDate, Date::fromUnixSeconds(1'800'000'050));
+}
+
+TEST_F(DiskStorageTest, ExpiryIsTheModificationDate)
+{
+    auto backend = makeBackend();
+    ASSERT_TRUE(backend->storeValue("bytes", "key", StorageExpiration::seconds(60)).isSuccess());
+    const Date expiry = statusOf(pathFor(*backend, "key")).modificationDate;
+    EXPECT_EQ(backend->readValue("key", expiry, true, ExpirationExtending::none()).value(), std::nullopt);
+    EXPECT_EQ(
+        backend->readValue("key", expiry.addingTimeInterval(-1), true, ExpirationExtending::none()).value(),
+        QByteArray("bytes"));
+    // The expired file stays where it is.
+    EXPECT_TRUE(QFile::exists(pathFor(*backend, "key")));
+}
+
+TEST_F(DiskStorageTest, ContainsNeverMovesTheDates)
+{
+    auto backend = makeBackend();
+    ASSERT_TRUE(backend->storeValue("bytes", "key", StorageExpiration::seconds(60)).isSuccess());
+    const platform::FileStatus before = statusOf(pathFor(*backend, "key"));
+    clock.advance(30);
+    EXPECT_TRUE(backend->containsValue("key"));
+    clock.advance(60);
+    EXPECT_FALSE(backend->containsValue("key"));
+    backend->waitForPendingDateUpdates();
+    const platform::FileStatus after = statusOf(pathFor(*backend, "key"));
+    EXPECT_EQ(after.accessDate, before.accessDate);
+    EXPECT_EQ(after.modificationDate, before.modificationDate);
+}
+
+TEST_F(DiskStorageTest, AnExpiredStoreWritesNothing)
+{
+    auto backend = makeBackend();
+    ASSERT_TRUE(backend->storeValue("old", "key").isSuccess());
+    const platform::FileStatus before = statusOf(pathFor(*backend, "key"));
+    clock.advance(5);
+    for (StorageExpiration expiration : { StorageExpiration::seconds(0), StorageExpiration::expired() }) {
+        EXPECT_TRUE(backend->storeValue("new", "key", expiration).isSuccess());
+        EXPECT_TRUE(backend->storeValue("new", "other", expiration).isSuccess());
+    }
+    EXPECT_EQ(statusOf(pathFor(*backend, "key")).modificationDate, before.modificationDate);
+    EXPECT_EQ(backend->readValue("key", ExpirationExtending::none()).value(), QByteArray("old"));
+    EXPECT_FALSE(QFile::exists(pathFor(*backend, "other")));
+}
+
+TEST_F(DiskStorageTest, ExpirationsBeyondFileTimesAreClamped)
+{
+    auto backend = makeBackend();
+    EXPECT_TRUE(
+        backend->storeValue(
+                   "nan", "nan", StorageExpiration::seconds(std::numeric_limits<double>::quiet_NaN()))
+            .isSuccess());
+    EXPECT_TRUE(
+        backend->storeValue("huge", "huge", StorageExpiration::days(std::numeric_limits<std::int64_t>::max()))
+            .isSuccess());
+    EXPECT_TRUE(backend->storeValue("never", "never", StorageExpiration::never()).isSuccess());
+    // Not-a-number becomes the distant past: the value is expired, never a random date.
+    EXPECT_EQ(backend->readValue("nan").value(), std::nullopt);
+    EXPECT_EQ(backend->readValue("huge").value(), QByteArray("huge"));
+    EXPECT_EQ(backend->readValue("never").value(), QByteArray("never"));
+    // File systems clamp far dates to their own range; it stays far in the future.
+    EXPECT_GT(statusOf(pathFor(*backend, "huge")).modificationDate, Date::fromUnixSeconds(2'100'000'000));
+}
+
+TEST_F(DiskStorageTest, AMissKnownByTheNameSetMakesNoFileSystemCall)
+{
+    // The name set is listed when a backend is made; a folder made by that same backend may come
+    // too late for it, so the folder exists first here.
+    makeBackend();
+    auto backend = makeBackend();
+    ASSERT_TRUE(backend->storeValue("bytes", "stored").isSuccess());
+    backend->waitForPendingNameUpdates();
+    fileSystem->calls = 0;
+    EXPECT_EQ(backend->readValue("never stored").value(), std::nullopt);
+    EXPECT_FALSE(backend->containsValue("never stored"));
+    EXPECT_EQ(fileSystem->calls, 0);
+    EXPECT_TRUE(backend->containsValue("stored"));
+    EXPECT_EQ(fileSystem->calls, 1);
+    EXPECT_EQ(backend->readValue("stored").value(), QByteArray("bytes"));
+    EXPECT_EQ(fileSystem->calls, 2);
+
+    // A file put in from outside is found only by a backend that lists the folder afresh.
+    ASSERT_TRUE(QFile::copy(pathFor(*backend, "stored"), pathFor(*backend, "copied")));
+    ASSERT_TRUE(
+        platform::setFileDates(pathFor(*backend, "copied"), clock.now(), clock.now().addingTimeInterval(60))
+            .isSuccess());
+    EXPECT_FALSE(backend->containsValue("copied"));
+    EXPECT_TRUE(makeBackend()->containsValue("copied"));
+}
+
+TEST_F(DiskStorageTest, RemovalsAndFilesRemovedFromOutside)
+{
+    auto backend = makeBackend();
+    ASSERT_TRUE(backend->storeValue("bytes", "key").isSuccess());
+    ASSERT_TRUE(backend->removeFileForKey("key").isSuccess());
+    EXPECT_FALSE(backend->containsValue("key"));
+    ASSERT_TRUE(backend->storeValue("again", "key").isSuccess());
+    EXPECT_EQ(backend->readValue("key").value(), QByteArray("again"));
+
+    QFile::remove(pathFor(*backend, "key"));
+    EXPECT_EQ(backend->readValue("key").value(), std::nullopt);
+    EXPECT_TRUE(backend->removeFileForKey("key").isFailure());
+
+    ASSERT_TRUE(backend->storeValue("bytes", "a").isSuccess());
+    ASSERT_TRUE(backend->removeAllFiles().isSuccess());
+    EXPECT_TRUE(QFileInfo(backend->directoryURL().toLocalFile()).isDir());
+    EXPECT_FALSE(backend->containsValue("a"));
+    ASSERT_TRUE(backend->removeAllFiles(true).isSuccess());
+    EXPECT_FALSE(QFileInfo::exists(backend->directoryURL().toLocalFile()));
+}
+
+TEST_F(DiskStorageTest, AFolderRemovedFromOutsideIsRecreatedByAStore)
+{
+    auto backend = makeBackend();
+    ASSERT_TRUE(QDir(backend->directoryURL().toLocalFile()).removeRecursively());
+    ASSERT_TRUE(backend->storeValue("bytes", "key").isSuccess());
+    EXPECT_EQ(backend->readValue("key").value(), QByteArray("bytes"));
+}
+
+TEST_F(DiskStorageTest, AnImpossibleFolderFailsAndThenIsNotReady)
+{
+    // The folder's parent turns into a dangling link: writing finds no folder, and none can be made.
+    const QString parent = root.filePath("parent");
+    auto configured = config();
+    configured.directory = QUrl::fromLocalFile(parent);
+    Backend backend(configured);
+    ASSERT_TRUE(backend.isStorageReady());
+    ASSERT_TRUE(QDir(parent).removeRecursively());
+    ASSERT_EQ(::symlink(QFile::encodeName(root.filePath("nowhere")).constData(),
+                  QFile::encodeName(parent).constData()),
+        0);
+
+    auto store = backend.storeValue("bytes", "key");
+    ASSERT_TRUE(store.isFailure());
+    EXPECT_EQ(store.error().cacheReason()->kind, CacheKind::cannotCreateCacheFile);
+    EXPECT_EQ(store.error().errorCode(), 3009);
+    EXPECT_FALSE(backend.isStorageReady());
+
+    // Even once the folder exists, the backend stays not ready.
+    ASSERT_TRUE(QFile::remove(parent));
+    ASSERT_TRUE(QDir().mkpath(backend.directoryURL().toLocalFile()));
+    for (auto error : { backend.storeValue("bytes", "key").error(), backend.readValue("key").error() }) {
+        EXPECT_EQ(error.cacheReason()->kind, CacheKind::diskStorageIsNotReady);
+        EXPECT_EQ(error.cacheReason()->url, backend.directoryURL());
+    }
+    EXPECT_FALSE(backend.containsValue("key"));
+}
+
+TEST_F(DiskStorageTest, AFolderThatCannotBeCreatedAtAll)
+{
+    QFile blocker(root.filePath("file"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    auto configured = config();
+    configured.directory = QUrl::fromLocalFile(root.filePath("file"));
+    auto thrown = Backend::initThrowing(configured);
+    ASSERT_TRUE(thrown.isFailure());
+    EXPECT_EQ(thrown.error().errorCode(), 3005);
+    EXPECT_EQ(
+        thrown.error().cacheReason()->path, root.filePath("file") + "/org.tindrel.Iris.ImageCache.test");
+
+    Backend quiet(configured);
+    EXPECT_FALSE(quiet.isStorageReady());
+    EXPECT_EQ(quiet.storeValue("bytes", "key").error().errorCode(), 3011);
+}
+
+TEST_F(DiskStorageTest, KeysNeverLeaveTheFolderWithHashingOff)
+{
+    auto configured = config();
+    configured.usesHashedFileName = false;
+    Backend backend(configured);
+    const QString outside = root.filePath("outside");
+    QFile canary(outside);
+    ASSERT_TRUE(canary.open(QIODevice::WriteOnly));
+    canary.write("keep");
+    canary.close();
+
+    for (QString key : { "../outside", "../../outside", "/tmp/x", "a/b/c", "..", "." }) {
+        ASSERT_TRUE(backend.storeValue("bytes", key).isSuccess()) << key.toStdString();
+        const QString path = pathFor(backend, key);
+        EXPECT_EQ(QFileInfo(path).absolutePath(), backend.directoryURL().toLocalFile()) << key.toStdString();
+        EXPECT_EQ(backend.readValue(key).value(), QByteArray("bytes"));
+        ASSERT_TRUE(backend.removeFileForKey(key).isSuccess());
+    }
+    EXPECT_TRUE(QFile::exists(outside));
+    // A URL outside the folder is refused, whoever hands it in.
+    EXPECT_TRUE(backend.removeFileAtURL(QUrl::fromLocalFile(outside)).isFailure());
+    EXPECT_TRUE(
+        backend.removeFileAtURL(QUrl::fromLocalFile(backend.directoryURL().toLocalFile() + "/../outside"))
+            .isFailure());
+    EXPECT_TRUE(QFile::exists(outside));
+}
+
+TEST_F(DiskStorageTest, RemoveExpiredFilesKeepsLiveFilesAndFolders)
+{
+    auto backend = makeBackend();
+    const Date now = clock.now();
+    QString expired
+        = placeFile(*backend, "expired", 10, now.addingTimeInterval(-100), now.addingTimeInterval(-1));
+    QString atNow = placeFile(*backend, "at-now", 10, now.addingTimeInterval(-100), now);
+    QString live = placeFile(*backend, "live", 10, now, now.addingTimeInterval(100));
+    QString folder = backend->directoryURL().toLocalFile() + "/sub";
+    ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_TRUE(platform::setFileDates(folder, now.addingTimeInterval(-100), now.addingTimeInterval(-100))
+                    .isSuccess());
+    QString hidden = placeFile(*backend, ".hidden", 10, now, now.addingTimeInterval(-100));
+
+    auto removed = backend->removeExpiredFiles();
+    ASSERT_TRUE(removed.isSuccess());
+    std::set<QString> removedPaths;
+    for (const QUrl& url : removed.value())
+        removedPaths.insert(url.toLocalFile());
+    EXPECT_EQ(removedPaths, (std::set<QString> { expired, atNow }));
+    EXPECT_TRUE(QFile::exists(live));
+    EXPECT_TRUE(QFileInfo(folder).isDir());
+    EXPECT_TRUE(QFile::exists(hidden));
+}
+
+TEST_F(DiskStorageTest, TrimRemovesLeastRecentlyAccessedFirstDownToHalfTheLimit)
+{
+    auto backend = makeBackend(1000);
+    const Date now = clock.now();
+    const Date expiry = now.addingTimeInterval(1000);
+    placeFile(*backend, "newest", 300, now, expiry);
+    placeFile(*backend, "middle", 300, now.addingTimeInterval(-10), expiry);
+    placeFile(*backend, "oldest", 300, now.addingTimeInterval(-20), expiry);
+    // A subfolder is not ours: it survives trimming, though a file inside it is counted.
+    QString folder = backend->directoryURL().toLocalFile() + "/sub";
+    ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_TRUE(platform::setFileDates(folder, now.addingTimeInterval(-1000), expiry).isSuccess());
+    placeFile(*backend, "sub/inner", 100, now.addingTimeInterval(-5), expiry);
+    EXPECT_EQ(backend->totalFileSize().value(), 1000u);
+
+    auto removed = backend->trimToSizeLimit();
+    ASSERT_TRUE(removed.isSuccess());
+    QStringList names;
+    for (const QUrl& url : removed.value())
+        names << url.fileName();
+    EXPECT_EQ(names, (QStringList { "oldest", "middle" }));
+    EXPECT_EQ(backend->totalFileSize().value(), 400u);
+    EXPECT_TRUE(QFileInfo(folder).isDir());
+
+    // Below the limit nothing goes; a limit of 0 means no limit.
+    EXPECT_TRUE(backend->trimToSizeLimit().value().empty());
+    auto unlimited = backend->config();
+    unlimited.sizeLimit = 0;
+    backend->setConfig(unlimited);
+    placeFile(*backend, "big", 5000, now, expiry);
+    EXPECT_TRUE(backend->trimToSizeLimit().value().empty());
+}
+
+TEST_F(DiskStorageTest, TrimTargetIsHalfTheLimitRoundedDown)
+{
+    auto backend = makeBackend(101);
+    const Date now = clock.now();
+    const Date expiry = now.addingTimeInterval(1000);
+    for (int i = 0; i < 101; ++i)
+        placeFile(*backend, QString("f%1").arg(i, 3, 10, QChar('0')), 1, now.addingTimeInterval(i), expiry);
+    auto removed = backend->trimToSizeLimit();
+    ASSERT_TRUE(removed.isSuccess());
+    EXPECT_EQ(removed.value().size(), 51u);
+    EXPECT_EQ(removed.value().front().fileName(), "f000");
+    EXPECT_EQ(backend->totalFileSize().value(), 50u);
+}
