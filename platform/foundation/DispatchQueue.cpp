@@ -133,6 +133,10 @@ private:
     std::multimap<std::chrono::steady_clock::time_point, Entry> m_pending;
 };
 
+// Work for the main thread waits in a queue of our own behind one posted Qt event. Our own lock
+// (not Qt's event queue) hands the work over, which keeps the hand-over visible to thread
+// sanitizers, and a drain runs only what was queued when it began, so work that keeps re-posting
+// itself cannot starve the event loop.
 class MainQueue final : public DispatchQueue {
 public:
     MainQueue()
@@ -145,34 +149,75 @@ public:
         QCoreApplication* app = QCoreApplication::instance();
         if (!app)
             return; // No event loop will ever run it.
-        QMetaObject::invokeMethod(
-            app,
-            [this, work = std::move(work)] {
-                CurrentQueueScope scope(this);
-                work();
-            },
-            Qt::QueuedConnection);
+        bool postDrain = false;
+        {
+            std::lock_guard lock(m_mutex);
+            m_items.push_back(std::move(work));
+            postDrain = !m_drainPosted;
+            m_drainPosted = true;
+        }
+        if (postDrain)
+            QMetaObject::invokeMethod(app, [] { mainQueue().drain(); }, Qt::QueuedConnection);
     }
 
     void sync(const DispatchWork& work) override
     {
-        QCoreApplication* app = QCoreApplication::instance();
-        if (!app || isMainThread()) {
+        if (!QCoreApplication::instance() || isMainThread()) {
             CurrentQueueScope scope(this);
             work();
             return;
         }
-        QMetaObject::invokeMethod(
-            app,
-            [this, &work] {
-                CurrentQueueScope scope(this);
-                work();
-            },
-            Qt::BlockingQueuedConnection);
+        std::mutex doneMutex;
+        std::condition_variable doneChanged;
+        bool done = false;
+        async([&] {
+            work();
+            std::lock_guard lock(doneMutex);
+            done = true;
+            doneChanged.notify_one();
+        });
+        std::unique_lock lock(doneMutex);
+        doneChanged.wait(lock, [&] { return done; });
     }
 
     bool isCurrent() const override { return isMainThread(); }
     bool isSerial() const override { return true; }
+
+    static MainQueue& mainQueue();
+
+private:
+    void drain()
+    {
+        std::size_t count = 0;
+        {
+            std::lock_guard lock(m_mutex);
+            count = m_items.size();
+        }
+        CurrentQueueScope scope(this);
+        for (std::size_t i = 0; i < count; ++i) {
+            DispatchWork work;
+            {
+                std::lock_guard lock(m_mutex);
+                work = std::move(m_items.front());
+                m_items.pop_front();
+            }
+            work();
+        }
+        bool postAgain = false;
+        {
+            std::lock_guard lock(m_mutex);
+            postAgain = !m_items.empty();
+            m_drainPosted = postAgain;
+        }
+        if (postAgain) {
+            if (QCoreApplication* app = QCoreApplication::instance())
+                QMetaObject::invokeMethod(app, [] { mainQueue().drain(); }, Qt::QueuedConnection);
+        }
+    }
+
+    std::mutex m_mutex;
+    std::deque<DispatchWork> m_items;
+    bool m_drainPosted = false;
 };
 
 class SerialQueue final : public DispatchQueue {
@@ -343,6 +388,11 @@ void DispatchQueue::asyncAfterSeconds(double seconds, DispatchWork work)
     constexpr double maxSeconds = 1e9;
     auto delay = std::chrono::duration<double>(std::min(seconds, maxSeconds));
     asyncAfter(std::chrono::duration_cast<std::chrono::nanoseconds>(delay), std::move(work));
+}
+
+MainQueue& MainQueue::mainQueue()
+{
+    return static_cast<MainQueue&>(*DispatchQueue::main());
 }
 
 std::shared_ptr<DispatchQueue> DispatchQueue::main()
