@@ -421,20 +421,21 @@ void TextLayoutManager::storageTextDidChange(TextRange replaced, qint64 newLengt
     runs.reserve(m_renderingRuns.size());
     const qint64 delta = newLength - replaced.length();
     for (RenderingRun& run : m_renderingRuns) {
-        TextLocation start = run.range.location;
-        TextLocation end = run.range.endLocation;
-        // Text typed right after a run does not join it; text typed inside one does.
-        if (start >= replaced.endLocation)
-            start += delta;
-        else if (start >= replaced.location)
-            start = replaced.location + newLength;
-        if (replaced.isEmpty() ? end > replaced.location : end >= replaced.endLocation)
-            end += delta;
-        else if (end > replaced.location)
-            end = replaced.location;
-        if (start < end)
+        const TextRange& range = run.range;
+        if (replaced.isEmpty()) {
+            // Text typed right after a run does not join it; text typed inside one does.
+            const TextLocation start = range.location >= replaced.location ? range.location + delta : range.location;
+            const TextLocation end = range.endLocation > replaced.location ? range.endLocation + delta : range.endLocation;
             runs.push_back({ TextRange(start, end), std::move(run.attributes) });
+            continue;
+        }
+        // A replacement drops whatever the run had over the replaced characters.
+        if (range.location < replaced.location)
+            runs.push_back({ TextRange(range.location, std::min(range.endLocation, replaced.location)), run.attributes });
+        if (range.endLocation > replaced.endLocation)
+            runs.push_back({ TextRange(std::max(range.location, replaced.endLocation) + delta, range.endLocation + delta), run.attributes });
     }
+    std::erase_if(runs, [](const RenderingRun& run) { return run.range.isEmpty(); });
     m_renderingRuns = std::move(runs);
     emit layoutDidInvalidate(TextRange(replaced.location, replaced.location + newLength));
     if (changed)
