@@ -89,19 +89,21 @@ TEST(TextLayoutManager, IncrementalLayoutEqualsAFreshLayout)
         Stack incremental(initial, width);
         incremental.storage.setChunkLimits(4, 64);
         incremental.storage.setString(initial);
-        incremental.manager.setLayoutCacheLimit(16);
+        incremental.manager.setLayoutCacheLimit(1000);
         for (int step = 0; step < 400; ++step) {
             const qint64 length = incremental.storage.length();
             const qint64 start = length ? qint64(random() % (length + 1)) : 0;
             const qint64 span = std::min<qint64>(length - start, random() % 8);
             incremental.storage.replaceCharacters(TextRange(start, start + span), AttributedString(randomWords(random)));
-            if (step % 7 == 0) {
-                QFont large = testFont();
-                large.setPixelSize(22);
-                incremental.storage.addAttributes({ { AttributeKey::font, large } }, TextRange(start, start + 5));
-            }
+
             // Lay out part of the document in between, as scrolling would.
             incremental.manager.ensureLayout(TextRange(start, std::min(length, start + 30)));
+            if (step % 7 == 0) {
+                // A font change in text that is already laid out.
+                QFont large = testFont();
+                large.setPixelSize(22);
+                incremental.storage.addAttributes({ { AttributeKey::font, large } }, TextRange(start + 10, start + 14));
+            }
             if (step % 100 != 99)
                 continue;
             Stack fresh(incremental.storage.attributedString(), width);
