@@ -240,8 +240,16 @@ TextSelectionNavigation::Target TextSelectionNavigation::move(
                 if (relative <= contentLength) {
                     const int moved = direction == Direction::right ? fragment->textLayout().rightCursorPosition(relative)
                                                                     : fragment->textLayout().leftCursorPosition(relative);
-                    if (moved != relative) {
+                    // Shaping fallbacks can report a position inside a cluster; only a cluster
+                    // boundary is a place for the caret.
+                    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, fragment->attributedString().string());
+                    finder.setPosition(moved);
+                    if (moved != relative && finder.isAtBoundary()) {
                         target.location = fragment->rangeInElement().location + moved;
+                        return target;
+                    }
+                    if (moved != relative) {
+                        target.location = moved > relative ? nextCharacter(from) : previousCharacter(from);
                         return target;
                     }
                 }
