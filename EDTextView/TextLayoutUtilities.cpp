@@ -62,7 +62,8 @@ qint64 length(const TextContentStorage& storage)
     return storage.length();
 }
 
-std::optional<TextLocation> location(qint64 line, std::optional<qint64> column, const TextContentStorage& storage)
+std::optional<TextLocation> location(
+    qint64 line, std::optional<qint64> column, const TextContentStorage& storage)
 {
     if (line < 0 || line >= storage.paragraphCount())
         return std::nullopt;
@@ -98,7 +99,8 @@ std::vector<TextRange> textRangesOfSelections(const std::vector<TextSelection>& 
     return result;
 }
 
-std::optional<AttributedString> attributedString(const TextContentStorage& storage, std::optional<TextRange> range)
+std::optional<AttributedString> attributedString(
+    const TextContentStorage& storage, std::optional<TextRange> range)
 {
     if (range && range->isEmpty())
         return std::nullopt;
@@ -122,8 +124,8 @@ QString substringByComposedSequences(TextLayoutManager& manager, TextRange range
 {
     QString result;
     result.reserve(range.length());
-    manager.textSelectionNavigation().enumerateComposedCharacterSequences(range.location,
-        [&](const QString& piece, TextRange pieceRange) {
+    manager.textSelectionNavigation().enumerateComposedCharacterSequences(
+        range.location, [&](const QString& piece, TextRange pieceRange) {
             if (pieceRange.location >= range.endLocation)
                 return false;
             result += piece;
@@ -135,22 +137,25 @@ QString substringByComposedSequences(TextLayoutManager& manager, TextRange range
 QSet<QString> attributeKeys(const AttributedString& text, CharacterRange range)
 {
     QSet<QString> keys;
-    text.enumerateAttributes({ range.location, range.length }, [&](const TextAttributes& attributes, AttributedString::Span) {
-        for (auto it = attributes.cbegin(); it != attributes.cend(); ++it)
-            keys.insert(it.key());
-        return true;
-    });
+    text.enumerateAttributes(
+        { range.location, range.length }, [&](const TextAttributes& attributes, AttributedString::Span) {
+            for (auto it = attributes.cbegin(); it != attributes.cend(); ++it)
+                keys.insert(it.key());
+            return true;
+        });
     return keys;
 }
 
-std::vector<std::pair<QVariant, CharacterRange>> attributeValues(const AttributedString& text, const QString& key, CharacterRange range)
+std::vector<std::pair<QVariant, CharacterRange>> attributeValues(
+    const AttributedString& text, const QString& key, CharacterRange range)
 {
     std::vector<std::pair<QVariant, CharacterRange>> values;
-    text.enumerateAttribute(key, { range.location, range.length }, [&](const QVariant& value, AttributedString::Span span) {
-        if (value.isValid())
-            values.push_back({ value, CharacterRange { span.start, span.length } });
-        return true;
-    });
+    text.enumerateAttribute(
+        key, { range.location, range.length }, [&](const QVariant& value, AttributedString::Span span) {
+            if (value.isValid())
+                values.push_back({ value, CharacterRange { span.start, span.length } });
+            return true;
+        });
     return values;
 }
 
@@ -171,13 +176,15 @@ const TextLineFragment* textLineFragment(const TextLayoutFragment& fragment, Tex
 {
     const TextLocation start = fragment.rangeInElement().location;
     for (const TextLineFragment& line : fragment.textLineFragments()) {
-        if (start + line.characterRange().location <= location && location < start + line.characterRange().endLocation)
+        if (start + line.characterRange().location <= location
+            && location < start + line.characterRange().endLocation)
             return &line;
     }
     return nullptr;
 }
 
-const TextLineFragment* textLineFragment(TextLayoutManager& manager, TextLocation location, std::shared_ptr<TextLayoutFragment>* fragmentOut)
+const TextLineFragment* textLineFragment(
+    TextLayoutManager& manager, TextLocation location, std::shared_ptr<TextLayoutFragment>* fragmentOut)
 {
     auto fragment = manager.textLayoutFragment(location);
     if (fragmentOut)
@@ -195,7 +202,8 @@ const TextLineFragment* textLineFragment(const TextLayoutFragment& fragment, QPo
     return nullptr;
 }
 
-const TextLineFragment* textLineFragment(TextLayoutManager& manager, QPointF point, std::shared_ptr<TextLayoutFragment>* fragmentOut)
+const TextLineFragment* textLineFragment(
+    TextLayoutManager& manager, QPointF point, std::shared_ptr<TextLayoutFragment>* fragmentOut)
 {
     auto fragment = manager.textLayoutFragment(point);
     if (fragmentOut)
@@ -224,7 +232,8 @@ std::optional<TextLocation> location(TextLayoutManager& manager, QPointF closest
     return best;
 }
 
-std::optional<QRectF> textSegmentFrame(TextLayoutManager& manager, TextRange range, TextLayoutManager::SegmentType type, unsigned options)
+std::optional<QRectF> textSegmentFrame(
+    TextLayoutManager& manager, TextRange range, TextLayoutManager::SegmentType type, unsigned options)
 {
     std::optional<QRectF> result;
     manager.enumerateTextSegments(range, type, options, [&](std::optional<TextRange>, QRectF frame, double) {
@@ -234,29 +243,32 @@ std::optional<QRectF> textSegmentFrame(TextLayoutManager& manager, TextRange ran
     return result;
 }
 
-std::optional<QRectF> textSegmentFrame(TextLayoutManager& manager, TextLocation location, TextLayoutManager::SegmentType type, unsigned options)
+std::optional<QRectF> textSegmentFrame(
+    TextLayoutManager& manager, TextLocation location, TextLayoutManager::SegmentType type, unsigned options)
 {
     return textSegmentFrame(manager, TextRange(location), type, options);
 }
 
-std::optional<TextLocation> enumerateTextLayoutFragments(TextLayoutManager& manager, TextRange range, unsigned options,
-    const TextLayoutManager::FragmentBody& body)
+std::optional<TextLocation> enumerateTextLayoutFragments(TextLayoutManager& manager, TextRange range,
+    unsigned options, const TextLayoutManager::FragmentBody& body)
 {
-    return manager.enumerateTextLayoutFragments(range.location, options, [&](const std::shared_ptr<TextLayoutFragment>& fragment) {
-        if (fragment->rangeInElement().location > range.endLocation)
-            return false;
-        return body(fragment);
-    });
+    return manager.enumerateTextLayoutFragments(
+        range.location, options, [&](const std::shared_ptr<TextLayoutFragment>& fragment) {
+            if (fragment->rangeInElement().location > range.endLocation)
+                return false;
+            return body(fragment);
+        });
 }
 
 void enumerateRenderingAttributes(const TextLayoutManager& manager, TextRange range, bool reverse,
     const std::function<bool(const TextAttributes&, TextRange)>& body)
 {
-    manager.enumerateRenderingAttributes(range.location, reverse, [&](const TextAttributes& attributes, TextRange run) {
-        if (run.location > range.endLocation)
-            return false;
-        return body(attributes, run);
-    });
+    manager.enumerateRenderingAttributes(
+        range.location, reverse, [&](const TextAttributes& attributes, TextRange run) {
+            if (run.location > range.endLocation)
+                return false;
+            return body(attributes, run);
+        });
 }
 
 std::vector<TextRange> sortedSelectionTextRanges(const TextLayoutManager& manager, bool excludingEmpty)
@@ -264,7 +276,8 @@ std::vector<TextRange> sortedSelectionTextRanges(const TextLayoutManager& manage
     std::vector<TextRange> ranges = textRangesOfSelections(manager.textSelections());
     if (excludingEmpty)
         std::erase_if(ranges, [](const TextRange& range) { return range.isEmpty(); });
-    std::stable_sort(ranges.begin(), ranges.end(), [](const TextRange& a, const TextRange& b) { return a.location < b.location; });
+    std::stable_sort(ranges.begin(), ranges.end(),
+        [](const TextRange& a, const TextRange& b) { return a.location < b.location; });
     return ranges;
 }
 
@@ -274,7 +287,8 @@ std::vector<TextSelection> textSelectionRanges(const TextLayoutManager& manager)
     for (const TextSelection& selection : manager.textSelections()) {
         if (selection.isLogical || selection.isTransient)
             continue;
-        if (std::any_of(selection.textRanges.begin(), selection.textRanges.end(), [](const TextRange& range) { return range.isEmpty(); }))
+        if (std::any_of(selection.textRanges.begin(), selection.textRanges.end(),
+                [](const TextRange& range) { return range.isEmpty(); }))
             result.push_back(selection);
     }
     return result;
@@ -291,7 +305,8 @@ std::vector<TextLocation> insertionPointLocations(const TextLayoutManager& manag
     return locations;
 }
 
-bool rangesContainNearestLocation(TextLayoutManager& manager, const std::vector<TextRange>& ranges, QPointF point, bool initial)
+bool rangesContainNearestLocation(
+    TextLayoutManager& manager, const std::vector<TextRange>& ranges, QPointF point, bool initial)
 {
     bool result = initial;
     for (const TextRange& range : ranges) {
@@ -382,7 +397,8 @@ double defaultLineHeight(const QFont& font)
 {
     const QFontMetricsF metrics(font);
     // Font files may give a negative leading; the line never gets shorter than ascent plus descent.
-    return defaultLineHeight({ metrics.ascent(), metrics.descent(), std::max(0.0, metrics.leading()), QFontInfo(font).family() });
+    return defaultLineHeight(
+        { metrics.ascent(), metrics.descent(), std::max(0.0, metrics.leading()), QFontInfo(font).family() });
 }
 
 } // namespace edtextview

@@ -50,7 +50,8 @@ qint64 length(TextRange range, const TextContentStorage& storage);
 qint64 offset(TextLocation location, const TextContentStorage& storage);
 std::optional<TextLocation> location(qint64 offset, const TextContentStorage& storage);
 qint64 length(const TextContentStorage& storage);
-std::optional<TextLocation> location(qint64 line, std::optional<qint64> column, const TextContentStorage& storage);
+std::optional<TextLocation> location(
+    qint64 line, std::optional<qint64> column, const TextContentStorage& storage);
 struct LineColumn {
     qint64 line = 0;
     qint64 column = 0;
@@ -60,14 +61,16 @@ std::optional<LineColumn> position(TextLocation location, const TextContentStora
 std::vector<TextRange> textRangesOfSelections(const std::vector<TextSelection>& selections);
 
 // Text of a range: none for a present but empty range, and for an empty result.
-std::optional<AttributedString> attributedString(const TextContentStorage& storage, std::optional<TextRange> range);
+std::optional<AttributedString> attributedString(
+    const TextContentStorage& storage, std::optional<TextRange> range);
 // The attributes typing at a location would take: those of the character there, or of the last
 // character at the document end; empty in an empty document.
 TextAttributes attributes(TextLocation location, const TextContentStorage& storage);
 // The characters of a range, gathered cluster by cluster.
 QString substringByComposedSequences(TextLayoutManager& manager, TextRange range);
 QSet<QString> attributeKeys(const AttributedString& text, CharacterRange range);
-std::vector<std::pair<QVariant, CharacterRange>> attributeValues(const AttributedString& text, const QString& key, CharacterRange range);
+std::vector<std::pair<QVariant, CharacterRange>> attributeValues(
+    const AttributedString& text, const QString& key, CharacterRange range);
 
 // Lines and segments.
 bool isEmpty(const TextLineFragment& line);
@@ -78,14 +81,14 @@ const TextLineFragment* textLineFragment(TextLayoutManager& manager, TextLocatio
     std::shared_ptr<TextLayoutFragment>* fragment = nullptr);
 // The line whose typographic bounds contain a point (container coordinates).
 const TextLineFragment* textLineFragment(const TextLayoutFragment& fragment, QPointF point);
-const TextLineFragment* textLineFragment(TextLayoutManager& manager, QPointF point,
-    std::shared_ptr<TextLayoutFragment>* fragment = nullptr);
+const TextLineFragment* textLineFragment(
+    TextLayoutManager& manager, QPointF point, std::shared_ptr<TextLayoutFragment>* fragment = nullptr);
 // The caret nearest to the point's x among the carets of the line at `point`.
 std::optional<TextLocation> location(TextLayoutManager& manager, QPointF closestTo, TextLocation inLineAt);
-std::optional<QRectF> textSegmentFrame(TextLayoutManager& manager, TextRange range,
-    TextLayoutManager::SegmentType type, unsigned options);
-std::optional<QRectF> textSegmentFrame(TextLayoutManager& manager, TextLocation location,
-    TextLayoutManager::SegmentType type, unsigned options);
+std::optional<QRectF> textSegmentFrame(
+    TextLayoutManager& manager, TextRange range, TextLayoutManager::SegmentType type, unsigned options);
+std::optional<QRectF> textSegmentFrame(
+    TextLayoutManager& manager, TextLocation location, TextLayoutManager::SegmentType type, unsigned options);
 std::optional<TextLocation> enumerateTextLayoutFragments(TextLayoutManager& manager, TextRange range,
     unsigned options, const TextLayoutManager::FragmentBody& body);
 void enumerateRenderingAttributes(const TextLayoutManager& manager, TextRange range, bool reverse,
@@ -95,7 +98,8 @@ void enumerateRenderingAttributes(const TextLayoutManager& manager, TextRange ra
 std::vector<TextRange> sortedSelectionTextRanges(const TextLayoutManager& manager, bool excludingEmpty);
 std::vector<TextSelection> textSelectionRanges(const TextLayoutManager& manager);
 std::vector<TextLocation> insertionPointLocations(const TextLayoutManager& manager);
-bool rangesContainNearestLocation(TextLayoutManager& manager, const std::vector<TextRange>& ranges, QPointF point, bool initial);
+bool rangesContainNearestLocation(
+    TextLayoutManager& manager, const std::vector<TextRange>& ranges, QPointF point, bool initial);
 
 // Tolerant comparison.
 bool isAlmostEqual(double a, double b, double tolerance = geometryTolerance);

@@ -32,8 +32,9 @@ constexpr double screenHeight = 600;
 
 QString makeDocument()
 {
-    static const char* const words[] = { "the", "quick", "brown", "fox", "jumps", "over", "lazy", "dog", "Tindrel",
-        "reference", "note", "caf\u00e9", "na\u00efve", "project", "layout", "\t", "1234", "lorem", "ipsum", "dolor" };
+    static const char* const words[]
+        = { "the", "quick", "brown", "fox", "jumps", "over", "lazy", "dog", "Tindrel", "reference", "note",
+              "caf\u00e9", "na\u00efve", "project", "layout", "\t", "1234", "lorem", "ipsum", "dolor" };
     std::mt19937 random(42);
     QString text;
     text.reserve(10'600'000);
@@ -65,8 +66,15 @@ QFont benchFont()
 class ScreenDelegate : public TextViewportLayoutControllerDelegate {
 public:
     int configured = 0;
-    QRectF viewportBounds(TextViewportLayoutController&) override { return QRectF(0, 0, screenWidth, screenHeight); }
-    void configureRenderingSurface(TextViewportLayoutController&, const std::shared_ptr<TextLayoutFragment>&) override { ++configured; }
+    QRectF viewportBounds(TextViewportLayoutController&) override
+    {
+        return QRectF(0, 0, screenWidth, screenHeight);
+    }
+    void configureRenderingSurface(
+        TextViewportLayoutController&, const std::shared_ptr<TextLayoutFragment>&) override
+    {
+        ++configured;
+    }
 };
 
 struct Ours {
@@ -111,7 +119,9 @@ int main(int argc, char** argv)
     QGuiApplication app(argc, argv);
 
     const QString text = makeDocument();
-    print(QStringLiteral("document: %1 lines, %2 MB as UTF-8").arg(lineCount).arg(text.toUtf8().size() / 1e6, 0, 'f', 1));
+    print(QStringLiteral("document: %1 lines, %2 MB as UTF-8")
+              .arg(lineCount)
+              .arg(text.toUtf8().size() / 1e6, 0, 'f', 1));
 
     double oursBest = 1e300;
     double qtBest = 1e300;
@@ -139,7 +149,8 @@ int main(int argc, char** argv)
                 return 1;
         }
     }
-    print(QStringLiteral("load + lay out one screen: ours %1 ms, QTextDocument+QPlainTextDocumentLayout %2 ms, time ratio %3 (target <= 1)")
+    print(QStringLiteral("load + lay out one screen: ours %1 ms, QTextDocument+QPlainTextDocumentLayout %2 "
+                         "ms, time ratio %3 (target <= 1)")
               .arg(oursBest, 0, 'f', 1)
               .arg(qtBest, 0, 'f', 1)
               .arg(oursBest / qtBest, 0, 'f', 3));

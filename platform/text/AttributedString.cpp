@@ -86,7 +86,8 @@ void AttributedString::replace(qsizetype start, qsizetype length, const Attribut
     mergeRuns();
 }
 
-template<typename Change> void AttributedString::changeAttributes(qsizetype start, qsizetype length, Change change)
+template<typename Change>
+void AttributedString::changeAttributes(qsizetype start, qsizetype length, Change change)
 {
     start = std::clamp<qsizetype>(start, 0, m_text.size());
     length = std::clamp<qsizetype>(length, 0, m_text.size() - start);

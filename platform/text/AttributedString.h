@@ -49,8 +49,8 @@ public:
     void enumerateAttributes(Span span, const std::function<bool(const TextAttributes&, Span)>& body) const;
     // Calls `body` for each maximal stretch inside the span that has one value of `key` (an
     // invalid QVariant where it has none).
-    void enumerateAttribute(const QString& key, Span span,
-        const std::function<bool(const QVariant&, Span)>& body) const;
+    void enumerateAttribute(
+        const QString& key, Span span, const std::function<bool(const QVariant&, Span)>& body) const;
 
     bool operator==(const AttributedString&) const = default;
 

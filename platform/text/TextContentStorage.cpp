@@ -179,7 +179,8 @@ QString TextContentStorage::substring(TextRange range) const
 
 AttributedString TextContentStorage::attributedString(TextRange range) const
 {
-    range = TextRange(std::clamp<qint64>(range.location, 0, m_length), std::clamp<qint64>(range.endLocation, 0, m_length));
+    range = TextRange(
+        std::clamp<qint64>(range.location, 0, m_length), std::clamp<qint64>(range.endLocation, 0, m_length));
     AttributedString result;
     if (range.isEmpty())
         return result;
@@ -243,7 +244,8 @@ void TextContentStorage::mergeChunks(size_t first, size_t last)
     Chunk& target = m_chunks[first];
     for (size_t c = first + 1; c <= last; ++c) {
         target.text.append(m_chunks[c].text);
-        target.paragraphs.insert(target.paragraphs.end(), m_chunks[c].paragraphs.begin(), m_chunks[c].paragraphs.end());
+        target.paragraphs.insert(
+            target.paragraphs.end(), m_chunks[c].paragraphs.begin(), m_chunks[c].paragraphs.end());
     }
     m_chunks.erase(m_chunks.begin() + first + 1, m_chunks.begin() + last + 1);
     recountChunk(target);
@@ -277,13 +279,15 @@ void TextContentStorage::splitChunkIfLarge(size_t index)
         pieces.push_back(std::move(piece));
     }
     m_chunks.erase(m_chunks.begin() + index);
-    m_chunks.insert(m_chunks.begin() + index, std::make_move_iterator(pieces.begin()), std::make_move_iterator(pieces.end()));
+    m_chunks.insert(m_chunks.begin() + index, std::make_move_iterator(pieces.begin()),
+        std::make_move_iterator(pieces.end()));
     invalidateIndex(index);
 }
 
 void TextContentStorage::replaceCharacters(TextRange range, const AttributedString& replacement)
 {
-    range = TextRange(std::clamp<qint64>(range.location, 0, m_length), std::clamp<qint64>(range.endLocation, 0, m_length));
+    range = TextRange(
+        std::clamp<qint64>(range.location, 0, m_length), std::clamp<qint64>(range.endLocation, 0, m_length));
     if (range.isEmpty() && replacement.isEmpty())
         return;
     ++m_transactionDepth;
@@ -297,7 +301,8 @@ void TextContentStorage::replaceCharacters(TextRange range, const AttributedStri
     if (firstParagraph > 0 && startPlace.start == range.location) {
         const Place previous = placeOfParagraph(firstParagraph - 1);
         const Chunk& chunk = m_chunks[previous.chunk];
-        const qsizetype lastChar = previous.start - m_chunkOffset[previous.chunk] + chunk.paragraphs[previous.local].length - 1;
+        const qsizetype lastChar
+            = previous.start - m_chunkOffset[previous.chunk] + chunk.paragraphs[previous.local].length - 1;
         if (chunk.text.string().at(lastChar) == QChar(carriageReturn))
             firstParagraph -= 1;
     }
@@ -321,7 +326,8 @@ void TextContentStorage::replaceCharacters(TextRange range, const AttributedStri
     chunk.text.replace(range.location - chunkStart, range.length(), replacement);
     const qint64 delta = replacement.length() - range.length();
     regionEnd += delta;
-    std::vector<ParagraphInfo> fresh = splitParagraphs(chunk.text.string(), regionStart, regionEnd, atDocumentEnd);
+    std::vector<ParagraphInfo> fresh
+        = splitParagraphs(chunk.text.string(), regionStart, regionEnd, atDocumentEnd);
     assert(!fresh.empty());
     m_layoutParagraphCount += qint64(fresh.size()) - qint64(b - a + 1);
     chunk.paragraphs.erase(chunk.paragraphs.begin() + a, chunk.paragraphs.begin() + b + 1);
@@ -344,7 +350,8 @@ void TextContentStorage::notifyEdit(TextRange replaced, qint64 newLength)
 
 template<typename Change> void TextContentStorage::changeAttributes(TextRange range, Change change)
 {
-    range = TextRange(std::clamp<qint64>(range.location, 0, m_length), std::clamp<qint64>(range.endLocation, 0, m_length));
+    range = TextRange(
+        std::clamp<qint64>(range.location, 0, m_length), std::clamp<qint64>(range.endLocation, 0, m_length));
     if (range.isEmpty())
         return;
     ++m_transactionDepth;
@@ -365,17 +372,23 @@ template<typename Change> void TextContentStorage::changeAttributes(TextRange ra
 
 void TextContentStorage::setAttributes(const TextAttributes& attributes, TextRange range)
 {
-    changeAttributes(range, [&](AttributedString& text, qsizetype start, qsizetype length) { text.setAttributes(attributes, start, length); });
+    changeAttributes(range, [&](AttributedString& text, qsizetype start, qsizetype length) {
+        text.setAttributes(attributes, start, length);
+    });
 }
 
 void TextContentStorage::addAttributes(const TextAttributes& attributes, TextRange range)
 {
-    changeAttributes(range, [&](AttributedString& text, qsizetype start, qsizetype length) { text.addAttributes(attributes, start, length); });
+    changeAttributes(range, [&](AttributedString& text, qsizetype start, qsizetype length) {
+        text.addAttributes(attributes, start, length);
+    });
 }
 
 void TextContentStorage::removeAttribute(const QString& key, TextRange range)
 {
-    changeAttributes(range, [&](AttributedString& text, qsizetype start, qsizetype length) { text.removeAttribute(key, start, length); });
+    changeAttributes(range, [&](AttributedString& text, qsizetype start, qsizetype length) {
+        text.removeAttribute(key, start, length);
+    });
 }
 
 TextAttributes TextContentStorage::attributes(TextLocation at) const
@@ -414,7 +427,8 @@ std::optional<TextParagraph> TextContentStorage::paragraph(qint64 index) const
     result.index = index;
     result.elementRange = TextRange(place.start, place.start + info.length);
     result.paragraphContentRange = TextRange(place.start, place.start + info.length - info.terminatorLength);
-    result.attributedString = m_chunks[place.chunk].text.mid(place.start - m_chunkOffset[place.chunk], info.length);
+    result.attributedString
+        = m_chunks[place.chunk].text.mid(place.start - m_chunkOffset[place.chunk], info.length);
     return result;
 }
 
@@ -458,7 +472,8 @@ qint32 TextContentStorage::terminatorLength(qint64 index) const
 AttributedString TextContentStorage::layoutParagraphText(qint64 index) const
 {
     const Place place = placeOfParagraph(index);
-    return m_chunks[place.chunk].text.mid(place.start - m_chunkOffset[place.chunk], m_chunks[place.chunk].paragraphs[place.local].length);
+    return m_chunks[place.chunk].text.mid(
+        place.start - m_chunkOffset[place.chunk], m_chunks[place.chunk].paragraphs[place.local].length);
 }
 
 quint32 TextContentStorage::layoutParagraphIdentifier(qint64 index) const
@@ -559,7 +574,8 @@ void TextContentStorage::invalidateMeasurement(TextRange range)
 
 void TextContentStorage::addTextLayoutManager(TextLayoutManager* manager)
 {
-    if (!manager || std::find(m_layoutManagers.begin(), m_layoutManagers.end(), manager) != m_layoutManagers.end())
+    if (!manager
+        || std::find(m_layoutManagers.begin(), m_layoutManagers.end(), manager) != m_layoutManagers.end())
         return;
     m_layoutManagers.push_back(manager);
 }

@@ -48,7 +48,7 @@ public:
 
     // Replaces the characters of `range` (clamped to the document). Outside a transaction the
     // edit is a transaction of its own.
-    void replaceCharacters(TextRange range, const AttributedString& replacement);
+    virtual void replaceCharacters(TextRange range, const AttributedString& replacement);
     void setAttributes(const TextAttributes& attributes, TextRange range);
     void addAttributes(const TextAttributes& attributes, TextRange range);
     void removeAttribute(const QString& key, TextRange range);
@@ -65,7 +65,8 @@ public:
     // The paragraph whose element range holds `at`; the document end maps to the last paragraph.
     std::optional<TextParagraph> paragraphAt(TextLocation at) const;
     // Paragraphs from the one holding `from`, forwards or backwards, until `body` answers false.
-    void enumerateParagraphs(TextLocation from, bool reverse, const std::function<bool(const TextParagraph&)>& body) const;
+    void enumerateParagraphs(
+        TextLocation from, bool reverse, const std::function<bool(const TextParagraph&)>& body) const;
 
     // Layout paragraphs (see above).
     qint64 layoutParagraphCount() const { return m_layoutParagraphCount; }
@@ -90,7 +91,10 @@ public:
     const std::vector<TextLayoutManager*>& textLayoutManagers() const { return m_layoutManagers; }
     void addTextLayoutManager(TextLayoutManager* manager);
     void removeTextLayoutManager(TextLayoutManager* manager);
-    TextLayoutManager* primaryTextLayoutManager() const { return m_layoutManagers.empty() ? nullptr : m_layoutManagers.front(); }
+    TextLayoutManager* primaryTextLayoutManager() const
+    {
+        return m_layoutManagers.empty() ? nullptr : m_layoutManagers.front();
+    }
 
     // Largest chunk sizes; exposed for tests that want many chunks on small texts.
     void setChunkLimits(int paragraphs, qsizetype units);
@@ -127,7 +131,8 @@ private:
     size_t chunkForParagraph(qint64 index) const;
     Place placeOfLocation(TextLocation at) const;
     Place placeOfParagraph(qint64 index) const;
-    std::vector<ParagraphInfo> splitParagraphs(const QString& text, qsizetype from, qsizetype to, bool atDocumentEnd);
+    std::vector<ParagraphInfo> splitParagraphs(
+        const QString& text, qsizetype from, qsizetype to, bool atDocumentEnd);
     ParagraphInfo makeInfo(qint32 length, quint8 terminator);
     void mergeChunks(size_t first, size_t last);
     void splitChunkIfLarge(size_t index);

@@ -18,13 +18,16 @@ QTextCharFormat formatFor(const TextAttributes& attributes)
     QTextCharFormat format;
     if (auto it = attributes.find(AttributeKey::font); it != attributes.end() && it->canConvert<QFont>())
         format.setFont(it->value<QFont>(), QTextCharFormat::FontPropertiesAll);
-    if (auto it = attributes.find(AttributeKey::foregroundColor); it != attributes.end() && it->canConvert<QColor>())
+    if (auto it = attributes.find(AttributeKey::foregroundColor);
+        it != attributes.end() && it->canConvert<QColor>())
         format.setForeground(it->value<QColor>());
-    if (auto it = attributes.find(AttributeKey::backgroundColor); it != attributes.end() && it->canConvert<QColor>())
+    if (auto it = attributes.find(AttributeKey::backgroundColor);
+        it != attributes.end() && it->canConvert<QColor>())
         format.setBackground(it->value<QColor>());
     if (auto it = attributes.find(AttributeKey::underlineStyle); it != attributes.end() && it->toInt() != 0)
         format.setFontUnderline(true);
-    if (auto it = attributes.find(AttributeKey::underlineColor); it != attributes.end() && it->canConvert<QColor>())
+    if (auto it = attributes.find(AttributeKey::underlineColor);
+        it != attributes.end() && it->canConvert<QColor>())
         format.setUnderlineColor(it->value<QColor>());
     return format;
 }
@@ -90,7 +93,8 @@ void TextLayoutFragment::layout(const LayoutParameters& parameters)
     double multiple = parameters.defaultLineHeightMultiple;
     if (!m_text.isEmpty()) {
         const TextAttributes first = m_text.attributes(0);
-        if (auto it = first.find(AttributeKey::paragraphStyle); it != first.end() && it->canConvert<ParagraphStyle>())
+        if (auto it = first.find(AttributeKey::paragraphStyle);
+            it != first.end() && it->canConvert<ParagraphStyle>())
             multiple = it->value<ParagraphStyle>().lineHeightMultiple;
         if (contentLength == 0) {
             // An empty line takes the height of its terminator's font.
@@ -115,12 +119,14 @@ void TextLayoutFragment::layout(const LayoutParameters& parameters)
     m_layout.setFormats(formats);
 
     QTextOption option;
-    option.setWrapMode(parameters.availableWidth > 0 ? QTextOption::WrapAtWordBoundaryOrAnywhere : QTextOption::NoWrap);
+    option.setWrapMode(
+        parameters.availableWidth > 0 ? QTextOption::WrapAtWordBoundaryOrAnywhere : QTextOption::NoWrap);
     option.setTabStopDistance(28.0);
     option.setTextDirection(content.isRightToLeft() ? Qt::RightToLeft : Qt::LeftToRight);
     // Unwrapped lines are laid out in a very wide line, so they must not follow a right-to-left
     // paragraph to its far end.
-    option.setAlignment(parameters.availableWidth > 0 ? Qt::AlignLeading : (Qt::AlignLeft | Qt::AlignAbsolute));
+    option.setAlignment(
+        parameters.availableWidth > 0 ? Qt::AlignLeading : (Qt::AlignLeft | Qt::AlignAbsolute));
     option.setUseDesignMetrics(true);
     m_layout.setTextOption(option);
     m_layout.setCacheEnabled(true);
@@ -165,7 +171,8 @@ void TextLayoutFragment::layout(const LayoutParameters& parameters)
     }
     m_lines.back().m_characterRange.endLocation += m_terminatorLength;
 
-    const double width = parameters.availableWidth > 0 ? parameters.containerWidth : widest + 2 * parameters.padding;
+    const double width
+        = parameters.availableWidth > 0 ? parameters.containerWidth : widest + 2 * parameters.padding;
     m_frame = QRectF(0, m_frame.top(), width, y);
     m_surface = QRectF(0, 0, std::max(width, widest + 2 * parameters.padding), y);
     m_state = State::layoutAvailable;

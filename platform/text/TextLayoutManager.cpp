@@ -59,9 +59,14 @@ void TextLayoutManager::setTextContentStorage(TextContentStorage* storage)
         return;
     m_storage->addTextLayoutManager(this);
     connect(m_storage, &TextContentStorage::textDidChange, this, &TextLayoutManager::storageTextDidChange);
-    connect(m_storage, &TextContentStorage::attributesDidChange, this, &TextLayoutManager::storageAttributesDidChange);
-    connect(m_storage, &TextContentStorage::transactionDidEnd, this, &TextLayoutManager::storageTransactionDidEnd);
-    connect(m_storage, &QObject::destroyed, this, [this] { m_storage = nullptr; dropCache(); });
+    connect(m_storage, &TextContentStorage::attributesDidChange, this,
+        &TextLayoutManager::storageAttributesDidChange);
+    connect(m_storage, &TextContentStorage::transactionDidEnd, this,
+        &TextLayoutManager::storageTransactionDidEnd);
+    connect(m_storage, &QObject::destroyed, this, [this] {
+        m_storage = nullptr;
+        dropCache();
+    });
     if (m_storage->primaryTextLayoutManager() == this)
         m_storage->setHeightEstimator([this](qint64 length) { return estimatedHeight(length); });
 }
@@ -185,7 +190,8 @@ std::shared_ptr<TextLayoutFragment> TextLayoutManager::layoutFragment(qint64 ind
     } else {
         const AttributedString text = m_storage->layoutParagraphText(index);
         const int terminator = m_storage->terminatorLength(index);
-        fragment = m_factory ? m_factory(text, terminator, range) : std::make_shared<TextLayoutFragment>(text, terminator, range);
+        fragment = m_factory ? m_factory(text, terminator, range)
+                             : std::make_shared<TextLayoutFragment>(text, terminator, range);
         m_recency.push_front(identifier);
         m_cache.emplace(identifier, CacheEntry { fragment, m_recency.begin() });
         while (int(m_cache.size()) > m_cacheLimit) {
@@ -218,7 +224,8 @@ void TextLayoutManager::ensureLayout(QRectF bounds)
 {
     if (!m_storage)
         return;
-    for (qint64 index = m_storage->layoutParagraphIndexAtY(bounds.top()); index < m_storage->layoutParagraphCount(); ++index) {
+    for (qint64 index = m_storage->layoutParagraphIndexAtY(bounds.top());
+         index < m_storage->layoutParagraphCount(); ++index) {
         auto fragment = layoutFragment(index, true);
         if (fragment->layoutFragmentFrame().bottom() >= bounds.bottom())
             break;
@@ -266,7 +273,8 @@ std::optional<TextLocation> TextLayoutManager::enumerateTextLayoutFragments(
     const bool layout = options & ensuresLayout;
     std::optional<TextLocation> stopped;
     const qint64 count = m_storage->layoutParagraphCount();
-    for (qint64 index = m_storage->layoutParagraphIndex(from); index >= 0 && index < count; index += backwards ? -1 : 1) {
+    for (qint64 index = m_storage->layoutParagraphIndex(from); index >= 0 && index < count;
+         index += backwards ? -1 : 1) {
         auto fragment = layoutFragment(index, layout);
         stopped = fragment->rangeInElement().location;
         if (!body(fragment))
@@ -275,7 +283,8 @@ std::optional<TextLocation> TextLayoutManager::enumerateTextLayoutFragments(
     return stopped;
 }
 
-TextLayoutManager::LineLookup TextLayoutManager::lineFragment(TextLocation location, TextSelection::Affinity affinity)
+TextLayoutManager::LineLookup TextLayoutManager::lineFragment(
+    TextLocation location, TextSelection::Affinity affinity)
 {
     LineLookup result;
     result.fragment = textLayoutFragment(location);
@@ -290,19 +299,24 @@ TextLayoutManager::LineLookup TextLayoutManager::lineFragment(TextLocation locat
     return result;
 }
 
-void TextLayoutManager::enumerateTextSegments(TextRange range, SegmentType, unsigned options, const SegmentBody& body)
+void TextLayoutManager::enumerateTextSegments(
+    TextRange range, SegmentType, unsigned options, const SegmentBody& body)
 {
     if (!m_storage)
         return;
-    range = TextRange(std::clamp<qint64>(range.location, 0, m_storage->length()), std::clamp<qint64>(range.endLocation, 0, m_storage->length()));
+    range = TextRange(std::clamp<qint64>(range.location, 0, m_storage->length()),
+        std::clamp<qint64>(range.endLocation, 0, m_storage->length()));
     if (range.isEmpty()) {
-        const auto affinity = (options & upstreamAffinity) ? TextSelection::Affinity::upstream : TextSelection::Affinity::downstream;
+        const auto affinity = (options & upstreamAffinity) ? TextSelection::Affinity::upstream
+                                                           : TextSelection::Affinity::downstream;
         LineLookup lookup = lineFragment(range.location, affinity);
         if (!lookup.line)
             return;
         const QRectF frame = lookup.fragment->layoutFragmentFrame();
         const QRectF bounds = lookup.line->typographicBounds();
-        const double x = lookup.line->locationForCharacter(range.location - lookup.fragment->rangeInElement().location).x();
+        const double x
+            = lookup.line->locationForCharacter(range.location - lookup.fragment->rangeInElement().location)
+                  .x();
         body(range, QRectF(frame.left() + x, frame.top() + bounds.top(), 0, bounds.height()),
             frame.top() + bounds.top() + lookup.line->glyphOrigin().y());
         return;
@@ -315,15 +329,18 @@ void TextLayoutManager::enumerateTextSegments(TextRange range, SegmentType, unsi
         const QRectF frame = fragment->layoutFragmentFrame();
         const qint64 contentEnd = paragraph.endLocation - fragment->terminatorLength();
         for (const TextLineFragment& line : fragment->textLineFragments()) {
-            const TextRange lineRange(paragraph.location + line.characterRange().location, paragraph.location + line.characterRange().endLocation);
+            const TextRange lineRange(paragraph.location + line.characterRange().location,
+                paragraph.location + line.characterRange().endLocation);
             const auto piece = lineRange.intersection(range);
             if (!piece || piece->isEmpty())
                 continue;
             const double x1 = line.locationForCharacter(piece->location - paragraph.location).x();
             const qint64 end = std::min(piece->endLocation, contentEnd);
-            const double x2 = end > piece->location ? line.locationForCharacter(end - paragraph.location).x() : x1;
+            const double x2
+                = end > piece->location ? line.locationForCharacter(end - paragraph.location).x() : x1;
             const QRectF bounds = line.typographicBounds();
-            const QRectF segment(frame.left() + std::min(x1, x2), frame.top() + bounds.top(), std::abs(x2 - x1), bounds.height());
+            const QRectF segment(frame.left() + std::min(x1, x2), frame.top() + bounds.top(),
+                std::abs(x2 - x1), bounds.height());
             if (!body(piece, segment, frame.top() + bounds.top() + line.glyphOrigin().y()))
                 return;
         }
@@ -351,7 +368,8 @@ void TextLayoutManager::enumerateCaretOffsets(
     const TextLocation start = lookup.fragment->rangeInElement().location;
     const double left = lookup.fragment->layoutFragmentFrame().left();
     const QTextLayout& layout = lookup.fragment->textLayout();
-    const qint64 contentLength = lookup.fragment->attributedString().length() - lookup.fragment->terminatorLength();
+    const qint64 contentLength
+        = lookup.fragment->attributedString().length() - lookup.fragment->terminatorLength();
     const TextRange characters = lookup.line->characterRange();
     const bool lastLine = lookup.line == &lookup.fragment->textLineFragments().back();
     const qint64 end = std::min(characters.endLocation, contentLength);
@@ -376,7 +394,8 @@ std::optional<TextLocation> TextLayoutManager::caretLocation(QPointF point)
         return std::nullopt;
     const qint64 contentLength = fragment->attributedString().length() - fragment->terminatorLength();
     qint64 index = line->characterIndex(local);
-    index = std::clamp<qint64>(index, line->characterRange().location, std::min(line->characterRange().endLocation, contentLength));
+    index = std::clamp<qint64>(
+        index, line->characterRange().location, std::min(line->characterRange().endLocation, contentLength));
     return fragment->rangeInElement().location + index;
 }
 
@@ -390,7 +409,9 @@ QRectF TextLayoutManager::usageBoundsForTextContainer() const
 {
     if (!m_storage)
         return {};
-    const double width = m_container.wrapsLines() ? m_container.size.width() : std::max(m_widestLine, 2 * m_container.lineFragmentPadding);
+    const double width = m_container.wrapsLines()
+        ? m_container.size.width()
+        : std::max(m_widestLine, 2 * m_container.lineFragmentPadding);
     return QRectF(0, 0, width, m_storage->totalHeight());
 }
 
@@ -408,7 +429,8 @@ void TextLayoutManager::storageTextDidChange(TextRange replaced, qint64 newLengt
     bool changed = false;
     for (TextSelection& selection : m_selections) {
         for (TextRange& range : selection.textRanges) {
-            const TextRange moved(adjusted(range.location, replaced, newLength), adjusted(range.endLocation, replaced, newLength));
+            const TextRange moved(adjusted(range.location, replaced, newLength),
+                adjusted(range.endLocation, replaced, newLength));
             if (moved != range) {
                 range = moved;
                 changed = true;
@@ -424,16 +446,21 @@ void TextLayoutManager::storageTextDidChange(TextRange replaced, qint64 newLengt
         const TextRange& range = run.range;
         if (replaced.isEmpty()) {
             // Text typed right after a run does not join it; text typed inside one does.
-            const TextLocation start = range.location >= replaced.location ? range.location + delta : range.location;
-            const TextLocation end = range.endLocation > replaced.location ? range.endLocation + delta : range.endLocation;
+            const TextLocation start
+                = range.location >= replaced.location ? range.location + delta : range.location;
+            const TextLocation end
+                = range.endLocation > replaced.location ? range.endLocation + delta : range.endLocation;
             runs.push_back({ TextRange(start, end), std::move(run.attributes) });
             continue;
         }
         // A replacement drops whatever the run had over the replaced characters.
         if (range.location < replaced.location)
-            runs.push_back({ TextRange(range.location, std::min(range.endLocation, replaced.location)), run.attributes });
+            runs.push_back({ TextRange(range.location, std::min(range.endLocation, replaced.location)),
+                run.attributes });
         if (range.endLocation > replaced.endLocation)
-            runs.push_back({ TextRange(std::max(range.location, replaced.endLocation) + delta, range.endLocation + delta), run.attributes });
+            runs.push_back({ TextRange(std::max(range.location, replaced.endLocation) + delta,
+                                 range.endLocation + delta),
+                run.attributes });
     }
     std::erase_if(runs, [](const RenderingRun& run) { return run.range.isEmpty(); });
     m_renderingRuns = std::move(runs);
@@ -467,7 +494,8 @@ void TextLayoutManager::setRenderingAttributes(const TextAttributes& attributes,
     }
     if (!attributes.isEmpty() && !range.isEmpty())
         runs.push_back({ range, attributes });
-    std::sort(runs.begin(), runs.end(), [](const RenderingRun& a, const RenderingRun& b) { return a.range.location < b.range.location; });
+    std::sort(runs.begin(), runs.end(),
+        [](const RenderingRun& a, const RenderingRun& b) { return a.range.location < b.range.location; });
     m_renderingRuns = std::move(runs);
 }
 
@@ -512,8 +540,8 @@ void TextLayoutManager::removeRenderingAttribute(const QString& key, TextRange r
     }
 }
 
-void TextLayoutManager::enumerateRenderingAttributes(
-    TextLocation from, bool reverseOrder, const std::function<bool(const TextAttributes&, TextRange)>& body) const
+void TextLayoutManager::enumerateRenderingAttributes(TextLocation from, bool reverseOrder,
+    const std::function<bool(const TextAttributes&, TextRange)>& body) const
 {
     if (!reverseOrder) {
         for (const RenderingRun& run : m_renderingRuns) {

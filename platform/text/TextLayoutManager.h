@@ -79,7 +79,8 @@ public:
     std::shared_ptr<TextLayoutFragment> textLayoutFragment(QPointF position);
     std::shared_ptr<TextLayoutFragment> layoutFragment(qint64 layoutParagraphIndex, bool ensureLayout);
     // Enumerates fragments from the one holding `from`; answers the location where it stopped.
-    std::optional<TextLocation> enumerateTextLayoutFragments(TextLocation from, unsigned options, const FragmentBody& body);
+    std::optional<TextLocation> enumerateTextLayoutFragments(
+        TextLocation from, unsigned options, const FragmentBody& body);
 
     // Frames of the text in `range`, one per line piece; an empty range gives one caret frame
     // (zero width). Terminators have zero width, so an empty line inside a range gives a
@@ -88,7 +89,8 @@ public:
     // The range of the visual line at a point (in container coordinates).
     std::optional<TextRange> lineFragmentRange(QPointF point, TextLocation containerLocation);
     // The carets of the visual line holding `location`, in logical order, with their x.
-    void enumerateCaretOffsets(TextLocation location, const std::function<bool(double x, TextLocation, bool leadingEdge)>& body);
+    void enumerateCaretOffsets(
+        TextLocation location, const std::function<bool(double x, TextLocation, bool leadingEdge)>& body);
     // The caret location nearest to a point: the line at the point's y, then the nearest caret x.
     std::optional<TextLocation> caretLocation(QPointF point);
     // The line holding `location`: for an upstream location at a soft wrap, the earlier line.
@@ -96,7 +98,8 @@ public:
         std::shared_ptr<TextLayoutFragment> fragment;
         const TextLineFragment* line = nullptr;
     };
-    LineLookup lineFragment(TextLocation location, TextSelection::Affinity affinity = TextSelection::Affinity::downstream);
+    LineLookup lineFragment(
+        TextLocation location, TextSelection::Affinity affinity = TextSelection::Affinity::downstream);
     Qt::LayoutDirection baseWritingDirection(TextLocation location);
 
     // The laid-out extent of the text, estimates included.

@@ -51,9 +51,10 @@ struct TextSelection {
     {
         const bool offsetsEqual = (std::isnan(anchorPositionOffset) && std::isnan(other.anchorPositionOffset))
             || anchorPositionOffset == other.anchorPositionOffset;
-        return textRanges == other.textRanges && affinity == other.affinity && granularity == other.granularity
-            && offsetsEqual && isLogical == other.isLogical && isTransient == other.isTransient
-            && typingAttributes == other.typingAttributes && anchorLocation == other.anchorLocation;
+        return textRanges == other.textRanges && affinity == other.affinity
+            && granularity == other.granularity && offsetsEqual && isLogical == other.isLogical
+            && isTransient == other.isTransient && typingAttributes == other.typingAttributes
+            && anchorLocation == other.anchorLocation;
     }
 };
 

@@ -65,11 +65,13 @@ TextLocation TextSelectionNavigation::nextWordEnd(TextLocation from) const
     const qint64 count = storage->layoutParagraphCount();
     for (qint64 index = storage->layoutParagraphIndex(from); index < count; ++index) {
         const TextRange paragraph = storage->layoutParagraphRange(index);
-        const QString content = storage->layoutParagraphText(index).string().left(paragraph.length() - storage->terminatorLength(index));
+        const QString content = storage->layoutParagraphText(index).string().left(
+            paragraph.length() - storage->terminatorLength(index));
         const qint64 start = std::clamp<qint64>(from - paragraph.location, 0, content.size());
         QTextBoundaryFinder finder(QTextBoundaryFinder::Word, content);
         finder.setPosition(int(start));
-        for (qsizetype boundary = finder.toNextBoundary(); boundary >= 0; boundary = finder.toNextBoundary()) {
+        for (qsizetype boundary = finder.toNextBoundary(); boundary >= 0;
+             boundary = finder.toNextBoundary()) {
             if (finder.boundaryReasons() & QTextBoundaryFinder::EndOfItem)
                 return paragraph.location + boundary;
         }
@@ -85,11 +87,13 @@ TextLocation TextSelectionNavigation::previousWordStart(TextLocation from) const
         return 0;
     for (qint64 index = storage->layoutParagraphIndex(from); index >= 0; --index) {
         const TextRange paragraph = storage->layoutParagraphRange(index);
-        const QString content = storage->layoutParagraphText(index).string().left(paragraph.length() - storage->terminatorLength(index));
+        const QString content = storage->layoutParagraphText(index).string().left(
+            paragraph.length() - storage->terminatorLength(index));
         const qint64 start = std::clamp<qint64>(from - paragraph.location, 0, content.size());
         QTextBoundaryFinder finder(QTextBoundaryFinder::Word, content);
         finder.setPosition(int(start));
-        for (qsizetype boundary = finder.toPreviousBoundary(); boundary >= 0; boundary = finder.toPreviousBoundary()) {
+        for (qsizetype boundary = finder.toPreviousBoundary(); boundary >= 0;
+             boundary = finder.toPreviousBoundary()) {
             if (finder.boundaryReasons() & QTextBoundaryFinder::StartOfItem)
                 return paragraph.location + boundary;
         }
@@ -107,7 +111,8 @@ TextRange TextSelectionNavigation::wordRange(TextLocation at) const
         return {};
     const qint64 index = storage->layoutParagraphIndex(at);
     const TextRange paragraph = storage->layoutParagraphRange(index);
-    const QString content = storage->layoutParagraphText(index).string().left(paragraph.length() - storage->terminatorLength(index));
+    const QString content = storage->layoutParagraphText(index).string().left(
+        paragraph.length() - storage->terminatorLength(index));
     if (content.isEmpty())
         return TextRange(paragraph.location);
     qint64 position = std::clamp<qint64>(at - paragraph.location, 0, content.size());
@@ -151,7 +156,8 @@ void TextSelectionNavigation::enumerateComposedCharacterSequences(
             qsizetype end = finder.toNextBoundary();
             if (end < 0)
                 end = text.size();
-            if (!body(text.mid(start, end - start), TextRange(paragraph.location + start, paragraph.location + end)))
+            if (!body(text.mid(start, end - start),
+                    TextRange(paragraph.location + start, paragraph.location + end)))
                 return;
             start = end;
         }
@@ -187,9 +193,9 @@ TextSelectionNavigation::Target TextSelectionNavigation::moveVertically(
     if (!lookup.line)
         return target;
     const QRectF frame = lookup.fragment->layoutFragmentFrame();
-    const double x = std::isnan(keptX)
-        ? frame.left() + lookup.line->locationForCharacter(from - lookup.fragment->rangeInElement().location).x()
-        : keptX;
+    const double x = std::isnan(keptX) ? frame.left()
+            + lookup.line->locationForCharacter(from - lookup.fragment->rangeInElement().location).x()
+                                       : keptX;
     target.x = x;
     const auto& lines = lookup.fragment->textLineFragments();
     const qint64 lineIndex = lookup.line - lines.data();
@@ -208,8 +214,10 @@ TextSelectionNavigation::Target TextSelectionNavigation::moveVertically(
         line = up ? &fragment->textLineFragments().back() : &fragment->textLineFragments().front();
     }
     const qint64 contentLength = fragment->attributedString().length() - fragment->terminatorLength();
-    qint64 index = line->characterIndex(QPointF(x - fragment->layoutFragmentFrame().left(), line->typographicBounds().center().y()));
-    index = std::clamp<qint64>(index, line->characterRange().location, std::min(line->characterRange().endLocation, contentLength));
+    qint64 index = line->characterIndex(
+        QPointF(x - fragment->layoutFragmentFrame().left(), line->typographicBounds().center().y()));
+    index = std::clamp<qint64>(
+        index, line->characterRange().location, std::min(line->characterRange().endLocation, contentLength));
     target.location = fragment->rangeInElement().location + index;
     // A caret at the end of a wrapped line stays on that line.
     if (line != &fragment->textLineFragments().back() && index == line->characterRange().endLocation)
@@ -217,8 +225,8 @@ TextSelectionNavigation::Target TextSelectionNavigation::moveVertically(
     return target;
 }
 
-TextSelectionNavigation::Target TextSelectionNavigation::move(
-    TextLocation from, TextSelection::Affinity affinity, double keptX, Direction direction, Destination destination)
+TextSelectionNavigation::Target TextSelectionNavigation::move(TextLocation from,
+    TextSelection::Affinity affinity, double keptX, Direction direction, Destination destination)
 {
     Target target;
     target.location = from;
@@ -236,13 +244,16 @@ TextSelectionNavigation::Target TextSelectionNavigation::move(
             auto fragment = m_manager.textLayoutFragment(from);
             if (fragment && fragment->textLayout().lineCount() > 0) {
                 const int relative = int(from - fragment->rangeInElement().location);
-                const int contentLength = int(fragment->attributedString().length() - fragment->terminatorLength());
+                const int contentLength
+                    = int(fragment->attributedString().length() - fragment->terminatorLength());
                 if (relative <= contentLength) {
-                    const int moved = direction == Direction::right ? fragment->textLayout().rightCursorPosition(relative)
-                                                                    : fragment->textLayout().leftCursorPosition(relative);
+                    const int moved = direction == Direction::right
+                        ? fragment->textLayout().rightCursorPosition(relative)
+                        : fragment->textLayout().leftCursorPosition(relative);
                     // Shaping fallbacks can report a position inside a cluster; only a cluster
                     // boundary is a place for the caret.
-                    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, fragment->attributedString().string());
+                    QTextBoundaryFinder finder(
+                        QTextBoundaryFinder::Grapheme, fragment->attributedString().string());
                     finder.setPosition(moved);
                     if (moved != relative && finder.isAtBoundary()) {
                         target.location = fragment->rangeInElement().location + moved;
@@ -266,7 +277,8 @@ TextSelectionNavigation::Target TextSelectionNavigation::move(
         if (!lookup.line)
             return target;
         const TextLocation start = lookup.fragment->rangeInElement().location;
-        const qint64 contentLength = lookup.fragment->attributedString().length() - lookup.fragment->terminatorLength();
+        const qint64 contentLength
+            = lookup.fragment->attributedString().length() - lookup.fragment->terminatorLength();
         if (backward) {
             target.location = start + lookup.line->characterRange().location;
         } else {
@@ -281,7 +293,8 @@ TextSelectionNavigation::Target TextSelectionNavigation::move(
         const TextContentStorage* storage = m_manager.textContentStorage();
         const qint64 index = storage->layoutParagraphIndex(from);
         const TextRange paragraph = storage->layoutParagraphRange(index);
-        target.location = backward ? paragraph.location : paragraph.endLocation - storage->terminatorLength(index);
+        target.location
+            = backward ? paragraph.location : paragraph.endLocation - storage->terminatorLength(index);
         return target;
     }
     case Destination::container:
@@ -307,7 +320,8 @@ std::optional<TextSelection> TextSelectionNavigation::destinationSelection(
             result = TextSelection(TextLocation(backward ? range.location : range.endLocation));
             return result;
         }
-        const TextLocation from = range.isEmpty() ? range.location : (backward ? range.location : range.endLocation);
+        const TextLocation from
+            = range.isEmpty() ? range.location : (backward ? range.location : range.endLocation);
         const Target target = move(from, selection.affinity, keptX, direction, destination);
         result = TextSelection(target.location, target.affinity);
         if (target.keepsX)
@@ -315,7 +329,8 @@ std::optional<TextSelection> TextSelectionNavigation::destinationSelection(
         return result;
     }
     const bool backward = isBackwardish(range.location, direction);
-    const TextLocation anchor = selection.anchorLocation.value_or(backward ? range.endLocation : range.location);
+    const TextLocation anchor
+        = selection.anchorLocation.value_or(backward ? range.endLocation : range.location);
     const TextLocation head = anchor == range.location ? range.endLocation : range.location;
     const Target target = move(head, selection.affinity, keptX, direction, destination);
     result = TextSelection(TextRange(anchor, target.location), target.affinity);
@@ -338,13 +353,15 @@ std::vector<TextRange> TextSelectionNavigation::deletionRanges(
             continue;
         }
         TextLocation target;
-        if (destination == Destination::character && allowsDecomposition && isBackwardish(range.location, direction)
-            && range.location > 0) {
+        if (destination == Destination::character && allowsDecomposition
+            && isBackwardish(range.location, direction) && range.location > 0) {
             // One code point back, never half of a surrogate pair or of a CRLF.
-            const QString before = storage->substring(TextRange(std::max<qint64>(0, range.location - 2), range.location));
+            const QString before
+                = storage->substring(TextRange(std::max<qint64>(0, range.location - 2), range.location));
             target = range.location - 1;
             if (before.size() == 2
-                && ((before[0].isHighSurrogate() && before[1].isLowSurrogate()) || (before[0] == u'\r' && before[1] == u'\n')))
+                && ((before[0].isHighSurrogate() && before[1].isLowSurrogate())
+                    || (before[0] == u'\r' && before[1] == u'\n')))
                 target = range.location - 2;
         } else {
             target = move(range.location, selection.affinity, std::nan(""), direction, destination).location;
@@ -355,7 +372,8 @@ std::vector<TextRange> TextSelectionNavigation::deletionRanges(
     return result;
 }
 
-TextSelection TextSelectionNavigation::textSelection(TextSelection::Granularity granularity, const TextSelection& enclosing)
+TextSelection TextSelectionNavigation::textSelection(
+    TextSelection::Granularity granularity, const TextSelection& enclosing)
 {
     if (enclosing.textRanges.empty() || !m_manager.textContentStorage())
         return enclosing;
@@ -375,8 +393,9 @@ TextSelection TextSelectionNavigation::textSelection(TextSelection::Granularity 
         auto first = m_manager.lineFragment(range.location, enclosing.affinity);
         auto end = m_manager.lineFragment(last);
         if (first.line && end.line) {
-            result = TextRange(first.fragment->rangeInElement().location + first.line->characterRange().location,
-                end.fragment->rangeInElement().location + end.line->characterRange().endLocation);
+            result
+                = TextRange(first.fragment->rangeInElement().location + first.line->characterRange().location,
+                    end.fragment->rangeInElement().location + end.line->characterRange().endLocation);
         }
         break;
     }
@@ -386,8 +405,8 @@ TextSelection TextSelectionNavigation::textSelection(TextSelection::Granularity 
     return selection;
 }
 
-std::vector<TextSelection> TextSelectionNavigation::textSelections(QPointF point, TextLocation,
-    const std::vector<TextSelection>& anchors, unsigned modifiers, bool, QRectF)
+std::vector<TextSelection> TextSelectionNavigation::textSelections(
+    QPointF point, TextLocation, const std::vector<TextSelection>& anchors, unsigned modifiers, bool, QRectF)
 {
     const auto location = m_manager.caretLocation(point);
     if (!location)

@@ -19,7 +19,15 @@ class TextLayoutManager;
 class TextSelectionNavigation {
 public:
     enum class Direction { forward = 0, backward = 1, right = 2, left = 3, up = 4, down = 5 };
-    enum class Destination { character = 0, word = 1, line = 2, sentence = 3, paragraph = 4, container = 5, document = 6 };
+    enum class Destination {
+        character = 0,
+        word = 1,
+        line = 2,
+        sentence = 3,
+        paragraph = 4,
+        container = 5,
+        document = 6
+    };
     enum Modifier : unsigned { extend = 0x1, visual = 0x2, multiple = 0x4 };
 
     explicit TextSelectionNavigation(TextLayoutManager& manager);
@@ -45,7 +53,8 @@ public:
     TextRange wordRange(TextLocation at) const;
     TextRange paragraphRange(TextLocation at) const;
     // Calls `body` with each grapheme cluster from `from` on, until it answers false.
-    void enumerateComposedCharacterSequences(TextLocation from, const std::function<bool(const QString&, TextRange)>& body) const;
+    void enumerateComposedCharacterSequences(
+        TextLocation from, const std::function<bool(const QString&, TextRange)>& body) const;
 
 private:
     struct Target {
@@ -54,7 +63,8 @@ private:
         double x = 0;
         bool keepsX = false;
     };
-    Target move(TextLocation from, TextSelection::Affinity affinity, double keptX, Direction direction, Destination destination);
+    Target move(TextLocation from, TextSelection::Affinity affinity, double keptX, Direction direction,
+        Destination destination);
     Target moveVertically(TextLocation from, TextSelection::Affinity affinity, double keptX, bool up);
     bool isRightToLeft(TextLocation at) const;
     bool isBackwardish(TextLocation at, Direction direction) const;

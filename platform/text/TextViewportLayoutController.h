@@ -21,8 +21,8 @@ public:
     virtual QRectF viewportBounds(TextViewportLayoutController& controller) = 0;
     virtual void willLayout(TextViewportLayoutController&) { }
     // Called for each fragment that intersects the viewport, in document order.
-    virtual void configureRenderingSurface(TextViewportLayoutController& controller,
-        const std::shared_ptr<TextLayoutFragment>& fragment)
+    virtual void configureRenderingSurface(
+        TextViewportLayoutController& controller, const std::shared_ptr<TextLayoutFragment>& fragment)
         = 0;
     virtual void didLayout(TextViewportLayoutController&) { }
 };

@@ -38,7 +38,8 @@ void UndoManager::registerUndo(const void* target, Handler handler)
         // Queued on the event loop: runs once control returns there, after the current event.
         std::weak_ptr<bool> alive = m_alive;
         QMetaObject::invokeMethod(
-            QCoreApplication::instance(), [this, alive] {
+            QCoreApplication::instance(),
+            [this, alive] {
                 if (auto flag = alive.lock(); flag && *flag)
                     closeEventGroup();
             },

@@ -56,7 +56,8 @@ TEST(TextLayoutUtilities, ConversionsAtTheDocumentEdges)
     EXPECT_FALSE(textRange({ 8, 0 }, stack.storage));
     EXPECT_EQ(textRange({ 5, 10 }, stack.storage), TextRange(5)); // end past the document
     EXPECT_EQ(textRange(CharacterRange::notFound(), stack.storage), std::nullopt);
-    EXPECT_EQ(textRange({ 2, std::numeric_limits<qint64>::max() }, stack.storage), TextRange(2)); // no overflow
+    EXPECT_EQ(
+        textRange({ 2, std::numeric_limits<qint64>::max() }, stack.storage), TextRange(2)); // no overflow
     EXPECT_EQ(characterRange(stack.storage.documentRange(), stack.storage), (CharacterRange { 0, 7 }));
     EXPECT_EQ(location(7, stack.storage), 7);
     EXPECT_FALSE(location(8, stack.storage));
@@ -130,7 +131,8 @@ TEST(TextLayoutUtilities, SelectionsAreGatheredSortedAndFiltered)
     Stack stack("some text here");
     TextSelection logical(TextLocation(1));
     logical.isLogical = true;
-    stack.manager.setTextSelections({ TextSelection(TextRange(9, 12)), TextSelection(TextLocation(5)), logical, TextSelection(TextLocation(2)) });
+    stack.manager.setTextSelections({ TextSelection(TextRange(9, 12)), TextSelection(TextLocation(5)),
+        logical, TextSelection(TextLocation(2)) });
     EXPECT_EQ(sortedSelectionTextRanges(stack.manager, false),
         (std::vector<TextRange> { TextRange(1), TextRange(2), TextRange(5), TextRange(9, 12) }));
     EXPECT_EQ(sortedSelectionTextRanges(stack.manager, true), std::vector<TextRange> { TextRange(9, 12) });
@@ -143,10 +145,12 @@ TEST(TextLayoutUtilities, SelectionsAreGatheredSortedAndFiltered)
 TEST(TextLayoutUtilities, LinesSegmentsAndNearestCarets)
 {
     Stack stack("first\n\nthird line");
-    const auto caret = textSegmentFrame(stack.manager, TextLocation(2), TextLayoutManager::SegmentType::standard, 0x10);
+    const auto caret
+        = textSegmentFrame(stack.manager, TextLocation(2), TextLayoutManager::SegmentType::standard, 0x10);
     ASSERT_TRUE(caret);
     EXPECT_EQ(caret->width(), 0);
-    const auto span = textSegmentFrame(stack.manager, TextRange(1, 10), TextLayoutManager::SegmentType::standard, 0x11);
+    const auto span
+        = textSegmentFrame(stack.manager, TextRange(1, 10), TextLayoutManager::SegmentType::standard, 0x11);
     ASSERT_TRUE(span);
     EXPECT_GT(span->height(), 2 * caret->height());
 
@@ -165,15 +169,18 @@ TEST(TextLayoutUtilities, LinesSegmentsAndNearestCarets)
     EXPECT_EQ(empty->characterRange(), TextRange(0, 1));
 
     std::vector<TextLocation> starts;
-    enumerateTextLayoutFragments(stack.manager, TextRange(0, 6), 0, [&](const std::shared_ptr<TextLayoutFragment>& each) {
-        starts.push_back(each->rangeInElement().location);
-        return true;
-    });
+    enumerateTextLayoutFragments(
+        stack.manager, TextRange(0, 6), 0, [&](const std::shared_ptr<TextLayoutFragment>& each) {
+            starts.push_back(each->rangeInElement().location);
+            return true;
+        });
     EXPECT_EQ(starts, (std::vector<TextLocation> { 0, 6 }));
 
     const TextRange word(7, 12);
-    EXPECT_TRUE(rangesContainNearestLocation(stack.manager, { word }, QPointF(span->left() + 30, span->bottom() - 2), true));
-    EXPECT_FALSE(rangesContainNearestLocation(stack.manager, { word }, QPointF(span->left() + 30, span->bottom() - 2), false));
+    EXPECT_TRUE(rangesContainNearestLocation(
+        stack.manager, { word }, QPointF(span->left() + 30, span->bottom() - 2), true));
+    EXPECT_FALSE(rangesContainNearestLocation(
+        stack.manager, { word }, QPointF(span->left() + 30, span->bottom() - 2), false));
 }
 
 TEST(TextLayoutUtilities, RectUnionKeepsEmptyRectanglesAndPixelAlignmentRoundsEdges)

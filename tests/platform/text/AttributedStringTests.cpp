@@ -66,13 +66,15 @@ TEST(AttributedString, MidAndEnumerationClipToTheRange)
 TEST(AttributedString, EnumerateOneAttributeJoinsRunsWithTheSameValue)
 {
     AttributedString text("aaa", red);
-    text.append(AttributedString("bbb", { { AttributeKey::foregroundColor, QColor(Qt::red) }, { AttributeKey::underlineStyle, 1 } }));
+    text.append(AttributedString(
+        "bbb", { { AttributeKey::foregroundColor, QColor(Qt::red) }, { AttributeKey::underlineStyle, 1 } }));
     text.append(AttributedString("ccc"));
     std::vector<std::pair<QVariant, AttributedString::Span>> found;
-    text.enumerateAttribute(AttributeKey::foregroundColor, { 0, text.length() }, [&](const QVariant& value, AttributedString::Span span) {
-        found.push_back({ value, span });
-        return true;
-    });
+    text.enumerateAttribute(AttributeKey::foregroundColor, { 0, text.length() },
+        [&](const QVariant& value, AttributedString::Span span) {
+            found.push_back({ value, span });
+            return true;
+        });
     ASSERT_EQ(found.size(), 2u);
     EXPECT_EQ(found[0].second, (AttributedString::Span { 0, 6 }));
     EXPECT_FALSE(found[1].first.isValid());

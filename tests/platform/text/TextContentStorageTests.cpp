@@ -47,9 +47,17 @@ TextLocation modelAdjust(TextLocation at, TextRange replaced, qint64 inserted)
 QString randomPiece(std::mt19937& random)
 {
     static const QString pieces[] = {
-        QStringLiteral("a"), QStringLiteral("bc"), QStringLiteral(" "), QStringLiteral("\r"),
-        QStringLiteral("\n"), QStringLiteral("\r\n"), QString(QChar(0x2029)), QString(QChar(0x2028)),
-        QString::fromUcs4(U"\U0001F600"), QString::fromUcs4(U"e\u0301"), QStringLiteral("\t"),
+        QStringLiteral("a"),
+        QStringLiteral("bc"),
+        QStringLiteral(" "),
+        QStringLiteral("\r"),
+        QStringLiteral("\n"),
+        QStringLiteral("\r\n"),
+        QString(QChar(0x2029)),
+        QString(QChar(0x2028)),
+        QString::fromUcs4(U"\U0001F600"),
+        QString::fromUcs4(U"e\u0301"),
+        QStringLiteral("\t"),
     };
     QString result;
     const int count = int(random() % 5);
@@ -211,7 +219,8 @@ TEST(TextContentStorage, TransactionEndsOnceForNestedEdits)
     QObject::connect(&storage, &TextContentStorage::transactionDidEnd, [&] { ++ends; });
     storage.performEditingTransaction([&] {
         storage.replaceCharacters(TextRange(0), AttributedString("ab"));
-        storage.performEditingTransaction([&] { storage.replaceCharacters(TextRange(1, 2), AttributedString("c")); });
+        storage.performEditingTransaction(
+            [&] { storage.replaceCharacters(TextRange(1, 2), AttributedString("c")); });
         EXPECT_TRUE(storage.hasEditingTransaction());
     });
     EXPECT_EQ(ends, 1);

@@ -57,19 +57,23 @@ struct FragmentShape {
 std::vector<FragmentShape> shapes(TextLayoutManager& manager)
 {
     std::vector<FragmentShape> result;
-    manager.enumerateTextLayoutFragments(0, TextLayoutManager::ensuresLayout, [&](const std::shared_ptr<TextLayoutFragment>& fragment) {
-        FragmentShape shape { fragment->rangeInElement(), fragment->layoutFragmentFrame().top(), fragment->layoutFragmentFrame().height(), {} };
-        for (const TextLineFragment& line : fragment->textLineFragments())
-            shape.lines.push_back({ line.characterRange(), line.typographicBounds().top(), line.typographicBounds().height() });
-        result.push_back(shape);
-        return true;
-    });
+    manager.enumerateTextLayoutFragments(
+        0, TextLayoutManager::ensuresLayout, [&](const std::shared_ptr<TextLayoutFragment>& fragment) {
+            FragmentShape shape { fragment->rangeInElement(), fragment->layoutFragmentFrame().top(),
+                fragment->layoutFragmentFrame().height(), {} };
+            for (const TextLineFragment& line : fragment->textLineFragments())
+                shape.lines.push_back({ line.characterRange(), line.typographicBounds().top(),
+                    line.typographicBounds().height() });
+            result.push_back(shape);
+            return true;
+        });
     return result;
 }
 
 QString randomWords(std::mt19937& random)
 {
-    static const QString words[] = { "alpha ", "be ", "gamma-delta ", "\n", "\r\n", "x", "longerwordthanmost ", "\t" };
+    static const QString words[]
+        = { "alpha ", "be ", "gamma-delta ", "\n", "\r\n", "x", "longerwordthanmost ", "\t" };
     QString text;
     const int count = int(random() % 6);
     for (int i = 0; i < count; ++i)
@@ -94,7 +98,8 @@ TEST(TextLayoutManager, IncrementalLayoutEqualsAFreshLayout)
             const qint64 length = incremental.storage.length();
             const qint64 start = length ? qint64(random() % (length + 1)) : 0;
             const qint64 span = std::min<qint64>(length - start, random() % 8);
-            incremental.storage.replaceCharacters(TextRange(start, start + span), AttributedString(randomWords(random)));
+            incremental.storage.replaceCharacters(
+                TextRange(start, start + span), AttributedString(randomWords(random)));
 
             // Lay out part of the document in between, as scrolling would.
             incremental.manager.ensureLayout(TextRange(start, std::min(length, start + 30)));
@@ -102,12 +107,14 @@ TEST(TextLayoutManager, IncrementalLayoutEqualsAFreshLayout)
                 // A font change in text that is already laid out.
                 QFont large = testFont();
                 large.setPixelSize(22);
-                incremental.storage.addAttributes({ { AttributeKey::font, large } }, TextRange(start + 10, start + 14));
+                incremental.storage.addAttributes(
+                    { { AttributeKey::font, large } }, TextRange(start + 10, start + 14));
             }
             if (step % 100 != 99)
                 continue;
             Stack fresh(incremental.storage.attributedString(), width);
-            ASSERT_EQ(shapes(incremental.manager), shapes(fresh.manager)) << "width " << width << " step " << step;
+            ASSERT_EQ(shapes(incremental.manager), shapes(fresh.manager))
+                << "width " << width << " step " << step;
             EXPECT_DOUBLE_EQ(incremental.manager.usageBoundsForTextContainer().height(),
                 fresh.manager.usageBoundsForTextContainer().height());
         }
@@ -148,7 +155,8 @@ TEST(TextLayoutManager, SegmentsGiveCaretsAndLinePiecesWithEmptyLinesAtZeroWidth
     EXPECT_GT(frames[0].left(), 5.0); // after the padding and the "a"
 
     frames.clear();
-    stack.manager.enumerateTextSegments(TextRange(1, 7), TextLayoutManager::SegmentType::selection, 0, collect);
+    stack.manager.enumerateTextSegments(
+        TextRange(1, 7), TextLayoutManager::SegmentType::selection, 0, collect);
     ASSERT_EQ(frames.size(), 3u);
     EXPECT_GT(frames[0].width(), 0);
     EXPECT_EQ(frames[1].width(), 0); // the empty paragraph between
@@ -171,7 +179,8 @@ TEST(TextLayoutManager, HitTestingFindsTheCaretUnderItsOwnFrame)
         ASSERT_TRUE(found);
         // A caret after a terminator is shown at the start of the next line, which is the same place.
         const QString text = stack.storage.string();
-        if (location > 0 && location < text.size() && text[location - 1] != u'\n' && text[location] != u'\n') {
+        if (location > 0 && location < text.size() && text[location - 1] != u'\n'
+            && text[location] != u'\n') {
             EXPECT_EQ(*found, location) << location;
         }
     }
@@ -196,7 +205,8 @@ TEST(TextLayoutManager, WrappedLinesSplitAParagraphAndCaretOffsetsRunLeftToRight
         return true;
     });
     EXPECT_EQ(carets, lines[0].characterRange().length()); // the wrap position belongs to the next line
-    const auto range = stack.manager.lineFragmentRange(QPointF(10, lines[1].typographicBounds().center().y()), 0);
+    const auto range
+        = stack.manager.lineFragmentRange(QPointF(10, lines[1].typographicBounds().center().y()), 0);
     ASSERT_TRUE(range);
     EXPECT_EQ(*range, lines[1].characterRange());
 }
@@ -232,7 +242,8 @@ public:
     int passes = 0;
     QRectF viewportBounds(TextViewportLayoutController&) override { return bounds; }
     void willLayout(TextViewportLayoutController&) override { configured.clear(); }
-    void configureRenderingSurface(TextViewportLayoutController&, const std::shared_ptr<TextLayoutFragment>& fragment) override
+    void configureRenderingSurface(
+        TextViewportLayoutController&, const std::shared_ptr<TextLayoutFragment>& fragment) override
     {
         configured.push_back(fragment->rangeInElement());
     }
@@ -278,4 +289,31 @@ TEST(TextLayoutManager, EmptyDocumentHasOneEmptyLineForTheCaret)
         });
     EXPECT_EQ(segments, 1);
     EXPECT_EQ(stack.storage.paragraphCount(), 0);
+}
+
+TEST(TextLayoutManager, UsageWidthIncludesTheLineFragmentPadding)
+{
+    // The text view widens its frame by the padding only where the layer leaves it out; ours
+    // keeps it in, so the two widths differ by twice the padding.
+    Stack stack("01234567890123456789");
+    stack.manager.ensureLayout(stack.storage.documentRange());
+    const double padded = stack.manager.usageBoundsForTextContainer().width();
+    TextContainer container = stack.manager.textContainer();
+    container.lineFragmentPadding = 0;
+    stack.manager.setTextContainer(container);
+    stack.manager.ensureLayout(stack.storage.documentRange());
+    EXPECT_NEAR(padded - stack.manager.usageBoundsForTextContainer().width(), 10.0, 1e-6);
+}
+
+TEST(TextLayoutManager, LineHeightMultiplePutsTheExtraHeightAboveTheGlyphs)
+{
+    ParagraphStyle style;
+    style.lineHeightMultiple = 1.5;
+    Stack plain("text");
+    Stack tall(AttributedString("text", { { AttributeKey::paragraphStyle, QVariant::fromValue(style) } }));
+    const TextLineFragment& normal = plain.manager.textLayoutFragment(0)->textLineFragments().front();
+    const TextLineFragment& line = tall.manager.textLayoutFragment(0)->textLineFragments().front();
+    EXPECT_NEAR(line.typographicBounds().height(), 1.5 * normal.typographicBounds().height(), 1e-6);
+    EXPECT_NEAR(
+        line.glyphOrigin().y() - normal.glyphOrigin().y(), 0.5 * normal.typographicBounds().height(), 1e-6);
 }

@@ -31,7 +31,8 @@ struct Stack {
     TextSelectionNavigation& navigation() { return manager.textSelectionNavigation(); }
     TextLocation moved(TextLocation from, Direction direction, Destination destination)
     {
-        const auto result = navigation().destinationSelection(TextSelection(from), direction, destination, false, false);
+        const auto result
+            = navigation().destinationSelection(TextSelection(from), direction, destination, false, false);
         return result ? result->textRanges.front().location : -1;
     }
 };
@@ -45,9 +46,10 @@ std::set<TextLocation> graphemeBoundaries(const QString& text)
     return result;
 }
 
-const QString mixedText = QString::fromUcs4(
-    U"a\U0001F600b e\u0301\r\n\U0001F468\u200D\U0001F469\u200D\U0001F467 word \u05E9\u05DC\u05D5\u05DD \u05E2\u05D5\u05DC\u05DD end\n"
-    U"x\U0001F1EB\U0001F1F7y\u2029\r\rlast \U0001F44D\U0001F3FD line");
+const QString mixedText
+    = QString::fromUcs4(U"a\U0001F600b e\u0301\r\n\U0001F468\u200D\U0001F469\u200D\U0001F467 word "
+                        U"\u05E9\u05DC\u05D5\u05DD \u05E2\u05D5\u05DC\u05DD end\n"
+                        U"x\U0001F1EB\U0001F1F7y\u2029\r\rlast \U0001F44D\U0001F3FD line");
 
 } // namespace
 
@@ -55,8 +57,10 @@ TEST(TextSelectionNavigation, MovesNeverSplitASurrogatePairOrAGraphemeCluster)
 {
     Stack stack(mixedText, 160);
     const auto boundaries = graphemeBoundaries(mixedText);
-    const Direction directions[] = { Direction::forward, Direction::backward, Direction::right, Direction::left, Direction::up, Direction::down };
-    const Destination destinations[] = { Destination::character, Destination::word, Destination::line, Destination::paragraph, Destination::document };
+    const Direction directions[] = { Direction::forward, Direction::backward, Direction::right,
+        Direction::left, Direction::up, Direction::down };
+    const Destination destinations[] = { Destination::character, Destination::word, Destination::line,
+        Destination::paragraph, Destination::document };
     for (const TextLocation from : boundaries) {
         for (const Direction direction : directions) {
             for (const Destination destination : destinations) {
@@ -66,7 +70,8 @@ TEST(TextSelectionNavigation, MovesNeverSplitASurrogatePairOrAGraphemeCluster)
             }
         }
         for (const bool decomposing : { false, true }) {
-            for (const TextRange& range : stack.navigation().deletionRanges(TextSelection(from), Direction::backward, Destination::character, decomposing)) {
+            for (const TextRange& range : stack.navigation().deletionRanges(
+                     TextSelection(from), Direction::backward, Destination::character, decomposing)) {
                 const QString removed = mixedText.mid(range.location, range.length());
                 ASSERT_FALSE(removed.front().isLowSurrogate()) << from;
                 ASSERT_FALSE(removed.back().isHighSurrogate()) << from;
@@ -94,7 +99,8 @@ TEST(TextSelectionNavigation, CarriageReturnLineFeedIsOneStep)
     EXPECT_EQ(stack.moved(2, Direction::forward, Destination::character), 4);
     EXPECT_EQ(stack.moved(4, Direction::backward, Destination::character), 2);
     EXPECT_EQ(stack.moved(2, Direction::right, Destination::character), 4);
-    const auto ranges = stack.navigation().deletionRanges(TextSelection(TextLocation(4)), Direction::backward, Destination::character, true);
+    const auto ranges = stack.navigation().deletionRanges(
+        TextSelection(TextLocation(4)), Direction::backward, Destination::character, true);
     ASSERT_EQ(ranges.size(), 1u);
     EXPECT_EQ(ranges[0], TextRange(2, 4));
 }
@@ -126,16 +132,19 @@ TEST(TextSelectionNavigation, WordLineParagraphAndDocumentDestinations)
     };
     for (const Case& c : cases)
         EXPECT_EQ(stack.moved(c.from, c.direction, c.destination), c.expected)
-            << "from " << c.from << " direction " << int(c.direction) << " destination " << int(c.destination);
+            << "from " << c.from << " direction " << int(c.direction) << " destination "
+            << int(c.destination);
 }
 
 TEST(TextSelectionNavigation, UpAndDownKeepTheColumnAcrossAShortLine)
 {
     Stack stack("a long first line\nab\nanother long line");
-    auto down = stack.navigation().destinationSelection(TextSelection(TextLocation(10)), Direction::down, Destination::character, false, false);
+    auto down = stack.navigation().destinationSelection(
+        TextSelection(TextLocation(10)), Direction::down, Destination::character, false, false);
     ASSERT_TRUE(down);
     EXPECT_EQ(down->textRanges.front().location, 20); // end of "ab"
-    auto again = stack.navigation().destinationSelection(*down, Direction::down, Destination::character, false, false);
+    auto again = stack.navigation().destinationSelection(
+        *down, Direction::down, Destination::character, false, false);
     ASSERT_TRUE(again);
     const TextLocation below = again->textRanges.front().location;
     EXPECT_GE(below, 21 + 9);
@@ -145,15 +154,19 @@ TEST(TextSelectionNavigation, UpAndDownKeepTheColumnAcrossAShortLine)
 TEST(TextSelectionNavigation, ExtendingKeepsTheAnchor)
 {
     Stack stack("one two three");
-    auto selection = stack.navigation().destinationSelection(TextSelection(TextLocation(4)), Direction::forward, Destination::word, true, false);
+    auto selection = stack.navigation().destinationSelection(
+        TextSelection(TextLocation(4)), Direction::forward, Destination::word, true, false);
     ASSERT_TRUE(selection);
     EXPECT_EQ(selection->textRanges.front(), TextRange(4, 7));
-    selection = stack.navigation().destinationSelection(*selection, Direction::backward, Destination::word, true, false);
-    selection = stack.navigation().destinationSelection(*selection, Direction::backward, Destination::word, true, false);
+    selection = stack.navigation().destinationSelection(
+        *selection, Direction::backward, Destination::word, true, false);
+    selection = stack.navigation().destinationSelection(
+        *selection, Direction::backward, Destination::word, true, false);
     ASSERT_TRUE(selection);
     EXPECT_EQ(selection->textRanges.front(), TextRange(0, 4));
     // A plain move collapses a selection to the side it moves to.
-    auto collapsed = stack.navigation().destinationSelection(TextSelection(TextRange(2, 6)), Direction::left, Destination::character, false, false);
+    auto collapsed = stack.navigation().destinationSelection(
+        TextSelection(TextRange(2, 6)), Direction::left, Destination::character, false, false);
     EXPECT_EQ(collapsed->textRanges.front(), TextRange(2));
 }
 
@@ -161,9 +174,15 @@ TEST(TextSelectionNavigation, GranularSelectionsCoverWordsParagraphsAndLines)
 {
     Stack stack("alpha beta\ngamma");
     auto& navigation = stack.navigation();
-    EXPECT_EQ(navigation.textSelection(TextSelection::Granularity::word, TextSelection(TextLocation(7))).textRanges.front(), TextRange(6, 10));
-    EXPECT_EQ(navigation.textSelection(TextSelection::Granularity::paragraph, TextSelection(TextLocation(2))).textRanges.front(), TextRange(0, 11));
-    EXPECT_EQ(navigation.textSelection(TextSelection::Granularity::line, TextSelection(TextLocation(13))).textRanges.front(), TextRange(11, 16));
+    EXPECT_EQ(navigation.textSelection(TextSelection::Granularity::word, TextSelection(TextLocation(7)))
+                  .textRanges.front(),
+        TextRange(6, 10));
+    EXPECT_EQ(navigation.textSelection(TextSelection::Granularity::paragraph, TextSelection(TextLocation(2)))
+                  .textRanges.front(),
+        TextRange(0, 11));
+    EXPECT_EQ(navigation.textSelection(TextSelection::Granularity::line, TextSelection(TextLocation(13)))
+                  .textRanges.front(),
+        TextRange(11, 16));
 }
 
 TEST(TextSelectionNavigation, ClickAndShiftClickMakeCaretsAndExtensions)
@@ -181,7 +200,18 @@ TEST(TextSelectionNavigation, ClickAndShiftClickMakeCaretsAndExtensions)
     auto clicked = stack.navigation().textSelections(frameOf(6).center(), 0, {}, 0, false, {});
     ASSERT_EQ(clicked.size(), 1u);
     EXPECT_EQ(clicked[0].textRanges.front(), TextRange(6));
-    auto extended = stack.navigation().textSelections(frameOf(13).center(), 0, clicked, TextSelectionNavigation::extend, true, {});
+    auto extended = stack.navigation().textSelections(
+        frameOf(13).center(), 0, clicked, TextSelectionNavigation::extend, true, {});
     ASSERT_EQ(extended.size(), 1u);
     EXPECT_EQ(extended[0].textRanges.front(), TextRange(6, 13));
+}
+
+TEST(TextSelectionNavigation, VisualMovesFollowRightToLeftText)
+{
+    Stack stack(QString::fromUcs4(U"\u05E9\u05DC\u05D5\u05DD \u05E2\u05D5\u05DC\u05DD"));
+    EXPECT_EQ(stack.moved(0, Direction::left, Destination::character), 1);
+    EXPECT_EQ(stack.moved(2, Direction::right, Destination::character), 1);
+    EXPECT_EQ(stack.moved(0, Direction::left, Destination::word), 4);
+    EXPECT_EQ(stack.moved(2, Direction::left, Destination::line), 9);
+    EXPECT_EQ(stack.moved(2, Direction::right, Destination::line), 0);
 }

@@ -118,7 +118,7 @@ TEST(UndoManager, MenuTitlesCarryTheActionName)
     manager.setGroupsByEvent(false);
     EXPECT_EQ(manager.undoMenuItemTitle(), "Undo");
     manager.beginUndoGrouping();
-    manager.registerUndo(nullptr, [] { });
+    manager.registerUndo(nullptr, [] {});
     manager.setActionName("Typing");
     manager.endUndoGrouping();
     EXPECT_EQ(manager.undoMenuItemTitle(), "Undo Typing");
