@@ -93,6 +93,7 @@ void TextLayoutManager::setTextContainer(const TextContainer& container)
     m_container = container;
     if (widthChanged) {
         dropCache();
+        ++m_layoutGeneration;
         if (m_storage && m_storage->primaryTextLayoutManager() == this)
             m_storage->reestimateAll();
         emit layoutDidInvalidate(documentRange());
@@ -107,6 +108,7 @@ void TextLayoutManager::setDefaultFont(const QFont& font)
     m_lineHeight = metrics.ascent() + metrics.descent();
     m_averageCharacterWidth = std::max(1.0, metrics.averageCharWidth());
     dropCache();
+    ++m_layoutGeneration;
     if (m_storage && m_storage->primaryTextLayoutManager() == this)
         m_storage->reestimateAll();
 }
@@ -115,6 +117,7 @@ void TextLayoutManager::setDefaultLineHeightMultiple(double multiple)
 {
     m_defaultLineHeightMultiple = multiple;
     dropCache();
+    ++m_layoutGeneration;
     if (m_storage && m_storage->primaryTextLayoutManager() == this)
         m_storage->reestimateAll();
 }
@@ -426,6 +429,7 @@ void TextLayoutManager::emitUsageBoundsIfChanged()
 
 void TextLayoutManager::storageTextDidChange(TextRange replaced, qint64 newLength)
 {
+    ++m_layoutGeneration;
     bool changed = false;
     for (TextSelection& selection : m_selections) {
         for (TextRange& range : selection.textRanges) {

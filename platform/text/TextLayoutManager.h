@@ -116,6 +116,9 @@ public:
     void setLayoutCacheLimit(int fragments);
     int layoutCacheLimit() const { return m_cacheLimit; }
     int cachedFragmentCount() const { return int(m_cache.size()); }
+    // Changes with every edit and with every change that drops all measured heights, so that
+    // positions remembered across layout passes can tell whether they still hold.
+    quint64 layoutGeneration() const { return m_layoutGeneration; }
     // The estimate for a paragraph of `length` units that is not laid out yet.
     float estimatedHeight(qint64 length) const;
 
@@ -155,6 +158,7 @@ private:
     std::unordered_map<quint32, CacheEntry> m_cache;
     std::list<quint32> m_recency;
     int m_cacheLimit = 2000;
+    quint64 m_layoutGeneration = 0;
     std::vector<RenderingRun> m_renderingRuns;
     std::unique_ptr<TextSelectionNavigation> m_navigation;
     std::unique_ptr<TextViewportLayoutController> m_viewport;

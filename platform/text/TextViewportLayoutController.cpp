@@ -32,6 +32,16 @@ void TextViewportLayoutController::layoutViewport()
         range = range ? range->united(fragment->rangeInElement()) : fragment->rangeInElement();
         m_delegate->configureRenderingSurface(*this, fragment);
     }
+    // The text that began the last pass moved by however much the heights above it changed from
+    // their estimates since then. An edit in between starts afresh.
+    m_heightCorrection = 0;
+    if (m_anchor && m_anchor->generation == m_manager.layoutGeneration())
+        m_heightCorrection
+            = storage->layoutParagraphY(storage->layoutParagraphIndex(m_anchor->location)) - m_anchor->y;
+    if (range)
+        m_anchor = Anchor { range->location,
+            storage->layoutParagraphY(storage->layoutParagraphIndex(range->location)),
+            m_manager.layoutGeneration() };
     m_viewportRange = range;
     m_delegate->didLayout(*this);
 }

@@ -46,6 +46,10 @@ public:
     double verticalOffset() const { return m_verticalOffset; }
     // Lays out the fragment holding `location` and answers its top, so a view can scroll there.
     double relocateViewport(TextLocation location);
+    // How far the last pass moved the text that was already laid out: fragments that came into
+    // view above it replaced their estimated heights with real ones. A view scrolls by this much
+    // to keep what the user was looking at in place.
+    double lastHeightCorrection() const { return m_heightCorrection; }
 
 private:
     TextLayoutManager& m_manager;
@@ -53,6 +57,13 @@ private:
     std::optional<TextRange> m_viewportRange;
     QRectF m_viewportBounds;
     double m_verticalOffset = 0;
+    double m_heightCorrection = 0;
+    struct Anchor {
+        TextLocation location = 0;
+        double y = 0;
+        quint64 generation = 0;
+    };
+    std::optional<Anchor> m_anchor;
 };
 
 } // namespace platform

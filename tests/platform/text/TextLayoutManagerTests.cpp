@@ -317,3 +317,48 @@ TEST(TextLayoutManager, LineHeightMultiplePutsTheExtraHeightAboveTheGlyphs)
     EXPECT_NEAR(
         line.glyphOrigin().y() - normal.glyphOrigin().y(), 0.5 * normal.typographicBounds().height(), 1e-6);
 }
+
+TEST(TextViewportLayoutController, ReportsHowFarNewlyMeasuredTextAboveMovedTheVisibleText)
+{
+    std::mt19937 random(3);
+    QString text;
+    for (int i = 0; i < 2000; ++i)
+        text += QString(int(random() % 120), QLatin1Char('w'))
+                    .replace(QLatin1String("wwwww"), QLatin1String("word "))
+            + "\n";
+    Stack stack(text, 200);
+    RecordingDelegate delegate;
+    auto& controller = stack.manager.textViewportLayoutController();
+    controller.setDelegate(&delegate);
+    const double middle = stack.manager.usageBoundsForTextContainer().height() / 2;
+
+    delegate.bounds = QRectF(0, middle, 200, 300);
+    controller.layoutViewport();
+    EXPECT_EQ(controller.lastHeightCorrection(), 0); // nothing was measured before
+    const TextLocation anchor = delegate.configured.front().location;
+    const double before = stack.manager.textLayoutFragment(anchor)->layoutFragmentFrame().top();
+
+    delegate.bounds.translate(0, -400);
+    controller.layoutViewport();
+    const double after = stack.manager.textLayoutFragment(anchor)->layoutFragmentFrame().top();
+    EXPECT_NE(after, before);
+    EXPECT_NEAR(after - before, controller.lastHeightCorrection(), 1e-3);
+}
+
+TEST(TextContentStorage, CaretsMoveBehindTextInsertedAtEachOfThem)
+{
+    Stack stack("abcdef");
+    stack.manager.setTextSelections(
+        { TextSelection(TextLocation(1)), TextSelection(TextLocation(3)), TextSelection(TextRange(4, 6)) });
+    stack.storage.performEditingTransaction([&] {
+        // Last range first, as a multi-caret insert does.
+        stack.storage.replaceCharacters(TextRange(4, 6), AttributedString("X"));
+        stack.storage.replaceCharacters(TextRange(3), AttributedString("X"));
+        stack.storage.replaceCharacters(TextRange(1), AttributedString("X"));
+    });
+    EXPECT_EQ(stack.storage.string(), "aXbcXdX");
+    std::vector<TextRange> carets;
+    for (const TextSelection& selection : stack.manager.textSelections())
+        carets.push_back(selection.textRanges.front());
+    EXPECT_EQ(carets, (std::vector<TextRange> { TextRange(2), TextRange(5), TextRange(7) }));
+}
