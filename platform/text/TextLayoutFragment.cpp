@@ -61,8 +61,9 @@ void TextLineFragment::draw(QPainter& painter, QPointF at) const
 {
     if (!m_fragment || m_lineNumber < 0)
         return;
-    const QTextLine line = m_fragment->textLayout().lineAt(m_lineNumber);
-    line.draw(&painter, at - QPointF(0, line.position().y() - m_bounds.top()));
+    // `at` is where the line's typographic origin goes; the QTextLine is positioned inside the
+    // fragment already.
+    m_fragment->textLayout().lineAt(m_lineNumber).draw(&painter, at - m_bounds.topLeft());
 }
 
 TextLayoutFragment::TextLayoutFragment(AttributedString paragraphText, int terminatorLength, TextRange range)

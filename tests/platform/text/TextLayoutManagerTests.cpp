@@ -5,6 +5,8 @@
 #include "support/TestSupport.h"
 
 #include <QFontMetricsF>
+#include <QImage>
+#include <QPainter>
 #include <gtest/gtest.h>
 
 #include <random>
@@ -361,4 +363,31 @@ TEST(TextContentStorage, CaretsMoveBehindTextInsertedAtEachOfThem)
     for (const TextSelection& selection : stack.manager.textSelections())
         carets.push_back(selection.textRanges.front());
     EXPECT_EQ(carets, (std::vector<TextRange> { TextRange(2), TextRange(5), TextRange(7) }));
+}
+
+TEST(TextLayoutFragment, DrawsItsLinesWhereTheirBoundsSay)
+{
+    Stack stack("Wide\nW", 400);
+    auto fragment = stack.manager.textLayoutFragment(0);
+    QImage whole(200, 40, QImage::Format_ARGB32);
+    whole.fill(Qt::white);
+    {
+        QPainter painter(&whole);
+        fragment->draw(painter, QPointF(0, 0));
+    }
+    QImage byLine(200, 40, QImage::Format_ARGB32);
+    byLine.fill(Qt::white);
+    {
+        QPainter painter(&byLine);
+        for (const TextLineFragment& line : fragment->textLineFragments())
+            line.draw(painter, line.typographicBounds().topLeft());
+    }
+    EXPECT_EQ(whole, byLine);
+    // Something was drawn right of the padding.
+    bool inked = false;
+    for (int x = 5; x < 60 && !inked; ++x) {
+        for (int y = 0; y < 20 && !inked; ++y)
+            inked = whole.pixelColor(x, y) != QColor(Qt::white);
+    }
+    EXPECT_TRUE(inked);
 }
