@@ -36,7 +36,16 @@ AttributedString AttributedString::mid(qsizetype start, qsizetype length) const
 
 void AttributedString::append(const AttributedString& other)
 {
-    replace(m_text.size(), 0, other);
+    if (other.isEmpty())
+        return;
+    // Only the junction can merge, so appending piece by piece stays linear.
+    m_text += other.m_text;
+    auto first = other.m_runs.begin();
+    if (!m_runs.empty() && m_runs.back().attributes == first->attributes) {
+        m_runs.back().length += first->length;
+        ++first;
+    }
+    m_runs.insert(m_runs.end(), first, other.m_runs.end());
 }
 
 size_t AttributedString::splitAt(qsizetype index)

@@ -226,3 +226,22 @@ TEST(TextContentStorage, TransactionEndsOnceForNestedEdits)
     EXPECT_EQ(ends, 1);
     EXPECT_EQ(storage.string(), "ac");
 }
+
+TEST(TextContentStorage, ParagraphsEnumerateBothWaysFromALocation)
+{
+    TextContentStorage storage;
+    storage.setString("one\ntwo\nthree\n");
+    auto collect = [&](TextLocation from, bool reverse) {
+        QStringList texts;
+        storage.enumerateParagraphs(from, reverse, [&](const TextParagraph& paragraph) {
+            texts << paragraph.attributedString.string();
+            return texts.size() < 2;
+        });
+        return texts;
+    };
+    EXPECT_EQ(collect(5, false), (QStringList { "two\n", "three\n" }));
+    EXPECT_EQ(collect(5, true), (QStringList { "two\n", "one\n" }));
+    EXPECT_EQ(collect(storage.length(), true), (QStringList { "three\n", "two\n" }));
+    EXPECT_EQ(storage.paragraphAt(storage.length())->index, 2);
+    EXPECT_EQ(storage.paragraph(2)->paragraphContentRange, TextRange(8, 13));
+}
