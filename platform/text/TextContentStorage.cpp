@@ -582,6 +582,9 @@ void TextContentStorage::addTextLayoutManager(TextLayoutManager* manager)
 
 void TextContentStorage::removeTextLayoutManager(TextLayoutManager* manager)
 {
+    // The estimator belongs to the primary manager and must not outlive it.
+    if (manager && manager == primaryTextLayoutManager())
+        m_estimator = nullptr;
     std::erase(m_layoutManagers, manager);
 }
 

@@ -103,7 +103,7 @@ public:
     Qt::LayoutDirection baseWritingDirection(TextLocation location);
 
     // The laid-out extent of the text, estimates included.
-    QRectF usageBoundsForTextContainer() const;
+    virtual QRectF usageBoundsForTextContainer() const;
 
     // Attributes for drawing only (spelling marks, find highlights). They move with edits: an
     // insertion shifts them, a replacement drops what it covers.

@@ -391,3 +391,21 @@ TEST(TextLayoutFragment, DrawsItsLinesWhereTheirBoundsSay)
     }
     EXPECT_TRUE(inked);
 }
+
+TEST(TextLayoutManager, StorageOutlivesItsLayoutManagerAndTheOtherWayRound)
+{
+    auto storage = std::make_unique<TextContentStorage>();
+    {
+        TextLayoutManager manager;
+        manager.setTextContentStorage(storage.get());
+        storage->setString("a\nb");
+    }
+    storage->replaceCharacters(TextRange(0), AttributedString("new paragraph\n")); // no estimator left behind
+    EXPECT_TRUE(storage->textLayoutManagers().empty());
+
+    TextLayoutManager manager;
+    manager.setTextContentStorage(storage.get());
+    storage.reset();
+    EXPECT_EQ(manager.textContentStorage(), nullptr);
+    EXPECT_EQ(manager.textLayoutFragment(0), nullptr);
+}
