@@ -190,3 +190,45 @@ TEST(TextLayoutUtilities, RectUnionKeepsEmptyRectanglesAndPixelAlignmentRoundsEd
     EXPECT_EQ(pixelAligned(QRectF(0.4, 0.6, 10.2, 10.5)), QRectF(0, 1, 11, 10));
     EXPECT_EQ(EDRulerInsets(), (EDRulerInsets { 6.0, 6.0 }));
 }
+
+TEST(TextLayoutUtilities, NearestCaretLooksAtEveryCaretOfAMixedDirectionLine)
+{
+    Stack stack(QString::fromUcs4(U"ab \u05D0\u05D1\u05D2\u05D3 cd"));
+    std::vector<std::pair<double, TextLocation>> carets;
+    stack.manager.enumerateCaretOffsets(0, [&](double x, TextLocation at, bool) {
+        carets.push_back({ x, at });
+        return true;
+    });
+    const double y
+        = textSegmentFrame(stack.manager, TextLocation(0), TextLayoutManager::SegmentType::standard, 0)
+              ->center()
+              .y();
+    // Stopping at the first caret farther than the best so far, as a scan in logical order
+    // would, misses the nearest caret somewhere in a mixed line; find such a point.
+    auto stoppingEarly = [&](double pointX) {
+        double best = std::numeric_limits<double>::infinity();
+        TextLocation found = -1;
+        for (const auto& [x, at] : carets) {
+            const double distance = std::abs(x - pointX);
+            if (distance > best)
+                break;
+            if (distance < best) {
+                best = distance;
+                found = at;
+            }
+        }
+        return found;
+    };
+    auto nearest = [&](double pointX) {
+        return std::min_element(carets.begin(), carets.end(), [&](const auto& a, const auto& b) {
+            return std::abs(a.first - pointX) < std::abs(b.first - pointX);
+        })->second;
+    };
+    std::optional<double> tricky;
+    for (double x = 0; x < 150 && !tricky; x += 0.5) {
+        if (stoppingEarly(x) != nearest(x))
+            tricky = x;
+    }
+    ASSERT_TRUE(tricky);
+    EXPECT_EQ(location(stack.manager, QPointF(*tricky, y), 0), nearest(*tricky));
+}
