@@ -26,7 +26,8 @@ void UndoManager::registerUndo(const void* target, Handler handler)
     if (!isUndoRegistrationEnabled() || !handler)
         return;
     if (m_groupingLevel == 0) {
-        if (!m_groupsByEvent) {
+        // Without an event loop there are no events to group by.
+        if (!m_groupsByEvent || !QCoreApplication::instance()) {
             // Outside any group and without event grouping, each action is a step of its own.
             beginUndoGrouping();
             m_openGroup.actions.push_back({ target, std::move(handler) });
