@@ -186,5 +186,30 @@ int main(int argc, char** argv)
                   .arg(qtTyping, 0, 'f', 2)
                   .arg(oursTyping / qtTyping, 0, 'f', 3));
     }
+
+    // One paragraph of 1 MB: laying it out is the cost of a keystroke in it, on both sides.
+    {
+        QString line;
+        for (int i = 0; i < 200000; ++i)
+            line += QStringLiteral("word ");
+        QElapsedTimer timer;
+        timer.start();
+        auto ours = loadOurs(line);
+        ours->storage.replaceCharacters(TextRange(500000), AttributedString("x"));
+        ours->manager.ensureLayout(TextRange(500000));
+        const double oursLine = timer.nsecsElapsed() / 1e6;
+        timer.restart();
+        auto document = loadQt(line);
+        QTextCursor cursor(document.get());
+        cursor.setPosition(500000);
+        cursor.insertText("x");
+        document->documentLayout()->blockBoundingRect(cursor.block());
+        const double qtLine = timer.nsecsElapsed() / 1e6;
+        print(QStringLiteral(
+            "1 MB single line, load + one keystroke: ours %1 ms, QTextDocument %2 ms, time ratio %3")
+                  .arg(oursLine, 0, 'f', 1)
+                  .arg(qtLine, 0, 'f', 1)
+                  .arg(oursLine / qtLine, 0, 'f', 3));
+    }
     return 0;
 }
