@@ -1,0 +1,404 @@
+#include "EDTextView/TextLayoutUtilities.h"
+
+#include "platform/text/TextContentStorage.h"
+#include "platform/text/TextSelectionNavigation.h"
+
+#include <QFont>
+#include <QFontInfo>
+#include <QFontMetricsF>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace edtextview {
+
+TextRange clamped(TextRange range, TextRange bounds)
+{
+    auto clamp = [&](TextLocation at) {
+        if (at <= bounds.location)
+            return bounds.location;
+        if (at >= bounds.endLocation)
+            return bounds.endLocation;
+        return at;
+    };
+    return TextRange(clamp(range.location), clamp(range.endLocation));
+}
+
+CharacterRange characterRange(TextRange range, const TextContentStorage&)
+{
+    return { range.location, range.length() };
+}
+
+std::optional<TextRange> textRange(CharacterRange range, const TextContentStorage& storage)
+{
+    if (range.location < 0 || range.location > storage.length())
+        return std::nullopt;
+    const auto end = range.end();
+    if (!end || *end > storage.length())
+        return TextRange(range.location);
+    return TextRange(range.location, *end);
+}
+
+qint64 length(TextRange range, const TextContentStorage&)
+{
+    return range.length();
+}
+
+qint64 offset(TextLocation location, const TextContentStorage&)
+{
+    return location;
+}
+
+std::optional<TextLocation> location(qint64 offset, const TextContentStorage& storage)
+{
+    if (offset < 0 || offset > storage.length())
+        return std::nullopt;
+    return offset;
+}
+
+qint64 length(const TextContentStorage& storage)
+{
+    return storage.length();
+}
+
+std::optional<TextLocation> location(
+    qint64 line, std::optional<qint64> column, const TextContentStorage& storage)
+{
+    if (line < 0 || line >= storage.paragraphCount())
+        return std::nullopt;
+    const auto paragraph = storage.paragraph(line);
+    if (!paragraph)
+        return std::nullopt;
+    const qint64 moved = column.value_or(0);
+    if (moved < 0 || moved > storage.length() - paragraph->elementRange.location)
+        return std::nullopt;
+    return paragraph->elementRange.location + moved;
+}
+
+std::optional<LineColumn> position(TextLocation location, const TextContentStorage& storage)
+{
+    const qint64 count = storage.paragraphCount();
+    if (count == 0 || location < 0 || location > storage.length())
+        return std::nullopt;
+    if (location == storage.length()) {
+        const qint64 last = std::max<qint64>(count - 1, 0);
+        return LineColumn { last, location - storage.paragraph(last)->elementRange.location };
+    }
+    const auto paragraph = storage.paragraphAt(location);
+    if (!paragraph)
+        return std::nullopt;
+    return LineColumn { paragraph->index, location - paragraph->elementRange.location };
+}
+
+std::vector<TextRange> textRangesOfSelections(const std::vector<TextSelection>& selections)
+{
+    std::vector<TextRange> result;
+    for (const TextSelection& selection : selections)
+        result.insert(result.end(), selection.textRanges.begin(), selection.textRanges.end());
+    return result;
+}
+
+std::optional<AttributedString> attributedString(
+    const TextContentStorage& storage, std::optional<TextRange> range)
+{
+    if (range && range->isEmpty())
+        return std::nullopt;
+    AttributedString result = storage.attributedString(range.value_or(storage.documentRange()));
+    if (result.isEmpty())
+        return std::nullopt;
+    return result;
+}
+
+TextAttributes attributes(TextLocation location, const TextContentStorage& storage)
+{
+    if (storage.length() == 0)
+        return {};
+    if (location == storage.length() && location > 0)
+        location -= 1;
+    const auto text = attributedString(storage, TextRange(location, location + 1));
+    return text ? text->attributes(0) : TextAttributes();
+}
+
+QString substringByComposedSequences(TextLayoutManager& manager, TextRange range)
+{
+    QString result;
+    result.reserve(range.length());
+    manager.textSelectionNavigation().enumerateComposedCharacterSequences(
+        range.location, [&](const QString& piece, TextRange pieceRange) {
+            if (pieceRange.location >= range.endLocation)
+                return false;
+            result += piece;
+            return true;
+        });
+    return result;
+}
+
+QSet<QString> attributeKeys(const AttributedString& text, CharacterRange range)
+{
+    QSet<QString> keys;
+    text.enumerateAttributes(
+        { range.location, range.length }, [&](const TextAttributes& attributes, AttributedString::Span) {
+            for (auto it = attributes.cbegin(); it != attributes.cend(); ++it)
+                keys.insert(it.key());
+            return true;
+        });
+    return keys;
+}
+
+std::vector<std::pair<QVariant, CharacterRange>> attributeValues(
+    const AttributedString& text, const QString& key, CharacterRange range)
+{
+    std::vector<std::pair<QVariant, CharacterRange>> values;
+    text.enumerateAttribute(
+        key, { range.location, range.length }, [&](const QVariant& value, AttributedString::Span span) {
+            if (value.isValid())
+                values.push_back({ value, CharacterRange { span.start, span.length } });
+            return true;
+        });
+    return values;
+}
+
+bool isEmpty(const TextLineFragment& line)
+{
+    return line.characterRange().isEmpty();
+}
+
+std::optional<TextRange> textRange(const TextLayoutFragment& fragment, const TextLineFragment& line)
+{
+    if (!fragment.textLayoutManager() || !fragment.textLayoutManager()->textContentStorage())
+        return std::nullopt;
+    const TextLocation start = fragment.rangeInElement().location;
+    return TextRange(start + line.characterRange().location, start + line.characterRange().endLocation);
+}
+
+const TextLineFragment* textLineFragment(const TextLayoutFragment& fragment, TextLocation location)
+{
+    const TextLocation start = fragment.rangeInElement().location;
+    for (const TextLineFragment& line : fragment.textLineFragments()) {
+        if (start + line.characterRange().location <= location
+            && location < start + line.characterRange().endLocation)
+            return &line;
+    }
+    return nullptr;
+}
+
+const TextLineFragment* textLineFragment(
+    TextLayoutManager& manager, TextLocation location, std::shared_ptr<TextLayoutFragment>* fragmentOut)
+{
+    auto fragment = manager.textLayoutFragment(location);
+    if (fragmentOut)
+        *fragmentOut = fragment;
+    return fragment ? textLineFragment(*fragment, location) : nullptr;
+}
+
+const TextLineFragment* textLineFragment(const TextLayoutFragment& fragment, QPointF point)
+{
+    const QPointF origin = fragment.layoutFragmentFrame().topLeft();
+    for (const TextLineFragment& line : fragment.textLineFragments()) {
+        if (line.typographicBounds().translated(origin).contains(point))
+            return &line;
+    }
+    return nullptr;
+}
+
+const TextLineFragment* textLineFragment(
+    TextLayoutManager& manager, QPointF point, std::shared_ptr<TextLayoutFragment>* fragmentOut)
+{
+    auto fragment = manager.textLayoutFragment(point);
+    if (fragmentOut)
+        *fragmentOut = fragment;
+    return fragment ? textLineFragment(*fragment, point) : nullptr;
+}
+
+std::optional<TextLocation> location(TextLayoutManager& manager, QPointF closestTo, TextLocation inLineAt)
+{
+    const auto line = manager.lineFragmentRange(closestTo, inLineAt);
+    if (!line)
+        return std::nullopt;
+    // Every caret of the line is looked at: in mixed-direction text caret x is not monotonic.
+    std::optional<TextLocation> best;
+    double bestDistance = std::numeric_limits<double>::infinity();
+    manager.enumerateCaretOffsets(line->location, [&](double x, TextLocation caret, bool leadingEdge) {
+        if (!leadingEdge)
+            return true;
+        const double distance = std::abs(x - closestTo.x());
+        if (distance < bestDistance) {
+            bestDistance = distance;
+            best = caret;
+        }
+        return true;
+    });
+    return best;
+}
+
+std::optional<QRectF> textSegmentFrame(
+    TextLayoutManager& manager, TextRange range, TextLayoutManager::SegmentType type, unsigned options)
+{
+    std::optional<QRectF> result;
+    manager.enumerateTextSegments(range, type, options, [&](std::optional<TextRange>, QRectF frame, double) {
+        result = rectUnion(result, frame);
+        return true;
+    });
+    return result;
+}
+
+std::optional<QRectF> textSegmentFrame(
+    TextLayoutManager& manager, TextLocation location, TextLayoutManager::SegmentType type, unsigned options)
+{
+    return textSegmentFrame(manager, TextRange(location), type, options);
+}
+
+std::optional<TextLocation> enumerateTextLayoutFragments(TextLayoutManager& manager, TextRange range,
+    unsigned options, const TextLayoutManager::FragmentBody& body)
+{
+    return manager.enumerateTextLayoutFragments(
+        range.location, options, [&](const std::shared_ptr<TextLayoutFragment>& fragment) {
+            if (fragment->rangeInElement().location > range.endLocation)
+                return false;
+            return body(fragment);
+        });
+}
+
+void enumerateRenderingAttributes(const TextLayoutManager& manager, TextRange range, bool reverse,
+    const std::function<bool(const TextAttributes&, TextRange)>& body)
+{
+    manager.enumerateRenderingAttributes(
+        range.location, reverse, [&](const TextAttributes& attributes, TextRange run) {
+            if (run.location > range.endLocation)
+                return false;
+            return body(attributes, run);
+        });
+}
+
+std::vector<TextRange> sortedSelectionTextRanges(const TextLayoutManager& manager, bool excludingEmpty)
+{
+    std::vector<TextRange> ranges = textRangesOfSelections(manager.textSelections());
+    if (excludingEmpty)
+        std::erase_if(ranges, [](const TextRange& range) { return range.isEmpty(); });
+    std::stable_sort(ranges.begin(), ranges.end(),
+        [](const TextRange& a, const TextRange& b) { return a.location < b.location; });
+    return ranges;
+}
+
+std::vector<TextSelection> textSelectionRanges(const TextLayoutManager& manager)
+{
+    std::vector<TextSelection> result;
+    for (const TextSelection& selection : manager.textSelections()) {
+        if (selection.isLogical || selection.isTransient)
+            continue;
+        if (std::any_of(selection.textRanges.begin(), selection.textRanges.end(),
+                [](const TextRange& range) { return range.isEmpty(); }))
+            result.push_back(selection);
+    }
+    return result;
+}
+
+std::vector<TextLocation> insertionPointLocations(const TextLayoutManager& manager)
+{
+    std::vector<TextLocation> locations;
+    for (const TextSelection& selection : textSelectionRanges(manager)) {
+        for (const TextRange& range : selection.textRanges)
+            locations.push_back(range.location);
+    }
+    std::stable_sort(locations.begin(), locations.end());
+    return locations;
+}
+
+bool rangesContainNearestLocation(
+    TextLayoutManager& manager, const std::vector<TextRange>& ranges, QPointF point, bool initial)
+{
+    bool result = initial;
+    for (const TextRange& range : ranges) {
+        const auto nearest = location(manager, point, range.location);
+        if (!nearest)
+            continue;
+        result = result && range.location <= *nearest && *nearest < range.endLocation;
+    }
+    return result;
+}
+
+namespace {
+
+template<typename Float> bool almostEqual(Float a, Float b, Float tolerance)
+{
+    if (std::isnan(a) || std::isnan(b))
+        return false;
+    if (std::isinf(a) && std::isinf(b))
+        return a == b;
+    if (std::isinf(a) || std::isinf(b)) {
+        // Halve both and stand the largest power of two of its sign in for the infinite side.
+        const Float largest = std::ldexp(Float(1), std::numeric_limits<Float>::max_exponent - 1);
+        const Float halfA = std::isinf(a) ? std::copysign(largest, a) : a / 2;
+        const Float halfB = std::isinf(b) ? std::copysign(largest, b) : b / 2;
+        return almostEqual(halfA, halfB, tolerance);
+    }
+    const Float scale = std::max({ std::abs(a), std::abs(b), std::numeric_limits<Float>::min() });
+    return std::abs(a - b) < scale * tolerance;
+}
+
+} // namespace
+
+bool isAlmostEqual(double a, double b, double tolerance)
+{
+    return almostEqual(a, b, tolerance);
+}
+
+bool isAlmostEqual(float a, float b, float tolerance)
+{
+    return almostEqual(a, b, tolerance);
+}
+
+bool isAlmostZero(double value, double tolerance)
+{
+    return std::abs(value) < tolerance;
+}
+
+bool isAlmostEqual(QPointF a, QPointF b)
+{
+    return isAlmostEqual(a.x(), b.x()) && isAlmostEqual(a.y(), b.y());
+}
+
+bool isAlmostEqual(QSizeF a, QSizeF b)
+{
+    return isAlmostEqual(a.width(), b.width()) && isAlmostEqual(a.height(), b.height());
+}
+
+QRectF rectUnion(const std::optional<QRectF>& a, const QRectF& b)
+{
+    if (!a)
+        return b;
+    const double left = std::min(a->left(), b.left());
+    const double top = std::min(a->top(), b.top());
+    const double right = std::max(a->right(), b.right());
+    const double bottom = std::max(a->bottom(), b.bottom());
+    return QRectF(left, top, right - left, bottom - top);
+}
+
+QRectF pixelAligned(const QRectF& rect, double devicePixelRatio)
+{
+    const double ratio = devicePixelRatio > 0 ? devicePixelRatio : 1.0;
+    auto nearest = [ratio](double value) { return std::floor(value * ratio + 0.5) / ratio; };
+    const double left = nearest(rect.left());
+    const double top = nearest(rect.top());
+    return QRectF(left, top, nearest(rect.right()) - left, nearest(rect.bottom()) - top);
+}
+
+double defaultLineHeight(const FontLineMetrics& metrics)
+{
+    static const QStringList families { "times", "helvetica", "courier", ".helvetica neueui" };
+    double extra = 0;
+    if (families.contains(metrics.familyName.toLower()))
+        extra = std::round((metrics.ascent + metrics.descent) * 0.15);
+    return std::round(metrics.ascent + extra) + std::round(metrics.descent) + std::round(metrics.leading);
+}
+
+double defaultLineHeight(const QFont& font)
+{
+    const QFontMetricsF metrics(font);
+    // Font files may give a negative leading; the line never gets shorter than ascent plus descent.
+    return defaultLineHeight(
+        { metrics.ascent(), metrics.descent(), std::max(0.0, metrics.leading()), QFontInfo(font).family() });
+}
+
+} // namespace edtextview

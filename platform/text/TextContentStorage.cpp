@@ -1,0 +1,591 @@
+#include "platform/text/TextContentStorage.h"
+
+#include "platform/text/TextLayoutManager.h"
+
+#include <algorithm>
+#include <cassert>
+
+namespace platform {
+
+namespace {
+
+constexpr char16_t lineFeed = 0x0A;
+constexpr char16_t carriageReturn = 0x0D;
+constexpr char16_t paragraphSeparator = 0x2029;
+
+bool isTerminator(char16_t c)
+{
+    return c == lineFeed || c == carriageReturn || c == paragraphSeparator;
+}
+
+} // namespace
+
+TextContentStorage::TextContentStorage(QObject* parent)
+    : QObject(parent)
+{
+    m_chunks.push_back({});
+    m_chunks.back().paragraphs.push_back(makeInfo(0, 0));
+    recountChunk(m_chunks.back());
+    m_layoutParagraphCount = 1;
+}
+
+TextContentStorage::~TextContentStorage() = default;
+
+qint64 TextContentStorage::length() const
+{
+    return m_length;
+}
+
+TextContentStorage::ParagraphInfo TextContentStorage::makeInfo(qint32 length, quint8 terminator)
+{
+    ParagraphInfo info;
+    info.length = length;
+    info.terminatorLength = terminator;
+    info.identifier = m_nextIdentifier++;
+    if (m_nextIdentifier == 0)
+        m_nextIdentifier = 1;
+    info.height = m_estimator ? m_estimator(length - terminator) : 0.f;
+    return info;
+}
+
+void TextContentStorage::recountChunk(Chunk& chunk)
+{
+    double height = 0;
+    for (const ParagraphInfo& info : chunk.paragraphs)
+        height += info.height;
+    chunk.height = height;
+}
+
+std::vector<TextContentStorage::ParagraphInfo> TextContentStorage::splitParagraphs(
+    const QString& text, qsizetype from, qsizetype to, bool atDocumentEnd)
+{
+    std::vector<ParagraphInfo> result;
+    const char16_t* data = reinterpret_cast<const char16_t*>(text.constData());
+    qsizetype start = from;
+    qsizetype i = from;
+    while (i < to) {
+        const char16_t c = data[i];
+        if (!isTerminator(c)) {
+            ++i;
+            continue;
+        }
+        quint8 terminator = 1;
+        if (c == carriageReturn && i + 1 < to && data[i + 1] == lineFeed)
+            terminator = 2;
+        i += terminator;
+        result.push_back(makeInfo(qint32(i - start), terminator));
+        start = i;
+    }
+    if (start < to || atDocumentEnd)
+        result.push_back(makeInfo(qint32(to - start), 0));
+    return result;
+}
+
+void TextContentStorage::setChunkLimits(int paragraphs, qsizetype units)
+{
+    m_chunkParagraphLimit = std::max(2, paragraphs);
+    m_chunkUnitLimit = std::max<qsizetype>(2, units);
+}
+
+void TextContentStorage::invalidateIndex(size_t fromChunk)
+{
+    m_indexValidUpTo = std::min(m_indexValidUpTo, fromChunk);
+}
+
+void TextContentStorage::ensureIndex() const
+{
+    const size_t count = m_chunks.size();
+    if (m_chunkOffset.size() != count) {
+        m_chunkOffset.resize(count);
+        m_chunkParagraph.resize(count);
+        m_chunkY.resize(count);
+        m_indexValidUpTo = std::min(m_indexValidUpTo, count);
+    }
+    for (size_t c = m_indexValidUpTo; c < count; ++c) {
+        if (c == 0) {
+            m_chunkOffset[0] = 0;
+            m_chunkParagraph[0] = 0;
+            m_chunkY[0] = 0;
+        } else {
+            const Chunk& previous = m_chunks[c - 1];
+            m_chunkOffset[c] = m_chunkOffset[c - 1] + previous.text.length();
+            m_chunkParagraph[c] = m_chunkParagraph[c - 1] + qint64(previous.paragraphs.size());
+            m_chunkY[c] = m_chunkY[c - 1] + previous.height;
+        }
+    }
+    m_indexValidUpTo = count;
+}
+
+size_t TextContentStorage::chunkForLocation(TextLocation at) const
+{
+    ensureIndex();
+    auto it = std::upper_bound(m_chunkOffset.begin(), m_chunkOffset.end(), at);
+    return it == m_chunkOffset.begin() ? 0 : size_t(it - m_chunkOffset.begin() - 1);
+}
+
+size_t TextContentStorage::chunkForParagraph(qint64 index) const
+{
+    ensureIndex();
+    auto it = std::upper_bound(m_chunkParagraph.begin(), m_chunkParagraph.end(), index);
+    return it == m_chunkParagraph.begin() ? 0 : size_t(it - m_chunkParagraph.begin() - 1);
+}
+
+TextContentStorage::Place TextContentStorage::placeOfLocation(TextLocation at) const
+{
+    at = std::clamp<TextLocation>(at, 0, m_length);
+    const size_t c = chunkForLocation(at);
+    const Chunk& chunk = m_chunks[c];
+    qint64 start = m_chunkOffset[c];
+    for (size_t i = 0; i < chunk.paragraphs.size(); ++i) {
+        const qint64 end = start + chunk.paragraphs[i].length;
+        if (at < end || i + 1 == chunk.paragraphs.size())
+            return { c, i, start };
+        start = end;
+    }
+    return { c, 0, m_chunkOffset[c] };
+}
+
+TextContentStorage::Place TextContentStorage::placeOfParagraph(qint64 index) const
+{
+    index = std::clamp<qint64>(index, 0, m_layoutParagraphCount - 1);
+    const size_t c = chunkForParagraph(index);
+    const Chunk& chunk = m_chunks[c];
+    const size_t local = size_t(index - m_chunkParagraph[c]);
+    qint64 start = m_chunkOffset[c];
+    for (size_t i = 0; i < local; ++i)
+        start += chunk.paragraphs[i].length;
+    return { c, local, start };
+}
+
+qint64 TextContentStorage::globalIndex(const Place& place) const
+{
+    ensureIndex();
+    return m_chunkParagraph[place.chunk] + qint64(place.local);
+}
+
+QString TextContentStorage::string() const
+{
+    QString result;
+    result.reserve(m_length);
+    for (const Chunk& chunk : m_chunks)
+        result += chunk.text.string();
+    return result;
+}
+
+QString TextContentStorage::substring(TextRange range) const
+{
+    return attributedString(range).string();
+}
+
+AttributedString TextContentStorage::attributedString(TextRange range) const
+{
+    range = TextRange(
+        std::clamp<qint64>(range.location, 0, m_length), std::clamp<qint64>(range.endLocation, 0, m_length));
+    AttributedString result;
+    if (range.isEmpty())
+        return result;
+    size_t c = chunkForLocation(range.location);
+    for (; c < m_chunks.size(); ++c) {
+        const qint64 chunkStart = m_chunkOffset[c];
+        if (chunkStart >= range.endLocation)
+            break;
+        const qint64 from = std::max(range.location, chunkStart) - chunkStart;
+        const qint64 to = std::min(range.endLocation, chunkStart + m_chunks[c].text.length()) - chunkStart;
+        if (from == 0 && to == m_chunks[c].text.length())
+            result.append(m_chunks[c].text);
+        else
+            result.append(m_chunks[c].text.mid(from, to - from));
+    }
+    return result;
+}
+
+void TextContentStorage::setString(const QString& text, const TextAttributes& attributes)
+{
+    setAttributedString(AttributedString(text, attributes));
+}
+
+void TextContentStorage::setAttributedString(const AttributedString& text)
+{
+    const qint64 oldLength = m_length;
+    const QString& string = text.string();
+    std::vector<Chunk> chunks;
+    const std::vector<ParagraphInfo> all = splitParagraphs(string, 0, string.size(), true);
+    size_t i = 0;
+    qsizetype offset = 0;
+    while (i < all.size()) {
+        Chunk chunk;
+        qsizetype units = 0;
+        while (i < all.size() && chunk.paragraphs.size() < size_t(m_chunkParagraphLimit)
+            && (chunk.paragraphs.empty() || units + all[i].length <= m_chunkUnitLimit)) {
+            units += all[i].length;
+            chunk.paragraphs.push_back(all[i]);
+            ++i;
+        }
+        chunk.text = (offset == 0 && units == string.size()) ? text : text.mid(offset, units);
+        offset += units;
+        recountChunk(chunk);
+        chunks.push_back(std::move(chunk));
+    }
+    m_chunks = std::move(chunks);
+    m_length = string.size();
+    m_layoutParagraphCount = qint64(all.size());
+    m_indexValidUpTo = 0;
+    ++m_transactionDepth;
+    notifyEdit(TextRange(0, oldLength), m_length);
+    --m_transactionDepth;
+    if (m_transactionDepth == 0)
+        emit transactionDidEnd();
+}
+
+void TextContentStorage::mergeChunks(size_t first, size_t last)
+{
+    if (first >= last)
+        return;
+    Chunk& target = m_chunks[first];
+    for (size_t c = first + 1; c <= last; ++c) {
+        target.text.append(m_chunks[c].text);
+        target.paragraphs.insert(
+            target.paragraphs.end(), m_chunks[c].paragraphs.begin(), m_chunks[c].paragraphs.end());
+    }
+    m_chunks.erase(m_chunks.begin() + first + 1, m_chunks.begin() + last + 1);
+    recountChunk(target);
+    invalidateIndex(first);
+}
+
+void TextContentStorage::splitChunkIfLarge(size_t index)
+{
+    Chunk& chunk = m_chunks[index];
+    if (chunk.paragraphs.size() < 2)
+        return;
+    if (chunk.paragraphs.size() <= size_t(m_chunkParagraphLimit) && chunk.text.length() <= m_chunkUnitLimit)
+        return;
+    // Split into pieces that respect both limits, so one split suffices after any edit.
+    std::vector<Chunk> pieces;
+    qsizetype offset = 0;
+    size_t i = 0;
+    const size_t target = std::max<size_t>(1, size_t(m_chunkParagraphLimit) / 2);
+    while (i < chunk.paragraphs.size()) {
+        Chunk piece;
+        qsizetype units = 0;
+        while (i < chunk.paragraphs.size() && piece.paragraphs.size() < target
+            && (piece.paragraphs.empty() || units + chunk.paragraphs[i].length <= m_chunkUnitLimit / 2)) {
+            units += chunk.paragraphs[i].length;
+            piece.paragraphs.push_back(chunk.paragraphs[i]);
+            ++i;
+        }
+        piece.text = chunk.text.mid(offset, units);
+        offset += units;
+        recountChunk(piece);
+        pieces.push_back(std::move(piece));
+    }
+    m_chunks.erase(m_chunks.begin() + index);
+    m_chunks.insert(m_chunks.begin() + index, std::make_move_iterator(pieces.begin()),
+        std::make_move_iterator(pieces.end()));
+    invalidateIndex(index);
+}
+
+void TextContentStorage::replaceCharacters(TextRange range, const AttributedString& replacement)
+{
+    range = TextRange(
+        std::clamp<qint64>(range.location, 0, m_length), std::clamp<qint64>(range.endLocation, 0, m_length));
+    if (range.isEmpty() && replacement.isEmpty())
+        return;
+    ++m_transactionDepth;
+
+    const Place startPlace = placeOfLocation(range.location);
+    const Place endPlace = placeOfLocation(range.endLocation);
+    qint64 firstParagraph = globalIndex(startPlace);
+    const qint64 lastParagraph = globalIndex(endPlace);
+    // A carriage return ending the previous paragraph may join a line feed that the edit puts or
+    // leaves right after it, so that paragraph is split again too.
+    if (firstParagraph > 0 && startPlace.start == range.location) {
+        const Place previous = placeOfParagraph(firstParagraph - 1);
+        const Chunk& chunk = m_chunks[previous.chunk];
+        const qsizetype lastChar
+            = previous.start - m_chunkOffset[previous.chunk] + chunk.paragraphs[previous.local].length - 1;
+        if (chunk.text.string().at(lastChar) == QChar(carriageReturn))
+            firstParagraph -= 1;
+    }
+    const size_t firstChunk = chunkForParagraph(firstParagraph);
+    const size_t lastChunk = chunkForParagraph(lastParagraph);
+    mergeChunks(firstChunk, lastChunk);
+    ensureIndex();
+
+    Chunk& chunk = m_chunks[firstChunk];
+    const qint64 chunkStart = m_chunkOffset[firstChunk];
+    const size_t a = size_t(firstParagraph - m_chunkParagraph[firstChunk]);
+    const size_t b = size_t(lastParagraph - m_chunkParagraph[firstChunk]);
+    qsizetype regionStart = 0;
+    for (size_t i = 0; i < a; ++i)
+        regionStart += chunk.paragraphs[i].length;
+    qsizetype regionEnd = regionStart;
+    for (size_t i = a; i <= b; ++i)
+        regionEnd += chunk.paragraphs[i].length;
+    const bool atDocumentEnd = lastParagraph == m_layoutParagraphCount - 1;
+
+    chunk.text.replace(range.location - chunkStart, range.length(), replacement);
+    const qint64 delta = replacement.length() - range.length();
+    regionEnd += delta;
+    std::vector<ParagraphInfo> fresh
+        = splitParagraphs(chunk.text.string(), regionStart, regionEnd, atDocumentEnd);
+    assert(!fresh.empty());
+    m_layoutParagraphCount += qint64(fresh.size()) - qint64(b - a + 1);
+    chunk.paragraphs.erase(chunk.paragraphs.begin() + a, chunk.paragraphs.begin() + b + 1);
+    chunk.paragraphs.insert(chunk.paragraphs.begin() + a, fresh.begin(), fresh.end());
+    recountChunk(chunk);
+    m_length += delta;
+    invalidateIndex(firstChunk);
+    splitChunkIfLarge(firstChunk);
+
+    notifyEdit(range, replacement.length());
+    --m_transactionDepth;
+    if (m_transactionDepth == 0)
+        emit transactionDidEnd();
+}
+
+void TextContentStorage::notifyEdit(TextRange replaced, qint64 newLength)
+{
+    emit textDidChange(replaced, newLength);
+}
+
+template<typename Change> void TextContentStorage::changeAttributes(TextRange range, Change change)
+{
+    range = TextRange(
+        std::clamp<qint64>(range.location, 0, m_length), std::clamp<qint64>(range.endLocation, 0, m_length));
+    if (range.isEmpty())
+        return;
+    ++m_transactionDepth;
+    for (size_t c = chunkForLocation(range.location); c < m_chunks.size(); ++c) {
+        const qint64 chunkStart = m_chunkOffset[c];
+        if (chunkStart >= range.endLocation)
+            break;
+        const qint64 from = std::max(range.location, chunkStart) - chunkStart;
+        const qint64 to = std::min(range.endLocation, chunkStart + m_chunks[c].text.length()) - chunkStart;
+        change(m_chunks[c].text, from, to - from);
+    }
+    invalidateMeasurement(range);
+    emit attributesDidChange(range);
+    --m_transactionDepth;
+    if (m_transactionDepth == 0)
+        emit transactionDidEnd();
+}
+
+void TextContentStorage::setAttributes(const TextAttributes& attributes, TextRange range)
+{
+    changeAttributes(range, [&](AttributedString& text, qsizetype start, qsizetype length) {
+        text.setAttributes(attributes, start, length);
+    });
+}
+
+void TextContentStorage::addAttributes(const TextAttributes& attributes, TextRange range)
+{
+    changeAttributes(range, [&](AttributedString& text, qsizetype start, qsizetype length) {
+        text.addAttributes(attributes, start, length);
+    });
+}
+
+void TextContentStorage::removeAttribute(const QString& key, TextRange range)
+{
+    changeAttributes(range, [&](AttributedString& text, qsizetype start, qsizetype length) {
+        text.removeAttribute(key, start, length);
+    });
+}
+
+TextAttributes TextContentStorage::attributes(TextLocation at) const
+{
+    if (m_length == 0)
+        return {};
+    at = std::clamp<qint64>(at, 0, m_length - 1);
+    const size_t c = chunkForLocation(at);
+    return m_chunks[c].text.attributes(at - m_chunkOffset[c]);
+}
+
+void TextContentStorage::performEditingTransaction(const std::function<void()>& body)
+{
+    ++m_transactionDepth;
+    body();
+    --m_transactionDepth;
+    if (m_transactionDepth == 0)
+        emit transactionDidEnd();
+}
+
+qint64 TextContentStorage::paragraphCount() const
+{
+    if (m_length == 0)
+        return 0;
+    const Chunk& last = m_chunks.back();
+    return last.paragraphs.back().length == 0 ? m_layoutParagraphCount - 1 : m_layoutParagraphCount;
+}
+
+std::optional<TextParagraph> TextContentStorage::paragraph(qint64 index) const
+{
+    if (index < 0 || index >= paragraphCount())
+        return std::nullopt;
+    const Place place = placeOfParagraph(index);
+    const ParagraphInfo& info = m_chunks[place.chunk].paragraphs[place.local];
+    TextParagraph result;
+    result.index = index;
+    result.elementRange = TextRange(place.start, place.start + info.length);
+    result.paragraphContentRange = TextRange(place.start, place.start + info.length - info.terminatorLength);
+    result.attributedString
+        = m_chunks[place.chunk].text.mid(place.start - m_chunkOffset[place.chunk], info.length);
+    return result;
+}
+
+std::optional<TextParagraph> TextContentStorage::paragraphAt(TextLocation at) const
+{
+    if (at < 0 || at > m_length)
+        return std::nullopt;
+    return paragraph(std::min(layoutParagraphIndex(at), paragraphCount() - 1));
+}
+
+void TextContentStorage::enumerateParagraphs(
+    TextLocation from, bool reverse, const std::function<bool(const TextParagraph&)>& body) const
+{
+    const qint64 count = paragraphCount();
+    if (count == 0 || from < 0 || from > m_length)
+        return;
+    qint64 index = std::min(layoutParagraphIndex(from), count - 1);
+    for (; index >= 0 && index < count; index += reverse ? -1 : 1) {
+        if (!body(*paragraph(index)))
+            return;
+    }
+}
+
+qint64 TextContentStorage::layoutParagraphIndex(TextLocation at) const
+{
+    return globalIndex(placeOfLocation(at));
+}
+
+TextRange TextContentStorage::layoutParagraphRange(qint64 index) const
+{
+    const Place place = placeOfParagraph(index);
+    return TextRange(place.start, place.start + m_chunks[place.chunk].paragraphs[place.local].length);
+}
+
+qint32 TextContentStorage::terminatorLength(qint64 index) const
+{
+    const Place place = placeOfParagraph(index);
+    return m_chunks[place.chunk].paragraphs[place.local].terminatorLength;
+}
+
+AttributedString TextContentStorage::layoutParagraphText(qint64 index) const
+{
+    const Place place = placeOfParagraph(index);
+    return m_chunks[place.chunk].text.mid(
+        place.start - m_chunkOffset[place.chunk], m_chunks[place.chunk].paragraphs[place.local].length);
+}
+
+quint32 TextContentStorage::layoutParagraphIdentifier(qint64 index) const
+{
+    const Place place = placeOfParagraph(index);
+    return m_chunks[place.chunk].paragraphs[place.local].identifier;
+}
+
+double TextContentStorage::layoutParagraphY(qint64 index) const
+{
+    index = std::clamp<qint64>(index, 0, m_layoutParagraphCount - 1);
+    const size_t c = chunkForParagraph(index);
+    double y = m_chunkY[c];
+    const size_t local = size_t(index - m_chunkParagraph[c]);
+    for (size_t i = 0; i < local; ++i)
+        y += m_chunks[c].paragraphs[i].height;
+    return y;
+}
+
+float TextContentStorage::layoutParagraphHeight(qint64 index) const
+{
+    const Place place = placeOfParagraph(index);
+    return m_chunks[place.chunk].paragraphs[place.local].height;
+}
+
+bool TextContentStorage::isLayoutParagraphMeasured(qint64 index) const
+{
+    const Place place = placeOfParagraph(index);
+    return m_chunks[place.chunk].paragraphs[place.local].measured;
+}
+
+void TextContentStorage::setLayoutParagraphHeight(qint64 index, float height, bool measured)
+{
+    if (index < 0 || index >= m_layoutParagraphCount)
+        return;
+    const size_t c = chunkForParagraph(index);
+    ParagraphInfo& info = m_chunks[c].paragraphs[size_t(index - m_chunkParagraph[c])];
+    info.measured = measured;
+    if (info.height == height)
+        return;
+    m_chunks[c].height += double(height) - double(info.height);
+    info.height = height;
+    invalidateIndex(c + 1);
+}
+
+qint64 TextContentStorage::layoutParagraphIndexAtY(double y) const
+{
+    ensureIndex();
+    auto it = std::upper_bound(m_chunkY.begin(), m_chunkY.end(), y);
+    size_t c = it == m_chunkY.begin() ? 0 : size_t(it - m_chunkY.begin() - 1);
+    double top = m_chunkY[c];
+    const Chunk& chunk = m_chunks[c];
+    for (size_t i = 0; i < chunk.paragraphs.size(); ++i) {
+        top += chunk.paragraphs[i].height;
+        if (y < top || i + 1 == chunk.paragraphs.size())
+            return m_chunkParagraph[c] + qint64(i);
+    }
+    return m_chunkParagraph[c];
+}
+
+double TextContentStorage::totalHeight() const
+{
+    ensureIndex();
+    return m_chunkY.back() + m_chunks.back().height;
+}
+
+void TextContentStorage::setHeightEstimator(std::function<float(qint64)> estimator)
+{
+    m_estimator = std::move(estimator);
+    reestimateAll();
+}
+
+void TextContentStorage::reestimateAll()
+{
+    for (Chunk& chunk : m_chunks) {
+        for (ParagraphInfo& info : chunk.paragraphs) {
+            info.measured = false;
+            info.height = m_estimator ? m_estimator(info.length - info.terminatorLength) : 0.f;
+        }
+        recountChunk(chunk);
+    }
+    invalidateIndex(0);
+}
+
+void TextContentStorage::invalidateMeasurement(TextRange range)
+{
+    const qint64 first = layoutParagraphIndex(range.location);
+    const qint64 last = layoutParagraphIndex(range.endLocation);
+    for (qint64 index = first; index <= last; ++index) {
+        const size_t c = chunkForParagraph(index);
+        ParagraphInfo& info = m_chunks[c].paragraphs[size_t(index - m_chunkParagraph[c])];
+        info.measured = false;
+        info.identifier = m_nextIdentifier++;
+        if (m_nextIdentifier == 0)
+            m_nextIdentifier = 1;
+    }
+}
+
+void TextContentStorage::addTextLayoutManager(TextLayoutManager* manager)
+{
+    if (!manager
+        || std::find(m_layoutManagers.begin(), m_layoutManagers.end(), manager) != m_layoutManagers.end())
+        return;
+    m_layoutManagers.push_back(manager);
+}
+
+void TextContentStorage::removeTextLayoutManager(TextLayoutManager* manager)
+{
+    // The estimator belongs to the primary manager and must not outlive it.
+    if (manager && manager == primaryTextLayoutManager())
+        m_estimator = nullptr;
+    std::erase(m_layoutManagers, manager);
+}
+
+} // namespace platform

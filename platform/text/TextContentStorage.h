@@ -1,0 +1,159 @@
+#pragma once
+
+#include "platform/text/AttributedString.h"
+#include "platform/text/TextRange.h"
+
+#include <QObject>
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace platform {
+
+class TextLayoutManager;
+
+// One paragraph of the document: its text up to and including its terminator (LF, CR, CRLF or
+// U+2029; U+2028 stays inside a paragraph).
+struct TextParagraph {
+    qint64 index = 0;
+    TextRange elementRange;
+    TextRange paragraphContentRange;
+    AttributedString attributedString;
+};
+
+// The document's characters and attributes. Paragraphs live in chunks of a few hundred, each chunk
+// one attributed string with per-paragraph lengths and running sums per chunk, so an edit touches one
+// chunk and a lookup is a binary search plus a short scan, whatever the document's size.
+//
+// Besides the paragraphs that are text elements, the storage keeps one "layout paragraph" more
+// when the document is empty or ends with a terminator: the empty line after it. Layout paragraphs
+// carry the heights the primary layout manager measured or estimated, and an identifier that
+// changes whenever the paragraph's text or attributes change.
+class TextContentStorage : public QObject {
+    Q_OBJECT
+public:
+    explicit TextContentStorage(QObject* parent = nullptr);
+    ~TextContentStorage() override;
+
+    qint64 length() const;
+    TextRange documentRange() const { return TextRange(0, length()); }
+    QString string() const;
+    QString substring(TextRange range) const;
+    AttributedString attributedString() const { return attributedString(documentRange()); }
+    AttributedString attributedString(TextRange range) const;
+
+    void setAttributedString(const AttributedString& text);
+    void setString(const QString& text, const TextAttributes& attributes = {});
+
+    // Replaces the characters of `range` (clamped to the document). Outside a transaction the
+    // edit is a transaction of its own.
+    virtual void replaceCharacters(TextRange range, const AttributedString& replacement);
+    void setAttributes(const TextAttributes& attributes, TextRange range);
+    void addAttributes(const TextAttributes& attributes, TextRange range);
+    void removeAttribute(const QString& key, TextRange range);
+    TextAttributes attributes(TextLocation at) const;
+
+    // Runs `body`; layout managers hear of the changes as they happen, and `transactionDidEnd` is
+    // emitted once when the outermost transaction ends.
+    void performEditingTransaction(const std::function<void()>& body);
+    bool hasEditingTransaction() const { return m_transactionDepth > 0; }
+
+    // Text elements.
+    qint64 paragraphCount() const;
+    std::optional<TextParagraph> paragraph(qint64 index) const;
+    // The paragraph whose element range holds `at`; the document end maps to the last paragraph.
+    std::optional<TextParagraph> paragraphAt(TextLocation at) const;
+    // Paragraphs from the one holding `from`, forwards or backwards, until `body` answers false.
+    void enumerateParagraphs(
+        TextLocation from, bool reverse, const std::function<bool(const TextParagraph&)>& body) const;
+
+    // Layout paragraphs (see above).
+    qint64 layoutParagraphCount() const { return m_layoutParagraphCount; }
+    qint64 layoutParagraphIndex(TextLocation at) const;
+    TextRange layoutParagraphRange(qint64 index) const;
+    qint32 terminatorLength(qint64 index) const;
+    AttributedString layoutParagraphText(qint64 index) const;
+    quint32 layoutParagraphIdentifier(qint64 index) const;
+    double layoutParagraphY(qint64 index) const;
+    float layoutParagraphHeight(qint64 index) const;
+    bool isLayoutParagraphMeasured(qint64 index) const;
+    void setLayoutParagraphHeight(qint64 index, float height, bool measured);
+    // The layout paragraph at a vertical position (clamped to the first and last).
+    qint64 layoutParagraphIndexAtY(double y) const;
+    double totalHeight() const;
+    // Estimates heights of paragraphs not yet measured from their length; set by the primary
+    // layout manager. `reestimateAll` drops every measurement (after a width or font change).
+    void setHeightEstimator(std::function<float(qint64 length)> estimator);
+    void reestimateAll();
+    void invalidateMeasurement(TextRange range);
+
+    const std::vector<TextLayoutManager*>& textLayoutManagers() const { return m_layoutManagers; }
+    void addTextLayoutManager(TextLayoutManager* manager);
+    void removeTextLayoutManager(TextLayoutManager* manager);
+    TextLayoutManager* primaryTextLayoutManager() const
+    {
+        return m_layoutManagers.empty() ? nullptr : m_layoutManagers.front();
+    }
+
+    // Largest chunk sizes; exposed for tests that want many chunks on small texts.
+    void setChunkLimits(int paragraphs, qsizetype units);
+    qsizetype chunkCount() const { return qsizetype(m_chunks.size()); }
+
+signals:
+    // After each replacement: `replaced` is the old range, `newLength` the replacement's length.
+    void textDidChange(platform::TextRange replaced, qint64 newLength);
+    void attributesDidChange(platform::TextRange range);
+    void transactionDidEnd();
+
+private:
+    struct ParagraphInfo {
+        qint32 length = 0;
+        quint8 terminatorLength = 0;
+        bool measured = false;
+        float height = 0;
+        quint32 identifier = 0;
+    };
+    struct Chunk {
+        AttributedString text;
+        std::vector<ParagraphInfo> paragraphs;
+        double height = 0;
+    };
+    struct Place {
+        size_t chunk = 0;
+        size_t local = 0;
+        qint64 start = 0; // document offset of the paragraph
+    };
+
+    void ensureIndex() const;
+    void invalidateIndex(size_t fromChunk);
+    size_t chunkForLocation(TextLocation at) const;
+    size_t chunkForParagraph(qint64 index) const;
+    Place placeOfLocation(TextLocation at) const;
+    Place placeOfParagraph(qint64 index) const;
+    std::vector<ParagraphInfo> splitParagraphs(
+        const QString& text, qsizetype from, qsizetype to, bool atDocumentEnd);
+    ParagraphInfo makeInfo(qint32 length, quint8 terminator);
+    void mergeChunks(size_t first, size_t last);
+    void splitChunkIfLarge(size_t index);
+    void recountChunk(Chunk& chunk);
+    qint64 globalIndex(const Place& place) const;
+    void notifyEdit(TextRange replaced, qint64 newLength);
+    template<typename Change> void changeAttributes(TextRange range, Change change);
+
+    std::vector<Chunk> m_chunks;
+    mutable std::vector<qint64> m_chunkOffset;
+    mutable std::vector<qint64> m_chunkParagraph;
+    mutable std::vector<double> m_chunkY;
+    mutable size_t m_indexValidUpTo = 0;
+    qint64 m_length = 0;
+    qint64 m_layoutParagraphCount = 0;
+    quint32 m_nextIdentifier = 1;
+    int m_transactionDepth = 0;
+    int m_chunkParagraphLimit = 512;
+    qsizetype m_chunkUnitLimit = 64 * 1024;
+    std::function<float(qint64)> m_estimator;
+    std::vector<TextLayoutManager*> m_layoutManagers;
+};
+
+} // namespace platform

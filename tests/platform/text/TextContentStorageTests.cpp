@@ -1,0 +1,247 @@
+#include "platform/text/TextContentStorage.h"
+#include "platform/text/TextLayoutManager.h"
+
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+using namespace platform;
+
+namespace {
+
+bool isTerminator(QChar c)
+{
+    return c == u'\n' || c == u'\r' || c == QChar(0x2029);
+}
+
+// Paragraph count as text elements: one per terminator (CRLF counts once), plus the unterminated
+// tail when there is one.
+qint64 modelParagraphCount(const QString& text)
+{
+    qint64 count = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (!isTerminator(text[i]))
+            continue;
+        if (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
+            ++i;
+        ++count;
+    }
+    if (!text.isEmpty() && !isTerminator(text.back()))
+        ++count;
+    return count;
+}
+
+TextLocation modelAdjust(TextLocation at, TextRange replaced, qint64 inserted)
+{
+    if (replaced.isEmpty())
+        return at >= replaced.location ? at + inserted : at;
+    if (at < replaced.location)
+        return at;
+    if (at >= replaced.endLocation)
+        return at + inserted - replaced.length();
+    return replaced.location + inserted;
+}
+
+QString randomPiece(std::mt19937& random)
+{
+    static const QString pieces[] = {
+        QStringLiteral("a"),
+        QStringLiteral("bc"),
+        QStringLiteral(" "),
+        QStringLiteral("\r"),
+        QStringLiteral("\n"),
+        QStringLiteral("\r\n"),
+        QString(QChar(0x2029)),
+        QString(QChar(0x2028)),
+        QString::fromUcs4(U"\U0001F600"),
+        QString::fromUcs4(U"e\u0301"),
+        QStringLiteral("\t"),
+    };
+    QString result;
+    const int count = int(random() % 5);
+    for (int i = 0; i < count; ++i)
+        result += pieces[random() % std::size(pieces)];
+    return result;
+}
+
+void expectParagraphsMatch(const TextContentStorage& storage, const QString& model)
+{
+    QString joined;
+    for (qint64 i = 0; i < storage.paragraphCount(); ++i) {
+        const auto paragraph = storage.paragraph(i);
+        ASSERT_TRUE(paragraph);
+        const QString text = paragraph->attributedString.string();
+        ASSERT_EQ(paragraph->elementRange.location, joined.size());
+        // No terminator inside a paragraph; only its last one (or CRLF pair) ends it.
+        const qsizetype content = paragraph->paragraphContentRange.length();
+        for (qsizetype c = 0; c < content; ++c)
+            ASSERT_FALSE(isTerminator(text[c])) << "paragraph " << i;
+        joined += text;
+    }
+    EXPECT_EQ(joined, model);
+}
+
+} // namespace
+
+TEST(TextContentStorage, HundredThousandRandomEditsMatchAPlainStringModel)
+{
+    TextContentStorage storage;
+    storage.setChunkLimits(8, 64);
+    TextLayoutManager manager;
+    manager.setTextContentStorage(&storage);
+    QString model;
+    std::vector<TextRange> modelSelections { TextRange(0), TextRange(0), TextRange(0) };
+    std::mt19937 random(20261206);
+
+    for (int step = 0; step < 100000; ++step) {
+        if (step % 5000 == 0) {
+            // Fresh selections now and then, so they do not all collapse to one caret.
+            std::vector<TextSelection> selections;
+            for (TextRange& range : modelSelections) {
+                const qint64 a = model.isEmpty() ? 0 : qint64(random() % (model.size() + 1));
+                const qint64 b = model.isEmpty() ? 0 : qint64(random() % (model.size() + 1));
+                range = TextRange(a, b);
+                selections.push_back(TextSelection(range));
+            }
+            manager.setTextSelections(selections);
+        }
+        const qint64 length = model.size();
+        qint64 start = length == 0 ? 0 : qint64(random() % (length + 1));
+        qint64 span = length == 0 ? 0 : qint64(random() % std::min<qint64>(length - start + 1, 12));
+        // Long documents shrink, so the model stays cheap to compare.
+        if (length > 1500)
+            span = std::min<qint64>(length - start, 40 + random() % 40);
+        const QString replacement = length > 1500 ? QString() : randomPiece(random);
+        const TextRange range(start, start + span);
+
+        model.replace(start, span, replacement);
+        storage.replaceCharacters(range, AttributedString(replacement));
+        for (TextRange& selection : modelSelections)
+            selection = TextRange(modelAdjust(selection.location, range, replacement.size()),
+                modelAdjust(selection.endLocation, range, replacement.size()));
+
+        ASSERT_EQ(storage.length(), model.size()) << "step " << step;
+        ASSERT_EQ(storage.paragraphCount(), modelParagraphCount(model)) << "step " << step;
+        const auto& selections = manager.textSelections();
+        ASSERT_EQ(selections.size(), modelSelections.size());
+        for (size_t i = 0; i < selections.size(); ++i) {
+            ASSERT_EQ(selections[i].textRanges.front(), modelSelections[i]) << "step " << step;
+        }
+        if (step % 97 == 0) {
+            ASSERT_EQ(storage.string(), model) << "step " << step;
+        }
+        if (step % 4999 == 0)
+            expectParagraphsMatch(storage, model);
+    }
+    EXPECT_EQ(storage.string(), model);
+    expectParagraphsMatch(storage, model);
+}
+
+TEST(TextContentStorage, ParagraphsFollowTerminators)
+{
+    struct Case {
+        QString text;
+        qint64 paragraphs;
+        qint64 layoutParagraphs;
+    };
+    const Case cases[] = {
+        { "", 0, 1 },
+        { "a", 1, 1 },
+        { "a\n", 1, 2 },
+        { "a\r\nb", 2, 2 },
+        { "a\r\rb", 3, 3 },
+        { "a\n\r", 2, 3 },
+        { QString("a") + QChar(0x2028) + "b", 1, 1 },
+        { QString("a") + QChar(0x2029) + "b", 2, 2 },
+    };
+    for (const Case& c : cases) {
+        TextContentStorage storage;
+        storage.setString(c.text);
+        EXPECT_EQ(storage.paragraphCount(), c.paragraphs) << c.text.toStdString();
+        EXPECT_EQ(storage.layoutParagraphCount(), c.layoutParagraphs) << c.text.toStdString();
+    }
+}
+
+TEST(TextContentStorage, CarriageReturnAndLineFeedJoinAcrossAnEdit)
+{
+    TextContentStorage storage;
+    storage.setString("a\rb\nc");
+    ASSERT_EQ(storage.paragraphCount(), 3);
+    storage.replaceCharacters(TextRange(2, 3), {}); // "a\r\nc"
+    EXPECT_EQ(storage.paragraphCount(), 2);
+    EXPECT_EQ(storage.paragraph(0)->elementRange, TextRange(0, 3));
+    storage.replaceCharacters(TextRange(2), AttributedString("x")); // "a\rx\nc"
+    EXPECT_EQ(storage.paragraphCount(), 3);
+}
+
+TEST(TextContentStorage, LargeDocumentSplitsIntoChunksAndEditsStayLocal)
+{
+    QString text;
+    for (int i = 0; i < 20000; ++i)
+        text += QStringLiteral("line %1\n").arg(i);
+    TextContentStorage storage;
+    storage.setString(text);
+    EXPECT_GT(storage.chunkCount(), 20);
+    EXPECT_EQ(storage.paragraphCount(), 20000);
+    const TextRange line = storage.paragraph(12345)->elementRange;
+    storage.replaceCharacters(TextRange(line.location, line.location), AttributedString("new\n"));
+    EXPECT_EQ(storage.paragraphCount(), 20001);
+    EXPECT_EQ(storage.paragraph(12345)->attributedString.string(), "new\n");
+    EXPECT_EQ(storage.paragraph(12346)->attributedString.string(), "line 12345\n");
+    EXPECT_EQ(storage.layoutParagraphIndex(line.location + 4), 12346);
+}
+
+TEST(TextContentStorage, AttributeEditsChangeOnlyTheirRangeAndSignalOnce)
+{
+    TextContentStorage storage;
+    storage.setString("one\ntwo\nthree");
+    int attributeSignals = 0;
+    int textSignals = 0;
+    QObject::connect(&storage, &TextContentStorage::attributesDidChange, [&] { ++attributeSignals; });
+    QObject::connect(&storage, &TextContentStorage::textDidChange, [&] { ++textSignals; });
+    storage.addAttributes({ { AttributeKey::underlineStyle, 1 } }, TextRange(2, 6));
+    EXPECT_EQ(attributeSignals, 1);
+    EXPECT_EQ(textSignals, 0);
+    EXPECT_FALSE(storage.attributes(1).contains(AttributeKey::underlineStyle));
+    EXPECT_TRUE(storage.attributes(2).contains(AttributeKey::underlineStyle));
+    EXPECT_TRUE(storage.attributes(5).contains(AttributeKey::underlineStyle));
+    EXPECT_FALSE(storage.attributes(6).contains(AttributeKey::underlineStyle));
+    const AttributedString all = storage.attributedString();
+    EXPECT_EQ(all.runs().size(), 3u);
+}
+
+TEST(TextContentStorage, TransactionEndsOnceForNestedEdits)
+{
+    TextContentStorage storage;
+    int ends = 0;
+    QObject::connect(&storage, &TextContentStorage::transactionDidEnd, [&] { ++ends; });
+    storage.performEditingTransaction([&] {
+        storage.replaceCharacters(TextRange(0), AttributedString("ab"));
+        storage.performEditingTransaction(
+            [&] { storage.replaceCharacters(TextRange(1, 2), AttributedString("c")); });
+        EXPECT_TRUE(storage.hasEditingTransaction());
+    });
+    EXPECT_EQ(ends, 1);
+    EXPECT_EQ(storage.string(), "ac");
+}
+
+TEST(TextContentStorage, ParagraphsEnumerateBothWaysFromALocation)
+{
+    TextContentStorage storage;
+    storage.setString("one\ntwo\nthree\n");
+    auto collect = [&](TextLocation from, bool reverse) {
+        QStringList texts;
+        storage.enumerateParagraphs(from, reverse, [&](const TextParagraph& paragraph) {
+            texts << paragraph.attributedString.string();
+            return texts.size() < 2;
+        });
+        return texts;
+    };
+    EXPECT_EQ(collect(5, false), (QStringList { "two\n", "three\n" }));
+    EXPECT_EQ(collect(5, true), (QStringList { "two\n", "one\n" }));
+    EXPECT_EQ(collect(storage.length(), true), (QStringList { "three\n", "two\n" }));
+    EXPECT_EQ(storage.paragraphAt(storage.length())->index, 2);
+    EXPECT_EQ(storage.paragraph(2)->paragraphContentRange, TextRange(8, 13));
+}

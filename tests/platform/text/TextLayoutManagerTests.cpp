@@ -1,0 +1,411 @@
+#include "platform/text/TextContentStorage.h"
+#include "platform/text/TextLayoutManager.h"
+#include "platform/text/TextViewportLayoutController.h"
+
+#include "support/TestSupport.h"
+
+#include <QFontMetricsF>
+#include <QImage>
+#include <QPainter>
+#include <gtest/gtest.h>
+
+#include <random>
+
+using namespace platform;
+
+namespace {
+
+QFont testFont()
+{
+    QFont font("DejaVu Sans");
+    font.setPixelSize(14);
+    return font;
+}
+
+struct Stack {
+    TextContentStorage storage;
+    TextLayoutManager manager;
+
+    explicit Stack(const QString& text, double width = TextContainer::unboundedExtent)
+        : Stack(AttributedString(text), width)
+    {
+    }
+    explicit Stack(const AttributedString& text, double width = TextContainer::unboundedExtent)
+    {
+        manager.setDefaultFont(testFont());
+        TextContainer container;
+        container.size = QSizeF(width, TextContainer::unboundedExtent);
+        manager.setTextContainer(container);
+        manager.setTextContentStorage(&storage);
+        storage.setAttributedString(text);
+    }
+};
+
+struct LineShape {
+    TextRange characters;
+    double top;
+    double height;
+    bool operator==(const LineShape&) const = default;
+};
+
+struct FragmentShape {
+    TextRange range;
+    double y;
+    double height;
+    std::vector<LineShape> lines;
+    bool operator==(const FragmentShape&) const = default;
+};
+
+std::vector<FragmentShape> shapes(TextLayoutManager& manager)
+{
+    std::vector<FragmentShape> result;
+    manager.enumerateTextLayoutFragments(
+        0, TextLayoutManager::ensuresLayout, [&](const std::shared_ptr<TextLayoutFragment>& fragment) {
+            FragmentShape shape { fragment->rangeInElement(), fragment->layoutFragmentFrame().top(),
+                fragment->layoutFragmentFrame().height(), {} };
+            for (const TextLineFragment& line : fragment->textLineFragments())
+                shape.lines.push_back({ line.characterRange(), line.typographicBounds().top(),
+                    line.typographicBounds().height() });
+            result.push_back(shape);
+            return true;
+        });
+    return result;
+}
+
+QString randomWords(std::mt19937& random)
+{
+    static const QString words[]
+        = { "alpha ", "be ", "gamma-delta ", "\n", "\r\n", "x", "longerwordthanmost ", "\t" };
+    QString text;
+    const int count = int(random() % 6);
+    for (int i = 0; i < count; ++i)
+        text += words[random() % std::size(words)];
+    return text;
+}
+
+} // namespace
+
+TEST(TextLayoutManager, IncrementalLayoutEqualsAFreshLayout)
+{
+    for (const double width : { 180.0, TextContainer::unboundedExtent }) {
+        std::mt19937 random(width > 1000 ? 7 : 11);
+        QString initial;
+        for (int i = 0; i < 40; ++i)
+            initial += randomWords(random) + "\n";
+        Stack incremental(initial, width);
+        incremental.storage.setChunkLimits(4, 64);
+        incremental.storage.setString(initial);
+        incremental.manager.setLayoutCacheLimit(1000);
+        for (int step = 0; step < 400; ++step) {
+            const qint64 length = incremental.storage.length();
+            const qint64 start = length ? qint64(random() % (length + 1)) : 0;
+            const qint64 span = std::min<qint64>(length - start, random() % 8);
+            incremental.storage.replaceCharacters(
+                TextRange(start, start + span), AttributedString(randomWords(random)));
+
+            // Lay out part of the document in between, as scrolling would.
+            incremental.manager.ensureLayout(TextRange(start, std::min(length, start + 30)));
+            if (step % 7 == 0) {
+                // A font change in text that is already laid out.
+                QFont large = testFont();
+                large.setPixelSize(22);
+                incremental.storage.addAttributes(
+                    { { AttributeKey::font, large } }, TextRange(start + 10, start + 14));
+            }
+            if (step % 100 != 99)
+                continue;
+            Stack fresh(incremental.storage.attributedString(), width);
+            ASSERT_EQ(shapes(incremental.manager), shapes(fresh.manager))
+                << "width " << width << " step " << step;
+            EXPECT_DOUBLE_EQ(incremental.manager.usageBoundsForTextContainer().height(),
+                fresh.manager.usageBoundsForTextContainer().height());
+        }
+    }
+}
+
+TEST(TextLayoutManager, UnlaidParagraphsHaveEstimatedHeightsAndTheCacheStaysBounded)
+{
+    QString text;
+    for (int i = 0; i < 5000; ++i)
+        text += QStringLiteral("paragraph number %1\n").arg(i);
+    Stack stack(text);
+    stack.manager.setLayoutCacheLimit(100);
+    const QFontMetricsF metrics(testFont());
+    const double line = metrics.ascent() + metrics.descent();
+    EXPECT_NEAR(stack.manager.usageBoundsForTextContainer().height(), 5001 * line, 1.0);
+
+    stack.manager.ensureLayout(TextRange(0, stack.storage.length()));
+    EXPECT_LE(stack.manager.cachedFragmentCount(), 100);
+    // Heights of fragments that left the cache stay measured.
+    EXPECT_TRUE(stack.storage.isLayoutParagraphMeasured(10));
+    auto fragment = stack.manager.textLayoutFragment(stack.storage.paragraph(4000)->elementRange.location);
+    ASSERT_TRUE(fragment);
+    EXPECT_NEAR(fragment->layoutFragmentFrame().top(), 4000 * fragment->layoutFragmentFrame().height(), 1.0);
+}
+
+TEST(TextLayoutManager, SegmentsGiveCaretsAndLinePiecesWithEmptyLinesAtZeroWidth)
+{
+    Stack stack("abc\n\ndef");
+    std::vector<QRectF> frames;
+    auto collect = [&](std::optional<TextRange>, QRectF frame, double) {
+        frames.push_back(frame);
+        return true;
+    };
+    stack.manager.enumerateTextSegments(TextRange(1), TextLayoutManager::SegmentType::standard, 0, collect);
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0].width(), 0);
+    EXPECT_GT(frames[0].left(), 5.0); // after the padding and the "a"
+
+    frames.clear();
+    stack.manager.enumerateTextSegments(
+        TextRange(1, 7), TextLayoutManager::SegmentType::selection, 0, collect);
+    ASSERT_EQ(frames.size(), 3u);
+    EXPECT_GT(frames[0].width(), 0);
+    EXPECT_EQ(frames[1].width(), 0); // the empty paragraph between
+    EXPECT_GT(frames[2].width(), 0);
+    EXPECT_LT(frames[0].top(), frames[1].top());
+    EXPECT_LT(frames[1].top(), frames[2].top());
+}
+
+TEST(TextLayoutManager, HitTestingFindsTheCaretUnderItsOwnFrame)
+{
+    Stack stack("first line\nsecond, longer line\n\nend", 120);
+    for (TextLocation location = 0; location <= stack.storage.length(); ++location) {
+        QRectF caret;
+        stack.manager.enumerateTextSegments(TextRange(location), TextLayoutManager::SegmentType::standard, 0,
+            [&](std::optional<TextRange>, QRectF frame, double) {
+                caret = frame;
+                return false;
+            });
+        const auto found = stack.manager.caretLocation(caret.center());
+        ASSERT_TRUE(found);
+        // A caret after a terminator is shown at the start of the next line, which is the same place.
+        const QString text = stack.storage.string();
+        if (location > 0 && location < text.size() && text[location - 1] != u'\n'
+            && text[location] != u'\n') {
+            EXPECT_EQ(*found, location) << location;
+        }
+    }
+}
+
+TEST(TextLayoutManager, WrappedLinesSplitAParagraphAndCaretOffsetsRunLeftToRight)
+{
+    Stack stack("one two three four five six seven eight nine ten", 90);
+    auto fragment = stack.manager.textLayoutFragment(0);
+    ASSERT_TRUE(fragment);
+    const auto& lines = fragment->textLineFragments();
+    ASSERT_GT(lines.size(), 2u);
+    for (size_t i = 1; i < lines.size(); ++i)
+        EXPECT_EQ(lines[i].characterRange().location, lines[i - 1].characterRange().endLocation);
+    double lastX = -1;
+    int carets = 0;
+    stack.manager.enumerateCaretOffsets(0, [&](double x, TextLocation, bool leading) {
+        EXPECT_TRUE(leading);
+        EXPECT_GT(x, lastX);
+        lastX = x;
+        ++carets;
+        return true;
+    });
+    EXPECT_EQ(carets, lines[0].characterRange().length()); // the wrap position belongs to the next line
+    const auto range
+        = stack.manager.lineFragmentRange(QPointF(10, lines[1].typographicBounds().center().y()), 0);
+    ASSERT_TRUE(range);
+    EXPECT_EQ(*range, lines[1].characterRange());
+}
+
+TEST(TextLayoutManager, RenderingAttributesMoveWithEdits)
+{
+    Stack stack("hello wrld here");
+    stack.manager.addRenderingAttribute(AttributeKey::spellingState, "1", TextRange(6, 10));
+    auto runs = [&] {
+        std::vector<TextRange> result;
+        stack.manager.enumerateRenderingAttributes(0, false, [&](const TextAttributes&, TextRange range) {
+            result.push_back(range);
+            return true;
+        });
+        return result;
+    };
+    stack.storage.replaceCharacters(TextRange(0), AttributedString(">> "));
+    EXPECT_EQ(runs(), std::vector<TextRange> { TextRange(9, 13) });
+    stack.storage.replaceCharacters(TextRange(13), AttributedString("!")); // typed right after: not joined
+    EXPECT_EQ(runs(), std::vector<TextRange> { TextRange(9, 13) });
+    stack.storage.replaceCharacters(TextRange(10, 12), AttributedString("o")); // inside: cut at the edit
+    EXPECT_EQ(runs(), (std::vector<TextRange> { TextRange(9, 10), TextRange(11, 12) }));
+    stack.manager.removeRenderingAttribute(AttributeKey::spellingState, TextRange(0, 100));
+    EXPECT_TRUE(runs().empty());
+}
+
+namespace {
+
+class RecordingDelegate : public TextViewportLayoutControllerDelegate {
+public:
+    QRectF bounds;
+    std::vector<TextRange> configured;
+    int passes = 0;
+    QRectF viewportBounds(TextViewportLayoutController&) override { return bounds; }
+    void willLayout(TextViewportLayoutController&) override { configured.clear(); }
+    void configureRenderingSurface(
+        TextViewportLayoutController&, const std::shared_ptr<TextLayoutFragment>& fragment) override
+    {
+        configured.push_back(fragment->rangeInElement());
+    }
+    void didLayout(TextViewportLayoutController&) override { ++passes; }
+};
+
+} // namespace
+
+TEST(TextViewportLayoutController, LaysOutOnlyTheFragmentsInTheViewport)
+{
+    QString text;
+    for (int i = 0; i < 20000; ++i)
+        text += QStringLiteral("line %1\n").arg(i);
+    Stack stack(text);
+    RecordingDelegate delegate;
+    auto& controller = stack.manager.textViewportLayoutController();
+    controller.setDelegate(&delegate);
+    const QFontMetricsF metrics(testFont());
+    const double line = metrics.ascent() + metrics.descent();
+
+    delegate.bounds = QRectF(0, 1000 * line + 1, 800, 20 * line);
+    controller.layoutViewport();
+    EXPECT_EQ(delegate.passes, 1);
+    ASSERT_GE(delegate.configured.size(), 20u);
+    EXPECT_LE(delegate.configured.size(), 22u);
+    EXPECT_EQ(delegate.configured.front(), stack.storage.paragraph(1000)->elementRange);
+    ASSERT_TRUE(controller.viewportRange());
+    EXPECT_EQ(controller.viewportRange()->location, delegate.configured.front().location);
+    EXPECT_EQ(controller.viewportRange()->endLocation, delegate.configured.back().endLocation);
+    EXPECT_LE(stack.manager.cachedFragmentCount(), 22);
+}
+
+TEST(TextLayoutManager, EmptyDocumentHasOneEmptyLineForTheCaret)
+{
+    Stack stack("");
+    int segments = 0;
+    stack.manager.enumerateTextSegments(TextRange(0), TextLayoutManager::SegmentType::standard, 0,
+        [&](std::optional<TextRange>, QRectF frame, double) {
+            ++segments;
+            EXPECT_GT(frame.height(), 0);
+            EXPECT_EQ(frame.left(), 5.0);
+            return true;
+        });
+    EXPECT_EQ(segments, 1);
+    EXPECT_EQ(stack.storage.paragraphCount(), 0);
+}
+
+TEST(TextLayoutManager, UsageWidthIncludesTheLineFragmentPadding)
+{
+    // The text view widens its frame by the padding only where the layer leaves it out; ours
+    // keeps it in, so the two widths differ by twice the padding.
+    Stack stack("01234567890123456789");
+    stack.manager.ensureLayout(stack.storage.documentRange());
+    const double padded = stack.manager.usageBoundsForTextContainer().width();
+    TextContainer container = stack.manager.textContainer();
+    container.lineFragmentPadding = 0;
+    stack.manager.setTextContainer(container);
+    stack.manager.ensureLayout(stack.storage.documentRange());
+    EXPECT_NEAR(padded - stack.manager.usageBoundsForTextContainer().width(), 10.0, 1e-6);
+}
+
+TEST(TextLayoutManager, LineHeightMultiplePutsTheExtraHeightAboveTheGlyphs)
+{
+    ParagraphStyle style;
+    style.lineHeightMultiple = 1.5;
+    Stack plain("text");
+    Stack tall(AttributedString("text", { { AttributeKey::paragraphStyle, QVariant::fromValue(style) } }));
+    const TextLineFragment& normal = plain.manager.textLayoutFragment(0)->textLineFragments().front();
+    const TextLineFragment& line = tall.manager.textLayoutFragment(0)->textLineFragments().front();
+    EXPECT_NEAR(line.typographicBounds().height(), 1.5 * normal.typographicBounds().height(), 1e-6);
+    EXPECT_NEAR(
+        line.glyphOrigin().y() - normal.glyphOrigin().y(), 0.5 * normal.typographicBounds().height(), 1e-6);
+}
+
+TEST(TextViewportLayoutController, ReportsHowFarNewlyMeasuredTextAboveMovedTheVisibleText)
+{
+    std::mt19937 random(3);
+    QString text;
+    for (int i = 0; i < 2000; ++i)
+        text += QString(int(random() % 120), QLatin1Char('w'))
+                    .replace(QLatin1String("wwwww"), QLatin1String("word "))
+            + "\n";
+    Stack stack(text, 200);
+    RecordingDelegate delegate;
+    auto& controller = stack.manager.textViewportLayoutController();
+    controller.setDelegate(&delegate);
+    const double middle = stack.manager.usageBoundsForTextContainer().height() / 2;
+
+    delegate.bounds = QRectF(0, middle, 200, 300);
+    controller.layoutViewport();
+    EXPECT_EQ(controller.lastHeightCorrection(), 0); // nothing was measured before
+    const TextLocation anchor = delegate.configured.front().location;
+    const double before = stack.manager.textLayoutFragment(anchor)->layoutFragmentFrame().top();
+
+    delegate.bounds.translate(0, -400);
+    controller.layoutViewport();
+    const double after = stack.manager.textLayoutFragment(anchor)->layoutFragmentFrame().top();
+    EXPECT_NE(after, before);
+    EXPECT_NEAR(after - before, controller.lastHeightCorrection(), 1e-3);
+}
+
+TEST(TextContentStorage, CaretsMoveBehindTextInsertedAtEachOfThem)
+{
+    Stack stack("abcdef");
+    stack.manager.setTextSelections(
+        { TextSelection(TextLocation(1)), TextSelection(TextLocation(3)), TextSelection(TextRange(4, 6)) });
+    stack.storage.performEditingTransaction([&] {
+        // Last range first, as a multi-caret insert does.
+        stack.storage.replaceCharacters(TextRange(4, 6), AttributedString("X"));
+        stack.storage.replaceCharacters(TextRange(3), AttributedString("X"));
+        stack.storage.replaceCharacters(TextRange(1), AttributedString("X"));
+    });
+    EXPECT_EQ(stack.storage.string(), "aXbcXdX");
+    std::vector<TextRange> carets;
+    for (const TextSelection& selection : stack.manager.textSelections())
+        carets.push_back(selection.textRanges.front());
+    EXPECT_EQ(carets, (std::vector<TextRange> { TextRange(2), TextRange(5), TextRange(7) }));
+}
+
+TEST(TextLayoutFragment, DrawsItsLinesWhereTheirBoundsSay)
+{
+    Stack stack("Wide\nW", 400);
+    auto fragment = stack.manager.textLayoutFragment(0);
+    QImage whole(200, 40, QImage::Format_ARGB32);
+    whole.fill(Qt::white);
+    {
+        QPainter painter(&whole);
+        fragment->draw(painter, QPointF(0, 0));
+    }
+    QImage byLine(200, 40, QImage::Format_ARGB32);
+    byLine.fill(Qt::white);
+    {
+        QPainter painter(&byLine);
+        for (const TextLineFragment& line : fragment->textLineFragments())
+            line.draw(painter, line.typographicBounds().topLeft());
+    }
+    EXPECT_EQ(whole, byLine);
+    // Something was drawn right of the padding.
+    bool inked = false;
+    for (int x = 5; x < 60 && !inked; ++x) {
+        for (int y = 0; y < 20 && !inked; ++y)
+            inked = whole.pixelColor(x, y) != QColor(Qt::white);
+    }
+    EXPECT_TRUE(inked);
+}
+
+TEST(TextLayoutManager, StorageOutlivesItsLayoutManagerAndTheOtherWayRound)
+{
+    auto storage = std::make_unique<TextContentStorage>();
+    {
+        TextLayoutManager manager;
+        manager.setTextContentStorage(storage.get());
+        storage->setString("a\nb");
+    }
+    storage->replaceCharacters(TextRange(0), AttributedString("new paragraph\n")); // no estimator left behind
+    EXPECT_TRUE(storage->textLayoutManagers().empty());
+
+    TextLayoutManager manager;
+    manager.setTextContentStorage(storage.get());
+    storage.reset();
+    EXPECT_EQ(manager.textContentStorage(), nullptr);
+    EXPECT_EQ(manager.textLayoutFragment(0), nullptr);
+}

@@ -1,0 +1,217 @@
+#include "platform/text/TextContentStorage.h"
+#include "platform/text/TextLayoutManager.h"
+#include "platform/text/TextSelectionNavigation.h"
+
+#include <QTextBoundaryFinder>
+#include <gtest/gtest.h>
+
+#include <set>
+
+using namespace platform;
+using Direction = TextSelectionNavigation::Direction;
+using Destination = TextSelectionNavigation::Destination;
+
+namespace {
+
+struct Stack {
+    TextContentStorage storage;
+    TextLayoutManager manager;
+
+    explicit Stack(const QString& text, double width = TextContainer::unboundedExtent)
+    {
+        QFont font("DejaVu Sans Mono");
+        font.setPixelSize(14);
+        manager.setDefaultFont(font);
+        TextContainer container;
+        container.size = QSizeF(width, TextContainer::unboundedExtent);
+        manager.setTextContainer(container);
+        manager.setTextContentStorage(&storage);
+        storage.setString(text);
+    }
+    TextSelectionNavigation& navigation() { return manager.textSelectionNavigation(); }
+    TextLocation moved(TextLocation from, Direction direction, Destination destination)
+    {
+        const auto result
+            = navigation().destinationSelection(TextSelection(from), direction, destination, false, false);
+        return result ? result->textRanges.front().location : -1;
+    }
+};
+
+std::set<TextLocation> graphemeBoundaries(const QString& text)
+{
+    std::set<TextLocation> result { 0, TextLocation(text.size()) };
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    for (qsizetype at = finder.toNextBoundary(); at >= 0; at = finder.toNextBoundary())
+        result.insert(at);
+    return result;
+}
+
+const QString mixedText
+    = QString::fromUcs4(U"a\U0001F600b e\u0301\r\n\U0001F468\u200D\U0001F469\u200D\U0001F467 word "
+                        U"\u05E9\u05DC\u05D5\u05DD \u05E2\u05D5\u05DC\u05DD end\n"
+                        U"x\U0001F1EB\U0001F1F7y\u2029\r\rlast \U0001F44D\U0001F3FD line");
+
+} // namespace
+
+TEST(TextSelectionNavigation, MovesNeverSplitASurrogatePairOrAGraphemeCluster)
+{
+    Stack stack(mixedText, 160);
+    const auto boundaries = graphemeBoundaries(mixedText);
+    const Direction directions[] = { Direction::forward, Direction::backward, Direction::right,
+        Direction::left, Direction::up, Direction::down };
+    const Destination destinations[] = { Destination::character, Destination::word, Destination::line,
+        Destination::paragraph, Destination::document };
+    for (const TextLocation from : boundaries) {
+        for (const Direction direction : directions) {
+            for (const Destination destination : destinations) {
+                const TextLocation to = stack.moved(from, direction, destination);
+                ASSERT_TRUE(boundaries.count(to)) << "from " << from << " direction " << int(direction)
+                                                  << " destination " << int(destination) << " to " << to;
+            }
+        }
+        for (const bool decomposing : { false, true }) {
+            for (const TextRange& range : stack.navigation().deletionRanges(
+                     TextSelection(from), Direction::backward, Destination::character, decomposing)) {
+                const QString removed = mixedText.mid(range.location, range.length());
+                ASSERT_FALSE(removed.front().isLowSurrogate()) << from;
+                ASSERT_FALSE(removed.back().isHighSurrogate()) << from;
+                if (!decomposing) {
+                    ASSERT_TRUE(boundaries.count(range.location)) << from;
+                }
+            }
+        }
+    }
+    // Moving forward by character visits every cluster once.
+    TextLocation at = 0;
+    int steps = 0;
+    while (at < mixedText.size()) {
+        const TextLocation next = stack.moved(at, Direction::forward, Destination::character);
+        ASSERT_GT(next, at);
+        at = next;
+        ++steps;
+    }
+    EXPECT_EQ(steps, int(boundaries.size()) - 1);
+}
+
+TEST(TextSelectionNavigation, CarriageReturnLineFeedIsOneStep)
+{
+    Stack stack("ab\r\ncd");
+    EXPECT_EQ(stack.moved(2, Direction::forward, Destination::character), 4);
+    EXPECT_EQ(stack.moved(4, Direction::backward, Destination::character), 2);
+    EXPECT_EQ(stack.moved(2, Direction::right, Destination::character), 4);
+    const auto ranges = stack.navigation().deletionRanges(
+        TextSelection(TextLocation(4)), Direction::backward, Destination::character, true);
+    ASSERT_EQ(ranges.size(), 1u);
+    EXPECT_EQ(ranges[0], TextRange(2, 4));
+}
+
+TEST(TextSelectionNavigation, WordLineParagraphAndDocumentDestinations)
+{
+    Stack stack("hello big world\nsecond para");
+    struct Case {
+        TextLocation from;
+        Direction direction;
+        Destination destination;
+        TextLocation expected;
+    };
+    const Case cases[] = {
+        { 0, Direction::forward, Destination::word, 5 },
+        { 5, Direction::forward, Destination::word, 9 },
+        { 15, Direction::forward, Destination::word, 22 },
+        { 12, Direction::backward, Destination::word, 10 },
+        { 16, Direction::backward, Destination::word, 10 },
+        { 7, Direction::right, Destination::line, 15 },
+        { 7, Direction::left, Destination::line, 0 },
+        { 20, Direction::backward, Destination::paragraph, 16 },
+        { 3, Direction::forward, Destination::paragraph, 15 },
+        { 3, Direction::forward, Destination::document, 27 },
+        { 3, Direction::down, Destination::character, 19 },
+        { 19, Direction::up, Destination::character, 3 },
+        { 3, Direction::up, Destination::character, 0 },
+        { 20, Direction::down, Destination::character, 27 },
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(stack.moved(c.from, c.direction, c.destination), c.expected)
+            << "from " << c.from << " direction " << int(c.direction) << " destination "
+            << int(c.destination);
+}
+
+TEST(TextSelectionNavigation, UpAndDownKeepTheColumnAcrossAShortLine)
+{
+    Stack stack("a long first line\nab\nanother long line");
+    auto down = stack.navigation().destinationSelection(
+        TextSelection(TextLocation(10)), Direction::down, Destination::character, false, false);
+    ASSERT_TRUE(down);
+    EXPECT_EQ(down->textRanges.front().location, 20); // end of "ab"
+    auto again = stack.navigation().destinationSelection(
+        *down, Direction::down, Destination::character, false, false);
+    ASSERT_TRUE(again);
+    const TextLocation below = again->textRanges.front().location;
+    EXPECT_GE(below, 21 + 9);
+    EXPECT_LE(below, 21 + 11);
+}
+
+TEST(TextSelectionNavigation, ExtendingKeepsTheAnchor)
+{
+    Stack stack("one two three");
+    auto selection = stack.navigation().destinationSelection(
+        TextSelection(TextLocation(4)), Direction::forward, Destination::word, true, false);
+    ASSERT_TRUE(selection);
+    EXPECT_EQ(selection->textRanges.front(), TextRange(4, 7));
+    selection = stack.navigation().destinationSelection(
+        *selection, Direction::backward, Destination::word, true, false);
+    selection = stack.navigation().destinationSelection(
+        *selection, Direction::backward, Destination::word, true, false);
+    ASSERT_TRUE(selection);
+    EXPECT_EQ(selection->textRanges.front(), TextRange(0, 4));
+    // A plain move collapses a selection to the side it moves to.
+    auto collapsed = stack.navigation().destinationSelection(
+        TextSelection(TextRange(2, 6)), Direction::left, Destination::character, false, false);
+    EXPECT_EQ(collapsed->textRanges.front(), TextRange(2));
+}
+
+TEST(TextSelectionNavigation, GranularSelectionsCoverWordsParagraphsAndLines)
+{
+    Stack stack("alpha beta\ngamma");
+    auto& navigation = stack.navigation();
+    EXPECT_EQ(navigation.textSelection(TextSelection::Granularity::word, TextSelection(TextLocation(7)))
+                  .textRanges.front(),
+        TextRange(6, 10));
+    EXPECT_EQ(navigation.textSelection(TextSelection::Granularity::paragraph, TextSelection(TextLocation(2)))
+                  .textRanges.front(),
+        TextRange(0, 11));
+    EXPECT_EQ(navigation.textSelection(TextSelection::Granularity::line, TextSelection(TextLocation(13)))
+                  .textRanges.front(),
+        TextRange(11, 16));
+}
+
+TEST(TextSelectionNavigation, ClickAndShiftClickMakeCaretsAndExtensions)
+{
+    Stack stack("click here please");
+    auto frameOf = [&](TextLocation location) {
+        QRectF result;
+        stack.manager.enumerateTextSegments(TextRange(location), TextLayoutManager::SegmentType::standard, 0,
+            [&](std::optional<TextRange>, QRectF frame, double) {
+                result = frame;
+                return false;
+            });
+        return result;
+    };
+    auto clicked = stack.navigation().textSelections(frameOf(6).center(), 0, {}, 0, false, {});
+    ASSERT_EQ(clicked.size(), 1u);
+    EXPECT_EQ(clicked[0].textRanges.front(), TextRange(6));
+    auto extended = stack.navigation().textSelections(
+        frameOf(13).center(), 0, clicked, TextSelectionNavigation::extend, true, {});
+    ASSERT_EQ(extended.size(), 1u);
+    EXPECT_EQ(extended[0].textRanges.front(), TextRange(6, 13));
+}
+
+TEST(TextSelectionNavigation, VisualMovesFollowRightToLeftText)
+{
+    Stack stack(QString::fromUcs4(U"\u05E9\u05DC\u05D5\u05DD \u05E2\u05D5\u05DC\u05DD"));
+    EXPECT_EQ(stack.moved(0, Direction::left, Destination::character), 1);
+    EXPECT_EQ(stack.moved(2, Direction::right, Destination::character), 1);
+    EXPECT_EQ(stack.moved(0, Direction::left, Destination::word), 4);
+    EXPECT_EQ(stack.moved(2, Direction::left, Destination::line), 9);
+    EXPECT_EQ(stack.moved(2, Direction::right, Destination::line), 0);
+}
