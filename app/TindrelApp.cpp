@@ -86,8 +86,8 @@ QWidget* TindrelApp::openSettings()
         window->setWindowTitle(QObject::tr("Settings"));
         auto* layout = new QVBoxLayout(window);
         layout->setContentsMargins(0, 0, 0, 0);
-        layout->addWidget(new SettingsView(TDStores { m_stores.projectStore, nullptr, nullptr, m_stores.categoryStore },
-                                           window));
+        layout->addWidget(new SettingsView(
+            TDStores { m_stores.projectStore, nullptr, nullptr, m_stores.categoryStore }, window));
         window->setFixedWidth(settingsWidth);
         m_settingsWindow = window;
     }
@@ -109,9 +109,9 @@ QMainWindow* TindrelApp::openNoteWindow(const std::shared_ptr<TDNote>& note)
         // The window's own slot for its note, which the content reads and writes.
         auto current = std::make_shared<std::shared_ptr<TDNote>>(note);
         TDNoteBinding binding { [current] { return *current; },
-                                [current](std::shared_ptr<TDNote> value) { *current = std::move(value); } };
-        window->setCentralWidget(new TDNoteWindow(
-            std::move(binding), TDStores { m_stores.projectStore, nullptr, m_stores.linkStore, nullptr }, window));
+            [current](std::shared_ptr<TDNote> value) { *current = std::move(value); } };
+        window->setCentralWidget(new TDNoteWindow(std::move(binding),
+            TDStores { m_stores.projectStore, nullptr, m_stores.linkStore, nullptr }, window));
         slot = window;
     }
     slot->show();

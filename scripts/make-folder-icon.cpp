@@ -1,7 +1,7 @@
 // Draws the library folder's icon and writes it as app/resources/FolderIcon.icns.
 // Build and run once:
-//   g++ -std=c++20 -fPIC scripts/make-folder-icon.cpp -o /tmp/make-folder-icon $(pkg-config --cflags --libs Qt6Gui)
-//   QT_QPA_PLATFORM=offscreen /tmp/make-folder-icon app/resources/FolderIcon.icns
+//   g++ -std=c++20 -fPIC scripts/make-folder-icon.cpp -o /tmp/make-folder-icon $(pkg-config --cflags --libs
+//   Qt6Gui) QT_QPA_PLATFORM=offscreen /tmp/make-folder-icon app/resources/FolderIcon.icns
 #include <QGuiApplication>
 #include <QImage>
 #include <QImageWriter>

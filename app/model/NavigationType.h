@@ -9,8 +9,13 @@
 enum class NavigationType { projects, media, links, favorite, archived, inProgress, finished };
 
 inline constexpr std::array<NavigationType, 7> allNavigationTypes {
-    NavigationType::projects, NavigationType::media,      NavigationType::links,    NavigationType::favorite,
-    NavigationType::archived, NavigationType::inProgress, NavigationType::finished,
+    NavigationType::projects,
+    NavigationType::media,
+    NavigationType::links,
+    NavigationType::favorite,
+    NavigationType::archived,
+    NavigationType::inProgress,
+    NavigationType::finished,
 };
 
 QString rawValue(NavigationType type);

@@ -38,13 +38,16 @@ void TDCategory::setName(QString name)
     m_registrar.withMutation("name", [&] { m_name = std::move(name); });
 }
 
-QJsonObject TDCategory::toJson() const
+void TDCategory::writeJson(platform::JsonWriter& writer) const
 {
-    return QJsonObject {
-        { QStringLiteral("_id"), m_id.uuidString() },
-        { QStringLiteral("_name"), m_name },
-        { tdjson::registrarKey(), QJsonObject() },
-    };
+    writer.beginObject();
+    writer.key(u"_id");
+    writer.string(m_id.uuidString());
+    writer.key(u"_name");
+    writer.string(m_name);
+    writer.key(tdjson::registrarKey());
+    writer.emptyObject();
+    writer.endObject();
 }
 
 Result<std::shared_ptr<TDCategory>, PlatformError> TDCategory::fromJson(const QJsonObject& object)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/foundation/Json.h"
+#include "platform/foundation/JsonWriter.h"
 #include "platform/foundation/ObservationRegistrar.h"
 #include "platform/foundation/Uuid.h"
 
@@ -20,8 +21,9 @@ public:
     QString name() const;
     void setName(QString name);
 
-    QJsonObject toJson() const;
-    static platform::Result<std::shared_ptr<TDCategory>, platform::PlatformError> fromJson(const QJsonObject& object);
+    void writeJson(platform::JsonWriter& writer) const;
+    static platform::Result<std::shared_ptr<TDCategory>, platform::PlatformError> fromJson(
+        const QJsonObject& object);
 
     friend bool operator==(const TDCategory& a, const TDCategory& b) { return a.m_id == b.m_id; }
 
@@ -31,8 +33,7 @@ private:
     platform::ObservationRegistrar m_registrar;
 };
 
-template<>
-struct std::hash<TDCategory> {
+template<> struct std::hash<TDCategory> {
     std::size_t operator()(const TDCategory& category) const noexcept
     {
         return std::hash<platform::Uuid>()(category.id());

@@ -3,18 +3,24 @@
 using platform::PlatformError;
 using platform::Result;
 
-QJsonObject TDLink::toJson() const
+void TDLink::writeJson(platform::JsonWriter& writer) const
 {
-    QJsonObject object {
-        { QStringLiteral("url"), url },
-        { QStringLiteral("id"), id.uuidString() },
-        { QStringLiteral("tdNoteId"), tdNoteId.uuidString() },
-    };
-    if (title)
-        object.insert(QStringLiteral("title"), *title);
-    if (desc)
-        object.insert(QStringLiteral("desc"), *desc);
-    return object;
+    writer.beginObject();
+    if (title) {
+        writer.key(u"title");
+        writer.string(*title);
+    }
+    if (desc) {
+        writer.key(u"desc");
+        writer.string(*desc);
+    }
+    writer.key(u"url");
+    writer.string(url);
+    writer.key(u"id");
+    writer.string(id.uuidString());
+    writer.key(u"tdNoteId");
+    writer.string(tdNoteId.uuidString());
+    writer.endObject();
 }
 
 Result<TDLink, PlatformError> TDLink::fromJson(const QJsonObject& object)

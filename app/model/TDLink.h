@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/foundation/Json.h"
+#include "platform/foundation/JsonWriter.h"
 #include "platform/foundation/Uuid.h"
 
 #include <QJsonObject>
@@ -16,6 +17,6 @@ struct TDLink {
     platform::Uuid id;
     platform::Uuid tdNoteId;
 
-    QJsonObject toJson() const;
+    void writeJson(platform::JsonWriter& writer) const;
     static platform::Result<TDLink, platform::PlatformError> fromJson(const QJsonObject& object);
 };

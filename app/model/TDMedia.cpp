@@ -6,7 +6,7 @@ using platform::PlatformError;
 using platform::Result;
 
 TDMedia::TDMedia(platform::Uuid id, platform::Url url, platform::Url thumbnailURL,
-                 std::optional<platform::Uuid> tdProjectId)
+    std::optional<platform::Uuid> tdProjectId)
     : m_id(id)
     , m_url(std::move(url))
     , m_thumbnailURL(std::move(thumbnailURL))
@@ -15,7 +15,7 @@ TDMedia::TDMedia(platform::Uuid id, platform::Url url, platform::Url thumbnailUR
 }
 
 std::shared_ptr<TDMedia> TDMedia::make(platform::Uuid id, platform::Url url, platform::Url thumbnailURL,
-                                       std::optional<platform::Uuid> tdProjectId)
+    std::optional<platform::Uuid> tdProjectId)
 {
     return std::make_shared<TDMedia>(id, std::move(url), std::move(thumbnailURL), tdProjectId);
 }
@@ -53,17 +53,22 @@ void TDMedia::setTdProjectId(std::optional<platform::Uuid> id)
     m_registrar.withMutation("tdProjectId", [&] { m_tdProjectId = id; });
 }
 
-QJsonObject TDMedia::toJson() const
+void TDMedia::writeJson(platform::JsonWriter& writer) const
 {
-    QJsonObject object {
-        { QStringLiteral("id"), m_id.uuidString() },
-        { QStringLiteral("_url"), m_url.absoluteString() },
-        { QStringLiteral("_thumbnailURL"), m_thumbnailURL.absoluteString() },
-        { tdjson::registrarKey(), QJsonObject() },
-    };
-    if (m_tdProjectId)
-        object.insert(QStringLiteral("_tdProjectId"), m_tdProjectId->uuidString());
-    return object;
+    writer.beginObject();
+    writer.key(u"id");
+    writer.string(m_id.uuidString());
+    writer.key(u"_url");
+    writer.string(m_url.absoluteString());
+    writer.key(u"_thumbnailURL");
+    writer.string(m_thumbnailURL.absoluteString());
+    if (m_tdProjectId) {
+        writer.key(u"_tdProjectId");
+        writer.string(m_tdProjectId->uuidString());
+    }
+    writer.key(tdjson::registrarKey());
+    writer.emptyObject();
+    writer.endObject();
 }
 
 Result<std::shared_ptr<TDMedia>, PlatformError> TDMedia::fromJson(const QJsonObject& object)

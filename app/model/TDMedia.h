@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/foundation/Json.h"
+#include "platform/foundation/JsonWriter.h"
 #include "platform/foundation/ObservationRegistrar.h"
 #include "platform/foundation/Url.h"
 #include "platform/foundation/Uuid.h"
@@ -13,9 +14,10 @@
 // A reference image copied into a project's folder, with its thumbnail.
 class TDMedia {
 public:
-    TDMedia(platform::Uuid id, platform::Url url, platform::Url thumbnailURL, std::optional<platform::Uuid> tdProjectId);
+    TDMedia(platform::Uuid id, platform::Url url, platform::Url thumbnailURL,
+        std::optional<platform::Uuid> tdProjectId);
     static std::shared_ptr<TDMedia> make(platform::Uuid id, platform::Url url, platform::Url thumbnailURL,
-                                         std::optional<platform::Uuid> tdProjectId);
+        std::optional<platform::Uuid> tdProjectId);
 
     platform::Uuid id() const { return m_id; }
 
@@ -26,8 +28,9 @@ public:
     std::optional<platform::Uuid> tdProjectId() const;
     void setTdProjectId(std::optional<platform::Uuid> id);
 
-    QJsonObject toJson() const;
-    static platform::Result<std::shared_ptr<TDMedia>, platform::PlatformError> fromJson(const QJsonObject& object);
+    void writeJson(platform::JsonWriter& writer) const;
+    static platform::Result<std::shared_ptr<TDMedia>, platform::PlatformError> fromJson(
+        const QJsonObject& object);
 
 private:
     const platform::Uuid m_id;

@@ -6,7 +6,7 @@ using platform::PlatformError;
 using platform::Result;
 
 TDNote::TDNote(platform::Uuid id, platform::Uuid tdProjectId, QString title, platform::Url contentURL,
-               platform::Date date)
+    platform::Date date)
     : m_id(id)
     , m_tdProjectId(tdProjectId)
     , m_title(std::move(title))
@@ -16,7 +16,7 @@ TDNote::TDNote(platform::Uuid id, platform::Uuid tdProjectId, QString title, pla
 }
 
 std::shared_ptr<TDNote> TDNote::make(platform::Uuid id, platform::Uuid tdProjectId, QString title,
-                                     platform::Url contentURL, platform::Date date)
+    platform::Url contentURL, platform::Date date)
 {
     return std::make_shared<TDNote>(id, tdProjectId, std::move(title), std::move(contentURL), date);
 }
@@ -54,16 +54,22 @@ void TDNote::setDate(platform::Date date)
     m_registrar.withMutation("date", [&] { m_date = date; });
 }
 
-QJsonObject TDNote::toJson() const
+void TDNote::writeJson(platform::JsonWriter& writer) const
 {
-    return QJsonObject {
-        { QStringLiteral("id"), m_id.uuidString() },
-        { QStringLiteral("tdProjectId"), m_tdProjectId.uuidString() },
-        { QStringLiteral("_title"), m_title },
-        { QStringLiteral("_contentURL"), m_contentURL.absoluteString() },
-        { QStringLiteral("_date"), m_date.timeIntervalSinceReferenceDate() },
-        { tdjson::registrarKey(), QJsonObject() },
-    };
+    writer.beginObject();
+    writer.key(u"id");
+    writer.string(m_id.uuidString());
+    writer.key(u"tdProjectId");
+    writer.string(m_tdProjectId.uuidString());
+    writer.key(u"_title");
+    writer.string(m_title);
+    writer.key(u"_contentURL");
+    writer.string(m_contentURL.absoluteString());
+    writer.key(u"_date");
+    writer.number(m_date.timeIntervalSinceReferenceDate());
+    writer.key(tdjson::registrarKey());
+    writer.emptyObject();
+    writer.endObject();
 }
 
 Result<std::shared_ptr<TDNote>, PlatformError> TDNote::fromJson(const QJsonObject& object)

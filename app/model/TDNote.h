@@ -2,6 +2,7 @@
 
 #include "platform/foundation/Date.h"
 #include "platform/foundation/Json.h"
+#include "platform/foundation/JsonWriter.h"
 #include "platform/foundation/ObservationRegistrar.h"
 #include "platform/foundation/Url.h"
 #include "platform/foundation/Uuid.h"
@@ -14,9 +15,10 @@
 // One note of a project. Equal (and hashed) by `id` alone; a note window is keyed by it.
 class TDNote {
 public:
-    TDNote(platform::Uuid id, platform::Uuid tdProjectId, QString title, platform::Url contentURL, platform::Date date);
+    TDNote(platform::Uuid id, platform::Uuid tdProjectId, QString title, platform::Url contentURL,
+        platform::Date date);
     static std::shared_ptr<TDNote> make(platform::Uuid id, platform::Uuid tdProjectId, QString title,
-                                        platform::Url contentURL, platform::Date date);
+        platform::Url contentURL, platform::Date date);
 
     platform::Uuid id() const { return m_id; }
     platform::Uuid tdProjectId() const { return m_tdProjectId; }
@@ -28,8 +30,9 @@ public:
     platform::Date date() const;
     void setDate(platform::Date date);
 
-    QJsonObject toJson() const;
-    static platform::Result<std::shared_ptr<TDNote>, platform::PlatformError> fromJson(const QJsonObject& object);
+    void writeJson(platform::JsonWriter& writer) const;
+    static platform::Result<std::shared_ptr<TDNote>, platform::PlatformError> fromJson(
+        const QJsonObject& object);
 
     friend bool operator==(const TDNote& a, const TDNote& b) { return a.m_id == b.m_id; }
 
@@ -42,7 +45,9 @@ private:
     platform::ObservationRegistrar m_registrar;
 };
 
-template<>
-struct std::hash<TDNote> {
-    std::size_t operator()(const TDNote& note) const noexcept { return std::hash<platform::Uuid>()(note.id()); }
+template<> struct std::hash<TDNote> {
+    std::size_t operator()(const TDNote& note) const noexcept
+    {
+        return std::hash<platform::Uuid>()(note.id());
+    }
 };

@@ -11,14 +11,16 @@ using platform::Result;
 
 TDProject::TDProject(Fields fields)
     : m_name(std::move(fields.name))
-    , m_category(fields.category ? std::move(fields.category) : TDCategory::make(platform::Uuid::random(), QString()))
+    , m_category(fields.category ? std::move(fields.category)
+                                 : TDCategory::make(platform::Uuid::random(), QString()))
     , m_id(fields.id)
     , m_quickAccessURL(std::move(fields.quickAccessURL))
     , m_status(fields.status)
     , m_tdNote(std::move(fields.tdNote))
     , m_isFavorite(fields.isFavorite)
     , m_startDate(fields.startDate)
-    , m_imageColumnCount(std::isfinite(fields.imageColumnCount) ? fields.imageColumnCount : defaultImageColumnCount)
+    , m_imageColumnCount(
+          std::isfinite(fields.imageColumnCount) ? fields.imageColumnCount : defaultImageColumnCount)
     , m_coverImageURL(std::move(fields.coverImageURL))
 {
 }
@@ -131,33 +133,45 @@ void TDProject::setCoverImageURL(std::optional<platform::Url> url)
     m_registrar.withMutation("coverImageURL", [&] { m_coverImageURL = std::move(url); });
 }
 
-Result<QJsonObject, PlatformError> TDProject::toJson() const
+Result<platform::Success, PlatformError> TDProject::writeJson(platform::JsonWriter& writer) const
 {
     if (!std::isfinite(m_imageColumnCount))
-        return Result<QJsonObject, PlatformError>::failure(
+        return Result<platform::Success, PlatformError>::failure(
             platform::jsonError(platform::JsonErrorCode::invalidValue,
-                                QStringLiteral("the image column count of project \"%1\" is not finite").arg(m_name)));
-    QJsonArray urls;
+                QStringLiteral("the image column count of project \"%1\" is not finite").arg(m_name)));
+    writer.beginObject();
+    writer.key(u"_name");
+    writer.string(m_name);
+    writer.key(u"_category");
+    m_category->writeJson(writer);
+    writer.key(u"id");
+    writer.string(m_id.uuidString());
+    writer.key(u"_quickAccessURL");
+    writer.beginArray();
     for (const auto& url : m_quickAccessURL)
-        urls.append(url.absoluteString());
-    QJsonArray notes;
+        writer.string(url.absoluteString());
+    writer.endArray();
+    writer.key(u"_status");
+    writer.string(rawValue(m_status));
+    writer.key(u"_tdNote");
+    writer.beginArray();
     for (const auto& note : m_tdNote)
-        notes.append(note->toJson());
-    QJsonObject object {
-        { QStringLiteral("_name"), m_name },
-        { QStringLiteral("_category"), m_category->toJson() },
-        { QStringLiteral("id"), m_id.uuidString() },
-        { QStringLiteral("_quickAccessURL"), urls },
-        { QStringLiteral("_status"), rawValue(m_status) },
-        { QStringLiteral("_tdNote"), notes },
-        { QStringLiteral("_isFavorite"), m_isFavorite },
-        { QStringLiteral("_startDate"), m_startDate.timeIntervalSinceReferenceDate() },
-        { QStringLiteral("_imageColumnCount"), m_imageColumnCount },
-        { tdjson::registrarKey(), QJsonObject() },
-    };
-    if (m_coverImageURL)
-        object.insert(QStringLiteral("_coverImageURL"), m_coverImageURL->absoluteString());
-    return Result<QJsonObject, PlatformError>::success(std::move(object));
+        note->writeJson(writer);
+    writer.endArray();
+    writer.key(u"_isFavorite");
+    writer.boolean(m_isFavorite);
+    writer.key(u"_startDate");
+    writer.number(m_startDate.timeIntervalSinceReferenceDate());
+    writer.key(u"_imageColumnCount");
+    writer.number(m_imageColumnCount);
+    if (m_coverImageURL) {
+        writer.key(u"_coverImageURL");
+        writer.string(m_coverImageURL->absoluteString());
+    }
+    writer.key(tdjson::registrarKey());
+    writer.emptyObject();
+    writer.endObject();
+    return Result<platform::Success, PlatformError>::success({});
 }
 
 Result<std::shared_ptr<TDProject>, PlatformError> TDProject::fromJson(const QJsonObject& object)
@@ -181,7 +195,7 @@ Result<std::shared_ptr<TDProject>, PlatformError> TDProject::fromJson(const QJso
     auto parsedStatus = tdStatusFromRawValue(status);
     if (!parsedStatus) {
         reader.fail(platform::JsonErrorCode::invalidValue, QStringLiteral("_status"),
-                    QStringLiteral("\"%1\" is not a status").arg(status));
+            QStringLiteral("\"%1\" is not a status").arg(status));
         return Decoded::failure(reader.error());
     }
     fields.status = *parsedStatus;
@@ -195,7 +209,7 @@ Result<std::shared_ptr<TDProject>, PlatformError> TDProject::fromJson(const QJso
         auto url = value.isString() ? platform::Url::fromString(value.toString()) : std::nullopt;
         if (!url) {
             reader.fail(platform::JsonErrorCode::invalidValue, QStringLiteral("_quickAccessURL"),
-                        QStringLiteral("an element is not a valid URL"));
+                QStringLiteral("an element is not a valid URL"));
             return Decoded::failure(reader.error());
         }
         fields.quickAccessURL.push_back(std::move(*url));
@@ -203,7 +217,7 @@ Result<std::shared_ptr<TDProject>, PlatformError> TDProject::fromJson(const QJso
     for (const QJsonValue& value : notes) {
         if (!value.isObject()) {
             reader.fail(platform::JsonErrorCode::wrongType, QStringLiteral("_tdNote"),
-                        QStringLiteral("an element is not an object"));
+                QStringLiteral("an element is not an object"));
             return Decoded::failure(reader.error());
         }
         auto note = TDNote::fromJson(value.toObject());

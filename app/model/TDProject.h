@@ -5,6 +5,7 @@
 #include "app/model/TDStatus.h"
 #include "platform/foundation/Date.h"
 #include "platform/foundation/Json.h"
+#include "platform/foundation/JsonWriter.h"
 #include "platform/foundation/ObservationRegistrar.h"
 #include "platform/foundation/Url.h"
 #include "platform/foundation/Uuid.h"
@@ -61,8 +62,10 @@ public:
     void setCoverImageURL(std::optional<platform::Url> url);
 
     // Fails only for a column count that is not finite.
-    platform::Result<QJsonObject, platform::PlatformError> toJson() const;
-    static platform::Result<std::shared_ptr<TDProject>, platform::PlatformError> fromJson(const QJsonObject& object);
+    platform::Result<platform::Success, platform::PlatformError> writeJson(
+        platform::JsonWriter& writer) const;
+    static platform::Result<std::shared_ptr<TDProject>, platform::PlatformError> fromJson(
+        const QJsonObject& object);
 
 private:
     QString m_name;

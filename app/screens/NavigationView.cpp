@@ -25,7 +25,7 @@ NavigationView::NavigationView(TDStores stores, QWidget* parent)
 
     auto* placeholder = new QLabel(tr("Project browser placeholder: the sidebar and the project grid are not "
                                       "built yet."),
-                                   this);
+        this);
     placeholder->setAlignment(Qt::AlignCenter);
     placeholder->setWordWrap(true);
     layout->addWidget(placeholder);

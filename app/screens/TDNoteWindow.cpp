@@ -15,9 +15,10 @@ TDNoteWindow::TDNoteWindow(TDNoteBinding note, TDStores stores, QWidget* parent)
     m_title = new QLabel(this);
     m_title->setAlignment(Qt::AlignCenter);
     layout->addWidget(m_title);
-    auto* placeholder = new QLabel(tr("Note editor placeholder: the text editor and the links pane are not built "
-                                      "yet."),
-                                   this);
+    auto* placeholder
+        = new QLabel(tr("Note editor placeholder: the text editor and the links pane are not built "
+                        "yet."),
+            this);
     placeholder->setAlignment(Qt::AlignCenter);
     placeholder->setWordWrap(true);
     layout->addWidget(placeholder);

@@ -52,17 +52,20 @@ void TDCategoryStore::save()
     if (stored && !tdlibrary::decodeCategories(*stored)) {
         auto kept = defaults.setData(damagedDefaultsKey, *stored);
         if (!kept) {
-            platform::printError(QStringLiteral("Could not keep the unreadable category list aside, so it was not "
-                                                "replaced: %1")
-                                     .arg(kept.error().description));
+            platform::printError(
+                QStringLiteral("Could not keep the unreadable category list aside, so it was not "
+                               "replaced: %1")
+                    .arg(kept.error().description));
             return;
         }
-        platform::printError(QStringLiteral("The stored category list could not be read; it was kept as \"%1\".")
-                                 .arg(damagedDefaultsKey));
+        platform::printError(
+            QStringLiteral("The stored category list could not be read; it was kept as \"%1\".")
+                .arg(damagedDefaultsKey));
     }
     auto written = defaults.setData(defaultsKey, encoded.value());
     if (!written)
-        platform::printError(QStringLiteral("Could not save the category list: %1").arg(written.error().description));
+        platform::printError(
+            QStringLiteral("Could not save the category list: %1").arg(written.error().description));
 }
 
 void TDCategoryStore::add(const QString& name)

@@ -95,14 +95,16 @@ Url TDDirectoryPath::noteLinksDirectoryURL(const Url& projectFolder, const QStri
     return childOf(noteDirectoryURL(projectFolder, noteTitle), QStringLiteral("links"));
 }
 
-Url TDDirectoryPath::weblocFileURL(const Url& projectFolder, const QString& noteTitle, const QString& linkName)
+Url TDDirectoryPath::weblocFileURL(
+    const Url& projectFolder, const QString& noteTitle, const QString& linkName)
 {
     if (!platform::isSinglePathComponent(linkName))
         return Url();
     return childOf(noteLinksDirectoryURL(projectFolder, noteTitle), linkName + QStringLiteral(".webloc"));
 }
 
-Url TDDirectoryPath::mediaFileURL(const Url& projectFolder, const platform::Uuid& mediaId, const QString& fileName)
+Url TDDirectoryPath::mediaFileURL(
+    const Url& projectFolder, const platform::Uuid& mediaId, const QString& fileName)
 {
     Url images = childOf(projectFolder, QStringLiteral("images"));
     return childOf(childOf(images, mediaId.lowercaseString()), fileName);
@@ -118,15 +120,15 @@ std::optional<TDNameProblem> TDDirectoryPath::nameProblem(const QString& name)
 {
     if (name.trimmed().isEmpty())
         return TDNameProblem { QStringLiteral("A name is blank"),
-                               QStringLiteral("A name is required. Please enter a name.") };
+            QStringLiteral("A name is required. Please enter a name.") };
     if (name == QLatin1String(".") || name == QLatin1String("..") || name.contains(QLatin1Char('/'))
         || name.contains(QChar(0)))
         return TDNameProblem { QStringLiteral("The name cannot be used"),
-                               QStringLiteral("A name cannot be \".\" or \"..\" and cannot contain \"/\". "
-                                              "Please enter a different name.") };
+            QStringLiteral("A name cannot be \".\" or \"..\" and cannot contain \"/\". "
+                           "Please enter a different name.") };
     if (name.toUtf8().size() > maximumNameBytes)
         return TDNameProblem { QStringLiteral("The name is too long"),
-                               QStringLiteral("A name can be at most 255 bytes long. Please enter a shorter name.") };
+            QStringLiteral("A name can be at most 255 bytes long. Please enter a shorter name.") };
     return std::nullopt;
 }
 
@@ -155,7 +157,9 @@ QString TDDirectoryPath::safeName(const QString& outsideName)
         i += length;
     }
     cut = cut.trimmed();
-    return cut.isEmpty() || cut == QLatin1String(".") || cut == QLatin1String("..") ? QStringLiteral("Untitled") : cut;
+    return cut.isEmpty() || cut == QLatin1String(".") || cut == QLatin1String("..")
+        ? QStringLiteral("Untitled")
+        : cut;
 }
 
 bool TDDirectoryPath::isInsideLibraryFolder(const Url& url)
@@ -168,13 +172,16 @@ bool TDDirectoryPath::isInsideLibraryFolder(const Url& url)
     return resolved.isStrictlyInside(resolvedLibrary);
 }
 
-platform::Result<platform::Success, platform::PlatformError> TDDirectoryPath::removeItemInsideLibrary(const Url& url)
+platform::Result<platform::Success, platform::PlatformError> TDDirectoryPath::removeItemInsideLibrary(
+    const Url& url)
 {
     // The item itself may be a symbolic link; only its folder must resolve inside the library.
     if (!url.isStrictlyInside(libraryFolderURL())
         || (url.deletingLastPathComponent() != libraryFolderURL()
             && !isInsideLibraryFolder(url.deletingLastPathComponent())))
-        return platform::Result<platform::Success, platform::PlatformError>::failure(platform::PlatformError::fromErrno(
-            EPERM, QStringLiteral("refusing to remove \"%1\" outside the library folder").arg(url.absoluteString())));
+        return platform::Result<platform::Success, platform::PlatformError>::failure(
+            platform::PlatformError::fromErrno(EPERM,
+                QStringLiteral("refusing to remove \"%1\" outside the library folder")
+                    .arg(url.absoluteString())));
     return platform::FileManager::removeItem(url);
 }

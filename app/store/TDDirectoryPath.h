@@ -36,10 +36,10 @@ public:
     static platform::Url noteDirectoryURL(const platform::Url& projectFolder, const QString& noteTitle);
     static platform::Url noteTextFileURL(const platform::Url& projectFolder, const QString& noteTitle);
     static platform::Url noteLinksDirectoryURL(const platform::Url& projectFolder, const QString& noteTitle);
-    static platform::Url weblocFileURL(const platform::Url& projectFolder, const QString& noteTitle,
-                                       const QString& linkName);
-    static platform::Url mediaFileURL(const platform::Url& projectFolder, const platform::Uuid& mediaId,
-                                      const QString& fileName);
+    static platform::Url weblocFileURL(
+        const platform::Url& projectFolder, const QString& noteTitle, const QString& linkName);
+    static platform::Url mediaFileURL(
+        const platform::Url& projectFolder, const platform::Uuid& mediaId, const QString& fileName);
     static platform::Url mediaThumbnailURL(const platform::Url& projectFolder, const platform::Uuid& mediaId);
 
     // A name the user typed (project, note): the problem that keeps it from being a folder or file
@@ -56,5 +56,6 @@ public:
     static bool isInsideLibraryFolder(const platform::Url& url);
 
     // Removes a file or folder, refusing anything not strictly inside the library folder.
-    static platform::Result<platform::Success, platform::PlatformError> removeItemInsideLibrary(const platform::Url& url);
+    static platform::Result<platform::Success, platform::PlatformError> removeItemInsideLibrary(
+        const platform::Url& url);
 };

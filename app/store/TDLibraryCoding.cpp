@@ -1,6 +1,7 @@
 #include "app/store/TDLibraryCoding.h"
 
 #include "platform/foundation/Json.h"
+#include "platform/foundation/JsonWriter.h"
 
 #include <QJsonArray>
 
@@ -24,7 +25,7 @@ Result<std::vector<Element>, PlatformError> decodeArray(const QByteArray& bytes,
     for (const QJsonValue& value : array.value()) {
         if (!value.isObject())
             return Decoded::failure(platform::jsonError(platform::JsonErrorCode::wrongType,
-                                                        QStringLiteral("element %1 is not an object").arg(index)));
+                QStringLiteral("element %1 is not an object").arg(index)));
         auto element = decode(value.toObject());
         if (!element)
             return Decoded::failure(element.error());
@@ -34,31 +35,33 @@ Result<std::vector<Element>, PlatformError> decodeArray(const QByteArray& bytes,
     return Decoded::success(std::move(elements));
 }
 
-template<typename List>
-Result<QByteArray, PlatformError> encodeInfallibly(const List& list)
+template<typename List> Result<QByteArray, PlatformError> encodeInfallibly(const List& list)
 {
-    QJsonArray array;
+    platform::JsonWriter writer;
+    writer.beginArray();
     for (const auto& element : list) {
-        if constexpr (requires { element->toJson(); })
-            array.append(element->toJson());
+        if constexpr (requires { element->writeJson(writer); })
+            element->writeJson(writer);
         else
-            array.append(element.toJson());
+            element.writeJson(writer);
     }
-    return Result<QByteArray, PlatformError>::success(platform::compactJson(array));
+    writer.endArray();
+    return Result<QByteArray, PlatformError>::success(writer.take());
 }
 
 } // namespace
 
 Result<QByteArray, PlatformError> encodeProjects(const ProjectList& projects)
 {
-    QJsonArray array;
+    platform::JsonWriter writer;
+    writer.beginArray();
     for (const auto& project : projects) {
-        auto object = project->toJson();
-        if (!object)
-            return Result<QByteArray, PlatformError>::failure(object.error());
-        array.append(std::move(object).value());
+        auto written = project->writeJson(writer);
+        if (!written)
+            return Result<QByteArray, PlatformError>::failure(written.error());
     }
-    return Result<QByteArray, PlatformError>::success(platform::compactJson(array));
+    writer.endArray();
+    return Result<QByteArray, PlatformError>::success(writer.take());
 }
 
 Result<QByteArray, PlatformError> encodeMedia(const MediaList& media)

@@ -50,7 +50,8 @@ std::shared_ptr<TDLibraryFile> TDLibraryFile::forLocation(const Url& location)
 
 TDLibraryFile::TDLibraryFile(Url location)
     : m_location(std::move(location))
-    , m_queue(DispatchQueue::makeSerial("org.tindrel.library-file." + m_location.lastPathComponent().toStdString()))
+    , m_queue(DispatchQueue::makeSerial(
+          "org.tindrel.library-file." + m_location.lastPathComponent().toStdString()))
 {
 }
 
@@ -110,8 +111,8 @@ void TDLibraryFile::enqueueWrite(QByteArray bytes, Completion completion)
         if (outcome)
             outcome = platform::FileManager::writeAtomically(self->m_location, bytes);
         if (!outcome)
-            platform::printError(QStringLiteral("Could not save %1: %2").arg(self->m_location.path(),
-                                                                              outcome.error().description));
+            platform::printError(QStringLiteral("Could not save %1: %2")
+                                     .arg(self->m_location.path(), outcome.error().description));
         DispatchQueue::main()->async([outcome = std::move(outcome), completion = std::move(completion)] {
             if (completion)
                 completion(outcome);
@@ -135,9 +136,9 @@ Result<Success, PlatformError> TDLibraryFile::keepNotLoadedFile()
         kept = folder.appendingPathComponent(baseName + QStringLiteral("-%1").arg(attempt));
     auto moved = platform::FileManager::moveItem(m_location, kept);
     if (!moved)
-        return Outcome::failure(PlatformError::wrapping(
-            QStringLiteral("library"), 1,
-            QStringLiteral("could not keep the unread library file aside, so it was not replaced"), moved.error()));
+        return Outcome::failure(PlatformError::wrapping(QStringLiteral("library"), 1,
+            QStringLiteral("could not keep the unread library file aside, so it was not replaced"),
+            moved.error()));
     m_keepBeforeOverwrite = false;
     platform::printError(QStringLiteral("The library file %1 could not be loaded; it was kept as %2")
                              .arg(m_location.path(), kept.path()));

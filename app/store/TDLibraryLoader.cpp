@@ -15,8 +15,7 @@ using platform::Result;
 
 namespace {
 
-template<typename List>
-struct FileLoad {
+template<typename List> struct FileLoad {
     std::optional<List> list;
     TDLibraryFile::LoadOutcome outcome = TDLibraryFile::LoadOutcome::missing;
 };
@@ -58,7 +57,8 @@ struct LoadContext {
 void loadLinks(std::shared_ptr<LoadContext> context)
 {
     DispatchQueue::global()->async([context] {
-        auto load = readAndDecode<tdlibrary::LinkList>(*context->linkStore->libraryFile(), tdlibrary::decodeLinks);
+        auto load
+            = readAndDecode<tdlibrary::LinkList>(*context->linkStore->libraryFile(), tdlibrary::decodeLinks);
         DispatchQueue::main()->async([context, load = std::move(load)]() mutable {
             context->linkStore->setTdLinks(load.list ? std::move(*load.list) : tdlibrary::LinkList {});
             context->linkStore->libraryFile()->finishLoad(load.outcome);
@@ -70,7 +70,8 @@ void loadLinks(std::shared_ptr<LoadContext> context)
 void loadMedia(std::shared_ptr<LoadContext> context)
 {
     DispatchQueue::global()->async([context] {
-        auto load = readAndDecode<tdlibrary::MediaList>(*context->mediaStore->libraryFile(), tdlibrary::decodeMedia);
+        auto load = readAndDecode<tdlibrary::MediaList>(
+            *context->mediaStore->libraryFile(), tdlibrary::decodeMedia);
         if (!load.list)
             platform::print(std::string_view("there is no media"));
         DispatchQueue::main()->async([context, load = std::move(load)]() mutable {
@@ -84,10 +85,10 @@ void loadMedia(std::shared_ptr<LoadContext> context)
 } // namespace
 
 void loadLibraryFiles(std::shared_ptr<TDProjectStore> projectStore, std::shared_ptr<TDMediaStore> mediaStore,
-                      std::shared_ptr<TDLinkStore> linkStore, std::function<void()> finished)
+    std::shared_ptr<TDLinkStore> linkStore, std::function<void()> finished)
 {
-    auto context = std::make_shared<LoadContext>(
-        LoadContext { std::move(projectStore), std::move(mediaStore), std::move(linkStore), std::move(finished) });
+    auto context = std::make_shared<LoadContext>(LoadContext {
+        std::move(projectStore), std::move(mediaStore), std::move(linkStore), std::move(finished) });
     // Saves of any of the three files wait from here until that file's load is over, so none can
     // write over a file before it was read.
     context->projectStore->libraryFile()->beginLoad();
@@ -95,8 +96,8 @@ void loadLibraryFiles(std::shared_ptr<TDProjectStore> projectStore, std::shared_
     context->linkStore->libraryFile()->beginLoad();
 
     DispatchQueue::global()->async([context] {
-        auto load = readAndDecode<tdlibrary::ProjectList>(*context->projectStore->libraryFile(),
-                                                          tdlibrary::decodeProjects);
+        auto load = readAndDecode<tdlibrary::ProjectList>(
+            *context->projectStore->libraryFile(), tdlibrary::decodeProjects);
         DispatchQueue::main()->async([context, load = std::move(load)]() mutable {
             context->projectStore->libraryFile()->finishLoad(load.outcome);
             if (!load.list) {

@@ -13,4 +13,4 @@ class TDLinkStore;
 // do not load print "there is no media" and become an empty list; links that do not load become an
 // empty list silently. Nothing is created on disk. `finished` runs on the main queue at the end.
 void loadLibraryFiles(std::shared_ptr<TDProjectStore> projectStore, std::shared_ptr<TDMediaStore> mediaStore,
-                      std::shared_ptr<TDLinkStore> linkStore, std::function<void()> finished = {});
+    std::shared_ptr<TDLinkStore> linkStore, std::function<void()> finished = {});

@@ -72,8 +72,8 @@ Result<Success, PlatformError> TDProjectStore::createProjectDirectory(const QStr
 {
     platform::Url folder = TDDirectoryPath::projectDirectoryURL(name);
     if (TDDirectoryPath::nameProblem(name) || !folder.isValid())
-        return Result<Success, PlatformError>::failure(
-            PlatformError::fromErrno(EINVAL, QStringLiteral("\"%1\" cannot name a project folder").arg(name)));
+        return Result<Success, PlatformError>::failure(PlatformError::fromErrno(
+            EINVAL, QStringLiteral("\"%1\" cannot name a project folder").arg(name)));
     return FileManager::createDirectory(folder, platform::IntermediateDirectories::doNotCreate);
 }
 
@@ -83,7 +83,7 @@ std::optional<TDNameProblem> TDProjectStore::newProjectNameProblem(const QString
         return problem;
     if (FileManager::fileExists(TDDirectoryPath::projectDirectoryURL(name)))
         return TDNameProblem { QStringLiteral("The project folder already exists."),
-                               QStringLiteral("The library folder already holds a folder with the name you entered. "
-                                              "Please enter a different name.") };
+            QStringLiteral("The library folder already holds a folder with the name you entered. "
+                           "Please enter a different name.") };
     return std::nullopt;
 }

@@ -45,7 +45,8 @@ public:
 
     // Creates the folder of a new project (not its parents). Unsafe names and an existing folder
     // fail; the caller may ignore the result.
-    static platform::Result<platform::Success, platform::PlatformError> createProjectDirectory(const QString& name);
+    static platform::Result<platform::Success, platform::PlatformError> createProjectDirectory(
+        const QString& name);
 
     // Why `name` cannot name a new project's folder: an unsafe name, or a folder that already exists
     // in the library folder. None when it can.

@@ -20,7 +20,8 @@ using Outcome = Result<Success, PlatformError>;
 
 PlatformError invalidUrlError(const Url& url)
 {
-    return PlatformError::fromErrno(EINVAL, QStringLiteral("not a usable file URL \"%1\"").arg(url.absoluteString()));
+    return PlatformError::fromErrno(
+        EINVAL, QStringLiteral("not a usable file URL \"%1\"").arg(url.absoluteString()));
 }
 
 QByteArray nativePath(const Url& url)
@@ -103,9 +104,11 @@ Outcome FileManager::moveItem(const Url& from, const Url& to)
         return Outcome::failure(invalidUrlError(from));
     if (!to.isFileUrl())
         return Outcome::failure(invalidUrlError(to));
-    if (::renameat2(AT_FDCWD, nativePath(from).constData(), AT_FDCWD, nativePath(to).constData(), RENAME_NOREPLACE)
+    if (::renameat2(
+            AT_FDCWD, nativePath(from).constData(), AT_FDCWD, nativePath(to).constData(), RENAME_NOREPLACE)
         != 0)
-        return Outcome::failure(PlatformError::fromErrno(errno, from.path() + QStringLiteral(" -> ") + to.path()));
+        return Outcome::failure(
+            PlatformError::fromErrno(errno, from.path() + QStringLiteral(" -> ") + to.path()));
     return Outcome::success({});
 }
 
@@ -190,15 +193,14 @@ Outcome FileManager::writeAtomically(const Url& url, const QByteArray& bytes)
     if (!file.open(QIODevice::WriteOnly)) {
         int error = errno ? errno : EIO;
         return Outcome::failure(PlatformError::wrapping(QStringLiteral("file"), file.error(),
-                                                        url.path() + QStringLiteral(": ") + file.errorString(),
-                                                        PlatformError::fromErrno(error)));
+            url.path() + QStringLiteral(": ") + file.errorString(), PlatformError::fromErrno(error)));
     }
     if (file.write(bytes) != bytes.size() || !file.commit()) {
         QString reason = file.errorString();
         int code = file.error();
         file.cancelWriting();
-        return Outcome::failure(PlatformError { QStringLiteral("file"), code, url.path() + QStringLiteral(": ") + reason,
-                                                nullptr });
+        return Outcome::failure(PlatformError {
+            QStringLiteral("file"), code, url.path() + QStringLiteral(": ") + reason, nullptr });
     }
     return Outcome::success({});
 }

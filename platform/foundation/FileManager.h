@@ -29,7 +29,8 @@ public:
 
     // Creates a folder. With `create`, missing parents are made and an existing folder is
     // success; with `doNotCreate`, the parent must exist and nothing may exist at `url`.
-    static Result<Success, PlatformError> createDirectory(const Url& url, IntermediateDirectories intermediates);
+    static Result<Success, PlatformError> createDirectory(
+        const Url& url, IntermediateDirectories intermediates);
 
     // Removes a file, or a folder with everything in it. A symbolic link is removed, not followed.
     static Result<Success, PlatformError> removeItem(const Url& url);
@@ -41,8 +42,8 @@ public:
     static Result<std::vector<Url>, PlatformError> contentsOfDirectory(const Url& url);
 
     // The whole content of a regular file (never a folder, device or pipe), at most `limitBytes`.
-    static Result<QByteArray, PlatformError> readRegularFile(const Url& url,
-                                                             std::int64_t limitBytes = defaultReadLimitBytes);
+    static Result<QByteArray, PlatformError> readRegularFile(
+        const Url& url, std::int64_t limitBytes = defaultReadLimitBytes);
 
     // Replaces the file's content atomically: the bytes go to a temporary file in the same folder,
     // are flushed to disk and renamed over the old file, so a crash leaves the old or the new content.

@@ -17,11 +17,10 @@ Result<QJsonArray, PlatformError> parseJsonArray(const QByteArray& bytes)
     QJsonParseError parseError;
     QJsonDocument document = QJsonDocument::fromJson(bytes, &parseError);
     if (parseError.error != QJsonParseError::NoError)
-        return Result<QJsonArray, PlatformError>::failure(
-            jsonError(JsonErrorCode::malformed,
-                      QStringLiteral("JSON is malformed at offset %1: %2")
-                          .arg(parseError.offset)
-                          .arg(parseError.errorString())));
+        return Result<QJsonArray, PlatformError>::failure(jsonError(JsonErrorCode::malformed,
+            QStringLiteral("JSON is malformed at offset %1: %2")
+                .arg(parseError.offset)
+                .arg(parseError.errorString())));
     if (!document.isArray())
         return Result<QJsonArray, PlatformError>::failure(
             jsonError(JsonErrorCode::wrongType, QStringLiteral("the JSON document is not an array")));

@@ -21,8 +21,7 @@ enum class JsonErrorCode { malformed = 1, wrongType, missingKey, invalidValue };
 // Parses a whole document that must be one JSON array.
 Result<QJsonArray, PlatformError> parseJsonArray(const QByteArray& bytes);
 
-// Compact text of an array. Doubles are written in their shortest form that reads back to the same
-// bits; only negative zero comes back as zero.
+// Compact text of an array, through QJsonDocument (JsonWriter writes records faster).
 QByteArray compactJson(const QJsonArray& array);
 
 PlatformError jsonError(JsonErrorCode code, const QString& description);

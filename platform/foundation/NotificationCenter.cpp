@@ -20,8 +20,8 @@ bool NotificationCenter::Registration::isActive() const
     return !removed && (!weaklyHeld || !observer.expired());
 }
 
-NotificationCenter::Token NotificationCenter::addObserver(std::weak_ptr<const void> observer, const QString& name,
-                                                          const void* sender, Handler handler)
+NotificationCenter::Token NotificationCenter::addObserver(
+    std::weak_ptr<const void> observer, const QString& name, const void* sender, Handler handler)
 {
     auto registration = std::make_shared<Registration>();
     registration->name = name;
@@ -35,7 +35,8 @@ NotificationCenter::Token NotificationCenter::addObserver(std::weak_ptr<const vo
     return registration;
 }
 
-NotificationCenter::Token NotificationCenter::addObserver(const QString& name, const void* sender, Handler handler)
+NotificationCenter::Token NotificationCenter::addObserver(
+    const QString& name, const void* sender, Handler handler)
 {
     auto registration = std::make_shared<Registration>();
     registration->name = name;

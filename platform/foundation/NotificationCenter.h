@@ -36,7 +36,8 @@ public:
 
     // Calls `handler` for notifications named `name` (every name when empty) from `sender` (any
     // sender when null) while `observer` lives.
-    Token addObserver(std::weak_ptr<const void> observer, const QString& name, const void* sender, Handler handler);
+    Token addObserver(
+        std::weak_ptr<const void> observer, const QString& name, const void* sender, Handler handler);
 
     // Calls `handler` until the token is removed. The center holds the handler, so it must not
     // hold the token's owner strongly.

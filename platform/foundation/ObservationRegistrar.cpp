@@ -56,15 +56,11 @@ void cancel(const std::shared_ptr<Tracking>& tracking)
 
 } // namespace
 
-ObservationRegistrar::ObservationRegistrar()
-    : m_state(std::make_shared<State>())
-{
-}
+ObservationRegistrar::ObservationRegistrar() = default;
 
 ObservationRegistrar::~ObservationRegistrar() = default;
 
 ObservationRegistrar::ObservationRegistrar(const ObservationRegistrar&)
-    : m_state(std::make_shared<State>())
 {
 }
 
@@ -77,13 +73,15 @@ void ObservationRegistrar::access(ObservationKey key) const
 {
     if (t_scopes.empty())
         return;
+    if (!m_state)
+        m_state = std::make_shared<State>();
     for (AccessList* scope : t_scopes)
         scope->emplace_back(m_state, std::string(key));
 }
 
 void ObservationRegistrar::willSet(ObservationKey key) const
 {
-    if (m_state->observers.empty())
+    if (!m_state || m_state->observers.empty())
         return;
     assert(onObservationThread());
     auto it = m_state->observers.find(std::string(key));

@@ -25,8 +25,7 @@ public:
     void access(ObservationKey key) const;
 
     // Tells the observers of `key`, then performs the write.
-    template<typename Mutation>
-    decltype(auto) withMutation(ObservationKey key, Mutation&& mutation) const
+    template<typename Mutation> decltype(auto) withMutation(ObservationKey key, Mutation&& mutation) const
     {
         willSet(key);
         return std::forward<Mutation>(mutation)();
@@ -37,7 +36,9 @@ public:
     struct State;
 
 private:
-    std::shared_ptr<State> m_state;
+    // Made on the first tracked read: most records are never observed, and a library holds
+    // thousands of them.
+    mutable std::shared_ptr<State> m_state;
 };
 
 // Runs `apply`, noting every observable property it reads. The first later write to any of them

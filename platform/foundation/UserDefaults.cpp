@@ -70,11 +70,11 @@ Result<Success, PlatformError> UserDefaults::sync()
     case QSettings::AccessError:
         return Result<Success, PlatformError>::failure(
             PlatformError { QStringLiteral("settings"), QSettings::AccessError,
-                            QStringLiteral("could not write the settings file %1").arg(m_path), nullptr });
+                QStringLiteral("could not write the settings file %1").arg(m_path), nullptr });
     case QSettings::FormatError:
         return Result<Success, PlatformError>::failure(
             PlatformError { QStringLiteral("settings"), QSettings::FormatError,
-                            QStringLiteral("the settings file %1 is malformed").arg(m_path), nullptr });
+                QStringLiteral("the settings file %1 is malformed").arg(m_path), nullptr });
     }
     return Result<Success, PlatformError>::success({});
 }

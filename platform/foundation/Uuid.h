@@ -49,7 +49,6 @@ std::size_t qHash(const Uuid& uuid, std::size_t seed = 0) noexcept;
 
 } // namespace platform
 
-template<>
-struct std::hash<platform::Uuid> {
+template<> struct std::hash<platform::Uuid> {
     std::size_t operator()(const platform::Uuid& uuid) const noexcept { return platform::qHash(uuid); }
 };

@@ -41,8 +41,8 @@ TEST(TDCategoryStore, WithNothingStoredItUsesTheSameFiveDefaultsAndWritesNothing
     LibraryRoot root;
     TDCategoryStore first;
     TDCategoryStore second;
-    EXPECT_EQ(names(first.tdCategories()), (QStringList { "Software", "Hardware", "Illustration", "Graphic design",
-                                                          "Music" }));
+    EXPECT_EQ(names(first.tdCategories()),
+        (QStringList { "Software", "Hardware", "Illustration", "Graphic design", "Music" }));
     for (std::size_t i = 0; i < 5; ++i)
         EXPECT_EQ(first.tdCategories()[i], second.tdCategories()[i]) << "the very same objects";
     EXPECT_FALSE(stored());
@@ -111,5 +111,6 @@ TEST(TDCategoryStore, AnUndecodableStoredListIsKeptBeforeItIsReplaced)
     EXPECT_EQ(stored(TDCategoryStore::damagedDefaultsKey), bad);
     EXPECT_TRUE(tdlibrary::decodeCategories(*stored()));
     categories.add("Newer");
-    EXPECT_EQ(stored(TDCategoryStore::damagedDefaultsKey), bad) << "the kept copy is not overwritten by a good list";
+    EXPECT_EQ(stored(TDCategoryStore::damagedDefaultsKey), bad)
+        << "the kept copy is not overwritten by a good list";
 }

@@ -19,18 +19,20 @@ TEST(TDDirectoryPath, BuildsEveryLocationOneComponentAtATime)
     EXPECT_EQ(project.path(), root.library() + "/My #1 Project?");
     QStringList base = TDDirectoryPath::documentsDirectoryURL().pathComponents();
     EXPECT_EQ(TDDirectoryPath::noteTextFileURL(project, "Ideas").pathComponents().sliced(base.size()),
-              (QStringList { "Tindrel.folder", "My #1 Project?", "notes", "Ideas", "Ideas.txt" }));
-    EXPECT_EQ(TDDirectoryPath::noteTextFileURL(project, "Ideas").path(), project.path() + "/notes/Ideas/Ideas.txt");
-    EXPECT_EQ(TDDirectoryPath::noteLinksDirectoryURL(project, "Ideas").path(), project.path() + "/notes/Ideas/links");
+        (QStringList { "Tindrel.folder", "My #1 Project?", "notes", "Ideas", "Ideas.txt" }));
+    EXPECT_EQ(
+        TDDirectoryPath::noteTextFileURL(project, "Ideas").path(), project.path() + "/notes/Ideas/Ideas.txt");
+    EXPECT_EQ(TDDirectoryPath::noteLinksDirectoryURL(project, "Ideas").path(),
+        project.path() + "/notes/Ideas/links");
     EXPECT_EQ(TDDirectoryPath::weblocFileURL(project, "Ideas", "L").pathComponents().sliced(base.size() + 4),
-              (QStringList { "links", "L.webloc" }));
+        (QStringList { "links", "L.webloc" }));
     EXPECT_EQ(TDDirectoryPath::coverImageFileURL(project, "abc").lastPathComponent(), "abc-cover-image.jpeg");
 
     auto id = *platform::Uuid::fromString(u"0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0");
     Url media = TDDirectoryPath::mediaFileURL(project, id, "photo one.png");
     EXPECT_EQ(media.path(), project.path() + "/images/0f1e2d3c-4b5a-6978-8796-a5b4c3d2e1f0/photo one.png");
     EXPECT_EQ(TDDirectoryPath::mediaThumbnailURL(project, id).deletingLastPathComponent(),
-              media.deletingLastPathComponent());
+        media.deletingLastPathComponent());
     EXPECT_EQ(TDDirectoryPath::mediaThumbnailURL(project, id).lastPathComponent(), "thumbnail.jpg");
 }
 
@@ -47,7 +49,16 @@ TEST(TDDirectoryPath, HostileNamesCreateAndDeleteNothingOutsideTheLibrary)
     auto before = root.snapshot();
 
     const QString hostile[] = {
-        "", " ", ".", "..", "a/b", "../..", "/", "x/../..", QString("a") + QChar(0) + "b", QString(300, 'x'),
+        "",
+        " ",
+        ".",
+        "..",
+        "a/b",
+        "../..",
+        "/",
+        "x/../..",
+        QString("a") + QChar(0) + "b",
+        QString(300, 'x'),
         QString(130, QChar(0x00e9)),
     };
     Url real = TDDirectoryPath::projectDirectoryURL("Real");
@@ -71,8 +82,11 @@ TEST(TDDirectoryPath, HostileNamesCreateAndDeleteNothingOutsideTheLibrary)
     EXPECT_FALSE(TDDirectoryPath::removeItemInsideLibrary(TDDirectoryPath::libraryFolderURL()));
     EXPECT_FALSE(TDDirectoryPath::removeItemInsideLibrary(Url::fileUrl(root.documents())));
     EXPECT_FALSE(TDDirectoryPath::removeItemInsideLibrary(Url::fileUrl(root.library() + "/../canary.txt")));
-    ASSERT_EQ(::symlink(root.documents().toUtf8().constData(), (root.library() + "/escape").toUtf8().constData()), 0);
-    EXPECT_FALSE(TDDirectoryPath::removeItemInsideLibrary(Url::fileUrl(root.library() + "/escape/canary.txt")));
+    ASSERT_EQ(
+        ::symlink(root.documents().toUtf8().constData(), (root.library() + "/escape").toUtf8().constData()),
+        0);
+    EXPECT_FALSE(
+        TDDirectoryPath::removeItemInsideLibrary(Url::fileUrl(root.library() + "/escape/canary.txt")));
     EXPECT_TRUE(QFile::exists(root.documents() + "/canary.txt"));
     EXPECT_TRUE(TDDirectoryPath::removeItemInsideLibrary(Url::fileUrl(root.library() + "/escape")));
     EXPECT_TRUE(QFile::exists(root.documents() + "/canary.txt")) << "the link goes, not what it points at";

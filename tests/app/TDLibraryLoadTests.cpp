@@ -37,7 +37,8 @@ QByteArray mediaBytes(int count)
 {
     std::vector<std::shared_ptr<TDMedia>> media;
     for (int i = 0; i < count; ++i)
-        media.push_back(TDMedia::make(Uuid::random(), apptest::fileUrl("/m.png"), apptest::fileUrl("/t.jpg"), {}));
+        media.push_back(
+            TDMedia::make(Uuid::random(), apptest::fileUrl("/m.png"), apptest::fileUrl("/t.jpg"), {}));
     return tdlibrary::encodeMedia(media).value();
 }
 
@@ -51,8 +52,8 @@ QByteArray linksBytes(int count)
 
 QStringList damagedCopies(const LibraryRoot& root, const QString& name)
 {
-    return root.libraryEntries().filter(QRegularExpression("^" + QRegularExpression::escape(name)
-                                                           + R"(\.damaged-\d{8}T\d{6}Z$)"));
+    return root.libraryEntries().filter(
+        QRegularExpression("^" + QRegularExpression::escape(name) + R"(\.damaged-\d{8}T\d{6}Z$)"));
 }
 
 } // namespace

@@ -13,8 +13,8 @@ using apptest::makeProject;
 
 namespace {
 
-platform::Result<platform::Success, platform::PlatformError> saveAndWait(TDProjectStore& store,
-                                                                         const TDProjectStore::ProjectList& list)
+platform::Result<platform::Success, platform::PlatformError> saveAndWait(
+    TDProjectStore& store, const TDProjectStore::ProjectList& list)
 {
     std::optional<platform::Result<platform::Success, platform::PlatformError>> outcome;
     store.save(list, [&](auto result) {
@@ -52,7 +52,8 @@ TEST(TDLibrarySave, WithoutTheLibraryFolderItFailsCreatesNothingAndSaysSo)
     QByteArray errors = err.take();
     EXPECT_FALSE(outcome);
     EXPECT_EQ(root.snapshot(), before);
-    EXPECT_TRUE(errors.contains("Could not save " + root.file("projects.library").toUtf8())) << errors.constData();
+    EXPECT_TRUE(errors.contains("Could not save " + root.file("projects.library").toUtf8()))
+        << errors.constData();
     EXPECT_EQ(errors.count('\n'), 1);
 }
 
@@ -64,8 +65,8 @@ TEST(TDLibrarySave, FiftySavesInARowLeaveTheLastList)
     int done = 0;
     TDMediaStore::MediaList media;
     for (int i = 1; i <= 50; ++i) {
-        media.push_back(TDMedia::make(platform::Uuid::random(), apptest::fileUrl("/m.png"),
-                                      apptest::fileUrl("/t.jpg"), {}));
+        media.push_back(TDMedia::make(
+            platform::Uuid::random(), apptest::fileUrl("/m.png"), apptest::fileUrl("/t.jpg"), {}));
         store.save(media, [&, i](auto result) {
             EXPECT_TRUE(result.isSuccess());
             EXPECT_EQ(done + 1, i) << "completions arrive in order";
@@ -98,8 +99,9 @@ TEST(TDLibrarySave, LinksSaveToTheirOwnFile)
     root.makeLibraryFolder();
     TDLinkStore store;
     bool done = false;
-    store.save({ TDLink { "Title", "Desc", "https://example.com", platform::Uuid::random(), platform::Uuid::random() } },
-               [&](auto result) { done = result.isSuccess(); });
+    store.save({ TDLink { "Title", "Desc", "https://example.com", platform::Uuid::random(),
+                   platform::Uuid::random() } },
+        [&](auto result) { done = result.isSuccess(); });
     ASSERT_TRUE(testsupport::waitUntil([&] { return done; }));
     auto links = tdlibrary::decodeLinks(root.read("links.library"));
     ASSERT_TRUE(links);

@@ -40,16 +40,16 @@ TEST(TDRecords, ProjectWritesExactlyItsKeysAndRoundTrips)
     auto bytes = tdlibrary::encodeProjects({ project });
     ASSERT_TRUE(bytes);
     QJsonObject object = parse(bytes.value()).at(0).toObject();
-    EXPECT_EQ(keysOf(object), sorted({ "_name", "_category", "id", "_quickAccessURL", "_status", "_tdNote",
-                                       "_isFavorite", "_startDate", "_imageColumnCount", "_coverImageURL",
-                                       "_$observationRegistrar" }));
+    EXPECT_EQ(keysOf(object),
+        sorted({ "_name", "_category", "id", "_quickAccessURL", "_status", "_tdNote", "_isFavorite",
+            "_startDate", "_imageColumnCount", "_coverImageURL", "_$observationRegistrar" }));
     EXPECT_EQ(object["_$observationRegistrar"].toObject(), QJsonObject());
     EXPECT_EQ(keysOf(object["_category"].toObject()), sorted({ "_id", "_name", "_$observationRegistrar" }));
     QJsonArray notes = object["_tdNote"].toArray();
     ASSERT_EQ(notes.size(), 3);
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(keysOf(notes[i].toObject()),
-                  sorted({ "id", "tdProjectId", "_title", "_contentURL", "_date", "_$observationRegistrar" }));
+            sorted({ "id", "tdProjectId", "_title", "_contentURL", "_date", "_$observationRegistrar" }));
         EXPECT_EQ(notes[i].toObject()["_title"].toString(), QStringLiteral("Note %1").arg(i));
     }
     EXPECT_EQ(object["id"].toString(), project->id().uuidString());
@@ -84,7 +84,8 @@ TEST(TDRecords, OptionalFieldsAreLeftOutWhenAbsentAndNullReadsAsAbsent)
     QJsonObject project = parse(tdlibrary::encodeProjects({ makeProject("P") }).value()).at(0).toObject();
     EXPECT_FALSE(project.contains("_coverImageURL"));
 
-    auto media = TDMedia::make(Uuid::random(), fileUrl("/a/b.png"), fileUrl("/a/thumbnail.jpg"), std::nullopt);
+    auto media
+        = TDMedia::make(Uuid::random(), fileUrl("/a/b.png"), fileUrl("/a/thumbnail.jpg"), std::nullopt);
     QJsonObject mediaObject = parse(tdlibrary::encodeMedia({ media }).value()).at(0).toObject();
     EXPECT_EQ(keysOf(mediaObject), sorted({ "id", "_url", "_thumbnailURL", "_$observationRegistrar" }));
     auto mediaBack = tdlibrary::decodeMedia(tdlibrary::encodeMedia({ media }).value());
@@ -136,7 +137,8 @@ TEST(TDRecords, OneBadValueFailsTheWholeArray)
         { "missing name", [](QJsonObject& p) { p.remove("_name"); } },
         { "missing column count", [](QJsonObject& p) { p.remove("_imageColumnCount"); } },
         { "missing notes", [](QJsonObject& p) { p.remove("_tdNote"); } },
-        { "note missing tdProjectId", [&](QJsonObject& p) { setNote(p, "tdProjectId", QJsonValue::Undefined); } },
+        { "note missing tdProjectId",
+            [&](QJsonObject& p) { setNote(p, "tdProjectId", QJsonValue::Undefined); } },
         { "note with malformed id", [&](QJsonObject& p) { setNote(p, "id", "1234"); } },
         { "note date as null", [&](QJsonObject& p) { setNote(p, "_date", QJsonValue::Null); } },
     };
@@ -186,7 +188,7 @@ TEST(TDRecords, FileUrlsWithAwkwardCharactersRoundTrip)
         ASSERT_TRUE(back) << name.toStdString();
         EXPECT_EQ(back.value()[0]->coverImageURL()->path(), project->coverImageURL()->path());
         EXPECT_EQ(back.value()[0]->tdNote()[0]->contentURL().path(),
-                  "/lib/" + name + "/notes/" + name + "/" + name + ".txt");
+            "/lib/" + name + "/notes/" + name + "/" + name + ".txt");
     }
 }
 
@@ -209,9 +211,11 @@ TEST(TDRecords, IdentityAndRawStrings)
 {
     Uuid id = Uuid::random();
     EXPECT_EQ(*TDCategory::make(id, "A"), *TDCategory::make(id, "B"));
-    EXPECT_EQ(std::hash<TDCategory>()(*TDCategory::make(id, "A")), std::hash<TDCategory>()(*TDCategory::make(id, "B")));
+    EXPECT_EQ(std::hash<TDCategory>()(*TDCategory::make(id, "A")),
+        std::hash<TDCategory>()(*TDCategory::make(id, "B")));
     EXPECT_FALSE(*TDCategory::make(Uuid::random(), "A") == *TDCategory::make(Uuid::random(), "A"));
-    auto note = [&](const QString& title) { return TDNote::make(id, Uuid::random(), title, fileUrl("/x"), {}); };
+    auto note
+        = [&](const QString& title) { return TDNote::make(id, Uuid::random(), title, fileUrl("/x"), {}); };
     EXPECT_EQ(*note("a"), *note("b"));
 
     EXPECT_EQ(navigationTypeFromRawValue("Favorite"), NavigationType::favorite);

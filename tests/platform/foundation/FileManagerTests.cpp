@@ -98,7 +98,7 @@ TEST(Environment, RedirectsEveryRootAndRefusesARelativeDocumentsFolder)
 {
     QTemporaryDir root;
     platform::Environment::setRoots({ root.path() + "/Docs", root.path() + "/Caches", root.path() + "/s.ini",
-                                      root.path() + "/Resources" });
+        root.path() + "/Resources" });
     EXPECT_EQ(FileManager::documentsDirectory().path(), root.path() + "/Docs");
     EXPECT_EQ(FileManager::cachesDirectory().path(), root.path() + "/Caches");
     EXPECT_EQ(platform::Environment::settingsFile(), root.path() + "/s.ini");

@@ -19,7 +19,8 @@ TEST(NotificationCenter, DeliversByNameAndSenderSynchronously)
     center.addObserver(observer, "cleaned", &senderA, [&](const Notification& n) {
         seen.push_back(n.name + ":" + n.userInfo.value("files").toStringList().join(","));
     });
-    auto any = center.addObserver("", nullptr, [&](const Notification& n) { seen.push_back("any:" + n.name); });
+    auto any
+        = center.addObserver("", nullptr, [&](const Notification& n) { seen.push_back("any:" + n.name); });
 
     center.post("cleaned", &senderA, { { "files", QStringList { "a", "b" } } });
     center.post("cleaned", &senderB);

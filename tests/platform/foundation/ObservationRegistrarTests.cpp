@@ -44,10 +44,10 @@ TEST(Observation, ATrackedReadThenAWriteFiresOnceBeforeTheValueChanges)
     int fired = 0;
     int seenDuringChange = -1;
     withObservationTracking([&] { (void)counter.value(); },
-                            [&] {
-                                ++fired;
-                                seenDuringChange = counter.value();
-                            });
+        [&] {
+            ++fired;
+            seenDuringChange = counter.value();
+        });
     counter.setValue(1);
     EXPECT_EQ(fired, 1);
     EXPECT_EQ(seenDuringChange, 0) << "told before the new value is stored";
@@ -93,10 +93,10 @@ TEST(Observation, TrackingAgainFromTheChangeHandlerWorks)
     int fired = 0;
     std::function<void()> track = [&] {
         withObservationTracking([&] { (void)counter.value(); },
-                                [&] {
-                                    ++fired;
-                                    track();
-                                });
+            [&] {
+                ++fired;
+                track();
+            });
     };
     track();
     counter.setValue(1);

@@ -55,8 +55,32 @@ TEST(Url, AppendingAnythingButOneComponentGivesAnInvalidUrl)
 {
     Url base = Url::fileUrl(QStringLiteral("/tmp/base"));
     for (const QString& name : { QString(), QStringLiteral("."), QStringLiteral(".."), QStringLiteral("a/b"),
-                                 QStringLiteral("/"), QString(QChar(0)) + QStringLiteral("x") })
+             QStringLiteral("/"), QString(QChar(0)) + QStringLiteral("x") })
         EXPECT_FALSE(base.appendingPathComponent(name).isValid()) << name.toStdString();
     EXPECT_FALSE(Url().appendingPathComponent(QStringLiteral("a")).isValid());
     EXPECT_FALSE(Url::fileUrl(QStringLiteral("relative/path")).isValid());
+}
+
+TEST(Url, PlainFileUrlsParseAsTheStrictParserDoes)
+{
+    const char* texts[] = {
+        "file:///a/b%20c/d.txt",
+        "file:///a/%zz",
+        "file:///a/%2",
+        "file:///a b",
+        "file:///a/[x]",
+        "file:///a/b?q=1#f",
+        "file:///caf%C3%A9/x",
+        "file:///a/%E6%97%A5",
+        "file:////double",
+        "file:///a/!$&'()*+,;=:@-._~",
+    };
+    for (const char* text : texts) {
+        QUrl strict(QString::fromLatin1(text), QUrl::StrictMode);
+        auto ours = Url::fromString(QString::fromLatin1(text));
+        EXPECT_EQ(ours.has_value(), strict.isValid()) << text;
+        if (ours) {
+            EXPECT_EQ(ours->qUrl(), strict) << text;
+        }
+    }
 }
