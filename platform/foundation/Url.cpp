@@ -17,7 +17,11 @@ Url Url::fileUrl(const QString& absolutePath)
     if (absolutePath.isEmpty() || !absolutePath.startsWith(QLatin1Char('/'))
         || absolutePath.contains(QChar(0)))
         return Url();
-    return Url(QUrl::fromLocalFile(absolutePath));
+    // One location, one text: "/a/b/" and "/a/b" name the same folder.
+    QString path = absolutePath;
+    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    return Url(QUrl::fromLocalFile(path));
 }
 
 namespace {

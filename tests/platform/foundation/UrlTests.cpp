@@ -49,6 +49,11 @@ TEST(Url, PathComponentsAndAppending)
     EXPECT_FALSE(base.isStrictlyInside(base));
     EXPECT_FALSE(Url::fileUrl(QStringLiteral("/home/user/Documents2")).isStrictlyInside(base));
     EXPECT_FALSE(Url::fileUrl(QStringLiteral("/home/user/Documents/../x")).isStrictlyInside(base));
+    EXPECT_EQ(Url::fileUrl(QStringLiteral("/home/user/Documents//")), base);
+    EXPECT_EQ(Url::fileUrl(QStringLiteral("/home/user/Documents/"))
+                  .appendingPathComponent("a")
+                  .deletingLastPathComponent(),
+        base);
 }
 
 TEST(Url, AppendingAnythingButOneComponentGivesAnInvalidUrl)
