@@ -12,6 +12,7 @@ TDNoteWindow::TDNoteWindow(TDNoteBinding note, TDStores stores, QWidget* parent)
 {
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(24, 24, 24, 24);
+    layout->addStretch(1);
     m_title = new QLabel(this);
     m_title->setAlignment(Qt::AlignCenter);
     layout->addWidget(m_title);
@@ -22,6 +23,7 @@ TDNoteWindow::TDNoteWindow(TDNoteBinding note, TDStores stores, QWidget* parent)
     placeholder->setAlignment(Qt::AlignCenter);
     placeholder->setWordWrap(true);
     layout->addWidget(placeholder);
+    layout->addStretch(1);
     renderTracked();
 }
 
