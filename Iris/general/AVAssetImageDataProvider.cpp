@@ -21,8 +21,8 @@ QString secondsText(double seconds)
     std::array<char, 64> buffer {};
     auto [end, error] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), seconds);
     QString text = QString::fromLatin1(buffer.data(), error == std::errc() ? end - buffer.data() : 0);
-    if (!text.contains(QLatin1Char('.')) && !text.contains(QLatin1Char('e')) && !text.contains(QLatin1Char('n'))
-        && !text.contains(QLatin1Char('i')))
+    if (!text.contains(QLatin1Char('.')) && !text.contains(QLatin1Char('e'))
+        && !text.contains(QLatin1Char('n')) && !text.contains(QLatin1Char('i')))
         text += QStringLiteral(".0");
     return text;
 }
@@ -40,7 +40,8 @@ std::optional<QByteArray> encodeJpeg(const QImage& image)
 
 } // namespace
 
-AVAssetImageDataProvider::AVAssetImageDataProvider(std::shared_ptr<AssetImageGenerator> generator, MediaTime time)
+AVAssetImageDataProvider::AVAssetImageDataProvider(
+    std::shared_ptr<AssetImageGenerator> generator, MediaTime time)
     : m_generator(std::move(generator))
     , m_time(time)
 {
@@ -79,8 +80,8 @@ platform::PlatformError AVAssetImageDataProvider::makeError(AVAssetImageDataProv
 void AVAssetImageDataProvider::data(ProviderDataHandler handler) const
 {
     m_generator->generateImagesAsynchronously({ m_time },
-        [handler = std::move(handler)](MediaTime, std::optional<QImage> image, AssetImageGenerator::Result result,
-            std::optional<platform::PlatformError> error) {
+        [handler = std::move(handler)](MediaTime, std::optional<QImage> image,
+            AssetImageGenerator::Result result, std::optional<platform::PlatformError> error) {
             if (error) {
                 handler(ProviderDataResult::failure(std::move(*error)));
                 return;

@@ -27,8 +27,8 @@ platform::PlatformError ffmpegError(int code, const QString& context)
 {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(code, text, sizeof text);
-    return { AssetImageGenerator::errorDomain(), code, context + QStringLiteral(": ") + QString::fromUtf8(text),
-        nullptr };
+    return { AssetImageGenerator::errorDomain(), code,
+        context + QStringLiteral(": ") + QString::fromUtf8(text), nullptr };
 }
 
 platform::PlatformError generatorError(int code, const QString& description)
@@ -36,8 +36,7 @@ platform::PlatformError generatorError(int code, const QString& description)
     return { AssetImageGenerator::errorDomain(), code, description, nullptr };
 }
 
-struct Cancelled {
-};
+struct Cancelled { };
 using FrameOutcome = std::variant<QImage, platform::PlatformError, Cancelled>;
 
 struct FormatContext {
@@ -66,8 +65,8 @@ std::optional<QImage> toImage(const AVFrame* frame)
     if (frame->width <= 0 || frame->height <= 0
         || std::int64_t(frame->width) * frame->height > maximumFramePixels)
         return std::nullopt;
-    SwsContext* scaler = sws_getContext(frame->width, frame->height, AVPixelFormat(frame->format), frame->width,
-        frame->height, AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    SwsContext* scaler = sws_getContext(frame->width, frame->height, AVPixelFormat(frame->format),
+        frame->width, frame->height, AV_PIX_FMT_RGBA, SWS_BILINEAR, nullptr, nullptr, nullptr);
     if (!scaler)
         return std::nullopt;
     QImage image(frame->width, frame->height, QImage::Format_RGBA8888);
@@ -113,8 +112,8 @@ FrameOutcome decodeFrame(const QUrl& url, double seconds, const std::function<bo
     const AVCodec* decoder = nullptr;
     const int streamIndex = av_find_best_stream(format.context, AVMEDIA_TYPE_VIDEO, -1, -1, &decoder, 0);
     if (streamIndex < 0 || !decoder)
-        return ffmpegError(streamIndex < 0 ? streamIndex : AVERROR_DECODER_NOT_FOUND,
-            QStringLiteral("No video stream"));
+        return ffmpegError(
+            streamIndex < 0 ? streamIndex : AVERROR_DECODER_NOT_FOUND, QStringLiteral("No video stream"));
     AVStream* stream = format.context->streams[streamIndex];
 
     CodecContext codec;
@@ -159,7 +158,8 @@ FrameOutcome decodeFrame(const QUrl& url, double seconds, const std::function<bo
         status = av_read_frame(format.context, packet.packet);
         if (status < 0)
             break;
-        if (packet.packet->stream_index == streamIndex && avcodec_send_packet(codec.context, packet.packet) >= 0)
+        if (packet.packet->stream_index == streamIndex
+            && avcodec_send_packet(codec.context, packet.packet) >= 0)
             reached = drain();
         av_packet_unref(packet.packet);
     }

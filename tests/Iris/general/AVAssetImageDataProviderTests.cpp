@@ -25,7 +25,8 @@ platform::ImageFrame solidFrame(QColor color, double seconds)
 QString writeClip(const QTemporaryDir& folder)
 {
     const QString path = folder.filePath("clip.gif");
-    std::optional<QByteArray> bytes = platform::encodeGif({ solidFrame(Qt::red, 1.0), solidFrame(Qt::blue, 1.0) });
+    std::optional<QByteArray> bytes
+        = platform::encodeGif({ solidFrame(Qt::red, 1.0), solidFrame(Qt::blue, 1.0) });
     QFile out(path);
     if (!bytes || !out.open(QIODevice::WriteOnly) || out.write(*bytes) != bytes->size())
         return {};
@@ -75,7 +76,8 @@ TEST(AVAssetImageDataProvider, GivesTheFrameAtTheTimeAsJpeg)
         QColor color;
     };
     for (const Case& c : { Case { 0.2, Qt::red }, Case { 1.5, Qt::blue } }) {
-        std::optional<ProviderDataResult> result = frameAt(AVAssetImageDataProvider(QUrl::fromLocalFile(path), c.seconds));
+        std::optional<ProviderDataResult> result
+            = frameAt(AVAssetImageDataProvider(QUrl::fromLocalFile(path), c.seconds));
         ASSERT_TRUE(result && result->isSuccess()) << c.seconds;
         QImage image = QImage::fromData(result->value(), "JPEG");
         ASSERT_FALSE(image.isNull());
@@ -93,8 +95,8 @@ TEST(AVAssetImageDataProvider, FailuresAlwaysCallBack)
     ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
     junk.write("not a video at all");
     junk.close();
-    const QUrl urls[] = { QUrl::fromLocalFile(folder.filePath("missing.mp4")), QUrl::fromLocalFile(junk.fileName()),
-        QUrl("ftp://127.0.0.1/v.mp4"), QUrl("concat:/etc/passwd") };
+    const QUrl urls[] = { QUrl::fromLocalFile(folder.filePath("missing.mp4")),
+        QUrl::fromLocalFile(junk.fileName()), QUrl("ftp://127.0.0.1/v.mp4"), QUrl("concat:/etc/passwd") };
     for (const QUrl& url : urls) {
         std::optional<ProviderDataResult> result = frameAt(AVAssetImageDataProvider(url, 0.0));
         ASSERT_TRUE(result) << url.toString().toStdString();
@@ -102,7 +104,8 @@ TEST(AVAssetImageDataProvider, FailuresAlwaysCallBack)
     }
 
     auto noUrl = std::make_shared<AssetImageGenerator>(std::make_shared<const Asset>());
-    std::optional<ProviderDataResult> result = frameAt(AVAssetImageDataProvider(noUrl, MediaTime::fromSeconds(0, 600)));
+    std::optional<ProviderDataResult> result
+        = frameAt(AVAssetImageDataProvider(noUrl, MediaTime::fromSeconds(0, 600)));
     ASSERT_TRUE(result);
     EXPECT_TRUE(result->isFailure());
 }
@@ -111,10 +114,12 @@ TEST(AVAssetImageDataProvider, CancellationGivesUserCancelled)
 {
     QTemporaryDir folder;
     const QString path = writeClip(folder);
-    auto generator = std::make_shared<AssetImageGenerator>(std::make_shared<const Asset>(Asset { QUrl::fromLocalFile(path) }));
+    auto generator = std::make_shared<AssetImageGenerator>(
+        std::make_shared<const Asset>(Asset { QUrl::fromLocalFile(path) }));
     generator->cancelAllImageGeneration();
     // Cancelling only affects requests already made: this one runs.
-    std::optional<ProviderDataResult> result = frameAt(AVAssetImageDataProvider(generator, MediaTime::fromSeconds(0, 600)));
+    std::optional<ProviderDataResult> result
+        = frameAt(AVAssetImageDataProvider(generator, MediaTime::fromSeconds(0, 600)));
     ASSERT_TRUE(result);
     EXPECT_TRUE(result->isSuccess());
 

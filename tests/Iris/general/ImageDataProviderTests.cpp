@@ -22,7 +22,8 @@ struct Outcome {
 };
 
 // Runs `provider.data` and waits for its one answer.
-std::shared_ptr<Outcome> load(const ImageDataProvider& provider, const std::shared_ptr<platform::DispatchQueue>& queue = {})
+std::shared_ptr<Outcome> load(
+    const ImageDataProvider& provider, const std::shared_ptr<platform::DispatchQueue>& queue = {})
 {
     auto outcome = std::make_shared<Outcome>();
     provider.data([outcome, queue](ProviderDataResult result) {
@@ -60,7 +61,8 @@ TEST(ImageDataProvider, LocalFileReadsOnItsQueueAfterReturning)
     out.close();
 
     auto queue = platform::DispatchQueue::makeSerial("provider-test");
-    LocalFileImageDataProvider provider(QUrl::fromLocalFile(path), std::nullopt, CallbackQueue::dispatch(queue));
+    LocalFileImageDataProvider provider(
+        QUrl::fromLocalFile(path), std::nullopt, CallbackQueue::dispatch(queue));
     bool returned = false;
     std::atomic<bool> answeredBeforeReturn { false };
     auto outcome = std::make_shared<Outcome>();

@@ -30,7 +30,8 @@ Source rawSource(const QString& key)
 
 TEST(IrisParsedOptionsInfo, AbsentAndEmptyListsGiveTheDefaults)
 {
-    for (const IrisParsedOptionsInfo& options : { IrisParsedOptionsInfo(std::nullopt), IrisParsedOptionsInfo(IrisOptionsInfo {}) }) {
+    for (const IrisParsedOptionsInfo& options :
+        { IrisParsedOptionsInfo(std::nullopt), IrisParsedOptionsInfo(IrisOptionsInfo {}) }) {
         EXPECT_FALSE(options.targetCache);
         EXPECT_FALSE(options.originalCache);
         EXPECT_FALSE(options.downloader);
@@ -52,9 +53,10 @@ TEST(IrisParsedOptionsInfo, AbsentAndEmptyListsGiveTheDefaults)
         EXPECT_FALSE(options.alternativeSources || options.lowDataModeSource || options.onDataReceived);
         EXPECT_FALSE(options.retryStrategy || options.progressiveJPEG || options.imageModifier);
         EXPECT_FALSE(options.forceRefresh || options.fromMemoryCacheOrRefresh || options.forceTransition
-            || options.cacheMemoryOnly || options.waitForCache || options.onlyFromCache || options.backgroundDecode
-            || options.preloadAllAnimationData || options.keepCurrentImageWhileLoading
-            || options.onlyLoadFirstFrame || options.cacheOriginalImage || options.alsoPrefetchToMemory
+            || options.cacheMemoryOnly || options.waitForCache || options.onlyFromCache
+            || options.backgroundDecode || options.preloadAllAnimationData
+            || options.keepCurrentImageWhileLoading || options.onlyLoadFirstFrame
+            || options.cacheOriginalImage || options.alsoPrefetchToMemory
             || options.loadDiskFileSynchronously);
     }
 }
@@ -132,7 +134,8 @@ TEST(IrisParsedOptionsInfo, LowDataModeFillsLowDataModeSource)
     ASSERT_TRUE(options.lowDataModeSource);
     EXPECT_EQ(options.lowDataModeSource->cacheKey(), "small");
 
-    IrisParsedOptionsInfo cleared(IrisOptionsInfo { Item::lowDataMode(rawSource("small")), Item::lowDataMode(std::nullopt) });
+    IrisParsedOptionsInfo cleared(
+        IrisOptionsInfo { Item::lowDataMode(rawSource("small")), Item::lowDataMode(std::nullopt) });
     EXPECT_FALSE(cleared.lowDataModeSource);
 }
 
@@ -156,10 +159,11 @@ TEST(ImageLoadingProgressSideEffect, ReportsAccumulatedBytesOnTheMainQueue)
 {
     std::vector<std::pair<std::int64_t, std::int64_t>> reports;
     std::atomic<bool> onMain { true };
-    auto effect = std::make_shared<ImageLoadingProgressSideEffect>([&](std::int64_t received, std::int64_t total) {
-        onMain = onMain && testsupport::isMainThread();
-        reports.emplace_back(received, total);
-    });
+    auto effect
+        = std::make_shared<ImageLoadingProgressSideEffect>([&](std::int64_t received, std::int64_t total) {
+              onMain = onMain && testsupport::isMainThread();
+              reports.emplace_back(received, total);
+          });
     auto pool = platform::DispatchQueue::makeSerial("progress-test");
     pool->sync([&] {
         effect->reportReceivedData(nullptr, nullptr, "ab", 2, -1); // unknown length: nothing

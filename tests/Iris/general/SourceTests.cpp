@@ -32,8 +32,10 @@ TEST(Source, LocalFileCacheKeys)
     const Case cases[] = {
         { file("/Users/u/a.png"), "iris.local.cacheKey///Users/u/a.png" },
         { file("/a.png"), "iris.local.cacheKey///a.png" },
-        { file("/Apps/Tool.app/Contents/Resources/i.png"), "iris.local.cacheKey/Tool.app/Contents/Resources/i.png" },
-        { file("/Apps/Tool.app/Contents/PlugIns/Ext.appex/r/i.png"), "iris.local.cacheKey/Ext.appex/r/i.png" },
+        { file("/Apps/Tool.app/Contents/Resources/i.png"),
+            "iris.local.cacheKey/Tool.app/Contents/Resources/i.png" },
+        { file("/Apps/Tool.app/Contents/PlugIns/Ext.appex/r/i.png"),
+            "iris.local.cacheKey/Ext.appex/r/i.png" },
         { file("/x/Picture.app"), "iris.local.cacheKey/Picture.app" },
         { file("/x/Tool.APP/i.png"), "iris.local.cacheKey///x/Tool.APP/i.png" },
         { QUrl("file:///x/a.png?size=2"), "iris.local.cacheKey///x/a.png?size=2" },
@@ -51,7 +53,8 @@ TEST(Source, FileUrlsBecomeLocalFileProvidersAndOthersNetworkSources)
         const LocalFileImageDataProvider* provider = localProvider(source);
         ASSERT_TRUE(provider);
         EXPECT_EQ(provider->fileURL(), cover);
-        EXPECT_EQ(source.cacheKey(), "iris.local.cacheKey///home/u/Documents/Tindrel.folder/P/1-cover-image.jpeg");
+        EXPECT_EQ(
+            source.cacheKey(), "iris.local.cacheKey///home/u/Documents/Tindrel.folder/P/1-cover-image.jpeg");
         EXPECT_EQ(source.url(), cover);
         EXPECT_EQ(provider->loadingQueue().kind(), CallbackQueue::Kind::dispatch);
     }
@@ -76,7 +79,8 @@ TEST(Source, EqualityAndHashing)
     const Source networkB = Source::network(std::make_shared<ImageResource>(url, QStringLiteral("k")));
     const Source rawK = Source::makeProvider(RawImageDataProvider(QByteArray("x"), QStringLiteral("k")));
     const Source rawK2 = Source::makeProvider(RawImageDataProvider(QByteArray("y"), QStringLiteral("k")));
-    const Source localK = Source::makeProvider(LocalFileImageDataProvider(file("/k.png"), QStringLiteral("k")));
+    const Source localK
+        = Source::makeProvider(LocalFileImageDataProvider(file("/k.png"), QStringLiteral("k")));
 
     EXPECT_EQ(networkA, networkB);
     EXPECT_EQ(networkA.hash(), networkB.hash());
