@@ -5,6 +5,7 @@
 #include <QFile>
 
 #include <cmath>
+#include <mutex>
 #include <variant>
 
 extern "C" {
@@ -12,6 +13,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/dict.h>
 #include <libavutil/error.h>
+#include <libavutil/log.h>
 #include <libswscale/swscale.h>
 }
 
@@ -85,6 +87,10 @@ std::optional<QImage> toImage(const AVFrame* frame)
 
 FrameOutcome decodeFrame(const QUrl& url, double seconds, const std::function<bool()>& isCancelled)
 {
+    // Failures reach the caller as values; FFmpeg's own log lines would only repeat them on stderr.
+    static std::once_flag quiet;
+    std::call_once(quiet, [] { av_log_set_level(AV_LOG_QUIET); });
+
     // FFmpeg would follow any protocol a media file names (a playlist can point anywhere): a file
     // may only read files, and a web URL only reach the web through its own transports.
     QByteArray location;
