@@ -1,4 +1,6 @@
-int main()
+#include "app/TindrelApp.h"
+
+int main(int argc, char** argv)
 {
-    return 0;
+    return TindrelApp::main(argc, argv);
 }

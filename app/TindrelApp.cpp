@@ -1,0 +1,154 @@
+#include "app/TindrelApp.h"
+
+#include "app/model/TDNote.h"
+#include "app/screens/NavigationView.h"
+#include "app/screens/SettingsView.h"
+#include "app/screens/TDNoteWindow.h"
+#include "app/store/TDCategoryStore.h"
+#include "app/store/TDFolderIcon.h"
+#include "app/store/TDLibraryLoader.h"
+#include "app/store/TDLinkStore.h"
+#include "app/store/TDMediaStore.h"
+#include "app/store/TDProjectStore.h"
+#include "platform/foundation/DispatchQueue.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QKeySequence>
+#include <QMainWindow>
+#include <QMenuBar>
+#include <QVBoxLayout>
+
+TindrelApp::TindrelApp()
+{
+    initApplicationResources();
+    m_stores.projectStore = std::make_shared<TDProjectStore>();
+    m_stores.mediaStore = std::make_shared<TDMediaStore>();
+    m_stores.linkStore = std::make_shared<TDLinkStore>();
+    m_stores.categoryStore = std::make_shared<TDCategoryStore>();
+}
+
+TindrelApp::~TindrelApp()
+{
+    for (auto& [id, window] : m_noteWindows)
+        delete window.data();
+    delete m_settingsWindow.data();
+    delete m_mainWindow.data();
+}
+
+int TindrelApp::main(int argc, char** argv)
+{
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Tindrel"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Tindrel"));
+    TindrelApp tindrel;
+    tindrel.showMainWindow();
+    return QApplication::exec();
+}
+
+QMainWindow* TindrelApp::showMainWindow()
+{
+    if (!m_mainWindow) {
+        auto* window = new QMainWindow;
+        window->setWindowTitle(QStringLiteral("Tindrel"));
+        window->resize(1000, 680);
+
+        QMenu* menu = window->menuBar()->addMenu(QObject::tr("&Tindrel"));
+        QAction* settings = menu->addAction(QObject::tr("Settings…"));
+        settings->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+        settings->setShortcutContext(Qt::ApplicationShortcut);
+        QObject::connect(settings, &QAction::triggered, window, [this] { openSettings(); });
+        menu->addSeparator();
+        QAction* quit = menu->addAction(QObject::tr("Quit Tindrel"));
+        quit->setShortcut(QKeySequence::Quit);
+        QObject::connect(quit, &QAction::triggered, qApp, &QApplication::closeAllWindows);
+
+        auto* content = new NavigationView(m_stores, window);
+        content->setObjectName(QStringLiteral("navigationView"));
+        content->setOnAppear([this] { loadLibraries(); });
+        window->setCentralWidget(content);
+        m_mainWindow = window;
+    }
+    m_mainWindow->show();
+    m_mainWindow->raise();
+    return m_mainWindow;
+}
+
+NavigationView* TindrelApp::navigationView() const
+{
+    return m_mainWindow ? dynamic_cast<NavigationView*>(m_mainWindow->centralWidget()) : nullptr;
+}
+
+QWidget* TindrelApp::openSettings()
+{
+    if (!m_settingsWindow) {
+        auto* window = new QWidget(nullptr, Qt::Window);
+        window->setWindowTitle(QObject::tr("Settings"));
+        auto* layout = new QVBoxLayout(window);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->addWidget(new SettingsView(
+            TDStores { m_stores.projectStore, nullptr, nullptr, m_stores.categoryStore }, window));
+        window->setFixedWidth(settingsWidth);
+        m_settingsWindow = window;
+    }
+    m_settingsWindow->show();
+    m_settingsWindow->raise();
+    return m_settingsWindow;
+}
+
+QMainWindow* TindrelApp::openNoteWindow(const std::shared_ptr<TDNote>& note)
+{
+    if (!note)
+        return nullptr;
+    auto& slot = m_noteWindows[note->id()];
+    if (!slot) {
+        auto* window = new QMainWindow;
+        window->setAttribute(Qt::WA_DeleteOnClose);
+        window->setWindowTitle(QStringLiteral("Note"));
+        window->resize(720, 560);
+        // The window's own slot for its note, which the content reads and writes.
+        auto current = std::make_shared<std::shared_ptr<TDNote>>(note);
+        TDNoteBinding binding { [current] { return *current; },
+            [current](std::shared_ptr<TDNote> value) { *current = std::move(value); } };
+        window->setCentralWidget(new TDNoteWindow(std::move(binding),
+            TDStores { m_stores.projectStore, nullptr, m_stores.linkStore, nullptr }, window));
+        slot = window;
+    }
+    slot->show();
+    slot->raise();
+    return slot;
+}
+
+QMainWindow* TindrelApp::noteWindow(const platform::Uuid& noteId) const
+{
+    auto it = m_noteWindows.find(noteId);
+    return it == m_noteWindows.end() ? nullptr : it->second.data();
+}
+
+void TindrelApp::loadLibraries(std::function<void()> finished)
+{
+    auto state = m_load;
+    if (finished) {
+        if (state->loaded)
+            platform::DispatchQueue::main()->async(std::move(finished));
+        else
+            state->waiting.push_back(std::move(finished));
+    }
+    if (state->started)
+        return;
+    state->started = true;
+    // Until the files are in, the content takes no input: an edit made now would be replaced by
+    // the loaded lists.
+    if (auto* content = navigationView())
+        content->setEnabled(false);
+    QPointer<QMainWindow> window = m_mainWindow;
+    loadLibraryFiles(m_stores.projectStore, m_stores.mediaStore, m_stores.linkStore, [state, window] {
+        state->loaded = true;
+        if (window && window->centralWidget())
+            window->centralWidget()->setEnabled(true);
+        auto waiting = std::move(state->waiting);
+        state->waiting.clear();
+        for (auto& work : waiting)
+            work();
+    });
+}

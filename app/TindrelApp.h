@@ -1,0 +1,64 @@
+#pragma once
+
+#include "app/TDStores.h"
+#include "platform/foundation/Uuid.h"
+
+#include <QMainWindow>
+#include <QPointer>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <vector>
+
+class TDNote;
+class NavigationView;
+
+// The application: it owns the four stores for the life of the process and the three kinds of
+// window (the main window, the settings window, one note window per note).
+class TindrelApp {
+public:
+    static constexpr int settingsWidth = 480;
+
+    // Creates the stores: projects, media, links (all empty), then categories (loaded).
+    TindrelApp();
+    ~TindrelApp();
+    TindrelApp(const TindrelApp&) = delete;
+    TindrelApp& operator=(const TindrelApp&) = delete;
+
+    // The program: a QApplication running Tindrel's main window until it quits.
+    static int main(int argc, char** argv);
+
+    const TDStores& stores() const { return m_stores; }
+
+    // Shows the main window (made on first use); its first appearance loads the library.
+    QMainWindow* showMainWindow();
+    QMainWindow* mainWindow() const { return m_mainWindow; }
+    NavigationView* navigationView() const;
+
+    // Shows the settings window, 480 wide (made on first use).
+    QWidget* openSettings();
+
+    // Shows the window of `note`, one per note id; an open one is raised.
+    QMainWindow* openNoteWindow(const std::shared_ptr<TDNote>& note);
+    QMainWindow* noteWindow(const platform::Uuid& noteId) const;
+
+    // Starts reading the three library files into the stores; only the first call does anything,
+    // so a window shown again never replaces what is in memory. `finished` runs on the main queue
+    // when that load is over (at once when it already is).
+    void loadLibraries(std::function<void()> finished = {});
+    bool isLibraryLoaded() const { return m_load->loaded; }
+
+private:
+    TDStores m_stores;
+    QPointer<QMainWindow> m_mainWindow;
+    QPointer<QWidget> m_settingsWindow;
+    std::map<platform::Uuid, QPointer<QMainWindow>> m_noteWindows;
+    struct LoadState {
+        bool started = false;
+        bool loaded = false;
+        std::vector<std::function<void()>> waiting;
+    };
+    // Shared with the load in flight, which may end after this object is gone.
+    std::shared_ptr<LoadState> m_load = std::make_shared<LoadState>();
+};

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "platform/foundation/Date.h"
+#include "platform/foundation/Json.h"
+#include "platform/foundation/JsonWriter.h"
+#include "platform/foundation/ObservationRegistrar.h"
+#include "platform/foundation/Url.h"
+#include "platform/foundation/Uuid.h"
+
+#include <QJsonObject>
+#include <QString>
+
+#include <memory>
+
+// One note of a project. Equal (and hashed) by `id` alone; a note window is keyed by it.
+class TDNote {
+public:
+    TDNote(platform::Uuid id, platform::Uuid tdProjectId, QString title, platform::Url contentURL,
+        platform::Date date);
+    static std::shared_ptr<TDNote> make(platform::Uuid id, platform::Uuid tdProjectId, QString title,
+        platform::Url contentURL, platform::Date date);
+
+    platform::Uuid id() const { return m_id; }
+    platform::Uuid tdProjectId() const { return m_tdProjectId; }
+
+    QString title() const;
+    void setTitle(QString title);
+    platform::Url contentURL() const;
+    void setContentURL(platform::Url url);
+    platform::Date date() const;
+    void setDate(platform::Date date);
+
+    void writeJson(platform::JsonWriter& writer) const;
+    static platform::Result<std::shared_ptr<TDNote>, platform::PlatformError> fromJson(
+        const QJsonObject& object);
+
+    friend bool operator==(const TDNote& a, const TDNote& b) { return a.m_id == b.m_id; }
+
+private:
+    const platform::Uuid m_id;
+    const platform::Uuid m_tdProjectId;
+    QString m_title;
+    platform::Url m_contentURL;
+    platform::Date m_date;
+    platform::ObservationRegistrar m_registrar;
+};
+
+template<> struct std::hash<TDNote> {
+    std::size_t operator()(const TDNote& note) const noexcept
+    {
+        return std::hash<platform::Uuid>()(note.id());
+    }
+};

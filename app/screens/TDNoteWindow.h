@@ -1,0 +1,30 @@
+#pragma once
+
+#include "app/TDStores.h"
+#include "app/screens/ObservingWidget.h"
+
+#include <functional>
+#include <memory>
+
+class QLabel;
+class TDNote;
+
+// A two-way binding to a note window's note (absent when the window has none).
+struct TDNoteBinding {
+    std::function<std::shared_ptr<TDNote>()> get;
+    std::function<void(std::shared_ptr<TDNote>)> set;
+};
+
+// The content of one "Note" window. For now a plain stand-in for the note editor.
+class TDNoteWindow : public ObservingWidget {
+public:
+    TDNoteWindow(TDNoteBinding note, TDStores stores, QWidget* parent = nullptr);
+
+protected:
+    void render() override;
+
+private:
+    TDNoteBinding m_note;
+    TDStores m_stores;
+    QLabel* m_title;
+};

@@ -1,0 +1,88 @@
+#include "app/store/TDCategoryStore.h"
+
+#include "app/store/TDLibraryCoding.h"
+#include "platform/foundation/Print.h"
+#include "platform/foundation/UserDefaults.h"
+
+TDCategoryStore::TDCategoryStore()
+    : m_tdCategories(load())
+{
+}
+
+const TDCategoryStore::CategoryList& TDCategoryStore::defaultCategories()
+{
+    static const CategoryList* categories = [] {
+        auto* list = new CategoryList;
+        for (const char* name : { "Software", "Hardware", "Illustration", "Graphic design", "Music" })
+            list->push_back(TDCategory::make(platform::Uuid::random(), QString::fromUtf8(name)));
+        return list;
+    }();
+    return *categories;
+}
+
+TDCategoryStore::CategoryList TDCategoryStore::load()
+{
+    auto stored = platform::UserDefaults::standard().data(defaultsKey);
+    if (!stored)
+        return defaultCategories();
+    auto decoded = tdlibrary::decodeCategories(*stored);
+    if (!decoded)
+        return defaultCategories();
+    return std::move(decoded).value();
+}
+
+TDCategoryStore::CategoryList TDCategoryStore::tdCategories() const
+{
+    m_registrar.access("tdCategories");
+    return m_tdCategories;
+}
+
+void TDCategoryStore::setTdCategories(CategoryList categories)
+{
+    m_registrar.withMutation("tdCategories", [&] { m_tdCategories = std::move(categories); });
+}
+
+void TDCategoryStore::save()
+{
+    auto encoded = tdlibrary::encodeCategories(tdCategories());
+    if (!encoded)
+        return;
+    auto defaults = platform::UserDefaults::standard();
+    auto stored = defaults.data(defaultsKey);
+    if (stored && !tdlibrary::decodeCategories(*stored)) {
+        auto kept = defaults.setData(damagedDefaultsKey, *stored);
+        if (!kept) {
+            platform::printError(
+                QStringLiteral("Could not keep the unreadable category list aside, so it was not "
+                               "replaced: %1")
+                    .arg(kept.error().description));
+            return;
+        }
+        platform::printError(
+            QStringLiteral("The stored category list could not be read; it was kept as \"%1\".")
+                .arg(damagedDefaultsKey));
+    }
+    auto written = defaults.setData(defaultsKey, encoded.value());
+    if (!written)
+        platform::printError(
+            QStringLiteral("Could not save the category list: %1").arg(written.error().description));
+}
+
+void TDCategoryStore::add(const QString& name)
+{
+    auto categories = tdCategories();
+    categories.push_back(TDCategory::make(platform::Uuid::random(), name));
+    setTdCategories(std::move(categories));
+    save();
+}
+
+void TDCategoryStore::remove(const TDCategory& category)
+{
+    QString name = category.name().normalized(QString::NormalizationForm_C);
+    auto categories = tdCategories();
+    std::erase_if(categories, [&](const std::shared_ptr<TDCategory>& element) {
+        return element->name().normalized(QString::NormalizationForm_C) == name;
+    });
+    setTdCategories(std::move(categories));
+    save();
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "app/model/TDCategory.h"
+#include "platform/foundation/ObservationRegistrar.h"
+
+#include <QString>
+
+#include <memory>
+#include <vector>
+
+// The category list, kept in the user defaults under "TDCategories". Main thread only.
+class TDCategoryStore {
+public:
+    using CategoryList = std::vector<std::shared_ptr<TDCategory>>;
+
+    static inline const QString defaultsKey = QStringLiteral("TDCategories");
+    // Where an undecodable stored list is kept before a save replaces it.
+    static inline const QString damagedDefaultsKey = QStringLiteral("TDCategories.damaged");
+
+    // Starts with the result of `load()`.
+    TDCategoryStore();
+
+    // "Software", "Hardware", "Illustration", "Graphic design", "Music": made once per process, so
+    // every call returns the same five objects.
+    static const CategoryList& defaultCategories();
+
+    // The stored list (possibly empty), or the defaults when none is stored or it does not decode.
+    // Writes nothing.
+    static CategoryList load();
+
+    CategoryList tdCategories() const;
+    void setTdCategories(CategoryList categories);
+
+    // Writes the list to the user defaults now. A stored value that does not decode is first kept
+    // under "TDCategories.damaged". A failure is printed to standard error.
+    void save();
+
+    // Appends a category with a fresh id and `name`, then saves.
+    void add(const QString& name);
+
+    // Removes every category whose name equals `category`'s name (canonically equivalent Unicode
+    // counts as equal), then saves; the list is assigned even when nothing matched.
+    void remove(const TDCategory& category);
+
+private:
+    CategoryList m_tdCategories;
+    platform::ObservationRegistrar m_registrar;
+};

@@ -1,0 +1,187 @@
+#include "app/store/TDDirectoryPath.h"
+
+#include "platform/foundation/FileManager.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <cerrno>
+
+using platform::Url;
+
+namespace {
+
+// A builder's result is used only when it is a direct child of its base: appending a component
+// can then never climb out of the base or into a nested folder.
+Url childOf(const Url& base, const QString& component)
+{
+    Url child = base.appendingPathComponent(component);
+    if (!child.isValid() || child.deletingLastPathComponent() != base)
+        return Url();
+    return child;
+}
+
+QString resolvedPath(const QString& path)
+{
+    // Resolve the longest existing prefix, then put the missing rest back lexically.
+    QString existing = QDir::cleanPath(path);
+    QStringList rest;
+    while (!existing.isEmpty() && existing != QLatin1String("/") && !QFileInfo::exists(existing)) {
+        qsizetype slash = existing.lastIndexOf(QLatin1Char('/'));
+        rest.prepend(existing.mid(slash + 1));
+        existing = slash <= 0 ? QStringLiteral("/") : existing.left(slash);
+    }
+    QString canonical = QFileInfo(existing).canonicalFilePath();
+    if (canonical.isEmpty())
+        canonical = existing;
+    for (const QString& part : rest)
+        canonical = (canonical.endsWith(QLatin1Char('/')) ? canonical : canonical + QLatin1Char('/')) + part;
+    return canonical;
+}
+
+} // namespace
+
+Url TDDirectoryPath::documentsDirectoryURL()
+{
+    return platform::FileManager::documentsDirectory();
+}
+
+Url TDDirectoryPath::libraryFolderURL()
+{
+    return childOf(documentsDirectoryURL(), QStringLiteral("Tindrel.folder"));
+}
+
+Url TDDirectoryPath::projectsLibraryURL()
+{
+    return childOf(libraryFolderURL(), QStringLiteral("projects.library"));
+}
+
+Url TDDirectoryPath::mediaLibraryURL()
+{
+    return childOf(libraryFolderURL(), QStringLiteral("media.library"));
+}
+
+Url TDDirectoryPath::linksLibraryURL()
+{
+    return childOf(libraryFolderURL(), QStringLiteral("links.library"));
+}
+
+Url TDDirectoryPath::projectDirectoryURL(const QString& projectName)
+{
+    return childOf(libraryFolderURL(), projectName);
+}
+
+Url TDDirectoryPath::coverImageFileURL(const Url& folder, const QString& stem)
+{
+    if (!platform::isSinglePathComponent(stem))
+        return Url();
+    return childOf(folder, stem + QStringLiteral("-cover-image.jpeg"));
+}
+
+Url TDDirectoryPath::noteDirectoryURL(const Url& projectFolder, const QString& noteTitle)
+{
+    return childOf(childOf(projectFolder, QStringLiteral("notes")), noteTitle);
+}
+
+Url TDDirectoryPath::noteTextFileURL(const Url& projectFolder, const QString& noteTitle)
+{
+    if (!platform::isSinglePathComponent(noteTitle))
+        return Url();
+    return childOf(noteDirectoryURL(projectFolder, noteTitle), noteTitle + QStringLiteral(".txt"));
+}
+
+Url TDDirectoryPath::noteLinksDirectoryURL(const Url& projectFolder, const QString& noteTitle)
+{
+    return childOf(noteDirectoryURL(projectFolder, noteTitle), QStringLiteral("links"));
+}
+
+Url TDDirectoryPath::weblocFileURL(
+    const Url& projectFolder, const QString& noteTitle, const QString& linkName)
+{
+    if (!platform::isSinglePathComponent(linkName))
+        return Url();
+    return childOf(noteLinksDirectoryURL(projectFolder, noteTitle), linkName + QStringLiteral(".webloc"));
+}
+
+Url TDDirectoryPath::mediaFileURL(
+    const Url& projectFolder, const platform::Uuid& mediaId, const QString& fileName)
+{
+    Url images = childOf(projectFolder, QStringLiteral("images"));
+    return childOf(childOf(images, mediaId.lowercaseString()), fileName);
+}
+
+Url TDDirectoryPath::mediaThumbnailURL(const Url& projectFolder, const platform::Uuid& mediaId)
+{
+    Url images = childOf(projectFolder, QStringLiteral("images"));
+    return childOf(childOf(images, mediaId.lowercaseString()), QStringLiteral("thumbnail.jpg"));
+}
+
+std::optional<TDNameProblem> TDDirectoryPath::nameProblem(const QString& name)
+{
+    if (name.trimmed().isEmpty())
+        return TDNameProblem { QStringLiteral("A name is blank"),
+            QStringLiteral("A name is required. Please enter a name.") };
+    if (name == QLatin1String(".") || name == QLatin1String("..") || name.contains(QLatin1Char('/'))
+        || name.contains(QChar(0)))
+        return TDNameProblem { QStringLiteral("The name cannot be used"),
+            QStringLiteral("A name cannot be \".\" or \"..\" and cannot contain \"/\". "
+                           "Please enter a different name.") };
+    if (name.toUtf8().size() > maximumNameBytes)
+        return TDNameProblem { QStringLiteral("The name is too long"),
+            QStringLiteral("A name can be at most 255 bytes long. Please enter a shorter name.") };
+    return std::nullopt;
+}
+
+QString TDDirectoryPath::safeName(const QString& outsideName)
+{
+    QString name;
+    name.reserve(outsideName.size());
+    for (QChar c : outsideName) {
+        bool control = c.unicode() < 0x20 || c.unicode() == 0x7F || c.category() == QChar::Other_Control;
+        name.append(c == QLatin1Char('/') || control ? QLatin1Char('-') : c);
+    }
+    name = name.trimmed();
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+        return QStringLiteral("Untitled");
+    if (name.toUtf8().size() <= maximumOutsideNameBytes)
+        return name;
+    QString cut;
+    int bytes = 0;
+    for (qsizetype i = 0; i < name.size();) {
+        qsizetype length = name.at(i).isHighSurrogate() && i + 1 < name.size() ? 2 : 1;
+        int size = static_cast<int>(name.mid(i, length).toUtf8().size());
+        if (bytes + size > maximumOutsideNameBytes)
+            break;
+        cut.append(name.mid(i, length));
+        bytes += size;
+        i += length;
+    }
+    cut = cut.trimmed();
+    return cut.isEmpty() || cut == QLatin1String(".") || cut == QLatin1String("..")
+        ? QStringLiteral("Untitled")
+        : cut;
+}
+
+bool TDDirectoryPath::isInsideLibraryFolder(const Url& url)
+{
+    Url library = libraryFolderURL();
+    if (!url.isStrictlyInside(library))
+        return false;
+    Url resolved = Url::fileUrl(resolvedPath(url.path()));
+    Url resolvedLibrary = Url::fileUrl(resolvedPath(library.path()));
+    return resolved.isStrictlyInside(resolvedLibrary);
+}
+
+platform::Result<platform::Success, platform::PlatformError> TDDirectoryPath::removeItemInsideLibrary(
+    const Url& url)
+{
+    // The item itself may be a symbolic link; only its folder must resolve inside the library.
+    if (!url.isStrictlyInside(libraryFolderURL())
+        || (url.deletingLastPathComponent() != libraryFolderURL()
+            && !isInsideLibraryFolder(url.deletingLastPathComponent())))
+        return platform::Result<platform::Success, platform::PlatformError>::failure(
+            platform::PlatformError::fromErrno(EPERM,
+                QStringLiteral("refusing to remove \"%1\" outside the library folder")
+                    .arg(url.absoluteString())));
+    return platform::FileManager::removeItem(url);
+}

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "platform/foundation/PlatformError.h"
+#include "platform/foundation/Result.h"
+#include "platform/foundation/Url.h"
+#include "platform/foundation/Uuid.h"
+
+#include <QString>
+
+#include <optional>
+
+// Why a name cannot become a file or folder name, worded for a validation alert.
+struct TDNameProblem {
+    QString title;
+    QString message;
+};
+
+// Every location of the library on disk. Each caller-supplied text becomes exactly one path
+// component; a text that cannot (empty, ".", "..", holding "/" or NUL) yields an invalid Url,
+// on which every file operation fails, so a bad name never reaches outside its folder.
+class TDDirectoryPath {
+public:
+    static constexpr int maximumNameBytes = 255;
+    static constexpr int maximumOutsideNameBytes = 200;
+
+    // The user's Documents folder; invalid when the system names none (or a relative one).
+    static platform::Url documentsDirectoryURL();
+    // Documents + "Tindrel.folder".
+    static platform::Url libraryFolderURL();
+    static platform::Url projectsLibraryURL();
+    static platform::Url mediaLibraryURL();
+    static platform::Url linksLibraryURL();
+
+    static platform::Url projectDirectoryURL(const QString& projectName);
+    static platform::Url coverImageFileURL(const platform::Url& folder, const QString& stem);
+    static platform::Url noteDirectoryURL(const platform::Url& projectFolder, const QString& noteTitle);
+    static platform::Url noteTextFileURL(const platform::Url& projectFolder, const QString& noteTitle);
+    static platform::Url noteLinksDirectoryURL(const platform::Url& projectFolder, const QString& noteTitle);
+    static platform::Url weblocFileURL(
+        const platform::Url& projectFolder, const QString& noteTitle, const QString& linkName);
+    static platform::Url mediaFileURL(
+        const platform::Url& projectFolder, const platform::Uuid& mediaId, const QString& fileName);
+    static platform::Url mediaThumbnailURL(const platform::Url& projectFolder, const platform::Uuid& mediaId);
+
+    // A name the user typed (project, note): the problem that keeps it from being a folder or file
+    // name, or none. Refused: blank, ".", "..", any "/" or NUL, more than 255 bytes of UTF-8.
+    static std::optional<TDNameProblem> nameProblem(const QString& name);
+
+    // A name from outside (a page title, a dropped file's name) made safe to use as one component:
+    // "/", NUL and control characters become "-", the ends are trimmed, an empty, "." or ".." name
+    // becomes "Untitled", and it is cut to 200 bytes on a character boundary.
+    static QString safeName(const QString& outsideName);
+
+    // Whether `url` lies strictly inside the library folder, also after resolving symbolic links
+    // of the parts that exist.
+    static bool isInsideLibraryFolder(const platform::Url& url);
+
+    // Removes a file or folder, refusing anything not strictly inside the library folder.
+    static platform::Result<platform::Success, platform::PlatformError> removeItemInsideLibrary(
+        const platform::Url& url);
+};

@@ -1,0 +1,30 @@
+#include "app/store/TDMediaStore.h"
+
+#include "app/store/TDDirectoryPath.h"
+#include "app/store/TDLibraryCoding.h"
+
+TDMediaStore::TDMediaStore()
+    : TDMediaStore(TDLibraryFile::forLocation(TDDirectoryPath::mediaLibraryURL()))
+{
+}
+
+TDMediaStore::TDMediaStore(std::shared_ptr<TDLibraryFile> file)
+    : m_file(std::move(file))
+{
+}
+
+TDMediaStore::MediaList TDMediaStore::tdMedia() const
+{
+    m_registrar.access("tdMedia");
+    return m_tdMedia;
+}
+
+void TDMediaStore::setTdMedia(MediaList media)
+{
+    m_registrar.withMutation("tdMedia", [&] { m_tdMedia = std::move(media); });
+}
+
+void TDMediaStore::save(const MediaList& media, TDSaveCompletion completion)
+{
+    m_file->write(tdlibrary::encodeMedia(media), std::move(completion));
+}

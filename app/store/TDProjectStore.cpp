@@ -1,0 +1,89 @@
+#include "app/store/TDProjectStore.h"
+
+#include "app/store/TDFolderIcon.h"
+#include "app/store/TDLibraryCoding.h"
+#include "platform/foundation/FileManager.h"
+#include "platform/foundation/Print.h"
+
+using platform::FileManager;
+using platform::PlatformError;
+using platform::Result;
+using platform::Success;
+
+TDProjectStore::TDProjectStore()
+    : TDProjectStore(TDLibraryFile::forLocation(TDDirectoryPath::projectsLibraryURL()))
+{
+}
+
+TDProjectStore::TDProjectStore(std::shared_ptr<TDLibraryFile> file)
+    : m_file(std::move(file))
+{
+}
+
+TDProjectStore::ProjectList TDProjectStore::tdProjects() const
+{
+    m_registrar.access("tdProjects");
+    return m_tdProjects;
+}
+
+void TDProjectStore::setTdProjects(ProjectList projects)
+{
+    m_registrar.withMutation("tdProjects", [&] { m_tdProjects = std::move(projects); });
+}
+
+TDProjectStore::NoteMap TDProjectStore::noteMap() const
+{
+    m_registrar.access("noteMap");
+    return m_noteMap;
+}
+
+void TDProjectStore::setNoteMap(NoteMap noteMap)
+{
+    m_registrar.withMutation("noteMap", [&] { m_noteMap = std::move(noteMap); });
+}
+
+void TDProjectStore::save(const ProjectList& projects, TDSaveCompletion completion)
+{
+    m_file->write(tdlibrary::encodeProjects(projects), std::move(completion));
+}
+
+void TDProjectStore::prepareLibraryFolder()
+{
+    platform::Url folder = TDDirectoryPath::libraryFolderURL();
+    if (!folder.isValid()) {
+        platform::print(QStringLiteral("There is no Documents folder to hold the library."));
+        return;
+    }
+    if (FileManager::fileExists(folder)) {
+        if (!FileManager::directoryExists(folder))
+            platform::printError(QStringLiteral("%1 is in the way of the library folder: it is not a folder.")
+                                     .arg(folder.path()));
+        return;
+    }
+    auto created = FileManager::createDirectory(folder, platform::IntermediateDirectories::create);
+    if (!created) {
+        platform::print(created.error().description);
+        return;
+    }
+    applyFolderIcon(folder);
+}
+
+Result<Success, PlatformError> TDProjectStore::createProjectDirectory(const QString& name)
+{
+    platform::Url folder = TDDirectoryPath::projectDirectoryURL(name);
+    if (TDDirectoryPath::nameProblem(name) || !folder.isValid())
+        return Result<Success, PlatformError>::failure(PlatformError::fromErrno(
+            EINVAL, QStringLiteral("\"%1\" cannot name a project folder").arg(name)));
+    return FileManager::createDirectory(folder, platform::IntermediateDirectories::doNotCreate);
+}
+
+std::optional<TDNameProblem> TDProjectStore::newProjectNameProblem(const QString& name)
+{
+    if (auto problem = TDDirectoryPath::nameProblem(name))
+        return problem;
+    if (FileManager::fileExists(TDDirectoryPath::projectDirectoryURL(name)))
+        return TDNameProblem { QStringLiteral("The project folder already exists."),
+            QStringLiteral("The library folder already holds a folder with the name you entered. "
+                           "Please enter a different name.") };
+    return std::nullopt;
+}

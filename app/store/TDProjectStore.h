@@ -1,0 +1,60 @@
+#pragma once
+
+#include "app/model/TDProject.h"
+#include "app/store/TDDirectoryPath.h"
+#include "app/store/TDLibraryFile.h"
+#include "app/store/TDSaveCompletion.h"
+#include "platform/foundation/ObservationRegistrar.h"
+#include "platform/foundation/Uuid.h"
+
+#include <memory>
+#include <optional>
+#include <unordered_map>
+#include <vector>
+
+// All projects, with their notes, and the map from an opened note to its position. Main thread only.
+class TDProjectStore {
+public:
+    struct NoteLocation {
+        int projectIndex = 0;
+        int progressIndex = 0;
+        friend bool operator==(const NoteLocation&, const NoteLocation&) = default;
+    };
+    using NoteMap = std::unordered_map<platform::Uuid, NoteLocation>;
+    using ProjectList = std::vector<std::shared_ptr<TDProject>>;
+
+    // A store on the projects file of the current library folder.
+    TDProjectStore();
+    explicit TDProjectStore(std::shared_ptr<TDLibraryFile> file);
+
+    ProjectList tdProjects() const;
+    void setTdProjects(ProjectList projects);
+    NoteMap noteMap() const;
+    void setNoteMap(NoteMap noteMap);
+
+    // Encodes `projects` now (a snapshot) and writes it over the projects file in order with every
+    // other save of that file. `completion` runs on the main queue.
+    void save(const ProjectList& projects, TDSaveCompletion completion = {});
+
+    const std::shared_ptr<TDLibraryFile>& libraryFile() const { return m_file; }
+
+    // Makes sure the library folder exists. It is created whether or not the folder icon resource
+    // loads (no desktop-neutral way exists to set a folder's icon here). A failure to create it is
+    // printed to standard output.
+    static void prepareLibraryFolder();
+
+    // Creates the folder of a new project (not its parents). Unsafe names and an existing folder
+    // fail; the caller may ignore the result.
+    static platform::Result<platform::Success, platform::PlatformError> createProjectDirectory(
+        const QString& name);
+
+    // Why `name` cannot name a new project's folder: an unsafe name, or a folder that already exists
+    // in the library folder. None when it can.
+    static std::optional<TDNameProblem> newProjectNameProblem(const QString& name);
+
+private:
+    ProjectList m_tdProjects;
+    NoteMap m_noteMap;
+    std::shared_ptr<TDLibraryFile> m_file;
+    platform::ObservationRegistrar m_registrar;
+};

@@ -1,0 +1,208 @@
+#include "platform/foundation/FileManager.h"
+
+#include "platform/foundation/Environment.h"
+
+#include <QSaveFile>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+using Outcome = Result<Success, PlatformError>;
+
+PlatformError invalidUrlError(const Url& url)
+{
+    return PlatformError::fromErrno(
+        EINVAL, QStringLiteral("not a usable file URL \"%1\"").arg(url.absoluteString()));
+}
+
+QByteArray nativePath(const Url& url)
+{
+    return url.path().toUtf8();
+}
+
+Url rootedDirectory(const QString& path)
+{
+    if (path.isEmpty() || !path.startsWith(QLatin1Char('/')))
+        return Url();
+    return Url::fileUrl(path);
+}
+
+} // namespace
+
+Url FileManager::documentsDirectory()
+{
+    return rootedDirectory(Environment::documentsDirectory());
+}
+
+Url FileManager::cachesDirectory()
+{
+    return rootedDirectory(Environment::cachesDirectory());
+}
+
+bool FileManager::fileExists(const Url& url)
+{
+    if (!url.isFileUrl())
+        return false;
+    struct stat info;
+    return ::stat(nativePath(url).constData(), &info) == 0;
+}
+
+bool FileManager::directoryExists(const Url& url)
+{
+    if (!url.isFileUrl())
+        return false;
+    struct stat info;
+    return ::stat(nativePath(url).constData(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+Outcome FileManager::createDirectory(const Url& url, IntermediateDirectories intermediates)
+{
+    if (!url.isFileUrl())
+        return Outcome::failure(invalidUrlError(url));
+    QByteArray path = nativePath(url);
+    if (intermediates == IntermediateDirectories::doNotCreate) {
+        if (::mkdir(path.constData(), 0777) != 0)
+            return Outcome::failure(PlatformError::fromErrno(errno, url.path()));
+        return Outcome::success({});
+    }
+    std::error_code error;
+    std::filesystem::create_directories(std::filesystem::path(path.toStdString()), error);
+    if (error)
+        return Outcome::failure(PlatformError::fromErrno(error.value(), url.path()));
+    if (!directoryExists(url))
+        return Outcome::failure(PlatformError::fromErrno(EEXIST, url.path()));
+    return Outcome::success({});
+}
+
+Outcome FileManager::removeItem(const Url& url)
+{
+    if (!url.isFileUrl())
+        return Outcome::failure(invalidUrlError(url));
+    std::filesystem::path path(nativePath(url).toStdString());
+    std::error_code error;
+    auto status = std::filesystem::symlink_status(path, error);
+    if (error || !std::filesystem::exists(status))
+        return Outcome::failure(PlatformError::fromErrno(ENOENT, url.path()));
+    std::filesystem::remove_all(path, error);
+    if (error)
+        return Outcome::failure(PlatformError::fromErrno(error.value(), url.path()));
+    return Outcome::success({});
+}
+
+Outcome FileManager::moveItem(const Url& from, const Url& to)
+{
+    if (!from.isFileUrl())
+        return Outcome::failure(invalidUrlError(from));
+    if (!to.isFileUrl())
+        return Outcome::failure(invalidUrlError(to));
+    if (::renameat2(
+            AT_FDCWD, nativePath(from).constData(), AT_FDCWD, nativePath(to).constData(), RENAME_NOREPLACE)
+        != 0)
+        return Outcome::failure(
+            PlatformError::fromErrno(errno, from.path() + QStringLiteral(" -> ") + to.path()));
+    return Outcome::success({});
+}
+
+Result<std::vector<Url>, PlatformError> FileManager::contentsOfDirectory(const Url& url)
+{
+    using Listing = Result<std::vector<Url>, PlatformError>;
+    if (!url.isFileUrl())
+        return Listing::failure(invalidUrlError(url));
+    std::error_code error;
+    std::filesystem::directory_iterator it(std::filesystem::path(nativePath(url).toStdString()), error);
+    if (error)
+        return Listing::failure(PlatformError::fromErrno(error.value(), url.path()));
+    std::vector<QString> names;
+    for (; it != std::filesystem::directory_iterator(); it.increment(error)) {
+        if (error)
+            return Listing::failure(PlatformError::fromErrno(error.value(), url.path()));
+        names.push_back(QString::fromStdString(it->path().filename().string()));
+    }
+    std::sort(names.begin(), names.end());
+    std::vector<Url> items;
+    items.reserve(names.size());
+    for (const QString& name : names)
+        items.push_back(url.appendingPathComponent(name));
+    return Listing::success(std::move(items));
+}
+
+Result<QByteArray, PlatformError> FileManager::readRegularFile(const Url& url, std::int64_t limitBytes)
+{
+    using Read = Result<QByteArray, PlatformError>;
+    if (!url.isFileUrl())
+        return Read::failure(invalidUrlError(url));
+    // O_NONBLOCK keeps a FIFO from blocking the open; it is refused right after.
+    int fd = ::open(nativePath(url).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return Read::failure(PlatformError::fromErrno(errno, url.path()));
+    auto fail = [&](int error) {
+        ::close(fd);
+        return Read::failure(PlatformError::fromErrno(error, url.path()));
+    };
+    struct stat info;
+    if (::fstat(fd, &info) != 0)
+        return fail(errno);
+    if (S_ISDIR(info.st_mode))
+        return fail(EISDIR);
+    if (!S_ISREG(info.st_mode))
+        return fail(EINVAL);
+    if (info.st_size > limitBytes)
+        return fail(EFBIG);
+    int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0)
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    QByteArray bytes;
+    bytes.resize(static_cast<qsizetype>(info.st_size));
+    qsizetype done = 0;
+    for (;;) {
+        if (done == bytes.size()) {
+            // The file may have grown since fstat: read on, within the limit.
+            if (bytes.size() >= limitBytes)
+                break;
+            bytes.resize(std::min<std::int64_t>(limitBytes, std::max<qsizetype>(bytes.size() * 2, 4096)));
+        }
+        ssize_t count = ::read(fd, bytes.data() + done, static_cast<size_t>(bytes.size() - done));
+        if (count < 0) {
+            if (errno == EINTR)
+                continue;
+            return fail(errno);
+        }
+        if (count == 0)
+            break;
+        done += count;
+    }
+    ::close(fd);
+    bytes.truncate(done);
+    return Read::success(std::move(bytes));
+}
+
+Outcome FileManager::writeAtomically(const Url& url, const QByteArray& bytes)
+{
+    if (!url.isFileUrl())
+        return Outcome::failure(invalidUrlError(url));
+    QSaveFile file(url.path());
+    if (!file.open(QIODevice::WriteOnly)) {
+        int error = errno ? errno : EIO;
+        return Outcome::failure(PlatformError::wrapping(QStringLiteral("file"), file.error(),
+            url.path() + QStringLiteral(": ") + file.errorString(), PlatformError::fromErrno(error)));
+    }
+    if (file.write(bytes) != bytes.size() || !file.commit()) {
+        QString reason = file.errorString();
+        int code = file.error();
+        file.cancelWriting();
+        return Outcome::failure(PlatformError {
+            QStringLiteral("file"), code, url.path() + QStringLiteral(": ") + reason, nullptr });
+    }
+    return Outcome::success({});
+}
+
+} // namespace platform

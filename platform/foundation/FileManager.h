@@ -1,0 +1,54 @@
+#pragma once
+
+#include "platform/foundation/PlatformError.h"
+#include "platform/foundation/Result.h"
+#include "platform/foundation/Url.h"
+
+#include <QByteArray>
+
+#include <cstdint>
+#include <vector>
+
+namespace platform {
+
+enum class IntermediateDirectories { create, doNotCreate };
+
+// File-system work on file URLs. Every operation refuses an invalid or non-file Url, so a path
+// builder that rejected a name leaves nothing to act on. Failures carry the POSIX error.
+class FileManager {
+public:
+    static constexpr std::int64_t defaultReadLimitBytes = std::int64_t(1) << 30;
+
+    // The Documents and caches folders from `Environment` (not created here). Invalid when the
+    // system names no such folder or names a relative one.
+    static Url documentsDirectory();
+    static Url cachesDirectory();
+
+    static bool fileExists(const Url& url);
+    static bool directoryExists(const Url& url);
+
+    // Creates a folder. With `create`, missing parents are made and an existing folder is
+    // success; with `doNotCreate`, the parent must exist and nothing may exist at `url`.
+    static Result<Success, PlatformError> createDirectory(
+        const Url& url, IntermediateDirectories intermediates);
+
+    // Removes a file, or a folder with everything in it. A symbolic link is removed, not followed.
+    static Result<Success, PlatformError> removeItem(const Url& url);
+
+    // Renames `from` to `to` on the same file system; fails when something exists at `to`.
+    static Result<Success, PlatformError> moveItem(const Url& from, const Url& to);
+
+    // The items directly inside a folder, sorted by name.
+    static Result<std::vector<Url>, PlatformError> contentsOfDirectory(const Url& url);
+
+    // The whole content of a regular file (never a folder, device or pipe), at most `limitBytes`.
+    static Result<QByteArray, PlatformError> readRegularFile(
+        const Url& url, std::int64_t limitBytes = defaultReadLimitBytes);
+
+    // Replaces the file's content atomically: the bytes go to a temporary file in the same folder,
+    // are flushed to disk and renamed over the old file, so a crash leaves the old or the new content.
+    // The folder is not created.
+    static Result<Success, PlatformError> writeAtomically(const Url& url, const QByteArray& bytes);
+};
+
+} // namespace platform

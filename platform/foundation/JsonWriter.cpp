@@ -1,0 +1,139 @@
+#include "platform/foundation/JsonWriter.h"
+
+#include <charconv>
+#include <cmath>
+
+namespace platform {
+
+void JsonWriter::separate()
+{
+    if (m_afterKey) {
+        m_afterKey = false;
+        return;
+    }
+    if (!m_hasElement.empty()) {
+        if (m_hasElement.back())
+            m_bytes.append(',');
+        m_hasElement.back() = true;
+    }
+}
+
+void JsonWriter::beginArray()
+{
+    separate();
+    m_bytes.append('[');
+    m_hasElement.push_back(false);
+}
+
+void JsonWriter::endArray()
+{
+    m_bytes.append(']');
+    m_hasElement.pop_back();
+}
+
+void JsonWriter::beginObject()
+{
+    separate();
+    m_bytes.append('{');
+    m_hasElement.push_back(false);
+}
+
+void JsonWriter::endObject()
+{
+    m_bytes.append('}');
+    m_hasElement.pop_back();
+}
+
+void JsonWriter::key(QStringView name)
+{
+    separate();
+    appendString(name);
+    m_bytes.append(':');
+    m_afterKey = true;
+}
+
+void JsonWriter::string(QStringView text)
+{
+    separate();
+    appendString(text);
+}
+
+void JsonWriter::number(double value)
+{
+    separate();
+    if (!std::isfinite(value)) {
+        m_failed = true;
+        m_bytes.append("null");
+        return;
+    }
+    char buffer[32];
+    auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    m_bytes.append(buffer, result.ptr - buffer);
+}
+
+void JsonWriter::boolean(bool value)
+{
+    separate();
+    m_bytes.append(value ? "true" : "false");
+}
+
+void JsonWriter::null()
+{
+    separate();
+    m_bytes.append("null");
+}
+
+void JsonWriter::emptyObject()
+{
+    separate();
+    m_bytes.append("{}");
+}
+
+void JsonWriter::appendString(QStringView text)
+{
+    static constexpr char hex[] = "0123456789abcdef";
+    m_bytes.append('"');
+    qsizetype runStart = 0;
+    auto flush = [&](qsizetype end) {
+        if (end > runStart)
+            m_bytes.append(text.mid(runStart, end - runStart).toUtf8());
+    };
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        char16_t c = text[i].unicode();
+        if (c >= 0x20 && c != u'"' && c != u'\\')
+            continue;
+        flush(i);
+        runStart = i + 1;
+        switch (c) {
+        case u'"':
+            m_bytes.append("\\\"");
+            break;
+        case u'\\':
+            m_bytes.append("\\\\");
+            break;
+        case u'\n':
+            m_bytes.append("\\n");
+            break;
+        case u'\r':
+            m_bytes.append("\\r");
+            break;
+        case u'\t':
+            m_bytes.append("\\t");
+            break;
+        case u'\b':
+            m_bytes.append("\\b");
+            break;
+        case u'\f':
+            m_bytes.append("\\f");
+            break;
+        default: {
+            char escape[] = { '\\', 'u', '0', '0', hex[c >> 4], hex[c & 0xF] };
+            m_bytes.append(escape, sizeof escape);
+        }
+        }
+    }
+    flush(text.size());
+    m_bytes.append('"');
+}
+
+} // namespace platform

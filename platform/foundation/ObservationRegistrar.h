@@ -1,0 +1,49 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string_view>
+#include <utility>
+
+namespace platform {
+
+// Names one observable property of an object ("tdProjects", "name"). Keys are compared by text.
+using ObservationKey = std::string_view;
+
+// The observation record of one observable object. Its accessors call `access` on every read and
+// wrap every write in `withMutation`; a `withObservationTracking` scope that read a property is then
+// told once, before the first later write of it. Main thread only.
+class ObservationRegistrar {
+public:
+    ObservationRegistrar();
+    ~ObservationRegistrar();
+    // A copy observes nothing of the original: it starts with no observers.
+    ObservationRegistrar(const ObservationRegistrar&);
+    ObservationRegistrar& operator=(const ObservationRegistrar&);
+
+    // Records that the tracking scopes in progress on this thread read `key`.
+    void access(ObservationKey key) const;
+
+    // Tells the observers of `key`, then performs the write.
+    template<typename Mutation> decltype(auto) withMutation(ObservationKey key, Mutation&& mutation) const
+    {
+        willSet(key);
+        return std::forward<Mutation>(mutation)();
+    }
+
+    void willSet(ObservationKey key) const;
+
+    struct State;
+
+private:
+    // Made on the first tracked read: most records are never observed, and a library holds
+    // thousands of them.
+    mutable std::shared_ptr<State> m_state;
+};
+
+// Runs `apply`, noting every observable property it reads. The first later write to any of them
+// calls `onChange` once, on the writing (main) thread, before the new value is stored: an observer
+// that wants the new value re-reads it later (say, on the main queue), then tracks again.
+void withObservationTracking(const std::function<void()>& apply, std::function<void()> onChange);
+
+} // namespace platform

@@ -1,0 +1,188 @@
+#include "LibraryTestSupport.h"
+#include "app/store/TDLibraryCoding.h"
+#include "app/store/TDLibraryLoader.h"
+#include "app/store/TDLinkStore.h"
+#include "app/store/TDMediaStore.h"
+#include "app/store/TDProjectStore.h"
+
+using apptest::CapturedStream;
+using apptest::LibraryRoot;
+using apptest::makeProject;
+using platform::Uuid;
+
+namespace {
+
+struct Stores {
+    std::shared_ptr<TDProjectStore> projects = std::make_shared<TDProjectStore>();
+    std::shared_ptr<TDMediaStore> media = std::make_shared<TDMediaStore>();
+    std::shared_ptr<TDLinkStore> links = std::make_shared<TDLinkStore>();
+
+    void load()
+    {
+        bool done = false;
+        loadLibraryFiles(projects, media, links, [&] { done = true; });
+        ASSERT_TRUE(testsupport::waitUntil([&] { return done; }));
+    }
+};
+
+QByteArray projectsBytes(int count)
+{
+    std::vector<std::shared_ptr<TDProject>> projects;
+    for (int i = 0; i < count; ++i)
+        projects.push_back(makeProject(QStringLiteral("Project %1").arg(i), 2));
+    return tdlibrary::encodeProjects(projects).value();
+}
+
+QByteArray mediaBytes(int count)
+{
+    std::vector<std::shared_ptr<TDMedia>> media;
+    for (int i = 0; i < count; ++i)
+        media.push_back(
+            TDMedia::make(Uuid::random(), apptest::fileUrl("/m.png"), apptest::fileUrl("/t.jpg"), {}));
+    return tdlibrary::encodeMedia(media).value();
+}
+
+QByteArray linksBytes(int count)
+{
+    std::vector<TDLink> links;
+    for (int i = 0; i < count; ++i)
+        links.push_back(TDLink { "t", {}, "https://example.com", Uuid::random(), Uuid::random() });
+    return tdlibrary::encodeLinks(links).value();
+}
+
+QStringList damagedCopies(const LibraryRoot& root, const QString& name)
+{
+    return root.libraryEntries().filter(
+        QRegularExpression("^" + QRegularExpression::escape(name) + R"(\.damaged-\d{8}T\d{6}Z$)"));
+}
+
+} // namespace
+
+TEST(TDLibraryLoad, FirstLaunchLoadsNothingPrintsNothingCreatesNothing)
+{
+    LibraryRoot root;
+    auto before = root.snapshot();
+    Stores stores;
+    CapturedStream out(stdout);
+    stores.load();
+    EXPECT_EQ(out.take(), QByteArray());
+    EXPECT_TRUE(stores.projects->tdProjects().empty());
+    EXPECT_TRUE(stores.media->tdMedia().empty());
+    EXPECT_TRUE(stores.links->tdLinks().empty());
+    EXPECT_EQ(root.snapshot(), before);
+}
+
+TEST(TDLibraryLoad, MissingMediaPrintsOnceAndTheLinksStillLoad)
+{
+    LibraryRoot root;
+    root.write("projects.library", projectsBytes(3));
+    root.write("links.library", linksBytes(2));
+    auto before = root.snapshot();
+    Stores stores;
+    CapturedStream out(stdout);
+    stores.load();
+    EXPECT_EQ(out.take(), QByteArray("there is no media\n"));
+    EXPECT_EQ(stores.projects->tdProjects().size(), 3u);
+    EXPECT_EQ(stores.projects->tdProjects()[1]->name(), "Project 1");
+    EXPECT_TRUE(stores.media->tdMedia().empty());
+    EXPECT_EQ(stores.links->tdLinks().size(), 2u);
+    EXPECT_EQ(root.snapshot(), before);
+}
+
+TEST(TDLibraryLoad, AllFilesPresentLoadSilently)
+{
+    LibraryRoot root;
+    root.write("projects.library", projectsBytes(2));
+    root.write("media.library", mediaBytes(4));
+    root.write("links.library", "[]");
+    Stores stores;
+    stores.links->setTdLinks({ TDLink {} });
+    CapturedStream out(stdout);
+    stores.load();
+    EXPECT_EQ(out.take(), QByteArray());
+    EXPECT_EQ(stores.media->tdMedia().size(), 4u);
+    EXPECT_TRUE(stores.links->tdLinks().empty());
+}
+
+TEST(TDLibraryLoad, ABadProjectLoadsNothingAndEveryUnreadFileIsKeptBeforeItsFirstSave)
+{
+    LibraryRoot root;
+    QByteArray projects = projectsBytes(2).replace("\"Archived\"", "\"archived\"");
+    root.write("projects.library", projects);
+    root.write("media.library", mediaBytes(1));
+    QByteArray links = linksBytes(1);
+    root.write("links.library", links);
+    Stores stores;
+    CapturedStream out(stdout);
+    stores.load();
+    EXPECT_EQ(out.take(), QByteArray());
+    EXPECT_TRUE(stores.projects->tdProjects().empty());
+    EXPECT_TRUE(stores.media->tdMedia().empty());
+    EXPECT_TRUE(stores.links->tdLinks().empty());
+
+    CapturedStream err(stderr);
+    int saved = 0;
+    stores.projects->save({ makeProject("New") }, [&](auto result) { saved += result.isSuccess(); });
+    stores.links->save({}, [&](auto result) { saved += result.isSuccess(); });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return saved == 2; }));
+    stores.projects->save({ makeProject("Newer") }, [&](auto result) { saved += result.isSuccess(); });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return saved == 3; }));
+    QByteArray errors = err.take();
+
+    QStringList keptProjects = damagedCopies(root, "projects.library");
+    ASSERT_EQ(keptProjects.size(), 1) << "kept once, before the first overwrite only";
+    EXPECT_EQ(root.read(keptProjects[0]), projects);
+    QStringList keptLinks = damagedCopies(root, "links.library");
+    ASSERT_EQ(keptLinks.size(), 1);
+    EXPECT_EQ(root.read(keptLinks[0]), links);
+    EXPECT_TRUE(damagedCopies(root, "media.library").isEmpty()) << "not saved, so not touched";
+    EXPECT_TRUE(errors.contains(keptProjects[0].toUtf8()));
+    EXPECT_EQ(tdlibrary::decodeProjects(root.read("projects.library")).value()[0]->name(), "Newer");
+}
+
+TEST(TDLibraryLoad, TruncatedAndUnreadableFilesAreKeptToo)
+{
+    LibraryRoot root;
+    root.write("projects.library", projectsBytes(1));
+    QByteArray truncated = mediaBytes(3).left(40);
+    root.write("media.library", truncated);
+    QDir().mkpath(root.file("links.library"));
+    Stores stores;
+    CapturedStream out(stdout);
+    stores.load();
+    EXPECT_EQ(out.take(), QByteArray("there is no media\n"));
+    EXPECT_EQ(stores.projects->tdProjects().size(), 1u);
+
+    bool done = false;
+    stores.media->save({}, [&](auto result) { done = result.isSuccess(); });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return done; }));
+    QStringList kept = damagedCopies(root, "media.library");
+    ASSERT_EQ(kept.size(), 1);
+    EXPECT_EQ(root.read(kept[0]), truncated);
+    EXPECT_EQ(root.read("media.library"), QByteArray("[]"));
+}
+
+TEST(TDLibraryLoad, NoSaveWritesAFileBeforeItsLoadHasFinished)
+{
+    LibraryRoot root;
+    QByteArray original = projectsBytes(5);
+    root.write("projects.library", original);
+    root.write("media.library", mediaBytes(1));
+    root.write("links.library", linksBytes(1));
+    Stores stores;
+    bool loaded = false;
+    std::optional<std::size_t> loadedCount;
+    loadLibraryFiles(stores.projects, stores.media, stores.links, [&] { loaded = true; });
+    // Asked for before the load has even read the file (this thread has not returned to its loop).
+    bool saved = false;
+    stores.projects->save({ makeProject("Only") }, [&](auto result) { saved = result.isSuccess(); });
+    stores.media->save({}, {});
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        if (!loadedCount && !stores.projects->tdProjects().empty())
+            loadedCount = stores.projects->tdProjects().size();
+        return loaded && saved;
+    }));
+    EXPECT_EQ(loadedCount, 5u) << "the load read the file as it was before the save";
+    EXPECT_EQ(tdlibrary::decodeProjects(root.read("projects.library")).value().size(), 1u);
+    EXPECT_TRUE(damagedCopies(root, "projects.library").isEmpty()) << "a loaded file needs no copy";
+}

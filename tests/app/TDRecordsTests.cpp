@@ -1,0 +1,228 @@
+#include "LibraryTestSupport.h"
+#include "app/model/NavigationType.h"
+#include "app/store/TDLibraryCoding.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <cstring>
+#include <random>
+
+using apptest::fileUrl;
+using apptest::makeProject;
+using platform::Uuid;
+
+namespace {
+
+QStringList keysOf(const QJsonObject& object)
+{
+    QStringList keys = object.keys();
+    keys.sort();
+    return keys;
+}
+
+QStringList sorted(QStringList keys)
+{
+    keys.sort();
+    return keys;
+}
+
+QJsonArray parse(const QByteArray& bytes)
+{
+    return QJsonDocument::fromJson(bytes).array();
+}
+
+} // namespace
+
+TEST(TDRecords, ProjectWritesExactlyItsKeysAndRoundTrips)
+{
+    auto project = makeProject("Album #2 ? 100%", 3, true);
+    auto bytes = tdlibrary::encodeProjects({ project });
+    ASSERT_TRUE(bytes);
+    QJsonObject object = parse(bytes.value()).at(0).toObject();
+    EXPECT_EQ(keysOf(object),
+        sorted({ "_name", "_category", "id", "_quickAccessURL", "_status", "_tdNote", "_isFavorite",
+            "_startDate", "_imageColumnCount", "_coverImageURL", "_$observationRegistrar" }));
+    EXPECT_EQ(object["_$observationRegistrar"].toObject(), QJsonObject());
+    EXPECT_EQ(keysOf(object["_category"].toObject()), sorted({ "_id", "_name", "_$observationRegistrar" }));
+    QJsonArray notes = object["_tdNote"].toArray();
+    ASSERT_EQ(notes.size(), 3);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(keysOf(notes[i].toObject()),
+            sorted({ "id", "tdProjectId", "_title", "_contentURL", "_date", "_$observationRegistrar" }));
+        EXPECT_EQ(notes[i].toObject()["_title"].toString(), QStringLiteral("Note %1").arg(i));
+    }
+    EXPECT_EQ(object["id"].toString(), project->id().uuidString());
+    EXPECT_EQ(object["_status"].toString(), "Archived");
+    EXPECT_TRUE(object["_coverImageURL"].toString().startsWith("file:///home/u/"));
+
+    auto decoded = tdlibrary::decodeProjects(bytes.value());
+    ASSERT_TRUE(decoded);
+    const auto& back = decoded.value().at(0);
+    EXPECT_EQ(back->name(), project->name());
+    EXPECT_EQ(back->id(), project->id());
+    EXPECT_EQ(*back->category(), *project->category());
+    EXPECT_EQ(back->category()->name(), "Music");
+    EXPECT_EQ(back->quickAccessURL(), project->quickAccessURL());
+    EXPECT_EQ(back->status(), TDStatus::archived);
+    EXPECT_TRUE(back->isFavorite());
+    EXPECT_EQ(back->startDate(), project->startDate());
+    EXPECT_EQ(back->imageColumnCount(), 7.5);
+    EXPECT_EQ(back->coverImageURL(), project->coverImageURL());
+    ASSERT_EQ(back->tdNote().size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(back->tdNote()[i]->id(), project->tdNote()[i]->id());
+        EXPECT_EQ(back->tdNote()[i]->tdProjectId(), project->id());
+        EXPECT_EQ(back->tdNote()[i]->contentURL(), project->tdNote()[i]->contentURL());
+        EXPECT_EQ(back->tdNote()[i]->date(), project->tdNote()[i]->date());
+    }
+    EXPECT_EQ(tdlibrary::encodeProjects(decoded.value()).value(), bytes.value());
+}
+
+TEST(TDRecords, OptionalFieldsAreLeftOutWhenAbsentAndNullReadsAsAbsent)
+{
+    QJsonObject project = parse(tdlibrary::encodeProjects({ makeProject("P") }).value()).at(0).toObject();
+    EXPECT_FALSE(project.contains("_coverImageURL"));
+
+    auto media
+        = TDMedia::make(Uuid::random(), fileUrl("/a/b.png"), fileUrl("/a/thumbnail.jpg"), std::nullopt);
+    QJsonObject mediaObject = parse(tdlibrary::encodeMedia({ media }).value()).at(0).toObject();
+    EXPECT_EQ(keysOf(mediaObject), sorted({ "id", "_url", "_thumbnailURL", "_$observationRegistrar" }));
+    auto mediaBack = tdlibrary::decodeMedia(tdlibrary::encodeMedia({ media }).value());
+    ASSERT_TRUE(mediaBack);
+    EXPECT_FALSE(mediaBack.value()[0]->tdProjectId());
+    media->setTdProjectId(Uuid::random());
+    EXPECT_TRUE(parse(tdlibrary::encodeMedia({ media }).value()).at(0).toObject().contains("_tdProjectId"));
+
+    TDLink link { std::nullopt, std::nullopt, "not a URL at all", Uuid::random(), Uuid::random() };
+    QJsonObject linkObject = parse(tdlibrary::encodeLinks({ link }).value()).at(0).toObject();
+    EXPECT_EQ(keysOf(linkObject), sorted({ "url", "id", "tdNoteId" }));
+    linkObject["title"] = QJsonValue::Null;
+    linkObject["desc"] = "A page";
+    auto linkBack = tdlibrary::decodeLinks(QJsonDocument(QJsonArray { linkObject }).toJson());
+    ASSERT_TRUE(linkBack);
+    EXPECT_FALSE(linkBack.value()[0].title);
+    EXPECT_EQ(linkBack.value()[0].desc, QString("A page"));
+    EXPECT_EQ(linkBack.value()[0].url, "not a URL at all");
+}
+
+TEST(TDRecords, OneBadValueFailsTheWholeArray)
+{
+    QJsonObject good = parse(tdlibrary::encodeProjects({ makeProject("Good", 1) }).value()).at(0).toObject();
+    struct Case {
+        const char* name;
+        std::function<void(QJsonObject&)> spoil;
+    };
+    auto setNote = [](QJsonObject& project, const QString& key, const QJsonValue& value) {
+        QJsonArray notes = project["_tdNote"].toArray();
+        QJsonObject note = notes[0].toObject();
+        if (value.isUndefined())
+            note.remove(key);
+        else
+            note[key] = value;
+        notes[0] = note;
+        project["_tdNote"] = notes;
+    };
+    const Case cases[] = {
+        { "lower-case status", [](QJsonObject& p) { p["_status"] = "in progress"; } },
+        { "unknown status", [](QJsonObject& p) { p["_status"] = "Paused"; } },
+        { "braced id", [](QJsonObject& p) { p["id"] = "{" + p["id"].toString() + "}"; } },
+        { "35-character id", [](QJsonObject& p) { p["id"] = p["id"].toString().left(35); } },
+        { "boolean as number", [](QJsonObject& p) { p["_isFavorite"] = 1; } },
+        { "name as number", [](QJsonObject& p) { p["_name"] = 3; } },
+        { "date as string", [](QJsonObject& p) { p["_startDate"] = "2024-01-01"; } },
+        { "category as string", [](QJsonObject& p) { p["_category"] = "Music"; } },
+        { "malformed cover URL", [](QJsonObject& p) { p["_coverImageURL"] = "http://exa mple.com/"; } },
+        { "quick URL not a string", [](QJsonObject& p) { p["_quickAccessURL"] = QJsonArray { 1 }; } },
+        { "missing name", [](QJsonObject& p) { p.remove("_name"); } },
+        { "missing column count", [](QJsonObject& p) { p.remove("_imageColumnCount"); } },
+        { "missing notes", [](QJsonObject& p) { p.remove("_tdNote"); } },
+        { "note missing tdProjectId",
+            [&](QJsonObject& p) { setNote(p, "tdProjectId", QJsonValue::Undefined); } },
+        { "note with malformed id", [&](QJsonObject& p) { setNote(p, "id", "1234"); } },
+        { "note date as null", [&](QJsonObject& p) { setNote(p, "_date", QJsonValue::Null); } },
+    };
+    for (const Case& c : cases) {
+        QJsonObject bad = good;
+        c.spoil(bad);
+        auto decoded = tdlibrary::decodeProjects(QJsonDocument(QJsonArray { good, bad, good }).toJson());
+        EXPECT_FALSE(decoded) << c.name;
+    }
+
+    QJsonObject relaxed = good;
+    relaxed.remove("_$observationRegistrar");
+    relaxed["somethingNew"] = 42;
+    relaxed["_coverImageURL"] = QJsonValue::Null;
+    auto decoded = tdlibrary::decodeProjects(QJsonDocument(QJsonArray { relaxed }).toJson());
+    ASSERT_TRUE(decoded) << "no registrar key, unknown keys and a null optional are fine";
+    EXPECT_FALSE(decoded.value()[0]->coverImageURL());
+}
+
+TEST(TDRecords, DatesRoundTripBitExactly)
+{
+    std::mt19937_64 random(7);
+    std::uniform_real_distribution<double> seconds(-3e9, 3e9);
+    std::vector<std::shared_ptr<TDProject>> projects;
+    for (int i = 0; i < 500; ++i) {
+        auto project = makeProject("P", 1);
+        project->setStartDate(platform::Date(seconds(random)));
+        project->tdNote()[0]->setDate(platform::Date(seconds(random) / 1e3));
+        projects.push_back(project);
+    }
+    auto back = tdlibrary::decodeProjects(tdlibrary::encodeProjects(projects).value());
+    ASSERT_TRUE(back);
+    for (std::size_t i = 0; i < projects.size(); ++i) {
+        double a = projects[i]->startDate().timeIntervalSinceReferenceDate();
+        double b = back.value()[i]->startDate().timeIntervalSinceReferenceDate();
+        EXPECT_EQ(std::memcmp(&a, &b, sizeof a), 0);
+        EXPECT_EQ(projects[i]->tdNote()[0]->date(), back.value()[i]->tdNote()[0]->date());
+    }
+}
+
+TEST(TDRecords, FileUrlsWithAwkwardCharactersRoundTrip)
+{
+    for (const QString name : { "with space", "100%", "#hash", "what?", "Čeština ✓ 日本", "a%20b" }) {
+        auto project = makeProject(name, 1, true);
+        project->tdNote()[0]->setContentURL(fileUrl("/lib/" + name + "/notes/" + name + "/" + name + ".txt"));
+        auto back = tdlibrary::decodeProjects(tdlibrary::encodeProjects({ project }).value());
+        ASSERT_TRUE(back) << name.toStdString();
+        EXPECT_EQ(back.value()[0]->coverImageURL()->path(), project->coverImageURL()->path());
+        EXPECT_EQ(back.value()[0]->tdNote()[0]->contentURL().path(),
+            "/lib/" + name + "/notes/" + name + "/" + name + ".txt");
+    }
+}
+
+TEST(TDRecords, ColumnCountStaysFiniteSoSavesKeepWorking)
+{
+    auto project = makeProject("P");
+    project->setImageColumnCount(std::nan(""));
+    project->setImageColumnCount(std::numeric_limits<double>::infinity());
+    EXPECT_EQ(project->imageColumnCount(), 7.5);
+    project->setImageColumnCount(3);
+    EXPECT_EQ(project->imageColumnCount(), 3);
+    EXPECT_TRUE(tdlibrary::encodeProjects({ project }));
+
+    TDProject::Fields fields;
+    fields.imageColumnCount = std::nan("");
+    EXPECT_EQ(TDProject::make(fields)->imageColumnCount(), TDProject::defaultImageColumnCount);
+}
+
+TEST(TDRecords, IdentityAndRawStrings)
+{
+    Uuid id = Uuid::random();
+    EXPECT_EQ(*TDCategory::make(id, "A"), *TDCategory::make(id, "B"));
+    EXPECT_EQ(std::hash<TDCategory>()(*TDCategory::make(id, "A")),
+        std::hash<TDCategory>()(*TDCategory::make(id, "B")));
+    EXPECT_FALSE(*TDCategory::make(Uuid::random(), "A") == *TDCategory::make(Uuid::random(), "A"));
+    auto note
+        = [&](const QString& title) { return TDNote::make(id, Uuid::random(), title, fileUrl("/x"), {}); };
+    EXPECT_EQ(*note("a"), *note("b"));
+
+    EXPECT_EQ(navigationTypeFromRawValue("Favorite"), NavigationType::favorite);
+    for (const char* text : { "favorite", "FAVORITE", "Favourite", " Favorite" })
+        EXPECT_FALSE(navigationTypeFromRawValue(text)) << text;
+    for (NavigationType type : allNavigationTypes)
+        EXPECT_EQ(navigationTypeFromRawValue(rawValue(type)), type);
+    EXPECT_EQ(tdStatusFromRawValue("In Progress"), TDStatus::inProgress);
+    EXPECT_FALSE(tdStatusFromRawValue("In progress"));
+}

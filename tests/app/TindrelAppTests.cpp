@@ -1,0 +1,128 @@
+#include "LibraryTestSupport.h"
+#include "app/TindrelApp.h"
+#include "app/model/TDNote.h"
+#include "app/screens/NavigationView.h"
+#include "app/store/TDCategoryStore.h"
+#include "app/store/TDLibraryCoding.h"
+#include "app/store/TDLinkStore.h"
+#include "app/store/TDMediaStore.h"
+#include "app/store/TDProjectStore.h"
+
+#include <QAction>
+#include <QMainWindow>
+#include <QMenuBar>
+
+using apptest::LibraryRoot;
+using apptest::makeProject;
+
+namespace {
+
+void writeLibrary(const LibraryRoot& root, int projects, int media)
+{
+    TDProjectStore::ProjectList projectList;
+    for (int i = 0; i < projects; ++i)
+        projectList.push_back(makeProject(QStringLiteral("P%1").arg(i), 1));
+    root.write("projects.library", tdlibrary::encodeProjects(projectList).value());
+    TDMediaStore::MediaList mediaList;
+    for (int i = 0; i < media; ++i)
+        mediaList.push_back(
+            TDMedia::make(platform::Uuid::random(), apptest::fileUrl("/m"), apptest::fileUrl("/t"), {}));
+    root.write("media.library", tdlibrary::encodeMedia(mediaList).value());
+    root.write("links.library", "[]");
+}
+
+} // namespace
+
+TEST(TindrelApp, StartsWithEmptyLibraryStoresAndTheCategoryList)
+{
+    LibraryRoot root;
+    writeLibrary(root, 2, 1);
+    TindrelApp app;
+    EXPECT_TRUE(app.stores().projectStore->tdProjects().empty()) << "nothing is read before the window shows";
+    EXPECT_TRUE(app.stores().projectStore->noteMap().empty());
+    EXPECT_EQ(app.stores().categoryStore->tdCategories().size(), 5u);
+    EXPECT_FALSE(app.mainWindow());
+}
+
+TEST(TindrelApp, TheMainWindowLoadsTheLibraryOnceAndShowsItsCounts)
+{
+    LibraryRoot root;
+    writeLibrary(root, 2, 3);
+    TindrelApp app;
+    app.showMainWindow();
+    NavigationView* content = app.navigationView();
+    ASSERT_TRUE(content);
+    EXPECT_FALSE(content->isEnabled()) << "no input until the library is in";
+    ASSERT_TRUE(testsupport::waitUntil([&] { return app.isLibraryLoaded(); }));
+    EXPECT_TRUE(content->isEnabled());
+    ASSERT_TRUE(testsupport::waitUntil([&] { return content->countsText().contains("Projects: 2"); }))
+        << content->countsText().toStdString();
+    EXPECT_TRUE(content->countsText().contains("Media: 3"));
+    EXPECT_TRUE(content->countsText().contains("Links: 0"));
+
+    // A change to a store re-renders the view.
+    auto projects = app.stores().projectStore->tdProjects();
+    projects.push_back(makeProject("Unsaved"));
+    app.stores().projectStore->setTdProjects(projects);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return content->countsText().contains("Projects: 3"); }));
+
+    // Showing the window again, or asking again, does not replace what is in memory.
+    writeLibrary(root, 7, 7);
+    app.mainWindow()->hide();
+    app.showMainWindow();
+    bool again = false;
+    app.loadLibraries([&] { again = true; });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return again; }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(app.stores().projectStore->tdProjects().size(), 3u);
+    EXPECT_TRUE(content->countsText().contains("Projects: 3"));
+}
+
+TEST(TindrelApp, SettingsOpenFromTheMenuShortcutAt480Wide)
+{
+    LibraryRoot root;
+    TindrelApp app;
+    app.showMainWindow();
+    QAction* settings = nullptr;
+    for (QAction* action : app.mainWindow()->menuBar()->findChildren<QAction*>()) {
+        if (action->shortcut() == QKeySequence(Qt::CTRL | Qt::Key_Comma))
+            settings = action;
+    }
+    ASSERT_TRUE(settings);
+    settings->trigger();
+    QWidget* window = app.openSettings();
+    ASSERT_TRUE(window);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(window->width(), TindrelApp::settingsWidth);
+    EXPECT_EQ(window->minimumWidth(), 480);
+    EXPECT_EQ(window->maximumWidth(), 480);
+    window->resize(900, 300);
+    EXPECT_EQ(window->width(), 480);
+    EXPECT_EQ(app.openSettings(), window) << "one settings window";
+}
+
+TEST(TindrelApp, OneNoteWindowPerNoteTitledNote)
+{
+    LibraryRoot root;
+    TindrelApp app;
+    auto id = platform::Uuid::random();
+    auto note = TDNote::make(id, platform::Uuid::random(), "First", apptest::fileUrl("/a.txt"), {});
+    auto sameId = TDNote::make(id, platform::Uuid::random(), "Copy", apptest::fileUrl("/b.txt"), {});
+    auto other = TDNote::make(
+        platform::Uuid::random(), platform::Uuid::random(), "Other", apptest::fileUrl("/c.txt"), {});
+    QMainWindow* window = app.openNoteWindow(note);
+    ASSERT_TRUE(window);
+    EXPECT_EQ(window->windowTitle(), "Note");
+    EXPECT_EQ(app.openNoteWindow(sameId), window) << "keyed by the note's id";
+    QMainWindow* second = app.openNoteWindow(other);
+    EXPECT_NE(second, window);
+    EXPECT_EQ(app.noteWindow(other->id()), second);
+
+    QPointer<QMainWindow> closed = window;
+    window->close();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return closed.isNull(); }));
+    EXPECT_FALSE(app.noteWindow(id));
+    QMainWindow* reopened = app.openNoteWindow(note);
+    ASSERT_TRUE(reopened);
+    EXPECT_EQ(app.noteWindow(id), reopened);
+}

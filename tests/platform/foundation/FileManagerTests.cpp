@@ -1,0 +1,110 @@
+#include "platform/foundation/Environment.h"
+#include "platform/foundation/FileManager.h"
+#include "support/TestSupport.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using platform::FileManager;
+using platform::IntermediateDirectories;
+using platform::Url;
+
+namespace {
+
+class FileManagerTest : public ::testing::Test {
+protected:
+    Url at(const QString& relative) const { return Url::fileUrl(m_root.path() + "/" + relative); }
+
+    QTemporaryDir m_root;
+};
+
+} // namespace
+
+TEST_F(FileManagerTest, CreatesFoldersWithAndWithoutIntermediates)
+{
+    EXPECT_FALSE(FileManager::createDirectory(at("a/b/c"), IntermediateDirectories::doNotCreate));
+    EXPECT_FALSE(FileManager::fileExists(at("a")));
+    EXPECT_TRUE(FileManager::createDirectory(at("a/b/c"), IntermediateDirectories::create));
+    EXPECT_TRUE(FileManager::directoryExists(at("a/b/c")));
+    EXPECT_TRUE(FileManager::createDirectory(at("a/b/c"), IntermediateDirectories::create));
+    EXPECT_FALSE(FileManager::createDirectory(at("a/b/c"), IntermediateDirectories::doNotCreate));
+    EXPECT_TRUE(FileManager::createDirectory(at("a/d"), IntermediateDirectories::doNotCreate));
+
+    ASSERT_TRUE(FileManager::writeAtomically(at("file"), "x"));
+    auto blocked = FileManager::createDirectory(at("file/sub"), IntermediateDirectories::create);
+    EXPECT_FALSE(blocked);
+}
+
+TEST_F(FileManagerTest, AtomicWriteReplacesContentAndNeedsTheFolder)
+{
+    ASSERT_TRUE(FileManager::writeAtomically(at("f.json"), "old"));
+    ASSERT_TRUE(FileManager::writeAtomically(at("f.json"), "new content"));
+    EXPECT_EQ(FileManager::readRegularFile(at("f.json")).value(), QByteArray("new content"));
+    auto listing = FileManager::contentsOfDirectory(Url::fileUrl(m_root.path()));
+    ASSERT_TRUE(listing);
+    EXPECT_EQ(listing.value().size(), 1u) << "no temporary file is left behind";
+
+    auto missingFolder = FileManager::writeAtomically(at("missing/f.json"), "x");
+    EXPECT_FALSE(missingFolder);
+    EXPECT_FALSE(FileManager::fileExists(at("missing")));
+    EXPECT_FALSE(FileManager::writeAtomically(Url(), "x"));
+}
+
+TEST_F(FileManagerTest, ReadsOnlyRegularFilesWithinTheLimit)
+{
+    ASSERT_TRUE(FileManager::writeAtomically(at("big"), QByteArray(5000, 'a')));
+    EXPECT_EQ(FileManager::readRegularFile(at("big")).value().size(), 5000);
+    EXPECT_FALSE(FileManager::readRegularFile(at("big"), 100));
+
+    auto missing = FileManager::readRegularFile(at("nothing"));
+    ASSERT_FALSE(missing);
+    EXPECT_EQ(missing.error().code, ENOENT);
+
+    ASSERT_TRUE(FileManager::createDirectory(at("dir"), IntermediateDirectories::create));
+    EXPECT_FALSE(FileManager::readRegularFile(at("dir")));
+    ASSERT_EQ(::mkfifo(at("fifo").path().toUtf8().constData(), 0600), 0);
+    EXPECT_FALSE(FileManager::readRegularFile(at("fifo"))) << "a pipe is refused without blocking";
+}
+
+TEST_F(FileManagerTest, RemovesFoldersAndLinksWithoutFollowingThem)
+{
+    QTemporaryDir outside;
+    ASSERT_TRUE(FileManager::writeAtomically(Url::fileUrl(outside.path() + "/keep"), "keep"));
+    ASSERT_TRUE(FileManager::createDirectory(at("tree/sub"), IntermediateDirectories::create));
+    ASSERT_TRUE(FileManager::writeAtomically(at("tree/sub/file"), "x"));
+    ASSERT_EQ(::symlink(outside.path().toUtf8().constData(), at("tree/link").path().toUtf8().constData()), 0);
+
+    EXPECT_TRUE(FileManager::removeItem(at("tree")));
+    EXPECT_FALSE(FileManager::fileExists(at("tree")));
+    EXPECT_TRUE(FileManager::fileExists(Url::fileUrl(outside.path() + "/keep")));
+    EXPECT_FALSE(FileManager::removeItem(at("tree")));
+}
+
+TEST_F(FileManagerTest, MoveRefusesToReplace)
+{
+    ASSERT_TRUE(FileManager::writeAtomically(at("a"), "a"));
+    ASSERT_TRUE(FileManager::writeAtomically(at("b"), "b"));
+    EXPECT_FALSE(FileManager::moveItem(at("a"), at("b")));
+    EXPECT_EQ(FileManager::readRegularFile(at("b")).value(), QByteArray("b"));
+    EXPECT_TRUE(FileManager::moveItem(at("a"), at("c")));
+    EXPECT_EQ(FileManager::readRegularFile(at("c")).value(), QByteArray("a"));
+}
+
+TEST(Environment, RedirectsEveryRootAndRefusesARelativeDocumentsFolder)
+{
+    QTemporaryDir root;
+    platform::Environment::setRoots({ root.path() + "/Docs", root.path() + "/Caches", root.path() + "/s.ini",
+        root.path() + "/Resources" });
+    EXPECT_EQ(FileManager::documentsDirectory().path(), root.path() + "/Docs");
+    EXPECT_EQ(FileManager::cachesDirectory().path(), root.path() + "/Caches");
+    EXPECT_EQ(platform::Environment::settingsFile(), root.path() + "/s.ini");
+    platform::Environment::setRoots({ QStringLiteral("relative/Docs"), QString(), {}, {} });
+    EXPECT_FALSE(FileManager::documentsDirectory().isValid());
+    EXPECT_FALSE(FileManager::cachesDirectory().isValid());
+    platform::Environment::resetRoots();
+    EXPECT_TRUE(FileManager::documentsDirectory().path().startsWith(qEnvironmentVariable("HOME")));
+}
