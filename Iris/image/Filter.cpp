@@ -260,4 +260,12 @@ std::shared_ptr<platform::Image> colorControlledImage(const std::shared_ptr<plat
     return applyFilter(image, Filter::colorControlsFactory()(brightness, contrast, saturation, inputEV));
 }
 
+std::shared_ptr<platform::Image> CIImageProcessor::processWithFilter(
+    const ImageProcessItem& item, const IrisParsedOptionsInfo& options) const
+{
+    if (item.isImage())
+        return applyFilter(item.imageValue(), coreImageFilter());
+    return processDataThroughDefault(*this, item, options);
+}
+
 } // namespace iris

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Iris/image/ImageProcessor.h"
+
 #include "platform/graphics/Color.h"
 
 #include <functional>
@@ -85,5 +87,22 @@ std::shared_ptr<platform::Image> tintedImage(
     const std::shared_ptr<platform::Image>& image, const platform::Color& color);
 std::shared_ptr<platform::Image> colorControlledImage(const std::shared_ptr<platform::Image>& image,
     double brightness, double contrast, double saturation, double inputEV);
+
+// A processor defined by a filter. Unless a processor supplies its own processing, an image goes
+// through its filter and data is decoded by the shared default processor first.
+class CIImageProcessor : public ImageProcessor {
+public:
+    virtual Filter coreImageFilter() const = 0;
+
+    std::shared_ptr<platform::Image> process(
+        const ImageProcessItem& item, const IrisParsedOptionsInfo& options) const override
+    {
+        return processWithFilter(item, options);
+    }
+
+    // No image only for data that cannot be decoded.
+    std::shared_ptr<platform::Image> processWithFilter(
+        const ImageProcessItem& item, const IrisParsedOptionsInfo& options) const;
+};
 
 } // namespace iris

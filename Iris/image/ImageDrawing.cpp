@@ -1,5 +1,6 @@
 #include "Iris/image/ImageDrawing.h"
 
+#include "Iris/image/Image.h"
 #include "Iris/image/ProcessorText.h"
 
 #include "platform/graphics/Bitmap.h"
@@ -64,13 +65,13 @@ ImagePtr drawWithReference(
     ImagePtr result;
     {
         platform::GraphicsStateScope scope;
-        std::shared_ptr<GraphicsContext> context = GraphicsContext::create(size, reference);
+        std::shared_ptr<GraphicsContext> context
+            = ImageWrapper::makeBitmapDrawingContext(reference, size.width, size.height);
         if (!context)
             return fallback;
-        GraphicsContext::setCurrent(context);
         draw(*context);
-        // Restoring the state makes the previous context current again and drops ours from the
-        // thread's current slot before its pixels are taken.
+        // Ours leaves the thread's current slot before its pixels are taken; the scope then makes
+        // the previous context current again.
         GraphicsContext::setCurrent(nullptr);
         result = finish(std::move(context));
     }
@@ -372,7 +373,7 @@ ImagePtr scaledImage(const ImagePtr& image, double scale)
 
 ImagePtr decodedImage(const ImagePtr& image, double scale)
 {
-    if (!image || image->isAnimated() || !image->bitmap())
+    if (!image || ir(image).images() || image->isAnimated() || !image->bitmap())
         return image;
     const Bitmap& bitmap = *image->bitmap();
     const Size size { bitmap.width() / scale, bitmap.height() / scale };
@@ -381,7 +382,7 @@ ImagePtr decodedImage(const ImagePtr& image, double scale)
 
 ImagePtr decodedImageInContext(const ImagePtr& image, GraphicsContext& context)
 {
-    if (!image || image->isAnimated() || !image->bitmap())
+    if (!image || ir(image).frameSource() || !image->bitmap())
         return image;
     const Bitmap& bitmap = *image->bitmap();
     context.drawBitmap(bitmap, Rect(0, 0, bitmap.width(), bitmap.height()));
