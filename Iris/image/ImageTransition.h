@@ -1,0 +1,32 @@
+#pragma once
+
+#include <optional>
+
+namespace iris {
+
+// How a view shows an image that has just been loaded.
+struct ImageTransition {
+    enum class Kind {
+        none, // at once
+        fade, // fading in over `duration` seconds
+    };
+
+    Kind kind = Kind::none;
+    double duration = 0;
+
+    static ImageTransition none() { return {}; }
+    static ImageTransition fade(double seconds) { return { Kind::fade, seconds }; }
+
+    // The fade a view runs for a new image: a fade's duration when the transition is forced or the
+    // image did not come from a cache; nothing otherwise, and always nothing for `none`.
+    std::optional<double> fadeDuration(bool imageCameFromCache, bool forceTransition) const
+    {
+        if (kind != Kind::fade || (imageCameFromCache && !forceTransition))
+            return std::nullopt;
+        return duration;
+    }
+
+    bool operator==(const ImageTransition&) const = default;
+};
+
+} // namespace iris
