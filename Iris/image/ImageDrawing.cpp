@@ -218,6 +218,23 @@ ImagePtr resizedImage(const ImagePtr& image, Size targetSize)
 {
     if (!image || !image->bitmap())
         return image;
+    // Copying the stretched image over a whole bitmap of whole pixels leaves exactly the scaled
+    // pixels, so they are made directly, at the same depth a context would have.
+    const Bitmap& bitmap = *image->bitmap();
+    const double width = targetSize.width, height = targetSize.height;
+    if (std::isfinite(width) && std::isfinite(height) && width >= 1 && height >= 1
+        && width <= GraphicsContext::maxPixelsPerSide && height <= GraphicsContext::maxPixelsPerSide
+        && width * height <= double(GraphicsContext::maxPixels) && width == std::floor(width)
+        && height == std::floor(height)) {
+        const QImage::Format format = bitmap.bitsPerComponent() == 16 ? QImage::Format_RGBA64_Premultiplied
+                                                                      : QImage::Format_ARGB32_Premultiplied;
+        QImage scaled
+            = bitmap.image().scaled(int(width), int(height), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        if (scaled.format() != format)
+            scaled.convertTo(format);
+        std::optional<Bitmap> result = Bitmap::fromImage(std::move(scaled));
+        return result ? Image::create(std::move(*result)) : image;
+    }
     return drawToSize(image, targetSize, [&](GraphicsContext& context) {
         context.drawImage(*image, boundsOf(targetSize), Rect(), platform::CompositingOperation::copy, 1.0);
     });
@@ -244,61 +261,108 @@ ImagePtr croppedImage(const ImagePtr& image, Size size, Point anchor)
     return Image::create(std::move(*cut));
 }
 
+// The blur's inner loops are plain array arithmetic that pays off only when vectorised, which the
+// default optimisation level leaves out.
+#pragma GCC push_options
+#pragma GCC optimize("tree-vectorize", "vect-cost-model=dynamic")
+
 namespace {
 
-// One box pass over premultiplied 8-bit pixels (four samples each), edges extended: every output
-// sample is the rounded mean of the `kernel` × `kernel` samples around it, with coordinates outside
-// the image clamped to its edge. The horizontal sums stay exact in `rowSums`, so the result equals a
-// two-dimensional box average. Sum is the column accumulator: 32 bits hold kernel² × 255 up to a
-// kernel of 4103.
+// The horizontal box sums of one row of premultiplied 8-bit pixels (four samples each), with
+// coordinates outside the row clamped to its ends.
+void horizontalSums(const uchar* row, int width, int half, std::uint32_t* sums)
+{
+    std::uint32_t running[4] = { 0, 0, 0, 0 };
+    auto at = [&](int x) { return row + std::clamp(x, 0, width - 1) * 4; };
+    for (int x = -half; x <= half; ++x) {
+        const uchar* p = at(x);
+        for (int c = 0; c < 4; ++c)
+            running[c] += p[c];
+    }
+    auto step = [&](int x, const uchar* entering, const uchar* leaving) {
+        for (int c = 0; c < 4; ++c) {
+            sums[x * 4 + c] = running[c];
+            running[c] += entering[c] - leaving[c];
+        }
+    };
+    // Away from the ends no coordinate needs clamping.
+    const int interiorStart = std::min(half, width);
+    const int interiorEnd = std::max(interiorStart, width - half - 1);
+    int x = 0;
+    for (; x < interiorStart; ++x)
+        step(x, at(x + half + 1), at(x - half));
+    for (; x < interiorEnd; ++x)
+        step(x, row + (x + half + 1) * 4, row + (x - half) * 4);
+    for (; x < width; ++x)
+        step(x, at(x + half + 1), at(x - half));
+}
+
+// The rounded quotient of every column sum by the kernel area. Odd areas never give an exact half,
+// so rounding the product with the inverse is exact while its error stays below 1 / (2 × area): in
+// single precision for areas up to 61², in double precision beyond.
+template<typename Sum> void writeAverages(const Sum* columns, std::size_t count, int kernel, uchar* out)
+{
+    if (kernel <= 61) {
+        const float inverse = 1.0f / float(kernel * kernel);
+        for (std::size_t i = 0; i < count; ++i)
+            out[i] = uchar(float(std::int32_t(columns[i])) * inverse + 0.5f);
+        return;
+    }
+    const double inverse = 1.0 / (double(kernel) * double(kernel));
+    for (std::size_t i = 0; i < count; ++i)
+        out[i] = uchar(double(columns[i]) * inverse + 0.5);
+}
+
+// One box pass, edges extended: every output sample is the rounded mean of the kernel × kernel
+// samples around it, with coordinates outside the image clamped to its edge. Horizontal sums stay
+// exact until the vertical pass has added them up, so the result equals a two-dimensional box
+// average. Only the rows the vertical window spans are kept, in a ring. `Sum` holds kernel² × 255:
+// 32 bits suffice up to a kernel of 4103.
 template<typename Sum>
-void boxPass(const QImage& input, QImage& output, int kernel, std::vector<std::uint32_t>& rowSums)
+void boxPass(const QImage& input, QImage& output, int kernel, std::vector<std::uint32_t>& ring)
 {
     const int width = input.width(), height = input.height();
     const int half = kernel / 2;
     const std::size_t rowLength = std::size_t(width) * 4;
-    rowSums.resize(rowLength * height);
-
-    for (int y = 0; y < height; ++y) {
-        const uchar* row = input.constScanLine(y);
-        std::uint32_t* sums = rowSums.data() + rowLength * y;
-        for (int c = 0; c < 4; ++c) {
-            auto sample = [&](int x) -> std::uint32_t { return row[std::clamp(x, 0, width - 1) * 4 + c]; };
-            std::uint32_t sum = 0;
-            for (int x = -half; x <= half; ++x)
-                sum += sample(x);
-            for (int x = 0; x < width; ++x) {
-                sums[x * 4 + c] = sum;
-                sum += sample(x + half + 1);
-                sum -= sample(x - half);
-            }
+    const int ringRows = std::min(kernel + 1, height);
+    ring.resize(rowLength * ringRows);
+    int computed = -1; // the last row whose sums are in the ring
+    auto rowAt = [&](int y) {
+        y = std::clamp(y, 0, height - 1);
+        while (computed < y) {
+            ++computed;
+            horizontalSums(
+                input.constScanLine(computed), width, half, ring.data() + rowLength * (computed % ringRows));
         }
-    }
+        return ring.data() + rowLength * (y % ringRows);
+    };
 
-    // Odd areas never give an exact half, so rounding the double quotient is exact.
-    const double inverseArea = 1.0 / (double(kernel) * double(kernel));
     std::vector<Sum> columns(rowLength, 0);
-    auto rowAt = [&](int y) { return rowSums.data() + rowLength * std::clamp(y, 0, height - 1); };
     for (int y = -half; y <= half; ++y) {
         const std::uint32_t* sums = rowAt(y);
         for (std::size_t i = 0; i < rowLength; ++i)
             columns[i] += sums[i];
     }
     for (int y = 0; y < height; ++y) {
-        uchar* out = output.scanLine(y);
-        for (std::size_t i = 0; i < rowLength; ++i)
-            out[i] = uchar(double(columns[i]) * inverseArea + 0.5);
-        const std::uint32_t* entering = rowAt(y + half + 1);
+        writeAverages(columns.data(), rowLength, kernel, output.scanLine(y));
+        if (y + 1 == height)
+            break;
+        // The ring holds one row more than the window, so the entering row never takes the
+        // leaving row's slot.
         const std::uint32_t* leaving = rowAt(y - half);
+        const std::uint32_t* entering = rowAt(y + half + 1);
+        Sum* sums = columns.data();
         for (std::size_t i = 0; i < rowLength; ++i)
-            columns[i] += Sum(entering[i]) - Sum(leaving[i]);
+            sums[i] += Sum(entering[i]) - Sum(leaving[i]);
     }
 }
 
-// Kernels beyond this stop being a blur of the picture and only cost time and memory.
+// Kernels beyond this stop being a blur of the picture and only cost time.
 constexpr double maxBlurKernel = 1 << 20;
 
 } // namespace
+
+#pragma GCC pop_options
 
 ImagePtr boxBlur(const ImagePtr& image, double radius)
 {
@@ -333,18 +397,28 @@ ImagePtr boxBlur(const ImagePtr& image, double radius)
     if (buffers[0].isNull() || buffers[1].isNull())
         return image;
 
-    std::vector<std::uint32_t> rowSums;
+    std::vector<std::uint32_t> ring;
     int source = 0;
     for (int pass = 0; pass < passes; ++pass) {
+        QImage& target = buffers[1 - source];
+        // The first buffer may still share the image's own pixels; a later pass writes a fresh one.
+        if (!target.isDetached())
+            target = QImage(width, height, QImage::Format_ARGB32_Premultiplied);
+        if (target.isNull())
+            return image;
         if (kernel <= 4103)
-            boxPass<std::uint32_t>(buffers[source], buffers[1 - source], kernel, rowSums);
+            boxPass<std::uint32_t>(buffers[source], target, kernel, ring);
         else
-            boxPass<std::uint64_t>(buffers[source], buffers[1 - source], kernel, rowSums);
+            boxPass<std::uint64_t>(buffers[source], target, kernel, ring);
         source = 1 - source;
     }
     std::optional<Bitmap> blurred = Bitmap::fromImage(std::move(buffers[source]));
     if (!blurred)
         return image;
+    // Redrawing an 8-bit premultiplied bitmap of the same size by copying changes no pixel.
+    if (bitmap.image().format() == QImage::Format_ARGB32_Premultiplied && bitmap.width() == width
+        && bitmap.height() == height)
+        return Image::create(std::move(*blurred));
     return redrawAtPixelSize(*blurred, image, pixelSize);
 }
 
