@@ -272,15 +272,3 @@ TEST(ImageDrawing, NonSeparableBlendsLeaveTheDestinationWhereNothingIsDrawn)
         = iris::compositedImage(imageFrom(pixels), CompositingOperation::color, 1, Color { 0, 0, 1, 1 });
     EXPECT_EQ(pixelAt(result, 1, 0), QColor(0, 0, 255));
 }
-
-TEST(ImageDrawing, CornerSetsCombineAsFlagsAndRadiiResolve)
-{
-    EXPECT_EQ(iris::rectCorners({ RectCorner::topLeft, RectCorner::topRight }), RectCorner(3));
-    EXPECT_EQ(iris::rectCorners({}), RectCorner(0));
-    EXPECT_EQ(RectCorner::all - RectCorner::topLeft, RectCorner(14));
-    EXPECT_EQ(RectCorner::all & RectCorner::bottomLeft, RectCorner::bottomLeft);
-    EXPECT_EQ(RectCorner::topLeft ^ RectCorner(3), RectCorner::topRight);
-    EXPECT_DOUBLE_EQ(Radius::widthFraction(0.5).resolved({ 100, 40 }), 50);
-    EXPECT_DOUBLE_EQ(Radius::heightFraction(0.5).resolved({ 100, 40 }), 20);
-    EXPECT_DOUBLE_EQ(Radius::point(7).resolved({ 100, 40 }), 7);
-}

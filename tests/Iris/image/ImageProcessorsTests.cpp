@@ -249,9 +249,3 @@ TEST(ImageProcessors, DownsamplingAsksForTheScaledLongerSideAndNeedsABitmap)
     const auto empty = platform::Image::createEmpty({ 10, 10 });
     EXPECT_FALSE(DownsamplingImageProcessor({ 100, 50 }).process(ImageProcessItem::image(empty), scaled(1)));
 }
-
-TEST(ImageProcessors, ComposeWithTheDefaultProcessor)
-{
-    const auto composed = DefaultImageProcessor::shared() | std::make_shared<BlurImageProcessor>(10);
-    EXPECT_EQ(composed->identifier(), "|>" + prefix + ".Iris.BlurImageProcessor(10.0)");
-}
