@@ -163,7 +163,7 @@ ImagePtr compositedImage(const ImagePtr& image, platform::CompositingOperation o
 ImagePtr roundedCornerImage(const ImagePtr& image, Radius radius, Size targetSize, RectCorner corners,
     std::optional<platform::Color> backgroundColor)
 {
-    if (!image || !image->bitmap())
+    if (!image || !image->bitmap() || !std::isfinite(radius.value))
         return image;
     return drawToSize(image, targetSize, [&](GraphicsContext& context) {
         const Rect rect = boundsOf(targetSize);
@@ -186,7 +186,7 @@ ImagePtr roundedCornerImage(const ImagePtr& image, double radius, Size targetSiz
 
 ImagePtr borderedImage(const ImagePtr& image, const Border& border)
 {
-    if (!image || !image->bitmap() || !std::isfinite(border.lineWidth))
+    if (!image || !image->bitmap() || !std::isfinite(border.lineWidth) || !std::isfinite(border.radius.value))
         return image;
     const Size size = image->pixelSize();
     return drawToSize(image, size, [&](GraphicsContext& context) {
