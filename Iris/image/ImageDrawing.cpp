@@ -78,7 +78,7 @@ ImagePtr drawWithReference(
     return result ? result : fallback;
 }
 
-// The rounded path as our geometry's path type, with a fill rule.
+// The path, filled by the even-odd rule.
 QPainterPath evenOdd(QPainterPath path)
 {
     path.setFillRule(Qt::OddEvenFill);

@@ -4,6 +4,8 @@
 
 namespace iris {
 
+enum class CacheType;
+
 // How a view shows an image that has just been loaded.
 struct ImageTransition {
     enum class Kind {
@@ -18,13 +20,9 @@ struct ImageTransition {
     static ImageTransition fade(double seconds) { return { Kind::fade, seconds }; }
 
     // The fade a view runs for a new image: a fade's duration when the transition is forced or the
-    // image did not come from a cache; nothing otherwise, and always nothing for `none`.
-    std::optional<double> fadeDuration(bool imageCameFromCache, bool forceTransition) const
-    {
-        if (kind != Kind::fade || (imageCameFromCache && !forceTransition))
-            return std::nullopt;
-        return duration;
-    }
+    // image did not come from a cache (its cache type is none); nothing otherwise, and always
+    // nothing for `none`.
+    std::optional<double> fadeDuration(CacheType cacheType, bool forceTransition) const;
 
     bool operator==(const ImageTransition&) const = default;
 };

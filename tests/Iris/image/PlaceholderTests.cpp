@@ -1,5 +1,6 @@
 #include "DrawingTestSupport.h"
 
+#include "Iris/cache/ImageCache.h"
 #include "Iris/image/ImageTransition.h"
 #include "Iris/image/Placeholder.h"
 
@@ -57,9 +58,10 @@ TEST(Placeholder, AnImagePlaceholderIsTheViewsImageUntilRemoved)
 TEST(ImageTransition, FadesOnlyForLoadedImagesUnlessForced)
 {
     const ImageTransition fade = ImageTransition::fade(0.3);
-    EXPECT_EQ(fade.fadeDuration(false, false), 0.3);
-    EXPECT_EQ(fade.fadeDuration(true, false), std::nullopt);
-    EXPECT_EQ(fade.fadeDuration(true, true), 0.3);
-    EXPECT_EQ(ImageTransition::none().fadeDuration(false, true), std::nullopt);
+    EXPECT_EQ(fade.fadeDuration(CacheType::none, false), 0.3);
+    EXPECT_EQ(fade.fadeDuration(CacheType::memory, false), std::nullopt);
+    EXPECT_EQ(fade.fadeDuration(CacheType::disk, false), std::nullopt);
+    EXPECT_EQ(fade.fadeDuration(CacheType::memory, true), 0.3);
+    EXPECT_EQ(ImageTransition::none().fadeDuration(CacheType::none, true), std::nullopt);
     EXPECT_EQ(ImageTransition {}, ImageTransition::none());
 }
