@@ -271,4 +271,13 @@ TEST(ImageDrawing, NonSeparableBlendsLeaveTheDestinationWhereNothingIsDrawn)
     const auto result
         = iris::compositedImage(imageFrom(pixels), CompositingOperation::color, 1, Color { 0, 0, 1, 1 });
     EXPECT_EQ(pixelAt(result, 1, 0), QColor(0, 0, 255));
+
+    // Sixteen-bit images blend at their own depth.
+    const auto deep
+        = iris::compositedImage(imageFrom(pixels.convertToFormat(QImage::Format_RGBA64_Premultiplied)),
+            CompositingOperation::color, 1, Color { 0, 0, 1, 1 });
+    EXPECT_EQ(deep->bitmap()->bitsPerComponent(), 16);
+    EXPECT_EQ(pixelAt(deep, 1, 0), QColor(0, 0, 255));
+    const QColor blended = pixelAt(deep, 0, 0);
+    EXPECT_TRUE(near(blended.red(), blended.green(), 1)) << blended.red() << ' ' << blended.green();
 }
