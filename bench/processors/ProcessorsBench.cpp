@@ -136,7 +136,8 @@ int main(int argc, char** argv)
             painter.drawImage(QPointF(0, 0), medium);
             painter.end();
             keep(out);
-        } });
+        },
+        25 });
 
     for (const Comparison& comparison : comparisons) {
         if (comparison.runs > 1) {
