@@ -65,16 +65,14 @@ inline int errorCode(const iris::ImageLoadingResultOrError& result)
 
 class DownloaderTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        server.addBody("/image.png", pngBody(), 200, "image/png");
-    }
+    void SetUp() override { server.addBody("/image.png", pngBody(), 200, "image/png"); }
 
     std::shared_ptr<Answers> download(const QUrl& url, iris::IrisParsedOptionsInfo options = {},
         std::optional<iris::DownloadTask>* task = nullptr)
     {
         auto answers = std::make_shared<Answers>();
-        std::optional<iris::DownloadTask> started = downloader->downloadImage(url, options, answers->completion());
+        std::optional<iris::DownloadTask> started
+            = downloader->downloadImage(url, options, answers->completion());
         if (task)
             *task = started;
         return answers;
@@ -84,7 +82,8 @@ protected:
     iris::ImageLoadingResultOrError fetch(const QString& path, iris::IrisParsedOptionsInfo options = {})
     {
         auto answers = download(server.url(path), std::move(options));
-        EXPECT_TRUE(testsupport::waitUntil([&] { return answers->count() > 0; }, 10000)) << path.toStdString();
+        EXPECT_TRUE(testsupport::waitUntil([&] { return answers->count() > 0; }, 10000))
+            << path.toStdString();
         EXPECT_EQ(answers->count(), 1);
         return answers->count() ? answers->first()
                                 : iris::ImageLoadingResultOrError::failure(iris::IrisError::requestError(
@@ -92,7 +91,8 @@ protected:
     }
 
     testsupport::HttpTestServer server;
-    std::shared_ptr<iris::ImageDownloader> downloader = iris::ImageDownloader::create(QStringLiteral("tests"));
+    std::shared_ptr<iris::ImageDownloader> downloader
+        = iris::ImageDownloader::create(QStringLiteral("tests"));
 };
 
 } // namespace iristest

@@ -150,7 +150,8 @@ TEST_F(DownloaderTest, TransportFailuresReachEveryRequestAsSessionErrors)
 
     // Only http and https are loaded.
     Answers local;
-    downloader->downloadImage(QUrl(QStringLiteral("ftp://127.0.0.1/x.png")), IrisParsedOptionsInfo(), local.completion());
+    downloader->downloadImage(
+        QUrl(QStringLiteral("ftp://127.0.0.1/x.png")), IrisParsedOptionsInfo(), local.completion());
     ASSERT_TRUE(waitUntil([&] { return local.count() == 1; }));
     EXPECT_EQ(urlErrorCode(local.first()), UrlError::unsupportedUrl);
 }
@@ -203,7 +204,8 @@ TEST_F(DownloaderTest, TheLatestRequestWithARedirectHandlerDecides)
         dataTask->originalRequest().url, [&] { return std::make_shared<SessionDataTask>(dataTask); },
         TaskCallback { {}, refusing, -1 });
     ASSERT_TRUE(made);
-    sessionDelegate->addOrJoinTask(dataTask->originalRequest().url, [] { return nullptr; }, TaskCallback {});
+    sessionDelegate->addOrJoinTask(
+        dataTask->originalRequest().url, [] { return nullptr; }, TaskCallback {});
 
     std::optional<std::optional<UrlRequest>> decision;
     platform::UrlResponse redirect;
@@ -286,7 +288,8 @@ TEST_F(DownloaderTest, RequestModifiersRewriteDelayOrDropTheRequest)
 
     // One that answers later, from another thread: no task at once; the started handler gets it.
     struct Later final : AsyncImageDownloadRequestModifier {
-        std::shared_ptr<std::optional<DownloadTask>> started = std::make_shared<std::optional<DownloadTask>>();
+        std::shared_ptr<std::optional<DownloadTask>> started
+            = std::make_shared<std::optional<DownloadTask>>();
         void modifyRequest(const UrlRequest& request, RequestModifierCompletion completion) const override
         {
             std::thread([request, completion] {
@@ -360,13 +363,17 @@ TEST_F(DownloaderTest, DelegateReplacesDataAndIsToldOfEachStep)
     struct Observer final : ImageDownloaderDelegate {
         std::atomic<int> willStart { 0 }, finished { 0 }, images { 0 };
         std::atomic<bool> dropData { false };
-        void downloadWillStart(ImageDownloader&, const QUrl&, const std::optional<UrlRequest>&) override { ++willStart; }
+        void downloadWillStart(ImageDownloader&, const QUrl&, const std::optional<UrlRequest>&) override
+        {
+            ++willStart;
+        }
         void downloadDidFinish(ImageDownloader&, const QUrl&, const std::optional<platform::UrlResponse>&,
             const std::optional<IrisError>&) override
         {
             ++finished;
         }
-        std::optional<QByteArray> modifiedDataForURL(ImageDownloader&, const QByteArray& data, const QUrl&) override
+        std::optional<QByteArray> modifiedDataForURL(
+            ImageDownloader&, const QByteArray& data, const QUrl&) override
         {
             return dropData ? std::nullopt : std::optional<QByteArray>(data);
         }
