@@ -140,14 +140,7 @@ IrisOptionsInfoItem IrisOptionsInfoItem::flag(Kind kind)
     return IrisOptionsInfoItem(kind, std::any());
 }
 
-IrisParsedOptionsInfo::IrisParsedOptionsInfo()
-    : processor(nullptr)
-    , cacheSerializer(nullptr)
-{
-}
-
 IrisParsedOptionsInfo::IrisParsedOptionsInfo(const std::optional<IrisOptionsInfo>& items)
-    : IrisParsedOptionsInfo()
 {
     if (!items)
         return;

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "Iris/cache/CacheFileSystem.h"
+#include "Iris/cache/CacheSerializer.h"
 #include "Iris/cache/StorageExpiration.h"
 #include "Iris/general/Source.h"
+#include "Iris/image/ImageProcessor.h"
 #include "Iris/utility/CallbackQueue.h"
 
 #include <any>
@@ -17,13 +19,11 @@ class Image;
 namespace iris {
 
 class AsyncImageDownloadRequestModifier;
-class CacheSerializer;
 class DataReceivingSideEffect;
 class ImageCache;
 class ImageDownloader;
 class ImageDownloadRedirectHandler;
 class ImageModifier;
-class ImageProcessor;
 class ImageProgressive;
 class ImageTransition;
 class RetryStrategy;
@@ -203,7 +203,7 @@ using IrisOptionsInfo = std::vector<IrisOptionsInfoItem>;
 struct IrisParsedOptionsInfo {
     // All defaults, then each item in list order: a later item for the same field wins. After the
     // walk an absent `originalCache` becomes `targetCache`.
-    IrisParsedOptionsInfo();
+    IrisParsedOptionsInfo() = default;
     explicit IrisParsedOptionsInfo(const std::optional<IrisOptionsInfo>& items);
 
     std::shared_ptr<ImageCache> targetCache;
@@ -224,11 +224,12 @@ struct IrisParsedOptionsInfo {
     double scaleFactor = 1.0;
     std::shared_ptr<const AsyncImageDownloadRequestModifier> requestModifier;
     std::shared_ptr<const ImageDownloadRedirectHandler> redirectHandler;
-    // Never null after construction: the shared default processor unless an item chose another.
-    std::shared_ptr<const ImageProcessor> processor;
+    // Never null: the shared default processor unless an item chose another.
+    ImageProcessorPtr processor = DefaultImageProcessor::shared();
     std::shared_ptr<const ImageModifier> imageModifier;
-    // Never null after construction: a default serializer (quality 1.0, not preferring the original).
-    std::shared_ptr<const CacheSerializer> cacheSerializer;
+    // Never null: a default serializer (quality 1.0, not preferring the original) unless an item chose
+    // another.
+    CacheSerializerPtr cacheSerializer = DefaultCacheSerializer::shared();
     bool keepCurrentImageWhileLoading = false;
     bool onlyLoadFirstFrame = false;
     bool cacheOriginalImage = false;

@@ -7,34 +7,36 @@
 namespace iris {
 
 class SessionDataTask;
-struct WrappedDownloadTask;
 
 // The handle of one download request: the transfer it waits on and its token within it. Copies
 // refer to the same request.
 struct DownloadTask {
-    using WrappedTask = WrappedDownloadTask;
-
     std::shared_ptr<SessionDataTask> sessionTask;
     std::int64_t cancelToken = 0;
 
     // Cancels this request alone: it completes with `taskCancelled`, and the transfer stops once no
     // request waits on it. Does nothing when the request has already been answered or cancelled.
     void cancel() const;
+
+    // What a load started: a download (with its task, when one was started) or a data provider's
+    // read.
+    struct WrappedTask;
 };
 
-// The running work of a retrieval: a download, which can be cancelled, or a data-provider load,
-// which cannot.
-struct WrappedDownloadTask {
-    std::optional<DownloadTask> download;
+struct DownloadTask::WrappedTask {
+    enum class Kind { download, dataProviding };
+    Kind kind = Kind::dataProviding;
+    std::optional<DownloadTask> downloadTask;
 
-    static WrappedDownloadTask downloading(DownloadTask task) { return { std::move(task) }; }
-    static WrappedDownloadTask dataProviding() { return { std::nullopt }; }
-
-    bool isDataProviding() const { return !download.has_value(); }
+    static WrappedTask download(std::optional<DownloadTask> task) { return { Kind::download, std::move(task) }; }
+    static WrappedTask dataProviding() { return { Kind::dataProviding, std::nullopt }; }
+    // The task for the caller: the download's, nothing for a provider.
+    std::optional<DownloadTask> value() const { return downloadTask; }
+    // A provider's read has nothing to cancel.
     void cancel() const
     {
-        if (download)
-            download->cancel();
+        if (downloadTask)
+            downloadTask->cancel();
     }
 };
 
