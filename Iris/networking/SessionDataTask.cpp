@@ -143,12 +143,4 @@ QString SessionDataTask::description() const
         .arg(m_originalURL ? QString::fromUtf8(m_originalURL->toEncoded()) : QStringLiteral("no URL"));
 }
 
-void DownloadTask::cancel() const
-{
-    if (!sessionTask)
-        return;
-    if (std::optional<TaskCallback> callback = sessionTask->removeCallback(cancelToken))
-        sessionTask->onCallbackCancelled(std::move(*callback));
-}
-
 } // namespace iris

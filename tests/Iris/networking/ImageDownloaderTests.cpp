@@ -415,3 +415,74 @@ TEST_F(DownloaderTest, ConcurrentFirstRequestsFromManyThreadsMakeOneTransfer)
     ASSERT_TRUE(waitUntil([&] { return answers->count() == 16; }));
     EXPECT_EQ(server.requestCount("/race.png"), 1);
 }
+
+TEST_F(DownloaderTest, CancelsRacingTheEndOfTransfersAnswerEachRequestOnce)
+{
+    server.start();
+    const QUrl url = server.url(QStringLiteral("/image.png"));
+    std::vector<std::shared_ptr<Answers>> kept, cancelled;
+    std::vector<std::thread> cancellers;
+    for (int i = 0; i < 100; ++i) {
+        IrisParsedOptionsInfo options;
+        options.callbackQueue = CallbackQueue::untouch();
+        std::optional<DownloadTask> first, second;
+        cancelled.push_back(download(url, options, &first));
+        kept.push_back(download(url, options, &second));
+        // Cancel from another thread at whatever moment it runs: before, during or after the end.
+        cancellers.emplace_back([task = *first, spin = i % 7] {
+            for (int k = 0; k < spin * 200; ++k)
+                std::this_thread::yield();
+            task.cancel();
+        });
+    }
+    for (auto& thread : cancellers)
+        thread.join();
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            for (std::size_t i = 0; i < kept.size(); ++i)
+                if (kept[i]->count() == 0 || cancelled[i]->count() == 0)
+                    return false;
+            return true;
+        },
+        20000));
+    for (std::size_t i = 0; i < kept.size(); ++i) {
+        EXPECT_EQ(kept[i]->count(), 1);
+        EXPECT_EQ(cancelled[i]->count(), 1);
+        EXPECT_TRUE(kept[i]->first().isSuccess());
+        const ImageLoadingResultOrError outcome = cancelled[i]->first();
+        EXPECT_TRUE(outcome.isSuccess() || outcome.error().isCancelledTask());
+    }
+}
+
+TEST_F(DownloaderTest, ProgressIsReportedOnTheMainQueueAndLowDataRequestsRefuseConstrainedNetworks)
+{
+    const std::string body = pngBody(64, 64);
+    server.addBody("/big.png", body, 200, "image/png");
+    server.start();
+    std::vector<std::pair<std::int64_t, std::int64_t>> progress;
+    bool onMain = true;
+    Answers answers;
+    downloader->downloadImage(
+        server.url(QStringLiteral("/big.png")), std::nullopt,
+        [&](std::int64_t received, std::int64_t total) {
+            onMain = onMain && testsupport::isMainThread();
+            progress.emplace_back(received, total);
+        },
+        answers.completion());
+    ASSERT_TRUE(waitUntil([&] {
+        return answers.count() == 1 && !progress.empty()
+            && progress.back().first == std::int64_t(body.size());
+    }));
+    EXPECT_TRUE(onMain);
+    EXPECT_EQ(progress.back().second, std::int64_t(body.size()));
+
+    platform::UrlSessionConfiguration constrained = downloader->sessionConfiguration();
+    constrained.networkIsConstrained = true;
+    downloader->setSessionConfiguration(constrained);
+    EXPECT_TRUE(fetch(QStringLiteral("/image.png")).isSuccess());
+    IrisParsedOptionsInfo lowData;
+    lowData.lowDataModeSource = convertToSource(server.url(QStringLiteral("/small.png")));
+    const ImageLoadingResultOrError refused = fetch(QStringLiteral("/image.png"), lowData);
+    ASSERT_TRUE(refused.isFailure());
+    EXPECT_TRUE(refused.error().isLowDataConstrained());
+}
