@@ -486,3 +486,9 @@ TEST_F(DownloaderTest, ProgressIsReportedOnTheMainQueueAndLowDataRequestsRefuseC
     ASSERT_TRUE(refused.isFailure());
     EXPECT_TRUE(refused.error().isLowDataConstrained());
 }
+
+TEST(ImageDownloaderDeathTest, ADownloaderMustHaveAName)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(ImageDownloader::create(QString()), "You should specify a name for the downloader");
+}
