@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 namespace iris {
 
@@ -11,6 +12,24 @@ class SessionDataTask;
 struct DownloadTask {
     std::shared_ptr<SessionDataTask> sessionTask;
     std::int64_t cancelToken = 0;
+
+    // What a load started: a download (with its task, when one was started) or a data provider's
+    // read.
+    struct WrappedTask;
+};
+
+struct DownloadTask::WrappedTask {
+    enum class Kind { download, dataProviding };
+    Kind kind = Kind::dataProviding;
+    std::optional<DownloadTask> downloadTask;
+
+    static WrappedTask download(std::optional<DownloadTask> task)
+    {
+        return { Kind::download, std::move(task) };
+    }
+    static WrappedTask dataProviding() { return { Kind::dataProviding, std::nullopt }; }
+    // The task for the caller: the download's, nothing for a provider.
+    std::optional<DownloadTask> value() const { return downloadTask; }
 };
 
 } // namespace iris

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/foundation/AssociatedObjects.h"
 #include "platform/graphics/Bitmap.h"
 #include "platform/graphics/Geometry.h"
 
@@ -20,9 +21,9 @@ struct ImageFrame {
 // object, so it is neither copied nor moved. Its pixels never change after creation, so an Image may
 // be shared and read by any number of threads.
 //
-// Per-image attached state (decoded frames, source data, frame sources) is added by deriving from
-// the foundation's associated-object mix-in; Image keeps no other mutable state.
-class Image {
+// Per-image attached state (decoded frames, source data, frame sources) lives in the associated
+// objects; Image keeps no other mutable state.
+class Image : public AssociatedObjects {
 public:
     // Point size = pixel size ÷ scale; a scale that is not finite and positive counts as 1.
     static std::shared_ptr<Image> create(Bitmap bitmap, double scale = 1.0);

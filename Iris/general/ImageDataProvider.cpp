@@ -1,0 +1,125 @@
+#include "Iris/general/ImageDataProvider.h"
+
+#include "Iris/general/Source.h"
+
+#include "platform/foundation/FileAttributes.h"
+
+#include <array>
+#include <cerrno>
+
+namespace iris {
+
+QString ImageDataProvider::description() const
+{
+    QString text = QStringLiteral("ImageDataProvider(cacheKey: ") + cacheKey();
+    if (std::optional<QUrl> url = contentURL())
+        text += QStringLiteral(", contentURL: ") + absoluteString(*url);
+    return text + QLatin1Char(')');
+}
+
+ProviderDataResult dataWithContentsOfURL(const QUrl& url, std::int64_t maximumSizeBytes)
+{
+    if (!url.isLocalFile())
+        return ProviderDataResult::failure(platform::PlatformError::fromErrno(EINVAL, absoluteString(url)));
+    const QString path = url.toLocalFile();
+    bool tooLarge = false;
+    auto contents = platform::readFileIfAccepted(path, [&](const platform::FileStatus& status) {
+        tooLarge = status.size > maximumSizeBytes;
+        return !tooLarge;
+    });
+    if (contents.isFailure())
+        return ProviderDataResult::failure(contents.error());
+    if (tooLarge || !contents.value().data)
+        return ProviderDataResult::failure(platform::PlatformError::fromErrno(EFBIG, path));
+    return ProviderDataResult::success(std::move(*contents.value().data));
+}
+
+LocalFileImageDataProvider::LocalFileImageDataProvider(
+    QUrl fileURL, std::optional<QString> cacheKey, CallbackQueue loadingQueue)
+    : m_fileURL(std::move(fileURL))
+    , m_loadingQueue(std::move(loadingQueue))
+    , m_cacheKey(cacheKey ? std::move(*cacheKey) : localFileCacheKey(m_fileURL))
+{
+}
+
+CallbackQueue LocalFileImageDataProvider::defaultLoadingQueue()
+{
+    return CallbackQueue::dispatch(
+        platform::DispatchQueue::global(platform::QualityOfService::userInitiated));
+}
+
+void LocalFileImageDataProvider::data(ProviderDataHandler handler) const
+{
+    runCallback(
+        m_loadingQueue, [url = m_fileURL, maximum = m_maximumFileSizeBytes, handler = std::move(handler)] {
+            handler(dataWithContentsOfURL(url, maximum));
+        });
+}
+
+std::optional<QByteArray> decodeBase64Strictly(const QString& text)
+{
+    static constexpr char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    static const std::array<int, 128> values = [] {
+        std::array<int, 128> table {};
+        table.fill(-1);
+        for (int index = 0; index < 64; ++index)
+            table[static_cast<unsigned char>(alphabet[index])] = index;
+        return table;
+    }();
+
+    if (text.size() % 4 != 0)
+        return std::nullopt;
+    qsizetype padding = 0;
+    if (text.endsWith(QLatin1String("==")))
+        padding = 2;
+    else if (text.endsWith(QLatin1Char('=')))
+        padding = 1;
+
+    QByteArray bytes;
+    bytes.reserve(text.size() / 4 * 3);
+    std::uint32_t buffer = 0;
+    int bits = 0;
+    for (qsizetype index = 0; index < text.size() - padding; ++index) {
+        const char16_t character = text[index].unicode();
+        const int value = character < 128 ? values[character] : -1;
+        if (value < 0)
+            return std::nullopt;
+        buffer = (buffer << 6) | std::uint32_t(value);
+        bits += 6;
+        if (bits >= 8) {
+            bits -= 8;
+            bytes.append(char((buffer >> bits) & 0xFF));
+        }
+    }
+    return bytes;
+}
+
+Base64ImageDataProvider::Base64ImageDataProvider(QString base64String, QString cacheKey)
+    : m_base64String(std::move(base64String))
+    , m_cacheKey(std::move(cacheKey))
+{
+}
+
+void Base64ImageDataProvider::data(ProviderDataHandler handler) const
+{
+    if (std::optional<QByteArray> bytes = decodeBase64Strictly(m_base64String)) {
+        handler(ProviderDataResult::success(std::move(*bytes)));
+        return;
+    }
+    // Without an answer here the retrieval waiting on this provider would never end.
+    handler(ProviderDataResult::failure(
+        { errorDomain(), 1, QStringLiteral("The Base64 text cannot be decoded."), nullptr }));
+}
+
+RawImageDataProvider::RawImageDataProvider(QByteArray data, QString cacheKey)
+    : m_data(std::move(data))
+    , m_cacheKey(std::move(cacheKey))
+{
+}
+
+void RawImageDataProvider::data(ProviderDataHandler handler) const
+{
+    handler(ProviderDataResult::success(m_data));
+}
+
+} // namespace iris

@@ -1,0 +1,106 @@
+#pragma once
+
+#include "Iris/utility/CallbackQueue.h"
+
+#include "platform/foundation/PlatformError.h"
+#include "platform/foundation/Result.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QUrl>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+namespace iris {
+
+using ProviderDataResult = platform::Result<QByteArray, platform::PlatformError>;
+using ProviderDataHandler = std::function<void(ProviderDataResult)>;
+
+// Produces the encoded bytes of an image that does not come from the network.
+class ImageDataProvider {
+public:
+    virtual ~ImageDataProvider() = default;
+
+    virtual QString cacheKey() const = 0;
+    // Calls `handler` exactly once with the bytes or the reason there are none.
+    virtual void data(ProviderDataHandler handler) const = 0;
+    virtual std::optional<QUrl> contentURL() const { return std::nullopt; }
+    virtual QString description() const;
+};
+
+// Files larger than this are refused rather than read whole into memory.
+inline constexpr std::int64_t maximumProviderFileSizeBytes = std::int64_t(256) * 1024 * 1024;
+
+// Reads the whole file at a file URL. Only regular files of at most `maximumSizeBytes` are read: a
+// FIFO or a device would block the reading thread or never end.
+ProviderDataResult dataWithContentsOfURL(
+    const QUrl& url, std::int64_t maximumSizeBytes = maximumProviderFileSizeBytes);
+
+class LocalFileImageDataProvider final : public ImageDataProvider {
+public:
+    // Without a key the file's local-file cache key is used.
+    LocalFileImageDataProvider(QUrl fileURL, std::optional<QString> cacheKey = std::nullopt,
+        CallbackQueue loadingQueue = defaultLoadingQueue());
+
+    static CallbackQueue defaultLoadingQueue();
+
+    const QUrl& fileURL() const { return m_fileURL; }
+    const CallbackQueue& loadingQueue() const { return m_loadingQueue; }
+    QString cacheKey() const override { return m_cacheKey; }
+    void setCacheKey(QString key) { m_cacheKey = std::move(key); }
+    std::optional<QUrl> contentURL() const override { return m_fileURL; }
+
+    // Reads on the loading queue and calls back there, after this has returned.
+    void data(ProviderDataHandler handler) const override;
+
+    // Files above this size are refused; the cap exists for tests to lower.
+    void setMaximumFileSizeBytes(std::int64_t bytes) { m_maximumFileSizeBytes = bytes; }
+
+private:
+    QUrl m_fileURL;
+    CallbackQueue m_loadingQueue;
+    QString m_cacheKey;
+    std::int64_t m_maximumFileSizeBytes = maximumProviderFileSizeBytes;
+};
+
+class Base64ImageDataProvider final : public ImageDataProvider {
+public:
+    Base64ImageDataProvider(QString base64String, QString cacheKey);
+
+    const QString& base64String() const { return m_base64String; }
+    QString cacheKey() const override { return m_cacheKey; }
+    void setCacheKey(QString key) { m_cacheKey = std::move(key); }
+
+    // Strict standard Base64: any character outside the alphabet, white space included, fails.
+    // Calls back at once, on the calling thread.
+    void data(ProviderDataHandler handler) const override;
+
+    static QString errorDomain() { return QStringLiteral("Iris.Base64ImageDataProvider"); }
+
+private:
+    QString m_base64String;
+    QString m_cacheKey;
+};
+
+class RawImageDataProvider final : public ImageDataProvider {
+public:
+    RawImageDataProvider(QByteArray data, QString cacheKey);
+
+    const QByteArray& rawData() const { return m_data; }
+    QString cacheKey() const override { return m_cacheKey; }
+    void setCacheKey(QString key) { m_cacheKey = std::move(key); }
+
+    // Calls back at once with the bytes, on the calling thread; never fails.
+    void data(ProviderDataHandler handler) const override;
+
+private:
+    QByteArray m_data;
+    QString m_cacheKey;
+};
+
+// Strict RFC 4648 Base64 without options: nothing when `text` is not exactly such text.
+std::optional<QByteArray> decodeBase64Strictly(const QString& text);
+
+} // namespace iris

@@ -1,0 +1,197 @@
+#include "Iris/image/Image.h"
+
+#include "Iris/utility/AssociatedState.h"
+
+#include "platform/graphics/GraphicsContext.h"
+#include "platform/graphics/ImageEncoding.h"
+#include "platform/graphics/ImageSource.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace iris {
+
+namespace {
+
+// One static byte per attached item: its address is the item's key.
+const char imagesKey = 0;
+const char durationKey = 0;
+const char animatedImageDataKey = 0;
+const char imageFrameCountKey = 0;
+const char frameSourceKey = 0;
+
+} // namespace
+
+std::optional<platform::Bitmap> ImageWrapper::cgImage() const
+{
+    const platform::Bitmap* bitmap = base ? base->bitmap() : nullptr;
+    return bitmap ? std::optional<platform::Bitmap>(*bitmap) : std::nullopt;
+}
+
+platform::Size ImageWrapper::pixelSize() const
+{
+    return base ? base->pixelSize() : platform::Size {};
+}
+
+std::optional<std::vector<std::shared_ptr<platform::Image>>> ImageWrapper::images() const
+{
+    return getAssociatedImages(*base, &imagesKey);
+}
+
+void ImageWrapper::setImages(std::optional<std::vector<std::shared_ptr<platform::Image>>> images) const
+{
+    setAssociatedValue(*base, &imagesKey, std::move(images));
+}
+
+double ImageWrapper::duration() const
+{
+    return getAssociatedValue<double>(*base, &durationKey).value_or(0.0);
+}
+
+void ImageWrapper::setDuration(double duration) const
+{
+    setAssociatedValue(*base, &durationKey, std::optional<double>(duration));
+}
+
+std::optional<QByteArray> ImageWrapper::animatedImageData() const
+{
+    return getAssociatedData(*base, &animatedImageDataKey);
+}
+
+void ImageWrapper::setAnimatedImageData(std::optional<QByteArray> data) const
+{
+    setAssociatedValue(*base, &animatedImageDataKey, std::move(data));
+}
+
+std::optional<std::int64_t> ImageWrapper::imageFrameCount() const
+{
+    return getAssociatedInt(*base, &imageFrameCountKey);
+}
+
+void ImageWrapper::setImageFrameCount(std::optional<std::int64_t> count) const
+{
+    setAssociatedValue(*base, &imageFrameCountKey, count);
+}
+
+std::shared_ptr<ImageFrameSource> ImageWrapper::frameSource() const
+{
+    return getAssociatedFrameSource(*base, &frameSourceKey);
+}
+
+void ImageWrapper::setFrameSource(std::shared_ptr<ImageFrameSource> source) const
+{
+    setAssociatedValue(*base, &frameSourceKey,
+        source ? std::optional<std::shared_ptr<ImageFrameSource>>(std::move(source)) : std::nullopt);
+}
+
+std::optional<QByteArray> ImageWrapper::pngRepresentation() const
+{
+    const std::optional<platform::Bitmap> bitmap = cgImage();
+    return bitmap ? platform::encodePng(*bitmap) : std::nullopt;
+}
+
+std::optional<QByteArray> ImageWrapper::jpegRepresentation(double compressionQuality) const
+{
+    const std::optional<platform::Bitmap> bitmap = cgImage();
+    return bitmap ? platform::encodeJpeg(*bitmap, compressionQuality) : std::nullopt;
+}
+
+std::optional<QByteArray> ImageWrapper::dataInFormat(ImageFormat format, double compressionQuality) const
+{
+    switch (format) {
+    case ImageFormat::unknown:
+    case ImageFormat::PNG:
+        return pngRepresentation();
+    case ImageFormat::JPEG:
+        return jpegRepresentation(compressionQuality);
+    case ImageFormat::GIF:
+        return gifRepresentation();
+    }
+    return std::nullopt;
+}
+
+std::shared_ptr<platform::Image> ImageWrapper::decodeImage(
+    const QByteArray& data, const ImageCreatingOptions& options)
+{
+    switch (detectImageFormat(data)) {
+    case ImageFormat::GIF:
+        return imageFromData(data, options);
+    case ImageFormat::unknown:
+    case ImageFormat::PNG:
+    case ImageFormat::JPEG:
+        break;
+    }
+    return platform::imageFromData(data);
+}
+
+std::shared_ptr<platform::Image> ImageWrapper::imageFromData(
+    const QByteArray& data, const ImageCreatingOptions& options)
+{
+    auto created = platform::ImageSource::create(data);
+    if (!created)
+        return nullptr;
+    std::shared_ptr<const platform::ImageSource> source = std::move(created).value();
+    // The base image is the still picture of the whole data: its first frame. It is its own object,
+    // never one of the frames it carries, so an image never holds itself.
+    std::shared_ptr<platform::Image> baseImage;
+    if (std::optional<platform::Bitmap> first = source->frame(0))
+        baseImage = platform::Image::create(std::move(*first));
+    auto frameSource = std::make_shared<CGImageFrameSource>(data, std::move(source));
+    return animatedImageFromData(std::move(frameSource), options, std::move(baseImage));
+}
+
+std::shared_ptr<platform::Image> ImageWrapper::animatedImageFromData(
+    std::shared_ptr<ImageFrameSource> frameSource, const ImageCreatingOptions& options,
+    std::shared_ptr<platform::Image> baseImage)
+{
+    if (!frameSource)
+        return nullptr;
+    std::optional<GIFAnimatedImage> animated = GIFAnimatedImage::make(*frameSource, options);
+    if (!animated)
+        return nullptr;
+    std::shared_ptr<platform::Image> image;
+    if (options.onlyFirstFrame) {
+        if (animated->images.empty())
+            return nullptr;
+        image = animated->images.front();
+    } else {
+        image = baseImage ? baseImage : (animated->images.empty() ? nullptr : animated->images.front());
+        if (!image)
+            return nullptr;
+        // The first frame standing for the whole image must not carry a list that holds itself.
+        if (image == animated->images.front())
+            image = platform::Image::create(image->representations(), image->scale());
+        ir(image).setImages(std::move(animated->images));
+        ir(image).setDuration(animated->duration);
+    }
+    const ImageWrapper wrapper = ir(image);
+    wrapper.setAnimatedImageData(frameSource->data());
+    wrapper.setImageFrameCount(frameSource->frameCount());
+    wrapper.setFrameSource(std::move(frameSource));
+    return image;
+}
+
+std::shared_ptr<platform::Image> ImageWrapper::downsampledImage(
+    const QByteArray& data, platform::Size pointSize, double scale)
+{
+    const double maxPixels = std::max(pointSize.width, pointSize.height) * scale;
+    if (!(maxPixels >= 1))
+        return nullptr;
+    const int maxPixelSize
+        = maxPixels >= std::numeric_limits<int>::max() ? std::numeric_limits<int>::max() : int(maxPixels);
+    std::optional<platform::Bitmap> thumbnail = platform::thumbnailFromData(data, maxPixelSize);
+    return thumbnail ? platform::Image::create(std::move(*thumbnail)) : nullptr;
+}
+
+std::shared_ptr<platform::GraphicsContext> ImageWrapper::makeBitmapDrawingContext(
+    const platform::Bitmap* reference, double width, double height)
+{
+    std::shared_ptr<platform::GraphicsContext> context
+        = platform::GraphicsContext::create(platform::Size { width, height }, reference);
+    if (context)
+        platform::GraphicsContext::setCurrent(context);
+    return context;
+}
+
+} // namespace iris

@@ -1,0 +1,86 @@
+#pragma once
+
+#include "Iris/image/ImageFormat.h"
+#include "Iris/image/ImageFrameSource.h"
+#include "Iris/utility/IrisWrapper.h"
+
+#include "platform/graphics/Bitmap.h"
+#include "platform/graphics/Geometry.h"
+#include "platform/graphics/Image.h"
+
+#include <QByteArray>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace platform {
+class GraphicsContext;
+}
+
+namespace iris {
+
+// The image library's operations on an image: `ir(image).operation()`. The decoding entries make
+// images and are reached as `ImageWrapper::decodeImage(...)`.
+//
+// An animated image carries its state as associated objects: its frames (`images`), their total
+// `duration`, the data it was decoded from (`animatedImageData`, which is also its GIF encoding),
+// its `imageFrameCount` and its `frameSource`. An image counts as animated when its `images` are
+// set.
+template<> struct IrisWrapper<std::shared_ptr<platform::Image>> {
+    std::shared_ptr<platform::Image> base;
+
+    // The bitmap that stands for the image; nothing for an image without representations.
+    std::optional<platform::Bitmap> cgImage() const;
+    // The largest pixel width and the largest pixel height over the representations.
+    platform::Size pixelSize() const;
+
+    std::optional<std::vector<std::shared_ptr<platform::Image>>> images() const;
+    void setImages(std::optional<std::vector<std::shared_ptr<platform::Image>>> images) const;
+    // 0 when never set.
+    double duration() const;
+    void setDuration(double duration) const;
+    std::optional<QByteArray> animatedImageData() const;
+    void setAnimatedImageData(std::optional<QByteArray> data) const;
+    std::optional<std::int64_t> imageFrameCount() const;
+    void setImageFrameCount(std::optional<std::int64_t> count) const;
+    std::shared_ptr<ImageFrameSource> frameSource() const;
+    void setFrameSource(std::shared_ptr<ImageFrameSource> source) const;
+
+    // Encoding; nothing when the image has no bitmap or the encoder fails.
+    std::optional<QByteArray> pngRepresentation() const;
+    // `compressionQuality` from 0 to 1.
+    std::optional<QByteArray> jpegRepresentation(double compressionQuality) const;
+    // The animation's own bytes; nothing for an image that was not decoded as an animation.
+    std::optional<QByteArray> gifRepresentation() const { return animatedImageData(); }
+    // PNG for `unknown` and `PNG`, JPEG at `compressionQuality`, the animation's bytes for `GIF`.
+    std::optional<QByteArray> dataInFormat(ImageFormat format, double compressionQuality = 1.0) const;
+
+    // Decodes `data` by its format: GIF as an animation, anything else as a still image. Decoding is
+    // bounded: data declaring more pixels than the decoding limits allow gives nothing.
+    static std::shared_ptr<platform::Image> decodeImage(
+        const QByteArray& data, const ImageCreatingOptions& options = {});
+    // Decodes GIF data frame by frame: the image carries all frames and their total duration, or,
+    // with `onlyFirstFrame`, is the first frame alone; either way it carries the data, the frame
+    // count and the frame source. Nothing when any frame cannot be made.
+    static std::shared_ptr<platform::Image> imageFromData(
+        const QByteArray& data, const ImageCreatingOptions& options = {});
+    static std::shared_ptr<platform::Image> animatedImageFromData(
+        std::shared_ptr<ImageFrameSource> frameSource, const ImageCreatingOptions& options,
+        std::shared_ptr<platform::Image> baseImage);
+    // The first image of `data` at most max(width, height) × `scale` pixels on its longer side,
+    // oriented, never upscaled.
+    static std::shared_ptr<platform::Image> downsampledImage(
+        const QByteArray& data, platform::Size pointSize, double scale);
+
+    // A transparent RGBA drawing context of `width` × `height` pixels with the bits per component
+    // of `reference` (8 without one), made the calling thread's current context. Null for sizes that
+    // are not finite, less than a pixel or too large; drawing operations then return their input.
+    static std::shared_ptr<platform::GraphicsContext> makeBitmapDrawingContext(
+        const platform::Bitmap* reference, double width, double height);
+};
+
+using ImageWrapper = IrisWrapper<std::shared_ptr<platform::Image>>;
+
+} // namespace iris

@@ -1,0 +1,102 @@
+#include "Iris/cache/CacheSerializer.h"
+#include "Iris/general/IrisOptionsInfo.h"
+#include "Iris/image/Image.h"
+#include "Iris/image/IrisImageTestData.h"
+
+#include <gtest/gtest.h>
+
+using namespace iris;
+using platform::Image;
+
+namespace {
+
+std::shared_ptr<Image> stillImage()
+{
+    return Image::create(*platform::Bitmap::fromImage(testimages::pattern(12, 8)));
+}
+
+ImageFormat formatOf(const std::optional<QByteArray>& data)
+{
+    return data ? detectImageFormat(*data) : ImageFormat::unknown;
+}
+
+const QByteArray jpegData = testimages::encoded(testimages::pattern(12, 8), "jpeg");
+const QByteArray pngData = testimages::encoded(testimages::pattern(12, 8), "png");
+
+} // namespace
+
+TEST(DefaultCacheSerializer, KeepsTheOriginalFormat)
+{
+    const auto& serializer = *DefaultCacheSerializer::shared();
+    EXPECT_EQ(serializer.compressionQuality, 1.0);
+    EXPECT_FALSE(serializer.usesOriginalData());
+    const auto image = stillImage();
+    EXPECT_EQ(formatOf(serializer.dataForImage(image, std::nullopt)), ImageFormat::PNG);
+    const auto asJpeg = serializer.dataForImage(image, jpegData);
+    EXPECT_EQ(formatOf(asJpeg), ImageFormat::JPEG);
+    EXPECT_NE(asJpeg, jpegData);
+    EXPECT_EQ(*asJpeg, *ir(image).jpegRepresentation(1.0));
+    // Fewer than nine bytes tell no format.
+    EXPECT_EQ(formatOf(serializer.dataForImage(image, jpegData.left(8))), ImageFormat::PNG);
+    // GIF is the animation's own bytes, which a still image lacks.
+    EXPECT_FALSE(serializer.dataForImage(image, iristest::twoFrameGif()));
+    const QByteArray gif = iristest::twoFrameGif();
+    EXPECT_EQ(serializer.dataForImage(ImageWrapper::decodeImage(gif), gif), gif);
+    EXPECT_FALSE(serializer.dataForImage(Image::createEmpty({ 3, 3 }), std::nullopt));
+}
+
+TEST(DefaultCacheSerializer, PrefersTheOriginalBytesWhenAsked)
+{
+    DefaultCacheSerializer serializer;
+    serializer.preferCacheOriginalData = true;
+    EXPECT_TRUE(serializer.usesOriginalData());
+    const auto processed = stillImage();
+    EXPECT_EQ(serializer.dataForImage(processed, jpegData), jpegData);
+    EXPECT_EQ(serializer.dataForImage(processed, QByteArray("abc")), QByteArray("abc"));
+    EXPECT_EQ(formatOf(serializer.dataForImage(processed, std::nullopt)), ImageFormat::PNG);
+}
+
+TEST(FormatIndicatedCacheSerializer, AimsAtItsFormatWithFallbacks)
+{
+    const auto image = stillImage();
+    EXPECT_EQ(
+        formatOf(FormatIndicatedCacheSerializer::png()->dataForImage(image, jpegData)), ImageFormat::PNG);
+    EXPECT_EQ(FormatIndicatedCacheSerializer::jpeg()->dataForImage(image, std::nullopt),
+        ir(image).jpegRepresentation(1.0));
+    EXPECT_EQ(FormatIndicatedCacheSerializer::jpeg(0.3)->dataForImage(image, std::nullopt),
+        ir(image).jpegRepresentation(0.3));
+    EXPECT_FALSE(FormatIndicatedCacheSerializer::png()->usesOriginalData());
+
+    const auto gif = FormatIndicatedCacheSerializer::gif();
+    // No animation data: the original's format (PNG) differs, so the image is written as PNG.
+    EXPECT_EQ(gif->dataForImage(image, pngData), ir(image).pngRepresentation());
+    // The original is GIF already: its bytes as they are.
+    const QByteArray gifData = iristest::twoFrameGif();
+    EXPECT_EQ(gif->dataForImage(image, gifData), gifData);
+    EXPECT_EQ(formatOf(gif->dataForImage(image, std::nullopt)), ImageFormat::PNG);
+    // An original of unknown format that nothing can re-encode is written unchanged.
+    EXPECT_EQ(gif->dataForImage(image, QByteArray("short")), QByteArray("short"));
+
+    const FormatIndicatedCacheSerializer unknown(ImageFormat::unknown);
+    EXPECT_EQ(formatOf(unknown.dataForImage(image, std::nullopt)), ImageFormat::PNG);
+}
+
+TEST(CacheSerializer, DecodingHonoursOnlyLoadFirstFrame)
+{
+    IrisParsedOptionsInfo options;
+    const QByteArray gif = iristest::twoFrameGif();
+    const std::vector<CacheSerializerPtr> serializers { DefaultCacheSerializer::shared(),
+        FormatIndicatedCacheSerializer::png() };
+    for (const CacheSerializerPtr& serializer : serializers) {
+        options.onlyLoadFirstFrame = false;
+        const auto animated = serializer->imageFromCacheData(gif, options);
+        ASSERT_TRUE(animated);
+        EXPECT_EQ(ir(animated).images()->size(), 2u);
+        options.onlyLoadFirstFrame = true;
+        const auto first = serializer->imageFromCacheData(gif, options);
+        ASSERT_TRUE(first);
+        EXPECT_FALSE(ir(first).images());
+        EXPECT_TRUE(serializer->imageFromCacheData(jpegData, options));
+        EXPECT_FALSE(serializer->imageFromCacheData(QByteArray("corrupt cache file"), options));
+    }
+}

@@ -1,0 +1,151 @@
+#include "Iris/general/ImageDataProvider.h"
+#include "Iris/general/Source.h"
+
+#include "support/TestSupport.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace iris;
+
+namespace {
+
+struct Outcome {
+    std::atomic<int> calls { 0 };
+    std::optional<ProviderDataResult> result;
+    std::atomic<bool> onLoadingQueue { false };
+};
+
+// Runs `provider.data` and waits for its one answer.
+std::shared_ptr<Outcome> load(
+    const ImageDataProvider& provider, const std::shared_ptr<platform::DispatchQueue>& queue = {})
+{
+    auto outcome = std::make_shared<Outcome>();
+    provider.data([outcome, queue](ProviderDataResult result) {
+        outcome->onLoadingQueue = !queue || queue->isCurrent() || !testsupport::isMainThread();
+        outcome->result = std::move(result);
+        ++outcome->calls;
+    });
+    EXPECT_TRUE(testsupport::waitUntil([&] { return outcome->calls > 0; }));
+    return outcome;
+}
+
+} // namespace
+
+TEST(ImageDataProvider, LocalFileKeysAndContentURL)
+{
+    const QUrl url = QUrl::fromLocalFile("/Users/u/a.png");
+    LocalFileImageDataProvider derived(url);
+    EXPECT_EQ(derived.cacheKey(), localFileCacheKey(url));
+    LocalFileImageDataProvider given(url, QStringLiteral("given"));
+    EXPECT_EQ(given.cacheKey(), "given");
+    given.setCacheKey(QStringLiteral("later"));
+    EXPECT_EQ(given.cacheKey(), "later");
+    EXPECT_EQ(given.contentURL(), url);
+    EXPECT_FALSE(RawImageDataProvider(QByteArray(), "k").contentURL());
+    EXPECT_FALSE(Base64ImageDataProvider("", "k").contentURL());
+}
+
+TEST(ImageDataProvider, LocalFileReadsOnItsQueueAfterReturning)
+{
+    QTemporaryDir folder;
+    const QString path = folder.filePath("a.bin");
+    QFile out(path);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write("bytes");
+    out.close();
+
+    auto queue = platform::DispatchQueue::makeSerial("provider-test");
+    LocalFileImageDataProvider provider(
+        QUrl::fromLocalFile(path), std::nullopt, CallbackQueue::dispatch(queue));
+    bool returned = false;
+    std::atomic<bool> answeredBeforeReturn { false };
+    auto outcome = std::make_shared<Outcome>();
+    provider.data([&, outcome](ProviderDataResult result) {
+        answeredBeforeReturn = !returned;
+        outcome->onLoadingQueue = queue->isCurrent();
+        outcome->result = std::move(result);
+        ++outcome->calls;
+    });
+    returned = true;
+    ASSERT_TRUE(testsupport::waitUntil([&] { return outcome->calls > 0; }));
+    EXPECT_FALSE(answeredBeforeReturn);
+    EXPECT_TRUE(outcome->onLoadingQueue);
+    ASSERT_TRUE(outcome->result->isSuccess());
+    EXPECT_EQ(outcome->result->value(), QByteArray("bytes"));
+}
+
+// Anything but a regular file within the size cap fails, once, rather than blocking or flooding.
+TEST(ImageDataProvider, LocalFileRefusesWhatIsNotASmallRegularFile)
+{
+    QTemporaryDir folder;
+    const QString fifo = folder.filePath("fifo");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString big = folder.filePath("big.bin");
+    {
+        QFile out(big);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(out.resize(maximumProviderFileSizeBytes + 1)); // sparse: costs no disk space
+    }
+    const QString paths[] = { folder.filePath("missing.png"), fifo, "/dev/zero", folder.path(), big };
+    for (const QString& path : paths) {
+        LocalFileImageDataProvider provider(QUrl::fromLocalFile(path));
+        auto outcome = load(provider);
+        EXPECT_EQ(outcome->calls, 1) << path.toStdString();
+        EXPECT_TRUE(outcome->result->isFailure()) << path.toStdString();
+        EXPECT_TRUE(outcome->onLoadingQueue);
+    }
+
+    LocalFileImageDataProvider capped(QUrl::fromLocalFile(big));
+    capped.setMaximumFileSizeBytes(10);
+    auto outcome = load(capped);
+    ASSERT_TRUE(outcome->result->isFailure());
+    EXPECT_EQ(outcome->result->error().code, EFBIG);
+}
+
+TEST(ImageDataProvider, RawAndBase64AnswerBeforeReturning)
+{
+    int calls = 0;
+    RawImageDataProvider raw(QByteArray("abc"), "k");
+    raw.data([&](ProviderDataResult result) {
+        ++calls;
+        ASSERT_TRUE(result.isSuccess());
+        EXPECT_EQ(result.value(), QByteArray("abc"));
+    });
+    EXPECT_EQ(calls, 1);
+
+    struct Case {
+        const char* text;
+        std::optional<QByteArray> bytes;
+    };
+    const Case cases[] = {
+        { "YWJj", QByteArray("abc") },
+        { "YWI=", QByteArray("ab") },
+        { "YQ==", QByteArray("a") },
+        { "", QByteArray() },
+        { "YWJj\n", std::nullopt },
+        { "YW Jj", std::nullopt },
+        { "YWJ", std::nullopt },
+        { "Y=Jj", std::nullopt },
+        { "YWJj====", std::nullopt },
+        { "YW-j", std::nullopt },
+    };
+    for (const Case& c : cases) {
+        calls = 0;
+        Base64ImageDataProvider provider(QString::fromLatin1(c.text), "k");
+        provider.data([&](ProviderDataResult result) {
+            ++calls;
+            EXPECT_EQ(result.isSuccess(), c.bytes.has_value()) << c.text;
+            if (result.isSuccess() && c.bytes)
+                EXPECT_EQ(result.value(), *c.bytes) << c.text;
+            if (result.isFailure())
+                EXPECT_EQ(result.error().domain, Base64ImageDataProvider::errorDomain());
+        });
+        EXPECT_EQ(calls, 1) << c.text;
+    }
+}
