@@ -159,7 +159,7 @@ protected:
 } // namespace
 
 NavigationView::NavigationView(TDStores stores, QWidget* parent)
-    : ObservingWidget(parent)
+    : platform::ObservedWidget(parent)
     , m_stores(std::move(stores))
 {
     setObjectName(QStringLiteral("navigationView"));
@@ -197,7 +197,7 @@ NavigationView::NavigationView(TDStores stores, QWidget* parent)
 
     replaceDestination();
     applySidebarColors();
-    renderTracked();
+    renderNow();
 }
 
 void NavigationView::buildSidebar()
@@ -294,7 +294,7 @@ void NavigationView::select(NavigationType destination)
     m_selectedNavigationItem = destination;
     keepSelection();
     replaceDestination();
-    renderTracked();
+    renderNow();
 }
 
 QString NavigationView::navigationTitle() const
@@ -350,7 +350,7 @@ void NavigationView::render()
 
 void NavigationView::showEvent(QShowEvent* event)
 {
-    ObservingWidget::showEvent(event);
+    platform::ObservedWidget::showEvent(event);
     if (QWidget* shell = window(); shell != this)
         shell->setWindowTitle(m_toolbar->title());
     if (m_onAppear)
@@ -369,7 +369,7 @@ void NavigationView::applySidebarColors()
 
 void NavigationView::changeEvent(QEvent* event)
 {
-    ObservingWidget::changeEvent(event);
+    platform::ObservedWidget::changeEvent(event);
     if (event->type() == QEvent::PaletteChange)
         applySidebarColors();
 }

@@ -2,7 +2,7 @@
 
 #include "app/TDStores.h"
 #include "app/model/NavigationType.h"
-#include "app/screens/ObservingWidget.h"
+#include "platform/ui/ObservedWidget.h"
 
 #include <QString>
 
@@ -18,7 +18,7 @@ class TDToolbar;
 // The main window's content: a sidebar of the library's seven destinations in two collapsible
 // sections, and a detail column of the toolbar, the selected destination's browser and the bar of
 // counts. Exactly one destination is selected at all times.
-class NavigationView : public ObservingWidget {
+class NavigationView : public platform::ObservedWidget {
 public:
     static constexpr int sidebarWidth = 220;
     static constexpr int sidebarMinimumWidth = 180;

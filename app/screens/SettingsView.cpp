@@ -159,7 +159,7 @@ void TDCategoryRow::mousePressEvent(QMouseEvent* event)
 }
 
 SettingsView::SettingsView(TDStores stores, QWidget* parent)
-    : ObservingWidget(parent)
+    : platform::ObservedWidget(parent)
     , m_stores(std::move(stores))
 {
     setObjectName(QStringLiteral("settingsView"));
@@ -235,7 +235,7 @@ SettingsView::SettingsView(TDStores stores, QWidget* parent)
 
     m_tabs->addTab(page, tdLocalized("Settings"));
     applyColors();
-    renderTracked();
+    renderNow();
 }
 
 SettingsView::~SettingsView()
@@ -260,7 +260,7 @@ void SettingsView::applyColors()
 
 void SettingsView::changeEvent(QEvent* event)
 {
-    ObservingWidget::changeEvent(event);
+    platform::ObservedWidget::changeEvent(event);
     if (event->type() == QEvent::PaletteChange)
         applyColors();
 }

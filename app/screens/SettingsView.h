@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/TDStores.h"
-#include "app/screens/ObservingWidget.h"
+#include "platform/ui/ObservedWidget.h"
 
 #include <QDialog>
 #include <QLineEdit>
@@ -21,7 +21,7 @@ class TDCategoryRow;
 // The settings window's content: one tab, "Settings", with the editable category list, its
 // "Restore the default" button and the "minus" and "plus" buttons. Every change goes through the
 // category store, which saves at once.
-class SettingsView : public ObservingWidget {
+class SettingsView : public platform::ObservedWidget {
 public:
     static constexpr int tabPadding = 20;
     static constexpr int controlGroupWidth = 120;

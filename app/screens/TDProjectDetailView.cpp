@@ -10,7 +10,7 @@
 #include <QVBoxLayout>
 
 TDProjectDetailView::TDProjectDetailView(std::shared_ptr<TDProject> project, TDStores stores, QWidget* parent)
-    : ObservingWidget(parent)
+    : platform::ObservedWidget(parent)
     , m_project(std::move(project))
     , m_stores(std::move(stores))
 {
@@ -37,7 +37,7 @@ TDProjectDetailView::TDProjectDetailView(std::shared_ptr<TDProject> project, TDS
     connect(m_edit, &QPushButton::clicked, this, [this] { openEditSheet(); });
     layout->addWidget(m_edit, 0, Qt::AlignHCenter);
     layout->addStretch(2);
-    renderTracked();
+    renderNow();
 }
 
 TDProjectDetailView::~TDProjectDetailView()

@@ -2,7 +2,7 @@
 
 #include "app/TDStores.h"
 #include "app/screens/EditTDProjectSheet.h"
-#include "app/screens/ObservingWidget.h"
+#include "platform/ui/ObservedWidget.h"
 
 #include <QPointer>
 
@@ -15,7 +15,7 @@ class TDProject;
 
 // The page a card opens. For now a plain page that names the project and opens the edit sheet; the
 // project's workspace takes its place later.
-class TDProjectDetailView : public ObservingWidget {
+class TDProjectDetailView : public platform::ObservedWidget {
 public:
     TDProjectDetailView(std::shared_ptr<TDProject> project, TDStores stores, QWidget* parent = nullptr);
     ~TDProjectDetailView() override;

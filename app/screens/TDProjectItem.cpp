@@ -65,7 +65,7 @@ QStringList nameLines(const QString& name, const QFont& font, double width)
 } // namespace
 
 TDProjectItem::TDProjectItem(std::shared_ptr<TDProject> project, double wholeWidth, QWidget* parent)
-    : ObservingWidget(parent)
+    : platform::ObservedWidget(parent)
     , m_project(std::move(project))
     , m_wholeWidth(wholeWidth)
 {
@@ -73,7 +73,7 @@ TDProjectItem::TDProjectItem(std::shared_ptr<TDProject> project, double wholeWid
     setAttribute(Qt::WA_OpaquePaintEvent, false);
     setCursor(Qt::ArrowCursor);
     updateSize();
-    renderTracked();
+    renderNow();
 }
 
 int TDProjectItem::tileWidth(double wholeWidth)
@@ -229,12 +229,12 @@ void TDProjectItem::mouseReleaseEvent(QMouseEvent* event)
         m_onOpen();
         return;
     }
-    ObservingWidget::mouseReleaseEvent(event);
+    platform::ObservedWidget::mouseReleaseEvent(event);
 }
 
 void TDProjectItem::changeEvent(QEvent* event)
 {
-    ObservingWidget::changeEvent(event);
+    platform::ObservedWidget::changeEvent(event);
     if (event->type() == QEvent::PaletteChange)
         update();
 }

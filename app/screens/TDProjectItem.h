@@ -1,8 +1,8 @@
 #pragma once
 
 #include "app/model/TDStatus.h"
-#include "app/screens/ObservingWidget.h"
 #include "platform/foundation/Url.h"
+#include "platform/ui/ObservedWidget.h"
 
 #include <QString>
 
@@ -15,7 +15,7 @@ class TDProject;
 // The card of one project in the grid: the cover (or a neutral tile) with the category at the top
 // left, the favourite star and the status dot at the top right and the name at the bottom left.
 // The whole rectangle takes clicks; what a click does is the grid's business.
-class TDProjectItem : public ObservingWidget {
+class TDProjectItem : public platform::ObservedWidget {
 public:
     static constexpr int tileHeight = 160;
     static constexpr int cornerRadius = 7;

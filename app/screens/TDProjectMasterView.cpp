@@ -2,7 +2,6 @@
 
 #include "app/model/TDProject.h"
 #include "app/screens/CreateTDProjectSheet.h"
-#include "app/screens/ObservingWidget.h"
 #include "app/screens/SymbolPainter.h"
 #include "app/screens/TDAlert.h"
 #include "app/screens/TDAppearance.h"
@@ -16,6 +15,7 @@
 #include "app/store/TDProjectStore.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/Print.h"
+#include "platform/ui/ObservedWidget.h"
 
 #include <QAction>
 #include <QEvent>
@@ -298,10 +298,10 @@ void removeProjectFolder(
 } // namespace
 
 // The root of the stack: the observed selection, shown as the grid or the empty state.
-class TDProjectGridRoot : public ObservingWidget {
+class TDProjectGridRoot : public platform::ObservedWidget {
 public:
     TDProjectGridRoot(TDStores stores, NavigationType type, TDProjectMasterView* owner)
-        : ObservingWidget(owner)
+        : platform::ObservedWidget(owner)
         , m_stores(std::move(stores))
         , m_type(type)
     {
@@ -313,7 +313,7 @@ public:
         m_area->setWidget(m_grid);
         m_layout->addWidget(m_empty);
         m_layout->addWidget(m_area);
-        renderTracked();
+        renderNow();
     }
 
     bool showsEmptyState() const { return m_layout->currentWidget() == m_empty; }

@@ -6,6 +6,7 @@
 #include "app/screens/TDLocalizedText.h"
 #include "app/screens/TDPrimaryButton.h"
 #include "app/store/TDCategoryStore.h"
+#include "platform/ui/ObservedWidgetUpdates.h"
 
 #include <QComboBox>
 #include <QDateEdit>
@@ -41,7 +42,7 @@ TDProjectSheetTemplate::TDProjectSheetTemplate(TDStores stores,
     TDBinding<std::shared_ptr<TDCategory>> selectedCategory, TDBinding<QString> name,
     TDBinding<platform::Date> date, std::function<void()> dismiss, std::function<void()> primaryAction,
     QString primaryActionButtonLabel, QWidget* parent)
-    : ObservingWidget(parent)
+    : platform::ObservedWidget(parent)
     , m_stores(std::move(stores))
     , m_selectedCategory(std::move(selectedCategory))
     , m_nameBinding(std::move(name))
@@ -121,7 +122,7 @@ TDProjectSheetTemplate::TDProjectSheetTemplate(TDStores stores,
     buttons->addWidget(m_primary);
     layout->addLayout(buttons);
     applyStyle();
-    renderTracked();
+    renderNow();
 }
 
 platform::Date TDProjectSheetTemplate::movedToDay(platform::Date date, const QDate& day)
@@ -136,37 +137,14 @@ platform::Date TDProjectSheetTemplate::movedToDay(platform::Date date, const QDa
 
 void TDProjectSheetTemplate::render()
 {
-    auto categories = m_stores.categoryStore->tdCategories();
-    bool same = m_category->count() == static_cast<int>(categories.size());
-    for (int i = 0; same && i < m_category->count(); ++i) {
-        const auto& category = categories[static_cast<size_t>(i)];
-        same = m_category->itemData(i).toString() == category->id().uuidString()
-            && m_category->itemText(i) == category->name();
-    }
-    const QSignalBlocker blockCategory(m_category);
-    if (!same) {
-        m_category->clear();
-        for (const auto& category : categories)
-            m_category->addItem(category->name(), category->id().uuidString());
-    }
+    std::vector<platform::ComboItem> items;
+    for (const auto& category : m_stores.categoryStore->tdCategories())
+        items.push_back({ category->id().uuidString(), category->name() });
     // The entry of the bound category's id; none when it has left the list (the binding keeps it).
-    int selected = -1;
-    if (auto bound = m_selectedCategory.get ? m_selectedCategory.get() : nullptr) {
-        for (int i = 0; i < static_cast<int>(categories.size()); ++i) {
-            if (categories[static_cast<size_t>(i)]->id() == bound->id()) {
-                selected = i;
-                break;
-            }
-        }
-    }
-    if (m_category->currentIndex() != selected)
-        m_category->setCurrentIndex(selected);
+    auto bound = m_selectedCategory.get ? m_selectedCategory.get() : nullptr;
+    platform::syncCombo(m_category, items, bound ? bound->id().uuidString() : QString());
 
-    QString name = m_nameBinding.get();
-    if (m_name->text() != name) {
-        const QSignalBlocker blockName(m_name);
-        m_name->setText(name);
-    }
+    platform::setTextIfChanged(m_name, m_nameBinding.get());
     QDate day = localDay(m_dateBinding.get());
     if (m_date->date() != day) {
         const QSignalBlocker blockDate(m_date);
@@ -183,7 +161,7 @@ void TDProjectSheetTemplate::applyStyle()
 
 void TDProjectSheetTemplate::changeEvent(QEvent* event)
 {
-    ObservingWidget::changeEvent(event);
+    platform::ObservedWidget::changeEvent(event);
     if (event->type() == QEvent::PaletteChange)
         applyStyle();
 }

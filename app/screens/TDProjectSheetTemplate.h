@@ -1,9 +1,9 @@
 #pragma once
 
 #include "app/TDStores.h"
-#include "app/screens/ObservingWidget.h"
 #include "app/screens/TDBinding.h"
 #include "platform/foundation/Date.h"
+#include "platform/ui/ObservedWidget.h"
 
 #include <QString>
 
@@ -19,7 +19,7 @@ class TDCategory;
 // The form both project sheets show: the name, the start date and the category in a grouped box,
 // then "Cancel" and the sheet's primary button. It writes only through its three bindings and
 // calls the two closures; every check and every save is the sheet's business.
-class TDProjectSheetTemplate : public ObservingWidget {
+class TDProjectSheetTemplate : public platform::ObservedWidget {
 public:
     static constexpr int buttonRowTop = 8;
     static constexpr int buttonRowSides = 20;
@@ -36,7 +36,7 @@ public:
     QPushButton* primaryButton() const { return m_primary; }
 
     // Shows the bound values again (after the sheet changed its state itself).
-    void refresh() { renderTracked(); }
+    void refresh() { renderNow(); }
 
     // The instant `date` falls on `day`, at the same local time of day to the fraction of a second.
     static platform::Date movedToDay(platform::Date date, const QDate& day);
