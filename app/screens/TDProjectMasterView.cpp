@@ -19,6 +19,7 @@
 
 #include <QAction>
 #include <QEvent>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QScrollArea>
@@ -277,14 +278,16 @@ void showSaveFailure(QWidget* window, const platform::PlatformError& error)
 void removeProjectFolder(
     const QString& name, const std::shared_ptr<TDProjectStore>& projects, QWidget* window)
 {
-    if (TDDirectoryPath::nameProblem(name))
+    if (TDDirectoryPath::nameProblem(name) || TDProjectStore::isLibraryFileName(name))
         return;
     for (const auto& other : projects->tdProjects()) {
         if (other->name() == name)
             return;
     }
     platform::Url folder = TDDirectoryPath::projectDirectoryURL(name);
-    if (!folder.isValid() || !platform::FileManager::fileExists(folder))
+    // Only a real folder: never a library file, nor what a symbolic link points at.
+    QFileInfo info(folder.path());
+    if (!folder.isValid() || info.isSymLink() || !info.isDir())
         return;
     auto removed = TDDirectoryPath::removeItemInsideLibrary(folder);
     if (removed)
@@ -491,11 +494,16 @@ TDProjectItem* TDProjectMasterView::cardFor(const platform::Uuid& projectId) con
 
 void TDProjectMasterView::openCreateProjectSheet()
 {
-    if (m_createSheet)
+    if (m_openCreateNewProjectSheet)
         return;
     auto* sheet = new CreateTDProjectSheet(m_stores, window());
     m_createSheet = sheet;
-    connect(sheet, &QDialog::finished, sheet, [sheet] { sheet->deleteLater(); });
+    m_openCreateNewProjectSheet = true;
+    connect(sheet, &QDialog::finished, this, [this, sheet] {
+        m_openCreateNewProjectSheet = false;
+        m_createSheet = nullptr;
+        sheet->deleteLater();
+    });
     sheet->open();
 }
 

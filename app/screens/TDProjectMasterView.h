@@ -55,6 +55,7 @@ public:
     // Present only on the all-projects destination.
     QAction* createProjectAction() const { return m_createAction; }
     void openCreateProjectSheet();
+    bool openCreateNewProjectSheet() const { return m_openCreateNewProjectSheet; }
     CreateTDProjectSheet* createProjectSheet() const { return m_createSheet; }
 
     // The card's context menu, not yet shown; the caller owns it.
@@ -75,5 +76,6 @@ private:
     TDProjectGridRoot* m_root;
     QAction* m_createAction = nullptr;
     QPointer<CreateTDProjectSheet> m_createSheet;
+    bool m_openCreateNewProjectSheet = false;
     std::shared_ptr<int> m_deletesInFlight = std::make_shared<int>(0);
 };

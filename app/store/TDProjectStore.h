@@ -48,6 +48,9 @@ public:
     static platform::Result<platform::Success, platform::PlatformError> createProjectDirectory(
         const QString& name);
 
+    // Whether `name` is that of one of the library's own files ("projects.library", ...), in any case.
+    static bool isLibraryFileName(const QString& name);
+
     // Why `name` cannot name a new project's folder: an unsafe name, the name of a library file, or
     // an item that already exists at the folder's place in the library folder. None when it can.
     static std::optional<TDNameProblem> newProjectNameProblem(const QString& name);
