@@ -3,6 +3,7 @@
 #include "app/model/TDProject.h"
 #include "app/screens/SymbolPainter.h"
 #include "app/screens/TDAppearance.h"
+#include "platform/graphics/Image.h"
 
 #include <QEvent>
 #include <QMouseEvent>
@@ -10,14 +11,11 @@
 #include <QPainterPath>
 #include <QTextLayout>
 
-#include <atomic>
 #include <cmath>
 
 using tdappearance::SystemColor;
 
 namespace {
-
-std::atomic<long long> coverLoads { 0 };
 
 // The drawn size of the symbols, which the card sizes as fonts: a filled circle is a little
 // smaller than its font size, a star about as large.
@@ -64,6 +62,28 @@ QStringList nameLines(const QString& name, const QFont& font, double width)
 
 } // namespace
 
+// The layer over the cover: the dark overlay, the rounded corners, the marks and the texts.
+class TDProjectItemOverlay : public QWidget {
+public:
+    explicit TDProjectItemOverlay(TDProjectItem* card)
+        : QWidget(card)
+        , m_card(card)
+    {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setAttribute(Qt::WA_NoSystemBackground);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        m_card->paintOverlay(painter);
+    }
+
+private:
+    TDProjectItem* m_card;
+};
+
 TDProjectItem::TDProjectItem(std::shared_ptr<TDProject> project, double wholeWidth, QWidget* parent)
     : platform::ObservedWidget(parent)
     , m_project(std::move(project))
@@ -72,6 +92,7 @@ TDProjectItem::TDProjectItem(std::shared_ptr<TDProject> project, double wholeWid
     setObjectName(QStringLiteral("projectCard"));
     setAttribute(Qt::WA_OpaquePaintEvent, false);
     setCursor(Qt::ArrowCursor);
+    m_overlay = new TDProjectItemOverlay(this);
     updateSize();
     renderNow();
 }
@@ -96,21 +117,6 @@ void TDProjectItem::updateSize()
     setFixedSize(width, tileHeight);
 }
 
-void TDProjectItem::appear()
-{
-    if (m_appeared)
-        return;
-    m_appeared = true;
-    if (m_cover)
-        ++coverLoads;
-    update();
-}
-
-long long TDProjectItem::coverLoadsStarted()
-{
-    return coverLoads.load();
-}
-
 void TDProjectItem::render()
 {
     auto category = m_project->category();
@@ -118,16 +124,28 @@ void TDProjectItem::render()
     m_name = m_project->name();
     m_isFavorite = m_project->isFavorite();
     m_status = m_project->status();
-    auto cover = m_project->coverImageURL();
-    if (cover != m_cover) {
-        m_cover = std::move(cover);
-        if (m_appeared && m_cover)
-            ++coverLoads;
+    m_cover = m_project->coverImageURL();
+    if (m_cover) {
+        // A view value with the same source keeps its binder, and so its image.
+        auto view = iris::IRImage(m_cover->qUrl()).resizable();
+        if (!m_coverView) {
+            m_coverView = new iris::IRImageView(view, this);
+            m_coverView->setAttribute(Qt::WA_TransparentForMouseEvents);
+            m_coverView->show();
+        } else {
+            m_coverView->setView(view);
+        }
+        m_coverView->binder()->observe();
+        m_overlay->raise();
+    } else if (m_coverView) {
+        delete m_coverView.data();
     }
+    placeCover();
     setAccessibleName(m_name);
     setAccessibleDescription(rawValue(m_status));
     setToolTip(m_name);
     update();
+    m_overlay->update();
 }
 
 QRectF TDProjectItem::dotRect() const
@@ -147,36 +165,67 @@ QRectF TDProjectItem::starRect() const
     return QRectF(dot.left() - markSpacing - starExtent, centre - starExtent / 2, starExtent, starExtent);
 }
 
-void TDProjectItem::paintCover(QPainter& painter, const QRectF& tile)
+// The cover fills the tile with its aspect ratio kept, centred; the card clips what overflows.
+void TDProjectItem::placeCover()
 {
-    // The cover is not retrieved yet: the tile shows nothing under the overlay, as for a cover
-    // that is still loading.
-    Q_UNUSED(painter);
-    Q_UNUSED(tile);
+    if (!m_coverView)
+        return;
+    QRect frame = rect();
+    if (const auto& image = m_coverView->binder()->loadedImage) {
+        platform::Size imageSize = image->size();
+        if (imageSize.width > 0 && imageSize.height > 0) {
+            double scale = std::max(width() / imageSize.width, height() / imageSize.height);
+            double w = std::ceil(imageSize.width * scale);
+            double h = std::ceil(imageSize.height * scale);
+            frame = QRect(static_cast<int>(std::floor((width() - w) / 2)),
+                static_cast<int>(std::floor((height() - h) / 2)), static_cast<int>(w), static_cast<int>(h));
+        }
+    }
+    if (m_coverView->geometry() != frame)
+        m_coverView->setGeometry(frame);
+}
+
+void TDProjectItem::resizeEvent(QResizeEvent* event)
+{
+    platform::ObservedWidget::resizeEvent(event);
+    m_overlay->setGeometry(rect());
+    placeCover();
 }
 
 void TDProjectItem::paintEvent(QPaintEvent*)
 {
+    if (m_cover)
+        return;
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing, true);
-    painter.setRenderHint(QPainter::TextAntialiasing, true);
     const bool dark = tdappearance::isDark(this);
     const QRectF tile(0, 0, width(), height());
     QPainterPath mask;
     mask.addRoundedRect(tile, cornerRadius, cornerRadius);
+    painter.fillPath(mask, tdappearance::color(SystemColor::tertiaryFill, dark));
+    QPainterPath border;
+    border.addRoundedRect(tile.adjusted(0.5, 0.5, -0.5, -0.5), borderRadius, borderRadius);
+    painter.strokePath(border, QPen(tdappearance::color(SystemColor::secondaryFill, dark), 1));
+}
 
+void TDProjectItem::paintOverlay(QPainter& painter)
+{
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.setRenderHint(QPainter::TextAntialiasing, true);
+    const bool dark = tdappearance::isDark(this);
+    const QRectF tile(0, 0, width(), height());
     const bool cover = m_cover.has_value();
     if (cover) {
-        painter.save();
-        painter.setClipPath(mask);
-        paintCover(painter, tile);
-        painter.fillRect(tile, QColor(0, 0, 0, qRound(overlayOpacity * 255)));
-        painter.restore();
-    } else {
-        painter.fillPath(mask, tdappearance::color(SystemColor::tertiaryFill, dark));
-        QPainterPath border;
-        border.addRoundedRect(tile.adjusted(0.5, 0.5, -0.5, -0.5), borderRadius, borderRadius);
-        painter.strokePath(border, QPen(tdappearance::color(SystemColor::secondaryFill, dark), 1));
+        QPainterPath mask;
+        mask.addRoundedRect(tile, cornerRadius, cornerRadius);
+        painter.fillPath(mask, QColor(0, 0, 0, qRound(overlayOpacity * 255)));
+        // The picture under the overlay is a child of its own: its corners are rounded off by
+        // painting the background the card sits on over them.
+        QPainterPath corners;
+        corners.addRect(tile);
+        corners = corners.subtracted(mask);
+        QWidget* ground = parentWidget() ? parentWidget() : this;
+        painter.fillPath(corners, ground->palette().color(ground->backgroundRole()));
     }
 
     // The marks at the top right: the star only for a favourite, the status dot always.

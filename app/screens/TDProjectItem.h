@@ -1,8 +1,11 @@
 #pragma once
 
+#include "Iris/declarative/IRImageView.h"
 #include "app/model/TDStatus.h"
 #include "platform/foundation/Url.h"
 #include "platform/ui/ObservedWidget.h"
+
+#include <QPointer>
 
 #include <QString>
 
@@ -41,12 +44,6 @@ public:
     // The card is as wide as `tileWidth(wholeWidth)`, but never wider than `limit` (its grid cell).
     void setWholeWidth(double wholeWidth, std::optional<int> limit = std::nullopt);
 
-    // Called by the grid when the card comes into view: the cover is retrieved then, not before.
-    void appear();
-    bool hasAppeared() const { return m_appeared; }
-    // How many cover retrievals cards have started in this process.
-    static long long coverLoadsStarted();
-
     void setOnOpen(std::function<void()> onOpen) { m_onOpen = std::move(onOpen); }
 
     // What the card shows, as it shows it.
@@ -57,22 +54,29 @@ public:
     TDStatus status() const { return m_status; }
     QRectF starRect() const;
     QRectF dotRect() const;
+    // The cover's image view, present while the project has a cover. It starts the retrieval when
+    // it comes into view, so only cards on screen load their covers.
+    iris::IRImageView* coverView() const { return m_coverView; }
 
 protected:
     void render() override;
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void changeEvent(QEvent* event) override;
 
 private:
-    void paintCover(QPainter& painter, const QRectF& tile);
+    friend class TDProjectItemOverlay;
+    void paintOverlay(QPainter& painter);
     void updateSize();
+    void placeCover();
 
     std::shared_ptr<TDProject> m_project;
     double m_wholeWidth;
     std::optional<int> m_widthLimit;
     std::function<void()> m_onOpen;
-    bool m_appeared = false;
+    QPointer<iris::IRImageView> m_coverView;
+    QWidget* m_overlay;
     // Rendered from the project.
     QString m_category;
     QString m_name;

@@ -66,8 +66,7 @@ public:
         m_description->setFont(tdappearance::systemFont(13));
         m_description->setAlignment(Qt::AlignCenter);
         m_description->setWordWrap(true);
-        m_description->setFixedWidth(380);
-        layout->addWidget(m_description, 0, Qt::AlignHCenter);
+        layout->addWidget(m_description);
         layout->addStretch(1);
         applyColors();
     }
@@ -177,8 +176,6 @@ public:
             int y = gridPadding + row * rowHeight;
             card->move(x, y);
             card->show();
-            if (card->geometry().intersects(visible))
-                card->appear();
         }
     }
 

@@ -1,3 +1,4 @@
+#include "Iris/declarative/ScriptedRetrieving.h"
 #include "ScreenTestSupport.h"
 #include "app/screens/TDAppearance.h"
 #include "app/screens/TDProjectItem.h"
@@ -84,19 +85,44 @@ TEST(TDProjectItem, FollowsTheProjectWithoutBeingRebuilt)
     EXPECT_EQ(card.accessibleName(), "After");
 }
 
-TEST(TDProjectItem, ACoverDarkensTheTileAndStartsOneLoadOnAppearing)
+TEST(TDProjectItem, TheCoverFillsTheTileUnderTheOverlayOnceInView)
 {
+    iristest::ScopedRetrieving retrieving;
     auto project = screentest::project("Covered", TDCategory::make(platform::Uuid::random(), "Music"));
-    project->setCoverImageURL(apptest::fileUrl("/nowhere/cover.png"));
-    long long before = TDProjectItem::coverLoadsStarted();
-    TDProjectItem card(project, 1000);
-    card.show();
+    project->setCoverImageURL(apptest::fileUrl("/covers/red.png"));
+    QWidget ground;
+    ground.resize(400, 300);
+    auto* card = new TDProjectItem(project, 1000, &ground);
+    EXPECT_TRUE(retrieving.manager->calls.empty()) << "nothing loads before the card is in view";
+    ground.show();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return retrieving.manager->calls.size() == 1; }));
+    EXPECT_EQ(retrieving.manager->calls[0].source.cacheKey().endsWith("/covers/red.png"), true);
+
+    // Before the image arrives the tile is the dark overlay alone.
+    QImage waiting = card->grab().toImage();
+    EXPECT_LT(waiting.pixelColor(card->width() / 2, 80).lightness(), 110);
+
+    retrieving.manager->succeed(0, iristest::solidImage(QColor(255, 0, 0), 400, 200), iris::CacheType::none);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return card->coverView()->binder()->loadedImage != nullptr; }));
     QCoreApplication::processEvents();
-    EXPECT_EQ(TDProjectItem::coverLoadsStarted(), before) << "nothing loads before the card is in view";
-    card.appear();
-    card.appear();
-    EXPECT_EQ(TDProjectItem::coverLoadsStarted(), before + 1);
-    QImage image = card.grab().toImage();
-    QColor centre = image.pixelColor(card.width() / 2, 60);
-    EXPECT_LT(centre.lightness(), 110) << "the overlay darkens the tile";
+    QImage shown = card->grab().toImage();
+    for (QPoint at : { QPoint(card->width() / 2, 80), QPoint(5, 80), QPoint(card->width() - 6, 150) }) {
+        QColor pixel = shown.pixelColor(at);
+        EXPECT_NEAR(pixel.red(), 102, 3) << at.x() << "," << at.y();
+        EXPECT_LT(pixel.green(), 5);
+    }
+    EXPECT_EQ(shown.pixelColor(0, 0).rgb(), ground.palette().color(QPalette::Window).rgb())
+        << "rounded corner";
+    EXPECT_EQ(card->coverView()->height(), 160);
+    EXPECT_EQ(card->coverView()->width(), 320) << "filled with the aspect ratio kept";
+
+    // A render that keeps the URL keeps the image; another URL retrieves anew.
+    project->setName("Renamed");
+    QCoreApplication::processEvents();
+    EXPECT_EQ(retrieving.manager->calls.size(), 1u);
+    project->setCoverImageURL(apptest::fileUrl("/covers/blue.png"));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return retrieving.manager->calls.size() == 2; }));
+    project->setCoverImageURL(std::nullopt);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return card->coverView() == nullptr; }));
+    EXPECT_FALSE(card->hasCover());
 }

@@ -1,3 +1,4 @@
+#include "Iris/declarative/ScriptedRetrieving.h"
 #include "ScreenTestSupport.h"
 #include "app/screens/TDProjectDetailView.h"
 #include "app/screens/TDProjectItem.h"
@@ -211,7 +212,7 @@ TEST(TDProjectMasterView, CardsAreAQuarterOfTheWholeAreaAndOnlyVisibleOnesAreBui
             project->setCoverImageURL(apptest::fileUrl(QStringLiteral("/covers/%1.png").arg(i)));
         projects.push_back(project);
     }
-    long long loadsBefore = TDProjectItem::coverLoadsStarted();
+    iristest::ScopedRetrieving retrieving;
     stores.projectStore->setTdProjects({ projects[0], projects[1] });
     TDProjectMasterView view(stores, NavigationType::projects);
     view.resize(1000, 700);
@@ -226,7 +227,9 @@ TEST(TDProjectMasterView, CardsAreAQuarterOfTheWholeAreaAndOnlyVisibleOnesAreBui
     ASSERT_TRUE(testsupport::waitUntil([&] { return view.cards().size() > 2; }));
     // 700 high shows five rows (8 + 4 * 168 = 680), so 20 cards, half of them with covers.
     EXPECT_LE(view.cards().size(), 20);
-    EXPECT_EQ(TDProjectItem::coverLoadsStarted() - loadsBefore, view.cards().size() / 2);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return retrieving.manager->calls.size() == 10; }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(retrieving.manager->calls.size(), 10u) << "only the covers of cards in view are retrieved";
     view.scrollArea()->verticalScrollBar()->setValue(8 + 168 * 50);
     QCoreApplication::processEvents();
     EXPECT_EQ(view.cards().front()->nameText(), "P200");
