@@ -198,6 +198,8 @@ SettingsView::SettingsView(TDStores stores, QWidget* parent)
     m_rowsLayout->setSpacing(0);
     m_rowsLayout->addStretch(1);
     scroll->setWidget(m_rowsHolder);
+    // The rows lie on the box's own background.
+    m_rowsHolder->setAutoFillBackground(false);
     boxLayout->addWidget(scroll, 1);
 
     auto* divider = new QWidget(box);

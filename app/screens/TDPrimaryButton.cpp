@@ -30,7 +30,7 @@ void TDPrimaryButton::paintEvent(QPaintEvent*)
     QStyleOptionButton option;
     initStyleOption(&option);
     // The same height as the style's buttons beside it.
-    QRectF box = QRectF(rect()).adjusted(1.5, 2.5, -1.5, -2.5);
+    QRectF box = QRectF(rect()).adjusted(1, 1, -1, -1);
     QPainterPath path;
     path.addRoundedRect(box, 5, 5);
     painter.fillPath(path, fill);

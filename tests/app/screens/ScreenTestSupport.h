@@ -89,10 +89,16 @@ public:
     {
         QPalette palette;
         if (dark) {
-            palette.setColor(QPalette::Window, QColor(0x32, 0x32, 0x32));
-            palette.setColor(QPalette::WindowText, Qt::white);
-            palette.setColor(QPalette::Base, QColor(0x1E, 0x1E, 0x1E));
-            palette.setColor(QPalette::Text, Qt::white);
+            const QColor window(0x32, 0x32, 0x32), base(0x1E, 0x1E, 0x1E), button(0x3C, 0x3C, 0x3C);
+            for (auto [role, color] : { std::pair { QPalette::Window, window }, { QPalette::Base, base },
+                     { QPalette::AlternateBase, button }, { QPalette::Button, button },
+                     { QPalette::WindowText, QColor(Qt::white) }, { QPalette::Text, QColor(Qt::white) },
+                     { QPalette::ButtonText, QColor(Qt::white) }, { QPalette::Light, QColor(0x50, 0x50, 0x50) },
+                     { QPalette::Midlight, QColor(0x46, 0x46, 0x46) }, { QPalette::Mid, QColor(0x2A, 0x2A, 0x2A) },
+                     { QPalette::Dark, QColor(0x20, 0x20, 0x20) }, { QPalette::Shadow, QColor(Qt::black) },
+                     { QPalette::PlaceholderText, QColor(0x80, 0x80, 0x80) },
+                     { QPalette::Highlight, QColor(0x0A, 0x84, 0xFF) } })
+                palette.setColor(role, color);
         } else {
             palette.setColor(QPalette::Window, QColor(0xEC, 0xEC, 0xEC));
             palette.setColor(QPalette::WindowText, Qt::black);
