@@ -27,7 +27,9 @@ test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
 
 bench: build
-	@for b in $(BUILD_DIR)/bench/bench_*; do echo "== $$b"; "$$b" || exit 1; done
+	@for b in $(BUILD_DIR)/bench/bench_*; do \
+	  if [ -f "$$b" ] && [ -x "$$b" ]; then echo "== $$b"; "$$b" || exit 1; fi; \
+	done
 
 clean:
 	rm -rf $(BUILD_DIR)

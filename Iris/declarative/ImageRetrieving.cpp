@@ -1,53 +1,45 @@
 #include "Iris/declarative/ImageRetrieving.h"
 
-#include "Iris/utility/CallbackQueue.h"
+#include "Iris/general/IrisManager.h"
 
 #include <mutex>
-
-#if __has_include("Iris/general/IrisManager.h")
-#include "Iris/general/IrisManager.h"
-#define IRIS_VIEWS_HAVE_MANAGER 1
-#endif
 
 namespace iris {
 
 namespace {
 
-#ifdef IRIS_VIEWS_HAVE_MANAGER
-// The shared manager, as the views use it.
-class SharedManagerRetrieving final : public ImageRetrieving {
+// Cancelling goes through the task once the download layer gives it a way to; until then a view
+// can only drop its interest in a download.
+template<typename Task> void cancelTask(const Task& task)
+{
+    if constexpr (requires { task.cancel(); })
+        task.cancel();
+}
+
+// A manager, as the views use it; null stands for the shared manager, looked up at each call.
+class ManagerRetrieving final : public ImageRetrieving {
 public:
-    IrisOptionsInfo defaultOptions() const override { return IrisManager::sharedManager()->defaultOptions(); }
+    explicit ManagerRetrieving(std::shared_ptr<IrisManager> manager)
+        : m_manager(std::move(manager))
+    {
+    }
+    IrisOptionsInfo defaultOptions() const override { return manager()->defaultOptions(); }
     std::optional<DownloadTask> retrieveWithParsedOptions(const Source& source, IrisParsedOptionsInfo options,
         ProgressBlock progress, RetrieveImageCompletion completion) override
     {
-        return IrisManager::sharedManager()->retrieveWithParsedOptions(
+        return manager()->retrieveWithParsedOptions(
             source, std::move(options), std::move(progress), {}, std::move(completion));
     }
-    void cancel(const DownloadTask& task) override
+    void cancel(const DownloadTask& task) override { cancelTask(task); }
+
+private:
+    const std::shared_ptr<IrisManager>& manager() const
     {
-        if constexpr (requires(const DownloadTask& t) { t.cancel(); })
-            task.cancel();
+        return m_manager ? m_manager : IrisManager::sharedManager();
     }
+
+    std::shared_ptr<IrisManager> m_manager;
 };
-#else
-// Until a retrieval manager is linked in, every retrieval fails as an empty request.
-class SharedManagerRetrieving final : public ImageRetrieving {
-public:
-    IrisOptionsInfo defaultOptions() const override { return {}; }
-    std::optional<DownloadTask> retrieveWithParsedOptions(const Source&, IrisParsedOptionsInfo options,
-        ProgressBlock, RetrieveImageCompletion completion) override
-    {
-        runCallback(options.callbackQueue, [completion = std::move(completion)] {
-            if (completion)
-                completion(RetrieveImageResultOrError::failure(
-                    IrisError::requestError(IrisError::RequestErrorReason::emptyRequest())));
-        });
-        return std::nullopt;
-    }
-    void cancel(const DownloadTask&) override { }
-};
-#endif
 
 std::mutex s_mutex;
 std::shared_ptr<ImageRetrieving> s_override;
@@ -56,9 +48,14 @@ std::shared_ptr<ImageRetrieving> s_override;
 
 std::shared_ptr<ImageRetrieving> ImageRetrieving::shared()
 {
-    static const auto manager = std::make_shared<SharedManagerRetrieving>();
+    static const auto manager = std::make_shared<ManagerRetrieving>(nullptr);
     std::lock_guard lock(s_mutex);
     return s_override ? s_override : manager;
+}
+
+std::shared_ptr<ImageRetrieving> ImageRetrieving::through(std::shared_ptr<IrisManager> manager)
+{
+    return std::make_shared<ManagerRetrieving>(std::move(manager));
 }
 
 void ImageRetrieving::setShared(std::shared_ptr<ImageRetrieving> retrieving)

@@ -12,32 +12,11 @@
 #include <memory>
 #include <optional>
 
-#if __has_include("Iris/general/RetrieveImageResult.h")
 #include "Iris/general/RetrieveImageResult.h"
-#else
-namespace platform {
-class Image;
-}
-namespace iris {
-// Where a retrieved image came from.
-enum class CacheType {
-    none,
-    memory,
-    disk,
-};
-// What a successful retrieval delivers.
-struct RetrieveImageResult {
-    std::shared_ptr<platform::Image> image;
-    CacheType cacheType = CacheType::none;
-    Source source;
-    Source originalSource;
-};
-using RetrieveImageResultOrError = platform::Result<RetrieveImageResult, IrisError>;
-using RetrieveImageCompletion = std::function<void(RetrieveImageResultOrError)>;
-} // namespace iris
-#endif
 
 namespace iris {
+
+class IrisManager;
 
 // What the image views need of the retrieval manager: its default options, one retrieval, and
 // cancelling the download a retrieval started. Every view goes through `shared()`, the shared
@@ -56,6 +35,8 @@ public:
     virtual void cancel(const DownloadTask& task) = 0;
 
     static std::shared_ptr<ImageRetrieving> shared();
+    // The views' road through `manager`.
+    static std::shared_ptr<ImageRetrieving> through(std::shared_ptr<IrisManager> manager);
     // Replaces what `shared()` returns; null puts the shared manager back.
     static void setShared(std::shared_ptr<ImageRetrieving> retrieving);
 };

@@ -8,10 +8,15 @@ namespace iris {
 
 class SessionDataTask;
 
-// The handle of one download request, returned to callers for cancelling.
+// The handle of one download request: the transfer it waits on and its token within it. Copies
+// refer to the same request.
 struct DownloadTask {
     std::shared_ptr<SessionDataTask> sessionTask;
     std::int64_t cancelToken = 0;
+
+    // Cancels this request alone: it completes with `taskCancelled`, and the transfer stops once no
+    // request waits on it. Does nothing when the request has already been answered or cancelled.
+    void cancel() const;
 
     // What a load started: a download (with its task, when one was started) or a data provider's
     // read.
@@ -23,13 +28,16 @@ struct DownloadTask::WrappedTask {
     Kind kind = Kind::dataProviding;
     std::optional<DownloadTask> downloadTask;
 
-    static WrappedTask download(std::optional<DownloadTask> task)
-    {
-        return { Kind::download, std::move(task) };
-    }
+    static WrappedTask download(std::optional<DownloadTask> task) { return { Kind::download, std::move(task) }; }
     static WrappedTask dataProviding() { return { Kind::dataProviding, std::nullopt }; }
     // The task for the caller: the download's, nothing for a provider.
     std::optional<DownloadTask> value() const { return downloadTask; }
+    // A provider's read has nothing to cancel.
+    void cancel() const
+    {
+        if (downloadTask)
+            downloadTask->cancel();
+    }
 };
 
 } // namespace iris

@@ -1,8 +1,13 @@
 #pragma once
 
+#include "Iris/general/IrisError.h"
+
+#include "platform/foundation/Result.h"
+
 #include <QByteArray>
 #include <QUrl>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -19,5 +24,8 @@ struct ImageLoadingResult {
     std::optional<QUrl> url;
     QByteArray originalData;
 };
+
+using ImageLoadingResultOrError = platform::Result<ImageLoadingResult, IrisError>;
+using DownloadCompletion = std::function<void(ImageLoadingResultOrError)>;
 
 } // namespace iris

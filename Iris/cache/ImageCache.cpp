@@ -1,0 +1,468 @@
+#include "Iris/cache/ImageCache.h"
+
+#include "Iris/general/IrisNames.h"
+#include "Iris/image/Image.h"
+
+#include "platform/foundation/DispatchQueue.h"
+#include "platform/foundation/Print.h"
+#include "platform/foundation/ProcessInfo.h"
+#include "platform/foundation/Uuid.h"
+
+#include <QDir>
+
+#include <limits>
+#include <stdexcept>
+
+namespace iris {
+
+namespace {
+
+using platform::DispatchQueue;
+using platform::Image;
+
+constexpr double memoryCleanIntervalSeconds = 120;
+
+std::int64_t saturatingProduct(std::int64_t a, std::int64_t b)
+{
+    std::int64_t product = 0;
+    if (__builtin_mul_overflow(a, b, &product))
+        return std::numeric_limits<std::int64_t>::max();
+    return product;
+}
+
+// The image made ready for drawing: an animation as it is; otherwise its bitmap at the given scale.
+// Our bitmaps hold decoded pixels already, so no redraw is needed to decode them.
+std::shared_ptr<Image> decodedForDrawing(const std::shared_ptr<Image>& image, double scale)
+{
+    if (ir(image).images())
+        return image;
+    const platform::Bitmap* bitmap = image->bitmap();
+    if (!bitmap)
+        return image;
+    return Image::create(*bitmap, scale);
+}
+
+MemoryStorage::Config namedMemoryConfig()
+{
+    const std::uint64_t quarter = platform::ProcessInfo::physicalMemory() / 4;
+    const auto limit
+        = std::int64_t(std::min<std::uint64_t>(quarter, std::numeric_limits<std::int64_t>::max()));
+    return MemoryStorage::Config(limit, memoryCleanIntervalSeconds);
+}
+
+DiskStorage::Config namedDiskConfig(
+    const QString& name, std::optional<QUrl> directory, DiskStorage::CachePathBlock cachePathBlock)
+{
+    DiskStorage::Config config(name, 0, CacheFileSystem::defaultFileSystem(), std::move(directory));
+    config.cachePathBlock = cachePathBlock ? std::move(cachePathBlock) : DiskStorage::defaultCachePathBlock;
+    return config;
+}
+
+void requireName(const QString& name)
+{
+    if (name.isEmpty())
+        throw std::invalid_argument(
+            "[Iris] You should specify a name for the cache. A cache with empty name is not permitted.");
+}
+
+QString describe(const DiskStorage::Error& error)
+{
+    if (const auto* iris = std::get_if<IrisError>(&error))
+        return iris->localizedDescription();
+    return std::get<platform::PlatformError>(error).description;
+}
+
+} // namespace
+
+std::int64_t imageMemoryCost(const std::shared_ptr<Image>& image)
+{
+    if (!image)
+        return 0;
+    const platform::Size size = image->pixelSize();
+    const std::int64_t pixels = saturatingProduct(std::int64_t(size.width), std::int64_t(size.height));
+    const platform::Bitmap* bitmap = image->bitmap();
+    if (!bitmap)
+        return saturatingProduct(pixels, 4);
+    const std::int64_t perImage = saturatingProduct(pixels, bitmap->bitsPerPixel() / 8);
+    if (const auto frames = ir(image).images())
+        return saturatingProduct(perImage, std::int64_t(frames->size()));
+    return perImage;
+}
+
+QString IrisDidCleanDiskCache()
+{
+    static const QString name = irisName(QStringLiteral("IrisDidCleanDiskCache"));
+    return name;
+}
+
+QString cleanedHashUserInfoKey()
+{
+    static const QString key = irisName(QStringLiteral("cleanedHash"));
+    return key;
+}
+
+QString ImageCache::processedCacheKey(const QString& key, const QString& identifier)
+{
+    return identifier.isEmpty() ? key : key + QLatin1Char('@') + identifier;
+}
+
+ImageCache::ImageCache(std::shared_ptr<ImageStorage> memoryStorage, std::shared_ptr<DataStorage> diskStorage)
+    : m_memoryStorage(std::move(memoryStorage))
+    , m_diskStorage(std::move(diskStorage))
+    , m_ioQueue(DispatchQueue::makeSerial(
+          irisName(QStringLiteral("ImageCache.ioQueue.") + platform::Uuid::random().uuidString())
+              .toStdString()))
+{
+}
+
+ImageCache::~ImageCache()
+{
+    if (m_resignActiveToken)
+        platform::NotificationCenter::defaultCenter().removeObserver(m_resignActiveToken);
+}
+
+void ImageCache::startObservingResignActive()
+{
+    std::weak_ptr<ImageCache> weak = weak_from_this();
+    m_resignActiveToken
+        = platform::NotificationCenter::defaultCenter().addObserver(std::weak_ptr<const void>(weak),
+            applicationWillResignActiveNotification, nullptr, [weak](const platform::Notification&) {
+                if (std::shared_ptr<ImageCache> cache = weak.lock())
+                    cache->cleanExpiredDiskCache();
+            });
+}
+
+std::shared_ptr<ImageCache> ImageCache::initNamed(
+    const QString& name, std::optional<QUrl> directory, DiskStorage::CachePathBlock cachePathBlock)
+{
+    requireName(name);
+    auto memory = ImageStorage::make(namedMemoryConfig());
+    auto disk = std::make_shared<DataStorage>(
+        namedDiskConfig(name, std::move(directory), std::move(cachePathBlock)));
+    return create(std::move(memory), std::move(disk));
+}
+
+platform::Result<std::shared_ptr<ImageCache>, IrisError> ImageCache::initNamedThrowing(
+    const QString& name, std::optional<QUrl> directory, DiskStorage::CachePathBlock cachePathBlock)
+{
+    using CacheResult = platform::Result<std::shared_ptr<ImageCache>, IrisError>;
+    requireName(name);
+    auto memory = ImageStorage::make(namedMemoryConfig());
+    auto disk
+        = DataStorage::initThrowing(namedDiskConfig(name, std::move(directory), std::move(cachePathBlock)));
+    if (disk.isFailure())
+        return CacheResult::failure(disk.error());
+    return CacheResult::success(create(std::move(memory), std::move(disk).value()));
+}
+
+const std::shared_ptr<ImageCache>& ImageCache::defaultCache()
+{
+    static const std::shared_ptr<ImageCache> cache = initNamed(QStringLiteral("default"));
+    return cache;
+}
+
+void ImageCache::storeImage(std::shared_ptr<Image> image, std::optional<QByteArray> original,
+    const QString& key, const IrisParsedOptionsInfo& options, bool toDisk, StoreCompletion completion)
+{
+    const QString identifier = options.processor ? options.processor->identifier() : QString();
+    const CallbackQueue callbackQueue = options.callbackQueue;
+    m_memoryStorage->storeValue(image, processedCacheKey(key, identifier), options.memoryCacheExpiration);
+
+    if (!toDisk) {
+        if (completion)
+            runCallback(
+                callbackQueue, [completion = std::move(completion)] { completion(CacheStoreResult {}); });
+        return;
+    }
+    m_ioQueue->async([self = shared_from_this(), image = std::move(image), original = std::move(original),
+                         key, identifier, options, completion = std::move(completion)] {
+        const CacheSerializerPtr serializer
+            = options.cacheSerializer ? options.cacheSerializer : DefaultCacheSerializer::shared();
+        std::optional<QByteArray> data = serializer->dataForImage(image, original);
+        if (data) {
+            self->ImageCache::writeDataToDiskNow(*data, key, identifier, options.callbackQueue,
+                options.diskCacheExpiration, options.diskStoreWriteOptions, completion);
+            return;
+        }
+        if (!completion)
+            return;
+        const QString imageText = image ? QStringLiteral("image of %1 x %2 pixels")
+                                              .arg(image->pixelSize().width)
+                                              .arg(image->pixelSize().height)
+                                        : QStringLiteral("nil");
+        IrisError error = IrisError::cacheError(IrisError::CacheErrorReason::cannotSerializeImage(
+            ErrorObject<Image> { image, imageText }, original, ErrorObject<CacheSerializer>::of(serializer)));
+        CacheStoreResult result;
+        result.diskCacheResult = platform::Result<platform::Success, IrisError>::failure(std::move(error));
+        runCallback(options.callbackQueue, [completion, result] { completion(result); });
+    });
+}
+
+void ImageCache::storeImageForIdentifier(std::shared_ptr<Image> image, std::optional<QByteArray> original,
+    const QString& key, const QString& processorIdentifier, CacheSerializerPtr serializer, bool toDisk,
+    CallbackQueue callbackQueue, StoreCompletion completion)
+{
+    const IrisParsedOptionsInfo options(IrisOptionsInfo {
+        IrisOptionsInfoItem::processor(std::make_shared<const TempProcessor>(processorIdentifier)),
+        IrisOptionsInfoItem::cacheSerializer(std::move(serializer)),
+        IrisOptionsInfoItem::callbackQueue(std::move(callbackQueue)),
+    });
+    storeImage(std::move(image), std::move(original), key, options, toDisk, std::move(completion));
+}
+
+void ImageCache::writeDataToDisk(QByteArray data, const QString& key, const QString& processorIdentifier,
+    std::optional<StorageExpiration> expiration, CallbackQueue callbackQueue, StoreCompletion completion)
+{
+    m_ioQueue->async([self = shared_from_this(), data = std::move(data), key, processorIdentifier, expiration,
+                         callbackQueue = std::move(callbackQueue), completion = std::move(completion)] {
+        self->ImageCache::writeDataToDiskNow(
+            data, key, processorIdentifier, callbackQueue, expiration, DataWritingOptions {}, completion);
+    });
+}
+
+void ImageCache::writeDataToDiskNow(const QByteArray& data, const QString& key,
+    const QString& processorIdentifier, CallbackQueue callbackQueue,
+    std::optional<StorageExpiration> expiration, DataWritingOptions writeOptions, StoreCompletion completion)
+{
+    auto stored = m_diskStorage->storeValue(
+        data, processedCacheKey(key, processorIdentifier), expiration, writeOptions);
+    if (!completion)
+        return;
+    CacheStoreResult result;
+    result.diskCacheResult = std::move(stored);
+    runCallback(callbackQueue, [completion = std::move(completion), result] { completion(result); });
+}
+
+void ImageCache::removeEntry(const QString& key, const QString& processorIdentifier, bool fromMemory,
+    bool fromDisk, CallbackQueue callbackQueue, std::function<void()> completion)
+{
+    const QString computedKey = processedCacheKey(key, processorIdentifier);
+    if (fromMemory)
+        m_memoryStorage->removeValue(computedKey);
+    if (!fromDisk) {
+        if (completion)
+            runCallback(callbackQueue, std::move(completion));
+        return;
+    }
+    m_ioQueue->async([self = shared_from_this(), computedKey, callbackQueue = std::move(callbackQueue),
+                         completion = std::move(completion)] {
+        // A file that cannot be removed is left; the completion runs either way.
+        (void)self->m_diskStorage->removeFileForKey(computedKey);
+        if (completion)
+            runCallback(callbackQueue, completion);
+    });
+}
+
+void ImageCache::lookUpImage(const QString& key, const IrisParsedOptionsInfo& options,
+    CallbackQueue callbackQueue, LookUpCompletion completion)
+{
+    using LookUpResult = platform::Result<ImageCacheResult, IrisError>;
+    if (!completion)
+        return;
+    if (std::shared_ptr<Image> image = lookUpMemory(key, options)) {
+        runCallback(callbackQueue, [completion = std::move(completion), image = std::move(image)] {
+            completion(LookUpResult::success(ImageCacheResult::memory(image)));
+        });
+        return;
+    }
+    if (options.fromMemoryCacheOrRefresh) {
+        runCallback(callbackQueue, [completion = std::move(completion)] {
+            completion(LookUpResult::success(ImageCacheResult::none()));
+        });
+        return;
+    }
+    ImageCache::lookUpDisk(key, options, callbackQueue,
+        [self = shared_from_this(), key, options, callbackQueue, completion = std::move(completion)](
+            platform::Result<std::shared_ptr<Image>, IrisError> result) {
+            if (result.isFailure()) {
+                runCallback(callbackQueue,
+                    [completion, error = result.error()] { completion(LookUpResult::failure(error)); });
+                return;
+            }
+            std::shared_ptr<Image> image = result.value();
+            if (!image) {
+                runCallback(callbackQueue,
+                    [completion] { completion(LookUpResult::success(ImageCacheResult::none())); });
+                return;
+            }
+            // Back into memory before the completion runs, and not written to disk again.
+            IrisParsedOptionsInfo memoryOptions = options;
+            memoryOptions.callbackQueue = CallbackQueue::untouch();
+            self->storeImage(image, std::nullopt, key, memoryOptions, false,
+                [callbackQueue, completion, image](CacheStoreResult) {
+                    runCallback(callbackQueue, [completion, image] {
+                        completion(LookUpResult::success(ImageCacheResult::disk(image)));
+                    });
+                });
+        });
+}
+
+void ImageCache::lookUpImageWithItems(const QString& key, const std::optional<IrisOptionsInfo>& items,
+    CallbackQueue callbackQueue, LookUpCompletion completion)
+{
+    lookUpImage(key, IrisParsedOptionsInfo(items), std::move(callbackQueue), std::move(completion));
+}
+
+std::shared_ptr<Image> ImageCache::lookUpMemoryWithItems(
+    const QString& key, const std::optional<IrisOptionsInfo>& items)
+{
+    return lookUpMemory(key, IrisParsedOptionsInfo(items));
+}
+
+void ImageCache::lookUpDiskWithItems(const QString& key, const std::optional<IrisOptionsInfo>& items,
+    CallbackQueue callbackQueue, DiskLookUpCompletion completion)
+{
+    ImageCache::lookUpDisk(
+        key, IrisParsedOptionsInfo(items), std::move(callbackQueue), std::move(completion));
+}
+
+std::shared_ptr<Image> ImageCache::lookUpMemory(const QString& key, const IrisParsedOptionsInfo& options)
+{
+    const QString identifier = options.processor ? options.processor->identifier() : QString();
+    return m_memoryStorage
+        ->readValue(processedCacheKey(key, identifier), options.memoryCacheAccessExtendingExpiration)
+        .value_or(nullptr);
+}
+
+void ImageCache::lookUpDisk(const QString& key, const IrisParsedOptionsInfo& options,
+    CallbackQueue callbackQueue, DiskLookUpCompletion completion)
+{
+    using DiskResult = platform::Result<std::shared_ptr<Image>, IrisError>;
+    const QString identifier = options.processor ? options.processor->identifier() : QString();
+    auto work = [self = shared_from_this(), computedKey = processedCacheKey(key, identifier), options,
+                    callbackQueue, completion = std::move(completion)] {
+        auto read = self->m_diskStorage->readValue(
+            computedKey, platform::Date::now(), true, options.diskCacheAccessExtendingExpiration);
+        if (read.isFailure()) {
+            if (completion)
+                runCallback(callbackQueue,
+                    [completion, error = read.error()] { completion(DiskResult::failure(error)); });
+            return;
+        }
+        std::shared_ptr<Image> image;
+        if (const std::optional<QByteArray>& data = read.value()) {
+            const CacheSerializerPtr serializer
+                = options.cacheSerializer ? options.cacheSerializer : DefaultCacheSerializer::shared();
+            image = serializer->imageFromCacheData(*data, options);
+        }
+        if (options.backgroundDecode && image)
+            image = decodedForDrawing(image, options.scaleFactor);
+        if (completion)
+            runCallback(callbackQueue, [completion, image] { completion(DiskResult::success(image)); });
+    };
+    if (options.loadDiskFileSynchronously)
+        work();
+    else
+        m_ioQueue->async(std::move(work));
+}
+
+void ImageCache::clearAll(std::function<void()> completion)
+{
+    clearMemoryCache();
+    clearDisk(std::move(completion));
+}
+
+void ImageCache::clearMemoryCache()
+{
+    m_memoryStorage->removeAll();
+}
+
+void ImageCache::clearDisk(std::function<void()> completion)
+{
+    m_ioQueue->async([self = shared_from_this(), completion = std::move(completion)] {
+        // A folder that cannot be emptied is left; the completion runs either way.
+        (void)self->m_diskStorage->removeAllFiles();
+        if (completion)
+            DispatchQueue::main()->async(completion);
+    });
+}
+
+void ImageCache::purgeExpired(std::function<void()> completion)
+{
+    purgeExpiredMemory();
+    purgeExpiredDisk(std::move(completion));
+}
+
+void ImageCache::purgeExpiredMemory()
+{
+    m_memoryStorage->removeExpired();
+}
+
+void ImageCache::cleanExpiredDiskCache()
+{
+    purgeExpiredDisk({});
+}
+
+void ImageCache::purgeExpiredDisk(std::function<void()> completion)
+{
+    m_ioQueue->async([self = shared_from_this(), completion = std::move(completion)] {
+        QStringList removedNames;
+        const auto collect = [&](const std::vector<QUrl>& urls) {
+            for (const QUrl& url : urls)
+                removedNames.append(url.fileName());
+        };
+        auto expired = self->m_diskStorage->removeExpiredFiles(platform::Date::now());
+        if (expired.isSuccess()) {
+            collect(expired.value());
+            auto trimmed = self->m_diskStorage->trimToSizeLimit();
+            if (trimmed.isSuccess())
+                collect(trimmed.value());
+            else
+                platform::printError(QStringLiteral("Image cache: trimming the disk cache failed: ")
+                    + describe(trimmed.error()));
+        } else {
+            platform::printError(QStringLiteral("Image cache: removing expired disk cache files failed: ")
+                + describe(expired.error()));
+        }
+        if (!removedNames.isEmpty()) {
+            DispatchQueue::main()->async([self, removedNames] {
+                platform::NotificationCenter::defaultCenter().post(
+                    IrisDidCleanDiskCache(), self.get(), { { cleanedHashUserInfoKey(), removedNames } });
+            });
+        }
+        if (completion)
+            DispatchQueue::main()->async(completion);
+    });
+}
+
+CacheType ImageCache::cacheTypeOfKey(const QString& key, const QString& processorIdentifier)
+{
+    const QString computedKey = processedCacheKey(key, processorIdentifier);
+    if (m_memoryStorage->containsValue(computedKey))
+        return CacheType::memory;
+    if (m_diskStorage->containsValue(computedKey, platform::Date::now()))
+        return CacheType::disk;
+    return CacheType::none;
+}
+
+bool ImageCache::containsKey(const QString& key, const QString& processorIdentifier)
+{
+    return cacheTypeOfKey(key, processorIdentifier) != CacheType::none;
+}
+
+QString ImageCache::fileNameForKey(const QString& key, const QString& processorIdentifier)
+{
+    return m_diskStorage->fileNameForKey(processedCacheKey(key, processorIdentifier));
+}
+
+void ImageCache::measureDiskUsage(SizeCompletion completion)
+{
+    m_ioQueue->async([self = shared_from_this(), completion = std::move(completion)] {
+        auto size = self->m_diskStorage->totalFileSize();
+        if (completion)
+            DispatchQueue::main()->async([completion, size] { completion(size); });
+    });
+}
+
+void ImageCache::diskStorageSize(SizeCompletion completion)
+{
+    measureDiskUsage(std::move(completion));
+}
+
+QString ImageCache::filePathForKey(const QString& key, const QString& processorIdentifier)
+{
+    return QDir(m_diskStorage->directoryURL().toLocalFile())
+        .filePath(m_diskStorage->fileNameForKey(processedCacheKey(key, processorIdentifier)));
+}
+
+} // namespace iris

@@ -1,0 +1,578 @@
+#include "Iris/general/IrisManager.h"
+
+#include "Iris/cache/ImageCache.h"
+#include "Iris/general/CacheCallbackCoordinator.h"
+#include "Iris/general/DataReceivingSideEffect.h"
+#include "Iris/general/ImageDataProvider.h"
+#include "Iris/general/IrisNames.h"
+#include "Iris/general/RetryStrategy.h"
+#include "Iris/image/Image.h"
+#include "Iris/networking/ImageModifier.h"
+
+#include "platform/graphics/Image.h"
+
+#include <QUuid>
+
+#include <atomic>
+
+namespace iris {
+
+// What the closures of one retrieval share: the caller's completion, the private options copy, the
+// retry context slot, the first source and the context. Attempts follow one another, so only the
+// delivery flag needs to be atomic.
+struct RetrievalState {
+    RetrieveImageCompletion completion;
+    IrisParsedOptionsInfo options;
+    std::shared_ptr<RetryContext> retryContext;
+    std::optional<Source> firstSource;
+    std::shared_ptr<RetrievingContext> context;
+    DownloadTaskUpdatedCallback downloadTaskUpdated;
+    std::atomic<bool> delivered { false };
+};
+
+namespace {
+
+// An image with pixels; anything else is never handed to a caller as a success.
+bool isUsable(const std::shared_ptr<platform::Image>& image)
+{
+    if (!image || !image->bitmap())
+        return false;
+    const platform::Size size = image->size();
+    return size.width > 0 && size.height > 0;
+}
+
+// A processor's image, or null when it gave none, gave an empty one or threw.
+std::shared_ptr<platform::Image> runProcessor(
+    const ImageProcessor& processor, const ImageProcessItem& item, const IrisParsedOptionsInfo& options)
+{
+    try {
+        std::shared_ptr<platform::Image> image = processor.process(item, options);
+        return isUsable(image) ? image : nullptr;
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+std::shared_ptr<platform::Image> modified(
+    const IrisParsedOptionsInfo& options, std::shared_ptr<platform::Image> image)
+{
+    if (!options.imageModifier)
+        return image;
+    std::shared_ptr<platform::Image> result;
+    try {
+        result = options.imageModifier->modifiedImage(image);
+    } catch (...) {
+    }
+    return isUsable(result) ? result : image;
+}
+
+IrisError processingFailed(const IrisParsedOptionsInfo& options, ImageProcessItem item)
+{
+    return IrisError::processorError(
+        IrisError::ProcessorErrorReason::processingFailed(ErrorObject<ImageProcessor>::of(options.processor),
+            ErrorObject<ImageProcessItem>::of(std::make_shared<const ImageProcessItem>(std::move(item)))));
+}
+
+IrisError imageNotExisting(const QString& key)
+{
+    return IrisError::cacheError(IrisError::CacheErrorReason::imageNotExisting(key));
+}
+
+// Runs `work` on `queue`, inline when the caller already runs there.
+void runOn(const CallbackQueue& queue, std::function<void()> work)
+{
+    if (queue.kind() == CallbackQueue::Kind::dispatch && queue.queue() && queue.queue()->isCurrent()) {
+        work();
+        return;
+    }
+    runCallback(queue, std::move(work));
+}
+
+} // namespace
+
+QString RetrieveImageResult::description() const
+{
+    static const char* const types[] = { "none", "memory", "disk" };
+    return QStringLiteral("RetrieveImageResult(cacheType: ") + QLatin1String(types[int(cacheType)])
+        + QStringLiteral(", source: ") + source.description() + QLatin1Char(')');
+}
+
+IrisManager::IrisManager(std::shared_ptr<ImageDownloader> downloader, std::shared_ptr<ImageCache> cache)
+    : m_cache(std::move(cache))
+    , m_downloader(std::move(downloader))
+    , m_processingQueue(
+          platform::DispatchQueue::makeSerial((irisName(QStringLiteral("IrisManager.processQueue."))
+              + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper())
+                                                  .toStdString()))
+{
+}
+
+std::shared_ptr<IrisManager> IrisManager::create(
+    std::shared_ptr<ImageDownloader> downloader, std::shared_ptr<ImageCache> cache)
+{
+    return std::shared_ptr<IrisManager>(new IrisManager(std::move(downloader), std::move(cache)));
+}
+
+const std::shared_ptr<IrisManager>& IrisManager::sharedManager()
+{
+    static const std::shared_ptr<IrisManager> shared
+        = create(ImageDownloader::sharedDownloader(), ImageCache::defaultCache());
+    return shared;
+}
+
+std::shared_ptr<ImageCache> IrisManager::cache() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_cache;
+}
+
+void IrisManager::setCache(std::shared_ptr<ImageCache> cache)
+{
+    std::lock_guard lock(m_mutex);
+    m_cache = std::move(cache);
+}
+
+std::shared_ptr<ImageDownloader> IrisManager::downloader() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_downloader;
+}
+
+void IrisManager::setDownloader(std::shared_ptr<ImageDownloader> downloader)
+{
+    std::lock_guard lock(m_mutex);
+    m_downloader = std::move(downloader);
+}
+
+IrisOptionsInfo IrisManager::defaultOptions() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_defaultOptions;
+}
+
+void IrisManager::setDefaultOptions(IrisOptionsInfo options)
+{
+    std::lock_guard lock(m_mutex);
+    m_defaultOptions = std::move(options);
+}
+
+std::shared_ptr<ImageCache> IrisManager::targetCache(const IrisParsedOptionsInfo& options) const
+{
+    return options.targetCache ? options.targetCache : cache();
+}
+
+CallbackQueue IrisManager::processingQueueFor(const IrisParsedOptionsInfo& options) const
+{
+    return options.processingQueue ? *options.processingQueue : CallbackQueue::dispatch(m_processingQueue);
+}
+
+std::optional<DownloadTask> IrisManager::retrieveResource(const Resource& resource,
+    const std::optional<IrisOptionsInfo>& options, DownloadProgressCallback progress,
+    DownloadTaskUpdatedCallback downloadTaskUpdated, RetrieveImageCompletion completion)
+{
+    return retrieveSource(convertToSource(resource), options, std::move(progress),
+        std::move(downloadTaskUpdated), std::move(completion));
+}
+
+std::optional<DownloadTask> IrisManager::retrieveSource(const Source& source,
+    const std::optional<IrisOptionsInfo>& options, DownloadProgressCallback progress,
+    DownloadTaskUpdatedCallback downloadTaskUpdated, RetrieveImageCompletion completion)
+{
+    IrisOptionsInfo items { IrisOptionsInfoItem::downloader(downloader()),
+        IrisOptionsInfoItem::targetCache(cache()) };
+    const IrisOptionsInfo defaults = defaultOptions();
+    items.insert(items.end(), defaults.begin(), defaults.end());
+    if (options)
+        items.insert(items.end(), options->begin(), options->end());
+    return retrieveWithParsedOptions(source, IrisParsedOptionsInfo(items), std::move(progress),
+        std::move(downloadTaskUpdated), std::move(completion));
+}
+
+std::optional<DownloadTask> IrisManager::retrieveWithParsedOptions(const Source& source,
+    IrisParsedOptionsInfo options, DownloadProgressCallback progress,
+    DownloadTaskUpdatedCallback downloadTaskUpdated, RetrieveImageCompletion completion)
+{
+    if (progress) {
+        if (!options.onDataReceived)
+            options.onDataReceived.emplace();
+        options.onDataReceived->push_back(
+            std::make_shared<ImageLoadingProgressSideEffect>(std::move(progress)));
+    }
+    return runRetrieval(
+        source, std::move(options), std::move(downloadTaskUpdated), {}, {}, std::move(completion));
+}
+
+std::optional<DownloadTask> IrisManager::runRetrieval(const Source& source, IrisParsedOptionsInfo options,
+    DownloadTaskUpdatedCallback downloadTaskUpdated, ProgressiveImageSetter,
+    ReferenceTaskChecker referenceTaskChecker, RetrieveImageCompletion completion)
+{
+    if (referenceTaskChecker && options.onDataReceived) {
+        for (const std::shared_ptr<DataReceivingSideEffect>& effect : *options.onDataReceived)
+            effect->setOnShouldApply(referenceTaskChecker);
+    }
+    auto state = std::make_shared<RetrievalState>();
+    state->completion = std::move(completion);
+    state->options = options;
+    state->firstSource = source;
+    state->context = std::make_shared<RetrievingContext>(std::move(options), source);
+    state->downloadTaskUpdated = std::move(downloadTaskUpdated);
+    std::shared_ptr<IrisManager> self = shared_from_this();
+    return retrieveCacheFirst(
+        source, state->context, [self, state, source](RetrieveImageResultOrError result) {
+            self->consultRetryStrategy(std::move(result), source, state);
+        });
+}
+
+std::optional<DownloadTask> IrisManager::retrieveCacheFirst(const Source& source,
+    const std::shared_ptr<RetrievingContext>& context, RetrieveImageCompletion completion)
+{
+    const IrisParsedOptionsInfo& options = context->options;
+    if (!options.forceRefresh) {
+        if (lookUpCaches(source, context, completion))
+            return std::nullopt;
+        if (options.onlyFromCache) {
+            if (completion)
+                completion(RetrieveImageResultOrError::failure(imageNotExisting(source.cacheKey())));
+            return std::nullopt;
+        }
+    }
+    std::optional<DownloadTask::WrappedTask> task = loadAndStore(source, context, std::move(completion));
+    return task ? task->value() : std::nullopt;
+}
+
+std::optional<DownloadTask::WrappedTask> IrisManager::loadAndStore(const Source& source,
+    const std::shared_ptr<RetrievingContext>& context, RetrieveImageCompletion completion)
+{
+    const IrisParsedOptionsInfo options = context->options;
+    std::shared_ptr<IrisManager> self = shared_from_this();
+    if (source.kind() == Source::Kind::provider) {
+        std::shared_ptr<const ImageDataProvider> provider = source.dataProvider();
+        const CallbackQueue processingQueue = processingQueueFor(options);
+        provider->data([self, source, context, options, completion, provider, processingQueue](
+                           ProviderDataResult result) {
+            if (result.isFailure()) {
+                IrisError error
+                    = IrisError::imageSettingError(IrisError::ImageSettingErrorReason::dataProviderError(
+                        ErrorObject<ImageDataProvider>::of(provider), result.error()));
+                runCallback(options.callbackQueue, [self, source, context, options, completion, error] {
+                    self->storeInCaches(
+                        source, options, context, ImageLoadingResultOrError::failure(error), completion);
+                });
+                return;
+            }
+            runCallback(processingQueue, [self, source, context, options, completion, data = result.value()] {
+                ImageProcessItem item = ImageProcessItem::data(data);
+                std::shared_ptr<platform::Image> image = runProcessor(*options.processor, item, options);
+                ImageLoadingResultOrError loaded = image
+                    ? ImageLoadingResultOrError::success(ImageLoadingResult { image, std::nullopt, data })
+                    : ImageLoadingResultOrError::failure(processingFailed(options, std::move(item)));
+                runCallback(options.callbackQueue, [self, source, context, options, completion, loaded] {
+                    self->storeInCaches(source, options, context, loaded, completion);
+                });
+            });
+        });
+        return DownloadTask::WrappedTask::dataProviding();
+    }
+
+    std::shared_ptr<ImageDownloader> loader = options.downloader ? options.downloader : downloader();
+    std::optional<DownloadTask> task = loader->downloadImage(source.resource()->downloadURL(), options,
+        [self, source, context, options, completion](ImageLoadingResultOrError result) {
+            self->storeInCaches(source, options, context, std::move(result), completion);
+        });
+    if (!task)
+        return std::nullopt;
+    return DownloadTask::WrappedTask::download(std::move(task));
+}
+
+bool IrisManager::lookUpCaches(const Source& source, const std::shared_ptr<RetrievingContext>& context,
+    RetrieveImageCompletion completion)
+{
+    const IrisParsedOptionsInfo options = context->options;
+    const std::shared_ptr<ImageCache> target = targetCache(options);
+    const QString key = source.cacheKey();
+    const QString identifier = options.processor->identifier();
+    std::shared_ptr<IrisManager> self = shared_from_this();
+
+    const CacheType targetType = target->cacheTypeOfKey(key, identifier);
+    if (targetType != CacheType::none
+        && (!options.fromMemoryCacheOrRefresh || targetType == CacheType::memory)) {
+        target->lookUpImage(key, options, CallbackQueue::mainCurrentOrAsync(),
+            [self, source, context, options, targetType, completion](ImageCacheResultOrError result) {
+                self->finishTargetHit(source, context, options, targetType, std::move(result), completion);
+            });
+        return true;
+    }
+
+    const std::shared_ptr<ImageCache> original = options.originalCache ? options.originalCache : target;
+    if (original == target && identifier.isEmpty())
+        return false;
+    const CacheType originalType = original->cacheTypeOfKey(key, QString());
+    if (originalType == CacheType::memory
+        || (originalType == CacheType::disk && !options.fromMemoryCacheOrRefresh)) {
+        IrisParsedOptionsInfo originalOptions = options;
+        originalOptions.processor = DefaultImageProcessor::shared();
+        original->lookUpImage(key, originalOptions, CallbackQueue::mainCurrentOrAsync(),
+            [self, source, context, options, completion](ImageCacheResultOrError result) {
+                self->finishCachedOriginal(source, context, options, std::move(result), completion);
+            });
+        return true;
+    }
+    return false;
+}
+
+void IrisManager::finishTargetHit(const Source& source, const std::shared_ptr<RetrievingContext>& context,
+    const IrisParsedOptionsInfo& options, CacheType cachedType, ImageCacheResultOrError lookUp,
+    RetrieveImageCompletion completion)
+{
+    if (!completion)
+        return;
+    const QString key = source.cacheKey();
+    const std::shared_ptr<ImageCache> target = targetCache(options);
+    std::shared_ptr<platform::Image> cached = lookUp.isSuccess() ? lookUp.value().image() : nullptr;
+    if (!isUsable(cached)) {
+        // The entry went away, or its file cannot be read or decoded: a file that cannot be decoded
+        // now never will be, so it is removed, and the image is loaded again unless only the cache
+        // may answer.
+        if (cachedType == CacheType::disk)
+            target->removeEntry(
+                key, options.processor->identifier(), false, true, CallbackQueue::untouch(), {});
+        if (!options.onlyFromCache) {
+            loadAndStore(source, context, std::move(completion));
+            return;
+        }
+        runCallback(options.callbackQueue,
+            [completion, key] { completion(RetrieveImageResultOrError::failure(imageNotExisting(key))); });
+        return;
+    }
+    const CacheType resultType = lookUp.value().cacheType();
+    std::shared_ptr<IrisManager> self = shared_from_this();
+
+    auto finish = [source, context, options, completion, resultType](std::shared_ptr<platform::Image> image) {
+        // An animation is decoded again from its own data by this retrieval's processor; when that
+        // gives nothing, the cached image still stands.
+        ImageWrapper wrapped = ir(image);
+        std::optional<std::int64_t> frameCount = wrapped.imageFrameCount();
+        if (frameCount && *frameCount != 1) {
+            if (std::optional<QByteArray> data = wrapped.animatedImageData()) {
+                if (auto redecoded = runProcessor(*options.processor, ImageProcessItem::data(*data), options))
+                    image = redecoded;
+            }
+        }
+        std::shared_ptr<platform::Image> delivered = modified(options, image);
+        CacheSerializerPtr serializer = options.cacheSerializer;
+        completion(RetrieveImageResultOrError::success(
+            RetrieveImageResult { delivered, resultType, source, context->originalSource,
+                [serializer, delivered] { return serializer->dataForImage(delivered, std::nullopt); } }));
+    };
+
+    // A serializer that keeps original data gives back the unprocessed image from disk; it is
+    // processed once here and the processed image replaces it in memory, so a later memory hit is
+    // already processed and is never processed a second time.
+    if (options.cacheSerializer->usesOriginalData() && resultType == CacheType::disk) {
+        runCallback(processingQueueFor(options), [self, options, cached, key, target, completion, finish] {
+            ImageProcessItem item = ImageProcessItem::image(cached);
+            std::shared_ptr<platform::Image> processed = runProcessor(*options.processor, item, options);
+            if (!processed) {
+                runCallback(
+                    options.callbackQueue, [completion, error = processingFailed(options, std::move(item))] {
+                        completion(RetrieveImageResultOrError::failure(error));
+                    });
+                return;
+            }
+            IrisParsedOptionsInfo memoryOptions = options;
+            memoryOptions.callbackQueue = CallbackQueue::untouch();
+            target->storeImage(processed, std::nullopt, key, memoryOptions, false, {});
+            runCallback(options.callbackQueue, [finish, processed] { finish(processed); });
+        });
+        return;
+    }
+    runOn(options.callbackQueue, [finish, cached] { finish(cached); });
+}
+
+void IrisManager::finishCachedOriginal(const Source& source,
+    const std::shared_ptr<RetrievingContext>& context, const IrisParsedOptionsInfo& options,
+    ImageCacheResultOrError lookUp, RetrieveImageCompletion completion)
+{
+    if (!completion)
+        return;
+    const QString key = source.cacheKey();
+    std::shared_ptr<platform::Image> original = lookUp.isSuccess() ? lookUp.value().image() : nullptr;
+    if (!isUsable(original)) {
+        if (!options.onlyFromCache) {
+            loadAndStore(source, context, std::move(completion));
+            return;
+        }
+        runCallback(options.callbackQueue,
+            [completion, key] { completion(RetrieveImageResultOrError::failure(imageNotExisting(key))); });
+        return;
+    }
+    std::shared_ptr<ImageCache> target = targetCache(options);
+    runCallback(processingQueueFor(options), [source, context, options, original, key, target, completion] {
+        ImageProcessItem item = ImageProcessItem::image(original);
+        std::shared_ptr<platform::Image> processed = runProcessor(*options.processor, item, options);
+        if (!processed) {
+            runCallback(
+                options.callbackQueue, [completion, error = processingFailed(options, std::move(item))] {
+                    completion(RetrieveImageResultOrError::failure(error));
+                });
+            return;
+        }
+        auto coordinator = std::make_shared<CacheCallbackCoordinator>(options.waitForCache, false);
+        CacheSerializerPtr serializer = options.cacheSerializer;
+        RetrieveImageResult result { modified(options, processed), CacheType::none, source,
+            context->originalSource,
+            [serializer, processed] { return serializer->dataForImage(processed, std::nullopt); } };
+        auto trigger = [completion, result, queue = options.callbackQueue] {
+            runCallback(
+                queue, [completion, result] { completion(RetrieveImageResultOrError::success(result)); });
+        };
+        IrisParsedOptionsInfo storeOptions = options;
+        storeOptions.callbackQueue = CallbackQueue::untouch();
+        target->storeImage(processed, std::nullopt, key, storeOptions, !options.cacheMemoryOnly,
+            [coordinator, trigger](CacheStoreResult) {
+                coordinator->applyCacheAction(CacheCallbackCoordinator::Action::imageStored, trigger);
+            });
+        coordinator->applyCacheAction(CacheCallbackCoordinator::Action::storeStarted, trigger);
+    });
+}
+
+void IrisManager::storeInCaches(const Source& source, const IrisParsedOptionsInfo& options,
+    const std::shared_ptr<RetrievingContext>& context, ImageLoadingResultOrError result,
+    RetrieveImageCompletion completion)
+{
+    if (result.isFailure()) {
+        if (completion)
+            completion(RetrieveImageResultOrError::failure(result.error()));
+        return;
+    }
+    const ImageLoadingResult loaded = result.value();
+    if (!isUsable(loaded.image)) {
+        if (completion)
+            completion(RetrieveImageResultOrError::failure(
+                processingFailed(options, ImageProcessItem::data(loaded.originalData))));
+        return;
+    }
+    const bool cacheOriginal = options.cacheOriginalImage && !options.processor->identifier().isEmpty();
+    auto coordinator = std::make_shared<CacheCallbackCoordinator>(options.waitForCache, cacheOriginal);
+    const QByteArray originalData = loaded.originalData;
+    RetrieveImageResult delivered { modified(options, loaded.image), CacheType::none, source,
+        context->originalSource, [originalData]() -> std::optional<QByteArray> { return originalData; } };
+    auto trigger = [completion, delivered] {
+        if (completion)
+            completion(RetrieveImageResultOrError::success(delivered));
+    };
+
+    const std::shared_ptr<ImageCache> target = targetCache(options);
+    const QString key = source.cacheKey();
+    target->storeImage(loaded.image, originalData, key, options, !options.cacheMemoryOnly,
+        [coordinator, trigger](CacheStoreResult) {
+            coordinator->applyCacheAction(CacheCallbackCoordinator::Action::imageStored, trigger);
+        });
+    if (cacheOriginal) {
+        const std::shared_ptr<ImageCache> original = options.originalCache ? options.originalCache : target;
+        original->writeDataToDisk(originalData, key, QString(), options.diskCacheExpiration,
+            CallbackQueue::untouch(), [coordinator, trigger](CacheStoreResult) {
+                coordinator->applyCacheAction(CacheCallbackCoordinator::Action::originalStored, trigger);
+            });
+    }
+    coordinator->applyCacheAction(CacheCallbackCoordinator::Action::storeStarted, trigger);
+}
+
+void IrisManager::consultRetryStrategy(
+    RetrieveImageResultOrError result, const Source& source, const std::shared_ptr<RetrievalState>& state)
+{
+    if (result.isSuccess()) {
+        deliver(state, std::move(result));
+        return;
+    }
+    IrisError error = result.error();
+    const std::shared_ptr<const RetryStrategy> strategy = state->options.retryStrategy;
+    if (!strategy) {
+        fallBackToNextSource(source, std::move(error), state);
+        return;
+    }
+    if (!state->retryContext)
+        state->retryContext = std::make_shared<RetryContext>(*state->firstSource, error);
+    else
+        state->retryContext->setRetriedCount(state->retryContext->retriedCount() + 1);
+
+    // A strategy that answers twice must not start two attempts.
+    auto answered = std::make_shared<std::atomic<bool>>(false);
+    std::shared_ptr<IrisManager> self = shared_from_this();
+    strategy->retry(state->retryContext, [self, state, source, error, answered](RetryDecision decision) {
+        if (answered->exchange(true))
+            return;
+        self->applyRetryDecision(std::move(decision), state, source, error);
+    });
+}
+
+void IrisManager::applyRetryDecision(RetryDecision decision, const std::shared_ptr<RetrievalState>& state,
+    const Source& source, IrisError error)
+{
+    if (decision.kind == RetryDecision::Kind::retry) {
+        state->retryContext->setUserInfo(std::move(decision.userInfo));
+        startRetrievalAttempt(*state->firstSource, state);
+        return;
+    }
+    fallBackToNextSource(source, std::move(error), state);
+}
+
+void IrisManager::fallBackToNextSource(
+    const Source& source, IrisError error, const std::shared_ptr<RetrievalState>& state)
+{
+    RetrievingContext& context = *state->context;
+    if (error.isCancelledTask()) {
+        deliver(state, RetrieveImageResultOrError::failure(std::move(error)));
+        return;
+    }
+    if (error.isLowDataConstrained()) {
+        if (!context.options.lowDataModeSource) {
+            deliver(state, RetrieveImageResultOrError::failure(std::move(error)));
+            return;
+        }
+        Source lowData = *context.options.lowDataModeSource;
+        context.options.lowDataModeSource.reset();
+        startRetrievalAttempt(lowData, state);
+        return;
+    }
+    auto record = [&] {
+        context.propagationErrors.push_back(
+            PropagationError { ErrorObject<Source>::of(std::make_shared<const Source>(source)), error });
+    };
+    if (std::optional<Source> next = context.popAlternativeSource()) {
+        record();
+        startRetrievalAttempt(*next, state);
+        return;
+    }
+    if (context.propagationErrors.empty()) {
+        deliver(state, RetrieveImageResultOrError::failure(std::move(error)));
+        return;
+    }
+    record();
+    deliver(state,
+        RetrieveImageResultOrError::failure(IrisError::imageSettingError(
+            IrisError::ImageSettingErrorReason::alternativeSourcesExhausted(context.propagationErrors))));
+}
+
+void IrisManager::startRetrievalAttempt(const Source& source, const std::shared_ptr<RetrievalState>& state)
+{
+    std::shared_ptr<IrisManager> self = shared_from_this();
+    std::optional<DownloadTask> task = retrieveCacheFirst(
+        source, state->context, [self, state, source](RetrieveImageResultOrError result) {
+            self->consultRetryStrategy(std::move(result), source, state);
+        });
+    if (state->downloadTaskUpdated)
+        state->downloadTaskUpdated(std::move(task));
+}
+
+void IrisManager::deliver(const std::shared_ptr<RetrievalState>& state, RetrieveImageResultOrError result)
+{
+    if (state->delivered.exchange(true) || !state->completion)
+        return;
+    // Every ending, failures after a retry or a cache miss included, reaches the caller on the queue
+    // it chose.
+    runOn(state->options.callbackQueue,
+        [completion = state->completion, result = std::move(result)] { completion(result); });
+}
+
+} // namespace iris

@@ -1,0 +1,106 @@
+#include "Iris/networking/ImageDataProcessor.h"
+
+#include "Iris/general/IrisNames.h"
+#include "Iris/image/Image.h"
+#include "Iris/image/ImageProcessor.h"
+
+#include "platform/foundation/DispatchQueue.h"
+#include "platform/graphics/Bitmap.h"
+#include "platform/graphics/Image.h"
+
+#include <QImage>
+#include <QPainter>
+
+#include <map>
+
+namespace iris {
+
+ImageDataProcessor::ImageDataProcessor(
+    QByteArray data, SessionDataTask::Callbacks callbacks, std::optional<CallbackQueue> processingQueue)
+    : m_data(std::move(data))
+    , m_callbacks(std::move(callbacks))
+    , m_queue(processingQueue ? *processingQueue : CallbackQueue::dispatch(sharedProcessingQueue()))
+{
+}
+
+const std::shared_ptr<platform::DispatchQueue>& ImageDataProcessor::sharedProcessingQueue()
+{
+    static const std::shared_ptr<platform::DispatchQueue> queue = platform::DispatchQueue::makeSerial(
+        irisName(QStringLiteral("ImageDownloader.Process")).toStdString());
+    return queue;
+}
+
+void ImageDataProcessor::startProcessing()
+{
+    runCallback(m_queue, [self = shared_from_this()] { self->processData(); });
+}
+
+void ImageDataProcessor::processData()
+{
+    if (m_callbacks.empty())
+        return;
+    std::map<QString, std::shared_ptr<platform::Image>> imagesByProcessor;
+    const ImageProcessItem item = ImageProcessItem::data(m_data);
+    for (const TaskCallback& callback : m_callbacks) {
+        ImageProcessorPtr processor = callback.options.processor;
+        if (!processor)
+            processor = DefaultImageProcessor::shared();
+        const QString identifier = processor->identifier();
+
+        std::shared_ptr<platform::Image> image;
+        if (auto found = imagesByProcessor.find(identifier); found != imagesByProcessor.end()) {
+            image = found->second;
+        } else {
+            // A processor is outside code running on a queue thread: whatever it throws means "no image".
+            try {
+                image = processor->process(item, callback.options);
+            } catch (...) {
+                image = nullptr;
+            }
+            if (image)
+                imagesByProcessor[identifier] = image;
+            else
+                imagesByProcessor.erase(identifier);
+        }
+
+        if (!image) {
+            auto failedItem = std::make_shared<const ImageProcessItem>(item);
+            IrisError error = IrisError::processorError(
+                IrisError::ProcessorErrorReason::processingFailed(ErrorObject<ImageProcessor>::of(processor),
+                    ErrorObject<ImageProcessItem> { failedItem, failedItem->description() }));
+            onImageProcessed({ ImageOrError::failure(std::move(error)), callback });
+            continue;
+        }
+        std::shared_ptr<platform::Image> result
+            = callback.options.backgroundDecode ? decodedImage(image, 1.0) : image;
+        onImageProcessed({ ImageOrError::success(std::move(result)), callback });
+    }
+}
+
+std::shared_ptr<platform::Image> ImageDataProcessor::decodedImage(
+    const std::shared_ptr<platform::Image>& image, double /*scale*/)
+{
+    if (!image || image->isAnimated() || ImageWrapper { image }.images())
+        return image;
+    const platform::Bitmap* bitmap = image->bitmap();
+    if (!bitmap)
+        return image;
+    const QImage& source = bitmap->image();
+    QImage target(source.size(), QImage::Format_ARGB32_Premultiplied);
+    if (target.isNull())
+        return image;
+    target.fill(Qt::transparent);
+    {
+        QPainter painter(&target);
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.drawImage(0, 0, source);
+    }
+    std::optional<platform::Bitmap> redrawn = platform::Bitmap::fromImage(std::move(target));
+    if (!redrawn)
+        return image;
+    std::shared_ptr<platform::Image> result
+        = platform::Image::createWithPointSize({ *redrawn }, image->size());
+    return result ? result : image;
+}
+
+} // namespace iris

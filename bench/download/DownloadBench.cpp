@@ -1,0 +1,338 @@
+// Times the image downloader against a bare QNetworkAccessManager doing the same fetches and the
+// same decoding, in the same process, against one local server, and prints the ratio of their
+// times (ours / baseline).
+
+#include "Iris/general/IrisOptionsInfo.h"
+#include "Iris/networking/ImageDownloader.h"
+#include "Iris/networking/SessionDataTask.h"
+
+#include "platform/foundation/DispatchQueue.h"
+#include "platform/foundation/UrlSession.h"
+#include "platform/foundation/UrlSessionTask.h"
+
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QHash>
+#include <QImage>
+#include <QImageWriter>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QRandomGenerator>
+#include <QThread>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr int imageCount = 200;
+constexpr int concurrency = 6;
+constexpr int sharedRequests = 100;
+
+// A small HTTP/1.1 server on 127.0.0.1: every path answers the same body; connections are kept
+// alive as clients ask. One thread per connection is plenty for a handful of connections.
+class BodyServer {
+public:
+    explicit BodyServer(QByteArray body)
+        : m_body(std::move(body))
+    {
+        m_listener = socket(AF_INET, SOCK_STREAM, 0);
+        int yes = 1;
+        setsockopt(m_listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
+            || listen(m_listener, 128) != 0) {
+            std::perror("bench server");
+            std::exit(1);
+        }
+        socklen_t length = sizeof address;
+        getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
+        m_port = ntohs(address.sin_port);
+        m_acceptor = std::thread([this] { acceptLoop(); });
+    }
+
+    ~BodyServer()
+    {
+        shutdown(m_listener, SHUT_RDWR);
+        close(m_listener);
+        m_acceptor.join();
+        std::lock_guard lock(m_mutex);
+        for (int connection : m_connections)
+            shutdown(connection, SHUT_RDWR);
+        for (std::thread& thread : m_threads)
+            thread.join();
+    }
+
+    int port() const { return m_port; }
+    int requests() const { return m_requests.load(); }
+
+private:
+    void acceptLoop()
+    {
+        for (;;) {
+            int connection = accept(m_listener, nullptr, nullptr);
+            if (connection < 0)
+                return;
+            std::lock_guard lock(m_mutex);
+            m_connections.push_back(connection);
+            m_threads.emplace_back([this, connection] { serve(connection); });
+        }
+    }
+
+    void serve(int connection)
+    {
+        const std::string header = "HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\nContent-Length: "
+            + std::to_string(m_body.size()) + "\r\n\r\n";
+        std::string pending;
+        char buffer[8192];
+        for (;;) {
+            const ssize_t received = read(connection, buffer, sizeof buffer);
+            if (received <= 0)
+                break;
+            pending.append(buffer, static_cast<size_t>(received));
+            size_t end;
+            while ((end = pending.find("\r\n\r\n")) != std::string::npos) {
+                pending.erase(0, end + 4);
+                m_requests += 1;
+                if (!writeAll(connection, header.data(), header.size())
+                    || !writeAll(connection, m_body.constData(), static_cast<size_t>(m_body.size())))
+                    goto done;
+            }
+        }
+    done:
+        close(connection);
+    }
+
+    static bool writeAll(int connection, const char* data, size_t size)
+    {
+        while (size > 0) {
+            const ssize_t sent = send(connection, data, size, MSG_NOSIGNAL);
+            if (sent <= 0)
+                return false;
+            data += sent;
+            size -= static_cast<size_t>(sent);
+        }
+        return true;
+    }
+
+    const QByteArray m_body;
+    int m_listener = -1;
+    int m_port = 0;
+    std::atomic<int> m_requests { 0 };
+    std::thread m_acceptor;
+    std::mutex m_mutex;
+    std::vector<int> m_connections;
+    std::vector<std::thread> m_threads;
+};
+
+// A JPEG of about `bytes` bytes: noise compresses poorly, so its size follows its pixel count.
+QByteArray noiseJpeg(int bytes)
+{
+    for (int side = 64;; side += 8) {
+        QImage image(side, side, QImage::Format_RGB32);
+        QRandomGenerator random(42);
+        for (int y = 0; y < side; ++y)
+            for (int x = 0; x < side; ++x)
+                image.setPixel(x, y, random.generate() | 0xff000000u);
+        QByteArray data;
+        QBuffer buffer(&data);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter writer(&buffer, "jpeg");
+        writer.setQuality(90);
+        writer.write(image);
+        if (data.size() >= bytes)
+            return data;
+    }
+}
+
+void runUntil(const std::function<bool()>& done)
+{
+    while (!done())
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
+}
+
+double timed(const std::function<void()>& run)
+{
+    const auto start = std::chrono::steady_clock::now();
+    run();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+QUrl urlFor(int port, int index)
+{
+    return QUrl(QStringLiteral("http://127.0.0.1:%1/img/%2.jpg").arg(port).arg(index));
+}
+
+// Fetches `count` URLs through the downloader, `concurrency` at a time, answers on the main thread.
+int viaDownloader(iris::ImageDownloader& downloader, const std::vector<QUrl>& urls, int inFlight)
+{
+    int next = 0, finished = 0, images = 0;
+    std::function<void()> startOne = [&] {
+        const QUrl url = urls[next++];
+        downloader.downloadImage(
+            url, iris::IrisParsedOptionsInfo(), [&](iris::ImageLoadingResultOrError result) {
+                finished += 1;
+                images += result.isSuccess() ? 1 : 0;
+                if (next < static_cast<int>(urls.size()))
+                    startOne();
+            });
+    };
+    for (int i = 0; i < inFlight && next < static_cast<int>(urls.size()); ++i)
+        startOne();
+    runUntil([&] { return finished == static_cast<int>(urls.size()); });
+    return images;
+}
+
+// The same with a bare QNetworkAccessManager on the main thread, decoding each body with QImage.
+int viaBareManager(QNetworkAccessManager& manager, const std::vector<QUrl>& urls, int inFlight)
+{
+    int next = 0, finished = 0, images = 0;
+    std::function<void()> startOne = [&] {
+        QNetworkRequest request(urls[next++]);
+        request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+        QNetworkReply* reply = manager.get(request);
+        QObject::connect(reply, &QNetworkReply::finished, reply, [&, reply] {
+            images += QImage::fromData(reply->readAll()).isNull() ? 0 : 1;
+            finished += 1;
+            reply->deleteLater();
+            if (next < static_cast<int>(urls.size()))
+                startOne();
+        });
+    };
+    for (int i = 0; i < inFlight && next < static_cast<int>(urls.size()); ++i)
+        startOne();
+    runUntil([&] { return finished == static_cast<int>(urls.size()); });
+    return images;
+}
+
+// The URL session under the downloader on its own: bodies gathered on its network thread, decoded
+// on the main thread as the bare manager does. It shows how much of the difference is the session's.
+class GatheringDelegate final : public platform::UrlSessionDelegate {
+public:
+    std::function<void(QByteArray)> onBody;
+
+    void didReceiveData(platform::UrlSession&, const std::shared_ptr<platform::UrlSessionDataTask>& task,
+        const QByteArray& chunk) override
+    {
+        std::lock_guard lock(m_mutex);
+        m_bodies[task.get()].append(chunk);
+    }
+    void didComplete(platform::UrlSession&, const std::shared_ptr<platform::UrlSessionDataTask>& task,
+        const std::optional<platform::UrlError>&) override
+    {
+        QByteArray body;
+        {
+            std::lock_guard lock(m_mutex);
+            body = m_bodies.take(task.get());
+        }
+        platform::DispatchQueue::main()->async([this, body] { onBody(body); });
+    }
+
+private:
+    std::mutex m_mutex;
+    QHash<const void*, QByteArray> m_bodies;
+};
+
+int viaBareSession(
+    platform::UrlSession& session, GatheringDelegate& delegate, const std::vector<QUrl>& urls, int inFlight)
+{
+    int next = 0, finished = 0, images = 0;
+    std::function<void()> startOne = [&] { session.dataTask(platform::UrlRequest(urls[next++]))->resume(); };
+    delegate.onBody = [&](QByteArray body) {
+        images += QImage::fromData(body).isNull() ? 0 : 1;
+        finished += 1;
+        if (next < static_cast<int>(urls.size()))
+            startOne();
+    };
+    for (int i = 0; i < inFlight && next < static_cast<int>(urls.size()); ++i)
+        startOne();
+    runUntil([&] { return finished == static_cast<int>(urls.size()); });
+    return images;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication application(argc, argv);
+    QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
+
+    const QByteArray body = noiseJpeg(100 * 1024);
+    BodyServer server(body);
+    auto downloader = iris::ImageDownloader::create(QStringLiteral("bench"));
+    QNetworkAccessManager manager;
+    auto gathering = std::make_shared<GatheringDelegate>();
+    auto session = platform::UrlSession::create(platform::UrlSessionConfiguration::ephemeral(), gathering);
+
+    std::vector<QUrl> urls;
+    for (int i = 0; i < imageCount; ++i)
+        urls.push_back(urlFor(server.port(), i));
+
+    // Warm both sides (connections, decoder plug-ins), then alternate runs and keep each side's best.
+    viaDownloader(*downloader, std::vector<QUrl>(urls.begin(), urls.begin() + 12), concurrency);
+    viaBareManager(manager, std::vector<QUrl>(urls.begin(), urls.begin() + 12), concurrency);
+    viaBareSession(*session, *gathering, std::vector<QUrl>(urls.begin(), urls.begin() + 12), concurrency);
+    double bestOurs = 1e300, bestBaseline = 1e300, bestSession = 1e300;
+    int oursImages = 0, baselineImages = 0;
+    for (int round = 0; round < 7; ++round) {
+        bestOurs
+            = std::min(bestOurs, timed([&] { oursImages = viaDownloader(*downloader, urls, concurrency); }));
+        bestBaseline = std::min(
+            bestBaseline, timed([&] { baselineImages = viaBareManager(manager, urls, concurrency); }));
+        bestSession
+            = std::min(bestSession, timed([&] { viaBareSession(*session, *gathering, urls, concurrency); }));
+    }
+    std::printf(
+        "%d images of %lld KB, %d at a time: downloader %.1f ms (%d images), bare manager %.1f ms (%d "
+        "images), ratio %.2f (target <= 1.20)\n",
+        imageCount, static_cast<long long>(body.size() / 1024), concurrency, bestOurs * 1e3, oursImages,
+        bestBaseline * 1e3, baselineImages, bestOurs / bestBaseline);
+    std::printf(
+        "  of which the URL session alone (same fetches and decoding): %.1f ms, ratio %.2f to the bare "
+        "manager\n",
+        bestSession * 1e3, bestSession / bestBaseline);
+
+    // One URL asked for by many requests at once: one transfer serves them all.
+    const QUrl shared = urlFor(server.port(), 9999);
+    const int before = server.requests();
+    int answered = 0;
+    const double sharedTime = timed([&] {
+        for (int i = 0; i < sharedRequests; ++i)
+            downloader->downloadImage(shared, iris::IrisParsedOptionsInfo(),
+                [&](iris::ImageLoadingResultOrError result) { answered += result.isSuccess() ? 1 : 0; });
+        runUntil([&] { return answered == sharedRequests; });
+    });
+    const int transfers = server.requests() - before;
+    const int beforeBaseline = server.requests();
+    const double separateTime
+        = timed([&] { viaBareManager(manager, std::vector<QUrl>(sharedRequests, shared), sharedRequests); });
+    std::printf(
+        "%d concurrent requests for one URL: %d transfer(s), %d images, %.1f ms; the bare manager made %d "
+        "transfers in %.1f ms; ratio %.2f\n",
+        sharedRequests, transfers, answered, sharedTime * 1e3, server.requests() - beforeBaseline,
+        separateTime * 1e3, sharedTime / separateTime);
+
+    downloader.reset();
+    session->invalidateAndCancel();
+    return transfers == 1 && oursImages == imageCount ? 0 : 1;
+}

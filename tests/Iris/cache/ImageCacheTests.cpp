@@ -1,0 +1,464 @@
+#include "Iris/IrisTestSupport.h"
+#include "Iris/cache/ImageCache.h"
+#include "Iris/image/Image.h"
+#include "Iris/image/IrisImageTestData.h"
+
+#include "platform/foundation/NotificationCenter.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <atomic>
+#include <cerrno>
+#include <set>
+
+using namespace iris;
+using platform::Image;
+
+namespace {
+
+std::shared_ptr<Image> pictureImage(int width = 10, int height = 10)
+{
+    return Image::create(*platform::Bitmap::fromImage(
+        testimages::pattern(width, height).convertToFormat(QImage::Format_ARGB32)));
+}
+
+QByteArray pngBytes(int width = 10, int height = 10)
+{
+    return testimages::encoded(testimages::pattern(width, height), "png");
+}
+
+// Records the disk-clean notifications posted while it lives.
+class CleanRecorder {
+public:
+    explicit CleanRecorder(const ImageCache* sender)
+    {
+        m_token = platform::NotificationCenter::defaultCenter().addObserver(
+            IrisDidCleanDiskCache(), sender, [this](const platform::Notification& notification) {
+                names.push_back(notification.userInfo.value(cleanedHashUserInfoKey()).toStringList());
+            });
+    }
+    ~CleanRecorder() { platform::NotificationCenter::defaultCenter().removeObserver(m_token); }
+
+    std::vector<QStringList> names;
+
+private:
+    platform::NotificationCenter::Token m_token;
+};
+
+class ImageCacheTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        static int counter = 0;
+        cache = ImageCache::initNamed(
+            QStringLiteral("test%1").arg(++counter), QUrl::fromLocalFile(m_dir.path()));
+    }
+
+    // Waits until the work queued on the cache's I/O queue so far has run.
+    void drainIo()
+    {
+        cache->ioQueue()->sync([] {});
+    }
+
+    std::shared_ptr<ImageCache> cache;
+
+private:
+    QTemporaryDir m_dir;
+};
+
+} // namespace
+
+TEST_F(ImageCacheTest, ProcessedKeysInBothLevels)
+{
+    EXPECT_EQ(ImageCache::processedCacheKey("a", ""), "a");
+    EXPECT_EQ(ImageCache::processedCacheKey("a", "p"), "a@p");
+
+    bool stored = false;
+    cache->storeImageForIdentifier(pictureImage(), std::nullopt, "a", "p", DefaultCacheSerializer::shared(),
+        true, CallbackQueue::untouch(), [&](CacheStoreResult result) {
+            EXPECT_TRUE(result.diskCacheResult.isSuccess());
+            stored = true;
+        });
+    EXPECT_EQ(cache->cacheTypeOfKey("a", "p"), CacheType::memory);
+    EXPECT_EQ(cache->cacheTypeOfKey("a", ""), CacheType::none);
+    EXPECT_TRUE(cache->memoryStorage()->containsValue("a@p"));
+    drainIo();
+    EXPECT_TRUE(stored);
+    cache->clearMemoryCache();
+    EXPECT_EQ(cache->cacheTypeOfKey("a", "p"), CacheType::disk);
+    EXPECT_TRUE(cache->containsKey("a", "p"));
+    EXPECT_FALSE(cache->containsKey("a"));
+    EXPECT_EQ(cache->fileNameForKey("a", "p"), cache->diskStorage()->fileNameForKey("a@p"));
+    EXPECT_TRUE(QFile::exists(cache->filePathForKey("a", "p")));
+    EXPECT_FALSE(QFile::exists(cache->filePathForKey("a")));
+
+    bool removed = false;
+    cache->removeEntry("a", "p", true, true, CallbackQueue::untouch(), [&] { removed = true; });
+    drainIo();
+    EXPECT_TRUE(removed);
+    EXPECT_EQ(cache->cacheTypeOfKey("a", "p"), CacheType::none);
+}
+
+TEST_F(ImageCacheTest, DiskHitIsPutBackInMemoryAndTheNextLookUpIsAMemoryHit)
+{
+    cache->writeDataToDiskNow(pngBytes(), "k", "", CallbackQueue::untouch(), std::nullopt, {}, {});
+    std::optional<ImageCacheResult> first;
+    cache->lookUpImage("k", IrisParsedOptionsInfo(), CallbackQueue::mainCurrentOrAsync(),
+        [&](platform::Result<ImageCacheResult, IrisError> result) {
+            EXPECT_TRUE(testsupport::isMainThread());
+            ASSERT_TRUE(result.isSuccess());
+            // The memory copy exists before the completion runs.
+            EXPECT_TRUE(cache->memoryStorage()->containsValue("k"));
+            first = result.value();
+        });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return first.has_value(); }));
+    EXPECT_EQ(first->cacheType(), CacheType::disk);
+    ASSERT_TRUE(first->image());
+    EXPECT_EQ(first->image()->pixelSize(), (platform::Size { 10, 10 }));
+
+    std::optional<ImageCacheResult> second;
+    cache->lookUpImage("k", IrisParsedOptionsInfo(), CallbackQueue::mainCurrentOrAsync(),
+        [&](platform::Result<ImageCacheResult, IrisError> result) { second = result.value(); });
+    // A memory hit on the main thread is delivered at once.
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->cacheType(), CacheType::memory);
+    EXPECT_EQ(second->image(), first->image());
+    EXPECT_TRUE(fromCache(second->cacheType()));
+    EXPECT_FALSE(fromCache(ImageCacheResult::none().cacheType()));
+}
+
+TEST_F(ImageCacheTest, FromMemoryCacheOrRefreshIgnoresTheDisk)
+{
+    cache->writeDataToDiskNow(pngBytes(), "k", "", CallbackQueue::untouch(), std::nullopt, {}, {});
+    IrisParsedOptionsInfo options;
+    options.fromMemoryCacheOrRefresh = true;
+    std::optional<CacheType> type;
+    cache->lookUpImage("k", options, CallbackQueue::untouch(),
+        [&](platform::Result<ImageCacheResult, IrisError> result) { type = result.value().cacheType(); });
+    ASSERT_TRUE(type);
+    EXPECT_EQ(*type, CacheType::none);
+    EXPECT_FALSE(cache->memoryStorage()->containsValue("k"));
+}
+
+TEST_F(ImageCacheTest, MemoryOnlyStoresTouchNoDisk)
+{
+    cache->storeImage(pictureImage(), std::nullopt, "m", IrisParsedOptionsInfo(), false);
+    bool completed = false;
+    IrisParsedOptionsInfo options;
+    options.callbackQueue = CallbackQueue::untouch();
+    cache->storeImage(pictureImage(), std::nullopt, "n", options, false, [&](CacheStoreResult result) {
+        EXPECT_TRUE(result.diskCacheResult.isSuccess());
+        completed = true;
+    });
+    EXPECT_TRUE(completed);
+    drainIo();
+    EXPECT_EQ(cache->cacheTypeOfKey("m"), CacheType::memory);
+    cache->clearMemoryCache();
+    EXPECT_EQ(cache->cacheTypeOfKey("m"), CacheType::none);
+    EXPECT_EQ(cache->cacheTypeOfKey("n"), CacheType::none);
+}
+
+TEST_F(ImageCacheTest, AWriteQueuedBeforeAReadFinishesFirst)
+{
+    for (int i = 0; i < 20; ++i) {
+        const QString key = QStringLiteral("ordered%1").arg(i);
+        cache->storeImage(pictureImage(), std::nullopt, key, IrisParsedOptionsInfo(), true);
+        cache->clearMemoryCache();
+        std::atomic<bool> found { false }, done { false };
+        cache->lookUpDisk(key, IrisParsedOptionsInfo(), CallbackQueue::untouch(),
+            [&](platform::Result<std::shared_ptr<Image>, IrisError> result) {
+                found = result.isSuccess() && result.value();
+                done = true;
+            });
+        ASSERT_TRUE(testsupport::waitUntil([&] { return done.load(); }));
+        EXPECT_TRUE(found) << i;
+    }
+}
+
+TEST_F(ImageCacheTest, SynchronousDiskReadCompletesBeforeReturning)
+{
+    cache->writeDataToDiskNow(pngBytes(), "s", "", CallbackQueue::untouch(), std::nullopt, {}, {});
+    IrisParsedOptionsInfo options;
+    options.loadDiskFileSynchronously = true;
+    options.backgroundDecode = true;
+    options.scaleFactor = 2;
+    std::shared_ptr<Image> image;
+    cache->lookUpDisk("s", options, CallbackQueue::untouch(),
+        [&](platform::Result<std::shared_ptr<Image>, IrisError> result) { image = result.value(); });
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->size(), (platform::Size { 5, 5 }));
+}
+
+TEST_F(ImageCacheTest, AnImageThatCannotBeSerializedStaysInMemory)
+{
+    std::optional<CacheStoreResult> result;
+    IrisParsedOptionsInfo options;
+    options.callbackQueue = CallbackQueue::untouch();
+    cache->storeImage(Image::createEmpty({ 4, 4 }), std::nullopt, "e", options, true,
+        [&](CacheStoreResult stored) { result = stored; });
+    drainIo();
+    ASSERT_TRUE(result);
+    ASSERT_TRUE(result->diskCacheResult.isFailure());
+    EXPECT_EQ(result->diskCacheResult.error().cacheReason()->kind,
+        IrisError::CacheErrorReason::Kind::cannotSerializeImage);
+    EXPECT_EQ(cache->cacheTypeOfKey("e"), CacheType::memory);
+}
+
+TEST(ImageCacheCost, PixelsTimesBytesPerPixelTimesFrames)
+{
+    EXPECT_EQ(imageMemoryCost(Image::createEmpty({ 10, 10 })), 0);
+    const auto image = pictureImage(10, 10);
+    EXPECT_EQ(imageMemoryCost(image), 400);
+    ir(image).setImages(std::vector { pictureImage(), pictureImage(), pictureImage() });
+    EXPECT_EQ(imageMemoryCost(image), 1200);
+    const auto deep = Image::create(*platform::Bitmap::fromImage(QImage(10, 10, QImage::Format_RGBA64)));
+    EXPECT_EQ(imageMemoryCost(deep), 800);
+    // A decoded three-frame GIF is charged for its three frames.
+    testimages::GifFrame frame { QRect(0, 0, 8, 8), 0 };
+    const auto gif = ImageWrapper::decodeImage(testimages::writeGif(8, 8, { frame, frame, frame }));
+    ASSERT_TRUE(gif);
+    EXPECT_EQ(imageMemoryCost(gif), 8 * 8 * (gif->bitmap()->bitsPerPixel() / 8) * 3);
+}
+
+TEST(ImageCacheConstruction, NamesAndQueues)
+{
+    QTemporaryDir dir;
+    try {
+        ImageCache::initNamed("");
+        FAIL();
+    } catch (const std::invalid_argument& error) {
+        EXPECT_STREQ(error.what(),
+            "[Iris] You should specify a name for the cache. A cache with empty name is not permitted.");
+    }
+    const auto one = ImageCache::initNamed("same", QUrl::fromLocalFile(dir.path()));
+    const auto two = ImageCache::initNamed("same", QUrl::fromLocalFile(dir.path()));
+    EXPECT_NE(one->ioQueue()->label(), two->ioQueue()->label());
+    EXPECT_TRUE(
+        QString::fromStdString(one->ioQueue()->label()).startsWith("org.tindrel.Iris.ImageCache.ioQueue."));
+    EXPECT_EQ(ImageCache::defaultCache(), ImageCache::defaultCache());
+    EXPECT_EQ(ImageCache::defaultCache()->diskStorage()->config().name, "default");
+    const MemoryStorage::Config memory = one->memoryStorage()->config();
+    EXPECT_EQ(memory.expiration, StorageExpiration::seconds(300));
+    EXPECT_EQ(memory.cleanInterval, 120);
+    EXPECT_EQ(one->diskStorage()->config().expiration, StorageExpiration::days(7));
+    EXPECT_EQ(one->diskStorage()->config().sizeLimit, 0u);
+
+    // A regular file where the folder should be: the throwing form fails.
+    QFile blocker(dir.filePath("blocked"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    EXPECT_TRUE(ImageCache::initNamedThrowing("x", QUrl::fromLocalFile(dir.filePath("blocked"))).isFailure());
+    EXPECT_TRUE(ImageCache::initNamedThrowing("x", QUrl::fromLocalFile(dir.path())).isSuccess());
+}
+
+TEST(ImageCacheLifetime, QueuedWorkKeepsTheCacheAliveUntilItHasRun)
+{
+    QTemporaryDir dir;
+    std::weak_ptr<ImageCache> weak;
+    bool stored = false, measured = false;
+    QString path;
+    {
+        auto cache = ImageCache::initNamed("lifetime", QUrl::fromLocalFile(dir.path()));
+        weak = cache;
+        path = cache->filePathForKey("k");
+        IrisParsedOptionsInfo options;
+        options.callbackQueue = CallbackQueue::mainAsync();
+        cache->storeImage(
+            pictureImage(), std::nullopt, "k", options, true, [&](CacheStoreResult) { stored = true; });
+        cache->measureDiskUsage([&](platform::Result<std::uint64_t, IrisError> size) {
+            EXPECT_GT(size.value(), 0u);
+            measured = true;
+        });
+        cache->purgeExpiredDisk();
+    }
+    ASSERT_TRUE(testsupport::waitUntil([&] { return stored && measured; }));
+    EXPECT_TRUE(QFile::exists(path));
+    // Once its work has run, nothing holds the cache: no cycle through queues or observers.
+    ASSERT_TRUE(testsupport::waitUntil([&] { return weak.expired(); }));
+    platform::NotificationCenter::defaultCenter().post(applicationWillResignActiveNotification);
+}
+
+TEST_F(ImageCacheTest, ClearingAndMeasuring)
+{
+    std::optional<std::uint64_t> size;
+    cache->measureDiskUsage([&](platform::Result<std::uint64_t, IrisError> result) {
+        EXPECT_TRUE(testsupport::isMainThread());
+        size = result.value();
+    });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return size.has_value(); }));
+    EXPECT_EQ(*size, 0u);
+
+    cache->writeDataToDiskNow(QByteArray(100, 'a'), "a", "", CallbackQueue::untouch(), std::nullopt, {}, {});
+    cache->writeDataToDiskNow(QByteArray(50, 'b'), "b", "", CallbackQueue::untouch(), std::nullopt, {}, {});
+    size.reset();
+    cache->diskStorageSize([&](platform::Result<std::uint64_t, IrisError> result) { size = result.value(); });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return size.has_value(); }));
+    EXPECT_EQ(*size, 150u);
+
+    cache->storeImage(pictureImage(), std::nullopt, "m", IrisParsedOptionsInfo(), false);
+    bool cleared = false;
+    cache->clearAll([&] {
+        EXPECT_TRUE(testsupport::isMainThread());
+        cleared = true;
+    });
+    // Memory is empty at once; the disk afterwards, on the I/O queue.
+    EXPECT_EQ(cache->cacheTypeOfKey("m"), CacheType::none);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return cleared; }));
+    EXPECT_EQ(cache->cacheTypeOfKey("a"), CacheType::none);
+    EXPECT_TRUE(QDir(cache->diskStorage()->directoryURL().toLocalFile()).exists());
+}
+
+TEST_F(ImageCacheTest, CleaningPostsTheRemovedNamesExpiredFirst)
+{
+    iristest::ManualClock clock(platform::Date::now());
+    const auto write = [&](const QString& key, int bytes, std::optional<StorageExpiration> expiration) {
+        cache->writeDataToDiskNow(
+            QByteArray(bytes, 'x'), key, "", CallbackQueue::untouch(), expiration, {}, {});
+    };
+    write("expiredA", 10, StorageExpiration::seconds(10));
+    write("expiredB", 10, StorageExpiration::seconds(10));
+    write("big", 1000, std::nullopt);
+    clock.advance(5);
+    write("small", 10, std::nullopt);
+    clock.advance(100);
+    cache->diskStorage()->setConfig([&] {
+        DiskStorage::Config config = cache->diskStorage()->config();
+        config.sizeLimit = 600;
+        return config;
+    }());
+
+    CleanRecorder recorder(cache.get());
+    bool completed = false;
+    cache->purgeExpiredDisk([&] {
+        // Observers have seen the notification before the completion runs.
+        EXPECT_EQ(recorder.names.size(), 1u);
+        EXPECT_TRUE(testsupport::isMainThread());
+        completed = true;
+    });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return completed; }));
+    ASSERT_EQ(recorder.names.size(), 1u);
+    const QStringList names = recorder.names.front();
+    ASSERT_EQ(names.size(), 3);
+    EXPECT_EQ((std::set<QString> { names[0], names[1] }),
+        (std::set<QString> { cache->fileNameForKey("expiredA"), cache->fileNameForKey("expiredB") }));
+    EXPECT_EQ(names[2], cache->fileNameForKey("big"));
+    EXPECT_EQ(cache->cacheTypeOfKey("small"), CacheType::disk);
+
+    // Nothing left to remove: no notification, but the completion still runs.
+    completed = false;
+    cache->purgeExpired([&] { completed = true; });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return completed; }));
+    EXPECT_EQ(recorder.names.size(), 1u);
+}
+
+TEST_F(ImageCacheTest, ResignActiveCleansTheDisk)
+{
+    iristest::ManualClock clock(platform::Date::now());
+    cache->writeDataToDiskNow(
+        QByteArray(10, 'x'), "old", "", CallbackQueue::untouch(), StorageExpiration::seconds(1), {}, {});
+    clock.advance(10);
+    CleanRecorder recorder(cache.get());
+    platform::NotificationCenter::defaultCenter().post(applicationWillResignActiveNotification);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !recorder.names.empty(); }));
+    EXPECT_EQ(recorder.names.front(), QStringList { cache->fileNameForKey("old") });
+}
+
+namespace {
+
+// A file system whose folder listing always fails.
+class UnlistableFileSystem final : public CacheFileSystem {
+public:
+    Result<Listing> enumerate(const QString& directory) override
+    {
+        return Result<Listing>::failure(platform::PlatformError::fromErrno(EIO, directory));
+    }
+};
+
+} // namespace
+
+TEST(ImageCacheFailures, AFailedCleanStillCompletes)
+{
+    QTemporaryDir dir;
+    auto disk = std::make_shared<ImageCache::DataStorage>(DiskStorage::Config(
+        "unlistable", 0, std::make_shared<UnlistableFileSystem>(), QUrl::fromLocalFile(dir.path())));
+    auto cache
+        = ImageCache::create(ImageCache::ImageStorage::make(MemoryStorage::Config(1 << 20, 120)), disk);
+    CleanRecorder recorder(cache.get());
+    bool cleaned = false, measured = false;
+    cache->purgeExpiredDisk([&] { cleaned = true; });
+    cache->measureDiskUsage([&](platform::Result<std::uint64_t, IrisError> result) {
+        EXPECT_TRUE(result.isFailure());
+        measured = true;
+    });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return cleaned && measured; }));
+    EXPECT_TRUE(recorder.names.empty());
+}
+
+namespace {
+
+// Counts the calls that reach its overrides.
+class SpyCache final : public ImageCache {
+public:
+    using ImageCache::ImageCache;
+
+    std::shared_ptr<Image> lookUpMemory(const QString& key, const IrisParsedOptionsInfo& options) override
+    {
+        ++memoryReads;
+        return ImageCache::lookUpMemory(key, options);
+    }
+    void lookUpDisk(const QString& key, const IrisParsedOptionsInfo& options, CallbackQueue callbackQueue,
+        DiskLookUpCompletion completion) override
+    {
+        ++diskReads;
+        ImageCache::lookUpDisk(key, options, std::move(callbackQueue), std::move(completion));
+    }
+
+    int memoryReads = 0;
+    int diskReads = 0;
+};
+
+} // namespace
+
+TEST(ImageCacheOverrides, ItemFormsAndWhichCallsGoThroughOverrides)
+{
+    QTemporaryDir dir;
+    auto cache
+        = ImageCache::create<SpyCache>(ImageCache::ImageStorage::make(MemoryStorage::Config(1 << 24, 120)),
+            std::make_shared<ImageCache::DataStorage>(DiskStorage::Config(
+                "spy", 0, CacheFileSystem::defaultFileSystem(), QUrl::fromLocalFile(dir.path()))));
+    cache->writeDataToDiskNow(pngBytes(), "k", "id", CallbackQueue::untouch(), std::nullopt, {}, {});
+
+    // Without a completion nothing is read at all.
+    cache->lookUpImage("k", IrisParsedOptionsInfo(), CallbackQueue::untouch(), {});
+    EXPECT_EQ(cache->memoryReads, 0);
+
+    const IrisOptionsInfo items {
+        IrisOptionsInfoItem::processor(std::make_shared<GeneralProcessor>("id",
+            [](const ImageProcessItem&, const IrisParsedOptionsInfo&) { return std::shared_ptr<Image>(); })),
+        IrisOptionsInfoItem::loadDiskFileSynchronously()
+    };
+    std::optional<CacheType> type;
+    cache->lookUpImageWithItems("k", items, CallbackQueue::untouch(),
+        [&](platform::Result<ImageCacheResult, IrisError> result) { type = result.value().cacheType(); });
+    ASSERT_TRUE(type);
+    EXPECT_EQ(*type, CacheType::disk);
+    // The memory read goes through the override; the disk read is this class's own.
+    EXPECT_EQ(cache->memoryReads, 1);
+    EXPECT_EQ(cache->diskReads, 0);
+
+    EXPECT_TRUE(cache->lookUpMemoryWithItems("k", items));
+    EXPECT_FALSE(cache->lookUpMemoryWithItems("k", std::nullopt));
+    EXPECT_EQ(cache->memoryReads, 3);
+
+    std::shared_ptr<Image> fromDisk;
+    cache->lookUpDiskWithItems("k", items, CallbackQueue::untouch(),
+        [&](platform::Result<std::shared_ptr<Image>, IrisError> result) { fromDisk = result.value(); });
+    EXPECT_TRUE(fromDisk);
+    EXPECT_EQ(cache->diskReads, 0);
+}

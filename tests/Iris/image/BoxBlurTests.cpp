@@ -1,0 +1,168 @@
+#include "DrawingTestSupport.h"
+
+#include "Iris/image/ImageDrawing.h"
+
+#include "platform/graphics/ImageSource.h"
+
+#include <QBuffer>
+#include <QImageWriter>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+using namespace drawingtest;
+
+namespace {
+
+// The reference: each pass averages the full kernel × kernel square around every sample, edges
+// extended, rounded to the nearest value.
+QImage naiveBoxBlur(QImage image, int kernel, int passes)
+{
+    image = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const int width = image.width(), height = image.height(), half = kernel / 2;
+    const long area = long(kernel) * kernel;
+    for (int pass = 0; pass < passes; ++pass) {
+        QImage out(image.size(), image.format());
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                for (int c = 0; c < 4; ++c) {
+                    long sum = 0;
+                    for (int dy = -half; dy <= half; ++dy) {
+                        const uchar* row = image.constScanLine(std::clamp(y + dy, 0, height - 1));
+                        for (int dx = -half; dx <= half; ++dx)
+                            sum += row[std::clamp(x + dx, 0, width - 1) * 4 + c];
+                    }
+                    out.scanLine(y)[x * 4 + c] = uchar((sum + area / 2) / area);
+                }
+            }
+        }
+        image = out;
+    }
+    return image;
+}
+
+QImage randomPremultiplied(int width, int height, std::mt19937& random)
+{
+    QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
+    std::uniform_int_distribution<int> byte(0, 255);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const int alpha = byte(random);
+            auto component = [&] { return alpha == 0 ? 0 : byte(random) % (alpha + 1); };
+            const int r = component(), g = component(), b = component();
+            image.setPixel(x, y, qRgba(r, g, b, alpha));
+        }
+    }
+    return image;
+}
+
+} // namespace
+
+TEST(BoxBlur, KernelSizeAndPassesFollowTheRadius)
+{
+    struct Row {
+        double radius;
+        int kernel;
+        int passes;
+    };
+    const Row rows[] = {
+        { -3, 5, 1 },
+        { 0, 5, 1 },
+        { 0.3, 5, 1 },
+        { 0.5, 5, 2 },
+        { 1.0, 5, 2 },
+        { 1.5, 5, 3 },
+        { 2.0, 5, 3 },
+        { 4.0, 9, 3 },
+        { 10, 19, 3 },
+        { 20, 39, 3 },
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(iris::boxBlurKernelSize(row.radius), row.kernel) << row.radius;
+        EXPECT_EQ(iris::boxBlurPassCount(row.radius), row.passes) << row.radius;
+    }
+}
+
+TEST(BoxBlur, EqualsTheNaiveBoxAverageOnRandomImages)
+{
+    std::mt19937 random(20261206);
+    struct Row {
+        int width;
+        int height;
+        double radius;
+    };
+    const Row rows[] = {
+        { 1, 1, 2 },
+        { 7, 3, 0.3 },
+        { 9, 11, 1 },
+        { 16, 5, 2.5 },
+        { 13, 13, 4 },
+        { 6, 20, 10 },
+        { 31, 17, 3 },
+    };
+    for (const Row& row : rows) {
+        const QImage input = randomPremultiplied(row.width, row.height, random);
+        const auto blurred = iris::boxBlur(imageFrom(input), row.radius);
+        const QImage expected
+            = naiveBoxBlur(input, iris::boxBlurKernelSize(row.radius), iris::boxBlurPassCount(row.radius));
+        EXPECT_EQ(blurred->bitmap()->image().convertToFormat(QImage::Format_ARGB32_Premultiplied), expected)
+            << row.width << " x " << row.height << " radius " << row.radius;
+    }
+}
+
+TEST(BoxBlur, TwoPassesGiveTheSecondPassOutput)
+{
+    std::mt19937 random(7);
+    const QImage input = randomPremultiplied(12, 12, random);
+    const QImage output = iris::boxBlur(imageFrom(input), 1.0)->bitmap()->image();
+    EXPECT_EQ(output, naiveBoxBlur(input, 5, 2));
+    EXPECT_NE(output, naiveBoxBlur(input, 5, 1));
+}
+
+TEST(BoxBlur, SixteenBitImagesBlurSanely)
+{
+    // Left half black, right half white, opaque, 16 bits per sample, through PNG.
+    QImage deep(40, 20, QImage::Format_RGBA64);
+    for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 40; ++x)
+            deep.setPixelColor(x, y, x < 20 ? QColor(Qt::black) : QColor(Qt::white));
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(QImageWriter(&buffer, "png").write(deep));
+    const auto image = platform::imageFromData(png);
+    ASSERT_TRUE(image);
+    ASSERT_EQ(image->bitmap()->bitsPerComponent(), 16);
+
+    const auto blurred = iris::boxBlur(image, 2);
+    ASSERT_NE(blurred, image);
+    EXPECT_EQ(blurred->pixelSize(), image->pixelSize());
+    for (int y = 0; y < 20; ++y) {
+        int previous = -1;
+        for (int x = 0; x < 40; ++x) {
+            const QColor c = pixelAt(blurred, x, y);
+            ASSERT_EQ(c.alpha(), 255) << x << ", " << y;
+            ASSERT_EQ(c.red(), c.green());
+            ASSERT_EQ(c.red(), c.blue());
+            // Grey rises monotonically across the edge and the far sides keep their values.
+            ASSERT_GE(c.red(), previous) << x << ", " << y;
+            previous = c.red();
+        }
+        EXPECT_EQ(pixelAt(blurred, 0, y).red(), 0);
+        EXPECT_EQ(pixelAt(blurred, 39, y).red(), 255);
+        EXPECT_TRUE(near(pixelAt(blurred, 19, y).red(), 128, 40));
+    }
+}
+
+TEST(BoxBlur, UniformImagesStayUniformWhateverTheKernel)
+{
+    const auto image = solidImage(5, 3, QColor(10, 200, 30));
+    for (double radius : { 0.0, 3.0, 50.0, 2000.0 }) {
+        const auto blurred = iris::boxBlur(image, radius);
+        for (int y = 0; y < 3; ++y)
+            for (int x = 0; x < 5; ++x)
+                ASSERT_EQ(pixelAt(blurred, x, y), QColor(10, 200, 30)) << radius;
+    }
+}

@@ -1,0 +1,184 @@
+#include "DrawingTestSupport.h"
+
+#include "Iris/general/IrisOptionsInfo.h"
+#include "Iris/image/Filter.h"
+#include "Iris/image/ImageProcessors.h"
+
+#include "platform/graphics/ImageEncoding.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+using namespace drawingtest;
+using namespace iris;
+using platform::Color;
+
+namespace {
+
+QImage colourful(int width, int height)
+{
+    QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y, qRgba((x * 37) % 256, (y * 53) % 256, (x * y) % 256, 255));
+    image.setPixel(0, 0, qRgba(20, 10, 0, 40)); // translucent
+    return image;
+}
+
+// Restores the default factories when a test ends.
+struct FactoryReset {
+    ~FactoryReset()
+    {
+        Filter::setTintFactory({});
+        Filter::setColorControlsFactory({});
+    }
+};
+
+void expectClose(const QImage& a, const QImage& b, int tolerance)
+{
+    ASSERT_EQ(a.size(), b.size());
+    for (int y = 0; y < a.height(); ++y) {
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            ASSERT_TRUE(near(qRed(p), qRed(q), tolerance) && near(qGreen(p), qGreen(q), tolerance)
+                && near(qBlue(p), qBlue(q), tolerance) && qAlpha(p) == qAlpha(q))
+                << x << ", " << y;
+        }
+    }
+}
+
+} // namespace
+
+TEST(Filter, ApplyingReturnsTheInputWhenThereIsNothingToFilter)
+{
+    bool called = false;
+    const Filter spy { [&](const FilterImage& input) -> std::optional<FilterImage> {
+        called = true;
+        return input;
+    } };
+    const auto empty = platform::Image::createEmpty({ 5, 5 });
+    EXPECT_EQ(applyFilter(empty, spy), empty);
+    EXPECT_FALSE(called);
+
+    const auto image = imageFrom(colourful(4, 4));
+    const Filter nothing { [](const FilterImage&) -> std::optional<FilterImage> { return std::nullopt; } };
+    EXPECT_EQ(applyFilter(image, nothing), image);
+}
+
+TEST(Filter, OpaqueTintGivesOneColourAndTransparentTintACopy)
+{
+    const QImage source = colourful(6, 5);
+    const auto image = imageFrom(source);
+    const auto red = tintedImage(image, Color { 1, 0, 0, 1 });
+    EXPECT_EQ(red->pixelSize(), image->pixelSize());
+    for (int y = 0; y < 5; ++y)
+        for (int x = 0; x < 6; ++x)
+            ASSERT_EQ(pixelAt(red, x, y), QColor(255, 0, 0)) << x << ", " << y;
+
+    const auto copy = tintedImage(image, Color { 0, 1, 0, 0 });
+    EXPECT_NE(copy, image);
+    expectClose(copy->bitmap()->image(), source, 1);
+
+    // Half a tint mixes in linear light: black and white under half white give the same light grey.
+    const auto half = tintedImage(solidImage(2, 1, Qt::black), Color { 1, 1, 1, 0.5 });
+    EXPECT_TRUE(near(pixelAt(half, 0, 0).red(), 188, 1)) << pixelAt(half, 0, 0).red();
+}
+
+TEST(Filter, IdentityColourControlsKeepColoursAndZeroSaturationGivesGrey)
+{
+    const QImage source = colourful(16, 16);
+    const auto image = imageFrom(source);
+    const auto same = colorControlledImage(image, 0, 1, 1, 0);
+    EXPECT_NE(same, image);
+    expectClose(same->bitmap()->image(), source, 1);
+
+    const auto grey = colorControlledImage(image, 0, 1, 0, 0);
+    for (int y = 0; y < 16; ++y) {
+        for (int x = 0; x < 16; ++x) {
+            const QColor c = pixelAt(grey, x, y);
+            ASSERT_TRUE(near(c.red(), c.green(), 1) && near(c.green(), c.blue(), 1)) << x << ", " << y;
+        }
+    }
+    // One stop of exposure doubles linear light: mid-grey (sRGB 128) becomes about 176.
+    const auto brighter = colorControlledImage(solidImage(1, 1, QColor(128, 128, 128)), 0, 1, 1, 1);
+    EXPECT_TRUE(near(pixelAt(brighter, 0, 0).red(), 176, 1)) << pixelAt(brighter, 0, 0).red();
+}
+
+TEST(Filter, SixteenBitImagesKeepTheirDepth)
+{
+    QImage deep(3, 3, QImage::Format_RGBA64_Premultiplied);
+    deep.fill(QColor(10, 20, 30));
+    const auto image = imageFrom(deep);
+    const auto tinted = tintedImage(image, Color { 0, 0, 1, 0.5 });
+    EXPECT_EQ(tinted->bitmap()->bitsPerComponent(), 16);
+}
+
+TEST(Filter, ReplacedFactoriesServeLaterFiltersOnly)
+{
+    FactoryReset reset;
+    const auto image = imageFrom(colourful(4, 4));
+    const Filter before = Filter::tintFactory()(Color { 1, 0, 0, 1 });
+    const TintImageProcessor processor(Color { 1, 0, 0, 1 });
+    Filter::setTintFactory([](const Color&) {
+        return Filter { [](const FilterImage& input) -> std::optional<FilterImage> {
+            FilterImage output = input;
+            for (std::size_t i = 0; i < output.pixels.size(); i += 4)
+                output.pixels[i] = output.pixels[i + 1] = output.pixels[i + 2] = 0, output.pixels[i + 3] = 1;
+            return output;
+        } };
+    });
+    EXPECT_EQ(pixelAt(tintedImage(image, Color::white()), 2, 2), QColor(Qt::black));
+    EXPECT_EQ(pixelAt(processor.process(ImageProcessItem::image(image), {}), 2, 2), QColor(Qt::black));
+    EXPECT_EQ(pixelAt(applyFilter(image, before), 2, 2), QColor(Qt::red));
+
+    Filter::setTintFactory({});
+    EXPECT_EQ(pixelAt(tintedImage(image, Color { 0, 0, 1, 1 }), 2, 2), QColor(Qt::blue));
+}
+
+TEST(Filter, FactoriesCanBeReplacedWhileOtherThreadsFilter)
+{
+    FactoryReset reset;
+    const auto image = imageFrom(colourful(8, 8));
+    std::atomic<bool> stop = false;
+    std::atomic<int> filtered = 0;
+    std::vector<std::thread> workers;
+    for (int i = 0; i < 4; ++i) {
+        workers.emplace_back([&] {
+            while (!stop) {
+                const auto tinted = tintedImage(image, Color { 0, 0, 1, 1 });
+                const auto controlled = colorControlledImage(image, 0, 1, 0, 0);
+                if (tinted && controlled)
+                    ++filtered;
+            }
+        });
+    }
+    for (int round = 0; round < 200 || filtered < 50; ++round) {
+        const double shade = round % 2;
+        Filter::setTintFactory([shade](const Color& color) {
+            return Filter { [color, shade](const FilterImage& input) {
+                return tintFilter(input, color.withAlpha(shade));
+            } };
+        });
+        Filter::setColorControlsFactory([](double b, double c, double s, double e) {
+            return Filter { [=](const FilterImage& input) {
+                return colorControlsFilter(input, b, c, s, e);
+            } };
+        });
+    }
+    stop = true;
+    for (std::thread& worker : workers)
+        worker.join();
+    EXPECT_GE(filtered, 50);
+}
+
+TEST(Filter, ProcessingDataDecodesItFirst)
+{
+    const QByteArray png = *platform::encodePng(*platform::Bitmap::fromImage(colourful(5, 5)));
+    const TintImageProcessor processor(Color { 0, 1, 0, 1 });
+    const auto result = processor.processWithFilter(ImageProcessItem::data(png), {});
+    ASSERT_TRUE(result);
+    EXPECT_EQ(pixelAt(result, 3, 3), QColor(Qt::green));
+    EXPECT_FALSE(processor.processWithFilter(ImageProcessItem::data("garbage bytes"), {}));
+}

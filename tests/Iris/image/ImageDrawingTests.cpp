@@ -1,0 +1,283 @@
+#include "DrawingTestSupport.h"
+
+#include "Iris/image/ImageDrawing.h"
+
+#include "platform/graphics/GraphicsContext.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+using namespace drawingtest;
+using iris::Border;
+using iris::ContentMode;
+using iris::Radius;
+using iris::RectCorner;
+using platform::Color;
+using platform::CompositingOperation;
+using platform::Point;
+using platform::Size;
+
+namespace {
+
+// Every pixel differs from its neighbours, so crops and copies can be told apart.
+QImage gradient(int width, int height)
+{
+    QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y, qRgb(x % 256, y % 256, (x * 7 + y * 13) % 256));
+    return image;
+}
+
+bool isTransparent(QColor c)
+{
+    return c.alpha() == 0;
+}
+
+bool isOpaqueRed(QColor c)
+{
+    return c.alpha() == 255 && c.red() == 255 && c.green() == 0 && c.blue() == 0;
+}
+
+} // namespace
+
+TEST(ImageDrawing, OperationsReturnTheInputWhenTheImageHasNoBitmap)
+{
+    const auto empty = platform::Image::createEmpty({ 10, 10 });
+    EXPECT_EQ(iris::compositedImage(empty, CompositingOperation::sourceOver, 1), empty);
+    EXPECT_EQ(iris::roundedCornerImage(empty, 4, { 10, 10 }), empty);
+    EXPECT_EQ(iris::borderedImage(empty, Border {}), empty);
+    EXPECT_EQ(iris::resizedImage(empty, { 5, 5 }), empty);
+    EXPECT_EQ(iris::croppedImage(empty, { 5, 5 }, { 0.5, 0.5 }), empty);
+    EXPECT_EQ(iris::boxBlur(empty, 3), empty);
+    EXPECT_EQ(iris::overlaidImage(empty, Color::black(), 0.5), empty);
+    EXPECT_EQ(iris::scaledImage(empty, 1.0), empty);
+    EXPECT_EQ(iris::scaledImage(empty, 2.0), empty);
+    EXPECT_EQ(iris::decodedImage(empty), empty);
+}
+
+TEST(ImageDrawing, UnusableUserSizesReturnTheInputWithoutDrawing)
+{
+    const auto image = solidImage(8, 8, Qt::red);
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double infinity = std::numeric_limits<double>::infinity();
+    const Size bad[] = { { nan, 10 }, { 10, infinity }, { 0, 10 }, { -5, 10 }, { 1e12, 1e12 }, { 70000, 1 } };
+    const int depth = platform::GraphicsContext::graphicsStateDepth();
+    for (const Size& size : bad) {
+        SCOPED_TRACE(testing::Message() << size.width << " x " << size.height);
+        EXPECT_EQ(iris::resizedImage(image, size), image);
+        EXPECT_EQ(iris::resizedImageForContentMode(image, size, ContentMode::none), image);
+        EXPECT_EQ(iris::roundedCornerImage(image, Radius::widthFraction(0.5), size), image);
+    }
+    // A crop is cut to the image, so only sizes that are not lengths are refused.
+    for (const Size& size : { bad[0], bad[2], bad[3] })
+        EXPECT_EQ(iris::croppedImage(image, size, { 0.5, 0.5 }), image);
+    EXPECT_EQ(iris::croppedImage(image, { 1e12, 1e12 }, { 0.5, 0.5 })->pixelSize(), (Size { 8, 8 }));
+    EXPECT_EQ(iris::decodedImage(image, 0), image);
+    EXPECT_EQ(iris::decodedImage(image, nan), image);
+    EXPECT_EQ(iris::boxBlur(image, nan), image);
+    EXPECT_EQ(iris::boxBlur(image, infinity), image);
+    EXPECT_EQ(iris::boxBlur(image, 1e300), image);
+    EXPECT_EQ(
+        iris::borderedImage(image, Border { Color::black(), nan, Radius::point(0), RectCorner::all }), image);
+    EXPECT_EQ(platform::GraphicsContext::graphicsStateDepth(), depth);
+}
+
+TEST(ImageDrawing, ResultsAreSizedInPixelsAndLeaveTheGraphicsStateAsItWas)
+{
+    const auto image = platform::Image::create(*platform::Bitmap::fromImage(gradient(40, 20)), 2.0);
+    ASSERT_EQ(image->size(), (Size { 20, 10 }));
+    auto outer = platform::GraphicsContext::create({ 4, 4 });
+    platform::GraphicsContext::setCurrent(outer);
+    const int depth = platform::GraphicsContext::graphicsStateDepth();
+
+    const auto composited = iris::compositedImage(image, CompositingOperation::sourceOver, 1);
+    EXPECT_EQ(composited->pixelSize(), (Size { 40, 20 }));
+    EXPECT_EQ(composited->size(), (Size { 40, 20 }));
+    EXPECT_EQ(platform::GraphicsContext::current(), outer);
+    EXPECT_EQ(platform::GraphicsContext::graphicsStateDepth(), depth);
+    EXPECT_EQ(outer->savedStateCount(), 0);
+
+    const auto decoded = iris::decodedImage(image, 2);
+    EXPECT_EQ(decoded->pixelSize(), (Size { 20, 10 }));
+    EXPECT_EQ(iris::scaledImage(image, 1.0), image);
+    const auto scaled = iris::scaledImage(image, 2.0);
+    EXPECT_NE(scaled, image);
+    EXPECT_EQ(scaled->size(), (Size { 40, 20 }));
+    platform::GraphicsContext::setCurrent(nullptr);
+}
+
+TEST(ImageDrawing, AnimatedImagesAreNotRedrawnByDecoding)
+{
+    const auto frame = *platform::Bitmap::fromImage(gradient(4, 4));
+    const auto animation = platform::Image::createAnimated({ { frame, 0.1 }, { frame, 0.1 } });
+    EXPECT_EQ(iris::decodedImage(animation), animation);
+}
+
+TEST(ImageDrawing, RoundedCornersClearOnlyTheChosenCorners)
+{
+    const auto image = solidImage(100, 100, Qt::red);
+    const auto rounded
+        = iris::roundedCornerImage(image, 20, { 100, 100 }, RectCorner::topLeft | RectCorner::bottomRight);
+    // Stored rows run from the top: (0, 0) is the top-left corner.
+    EXPECT_TRUE(isTransparent(pixelAt(rounded, 0, 0)));
+    EXPECT_TRUE(isTransparent(pixelAt(rounded, 99, 99)));
+    EXPECT_TRUE(isOpaqueRed(pixelAt(rounded, 99, 0)));
+    EXPECT_TRUE(isOpaqueRed(pixelAt(rounded, 0, 99)));
+    EXPECT_TRUE(isOpaqueRed(pixelAt(rounded, 50, 50)));
+}
+
+TEST(ImageDrawing, CornerRadiusIsClampedToHalfTheShorterSide)
+{
+    const auto image = solidImage(100, 40, Qt::red);
+    const auto rounded = iris::roundedCornerImage(image, 1000, { 100, 40 });
+    EXPECT_TRUE(isTransparent(pixelAt(rounded, 2, 2)));
+    EXPECT_TRUE(isOpaqueRed(pixelAt(rounded, 1, 20))); // the half circle of radius 20
+    EXPECT_TRUE(isOpaqueRed(pixelAt(rounded, 50, 0)));
+    EXPECT_TRUE(isOpaqueRed(pixelAt(rounded, 50, 39)));
+}
+
+TEST(ImageDrawing, RoundedCornersStretchToTheTargetAndShowTheBackground)
+{
+    const auto image = solidImage(10, 10, Qt::red);
+    const auto rounded = iris::roundedCornerImage(
+        image, Radius::widthFraction(0.25), { 80, 40 }, RectCorner::all, Color { 0, 0, 1, 1 });
+    EXPECT_EQ(rounded->pixelSize(), (Size { 80, 40 }));
+    const QColor corner = pixelAt(rounded, 0, 0);
+    EXPECT_EQ(corner.alpha(), 255);
+    EXPECT_EQ(corner.blue(), 255);
+    EXPECT_TRUE(isOpaqueRed(pixelAt(rounded, 40, 20)));
+}
+
+TEST(ImageDrawing, BorderIsStrokedOnAPathInsetByHalfTheLineWidth)
+{
+    const auto image = solidImage(40, 40, Qt::white);
+    const auto sharp
+        = iris::borderedImage(image, Border { Color::black(), 4, Radius::point(0), RectCorner::all });
+    for (int x : { 0, 3 })
+        EXPECT_EQ(pixelAt(sharp, x, 20), QColor(Qt::black)) << x;
+    EXPECT_EQ(pixelAt(sharp, 5, 20), QColor(Qt::white));
+    EXPECT_EQ(pixelAt(sharp, 20, 20), QColor(Qt::white));
+    EXPECT_EQ(pixelAt(sharp, 0, 0), QColor(Qt::black));
+
+    // Radius 10 on the inset square becomes 8: the stroke keeps away from the very corner.
+    const auto round
+        = iris::borderedImage(image, Border { Color::black(), 4, Radius::point(10), RectCorner::all });
+    EXPECT_EQ(pixelAt(round, 0, 0), QColor(Qt::white));
+    EXPECT_EQ(pixelAt(round, 0, 20), QColor(Qt::black));
+    // Only the chosen corners are rounded.
+    const auto one
+        = iris::borderedImage(image, Border { Color::black(), 4, Radius::point(10), RectCorner::topRight });
+    EXPECT_EQ(pixelAt(one, 39, 0), QColor(Qt::white));
+    EXPECT_EQ(pixelAt(one, 0, 39), QColor(Qt::black));
+}
+
+TEST(ImageDrawing, ResizingStretchesAndContentModesKeepTheRatio)
+{
+    const auto image = imageFrom(gradient(200, 100));
+    EXPECT_EQ(iris::resizedImage(image, { 30, 70 })->pixelSize(), (Size { 30, 70 }));
+    struct Row {
+        ContentMode mode;
+        Size expected;
+    };
+    for (const Row& row : { Row { ContentMode::aspectFit, { 100, 50 } },
+             Row { ContentMode::aspectFill, { 200, 100 } }, Row { ContentMode::none, { 100, 100 } } }) {
+        EXPECT_EQ(iris::resizedImageForContentMode(image, { 100, 100 }, row.mode)->pixelSize(), row.expected)
+            << int(row.mode);
+    }
+    const auto wide = imageFrom(gradient(400, 200));
+    EXPECT_EQ(iris::resizedImageForContentMode(wide, { 100, 100 }, ContentMode::aspectFill)->pixelSize(),
+        (Size { 200, 100 }));
+}
+
+TEST(ImageDrawing, CroppingCutsAroundTheClampedAnchor)
+{
+    const QImage source = gradient(200, 100);
+    const auto image = imageFrom(source);
+    struct Row {
+        Size size;
+        Point anchor;
+        QRect expected;
+    };
+    const Row rows[] = {
+        { { 50, 50 }, { 0.5, 0.5 }, QRect(75, 25, 50, 50) },
+        { { 50, 50 }, { 2, -1 }, QRect(150, 0, 50, 50) },
+        { { 50, 50 }, { 0, 0 }, QRect(0, 0, 50, 50) },
+        { { 300, 300 }, { 0.5, 0.5 }, QRect(0, 0, 200, 100) },
+    };
+    for (const Row& row : rows) {
+        const auto cropped = iris::croppedImage(image, row.size, row.anchor);
+        ASSERT_EQ(cropped->bitmap()->image().size(), row.expected.size()) << row.anchor.x;
+        EXPECT_EQ(cropped->bitmap()->image(), source.copy(row.expected)) << row.anchor.x;
+    }
+}
+
+TEST(ImageDrawing, OverlayLaysTheColourWithTheInverseAlphaOnOpaquePartsOnly)
+{
+    QImage pixels(4, 1, QImage::Format_ARGB32_Premultiplied);
+    pixels.fill(Qt::white);
+    pixels.setPixel(3, 0, 0); // transparent
+    const auto image = imageFrom(pixels);
+
+    EXPECT_EQ(iris::overlaidImage(image, Color::black(), 0)->bitmap()->image(), pixels);
+    EXPECT_EQ(iris::overlaidImage(image, Color::black(), 1)->bitmap()->image(), pixels);
+    const auto quarter = iris::overlaidImage(image, Color::black(), 0.25);
+    EXPECT_TRUE(near(pixelAt(quarter, 0, 0).red(), 64, 1)) << pixelAt(quarter, 0, 0).red();
+    EXPECT_EQ(pixelAt(quarter, 0, 0).alpha(), 255);
+    EXPECT_EQ(pixelAt(quarter, 3, 0).alpha(), 0);
+}
+
+TEST(ImageDrawing, CompositingBlendsPixelsByOperation)
+{
+    struct Row {
+        CompositingOperation operation;
+        QColor image;
+        Color background;
+        QColor expected;
+    };
+    const Row rows[] = {
+        // Separable, through QPainter: multiply.
+        { CompositingOperation::multiply, QColor(128, 128, 128), Color { 1, 0, 0, 1 }, QColor(128, 0, 0) },
+        // Non-separable: red takes the grey's luminosity and is brought back into gamut.
+        { CompositingOperation::luminosity, QColor(128, 128, 128), Color { 1, 0, 0, 1 },
+            QColor(255, 73, 73) },
+        // Hue of red on grey: grey's luminosity and saturation (none) leave grey.
+        { CompositingOperation::hue, QColor(255, 0, 0), Color { 0.5, 0.5, 0.5, 1 }, QColor(128, 128, 128) },
+        // Plus-darker: max(0, S + D − 1) on opaque pixels.
+        { CompositingOperation::plusDarker, QColor(153, 153, 153), Color { 0.7, 0.7, 0.7, 1 },
+            QColor(77, 77, 77) },
+        { CompositingOperation::copy, QColor(10, 20, 30), Color { 1, 1, 1, 1 }, QColor(10, 20, 30) },
+    };
+    for (const Row& row : rows) {
+        const auto result
+            = iris::compositedImage(solidImage(4, 4, row.image), row.operation, 1, row.background);
+        const QColor pixel = pixelAt(result, 1, 1);
+        SCOPED_TRACE(testing::Message()
+            << unsigned(row.operation) << ": " << pixel.red() << ' ' << pixel.green() << ' ' << pixel.blue());
+        EXPECT_TRUE(near(pixel.red(), row.expected.red(), 2));
+        EXPECT_TRUE(near(pixel.green(), row.expected.green(), 2));
+        EXPECT_TRUE(near(pixel.blue(), row.expected.blue(), 2));
+        EXPECT_EQ(pixel.alpha(), 255);
+    }
+}
+
+TEST(ImageDrawing, NonSeparableBlendsLeaveTheDestinationWhereNothingIsDrawn)
+{
+    QImage pixels(2, 1, QImage::Format_ARGB32_Premultiplied);
+    pixels.setPixel(0, 0, qRgb(128, 128, 128));
+    pixels.setPixel(1, 0, 0);
+    const auto result
+        = iris::compositedImage(imageFrom(pixels), CompositingOperation::color, 1, Color { 0, 0, 1, 1 });
+    EXPECT_EQ(pixelAt(result, 1, 0), QColor(0, 0, 255));
+
+    // Sixteen-bit images blend at their own depth.
+    const auto deep
+        = iris::compositedImage(imageFrom(pixels.convertToFormat(QImage::Format_RGBA64_Premultiplied)),
+            CompositingOperation::color, 1, Color { 0, 0, 1, 1 });
+    EXPECT_EQ(deep->bitmap()->bitsPerComponent(), 16);
+    EXPECT_EQ(pixelAt(deep, 1, 0), QColor(0, 0, 255));
+    const QColor blended = pixelAt(deep, 0, 0);
+    EXPECT_TRUE(near(blended.red(), blended.green(), 1)) << blended.red() << ' ' << blended.green();
+}

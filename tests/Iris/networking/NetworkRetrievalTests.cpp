@@ -1,0 +1,111 @@
+#include "DownloaderTestSupport.h"
+
+#include "Iris/cache/ImageCache.h"
+#include "Iris/general/DelayRetryStrategy.h"
+#include "Iris/general/IrisManager.h"
+#include "Iris/general/RetrieveImageResult.h"
+
+#include "platform/graphics/Image.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+using namespace iris;
+using namespace iristest;
+using testsupport::waitUntil;
+
+namespace {
+
+struct Retrieval {
+    std::atomic<int> calls { 0 };
+    std::optional<RetrieveImageResultOrError> result;
+};
+
+class NetworkRetrieval : public DownloaderTest {
+protected:
+    void SetUp() override
+    {
+        DownloaderTest::SetUp();
+        ASSERT_TRUE(m_caches.isValid());
+        cache = ImageCache::initNamed(QStringLiteral("network"), QUrl::fromLocalFile(m_caches.path()));
+        manager = IrisManager::create(downloader, cache);
+    }
+
+    std::shared_ptr<Retrieval> retrieve(const std::shared_ptr<IrisManager>& through, const QUrl& url,
+        std::optional<IrisOptionsInfo> options = std::nullopt)
+    {
+        auto retrieval = std::make_shared<Retrieval>();
+        through->retrieveSource(
+            convertToSource(url), options, {}, {}, [retrieval](RetrieveImageResultOrError result) {
+                retrieval->result = std::move(result);
+                ++retrieval->calls;
+            });
+        EXPECT_TRUE(waitUntil([&] { return retrieval->calls > 0; }, 10000));
+        return retrieval;
+    }
+
+    QTemporaryDir m_caches;
+    std::shared_ptr<ImageCache> cache;
+    std::shared_ptr<IrisManager> manager;
+};
+
+} // namespace
+
+// An image by web address: downloaded once, then a memory hit, then (in a new cache over the same
+// folder) a disk hit; the server sees one request.
+TEST_F(NetworkRetrieval, DeliversAnHttpImageThenFromMemoryThenFromDisk)
+{
+    server.start();
+    const QUrl url = server.url(QStringLiteral("/image.png"));
+
+    auto first = retrieve(manager, url);
+    ASSERT_TRUE(first->result && first->result->isSuccess());
+    EXPECT_EQ(first->result->value().cacheType, CacheType::none);
+    EXPECT_EQ(first->result->value().image->pixelSize(), platform::Size(8, 6));
+    EXPECT_EQ(server.requestCount("/image.png"), 1);
+    ASSERT_TRUE(waitUntil([&] { return QFile::exists(cache->filePathForKey(url.toString())); }));
+
+    auto second = retrieve(manager, url);
+    ASSERT_TRUE(second->result && second->result->isSuccess());
+    EXPECT_EQ(second->result->value().cacheType, CacheType::memory);
+    EXPECT_EQ(second->result->value().image, first->result->value().image);
+
+    cache->ioQueue()->sync([] {});
+    auto freshCache = ImageCache::initNamed(QStringLiteral("network"), QUrl::fromLocalFile(m_caches.path()));
+    auto third = retrieve(IrisManager::create(downloader, freshCache), url);
+    ASSERT_TRUE(third->result && third->result->isSuccess());
+    EXPECT_EQ(third->result->value().cacheType, CacheType::disk);
+    EXPECT_EQ(third->result->value().image->pixelSize(), platform::Size(8, 6));
+    EXPECT_EQ(server.requestCount("/image.png"), 1);
+    EXPECT_EQ(first->calls + second->calls + third->calls, 3);
+}
+
+TEST_F(NetworkRetrieval, RetriesAFlakyServerWithTheStrategysDelays)
+{
+    server.addFailingThenBody("/flaky.png", 2, 503, pngBody());
+    server.start();
+    auto waits = std::make_shared<std::vector<double>>();
+    auto strategy = std::make_shared<DelayRetryStrategy>(3, DelayRetryStrategy::Interval::accumulated(0.5),
+        [waits](double seconds, std::function<void()> work) {
+            waits->push_back(seconds);
+            platform::DispatchQueue::main()->async(std::move(work));
+        });
+    auto retrieval = retrieve(manager, server.url(QStringLiteral("/flaky.png")),
+        IrisOptionsInfo { IrisOptionsInfoItem::retryStrategy(strategy) });
+    ASSERT_TRUE(retrieval->result);
+    EXPECT_TRUE(retrieval->result->isSuccess());
+    EXPECT_EQ(server.requestCount("/flaky.png"), 3);
+    EXPECT_EQ(*waits, (std::vector { 0.5, 1.0 }));
+    EXPECT_EQ(retrieval->calls, 1);
+}
+
+TEST_F(NetworkRetrieval, TheSharedManagerLoadsThroughTheSharedDownloader)
+{
+    EXPECT_EQ(IrisManager::sharedManager()->downloader(), ImageDownloader::sharedDownloader());
+    EXPECT_EQ(ImageDownloader::sharedDownloader()->name(), QStringLiteral("default"));
+    server.start();
+    auto manager = IrisManager::create(ImageDownloader::sharedDownloader(), cache);
+    auto retrieval = retrieve(manager, server.url(QStringLiteral("/image.png")));
+    ASSERT_TRUE(retrieval->result);
+    EXPECT_TRUE(retrieval->result->isSuccess());
+}

@@ -1,0 +1,252 @@
+#include "Iris/cache/ImageCache.h"
+#include "Iris/general/IrisManager.h"
+#include "RetrievalTestSupport.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace iris;
+using namespace retrievaltest;
+using Item = IrisOptionsInfoItem;
+
+namespace {
+
+// Decodes like the default processor and counts its runs.
+class CountingProcessor final : public ImageProcessor {
+public:
+    explicit CountingProcessor(QString identifier, bool empty = false)
+        : m_identifier(std::move(identifier))
+        , m_empty(empty)
+    {
+    }
+    QString identifier() const override { return m_identifier; }
+    std::shared_ptr<platform::Image> process(
+        const ImageProcessItem& item, const IrisParsedOptionsInfo& options) const override
+    {
+        ++*runs;
+        if (m_empty)
+            return platform::Image::createEmpty(platform::Size(10, 10));
+        return DefaultImageProcessor::shared()->process(item, options);
+    }
+
+    std::shared_ptr<std::atomic<int>> runs = std::make_shared<std::atomic<int>>(0);
+
+private:
+    QString m_identifier;
+    bool m_empty;
+};
+
+class CacheStep : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_caches.isValid());
+        cache = ImageCache::initNamed("step", QUrl::fromLocalFile(m_caches.path()));
+        manager = IrisManager::create(std::make_shared<FakeDownloader>(), cache);
+    }
+
+    std::shared_ptr<Outcome> retrieve(const Source& source,
+        std::optional<IrisOptionsInfo> options = std::nullopt,
+        const std::shared_ptr<IrisManager>& through = {})
+    {
+        auto outcome = std::make_shared<Outcome>();
+        (through ? through : manager)->retrieveSource(source, options, {}, {}, outcome->completion(outcome));
+        EXPECT_TRUE(outcome->wait());
+        return outcome;
+    }
+
+    std::shared_ptr<IrisManager> freshManager()
+    {
+        cache->ioQueue()->sync([] {});
+        return IrisManager::create(std::make_shared<FakeDownloader>(),
+            ImageCache::initNamed("step", QUrl::fromLocalFile(m_caches.path())));
+    }
+
+    QTemporaryDir m_caches;
+    std::shared_ptr<ImageCache> cache;
+    std::shared_ptr<IrisManager> manager;
+};
+
+} // namespace
+
+TEST_F(CacheStep, ForceRefreshLoadsEvenWhenTheImageIsInMemory)
+{
+    auto [source, calls] = countingSource("k", jpegData());
+    ASSERT_TRUE(retrieve(source)->succeeded());
+    EXPECT_EQ(cache->cacheTypeOfKey("k"), CacheType::memory);
+    auto refreshed = retrieve(source, IrisOptionsInfo { Item::forceRefresh() });
+    ASSERT_TRUE(refreshed->succeeded());
+    EXPECT_EQ(refreshed->value().cacheType, CacheType::none);
+    EXPECT_EQ(*calls, 2);
+}
+
+// A miss fails with the cache's "not existing" error, loads nothing, and still answers on the queue
+// the caller chose.
+TEST_F(CacheStep, OnlyFromCacheMissFailsWithoutLoading)
+{
+    auto [source, calls] = countingSource("absent", jpegData());
+    auto outcome = std::make_shared<Outcome>();
+    std::optional<DownloadTask> task = manager->retrieveSource(
+        source, IrisOptionsInfo { Item::onlyFromCache() }, {}, {}, outcome->completion(outcome));
+    ASSERT_TRUE(outcome->wait());
+    EXPECT_FALSE(task);
+    ASSERT_FALSE(outcome->succeeded());
+    ASSERT_TRUE(outcome->error().cacheReason());
+    EXPECT_EQ(outcome->error().cacheReason()->kind, IrisError::CacheErrorReason::Kind::imageNotExisting);
+    EXPECT_EQ(outcome->error().cacheReason()->key, "absent");
+    EXPECT_EQ(*calls, 0);
+
+    auto queue = platform::DispatchQueue::makeSerial("only-from-cache");
+    auto onQueue = std::make_shared<Outcome>();
+    onQueue->expectedQueue = queue;
+    manager->retrieveSource(source,
+        IrisOptionsInfo { Item::onlyFromCache(), Item::callbackQueue(CallbackQueue::dispatch(queue)) }, {},
+        {}, onQueue->completion(onQueue));
+    ASSERT_TRUE(onQueue->wait());
+    EXPECT_TRUE(onQueue->onExpectedQueue);
+}
+
+TEST_F(CacheStep, ProcessorIdentifierKeysTheProcessedImage)
+{
+    auto processor = std::make_shared<CountingProcessor>("p");
+    auto [source, calls] = countingSource("k", jpegData());
+    ASSERT_TRUE(
+        retrieve(source, IrisOptionsInfo { Item::processor(processor), Item::waitForCache() })->succeeded());
+    EXPECT_EQ(cache->cacheTypeOfKey("k", "p"), CacheType::memory);
+    EXPECT_EQ(cache->cacheTypeOfKey("k"), CacheType::none);
+    EXPECT_TRUE(QFile::exists(cache->filePathForKey("k", "p")));
+    EXPECT_EQ(cache->filePathForKey("k", "p"), cache->filePathForKey("k@p"));
+    EXPECT_FALSE(QFile::exists(cache->filePathForKey("k")));
+
+    // The cached original is reprocessed for another processor instead of being loaded again.
+    auto other = std::make_shared<CountingProcessor>("q");
+    ASSERT_TRUE(retrieve(source,
+        IrisOptionsInfo { Item::processor(processor), Item::cacheOriginalImage(), Item::waitForCache(),
+            Item::forceRefresh() })
+                    ->succeeded());
+    EXPECT_EQ(*calls, 2);
+    auto reprocessed = retrieve(source, IrisOptionsInfo { Item::processor(other), Item::waitForCache() });
+    ASSERT_TRUE(reprocessed->succeeded());
+    EXPECT_EQ(reprocessed->value().cacheType, CacheType::none);
+    EXPECT_EQ(*calls, 2);
+    EXPECT_EQ(*other->runs, 1);
+    EXPECT_EQ(cache->cacheTypeOfKey("k", "q"), CacheType::memory);
+}
+
+TEST_F(CacheStep, CacheOriginalImageWritesTheOriginalOnlyForARealProcessor)
+{
+    const QByteArray original = jpegData();
+    auto processor = std::make_shared<CountingProcessor>("p");
+    auto [source, calls] = countingSource("orig", original);
+    ASSERT_TRUE(retrieve(source,
+        IrisOptionsInfo { Item::processor(processor), Item::cacheOriginalImage(), Item::waitForCache(),
+            Item::cacheMemoryOnly() })
+                    ->succeeded());
+    // Memory only for the processed image, yet the original goes to disk, unchanged, and only there.
+    EXPECT_EQ(cache->cacheTypeOfKey("orig", "p"), CacheType::memory);
+    EXPECT_FALSE(QFile::exists(cache->filePathForKey("orig", "p")));
+    QFile file(cache->filePathForKey("orig"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), original);
+    EXPECT_FALSE(cache->memoryStorage()->containsValue("orig"));
+
+    auto [plain, plainCalls] = countingSource("plain", original);
+    ASSERT_TRUE(
+        retrieve(plain, IrisOptionsInfo { Item::cacheOriginalImage(), Item::waitForCache() })->succeeded());
+    EXPECT_TRUE(QFile::exists(cache->filePathForKey("plain")));
+}
+
+TEST_F(CacheStep, WaitForCacheCompletesOnlyAfterTheDiskWrite)
+{
+    // Holds the I/O queue so that no disk write can finish until the test lets it.
+    auto release = std::make_shared<std::atomic<bool>>(false);
+    // Whatever happens below, the queue is let go before the cache goes away.
+    struct Releaser {
+        std::shared_ptr<std::atomic<bool>> release;
+        ~Releaser() { *release = true; }
+    } releaser { release };
+    auto holdDisk = [&] {
+        *release = false;
+        cache->ioQueue()->async([release] {
+            while (!*release)
+                std::this_thread::yield();
+        });
+    };
+
+    auto [source, calls] = countingSource("waited", jpegData());
+    const QString path = cache->filePathForKey("waited");
+    holdDisk();
+    auto outcome = std::make_shared<Outcome>();
+    manager->retrieveSource(
+        source, IrisOptionsInfo { Item::waitForCache() }, {}, {}, outcome->completion(outcome));
+    // The memory store and the decision to wait happen in one step on the main thread.
+    ASSERT_TRUE(testsupport::waitUntil([&] { return cache->memoryStorage()->containsValue("waited"); }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(outcome->calls, 0);
+    EXPECT_FALSE(QFile::exists(path));
+    *release = true;
+    ASSERT_TRUE(outcome->wait());
+    EXPECT_TRUE(QFile::exists(path));
+    EXPECT_TRUE(outcome->onMainThread);
+
+    auto [unwaited, unwaitedCalls] = countingSource("unwaited", jpegData());
+    holdDisk();
+    auto early = std::make_shared<Outcome>();
+    manager->retrieveSource(unwaited, std::nullopt, {}, {}, early->completion(early));
+    EXPECT_TRUE(early->wait());
+    EXPECT_FALSE(QFile::exists(cache->filePathForKey("unwaited")));
+    *release = true;
+    cache->ioQueue()->sync([] {});
+    EXPECT_TRUE(QFile::exists(cache->filePathForKey("unwaited")));
+}
+
+// With a serializer that keeps the original bytes, a disk hit is processed once and the processed
+// image replaces the decoded original in memory; memory hits are never processed again.
+TEST_F(CacheStep, AnImageIsNeverProcessedTwiceByTheSameProcessor)
+{
+    auto processor = std::make_shared<CountingProcessor>("p");
+    auto serializer = std::make_shared<DefaultCacheSerializer>();
+    serializer->preferCacheOriginalData = true;
+    const IrisOptionsInfo options { Item::processor(processor), Item::cacheSerializer(serializer),
+        Item::waitForCache() };
+    auto [source, calls] = countingSource("twice", jpegData());
+    ASSERT_TRUE(retrieve(source, options)->succeeded());
+    EXPECT_EQ(*processor->runs, 1);
+    auto memoryHit = retrieve(source, options);
+    ASSERT_TRUE(memoryHit->succeeded());
+    EXPECT_EQ(memoryHit->value().cacheType, CacheType::memory);
+    EXPECT_EQ(*processor->runs, 1);
+
+    auto fresh = freshManager();
+    auto diskHit = retrieve(source, options, fresh);
+    ASSERT_TRUE(diskHit->succeeded());
+    EXPECT_EQ(diskHit->value().cacheType, CacheType::disk);
+    EXPECT_EQ(*processor->runs, 2);
+    auto againInMemory = retrieve(source, options, fresh);
+    ASSERT_TRUE(againInMemory->succeeded());
+    EXPECT_EQ(againInMemory->value().cacheType, CacheType::memory);
+    EXPECT_EQ(*processor->runs, 2);
+    EXPECT_EQ(*calls, 1);
+}
+
+TEST_F(CacheStep, AnEmptyImageIsNeverDeliveredAsSuccess)
+{
+    auto empty = std::make_shared<CountingProcessor>("empty", true);
+    auto [source, calls] = countingSource("e", jpegData());
+    auto outcome = retrieve(source, IrisOptionsInfo { Item::processor(empty) });
+    ASSERT_FALSE(outcome->succeeded());
+    EXPECT_EQ(outcome->error().errorCode(), 4001);
+    EXPECT_EQ(cache->cacheTypeOfKey("e", "empty"), CacheType::none);
+}
+
+TEST_F(CacheStep, FromMemoryCacheOrRefreshIgnoresDiskEntries)
+{
+    auto [source, calls] = countingSource("m", jpegData());
+    ASSERT_TRUE(retrieve(source, IrisOptionsInfo { Item::waitForCache() })->succeeded());
+    auto fresh = freshManager();
+    auto outcome = retrieve(source, IrisOptionsInfo { Item::fromMemoryCacheOrRefresh() }, fresh);
+    ASSERT_TRUE(outcome->succeeded());
+    EXPECT_EQ(outcome->value().cacheType, CacheType::none);
+    EXPECT_EQ(*calls, 2);
+}

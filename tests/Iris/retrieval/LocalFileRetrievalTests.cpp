@@ -1,0 +1,150 @@
+#include "Iris/cache/ImageCache.h"
+#include "Iris/general/IrisManager.h"
+#include "RetrievalTestSupport.h"
+
+#include "platform/foundation/FileAttributes.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace iris;
+using namespace retrievaltest;
+
+namespace {
+
+class LocalFileRetrieval : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_files.isValid() && m_caches.isValid());
+        cache = ImageCache::initNamed("retrieval", QUrl::fromLocalFile(m_caches.path()));
+        manager = IrisManager::create(std::make_shared<FakeDownloader>(), cache);
+    }
+
+    QUrl writeFile(const QString& name, const QByteArray& bytes)
+    {
+        QFile out(m_files.filePath(name));
+        EXPECT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(bytes);
+        return QUrl::fromLocalFile(out.fileName());
+    }
+
+    std::shared_ptr<Outcome> retrieve(const std::shared_ptr<IrisManager>& through, const Source& source,
+        std::optional<IrisOptionsInfo> options = std::nullopt)
+    {
+        auto outcome = std::make_shared<Outcome>();
+        through->retrieveSource(source, options, {}, {}, outcome->completion(outcome));
+        return outcome;
+    }
+
+    QTemporaryDir m_files;
+    QTemporaryDir m_caches;
+    std::shared_ptr<ImageCache> cache;
+    std::shared_ptr<IrisManager> manager;
+};
+
+} // namespace
+
+// A cover's file URL all the way to a delivered image: loaded once, then a memory hit, then, in a
+// new cache over the same folder, a disk hit.
+TEST_F(LocalFileRetrieval, ReadsProcessesStoresAndHitsBothTiers)
+{
+    const QUrl url = writeFile("cover.jpeg", jpegData(64, 48));
+    const Source source = convertToSource(url);
+    ASSERT_EQ(source.kind(), Source::Kind::provider);
+    const QString key = source.cacheKey();
+    EXPECT_EQ(key, "iris.local.cacheKey//" + url.toLocalFile());
+
+    auto first = retrieve(manager, source);
+    EXPECT_EQ(first->calls, 0) << "a file is never read on the caller's thread";
+    ASSERT_TRUE(first->wait());
+    ASSERT_TRUE(first->succeeded()) << first->error().localizedDescription().toStdString();
+    EXPECT_TRUE(first->onMainThread);
+    EXPECT_EQ(first->value().cacheType, CacheType::none);
+    EXPECT_EQ(first->value().image->size(), platform::Size(64, 48));
+    EXPECT_EQ(first->value().source, source);
+    EXPECT_EQ(first->value().originalSource, source);
+    EXPECT_EQ(first->value().data(), std::optional<QByteArray>(jpegData(64, 48)));
+    EXPECT_EQ(cache->cacheTypeOfKey(key), CacheType::memory);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return QFile::exists(cache->filePathForKey(key)); }));
+
+    // The file is gone: only the caches can answer from now on.
+    ASSERT_TRUE(QFile::remove(url.toLocalFile()));
+    auto second = retrieve(manager, source);
+    EXPECT_EQ(second->calls, 1) << "a memory hit on the main thread is delivered before retrieve returns";
+    ASSERT_TRUE(second->succeeded());
+    EXPECT_EQ(second->value().cacheType, CacheType::memory);
+    EXPECT_EQ(second->value().image, first->value().image);
+
+    cache->ioQueue()->sync([] {});
+    auto freshCache = ImageCache::initNamed("retrieval", QUrl::fromLocalFile(m_caches.path()));
+    auto freshManager = IrisManager::create(std::make_shared<FakeDownloader>(), freshCache);
+    EXPECT_EQ(freshCache->cacheTypeOfKey(key), CacheType::disk);
+    auto third = retrieve(freshManager, source);
+    ASSERT_TRUE(third->wait());
+    ASSERT_TRUE(third->succeeded());
+    EXPECT_TRUE(third->onMainThread);
+    EXPECT_EQ(third->value().cacheType, CacheType::disk);
+    EXPECT_EQ(third->value().image->size(), platform::Size(64, 48));
+    EXPECT_EQ(freshCache->cacheTypeOfKey(key), CacheType::memory);
+    Outcome::settle(freshManager);
+    EXPECT_EQ(third->calls, 1);
+}
+
+TEST_F(LocalFileRetrieval, MissingFileFailsOnceWithTheProviderError)
+{
+    const Source source = convertToSource(QUrl::fromLocalFile(m_files.filePath("missing.jpeg")));
+    auto outcome = retrieve(manager, source);
+    ASSERT_TRUE(outcome->wait());
+    Outcome::settle(manager);
+    EXPECT_EQ(outcome->calls, 1);
+    ASSERT_FALSE(outcome->succeeded());
+    EXPECT_EQ(outcome->error().errorCode(), 5003); // dataProviderError
+    EXPECT_TRUE(outcome->onMainThread);
+    EXPECT_EQ(cache->cacheTypeOfKey(source.cacheKey()), CacheType::none);
+}
+
+TEST_F(LocalFileRetrieval, UndecodableBytesFailWithProcessingFailed)
+{
+    const Source source = convertToSource(writeFile("junk.jpeg", QByteArray(500, 'j')));
+    auto outcome = retrieve(manager, source);
+    ASSERT_TRUE(outcome->wait());
+    ASSERT_FALSE(outcome->succeeded());
+    EXPECT_EQ(outcome->error().errorCode(), 4001);
+    ASSERT_TRUE(outcome->error().processorReason());
+    EXPECT_EQ(outcome->error().processorReason()->item.object->isImage(), false);
+}
+
+// A cache file that no longer decodes is removed and the image is loaded again, instead of the
+// retrieval failing for as long as the broken file lives.
+TEST_F(LocalFileRetrieval, CorruptCacheFileIsRemovedAndReloaded)
+{
+    const Source source = convertToSource(writeFile("cover.jpeg", jpegData()));
+    const QString key = source.cacheKey();
+    auto first = retrieve(manager, source, IrisOptionsInfo { IrisOptionsInfoItem::waitForCache() });
+    ASSERT_TRUE(first->wait());
+    ASSERT_TRUE(first->succeeded());
+    const QString path = cache->filePathForKey(key);
+    // The file's dates carry its expiry, so they are kept as they were.
+    auto status = platform::fileStatus(path);
+    ASSERT_TRUE(status.isSuccess());
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write("garbage that is no image");
+    }
+    ASSERT_TRUE(
+        platform::setFileDates(path, status.value().accessDate, status.value().modificationDate).isSuccess());
+
+    auto freshCache = ImageCache::initNamed("retrieval", QUrl::fromLocalFile(m_caches.path()));
+    auto freshManager = IrisManager::create(std::make_shared<FakeDownloader>(), freshCache);
+    ASSERT_EQ(freshCache->cacheTypeOfKey(key), CacheType::disk);
+    auto second = retrieve(freshManager, source, IrisOptionsInfo { IrisOptionsInfoItem::waitForCache() });
+    ASSERT_TRUE(second->wait());
+    ASSERT_TRUE(second->succeeded()) << second->error().localizedDescription().toStdString();
+    EXPECT_EQ(second->value().cacheType, CacheType::none);
+    QFile rewritten(path);
+    ASSERT_TRUE(rewritten.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(QImage::fromData(rewritten.readAll()).width() == 64);
+}

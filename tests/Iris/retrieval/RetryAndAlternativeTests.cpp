@@ -1,0 +1,229 @@
+#include "Iris/cache/ImageCache.h"
+#include "Iris/general/IrisManager.h"
+#include "Iris/general/RetryStrategy.h"
+#include "RetrievalTestSupport.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <thread>
+
+using namespace iris;
+using namespace retrievaltest;
+using Item = IrisOptionsInfoItem;
+
+namespace {
+
+// Answers `retry` a number of times, then `stop`, recording what it was shown; optionally from a
+// thread of its own.
+class ScriptedStrategy final : public RetryStrategy {
+public:
+    ScriptedStrategy(int retries, bool answerOnOtherThread)
+        : m_retries(retries)
+        , m_otherThread(answerOnOtherThread)
+    {
+    }
+
+    void retry(const std::shared_ptr<RetryContext>& context, RetryHandler handler) const override
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            seenCounts.push_back(context->retriedCount());
+            seenKeys.push_back(context->source().cacheKey());
+            seenCodes.push_back(context->error().errorCode());
+            seenUserInfo.push_back(context->userInfo() ? std::any_cast<int>(*context->userInfo()) : -1);
+        }
+        const std::int64_t count = context->retriedCount();
+        RetryDecision decision
+            = count < m_retries ? RetryDecision::retry(int(count) + 100) : RetryDecision::stop();
+        if (m_otherThread)
+            std::thread([handler, decision] { handler(decision); }).detach();
+        else
+            handler(decision);
+    }
+
+    mutable std::mutex m_mutex;
+    mutable std::vector<std::int64_t> seenCounts;
+    mutable std::vector<QString> seenKeys;
+    mutable std::vector<int> seenCodes;
+    mutable std::vector<int> seenUserInfo;
+
+private:
+    int m_retries;
+    bool m_otherThread;
+};
+
+class RetryAndAlternatives : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_caches.isValid());
+        cache = ImageCache::initNamed("retry", QUrl::fromLocalFile(m_caches.path()));
+        downloader = std::make_shared<FakeDownloader>();
+        manager = IrisManager::create(downloader, cache);
+    }
+
+    std::shared_ptr<Outcome> start(const Source& source, IrisOptionsInfo options,
+        DownloadTaskUpdatedCallback taskUpdated = {}, std::optional<DownloadTask>* task = nullptr)
+    {
+        auto outcome = std::make_shared<Outcome>();
+        std::optional<DownloadTask> started = manager->retrieveSource(
+            source, options, {}, std::move(taskUpdated), outcome->completion(outcome));
+        if (task)
+            *task = started;
+        return outcome;
+    }
+
+    QTemporaryDir m_caches;
+    std::shared_ptr<ImageCache> cache;
+    std::shared_ptr<FakeDownloader> downloader;
+    std::shared_ptr<IrisManager> manager;
+};
+
+Source networkSource(const QString& name)
+{
+    return convertToSource(QUrl("http://127.0.0.1/" + name));
+}
+
+} // namespace
+
+TEST_F(RetryAndAlternatives, AlternativesAreTriedInOrderAndEveryFailureIsReported)
+{
+    auto [first, firstCalls] = countingSource("first", std::nullopt);
+    auto [second, secondCalls] = countingSource("second", std::nullopt);
+    auto [third, thirdCalls] = countingSource("third", std::nullopt);
+    auto outcome = start(first, { Item::alternativeSources({ second, third }) });
+    ASSERT_TRUE(outcome->wait());
+    Outcome::settle(manager);
+    EXPECT_EQ(outcome->calls, 1);
+    EXPECT_TRUE(outcome->onMainThread);
+    ASSERT_FALSE(outcome->succeeded());
+    const auto* reason = outcome->error().imageSettingReason();
+    ASSERT_TRUE(reason);
+    ASSERT_EQ(reason->kind, IrisError::ImageSettingErrorReason::Kind::alternativeSourcesExhausted);
+    ASSERT_EQ(reason->errors->size(), 3u);
+    EXPECT_EQ((*reason->errors)[0].source.object->cacheKey(), "first");
+    EXPECT_EQ((*reason->errors)[1].source.object->cacheKey(), "second");
+    EXPECT_EQ((*reason->errors)[2].source.object->cacheKey(), "third");
+    EXPECT_EQ(*firstCalls + *secondCalls + *thirdCalls, 3);
+
+    // The second alternative works: it is the source of the result, the first one its original.
+    auto [good, goodCalls] = countingSource("good", jpegData());
+    auto rescued = start(first, { Item::alternativeSources({ second, good, third }) });
+    ASSERT_TRUE(rescued->wait());
+    ASSERT_TRUE(rescued->succeeded());
+    EXPECT_EQ(rescued->value().source, good);
+    EXPECT_EQ(rescued->value().originalSource, first);
+    EXPECT_EQ(*thirdCalls, 1);
+
+    // Without alternatives the single error comes back unchanged.
+    auto alone = start(first, {});
+    ASSERT_TRUE(alone->wait());
+    EXPECT_EQ(alone->error().errorCode(), 5003);
+}
+
+TEST_F(RetryAndAlternatives, StrategyRetriesTwiceThenStops)
+{
+    auto [source, calls] = countingSource("flaky", std::nullopt);
+    auto strategy = std::make_shared<ScriptedStrategy>(2, false);
+    auto outcome = start(source, { Item::retryStrategy(strategy) });
+    ASSERT_TRUE(outcome->wait());
+    Outcome::settle(manager);
+    EXPECT_EQ(outcome->calls, 1);
+    EXPECT_EQ(*calls, 3);
+    EXPECT_EQ(strategy->seenCounts, (std::vector<std::int64_t> { 0, 1, 2 }));
+    EXPECT_EQ(strategy->seenKeys, (std::vector<QString> { "flaky", "flaky", "flaky" }));
+    EXPECT_EQ(strategy->seenUserInfo, (std::vector<int> { -1, 100, 101 }));
+    EXPECT_EQ(outcome->error().errorCode(), 5003);
+}
+
+// A strategy that decides on a thread of its own still ends the retrieval on the caller's queue.
+TEST_F(RetryAndAlternatives, DecisionsFromAnotherThreadStillCompleteOnTheCallersQueue)
+{
+    auto [source, calls] = countingSource("elsewhere", std::nullopt);
+    auto strategy = std::make_shared<ScriptedStrategy>(1, true);
+    auto outcome = start(source, { Item::retryStrategy(strategy) });
+    ASSERT_TRUE(outcome->wait());
+    EXPECT_TRUE(outcome->onMainThread);
+    EXPECT_EQ(*calls, 2);
+
+    auto queue = platform::DispatchQueue::makeSerial("caller");
+    auto onQueue = std::make_shared<Outcome>();
+    onQueue->expectedQueue = queue;
+    auto [other, otherCalls] = countingSource("elsewhere2", std::nullopt);
+    auto [good, goodCalls] = countingSource("good", jpegData());
+    manager->retrieveSource(other,
+        IrisOptionsInfo { Item::retryStrategy(std::make_shared<ScriptedStrategy>(1, true)),
+            Item::callbackQueue(CallbackQueue::dispatch(queue)), Item::alternativeSources({ good }) },
+        {}, {}, onQueue->completion(onQueue));
+    ASSERT_TRUE(onQueue->wait());
+    EXPECT_TRUE(onQueue->onExpectedQueue);
+    ASSERT_TRUE(onQueue->succeeded());
+    EXPECT_EQ(onQueue->value().source, good);
+}
+
+TEST_F(RetryAndAlternatives, CancellingCompletesOnceWithTheCancelErrorAndTriesNoAlternative)
+{
+    auto [alternative, alternativeCalls] = countingSource("alt", jpegData());
+    std::optional<DownloadTask> task;
+    auto outcome = start(networkSource("a.png"), { Item::alternativeSources({ alternative }) }, {}, &task);
+    ASSERT_TRUE(task);
+    EXPECT_EQ(outcome->calls, 0);
+    downloader->cancel(task->cancelToken);
+    ASSERT_TRUE(outcome->wait());
+    Outcome::settle(manager);
+    EXPECT_EQ(outcome->calls, 1);
+    ASSERT_FALSE(outcome->succeeded());
+    EXPECT_TRUE(outcome->error().isCancelledTask());
+    EXPECT_EQ(*alternativeCalls, 0);
+}
+
+TEST_F(RetryAndAlternatives, NetworkRoadUsesTheDownloaderAndReportsNewTasks)
+{
+    std::vector<std::optional<DownloadTask>> updates;
+    auto strategy = std::make_shared<ScriptedStrategy>(1, false);
+    std::optional<DownloadTask> task;
+    auto outcome = start(
+        networkSource("b.png"), { Item::retryStrategy(strategy) },
+        [&](std::optional<DownloadTask> updated) { updates.push_back(updated); }, &task);
+    ASSERT_TRUE(task);
+    downloader->finish(task->cancelToken,
+        ImageLoadingResultOrError::failure(IrisError::responseError(
+            IrisError::ResponseErrorReason::URLSessionError({ "url", -1001, "timed out", nullptr }))));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return updates.size() == 1; }));
+    ASSERT_TRUE(updates[0]);
+    EXPECT_NE(updates[0]->cancelToken, task->cancelToken);
+    downloader->succeed(updates[0]->cancelToken, jpegData());
+    ASSERT_TRUE(outcome->wait());
+    ASSERT_TRUE(outcome->succeeded());
+    EXPECT_EQ(outcome->value().cacheType, CacheType::none);
+    EXPECT_EQ(cache->cacheTypeOfKey("http://127.0.0.1/b.png"), CacheType::memory);
+    EXPECT_EQ(downloader->pendingCount(), 0);
+}
+
+TEST_F(RetryAndAlternatives, LowDataConstraintSwitchesOnceToTheLowDataSource)
+{
+    auto constrained = [] {
+        platform::PlatformError reason { networkUnavailableReasonDomain,
+            int(NetworkUnavailableReason::constrained), "constrained", nullptr };
+        platform::PlatformError error { urlErrorDomain, -1009, "offline",
+            std::make_shared<platform::PlatformError>(reason) };
+        return ImageLoadingResultOrError::failure(
+            IrisError::responseError(IrisError::ResponseErrorReason::URLSessionError(error)));
+    };
+    const Source lowData = networkSource("small.png");
+    auto [alternative, alternativeCalls] = countingSource("alt", jpegData());
+    std::vector<std::optional<DownloadTask>> updates;
+    std::optional<DownloadTask> task;
+    auto outcome = start(
+        networkSource("big.png"), { Item::lowDataMode(lowData), Item::alternativeSources({ alternative }) },
+        [&](std::optional<DownloadTask> updated) { updates.push_back(updated); }, &task);
+    ASSERT_TRUE(task);
+    downloader->finish(task->cancelToken, constrained());
+    ASSERT_TRUE(testsupport::waitUntil([&] { return updates.size() == 1; }));
+    downloader->finish(updates[0]->cancelToken, constrained());
+    ASSERT_TRUE(outcome->wait());
+    ASSERT_FALSE(outcome->succeeded());
+    EXPECT_TRUE(outcome->error().isLowDataConstrained());
+    EXPECT_EQ(*alternativeCalls, 0);
+}
