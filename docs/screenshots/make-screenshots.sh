@@ -49,12 +49,14 @@ openCreateSheet() {
 create() {
     openCreateSheet
     xdotool type --delay 30 "$1"
+    local geometry=$(size $SID)
     if [ "${2:-0}" -gt 0 ]; then
-        xdotool key Tab Tab
+        # The category picker is the third row, at the form's trailing edge.
+        click $SID $((${geometry%x*} - 80)) 120
         for _ in $(seq "$2"); do xdotool key Down; done
+        xdotool key Return
     fi
     sleep 0.3
-    local geometry=$(size $SID)
     click $SID $((${geometry%x*} - 60)) $((${geometry#*x} - 28))
     sleep 0.8
 }
