@@ -1,7 +1,7 @@
 #include "Iris/declarative/IRImageContext.h"
 
-#include "Iris/declarative/TransitionAccess.h"
 #include "Iris/image/ImageProcessor.h"
+#include "Iris/image/ImageTransition.h"
 
 #include <QString>
 
@@ -38,9 +38,9 @@ bool IRImageContextBase::fadeApplies(CacheType cacheType) const
 
 std::optional<double> IRImageContextBase::fadeDuration(CacheType cacheType) const
 {
-    if (!fadeApplies(cacheType))
+    if (!fadeApplies(cacheType) || !options.transition)
         return std::nullopt;
-    return transitionFadeDuration(options.transition);
+    return options.transition->fadeDuration(cacheType, options.forceTransition);
 }
 
 bool IRImageContextBase::operator==(const IRImageContextBase& other) const

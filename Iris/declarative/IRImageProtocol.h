@@ -2,8 +2,8 @@
 
 #include "Iris/declarative/IRImageContext.h"
 #include "Iris/declarative/IROptionSetter.h"
-#include "Iris/declarative/TransitionAccess.h"
 #include "Iris/general/ImageDataProvider.h"
+#include "Iris/image/ImageTransition.h"
 
 #include <QByteArray>
 #include <QUrl>
@@ -91,7 +91,8 @@ public:
     }
     Self fade(double duration) const
     {
-        m_context->options.transition = makeFadeTransition(duration);
+        m_context->options.transition
+            = std::make_shared<const ImageTransition>(ImageTransition::fade(duration));
         return self();
     }
 

@@ -58,13 +58,16 @@ void ImageBinder::start(const std::shared_ptr<IRImageContextBase>& context)
     progress = std::make_shared<Progress>();
     std::weak_ptr<ImageBinder> weakSelf = weak_from_this();
     auto onProgress = [weakSelf, context, generation](std::int64_t received, std::int64_t total) {
-        auto self = weakSelf.lock();
-        if (!self || generation != self->m_generation)
-            return;
-        self->progress->setTotalUnitCount(total);
-        self->progress->setCompletedUnitCount(received);
-        self->sendWillChange();
-        context->onProgressDelegate.call({ received, total });
+        // Reported on the main queue; moved there should a manager report from elsewhere.
+        onMain([weakSelf, context, generation, received, total] {
+            auto self = weakSelf.lock();
+            if (!self || generation != self->m_generation)
+                return;
+            self->progress->setTotalUnitCount(total);
+            self->progress->setCompletedUnitCount(received);
+            self->sendWillChange();
+            context->onProgressDelegate.call({ received, total });
+        });
     };
     auto onCompletion = [weakSelf, context, generation](RetrieveImageResultOrError result) {
         if (weakSelf.expired())

@@ -26,7 +26,7 @@ double frameSeconds(double duration)
 } // namespace
 
 AnimatedImageView::AnimatedImageView(QWidget* parent)
-    : QWidget(parent)
+    : ImageView(parent)
 {
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, [this] { advance(); });
@@ -34,19 +34,17 @@ AnimatedImageView::AnimatedImageView(QWidget* parent)
 
 void AnimatedImageView::setImage(std::shared_ptr<Image> image)
 {
-    if (image == m_image)
+    if (image == this->image())
         return;
-    const bool sizeChanged = !image || !m_image || image->size().width != m_image->size().width
-        || image->size().height != m_image->size().height;
-    m_image = std::move(image);
+    const QSize before = sizeHint();
+    ImageView::setImage(std::move(image));
     m_frame = 0;
     m_loopsPlayed = 0;
     m_timer.stop();
     if (isVisible())
         scheduleNextFrame();
-    if (sizeChanged)
+    if (sizeHint() != before)
         updateGeometry();
-    update();
 }
 
 void AnimatedImageView::setContentCompressionResistancePriority(float priority, Qt::Orientation orientation)
@@ -60,14 +58,6 @@ float AnimatedImageView::contentCompressionResistancePriority(Qt::Orientation or
     return orientation == Qt::Horizontal ? m_horizontalResistance : m_verticalResistance;
 }
 
-QSize AnimatedImageView::sizeHint() const
-{
-    if (!m_image)
-        return {};
-    return QSize(static_cast<int>(std::ceil(m_image->size().width)),
-        static_cast<int>(std::ceil(m_image->size().height)));
-}
-
 QSize AnimatedImageView::minimumSizeHint() const
 {
     const QSize natural = sizeHint();
@@ -75,18 +65,14 @@ QSize AnimatedImageView::minimumSizeHint() const
         m_verticalResistance < defaultPriority ? 0 : natural.height());
 }
 
-void AnimatedImageView::paintEvent(QPaintEvent*)
+void AnimatedImageView::paintEvent(QPaintEvent* event)
 {
-    if (!m_image)
+    const auto& shown = image();
+    if (!shown || !shown->isAnimated()) {
+        ImageView::paintEvent(event);
         return;
-    const Bitmap* bitmap = nullptr;
-    if (m_image->isAnimated())
-        bitmap = &m_image->frames()[static_cast<std::size_t>(m_frame)].bitmap;
-    else
-        bitmap = m_image->bitmap();
-    if (!bitmap)
-        return;
-    QSizeF size(m_image->size().width, m_image->size().height);
+    }
+    QSizeF size(shown->size().width, shown->size().height);
     if (size.isEmpty())
         return;
     if (size.width() > width() || size.height() > height())
@@ -95,40 +81,40 @@ void AnimatedImageView::paintEvent(QPaintEvent*)
     target.moveCenter(QRectF(rect()).center());
     QPainter painter(this);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.drawImage(target, bitmap->image());
+    painter.drawImage(target, shown->frames()[static_cast<std::size_t>(m_frame)].bitmap.image());
 }
 
 void AnimatedImageView::showEvent(QShowEvent* event)
 {
-    QWidget::showEvent(event);
+    ImageView::showEvent(event);
     if (!m_timer.isActive())
         scheduleNextFrame();
 }
 
 void AnimatedImageView::hideEvent(QHideEvent* event)
 {
-    QWidget::hideEvent(event);
+    ImageView::hideEvent(event);
     m_timer.stop();
 }
 
 void AnimatedImageView::scheduleNextFrame()
 {
-    if (!m_image || m_image->frames().size() < 2)
+    if (!image() || image()->frames().size() < 2)
         return;
-    const int loops = m_image->loopCount();
-    const bool lastFrame = m_frame + 1 == static_cast<int>(m_image->frames().size());
+    const int loops = image()->loopCount();
+    const bool lastFrame = m_frame + 1 == static_cast<int>(image()->frames().size());
     if (lastFrame && loops > 0 && m_loopsPlayed + 1 >= loops)
         return;
-    const double seconds = frameSeconds(m_image->frames()[static_cast<std::size_t>(m_frame)].duration);
+    const double seconds = frameSeconds(image()->frames()[static_cast<std::size_t>(m_frame)].duration);
     m_timer.start(static_cast<int>(std::lround(seconds * 1000)));
 }
 
 void AnimatedImageView::advance()
 {
-    if (!m_image || m_image->frames().empty())
+    if (!image() || image()->frames().empty())
         return;
     ++m_frame;
-    if (m_frame >= static_cast<int>(m_image->frames().size())) {
+    if (m_frame >= static_cast<int>(image()->frames().size())) {
         m_frame = 0;
         ++m_loopsPlayed;
     }

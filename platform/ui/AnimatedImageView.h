@@ -1,7 +1,8 @@
 #pragma once
 
+#include "platform/ui/ImageView.h"
+
 #include <QTimer>
-#include <QWidget>
 
 #include <memory>
 
@@ -10,9 +11,9 @@ namespace platform {
 class Image;
 
 // An image view that plays animated images: each frame for its own duration, as many loops as the
-// image asks for (forever for 0), and only while the view is visible. A still image is simply
-// shown. Images are scaled down proportionally to fit and centred, never scaled up. Main thread only.
-class AnimatedImageView : public QWidget {
+// image asks for (forever for 0), and only while the view is visible. A still image is shown as the
+// plain image view shows it: scaled down proportionally to fit and centred. Main thread only.
+class AnimatedImageView : public ImageView {
 public:
     // How firmly the view keeps its image's size when a layout squeezes it. Below `defaultPriority`
     // it may be squeezed to nothing along that axis.
@@ -21,7 +22,6 @@ public:
 
     explicit AnimatedImageView(QWidget* parent = nullptr);
 
-    const std::shared_ptr<Image>& image() const { return m_image; }
     // Starts from the first frame when the image differs from the current one.
     void setImage(std::shared_ptr<Image> image);
 
@@ -31,7 +31,6 @@ public:
     int currentFrameIndex() const { return m_frame; }
     bool isAnimating() const { return m_timer.isActive(); }
 
-    QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
 protected:
@@ -43,7 +42,6 @@ private:
     void scheduleNextFrame();
     void advance();
 
-    std::shared_ptr<Image> m_image;
     int m_frame = 0;
     int m_loopsPlayed = 0;
     QTimer m_timer;

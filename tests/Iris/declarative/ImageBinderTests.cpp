@@ -254,19 +254,6 @@ TEST(ImageBinder, ALateCompletionOfAnEarlierLoadLeavesTheNewerOneAlone)
         << "the newer load can be cancelled";
 }
 
-TEST(ImageBinder, StartBeforeAppearStartsOnce)
-{
-    ScopedRetrieving scope;
-    Harness view(IRImage(coverURL).startLoadingBeforeViewAppear());
-    (void)view.body();
-    EXPECT_TRUE(view.binder().loading);
-    EXPECT_TRUE(scope.manager->calls.empty()) << "the start is posted";
-    (void)view.body();
-    view.appear();
-    drainMainQueue();
-    EXPECT_EQ(scope.manager->calls.size(), 1u);
-}
-
 TEST(ImageBinder, NeitherProgressNorCompletionKeepsADroppedBinderAlive)
 {
     ScopedRetrieving scope;
