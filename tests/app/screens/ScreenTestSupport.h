@@ -93,8 +93,10 @@ public:
             for (auto [role, color] : { std::pair { QPalette::Window, window }, { QPalette::Base, base },
                      { QPalette::AlternateBase, button }, { QPalette::Button, button },
                      { QPalette::WindowText, QColor(Qt::white) }, { QPalette::Text, QColor(Qt::white) },
-                     { QPalette::ButtonText, QColor(Qt::white) }, { QPalette::Light, QColor(0x50, 0x50, 0x50) },
-                     { QPalette::Midlight, QColor(0x46, 0x46, 0x46) }, { QPalette::Mid, QColor(0x2A, 0x2A, 0x2A) },
+                     { QPalette::ButtonText, QColor(Qt::white) },
+                     { QPalette::Light, QColor(0x50, 0x50, 0x50) },
+                     { QPalette::Midlight, QColor(0x46, 0x46, 0x46) },
+                     { QPalette::Mid, QColor(0x2A, 0x2A, 0x2A) },
                      { QPalette::Dark, QColor(0x20, 0x20, 0x20) }, { QPalette::Shadow, QColor(Qt::black) },
                      { QPalette::PlaceholderText, QColor(0x80, 0x80, 0x80) },
                      { QPalette::Highlight, QColor(0x0A, 0x84, 0xFF) } })
