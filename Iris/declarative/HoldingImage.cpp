@@ -1,0 +1,172 @@
+#include "Iris/declarative/HoldingImage.h"
+
+#include "platform/graphics/Image.h"
+
+#include <QPaintEvent>
+#include <QPainter>
+#include <QPixmap>
+#include <QWidget>
+#include <qdrawutil.h>
+
+#include <cmath>
+
+namespace iris {
+
+namespace {
+
+// Paints one holding image over its whole rectangle. The pixmap is converted once per image, not
+// per paint: a grid repaints its covers far more often than they change.
+class HoldingImageWidget final : public QWidget {
+public:
+    explicit HoldingImageWidget(HoldingImage view, QWidget* parent)
+        : QWidget(parent)
+        , m_view(std::move(view))
+    {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    }
+
+    void setView(HoldingImage view)
+    {
+        if (view == m_view)
+            return;
+        const bool sizeChanged = view.size() != m_view.size();
+        m_view = std::move(view);
+        if (sizeChanged)
+            updateGeometry();
+        update();
+    }
+
+    QSize sizeHint() const override { return m_view.size().toSize(); }
+    // A resizable image may shrink to nothing; a fixed one asks for its size.
+    QSize minimumSizeHint() const override { return m_view.isResizable() ? QSize(0, 0) : sizeHint(); }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        m_view.paint(painter, QRectF(rect()), palette().color(QPalette::WindowText));
+    }
+
+private:
+    HoldingImage m_view;
+};
+
+} // namespace
+
+HoldingImage::HoldingImage(std::shared_ptr<platform::Image> image)
+    : m_image(std::move(image))
+{
+}
+
+HoldingImage HoldingImage::makeHoldingView(
+    std::shared_ptr<platform::Image> image, const std::shared_ptr<IRImageContext<HoldingImage>>&)
+{
+    if (!image)
+        image = platform::Image::createEmpty({});
+    return HoldingImage(std::move(image));
+}
+
+HoldingImage HoldingImage::resizable(EdgeInsets capInsets, ResizingMode resizingMode) const
+{
+    HoldingImage copy = *this;
+    copy.m_resizable = true;
+    copy.m_capInsets = capInsets;
+    copy.m_resizingMode = resizingMode;
+    return copy;
+}
+
+HoldingImage HoldingImage::renderingMode(std::optional<TemplateRenderingMode> mode) const
+{
+    HoldingImage copy = *this;
+    copy.m_renderingMode = mode;
+    return copy;
+}
+
+HoldingImage HoldingImage::interpolation(Interpolation interpolation) const
+{
+    HoldingImage copy = *this;
+    copy.m_interpolation = interpolation;
+    return copy;
+}
+
+HoldingImage HoldingImage::antialiased(bool on) const
+{
+    HoldingImage copy = *this;
+    copy.m_antialiased = on;
+    return copy;
+}
+
+QSizeF HoldingImage::size() const
+{
+    if (!m_image)
+        return {};
+    return { m_image->size().width, m_image->size().height };
+}
+
+bool HoldingImage::operator==(const HoldingImage& other) const
+{
+    return m_image == other.m_image && m_resizable == other.m_resizable && m_capInsets == other.m_capInsets
+        && m_resizingMode == other.m_resizingMode && m_renderingMode == other.m_renderingMode
+        && m_interpolation == other.m_interpolation && m_antialiased == other.m_antialiased;
+}
+
+void HoldingImage::paint(QPainter& painter, const QRectF& frame, const QColor& foreground) const
+{
+    if (!m_image || !m_image->bitmap() || frame.isEmpty())
+        return;
+    // Drawn straight from the decoded image: a pixmap copy would double what every cover costs.
+    QImage image = m_image->bitmap()->image();
+    if (image.isNull())
+        return;
+    if (m_renderingMode == TemplateRenderingMode::template_) {
+        QImage tinted(image.size(), QImage::Format_ARGB32_Premultiplied);
+        tinted.fill(Qt::transparent);
+        QPainter tint(&tinted);
+        tint.drawImage(0, 0, image);
+        tint.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        tint.fillRect(tinted.rect(), foreground);
+        tint.end();
+        image = tinted;
+    }
+
+    painter.save();
+    painter.setRenderHint(QPainter::SmoothPixmapTransform,
+        m_interpolation == Interpolation::medium || m_interpolation == Interpolation::high);
+    painter.setRenderHint(QPainter::Antialiasing, m_antialiased);
+
+    const QRectF source(image.rect());
+    if (!m_resizable) {
+        QRectF target(QPointF(), size());
+        target.moveCenter(frame.center());
+        painter.drawImage(target, image, source);
+    } else if (m_capInsets == EdgeInsets {} && m_resizingMode == ResizingMode::stretch) {
+        painter.drawImage(frame, image, source);
+    } else {
+        const double scale = m_image->scale() > 0 ? m_image->scale() : 1.0;
+        auto toInt = [](double value) { return static_cast<int>(std::lround(std::max(0.0, value))); };
+        const QMargins targetMargins(toInt(m_capInsets.leading), toInt(m_capInsets.top),
+            toInt(m_capInsets.trailing), toInt(m_capInsets.bottom));
+        const QMargins sourceMargins(toInt(m_capInsets.leading * scale), toInt(m_capInsets.top * scale),
+            toInt(m_capInsets.trailing * scale), toInt(m_capInsets.bottom * scale));
+        const Qt::TileRule rule = m_resizingMode == ResizingMode::tile ? Qt::RepeatTile : Qt::StretchTile;
+        const QPixmap pixmap = QPixmap::fromImage(image);
+        qDrawBorderPixmap(&painter, frame.toAlignedRect(), targetMargins, pixmap, pixmap.rect(),
+            sourceMargins, QTileRules(rule, rule));
+    }
+    painter.restore();
+}
+
+AnyView HoldingImage::asView() const
+{
+    HoldingImage view = *this;
+    return AnyView {
+        [view](QWidget* parent) -> QWidget* { return new HoldingImageWidget(view, parent); },
+        [view](QWidget* widget) {
+            if (auto* painter = dynamic_cast<HoldingImageWidget*>(widget))
+                painter->setView(view);
+        },
+    };
+}
+
+} // namespace iris
