@@ -202,10 +202,11 @@ void ImageCache::storeImageForIdentifier(std::shared_ptr<Image> image, std::opti
     const QString& key, const QString& processorIdentifier, CacheSerializerPtr serializer, bool toDisk,
     CallbackQueue callbackQueue, StoreCompletion completion)
 {
-    IrisParsedOptionsInfo options;
-    options.processor = std::make_shared<const TempProcessor>(processorIdentifier);
-    options.cacheSerializer = std::move(serializer);
-    options.callbackQueue = std::move(callbackQueue);
+    const IrisParsedOptionsInfo options(IrisOptionsInfo {
+        IrisOptionsInfoItem::processor(std::make_shared<const TempProcessor>(processorIdentifier)),
+        IrisOptionsInfoItem::cacheSerializer(std::move(serializer)),
+        IrisOptionsInfoItem::callbackQueue(std::move(callbackQueue)),
+    });
     storeImage(std::move(image), std::move(original), key, options, toDisk, std::move(completion));
 }
 
@@ -294,6 +295,25 @@ void ImageCache::lookUpImage(const QString& key, const IrisParsedOptionsInfo& op
                     });
                 });
         });
+}
+
+void ImageCache::lookUpImageWithItems(const QString& key, const std::optional<IrisOptionsInfo>& items,
+    CallbackQueue callbackQueue, LookUpCompletion completion)
+{
+    lookUpImage(key, IrisParsedOptionsInfo(items), std::move(callbackQueue), std::move(completion));
+}
+
+std::shared_ptr<Image> ImageCache::lookUpMemoryWithItems(
+    const QString& key, const std::optional<IrisOptionsInfo>& items)
+{
+    return lookUpMemory(key, IrisParsedOptionsInfo(items));
+}
+
+void ImageCache::lookUpDiskWithItems(const QString& key, const std::optional<IrisOptionsInfo>& items,
+    CallbackQueue callbackQueue, DiskLookUpCompletion completion)
+{
+    ImageCache::lookUpDisk(
+        key, IrisParsedOptionsInfo(items), std::move(callbackQueue), std::move(completion));
 }
 
 std::shared_ptr<Image> ImageCache::lookUpMemory(const QString& key, const IrisParsedOptionsInfo& options)

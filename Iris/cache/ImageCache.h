@@ -176,10 +176,17 @@ public:
     // before the completion runs. Without a completion nothing is read.
     virtual void lookUpImage(const QString& key, const IrisParsedOptionsInfo& options,
         CallbackQueue callbackQueue, LookUpCompletion completion);
+    // The same with the options as a list of items (absent: all defaults).
+    virtual void lookUpImageWithItems(const QString& key, const std::optional<IrisOptionsInfo>& items,
+        CallbackQueue callbackQueue, LookUpCompletion completion);
     virtual std::shared_ptr<platform::Image> lookUpMemory(
         const QString& key, const IrisParsedOptionsInfo& options);
+    virtual std::shared_ptr<platform::Image> lookUpMemoryWithItems(
+        const QString& key, const std::optional<IrisOptionsInfo>& items);
     // On the I/O queue, or on the calling thread with `loadDiskFileSynchronously`.
     virtual void lookUpDisk(const QString& key, const IrisParsedOptionsInfo& options,
+        CallbackQueue callbackQueue, DiskLookUpCompletion completion);
+    virtual void lookUpDiskWithItems(const QString& key, const std::optional<IrisOptionsInfo>& items,
         CallbackQueue callbackQueue, DiskLookUpCompletion completion);
 
     // Maintenance. The disk completions and the clean notification run on the main queue.

@@ -132,13 +132,10 @@ std::shared_ptr<platform::Image> ImageWrapper::imageFromData(
     if (!created)
         return nullptr;
     std::shared_ptr<const platform::ImageSource> source = std::move(created).value();
-    // The base image is the still picture of the whole data: its first frame. It is its own object,
-    // never one of the frames it carries, so an image never holds itself.
-    std::shared_ptr<platform::Image> baseImage;
-    if (std::optional<platform::Bitmap> first = source->frame(0))
-        baseImage = platform::Image::create(std::move(*first));
+    // The still picture of the whole data is its first frame; it is made from the decoded frames
+    // rather than decoding that frame twice.
     auto frameSource = std::make_shared<CGImageFrameSource>(data, std::move(source));
-    return animatedImageFromData(std::move(frameSource), options, std::move(baseImage));
+    return animatedImageFromData(std::move(frameSource), options, nullptr);
 }
 
 std::shared_ptr<platform::Image> ImageWrapper::animatedImageFromData(
@@ -156,12 +153,15 @@ std::shared_ptr<platform::Image> ImageWrapper::animatedImageFromData(
             return nullptr;
         image = animated->images.front();
     } else {
-        image = baseImage ? baseImage : (animated->images.empty() ? nullptr : animated->images.front());
+        image = baseImage;
+        if (!animated->images.empty() && (!image || image == animated->images.front())) {
+            // A new object over the first frame's pixels: an image never carries a list that holds
+            // itself.
+            const std::shared_ptr<platform::Image>& first = animated->images.front();
+            image = platform::Image::create(first->representations(), first->scale());
+        }
         if (!image)
             return nullptr;
-        // The first frame standing for the whole image must not carry a list that holds itself.
-        if (image == animated->images.front())
-            image = platform::Image::create(image->representations(), image->scale());
         ir(image).setImages(std::move(animated->images));
         ir(image).setDuration(animated->duration);
     }

@@ -399,3 +399,66 @@ TEST(ImageCacheFailures, AFailedCleanStillCompletes)
     ASSERT_TRUE(testsupport::waitUntil([&] { return cleaned && measured; }));
     EXPECT_TRUE(recorder.names.empty());
 }
+
+namespace {
+
+// Counts the calls that reach its overrides.
+class SpyCache final : public ImageCache {
+public:
+    using ImageCache::ImageCache;
+
+    std::shared_ptr<Image> lookUpMemory(const QString& key, const IrisParsedOptionsInfo& options) override
+    {
+        ++memoryReads;
+        return ImageCache::lookUpMemory(key, options);
+    }
+    void lookUpDisk(const QString& key, const IrisParsedOptionsInfo& options, CallbackQueue callbackQueue,
+        DiskLookUpCompletion completion) override
+    {
+        ++diskReads;
+        ImageCache::lookUpDisk(key, options, std::move(callbackQueue), std::move(completion));
+    }
+
+    int memoryReads = 0;
+    int diskReads = 0;
+};
+
+} // namespace
+
+TEST(ImageCacheOverrides, ItemFormsAndWhichCallsGoThroughOverrides)
+{
+    QTemporaryDir dir;
+    auto cache
+        = ImageCache::create<SpyCache>(ImageCache::ImageStorage::make(MemoryStorage::Config(1 << 24, 120)),
+            std::make_shared<ImageCache::DataStorage>(DiskStorage::Config(
+                "spy", 0, CacheFileSystem::defaultFileSystem(), QUrl::fromLocalFile(dir.path()))));
+    cache->writeDataToDiskNow(pngBytes(), "k", "id", CallbackQueue::untouch(), std::nullopt, {}, {});
+
+    // Without a completion nothing is read at all.
+    cache->lookUpImage("k", IrisParsedOptionsInfo(), CallbackQueue::untouch(), {});
+    EXPECT_EQ(cache->memoryReads, 0);
+
+    const IrisOptionsInfo items {
+        IrisOptionsInfoItem::processor(std::make_shared<GeneralProcessor>("id",
+            [](const ImageProcessItem&, const IrisParsedOptionsInfo&) { return std::shared_ptr<Image>(); })),
+        IrisOptionsInfoItem::loadDiskFileSynchronously()
+    };
+    std::optional<CacheType> type;
+    cache->lookUpImageWithItems("k", items, CallbackQueue::untouch(),
+        [&](platform::Result<ImageCacheResult, IrisError> result) { type = result.value().cacheType(); });
+    ASSERT_TRUE(type);
+    EXPECT_EQ(*type, CacheType::disk);
+    // The memory read goes through the override; the disk read is this class's own.
+    EXPECT_EQ(cache->memoryReads, 1);
+    EXPECT_EQ(cache->diskReads, 0);
+
+    EXPECT_TRUE(cache->lookUpMemoryWithItems("k", items));
+    EXPECT_FALSE(cache->lookUpMemoryWithItems("k", std::nullopt));
+    EXPECT_EQ(cache->memoryReads, 3);
+
+    std::shared_ptr<Image> fromDisk;
+    cache->lookUpDiskWithItems("k", items, CallbackQueue::untouch(),
+        [&](platform::Result<std::shared_ptr<Image>, IrisError> result) { fromDisk = result.value(); });
+    EXPECT_TRUE(fromDisk);
+    EXPECT_EQ(cache->diskReads, 0);
+}
