@@ -144,10 +144,12 @@ TEST(ImageDataProvider, RawAndBase64AnswerBeforeReturning)
         provider.data([&](ProviderDataResult result) {
             ++calls;
             EXPECT_EQ(result.isSuccess(), c.bytes.has_value()) << c.text;
-            if (result.isSuccess() && c.bytes)
+            if (result.isSuccess() && c.bytes) {
                 EXPECT_EQ(result.value(), *c.bytes) << c.text;
-            if (result.isFailure())
+            }
+            if (result.isFailure()) {
                 EXPECT_EQ(result.error().domain, Base64ImageDataProvider::errorDomain());
+            }
         });
         EXPECT_EQ(calls, 1) << c.text;
     }
