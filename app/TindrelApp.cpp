@@ -50,8 +50,9 @@ QMainWindow* TindrelApp::showMainWindow()
 {
     if (!m_mainWindow) {
         auto* window = new QMainWindow;
+        window->setObjectName(QStringLiteral("mainWindow"));
         window->setWindowTitle(QStringLiteral("Tindrel"));
-        window->resize(1000, 680);
+        window->resize(1200, 760);
 
         QMenu* menu = window->menuBar()->addMenu(QObject::tr("&Tindrel"));
         QAction* settings = menu->addAction(QObject::tr("Settings…"));
@@ -64,7 +65,6 @@ QMainWindow* TindrelApp::showMainWindow()
         QObject::connect(quit, &QAction::triggered, qApp, &QApplication::closeAllWindows);
 
         auto* content = new NavigationView(m_stores, window);
-        content->setObjectName(QStringLiteral("navigationView"));
         content->setOnAppear([this] { loadLibraries(); });
         window->setCentralWidget(content);
         m_mainWindow = window;
@@ -83,6 +83,7 @@ QWidget* TindrelApp::openSettings()
 {
     if (!m_settingsWindow) {
         auto* window = new QWidget(nullptr, Qt::Window);
+        window->setObjectName(QStringLiteral("settingsWindow"));
         window->setWindowTitle(QObject::tr("Settings"));
         auto* layout = new QVBoxLayout(window);
         layout->setContentsMargins(0, 0, 0, 0);

@@ -1,60 +1,375 @@
 #include "app/screens/NavigationView.h"
 
+#include "app/screens/BottomBar.h"
+#include "app/screens/SymbolPainter.h"
+#include "app/screens/TDAppearance.h"
+#include "app/screens/TDLinkMasterView.h"
+#include "app/screens/TDLocalizedText.h"
+#include "app/screens/TDMediaMasterView.h"
+#include "app/screens/TDProjectMasterView.h"
+#include "app/screens/TDToolbar.h"
 #include "app/store/TDLinkStore.h"
 #include "app/store/TDMediaStore.h"
 #include "app/store/TDProjectStore.h"
 
-#include <QLabel>
+#include <QEvent>
+#include <QHeaderView>
+#include <QPainter>
+#include <QPainterPath>
+#include <QSplitter>
+#include <QStyledItemDelegate>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 
-NavigationView::NavigationView(TDStores stores, QWidget* parent)
-    : ObservingWidget(parent)
-    , m_stores(std::move(stores))
+using tdappearance::SystemColor;
+
+namespace {
+
+constexpr int destinationRole = Qt::UserRole;
+constexpr int headerRole = Qt::UserRole + 1;
+constexpr int rowHeight = 28;
+constexpr int headerHeight = 28;
+constexpr int iconBox = 13;
+constexpr int rowFontSize = 13;
+constexpr int headerFontSize = 11;
+
+// One sidebar row as `NavigationItemLabel` describes it.
+struct NavigationItemLabel {
+    const char* label;
+    NavigationType destination;
+    Symbol icon;
+    SystemColor iconColorPalette;
+    int iconSize;
+};
+
+constexpr NavigationItemLabel projectRows[] = {
+    { "All", NavigationType::projects, Symbol::bookAndWrenchFill, SystemColor::white, 13 },
+    { "In Progress", NavigationType::inProgress, Symbol::circleFill, SystemColor::green, 7 },
+    { "Archived", NavigationType::archived, Symbol::circleFill, SystemColor::gray, 7 },
+    { "Finished", NavigationType::finished, Symbol::circleFill, SystemColor::blue, 7 },
+    { "Favorite", NavigationType::favorite, Symbol::starFill, SystemColor::orange, 13 },
+};
+constexpr NavigationItemLabel otherRows[] = {
+    { "Media", NavigationType::media, Symbol::photoOnRectangleAngled, SystemColor::pink, 13 },
+    { "Links", NavigationType::links, Symbol::link, SystemColor::gray, 13 },
+};
+
+const NavigationItemLabel* labelFor(NavigationType destination)
 {
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(32, 32, 32, 32);
-    layout->addStretch(1);
-
-    auto* title = new QLabel(tr("Tindrel"), this);
-    QFont titleFont = title->font();
-    titleFont.setPointSizeF(titleFont.pointSizeF() * 2);
-    titleFont.setBold(true);
-    title->setFont(titleFont);
-    title->setAlignment(Qt::AlignCenter);
-    layout->addWidget(title);
-
-    auto* placeholder = new QLabel(tr("Project browser placeholder: the sidebar and the project grid are not "
-                                      "built yet."),
-        this);
-    placeholder->setAlignment(Qt::AlignCenter);
-    placeholder->setWordWrap(true);
-    layout->addWidget(placeholder);
-
-    m_counts = new QLabel(this);
-    m_counts->setObjectName(QStringLiteral("libraryCounts"));
-    m_counts->setAlignment(Qt::AlignCenter);
-    layout->addWidget(m_counts);
-    layout->addStretch(2);
-
-    renderTracked();
+    for (const auto& row : projectRows) {
+        if (row.destination == destination)
+            return &row;
+    }
+    for (const auto& row : otherRows) {
+        if (row.destination == destination)
+            return &row;
+    }
+    return nullptr;
 }
 
-QString NavigationView::countsText() const
+// Draws the sidebar: section headers in small grey bold type with a disclosure chevron, rows with
+// their symbol and title, the selected row on a rounded accent background.
+class SidebarDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        Q_UNUSED(option);
+        return QSize(120, index.data(headerRole).toBool() ? headerHeight : rowHeight);
+    }
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        const QWidget* view = option.widget;
+        const bool dark = tdappearance::isDark(view);
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing, true);
+        painter->setRenderHint(QPainter::TextAntialiasing, true);
+        const QRect rect = option.rect;
+        if (index.data(headerRole).toBool()) {
+            QFont font = tdappearance::systemFont(headerFontSize, QFont::Bold);
+            painter->setFont(font);
+            painter->setPen(tdappearance::color(SystemColor::secondaryLabel, dark));
+            QRect text = rect.adjusted(18, 6, -30, 0);
+            painter->drawText(
+                text, Qt::AlignLeading | Qt::AlignVCenter, index.data(Qt::DisplayRole).toString());
+            const auto* tree = static_cast<const QTreeWidget*>(view);
+            bool expanded = tree && tree->isExpanded(index);
+            QRectF chevron(rect.right() - 24, rect.center().y() - 2, 9, 9);
+            SymbolPainter::paint(*painter, expanded ? Symbol::chevronDown : Symbol::chevronRight, chevron,
+                tdappearance::color(SystemColor::tertiaryLabel, dark).darker(dark ? 70 : 130));
+            painter->restore();
+            return;
+        }
+        const bool selected = option.state & QStyle::State_Selected;
+        QRectF background = QRectF(rect).adjusted(10, 1, -10, -1);
+        if (selected) {
+            QPainterPath path;
+            path.addRoundedRect(background, 5, 5);
+            painter->fillPath(path, tdappearance::color(SystemColor::selectedContentBackground, dark));
+        }
+        auto destination = static_cast<NavigationType>(index.data(destinationRole).toInt());
+        if (const NavigationItemLabel* label = labelFor(destination)) {
+            const double glyph = label->iconSize == iconBox ? iconBox : label->iconSize;
+            QRectF box(background.left() + 10, rect.center().y() - iconBox / 2.0 + 0.5, iconBox, iconBox);
+            QRectF symbol(box.center().x() - glyph / 2, box.center().y() - glyph / 2, glyph, glyph);
+            const QColor tint = tdappearance::color(label->iconColorPalette, dark);
+            SymbolPainter::paint(*painter, label->icon, symbol, tint, SymbolPainter::Fill::gradient);
+            painter->setFont(tdappearance::systemFont(rowFontSize));
+            painter->setPen(
+                selected ? QColor(Qt::white) : tdappearance::color(SystemColor::primaryLabel, dark));
+            QRectF text(box.right() + 8, rect.top(), background.right() - box.right() - 14, rect.height());
+            painter->drawText(text, Qt::AlignLeading | Qt::AlignVCenter,
+                painter->fontMetrics().elidedText(
+                    index.data(Qt::DisplayRole).toString(), Qt::ElideRight, static_cast<int>(text.width())));
+        }
+        painter->restore();
+    }
+};
+
+// A hairline between the sidebar and the detail column.
+class TDSplitterHandle : public QSplitterHandle {
+public:
+    using QSplitterHandle::QSplitterHandle;
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        const bool dark = tdappearance::isDark(this);
+        QColor base = tdappearance::color(SystemColor::windowBackground, dark);
+        QColor line = tdappearance::color(SystemColor::separator, dark);
+        painter.fillRect(rect(), base);
+        painter.fillRect(rect(), line);
+    }
+};
+
+class TDNavigationSplitter : public QSplitter {
+public:
+    explicit TDNavigationSplitter(QWidget* parent)
+        : QSplitter(Qt::Horizontal, parent)
+    {
+    }
+
+protected:
+    QSplitterHandle* createHandle() override { return new TDSplitterHandle(orientation(), this); }
+};
+
+} // namespace
+
+NavigationView::NavigationView(TDStores stores, QWidget* parent)
+    : platform::ObservedWidget(parent)
+    , m_stores(std::move(stores))
 {
-    return m_counts->text();
+    setObjectName(QStringLiteral("navigationView"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    m_splitter = new TDNavigationSplitter(this);
+    m_splitter->setObjectName(QStringLiteral("navigationSplitter"));
+    m_splitter->setChildrenCollapsible(false);
+    m_splitter->setHandleWidth(1);
+    layout->addWidget(m_splitter);
+
+    m_sidebar = new QTreeWidget(m_splitter);
+    buildSidebar();
+
+    auto* detail = new QWidget(m_splitter);
+    detail->setObjectName(QStringLiteral("detailColumn"));
+    m_detailLayout = new QVBoxLayout(detail);
+    m_detailLayout->setContentsMargins(0, 0, 0, 0);
+    m_detailLayout->setSpacing(0);
+    m_toolbar = new TDToolbar(detail);
+    m_toolbar->setOnTitleChange([this](const QString& title) {
+        if (QWidget* shell = window(); shell != this)
+            shell->setWindowTitle(title);
+    });
+    m_detailLayout->addWidget(m_toolbar);
+    m_bar = new BottomBar(bottombar::Projects {}, detail);
+    m_detailLayout->addWidget(m_bar);
+
+    m_splitter->addWidget(m_sidebar);
+    m_splitter->addWidget(detail);
+    m_splitter->setStretchFactor(0, 0);
+    m_splitter->setStretchFactor(1, 1);
+    m_splitter->setSizes({ sidebarWidth, 980 });
+
+    replaceDestination();
+    applySidebarColors();
+    renderNow();
+}
+
+void NavigationView::buildSidebar()
+{
+    m_sidebar->setObjectName(QStringLiteral("sidebar"));
+    m_sidebar->setHeaderHidden(true);
+    m_sidebar->setRootIsDecorated(false);
+    m_sidebar->setIndentation(0);
+    m_sidebar->setFrameShape(QFrame::NoFrame);
+    m_sidebar->setMinimumWidth(sidebarMinimumWidth);
+    m_sidebar->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_sidebar->setItemDelegate(new SidebarDelegate(m_sidebar));
+    m_sidebar->setFocusPolicy(Qt::NoFocus);
+    m_sidebar->setMouseTracking(true);
+    m_sidebar->setExpandsOnDoubleClick(false);
+    m_sidebar->setAnimated(false);
+
+    auto addSection = [this](const char* header, const auto& rows) {
+        auto* section = new QTreeWidgetItem(m_sidebar, { tdLocalized(header) });
+        section->setFlags(Qt::ItemIsEnabled);
+        section->setData(0, headerRole, true);
+        for (const auto& row : rows) {
+            // Row titles are shown as written.
+            auto* item = new QTreeWidgetItem(section, { QString::fromLatin1(row.label) });
+            item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+            item->setData(0, destinationRole, static_cast<int>(row.destination));
+            item->setData(0, headerRole, false);
+        }
+        section->setExpanded(true);
+        return section;
+    };
+    QTreeWidgetItem* projects = addSection("Projects", projectRows);
+    QTreeWidgetItem* other = addSection("Other", otherRows);
+
+    connect(m_sidebar, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) {
+        if (item->data(0, headerRole).toBool())
+            item->setExpanded(!item->isExpanded());
+    });
+    connect(m_sidebar, &QTreeWidget::itemExpanded, this, [this, projects, other](QTreeWidgetItem* item) {
+        if (item == projects)
+            m_isMenuExpanded = true;
+        else if (item == other)
+            m_isStatusExpanded = true;
+    });
+    connect(m_sidebar, &QTreeWidget::itemCollapsed, this, [this, projects, other](QTreeWidgetItem* item) {
+        if (item == projects)
+            m_isMenuExpanded = false;
+        else if (item == other)
+            m_isStatusExpanded = false;
+    });
+    connect(m_sidebar, &QTreeWidget::itemSelectionChanged, this, [this] {
+        auto selected = m_sidebar->selectedItems();
+        if (selected.isEmpty() || selected.front()->data(0, headerRole).toBool()) {
+            keepSelection();
+            return;
+        }
+        select(static_cast<NavigationType>(selected.front()->data(0, destinationRole).toInt()));
+    });
+    keepSelection();
+}
+
+QTreeWidgetItem* NavigationView::sidebarRow(NavigationType destination) const
+{
+    for (int section = 0; section < m_sidebar->topLevelItemCount(); ++section) {
+        QTreeWidgetItem* header = m_sidebar->topLevelItem(section);
+        for (int row = 0; row < header->childCount(); ++row) {
+            if (header->child(row)->data(0, destinationRole).toInt() == static_cast<int>(destination))
+                return header->child(row);
+        }
+    }
+    return nullptr;
+}
+
+// The sidebar mirrors the state; a click that would leave no row selected (Ctrl+click on the
+// selected one) puts the selection back.
+void NavigationView::keepSelection()
+{
+    QTreeWidgetItem* row = sidebarRow(m_selectedNavigationItem);
+    const QSignalBlocker block(m_sidebar);
+    m_sidebar->clearSelection();
+    if (row) {
+        row->setSelected(true);
+        m_sidebar->setCurrentItem(row, 0, QItemSelectionModel::NoUpdate);
+    }
+    m_sidebar->viewport()->update();
+}
+
+void NavigationView::select(NavigationType destination)
+{
+    if (destination == m_selectedNavigationItem) {
+        keepSelection();
+        return;
+    }
+    m_selectedNavigationItem = destination;
+    keepSelection();
+    replaceDestination();
+    renderNow();
+}
+
+QString NavigationView::navigationTitle() const
+{
+    return rawValue(m_selectedNavigationItem);
+}
+
+// Each destination is a view of its own: a change of destination replaces it, and a project grid
+// reached again starts afresh. Nothing else rebuilds it, so a count that changes leaves a pushed
+// page where it is.
+void NavigationView::replaceDestination()
+{
+    if (m_destination) {
+        m_detailLayout->removeWidget(m_destination);
+        delete m_destination;
+        m_destination = nullptr;
+    }
+    m_toolbar->setActions({});
+    m_toolbar->setBackAction({});
+    m_toolbar->setPushedTitle(std::nullopt);
+    m_toolbar->setNavigationTitle(navigationTitle());
+    QWidget* parent = m_toolbar->parentWidget();
+    switch (m_selectedNavigationItem) {
+    case NavigationType::media:
+        m_destination = new TDMediaMasterView(m_stores, parent);
+        break;
+    case NavigationType::links:
+        m_destination = new TDLinkMasterView(m_stores, parent);
+        break;
+    default:
+        m_destination = new TDProjectMasterView(m_stores, m_selectedNavigationItem, m_toolbar, parent);
+        break;
+    }
+    m_detailLayout->insertWidget(1, m_destination, 1);
+    m_destination->show();
 }
 
 void NavigationView::render()
 {
-    auto projects = m_stores.projectStore->tdProjects().size();
-    auto media = m_stores.mediaStore->tdMedia().size();
-    auto links = m_stores.linkStore->tdLinks().size();
-    m_counts->setText(tr("Projects: %1    Media: %2    Links: %3").arg(projects).arg(media).arg(links));
+    switch (m_selectedNavigationItem) {
+    case NavigationType::media:
+        m_bar->setBarType(bottombar::Media { static_cast<qint64>(m_stores.mediaStore->tdMedia().size()) });
+        break;
+    case NavigationType::links:
+        m_bar->setBarType(bottombar::Links { static_cast<qint64>(m_stores.linkStore->tdLinks().size()) });
+        break;
+    default:
+        m_bar->setBarType(bottombar::Projects { static_cast<qint64>(
+            TDProjectMasterView::selection(*m_stores.projectStore, m_selectedNavigationItem).size()) });
+        break;
+    }
 }
 
 void NavigationView::showEvent(QShowEvent* event)
 {
-    ObservingWidget::showEvent(event);
+    platform::ObservedWidget::showEvent(event);
+    if (QWidget* shell = window(); shell != this)
+        shell->setWindowTitle(m_toolbar->title());
     if (m_onAppear)
         m_onAppear();
+}
+
+void NavigationView::applySidebarColors()
+{
+    QPalette palette = m_sidebar->palette();
+    const bool dark = tdappearance::isDark(this);
+    QColor background = tdappearance::color(SystemColor::windowBackground, dark);
+    palette.setColor(QPalette::Base, background);
+    palette.setColor(QPalette::Window, background);
+    m_sidebar->setPalette(palette);
+}
+
+void NavigationView::changeEvent(QEvent* event)
+{
+    platform::ObservedWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        applySidebarColors();
 }

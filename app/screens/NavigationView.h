@@ -1,29 +1,67 @@
 #pragma once
 
 #include "app/TDStores.h"
-#include "app/screens/ObservingWidget.h"
+#include "app/model/NavigationType.h"
+#include "platform/ui/ObservedWidget.h"
+
+#include <QString>
 
 #include <functional>
 
-class QLabel;
+class BottomBar;
+class QSplitter;
+class QTreeWidget;
+class QTreeWidgetItem;
+class QVBoxLayout;
+class TDToolbar;
 
-// The main window's content. For now a plain stand-in for the project browser: it says what it is
-// and shows how many projects, media and links the library holds.
-class NavigationView : public ObservingWidget {
+// The main window's content: a sidebar of the library's seven destinations in two collapsible
+// sections, and a detail column of the toolbar, the selected destination's browser and the bar of
+// counts. Exactly one destination is selected at all times.
+class NavigationView : public platform::ObservedWidget {
 public:
+    static constexpr int sidebarWidth = 220;
+    static constexpr int sidebarMinimumWidth = 180;
+
     explicit NavigationView(TDStores stores, QWidget* parent = nullptr);
 
     // Runs each time the view is shown.
     void setOnAppear(std::function<void()> onAppear) { m_onAppear = std::move(onAppear); }
 
-    QString countsText() const;
+    NavigationType selectedNavigationItem() const { return m_selectedNavigationItem; }
+    // Selects a destination, as a click on its sidebar row does.
+    void select(NavigationType destination);
+    bool isMenuExpanded() const { return m_isMenuExpanded; }
+    bool isStatusExpanded() const { return m_isStatusExpanded; }
+
+    QTreeWidget* sidebar() const { return m_sidebar; }
+    QTreeWidgetItem* sidebarRow(NavigationType destination) const;
+    TDToolbar* toolbar() const { return m_toolbar; }
+    BottomBar* bottomBar() const { return m_bar; }
+    // The browser of the selected destination.
+    QWidget* destinationView() const { return m_destination; }
+    QString navigationTitle() const;
 
 protected:
     void render() override;
     void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
+    void buildSidebar();
+    void applySidebarColors();
+    void replaceDestination();
+    void keepSelection();
+
     TDStores m_stores;
     std::function<void()> m_onAppear;
-    QLabel* m_counts;
+    NavigationType m_selectedNavigationItem = NavigationType::projects;
+    bool m_isMenuExpanded = true;
+    bool m_isStatusExpanded = true;
+    QSplitter* m_splitter;
+    QTreeWidget* m_sidebar;
+    TDToolbar* m_toolbar;
+    QVBoxLayout* m_detailLayout;
+    QWidget* m_destination = nullptr;
+    BottomBar* m_bar;
 };

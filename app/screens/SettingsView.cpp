@@ -1,31 +1,449 @@
 #include "app/screens/SettingsView.h"
 
+#include "app/model/TDProject.h"
+#include "app/screens/SymbolPainter.h"
+#include "app/screens/TDAlert.h"
+#include "app/screens/TDAppearance.h"
+#include "app/screens/TDGroupedBox.h"
+#include "app/screens/TDLocalizedText.h"
+#include "app/screens/TDPrimaryButton.h"
 #include "app/store/TDCategoryStore.h"
+#include "app/store/TDProjectStore.h"
 
+#include <QDialog>
+#include <QEvent>
+#include <QFormLayout>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QTabWidget>
+#include <QToolButton>
 #include <QVBoxLayout>
 
+using tdappearance::SystemColor;
+
+namespace {
+
+constexpr int rowFontSize = 13;
+constexpr int listMinimumHeight = 150;
+constexpr int controlHeight = 22;
+
+bool sameName(const QString& a, const QString& b)
+{
+    return a.normalized(QString::NormalizationForm_C) == b.normalized(QString::NormalizationForm_C);
+}
+
+// The box around the list: the control background, a thin border drawn inside its bounds.
+class TDCategoryBox : public QWidget {
+public:
+    explicit TDCategoryBox(QWidget* parent)
+        : QWidget(parent)
+    {
+        setObjectName(QStringLiteral("categoryBox"));
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        const bool dark = tdappearance::isDark(this);
+        painter.fillRect(rect(), tdappearance::color(SystemColor::controlBackground, dark));
+        QColor border = tdappearance::color(SystemColor::tertiaryLabel, dark);
+        QPen pen(border, 1, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
+        painter.setPen(pen);
+        painter.drawRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
+    }
+};
+
+// Two joined buttons, "minus" and "plus", in one bordered control.
+class TDSegmentedPair : public QWidget {
+public:
+    TDSegmentedPair(QToolButton* first, QToolButton* second, QWidget* parent)
+        : QWidget(parent)
+    {
+        setObjectName(QStringLiteral("categoryControlGroup"));
+        setFixedSize(SettingsView::controlGroupWidth, controlHeight);
+        auto* layout = new QHBoxLayout(this);
+        layout->setContentsMargins(1, 1, 1, 1);
+        layout->setSpacing(1);
+        for (QToolButton* button : { first, second }) {
+            button->setParent(this);
+            button->setAutoRaise(true);
+            button->setFixedHeight(controlHeight - 2);
+            button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+            button->setIconSize(QSize(12, 12));
+            layout->addWidget(button);
+        }
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing, true);
+        const bool dark = tdappearance::isDark(this);
+        QRectF box = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+        painter.setPen(QPen(tdappearance::color(SystemColor::tertiaryLabel, dark), 1));
+        painter.setBrush(dark ? QColor(255, 255, 255, 20) : QColor(255, 255, 255));
+        painter.drawRoundedRect(box, 5, 5);
+        painter.setRenderHint(QPainter::Antialiasing, false);
+        painter.fillRect(
+            QRect(width() / 2, 4, 1, height() - 8), tdappearance::color(SystemColor::separator, dark));
+    }
+};
+
+} // namespace
+
+TDCategoryRow::TDCategoryRow(
+    std::shared_ptr<TDCategory> category, std::function<void()> onSelect, QWidget* parent)
+    : QWidget(parent)
+    , m_category(std::move(category))
+    , m_onSelect(std::move(onSelect))
+{
+    setObjectName(QStringLiteral("categoryRow"));
+    setProperty("categoryId", m_category->id().uuidString());
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setFont(tdappearance::systemFont(rowFontSize));
+}
+
+void TDCategoryRow::setSelected(bool selected)
+{
+    if (selected == m_selected)
+        return;
+    m_selected = selected;
+    update();
+}
+
+void TDCategoryRow::setText(const QString& text)
+{
+    if (text == m_text)
+        return;
+    m_text = text;
+    setAccessibleName(text);
+    updateGeometry();
+    update();
+}
+
+QSize TDCategoryRow::sizeHint() const
+{
+    QFontMetrics metrics(font());
+    return QSize(metrics.horizontalAdvance(m_text) + 16, metrics.height() + 8);
+}
+
+void TDCategoryRow::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    const bool dark = tdappearance::isDark(this);
+    if (m_selected)
+        painter.fillRect(rect(), tdappearance::color(SystemColor::selectedContentBackground, dark));
+    painter.setPen(m_selected ? QColor(Qt::white) : tdappearance::color(SystemColor::primaryLabel, dark));
+    painter.setFont(font());
+    QRect text = rect().adjusted(8, 4, -8, -4);
+    painter.drawText(text, Qt::AlignLeading | Qt::AlignVCenter,
+        QFontMetrics(font()).elidedText(m_text, Qt::ElideRight, text.width()));
+}
+
+void TDCategoryRow::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton && m_onSelect) {
+        event->accept();
+        m_onSelect();
+        return;
+    }
+    QWidget::mousePressEvent(event);
+}
+
 SettingsView::SettingsView(TDStores stores, QWidget* parent)
-    : ObservingWidget(parent)
+    : platform::ObservedWidget(parent)
     , m_stores(std::move(stores))
 {
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(24, 24, 24, 24);
-    auto* placeholder = new QLabel(tr("Settings placeholder: the category editor is not built yet."), this);
-    placeholder->setWordWrap(true);
-    placeholder->setAlignment(Qt::AlignCenter);
-    layout->addWidget(placeholder);
-    m_categories = new QLabel(this);
-    m_categories->setAlignment(Qt::AlignCenter);
-    m_categories->setWordWrap(true);
-    layout->addWidget(m_categories);
-    renderTracked();
+    setObjectName(QStringLiteral("settingsView"));
+    auto stored = TDCategoryStore::load();
+    if (!stored.empty())
+        m_selectedTDCategory = stored.front();
+
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(tabPadding, tabPadding, tabPadding, tabPadding);
+    m_tabs = new QTabWidget(this);
+    m_tabs->setObjectName(QStringLiteral("settingsTabs"));
+    m_tabs->setDocumentMode(true);
+    outer->addWidget(m_tabs);
+
+    auto* page = new QWidget(m_tabs);
+    auto* form = new QFormLayout(page);
+    form->setContentsMargins(0, 16, 0, 0);
+    form->setLabelAlignment(Qt::AlignTrailing | Qt::AlignTop);
+    form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+
+    auto* box = new TDCategoryBox(page);
+    auto* boxLayout = new QVBoxLayout(box);
+    boxLayout->setContentsMargins(1, 1, 1, 1);
+    boxLayout->setSpacing(0);
+    auto* scroll = new QScrollArea(box);
+    scroll->setObjectName(QStringLiteral("categoryList"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setMinimumHeight(listMinimumHeight);
+    scroll->viewport()->setAutoFillBackground(false);
+    m_rowsHolder = new QWidget(scroll);
+    m_rowsHolder->setAutoFillBackground(false);
+    m_rowsLayout = new QVBoxLayout(m_rowsHolder);
+    m_rowsLayout->setContentsMargins(0, 0, 0, 0);
+    m_rowsLayout->setSpacing(0);
+    m_rowsLayout->addStretch(1);
+    scroll->setWidget(m_rowsHolder);
+    // The rows lie on the box's own background.
+    m_rowsHolder->setAutoFillBackground(false);
+    boxLayout->addWidget(scroll, 1);
+
+    auto* divider = new QWidget(box);
+    divider->setObjectName(QStringLiteral("categoryDivider"));
+    divider->setFixedHeight(1);
+    divider->setAutoFillBackground(true);
+    boxLayout->addWidget(divider);
+
+    auto* bar = new QHBoxLayout;
+    bar->setContentsMargins(8, 8, 8, 8);
+    m_restore = new QPushButton(tdLocalized("Restore the default"), box);
+    m_restore->setObjectName(QStringLiteral("restoreDefaultButton"));
+    m_restore->setFlat(true);
+    m_restore->setAutoDefault(false);
+    m_restore->setCursor(Qt::ArrowCursor);
+    m_restore->setStyleSheet(QStringLiteral("QPushButton { border: none; padding: 0px; text-align: left; }"));
+    connect(m_restore, &QPushButton::clicked, this, [this] { restoreDefaultCategories(); });
+    bar->addWidget(m_restore);
+    bar->addStretch(1);
+    m_minus = new QToolButton(box);
+    m_minus->setObjectName(QStringLiteral("deleteCategoryButton"));
+    m_minus->setAccessibleName(tdLocalized("Remove"));
+    connect(m_minus, &QToolButton::clicked, this, [this] { deleteCategory(); });
+    m_plus = new QToolButton(box);
+    m_plus->setObjectName(QStringLiteral("addCategoryButton"));
+    m_plus->setAccessibleName(tdLocalized("Add"));
+    connect(m_plus, &QToolButton::clicked, this, [this] { openNewCategorySheet(); });
+    bar->addWidget(new TDSegmentedPair(m_minus, m_plus, box));
+    boxLayout->addLayout(bar);
+
+    auto* label = new QLabel(tdLocalized("Category:"), page);
+    label->setObjectName(QStringLiteral("categoryLabel"));
+    label->setContentsMargins(0, 4, 0, 0);
+    form->addRow(label, box);
+
+    m_tabs->addTab(page, tdLocalized("Settings"));
+    applyColors();
+    renderNow();
+}
+
+SettingsView::~SettingsView()
+{
+    delete m_sheet.data();
+}
+
+void SettingsView::applyColors()
+{
+    const bool dark = tdappearance::isDark(this);
+    const QColor symbol = tdappearance::color(SystemColor::primaryLabel, dark);
+    m_tabs->setTabIcon(
+        0, SymbolPainter::icon(Symbol::gear, 16, tdappearance::color(SystemColor::secondaryLabel, dark)));
+    m_minus->setIcon(SymbolPainter::icon(Symbol::minus, 12, symbol));
+    m_plus->setIcon(SymbolPainter::icon(Symbol::plus, 12, symbol));
+    if (auto* divider = findChild<QWidget*>(QStringLiteral("categoryDivider"))) {
+        QPalette palette = divider->palette();
+        palette.setColor(QPalette::Window, tdappearance::color(SystemColor::separator, dark));
+        divider->setPalette(palette);
+    }
+}
+
+void SettingsView::changeEvent(QEvent* event)
+{
+    platform::ObservedWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        applyColors();
+}
+
+QList<TDCategoryRow*> SettingsView::rows() const
+{
+    QList<TDCategoryRow*> list;
+    for (int i = 0; i < m_rowsLayout->count(); ++i) {
+        if (auto* row = dynamic_cast<TDCategoryRow*>(m_rowsLayout->itemAt(i)->widget()))
+            list.append(row);
+    }
+    return list;
+}
+
+void SettingsView::select(const std::shared_ptr<TDCategory>& category)
+{
+    m_selectedTDCategory = category;
+    for (TDCategoryRow* row : rows())
+        row->setSelected(category && row->category()->id() == category->id());
 }
 
 void SettingsView::render()
 {
-    QStringList names;
-    for (const auto& category : m_stores.categoryStore->tdCategories())
-        names.append(category->name());
-    m_categories->setText(tr("Categories: %1").arg(names.join(QStringLiteral(", "))));
+    auto categories = m_stores.categoryStore->tdCategories();
+    QList<TDCategoryRow*> current = rows();
+    bool same = current.size() == static_cast<qsizetype>(categories.size());
+    for (qsizetype i = 0; same && i < current.size(); ++i)
+        same = current[i]->category() == categories[static_cast<size_t>(i)];
+    if (!same) {
+        for (TDCategoryRow* row : current) {
+            m_rowsLayout->removeWidget(row);
+            delete row;
+        }
+        int index = 0;
+        for (const auto& category : categories) {
+            std::weak_ptr<TDCategory> weak = category;
+            auto* row = new TDCategoryRow(
+                category,
+                [this, weak] {
+                    if (auto category = weak.lock())
+                        select(category);
+                },
+                m_rowsHolder);
+            m_rowsLayout->insertWidget(index++, row);
+        }
+    }
+    for (TDCategoryRow* row : rows()) {
+        row->setText(row->category()->name());
+        row->setSelected(m_selectedTDCategory && row->category()->id() == m_selectedTDCategory->id());
+    }
+}
+
+void SettingsView::raiseAlert(QWidget* parent, const QString& title, const QString& message)
+{
+    if (m_alert)
+        return;
+    m_alert = presentTDAlert(parent, title, message);
+}
+
+void SettingsView::deleteCategory()
+{
+    if (!m_selectedTDCategory)
+        return;
+    auto categories = m_stores.categoryStore->tdCategories();
+    // The selection may still hold a category deleted earlier: "minus" then acts on nothing, so a
+    // category added later under that name is never removed without a test of its own.
+    auto selected = std::find_if(categories.begin(), categories.end(),
+        [&](const auto& category) { return category->id() == m_selectedTDCategory->id(); });
+    if (selected == categories.end())
+        return;
+    // The store removes every category of that name: each of them must pass the tests.
+    std::vector<platform::Uuid> removed;
+    for (const auto& category : categories) {
+        if (sameName(category->name(), (*selected)->name()))
+            removed.push_back(category->id());
+    }
+    bool inUse = false;
+    for (const auto& project : m_stores.projectStore->tdProjects()) {
+        auto category = project->category();
+        if (category && std::find(removed.begin(), removed.end(), category->id()) != removed.end()) {
+            inUse = true;
+            break;
+        }
+    }
+    QWidget* window = this->window();
+    if (inUse) {
+        raiseAlert(window, tdLocalized("Can't delete the category"),
+            tdLocalized("Some projects are made in the category you are trying to remove. To delete this "
+                        "category, first delete the corresponding project or change the category."));
+        return;
+    }
+    if (categories.size() <= removed.size()) {
+        raiseAlert(window, tdLocalized("At least 1 category should exist."),
+            tdLocalized(
+                "At least one category should exist to create a project, so a category cannot be deleted."));
+        return;
+    }
+    m_stores.categoryStore->remove(**selected);
+}
+
+void SettingsView::restoreDefaultCategories()
+{
+    for (const auto& preset : TDCategoryStore::defaultCategories()) {
+        auto categories = m_stores.categoryStore->tdCategories();
+        bool present = std::any_of(categories.begin(), categories.end(),
+            [&](const auto& category) { return sameName(category->name(), preset->name()); });
+        if (present)
+            continue;
+        categories.push_back(preset);
+        m_stores.categoryStore->setTdCategories(std::move(categories));
+    }
+    m_stores.categoryStore->save();
+}
+
+void SettingsView::openNewCategorySheet()
+{
+    if (m_sheet) {
+        m_sheet->raise();
+        return;
+    }
+    auto* sheet = new QDialog(window());
+    sheet->setObjectName(QStringLiteral("newCategorySheet"));
+    sheet->setWindowTitle(tdLocalized("Category name"));
+    sheet->setWindowModality(Qt::WindowModal);
+    auto* layout = new QVBoxLayout(sheet);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+
+    auto* formArea = new QVBoxLayout;
+    formArea->setContentsMargins(20, 20, 20, 12);
+    auto* group = new TDGroupedBox(sheet);
+    auto* field = new QLineEdit(sheet);
+    field->setObjectName(QStringLiteral("newCategoryField"));
+    field->setPlaceholderText(tdLocalized("New category name"));
+    field->setAccessibleName(tdLocalized("New category name"));
+    field->setMinimumWidth(220);
+    field->setText(m_newCategoryTitle);
+    connect(field, &QLineEdit::textEdited, this, [this](const QString& text) { m_newCategoryTitle = text; });
+    group->addRow(tdLocalized("Category name"), field, TDGroupedBox::Width::expanding);
+    formArea->addWidget(group);
+    layout->addLayout(formArea);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->setContentsMargins(20, 8, 20, 20);
+    QPushButton* cancel = makeTDSheetButton(tdLocalized("Cancel"), sheet);
+    cancel->setObjectName(QStringLiteral("cancelButton"));
+    connect(cancel, &QPushButton::clicked, sheet, &QDialog::reject);
+    buttons->addWidget(cancel);
+    buttons->addStretch(1);
+    auto* add = new TDPrimaryButton(tdLocalized("Add"), sheet);
+    add->setObjectName(QStringLiteral("addButton"));
+    connect(add, &QPushButton::clicked, this, [this] { addCategory(); });
+    buttons->addWidget(add);
+    layout->addLayout(buttons);
+
+    connect(sheet, &QDialog::finished, sheet, [sheet] { sheet->deleteLater(); });
+    m_sheet = sheet;
+    m_newCategoryField = field;
+    sheet->open();
+    field->setFocus();
+}
+
+void SettingsView::addCategory()
+{
+    QWidget* sheet = m_sheet ? static_cast<QWidget*>(m_sheet.data()) : window();
+    for (const auto& category : m_stores.categoryStore->tdCategories()) {
+        if (sameName(category->name(), m_newCategoryTitle)) {
+            raiseAlert(sheet, tdLocalized("The category already exist."),
+                tdLocalized(
+                    "The category with the name you entered already exists. Please enter a different name."));
+            return;
+        }
+    }
+    if (m_newCategoryTitle.isEmpty()) {
+        raiseAlert(sheet, tdLocalized("A name is blank"),
+            tdLocalized("A name is required to create a project name. Please enter a name."));
+        return;
+    }
+    m_stores.categoryStore->add(m_newCategoryTitle);
+    if (m_sheet)
+        m_sheet->accept();
+    m_newCategoryTitle.clear();
 }

@@ -1,19 +1,99 @@
 #pragma once
 
 #include "app/TDStores.h"
-#include "app/screens/ObservingWidget.h"
+#include "platform/ui/ObservedWidget.h"
 
-class QLabel;
+#include <QDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
+#include <QString>
 
-// The settings window's content. For now a plain stand-in for the category editor.
-class SettingsView : public ObservingWidget {
+#include <memory>
+
+class QPushButton;
+class QTabWidget;
+class QToolButton;
+class QVBoxLayout;
+class TDCategory;
+class TDCategoryRow;
+
+// The settings window's content: one tab, "Settings", with the editable category list, its
+// "Restore the default" button and the "minus" and "plus" buttons. Every change goes through the
+// category store, which saves at once.
+class SettingsView : public platform::ObservedWidget {
 public:
+    static constexpr int tabPadding = 20;
+    static constexpr int controlGroupWidth = 120;
+
     explicit SettingsView(TDStores stores, QWidget* parent = nullptr);
+    ~SettingsView() override;
+
+    // The highlighted category (a record of its own, compared by id); none when the stored list
+    // was empty.
+    std::shared_ptr<TDCategory> selectedTDCategory() const { return m_selectedTDCategory; }
+    void select(const std::shared_ptr<TDCategory>& category);
+
+    // "minus": refuses a category in use or the last one with an alert; otherwise deletes it.
+    void deleteCategory();
+    // "Restore the default": appends the missing default categories, then saves.
+    void restoreDefaultCategories();
+    // "plus" opens the new-category sheet; "Add" runs `addCategory`.
+    void openNewCategorySheet();
+    void addCategory();
+
+    QString newCategoryTitle() const { return m_newCategoryTitle; }
+    QDialog* newCategorySheet() const { return m_sheet; }
+    QLineEdit* newCategoryField() const { return m_newCategoryField; }
+    QMessageBox* alert() const { return m_alert; }
+    QList<TDCategoryRow*> rows() const;
+    QPushButton* restoreButton() const { return m_restore; }
+    QToolButton* deleteButton() const { return m_minus; }
+    QToolButton* addButton() const { return m_plus; }
 
 protected:
     void render() override;
+    void changeEvent(QEvent* event) override;
 
 private:
+    void raiseAlert(QWidget* parent, const QString& title, const QString& message);
+    void applyColors();
+
     TDStores m_stores;
-    QLabel* m_categories;
+    std::shared_ptr<TDCategory> m_selectedTDCategory;
+    QString m_newCategoryTitle;
+    QTabWidget* m_tabs;
+    QWidget* m_rowsHolder;
+    QVBoxLayout* m_rowsLayout;
+    QPushButton* m_restore;
+    QToolButton* m_minus;
+    QToolButton* m_plus;
+    QPointer<QDialog> m_sheet;
+    QPointer<QLineEdit> m_newCategoryField;
+    QPointer<QMessageBox> m_alert;
+};
+
+// One row of the category list: the name, highlighted when its category is the selected one. A
+// press anywhere across the row selects it.
+class TDCategoryRow : public QWidget {
+public:
+    TDCategoryRow(std::shared_ptr<TDCategory> category, std::function<void()> onSelect, QWidget* parent);
+
+    const std::shared_ptr<TDCategory>& category() const { return m_category; }
+    bool isSelected() const { return m_selected; }
+    void setSelected(bool selected);
+    void setText(const QString& text);
+    QString text() const { return m_text; }
+
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+
+private:
+    std::shared_ptr<TDCategory> m_category;
+    std::function<void()> m_onSelect;
+    QString m_text;
+    bool m_selected = false;
 };

@@ -6,7 +6,7 @@
 #include <QVBoxLayout>
 
 TDNoteWindow::TDNoteWindow(TDNoteBinding note, TDStores stores, QWidget* parent)
-    : ObservingWidget(parent)
+    : platform::ObservedWidget(parent)
     , m_note(std::move(note))
     , m_stores(std::move(stores))
 {
@@ -24,7 +24,7 @@ TDNoteWindow::TDNoteWindow(TDNoteBinding note, TDStores stores, QWidget* parent)
     placeholder->setWordWrap(true);
     layout->addWidget(placeholder);
     layout->addStretch(1);
-    renderTracked();
+    renderNow();
 }
 
 void TDNoteWindow::render()

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/TDStores.h"
-#include "app/screens/ObservingWidget.h"
+#include "platform/ui/ObservedWidget.h"
 
 #include <functional>
 #include <memory>
@@ -16,7 +16,7 @@ struct TDNoteBinding {
 };
 
 // The content of one "Note" window. For now a plain stand-in for the note editor.
-class TDNoteWindow : public ObservingWidget {
+class TDNoteWindow : public platform::ObservedWidget {
 public:
     TDNoteWindow(TDNoteBinding note, TDStores stores, QWidget* parent = nullptr);
 

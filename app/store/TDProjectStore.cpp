@@ -77,10 +77,25 @@ Result<Success, PlatformError> TDProjectStore::createProjectDirectory(const QStr
     return FileManager::createDirectory(folder, platform::IntermediateDirectories::doNotCreate);
 }
 
+bool TDProjectStore::isLibraryFileName(const QString& name)
+{
+    for (const char* file : { "projects.library", "media.library", "links.library" }) {
+        if (name.compare(QLatin1String(file), Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
 std::optional<TDNameProblem> TDProjectStore::newProjectNameProblem(const QString& name)
 {
     if (auto problem = TDDirectoryPath::nameProblem(name))
         return problem;
+    // The library's own files sit beside the project folders; a project folder of such a name
+    // would stand where a library file must be written (on any file system, whatever the case).
+    if (isLibraryFileName(name))
+        return TDNameProblem { QStringLiteral("The name cannot be used"),
+            QStringLiteral(
+                "The library keeps its own files under this name. Please enter a different name.") };
     if (FileManager::fileExists(TDDirectoryPath::projectDirectoryURL(name)))
         return TDNameProblem { QStringLiteral("The project folder already exists."),
             QStringLiteral("The library folder already holds a folder with the name you entered. "

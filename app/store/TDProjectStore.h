@@ -48,8 +48,11 @@ public:
     static platform::Result<platform::Success, platform::PlatformError> createProjectDirectory(
         const QString& name);
 
-    // Why `name` cannot name a new project's folder: an unsafe name, or a folder that already exists
-    // in the library folder. None when it can.
+    // Whether `name` is that of one of the library's own files ("projects.library", ...), in any case.
+    static bool isLibraryFileName(const QString& name);
+
+    // Why `name` cannot name a new project's folder: an unsafe name, the name of a library file, or
+    // an item that already exists at the folder's place in the library folder. None when it can.
     static std::optional<TDNameProblem> newProjectNameProblem(const QString& name);
 
 private:

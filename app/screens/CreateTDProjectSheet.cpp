@@ -1,0 +1,148 @@
+#include "app/screens/CreateTDProjectSheet.h"
+
+#include "app/model/TDProject.h"
+#include "app/screens/TDAlert.h"
+#include "app/screens/TDLocalizedText.h"
+#include "app/screens/TDProjectSheetTemplate.h"
+#include "app/store/TDCategoryStore.h"
+#include "app/store/TDDirectoryPath.h"
+#include "app/store/TDProjectStore.h"
+#include "platform/foundation/Print.h"
+
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+
+bool sameName(const QString& a, const QString& b)
+{
+    return a.normalized(QString::NormalizationForm_C) == b.normalized(QString::NormalizationForm_C);
+}
+
+} // namespace
+
+CreateTDProjectSheet::CreateTDProjectSheet(TDStores stores, QWidget* parent)
+    : QDialog(parent)
+    , m_stores(std::move(stores))
+    , m_startDate(platform::Date::now())
+{
+    setObjectName(QStringLiteral("createProjectSheet"));
+    setWindowTitle(tdLocalized("New Project"));
+    setWindowModality(Qt::WindowModal);
+    setFixedWidth(sheetWidth);
+    setSizeGripEnabled(false);
+    // A stored empty category list leaves the sheet without a category until one exists.
+    auto stored = TDCategoryStore::load();
+    if (!stored.empty())
+        m_selectedTDCategory = stored.front();
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    m_form = new TDProjectSheetTemplate(
+        m_stores,
+        { [this] { return m_selectedTDCategory; },
+            [this](std::shared_ptr<TDCategory> category) {
+                m_selectedTDCategory = std::move(category);
+                m_form->refresh();
+            } },
+        { [this] { return m_name; }, [this](QString name) { m_name = std::move(name); } },
+        { [this] { return m_startDate; }, [this](platform::Date date) { m_startDate = date; } },
+        [this] { reject(); }, [this] { createProject(); }, QStringLiteral("Create"), this);
+    m_form->setFixedWidth(sheetWidth);
+    layout->addWidget(m_form);
+}
+
+void CreateTDProjectSheet::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (m_shown)
+        return;
+    m_shown = true;
+    auto categories = m_stores.categoryStore->tdCategories();
+    if (!categories.empty()) {
+        m_selectedTDCategory = categories.front();
+        m_form->refresh();
+    }
+    m_form->nameField()->setFocus();
+}
+
+void CreateTDProjectSheet::raiseAlert(const QString& title, const QString& message)
+{
+    if (m_alert)
+        return;
+    m_alert = presentTDAlert(this, title, message);
+}
+
+bool CreateTDProjectSheet::validateName()
+{
+    for (const auto& project : m_stores.projectStore->tdProjects()) {
+        if (sameName(project->name(), m_name)) {
+            raiseAlert(tdLocalized("The project already exist."),
+                tdLocalized(
+                    "A project with the name you entered already exists. Please enter a different name."));
+            return false;
+        }
+    }
+    // A name of white space alone would name a folder nobody can tell apart, and the edit sheet
+    // could never save it: it counts as blank.
+    if (m_name.trimmed().isEmpty()) {
+        raiseAlert(tdLocalized("A name is blank"),
+            tdLocalized("A name is required to create a project name. Please enter a name."));
+        return false;
+    }
+    if (auto problem = TDProjectStore::newProjectNameProblem(m_name)) {
+        raiseAlert(problem->title, problem->message);
+        return false;
+    }
+    if (!m_selectedTDCategory) {
+        raiseAlert(tdLocalized("A category is required"),
+            tdLocalized("Add a category in Settings to create a project."));
+        return false;
+    }
+    return true;
+}
+
+void CreateTDProjectSheet::createProject()
+{
+    if (m_creating)
+        return;
+    TDProjectStore::prepareLibraryFolder();
+    if (!validateName())
+        return;
+    auto created = TDProjectStore::createProjectDirectory(m_name);
+    if (!created) {
+        raiseAlert(tdLocalized("The project folder could not be created."), created.error().description);
+        return;
+    }
+
+    TDProject::Fields fields;
+    fields.name = m_name;
+    fields.category = m_selectedTDCategory;
+    fields.id = platform::Uuid::random();
+    fields.status = TDStatus::inProgress;
+    fields.isFavorite = false;
+    fields.startDate = m_startDate;
+    fields.imageColumnCount = TDProject::defaultImageColumnCount;
+    auto projects = m_stores.projectStore->tdProjects();
+    projects.push_back(TDProject::make(std::move(fields)));
+    m_stores.projectStore->setTdProjects(std::move(projects));
+
+    m_creating = true;
+    m_form->primaryButton()->setEnabled(false);
+    QPointer<CreateTDProjectSheet> self(this);
+    QPointer<QWidget> presenter = parentWidget();
+    m_stores.projectStore->save(m_stores.projectStore->tdProjects(), [self, presenter](auto saved) {
+        if (!saved) {
+            // The project is in memory and on screen, but not in the library file yet.
+            platform::print(QStringLiteral("An error occurred: ") + saved.error().description);
+            if (presenter)
+                presentTDAlert(
+                    presenter, tdLocalized("The library could not be saved."), saved.error().description);
+        }
+        if (self)
+            self->accept();
+    });
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QColor>
+#include <QFont>
+
+class QWidget;
+class QPalette;
+
+// The named system colours the screens use, in a light and a dark variant, and the fonts by pixel
+// size. The appearance follows the desktop: it is dark when the palette's window colour is dark.
+namespace tdappearance {
+
+enum class SystemColor {
+    white,
+    green,
+    blue,
+    orange,
+    pink,
+    gray,
+    windowBackground,
+    controlBackground,
+    selectedContentBackground,
+    primaryLabel,
+    secondaryLabel,
+    tertiaryLabel,
+    separator,
+    tertiaryFill,
+    secondaryFill,
+};
+
+bool isDark(const QPalette& palette);
+// The widget's own palette (which follows the application's).
+bool isDark(const QWidget* widget);
+
+QColor color(SystemColor name, bool dark);
+QColor color(SystemColor name, const QWidget* widget);
+
+// The system font at a size in logical pixels.
+QFont systemFont(int pixelSize, QFont::Weight weight = QFont::Normal);
+// The monospaced system font at a size in logical pixels.
+QFont monospacedFont(int pixelSize);
+
+} // namespace tdappearance

@@ -1,0 +1,8 @@
+#include "app/screens/TDLinkMasterView.h"
+
+TDLinkMasterView::TDLinkMasterView(TDStores stores, QWidget* parent)
+    : QWidget(parent)
+    , m_stores(std::move(stores))
+{
+    setObjectName(QStringLiteral("linkMasterView"));
+}

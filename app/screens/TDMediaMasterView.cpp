@@ -1,0 +1,8 @@
+#include "app/screens/TDMediaMasterView.h"
+
+TDMediaMasterView::TDMediaMasterView(TDStores stores, QWidget* parent)
+    : QWidget(parent)
+    , m_stores(std::move(stores))
+{
+    setObjectName(QStringLiteral("mediaMasterView"));
+}

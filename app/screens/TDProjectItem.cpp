@@ -1,0 +1,289 @@
+#include "app/screens/TDProjectItem.h"
+
+#include "app/model/TDProject.h"
+#include "app/screens/SymbolPainter.h"
+#include "app/screens/TDAppearance.h"
+#include "platform/graphics/Image.h"
+
+#include <QEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QTextLayout>
+
+#include <cmath>
+
+using tdappearance::SystemColor;
+
+namespace {
+
+// The drawn size of the symbols, which the card sizes as fonts: a filled circle is a little
+// smaller than its font size, a star about as large.
+constexpr double dotDiameter = TDProjectItem::dotSize * 0.88;
+constexpr double starExtent = TDProjectItem::starSize * 1.05;
+
+QColor statusColor(TDStatus status, bool dark)
+{
+    switch (status) {
+    case TDStatus::inProgress:
+        return tdappearance::color(SystemColor::green, dark);
+    case TDStatus::archived:
+        return tdappearance::color(SystemColor::gray, dark);
+    case TDStatus::finished:
+        return tdappearance::color(SystemColor::blue, dark);
+    }
+    return tdappearance::color(SystemColor::gray, dark);
+}
+
+// The name, wrapped to at most two lines; the second is elided when the name needs more.
+QStringList nameLines(const QString& name, const QFont& font, double width)
+{
+    QStringList lines;
+    QTextLayout layout(name, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    for (int i = 0; i < 2; ++i) {
+        QTextLine line = layout.createLine();
+        if (!line.isValid())
+            break;
+        line.setLineWidth(width);
+        if (i == 1) {
+            QString rest = name.mid(line.textStart());
+            lines.append(QFontMetricsF(font).elidedText(rest, Qt::ElideRight, width));
+        } else {
+            lines.append(name.mid(line.textStart(), line.textLength()).trimmed());
+        }
+    }
+    layout.endLayout();
+    return lines;
+}
+
+} // namespace
+
+// The layer over the cover: the dark overlay, the rounded corners, the marks and the texts.
+class TDProjectItemOverlay : public QWidget {
+public:
+    explicit TDProjectItemOverlay(TDProjectItem* card)
+        : QWidget(card)
+        , m_card(card)
+    {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setAttribute(Qt::WA_NoSystemBackground);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        m_card->paintOverlay(painter);
+    }
+
+private:
+    TDProjectItem* m_card;
+};
+
+TDProjectItem::TDProjectItem(std::shared_ptr<TDProject> project, double wholeWidth, QWidget* parent)
+    : platform::ObservedWidget(parent)
+    , m_project(std::move(project))
+    , m_wholeWidth(wholeWidth)
+{
+    setObjectName(QStringLiteral("projectCard"));
+    setAttribute(Qt::WA_OpaquePaintEvent, false);
+    setCursor(Qt::ArrowCursor);
+    m_overlay = new TDProjectItemOverlay(this);
+    updateSize();
+    renderNow();
+}
+
+int TDProjectItem::tileWidth(double wholeWidth)
+{
+    return std::max(0, static_cast<int>(std::floor(wholeWidth * 0.25 - 12)));
+}
+
+void TDProjectItem::setWholeWidth(double wholeWidth, std::optional<int> limit)
+{
+    m_wholeWidth = wholeWidth;
+    m_widthLimit = limit;
+    updateSize();
+}
+
+void TDProjectItem::updateSize()
+{
+    int width = tileWidth(m_wholeWidth);
+    if (m_widthLimit)
+        width = std::min(width, std::max(0, *m_widthLimit));
+    setFixedSize(width, tileHeight);
+}
+
+void TDProjectItem::render()
+{
+    auto category = m_project->category();
+    m_category = category ? category->name() : QString();
+    m_name = m_project->name();
+    m_isFavorite = m_project->isFavorite();
+    m_status = m_project->status();
+    m_cover = m_project->coverImageURL();
+    if (m_cover) {
+        // A view value with the same source keeps its binder, and so its image.
+        auto view = iris::IRImage(m_cover->qUrl()).resizable();
+        if (!m_coverView) {
+            m_coverView = new iris::IRImageView(view, this);
+            m_coverView->setAttribute(Qt::WA_TransparentForMouseEvents);
+            m_coverView->show();
+        } else {
+            m_coverView->setView(view);
+        }
+        m_coverView->binder()->observe();
+        m_overlay->raise();
+    } else if (m_coverView) {
+        delete m_coverView.data();
+    }
+    placeCover();
+    setAccessibleName(m_name);
+    setAccessibleDescription(rawValue(m_status));
+    setToolTip(m_name);
+    update();
+    m_overlay->update();
+}
+
+QRectF TDProjectItem::dotRect() const
+{
+    QFontMetricsF metrics(tdappearance::monospacedFont(categoryFontSize));
+    double rowCentre = topPadding + metrics.height() / 2;
+    double right = width() - trailingPadding;
+    return QRectF(right - dotDiameter, rowCentre - dotDiameter / 2, dotDiameter, dotDiameter);
+}
+
+QRectF TDProjectItem::starRect() const
+{
+    if (!m_isFavorite)
+        return QRectF();
+    QRectF dot = dotRect();
+    double centre = dot.center().y();
+    return QRectF(dot.left() - markSpacing - starExtent, centre - starExtent / 2, starExtent, starExtent);
+}
+
+// The cover fills the tile with its aspect ratio kept, centred; the card clips what overflows.
+void TDProjectItem::placeCover()
+{
+    if (!m_coverView)
+        return;
+    QRect frame = rect();
+    if (const auto& image = m_coverView->binder()->loadedImage) {
+        platform::Size imageSize = image->size();
+        if (imageSize.width > 0 && imageSize.height > 0) {
+            double scale = std::max(width() / imageSize.width, height() / imageSize.height);
+            double w = std::ceil(imageSize.width * scale);
+            double h = std::ceil(imageSize.height * scale);
+            frame = QRect(static_cast<int>(std::floor((width() - w) / 2)),
+                static_cast<int>(std::floor((height() - h) / 2)), static_cast<int>(w), static_cast<int>(h));
+        }
+    }
+    if (m_coverView->geometry() != frame)
+        m_coverView->setGeometry(frame);
+}
+
+void TDProjectItem::resizeEvent(QResizeEvent* event)
+{
+    platform::ObservedWidget::resizeEvent(event);
+    m_overlay->setGeometry(rect());
+    placeCover();
+}
+
+void TDProjectItem::paintEvent(QPaintEvent*)
+{
+    if (m_cover)
+        return;
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    const bool dark = tdappearance::isDark(this);
+    const QRectF tile(0, 0, width(), height());
+    QPainterPath mask;
+    mask.addRoundedRect(tile, cornerRadius, cornerRadius);
+    painter.fillPath(mask, tdappearance::color(SystemColor::tertiaryFill, dark));
+    QPainterPath border;
+    border.addRoundedRect(tile.adjusted(0.5, 0.5, -0.5, -0.5), borderRadius, borderRadius);
+    painter.strokePath(border, QPen(tdappearance::color(SystemColor::secondaryFill, dark), 1));
+}
+
+void TDProjectItem::paintOverlay(QPainter& painter)
+{
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.setRenderHint(QPainter::TextAntialiasing, true);
+    const bool dark = tdappearance::isDark(this);
+    const QRectF tile(0, 0, width(), height());
+    const bool cover = m_cover.has_value();
+    if (cover) {
+        QPainterPath mask;
+        mask.addRoundedRect(tile, cornerRadius, cornerRadius);
+        painter.fillPath(mask, QColor(0, 0, 0, qRound(overlayOpacity * 255)));
+        // The picture under the overlay is a child of its own: its corners are rounded off by
+        // painting the background the card sits on over them.
+        QPainterPath corners;
+        corners.addRect(tile);
+        corners = corners.subtracted(mask);
+        QWidget* ground = parentWidget() ? parentWidget() : this;
+        painter.fillPath(corners, ground->palette().color(ground->backgroundRole()));
+    }
+
+    // The marks at the top right: the star only for a favourite, the status dot always.
+    QRectF dot = dotRect();
+    SymbolPainter::paint(
+        painter, Symbol::circleFill, dot, statusColor(m_status, dark), SymbolPainter::Fill::gradient);
+    double marksLeft = dot.left();
+    if (m_isFavorite) {
+        QRectF star = starRect();
+        SymbolPainter::paint(painter, Symbol::starFill, star, tdappearance::color(SystemColor::orange, dark),
+            SymbolPainter::Fill::gradient);
+        marksLeft = star.left();
+    }
+
+    // The category at the top left, up to the marks.
+    const QFont categoryFont = tdappearance::monospacedFont(categoryFontSize);
+    QFontMetricsF categoryMetrics(categoryFont);
+    const double categoryWidth = std::max(0.0, marksLeft - 8 - leadingPadding);
+    painter.setFont(categoryFont);
+    painter.setPen(cover ? QColor(255, 255, 255, qRound(0.5 * 255))
+                         : tdappearance::color(SystemColor::secondaryLabel, dark));
+    painter.drawText(QPointF(leadingPadding, topPadding + categoryMetrics.ascent()),
+        categoryMetrics.elidedText(m_category, Qt::ElideRight, categoryWidth));
+
+    // The name at the bottom left, over its faint shadow when there is a cover.
+    const QFont nameFont = tdappearance::systemFont(nameFontSize);
+    QFontMetricsF nameMetrics(nameFont);
+    const double nameWidth = std::max(0.0, width() - double(leadingPadding + trailingPadding));
+    QStringList lines = nameLines(m_name, nameFont, nameWidth);
+    painter.setFont(nameFont);
+    double baseline = height() - bottomPadding - nameMetrics.descent();
+    baseline -= (lines.size() - 1) * nameMetrics.lineSpacing();
+    for (const QString& line : lines) {
+        if (cover) {
+            painter.setPen(QColor(0, 0, 0, qRound(0.1 * 255)));
+            painter.drawText(QPointF(leadingPadding, baseline + 1), line);
+            painter.setPen(Qt::white);
+        } else {
+            painter.setPen(tdappearance::color(SystemColor::primaryLabel, dark));
+        }
+        painter.drawText(QPointF(leadingPadding, baseline), line);
+        baseline += nameMetrics.lineSpacing();
+    }
+}
+
+void TDProjectItem::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) && m_onOpen) {
+        event->accept();
+        m_onOpen();
+        return;
+    }
+    platform::ObservedWidget::mouseReleaseEvent(event);
+}
+
+void TDProjectItem::changeEvent(QEvent* event)
+{
+    platform::ObservedWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        update();
+}

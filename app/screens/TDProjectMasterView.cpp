@@ -1,0 +1,568 @@
+#include "app/screens/TDProjectMasterView.h"
+
+#include "app/model/TDProject.h"
+#include "app/screens/CreateTDProjectSheet.h"
+#include "app/screens/SymbolPainter.h"
+#include "app/screens/TDAlert.h"
+#include "app/screens/TDAppearance.h"
+#include "app/screens/TDLocalizedText.h"
+#include "app/screens/TDProjectDetailView.h"
+#include "app/screens/TDProjectItem.h"
+#include "app/screens/TDToolbar.h"
+#include "app/store/TDDirectoryPath.h"
+#include "app/store/TDLinkStore.h"
+#include "app/store/TDMediaStore.h"
+#include "app/store/TDProjectStore.h"
+#include "platform/foundation/FileManager.h"
+#include "platform/foundation/Print.h"
+#include "platform/ui/ObservedWidget.h"
+
+#include <QAction>
+#include <QEvent>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenu>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStackedLayout>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+#include <unordered_map>
+
+using tdappearance::SystemColor;
+
+namespace {
+
+constexpr int gridPadding = 8;
+constexpr int gridSpacing = 8;
+constexpr int columnCount = 4;
+
+// "No project found": centred in the free space.
+class TDProjectEmptyState : public QWidget {
+public:
+    explicit TDProjectEmptyState(QWidget* parent)
+        : QWidget(parent)
+    {
+        setObjectName(QStringLiteral("emptyState"));
+        auto* layout = new QVBoxLayout(this);
+        layout->setContentsMargins(40, 40, 40, 40);
+        layout->setSpacing(8);
+        layout->addStretch(1);
+        m_symbol = new QLabel(this);
+        m_symbol->setObjectName(QStringLiteral("emptyStateSymbol"));
+        m_symbol->setAlignment(Qt::AlignCenter);
+        layout->addWidget(m_symbol);
+        layout->addSpacing(6);
+        m_title = new QLabel(tdLocalized("No project found"), this);
+        m_title->setObjectName(QStringLiteral("emptyStateTitle"));
+        m_title->setFont(tdappearance::systemFont(20, QFont::Bold));
+        m_title->setAlignment(Qt::AlignCenter);
+        layout->addWidget(m_title);
+        m_description = new QLabel(
+            tdLocalized("Oops! looks like there is no project. Try to make one for your creative journey."),
+            this);
+        m_description->setObjectName(QStringLiteral("emptyStateDescription"));
+        m_description->setFont(tdappearance::systemFont(13));
+        m_description->setAlignment(Qt::AlignCenter);
+        m_description->setWordWrap(true);
+        layout->addWidget(m_description);
+        layout->addStretch(1);
+        applyColors();
+    }
+
+protected:
+    void changeEvent(QEvent* event) override
+    {
+        QWidget::changeEvent(event);
+        if (event->type() == QEvent::PaletteChange)
+            applyColors();
+    }
+
+private:
+    void applyColors()
+    {
+        const bool dark = tdappearance::isDark(this);
+        const QColor secondary = tdappearance::color(SystemColor::secondaryLabel, dark);
+        m_symbol->setPixmap(SymbolPainter::pixmap(
+            Symbol::folder, 52, secondary, SymbolPainter::Fill::flat, devicePixelRatioF()));
+        auto recolor = [](QLabel* label, const QColor& color) {
+            QPalette palette = label->palette();
+            palette.setColor(QPalette::WindowText, color);
+            label->setPalette(palette);
+        };
+        recolor(m_title, tdappearance::color(SystemColor::primaryLabel, dark));
+        recolor(m_description, secondary);
+    }
+
+    QLabel* m_symbol;
+    QLabel* m_title;
+    QLabel* m_description;
+};
+
+// The grid's content: it positions the cards of the rows in view and builds only those, so a
+// library of thousands of projects costs what its visible part costs.
+class TDProjectGrid : public QWidget {
+public:
+    TDProjectGrid(QScrollArea* area, TDProjectMasterView* owner)
+        : QWidget(area)
+        , m_area(area)
+        , m_owner(owner)
+    {
+        setObjectName(QStringLiteral("projectGrid"));
+    }
+
+    void setProjects(std::vector<std::shared_ptr<TDProject>> projects)
+    {
+        m_projects = std::move(projects);
+        std::unordered_map<platform::Uuid, int> kept;
+        for (const auto& project : m_projects)
+            kept.emplace(project->id(), 0);
+        for (auto it = m_cards.begin(); it != m_cards.end();) {
+            if (!kept.contains(it->first)) {
+                delete it->second.data();
+                it = m_cards.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        setMinimumHeight(contentHeight());
+        layoutCards();
+    }
+
+    int contentHeight() const
+    {
+        int rows = (static_cast<int>(m_projects.size()) + columnCount - 1) / columnCount;
+        if (rows == 0)
+            return 2 * gridPadding;
+        return 2 * gridPadding + rows * TDProjectItem::tileHeight + (rows - 1) * gridSpacing;
+    }
+
+    // Lays out and builds the cards of the visible rows; those far from view are dropped.
+    void layoutCards()
+    {
+        const double wholeWidth = m_area->width();
+        const double cellWidth
+            = (width() - 2 * gridPadding - (columnCount - 1) * gridSpacing) / double(columnCount);
+        const int rowHeight = TDProjectItem::tileHeight + gridSpacing;
+        QRect visible = m_area->viewport()->rect().translated(0, m_area->verticalScrollBar()->value());
+        int firstRow = std::max(0, (visible.top() - gridPadding) / rowHeight);
+        int lastRow = std::max(0, (visible.bottom() - gridPadding) / rowHeight);
+        const int count = static_cast<int>(m_projects.size());
+        int first = std::min(count, firstRow * columnCount);
+        int last = std::min(count, (lastRow + 1) * columnCount);
+
+        std::unordered_map<platform::Uuid, int> wanted;
+        for (int i = first; i < last; ++i)
+            wanted.emplace(m_projects[i]->id(), i);
+        for (auto it = m_cards.begin(); it != m_cards.end();) {
+            if (!wanted.contains(it->first) || !it->second) {
+                delete it->second.data();
+                it = m_cards.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        for (int i = first; i < last; ++i) {
+            const auto& project = m_projects[i];
+            auto& card = m_cards[project->id()];
+            if (!card)
+                card = makeCard(project, wholeWidth);
+            card->setWholeWidth(wholeWidth, static_cast<int>(std::floor(cellWidth)));
+            int column = i % columnCount;
+            int row = i / columnCount;
+            double cellLeft = gridPadding + column * (cellWidth + gridSpacing);
+            int x = static_cast<int>(std::round(cellLeft + (cellWidth - card->width()) / 2));
+            int y = gridPadding + row * rowHeight;
+            card->move(x, y);
+            card->show();
+        }
+    }
+
+    QList<TDProjectItem*> cards() const
+    {
+        QList<TDProjectItem*> list;
+        for (const auto& project : m_projects) {
+            auto it = m_cards.find(project->id());
+            if (it != m_cards.end() && it->second)
+                list.append(it->second.data());
+        }
+        return list;
+    }
+
+    TDProjectItem* cardFor(const platform::Uuid& id) const
+    {
+        auto it = m_cards.find(id);
+        return it == m_cards.end() ? nullptr : it->second.data();
+    }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override
+    {
+        QWidget::resizeEvent(event);
+        layoutCards();
+    }
+
+private:
+    TDProjectItem* makeCard(const std::shared_ptr<TDProject>& project, double wholeWidth)
+    {
+        auto* card = new TDProjectItem(project, wholeWidth, this);
+        std::weak_ptr<TDProject> weak = project;
+        QPointer<TDProjectMasterView> owner = m_owner;
+        card->setOnOpen([owner, weak] {
+            if (auto project = weak.lock(); project && owner)
+                owner->push(project);
+        });
+        card->setContextMenuPolicy(Qt::CustomContextMenu);
+        QObject::connect(
+            card, &QWidget::customContextMenuRequested, card, [owner, weak, card](const QPoint& at) {
+                auto project = weak.lock();
+                if (!project || !owner)
+                    return;
+                QMenu* menu = owner->cardMenu(project);
+                menu->setAttribute(Qt::WA_DeleteOnClose);
+                menu->popup(card->mapToGlobal(at));
+            });
+        return card;
+    }
+
+    QScrollArea* m_area;
+    TDProjectMasterView* m_owner;
+    std::vector<std::shared_ptr<TDProject>> m_projects;
+    std::unordered_map<platform::Uuid, QPointer<TDProjectItem>> m_cards;
+};
+
+// The scroll area hands its whole width to the cards, and lays them out again when it scrolls.
+class TDProjectScrollArea : public QScrollArea {
+public:
+    explicit TDProjectScrollArea(QWidget* parent)
+        : QScrollArea(parent)
+    {
+        setObjectName(QStringLiteral("projectScrollArea"));
+        setFrameShape(QFrame::NoFrame);
+        setWidgetResizable(true);
+        setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+        viewport()->setAutoFillBackground(false);
+    }
+
+    TDProjectGrid* grid() const { return static_cast<TDProjectGrid*>(widget()); }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override
+    {
+        QScrollArea::resizeEvent(event);
+        if (grid())
+            grid()->layoutCards();
+    }
+    void scrollContentsBy(int dx, int dy) override
+    {
+        QScrollArea::scrollContentsBy(dx, dy);
+        if (grid())
+            grid()->layoutCards();
+    }
+};
+
+void showSaveFailure(QWidget* window, const platform::PlatformError& error)
+{
+    platform::print(QStringLiteral("An error occurred: ") + error.description);
+    if (window)
+        presentTDAlert(window, tdLocalized("The library could not be saved."), error.description);
+}
+
+// Removes a deleted project's folder once the library no longer lists it. Only a safe name's
+// folder directly inside the library folder goes, and not while another project has that name.
+void removeProjectFolder(
+    const QString& name, const std::shared_ptr<TDProjectStore>& projects, QWidget* window)
+{
+    if (TDDirectoryPath::nameProblem(name) || TDProjectStore::isLibraryFileName(name))
+        return;
+    for (const auto& other : projects->tdProjects()) {
+        if (other->name() == name)
+            return;
+    }
+    platform::Url folder = TDDirectoryPath::projectDirectoryURL(name);
+    // Only a real folder: never a library file, nor what a symbolic link points at.
+    QFileInfo info(folder.path());
+    if (!folder.isValid() || info.isSymLink() || !info.isDir())
+        return;
+    auto removed = TDDirectoryPath::removeItemInsideLibrary(folder);
+    if (removed)
+        return;
+    platform::print(QStringLiteral("An error occurred: ") + removed.error().description);
+    if (window)
+        presentTDAlert(
+            window, tdLocalized("The project folder could not be removed."), removed.error().description);
+}
+
+} // namespace
+
+// The root of the stack: the observed selection, shown as the grid or the empty state.
+class TDProjectGridRoot : public platform::ObservedWidget {
+public:
+    TDProjectGridRoot(TDStores stores, NavigationType type, TDProjectMasterView* owner)
+        : platform::ObservedWidget(owner)
+        , m_stores(std::move(stores))
+        , m_type(type)
+    {
+        setObjectName(QStringLiteral("projectGridRoot"));
+        m_layout = new QStackedLayout(this);
+        m_empty = new TDProjectEmptyState(this);
+        m_area = new TDProjectScrollArea(this);
+        m_grid = new TDProjectGrid(m_area, owner);
+        m_area->setWidget(m_grid);
+        m_layout->addWidget(m_empty);
+        m_layout->addWidget(m_area);
+        renderNow();
+    }
+
+    bool showsEmptyState() const { return m_layout->currentWidget() == m_empty; }
+    QWidget* emptyState() const { return m_empty; }
+    QScrollArea* scrollArea() const { return m_area; }
+    TDProjectGrid* grid() const { return m_grid; }
+
+protected:
+    void render() override
+    {
+        auto projects = TDProjectMasterView::selection(*m_stores.projectStore, m_type);
+        bool empty = projects.empty();
+        m_grid->setProjects(std::move(projects));
+        m_layout->setCurrentWidget(empty ? static_cast<QWidget*>(m_empty) : m_area);
+    }
+
+private:
+    TDStores m_stores;
+    NavigationType m_type;
+    QStackedLayout* m_layout;
+    TDProjectEmptyState* m_empty;
+    TDProjectScrollArea* m_area;
+    TDProjectGrid* m_grid;
+};
+
+TDProjectMasterView::TDProjectMasterView(
+    TDStores stores, NavigationType type, TDToolbar* toolbar, QWidget* parent)
+    : QWidget(parent)
+    , m_stores(std::move(stores))
+    , m_type(type)
+    , m_toolbar(toolbar)
+{
+    setObjectName(QStringLiteral("projectMasterView"));
+    setMinimumWidth(minimumWidth);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    m_stack = new QStackedWidget(this);
+    layout->addWidget(m_stack);
+    m_root = new TDProjectGridRoot(m_stores, m_type, this);
+    m_stack->addWidget(m_root);
+
+    if (m_type == NavigationType::projects) {
+        m_createAction = new QAction(this);
+        m_createAction->setObjectName(QStringLiteral("createProjectAction"));
+        m_createAction->setToolTip(tdLocalized("New Project"));
+        m_createAction->setIcon(SymbolPainter::icon(Symbol::folderBadgePlus, TDToolbar::iconSize,
+            tdappearance::color(SystemColor::secondaryLabel, this).toRgb()));
+        connect(m_createAction, &QAction::triggered, this, [this] { openCreateProjectSheet(); });
+    }
+    updateToolbar();
+}
+
+TDProjectMasterView::~TDProjectMasterView()
+{
+    if (m_toolbar) {
+        m_toolbar->setBackAction({});
+        m_toolbar->setPushedTitle(std::nullopt);
+    }
+    delete m_createSheet.data();
+}
+
+std::vector<std::shared_ptr<TDProject>> TDProjectMasterView::selection(
+    const TDProjectStore& store, NavigationType type)
+{
+    std::vector<std::shared_ptr<TDProject>> selected;
+    auto all = store.tdProjects();
+    switch (type) {
+    case NavigationType::projects:
+        return all;
+    case NavigationType::media:
+    case NavigationType::links:
+        return selected;
+    case NavigationType::favorite:
+        for (const auto& project : all) {
+            if (project->isFavorite())
+                selected.push_back(project);
+        }
+        return selected;
+    case NavigationType::archived:
+    case NavigationType::inProgress:
+    case NavigationType::finished: {
+        TDStatus status = type == NavigationType::archived ? TDStatus::archived
+            : type == NavigationType::inProgress           ? TDStatus::inProgress
+                                                           : TDStatus::finished;
+        for (const auto& project : all) {
+            if (project->status() == status)
+                selected.push_back(project);
+        }
+        return selected;
+    }
+    }
+    return selected;
+}
+
+int TDProjectMasterView::stackDepth() const
+{
+    return m_stack->count() - 1;
+}
+
+QWidget* TDProjectMasterView::topPage() const
+{
+    return m_stack->widget(m_stack->count() - 1);
+}
+
+void TDProjectMasterView::push(const std::shared_ptr<TDProject>& project)
+{
+    auto* page = new TDProjectDetailView(project, m_stores, m_stack);
+    QPointer<TDProjectMasterView> self(this);
+    page->setOnTitleChange([self, page](const QString& title) {
+        if (self && self->m_toolbar && self->topPage() == page)
+            self->m_toolbar->setPushedTitle(title);
+    });
+    m_stack->addWidget(page);
+    m_stack->setCurrentWidget(page);
+    updateToolbar();
+}
+
+void TDProjectMasterView::pop()
+{
+    if (stackDepth() == 0)
+        return;
+    QWidget* page = topPage();
+    m_stack->removeWidget(page);
+    page->deleteLater();
+    m_stack->setCurrentIndex(m_stack->count() - 1);
+    updateToolbar();
+}
+
+void TDProjectMasterView::updateToolbar()
+{
+    if (!m_toolbar)
+        return;
+    if (m_createAction)
+        m_toolbar->setActions({ m_createAction });
+    else
+        m_toolbar->setActions({});
+    if (stackDepth() > 0) {
+        QPointer<TDProjectMasterView> self(this);
+        m_toolbar->setBackAction([self] {
+            if (self)
+                self->pop();
+        });
+        auto* page = static_cast<TDProjectDetailView*>(topPage());
+        m_toolbar->setPushedTitle(page->title());
+    } else {
+        m_toolbar->setBackAction({});
+        m_toolbar->setPushedTitle(std::nullopt);
+    }
+}
+
+bool TDProjectMasterView::showsEmptyState() const
+{
+    return m_root->showsEmptyState();
+}
+
+QWidget* TDProjectMasterView::emptyState() const
+{
+    return m_root->emptyState();
+}
+
+QScrollArea* TDProjectMasterView::scrollArea() const
+{
+    return m_root->scrollArea();
+}
+
+QList<TDProjectItem*> TDProjectMasterView::cards() const
+{
+    return m_root->grid()->cards();
+}
+
+TDProjectItem* TDProjectMasterView::cardFor(const platform::Uuid& projectId) const
+{
+    return m_root->grid()->cardFor(projectId);
+}
+
+void TDProjectMasterView::openCreateProjectSheet()
+{
+    if (m_openCreateNewProjectSheet)
+        return;
+    auto* sheet = new CreateTDProjectSheet(m_stores, window());
+    m_createSheet = sheet;
+    m_openCreateNewProjectSheet = true;
+    connect(sheet, &QDialog::finished, this, [this, sheet] {
+        m_openCreateNewProjectSheet = false;
+        m_createSheet = nullptr;
+        sheet->deleteLater();
+    });
+    sheet->open();
+}
+
+QMenu* TDProjectMasterView::cardMenu(const std::shared_ptr<TDProject>& project)
+{
+    auto* menu = new QMenu(this);
+    menu->setObjectName(QStringLiteral("cardMenu"));
+    QAction* remove = menu->addAction(tdLocalized("Delete"));
+    remove->setObjectName(QStringLiteral("deleteProjectAction"));
+    std::weak_ptr<TDProject> weak = project;
+    QPointer<TDProjectMasterView> self(this);
+    connect(remove, &QAction::triggered, menu, [self, weak] {
+        if (auto project = weak.lock(); project && self)
+            self->deleteProject(project);
+    });
+    return menu;
+}
+
+void TDProjectMasterView::removeProjectData(const std::shared_ptr<TDProject>& project)
+{
+    const platform::Uuid id = project->id();
+    for (const auto& note : project->tdNote()) {
+        auto links = m_stores.linkStore->tdLinks();
+        std::erase_if(links, [&](const TDLink& link) { return link.tdNoteId == note->id(); });
+        m_stores.linkStore->setTdLinks(std::move(links));
+    }
+    auto projects = m_stores.projectStore->tdProjects();
+    std::erase_if(projects, [&](const std::shared_ptr<TDProject>& element) { return element->id() == id; });
+    m_stores.projectStore->setTdProjects(std::move(projects));
+    auto media = m_stores.mediaStore->tdMedia();
+    std::erase_if(
+        media, [&](const std::shared_ptr<TDMedia>& element) { return element->tdProjectId() == id; });
+    m_stores.mediaStore->setTdMedia(std::move(media));
+}
+
+void TDProjectMasterView::deleteProject(const std::shared_ptr<TDProject>& project)
+{
+    const QString name = project->name();
+    removeProjectData(project);
+
+    // The folder goes only after every library file stopped listing the project: a save that fails
+    // leaves the files on disk that the library still points at.
+    TDStores stores = m_stores;
+    QPointer<QWidget> window = this->window();
+    auto inFlight = m_deletesInFlight;
+    ++*inFlight;
+    auto fail = [window, inFlight](const platform::PlatformError& error) {
+        --*inFlight;
+        showSaveFailure(window, error);
+    };
+    stores.linkStore->save(stores.linkStore->tdLinks(), [=](auto linksSaved) {
+        if (!linksSaved)
+            return fail(linksSaved.error());
+        stores.mediaStore->save(stores.mediaStore->tdMedia(), [=](auto mediaSaved) {
+            if (!mediaSaved)
+                return fail(mediaSaved.error());
+            stores.projectStore->save(stores.projectStore->tdProjects(), [=](auto projectsSaved) {
+                if (!projectsSaved)
+                    return fail(projectsSaved.error());
+                removeProjectFolder(name, stores.projectStore, window);
+                --*inFlight;
+            });
+        });
+    });
+}

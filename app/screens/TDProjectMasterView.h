@@ -1,0 +1,81 @@
+#pragma once
+
+#include "app/TDStores.h"
+#include "app/model/NavigationType.h"
+#include "app/screens/CreateTDProjectSheet.h"
+#include "platform/foundation/Uuid.h"
+
+#include <QList>
+#include <QPointer>
+#include <QWidget>
+
+#include <memory>
+#include <vector>
+
+class QAction;
+class QMenu;
+class QScrollArea;
+class QStackedWidget;
+class TDProject;
+class TDProjectItem;
+class TDProjectGridRoot;
+class TDToolbar;
+
+// The browser of one project destination: the projects it selects as a lazily built grid of
+// cards (or the empty state), with a navigation stack of its own onto which a card pushes the
+// project's page. Each card's menu deletes its project; on the all-projects destination the
+// toolbar gets the button that opens the create sheet.
+class TDProjectMasterView : public QWidget {
+public:
+    static constexpr int minimumWidth = 800;
+
+    TDProjectMasterView(TDStores stores, NavigationType tdProjectMasterType, TDToolbar* toolbar = nullptr,
+        QWidget* parent = nullptr);
+    ~TDProjectMasterView() override;
+
+    NavigationType tdProjectMasterType() const { return m_type; }
+
+    // The projects `type` selects, in store order. Reads through observation.
+    static std::vector<std::shared_ptr<TDProject>> selection(
+        const TDProjectStore& store, NavigationType type);
+
+    // The navigation stack: 0 while the grid shows.
+    int stackDepth() const;
+    QWidget* topPage() const;
+    void push(const std::shared_ptr<TDProject>& project);
+    void pop();
+
+    bool showsEmptyState() const;
+    QWidget* emptyState() const;
+    QScrollArea* scrollArea() const;
+    // The cards built so far (only those near the visible part of the grid exist).
+    QList<TDProjectItem*> cards() const;
+    TDProjectItem* cardFor(const platform::Uuid& projectId) const;
+
+    // Present only on the all-projects destination.
+    QAction* createProjectAction() const { return m_createAction; }
+    void openCreateProjectSheet();
+    bool openCreateNewProjectSheet() const { return m_openCreateNewProjectSheet; }
+    CreateTDProjectSheet* createProjectSheet() const { return m_createSheet; }
+
+    // The card's context menu, not yet shown; the caller owns it.
+    QMenu* cardMenu(const std::shared_ptr<TDProject>& project);
+    // Removes the project from the stores, saves the links, media and projects in that order and,
+    // once every save succeeded, removes the project's folder.
+    void deleteProject(const std::shared_ptr<TDProject>& project);
+    void removeProjectData(const std::shared_ptr<TDProject>& project);
+    int deletesInFlight() const { return *m_deletesInFlight; }
+
+private:
+    void updateToolbar();
+
+    TDStores m_stores;
+    NavigationType m_type;
+    QPointer<TDToolbar> m_toolbar;
+    QStackedWidget* m_stack;
+    TDProjectGridRoot* m_root;
+    QAction* m_createAction = nullptr;
+    QPointer<CreateTDProjectSheet> m_createSheet;
+    bool m_openCreateNewProjectSheet = false;
+    std::shared_ptr<int> m_deletesInFlight = std::make_shared<int>(0);
+};

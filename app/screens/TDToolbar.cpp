@@ -1,0 +1,164 @@
+#include "app/screens/TDToolbar.h"
+
+#include "app/screens/SymbolPainter.h"
+#include "app/screens/TDAppearance.h"
+#include "app/screens/TDLocalizedText.h"
+
+#include <QAction>
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QToolButton>
+
+using tdappearance::SystemColor;
+
+namespace {
+
+QToolButton* makeFlatButton(QWidget* parent)
+{
+    auto* button = new QToolButton(parent);
+    button->setAutoRaise(true);
+    button->setFixedSize(TDToolbar::buttonSize, TDToolbar::buttonSize);
+    button->setIconSize(QSize(TDToolbar::iconSize, TDToolbar::iconSize));
+    button->setFocusPolicy(Qt::TabFocus);
+    return button;
+}
+
+} // namespace
+
+TDToolbar::TDToolbar(QWidget* parent)
+    : QWidget(parent)
+{
+    setObjectName(QStringLiteral("toolbar"));
+    setFixedHeight(barHeight);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(10, 0, 10, 1);
+    layout->setSpacing(6);
+
+    m_back = makeFlatButton(this);
+    m_back->setObjectName(QStringLiteral("backButton"));
+    m_back->setToolTip(tdLocalized("Back"));
+    m_back->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Left));
+    m_back->hide();
+    connect(m_back, &QToolButton::clicked, this, [this] { triggerBack(); });
+    layout->addWidget(m_back);
+
+    m_title = new QLabel(this);
+    m_title->setObjectName(QStringLiteral("navigationTitle"));
+    m_title->setFont(tdappearance::systemFont(15, QFont::Bold));
+    m_title->setTextFormat(Qt::PlainText);
+    layout->addWidget(m_title);
+    layout->addStretch(1);
+
+    m_trailing = new QHBoxLayout;
+    m_trailing->setSpacing(4);
+    layout->addLayout(m_trailing);
+    refreshIcons();
+}
+
+void TDToolbar::setNavigationTitle(const QString& title)
+{
+    m_navigationTitle = title;
+    refreshTitle();
+}
+
+void TDToolbar::setPushedTitle(std::optional<QString> title)
+{
+    m_pushedTitle = std::move(title);
+    refreshTitle();
+}
+
+QString TDToolbar::title() const
+{
+    return m_title->text();
+}
+
+void TDToolbar::refreshTitle()
+{
+    QString shown = m_pushedTitle.value_or(m_navigationTitle);
+    if (shown == m_title->text())
+        return;
+    m_title->setText(shown);
+    if (m_onTitleChange)
+        m_onTitleChange(shown);
+}
+
+void TDToolbar::setOnTitleChange(std::function<void(const QString&)> onTitleChange)
+{
+    m_onTitleChange = std::move(onTitleChange);
+    if (m_onTitleChange)
+        m_onTitleChange(m_title->text());
+}
+
+void TDToolbar::setBackAction(std::function<void()> onBack)
+{
+    m_onBack = std::move(onBack);
+    m_back->setVisible(static_cast<bool>(m_onBack));
+}
+
+bool TDToolbar::isBackShown() const
+{
+    return static_cast<bool>(m_onBack);
+}
+
+void TDToolbar::triggerBack()
+{
+    if (auto onBack = m_onBack)
+        onBack();
+}
+
+void TDToolbar::setActions(const QList<QAction*>& actions)
+{
+    for (auto& button : m_buttons)
+        delete button.data();
+    m_buttons.clear();
+    m_actions = actions;
+    for (QAction* action : actions) {
+        QToolButton* button = makeFlatButton(this);
+        button->setDefaultAction(action);
+        button->setObjectName(action->objectName() + QStringLiteral("Button"));
+        m_trailing->addWidget(button);
+        m_buttons.append(button);
+        // A screen that goes away takes its actions with it.
+        connect(action, &QObject::destroyed, button, [this, button] {
+            m_buttons.removeAll(button);
+            button->deleteLater();
+        });
+    }
+}
+
+QToolButton* TDToolbar::buttonFor(QAction* action) const
+{
+    for (const auto& button : m_buttons) {
+        if (button && button->defaultAction() == action)
+            return button;
+    }
+    return nullptr;
+}
+
+void TDToolbar::refreshIcons()
+{
+    const bool dark = tdappearance::isDark(this);
+    m_back->setIcon(SymbolPainter::icon(
+        Symbol::chevronLeft, iconSize, tdappearance::color(SystemColor::secondaryLabel, dark)));
+    QPalette palette = m_title->palette();
+    palette.setColor(QPalette::WindowText, tdappearance::color(SystemColor::primaryLabel, dark));
+    m_title->setPalette(palette);
+}
+
+void TDToolbar::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    const bool dark = tdappearance::isDark(this);
+    painter.fillRect(rect(), tdappearance::color(SystemColor::windowBackground, dark));
+    painter.fillRect(QRect(0, height() - 1, width(), 1), tdappearance::color(SystemColor::separator, dark));
+}
+
+void TDToolbar::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        refreshIcons();
+}

@@ -1,0 +1,82 @@
+#include "app/store/TDProjectRename.h"
+
+#include "app/store/TDDirectoryPath.h"
+#include "platform/foundation/FileManager.h"
+#include "platform/foundation/Print.h"
+
+#include <cerrno>
+
+using platform::PlatformError;
+using platform::Result;
+using platform::Success;
+using platform::Url;
+
+namespace {
+
+// `url` moved from inside `from` to the same place inside `to`; none when it is not inside `from`.
+std::optional<Url> rebased(const Url& url, const Url& from, const Url& to)
+{
+    if (!from.isValid() || !url.isFileUrl() || !url.isStrictlyInside(from))
+        return std::nullopt;
+    QString rest = url.path().mid(from.path().size());
+    Url moved = Url::fileUrl(to.path() + rest);
+    if (!moved.isValid() || !moved.isStrictlyInside(to))
+        return std::nullopt;
+    return moved;
+}
+
+} // namespace
+
+Result<Success, PlatformError> renameTDProject(
+    TDProject& project, const QString& newName, const std::vector<std::shared_ptr<TDMedia>>& media)
+{
+    if (auto problem = TDDirectoryPath::nameProblem(newName))
+        return Result<Success, PlatformError>::failure(PlatformError::fromErrno(EINVAL, problem->message));
+    const Url oldFolder = TDDirectoryPath::projectDirectoryURL(project.name());
+    const Url newFolder = TDDirectoryPath::projectDirectoryURL(newName);
+    if (!newFolder.isValid())
+        return Result<Success, PlatformError>::failure(PlatformError::fromErrno(
+            ENOENT, QStringLiteral("There is no library folder to hold \"%1\".").arg(newName)));
+
+    if (oldFolder.isValid() && platform::FileManager::fileExists(oldFolder)) {
+        if (platform::FileManager::fileExists(newFolder))
+            return Result<Success, PlatformError>::failure(PlatformError::fromErrno(
+                EEXIST, QStringLiteral("\"%1\" already exists.").arg(newFolder.path())));
+        auto moved = platform::FileManager::moveItem(oldFolder, newFolder);
+        if (!moved)
+            return moved;
+    } else {
+        QString oldPath = oldFolder.isValid()
+            ? oldFolder.path()
+            : TDDirectoryPath::libraryFolderURL().path() + QLatin1Char('/') + project.name();
+        platform::print(QStringLiteral("File does not exist at path: ") + oldPath);
+    }
+
+    project.setName(newName);
+    for (const auto& note : project.tdNote()) {
+        if (auto moved = rebased(note->contentURL(), oldFolder, newFolder))
+            note->setContentURL(*moved);
+        else
+            note->setContentURL(TDDirectoryPath::noteTextFileURL(newFolder, note->title()));
+    }
+    for (const auto& item : media) {
+        if (item->tdProjectId() != project.id())
+            continue;
+        if (auto moved = rebased(item->url(), oldFolder, newFolder))
+            item->setUrl(*moved);
+        else
+            item->setUrl(
+                TDDirectoryPath::mediaFileURL(newFolder, item->id(), item->url().lastPathComponent()));
+        if (auto moved = rebased(item->thumbnailURL(), oldFolder, newFolder))
+            item->setThumbnailURL(*moved);
+        else
+            item->setThumbnailURL(TDDirectoryPath::mediaThumbnailURL(newFolder, item->id()));
+    }
+    if (auto cover = project.coverImageURL()) {
+        if (auto moved = rebased(*cover, oldFolder, newFolder))
+            project.setCoverImageURL(*moved);
+        else
+            project.setCoverImageURL(newFolder.appendingPathComponent(cover->lastPathComponent()));
+    }
+    return Result<Success, PlatformError>::success(Success {});
+}

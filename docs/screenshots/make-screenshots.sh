@@ -1,0 +1,99 @@
+#!/bin/bash
+# Makes the README's screenshots from the real program: under Xvfb with a small window manager
+# (openbox) and xdotool to drive it, with HOME in a temporary folder. It creates three projects
+# through the create sheet, gives one a cover (as the project workspace would), and grabs the main
+# window, the create sheet over it, and the settings window.
+#
+#   xvfb-run -a -s "-screen 0 1280x800x24" docs/screenshots/make-screenshots.sh build/tindrel docs/screenshots
+#
+# Needs: xvfb, openbox, xdotool, imagemagick, python3.
+set -eu
+BIN=$(realpath "${1:-build/tindrel}")
+mkdir -p "${2:-docs/screenshots}"
+OUT=$(realpath "${2:-docs/screenshots}")
+export HOME=$(mktemp -d)
+unset XDG_CONFIG_HOME XDG_DATA_HOME XDG_CACHE_HOME
+export XDG_RUNTIME_DIR=$(mktemp -d)
+mkdir -p "$HOME/Documents"
+LIB="$HOME/Documents/Tindrel.folder"
+
+openbox > /dev/null 2>&1 &
+WM=$!
+sleep 1
+
+start() {
+    "$BIN" > "$HOME/tindrel.log" 2>&1 &
+    APP=$!
+    WID=$(xdotool search --sync --onlyvisible --name "^Projects" | head -1)
+    sleep 1
+}
+stop() { kill $APP; wait $APP 2> /dev/null || true; }
+click() { xdotool mousemove --window "$1" "$2" "$3" click 1; sleep 0.5; }
+size() { xdotool getwindowgeometry "$1" | awk '/Geometry/{print $2}'; }
+# The window with its frame, cut out of the whole screen (so windows over it show too).
+grab() {
+    local id=$1 file=$2
+    local x y w h
+    read -r x y w h < <(xwininfo -id "$id" -frame | awk '/Absolute upper-left X/{x=$4} /Absolute upper-left Y/{y=$4} /Width/{w=$2} /Height/{h=$2} END{print x, y, w, h}')
+    local top=$(xwininfo -id "$id" -frame | awk '/Relative upper-left Y/{print $4}')
+    local left=$(xwininfo -id "$id" -frame | awk '/Relative upper-left X/{print $4}')
+    import -window root -crop "$((w + 2 * left))x$((h + top + left))+$((x - left))+$((y - top))" +repage "$file"
+}
+openCreateSheet() {
+    local geometry=$(size $WID)
+    click $WID $((${geometry%x*} - 24)) 37
+    SID=$(xdotool search --sync --onlyvisible --name "^New Project" | head -1)
+    sleep 0.5
+}
+# A name, then how many entries down the category list to go from the first.
+create() {
+    openCreateSheet
+    xdotool type --delay 30 "$1"
+    local geometry=$(size $SID)
+    if [ "${2:-0}" -gt 0 ]; then
+        # The category picker is the third row, at the form's trailing edge.
+        click $SID $((${geometry%x*} - 80)) 120
+        for _ in $(seq "$2"); do xdotool key Down; done
+        xdotool key Return
+    fi
+    sleep 0.3
+    click $SID $((${geometry%x*} - 60)) $((${geometry#*x} - 28))
+    sleep 0.8
+}
+
+start
+create "Synth Module"
+create "Poster Series" 3
+create "Garden Lights" 1
+stop
+
+convert -size 1200x800 plasma:orange-purple -blur 0x2 "$LIB/Poster Series/Poster Series-cover-image.jpeg"
+python3 - "$LIB" << 'PY'
+import json, sys, urllib.parse
+lib = sys.argv[1]
+path = lib + "/projects.library"
+projects = json.load(open(path))
+for project in projects:
+    if project["_name"] == "Poster Series":
+        cover = lib + "/Poster Series/Poster Series-cover-image.jpeg"
+        project["_coverImageURL"] = "file://" + urllib.parse.quote(cover)
+        project["_isFavorite"] = True
+    if project["_name"] == "Garden Lights":
+        project["_status"] = "Finished"
+json.dump(projects, open(path, "w"))
+PY
+
+start
+grab $WID "$OUT/main-window.png"
+openCreateSheet
+xdotool type --delay 30 "Field Rec"
+sleep 0.3
+grab $WID "$OUT/create-sheet.png"
+xdotool key Escape
+sleep 0.5
+xdotool key ctrl+comma
+TID=$(xdotool search --sync --onlyvisible --name "^Settings" | head -1)
+sleep 0.8
+grab $TID "$OUT/settings-window.png"
+stop
+kill $WM

@@ -1,0 +1,181 @@
+#include "ScreenTestSupport.h"
+#include "app/screens/BottomBar.h"
+#include "app/screens/NavigationView.h"
+#include "app/screens/TDProjectItem.h"
+#include "app/screens/TDProjectMasterView.h"
+#include "app/screens/TDToolbar.h"
+
+#include <QLabel>
+#include <QMainWindow>
+#include <QTreeWidget>
+
+using apptest::LibraryRoot;
+
+namespace {
+
+QString barText(NavigationView& view, const char* name)
+{
+    auto* label = view.bottomBar()->findChild<QLabel*>(name);
+    return label ? label->text() : QString();
+}
+
+struct Fixture {
+    LibraryRoot root;
+    TDStores stores = screentest::makeStores();
+    QMainWindow window;
+    NavigationView* view;
+
+    Fixture()
+    {
+        view = new NavigationView(stores);
+        window.setCentralWidget(view);
+        window.resize(1200, 760);
+        window.show();
+        QCoreApplication::processEvents();
+    }
+};
+
+} // namespace
+
+TEST(NavigationView, StartsOnAllWithBothSectionsOpenAndCountsAsProjectsArrive)
+{
+    Fixture f;
+    QTreeWidget* sidebar = f.view->sidebar();
+    EXPECT_EQ(sidebar->objectName(), "sidebar");
+    ASSERT_EQ(sidebar->topLevelItemCount(), 2);
+    EXPECT_EQ(sidebar->topLevelItem(0)->text(0), "Projects");
+    EXPECT_EQ(sidebar->topLevelItem(1)->text(0), "Other");
+    QStringList rows;
+    for (int section = 0; section < 2; ++section) {
+        EXPECT_TRUE(sidebar->topLevelItem(section)->isExpanded());
+        for (int row = 0; row < sidebar->topLevelItem(section)->childCount(); ++row)
+            rows.append(sidebar->topLevelItem(section)->child(row)->text(0));
+    }
+    EXPECT_EQ(
+        rows, (QStringList { "All", "In Progress", "Archived", "Finished", "Favorite", "Media", "Links" }));
+    ASSERT_EQ(sidebar->selectedItems().size(), 1);
+    EXPECT_EQ(sidebar->selectedItems().front()->text(0), "All");
+    EXPECT_EQ(f.window.windowTitle(), "Projects");
+    EXPECT_EQ(f.view->toolbar()->title(), "Projects");
+    EXPECT_EQ(barText(*f.view, "barLabel"), "Projects:");
+    EXPECT_EQ(barText(*f.view, "barCount"), "0");
+
+    auto category = f.stores.categoryStore->tdCategories().front();
+    f.stores.projectStore->setTdProjects({ screentest::project("A", category),
+        screentest::project("B", category), screentest::project("C", category) });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return barText(*f.view, "barCount") == "3"; }));
+}
+
+TEST(NavigationView, EachDestinationHasItsTitleGridAndCount)
+{
+    Fixture f;
+    auto category = f.stores.categoryStore->tdCategories().front();
+    f.stores.projectStore->setTdProjects({ screentest::project("A", category, TDStatus::inProgress, true),
+        screentest::project("B", category, TDStatus::archived, true),
+        screentest::project("C", category, TDStatus::finished),
+        screentest::project("D", category, TDStatus::inProgress) });
+    TDMediaStore::MediaList media;
+    for (int i = 0; i < 4; ++i)
+        media.push_back(
+            TDMedia::make(platform::Uuid::random(), apptest::fileUrl("/m"), apptest::fileUrl("/t"), {}));
+    f.stores.mediaStore->setTdMedia(media);
+    TDLinkStore::LinkList links(
+        5, TDLink { {}, {}, "https://example.com", platform::Uuid::random(), platform::Uuid::random() });
+    f.stores.linkStore->setTdLinks(links);
+    struct Case {
+        const char* row;
+        const char* title;
+        const char* label;
+        const char* count;
+    };
+    const Case cases[] = {
+        { "In Progress", "In Progress", "Projects:", "2" },
+        { "Archived", "Archived", "Projects:", "1" },
+        { "Finished", "Finished", "Projects:", "1" },
+        { "Favorite", "Favorite", "Projects:", "2" },
+        { "Media", "Media", "Media:", "4" },
+        { "Links", "Links", "Links:", "5" },
+        { "All", "Projects", "Projects:", "4" },
+    };
+    for (const auto& test : cases) {
+        QTreeWidgetItem* row
+            = f.view->sidebar()->findItems(test.row, Qt::MatchExactly | Qt::MatchRecursive).front();
+        QRect rect = f.view->sidebar()->visualItemRect(row);
+        QTest::mouseClick(f.view->sidebar()->viewport(), Qt::LeftButton, {}, rect.center());
+        QCoreApplication::processEvents();
+        EXPECT_EQ(f.window.windowTitle(), test.title);
+        EXPECT_EQ(f.view->toolbar()->title(), test.title);
+        EXPECT_EQ(barText(*f.view, "barLabel"), test.label) << test.row;
+        EXPECT_EQ(barText(*f.view, "barCount"), test.count) << test.row;
+        auto* grid = dynamic_cast<TDProjectMasterView*>(f.view->destinationView());
+        bool projectDestination = QString(test.label) == "Projects:";
+        EXPECT_EQ(grid != nullptr, projectDestination) << test.row;
+        if (grid)
+            EXPECT_EQ(QString::number(grid->cards().size()), test.count);
+    }
+}
+
+TEST(NavigationView, CountsFollowFavouritesAndAPushedPageStaysPut)
+{
+    Fixture f;
+    auto category = f.stores.categoryStore->tdCategories().front();
+    auto project = screentest::project("A", category);
+    f.stores.projectStore->setTdProjects({ project, screentest::project("B", category) });
+    QCoreApplication::processEvents();
+    auto* grid = dynamic_cast<TDProjectMasterView*>(f.view->destinationView());
+    ASSERT_TRUE(grid);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return grid->cards().size() == 2; }));
+    QTest::mouseClick(grid->cardFor(project->id()), Qt::LeftButton);
+    ASSERT_EQ(grid->stackDepth(), 1);
+    EXPECT_EQ(f.window.windowTitle(), "A");
+
+    // A toggle inside the opened page re-renders the counts, not the page.
+    project->setIsFavorite(true);
+    project->setStatus(TDStatus::finished);
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(f.view->destinationView(), grid);
+    EXPECT_EQ(grid->stackDepth(), 1);
+    EXPECT_EQ(f.view->toolbar()->title(), "A");
+
+    f.view->select(NavigationType::favorite);
+    EXPECT_EQ(barText(*f.view, "barCount"), "1");
+    project->setIsFavorite(false);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return barText(*f.view, "barCount") == "0"; }));
+    EXPECT_TRUE(dynamic_cast<TDProjectMasterView*>(f.view->destinationView())->showsEmptyState());
+    EXPECT_TRUE(f.view->toolbar()->actions().isEmpty()) << "no create button on Favorite";
+
+    // Back on All: a fresh grid with nothing pushed.
+    f.view->select(NavigationType::projects);
+    auto* fresh = dynamic_cast<TDProjectMasterView*>(f.view->destinationView());
+    ASSERT_TRUE(fresh);
+    EXPECT_EQ(fresh->stackDepth(), 0);
+    EXPECT_FALSE(f.view->toolbar()->isBackShown());
+    EXPECT_EQ(f.view->toolbar()->actions().size(), 1);
+}
+
+TEST(NavigationView, CollapsingASectionOrCtrlClickingKeepsTheSelection)
+{
+    Fixture f;
+    auto category = f.stores.categoryStore->tdCategories().front();
+    f.stores.projectStore->setTdProjects({ screentest::project("A", category, TDStatus::archived) });
+    f.view->select(NavigationType::archived);
+    QWidget* grid = f.view->destinationView();
+    QTreeWidgetItem* header = f.view->sidebar()->topLevelItem(0);
+    QTest::mouseClick(f.view->sidebar()->viewport(), Qt::LeftButton, {},
+        f.view->sidebar()->visualItemRect(header).center());
+    EXPECT_FALSE(header->isExpanded());
+    EXPECT_FALSE(f.view->isMenuExpanded());
+    EXPECT_TRUE(f.view->isStatusExpanded());
+    EXPECT_EQ(f.view->selectedNavigationItem(), NavigationType::archived);
+    EXPECT_EQ(f.view->destinationView(), grid);
+    EXPECT_EQ(barText(*f.view, "barCount"), "1");
+
+    header->setExpanded(true);
+    QTreeWidgetItem* row = f.view->sidebarRow(NavigationType::archived);
+    QTest::mouseClick(f.view->sidebar()->viewport(), Qt::LeftButton, Qt::ControlModifier,
+        f.view->sidebar()->visualItemRect(row).center());
+    ASSERT_EQ(f.view->sidebar()->selectedItems().size(), 1);
+    EXPECT_EQ(f.view->sidebar()->selectedItems().front(), row);
+    EXPECT_EQ(f.view->destinationView(), grid);
+}

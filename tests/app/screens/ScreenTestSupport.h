@@ -1,0 +1,118 @@
+#pragma once
+
+#include "../LibraryTestSupport.h"
+#include "app/TDStores.h"
+#include "app/model/TDProject.h"
+#include "app/store/TDCategoryStore.h"
+#include "app/store/TDLibraryCoding.h"
+#include "app/store/TDLinkStore.h"
+#include "app/store/TDMediaStore.h"
+#include "app/store/TDProjectStore.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QPalette>
+#include <QTest>
+#include <QWidget>
+
+namespace screentest {
+
+// Stores over the library folder of a `LibraryRoot` made before them.
+inline TDStores makeStores()
+{
+    return TDStores { std::make_shared<TDProjectStore>(), std::make_shared<TDMediaStore>(),
+        std::make_shared<TDLinkStore>(), std::make_shared<TDCategoryStore>() };
+}
+
+inline std::shared_ptr<TDProject> project(const QString& name, std::shared_ptr<TDCategory> category,
+    TDStatus status = TDStatus::inProgress, bool favorite = false)
+{
+    TDProject::Fields fields;
+    fields.name = name;
+    fields.category = std::move(category);
+    fields.id = platform::Uuid::random();
+    fields.status = status;
+    fields.isFavorite = favorite;
+    fields.startDate = platform::Date(786840000.25);
+    return TDProject::make(std::move(fields));
+}
+
+// The visible alert whose parent is `parent`, if any.
+inline QMessageBox* alertOn(QWidget* parent)
+{
+    for (auto* box : parent->findChildren<QMessageBox*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (box->isVisible())
+            return box;
+    }
+    return nullptr;
+}
+
+// Presses the alert's one button, "Close".
+inline void closeAlert(QMessageBox* box)
+{
+    ASSERT_TRUE(box);
+    ASSERT_EQ(box->buttons().size(), 1);
+    EXPECT_EQ(box->buttons().front()->text(), "Close");
+    box->buttons().front()->click();
+    QCoreApplication::processEvents();
+}
+
+// The names in a library file, in order.
+inline QStringList namesIn(const QByteArray& json, const char* key = "_name")
+{
+    QStringList names;
+    for (const auto& value : QJsonDocument::fromJson(json).array())
+        names.append(value.toObject()[QLatin1String(key)].toString());
+    return names;
+}
+
+// Types `text` into a widget as key presses do, also outside ASCII.
+inline void typeText(QWidget* widget, const QString& text)
+{
+    if (text.isEmpty())
+        return;
+    QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, text);
+    QCoreApplication::sendEvent(widget, &press);
+    QKeyEvent release(QEvent::KeyRelease, 0, Qt::NoModifier, text);
+    QCoreApplication::sendEvent(widget, &release);
+}
+
+// Installs a light or a dark application palette for the life of the object.
+class ScopedPalette {
+public:
+    explicit ScopedPalette(bool dark)
+        : m_saved(QApplication::palette())
+    {
+        QPalette palette;
+        if (dark) {
+            const QColor window(0x32, 0x32, 0x32), base(0x1E, 0x1E, 0x1E), button(0x3C, 0x3C, 0x3C);
+            for (auto [role, color] : { std::pair { QPalette::Window, window }, { QPalette::Base, base },
+                     { QPalette::AlternateBase, button }, { QPalette::Button, button },
+                     { QPalette::WindowText, QColor(Qt::white) }, { QPalette::Text, QColor(Qt::white) },
+                     { QPalette::ButtonText, QColor(Qt::white) },
+                     { QPalette::Light, QColor(0x50, 0x50, 0x50) },
+                     { QPalette::Midlight, QColor(0x46, 0x46, 0x46) },
+                     { QPalette::Mid, QColor(0x2A, 0x2A, 0x2A) },
+                     { QPalette::Dark, QColor(0x20, 0x20, 0x20) }, { QPalette::Shadow, QColor(Qt::black) },
+                     { QPalette::PlaceholderText, QColor(0x80, 0x80, 0x80) },
+                     { QPalette::Highlight, QColor(0x0A, 0x84, 0xFF) } })
+                palette.setColor(role, color);
+        } else {
+            palette.setColor(QPalette::Window, QColor(0xEC, 0xEC, 0xEC));
+            palette.setColor(QPalette::WindowText, Qt::black);
+            palette.setColor(QPalette::Base, Qt::white);
+            palette.setColor(QPalette::Text, Qt::black);
+        }
+        QApplication::setPalette(palette);
+    }
+    ~ScopedPalette() { QApplication::setPalette(m_saved); }
+
+private:
+    QPalette m_saved;
+};
+
+} // namespace screentest

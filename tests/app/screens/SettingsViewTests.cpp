@@ -1,0 +1,264 @@
+#include "ScreenTestSupport.h"
+#include "app/screens/CreateTDProjectSheet.h"
+#include "app/screens/SettingsView.h"
+#include "app/screens/TDProjectSheetTemplate.h"
+#include "platform/foundation/UserDefaults.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+using apptest::LibraryRoot;
+using screentest::alertOn;
+using screentest::closeAlert;
+
+namespace {
+
+QStringList storedNames()
+{
+    auto stored = platform::UserDefaults::standard().data(TDCategoryStore::defaultsKey);
+    return stored ? screentest::namesIn(*stored) : QStringList();
+}
+
+struct Fixture {
+    LibraryRoot root;
+    TDStores stores = screentest::makeStores();
+    QWidget window;
+    SettingsView* view;
+
+    explicit Fixture(std::function<void(Fixture&)> before = {})
+    {
+        if (before)
+            before(*this);
+        auto* layout = new QVBoxLayout(&window);
+        view = new SettingsView(stores, &window);
+        layout->addWidget(view);
+        window.setFixedWidth(480);
+        window.show();
+        QCoreApplication::processEvents();
+    }
+
+    // What the rows show once the renders the last changes asked for have run.
+    QStringList rowNames() const
+    {
+        QCoreApplication::processEvents();
+        QStringList names;
+        for (TDCategoryRow* row : view->rows())
+            names.append(row->text());
+        return names;
+    }
+    QStringList highlighted() const
+    {
+        QCoreApplication::processEvents();
+        QStringList names;
+        for (TDCategoryRow* row : view->rows()) {
+            if (row->isSelected())
+                names.append(row->text());
+        }
+        return names;
+    }
+    void click(int row)
+    {
+        QCoreApplication::processEvents();
+        TDCategoryRow* target = view->rows()[row];
+        QTest::mouseClick(target, Qt::LeftButton, {}, QPoint(target->width() - 2, 5));
+    }
+    void minus() { view->deleteButton()->click(); }
+    void add(const QString& name)
+    {
+        view->addButton()->click();
+        QLineEdit* field = view->newCategoryField();
+        ASSERT_TRUE(field);
+        field->selectAll();
+        QTest::keyClick(field, Qt::Key_Backspace);
+        screentest::typeText(field, name);
+        view->newCategorySheet()->findChild<QPushButton*>("addButton")->click();
+    }
+};
+
+} // namespace
+
+TEST(SettingsView, OpensOnTheFirstCategoryAndAPressAnywhereOnARowSelectsIt)
+{
+    Fixture f;
+    EXPECT_EQ(
+        f.rowNames(), (QStringList { "Software", "Hardware", "Illustration", "Graphic design", "Music" }));
+    EXPECT_EQ(f.highlighted(), QStringList { "Software" });
+    f.click(2);
+    EXPECT_EQ(f.highlighted(), QStringList { "Illustration" });
+    EXPECT_EQ(f.view->restoreButton()->text(), "Restore the default");
+    EXPECT_EQ(f.view->findChild<QWidget*>("categoryControlGroup")->width(), 120);
+}
+
+TEST(SettingsView, MinusRefusesACategoryInUseAndTheLastOne)
+{
+    Fixture f([](Fixture& f) {
+        auto categories = f.stores.categoryStore->tdCategories();
+        f.stores.projectStore->setTdProjects({ screentest::project("P", categories[1]) });
+    });
+    f.click(1);
+    f.minus();
+    QMessageBox* alert = alertOn(&f.window);
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->text(), "Can't delete the category");
+    EXPECT_EQ(alert->informativeText(),
+        "Some projects are made in the category you are trying to remove. To delete this category, first "
+        "delete the "
+        "corresponding project or change the category.");
+    closeAlert(alert);
+    EXPECT_EQ(f.rowNames().size(), 5);
+
+    // Down to the one in use: still the in-use alert; then with an unused last one, the count alert.
+    for (int i = 0; i < 4; ++i) {
+        int unused = f.rowNames().indexOf("Hardware") == 0 ? 1 : 0;
+        f.click(unused);
+        f.minus();
+    }
+    EXPECT_EQ(f.rowNames(), QStringList { "Hardware" });
+    EXPECT_EQ(storedNames(), QStringList { "Hardware" });
+    f.click(0);
+    f.minus();
+    ASSERT_TRUE(alertOn(&f.window));
+    EXPECT_EQ(alertOn(&f.window)->text(), "Can't delete the category");
+    closeAlert(alertOn(&f.window));
+    f.stores.projectStore->setTdProjects({});
+    f.minus();
+    ASSERT_TRUE(alertOn(&f.window));
+    EXPECT_EQ(alertOn(&f.window)->text(), "At least 1 category should exist.");
+    EXPECT_EQ(alertOn(&f.window)->informativeText(),
+        "At least one category should exist to create a project, so a category cannot be deleted.");
+    closeAlert(alertOn(&f.window));
+    EXPECT_EQ(f.rowNames(), QStringList { "Hardware" });
+}
+
+TEST(SettingsView, AfterADeletionMinusActsOnNothingUntilARowIsChosen)
+{
+    Fixture f;
+    f.click(4);
+    f.minus();
+    EXPECT_EQ(f.rowNames(), (QStringList { "Software", "Hardware", "Illustration", "Graphic design" }));
+    EXPECT_TRUE(f.highlighted().isEmpty());
+    EXPECT_EQ(storedNames(), f.rowNames());
+    // A new "Music" that a project uses is not removed through the stale selection.
+    f.add("Music");
+    auto music = f.stores.categoryStore->tdCategories().back();
+    f.stores.projectStore->setTdProjects({ screentest::project("P", music) });
+    f.minus();
+    EXPECT_FALSE(alertOn(&f.window));
+    EXPECT_EQ(f.rowNames().back(), "Music");
+}
+
+TEST(SettingsView, MinusNeverRemovesASameNamedCategoryInUse)
+{
+    Fixture f([](Fixture& f) {
+        auto categories = f.stores.categoryStore->tdCategories();
+        auto twin = TDCategory::make(platform::Uuid::random(), "Music");
+        categories.push_back(twin);
+        f.stores.categoryStore->setTdCategories(categories);
+        f.stores.projectStore->setTdProjects({ screentest::project("P", twin) });
+    });
+    f.click(4);
+    f.minus();
+    ASSERT_TRUE(alertOn(&f.window));
+    EXPECT_EQ(alertOn(&f.window)->text(), "Can't delete the category");
+    EXPECT_EQ(f.rowNames().size(), 6);
+}
+
+TEST(SettingsView, RestoreAppendsTheMissingDefaultsWithTheirIdsAndAlwaysSaves)
+{
+    Fixture f;
+    auto defaults = TDCategoryStore::defaultCategories();
+    f.click(4);
+    f.minus();
+    f.click(1);
+    f.minus();
+    f.add("music");
+    f.view->restoreButton()->click();
+    EXPECT_EQ(f.rowNames(),
+        (QStringList { "Software", "Illustration", "Graphic design", "music", "Hardware", "Music" }));
+    auto categories = f.stores.categoryStore->tdCategories();
+    EXPECT_EQ(categories[4], defaults[1]);
+    EXPECT_EQ(categories[5], defaults[4]) << "the same record, the same id";
+
+    ASSERT_TRUE(platform::UserDefaults::standard().setData(TDCategoryStore::defaultsKey, "[]"));
+    f.view->restoreButton()->click();
+    EXPECT_EQ(f.rowNames().size(), 6);
+    EXPECT_EQ(storedNames(), f.rowNames()) << "written again although nothing changed";
+}
+
+TEST(SettingsView, AddRefusesDuplicatesAndBlanksAndKeepsTheTextAcrossCancel)
+{
+    Fixture f;
+    f.add("Software");
+    QWidget* sheet = f.view->newCategorySheet();
+    ASSERT_TRUE(sheet);
+    ASSERT_TRUE(alertOn(sheet));
+    EXPECT_EQ(alertOn(sheet)->text(), "The category already exist.");
+    EXPECT_EQ(alertOn(sheet)->informativeText(),
+        "The category with the name you entered already exists. Please enter a different name.");
+    closeAlert(alertOn(sheet));
+    EXPECT_TRUE(sheet->isVisible());
+    EXPECT_EQ(f.view->newCategoryField()->text(), "Software");
+
+    f.view->newCategoryField()->selectAll();
+    QTest::keyClick(f.view->newCategoryField(), Qt::Key_Backspace);
+    sheet->findChild<QPushButton*>("addButton")->click();
+    ASSERT_TRUE(alertOn(sheet));
+    EXPECT_EQ(alertOn(sheet)->text(), "A name is blank");
+    EXPECT_EQ(alertOn(sheet)->informativeText(),
+        "A name is required to create a project name. Please enter a name.");
+    closeAlert(alertOn(sheet));
+
+    screentest::typeText(f.view->newCategoryField(), "Foo");
+    sheet->findChild<QPushButton*>("cancelButton")->click();
+    EXPECT_FALSE(sheet->isVisible());
+    f.view->addButton()->click();
+    EXPECT_EQ(f.view->newCategoryField()->text(), "Foo");
+    EXPECT_EQ(f.view->newCategoryField()->placeholderText(), "New category name");
+
+    f.view->newCategorySheet()->findChild<QPushButton*>("addButton")->click();
+    EXPECT_FALSE(f.view->newCategorySheet() && f.view->newCategorySheet()->isVisible());
+    EXPECT_EQ(f.rowNames().back(), "Foo");
+    EXPECT_EQ(f.view->newCategoryTitle(), "");
+    EXPECT_EQ(f.highlighted(), QStringList { "Software" }) << "the selection does not move";
+    f.add("  ");
+    f.add("software");
+    EXPECT_EQ(f.rowNames().mid(5), (QStringList { "Foo", "  ", "software" }));
+}
+
+TEST(SettingsView, TheCreateSheetPickerFollowsTheList)
+{
+    Fixture f;
+    QWidget main;
+    main.show();
+    auto* sheet = new CreateTDProjectSheet(f.stores, &main);
+    sheet->open();
+    QCoreApplication::processEvents();
+    QComboBox* picker = sheet->form()->categoryPicker();
+    EXPECT_EQ(picker->count(), 5);
+    f.add("Zines");
+    ASSERT_TRUE(testsupport::waitUntil([&] { return picker->count() == 6; }));
+    EXPECT_EQ(picker->itemText(5), "Zines");
+    f.click(2);
+    f.minus();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return picker->count() == 5; }));
+    EXPECT_EQ(picker->findText("Illustration"), -1);
+    EXPECT_EQ(picker->currentText(), "Software");
+}
+
+TEST(SettingsView, AStoredEmptyListShowsNoRowsAndPlusStillWorks)
+{
+    Fixture f([](Fixture& f) {
+        ASSERT_TRUE(platform::UserDefaults::standard().setData(TDCategoryStore::defaultsKey, "[]"));
+        f.stores.categoryStore = std::make_shared<TDCategoryStore>();
+    });
+    EXPECT_TRUE(f.rowNames().isEmpty());
+    EXPECT_FALSE(f.view->selectedTDCategory());
+    f.minus();
+    EXPECT_FALSE(alertOn(&f.window));
+    f.add("First");
+    EXPECT_EQ(f.rowNames(), QStringList { "First" });
+    EXPECT_EQ(storedNames(), QStringList { "First" });
+}

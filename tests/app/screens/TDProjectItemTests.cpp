@@ -1,0 +1,128 @@
+#include "Iris/declarative/ScriptedRetrieving.h"
+#include "ScreenTestSupport.h"
+#include "app/screens/TDAppearance.h"
+#include "app/screens/TDProjectItem.h"
+
+using screentest::ScopedPalette;
+
+TEST(TDProjectItem, IsAQuarterOfTheWholeWidthLessTwelveAnd160High)
+{
+    auto project = screentest::project("Alpha", TDCategory::make(platform::Uuid::random(), "Software"));
+    for (auto [whole, width] : { std::pair { 1000.0, 238 }, { 800.0, 188 }, { 1233.0, 296 } }) {
+        TDProjectItem card(project, whole);
+        EXPECT_EQ(card.size(), QSize(width, 160)) << whole;
+    }
+    TDProjectItem card(project, 1000);
+    card.setWholeWidth(1000, 230);
+    EXPECT_EQ(card.width(), 230) << "never wider than its cell";
+}
+
+TEST(TDProjectItem, PlaceholderTileHasRoundedCornersAndAnInnerBorder)
+{
+    ScopedPalette light(false);
+    auto project = screentest::project("Alpha", TDCategory::make(platform::Uuid::random(), "Software"));
+    TDProjectItem card(project, 1000);
+    card.show();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(card.hasCover());
+    QImage image = card.grab().toImage();
+    const QColor window = card.palette().color(QPalette::Window);
+    EXPECT_EQ(image.pixelColor(0, 0).rgb(), window.rgb()) << "the corner is clipped";
+    QColor border = image.pixelColor(0, 80);
+    QColor fill = image.pixelColor(120, 100);
+    EXPECT_LT(fill.lightness(), window.lightness()) << "the tile is a faint fill";
+    EXPECT_LT(border.lightness(), fill.lightness()) << "the 1-pixel border is darker than the fill";
+    EXPECT_EQ(card.categoryText(), "Software");
+    EXPECT_EQ(card.nameText(), "Alpha");
+}
+
+TEST(TDProjectItem, MarksFollowFavouriteAndStatus)
+{
+    struct Case {
+        TDStatus status;
+        const char* label;
+        tdappearance::SystemColor color;
+    };
+    ScopedPalette light(false);
+    const Case cases[] = {
+        { TDStatus::inProgress, "In Progress", tdappearance::SystemColor::green },
+        { TDStatus::archived, "Archived", tdappearance::SystemColor::gray },
+        { TDStatus::finished, "Finished", tdappearance::SystemColor::blue },
+    };
+    for (const auto& test : cases) {
+        auto project
+            = screentest::project("P", TDCategory::make(platform::Uuid::random(), "Music"), test.status);
+        TDProjectItem card(project, 1000);
+        card.show();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(card.accessibleDescription(), test.label);
+        EXPECT_FALSE(card.showsStar());
+        EXPECT_TRUE(card.starRect().isNull()) << "no space is kept for the star";
+        EXPECT_NEAR(card.dotRect().right(), card.width() - TDProjectItem::trailingPadding, 0.01);
+        QImage image = card.grab().toImage();
+        QColor dot = image.pixelColor(card.dotRect().center().toPoint());
+        QColor expected = tdappearance::color(test.color, false);
+        EXPECT_NEAR(dot.red(), expected.red(), 40) << test.label;
+        EXPECT_NEAR(dot.green(), expected.green(), 40) << test.label;
+        EXPECT_NEAR(dot.blue(), expected.blue(), 40) << test.label;
+
+        project->setIsFavorite(true);
+        ASSERT_TRUE(testsupport::waitUntil([&] { return card.showsStar(); }));
+        EXPECT_NEAR(card.dotRect().left() - card.starRect().right(), TDProjectItem::markSpacing, 0.01);
+    }
+}
+
+TEST(TDProjectItem, FollowsTheProjectWithoutBeingRebuilt)
+{
+    auto category = TDCategory::make(platform::Uuid::random(), "Music");
+    auto project = screentest::project("Before", category);
+    TDProjectItem card(project, 1000);
+    card.show();
+    project->setName("After");
+    category->setName("Sound");
+    ASSERT_TRUE(
+        testsupport::waitUntil([&] { return card.nameText() == "After" && card.categoryText() == "Sound"; }));
+    EXPECT_EQ(card.accessibleName(), "After");
+}
+
+TEST(TDProjectItem, TheCoverFillsTheTileUnderTheOverlayOnceInView)
+{
+    iristest::ScopedRetrieving retrieving;
+    auto project = screentest::project("Covered", TDCategory::make(platform::Uuid::random(), "Music"));
+    project->setCoverImageURL(apptest::fileUrl("/covers/red.png"));
+    QWidget ground;
+    ground.resize(400, 300);
+    auto* card = new TDProjectItem(project, 1000, &ground);
+    EXPECT_TRUE(retrieving.manager->calls.empty()) << "nothing loads before the card is in view";
+    ground.show();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return retrieving.manager->calls.size() == 1; }));
+    EXPECT_EQ(retrieving.manager->calls[0].source.cacheKey().endsWith("/covers/red.png"), true);
+
+    // Before the image arrives the tile is the dark overlay alone.
+    QImage waiting = card->grab().toImage();
+    EXPECT_LT(waiting.pixelColor(card->width() / 2, 80).lightness(), 110);
+
+    retrieving.manager->succeed(0, iristest::solidImage(QColor(255, 0, 0), 400, 200), iris::CacheType::none);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return card->coverView()->binder()->loadedImage != nullptr; }));
+    QCoreApplication::processEvents();
+    QImage shown = card->grab().toImage();
+    for (QPoint at : { QPoint(card->width() / 2, 80), QPoint(5, 80), QPoint(card->width() - 6, 150) }) {
+        QColor pixel = shown.pixelColor(at);
+        EXPECT_NEAR(pixel.red(), 102, 3) << at.x() << "," << at.y();
+        EXPECT_LT(pixel.green(), 5);
+    }
+    EXPECT_EQ(shown.pixelColor(0, 0).rgb(), ground.palette().color(QPalette::Window).rgb())
+        << "rounded corner";
+    EXPECT_EQ(card->coverView()->height(), 160);
+    EXPECT_EQ(card->coverView()->width(), 320) << "filled with the aspect ratio kept";
+
+    // A render that keeps the URL keeps the image; another URL retrieves anew.
+    project->setName("Renamed");
+    QCoreApplication::processEvents();
+    EXPECT_EQ(retrieving.manager->calls.size(), 1u);
+    project->setCoverImageURL(apptest::fileUrl("/covers/blue.png"));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return retrieving.manager->calls.size() == 2; }));
+    project->setCoverImageURL(std::nullopt);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return card->coverView() == nullptr; }));
+    EXPECT_FALSE(card->hasCover());
+}

@@ -1,0 +1,291 @@
+#include "Iris/declarative/ScriptedRetrieving.h"
+#include "ScreenTestSupport.h"
+#include "app/screens/TDProjectDetailView.h"
+#include "app/screens/TDProjectItem.h"
+#include "app/screens/TDProjectMasterView.h"
+#include "app/screens/TDToolbar.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QMenu>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QToolButton>
+
+using apptest::LibraryRoot;
+using screentest::alertOn;
+
+namespace {
+
+void writeFile(const QString& path)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("data");
+}
+
+TDLink link(const platform::Uuid& noteId)
+{
+    return TDLink { {}, {}, "https://example.com", platform::Uuid::random(), noteId };
+}
+
+// Project A (two notes, the first with two links; two images; a folder with files), project B
+// (one note with one link, one image) and an image that belongs to no project.
+struct DeleteFixture {
+    LibraryRoot root;
+    TDStores stores = screentest::makeStores();
+    std::shared_ptr<TDProject> a;
+    std::shared_ptr<TDProject> b;
+    std::shared_ptr<TDMedia> loose;
+    QWidget window;
+    TDProjectMasterView* view;
+
+    DeleteFixture()
+    {
+        root.makeLibraryFolder();
+        auto category = stores.categoryStore->tdCategories().front();
+        a = screentest::project("A", category);
+        b = screentest::project("B", category);
+        auto note = [](const std::shared_ptr<TDProject>& project, const QString& title) {
+            return TDNote::make(
+                platform::Uuid::random(), project->id(), title, apptest::fileUrl("/n.txt"), {});
+        };
+        a->setTdNote({ note(a, "one"), note(a, "two") });
+        b->setTdNote({ note(b, "only") });
+        stores.linkStore->setTdLinks(
+            { link(a->tdNote()[0]->id()), link(b->tdNote()[0]->id()), link(a->tdNote()[0]->id()) });
+        auto image = [](std::optional<platform::Uuid> owner) {
+            return TDMedia::make(
+                platform::Uuid::random(), apptest::fileUrl("/i.png"), apptest::fileUrl("/t.jpg"), owner);
+        };
+        loose = image(std::nullopt);
+        stores.mediaStore->setTdMedia({ image(a->id()), loose, image(b->id()), image(a->id()) });
+        stores.projectStore->setTdProjects({ a, b });
+        writeFile(root.library() + "/A/notes/one/one.txt");
+        writeFile(root.library() + "/B/notes/only/only.txt");
+        view = new TDProjectMasterView(stores, NavigationType::projects, nullptr, &window);
+        window.resize(1000, 700);
+        view->resize(1000, 700);
+        window.show();
+        QCoreApplication::processEvents();
+    }
+
+    void deleteFromMenu(const std::shared_ptr<TDProject>& project)
+    {
+        std::unique_ptr<QMenu> menu(view->cardMenu(project));
+        ASSERT_EQ(menu->actions().size(), 1);
+        EXPECT_EQ(menu->actions().front()->text(), "Delete");
+        menu->actions().front()->trigger();
+    }
+};
+
+} // namespace
+
+TEST(TDProjectMasterView, DeleteRemovesRecordsThenSavesThenRemovesTheFolder)
+{
+    DeleteFixture f;
+    int linkWrites = 0;
+    platform::withObservationTracking([&] { f.stores.linkStore->tdLinks(); }, [&] { ++linkWrites; });
+    f.deleteFromMenu(f.a);
+
+    auto projects = f.stores.projectStore->tdProjects();
+    ASSERT_EQ(projects.size(), 1u);
+    EXPECT_EQ(projects.front(), f.b);
+    auto media = f.stores.mediaStore->tdMedia();
+    ASSERT_EQ(media.size(), 2u);
+    EXPECT_EQ(media[0], f.loose) << "an image of no project stays, in order";
+    EXPECT_EQ(media[1]->tdProjectId(), f.b->id());
+    auto links = f.stores.linkStore->tdLinks();
+    ASSERT_EQ(links.size(), 1u);
+    EXPECT_EQ(links.front().tdNoteId, f.b->tdNote()[0]->id());
+    EXPECT_EQ(linkWrites, 1);
+    EXPECT_TRUE(QFileInfo(f.root.library() + "/A").isDir()) << "the folder waits for the saves";
+
+    ASSERT_TRUE(testsupport::waitUntil([&] { return f.view->deletesInFlight() == 0; }));
+    EXPECT_FALSE(QFileInfo::exists(f.root.library() + "/A"));
+    EXPECT_TRUE(QFileInfo(f.root.library() + "/B/notes/only/only.txt").isFile());
+    EXPECT_EQ(screentest::namesIn(f.root.read("projects.library")), QStringList { "B" });
+    EXPECT_EQ(QJsonDocument::fromJson(f.root.read("media.library")).array().size(), 2);
+    EXPECT_EQ(QJsonDocument::fromJson(f.root.read("links.library")).array().size(), 1);
+    EXPECT_FALSE(f.view->showsEmptyState());
+
+    f.deleteFromMenu(f.b);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return f.view->deletesInFlight() == 0; }));
+    EXPECT_TRUE(f.view->showsEmptyState());
+    EXPECT_TRUE(f.root.libraryEntries().contains("projects.library"));
+    EXPECT_FALSE(QFileInfo::exists(f.root.library() + "/B"));
+}
+
+TEST(TDProjectMasterView, AFailedSaveStopsTheChainKeepsTheFolderAndSaysSo)
+{
+    DeleteFixture f;
+    f.root.write("projects.library", "old projects");
+    QDir(f.root.library()).mkdir("media.library");
+    apptest::CapturedStream out(stdout);
+    f.deleteFromMenu(f.a);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return f.view->deletesInFlight() == 0; }));
+    EXPECT_TRUE(out.take().contains("An error occurred: "));
+    EXPECT_EQ(QJsonDocument::fromJson(f.root.read("links.library")).array().size(), 1) << "links were saved";
+    EXPECT_EQ(f.root.read("projects.library"), "old projects") << "the chain stopped at the media";
+    EXPECT_TRUE(QFileInfo(f.root.library() + "/A/notes/one/one.txt").isFile());
+    QMessageBox* alert = alertOn(&f.window);
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->text(), "The library could not be saved.");
+}
+
+TEST(TDProjectMasterView, DeletingAProjectOfADangerousNameRemovesOnlyItsRecord)
+{
+    for (QString name : { ".", "..", "", "projects.library", "a/../..", "B" }) {
+        DeleteFixture f;
+        f.root.write("projects.library", "[]");
+        // Records like these come from a library file edited by hand.
+        auto odd = screentest::project(name, f.a->category());
+        auto projects = f.stores.projectStore->tdProjects();
+        projects.push_back(odd);
+        f.stores.projectStore->setTdProjects(projects);
+        f.deleteFromMenu(odd);
+        ASSERT_TRUE(testsupport::waitUntil([&] { return f.view->deletesInFlight() == 0; }));
+        EXPECT_EQ(f.stores.projectStore->tdProjects().size(), 2u);
+        EXPECT_TRUE(QFileInfo(f.root.documents()).isDir()) << name.toStdString();
+        EXPECT_TRUE(QFileInfo(f.root.library()).isDir());
+        EXPECT_TRUE(QFileInfo(f.root.library() + "/projects.library").isFile());
+        EXPECT_TRUE(QFileInfo(f.root.library() + "/A/notes/one/one.txt").isFile()) << name.toStdString();
+        EXPECT_TRUE(QFileInfo(f.root.library() + "/B/notes/only/only.txt").isFile())
+            << "a folder another project still names stays";
+    }
+}
+
+TEST(TDProjectMasterView, EachDestinationShowsItsProjectsOrTheEmptyState)
+{
+    LibraryRoot root;
+    TDStores stores = screentest::makeStores();
+    auto category = stores.categoryStore->tdCategories().front();
+    stores.projectStore->setTdProjects({ screentest::project("One", category, TDStatus::inProgress, true),
+        screentest::project("Two", category, TDStatus::archived), screentest::project("Three", category) });
+    struct Case {
+        NavigationType type;
+        QStringList names;
+    };
+    const Case cases[] = {
+        { NavigationType::projects, { "One", "Two", "Three" } },
+        { NavigationType::favorite, { "One" } },
+        { NavigationType::inProgress, { "One", "Three" } },
+        { NavigationType::archived, { "Two" } },
+        { NavigationType::finished, {} },
+        { NavigationType::media, {} },
+        { NavigationType::links, {} },
+    };
+    for (const auto& test : cases) {
+        TDToolbar toolbar;
+        TDProjectMasterView view(stores, test.type, &toolbar);
+        view.resize(1000, 600);
+        view.show();
+        QCoreApplication::processEvents();
+        QStringList names;
+        for (TDProjectItem* card : view.cards())
+            names.append(card->nameText());
+        EXPECT_EQ(names, test.names) << rawValue(test.type).toStdString();
+        EXPECT_EQ(view.showsEmptyState(), test.names.isEmpty());
+        if (test.names.isEmpty()) {
+            auto* title = view.emptyState()->findChild<QLabel*>("emptyStateTitle");
+            auto* description = view.emptyState()->findChild<QLabel*>("emptyStateDescription");
+            EXPECT_EQ(title->text(), "No project found");
+            EXPECT_EQ(description->text(),
+                "Oops! looks like there is no project. Try to make one for your creative journey.");
+            EXPECT_TRUE(view.emptyState()->isVisible());
+        }
+        // The create button is the all-projects destination's alone.
+        EXPECT_EQ(toolbar.actions().size(), test.type == NavigationType::projects ? 1 : 0);
+    }
+}
+
+TEST(TDProjectMasterView, CardsAreAQuarterOfTheWholeAreaAndOnlyVisibleOnesAreBuilt)
+{
+    LibraryRoot root;
+    TDStores stores = screentest::makeStores();
+    auto category = stores.categoryStore->tdCategories().front();
+    TDProjectStore::ProjectList projects;
+    for (int i = 0; i < 400; ++i) {
+        auto project = screentest::project(QStringLiteral("P%1").arg(i), category);
+        if (i % 2 == 0)
+            project->setCoverImageURL(apptest::fileUrl(QStringLiteral("/covers/%1.png").arg(i)));
+        projects.push_back(project);
+    }
+    iristest::ScopedRetrieving retrieving;
+    stores.projectStore->setTdProjects({ projects[0], projects[1] });
+    TDProjectMasterView view(stores, NavigationType::projects);
+    view.resize(1000, 700);
+    view.show();
+    QCoreApplication::processEvents();
+    ASSERT_EQ(view.cards().size(), 2);
+    EXPECT_EQ(view.scrollArea()->width(), 1000);
+    EXPECT_EQ(view.cards()[0]->size(), QSize(238, 160));
+    EXPECT_EQ(view.cards()[0]->pos(), QPoint(8 + (int(std::round((1000 - 16 - 24) / 4.0)) - 238) / 2, 8));
+
+    stores.projectStore->setTdProjects(projects);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return view.cards().size() > 2; }));
+    // 700 high shows five rows (8 + 4 * 168 = 680), so 20 cards, half of them with covers.
+    EXPECT_LE(view.cards().size(), 20);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return retrieving.manager->calls.size() == 10; }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(retrieving.manager->calls.size(), 10u) << "only the covers of cards in view are retrieved";
+    view.scrollArea()->verticalScrollBar()->setValue(8 + 168 * 50);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(view.cards().front()->nameText(), "P200");
+    EXPECT_LE(view.cards().size(), 24);
+}
+
+TEST(TDProjectMasterView, ACardPushesTheProjectPageAndBackReturnsToTheSameGrid)
+{
+    LibraryRoot root;
+    TDStores stores = screentest::makeStores();
+    auto project = screentest::project("Alpha", stores.categoryStore->tdCategories().front());
+    stores.projectStore->setTdProjects({ project });
+    TDToolbar toolbar;
+    toolbar.setNavigationTitle("Projects");
+    TDProjectMasterView view(stores, NavigationType::projects, &toolbar);
+    view.resize(1000, 600);
+    view.show();
+    QCoreApplication::processEvents();
+    TDProjectItem* card = view.cards().front();
+    QTest::mouseClick(card, Qt::LeftButton, {}, QPoint(card->width() - 3, card->height() - 3));
+    ASSERT_EQ(view.stackDepth(), 1);
+    auto* page = dynamic_cast<TDProjectDetailView*>(view.topPage());
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->project(), project);
+    EXPECT_EQ(toolbar.title(), "Alpha");
+    EXPECT_TRUE(toolbar.isBackShown());
+    EXPECT_EQ(toolbar.actions().size(), 1) << "the create button stays while a page is pushed";
+
+    project->setName("Beta");
+    ASSERT_TRUE(testsupport::waitUntil([&] { return toolbar.title() == "Beta"; }));
+    toolbar.triggerBack();
+    EXPECT_EQ(view.stackDepth(), 0);
+    EXPECT_EQ(view.cards().front(), card) << "the same grid, the same card";
+    EXPECT_EQ(toolbar.title(), "Projects");
+    EXPECT_FALSE(toolbar.isBackShown());
+}
+
+TEST(TDProjectMasterView, TheToolbarButtonOpensTheCreateSheetOnce)
+{
+    LibraryRoot root;
+    TDStores stores = screentest::makeStores();
+    QWidget window;
+    TDToolbar toolbar(&window);
+    auto* view = new TDProjectMasterView(stores, NavigationType::projects, &toolbar, &window);
+    window.show();
+    ASSERT_TRUE(view->createProjectAction());
+    EXPECT_EQ(view->createProjectAction()->objectName(), "createProjectAction");
+    toolbar.buttonFor(view->createProjectAction())->click();
+    QCoreApplication::processEvents();
+    CreateTDProjectSheet* sheet = view->createProjectSheet();
+    ASSERT_TRUE(sheet);
+    EXPECT_TRUE(sheet->isVisible());
+    EXPECT_EQ(sheet->parentWidget(), &window);
+    view->createProjectAction()->trigger();
+    EXPECT_EQ(view->createProjectSheet(), sheet);
+    sheet->reject();
+    EXPECT_FALSE(view->openCreateNewProjectSheet());
+    EXPECT_EQ(view->createProjectSheet(), nullptr);
+}
