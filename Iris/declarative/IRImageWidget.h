@@ -19,7 +19,8 @@ namespace iris {
 // processor identifier) keeps the binder, and so the image and any retrieval under way; another
 // starts over with a fresh binder. The placeholder layer's appearance, while this widget is
 // visible, starts the retrieval; its disappearance (hiding, removal, destruction) cancels it when
-// the view asks for that. Main thread only.
+// the view asks for that. Scrolling does not hide a widget: a grid that wants its off-screen cells
+// to disappear hides them. Main thread only.
 template<typename View> class IRImageWidget final : public platform::ObservedWidget {
 public:
     using HoldingView = typename View::HoldingView;

@@ -85,7 +85,8 @@ int runSide(const QString& side, const QString& folder)
     std::shared_ptr<iris::ImageCache> cache;
     if (side == QLatin1String("ours")) {
         cache = iris::ImageCache::initNamed(QStringLiteral("bench"), QUrl::fromLocalFile(caches.path()));
-        auto manager = iris::IrisManager::create(iris::IrisManager::sharedManager()->downloader(), cache);
+        // Local files need no downloader.
+        auto manager = iris::IrisManager::create(nullptr, cache);
         iris::ImageRetrieving::setShared(iris::ImageRetrieving::through(manager));
     }
     QWidget window;
@@ -129,9 +130,8 @@ int runSide(const QString& side, const QString& folder)
     const long peak = statusKilobytes("VmHWM") - residentBefore;
     std::printf("%.6f %ld\n", seconds, peak);
     std::fflush(stdout);
-    // Leaves without tearing down: the cache's disk writes still under way belong to no
-    // measurement, and must not outlive the application object they would race with.
-    std::_Exit(0);
+    iris::ImageRetrieving::setShared(nullptr);
+    return 0;
 }
 
 double median(std::vector<double> values)

@@ -20,7 +20,8 @@ protected:
     {
         ASSERT_TRUE(m_files.isValid() && m_caches.isValid());
         cache = ImageCache::initNamed("views", QUrl::fromLocalFile(m_caches.path()));
-        manager = IrisManager::create(IrisManager::sharedManager()->downloader(), cache);
+        // Local files need no downloader.
+        manager = IrisManager::create(nullptr, cache);
         ImageRetrieving::setShared(ImageRetrieving::through(manager));
     }
     void TearDown() override { ImageRetrieving::setShared(nullptr); }

@@ -1,0 +1,72 @@
+#include "Iris/declarative/HoldingImage.h"
+#include "platform/graphics/Image.h"
+
+#include <QImage>
+#include <QPainter>
+
+#include <gtest/gtest.h>
+
+using namespace iris;
+
+namespace {
+
+QImage paint(const HoldingImage& view, QSize frame)
+{
+    QImage canvas(frame, QImage::Format_ARGB32_Premultiplied);
+    canvas.fill(Qt::white);
+    QPainter painter(&canvas);
+    view.paint(painter, QRectF(QPointF(), QSizeF(frame)), Qt::black);
+    painter.end();
+    return canvas;
+}
+
+std::shared_ptr<platform::Image> imageOf(QImage image)
+{
+    return platform::Image::create(*platform::Bitmap::fromImage(std::move(image)));
+}
+
+QColor at(const QImage& image, int x, int y)
+{
+    return image.pixelColor(x, y);
+}
+
+} // namespace
+
+TEST(HoldingImage, CapInsetsKeepTheBordersAndTilingRepeatsInsteadOfStretching)
+{
+    // A 6-point square: a 2-point blue border around red.
+    QImage framed(6, 6, QImage::Format_ARGB32_Premultiplied);
+    framed.fill(Qt::blue);
+    QPainter(&framed).fillRect(2, 2, 2, 2, Qt::red);
+    const HoldingImage picture(imageOf(framed));
+
+    const QImage insets
+        = paint(picture.resizable({ 2, 2, 2, 2 }, HoldingImage::ResizingMode::stretch), { 60, 60 });
+    EXPECT_EQ(at(insets, 1, 1), QColor(Qt::blue));
+    EXPECT_EQ(at(insets, 8, 30), QColor(Qt::red)) << "the border stays 2 points wide";
+    EXPECT_EQ(at(insets, 58, 30), QColor(Qt::blue));
+    const QImage plain = paint(picture.resizable(), { 60, 60 });
+    EXPECT_EQ(at(plain, 8, 30), QColor(Qt::blue)) << "without insets the border stretches";
+
+    // Left half red, right half green, 10 points wide.
+    QImage halves(10, 10, QImage::Format_ARGB32_Premultiplied);
+    halves.fill(Qt::green);
+    QPainter(&halves).fillRect(0, 0, 5, 10, Qt::red);
+    const HoldingImage split(imageOf(halves));
+    EXPECT_EQ(at(paint(split.resizable({}, HoldingImage::ResizingMode::tile), { 40, 10 }), 15, 5),
+        QColor(Qt::green));
+    EXPECT_EQ(at(paint(split.resizable(), { 40, 10 }), 15, 5), QColor(Qt::red));
+}
+
+TEST(HoldingImage, ATemplateImageIsDrawnInTheForegroundColour)
+{
+    QImage shape(4, 4, QImage::Format_ARGB32_Premultiplied);
+    shape.fill(Qt::transparent);
+    QPainter(&shape).fillRect(0, 0, 4, 2, Qt::red);
+    const auto view = HoldingImage(imageOf(shape))
+                          .resizable()
+                          .renderingMode(HoldingImage::TemplateRenderingMode::template_);
+    const QImage drawn = paint(view, { 40, 40 });
+    EXPECT_EQ(at(drawn, 20, 5), QColor(Qt::black));
+    EXPECT_EQ(at(drawn, 20, 35), QColor(Qt::white)) << "transparent parts stay clear";
+}
