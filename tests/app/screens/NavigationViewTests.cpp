@@ -110,8 +110,9 @@ TEST(NavigationView, EachDestinationHasItsTitleGridAndCount)
         auto* grid = dynamic_cast<TDProjectMasterView*>(f.view->destinationView());
         bool projectDestination = QString(test.label) == "Projects:";
         EXPECT_EQ(grid != nullptr, projectDestination) << test.row;
-        if (grid)
+        if (grid) {
             EXPECT_EQ(QString::number(grid->cards().size()), test.count);
+        }
     }
 }
 
