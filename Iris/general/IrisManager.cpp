@@ -487,7 +487,8 @@ void IrisManager::consultRetryStrategy(
     }
     IrisError error = result.error();
     const std::shared_ptr<const RetryStrategy> strategy = state->options.retryStrategy;
-    if (!strategy) {
+    // A cancelled retrieval was stopped on purpose: retrying it would undo the cancel.
+    if (!strategy || error.isCancelledTask()) {
         fallBackToNextSource(source, std::move(error), state);
         return;
     }

@@ -178,6 +178,23 @@ TEST_F(RetryAndAlternatives, CancellingCompletesOnceWithTheCancelErrorAndTriesNo
     EXPECT_EQ(*alternativeCalls, 0);
 }
 
+TEST_F(RetryAndAlternatives, ACancelledRetrievalIsNeverRetried)
+{
+    auto strategy = std::make_shared<ScriptedStrategy>(5, false);
+    std::vector<std::optional<DownloadTask>> updates;
+    std::optional<DownloadTask> task;
+    auto outcome = start(networkSource("c.png"), { Item::retryStrategy(strategy) },
+        [&](std::optional<DownloadTask> updated) { updates.push_back(updated); }, &task);
+    ASSERT_TRUE(task);
+    downloader->cancel(task->cancelToken);
+    ASSERT_TRUE(outcome->wait());
+    Outcome::settle(manager);
+    EXPECT_EQ(outcome->calls, 1);
+    EXPECT_TRUE(outcome->error().isCancelledTask());
+    EXPECT_TRUE(strategy->seenCounts.empty());
+    EXPECT_TRUE(updates.empty());
+}
+
 TEST_F(RetryAndAlternatives, NetworkRoadUsesTheDownloaderAndReportsNewTasks)
 {
     std::vector<std::optional<DownloadTask>> updates;
