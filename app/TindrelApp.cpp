@@ -11,6 +11,7 @@
 #include "app/store/TDMediaStore.h"
 #include "app/store/TDProjectStore.h"
 #include "platform/foundation/DispatchQueue.h"
+#include "platform/ui/ApplicationNotifications.h"
 
 #include <QAction>
 #include <QApplication>
@@ -41,6 +42,7 @@ int TindrelApp::main(int argc, char** argv)
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tindrel"));
     QApplication::setApplicationDisplayName(QStringLiteral("Tindrel"));
+    platform::installApplicationNotifications();
     TindrelApp tindrel;
     tindrel.showMainWindow();
     return QApplication::exec();

@@ -11,6 +11,7 @@
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/Result.h"
 #include "platform/graphics/Image.h"
+#include "platform/ui/ApplicationNotifications.h"
 
 #include <QByteArray>
 #include <QString>
@@ -35,10 +36,9 @@ template<> struct CacheCostCalculable<std::shared_ptr<platform::Image>> {
     }
 };
 
-// Posted by the application when it stops being the active one; every image cache then cleans its
-// disk level.
-inline const QString applicationWillResignActiveNotification
-    = QStringLiteral("ApplicationWillResignActiveNotification");
+// Posted when the application stops being the active one; every image cache then cleans its disk
+// level.
+using platform::applicationWillResignActiveNotification;
 
 // Posted on the main queue after a disk clean removed files, with the cache as sender; its user
 // information holds the removed file names (a QStringList) under `cleanedHashUserInfoKey`.
