@@ -3,6 +3,7 @@
 // against a bare QPainter clip. Prints the median times and their ratios.
 
 #include "Iris/image/ImageDrawing.h"
+#include "bench/support/Compare.h"
 
 #include "platform/graphics/Bitmap.h"
 #include "platform/graphics/Image.h"
@@ -29,18 +30,6 @@ struct Comparison {
     int runs = 7;
 };
 
-double milliseconds(const std::function<void()>& work)
-{
-    const auto start = std::chrono::steady_clock::now();
-    work();
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-}
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 QImage photoLike(int width, int height)
 {
@@ -139,20 +128,7 @@ int main(int argc, char** argv)
         },
         25 });
 
-    for (const Comparison& comparison : comparisons) {
-        if (comparison.runs > 1) {
-            comparison.ours();
-            comparison.baseline();
-        }
-        std::vector<double> ours, baseline;
-        for (int i = 0; i < comparison.runs; ++i) {
-            ours.push_back(milliseconds(comparison.ours));
-            baseline.push_back(milliseconds(comparison.baseline));
-        }
-        const double oursMs = median(ours), baselineMs = median(baseline);
-        std::printf("%s: ours %.2f ms, baseline %.2f ms, ratio %.3f (speed-up %.2fx)\n",
-            comparison.name.c_str(), oursMs, baselineMs, oursMs / baselineMs, baselineMs / oursMs);
-        std::fflush(stdout);
-    }
+    for (const Comparison& comparison : comparisons)
+        bench::compare(comparison.name, comparison.ours, comparison.baseline, comparison.runs, comparison.runs > 1);
     return 0;
 }
