@@ -137,12 +137,20 @@ void ImageProgressiveSerialQueue::clean()
 
 // The decoder.
 
+namespace {
+
+// Partial images need no more pixels than a large screen shows; larger pictures are rendered
+// reduced, which also bounds the memory of each step.
+constexpr qint64 maxPartialPixels = 3840 * 2160;
+
+} // namespace
+
 ImageProgressiveDecoder::ImageProgressiveDecoder(
     ImageProgressive option, CallbackQueue processingQueue, ImageCreatingOptions creatingOptions)
     : m_option(std::move(option))
     , m_processingQueue(std::move(processingQueue))
     , m_creatingOptions(creatingOptions)
-    , m_jpeg(std::make_unique<platform::ProgressiveJpegDecoder>())
+    , m_jpeg(std::make_unique<platform::ProgressiveJpegDecoder>(platform::DecodingLimits(), maxPartialPixels))
 {
 }
 
@@ -153,7 +161,7 @@ bool ImageProgressiveDecoder::isProgressiveJPEG(const QByteArray& data)
     return containsJPEGMarker(data, JPEGMarker::SOF2());
 }
 
-std::optional<QByteArray> ImageProgressiveDecoder::scanLatest(const QByteArray& data)
+std::optional<qsizetype> ImageProgressiveDecoder::scanLatestLength(const QByteArray& data)
 {
     if (!isProgressiveJPEG(data))
         return std::nullopt;
@@ -179,10 +187,10 @@ std::optional<QByteArray> ImageProgressiveDecoder::scanLatest(const QByteArray& 
     m_scannedCount = count;
     if (count < 2 || last < 1)
         return std::nullopt;
-    return data.first(qsizetype(last));
+    return qsizetype(last);
 }
 
-std::vector<QByteArray> ImageProgressiveDecoder::scanEvery(const QByteArray& data)
+std::vector<qsizetype> ImageProgressiveDecoder::scanEveryLengths(const QByteArray& data)
 {
     if (!isProgressiveJPEG(data))
         return {};
@@ -191,13 +199,13 @@ std::vector<QByteArray> ImageProgressiveDecoder::scanEvery(const QByteArray& dat
     if (index >= length)
         return {};
     std::int64_t count = m_scannedCount;
-    std::vector<QByteArray> prefixes;
+    std::vector<qsizetype> prefixes;
     const auto* bytes = reinterpret_cast<const uchar*>(data.constData());
     while (index < length - 1) {
         m_scannedIndex = index;
         if (bytes[index] == 0xFF && bytes[index + 1] == 0xDA) {
             if (count > 0)
-                prefixes.push_back(data.first(qsizetype(index)));
+                prefixes.push_back(qsizetype(index));
             ++count;
         }
         ++index;
@@ -210,39 +218,83 @@ std::vector<QByteArray> ImageProgressiveDecoder::scanEvery(const QByteArray& dat
     return prefixes;
 }
 
+std::optional<QByteArray> ImageProgressiveDecoder::scanLatest(const QByteArray& data)
+{
+    if (std::optional<qsizetype> length = scanLatestLength(data))
+        return data.first(*length);
+    return std::nullopt;
+}
+
+std::vector<QByteArray> ImageProgressiveDecoder::scanEvery(const QByteArray& data)
+{
+    std::vector<QByteArray> prefixes;
+    for (qsizetype length : scanEveryLengths(data))
+        prefixes.push_back(data.first(length));
+    return prefixes;
+}
+
+qint64 ImageProgressiveDecoder::fedLength() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_fed;
+}
+
+void ImageProgressiveDecoder::releaseDecoder()
+{
+    std::lock_guard lock(m_mutex);
+    m_jpeg->release();
+}
+
+void ImageProgressiveDecoder::downloadFinished()
+{
+    m_downloadFinished = true;
+    std::unique_lock lock(m_mutex, std::try_to_lock);
+    if (lock.owns_lock())
+        m_jpeg->release();
+}
+
 ImageProgressiveDecoder::Statistics ImageProgressiveDecoder::statistics() const
 {
     std::lock_guard lock(m_mutex);
     return m_statistics;
 }
 
-std::vector<std::shared_ptr<platform::Image>> ImageProgressiveDecoder::decode(const QByteArray& data,
-    qsizetype prefixLength, std::int64_t scannedCountAtScan, const SessionDataTask::Callbacks& callbacks)
+std::vector<std::shared_ptr<platform::Image>> ImageProgressiveDecoder::decode(const QByteArray& tail,
+    qint64 tailOffset, qsizetype prefixLength, std::int64_t scannedCountAtScan,
+    const SessionDataTask::Callbacks& callbacks)
 {
-    const QByteArray prefix = data.first(std::clamp<qsizetype>(prefixLength, 0, data.size()));
-    if (detectImageFormat(prefix) != ImageFormat::JPEG || !isProgressiveJPEG(prefix))
-        return std::vector<std::shared_ptr<platform::Image>>(callbacks.size());
-
     std::shared_ptr<platform::Image> image;
     {
         std::lock_guard lock(m_mutex);
+        if (m_downloadFinished) {
+            m_jpeg->release();
+            return std::vector<std::shared_ptr<platform::Image>>(callbacks.size());
+        }
         // The decoder keeps its state between prefixes; it is given the marker that ends the prefix
         // too, so that it knows the scan before it has ended.
-        const qint64 end = std::min<qint64>(prefixLength + 2, data.size());
-        if (end > m_fed) {
-            m_jpeg->append(QByteArrayView(data).sliced(m_fed, end - m_fed));
+        const qint64 end = std::min<qint64>(prefixLength + 2, tailOffset + tail.size());
+        if (end > m_fed && m_fed >= tailOffset) {
+            m_jpeg->append(QByteArrayView(tail).sliced(m_fed - tailOffset, end - m_fed));
             m_fed = end;
         }
+        double reduction = 1;
         if (std::optional<QImage> pixels = m_jpeg->render()) {
+            const QSize full = m_jpeg->size().value_or(pixels->size());
+            reduction = double(full.width()) / std::max(1, pixels->width());
+            const double scale = m_creatingOptions.scale > 0 ? m_creatingOptions.scale : 1.0;
+            // A reduced rendering keeps the full image's size in points.
             if (std::optional<platform::Bitmap> bitmap = platform::Bitmap::fromImage(std::move(*pixels)))
-                image = platform::Image::create(*bitmap, m_creatingOptions.scale);
+                image = platform::Image::createWithPointSize(
+                    { *bitmap }, platform::Size(full.width() / scale, full.height() / scale));
         }
+        if (m_downloadFinished)
+            m_jpeg->release();
         if (image)
             ++m_statistics.images;
         if (image && blurs(m_option.isBlur(), scannedCountAtScan)) {
             const double radius = blurRadius(scannedCountAtScan);
             m_statistics.blurRadii.push_back(radius);
-            if (ImagePtr blurred = boxBlur(image, radius))
+            if (ImagePtr blurred = boxBlur(image, std::max(1.0, radius / reduction)))
                 image = blurred;
         }
     }
@@ -328,9 +380,10 @@ bool ImageProgressiveProvider::shouldApply() const
 }
 
 void ImageProgressiveProvider::reportReceivedData(platform::UrlSession*,
-    const std::shared_ptr<SessionDataTask>& task, const QByteArray&, std::int64_t, std::int64_t)
+    const std::shared_ptr<SessionDataTask>& task, const QByteArray&, std::int64_t,
+    std::int64_t expectedContentLength)
 {
-    platform::DispatchQueue::main()->async([self = shared_from_this(), task] {
+    platform::DispatchQueue::main()->async([self = shared_from_this(), task, expectedContentLength] {
         if (!self->shouldApply())
             return;
         // Only the requests this provider was made for: another request sharing the download has its
@@ -341,19 +394,31 @@ void ImageProgressiveProvider::reportReceivedData(platform::UrlSession*,
             if (effects && std::find(effects->begin(), effects->end(), self) != effects->end())
                 own.push_back(std::move(callback));
         }
-        self->update(task->mutableData(), std::move(own));
+        self->update(std::weak_ptr<SessionDataTask>(task), std::move(own), expectedContentLength);
     });
 }
 
-void ImageProgressiveProvider::update(QByteArray data, SessionDataTask::Callbacks callbacks)
+void ImageProgressiveProvider::update(
+    QByteArray data, SessionDataTask::Callbacks callbacks, std::int64_t expectedLength)
 {
     if (data.isEmpty())
         return;
+    enqueue(Pending { std::move(data), {}, std::move(callbacks), expectedLength });
+}
+
+void ImageProgressiveProvider::update(
+    std::weak_ptr<SessionDataTask> task, SessionDataTask::Callbacks callbacks, std::int64_t expectedLength)
+{
+    enqueue(Pending { {}, std::move(task), std::move(callbacks), expectedLength });
+}
+
+void ImageProgressiveProvider::enqueue(Pending pending)
+{
     bool itemWaiting;
     {
         std::lock_guard lock(m_mutex);
         itemWaiting = m_pending.has_value();
-        m_pending = Pending { std::move(data), std::move(callbacks) };
+        m_pending = std::move(pending);
     }
     if (itemWaiting)
         return;
@@ -392,25 +457,42 @@ void ImageProgressiveProvider::runPending(std::function<void()> completion)
         completion();
         return;
     }
+    // The bytes are read now and only the new ones travel on, so no copy of the whole download
+    // waits in a queue while more bytes arrive.
+    QByteArray data = pending->data;
+    if (std::shared_ptr<SessionDataTask> task = pending->task.lock())
+        data = task->mutableData();
+    // The whole file is in: the download's own completion shows it at once, so a partial image of
+    // it would only be decoded beside the final one. The decoder's memory goes now instead.
+    if (data.isEmpty() || (pending->expectedLength >= 0 && data.size() >= pending->expectedLength)) {
+        runCallback(m_decoder.processingQueue(), [self = shared_from_this(), completion] {
+            self->m_decoder.releaseDecoder();
+            runCallback(CallbackQueue::mainCurrentOrAsync(), completion);
+        });
+        return;
+    }
     std::vector<qsizetype> prefixes;
     if (m_option.isFastestScan()) {
-        if (std::optional<QByteArray> prefix = m_decoder.scanLatest(pending->data))
-            prefixes.push_back(prefix->size());
+        if (std::optional<qsizetype> prefix = m_decoder.scanLatestLength(data))
+            prefixes.push_back(*prefix);
     } else {
-        for (const QByteArray& prefix : m_decoder.scanEvery(pending->data))
-            prefixes.push_back(prefix.size());
+        prefixes = m_decoder.scanEveryLengths(data);
     }
     if (prefixes.empty()) {
         completion();
         return;
     }
     const std::int64_t count = m_decoder.scannedCount();
+    const qint64 fed = m_decoder.fedLength();
+    const qint64 end = std::min<qint64>(prefixes.back() + 2, data.size());
+    QByteArray tail = end > fed ? data.mid(fed, end - fed) : QByteArray();
+    data = QByteArray();
     runCallback(m_decoder.processingQueue(),
-        [self = shared_from_this(), data = std::move(pending->data),
-            callbacks = std::move(pending->callbacks), prefixes = std::move(prefixes), count, completion] {
+        [self = shared_from_this(), tail = std::move(tail), callbacks = std::move(pending->callbacks),
+            prefixes = std::move(prefixes), count, fed, completion] {
             for (qsizetype prefix : prefixes) {
                 std::vector<std::shared_ptr<platform::Image>> images
-                    = self->m_decoder.decode(data, prefix, count, callbacks);
+                    = self->m_decoder.decode(tail, fed, prefix, count, callbacks);
                 for (std::shared_ptr<platform::Image>& image : images) {
                     if (!image)
                         continue;

@@ -9,6 +9,7 @@
 
 #include <QByteArray>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <list>
@@ -116,6 +117,9 @@ public:
     std::optional<QByteArray> scanLatest(const QByteArray& data);
     // One prefix per new marker after the first of the download, in order.
     std::vector<QByteArray> scanEvery(const QByteArray& data);
+    // The same, as prefix lengths, so that no prefix is copied.
+    std::optional<qsizetype> scanLatestLength(const QByteArray& data);
+    std::vector<qsizetype> scanEveryLengths(const QByteArray& data);
 
     std::int64_t scannedCount() const { return m_scannedCount; }
     std::int64_t scannedIndex() const { return m_scannedIndex; }
@@ -128,11 +132,20 @@ public:
         return std::max(2.0, 14.0 - 4.0 * double(scannedCount));
     }
 
-    // The image of the scans complete in `prefix` (of `data`, which it starts), blurred when few
-    // scans are in, and processed for each request: one image per request, in order (null where a
-    // processor gave none). Runs on the calling thread.
-    std::vector<std::shared_ptr<platform::Image>> decode(const QByteArray& data, qsizetype prefixLength,
-        std::int64_t scannedCountAtScan, const SessionDataTask::Callbacks& callbacks);
+    // The bytes the decoder has been given so far; a prefix's new bytes start here.
+    qint64 fedLength() const;
+    // The image of the scans complete in the prefix of `prefixLength` bytes, blurred when few scans
+    // are in, and processed for each request: one image per request, in order (null where a
+    // processor gave none). `tail` holds the download's bytes from `tailOffset` (at most
+    // `fedLength()`) on, at least to the prefix's end. Runs on the calling thread.
+    std::vector<std::shared_ptr<platform::Image>> decode(const QByteArray& tail, qint64 tailOffset,
+        qsizetype prefixLength, std::int64_t scannedCountAtScan, const SessionDataTask::Callbacks& callbacks);
+
+    // Once the whole file is in, the normal completion shows it: the decoder's memory can go, and
+    // later decodes make nothing. `downloadFinished` may be called on any thread and never waits:
+    // a decode under way lets the memory go when it ends.
+    void releaseDecoder();
+    void downloadFinished();
 
     // Counts the decodes that found an image, and the blur radii used (tests read them).
     struct Statistics {
@@ -154,6 +167,7 @@ private:
     std::unique_ptr<platform::ProgressiveJpegDecoder> m_jpeg;
     qint64 m_fed = 0;
     Statistics m_statistics;
+    std::atomic<bool> m_downloadFinished { false };
 };
 
 // Shows a progressive JPEG while it downloads: told of each received chunk, it finds newly completed
@@ -178,7 +192,10 @@ public:
 
     // On the main queue: the task's bytes and this provider's requests at this moment. Updates that
     // arrive while one waits replace it, so at most one snapshot waits.
-    void update(QByteArray data, SessionDataTask::Callbacks callbacks);
+    void update(QByteArray data, SessionDataTask::Callbacks callbacks, std::int64_t expectedLength = -1);
+    // The same, reading the task's bytes only when the update runs: no copy of them waits.
+    void update(std::weak_ptr<SessionDataTask> task, SessionDataTask::Callbacks callbacks,
+        std::int64_t expectedLength);
 
     const ImageProgressive& option() const { return m_option; }
     ImageProgressiveDecoder& decoder() { return m_decoder; }
@@ -194,10 +211,14 @@ private:
 
     struct Pending {
         QByteArray data;
+        std::weak_ptr<SessionDataTask> task;
         SessionDataTask::Callbacks callbacks;
+        // The length the response declared (-1: unknown).
+        std::int64_t expectedLength = -1;
     };
     bool shouldApply() const;
     void applyUpdate(std::function<void()> completion);
+    void enqueue(Pending pending);
     void runPending(std::function<void()> completion);
 
     mutable std::mutex m_mutex;

@@ -130,8 +130,9 @@ struct ProgressiveJpegDecoder::State {
     }
 };
 
-ProgressiveJpegDecoder::ProgressiveJpegDecoder(DecodingLimits limits)
+ProgressiveJpegDecoder::ProgressiveJpegDecoder(DecodingLimits limits, qint64 maxOutputPixels)
     : m_limits(limits)
+    , m_maxOutputPixels(maxOutputPixels)
     , m_state(std::make_unique<State>())
 {
 }
@@ -143,6 +144,11 @@ void ProgressiveJpegDecoder::fail(JpegFailure failure)
     if (!m_failure)
         m_failure = failure;
     // The decoder's memory goes at once; a failed decoder renders nothing again.
+    m_state.reset();
+}
+
+void ProgressiveJpegDecoder::release()
+{
     m_state.reset();
 }
 
@@ -168,6 +174,13 @@ std::optional<QSize> ProgressiveJpegDecoder::size() const
     if (!m_state || !m_state->headerRead)
         return std::nullopt;
     return QSize(int(m_state->info.image_width), int(m_state->info.image_height));
+}
+
+std::optional<QSize> ProgressiveJpegDecoder::outputSize() const
+{
+    if (!m_state || !m_state->started)
+        return std::nullopt;
+    return QSize(int(m_state->info.output_width), int(m_state->info.output_height));
 }
 
 bool ProgressiveJpegDecoder::isProgressive() const
@@ -203,12 +216,20 @@ void ProgressiveJpegDecoder::consume()
             return;
         }
         info.buffered_image = TRUE;
-        info.out_color_space = JCS_EXT_BGRX;
+        // Opaque premultiplied ARGB, the format drawing and blurring work in, so they need no copy.
+        info.out_color_space = JCS_EXT_BGRA;
         // Smoothing would make the output of the scan being read wait for rows beyond it; early
         // scans are blurred by the caller anyway.
         info.do_block_smoothing = FALSE;
         // The coefficients of a progressive image are kept whole; beyond the limit there is no
         // backing store, so libjpeg fails instead of allocating.
+        if (m_maxOutputPixels > 0) {
+            unsigned denominator = 1;
+            while (denominator < 8 && (pixels / (qint64(denominator) * denominator)) > m_maxOutputPixels)
+                denominator *= 2;
+            info.scale_num = 1;
+            info.scale_denom = denominator;
+        }
         info.mem->max_memory_to_use = long(std::min<qint64>(m_limits.maxTotalBytes, LONG_MAX));
     }
     if (!state.started) {
@@ -247,7 +268,8 @@ std::optional<QImage> ProgressiveJpegDecoder::render()
     if (!jpeg_start_output(&info, scan))
         return std::nullopt;
     state.inOutput = true;
-    state.output = QImage(int(info.output_width), int(info.output_height), QImage::Format_RGB32);
+    state.output
+        = QImage(int(info.output_width), int(info.output_height), QImage::Format_ARGB32_Premultiplied);
     if (state.output.isNull()) {
         fail(JpegFailure::tooLarge);
         return std::nullopt;

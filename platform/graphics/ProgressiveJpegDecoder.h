@@ -23,7 +23,9 @@ namespace platform {
 // fails the decoder; it never crashes.
 class ProgressiveJpegDecoder {
 public:
-    explicit ProgressiveJpegDecoder(DecodingLimits limits = {});
+    // With `maxOutputPixels` above 0 the image is rendered reduced by 2, 4 or 8 (by DCT scaling,
+    // cheaply) until it has at most that many pixels.
+    explicit ProgressiveJpegDecoder(DecodingLimits limits = {}, qint64 maxOutputPixels = 0);
     ~ProgressiveJpegDecoder();
     ProgressiveJpegDecoder(const ProgressiveJpegDecoder&) = delete;
     ProgressiveJpegDecoder& operator=(const ProgressiveJpegDecoder&) = delete;
@@ -37,13 +39,18 @@ public:
     qint64 appendedLength() const { return m_appended; }
     // Known once the headers have been read.
     std::optional<QSize> size() const;
+    // The size images are rendered at (known once the headers have been read).
+    std::optional<QSize> outputSize() const;
     bool isProgressive() const;
     // Scans read completely so far.
     int completedScans() const;
     std::optional<JpegFailure> failure() const { return m_failure; }
 
-    // An image of every scan read completely so far (after `finish`, of everything read); nothing
-    // before the first scan is complete, or once the decoder has failed.
+    // Lets go of the decoder's memory; it renders nothing more.
+    void release();
+
+    // An image (opaque, premultiplied ARGB) of every scan read completely so far (after `finish`, of
+    // everything read); nothing before the first scan is complete, or once the decoder has failed.
     std::optional<QImage> render();
 
     // One image from data that may be cut short anywhere.
@@ -55,6 +62,7 @@ private:
     void fail(JpegFailure failure);
 
     DecodingLimits m_limits;
+    qint64 m_maxOutputPixels;
     std::unique_ptr<State> m_state;
     qint64 m_appended = 0;
     std::optional<JpegFailure> m_failure;

@@ -145,3 +145,22 @@ TEST(ProgressiveJpegDecoder, FuzzCorpusDecodesWithoutCrashing)
         (void)ProgressiveJpegDecoder::decodePrefix(file.readAll());
     }
 }
+
+// A cap on output pixels renders reduced by DCT scaling, never beyond one eighth.
+TEST(ProgressiveJpegDecoder, RendersReducedUnderAPixelCap)
+{
+    const QByteArray data = encode(picture(160, 120), true);
+    struct Case {
+        qint64 cap;
+        QSize expected;
+    };
+    for (const Case& c : { Case { 0, QSize(160, 120) }, Case { 160 * 120, QSize(160, 120) },
+             Case { 80 * 60, QSize(80, 60) }, Case { 1000, QSize(20, 15) }, Case { 1, QSize(20, 15) } }) {
+        ProgressiveJpegDecoder decoder(DecodingLimits(), c.cap);
+        decoder.append(data);
+        std::optional<QImage> image = decoder.render();
+        ASSERT_TRUE(image) << c.cap;
+        EXPECT_EQ(image->size(), c.expected) << c.cap;
+        EXPECT_EQ(decoder.size(), QSize(160, 120));
+    }
+}
