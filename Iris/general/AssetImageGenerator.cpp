@@ -3,6 +3,7 @@
 #include "platform/foundation/DispatchQueue.h"
 
 #include <QFile>
+#include <QTransform>
 
 #include <cmath>
 #include <mutex>
@@ -12,6 +13,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/dict.h>
+#include <libavutil/display.h>
 #include <libavutil/error.h>
 #include <libavutil/log.h>
 #include <libswscale/swscale.h>
@@ -85,7 +87,8 @@ std::optional<QImage> toImage(const AVFrame* frame)
     return image;
 }
 
-FrameOutcome decodeFrame(const QUrl& url, double seconds, const std::function<bool()>& isCancelled)
+FrameOutcome decodeFrame(
+    const QUrl& url, double seconds, bool appliesTrackTransform, const std::function<bool()>& isCancelled)
 {
     // Failures reach the caller as values; FFmpeg's own log lines would only repeat them on stderr.
     static std::once_flag quiet;
@@ -175,8 +178,17 @@ FrameOutcome decodeFrame(const QUrl& url, double seconds, const std::function<bo
     }
     if (!haveFrame)
         return generatorError(AVERROR_INVALIDDATA, QStringLiteral("No frame at the requested time"));
-    if (std::optional<QImage> image = toImage(kept.frame))
+    if (std::optional<QImage> image = toImage(kept.frame)) {
+        // A phone video stored sideways carries the turn that shows it upright.
+        const auto* matrix = reinterpret_cast<const std::int32_t*>(
+            av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, nullptr));
+        if (appliesTrackTransform && matrix) {
+            const double degrees = std::round(av_display_rotation_get(matrix) / 90.0) * 90.0;
+            if (std::isfinite(degrees) && std::fmod(degrees, 360.0) != 0.0)
+                return image->transformed(QTransform().rotate(-degrees));
+        }
         return *image;
+    }
     return generatorError(AVERROR_INVALIDDATA, QStringLiteral("The frame cannot be converted"));
 }
 
@@ -218,7 +230,8 @@ void AssetImageGenerator::generateImagesAsynchronously(std::vector<MediaTime> ti
                         generatorError(AVERROR(EINVAL), QStringLiteral("The asset has no URL")));
                     continue;
                 }
-                FrameOutcome outcome = decodeFrame(*self->m_asset->url, time.seconds(), isCancelled);
+                FrameOutcome outcome = decodeFrame(*self->m_asset->url, time.seconds(),
+                    self->m_appliesPreferredTrackTransform.load(), isCancelled);
                 if (QImage* image = std::get_if<QImage>(&outcome))
                     completion(time, std::move(*image), Result::succeeded, std::nullopt);
                 else if (auto* error = std::get_if<platform::PlatformError>(&outcome))

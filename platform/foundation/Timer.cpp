@@ -2,6 +2,8 @@
 
 #include "platform/foundation/DispatchQueue.h"
 
+#include <QCoreApplication>
+#include <QThread>
 #include <QTimer>
 
 #include <cmath>
@@ -93,7 +95,14 @@ void Timer::invalidate()
     }
     // Deferred: the timer may be invalidated from inside its own firing, and deleteLater is the one
     // way to delete a QObject that is safe from any thread. A firing in between sees `valid` false.
-    if (qtimer)
+    if (!qtimer)
+        return;
+    // While the application object is torn down it holds the lock that posting an event takes, and
+    // destroys the closures still queued for the main thread; a timer released by one of them then
+    // is deleted at once, on its own thread, instead of posting its deletion into a deadlock.
+    if (QCoreApplication::closingDown() && QThread::currentThread() == qtimer->thread())
+        delete qtimer;
+    else
         qtimer->deleteLater();
 }
 

@@ -63,16 +63,19 @@ TEST(ImageDataProvider, LocalFileReadsOnItsQueueAfterReturning)
     auto queue = platform::DispatchQueue::makeSerial("provider-test");
     LocalFileImageDataProvider provider(
         QUrl::fromLocalFile(path), std::nullopt, CallbackQueue::dispatch(queue));
-    bool returned = false;
+    // Asked from inside the loading queue itself, the read can only start once `data` has returned.
+    auto returned = std::make_shared<std::atomic<bool>>(false);
     std::atomic<bool> answeredBeforeReturn { false };
     auto outcome = std::make_shared<Outcome>();
-    provider.data([&, outcome](ProviderDataResult result) {
-        answeredBeforeReturn = !returned;
-        outcome->onLoadingQueue = queue->isCurrent();
-        outcome->result = std::move(result);
-        ++outcome->calls;
+    queue->sync([&] {
+        provider.data([&, outcome, returned](ProviderDataResult result) {
+            answeredBeforeReturn = !*returned;
+            outcome->onLoadingQueue = queue->isCurrent();
+            outcome->result = std::move(result);
+            ++outcome->calls;
+        });
+        *returned = true;
     });
-    returned = true;
     ASSERT_TRUE(testsupport::waitUntil([&] { return outcome->calls > 0; }));
     EXPECT_FALSE(answeredBeforeReturn);
     EXPECT_TRUE(outcome->onLoadingQueue);

@@ -1,5 +1,6 @@
 #include "Iris/cache/ImageCache.h"
 #include "Iris/general/IrisManager.h"
+#include "Iris/networking/ImageModifier.h"
 #include "RetrievalTestSupport.h"
 
 #include <QFile>
@@ -249,4 +250,47 @@ TEST_F(CacheStep, FromMemoryCacheOrRefreshIgnoresDiskEntries)
     ASSERT_TRUE(outcome->succeeded());
     EXPECT_EQ(outcome->value().cacheType, CacheType::none);
     EXPECT_EQ(*calls, 2);
+}
+
+namespace {
+
+// Hands callers a 4 x 4 copy of every image.
+class ShrinkingModifier final : public ImageModifier {
+public:
+    std::shared_ptr<platform::Image> modifiedImage(std::shared_ptr<platform::Image> image) const override
+    {
+        QImage small = image->bitmap()->image().scaled(4, 4);
+        return platform::Image::create(*platform::Bitmap::fromImage(small));
+    }
+};
+
+} // namespace
+
+TEST_F(CacheStep, TheModifierChangesOnlyWhatTheCallerGets)
+{
+    auto [source, calls] = countingSource("mod", jpegData(64, 48));
+    const IrisOptionsInfo options { Item::imageModifier(std::make_shared<ShrinkingModifier>()),
+        Item::waitForCache() };
+    auto loaded = retrieve(source, options);
+    ASSERT_TRUE(loaded->succeeded());
+    EXPECT_EQ(loaded->value().image->size(), platform::Size(4, 4));
+    EXPECT_EQ(loaded->value().data(), std::optional<QByteArray>(jpegData(64, 48)));
+    auto hit = retrieve(source, options);
+    ASSERT_TRUE(hit->succeeded());
+    EXPECT_EQ(hit->value().cacheType, CacheType::memory);
+    EXPECT_EQ(hit->value().image->size(), platform::Size(4, 4));
+    // A hit's bytes are those of the image the caller got.
+    EXPECT_EQ(QImage::fromData(*hit->value().data()).size(), QSize(4, 4));
+    IrisParsedOptionsInfo plain;
+    EXPECT_EQ(cache->lookUpMemory("mod", plain)->size(), platform::Size(64, 48));
+}
+
+TEST_F(CacheStep, WithoutACompletionTheImageIsStillLoadedAndStored)
+{
+    auto [source, calls] = countingSource("silent", jpegData());
+    EXPECT_FALSE(manager->retrieveSource(source));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return cache->cacheTypeOfKey("silent") == CacheType::memory; }));
+    cache->ioQueue()->sync([] {});
+    ASSERT_TRUE(testsupport::waitUntil([&] { return QFile::exists(cache->filePathForKey("silent")); }));
+    EXPECT_EQ(*calls, 1);
 }
