@@ -352,31 +352,33 @@ public:
     std::shared_ptr<CountingGate> addCountingGate(const std::string& prefix, std::string body)
     {
         auto gate = std::make_shared<CountingGate>();
-        m_server->Get(prefix + "(.*)", [this, gate, body](const httplib::Request&, httplib::Response& response) {
-            std::unique_lock lock(gate->mutex);
-            gate->inFlight += 1;
-            gate->maxInFlight = std::max(gate->maxInFlight, gate->inFlight);
-            // Short slices, so a stopping server is noticed (stop does not know this gate).
-            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-            while (!(gate->open || gate->permits > 0 || isStopping())
-                && std::chrono::steady_clock::now() < deadline)
-                gate->changed.wait_for(lock, std::chrono::milliseconds(20));
-            if (gate->permits > 0)
-                gate->permits -= 1;
-            gate->inFlight -= 1;
-            response.set_content(body, "application/octet-stream");
-        });
+        m_server->Get(
+            prefix + "(.*)", [this, gate, body](const httplib::Request&, httplib::Response& response) {
+                std::unique_lock lock(gate->mutex);
+                gate->inFlight += 1;
+                gate->maxInFlight = std::max(gate->maxInFlight, gate->inFlight);
+                // Short slices, so a stopping server is noticed (stop does not know this gate).
+                const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+                while (!(gate->open || gate->permits > 0 || isStopping())
+                    && std::chrono::steady_clock::now() < deadline)
+                    gate->changed.wait_for(lock, std::chrono::milliseconds(20));
+                if (gate->permits > 0)
+                    gate->permits -= 1;
+                gate->inFlight -= 1;
+                response.set_content(body, "application/octet-stream");
+            });
         return gate;
     }
 
     // Every path starting with `prefix` answers `body` after `delay`.
     void addDelayed(const std::string& prefix, std::string body, std::chrono::milliseconds delay)
     {
-        m_server->Get(prefix + "(.*)", [this, body, delay](const httplib::Request&, httplib::Response& response) {
-            std::unique_lock lock(m_mutex);
-            m_changed.wait_for(lock, delay, [this] { return m_stopping; });
-            response.set_content(body, "application/octet-stream");
-        });
+        m_server->Get(
+            prefix + "(.*)", [this, body, delay](const httplib::Request&, httplib::Response& response) {
+                std::unique_lock lock(m_mutex);
+                m_changed.wait_for(lock, delay, [this] { return m_stopping; });
+                response.set_content(body, "application/octet-stream");
+            });
     }
 
     // Sends `body` in pieces of `chunkBytes`; before each piece after the first it waits until
@@ -404,28 +406,30 @@ public:
     std::shared_ptr<ChunkGate> addSteppedChunks(const std::string& path, std::string body, size_t chunkBytes)
     {
         auto gate = std::make_shared<ChunkGate>();
-        m_server->Get(path, [this, gate, body, chunkBytes](const httplib::Request&, httplib::Response& response) {
-            response.set_chunked_content_provider("image/jpeg",
-                [this, gate, body, chunkBytes](size_t offset, httplib::DataSink& sink) {
-                    if (offset >= body.size()) {
-                        sink.done();
-                        return true;
-                    }
-                    {
-                        std::unique_lock lock(gate->mutex);
-                        if (offset > 0) {
-                            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-                            while (!(gate->permits > 0 || isStopping())
-                                && std::chrono::steady_clock::now() < deadline)
-                                gate->changed.wait_for(lock, std::chrono::milliseconds(20));
-                            if (gate->permits > 0)
-                                gate->permits -= 1;
+        m_server->Get(
+            path, [this, gate, body, chunkBytes](const httplib::Request&, httplib::Response& response) {
+                response.set_chunked_content_provider(
+                    "image/jpeg", [this, gate, body, chunkBytes](size_t offset, httplib::DataSink& sink) {
+                        if (offset >= body.size()) {
+                            sink.done();
+                            return true;
                         }
-                        gate->sent += 1;
-                    }
-                    return sink.write(body.data() + offset, std::min(chunkBytes, body.size() - offset));
-                });
-        });
+                        {
+                            std::unique_lock lock(gate->mutex);
+                            if (offset > 0) {
+                                const auto deadline
+                                    = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+                                while (!(gate->permits > 0 || isStopping())
+                                    && std::chrono::steady_clock::now() < deadline)
+                                    gate->changed.wait_for(lock, std::chrono::milliseconds(20));
+                                if (gate->permits > 0)
+                                    gate->permits -= 1;
+                            }
+                            gate->sent += 1;
+                        }
+                        return sink.write(body.data() + offset, std::min(chunkBytes, body.size() - offset));
+                    });
+            });
         return gate;
     }
 };
