@@ -8,6 +8,7 @@
 #include "Iris/general/RetryStrategy.h"
 #include "Iris/image/Image.h"
 #include "Iris/networking/ImageModifier.h"
+#include "Iris/networking/ImageProgressive.h"
 
 #include "platform/graphics/Image.h"
 
@@ -203,9 +204,28 @@ std::optional<DownloadTask> IrisManager::retrieveWithParsedOptions(const Source&
 }
 
 std::optional<DownloadTask> IrisManager::runRetrieval(const Source& source, IrisParsedOptionsInfo options,
-    DownloadTaskUpdatedCallback downloadTaskUpdated, ProgressiveImageSetter,
+    DownloadTaskUpdatedCallback downloadTaskUpdated, ProgressiveImageSetter progressiveImageSetter,
     ReferenceTaskChecker referenceTaskChecker, RetrieveImageCompletion completion)
 {
+    // Partial images of a progressive download go to the caller's setter, as the options' updating
+    // strategy says.
+    auto refresh = [setter = std::move(progressiveImageSetter), progressive = options.progressiveJPEG](
+                       std::shared_ptr<platform::Image> image) {
+        if (!setter)
+            return;
+        std::optional<UpdatingStrategy> strategy
+            = progressive ? progressive->onImageUpdated()->call(image) : std::nullopt;
+        if (!strategy || strategy->kind == UpdatingStrategy::Kind::defaultStrategy)
+            setter(std::move(image));
+        else if (strategy->kind == UpdatingStrategy::Kind::replace)
+            setter(strategy->image);
+    };
+    if (std::shared_ptr<ImageProgressiveProvider> provider
+        = ImageProgressiveProvider::create(options, std::move(refresh))) {
+        if (!options.onDataReceived)
+            options.onDataReceived.emplace();
+        options.onDataReceived->push_back(std::move(provider));
+    }
     if (referenceTaskChecker && options.onDataReceived) {
         for (const std::shared_ptr<DataReceivingSideEffect>& effect : *options.onDataReceived)
             effect->setOnShouldApply(referenceTaskChecker);

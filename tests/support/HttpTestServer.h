@@ -307,6 +307,131 @@ private:
     int m_total = 0;
     bool m_stopping = false;
     bool m_gateOpen = false;
+
+public:
+    // Requests under a path prefix, held until released, with the number answering at once and the
+    // most that ever did.
+    struct CountingGate {
+        std::mutex mutex;
+        std::condition_variable changed;
+        int inFlight = 0;
+        int maxInFlight = 0;
+        int permits = 0;
+        bool open = false;
+
+        // Lets `count` held requests (or later ones) answer.
+        void release(int count = 1)
+        {
+            {
+                std::lock_guard lock(mutex);
+                permits += count;
+            }
+            changed.notify_all();
+        }
+        void openAll()
+        {
+            {
+                std::lock_guard lock(mutex);
+                open = true;
+            }
+            changed.notify_all();
+        }
+        int current()
+        {
+            std::lock_guard lock(mutex);
+            return inFlight;
+        }
+        int most()
+        {
+            std::lock_guard lock(mutex);
+            return maxInFlight;
+        }
+    };
+
+    // Every path starting with `prefix` answers `body` once the gate lets it through.
+    std::shared_ptr<CountingGate> addCountingGate(const std::string& prefix, std::string body)
+    {
+        auto gate = std::make_shared<CountingGate>();
+        m_server->Get(
+            prefix + "(.*)", [this, gate, body](const httplib::Request&, httplib::Response& response) {
+                std::unique_lock lock(gate->mutex);
+                gate->inFlight += 1;
+                gate->maxInFlight = std::max(gate->maxInFlight, gate->inFlight);
+                // Short slices, so a stopping server is noticed (stop does not know this gate).
+                const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+                while (!(gate->open || gate->permits > 0 || isStopping())
+                    && std::chrono::steady_clock::now() < deadline)
+                    gate->changed.wait_for(lock, std::chrono::milliseconds(20));
+                if (gate->permits > 0)
+                    gate->permits -= 1;
+                gate->inFlight -= 1;
+                response.set_content(body, "application/octet-stream");
+            });
+        return gate;
+    }
+
+    // Every path starting with `prefix` answers `body` after `delay`.
+    void addDelayed(const std::string& prefix, std::string body, std::chrono::milliseconds delay)
+    {
+        m_server->Get(
+            prefix + "(.*)", [this, body, delay](const httplib::Request&, httplib::Response& response) {
+                std::unique_lock lock(m_mutex);
+                m_changed.wait_for(lock, delay, [this] { return m_stopping; });
+                response.set_content(body, "application/octet-stream");
+            });
+    }
+
+    // Sends `body` in pieces of `chunkBytes`; before each piece after the first it waits until
+    // `permits` allows it (each `releaseChunks(n)` lets n more pieces through), so a client sees the
+    // body arrive in steps it controls.
+    struct ChunkGate {
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::size_t permits = 0;
+        std::size_t sent = 0;
+        void releaseChunks(std::size_t count)
+        {
+            {
+                std::lock_guard lock(mutex);
+                permits += count;
+            }
+            changed.notify_all();
+        }
+        std::size_t chunksSent()
+        {
+            std::lock_guard lock(mutex);
+            return sent;
+        }
+    };
+    std::shared_ptr<ChunkGate> addSteppedChunks(const std::string& path, std::string body, size_t chunkBytes)
+    {
+        auto gate = std::make_shared<ChunkGate>();
+        m_server->Get(
+            path, [this, gate, body, chunkBytes](const httplib::Request&, httplib::Response& response) {
+                response.set_chunked_content_provider(
+                    "image/jpeg", [this, gate, body, chunkBytes](size_t offset, httplib::DataSink& sink) {
+                        if (offset >= body.size()) {
+                            sink.done();
+                            return true;
+                        }
+                        {
+                            std::unique_lock lock(gate->mutex);
+                            if (offset > 0) {
+                                const auto deadline
+                                    = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+                                while (!(gate->permits > 0 || isStopping())
+                                    && std::chrono::steady_clock::now() < deadline)
+                                    gate->changed.wait_for(lock, std::chrono::milliseconds(20));
+                                if (gate->permits > 0)
+                                    gate->permits -= 1;
+                            }
+                            gate->sent += 1;
+                        }
+                        return sink.write(body.data() + offset, std::min(chunkBytes, body.size() - offset));
+                    });
+            });
+        return gate;
+    }
 };
 
 } // namespace testsupport

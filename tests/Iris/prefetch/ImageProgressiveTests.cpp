@@ -1,0 +1,402 @@
+#include "../networking/DownloaderTestSupport.h"
+#include "ProgressiveJpegFixture.h"
+
+#include "Iris/cache/ImageCache.h"
+#include "Iris/general/IrisManager.h"
+#include "Iris/image/ImageProcessors.h"
+#include "Iris/networking/ImageProgressive.h"
+
+#include "platform/graphics/Image.h"
+
+#include <QTemporaryDir>
+
+using namespace iris;
+using namespace iristest;
+using namespace progressivejpeg;
+using testsupport::waitUntil;
+
+namespace {
+
+// A JPEG header that is progressive (FF C2 in it), then `body`.
+QByteArray progressiveBytes(const QByteArray& body)
+{
+    return QByteArray("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\xFF\xC2\x00\x01", 16) + body;
+}
+
+const QByteArray sos("\xFF\xDA", 2);
+
+ImageProgressiveDecoder makeDecoder(bool isBlur = true, bool fastest = true)
+{
+    return ImageProgressiveDecoder(ImageProgressive(isBlur, fastest, 0), CallbackQueue::untouch(), {});
+}
+
+} // namespace
+
+TEST(ImageProgressive, DefaultsAndStandardValue)
+{
+    for (const ImageProgressive& value : { ImageProgressive(), ImageProgressive::standard() }) {
+        EXPECT_TRUE(value.isBlur());
+        EXPECT_TRUE(value.isFastestScan());
+        EXPECT_EQ(value.scanInterval(), 0.0);
+        EXPECT_FALSE(value.onImageUpdated()->hasBlock());
+    }
+    ImageProgressive copy = ImageProgressive::standard();
+    EXPECT_EQ(copy.onImageUpdated(), ImageProgressive::standard().onImageUpdated());
+    EXPECT_FALSE(ImageProgressiveProvider::create(IrisParsedOptionsInfo(), {}));
+    EXPECT_NE(
+        ImageProgressiveProvider::progressiveProcessingQueue(), ImageDataProcessor::sharedProcessingQueue());
+    EXPECT_EQ(ImageProgressiveProvider::progressiveProcessingQueue()->label(),
+        ImageDataProcessor::sharedProcessingQueue()->label());
+}
+
+// Markers found in the received bytes: the first yields nothing, each later one the prefix before
+// it; a marker cut after its FF is found by the next update; what is not a progressive JPEG gives
+// nothing and changes nothing.
+TEST(ImageProgressive, LatestScanTable)
+{
+    const QByteArray head = progressiveBytes("aaaa");
+    const qsizetype first = head.size();
+    const QByteArray one = head + sos + "bbbbbbb";
+    const qsizetype second = one.size();
+    const QByteArray two = one + sos + "ccc";
+
+    ImageProgressiveDecoder decoder = makeDecoder();
+    EXPECT_FALSE(decoder.scanLatest(head + sos + "bb"));
+    EXPECT_EQ(decoder.scannedCount(), 1);
+    // The FF of the second marker is the last byte seen.
+    EXPECT_FALSE(decoder.scanLatest(one + "\xFF"));
+    EXPECT_EQ(decoder.scannedCount(), 1);
+    std::optional<QByteArray> prefix = decoder.scanLatest(two);
+    ASSERT_TRUE(prefix);
+    EXPECT_EQ(prefix->size(), second);
+    EXPECT_EQ(decoder.scannedCount(), 2);
+    EXPECT_FALSE(decoder.scanLatest(two));
+    EXPECT_EQ(decoder.scannedIndex(), two.size() - 2);
+    EXPECT_GT(second, first);
+
+    ImageProgressiveDecoder other = makeDecoder();
+    const QByteArray baseline
+        = QByteArray("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00\xFF\xC0", 14) + sos + "x" + sos + "y";
+    EXPECT_FALSE(other.scanLatest(baseline));
+    EXPECT_TRUE(other.scanEvery(QByteArray("GIF89a....") + sos + sos).empty());
+    EXPECT_EQ(other.scannedCount(), 0);
+    EXPECT_EQ(other.scannedIndex(), -1);
+}
+
+// Every-scan mode: three new markers after the first give three prefixes, in order.
+TEST(ImageProgressive, EveryScanTable)
+{
+    ImageProgressiveDecoder decoder = makeDecoder(true, false);
+    const QByteArray start = progressiveBytes("h") + sos + "d1";
+    EXPECT_TRUE(decoder.scanEvery(start).empty());
+    const QByteArray data = start + sos + "d2" + sos + "d3" + sos + "d4";
+    std::vector<QByteArray> prefixes = decoder.scanEvery(data);
+    ASSERT_EQ(prefixes.size(), 3u);
+    EXPECT_TRUE(prefixes[0] == start);
+    EXPECT_TRUE(prefixes[1] == start + sos + "d2");
+    EXPECT_TRUE(prefixes[2] == start + sos + "d2" + sos + "d3");
+    EXPECT_EQ(decoder.scannedCount(), 4);
+    EXPECT_TRUE(decoder.scanEvery(data).empty());
+}
+
+TEST(ImageProgressive, BlurTable)
+{
+    struct Row {
+        std::int64_t count;
+        bool blurs;
+        double radius;
+    };
+    for (const Row& row : { Row { 2, true, 6 }, Row { 3, true, 2 }, Row { 4, true, 2 }, Row { 5, true, 2 },
+             Row { 6, false, 2 }, Row { 9, false, 2 } }) {
+        EXPECT_EQ(ImageProgressiveDecoder::blurs(true, row.count), row.blurs) << row.count;
+        EXPECT_FALSE(ImageProgressiveDecoder::blurs(false, row.count));
+        EXPECT_EQ(ImageProgressiveDecoder::blurRadius(row.count), row.radius) << row.count;
+    }
+}
+
+namespace {
+
+// A scheduler the test runs by hand, and a clock it sets.
+struct ManualTime {
+    std::mutex mutex;
+    double now = 1000;
+    std::vector<std::pair<double, std::function<void()>>> scheduled;
+
+    ImageProgressiveSerialQueue::Clock clock()
+    {
+        return [this] {
+            std::lock_guard lock(mutex);
+            return now;
+        };
+    }
+    ImageProgressiveSerialQueue::Scheduler scheduler()
+    {
+        return [this](double delay, std::function<void()> work) {
+            std::lock_guard lock(mutex);
+            scheduled.emplace_back(delay, std::move(work));
+        };
+    }
+    std::size_t count()
+    {
+        std::lock_guard lock(mutex);
+        return scheduled.size();
+    }
+    std::pair<double, std::function<void()>> at(std::size_t i)
+    {
+        std::lock_guard lock(mutex);
+        return scheduled.at(i);
+    }
+};
+
+} // namespace
+
+// Spacing by a monotonic, injected clock: an idle queue starts at once or once the interval since
+// its last drain has passed; while items wait, each starts exactly one interval after the one
+// before; a work item that reports back several times finishes once.
+TEST(ImageProgressive, ThrottleKeepsItsSpacing)
+{
+    ManualTime time;
+    auto queue = ImageProgressiveSerialQueue::create(time.clock(), time.scheduler());
+    auto drain = [&] { queue->queue()->sync([] {}); };
+    std::vector<std::function<void()>> completions;
+    std::mutex mutex;
+    auto work = [&](std::function<void()> done) {
+        std::lock_guard lock(mutex);
+        completions.push_back(done);
+    };
+    auto run = [&](std::size_t i) { queue->queue()->sync(time.at(i).second); };
+
+    queue->add(2.0, work);
+    queue->add(2.0, work);
+    queue->add(2.0, work);
+    drain();
+    ASSERT_EQ(time.count(), 1u);
+    EXPECT_EQ(time.at(0).first, 0.0);
+    run(0);
+    ASSERT_EQ(completions.size(), 1u);
+    // Surplus answers of one item must not let later items skip their spacing.
+    completions[0]();
+    completions[0]();
+    completions[0]();
+    drain();
+    ASSERT_EQ(time.count(), 2u);
+    EXPECT_EQ(time.at(1).first, 2.0);
+    size_t items = 0;
+    queue->queue()->sync([&] { items = queue->itemCount(); });
+    EXPECT_EQ(items, 2u);
+    run(1);
+    completions[1]();
+    drain();
+    ASSERT_EQ(time.count(), 3u);
+    EXPECT_EQ(time.at(2).first, 2.0);
+    run(2);
+    {
+        std::lock_guard lock(time.mutex);
+        time.now = 1010;
+    }
+    completions[2]();
+    drain();
+    queue->queue()->sync([&] { items = queue->itemCount(); });
+    EXPECT_EQ(items, 0u);
+
+    // Half a second after the drain the next item waits the remaining second and a half.
+    {
+        std::lock_guard lock(time.mutex);
+        time.now = 1010.5;
+    }
+    queue->add(2.0, work);
+    drain();
+    ASSERT_EQ(time.count(), 4u);
+    EXPECT_DOUBLE_EQ(time.at(3).first, 1.5);
+    // Cleaned before it ran: the item never runs.
+    queue->clean();
+    drain();
+    run(3);
+    EXPECT_EQ(completions.size(), 3u);
+}
+
+// An update for a download no request waits on ends at once and does not hold up later updates.
+TEST(ImageProgressive, UpdateWithoutWaitingRequestsCompletesAtOnce)
+{
+    IrisParsedOptionsInfo options;
+    options.progressiveJPEG = std::make_shared<ImageProgressive>();
+    int refreshes = 0;
+    auto provider = ImageProgressiveProvider::create(options, [&](auto) { ++refreshes; });
+    ASSERT_TRUE(provider);
+    const QByteArray data = encode(picture(64, 48), true);
+    provider->update(data, {});
+    auto idle = [&] {
+        std::optional<double> last;
+        std::size_t items = 1;
+        provider->queue()->queue()->sync([&] {
+            last = provider->queue()->lastTime();
+            items = provider->queue()->itemCount();
+        });
+        return last.has_value() && items == 0;
+    };
+    ASSERT_TRUE(waitUntil(idle));
+    provider->update(data, {});
+    ASSERT_TRUE(waitUntil([&] { return idle() && provider->decoder().scannedCount() == 0; }));
+    EXPECT_EQ(refreshes, 0);
+}
+
+namespace {
+
+class ProgressiveDownload : public DownloaderTest {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_caches.isValid());
+        cache = ImageCache::initNamed(QStringLiteral("progressive"), QUrl::fromLocalFile(m_caches.path()));
+        manager = IrisManager::create(downloader, cache);
+    }
+
+    struct Seen {
+        std::vector<std::shared_ptr<platform::Image>> partial;
+        std::vector<std::size_t> chunksAtPartial;
+        std::optional<RetrieveImageResultOrError> result;
+    };
+
+    std::shared_ptr<Seen> retrieve(const QString& path, std::shared_ptr<const ImageProgressive> progressive,
+        const std::shared_ptr<testsupport::HttpTestServer::ChunkGate>& gate,
+        std::shared_ptr<const ImageProcessor> processor = nullptr)
+    {
+        IrisOptionsInfo items { IrisOptionsInfoItem::progressiveJPEG(std::move(progressive)) };
+        if (processor)
+            items.push_back(IrisOptionsInfoItem::processor(processor));
+        auto seen = std::make_shared<Seen>();
+        manager->runRetrieval(
+            convertToSource(server.url(path)), IrisParsedOptionsInfo(items), {},
+            [seen, gate](std::shared_ptr<platform::Image> image) {
+                EXPECT_TRUE(testsupport::isMainThread());
+                seen->partial.push_back(std::move(image));
+                seen->chunksAtPartial.push_back(gate->chunksSent());
+            },
+            {}, [seen](RetrieveImageResultOrError result) { seen->result = std::move(result); });
+        return seen;
+    }
+
+    // Lets the server send chunks until the bytes of scan `scan` (counted from 0) have started.
+    // A download that arrives at once may end before any partial image is made, so tests pace it.
+    void releaseThroughScan(const std::shared_ptr<testsupport::HttpTestServer::ChunkGate>& gate,
+        const QByteArray& file, std::size_t scan, std::size_t chunkBytes = 1024)
+    {
+        const std::size_t wanted = std::size_t(sosPositions(file).at(scan)) / chunkBytes + 1;
+        if (wanted > m_released + 1) {
+            gate->releaseChunks(wanted - 1 - m_released);
+            m_released = wanted - 1;
+        }
+    }
+
+    QTemporaryDir m_caches;
+    std::shared_ptr<ImageCache> cache;
+    std::shared_ptr<IrisManager> manager;
+    std::size_t m_released = 0;
+};
+
+} // namespace
+
+// A progressive JPEG arriving in chunks, with pauses the test controls: the view gets a first image
+// before the file is complete, later images follow, and the final image is the one-shot decode.
+TEST_F(ProgressiveDownload, ShowsScansBeforeTheWholeFileArrives)
+{
+    const QByteArray file = encode(picture(320, 240, true), true);
+    const std::size_t chunkBytes = 1024;
+    const std::size_t chunks = (std::size_t(file.size()) + chunkBytes - 1) / chunkBytes;
+    const std::vector<qsizetype> scans = sosPositions(file);
+    ASSERT_GE(scans.size(), 6u);
+    auto gate = server.addSteppedChunks("/progressive.jpg", file.toStdString(), chunkBytes);
+    server.start();
+
+    auto seen = retrieve(QStringLiteral("/progressive.jpg"), std::make_shared<ImageProgressive>(), gate);
+    // Enough chunks for the fourth scan to have started.
+    const std::size_t early = std::size_t(scans[3]) / chunkBytes + 1;
+    ASSERT_LT(early, chunks);
+    releaseThroughScan(gate, file, 3);
+    ASSERT_TRUE(waitUntil([&] { return !seen->partial.empty(); }, 10000));
+    EXPECT_LE(seen->chunksAtPartial.front(), early);
+    EXPECT_EQ(seen->partial.front()->pixelSize(), platform::Size(320, 240));
+    releaseThroughScan(gate, file, scans.size() - 1);
+    ASSERT_TRUE(waitUntil([&] { return seen->partial.size() >= 2; }, 10000));
+    EXPECT_LT(seen->chunksAtPartial.back(), chunks);
+
+    gate->releaseChunks(chunks);
+    ASSERT_TRUE(waitUntil([&] { return seen->result.has_value(); }, 10000));
+    ASSERT_TRUE(seen->result->isSuccess());
+    const QImage final = seen->result->value().image->bitmap()->image();
+    EXPECT_EQ(maxChannelDifference(final, QImage::fromData(file, "jpeg")), 0);
+}
+
+// A baseline JPEG has nothing to show before it is complete.
+TEST_F(ProgressiveDownload, BaselineGivesNoPartialImage)
+{
+    const QByteArray file = encode(picture(160, 120, true), false);
+    auto gate = server.addSteppedChunks("/baseline.jpg", file.toStdString(), 512);
+    server.start();
+    auto seen
+        = retrieve(QStringLiteral("/baseline.jpg"), std::make_shared<ImageProgressive>(true, false, 0), gate);
+    gate->releaseChunks(1000);
+    ASSERT_TRUE(waitUntil([&] { return seen->result.has_value(); }, 10000));
+    EXPECT_TRUE(seen->result->isSuccess());
+    EXPECT_TRUE(seen->partial.empty());
+}
+
+// The updating strategy decides what the view gets: keep-current shows nothing partial, replace shows
+// the caller's image.
+TEST_F(ProgressiveDownload, UpdatingStrategyDecidesWhatIsShown)
+{
+    const QByteArray file = encode(picture(200, 150, true), true);
+    auto gate = server.addSteppedChunks("/strategy.jpg", file.toStdString(), 1024);
+    server.start();
+    auto progressive = std::make_shared<ImageProgressive>(false, false, 0);
+    auto marker = platform::Image::createEmpty(platform::Size(1, 1));
+    auto owner = std::make_shared<int>(0);
+    int asked = 0;
+    progressive->onImageUpdated()->delegate<int>(owner, [&, marker](int&, std::shared_ptr<platform::Image>) {
+        return ++asked % 2 ? UpdatingStrategy::keepCurrent() : UpdatingStrategy::replace(marker);
+    });
+    auto seen = retrieve(QStringLiteral("/strategy.jpg"), progressive, gate);
+    releaseThroughScan(gate, file, 3);
+    ASSERT_TRUE(waitUntil([&] { return asked >= 1; }, 10000));
+    releaseThroughScan(gate, file, 6);
+    ASSERT_TRUE(waitUntil([&] { return asked >= 2; }, 10000));
+    gate->releaseChunks(1000);
+    ASSERT_TRUE(waitUntil([&] { return seen->result.has_value(); }, 10000));
+    EXPECT_EQ(int(seen->partial.size()), asked / 2);
+    for (const auto& image : seen->partial)
+        EXPECT_EQ(image, marker);
+}
+
+// Two views of one URL share the download but not their processors: each gets only images made by
+// its own, and a view whose gate closes gets none at all.
+TEST_F(ProgressiveDownload, EachViewGetsOnlyImagesMadeForItsOwnRequest)
+{
+    const QByteArray file = encode(picture(240, 180, true), true);
+    auto gate = server.addSteppedChunks("/shared.jpg", file.toStdString(), 1024);
+    server.start();
+    auto small = std::make_shared<ResizingImageProcessor>(platform::Size(24, 18));
+    auto plain
+        = retrieve(QStringLiteral("/shared.jpg"), std::make_shared<ImageProgressive>(false, false, 0), gate);
+    auto resized = retrieve(
+        QStringLiteral("/shared.jpg"), std::make_shared<ImageProgressive>(false, false, 0), gate, small);
+
+    IrisOptionsInfo closedItems { IrisOptionsInfoItem::progressiveJPEG(
+        std::make_shared<ImageProgressive>()) };
+    int closedRefreshes = 0;
+    bool closedDone = false;
+    manager->runRetrieval(
+        convertToSource(server.url(QStringLiteral("/shared.jpg"))), IrisParsedOptionsInfo(closedItems), {},
+        [&](std::shared_ptr<platform::Image>) { ++closedRefreshes; }, [] { return false; },
+        [&](RetrieveImageResultOrError) { closedDone = true; });
+
+    releaseThroughScan(gate, file, 4);
+    ASSERT_TRUE(waitUntil([&] { return !plain->partial.empty() && !resized->partial.empty(); }, 10000));
+    gate->releaseChunks(1000);
+    ASSERT_TRUE(waitUntil([&] { return plain->result && resized->result && closedDone; }, 10000));
+    EXPECT_EQ(server.totalRequests(), 1);
+    for (const auto& image : plain->partial)
+        EXPECT_EQ(image->pixelSize(), platform::Size(240, 180));
+    for (const auto& image : resized->partial)
+        EXPECT_EQ(image->pixelSize(), platform::Size(24, 18));
+    EXPECT_EQ(closedRefreshes, 0);
+}

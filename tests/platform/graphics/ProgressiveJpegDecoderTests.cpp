@@ -1,0 +1,166 @@
+#include "Iris/prefetch/ProgressiveJpegFixture.h"
+
+#include "platform/graphics/ProgressiveJpegDecoder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+
+#include <gtest/gtest.h>
+
+using namespace platform;
+using namespace progressivejpeg;
+
+namespace {
+
+QImage oneShot(const QByteArray& data)
+{
+    return QImage::fromData(data, "jpeg").convertToFormat(QImage::Format_RGB32);
+}
+
+} // namespace
+
+// Fed in small pieces, the decoder renders more scans as they complete, never one that is not,
+// and the whole file renders as a one-shot decode does.
+TEST(ProgressiveJpegDecoder, RendersEachCompletedScanAndTheWholeLikeAOneShotDecode)
+{
+    const QByteArray data = encode(picture(96, 64), true);
+    const std::vector<qsizetype> scans = sosPositions(data);
+    ASSERT_GE(scans.size(), 6u);
+
+    ProgressiveJpegDecoder decoder;
+    int lastCompleted = 0;
+    int renders = 0;
+    QImage previous;
+    for (qsizetype offset = 0; offset < data.size(); offset += 97) {
+        decoder.append(QByteArrayView(data.mid(offset, 97)));
+        const qsizetype end = std::min<qsizetype>(offset + 97, data.size());
+        // A scan is complete once the next one has started in the bytes seen.
+        const int startedScans
+            = int(std::count_if(scans.begin(), scans.end(), [&](qsizetype p) { return p + 1 < end; }));
+        EXPECT_LE(decoder.completedScans(), std::max(0, startedScans)) << "at " << end;
+        EXPECT_GE(decoder.completedScans(), lastCompleted);
+        if (decoder.completedScans() > lastCompleted) {
+            lastCompleted = decoder.completedScans();
+            std::optional<QImage> image = decoder.render();
+            ASSERT_TRUE(image) << "scan " << lastCompleted;
+            EXPECT_EQ(image->size(), QSize(96, 64));
+            if (!previous.isNull()) {
+                EXPECT_NE(*image, previous) << "scan " << lastCompleted;
+            }
+            previous = *image;
+            ++renders;
+        }
+    }
+    EXPECT_TRUE(decoder.isProgressive());
+    EXPECT_GE(renders, 5);
+    EXPECT_EQ(decoder.completedScans(), int(scans.size()));
+    std::optional<QImage> final = decoder.render();
+    ASSERT_TRUE(final);
+    EXPECT_LE(maxChannelDifference(*final, oneShot(data)), 1);
+
+    Result<QImage, JpegFailure> whole = ProgressiveJpegDecoder::decodePrefix(data);
+    ASSERT_TRUE(whole.isSuccess());
+    EXPECT_LE(maxChannelDifference(whole.value(), oneShot(data)), 1);
+}
+
+// A baseline JPEG has one scan: nothing renders until its end.
+TEST(ProgressiveJpegDecoder, BaselineRendersOnlyWhenComplete)
+{
+    const QByteArray data = encode(picture(80, 40), false);
+    ProgressiveJpegDecoder decoder;
+    decoder.append(QByteArrayView(data).first(data.size() - 10));
+    EXPECT_FALSE(decoder.isProgressive());
+    EXPECT_EQ(decoder.completedScans(), 0);
+    EXPECT_FALSE(decoder.render());
+    decoder.append(QByteArrayView(data).sliced(data.size() - 10));
+    EXPECT_EQ(decoder.completedScans(), 1);
+    std::optional<QImage> image = decoder.render();
+    ASSERT_TRUE(image);
+    EXPECT_LE(maxChannelDifference(*image, oneShot(data)), 1);
+}
+
+// Cut short, damaged, oversized or not a JPEG at all: a failure or a partial image, never a crash.
+TEST(ProgressiveJpegDecoder, HostileInputFailsCleanly)
+{
+    const QByteArray data = encode(picture(64, 48), true);
+    QByteArray corrupt = data;
+    for (qsizetype i = data.size() / 3; i < corrupt.size(); i += 13)
+        corrupt[i] = char(0xFF);
+    QByteArray huge = encode(picture(16, 16), true);
+    // The frame header's height and width (SOF2 at its first occurrence).
+    const qsizetype sof = huge.indexOf(QByteArray("\xFF\xC2", 2));
+    ASSERT_GT(sof, 0);
+    huge[sof + 5] = char(0x7F);
+    huge[sof + 6] = char(0xF0);
+    huge[sof + 7] = char(0x7F);
+    huge[sof + 8] = char(0xF0);
+
+    struct Case {
+        const char* name;
+        QByteArray bytes;
+        bool imageExpected;
+    };
+    const Case cases[] = {
+        { "truncated in the second half", data.first(data.size() * 2 / 3), true },
+        { "truncated in the header", data.first(40), false },
+        { "corrupt", corrupt, false },
+        { "oversized", huge, false },
+        { "random bytes", QByteArray(500, char(0x5A)), false },
+        { "empty", QByteArray(), false },
+    };
+    for (const Case& c : cases) {
+        Result<QImage, JpegFailure> result = ProgressiveJpegDecoder::decodePrefix(c.bytes);
+        if (c.imageExpected)
+            EXPECT_TRUE(result.isSuccess() && result.value().size() == QSize(64, 48)) << c.name;
+        if (QString(c.name) == QLatin1String("oversized")) {
+            ASSERT_TRUE(result.isFailure());
+            EXPECT_EQ(result.error(), JpegFailure::tooLarge);
+        }
+        // Fed byte by byte the same input must not crash either.
+        ProgressiveJpegDecoder stepwise;
+        for (qsizetype i = 0; i < c.bytes.size(); i += 7) {
+            stepwise.append(QByteArrayView(c.bytes.mid(i, 7)));
+            (void)stepwise.render();
+        }
+    }
+    // A tight limit refuses before allocating.
+    DecodingLimits tight;
+    tight.maxPixelsPerFrame = 100;
+    EXPECT_TRUE(ProgressiveJpegDecoder::decodePrefix(data, tight).isFailure());
+}
+
+// The files kept for fuzzing decode without crashing.
+TEST(ProgressiveJpegDecoder, FuzzCorpusDecodesWithoutCrashing)
+{
+    const QDir corpus(QFileInfo(QStringLiteral(__FILE__)).absolutePath()
+        + QStringLiteral("/../../../fuzz/corpus/progressive-jpeg"));
+    ASSERT_TRUE(corpus.exists());
+    const QStringList files = corpus.entryList(QDir::Files);
+    EXPECT_GE(files.size(), 2);
+    for (const QString& name : files) {
+        QFile file(corpus.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        (void)ProgressiveJpegDecoder::decodePrefix(file.readAll());
+    }
+}
+
+// A cap on output pixels renders reduced by DCT scaling, never beyond one eighth.
+TEST(ProgressiveJpegDecoder, RendersReducedUnderAPixelCap)
+{
+    const QByteArray data = encode(picture(160, 120), true);
+    struct Case {
+        qint64 cap;
+        QSize expected;
+    };
+    for (const Case& c : { Case { 0, QSize(160, 120) }, Case { 160 * 120, QSize(160, 120) },
+             Case { 80 * 60, QSize(80, 60) }, Case { 1000, QSize(20, 15) }, Case { 1, QSize(20, 15) } }) {
+        ProgressiveJpegDecoder decoder(DecodingLimits(), c.cap);
+        decoder.append(data);
+        std::optional<QImage> image = decoder.render();
+        ASSERT_TRUE(image) << c.cap;
+        EXPECT_EQ(image->size(), c.expected) << c.cap;
+        EXPECT_EQ(decoder.size(), QSize(160, 120));
+    }
+}
