@@ -112,8 +112,9 @@ TEST(ProgressiveJpegDecoder, HostileInputFailsCleanly)
     };
     for (const Case& c : cases) {
         Result<QImage, JpegFailure> result = ProgressiveJpegDecoder::decodePrefix(c.bytes);
-        if (c.imageExpected)
+        if (c.imageExpected) {
             EXPECT_TRUE(result.isSuccess() && result.value().size() == QSize(64, 48)) << c.name;
+        }
         if (QString(c.name) == QLatin1String("oversized")) {
             ASSERT_TRUE(result.isFailure());
             EXPECT_EQ(result.error(), JpegFailure::tooLarge);
