@@ -17,6 +17,8 @@
 #include <QApplication>
 #include <QKeySequence>
 #include <QMainWindow>
+
+#include <malloc.h>
 #include <QMenuBar>
 #include <QVBoxLayout>
 
@@ -39,6 +41,10 @@ TindrelApp::~TindrelApp()
 
 int TindrelApp::main(int argc, char** argv)
 {
+    // Decoded images and downloads are large, short-lived blocks. Above 1 MiB they get pages of their
+    // own, which go back to the system when freed; otherwise glibc's adaptive threshold lets them
+    // pile up in the heap while a large image loads scan by scan.
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tindrel"));
     QApplication::setApplicationDisplayName(QStringLiteral("Tindrel"));
