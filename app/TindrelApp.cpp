@@ -17,10 +17,10 @@
 #include <QApplication>
 #include <QKeySequence>
 #include <QMainWindow>
-
-#include <malloc.h>
 #include <QMenuBar>
 #include <QVBoxLayout>
+
+#include <malloc.h>
 
 TindrelApp::TindrelApp()
 {
