@@ -116,8 +116,9 @@ TEST(CreateTDProjectSheet, RefusedNamesRaiseTheirAlertAndCreateNothing)
         QMessageBox* alert = alertOn(sheet);
         ASSERT_TRUE(alert) << test.name.toStdString();
         EXPECT_EQ(alert->text(), test.title) << test.name.toStdString();
-        if (!test.message.isEmpty())
+        if (!test.message.isEmpty()) {
             EXPECT_EQ(alert->informativeText(), test.message);
+        }
         closeAlert(alert);
         EXPECT_TRUE(sheet->isVisible()) << "the sheet stays open";
         EXPECT_EQ(f.stores.projectStore->tdProjects().size(), 2u);

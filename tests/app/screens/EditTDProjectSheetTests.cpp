@@ -149,9 +149,10 @@ TEST(EditTDProjectSheet, RefusedRenamesMoveNothing)
         QMessageBox* alert = alertOn(sheet);
         ASSERT_TRUE(alert) << test.name.toStdString();
         EXPECT_EQ(alert->text(), test.title);
-        if (test.title == "A name is blank")
+        if (test.title == "A name is blank") {
             EXPECT_EQ(alert->informativeText(),
                 "A name is required to change the project name. Please enter a name.");
+        }
         closeAlert(alert);
         EXPECT_TRUE(sheet->isVisible());
         EXPECT_EQ(f.p->name(), "P");

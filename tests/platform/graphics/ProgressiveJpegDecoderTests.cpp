@@ -135,8 +135,7 @@ TEST(ProgressiveJpegDecoder, HostileInputFailsCleanly)
 // The files kept for fuzzing decode without crashing.
 TEST(ProgressiveJpegDecoder, FuzzCorpusDecodesWithoutCrashing)
 {
-    const QDir corpus(QFileInfo(QStringLiteral(__FILE__)).absolutePath()
-        + QStringLiteral("/../../../fuzz/corpus/progressive-jpeg"));
+    const QDir corpus(QStringLiteral(TINDREL_SOURCE_DIR "/fuzz/corpus/progressive-jpeg"));
     ASSERT_TRUE(corpus.exists());
     const QStringList files = corpus.entryList(QDir::Files);
     EXPECT_GE(files.size(), 2);
