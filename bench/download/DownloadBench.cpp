@@ -9,6 +9,7 @@
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/UrlSession.h"
 #include "platform/foundation/UrlSessionTask.h"
+#include "bench/support/BenchServer.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -21,11 +22,6 @@
 #include <QNetworkReply>
 #include <QRandomGenerator>
 #include <QThread>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -45,103 +41,7 @@ constexpr int imageCount = 200;
 constexpr int concurrency = 6;
 constexpr int sharedRequests = 100;
 
-// A small HTTP/1.1 server on 127.0.0.1: every path answers the same body; connections are kept
-// alive as clients ask. One thread per connection is plenty for a handful of connections.
-class BodyServer {
-public:
-    explicit BodyServer(QByteArray body)
-        : m_body(std::move(body))
-    {
-        m_listener = socket(AF_INET, SOCK_STREAM, 0);
-        int yes = 1;
-        setsockopt(m_listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-        sockaddr_in address {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
-            || listen(m_listener, 128) != 0) {
-            std::perror("bench server");
-            std::exit(1);
-        }
-        socklen_t length = sizeof address;
-        getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
-        m_port = ntohs(address.sin_port);
-        m_acceptor = std::thread([this] { acceptLoop(); });
-    }
-
-    ~BodyServer()
-    {
-        shutdown(m_listener, SHUT_RDWR);
-        close(m_listener);
-        m_acceptor.join();
-        std::lock_guard lock(m_mutex);
-        for (int connection : m_connections)
-            shutdown(connection, SHUT_RDWR);
-        for (std::thread& thread : m_threads)
-            thread.join();
-    }
-
-    int port() const { return m_port; }
-    int requests() const { return m_requests.load(); }
-
-private:
-    void acceptLoop()
-    {
-        for (;;) {
-            int connection = accept(m_listener, nullptr, nullptr);
-            if (connection < 0)
-                return;
-            std::lock_guard lock(m_mutex);
-            m_connections.push_back(connection);
-            m_threads.emplace_back([this, connection] { serve(connection); });
-        }
-    }
-
-    void serve(int connection)
-    {
-        const std::string header = "HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\nContent-Length: "
-            + std::to_string(m_body.size()) + "\r\n\r\n";
-        std::string pending;
-        char buffer[8192];
-        for (;;) {
-            const ssize_t received = read(connection, buffer, sizeof buffer);
-            if (received <= 0)
-                break;
-            pending.append(buffer, static_cast<size_t>(received));
-            size_t end;
-            while ((end = pending.find("\r\n\r\n")) != std::string::npos) {
-                pending.erase(0, end + 4);
-                m_requests += 1;
-                if (!writeAll(connection, header.data(), header.size())
-                    || !writeAll(connection, m_body.constData(), static_cast<size_t>(m_body.size())))
-                    goto done;
-            }
-        }
-    done:
-        close(connection);
-    }
-
-    static bool writeAll(int connection, const char* data, size_t size)
-    {
-        while (size > 0) {
-            const ssize_t sent = send(connection, data, size, MSG_NOSIGNAL);
-            if (sent <= 0)
-                return false;
-            data += sent;
-            size -= static_cast<size_t>(sent);
-        }
-        return true;
-    }
-
-    const QByteArray m_body;
-    int m_listener = -1;
-    int m_port = 0;
-    std::atomic<int> m_requests { 0 };
-    std::thread m_acceptor;
-    std::mutex m_mutex;
-    std::vector<int> m_connections;
-    std::vector<std::thread> m_threads;
-};
+using bench::BenchServer;
 
 // A JPEG of about `bytes` bytes: noise compresses poorly, so its size follows its pixel count.
 QByteArray noiseJpeg(int bytes)
@@ -278,7 +178,7 @@ int main(int argc, char** argv)
     QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
 
     const QByteArray body = noiseJpeg(100 * 1024);
-    BodyServer server(body);
+    BenchServer server(body);
     auto downloader = iris::ImageDownloader::create(QStringLiteral("bench"));
     QNetworkAccessManager manager;
     auto gathering = std::make_shared<GatheringDelegate>();
