@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Iris/image/ImageDrawing.h"
 #include "Iris/image/ImageFormat.h"
 #include "Iris/image/ImageFrameSource.h"
 #include "Iris/utility/IrisWrapper.h"
@@ -79,6 +80,36 @@ template<> struct IrisWrapper<std::shared_ptr<platform::Image>> {
     // are not finite, less than a pixel or too large; drawing operations then return their input.
     static std::shared_ptr<platform::GraphicsContext> makeBitmapDrawingContext(
         const platform::Bitmap* reference, double width, double height);
+
+    // The drawing operations of ImageDrawing.h, on this image; each gives the image back unchanged
+    // when it cannot draw.
+    ImagePtr compositedImage(platform::CompositingOperation operation, double alpha,
+        std::optional<platform::Color> backgroundColor = std::nullopt) const
+    {
+        return iris::compositedImage(base, operation, alpha, backgroundColor);
+    }
+    ImagePtr roundedCornerImage(Radius radius, platform::Size targetSize, RectCorner corners = RectCorner::all,
+        std::optional<platform::Color> backgroundColor = std::nullopt) const
+    {
+        return iris::roundedCornerImage(base, radius, targetSize, corners, backgroundColor);
+    }
+    ImagePtr borderedImage(const Border& border) const { return iris::borderedImage(base, border); }
+    ImagePtr resizedImage(platform::Size targetSize) const { return iris::resizedImage(base, targetSize); }
+    ImagePtr resizedImageForContentMode(platform::Size targetSize, ContentMode mode) const
+    {
+        return iris::resizedImageForContentMode(base, targetSize, mode);
+    }
+    ImagePtr croppedImage(platform::Size size, platform::Point anchor) const
+    {
+        return iris::croppedImage(base, size, anchor);
+    }
+    ImagePtr boxBlur(double radius) const { return iris::boxBlur(base, radius); }
+    ImagePtr overlaidImage(const platform::Color& color, double fraction) const
+    {
+        return iris::overlaidImage(base, color, fraction);
+    }
+    ImagePtr scaledImage(double scale) const { return iris::scaledImage(base, scale); }
+    ImagePtr decodedImage(double scale = 1.0) const { return iris::decodedImage(base, scale); }
 };
 
 using ImageWrapper = IrisWrapper<std::shared_ptr<platform::Image>>;

@@ -18,6 +18,18 @@ template<typename Base> struct IrisWrapper {
     Base base;
 };
 
+} // namespace iris
+
+namespace platform {
+class Image;
+}
+
+namespace iris {
+
+// Declared here so that code which wraps an image without including Iris/image/Image.h fails to
+// compile instead of silently getting the empty primary wrapper.
+template<> struct IrisWrapper<std::shared_ptr<platform::Image>>;
+
 // Reference types: shared objects that carry associated state. Their wrapper holds a strong
 // reference to the receiver.
 template<typename T>

@@ -1,5 +1,6 @@
 #include "DrawingTestSupport.h"
 
+#include "Iris/image/Image.h"
 #include "Iris/image/ImageDrawing.h"
 
 #include "platform/graphics/ImageSource.h"
@@ -104,7 +105,7 @@ TEST(BoxBlur, EqualsTheNaiveBoxAverageOnRandomImages)
     };
     for (const Row& row : rows) {
         const QImage input = randomPremultiplied(row.width, row.height, random);
-        const auto blurred = iris::boxBlur(imageFrom(input), row.radius);
+        const auto blurred = iris::ir(imageFrom(input)).boxBlur(row.radius);
         const QImage expected
             = naiveBoxBlur(input, iris::boxBlurKernelSize(row.radius), iris::boxBlurPassCount(row.radius));
         EXPECT_EQ(blurred->bitmap()->image().convertToFormat(QImage::Format_ARGB32_Premultiplied), expected)
