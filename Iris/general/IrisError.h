@@ -17,8 +17,8 @@
 
 namespace platform {
 class Image;
-class UrlRequest;
-class UrlResponse;
+struct UrlRequest;
+struct UrlResponse;
 } // namespace platform
 
 namespace iris {

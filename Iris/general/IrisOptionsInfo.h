@@ -25,7 +25,7 @@ class ImageDownloader;
 class ImageDownloadRedirectHandler;
 class ImageModifier;
 class ImageProgressive;
-class ImageTransition;
+struct ImageTransition;
 class RetryStrategy;
 
 // The download priority a new data task gets unless the options say otherwise.

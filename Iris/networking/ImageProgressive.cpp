@@ -285,7 +285,7 @@ std::vector<std::shared_ptr<platform::Image>> ImageProgressiveDecoder::decode(co
             // A reduced rendering keeps the full image's size in points.
             if (std::optional<platform::Bitmap> bitmap = platform::Bitmap::fromImage(std::move(*pixels)))
                 image = platform::Image::createWithPointSize(
-                    { *bitmap }, platform::Size(full.width() / scale, full.height() / scale));
+                    { *bitmap }, platform::Size { full.width() / scale, full.height() / scale });
         }
         if (m_downloadFinished)
             m_jpeg->release();

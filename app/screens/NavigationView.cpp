@@ -232,7 +232,7 @@ void NavigationView::buildSidebar()
     QTreeWidgetItem* projects = addSection("Projects", projectRows);
     QTreeWidgetItem* other = addSection("Other", otherRows);
 
-    connect(m_sidebar, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) {
+    connect(m_sidebar, &QTreeWidget::itemClicked, this, [](QTreeWidgetItem* item) {
         if (item->data(0, headerRole).toBool())
             item->setExpanded(!item->isExpanded());
     });
