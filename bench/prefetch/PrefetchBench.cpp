@@ -14,6 +14,7 @@
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/graphics/Image.h"
 #include "bench/support/BenchServer.h"
+#include "tests/Iris/prefetch/ProgressiveJpegFixture.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -37,7 +38,6 @@
 
 #include <malloc.h>
 
-#include <jpeglib.h>
 
 namespace {
 
@@ -55,36 +55,6 @@ void waitFor(const std::function<bool()>& condition)
 double seconds(Clock::time_point since)
 {
     return std::chrono::duration<double>(Clock::now() - since).count();
-}
-
-QByteArray encodeJpeg(const QImage& source, bool progressive, int quality)
-{
-    const QImage image = source.convertToFormat(QImage::Format_RGB888);
-    jpeg_compress_struct info {};
-    jpeg_error_mgr errors {};
-    info.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&info);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&info, &buffer, &size);
-    info.image_width = JDIMENSION(image.width());
-    info.image_height = JDIMENSION(image.height());
-    info.input_components = 3;
-    info.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, quality, TRUE);
-    if (progressive)
-        jpeg_simple_progression(&info);
-    jpeg_start_compress(&info, TRUE);
-    while (info.next_scanline < info.image_height) {
-        JSAMPROW row = const_cast<JSAMPROW>(image.constScanLine(int(info.next_scanline)));
-        jpeg_write_scanlines(&info, &row, 1);
-    }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    QByteArray bytes(reinterpret_cast<const char*>(buffer), qsizetype(size));
-    std::free(buffer);
-    return bytes;
 }
 
 QImage noisyPicture(int width, int height)
@@ -219,7 +189,7 @@ int main(int argc, char** argv)
     // 1.
     {
         constexpr int count = 500;
-        const QByteArray body = encodeJpeg(noisyPicture(64, 48), false, 80);
+        const QByteArray body = progressivejpeg::encode(noisyPicture(64, 48), false, 80);
         BenchServer server(body, std::chrono::milliseconds(20));
         auto downloader = iris::ImageDownloader::create(QStringLiteral("bench-prefetch"));
         QTemporaryDir folder;
@@ -238,12 +208,12 @@ int main(int argc, char** argv)
     // 2.
     {
         int width = 3600, height = 2700;
-        QByteArray file = encodeJpeg(noisyPicture(width, height), true, 95);
+        QByteArray file = progressivejpeg::encode(noisyPicture(width, height), true, 95);
         // Aim for about 20 MB.
         const double scale = std::sqrt(20.0 * 1024 * 1024 / double(file.size()));
         width = int(width * scale) / 16 * 16;
         height = int(height * scale) / 16 * 16;
-        file = encodeJpeg(noisyPicture(width, height), true, 95);
+        file = progressivejpeg::encode(noisyPicture(width, height), true, 95);
         const double decoded = double(width) * height * 4;
         std::printf("progressive JPEG: %d x %d, %.1f MB, decoded %.1f MB\n", width, height,
             file.size() / 1048576.0, decoded / 1048576.0);
