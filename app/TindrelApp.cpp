@@ -1,9 +1,9 @@
 #include "app/TindrelApp.h"
 
 #include "app/model/TDNote.h"
-#include "app/screens/NavigationView.h"
-#include "app/screens/SettingsView.h"
-#include "app/screens/TDNoteWindow.h"
+#include "app/screens/browser/NavigationView.h"
+#include "app/screens/settings/SettingsView.h"
+#include "app/screens/note/TDNoteWindow.h"
 #include "app/store/TDCategoryStore.h"
 #include "app/store/TDFolderIcon.h"
 #include "app/store/TDLibraryLoader.h"

@@ -1,14 +1,14 @@
 #include "LibraryTestSupport.h"
 #include "app/TindrelApp.h"
 #include "app/model/TDNote.h"
-#include "app/screens/NavigationView.h"
+#include "app/screens/browser/NavigationView.h"
 #include "app/store/TDCategoryStore.h"
 #include "app/store/TDLibraryCoding.h"
 #include "app/store/TDLinkStore.h"
 #include "app/store/TDMediaStore.h"
 #include "app/store/TDProjectStore.h"
 
-#include "app/screens/BottomBar.h"
+#include "app/screens/browser/BottomBar.h"
 
 #include <QAction>
 #include <QLabel>

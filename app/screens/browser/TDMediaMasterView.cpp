@@ -1,4 +1,4 @@
-#include "app/screens/TDMediaMasterView.h"
+#include "app/screens/browser/TDMediaMasterView.h"
 
 TDMediaMasterView::TDMediaMasterView(TDStores stores, QWidget* parent)
     : QWidget(parent)

@@ -1,7 +1,7 @@
 #include "Iris/declarative/ScriptedRetrieving.h"
-#include "ScreenTestSupport.h"
-#include "app/screens/TDAppearance.h"
-#include "app/screens/TDProjectItem.h"
+#include "../ScreenTestSupport.h"
+#include "app/screens/common/TDAppearance.h"
+#include "app/screens/browser/TDProjectItem.h"
 
 using screentest::ScopedPalette;
 

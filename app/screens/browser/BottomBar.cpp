@@ -1,8 +1,8 @@
-#include "app/screens/BottomBar.h"
+#include "app/screens/browser/BottomBar.h"
 
-#include "app/screens/SymbolPainter.h"
-#include "app/screens/TDAppearance.h"
-#include "app/screens/TDLocalizedText.h"
+#include "app/screens/common/SymbolPainter.h"
+#include "app/screens/common/TDAppearance.h"
+#include "app/screens/common/TDLocalizedText.h"
 
 #include <QEvent>
 #include <QHBoxLayout>

@@ -1,6 +1,6 @@
-#include "ScreenTestSupport.h"
-#include "app/screens/BottomBar.h"
-#include "app/screens/TDAppearance.h"
+#include "../ScreenTestSupport.h"
+#include "app/screens/browser/BottomBar.h"
+#include "app/screens/common/TDAppearance.h"
 
 #include <QLabel>
 

@@ -1,4 +1,4 @@
-#include "app/screens/TDLinkMasterView.h"
+#include "app/screens/browser/TDLinkMasterView.h"
 
 TDLinkMasterView::TDLinkMasterView(TDStores stores, QWidget* parent)
     : QWidget(parent)

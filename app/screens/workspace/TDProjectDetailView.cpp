@@ -1,9 +1,9 @@
-#include "app/screens/TDProjectDetailView.h"
+#include "app/screens/workspace/TDProjectDetailView.h"
 
 #include "app/model/TDProject.h"
-#include "app/screens/EditTDProjectSheet.h"
-#include "app/screens/TDAppearance.h"
-#include "app/screens/TDLocalizedText.h"
+#include "app/screens/browser/EditTDProjectSheet.h"
+#include "app/screens/common/TDAppearance.h"
+#include "app/screens/common/TDLocalizedText.h"
 
 #include <QLabel>
 #include <QPushButton>

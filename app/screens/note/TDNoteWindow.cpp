@@ -1,4 +1,4 @@
-#include "app/screens/TDNoteWindow.h"
+#include "app/screens/note/TDNoteWindow.h"
 
 #include "app/model/TDNote.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/TDStores.h"
-#include "app/screens/EditTDProjectSheet.h"
+#include "app/screens/browser/EditTDProjectSheet.h"
 #include "platform/ui/ObservedWidget.h"
 
 #include <QPointer>

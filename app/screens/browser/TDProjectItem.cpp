@@ -1,8 +1,8 @@
-#include "app/screens/TDProjectItem.h"
+#include "app/screens/browser/TDProjectItem.h"
 
 #include "app/model/TDProject.h"
-#include "app/screens/SymbolPainter.h"
-#include "app/screens/TDAppearance.h"
+#include "app/screens/common/SymbolPainter.h"
+#include "app/screens/common/TDAppearance.h"
 #include "platform/graphics/Image.h"
 
 #include <QEvent>

@@ -1,6 +1,6 @@
-#include "app/screens/TDGroupedBox.h"
+#include "app/screens/common/TDGroupedBox.h"
 
-#include "app/screens/TDAppearance.h"
+#include "app/screens/common/TDAppearance.h"
 
 #include <QGridLayout>
 #include <QLabel>

@@ -1,6 +1,6 @@
-#include "ScreenTestSupport.h"
-#include "app/screens/CreateTDProjectSheet.h"
-#include "app/screens/TDProjectSheetTemplate.h"
+#include "../ScreenTestSupport.h"
+#include "app/screens/browser/CreateTDProjectSheet.h"
+#include "app/screens/browser/TDProjectSheetTemplate.h"
 #include "platform/foundation/UserDefaults.h"
 
 #include <QComboBox>

@@ -2,7 +2,7 @@
 
 #include "app/TDStores.h"
 #include "app/model/NavigationType.h"
-#include "app/screens/CreateTDProjectSheet.h"
+#include "app/screens/browser/CreateTDProjectSheet.h"
 #include "platform/foundation/Uuid.h"
 
 #include <QList>

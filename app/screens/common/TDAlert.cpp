@@ -1,6 +1,6 @@
-#include "app/screens/TDAlert.h"
+#include "app/screens/common/TDAlert.h"
 
-#include "app/screens/TDLocalizedText.h"
+#include "app/screens/common/TDLocalizedText.h"
 
 #include <QMessageBox>
 #include <QPushButton>

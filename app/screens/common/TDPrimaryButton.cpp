@@ -1,6 +1,6 @@
-#include "app/screens/TDPrimaryButton.h"
+#include "app/screens/common/TDPrimaryButton.h"
 
-#include "app/screens/TDAppearance.h"
+#include "app/screens/common/TDAppearance.h"
 
 #include <QPainter>
 #include <QPainterPath>

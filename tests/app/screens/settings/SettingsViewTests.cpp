@@ -1,7 +1,7 @@
-#include "ScreenTestSupport.h"
-#include "app/screens/CreateTDProjectSheet.h"
-#include "app/screens/SettingsView.h"
-#include "app/screens/TDProjectSheetTemplate.h"
+#include "../ScreenTestSupport.h"
+#include "app/screens/browser/CreateTDProjectSheet.h"
+#include "app/screens/settings/SettingsView.h"
+#include "app/screens/browser/TDProjectSheetTemplate.h"
 #include "platform/foundation/UserDefaults.h"
 
 #include <QComboBox>

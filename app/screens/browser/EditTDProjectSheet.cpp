@@ -1,9 +1,9 @@
-#include "app/screens/EditTDProjectSheet.h"
+#include "app/screens/browser/EditTDProjectSheet.h"
 
 #include "app/model/TDProject.h"
-#include "app/screens/TDAlert.h"
-#include "app/screens/TDLocalizedText.h"
-#include "app/screens/TDProjectSheetTemplate.h"
+#include "app/screens/common/TDAlert.h"
+#include "app/screens/common/TDLocalizedText.h"
+#include "app/screens/browser/TDProjectSheetTemplate.h"
 #include "app/store/TDMediaStore.h"
 #include "app/store/TDProjectRename.h"
 #include "app/store/TDProjectStore.h"

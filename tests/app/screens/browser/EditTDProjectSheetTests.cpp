@@ -1,6 +1,6 @@
-#include "ScreenTestSupport.h"
-#include "app/screens/EditTDProjectSheet.h"
-#include "app/screens/TDProjectSheetTemplate.h"
+#include "../ScreenTestSupport.h"
+#include "app/screens/browser/EditTDProjectSheet.h"
+#include "app/screens/browser/TDProjectSheetTemplate.h"
 #include "app/store/TDDirectoryPath.h"
 #include "app/store/TDProjectRename.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/TDStores.h"
-#include "app/screens/TDBinding.h"
+#include "app/screens/common/TDBinding.h"
 #include "platform/foundation/Date.h"
 #include "platform/ui/ObservedWidget.h"
 

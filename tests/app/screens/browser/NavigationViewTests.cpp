@@ -1,9 +1,9 @@
-#include "ScreenTestSupport.h"
-#include "app/screens/BottomBar.h"
-#include "app/screens/NavigationView.h"
-#include "app/screens/TDProjectItem.h"
-#include "app/screens/TDProjectMasterView.h"
-#include "app/screens/TDToolbar.h"
+#include "../ScreenTestSupport.h"
+#include "app/screens/browser/BottomBar.h"
+#include "app/screens/browser/NavigationView.h"
+#include "app/screens/browser/TDProjectItem.h"
+#include "app/screens/browser/TDProjectMasterView.h"
+#include "app/screens/browser/TDToolbar.h"
 
 #include <QLabel>
 #include <QMainWindow>

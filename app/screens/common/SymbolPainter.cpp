@@ -1,4 +1,4 @@
-#include "app/screens/SymbolPainter.h"
+#include "app/screens/common/SymbolPainter.h"
 
 #include <QHash>
 #include <QLinearGradient>

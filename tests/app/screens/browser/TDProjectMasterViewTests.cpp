@@ -1,9 +1,9 @@
 #include "Iris/declarative/ScriptedRetrieving.h"
-#include "ScreenTestSupport.h"
-#include "app/screens/TDProjectDetailView.h"
-#include "app/screens/TDProjectItem.h"
-#include "app/screens/TDProjectMasterView.h"
-#include "app/screens/TDToolbar.h"
+#include "../ScreenTestSupport.h"
+#include "app/screens/workspace/TDProjectDetailView.h"
+#include "app/screens/browser/TDProjectItem.h"
+#include "app/screens/browser/TDProjectMasterView.h"
+#include "app/screens/browser/TDToolbar.h"
 
 #include <QAction>
 #include <QLabel>

@@ -1,4 +1,4 @@
-#include "app/screens/TDAppearance.h"
+#include "app/screens/common/TDAppearance.h"
 
 #include <QApplication>
 #include <QFontDatabase>

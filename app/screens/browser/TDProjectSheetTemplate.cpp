@@ -1,10 +1,10 @@
-#include "app/screens/TDProjectSheetTemplate.h"
+#include "app/screens/browser/TDProjectSheetTemplate.h"
 
 #include "app/model/TDCategory.h"
-#include "app/screens/TDAppearance.h"
-#include "app/screens/TDGroupedBox.h"
-#include "app/screens/TDLocalizedText.h"
-#include "app/screens/TDPrimaryButton.h"
+#include "app/screens/common/TDAppearance.h"
+#include "app/screens/common/TDGroupedBox.h"
+#include "app/screens/common/TDLocalizedText.h"
+#include "app/screens/common/TDPrimaryButton.h"
 #include "app/store/TDCategoryStore.h"
 #include "platform/ui/ObservedWidgetUpdates.h"
 

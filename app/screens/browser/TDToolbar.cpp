@@ -1,8 +1,8 @@
-#include "app/screens/TDToolbar.h"
+#include "app/screens/browser/TDToolbar.h"
 
-#include "app/screens/SymbolPainter.h"
-#include "app/screens/TDAppearance.h"
-#include "app/screens/TDLocalizedText.h"
+#include "app/screens/common/SymbolPainter.h"
+#include "app/screens/common/TDAppearance.h"
+#include "app/screens/common/TDLocalizedText.h"
 
 #include <QAction>
 #include <QEvent>
