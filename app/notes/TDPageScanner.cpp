@@ -46,6 +46,24 @@ bool startsWithAtIgnoringCase(QByteArrayView text, qsizetype at, QByteArrayView 
     return true;
 }
 
+// The first `needle` at or after `from`: memchr to each candidate first byte, then a compare. Unlike
+// QByteArrayView::indexOf it prepares nothing per call, which matters when a page holds thousands of
+// openers and the scan asks once for each.
+qsizetype find(QByteArrayView text, QByteArrayView needle, qsizetype from)
+{
+    const qsizetype last = text.size() - needle.size();
+    while (from <= last) {
+        const void* hit = std::memchr(text.data() + from, needle[0], size_t(last - from + 1));
+        if (!hit)
+            return -1;
+        const qsizetype at = static_cast<const char*>(hit) - text.data();
+        if (std::memcmp(text.data() + at + 1, needle.data() + 1, size_t(needle.size() - 1)) == 0)
+            return at;
+        from = at + 1;
+    }
+    return -1;
+}
+
 qsizetype indexOfIgnoringCase(QByteArrayView text, QByteArrayView lowerNeedle, qsizetype from)
 {
     for (qsizetype i = from; i + lowerNeedle.size() <= text.size(); ++i) {
@@ -221,7 +239,7 @@ public:
         if (from >= m_searchedFrom && (m_found < 0 || m_found >= from))
             return m_found;
         m_searchedFrom = from;
-        m_found = m_page.indexOf(m_needle, from);
+        m_found = find(m_page, m_needle, from);
         return m_found;
     }
 
@@ -371,7 +389,7 @@ std::optional<QString> scanTitle(QByteArrayView page, const Charset& charset)
     TerminatorFinder terminators(page, charset.kind == Charset::Kind::utf8);
     qsizetype from = 0;
     while (true) {
-        const qsizetype open = page.indexOf(titleOpen, from);
+        const qsizetype open = find(page, titleOpen, from);
         if (open < 0)
             return std::nullopt;
         const qsizetype start = open + titleOpen.size();
@@ -441,7 +459,7 @@ std::optional<QString> scanDescription(QByteArrayView page, const Charset& chars
     TerminatorFinder terminators(page, charset.kind == Charset::Kind::utf8);
     qsizetype from = 0;
     while (true) {
-        const qsizetype open = page.indexOf(metaOpen, from);
+        const qsizetype open = find(page, metaOpen, from);
         if (open < 0)
             return std::nullopt;
         qsizetype stop = open + 1;
