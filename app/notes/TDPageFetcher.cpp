@@ -45,8 +45,8 @@ public:
         task->cancel();
     }
 
-    void didComplete(UrlSession&, const std::shared_ptr<UrlSessionDataTask>& task,
-        const std::optional<UrlError>& error) override
+    void didComplete(
+        UrlSession&, const std::shared_ptr<UrlSessionDataTask>& task, const std::optional<UrlError>&) override
     {
         Fetch fetch;
         {
@@ -57,11 +57,11 @@ public:
             fetch = std::move(found->second);
             m_fetches.erase(found);
         }
-        TDPageInfo info;
-        if (!error || fetch.full) {
-            const std::optional<platform::UrlResponse> response = task->response();
-            info = TDPageScanner::scan(fetch.body, response ? response->value("Content-Type") : QByteArray());
-        }
+        // A body cut short (by the byte cap, the time cap or a broken connection) is scanned as far
+        // as it came: the title is near the top, and only complete elements are taken.
+        const std::optional<platform::UrlResponse> response = task->response();
+        TDPageInfo info
+            = TDPageScanner::scan(fetch.body, response ? response->value("Content-Type") : QByteArray());
         platform::DispatchQueue::main()->async(
             [completion = std::move(fetch.completion), info = std::move(info)]() mutable {
                 if (completion)

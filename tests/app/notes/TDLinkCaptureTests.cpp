@@ -64,9 +64,11 @@ protected:
         server.addRedirect("/loop", "/loop");
         server.addRedirect("/to-file", "file://" + (root.root() + "/secret.html").toStdString());
         server.addGated("/gated", "<title>Late</title>");
+        // Both streams go out as a type the server does not compress, so each byte reaches the
+        // client as it is written.
         server.server().Get("/endless", [this](const httplib::Request&, httplib::Response& response) {
             response.set_chunked_content_provider(
-                "text/html", [this](size_t offset, httplib::DataSink& sink) {
+                "application/octet-stream", [this](size_t offset, httplib::DataSink& sink) {
                     static const std::string filler(64 * 1024, 'z');
                     if (offset == 0)
                         return sink.write("<title>Endless</title>", 22);
@@ -76,7 +78,7 @@ protected:
         // One byte every 50 ms, for ever: a steady drip that no idle time-out would end.
         server.server().Get("/drip", [this](const httplib::Request&, httplib::Response& response) {
             response.set_chunked_content_provider(
-                "text/html", [this](size_t offset, httplib::DataSink& sink) {
+                "application/octet-stream", [this](size_t offset, httplib::DataSink& sink) {
                     if (offset == 0)
                         return sink.write("<title>Dri", 10);
                     std::this_thread::sleep_for(std::chrono::milliseconds(50));
