@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <functional>
 #include <limits>
 
 namespace {
@@ -46,23 +47,33 @@ bool startsWithAtIgnoringCase(QByteArrayView text, qsizetype at, QByteArrayView 
     return true;
 }
 
-// The first `needle` at or after `from`: memchr to each candidate first byte, then a compare. Unlike
-// QByteArrayView::indexOf it prepares nothing per call, which matters when a page holds thousands of
-// openers and the scan asks once for each.
-qsizetype find(QByteArrayView text, QByteArrayView needle, qsizetype from)
-{
-    const qsizetype last = text.size() - needle.size();
-    while (from <= last) {
-        const void* hit = std::memchr(text.data() + from, needle[0], size_t(last - from + 1));
-        if (!hit)
-            return -1;
-        const qsizetype at = static_cast<const char*>(hit) - text.data();
-        if (std::memcmp(text.data() + at + 1, needle.data() + 1, size_t(needle.size() - 1)) == 0)
-            return at;
-        from = at + 1;
+// A fixed text to look for, prepared once per scan and then asked many times: one byte goes to
+// memchr, a longer text to a Boyer-Moore-Horspool search, which skips ahead by up to the text's
+// length at each miss (pages full of "<" would stop memchr at every byte of markup).
+class Needle {
+public:
+    explicit Needle(QByteArrayView text)
+        : m_text(text)
+        , m_searcher(text.begin(), text.end())
+    {
     }
-    return -1;
-}
+
+    qsizetype in(QByteArrayView page, qsizetype from) const
+    {
+        if (from < 0 || from > page.size() - m_text.size())
+            return -1;
+        if (m_text.size() == 1) {
+            const void* hit = std::memchr(page.data() + from, m_text[0], size_t(page.size() - from));
+            return hit ? static_cast<const char*>(hit) - page.data() : -1;
+        }
+        const auto found = m_searcher(page.begin() + from, page.end()).first;
+        return found == page.end() ? -1 : found - page.begin();
+    }
+
+private:
+    QByteArrayView m_text;
+    std::boyer_moore_horspool_searcher<const char*> m_searcher;
+};
 
 qsizetype indexOfIgnoringCase(QByteArrayView text, QByteArrayView lowerNeedle, qsizetype from)
 {
@@ -228,9 +239,9 @@ private:
 // The first occurrence of a fixed text at or after a position, remembered the same way.
 class OccurrenceFinder {
 public:
-    OccurrenceFinder(QByteArrayView page, QByteArrayView needle)
+    OccurrenceFinder(QByteArrayView page, QByteArrayView text)
         : m_page(page)
-        , m_needle(needle)
+        , m_needle(text)
     {
     }
 
@@ -239,13 +250,13 @@ public:
         if (from >= m_searchedFrom && (m_found < 0 || m_found >= from))
             return m_found;
         m_searchedFrom = from;
-        m_found = find(m_page, m_needle, from);
+        m_found = m_needle.in(m_page, from);
         return m_found;
     }
 
 private:
     QByteArrayView m_page;
-    QByteArrayView m_needle;
+    Needle m_needle;
     qsizetype m_searchedFrom = std::numeric_limits<qsizetype>::max();
     qsizetype m_found = -1;
 };
@@ -385,11 +396,12 @@ std::optional<QString> decodeText(QByteArrayView bytes, const Charset& charset)
 
 std::optional<QString> scanTitle(QByteArrayView page, const Charset& charset)
 {
+    const Needle opens(titleOpen);
     OccurrenceFinder closes(page, titleClose);
     TerminatorFinder terminators(page, charset.kind == Charset::Kind::utf8);
     qsizetype from = 0;
     while (true) {
-        const qsizetype open = find(page, titleOpen, from);
+        const qsizetype open = opens.in(page, from);
         if (open < 0)
             return std::nullopt;
         const qsizetype start = open + titleOpen.size();
@@ -454,12 +466,13 @@ qsizetype descriptionContentStart(QByteArrayView page, qsizetype open, qsizetype
 
 std::optional<QString> scanDescription(QByteArrayView page, const Charset& charset)
 {
+    const Needle opens(metaOpen);
     OccurrenceFinder doubleQuotes(page, "\"");
     OccurrenceFinder singleQuotes(page, "'");
     TerminatorFinder terminators(page, charset.kind == Charset::Kind::utf8);
     qsizetype from = 0;
     while (true) {
-        const qsizetype open = find(page, metaOpen, from);
+        const qsizetype open = opens.in(page, from);
         if (open < 0)
             return std::nullopt;
         qsizetype stop = open + 1;
