@@ -60,33 +60,6 @@ TEST(TDWeblocFile, IsAPropertyListWhateverTheAddressHolds)
     EXPECT_EQ(TDWeblocFile::contents("x").size(), 202 + 1 + 26);
 }
 
-TEST(TDWeblocFile, NamesStayInsideTheLinksFolderAndApartFromEachOther)
-{
-    LibraryRoot root;
-    QDir().mkpath(root.library() + "/Trip/notes/Ideas");
-    const QString links = root.library() + "/Trip/notes/Ideas/links";
-    const TDLink untitled = linkTitled(std::nullopt);
-    const TDLink twins[] = { linkTitled("Same"), linkTitled("Same") };
-    const TDLink hostile[] = { linkTitled("../../x"), linkTitled(".."),
-        linkTitled(QString(300, QChar(0x00E9))), linkTitled(QString("a\nb") + QChar(0)) };
-
-    for (const TDLink& link :
-        { untitled, twins[0], twins[1], hostile[0], hostile[1], hostile[2], hostile[3] }) {
-        auto written = TDWeblocFile::write("Trip", "Ideas", link);
-        ASSERT_TRUE(written) << written.error().description.toStdString();
-        EXPECT_EQ(written.value().deletingLastPathComponent().path(), links);
-        EXPECT_LE(written.value().lastPathComponent().toUtf8().size(), 255);
-    }
-    EXPECT_EQ(QDir(links).entryList(QDir::Files).size(), 7);
-    EXPECT_TRUE(QFile::exists(links + "/Untitled " + untitled.id.lowercaseString().left(8) + ".webloc"));
-    EXPECT_TRUE(QFile::exists(links + "/-..-x " + hostile[0].id.lowercaseString().left(8) + ".webloc"));
-
-    ASSERT_TRUE(TDWeblocFile::remove("Trip", "Ideas", twins[0]));
-    EXPECT_FALSE(QFile::exists(TDWeblocFile::location("Trip", "Ideas", twins[0]).path()));
-    EXPECT_TRUE(QFile::exists(TDWeblocFile::location("Trip", "Ideas", twins[1]).path()));
-    EXPECT_TRUE(TDWeblocFile::remove("Trip", "Ideas", twins[0])) << "a file already gone is not an error";
-}
-
 TEST(TDWeblocFile, WritesNothingThroughSymbolicLinksOutOfTheLibrary)
 {
     LibraryRoot root;
