@@ -1,0 +1,142 @@
+#include "app/notes/TDLinkCapture.h"
+
+#include "app/model/TDNote.h"
+#include "app/model/TDProject.h"
+#include "app/notes/TDPageFetcher.h"
+#include "app/notes/TDWeblocFile.h"
+#include "app/store/TDLinkStore.h"
+#include "platform/foundation/DispatchQueue.h"
+#include "platform/foundation/Print.h"
+#include "platform/foundation/Url.h"
+
+#include <algorithm>
+#include <cassert>
+#include <optional>
+
+using platform::DispatchQueue;
+using platform::Result;
+using platform::Success;
+
+namespace {
+
+using AddResult = Result<TDLink, TDLinkCaptureFailure>;
+using DeleteResult = Result<Success, TDLinkCaptureFailure>;
+
+std::optional<QUrl> webAddress(const QString& text)
+{
+    const std::optional<platform::Url> url = platform::Url::fromString(text);
+    if (!url)
+        return std::nullopt;
+    const QString scheme = url->qUrl().scheme().toLower();
+    if ((scheme != u"http" && scheme != u"https") || url->qUrl().host().isEmpty())
+        return std::nullopt;
+    return url->qUrl();
+}
+
+TDLinkCaptureFailure invalidAddress(const QString& address)
+{
+    const QString hint = QStringLiteral("Enter an address that starts with http:// or https://.");
+    if (address.isEmpty())
+        return { TDLinkCaptureFailure::Reason::invalidAddress, hint };
+    return { TDLinkCaptureFailure::Reason::invalidAddress,
+        QStringLiteral("\u201C%1\u201D is not a web address. ").arg(address) + hint };
+}
+
+TDLinkCaptureFailure saveFailed(const platform::PlatformError& error)
+{
+    return { TDLinkCaptureFailure::Reason::saveFailed,
+        QStringLiteral("The links could not be saved: %1").arg(error.description) };
+}
+
+bool isNoteOf(const TDProject& project, const TDNote& note)
+{
+    const auto notes = project.tdNote();
+    return std::any_of(
+        notes.begin(), notes.end(), [&](const auto& candidate) { return candidate && *candidate == note; });
+}
+
+} // namespace
+
+TDLinkCapture::TDLinkCapture(std::shared_ptr<TDLinkStore> store)
+    : TDLinkCapture(std::move(store), TDPageFetcher::shared())
+{
+}
+
+TDLinkCapture::TDLinkCapture(std::shared_ptr<TDLinkStore> store, std::shared_ptr<TDPageFetcher> fetcher)
+    : m_store(std::move(store))
+    , m_fetcher(std::move(fetcher))
+{
+    assert(m_store && m_fetcher);
+}
+
+std::vector<TDLink> TDLinkCapture::links(const platform::Uuid& noteId) const
+{
+    std::vector<TDLink> links = m_store->tdLinks();
+    std::erase_if(links, [&](const TDLink& link) { return link.tdNoteId != noteId; });
+    return links;
+}
+
+void TDLinkCapture::addLink(std::shared_ptr<TDProject> project, std::shared_ptr<TDNote> note,
+    const QString& typedAddress, AddCompletion completion)
+{
+    assert(DispatchQueue::isMainThread() && project && note);
+    const QString address = typedAddress.trimmed();
+    const std::optional<QUrl> url = webAddress(address);
+    if (!url) {
+        DispatchQueue::main()->async([completion = std::move(completion), failure = invalidAddress(address)] {
+            if (completion)
+                completion(AddResult::failure(failure));
+        });
+        return;
+    }
+    m_fetcher->fetchPageInfo(*url,
+        [store = m_store, project = std::move(project), note = std::move(note), address,
+            completion = std::move(completion)](TDPageInfo info) {
+            if (!isNoteOf(*project, *note)) {
+                if (completion)
+                    completion(AddResult::failure({ TDLinkCaptureFailure::Reason::noteRemoved,
+                        QStringLiteral("The note was removed before its link could be added.") }));
+                return;
+            }
+            TDLink link { std::move(info.title), std::move(info.desc), address, platform::Uuid::random(),
+                note->id() };
+            const auto written = TDWeblocFile::write(project->name(), note->title(), link);
+            if (written)
+                platform::print(
+                    QStringLiteral("Webloc file created successfully at: ") + written.value().path());
+            else
+                platform::print(QStringLiteral("Error creating webloc file: ") + written.error().description);
+            TDLinkStore::LinkList links = store->tdLinks();
+            links.push_back(link);
+            store->setTdLinks(std::move(links));
+            store->save(store->tdLinks(), [completion, link](Result<Success, platform::PlatformError> saved) {
+                if (!completion)
+                    return;
+                completion(saved ? AddResult::success(link) : AddResult::failure(saveFailed(saved.error())));
+            });
+        });
+}
+
+void TDLinkCapture::deleteLink(std::shared_ptr<TDProject> project, std::shared_ptr<TDNote> note,
+    const TDLink& link, DeleteCompletion completion)
+{
+    assert(DispatchQueue::isMainThread() && project && note);
+    TDLinkStore::LinkList links = m_store->tdLinks();
+    std::erase_if(links, [&](const TDLink& candidate) { return candidate.id == link.id; });
+    m_store->setTdLinks(std::move(links));
+    m_store->save(m_store->tdLinks(),
+        [project = std::move(project), note = std::move(note), link, completion = std::move(completion)](
+            Result<Success, platform::PlatformError> saved) {
+            if (!saved) {
+                // The file stays: the link is still in the list on disk.
+                if (completion)
+                    completion(DeleteResult::failure(saveFailed(saved.error())));
+                return;
+            }
+            const auto removed = TDWeblocFile::remove(project->name(), note->title(), link);
+            if (!removed)
+                platform::print(QStringLiteral("Error removing webloc file: ") + removed.error().description);
+            if (completion)
+                completion(DeleteResult::success({}));
+        });
+}

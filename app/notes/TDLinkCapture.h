@@ -1,0 +1,67 @@
+#pragma once
+
+#include "app/model/TDLink.h"
+#include "platform/foundation/Result.h"
+#include "platform/foundation/Uuid.h"
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class TDLinkStore;
+class TDNote;
+class TDPageFetcher;
+class TDProject;
+
+// Why adding or deleting a link did not fully succeed, with a sentence for the user.
+struct TDLinkCaptureFailure {
+    enum class Reason {
+        // The typed text is not an http or https address; nothing was fetched or written.
+        invalidAddress,
+        // The note was removed from its project while its page loaded; nothing was written.
+        noteRemoved,
+        // The link list could not be saved. The change stays in memory and goes out with the
+        // next save of the list.
+        saveFailed,
+    };
+    Reason reason;
+    QString message;
+};
+
+// What the links pane of a note asks for: the note's links, adding a link from a typed address,
+// and deleting a link. Main thread only; completions run on the main queue, exactly once each, and
+// never before the call returns.
+//
+// Adding fetches the page once (see TDPageFetcher), then writes the link's ".webloc" file, appends
+// the `TDLink` to the store and saves the store. The address recorded is the text given to
+// `addLink`, whatever the field shows when the page arrives. A file that cannot be written is
+// reported on standard output and does not stop the link being added.
+//
+// Deleting removes the record and saves the store; only after the save succeeded is the link's own
+// file removed, so a failed save never leaves a record without its file.
+//
+// Work in flight holds the store, project and note it needs, so it ends even when the pane that
+// asked for it is gone.
+class TDLinkCapture {
+public:
+    using AddCompletion = std::function<void(platform::Result<TDLink, TDLinkCaptureFailure>)>;
+    using DeleteCompletion = std::function<void(platform::Result<platform::Success, TDLinkCaptureFailure>)>;
+
+    explicit TDLinkCapture(std::shared_ptr<TDLinkStore> store);
+    TDLinkCapture(std::shared_ptr<TDLinkStore> store, std::shared_ptr<TDPageFetcher> fetcher);
+
+    // The links of the note, in the store's order. Reads the store under observation.
+    std::vector<TDLink> links(const platform::Uuid& noteId) const;
+
+    void addLink(std::shared_ptr<TDProject> project, std::shared_ptr<TDNote> note,
+        const QString& typedAddress, AddCompletion completion = {});
+
+    void deleteLink(std::shared_ptr<TDProject> project, std::shared_ptr<TDNote> note, const TDLink& link,
+        DeleteCompletion completion = {});
+
+private:
+    std::shared_ptr<TDLinkStore> m_store;
+    std::shared_ptr<TDPageFetcher> m_fetcher;
+};

@@ -1,0 +1,100 @@
+#include "app/notes/TDPageScanner.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <gtest/gtest.h>
+
+#include <optional>
+
+namespace {
+
+struct ScanCase {
+    const char* what;
+    QByteArray page;
+    QByteArray contentType;
+    std::optional<QString> title;
+    std::optional<QString> desc;
+};
+
+QByteArray utf16LittleEndianWithMark(const QString& text)
+{
+    QByteArray bytes("\xFF\xFE", 2);
+    bytes.append(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
+    return bytes;
+}
+
+} // namespace
+
+TEST(TDPageScanner, TakesTitleAndDescriptionAsTheirCharsetAndMarkupSay)
+{
+    const std::optional<QString> none;
+    const ScanCase cases[] = {
+        { "UTF-8 page",
+            "<html><head><title>Caf\xC3\xA9 \xE2\x80\x93 Menu</title>\n"
+            "<meta name=\"description\" content=\"Fresh bread, daily.\"></head>",
+            "text/html; charset=utf-8", u"Café – Menu"_qs, u"Fresh bread, daily."_qs },
+        { "Latin-1 named by the header",
+            "<title>Caf\xE9 cr\xE8me</title><meta name='description' content='\x93Ol\xE9\x94'>",
+            "text/html; charset=ISO-8859-1", u"Café crème"_qs, u"“Olé”"_qs },
+        { "Latin-1 named by a meta element",
+            "<meta http-equiv=\"Content-Type\" content=\"text/html; "
+            "charset=iso-8859-1\"><title>Na\xEFve</title>",
+            "", u"Naïve"_qs, none },
+        { "another charset named by meta charset",
+            "<meta charset=\"windows-1251\"><title>\xCF\xF0\xE8\xE2\xE5\xF2</title>", "text/html",
+            u"Привет"_qs, none },
+        { "UTF-16 with a byte-order mark",
+            utf16LittleEndianWithMark(
+                u"<title>Grüße</title><meta name=\"description\" content=\"Ünïcödé\">"_qs),
+            "", u"Grüße"_qs, u"Ünïcödé"_qs },
+        { "neither", "<html><body><h1>Nothing here</h1></body></html>", "text/html", none, none },
+        { "character references",
+            "<title>Tom &amp; Jerry &#8211; &#x1F600; &eacute;&#0; &bogus; &amp</title>", "",
+            u"Tom & Jerry – 😀 é\uFFFD &bogus; &amp"_qs, none },
+        { "an apostrophe inside a double-quoted description",
+            "<meta name=\"description\" content=\"Don't panic\">", "", none, u"Don't panic"_qs },
+        { "quotes inside a single-quoted description", "<meta name='description' content='Say \"hi\"'>", "",
+            none, u"Say \"hi\""_qs },
+        { "attributes on lines of their own", "<meta\n  name=\"description\"\n  content=\"Lines\">", "", none,
+            u"Lines"_qs },
+        { "content before name", "<meta content=\"First\" name=\"description\">", "", none, none },
+        { "a title broken over lines, then one on one line", "<title>One\nTwo</title><title>Three</title>",
+            "", u"Three"_qs, none },
+        { "an empty title and an empty description are skipped",
+            "<title></title><title>Second</title><meta name=\"description\" content=\"\"><meta "
+            "name=\"description\" "
+            "content=\"Kept\">",
+            "", u"Second"_qs, u"Kept"_qs },
+        { "two titles: the first, as written", "<title>  First </title><title>Second</title>", "",
+            u"  First "_qs, none },
+        { "a line separator ends a line in UTF-8",
+            "<title>a\xE2\x80\xA8"
+            "b</title>",
+            "", none, none },
+        { "bytes that are not UTF-8 give no title; the description stands",
+            "<title>bad \xFF\xFE</title><meta name=\"description\" content=\"fine\">", "", none, u"fine"_qs },
+    };
+    for (const ScanCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        const TDPageInfo info = TDPageScanner::scan(c.page, c.contentType);
+        EXPECT_EQ(info.title, c.title);
+        EXPECT_EQ(info.desc, c.desc);
+    }
+}
+
+// Inputs the fuzzer found troublesome are kept and scanned here.
+TEST(TDPageScanner, ScansTheFuzzCorpus)
+{
+    QDirIterator it(QStringLiteral(TINDREL_SOURCE_DIR "/fuzz/corpus/link-page"), QDir::Files);
+    int scanned = 0;
+    while (it.hasNext()) {
+        QFile file(it.next());
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        TDPageScanner::scan(bytes, bytes.left(64));
+        ++scanned;
+    }
+    EXPECT_GT(scanned, 0);
+}

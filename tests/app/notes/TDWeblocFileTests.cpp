@@ -1,0 +1,83 @@
+#include "../LibraryTestSupport.h"
+#include "app/notes/TDWeblocFile.h"
+
+#include <QXmlStreamReader>
+
+using apptest::LibraryRoot;
+
+namespace {
+
+// The value of the "URL" key, read the way another program reads a property list; empty when the
+// file is not one.
+QString urlFromPropertyList(const QByteArray& bytes)
+{
+    QXmlStreamReader reader(bytes);
+    QStringList path;
+    QString key, url;
+    while (reader.readNext() != QXmlStreamReader::Invalid && !reader.atEnd()) {
+        if (reader.isDTD() && !reader.dtdName().isEmpty() && reader.dtdName() != u"plist")
+            return {};
+        if (reader.isStartElement())
+            path.append(reader.name().toString());
+        if (reader.isEndElement())
+            path.removeLast();
+        if (reader.isCharacters() && path == QStringList { "plist", "dict", "key" })
+            key = reader.text().toString();
+        if (reader.isCharacters() && path == QStringList { "plist", "dict", "string" } && key == u"URL")
+            url += reader.text().toString();
+    }
+    return reader.hasError() ? QString() : url;
+}
+
+TDLink linkTitled(std::optional<QString> title)
+{
+    return TDLink { std::move(title), std::nullopt, "https://example.com/", platform::Uuid::random(),
+        platform::Uuid::random() };
+}
+
+} // namespace
+
+TEST(TDWeblocFile, IsAPropertyListWhateverTheAddressHolds)
+{
+    const QString addresses[] = {
+        "https://example.com/search?q=a&b=c",
+        "https://example.com/<script>alert(\"x\")</script>?'",
+        "https://example.com/]]>&amp;",
+        u"https://例え.jp/ページ"_qs,
+        QString("https://example.com/a") + QChar(0x1) + QChar(0xD) + QChar(0xFFFE) + "b",
+    };
+    for (const QString& address : addresses) {
+        SCOPED_TRACE(address.toStdString());
+        const QByteArray bytes = TDWeblocFile::contents(address);
+        EXPECT_TRUE(bytes.startsWith("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE plist PUBLIC"));
+        EXPECT_TRUE(bytes.endsWith("</string>\n</dict>\n</plist>"));
+        const QString read = urlFromPropertyList(bytes);
+        if (address.contains(QChar(0x1)))
+            EXPECT_EQ(read, "https://example.com/a%01%0D%EF%BF%BEb");
+        else
+            EXPECT_EQ(read, address);
+    }
+    EXPECT_EQ(TDWeblocFile::contents("x").size(), 202 + 1 + 26);
+}
+
+TEST(TDWeblocFile, WritesNothingThroughSymbolicLinksOutOfTheLibrary)
+{
+    LibraryRoot root;
+    const QString outside = root.root() + "/outside";
+    QDir().mkpath(outside);
+    QDir().mkpath(root.library() + "/Trip/notes/Ideas");
+    QDir().mkpath(root.library() + "/Trip/notes/Other/links");
+    ASSERT_TRUE(QFile::link(outside, root.library() + "/Trip/notes/Ideas/links"));
+    const TDLink link = linkTitled("Page");
+    const QString inOther = TDWeblocFile::location("Trip", "Other", link).path();
+    ASSERT_TRUE(QFile::link(outside + "/target", inOther));
+    const auto before = root.snapshot();
+
+    EXPECT_FALSE(TDWeblocFile::write("Trip", "Ideas", link));
+    EXPECT_FALSE(TDWeblocFile::write("Trip", "Other", link));
+    EXPECT_FALSE(TDWeblocFile::write("Gone", "Ideas", link)) << "a missing project folder is not made again";
+    EXPECT_EQ(root.snapshot(), before);
+
+    ASSERT_TRUE(TDWeblocFile::remove("Trip", "Other", link));
+    EXPECT_FALSE(QFileInfo(inOther).isSymLink());
+}
