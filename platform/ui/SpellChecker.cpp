@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <thread>
 
 namespace platform {
 
@@ -277,7 +278,7 @@ QString SpellChecker::chooseLanguage(const QString& requested) const
 
 QString SpellChecker::language() const
 {
-    std::lock_guard lock(m_mutex);
+    const std::unique_lock lock = lockAsCaller();
     return m_language;
 }
 
@@ -285,7 +286,7 @@ bool SpellChecker::setLanguage(const QString& language)
 {
     if (!availableLanguages().contains(language))
         return false;
-    std::lock_guard lock(m_mutex);
+    const std::unique_lock lock = lockAsCaller();
     if (language != m_language) {
         m_language = language;
         m_dictionary.reset();
@@ -320,6 +321,14 @@ Hunspell* SpellChecker::dictionaryLocked() const
     return m_dictionary.get();
 }
 
+std::unique_lock<std::mutex> SpellChecker::lockAsCaller() const
+{
+    m_waiters.fetch_add(1, std::memory_order_relaxed);
+    std::unique_lock lock(m_mutex);
+    m_waiters.fetch_sub(1, std::memory_order_relaxed);
+    return lock;
+}
+
 SpellChecker::DocumentTag SpellChecker::uniqueSpellDocumentTag()
 {
     return m_nextTag.fetch_add(1);
@@ -327,14 +336,19 @@ SpellChecker::DocumentTag SpellChecker::uniqueSpellDocumentTag()
 
 void SpellChecker::closeSpellDocument(DocumentTag tag)
 {
-    std::lock_guard lock(m_mutex);
+    const std::unique_lock lock = lockAsCaller();
     m_ignored.remove(tag);
 }
 
-SpellChecker::Verdict SpellChecker::verdict(QStringView word, DocumentTag tag, std::string& buffer) const
+SpellChecker::Verdict SpellChecker::verdict(
+    QStringView word, DocumentTag tag, std::string& buffer, CheckLength checkLength) const
 {
     appendUtf8(word, buffer);
-    std::lock_guard lock(m_mutex);
+    // A long check lets a caller that waits for the lock (a menu asking about one word) go first.
+    if (checkLength == CheckLength::manyWords && m_waiters.load(std::memory_order_relaxed) > 0)
+        std::this_thread::yield();
+    const std::unique_lock lock
+        = checkLength == CheckLength::manyWords ? std::unique_lock(m_mutex) : lockAsCaller();
     if (!m_ignored.isEmpty()) {
         if (const auto ignored = m_ignored.constFind(tag);
             ignored != m_ignored.cend() && ignored->contains(normalizedWord(word.toString())))
@@ -367,7 +381,8 @@ std::vector<TextCheckingResult> SpellChecker::check(
     if (types & unsigned(TextCheckingType::spelling)) {
         std::string buffer;
         forEachWord(text, start, start + length, [&](qsizetype from, qsizetype wordLength) {
-            if (verdict(QStringView(text).sliced(from, wordLength), tag, buffer) == Verdict::misspelt)
+            if (verdict(QStringView(text).sliced(from, wordLength), tag, buffer, CheckLength::manyWords)
+                == Verdict::misspelt)
                 results.push_back({ TextCheckingType::spelling, from, wordLength, {}, {} });
             return true;
         });
@@ -394,7 +409,9 @@ TextCheckingResult SpellChecker::nextMisspelling(
         bool hit = false;
         forEachWord(text, start, end, [&](qsizetype wordStart, qsizetype wordLength) {
             if (wordStart < start
-                || verdict(QStringView(text).sliced(wordStart, wordLength), tag, buffer) == Verdict::correct)
+                || verdict(
+                       QStringView(text).sliced(wordStart, wordLength), tag, buffer, CheckLength::manyWords)
+                    == Verdict::correct)
                 return true;
             found.start = wordStart;
             found.length = wordLength;
@@ -413,7 +430,8 @@ bool SpellChecker::isCorrect(const QString& word, DocumentTag tag) const
     bool correct = true;
     std::string buffer;
     forEachWord(word, 0, word.size(), [&](qsizetype start, qsizetype length) {
-        correct = verdict(QStringView(word).sliced(start, length), tag, buffer) == Verdict::correct;
+        correct = verdict(QStringView(word).sliced(start, length), tag, buffer, CheckLength::oneWord)
+            == Verdict::correct;
         return correct;
     });
     return correct;
@@ -422,7 +440,7 @@ bool SpellChecker::isCorrect(const QString& word, DocumentTag tag) const
 QStringList SpellChecker::guesses(const QString& word) const
 {
     const QString candidate = normalizedWord(word);
-    std::lock_guard lock(m_mutex);
+    const std::unique_lock lock = lockAsCaller();
     Hunspell* dictionary = dictionaryLocked();
     if (!dictionary || candidate.isEmpty() || candidate.size() > maxWordLength)
         return {};
@@ -457,7 +475,7 @@ Result<Success, PlatformError> SpellChecker::learnWord(const QString& word)
     if (candidate.isEmpty() || candidate.contains(QLatin1Char('\n')))
         return Result<Success, PlatformError>::success({});
     {
-        std::lock_guard lock(m_mutex);
+        const std::unique_lock lock = lockAsCaller();
         if (m_learned.contains(candidate))
             return Result<Success, PlatformError>::success({});
         m_learned.insert(candidate);
@@ -471,7 +489,7 @@ Result<Success, PlatformError> SpellChecker::unlearnWord(const QString& word)
 {
     const QString candidate = normalizedWord(word.trimmed());
     {
-        std::lock_guard lock(m_mutex);
+        const std::unique_lock lock = lockAsCaller();
         if (!m_learned.remove(candidate))
             return Result<Success, PlatformError>::success({});
         if (m_dictionaryLoaded && m_dictionary && m_dictionaryEncoding.isEmpty())
@@ -482,7 +500,7 @@ Result<Success, PlatformError> SpellChecker::unlearnWord(const QString& word)
 
 bool SpellChecker::hasLearnedWord(const QString& word) const
 {
-    std::lock_guard lock(m_mutex);
+    const std::unique_lock lock = lockAsCaller();
     return m_learned.contains(normalizedWord(word));
 }
 
@@ -490,7 +508,7 @@ QStringList SpellChecker::learnedWords() const
 {
     QStringList words;
     {
-        std::lock_guard lock(m_mutex);
+        const std::unique_lock lock = lockAsCaller();
         words = QStringList(m_learned.cbegin(), m_learned.cend());
     }
     words.sort();
@@ -502,7 +520,7 @@ void SpellChecker::ignoreWord(const QString& word, DocumentTag tag)
     const QString candidate = normalizedWord(word);
     if (candidate.isEmpty())
         return;
-    std::lock_guard lock(m_mutex);
+    const std::unique_lock lock = lockAsCaller();
     m_ignored[tag].insert(candidate);
 }
 
@@ -510,7 +528,7 @@ QStringList SpellChecker::ignoredWords(DocumentTag tag) const
 {
     QStringList words;
     {
-        std::lock_guard lock(m_mutex);
+        const std::unique_lock lock = lockAsCaller();
         const QSet<QString> ignored = m_ignored.value(tag);
         words = QStringList(ignored.cbegin(), ignored.cend());
     }
@@ -525,7 +543,7 @@ void SpellChecker::setIgnoredWords(const QStringList& words, DocumentTag tag)
         if (!word.isEmpty())
             ignored.insert(normalizedWord(word));
     }
-    std::lock_guard lock(m_mutex);
+    const std::unique_lock lock = lockAsCaller();
     m_ignored[tag] = std::move(ignored);
 }
 

@@ -133,11 +133,14 @@ public:
 
 private:
     enum class Verdict { correct, misspelt };
+    enum class CheckLength { oneWord, manyWords };
 
     // Loads the dictionary of the current language if needed. Called with `m_mutex` held.
     Hunspell* dictionaryLocked() const;
     // `buffer` is scratch space for the word in the dictionary's encoding, reused across words.
-    Verdict verdict(QStringView word, DocumentTag tag, std::string& buffer) const;
+    Verdict verdict(QStringView word, DocumentTag tag, std::string& buffer, CheckLength checkLength) const;
+    // Takes `m_mutex` for a caller other than a long check, which then lets it in between words.
+    std::unique_lock<std::mutex> lockAsCaller() const;
     Result<Success, PlatformError> savePersonalWordList();
     void loadPersonalWordList();
     QString chooseLanguage(const QString& requested) const;
@@ -147,6 +150,7 @@ private:
 
     // Guards everything below it; held only for one word or one change at a time.
     mutable std::mutex m_mutex;
+    mutable std::atomic<int> m_waiters { 0 };
     QString m_language;
     mutable std::unique_ptr<Hunspell> m_dictionary;
     mutable bool m_dictionaryLoaded = false;
