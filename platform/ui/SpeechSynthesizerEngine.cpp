@@ -19,8 +19,9 @@ constexpr int bufferMilliseconds = 100;
 
 std::mutex& engineMutex()
 {
-    static std::mutex mutex;
-    return mutex;
+    // Never destroyed, like the engine: a synthesis thread may still hold it while the process exits.
+    static std::mutex* mutex = new std::mutex;
+    return *mutex;
 }
 
 // What the synthesis callback writes into; set under the engine lock for one chunk.

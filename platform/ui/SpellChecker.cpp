@@ -572,6 +572,16 @@ void SpellChecker::loadPersonalWordList()
 Result<Success, PlatformError> SpellChecker::savePersonalWordList()
 {
     std::lock_guard saveLock(m_saveMutex);
+    auto saved = writePersonalWordList();
+    if (saved.isFailure()) {
+        printError(QStringLiteral("Could not save the personal word list %1: %2")
+                       .arg(m_personalWordListPath, saved.error().description));
+    }
+    return saved;
+}
+
+Result<Success, PlatformError> SpellChecker::writePersonalWordList()
+{
     const QStringList words = learnedWords();
     const Url file = Url::fileUrl(m_personalWordListPath);
     const auto folder

@@ -142,6 +142,8 @@ private:
     // Takes `m_mutex` for a caller other than a long check, which then lets it in between words.
     std::unique_lock<std::mutex> lockAsCaller() const;
     Result<Success, PlatformError> savePersonalWordList();
+    // Called with `m_saveMutex` held.
+    Result<Success, PlatformError> writePersonalWordList();
     void loadPersonalWordList();
     QString chooseLanguage(const QString& requested) const;
 
