@@ -219,8 +219,9 @@ bool userDefault(const QString& key)
 
 SpellChecker& SpellChecker::shared()
 {
-    static SpellChecker checker;
-    return checker;
+    // Never destroyed: a worker may still be checking while the process exits.
+    static SpellChecker* checker = new SpellChecker;
+    return *checker;
 }
 
 SpellChecker::SpellChecker()
