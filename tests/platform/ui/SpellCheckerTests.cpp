@@ -44,7 +44,7 @@ TEST(SpellChecker, MarksTheMisspeltWordsOfARange)
     Checker fixture;
     const SpellChecker checker(fixture.configuration());
     const QString text = "\U0001F600 Ths paragraph has thre mispelled words, don\u2019t it? "
-                         "See https://exampel.org/pagge, mail me@exampel.org, buy 3Dprintr parts.";
+                         "See https://exampel.org/pagge, mail me@exampel.org, buy 3Dprintr parts \u4f60\u597d.";
     const auto results = checker.check(text, spelling);
     EXPECT_EQ(words(text, results), QStringList({ "Ths", "thre", "mispelled" }));
     ASSERT_FALSE(results.empty());
