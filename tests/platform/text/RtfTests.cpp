@@ -177,7 +177,7 @@ TEST(Rtf, MalformedInputKeepsWhatItHolds)
     EXPECT_EQ(readRtf(corpusFile("unbalanced.rtf")).string(), "bold");
     EXPECT_EQ(readRtf(corpusFile("truncated-unicode.rtf")).string(), "text \ufffc");
     EXPECT_EQ(readRtf(corpusFile("deep.rtf")).string(), "deep tail");
-    EXPECT_EQ(readRtf(corpusFile("cocoa.rtf")).string(), "Hello \nworld\tdone");
+    EXPECT_EQ(readRtf(corpusFile("editor-preamble.rtf")).string(), "Hello \nworld\tdone");
 
     const QByteArray document = corpusFile("word-processor.rtf");
     for (qsizetype length = 0; length <= document.size(); ++length)
