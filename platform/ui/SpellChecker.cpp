@@ -1,0 +1,634 @@
+#include "platform/ui/SpellChecker.h"
+
+#include "platform/foundation/FileManager.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/Print.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/ui/SpellCheckerGrammar.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QLocale>
+#include <QStandardPaths>
+
+#include <hunspell.hxx>
+#include <iconv.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <thread>
+
+namespace platform {
+
+namespace {
+
+constexpr std::int64_t maxPersonalWordListBytes = 16 << 20;
+// Hunspell refuses longer words anyway; checking them only costs time.
+constexpr qsizetype maxWordLength = 100;
+
+QString normalizedWord(QString word)
+{
+    // Dictionaries spell apostrophes straight; typed text often has the typographic one.
+    return word.replace(QChar(0x2019), QLatin1Char('\''));
+}
+
+char32_t codePointAt(const QString& text, qsizetype i, int& units)
+{
+    const QChar c = text[i];
+    units = 1;
+    if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+        units = 2;
+        return QChar::surrogateToUcs4(c, text[i + 1]);
+    }
+    return c.unicode();
+}
+
+bool isWordCodePoint(char32_t c)
+{
+    return QChar::isLetterOrNumber(c) || QChar::isMark(c);
+}
+
+bool isApostrophe(QChar c)
+{
+    return c == QLatin1Char('\'') || c == QChar(0x2019);
+}
+
+// Scripts written without spaces between words: a run of them is not one word, and no dictionary
+// here knows them, so they are left alone rather than marked.
+bool isUnspacedScript(char32_t c)
+{
+    switch (QChar::script(c)) {
+    case QChar::Script_Han:
+    case QChar::Script_Hiragana:
+    case QChar::Script_Katakana:
+    case QChar::Script_Hangul:
+    case QChar::Script_Thai:
+    case QChar::Script_Lao:
+    case QChar::Script_Khmer:
+    case QChar::Script_Myanmar:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Appends `word` to `out` in UTF-8, with typographic apostrophes made straight, as dictionaries
+// spell them.
+void appendUtf8(QStringView word, std::string& out)
+{
+    out.clear();
+    for (qsizetype i = 0; i < word.size(); ++i) {
+        char32_t c = word[i].unicode();
+        if (c < 0x80) {
+            out += char(c);
+            continue;
+        }
+        if (c == 0x2019) {
+            out += '\'';
+            continue;
+        }
+        if (QChar::isHighSurrogate(c) && i + 1 < word.size() && word[i + 1].isLowSurrogate())
+            c = QChar::surrogateToUcs4(char16_t(c), word[++i].unicode());
+        else if (QChar::isSurrogate(c))
+            c = QChar::ReplacementCharacter;
+        if (c < 0x800) {
+            out += char(0xC0 | (c >> 6));
+        } else if (c < 0x10000) {
+            out += char(0xE0 | (c >> 12));
+            out += char(0x80 | ((c >> 6) & 0x3F));
+        } else {
+            out += char(0xF0 | (c >> 18));
+            out += char(0x80 | ((c >> 12) & 0x3F));
+            out += char(0x80 | ((c >> 6) & 0x3F));
+        }
+        out += char(0x80 | (c & 0x3F));
+    }
+}
+
+// Converts between UTF-16 and a dictionary's 8-bit encoding with iconv.
+QByteArray convert(const char* to, const char* from, QByteArrayView bytes, bool* ok)
+{
+    *ok = false;
+    iconv_t converter = iconv_open(to, from);
+    if (converter == iconv_t(-1))
+        return {};
+    QByteArray out(bytes.size() * 4 + 8, Qt::Uninitialized);
+    char* in = const_cast<char*>(bytes.data());
+    size_t inLeft = size_t(bytes.size());
+    char* outPointer = out.data();
+    size_t outLeft = size_t(out.size());
+    *ok = iconv(converter, &in, &inLeft, &outPointer, &outLeft) != size_t(-1) && inLeft == 0;
+    iconv_close(converter);
+    out.truncate(outPointer - out.data());
+    return out;
+}
+
+// Ranges of web and e-mail addresses in text[start, end): their words are not words of the text.
+std::vector<std::pair<qsizetype, qsizetype>> addressRanges(
+    const QString& text, qsizetype start, qsizetype end)
+{
+    std::vector<std::pair<qsizetype, qsizetype>> ranges;
+    qsizetype chunkStart = start;
+    for (qsizetype i = start; i <= end; ++i) {
+        if (i < end && !text[i].isSpace())
+            continue;
+        if (i > chunkStart) {
+            const QStringView chunk = QStringView(text).sliced(chunkStart, i - chunkStart);
+            const qsizetype at = chunk.indexOf(QLatin1Char('@'));
+            if (chunk.contains(QLatin1String("://")) || chunk.startsWith(QLatin1String("www."))
+                || (at > 0 && chunk.indexOf(QLatin1Char('.'), at) > at))
+                ranges.emplace_back(chunkStart, i);
+        }
+        chunkStart = i + 1;
+    }
+    return ranges;
+}
+
+// Calls `body` with each word of text[start, end) that should be checked; `body` answers false to
+// stop. A word is a run of letters, digits and marks, with apostrophes inside it ("don't"); a range
+// that begins or ends inside a word takes the whole word. Words with digits are not checked.
+template<typename Body> void forEachWord(const QString& text, qsizetype start, qsizetype end, Body body)
+{
+    const auto isWordUnitAt = [&](qsizetype i) {
+        const QChar c = text[i];
+        return c.isLetterOrNumber() || c.isMark() || c.isSurrogate() || isApostrophe(c);
+    };
+    while (start > 0 && isWordUnitAt(start - 1))
+        --start;
+    while (end < text.size() && isWordUnitAt(end))
+        ++end;
+    if (start >= end)
+        return;
+    const auto addresses = addressRanges(text, start, end);
+    size_t nextAddress = 0;
+    qsizetype i = start;
+    while (i < end) {
+        int units = 1;
+        if (!isWordCodePoint(codePointAt(text, i, units))) {
+            i += units;
+            continue;
+        }
+        const qsizetype from = i;
+        bool hasLetter = false, hasDigit = false, unspaced = false;
+        while (i < end) {
+            const char32_t c = codePointAt(text, i, units);
+            if (isWordCodePoint(c)) {
+                if (c < 0x80) {
+                    hasLetter = hasLetter || (c >= 'A');
+                    hasDigit = hasDigit || (c <= '9');
+                } else {
+                    hasLetter = hasLetter || QChar::isLetter(c);
+                    hasDigit = hasDigit || QChar::isDigit(c);
+                    unspaced = unspaced || isUnspacedScript(c);
+                }
+                i += units;
+                continue;
+            }
+            // An apostrophe between two word characters belongs to the word.
+            if (isApostrophe(text[i]) && i + 1 < end && isWordCodePoint(codePointAt(text, i + 1, units))) {
+                ++i;
+                continue;
+            }
+            break;
+        }
+        const qsizetype length = i - from;
+        if (!hasLetter || hasDigit || unspaced || length > maxWordLength)
+            continue;
+        while (nextAddress < addresses.size() && addresses[nextAddress].second <= from)
+            ++nextAddress;
+        if (nextAddress < addresses.size() && addresses[nextAddress].first <= from)
+            continue;
+        if (!body(from, length))
+            return;
+    }
+}
+
+QString defaultPersonalWordListPath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
+        + QStringLiteral("/spelling/learned-words.txt");
+}
+
+bool userDefault(const QString& key)
+{
+    return UserDefaults::standard().integer(key).value_or(0) != 0;
+}
+
+} // namespace
+
+SpellChecker& SpellChecker::shared()
+{
+    // Never destroyed: a worker may still be checking while the process exits.
+    static SpellChecker* checker = new SpellChecker;
+    return *checker;
+}
+
+SpellChecker::SpellChecker()
+    : SpellChecker(Configuration())
+{
+}
+
+SpellChecker::SpellChecker(Configuration configuration)
+    : m_configuration(std::move(configuration))
+    , m_personalWordListPath(m_configuration.personalWordListPath.isEmpty()
+              ? defaultPersonalWordListPath()
+              : m_configuration.personalWordListPath)
+    , m_grammar(std::make_unique<GrammarChecker>())
+{
+    m_language = chooseLanguage(m_configuration.language);
+    loadPersonalWordList();
+}
+
+SpellChecker::~SpellChecker() = default;
+
+QStringList SpellChecker::availableLanguages() const
+{
+    QStringList languages;
+    for (const QString& directory : m_configuration.dictionaryDirectories) {
+        const QDir folder(directory);
+        for (const QFileInfo& affix : folder.entryInfoList({ QStringLiteral("*.aff") }, QDir::Files)) {
+            const QString name = affix.completeBaseName();
+            if (folder.exists(name + QStringLiteral(".dic")) && !languages.contains(name))
+                languages.append(name);
+        }
+    }
+    languages.sort();
+    return languages;
+}
+
+QString SpellChecker::chooseLanguage(const QString& requested) const
+{
+    const QStringList available = availableLanguages();
+    if (available.isEmpty())
+        return {};
+    if (!requested.isEmpty() && available.contains(requested))
+        return requested;
+    const QString locale = QLocale().name();
+    if (available.contains(locale))
+        return locale;
+    const QString prefix = locale.section(QLatin1Char('_'), 0, 0);
+    for (const QString& language : available) {
+        if (language == prefix || language.startsWith(prefix + QLatin1Char('_')))
+            return language;
+    }
+    if (available.contains(QStringLiteral("en_US")))
+        return QStringLiteral("en_US");
+    return available.first();
+}
+
+QString SpellChecker::language() const
+{
+    const std::unique_lock lock = lockAsCaller();
+    return m_language;
+}
+
+bool SpellChecker::setLanguage(const QString& language)
+{
+    if (!availableLanguages().contains(language))
+        return false;
+    const std::unique_lock lock = lockAsCaller();
+    if (language != m_language) {
+        m_language = language;
+        m_dictionary.reset();
+        m_dictionaryLoaded = false;
+    }
+    return true;
+}
+
+Hunspell* SpellChecker::dictionaryLocked() const
+{
+    if (m_dictionaryLoaded)
+        return m_dictionary.get();
+    m_dictionaryLoaded = true;
+    if (m_language.isEmpty())
+        return nullptr;
+    for (const QString& directory : m_configuration.dictionaryDirectories) {
+        const QString base = directory + QLatin1Char('/') + m_language;
+        if (!QFileInfo::exists(base + QStringLiteral(".aff"))
+            || !QFileInfo::exists(base + QStringLiteral(".dic")))
+            continue;
+        m_dictionary
+            = std::make_unique<Hunspell>(QFile::encodeName(base + QStringLiteral(".aff")).constData(),
+                QFile::encodeName(base + QStringLiteral(".dic")).constData());
+        const QByteArray encoding = QByteArray::fromStdString(m_dictionary->get_dict_encoding()).toUpper();
+        m_dictionaryEncoding = encoding == "UTF-8" || encoding == "UTF8" ? QByteArray() : encoding;
+        break;
+    }
+    if (m_dictionary) {
+        for (const QString& word : m_learned)
+            m_dictionary->add(word.toUtf8().toStdString());
+    }
+    return m_dictionary.get();
+}
+
+std::unique_lock<std::mutex> SpellChecker::lockAsCaller() const
+{
+    m_waiters.fetch_add(1, std::memory_order_relaxed);
+    std::unique_lock lock(m_mutex);
+    m_waiters.fetch_sub(1, std::memory_order_relaxed);
+    return lock;
+}
+
+SpellChecker::DocumentTag SpellChecker::uniqueSpellDocumentTag()
+{
+    return m_nextTag.fetch_add(1);
+}
+
+void SpellChecker::closeSpellDocument(DocumentTag tag)
+{
+    const std::unique_lock lock = lockAsCaller();
+    m_ignored.remove(tag);
+}
+
+SpellChecker::Verdict SpellChecker::verdict(
+    QStringView word, DocumentTag tag, std::string& buffer, CheckLength checkLength) const
+{
+    appendUtf8(word, buffer);
+    // A long check lets a caller that waits for the lock (a menu asking about one word) go first.
+    if (checkLength == CheckLength::manyWords && m_waiters.load(std::memory_order_relaxed) > 0)
+        std::this_thread::yield();
+    const std::unique_lock lock
+        = checkLength == CheckLength::manyWords ? std::unique_lock(m_mutex) : lockAsCaller();
+    if (!m_ignored.isEmpty()) {
+        if (const auto ignored = m_ignored.constFind(tag);
+            ignored != m_ignored.cend() && ignored->contains(normalizedWord(word.toString())))
+            return Verdict::correct;
+    }
+    Hunspell* dictionary = dictionaryLocked();
+    if (!dictionary)
+        return Verdict::correct;
+    if (m_dictionaryEncoding.isEmpty()) {
+        // Learnt words were added to a UTF-8 dictionary when it was loaded or when learnt.
+        return dictionary->spell(buffer) ? Verdict::correct : Verdict::misspelt;
+    }
+    const QString candidate = normalizedWord(word.toString());
+    if (m_learned.contains(candidate))
+        return Verdict::correct;
+    bool ok = false;
+    const QByteArray utf16(reinterpret_cast<const char*>(candidate.utf16()), candidate.size() * 2);
+    const QByteArray encoded = convert(m_dictionaryEncoding.constData(), "UTF-16LE", utf16, &ok);
+    if (!ok)
+        return Verdict::misspelt; // letters the language does not have
+    return dictionary->spell(encoded.toStdString()) ? Verdict::correct : Verdict::misspelt;
+}
+
+std::vector<TextCheckingResult> SpellChecker::check(
+    const QString& text, qsizetype start, qsizetype length, TextCheckingTypes types, DocumentTag tag) const
+{
+    start = std::clamp<qsizetype>(start, 0, text.size());
+    length = std::clamp<qsizetype>(length, 0, text.size() - start);
+    std::vector<TextCheckingResult> results;
+    if (types & unsigned(TextCheckingType::spelling)) {
+        std::string buffer;
+        forEachWord(text, start, start + length, [&](qsizetype from, qsizetype wordLength) {
+            if (verdict(QStringView(text).sliced(from, wordLength), tag, buffer, CheckLength::manyWords)
+                == Verdict::misspelt)
+                results.push_back({ TextCheckingType::spelling, from, wordLength, {}, {} });
+            return true;
+        });
+    }
+    if ((types & unsigned(TextCheckingType::grammar)) && language().startsWith(QLatin1String("en"))) {
+        std::vector<TextCheckingResult> grammar = m_grammar->check(text, start, length);
+        if (!grammar.empty()) {
+            results.insert(results.end(), std::make_move_iterator(grammar.begin()),
+                std::make_move_iterator(grammar.end()));
+            std::stable_sort(results.begin(), results.end(),
+                [](const TextCheckingResult& a, const TextCheckingResult& b) { return a.start < b.start; });
+        }
+    }
+    return results;
+}
+
+TextCheckingResult SpellChecker::nextMisspelling(
+    const QString& text, qsizetype from, bool wrap, DocumentTag tag) const
+{
+    from = std::clamp<qsizetype>(from, 0, text.size());
+    TextCheckingResult found { TextCheckingType::spelling, text.size(), 0, {}, {} };
+    std::string buffer;
+    const auto search = [&](qsizetype start, qsizetype end) {
+        bool hit = false;
+        forEachWord(text, start, end, [&](qsizetype wordStart, qsizetype wordLength) {
+            if (wordStart < start
+                || verdict(
+                       QStringView(text).sliced(wordStart, wordLength), tag, buffer, CheckLength::manyWords)
+                    == Verdict::correct)
+                return true;
+            found.start = wordStart;
+            found.length = wordLength;
+            hit = true;
+            return false;
+        });
+        return hit;
+    };
+    if (!search(from, text.size()) && wrap)
+        search(0, from);
+    return found;
+}
+
+bool SpellChecker::isCorrect(const QString& word, DocumentTag tag) const
+{
+    bool correct = true;
+    std::string buffer;
+    forEachWord(word, 0, word.size(), [&](qsizetype start, qsizetype length) {
+        correct = verdict(QStringView(word).sliced(start, length), tag, buffer, CheckLength::oneWord)
+            == Verdict::correct;
+        return correct;
+    });
+    return correct;
+}
+
+QStringList SpellChecker::guesses(const QString& word) const
+{
+    const QString candidate = normalizedWord(word);
+    const std::unique_lock lock = lockAsCaller();
+    Hunspell* dictionary = dictionaryLocked();
+    if (!dictionary || candidate.isEmpty() || candidate.size() > maxWordLength)
+        return {};
+    QStringList guesses;
+    if (m_dictionaryEncoding.isEmpty()) {
+        for (const std::string& guess : dictionary->suggest(candidate.toUtf8().toStdString()))
+            guesses.append(QString::fromStdString(guess));
+        return guesses;
+    }
+    bool ok = false;
+    const QByteArray utf16(reinterpret_cast<const char*>(candidate.utf16()), candidate.size() * 2);
+    const QByteArray encoded = convert(m_dictionaryEncoding.constData(), "UTF-16LE", utf16, &ok);
+    if (!ok)
+        return {};
+    for (const std::string& guess : dictionary->suggest(encoded.toStdString())) {
+        const QByteArray decoded = convert("UTF-16LE", m_dictionaryEncoding.constData(), guess, &ok);
+        if (ok)
+            guesses.append(QString::fromUtf16(
+                reinterpret_cast<const char16_t*>(decoded.constData()), decoded.size() / 2));
+    }
+    return guesses;
+}
+
+bool SpellChecker::isGrammarCheckingAvailable() const
+{
+    return language().startsWith(QLatin1String("en")) && m_grammar->isAvailable();
+}
+
+Result<Success, PlatformError> SpellChecker::learnWord(const QString& word)
+{
+    const QString candidate = normalizedWord(word.trimmed());
+    if (candidate.isEmpty() || candidate.contains(QLatin1Char('\n')))
+        return Result<Success, PlatformError>::success({});
+    {
+        const std::unique_lock lock = lockAsCaller();
+        if (m_learned.contains(candidate))
+            return Result<Success, PlatformError>::success({});
+        m_learned.insert(candidate);
+        if (m_dictionaryLoaded && m_dictionary && m_dictionaryEncoding.isEmpty())
+            m_dictionary->add(candidate.toUtf8().toStdString());
+    }
+    return savePersonalWordList();
+}
+
+Result<Success, PlatformError> SpellChecker::unlearnWord(const QString& word)
+{
+    const QString candidate = normalizedWord(word.trimmed());
+    {
+        const std::unique_lock lock = lockAsCaller();
+        if (!m_learned.remove(candidate))
+            return Result<Success, PlatformError>::success({});
+        if (m_dictionaryLoaded && m_dictionary && m_dictionaryEncoding.isEmpty())
+            m_dictionary->remove(candidate.toUtf8().toStdString());
+    }
+    return savePersonalWordList();
+}
+
+bool SpellChecker::hasLearnedWord(const QString& word) const
+{
+    const std::unique_lock lock = lockAsCaller();
+    return m_learned.contains(normalizedWord(word));
+}
+
+QStringList SpellChecker::learnedWords() const
+{
+    QStringList words;
+    {
+        const std::unique_lock lock = lockAsCaller();
+        words = QStringList(m_learned.cbegin(), m_learned.cend());
+    }
+    words.sort();
+    return words;
+}
+
+void SpellChecker::ignoreWord(const QString& word, DocumentTag tag)
+{
+    const QString candidate = normalizedWord(word);
+    if (candidate.isEmpty())
+        return;
+    const std::unique_lock lock = lockAsCaller();
+    m_ignored[tag].insert(candidate);
+}
+
+QStringList SpellChecker::ignoredWords(DocumentTag tag) const
+{
+    QStringList words;
+    {
+        const std::unique_lock lock = lockAsCaller();
+        const QSet<QString> ignored = m_ignored.value(tag);
+        words = QStringList(ignored.cbegin(), ignored.cend());
+    }
+    words.sort();
+    return words;
+}
+
+void SpellChecker::setIgnoredWords(const QStringList& words, DocumentTag tag)
+{
+    QSet<QString> ignored;
+    for (const QString& word : words) {
+        if (!word.isEmpty())
+            ignored.insert(normalizedWord(word));
+    }
+    const std::unique_lock lock = lockAsCaller();
+    m_ignored[tag] = std::move(ignored);
+}
+
+void SpellChecker::loadPersonalWordList()
+{
+    const auto bytes
+        = FileManager::readRegularFile(Url::fileUrl(m_personalWordListPath), maxPersonalWordListBytes);
+    if (bytes.isFailure()) {
+        const PlatformError& error = bytes.error();
+        if (!(error.domain == PlatformError::posixDomain && error.code == ENOENT)) {
+            // Kept aside before the first save, so the words in it are not lost.
+            m_personalListUnreadable = true;
+            printError(QStringLiteral("Could not read the personal word list %1: %2")
+                           .arg(m_personalWordListPath, error.description));
+        }
+        return;
+    }
+    const QString text = QString::fromUtf8(bytes.value());
+    for (const QStringView line : QStringView(text).split(QLatin1Char('\n'))) {
+        const QString word = normalizedWord(line.trimmed().toString());
+        if (!word.isEmpty())
+            m_learned.insert(word);
+    }
+}
+
+Result<Success, PlatformError> SpellChecker::savePersonalWordList()
+{
+    std::lock_guard saveLock(m_saveMutex);
+    auto saved = writePersonalWordList();
+    if (saved.isFailure()) {
+        printError(QStringLiteral("Could not save the personal word list %1: %2")
+                       .arg(m_personalWordListPath, saved.error().description));
+    }
+    return saved;
+}
+
+Result<Success, PlatformError> SpellChecker::writePersonalWordList()
+{
+    const QStringList words = learnedWords();
+    const Url file = Url::fileUrl(m_personalWordListPath);
+    const auto folder
+        = FileManager::createDirectory(file.deletingLastPathComponent(), IntermediateDirectories::create);
+    if (folder.isFailure())
+        return folder;
+    if (m_personalListUnreadable && FileManager::fileExists(file)) {
+        const QString stamp
+            = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
+        const QString aside = m_personalWordListPath + QStringLiteral(".damaged-") + stamp;
+        if (const auto moved = FileManager::moveItem(file, Url::fileUrl(aside)); moved.isFailure())
+            return moved;
+        printError(QStringLiteral("The unreadable personal word list was kept as %1").arg(aside));
+    }
+    m_personalListUnreadable = false;
+    QByteArray bytes;
+    for (const QString& word : words) {
+        bytes += word.toUtf8();
+        bytes += '\n';
+    }
+    return FileManager::writeAtomically(file, bytes);
+}
+
+bool SpellChecker::isAutomaticTextCompletionEnabled()
+{
+    return userDefault(QStringLiteral("AutomaticTextCompletionEnabled"));
+}
+
+bool SpellChecker::isAutomaticSpellingCorrectionEnabled()
+{
+    return userDefault(QStringLiteral("AutomaticSpellingCorrectionEnabled"));
+}
+
+bool SpellChecker::isAutomaticTextReplacementEnabled()
+{
+    return userDefault(QStringLiteral("AutomaticTextReplacementEnabled"));
+}
+
+bool SpellChecker::isAutomaticQuoteSubstitutionEnabled()
+{
+    return userDefault(QStringLiteral("AutomaticQuoteSubstitutionEnabled"));
+}
+
+void SpellChecker::updatePanels()
+{
+    NotificationCenter::defaultCenter().post(panelsNeedUpdate, this);
+}
+
+} // namespace platform

@@ -1,0 +1,232 @@
+#include "platform/ui/SpellChecker.h"
+
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLocale>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <latch>
+#include <thread>
+
+using namespace platform;
+
+namespace {
+
+constexpr auto spelling = unsigned(TextCheckingType::spelling);
+constexpr auto grammar = unsigned(TextCheckingType::grammar);
+
+struct Checker {
+    QTemporaryDir folder;
+    SpellChecker::Configuration configuration() const
+    {
+        SpellChecker::Configuration configuration;
+        configuration.personalWordListPath = folder.filePath("spelling/learned-words.txt");
+        configuration.language = "en_US";
+        return configuration;
+    }
+};
+
+QStringList words(const QString& text, const std::vector<TextCheckingResult>& results)
+{
+    QStringList found;
+    for (const TextCheckingResult& result : results)
+        found.append(text.mid(result.start, result.length));
+    return found;
+}
+
+} // namespace
+
+TEST(SpellChecker, MarksTheMisspeltWordsOfARange)
+{
+    Checker fixture;
+    const SpellChecker checker(fixture.configuration());
+    const QString text = "\U0001F600 Ths paragraph has thre mispelled words, don\u2019t it? "
+                         "See https://exampel.org/pagge, mail me@exampel.org, buy 3Dprintr parts \u4f60\u597d.";
+    const auto results = checker.check(text, spelling);
+    EXPECT_EQ(words(text, results), QStringList({ "Ths", "thre", "mispelled" }));
+    ASSERT_FALSE(results.empty());
+    EXPECT_EQ(results[0].start, 3) << "offsets count UTF-16 units";
+
+    // A range that starts or ends inside a word takes the whole word, and nothing beyond it.
+    const qsizetype inside = text.indexOf("hre");
+    EXPECT_EQ(words(text, checker.check(text, inside, 12, spelling)), QStringList({ "thre", "mispelled" }));
+
+    const TextCheckingResult next = checker.nextMisspelling(text, text.indexOf("has"), false);
+    EXPECT_EQ(text.mid(next.start, next.length), "thre");
+    const TextCheckingResult wrapped = checker.nextMisspelling(text, text.indexOf("words"), true);
+    EXPECT_EQ(text.mid(wrapped.start, wrapped.length), "Ths");
+    const TextCheckingResult none = checker.nextMisspelling(text, text.indexOf("words"), false);
+    EXPECT_EQ(none.start, text.size());
+    EXPECT_EQ(none.length, 0);
+}
+
+TEST(SpellChecker, SuggestsCorrections)
+{
+    Checker fixture;
+    const SpellChecker checker(fixture.configuration());
+    const QStringList guesses = checker.guesses("mispelled");
+    ASSERT_FALSE(guesses.isEmpty());
+    EXPECT_EQ(guesses.first(), "misspelled");
+    EXPECT_TRUE(checker.isCorrect(guesses.first()));
+    EXPECT_TRUE(checker.guesses("").isEmpty());
+}
+
+TEST(SpellChecker, LearnedWordsSurviveARestart)
+{
+    Checker fixture;
+    {
+        SpellChecker checker(fixture.configuration());
+        EXPECT_FALSE(checker.isCorrect("Tindrelish"));
+        ASSERT_TRUE(checker.learnWord("Tindrelish").isSuccess());
+        ASSERT_TRUE(checker.learnWord("flurb\u2019s").isSuccess());
+        EXPECT_TRUE(checker.isCorrect("Tindrelish"));
+        EXPECT_TRUE(checker.hasLearnedWord("flurb's"));
+    }
+    {
+        SpellChecker checker(fixture.configuration());
+        EXPECT_TRUE(checker.isCorrect("Tindrelish"));
+        EXPECT_EQ(checker.learnedWords(), QStringList({ "Tindrelish", "flurb's" }));
+        ASSERT_TRUE(checker.unlearnWord("Tindrelish").isSuccess());
+        EXPECT_FALSE(checker.isCorrect("Tindrelish"));
+    }
+    SpellChecker checker(fixture.configuration());
+    EXPECT_FALSE(checker.isCorrect("Tindrelish"));
+    EXPECT_TRUE(checker.isCorrect("flurb's"));
+    EXPECT_TRUE(QDir(fixture.folder.filePath("spelling")).entryList({ "*.damaged-*" }).isEmpty());
+}
+
+// A word list that exists but cannot be read is kept beside itself before the first save replaces
+// it, so the words in it can still be recovered.
+TEST(SpellChecker, UnreadableWordListIsKeptAside)
+{
+    Checker fixture;
+    ASSERT_TRUE(QDir(fixture.folder.path()).mkpath("spelling/learned-words.txt"));
+    SpellChecker checker(fixture.configuration());
+    ASSERT_TRUE(checker.learnWord("Tindrelish").isSuccess());
+    EXPECT_EQ(
+        QDir(fixture.folder.filePath("spelling")).entryList({ "learned-words.txt.damaged-*" }).size(), 1);
+    EXPECT_TRUE(SpellChecker(fixture.configuration()).isCorrect("Tindrelish"));
+}
+
+TEST(SpellChecker, IgnoredWordsBelongToTheirDocument)
+{
+    Checker fixture;
+    SpellChecker checker(fixture.configuration());
+    const SpellChecker::DocumentTag first = checker.uniqueSpellDocumentTag();
+    const SpellChecker::DocumentTag second = checker.uniqueSpellDocumentTag();
+    ASSERT_NE(first, second);
+    checker.ignoreWord("Zorbly", first);
+    EXPECT_TRUE(checker.isCorrect("Zorbly", first));
+    EXPECT_FALSE(checker.isCorrect("Zorbly", second));
+    EXPECT_EQ(checker.ignoredWords(first), QStringList({ "Zorbly" }));
+    checker.closeSpellDocument(first);
+    EXPECT_FALSE(checker.isCorrect("Zorbly", first));
+    checker.setIgnoredWords({ "Qwix", "Zorbly" }, second);
+    EXPECT_TRUE(checker.check("Qwix and Zorbly", spelling, second).empty());
+    EXPECT_FALSE(checker.hasLearnedWord("Zorbly"));
+}
+
+TEST(SpellChecker, ChoosesTheLanguageFromTheLocale)
+{
+    QTemporaryDir dictionaries;
+    for (const char* name : { "en_GB", "en_US", "de_DE" }) {
+        for (const char* extension : { ".aff", ".dic" }) {
+            ASSERT_TRUE(QFile::link(QString("/usr/share/hunspell/en_US") + extension,
+                dictionaries.filePath(QString(name) + extension)));
+        }
+    }
+    ASSERT_TRUE(QFile(dictionaries.filePath("fr_FR.aff")).open(QIODevice::WriteOnly)); // no .dic: not listed
+    Checker fixture;
+    SpellChecker::Configuration configuration = fixture.configuration();
+    configuration.dictionaryDirectories = { dictionaries.path() };
+    configuration.language.clear();
+
+    const QLocale saved;
+    const struct {
+        const char* locale;
+        const char* language;
+    } cases[] = { { "de_DE", "de_DE" }, { "en_GB", "en_GB" }, { "en_AU", "en_GB" }, { "fr_FR", "en_US" } };
+    for (const auto& testCase : cases) {
+        QLocale::setDefault(QLocale(testCase.locale));
+        const SpellChecker checker(configuration);
+        EXPECT_EQ(checker.language(), testCase.language) << testCase.locale;
+    }
+    QLocale::setDefault(saved);
+
+    SpellChecker checker(configuration);
+    EXPECT_EQ(checker.availableLanguages(), QStringList({ "de_DE", "en_GB", "en_US" }));
+    EXPECT_FALSE(checker.setLanguage("fr_FR"));
+    EXPECT_TRUE(checker.setLanguage("de_DE"));
+    EXPECT_EQ(checker.language(), "de_DE");
+    EXPECT_FALSE(checker.isGrammarCheckingAvailable()) << "grammar is English only";
+
+    configuration.dictionaryDirectories = { fixture.folder.path() };
+    const SpellChecker without(configuration);
+    EXPECT_TRUE(without.language().isEmpty());
+    EXPECT_TRUE(without.check("Ths is wrng.", spelling).empty());
+}
+
+TEST(SpellChecker, MarksSentencesThatDoNotParse)
+{
+    Checker fixture;
+    const SpellChecker checker(fixture.configuration());
+    ASSERT_TRUE(checker.isGrammarCheckingAvailable());
+    const QString text = "Shopping list\nThe cat sat on the mat. The cat sit on the mat. "
+                         "\u201cShe don\u2019t like it,\u201d he said. Good idea. Call 555 1234 today.\n"
+                         "Tindrel keeps a library of creative projects.";
+    const auto results = checker.check(text, grammar);
+    EXPECT_EQ(words(text, results),
+        QStringList({ "The cat sit on the mat.", "\u201cShe don\u2019t like it,\u201d he said." }));
+    for (const TextCheckingResult& result : results) {
+        EXPECT_EQ(result.type, TextCheckingType::grammar);
+        EXPECT_TRUE(result.corrections.isEmpty());
+        EXPECT_FALSE(result.description.isEmpty());
+    }
+
+    const auto both = checker.check(text, spelling | grammar);
+    ASSERT_EQ(both.size(), 3u);
+    EXPECT_EQ(text.mid(both[0].start, both[0].length), "The cat sit on the mat.");
+    EXPECT_EQ(text.mid(both[2].start, both[2].length), "Tindrel");
+}
+
+// Workers check while the main thread learns, ignores, asks for guesses and switches language.
+TEST(SpellChecker, ConcurrentUseIsSafe)
+{
+    Checker fixture;
+    SpellChecker checker(fixture.configuration());
+    const SpellChecker::DocumentTag tag = checker.uniqueSpellDocumentTag();
+    QString text;
+    for (int i = 0; i < 50; ++i)
+        text += "Zorbly wrote Tindrelish notes about the sit cat. ";
+
+    constexpr int workers = 4;
+    std::latch start(workers + 1);
+    std::atomic<bool> done { false };
+    std::vector<std::thread> threads;
+    std::atomic<int> checks { 0 };
+    for (int w = 0; w < workers; ++w) {
+        threads.emplace_back([&] {
+            start.arrive_and_wait();
+            do {
+                const auto results = checker.check(text, spelling, tag);
+                EXPECT_LE(results.size(), 100u);
+                checks.fetch_add(1);
+            } while (!done.load());
+        });
+    }
+    start.arrive_and_wait();
+    ASSERT_TRUE(checker.learnWord("Tindrelish").isSuccess());
+    checker.ignoreWord("Zorbly", tag);
+    EXPECT_FALSE(checker.guesses("Tindrelis").isEmpty());
+    checker.setLanguage("en_US");
+    checker.setIgnoredWords({ "Zorbly" }, tag);
+    while (checks.load() < 2 * workers)
+        std::this_thread::yield();
+    done = true;
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_TRUE(checker.check(text, spelling, tag).empty());
+}
