@@ -75,7 +75,9 @@ std::vector<qsizetype> cutPoints(const QString& text, qsizetype limit, qsizetype
 struct Span {
     qint64 start = 0;
     qint64 length = 0;
-    std::shared_ptr<const TextLayoutPiece> piece; // none: to be laid out
+    size_t inherited = notInherited; // the piece laid out before, if it can be kept
+    static constexpr size_t notInherited = size_t(-1);
+    bool isDirty() const { return inherited == notInherited; }
 };
 
 size_t spanContaining(const std::vector<Span>& spans, qint64 at)
@@ -95,7 +97,7 @@ void applyEdit(std::vector<Span>& spans, qint64& total, qint64 start, qint64 rem
     if (spans.empty()) {
         total += delta;
         if (total > 0)
-            spans.push_back({ 0, total, nullptr });
+            spans.push_back({ 0, total });
         return;
     }
     const size_t first = spanContaining(spans, std::max<qint64>(start - 1, 0));
@@ -106,7 +108,7 @@ void applyEdit(std::vector<Span>& spans, qint64& total, qint64 start, qint64 rem
     for (size_t i = first; i < spans.size(); ++i)
         spans[i].start += delta;
     if (to > from)
-        spans.insert(spans.begin() + qsizetype(first), Span { from, to - from, nullptr });
+        spans.insert(spans.begin() + qsizetype(first), Span { from, to - from });
     total += delta;
 }
 
@@ -129,6 +131,11 @@ qint64 TextLineFragment::contentEnd() const
     return m_characterRange.endLocation - (m_terminator ? m_terminator->length() : 0);
 }
 
+double TextLineFragment::lineOriginX() const
+{
+    return m_bounds.left() - m_piece->lines()[size_t(m_lineInPiece)].textOffset;
+}
+
 QPointF TextLineFragment::locationForCharacter(qint64 index) const
 {
     if (!m_piece)
@@ -137,7 +144,7 @@ QPointF TextLineFragment::locationForCharacter(qint64 index) const
     const auto layout = m_piece->layout();
     const QTextLine line = layout->lineAt(m_lineInPiece);
     int cursor = int(std::clamp<qint64>(index - m_pieceStart, metrics.start, metrics.start + metrics.length));
-    return { m_bounds.left() + line.cursorToX(&cursor), m_bounds.top() };
+    return { lineOriginX() + line.cursorToX(&cursor), m_bounds.top() };
 }
 
 qint64 TextLineFragment::characterIndex(QPointF point) const
@@ -147,7 +154,7 @@ qint64 TextLineFragment::characterIndex(QPointF point) const
     const auto& metrics = m_piece->lines()[size_t(m_lineInPiece)];
     const auto layout = m_piece->layout();
     const QTextLine line = layout->lineAt(m_lineInPiece);
-    const double x = point.x() - m_bounds.left();
+    const double x = point.x() - lineOriginX();
     const qint32 end = metrics.start + metrics.length;
     qint64 best = metrics.start;
     if (metrics.length <= exactCaretScanLimit) {
@@ -209,7 +216,7 @@ void TextLineFragment::draw(QPainter& painter, QPointF at) const
     // Moving the painter rather than passing the position keeps the coordinates QTextLayout sees
     // small, whatever the line's x in a very long row.
     painter.save();
-    painter.translate(at.x(), at.y() + m_glyphOrigin.y() - line.ascent());
+    painter.translate(at.x() + lineOriginX() - m_bounds.left(), at.y() + m_glyphOrigin.y() - line.ascent());
     line.draw(&painter, QPointF(0, 0));
     painter.restore();
 }
@@ -245,6 +252,7 @@ void TextLayoutFragment::inherit(const TextLayoutFragment& previous, const Edit&
     Inheritance inheritance;
     if (previous.m_state == State::layoutAvailable) {
         inheritance.pieces = previous.m_pieces;
+        inheritance.parameters = previous.m_pieceParameters;
         inheritance.contentLength = previous.m_contentLength;
     } else if (previous.m_inheritance && previous.m_inheritance->edits.size() < pendingEditLimit) {
         inheritance = *previous.m_inheritance;
@@ -254,7 +262,7 @@ void TextLayoutFragment::inherit(const TextLayoutFragment& previous, const Edit&
     inheritance.edits.push_back(edit);
     m_cost = qint64(sizeof(TextLayoutFragment));
     for (const Placement& placement : inheritance.pieces)
-        m_cost += qint64(sizeof(Placement)) + placement.piece->metadataCost();
+        m_cost += qint64(sizeof(Placement)) + placement.summary.metadataCost;
     m_inheritance = std::move(inheritance);
 }
 
@@ -270,43 +278,11 @@ void TextLayoutFragment::layout(const LayoutInput& input)
     m_state = State::layoutAvailable;
     m_cost = qint64(sizeof(TextLayoutFragment)) + qint64(m_pieces.capacity() * sizeof(Placement));
     for (const Placement& placement : m_pieces)
-        m_cost += placement.piece->metadataCost();
+        m_cost += placement.summary.metadataCost;
 }
 
 std::vector<TextLayoutFragment::Placement> TextLayoutFragment::placePieces(const LayoutInput& input)
 {
-    std::vector<Span> spans;
-    if (m_inheritance) {
-        qint64 total = m_inheritance->contentLength;
-        for (const Placement& placement : m_inheritance->pieces)
-            spans.push_back({ placement.start, placement.piece->length(), placement.piece });
-        for (const Edit& edit : m_inheritance->edits)
-            applyEdit(spans, total, edit.start, edit.removed, edit.inserted);
-        if (total != input.contentLength)
-            spans.clear();
-    }
-    if (spans.empty())
-        spans.push_back({ 0, input.contentLength, nullptr });
-
-    // Neighbouring spans to lay out become one; a short one takes in a neighbour, so that editing
-    // never leaves a long paragraph in ever smaller pieces.
-    std::vector<Span> merged;
-    for (Span& span : spans) {
-        if (!span.piece && !merged.empty() && !merged.back().piece)
-            merged.back().length += span.length;
-        else
-            merged.push_back(std::move(span));
-    }
-    for (size_t i = 0; i < merged.size(); ++i) {
-        if (merged[i].piece || merged[i].length >= input.pieceTarget / 4 || merged.size() == 1)
-            continue;
-        const size_t neighbour = i + 1 < merged.size() ? i + 1 : i - 1;
-        const size_t first = std::min(i, neighbour);
-        merged[first] = { merged[first].start, merged[i].length + merged[neighbour].length, nullptr };
-        merged.erase(merged.begin() + qsizetype(first) + 1);
-        i = first;
-    }
-
     const bool wrapping = input.availableWidth > 0;
     TextLayoutPiece::Parameters parameters;
     parameters.font = input.font;
@@ -314,40 +290,78 @@ std::vector<TextLayoutFragment::Placement> TextLayoutFragment::placePieces(const
     parameters.tabInterval = input.style.defaultTabInterval > 0 ? input.style.defaultTabInterval : 28.0;
     parameters.justified = wrapping && input.style.alignment == TextAlignment::justified;
     parameters.direction = input.direction;
+    m_pieceParameters = parameters;
+
+    std::vector<Span> spans;
+    const std::vector<Placement>* inherited = nullptr;
+    if (m_inheritance && m_inheritance->parameters == parameters) {
+        inherited = &m_inheritance->pieces;
+        qint64 total = m_inheritance->contentLength;
+        spans.reserve(inherited->size() + 1);
+        for (size_t i = 0; i < inherited->size(); ++i)
+            spans.push_back({ (*inherited)[i].start, (*inherited)[i].summary.length, i });
+        for (const Edit& edit : m_inheritance->edits)
+            applyEdit(spans, total, edit.start, edit.removed, edit.inserted);
+        if (total != input.contentLength)
+            spans.clear();
+    }
+    if (spans.empty())
+        spans.push_back({ 0, input.contentLength });
+
+    // Neighbouring spans to lay out become one; a short one takes in a neighbour, so that editing
+    // never leaves a long paragraph in ever smaller pieces.
+    std::vector<Span> merged;
+    merged.reserve(spans.size());
+    for (const Span& span : spans) {
+        if (span.isDirty() && !merged.empty() && merged.back().isDirty())
+            merged.back().length += span.length;
+        else
+            merged.push_back(span);
+    }
+    for (size_t i = 0; i < merged.size(); ++i) {
+        if (!merged[i].isDirty() || merged[i].length >= input.pieceTarget / 4 || merged.size() == 1)
+            continue;
+        const size_t neighbour = i + 1 < merged.size() ? i + 1 : i - 1;
+        const size_t first = std::min(i, neighbour);
+        merged[first] = { merged[first].start, merged[i].length + merged[neighbour].length };
+        merged.erase(merged.begin() + qsizetype(first) + 1);
+        i = first;
+    }
 
     // Where the row the previous piece ended in has got to: a wrapped piece's first line goes on
     // from there, so its layout depends on it.
     std::vector<Placement> placements;
+    placements.reserve(merged.size() + 8);
     double rowEnd = 0;
-    auto push = [&](qint64 start, std::shared_ptr<const TextLayoutPiece> piece, bool continues) {
-        const auto& lines = piece->lines();
-        rowEnd = (lines.size() == 1 && continues ? rowEnd : 0.0) + lines.back().advance;
-        placements.push_back({ start, std::move(piece), continues });
+    auto push = [&](Placement placement) {
+        const TextLayoutPiece::Summary& summary = placement.summary;
+        rowEnd = (summary.lineCount == 1 && placement.continuesRow ? rowEnd : 0.0) + summary.last.advance;
+        placements.push_back(std::move(placement));
     };
     auto add = [&](qint64 start, AttributedString text) {
         parameters.startX = wrapping && !placements.empty() ? std::min(rowEnd, input.availableWidth) : 0.0;
         auto piece = TextLayoutPiece::make(std::move(text), parameters, input.memory);
-        const bool continues = !placements.empty() && (!wrapping || piece->continuesRow());
-        push(start, std::move(piece), continues);
+        Placement placement;
+        placement.start = start;
+        placement.summary = piece->summary();
+        placement.continuesRow = !placements.empty() && (!wrapping || piece->continuesRow());
+        placement.piece = std::move(piece);
+        push(std::move(placement));
     };
-    for (Span& span : merged) {
-        if (span.piece) {
-            TextLayoutPiece::Parameters reused = span.piece->parameters();
-            reused.startX = parameters.startX = 0;
-            if (reused != parameters) {
-                add(span.start, span.piece->text());
-                continue;
-            }
+    for (const Span& span : merged) {
+        if (!span.isDirty()) {
+            Placement placement = (*inherited)[span.inherited];
+            placement.start = span.start;
             // An edit before a wrapped piece moves where the row it goes on in ends. Laying the piece
             // out again for that would move its own end in turn, and so on to the paragraph's end;
             // its first line stays as it was instead, in the row while it still fits there, else on
             // a row of its own, so an edit never costs more than the pieces it touched.
-            bool continues = !placements.empty();
-            if (wrapping && continues) {
-                continues = span.piece->continuesRow()
-                    && rowEnd + span.piece->lines().front().advance <= input.availableWidth + 0.5;
+            placement.continuesRow = !placements.empty();
+            if (wrapping && placement.continuesRow) {
+                placement.continuesRow = placement.summary.continuesRow
+                    && rowEnd + placement.summary.first.advance <= input.availableWidth + 0.5;
             }
-            push(span.start, std::move(span.piece), continues);
+            push(std::move(placement));
             continue;
         }
         const AttributedString text = input.text(span.start, span.length);
@@ -401,32 +415,28 @@ void TextLayoutFragment::arrange(const LayoutInput& input)
     double rowEnd = 0; // how far that row reaches
     double lastRowTop = 0;
     RowMetrics open; // that row's metrics so far
-    int openPieces = 0;
     double widest = 0;
-    auto lineMetrics = [](const TextLayoutPiece& piece, size_t index, double x) {
-        const auto& metrics = piece.lines()[index];
+    auto lineMetrics = [](const TextLayoutPiece::Line& metrics, double x) {
         return RowMetrics { metrics.ascent, metrics.descent, x + metrics.advance, x + metrics.naturalWidth };
     };
     for (size_t k = 0; k < m_pieces.size(); ++k) {
         Placement& placement = m_pieces[k];
-        const TextLayoutPiece& piece = *placement.piece;
-        const size_t count = piece.lines().size();
+        const TextLayoutPiece::Summary& piece = placement.summary;
+        const size_t count = size_t(piece.lineCount);
         placement.firstLine = line;
         line += qsizetype(count);
         if (k > 0 && placement.continuesRow) {
             placement.firstRow = lastRow;
             placement.x = rowEnd;
             placement.y = lastRowTop;
-            const RowMetrics first = lineMetrics(piece, 0, rowEnd);
+            const RowMetrics first = lineMetrics(piece.first, rowEnd);
             open = { std::max(open.ascent, first.ascent), std::max(open.descent, first.descent), first.width,
                 first.inkWidth };
-            ++openPieces;
         } else {
             placement.firstRow = lastRow + 1;
             placement.x = 0;
             placement.y = k == 0 ? 0.0 : lastRowTop + rowHeight(open);
-            open = lineMetrics(piece, 0, 0);
-            openPieces = 1;
+            open = lineMetrics(piece.first, 0);
         }
         const bool nextContinues = k + 1 < m_pieces.size() && m_pieces[k + 1].continuesRow;
         if (count > 1 || !nextContinues) {
@@ -435,20 +445,17 @@ void TextLayoutFragment::arrange(const LayoutInput& input)
             widest = std::max(widest, open.width);
         }
         if (count > 1) {
-            lastRowTop = placement.y + rowHeight(open)
-                + m_multiple * (piece.naturalHeightBefore(count - 1) - piece.naturalHeightBefore(1))
+            lastRowTop = placement.y + rowHeight(open) + m_multiple * piece.middleHeight
                 + double(count - 2) * m_spacing;
-            open = lineMetrics(piece, count - 1, 0);
-            openPieces = 1;
+            open = lineMetrics(piece.last, 0);
             rowEnd = open.width;
         } else {
             lastRowTop = placement.y;
             rowEnd = open.width;
         }
         lastRow = placement.firstRow + qsizetype(count) - 1;
-        widest = std::max(widest, piece.widestLine());
+        widest = std::max(widest, piece.widest);
     }
-    Q_UNUSED(openPieces);
     m_lineCount = line;
     m_rowCount = lastRow + 1;
     const double height = lastRowTop + rowHeight(open);
@@ -533,7 +540,7 @@ std::pair<qsizetype, qsizetype> TextLayoutFragment::rowLines(qsizetype row) cons
     // The row's first line is in the first piece that reaches the row, its last in the last piece
     // that starts at or before it.
     auto first = std::partition_point(m_pieces.begin(), m_pieces.end(), [&](const Placement& placement) {
-        return placement.firstRow + qsizetype(placement.piece->lines().size()) - 1 < row;
+        return placement.firstRow + placement.summary.lineCount - 1 < row;
     });
     const Placement& last = m_pieces[pieceOfRow(row)];
     const qsizetype firstLine = first->firstLine + (row - first->firstRow);
@@ -649,7 +656,7 @@ qsizetype TextLayoutFragment::visualLineIndex(double y) const
     auto it = std::partition_point(
         m_pieces.begin(), m_pieces.end(), [&](const Placement& placement) { return placement.y <= y; });
     const Placement& placement = it == m_pieces.begin() ? m_pieces.front() : *(it - 1);
-    const qsizetype count = qsizetype(placement.piece->lines().size());
+    const qsizetype count = placement.summary.lineCount;
     qsizetype low = placement.firstRow;
     qsizetype high = std::min(m_rowCount - 1, placement.firstRow + count - 1);
     while (low < high) {

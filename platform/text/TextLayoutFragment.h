@@ -2,6 +2,7 @@
 
 #include "platform/text/AttributedString.h"
 #include "platform/text/TextLayoutMemory.h"
+#include "platform/text/TextLayoutPiece.h"
 #include "platform/text/TextRange.h"
 #include "platform/text/TextSelection.h"
 
@@ -20,7 +21,6 @@ namespace platform {
 
 class TextLayoutFragment;
 class TextLayoutManager;
-class TextLayoutPiece;
 
 // One piece of a visual line: the part of a row that one laid-out piece of the paragraph holds. A
 // paragraph of moderate length gives one line fragment per row; a long one is laid out in pieces
@@ -63,6 +63,8 @@ public:
 private:
     friend class TextLayoutFragment;
     qint64 contentEnd() const;
+    // Where the QTextLine's own x = 0 lies, in fragment coordinates.
+    double lineOriginX() const;
 
     const TextLayoutPiece* m_piece = nullptr; // none for an empty paragraph's line
     const AttributedString* m_terminator = nullptr; // the paragraph's last line only
@@ -181,6 +183,7 @@ private:
     struct Placement {
         qint64 start = 0; // paragraph-relative
         std::shared_ptr<const TextLayoutPiece> piece;
+        TextLayoutPiece::Summary summary;
         // Whether its first line goes on in the row the previous piece ended in.
         bool continuesRow = false;
         // Set by the arrangement.
@@ -199,6 +202,7 @@ private:
     };
     struct Inheritance {
         std::vector<Placement> pieces;
+        TextLayoutPiece::Parameters parameters; // of the pieces, but for where their rows start
         qint64 contentLength = 0;
         std::vector<Edit> edits;
     };
@@ -246,6 +250,7 @@ private:
     ParagraphStyle m_style;
     Qt::LayoutDirection m_direction = Qt::LeftToRight;
     std::vector<Placement> m_pieces;
+    TextLayoutPiece::Parameters m_pieceParameters;
     qsizetype m_lineCount = 0;
     qsizetype m_rowCount = 0;
     double m_multiple = 1; // applied to natural line heights

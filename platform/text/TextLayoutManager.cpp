@@ -18,6 +18,7 @@ namespace {
 constexpr qint64 defaultCacheLimitBytes = 64 * 1024 * 1024;
 // What a cache entry costs besides its fragment: the hash node and the recency list node.
 constexpr qint64 cacheEntryOverhead = 96;
+constexpr qsizetype recentFragmentsKept = 64;
 // The first strong character of a paragraph is looked for this many units at a time.
 constexpr qint64 directionWindow = 4096;
 
@@ -253,13 +254,26 @@ void TextLayoutManager::updateCost(quint32 identifier)
 
 void TextLayoutManager::trimCache(quint32 keep)
 {
-    // The fragment just handed out stays, however large: it is the one in use.
-    while (m_cacheBytes > m_cacheLimit / 2 && !m_recency.empty()) {
-        const quint32 victim = m_recency.back();
-        if (victim == keep)
+    if (m_cacheBytes <= m_cacheLimit / 2)
+        return;
+    // Least recently used first. The most recent few stay whatever their size (a viewport's worth,
+    // so that a pass over the viewport never pushes out what it just laid out), and so do
+    // fragments that a view or a handle still holds: dropping those would free nothing.
+    std::vector<quint32> victims;
+    qint64 freed = 0;
+    qsizetype position = qsizetype(m_recency.size());
+    for (auto it = m_recency.rbegin(); it != m_recency.rend() && m_cacheBytes - freed > m_cacheLimit / 2;
+         ++it) {
+        if (--position < recentFragmentsKept)
             break;
-        eraseEntry(victim);
+        const CacheEntry& entry = m_cache.at(*it);
+        if (*it == keep || entry.fragment.use_count() > 1)
+            continue;
+        victims.push_back(*it);
+        freed += entry.cost;
     }
+    for (const quint32 victim : victims)
+        eraseEntry(victim);
 }
 
 std::shared_ptr<TextLayoutFragment> TextLayoutManager::makeFragment() const
@@ -462,8 +476,9 @@ void TextLayoutManager::enumerateRowSegments(const TextLayoutFragment& fragment,
         const qint64 end = std::min(piece->endLocation, contentEnd);
         double left;
         double right;
+        // (Justified lines are wider than their advance: only their carets say where they end.)
         if (piece->location == characters.location && end >= std::min(characters.endLocation, contentEnd)
-            && !bounds.isNull() && bounds.width() > 0) {
+            && bounds.width() > 0 && fragment.paragraphStyle().alignment != TextAlignment::justified) {
             // A whole line: its bounds, without shaping it again.
             left = bounds.left();
             right = bounds.right();

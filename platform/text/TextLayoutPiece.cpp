@@ -64,10 +64,30 @@ std::shared_ptr<const TextLayoutPiece> TextLayoutPiece::make(
     double height = 0;
     for (const Line& line : piece->m_lines) {
         piece->m_heightBefore.push_back(height);
+        Summary& summary = piece->m_summary;
+        summary.length = piece->length();
+        summary.metadataCost = piece->metadataCost();
+        summary.lineCount = qint32(piece->m_lines.size());
+        summary.continuesRow = piece->m_continuesRow;
+        summary.first = piece->m_lines.front();
+        summary.last = piece->m_lines.back();
+        const size_t count = piece->m_lines.size();
+        summary.middleHeight = count > 1 ? piece->m_heightBefore[count - 1] - piece->m_heightBefore[1] : 0.0;
+        summary.widest = piece->m_widest;
         height += line.ascent + line.descent;
         piece->m_widest = std::max(piece->m_widest, line.advance);
     }
     piece->m_heightBefore.push_back(height);
+    Summary& summary = piece->m_summary;
+    summary.length = piece->length();
+    summary.metadataCost = piece->metadataCost();
+    summary.lineCount = qint32(piece->m_lines.size());
+    summary.continuesRow = piece->m_continuesRow;
+    summary.first = piece->m_lines.front();
+    summary.last = piece->m_lines.back();
+    const size_t count = piece->m_lines.size();
+    summary.middleHeight = count > 1 ? piece->m_heightBefore[count - 1] - piece->m_heightBefore[1] : 0.0;
+    summary.widest = piece->m_widest;
     piece->m_layoutCost = layoutBytesFixed + layoutBytesPerUnit * piece->length()
         + layoutBytesPerLine * qint64(piece->m_lines.size());
     piece->keep(std::move(layout));
@@ -134,13 +154,28 @@ std::shared_ptr<QTextLayout> TextLayoutPiece::build(bool continuing, std::vector
         else
             line.setLineWidth(m_parameters.lineWidth);
         line.setPosition(QPointF(0, 0));
-        if (lines) {
-            lines->push_back({ qint32(line.textStart()), qint32(line.textLength()), line.horizontalAdvance(),
-                line.naturalTextWidth(), line.ascent(), line.descent() });
-        }
         first = false;
     }
     layout->endLayout();
+    if (lines) {
+        const int count = layout->lineCount();
+        for (int i = 0; i < count; ++i) {
+            const QTextLine line = layout->lineAt(i);
+            Line metrics { qint32(line.textStart()), qint32(line.textLength()), line.horizontalAdvance(),
+                line.naturalTextWidth(), 0, line.ascent(), line.descent() };
+            // QTextLayout justifies every line but its last and those a line separator ends.
+            const qsizetype end = line.textStart() + line.textLength();
+            const bool justified = wrapping && m_parameters.justified && i + 1 < count
+                && !(end > 0 && m_text.string().at(end - 1) == QChar::LineSeparator);
+            if (justified) {
+                metrics.advance = line.width();
+                metrics.naturalWidth = line.width();
+            } else {
+                metrics.textOffset = line.naturalTextRect().left() - line.x();
+            }
+            lines->push_back(metrics);
+        }
+    }
     return layout;
 }
 

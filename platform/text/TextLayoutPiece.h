@@ -39,10 +39,28 @@ public:
     struct Line {
         qint32 start = 0; // piece-relative
         qint32 length = 0;
-        double advance = 0; // from the line's start to where text after it would go
+        double advance = 0; // from the line's start to where text after it would go (a justified
+                            // line's whole width)
         double naturalWidth = 0; // the part that is not hanging white space
+        // Where QTextLayout put the text inside the line: right of its start when it aligned a
+        // right-to-left line that it did not justify.
+        double textOffset = 0;
         double ascent = 0;
         double descent = 0;
+    };
+
+    // What arranging a paragraph needs of a piece. Fragments keep a copy beside each piece, so
+    // that arranging a paragraph of thousands of pieces reads one array instead of visiting each.
+    struct Summary {
+        qint64 length = 0;
+        qint64 metadataCost = 0;
+        qint32 lineCount = 0;
+        bool continuesRow = false;
+        Line first;
+        Line last;
+        // The natural heights of the lines between the first and the last.
+        double middleHeight = 0;
+        double widest = 0;
     };
 
     static std::shared_ptr<const TextLayoutPiece> make(
@@ -62,6 +80,7 @@ public:
     // Whether the first line continues the row the previous piece ended in. With wrapping it does
     // not when the first word would not fit in the rest of that row.
     bool continuesRow() const { return m_continuesRow; }
+    const Summary& summary() const { return m_summary; }
 
     // The laid-out text; lines are positioned at (0, 0) so a caller places each one itself. The
     // returned layout stays valid for as long as the caller holds it.
@@ -86,6 +105,7 @@ private:
     std::vector<double> m_heightBefore;
     double m_widest = 0;
     bool m_continuesRow = false;
+    Summary m_summary;
     qint64 m_layoutCost = 0;
     std::shared_ptr<TextLayoutMemory> m_memory;
     mutable std::shared_ptr<QTextLayout> m_layout;
