@@ -263,7 +263,7 @@ void TextLayoutFragment::inherit(const TextLayoutFragment& previous, const Edit&
     m_cost = qint64(sizeof(TextLayoutFragment));
     for (const Placement& placement : inheritance.pieces)
         m_cost += qint64(sizeof(Placement)) + placement.summary.metadataCost;
-    m_inheritance = std::move(inheritance);
+    m_inheritance = std::make_unique<Inheritance>(std::move(inheritance));
 }
 
 void TextLayoutFragment::layout(const LayoutInput& input)
@@ -331,7 +331,7 @@ std::vector<TextLayoutFragment::Placement> TextLayoutFragment::placePieces(const
     // Where the row the previous piece ended in has got to: a wrapped piece's first line goes on
     // from there, so its layout depends on it.
     std::vector<Placement> placements;
-    placements.reserve(merged.size() + 8);
+    placements.reserve(merged.size());
     double rowEnd = 0;
     auto push = [&](Placement placement) {
         const TextLayoutPiece::Summary& summary = placement.summary;
@@ -376,6 +376,7 @@ std::vector<TextLayoutFragment::Placement> TextLayoutFragment::placePieces(const
         }
         add(span.start + from, text.mid(from, text.length() - from));
     }
+    placements.shrink_to_fit();
     return placements;
 }
 
@@ -618,7 +619,7 @@ const std::vector<TextLineFragment>& TextLayoutFragment::textLineFragments() con
         lines.reserve(size_t(m_lineCount));
         for (qsizetype i = 0; i < m_lineCount; ++i)
             lines.push_back(lineFragment(i));
-        m_allLines = std::move(lines);
+        m_allLines = std::make_unique<std::vector<TextLineFragment>>(std::move(lines));
     }
     return *m_allLines;
 }

@@ -260,8 +260,8 @@ private:
     bool m_wrapping = false;
     RowMetrics m_emptyRow; // the one row of an empty paragraph
     qint64 m_cost = 0;
-    std::optional<Inheritance> m_inheritance;
-    mutable std::optional<std::vector<TextLineFragment>> m_allLines;
+    std::unique_ptr<Inheritance> m_inheritance;
+    mutable std::unique_ptr<std::vector<TextLineFragment>> m_allLines;
 };
 
 // Pieces a long paragraph is cut into: at most `pieceLimit` units, cut near `pieceTarget` units.

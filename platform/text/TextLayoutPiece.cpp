@@ -60,34 +60,18 @@ std::shared_ptr<const TextLayoutPiece> TextLayoutPiece::make(
         }
     }
     piece->m_lines = std::move(lines);
-    piece->m_heightBefore.reserve(piece->m_lines.size() + 1);
-    double height = 0;
-    for (const Line& line : piece->m_lines) {
+    // A piece of one line, the usual case, needs no running sum.
+    if (piece->m_lines.size() > 1) {
+        piece->m_heightBefore.reserve(piece->m_lines.size() + 1);
+        double height = 0;
+        for (const Line& line : piece->m_lines) {
+            piece->m_heightBefore.push_back(height);
+            height += line.ascent + line.descent;
+        }
         piece->m_heightBefore.push_back(height);
-        Summary& summary = piece->m_summary;
-        summary.length = piece->length();
-        summary.metadataCost = piece->metadataCost();
-        summary.lineCount = qint32(piece->m_lines.size());
-        summary.continuesRow = piece->m_continuesRow;
-        summary.first = piece->m_lines.front();
-        summary.last = piece->m_lines.back();
-        const size_t count = piece->m_lines.size();
-        summary.middleHeight = count > 1 ? piece->m_heightBefore[count - 1] - piece->m_heightBefore[1] : 0.0;
-        summary.widest = piece->m_widest;
-        height += line.ascent + line.descent;
-        piece->m_widest = std::max(piece->m_widest, line.advance);
     }
-    piece->m_heightBefore.push_back(height);
-    Summary& summary = piece->m_summary;
-    summary.length = piece->length();
-    summary.metadataCost = piece->metadataCost();
-    summary.lineCount = qint32(piece->m_lines.size());
-    summary.continuesRow = piece->m_continuesRow;
-    summary.first = piece->m_lines.front();
-    summary.last = piece->m_lines.back();
-    const size_t count = piece->m_lines.size();
-    summary.middleHeight = count > 1 ? piece->m_heightBefore[count - 1] - piece->m_heightBefore[1] : 0.0;
-    summary.widest = piece->m_widest;
+    for (const Line& line : piece->m_lines)
+        piece->m_widest = std::max(piece->m_widest, line.advance);
     piece->m_layoutCost = layoutBytesFixed + layoutBytesPerUnit * piece->length()
         + layoutBytesPerLine * qint64(piece->m_lines.size());
     piece->keep(std::move(layout));
@@ -105,6 +89,28 @@ TextLayoutPiece::TextLayoutPiece(
 TextLayoutPiece::~TextLayoutPiece()
 {
     release();
+}
+
+double TextLayoutPiece::naturalHeightBefore(size_t line) const
+{
+    if (m_heightBefore.empty())
+        return line == 0 ? 0.0 : m_lines.front().ascent + m_lines.front().descent;
+    return m_heightBefore[line];
+}
+
+TextLayoutPiece::Summary TextLayoutPiece::summary() const
+{
+    Summary summary;
+    summary.length = length();
+    summary.metadataCost = metadataCost();
+    summary.lineCount = qint32(m_lines.size());
+    summary.continuesRow = m_continuesRow;
+    summary.first = m_lines.front();
+    summary.last = m_lines.back();
+    const size_t count = m_lines.size();
+    summary.middleHeight = count > 1 ? naturalHeightBefore(count - 1) - naturalHeightBefore(1) : 0.0;
+    summary.widest = m_widest;
+    return summary;
 }
 
 qint64 TextLayoutPiece::metadataCost() const

@@ -75,12 +75,12 @@ public:
     const std::vector<Line>& lines() const { return m_lines; }
     // The sum of the natural heights (ascent plus descent) of the lines before each line, and of
     // all of them last, so that where a line sits costs no walk over the lines before it.
-    double naturalHeightBefore(size_t line) const { return m_heightBefore[line]; }
+    double naturalHeightBefore(size_t line) const;
     double widestLine() const { return m_widest; }
     // Whether the first line continues the row the previous piece ended in. With wrapping it does
     // not when the first word would not fit in the rest of that row.
     bool continuesRow() const { return m_continuesRow; }
-    const Summary& summary() const { return m_summary; }
+    Summary summary() const;
 
     // The laid-out text; lines are positioned at (0, 0) so a caller places each one itself. The
     // returned layout stays valid for as long as the caller holds it.
@@ -105,7 +105,6 @@ private:
     std::vector<double> m_heightBefore;
     double m_widest = 0;
     bool m_continuesRow = false;
-    Summary m_summary;
     qint64 m_layoutCost = 0;
     std::shared_ptr<TextLayoutMemory> m_memory;
     mutable std::shared_ptr<QTextLayout> m_layout;
