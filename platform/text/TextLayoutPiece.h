@@ -21,7 +21,11 @@ namespace platform {
 // Each piece is its own bidirectional paragraph: runs of opposite direction are reordered inside a
 // piece but not across its ends, and directional embeddings or isolates that open in one piece and
 // close in another are lost. Pieces are cut after spaces where possible, which is also where such
-// runs usually end.
+// runs usually end. Tab stops count from the piece's start. A wrapped piece's first line takes the
+// rest of the row the previous piece ended in; when an edit later moves the end of that row, the
+// line is kept as it was rather than laid out again (that would move this piece's own end, and so
+// on to the end of the paragraph), so such a row may end earlier than one layout of the whole
+// paragraph would have it until the paragraph is next laid out afresh.
 class TextLayoutPiece {
 public:
     // Everything the layout depends on besides the text.
