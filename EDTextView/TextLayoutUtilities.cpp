@@ -172,64 +172,68 @@ std::optional<TextRange> textRange(const TextLayoutFragment& fragment, const Tex
     return TextRange(start + line.characterRange().location, start + line.characterRange().endLocation);
 }
 
-const TextLineFragment* textLineFragment(const TextLayoutFragment& fragment, TextLocation location)
+std::optional<TextLineFragment> textLineFragment(const TextLayoutFragment& fragment, TextLocation location)
 {
     const TextLocation start = fragment.rangeInElement().location;
-    for (const TextLineFragment& line : fragment.textLineFragments()) {
-        if (start + line.characterRange().location <= location
-            && location < start + line.characterRange().endLocation)
-            return &line;
-    }
-    return nullptr;
+    const auto index = fragment.lineFragmentIndex(location - start);
+    if (!index)
+        return std::nullopt;
+    TextLineFragment line = fragment.lineFragment(*index);
+    if (location < start + line.characterRange().location
+        || location >= start + line.characterRange().endLocation)
+        return std::nullopt;
+    return line;
 }
 
-const TextLineFragment* textLineFragment(
-    TextLayoutManager& manager, TextLocation location, std::shared_ptr<TextLayoutFragment>* fragmentOut)
+TextLineFragmentHandle textLineFragment(TextLayoutManager& manager, TextLocation location)
 {
+    TextLineFragmentHandle handle;
     auto fragment = manager.textLayoutFragment(location);
-    if (fragmentOut)
-        *fragmentOut = fragment;
-    return fragment ? textLineFragment(*fragment, location) : nullptr;
+    if (!fragment)
+        return handle;
+    const auto line = textLineFragment(*fragment, location);
+    if (!line)
+        return handle;
+    handle.index = *fragment->lineFragmentIndex(location - fragment->rangeInElement().location);
+    handle.line = *line;
+    handle.fragment = std::move(fragment);
+    return handle;
 }
 
-const TextLineFragment* textLineFragment(const TextLayoutFragment& fragment, QPointF point)
+std::optional<TextLineFragment> textLineFragment(const TextLayoutFragment& fragment, QPointF point)
 {
     const QPointF origin = fragment.layoutFragmentFrame().topLeft();
-    for (const TextLineFragment& line : fragment.textLineFragments()) {
-        if (line.typographicBounds().translated(origin).contains(point))
-            return &line;
-    }
-    return nullptr;
+    const auto index = fragment.lineFragmentIndex(point - origin);
+    if (!index)
+        return std::nullopt;
+    TextLineFragment line = fragment.lineFragment(*index);
+    if (!line.typographicBounds().translated(origin).contains(point))
+        return std::nullopt;
+    return line;
 }
 
-const TextLineFragment* textLineFragment(
-    TextLayoutManager& manager, QPointF point, std::shared_ptr<TextLayoutFragment>* fragmentOut)
+TextLineFragmentHandle textLineFragment(TextLayoutManager& manager, QPointF point)
 {
+    TextLineFragmentHandle handle;
     auto fragment = manager.textLayoutFragment(point);
-    if (fragmentOut)
-        *fragmentOut = fragment;
-    return fragment ? textLineFragment(*fragment, point) : nullptr;
+    if (!fragment)
+        return handle;
+    const auto line = textLineFragment(*fragment, point);
+    if (!line)
+        return handle;
+    handle.index = *fragment->lineFragmentIndex(point - fragment->layoutFragmentFrame().topLeft());
+    handle.line = *line;
+    handle.fragment = std::move(fragment);
+    return handle;
 }
 
 std::optional<TextLocation> location(TextLayoutManager& manager, QPointF closestTo, TextLocation inLineAt)
 {
-    const auto line = manager.lineFragmentRange(closestTo, inLineAt);
-    if (!line)
+    if (!manager.lineFragmentRange(closestTo, inLineAt))
         return std::nullopt;
-    // Every caret of the line is looked at: in mixed-direction text caret x is not monotonic.
-    std::optional<TextLocation> best;
-    double bestDistance = std::numeric_limits<double>::infinity();
-    manager.enumerateCaretOffsets(line->location, [&](double x, TextLocation caret, bool leadingEdge) {
-        if (!leadingEdge)
-            return true;
-        const double distance = std::abs(x - closestTo.x());
-        if (distance < bestDistance) {
-            bestDistance = distance;
-            best = caret;
-        }
-        return true;
-    });
-    return best;
+    // The layer looks at every caret of the line under the point (caret x is not monotonic in
+    // mixed-direction text), and only at that line of a long row.
+    return manager.caretLocation(closestTo);
 }
 
 std::optional<QRectF> textSegmentFrame(

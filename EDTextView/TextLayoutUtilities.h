@@ -31,6 +31,7 @@ using platform::TextContentStorage;
 using platform::TextLayoutFragment;
 using platform::TextLayoutManager;
 using platform::TextLineFragment;
+using platform::TextLineFragmentHandle;
 using platform::TextLocation;
 using platform::TextRange;
 using platform::TextSelection;
@@ -75,14 +76,14 @@ std::vector<std::pair<QVariant, CharacterRange>> attributeValues(
 // Lines and segments.
 bool isEmpty(const TextLineFragment& line);
 std::optional<TextRange> textRange(const TextLayoutFragment& fragment, const TextLineFragment& line);
-// The line holding a location (none at the very end of the fragment).
-const TextLineFragment* textLineFragment(const TextLayoutFragment& fragment, TextLocation location);
-const TextLineFragment* textLineFragment(TextLayoutManager& manager, TextLocation location,
-    std::shared_ptr<TextLayoutFragment>* fragment = nullptr);
+// The line holding a location (none at the very end of the fragment); usable while the caller
+// holds the fragment.
+std::optional<TextLineFragment> textLineFragment(const TextLayoutFragment& fragment, TextLocation location);
+// The same through the layout manager: the handle holds the fragment (empty when there is none).
+TextLineFragmentHandle textLineFragment(TextLayoutManager& manager, TextLocation location);
 // The line whose typographic bounds contain a point (container coordinates).
-const TextLineFragment* textLineFragment(const TextLayoutFragment& fragment, QPointF point);
-const TextLineFragment* textLineFragment(
-    TextLayoutManager& manager, QPointF point, std::shared_ptr<TextLayoutFragment>* fragment = nullptr);
+std::optional<TextLineFragment> textLineFragment(const TextLayoutFragment& fragment, QPointF point);
+TextLineFragmentHandle textLineFragment(TextLayoutManager& manager, QPointF point);
 // The caret nearest to the point's x among the carets of the line at `point`.
 std::optional<TextLocation> location(TextLayoutManager& manager, QPointF closestTo, TextLocation inLineAt);
 std::optional<QRectF> textSegmentFrame(

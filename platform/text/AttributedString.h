@@ -16,6 +16,7 @@ public:
     struct Run {
         qsizetype length = 0;
         TextAttributes attributes;
+        bool operator==(const Run&) const = default;
     };
     // A range of the string as (start, length) in UTF-16 units.
     struct Span {

@@ -21,10 +21,17 @@ inline const QString spellingState = QStringLiteral("spellingState");
 
 enum class TextAlignment { natural, left, right, center, justified };
 
+// How the lines of a paragraph are laid out. The style of a paragraph is the one its first character
+// carries, else the layout manager's default.
 struct ParagraphStyle {
-    // 0 means "not set": lines keep their natural height.
+    // 0 means "not set": lines keep their natural height. A multiple above 1 puts the extra height
+    // above the glyphs.
     double lineHeightMultiple = 0.0;
+    // Points added below every line.
+    double lineSpacing = 0.0;
+    // Natural follows the paragraph's writing direction; alignment applies to wrapped lines only.
     TextAlignment alignment = TextAlignment::natural;
+    // Distance between tab stops; 0 or less falls back to the default.
     double defaultTabInterval = 28.0;
     bool operator==(const ParagraphStyle&) const = default;
 };

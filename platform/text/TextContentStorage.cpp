@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <limits>
 
 namespace platform {
 
@@ -36,14 +37,20 @@ qint64 TextContentStorage::length() const
     return m_length;
 }
 
+quint32 TextContentStorage::nextIdentifier()
+{
+    const quint32 identifier = m_nextIdentifier++;
+    if (m_nextIdentifier == 0)
+        m_nextIdentifier = 1;
+    return identifier;
+}
+
 TextContentStorage::ParagraphInfo TextContentStorage::makeInfo(qint32 length, quint8 terminator)
 {
     ParagraphInfo info;
     info.length = length;
     info.terminatorLength = terminator;
-    info.identifier = m_nextIdentifier++;
-    if (m_nextIdentifier == 0)
-        m_nextIdentifier = 1;
+    info.identifier = nextIdentifier();
     info.height = m_estimator ? m_estimator(length - terminator) : 0.f;
     return info;
 }
@@ -231,6 +238,9 @@ void TextContentStorage::setAttributedString(const AttributedString& text)
     m_layoutParagraphCount = qint64(all.size());
     m_indexValidUpTo = 0;
     ++m_transactionDepth;
+    ParagraphChange change;
+    change.replacedAll = true;
+    emit paragraphsDidChange(change);
     notifyEdit(TextRange(0, oldLength), m_length);
     --m_transactionDepth;
     if (m_transactionDepth == 0)
@@ -291,6 +301,12 @@ void TextContentStorage::replaceCharacters(TextRange range, const AttributedStri
     if (range.isEmpty() && replacement.isEmpty())
         return;
     ++m_transactionDepth;
+    if (replaceInsideParagraph(range, replacement)) {
+        --m_transactionDepth;
+        if (m_transactionDepth == 0)
+            emit transactionDidEnd();
+        return;
+    }
 
     const Place startPlace = placeOfLocation(range.location);
     const Place endPlace = placeOfLocation(range.endLocation);
@@ -323,6 +339,9 @@ void TextContentStorage::replaceCharacters(TextRange range, const AttributedStri
         regionEnd += chunk.paragraphs[i].length;
     const bool atDocumentEnd = lastParagraph == m_layoutParagraphCount - 1;
 
+    ParagraphChange change;
+    for (size_t i = a; i <= b; ++i)
+        change.retired.push_back(chunk.paragraphs[i].identifier);
     chunk.text.replace(range.location - chunkStart, range.length(), replacement);
     const qint64 delta = replacement.length() - range.length();
     regionEnd += delta;
@@ -337,10 +356,48 @@ void TextContentStorage::replaceCharacters(TextRange range, const AttributedStri
     invalidateIndex(firstChunk);
     splitChunkIfLarge(firstChunk);
 
+    emit paragraphsDidChange(change);
     notifyEdit(range, replacement.length());
     --m_transactionDepth;
     if (m_transactionDepth == 0)
         emit transactionDidEnd();
+}
+
+bool TextContentStorage::replaceInsideParagraph(TextRange range, const AttributedString& replacement)
+{
+    // Typing inside a paragraph keeps its structure: no paragraphs to find again, so a keystroke
+    // costs the same in a paragraph of any length.
+    for (const QChar c : replacement.string()) {
+        if (isTerminator(c.unicode()))
+            return false;
+    }
+    const Place place = placeOfLocation(range.location);
+    Chunk& chunk = m_chunks[place.chunk];
+    ParagraphInfo& info = chunk.paragraphs[place.local];
+    const qint64 content = info.length - info.terminatorLength;
+    const qint64 delta = replacement.length() - range.length();
+    // An emptied paragraph may let its line feed join a carriage return before it.
+    if (range.endLocation > place.start + content || content + delta <= 0
+        || content + delta > std::numeric_limits<qint32>::max() - 2)
+        return false;
+
+    ParagraphChange change;
+    ParagraphChange::Edit edit { info.identifier, 0, range.location - place.start, range.length(),
+        replacement.length() };
+    chunk.text.replace(range.location - m_chunkOffset[place.chunk], range.length(), replacement);
+    info.length += qint32(delta);
+    info.identifier = nextIdentifier();
+    // The height stays until the paragraph is laid out again, so nothing below it jumps meanwhile.
+    info.measured = false;
+    edit.to = info.identifier;
+    change.edited.push_back(edit);
+    m_length += delta;
+    invalidateIndex(place.chunk + 1);
+    splitChunkIfLarge(place.chunk);
+
+    emit paragraphsDidChange(change);
+    notifyEdit(range, replacement.length());
+    return true;
 }
 
 void TextContentStorage::notifyEdit(TextRange replaced, qint64 newLength)
@@ -560,16 +617,26 @@ void TextContentStorage::reestimateAll()
 
 void TextContentStorage::invalidateMeasurement(TextRange range)
 {
+    range = TextRange(
+        std::clamp<qint64>(range.location, 0, m_length), std::clamp<qint64>(range.endLocation, 0, m_length));
+    ParagraphChange change;
     const qint64 first = layoutParagraphIndex(range.location);
     const qint64 last = layoutParagraphIndex(range.endLocation);
+    Place place = placeOfParagraph(first);
     for (qint64 index = first; index <= last; ++index) {
         const size_t c = chunkForParagraph(index);
         ParagraphInfo& info = m_chunks[c].paragraphs[size_t(index - m_chunkParagraph[c])];
+        const qint64 contentEnd = place.start + info.length - info.terminatorLength;
+        const qint64 from = std::clamp(range.location, place.start, contentEnd);
+        const qint64 to = std::clamp(range.endLocation, from, contentEnd);
+        ParagraphChange::Edit edit { info.identifier, 0, from - place.start, to - from, to - from };
         info.measured = false;
-        info.identifier = m_nextIdentifier++;
-        if (m_nextIdentifier == 0)
-            m_nextIdentifier = 1;
+        info.identifier = nextIdentifier();
+        edit.to = info.identifier;
+        change.edited.push_back(edit);
+        place.start += info.length;
     }
+    emit paragraphsDidChange(change);
 }
 
 void TextContentStorage::addTextLayoutManager(TextLayoutManager* manager)

@@ -22,6 +22,23 @@ struct TextParagraph {
     AttributedString attributedString;
 };
 
+// How an edit changed the identifiers of layout paragraphs, for layout managers that keep layouts by
+// identifier: paragraphs gone, and paragraphs that are still one paragraph under a new identifier.
+struct ParagraphChange {
+    // An edit inside one paragraph's content (its terminator untouched), in offsets relative to the
+    // paragraph's start; an attribute change has as many units removed as inserted.
+    struct Edit {
+        quint32 from = 0;
+        quint32 to = 0;
+        qint64 start = 0;
+        qint64 removed = 0;
+        qint64 inserted = 0;
+    };
+    std::vector<quint32> retired;
+    std::vector<Edit> edited;
+    bool replacedAll = false;
+};
+
 // The document's characters and attributes. Paragraphs live in chunks of a few hundred, each chunk
 // one attributed string with per-paragraph lengths and running sums per chunk, so an edit touches one
 // chunk and a lookup is a binary search plus a short scan, whatever the document's size.
@@ -101,6 +118,8 @@ public:
     qsizetype chunkCount() const { return qsizetype(m_chunks.size()); }
 
 signals:
+    // Before `textDidChange` and `attributesDidChange`, with the paragraphs they renewed.
+    void paragraphsDidChange(const platform::ParagraphChange& change);
     // After each replacement: `replaced` is the old range, `newLength` the replacement's length.
     void textDidChange(platform::TextRange replaced, qint64 newLength);
     void attributesDidChange(platform::TextRange range);
@@ -139,6 +158,8 @@ private:
     void recountChunk(Chunk& chunk);
     qint64 globalIndex(const Place& place) const;
     void notifyEdit(TextRange replaced, qint64 newLength);
+    quint32 nextIdentifier();
+    bool replaceInsideParagraph(TextRange range, const AttributedString& replacement);
     template<typename Change> void changeAttributes(TextRange range, Change change);
 
     std::vector<Chunk> m_chunks;

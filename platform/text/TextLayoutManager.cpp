@@ -1,10 +1,12 @@
 #include "platform/text/TextLayoutManager.h"
 
 #include "platform/text/TextContentStorage.h"
+#include "platform/text/TextLayoutPiece.h"
 #include "platform/text/TextSelectionNavigation.h"
 #include "platform/text/TextViewportLayoutController.h"
 
 #include <QFontMetricsF>
+#include <QTextLayout>
 
 #include <algorithm>
 #include <cmath>
@@ -12,6 +14,13 @@
 namespace platform {
 
 namespace {
+
+constexpr qint64 defaultCacheLimitBytes = 64 * 1024 * 1024;
+// What a cache entry costs besides its fragment: the hash node and the recency list node.
+constexpr qint64 cacheEntryOverhead = 96;
+constexpr qsizetype recentFragmentsKept = 64;
+// The first strong character of a paragraph is looked for this many units at a time.
+constexpr qint64 directionWindow = 4096;
 
 // Where a location ends up when [start, end) is replaced by `inserted` units: before the edit it
 // stays, after it moves by the change in length, inside it goes to the end of the new text.
@@ -27,10 +36,52 @@ TextLocation adjusted(TextLocation at, TextRange replaced, qint64 inserted)
     return replaced.location + inserted;
 }
 
+// The direction of a paragraph's first strong character outside isolates; left to right when it
+// has none.
+Qt::LayoutDirection directionOf(const TextContentStorage& storage, TextRange content)
+{
+    int isolates = 0;
+    for (TextLocation at = content.location; at < content.endLocation; at += directionWindow) {
+        const QString window
+            = storage.substring(TextRange(at, std::min(content.endLocation, at + directionWindow)));
+        for (qsizetype i = 0; i < window.size(); ++i) {
+            char32_t code = window[i].unicode();
+            if (window[i].isHighSurrogate() && i + 1 < window.size() && window[i + 1].isLowSurrogate()) {
+                code = QChar::surrogateToUcs4(window[i], window[i + 1]);
+                ++i;
+            }
+            switch (QChar::direction(code)) {
+            case QChar::DirLRI:
+            case QChar::DirRLI:
+            case QChar::DirFSI:
+                ++isolates;
+                break;
+            case QChar::DirPDI:
+                isolates = std::max(0, isolates - 1);
+                break;
+            case QChar::DirL:
+                if (isolates == 0)
+                    return Qt::LeftToRight;
+                break;
+            case QChar::DirR:
+            case QChar::DirAL:
+                if (isolates == 0)
+                    return Qt::RightToLeft;
+                break;
+            default:
+                break;
+            }
+        }
+    }
+    return Qt::LeftToRight;
+}
+
 } // namespace
 
 TextLayoutManager::TextLayoutManager(QObject* parent)
     : QObject(parent)
+    , m_cacheLimit(defaultCacheLimitBytes)
+    , m_layoutMemory(std::make_shared<TextLayoutMemory>(defaultCacheLimitBytes / 2))
     , m_navigation(std::make_unique<TextSelectionNavigation>(*this))
     , m_viewport(std::make_unique<TextViewportLayoutController>(*this))
 {
@@ -54,10 +105,12 @@ void TextLayoutManager::setTextContentStorage(TextContentStorage* storage)
     m_storage = storage;
     dropCache();
     m_selections.clear();
-    m_renderingRuns.clear();
+    m_renderingAttributes.clear();
     if (!m_storage)
         return;
     m_storage->addTextLayoutManager(this);
+    connect(m_storage, &TextContentStorage::paragraphsDidChange, this,
+        &TextLayoutManager::storageParagraphsDidChange);
     connect(m_storage, &TextContentStorage::textDidChange, this, &TextLayoutManager::storageTextDidChange);
     connect(m_storage, &TextContentStorage::attributesDidChange, this,
         &TextLayoutManager::storageAttributesDidChange);
@@ -86,19 +139,23 @@ TextViewportLayoutController& TextLayoutManager::textViewportLayoutController()
     return *m_viewport;
 }
 
+void TextLayoutManager::layoutParametersDidChange()
+{
+    dropCache();
+    ++m_layoutGeneration;
+    if (m_storage && m_storage->primaryTextLayoutManager() == this)
+        m_storage->reestimateAll();
+    emit layoutDidInvalidate(documentRange());
+    emitUsageBoundsIfChanged();
+}
+
 void TextLayoutManager::setTextContainer(const TextContainer& container)
 {
     const bool widthChanged = container.size.width() != m_container.size.width()
         || container.lineFragmentPadding != m_container.lineFragmentPadding;
     m_container = container;
-    if (widthChanged) {
-        dropCache();
-        ++m_layoutGeneration;
-        if (m_storage && m_storage->primaryTextLayoutManager() == this)
-            m_storage->reestimateAll();
-        emit layoutDidInvalidate(documentRange());
-        emitUsageBoundsIfChanged();
-    }
+    if (widthChanged)
+        layoutParametersDidChange();
 }
 
 void TextLayoutManager::setDefaultFont(const QFont& font)
@@ -107,19 +164,13 @@ void TextLayoutManager::setDefaultFont(const QFont& font)
     const QFontMetricsF metrics(font);
     m_lineHeight = metrics.ascent() + metrics.descent();
     m_averageCharacterWidth = std::max(1.0, metrics.averageCharWidth());
-    dropCache();
-    ++m_layoutGeneration;
-    if (m_storage && m_storage->primaryTextLayoutManager() == this)
-        m_storage->reestimateAll();
+    layoutParametersDidChange();
 }
 
-void TextLayoutManager::setDefaultLineHeightMultiple(double multiple)
+void TextLayoutManager::setDefaultParagraphStyle(const ParagraphStyle& style)
 {
-    m_defaultLineHeightMultiple = multiple;
-    dropCache();
-    ++m_layoutGeneration;
-    if (m_storage && m_storage->primaryTextLayoutManager() == this)
-        m_storage->reestimateAll();
+    m_defaultStyle = style;
+    layoutParametersDidChange();
 }
 
 float TextLayoutManager::estimatedHeight(qint64 length) const
@@ -128,8 +179,9 @@ float TextLayoutManager::estimatedHeight(qint64 length) const
     const double available = m_container.size.width() - 2 * m_container.lineFragmentPadding;
     if (m_container.wrapsLines() && available > 0)
         lines = std::max(1.0, std::ceil(double(length) * m_averageCharacterWidth / available));
-    const double multiple = m_defaultLineHeightMultiple > 0 ? m_defaultLineHeightMultiple : 1.0;
-    return float(lines * m_lineHeight * multiple);
+    const double multiple = m_defaultStyle.lineHeightMultiple > 0 ? m_defaultStyle.lineHeightMultiple : 1.0;
+    const double spacing = m_defaultStyle.lineSpacing > 0 ? m_defaultStyle.lineSpacing : 0.0;
+    return float(lines * (m_lineHeight * multiple + spacing));
 }
 
 void TextLayoutManager::setTextSelections(std::vector<TextSelection> selections)
@@ -144,40 +196,122 @@ void TextLayoutManager::setFragmentFactory(FragmentFactory factory)
     dropCache();
 }
 
-void TextLayoutManager::setLayoutCacheLimit(int fragments)
+void TextLayoutManager::setLayoutCacheLimit(qint64 bytes)
 {
-    m_cacheLimit = std::max(1, fragments);
-    while (int(m_cache.size()) > m_cacheLimit) {
-        m_cache.erase(m_recency.back());
-        m_recency.pop_back();
-    }
+    m_cacheLimit = std::max<qint64>(0, bytes);
+    m_layoutMemory->setBudget(m_cacheLimit / 2);
+    trimCache(0);
+}
+
+qint64 TextLayoutManager::layoutCacheBytes() const
+{
+    return m_cacheBytes + m_layoutMemory->bytesInUse();
+}
+
+void TextLayoutManager::setPieceLengths(qsizetype limit, qsizetype target)
+{
+    m_pieceLimit = std::max<qsizetype>(8, limit);
+    m_pieceTarget = std::clamp<qsizetype>(target, 4, m_pieceLimit);
+    layoutParametersDidChange();
 }
 
 void TextLayoutManager::dropCache()
 {
     m_cache.clear();
     m_recency.clear();
+    m_cacheBytes = 0;
     m_widestLine = 0;
 }
 
-TextLayoutFragment::LayoutParameters TextLayoutManager::layoutParameters() const
+void TextLayoutManager::insertEntry(quint32 identifier, std::shared_ptr<TextLayoutFragment> fragment)
 {
-    TextLayoutFragment::LayoutParameters parameters;
-    parameters.defaultFont = m_defaultFont;
-    parameters.padding = m_container.lineFragmentPadding;
-    parameters.containerWidth = m_container.size.width();
-    parameters.availableWidth = m_container.wrapsLines()
-        ? std::max(1.0, m_container.size.width() - 2 * m_container.lineFragmentPadding)
-        : 0.0;
-    parameters.defaultLineHeightMultiple = m_defaultLineHeightMultiple;
-    return parameters;
+    eraseEntry(identifier);
+    m_recency.push_front(identifier);
+    const qint64 cost = cacheEntryOverhead + fragment->memoryCost();
+    m_cache.emplace(identifier, CacheEntry { std::move(fragment), m_recency.begin(), cost });
+    m_cacheBytes += cost;
 }
 
-void TextLayoutManager::touch(quint32 identifier)
+void TextLayoutManager::eraseEntry(quint32 identifier)
 {
     auto it = m_cache.find(identifier);
-    if (it != m_cache.end())
-        m_recency.splice(m_recency.begin(), m_recency, it->second.position);
+    if (it == m_cache.end())
+        return;
+    m_cacheBytes -= it->second.cost;
+    m_recency.erase(it->second.position);
+    m_cache.erase(it);
+}
+
+void TextLayoutManager::updateCost(quint32 identifier)
+{
+    auto it = m_cache.find(identifier);
+    if (it == m_cache.end())
+        return;
+    const qint64 cost = cacheEntryOverhead + it->second.fragment->memoryCost();
+    m_cacheBytes += cost - it->second.cost;
+    it->second.cost = cost;
+}
+
+void TextLayoutManager::trimCache(quint32 keep)
+{
+    if (m_cacheBytes <= m_cacheLimit / 2)
+        return;
+    // Least recently used first. The most recent few stay whatever their size (a viewport's worth,
+    // so that a pass over the viewport never pushes out what it just laid out), and so do
+    // fragments that a view or a handle still holds: dropping those would free nothing.
+    std::vector<quint32> victims;
+    qint64 freed = 0;
+    qsizetype position = qsizetype(m_recency.size());
+    for (auto it = m_recency.rbegin(); it != m_recency.rend() && m_cacheBytes - freed > m_cacheLimit / 2;
+         ++it) {
+        if (--position < recentFragmentsKept)
+            break;
+        const CacheEntry& entry = m_cache.at(*it);
+        if (*it == keep || entry.fragment.use_count() > 1)
+            continue;
+        victims.push_back(*it);
+        freed += entry.cost;
+    }
+    for (const quint32 victim : victims)
+        eraseEntry(victim);
+}
+
+std::shared_ptr<TextLayoutFragment> TextLayoutManager::makeFragment() const
+{
+    return m_factory ? m_factory() : std::make_shared<TextLayoutFragment>();
+}
+
+void TextLayoutManager::layOut(TextLayoutFragment& fragment, qint64 index)
+{
+    const TextRange range = m_storage->layoutParagraphRange(index);
+    const qint64 terminator = m_storage->terminatorLength(index);
+    TextLayoutFragment::LayoutInput input;
+    input.font = m_defaultFont;
+    input.padding = m_container.lineFragmentPadding;
+    input.containerWidth = m_container.size.width();
+    input.availableWidth = m_container.wrapsLines()
+        ? std::max(1.0, m_container.size.width() - 2 * m_container.lineFragmentPadding)
+        : 0.0;
+    input.contentLength = range.length() - terminator;
+    input.terminator
+        = m_storage->attributedString(TextRange(range.endLocation - terminator, range.endLocation));
+    input.style = m_defaultStyle;
+    if (input.contentLength > 0) {
+        const QVariant style = m_storage->attributes(range.location).value(AttributeKey::paragraphStyle);
+        if (style.canConvert<ParagraphStyle>())
+            input.style = style.value<ParagraphStyle>();
+        input.direction
+            = directionOf(*m_storage, TextRange(range.location, range.location + input.contentLength));
+    }
+    TextContentStorage* storage = m_storage;
+    const TextLocation start = range.location;
+    input.text = [storage, start](qint64 from, qint64 length) {
+        return storage->attributedString(TextRange(start + from, start + from + length));
+    };
+    input.memory = m_layoutMemory;
+    input.pieceLimit = m_pieceLimit;
+    input.pieceTarget = m_pieceTarget;
+    fragment.layout(input);
 }
 
 std::shared_ptr<TextLayoutFragment> TextLayoutManager::layoutFragment(qint64 index, bool ensureLayout)
@@ -189,27 +323,21 @@ std::shared_ptr<TextLayoutFragment> TextLayoutManager::layoutFragment(qint64 ind
     std::shared_ptr<TextLayoutFragment> fragment;
     if (auto it = m_cache.find(identifier); it != m_cache.end()) {
         fragment = it->second.fragment;
-        touch(identifier);
+        m_recency.splice(m_recency.begin(), m_recency, it->second.position);
     } else {
-        const AttributedString text = m_storage->layoutParagraphText(index);
-        const int terminator = m_storage->terminatorLength(index);
-        fragment = m_factory ? m_factory(text, terminator, range)
-                             : std::make_shared<TextLayoutFragment>(text, terminator, range);
-        m_recency.push_front(identifier);
-        m_cache.emplace(identifier, CacheEntry { fragment, m_recency.begin() });
-        while (int(m_cache.size()) > m_cacheLimit) {
-            m_cache.erase(m_recency.back());
-            m_recency.pop_back();
-        }
+        fragment = makeFragment();
+        insertEntry(identifier, fragment);
     }
     fragment->place(this, index, range, m_storage->layoutParagraphY(index));
     if (ensureLayout && fragment->state() != TextLayoutFragment::State::layoutAvailable) {
-        fragment->layout(layoutParameters());
+        layOut(*fragment, index);
         m_storage->setLayoutParagraphHeight(index, float(fragment->layoutFragmentFrame().height()), true);
         m_widestLine = std::max(m_widestLine, fragment->renderingSurfaceBounds().width());
+        updateCost(identifier);
     } else if (ensureLayout && !m_storage->isLayoutParagraphMeasured(index)) {
         m_storage->setLayoutParagraphHeight(index, float(fragment->layoutFragmentFrame().height()), true);
     }
+    trimCache(identifier);
     return fragment;
 }
 
@@ -286,24 +414,118 @@ std::optional<TextLocation> TextLayoutManager::enumerateTextLayoutFragments(
     return stopped;
 }
 
-TextLayoutManager::LineLookup TextLayoutManager::lineFragment(
+TextLineFragmentHandle TextLayoutManager::lineFragment(
     TextLocation location, TextSelection::Affinity affinity)
 {
-    LineLookup result;
-    result.fragment = textLayoutFragment(location);
-    if (!result.fragment)
-        return result;
-    const qint64 relative = location - result.fragment->rangeInElement().location;
-    const auto& lines = result.fragment->textLineFragments();
-    result.line = result.fragment->lineFragment(relative);
-    if (affinity == TextSelection::Affinity::upstream && result.line && result.line != &lines.front()
-        && result.line->characterRange().location == relative)
-        result.line = result.line - 1;
-    return result;
+    TextLineFragmentHandle handle;
+    auto fragment = textLayoutFragment(location);
+    if (!fragment)
+        return handle;
+    const auto index = fragment->lineFragmentIndex(location - fragment->rangeInElement().location, affinity);
+    if (!index)
+        return handle;
+    handle.line = fragment->lineFragment(*index);
+    handle.fragment = std::move(fragment);
+    handle.index = *index;
+    return handle;
+}
+
+TextLineFragmentHandle TextLayoutManager::lineFragment(QPointF point)
+{
+    TextLineFragmentHandle handle;
+    auto fragment = textLayoutFragment(point);
+    if (!fragment)
+        return handle;
+    const auto index = fragment->lineFragmentIndex(point - fragment->layoutFragmentFrame().topLeft());
+    if (!index)
+        return handle;
+    handle.line = fragment->lineFragment(*index);
+    handle.fragment = std::move(fragment);
+    handle.index = *index;
+    return handle;
+}
+
+void TextLayoutManager::enumerateRowSegments(const TextLayoutFragment& fragment, qsizetype row,
+    TextRange range, SegmentType type, bool extendToTrailing, bool extendFromLeading,
+    std::vector<QRectF>& frames) const
+{
+    const TextLayoutFragment::VisualLine visual = fragment.visualLine(row);
+    const QRectF frame = fragment.layoutFragmentFrame();
+    const TextLocation start = fragment.rangeInElement().location;
+    const double spacing = std::max(0.0, fragment.paragraphStyle().lineSpacing);
+    double top = visual.y;
+    double height = visual.height;
+    if (type == SegmentType::standard) {
+        top = visual.y + visual.glyphTop;
+        height = visual.ascent + visual.descent;
+    } else if (type == SegmentType::highlight) {
+        height = visual.height - spacing;
+    }
+
+    std::vector<std::pair<double, double>> spans;
+    for (qsizetype i = visual.firstLineFragment; i < visual.firstLineFragment + visual.lineFragmentCount;
+         ++i) {
+        const TextLineFragment line = fragment.lineFragment(i);
+        const TextRange characters(
+            start + line.characterRange().location, start + line.characterRange().endLocation);
+        const auto piece = characters.intersection(range);
+        if (!piece || piece->isEmpty())
+            continue;
+        const QRectF bounds = line.typographicBounds();
+        const qint64 contentEnd = start + fragment.contentLength();
+        const qint64 end = std::min(piece->endLocation, contentEnd);
+        double left;
+        double right;
+        // (Justified lines are wider than their advance: only their carets say where they end.)
+        if (piece->location == characters.location && end >= std::min(characters.endLocation, contentEnd)
+            && bounds.width() > 0 && fragment.paragraphStyle().alignment != TextAlignment::justified) {
+            // A whole line: its bounds, without shaping it again.
+            left = bounds.left();
+            right = bounds.right();
+        } else {
+            const double x1 = line.locationForCharacter(piece->location - start).x();
+            const double x2 = end > piece->location ? line.locationForCharacter(end - start).x() : x1;
+            left = std::min(x1, x2);
+            right = std::max(x1, x2);
+        }
+        spans.push_back({ left, right });
+    }
+    if (spans.empty())
+        return;
+    std::sort(spans.begin(), spans.end());
+    std::vector<std::pair<double, double>> merged;
+    for (const auto& span : spans) {
+        if (!merged.empty() && span.first <= merged.back().second + 0.01)
+            merged.back().second = std::max(merged.back().second, span.second);
+        else
+            merged.push_back(span);
+    }
+    if (extendToTrailing || extendFromLeading) {
+        // The edges of the text container's line area.
+        const double leftEdge = m_container.lineFragmentPadding;
+        const double rightEdge = std::max(leftEdge, frame.width() - m_container.lineFragmentPadding);
+        const bool leftToRight = fragment.baseWritingDirection() != Qt::RightToLeft;
+        const std::pair<double, double> whole { merged.front().first, merged.back().second };
+        merged = { whole };
+        if (extendToTrailing) {
+            if (leftToRight)
+                merged[0].second = std::max(merged[0].second, rightEdge);
+            else
+                merged[0].first = std::min(merged[0].first, leftEdge);
+        }
+        if (extendFromLeading) {
+            if (leftToRight)
+                merged[0].first = std::min(merged[0].first, leftEdge);
+            else
+                merged[0].second = std::max(merged[0].second, rightEdge);
+        }
+    }
+    for (const auto& [left, right] : merged)
+        frames.push_back(QRectF(frame.left() + left, frame.top() + top, right - left, height));
 }
 
 void TextLayoutManager::enumerateTextSegments(
-    TextRange range, SegmentType, unsigned options, const SegmentBody& body)
+    TextRange range, SegmentType type, unsigned options, const SegmentBody& body)
 {
     if (!m_storage)
         return;
@@ -312,39 +534,75 @@ void TextLayoutManager::enumerateTextSegments(
     if (range.isEmpty()) {
         const auto affinity = (options & upstreamAffinity) ? TextSelection::Affinity::upstream
                                                            : TextSelection::Affinity::downstream;
-        LineLookup lookup = lineFragment(range.location, affinity);
-        if (!lookup.line)
+        const TextLineFragmentHandle handle = lineFragment(range.location, affinity);
+        if (!handle)
             return;
-        const QRectF frame = lookup.fragment->layoutFragmentFrame();
-        const QRectF bounds = lookup.line->typographicBounds();
+        const TextLayoutFragment& fragment = *handle.fragment;
+        const QRectF frame = fragment.layoutFragmentFrame();
+        const TextLayoutFragment::VisualLine row = fragment.visualLine(handle->visualLineIndex());
         const double x
-            = lookup.line->locationForCharacter(range.location - lookup.fragment->rangeInElement().location)
-                  .x();
-        body(range, QRectF(frame.left() + x, frame.top() + bounds.top(), 0, bounds.height()),
-            frame.top() + bounds.top() + lookup.line->glyphOrigin().y());
+            = handle->locationForCharacter(range.location - fragment.rangeInElement().location).x();
+        std::vector<QRectF> frames;
+        double top = row.y;
+        double height = row.height;
+        if (type == SegmentType::standard) {
+            top = row.y + row.glyphTop;
+            height = row.ascent + row.descent;
+        } else if (type == SegmentType::highlight) {
+            height = row.height - std::max(0.0, fragment.paragraphStyle().lineSpacing);
+        }
+        body(range, QRectF(frame.left() + x, frame.top() + top, 0, height),
+            frame.top() + row.y + row.glyphTop + row.ascent);
         return;
     }
-    const qint64 first = m_storage->layoutParagraphIndex(range.location);
-    const qint64 last = m_storage->layoutParagraphIndex(range.endLocation);
-    for (qint64 index = first; index <= last; ++index) {
-        auto fragment = layoutFragment(index, true);
-        const TextRange paragraph = fragment->rangeInElement();
-        const QRectF frame = fragment->layoutFragmentFrame();
-        const qint64 contentEnd = paragraph.endLocation - fragment->terminatorLength();
-        for (const TextLineFragment& line : fragment->textLineFragments()) {
-            const TextRange lineRange(paragraph.location + line.characterRange().location,
-                paragraph.location + line.characterRange().endLocation);
-            const auto piece = lineRange.intersection(range);
-            if (!piece || piece->isEmpty())
+
+    // The first row is the one the range starts in, the last the one holding its last character.
+    const TextLineFragmentHandle head = lineFragment(range.location);
+    const TextLineFragmentHandle tail = lineFragment(range.endLocation - 1);
+    if (!head || !tail)
+        return;
+    const qint64 firstParagraph = head.fragment->layoutParagraphIndex();
+    const qint64 lastParagraph = tail.fragment->layoutParagraphIndex();
+    const qsizetype headRow = head->visualLineIndex();
+    const qsizetype tailRow = tail->visualLineIndex();
+    const bool severalRows = firstParagraph != lastParagraph || headRow != tailRow;
+    const bool skipMiddle = options & middleFragmentsExcluded;
+
+    auto emitRow = [&](const TextLayoutFragment& fragment, qsizetype row) {
+        const bool isHead = fragment.layoutParagraphIndex() == firstParagraph && row == headRow;
+        const bool isTail = fragment.layoutParagraphIndex() == lastParagraph && row == tailRow;
+        std::vector<QRectF> frames;
+        enumerateRowSegments(fragment, row, range, type,
+            severalRows && isHead && (options & headSegmentExtended),
+            severalRows && isTail && (options & tailSegmentExtended), frames);
+        const TextLayoutFragment::VisualLine visual = fragment.visualLine(row);
+        const TextLocation start = fragment.rangeInElement().location;
+        const auto characters
+            = TextRange(start + visual.characterRange.location, start + visual.characterRange.endLocation)
+                  .intersection(range);
+        const double baseline
+            = fragment.layoutFragmentFrame().top() + visual.y + visual.glyphTop + visual.ascent;
+        for (const QRectF& frame : frames) {
+            if (!body(characters, frame, baseline))
+                return false;
+        }
+        return true;
+    };
+
+    for (qint64 index = firstParagraph; index <= lastParagraph; ++index) {
+        if (skipMiddle && index != firstParagraph && index != lastParagraph)
+            continue;
+        std::shared_ptr<TextLayoutFragment> fragment = index == firstParagraph ? head.fragment
+            : index == lastParagraph                                           ? tail.fragment
+                                                                               : layoutFragment(index, true);
+        const qsizetype fromRow = index == firstParagraph ? headRow : 0;
+        const qsizetype toRow = index == lastParagraph ? tailRow : fragment->visualLineCount() - 1;
+        for (qsizetype row = fromRow; row <= toRow; ++row) {
+            const bool isEnd
+                = (index == firstParagraph && row == headRow) || (index == lastParagraph && row == tailRow);
+            if (skipMiddle && !isEnd)
                 continue;
-            const double x1 = line.locationForCharacter(piece->location - paragraph.location).x();
-            const qint64 end = std::min(piece->endLocation, contentEnd);
-            const double x2
-                = end > piece->location ? line.locationForCharacter(end - paragraph.location).x() : x1;
-            const QRectF bounds = line.typographicBounds();
-            const QRectF segment(frame.left() + std::min(x1, x2), frame.top() + bounds.top(),
-                std::abs(x2 - x1), bounds.height());
-            if (!body(piece, segment, frame.top() + bounds.top() + line.glyphOrigin().y()))
+            if (!emitRow(*fragment, row))
                 return;
         }
     }
@@ -352,37 +610,45 @@ void TextLayoutManager::enumerateTextSegments(
 
 std::optional<TextRange> TextLayoutManager::lineFragmentRange(QPointF point, TextLocation)
 {
-    auto fragment = textLayoutFragment(point);
-    if (!fragment)
+    const TextLineFragmentHandle handle = lineFragment(point);
+    if (!handle)
         return std::nullopt;
-    const TextLineFragment* line = fragment->lineFragment(point - fragment->layoutFragmentFrame().topLeft());
-    if (!line)
-        return std::nullopt;
-    const TextLocation start = fragment->rangeInElement().location;
-    return TextRange(start + line->characterRange().location, start + line->characterRange().endLocation);
+    const TextRange row = handle.fragment->visualLine(handle->visualLineIndex()).characterRange;
+    const TextLocation start = handle.fragment->rangeInElement().location;
+    return TextRange(start + row.location, start + row.endLocation);
 }
 
 void TextLayoutManager::enumerateCaretOffsets(
     TextLocation location, const std::function<bool(double, TextLocation, bool)>& body)
 {
-    LineLookup lookup = lineFragment(location);
-    if (!lookup.line)
+    const TextLineFragmentHandle handle = lineFragment(location);
+    if (!handle)
         return;
-    const TextLocation start = lookup.fragment->rangeInElement().location;
-    const double left = lookup.fragment->layoutFragmentFrame().left();
-    const QTextLayout& layout = lookup.fragment->textLayout();
-    const qint64 contentLength
-        = lookup.fragment->attributedString().length() - lookup.fragment->terminatorLength();
-    const TextRange characters = lookup.line->characterRange();
-    const bool lastLine = lookup.line == &lookup.fragment->textLineFragments().back();
-    const qint64 end = std::min(characters.endLocation, contentLength);
-    for (qint64 position = characters.location; position <= end; ++position) {
-        if (position == end && !lastLine && end > characters.location)
-            break;
-        if (contentLength > 0 && !layout.isValidCursorPosition(int(position)))
-            continue;
-        if (!body(left + lookup.line->locationForCharacter(position).x(), start + position, true))
-            return;
+    const TextLayoutFragment& fragment = *handle.fragment;
+    const TextLocation start = fragment.rangeInElement().location;
+    const double left = fragment.layoutFragmentFrame().left();
+    const qsizetype rowIndex = handle->visualLineIndex();
+    const TextLayoutFragment::VisualLine row = fragment.visualLine(rowIndex);
+    const bool lastRow = rowIndex + 1 == fragment.visualLineCount();
+    std::optional<qint64> previous;
+    for (qsizetype i = row.firstLineFragment; i < row.firstLineFragment + row.lineFragmentCount; ++i) {
+        const TextLineFragment line = fragment.lineFragment(i);
+        const qint64 from = line.characterRange().location;
+        const qint64 to = std::min(line.characterRange().endLocation, fragment.contentLength());
+        const bool lastInRow = i + 1 == row.firstLineFragment + row.lineFragmentCount;
+        for (qint64 position = from; position <= to; ++position) {
+            // The position where a row wraps belongs to the next row; where two pieces of a row
+            // meet, it is reported once.
+            if (position == to && to > from && !(lastInRow && lastRow))
+                break;
+            if (previous && position == *previous)
+                continue;
+            if (position != to && !line.isValidCaretIndex(position))
+                continue;
+            previous = position;
+            if (!body(left + line.locationForCharacter(position).x(), start + position, true))
+                return;
+        }
     }
 }
 
@@ -391,21 +657,23 @@ std::optional<TextLocation> TextLayoutManager::caretLocation(QPointF point)
     auto fragment = textLayoutFragment(point);
     if (!fragment)
         return std::nullopt;
-    const QPointF local = point - fragment->layoutFragmentFrame().topLeft();
-    const TextLineFragment* line = fragment->lineFragment(local);
-    if (!line)
+    const auto index = fragment->characterIndex(point - fragment->layoutFragmentFrame().topLeft());
+    if (!index)
         return std::nullopt;
-    const qint64 contentLength = fragment->attributedString().length() - fragment->terminatorLength();
-    qint64 index = line->characterIndex(local);
-    index = std::clamp<qint64>(
-        index, line->characterRange().location, std::min(line->characterRange().endLocation, contentLength));
-    return fragment->rangeInElement().location + index;
+    return fragment->rangeInElement().location + *index;
 }
 
 Qt::LayoutDirection TextLayoutManager::baseWritingDirection(TextLocation location)
 {
-    auto fragment = textLayoutFragment(location);
-    return fragment ? fragment->baseWritingDirection() : Qt::LeftToRight;
+    if (!m_storage || location < 0 || location > m_storage->length())
+        return Qt::LeftToRight;
+    const qint64 index = m_storage->layoutParagraphIndex(location);
+    if (auto it = m_cache.find(m_storage->layoutParagraphIdentifier(index));
+        it != m_cache.end() && it->second.fragment->state() == TextLayoutFragment::State::layoutAvailable)
+        return it->second.fragment->baseWritingDirection();
+    const TextRange range = m_storage->layoutParagraphRange(index);
+    return directionOf(
+        *m_storage, TextRange(range.location, range.endLocation - m_storage->terminatorLength(index)));
 }
 
 QRectF TextLayoutManager::usageBoundsForTextContainer() const
@@ -427,6 +695,29 @@ void TextLayoutManager::emitUsageBoundsIfChanged()
     }
 }
 
+void TextLayoutManager::storageParagraphsDidChange(const ParagraphChange& change)
+{
+    if (change.replacedAll) {
+        dropCache();
+        return;
+    }
+    // A paragraph that changed gets a new identifier, so its old fragment must go now or it would
+    // stay in the cache, unreachable, until pushed out.
+    for (const quint32 identifier : change.retired)
+        eraseEntry(identifier);
+    for (const ParagraphChange::Edit& edit : change.edited) {
+        auto it = m_cache.find(edit.from);
+        if (it == m_cache.end())
+            continue;
+        const std::shared_ptr<TextLayoutFragment> previous = it->second.fragment;
+        eraseEntry(edit.from);
+        auto successor = makeFragment();
+        successor->inherit(*previous, { edit.start, edit.removed, edit.inserted });
+        if (successor->m_inheritance)
+            insertEntry(edit.to, std::move(successor));
+    }
+}
+
 void TextLayoutManager::storageTextDidChange(TextRange replaced, qint64 newLength)
 {
     ++m_layoutGeneration;
@@ -443,31 +734,7 @@ void TextLayoutManager::storageTextDidChange(TextRange replaced, qint64 newLengt
         if (selection.anchorLocation)
             selection.anchorLocation = adjusted(*selection.anchorLocation, replaced, newLength);
     }
-    std::vector<RenderingRun> runs;
-    runs.reserve(m_renderingRuns.size());
-    const qint64 delta = newLength - replaced.length();
-    for (RenderingRun& run : m_renderingRuns) {
-        const TextRange& range = run.range;
-        if (replaced.isEmpty()) {
-            // Text typed right after a run does not join it; text typed inside one does.
-            const TextLocation start
-                = range.location >= replaced.location ? range.location + delta : range.location;
-            const TextLocation end
-                = range.endLocation > replaced.location ? range.endLocation + delta : range.endLocation;
-            runs.push_back({ TextRange(start, end), std::move(run.attributes) });
-            continue;
-        }
-        // A replacement drops whatever the run had over the replaced characters.
-        if (range.location < replaced.location)
-            runs.push_back({ TextRange(range.location, std::min(range.endLocation, replaced.location)),
-                run.attributes });
-        if (range.endLocation > replaced.endLocation)
-            runs.push_back({ TextRange(std::max(range.location, replaced.endLocation) + delta,
-                                 range.endLocation + delta),
-                run.attributes });
-    }
-    std::erase_if(runs, [](const RenderingRun& run) { return run.range.isEmpty(); });
-    m_renderingRuns = std::move(runs);
+    m_renderingAttributes.textDidChange(replaced, newLength);
     emit layoutDidInvalidate(TextRange(replaced.location, replaced.location + newLength));
     if (changed)
         emit selectionDidChange();
@@ -485,83 +752,23 @@ void TextLayoutManager::storageTransactionDidEnd()
 
 void TextLayoutManager::setRenderingAttributes(const TextAttributes& attributes, TextRange range)
 {
-    std::vector<RenderingRun> runs;
-    for (RenderingRun& run : m_renderingRuns) {
-        if (run.range.endLocation <= range.location || run.range.location >= range.endLocation) {
-            runs.push_back(std::move(run));
-            continue;
-        }
-        if (run.range.location < range.location)
-            runs.push_back({ TextRange(run.range.location, range.location), run.attributes });
-        if (run.range.endLocation > range.endLocation)
-            runs.push_back({ TextRange(range.endLocation, run.range.endLocation), run.attributes });
-    }
-    if (!attributes.isEmpty() && !range.isEmpty())
-        runs.push_back({ range, attributes });
-    std::sort(runs.begin(), runs.end(),
-        [](const RenderingRun& a, const RenderingRun& b) { return a.range.location < b.range.location; });
-    m_renderingRuns = std::move(runs);
+    m_renderingAttributes.set(attributes, range);
 }
 
 void TextLayoutManager::addRenderingAttribute(const QString& key, const QVariant& value, TextRange range)
 {
-    TextLocation at = range.location;
-    std::vector<std::pair<TextRange, TextAttributes>> pieces;
-    enumerateRenderingAttributes(range.location, false, [&](const TextAttributes& attributes, TextRange run) {
-        if (run.location >= range.endLocation)
-            return false;
-        const auto overlap = run.intersection(range);
-        if (!overlap || overlap->isEmpty())
-            return true;
-        if (overlap->location > at)
-            pieces.push_back({ TextRange(at, overlap->location), {} });
-        pieces.push_back({ *overlap, attributes });
-        at = overlap->endLocation;
-        return true;
-    });
-    if (at < range.endLocation)
-        pieces.push_back({ TextRange(at, range.endLocation), {} });
-    for (auto& [piece, attributes] : pieces) {
-        attributes.insert(key, value);
-        setRenderingAttributes(attributes, piece);
-    }
+    m_renderingAttributes.add(key, value, range);
 }
 
 void TextLayoutManager::removeRenderingAttribute(const QString& key, TextRange range)
 {
-    std::vector<std::pair<TextRange, TextAttributes>> pieces;
-    enumerateRenderingAttributes(range.location, false, [&](const TextAttributes& attributes, TextRange run) {
-        if (run.location >= range.endLocation)
-            return false;
-        const auto overlap = run.intersection(range);
-        if (overlap && !overlap->isEmpty())
-            pieces.push_back({ *overlap, attributes });
-        return true;
-    });
-    for (auto& [piece, attributes] : pieces) {
-        attributes.remove(key);
-        setRenderingAttributes(attributes, piece);
-    }
+    m_renderingAttributes.remove(key, range);
 }
 
 void TextLayoutManager::enumerateRenderingAttributes(TextLocation from, bool reverseOrder,
     const std::function<bool(const TextAttributes&, TextRange)>& body) const
 {
-    if (!reverseOrder) {
-        for (const RenderingRun& run : m_renderingRuns) {
-            if (run.range.endLocation <= from)
-                continue;
-            if (!body(run.attributes, run.range))
-                return;
-        }
-        return;
-    }
-    for (auto it = m_renderingRuns.rbegin(); it != m_renderingRuns.rend(); ++it) {
-        if (it->range.location > from)
-            continue;
-        if (!body(it->attributes, it->range))
-            return;
-    }
+    m_renderingAttributes.enumerate(from, reverseOrder, body);
 }
 
 } // namespace platform

@@ -2,6 +2,7 @@
 
 #include "platform/text/TextContainer.h"
 #include "platform/text/TextLayoutFragment.h"
+#include "platform/text/TextRenderingAttributes.h"
 #include "platform/text/TextSelection.h"
 
 #include <QFont>
@@ -21,10 +22,17 @@ namespace platform {
 class TextContentStorage;
 class TextSelectionNavigation;
 class TextViewportLayoutController;
+struct ParagraphChange;
 
-// Lays out the paragraphs of a content storage into fragments and keeps the selections. Heights
-// of paragraphs not laid out yet are estimated; laid-out fragments are kept in a cache of bounded
-// size (a fragment that falls out keeps its measured height in the storage).
+// Lays out the paragraphs of a content storage into fragments and keeps the selections.
+//
+// Heights of paragraphs not laid out yet are estimated. Laid-out fragments are cached by paragraph
+// identifier within a memory budget: half of it for the fragments' own data (line geometry, the
+// text of their pieces), half for the shaped glyphs their pieces keep (see TextLayoutMemory). A
+// fragment that falls out keeps its measured height in the storage. An edit replaces the edited
+// paragraph's fragment by one that lays out again only the pieces the edit touched.
+//
+// Everything here runs on the thread that owns the manager (the main thread in the program).
 class TextLayoutManager : public QObject {
     Q_OBJECT
 public:
@@ -34,16 +42,24 @@ public:
         estimatesSize = 0x4,
         ensuresExtraLineFragment = 0x8,
     };
+    // What a segment's frame covers vertically: `standard` the glyphs' box (ascent and descent),
+    // `selection` the whole row with its line spacing, so that the rows of a selection meet, and
+    // `highlight` the row without its line spacing.
     enum class SegmentType { standard = 0, selection = 1, highlight = 2 };
     enum SegmentOption : unsigned {
+        // The segment body may get no range (the frame is enough).
         rangeNotRequired = 0x1,
+        // For a range over more than one row: no segments for the rows between the first and the last.
         middleFragmentsExcluded = 0x2,
+        // For a range over more than one row: the first row's segment reaches to the row's
+        // trailing edge, the last row's from its leading edge.
         headSegmentExtended = 0x4,
         tailSegmentExtended = 0x8,
+        // An empty range where one row ends and the next begins is shown at the end of the first.
         upstreamAffinity = 0x10,
     };
-    using FragmentFactory = std::function<std::shared_ptr<TextLayoutFragment>(
-        const AttributedString& paragraphText, int terminatorLength, TextRange range)>;
+    // Makes an empty fragment; the manager places it and lays it out.
+    using FragmentFactory = std::function<std::shared_ptr<TextLayoutFragment>()>;
     using FragmentBody = std::function<bool(const std::shared_ptr<TextLayoutFragment>&)>;
     using SegmentBody = std::function<bool(std::optional<TextRange> range, QRectF frame, double baseline)>;
 
@@ -61,8 +77,9 @@ public:
     // The font of text that carries none, and of empty lines.
     QFont defaultFont() const { return m_defaultFont; }
     void setDefaultFont(const QFont& font);
-    double defaultLineHeightMultiple() const { return m_defaultLineHeightMultiple; }
-    void setDefaultLineHeightMultiple(double multiple);
+    // The style of paragraphs whose first character carries none, and of empty lines.
+    const ParagraphStyle& defaultParagraphStyle() const { return m_defaultStyle; }
+    void setDefaultParagraphStyle(const ParagraphStyle& style);
 
     const std::vector<TextSelection>& textSelections() const { return m_selections; }
     virtual void setTextSelections(std::vector<TextSelection> selections);
@@ -76,30 +93,33 @@ public:
     // The fragment of the paragraph holding `location` (the document end belongs to the last),
     // laid out; none outside the document.
     std::shared_ptr<TextLayoutFragment> textLayoutFragment(TextLocation location);
+    // The fragment at a vertical position (container coordinates), laid out.
     std::shared_ptr<TextLayoutFragment> textLayoutFragment(QPointF position);
     std::shared_ptr<TextLayoutFragment> layoutFragment(qint64 layoutParagraphIndex, bool ensureLayout);
     // Enumerates fragments from the one holding `from`; answers the location where it stopped.
     std::optional<TextLocation> enumerateTextLayoutFragments(
         TextLocation from, unsigned options, const FragmentBody& body);
 
-    // Frames of the text in `range`, one per line piece; an empty range gives one caret frame
-    // (zero width). Terminators have zero width, so an empty line inside a range gives a
-    // zero-width segment.
+    // The line holding `location`: at the boundary of two rows the later one, or the earlier one
+    // with upstream affinity.
+    TextLineFragmentHandle lineFragment(
+        TextLocation location, TextSelection::Affinity affinity = TextSelection::Affinity::downstream);
+    // The line at a point (container coordinates): the row at its y, the line at its x.
+    TextLineFragmentHandle lineFragment(QPointF point);
+
+    // Frames of the text in `range`, one per line fragment, merged where they touch on one row; an
+    // empty range gives one caret frame (zero width). Terminators have zero width, so an empty line
+    // inside a range gives a zero-width segment unless the head is extended.
     void enumerateTextSegments(TextRange range, SegmentType type, unsigned options, const SegmentBody& body);
-    // The range of the visual line at a point (in container coordinates).
+    // The range of the row at a point (container coordinates).
     std::optional<TextRange> lineFragmentRange(QPointF point, TextLocation containerLocation);
-    // The carets of the visual line holding `location`, in logical order, with their x.
+    // The carets of the row holding `location`, in logical order, with their x; linear in the
+    // row's length.
     void enumerateCaretOffsets(
         TextLocation location, const std::function<bool(double x, TextLocation, bool leadingEdge)>& body);
-    // The caret location nearest to a point: the line at the point's y, then the nearest caret x.
+    // The caret location nearest to a point: the row at the point's y, then the nearest caret x.
     std::optional<TextLocation> caretLocation(QPointF point);
-    // The line holding `location`: for an upstream location at a soft wrap, the earlier line.
-    struct LineLookup {
-        std::shared_ptr<TextLayoutFragment> fragment;
-        const TextLineFragment* line = nullptr;
-    };
-    LineLookup lineFragment(
-        TextLocation location, TextSelection::Affinity affinity = TextSelection::Affinity::downstream);
+    // The writing direction of the paragraph holding `location`, from its first strong character.
     Qt::LayoutDirection baseWritingDirection(TextLocation location);
 
     // The laid-out extent of the text, estimates included.
@@ -113,9 +133,15 @@ public:
     void enumerateRenderingAttributes(TextLocation from, bool reverse,
         const std::function<bool(const TextAttributes&, TextRange)>& body) const;
 
-    void setLayoutCacheLimit(int fragments);
-    int layoutCacheLimit() const { return m_cacheLimit; }
+    // The memory the layout cache may hold, in bytes.
+    void setLayoutCacheLimit(qint64 bytes);
+    qint64 layoutCacheLimit() const { return m_cacheLimit; }
+    // What the cache holds now: the fragments' data and the shaped glyphs of their pieces.
+    qint64 layoutCacheBytes() const;
     int cachedFragmentCount() const { return int(m_cache.size()); }
+    // Long paragraphs are laid out in pieces of at most `limit` units, cut near `target`; small
+    // values let tests exercise pieces on short texts.
+    void setPieceLengths(qsizetype limit, qsizetype target);
     // Changes with every edit and with every change that drops all measured heights, so that
     // positions remembered across layout passes can tell whether they still hold.
     quint64 layoutGeneration() const { return m_layoutGeneration; }
@@ -128,27 +154,32 @@ signals:
     void layoutDidInvalidate(platform::TextRange range);
 
 private:
+    void storageParagraphsDidChange(const ParagraphChange& change);
     void storageTextDidChange(TextRange replaced, qint64 newLength);
     void storageAttributesDidChange(TextRange range);
     void storageTransactionDidEnd();
     void dropCache();
-    TextLayoutFragment::LayoutParameters layoutParameters() const;
-    void touch(quint32 identifier);
+    void layoutParametersDidChange();
+    std::shared_ptr<TextLayoutFragment> makeFragment() const;
+    void layOut(TextLayoutFragment& fragment, qint64 index);
     void emitUsageBoundsIfChanged();
+    void insertEntry(quint32 identifier, std::shared_ptr<TextLayoutFragment> fragment);
+    void eraseEntry(quint32 identifier);
+    void updateCost(quint32 identifier);
+    void trimCache(quint32 keep);
+    void enumerateRowSegments(const TextLayoutFragment& fragment, qsizetype row, TextRange range,
+        SegmentType type, bool extendToTrailing, bool extendFromLeading, std::vector<QRectF>& frames) const;
 
     struct CacheEntry {
         std::shared_ptr<TextLayoutFragment> fragment;
         std::list<quint32>::iterator position;
-    };
-    struct RenderingRun {
-        TextRange range;
-        TextAttributes attributes;
+        qint64 cost = 0;
     };
 
     TextContentStorage* m_storage = nullptr;
     TextContainer m_container;
     QFont m_defaultFont;
-    double m_defaultLineHeightMultiple = 0;
+    ParagraphStyle m_defaultStyle;
     double m_lineHeight = 0;
     double m_averageCharacterWidth = 0;
     double m_widestLine = 0;
@@ -156,10 +187,14 @@ private:
     std::vector<TextSelection> m_selections;
     FragmentFactory m_factory;
     std::unordered_map<quint32, CacheEntry> m_cache;
-    std::list<quint32> m_recency;
-    int m_cacheLimit = 2000;
+    std::list<quint32> m_recency; // most recently used first
+    qint64 m_cacheBytes = 0;
+    qint64 m_cacheLimit = 0;
+    std::shared_ptr<TextLayoutMemory> m_layoutMemory;
+    qsizetype m_pieceLimit = textLayoutPieceLimit;
+    qsizetype m_pieceTarget = textLayoutPieceTarget;
     quint64 m_layoutGeneration = 0;
-    std::vector<RenderingRun> m_renderingRuns;
+    TextRenderingAttributes m_renderingAttributes;
     std::unique_ptr<TextSelectionNavigation> m_navigation;
     std::unique_ptr<TextViewportLayoutController> m_viewport;
 };

@@ -4,12 +4,20 @@
 #include "platform/text/TextLayoutManager.h"
 
 #include <QTextBoundaryFinder>
+#include <QTextLayout>
 
 #include <cmath>
 
 namespace platform {
 
 namespace {
+
+// How far back a cluster start is looked for, how much text a boundary search reads at a time,
+// and how far a word or sentence move goes at most in text without a boundary.
+constexpr qint64 clusterLookBehind = 256;
+constexpr qint64 searchWindow = 4096;
+constexpr qint64 contextBefore = 128;
+constexpr qint64 searchLimit = 64 * 1024;
 
 TextRange unionOf(const std::vector<TextRange>& ranges)
 {
@@ -19,11 +27,78 @@ TextRange unionOf(const std::vector<TextRange>& ranges)
     return result;
 }
 
+bool isSpace(QChar c)
+{
+    return c.isSpace();
+}
+
 } // namespace
 
 TextSelectionNavigation::TextSelectionNavigation(TextLayoutManager& manager)
     : m_manager(manager)
 {
+}
+
+TextSelectionNavigation::Paragraph TextSelectionNavigation::paragraph(qint64 index) const
+{
+    const TextContentStorage* storage = m_manager.textContentStorage();
+    Paragraph result;
+    if (!storage || index < 0 || index >= storage->layoutParagraphCount())
+        return result;
+    result.index = index;
+    result.range = storage->layoutParagraphRange(index);
+    result.contentEnd = result.range.endLocation - storage->terminatorLength(index);
+    return result;
+}
+
+TextSelectionNavigation::Paragraph TextSelectionNavigation::paragraphAt(TextLocation at) const
+{
+    const TextContentStorage* storage = m_manager.textContentStorage();
+    if (!storage)
+        return {};
+    return paragraph(storage->layoutParagraphIndex(std::clamp<TextLocation>(at, 0, storage->length())));
+}
+
+QString TextSelectionNavigation::window(TextLocation start, TextLocation& end) const
+{
+    const TextContentStorage* storage = m_manager.textContentStorage();
+    end = std::min(end, storage->length());
+    QString text = storage->substring(TextRange(start, std::min(end + 1, storage->length())));
+    if (text.size() > end - start) {
+        if (text.size() >= 2 && text[text.size() - 2].isHighSurrogate() && text.back().isLowSurrogate())
+            ++end;
+        else
+            text.chop(1);
+    }
+    return text;
+}
+
+TextLocation TextSelectionNavigation::clusterStartBefore(TextLocation at, TextLocation floor) const
+{
+    // A cluster always begins at an ASCII character inside a paragraph's content (there is no
+    // carriage return or line feed there to join).
+    const TextLocation from = std::max(floor, at - clusterLookBehind);
+    if (from >= at)
+        return std::max(floor, at);
+    const QString text = m_manager.textContentStorage()->substring(TextRange(from, at + 1));
+    for (qsizetype i = std::min<qsizetype>(text.size() - 1, at - from); i >= 0; --i) {
+        if (text[i].unicode() < 0x80)
+            return from + i;
+    }
+    return text.front().isLowSurrogate() ? std::max(floor, from - 1) : from;
+}
+
+bool TextSelectionNavigation::isGraphemeBoundary(TextLocation at) const
+{
+    const Paragraph p = paragraphAt(at);
+    if (at <= p.range.location || at >= p.contentEnd)
+        return true;
+    const TextLocation start = clusterStartBefore(at, p.range.location);
+    TextLocation end = std::min(p.contentEnd, at + 16);
+    const QString text = window(start, end);
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    finder.setPosition(int(at - start));
+    return finder.isAtBoundary();
 }
 
 TextLocation TextSelectionNavigation::nextCharacter(TextLocation from) const
@@ -32,13 +107,17 @@ TextLocation TextSelectionNavigation::nextCharacter(TextLocation from) const
     if (!storage || from >= storage->length())
         return storage ? storage->length() : 0;
     from = std::max<TextLocation>(from, 0);
-    const qint64 index = storage->layoutParagraphIndex(from);
-    const TextRange paragraph = storage->layoutParagraphRange(index);
-    const QString text = storage->layoutParagraphText(index).string();
+    const Paragraph p = paragraphAt(from);
+    // The terminator is one step, a CRLF pair included.
+    if (from >= p.contentEnd)
+        return p.range.endLocation;
+    const TextLocation start = clusterStartBefore(from, p.range.location);
+    TextLocation end = std::min(p.contentEnd, from + clusterLookBehind);
+    const QString text = window(start, end);
     QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    finder.setPosition(int(from - paragraph.location));
+    finder.setPosition(int(from - start));
     const qsizetype next = finder.toNextBoundary();
-    return paragraph.location + (next < 0 ? text.size() : next);
+    return next < 0 ? end : start + next;
 }
 
 TextLocation TextSelectionNavigation::previousCharacter(TextLocation from) const
@@ -47,14 +126,74 @@ TextLocation TextSelectionNavigation::previousCharacter(TextLocation from) const
     if (!storage || from <= 0)
         return 0;
     from = std::min(from, storage->length());
-    // The character before a paragraph start belongs to the previous paragraph.
-    const qint64 index = storage->layoutParagraphIndex(from - 1);
-    const TextRange paragraph = storage->layoutParagraphRange(index);
-    const QString text = storage->layoutParagraphText(index).string();
+    const Paragraph p = paragraphAt(from);
+    // The character before a paragraph start is the terminator of the previous paragraph.
+    if (from == p.range.location)
+        return paragraph(p.index - 1).contentEnd;
+    if (from > p.contentEnd)
+        return p.contentEnd;
+    const TextLocation start = clusterStartBefore(from - 1, p.range.location);
+    TextLocation end = std::min(p.contentEnd, from + 4);
+    const QString text = window(start, end);
     QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    finder.setPosition(int(from - paragraph.location));
+    finder.setPosition(int(from - start));
     const qsizetype previous = finder.toPreviousBoundary();
-    return paragraph.location + std::max<qsizetype>(previous, 0);
+    return start + std::max<qsizetype>(previous, 0);
+}
+
+std::optional<TextLocation> TextSelectionNavigation::nextWordEndWithin(
+    const Paragraph& p, TextLocation from) const
+{
+    TextLocation position = std::clamp(from, p.range.location, p.contentEnd);
+    const TextLocation limit = position + searchLimit;
+    while (position < p.contentEnd) {
+        if (position >= limit)
+            return position;
+        const TextLocation start = std::max(p.range.location, position - contextBefore);
+        TextLocation end = std::min(p.contentEnd, position + searchWindow);
+        const QString text = window(start, end);
+        QTextBoundaryFinder finder(QTextBoundaryFinder::Word, text);
+        finder.setPosition(int(position - start));
+        for (qsizetype boundary = finder.toNextBoundary(); boundary >= 0;
+             boundary = finder.toNextBoundary()) {
+            // The end of a window cut short is no boundary of the text.
+            if (start + boundary == end && end < p.contentEnd)
+                break;
+            if (finder.boundaryReasons() & QTextBoundaryFinder::EndOfItem)
+                return start + boundary;
+        }
+        if (end >= p.contentEnd)
+            break;
+        position = std::max(position + 1, end - contextBefore);
+    }
+    return std::nullopt;
+}
+
+std::optional<TextLocation> TextSelectionNavigation::previousWordStartWithin(
+    const Paragraph& p, TextLocation from) const
+{
+    TextLocation position = std::clamp(from, p.range.location, p.contentEnd);
+    const TextLocation limit = position - searchLimit;
+    while (position > p.range.location) {
+        if (position <= limit)
+            return position;
+        const TextLocation start = std::max(p.range.location, position - searchWindow);
+        TextLocation end = std::min(p.contentEnd, position + contextBefore);
+        const QString text = window(start, end);
+        QTextBoundaryFinder finder(QTextBoundaryFinder::Word, text);
+        finder.setPosition(int(position - start));
+        for (qsizetype boundary = finder.toPreviousBoundary(); boundary >= 0;
+             boundary = finder.toPreviousBoundary()) {
+            if (boundary == 0 && start > p.range.location)
+                break;
+            if (finder.boundaryReasons() & QTextBoundaryFinder::StartOfItem)
+                return start + boundary;
+        }
+        if (start <= p.range.location)
+            break;
+        position = std::min(position - 1, start + contextBefore);
+    }
+    return std::nullopt;
 }
 
 TextLocation TextSelectionNavigation::nextWordEnd(TextLocation from) const
@@ -63,19 +202,11 @@ TextLocation TextSelectionNavigation::nextWordEnd(TextLocation from) const
     if (!storage)
         return 0;
     const qint64 count = storage->layoutParagraphCount();
-    for (qint64 index = storage->layoutParagraphIndex(from); index < count; ++index) {
-        const TextRange paragraph = storage->layoutParagraphRange(index);
-        const QString content = storage->layoutParagraphText(index).string().left(
-            paragraph.length() - storage->terminatorLength(index));
-        const qint64 start = std::clamp<qint64>(from - paragraph.location, 0, content.size());
-        QTextBoundaryFinder finder(QTextBoundaryFinder::Word, content);
-        finder.setPosition(int(start));
-        for (qsizetype boundary = finder.toNextBoundary(); boundary >= 0;
-             boundary = finder.toNextBoundary()) {
-            if (finder.boundaryReasons() & QTextBoundaryFinder::EndOfItem)
-                return paragraph.location + boundary;
-        }
-        from = paragraph.endLocation;
+    for (qint64 index = paragraphAt(from).index; index >= 0 && index < count; ++index) {
+        const Paragraph p = paragraph(index);
+        if (const auto found = nextWordEndWithin(p, from))
+            return *found;
+        from = p.range.endLocation;
     }
     return storage->length();
 }
@@ -85,23 +216,74 @@ TextLocation TextSelectionNavigation::previousWordStart(TextLocation from) const
     const TextContentStorage* storage = m_manager.textContentStorage();
     if (!storage)
         return 0;
-    for (qint64 index = storage->layoutParagraphIndex(from); index >= 0; --index) {
-        const TextRange paragraph = storage->layoutParagraphRange(index);
-        const QString content = storage->layoutParagraphText(index).string().left(
-            paragraph.length() - storage->terminatorLength(index));
-        const qint64 start = std::clamp<qint64>(from - paragraph.location, 0, content.size());
-        QTextBoundaryFinder finder(QTextBoundaryFinder::Word, content);
-        finder.setPosition(int(start));
-        for (qsizetype boundary = finder.toPreviousBoundary(); boundary >= 0;
-             boundary = finder.toPreviousBoundary()) {
-            if (finder.boundaryReasons() & QTextBoundaryFinder::StartOfItem)
-                return paragraph.location + boundary;
-        }
-        if (index == 0)
-            return 0;
+    for (qint64 index = paragraphAt(from).index; index >= 0; --index) {
+        const Paragraph p = paragraph(index);
+        if (const auto found = previousWordStartWithin(p, from))
+            return *found;
         from = std::numeric_limits<TextLocation>::max();
     }
     return 0;
+}
+
+TextLocation TextSelectionNavigation::nextSentenceEnd(TextLocation from) const
+{
+    const TextContentStorage* storage = m_manager.textContentStorage();
+    if (!storage)
+        return 0;
+    Paragraph p = paragraphAt(from);
+    if (from >= p.contentEnd) {
+        // From the end of a paragraph, to the end of the first sentence of the next one.
+        const Paragraph next = paragraph(p.index + 1);
+        if (next.index < 0)
+            return p.contentEnd;
+        p = next;
+        from = p.range.location;
+    }
+    TextLocation position = from;
+    while (position < p.contentEnd) {
+        const TextLocation start = std::max(p.range.location, position - searchWindow / 4);
+        TextLocation end = std::min(p.contentEnd, position + searchWindow);
+        const QString text = window(start, end);
+        QTextBoundaryFinder finder(QTextBoundaryFinder::Sentence, text);
+        finder.setPosition(int(position - start));
+        for (qsizetype boundary = finder.toNextBoundary(); boundary >= 0;
+             boundary = finder.toNextBoundary()) {
+            // A sentence ends before the spaces that follow it; a caret already there goes on to the
+            // end of the next sentence.
+            qsizetype sentenceEnd = boundary;
+            while (sentenceEnd > 0 && isSpace(text[sentenceEnd - 1]))
+                --sentenceEnd;
+            if (start + sentenceEnd > from)
+                return start + sentenceEnd;
+        }
+        if (end >= p.contentEnd || end - from >= searchLimit)
+            return end;
+        position = end;
+    }
+    return p.contentEnd;
+}
+
+TextLocation TextSelectionNavigation::previousSentenceStart(TextLocation from) const
+{
+    const TextContentStorage* storage = m_manager.textContentStorage();
+    if (!storage || from <= 0)
+        return 0;
+    Paragraph p = paragraphAt(from);
+    if (from <= p.range.location) {
+        // From the start of a paragraph, to the start of the last sentence of the previous one.
+        p = paragraph(p.index - 1);
+        from = p.contentEnd;
+        if (from <= p.range.location)
+            return p.range.location;
+    }
+    from = std::min(from, p.contentEnd);
+    const TextLocation start = std::max(p.range.location, from - searchWindow);
+    TextLocation end = std::min(p.contentEnd, from + 16);
+    const QString text = window(start, end);
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Sentence, text);
+    finder.setPosition(int(from - start));
+    const qsizetype boundary = finder.toPreviousBoundary();
+    return start + std::max<qsizetype>(boundary, 0);
 }
 
 TextRange TextSelectionNavigation::wordRange(TextLocation at) const
@@ -109,31 +291,30 @@ TextRange TextSelectionNavigation::wordRange(TextLocation at) const
     const TextContentStorage* storage = m_manager.textContentStorage();
     if (!storage)
         return {};
-    const qint64 index = storage->layoutParagraphIndex(at);
-    const TextRange paragraph = storage->layoutParagraphRange(index);
-    const QString content = storage->layoutParagraphText(index).string().left(
-        paragraph.length() - storage->terminatorLength(index));
-    if (content.isEmpty())
-        return TextRange(paragraph.location);
-    qint64 position = std::clamp<qint64>(at - paragraph.location, 0, content.size());
-    if (position == content.size())
+    const Paragraph p = paragraphAt(at);
+    if (p.contentEnd == p.range.location)
+        return TextRange(p.range.location);
+    TextLocation position = std::clamp(at, p.range.location, p.contentEnd);
+    if (position == p.contentEnd)
         position -= 1;
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Word, content);
-    finder.setPosition(int(position));
-    qsizetype start = finder.isAtBoundary() ? position : finder.toPreviousBoundary();
-    finder.setPosition(int(position));
-    qsizetype end = finder.toNextBoundary();
-    if (start < 0)
-        start = 0;
-    if (end < 0)
-        end = content.size();
-    return TextRange(paragraph.location + start, paragraph.location + end);
+    const TextLocation start = std::max(p.range.location, position - searchWindow / 2);
+    TextLocation end = std::min(p.contentEnd, position + searchWindow / 2);
+    const QString text = window(start, end);
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Word, text);
+    finder.setPosition(int(position - start));
+    qsizetype from = finder.isAtBoundary() ? position - start : finder.toPreviousBoundary();
+    finder.setPosition(int(position - start));
+    qsizetype to = finder.toNextBoundary();
+    if (from < 0)
+        from = 0;
+    if (to < 0)
+        to = text.size();
+    return TextRange(start + from, start + to);
 }
 
 TextRange TextSelectionNavigation::paragraphRange(TextLocation at) const
 {
-    const TextContentStorage* storage = m_manager.textContentStorage();
-    return storage ? storage->layoutParagraphRange(storage->layoutParagraphIndex(at)) : TextRange();
+    return paragraphAt(at).range;
 }
 
 void TextSelectionNavigation::enumerateComposedCharacterSequences(
@@ -143,23 +324,32 @@ void TextSelectionNavigation::enumerateComposedCharacterSequences(
     if (!storage)
         return;
     const qint64 count = storage->layoutParagraphCount();
-    for (qint64 index = storage->layoutParagraphIndex(from); index < count; ++index) {
-        const TextRange paragraph = storage->layoutParagraphRange(index);
-        const QString text = storage->layoutParagraphText(index).string();
-        QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-        qsizetype start = std::max<qint64>(from - paragraph.location, 0);
-        finder.setPosition(int(start));
-        if (!finder.isAtBoundary())
-            start = finder.toPreviousBoundary();
-        finder.setPosition(int(start));
-        while (start < text.size()) {
-            qsizetype end = finder.toNextBoundary();
-            if (end < 0)
-                end = text.size();
-            if (!body(text.mid(start, end - start),
-                    TextRange(paragraph.location + start, paragraph.location + end)))
+    for (qint64 index = paragraphAt(from).index; index >= 0 && index < count; ++index) {
+        const Paragraph p = paragraph(index);
+        TextLocation position = std::max(from, p.range.location);
+        if (position < p.contentEnd && !isGraphemeBoundary(position))
+            position = previousCharacter(position);
+        while (position < p.contentEnd) {
+            TextLocation end = std::min(p.contentEnd, position + searchWindow);
+            const QString text = window(position, end);
+            QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+            qsizetype start = 0;
+            for (qsizetype boundary = finder.toNextBoundary(); boundary > 0;
+                 boundary = finder.toNextBoundary()) {
+                // The last cluster of a window cut short may go on past it.
+                if (position + boundary == end && end < p.contentEnd)
+                    break;
+                if (!body(
+                        text.mid(start, boundary - start), TextRange(position + start, position + boundary)))
+                    return;
+                start = boundary;
+            }
+            position += std::max<qsizetype>(start, 1);
+        }
+        if (p.range.endLocation > p.contentEnd && from <= p.contentEnd) {
+            const TextRange terminator(p.contentEnd, p.range.endLocation);
+            if (!body(storage->substring(terminator), terminator))
                 return;
-            start = end;
         }
     }
 }
@@ -167,6 +357,11 @@ void TextSelectionNavigation::enumerateComposedCharacterSequences(
 bool TextSelectionNavigation::isRightToLeft(TextLocation at) const
 {
     return m_manager.baseWritingDirection(at) == Qt::RightToLeft;
+}
+
+bool TextSelectionNavigation::isDocumentRightToLeft() const
+{
+    return m_manager.baseWritingDirection(0) == Qt::RightToLeft;
 }
 
 bool TextSelectionNavigation::isBackwardish(TextLocation at, Direction direction) const
@@ -189,40 +384,134 @@ TextSelectionNavigation::Target TextSelectionNavigation::moveVertically(
 {
     Target target;
     target.keepsX = true;
-    auto lookup = m_manager.lineFragment(from, affinity);
-    if (!lookup.line)
+    const TextLineFragmentHandle handle = m_manager.lineFragment(from, affinity);
+    if (!handle)
         return target;
-    const QRectF frame = lookup.fragment->layoutFragmentFrame();
-    const double x = std::isnan(keptX) ? frame.left()
-            + lookup.line->locationForCharacter(from - lookup.fragment->rangeInElement().location).x()
+    std::shared_ptr<TextLayoutFragment> fragment = handle.fragment;
+    const double x = std::isnan(keptX) ? fragment->layoutFragmentFrame().left()
+            + handle->locationForCharacter(from - fragment->rangeInElement().location).x()
                                        : keptX;
     target.x = x;
-    const auto& lines = lookup.fragment->textLineFragments();
-    const qint64 lineIndex = lookup.line - lines.data();
-    std::shared_ptr<TextLayoutFragment> fragment = lookup.fragment;
-    const TextLineFragment* line = nullptr;
-    if (up && lineIndex > 0) {
-        line = &lines[size_t(lineIndex - 1)];
-    } else if (!up && lineIndex + 1 < qint64(lines.size())) {
-        line = &lines[size_t(lineIndex + 1)];
-    } else {
+    qsizetype row = handle->visualLineIndex() + (up ? -1 : 1);
+    if (row < 0 || row >= fragment->visualLineCount()) {
         fragment = m_manager.layoutFragment(fragment->layoutParagraphIndex() + (up ? -1 : 1), true);
         if (!fragment) {
             target.location = up ? 0 : m_manager.documentRange().endLocation;
             return target;
         }
-        line = up ? &fragment->textLineFragments().back() : &fragment->textLineFragments().front();
+        row = up ? fragment->visualLineCount() - 1 : 0;
     }
-    const qint64 contentLength = fragment->attributedString().length() - fragment->terminatorLength();
-    qint64 index = line->characterIndex(
-        QPointF(x - fragment->layoutFragmentFrame().left(), line->typographicBounds().center().y()));
-    index = std::clamp<qint64>(
-        index, line->characterRange().location, std::min(line->characterRange().endLocation, contentLength));
+    const TextLayoutFragment::VisualLine visual = fragment->visualLine(row);
+    const QPointF point(x - fragment->layoutFragmentFrame().left(), visual.y + visual.height / 2);
+    const TextLineFragment line = fragment->lineFragment(*fragment->lineFragmentIndex(point));
+    const qint64 rowEnd = std::min(visual.characterRange.endLocation, fragment->contentLength());
+    const qint64 index = std::clamp(line.characterIndex(point), visual.characterRange.location, rowEnd);
     target.location = fragment->rangeInElement().location + index;
-    // A caret at the end of a wrapped line stays on that line.
-    if (line != &fragment->textLineFragments().back() && index == line->characterRange().endLocation)
+    // A caret at the end of a wrapped row stays on that row.
+    if (row + 1 < fragment->visualLineCount() && index == rowEnd)
         target.affinity = TextSelection::Affinity::upstream;
     return target;
+}
+
+TextSelectionNavigation::Target TextSelectionNavigation::moveVisually(
+    TextLocation from, TextSelection::Affinity affinity, bool right)
+{
+    Target target;
+    target.location = from;
+    const TextLineFragmentHandle handle = m_manager.lineFragment(from, affinity);
+    if (!handle)
+        return target;
+    const TextLayoutFragment& fragment = *handle.fragment;
+    const TextLocation start = fragment.rangeInElement().location;
+    const qsizetype row = handle->visualLineIndex();
+    const bool lastRow = row + 1 == fragment.visualLineCount();
+    const qint64 rowEnd
+        = std::min(fragment.visualLine(row).characterRange.endLocation, fragment.contentLength());
+    const bool leftToRight = fragment.baseWritingDirection() != Qt::RightToLeft;
+
+    // Where a move past the end of this row lands: the near end of the next row in reading order.
+    auto nextRow = [&]() -> std::optional<Target> {
+        const bool down = right != isDocumentRightToLeft();
+        std::shared_ptr<TextLayoutFragment> next = handle.fragment;
+        qsizetype nextRowIndex = row + (down ? 1 : -1);
+        if (nextRowIndex < 0 || nextRowIndex >= next->visualLineCount()) {
+            next = m_manager.layoutFragment(fragment.layoutParagraphIndex() + (down ? 1 : -1), true);
+            if (!next)
+                return std::nullopt;
+            nextRowIndex = down ? 0 : next->visualLineCount() - 1;
+        }
+        const auto [leftmost, rightmost] = next->visualLineEdges(nextRowIndex);
+        Target result;
+        const qint64 index = right ? leftmost : rightmost;
+        result.location = next->rangeInElement().location + index;
+        const TextLayoutFragment::VisualLine visual = next->visualLine(nextRowIndex);
+        if (nextRowIndex + 1 < next->visualLineCount()
+            && index == std::min(visual.characterRange.endLocation, next->contentLength()))
+            result.affinity = TextSelection::Affinity::upstream;
+        return result;
+    };
+    auto landed = [&](qint64 index) {
+        Target result;
+        result.location = start + index;
+        if (!lastRow && index == rowEnd) {
+            // The end of a wrapped row: shown there, unless going on is where the next row begins.
+            const auto next = nextRow();
+            if (next && next->location == result.location)
+                return *next;
+            result.affinity = TextSelection::Affinity::upstream;
+        }
+        return result;
+    };
+    // One step within a line, if the line has a caret further in that direction. A step that
+    // lands inside a grapheme cluster (shaping fallbacks can) moves by one whole cluster instead.
+    auto step = [&](const TextLineFragment& line, qint64 index) -> std::optional<qint64> {
+        const std::optional<qint64> moved = line.visualStep(index, right);
+        if (!moved)
+            return std::nullopt;
+        if (!isGraphemeBoundary(start + *moved))
+            return (*moved > index ? nextCharacter(start + index) : previousCharacter(start + index)) - start;
+        return moved;
+    };
+
+    const qint64 index = from - start;
+    if (const auto moved = step(handle.line, index))
+        return landed(*moved);
+    // The neighbouring line of the row on that side: lines run left to right in a left-to-right
+    // paragraph and right to left in a right-to-left one.
+    const qsizetype neighbour = handle.index + ((right == leftToRight) ? 1 : -1);
+    if (neighbour >= 0 && neighbour < fragment.lineFragmentCount()
+        && fragment.lineFragment(neighbour).visualLineIndex() == row) {
+        const TextLineFragment line = fragment.lineFragment(neighbour);
+        // Entered at its near side; where two pieces meet, that is where the caret already is.
+        const qint64 edge = line.edgeIndex(!right);
+        if (edge != index)
+            return landed(edge);
+        if (const auto moved = step(line, edge))
+            return landed(*moved);
+    }
+    if (const auto next = nextRow())
+        return *next;
+    return target;
+}
+
+TextLocation TextSelectionNavigation::moveByWordVisually(TextLocation from, bool right)
+{
+    const Paragraph p = paragraphAt(from);
+    const bool paragraphLeftToRight = !isRightToLeft(from);
+    const bool logicalForward = right == paragraphLeftToRight;
+    const bool travelForward = right != isDocumentRightToLeft();
+    if (logicalForward == travelForward)
+        return logicalForward ? nextWordEnd(from) : previousWordStart(from);
+    // A paragraph of the other direction: through its words against the reading order, then on
+    // to the next paragraph in reading order, entered at the side the move comes from.
+    const auto within = logicalForward ? nextWordEndWithin(p, from) : previousWordStartWithin(p, from);
+    if (within && *within != from)
+        return *within;
+    const Paragraph next = paragraph(p.index + (travelForward ? 1 : -1));
+    if (next.index < 0)
+        return travelForward ? m_manager.documentRange().endLocation : 0;
+    const bool nextLeftToRight = !isRightToLeft(next.range.location);
+    return (right == nextLeftToRight) ? next.range.location : next.contentEnd;
 }
 
 TextSelectionNavigation::Target TextSelectionNavigation::move(TextLocation from,
@@ -239,62 +528,48 @@ TextSelectionNavigation::Target TextSelectionNavigation::move(TextLocation from,
     const bool visual = direction == Direction::left || direction == Direction::right;
     const bool backward = isBackwardish(from, direction);
     switch (destination) {
-    case Destination::character: {
-        if (visual) {
-            auto fragment = m_manager.textLayoutFragment(from);
-            if (fragment && fragment->textLayout().lineCount() > 0) {
-                const int relative = int(from - fragment->rangeInElement().location);
-                const int contentLength
-                    = int(fragment->attributedString().length() - fragment->terminatorLength());
-                if (relative <= contentLength) {
-                    const int moved = direction == Direction::right
-                        ? fragment->textLayout().rightCursorPosition(relative)
-                        : fragment->textLayout().leftCursorPosition(relative);
-                    // Shaping fallbacks can report a position inside a cluster; only a cluster
-                    // boundary is a place for the caret.
-                    QTextBoundaryFinder finder(
-                        QTextBoundaryFinder::Grapheme, fragment->attributedString().string());
-                    finder.setPosition(moved);
-                    if (moved != relative && finder.isAtBoundary()) {
-                        target.location = fragment->rangeInElement().location + moved;
-                        return target;
-                    }
-                    if (moved != relative) {
-                        target.location = moved > relative ? nextCharacter(from) : previousCharacter(from);
-                        return target;
-                    }
-                }
-            }
-        }
+    case Destination::character:
+        if (visual)
+            return moveVisually(from, affinity, direction == Direction::right);
         target.location = backward ? previousCharacter(from) : nextCharacter(from);
         return target;
-    }
     case Destination::word:
-        target.location = backward ? previousWordStart(from) : nextWordEnd(from);
+        if (visual)
+            target.location = moveByWordVisually(from, direction == Direction::right);
+        else
+            target.location = backward ? previousWordStart(from) : nextWordEnd(from);
         return target;
     case Destination::line: {
-        auto lookup = m_manager.lineFragment(from, affinity);
-        if (!lookup.line)
+        const TextLineFragmentHandle handle = m_manager.lineFragment(from, affinity);
+        if (!handle)
             return target;
-        const TextLocation start = lookup.fragment->rangeInElement().location;
-        const qint64 contentLength
-            = lookup.fragment->attributedString().length() - lookup.fragment->terminatorLength();
+        const TextLayoutFragment& fragment = *handle.fragment;
+        const qsizetype row = handle->visualLineIndex();
+        const TextRange characters = fragment.visualLine(row).characterRange;
+        const TextLocation start = fragment.rangeInElement().location;
         if (backward) {
-            target.location = start + lookup.line->characterRange().location;
+            target.location = start + characters.location;
         } else {
-            target.location = start + std::min(lookup.line->characterRange().endLocation, contentLength);
-            if (lookup.line != &lookup.fragment->textLineFragments().back())
+            target.location = start + std::min(characters.endLocation, fragment.contentLength());
+            if (row + 1 < fragment.visualLineCount())
                 target.affinity = TextSelection::Affinity::upstream;
         }
         return target;
     }
     case Destination::sentence:
+        target.location = backward ? previousSentenceStart(from) : nextSentenceEnd(from);
+        return target;
     case Destination::paragraph: {
-        const TextContentStorage* storage = m_manager.textContentStorage();
-        const qint64 index = storage->layoutParagraphIndex(from);
-        const TextRange paragraph = storage->layoutParagraphRange(index);
-        target.location
-            = backward ? paragraph.location : paragraph.endLocation - storage->terminatorLength(index);
+        const Paragraph p = paragraphAt(from);
+        if (backward) {
+            // From a paragraph's start, to the start of the one before.
+            target.location
+                = from > p.range.location ? p.range.location : paragraph(p.index - 1).range.location;
+        } else {
+            // From a paragraph's end, to the end of the one after.
+            const Paragraph next = from < p.contentEnd ? p : paragraph(p.index + 1);
+            target.location = next.index >= 0 ? next.contentEnd : p.contentEnd;
+        }
         return target;
     }
     case Destination::container:
@@ -390,12 +665,13 @@ TextSelection TextSelectionNavigation::textSelection(
         result = paragraphRange(range.location).united(paragraphRange(last));
         break;
     case TextSelection::Granularity::line: {
-        auto first = m_manager.lineFragment(range.location, enclosing.affinity);
-        auto end = m_manager.lineFragment(last);
-        if (first.line && end.line) {
-            result
-                = TextRange(first.fragment->rangeInElement().location + first.line->characterRange().location,
-                    end.fragment->rangeInElement().location + end.line->characterRange().endLocation);
+        const TextLineFragmentHandle first = m_manager.lineFragment(range.location, enclosing.affinity);
+        const TextLineFragmentHandle end = m_manager.lineFragment(last);
+        if (first && end) {
+            const TextRange firstRow = first.fragment->visualLine(first->visualLineIndex()).characterRange;
+            const TextRange lastRow = end.fragment->visualLine(end->visualLineIndex()).characterRange;
+            result = TextRange(first.fragment->rangeInElement().location + firstRow.location,
+                end.fragment->rangeInElement().location + lastRow.endLocation);
         }
         break;
     }

@@ -4,6 +4,7 @@
 
 #include <QPointF>
 #include <QRectF>
+#include <QString>
 
 #include <functional>
 #include <optional>
@@ -15,7 +16,14 @@ class TextLayoutManager;
 
 // Moves and extends selections the way the keyboard and the mouse do. Character moves step over
 // whole grapheme clusters (a CRLF pair, a surrogate pair, a base with its marks); visual moves
-// follow the laid-out order of bidirectional text.
+// follow the laid-out order of bidirectional text. Every move looks only at text near the caret,
+// so it costs the same in a paragraph of any length: boundaries are searched in windows of a few
+// thousand units, and a word or sentence longer than that is crossed in steps of that size.
+//
+// Left and Right travel along a row; past its end they go on to the next row in the document's
+// reading order (that of its first paragraph): Right goes down a left-to-right document and up a
+// right-to-left one, whatever the direction of the paragraph in between, so pressing one arrow
+// key again and again always reaches an end of the document.
 class TextSelectionNavigation {
 public:
     enum class Direction { forward = 0, backward = 1, right = 2, left = 3, up = 4, down = 5 };
@@ -33,7 +41,7 @@ public:
     explicit TextSelectionNavigation(TextLayoutManager& manager);
 
     // The selection after moving (or, when extending, after moving its free end); none when the
-    // selection has no range.
+    // selection has no range. Paragraph and sentence moves from a boundary go on to the next one.
     std::optional<TextSelection> destinationSelection(const TextSelection& selection, Direction direction,
         Destination destination, bool extending, bool confined);
     // What a delete in `direction` removes: a selected range itself, else the span from the caret
@@ -50,6 +58,10 @@ public:
     TextLocation previousCharacter(TextLocation from) const;
     TextLocation nextWordEnd(TextLocation from) const;
     TextLocation previousWordStart(TextLocation from) const;
+    // The end of the sentence at or after `from` (before the spaces that follow it), and the start
+    // of the sentence before `from`.
+    TextLocation nextSentenceEnd(TextLocation from) const;
+    TextLocation previousSentenceStart(TextLocation from) const;
     TextRange wordRange(TextLocation at) const;
     TextRange paragraphRange(TextLocation at) const;
     // Calls `body` with each grapheme cluster from `from` on, until it answers false.
@@ -63,10 +75,30 @@ private:
         double x = 0;
         bool keepsX = false;
     };
+    // A paragraph as the storage holds it: its range, and where its content ends (before the
+    // terminator).
+    struct Paragraph {
+        qint64 index = -1;
+        TextRange range;
+        TextLocation contentEnd = 0;
+    };
+    Paragraph paragraphAt(TextLocation at) const;
+    Paragraph paragraph(qint64 index) const;
+    // The text of [start, end), widened at the end so as not to split a surrogate pair.
+    QString window(TextLocation start, TextLocation& end) const;
+    // A location at or before `at` (not before `floor`) where a grapheme cluster surely begins.
+    TextLocation clusterStartBefore(TextLocation at, TextLocation floor) const;
+    std::optional<TextLocation> nextWordEndWithin(const Paragraph& paragraph, TextLocation from) const;
+    std::optional<TextLocation> previousWordStartWithin(const Paragraph& paragraph, TextLocation from) const;
+    bool isGraphemeBoundary(TextLocation at) const;
+
     Target move(TextLocation from, TextSelection::Affinity affinity, double keptX, Direction direction,
         Destination destination);
     Target moveVertically(TextLocation from, TextSelection::Affinity affinity, double keptX, bool up);
+    Target moveVisually(TextLocation from, TextSelection::Affinity affinity, bool right);
+    TextLocation moveByWordVisually(TextLocation from, bool right);
     bool isRightToLeft(TextLocation at) const;
+    bool isDocumentRightToLeft() const;
     bool isBackwardish(TextLocation at, Direction direction) const;
 
     TextLayoutManager& m_manager;

@@ -158,13 +158,12 @@ TEST(TextLayoutUtilities, LinesSegmentsAndNearestCarets)
     EXPECT_EQ(location(stack.manager, QPointF(-50, caret->center().y()), 0), 0);
     EXPECT_EQ(location(stack.manager, QPointF(1000, caret->center().y()), 0), 5);
 
-    std::shared_ptr<TextLayoutFragment> fragment;
-    const TextLineFragment* line = textLineFragment(stack.manager, TextLocation(2), &fragment);
+    const TextLineFragmentHandle line = textLineFragment(stack.manager, TextLocation(2));
     ASSERT_TRUE(line);
-    EXPECT_EQ(textRange(*fragment, *line), TextRange(0, 6));
-    EXPECT_FALSE(isEmpty(*line));
-    EXPECT_FALSE(textLineFragment(*fragment, TextLocation(6))); // the very end of the fragment
-    const TextLineFragment* empty = textLineFragment(stack.manager, TextLocation(6));
+    EXPECT_EQ(textRange(*line.fragment, line.line), TextRange(0, 6));
+    EXPECT_FALSE(isEmpty(line.line));
+    EXPECT_FALSE(textLineFragment(*line.fragment, TextLocation(6))); // the very end of the fragment
+    const TextLineFragmentHandle empty = textLineFragment(stack.manager, TextLocation(6));
     ASSERT_TRUE(empty);
     EXPECT_EQ(empty->characterRange(), TextRange(0, 1));
 

@@ -89,3 +89,13 @@ TEST(AttributedString, AddAndRemoveAttributeWorkPerRun)
     text.removeAttribute(AttributeKey::underlineStyle, 0, 6);
     EXPECT_EQ(text.runs().size(), 1u);
 }
+
+TEST(AttributedString, EqualityComparesTextAndRuns)
+{
+    const AttributedString text("abc", red);
+    EXPECT_EQ(text, AttributedString("abc", red));
+    EXPECT_NE(text, AttributedString("abc", blue));
+    AttributedString pieced("ab", red);
+    pieced.append(AttributedString("c", red));
+    EXPECT_EQ(text, pieced);
+}

@@ -95,7 +95,6 @@ TEST(TextLayoutManager, IncrementalLayoutEqualsAFreshLayout)
         Stack incremental(initial, width);
         incremental.storage.setChunkLimits(4, 64);
         incremental.storage.setString(initial);
-        incremental.manager.setLayoutCacheLimit(1000);
         for (int step = 0; step < 400; ++step) {
             const qint64 length = incremental.storage.length();
             const qint64 start = length ? qint64(random() % (length + 1)) : 0;
@@ -129,13 +128,17 @@ TEST(TextLayoutManager, UnlaidParagraphsHaveEstimatedHeightsAndTheCacheStaysBoun
     for (int i = 0; i < 5000; ++i)
         text += QStringLiteral("paragraph number %1\n").arg(i);
     Stack stack(text);
-    stack.manager.setLayoutCacheLimit(100);
+    constexpr qint64 limit = 1'000'000;
+    stack.manager.setLayoutCacheLimit(limit);
     const QFontMetricsF metrics(testFont());
     const double line = metrics.ascent() + metrics.descent();
     EXPECT_NEAR(stack.manager.usageBoundsForTextContainer().height(), 5001 * line, 1.0);
 
     stack.manager.ensureLayout(TextRange(0, stack.storage.length()));
-    EXPECT_LE(stack.manager.cachedFragmentCount(), 100);
+    // Within the budget, give or take the few most recent fragments, which always stay.
+    EXPECT_LE(stack.manager.layoutCacheBytes(), limit * 5 / 4);
+    EXPECT_GT(stack.manager.cachedFragmentCount(), 10);
+    EXPECT_LT(stack.manager.cachedFragmentCount(), 1000);
     // Heights of fragments that left the cache stay measured.
     EXPECT_TRUE(stack.storage.isLayoutParagraphMeasured(10));
     auto fragment = stack.manager.textLayoutFragment(stack.storage.paragraph(4000)->elementRange.location);
@@ -408,4 +411,267 @@ TEST(TextLayoutManager, StorageOutlivesItsLayoutManagerAndTheOtherWayRound)
     storage.reset();
     EXPECT_EQ(manager.textContentStorage(), nullptr);
     EXPECT_EQ(manager.textLayoutFragment(0), nullptr);
+}
+
+TEST(TextLayoutManager, ParagraphStylesAlignTabAndSpaceTheLines)
+{
+    auto styled = [](const QString& text, const ParagraphStyle& style) {
+        return AttributedString(text, { { AttributeKey::paragraphStyle, QVariant::fromValue(style) } });
+    };
+    auto lineBounds = [](Stack& stack, TextLocation at) {
+        auto fragment = stack.manager.textLayoutFragment(at);
+        return fragment->lineFragment(*fragment->lineFragmentIndex(at - fragment->rangeInElement().location))
+            .typographicBounds();
+    };
+    ParagraphStyle style;
+    const QString hebrew = QString::fromUcs4(U"\u05E9\u05DC\u05D5\u05DD");
+    struct Alignment {
+        TextAlignment alignment;
+        QString text;
+        double left; // of the line, in a 400 wide container with 5 of padding: -1 where it ends at 395
+    };
+    const Alignment alignments[] = {
+        { TextAlignment::natural, "short", 5 },
+        { TextAlignment::left, "short", 5 },
+        { TextAlignment::right, "short", -1 },
+        { TextAlignment::natural, hebrew, -1 },
+        { TextAlignment::left, hebrew, 5 },
+    };
+    for (const Alignment& each : alignments) {
+        style.alignment = each.alignment;
+        Stack stack(styled(each.text, style), 400);
+        const QRectF bounds = lineBounds(stack, 0);
+        if (each.left >= 0) {
+            EXPECT_NEAR(bounds.left(), each.left, 0.5) << int(each.alignment);
+        } else {
+            EXPECT_NEAR(bounds.right(), 395, 1.5) << int(each.alignment);
+        }
+    }
+    style.alignment = TextAlignment::center;
+    Stack centered(styled("short", style), 400);
+    const QRectF middle = lineBounds(centered, 0);
+    EXPECT_NEAR(middle.left() - 5, 395 - middle.right(), 1.0);
+
+    // Justified rows fill the width, carets and all, but for the last; a right-to-left paragraph's
+    // last row keeps to the right.
+    style.alignment = TextAlignment::justified;
+    for (const QString& text : { QString("one two three four five six seven eight nine ten eleven twelve"),
+             QString(hebrew + " " + hebrew + " " + hebrew + " " + hebrew + " " + hebrew + " " + hebrew) }) {
+        Stack justified(styled(text, style), 160);
+        auto fragment = justified.manager.textLayoutFragment(0);
+        ASSERT_GT(fragment->visualLineCount(), 1);
+        const TextLineFragment first = fragment->lineFragment(0);
+        EXPECT_NEAR(first.typographicBounds().left(), 5, 0.5);
+        EXPECT_NEAR(first.typographicBounds().right(), 155, 0.5);
+        const bool rightToLeft = text.isRightToLeft();
+        // The caret at the row's far end (before the space the row ends with) sits at its edge.
+        const qint64 farEnd = first.characterRange().endLocation - 1;
+        EXPECT_NEAR(first.locationForCharacter(farEnd).x(), rightToLeft ? 5 : 155, 4) << rightToLeft;
+        const TextLineFragment last = fragment->lineFragment(fragment->lineFragmentCount() - 1);
+        if (rightToLeft) {
+            EXPECT_NEAR(last.typographicBounds().right(), 155, 1.5);
+        } else {
+            EXPECT_NEAR(last.typographicBounds().left(), 5, 0.5);
+        }
+        EXPECT_NEAR(last.locationForCharacter(last.characterRange().location).x(),
+            rightToLeft ? last.typographicBounds().right() : 5, 1.5);
+    }
+
+    // Tabs stop at multiples of the interval.
+    for (const double interval : { 50.0, 120.0 }) {
+        style = ParagraphStyle();
+        style.defaultTabInterval = interval;
+        Stack stack(styled("a\tb", style));
+        EXPECT_NEAR(stack.manager.textLayoutFragment(0)->lineFragment(0).locationForCharacter(2).x(),
+            5 + interval, 0.5);
+    }
+
+    // Line spacing goes below every line: in the rows and in selections, not in carets.
+    style = ParagraphStyle();
+    style.lineSpacing = 7;
+    Stack spaced(styled("one two three four five six", style), 80);
+    auto fragment = spaced.manager.textLayoutFragment(0);
+    ASSERT_GT(fragment->visualLineCount(), 2);
+    const QFontMetricsF metrics(testFont());
+    const double natural = metrics.ascent() + metrics.descent();
+    EXPECT_NEAR(fragment->visualLine(1).y - fragment->visualLine(0).y, natural + 7, 0.01);
+    EXPECT_NEAR(fragment->layoutFragmentFrame().height(), fragment->visualLineCount() * (natural + 7), 0.01);
+    auto height = [&](TextRange range, TextLayoutManager::SegmentType type) {
+        double result = 0;
+        spaced.manager.enumerateTextSegments(
+            range, type, 0, [&](std::optional<TextRange>, QRectF frame, double) {
+                result = frame.height();
+                return false;
+            });
+        return result;
+    };
+    EXPECT_NEAR(height(TextRange(1), TextLayoutManager::SegmentType::standard), natural, 0.01);
+    EXPECT_NEAR(height(TextRange(0, 2), TextLayoutManager::SegmentType::selection), natural + 7, 0.01);
+    EXPECT_NEAR(height(TextRange(0, 2), TextLayoutManager::SegmentType::highlight), natural, 0.01);
+
+    // Paragraphs without a style of their own take the manager's default.
+    Stack plain("one two three four five six", 80);
+    ParagraphStyle spacing;
+    spacing.lineSpacing = 7;
+    plain.manager.setDefaultParagraphStyle(spacing);
+    EXPECT_NEAR(plain.manager.textLayoutFragment(0)->layoutFragmentFrame().height(),
+        fragment->layoutFragmentFrame().height(), 0.01);
+}
+
+TEST(TextLayoutManager, SegmentOptionsExtendTheEndsAndLeaveOutTheMiddle)
+{
+    Stack stack("alpha beta gamma delta epsilon zeta eta theta iota kappa", 120);
+    const TextRange range(3, 45);
+    auto segments = [&](unsigned options) {
+        std::vector<QRectF> frames;
+        stack.manager.enumerateTextSegments(range, TextLayoutManager::SegmentType::selection, options,
+            [&](std::optional<TextRange>, QRectF frame, double) {
+                frames.push_back(frame);
+                return true;
+            });
+        return frames;
+    };
+    const std::vector<QRectF> plain = segments(0);
+    ASSERT_GT(plain.size(), 2u);
+    EXPECT_GT(plain.front().left(), 10); // from the range's start, not the row's
+    EXPECT_LT(plain.back().right(), 100); // to its end
+
+    const std::vector<QRectF> extended
+        = segments(TextLayoutManager::headSegmentExtended | TextLayoutManager::tailSegmentExtended);
+    ASSERT_EQ(extended.size(), plain.size());
+    EXPECT_EQ(extended.front().left(), plain.front().left());
+    EXPECT_NEAR(extended.front().right(), 115, 0.01); // to the container's trailing edge
+    EXPECT_NEAR(extended.back().left(), 5, 0.01); // from its leading edge
+    EXPECT_EQ(extended.back().right(), plain.back().right());
+
+    const std::vector<QRectF> ends = segments(TextLayoutManager::middleFragmentsExcluded);
+    ASSERT_EQ(ends.size(), 2u);
+    EXPECT_EQ(ends.front(), plain.front());
+    EXPECT_EQ(ends.back(), plain.back());
+
+    // Inside one row nothing is extended.
+    std::vector<QRectF> one;
+    stack.manager.enumerateTextSegments(TextRange(1, 3), TextLayoutManager::SegmentType::selection,
+        TextLayoutManager::headSegmentExtended | TextLayoutManager::tailSegmentExtended,
+        [&](std::optional<TextRange>, QRectF frame, double) {
+            one.push_back(frame);
+            return true;
+        });
+    ASSERT_EQ(one.size(), 1u);
+    EXPECT_LT(one.front().width(), 30);
+}
+
+TEST(TextLayoutManager, LongParagraphsEditedPieceByPieceStayWhole)
+{
+    // Small pieces, so that a short text is cut into many and edits land on their boundaries. (No
+    // tabs: a tab stops at multiples of the interval from its piece's start, so widths would
+    // depend on where the pieces were cut.)
+    // Hostile bits too: a lone surrogate, a right-to-left override left open, Hebrew.
+    const QString pieces[] = { "word ", "longerword ", "e\u0301", QString::fromUcs4(U"\U0001F600"), "x", "  ",
+        QString(QChar(0xD800)), QString(QChar(0x202E)), QString::fromUcs4(U"\u05E9\u05DC\u05D5\u05DD ") };
+    for (const double width : { TextContainer::unboundedExtent, 150.0 }) {
+        std::mt19937 random(width > 1000 ? 5 : 6);
+        QString initial;
+        for (int i = 0; i < 400; ++i)
+            initial += pieces[random() % std::size(pieces)];
+        Stack stack(initial, width);
+        stack.manager.setPieceLengths(64, 32);
+        for (int step = 0; step < 300; ++step) {
+            const qint64 length = stack.storage.length();
+            const qint64 start = qint64(random() % (length + 1));
+            const qint64 span = std::min<qint64>(length - start, random() % 6);
+            stack.storage.replaceCharacters(
+                TextRange(start, start + span), AttributedString(pieces[random() % std::size(pieces)]));
+            auto fragment = stack.manager.textLayoutFragment(0);
+            if (step % 30 != 29)
+                continue;
+            // The lines cover the paragraph in order, say what the storage says, never start inside a
+            // cluster, and sit side by side in their rows.
+            const QString text = stack.storage.string();
+            const auto& lines = fragment->textLineFragments();
+            ASSERT_GT(lines.size(), 10u);
+            TextLocation at = 0;
+            for (size_t i = 0; i < lines.size(); ++i) {
+                const TextLineFragment& line = lines[i];
+                ASSERT_EQ(line.characterRange().location, at) << step;
+                ASSERT_EQ(line.attributedString().string(), text.mid(at, line.characterRange().length()));
+                ASSERT_TRUE(line.isValidCaretIndex(at)) << at;
+                at = line.characterRange().endLocation;
+                if (i > 0 && lines[i - 1].visualLineIndex() == line.visualLineIndex()) {
+                    // Left to right, or right to left in a right-to-left paragraph.
+                    const QRectF before = lines[i - 1].typographicBounds();
+                    const QRectF bounds = line.typographicBounds();
+                    if (fragment->baseWritingDirection() == Qt::RightToLeft) {
+                        ASSERT_NEAR(before.left(), bounds.right(), 0.01);
+                    } else {
+                        ASSERT_NEAR(before.right(), bounds.left(), 0.01);
+                    }
+                }
+            }
+            ASSERT_EQ(at, text.size());
+            if (width > 1000) {
+                // Unwrapped, the text is one row as long as laid out at once.
+                Stack fresh(text, width);
+                fresh.manager.setPieceLengths(64, 32);
+                EXPECT_EQ(fragment->visualLineCount(), 1);
+                const double freshWidth = fresh.manager.textLayoutFragment(0)->layoutFragmentFrame().width();
+                EXPECT_NEAR(fragment->layoutFragmentFrame().width(), freshWidth, freshWidth / 1000);
+            }
+            // A click on any caret finds a caret drawn there: that one, or another at the same place
+            // (where runs of opposite direction meet, or where a row ends and the next starts).
+            auto caretFrame = [&](TextLocation caret) {
+                QRectF frame;
+                stack.manager.enumerateTextSegments(TextRange(caret),
+                    TextLayoutManager::SegmentType::standard, 0,
+                    [&](std::optional<TextRange>, QRectF each, double) {
+                        frame = each;
+                        return false;
+                    });
+                return frame;
+            };
+            for (TextLocation caret = 0; caret <= text.size(); caret += 7) {
+                if (!fragment->lineFragment(*fragment->lineFragmentIndex(caret)).isValidCaretIndex(caret))
+                    continue;
+                const QRectF frame = caretFrame(caret);
+                const TextLocation found = *stack.manager.caretLocation(frame.center());
+                if (found == caret)
+                    continue;
+                const QRectF other = caretFrame(found);
+                const bool rowEnd = width < 1000 && text[caret - 1] == u' ';
+                // Where two pieces meet in right-to-left text, each may show that place elsewhere.
+                const bool join
+                    = fragment->lineFragment(*fragment->lineFragmentIndex(found)).characterRange().location
+                    == found;
+                EXPECT_TRUE(rowEnd || join
+                    || (std::abs(other.left() - frame.left()) < 1.0 && other.top() == frame.top()))
+                    << caret << " found " << found;
+            }
+        }
+    }
+}
+
+TEST(TextLayoutManager, LineHandlesKeepTheirFragmentUsableAfterTheCacheLetsItGo)
+{
+    Stack stack("first paragraph\nsecond");
+    TextLineFragmentHandle handle = stack.manager.lineFragment(3);
+    ASSERT_TRUE(handle);
+    const double x = handle->locationForCharacter(3).x();
+    const std::weak_ptr<TextLayoutFragment> held = handle.fragment;
+    stack.storage.replaceCharacters(TextRange(0), AttributedString("new "));
+    stack.manager.setLayoutCacheLimit(0);
+    ASSERT_FALSE(held.expired());
+    EXPECT_EQ(handle->locationForCharacter(3).x(), x);
+    QImage image(200, 40, QImage::Format_ARGB32);
+    image.fill(Qt::white);
+    {
+        QPainter painter(&image);
+        handle->draw(painter, handle->typographicBounds().topLeft());
+    }
+    EXPECT_NE(image, [] {
+        QImage blank(200, 40, QImage::Format_ARGB32);
+        blank.fill(Qt::white);
+        return blank;
+    }());
+    handle = {};
+    EXPECT_TRUE(held.expired());
 }

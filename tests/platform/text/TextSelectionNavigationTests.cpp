@@ -215,3 +215,72 @@ TEST(TextSelectionNavigation, VisualMovesFollowRightToLeftText)
     EXPECT_EQ(stack.moved(2, Direction::left, Destination::line), 9);
     EXPECT_EQ(stack.moved(2, Direction::right, Destination::line), 0);
 }
+
+TEST(TextSelectionNavigation, RightAndLeftCrossMixedDirectionParagraphsToTheEnds)
+{
+    const QString text
+        = QString::fromUcs4(U"left to right\n\u05E9\u05DC\u05D5\u05DD \u05E2\u05D5\u05DC\u05DD "
+                            U"\u05E9\u05DC\u05D5\u05DD\nmore ab\n\u05D0\u05D1 cd \u05D2\u05D3");
+    const TextLocation end = text.size();
+    for (const double width : { TextContainer::unboundedExtent, 70.0 }) {
+        Stack stack(text, width);
+        // Pressing one arrow again and again gets to the end of the document, whatever the
+        // direction of the paragraphs on the way.
+        auto walk = [&](TextLocation from, Direction direction) {
+            TextSelection selection(from);
+            for (int step = 0; step < 4 * end; ++step) {
+                selection = *stack.navigation().destinationSelection(
+                    selection, direction, Destination::character, false, false);
+                const TextLocation at = selection.textRanges.front().location;
+                if (at == (direction == Direction::right ? end : 0))
+                    return true;
+            }
+            return false;
+        };
+        EXPECT_TRUE(walk(0, Direction::right)) << width;
+        EXPECT_TRUE(walk(end, Direction::left)) << width;
+        // Pressing on settles at the far edge of the last row instead of going round.
+        TextLocation settled = end;
+        for (int step = 0; step < 40; ++step)
+            settled = stack.moved(settled, Direction::right, Destination::character);
+        EXPECT_EQ(stack.moved(settled, Direction::right, Destination::character), settled);
+
+        // Word moves too.
+        TextLocation at = 0;
+        int steps = 0;
+        while (at != end && steps++ < 100)
+            at = stack.moved(at, Direction::right, Destination::word);
+        EXPECT_EQ(at, end) << width;
+    }
+}
+
+TEST(TextSelectionNavigation, SentenceAndParagraphMovesGoOnPastEachBoundary)
+{
+    Stack stack("One. Two three.  Four?\nNext paragraph. Last one.\n\nend");
+    auto walk = [&](TextLocation from, Direction direction, Destination destination) {
+        std::vector<TextLocation> stops;
+        for (int i = 0; i < 8; ++i) {
+            from = stack.moved(from, direction, destination);
+            stops.push_back(from);
+        }
+        return stops;
+    };
+    EXPECT_EQ(walk(0, Direction::forward, Destination::sentence),
+        (std::vector<TextLocation> { 4, 15, 22, 38, 48, 49, 53, 53 }));
+    EXPECT_EQ(walk(53, Direction::backward, Destination::sentence),
+        (std::vector<TextLocation> { 50, 49, 39, 23, 17, 5, 0, 0 }));
+    EXPECT_EQ(walk(0, Direction::forward, Destination::paragraph),
+        (std::vector<TextLocation> { 22, 48, 49, 53, 53, 53, 53, 53 }));
+    EXPECT_EQ(walk(53, Direction::backward, Destination::paragraph),
+        (std::vector<TextLocation> { 50, 49, 23, 0, 0, 0, 0, 0 }));
+
+    // Extending by paragraph grows the selection each time.
+    TextSelection selection(TextLocation(0));
+    std::vector<TextRange> ranges;
+    for (int i = 0; i < 3; ++i) {
+        selection = *stack.navigation().destinationSelection(
+            selection, Direction::forward, Destination::paragraph, true, false);
+        ranges.push_back(selection.textRanges.front());
+    }
+    EXPECT_EQ(ranges, (std::vector<TextRange> { TextRange(0, 22), TextRange(0, 48), TextRange(0, 49) }));
+}

@@ -1,0 +1,216 @@
+#include "platform/text/TextLayoutPiece.h"
+
+#include <QColor>
+#include <QTextBoundaryFinder>
+#include <QTextLayout>
+
+namespace platform {
+
+namespace {
+
+// Unwrapped lines get a width far beyond any piece's text yet well inside the 26.6 fixed point
+// range QTextLayout computes in (about 33 million pixels).
+constexpr double unwrappedLineWidth = 4.0e6;
+
+// What a laid-out QTextLayout holds per UTF-16 unit (text, items, glyphs, advances, offsets and
+// clusters), measured on Qt 6.4, plus its fixed overhead and a little per line.
+constexpr qint64 layoutBytesPerUnit = 40;
+constexpr qint64 layoutBytesPerLine = 96;
+constexpr qint64 layoutBytesFixed = 2048;
+
+QTextCharFormat formatFor(const TextAttributes& attributes)
+{
+    QTextCharFormat format;
+    if (auto it = attributes.find(AttributeKey::font); it != attributes.end() && it->canConvert<QFont>())
+        format.setFont(it->value<QFont>(), QTextCharFormat::FontPropertiesAll);
+    if (auto it = attributes.find(AttributeKey::foregroundColor);
+        it != attributes.end() && it->canConvert<QColor>())
+        format.setForeground(it->value<QColor>());
+    if (auto it = attributes.find(AttributeKey::backgroundColor);
+        it != attributes.end() && it->canConvert<QColor>())
+        format.setBackground(it->value<QColor>());
+    if (auto it = attributes.find(AttributeKey::underlineStyle); it != attributes.end() && it->toInt() != 0)
+        format.setFontUnderline(true);
+    if (auto it = attributes.find(AttributeKey::underlineColor);
+        it != attributes.end() && it->canConvert<QColor>())
+        format.setUnderlineColor(it->value<QColor>());
+    return format;
+}
+
+} // namespace
+
+std::shared_ptr<const TextLayoutPiece> TextLayoutPiece::make(
+    AttributedString text, const Parameters& parameters, std::shared_ptr<TextLayoutMemory> memory)
+{
+    std::shared_ptr<TextLayoutPiece> piece(
+        new TextLayoutPiece(std::move(text), parameters, std::move(memory)));
+    const bool wrapping = parameters.lineWidth > 0;
+    std::vector<Line> lines;
+    std::shared_ptr<QTextLayout> layout = piece->build(true, &lines);
+    piece->m_continuesRow = true;
+    if (wrapping && parameters.startX > 0 && lines.size() > 1) {
+        // A first line that had to break inside a word would not have been there in one layout of
+        // the whole paragraph: the word goes to a row of its own instead.
+        QTextBoundaryFinder breaks(QTextBoundaryFinder::Line, piece->m_text.string());
+        breaks.setPosition(lines[0].start + lines[0].length);
+        if (!breaks.isAtBoundary()) {
+            lines.clear();
+            layout = piece->build(false, &lines);
+            piece->m_continuesRow = false;
+        }
+    }
+    piece->m_lines = std::move(lines);
+    // A piece of one line, the usual case, needs no running sum.
+    if (piece->m_lines.size() > 1) {
+        piece->m_heightBefore.reserve(piece->m_lines.size() + 1);
+        double height = 0;
+        for (const Line& line : piece->m_lines) {
+            piece->m_heightBefore.push_back(height);
+            height += line.ascent + line.descent;
+        }
+        piece->m_heightBefore.push_back(height);
+    }
+    for (const Line& line : piece->m_lines)
+        piece->m_widest = std::max(piece->m_widest, line.advance);
+    piece->m_layoutCost = layoutBytesFixed + layoutBytesPerUnit * piece->length()
+        + layoutBytesPerLine * qint64(piece->m_lines.size());
+    piece->keep(std::move(layout));
+    return piece;
+}
+
+TextLayoutPiece::TextLayoutPiece(
+    AttributedString text, const Parameters& parameters, std::shared_ptr<TextLayoutMemory> memory)
+    : m_text(std::move(text))
+    , m_parameters(parameters)
+    , m_memory(std::move(memory))
+{
+}
+
+TextLayoutPiece::~TextLayoutPiece()
+{
+    release();
+}
+
+double TextLayoutPiece::naturalHeightBefore(size_t line) const
+{
+    if (m_heightBefore.empty())
+        return line == 0 ? 0.0 : m_lines.front().ascent + m_lines.front().descent;
+    return m_heightBefore[line];
+}
+
+TextLayoutPiece::Summary TextLayoutPiece::summary() const
+{
+    Summary summary;
+    summary.length = length();
+    summary.metadataCost = metadataCost();
+    summary.lineCount = qint32(m_lines.size());
+    summary.continuesRow = m_continuesRow;
+    summary.first = m_lines.front();
+    summary.last = m_lines.back();
+    const size_t count = m_lines.size();
+    summary.middleHeight = count > 1 ? naturalHeightBefore(count - 1) - naturalHeightBefore(1) : 0.0;
+    summary.widest = m_widest;
+    return summary;
+}
+
+qint64 TextLayoutPiece::metadataCost() const
+{
+    return qint64(sizeof(TextLayoutPiece)) + 2 * m_text.length()
+        + qint64(m_text.runs().size() * (sizeof(AttributedString::Run) + 64))
+        + qint64(m_lines.capacity() * sizeof(Line)) + qint64(m_heightBefore.capacity() * sizeof(double));
+}
+
+std::shared_ptr<QTextLayout> TextLayoutPiece::build(bool continuing, std::vector<Line>* lines) const
+{
+    auto layout = std::make_shared<QTextLayout>(m_text.string(), m_parameters.font);
+    QList<QTextLayout::FormatRange> formats;
+    qsizetype start = 0;
+    for (const AttributedString::Run& run : m_text.runs()) {
+        if (!run.attributes.isEmpty())
+            formats.append({ int(start), int(run.length), formatFor(run.attributes) });
+        start += run.length;
+    }
+    layout->setFormats(formats);
+
+    const bool wrapping = m_parameters.lineWidth > 0;
+    QTextOption option;
+    option.setWrapMode(wrapping ? QTextOption::WrapAtWordBoundaryOrAnywhere : QTextOption::NoWrap);
+    if (m_parameters.tabInterval > 0)
+        option.setTabStopDistance(m_parameters.tabInterval);
+    option.setTextDirection(m_parameters.direction);
+    // Lines are placed by the fragment, which aligns whole rows; only justification needs the
+    // line itself, and QTextLayout leaves its last line (a row the next piece may continue) alone.
+    option.setAlignment(
+        wrapping && m_parameters.justified ? Qt::AlignJustify : (Qt::AlignLeft | Qt::AlignAbsolute));
+    option.setUseDesignMetrics(true);
+    layout->setTextOption(option);
+    layout->setCacheEnabled(true);
+
+    const double startX = continuing ? m_parameters.startX : 0.0;
+    bool first = true;
+    layout->beginLayout();
+    for (;;) {
+        QTextLine line = layout->createLine();
+        if (!line.isValid())
+            break;
+        if (!wrapping)
+            line.setLineWidth(unwrappedLineWidth);
+        else if (first)
+            line.setLineWidth(std::max(1.0, m_parameters.lineWidth - startX));
+        else
+            line.setLineWidth(m_parameters.lineWidth);
+        line.setPosition(QPointF(0, 0));
+        first = false;
+    }
+    layout->endLayout();
+    if (lines) {
+        const int count = layout->lineCount();
+        for (int i = 0; i < count; ++i) {
+            const QTextLine line = layout->lineAt(i);
+            Line metrics { qint32(line.textStart()), qint32(line.textLength()), line.horizontalAdvance(),
+                line.naturalTextWidth(), 0, line.ascent(), line.descent() };
+            // QTextLayout justifies every line but its last and those a line separator ends.
+            const qsizetype end = line.textStart() + line.textLength();
+            const bool justified = wrapping && m_parameters.justified && i + 1 < count
+                && !(end > 0 && m_text.string().at(end - 1) == QChar::LineSeparator);
+            if (justified) {
+                metrics.advance = line.width();
+                metrics.naturalWidth = line.width();
+            } else {
+                metrics.textOffset = line.naturalTextRect().left() - line.x();
+            }
+            lines->push_back(metrics);
+        }
+    }
+    return layout;
+}
+
+std::shared_ptr<const QTextLayout> TextLayoutPiece::layout() const
+{
+    if (m_layout) {
+        if (m_memory)
+            m_memory->touch(m_position);
+        return m_layout;
+    }
+    std::shared_ptr<QTextLayout> layout = build(m_continuesRow, nullptr);
+    keep(layout);
+    return layout;
+}
+
+void TextLayoutPiece::keep(std::shared_ptr<QTextLayout> layout) const
+{
+    m_layout = std::move(layout);
+    if (m_memory)
+        m_position = m_memory->add(this, m_layoutCost);
+}
+
+void TextLayoutPiece::release() const
+{
+    if (!m_layout)
+        return;
+    if (m_memory)
+        m_memory->remove(m_position, m_layoutCost);
+    m_layout.reset();
+}
+
+} // namespace platform
