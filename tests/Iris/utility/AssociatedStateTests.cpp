@@ -94,8 +94,8 @@ TEST(AssociatedState, AValueOfAnotherTypeReadsAbsent)
     EXPECT_EQ(getAssociatedInt(view, &frameCountKey), std::nullopt);
     setAssociatedValue<std::int64_t>(view, &frameCountKey, 5);
     EXPECT_EQ(getAssociatedInt(view, &frameCountKey), 5);
-    setAssociatedValue(view, &indicatorTypeKey, std::optional(IndicatorType::none));
-    EXPECT_EQ(getAssociatedIndicatorType(view, &indicatorTypeKey), IndicatorType::none);
+    setAssociatedValue(view, &indicatorTypeKey, std::optional(IndicatorType::activity()));
+    EXPECT_EQ(getAssociatedIndicatorType(view, &indicatorTypeKey)->kind(), IndicatorType::Kind::activity);
 }
 
 TEST(AssociatedState, ConcurrentReadersAndWriters)
