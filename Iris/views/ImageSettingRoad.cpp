@@ -91,8 +91,8 @@ std::optional<DownloadTask> runImageSettingRequest(ImageSettingRequest request)
     };
 
     RetrieveImageCompletion completion =
-        [slot, identifier, source = request.source, failureOptions = options, alive = request.targetAlive,
-            answerArrived = request.answerArrived, apply = request.applyOutcome,
+        [slot, identifier, source = request.source, failureImage = options.onFailureImage,
+            alive = request.targetAlive, answerArrived = request.answerArrived, apply = request.applyOutcome,
             done = request.completion](RetrieveImageResultOrError outcome) {
             CallbackQueue::mainCurrentOrAsync().execute([=] {
                 if (answerArrived)
@@ -103,7 +103,7 @@ std::optional<DownloadTask> runImageSettingRequest(ImageSettingRequest request)
                     return;
                 }
                 if (apply)
-                    apply(outcome, failureOptions);
+                    apply(outcome, failureImage);
                 if (done)
                     done(outcome);
             });
@@ -137,16 +137,16 @@ std::optional<DownloadTask> setImagePropertySlot(const ImagePropertySlot& target
     request.progress = std::move(progress);
     request.targetAlive = target.targetAlive;
     request.showPartialImage = target.setImage;
-    request.applyOutcome
-        = [target](const RetrieveImageResultOrError& outcome, const IrisParsedOptionsInfo& options) {
-              if (outcome.isSuccess()) {
-                  target.setImage(outcome.value().image);
-                  if (target.resultShown)
-                      target.resultShown();
-              } else if (options.onFailureImage) {
-                  target.setImage(*options.onFailureImage);
-              }
-          };
+    request.applyOutcome = [target](const RetrieveImageResultOrError& outcome,
+                               const ImageSettingRequest::FailureImage& failureImage) {
+        if (outcome.isSuccess()) {
+            target.setImage(outcome.value().image);
+            if (target.resultShown)
+                target.resultShown();
+        } else if (failureImage) {
+            target.setImage(*failureImage);
+        }
+    };
     request.completion = std::move(completion);
     return runImageSettingRequest(std::move(request));
 }

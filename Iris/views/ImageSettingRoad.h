@@ -46,8 +46,10 @@ struct ImageSettingRequest {
     std::function<void(std::shared_ptr<platform::Image>)> showPartialImage;
     // First thing when any answer arrives, current or not.
     std::function<void()> answerArrived;
-    // Shows the outcome of the current request: the image, or the failure image rule.
-    std::function<void(const RetrieveImageResultOrError&, const IrisParsedOptionsInfo&)> applyOutcome;
+    // Shows the outcome of the current request: the image, or the options' failure image (unset: the
+    // target keeps what it shows).
+    using FailureImage = std::optional<std::shared_ptr<platform::Image>>;
+    std::function<void(const RetrieveImageResultOrError&, const FailureImage&)> applyOutcome;
     RetrieveImageCompletion completion;
 };
 

@@ -162,17 +162,17 @@ std::optional<DownloadTask> ImageViewWrapper::setImage(std::optional<Source> sou
         if (startedIndicator)
             startedIndicator->stopAnimatingView();
     };
-    request.applyOutcome
-        = [view](const RetrieveImageResultOrError& outcome, const IrisParsedOptionsInfo& options) {
-              const ImageViewWrapper wrapper { view.data() };
-              if (outcome.isSuccess()) {
-                  wrapper.setPlaceholder(nullptr);
-                  view->setImage(outcome.value().image);
-              } else if (options.onFailureImage) {
-                  wrapper.setPlaceholder(nullptr);
-                  view->setImage(*options.onFailureImage);
-              }
-          };
+    request.applyOutcome = [view](const RetrieveImageResultOrError& outcome,
+                               const ImageSettingRequest::FailureImage& failureImage) {
+        const ImageViewWrapper wrapper { view.data() };
+        if (outcome.isSuccess()) {
+            wrapper.setPlaceholder(nullptr);
+            view->setImage(outcome.value().image);
+        } else if (failureImage) {
+            wrapper.setPlaceholder(nullptr);
+            view->setImage(*failureImage);
+        }
+    };
     request.completion = std::move(completion);
     return runImageSettingRequest(std::move(request));
 }

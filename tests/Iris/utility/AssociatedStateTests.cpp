@@ -1,4 +1,5 @@
 #include "Iris/utility/AssociatedState.h"
+#include "Iris/utility/DataWrapper.h"
 #include "Iris/utility/IrisWrapper.h"
 
 #include <QString>
@@ -53,6 +54,14 @@ TEST(IrisWrapper, HoldsTheReceiver)
     EXPECT_EQ(ir(view).taskIdentifier(), 0u);
     wrapper.setTaskIdentifier(std::nullopt);
     EXPECT_EQ(ir(view).taskIdentifier(), std::nullopt);
+}
+
+TEST(IrisWrapper, DataTellsItsImageFormat)
+{
+    const QByteArray gif("GIF89a\x01\x00\x01\x00\x00\x00\x00", 13);
+    EXPECT_EQ(ir(gif).imageFormat(), ImageFormat::GIF);
+    EXPECT_EQ(ir(QByteArray("not an image")).imageFormat(), ImageFormat::unknown);
+    EXPECT_FALSE(ir(gif).contains(JPEGMarker::SOS()));
 }
 
 TEST(AssociatedState, NeverWrittenOrWrittenAbsentReadsAbsent)

@@ -233,6 +233,12 @@ TEST(AnimatedImageView, PlaysWhileOnScreenAndKeepsPlayingTheSameImage)
     EXPECT_EQ(view->animator(), nullptr);
     view->settle();
     delete view;
+
+    // A view that never plays makes neither a display link nor a decoding queue.
+    AnimatedImageView still;
+    still.setImage(platform::Image::create(solidBitmap(Qt::red)));
+    still.show();
+    EXPECT_FALSE(still.isDisplayLinkInitialized());
 }
 
 // The real display link ticks under the offscreen platform too; the view shows each frame.
