@@ -1,9 +1,12 @@
 #include "Iris/declarative/IRAnimatedImage.h"
 
+#include "Iris/views/AnimatedImageFrames.h"
+
 namespace iris {
 
 platform::AnimatedImageView* IRAnimatedImageViewRepresenter::makeView(QWidget* parent) const
 {
+    installAnimatedImageFrameSources();
     auto* view = new platform::AnimatedImageView(parent);
     if (context) {
         for (const auto& configuration : context->renderConfigurations)

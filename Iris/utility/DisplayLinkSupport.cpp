@@ -2,8 +2,6 @@
 
 #include "platform/foundation/DispatchQueue.h"
 
-#include <algorithm>
-
 namespace iris {
 
 int displayLinkOutputCallback(
@@ -15,7 +13,7 @@ int displayLinkOutputCallback(
 
 void removeRunLoopMode(std::vector<QString>& modes, const QString& mode)
 {
-    modes.erase(std::remove(modes.begin(), modes.end(), mode), modes.end());
+    platform::removeRunLoopMode(modes, mode);
 }
 
 } // namespace iris

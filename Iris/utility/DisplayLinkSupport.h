@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/ui/DisplayLink.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -9,12 +11,7 @@
 namespace iris {
 
 // The time stamp a display link hands to its output handling; `hostTime` is in nanoseconds.
-struct DisplayLinkTimeStamp {
-    std::uint64_t hostTime = 0;
-    std::int32_t videoTimeScale = 0;
-    std::int64_t videoRefreshPeriod = 0;
-    std::int64_t videoTime = 0;
-};
+using DisplayLinkTimeStamp = platform::DisplayLinkTimeStamp;
 
 // What the display link's output callback drives, on the main queue.
 class DisplayLinkOutputHandling {

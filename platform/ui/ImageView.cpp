@@ -55,6 +55,39 @@ void ImageView::stopFade()
     setGraphicsEffect(nullptr);
 }
 
+void ImageView::setImageScaling(ImageScaling scaling)
+{
+    m_imageScaling = scaling;
+    update();
+}
+
+void ImageView::setHighlighted(bool highlighted)
+{
+    m_highlighted = highlighted;
+    update();
+}
+
+QRectF ImageView::placement(QSizeF pictureSize, const QRectF& bounds, ImageScaling scaling)
+{
+    QSizeF shown = pictureSize;
+    switch (scaling) {
+    case ImageScaling::axesIndependently:
+        return bounds;
+    case ImageScaling::none:
+        break;
+    case ImageScaling::proportionallyUpOrDown:
+        shown = pictureSize.scaled(bounds.size(), Qt::KeepAspectRatio);
+        break;
+    case ImageScaling::proportionallyDown:
+        if (shown.width() > bounds.width() || shown.height() > bounds.height())
+            shown = pictureSize.scaled(bounds.size(), Qt::KeepAspectRatio);
+        break;
+    }
+    QRectF target(QPointF(), shown);
+    target.moveCenter(bounds.center());
+    return target;
+}
+
 QSize ImageView::sizeHint() const
 {
     if (!m_image)
@@ -69,14 +102,9 @@ void ImageView::paintEvent(QPaintEvent*)
     const QSizeF imageSize(m_image->size().width, m_image->size().height);
     if (imageSize.isEmpty())
         return;
-    QSizeF shown = imageSize;
-    if (shown.width() > width() || shown.height() > height())
-        shown = imageSize.scaled(size(), Qt::KeepAspectRatio);
-    const QRectF target(
-        (width() - shown.width()) / 2, (height() - shown.height()) / 2, shown.width(), shown.height());
     QPainter painter(this);
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    painter.drawImage(target, m_image->bitmap()->image());
+    painter.drawImage(placement(imageSize, QRectF(rect()), m_imageScaling), m_image->bitmap()->image());
 }
 
 } // namespace platform

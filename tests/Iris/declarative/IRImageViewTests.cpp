@@ -64,7 +64,7 @@ TEST(IRImageView, AnEqualContextKeepsTheBinderAndANewSourceOrProcessorStartsOver
         QStringLiteral("tint"), [](const ImageProcessItem&, const IrisParsedOptionsInfo&) {
             return std::shared_ptr<platform::Image>();
         });
-    view.widget->setView(IRImage(fileURL("b.png")).setProcessor(processor));
+    view.widget->setView(IRImage(fileURL("b.png")).processor(processor));
     drainMainQueue();
     EXPECT_EQ(scope.manager->calls.size(), 3u);
 }

@@ -282,7 +282,7 @@ TEST(ImageBinder, ContextEqualityIsBySourceAndProcessorIdentifier)
     const auto a = IRImage(coverURL).context();
     const auto sameURL = IRImage(coverURL).fade(1).context();
     const auto otherURL = IRImage(QUrl::fromLocalFile(QStringLiteral("/library/Other.png"))).context();
-    const auto otherProcessor = IRImage(coverURL).setProcessor(processor).context();
+    const auto otherProcessor = IRImage(coverURL).processor(processor).context();
     const auto none = IRImage(std::nullopt).context();
     EXPECT_TRUE(*a == *sameURL);
     EXPECT_EQ(a->hash(), sameURL->hash());

@@ -1,4 +1,5 @@
 #include "Iris/utility/AssociatedState.h"
+#include "Iris/utility/DataWrapper.h"
 #include "Iris/utility/IrisWrapper.h"
 
 #include <QString>
@@ -55,6 +56,14 @@ TEST(IrisWrapper, HoldsTheReceiver)
     EXPECT_EQ(ir(view).taskIdentifier(), std::nullopt);
 }
 
+TEST(IrisWrapper, DataTellsItsImageFormat)
+{
+    const QByteArray gif("GIF89a\x01\x00\x01\x00\x00\x00\x00", 13);
+    EXPECT_EQ(ir(gif).imageFormat(), ImageFormat::GIF);
+    EXPECT_EQ(ir(QByteArray("not an image")).imageFormat(), ImageFormat::unknown);
+    EXPECT_FALSE(ir(gif).contains(JPEGMarker::SOS()));
+}
+
 TEST(AssociatedState, NeverWrittenOrWrittenAbsentReadsAbsent)
 {
     TestView view;
@@ -94,8 +103,8 @@ TEST(AssociatedState, AValueOfAnotherTypeReadsAbsent)
     EXPECT_EQ(getAssociatedInt(view, &frameCountKey), std::nullopt);
     setAssociatedValue<std::int64_t>(view, &frameCountKey, 5);
     EXPECT_EQ(getAssociatedInt(view, &frameCountKey), 5);
-    setAssociatedValue(view, &indicatorTypeKey, std::optional(IndicatorType::none));
-    EXPECT_EQ(getAssociatedIndicatorType(view, &indicatorTypeKey), IndicatorType::none);
+    setAssociatedValue(view, &indicatorTypeKey, std::optional(IndicatorType::activity()));
+    EXPECT_EQ(getAssociatedIndicatorType(view, &indicatorTypeKey)->kind(), IndicatorType::Kind::activity);
 }
 
 TEST(AssociatedState, ConcurrentReadersAndWriters)

@@ -1,35 +1,258 @@
-#include "platform/graphics/Image.h"
-#include "platform/ui/AnimatedImageView.h"
+#include "platform/ui/AnimationTestSupport.h"
 #include "support/TestSupport.h"
 
-#include <QImage>
+#include <QCoreApplication>
+#include <QSemaphore>
 
 #include <gtest/gtest.h>
 
-TEST(AnimatedImageView, PlaysItsFramesForTheirLoopsOnlyWhileVisible)
-{
-    auto frame = [](QColor color) {
-        QImage image(4, 4, QImage::Format_ARGB32_Premultiplied);
-        image.fill(color);
-        return platform::ImageFrame { *platform::Bitmap::fromImage(image), 0.02 };
-    };
-    auto once = platform::Image::createAnimated({ frame(Qt::red), frame(Qt::green), frame(Qt::blue) }, 1);
-    platform::AnimatedImageView view;
-    view.resize(4, 4);
-    view.setImage(once);
-    EXPECT_FALSE(view.isAnimating()) << "not visible yet";
-    view.show();
-    EXPECT_TRUE(view.isAnimating());
-    ASSERT_TRUE(testsupport::waitUntil([&] { return view.currentFrameIndex() == 2 && !view.isAnimating(); }));
-    EXPECT_EQ(view.currentFrameIndex(), 2) << "one loop ends on the last frame";
+#include <cmath>
+#include <limits>
 
-    auto looping = platform::Image::createAnimated({ frame(Qt::red), frame(Qt::green) }, 0);
-    view.setImage(looping);
-    EXPECT_EQ(view.currentFrameIndex(), 0);
-    ASSERT_TRUE(testsupport::waitUntil([&] { return view.currentFrameIndex() == 1; }));
-    ASSERT_TRUE(testsupport::waitUntil([&] { return view.currentFrameIndex() == 0; }));
-    view.hide();
-    EXPECT_FALSE(view.isAnimating());
+using namespace animationtest;
+using platform::AnimatedImageView;
+
+namespace {
+
+std::vector<int> decodedIndexes(const AnimatedImageView::Animator& animator)
+{
+    std::vector<int> indexes;
+    for (int i = 0; i < animator.frameCount(); ++i) {
+        if (animator.image(i))
+            indexes.push_back(i);
+    }
+    return indexes;
+}
+
+std::vector<int> range(int first, int last)
+{
+    std::vector<int> values;
+    for (int i = first; i <= last; ++i)
+        values.push_back(i);
+    return values;
+}
+
+// Moves the animation on by one frame of 50 ms.
+void advanceOneFrame(DrivenAnimatedImageView& view)
+{
+    view.link().period = 0.05;
+    view.updateFrameIfNeeded();
+}
+
+struct Events : platform::AnimatedImageViewDelegate {
+    void animatedImageViewDidCompleteLoops(AnimatedImageView&, std::uint64_t loops) override
+    {
+        log.push_back("loops " + std::to_string(loops));
+    }
+    void animatedImageViewDidStop(AnimatedImageView&) override { log.push_back("stop"); }
+    std::vector<std::string> log;
+};
+
+} // namespace
+
+// The first load decodes the frame shown and the next ten; each step drops what falls behind. Steps
+// that run late, after the animation has moved on several frames, still leave only the window.
+TEST(AnimatedImageView, KeepsAWindowOfDecodedFramesAndNeverMore)
+{
+    DrivenAnimatedImageView view;
+    view.resize(4, 4);
+    view.setImage(animation(std::vector<double>(30, 0.05)));
+    view.settle();
+    const auto& animator = *view.animator();
+    EXPECT_EQ(decodedIndexes(animator), range(0, 10));
+
+    for (int i = 0; i < 6; ++i)
+        advanceOneFrame(view);
+    view.settle();
+    EXPECT_EQ(animator.currentFrameIndex(), 6);
+    EXPECT_EQ(decodedIndexes(animator), range(6, 16));
+
+    // Hold the queue while the animation moves on 25 frames, so every step runs late.
+    QSemaphore held;
+    view.preloadQueue()->async([&held] { held.acquire(); });
+    for (int i = 0; i < 25; ++i)
+        advanceOneFrame(view);
+    held.release();
+    view.settle();
+    EXPECT_EQ(animator.currentFrameIndex(), 1);
+    EXPECT_EQ(animator.decodedFrameCount(), 11);
+    EXPECT_EQ(decodedIndexes(animator), range(1, 11));
+
+    // Three more loops with the queue running freely: never more than the window.
+    int most = 0;
+    for (int i = 0; i < 90; ++i) {
+        advanceOneFrame(view);
+        most = std::max(most, animator.decodedFrameCount());
+    }
+    view.settle();
+    EXPECT_LE(most, 11);
+}
+
+TEST(AnimatedImageView, WindowIndexesWrapAndTheCountIsBounded)
+{
+    struct Case {
+        int frames;
+        int preload;
+        int after;
+        std::vector<int> window;
+    };
+    for (const Case& c : {
+             Case { 12, 10, 5, { 6, 7, 8, 9, 10, 11, 0, 1, 2, 3 } },
+             Case { 30, 10, 5, range(6, 15) },
+             Case { 5, -3, 4, { 0 } }, // a preload count below 1 counts as 1
+             Case { 5, 0, 0, { 1 } },
+         }) {
+        DrivenAnimatedImageView view;
+        view.setFramePreloadCount(c.preload);
+        view.setImage(animation(std::vector<double>(std::size_t(c.frames), 0.05)));
+        EXPECT_EQ(view.animator()->preloadIndexes(c.after), c.window) << c.frames << " frames, " << c.preload;
+        view.settle();
+    }
+
+    // A window as long as the animation decodes every frame once and drops none.
+    DrivenAnimatedImageView view;
+    view.setFramePreloadCount(29);
+    view.setImage(animation(std::vector<double>(30, 0.05)));
+    for (int i = 0; i < 40; ++i)
+        advanceOneFrame(view);
+    view.settle();
+    EXPECT_EQ(view.animator()->decodedFrameCount(), 30);
+}
+
+// Loops are counted on reaching the last frame; the last frame stays and the next refresh stops.
+TEST(AnimatedImageView, RepeatCountIsHonouredExactly)
+{
+    using RepeatCount = AnimatedImageView::RepeatCount;
+    struct Case {
+        RepeatCount count;
+        int frames;
+        std::vector<int> shown;
+        std::vector<std::string> events;
+    };
+    for (const Case& c : {
+             Case { RepeatCount::finite(2), 3, { 1, 2, 0, 1, 2, 2, 2 }, { "loops 1", "loops 2", "stop" } },
+             Case { RepeatCount::once(), 3, { 1, 2, 2, 2 }, { "loops 1", "stop" } },
+             Case { RepeatCount::finite(1), 1, { 0, 0, 0 }, { "loops 1", "stop" } },
+             Case { RepeatCount::infinite(), 1, { 0, 0, 0, 0 }, {} },
+         }) {
+        DrivenAnimatedImageView view;
+        auto events = std::make_shared<Events>();
+        view.setDelegate(events);
+        view.setRepeatCount(c.count);
+        view.resize(4, 4);
+        view.setImage(animation(std::vector<double>(std::size_t(c.frames), 0.05)));
+        view.show();
+        view.settle();
+        ASSERT_FALSE(view.link().isPaused());
+        view.link().period = 0.05;
+        std::vector<int> shown;
+        for (std::size_t i = 0; i < c.shown.size(); ++i) {
+            view.link().tick();
+            shown.push_back(view.animator()->currentFrameIndex());
+        }
+        EXPECT_EQ(shown, c.shown);
+        EXPECT_EQ(events->log, c.events);
+        EXPECT_EQ(view.link().isPaused(), !c.events.empty());
+        if (!c.events.empty()) {
+            view.startAnimating();
+            EXPECT_TRUE(view.link().isPaused()) << "a spent budget does not start again";
+        }
+    }
+
+    // `once` is `finite(1)`: setting one over the other keeps the animation where it is.
+    DrivenAnimatedImageView view;
+    view.setRepeatCount(RepeatCount::finite(1));
+    view.setImage(animation({ 0.05, 0.05 }));
+    const auto animator = view.animator();
+    view.setRepeatCount(RepeatCount::once());
+    EXPECT_EQ(view.animator(), animator);
+    view.setRepeatCount(RepeatCount::finite(2));
+    EXPECT_NE(view.animator(), animator);
+    view.settle();
+}
+
+// GIFs often claim no time per frame; played as stated they would race at the refresh rate.
+TEST(AnimatedImageView, FramesThatClaimNoTimeShowForATenthOfASecond)
+{
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    DrivenAnimatedImageView view;
+    view.setImage(animation({ 0, 0.005, 0.011, 0.02, nan, -1, 1.5 }));
+    view.settle();
+    const auto& animator = *view.animator();
+    const std::vector<double> expected { 0.1, 0.1, 0.1, 0.02, 0.1, 0.1, 1.5 };
+    for (int i = 0; i < 7; ++i)
+        EXPECT_DOUBLE_EQ(animator.duration(i), expected[std::size_t(i)]) << i;
+    EXPECT_TRUE(std::isinf(animator.duration(7)));
+
+    // A refresh of 2 s (a stalled display) moves one frame per refresh, by at most a second.
+    view.link().period = 2.0;
+    view.updateFrameIfNeeded();
+    EXPECT_EQ(animator.currentFrameIndex(), 1);
+    EXPECT_DOUBLE_EQ(view.animator()->timeSinceLastFrameChange, 0.9);
+    view.updateFrameIfNeeded();
+    EXPECT_EQ(animator.currentFrameIndex(), 2);
+    view.settle();
+}
+
+TEST(AnimatedImageView, PlaysWhileOnScreenAndKeepsPlayingTheSameImage)
+{
+    QWidget window;
+    window.resize(40, 40);
+    auto* view = new DrivenAnimatedImageView;
+    auto picture = animation({ 0.05, 0.05, 0.05 });
+    view->setImage(picture);
+    EXPECT_FALSE(view->isDisplayLinkInitialized() && !view->link().isPaused()) << "not on screen";
+
+    view->setParent(&window);
+    window.show();
+    EXPECT_FALSE(view->link().isPaused());
+    EXPECT_TRUE(view->animates());
+    view->setHighlighted(true);
+    EXPECT_FALSE(view->isHighlighted()) << "ignored while playing";
+
+    const auto animator = view->animator();
+    view->settle();
+    view->link().tick();
+    view->link().period = 0.05;
+    view->link().tick();
+    view->setImage(picture);
+    EXPECT_EQ(view->animator(), animator);
+    EXPECT_EQ(animator->currentFrameIndex(), 1);
+
+    view->hide();
+    EXPECT_TRUE(view->link().isPaused());
+    view->setHighlighted(true);
+    EXPECT_TRUE(view->isHighlighted());
+    view->show();
+    EXPECT_FALSE(view->link().isPaused());
+    view->setParent(nullptr);
+    EXPECT_TRUE(view->link().isPaused()) << "taken out of its window";
+
+    // A still image has nothing to play and is drawn as the plain image view draws it.
+    view->setImage(platform::Image::create(solidBitmap(Qt::red)));
+    EXPECT_EQ(view->animator(), nullptr);
+    view->settle();
+    delete view;
+
+    // A view that never plays makes neither a display link nor a decoding queue.
+    AnimatedImageView still;
+    still.setImage(platform::Image::create(solidBitmap(Qt::red)));
+    still.show();
+    EXPECT_FALSE(still.isDisplayLinkInitialized());
+}
+
+// The real display link ticks under the offscreen platform too; the view shows each frame.
+TEST(AnimatedImageView, PlaysOnTheScreensDisplayLink)
+{
+    AnimatedImageView view;
+    view.resize(8, 8);
+    view.setImage(animation({ 0.02, 0.02, 0.02 }, 8));
     view.show();
-    EXPECT_TRUE(view.isAnimating());
+    ASSERT_TRUE(testsupport::waitUntil([&] { return view.animator()->currentFrameIndex() == 2; }));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return view.animator()->currentFrameIndex() == 0; }));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return view.animator()->currentFrameIndex() == 1; }));
+    view.stopAnimating();
+    view.preloadQueue()->sync([] {});
+    const QImage shot = view.grab().toImage();
+    EXPECT_EQ(shot.pixelColor(4, 4).rgb(), frameColor(1).rgb());
 }

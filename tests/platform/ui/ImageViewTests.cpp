@@ -35,6 +35,25 @@ TEST(ImageView, ShowsTheImageScaledDownToFitAndCentred)
     EXPECT_NE(shot.pixelColor(50, 2), QColor(Qt::blue));
 }
 
+TEST(ImageView, PlacesThePictureByItsScaling)
+{
+    using Scaling = platform::ImageView::ImageScaling;
+    const QRectF bounds(0, 0, 100, 50);
+    struct Case {
+        Scaling scaling;
+        QSizeF picture;
+        QRectF expected;
+    };
+    for (const Case& c : {
+             Case { Scaling::proportionallyDown, { 40, 40 }, { 30, 5, 40, 40 } },
+             Case { Scaling::proportionallyDown, { 400, 100 }, { 0, 12.5, 100, 25 } },
+             Case { Scaling::proportionallyUpOrDown, { 20, 20 }, { 25, 0, 50, 50 } },
+             Case { Scaling::axesIndependently, { 20, 20 }, bounds },
+             Case { Scaling::none, { 400, 100 }, { -150, -25, 400, 100 } },
+         })
+        EXPECT_EQ(platform::ImageView::placement(c.picture, bounds, c.scaling), c.expected) << int(c.scaling);
+}
+
 TEST(ImageView, FadesInLinearlyOverTheGivenTime)
 {
     platform::ImageView view;
