@@ -85,8 +85,7 @@ void RulerView::setVerticalRuler(QAbstractScrollArea& scrollView, RulerView* rul
         old->deleteLater();
     }
     if (ruler) {
-        if (ruler->m_installed && ruler->m_scrollView)
-            ruler->uninstall();
+        ruler->uninstall();
         ruler->install(scrollView);
     }
 }
@@ -101,6 +100,11 @@ void RulerView::setRulersVisible(QAbstractScrollArea& scrollView, bool visible)
     scrollView.setProperty(rulersVisibleProperty, visible);
     if (RulerView* ruler = verticalRuler(scrollView))
         ruler->tile();
+}
+
+QAbstractScrollArea* RulerView::scrollView() const
+{
+    return qobject_cast<QAbstractScrollArea*>(m_scrollView);
 }
 
 void RulerView::watchScrollView(QAbstractScrollArea* scrollView)
@@ -120,7 +124,8 @@ void RulerView::install(QAbstractScrollArea& scrollView)
     watchScrollView(&scrollView);
     setParent(&scrollView);
     m_installed = true;
-    scrollView.viewport()->installEventFilter(this);
+    m_viewport = scrollView.viewport();
+    m_viewport->installEventFilter(this);
     m_scrolled
         = connect(scrollView.verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { update(); });
     tile();
@@ -132,10 +137,10 @@ void RulerView::uninstall()
         return;
     m_installed = false;
     disconnect(m_scrolled);
-    if (m_scrollView) {
-        m_scrollView->viewport()->removeEventFilter(this);
-        setLeftViewportMargin(*m_scrollView, 0);
-    }
+    if (m_viewport)
+        m_viewport->removeEventFilter(this);
+    if (QAbstractScrollArea* area = scrollView())
+        setLeftViewportMargin(*area, 0);
 }
 
 void RulerView::setClientView(RulerClient* client)
@@ -218,29 +223,31 @@ void RulerView::invalidateHashMarks()
 
 void RulerView::tile()
 {
-    if (!m_installed || !m_scrollView)
+    QAbstractScrollArea* area = scrollView();
+    if (!m_installed || !area)
         return;
-    const bool visible = rulersVisible(*m_scrollView);
-    setLeftViewportMargin(*m_scrollView, visible ? int(std::ceil(requiredThickness())) : 0);
+    const bool visible = rulersVisible(*area);
+    setLeftViewportMargin(*area, visible ? int(std::ceil(requiredThickness())) : 0);
     setVisible(visible);
     placeInViewportMargin();
 }
 
 void RulerView::placeInViewportMargin()
 {
-    if (!m_installed || !m_scrollView)
+    QAbstractScrollArea* area = scrollView();
+    if (!m_installed || !area)
         return;
-    const QRect viewport = m_scrollView->viewport()->geometry();
-    const int left = viewportMargins(*m_scrollView).left();
+    const QRect viewport = area->viewport()->geometry();
+    const int left = viewportMargins(*area).left();
     setGeometry(viewport.x() - left, viewport.y(), left, viewport.height());
 }
 
 QPointF RulerView::scrolledContentOrigin() const
 {
-    if (!m_scrollView)
+    QAbstractScrollArea* area = scrollView();
+    if (!area)
         return {};
-    return QPointF(
-        -m_scrollView->horizontalScrollBar()->value(), -m_scrollView->verticalScrollBar()->value());
+    return QPointF(-area->horizontalScrollBar()->value(), -area->verticalScrollBar()->value());
 }
 
 QPointF RulerView::clientOrigin() const
@@ -250,8 +257,9 @@ QPointF RulerView::clientOrigin() const
 
 QPointF RulerView::viewportOriginInRuler() const
 {
-    if (m_installed && m_scrollView)
-        return m_scrollView->viewport()->geometry().topLeft() - geometry().topLeft();
+    QAbstractScrollArea* area = scrollView();
+    if (m_installed && area)
+        return area->viewport()->geometry().topLeft() - geometry().topLeft();
     return QPointF(width(), 0);
 }
 
@@ -402,8 +410,7 @@ void RulerView::mouseReleaseEvent(QMouseEvent* event)
 
 bool RulerView::eventFilter(QObject* watched, QEvent* event)
 {
-    if (m_scrollView && watched == m_scrollView->viewport()
-        && (event->type() == QEvent::Resize || event->type() == QEvent::Move))
+    if (watched == m_viewport && (event->type() == QEvent::Resize || event->type() == QEvent::Move))
         placeInViewportMargin();
     return QWidget::eventFilter(watched, event);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 
 #include <memory>
@@ -52,7 +53,8 @@ public:
     static bool rulersVisible(const QAbstractScrollArea& scrollView);
     static void setRulersVisible(QAbstractScrollArea& scrollView, bool visible);
 
-    QAbstractScrollArea* scrollView() const { return m_scrollView; }
+    // Null once the scroll view has started going.
+    QAbstractScrollArea* scrollView() const;
 
     RulerClient* clientView() const { return m_client; }
     // Markers are placed in the client's coordinates: a different client starts with none.
@@ -114,11 +116,13 @@ private:
     QPointF viewportOriginInRuler() const;
     std::shared_ptr<RulerMarker> trackableMarkerAt(QPointF point) const;
 
-    // Cleared when the scroll view starts going, before it deletes its children (this ruler
-    // among them), so the ruler never touches a scroll view that is being destroyed.
-    QAbstractScrollArea* m_scrollView = nullptr;
+    // Kept as the object it was when it was whole: a scroll view being destroyed is no longer a
+    // QAbstractScrollArea by the time its viewport's last events come, and scrollView() stops
+    // answering it then.
+    QObject* m_scrollView = nullptr;
     QMetaObject::Connection m_scrollViewDestroyed;
     QMetaObject::Connection m_scrolled;
+    QPointer<QWidget> m_viewport;
     bool m_installed = false;
     RulerClient* m_client = nullptr;
     double m_ruleThickness = defaultRuleThickness;
