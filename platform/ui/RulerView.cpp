@@ -51,7 +51,6 @@ constexpr qint64 hashMarkStep = 10;
 RulerView::RulerView(QAbstractScrollArea* scrollView)
 {
     watchScrollView(scrollView);
-    setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
 RulerView::~RulerView()

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTest>
@@ -213,6 +214,11 @@ TEST_F(CompletionPopUp, ShowingAgainMovesItAndReplacesTheItemsAndItClosesOnceWhe
     // It moves with its window.
     window.move(window.pos() + QPoint(30, 20));
     EXPECT_TRUE(testsupport::waitUntil([&] { return controller->window()->pos() == QPoint(190, 150); }));
+
+    // It stays on the screen however close to its edge the caret is.
+    show(4, QPoint(100000, 100000));
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_TRUE(screen.contains(controller->window()->frameGeometry())) << controller->window()->pos().x();
 
     controller->closes = 0;
     QWidget other;
