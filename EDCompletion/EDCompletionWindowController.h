@@ -1,0 +1,74 @@
+#pragma once
+
+#include "EDCompletion/EDCompletionItem.h"
+#include "EDCompletion/EDCompletionViewController.h"
+#include "EDCompletion/EDCompletionViewControllerProtocol.h"
+#include "EDCompletion/EDCompletionWindow.h"
+
+#include <QObject>
+#include <QPoint>
+#include <QPointer>
+
+#include <memory>
+
+class EDCompletionWindowController;
+
+class EDCompletionWindowDelegate {
+public:
+    virtual void completionWindowController(EDCompletionWindowController& controller,
+        const std::shared_ptr<EDCompletionItem>& item, EDTextMovement movement)
+        = 0;
+
+protected:
+    ~EDCompletionWindowDelegate() = default;
+};
+
+// The completion pop-up: a small list of items floating just below the caret of a text view,
+// steered from the keyboard while the text view keeps the focus (EDCompletionViewController tells
+// which keys do what). The host shows it with the items and where to put it; the item the user
+// chooses goes to the delegate. Main thread only.
+//
+// Shown, the pop-up is a child window of its parent window, above it: it moves with it, and it
+// closes when that window stops being the active one or is hidden. Closing empties the
+// list. One controller, view controller and window serve every showing, over whichever window,
+// and outlive the windows they were shown over.
+class EDCompletionWindowController : public QObject, public EDCompletionViewControllerDelegate {
+    Q_OBJECT
+
+public:
+    // Makes the pop-up window around the view controller's view; the window owns the view
+    // controller, and the view controller tells this controller of the chosen item.
+    explicit EDCompletionWindowController(std::shared_ptr<EDCompletionViewControllerProtocol> viewController);
+    ~EDCompletionWindowController() override;
+
+    // Not owned; a delegate clears itself before it goes.
+    EDCompletionWindowDelegate* delegate() const { return m_delegate; }
+    void setDelegate(EDCompletionWindowDelegate* delegate) { m_delegate = delegate; }
+
+    EDCompletionWindow* window() const { return m_window; }
+    virtual bool isVisible() const;
+
+    // Shows the window as it is, at its last place.
+    virtual void show();
+    // Lists `items` with the pop-up's top-left corner at `topLeft` (global coordinates), over the
+    // window of `parent`; showing it again while it is shown moves it and replaces the items.
+    // The pop-up is kept on the screen that holds the point. Does nothing without a window.
+    virtual void show(EDCompletionItems items, QWidget* parent, QPoint topLeft);
+    // Closes the window when it is shown; otherwise does nothing.
+    virtual void close();
+
+    void completionViewController(EDCompletionViewControllerProtocol& controller,
+        const std::shared_ptr<EDCompletionItem>& item, EDTextMovement movement) override;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void watchParentWindow(QWidget* parentWindow);
+
+    EDCompletionWindowDelegate* m_delegate = nullptr;
+    QPointer<EDCompletionWindow> m_window;
+    QPointer<QWidget> m_parentWindow;
+    QMetaObject::Connection m_parentDestroyed;
+    QPoint m_parentPosition;
+};
