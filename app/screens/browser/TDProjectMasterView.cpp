@@ -2,13 +2,13 @@
 
 #include "app/model/TDProject.h"
 #include "app/screens/browser/CreateTDProjectSheet.h"
+#include "app/screens/browser/TDProjectItem.h"
+#include "app/screens/browser/TDToolbar.h"
 #include "app/screens/common/SymbolPainter.h"
 #include "app/screens/common/TDAlert.h"
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDLocalizedText.h"
 #include "app/screens/workspace/TDProjectDetailView.h"
-#include "app/screens/browser/TDProjectItem.h"
-#include "app/screens/browser/TDToolbar.h"
 #include "app/store/TDDirectoryPath.h"
 #include "app/store/TDLinkStore.h"
 #include "app/store/TDMediaStore.h"
@@ -29,6 +29,7 @@
 #include <QVBoxLayout>
 
 #include <unordered_map>
+#include <unordered_set>
 
 using tdappearance::SystemColor;
 
@@ -115,9 +116,9 @@ public:
     void setProjects(std::vector<std::shared_ptr<TDProject>> projects)
     {
         m_projects = std::move(projects);
-        std::unordered_map<platform::Uuid, int> kept;
+        std::unordered_set<const TDProject*> kept;
         for (const auto& project : m_projects)
-            kept.emplace(project->id(), 0);
+            kept.insert(project.get());
         for (auto it = m_cards.begin(); it != m_cards.end();) {
             if (!kept.contains(it->first)) {
                 delete it->second.data();
@@ -152,9 +153,9 @@ public:
         int first = std::min(count, firstRow * columnCount);
         int last = std::min(count, (lastRow + 1) * columnCount);
 
-        std::unordered_map<platform::Uuid, int> wanted;
+        std::unordered_set<const TDProject*> wanted;
         for (int i = first; i < last; ++i)
-            wanted.emplace(m_projects[i]->id(), i);
+            wanted.insert(m_projects[i].get());
         for (auto it = m_cards.begin(); it != m_cards.end();) {
             if (!wanted.contains(it->first) || !it->second) {
                 delete it->second.data();
@@ -165,7 +166,7 @@ public:
         }
         for (int i = first; i < last; ++i) {
             const auto& project = m_projects[i];
-            auto& card = m_cards[project->id()];
+            auto& card = m_cards[project.get()];
             if (!card)
                 card = makeCard(project, wholeWidth);
             card->setWholeWidth(wholeWidth, static_cast<int>(std::floor(cellWidth)));
@@ -183,7 +184,7 @@ public:
     {
         QList<TDProjectItem*> list;
         for (const auto& project : m_projects) {
-            auto it = m_cards.find(project->id());
+            auto it = m_cards.find(project.get());
             if (it != m_cards.end() && it->second)
                 list.append(it->second.data());
         }
@@ -192,8 +193,13 @@ public:
 
     TDProjectItem* cardFor(const platform::Uuid& id) const
     {
-        auto it = m_cards.find(id);
-        return it == m_cards.end() ? nullptr : it->second.data();
+        for (const auto& project : m_projects) {
+            if (project->id() != id)
+                continue;
+            auto it = m_cards.find(project.get());
+            return it == m_cards.end() ? nullptr : it->second.data();
+        }
+        return nullptr;
     }
 
 protected:
@@ -229,7 +235,8 @@ private:
     QScrollArea* m_area;
     TDProjectMasterView* m_owner;
     std::vector<std::shared_ptr<TDProject>> m_projects;
-    std::unordered_map<platform::Uuid, QPointer<TDProjectItem>> m_cards;
+    // By record, not by id: a hand-edited library may hold two records of one id.
+    std::unordered_map<const TDProject*, QPointer<TDProjectItem>> m_cards;
 };
 
 // The scroll area hands its whole width to the cards, and lays them out again when it scrolls.
@@ -519,17 +526,33 @@ QMenu* TDProjectMasterView::cardMenu(const std::shared_ptr<TDProject>& project)
     return menu;
 }
 
+// Removes the record the user chose, found by identity and id: a hand-edited library may hold two
+// records of one id, and the other one keeps its notes' links and its images.
 void TDProjectMasterView::removeProjectData(const std::shared_ptr<TDProject>& project)
 {
+    auto projects = m_stores.projectStore->tdProjects();
+    auto chosen = std::find_if(projects.begin(), projects.end(),
+        [&](const auto& element) { return element == project && element->id() == project->id(); });
+    if (chosen == projects.end())
+        return;
+    projects.erase(chosen);
     const platform::Uuid id = project->id();
+    std::unordered_set<platform::Uuid> keptNotes;
+    bool idKept = false;
+    for (const auto& other : projects) {
+        idKept = idKept || other->id() == id;
+        for (const auto& note : other->tdNote())
+            keptNotes.insert(note->id());
+    }
     for (const auto& note : project->tdNote()) {
         auto links = m_stores.linkStore->tdLinks();
-        std::erase_if(links, [&](const TDLink& link) { return link.tdNoteId == note->id(); });
+        if (!keptNotes.contains(note->id()))
+            std::erase_if(links, [&](const TDLink& link) { return link.tdNoteId == note->id(); });
         m_stores.linkStore->setTdLinks(std::move(links));
     }
-    auto projects = m_stores.projectStore->tdProjects();
-    std::erase_if(projects, [&](const std::shared_ptr<TDProject>& element) { return element->id() == id; });
     m_stores.projectStore->setTdProjects(std::move(projects));
+    if (idKept)
+        return;
     auto media = m_stores.mediaStore->tdMedia();
     std::erase_if(
         media, [&](const std::shared_ptr<TDMedia>& element) { return element->tdProjectId() == id; });

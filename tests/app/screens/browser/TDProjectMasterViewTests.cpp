@@ -1,9 +1,9 @@
-#include "Iris/declarative/ScriptedRetrieving.h"
 #include "../ScreenTestSupport.h"
-#include "app/screens/workspace/TDProjectDetailView.h"
+#include "Iris/declarative/ScriptedRetrieving.h"
 #include "app/screens/browser/TDProjectItem.h"
 #include "app/screens/browser/TDProjectMasterView.h"
 #include "app/screens/browser/TDToolbar.h"
+#include "app/screens/workspace/TDProjectDetailView.h"
 
 #include <QAction>
 #include <QLabel>
@@ -154,6 +154,31 @@ TEST(TDProjectMasterView, DeletingAProjectOfADangerousNameRemovesOnlyItsRecord)
         EXPECT_TRUE(QFileInfo(f.root.library() + "/B/notes/only/only.txt").isFile())
             << "a folder another project still names stays";
     }
+}
+
+TEST(TDProjectMasterView, OfTwoRecordsWithOneIdOnlyTheChosenOneGoes)
+{
+    DeleteFixture f;
+    // A hand-edited library: "Twin" copies A's id, and so owns A's images too.
+    TDProject::Fields fields;
+    fields.name = "Twin";
+    fields.category = f.a->category();
+    fields.id = f.a->id();
+    auto twin = TDProject::make(std::move(fields));
+    f.stores.projectStore->setTdProjects({ f.a, f.b, twin });
+    writeFile(f.root.library() + "/Twin/notes/x/x.txt");
+    QCoreApplication::processEvents();
+    ASSERT_EQ(f.view->cards().size(), 3) << "both records have a card";
+    EXPECT_EQ(f.view->cards()[2]->project(), twin);
+
+    f.deleteFromMenu(twin);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return f.view->deletesInFlight() == 0; }));
+    EXPECT_EQ(f.stores.projectStore->tdProjects(), (TDProjectStore::ProjectList { f.a, f.b }));
+    EXPECT_EQ(screentest::namesIn(f.root.read("projects.library")), (QStringList { "A", "B" }));
+    EXPECT_EQ(f.stores.mediaStore->tdMedia().size(), 4u) << "A still owns its images";
+    EXPECT_EQ(f.stores.linkStore->tdLinks().size(), 3u);
+    EXPECT_FALSE(QFileInfo::exists(f.root.library() + "/Twin"));
+    EXPECT_TRUE(QFileInfo(f.root.library() + "/A/notes/one/one.txt").isFile());
 }
 
 TEST(TDProjectMasterView, EachDestinationShowsItsProjectsOrTheEmptyState)
