@@ -3,6 +3,7 @@
 #include "app/model/TDProject.h"
 #include "app/screens/common/SymbolPainter.h"
 #include "app/screens/common/TDAppearance.h"
+#include "app/store/TDDirectoryPath.h"
 #include "platform/graphics/Image.h"
 
 #include <QEvent>
@@ -125,6 +126,10 @@ void TDProjectItem::render()
     m_isFavorite = m_project->isFavorite();
     m_status = m_project->status();
     m_cover = m_project->coverImageURL();
+    // A library file may have been edited or synced from elsewhere: only a cover inside the library
+    // is read, anything else shows the tile without a cover.
+    if (m_cover && !TDDirectoryPath::isOpenableLibraryFile(*m_cover))
+        m_cover.reset();
     if (m_cover) {
         // A view value with the same source keeps its binder, and so its image.
         auto view = iris::IRImage(m_cover->qUrl()).resizable();

@@ -233,8 +233,11 @@ TEST(TDProjectMasterView, CardsAreAQuarterOfTheWholeAreaAndOnlyVisibleOnesAreBui
     TDProjectStore::ProjectList projects;
     for (int i = 0; i < 400; ++i) {
         auto project = screentest::project(QStringLiteral("P%1").arg(i), category);
-        if (i % 2 == 0)
-            project->setCoverImageURL(apptest::fileUrl(QStringLiteral("/covers/%1.png").arg(i)));
+        if (i % 2 == 0) {
+            QString cover = QStringLiteral("%1.png").arg(i);
+            root.write(cover, "image bytes");
+            project->setCoverImageURL(apptest::fileUrl(root.file(cover)));
+        }
         projects.push_back(project);
     }
     iristest::ScopedRetrieving retrieving;
