@@ -3,6 +3,7 @@
 #include "app/model/TDProject.h"
 #include "app/screens/common/SymbolPainter.h"
 #include "app/screens/common/TDAppearance.h"
+#include "app/screens/common/TDDisplayText.h"
 #include "app/store/TDDirectoryPath.h"
 #include "platform/graphics/Image.h"
 
@@ -121,8 +122,8 @@ void TDProjectItem::updateSize()
 void TDProjectItem::render()
 {
     auto category = m_project->category();
-    m_category = category ? category->name() : QString();
-    m_name = m_project->name();
+    m_category = category ? tdDisplayText(category->name()) : QString();
+    m_name = tdDisplayText(m_project->name());
     m_isFavorite = m_project->isFavorite();
     m_status = m_project->status();
     m_cover = m_project->coverImageURL();

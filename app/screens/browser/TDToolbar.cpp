@@ -2,6 +2,7 @@
 
 #include "app/screens/common/SymbolPainter.h"
 #include "app/screens/common/TDAppearance.h"
+#include "app/screens/common/TDDisplayText.h"
 #include "app/screens/common/TDLocalizedText.h"
 
 #include <QAction>
@@ -45,12 +46,10 @@ TDToolbar::TDToolbar(QWidget* parent)
     connect(m_back, &QToolButton::clicked, this, [this] { triggerBack(); });
     layout->addWidget(m_back);
 
-    m_title = new QLabel(this);
+    m_title = new TDElidedLabel(this);
     m_title->setObjectName(QStringLiteral("navigationTitle"));
     m_title->setFont(tdappearance::systemFont(15, QFont::Bold));
-    m_title->setTextFormat(Qt::PlainText);
-    layout->addWidget(m_title);
-    layout->addStretch(1);
+    layout->addWidget(m_title, 1);
 
     m_trailing = new QHBoxLayout;
     m_trailing->setSpacing(4);
@@ -72,15 +71,15 @@ void TDToolbar::setPushedTitle(std::optional<QString> title)
 
 QString TDToolbar::title() const
 {
-    return m_title->text();
+    return m_title->fullText();
 }
 
 void TDToolbar::refreshTitle()
 {
-    QString shown = m_pushedTitle.value_or(m_navigationTitle);
-    if (shown == m_title->text())
+    QString shown = tdDisplayText(m_pushedTitle.value_or(m_navigationTitle));
+    if (shown == m_title->fullText())
         return;
-    m_title->setText(shown);
+    m_title->setFullText(shown);
     if (m_onTitleChange)
         m_onTitleChange(shown);
 }
@@ -89,7 +88,7 @@ void TDToolbar::setOnTitleChange(std::function<void(const QString&)> onTitleChan
 {
     m_onTitleChange = std::move(onTitleChange);
     if (m_onTitleChange)
-        m_onTitleChange(m_title->text());
+        m_onTitleChange(m_title->fullText());
 }
 
 void TDToolbar::setBackAction(std::function<void()> onBack)

@@ -11,6 +11,7 @@ class QAction;
 class QHBoxLayout;
 class QLabel;
 class QToolButton;
+class TDElidedLabel;
 
 // The bar across the top of the main window's detail column: a Back button while a page is pushed,
 // the navigation title, and at the trailing end the actions the visible screen contributes.
@@ -48,7 +49,7 @@ private:
     void refreshTitle();
     void refreshIcons();
 
-    QLabel* m_title;
+    TDElidedLabel* m_title;
     QToolButton* m_back;
     QHBoxLayout* m_trailing;
     QString m_navigationTitle;
