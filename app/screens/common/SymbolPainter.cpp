@@ -244,6 +244,23 @@ void drawInDesignBox(QPainter& painter, Symbol symbol, const QBrush& brush)
         strokeShape(painter, path, brush, line * 1.2);
         break;
     }
+    case Symbol::exclamationmarkTriangleFill: {
+        // A rounded triangle with the mark cut out of it.
+        QPainterPath triangle;
+        triangle.moveTo(12, 2.5);
+        triangle.lineTo(22.5, 21);
+        triangle.lineTo(1.5, 21);
+        triangle.closeSubpath();
+        QPainterPathStroker rounding;
+        rounding.setWidth(2.4);
+        rounding.setJoinStyle(Qt::RoundJoin);
+        QPainterPath body = triangle.united(rounding.createStroke(triangle));
+        QPainterPath mark;
+        mark.addRoundedRect(QRectF(10.8, 8, 2.4, 7.6), 1.2, 1.2);
+        mark.addEllipse(QPointF(12, 18.2), 1.4, 1.4);
+        fillShape(painter, body.subtracted(mark), brush);
+        break;
+    }
     case Symbol::chevronDown: {
         QPainterPath path;
         path.moveTo(4, 9);
@@ -273,6 +290,7 @@ std::optional<Symbol> SymbolPainter::symbolNamed(const QString& systemName)
         { QStringLiteral("chevron.left"), Symbol::chevronLeft },
         { QStringLiteral("chevron.right"), Symbol::chevronRight },
         { QStringLiteral("chevron.down"), Symbol::chevronDown },
+        { QStringLiteral("exclamationmark.triangle.fill"), Symbol::exclamationmarkTriangleFill },
     };
     auto it = names.find(systemName);
     if (it == names.end())

@@ -26,6 +26,7 @@ enum class Symbol {
     chevronLeft,
     chevronRight,
     chevronDown,
+    exclamationmarkTriangleFill,
 };
 
 class SymbolPainter {
