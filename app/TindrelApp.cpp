@@ -2,8 +2,9 @@
 
 #include "app/model/TDNote.h"
 #include "app/screens/browser/NavigationView.h"
-#include "app/screens/settings/SettingsView.h"
+#include "app/screens/common/TDWindowPlacement.h"
 #include "app/screens/note/TDNoteWindow.h"
+#include "app/screens/settings/SettingsView.h"
 #include "app/store/TDCategoryStore.h"
 #include "app/store/TDFolderIcon.h"
 #include "app/store/TDLibraryLoader.h"
@@ -69,7 +70,9 @@ QMainWindow* TindrelApp::showMainWindow()
         QObject::connect(settings, &QAction::triggered, window, [this] { openSettings(); });
         menu->addSeparator();
         QAction* quit = menu->addAction(QObject::tr("Quit Tindrel"));
-        quit->setShortcut(QKeySequence::Quit);
+        // Not the theme's Quit binding: some platform themes have none.
+        quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+        quit->setShortcutContext(Qt::ApplicationShortcut);
         QObject::connect(quit, &QAction::triggered, qApp, &QApplication::closeAllWindows);
 
         auto* content = new NavigationView(m_stores, window);
@@ -99,6 +102,7 @@ QWidget* TindrelApp::openSettings()
             TDStores { m_stores.projectStore, nullptr, nullptr, m_stores.categoryStore }, window));
         window->setFixedWidth(settingsWidth);
         m_settingsWindow = window;
+        tdCentreWindow(window, m_mainWindow);
     }
     m_settingsWindow->show();
     m_settingsWindow->raise();
