@@ -8,6 +8,7 @@
 #include "app/screens/common/TDAlert.h"
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDLocalizedText.h"
+#include "app/screens/common/TDSpringAnimation.h"
 #include "app/screens/workspace/TDProjectDetailView.h"
 #include "app/store/TDDirectoryPath.h"
 #include "app/store/TDLinkStore.h"
@@ -20,6 +21,7 @@
 #include <QAction>
 #include <QEvent>
 #include <QFileInfo>
+#include <QGraphicsOpacityEffect>
 #include <QLabel>
 #include <QMenu>
 #include <QScrollArea>
@@ -38,6 +40,8 @@ namespace {
 constexpr int gridPadding = 8;
 constexpr int gridSpacing = 8;
 constexpr int columnCount = 4;
+// The spring a deleted card leaves on.
+constexpr double deleteSpringResponse = 0.1;
 
 // "No project found": centred in the free space.
 class TDProjectEmptyState : public QWidget {
@@ -113,21 +117,41 @@ public:
         setObjectName(QStringLiteral("projectGrid"));
     }
 
+    // The next change that drops `project` is animated: the card fades out and the cards after it
+    // slide into their new places on a spring.
+    void expectRemoval(const TDProject* project) { m_expectedRemovals.insert(project); }
+
     void setProjects(std::vector<std::shared_ptr<TDProject>> projects)
     {
+        std::unordered_map<const TDProject*, int> oldIndex;
+        for (int i = 0; i < static_cast<int>(m_projects.size()); ++i)
+            oldIndex.emplace(m_projects[i].get(), i);
         m_projects = std::move(projects);
         std::unordered_set<const TDProject*> kept;
         for (const auto& project : m_projects)
             kept.insert(project.get());
+        bool animate = false;
+        for (const auto& [project, index] : oldIndex)
+            animate = animate || (!kept.contains(project) && m_expectedRemovals.contains(project));
+        m_expectedRemovals.clear();
+
+        if (animate)
+            m_spring.finish();
+        std::vector<QPointer<TDProjectItem>> leaving;
         for (auto it = m_cards.begin(); it != m_cards.end();) {
             if (!kept.contains(it->first)) {
-                delete it->second.data();
+                if (animate && it->second)
+                    leaving.push_back(it->second);
+                else
+                    delete it->second.data();
                 it = m_cards.erase(it);
             } else {
                 ++it;
             }
         }
         setMinimumHeight(contentHeight());
+        if (animate)
+            startRemovalSpring(std::move(oldIndex), std::move(leaving));
         layoutCards();
     }
 
@@ -170,12 +194,11 @@ public:
             if (!card)
                 card = makeCard(project, wholeWidth);
             card->setWholeWidth(wholeWidth, static_cast<int>(std::floor(cellWidth)));
-            int column = i % columnCount;
-            int row = i / columnCount;
-            double cellLeft = gridPadding + column * (cellWidth + gridSpacing);
-            int x = static_cast<int>(std::round(cellLeft + (cellWidth - card->width()) / 2));
-            int y = gridPadding + row * rowHeight;
-            card->move(x, y);
+            QPointF place = slotOrigin(i, card->width(), cellWidth);
+            if (auto from = m_fromIndex.find(project.get()); from != m_fromIndex.end())
+                place = slotOrigin(from->second, card->width(), cellWidth) * (1 - m_springProgress)
+                    + place * m_springProgress;
+            card->move(place.toPoint());
             card->show();
         }
     }
@@ -210,6 +233,46 @@ protected:
     }
 
 private:
+    QPointF slotOrigin(int index, int cardWidth, double cellWidth) const
+    {
+        const int rowHeight = TDProjectItem::tileHeight + gridSpacing;
+        double cellLeft = gridPadding + (index % columnCount) * (cellWidth + gridSpacing);
+        return QPointF(std::round(cellLeft + (cellWidth - cardWidth) / 2),
+            gridPadding + (index / columnCount) * rowHeight);
+    }
+
+    void startRemovalSpring(
+        std::unordered_map<const TDProject*, int> oldIndex, std::vector<QPointer<TDProjectItem>> leaving)
+    {
+        m_fromIndex.clear();
+        for (int i = 0; i < static_cast<int>(m_projects.size()); ++i) {
+            auto from = oldIndex.find(m_projects[i].get());
+            if (from != oldIndex.end() && from->second != i)
+                m_fromIndex.emplace(m_projects[i].get(), from->second);
+        }
+        for (const auto& card : leaving) {
+            card->setAttribute(Qt::WA_TransparentForMouseEvents);
+            card->setGraphicsEffect(new QGraphicsOpacityEffect(card));
+        }
+        m_springProgress = 0;
+        m_spring.start(
+            [this, leaving](double progress) {
+                m_springProgress = progress;
+                for (const auto& card : leaving) {
+                    if (card)
+                        static_cast<QGraphicsOpacityEffect*>(card->graphicsEffect())
+                            ->setOpacity(1 - progress);
+                }
+                layoutCards();
+            },
+            [this, leaving] {
+                for (const auto& card : leaving)
+                    delete card.data();
+                m_fromIndex.clear();
+                m_springProgress = 1;
+            });
+    }
+
     TDProjectItem* makeCard(const std::shared_ptr<TDProject>& project, double wholeWidth)
     {
         auto* card = new TDProjectItem(project, wholeWidth, this);
@@ -237,6 +300,11 @@ private:
     std::vector<std::shared_ptr<TDProject>> m_projects;
     // By record, not by id: a hand-edited library may hold two records of one id.
     std::unordered_map<const TDProject*, QPointer<TDProjectItem>> m_cards;
+    std::unordered_set<const TDProject*> m_expectedRemovals;
+    // While a removal springs: where each moving card started, and how far along it is.
+    TDSpringAnimation m_spring { deleteSpringResponse };
+    std::unordered_map<const TDProject*, int> m_fromIndex;
+    double m_springProgress = 1;
 };
 
 // The scroll area hands its whole width to the cards, and lays them out again when it scrolls.
@@ -562,6 +630,7 @@ void TDProjectMasterView::removeProjectData(const std::shared_ptr<TDProject>& pr
 void TDProjectMasterView::deleteProject(const std::shared_ptr<TDProject>& project)
 {
     const QString name = project->name();
+    m_root->grid()->expectRemoval(project.get());
     removeProjectData(project);
 
     // The folder goes only after every library file stopped listing the project: a save that fails

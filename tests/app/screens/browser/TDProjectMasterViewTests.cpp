@@ -3,9 +3,12 @@
 #include "app/screens/browser/TDProjectItem.h"
 #include "app/screens/browser/TDProjectMasterView.h"
 #include "app/screens/browser/TDToolbar.h"
+#include "app/screens/common/TDSpringAnimation.h"
 #include "app/screens/workspace/TDProjectDetailView.h"
 
 #include <QAction>
+#include <QAnimationDriver>
+#include <QGraphicsEffect>
 #include <QLabel>
 #include <QMenu>
 #include <QScrollArea>
@@ -154,6 +157,52 @@ TEST(TDProjectMasterView, DeletingAProjectOfADangerousNameRemovesOnlyItsRecord)
         EXPECT_TRUE(QFileInfo(f.root.library() + "/B/notes/only/only.txt").isFile())
             << "a folder another project still names stays";
     }
+}
+
+TEST(TDProjectMasterView, ADeletedCardFadesOutAndTheNextSpringsIntoItsPlace)
+{
+    // A critically damped spring of response 0.1: no overshoot, nearly there after 0.1 s.
+    EXPECT_EQ(TDSpringAnimation::progressAt(0.1, 0), 0);
+    EXPECT_NEAR(TDSpringAnimation::progressAt(0.1, 0.05), 0.82, 0.01);
+    EXPECT_NEAR(TDSpringAnimation::progressAt(0.1, 0.1), 0.986, 0.001);
+    EXPECT_NEAR(TDSpringAnimation::settlingSeconds(0.1), 0.147, 0.002);
+
+    // The animation's clock is the test's.
+    struct SteppedDriver : QAnimationDriver {
+        qint64 now = 0;
+        qint64 elapsed() const override { return now; }
+        void step(qint64 ms)
+        {
+            now += ms;
+            advance();
+        }
+    } driver;
+    driver.install();
+    DeleteFixture f;
+    ASSERT_EQ(f.view->cards().size(), 2);
+    QPointer<TDProjectItem> leaving = f.view->cards()[0];
+    TDProjectItem* next = f.view->cards()[1];
+    const QPoint first = leaving->pos();
+    const QPoint second = next->pos();
+
+    f.deleteFromMenu(f.a);
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(leaving) << "the card stays while it fades";
+    auto* fade = qobject_cast<QGraphicsOpacityEffect*>(leaving->graphicsEffect());
+    ASSERT_TRUE(fade);
+    EXPECT_EQ(next->pos(), second);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return driver.isRunning(); }));
+    driver.step(50);
+    const int expected
+        = qRound(second.x() + (first.x() - second.x()) * TDSpringAnimation::progressAt(0.1, 0.05));
+    EXPECT_NEAR(next->x(), expected, 1);
+    EXPECT_NEAR(fade->opacity(), 1 - TDSpringAnimation::progressAt(0.1, 0.05), 0.01);
+    driver.step(200);
+    EXPECT_EQ(next->pos(), first);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(leaving.isNull());
+    driver.uninstall();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return f.view->deletesInFlight() == 0; }));
 }
 
 TEST(TDProjectMasterView, OfTwoRecordsWithOneIdOnlyTheChosenOneGoes)
