@@ -446,6 +446,7 @@ TDProjectMasterView::~TDProjectMasterView()
     if (m_toolbar) {
         m_toolbar->setBackAction({});
         m_toolbar->setPushedTitle(std::nullopt);
+        m_toolbar->setPushedSubtitle(std::nullopt);
     }
     delete m_createSheet.data();
 }
@@ -501,6 +502,10 @@ void TDProjectMasterView::push(const std::shared_ptr<TDProject>& project)
         if (self && self->m_toolbar && self->topPage() == page)
             self->m_toolbar->setPushedTitle(title);
     });
+    page->setOnSubtitleChange([self, page](const QString& subtitle) {
+        if (self && self->m_toolbar && self->topPage() == page)
+            self->m_toolbar->setPushedSubtitle(subtitle);
+    });
     m_stack->addWidget(page);
     m_stack->setCurrentWidget(page);
     updateToolbar();
@@ -521,10 +526,7 @@ void TDProjectMasterView::updateToolbar()
 {
     if (!m_toolbar)
         return;
-    if (m_createAction)
-        m_toolbar->setActions({ m_createAction });
-    else
-        m_toolbar->setActions({});
+    QList<QAction*> actions;
     if (stackDepth() > 0) {
         QPointer<TDProjectMasterView> self(this);
         m_toolbar->setBackAction([self] {
@@ -533,10 +535,16 @@ void TDProjectMasterView::updateToolbar()
         });
         auto* page = static_cast<TDProjectDetailView*>(topPage());
         m_toolbar->setPushedTitle(page->title());
+        m_toolbar->setPushedSubtitle(page->subtitle());
+        actions = page->toolbarActions();
     } else {
         m_toolbar->setBackAction({});
         m_toolbar->setPushedTitle(std::nullopt);
+        m_toolbar->setPushedSubtitle(std::nullopt);
     }
+    if (m_createAction)
+        actions.append(m_createAction);
+    m_toolbar->setActions(actions);
 }
 
 bool TDProjectMasterView::showsEmptyState() const

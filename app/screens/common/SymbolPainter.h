@@ -27,6 +27,11 @@ enum class Symbol {
     chevronRight,
     chevronDown,
     exclamationmarkTriangleFill,
+    plusCircleFill,
+    minusCircleFill,
+    photo,
+    photoBadgePlusFill,
+    sliderHorizontal3,
 };
 
 class SymbolPainter {

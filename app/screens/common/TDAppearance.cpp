@@ -41,6 +41,8 @@ QColor color(SystemColor name, bool dark)
         return dark ? QColor(0x32, 0x32, 0x32) : QColor(0xEC, 0xEC, 0xEC);
     case SystemColor::controlBackground:
         return dark ? QColor(0x1E, 0x1E, 0x1E) : QColor(0xFF, 0xFF, 0xFF);
+    case SystemColor::textBackground:
+        return dark ? QColor(0x1E, 0x1E, 0x1E) : QColor(0xFF, 0xFF, 0xFF);
     case SystemColor::selectedContentBackground:
         return dark ? QColor(0x00, 0x58, 0xD0) : QColor(0x00, 0x64, 0xE1);
     case SystemColor::primaryLabel:

@@ -19,6 +19,8 @@ enum class SystemColor {
     gray,
     windowBackground,
     controlBackground,
+    // The ground of text and of list cards.
+    textBackground,
     selectedContentBackground,
     primaryLabel,
     secondaryLabel,

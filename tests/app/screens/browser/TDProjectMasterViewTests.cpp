@@ -5,6 +5,7 @@
 #include "app/screens/browser/TDToolbar.h"
 #include "app/screens/common/TDSpringAnimation.h"
 #include "app/screens/workspace/TDProjectDetailView.h"
+#include "app/screens/workspace/TDStatusPicker.h"
 
 #include <QAction>
 #include <QAnimationDriver>
@@ -333,7 +334,10 @@ TEST(TDProjectMasterView, ACardPushesTheProjectPageAndBackReturnsToTheSameGrid)
     EXPECT_EQ(page->project(), project);
     EXPECT_EQ(toolbar.title(), "Alpha");
     EXPECT_TRUE(toolbar.isBackShown());
-    EXPECT_EQ(toolbar.actions().size(), 1) << "the create button stays while a page is pushed";
+    EXPECT_EQ(toolbar.subtitle(), project->category()->name());
+    ASSERT_EQ(toolbar.actions().size(), 5) << "the workspace's four items and the create button";
+    EXPECT_EQ(toolbar.actions().back(), view.createProjectAction());
+    EXPECT_TRUE(toolbar.widgetFor(page->statusAction()));
 
     project->setName("Beta");
     ASSERT_TRUE(testsupport::waitUntil([&] { return toolbar.title() == "Beta"; }));
@@ -341,6 +345,8 @@ TEST(TDProjectMasterView, ACardPushesTheProjectPageAndBackReturnsToTheSameGrid)
     EXPECT_EQ(view.stackDepth(), 0);
     EXPECT_EQ(view.cards().front(), card) << "the same grid, the same card";
     EXPECT_EQ(toolbar.title(), "Projects");
+    EXPECT_TRUE(toolbar.subtitle().isEmpty());
+    EXPECT_EQ(toolbar.actions().size(), 1);
     EXPECT_FALSE(toolbar.isBackShown());
 }
 
