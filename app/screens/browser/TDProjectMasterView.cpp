@@ -508,6 +508,8 @@ void TDProjectMasterView::push(const std::shared_ptr<TDProject>& project)
     });
     m_stack->addWidget(page);
     m_stack->setCurrentWidget(page);
+    // A page wider than the grid (the workspace's two columns) widens the window rather than being cut.
+    setMinimumWidth(std::max(minimumWidth, page->minimumWidth()));
     updateToolbar();
 }
 
@@ -519,6 +521,7 @@ void TDProjectMasterView::pop()
     m_stack->removeWidget(page);
     page->deleteLater();
     m_stack->setCurrentIndex(m_stack->count() - 1);
+    setMinimumWidth(stackDepth() > 0 ? std::max(minimumWidth, topPage()->minimumWidth()) : minimumWidth);
     updateToolbar();
 }
 

@@ -335,6 +335,8 @@ TEST(TDProjectMasterView, ACardPushesTheProjectPageAndBackReturnsToTheSameGrid)
     EXPECT_EQ(toolbar.title(), "Alpha");
     EXPECT_TRUE(toolbar.isBackShown());
     EXPECT_EQ(toolbar.subtitle(), project->category()->name());
+    EXPECT_GE(view.minimumSize().width(), 1120)
+        << "the workspace's columns widen the window, not overflow it";
     ASSERT_EQ(toolbar.actions().size(), 5) << "the workspace's four items and the create button";
     EXPECT_EQ(toolbar.actions().back(), view.createProjectAction());
     EXPECT_TRUE(toolbar.widgetFor(page->statusAction()));
@@ -346,6 +348,7 @@ TEST(TDProjectMasterView, ACardPushesTheProjectPageAndBackReturnsToTheSameGrid)
     EXPECT_EQ(view.cards().front(), card) << "the same grid, the same card";
     EXPECT_EQ(toolbar.title(), "Projects");
     EXPECT_TRUE(toolbar.subtitle().isEmpty());
+    EXPECT_EQ(view.minimumSize().width(), TDProjectMasterView::minimumWidth);
     EXPECT_EQ(toolbar.actions().size(), 1);
     EXPECT_FALSE(toolbar.isBackShown());
 }
