@@ -521,6 +521,7 @@ void TDProjectDetailView::openCreateNewNoteSheet()
     connect(sheet, &QDialog::finished, this, [this, sheet] {
         m_openCreateNewNoteSheet = false;
         m_newNoteTitle = defaultNewNoteTitle;
+        m_noteSheet = nullptr;
         sheet->deleteLater();
     });
     m_noteSheet = sheet;
@@ -756,6 +757,9 @@ void TDProjectDetailView::openEditSheet()
         return;
     auto* sheet = new EditTDProjectSheet(m_project, m_stores, window());
     m_editSheet = sheet;
-    connect(sheet, &QDialog::finished, sheet, [sheet] { sheet->deleteLater(); });
+    connect(sheet, &QDialog::finished, this, [this, sheet] {
+        m_editSheet = nullptr;
+        sheet->deleteLater();
+    });
     sheet->open();
 }

@@ -192,6 +192,11 @@ TEST(TDProjectDetailView, LaysOutTheColumnsTitlesAndCountsOnlyItsOwnImages)
     EXPECT_TRUE(f.view->imagesPlaceholder()->isVisible());
     EXPECT_EQ(std::get<bottombar::ProjectDetail>(f.view->bottomBar()->barType()).notes, 1);
     EXPECT_EQ(std::get<bottombar::ProjectDetail>(f.view->bottomBar()->barType()).images, 1);
+
+    f.view->settingsAction()->trigger();
+    ASSERT_TRUE(f.view->editSheet());
+    EXPECT_TRUE(f.view->editSheet()->isVisible());
+    f.view->editSheet()->reject();
 }
 
 TEST(TDProjectDetailView, NotesAreListedByDateAndNotesOfOneDateKeepTheirStoredOrder)
@@ -243,9 +248,13 @@ TEST(TDProjectDetailView, CreatesOpensAndDeletesNotesWithTheirFiles)
     EXPECT_STREQ(f.windows[0].what, "open");
     EXPECT_EQ(f.windows[0].note, note->id());
     EXPECT_FALSE(f.view->createNoteSheet()) << "the sheet closed";
-    f.view->openCreateNewNoteSheet();
-    EXPECT_EQ(f.view->newNoteField()->text(), "New note");
-    f.view->createNoteSheet()->reject();
+    // However the sheet closes, it opens again on "New note".
+    for (int round = 0; round < 2; ++round) {
+        f.view->openCreateNewNoteSheet();
+        EXPECT_EQ(f.view->newNoteField()->text(), "New note");
+        screentest::typeText(f.view->newNoteField(), "x");
+        f.view->createNoteSheet()->reject();
+    }
 
     // A click on the row writes the note's place and opens its window.
     f.stores.projectStore->setNoteMap({});
@@ -316,6 +325,10 @@ TEST(TDProjectDetailView, RefusesUnsafeBlankAndDuplicateTitlesAndNeverAdoptsAFol
     f.create("idea");
     f.settle();
     EXPECT_EQ(f.project->tdNote().size(), 2u) << "another case is another title";
+    f.create("100%");
+    f.settle();
+    ASSERT_EQ(f.project->tdNote().size(), 3u);
+    EXPECT_EQ(f.project->tdNote().back()->title(), "100%") << "a malformed escape is kept as typed";
 }
 
 TEST(TDProjectDetailView, StatusAndFavouriteAreSavedOncePerChange)
