@@ -2,8 +2,9 @@
 
 #include "app/model/TDNote.h"
 #include "app/screens/browser/NavigationView.h"
-#include "app/screens/settings/SettingsView.h"
+#include "app/screens/common/TDWindowPlacement.h"
 #include "app/screens/note/TDNoteWindow.h"
+#include "app/screens/settings/SettingsView.h"
 #include "app/store/TDCategoryStore.h"
 #include "app/store/TDFolderIcon.h"
 #include "app/store/TDLibraryLoader.h"
@@ -29,10 +30,14 @@ TindrelApp::TindrelApp()
     m_stores.mediaStore = std::make_shared<TDMediaStore>();
     m_stores.linkStore = std::make_shared<TDLinkStore>();
     m_stores.categoryStore = std::make_shared<TDCategoryStore>();
+    m_stores.noteWindows = std::make_shared<TDNoteWindows>(
+        TDNoteWindows { [this](const std::shared_ptr<TDNote>& note) { openNoteWindow(note); },
+            [this](const std::shared_ptr<TDNote>& note) { dismissNoteWindow(note); } });
 }
 
 TindrelApp::~TindrelApp()
 {
+    *m_stores.noteWindows = {};
     for (auto& [id, window] : m_noteWindows)
         delete window.data();
     delete m_settingsWindow.data();
@@ -69,7 +74,9 @@ QMainWindow* TindrelApp::showMainWindow()
         QObject::connect(settings, &QAction::triggered, window, [this] { openSettings(); });
         menu->addSeparator();
         QAction* quit = menu->addAction(QObject::tr("Quit Tindrel"));
-        quit->setShortcut(QKeySequence::Quit);
+        // Not the theme's Quit binding: some platform themes have none.
+        quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+        quit->setShortcutContext(Qt::ApplicationShortcut);
         QObject::connect(quit, &QAction::triggered, qApp, &QApplication::closeAllWindows);
 
         auto* content = new NavigationView(m_stores, window);
@@ -99,6 +106,7 @@ QWidget* TindrelApp::openSettings()
             TDStores { m_stores.projectStore, nullptr, nullptr, m_stores.categoryStore }, window));
         window->setFixedWidth(settingsWidth);
         m_settingsWindow = window;
+        tdCentreWindow(window, m_mainWindow);
     }
     m_settingsWindow->show();
     m_settingsWindow->raise();
@@ -115,17 +123,22 @@ QMainWindow* TindrelApp::openNoteWindow(const std::shared_ptr<TDNote>& note)
         window->setAttribute(Qt::WA_DeleteOnClose);
         window->setWindowTitle(QStringLiteral("Note"));
         window->resize(720, 560);
-        // The window's own slot for its note, which the content reads and writes.
-        auto current = std::make_shared<std::shared_ptr<TDNote>>(note);
-        TDNoteBinding binding { [current] { return *current; },
-            [current](std::shared_ptr<TDNote> value) { *current = std::move(value); } };
-        window->setCentralWidget(new TDNoteWindow(std::move(binding),
-            TDStores { m_stores.projectStore, nullptr, m_stores.linkStore, nullptr }, window));
+        window->setCentralWidget(new TDNoteWindow(
+            note->id(), TDStores { m_stores.projectStore, nullptr, m_stores.linkStore, nullptr }, window));
         slot = window;
     }
     slot->show();
     slot->raise();
     return slot;
+}
+
+void TindrelApp::dismissNoteWindow(const std::shared_ptr<TDNote>& note)
+{
+    if (QMainWindow* window = note ? noteWindow(note->id()) : nullptr) {
+        // Forgotten at once: the closed window goes later, and a new one may be asked for first.
+        m_noteWindows.erase(note->id());
+        window->close();
+    }
 }
 
 QMainWindow* TindrelApp::noteWindow(const platform::Uuid& noteId) const

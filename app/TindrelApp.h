@@ -41,6 +41,8 @@ public:
 
     // Shows the window of `note`, one per note id; an open one is raised.
     QMainWindow* openNoteWindow(const std::shared_ptr<TDNote>& note);
+    // Closes the window of `note`'s id, if one is open.
+    void dismissNoteWindow(const std::shared_ptr<TDNote>& note);
     QMainWindow* noteWindow(const platform::Uuid& noteId) const;
 
     // Starts reading the three library files into the stores; only the first call does anything,

@@ -4,6 +4,27 @@
 #include "platform/foundation/Print.h"
 #include "platform/foundation/UserDefaults.h"
 
+#include <QCryptographicHash>
+
+namespace {
+
+// A default category's id is derived from its name (a name-based, version 5 identifier), so it is
+// the same at every launch: a project that took a default category still finds it, and the in-use
+// test still sees it, after a restart.
+platform::Uuid defaultCategoryId(const char* name)
+{
+    QByteArray digest = QCryptographicHash::hash(
+        QByteArrayLiteral("org.tindrel.default-category:") + name, QCryptographicHash::Sha1);
+    platform::Uuid::Bytes bytes;
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<std::uint8_t>(digest[qsizetype(i)]);
+    bytes[6] = static_cast<std::uint8_t>((bytes[6] & 0x0F) | 0x50);
+    bytes[8] = static_cast<std::uint8_t>((bytes[8] & 0x3F) | 0x80);
+    return platform::Uuid(bytes);
+}
+
+} // namespace
+
 TDCategoryStore::TDCategoryStore()
     : m_tdCategories(load())
 {
@@ -14,7 +35,7 @@ const TDCategoryStore::CategoryList& TDCategoryStore::defaultCategories()
     static const CategoryList* categories = [] {
         auto* list = new CategoryList;
         for (const char* name : { "Software", "Hardware", "Illustration", "Graphic design", "Music" })
-            list->push_back(TDCategory::make(platform::Uuid::random(), QString::fromUtf8(name)));
+            list->push_back(TDCategory::make(defaultCategoryId(name), QString::fromUtf8(name)));
         return list;
     }();
     return *categories;

@@ -21,7 +21,7 @@ public:
     TDCategoryStore();
 
     // "Software", "Hardware", "Illustration", "Graphic design", "Music": made once per process, so
-    // every call returns the same five objects.
+    // every call returns the same five objects, with ids that are the same at every launch.
     static const CategoryList& defaultCategories();
 
     // The stored list (possibly empty), or the defaults when none is stored or it does not decode.

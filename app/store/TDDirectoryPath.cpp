@@ -172,6 +172,14 @@ bool TDDirectoryPath::isInsideLibraryFolder(const Url& url)
     return resolved.isStrictlyInside(resolvedLibrary);
 }
 
+bool TDDirectoryPath::isOpenableLibraryFile(const Url& url)
+{
+    if (!url.isFileUrl() || !isInsideLibraryFolder(url))
+        return false;
+    // A FIFO or a device would block or never end; QFileInfo follows a link to its target.
+    return QFileInfo(url.path()).isFile();
+}
+
 platform::Result<platform::Success, platform::PlatformError> TDDirectoryPath::removeItemInsideLibrary(
     const Url& url)
 {

@@ -55,6 +55,11 @@ public:
     // of the parts that exist.
     static bool isInsideLibraryFolder(const platform::Url& url);
 
+    // Whether the program may open `url` by itself (a cover named in a library file): a regular file
+    // strictly inside the library folder, also after resolving symbolic links. Anything else, a web
+    // address included, is never read.
+    static bool isOpenableLibraryFile(const platform::Url& url);
+
     // Removes a file or folder, refusing anything not strictly inside the library folder.
     static platform::Result<platform::Success, platform::PlatformError> removeItemInsideLibrary(
         const platform::Url& url);

@@ -82,6 +82,7 @@ void TDLibraryFile::finishLoad(LoadOutcome outcome)
 void TDLibraryFile::write(QByteArray bytes, Completion completion)
 {
     assert(DispatchQueue::isMainThread());
+    ++m_writesRequested;
     if (m_loading) {
         m_waitingForLoad.emplace_back(std::move(bytes), std::move(completion));
         return;

@@ -45,6 +45,9 @@ public:
     // Writes an encoded list; an encoding failure is printed and completed without writing.
     void write(platform::Result<QByteArray, platform::PlatformError> encoded, Completion completion);
 
+    // How many writes were asked for in this process (tests count saves with it).
+    int writesRequested() const { return m_writesRequested; }
+
 private:
     explicit TDLibraryFile(platform::Url location);
     void enqueueWrite(QByteArray bytes, Completion completion);
@@ -53,6 +56,7 @@ private:
     const platform::Url m_location;
     const std::shared_ptr<platform::DispatchQueue> m_queue;
     bool m_loading = false;
+    int m_writesRequested = 0;
     std::vector<std::pair<QByteArray, Completion>> m_waitingForLoad;
     // Touched only on the serial queue.
     bool m_keepBeforeOverwrite = false;

@@ -42,6 +42,34 @@ void TDProjectStore::setNoteMap(NoteMap noteMap)
     m_registrar.withMutation("noteMap", [&] { m_noteMap = std::move(noteMap); });
 }
 
+std::optional<TDProjectStore::LocatedNote> TDProjectStore::locateNote(const platform::Uuid& noteId) const
+{
+    const auto projects = tdProjects();
+    const auto map = noteMap();
+    auto at = [&](int projectIndex, int progressIndex) -> std::optional<LocatedNote> {
+        if (projectIndex < 0 || projectIndex >= static_cast<int>(projects.size()))
+            return std::nullopt;
+        auto notes = projects[std::size_t(projectIndex)]->tdNote();
+        if (progressIndex < 0 || progressIndex >= static_cast<int>(notes.size())
+            || notes[std::size_t(progressIndex)]->id() != noteId)
+            return std::nullopt;
+        return LocatedNote { { projectIndex, progressIndex }, projects[std::size_t(projectIndex)],
+            notes[std::size_t(progressIndex)] };
+    };
+    if (auto entry = map.find(noteId); entry != map.end()) {
+        if (auto found = at(entry->second.projectIndex, entry->second.progressIndex))
+            return found;
+    }
+    for (int p = 0; p < static_cast<int>(projects.size()); ++p) {
+        auto notes = projects[std::size_t(p)]->tdNote();
+        for (int i = 0; i < static_cast<int>(notes.size()); ++i) {
+            if (notes[std::size_t(i)]->id() == noteId)
+                return LocatedNote { { p, i }, projects[std::size_t(p)], notes[std::size_t(i)] };
+        }
+    }
+    return std::nullopt;
+}
+
 void TDProjectStore::save(const ProjectList& projects, TDSaveCompletion completion)
 {
     m_file->write(tdlibrary::encodeProjects(projects), std::move(completion));

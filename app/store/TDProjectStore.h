@@ -32,6 +32,16 @@ public:
     NoteMap noteMap() const;
     void setNoteMap(NoteMap noteMap);
 
+    // Where the note of `noteId` is now: the `noteMap` entry when the note at that position still
+    // has that id, otherwise the first note of that id in the store. None when no project has it.
+    // Reads through observation.
+    struct LocatedNote {
+        NoteLocation location;
+        std::shared_ptr<TDProject> project;
+        std::shared_ptr<TDNote> note;
+    };
+    std::optional<LocatedNote> locateNote(const platform::Uuid& noteId) const;
+
     // Encodes `projects` now (a snapshot) and writes it over the projects file in order with every
     // other save of that file. `completion` runs on the main queue.
     void save(const ProjectList& projects, TDSaveCompletion completion = {});

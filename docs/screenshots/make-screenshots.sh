@@ -1,12 +1,13 @@
 #!/bin/bash
 # Makes the README's screenshots from the real program: under Xvfb with a small window manager
 # (openbox) and xdotool to drive it, with HOME in a temporary folder. It creates three projects
-# through the create sheet, gives one a cover (as the project workspace would), and grabs the main
-# window, the create sheet over it, and the settings window.
+# through the create sheet, gives one a cover and three notes, and grabs the main window, the create
+# sheet over it, the settings window, and that project's workspace with its cover popover open,
+# light and dark (the dark one through qt6ct's "darker" colour scheme, as a desktop would set it).
 #
-#   xvfb-run -a -s "-screen 0 1280x800x24" docs/screenshots/make-screenshots.sh build/tindrel docs/screenshots
+#   xvfb-run -a -s "-screen 0 1600x1000x24" docs/screenshots/make-screenshots.sh build/tindrel docs/screenshots
 #
-# Needs: xvfb, openbox, xdotool, imagemagick, python3.
+# Needs: xvfb, openbox, xdotool, imagemagick, python3, qt6ct.
 set -eu
 BIN=$(realpath "${1:-build/tindrel}")
 mkdir -p "${2:-docs/screenshots}"
@@ -96,4 +97,48 @@ TID=$(xdotool search --sync --onlyvisible --name "^Settings" | head -1)
 sleep 0.8
 grab $TID "$OUT/settings-window.png"
 stop
+
+# Three notes of "Poster Series", as the add-note sheet makes them: a folder and a text file each.
+python3 - "$LIB" << 'PY'
+import json, sys, urllib.parse, uuid, os
+lib = sys.argv[1]
+path = lib + "/projects.library"
+projects = json.load(open(path))
+for project in projects:
+    if project["_name"] != "Poster Series":
+        continue
+    for title, date in (("Layout grid", 786840000), ("Type pairings", 787450000), ("Print run quotes", 788150000)):
+        folder = lib + "/Poster Series/notes/" + title
+        os.makedirs(folder, exist_ok=True)
+        open(folder + "/" + title + ".txt", "w").close()
+        project["_tdNote"].append({"id": str(uuid.uuid4()).upper(), "tdProjectId": project["id"],
+            "_title": title, "_contentURL": "file://" + urllib.parse.quote(folder + "/" + title + ".txt"),
+            "_date": date, "_$observationRegistrar": {}})
+json.dump(projects, open(path, "w"))
+PY
+
+# The workspace of "Poster Series" (the second card), its cover popover open under "Photo".
+workspace() {
+    start
+    click $WID 590 150
+    sleep 1
+    local geometry=$(size $WID)
+    click $WID $((${geometry%x*} - 88)) 44
+    sleep 1
+    grab $WID "$1"
+    stop
+}
+workspace "$OUT/workspace.png"
+mkdir -p "$HOME/.config/qt6ct"
+cat > "$HOME/.config/qt6ct/qt6ct.conf" << 'CONF'
+[Appearance]
+color_scheme_path=/usr/share/qt6ct/colors/darker.conf
+custom_palette=true
+style=Fusion
+
+[Fonts]
+fixed="Monospace,9,-1,5,400,0,0,0,0,0,0,0,0,0,0,1"
+general="Sans Serif,9,-1,5,400,0,0,0,0,0,0,0,0,0,0,1"
+CONF
+QT_QPA_PLATFORMTHEME=qt6ct workspace "$OUT/workspace-dark.png"
 kill $WM

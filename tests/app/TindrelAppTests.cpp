@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QMenuBar>
+#include <QTest>
 
 using apptest::LibraryRoot;
 using apptest::makeProject;
@@ -137,4 +138,22 @@ TEST(TindrelApp, OneNoteWindowPerNoteTitledNote)
     QMainWindow* reopened = app.openNoteWindow(note);
     ASSERT_TRUE(reopened);
     EXPECT_EQ(app.noteWindow(id), reopened);
+}
+
+TEST(TindrelApp, SettingsOpenCentredOnTheMainWindowAndCtrlQQuitsFromThem)
+{
+    LibraryRoot root;
+    TindrelApp app;
+    QMainWindow* main = app.showMainWindow();
+    main->setGeometry(40, 30, 700, 500);
+    QCoreApplication::processEvents();
+    QWidget* settings = app.openSettings();
+    QCoreApplication::processEvents();
+    EXPECT_LE((settings->frameGeometry().center() - main->frameGeometry().center()).manhattanLength(), 4);
+
+    settings->activateWindow();
+    QTest::keyClick(settings, Qt::Key_Q, Qt::ControlModifier);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(main->isVisible()) << "Ctrl+Q is the application's, whichever window has focus";
+    EXPECT_FALSE(settings->isVisible());
 }

@@ -1,9 +1,10 @@
 #include "app/screens/browser/EditTDProjectSheet.h"
 
 #include "app/model/TDProject.h"
-#include "app/screens/common/TDAlert.h"
-#include "app/screens/common/TDLocalizedText.h"
 #include "app/screens/browser/TDProjectSheetTemplate.h"
+#include "app/screens/common/TDAlert.h"
+#include "app/screens/common/TDDisplayText.h"
+#include "app/screens/common/TDLocalizedText.h"
 #include "app/store/TDMediaStore.h"
 #include "app/store/TDProjectRename.h"
 #include "app/store/TDProjectStore.h"
@@ -31,7 +32,7 @@ EditTDProjectSheet::EditTDProjectSheet(std::shared_ptr<TDProject> project, TDSto
     , m_selectedTDCategory(m_project->category())
 {
     setObjectName(QStringLiteral("editProjectSheet"));
-    setWindowTitle(m_name);
+    setWindowTitle(tdDisplayText(m_name));
     setWindowModality(Qt::WindowModal);
     setFixedWidth(sheetWidth);
     auto* layout = new QVBoxLayout(this);

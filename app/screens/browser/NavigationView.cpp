@@ -1,13 +1,13 @@
 #include "app/screens/browser/NavigationView.h"
 
 #include "app/screens/browser/BottomBar.h"
-#include "app/screens/common/SymbolPainter.h"
-#include "app/screens/common/TDAppearance.h"
 #include "app/screens/browser/TDLinkMasterView.h"
-#include "app/screens/common/TDLocalizedText.h"
 #include "app/screens/browser/TDMediaMasterView.h"
 #include "app/screens/browser/TDProjectMasterView.h"
 #include "app/screens/browser/TDToolbar.h"
+#include "app/screens/common/SymbolPainter.h"
+#include "app/screens/common/TDAppearance.h"
+#include "app/screens/common/TDLocalizedText.h"
 #include "app/store/TDLinkStore.h"
 #include "app/store/TDMediaStore.h"
 #include "app/store/TDProjectStore.h"
@@ -114,7 +114,13 @@ public:
             const double glyph = label->iconSize == iconBox ? iconBox : label->iconSize;
             QRectF box(background.left() + 10, rect.center().y() - iconBox / 2.0 + 0.5, iconBox, iconBox);
             QRectF symbol(box.center().x() - glyph / 2, box.center().y() - glyph / 2, glyph, glyph);
-            const QColor tint = tdappearance::color(label->iconColorPalette, dark);
+            // On the selection every symbol is white, as the title is; elsewhere a symbol keeps its
+            // colour unless that colour would vanish into the sidebar (the white of "All").
+            const QColor tint = selected
+                ? QColor(Qt::white)
+                : tdappearance::readableTint(tdappearance::color(label->iconColorPalette, dark),
+                    tdappearance::color(SystemColor::windowBackground, dark),
+                    tdappearance::color(SystemColor::primaryLabel, dark));
             SymbolPainter::paint(*painter, label->icon, symbol, tint, SymbolPainter::Fill::gradient);
             painter->setFont(tdappearance::systemFont(rowFontSize));
             painter->setPen(

@@ -3,6 +3,8 @@
 #include "app/model/TDProject.h"
 #include "app/screens/common/SymbolPainter.h"
 #include "app/screens/common/TDAppearance.h"
+#include "app/screens/common/TDDisplayText.h"
+#include "app/store/TDDirectoryPath.h"
 #include "platform/graphics/Image.h"
 
 #include <QEvent>
@@ -120,11 +122,15 @@ void TDProjectItem::updateSize()
 void TDProjectItem::render()
 {
     auto category = m_project->category();
-    m_category = category ? category->name() : QString();
-    m_name = m_project->name();
+    m_category = category ? tdDisplayText(category->name()) : QString();
+    m_name = tdDisplayText(m_project->name());
     m_isFavorite = m_project->isFavorite();
     m_status = m_project->status();
     m_cover = m_project->coverImageURL();
+    // A library file may have been edited or synced from elsewhere: only a cover inside the library
+    // is read, anything else shows the tile without a cover.
+    if (m_cover && !TDDirectoryPath::isOpenableLibraryFile(*m_cover))
+        m_cover.reset();
     if (m_cover) {
         // A view value with the same source keeps its binder, and so its image.
         auto view = iris::IRImage(m_cover->qUrl()).resizable();

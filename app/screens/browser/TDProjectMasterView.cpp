@@ -2,13 +2,14 @@
 
 #include "app/model/TDProject.h"
 #include "app/screens/browser/CreateTDProjectSheet.h"
+#include "app/screens/browser/TDProjectItem.h"
+#include "app/screens/browser/TDToolbar.h"
 #include "app/screens/common/SymbolPainter.h"
 #include "app/screens/common/TDAlert.h"
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDLocalizedText.h"
+#include "app/screens/common/TDSpringAnimation.h"
 #include "app/screens/workspace/TDProjectDetailView.h"
-#include "app/screens/browser/TDProjectItem.h"
-#include "app/screens/browser/TDToolbar.h"
 #include "app/store/TDDirectoryPath.h"
 #include "app/store/TDLinkStore.h"
 #include "app/store/TDMediaStore.h"
@@ -20,6 +21,7 @@
 #include <QAction>
 #include <QEvent>
 #include <QFileInfo>
+#include <QGraphicsOpacityEffect>
 #include <QLabel>
 #include <QMenu>
 #include <QScrollArea>
@@ -29,6 +31,7 @@
 #include <QVBoxLayout>
 
 #include <unordered_map>
+#include <unordered_set>
 
 using tdappearance::SystemColor;
 
@@ -37,6 +40,8 @@ namespace {
 constexpr int gridPadding = 8;
 constexpr int gridSpacing = 8;
 constexpr int columnCount = 4;
+// The spring a deleted card leaves on.
+constexpr double deleteSpringResponse = 0.1;
 
 // "No project found": centred in the free space.
 class TDProjectEmptyState : public QWidget {
@@ -112,21 +117,41 @@ public:
         setObjectName(QStringLiteral("projectGrid"));
     }
 
+    // The next change that drops `project` is animated: the card fades out and the cards after it
+    // slide into their new places on a spring.
+    void expectRemoval(const TDProject* project) { m_expectedRemovals.insert(project); }
+
     void setProjects(std::vector<std::shared_ptr<TDProject>> projects)
     {
+        std::unordered_map<const TDProject*, int> oldIndex;
+        for (int i = 0; i < static_cast<int>(m_projects.size()); ++i)
+            oldIndex.emplace(m_projects[i].get(), i);
         m_projects = std::move(projects);
-        std::unordered_map<platform::Uuid, int> kept;
+        std::unordered_set<const TDProject*> kept;
         for (const auto& project : m_projects)
-            kept.emplace(project->id(), 0);
+            kept.insert(project.get());
+        bool animate = false;
+        for (const auto& [project, index] : oldIndex)
+            animate = animate || (!kept.contains(project) && m_expectedRemovals.contains(project));
+        m_expectedRemovals.clear();
+
+        if (animate)
+            m_spring.finish();
+        std::vector<QPointer<TDProjectItem>> leaving;
         for (auto it = m_cards.begin(); it != m_cards.end();) {
             if (!kept.contains(it->first)) {
-                delete it->second.data();
+                if (animate && it->second)
+                    leaving.push_back(it->second);
+                else
+                    delete it->second.data();
                 it = m_cards.erase(it);
             } else {
                 ++it;
             }
         }
         setMinimumHeight(contentHeight());
+        if (animate)
+            startRemovalSpring(std::move(oldIndex), std::move(leaving));
         layoutCards();
     }
 
@@ -152,9 +177,9 @@ public:
         int first = std::min(count, firstRow * columnCount);
         int last = std::min(count, (lastRow + 1) * columnCount);
 
-        std::unordered_map<platform::Uuid, int> wanted;
+        std::unordered_set<const TDProject*> wanted;
         for (int i = first; i < last; ++i)
-            wanted.emplace(m_projects[i]->id(), i);
+            wanted.insert(m_projects[i].get());
         for (auto it = m_cards.begin(); it != m_cards.end();) {
             if (!wanted.contains(it->first) || !it->second) {
                 delete it->second.data();
@@ -165,16 +190,15 @@ public:
         }
         for (int i = first; i < last; ++i) {
             const auto& project = m_projects[i];
-            auto& card = m_cards[project->id()];
+            auto& card = m_cards[project.get()];
             if (!card)
                 card = makeCard(project, wholeWidth);
             card->setWholeWidth(wholeWidth, static_cast<int>(std::floor(cellWidth)));
-            int column = i % columnCount;
-            int row = i / columnCount;
-            double cellLeft = gridPadding + column * (cellWidth + gridSpacing);
-            int x = static_cast<int>(std::round(cellLeft + (cellWidth - card->width()) / 2));
-            int y = gridPadding + row * rowHeight;
-            card->move(x, y);
+            QPointF place = slotOrigin(i, card->width(), cellWidth);
+            if (auto from = m_fromIndex.find(project.get()); from != m_fromIndex.end())
+                place = slotOrigin(from->second, card->width(), cellWidth) * (1 - m_springProgress)
+                    + place * m_springProgress;
+            card->move(place.toPoint());
             card->show();
         }
     }
@@ -183,7 +207,7 @@ public:
     {
         QList<TDProjectItem*> list;
         for (const auto& project : m_projects) {
-            auto it = m_cards.find(project->id());
+            auto it = m_cards.find(project.get());
             if (it != m_cards.end() && it->second)
                 list.append(it->second.data());
         }
@@ -192,8 +216,13 @@ public:
 
     TDProjectItem* cardFor(const platform::Uuid& id) const
     {
-        auto it = m_cards.find(id);
-        return it == m_cards.end() ? nullptr : it->second.data();
+        for (const auto& project : m_projects) {
+            if (project->id() != id)
+                continue;
+            auto it = m_cards.find(project.get());
+            return it == m_cards.end() ? nullptr : it->second.data();
+        }
+        return nullptr;
     }
 
 protected:
@@ -204,6 +233,46 @@ protected:
     }
 
 private:
+    QPointF slotOrigin(int index, int cardWidth, double cellWidth) const
+    {
+        const int rowHeight = TDProjectItem::tileHeight + gridSpacing;
+        double cellLeft = gridPadding + (index % columnCount) * (cellWidth + gridSpacing);
+        return QPointF(std::round(cellLeft + (cellWidth - cardWidth) / 2),
+            gridPadding + (index / columnCount) * rowHeight);
+    }
+
+    void startRemovalSpring(
+        std::unordered_map<const TDProject*, int> oldIndex, std::vector<QPointer<TDProjectItem>> leaving)
+    {
+        m_fromIndex.clear();
+        for (int i = 0; i < static_cast<int>(m_projects.size()); ++i) {
+            auto from = oldIndex.find(m_projects[i].get());
+            if (from != oldIndex.end() && from->second != i)
+                m_fromIndex.emplace(m_projects[i].get(), from->second);
+        }
+        for (const auto& card : leaving) {
+            card->setAttribute(Qt::WA_TransparentForMouseEvents);
+            card->setGraphicsEffect(new QGraphicsOpacityEffect(card));
+        }
+        m_springProgress = 0;
+        m_spring.start(
+            [this, leaving](double progress) {
+                m_springProgress = progress;
+                for (const auto& card : leaving) {
+                    if (card)
+                        static_cast<QGraphicsOpacityEffect*>(card->graphicsEffect())
+                            ->setOpacity(1 - progress);
+                }
+                layoutCards();
+            },
+            [this, leaving] {
+                for (const auto& card : leaving)
+                    delete card.data();
+                m_fromIndex.clear();
+                m_springProgress = 1;
+            });
+    }
+
     TDProjectItem* makeCard(const std::shared_ptr<TDProject>& project, double wholeWidth)
     {
         auto* card = new TDProjectItem(project, wholeWidth, this);
@@ -229,7 +298,13 @@ private:
     QScrollArea* m_area;
     TDProjectMasterView* m_owner;
     std::vector<std::shared_ptr<TDProject>> m_projects;
-    std::unordered_map<platform::Uuid, QPointer<TDProjectItem>> m_cards;
+    // By record, not by id: a hand-edited library may hold two records of one id.
+    std::unordered_map<const TDProject*, QPointer<TDProjectItem>> m_cards;
+    std::unordered_set<const TDProject*> m_expectedRemovals;
+    // While a removal springs: where each moving card started, and how far along it is.
+    TDSpringAnimation m_spring { deleteSpringResponse };
+    std::unordered_map<const TDProject*, int> m_fromIndex;
+    double m_springProgress = 1;
 };
 
 // The scroll area hands its whole width to the cards, and lays them out again when it scrolls.
@@ -371,6 +446,7 @@ TDProjectMasterView::~TDProjectMasterView()
     if (m_toolbar) {
         m_toolbar->setBackAction({});
         m_toolbar->setPushedTitle(std::nullopt);
+        m_toolbar->setPushedSubtitle(std::nullopt);
     }
     delete m_createSheet.data();
 }
@@ -426,8 +502,14 @@ void TDProjectMasterView::push(const std::shared_ptr<TDProject>& project)
         if (self && self->m_toolbar && self->topPage() == page)
             self->m_toolbar->setPushedTitle(title);
     });
+    page->setOnSubtitleChange([self, page](const QString& subtitle) {
+        if (self && self->m_toolbar && self->topPage() == page)
+            self->m_toolbar->setPushedSubtitle(subtitle);
+    });
     m_stack->addWidget(page);
     m_stack->setCurrentWidget(page);
+    // A page wider than the grid (the workspace's two columns) widens the window rather than being cut.
+    setMinimumWidth(std::max(minimumWidth, page->minimumWidth()));
     updateToolbar();
 }
 
@@ -439,6 +521,7 @@ void TDProjectMasterView::pop()
     m_stack->removeWidget(page);
     page->deleteLater();
     m_stack->setCurrentIndex(m_stack->count() - 1);
+    setMinimumWidth(stackDepth() > 0 ? std::max(minimumWidth, topPage()->minimumWidth()) : minimumWidth);
     updateToolbar();
 }
 
@@ -446,10 +529,7 @@ void TDProjectMasterView::updateToolbar()
 {
     if (!m_toolbar)
         return;
-    if (m_createAction)
-        m_toolbar->setActions({ m_createAction });
-    else
-        m_toolbar->setActions({});
+    QList<QAction*> actions;
     if (stackDepth() > 0) {
         QPointer<TDProjectMasterView> self(this);
         m_toolbar->setBackAction([self] {
@@ -458,10 +538,16 @@ void TDProjectMasterView::updateToolbar()
         });
         auto* page = static_cast<TDProjectDetailView*>(topPage());
         m_toolbar->setPushedTitle(page->title());
+        m_toolbar->setPushedSubtitle(page->subtitle());
+        actions = page->toolbarActions();
     } else {
         m_toolbar->setBackAction({});
         m_toolbar->setPushedTitle(std::nullopt);
+        m_toolbar->setPushedSubtitle(std::nullopt);
     }
+    if (m_createAction)
+        actions.append(m_createAction);
+    m_toolbar->setActions(actions);
 }
 
 bool TDProjectMasterView::showsEmptyState() const
@@ -519,17 +605,33 @@ QMenu* TDProjectMasterView::cardMenu(const std::shared_ptr<TDProject>& project)
     return menu;
 }
 
+// Removes the record the user chose, found by identity and id: a hand-edited library may hold two
+// records of one id, and the other one keeps its notes' links and its images.
 void TDProjectMasterView::removeProjectData(const std::shared_ptr<TDProject>& project)
 {
+    auto projects = m_stores.projectStore->tdProjects();
+    auto chosen = std::find_if(projects.begin(), projects.end(),
+        [&](const auto& element) { return element == project && element->id() == project->id(); });
+    if (chosen == projects.end())
+        return;
+    projects.erase(chosen);
     const platform::Uuid id = project->id();
+    std::unordered_set<platform::Uuid> keptNotes;
+    bool idKept = false;
+    for (const auto& other : projects) {
+        idKept = idKept || other->id() == id;
+        for (const auto& note : other->tdNote())
+            keptNotes.insert(note->id());
+    }
     for (const auto& note : project->tdNote()) {
         auto links = m_stores.linkStore->tdLinks();
-        std::erase_if(links, [&](const TDLink& link) { return link.tdNoteId == note->id(); });
+        if (!keptNotes.contains(note->id()))
+            std::erase_if(links, [&](const TDLink& link) { return link.tdNoteId == note->id(); });
         m_stores.linkStore->setTdLinks(std::move(links));
     }
-    auto projects = m_stores.projectStore->tdProjects();
-    std::erase_if(projects, [&](const std::shared_ptr<TDProject>& element) { return element->id() == id; });
     m_stores.projectStore->setTdProjects(std::move(projects));
+    if (idKept)
+        return;
     auto media = m_stores.mediaStore->tdMedia();
     std::erase_if(
         media, [&](const std::shared_ptr<TDMedia>& element) { return element->tdProjectId() == id; });
@@ -539,6 +641,7 @@ void TDProjectMasterView::removeProjectData(const std::shared_ptr<TDProject>& pr
 void TDProjectMasterView::deleteProject(const std::shared_ptr<TDProject>& project)
 {
     const QString name = project->name();
+    m_root->grid()->expectRemoval(project.get());
     removeProjectData(project);
 
     // The folder goes only after every library file stopped listing the project: a save that fails

@@ -2,6 +2,7 @@
 
 #include "app/model/TDCategory.h"
 #include "app/screens/common/TDAppearance.h"
+#include "app/screens/common/TDDisplayText.h"
 #include "app/screens/common/TDGroupedBox.h"
 #include "app/screens/common/TDLocalizedText.h"
 #include "app/screens/common/TDPrimaryButton.h"
@@ -139,7 +140,7 @@ void TDProjectSheetTemplate::render()
 {
     std::vector<platform::ComboItem> items;
     for (const auto& category : m_stores.categoryStore->tdCategories())
-        items.push_back({ category->id().uuidString(), category->name() });
+        items.push_back({ category->id().uuidString(), tdDisplayText(category->name()) });
     // The entry of the bound category's id; none when it has left the list (the binding keeps it).
     auto bound = m_selectedCategory.get ? m_selectedCategory.get() : nullptr;
     platform::syncCombo(m_category, items, bound ? bound->id().uuidString() : QString());

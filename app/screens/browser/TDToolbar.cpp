@@ -2,6 +2,7 @@
 
 #include "app/screens/common/SymbolPainter.h"
 #include "app/screens/common/TDAppearance.h"
+#include "app/screens/common/TDDisplayText.h"
 #include "app/screens/common/TDLocalizedText.h"
 
 #include <QAction>
@@ -10,6 +11,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QToolButton>
+#include <QWidgetAction>
 
 using tdappearance::SystemColor;
 
@@ -45,12 +47,15 @@ TDToolbar::TDToolbar(QWidget* parent)
     connect(m_back, &QToolButton::clicked, this, [this] { triggerBack(); });
     layout->addWidget(m_back);
 
-    m_title = new QLabel(this);
+    m_title = new TDElidedLabel(this);
     m_title->setObjectName(QStringLiteral("navigationTitle"));
     m_title->setFont(tdappearance::systemFont(15, QFont::Bold));
-    m_title->setTextFormat(Qt::PlainText);
     layout->addWidget(m_title);
-    layout->addStretch(1);
+    m_subtitle = new TDElidedLabel(this);
+    m_subtitle->setObjectName(QStringLiteral("navigationSubtitle"));
+    m_subtitle->setFont(tdappearance::systemFont(12));
+    m_subtitle->hide();
+    layout->addWidget(m_subtitle, 1);
 
     m_trailing = new QHBoxLayout;
     m_trailing->setSpacing(4);
@@ -72,24 +77,35 @@ void TDToolbar::setPushedTitle(std::optional<QString> title)
 
 QString TDToolbar::title() const
 {
-    return m_title->text();
+    return m_title->fullText();
 }
 
 void TDToolbar::refreshTitle()
 {
-    QString shown = m_pushedTitle.value_or(m_navigationTitle);
-    if (shown == m_title->text())
+    QString shown = tdDisplayText(m_pushedTitle.value_or(m_navigationTitle));
+    if (shown == m_title->fullText())
         return;
-    m_title->setText(shown);
+    m_title->setFullText(shown);
     if (m_onTitleChange)
         m_onTitleChange(shown);
+}
+
+void TDToolbar::setPushedSubtitle(std::optional<QString> subtitle)
+{
+    m_subtitle->setFullText(subtitle.value_or(QString()));
+    m_subtitle->setVisible(subtitle && !subtitle->isEmpty());
+}
+
+QString TDToolbar::subtitle() const
+{
+    return m_subtitle->isVisibleTo(this) ? m_subtitle->fullText() : QString();
 }
 
 void TDToolbar::setOnTitleChange(std::function<void(const QString&)> onTitleChange)
 {
     m_onTitleChange = std::move(onTitleChange);
     if (m_onTitleChange)
-        m_onTitleChange(m_title->text());
+        m_onTitleChange(m_title->fullText());
 }
 
 void TDToolbar::setBackAction(std::function<void()> onBack)
@@ -114,8 +130,22 @@ void TDToolbar::setActions(const QList<QAction*>& actions)
     for (auto& button : m_buttons)
         delete button.data();
     m_buttons.clear();
+    for (auto& [action, widget] : m_actionWidgets) {
+        if (auto* owner = qobject_cast<QWidgetAction*>(action.data()); owner && widget)
+            owner->releaseWidget(widget);
+    }
+    m_actionWidgets.clear();
     m_actions = actions;
     for (QAction* action : actions) {
+        if (auto* owner = qobject_cast<QWidgetAction*>(action)) {
+            QWidget* widget = owner->requestWidget(this);
+            if (widget) {
+                m_trailing->addWidget(widget);
+                widget->show();
+                m_actionWidgets.append({ owner, widget });
+            }
+            continue;
+        }
         QToolButton* button = makeFlatButton(this);
         button->setDefaultAction(action);
         button->setObjectName(action->objectName() + QStringLiteral("Button"));
@@ -127,6 +157,15 @@ void TDToolbar::setActions(const QList<QAction*>& actions)
             button->deleteLater();
         });
     }
+}
+
+QWidget* TDToolbar::widgetFor(QAction* action) const
+{
+    for (const auto& [owner, widget] : m_actionWidgets) {
+        if (owner == action)
+            return widget;
+    }
+    return nullptr;
 }
 
 QToolButton* TDToolbar::buttonFor(QAction* action) const
@@ -146,6 +185,8 @@ void TDToolbar::refreshIcons()
     QPalette palette = m_title->palette();
     palette.setColor(QPalette::WindowText, tdappearance::color(SystemColor::primaryLabel, dark));
     m_title->setPalette(palette);
+    palette.setColor(QPalette::WindowText, tdappearance::color(SystemColor::secondaryLabel, dark));
+    m_subtitle->setPalette(palette);
 }
 
 void TDToolbar::paintEvent(QPaintEvent*)

@@ -11,6 +11,7 @@ class QAction;
 class QHBoxLayout;
 class QLabel;
 class QToolButton;
+class TDElidedLabel;
 
 // The bar across the top of the main window's detail column: a Back button while a page is pushed,
 // the navigation title, and at the trailing end the actions the visible screen contributes.
@@ -32,10 +33,16 @@ public:
     bool isBackShown() const;
     void triggerBack();
 
-    // Replaces the trailing actions; each gets a flat button with the action's icon and tooltip.
+    // A pushed page's subtitle, shown after its title in the secondary colour.
+    void setPushedSubtitle(std::optional<QString> subtitle);
+    QString subtitle() const;
+
+    // Replaces the trailing actions; each gets a flat button with the action's icon and tooltip, or
+    // for a QWidgetAction the widget it makes. An action that is destroyed takes its item with it.
     void setActions(const QList<QAction*>& actions);
     QList<QAction*> actions() const { return m_actions; }
     QToolButton* buttonFor(QAction* action) const;
+    QWidget* widgetFor(QAction* action) const;
 
     // Called with the shown title whenever it changes (the window takes it as its title).
     void setOnTitleChange(std::function<void(const QString&)> onTitleChange);
@@ -48,7 +55,8 @@ private:
     void refreshTitle();
     void refreshIcons();
 
-    QLabel* m_title;
+    TDElidedLabel* m_title;
+    TDElidedLabel* m_subtitle;
     QToolButton* m_back;
     QHBoxLayout* m_trailing;
     QString m_navigationTitle;
@@ -57,4 +65,5 @@ private:
     std::function<void(const QString&)> m_onTitleChange;
     QList<QAction*> m_actions;
     QList<QPointer<QToolButton>> m_buttons;
+    QList<std::pair<QPointer<QAction>, QPointer<QWidget>>> m_actionWidgets;
 };

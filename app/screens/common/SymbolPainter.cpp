@@ -103,6 +103,40 @@ QPainterPath wrenchPath()
     return transform.map(wrench);
 }
 
+// A picture frame with mountains and a sun.
+QPainterPath photoFrame(const QRectF& r)
+{
+    QPainterPath path;
+    path.addRoundedRect(r, 2.5, 2.5);
+    return path;
+}
+
+QPainterPath photoScene(const QRectF& r)
+{
+    QPainterPath scene;
+    const double w = r.width();
+    const double h = r.height();
+    scene.moveTo(r.left() + w * 0.12, r.bottom() - h * 0.14);
+    scene.lineTo(r.left() + w * 0.4, r.top() + h * 0.42);
+    scene.lineTo(r.left() + w * 0.6, r.top() + h * 0.66);
+    scene.lineTo(r.left() + w * 0.72, r.top() + h * 0.54);
+    scene.lineTo(r.right() - w * 0.12, r.bottom() - h * 0.14);
+    scene.closeSubpath();
+    scene.addEllipse(QPointF(r.left() + w * 0.72, r.top() + h * 0.3), w * 0.08, w * 0.08);
+    return scene;
+}
+
+QPainterPath circleWithBar(bool plus)
+{
+    QPainterPath circle;
+    circle.addEllipse(QRectF(1, 1, 22, 22));
+    QPainterPath bar;
+    bar.addRoundedRect(QRectF(6, 10.9, 12, 2.2), 1.1, 1.1);
+    if (plus)
+        bar.addRoundedRect(QRectF(10.9, 6, 2.2, 12), 1.1, 1.1);
+    return circle.subtracted(bar.simplified());
+}
+
 QPainterPath fullBox()
 {
     QPainterPath path;
@@ -244,6 +278,70 @@ void drawInDesignBox(QPainter& painter, Symbol symbol, const QBrush& brush)
         strokeShape(painter, path, brush, line * 1.2);
         break;
     }
+    case Symbol::exclamationmarkTriangleFill: {
+        // A rounded triangle with the mark cut out of it.
+        QPainterPath triangle;
+        triangle.moveTo(12, 2.5);
+        triangle.lineTo(22.5, 21);
+        triangle.lineTo(1.5, 21);
+        triangle.closeSubpath();
+        QPainterPathStroker rounding;
+        rounding.setWidth(2.4);
+        rounding.setJoinStyle(Qt::RoundJoin);
+        QPainterPath body = triangle.united(rounding.createStroke(triangle));
+        QPainterPath mark;
+        mark.addRoundedRect(QRectF(10.8, 8, 2.4, 7.6), 1.2, 1.2);
+        mark.addEllipse(QPointF(12, 18.2), 1.4, 1.4);
+        fillShape(painter, body.subtracted(mark), brush);
+        break;
+    }
+    case Symbol::plusCircleFill:
+        fillShape(painter, circleWithBar(true), brush);
+        break;
+    case Symbol::minusCircleFill:
+        fillShape(painter, circleWithBar(false), brush);
+        break;
+    case Symbol::photo: {
+        QRectF frame(2, 4, 20, 16);
+        strokeShape(painter, photoFrame(frame), brush, line * 0.9);
+        fillShape(painter, photoScene(frame.adjusted(1.5, 1.5, -1.5, -1.5)), brush);
+        break;
+    }
+    case Symbol::photoBadgePlusFill: {
+        // A filled picture with its scene cut out, and a plus badge at the lower right.
+        QRectF frame(1, 3.5, 19, 15);
+        QPainterPath badge;
+        badge.addEllipse(QPointF(18.5, 17.5), 5.5, 5.5);
+        QPainterPath badgeArea;
+        badgeArea.addEllipse(QPointF(18.5, 17.5), 7, 7);
+        QPainterPath picture = photoFrame(frame).subtracted(photoScene(frame.adjusted(2, 2, -2, -2)));
+        fillShape(painter, picture.subtracted(badgeArea), brush);
+        QPainterPath plus;
+        plus.addRect(QRectF(17.6, 14.5, 1.8, 6));
+        plus.addRect(QRectF(15.5, 16.6, 6, 1.8));
+        fillShape(painter, badge.subtracted(plus.simplified()), brush);
+        break;
+    }
+    case Symbol::sliderHorizontal3: {
+        // Three rails, each with a knob at a different place.
+        const double rails[] = { 5, 12, 19 };
+        const double knobs[] = { 15, 7, 13 };
+        for (int i = 0; i < 3; ++i) {
+            QPainterPath rail;
+            rail.moveTo(2.5, rails[i]);
+            rail.lineTo(21.5, rails[i]);
+            QPainterPath knob;
+            knob.addEllipse(QPointF(knobs[i], rails[i]), 2.6, 2.6);
+            QPainterPath gap;
+            gap.addEllipse(QPointF(knobs[i], rails[i]), 4.2, 4.2);
+            painter.save();
+            painter.setClipPath(fullBox().subtracted(gap));
+            strokeShape(painter, rail, brush, line * 0.85);
+            painter.restore();
+            strokeShape(painter, knob, brush, line * 0.85);
+        }
+        break;
+    }
     case Symbol::chevronDown: {
         QPainterPath path;
         path.moveTo(4, 9);
@@ -273,6 +371,12 @@ std::optional<Symbol> SymbolPainter::symbolNamed(const QString& systemName)
         { QStringLiteral("chevron.left"), Symbol::chevronLeft },
         { QStringLiteral("chevron.right"), Symbol::chevronRight },
         { QStringLiteral("chevron.down"), Symbol::chevronDown },
+        { QStringLiteral("exclamationmark.triangle.fill"), Symbol::exclamationmarkTriangleFill },
+        { QStringLiteral("plus.circle.fill"), Symbol::plusCircleFill },
+        { QStringLiteral("minus.circle.fill"), Symbol::minusCircleFill },
+        { QStringLiteral("photo"), Symbol::photo },
+        { QStringLiteral("photo.badge.plus.fill"), Symbol::photoBadgePlusFill },
+        { QStringLiteral("slider.horizontal.3"), Symbol::sliderHorizontal3 },
     };
     auto it = names.find(systemName);
     if (it == names.end())

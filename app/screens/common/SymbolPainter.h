@@ -26,6 +26,12 @@ enum class Symbol {
     chevronLeft,
     chevronRight,
     chevronDown,
+    exclamationmarkTriangleFill,
+    plusCircleFill,
+    minusCircleFill,
+    photo,
+    photoBadgePlusFill,
+    sliderHorizontal3,
 };
 
 class SymbolPainter {

@@ -1,9 +1,34 @@
 #include "app/screens/common/TDAlert.h"
 
+#include "app/screens/common/SymbolPainter.h"
+#include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDLocalizedText.h"
 
+#include <QGuiApplication>
+#include <QIcon>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+
+namespace {
+
+constexpr int iconSize = 48;
+// Wide enough for a title on one line and a message of two or three.
+constexpr int textWidth = 340;
+
+// The desktop theme's warning icon; where the desktop names no theme that has one, a symbol of
+// our own rather than the toolkit's built-in bitmap.
+QPixmap warningIcon(qreal devicePixelRatio)
+{
+    QIcon themed = QIcon::fromTheme(QStringLiteral("dialog-warning"));
+    if (!themed.isNull())
+        return themed.pixmap(QSize(iconSize, iconSize), devicePixelRatio);
+    return SymbolPainter::pixmap(Symbol::exclamationmarkTriangleFill, iconSize,
+        tdappearance::color(tdappearance::SystemColor::orange, false), SymbolPainter::Fill::gradient,
+        devicePixelRatio);
+}
+
+} // namespace
 
 QMessageBox* presentTDAlert(
     QWidget* parent, const QString& title, const QString& message, std::function<void()> onClose)
@@ -12,10 +37,23 @@ QMessageBox* presentTDAlert(
     box->setObjectName(QStringLiteral("tdAlert"));
     box->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
     box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setIcon(QMessageBox::Warning);
-    box->setWindowTitle(title);
+    // The title is the bold first line of the box; the frame names the program, so the title is
+    // not shown twice.
+    box->setWindowTitle(QGuiApplication::applicationDisplayName());
+    box->setTextFormat(Qt::PlainText);
     box->setText(title);
     box->setInformativeText(message);
+    box->setIconPixmap(warningIcon(box->devicePixelRatioF()));
+    if (auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
+        QFont font = label->font();
+        font.setBold(true);
+        label->setFont(font);
+        label->setMinimumWidth(textWidth);
+    }
+    if (auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"))) {
+        label->setTextFormat(Qt::PlainText);
+        label->setMinimumWidth(textWidth);
+    }
     QPushButton* close = box->addButton(tdLocalized("Close"), QMessageBox::AcceptRole);
     close->setObjectName(QStringLiteral("alertCloseButton"));
     box->setDefaultButton(close);

@@ -5,6 +5,9 @@
 #include <QPalette>
 #include <QWidget>
 
+#include <algorithm>
+#include <cmath>
+
 namespace tdappearance {
 
 bool isDark(const QPalette& palette)
@@ -38,6 +41,8 @@ QColor color(SystemColor name, bool dark)
         return dark ? QColor(0x32, 0x32, 0x32) : QColor(0xEC, 0xEC, 0xEC);
     case SystemColor::controlBackground:
         return dark ? QColor(0x1E, 0x1E, 0x1E) : QColor(0xFF, 0xFF, 0xFF);
+    case SystemColor::textBackground:
+        return dark ? QColor(0x1E, 0x1E, 0x1E) : QColor(0xFF, 0xFF, 0xFF);
     case SystemColor::selectedContentBackground:
         return dark ? QColor(0x00, 0x58, 0xD0) : QColor(0x00, 0x64, 0xE1);
     case SystemColor::primaryLabel:
@@ -59,6 +64,42 @@ QColor color(SystemColor name, bool dark)
 QColor color(SystemColor name, const QWidget* widget)
 {
     return color(name, isDark(widget));
+}
+
+namespace {
+
+double relativeLuminance(const QColor& color)
+{
+    auto channel = [](double value) {
+        return value <= 0.04045 ? value / 12.92 : std::pow((value + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(color.redF()) + 0.7152 * channel(color.greenF())
+        + 0.0722 * channel(color.blueF());
+}
+
+QColor over(const QColor& foreground, const QColor& background)
+{
+    const double alpha = foreground.alphaF();
+    return QColor::fromRgbF(float(foreground.redF() * alpha + background.redF() * (1 - alpha)),
+        float(foreground.greenF() * alpha + background.greenF() * (1 - alpha)),
+        float(foreground.blueF() * alpha + background.blueF() * (1 - alpha)));
+}
+
+} // namespace
+
+double contrastRatio(const QColor& foreground, const QColor& background)
+{
+    const double a = relativeLuminance(over(foreground, background));
+    const double b = relativeLuminance(background);
+    return (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05);
+}
+
+QColor readableTint(const QColor& tint, const QColor& background, const QColor& fallback)
+{
+    // Low enough to keep the green and orange marks on a light sidebar, high enough to refuse white
+    // on it, or blue on a blue selection.
+    constexpr double minimumContrast = 1.5;
+    return contrastRatio(tint, background) >= minimumContrast ? tint : fallback;
 }
 
 QFont systemFont(int pixelSize, QFont::Weight weight)

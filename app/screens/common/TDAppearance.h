@@ -19,6 +19,8 @@ enum class SystemColor {
     gray,
     windowBackground,
     controlBackground,
+    // The ground of text and of list cards.
+    textBackground,
     selectedContentBackground,
     primaryLabel,
     secondaryLabel,
@@ -34,6 +36,13 @@ bool isDark(const QWidget* widget);
 
 QColor color(SystemColor name, bool dark);
 QColor color(SystemColor name, const QWidget* widget);
+
+// The contrast ratio of two colours (1 to 21), translucent ones taken over `background`.
+double contrastRatio(const QColor& foreground, const QColor& background);
+
+// A symbol's tint where it reads on `background`; otherwise `fallback`. A tint chosen for one
+// state of a row (white on a selection) may vanish in the other.
+QColor readableTint(const QColor& tint, const QColor& background, const QColor& fallback);
 
 // The system font at a size in logical pixels.
 QFont systemFont(int pixelSize, QFont::Weight weight = QFont::Normal);

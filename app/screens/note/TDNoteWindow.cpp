@@ -1,19 +1,24 @@
 #include "app/screens/note/TDNoteWindow.h"
 
 #include "app/model/TDNote.h"
+#include "app/screens/common/TDDisplayText.h"
+#include "app/store/TDProjectStore.h"
 
 #include <QLabel>
 #include <QVBoxLayout>
 
-TDNoteWindow::TDNoteWindow(TDNoteBinding note, TDStores stores, QWidget* parent)
+TDNoteWindow::TDNoteWindow(platform::Uuid noteId, TDStores stores, QWidget* parent)
     : platform::ObservedWidget(parent)
-    , m_note(std::move(note))
+    , m_noteId(noteId)
     , m_stores(std::move(stores))
 {
+    setObjectName(QStringLiteral("noteWindowContent"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(24, 24, 24, 24);
     layout->addStretch(1);
     m_title = new QLabel(this);
+    m_title->setObjectName(QStringLiteral("noteTitle"));
+    m_title->setTextFormat(Qt::PlainText);
     m_title->setAlignment(Qt::AlignCenter);
     layout->addWidget(m_title);
     auto* placeholder
@@ -27,8 +32,13 @@ TDNoteWindow::TDNoteWindow(TDNoteBinding note, TDStores stores, QWidget* parent)
     renderNow();
 }
 
+QString TDNoteWindow::shownTitle() const
+{
+    return m_title->text();
+}
+
 void TDNoteWindow::render()
 {
-    auto note = m_note.get ? m_note.get() : nullptr;
-    m_title->setText(note ? note->title() : tr("No note"));
+    auto found = m_stores.projectStore ? m_stores.projectStore->locateNote(m_noteId) : std::nullopt;
+    m_title->setText(found ? tdDisplayText(found->note->title()) : tr("No note"));
 }

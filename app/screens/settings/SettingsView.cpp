@@ -4,6 +4,7 @@
 #include "app/screens/common/SymbolPainter.h"
 #include "app/screens/common/TDAlert.h"
 #include "app/screens/common/TDAppearance.h"
+#include "app/screens/common/TDDisplayText.h"
 #include "app/screens/common/TDGroupedBox.h"
 #include "app/screens/common/TDLocalizedText.h"
 #include "app/screens/common/TDPrimaryButton.h"
@@ -310,7 +311,7 @@ void SettingsView::render()
         }
     }
     for (TDCategoryRow* row : rows()) {
-        row->setText(row->category()->name());
+        row->setText(tdDisplayText(row->category()->name()));
         row->setSelected(m_selectedTDCategory && row->category()->id() == m_selectedTDCategory->id());
     }
 }

@@ -1,46 +1,159 @@
 #pragma once
 
 #include "app/TDStores.h"
+#include "app/model/TDStatus.h"
 #include "app/screens/browser/EditTDProjectSheet.h"
+#include "app/screens/common/TDPopover.h"
+#include "app/screens/workspace/TDNoteItem.h"
+#include "platform/foundation/Url.h"
 #include "platform/ui/ObservedWidget.h"
+#include "platform/ui/ObservedWidgetUpdates.h"
 
 #include <QPointer>
 
 #include <functional>
 #include <memory>
+#include <optional>
+#include <vector>
 
-class QLabel;
+class BottomBar;
+class QAction;
+class QDialog;
+class QLineEdit;
+class QMessageBox;
 class QPushButton;
+class QVBoxLayout;
+class TDCoverImagePopover;
+class TDNote;
 class TDProject;
+class TDProjectDetailViewSectionTitleWithPopover;
+class TDStatusAction;
 
-// The page a card opens. For now a plain page that names the project and opens the edit sheet; the
-// project's workspace takes its place later.
+// A project's workspace, which a card opens: the notes column (320 wide: the "Notes" title, one
+// row per note in date order, "Add a note" at the bottom) beside the reference images column (at
+// least 800 wide), over the bar of counts. Its toolbar items are the status, the favourite star,
+// the cover image ("Photo") and the project's settings. Every change it makes to a model is
+// followed by a save of the store that holds it.
 class TDProjectDetailView : public platform::ObservedWidget {
 public:
+    static constexpr int notesColumnWidth = 320;
+    static constexpr int imagesColumnMinimumWidth = 800;
+    static constexpr int notesSpacing = 7;
+    static constexpr int notesPadding = 8;
+    static inline const QString defaultNewNoteTitle = QStringLiteral("New note");
+
+    // Asks for an image file; `chosen` runs once, with nothing when the user cancels.
+    using FilePicker
+        = std::function<void(QWidget* parent, std::function<void(std::optional<QString>)> chosen)>;
+
     TDProjectDetailView(std::shared_ptr<TDProject> project, TDStores stores, QWidget* parent = nullptr);
     ~TDProjectDetailView() override;
 
     const std::shared_ptr<TDProject>& project() const { return m_project; }
-    // The navigation title: the project's name.
+    // The navigation title (the project's name) and subtitle (its category's name).
     QString title() const { return m_title; }
-    void setOnTitleChange(std::function<void(const QString&)> onTitleChange)
-    {
-        m_onTitleChange = std::move(onTitleChange);
-    }
+    QString subtitle() const { return m_subtitle; }
+    void setOnTitleChange(std::function<void(const QString&)> onTitleChange);
+    void setOnSubtitleChange(std::function<void(const QString&)> onSubtitleChange);
+
+    // The toolbar items in order: status, favourite, cover image, settings.
+    QList<QAction*> toolbarActions() const;
+    TDStatusAction* statusAction() const { return m_statusAction; }
+    QAction* favoriteAction() const { return m_favoriteAction; }
+    QAction* photoAction() const { return m_photoAction; }
+    QAction* settingsAction() const { return m_settingsAction; }
+    // The star's colour: orange for a favourite, gray otherwise.
+    QColor favoriteTint() const { return m_favoriteTint; }
+
+    std::vector<TDNoteItem*> noteItems() const { return m_noteItems.widgets(); }
+    QWidget* notesColumn() const { return m_notesColumn; }
+    QWidget* imagesColumn() const { return m_imagesColumn; }
+    QWidget* imagesPlaceholder() const { return m_placeholder; }
+    QPushButton* addNoteButton() const { return m_addNoteButton; }
+    BottomBar* bottomBar() const { return m_bar; }
+
+    // The add-note sheet: "Create" runs `confirmNewNote`, which checks the title and creates the note.
+    void openCreateNewNoteSheet();
+    QDialog* createNoteSheet() const { return m_noteSheet; }
+    QLineEdit* newNoteField() const { return m_newNoteField; }
+    QString newNoteTitle() const { return m_newNoteTitle; }
+    void confirmNewNote();
+    QMessageBox* alert() const { return m_alert; }
+
+    // Removes the note and its links, saves the links and then the projects, and only then removes
+    // the note's folder. The row's "Delete" also closes the note's window.
+    void deleteNote(const std::shared_ptr<TDNote>& note);
+
+    void toggleFavorite();
+
+    void setShowCoverImagePopover(bool show);
+    bool showCoverImagePopover() const { return m_showCoverImagePopover; }
+    TDPopover* coverPopover() const { return m_coverPopover; }
+    TDCoverImagePopover* coverPopoverContent() const;
+    void setCoverImagePicker(FilePicker picker) { m_coverImagePicker = std::move(picker); }
+    // Makes a JPEG copy of the image at `path` the project's cover; the old cover file goes once the
+    // projects are saved.
+    void setCoverImage(const QString& path);
+    void removeCoverImage(const platform::Url& url);
 
     void openEditSheet();
     EditTDProjectSheet* editSheet() const { return m_editSheet; }
 
+    // Saves started here that have not finished yet.
+    int savesInFlight() const { return *m_savesInFlight; }
+
 protected:
     void render() override;
+    void changeEvent(QEvent* event) override;
 
 private:
+    void buildNotesColumn(QWidget* column);
+    void buildImagesColumn(QWidget* column);
+    void createNote(const QString& title);
+    void removeNoteRecords(const std::shared_ptr<TDNote>& note);
+    void raiseAlert(QWidget* parent, const QString& title, const QString& message);
+    void saveProjects(std::function<void(bool saved)> then = {});
+    void watchStatus();
+    void statusMayHaveChanged();
+    void applyColors();
+
     std::shared_ptr<TDProject> m_project;
     TDStores m_stores;
     QString m_title;
+    QString m_subtitle;
     std::function<void(const QString&)> m_onTitleChange;
-    QLabel* m_name;
-    QLabel* m_details;
-    QPushButton* m_edit;
+    std::function<void(const QString&)> m_onSubtitleChange;
+
+    // State of the view.
+    QString m_newNoteTitle = defaultNewNoteTitle;
+    bool m_openCreateNewNoteSheet = false;
+    bool m_creatingNote = false;
+    bool m_showCoverImagePopover = false;
+    bool m_showFileImporter = false;
+    bool m_showPopoverToChangeImageColumnCount = false;
+    TDStatus m_lastStatus;
+    QColor m_favoriteTint;
+    FilePicker m_coverImagePicker;
+    std::shared_ptr<int> m_savesInFlight = std::make_shared<int>(0);
+
+    TDStatusAction* m_statusAction;
+    QAction* m_favoriteAction;
+    QAction* m_photoAction;
+    QAction* m_settingsAction;
+    QWidget* m_quickAccess;
+    QWidget* m_notesColumn;
+    QWidget* m_notesList;
+    QVBoxLayout* m_notesLayout;
+    platform::KeyedChildren<TDNoteItem> m_noteItems;
+    QPushButton* m_addNoteButton;
+    QWidget* m_imagesColumn;
+    TDProjectDetailViewSectionTitleWithPopover* m_imagesTitle;
+    QWidget* m_placeholder;
+    BottomBar* m_bar;
+    QPointer<TDPopover> m_coverPopover;
+    QPointer<QDialog> m_noteSheet;
+    QPointer<QLineEdit> m_newNoteField;
+    QPointer<QPushButton> m_createButton;
+    QPointer<QMessageBox> m_alert;
     QPointer<EditTDProjectSheet> m_editSheet;
 };

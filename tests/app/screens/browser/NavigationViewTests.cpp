@@ -4,6 +4,7 @@
 #include "app/screens/browser/TDProjectItem.h"
 #include "app/screens/browser/TDProjectMasterView.h"
 #include "app/screens/browser/TDToolbar.h"
+#include "app/screens/common/TDAppearance.h"
 
 #include <QLabel>
 #include <QMainWindow>
@@ -179,4 +180,31 @@ TEST(NavigationView, CollapsingASectionOrCtrlClickingKeepsTheSelection)
     ASSERT_EQ(f.view->sidebar()->selectedItems().size(), 1);
     EXPECT_EQ(f.view->sidebar()->selectedItems().front(), row);
     EXPECT_EQ(f.view->destinationView(), grid);
+}
+
+TEST(NavigationView, EverySidebarSymbolReadsSelectedAndNot)
+{
+    for (bool dark : { false, true }) {
+        screentest::ScopedPalette palette(dark);
+        Fixture f;
+        QTreeWidget* sidebar = f.view->sidebar();
+        for (NavigationType selected : { NavigationType::projects, NavigationType::finished }) {
+            f.view->select(selected);
+            QCoreApplication::processEvents();
+            QImage image = sidebar->viewport()->grab().toImage();
+            const qreal scale = image.devicePixelRatio();
+            for (NavigationType row : { NavigationType::projects, NavigationType::finished }) {
+                QRect rect = sidebar->visualItemRect(f.view->sidebarRow(row));
+                // The row's own ground, beside the title; the symbol's box at the leading end.
+                QColor ground = image.pixelColor(QPoint(rect.right() - 14, rect.center().y()) * scale);
+                double best = 1;
+                for (int x = rect.left() + 20; x < rect.left() + 33; ++x)
+                    for (int y = rect.center().y() - 6; y <= rect.center().y() + 6; ++y)
+                        best = std::max(best,
+                            tdappearance::contrastRatio(image.pixelColor(QPoint(x, y) * scale), ground));
+                EXPECT_GE(best, 1.5) << "dark " << dark << ", row " << rawValue(row).toStdString()
+                                     << (row == selected ? " selected" : " not selected");
+            }
+        }
+    }
 }

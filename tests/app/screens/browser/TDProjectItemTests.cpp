@@ -1,9 +1,22 @@
-#include "Iris/declarative/ScriptedRetrieving.h"
 #include "../ScreenTestSupport.h"
-#include "app/screens/common/TDAppearance.h"
+#include "Iris/declarative/ScriptedRetrieving.h"
 #include "app/screens/browser/TDProjectItem.h"
+#include "app/screens/common/TDAppearance.h"
+
+#include <sys/stat.h>
 
 using screentest::ScopedPalette;
+
+namespace {
+
+// A file in the library folder, as a cover the workspace stored.
+platform::Url libraryFile(const apptest::LibraryRoot& root, const QString& name)
+{
+    root.write(name, "image bytes");
+    return apptest::fileUrl(root.file(name));
+}
+
+} // namespace
 
 TEST(TDProjectItem, IsAQuarterOfTheWholeWidthLessTwelveAnd160High)
 {
@@ -87,16 +100,17 @@ TEST(TDProjectItem, FollowsTheProjectWithoutBeingRebuilt)
 
 TEST(TDProjectItem, TheCoverFillsTheTileUnderTheOverlayOnceInView)
 {
+    apptest::LibraryRoot root;
     iristest::ScopedRetrieving retrieving;
     auto project = screentest::project("Covered", TDCategory::make(platform::Uuid::random(), "Music"));
-    project->setCoverImageURL(apptest::fileUrl("/covers/red.png"));
+    project->setCoverImageURL(libraryFile(root, "red.png"));
     QWidget ground;
     ground.resize(400, 300);
     auto* card = new TDProjectItem(project, 1000, &ground);
     EXPECT_TRUE(retrieving.manager->calls.empty()) << "nothing loads before the card is in view";
     ground.show();
     ASSERT_TRUE(testsupport::waitUntil([&] { return retrieving.manager->calls.size() == 1; }));
-    EXPECT_EQ(retrieving.manager->calls[0].source.cacheKey().endsWith("/covers/red.png"), true);
+    EXPECT_EQ(retrieving.manager->calls[0].source.cacheKey().endsWith("/Tindrel.folder/red.png"), true);
 
     // Before the image arrives the tile is the dark overlay alone.
     QImage waiting = card->grab().toImage();
@@ -120,9 +134,39 @@ TEST(TDProjectItem, TheCoverFillsTheTileUnderTheOverlayOnceInView)
     project->setName("Renamed");
     QCoreApplication::processEvents();
     EXPECT_EQ(retrieving.manager->calls.size(), 1u);
-    project->setCoverImageURL(apptest::fileUrl("/covers/blue.png"));
+    project->setCoverImageURL(libraryFile(root, "blue.png"));
     ASSERT_TRUE(testsupport::waitUntil([&] { return retrieving.manager->calls.size() == 2; }));
     project->setCoverImageURL(std::nullopt);
     ASSERT_TRUE(testsupport::waitUntil([&] { return card->coverView() == nullptr; }));
     EXPECT_FALSE(card->hasCover());
+}
+
+TEST(TDProjectItem, OnlyACoverFileInsideTheLibraryIsEverRead)
+{
+    apptest::LibraryRoot root;
+    iristest::ScopedRetrieving retrieving;
+    root.makeLibraryFolder();
+    QFile::link("/etc/passwd", root.file("link-out.png"));
+    QDir(root.library()).mkdir("folder.png");
+    ::mkfifo(root.file("pipe.png").toLocal8Bit().constData(), 0600);
+    const QString outside[] = { "file:///etc/passwd", "http://127.0.0.1:9/cover.png",
+        QUrl::fromLocalFile(root.file("link-out.png")).toString(),
+        QUrl::fromLocalFile(root.file("folder.png")).toString(),
+        QUrl::fromLocalFile(root.file("pipe.png")).toString(),
+        QUrl::fromLocalFile(root.file("missing.png")).toString(),
+        QUrl::fromLocalFile(root.library() + "/../escape.png").toString() };
+    QWidget ground;
+    ground.resize(400, 300);
+    ground.show();
+    for (const QString& text : outside) {
+        auto project = screentest::project("P", TDCategory::make(platform::Uuid::random(), "Music"));
+        project->setCoverImageURL(platform::Url::fromString(text));
+        auto* card = new TDProjectItem(project, 1000, &ground);
+        card->show();
+        QCoreApplication::processEvents();
+        EXPECT_FALSE(card->hasCover()) << text.toStdString();
+        EXPECT_FALSE(card->coverView()) << text.toStdString();
+        delete card;
+    }
+    EXPECT_TRUE(retrieving.manager->calls.empty());
 }

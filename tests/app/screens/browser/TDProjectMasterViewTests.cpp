@@ -1,11 +1,15 @@
-#include "Iris/declarative/ScriptedRetrieving.h"
 #include "../ScreenTestSupport.h"
-#include "app/screens/workspace/TDProjectDetailView.h"
+#include "Iris/declarative/ScriptedRetrieving.h"
 #include "app/screens/browser/TDProjectItem.h"
 #include "app/screens/browser/TDProjectMasterView.h"
 #include "app/screens/browser/TDToolbar.h"
+#include "app/screens/common/TDSpringAnimation.h"
+#include "app/screens/workspace/TDProjectDetailView.h"
+#include "app/screens/workspace/TDStatusPicker.h"
 
 #include <QAction>
+#include <QAnimationDriver>
+#include <QGraphicsEffect>
 #include <QLabel>
 #include <QMenu>
 #include <QScrollArea>
@@ -156,6 +160,77 @@ TEST(TDProjectMasterView, DeletingAProjectOfADangerousNameRemovesOnlyItsRecord)
     }
 }
 
+TEST(TDProjectMasterView, ADeletedCardFadesOutAndTheNextSpringsIntoItsPlace)
+{
+    // A critically damped spring of response 0.1: no overshoot, nearly there after 0.1 s.
+    EXPECT_EQ(TDSpringAnimation::progressAt(0.1, 0), 0);
+    EXPECT_NEAR(TDSpringAnimation::progressAt(0.1, 0.05), 0.82, 0.01);
+    EXPECT_NEAR(TDSpringAnimation::progressAt(0.1, 0.1), 0.986, 0.001);
+    EXPECT_NEAR(TDSpringAnimation::settlingSeconds(0.1), 0.147, 0.002);
+
+    // The animation's clock is the test's.
+    struct SteppedDriver : QAnimationDriver {
+        qint64 now = 0;
+        qint64 elapsed() const override { return now; }
+        void step(qint64 ms)
+        {
+            now += ms;
+            advance();
+        }
+    } driver;
+    driver.install();
+    DeleteFixture f;
+    ASSERT_EQ(f.view->cards().size(), 2);
+    QPointer<TDProjectItem> leaving = f.view->cards()[0];
+    TDProjectItem* next = f.view->cards()[1];
+    const QPoint first = leaving->pos();
+    const QPoint second = next->pos();
+
+    f.deleteFromMenu(f.a);
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(leaving) << "the card stays while it fades";
+    auto* fade = qobject_cast<QGraphicsOpacityEffect*>(leaving->graphicsEffect());
+    ASSERT_TRUE(fade);
+    EXPECT_EQ(next->pos(), second);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return driver.isRunning(); }));
+    driver.step(50);
+    const int expected
+        = qRound(second.x() + (first.x() - second.x()) * TDSpringAnimation::progressAt(0.1, 0.05));
+    EXPECT_NEAR(next->x(), expected, 1);
+    EXPECT_NEAR(fade->opacity(), 1 - TDSpringAnimation::progressAt(0.1, 0.05), 0.01);
+    driver.step(200);
+    EXPECT_EQ(next->pos(), first);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(leaving.isNull());
+    driver.uninstall();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return f.view->deletesInFlight() == 0; }));
+}
+
+TEST(TDProjectMasterView, OfTwoRecordsWithOneIdOnlyTheChosenOneGoes)
+{
+    DeleteFixture f;
+    // A hand-edited library: "Twin" copies A's id, and so owns A's images too.
+    TDProject::Fields fields;
+    fields.name = "Twin";
+    fields.category = f.a->category();
+    fields.id = f.a->id();
+    auto twin = TDProject::make(std::move(fields));
+    f.stores.projectStore->setTdProjects({ f.a, f.b, twin });
+    writeFile(f.root.library() + "/Twin/notes/x/x.txt");
+    QCoreApplication::processEvents();
+    ASSERT_EQ(f.view->cards().size(), 3) << "both records have a card";
+    EXPECT_EQ(f.view->cards()[2]->project(), twin);
+
+    f.deleteFromMenu(twin);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return f.view->deletesInFlight() == 0; }));
+    EXPECT_EQ(f.stores.projectStore->tdProjects(), (TDProjectStore::ProjectList { f.a, f.b }));
+    EXPECT_EQ(screentest::namesIn(f.root.read("projects.library")), (QStringList { "A", "B" }));
+    EXPECT_EQ(f.stores.mediaStore->tdMedia().size(), 4u) << "A still owns its images";
+    EXPECT_EQ(f.stores.linkStore->tdLinks().size(), 3u);
+    EXPECT_FALSE(QFileInfo::exists(f.root.library() + "/Twin"));
+    EXPECT_TRUE(QFileInfo(f.root.library() + "/A/notes/one/one.txt").isFile());
+}
+
 TEST(TDProjectMasterView, EachDestinationShowsItsProjectsOrTheEmptyState)
 {
     LibraryRoot root;
@@ -208,8 +283,11 @@ TEST(TDProjectMasterView, CardsAreAQuarterOfTheWholeAreaAndOnlyVisibleOnesAreBui
     TDProjectStore::ProjectList projects;
     for (int i = 0; i < 400; ++i) {
         auto project = screentest::project(QStringLiteral("P%1").arg(i), category);
-        if (i % 2 == 0)
-            project->setCoverImageURL(apptest::fileUrl(QStringLiteral("/covers/%1.png").arg(i)));
+        if (i % 2 == 0) {
+            QString cover = QStringLiteral("%1.png").arg(i);
+            root.write(cover, "image bytes");
+            project->setCoverImageURL(apptest::fileUrl(root.file(cover)));
+        }
         projects.push_back(project);
     }
     iristest::ScopedRetrieving retrieving;
@@ -256,7 +334,12 @@ TEST(TDProjectMasterView, ACardPushesTheProjectPageAndBackReturnsToTheSameGrid)
     EXPECT_EQ(page->project(), project);
     EXPECT_EQ(toolbar.title(), "Alpha");
     EXPECT_TRUE(toolbar.isBackShown());
-    EXPECT_EQ(toolbar.actions().size(), 1) << "the create button stays while a page is pushed";
+    EXPECT_EQ(toolbar.subtitle(), project->category()->name());
+    EXPECT_GE(view.minimumSize().width(), 1120)
+        << "the workspace's columns widen the window, not overflow it";
+    ASSERT_EQ(toolbar.actions().size(), 5) << "the workspace's four items and the create button";
+    EXPECT_EQ(toolbar.actions().back(), view.createProjectAction());
+    EXPECT_TRUE(toolbar.widgetFor(page->statusAction()));
 
     project->setName("Beta");
     ASSERT_TRUE(testsupport::waitUntil([&] { return toolbar.title() == "Beta"; }));
@@ -264,6 +347,9 @@ TEST(TDProjectMasterView, ACardPushesTheProjectPageAndBackReturnsToTheSameGrid)
     EXPECT_EQ(view.stackDepth(), 0);
     EXPECT_EQ(view.cards().front(), card) << "the same grid, the same card";
     EXPECT_EQ(toolbar.title(), "Projects");
+    EXPECT_TRUE(toolbar.subtitle().isEmpty());
+    EXPECT_EQ(view.minimumSize().width(), TDProjectMasterView::minimumWidth);
+    EXPECT_EQ(toolbar.actions().size(), 1);
     EXPECT_FALSE(toolbar.isBackShown());
 }
 

@@ -1,11 +1,12 @@
 #include "../ScreenTestSupport.h"
 #include "app/screens/browser/CreateTDProjectSheet.h"
-#include "app/screens/settings/SettingsView.h"
 #include "app/screens/browser/TDProjectSheetTemplate.h"
+#include "app/screens/settings/SettingsView.h"
 #include "platform/foundation/UserDefaults.h"
 
 #include <QComboBox>
 #include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -131,6 +132,46 @@ TEST(SettingsView, MinusRefusesACategoryInUseAndTheLastOne)
         "At least one category should exist to create a project, so a category cannot be deleted.");
     closeAlert(alertOn(&f.window));
     EXPECT_EQ(f.rowNames(), QStringList { "Hardware" });
+}
+
+// Run only as the child of the test below: an earlier launch that made a project in the first
+// default category and saved it, with nothing stored in the settings.
+TEST(SettingsViewChild, DISABLED_SavesAProjectInTheFirstDefaultCategory)
+{
+    QString documents = qEnvironmentVariable("TINDREL_SETTINGS_CHILD_DOCUMENTS");
+    ASSERT_FALSE(documents.isEmpty());
+    platform::Environment::setRoots({ documents, {}, documents + "/settings.ini", {} });
+    TDProjectStore store;
+    bool saved = false;
+    store.save({ screentest::project("Earlier", TDCategoryStore::defaultCategories().front()) },
+        [&](auto result) { saved = bool(result); });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return saved; }));
+}
+
+TEST(SettingsView, ADefaultCategoryAProjectTookInAnEarlierLaunchIsStillInUse)
+{
+    Fixture f([](Fixture& f) {
+        f.root.makeLibraryFolder();
+        QProcess child;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("TINDREL_SETTINGS_CHILD_DOCUMENTS", f.root.documents());
+        child.setProcessEnvironment(environment);
+        child.start(QCoreApplication::applicationFilePath(),
+            { "--gtest_also_run_disabled_tests",
+                "--gtest_filter=SettingsViewChild.DISABLED_SavesAProjectInTheFirstDefaultCategory" });
+        ASSERT_TRUE(child.waitForFinished(60000));
+        ASSERT_EQ(child.exitCode(), 0) << child.readAllStandardOutput().constData();
+        auto projects = tdlibrary::decodeProjects(f.root.read("projects.library"));
+        ASSERT_TRUE(projects);
+        f.stores.projectStore->setTdProjects(projects.value());
+    });
+    auto project = f.stores.projectStore->tdProjects().front();
+    EXPECT_EQ(project->category()->id(), TDCategoryStore::defaultCategories().front()->id())
+        << "the same id in this launch";
+    f.minus();
+    ASSERT_TRUE(alertOn(&f.window));
+    EXPECT_EQ(alertOn(&f.window)->text(), "Can't delete the category");
+    EXPECT_EQ(f.rowNames().size(), 5);
 }
 
 TEST(SettingsView, AfterADeletionMinusActsOnNothingUntilARowIsChosen)

@@ -1,0 +1,201 @@
+#include "app/screens/workspace/TDCoverImagePopover.h"
+
+#include "app/model/TDProject.h"
+#include "app/screens/common/SymbolPainter.h"
+#include "app/screens/common/TDAppearance.h"
+#include "app/screens/common/TDLocalizedText.h"
+#include "app/store/TDDirectoryPath.h"
+#include "platform/graphics/Image.h"
+
+#include <QEvent>
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+using tdappearance::SystemColor;
+
+namespace {
+
+constexpr int removeSymbolSize = 32;
+constexpr int addSymbolSize = 24;
+
+} // namespace
+
+// Rounds the tile's corners off by painting the popover's ground over them, above the image.
+class TDCoverTileCorners : public QWidget {
+public:
+    explicit TDCoverTileCorners(QWidget* tile)
+        : QWidget(tile)
+    {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setAttribute(Qt::WA_NoSystemBackground);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing, true);
+        QPainterPath corners;
+        corners.addRect(QRectF(rect()));
+        QPainterPath rounded;
+        rounded.addRoundedRect(
+            QRectF(rect()), TDCoverImagePopover::tileRadius, TDCoverImagePopover::tileRadius);
+        painter.fillPath(corners.subtracted(rounded),
+            tdappearance::color(SystemColor::windowBackground, tdappearance::isDark(this)));
+    }
+};
+
+TDCoverImagePopover::TDCoverImagePopover(std::shared_ptr<TDProject> project, std::function<void()> onAdd,
+    std::function<void(const platform::Url&)> onRemove, QWidget* parent)
+    : platform::ObservedWidget(parent)
+    , m_project(std::move(project))
+    , m_onAdd(std::move(onAdd))
+    , m_onRemove(std::move(onRemove))
+{
+    setObjectName(QStringLiteral("coverImagePopover"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(padding, padding, padding, padding);
+    layout->setSpacing(spacing);
+    m_caption = new QLabel(tdLocalized("Cover image:"), this);
+    m_caption->setObjectName(QStringLiteral("coverImageCaption"));
+    m_caption->setAlignment(Qt::AlignCenter);
+    layout->addWidget(m_caption);
+
+    m_tile = new QWidget(this);
+    m_tile->setObjectName(QStringLiteral("coverTile"));
+    m_tile->setFixedSize(tileWidth, tileHeight);
+    m_tile->setMouseTracking(true);
+    m_tile->installEventFilter(this);
+    layout->addWidget(m_tile, 0, Qt::AlignHCenter);
+
+    m_corners = new TDCoverTileCorners(m_tile);
+    m_corners->setGeometry(m_tile->rect());
+
+    m_add = new QToolButton(m_tile);
+    m_add->setObjectName(QStringLiteral("addCoverButton"));
+    m_add->setAccessibleName(tdLocalized("Choose a cover image"));
+    m_add->setToolTip(tdLocalized("Choose a cover image"));
+    m_add->setAutoRaise(true);
+    m_add->setGeometry(m_tile->rect());
+    m_add->setIconSize(QSize(addSymbolSize, addSymbolSize));
+    connect(m_add, &QToolButton::clicked, this, [this] {
+        if (m_onAdd)
+            m_onAdd();
+    });
+
+    m_remove = new QToolButton(m_tile);
+    m_remove->setObjectName(QStringLiteral("removeCoverButton"));
+    m_remove->setAccessibleName(tdLocalized("Remove the cover image"));
+    m_remove->setToolTip(tdLocalized("Remove the cover image"));
+    m_remove->setGeometry(m_tile->rect());
+    m_remove->setIconSize(QSize(removeSymbolSize, removeSymbolSize));
+    m_remove->hide();
+    connect(m_remove, &QToolButton::clicked, this, [this] {
+        if (m_shown && m_onRemove)
+            m_onRemove(*m_shown);
+    });
+    applyColors();
+    renderNow();
+}
+
+void TDCoverImagePopover::render()
+{
+    auto cover = m_project->coverImageURL();
+    if (cover && !TDDirectoryPath::isOpenableLibraryFile(*cover))
+        cover.reset();
+    m_shown = cover;
+    if (cover) {
+        auto view = iris::IRImage(cover->qUrl()).resizable();
+        if (!m_coverView) {
+            m_coverView = new iris::IRImageView(view, m_tile);
+            m_coverView->setAttribute(Qt::WA_TransparentForMouseEvents);
+            m_coverView->show();
+        } else {
+            m_coverView->setView(view);
+        }
+        m_coverView->binder()->observe();
+    } else if (m_coverView) {
+        delete m_coverView.data();
+    }
+    m_add->setVisible(!cover);
+    m_remove->setVisible(cover && m_showCrossButton);
+    placeCover();
+    m_corners->raise();
+    m_remove->raise();
+}
+
+// The cover fills the tile with its aspect ratio kept, centred; what overflows is cut off.
+void TDCoverImagePopover::placeCover()
+{
+    if (!m_coverView)
+        return;
+    QRect frame = m_tile->rect();
+    if (const auto& image = m_coverView->binder()->loadedImage) {
+        platform::Size size = image->size();
+        if (size.width > 0 && size.height > 0) {
+            double scale = std::max(tileWidth / size.width, tileHeight / size.height);
+            double w = std::ceil(size.width * scale);
+            double h = std::ceil(size.height * scale);
+            frame = QRect(static_cast<int>(std::floor((tileWidth - w) / 2)),
+                static_cast<int>(std::floor((tileHeight - h) / 2)), static_cast<int>(w), static_cast<int>(h));
+        }
+    }
+    if (m_coverView->geometry() != frame)
+        m_coverView->setGeometry(frame);
+}
+
+void TDCoverImagePopover::setShowCrossButton(bool show)
+{
+    if (show == m_showCrossButton)
+        return;
+    m_showCrossButton = show;
+    m_remove->setVisible(m_shown && show);
+}
+
+bool TDCoverImagePopover::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_tile) {
+        if (event->type() == QEvent::Enter)
+            setShowCrossButton(true);
+        else if (event->type() == QEvent::Leave)
+            setShowCrossButton(false);
+    }
+    return platform::ObservedWidget::eventFilter(watched, event);
+}
+
+void TDCoverImagePopover::applyColors()
+{
+    const bool dark = tdappearance::isDark(this);
+    QPalette palette = m_caption->palette();
+    palette.setColor(QPalette::WindowText, tdappearance::color(SystemColor::tertiaryLabel, dark));
+    m_caption->setPalette(palette);
+    m_add->setIcon(SymbolPainter::icon(
+        Symbol::plus, addSymbolSize, tdappearance::color(SystemColor::secondaryLabel, dark).toRgb()));
+    m_remove->setIcon(SymbolPainter::icon(
+        Symbol::minusCircleFill, removeSymbolSize, tdappearance::color(SystemColor::primaryLabel, dark)));
+    // The ultra-thin material: a veil of the window's colour over the picture.
+    QColor veil = tdappearance::color(SystemColor::windowBackground, dark);
+    veil.setAlphaF(0.55f);
+    m_remove->setStyleSheet(QStringLiteral("QToolButton { border: none; background: rgba(%1, %2, %3, %4); }")
+                                .arg(veil.red())
+                                .arg(veil.green())
+                                .arg(veil.blue())
+                                .arg(veil.alpha()));
+    m_add->setStyleSheet(
+        QStringLiteral("QToolButton { border: 1px solid rgba(%1, %1, %1, 40); border-radius: 4px; }")
+            .arg(dark ? 255 : 0));
+}
+
+void TDCoverImagePopover::changeEvent(QEvent* event)
+{
+    platform::ObservedWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange) {
+        applyColors();
+        m_corners->update();
+    }
+}

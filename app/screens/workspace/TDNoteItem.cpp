@@ -1,0 +1,189 @@
+#include "app/screens/workspace/TDNoteItem.h"
+
+#include "app/model/TDNote.h"
+#include "app/model/TDProject.h"
+#include "app/screens/common/TDAppearance.h"
+#include "app/screens/common/TDDisplayText.h"
+#include "app/screens/common/TDListCard.h"
+#include "app/store/TDProjectStore.h"
+
+#include <QDateTime>
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLocale>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QVBoxLayout>
+
+using tdappearance::SystemColor;
+
+namespace {
+
+// Room around the card for its shadow.
+constexpr int shadowMargin = 1;
+
+QDate localDay(platform::Date date)
+{
+    return QDateTime::fromMSecsSinceEpoch(
+        static_cast<qint64>(std::floor(date.timeIntervalSince1970() * 1000)), Qt::LocalTime)
+        .date();
+}
+
+} // namespace
+
+TDNoteItem::TDNoteItem(
+    std::shared_ptr<TDNote> note, std::shared_ptr<TDProject> project, TDStores stores, QWidget* parent)
+    : platform::ObservedWidget(parent)
+    , m_note(std::move(note))
+    , m_project(std::move(project))
+    , m_stores(std::move(stores))
+{
+    setObjectName(QStringLiteral("noteItem"));
+    setFocusPolicy(Qt::TabFocus);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(tdlistcard::horizontalPadding + shadowMargin,
+        tdlistcard::verticalPadding + shadowMargin, tdlistcard::horizontalPadding + shadowMargin,
+        tdlistcard::verticalPadding + shadowMargin);
+    layout->setSpacing(contentSpacing);
+
+    auto* date = new QVBoxLayout;
+    date->setSpacing(0);
+    m_day = new QLabel(this);
+    m_day->setObjectName(QStringLiteral("noteDay"));
+    m_day->setFont(tdappearance::systemFont(dayFontSize, QFont::Thin));
+    m_day->setAlignment(Qt::AlignCenter);
+    date->addWidget(m_day);
+    m_month = new QLabel(this);
+    m_month->setObjectName(QStringLiteral("noteMonth"));
+    m_month->setFont(tdappearance::systemFont(monthFontSize, QFont::Medium));
+    m_month->setAlignment(Qt::AlignCenter);
+    date->addWidget(m_month);
+    layout->addLayout(date);
+
+    m_divider = new QWidget(this);
+    m_divider->setObjectName(QStringLiteral("noteDivider"));
+    m_divider->setFixedWidth(1);
+    m_divider->setAutoFillBackground(true);
+    auto* dividerBox = new QVBoxLayout;
+    dividerBox->setContentsMargins(0, dividerPadding, 0, dividerPadding);
+    dividerBox->addWidget(m_divider);
+    layout->addLayout(dividerBox);
+
+    m_title = new TDElidedLabel(this);
+    m_title->setObjectName(QStringLiteral("noteTitle"));
+    m_title->setFont(tdappearance::systemFont(titleFontSize, QFont::Light));
+    m_title->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    layout->addWidget(m_title, 1);
+    applyColors();
+    renderNow();
+}
+
+QString TDNoteItem::dayText() const
+{
+    return m_day->text();
+}
+
+QString TDNoteItem::monthText() const
+{
+    return m_month->text();
+}
+
+QString TDNoteItem::titleText() const
+{
+    return m_title->fullText();
+}
+
+void TDNoteItem::render()
+{
+    QDate day = localDay(m_note->date());
+    QLocale locale;
+    m_day->setText(locale.toString(day, QStringLiteral("dd")));
+    // The stand-alone form: the month named on its own, not inside a date.
+    m_month->setText(
+        day.isValid() ? locale.standaloneMonthName(day.month(), QLocale::ShortFormat) : QString());
+    m_title->setFullText(m_note->title());
+    setAccessibleName(m_title->fullText());
+}
+
+void TDNoteItem::openNote()
+{
+    const auto& store = m_stores.projectStore;
+    auto projects = store->tdProjects();
+    auto found = std::find(projects.begin(), projects.end(), m_project);
+    if (found == projects.end())
+        found = std::find_if(projects.begin(), projects.end(),
+            [&](const auto& project) { return project->id() == m_project->id(); });
+    auto map = store->noteMap();
+    if (found != projects.end()) {
+        auto notes = m_project->tdNote();
+        auto note = std::find_if(
+            notes.begin(), notes.end(), [&](const auto& element) { return element->id() == m_note->id(); });
+        if (note == notes.end())
+            return;
+        map[m_note->id()] = TDProjectStore::NoteLocation { static_cast<int>(found - projects.begin()),
+            static_cast<int>(note - notes.begin()) };
+    } else {
+        // An entry left from before would point the window at whatever note sits there now.
+        map.erase(m_note->id());
+    }
+    store->setNoteMap(std::move(map));
+    if (m_stores.noteWindows && m_stores.noteWindows->openWindow)
+        m_stores.noteWindows->openWindow(m_note);
+}
+
+void TDNoteItem::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    tdlistcard::paint(painter,
+        QRectF(rect()).adjusted(shadowMargin, shadowMargin, -shadowMargin, -shadowMargin - 0.5),
+        tdappearance::isDark(this));
+    if (hasFocus()) {
+        painter.setRenderHint(QPainter::Antialiasing, true);
+        painter.setPen(QPen(tdappearance::color(SystemColor::blue, this), 2));
+        painter.drawRoundedRect(
+            QRectF(rect()).adjusted(2, 2, -2, -2), tdlistcard::cornerRadius, tdlistcard::cornerRadius);
+    }
+}
+
+void TDNoteItem::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
+        event->accept();
+        openNote();
+        return;
+    }
+    platform::ObservedWidget::mouseReleaseEvent(event);
+}
+
+void TDNoteItem::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Space || event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        openNote();
+        return;
+    }
+    platform::ObservedWidget::keyPressEvent(event);
+}
+
+void TDNoteItem::applyColors()
+{
+    const bool dark = tdappearance::isDark(this);
+    auto recolor = [](QWidget* widget, QPalette::ColorRole role, const QColor& color) {
+        QPalette palette = widget->palette();
+        palette.setColor(role, color);
+        widget->setPalette(palette);
+    };
+    recolor(m_day, QPalette::WindowText, tdappearance::color(SystemColor::primaryLabel, dark));
+    recolor(m_month, QPalette::WindowText, tdappearance::color(SystemColor::secondaryLabel, dark));
+    recolor(m_title, QPalette::WindowText, tdappearance::color(SystemColor::primaryLabel, dark));
+    recolor(m_divider, QPalette::Window, tdappearance::color(SystemColor::separator, dark));
+}
+
+void TDNoteItem::changeEvent(QEvent* event)
+{
+    platform::ObservedWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        applyColors();
+}

@@ -1,0 +1,92 @@
+#include "app/screens/workspace/TDStatusPicker.h"
+
+#include "app/model/TDProject.h"
+#include "app/screens/common/SymbolPainter.h"
+#include "app/screens/common/TDAppearance.h"
+#include "app/screens/common/TDLocalizedText.h"
+
+#include <QComboBox>
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QSignalBlocker>
+
+using tdappearance::SystemColor;
+
+namespace {
+
+SystemColor statusColor(TDStatus status)
+{
+    switch (status) {
+    case TDStatus::inProgress:
+        return SystemColor::green;
+    case TDStatus::archived:
+        return SystemColor::gray;
+    case TDStatus::finished:
+        return SystemColor::blue;
+    }
+    return SystemColor::gray;
+}
+
+} // namespace
+
+TDStatusPicker::TDStatusPicker(std::shared_ptr<TDProject> project, QWidget* parent)
+    : platform::ObservedWidget(parent)
+    , m_project(std::move(project))
+{
+    setObjectName(QStringLiteral("statusControl"));
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(spacing);
+    m_dot = new QLabel(this);
+    m_dot->setObjectName(QStringLiteral("statusDot"));
+    m_dot->setFixedSize(dotSize, dotSize);
+    layout->addWidget(m_dot);
+    m_picker = new QComboBox(this);
+    m_picker->setObjectName(QStringLiteral("statusPicker"));
+    m_picker->setAccessibleName(tdLocalized("status"));
+    m_picker->setToolTip(tdLocalized("status"));
+    for (TDStatus status : allTDStatuses)
+        m_picker->addItem(rawValue(status), static_cast<int>(status));
+    // Only the user's choice writes: setting the shown row in a render must not feed back.
+    connect(m_picker, &QComboBox::activated, this, [this](int index) {
+        auto status = static_cast<TDStatus>(m_picker->itemData(index).toInt());
+        if (status != m_project->status())
+            m_project->setStatus(status);
+    });
+    layout->addWidget(m_picker);
+    renderNow();
+}
+
+void TDStatusPicker::render()
+{
+    TDStatus status = m_project->status();
+    int index = m_picker->findData(static_cast<int>(status));
+    if (m_picker->currentIndex() != index) {
+        const QSignalBlocker block(m_picker);
+        m_picker->setCurrentIndex(index);
+    }
+    m_dot->setPixmap(SymbolPainter::pixmap(Symbol::circleFill, dotSize,
+        tdappearance::color(statusColor(status), this), SymbolPainter::Fill::gradient, devicePixelRatioF()));
+    m_dot->setAccessibleName(rawValue(status));
+}
+
+void TDStatusPicker::changeEvent(QEvent* event)
+{
+    platform::ObservedWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        setNeedsRender();
+}
+
+TDStatusAction::TDStatusAction(std::shared_ptr<TDProject> project, QObject* parent)
+    : QWidgetAction(parent)
+    , m_project(std::move(project))
+{
+    setObjectName(QStringLiteral("statusAction"));
+    setText(tdLocalized("status"));
+}
+
+QWidget* TDStatusAction::createWidget(QWidget* parent)
+{
+    return new TDStatusPicker(m_project, parent);
+}

@@ -1,0 +1,99 @@
+#include "app/store/TDCoverImage.h"
+
+#include "app/store/TDDirectoryPath.h"
+#include "platform/foundation/FileManager.h"
+#include "platform/foundation/Uuid.h"
+#include "platform/graphics/ImageEncoding.h"
+#include "platform/graphics/ImageSource.h"
+
+#include <QFileInfo>
+#include <QPainter>
+
+#include <cerrno>
+
+using platform::FileManager;
+using platform::PlatformError;
+using platform::Result;
+using platform::Success;
+using platform::Url;
+
+namespace tdcoverimage {
+
+namespace {
+
+// No picture worth a cover is larger than this as a file.
+constexpr std::int64_t maximumFileBytes = std::int64_t(256) << 20;
+const QString coverSuffix = QStringLiteral("-cover-image.jpeg");
+
+PlatformError notAnImage(const QString& path, const QString& why)
+{
+    return PlatformError::wrapping(QStringLiteral("cover"), 1, QStringLiteral("%1: %2").arg(path, why),
+        PlatformError::fromErrno(EINVAL));
+}
+
+} // namespace
+
+Result<QByteArray, PlatformError> jpegData(const QString& path)
+{
+    using Outcome = Result<QByteArray, PlatformError>;
+    auto bytes = FileManager::readRegularFile(Url::fileUrl(path), maximumFileBytes);
+    if (!bytes)
+        return Outcome::failure(bytes.error());
+    auto source = platform::ImageSource::create(bytes.value());
+    if (!source) {
+        switch (source.error()) {
+        case platform::DecodeError::unrecognizedFormat:
+            return Outcome::failure(notAnImage(path, QStringLiteral("not an image this program can read")));
+        case platform::DecodeError::tooLarge:
+            return Outcome::failure(notAnImage(path, QStringLiteral("the picture is too large")));
+        case platform::DecodeError::corrupt:
+            return Outcome::failure(notAnImage(path, QStringLiteral("the image is damaged")));
+        }
+    }
+    auto bitmap = source.value()->thumbnail(maximumSide);
+    if (!bitmap)
+        return Outcome::failure(notAnImage(path, QStringLiteral("the image is damaged")));
+    // JPEG has no transparency: what was see-through becomes white, not black.
+    QImage flat(bitmap->image().size(), QImage::Format_RGB32);
+    flat.fill(Qt::white);
+    {
+        QPainter painter(&flat);
+        painter.drawImage(0, 0, bitmap->image());
+    }
+    auto jpeg = platform::encodeJpeg(*platform::Bitmap::fromImage(flat), jpegQuality);
+    if (!jpeg)
+        return Outcome::failure(notAnImage(path, QStringLiteral("no JPEG could be made of it")));
+    return Outcome::success(*jpeg);
+}
+
+Result<Url, PlatformError> writeCoverFile(const Url& projectFolder, const QByteArray& jpeg)
+{
+    using Outcome = Result<Url, PlatformError>;
+    Url file = TDDirectoryPath::coverImageFileURL(projectFolder, platform::Uuid::random().lowercaseString());
+    if (!file.isValid() || !TDDirectoryPath::isInsideLibraryFolder(file))
+        return Outcome::failure(PlatformError::fromErrno(
+            EINVAL, QStringLiteral("%1 is not a project folder in the library").arg(projectFolder.path())));
+    auto written = FileManager::writeAtomically(file, jpeg);
+    if (!written)
+        return Outcome::failure(written.error());
+    return Outcome::success(file);
+}
+
+bool isOwnCoverFile(const Url& url, const Url& projectFolder)
+{
+    return url.isFileUrl() && projectFolder.isValid() && url.deletingLastPathComponent() == projectFolder
+        && url.lastPathComponent().endsWith(coverSuffix) && url.lastPathComponent() != coverSuffix
+        && TDDirectoryPath::isInsideLibraryFolder(url);
+}
+
+Result<Success, PlatformError> removeCoverFile(const Url& url, const Url& projectFolder)
+{
+    if (!isOwnCoverFile(url, projectFolder))
+        return Result<Success, PlatformError>::success({});
+    QFileInfo info(url.path());
+    if (!info.exists() && !info.isSymLink())
+        return Result<Success, PlatformError>::success({});
+    return TDDirectoryPath::removeItemInsideLibrary(url);
+}
+
+} // namespace tdcoverimage

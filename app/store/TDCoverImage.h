@@ -1,0 +1,36 @@
+#pragma once
+
+#include "platform/foundation/PlatformError.h"
+#include "platform/foundation/Result.h"
+#include "platform/foundation/Url.h"
+
+#include <QByteArray>
+#include <QString>
+
+// A project's cover image: a JPEG copy of the picture the user chose, in the project's folder, named
+// "<lower-case uuid>-cover-image.jpeg".
+namespace tdcoverimage {
+
+inline constexpr double jpegQuality = 0.2;
+// A larger picture is scaled down to this longest side: a cover is shown at card size, and a full
+// decode of a huge picture would take gigabytes.
+inline constexpr int maximumSide = 4096;
+
+// The JPEG of the image file at `path`: read only as a regular file, decoded within the decoding
+// bounds, transparency laid over white. The error says why a file cannot be used.
+platform::Result<QByteArray, platform::PlatformError> jpegData(const QString& path);
+
+// Writes `jpeg` as a new cover file in `projectFolder` and returns its URL.
+platform::Result<platform::Url, platform::PlatformError> writeCoverFile(
+    const platform::Url& projectFolder, const QByteArray& jpeg);
+
+// Whether `url` names a cover file of the project's own: directly in its folder, with the cover
+// name's ending, inside the library folder.
+bool isOwnCoverFile(const platform::Url& url, const platform::Url& projectFolder);
+
+// Removes a cover file of the project's own; a file already gone counts as removed. Any other URL
+// (a path edited into the library file) is left alone and counts as removed too.
+platform::Result<platform::Success, platform::PlatformError> removeCoverFile(
+    const platform::Url& url, const platform::Url& projectFolder);
+
+} // namespace tdcoverimage

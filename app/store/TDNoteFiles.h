@@ -1,0 +1,33 @@
+#pragma once
+
+#include "app/model/TDNote.h"
+#include "app/model/TDProject.h"
+#include "platform/foundation/PlatformError.h"
+#include "platform/foundation/Result.h"
+#include "platform/foundation/Url.h"
+
+#include <memory>
+#include <vector>
+
+// The files of a project's notes: "<project>/notes/<title>/<title>.txt".
+namespace tdnotefiles {
+
+// A typed title with its percent escapes decoded ("a%20b" gives "a b"); the typed text itself when
+// an escape is malformed or the bytes are not UTF-8.
+QString decodedTitle(const QString& typed);
+
+// Makes the folder of a new note and its empty text file, and returns the file's URL. The notes
+// folder is made when missing; the note's folder must not exist (EEXIST): what is there already is
+// never adopted or overwritten. On any failure nothing this call made is left behind.
+platform::Result<platform::Url, platform::PlatformError> createNoteFiles(
+    const platform::Url& projectFolder, const QString& title);
+
+// Removes the folder of a deleted note: the folder of its text file when that lies directly in the
+// project's notes folder, else the folder its title names. Only a real folder goes (never what a
+// link points to), never one another note of `remaining` keeps its text in; a folder that is
+// already gone counts as removed.
+platform::Result<platform::Success, platform::PlatformError> removeNoteFolder(
+    const platform::Url& projectFolder, const TDNote& note,
+    const std::vector<std::shared_ptr<TDProject>>& remaining);
+
+} // namespace tdnotefiles

@@ -1,0 +1,82 @@
+#include "../ScreenTestSupport.h"
+#include "app/screens/common/TDAlert.h"
+
+#include <QIcon>
+#include <QLabel>
+#include <QTemporaryDir>
+
+namespace {
+
+// An icon theme of one icon, the desktop's for the life of the object.
+class ScopedIconTheme {
+public:
+    explicit ScopedIconTheme(const QColor& color)
+        : m_paths(QIcon::themeSearchPaths())
+        , m_name(QIcon::themeName())
+    {
+        QDir(m_dir.path()).mkpath("Desk/48x48/status");
+        QFile index(m_dir.path() + "/Desk/index.theme");
+        EXPECT_TRUE(index.open(QIODevice::WriteOnly));
+        index.write("[Icon Theme]\nName=Desk\nDirectories=48x48/status\n\n"
+                    "[48x48/status]\nSize=48\nContext=Status\nType=Fixed\n");
+        index.close();
+        QImage icon(48, 48, QImage::Format_ARGB32);
+        icon.fill(color);
+        icon.save(m_dir.path() + "/Desk/48x48/status/dialog-warning.png");
+        QIcon::setThemeSearchPaths({ m_dir.path() });
+        QIcon::setThemeName("Desk");
+    }
+    ~ScopedIconTheme()
+    {
+        QIcon::setThemeSearchPaths(m_paths);
+        QIcon::setThemeName(m_name);
+    }
+
+private:
+    QTemporaryDir m_dir;
+    QStringList m_paths;
+    QString m_name;
+};
+
+} // namespace
+
+TEST(TDAlert, ShowsTheTitleOnceOnOneLineTheMessageBelowAndTheDesktopThemesIcon)
+{
+    QWidget parent;
+    parent.resize(640, 400);
+    parent.show();
+    const QString title = "The note already exists";
+    const QString message
+        = "The note with the name you entered already exists. Please enter a different name.";
+    for (bool themed : { true, false }) {
+        std::optional<ScopedIconTheme> theme;
+        if (themed)
+            theme.emplace(QColor(255, 0, 0));
+        QMessageBox* box = presentTDAlert(&parent, title, message);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(box->text(), title);
+        EXPECT_EQ(box->informativeText(), message);
+        EXPECT_NE(box->windowTitle(), title) << "the title is not repeated in the frame";
+        auto* label = box->findChild<QLabel*>("qt_msgbox_label");
+        ASSERT_TRUE(label);
+        EXPECT_TRUE(label->font().bold());
+        EXPECT_LT(label->height(), 2 * label->fontMetrics().height()) << "one line, not cut";
+        EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(title));
+        auto* informative = box->findChild<QLabel*>("qt_msgbox_informativelabel");
+        ASSERT_TRUE(informative);
+        EXPECT_GT(informative->y(), label->y());
+        EXPECT_LE(informative->height(), 3 * informative->fontMetrics().height() + 4);
+
+        QImage icon = box->iconPixmap().toImage();
+        ASSERT_FALSE(icon.isNull());
+        QColor sample = icon.pixelColor(icon.width() * 7 / 24, icon.height() * 19 / 24);
+        if (themed) {
+            EXPECT_EQ(sample, QColor(255, 0, 0)) << "the theme's own icon";
+        } else {
+            EXPECT_GT(sample.red(), 200) << "the warning symbol, not the toolkit's bitmap";
+            EXPECT_LT(sample.blue(), 80);
+        }
+        box->buttons().front()->click();
+        QCoreApplication::processEvents();
+    }
+}

@@ -1,0 +1,535 @@
+#include "../ScreenTestSupport.h"
+#include "app/TindrelApp.h"
+#include "app/screens/browser/BottomBar.h"
+#include "app/screens/common/TDAppearance.h"
+#include "app/screens/common/TDPopover.h"
+#include "app/screens/note/TDNoteWindow.h"
+#include "app/screens/workspace/TDCoverImagePopover.h"
+#include "app/screens/workspace/TDNoteItem.h"
+#include "app/screens/workspace/TDProjectDetailView.h"
+#include "app/screens/workspace/TDStatusPicker.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QDialog>
+#include <QImageReader>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QToolButton>
+
+using apptest::LibraryRoot;
+using screentest::alertOn;
+using screentest::closeAlert;
+
+namespace {
+
+struct WindowCall {
+    const char* what;
+    platform::Uuid note;
+};
+
+// A project "Alpha" (the second of the store, with its folder) in a workspace shown in a window;
+// the note windows are recorded, not opened.
+struct Workspace {
+    LibraryRoot root;
+    TDStores stores = screentest::makeStores();
+    std::shared_ptr<TDProject> other;
+    std::shared_ptr<TDProject> project;
+    std::vector<WindowCall> windows;
+    QWidget window;
+    TDProjectDetailView* view = nullptr;
+
+    explicit Workspace(std::function<void(Workspace&)> before = {})
+    {
+        root.makeLibraryFolder();
+        QDir(root.library()).mkdir("Alpha");
+        auto category = stores.categoryStore->tdCategories().front();
+        other = screentest::project("Other", category);
+        project = screentest::project("Alpha", category);
+        stores.projectStore->setTdProjects({ other, project });
+        stores.noteWindows
+            = std::make_shared<TDNoteWindows>(TDNoteWindows { [this](const auto& note) {
+                                                                 windows.push_back({ "open", note->id() });
+                                                             },
+                [this](const auto& note) {
+                    windows.push_back({ "dismiss", note->id() });
+                } });
+        if (before)
+            before(*this);
+        auto* layout = new QVBoxLayout(&window);
+        layout->setContentsMargins(0, 0, 0, 0);
+        view = new TDProjectDetailView(project, stores, &window);
+        layout->addWidget(view);
+        window.resize(1300, 700);
+        window.show();
+        QCoreApplication::processEvents();
+    }
+    ~Workspace() { settle(); }
+
+    // Waits until the saves this workspace started are done.
+    void settle()
+    {
+        EXPECT_TRUE(testsupport::waitUntil([&] { return view->savesInFlight() == 0; }));
+        QCoreApplication::processEvents();
+    }
+    int projectSaves() const { return stores.projectStore->libraryFile()->writesRequested(); }
+
+    // A note of the project with its folder and text on disk.
+    std::shared_ptr<TDNote> addNote(
+        const QString& title, double date = 800000000, const QByteArray& text = "")
+    {
+        QString folder = root.library() + "/Alpha/notes/" + title;
+        QDir().mkpath(folder);
+        QFile file(folder + "/" + title + ".txt");
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(text);
+        auto note = TDNote::make(platform::Uuid::random(), project->id(), title,
+            apptest::fileUrl(folder + "/" + title + ".txt"), platform::Date(date));
+        auto notes = project->tdNote();
+        notes.push_back(note);
+        project->setTdNote(notes);
+        return note;
+    }
+
+    QStringList rowTitles() const
+    {
+        QCoreApplication::processEvents();
+        QStringList titles;
+        for (TDNoteItem* row : view->noteItems())
+            titles.append(row->titleText());
+        return titles;
+    }
+    TDNoteItem* row(const QString& title) const
+    {
+        QCoreApplication::processEvents();
+        for (TDNoteItem* row : view->noteItems()) {
+            if (row->titleText() == title)
+                return row;
+        }
+        return nullptr;
+    }
+    void deleteRow(const QString& title)
+    {
+        TDNoteItem* target = row(title);
+        ASSERT_TRUE(target);
+        ASSERT_EQ(target->actions().size(), 1);
+        EXPECT_EQ(target->actions().front()->text(), "Delete");
+        target->actions().front()->trigger();
+    }
+    // Types `title` into the add-note sheet and presses "Create".
+    void create(const QString& title)
+    {
+        if (!view->createNoteSheet())
+            view->addNoteButton()->click();
+        QLineEdit* field = view->newNoteField();
+        ASSERT_TRUE(field);
+        field->selectAll();
+        QTest::keyClick(field, Qt::Key_Backspace);
+        screentest::typeText(field, title);
+        view->createNoteSheet()->findChild<QPushButton*>("createButton")->click();
+    }
+    QJsonArray storedNotes() const
+    {
+        for (const auto& value : QJsonDocument::fromJson(root.read("projects.library")).array()) {
+            if (value.toObject()["_name"] == "Alpha")
+                return value.toObject()["_tdNote"].toArray();
+        }
+        return {};
+    }
+};
+
+QString writeImage(const QString& path, QSize size, bool transparentHalf = false)
+{
+    QImage image(size, QImage::Format_ARGB32);
+    image.fill(QColor(200, 30, 30));
+    if (transparentHalf) {
+        for (int y = 0; y < size.height(); ++y)
+            for (int x = size.width() / 2; x < size.width(); ++x)
+                image.setPixelColor(x, y, Qt::transparent);
+    }
+    EXPECT_TRUE(image.save(path));
+    return path;
+}
+
+QStringList coverFiles(const LibraryRoot& root)
+{
+    return QDir(root.library() + "/Alpha").entryList({ "*-cover-image.jpeg" }, QDir::Files);
+}
+
+} // namespace
+
+TEST(TDProjectDetailView, LaysOutTheColumnsTitlesAndCountsOnlyItsOwnImages)
+{
+    Workspace f([](Workspace& f) {
+        f.addNote("One");
+        auto image = [](std::optional<platform::Uuid> owner) {
+            return TDMedia::make(
+                platform::Uuid::random(), apptest::fileUrl("/i.png"), apptest::fileUrl("/t.jpg"), owner);
+        };
+        f.stores.mediaStore->setTdMedia(
+            { image(f.other->id()), image(std::nullopt), image(f.project->id()) });
+    });
+    EXPECT_EQ(f.view->title(), "Alpha");
+    EXPECT_EQ(f.view->subtitle(), f.project->category()->name());
+    EXPECT_GE(f.view->minimumWidth(), 1120);
+    for (int width : { 1300, 2000 }) {
+        f.window.resize(width, 700);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(f.view->notesColumn()->width(), 320);
+        EXPECT_GE(f.view->imagesColumn()->width(), 800);
+    }
+    QStringList captions;
+    for (auto* label : f.view->findChildren<QLabel*>("sectionCaption"))
+        captions.append(label->text());
+    EXPECT_EQ(captions, (QStringList { "Notes", "Reference Images" }));
+    EXPECT_FALSE(f.view->findChild<QToolButton*>("sectionTitleButton")) << "an icon without an action";
+    EXPECT_EQ(f.view->addNoteButton()->text(), "Add a note");
+    EXPECT_EQ(f.view->imagesPlaceholder()->findChild<QLabel*>("imagesPlaceholderText")->text(),
+        "Drag images for the reference.");
+    EXPECT_TRUE(f.view->imagesPlaceholder()->isVisible());
+    EXPECT_EQ(std::get<bottombar::ProjectDetail>(f.view->bottomBar()->barType()).notes, 1);
+    EXPECT_EQ(std::get<bottombar::ProjectDetail>(f.view->bottomBar()->barType()).images, 1);
+
+    f.view->settingsAction()->trigger();
+    ASSERT_TRUE(f.view->editSheet());
+    EXPECT_TRUE(f.view->editSheet()->isVisible());
+    f.view->editSheet()->reject();
+}
+
+TEST(TDProjectDetailView, NotesAreListedByDateAndNotesOfOneDateKeepTheirStoredOrder)
+{
+    QDateTime fifthOfDecember(QDate(2025, 12, 5), QTime(12, 0), Qt::LocalTime);
+    double early = fifthOfDecember.toSecsSinceEpoch() - 978307200.0;
+    Workspace f([&](Workspace& f) {
+        f.addNote("B", early + 86400);
+        f.addNote("A", early);
+        f.addNote("C", early);
+    });
+    EXPECT_EQ(f.rowTitles(), (QStringList { "A", "C", "B" }));
+    QStringList stored;
+    for (const auto& note : f.project->tdNote())
+        stored.append(note->title());
+    EXPECT_EQ(stored, (QStringList { "B", "A", "C" })) << "the stored order is not touched";
+    EXPECT_EQ(f.row("A")->dayText(), "05");
+    EXPECT_EQ(f.row("A")->monthText(), QLocale().standaloneMonthName(12, QLocale::ShortFormat));
+
+    // A note's date that changes moves its row.
+    f.project->tdNote()[0]->setDate(platform::Date(early - 86400));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return f.rowTitles() == QStringList { "B", "A", "C" }; }));
+}
+
+TEST(TDProjectDetailView, CreatesOpensAndDeletesNotesWithTheirFiles)
+{
+    Workspace f;
+    const int saves = f.projectSaves();
+    f.view->addNoteButton()->click();
+    ASSERT_TRUE(f.view->createNoteSheet());
+    EXPECT_EQ(f.view->newNoteField()->text(), "New note");
+    EXPECT_EQ(f.view->newNoteField()->placeholderText(), "New project name");
+    f.create("Tone%20study");
+    f.settle();
+    EXPECT_EQ(f.projectSaves(), saves + 1);
+    ASSERT_EQ(f.project->tdNote().size(), 1u);
+    auto note = f.project->tdNote().front();
+    EXPECT_EQ(note->title(), "Tone study");
+    const QString text = f.root.library() + "/Alpha/notes/Tone study/Tone study.txt";
+    EXPECT_TRUE(QFileInfo(text).isFile());
+    EXPECT_EQ(QFileInfo(text).size(), 0);
+    EXPECT_EQ(note->contentURL(), apptest::fileUrl(text));
+    QJsonArray stored = f.storedNotes();
+    ASSERT_EQ(stored.size(), 1);
+    EXPECT_EQ(stored[0].toObject().keys(),
+        (QStringList { "_$observationRegistrar", "_contentURL", "_date", "_title", "id", "tdProjectId" }));
+    EXPECT_EQ(f.stores.projectStore->noteMap().at(note->id()), (TDProjectStore::NoteLocation { 1, 0 }));
+    ASSERT_EQ(f.windows.size(), 1u);
+    EXPECT_STREQ(f.windows[0].what, "open");
+    EXPECT_EQ(f.windows[0].note, note->id());
+    EXPECT_FALSE(f.view->createNoteSheet()) << "the sheet closed";
+    // However the sheet closes, it opens again on "New note".
+    for (int round = 0; round < 2; ++round) {
+        f.view->openCreateNewNoteSheet();
+        EXPECT_EQ(f.view->newNoteField()->text(), "New note");
+        screentest::typeText(f.view->newNoteField(), "x");
+        f.view->createNoteSheet()->reject();
+    }
+
+    // A click on the row writes the note's place and opens its window.
+    f.stores.projectStore->setNoteMap({});
+    QTest::mouseClick(f.row("Tone study"), Qt::LeftButton);
+    EXPECT_EQ(f.stores.projectStore->noteMap().at(note->id()), (TDProjectStore::NoteLocation { 1, 0 }));
+    EXPECT_EQ(f.windows.size(), 2u);
+
+    // Deleting: the record and its links go at once, the folder only after both saves.
+    auto keep = TDLink { {}, {}, "https://b.example", platform::Uuid::random(), platform::Uuid::random() };
+    f.stores.linkStore->setTdLinks(
+        { TDLink { {}, {}, "https://a.example", platform::Uuid::random(), note->id() }, keep });
+    f.deleteRow("Tone study");
+    EXPECT_TRUE(f.project->tdNote().empty());
+    ASSERT_EQ(f.stores.linkStore->tdLinks().size(), 1u);
+    EXPECT_EQ(f.stores.linkStore->tdLinks().front().id, keep.id);
+    EXPECT_FALSE(f.stores.projectStore->noteMap().contains(note->id()));
+    EXPECT_STREQ(f.windows.back().what, "dismiss");
+    EXPECT_TRUE(QFileInfo(text).isFile()) << "the files wait for the saves";
+    f.settle();
+    EXPECT_FALSE(QFileInfo::exists(f.root.library() + "/Alpha/notes/Tone study"));
+    EXPECT_TRUE(QFileInfo(f.root.library() + "/Alpha/notes").isDir());
+    EXPECT_EQ(f.storedNotes().size(), 0);
+    EXPECT_EQ(QJsonDocument::fromJson(f.root.read("links.library")).array().size(), 1);
+    EXPECT_TRUE(f.rowTitles().isEmpty());
+}
+
+TEST(TDProjectDetailView, RefusesUnsafeBlankAndDuplicateTitlesAndNeverAdoptsAFolder)
+{
+    struct Case {
+        QString title;
+        const char* alert;
+    };
+    const Case cases[] = {
+        { "Idea", "The note already exists" },
+        { "Id%65a", "The note already exists" },
+        { "Stray", "The note already exists" },
+        { "", "The name is blank" },
+        { "   ", "The name is blank" },
+        { ".", "The name cannot be used" },
+        { "..", "The name cannot be used" },
+        { "a/b", "The name cannot be used" },
+        { "a%2Fb", "The name cannot be used" },
+        { "%2E%2E", "The name cannot be used" },
+        { QString(252, 'x'), "The name is too long" },
+    };
+    Workspace f([](Workspace& f) { f.addNote("Idea", 800000000, "keep"); });
+    // A folder left on disk by no note of the library.
+    QDir().mkpath(f.root.library() + "/Alpha/notes/Stray");
+    QFile stray(f.root.library() + "/Alpha/notes/Stray/Stray.txt");
+    ASSERT_TRUE(stray.open(QIODevice::WriteOnly));
+    stray.write("someone's text");
+    stray.close();
+    const auto before = f.root.snapshot();
+    const int saves = f.projectSaves();
+    for (const auto& test : cases) {
+        f.create(test.title);
+        QMessageBox* alert = alertOn(f.view->createNoteSheet());
+        ASSERT_TRUE(alert) << test.title.toStdString();
+        EXPECT_EQ(alert->text(), test.alert) << test.title.toStdString();
+        closeAlert(alert);
+    }
+    f.settle();
+    EXPECT_EQ(f.project->tdNote().size(), 1u);
+    EXPECT_EQ(f.projectSaves(), saves);
+    EXPECT_EQ(f.root.snapshot(), before) << "nothing on disk changed";
+    EXPECT_TRUE(f.view->createNoteSheet()->isVisible()) << "the sheet stays open";
+
+    f.create("idea");
+    f.settle();
+    EXPECT_EQ(f.project->tdNote().size(), 2u) << "another case is another title";
+    f.create("100%");
+    f.settle();
+    ASSERT_EQ(f.project->tdNote().size(), 3u);
+    EXPECT_EQ(f.project->tdNote().back()->title(), "100%") << "a malformed escape is kept as typed";
+}
+
+TEST(TDProjectDetailView, StatusAndFavouriteAreSavedOncePerChange)
+{
+    QMainWindow window;
+    Workspace f;
+    auto* picker = new TDStatusPicker(f.project, &window);
+    window.setCentralWidget(picker);
+    window.show();
+    QComboBox* combo = picker->picker();
+    ASSERT_EQ(combo->count(), 3);
+    EXPECT_EQ(combo->itemText(0), "In Progress");
+    EXPECT_EQ(combo->itemText(1), "Archived");
+    EXPECT_EQ(combo->itemText(2), "Finished");
+    EXPECT_EQ(combo->accessibleName(), "status");
+
+    int saves = f.projectSaves();
+    combo->setCurrentIndex(1);
+    emit combo->activated(1);
+    QCoreApplication::processEvents();
+    f.settle();
+    EXPECT_EQ(f.project->status(), TDStatus::archived);
+    EXPECT_EQ(f.projectSaves(), saves + 1);
+    EXPECT_TRUE(f.root.read("projects.library").contains("\"Archived\""));
+    emit combo->activated(1);
+    f.settle();
+    EXPECT_EQ(f.projectSaves(), saves + 1) << "the same status again saves nothing";
+    QColor dot = picker->dot()->pixmap().toImage().pixelColor(4, 5);
+    EXPECT_NEAR(dot.red(), dot.blue(), 12) << "gray for Archived";
+
+    saves = f.projectSaves();
+    f.view->favoriteAction()->trigger();
+    f.settle();
+    EXPECT_TRUE(f.project->isFavorite());
+    EXPECT_EQ(f.projectSaves(), saves + 1);
+    EXPECT_EQ(f.view->favoriteTint(), tdappearance::color(tdappearance::SystemColor::orange, f.view));
+    f.view->favoriteAction()->trigger();
+    f.settle();
+    EXPECT_FALSE(f.project->isFavorite());
+    EXPECT_EQ(f.projectSaves(), saves + 2);
+    EXPECT_EQ(f.view->favoriteTint(), tdappearance::color(tdappearance::SystemColor::gray, f.view));
+}
+
+TEST(TDProjectDetailView, TheCoverIsSetReplacedAndRemovedOnlyInsideTheProjectFolder)
+{
+    Workspace f;
+    QString chosen;
+    f.view->setCoverImagePicker(
+        [&](QWidget*, std::function<void(std::optional<QString>)> done) { done(chosen); });
+    chosen = writeImage(f.root.root() + "/picked.png", QSize(300, 200), true);
+    f.view->photoAction()->trigger();
+    ASSERT_TRUE(f.view->coverPopover()->isVisible());
+    TDCoverImagePopover* content = f.view->coverPopoverContent();
+    EXPECT_FALSE(content->showsCover());
+    content->addButton()->click();
+    f.settle();
+    EXPECT_FALSE(f.view->coverPopover()->isVisible());
+    EXPECT_FALSE(f.view->showCoverImagePopover());
+    QStringList files = coverFiles(f.root);
+    ASSERT_EQ(files.size(), 1);
+    EXPECT_TRUE(QRegularExpression("^[0-9a-f-]{36}-cover-image\\.jpeg$").match(files[0]).hasMatch());
+    const QString first = f.root.library() + "/Alpha/" + files[0];
+    QImageReader reader(first);
+    EXPECT_EQ(reader.format(), "jpeg");
+    QImage jpeg = reader.read();
+    EXPECT_EQ(jpeg.size(), QSize(300, 200));
+    EXPECT_GT(jpeg.pixelColor(280, 100).lightness(), 240) << "transparency becomes white";
+    EXPECT_EQ(f.project->coverImageURL(), apptest::fileUrl(first));
+    EXPECT_TRUE(f.root.read("projects.library").contains(files[0].toUtf8()));
+
+    // Another picture replaces it; the old file goes once the library names the new one.
+    chosen = writeImage(f.root.root() + "/second.png", QSize(64, 64));
+    f.view->setCoverImage(chosen);
+    f.settle();
+    files = coverFiles(f.root);
+    ASSERT_EQ(files.size(), 1);
+    EXPECT_FALSE(QFileInfo::exists(first));
+    const QString second = f.root.library() + "/Alpha/" + files[0];
+
+    // What is not an image within the bounds is refused with a message and changes nothing.
+    QFile fake(f.root.root() + "/fake.png");
+    ASSERT_TRUE(fake.open(QIODevice::WriteOnly));
+    fake.write("not an image at all");
+    fake.close();
+    f.view->setCoverImage(fake.fileName());
+    QMessageBox* alert = alertOn(&f.window);
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->text(), "The image cannot be used as a cover.");
+    closeAlert(alert);
+    EXPECT_EQ(coverFiles(f.root).size(), 1);
+    EXPECT_EQ(f.project->coverImageURL(), apptest::fileUrl(second));
+
+    // The remove button shows while the pointer is over the cover.
+    f.view->setShowCoverImagePopover(true);
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(content->showsCover());
+    QEvent enter(QEvent::Enter);
+    QCoreApplication::sendEvent(content->tile(), &enter);
+    EXPECT_TRUE(content->removeButton()->isVisible());
+    QEvent leave(QEvent::Leave);
+    QCoreApplication::sendEvent(content->tile(), &leave);
+    EXPECT_FALSE(content->removeButton()->isVisible());
+    QCoreApplication::sendEvent(content->tile(), &enter);
+    content->removeButton()->click();
+    f.settle();
+    EXPECT_FALSE(QFileInfo::exists(second));
+    EXPECT_FALSE(f.project->coverImageURL());
+    EXPECT_FALSE(f.root.read("projects.library").contains("_coverImageURL"));
+
+    // A cover path edited to point elsewhere is cleared, and what it names is left alone.
+    const QString outside = writeImage(f.root.root() + "/outside-cover-image.jpeg", QSize(8, 8));
+    for (const QString& path : { outside, f.root.library() + "/Alpha/gone-cover-image.jpeg" }) {
+        f.project->setCoverImageURL(apptest::fileUrl(path));
+        f.view->removeCoverImage(apptest::fileUrl(path));
+        f.settle();
+        EXPECT_FALSE(f.project->coverImageURL()) << path.toStdString();
+    }
+    EXPECT_TRUE(QFileInfo(outside).isFile());
+}
+
+TEST(TDProjectDetailView, DeletingANoteLeavesAnotherNotesOpenWindowOnItsOwnNote)
+{
+    LibraryRoot root;
+    TindrelApp app;
+    TDStores stores = app.stores();
+    root.makeLibraryFolder();
+    auto category = stores.categoryStore->tdCategories().front();
+    auto project = screentest::project("Alpha", category);
+    std::vector<std::shared_ptr<TDNote>> notes;
+    for (QString title : { "n0", "n1", "n2", "n3" }) {
+        QString folder = root.library() + "/Alpha/notes/" + title;
+        QDir().mkpath(folder);
+        notes.push_back(TDNote::make(platform::Uuid::random(), project->id(), title,
+            apptest::fileUrl(folder + "/" + title + ".txt"), platform::Date(800000000)));
+    }
+    project->setTdNote(notes);
+    stores.projectStore->setTdProjects({ screentest::project("Other", category), project });
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    auto* view = new TDProjectDetailView(project, stores, &window);
+    layout->addWidget(view);
+    window.resize(1300, 600);
+    window.show();
+    QCoreApplication::processEvents();
+
+    auto rowOf = [&](const QString& title) {
+        for (TDNoteItem* row : view->noteItems())
+            if (row->titleText() == title)
+                return row;
+        return static_cast<TDNoteItem*>(nullptr);
+    };
+    auto shown = [&](const std::shared_ptr<TDNote>& note) {
+        QMainWindow* noteWindow = app.noteWindow(note->id());
+        auto* content = noteWindow ? dynamic_cast<TDNoteWindow*>(noteWindow->centralWidget()) : nullptr;
+        return content ? content->shownTitle() : QString();
+    };
+    for (int i : { 1, 2, 3 })
+        rowOf(notes[std::size_t(i)]->title())->openNote();
+    EXPECT_EQ(stores.projectStore->noteMap().at(notes[2]->id()), (TDProjectStore::NoteLocation { 1, 2 }));
+    EXPECT_EQ(shown(notes[2]), "n2");
+
+    QPointer<QMainWindow> deletedWindow = app.noteWindow(notes[1]->id());
+    for (QAction* action : rowOf("n1")->actions())
+        action->trigger();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return view->savesInFlight() == 0 && deletedWindow.isNull(); }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(shown(notes[2]), "n2");
+    EXPECT_EQ(shown(notes[3]), "n3");
+    EXPECT_EQ(stores.projectStore->noteMap().at(notes[2]->id()), (TDProjectStore::NoteLocation { 1, 1 }));
+    EXPECT_TRUE(QFileInfo(root.library() + "/Alpha/notes/n2").isDir());
+    EXPECT_FALSE(QFileInfo::exists(root.library() + "/Alpha/notes/n1"));
+
+    // Even a stale entry pointing at another note does not fool a window: it goes by id.
+    auto map = stores.projectStore->noteMap();
+    map[notes[3]->id()] = TDProjectStore::NoteLocation { 1, 0 };
+    stores.projectStore->setNoteMap(map);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return shown(notes[3]) == "n3"; }));
+
+    // A row whose project has left the store drops the stale entry and still opens the window.
+    stores.projectStore->setTdProjects({});
+    rowOf("n0")->openNote();
+    EXPECT_FALSE(stores.projectStore->noteMap().contains(notes[0]->id()));
+    EXPECT_TRUE(app.noteWindow(notes[0]->id()));
+}
+
+TEST(TDProjectDetailView, AFailedSaveOnDeletionKeepsTheNotesFiles)
+{
+    Workspace f([](Workspace& f) { f.addNote("Draft", 800000000, "words"); });
+    f.root.write("projects.library", "old projects");
+    // A folder where the projects file must go makes its save fail; the links are saved first.
+    QFile::remove(f.root.file("projects.library"));
+    QDir(f.root.library()).mkdir("projects.library");
+    apptest::CapturedStream out(stdout);
+    f.deleteRow("Draft");
+    f.settle();
+    EXPECT_TRUE(out.take().contains("An error occurred: "));
+    QFile text(f.root.library() + "/Alpha/notes/Draft/Draft.txt");
+    ASSERT_TRUE(text.open(QIODevice::ReadOnly));
+    EXPECT_EQ(text.readAll(), "words");
+    QMessageBox* alert = alertOn(&f.window);
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->text(), "The library could not be saved.");
+    closeAlert(alert);
+}
