@@ -163,7 +163,7 @@ std::optional<Message> TDNoteWindowModel::loadText()
         platform::print(QStringLiteral("Error: ") + read.error().description);
         Message problem { localized("The note's text could not be read"),
             read.error().description + QLatin1Char(' ')
-                + localized("The note is not saved, so its file stays as it is.") };
+                + localized("Saving is turned off, so the file stays as it is.") };
         m_registrar.withMutation("loadProblem", [&] {
             m_loadState = LoadState::failed;
             m_loadProblem = problem;
