@@ -3,6 +3,7 @@
 #include "app/store/TDDirectoryPath.h"
 #include "platform/foundation/FileManager.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringDecoder>
@@ -17,6 +18,52 @@ using platform::Success;
 using platform::Url;
 
 namespace tdnotefiles {
+
+namespace {
+
+QString localized(const char* key)
+{
+    return QCoreApplication::translate("Tindrel", key);
+}
+
+bool sameTitle(const QString& a, const QString& b)
+{
+    return a.normalized(QString::NormalizationForm_C) == b.normalized(QString::NormalizationForm_C);
+}
+
+} // namespace
+
+TitleProblem existingTitleProblem()
+{
+    return { TitleProblem::Kind::exists, localized("The note already exists"),
+        localized("The note with the name you entered already exists. Please enter a different name.") };
+}
+
+Result<QString, TitleProblem> checkedTitle(const QString& typed,
+    const std::vector<std::shared_ptr<TDNote>>& projectNotes, TitleUse use,
+    std::optional<platform::Uuid> renamed)
+{
+    using Outcome = Result<QString, TitleProblem>;
+    const QString title = decodedTitle(typed);
+    // As typed and as it will be stored: "a%20b" is the note "a b".
+    for (const auto& note : projectNotes) {
+        if (renamed && note->id() == *renamed)
+            continue;
+        if (sameTitle(note->title(), typed) || sameTitle(note->title(), title))
+            return Outcome::failure(existingTitleProblem());
+    }
+    if (typed.isEmpty() || title.trimmed().isEmpty())
+        return Outcome::failure({ TitleProblem::Kind::blank, localized("The name is blank"),
+            use == TitleUse::newNote
+                ? localized("A name is required to create a note. Please enter a name.")
+                : localized("A name is required to change the note title. Please enter a name.") });
+    if (title.toUtf8().size() > maximumTitleBytes)
+        return Outcome::failure({ TitleProblem::Kind::tooLong, localized("The name is too long"),
+            localized("A note's name can be at most 251 bytes long. Please enter a shorter name.") });
+    if (auto problem = TDDirectoryPath::nameProblem(title))
+        return Outcome::failure({ TitleProblem::Kind::unusable, problem->title, problem->message });
+    return Outcome::success(title);
+}
 
 QString decodedTitle(const QString& typed)
 {

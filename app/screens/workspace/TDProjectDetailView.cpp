@@ -54,13 +54,6 @@ constexpr int placeholderFontSize = 16;
 constexpr int placeholderSymbolSize = 32;
 constexpr int placeholderSpacing = 12;
 constexpr int sheetPadding = 20;
-// "<title>.txt" must fit in one file name.
-constexpr int maximumTitleBytes = 255 - 4;
-
-bool sameTitle(const QString& a, const QString& b)
-{
-    return a.normalized(QString::NormalizationForm_C) == b.normalized(QString::NormalizationForm_C);
-}
 
 void printFailure(const platform::PlatformError& error)
 {
@@ -538,32 +531,13 @@ void TDProjectDetailView::confirmNewNote()
     if (m_creatingNote)
         return;
     QWidget* sheet = m_noteSheet ? static_cast<QWidget*>(m_noteSheet.data()) : window();
-    const QString typed = m_newNoteTitle;
-    const QString title = tdnotefiles::decodedTitle(typed);
-    // As typed and as it will be stored: "a%20b" is the note "a b".
-    for (const auto& note : m_project->tdNote()) {
-        if (sameTitle(note->title(), typed) || sameTitle(note->title(), title)) {
-            raiseAlert(sheet, tdLocalized("The note already exists"),
-                tdLocalized(
-                    "The note with the name you entered already exists. Please enter a different name."));
-            return;
-        }
-    }
-    if (typed.isEmpty() || title.trimmed().isEmpty()) {
-        raiseAlert(sheet, tdLocalized("The name is blank"),
-            tdLocalized("A name is required to create a note. Please enter a name."));
+    auto title
+        = tdnotefiles::checkedTitle(m_newNoteTitle, m_project->tdNote(), tdnotefiles::TitleUse::newNote);
+    if (!title) {
+        raiseAlert(sheet, title.error().title, title.error().message);
         return;
     }
-    if (auto problem = TDDirectoryPath::nameProblem(title)) {
-        raiseAlert(sheet, problem->title, problem->message);
-        return;
-    }
-    if (title.toUtf8().size() > maximumTitleBytes) {
-        raiseAlert(sheet, tdLocalized("The name is too long"),
-            tdLocalized("A note's name can be at most 251 bytes long. Please enter a shorter name."));
-        return;
-    }
-    createNote(title);
+    createNote(title.value());
 }
 
 void TDProjectDetailView::createNote(const QString& title)
@@ -575,9 +549,8 @@ void TDProjectDetailView::createNote(const QString& title)
         if (files.error().domain == platform::PlatformError::posixDomain && files.error().code == EEXIST) {
             // A folder of that name is there already (a note a failed save left, or a folder of the
             // user's): it is never taken over.
-            raiseAlert(sheet, tdLocalized("The note already exists"),
-                tdLocalized(
-                    "The note with the name you entered already exists. Please enter a different name."));
+            const auto exists = tdnotefiles::existingTitleProblem();
+            raiseAlert(sheet, exists.title, exists.message);
             return;
         }
         printFailure(files.error());

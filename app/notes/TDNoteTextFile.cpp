@@ -1,0 +1,126 @@
+#include "app/notes/TDNoteTextFile.h"
+
+#include "app/store/TDDirectoryPath.h"
+#include "platform/foundation/FileManager.h"
+
+#include <QStringDecoder>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using platform::FileManager;
+using platform::Result;
+using platform::Success;
+using platform::Url;
+
+namespace {
+
+using Reason = TDNoteTextFile::Failure::Reason;
+
+TDNoteTextFile::Failure outsideLibrary(const Url& url)
+{
+    return { Reason::outsideLibrary,
+        QStringLiteral("%1 is not inside the library folder.")
+            .arg(url.isFileUrl() ? url.path() : url.absoluteString()) };
+}
+
+// The whole content of a regular file of at most `limitBytes`, or the errno that stopped it. Reads
+// the size the file has into a buffer of that size, then probes for more with a small read, so a
+// note costs one allocation and one read (a buffer grown by doubling would touch twice the memory).
+platform::Result<QByteArray, int> readWholeFile(const Url& url, std::int64_t limitBytes)
+{
+    using Read = platform::Result<QByteArray, int>;
+    // O_NONBLOCK keeps a FIFO from blocking the open; it is refused right after.
+    const int fd = ::open(url.path().toUtf8().constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return Read::failure(errno);
+    auto fail = [fd](int error) {
+        ::close(fd);
+        return Read::failure(error);
+    };
+    struct stat info;
+    if (::fstat(fd, &info) != 0)
+        return fail(errno);
+    if (!S_ISREG(info.st_mode))
+        return fail(S_ISDIR(info.st_mode) ? EISDIR : EINVAL);
+    if (info.st_size > limitBytes)
+        return fail(EFBIG);
+    QByteArray bytes(static_cast<qsizetype>(info.st_size), Qt::Uninitialized);
+    qsizetype done = 0;
+    char probe[4096];
+    for (;;) {
+        const bool full = done == bytes.size();
+        char* into = full ? probe : bytes.data() + done;
+        const size_t room = full ? sizeof probe : static_cast<size_t>(bytes.size() - done);
+        const ssize_t count = ::read(fd, into, room);
+        if (count < 0) {
+            if (errno == EINTR)
+                continue;
+            return fail(errno);
+        }
+        if (count == 0)
+            break;
+        if (full) {
+            // The file grew since fstat.
+            if (bytes.size() + count > limitBytes)
+                return fail(EFBIG);
+            bytes.append(probe, count);
+        }
+        done += count;
+    }
+    ::close(fd);
+    bytes.truncate(done);
+    return Read::success(std::move(bytes));
+}
+
+} // namespace
+
+std::optional<QString> TDNoteTextFile::decodedText(const QByteArray& bytes)
+{
+    // Stateless: a sequence cut short at the end is an error, not state kept for more input.
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = decoder.decode(bytes);
+    if (decoder.hasError())
+        return std::nullopt;
+    return text;
+}
+
+Result<QString, TDNoteTextFile::Failure> TDNoteTextFile::read(const Url& url)
+{
+    using Outcome = Result<QString, Failure>;
+    if (!url.isFileUrl() || !TDDirectoryPath::isInsideLibraryFolder(url))
+        return Outcome::failure(outsideLibrary(url));
+    auto bytes = readWholeFile(url, maximumTextBytes);
+    if (!bytes) {
+        const int error = bytes.error();
+        if (error == ENOENT)
+            return Outcome::failure(
+                { Reason::missing, QStringLiteral("There is no file at %1.").arg(url.path()) });
+        if (error == EISDIR || error == EINVAL)
+            return Outcome::failure(
+                { Reason::notRegularFile, QStringLiteral("%1 is not a regular file.").arg(url.path()) });
+        if (error == EFBIG)
+            return Outcome::failure({ Reason::tooLarge,
+                QStringLiteral("%1 is larger than %2 MiB.").arg(url.path()).arg(maximumTextBytes >> 20) });
+        return Outcome::failure(
+            { Reason::unreadable, platform::PlatformError::fromErrno(error, url.path()).description + '.' });
+    }
+    auto text = decodedText(bytes.value());
+    if (!text)
+        return Outcome::failure(
+            { Reason::notUtf8, QStringLiteral("%1 does not hold UTF-8 text.").arg(url.path()) });
+    return Outcome::success(std::move(*text));
+}
+
+Result<Success, TDNoteTextFile::Failure> TDNoteTextFile::write(const Url& url, const QString& text)
+{
+    using Outcome = Result<Success, Failure>;
+    if (!url.isFileUrl() || !TDDirectoryPath::isInsideLibraryFolder(url))
+        return Outcome::failure(outsideLibrary(url));
+    auto written = FileManager::writeAtomically(url, text.toUtf8());
+    if (!written)
+        return Outcome::failure({ Reason::notWritten, written.error().description + QLatin1Char('.') });
+    return Outcome::success({});
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "platform/foundation/Result.h"
+#include "platform/foundation/Url.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+
+// A note's text file: plain UTF-8, read whole and replaced whole. Only a regular file inside the
+// library folder (also once symbolic links are resolved) is read or written, so a damaged or
+// hand-edited library file can never point a note at another file of the user's.
+class TDNoteTextFile {
+public:
+    // Far beyond any note; the editor holds the whole text in memory twice over (UTF-16 and layout).
+    static constexpr std::int64_t maximumTextBytes = std::int64_t(64) << 20;
+
+    struct Failure {
+        enum class Reason {
+            outsideLibrary,
+            missing,
+            notRegularFile,
+            tooLarge,
+            notUtf8,
+            unreadable,
+            notWritten,
+        };
+        Reason reason;
+        // One sentence naming the file and the cause.
+        QString description;
+    };
+
+    // One read of the whole file and one strict UTF-8 decode.
+    static platform::Result<QString, Failure> read(const platform::Url& url);
+
+    // Replaces the file atomically with `text` in UTF-8: a failed write (a full disk included)
+    // leaves the old file as it was. The note's folder is not created.
+    static platform::Result<platform::Success, Failure> write(const platform::Url& url, const QString& text);
+
+    // Strict UTF-8: none for malformed or cut-short sequences. A leading byte-order mark is dropped.
+    static std::optional<QString> decodedText(const QByteArray& bytes);
+};

@@ -1,0 +1,188 @@
+#pragma once
+
+#include "app/store/TDProjectStore.h"
+#include "platform/foundation/Date.h"
+#include "platform/foundation/ObservationRegistrar.h"
+#include "platform/foundation/Result.h"
+#include "platform/foundation/Url.h"
+#include "platform/foundation/Uuid.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
+
+class TDNote;
+
+// What one note window holds and does, without its widgets: the note it shows, the note's text, the
+// saved marker, the rename sheet's fields, and the file work under them. Every property is
+// observable (a read registers the reading screen, a write re-renders it). Main thread only.
+//
+// The note is found by id on every use: the `noteMap` position when the note there still has the
+// id, else the note of that id wherever it is now (`note()`); when no project has it, the window
+// shows "No progress" and nothing here touches a file.
+//
+// The text
+//   `text()` is the one truth about the note's text. The window follows two rules:
+//   1. Every edit in the text view is written into the model with `setText` before the view's
+//      text-change notification returns (never on a later turn of the event loop), so a save or a
+//      close always sees the last keystroke.
+//   2. An update of the window pushes `text()` into the text view only when
+//      `textReplacementCount()` moved since the text view last took the model's text. Edits never
+//      move it; only a load does. A re-render while typing therefore never puts older text over
+//      newer text, whatever else changed.
+//
+// Loading and saving
+//   `loadText` reads the file once (one read, one strict UTF-8 decode, at most
+//   TDNoteTextFile::maximumTextBytes). A note whose file could not be read (missing, unreadable,
+//   not UTF-8, too large, not inside the library folder) is never saved over: `saveText` refuses
+//   and says why, and `loadProblem()` holds the reason for the window to show. The window should
+//   make the text view read-only while `canEdit()` is false. `saveText` replaces the file
+//   atomically; a failed save (a full disk included) leaves the old file and the marker as they
+//   were and says why.
+//
+// The marker
+//   It starts as "Saved" with a red dot. A change of the text to a different string, a load
+//   included, makes it "Not Saved", red; a successful save makes it "Saved", green; a failed save
+//   leaves it.
+//
+// Closing
+//   The window calls `prepareToClose` when the user closes it. Unsaved text (text that differs
+//   from what was last read or written) is saved first; the window closes only when that worked.
+//   Otherwise it stays open and shows the reason; it may then offer to close without saving, which
+//   needs nothing more from the model.
+//
+// Renaming
+//   The sheet's "Save" calls `saveEdit`, which checks `newTitle` as a new note's title is checked
+//   (TDNoteFiles: percent escapes decoded once, and the decoded title names the folder, the text
+//   file and the note alike), then `renameNoteFiles` moves the note's folder and text file, updates
+//   the note and saves the projects. A failed step undoes the earlier ones: the files are moved
+//   back and the note keeps its title, date and URL.
+class TDNoteWindowModel : public std::enable_shared_from_this<TDNoteWindowModel> {
+public:
+    enum class DotColor { red, green };
+
+    static constexpr const char* savedLabel = "Saved";
+    static constexpr const char* notSavedLabel = "Not Saved";
+
+    // Something the window shows in an alert: a title and a sentence or two.
+    struct Message {
+        QString title;
+        QString text;
+    };
+
+    // Why the sheet's "Save" did not rename the note. The sheet stays open.
+    struct EditFailure {
+        enum class Reason {
+            // The alert "The note already exists": another note of the project has the title, or
+            // a folder of that name is already on disk.
+            sameName,
+            // The alert "The name is blank".
+            blankName,
+            // The title cannot name a folder (".", "..", "/", NUL) or is too long.
+            unusableName,
+            // The note is in no project any more.
+            noteMissing,
+            // A rename of this note is still running; the window disables "Save" meanwhile.
+            busy,
+            // Moving the files or saving the library failed; what was done is undone.
+            renameFailed,
+        };
+        Reason reason;
+        Message message;
+    };
+    using EditResult = platform::Result<platform::Success, EditFailure>;
+    using EditCompletion = std::function<void(EditResult)>;
+
+    struct CloseDecision {
+        bool mayClose = true;
+        // Why the window stays open.
+        std::optional<Message> reason;
+    };
+
+    // The model of the window opened for `tdNote` (null: the window shows "No progress"). `newTitle`
+    // and `newDate` start from it and are not refreshed when the note changes elsewhere.
+    static std::shared_ptr<TDNoteWindowModel> make(
+        std::shared_ptr<TDProjectStore> projectStore, const std::shared_ptr<TDNote>& tdNote);
+
+    const std::optional<platform::Uuid>& noteId() const { return m_noteId; }
+    // The note and its project now, or none ("No progress"). Reads the store under observation.
+    std::optional<TDProjectStore::LocatedNote> note() const;
+
+    QString text() const;
+    // An edit from the text view (rule 1 above). Marks the text unsaved when it differs.
+    void setText(QString text);
+    std::uint64_t textReplacementCount() const;
+
+    DotColor dotColor() const;
+    QString label() const;
+    // Makes the marker "Not Saved", red, when the two texts differ.
+    void markUnsaved(const QString& oldText, const QString& newText);
+
+    // Reads the note's text file into `text`. Does nothing once a load succeeded, or while the text
+    // holds edits, so showing the window again never throws away typing. On failure `text` stays,
+    // "Error: " and the reason are printed, and the reason is returned and kept in `loadProblem`.
+    std::optional<Message> loadText();
+    std::optional<Message> loadProblem() const;
+    bool canEdit() const;
+
+    // Writes `text` to the note's file. On failure prints "Error: " and the reason and returns the
+    // message the window shows; the marker stays as it was.
+    std::optional<Message> saveText();
+    // Whether `text` differs from what was last read from or written to the file.
+    bool hasUnsavedText() const;
+
+    CloseDecision prepareToClose();
+
+    // The rename sheet.
+    bool openEditSheet() const;
+    void setOpenEditSheet(bool open);
+    QString newTitle() const;
+    void setNewTitle(QString title);
+    platform::Date newDate() const;
+    void setNewDate(platform::Date date);
+    bool isRenaming() const;
+
+    // The sheet's "Save": checks `newTitle` and renames. `completion` runs once, on the main queue,
+    // after this returns. On success the sheet is closed (`openEditSheet` false) and `newTitle`
+    // holds the note's new title.
+    void saveEdit(EditCompletion completion = {});
+
+    // Moves the note's folder and text file to `title` (already checked, as `saveEdit` does), sets
+    // the note's title, date (`newDate`) and URL, and saves the projects; undoes it all when a step
+    // fails. A missing folder or text file is printed ("File does not exist at path: ") and
+    // skipped.
+    void renameNoteFiles(const QString& title, EditCompletion completion);
+
+private:
+    enum class LoadState { notLoaded, loaded, failed };
+
+    TDNoteWindowModel(std::shared_ptr<TDProjectStore> projectStore, const std::shared_ptr<TDNote>& tdNote);
+    void replaceText(QString text);
+    void setMarker(DotColor color, const char* label);
+    void finishRename(EditCompletion completion, EditResult result);
+
+    std::shared_ptr<TDProjectStore> m_projectStore;
+    std::optional<platform::Uuid> m_noteId;
+
+    QString m_text;
+    // What the file held when last read or written.
+    QString m_savedText;
+    std::uint64_t m_textReplacementCount = 0;
+    DotColor m_dotColor = DotColor::red;
+    QString m_label;
+    LoadState m_loadState = LoadState::notLoaded;
+    std::optional<Message> m_loadProblem;
+    QString m_loadFailure;
+
+    bool m_openEditSheet = false;
+    QString m_newTitle;
+    platform::Date m_newDate;
+    bool m_renaming = false;
+
+    platform::ObservationRegistrar m_registrar;
+};

@@ -1,0 +1,398 @@
+#include "../LibraryTestSupport.h"
+#include "app/notes/TDNoteTextFile.h"
+#include "app/notes/TDNoteWindowModel.h"
+#include "app/store/TDLibraryCoding.h"
+#include "app/store/TDNoteFiles.h"
+#include "app/store/TDProjectStore.h"
+
+#include <csignal>
+#include <sys/resource.h>
+
+using apptest::CapturedStream;
+using apptest::LibraryRoot;
+using testsupport::waitUntil;
+using Model = TDNoteWindowModel;
+using Reason = TDNoteWindowModel::EditFailure::Reason;
+
+namespace {
+
+// Makes every write past `bytes` fail, as a full disk does, until destroyed.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        m_handler = std::signal(SIGXFSZ, SIG_IGN);
+        ::getrlimit(RLIMIT_FSIZE, &m_old);
+        struct rlimit limit = m_old;
+        limit.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_handler);
+    }
+
+private:
+    struct rlimit m_old;
+    void (*m_handler)(int);
+};
+
+class TDNoteWindowModelTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        root.makeLibraryFolder();
+        project = apptest::makeProject("Trip");
+        other = apptest::makeProject("Home");
+        store->setTdProjects({ project, other });
+    }
+
+    std::shared_ptr<TDNote> addNote(
+        const QString& title, const QByteArray& content, const std::shared_ptr<TDProject>& to = nullptr)
+    {
+        const auto& owner = to ? to : project;
+        auto url = tdnotefiles::createNoteFiles(TDDirectoryPath::projectDirectoryURL(owner->name()), title);
+        EXPECT_TRUE(url);
+        writeFile(url.value().path(), content);
+        auto note
+            = TDNote::make(platform::Uuid::random(), owner->id(), title, url.value(), platform::Date(8e8));
+        auto notes = owner->tdNote();
+        notes.push_back(note);
+        owner->setTdNote(notes);
+        auto map = store->noteMap();
+        map[note->id()] = { owner == project ? 0 : 1, static_cast<int>(notes.size()) - 1 };
+        store->setNoteMap(map);
+        return note;
+    }
+
+    static void writeFile(const QString& path, const QByteArray& content)
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(content);
+    }
+
+    static QByteArray fileOf(const std::shared_ptr<TDNote>& note)
+    {
+        QFile file(note->contentURL().path());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    }
+
+    QString noteFile(const QString& title) const
+    {
+        return root.library() + "/Trip/notes/" + title + "/" + title + ".txt";
+    }
+
+    std::shared_ptr<Model> open(const std::shared_ptr<TDNote>& note) { return Model::make(store, note); }
+
+    Model::EditResult rename(Model& model, const QString& title)
+    {
+        model.setOpenEditSheet(true);
+        model.setNewTitle(title);
+        auto result = std::make_shared<std::optional<Model::EditResult>>();
+        model.saveEdit([result](Model::EditResult r) { *result = r; });
+        EXPECT_FALSE(result->has_value()) << "answers after the call";
+        EXPECT_TRUE(waitUntil([&] { return result->has_value(); }));
+        return result->value_or(Model::EditResult::success({}));
+    }
+
+    std::vector<QString> savedTitles() const
+    {
+        std::vector<QString> titles;
+        if (auto projects = tdlibrary::decodeProjects(root.read("projects.library")))
+            for (const auto& note : projects.value().front()->tdNote())
+                titles.push_back(note->title());
+        return titles;
+    }
+
+    LibraryRoot root;
+    std::shared_ptr<TDProjectStore> store = std::make_shared<TDProjectStore>();
+    std::shared_ptr<TDProject> project;
+    std::shared_ptr<TDProject> other;
+};
+
+} // namespace
+
+TEST_F(TDNoteWindowModelTest, OpenEditSaveCloseAndReopen)
+{
+    auto note = addNote("Plan", "Caf\xC3\xA9 \xF0\x9F\x8E\xB5\n");
+    auto model = open(note);
+    EXPECT_EQ(model->label(), "Saved");
+    EXPECT_EQ(model->dotColor(), Model::DotColor::red) << "the first marker has a red dot";
+
+    EXPECT_FALSE(model->loadText());
+    EXPECT_EQ(model->text(), u"Café 🎵\n"_qs);
+    EXPECT_TRUE(model->canEdit());
+    EXPECT_EQ(model->textReplacementCount(), 1u);
+    EXPECT_EQ(model->label(), "Not Saved") << "the load changed the text";
+
+    model->setText(model->text() + "x");
+    model->setText(model->text().chopped(1) + "y");
+    EXPECT_EQ(model->textReplacementCount(), 1u) << "an edit never asks the view to take the model's text";
+    EXPECT_FALSE(model->loadText()) << "showing the window again keeps the typing";
+    EXPECT_EQ(model->text(), u"Café 🎵\ny"_qs);
+
+    EXPECT_FALSE(model->saveText());
+    EXPECT_EQ(fileOf(note), "Caf\xC3\xA9 \xF0\x9F\x8E\xB5\ny");
+    EXPECT_EQ(model->label(), "Saved");
+    EXPECT_EQ(model->dotColor(), Model::DotColor::green);
+    EXPECT_FALSE(model->saveText()) << "a second save without typing";
+    EXPECT_EQ(model->label(), "Saved");
+
+    model->setText(model->text() + "z");
+    model->setText(model->text().chopped(1));
+    EXPECT_EQ(model->label(), "Not Saved") << "typing and deleting compares each change, not the file";
+    model->setText(model->text() + " closing");
+    EXPECT_TRUE(model->prepareToClose().mayClose);
+    EXPECT_EQ(fileOf(note), "Caf\xC3\xA9 \xF0\x9F\x8E\xB5\ny closing") << "closing saved the text";
+
+    auto reopened = open(note);
+    EXPECT_FALSE(reopened->loadText());
+    EXPECT_EQ(reopened->text(), u"Café 🎵\ny closing"_qs);
+    EXPECT_TRUE(reopened->prepareToClose().mayClose);
+    EXPECT_EQ(reopened->label(), "Not Saved") << "closing unchanged text writes nothing";
+
+    auto empty = open(addNote("Empty", ""));
+    EXPECT_FALSE(empty->loadText());
+    EXPECT_EQ(empty->label(), "Saved");
+    EXPECT_EQ(empty->dotColor(), Model::DotColor::red) << "an empty note keeps the first marker";
+}
+
+TEST_F(TDNoteWindowModelTest, AFileThatFailedToLoadIsNeverSavedOver)
+{
+    const QString outside = root.root() + "/outside.txt";
+    writeFile(outside, "the user's own file");
+    struct Case {
+        const char* name;
+        std::function<void(const std::shared_ptr<TDNote>&)> damage;
+        const char* says;
+    };
+    const Case cases[] = {
+        { "missing", [](const auto& note) { QFile::remove(note->contentURL().path()); }, "There is no file" },
+        { "folder",
+            [](const auto& note) {
+                QFile::remove(note->contentURL().path());
+                QDir().mkpath(note->contentURL().path());
+            },
+            "not a regular file" },
+        { "Latin-1", [](const auto& note) { writeFile(note->contentURL().path(), "caf\xE9"); }, "UTF-8" },
+        { "cut short", [](const auto& note) { writeFile(note->contentURL().path(), "ab\xE2\x82"); },
+            "UTF-8" },
+        { "too large",
+            [](const auto& note) {
+                QFile(note->contentURL().path()).resize(TDNoteTextFile::maximumTextBytes + 1);
+            },
+            "larger than 64 MiB" },
+        { "link out of the library",
+            [&](const auto& note) {
+                QFile::remove(note->contentURL().path());
+                QFile::link(outside, note->contentURL().path());
+            },
+            "not inside the library" },
+        { "URL out of the library", [&](const auto& note) { note->setContentURL(apptest::fileUrl(outside)); },
+            "not inside the library" },
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        auto note = addNote(test.name, "kept");
+        test.damage(note);
+        const auto before = root.snapshot();
+        auto model = open(note);
+        CapturedStream out(stdout);
+        auto problem = model->loadText();
+        ASSERT_TRUE(problem);
+        EXPECT_TRUE(problem->text.contains(test.says)) << problem->text.toStdString();
+        EXPECT_EQ(model->loadProblem()->text, problem->text);
+        EXPECT_FALSE(model->canEdit());
+        EXPECT_EQ(model->text(), "");
+
+        model->setText("typed anyway");
+        auto refused = model->saveText();
+        ASSERT_TRUE(refused);
+        EXPECT_TRUE(refused->text.contains(test.says)) << refused->text.toStdString();
+        EXPECT_TRUE(out.take().startsWith("Error: "));
+        EXPECT_EQ(model->label(), "Not Saved");
+        auto close = model->prepareToClose();
+        EXPECT_FALSE(close.mayClose) << "the typed text would be lost";
+        ASSERT_TRUE(close.reason);
+        EXPECT_EQ(root.snapshot(), before) << "nothing on disk changed";
+    }
+}
+
+TEST_F(TDNoteWindowModelTest, AFullDiskKeepsTheOldFileTheMarkerAndTheWindow)
+{
+    auto note = addNote("Plan", "old text");
+    auto model = open(note);
+    model->loadText();
+    ASSERT_TRUE(model->saveText() == std::nullopt);
+    const QString big(512 * 1024, QLatin1Char('n'));
+    model->setText(big);
+    const QStringList before
+        = QDir(root.library() + "/Trip/notes/Plan").entryList(QDir::Files | QDir::Hidden);
+    {
+        FileSizeLimit full(64 * 1024);
+        auto failed = model->saveText();
+        ASSERT_TRUE(failed);
+        EXPECT_EQ(model->label(), "Not Saved");
+        EXPECT_EQ(model->dotColor(), Model::DotColor::red);
+        auto close = model->prepareToClose();
+        EXPECT_FALSE(close.mayClose);
+        ASSERT_TRUE(close.reason);
+        EXPECT_TRUE(close.reason->text.contains("stays open"));
+    }
+    EXPECT_EQ(fileOf(note), "old text");
+    EXPECT_EQ(QDir(root.library() + "/Trip/notes/Plan").entryList(QDir::Files | QDir::Hidden), before)
+        << "no temporary file is left";
+    EXPECT_EQ(model->text(), big);
+    EXPECT_TRUE(model->prepareToClose().mayClose) << "with room again, closing saves";
+    EXPECT_EQ(fileOf(note), big.toUtf8());
+}
+
+TEST_F(TDNoteWindowModelTest, RenameMovesTheFilesAndSavesTheLibrary)
+{
+    auto note = addNote("Plan", "text");
+    QDir().mkpath(root.library() + "/Trip/notes/Plan/links");
+    writeFile(root.library() + "/Trip/notes/Plan/links/Site.webloc", "link");
+    auto model = open(note);
+    model->loadText();
+    model->setNewDate(platform::Date(9e8));
+
+    auto renamed = rename(*model, "Plan%20B");
+    ASSERT_TRUE(renamed) << renamed.error().message.text.toStdString();
+    EXPECT_EQ(note->title(), "Plan B") << "the stored title is the folder's name";
+    EXPECT_EQ(note->date(), platform::Date(9e8));
+    EXPECT_EQ(note->contentURL().path(), noteFile("Plan B"));
+    EXPECT_EQ(fileOf(note), "text");
+    EXPECT_TRUE(QFile::exists(root.library() + "/Trip/notes/Plan B/links/Site.webloc"));
+    EXPECT_FALSE(QFile::exists(root.library() + "/Trip/notes/Plan"));
+    EXPECT_EQ(savedTitles(), std::vector<QString> { "Plan B" });
+    EXPECT_FALSE(model->openEditSheet());
+    EXPECT_EQ(model->newTitle(), "Plan B");
+    ASSERT_TRUE(model->note());
+    EXPECT_EQ(model->note()->note, note);
+
+    model->setText("after the rename");
+    EXPECT_FALSE(model->saveText());
+    EXPECT_EQ(fileOf(note), "after the rename");
+
+    model->setNewDate(platform::Date(9.5e8));
+    ASSERT_TRUE(rename(*model, "Plan B")) << "keeping the title changes the date only";
+    EXPECT_EQ(note->date(), platform::Date(9.5e8));
+    EXPECT_EQ(fileOf(note), "after the rename");
+}
+
+TEST_F(TDNoteWindowModelTest, RenameIsCheckedLikeANewTitle)
+{
+    auto note = addNote("Plan", "text");
+    addNote("Idea", "");
+    addNote("Elsewhere", "", other);
+    QDir().mkpath(root.library() + "/Trip/notes/Stray");
+    struct Case {
+        QString title;
+        Reason reason;
+        const char* alert;
+    };
+    const Case cases[] = {
+        { "Idea", Reason::sameName, "The note already exists" },
+        { "Id%65a", Reason::sameName, "The note already exists" },
+        { "Stray", Reason::sameName, "The note already exists" },
+        { "   ", Reason::blankName, "The name is blank" },
+        { "..%2F..%2Fx", Reason::unusableName, "The name cannot be used" },
+    };
+    auto model = open(note);
+    const auto before = root.snapshot();
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.title.toStdString());
+        auto refused = rename(*model, test.title);
+        ASSERT_FALSE(refused);
+        EXPECT_EQ(refused.error().reason, test.reason);
+        EXPECT_EQ(refused.error().message.title, test.alert);
+        EXPECT_TRUE(model->openEditSheet()) << "the sheet stays open";
+    }
+    EXPECT_EQ(rename(*model, "").error().message.text,
+        "A name is required to change the note title. Please enter a name.");
+    EXPECT_EQ(note->title(), "Plan");
+    EXPECT_EQ(root.snapshot(), before);
+
+    EXPECT_TRUE(rename(*model, "Elsewhere")) << "another project's title is free";
+}
+
+TEST_F(TDNoteWindowModelTest, AFailedRenameIsRolledBack)
+{
+    auto note = addNote("Plan", "text");
+    const platform::Url url = note->contentURL();
+    auto model = open(note);
+    model->setNewDate(platform::Date(9e8));
+    auto expectUntouched = [&] {
+        EXPECT_EQ(note->title(), "Plan");
+        EXPECT_EQ(note->date(), platform::Date(8e8));
+        EXPECT_EQ(note->contentURL(), url);
+        EXPECT_EQ(fileOf(note), "text");
+        EXPECT_FALSE(QFile::exists(root.library() + "/Trip/notes/New"));
+        EXPECT_TRUE(model->openEditSheet());
+        EXPECT_FALSE(model->isRenaming());
+    };
+
+    // The text file cannot take its new name: the folder moves back.
+    writeFile(root.library() + "/Trip/notes/Plan/New.txt", "in the way");
+    auto blocked = rename(*model, "New");
+    ASSERT_FALSE(blocked);
+    EXPECT_EQ(blocked.error().reason, Reason::renameFailed);
+    expectUntouched();
+    QFile::remove(root.library() + "/Trip/notes/Plan/New.txt");
+
+    // The library cannot be saved: the files move back and the note keeps its fields.
+    QDir().mkpath(root.file("projects.library"));
+    auto unsaved = rename(*model, "New");
+    ASSERT_FALSE(unsaved);
+    EXPECT_EQ(unsaved.error().reason, Reason::renameFailed);
+    EXPECT_TRUE(unsaved.error().message.text.contains("could not be saved"));
+    expectUntouched();
+}
+
+TEST_F(TDNoteWindowModelTest, AStalePositionNeverEditsAnotherNote)
+{
+    auto first = addNote("First", "1");
+    auto second = addNote("Second", "2");
+    auto third = addNote("Third", "3");
+    auto model = open(second);
+    model->loadText();
+    // The first note goes and the map is not told: position 1 now holds the third note.
+    project->setTdNote({ second, third });
+    ASSERT_TRUE(model->note());
+    EXPECT_EQ(model->note()->note, second);
+    model->setText("two");
+    EXPECT_FALSE(model->saveText());
+    EXPECT_EQ(fileOf(second), "two");
+    EXPECT_EQ(fileOf(third), "3");
+
+    project->setTdNote({ third });
+    EXPECT_FALSE(model->note()) << "the window shows \"No progress\"";
+    model->setText("gone");
+    EXPECT_TRUE(model->saveText());
+    EXPECT_FALSE(rename(*model, "Moved"));
+    EXPECT_EQ(fileOf(third), "3");
+    EXPECT_FALSE(Model::make(store, nullptr)->note());
+}
+
+TEST_F(TDNoteWindowModelTest, TwoNotesAtOnce)
+{
+    auto a = addNote("A", "a");
+    auto b = addNote("B", "b");
+    auto modelA = open(a);
+    auto modelB = open(b);
+    modelA->loadText();
+    modelB->loadText();
+    modelA->setText("a edited");
+    modelB->setText("b edited");
+    EXPECT_FALSE(modelB->saveText());
+    EXPECT_EQ(modelA->label(), "Not Saved");
+    EXPECT_EQ(modelB->label(), "Saved");
+    EXPECT_EQ(rename(*modelA, "B").error().reason, Reason::sameName);
+    ASSERT_TRUE(rename(*modelA, "C"));
+    EXPECT_TRUE(modelA->prepareToClose().mayClose);
+    EXPECT_EQ(fileOf(a), "a edited");
+    EXPECT_EQ(fileOf(b), "b edited");
+    EXPECT_EQ(a->contentURL().path(), noteFile("C"));
+}
