@@ -99,6 +99,9 @@ QString describe(int code)
         return QStringLiteral("bad server response");
     case UrlError::userCancelledAuthentication:
         return QStringLiteral("cancelled authentication");
+    case UrlError::cannotDecodeContentData:
+        return QStringLiteral("The response body could not be decoded (its Content-Encoding is corrupt or "
+                              "expands too far).");
     case UrlError::dataLengthExceedsMaximum:
         return QStringLiteral("The response is larger than the session allows.");
     case UrlError::secureConnectionFailed:
@@ -132,14 +135,18 @@ UrlResponse makeResponse(QNetworkReply* reply)
     return response;
 }
 
-int mapNetworkError(QNetworkReply::NetworkError error, bool hasStatus, bool untrustedCertificate)
+int mapNetworkError(QNetworkReply::NetworkError error, int status, bool untrustedCertificate)
 {
     const int value = static_cast<int>(error);
-    // QNetworkAccessManager turns HTTP statuses into errors; our sessions deliver them as responses.
-    if (hasStatus
+    // QNetworkAccessManager turns HTTP error statuses into errors; our sessions deliver them as
+    // responses. Only statuses of 400 and up: Qt also reports a body that failed to decompress as a
+    // content error, and that is a failed transfer whatever the status said.
+    if (status >= 400
         && ((value >= 201 && value <= 299) || error == QNetworkReply::ProtocolInvalidOperationError
             || error == QNetworkReply::ProxyAuthenticationRequiredError || (value >= 401 && value <= 499)))
         return 0;
+    if (status > 0 && error == QNetworkReply::UnknownContentError)
+        return UrlError::cannotDecodeContentData;
     switch (error) {
     case QNetworkReply::NoError:
         return 0;
@@ -535,9 +542,10 @@ void UrlSessionCore::askForRedirect(
     const QUrl target = transfer.reply->url().resolved(QUrl::fromEncoded(location.trimmed()));
     if (!target.isValid())
         return fail(task, UrlError::badServerResponse);
-    // A server must not be able to point us at local files or other schemes.
+    // A server must not be able to point us at local files or other schemes. The error names the
+    // refused target, not the address that led there.
     if (!isHttpScheme(target))
-        return fail(task, UrlError::unsupportedUrl);
+        return finish(task, makeError(UrlError::unsupportedUrl, target));
 
     const UrlResponse response = makeResponse(transfer.reply);
     UrlRequest proposed = task->currentRequest();
@@ -596,7 +604,7 @@ void UrlSessionCore::followRedirect(
         return;
     }
     if (!isHttpScheme(request->url) || request->url.host().isEmpty())
-        return fail(task, UrlError::unsupportedUrl);
+        return finish(task, makeError(UrlError::unsupportedUrl, request->url));
     transfer.redirectCount += 1;
     {
         std::lock_guard lock(task->m_mutex);
@@ -664,7 +672,8 @@ void UrlSessionCore::completeFromReply(const std::shared_ptr<UrlSessionDataTask>
     if (transfer.challengeCancelled)
         return fail(task, UrlError::userCancelledAuthentication);
     const bool hasStatus = transfer.responseSeen;
-    int code = mapNetworkError(reply->error(), hasStatus, transfer.untrustedCertificate);
+    const int status = hasStatus ? reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() : 0;
+    int code = mapNetworkError(reply->error(), status, transfer.untrustedCertificate);
     if (code == 0 && !hasStatus)
         code = UrlError::badServerResponse;
     if (code == 0)
