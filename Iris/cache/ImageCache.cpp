@@ -371,7 +371,10 @@ void ImageCache::clearDisk(std::function<void()> completion)
 {
     m_ioQueue->async([self = shared_from_this(), completion = std::move(completion)] {
         // A folder that cannot be emptied is left; the completion runs either way.
-        (void)self->m_diskStorage->removeAllFiles();
+        auto removed = self->m_diskStorage->removeAllFiles();
+        if (removed.isFailure())
+            platform::printError(
+                QStringLiteral("Image cache: clearing the disk cache failed: ") + describe(removed.error()));
         if (completion)
             DispatchQueue::main()->async(completion);
     });
