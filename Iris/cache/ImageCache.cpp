@@ -285,6 +285,18 @@ void ImageCache::lookUpImage(const QString& key, const IrisParsedOptionsInfo& op
                     [completion] { completion(LookUpResult::success(ImageCacheResult::none())); });
                 return;
             }
+            // A serializer that keeps the original data gives back the image as it was before the
+            // processor ran: it must never sit in memory under the processed key, where the next
+            // look-up would take it for the processed image. Whoever processes it stores the result.
+            const QString identifier = options.processor ? options.processor->identifier() : QString();
+            const CacheSerializerPtr serializer
+                = options.cacheSerializer ? options.cacheSerializer : DefaultCacheSerializer::shared();
+            if (!identifier.isEmpty() && serializer->usesOriginalData()) {
+                runCallback(callbackQueue, [completion, image] {
+                    completion(LookUpResult::success(ImageCacheResult::disk(image)));
+                });
+                return;
+            }
             // Back into memory before the completion runs, and not written to disk again.
             IrisParsedOptionsInfo memoryOptions = options;
             memoryOptions.callbackQueue = CallbackQueue::untouch();
