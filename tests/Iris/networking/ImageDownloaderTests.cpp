@@ -12,6 +12,7 @@
 
 #include <QThread>
 
+#include <mutex>
 #include <thread>
 
 using namespace iris;
@@ -187,6 +188,22 @@ TEST_F(DownloaderTest, RedirectsAreFollowedUnlessAHandlerRefusesThem)
 
     EXPECT_EQ(urlErrorCode(fetch(QStringLiteral("/loop-a"))), UrlError::httpTooManyRedirects);
     EXPECT_EQ(urlErrorCode(fetch(QStringLiteral("/to-file"))), UrlError::unsupportedUrl);
+
+    // A handler that rewrites the redirect to a local file is refused like a server that does, and
+    // the error names the refused file.
+    IrisParsedOptionsInfo rewriting;
+    rewriting.redirectHandler = std::make_shared<AnyRedirectHandler>(
+        [](const std::shared_ptr<SessionDataTask>&, const platform::UrlResponse&, const UrlRequest& proposed,
+            RedirectCompletion completion) {
+            UrlRequest local = proposed;
+            local.url = QUrl(QStringLiteral("file:///etc/passwd"));
+            completion(local);
+        });
+    const ImageLoadingResultOrError toFile = fetch(QStringLiteral("/moved.png"), rewriting);
+    EXPECT_EQ(urlErrorCode(toFile), UrlError::unsupportedUrl);
+    ASSERT_TRUE(toFile.isFailure());
+    EXPECT_TRUE(toFile.error().localizedDescription().contains(QStringLiteral("file:///etc/passwd")));
+    EXPECT_EQ(server.requestCount("/image.png"), 1);
 }
 
 TEST_F(DownloaderTest, TheLatestRequestWithARedirectHandlerDecides)
@@ -286,20 +303,49 @@ TEST_F(DownloaderTest, RequestModifiersRewriteDelayOrDropTheRequest)
     EXPECT_EQ(answers->first().value().url, changed);
     EXPECT_EQ(server.requestCount("/image.png"), 0);
 
-    // One that answers later, from another thread: no task at once; the started handler gets it.
+    // One that answers later, from another thread: no task at once; the started handler gets it on
+    // that thread, in no promised order with the download's own answer.
     struct Later final : AsyncImageDownloadRequestModifier {
-        std::shared_ptr<std::optional<DownloadTask>> started
-            = std::make_shared<std::optional<DownloadTask>>();
+        struct State {
+            std::mutex mutex;
+            std::optional<UrlRequest> request;
+            RequestModifierCompletion completion;
+            std::optional<DownloadTask> startedTask;
+            int startedCalls = 0;
+        };
+        std::shared_ptr<State> state = std::make_shared<State>();
         void modifyRequest(const UrlRequest& request, RequestModifierCompletion completion) const override
         {
-            std::thread([request, completion] {
-                completion(request);
-                completion(std::nullopt); // a second answer is ignored
-            }).detach();
+            std::lock_guard lock(state->mutex);
+            state->request = request;
+            state->completion = std::move(completion);
         }
         DownloadTaskStartedHandler taskStartedHandler() const override
         {
-            return [started = started](std::optional<DownloadTask> task) { *started = task; };
+            return [state = state](std::optional<DownloadTask> task) {
+                std::lock_guard lock(state->mutex);
+                state->startedTask = task;
+                ++state->startedCalls;
+            };
+        }
+        void answerFromAnotherThread() const
+        {
+            UrlRequest request;
+            RequestModifierCompletion completion;
+            {
+                std::lock_guard lock(state->mutex);
+                request = *state->request;
+                completion = state->completion;
+            }
+            std::thread([request, completion] {
+                completion(request);
+                completion(std::nullopt); // a second answer is ignored
+            }).join();
+        }
+        int startedCalls() const
+        {
+            std::lock_guard lock(state->mutex);
+            return state->startedCalls;
         }
     };
     auto later = std::make_shared<Later>();
@@ -308,14 +354,27 @@ TEST_F(DownloaderTest, RequestModifiersRewriteDelayOrDropTheRequest)
     std::optional<DownloadTask> none;
     auto laterAnswers = download(original, delayed, &none);
     EXPECT_FALSE(none);
-    ASSERT_TRUE(waitUntil([&] { return laterAnswers->count() == 1; }));
+    later->answerFromAnotherThread();
+    ASSERT_TRUE(waitUntil([&] { return laterAnswers->count() == 1 && later->startedCalls() == 1; }));
     EXPECT_TRUE(laterAnswers->first().isSuccess());
-    EXPECT_TRUE(*later->started);
+    {
+        std::lock_guard lock(later->state->mutex);
+        EXPECT_TRUE(later->state->startedTask);
+    }
     EXPECT_EQ(laterAnswers->count(), 1);
 
     IrisParsedOptionsInfo dropping;
     dropping.requestModifier = std::make_shared<AnyModifier>([](const UrlRequest&) { return std::nullopt; });
     EXPECT_EQ(errorCode(fetch(QStringLiteral("/image.png"), dropping)), 1001);
+
+    // Nor can a modifier point the request at a local file.
+    IrisParsedOptionsInfo toFile;
+    toFile.requestModifier = std::make_shared<AnyModifier>([](const UrlRequest& request) {
+        UrlRequest copy = request;
+        copy.url = QUrl(QStringLiteral("file:///etc/passwd"));
+        return std::optional<UrlRequest>(copy);
+    });
+    EXPECT_EQ(urlErrorCode(fetch(QStringLiteral("/image.png"), toFile)), UrlError::unsupportedUrl);
 
     IrisParsedOptionsInfo emptying;
     emptying.requestModifier = std::make_shared<AnyModifier>([](const UrlRequest& request) {
