@@ -1,6 +1,7 @@
 #include "DownloaderTestSupport.h"
 
 #include "Iris/image/ImageProcessor.h"
+#include "Iris/networking/ImagePrefetcher.h"
 #include "Iris/networking/RedirectHandler.h"
 #include "Iris/networking/RequestModifier.h"
 #include "Iris/networking/SessionDelegate.h"
@@ -270,7 +271,11 @@ TEST_F(DownloaderTest, StallingAndEndlessServersAreCutOff)
     server.addStall("/stall.png");
     server.addStallAfterHeaders("/half.png");
     server.addEndlessStream("/endless.png");
+    server.addShortBody("/huge.png", "x", std::size_t(256) * 1024 * 1024 + 1);
     server.start();
+    // By default an image body may be 256 MiB; a larger declared one fails before it is read.
+    EXPECT_EQ(urlErrorCode(fetch(QStringLiteral("/huge.png"))), UrlError::dataLengthExceedsMaximum);
+
     downloader->setDownloadTimeout(0.3);
     EXPECT_EQ(urlErrorCode(fetch(QStringLiteral("/stall.png"))), UrlError::timedOut);
     EXPECT_EQ(urlErrorCode(fetch(QStringLiteral("/half.png"))), UrlError::timedOut);
@@ -550,4 +555,25 @@ TEST(ImageDownloaderDeathTest, ADownloaderMustHaveAName)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_DEATH(ImageDownloader::create(QString()), "You should specify a name for the downloader");
+}
+
+// What a new downloader and a new prefetcher start with.
+TEST(IrisInitialValues, DownloaderAndPrefetcher)
+{
+    auto downloader = ImageDownloader::create(QStringLiteral("initial"));
+    EXPECT_EQ(downloader->downloadTimeout(), 15.0);
+    EXPECT_EQ(downloader->trustedHosts(), std::nullopt) << "absent, not an empty set";
+    EXPECT_FALSE(downloader->requestsUsePipelining());
+    EXPECT_FALSE(downloader->delegate());
+    EXPECT_EQ(downloader->authenticationChallengeResponder(), downloader);
+    EXPECT_EQ(downloader->sessionConfiguration().maximumResponseBodyBytes, 256 * 1024 * 1024);
+
+    auto first = ImagePrefetcher::create(std::vector<QUrl> {}, std::nullopt, {});
+    auto second = ImagePrefetcher::create(std::vector<QUrl> {}, std::nullopt, {});
+    EXPECT_EQ(first->maxConcurrentDownloads(), 5);
+    const auto firstQueue = first->optionsInfo().callbackQueue.queue();
+    const auto secondQueue = second->optionsInfo().callbackQueue.queue();
+    ASSERT_TRUE(firstQueue && secondQueue);
+    EXPECT_NE(firstQueue, secondQueue);
+    EXPECT_EQ(firstQueue->label(), secondQueue->label());
 }

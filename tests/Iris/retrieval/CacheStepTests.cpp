@@ -217,6 +217,53 @@ TEST_F(CacheStep, CacheOriginalImageWritesTheOriginalOnlyForARealProcessor)
     EXPECT_TRUE(QFile::exists(cache->filePathForKey("plain")));
 }
 
+// A request's own target cache, downloader and processor win over the manager's cache and
+// downloader and over its default options.
+TEST_F(CacheStep, ARequestsOwnItemsWinOverTheManagersAndItsDefaults)
+{
+    auto byDefault = std::make_shared<CountingProcessor>("default-p");
+    auto requested = std::make_shared<CountingProcessor>("request-p");
+    manager->setDefaultOptions(IrisOptionsInfo { Item::processor(byDefault) });
+    QTemporaryDir otherFolder;
+    auto other = ImageCache::initNamed("other", QUrl::fromLocalFile(otherFolder.path()));
+    auto [source, calls] = countingSource("own", jpegData());
+    ASSERT_TRUE(retrieve(source, IrisOptionsInfo { Item::processor(requested), Item::targetCache(other) })
+                    ->succeeded());
+    EXPECT_EQ(*requested->runs, 1);
+    EXPECT_EQ(*byDefault->runs, 0);
+    EXPECT_EQ(other->cacheTypeOfKey("own", "request-p"), CacheType::memory);
+    EXPECT_EQ(cache->cacheTypeOfKey("own", "request-p"), CacheType::none);
+
+    auto managers = std::static_pointer_cast<FakeDownloader>(manager->downloader());
+    auto own = std::make_shared<FakeDownloader>();
+    auto outcome = std::make_shared<Outcome>();
+    manager->retrieveSource(convertToSource(QUrl("https://example.invalid/a.jpg")),
+        IrisOptionsInfo { Item::downloader(own) }, {}, {}, outcome->completion(outcome));
+    EXPECT_EQ(own->pendingCount(), 1);
+    EXPECT_EQ(managers->pendingCount(), 0);
+    own->succeed(0, jpegData());
+    ASSERT_TRUE(outcome->wait());
+    EXPECT_TRUE(outcome->succeeded());
+}
+
+// With the default processor, a separate original cache is still asked before anything is loaded;
+// its image is delivered and stored in the target cache.
+TEST_F(CacheStep, ASeparateOriginalCacheIsConsultedWithTheDefaultProcessor)
+{
+    QTemporaryDir originalFolder;
+    auto originals = ImageCache::initNamed("originals", QUrl::fromLocalFile(originalFolder.path()));
+    auto [source, calls] = countingSource("kept", jpegData(32, 24));
+    ASSERT_TRUE(retrieve(source, IrisOptionsInfo { Item::targetCache(originals), Item::waitForCache() })
+                    ->succeeded());
+    ASSERT_EQ(*calls, 1);
+
+    auto outcome = retrieve(source, IrisOptionsInfo { Item::originalCache(originals), Item::waitForCache() });
+    ASSERT_TRUE(outcome->succeeded());
+    EXPECT_EQ(outcome->value().image->pixelSize(), platform::Size(32, 24));
+    EXPECT_EQ(*calls, 1) << "nothing was loaded";
+    EXPECT_EQ(cache->cacheTypeOfKey("kept"), CacheType::memory);
+}
+
 TEST_F(CacheStep, WaitForCacheCompletesOnlyAfterTheDiskWrite)
 {
     // Holds the I/O queue so that no disk write can finish until the test lets it.

@@ -8,7 +8,6 @@
 #include <QTcpServer>
 #include <QThread>
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <map>
 #include <mutex>
@@ -178,28 +177,6 @@ protected:
 int errorCode(const TaskRecord& record)
 {
     return record.error ? record.error->code : 0;
-}
-
-// `data`, `repeats` times over, as one gzip member, the way servers send a gzip Content-Encoding.
-std::string gzipped(const std::string& data, int repeats = 1)
-{
-    z_stream stream {};
-    deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 9, Z_RLE);
-    std::string out;
-    char buffer[64 * 1024];
-    for (int i = 0; i < repeats; ++i) {
-        stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-        stream.avail_in = static_cast<uInt>(data.size());
-        const int flush = i + 1 == repeats ? Z_FINISH : Z_NO_FLUSH;
-        do {
-            stream.next_out = reinterpret_cast<Bytef*>(buffer);
-            stream.avail_out = sizeof buffer;
-            deflate(&stream, flush);
-            out.append(buffer, sizeof buffer - stream.avail_out);
-        } while (stream.avail_out == 0);
-    }
-    deflateEnd(&stream);
-    return out;
 }
 
 long statusKilobytes(const char* field)
@@ -600,10 +577,8 @@ TEST_F(UrlSessionTest, BodiesThatFailToDecompressFailTheTask)
     std::mt19937 random(7);
     for (char& byte : photo)
         byte = static_cast<char>(random() % 16);
-    std::string corrupt = gzipped(photo);
-    for (size_t at = corrupt.size() * 9 / 10; at < corrupt.size() * 9 / 10 + 64; ++at)
-        corrupt[at] = static_cast<char>(~corrupt[at]);
-    const std::string bomb = gzipped(std::string(1024 * 1024, '\0'), 300);
+    const std::string corrupt = testsupport::corruptGzipped(photo);
+    const std::string bomb = testsupport::gzipped(std::string(1024 * 1024, '\0'), 300);
     ASSERT_LT(bomb.size(), 400u * 1024);
     for (const auto& [path, body] :
         { std::pair { "/corrupt.jpg", corrupt }, std::pair { "/bomb.jpg", bomb } }) {
