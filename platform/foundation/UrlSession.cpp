@@ -2,6 +2,7 @@
 
 #include <QAuthenticator>
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QMetaObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -311,6 +312,73 @@ namespace {
 std::mutex liveCoresMutex;
 std::vector<std::weak_ptr<UrlSessionCore>> liveCores;
 
+// Every session's network thread. A thread is deleted only here, once its session has let go of it
+// and it has finished; the exit waits for all of them, so none is still ending (its objects not yet
+// released) when the process goes. A session that ends on its own thread cannot join it, which is
+// why it hands the thread over instead of deleting it.
+struct NetworkThreads {
+    std::mutex mutex;
+    std::vector<QThread*> owned; // by a live session
+    std::vector<QThread*> released; // by a session that has gone
+    bool exiting = false;
+};
+
+NetworkThreads& networkThreads()
+{
+    static auto* threads = new NetworkThreads;
+    return *threads;
+}
+
+void adoptNetworkThread(QThread* thread)
+{
+    NetworkThreads& threads = networkThreads();
+    std::lock_guard lock(threads.mutex);
+    threads.owned.push_back(thread);
+}
+
+void releaseNetworkThread(QThread* thread)
+{
+    NetworkThreads& threads = networkThreads();
+    std::vector<QThread*> finished;
+    {
+        std::lock_guard lock(threads.mutex);
+        std::erase(threads.owned, thread);
+        threads.released.push_back(thread);
+        // While the exit waits for the threads, it alone deletes them.
+        if (!threads.exiting) {
+            std::erase_if(threads.released, [&](QThread* candidate) {
+                if (!candidate->wait(QDeadlineTimer(0)))
+                    return false;
+                finished.push_back(candidate);
+                return true;
+            });
+        }
+    }
+    for (QThread* done : finished)
+        delete done;
+}
+
+void waitForNetworkThreads()
+{
+    NetworkThreads& threads = networkThreads();
+    std::vector<QThread*> all;
+    {
+        std::lock_guard lock(threads.mutex);
+        threads.exiting = true;
+        all = threads.owned;
+        all.insert(all.end(), threads.released.begin(), threads.released.end());
+    }
+    for (QThread* thread : all)
+        thread->wait();
+    std::vector<QThread*> released;
+    {
+        std::lock_guard lock(threads.mutex);
+        released.swap(threads.released);
+    }
+    for (QThread* thread : released)
+        delete thread;
+}
+
 void shutDownLiveSessions()
 {
     std::vector<std::weak_ptr<UrlSessionCore>> cores;
@@ -322,6 +390,7 @@ void shutDownLiveSessions()
         if (auto core = weak.lock())
             core->shutDownForExit();
     }
+    waitForNetworkThreads();
 }
 
 void registerCore(const std::shared_ptr<UrlSessionCore>& core)
@@ -342,18 +411,11 @@ UrlSessionCore::~UrlSessionCore()
 {
     if (!thread)
         return;
-    QThread* ending = thread;
-    if (QThread::currentThread() == ending) {
-        // The last owner let go inside a message on the network thread; a thread cannot join itself.
-        std::thread([ending] {
-            ending->wait();
-            delete ending;
-        }).detach();
-        return;
-    }
-    ending->quit();
-    ending->wait();
-    delete ending;
+    thread->quit();
+    // The last owner may let go inside a message on the network thread, which cannot join itself.
+    if (QThread::currentThread() != thread)
+        thread->wait();
+    releaseNetworkThread(thread);
 }
 
 void UrlSessionCore::setUp()
@@ -871,23 +933,38 @@ void UrlSessionCore::finishInvalidationIfDone()
 
 void UrlSessionCore::shutDownForExit()
 {
-    {
-        // An invalidated session's thread is already on its way out; it needs no help.
-        std::lock_guard lock(mutex);
-        if (invalidated)
-            return;
-    }
-    if (shuttingDown.exchange(true) || !thread || !thread->isRunning())
+    if (shuttingDown.exchange(true) || !thread)
         return;
-    QMetaObject::invokeMethod(
-        worker,
-        [this] {
-            delete manager;
-            manager = nullptr;
-            thread->quit();
-        },
-        Qt::BlockingQueuedConnection);
+    // Every message still queued on the network thread now does nothing. Its objects are deleted on
+    // that thread: by this last piece of work, or, when invalidation got there first, by the deferred
+    // deletions it asked for, which run as the thread ends.
+    {
+        std::lock_guard lock(mutex);
+        if (!invalidated) {
+            QMetaObject::invokeMethod(
+                worker,
+                [this] {
+                    delete manager;
+                    manager = nullptr;
+                    worker->deleteLater();
+                    thread->quit();
+                },
+                Qt::QueuedConnection);
+        }
+    }
     thread->wait();
+    // The session kept itself and its delegate alive for an invalidation that will never finish now;
+    // let them go, or they would outlive the program as a cycle.
+    std::shared_ptr<UrlSession> session;
+    std::shared_ptr<UrlSessionDelegate> receiver;
+    std::unordered_set<std::shared_ptr<UrlSessionDataTask>> tasks;
+    {
+        std::lock_guard lock(mutex);
+        invalidated = true;
+        session = std::move(self);
+        receiver = std::move(delegate);
+        tasks.swap(liveTasks);
+    }
 }
 
 // UrlSessionDataTask
@@ -985,6 +1062,7 @@ std::shared_ptr<UrlSession> UrlSession::create(
     core->self = session;
     core->thread = new QThread;
     core->thread->setObjectName(QStringLiteral("UrlSession"));
+    adoptNetworkThread(core->thread);
     core->worker = new QObject;
     core->worker->moveToThread(core->thread);
     core->thread->start();
