@@ -347,7 +347,7 @@ void releaseNetworkThread(QThread* thread)
         // While the exit waits for the threads, it alone deletes them.
         if (!threads.exiting) {
             std::erase_if(threads.released, [&](QThread* candidate) {
-                if (!candidate->wait(QDeadlineTimer(0)))
+                if (candidate == QThread::currentThread() || !candidate->wait(QDeadlineTimer(0)))
                     return false;
                 finished.push_back(candidate);
                 return true;
