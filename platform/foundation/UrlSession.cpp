@@ -1,5 +1,7 @@
 #include "platform/foundation/UrlSession.h"
 
+#include "platform/foundation/ThreadSanitizer.h"
+
 #include <QAuthenticator>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -15,6 +17,7 @@
 #include <climits>
 #include <cmath>
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <thread>
 #include <unordered_map>
@@ -198,6 +201,20 @@ struct ChallengeAnswer {
 
 } // namespace
 
+// The network thread's receiver of drain events; the core is reached weakly, as it may go first.
+class NetworkWorker final : public QObject {
+public:
+    explicit NetworkWorker(std::weak_ptr<UrlSessionCore> core)
+        : m_core(std::move(core))
+    {
+    }
+
+    bool event(QEvent* event) override;
+
+private:
+    const std::weak_ptr<UrlSessionCore> m_core;
+};
+
 // A task's working state on the network thread.
 struct UrlTransfer {
     QPointer<QNetworkReply> reply;
@@ -238,6 +255,10 @@ struct UrlSessionCore : std::enable_shared_from_this<UrlSessionCore> {
 
     QThread* thread = nullptr;
     QObject* worker = nullptr;
+    // Work for the network thread, behind one drain event for the worker. Our lock, not Qt's event
+    // queue, hands the work over, so thread sanitizers see the order.
+    std::deque<std::function<void()>> pending;
+    bool drainPosted = false;
     std::atomic<bool> shuttingDown { false };
 
     // Network-thread state.
@@ -249,7 +270,38 @@ struct UrlSessionCore : std::enable_shared_from_this<UrlSessionCore> {
     {
         std::lock_guard lock(mutex);
         if (!invalidated)
-            QMetaObject::invokeMethod(worker, std::move(work), Qt::QueuedConnection);
+            enqueueLocked(std::move(work));
+    }
+
+    // With `mutex` held.
+    void enqueueLocked(std::function<void()> work)
+    {
+        pending.push_back(std::move(work));
+        if (drainPosted)
+            return;
+        drainPosted = true;
+        auto* drain = new QEvent(drainEventType());
+        handOverRelease(drain);
+        QCoreApplication::postEvent(worker, drain);
+    }
+
+    // On the network thread.
+    void drain()
+    {
+        std::deque<std::function<void()>> batch;
+        {
+            std::lock_guard lock(mutex);
+            batch.swap(pending);
+            drainPosted = false;
+        }
+        for (std::function<void()>& work : batch)
+            work();
+    }
+
+    static QEvent::Type drainEventType()
+    {
+        static const auto type = QEvent::Type(QEvent::registerEventType());
+        return type;
     }
 
     template<class Message> void tell(Message&& message)
@@ -406,6 +458,16 @@ void registerCore(const std::shared_ptr<UrlSessionCore>& core)
 }
 
 } // namespace
+
+bool NetworkWorker::event(QEvent* event)
+{
+    handOverAcquire(event);
+    if (event->type() != UrlSessionCore::drainEventType())
+        return QObject::event(event);
+    if (std::shared_ptr<UrlSessionCore> core = m_core.lock())
+        core->drain();
+    return true;
+}
 
 UrlSessionCore::~UrlSessionCore()
 {
@@ -941,15 +1003,12 @@ void UrlSessionCore::shutDownForExit()
     {
         std::lock_guard lock(mutex);
         if (!invalidated) {
-            QMetaObject::invokeMethod(
-                worker,
-                [this] {
-                    delete manager;
-                    manager = nullptr;
-                    worker->deleteLater();
-                    thread->quit();
-                },
-                Qt::QueuedConnection);
+            enqueueLocked([this] {
+                delete manager;
+                manager = nullptr;
+                worker->deleteLater();
+                thread->quit();
+            });
         }
     }
     thread->wait();
@@ -1063,7 +1122,7 @@ std::shared_ptr<UrlSession> UrlSession::create(
     core->thread = new QThread;
     core->thread->setObjectName(QStringLiteral("UrlSession"));
     adoptNetworkThread(core->thread);
-    core->worker = new QObject;
+    core->worker = new NetworkWorker(core);
     core->worker->moveToThread(core->thread);
     core->thread->start();
     core->post([core = std::weak_ptr<UrlSessionCore>(core)] {
