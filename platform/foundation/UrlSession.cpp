@@ -979,10 +979,13 @@ void UrlSessionCore::finishInvalidationIfDone()
     }
     if (receiver && session && !shuttingDown)
         receiver->didBecomeInvalid(*session, std::nullopt);
+    // Work still queued never runs now (the loop ends below); much of it holds this core.
+    std::deque<std::function<void()>> dropped;
     {
         std::lock_guard lock(mutex);
         delegate.reset();
         self.reset();
+        dropped.swap(pending);
     }
     // The worker (and the manager with it) goes when the thread's loop ends.
     if (manager)
@@ -1017,12 +1020,14 @@ void UrlSessionCore::shutDownForExit()
     std::shared_ptr<UrlSession> session;
     std::shared_ptr<UrlSessionDelegate> receiver;
     std::unordered_set<std::shared_ptr<UrlSessionDataTask>> tasks;
+    std::deque<std::function<void()>> dropped;
     {
         std::lock_guard lock(mutex);
         invalidated = true;
         session = std::move(self);
         receiver = std::move(delegate);
         tasks.swap(liveTasks);
+        dropped.swap(pending);
     }
 }
 
