@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 #include <algorithm>
@@ -22,6 +23,8 @@ using platform::Success;
 using CacheErrorReason = IrisError::CacheErrorReason;
 
 constexpr qsizetype maximumFileNameBytes = 255;
+// Left (hidden, so never listed for cleaning) in a folder the storage made itself.
+const QString ownFolderMarker = QStringLiteral(".iris-disk-storage");
 constexpr qsizetype maximumAutomaticExtensionLength = 16;
 
 bool has(ResourceKey keys, ResourceKey key)
@@ -199,6 +202,7 @@ BackendBase::BackendBase(Config config, bool createDirectory)
     Creation creation(config);
     m_directoryURL = creation.directoryURL;
     m_directoryPath = m_directoryURL.isEmpty() ? QString() : QDir::cleanPath(m_directoryURL.toLocalFile());
+    m_cacheName = creation.cacheName;
     config.cachePathBlock = nullptr;
     m_config = std::make_shared<const Config>(std::move(config));
     m_metaChangingQueue = platform::DispatchQueue::makeSerial(creation.cacheName.toStdString());
@@ -263,7 +267,20 @@ platform::Result<Success, IrisError> BackendBase::createDirectoryIfMissing()
         return CreateResult::failure(
             IrisError::cacheError(CacheErrorReason::cannotCreateDirectory(path, created.error())));
     }
+    // Without the marker the folder could not be cleared later; the cache works all the same.
+    (void)fileManager->writeFile(pathForName(ownFolderMarker), QByteArray(), DataWritingOptions {});
     return CreateResult::success({});
+}
+
+platform::Result<Success, PlatformError> BackendBase::checkOwnFolder() const
+{
+    const QString path = directoryPath();
+    if (!path.isEmpty()
+        && (QFileInfo(path).fileName() == m_cacheName
+            || currentConfig()->fileManager->fileExists(pathForName(ownFolderMarker))))
+        return platform::Result<Success, PlatformError>::success({});
+    return platform::Result<Success, PlatformError>::failure(PlatformError::fromErrno(
+        EPERM, path + QStringLiteral(" (not a folder this cache made, nor one named after it)")));
 }
 
 platform::Result<Success, IrisError> BackendBase::storeData(const QByteArray& data, const QString& key,
@@ -357,11 +374,19 @@ platform::Result<std::optional<QByteArray>, IrisError> BackendBase::readData(
 
     // One open answers whether the file is there, what its dates are and, when it is live, what it
     // holds. An expired file is left in place unread.
-    auto contents = fileManager.readFileIfAccepted(
-        path, [&](const platform::FileStatus& status) { return !metaOf(status).isExpiredAt(referenceDate); });
+    bool statusRead = false;
+    auto contents = fileManager.readFileIfAccepted(path, [&](const platform::FileStatus& status) {
+        statusRead = true;
+        return !metaOf(status).isExpiredAt(referenceDate);
+    });
     if (contents.isFailure()) {
         if (isGone(contents.error()))
             return ReadResult::success(std::nullopt);
+        // Failing to open or describe the entry is a bad resource; failing to read its bytes is a
+        // failed load.
+        if (!statusRead)
+            return ReadResult::failure(IrisError::cacheError(
+                CacheErrorReason::invalidURLResource(contents.error(), key, QUrl::fromLocalFile(path))));
         return ReadResult::failure(IrisError::cacheError(
             CacheErrorReason::cannotLoadDataFromDisk(QUrl::fromLocalFile(path), contents.error())));
     }
@@ -406,6 +431,8 @@ platform::Result<Success, PlatformError> BackendBase::removeFileAtURL(const QUrl
 platform::Result<Success, Error> BackendBase::removeAllFiles(bool skipCreatingDirectory)
 {
     using RemoveResult = platform::Result<Success, Error>;
+    if (auto own = checkOwnFolder(); own.isFailure())
+        return RemoveResult::failure(own.error());
     auto removed = currentConfig()->fileManager->removeItem(directoryPath());
     if (removed.isFailure())
         return RemoveResult::failure(removed.error());
@@ -460,6 +487,8 @@ platform::Result<std::vector<QUrl>, IrisError> BackendBase::listFileURLs(Resourc
 platform::Result<std::vector<QUrl>, Error> BackendBase::removeExpiredFiles(Date referenceDate)
 {
     using CleanResult = platform::Result<std::vector<QUrl>, Error>;
+    if (auto own = checkOwnFolder(); own.isFailure())
+        return CleanResult::failure(own.error());
     const ResourceKey keys = ResourceKey::isDirectory | ResourceKey::contentModificationDate;
     auto listed = listFileURLs(keys);
     if (listed.isFailure())
@@ -514,6 +543,8 @@ platform::Result<std::vector<QUrl>, Error> BackendBase::trimToSizeLimit()
     std::uint64_t size = total.value();
     if (size < sizeLimit)
         return TrimResult::success({});
+    if (auto own = checkOwnFolder(); own.isFailure())
+        return TrimResult::failure(own.error());
 
     const ResourceKey keys = ResourceKey::isDirectory | ResourceKey::creationDate | ResourceKey::fileSize;
     auto listed = listFileURLs(keys);

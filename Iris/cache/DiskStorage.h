@@ -138,6 +138,9 @@ public:
 
     platform::Result<platform::Success, platform::PlatformError> removeFileForKey(const QString& key);
     platform::Result<platform::Success, platform::PlatformError> removeFileAtURL(const QUrl& url);
+    // Removes the whole folder, and makes it again unless asked not to. Like the two cleanings below,
+    // it refuses (with EPERM) a folder the storage did not make for itself and that does not carry
+    // the cache's name: a path callback that names an existing folder never has it emptied.
     platform::Result<platform::Success, Error> removeAllFiles(bool skipCreatingDirectory = false);
 
     QUrl fileURLForKey(const QString& key) const;
@@ -164,6 +167,7 @@ private:
     };
 
     void loadCachedNames();
+    platform::Result<platform::Success, platform::PlatformError> checkOwnFolder() const;
     QString directoryPath() const { return m_directoryPath; }
     QString pathForName(const QString& name) const { return m_directoryPath + QLatin1Char('/') + name; }
     static QString pathOf(const QUrl& url) { return url.toLocalFile(); }
@@ -177,6 +181,7 @@ private:
     std::shared_ptr<const Config> m_config;
     QUrl m_directoryURL;
     QString m_directoryPath;
+    QString m_cacheName;
     std::shared_ptr<platform::DispatchQueue> m_metaChangingQueue;
     std::shared_ptr<NameSet> m_maybeCached;
     std::shared_ptr<platform::DispatchQueue> m_maybeCachedCheckingQueue;

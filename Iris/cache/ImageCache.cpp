@@ -8,9 +8,11 @@
 #include "platform/foundation/ProcessInfo.h"
 #include "platform/foundation/Uuid.h"
 
+#include <QCoreApplication>
 #include <QDir>
 
 #include <limits>
+#include <mutex>
 #include <stdexcept>
 
 namespace iris {
@@ -132,6 +134,47 @@ void ImageCache::startObservingResignActive()
             });
 }
 
+namespace {
+
+std::mutex liveCachesMutex;
+std::vector<std::weak_ptr<ImageCache>> liveCaches;
+
+} // namespace
+
+void ImageCache::stopDiskWorkAtExit()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { qAddPostRoutine(ImageCache::stopAllDiskWork); });
+    std::lock_guard lock(liveCachesMutex);
+    std::erase_if(liveCaches, [](const std::weak_ptr<ImageCache>& cache) { return cache.expired(); });
+    liveCaches.push_back(weak_from_this());
+}
+
+void ImageCache::stopAllDiskWork()
+{
+    std::vector<std::shared_ptr<ImageCache>> caches;
+    {
+        std::lock_guard lock(liveCachesMutex);
+        for (const std::weak_ptr<ImageCache>& weak : liveCaches) {
+            if (std::shared_ptr<ImageCache> cache = weak.lock())
+                caches.push_back(std::move(cache));
+        }
+    }
+    for (const std::shared_ptr<ImageCache>& cache : caches)
+        cache->m_diskWorkStopped = true;
+    // Queued work now returns at once; waiting behind it waits only for what is running.
+    for (const std::shared_ptr<ImageCache>& cache : caches)
+        cache->m_ioQueue->sync([] {});
+}
+
+void ImageCache::onIoQueue(std::function<void()> work)
+{
+    m_ioQueue->async([self = shared_from_this(), work = std::move(work)] {
+        if (!self->m_diskWorkStopped)
+            work();
+    });
+}
+
 std::shared_ptr<ImageCache> ImageCache::initNamed(
     const QString& name, std::optional<QUrl> directory, DiskStorage::CachePathBlock cachePathBlock)
 {
@@ -174,8 +217,8 @@ void ImageCache::storeImage(std::shared_ptr<Image> image, std::optional<QByteArr
                 callbackQueue, [completion = std::move(completion)] { completion(CacheStoreResult {}); });
         return;
     }
-    m_ioQueue->async([self = shared_from_this(), image = std::move(image), original = std::move(original),
-                         key, identifier, options, completion = std::move(completion)] {
+    onIoQueue([self = shared_from_this(), image = std::move(image), original = std::move(original), key,
+                  identifier, options, completion = std::move(completion)] {
         const CacheSerializerPtr serializer
             = options.cacheSerializer ? options.cacheSerializer : DefaultCacheSerializer::shared();
         std::optional<QByteArray> data = serializer->dataForImage(image, original);
@@ -213,8 +256,8 @@ void ImageCache::storeImageForIdentifier(std::shared_ptr<Image> image, std::opti
 void ImageCache::writeDataToDisk(QByteArray data, const QString& key, const QString& processorIdentifier,
     std::optional<StorageExpiration> expiration, CallbackQueue callbackQueue, StoreCompletion completion)
 {
-    m_ioQueue->async([self = shared_from_this(), data = std::move(data), key, processorIdentifier, expiration,
-                         callbackQueue = std::move(callbackQueue), completion = std::move(completion)] {
+    onIoQueue([self = shared_from_this(), data = std::move(data), key, processorIdentifier, expiration,
+                  callbackQueue = std::move(callbackQueue), completion = std::move(completion)] {
         self->ImageCache::writeDataToDiskNow(
             data, key, processorIdentifier, callbackQueue, expiration, DataWritingOptions {}, completion);
     });
@@ -244,8 +287,8 @@ void ImageCache::removeEntry(const QString& key, const QString& processorIdentif
             runCallback(callbackQueue, std::move(completion));
         return;
     }
-    m_ioQueue->async([self = shared_from_this(), computedKey, callbackQueue = std::move(callbackQueue),
-                         completion = std::move(completion)] {
+    onIoQueue([self = shared_from_this(), computedKey, callbackQueue = std::move(callbackQueue),
+                  completion = std::move(completion)] {
         // A file that cannot be removed is left; the completion runs either way.
         (void)self->m_diskStorage->removeFileForKey(computedKey);
         if (completion)
@@ -283,6 +326,18 @@ void ImageCache::lookUpImage(const QString& key, const IrisParsedOptionsInfo& op
             if (!image) {
                 runCallback(callbackQueue,
                     [completion] { completion(LookUpResult::success(ImageCacheResult::none())); });
+                return;
+            }
+            // A serializer that keeps the original data gives back the image as it was before the
+            // processor ran: it must never sit in memory under the processed key, where the next
+            // look-up would take it for the processed image. Whoever processes it stores the result.
+            const QString identifier = options.processor ? options.processor->identifier() : QString();
+            const CacheSerializerPtr serializer
+                = options.cacheSerializer ? options.cacheSerializer : DefaultCacheSerializer::shared();
+            if (!identifier.isEmpty() && serializer->usesOriginalData()) {
+                runCallback(callbackQueue, [completion, image] {
+                    completion(LookUpResult::success(ImageCacheResult::disk(image)));
+                });
                 return;
             }
             // Back into memory before the completion runs, and not written to disk again.
@@ -353,7 +408,7 @@ void ImageCache::lookUpDisk(const QString& key, const IrisParsedOptionsInfo& opt
     if (options.loadDiskFileSynchronously)
         work();
     else
-        m_ioQueue->async(std::move(work));
+        onIoQueue(std::move(work));
 }
 
 void ImageCache::clearAll(std::function<void()> completion)
@@ -369,9 +424,12 @@ void ImageCache::clearMemoryCache()
 
 void ImageCache::clearDisk(std::function<void()> completion)
 {
-    m_ioQueue->async([self = shared_from_this(), completion = std::move(completion)] {
+    onIoQueue([self = shared_from_this(), completion = std::move(completion)] {
         // A folder that cannot be emptied is left; the completion runs either way.
-        (void)self->m_diskStorage->removeAllFiles();
+        auto removed = self->m_diskStorage->removeAllFiles();
+        if (removed.isFailure())
+            platform::printError(
+                QStringLiteral("Image cache: clearing the disk cache failed: ") + describe(removed.error()));
         if (completion)
             DispatchQueue::main()->async(completion);
     });
@@ -395,7 +453,7 @@ void ImageCache::cleanExpiredDiskCache()
 
 void ImageCache::purgeExpiredDisk(std::function<void()> completion)
 {
-    m_ioQueue->async([self = shared_from_this(), completion = std::move(completion)] {
+    onIoQueue([self = shared_from_this(), completion = std::move(completion)] {
         QStringList removedNames;
         const auto collect = [&](const std::vector<QUrl>& urls) {
             for (const QUrl& url : urls)
@@ -447,7 +505,7 @@ QString ImageCache::fileNameForKey(const QString& key, const QString& processorI
 
 void ImageCache::measureDiskUsage(SizeCompletion completion)
 {
-    m_ioQueue->async([self = shared_from_this(), completion = std::move(completion)] {
+    onIoQueue([self = shared_from_this(), completion = std::move(completion)] {
         auto size = self->m_diskStorage->totalFileSize();
         if (completion)
             DispatchQueue::main()->async([completion, size] { completion(size); });

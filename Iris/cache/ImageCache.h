@@ -17,6 +17,7 @@
 #include <QString>
 #include <QUrl>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -123,6 +124,7 @@ public:
     {
         auto cache = std::make_shared<Cache>(std::forward<Args>(args)...);
         cache->startObservingResignActive();
+        cache->stopDiskWorkAtExit();
         return cache;
     }
 
@@ -212,12 +214,22 @@ public:
     // The path the key's file has (or would have).
     virtual QString filePathForKey(const QString& key, const QString& processorIdentifier = {});
 
+    // Lets the disk work that is running end and drops what is still queued, for every cache made by
+    // `create`; later disk work is dropped too. Called when the application object goes (so that no
+    // encoder runs while the program's statics are torn down); a cache file is written under a
+    // temporary name and renamed, so none is ever left half-written under its own name.
+    static void stopAllDiskWork();
+
 private:
     void startObservingResignActive();
+    void stopDiskWorkAtExit();
+    // Runs `work` on the I/O queue unless disk work has been stopped by then.
+    void onIoQueue(std::function<void()> work);
 
     std::shared_ptr<ImageStorage> m_memoryStorage;
     std::shared_ptr<DataStorage> m_diskStorage;
     std::shared_ptr<platform::DispatchQueue> m_ioQueue;
+    std::atomic<bool> m_diskWorkStopped { false };
     platform::NotificationCenter::Token m_resignActiveToken;
 };
 

@@ -79,16 +79,6 @@ IrisError imageNotExisting(const QString& key)
     return IrisError::cacheError(IrisError::CacheErrorReason::imageNotExisting(key));
 }
 
-// Runs `work` on `queue`, inline when the caller already runs there.
-void runOn(const CallbackQueue& queue, std::function<void()> work)
-{
-    if (queue.kind() == CallbackQueue::Kind::dispatch && queue.queue() && queue.queue()->isCurrent()) {
-        work();
-        return;
-    }
-    runCallback(queue, std::move(work));
-}
-
 } // namespace
 
 QString RetrieveImageResult::description() const
@@ -406,7 +396,7 @@ void IrisManager::finishTargetHit(const Source& source, const std::shared_ptr<Re
         });
         return;
     }
-    runOn(options.callbackQueue, [finish, cached] { finish(cached); });
+    runCallback(options.callbackQueue, [finish, cached] { finish(cached); });
 }
 
 void IrisManager::finishCachedOriginal(const Source& source,
@@ -591,8 +581,8 @@ void IrisManager::deliver(const std::shared_ptr<RetrievalState>& state, Retrieve
     if (state->delivered.exchange(true) || !state->completion)
         return;
     // Every ending, failures after a retry or a cache miss included, reaches the caller on the queue
-    // it chose.
-    runOn(state->options.callbackQueue,
+    // it chose; on a dispatch queue always later, never inside the caller's own call.
+    runCallback(state->options.callbackQueue,
         [completion = state->completion, result = std::move(result)] { completion(result); });
 }
 

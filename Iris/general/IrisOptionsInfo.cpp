@@ -136,7 +136,6 @@ void apply(IrisParsedOptionsInfo& options, const IrisOptionsInfoItem& item)
 
 IrisOptionsInfoItem IrisOptionsInfoItem::flag(Kind kind)
 {
-    Q_ASSERT(kind >= Kind::forceRefresh);
     return IrisOptionsInfoItem(kind, std::any());
 }
 

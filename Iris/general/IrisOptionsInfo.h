@@ -162,8 +162,6 @@ public:
     {
         return { Kind::lowDataMode, source };
     }
-    // One of the flag kinds (forceRefresh and the ones after it).
-    static IrisOptionsInfoItem flag(Kind kind);
     static IrisOptionsInfoItem forceRefresh() { return flag(Kind::forceRefresh); }
     static IrisOptionsInfoItem fromMemoryCacheOrRefresh() { return flag(Kind::fromMemoryCacheOrRefresh); }
     static IrisOptionsInfoItem forceTransition() { return flag(Kind::forceTransition); }
@@ -186,6 +184,10 @@ public:
     const std::any& payload() const { return m_payload; }
 
 private:
+    // Flags are made only through their named factories above, so no payload kind is ever made
+    // without its payload.
+    static IrisOptionsInfoItem flag(Kind kind);
+
     IrisOptionsInfoItem(Kind kind, std::any payload)
         : m_kind(kind)
         , m_payload(std::move(payload))

@@ -1,7 +1,9 @@
 #include "platform/foundation/DispatchQueue.h"
 
+#include "platform/foundation/ThreadSanitizer.h"
+
 #include <QCoreApplication>
-#include <QMetaObject>
+#include <QEvent>
 #include <QThread>
 
 #include <algorithm>
@@ -87,11 +89,11 @@ public:
     }
 
     void schedule(std::chrono::steady_clock::time_point deadline, std::shared_ptr<DispatchQueue> queue,
-                  DispatchWork work)
+        DispatchWork work)
     {
         {
             std::lock_guard lock(m_mutex);
-            m_pending.emplace(deadline, Entry{std::move(queue), std::move(work)});
+            m_pending.emplace(deadline, Entry { std::move(queue), std::move(work) });
         }
         m_changed.notify_one();
     }
@@ -136,7 +138,8 @@ private:
 // Work for the main thread waits in a queue of our own behind one posted Qt event. Our own lock
 // (not Qt's event queue) hands the work over, which keeps the hand-over visible to thread
 // sanitizers, and a drain runs only what was queued when it began, so work that keeps re-posting
-// itself cannot starve the event loop.
+// itself cannot starve the event loop. The event itself is made here and read there: it is marked
+// as handed over, since Qt's own locks between the two are out of the sanitizer's sight.
 class MainQueue final : public DispatchQueue {
 public:
     MainQueue()
@@ -157,7 +160,7 @@ public:
             m_drainPosted = true;
         }
         if (postDrain)
-            QMetaObject::invokeMethod(app, [] { mainQueue().drain(); }, Qt::QueuedConnection);
+            postDrainEvent(app);
     }
 
     void sync(const DispatchWork& work) override
@@ -211,13 +214,52 @@ private:
         }
         if (postAgain) {
             if (QCoreApplication* app = QCoreApplication::instance())
-                QMetaObject::invokeMethod(app, [] { mainQueue().drain(); }, Qt::QueuedConnection);
+                postDrainEvent(app);
         }
+    }
+
+    // Receives the drain events on the main thread.
+    class Receiver final : public QObject {
+    public:
+        static QEvent::Type drainType()
+        {
+            static const auto type = QEvent::Type(QEvent::registerEventType());
+            return type;
+        }
+        bool event(QEvent* event) override
+        {
+            handOverAcquire(event);
+            if (event->type() != drainType())
+                return QObject::event(event);
+            mainQueue().drain();
+            return true;
+        }
+    };
+
+    void postDrainEvent(QCoreApplication* app)
+    {
+        QObject* receiver = nullptr;
+        {
+            std::lock_guard lock(m_mutex);
+            if (!m_receiver || m_receiverApp != app) {
+                // Made on whichever thread posts first, then handed to the main thread for good.
+                m_receiver = new Receiver;
+                m_receiver->moveToThread(app->thread());
+                m_receiverApp = app;
+            }
+            receiver = m_receiver;
+        }
+        auto* drain = new QEvent(Receiver::drainType());
+        handOverRelease(drain);
+        QCoreApplication::postEvent(receiver, drain);
     }
 
     std::mutex m_mutex;
     std::deque<DispatchWork> m_items;
     bool m_drainPosted = false;
+    // Never deleted: drain events may be on their way to it until the process ends.
+    QObject* m_receiver = nullptr;
+    const QCoreApplication* m_receiverApp = nullptr;
 };
 
 class SerialQueue final : public DispatchQueue {
@@ -232,7 +274,7 @@ public:
         bool startDrain = false;
         {
             std::lock_guard lock(m_mutex);
-            m_items.push_back(Item{std::move(work), nullptr});
+            m_items.push_back(Item { std::move(work), nullptr });
             if (!m_draining) {
                 m_draining = true;
                 startDrain = true;
@@ -253,7 +295,7 @@ public:
             std::lock_guard lock(m_mutex);
             if (m_draining || !m_items.empty()) {
                 handoff = std::make_shared<Handoff>();
-                m_items.push_back(Item{nullptr, handoff});
+                m_items.push_back(Item { nullptr, handoff });
             } else {
                 m_draining = true;
             }
@@ -373,8 +415,8 @@ void DispatchQueue::asyncAfter(std::chrono::nanoseconds delay, DispatchWork work
     }
     auto now = std::chrono::steady_clock::now();
     auto deadline = delay > std::chrono::steady_clock::time_point::max() - now
-                        ? std::chrono::steady_clock::time_point::max()
-                        : now + std::chrono::duration_cast<std::chrono::steady_clock::duration>(delay);
+        ? std::chrono::steady_clock::time_point::max()
+        : now + std::chrono::duration_cast<std::chrono::steady_clock::duration>(delay);
     DelayedWorkThread::shared().schedule(deadline, shared_from_this(), std::move(work));
 }
 
@@ -397,14 +439,15 @@ MainQueue& MainQueue::mainQueue()
 
 std::shared_ptr<DispatchQueue> DispatchQueue::main()
 {
-    static std::shared_ptr<DispatchQueue>* queue = new std::shared_ptr<DispatchQueue>(std::make_shared<MainQueue>());
+    static std::shared_ptr<DispatchQueue>* queue
+        = new std::shared_ptr<DispatchQueue>(std::make_shared<MainQueue>());
     return *queue;
 }
 
 std::shared_ptr<DispatchQueue> DispatchQueue::global(QualityOfService)
 {
-    static std::shared_ptr<DispatchQueue>* queue =
-        new std::shared_ptr<DispatchQueue>(std::make_shared<ConcurrentQueue>("global"));
+    static std::shared_ptr<DispatchQueue>* queue
+        = new std::shared_ptr<DispatchQueue>(std::make_shared<ConcurrentQueue>("global"));
     return *queue;
 }
 

@@ -2,7 +2,9 @@
 
 #include "platform/foundation/Environment.h"
 
-#include <QSaveFile>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
 
 #include <algorithm>
 #include <cerrno>
@@ -189,19 +191,67 @@ Outcome FileManager::writeAtomically(const Url& url, const QByteArray& bytes)
 {
     if (!url.isFileUrl())
         return Outcome::failure(invalidUrlError(url));
-    QSaveFile file(url.path());
-    if (!file.open(QIODevice::WriteOnly)) {
-        int error = errno ? errno : EIO;
-        return Outcome::failure(PlatformError::wrapping(QStringLiteral("file"), file.error(),
-            url.path() + QStringLiteral(": ") + file.errorString(), PlatformError::fromErrno(error)));
+    // Plain POSIX calls, each checked: QSaveFile buffers small writes and, on Qt 6.4, reports
+    // success from `commit()` even when the buffered bytes met a full disk.
+    QString target = url.path();
+    struct stat existing;
+    const bool exists = ::lstat(nativePath(url).constData(), &existing) == 0;
+    if (exists && S_ISLNK(existing.st_mode)) {
+        // A symbolic link keeps pointing at the file it named; that file gets the new content.
+        const QString resolved = QFileInfo(target).canonicalFilePath();
+        if (!resolved.isEmpty() && ::stat(QFile::encodeName(resolved).constData(), &existing) == 0)
+            target = resolved;
     }
-    if (file.write(bytes) != bytes.size() || !file.commit()) {
-        QString reason = file.errorString();
-        int code = file.error();
-        file.cancelWriting();
-        return Outcome::failure(PlatformError {
-            QStringLiteral("file"), code, url.path() + QStringLiteral(": ") + reason, nullptr });
+    const QByteArray finalPath = QFile::encodeName(target);
+    const QFileInfo info(target);
+    // Created like any new file (the umask applies); the old file's permissions are copied below.
+    const QByteArray prefix
+        = QFile::encodeName(info.path()) + "/." + QFile::encodeName(info.fileName()) + ".saving-";
+    QByteArray temporary;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        temporary = prefix + QByteArray::number(QRandomGenerator::global()->generate(), 36);
+        fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            break;
     }
+    if (fd < 0)
+        return Outcome::failure(PlatformError::fromErrno(errno, target));
+    auto fail = [&](int error, bool open) {
+        if (open)
+            ::close(fd);
+        ::unlink(temporary.constData());
+        return Outcome::failure(PlatformError::fromErrno(error, target));
+    };
+    if (exists && S_ISREG(existing.st_mode) && ::fchmod(fd, existing.st_mode & 07777) != 0)
+        return fail(errno, true);
+
+    const char* at = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, at, static_cast<size_t>(left));
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return fail(errno, true);
+        }
+        if (written == 0)
+            return fail(EIO, true);
+        at += written;
+        left -= written;
+    }
+    // Some file systems only report a full disk when the data goes out.
+    if (::fsync(fd) != 0)
+        return fail(errno, true);
+    struct stat written;
+    if (::fstat(fd, &written) != 0)
+        return fail(errno, true);
+    if (written.st_size != bytes.size())
+        return fail(EIO, true);
+    if (::close(fd) != 0)
+        return fail(errno, false);
+    if (::rename(temporary.constData(), finalPath.constData()) != 0)
+        return fail(errno, false);
     return Outcome::success({});
 }
 

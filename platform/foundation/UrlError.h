@@ -25,6 +25,7 @@ struct UrlError {
         notConnectedToInternet = -1009,
         badServerResponse = -1011,
         userCancelledAuthentication = -1012,
+        cannotDecodeContentData = -1016,
         dataLengthExceedsMaximum = -1103,
         secureConnectionFailed = -1200,
         serverCertificateUntrusted = -1202,

@@ -1,7 +1,10 @@
 #include "platform/foundation/UrlSession.h"
 
+#include "platform/foundation/ThreadSanitizer.h"
+
 #include <QAuthenticator>
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QMetaObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -14,6 +17,7 @@
 #include <climits>
 #include <cmath>
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <thread>
 #include <unordered_map>
@@ -99,6 +103,9 @@ QString describe(int code)
         return QStringLiteral("bad server response");
     case UrlError::userCancelledAuthentication:
         return QStringLiteral("cancelled authentication");
+    case UrlError::cannotDecodeContentData:
+        return QStringLiteral("The response body could not be decoded (its Content-Encoding is corrupt or "
+                              "expands too far).");
     case UrlError::dataLengthExceedsMaximum:
         return QStringLiteral("The response is larger than the session allows.");
     case UrlError::secureConnectionFailed:
@@ -132,14 +139,18 @@ UrlResponse makeResponse(QNetworkReply* reply)
     return response;
 }
 
-int mapNetworkError(QNetworkReply::NetworkError error, bool hasStatus, bool untrustedCertificate)
+int mapNetworkError(QNetworkReply::NetworkError error, int status, bool untrustedCertificate)
 {
     const int value = static_cast<int>(error);
-    // QNetworkAccessManager turns HTTP statuses into errors; our sessions deliver them as responses.
-    if (hasStatus
+    // QNetworkAccessManager turns HTTP error statuses into errors; our sessions deliver them as
+    // responses. Only statuses of 400 and up: Qt also reports a body that failed to decompress as a
+    // content error, and that is a failed transfer whatever the status said.
+    if (status >= 400
         && ((value >= 201 && value <= 299) || error == QNetworkReply::ProtocolInvalidOperationError
             || error == QNetworkReply::ProxyAuthenticationRequiredError || (value >= 401 && value <= 499)))
         return 0;
+    if (status > 0 && error == QNetworkReply::UnknownContentError)
+        return UrlError::cannotDecodeContentData;
     switch (error) {
     case QNetworkReply::NoError:
         return 0;
@@ -190,6 +201,20 @@ struct ChallengeAnswer {
 
 } // namespace
 
+// The network thread's receiver of drain events; the core is reached weakly, as it may go first.
+class NetworkWorker final : public QObject {
+public:
+    explicit NetworkWorker(std::weak_ptr<UrlSessionCore> core)
+        : m_core(std::move(core))
+    {
+    }
+
+    bool event(QEvent* event) override;
+
+private:
+    const std::weak_ptr<UrlSessionCore> m_core;
+};
+
 // A task's working state on the network thread.
 struct UrlTransfer {
     QPointer<QNetworkReply> reply;
@@ -230,6 +255,10 @@ struct UrlSessionCore : std::enable_shared_from_this<UrlSessionCore> {
 
     QThread* thread = nullptr;
     QObject* worker = nullptr;
+    // Work for the network thread, behind one drain event for the worker. Our lock, not Qt's event
+    // queue, hands the work over, so thread sanitizers see the order.
+    std::deque<std::function<void()>> pending;
+    bool drainPosted = false;
     std::atomic<bool> shuttingDown { false };
 
     // Network-thread state.
@@ -241,7 +270,38 @@ struct UrlSessionCore : std::enable_shared_from_this<UrlSessionCore> {
     {
         std::lock_guard lock(mutex);
         if (!invalidated)
-            QMetaObject::invokeMethod(worker, std::move(work), Qt::QueuedConnection);
+            enqueueLocked(std::move(work));
+    }
+
+    // With `mutex` held.
+    void enqueueLocked(std::function<void()> work)
+    {
+        pending.push_back(std::move(work));
+        if (drainPosted)
+            return;
+        drainPosted = true;
+        auto* drain = new QEvent(drainEventType());
+        handOverRelease(drain);
+        QCoreApplication::postEvent(worker, drain);
+    }
+
+    // On the network thread.
+    void drain()
+    {
+        std::deque<std::function<void()>> batch;
+        {
+            std::lock_guard lock(mutex);
+            batch.swap(pending);
+            drainPosted = false;
+        }
+        for (std::function<void()>& work : batch)
+            work();
+    }
+
+    static QEvent::Type drainEventType()
+    {
+        static const auto type = QEvent::Type(QEvent::registerEventType());
+        return type;
     }
 
     template<class Message> void tell(Message&& message)
@@ -304,6 +364,73 @@ namespace {
 std::mutex liveCoresMutex;
 std::vector<std::weak_ptr<UrlSessionCore>> liveCores;
 
+// Every session's network thread. A thread is deleted only here, once its session has let go of it
+// and it has finished; the exit waits for all of them, so none is still ending (its objects not yet
+// released) when the process goes. A session that ends on its own thread cannot join it, which is
+// why it hands the thread over instead of deleting it.
+struct NetworkThreads {
+    std::mutex mutex;
+    std::vector<QThread*> owned; // by a live session
+    std::vector<QThread*> released; // by a session that has gone
+    bool exiting = false;
+};
+
+NetworkThreads& networkThreads()
+{
+    static auto* threads = new NetworkThreads;
+    return *threads;
+}
+
+void adoptNetworkThread(QThread* thread)
+{
+    NetworkThreads& threads = networkThreads();
+    std::lock_guard lock(threads.mutex);
+    threads.owned.push_back(thread);
+}
+
+void releaseNetworkThread(QThread* thread)
+{
+    NetworkThreads& threads = networkThreads();
+    std::vector<QThread*> finished;
+    {
+        std::lock_guard lock(threads.mutex);
+        std::erase(threads.owned, thread);
+        threads.released.push_back(thread);
+        // While the exit waits for the threads, it alone deletes them.
+        if (!threads.exiting) {
+            std::erase_if(threads.released, [&](QThread* candidate) {
+                if (candidate == QThread::currentThread() || !candidate->wait(QDeadlineTimer(0)))
+                    return false;
+                finished.push_back(candidate);
+                return true;
+            });
+        }
+    }
+    for (QThread* done : finished)
+        delete done;
+}
+
+void waitForNetworkThreads()
+{
+    NetworkThreads& threads = networkThreads();
+    std::vector<QThread*> all;
+    {
+        std::lock_guard lock(threads.mutex);
+        threads.exiting = true;
+        all = threads.owned;
+        all.insert(all.end(), threads.released.begin(), threads.released.end());
+    }
+    for (QThread* thread : all)
+        thread->wait();
+    std::vector<QThread*> released;
+    {
+        std::lock_guard lock(threads.mutex);
+        released.swap(threads.released);
+    }
+    for (QThread* thread : released)
+        delete thread;
+}
+
 void shutDownLiveSessions()
 {
     std::vector<std::weak_ptr<UrlSessionCore>> cores;
@@ -315,6 +442,7 @@ void shutDownLiveSessions()
         if (auto core = weak.lock())
             core->shutDownForExit();
     }
+    waitForNetworkThreads();
 }
 
 void registerCore(const std::shared_ptr<UrlSessionCore>& core)
@@ -331,22 +459,25 @@ void registerCore(const std::shared_ptr<UrlSessionCore>& core)
 
 } // namespace
 
+bool NetworkWorker::event(QEvent* event)
+{
+    handOverAcquire(event);
+    if (event->type() != UrlSessionCore::drainEventType())
+        return QObject::event(event);
+    if (std::shared_ptr<UrlSessionCore> core = m_core.lock())
+        core->drain();
+    return true;
+}
+
 UrlSessionCore::~UrlSessionCore()
 {
     if (!thread)
         return;
-    QThread* ending = thread;
-    if (QThread::currentThread() == ending) {
-        // The last owner let go inside a message on the network thread; a thread cannot join itself.
-        std::thread([ending] {
-            ending->wait();
-            delete ending;
-        }).detach();
-        return;
-    }
-    ending->quit();
-    ending->wait();
-    delete ending;
+    thread->quit();
+    // The last owner may let go inside a message on the network thread, which cannot join itself.
+    if (QThread::currentThread() != thread)
+        thread->wait();
+    releaseNetworkThread(thread);
 }
 
 void UrlSessionCore::setUp()
@@ -535,9 +666,10 @@ void UrlSessionCore::askForRedirect(
     const QUrl target = transfer.reply->url().resolved(QUrl::fromEncoded(location.trimmed()));
     if (!target.isValid())
         return fail(task, UrlError::badServerResponse);
-    // A server must not be able to point us at local files or other schemes.
+    // A server must not be able to point us at local files or other schemes. The error names the
+    // refused target, not the address that led there.
     if (!isHttpScheme(target))
-        return fail(task, UrlError::unsupportedUrl);
+        return finish(task, makeError(UrlError::unsupportedUrl, target));
 
     const UrlResponse response = makeResponse(transfer.reply);
     UrlRequest proposed = task->currentRequest();
@@ -596,7 +728,7 @@ void UrlSessionCore::followRedirect(
         return;
     }
     if (!isHttpScheme(request->url) || request->url.host().isEmpty())
-        return fail(task, UrlError::unsupportedUrl);
+        return finish(task, makeError(UrlError::unsupportedUrl, request->url));
     transfer.redirectCount += 1;
     {
         std::lock_guard lock(task->m_mutex);
@@ -664,7 +796,8 @@ void UrlSessionCore::completeFromReply(const std::shared_ptr<UrlSessionDataTask>
     if (transfer.challengeCancelled)
         return fail(task, UrlError::userCancelledAuthentication);
     const bool hasStatus = transfer.responseSeen;
-    int code = mapNetworkError(reply->error(), hasStatus, transfer.untrustedCertificate);
+    const int status = hasStatus ? reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() : 0;
+    int code = mapNetworkError(reply->error(), status, transfer.untrustedCertificate);
     if (code == 0 && !hasStatus)
         code = UrlError::badServerResponse;
     if (code == 0)
@@ -846,10 +979,13 @@ void UrlSessionCore::finishInvalidationIfDone()
     }
     if (receiver && session && !shuttingDown)
         receiver->didBecomeInvalid(*session, std::nullopt);
+    // Work still queued never runs now (the loop ends below); much of it holds this core.
+    std::deque<std::function<void()>> dropped;
     {
         std::lock_guard lock(mutex);
         delegate.reset();
         self.reset();
+        dropped.swap(pending);
     }
     // The worker (and the manager with it) goes when the thread's loop ends.
     if (manager)
@@ -862,23 +998,37 @@ void UrlSessionCore::finishInvalidationIfDone()
 
 void UrlSessionCore::shutDownForExit()
 {
-    {
-        // An invalidated session's thread is already on its way out; it needs no help.
-        std::lock_guard lock(mutex);
-        if (invalidated)
-            return;
-    }
-    if (shuttingDown.exchange(true) || !thread || !thread->isRunning())
+    if (shuttingDown.exchange(true) || !thread)
         return;
-    QMetaObject::invokeMethod(
-        worker,
-        [this] {
-            delete manager;
-            manager = nullptr;
-            thread->quit();
-        },
-        Qt::BlockingQueuedConnection);
+    // Every message still queued on the network thread now does nothing. Its objects are deleted on
+    // that thread: by this last piece of work, or, when invalidation got there first, by the deferred
+    // deletions it asked for, which run as the thread ends.
+    {
+        std::lock_guard lock(mutex);
+        if (!invalidated) {
+            enqueueLocked([this] {
+                delete manager;
+                manager = nullptr;
+                worker->deleteLater();
+                thread->quit();
+            });
+        }
+    }
     thread->wait();
+    // The session kept itself and its delegate alive for an invalidation that will never finish now;
+    // let them go, or they would outlive the program as a cycle.
+    std::shared_ptr<UrlSession> session;
+    std::shared_ptr<UrlSessionDelegate> receiver;
+    std::unordered_set<std::shared_ptr<UrlSessionDataTask>> tasks;
+    std::deque<std::function<void()>> dropped;
+    {
+        std::lock_guard lock(mutex);
+        invalidated = true;
+        session = std::move(self);
+        receiver = std::move(delegate);
+        tasks.swap(liveTasks);
+        dropped.swap(pending);
+    }
 }
 
 // UrlSessionDataTask
@@ -976,7 +1126,8 @@ std::shared_ptr<UrlSession> UrlSession::create(
     core->self = session;
     core->thread = new QThread;
     core->thread->setObjectName(QStringLiteral("UrlSession"));
-    core->worker = new QObject;
+    adoptNetworkThread(core->thread);
+    core->worker = new NetworkWorker(core);
     core->worker->moveToThread(core->thread);
     core->thread->start();
     core->post([core = std::weak_ptr<UrlSessionCore>(core)] {

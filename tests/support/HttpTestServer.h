@@ -10,6 +10,8 @@
 
 #include <httplib.h>
 
+#include <zlib.h>
+
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
@@ -31,6 +33,37 @@
 #include <thread>
 
 namespace testsupport {
+
+// `data`, `repeats` times over, as one gzip member, the way servers send a gzip Content-Encoding.
+inline std::string gzipped(const std::string& data, int repeats = 1)
+{
+    z_stream stream {};
+    deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 9, Z_RLE);
+    std::string out;
+    char buffer[64 * 1024];
+    for (int i = 0; i < repeats; ++i) {
+        stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+        stream.avail_in = static_cast<uInt>(data.size());
+        const int flush = i + 1 == repeats ? Z_FINISH : Z_NO_FLUSH;
+        do {
+            stream.next_out = reinterpret_cast<Bytef*>(buffer);
+            stream.avail_out = sizeof buffer;
+            deflate(&stream, flush);
+            out.append(buffer, sizeof buffer - stream.avail_out);
+        } while (stream.avail_out == 0);
+    }
+    deflateEnd(&stream);
+    return out;
+}
+
+// `gzipped(data)` with 64 bytes at nine tenths of the way flipped: a Content-Encoding that fails.
+inline std::string corruptGzipped(const std::string& data)
+{
+    std::string corrupt = gzipped(data);
+    for (size_t at = corrupt.size() * 9 / 10; at < corrupt.size() * 9 / 10 + 64 && at < corrupt.size(); ++at)
+        corrupt[at] = static_cast<char>(~corrupt[at]);
+    return corrupt;
+}
 
 class HttpTestServer {
 public:

@@ -43,6 +43,19 @@ public:
     }
 };
 
+// Reads the status, then fails to read the bytes, as a failing disk would.
+class UnreadableFileSystem final : public CacheFileSystem {
+public:
+    Result<platform::FileContents> readFileIfAccepted(
+        const QString& path, const std::function<bool(const platform::FileStatus&)>& accept) override
+    {
+        auto status = CacheFileSystem::status(path);
+        if (status.isSuccess() && accept(status.value()))
+            return Result<platform::FileContents>::failure(platform::PlatformError::fromErrno(EIO, path));
+        return CacheFileSystem::readFileIfAccepted(path, accept);
+    }
+};
+
 class DiskStorageTest : public ::testing::Test {
 protected:
     DiskStorageTest()
@@ -283,6 +296,63 @@ TEST_F(DiskStorageTest, RemovalsAndFilesRemovedFromOutside)
     EXPECT_FALSE(backend->containsValue("a"));
     ASSERT_TRUE(backend->removeAllFiles(true).isSuccess());
     EXPECT_FALSE(QFileInfo::exists(backend->directoryURL().toLocalFile()));
+}
+
+TEST_F(DiskStorageTest, ALoadingReadSaysWhetherTheFileOrItsBytesFailed)
+{
+    // The entry cannot even be opened: a link where the file should be is never followed.
+    ASSERT_EQ(::symlink("/etc/passwd", QFile::encodeName(pathFor(*makeBackend(), "linked")).constData()), 0);
+    auto linked = makeBackend()->readValue("linked");
+    ASSERT_TRUE(linked.isFailure());
+    EXPECT_EQ(linked.error().cacheReason()->kind, CacheKind::invalidURLResource);
+    EXPECT_EQ(linked.error().errorCode(), 3003);
+
+    // The file is there and live, but its bytes cannot be read.
+    auto configured = config();
+    configured.fileManager = std::make_shared<UnreadableFileSystem>();
+    Backend unreadable(configured);
+    ASSERT_TRUE(unreadable.storeValue("bytes", "key").isSuccess());
+    auto read = unreadable.readValue("key");
+    ASSERT_TRUE(read.isFailure());
+    EXPECT_EQ(read.error().cacheReason()->kind, CacheKind::cannotLoadDataFromDisk);
+    EXPECT_EQ(read.error().errorCode(), 3004);
+}
+
+TEST_F(DiskStorageTest, OnlyAFolderTheStorageMadeOrNamedIsEverEmptied)
+{
+    // A path callback that names its base folder: what the user keeps there must survive clearing
+    // and both cleanings, even files whose dates would make them look expired.
+    QTemporaryDir base;
+    const QString kept = base.filePath("notes.txt");
+    QFile file(kept);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(100, 'n'));
+    file.close();
+    ASSERT_TRUE(platform::setFileDates(kept, startTime, Date::fromUnixSeconds(1000)).isSuccess());
+    auto configured = config(1);
+    configured.directory = QUrl::fromLocalFile(base.path());
+    configured.cachePathBlock = [](const QUrl& folder, const QString&) { return folder; };
+    Backend borrowed(configured);
+    for (auto error : { borrowed.removeAllFiles().error(), borrowed.removeExpiredFiles().error(),
+             borrowed.trimToSizeLimit().error() }) {
+        const auto* refused = std::get_if<platform::PlatformError>(&error);
+        ASSERT_TRUE(refused);
+        EXPECT_EQ(refused->code, EPERM);
+        EXPECT_TRUE(refused->description.contains(base.path()));
+    }
+    EXPECT_TRUE(QFile::exists(kept));
+
+    // A folder the callback names and the storage makes is its own to empty, again and again.
+    configured.cachePathBlock = [](const QUrl& folder, const QString&) {
+        return QUrl::fromLocalFile(folder.toLocalFile() + "/images");
+    };
+    Backend made(configured);
+    ASSERT_TRUE(made.storeValue("bytes", "key").isSuccess());
+    ASSERT_TRUE(made.removeAllFiles().isSuccess());
+    EXPECT_FALSE(made.containsValue("key"));
+    ASSERT_TRUE(made.storeValue("bytes", "key").isSuccess());
+    EXPECT_TRUE(made.removeAllFiles().isSuccess());
+    EXPECT_TRUE(QFile::exists(kept));
 }
 
 TEST_F(DiskStorageTest, AFolderRemovedFromOutsideIsRecreatedByAStore)

@@ -61,29 +61,37 @@ TEST(IrisParsedOptionsInfo, AbsentAndEmptyListsGiveTheDefaults)
     }
 }
 
+// A payload kind can only be made by its own factory, with its payload: no item without one can
+// reach the parser and fail there.
+template<typename T>
+concept MakesAnyKindWithoutPayload = requires(typename T::Kind kind)
+{
+    T::flag(kind);
+};
+static_assert(!MakesAnyKindWithoutPayload<Item>);
+
 // Each flag item turns on its own field and no other.
 TEST(IrisParsedOptionsInfo, EachFlagWritesItsOwnField)
 {
-    using Kind = Item::Kind;
-    const std::pair<Kind, bool IrisParsedOptionsInfo::*> flags[] = {
-        { Kind::forceRefresh, &IrisParsedOptionsInfo::forceRefresh },
-        { Kind::fromMemoryCacheOrRefresh, &IrisParsedOptionsInfo::fromMemoryCacheOrRefresh },
-        { Kind::forceTransition, &IrisParsedOptionsInfo::forceTransition },
-        { Kind::cacheMemoryOnly, &IrisParsedOptionsInfo::cacheMemoryOnly },
-        { Kind::waitForCache, &IrisParsedOptionsInfo::waitForCache },
-        { Kind::onlyFromCache, &IrisParsedOptionsInfo::onlyFromCache },
-        { Kind::backgroundDecode, &IrisParsedOptionsInfo::backgroundDecode },
-        { Kind::preloadAllAnimationData, &IrisParsedOptionsInfo::preloadAllAnimationData },
-        { Kind::keepCurrentImageWhileLoading, &IrisParsedOptionsInfo::keepCurrentImageWhileLoading },
-        { Kind::onlyLoadFirstFrame, &IrisParsedOptionsInfo::onlyLoadFirstFrame },
-        { Kind::cacheOriginalImage, &IrisParsedOptionsInfo::cacheOriginalImage },
-        { Kind::alsoPrefetchToMemory, &IrisParsedOptionsInfo::alsoPrefetchToMemory },
-        { Kind::loadDiskFileSynchronously, &IrisParsedOptionsInfo::loadDiskFileSynchronously },
+    const std::pair<Item (*)(), bool IrisParsedOptionsInfo::*> flags[] = {
+        { &Item::forceRefresh, &IrisParsedOptionsInfo::forceRefresh },
+        { &Item::fromMemoryCacheOrRefresh, &IrisParsedOptionsInfo::fromMemoryCacheOrRefresh },
+        { &Item::forceTransition, &IrisParsedOptionsInfo::forceTransition },
+        { &Item::cacheMemoryOnly, &IrisParsedOptionsInfo::cacheMemoryOnly },
+        { &Item::waitForCache, &IrisParsedOptionsInfo::waitForCache },
+        { &Item::onlyFromCache, &IrisParsedOptionsInfo::onlyFromCache },
+        { &Item::backgroundDecode, &IrisParsedOptionsInfo::backgroundDecode },
+        { &Item::preloadAllAnimationData, &IrisParsedOptionsInfo::preloadAllAnimationData },
+        { &Item::keepCurrentImageWhileLoading, &IrisParsedOptionsInfo::keepCurrentImageWhileLoading },
+        { &Item::onlyLoadFirstFrame, &IrisParsedOptionsInfo::onlyLoadFirstFrame },
+        { &Item::cacheOriginalImage, &IrisParsedOptionsInfo::cacheOriginalImage },
+        { &Item::alsoPrefetchToMemory, &IrisParsedOptionsInfo::alsoPrefetchToMemory },
+        { &Item::loadDiskFileSynchronously, &IrisParsedOptionsInfo::loadDiskFileSynchronously },
     };
-    for (const auto& [kind, field] : flags) {
-        IrisParsedOptionsInfo options(IrisOptionsInfo { Item::flag(kind), Item::flag(kind) });
-        for (const auto& [otherKind, otherField] : flags)
-            EXPECT_EQ(options.*otherField, otherKind == kind) << int(kind) << " " << int(otherKind);
+    for (const auto& [make, field] : flags) {
+        IrisParsedOptionsInfo options(IrisOptionsInfo { make(), make() });
+        for (const auto& [otherMake, otherField] : flags)
+            EXPECT_EQ(options.*otherField, otherField == field);
     }
 }
 

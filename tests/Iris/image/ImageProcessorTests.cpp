@@ -122,9 +122,3 @@ TEST(ImageProcessor, DataGoesThroughTheDefaultProcessorFirst)
     EXPECT_FALSE(processDataThroughDefault(spy, ImageProcessItem::data("nope, not an image"), options));
     EXPECT_EQ(spy.runs, 1);
 }
-
-TEST(ImageProcessor, ItemDescriptions)
-{
-    EXPECT_EQ(ImageProcessItem::data(QByteArray(12, 'x')).description(), "data(12 bytes)");
-    EXPECT_EQ(ImageProcessItem::image(sampleImage()).description(), "image(3 x 2)");
-}

@@ -1,6 +1,7 @@
 #include "DownloaderTestSupport.h"
 
 #include "Iris/image/ImageProcessor.h"
+#include "Iris/networking/ImagePrefetcher.h"
 #include "Iris/networking/RedirectHandler.h"
 #include "Iris/networking/RequestModifier.h"
 #include "Iris/networking/SessionDelegate.h"
@@ -12,6 +13,7 @@
 
 #include <QThread>
 
+#include <mutex>
 #include <thread>
 
 using namespace iris;
@@ -187,6 +189,22 @@ TEST_F(DownloaderTest, RedirectsAreFollowedUnlessAHandlerRefusesThem)
 
     EXPECT_EQ(urlErrorCode(fetch(QStringLiteral("/loop-a"))), UrlError::httpTooManyRedirects);
     EXPECT_EQ(urlErrorCode(fetch(QStringLiteral("/to-file"))), UrlError::unsupportedUrl);
+
+    // A handler that rewrites the redirect to a local file is refused like a server that does, and
+    // the error names the refused file.
+    IrisParsedOptionsInfo rewriting;
+    rewriting.redirectHandler = std::make_shared<AnyRedirectHandler>(
+        [](const std::shared_ptr<SessionDataTask>&, const platform::UrlResponse&, const UrlRequest& proposed,
+            RedirectCompletion completion) {
+            UrlRequest local = proposed;
+            local.url = QUrl(QStringLiteral("file:///etc/passwd"));
+            completion(local);
+        });
+    const ImageLoadingResultOrError toFile = fetch(QStringLiteral("/moved.png"), rewriting);
+    EXPECT_EQ(urlErrorCode(toFile), UrlError::unsupportedUrl);
+    ASSERT_TRUE(toFile.isFailure());
+    EXPECT_TRUE(toFile.error().localizedDescription().contains(QStringLiteral("file:///etc/passwd")));
+    EXPECT_EQ(server.requestCount("/image.png"), 1);
 }
 
 TEST_F(DownloaderTest, TheLatestRequestWithARedirectHandlerDecides)
@@ -253,7 +271,11 @@ TEST_F(DownloaderTest, StallingAndEndlessServersAreCutOff)
     server.addStall("/stall.png");
     server.addStallAfterHeaders("/half.png");
     server.addEndlessStream("/endless.png");
+    server.addShortBody("/huge.png", "x", std::size_t(256) * 1024 * 1024 + 1);
     server.start();
+    // By default an image body may be 256 MiB; a larger declared one fails before it is read.
+    EXPECT_EQ(urlErrorCode(fetch(QStringLiteral("/huge.png"))), UrlError::dataLengthExceedsMaximum);
+
     downloader->setDownloadTimeout(0.3);
     EXPECT_EQ(urlErrorCode(fetch(QStringLiteral("/stall.png"))), UrlError::timedOut);
     EXPECT_EQ(urlErrorCode(fetch(QStringLiteral("/half.png"))), UrlError::timedOut);
@@ -286,20 +308,51 @@ TEST_F(DownloaderTest, RequestModifiersRewriteDelayOrDropTheRequest)
     EXPECT_EQ(answers->first().value().url, changed);
     EXPECT_EQ(server.requestCount("/image.png"), 0);
 
-    // One that answers later, from another thread: no task at once; the started handler gets it.
+    // One that answers later, from another thread: no task at once; the started handler gets it on
+    // that thread, in no promised order with the download's own answer.
     struct Later final : AsyncImageDownloadRequestModifier {
-        std::shared_ptr<std::optional<DownloadTask>> started
-            = std::make_shared<std::optional<DownloadTask>>();
+        struct State {
+            std::mutex mutex;
+            std::optional<UrlRequest> request;
+            RequestModifierCompletion completion;
+            // Only whether a task came: the task holds the options, which hold this modifier.
+            bool startedWithTask = false;
+            int startedCalls = 0;
+        };
+        std::shared_ptr<State> state = std::make_shared<State>();
         void modifyRequest(const UrlRequest& request, RequestModifierCompletion completion) const override
         {
-            std::thread([request, completion] {
-                completion(request);
-                completion(std::nullopt); // a second answer is ignored
-            }).detach();
+            std::lock_guard lock(state->mutex);
+            state->request = request;
+            state->completion = std::move(completion);
         }
         DownloadTaskStartedHandler taskStartedHandler() const override
         {
-            return [started = started](std::optional<DownloadTask> task) { *started = task; };
+            return [state = state](std::optional<DownloadTask> task) {
+                std::lock_guard lock(state->mutex);
+                state->startedWithTask = task.has_value();
+                ++state->startedCalls;
+            };
+        }
+        void answerFromAnotherThread() const
+        {
+            UrlRequest request;
+            RequestModifierCompletion completion;
+            {
+                std::lock_guard lock(state->mutex);
+                // Taken out, not copied: the completion holds the options, which hold this modifier.
+                request = *state->request;
+                completion = std::exchange(state->completion, nullptr);
+            }
+            std::thread([request, completion] {
+                completion(request);
+                completion(std::nullopt); // a second answer is ignored
+            }).join();
+        }
+        int startedCalls() const
+        {
+            std::lock_guard lock(state->mutex);
+            return state->startedCalls;
         }
     };
     auto later = std::make_shared<Later>();
@@ -308,14 +361,27 @@ TEST_F(DownloaderTest, RequestModifiersRewriteDelayOrDropTheRequest)
     std::optional<DownloadTask> none;
     auto laterAnswers = download(original, delayed, &none);
     EXPECT_FALSE(none);
-    ASSERT_TRUE(waitUntil([&] { return laterAnswers->count() == 1; }));
+    later->answerFromAnotherThread();
+    ASSERT_TRUE(waitUntil([&] { return laterAnswers->count() == 1 && later->startedCalls() == 1; }));
     EXPECT_TRUE(laterAnswers->first().isSuccess());
-    EXPECT_TRUE(*later->started);
+    {
+        std::lock_guard lock(later->state->mutex);
+        EXPECT_TRUE(later->state->startedWithTask);
+    }
     EXPECT_EQ(laterAnswers->count(), 1);
 
     IrisParsedOptionsInfo dropping;
     dropping.requestModifier = std::make_shared<AnyModifier>([](const UrlRequest&) { return std::nullopt; });
     EXPECT_EQ(errorCode(fetch(QStringLiteral("/image.png"), dropping)), 1001);
+
+    // Nor can a modifier point the request at a local file.
+    IrisParsedOptionsInfo toFile;
+    toFile.requestModifier = std::make_shared<AnyModifier>([](const UrlRequest& request) {
+        UrlRequest copy = request;
+        copy.url = QUrl(QStringLiteral("file:///etc/passwd"));
+        return std::optional<UrlRequest>(copy);
+    });
+    EXPECT_EQ(urlErrorCode(fetch(QStringLiteral("/image.png"), toFile)), UrlError::unsupportedUrl);
 
     IrisParsedOptionsInfo emptying;
     emptying.requestModifier = std::make_shared<AnyModifier>([](const UrlRequest& request) {
@@ -491,4 +557,25 @@ TEST(ImageDownloaderDeathTest, ADownloaderMustHaveAName)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_DEATH(ImageDownloader::create(QString()), "You should specify a name for the downloader");
+}
+
+// What a new downloader and a new prefetcher start with.
+TEST(IrisInitialValues, DownloaderAndPrefetcher)
+{
+    auto downloader = ImageDownloader::create(QStringLiteral("initial"));
+    EXPECT_EQ(downloader->downloadTimeout(), 15.0);
+    EXPECT_EQ(downloader->trustedHosts(), std::nullopt) << "absent, not an empty set";
+    EXPECT_FALSE(downloader->requestsUsePipelining());
+    EXPECT_FALSE(downloader->delegate());
+    EXPECT_EQ(downloader->authenticationChallengeResponder(), downloader);
+    EXPECT_EQ(downloader->sessionConfiguration().maximumResponseBodyBytes, 256 * 1024 * 1024);
+
+    auto first = ImagePrefetcher::create(std::vector<QUrl> {}, std::nullopt, {});
+    auto second = ImagePrefetcher::create(std::vector<QUrl> {}, std::nullopt, {});
+    EXPECT_EQ(first->maxConcurrentDownloads(), 5);
+    const auto firstQueue = first->optionsInfo().callbackQueue.queue();
+    const auto secondQueue = second->optionsInfo().callbackQueue.queue();
+    ASSERT_TRUE(firstQueue && secondQueue);
+    EXPECT_NE(firstQueue, secondQueue);
+    EXPECT_EQ(firstQueue->label(), secondQueue->label());
 }

@@ -109,3 +109,23 @@ TEST_F(NetworkRetrieval, TheSharedManagerLoadsThroughTheSharedDownloader)
     ASSERT_TRUE(retrieval->result);
     EXPECT_TRUE(retrieval->result->isSuccess());
 }
+
+// A body whose Content-Encoding fails to decompress is a failed download: nothing is delivered and
+// nothing is cached.
+TEST_F(NetworkRetrieval, ABodyThatFailsToDecompressIsNeitherDeliveredNorCached)
+{
+    const std::string corrupt = testsupport::corruptGzipped(pngBody(640, 480));
+    server.server().Get("/gzip.png", [corrupt](const httplib::Request&, httplib::Response& response) {
+        response.set_header("Content-Encoding", "gzip");
+        response.set_content(corrupt, "image/png");
+    });
+    server.start();
+    const QUrl url = server.url(QStringLiteral("/gzip.png"));
+    auto retrieval = retrieve(manager, url);
+    ASSERT_TRUE(retrieval->result);
+    ASSERT_TRUE(retrieval->result->isFailure());
+    EXPECT_EQ(urlErrorCode(ImageLoadingResultOrError::failure(retrieval->result->error())),
+        platform::UrlError::cannotDecodeContentData);
+    cache->ioQueue()->sync([] {});
+    EXPECT_EQ(cache->cacheTypeOfKey(url.toString()), CacheType::none);
+}

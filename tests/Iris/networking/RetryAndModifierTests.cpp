@@ -116,47 +116,6 @@ TEST(DelayRetryStrategy, AZeroWaitRetriesAtOnceAndOthersGoThroughTheScheduler)
     EXPECT_TRUE(onMainThread);
 }
 
-TEST_F(DownloaderTest, AServerThatFailsTwiceSucceedsOnTheThirdAttempt)
-{
-    server.addFailingThenBody("/flaky.png", 2, 503, pngBody());
-    server.start();
-    std::vector<double> waits;
-    auto strategy = std::make_shared<DelayRetryStrategy>(
-        2, DelayRetryStrategy::Interval::accumulated(2), [&](double seconds, std::function<void()> work) {
-            waits.push_back(seconds);
-            work(); // time passes at once here
-        });
-
-    // The retrieval side: keep the first failure, count the retries, try again on "retry".
-    std::shared_ptr<RetryContext> context;
-    std::optional<ImageLoadingResultOrError> outcome;
-    std::function<void()> attempt = [&] {
-        downloader->downloadImage(server.url(QStringLiteral("/flaky.png")), IrisParsedOptionsInfo(),
-            [&](ImageLoadingResultOrError result) {
-                if (result.isSuccess()) {
-                    outcome = result;
-                    return;
-                }
-                if (!context)
-                    context = std::make_shared<RetryContext>(
-                        convertToSource(server.url(QStringLiteral("/flaky.png"))), result.error());
-                else
-                    context->setRetriedCount(context->retriedCount() + 1);
-                strategy->retry(context, [&, result](RetryDecision decision) {
-                    if (decision.kind == RetryDecision::Kind::retry)
-                        attempt();
-                    else
-                        outcome = result;
-                });
-            });
-    };
-    attempt();
-    ASSERT_TRUE(waitUntil([&] { return outcome.has_value(); }));
-    EXPECT_TRUE(outcome->isSuccess());
-    EXPECT_EQ(server.requestCount("/flaky.png"), 3);
-    EXPECT_EQ(waits, (std::vector { 2.0, 4.0 }));
-}
-
 TEST(BlockModifiers, BlocksStandInForTheInterfaces)
 {
     const platform::UrlRequest request(QUrl(QStringLiteral("http://127.0.0.1/a.png")));

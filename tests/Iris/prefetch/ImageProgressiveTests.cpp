@@ -400,3 +400,35 @@ TEST_F(ProgressiveDownload, EachViewGetsOnlyImagesMadeForItsOwnRequest)
         EXPECT_EQ(image->pixelSize(), platform::Size(24, 18));
     EXPECT_EQ(closedRefreshes, 0);
 }
+
+// A progressive JPEG whose connection drops half-way fails and leaves nothing cached; one whose
+// scan data is corrupted in the middle is decoded as far as it goes, and what is cached is what
+// was delivered.
+TEST_F(ProgressiveDownload, ACutOrCorruptedFileEndsOnceAndCachesNothingBroken)
+{
+    const QByteArray file = encode(picture(320, 240, true), true);
+    server.addShortBody("/cut.jpg", file.left(file.size() / 2).toStdString(), std::size_t(file.size()));
+    QByteArray corrupted = file;
+    for (qsizetype at = file.size() * 6 / 10; at < file.size() * 6 / 10 + 64; ++at)
+        corrupted[at] = char(uchar(corrupted[at]) ^ 0x55);
+    server.addBody("/corrupted.jpg", corrupted.toStdString(), 200, "image/jpeg");
+    server.start();
+
+    auto noGate = std::make_shared<testsupport::HttpTestServer::ChunkGate>();
+    auto cut = retrieve(QStringLiteral("/cut.jpg"), std::make_shared<ImageProgressive>(), noGate);
+    ASSERT_TRUE(waitUntil([&] { return cut->result.has_value(); }, 10000));
+    ASSERT_TRUE(cut->result->isFailure());
+    EXPECT_EQ(urlErrorCode(ImageLoadingResultOrError::failure(cut->result->error())),
+        platform::UrlError::networkConnectionLost);
+    cache->ioQueue()->sync([] {});
+    EXPECT_EQ(cache->cacheTypeOfKey(server.url(QStringLiteral("/cut.jpg")).toString()), CacheType::none);
+
+    auto damaged = retrieve(QStringLiteral("/corrupted.jpg"), std::make_shared<ImageProgressive>(), noGate);
+    ASSERT_TRUE(waitUntil([&] { return damaged->result.has_value(); }, 10000));
+    const QString key = server.url(QStringLiteral("/corrupted.jpg")).toString();
+    cache->ioQueue()->sync([] {});
+    // Like other decoders, libjpeg makes what it can of damaged scan data.
+    ASSERT_TRUE(damaged->result->isSuccess());
+    EXPECT_EQ(damaged->result->value().image->pixelSize(), platform::Size(320, 240));
+    EXPECT_EQ(cache->lookUpMemory(key, IrisParsedOptionsInfo()), damaged->result->value().image);
+}

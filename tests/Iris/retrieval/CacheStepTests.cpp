@@ -7,6 +7,9 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <mutex>
+
 using namespace iris;
 using namespace retrievaltest;
 using Item = IrisOptionsInfoItem;
@@ -36,6 +39,48 @@ public:
 private:
     QString m_identifier;
     bool m_empty;
+};
+
+// Shrinks every image to 4 x 4; while held, each run waits in the processor until released.
+class HeldShrinkingProcessor final : public ImageProcessor {
+public:
+    QString identifier() const override { return QStringLiteral("shrink"); }
+    std::shared_ptr<platform::Image> process(
+        const ImageProcessItem& item, const IrisParsedOptionsInfo& options) const override
+    {
+        {
+            std::unique_lock lock(m_state->mutex);
+            ++m_state->entered;
+            m_state->released.wait(lock, [&] { return !m_state->held; });
+        }
+        std::shared_ptr<platform::Image> image = DefaultImageProcessor::shared()->process(item, options);
+        if (!image || !image->bitmap())
+            return nullptr;
+        return platform::Image::create(*platform::Bitmap::fromImage(image->bitmap()->image().scaled(4, 4)));
+    }
+
+    void hold(bool held)
+    {
+        {
+            std::lock_guard lock(m_state->mutex);
+            m_state->held = held;
+        }
+        m_state->released.notify_all();
+    }
+    int entered() const
+    {
+        std::lock_guard lock(m_state->mutex);
+        return m_state->entered;
+    }
+
+private:
+    struct State {
+        std::mutex mutex;
+        std::condition_variable released;
+        bool held = false;
+        int entered = 0;
+    };
+    std::shared_ptr<State> m_state = std::make_shared<State>();
 };
 
 class CacheStep : public ::testing::Test {
@@ -106,6 +151,20 @@ TEST_F(CacheStep, OnlyFromCacheMissFailsWithoutLoading)
         {}, onQueue->completion(onQueue));
     ASSERT_TRUE(onQueue->wait());
     EXPECT_TRUE(onQueue->onExpectedQueue);
+
+    // Asked from that very queue, the completion still runs later, never inside the call.
+    auto fromQueue = std::make_shared<Outcome>();
+    fromQueue->expectedQueue = queue;
+    int callsAtReturn = -1;
+    queue->sync([&] {
+        manager->retrieveSource(source,
+            IrisOptionsInfo { Item::onlyFromCache(), Item::callbackQueue(CallbackQueue::dispatch(queue)) },
+            {}, {}, fromQueue->completion(fromQueue));
+        callsAtReturn = fromQueue->calls;
+    });
+    EXPECT_EQ(callsAtReturn, 0);
+    ASSERT_TRUE(fromQueue->wait());
+    EXPECT_TRUE(fromQueue->onExpectedQueue);
 }
 
 TEST_F(CacheStep, ProcessorIdentifierKeysTheProcessedImage)
@@ -156,6 +215,53 @@ TEST_F(CacheStep, CacheOriginalImageWritesTheOriginalOnlyForARealProcessor)
     ASSERT_TRUE(
         retrieve(plain, IrisOptionsInfo { Item::cacheOriginalImage(), Item::waitForCache() })->succeeded());
     EXPECT_TRUE(QFile::exists(cache->filePathForKey("plain")));
+}
+
+// A request's own target cache, downloader and processor win over the manager's cache and
+// downloader and over its default options.
+TEST_F(CacheStep, ARequestsOwnItemsWinOverTheManagersAndItsDefaults)
+{
+    auto byDefault = std::make_shared<CountingProcessor>("default-p");
+    auto requested = std::make_shared<CountingProcessor>("request-p");
+    manager->setDefaultOptions(IrisOptionsInfo { Item::processor(byDefault) });
+    QTemporaryDir otherFolder;
+    auto other = ImageCache::initNamed("other", QUrl::fromLocalFile(otherFolder.path()));
+    auto [source, calls] = countingSource("own", jpegData());
+    ASSERT_TRUE(retrieve(source, IrisOptionsInfo { Item::processor(requested), Item::targetCache(other) })
+                    ->succeeded());
+    EXPECT_EQ(*requested->runs, 1);
+    EXPECT_EQ(*byDefault->runs, 0);
+    EXPECT_EQ(other->cacheTypeOfKey("own", "request-p"), CacheType::memory);
+    EXPECT_EQ(cache->cacheTypeOfKey("own", "request-p"), CacheType::none);
+
+    auto managers = std::static_pointer_cast<FakeDownloader>(manager->downloader());
+    auto own = std::make_shared<FakeDownloader>();
+    auto outcome = std::make_shared<Outcome>();
+    manager->retrieveSource(convertToSource(QUrl("https://example.invalid/a.jpg")),
+        IrisOptionsInfo { Item::downloader(own) }, {}, {}, outcome->completion(outcome));
+    EXPECT_EQ(own->pendingCount(), 1);
+    EXPECT_EQ(managers->pendingCount(), 0);
+    own->succeed(0, jpegData());
+    ASSERT_TRUE(outcome->wait());
+    EXPECT_TRUE(outcome->succeeded());
+}
+
+// With the default processor, a separate original cache is still asked before anything is loaded;
+// its image is delivered and stored in the target cache.
+TEST_F(CacheStep, ASeparateOriginalCacheIsConsultedWithTheDefaultProcessor)
+{
+    QTemporaryDir originalFolder;
+    auto originals = ImageCache::initNamed("originals", QUrl::fromLocalFile(originalFolder.path()));
+    auto [source, calls] = countingSource("kept", jpegData(32, 24));
+    ASSERT_TRUE(retrieve(source, IrisOptionsInfo { Item::targetCache(originals), Item::waitForCache() })
+                    ->succeeded());
+    ASSERT_EQ(*calls, 1);
+
+    auto outcome = retrieve(source, IrisOptionsInfo { Item::originalCache(originals), Item::waitForCache() });
+    ASSERT_TRUE(outcome->succeeded());
+    EXPECT_EQ(outcome->value().image->pixelSize(), platform::Size(32, 24));
+    EXPECT_EQ(*calls, 1) << "nothing was loaded";
+    EXPECT_EQ(cache->cacheTypeOfKey("kept"), CacheType::memory);
 }
 
 TEST_F(CacheStep, WaitForCacheCompletesOnlyAfterTheDiskWrite)
@@ -229,6 +335,38 @@ TEST_F(CacheStep, AnImageIsNeverProcessedTwiceByTheSameProcessor)
     EXPECT_EQ(againInMemory->value().cacheType, CacheType::memory);
     EXPECT_EQ(*processor->runs, 2);
     EXPECT_EQ(*calls, 1);
+}
+
+// With a serializer that keeps the original bytes, the disk holds the unprocessed image under the
+// processed key. A second request arriving while the first is still processing it must not be
+// handed that unprocessed image from memory.
+TEST_F(CacheStep, AProcessedKeyNeverServesAnUnprocessedImage)
+{
+    auto processor = std::make_shared<HeldShrinkingProcessor>();
+    auto serializer = std::make_shared<DefaultCacheSerializer>();
+    serializer->preferCacheOriginalData = true;
+    const IrisOptionsInfo options { Item::processor(processor), Item::cacheSerializer(serializer),
+        Item::waitForCache() };
+    auto [source, calls] = countingSource("original", jpegData(64, 48));
+    ASSERT_TRUE(retrieve(source, options)->succeeded());
+
+    auto fresh = freshManager();
+    processor->hold(true);
+    auto first = std::make_shared<Outcome>();
+    fresh->retrieveSource(source, options, {}, {}, first->completion(first));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return processor->entered() == 2; }));
+    auto second = std::make_shared<Outcome>();
+    fresh->retrieveSource(source, options, {}, {}, second->completion(second));
+    processor->hold(false);
+    ASSERT_TRUE(first->wait());
+    ASSERT_TRUE(second->wait());
+    for (const auto& outcome : { first, second }) {
+        ASSERT_TRUE(outcome->succeeded());
+        EXPECT_EQ(outcome->value().image->pixelSize(), platform::Size(4, 4));
+    }
+    auto inMemory = fresh->cache()->lookUpMemory("original", IrisParsedOptionsInfo(options));
+    ASSERT_TRUE(inMemory);
+    EXPECT_EQ(inMemory->pixelSize(), platform::Size(4, 4));
 }
 
 TEST_F(CacheStep, AnEmptyImageIsNeverDeliveredAsSuccess)

@@ -6,6 +6,10 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstring>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,6 +24,61 @@ protected:
     Url at(const QString& relative) const { return Url::fileUrl(m_root.path() + "/" + relative); }
 
     QTemporaryDir m_root;
+};
+
+// A folder with only `freeBytes` of room left in it: a small tmpfs filled up to that point where
+// the test may mount one, otherwise a file-size limit on the process (then writes past it fail
+// with EFBIG instead of ENOSPC).
+class FullFolder {
+public:
+    static constexpr qsizetype pageBytes = 4096;
+
+    explicit FullFolder(qsizetype freeBytes)
+    {
+        const QByteArray path = QFile::encodeName(m_dir.path());
+        m_mounted = ::mount("tmpfs", path.constData(), "tmpfs", 0, "size=64k") == 0;
+        QFile filler(m_dir.path() + "/filler");
+        if (filler.open(QIODevice::WriteOnly) && m_mounted) {
+            filler.write(QByteArray(64 * 1024, 'f'));
+            filler.close();
+            // Room for the old file plus `freeBytes`; whole pages, as tmpfs counts them.
+            filler.resize(64 * 1024 - pageBytes - freeBytes);
+        }
+        m_error = m_mounted ? ENOSPC : EFBIG;
+        m_limit = freeBytes;
+    }
+
+    ~FullFolder()
+    {
+        if (m_mounted)
+            ::umount2(QFile::encodeName(m_dir.path()).constData(), MNT_DETACH);
+    }
+
+    QString path() const { return m_dir.path(); }
+    int expectedError() const { return m_error; }
+
+    // Runs `write` with the room limited (the file-size limit is only in force around it).
+    template<typename Write> auto limited(Write write)
+    {
+        if (m_mounted)
+            return write();
+        rlimit saved {};
+        ::getrlimit(RLIMIT_FSIZE, &saved);
+        auto previous = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = saved;
+        limit.rlim_cur = static_cast<rlim_t>(m_limit);
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        auto result = write();
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, previous);
+        return result;
+    }
+
+private:
+    QTemporaryDir m_dir;
+    bool m_mounted = false;
+    int m_error = 0;
+    qsizetype m_limit = 0;
 };
 
 } // namespace
@@ -52,6 +111,42 @@ TEST_F(FileManagerTest, AtomicWriteReplacesContentAndNeedsTheFolder)
     EXPECT_FALSE(missingFolder);
     EXPECT_FALSE(FileManager::fileExists(at("missing")));
     EXPECT_FALSE(FileManager::writeAtomically(Url(), "x"));
+}
+
+TEST(FileManagerFullDisk, ASaveThatDoesNotFitFailsAndKeepsTheOldFile)
+{
+    // Two pages left: saves of up to 8 KiB fit, larger ones meet a full disk, whether Qt would have
+    // buffered them (under 16 KiB) or not.
+    const struct {
+        qsizetype bytes;
+        bool fits;
+    } cases[] = { { 5000, true }, { 8192, true }, { 8193, false }, { 12000, false }, { 16385, false },
+        { 200000, false } };
+    for (const auto& save : cases) {
+        SCOPED_TRACE(save.bytes);
+        FullFolder folder(2 * FullFolder::pageBytes);
+        const Url file = Url::fileUrl(folder.path() + "/media.library");
+        const QByteArray old(3000, 'o');
+        ASSERT_TRUE(FileManager::writeAtomically(file, old));
+
+        const QByteArray replacement(save.bytes, 'n');
+        auto saved = folder.limited([&] { return FileManager::writeAtomically(file, replacement); });
+        const QByteArray kept = FileManager::readRegularFile(file).value();
+        EXPECT_TRUE(kept == (save.fits ? replacement : old)) << "the file holds " << kept.size() << " bytes";
+        auto listing = FileManager::contentsOfDirectory(Url::fileUrl(folder.path()));
+        ASSERT_TRUE(listing);
+        EXPECT_EQ(listing.value().size(), 2u) << "no temporary file is left behind";
+        if (save.fits) {
+            EXPECT_TRUE(saved);
+            continue;
+        }
+        ASSERT_FALSE(saved);
+        EXPECT_EQ(saved.error().code, folder.expectedError());
+        EXPECT_TRUE(
+            saved.error().description.contains(QString::fromLocal8Bit(std::strerror(folder.expectedError()))))
+            << saved.error().description.toStdString();
+        EXPECT_TRUE(saved.error().description.contains(file.path()));
+    }
 }
 
 TEST_F(FileManagerTest, ReadsOnlyRegularFilesWithinTheLimit)

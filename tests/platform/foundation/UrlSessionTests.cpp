@@ -4,12 +4,14 @@
 #include "support/TestSupport.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTcpServer>
 #include <QThread>
 #include <gtest/gtest.h>
 
 #include <map>
 #include <mutex>
+#include <random>
 #include <thread>
 
 using namespace platform;
@@ -177,6 +179,19 @@ int errorCode(const TaskRecord& record)
     return record.error ? record.error->code : 0;
 }
 
+long statusKilobytes(const char* field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray prefix = QByteArray(field) + ':';
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith(prefix))
+            return line.mid(prefix.size()).trimmed().split(' ').value(0).toLong();
+    }
+    return 0;
+}
+
 TEST_F(UrlSessionTest, GetDeliversResponseAndBodyOnTheNetworkThread)
 {
     startServer();
@@ -306,10 +321,14 @@ TEST_F(UrlSessionTest, RedirectsOnlyToHttpAndHttps)
     server.addRedirect("/to-ftp", "ftp://127.0.0.1/x");
     server.addRedirect("/to-hello", "/hello");
     startServer();
-    for (const char* path : { "/to-file", "/to-ftp" }) {
+    for (const auto& [path, target] :
+        { std::pair { "/to-file", "file:///etc/passwd" }, std::pair { "/to-ftp", "ftp://127.0.0.1/x" } }) {
         SCOPED_TRACE(path);
         const TaskRecord record = run(QString::fromLatin1(path));
         EXPECT_EQ(errorCode(record), UrlError::unsupportedUrl);
+        ASSERT_TRUE(record.error);
+        EXPECT_EQ(record.error->failingUrl.toString(), QString::fromLatin1(target))
+            << "the error names the refused target";
         EXPECT_TRUE(record.redirects.isEmpty()) << "the delegate is never asked";
     }
     // A delegate that rewrites a redirect into a file URL is refused the same way.
@@ -317,7 +336,10 @@ TEST_F(UrlSessionTest, RedirectsOnlyToHttpAndHttps)
         proposed.url = QUrl("file:///etc/passwd");
         return proposed;
     };
-    EXPECT_EQ(errorCode(run("/to-hello")), UrlError::unsupportedUrl);
+    const TaskRecord rewritten = run("/to-hello");
+    EXPECT_EQ(errorCode(rewritten), UrlError::unsupportedUrl);
+    ASSERT_TRUE(rewritten.error);
+    EXPECT_EQ(rewritten.error->failingUrl.toString(), QStringLiteral("file:///etc/passwd"));
 }
 
 TEST_F(UrlSessionTest, CredentialsAreNotCarriedToAnotherOrigin)
@@ -547,6 +569,38 @@ TEST_F(UrlSessionTest, BodiesPastTheCapFail)
     const TaskRecord declared = run("/large");
     EXPECT_EQ(errorCode(declared), UrlError::dataLengthExceedsMaximum);
     EXPECT_FALSE(declared.response);
+}
+
+TEST_F(UrlSessionTest, BodiesThatFailToDecompressFailTheTask)
+{
+    std::string photo(200 * 1024, '\0');
+    std::mt19937 random(7);
+    for (char& byte : photo)
+        byte = static_cast<char>(random() % 16);
+    const std::string corrupt = testsupport::corruptGzipped(photo);
+    const std::string bomb = testsupport::gzipped(std::string(1024 * 1024, '\0'), 300);
+    ASSERT_LT(bomb.size(), 400u * 1024);
+    for (const auto& [path, body] :
+        { std::pair { "/corrupt.jpg", corrupt }, std::pair { "/bomb.jpg", bomb } }) {
+        server.server().Get(path, [body = body](const httplib::Request&, httplib::Response& response) {
+            response.set_header("Content-Encoding", "gzip");
+            response.set_content(body, "image/jpeg");
+        });
+    }
+    startServer();
+
+    const TaskRecord corrupted = run("/corrupt.jpg");
+    EXPECT_EQ(errorCode(corrupted), UrlError::cannotDecodeContentData);
+
+    const long residentBefore = statusKilobytes("VmRSS");
+    QFile peak(QStringLiteral("/proc/self/clear_refs"));
+    if (peak.open(QIODevice::WriteOnly))
+        peak.write("5");
+    peak.close();
+    const TaskRecord exploded = run(UrlRequest(server.url("/bomb.jpg")), 30000);
+    EXPECT_EQ(errorCode(exploded), UrlError::cannotDecodeContentData);
+    EXPECT_LT(exploded.data.size(), 64 * 1024 * 1024);
+    EXPECT_LT(statusKilobytes("VmHWM") - residentBefore, 128 * 1024) << "kilobytes of peak growth";
 }
 
 TEST_F(UrlSessionTest, BodyCutShortIsALostConnection)
