@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 
+#include <array>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -37,10 +38,12 @@ struct FrameProperties {
     std::optional<double> gifDelaySeconds;
 };
 
-// Encoded image data and random access to its frames, decoded on demand. PNG, JPEG, WebP, TIFF, BMP
-// and the other formats Qt's image plugins read go through QImageReader, with the EXIF orientation
-// applied; GIF goes through giflib, its frames composited onto the full canvas by their disposal
-// methods. Thread-safe: frames may be asked for from several threads at once.
+// Encoded image data and random access to its frames, decoded on demand. JPEG goes through
+// libjpeg-turbo straight to the pixel format we draw (CMYK JPEGs through Qt); PNG, WebP, TIFF, BMP
+// and the other formats Qt's image plugins read go through QImageReader; the EXIF orientation is
+// applied and every colour profile converted to sRGB. GIF goes through giflib, its frames
+// composited onto the full canvas by their disposal methods. Thread-safe: frames may be asked for
+// from several threads at once.
 class ImageSource {
 public:
     static Result<std::shared_ptr<ImageSource>, DecodeError> create(
@@ -72,10 +75,18 @@ public:
     std::optional<Bitmap> thumbnail(int maxPixelSize) const;
 
 private:
+    enum class Codec { qt, jpeg };
+
     ImageSource() = default;
     std::optional<QImage> readWithQt(int index, std::optional<QSize> scaledTo) const;
+    std::optional<QImage> decodeJpeg(int maxPixelSize) const;
 
     QByteArray m_data;
+    Codec m_codec = Codec::qt;
+    // A 16-bit RGB PNG with a transparent colour: the data Qt reads, without its tRNS chunk, and
+    // the colour to make transparent.
+    QByteArray m_qtData;
+    std::optional<std::array<quint16, 3>> m_pngKey;
     QByteArray m_format;
     DecodingLimits m_limits;
     int m_frameCount = 0;
