@@ -2,8 +2,10 @@
 
 #include "Iris/cache/ImageCache.h"
 #include "Iris/general/IrisOptionsInfo.h"
+#include "bench/support/BareJpeg.h"
 
 #include <QBuffer>
+#include <QFile>
 #include <QImageReader>
 #include <QImageWriter>
 #include <QPainter>
@@ -85,10 +87,20 @@ struct CacheFixture {
             std::abort();
     }
 
+    // The strongest bare decode of each format: libjpeg-turbo straight to 32-bit pixels for JPEG
+    // (Qt's own reader is slower), Qt's libpng reader for PNG (libspng measured no faster).
     void bareDecode(const QString& key) const
     {
-        QImageReader reader(cache->filePathForKey(key));
-        if (reader.read().width() != 1000)
+        QImage image;
+        if (key == "jpeg") {
+            QFile file(cache->filePathForKey(key));
+            if (!file.open(QIODevice::ReadOnly))
+                std::abort();
+            image = bench::bareJpegDecode(file.readAll());
+        } else {
+            image = QImageReader(cache->filePathForKey(key)).read();
+        }
+        if (image.width() != 1000)
             std::abort();
     }
 };
@@ -97,14 +109,16 @@ CacheFixture fixture;
 constexpr int memoryHitsPerRun = 50;
 
 bench::Registration jpegDiskHit({
-    "Disk-cache hit of a 1 MP JPEG, read and decoded (vs a bare QImageReader decode of the file)",
+    "Disk-cache hit of a 1 MP JPEG, read and decoded (vs a bare libjpeg-turbo decode of the file; target <= "
+    "1.05)",
     [] { fixture.prepare(); },
     [] { fixture.diskHit("jpeg"); },
     [] { fixture.bareDecode("jpeg"); },
 });
 
 bench::Registration pngDiskHit({
-    "Disk-cache hit of a 1 MP PNG, read and decoded (vs a bare QImageReader decode of the file)",
+    "Disk-cache hit of a 1 MP PNG, read and decoded (vs a bare QImageReader decode of the file; target <= "
+    "1.0)",
     [] { fixture.prepare(); },
     [] { fixture.diskHit("png"); },
     [] { fixture.bareDecode("png"); },
