@@ -1,11 +1,16 @@
 // Retrieves 200 cover images (1 MP JPEG files) through the retrieval manager, cold, then as memory
 // hits, then as disk hits in a new cache over the same folder, and compares each pass with bare
-// QImageReader decodes of the same files in the same run. Prints the ratios (ours / baseline).
+// serial decodes of the same files in the same run: libjpeg-turbo straight to 32-bit pixels, the
+// fastest bare decoder, each image dropped at once (so the baseline never touches fresh memory).
+// Prints the ratios (ours / baseline), and the peak memory of a cold pass against the memory
+// tier's limit.
 
 #include "Iris/cache/ImageCache.h"
 #include "Iris/general/IrisManager.h"
 #include "Iris/networking/ImageDownloader.h"
 
+#include "bench/support/BareJpeg.h"
+#include "platform/graphics/DecodeAhead.h"
 #include "platform/graphics/Image.h"
 
 #include <QBuffer>
@@ -17,6 +22,7 @@
 #include <QImageWriter>
 #include <QPainter>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <algorithm>
 #include <atomic>
@@ -56,6 +62,37 @@ QImage makePicture(int seed)
         }
     }
     return image;
+}
+
+qint64 peakResidentBytes()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong() * 1024;
+    }
+    return -1;
+}
+
+qint64 residentBytes()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong() * 1024;
+    }
+    return -1;
+}
+
+void resetPeak()
+{
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5");
 }
 
 bool runUntil(const std::function<bool()>& done, int timeoutMs = 120000)
@@ -118,26 +155,22 @@ int main(int argc, char** argv)
         sources.push_back(convertToSource(QUrl::fromLocalFile(path)));
     }
 
-    // The baseline keeps its images, as the caches do: a grid of covers holds all of them at once,
-    // and first touching 800 MB of fresh pixels costs as much as a third of the decoding. The
-    // variant that drops each image at once is printed too.
-    auto bareDecodeDropping = [&] {
-        for (const QString& path : paths) {
-            QImageReader reader(path);
-            g_sink += std::uint64_t(reader.read().width());
-        }
-    };
-    auto bareDecode = [&] {
+    auto bareDecode = [&](bool keep) {
         std::vector<QImage> kept;
         kept.reserve(paths.size());
         for (const QString& path : paths) {
-            QImageReader reader(path);
-            kept.push_back(reader.read());
-            g_sink += std::uint64_t(kept.back().width());
+            QFile file(path);
+            if (!file.open(QIODevice::ReadOnly))
+                std::abort();
+            QImage image = bench::bareJpegDecode(file.readAll());
+            g_sink += std::uint64_t(image.width());
+            if (keep)
+                kept.push_back(std::move(image));
         }
     };
 
-    double bestBareDropping = 1e300, bestBare = 1e300, bestCold = 1e300, bestMemory = 1e300, bestDisk = 1e300;
+    double bestBareDropping = 1e300, bestBare = 1e300, bestCold = 1e300, bestWrites = 1e300,
+           bestMemory = 1e300, bestDisk = 1e300;
     auto downloader = std::make_shared<ImageDownloader>(QStringLiteral("bench"));
     for (int round = 0; round < repetitions; ++round) {
         QTemporaryDir cacheFolder;
@@ -145,15 +178,19 @@ int main(int argc, char** argv)
         auto cache = ImageCache::initNamed(QStringLiteral("bench"), folder);
         auto manager = IrisManager::create(downloader, cache);
 
-        bestBareDropping = std::min(bestBareDropping, seconds(bareDecodeDropping));
-        bestBare = std::min(bestBare, seconds(bareDecode));
+        bestBareDropping = std::min(bestBareDropping, seconds([&] { bareDecode(false); }));
+        bestBare = std::min(bestBare, seconds([&] { bareDecode(true); }));
         bool ok = true;
+        // The cold pass ends with the last completion; the cache's disk writes (each image encoded
+        // again and written on the cache's one I/O queue) go on after it and are timed apart.
+        const auto coldStart = std::chrono::steady_clock::now();
         bestCold
             = std::min(bestCold, seconds([&] { ok = retrieveAll(manager, sources, CacheType::none) && ok; }));
+        cache->ioQueue()->sync([] {});
+        bestWrites = std::min(
+            bestWrites, std::chrono::duration<double>(std::chrono::steady_clock::now() - coldStart).count());
         bestMemory = std::min(
             bestMemory, seconds([&] { ok = retrieveAll(manager, sources, CacheType::memory) && ok; }));
-        // Every disk write of the cold pass has finished before the new cache reads the folder.
-        cache->ioQueue()->sync([] {});
         auto diskCache = ImageCache::initNamed(QStringLiteral("bench"), folder);
         auto diskManager = IrisManager::create(downloader, diskCache);
         bestDisk = std::min(
@@ -165,18 +202,48 @@ int main(int argc, char** argv)
         diskCache->ioQueue()->sync([] {});
     }
 
-    std::printf("retrieval: %d covers of 1 MP JPEG, best of %d rounds\n", coverCount, repetitions);
-    std::printf("  bare QImageReader decode, images kept     %8.1f ms\n", bestBare * 1e3);
-    std::printf("  bare QImageReader decode, images dropped  %8.1f ms\n", bestBareDropping * 1e3);
+    // Memory: a cold pass into a cache whose memory tier holds at most 200 MB, a quarter of the
+    // covers' decoded size. The decoded images waiting for the serial processing queue are bounded
+    // by the same limit.
+    constexpr qint64 smallLimit = 200 << 20;
+    double boundedCold = 0;
+    qint64 boundedPeak = 0, waitingAfter = 0;
+    {
+        QTemporaryDir cacheFolder;
+        auto cache = ImageCache::initNamed(QStringLiteral("bench"), QUrl::fromLocalFile(cacheFolder.path()));
+        cache->memoryStorage()->modifyConfig([](auto& config) { config.totalCostLimit = smallLimit; });
+        auto manager = IrisManager::create(downloader, cache);
+        const qint64 before = residentBytes();
+        resetPeak();
+        boundedCold = seconds([&] { retrieveAll(manager, sources, CacheType::none); });
+        boundedPeak = peakResidentBytes() - before;
+        waitingAfter = platform::decodeAhead::waitingBytes();
+        cache->ioQueue()->sync([] {});
+    }
+
+    std::printf("retrieval: %d covers of 1 MP JPEG on %d cores, best of %d rounds\n", coverCount,
+        QThread::idealThreadCount(), repetitions);
+    std::printf("  bare serial libjpeg-turbo decode, images dropped  %8.1f ms\n", bestBareDropping * 1e3);
+    std::printf("  bare serial libjpeg-turbo decode, images kept     %8.1f ms\n", bestBare * 1e3);
     std::printf(
-        "  cold retrieval                            %8.1f ms   ratio to bare decode %.2fx (target <= 1.3x); "
-        "to the dropping decode %.2fx\n",
-        bestCold * 1e3, bestCold / bestBare, bestCold / bestBareDropping);
+        "  cold retrieval                                    %8.1f ms   ratio to the dropping decode %.2fx "
+        "(target <= 0.4x); to the keeping one %.2fx\n",
+        bestCold * 1e3, bestCold / bestBareDropping, bestCold / bestBare);
     std::printf(
-        "  memory hits                               %8.3f ms   ratio to cold %.4f%% (target < 1%%)\n",
+        "  cold retrieval until its disk-cache writes end    %8.1f ms   (the writes are outside the cold "
+        "figure)\n",
+        bestWrites * 1e3);
+    std::printf("  memory hits                                       %8.3f ms   ratio to cold %.4f%% (target "
+                "< 1%%)\n",
         bestMemory * 1e3, 100.0 * bestMemory / bestCold);
-    std::printf("  disk hits (new cache)                     %8.1f ms   ratio to bare decode %.2fx\n",
-        bestDisk * 1e3, bestDisk / bestBare);
+    std::printf(
+        "  disk hits (new cache)                             %8.1f ms   ratio to the dropping decode %.2fx\n",
+        bestDisk * 1e3, bestDisk / bestBareDropping);
+    std::printf(
+        "  cold retrieval, memory tier limited to %lld MB:    %8.1f ms   peak resident growth %.0f MB "
+        "(decoded covers %.0f MB); decoded images left waiting %lld\n",
+        smallLimit >> 20, boundedCold * 1e3, boundedPeak / 1048576.0,
+        coverCount * 1152.0 * 864 * 4 / 1048576.0, waitingAfter);
     std::printf("  (sink %llu)\n", static_cast<unsigned long long>(g_sink.load() % 10));
     return 0;
 }

@@ -1,6 +1,7 @@
 #include "platform/graphics/ImageSource.h"
 
 #include "platform/graphics/ColorManagement.h"
+#include "platform/graphics/DecodeAhead.h"
 #include "platform/graphics/GifDecoder.h"
 #include "platform/graphics/JpegDecoder.h"
 
@@ -311,18 +312,14 @@ std::optional<Bitmap> ImageSource::thumbnail(int maxPixelSize) const
     return scaledDown(Bitmap::fromImage(std::move(*image)), maxPixelSize);
 }
 
-std::shared_ptr<Image> imageFromData(const QByteArray& data, const DecodingLimits& limits)
+std::shared_ptr<Image> stillImageFrom(const ImageSource& source, const DecodingLimits& limits)
 {
-    auto created = ImageSource::create(data, limits);
-    if (!created)
-        return nullptr;
-    const std::shared_ptr<ImageSource>& source = created.value();
     // Icon files hold one picture at several resolutions: each is a representation.
-    if (source->format() == "ico" || source->format() == "icns" || source->format() == "cur") {
+    if (source.format() == "ico" || source.format() == "icns" || source.format() == "cur") {
         std::vector<Bitmap> representations;
         qint64 bytes = 0;
-        for (int i = 0; i < source->frameCount(); ++i) {
-            std::optional<Bitmap> bitmap = source->frame(i);
+        for (int i = 0; i < source.frameCount(); ++i) {
+            std::optional<Bitmap> bitmap = source.frame(i);
             if (!bitmap)
                 continue;
             bytes += bitmap->byteCount();
@@ -332,8 +329,20 @@ std::shared_ptr<Image> imageFromData(const QByteArray& data, const DecodingLimit
         }
         return Image::create(std::move(representations));
     }
-    std::optional<Bitmap> bitmap = source->frame(0);
+    std::optional<Bitmap> bitmap = source.frame(0);
     return bitmap ? Image::create(std::move(*bitmap)) : nullptr;
+}
+
+std::shared_ptr<Image> imageFromData(const QByteArray& data, const DecodingLimits& limits)
+{
+    if (limits == DecodingLimits()) {
+        if (std::shared_ptr<Image> decoded = decodeAhead::take(data))
+            return decoded;
+    }
+    auto created = ImageSource::create(data, limits);
+    if (!created)
+        return nullptr;
+    return stillImageFrom(*created.value(), limits);
 }
 
 std::optional<Bitmap> thumbnailFromData(

@@ -22,6 +22,8 @@ struct DecodingLimits {
     qint64 maxPixelsPerFrame = 100'000'000;
     // All frames of one image decoded at 4 bytes per pixel.
     qint64 maxTotalBytes = qint64(1) << 30;
+
+    bool operator==(const DecodingLimits&) const = default;
 };
 
 enum class DecodeError {
@@ -99,8 +101,12 @@ private:
 
 // The image a data blob holds, as a still image: every image of a multi-resolution icon file becomes
 // a representation; for other formats the first frame. Point size = pixel size. Nothing when the
-// data cannot be decoded within `limits`.
+// data cannot be decoded within `limits`. An image decoded ahead for these bytes (DecodeAhead.h)
+// is taken instead of decoding again.
 std::shared_ptr<Image> imageFromData(const QByteArray& data, const DecodingLimits& limits = {});
+
+// The same from a source already made.
+std::shared_ptr<Image> stillImageFrom(const ImageSource& source, const DecodingLimits& limits);
 
 // The first frame of `data` at most `maxPixelSize` pixels on its longer side, never upscaled.
 std::optional<Bitmap> thumbnailFromData(
