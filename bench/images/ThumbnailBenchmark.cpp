@@ -76,6 +76,7 @@ bench::Registration againstReader({
         reader.setScaledSize(reader.size().scaled(maxPixelSize, maxPixelSize, Qt::KeepAspectRatio));
         checkThumbnail(reader.read());
     },
+    11,
 });
 
 bench::Registration againstLibjpeg({
@@ -87,6 +88,7 @@ bench::Registration againstLibjpeg({
         checkThumbnail(
             eighth.scaled(maxPixelSize, maxPixelSize, Qt::KeepAspectRatio, Qt::SmoothTransformation));
     },
+    11,
 });
 
 } // namespace
