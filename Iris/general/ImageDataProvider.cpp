@@ -9,6 +9,7 @@
 #include "platform/foundation/FileAttributes.h"
 #include "platform/graphics/DecodeAhead.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 
@@ -77,7 +78,10 @@ void decodeAheadForProcessing(const ImageDataProvider& provider, const QByteArra
     // that takes images decoded ahead.
     if (detectImageFormat(data) == ImageFormat::GIF)
         return;
-    platform::decodeAhead::decode(data, targetCache.memoryStorage()->config().totalCostLimit);
+    // Images waiting and images kept stay within the memory tier's limit together.
+    const auto& memory = targetCache.memoryStorage();
+    platform::decodeAhead::decode(
+        data, std::max<qint64>(0, memory->config().totalCostLimit - memory->totalCost()));
 }
 
 std::optional<QByteArray> decodeBase64Strictly(const QString& text)

@@ -110,8 +110,8 @@ struct IrisParsedOptionsInfo;
 // Called where a provider's bytes arrive, before they go to the serial processing queue: when the
 // provider delivers on a concurrent queue and the processor is the default one, decodes the image
 // there and then (platform/graphics/DecodeAhead.h), so that independent images decode in parallel
-// and the processor finds its image made. The images waiting are bounded by the memory tier's
-// limit of the cache they are headed for.
+// and the processor finds its image made. The images waiting and those the memory tier of the cache
+// they are headed for already holds stay within that tier's limit together.
 void decodeAheadForProcessing(const ImageDataProvider& provider, const QByteArray& data,
     const IrisParsedOptionsInfo& options, const ImageCache& targetCache);
 

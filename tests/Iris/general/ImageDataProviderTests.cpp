@@ -216,7 +216,15 @@ TEST(ImageDataProvider, DecodesAheadOnlyWhatTheProcessorWillTake)
         EXPECT_FALSE(platform::decodeAhead::take(c.data));
     }
 
-    cache->memoryStorage()->modifyConfig([](auto& config) { config.totalCostLimit = 50 * 40 * 4 - 1; });
+    // Room for one decoded image, which the memory tier already holds.
+    constexpr qint64 imageBytes = 50 * 40 * 4;
+    cache->memoryStorage()->modifyConfig([](auto& config) { config.totalCostLimit = imageBytes * 3 / 2; });
+    cache->memoryStorage()->storeValue(platform::imageFromData(jpeg), "kept");
+    ASSERT_EQ(cache->memoryStorage()->totalCost(), imageBytes);
     decodeAheadForProcessing(concurrent, jpeg, plain, *cache);
-    EXPECT_EQ(platform::decodeAhead::waitingBytes(), 0) << "over the memory tier's limit";
+    EXPECT_EQ(platform::decodeAhead::waitingBytes(), 0) << "the tier and the waiting images over its limit";
+    cache->memoryStorage()->removeAll();
+    decodeAheadForProcessing(concurrent, jpeg, plain, *cache);
+    EXPECT_EQ(platform::decodeAhead::waitingBytes(), imageBytes);
+    EXPECT_TRUE(platform::decodeAhead::take(jpeg));
 }
