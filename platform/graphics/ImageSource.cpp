@@ -111,12 +111,17 @@ QImage keyed(QImage image, const std::array<quint16, 3>& key)
 
 // A reader over bytes. The buffer shares the bytes; nothing writes to them.
 struct BufferReader {
-    explicit BufferReader(const QByteArray& data)
+    // With a known `format` the reader goes straight to its handler instead of asking every plugin.
+    explicit BufferReader(const QByteArray& data, const QByteArray& format = {})
     {
         buffer.setData(data);
         buffer.open(QIODevice::ReadOnly);
         reader.setDevice(&buffer);
         reader.setAutoTransform(true);
+        if (!format.isEmpty()) {
+            reader.setFormat(format);
+            reader.setDecideFormatFromContent(false);
+        }
     }
     QBuffer buffer;
     QImageReader reader;
@@ -223,7 +228,8 @@ Result<std::shared_ptr<ImageSource>, DecodeError> ImageSource::create(
 
 std::optional<QImage> ImageSource::readWithQt(int index, std::optional<QSize> scaledTo) const
 {
-    BufferReader reader(m_pngKey ? m_qtData : m_data);
+    // The format is known: from its signature for PNG, from the probing reader for the others.
+    BufferReader reader(m_pngKey ? m_qtData : m_data, m_format);
     if (index > 0 && !reader.reader.jumpToImage(index)) {
         for (int i = 0; i < index; ++i) {
             if (!fitsLimits(reader.reader.size(), 1, m_limits) || reader.reader.read().isNull())
