@@ -308,13 +308,14 @@ TEST(ImageSource, SixteenBitPngWithATransparentColourDecodesRight)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        testimages::PngSpec spec { 6, 3, c.bitDepth, c.colorType, {}, {}, c.key, std::nullopt, {} };
+        testimages::PngContents contents { 6, 3, c.bitDepth, c.colorType, {}, {}, c.key, std::nullopt, {} };
         const int channels = testimages::channelsOf(c.colorType);
-        for (int i = 0; i < spec.width * spec.height; ++i) {
+        for (int i = 0; i < contents.width * contents.height; ++i) {
             for (int channel = 0; channel < channels; ++channel)
-                spec.samples.push_back(i % 2 ? c.other[std::size_t(channel)] : c.key[std::size_t(channel)]);
+                contents.samples.push_back(
+                    i % 2 ? c.other[std::size_t(channel)] : c.key[std::size_t(channel)]);
         }
-        const QByteArray png = testimages::writePng(spec);
+        const QByteArray png = testimages::writePng(contents);
         const auto image = imageFromData(png);
         ASSERT_TRUE(image);
         const QImage pixels = image->bitmap()->image().convertToFormat(QImage::Format_ARGB32);
@@ -322,8 +323,8 @@ TEST(ImageSource, SixteenBitPngWithATransparentColourDecodesRight)
         const QRgb opaque = channels == 3
             ? qRgb(int(c.other[0] >> shift), int(c.other[1] >> shift), int(c.other[2] >> shift))
             : qRgb(int(c.other[0] >> shift), int(c.other[0] >> shift), int(c.other[0] >> shift));
-        for (int i = 0; i < spec.width * spec.height; ++i) {
-            const QRgb pixel = pixels.pixel(i % spec.width, i / spec.width);
+        for (int i = 0; i < contents.width * contents.height; ++i) {
+            const QRgb pixel = pixels.pixel(i % contents.width, i / contents.width);
             if (i % 2)
                 EXPECT_EQ(pixel, opaque) << i;
             else
@@ -361,13 +362,13 @@ TEST(ImageSource, OneColourRuleForEveryPixelFormat)
     }
     std::vector<std::pair<std::string, QByteArray>> files;
     for (const Case& c : cases) {
-        testimages::PngSpec spec { 2, 1, 8, c.colorType, c.samples, { qRgb(128, 128, 128) }, std::nullopt,
-            c.withProfile ? std::nullopt : std::optional<double>(1.0),
+        testimages::PngContents contents { 2, 1, 8, c.colorType, c.samples, { qRgb(128, 128, 128) },
+            std::nullopt, c.withProfile ? std::nullopt : std::optional<double>(1.0),
             c.withProfile ? linear.iccProfile() : QByteArray() };
         if (c.colorType != PNG_COLOR_TYPE_PALETTE)
-            spec.palette.clear();
+            contents.palette.clear();
         files.emplace_back(std::string(c.name) + (c.withProfile ? " with a profile" : " with a gamma"),
-            testimages::writePng(spec));
+            testimages::writePng(contents));
     }
     for (QImage::Format format : { QImage::Format_RGB32, QImage::Format_Grayscale8 }) {
         QImage grey(16, 16, format);

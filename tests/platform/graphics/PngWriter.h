@@ -12,7 +12,7 @@
 namespace testimages {
 
 // A PNG made with libpng, for the chunk combinations Qt's writer cannot make.
-struct PngSpec {
+struct PngContents {
     int width = 1;
     int height = 1;
     int bitDepth = 8;
@@ -40,7 +40,7 @@ inline int channelsOf(int colorType)
     }
 }
 
-inline QByteArray writePng(const PngSpec& spec)
+inline QByteArray writePng(const PngContents& contents)
 {
     QByteArray out;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
@@ -52,34 +52,34 @@ inline QByteArray writePng(const PngSpec& spec)
                 ->append(reinterpret_cast<const char*>(data), qsizetype(length));
         },
         [](png_structp) {});
-    png_set_IHDR(png, info, png_uint_32(spec.width), png_uint_32(spec.height), spec.bitDepth, spec.colorType,
-        PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_IHDR(png, info, png_uint_32(contents.width), png_uint_32(contents.height), contents.bitDepth,
+        contents.colorType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     std::vector<png_color> palette;
-    for (QRgb color : spec.palette)
+    for (QRgb color : contents.palette)
         palette.push_back({ png_byte(qRed(color)), png_byte(qGreen(color)), png_byte(qBlue(color)) });
     if (!palette.empty())
         png_set_PLTE(png, info, palette.data(), int(palette.size()));
-    if (spec.transparentColor) {
+    if (contents.transparentColor) {
         png_color_16 key {};
-        key.red = png_uint_16((*spec.transparentColor)[0]);
-        key.green = png_uint_16((*spec.transparentColor)[1]);
-        key.blue = png_uint_16((*spec.transparentColor)[2]);
+        key.red = png_uint_16((*contents.transparentColor)[0]);
+        key.green = png_uint_16((*contents.transparentColor)[1]);
+        key.blue = png_uint_16((*contents.transparentColor)[2]);
         key.gray = key.red;
         png_set_tRNS(png, info, nullptr, 0, &key);
     }
-    if (spec.gamma)
-        png_set_gAMA(png, info, *spec.gamma);
-    if (!spec.iccProfile.isEmpty())
+    if (contents.gamma)
+        png_set_gAMA(png, info, *contents.gamma);
+    if (!contents.iccProfile.isEmpty())
         png_set_iCCP(png, info, "profile", PNG_COMPRESSION_TYPE_BASE,
-            reinterpret_cast<png_const_bytep>(spec.iccProfile.constData()),
-            png_uint_32(spec.iccProfile.size()));
+            reinterpret_cast<png_const_bytep>(contents.iccProfile.constData()),
+            png_uint_32(contents.iccProfile.size()));
     png_write_info(png, info);
-    const int perRow = spec.width * channelsOf(spec.colorType);
-    const int bytes = spec.bitDepth / 8;
+    const int perRow = contents.width * channelsOf(contents.colorType);
+    const int bytes = contents.bitDepth / 8;
     std::vector<png_byte> row(std::size_t(perRow * bytes));
-    for (int y = 0; y < spec.height; ++y) {
+    for (int y = 0; y < contents.height; ++y) {
         for (int i = 0; i < perRow; ++i) {
-            const unsigned value = spec.samples[std::size_t(y * perRow + i)];
+            const unsigned value = contents.samples[std::size_t(y * perRow + i)];
             if (bytes == 2) {
                 row[std::size_t(2 * i)] = png_byte(value >> 8);
                 row[std::size_t(2 * i + 1)] = png_byte(value);
