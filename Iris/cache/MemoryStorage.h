@@ -175,6 +175,9 @@ public:
         applyLimits();
     }
 
+    // The summed cost of what is stored now.
+    std::int64_t totalCost() const { return m_storage.totalCost(); }
+
     template<typename Modify> void modifyConfig(Modify&& modify)
     {
         std::lock_guard lock(m_lock);

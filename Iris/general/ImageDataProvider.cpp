@@ -1,9 +1,15 @@
 #include "Iris/general/ImageDataProvider.h"
 
+#include "Iris/cache/ImageCache.h"
+#include "Iris/general/IrisOptionsInfo.h"
 #include "Iris/general/Source.h"
+#include "Iris/image/ImageFormat.h"
+#include "Iris/image/ImageProcessor.h"
 
 #include "platform/foundation/FileAttributes.h"
+#include "platform/graphics/DecodeAhead.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 
@@ -54,6 +60,28 @@ void LocalFileImageDataProvider::data(ProviderDataHandler handler) const
         m_loadingQueue, [url = m_fileURL, maximum = m_maximumFileSizeBytes, handler = std::move(handler)] {
             handler(dataWithContentsOfURL(url, maximum));
         });
+}
+
+bool LocalFileImageDataProvider::deliversOnConcurrentQueue() const
+{
+    return m_loadingQueue.kind() == CallbackQueue::Kind::dispatch && m_loadingQueue.queue()
+        && !m_loadingQueue.queue()->isSerial();
+}
+
+void decodeAheadForProcessing(const ImageDataProvider& provider, const QByteArray& data,
+    const IrisParsedOptionsInfo& options, const ImageCache& targetCache)
+{
+    if (!provider.deliversOnConcurrentQueue()
+        || !dynamic_cast<const DefaultImageProcessor*>(options.processor.get()))
+        return;
+    // The default processor decodes GIF data as an animation, not through the still-image path
+    // that takes images decoded ahead.
+    if (detectImageFormat(data) == ImageFormat::GIF)
+        return;
+    // Images waiting and images kept stay within the memory tier's limit together.
+    const auto& memory = targetCache.memoryStorage();
+    platform::decodeAhead::decode(
+        data, std::max<qint64>(0, memory->config().totalCostLimit - memory->totalCost()));
 }
 
 std::optional<QByteArray> decodeBase64Strictly(const QString& text)

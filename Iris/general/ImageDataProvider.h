@@ -28,6 +28,9 @@ public:
     virtual void data(ProviderDataHandler handler) const = 0;
     virtual std::optional<QUrl> contentURL() const { return std::nullopt; }
     virtual QString description() const;
+    // Whether `data` calls back on a concurrent queue, where more work on the bytes overlaps with
+    // the work on other images.
+    virtual bool deliversOnConcurrentQueue() const { return false; }
 };
 
 // Files larger than this are refused rather than read whole into memory.
@@ -54,6 +57,7 @@ public:
 
     // Reads on the loading queue and calls back there, after this has returned.
     void data(ProviderDataHandler handler) const override;
+    bool deliversOnConcurrentQueue() const override;
 
     // Files above this size are refused; the cap exists for tests to lower.
     void setMaximumFileSizeBytes(std::int64_t bytes) { m_maximumFileSizeBytes = bytes; }
@@ -99,6 +103,17 @@ private:
     QByteArray m_data;
     QString m_cacheKey;
 };
+
+class ImageCache;
+struct IrisParsedOptionsInfo;
+
+// Called where a provider's bytes arrive, before they go to the serial processing queue: when the
+// provider delivers on a concurrent queue and the processor is the default one, decodes the image
+// there and then (platform/graphics/DecodeAhead.h), so that independent images decode in parallel
+// and the processor finds its image made. The images waiting and those the memory tier of the cache
+// they are headed for already holds stay within that tier's limit together.
+void decodeAheadForProcessing(const ImageDataProvider& provider, const QByteArray& data,
+    const IrisParsedOptionsInfo& options, const ImageCache& targetCache);
 
 // Strict RFC 4648 Base64 without options: nothing when `text` is not exactly such text.
 std::optional<QByteArray> decodeBase64Strictly(const QString& text);

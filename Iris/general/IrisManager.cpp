@@ -270,6 +270,7 @@ std::optional<DownloadTask::WrappedTask> IrisManager::loadAndStore(const Source&
                 });
                 return;
             }
+            decodeAheadForProcessing(*provider, result.value(), options, *self->targetCache(options));
             runCallback(processingQueue, [self, source, context, options, completion, data = result.value()] {
                 ImageProcessItem item = ImageProcessItem::data(data);
                 std::shared_ptr<platform::Image> image = runProcessor(*options.processor, item, options);

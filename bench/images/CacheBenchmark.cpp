@@ -2,8 +2,10 @@
 
 #include "Iris/cache/ImageCache.h"
 #include "Iris/general/IrisOptionsInfo.h"
+#include "bench/support/BareJpeg.h"
 
 #include <QBuffer>
+#include <QFile>
 #include <QImageReader>
 #include <QImageWriter>
 #include <QPainter>
@@ -85,29 +87,52 @@ struct CacheFixture {
             std::abort();
     }
 
+    // The strongest bare decode of each format: libjpeg-turbo straight to 32-bit pixels for JPEG
+    // (Qt's own reader is slower), Qt's libpng reader for PNG (libspng measured no faster).
     void bareDecode(const QString& key) const
     {
-        QImageReader reader(cache->filePathForKey(key));
-        if (reader.read().width() != 1000)
+        QImage image;
+        if (key == "jpeg") {
+            QFile file(cache->filePathForKey(key));
+            if (!file.open(QIODevice::ReadOnly))
+                std::abort();
+            image = bench::bareJpegDecode(file.readAll());
+        } else {
+            image = QImageReader(cache->filePathForKey(key)).read();
+        }
+        if (image.width() != 1000)
             std::abort();
     }
 };
 
 CacheFixture fixture;
 constexpr int memoryHitsPerRun = 50;
+// One timed run decodes this many times, so that a run is long enough for the clock and for the
+// machine's noise to even out.
+constexpr int decodesPerRun = 20;
+
+void repeat(void (*decode)())
+{
+    for (int i = 0; i < decodesPerRun; ++i)
+        decode();
+}
 
 bench::Registration jpegDiskHit({
-    "Disk-cache hit of a 1 MP JPEG, read and decoded (vs a bare QImageReader decode of the file)",
+    "20 disk-cache hits of a 1 MP JPEG, read and decoded (vs 20 bare libjpeg-turbo decodes of the file; "
+    "target <= 1.05)",
     [] { fixture.prepare(); },
-    [] { fixture.diskHit("jpeg"); },
-    [] { fixture.bareDecode("jpeg"); },
+    [] { repeat([] { fixture.diskHit("jpeg"); }); },
+    [] { repeat([] { fixture.bareDecode("jpeg"); }); },
+    9,
 });
 
 bench::Registration pngDiskHit({
-    "Disk-cache hit of a 1 MP PNG, read and decoded (vs a bare QImageReader decode of the file)",
+    "20 disk-cache hits of a 1 MP PNG, read and decoded (vs 20 bare QImageReader decodes of the file; "
+    "target <= 1.0)",
     [] { fixture.prepare(); },
-    [] { fixture.diskHit("png"); },
-    [] { fixture.bareDecode("png"); },
+    [] { repeat([] { fixture.diskHit("png"); }); },
+    [] { repeat([] { fixture.bareDecode("png"); }); },
+    9,
 });
 
 bench::Registration memoryHit({

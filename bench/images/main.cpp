@@ -3,7 +3,6 @@
 
 #include <QGuiApplication>
 
-
 namespace bench {
 
 std::vector<Comparison>& comparisons()

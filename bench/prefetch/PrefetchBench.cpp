@@ -1,6 +1,6 @@
 // Two measurements, each against a baseline in the same run:
-// 1. Prefetching 500 images from a local server that answers each request after 20 ms, against
-//    fetching them one by one with the downloader. Prints the speed-up (baseline time / ours).
+// 1. Prefetching 500 images from a local server that answers each request after 20 ms with 5
+//    lanes, against the downloader itself kept at 5 requests in flight. Prints the ratio.
 // 2. Peak memory while a ~20 MB progressive JPEG arrives in 64 KB chunks and is shown scan by scan,
 //    as a multiple of the image's decoded size (width × height × 4 bytes); for comparison, the same
 //    file retrieved without progressive loading.
@@ -11,9 +11,9 @@
 #include "Iris/networking/ImagePrefetcher.h"
 #include "Iris/networking/ImageProgressive.h"
 
+#include "bench/support/BenchServer.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/graphics/Image.h"
-#include "bench/support/BenchServer.h"
 #include "tests/Iris/prefetch/ProgressiveJpegFixture.h"
 
 #include <QBuffer>
@@ -25,6 +25,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -37,7 +38,6 @@
 #include <vector>
 
 #include <malloc.h>
-
 
 namespace {
 
@@ -116,16 +116,25 @@ double prefetchSeconds(BenchServer& server, const std::shared_ptr<iris::ImageDow
     return elapsed;
 }
 
-double oneByOneSeconds(
-    BenchServer& server, const std::shared_ptr<iris::ImageDownloader>& downloader, int count, int run)
+// The same downloads with the downloader alone, a new one started as each finishes, so that as
+// many are in flight as the prefetcher has lanes.
+double inFlightSeconds(BenchServer& server, const std::shared_ptr<iris::ImageDownloader>& downloader,
+    int count, int inFlight, int run)
 {
+    int started = 0, finished = 0;
+    std::function<void()> startNext = [&] {
+        const int index = started++;
+        downloader->downloadImage(server.url(QStringLiteral("/single/%1/%2.jpg").arg(run).arg(index)),
+            iris::IrisParsedOptionsInfo(), [&](iris::ImageLoadingResultOrError) {
+                ++finished;
+                if (started < count)
+                    startNext();
+            });
+    };
     const auto start = Clock::now();
-    for (int i = 0; i < count; ++i) {
-        bool done = false;
-        downloader->downloadImage(server.url(QStringLiteral("/single/%1/%2.jpg").arg(run).arg(i)),
-            iris::IrisParsedOptionsInfo(), [&](iris::ImageLoadingResultOrError) { done = true; });
-        waitFor([&] { return done; });
-    }
+    for (int i = 0; i < std::min(inFlight, count); ++i)
+        startNext();
+    waitFor([&] { return finished == count; });
     return seconds(start);
 }
 
@@ -194,15 +203,23 @@ int main(int argc, char** argv)
         auto downloader = iris::ImageDownloader::create(QStringLiteral("bench-prefetch"));
         QTemporaryDir folder;
         auto cache = iris::ImageCache::initNamed(QStringLiteral("bench"), QUrl::fromLocalFile(folder.path()));
+        constexpr int lanes = 5;
         // Warm connections and decoders on both paths.
         prefetchSeconds(server, downloader, cache, 10, 0);
-        oneByOneSeconds(server, downloader, 10, 0);
-        const double ours = prefetchSeconds(server, downloader, cache, count, 1);
-        const double baseline = oneByOneSeconds(server, downloader, count, 1);
+        inFlightSeconds(server, downloader, 10, lanes, 0);
+        std::vector<double> ratios;
+        for (int run = 1; run <= 3; ++run) {
+            const double ours = prefetchSeconds(server, downloader, cache, count, run);
+            const double baseline = inFlightSeconds(server, downloader, count, lanes, run);
+            ratios.push_back(ours / baseline);
+            std::printf(
+                "prefetch %d images, 20 ms per answer, %d lanes: %.2f s (%.1f ms each, ideal %.1f); the "
+                "downloader with %d in flight: %.2f s; ratio %.2fx (target <= 1.1x)\n",
+                count, lanes, ours, ours * 1000 * lanes / count, 20.0, lanes, baseline, ours / baseline);
+        }
+        std::sort(ratios.begin(), ratios.end());
         std::printf(
-            "prefetch %d images, 20 ms per answer, 5 lanes: %.2f s; one by one with the downloader: %.2f s\n",
-            count, ours, baseline);
-        std::printf("prefetch speed-up (baseline / ours): %.2fx (target >= 3x)\n", baseline / ours);
+            "prefetch ratio to the downloader with %d in flight, median of 3: %.2fx\n", lanes, ratios[1]);
     }
 
     // 2.

@@ -3,6 +3,7 @@
 #include <QJsonDocument>
 #include <QJsonParseError>
 
+#include <algorithm>
 #include <cmath>
 
 namespace platform {
@@ -25,6 +26,89 @@ Result<QJsonArray, PlatformError> parseJsonArray(const QByteArray& bytes)
         return Result<QJsonArray, PlatformError>::failure(
             jsonError(JsonErrorCode::wrongType, QStringLiteral("the JSON document is not an array")));
     return Result<QJsonArray, PlatformError>::success(document.array());
+}
+
+namespace {
+
+bool isJsonSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+bool isBlank(QByteArrayView text)
+{
+    for (char c : text) {
+        if (!isJsonSpace(c))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+std::optional<std::vector<QByteArrayView>> splitJsonArray(const QByteArray& bytes, int pieces)
+{
+    const char* const text = bytes.constData();
+    const qsizetype size = bytes.size();
+    qsizetype at = 0;
+    while (at < size && isJsonSpace(text[at]))
+        ++at;
+    if (at == size || text[at] != '[')
+        return std::nullopt;
+    const qsizetype bodyStart = ++at;
+
+    // Where each top-level element ends (at its comma, or at the closing bracket for the last).
+    std::vector<qsizetype> elementEnds;
+    int depth = 0;
+    bool inString = false;
+    qsizetype bodyEnd = -1;
+    for (; at < size; ++at) {
+        const char c = text[at];
+        if (inString) {
+            if (c == '\\')
+                ++at;
+            else if (c == '"')
+                inString = false;
+            continue;
+        }
+        if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            ++depth;
+        } else if (c == ']' || c == '}') {
+            if (depth == 0) {
+                if (c != ']')
+                    return std::nullopt;
+                bodyEnd = at;
+                break;
+            }
+            --depth;
+        } else if (c == ',' && depth == 0) {
+            elementEnds.push_back(at);
+        }
+    }
+    if (bodyEnd < 0 || !isBlank(QByteArrayView(text + bodyEnd + 1, size - bodyEnd - 1)))
+        return std::nullopt;
+    elementEnds.push_back(bodyEnd);
+
+    // Every element must hold something: "[1,,2]" and "[1,]" are left to the whole parse.
+    qsizetype start = bodyStart;
+    for (qsizetype end : elementEnds) {
+        if (isBlank(QByteArrayView(text + start, end - start)))
+            return std::nullopt;
+        start = end + 1;
+    }
+
+    std::vector<QByteArrayView> runs;
+    const qsizetype target = (bodyEnd - bodyStart) / std::max(1, pieces) + 1;
+    qsizetype runStart = bodyStart;
+    for (qsizetype end : elementEnds) {
+        if (end - runStart >= target || end == bodyEnd) {
+            runs.emplace_back(text + runStart, end - runStart);
+            runStart = end + 1;
+        }
+    }
+    return runs;
 }
 
 QByteArray compactJson(const QJsonArray& array)

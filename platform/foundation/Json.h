@@ -6,11 +6,13 @@
 #include "platform/foundation/Uuid.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QString>
 
 #include <optional>
+#include <vector>
 
 namespace platform {
 
@@ -20,6 +22,14 @@ enum class JsonErrorCode { malformed = 1, wrongType, missingKey, invalidValue };
 
 // Parses a whole document that must be one JSON array.
 Result<QJsonArray, PlatformError> parseJsonArray(const QByteArray& bytes);
+
+// The text of a document that is one JSON array, cut between its top-level elements into at most
+// `pieces` runs of whole elements of about equal size, each a valid array body on its own (the
+// elements and the commas between them, without the brackets). The cut reads strings and nesting
+// but does not check the rest of the syntax: each run is parsed later. Nothing for a document
+// that is not plainly one array of at least one element per run (empty elements, text after the
+// array), so that the caller parses it whole and reports its error.
+std::optional<std::vector<QByteArrayView>> splitJsonArray(const QByteArray& bytes, int pieces);
 
 // Compact text of an array, through QJsonDocument (JsonWriter writes records faster).
 QByteArray compactJson(const QJsonArray& array);

@@ -1,11 +1,13 @@
 #include "platform/graphics/ImageSource.h"
 
+#include "platform/graphics/ColorManagement.h"
+#include "platform/graphics/DecodeAhead.h"
 #include "platform/graphics/GifDecoder.h"
 #include "platform/graphics/JpegDecoder.h"
 
 #include <QBuffer>
-#include <QColorSpace>
 #include <QImageReader>
+#include <QRgba64>
 
 #include <algorithm>
 #include <limits>
@@ -33,31 +35,93 @@ bool looksLikeGif(const QByteArray& data)
     return data.startsWith("GIF87a") || data.startsWith("GIF89a");
 }
 
-// PNG keeps its size at a fixed place in its first chunk; reading it here does not depend on the
-// rest of the file being there, as the PNG reader's own header pass does.
-std::optional<QSize> pngDeclaredSize(const QByteArray& data)
+bool looksLikeJpeg(const QByteArray& data)
 {
-    if (data.size() < 24 || !data.startsWith("\x89PNG\r\n\x1a\n") || data.mid(12, 4) != "IHDR")
+    return data.startsWith("\xff\xd8\xff");
+}
+
+quint32 read32(const QByteArray& data, qsizetype at)
+{
+    const auto* bytes = reinterpret_cast<const unsigned char*>(data.constData()) + at;
+    return quint32(bytes[0]) << 24 | quint32(bytes[1]) << 16 | quint32(bytes[2]) << 8 | bytes[3];
+}
+
+// What the chunks of a PNG say before any pixel is decoded.
+struct PngFacts {
+    QSize size;
+    // A 16-bit RGB image whose tRNS chunk names one transparent colour: Qt's reader decodes these
+    // as garbage, so the chunk is taken out and the colour keyed here.
+    qsizetype keyChunkOffset = -1;
+    std::array<quint16, 3> keyColor {};
+};
+
+constexpr qsizetype pngSignatureBytes = 8;
+constexpr quint32 pngMaxChunkLength = 0x7fffffff;
+
+// Walks the chunks of a PNG up to IEND. Every chunk must fit in the bytes that are left: the PNG
+// reader allocates what a chunk declares before it finds the data missing, so a 400-byte file whose
+// text chunk claims 2 GB would cost 2 GB. PNG keeps its size at a fixed place in its first chunk;
+// reading it here does not depend on the rest of the file being there. Nothing for data that is
+// not a PNG.
+std::optional<Result<PngFacts, DecodeError>> scanPng(const QByteArray& data)
+{
+    using Scanned = Result<PngFacts, DecodeError>;
+    if (!data.startsWith("\x89PNG\r\n\x1a\n"))
         return std::nullopt;
-    const auto* bytes = reinterpret_cast<const unsigned char*>(data.constData());
-    const auto read32 = [&](int at) {
-        return qint64(bytes[at]) << 24 | qint64(bytes[at + 1]) << 16 | qint64(bytes[at + 2]) << 8
-            | bytes[at + 3];
-    };
-    const qint64 width = read32(16), height = read32(20);
-    if (width > std::numeric_limits<int>::max() || height > std::numeric_limits<int>::max())
-        return QSize(std::numeric_limits<int>::max(), std::numeric_limits<int>::max());
-    return QSize(int(width), int(height));
+    if (data.size() < 33 || read32(data, 8) != 13 || data.mid(12, 4) != "IHDR")
+        return Scanned::failure(DecodeError::corrupt);
+    PngFacts facts;
+    const quint32 width = read32(data, 16), height = read32(data, 20);
+    constexpr quint32 intMax = quint32(std::numeric_limits<int>::max());
+    facts.size = QSize(int(std::min(width, intMax)), int(std::min(height, intMax)));
+    const int bitDepth = quint8(data[24]), colorType = quint8(data[25]);
+    for (qsizetype at = pngSignatureBytes; at + 8 <= data.size();) {
+        const quint32 length = read32(data, at);
+        if (length > pngMaxChunkLength || qint64(length) + 12 > data.size() - at)
+            return Scanned::failure(DecodeError::corrupt);
+        const QByteArrayView type(data.constData() + at + 4, 4);
+        if (type == "IEND")
+            break;
+        if (type == "tRNS" && bitDepth == 16 && colorType == 2 && length == 6) {
+            facts.keyChunkOffset = at;
+            for (int channel = 0; channel < 3; ++channel) {
+                const auto* sample
+                    = reinterpret_cast<const unsigned char*>(data.constData()) + at + 8 + 2 * channel;
+                facts.keyColor[std::size_t(channel)] = quint16(sample[0] << 8 | sample[1]);
+            }
+        }
+        at += 12 + qsizetype(length);
+    }
+    return Scanned::success(facts);
+}
+
+// The image with every pixel of the key colour made transparent.
+QImage keyed(QImage image, const std::array<quint16, 3>& key)
+{
+    image.convertTo(QImage::Format_RGBA64);
+    for (int y = 0; y < image.height(); ++y) {
+        auto* pixel = reinterpret_cast<QRgba64*>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x, ++pixel) {
+            if (pixel->red() == key[0] && pixel->green() == key[1] && pixel->blue() == key[2])
+                pixel->setAlpha(0);
+        }
+    }
+    return image;
 }
 
 // A reader over bytes. The buffer shares the bytes; nothing writes to them.
 struct BufferReader {
-    explicit BufferReader(const QByteArray& data)
+    // With a known `format` the reader goes straight to its handler instead of asking every plugin.
+    explicit BufferReader(const QByteArray& data, const QByteArray& format = {})
     {
         buffer.setData(data);
         buffer.open(QIODevice::ReadOnly);
         reader.setDevice(&buffer);
         reader.setAutoTransform(true);
+        if (!format.isEmpty()) {
+            reader.setFormat(format);
+            reader.setDecideFormatFromContent(false);
+        }
     }
     QBuffer buffer;
     QImageReader reader;
@@ -69,24 +133,6 @@ bool fitsLimits(QSize size, int frames, const DecodingLimits& limits)
         return true; // the reader cannot tell before decoding; its own allocation bound applies
     const qint64 pixels = qint64(size.width()) * size.height();
     return pixels <= limits.maxPixelsPerFrame && pixels * 4 * std::max(1, frames) <= limits.maxTotalBytes;
-}
-
-void convertToSrgb(QImage& image)
-{
-    const QColorSpace space = image.colorSpace();
-    if (!space.isValid() || space == QColorSpace(QColorSpace::SRgb))
-        return;
-    switch (image.format()) {
-    case QImage::Format_Mono:
-    case QImage::Format_MonoLSB:
-    case QImage::Format_Indexed8:
-    case QImage::Format_Grayscale8:
-    case QImage::Format_Grayscale16:
-    case QImage::Format_Alpha8:
-        return;
-    default:
-        image.convertToColorSpace(QColorSpace::SRgb);
-    }
 }
 
 std::optional<Bitmap> scaledDown(std::optional<Bitmap> bitmap, int maxPixelSize)
@@ -126,9 +172,43 @@ Result<std::shared_ptr<ImageSource>, DecodeError> ImageSource::create(
         return SourceResult::success(std::move(source));
     }
 
-    if (const std::optional<QSize> declared = pngDeclaredSize(data);
-        declared && !fitsLimits(*declared, 1, limits))
-        return SourceResult::failure(DecodeError::tooLarge);
+    // JPEG and PNG headers are read here rather than by a probing QImageReader: a disk-cache hit
+    // then costs one decode and nothing around it.
+    if (looksLikeJpeg(data)) {
+        if (const std::optional<JpegHeader> header = readJpegHeader(data);
+            header && (header->components == 1 || header->components == 3)) {
+            if (!fitsLimits(header->storedSize, 1, limits))
+                return SourceResult::failure(DecodeError::tooLarge);
+            source->m_codec = Codec::jpeg;
+            source->m_format = "jpeg";
+            source->m_frameCount = 1;
+            source->m_storedSize = header->storedSize;
+            source->m_pixelSize
+                = header->orientation >= 5 ? header->storedSize.transposed() : header->storedSize;
+            source->m_data = std::move(data);
+            return SourceResult::success(std::move(source));
+        }
+    }
+    if (std::optional<Result<PngFacts, DecodeError>> png = scanPng(data)) {
+        if (!*png)
+            return SourceResult::failure(png->error());
+        const PngFacts& facts = png->value();
+        if (!fitsLimits(facts.size, 1, limits))
+            return SourceResult::failure(DecodeError::tooLarge);
+        source->m_format = "png";
+        source->m_frameCount = 1;
+        source->m_storedSize = source->m_pixelSize = facts.size;
+        if (facts.keyChunkOffset >= 0) {
+            source->m_pngKey = facts.keyColor;
+            // The same file without its tRNS chunk (4 bytes of length, 4 of type, 6 of colour and 4
+            // of CRC), which the reader decodes right.
+            source->m_qtData = data;
+            source->m_qtData.remove(facts.keyChunkOffset, 18);
+        }
+        source->m_data = std::move(data);
+        return SourceResult::success(std::move(source));
+    }
+
     BufferReader probe(data);
     if (!probe.reader.canRead())
         return SourceResult::failure(DecodeError::unrecognizedFormat);
@@ -148,7 +228,8 @@ Result<std::shared_ptr<ImageSource>, DecodeError> ImageSource::create(
 
 std::optional<QImage> ImageSource::readWithQt(int index, std::optional<QSize> scaledTo) const
 {
-    BufferReader reader(m_data);
+    // The format is known: from its signature for PNG, from the probing reader for the others.
+    BufferReader reader(m_pngKey ? m_qtData : m_data, m_format);
     if (index > 0 && !reader.reader.jumpToImage(index)) {
         for (int i = 0; i < index; ++i) {
             if (!fitsLimits(reader.reader.size(), 1, m_limits) || reader.reader.read().isNull())
@@ -157,13 +238,26 @@ std::optional<QImage> ImageSource::readWithQt(int index, std::optional<QSize> sc
     }
     if (!fitsLimits(reader.reader.size(), 1, m_limits))
         return std::nullopt;
-    if (scaledTo)
+    // A keyed colour must be matched on the decoded samples, before any scaling blends them.
+    if (scaledTo && !m_pngKey)
         reader.reader.setScaledSize(*scaledTo);
     QImage image = reader.reader.read();
     if (image.isNull())
         return std::nullopt;
+    if (m_pngKey)
+        image = keyed(std::move(image), *m_pngKey);
     convertToSrgb(image);
     return image;
+}
+
+std::optional<QImage> ImageSource::decodeJpeg(int maxPixelSize) const
+{
+    auto decoded = decodeScaledJpeg(m_data, maxPixelSize, m_limits);
+    if (decoded)
+        return std::move(decoded).value();
+    if (decoded.error() != JpegFailure::unsupported)
+        return std::nullopt;
+    return readWithQt(0, std::nullopt);
 }
 
 std::optional<Bitmap> ImageSource::frame(int index) const
@@ -175,7 +269,7 @@ std::optional<Bitmap> ImageSource::frame(int index) const
         std::optional<QImage> image = m_gif->frame(index);
         return image ? Bitmap::fromImage(std::move(*image)) : std::nullopt;
     }
-    std::optional<QImage> image = readWithQt(index, std::nullopt);
+    std::optional<QImage> image = m_codec == Codec::jpeg ? decodeJpeg(0) : readWithQt(index, std::nullopt);
     return image ? Bitmap::fromImage(std::move(*image)) : std::nullopt;
 }
 
@@ -205,12 +299,9 @@ std::optional<Bitmap> ImageSource::thumbnail(int maxPixelSize) const
 {
     if (m_gif)
         return scaledDown(frame(0), maxPixelSize);
-    if (m_format == "jpeg" || m_format == "jpg") {
-        auto decoded = decodeScaledJpeg(m_data, maxPixelSize, m_limits);
-        if (decoded)
-            return Bitmap::fromImage(std::move(decoded).value());
-        if (decoded.error() != JpegFailure::unsupported)
-            return std::nullopt;
+    if (m_codec == Codec::jpeg) {
+        std::optional<QImage> image = decodeJpeg(maxPixelSize);
+        return image ? scaledDown(Bitmap::fromImage(std::move(*image)), maxPixelSize) : std::nullopt;
     }
     // The reader scales before it orients, so the wanted size is given in stored orientation; the
     // longer side is the same either way.
@@ -227,18 +318,14 @@ std::optional<Bitmap> ImageSource::thumbnail(int maxPixelSize) const
     return scaledDown(Bitmap::fromImage(std::move(*image)), maxPixelSize);
 }
 
-std::shared_ptr<Image> imageFromData(const QByteArray& data, const DecodingLimits& limits)
+std::shared_ptr<Image> stillImageFrom(const ImageSource& source, const DecodingLimits& limits)
 {
-    auto created = ImageSource::create(data, limits);
-    if (!created)
-        return nullptr;
-    const std::shared_ptr<ImageSource>& source = created.value();
     // Icon files hold one picture at several resolutions: each is a representation.
-    if (source->format() == "ico" || source->format() == "icns" || source->format() == "cur") {
+    if (source.format() == "ico" || source.format() == "icns" || source.format() == "cur") {
         std::vector<Bitmap> representations;
         qint64 bytes = 0;
-        for (int i = 0; i < source->frameCount(); ++i) {
-            std::optional<Bitmap> bitmap = source->frame(i);
+        for (int i = 0; i < source.frameCount(); ++i) {
+            std::optional<Bitmap> bitmap = source.frame(i);
             if (!bitmap)
                 continue;
             bytes += bitmap->byteCount();
@@ -248,8 +335,20 @@ std::shared_ptr<Image> imageFromData(const QByteArray& data, const DecodingLimit
         }
         return Image::create(std::move(representations));
     }
-    std::optional<Bitmap> bitmap = source->frame(0);
+    std::optional<Bitmap> bitmap = source.frame(0);
     return bitmap ? Image::create(std::move(*bitmap)) : nullptr;
+}
+
+std::shared_ptr<Image> imageFromData(const QByteArray& data, const DecodingLimits& limits)
+{
+    if (limits == DecodingLimits()) {
+        if (std::shared_ptr<Image> decoded = decodeAhead::take(data))
+            return decoded;
+    }
+    auto created = ImageSource::create(data, limits);
+    if (!created)
+        return nullptr;
+    return stillImageFrom(*created.value(), limits);
 }
 
 std::optional<Bitmap> thumbnailFromData(

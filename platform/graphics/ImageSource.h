@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 
+#include <array>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -21,6 +22,8 @@ struct DecodingLimits {
     qint64 maxPixelsPerFrame = 100'000'000;
     // All frames of one image decoded at 4 bytes per pixel.
     qint64 maxTotalBytes = qint64(1) << 30;
+
+    bool operator==(const DecodingLimits&) const = default;
 };
 
 enum class DecodeError {
@@ -37,10 +40,12 @@ struct FrameProperties {
     std::optional<double> gifDelaySeconds;
 };
 
-// Encoded image data and random access to its frames, decoded on demand. PNG, JPEG, WebP, TIFF, BMP
-// and the other formats Qt's image plugins read go through QImageReader, with the EXIF orientation
-// applied; GIF goes through giflib, its frames composited onto the full canvas by their disposal
-// methods. Thread-safe: frames may be asked for from several threads at once.
+// Encoded image data and random access to its frames, decoded on demand. JPEG goes through
+// libjpeg-turbo straight to the pixel format we draw (CMYK JPEGs through Qt); PNG, WebP, TIFF, BMP
+// and the other formats Qt's image plugins read go through QImageReader; the EXIF orientation is
+// applied and every colour profile converted to sRGB. GIF goes through giflib, its frames
+// composited onto the full canvas by their disposal methods. Thread-safe: frames may be asked for
+// from several threads at once.
 class ImageSource {
 public:
     static Result<std::shared_ptr<ImageSource>, DecodeError> create(
@@ -72,10 +77,18 @@ public:
     std::optional<Bitmap> thumbnail(int maxPixelSize) const;
 
 private:
+    enum class Codec { qt, jpeg };
+
     ImageSource() = default;
     std::optional<QImage> readWithQt(int index, std::optional<QSize> scaledTo) const;
+    std::optional<QImage> decodeJpeg(int maxPixelSize) const;
 
     QByteArray m_data;
+    Codec m_codec = Codec::qt;
+    // A 16-bit RGB PNG with a transparent colour: the data Qt reads, without its tRNS chunk, and
+    // the colour to make transparent.
+    QByteArray m_qtData;
+    std::optional<std::array<quint16, 3>> m_pngKey;
     QByteArray m_format;
     DecodingLimits m_limits;
     int m_frameCount = 0;
@@ -88,8 +101,12 @@ private:
 
 // The image a data blob holds, as a still image: every image of a multi-resolution icon file becomes
 // a representation; for other formats the first frame. Point size = pixel size. Nothing when the
-// data cannot be decoded within `limits`.
+// data cannot be decoded within `limits`. An image decoded ahead for these bytes (DecodeAhead.h)
+// is taken instead of decoding again.
 std::shared_ptr<Image> imageFromData(const QByteArray& data, const DecodingLimits& limits = {});
+
+// The same from a source already made.
+std::shared_ptr<Image> stillImageFrom(const ImageSource& source, const DecodingLimits& limits);
 
 // The first frame of `data` at most `maxPixelSize` pixels on its longer side, never upscaled.
 std::optional<Bitmap> thumbnailFromData(

@@ -1,5 +1,6 @@
 #include "platform/graphics/JpegDecoder.h"
 
+#include "platform/graphics/ColorManagement.h"
 #include "platform/graphics/ImageSource.h"
 
 #include <QColorSpace>
@@ -96,28 +97,63 @@ struct DecodeState {
     ErrorManager errors;
     JpegFailure failure = JpegFailure::corrupt;
     int orientation = 1;
+    QSize storedSize;
     JOCTET* icc = nullptr;
     unsigned iccLength = 0;
 };
 
-// Kept free of objects with destructors between setjmp and the libjpeg calls that may jump back.
-bool decodeInto(DecodeState& state, const QByteArray& data, int maxPixelSize, const DecodingLimits& limits,
-    QImage& output)
+// Sets up `info` over `data` and reads the markers up to the first scan, keeping the EXIF and ICC
+// markers. A damaged header jumps back to the caller's setjmp.
+void startReading(DecodeState& state, const QByteArray& data)
 {
     jpeg_decompress_struct& info = state.info;
-    info.err = jpeg_std_error(&state.errors.base);
-    state.errors.base.error_exit = exitByJump;
-    state.errors.base.output_message = ignoreMessage;
-    if (setjmp(state.errors.jump)) {
-        jpeg_destroy_decompress(&info);
-        return false;
-    }
     jpeg_create_decompress(&info);
     jpeg_mem_src(
         &info, reinterpret_cast<const unsigned char*>(data.constData()), (unsigned long)(data.size()));
     jpeg_save_markers(&info, JPEG_APP0 + 1, 0xFFFF);
     jpeg_save_markers(&info, JPEG_APP0 + 2, 0xFFFF);
     jpeg_read_header(&info, TRUE);
+    state.storedSize = QSize(int(info.image_width), int(info.image_height));
+    for (jpeg_saved_marker_ptr marker = info.marker_list; marker; marker = marker->next) {
+        if (marker->marker == JPEG_APP0 + 1) {
+            state.orientation = exifOrientation(marker->data, marker->data_length);
+            break;
+        }
+    }
+}
+
+void installErrorManager(DecodeState& state)
+{
+    state.info.err = jpeg_std_error(&state.errors.base);
+    state.errors.base.error_exit = exitByJump;
+    state.errors.base.output_message = ignoreMessage;
+}
+
+// Kept free of objects with destructors between setjmp and the libjpeg calls that may jump back.
+bool readHeaderInto(DecodeState& state, const QByteArray& data, int& components)
+{
+    installErrorManager(state);
+    if (setjmp(state.errors.jump)) {
+        jpeg_destroy_decompress(&state.info);
+        return false;
+    }
+    startReading(state, data);
+    components = state.info.num_components;
+    jpeg_destroy_decompress(&state.info);
+    return true;
+}
+
+// Kept free of objects with destructors between setjmp and the libjpeg calls that may jump back.
+bool decodeInto(DecodeState& state, const QByteArray& data, int maxPixelSize, const DecodingLimits& limits,
+    QImage& output)
+{
+    jpeg_decompress_struct& info = state.info;
+    installErrorManager(state);
+    if (setjmp(state.errors.jump)) {
+        jpeg_destroy_decompress(&info);
+        return false;
+    }
+    startReading(state, data);
 
     if (qint64(info.image_width) * info.image_height > limits.maxPixelsPerFrame) {
         state.failure = JpegFailure::tooLarge;
@@ -132,12 +168,6 @@ bool decodeInto(DecodeState& state, const QByteArray& data, int maxPixelSize, co
         state.failure = JpegFailure::unsupported;
         jpeg_destroy_decompress(&info);
         return false;
-    }
-    for (jpeg_saved_marker_ptr marker = info.marker_list; marker; marker = marker->next) {
-        if (marker->marker == JPEG_APP0 + 1) {
-            state.orientation = exifOrientation(marker->data, marker->data_length);
-            break;
-        }
     }
     jpeg_read_icc_profile(&info, &state.icc, &state.iccLength);
 
@@ -190,6 +220,16 @@ QSize sizeFittingLongSide(QSize size, int maxPixelSize)
         std::max(1, int(std::lround(size.height() * factor))));
 }
 
+std::optional<JpegHeader> readJpegHeader(const QByteArray& data)
+{
+    auto state = std::make_unique<DecodeState>();
+    std::memset(&state->info, 0, sizeof state->info);
+    int components = 0;
+    if (!readHeaderInto(*state, data, components))
+        return std::nullopt;
+    return JpegHeader { state->storedSize, components, state->orientation };
+}
+
 Result<QImage, JpegFailure> decodeScaledJpeg(
     const QByteArray& data, int maxPixelSize, const DecodingLimits& limits)
 {
@@ -205,16 +245,14 @@ Result<QImage, JpegFailure> decodeScaledJpeg(
     if (!decoded)
         return JpegResult::failure(state->failure);
 
-    const QSize fitted = sizeFittingLongSide(image.size(), maxPixelSize);
+    // Fitted from the stored size, not from the DCT's rounded-up output, so that the aspect ratio is
+    // the one every other format gets; the quarter turns of the orientation come after.
+    const QSize fitted = sizeFittingLongSide(state->storedSize, maxPixelSize);
     if (fitted != image.size())
         image = image.scaled(fitted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     if (!icc.isEmpty()) {
-        const QColorSpace space = QColorSpace::fromIccProfile(icc);
-        if (space.isValid() && space != QColorSpace(QColorSpace::SRgb)
-            && image.format() != QImage::Format_Grayscale8) {
-            image.setColorSpace(space);
-            image.convertToColorSpace(QColorSpace::SRgb);
-        }
+        image.setColorSpace(QColorSpace::fromIccProfile(icc));
+        convertToSrgb(image);
     }
     return JpegResult::success(oriented(image, state->orientation));
 }

@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QImage>
 
+#include <optional>
+
 namespace platform {
 
 struct DecodingLimits;
@@ -15,9 +17,19 @@ enum class JpegFailure {
     corrupt,
 };
 
+// What the markers before a JPEG's first scan say.
+struct JpegHeader {
+    QSize storedSize; // before orientation
+    int components = 0; // 1 grey, 3 colour, 4 CMYK or YCCK
+    int orientation = 1; // EXIF, 1 to 8
+};
+
+// Nothing when the markers up to the first scan are damaged or missing.
+std::optional<JpegHeader> readJpegHeader(const QByteArray& data);
+
 // Decodes a JPEG straight at a reduced size by DCT scaling, to at most `maxPixelSize` pixels on the
-// longer side (never more than the image has), with its EXIF orientation and colour profile
-// applied.
+// longer side (never more than the image has; 0 or less: whole), with its EXIF orientation and
+// colour profile applied. Colour JPEGs come out as RGB32 and grey ones as Grayscale8.
 Result<QImage, JpegFailure> decodeScaledJpeg(
     const QByteArray& data, int maxPixelSize, const DecodingLimits& limits);
 

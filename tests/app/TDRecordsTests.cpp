@@ -158,6 +158,40 @@ TEST(TDRecords, OneBadValueFailsTheWholeArray)
     EXPECT_FALSE(decoded.value()[0]->coverImageURL());
 }
 
+// A large file decodes in pieces on several threads: the records come out whole and in order, and a
+// bad file fails with the error the one-piece decoding gives, whichever piece holds the fault.
+TEST(TDRecords, LargeFilesDecodeInPiecesAsTheyWouldWhole)
+{
+    tdlibrary::ProjectList projects;
+    for (int i = 0; i < 300; ++i)
+        projects.push_back(makeProject(QStringLiteral("P%1 ], {\"q\": [\\ ,").arg(i), 2, i % 2));
+    const QByteArray bytes = tdlibrary::encodeProjects(projects).value();
+    ASSERT_GT(bytes.size(), 128 * 1024);
+    auto decoded = tdlibrary::decodeProjects(bytes);
+    ASSERT_TRUE(decoded);
+    ASSERT_EQ(decoded.value().size(), projects.size());
+    for (std::size_t i = 0; i < projects.size(); ++i) {
+        EXPECT_EQ(decoded.value()[i]->name(), projects[i]->name());
+        EXPECT_EQ(decoded.value()[i]->id(), projects[i]->id());
+    }
+
+    QJsonArray array = parse(bytes);
+    array[250] = 7;
+    const auto notAnObject = tdlibrary::decodeProjects(QJsonDocument(array).toJson(QJsonDocument::Compact));
+    ASSERT_FALSE(notAnObject);
+    EXPECT_EQ(notAnObject.error().description, "element 250 is not an object");
+
+    const qsizetype late = bytes.indexOf("},{", bytes.size() * 3 / 4) + 1;
+    for (const QByteArray& damaged :
+        { QByteArray(bytes).insert(late, ","), bytes + " x", bytes.left(bytes.size() - 1) }) {
+        const auto whole = platform::parseJsonArray(damaged);
+        ASSERT_FALSE(whole);
+        const auto failed = tdlibrary::decodeProjects(damaged);
+        ASSERT_FALSE(failed);
+        EXPECT_EQ(failed.error().description, whole.error().description);
+    }
+}
+
 TEST(TDRecords, DatesRoundTripBitExactly)
 {
     std::mt19937_64 random(7);

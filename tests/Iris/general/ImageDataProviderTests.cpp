@@ -1,9 +1,17 @@
+#include "Iris/cache/ImageCache.h"
 #include "Iris/general/ImageDataProvider.h"
+#include "Iris/general/IrisOptionsInfo.h"
 #include "Iris/general/Source.h"
+#include "Iris/image/ImageProcessors.h"
+
+#include "platform/graphics/DecodeAhead.h"
+#include "platform/graphics/ImageSource.h"
 
 #include "support/TestSupport.h"
 
+#include <QBuffer>
 #include <QFile>
+#include <QImageWriter>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -153,4 +161,70 @@ TEST(ImageDataProvider, RawAndBase64AnswerBeforeReturning)
         });
         EXPECT_EQ(calls, 1) << c.text;
     }
+}
+
+// Bytes are decoded ahead only where that overlaps with other work and the processor will take the
+// result; the waiting images stay within the memory tier's limit, and each is taken once, by the
+// very bytes it was decoded from.
+TEST(ImageDataProvider, DecodesAheadOnlyWhatTheProcessorWillTake)
+{
+    QTemporaryDir folder;
+    auto cache = ImageCache::initNamed("decode-ahead", QUrl::fromLocalFile(folder.path()));
+    QImage picture(50, 40, QImage::Format_RGB32);
+    picture.fill(Qt::darkGreen);
+    QByteArray jpeg;
+    {
+        QBuffer buffer(&jpeg);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter(&buffer, "jpeg").write(picture);
+    }
+    const QByteArray gif = QByteArray::fromBase64("R0lGODlhAQABAIAAAP///wAAACwAAAAAAQABAAACAkQBADs=");
+    const QUrl url = QUrl::fromLocalFile(folder.filePath("a.jpeg"));
+    const LocalFileImageDataProvider concurrent(url);
+    const LocalFileImageDataProvider serial(
+        url, std::nullopt, CallbackQueue::dispatch(platform::DispatchQueue::makeSerial("serial-loading")));
+    const RawImageDataProvider raw(jpeg, "raw");
+    IrisParsedOptionsInfo plain;
+    IrisParsedOptionsInfo blurred;
+    blurred.processor = std::make_shared<BlurImageProcessor>(2);
+
+    struct Case {
+        const char* name;
+        const ImageDataProvider& provider;
+        const QByteArray& data;
+        const IrisParsedOptionsInfo& options;
+        bool decodedAhead;
+    };
+    const Case cases[] = {
+        { "a local file for the default processor", concurrent, jpeg, plain, true },
+        { "a GIF, which decodes as an animation", concurrent, gif, plain, false },
+        { "another processor", concurrent, jpeg, blurred, false },
+        { "a serial loading queue", serial, jpeg, plain, false },
+        { "bytes handed over on the caller's thread", raw, jpeg, plain, false },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        decodeAheadForProcessing(c.provider, c.data, c.options, *cache);
+        EXPECT_EQ(platform::decodeAhead::waitingBytes() > 0, c.decodedAhead);
+        // Equal bytes elsewhere are not the same bytes.
+        EXPECT_FALSE(platform::decodeAhead::take(QByteArray(c.data.constData(), c.data.size())));
+        const std::shared_ptr<platform::Image> taken = platform::decodeAhead::take(c.data);
+        EXPECT_EQ(taken != nullptr, c.decodedAhead);
+        if (taken) {
+            EXPECT_EQ(taken->bitmap()->image(), platform::imageFromData(c.data)->bitmap()->image());
+        }
+        EXPECT_FALSE(platform::decodeAhead::take(c.data));
+    }
+
+    // Room for one decoded image, which the memory tier already holds.
+    constexpr qint64 imageBytes = 50 * 40 * 4;
+    cache->memoryStorage()->modifyConfig([](auto& config) { config.totalCostLimit = imageBytes * 3 / 2; });
+    cache->memoryStorage()->storeValue(platform::imageFromData(jpeg), "kept");
+    ASSERT_EQ(cache->memoryStorage()->totalCost(), imageBytes);
+    decodeAheadForProcessing(concurrent, jpeg, plain, *cache);
+    EXPECT_EQ(platform::decodeAhead::waitingBytes(), 0) << "the tier and the waiting images over its limit";
+    cache->memoryStorage()->removeAll();
+    decodeAheadForProcessing(concurrent, jpeg, plain, *cache);
+    EXPECT_EQ(platform::decodeAhead::waitingBytes(), imageBytes);
+    EXPECT_TRUE(platform::decodeAhead::take(jpeg));
 }

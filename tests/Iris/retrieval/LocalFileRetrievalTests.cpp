@@ -3,6 +3,8 @@
 #include "RetrievalTestSupport.h"
 
 #include "platform/foundation/FileAttributes.h"
+#include "platform/graphics/DecodeAhead.h"
+#include "platform/graphics/ImageSource.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -90,6 +92,44 @@ TEST_F(LocalFileRetrieval, ReadsProcessesStoresAndHitsBothTiers)
     EXPECT_EQ(freshCache->cacheTypeOfKey(key), CacheType::memory);
     Outcome::settle(freshManager);
     EXPECT_EQ(third->calls, 1);
+}
+
+// Local files decode ahead, in parallel, on the loading queue: each request still gets the image of
+// its own file, and nothing decoded ahead is left behind.
+TEST_F(LocalFileRetrieval, ManyFilesAtOnceEachGetTheirOwnImage)
+{
+    constexpr int count = 24;
+    const auto pngData = [](int width, int height, QColor color) {
+        QImage image(width, height, QImage::Format_RGB32);
+        image.fill(color);
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter(&buffer, "png").write(image);
+        return bytes;
+    };
+    std::vector<std::shared_ptr<Outcome>> outcomes;
+    std::vector<QColor> colors;
+    for (int i = 0; i < count; ++i) {
+        colors.push_back(QColor::fromHsv(i * 360 / count, 255, 255));
+        const QByteArray bytes
+            = i % 2 ? jpegData(40 + i, 30, colors.back()) : pngData(40 + i, 30, colors.back());
+        outcomes.push_back(
+            retrieve(manager, convertToSource(writeFile(QStringLiteral("%1.img").arg(i), bytes))));
+    }
+    for (int i = 0; i < count; ++i) {
+        SCOPED_TRACE(i);
+        ASSERT_TRUE(outcomes[std::size_t(i)]->wait());
+        ASSERT_TRUE(outcomes[std::size_t(i)]->succeeded());
+        const std::shared_ptr<platform::Image>& image = outcomes[std::size_t(i)]->value().image;
+        EXPECT_EQ(image->size(), platform::Size(40 + i, 30));
+        const QColor shown = image->bitmap()->image().pixelColor(10, 10);
+        EXPECT_NEAR(shown.red(), colors[std::size_t(i)].red(), 8);
+        EXPECT_NEAR(shown.green(), colors[std::size_t(i)].green(), 8);
+        EXPECT_NEAR(shown.blue(), colors[std::size_t(i)].blue(), 8);
+    }
+    Outcome::settle(manager);
+    EXPECT_EQ(platform::decodeAhead::waitingBytes(), 0);
 }
 
 TEST_F(LocalFileRetrieval, MissingFileFailsOnceWithTheProviderError)

@@ -48,6 +48,27 @@ TEST(Json, OnlyAWholeArrayParses)
     }
 }
 
+TEST(Json, SplitsOnlyBetweenTopLevelElements)
+{
+    const QByteArray text = R"( [ {"a": "x,]}\"y"}, [1, 2], "s,\\", 3 ,{"b":{"c":[]}} ] )";
+    const auto pieces = platform::splitJsonArray(text, 3);
+    ASSERT_TRUE(pieces);
+    ASSERT_GE(pieces->size(), 2u);
+    ASSERT_LE(pieces->size(), 3u);
+    QByteArray rejoined = "[";
+    for (const QByteArrayView piece : *pieces) {
+        EXPECT_TRUE(platform::parseJsonArray("[" + piece.toByteArray() + "]")) << piece.toByteArray().data();
+        rejoined += piece.toByteArray() + ",";
+    }
+    rejoined.back() = ']';
+    EXPECT_EQ(platform::parseJsonArray(rejoined).value(), platform::parseJsonArray(text).value());
+    EXPECT_EQ(platform::splitJsonArray(text, 100)->size(), 5u);
+
+    // Whatever is not plainly one array of whole elements is left to the whole parse.
+    for (const char* bad : { "", "{}", "[1,,2]", "[1,]", "[1] x", "[1", "[]", "[1}" })
+        EXPECT_FALSE(platform::splitJsonArray(bad, 2)) << bad;
+}
+
 TEST(Json, ReaderIsStrictAboutTypesAndKeys)
 {
     QJsonObject object {

@@ -1,9 +1,14 @@
 #include "platform/graphics/ImageEncoding.h"
 #include "platform/graphics/ImageSource.h"
+#include "platform/graphics/JpegDecoder.h"
+#include "platform/graphics/PngWriter.h"
 #include "platform/graphics/TestImages.h"
 
 #include <gtest/gtest.h>
 
+#include <QColorSpace>
+#include <QDir>
+#include <QFile>
 #include <QtEndian>
 
 #include <atomic>
@@ -72,6 +77,37 @@ QByteArray gifHeader(quint16 width, quint16 height)
         .append(char(height >> 8))
         .append("\x80\x00\x00\x00\xff\xff\xff\x02\x02\x44\x01\x00\x3b", 13);
     return gif;
+}
+
+// `jpeg` with an APP2 marker holding `profile` right after its start (Qt's writer leaves the profile
+// out of grey JPEGs).
+QByteArray withIccProfile(const QByteArray& jpeg, const QByteArray& profile)
+{
+    QByteArray marker("\xff\xe2", 2);
+    const int length = 2 + 14 + int(profile.size());
+    marker.append(char(length >> 8)).append(char(length));
+    marker.append("ICC_PROFILE\0\x01\x01", 14).append(profile);
+    return jpeg.left(2) + marker + jpeg.mid(2);
+}
+
+// This process's peak resident memory, in bytes, after resetting it to the current figure.
+qint64 peakResidentBytes()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong() * 1024;
+    }
+    return -1;
+}
+
+void resetPeakResidentBytes()
+{
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5");
 }
 
 } // namespace
@@ -233,6 +269,125 @@ TEST(ImageSource, EnormousDeclaredSizesFailAtTheHeader)
     EXPECT_FALSE(sane.value()->frame(0));
 }
 
+TEST(ImageSource, PngChunksLongerThanTheFileFailBeforeAnyAllocation)
+{
+    // 393 bytes whose text chunk declares 2,086,862,885: the PNG reader would first allocate that.
+    QFile file(QStringLiteral(TINDREL_SOURCE_DIR "/fuzz/corpus/image-source/text-chunk-claims-2gb.png"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray claims2Gb = file.readAll();
+    ASSERT_EQ(claims2Gb.size(), 393);
+
+    QByteArray cutInIdat = testimages::encoded(testimages::pattern(64, 64), "png");
+    cutInIdat.chop(40);
+    for (const QByteArray& data : { claims2Gb, cutInIdat }) {
+        resetPeakResidentBytes();
+        const qint64 before = peakResidentBytes();
+        auto created = ImageSource::create(data);
+        ASSERT_TRUE(created.isFailure());
+        EXPECT_EQ(created.error(), DecodeError::corrupt);
+        EXPECT_FALSE(imageFromData(data));
+        EXPECT_FALSE(thumbnailFromData(data, 32));
+        EXPECT_LT(peakResidentBytes() - before, 64 << 20);
+    }
+}
+
+TEST(ImageSource, SixteenBitPngWithATransparentColourDecodesRight)
+{
+    // Every other pixel is the tRNS colour; the rest are opaque.
+    struct Case {
+        const char* name;
+        int bitDepth;
+        int colorType;
+        std::array<unsigned, 3> key;
+        std::array<unsigned, 3> other;
+    };
+    const Case cases[] = {
+        { "16-bit RGB", 16, PNG_COLOR_TYPE_RGB, { 0x1234, 0x5678, 0x9abc }, { 0xffff, 0x0000, 0x8080 } },
+        { "8-bit RGB", 8, PNG_COLOR_TYPE_RGB, { 0x12, 0x56, 0x9a }, { 0xff, 0x00, 0x80 } },
+        { "16-bit grey", 16, PNG_COLOR_TYPE_GRAY, { 0x4343, 0, 0 }, { 0x8080, 0, 0 } },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        testimages::PngContents contents { 6, 3, c.bitDepth, c.colorType, {}, {}, c.key, std::nullopt, {} };
+        const int channels = testimages::channelsOf(c.colorType);
+        for (int i = 0; i < contents.width * contents.height; ++i) {
+            for (int channel = 0; channel < channels; ++channel)
+                contents.samples.push_back(
+                    i % 2 ? c.other[std::size_t(channel)] : c.key[std::size_t(channel)]);
+        }
+        const QByteArray png = testimages::writePng(contents);
+        const auto image = imageFromData(png);
+        ASSERT_TRUE(image);
+        const QImage pixels = image->bitmap()->image().convertToFormat(QImage::Format_ARGB32);
+        const int shift = c.bitDepth - 8;
+        const QRgb opaque = channels == 3
+            ? qRgb(int(c.other[0] >> shift), int(c.other[1] >> shift), int(c.other[2] >> shift))
+            : qRgb(int(c.other[0] >> shift), int(c.other[0] >> shift), int(c.other[0] >> shift));
+        for (int i = 0; i < contents.width * contents.height; ++i) {
+            const QRgb pixel = pixels.pixel(i % contents.width, i / contents.width);
+            if (i % 2)
+                EXPECT_EQ(pixel, opaque) << i;
+            else
+                EXPECT_EQ(qAlpha(pixel), 0) << i;
+        }
+        const auto thumbnail = thumbnailFromData(png, 3);
+        ASSERT_TRUE(thumbnail);
+        EXPECT_EQ(thumbnail->image().size(), QSize(3, 2));
+    }
+}
+
+TEST(ImageSource, OneColourRuleForEveryPixelFormat)
+{
+    // Mid-grey in files of every kind that carry the same linear profile, or the same bare gamma of
+    // 1.0: all must come out as the same sRGB grey.
+    const QColorSpace linear(QColorSpace::Primaries::SRgb, 1.0f);
+    const int expected = 188;
+    struct Case {
+        const char* name;
+        int colorType;
+        std::vector<unsigned> samples;
+        bool withProfile;
+    };
+    std::vector<Case> cases;
+    for (bool withProfile : { false, true }) {
+        cases.push_back({ "palette", PNG_COLOR_TYPE_PALETTE, { 0, 0 }, withProfile });
+        cases.push_back({ "RGB", PNG_COLOR_TYPE_RGB, { 128, 128, 128, 128, 128, 128 }, withProfile });
+        cases.push_back(
+            { "RGBA", PNG_COLOR_TYPE_RGB_ALPHA, { 128, 128, 128, 255, 128, 128, 128, 255 }, withProfile });
+        // libpng refuses an RGB profile on a grey file: grey files carry the gamma only.
+        if (!withProfile) {
+            cases.push_back({ "grey", PNG_COLOR_TYPE_GRAY, { 128, 128 }, false });
+            cases.push_back({ "grey and alpha", PNG_COLOR_TYPE_GRAY_ALPHA, { 128, 255, 128, 255 }, false });
+        }
+    }
+    std::vector<std::pair<std::string, QByteArray>> files;
+    for (const Case& c : cases) {
+        testimages::PngContents contents { 2, 1, 8, c.colorType, c.samples, { qRgb(128, 128, 128) },
+            std::nullopt, c.withProfile ? std::nullopt : std::optional<double>(1.0),
+            c.withProfile ? linear.iccProfile() : QByteArray() };
+        if (c.colorType != PNG_COLOR_TYPE_PALETTE)
+            contents.palette.clear();
+        files.emplace_back(std::string(c.name) + (c.withProfile ? " with a profile" : " with a gamma"),
+            testimages::writePng(contents));
+    }
+    for (QImage::Format format : { QImage::Format_RGB32, QImage::Format_Grayscale8 }) {
+        QImage grey(16, 16, format);
+        grey.fill(QColor(128, 128, 128));
+        files.emplace_back(
+            format == QImage::Format_RGB32 ? "colour JPEG with a profile" : "grey JPEG with a profile",
+            withIccProfile(testimages::encoded(grey, "jpeg", 100), linear.iccProfile()));
+    }
+    for (const auto& [name, data] : files) {
+        SCOPED_TRACE(name);
+        const auto image = imageFromData(data);
+        ASSERT_TRUE(image);
+        const QRgb pixel = pixelOf(*image->bitmap(), 1, 0);
+        EXPECT_NEAR(qRed(pixel), expected, 1);
+        EXPECT_NEAR(qGreen(pixel), expected, 1);
+        EXPECT_NEAR(qBlue(pixel), expected, 1);
+    }
+}
+
 TEST(ImageSource, LimitsBoundFramesAndTotalBytes)
 {
     const QByteArray png = testimages::encoded(testimages::pattern(100, 100), "png");
@@ -252,6 +407,8 @@ TEST(ImageSource, LimitsBoundFramesAndTotalBytes)
 TEST(ImageSource, ThumbnailsAreBoundedAndNeverUpscaled)
 {
     const QByteArray jpeg = testimages::encoded(testimages::pattern(4000, 3000), "jpeg", 90);
+    // The DCT output at 7/8 is 266 × 210, whose fit would be 256 × 202; the original's is 256 × 201.
+    const QByteArray oddJpeg = testimages::encoded(testimages::pattern(304, 239), "jpeg", 90);
     const QByteArray png = testimages::encoded(testimages::pattern(300, 100), "png");
     const QByteArray gif = testimages::writeGif(40, 20, { { QRect(0, 0, 40, 20), 2 } });
     struct Case {
@@ -264,6 +421,7 @@ TEST(ImageSource, ThumbnailsAreBoundedAndNeverUpscaled)
         { "jpeg", jpeg, 200, QSize(200, 150) },
         { "jpeg", jpeg, 1000, QSize(1000, 750) },
         { "jpeg", jpeg, 5000, QSize(4000, 3000) },
+        { "jpeg", oddJpeg, 256, QSize(256, 201) },
         { "png", png, 50, QSize(50, 17) },
         { "png", png, 1000, QSize(300, 100) },
         { "gif", gif, 10, QSize(10, 5) },
@@ -302,6 +460,13 @@ TEST(ImageSource, ThumbnailsFollowTheExifOrientation)
     const auto whole = source->frame(0);
     ASSERT_TRUE(whole);
     EXPECT_EQ(whole->image().size(), QSize(200, 400));
+
+    // Fitted from the original size, then turned.
+    const auto turned = thumbnailFromData(testimages::encoded(testimages::pattern(304, 239), "jpeg", 90,
+                                              QImageIOHandler::TransformationRotate90),
+        256);
+    ASSERT_TRUE(turned);
+    EXPECT_EQ(turned->image().size(), QSize(201, 256));
 }
 
 TEST(ImageEncoding, RoundTripsThroughTheDecoders)

@@ -1,0 +1,132 @@
+#include "platform/graphics/DecodeAhead.h"
+
+#include "platform/graphics/ImageSource.h"
+
+#include <chrono>
+#include <mutex>
+#include <unordered_map>
+
+namespace platform::decodeAhead {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Waiting {
+    QByteArray data;
+    std::shared_ptr<Image> image;
+    qint64 bytes = 0;
+    Clock::time_point decodedAt;
+};
+
+qint64 imageBytes(const Image& image)
+{
+    qint64 bytes = 0;
+    for (const Bitmap& bitmap : image.representations())
+        bytes += bitmap.byteCount();
+    return bytes;
+}
+
+class Table {
+public:
+    // Counts `estimate` against the budget while the caller decodes; false when it does not fit.
+    bool reserve(qint64 estimate, qint64 budget)
+    {
+        std::lock_guard lock(m_mutex);
+        dropUnclaimed();
+        if (m_waitingBytes + m_reservedBytes + estimate > budget)
+            return false;
+        m_reservedBytes += estimate;
+        return true;
+    }
+
+    void settle(qint64 estimate, const QByteArray& data, std::shared_ptr<Image> image)
+    {
+        std::lock_guard lock(m_mutex);
+        m_reservedBytes -= estimate;
+        if (!image)
+            return;
+        const qint64 bytes = imageBytes(*image);
+        auto [entry, added] = m_waiting.try_emplace(data.constData());
+        if (!added)
+            m_waitingBytes -= entry->second.bytes;
+        entry->second = Waiting { data, std::move(image), bytes, Clock::now() };
+        m_waitingBytes += bytes;
+    }
+
+    std::shared_ptr<Image> take(const QByteArray& data)
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_waiting.empty())
+            return nullptr;
+        const auto entry = m_waiting.find(data.constData());
+        if (entry == m_waiting.end() || entry->second.data.size() != data.size())
+            return nullptr;
+        std::shared_ptr<Image> image = std::move(entry->second.image);
+        m_waitingBytes -= entry->second.bytes;
+        m_waiting.erase(entry);
+        return image;
+    }
+
+    qint64 waitingBytes() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_waitingBytes;
+    }
+
+private:
+    void dropUnclaimed()
+    {
+        const Clock::time_point oldest = Clock::now() - std::chrono::seconds(unclaimedLifetimeSeconds);
+        for (auto entry = m_waiting.begin(); entry != m_waiting.end();) {
+            if (entry->second.decodedAt < oldest) {
+                m_waitingBytes -= entry->second.bytes;
+                entry = m_waiting.erase(entry);
+            } else {
+                ++entry;
+            }
+        }
+    }
+
+    mutable std::mutex m_mutex;
+    std::unordered_map<const char*, Waiting> m_waiting;
+    qint64 m_waitingBytes = 0;
+    qint64 m_reservedBytes = 0;
+};
+
+Table& table()
+{
+    static Table* shared = new Table;
+    return *shared;
+}
+
+} // namespace
+
+bool decode(const QByteArray& data, qint64 budgetBytes)
+{
+    auto created = ImageSource::create(data);
+    if (!created)
+        return false;
+    const std::shared_ptr<ImageSource>& source = created.value();
+    const qint64 estimate = qint64(source->pixelSize().width()) * source->pixelSize().height() * 4;
+    if (!table().reserve(estimate, budgetBytes))
+        return false;
+    std::shared_ptr<Image> image = stillImageFrom(*source, DecodingLimits());
+    const bool decoded = image != nullptr;
+    table().settle(estimate, data, std::move(image));
+    return decoded;
+}
+
+std::shared_ptr<Image> take(const QByteArray& data)
+{
+    if (data.isEmpty())
+        return nullptr;
+    return table().take(data);
+}
+
+qint64 waitingBytes()
+{
+    return table().waitingBytes();
+}
+
+} // namespace platform::decodeAhead

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "platform/graphics/Image.h"
+
+#include <QByteArray>
+
+#include <memory>
+
+namespace platform {
+
+// Still images decoded ahead of the code that asks for them, so that the decoding of independent
+// images can overlap on a concurrent queue while the code that consumes them stays serial. An entry
+// is found by the identity of its bytes (copies of a QByteArray share them) and is taken once; the
+// bytes it holds keep that identity from being reused while it waits. Thread-safe.
+namespace decodeAhead {
+
+// Decodes `data` now, on the calling thread, exactly as imageFromData with the default limits
+// would, unless the images waiting to be taken would then hold more than `budgetBytes`. Returns
+// whether an image now waits for these bytes.
+bool decode(const QByteArray& data, qint64 budgetBytes);
+
+// The image decoded ahead for these very bytes, no longer waiting; null when there is none.
+std::shared_ptr<Image> take(const QByteArray& data);
+
+// The bytes of the decoded images waiting to be taken.
+qint64 waitingBytes();
+
+// Images nobody took within this many seconds are dropped.
+inline constexpr int unclaimedLifetimeSeconds = 30;
+
+} // namespace decodeAhead
+
+} // namespace platform
