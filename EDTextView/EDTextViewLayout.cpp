@@ -210,8 +210,9 @@ void EDTextView::resizeEvent(QResizeEvent* event)
 {
     QAbstractScrollArea::resizeEvent(event);
     tileRuler();
-    updateScrollBars();
-    updateTextContainerSize();
+    // Sized at once, so that a view that wraps never shows a horizontal scroll bar for the width
+    // it had before.
+    sizeToFit();
     setNeedsLayout();
 }
 

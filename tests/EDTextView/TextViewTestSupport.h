@@ -1,5 +1,6 @@
 #pragma once
 
+#include "EDTextView/EDTextContentStorage.h"
 #include "EDTextView/EDTextLayoutManager.h"
 #include "EDTextView/EDTextView.h"
 #include "platform/text/TextContentStorage.h"
@@ -45,6 +46,7 @@ inline bool waitFor(const std::function<bool()>& condition, int milliseconds = 5
 // A text view shown in a window of its own, focused, with a pinned font, laid out.
 struct ShownView {
     std::unique_ptr<EDTextView> view = std::make_unique<EDTextView>();
+    std::vector<std::unique_ptr<QWidget>> windows;
 
     explicit ShownView(const QString& text = QString(), QSize size = QSize(480, 320))
     {
@@ -58,6 +60,32 @@ struct ShownView {
             view->setString(text);
         settle();
     }
+    ~ShownView()
+    {
+        // The view is owned here, not by a window it was moved into.
+        view->setParent(nullptr);
+        windows.clear();
+    }
+    ShownView(const ShownView&) = delete;
+    ShownView& operator=(const ShownView&) = delete;
+
+    // Moves the view into a new window, shown, active and focused (the view is set up again).
+    void moveIntoNewWindow()
+    {
+        auto window = std::make_unique<QWidget>();
+        const QSize size = view->size();
+        window->resize(size);
+        view->setParent(window.get());
+        view->setGeometry(QRect(QPoint(0, 0), size));
+        view->show();
+        window->show();
+        window->activateWindow();
+        view->setFocus();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        windows.push_back(std::move(window));
+        settle();
+    }
+
     EDTextView& operator*() const { return *view; }
     EDTextView* operator->() const { return view.get(); }
 
