@@ -502,6 +502,17 @@ bool EDTextView::event(QEvent* event)
             viewDidMoveToWindow();
         }
         break;
+    case QEvent::KeyPress: {
+        // Tab types a tab in an editable view instead of moving the focus on; Shift+Tab still
+        // moves it back.
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Tab && m_isEditable
+            && !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier))) {
+            keyPressEvent(key);
+            return true;
+        }
+        break;
+    }
     case QEvent::ShortcutOverride:
         if (acceptsShortcutOverride(static_cast<QKeyEvent*>(event))) {
             event->accept();

@@ -7,8 +7,8 @@
 //   with its layout and paint, as percentiles;
 // - resident memory after scrolling through the whole document, against the file's size.
 //
-// With --screenshot FILE it instead shows a view editing a long text, with a selection, the
-// current-line band and invisible characters, and saves the window (run it under xvfb-run).
+// With --screenshot it instead shows two views of a long note, one with the caret and its line's
+// band and one with a selection, with invisible characters (docs/screenshots/ grabs it).
 
 #include "EDTextView/EDTextView.h"
 #include "bench/support/Compare.h"
@@ -16,12 +16,12 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QScrollBar>
 #include <QTextBlock>
-#include <QTimer>
 
 #include <malloc.h>
 #include <unistd.h>
@@ -342,20 +342,39 @@ void memoryAfterFullScroll(const QString& program)
               .arg(fileSize / 1e6, 0, 'f', 1));
 }
 
-int screenshot(const QString& file)
+// A window of two views of one long note: the left one with the caret and its line's band, the
+// right one with a selection (which turns the band off), both showing invisible characters. It
+// stays open until closed, for docs/screenshots/make-textview-screenshot.sh to grab.
+int showScreenshotWindow()
 {
-    EDTextView view;
-    view.setWindowTitle(QStringLiteral("EDTextView"));
-    view.setFont(benchFont());
-    view.setHighlightSelectedLine(true);
-    view.setShowsInvisibleCharacters(true);
-    view.resize(760, 460);
+    // A caret that stays shown, so the grab never catches it between blinks.
+    struct SteadyCaret : EDTextViewDelegate {
+        std::unique_ptr<EDInsertionPointIndicator> insertionPointIndicator(EDTextView&, QRectF) override
+        {
+            auto indicator = std::make_unique<EDTextInsertionIndicator>();
+            indicator->blinkStop();
+            return std::make_unique<Steady>(std::move(indicator));
+        }
+        struct Steady : EDInsertionPointIndicator {
+            std::unique_ptr<EDTextInsertionIndicator> base;
+            explicit Steady(std::unique_ptr<EDTextInsertionIndicator> base)
+                : base(std::move(base))
+            {
+            }
+            QColor insertionPointColor() const override { return base->insertionPointColor(); }
+            void setInsertionPointColor(const QColor& color) override { base->setInsertionPointColor(color); }
+            void blinkStart() override { }
+            void blinkStop() override { }
+            void paint(QPainter& painter, const QRectF& rect) const override { base->paint(painter, rect); }
+        };
+    };
+    const auto steadyCaret = std::make_shared<SteadyCaret>();
     QString text;
     const char* const paragraphs[] = {
         "Tindrel keeps a personal library of creative projects: notes, reference images and links.",
-        "\tNotes are plain text, edited in a view that lays out only what shows, so a long note opens "
-        "as fast as a short one and typing stays smooth anywhere in it.",
-        "Invisible characters: spaces, tabs\tand line ends are marked with small dots when asked for.",
+        "\tNotes are plain text, edited in a view that lays out only what shows, so a long note opens as "
+        "fast as a short one and typing stays smooth anywhere in it.",
+        "Invisible characters:\tspaces, tabs and line ends\tare marked with small dots when asked for.",
         "",
         "The band behind the caret's line follows the caret; a selection turns it off.",
     };
@@ -363,16 +382,30 @@ int screenshot(const QString& file)
         for (const char* paragraph : paragraphs)
             text += QString::fromUtf8(paragraph) + QLatin1Char('\n');
     }
-    view.setString(text);
-    view.show();
-    view.activateWindow();
-    view.setFocus();
+    QWidget window;
+    window.setWindowTitle(QStringLiteral("Notes \u2014 text view"));
+    auto* layout = new QHBoxLayout(&window);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(1);
+    EDTextView* views[2];
+    for (EDTextView*& view : views) {
+        view = new EDTextView(&window);
+        view->setFont(benchFont());
+        view->setHighlightSelectedLine(true);
+        view->setShowsInvisibleCharacters(true);
+        view->setDelegate(steadyCaret);
+        view->setString(text);
+        layout->addWidget(view);
+    }
     const qint64 second = text.indexOf(QLatin1Char('\n')) + 1;
-    view.setSelectedTextRange(platform::TextRange(second + 10, second + 70));
-    QTimer::singleShot(800, &view, [&] {
-        view.grab().save(file);
-        QApplication::quit();
-    });
+    const qint64 third = text.indexOf(QLatin1Char('\n'), second) + 1;
+    views[0]->setSelectedTextRange(platform::TextRange(text.indexOf(QStringLiteral("view that")) + 5));
+    views[1]->setSelectedTextRange(platform::TextRange(second + 12, third + 34));
+    window.resize(1040, 440);
+    window.show();
+    window.activateWindow();
+    views[0]->setFocus();
+    views[0]->insertText(QStringLiteral("long "), platform::CharacterRange::notFound());
     return QApplication::exec();
 }
 
@@ -380,12 +413,12 @@ int screenshot(const QString& file)
 
 int main(int argc, char** argv)
 {
-    const bool screenshotMode = argc >= 3 && QByteArray(argv[1]) == "--screenshot";
+    const bool screenshotMode = argc >= 2 && QByteArray(argv[1]) == "--screenshot";
     if (!screenshotMode && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     if (screenshotMode)
-        return screenshot(QString::fromLocal8Bit(argv[2]));
+        return showScreenshotWindow();
     if (argc >= 3 && QByteArray(argv[1]) == "--memory")
         return measureMemory(QByteArray(argv[2]) == "ours");
 

@@ -24,6 +24,10 @@ TEST(EDTextViewEditing, TypingAndDeletingThroughKeys)
     EXPECT_EQ(view->string(), "one two three");
     QTest::keyClick(view.view.get(), Qt::Key_Return);
     EXPECT_EQ(view->string(), "one \ntwo three");
+    QTest::keyClick(view.view.get(), Qt::Key_Tab);
+    EXPECT_EQ(view->string(), "one \n\ttwo three");
+    EXPECT_TRUE(view->hasFocus());
+    QTest::keyClick(view.view.get(), Qt::Key_Backspace);
     QTest::keyClick(view.view.get(), Qt::Key_End);
     QTest::keyClick(view.view.get(), Qt::Key_Backspace, Qt::ControlModifier);
     EXPECT_EQ(view->string(), "one \ntwo ");
