@@ -66,6 +66,7 @@ EDTextView::EDTextView(QWidget* parent)
     m_undoManager = std::make_unique<CoalescingUndoManager>();
     m_textFinderClient->textView = this;
     m_textLayoutManager->setFragmentFactory([] { return std::make_shared<EDTextLayoutFragment>(); });
+    syncLayoutDefaults();
 
     setSelectedTextRange(TextRange(0), true);
 
@@ -167,6 +168,8 @@ std::optional<QFont> EDTextView::font() const
 
 void EDTextView::setFont(const QFont& newFont)
 {
+    m_font = newFont;
+    syncLayoutDefaults();
     if (m_textContentStorage->length() > 0)
         addAttributes({ { AttributeKey::font, newFont } }, m_textContentStorage->documentRange(), true);
     TextAttributes attributes = m_typingAttributes;
@@ -214,7 +217,6 @@ void EDTextView::setDefaultParagraphStyle(const std::optional<ParagraphStyle>& s
 void EDTextView::setTypingAttributes(const TextAttributes& attributes)
 {
     m_typingAttributes = platform::mergedKeepingExisting(attributes, defaultTypingAttributes());
-    syncLayoutDefaults();
     setNeedsLayout();
     setNeedsDisplay();
 }
@@ -234,13 +236,16 @@ TextAttributes EDTextView::defaultTypingAttributes() const
 
 void EDTextView::syncLayoutDefaults()
 {
-    const QVariant fontValue = m_typingAttributes.value(AttributeKey::font);
-    if (fontValue.canConvert<QFont>() && fontValue.value<QFont>() != m_textLayoutManager->defaultFont())
-        m_textLayoutManager->setDefaultFont(fontValue.value<QFont>());
-    const QVariant styleValue = m_typingAttributes.value(AttributeKey::paragraphStyle);
-    if (styleValue.canConvert<ParagraphStyle>()
-        && !(styleValue.value<ParagraphStyle>() == m_textLayoutManager->defaultParagraphStyle()))
-        m_textLayoutManager->setDefaultParagraphStyle(styleValue.value<ParagraphStyle>());
+    // The view's own font, colour and paragraph style, not the typing attributes' of the moment:
+    // those follow the caret through text of several styles, and every change of a layout default
+    // lays the text out again.
+    const QFont font = m_font.value_or(defaultTypingAttributes().value(AttributeKey::font).value<QFont>());
+    if (!(font == m_textLayoutManager->defaultFont()))
+        m_textLayoutManager->setDefaultFont(font);
+    m_textLayoutManager->setDefaultForegroundColor(palette().color(QPalette::Text));
+    const ParagraphStyle style = m_defaultParagraphStyle.value_or(ParagraphStyle());
+    if (!(style == m_textLayoutManager->defaultParagraphStyle()))
+        m_textLayoutManager->setDefaultParagraphStyle(style);
 }
 
 void EDTextView::updateTypingAttributes(std::optional<TextLocation> location)
@@ -564,6 +569,7 @@ void EDTextView::changeEvent(QEvent* event)
         break;
     case QEvent::PaletteChange:
     case QEvent::StyleChange:
+        syncLayoutDefaults();
         updateSelectionHighlights();
         setNeedsDisplay();
         break;

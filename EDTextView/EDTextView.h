@@ -508,8 +508,8 @@ private:
     // Drops the undo steps and the pending typing run that refer to the text a whole-text
     // replacement took away.
     void clearUndoForNewText();
-    // Keeps the layout manager's default font and paragraph style (used for empty lines and for
-    // estimates) those of the typing attributes.
+    // Gives the layout manager the view's font, text colour and paragraph style as the defaults
+    // of text without its own (empty lines, estimates, and formats it can leave out).
     void syncLayoutDefaults();
     static QEvent::Type layoutRequestEventType();
 
@@ -519,6 +519,8 @@ private:
     bool m_isFirstResponder = false;
     std::optional<QColor> m_insertionPointColor;
     std::optional<platform::ParagraphStyle> m_defaultParagraphStyle;
+    // The font `setFont` gave the whole text.
+    std::optional<QFont> m_font;
     platform::TextAttributes m_typingAttributes;
     bool m_highlightSelectedLine = false;
     std::optional<QColor> m_selectedLineHighlightColor;

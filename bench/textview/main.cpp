@@ -419,6 +419,17 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     if (screenshotMode)
         return showScreenshotWindow();
+    if (argc >= 2 && QByteArray(argv[1]) == "--pagedown") {
+        const QString document = makeDocument();
+        auto editor = makeEditor(argc < 3);
+        editor->load(document);
+        QElapsedTimer timer;
+        timer.start();
+        for (int i = 0; i < 2000; ++i)
+            editor->pageDown();
+        std::printf("%lld ms\n", timer.elapsed());
+        return 0;
+    }
     if (argc >= 3 && QByteArray(argv[1]) == "--memory")
         return measureMemory(QByteArray(argv[2]) == "ours");
 
