@@ -65,7 +65,7 @@ public:
         QString debugDescription() const;
     };
 
-    // A command of the responder chain by its name ("moveLeft:"); the sender may be null.
+    // A command a key, a menu or another view sends by name ("moveLeft:"); the sender may be null.
     using Command = void (EDTextView::*)(QObject* sender);
 
     struct PluginEntry {
@@ -538,7 +538,7 @@ private:
     std::unique_ptr<EDTextContentStorage> m_textContentStorage;
     std::unique_ptr<EDTextLayoutManager> m_textLayoutManager;
     std::vector<FragmentView> m_fragmentViews;
-    std::unordered_map<const platform::TextLayoutFragment*, QRectF> m_previousFragmentFrames;
+    std::unordered_map<const platform::TextLayoutFragment*, FragmentView> m_previousFragmentViews;
     platform::SpeechSynthesizer* m_speechSynthesizer = nullptr;
     std::unique_ptr<EDTextFinderClient> m_textFinderClient;
     bool m_isIncrementalSearchingEnabled = false;

@@ -33,7 +33,8 @@ CharacterRange withoutMarkedText(CharacterRange range, CharacterRange marked)
     return { start, map(*end) - start };
 }
 
-// Marks the text the input method composes as provisional for every undo step.
+// Keeps the provisional text of a composition out of undo: registration is off around its edits,
+// and stays off when it already was.
 class UndoRegistrationPause {
 public:
     explicit UndoRegistrationPause(platform::UndoManager* manager)

@@ -81,7 +81,7 @@ void EDTextView::layout()
     }
     m_needsScrollToSelection = false;
     m_inLayout = false;
-    m_needsLayout = false;
+    // A request made during the pass (the container changed width) stays for the next one.
 }
 
 std::optional<QRectF> EDTextView::scrollTargetRect(TextRange range, bool movingEndIsEnd)
@@ -119,9 +119,11 @@ QRectF EDTextView::viewportBounds(TextViewportLayoutController&)
 
 void EDTextView::willLayout(TextViewportLayoutController&)
 {
-    m_previousFragmentFrames.clear();
-    for (const FragmentView& view : m_fragmentViews)
-        m_previousFragmentFrames.emplace(view.fragment.get(), view.frame);
+    // The views of the last pass stay alive until this one is done, so that a fragment is only
+    // ever found again as itself.
+    m_previousFragmentViews.clear();
+    for (FragmentView& view : m_fragmentViews)
+        m_previousFragmentViews.emplace(view.fragment.get(), std::move(view));
     m_fragmentViews.clear();
 }
 
@@ -129,10 +131,10 @@ void EDTextView::configureRenderingSurface(
     TextViewportLayoutController&, const std::shared_ptr<TextLayoutFragment>& fragment)
 {
     const QRectF frame = edtextview::pixelAligned(fragment->layoutFragmentFrame(), devicePixelRatioF());
-    const auto previous = m_previousFragmentFrames.find(fragment.get());
-    if (previous == m_previousFragmentFrames.end()
-        || !edtextview::isAlmostEqual(previous->second.topLeft(), frame.topLeft())
-        || !edtextview::isAlmostEqual(previous->second.size(), frame.size()))
+    const auto previous = m_previousFragmentViews.find(fragment.get());
+    if (previous == m_previousFragmentViews.end()
+        || !edtextview::isAlmostEqual(previous->second.frame.topLeft(), frame.topLeft())
+        || !edtextview::isAlmostEqual(previous->second.frame.size(), frame.size()))
         setNeedsDisplay(frame);
     if (auto* ours = dynamic_cast<EDTextLayoutFragment*>(fragment.get()))
         ours->setShowsInvisibleCharacters(
@@ -142,7 +144,7 @@ void EDTextView::configureRenderingSurface(
 
 void EDTextView::didLayout(TextViewportLayoutController& controller)
 {
-    m_previousFragmentFrames.clear();
+    m_previousFragmentViews.clear();
     sizeToFit();
     updateSelectionHighlights();
     adjustViewportOffsetIfNeeded();

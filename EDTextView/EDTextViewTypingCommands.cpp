@@ -128,7 +128,7 @@ void EDTextView::deleteToEndOfLine(QObject*)
 
 void EDTextView::deleteToBeginningOfParagraph(QObject*)
 {
-    // Recorded as a kill to the beginning of the line, as the platform does.
+    // Kills to the paragraph's start join a run of kills to the line's start in the kill ring.
     deleteByMovement(Direction::backward, Destination::paragraph, Decomposition::whole,
         int(DeleteAction::deleteToBeginningOfLine));
 }

@@ -8,7 +8,8 @@
 // - resident memory after scrolling through the whole document, against the file's size.
 //
 // With --screenshot it instead shows two views of a long note, one with the caret and its line's
-// band and one with a selection, with invisible characters (docs/screenshots/ grabs it).
+// band and one with a selection, with invisible characters (docs/screenshots/ grabs it); with
+// --pagedown [baseline] it runs only the page-downs of one editor, for a profiler.
 
 #include "EDTextView/EDTextView.h"
 #include "bench/support/Compare.h"

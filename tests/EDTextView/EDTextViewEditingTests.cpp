@@ -34,6 +34,25 @@ TEST(EDTextViewEditing, TypingAndDeletingThroughKeys)
     QTest::keyClick(view.view.get(), Qt::Key_Home);
     QTest::keyClick(view.view.get(), Qt::Key_Delete, Qt::ControlModifier);
     EXPECT_EQ(view->string(), "one \n ");
+    // With a selected range, a word deletion deletes exactly that range.
+    view->setString("keep these words");
+    view->setSelectedTextRange(TextRange(6, 9));
+    QTest::keyClick(view.view.get(), Qt::Key_Backspace, Qt::ControlModifier);
+    EXPECT_EQ(view->string(), "keep te words");
+}
+
+TEST(EDTextViewEditing, ConsecutiveKillsGrowOneKillRingEntry)
+{
+    ShownView view("first line\nsecond line\nthird");
+    view.setCaret(0);
+    QTest::keyClick(view.view.get(), Qt::Key_K, Qt::ControlModifier);
+    QTest::keyClick(view.view.get(), Qt::Key_K, Qt::ControlModifier);
+    EXPECT_EQ(view->string(), "\nthird");
+    EXPECT_EQ(YankingManager::shared().entries().front(), "first line\nsecond line");
+    // A move in between starts a new entry.
+    QTest::keyClick(view.view.get(), Qt::Key_Right);
+    QTest::keyClick(view.view.get(), Qt::Key_K, Qt::ControlModifier);
+    EXPECT_EQ(YankingManager::shared().entries().front(), "third");
 }
 
 TEST(EDTextViewEditing, SeveralCaretsTypeAtEachAndMergeWhenTheyMeet)

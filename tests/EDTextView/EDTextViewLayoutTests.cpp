@@ -148,9 +148,16 @@ TEST(EDTextViewLayout, OneCaretPerEmptySelectionWhileFocused)
     view.settle();
     EXPECT_EQ(view->insertionPointViews().size(), 2u);
     view->setSelectedTextRange(TextRange(1, 4));
+    view->setSelectionBackgroundColor(QColor(255, 255, 0));
     view.settle();
     EXPECT_TRUE(view->insertionPointViews().empty());
-    EXPECT_FALSE(view->selectionHighlightRects().empty());
+    ASSERT_FALSE(view->selectionHighlightRects().empty());
+    // The highlight is drawn in the view's selection colour (between "o" and "c", clear of ink).
+    const QRectF highlight = view->selectionHighlightRects().front();
+    const QImage image = view->viewport()->grab().toImage();
+    const QPointF between(view.pointOf(3).x(), view->viewToViewport(highlight.center()).y());
+    EXPECT_EQ(image.pixelColor(between.toPoint() + QPoint(0, int(highlight.height() / 2) - 1)),
+        QColor(255, 255, 0));
     view.setCaret(3);
     view.settle();
     EXPECT_EQ(view->insertionPointViews().size(), 1u);

@@ -18,7 +18,10 @@ TEST(EDTextViewObject, NewViewDefaultsAndCoupledFlags)
     // Setting the typing colour leaves the text's colour alone.
     view.setString("abc");
     view.setTextColor(QColor(Qt::red));
-    EXPECT_NE(view.textContentStorage().attributes(0).value(platform::AttributeKey::foregroundColor).value<QColor>(),
+    EXPECT_NE(view.textContentStorage()
+                  .attributes(0)
+                  .value(platform::AttributeKey::foregroundColor)
+                  .value<QColor>(),
         QColor(Qt::red));
     view.setIsSelectable(false);
     EXPECT_FALSE(view.isEditable());
@@ -57,7 +60,8 @@ TEST(EDTextViewObject, EditingBeginsAndEndsWithTheFocusNotWithTheWindow)
     std::vector<QString> names;
     auto token = platform::NotificationCenter::defaultCenter().addObserver(
         QString(), view.view.get(), [&](const platform::Notification& note) {
-            if (note.name == EDTextView::didBeginEditingNotification || note.name == EDTextView::didEndEditingNotification)
+            if (note.name == EDTextView::didBeginEditingNotification
+                || note.name == EDTextView::didEndEditingNotification)
                 names.push_back(note.name);
         });
     EXPECT_TRUE(view->isFirstResponder());
@@ -72,6 +76,8 @@ TEST(EDTextViewObject, EditingBeginsAndEndsWithTheFocusNotWithTheWindow)
     EXPECT_EQ(view->insertionPointViews().size(), 1u);
     view->clearFocus();
     view->setFocus();
-    EXPECT_EQ(names, (std::vector<QString> { EDTextView::didEndEditingNotification, EDTextView::didBeginEditingNotification }));
+    EXPECT_EQ(names,
+        (std::vector<QString> {
+            EDTextView::didEndEditingNotification, EDTextView::didBeginEditingNotification }));
     platform::NotificationCenter::defaultCenter().removeObserver(token);
 }

@@ -75,4 +75,8 @@ TEST(EDTextViewSelection, PageDownScrollsAndLeavesTheSelection)
     QTest::keyClick(view.view.get(), Qt::Key_Right);
     view.settle();
     EXPECT_EQ(view->verticalScrollBar()->value(), 0);
+    // Extending a selection to the end shows the end it is extended at.
+    QTest::keyClick(view.view.get(), Qt::Key_End, Qt::ControlModifier | Qt::ShiftModifier);
+    view.settle();
+    EXPECT_EQ(view->verticalScrollBar()->value(), view->verticalScrollBar()->maximum());
 }
