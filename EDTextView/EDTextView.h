@@ -50,7 +50,8 @@ class UndoManager;
 // ...Layout.cpp and ...Drawing.cpp, ...Input.cpp (input methods and marked text), ...Events.cpp
 // (keys, mouse, context menu), ...Selection.cpp (selection, movement and scrolling commands),
 // ...InsertionPoint.cpp, ...Plugins.cpp (delegate proxy and plug-ins), ...Commands.cpp (the table of
-// command names), ...TypingCommands.cpp (insert and delete commands), ...TextChecking.cpp.
+// command names), ...TypingCommands.cpp (insert and delete commands), ...TextChecking.cpp and
+// ...Drag.cpp (hooks for spelling and for dragging text out).
 // Everything runs on the main thread.
 class EDTextView : public QAbstractScrollArea, private platform::TextViewportLayoutControllerDelegate {
     Q_OBJECT
@@ -438,6 +439,11 @@ protected:
     virtual void viewDidMoveToWindow();
     // Called when a drag of the view's text has ended; nothing by default.
     virtual void cleanUpAfterDragOperation() { }
+    // A left-button press, move or release is offered to dragging the selected text first
+    // (EDTextViewDrag.cpp); true takes it.
+    bool dragSelectedTextMousePressed(QMouseEvent* event);
+    bool dragSelectedTextMouseMoved(QMouseEvent* event);
+    bool dragSelectedTextMouseReleased(QMouseEvent* event);
 
 private:
     friend class EDTextViewDelegateProxy;

@@ -123,6 +123,8 @@ void EDTextView::mousePressEvent(QMouseEvent* event)
     m_lastPressTime.start();
     m_lastPressPosition = position;
     m_lastDragPosition = position;
+    if (m_clickCount == 1 && dragSelectedTextMousePressed(event))
+        return;
     mouseDown(event, m_clickCount);
 }
 
@@ -180,6 +182,8 @@ void EDTextView::mouseMoveEvent(QMouseEvent* event)
         return;
     }
     commitInputMethodFirst();
+    if (dragSelectedTextMouseMoved(event))
+        return;
     const QPointF position = event->position();
     if (!m_isSelectable || position == m_lastDragPosition) {
         QAbstractScrollArea::mouseMoveEvent(event);
@@ -201,6 +205,8 @@ void EDTextView::mouseMoveEvent(QMouseEvent* event)
 
 void EDTextView::mouseReleaseEvent(QMouseEvent* event)
 {
+    if (dragSelectedTextMouseReleased(event))
+        return;
     m_mouseDraggingSelectionAnchors.reset();
     QAbstractScrollArea::mouseReleaseEvent(event);
 }
