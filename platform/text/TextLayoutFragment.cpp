@@ -216,6 +216,9 @@ void TextLineFragment::draw(QPainter& painter, QPointF at) const
     // Moving the painter rather than passing the position keeps the coordinates QTextLayout sees
     // small, whatever the line's x in a very long row.
     painter.save();
+    // Text without a colour of its own was laid out without one, and takes the pen's.
+    if (m_piece->parameters().foreground.isValid())
+        painter.setPen(m_piece->parameters().foreground);
     painter.translate(at.x() + lineOriginX() - m_bounds.left(), at.y() + m_glyphOrigin.y() - line.ascent());
     line.draw(&painter, QPointF(0, 0));
     painter.restore();
@@ -286,6 +289,7 @@ std::vector<TextLayoutFragment::Placement> TextLayoutFragment::placePieces(const
     const bool wrapping = input.availableWidth > 0;
     TextLayoutPiece::Parameters parameters;
     parameters.font = input.font;
+    parameters.foreground = input.foreground;
     parameters.lineWidth = wrapping ? input.availableWidth : 0;
     parameters.tabInterval = input.style.defaultTabInterval > 0 ? input.style.defaultTabInterval : 28.0;
     parameters.justified = wrapping && input.style.alignment == TextAlignment::justified;

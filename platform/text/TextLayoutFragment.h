@@ -208,6 +208,7 @@ private:
     };
     struct LayoutInput {
         QFont font;
+        QColor foreground;
         double availableWidth = 0; // 0: no wrapping
         double padding = 0;
         double containerWidth = 0;

@@ -167,6 +167,14 @@ void TextLayoutManager::setDefaultFont(const QFont& font)
     layoutParametersDidChange();
 }
 
+void TextLayoutManager::setDefaultForegroundColor(const QColor& color)
+{
+    if (color == m_defaultForeground)
+        return;
+    m_defaultForeground = color;
+    layoutParametersDidChange();
+}
+
 void TextLayoutManager::setDefaultParagraphStyle(const ParagraphStyle& style)
 {
     m_defaultStyle = style;
@@ -287,6 +295,7 @@ void TextLayoutManager::layOut(TextLayoutFragment& fragment, qint64 index)
     const qint64 terminator = m_storage->terminatorLength(index);
     TextLayoutFragment::LayoutInput input;
     input.font = m_defaultFont;
+    input.foreground = m_defaultForeground;
     input.padding = m_container.lineFragmentPadding;
     input.containerWidth = m_container.size.width();
     input.availableWidth = m_container.wrapsLines()

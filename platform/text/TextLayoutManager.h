@@ -5,6 +5,7 @@
 #include "platform/text/TextRenderingAttributes.h"
 #include "platform/text/TextSelection.h"
 
+#include <QColor>
 #include <QFont>
 #include <QObject>
 #include <QPointF>
@@ -77,6 +78,10 @@ public:
     // The font of text that carries none, and of empty lines.
     QFont defaultFont() const { return m_defaultFont; }
     void setDefaultFont(const QFont& font);
+    // The colour of text that carries none (invalid: the painter's pen). Text in the default font
+    // and colour lays out faster, without formats.
+    QColor defaultForegroundColor() const { return m_defaultForeground; }
+    void setDefaultForegroundColor(const QColor& color);
     // The style of paragraphs whose first character carries none, and of empty lines.
     const ParagraphStyle& defaultParagraphStyle() const { return m_defaultStyle; }
     void setDefaultParagraphStyle(const ParagraphStyle& style);
@@ -179,6 +184,7 @@ private:
     TextContentStorage* m_storage = nullptr;
     TextContainer m_container;
     QFont m_defaultFont;
+    QColor m_defaultForeground;
     ParagraphStyle m_defaultStyle;
     double m_lineHeight = 0;
     double m_averageCharacterWidth = 0;

@@ -18,14 +18,21 @@ constexpr qint64 layoutBytesPerUnit = 40;
 constexpr qint64 layoutBytesPerLine = 96;
 constexpr qint64 layoutBytesFixed = 2048;
 
-QTextCharFormat formatFor(const TextAttributes& attributes)
+// The format of a run, without what the layout's defaults already give.
+QTextCharFormat formatFor(const TextAttributes& attributes, const TextLayoutPiece::Parameters& parameters)
 {
     QTextCharFormat format;
-    if (auto it = attributes.find(AttributeKey::font); it != attributes.end() && it->canConvert<QFont>())
-        format.setFont(it->value<QFont>(), QTextCharFormat::FontPropertiesAll);
+    if (auto it = attributes.find(AttributeKey::font); it != attributes.end() && it->canConvert<QFont>()) {
+        const QFont font = it->value<QFont>();
+        if (!(font == parameters.font))
+            format.setFont(font, QTextCharFormat::FontPropertiesAll);
+    }
     if (auto it = attributes.find(AttributeKey::foregroundColor);
-        it != attributes.end() && it->canConvert<QColor>())
-        format.setForeground(it->value<QColor>());
+        it != attributes.end() && it->canConvert<QColor>()) {
+        const QColor color = it->value<QColor>();
+        if (color != parameters.foreground)
+            format.setForeground(color);
+    }
     if (auto it = attributes.find(AttributeKey::backgroundColor);
         it != attributes.end() && it->canConvert<QColor>())
         format.setBackground(it->value<QColor>());
@@ -126,8 +133,11 @@ std::shared_ptr<QTextLayout> TextLayoutPiece::build(bool continuing, std::vector
     QList<QTextLayout::FormatRange> formats;
     qsizetype start = 0;
     for (const AttributedString::Run& run : m_text.runs()) {
-        if (!run.attributes.isEmpty())
-            formats.append({ int(start), int(run.length), formatFor(run.attributes) });
+        if (!run.attributes.isEmpty()) {
+            QTextCharFormat format = formatFor(run.attributes, m_parameters);
+            if (!format.properties().isEmpty())
+                formats.append({ int(start), int(run.length), std::move(format) });
+        }
         start += run.length;
     }
     layout->setFormats(formats);

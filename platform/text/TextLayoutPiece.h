@@ -3,6 +3,7 @@
 #include "platform/text/AttributedString.h"
 #include "platform/text/TextLayoutMemory.h"
 
+#include <QColor>
 #include <QFont>
 
 #include <memory>
@@ -36,6 +37,9 @@ public:
         // only); the first line gets the rest of the row.
         double startX = 0;
         double tabInterval = 28.0;
+        // The colour of text that carries none. Text whose font and colour are these defaults
+        // is laid out without formats, which costs QTextLayout noticeably less.
+        QColor foreground;
         bool justified = false;
         Qt::LayoutDirection direction = Qt::LeftToRight;
         bool operator==(const Parameters&) const = default;

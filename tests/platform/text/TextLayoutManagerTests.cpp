@@ -395,6 +395,40 @@ TEST(TextLayoutFragment, DrawsItsLinesWhereTheirBoundsSay)
     EXPECT_TRUE(inked);
 }
 
+TEST(TextLayoutManager, TextInTheDefaultColourDrawsInItWhateverThePen)
+{
+    // Runs in the default font and colour are laid out without formats; they must still draw in
+    // that colour, not in the painter's pen, beside runs of other colours.
+    const QColor blue(0, 0, 255);
+    const QColor red(255, 0, 0);
+    AttributedString text(
+        "BLUE", { { AttributeKey::foregroundColor, blue }, { AttributeKey::font, testFont() } });
+    text.append(AttributedString("RED", { { AttributeKey::foregroundColor, red } }));
+    Stack stack(text);
+    stack.manager.setDefaultForegroundColor(blue);
+    auto fragment = stack.manager.textLayoutFragment(0);
+    QImage image(200, 40, QImage::Format_ARGB32);
+    image.fill(Qt::white);
+    {
+        QPainter painter(&image);
+        painter.setPen(Qt::green);
+        fragment->draw(painter, QPointF(0, 0));
+    }
+    auto hue = [&](int fromX, int toX) {
+        QColor darkest(Qt::white);
+        for (int x = fromX; x < toX; ++x) {
+            for (int y = 0; y < 40; ++y) {
+                if (image.pixelColor(x, y).lightness() < darkest.lightness())
+                    darkest = image.pixelColor(x, y);
+            }
+        }
+        return darkest.hue();
+    };
+    const double split = fragment->lineFragment(0).locationForCharacter(4).x();
+    EXPECT_EQ(hue(0, int(split) - 1), blue.hue());
+    EXPECT_EQ(hue(int(split) + 1, 200), red.hue());
+}
+
 TEST(TextLayoutManager, StorageOutlivesItsLayoutManagerAndTheOtherWayRound)
 {
     auto storage = std::make_unique<TextContentStorage>();

@@ -1,0 +1,14 @@
+#pragma once
+
+#include "platform/text/TextContentStorage.h"
+
+// The text view's content storage. After every replacement it tidies the selections of each of
+// its layout managers (a selection listed twice, or a range listed twice in one selection, is kept
+// once) and assigns them again, so each replacement announces one selection change per manager.
+class EDTextContentStorage : public platform::TextContentStorage {
+    Q_OBJECT
+public:
+    explicit EDTextContentStorage(QObject* parent = nullptr);
+
+    void replaceCharacters(platform::TextRange range, const platform::AttributedString& replacement) override;
+};

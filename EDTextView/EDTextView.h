@@ -1,0 +1,590 @@
+#pragma once
+
+#include "EDTextView/EDInsertionPointView.h"
+#include "EDTextView/EDPlugin.h"
+#include "EDTextView/EDTextViewDelegate.h"
+#include "platform/text/AttributedString.h"
+#include "platform/text/TextAttributes.h"
+#include "platform/text/TextContainer.h"
+#include "platform/text/TextRange.h"
+#include "platform/text/TextSelection.h"
+#include "platform/text/TextSelectionNavigation.h"
+#include "platform/text/TextViewportLayoutController.h"
+
+#include <QAbstractScrollArea>
+#include <QColor>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QFont>
+#include <QHash>
+#include <QPointer>
+#include <QRegion>
+
+#include <memory>
+#include <optional>
+#include <unordered_map>
+#include <vector>
+
+class CoalescingUndoManager;
+class EDTextContentStorage;
+class EDTextFinderClient;
+class EDTextLayoutManager;
+class QMenu;
+
+namespace platform {
+class SpeechSynthesizer;
+class TextLayoutFragment;
+class UndoManager;
+} // namespace platform
+
+// The editable text view: a scroll area that lays out and draws only the text in its viewport, on
+// the text layer (platform/text). Every change of the text goes through one editing core, with
+// coalesced typing undo, will- and did-change notifications, and the delegate's and plug-ins'
+// hooks; the selection is the layout manager's and may hold several carets and ranges.
+//
+// The scroll area stands for the enclosing scroll view: the view's frame is the size of the laid-out
+// text (container coordinates, y down), of which the viewport shows `documentVisibleRect`.
+//
+// The implementation is split by area: EDTextView.cpp (object and properties), ...Editing.cpp
+// (editing core), ...Undo.cpp, ...Attributes.cpp (attribute edits and whole-text replacement),
+// ...Layout.cpp and ...Drawing.cpp, ...Input.cpp (input methods and marked text), ...Events.cpp
+// (keys, mouse, context menu), ...Selection.cpp (selection, movement and scrolling commands),
+// ...InsertionPoint.cpp, ...Plugins.cpp (delegate proxy and plug-ins), ...Commands.cpp (the table of
+// command names), ...TypingCommands.cpp (insert and delete commands), ...TextChecking.cpp and
+// ...Drag.cpp (hooks for spelling and for dragging text out).
+// Everything runs on the main thread.
+class EDTextView : public QAbstractScrollArea, private platform::TextViewportLayoutControllerDelegate {
+    Q_OBJECT
+public:
+    // The provisional text of an input method while it composes, kept in the document.
+    class MarkedText {
+    public:
+        platform::AttributedString markedText;
+        platform::CharacterRange markedRange;
+        // The input method's selection inside the marked text, in document offsets.
+        platform::CharacterRange selectedRange;
+        QString debugDescription() const;
+    };
+
+    // A command a key, a menu or another view sends by name ("moveLeft:"); the sender may be null.
+    using Command = void (EDTextView::*)(QObject* sender);
+
+    struct PluginEntry {
+        std::shared_ptr<EDPlugin> plugin;
+        // None until the plug-in is set up, when the view moves into a window.
+        std::shared_ptr<EDPluginEvents> events;
+    };
+
+    // One laid-out fragment in the viewport and its pixel-aligned frame.
+    struct FragmentView {
+        std::shared_ptr<platform::TextLayoutFragment> fragment;
+        QRectF frame;
+    };
+
+    // Posted on the default notification center with the view as sender.
+    static inline const QString textWillChangeNotification = QStringLiteral("NSTextWillChangeNotification");
+    static inline const QString textDidChangeNotification = QStringLiteral("NSTextDidChangeNotification");
+    // Posted with the layout manager as sender on every assignment of the selections, then again
+    // with the view as sender.
+    static inline const QString didChangeSelectionNotification
+        = QStringLiteral("NSTextViewDidChangeSelectionNotification");
+    static inline const QString didBeginEditingNotification
+        = QStringLiteral("NSTextDidBeginEditingNotification");
+    static inline const QString didEndEditingNotification = QStringLiteral("NSTextDidEndEditingNotification");
+
+    explicit EDTextView(QWidget* parent = nullptr);
+    ~EDTextView() override;
+
+    // A text view in a scroll area of the given geometry (the view is its own scroll area).
+    static EDTextView* scrollableTextView(const QRect& frame, QWidget* parent = nullptr);
+
+    // Object and properties (EDTextView.cpp).
+    bool isEditable() const { return m_isEditable; }
+    // An editable view is selectable too.
+    void setIsEditable(bool editable);
+    bool isSelectable() const { return m_isSelectable; }
+    // A view that is not selectable is not editable either.
+    void setIsSelectable(bool selectable);
+    bool isRichText() const { return true; }
+    bool isFieldEditor() const { return false; }
+    bool importsGraphics() const { return false; }
+    bool isFirstResponder() const { return m_isFirstResponder; }
+    // Editable, first responder, and in the active window.
+    bool shouldDrawInsertionPoint() const;
+    QColor insertionPointColor() const;
+    void setInsertionPointColor(const QColor& color);
+
+    // The font of the first character, or the typing font in an empty document.
+    std::optional<QFont> font() const;
+    // Sets the font of the whole text and of typing.
+    void setFont(const QFont& font);
+    void setFont(const QFont& font, platform::CharacterRange range);
+    std::optional<QColor> textColor() const;
+    // The typing colour only; the text keeps its colours. None removes it.
+    void setTextColor(const std::optional<QColor>& color);
+    void setTextColor(const std::optional<QColor>& color, platform::CharacterRange range);
+    std::optional<platform::ParagraphStyle> defaultParagraphStyle() const { return m_defaultParagraphStyle; }
+    void setDefaultParagraphStyle(const std::optional<platform::ParagraphStyle>& style);
+    const platform::TextAttributes& typingAttributes() const { return m_typingAttributes; }
+    // Stores the attributes with the defaults added where they have no entry.
+    void setTypingAttributes(const platform::TextAttributes& attributes);
+    // The paragraph style, the system font and the text colour.
+    platform::TextAttributes defaultTypingAttributes() const;
+    // Takes the typing attributes from `location`, or from the start of the first selection.
+    void updateTypingAttributes(std::optional<platform::TextLocation> location = std::nullopt);
+    // The attributes of the character before `location` (of the first character at the document
+    // start), with the defaults added; the current typing attributes in an empty document.
+    platform::TextAttributes typingAttributes(platform::TextLocation location) const;
+    double typingLineHeight() const;
+
+    QString string() const;
+    // Replaces the whole text (without undo) and puts the caret back where it was, within the new
+    // text.
+    void setString(const QString& string);
+    platform::AttributedString attributedString() const;
+    void setAttributedString(const platform::AttributedString& text);
+
+    // True: the text container follows the view's width, so lines wrap (the default).
+    bool widthTracksTextView() const;
+    void setWidthTracksTextView(bool tracks);
+    bool heightTracksTextView() const;
+    void setHeightTracksTextView(bool tracks);
+    // The same flags, in the same sense.
+    bool isHorizontallyResizable() const { return widthTracksTextView(); }
+    void setIsHorizontallyResizable(bool resizable) { setWidthTracksTextView(resizable); }
+    bool isVerticallyResizable() const { return heightTracksTextView(); }
+    void setIsVerticallyResizable(bool resizable) { setHeightTracksTextView(resizable); }
+
+    bool highlightSelectedLine() const { return m_highlightSelectedLine; }
+    void setHighlightSelectedLine(bool highlight);
+    QColor selectedLineHighlightColor() const;
+    void setSelectedLineHighlightColor(const QColor& color);
+    QColor selectionBackgroundColor() const;
+    void setSelectionBackgroundColor(const QColor& color);
+    std::optional<QColor> backgroundColor() const { return m_backgroundColor; }
+    void setBackgroundColor(const std::optional<QColor>& color);
+    bool allowsDocumentBackgroundColorChange() const { return m_allowsDocumentBackgroundColorChange; }
+    void setAllowsDocumentBackgroundColorChange(bool allows)
+    {
+        m_allowsDocumentBackgroundColorChange = allows;
+    }
+    void changeDocumentBackgroundColor(const QColor& color);
+    std::optional<QString> contentType() const { return m_contentType; }
+    void setContentType(const std::optional<QString>& type) { m_contentType = type; }
+
+    bool allowsUndo() const { return m_allowsUndo; }
+    void setAllowsUndo(bool allows) { m_allowsUndo = allows; }
+    // None when undo is not allowed; else the delegate's, else the view's own.
+    platform::UndoManager* undoManager() const;
+
+    const platform::TextAttributes& markedTextAttributes() const { return m_markedTextAttributes; }
+    void setMarkedTextAttributes(const platform::TextAttributes& attributes)
+    {
+        m_markedTextAttributes = attributes;
+    }
+    const std::optional<MarkedText>& markedText() const { return m_markedText; }
+    // True while a key event (or an input method's commit) is being handled.
+    bool processingKeyEvent() const { return m_processingKeyEvent; }
+
+    EDTextLayoutManager& textLayoutManager() const { return *m_textLayoutManager; }
+    EDTextContentStorage& textContentStorage() const { return *m_textContentStorage; }
+    const platform::TextContainer& textContainer() const;
+
+    platform::SpeechSynthesizer& speechSynthesizer();
+    EDTextFinderClient& textFinderClient() const { return *m_textFinderClient; }
+    bool isIncrementalSearchingEnabled() const { return m_isIncrementalSearchingEnabled; }
+    void setIsIncrementalSearchingEnabled(bool enabled) { m_isIncrementalSearchingEnabled = enabled; }
+
+    bool isContinuousSpellCheckingEnabled() const { return m_isContinuousSpellCheckingEnabled; }
+    void setIsContinuousSpellCheckingEnabled(bool enabled) { m_isContinuousSpellCheckingEnabled = enabled; }
+    bool isGrammarCheckingEnabled() const { return m_isGrammarCheckingEnabled; }
+    void setIsGrammarCheckingEnabled(bool enabled) { m_isGrammarCheckingEnabled = enabled; }
+    // Until set, these read the spell checker's settings once.
+    bool isAutomaticTextCompletionEnabled() const;
+    void setIsAutomaticTextCompletionEnabled(bool enabled) { m_automaticTextCompletion = enabled; }
+    bool isAutomaticSpellingCorrectionEnabled() const;
+    void setIsAutomaticSpellingCorrectionEnabled(bool enabled) { m_automaticSpellingCorrection = enabled; }
+    bool isAutomaticTextReplacementEnabled() const;
+    void setIsAutomaticTextReplacementEnabled(bool enabled) { m_automaticTextReplacement = enabled; }
+    bool isAutomaticQuoteSubstitutionEnabled() const;
+    void setIsAutomaticQuoteSubstitutionEnabled(bool enabled) { m_automaticQuoteSubstitution = enabled; }
+
+    bool showsInvisibleCharacters() const { return m_showsInvisibleCharacters; }
+    void setShowsInvisibleCharacters(bool shows);
+    bool usesFontPanel() const { return m_usesFontPanel; }
+    void setUsesFontPanel(bool uses) { m_usesFontPanel = uses; }
+    bool usesRuler() const { return m_usesRuler; }
+    void setUsesRuler(bool uses) { m_usesRuler = uses; }
+
+    // The ruler beside the text, in the area's left margin (its width is its size hint's, read
+    // again whenever it asks for a new geometry). It is told to rebuild after every viewport
+    // layout when it implements EDVerticalRuler. None removes the ruler.
+    void setVerticalRulerView(QWidget* ruler);
+    QWidget* verticalRulerView() const { return m_verticalRuler; }
+
+    // Delegate and plug-ins (EDTextViewPlugins.cpp).
+    std::shared_ptr<EDTextViewDelegate> delegate() const { return m_delegateProxy->source.lock(); }
+    void setDelegate(const std::shared_ptr<EDTextViewDelegate>& delegate)
+    {
+        m_delegateProxy->source = delegate;
+    }
+    EDTextViewDelegateProxy& delegateProxy() const { return *m_delegateProxy; }
+    // Set up when the view next moves into a window.
+    void addPlugin(std::shared_ptr<EDPlugin> plugin);
+    const std::vector<PluginEntry>& plugins() const { return m_plugins; }
+
+    // Editing core (EDTextViewEditing.cpp). Every change of the text goes through the first
+    // operation; callers editing for the user ask `shouldChangeText` first.
+    void replaceCharacters(platform::TextRange range, const platform::AttributedString& replacement,
+        bool allowsTypingCoalescing);
+    // With the typing attributes, not coalescing.
+    void replaceCharacters(platform::TextRange range, const QString& string);
+    // A user edit through the find client.
+    void replaceCharacters(platform::CharacterRange range, const QString& string);
+    // Replaces every range (overlapping ones merged) with one string, the last in the document
+    // first, each as a typing edit.
+    void replaceCharacters(
+        const std::vector<platform::TextRange>& ranges, const QString& string, bool useTypingAttributes);
+    // False when the view is not editable, the delegate refuses, or a plug-in does.
+    bool shouldChangeText(platform::TextRange range, const std::optional<QString>& replacement);
+    bool shouldChangeText(
+        const std::vector<platform::TextRange>& ranges, const std::optional<QString>& replacement);
+    void willChangeText();
+    void didChangeText();
+    // Told after every edit with the range of the new text (EDTextViewTextChecking.cpp).
+    void textCheckingDidChangeText(platform::CharacterRange range);
+    // The spelling and grammar items for a click on the character at `index`, to go first in the
+    // context menu; none when there are none.
+    std::shared_ptr<QMenu> textCheckingMenu(qint64 index, platform::CharacterRange* effectiveRange);
+
+    // Undo (EDTextViewUndo.cpp).
+    void breakUndoCoalescing();
+    bool isCoalescing() const;
+    void undo(QObject* sender = nullptr);
+    void redo(QObject* sender = nullptr);
+
+    // Attribute edits and whole-text replacement (EDTextViewAttributes.cpp). Attribute edits make
+    // no undo step and post no notification. Whole-text replacement clears undo.
+    void setText(const QString& text);
+    void setText(const platform::AttributedString& text);
+    void setText(std::nullopt_t);
+    void addAttributes(
+        const platform::TextAttributes& attributes, platform::CharacterRange range, bool updateLayout);
+    void addAttributes(
+        const platform::TextAttributes& attributes, platform::TextRange range, bool updateLayout);
+    void setAttributes(
+        const platform::TextAttributes& attributes, platform::CharacterRange range, bool updateLayout);
+    void setAttributes(
+        const platform::TextAttributes& attributes, platform::TextRange range, bool updateLayout);
+    void removeAttribute(const QString& key, platform::CharacterRange range, bool updateLayout);
+    void removeAttribute(const QString& key, platform::TextRange range, bool updateLayout);
+
+    // Layout (EDTextViewLayout.cpp).
+    void setNeedsLayout();
+    void layoutIfNeeded();
+    void updateTextContainerSize();
+    void sizeToFit();
+    void updateSelectionHighlights();
+    void adjustViewportOffsetIfNeeded();
+    QSizeF frameSize() const { return m_frameSize; }
+    QRectF bounds() const { return QRectF(QPointF(0, 0), m_frameSize); }
+    // The part of the view's frame the viewport shows.
+    QRectF documentVisibleRect() const;
+    void scrollPoint(QPointF point);
+    void scrollRectToVisible(const QRectF& rect);
+    void scrollRangeToVisible(platform::CharacterRange range);
+    void scrollTextRangeToVisible(platform::TextRange range);
+    const std::vector<FragmentView>& fragmentViews() const { return m_fragmentViews; }
+    const std::vector<QRectF>& selectionHighlightRects() const { return m_selectionHighlights; }
+    // The band behind the caret's line, when one is drawn (view coordinates).
+    std::optional<QRectF> selectedLineHighlightRect(const QRectF& dirty) const;
+    // Maps between the viewport's coordinates and the view's.
+    QPointF viewportToView(QPointF point) const;
+    QPointF viewToViewport(QPointF point) const;
+
+    // Input client (EDTextViewInput.cpp). Ranges count UTF-16 units from the document start.
+    void insertText(const QString& string, platform::CharacterRange replacementRange);
+    void insertText(const platform::AttributedString& string, platform::CharacterRange replacementRange);
+    void setMarkedText(const QString& string, platform::CharacterRange selectedRange,
+        platform::CharacterRange replacementRange);
+    void setMarkedText(const platform::AttributedString& string, platform::CharacterRange selectedRange,
+        platform::CharacterRange replacementRange);
+    void unmarkText();
+    bool hasMarkedText() const { return m_markedText.has_value(); }
+    platform::CharacterRange markedRange() const;
+    // The last range of the last selection.
+    platform::CharacterRange selectedRange() const;
+    std::optional<platform::AttributedString> attributedSubstring(
+        platform::CharacterRange proposed, platform::CharacterRange* actual = nullptr) const;
+    QStringList validAttributesForMarkedText() const { return {}; }
+    // In global (screen) coordinates; an empty rectangle when the range has no text.
+    QRect firstRect(platform::CharacterRange range) const;
+    // From a global (screen) point; `notFoundLocation` when no text is there.
+    qint64 characterIndex(QPoint globalPoint) const;
+
+    // Selection (EDTextViewSelection.cpp).
+    void setSelectedTextRange(platform::TextRange range, bool updateLayout = true);
+    void setSelectedRange(platform::CharacterRange range);
+    std::optional<platform::TextRange> selectedTextRange() const;
+
+    // Insertion point (EDTextViewInsertionPoint.cpp).
+    void updateInsertionPointViews();
+    const std::vector<EDInsertionPointView>& insertionPointViews() const { return m_insertionPointViews; }
+
+    // Commands (EDTextViewCommands.cpp): runs the command of that name; false, and nothing done,
+    // for a name the view does not know.
+    bool doCommandBySelector(const QString& name);
+    static const QHash<QString, Command>& commandTable();
+
+    // Selection and movement commands.
+    void selectAll(QObject* sender = nullptr);
+    void selectWord(QObject* sender = nullptr);
+    void selectParagraph(QObject* sender = nullptr);
+    void selectLine(QObject* sender = nullptr);
+    void moveLeft(QObject* sender = nullptr);
+    void moveLeftAndModifySelection(QObject* sender = nullptr);
+    void moveRight(QObject* sender = nullptr);
+    void moveRightAndModifySelection(QObject* sender = nullptr);
+    void moveUp(QObject* sender = nullptr);
+    void moveUpAndModifySelection(QObject* sender = nullptr);
+    void moveDown(QObject* sender = nullptr);
+    void moveDownAndModifySelection(QObject* sender = nullptr);
+    void moveForward(QObject* sender = nullptr);
+    void moveForwardAndModifySelection(QObject* sender = nullptr);
+    void moveBackward(QObject* sender = nullptr);
+    void moveBackwardAndModifySelection(QObject* sender = nullptr);
+    void moveWordLeft(QObject* sender = nullptr);
+    void moveWordLeftAndModifySelection(QObject* sender = nullptr);
+    void moveWordRight(QObject* sender = nullptr);
+    void moveWordRightAndModifySelection(QObject* sender = nullptr);
+    void moveWordForward(QObject* sender = nullptr);
+    void moveWordForwardAndModifySelection(QObject* sender = nullptr);
+    void moveWordBackward(QObject* sender = nullptr);
+    void moveWordBackwardAndModifySelection(QObject* sender = nullptr);
+    void moveToBeginningOfLine(QObject* sender = nullptr);
+    void moveToBeginningOfLineAndModifySelection(QObject* sender = nullptr);
+    void moveToEndOfLine(QObject* sender = nullptr);
+    void moveToEndOfLineAndModifySelection(QObject* sender = nullptr);
+    void moveToLeftEndOfLine(QObject* sender = nullptr);
+    void moveToLeftEndOfLineAndModifySelection(QObject* sender = nullptr);
+    void moveToRightEndOfLine(QObject* sender = nullptr);
+    void moveToRightEndOfLineAndModifySelection(QObject* sender = nullptr);
+    void moveToBeginningOfParagraph(QObject* sender = nullptr);
+    void moveToBeginningOfParagraphAndModifySelection(QObject* sender = nullptr);
+    void moveToEndOfParagraph(QObject* sender = nullptr);
+    void moveToEndOfParagraphAndModifySelection(QObject* sender = nullptr);
+    void moveToBeginningOfDocument(QObject* sender = nullptr);
+    void moveToBeginningOfDocumentAndModifySelection(QObject* sender = nullptr);
+    void moveToEndOfDocument(QObject* sender = nullptr);
+    void moveToEndOfDocumentAndModifySelection(QObject* sender = nullptr);
+    void moveParagraphForwardAndModifySelection(QObject* sender = nullptr);
+    void moveParagraphBackwardAndModifySelection(QObject* sender = nullptr);
+    void pageUp(QObject* sender = nullptr);
+    void pageDown(QObject* sender = nullptr);
+    void pageUpAndModifySelection(QObject* sender = nullptr);
+    void pageDownAndModifySelection(QObject* sender = nullptr);
+    void scrollPageUp(QObject* sender = nullptr);
+    void scrollPageDown(QObject* sender = nullptr);
+    void scrollToBeginningOfDocument(QObject* sender = nullptr);
+    void scrollToEndOfDocument(QObject* sender = nullptr);
+    void centerSelectionInVisibleArea(QObject* sender = nullptr);
+
+    // Insert and delete commands (EDTextViewTypingCommands.cpp).
+    void insertNewline(QObject* sender = nullptr);
+    void insertLineBreak(QObject* sender = nullptr);
+    void insertParagraphSeparator(QObject* sender = nullptr);
+    void insertTab(QObject* sender = nullptr);
+    void insertBacktab(QObject* sender = nullptr);
+    void insertTabIgnoringFieldEditor(QObject* sender = nullptr);
+    void insertNewlineIgnoringFieldEditor(QObject* sender = nullptr);
+    void deleteForward(QObject* sender = nullptr);
+    void deleteBackward(QObject* sender = nullptr);
+    void deleteBackwardByDecomposingPreviousCharacter(QObject* sender = nullptr);
+    void deleteWordForward(QObject* sender = nullptr);
+    void deleteWordBackward(QObject* sender = nullptr);
+    void deleteToBeginningOfLine(QObject* sender = nullptr);
+    void deleteToEndOfLine(QObject* sender = nullptr);
+    void deleteToBeginningOfParagraph(QObject* sender = nullptr);
+    void deleteToEndOfParagraph(QObject* sender = nullptr);
+
+    // The context menu a view without a delegate's changes would show: Cut, Copy, Paste, Paste
+    // and Match Style, Select All.
+    static std::unique_ptr<QMenu> defaultMenu();
+    // The menu for a context-menu event (its position in viewport coordinates), built once:
+    // spelling items, the view's items, then the delegate's and plug-ins' changes. None when the
+    // delegate gives none. The view keeps the menu until the next one is built, unless the delegate
+    // answered a menu of its own.
+    QMenu* menuForEvent(QContextMenuEvent* event);
+
+    QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
+
+protected:
+    bool event(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void inputMethodEvent(QInputMethodEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+    // Called when the view has moved into a (new) window: sets every plug-in up again.
+    virtual void viewDidMoveToWindow();
+    // Called when a drag of the view's text has ended; nothing by default.
+    virtual void cleanUpAfterDragOperation() { }
+    // A left-button press, move or release is offered to dragging the selected text first
+    // (EDTextViewDrag.cpp); true takes it.
+    bool dragSelectedTextMousePressed(QMouseEvent* event);
+    bool dragSelectedTextMouseMoved(QMouseEvent* event);
+    bool dragSelectedTextMouseReleased(QMouseEvent* event);
+
+private:
+    friend class EDTextViewDelegateProxy;
+
+    // Viewport layout (EDTextViewLayout.cpp).
+    QRectF viewportBounds(platform::TextViewportLayoutController& controller) override;
+    void willLayout(platform::TextViewportLayoutController& controller) override;
+    void configureRenderingSurface(platform::TextViewportLayoutController& controller,
+        const std::shared_ptr<platform::TextLayoutFragment>& fragment) override;
+    void didLayout(platform::TextViewportLayoutController& controller) override;
+    void layout();
+    void setFrameSize(QSizeF size);
+    void updateScrollBars();
+    void tileRuler();
+    void adjustViewportOffset();
+    // The characters of the rows in the viewport (finer than the viewport's fragments, so that a
+    // very long paragraph costs only what shows).
+    std::optional<platform::TextRange> visibleCharacterRange() const;
+    // The rectangle to scroll to for a range: a caret widened by the padding; for a range over
+    // several rows, its moving end.
+    std::optional<QRectF> scrollTargetRect(platform::TextRange range, bool movingEnd);
+
+    // Drawing (EDTextViewDrawing.cpp).
+    void drawSelectedLineHighlight(QPainter& painter, const QRectF& dirty) const;
+    void drawSpellingMarks(QPainter& painter, const FragmentView& view, const QRectF& dirty) const;
+    QColor resolvedSelectionColor() const;
+    void setNeedsDisplay();
+    void setNeedsDisplay(const QRectF& viewRect);
+
+    // Editing core helpers (EDTextViewEditing.cpp).
+    void registerUndo(platform::TextRange range, const platform::AttributedString& replacement,
+        bool allowsTypingCoalescing);
+    void markedTextDidChange(platform::TextRange replaced, qint64 insertedLength);
+
+    // Selection helpers (EDTextViewSelection.cpp).
+    void moveSelections(platform::TextSelectionNavigation::Direction direction,
+        platform::TextSelectionNavigation::Destination destination, bool extending);
+    void selectGranularity(platform::TextSelection::Granularity granularity);
+    void selectionDidChange();
+
+    // Typing command helpers (EDTextViewTypingCommands.cpp).
+    void insertCommandText(const QString& text);
+    enum class Decomposition { whole, lastCodePoint };
+    void deleteByMovement(platform::TextSelectionNavigation::Direction direction,
+        platform::TextSelectionNavigation::Destination destination, Decomposition decomposition,
+        int deleteAction);
+
+    // Input helpers (EDTextViewInput.cpp).
+    platform::AttributedString markedAttributedString(const platform::AttributedString& string) const;
+    void replaceMarkedCharacters(platform::TextRange range, const platform::AttributedString& text);
+
+    // Events helpers (EDTextViewEvents.cpp).
+    // Whether a key is the view's to handle before any shortcut of the window sees it.
+    bool acceptsShortcutOverride(QKeyEvent* event) const;
+    void mouseDown(QMouseEvent* event, int clickCount);
+    void updateAfterMouseSelection();
+    void selectAtPoint(QPointF viewPoint, const std::vector<platform::TextSelection>& anchors,
+        unsigned modifiers, bool selecting, platform::TextLocation containerLocation = 0);
+    void autoscroll(QPointF viewportPoint);
+    void commitInputMethodFirst();
+
+    // Insertion point helpers.
+    void removeInsertionPointViews();
+
+    // Plug-ins (EDTextViewPlugins.cpp).
+    void setUpPlugins();
+
+    // Drops the undo steps and the pending typing run that refer to the text a whole-text
+    // replacement took away.
+    void clearUndoForNewText();
+    // Gives the layout manager the view's font, text colour and paragraph style as the defaults
+    // of text without its own (empty lines, estimates, and formats it can leave out).
+    void syncLayoutDefaults();
+    static QEvent::Type layoutRequestEventType();
+
+    std::vector<PluginEntry> m_plugins;
+    bool m_isEditable = true;
+    bool m_isSelectable = true;
+    bool m_isFirstResponder = false;
+    std::optional<QColor> m_insertionPointColor;
+    std::optional<platform::ParagraphStyle> m_defaultParagraphStyle;
+    // The font `setFont` gave the whole text.
+    std::optional<QFont> m_font;
+    platform::TextAttributes m_typingAttributes;
+    bool m_highlightSelectedLine = false;
+    std::optional<QColor> m_selectedLineHighlightColor;
+    std::optional<QColor> m_selectionBackgroundColor;
+    std::optional<QColor> m_backgroundColor;
+    bool m_allowsDocumentBackgroundColorChange = true;
+    std::optional<QString> m_contentType;
+    bool m_allowsUndo = true;
+    std::unique_ptr<CoalescingUndoManager> m_undoManager;
+    std::optional<MarkedText> m_markedText;
+    platform::TextAttributes m_markedTextAttributes;
+    bool m_processingKeyEvent = false;
+    std::unique_ptr<EDTextViewDelegateProxy> m_delegateProxy;
+    // The storage outlives the manager, which unregisters from it when destroyed.
+    std::unique_ptr<EDTextContentStorage> m_textContentStorage;
+    std::unique_ptr<EDTextLayoutManager> m_textLayoutManager;
+    std::vector<FragmentView> m_fragmentViews;
+    std::unordered_map<const platform::TextLayoutFragment*, FragmentView> m_previousFragmentViews;
+    platform::SpeechSynthesizer* m_speechSynthesizer = nullptr;
+    std::unique_ptr<EDTextFinderClient> m_textFinderClient;
+    bool m_isIncrementalSearchingEnabled = false;
+    bool m_isContinuousSpellCheckingEnabled = false;
+    bool m_isGrammarCheckingEnabled = false;
+    mutable std::optional<bool> m_automaticTextCompletion;
+    mutable std::optional<bool> m_automaticSpellingCorrection;
+    mutable std::optional<bool> m_automaticTextReplacement;
+    mutable std::optional<bool> m_automaticQuoteSubstitution;
+    bool m_showsInvisibleCharacters = false;
+    bool m_usesFontPanel = true;
+    bool m_usesRuler = true;
+    bool m_needsScrollToSelection = false;
+    std::optional<std::vector<platform::TextSelection>> m_mouseDraggingSelectionAnchors;
+
+    QSizeF m_frameSize;
+    bool m_needsLayout = false;
+    bool m_layoutRequestPosted = false;
+    bool m_inLayout = false;
+    bool m_scrolledDuringLayout = false;
+    // While a paint lays out first: what it is about to paint, so that layout asks for no second
+    // paint of it.
+    std::optional<QRegion> m_regionBeingPainted;
+    std::vector<QRectF> m_selectionHighlights;
+    std::vector<EDInsertionPointView> m_insertionPointViews;
+    QPointer<QWidget> m_verticalRuler;
+    QPointer<QWidget> m_lastWindow;
+    bool m_movedToWindowOnce = false;
+    // Clicks: the count of the current click run, and where and when its last press was.
+    int m_clickCount = 0;
+    QElapsedTimer m_lastPressTime;
+    QPointF m_lastPressPosition;
+    QPointF m_lastDragPosition;
+    bool m_cursorHiddenUntilMouseMoves = false;
+    // While a delete command runs, its own edit does not end the kill ring's run.
+    bool m_deleteCommandInProgress = false;
+    // Edits from hooks that run before the text changes would land on a stale range.
+    int m_willChangeDepth = 0;
+    // True while the input-method code edits the marked text itself.
+    bool m_inputMethodEditing = false;
+    std::unique_ptr<QMenu> m_contextMenu;
+    std::shared_ptr<QMenu> m_checkingMenu;
+};

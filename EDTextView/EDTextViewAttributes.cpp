@@ -1,0 +1,100 @@
+#include "EDTextView/EDTextView.h"
+
+#include "EDTextView/EDTextContentStorage.h"
+#include "EDTextView/TextLayoutUtilities.h"
+#include "platform/text/UndoManager.h"
+
+#include <QGuiApplication>
+#include <QInputMethod>
+
+using platform::AttributedString;
+using platform::CharacterRange;
+using platform::TextAttributes;
+using platform::TextRange;
+
+void EDTextView::setText(const QString& text)
+{
+    setText(AttributedString(text, m_typingAttributes));
+}
+
+void EDTextView::setText(std::nullopt_t)
+{
+    setText(AttributedString(QString(), m_typingAttributes));
+}
+
+void EDTextView::setText(const AttributedString& text)
+{
+    // Provisional text of an input method does not survive a new text.
+    if (m_markedText) {
+        m_markedText.reset();
+        QGuiApplication::inputMethod()->reset();
+    }
+    platform::UndoManager* manager = undoManager();
+    if (manager)
+        manager->disableUndoRegistration();
+    replaceCharacters(m_textContentStorage->documentRange(), text, false);
+    if (manager)
+        manager->enableUndoRegistration();
+    // Undo steps of the old text would write its pieces into the new one.
+    clearUndoForNewText();
+}
+
+namespace {
+
+// Out-of-document parts of a range are left out; nothing is left of a range wholly outside.
+std::optional<TextRange> documentPart(CharacterRange range, const platform::TextContentStorage& storage)
+{
+    const auto end = range.end();
+    if (!end || range.location > storage.length())
+        return std::nullopt;
+    return TextRange(range.location, std::min(*end, storage.length()));
+}
+
+} // namespace
+
+void EDTextView::addAttributes(const TextAttributes& attributes, CharacterRange range, bool updateLayout)
+{
+    if (const auto textRange = documentPart(range, *m_textContentStorage))
+        addAttributes(attributes, *textRange, updateLayout);
+}
+
+void EDTextView::addAttributes(const TextAttributes& attributes, TextRange range, bool updateLayout)
+{
+    m_textContentStorage->performEditingTransaction(
+        [&] { m_textContentStorage->addAttributes(attributes, range); });
+    if (updateLayout) {
+        updateTypingAttributes();
+        setNeedsLayout();
+    }
+}
+
+void EDTextView::setAttributes(const TextAttributes& attributes, CharacterRange range, bool updateLayout)
+{
+    if (const auto textRange = documentPart(range, *m_textContentStorage))
+        setAttributes(attributes, *textRange, updateLayout);
+}
+
+void EDTextView::setAttributes(const TextAttributes& attributes, TextRange range, bool updateLayout)
+{
+    m_textContentStorage->performEditingTransaction(
+        [&] { m_textContentStorage->setAttributes(attributes, range); });
+    if (updateLayout) {
+        updateTypingAttributes();
+        setNeedsLayout();
+    }
+}
+
+void EDTextView::removeAttribute(const QString& key, CharacterRange range, bool updateLayout)
+{
+    if (const auto textRange = documentPart(range, *m_textContentStorage))
+        removeAttribute(key, *textRange, updateLayout);
+}
+
+void EDTextView::removeAttribute(const QString& key, TextRange range, bool updateLayout)
+{
+    m_textContentStorage->performEditingTransaction(
+        [&] { m_textContentStorage->removeAttribute(key, range); });
+    updateTypingAttributes();
+    if (updateLayout)
+        setNeedsLayout();
+}

@@ -1,0 +1,84 @@
+#pragma once
+
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/text/TextRange.h"
+
+#include <QRectF>
+#include <QString>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+class EDInsertionPointIndicator;
+class EDPluginEvents;
+class EDTextView;
+class QContextMenuEvent;
+class QMenu;
+
+namespace platform {
+class UndoManager;
+}
+
+// What a text view tells its host, and what it asks of it. Every requirement has a default, so a
+// delegate overrides only what it cares about. Everything runs on the main thread.
+class EDTextViewDelegate {
+public:
+    virtual ~EDTextViewDelegate() = default;
+
+    // An undo manager of the host's own for this view; none makes the view use its own.
+    virtual platform::UndoManager* undoManager(EDTextView&) { return nullptr; }
+    virtual void textWillChange(const platform::Notification&) { }
+    virtual void textDidChange(const platform::Notification&) { }
+    virtual void textViewDidChangeSelection(const platform::Notification&) { }
+    // `replacement` is empty for a deletion.
+    virtual bool textViewShouldChangeText(EDTextView&, platform::TextRange, const QString&) { return true; }
+    virtual void textViewWillChangeText(EDTextView&, platform::TextRange, const QString&) { }
+    virtual void textViewDidChangeText(EDTextView&, platform::TextRange, const QString&) { }
+    // The context menu to show for a click at `location`; none shows no menu. The answer may be
+    // the proposed menu (the view's), changed or not, or a menu the delegate keeps alive.
+    virtual QMenu* textViewMenu(EDTextView&, QMenu* proposed, QContextMenuEvent*, platform::TextLocation)
+    {
+        return proposed;
+    }
+    // An indicator of the host's own for a caret of the given size; none uses the built-in one.
+    virtual std::unique_ptr<EDInsertionPointIndicator> insertionPointIndicator(EDTextView&, QRectF)
+    {
+        return nullptr;
+    }
+};
+
+// The only way the view reaches its delegate: it holds the delegate weakly (a delegate that has
+// gone answers with the defaults) and joins the plug-ins' answers to the delegate's.
+class EDTextViewDelegateProxy : public EDTextViewDelegate {
+public:
+    explicit EDTextViewDelegateProxy(EDTextView& view);
+
+    std::weak_ptr<EDTextViewDelegate> source;
+
+    platform::UndoManager* undoManager(EDTextView& view) override;
+    void textWillChange(const platform::Notification& notification) override;
+    void textDidChange(const platform::Notification& notification) override;
+    void textViewDidChangeSelection(const platform::Notification& notification) override;
+    // The delegate first; a refusal there asks no plug-in. Then the plug-ins in order, until one
+    // refuses.
+    bool textViewShouldChangeText(
+        EDTextView& view, platform::TextRange range, const QString& replacement) override;
+    void textViewWillChangeText(
+        EDTextView& view, platform::TextRange range, const QString& replacement) override;
+    void textViewDidChangeText(
+        EDTextView& view, platform::TextRange range, const QString& replacement) override;
+    // The delegate's menu, with the plug-ins' menus appended after a separator: a plug-in menu of
+    // one item adds that item, a longer one a submenu titled with the menu's title. No delegate, or
+    // a delegate that answers none, gives no menu.
+    QMenu* textViewMenu(EDTextView& view, QMenu* proposed, QContextMenuEvent* event,
+        platform::TextLocation location) override;
+    std::unique_ptr<EDInsertionPointIndicator> insertionPointIndicator(
+        EDTextView& view, QRectF frame) override;
+
+    // The events of the plug-ins that are set up, in the view's order.
+    std::vector<std::shared_ptr<EDPluginEvents>> events() const;
+
+private:
+    EDTextView& m_view;
+};

@@ -1,0 +1,159 @@
+#include "EDTextView/EDTextView.h"
+
+#include "EDTextView/CoalescingUndoManager.h"
+#include "EDTextView/EDTextContentStorage.h"
+#include "EDTextView/EDTextFinderClient.h"
+#include "EDTextView/EDTextLayoutManager.h"
+#include "EDTextView/YankingManager.h"
+#include "platform/foundation/NotificationCenter.h"
+
+#include <QGuiApplication>
+#include <QInputMethod>
+
+#include <algorithm>
+
+using platform::AttributedString;
+using platform::CharacterRange;
+using platform::TextRange;
+
+void EDTextView::replaceCharacters(
+    TextRange range, const AttributedString& replacement, bool allowsTypingCoalescing)
+{
+    const qint64 length = m_textContentStorage->length();
+    range = TextRange(
+        std::clamp<qint64>(range.location, 0, length), std::clamp<qint64>(range.endLocation, 0, length));
+    if (m_willChangeDepth > 0) {
+        qWarning("EDTextView: an edit made while another edit was being announced was ignored");
+        return;
+    }
+    registerUndo(range, replacement, allowsTypingCoalescing);
+
+    const QString plain = replacement.string();
+    ++m_willChangeDepth;
+    willChangeText();
+    m_delegateProxy->textViewWillChangeText(*this, range, plain);
+    --m_willChangeDepth;
+
+    m_textContentStorage->performEditingTransaction(
+        [&] { m_textContentStorage->replaceCharacters(range, replacement); });
+    markedTextDidChange(range, replacement.length());
+
+    m_delegateProxy->textViewDidChangeText(*this, range, plain);
+    didChangeText();
+    // The new text's range: the replaced one may reach past the end of the text now.
+    textCheckingDidChangeText(CharacterRange { range.location,
+        std::min<qint64>(replacement.length(), m_textContentStorage->length() - range.location) });
+}
+
+void EDTextView::registerUndo(
+    TextRange range, const AttributedString& replacement, bool allowsTypingCoalescing)
+{
+    platform::UndoManager* manager = undoManager();
+    if (!manager || !manager->isUndoRegistrationEnabled())
+        return;
+    auto* coalescing = dynamic_cast<CoalescingUndoManager*>(manager);
+    const bool reverting = manager->isUndoing() || manager->isRedoing();
+    QPointer<EDTextView> view(this);
+    if (coalescing && m_processingKeyEvent && allowsTypingCoalescing && !reverting) {
+        coalescing->coalesce(
+            range, replacement.length(), *m_textContentStorage, this, [view](const TypingTextUndo& run) {
+                if (view)
+                    view->replaceCharacters(
+                        run.textRange, run.attributedString.value_or(AttributedString()), false);
+            });
+        return;
+    }
+    if (coalescing && !reverting)
+        coalescing->breakCoalescing();
+    // What undoes this edit; while undoing it lands on the redo stack, and while redoing back on
+    // the undo stack, so that undo and redo take turns.
+    const TextRange newRange(range.location, range.location + replacement.length());
+    const AttributedString oldText = m_textContentStorage->attributedString(range);
+    manager->registerUndo(this, [view, newRange, oldText] {
+        if (view)
+            view->replaceCharacters(newRange, oldText, false);
+    });
+}
+
+void EDTextView::markedTextDidChange(TextRange replaced, qint64 insertedLength)
+{
+    if (!m_markedText || m_inputMethodEditing)
+        return;
+    const qint64 markedStart = m_markedText->markedRange.location;
+    const qint64 markedEnd = markedStart + m_markedText->markedRange.length;
+    if (replaced.location >= markedEnd && !(replaced.isEmpty() && replaced.location == markedStart))
+        return;
+    if (replaced.endLocation <= markedStart) {
+        const qint64 delta = insertedLength - replaced.length();
+        m_markedText->markedRange.location += delta;
+        m_markedText->selectedRange.location += delta;
+        return;
+    }
+    // An edit into the provisional text: it becomes ordinary text and the input method starts over.
+    m_markedText.reset();
+    QGuiApplication::inputMethod()->reset();
+}
+
+void EDTextView::replaceCharacters(TextRange range, const QString& string)
+{
+    replaceCharacters(range, AttributedString(string, m_typingAttributes), false);
+}
+
+void EDTextView::replaceCharacters(CharacterRange range, const QString& string)
+{
+    m_textFinderClient->replaceCharacters(range, string);
+}
+
+void EDTextView::replaceCharacters(
+    const std::vector<TextRange>& ranges, const QString& string, bool useTypingAttributes)
+{
+    const AttributedString replacement(
+        string, useTypingAttributes ? m_typingAttributes : platform::TextAttributes());
+    // Overlapping ranges would be edited at offsets the earlier edit already moved.
+    std::vector<TextRange> merged = mergedTextRanges(ranges);
+    for (auto it = merged.rbegin(); it != merged.rend(); ++it)
+        replaceCharacters(*it, replacement, true);
+}
+
+bool EDTextView::shouldChangeText(TextRange range, const std::optional<QString>& replacement)
+{
+    if (!m_isEditable)
+        return false;
+    return m_delegateProxy->textViewShouldChangeText(*this, range, replacement.value_or(QString()));
+}
+
+bool EDTextView::shouldChangeText(
+    const std::vector<TextRange>& ranges, const std::optional<QString>& replacement)
+{
+    if (!m_isEditable)
+        return false;
+    for (const TextRange& range : ranges) {
+        if (!shouldChangeText(range, replacement))
+            return false;
+    }
+    return true;
+}
+
+void EDTextView::willChangeText()
+{
+    if (m_isIncrementalSearchingEnabled)
+        m_textFinderClient->noteClientStringWillChange();
+    const platform::Notification notification { textWillChangeNotification, this, {} };
+    platform::NotificationCenter::defaultCenter().post(notification);
+    m_delegateProxy->textWillChange(notification);
+}
+
+void EDTextView::didChangeText()
+{
+    m_needsScrollToSelection = true;
+    setNeedsLayout();
+    const platform::Notification notification { textDidChangeNotification, this, {} };
+    platform::NotificationCenter::defaultCenter().post(notification);
+    m_delegateProxy->textDidChange(notification);
+    YankingManager& killRing = YankingManager::shared();
+    killRing.yanking = false;
+    // A delete command's own edit keeps the run of kills going.
+    if (!m_deleteCommandInProgress)
+        killRing.lastDeleteAction.reset();
+    setNeedsDisplay();
+}

@@ -1,0 +1,307 @@
+#include "EDTextView/EDTextView.h"
+
+#include "EDTextView/EDKeyBindings.h"
+#include "EDTextView/EDTextContentStorage.h"
+#include "EDTextView/EDTextLayoutManager.h"
+#include "EDTextView/TextLayoutUtilities.h"
+
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QGuiApplication>
+#include <QInputMethod>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QStyleHints>
+
+using platform::TextLocation;
+using platform::TextRange;
+using platform::TextSelection;
+using Modifier = platform::TextSelectionNavigation::Modifier;
+
+namespace {
+
+// Text a key types: printable characters, not those of a shortcut. Control with Alt is AltGr on
+// some keyboards, which types.
+bool isTypedText(const QKeyEvent& event)
+{
+    const QString text = event.text();
+    if (text.isEmpty())
+        return false;
+    const Qt::KeyboardModifiers modifiers = event.modifiers();
+    if ((modifiers & Qt::MetaModifier)
+        || ((modifiers & Qt::ControlModifier) && !(modifiers & Qt::AltModifier)))
+        return false;
+    for (const QChar c : text) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            return false;
+    }
+    return true;
+}
+
+class ProcessingKeyEvent {
+public:
+    explicit ProcessingKeyEvent(bool& flag)
+        : m_flag(flag)
+        , m_saved(flag)
+    {
+        flag = true;
+    }
+    // Restores the value it found, so that a key handled inside another (a nested event loop)
+    // leaves the outer one marked.
+    ~ProcessingKeyEvent() { m_flag = m_saved; }
+    ProcessingKeyEvent(const ProcessingKeyEvent&) = delete;
+    ProcessingKeyEvent& operator=(const ProcessingKeyEvent&) = delete;
+
+private:
+    bool& m_flag;
+    bool m_saved;
+};
+
+} // namespace
+
+bool EDTextView::acceptsShortcutOverride(QKeyEvent* event) const
+{
+    if (const auto binding = EDKeyBindings::binding(*event)) {
+        // Keys of commands the view does not have go on to the window's shortcuts.
+        return commandTable().contains(binding->command) && (m_isEditable || binding->isMenuKeyEquivalent);
+    }
+    return m_isEditable && isTypedText(*event);
+}
+
+void EDTextView::keyPressEvent(QKeyEvent* event)
+{
+    const auto binding = EDKeyBindings::binding(*event);
+    if (binding && binding->isMenuKeyEquivalent) {
+        // As from an Edit menu: also in a view that is not editable (the command decides), and
+        // never part of a typing run.
+        doCommandBySelector(binding->command);
+        event->accept();
+        return;
+    }
+    if (!m_isEditable) {
+        QAbstractScrollArea::keyPressEvent(event);
+        return;
+    }
+    ProcessingKeyEvent processing(m_processingKeyEvent);
+    if (!m_cursorHiddenUntilMouseMoves) {
+        m_cursorHiddenUntilMouseMoves = true;
+        viewport()->setCursor(Qt::BlankCursor);
+    }
+    if (binding) {
+        doCommandBySelector(binding->command);
+        event->accept();
+    } else if (isTypedText(*event)) {
+        insertText(event->text(), platform::CharacterRange::notFound());
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+void EDTextView::commitInputMethodFirst()
+{
+    // A click ends a composition: the input method commits what it has.
+    if (m_markedText)
+        QGuiApplication::inputMethod()->commit();
+}
+
+void EDTextView::mousePressEvent(QMouseEvent* event)
+{
+    commitInputMethodFirst();
+    if (!m_isSelectable || event->button() != Qt::LeftButton) {
+        QAbstractScrollArea::mousePressEvent(event);
+        return;
+    }
+    // Qt reports double clicks but not triple ones: presses close in time and place make a run.
+    const QPointF position = event->position();
+    const bool continues = m_lastPressTime.isValid()
+        && m_lastPressTime.elapsed() < QGuiApplication::styleHints()->mouseDoubleClickInterval()
+        && (position - m_lastPressPosition).manhattanLength()
+            < QGuiApplication::styleHints()->startDragDistance();
+    m_clickCount = continues ? m_clickCount + 1 : 1;
+    m_lastPressTime.start();
+    m_lastPressPosition = position;
+    m_lastDragPosition = position;
+    if (m_clickCount == 1 && dragSelectedTextMousePressed(event))
+        return;
+    mouseDown(event, m_clickCount);
+}
+
+void EDTextView::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    mousePressEvent(event);
+}
+
+void EDTextView::mouseDown(QMouseEvent* event, int clickCount)
+{
+    const QPointF point = viewportToView(event->position());
+    if (clickCount == 3) {
+        selectParagraph(this);
+        return;
+    }
+    if (clickCount == 2) {
+        selectWord(this);
+        return;
+    }
+    if (clickCount != 1) {
+        QAbstractScrollArea::mousePressEvent(event);
+        return;
+    }
+    const Qt::KeyboardModifiers modifiers = event->modifiers();
+    platform::TextSelectionNavigation& navigation = m_textLayoutManager->textSelectionNavigation();
+    if ((modifiers & Qt::ShiftModifier) && (modifiers & Qt::ControlModifier)) {
+        // Another caret, the others kept.
+        std::vector<TextSelection> selections = m_textLayoutManager->textSelections();
+        for (TextSelection& added : navigation.textSelections(
+                 point, 0, {}, 0, false, m_textLayoutManager->usageBoundsForTextContainer()))
+            selections.push_back(std::move(added));
+        m_textLayoutManager->setTextSelections(std::move(selections));
+        updateAfterMouseSelection();
+        return;
+    }
+    const bool extend = modifiers & Qt::ShiftModifier;
+    const unsigned navigationModifiers
+        = ((modifiers & Qt::AltModifier) ? Modifier::visual : 0u) | (extend ? Modifier::extend : 0u);
+    selectAtPoint(point, extend ? m_textLayoutManager->textSelections() : std::vector<TextSelection>(),
+        navigationModifiers, false);
+    updateAfterMouseSelection();
+}
+
+void EDTextView::mouseMoveEvent(QMouseEvent* event)
+{
+    if (m_cursorHiddenUntilMouseMoves) {
+        m_cursorHiddenUntilMouseMoves = false;
+        if (m_isSelectable)
+            viewport()->setCursor(Qt::IBeamCursor);
+        else
+            viewport()->unsetCursor();
+    }
+    if (!(event->buttons() & Qt::LeftButton)) {
+        QAbstractScrollArea::mouseMoveEvent(event);
+        return;
+    }
+    commitInputMethodFirst();
+    if (dragSelectedTextMouseMoved(event))
+        return;
+    const QPointF position = event->position();
+    if (!m_isSelectable || position == m_lastDragPosition) {
+        QAbstractScrollArea::mouseMoveEvent(event);
+        return;
+    }
+    m_lastDragPosition = position;
+    if (!m_mouseDraggingSelectionAnchors)
+        m_mouseDraggingSelectionAnchors = m_textLayoutManager->textSelections();
+    const std::vector<TextSelection>& anchors = *m_mouseDraggingSelectionAnchors;
+    const TextLocation containerLocation = !anchors.empty() && !anchors.front().textRanges.empty()
+        ? anchors.front().textRanges.front().location
+        : 0;
+    const unsigned modifiers
+        = Modifier::extend | ((event->modifiers() & Qt::AltModifier) ? Modifier::visual : 0u);
+    selectAtPoint(viewportToView(position), anchors, modifiers, true, containerLocation);
+    updateAfterMouseSelection();
+    autoscroll(position);
+}
+
+void EDTextView::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (dragSelectedTextMouseReleased(event))
+        return;
+    m_mouseDraggingSelectionAnchors.reset();
+    QAbstractScrollArea::mouseReleaseEvent(event);
+}
+
+void EDTextView::selectAtPoint(QPointF viewPoint, const std::vector<TextSelection>& anchors,
+    unsigned modifiers, bool selecting, TextLocation containerLocation)
+{
+    std::vector<TextSelection> selections
+        = m_textLayoutManager->textSelectionNavigation().textSelections(viewPoint, containerLocation, anchors,
+            modifiers, selecting, m_textLayoutManager->usageBoundsForTextContainer());
+    if (!selections.empty())
+        m_textLayoutManager->setTextSelections(std::move(selections));
+}
+
+void EDTextView::updateAfterMouseSelection()
+{
+    updateTypingAttributes();
+    updateSelectionHighlights();
+    setNeedsDisplay();
+}
+
+void EDTextView::autoscroll(QPointF viewportPoint)
+{
+    if (viewport()->rect().contains(viewportPoint.toPoint()))
+        return;
+    scrollRectToVisible(QRectF(viewportToView(viewportPoint), QSizeF(1, 1)));
+}
+
+std::unique_ptr<QMenu> EDTextView::defaultMenu()
+{
+    auto menu = std::make_unique<QMenu>();
+    auto add = [&](const char* title, const char* command, const QKeySequence& shortcut) {
+        QAction* action = menu->addAction(QCoreApplication::translate("EDTextView", title));
+        action->setData(QString::fromLatin1(command));
+        action->setShortcut(shortcut);
+    };
+    add("Cut", "cut:", QKeySequence(Qt::CTRL | Qt::Key_X));
+    add("Copy", "copy:", QKeySequence(Qt::CTRL | Qt::Key_C));
+    add("Paste", "paste:", QKeySequence(Qt::CTRL | Qt::Key_V));
+    add("Paste and Match Style",
+        "pasteAsPlainText:", QKeySequence(Qt::CTRL | Qt::ALT | Qt::SHIFT | Qt::Key_V));
+    menu->addSeparator();
+    add("Select All", "selectAll:", QKeySequence(Qt::CTRL | Qt::Key_A));
+    return menu;
+}
+
+QMenu* EDTextView::menuForEvent(QContextMenuEvent* event)
+{
+    m_contextMenu = defaultMenu();
+    QMenu* menu = m_contextMenu.get();
+    for (QAction* action : menu->actions()) {
+        if (!action->data().toString().isEmpty()) {
+            connect(action, &QAction::triggered, this,
+                [this, command = action->data().toString()] { doCommandBySelector(command); });
+        }
+    }
+    const QPointF point = viewportToView(event->pos());
+    const auto line = m_textLayoutManager->lineFragmentRange(point, 0);
+    if (!line)
+        return menu;
+    const std::vector<TextSelection> clicked = m_textLayoutManager->textSelectionNavigation().textSelections(
+        point, line->location, {}, 0, false, m_textLayoutManager->usageBoundsForTextContainer());
+    if (clicked.empty() || clicked.front().textRanges.empty())
+        return menu;
+    const TextLocation location = clicked.front().textRanges.front().location;
+    platform::CharacterRange effective { 0, 0 };
+    m_checkingMenu = textCheckingMenu(location, &effective);
+    if (m_checkingMenu && !m_checkingMenu->actions().isEmpty()) {
+        const QList<QAction*> items = m_checkingMenu->actions();
+        QAction* first = menu->actions().value(0);
+        menu->insertActions(first, items);
+        menu->insertSeparator(first);
+    }
+    QMenu* answer = m_delegateProxy->textViewMenu(*this, menu, event, location);
+    if (!answer)
+        return nullptr;
+    answer->addSeparator();
+    return answer;
+}
+
+void EDTextView::contextMenuEvent(QContextMenuEvent* event)
+{
+    QMenu* menu = menuForEvent(event);
+    if (!menu)
+        return;
+    // A right click into text with only carets selects the word under the pointer; a selected
+    // range stays.
+    if (event->reason() == QContextMenuEvent::Mouse && m_isSelectable
+        && edtextview::sortedSelectionTextRanges(*m_textLayoutManager, true).empty()) {
+        const bool extend = event->modifiers() & Qt::ShiftModifier;
+        selectAtPoint(viewportToView(event->pos()),
+            extend ? m_textLayoutManager->textSelections() : std::vector<TextSelection>(),
+            extend ? unsigned(Modifier::extend) : 0u, false);
+        updateAfterMouseSelection();
+        selectWord(this);
+    }
+    menu->exec(event->globalPos());
+}

@@ -1,0 +1,68 @@
+#include "EDTextView/EDTextView.h"
+
+#include "EDTextView/EDTextContentStorage.h"
+#include "EDTextView/EDTextLayoutManager.h"
+#include "EDTextView/TextLayoutUtilities.h"
+
+using platform::TextLayoutManager;
+using platform::TextRange;
+
+void EDTextView::updateInsertionPointViews()
+{
+    if (!shouldDrawInsertionPoint()) {
+        removeInsertionPointViews();
+        return;
+    }
+    std::vector<QRectF> frames;
+    const bool emptyDocument = m_textContentStorage->length() == 0;
+    const QRectF viewBounds = bounds();
+    for (const platform::TextSelection& selection : edtextview::textSelectionRanges(*m_textLayoutManager)) {
+        for (const TextRange& range : selection.textRanges) {
+            if (!range.isEmpty())
+                continue;
+            auto frame = edtextview::textSegmentFrame(*m_textLayoutManager, range,
+                TextLayoutManager::SegmentType::selection, TextLayoutManager::rangeNotRequired);
+            if (!frame)
+                continue;
+            const double top = std::max(frame->top(), viewBounds.top());
+            const double bottom = std::min(frame->bottom(), viewBounds.bottom());
+            if (bottom < top)
+                continue;
+            QRectF caret(frame->left(), top, frame->width(), bottom - top);
+            if (emptyDocument) {
+                caret.setHeight(typingLineHeight());
+                caret = edtextview::pixelAligned(caret);
+            }
+            caret.setWidth(std::max(caret.width(), EDInsertionPointView::minimumWidth));
+            frames.push_back(edtextview::pixelAligned(caret, devicePixelRatioF()));
+        }
+    }
+    // The same carets keep blinking as they were; a caret that moved starts over, shown.
+    const bool unchanged = frames.size() == m_insertionPointViews.size()
+        && std::equal(frames.begin(), frames.end(), m_insertionPointViews.begin(),
+            [](const QRectF& frame, const EDInsertionPointView& view) { return frame == view.frame; });
+    if (unchanged && !frames.empty())
+        return;
+    removeInsertionPointViews();
+    for (const QRectF& frame : frames) {
+        std::unique_ptr<EDInsertionPointIndicator> indicator
+            = m_delegateProxy->insertionPointIndicator(*this, QRectF(0, 0, frame.width(), frame.height()));
+        if (!indicator)
+            indicator = std::make_unique<EDTextInsertionIndicator>();
+        indicator->setInsertionPointColor(insertionPointColor());
+        indicator->setNeedsDisplayHandler([this, frame] { setNeedsDisplay(frame); });
+        if (m_isFirstResponder)
+            indicator->blinkStart();
+        else
+            indicator->blinkStop();
+        m_insertionPointViews.push_back({ frame, std::move(indicator) });
+        setNeedsDisplay(frame);
+    }
+}
+
+void EDTextView::removeInsertionPointViews()
+{
+    for (const EDInsertionPointView& view : m_insertionPointViews)
+        setNeedsDisplay(view.frame);
+    m_insertionPointViews.clear();
+}

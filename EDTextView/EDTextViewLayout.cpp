@@ -1,0 +1,370 @@
+#include "EDTextView/EDTextView.h"
+
+#include "EDTextView/EDTextContentStorage.h"
+#include "EDTextView/EDTextFinderClient.h"
+#include "EDTextView/EDTextLayoutFragment.h"
+#include "EDTextView/EDTextLayoutManager.h"
+#include "EDTextView/EDVerticalRuler.h"
+#include "EDTextView/TextLayoutUtilities.h"
+
+#include <QCoreApplication>
+#include <QResizeEvent>
+#include <QScrollBar>
+
+#include <cmath>
+
+using platform::TextLayoutFragment;
+using platform::TextLayoutManager;
+using platform::TextLocation;
+using platform::TextRange;
+using platform::TextViewportLayoutController;
+
+namespace {
+
+// Passes of one layout: a pass that scrolls (to the selection, or to keep the text in place while
+// estimated heights above turn real) is followed by one for what is now in view.
+constexpr int maximumLayoutPasses = 4;
+// A height correction smaller than this is left alone.
+constexpr double correctionThreshold = 0.5;
+
+} // namespace
+
+void EDTextView::setNeedsLayout()
+{
+    m_needsLayout = true;
+    setNeedsDisplay();
+    if (!m_layoutRequestPosted) {
+        m_layoutRequestPosted = true;
+        QCoreApplication::postEvent(this, new QEvent(layoutRequestEventType()));
+    }
+}
+
+void EDTextView::layoutIfNeeded()
+{
+    if (!m_needsLayout || m_inLayout)
+        return;
+    layout();
+}
+
+void EDTextView::layout()
+{
+    m_needsLayout = false;
+    m_inLayout = true;
+    TextViewportLayoutController& controller = m_textLayoutManager->textViewportLayoutController();
+    for (int pass = 0; pass < maximumLayoutPasses; ++pass) {
+        m_scrolledDuringLayout = false;
+        controller.layoutViewport();
+        bool scrolledToSelection = false;
+        if (m_needsScrollToSelection) {
+            m_needsScrollToSelection = false;
+            const auto& selections = m_textLayoutManager->textSelections();
+            if (!selections.empty() && !selections.back().textRanges.empty()) {
+                const platform::TextSelection& last = selections.back();
+                const TextRange range = last.textRanges.back();
+                const bool movingEndIsStart
+                    = last.anchorLocation && *last.anchorLocation == range.endLocation;
+                if (const auto target = scrollTargetRect(range, !movingEndIsStart)) {
+                    scrollRectToVisible(*target);
+                    scrolledToSelection = true;
+                }
+            }
+        }
+        // Fragments that came into view above the text shown before replaced estimated heights
+        // with real ones; scrolling by the difference keeps that text where the user saw it.
+        const double correction = controller.lastHeightCorrection();
+        if (!scrolledToSelection && std::abs(correction) >= correctionThreshold) {
+            const QRectF visible = documentVisibleRect();
+            scrollPoint(QPointF(visible.left(), visible.top() + correction));
+        }
+        if (!m_scrolledDuringLayout)
+            break;
+    }
+    m_needsScrollToSelection = false;
+    m_inLayout = false;
+    // A request made during the pass (the container changed width) stays for the next one.
+}
+
+std::optional<QRectF> EDTextView::scrollTargetRect(TextRange range, bool movingEndIsEnd)
+{
+    const double padding = textContainer().lineFragmentPadding;
+    auto caretRect = [&](TextLocation location, unsigned options) -> std::optional<QRectF> {
+        auto frame = edtextview::textSegmentFrame(*m_textLayoutManager, location,
+            TextLayoutManager::SegmentType::standard, TextLayoutManager::rangeNotRequired | options);
+        if (frame && frame->width() == 0)
+            frame = QRectF(frame->left() - padding, frame->top(), 2 * padding, frame->height());
+        return frame;
+    };
+    if (range.isEmpty())
+        return caretRect(range.location, TextLayoutManager::upstreamAffinity);
+    // A range within one row shows whole; a longer one shows where it is being extended, which
+    // also spares laying out every paragraph of a selection of the whole text.
+    const platform::TextLineFragmentHandle first = m_textLayoutManager->lineFragment(range.location);
+    const platform::TextLineFragmentHandle last
+        = m_textLayoutManager->lineFragment(range.endLocation, platform::TextSelection::Affinity::upstream);
+    if (first && last && first.fragment == last.fragment
+        && first->visualLineIndex() == last->visualLineIndex()) {
+        return edtextview::textSegmentFrame(*m_textLayoutManager, range,
+            TextLayoutManager::SegmentType::standard,
+            TextLayoutManager::rangeNotRequired | TextLayoutManager::upstreamAffinity);
+    }
+    return movingEndIsEnd ? caretRect(range.endLocation, TextLayoutManager::upstreamAffinity)
+                          : caretRect(range.location, 0);
+}
+
+QRectF EDTextView::viewportBounds(TextViewportLayoutController&)
+{
+    // Only what shows is laid out: the prepared area is the visible one.
+    return documentVisibleRect();
+}
+
+void EDTextView::willLayout(TextViewportLayoutController&)
+{
+    // The views of the last pass stay alive until this one is done, so that a fragment is only
+    // ever found again as itself.
+    m_previousFragmentViews.clear();
+    for (FragmentView& view : m_fragmentViews)
+        m_previousFragmentViews.emplace(view.fragment.get(), std::move(view));
+    m_fragmentViews.clear();
+}
+
+void EDTextView::configureRenderingSurface(
+    TextViewportLayoutController&, const std::shared_ptr<TextLayoutFragment>& fragment)
+{
+    const QRectF frame = edtextview::pixelAligned(fragment->layoutFragmentFrame(), devicePixelRatioF());
+    const auto previous = m_previousFragmentViews.find(fragment.get());
+    if (previous == m_previousFragmentViews.end()
+        || !edtextview::isAlmostEqual(previous->second.frame.topLeft(), frame.topLeft())
+        || !edtextview::isAlmostEqual(previous->second.frame.size(), frame.size()))
+        setNeedsDisplay(frame);
+    if (auto* ours = dynamic_cast<EDTextLayoutFragment*>(fragment.get()))
+        ours->setShowsInvisibleCharacters(
+            m_showsInvisibleCharacters, palette().color(QPalette::PlaceholderText));
+    m_fragmentViews.push_back({ fragment, frame });
+}
+
+void EDTextView::didLayout(TextViewportLayoutController& controller)
+{
+    m_previousFragmentViews.clear();
+    sizeToFit();
+    updateSelectionHighlights();
+    adjustViewportOffsetIfNeeded();
+    if (auto* ruler = dynamic_cast<EDVerticalRuler*>(m_verticalRuler.data()))
+        ruler->invalidateHashMarks();
+    if (const auto range = controller.viewportRange()) {
+        for (const auto& events : m_delegateProxy->events()) {
+            if (events->didLayoutViewportHandler)
+                events->didLayoutViewportHandler(range);
+        }
+    }
+}
+
+void EDTextView::updateTextContainerSize()
+{
+    platform::TextContainer container = m_textLayoutManager->textContainer();
+    QSizeF size = container.size;
+    // Tracking the view, the container takes the width the viewport shows (the view is as wide).
+    if (container.widthTracksTextView)
+        size.setWidth(std::max(1, viewport()->width()));
+    if (container.heightTracksTextView)
+        size.setHeight(std::max(1, viewport()->height()));
+    if (!edtextview::isAlmostEqual(size, container.size)) {
+        container.size = size;
+        m_textLayoutManager->setTextContainer(container);
+        setNeedsLayout();
+    }
+}
+
+void EDTextView::sizeToFit()
+{
+    updateTextContainerSize();
+    const QRectF usage = m_textLayoutManager->usageBoundsForTextContainer();
+    const platform::TextContainer& container = textContainer();
+    double width = container.widthTracksTextView ? viewport()->width() : usage.width();
+    double height = container.heightTracksTextView ? viewport()->height() : usage.height();
+    width = std::max<double>(width, viewport()->width());
+    height = std::max<double>(height, viewport()->height());
+    if (!edtextview::isAlmostEqual(QSizeF(width, height), m_frameSize))
+        setFrameSize(QSizeF(width, height));
+}
+
+void EDTextView::setFrameSize(QSizeF size)
+{
+    m_frameSize = size;
+    updateScrollBars();
+    updateTextContainerSize();
+}
+
+void EDTextView::updateScrollBars()
+{
+    const QSize area = viewport()->size();
+    const double lineHeight = std::max(1.0, typingLineHeight());
+    QScrollBar* vertical = verticalScrollBar();
+    vertical->setRange(0, std::max(0, int(std::ceil(m_frameSize.height())) - area.height()));
+    vertical->setPageStep(std::max(1, area.height()));
+    vertical->setSingleStep(int(std::ceil(lineHeight)));
+    QScrollBar* horizontal = horizontalScrollBar();
+    horizontal->setRange(0, std::max(0, int(std::ceil(m_frameSize.width())) - area.width()));
+    horizontal->setPageStep(std::max(1, area.width()));
+    horizontal->setSingleStep(int(std::ceil(lineHeight)));
+}
+
+void EDTextView::resizeEvent(QResizeEvent* event)
+{
+    QAbstractScrollArea::resizeEvent(event);
+    tileRuler();
+    // Sized at once, so that a view that wraps never shows a horizontal scroll bar for the width
+    // it had before.
+    sizeToFit();
+    setNeedsLayout();
+}
+
+void EDTextView::scrollContentsBy(int, int)
+{
+    if (m_inLayout) {
+        m_scrolledDuringLayout = true;
+        setNeedsDisplay();
+        return;
+    }
+    setNeedsLayout();
+}
+
+QRectF EDTextView::documentVisibleRect() const
+{
+    return QRectF(horizontalScrollBar()->value(), verticalScrollBar()->value(), viewport()->width(),
+        viewport()->height());
+}
+
+QPointF EDTextView::viewportToView(QPointF point) const
+{
+    return point + documentVisibleRect().topLeft();
+}
+
+QPointF EDTextView::viewToViewport(QPointF point) const
+{
+    return point - documentVisibleRect().topLeft();
+}
+
+void EDTextView::scrollPoint(QPointF point)
+{
+    horizontalScrollBar()->setValue(int(std::lround(point.x())));
+    verticalScrollBar()->setValue(int(std::lround(point.y())));
+}
+
+void EDTextView::scrollRectToVisible(const QRectF& rect)
+{
+    const QRectF visible = documentVisibleRect();
+    auto axis = [](double start, double end, double visibleStart, double visibleLength) {
+        if (start < visibleStart)
+            return start;
+        if (end > visibleStart + visibleLength)
+            return std::min(start, end - visibleLength);
+        return visibleStart;
+    };
+    scrollPoint(QPointF(axis(rect.left(), rect.right(), visible.left(), visible.width()),
+        axis(rect.top(), rect.bottom(), visible.top(), visible.height())));
+}
+
+void EDTextView::scrollRangeToVisible(platform::CharacterRange range)
+{
+    textFinderClient().scrollRangeToVisible(range);
+}
+
+void EDTextView::scrollTextRangeToVisible(TextRange range)
+{
+    layoutIfNeeded();
+    if (const auto target = scrollTargetRect(range, true))
+        scrollRectToVisible(*target);
+}
+
+std::optional<TextRange> EDTextView::visibleCharacterRange() const
+{
+    if (m_fragmentViews.empty())
+        return std::nullopt;
+    const QRectF visible = documentVisibleRect();
+    const TextLayoutFragment& first = *m_fragmentViews.front().fragment;
+    const TextLayoutFragment& last = *m_fragmentViews.back().fragment;
+    const qsizetype firstRow = first.visualLineIndex(visible.top() - first.layoutFragmentFrame().top());
+    const qsizetype lastRow = last.visualLineIndex(visible.bottom() - last.layoutFragmentFrame().top());
+    const TextLocation start
+        = first.rangeInElement().location + first.visualLine(firstRow).characterRange.location;
+    const TextLocation end
+        = last.rangeInElement().location + last.visualLine(lastRow).characterRange.endLocation;
+    return TextRange(start, std::max(start, end));
+}
+
+void EDTextView::updateSelectionHighlights()
+{
+    const std::vector<QRectF> previous = std::move(m_selectionHighlights);
+    m_selectionHighlights.clear();
+    for (const QRectF& rect : previous)
+        setNeedsDisplay(rect);
+    const auto& selections = m_textLayoutManager->textSelections();
+    const auto viewportRange = m_textLayoutManager->textViewportLayoutController().viewportRange();
+    if (selections.empty() || !viewportRange)
+        return;
+    const TextRange visible = visibleCharacterRange().value_or(*viewportRange);
+    std::vector<TextRange> ranges = edtextview::textRangesOfSelections(selections);
+    std::stable_sort(ranges.begin(), ranges.end(),
+        [](const TextRange& a, const TextRange& b) { return a.location < b.location; });
+    const QRectF viewBounds = bounds();
+    // Carets show unless a highlighted range comes after the last of them (a caret and a range
+    // are one selection of several only in unusual hands).
+    std::optional<bool> caretsShow;
+    for (const TextRange& range : ranges) {
+        const TextRange clipped = edtextview::clamped(range, visible);
+        m_textLayoutManager->enumerateTextSegments(clipped, TextLayoutManager::SegmentType::selection,
+            TextLayoutManager::rangeNotRequired, [&](std::optional<TextRange>, QRectF frame, double) {
+                const double left = std::max(frame.left(), viewBounds.left());
+                const double right = std::min(frame.right(), viewBounds.right());
+                const double top = std::max(frame.top(), viewBounds.top());
+                const double bottom = std::min(frame.bottom(), viewBounds.bottom());
+                if (right < left || bottom < top)
+                    return true;
+                const QRectF rect = edtextview::pixelAligned(QRectF(left, top, right - left, bottom - top));
+                if (rect.width() == 0) {
+                    caretsShow = true;
+                } else {
+                    m_selectionHighlights.push_back(rect);
+                    setNeedsDisplay(rect);
+                    caretsShow = false;
+                }
+                return true;
+            });
+    }
+    if (caretsShow.value_or(true))
+        updateInsertionPointViews();
+    else
+        removeInsertionPointViews();
+}
+
+void EDTextView::adjustViewportOffsetIfNeeded()
+{
+    const auto range = m_textLayoutManager->textViewportLayoutController().viewportRange();
+    if (!range)
+        return;
+    const QRectF visible = documentVisibleRect();
+    if ((visible.top() < visible.height() && range->location > 0) || range->location == 0)
+        adjustViewportOffset();
+}
+
+void EDTextView::adjustViewportOffset()
+{
+    const auto range = m_textLayoutManager->textViewportLayoutController().viewportRange();
+    if (!range)
+        return;
+    // Near the top, lays out what lies above the viewport; should the first paragraph then not
+    // start at the top, everything moves up so that it does.
+    std::optional<double> firstTop;
+    m_textLayoutManager->enumerateTextLayoutFragments(range->location,
+        TextLayoutManager::reverse | TextLayoutManager::ensuresLayout,
+        [&](const std::shared_ptr<TextLayoutFragment>& fragment) {
+            firstTop = fragment->layoutFragmentFrame().top();
+            return true;
+        });
+    if (!firstTop || *firstTop == 0)
+        return;
+    const QRectF visible = documentVisibleRect();
+    const double offset = bounds().top() - *firstTop;
+    m_textLayoutManager->textViewportLayoutController().adjustViewportByVerticalOffset(offset);
+    scrollPoint(QPointF(visible.left(), offset + visible.top()));
+}

@@ -1,0 +1,177 @@
+#include "EDTextView/EDTextView.h"
+
+#include "EDTextView/EDTextContentStorage.h"
+
+#include <QMenu>
+
+using platform::TextLocation;
+using platform::TextRange;
+
+EDPluginEvents& EDPluginEvents::onWillChangeText(WillChangeTextHandler handler)
+{
+    willChangeTextHandler = std::move(handler);
+    return *this;
+}
+
+EDPluginEvents& EDPluginEvents::onDidChangeText(DidChangeTextHandler handler)
+{
+    didChangeTextHandler = std::move(handler);
+    return *this;
+}
+
+EDPluginEvents& EDPluginEvents::shouldChangeText(ShouldChangeTextHandler handler)
+{
+    shouldChangeTextHandler = std::move(handler);
+    return *this;
+}
+
+EDPluginEvents& EDPluginEvents::onContextMenu(ContextMenuHandler handler)
+{
+    onContextMenuHandler = std::move(handler);
+    return *this;
+}
+
+EDPluginEvents& EDPluginEvents::onDidLayoutViewport(DidLayoutViewportHandler handler)
+{
+    didLayoutViewportHandler = std::move(handler);
+    return *this;
+}
+
+EDTextViewDelegateProxy::EDTextViewDelegateProxy(EDTextView& view)
+    : m_view(view)
+{
+}
+
+std::vector<std::shared_ptr<EDPluginEvents>> EDTextViewDelegateProxy::events() const
+{
+    // A snapshot: a handler may add plug-ins while the list is walked.
+    std::vector<std::shared_ptr<EDPluginEvents>> result;
+    for (const EDTextView::PluginEntry& entry : m_view.m_plugins) {
+        if (entry.events)
+            result.push_back(entry.events);
+    }
+    return result;
+}
+
+platform::UndoManager* EDTextViewDelegateProxy::undoManager(EDTextView& view)
+{
+    auto delegate = source.lock();
+    return delegate ? delegate->undoManager(view) : nullptr;
+}
+
+void EDTextViewDelegateProxy::textWillChange(const platform::Notification& notification)
+{
+    if (auto delegate = source.lock())
+        delegate->textWillChange(notification);
+}
+
+void EDTextViewDelegateProxy::textDidChange(const platform::Notification& notification)
+{
+    if (auto delegate = source.lock())
+        delegate->textDidChange(notification);
+}
+
+void EDTextViewDelegateProxy::textViewDidChangeSelection(const platform::Notification& notification)
+{
+    if (auto delegate = source.lock())
+        delegate->textViewDidChangeSelection(notification);
+}
+
+bool EDTextViewDelegateProxy::textViewShouldChangeText(
+    EDTextView& view, TextRange range, const QString& replacement)
+{
+    if (auto delegate = source.lock();
+        delegate && !delegate->textViewShouldChangeText(view, range, replacement))
+        return false;
+    for (const auto& each : events()) {
+        if (each->shouldChangeTextHandler && !each->shouldChangeTextHandler(range, replacement))
+            return false;
+    }
+    return true;
+}
+
+void EDTextViewDelegateProxy::textViewWillChangeText(
+    EDTextView& view, TextRange range, const QString& replacement)
+{
+    if (auto delegate = source.lock())
+        delegate->textViewWillChangeText(view, range, replacement);
+    for (const auto& each : events()) {
+        if (each->willChangeTextHandler)
+            each->willChangeTextHandler(range);
+    }
+}
+
+void EDTextViewDelegateProxy::textViewDidChangeText(
+    EDTextView& view, TextRange range, const QString& replacement)
+{
+    if (auto delegate = source.lock())
+        delegate->textViewDidChangeText(view, range, replacement);
+    for (const auto& each : events()) {
+        if (each->didChangeTextHandler)
+            each->didChangeTextHandler(range, replacement);
+    }
+}
+
+QMenu* EDTextViewDelegateProxy::textViewMenu(
+    EDTextView& view, QMenu* proposed, QContextMenuEvent* event, TextLocation location)
+{
+    auto delegate = source.lock();
+    QMenu* menu = delegate ? delegate->textViewMenu(view, proposed, event, location) : nullptr;
+    std::vector<std::shared_ptr<QMenu>> collected;
+    for (const auto& each : events()) {
+        if (!each->onContextMenuHandler)
+            continue;
+        if (auto pluginMenu = each->onContextMenuHandler(location, view.textContentStorage()))
+            collected.push_back(std::move(pluginMenu));
+    }
+    if (!menu)
+        return nullptr;
+    if (collected.empty())
+        return menu;
+    menu->addSeparator();
+    for (const auto& pluginMenu : collected) {
+        const QList<QAction*> actions = pluginMenu->actions();
+        if (actions.size() == 1) {
+            menu->addAction(actions.front());
+        } else if (actions.size() > 1) {
+            QMenu* submenu = menu->addMenu(pluginMenu->title());
+            submenu->addActions(actions);
+        }
+        // The actions stay the plug-in menu's, so that menu lives as long as the context menu.
+        QObject::connect(menu, &QObject::destroyed, [keep = pluginMenu] {});
+    }
+    return menu;
+}
+
+std::unique_ptr<EDInsertionPointIndicator> EDTextViewDelegateProxy::insertionPointIndicator(
+    EDTextView& view, QRectF frame)
+{
+    auto delegate = source.lock();
+    return delegate ? delegate->insertionPointIndicator(view, frame) : nullptr;
+}
+
+void EDTextView::addPlugin(std::shared_ptr<EDPlugin> plugin)
+{
+    if (plugin)
+        m_plugins.push_back({ std::move(plugin), nullptr });
+}
+
+void EDTextView::viewDidMoveToWindow()
+{
+    setUpPlugins();
+}
+
+void EDTextView::setUpPlugins()
+{
+    // By index, over the plug-ins there were when set-up began: a plug-in may add others.
+    const size_t count = m_plugins.size();
+    for (size_t i = 0; i < count && i < m_plugins.size(); ++i) {
+        const std::shared_ptr<EDPlugin> plugin = m_plugins[i].plugin;
+        auto events = std::make_shared<EDPluginEvents>();
+        EDPluginContext context { plugin->makeCoordinator(EDPluginCoordinatorContext { this }), this,
+            events };
+        plugin->setUp(context);
+        if (i < m_plugins.size() && m_plugins[i].plugin == plugin)
+            m_plugins[i].events = std::move(events);
+    }
+}

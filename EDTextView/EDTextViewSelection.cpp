@@ -1,0 +1,218 @@
+#include "EDTextView/EDTextView.h"
+
+#include "EDTextView/EDTextContentStorage.h"
+#include "EDTextView/EDTextLayoutManager.h"
+#include "EDTextView/TextLayoutUtilities.h"
+#include "EDTextView/YankingManager.h"
+#include "platform/foundation/NotificationCenter.h"
+
+#include <QAccessible>
+
+using platform::CharacterRange;
+using platform::TextRange;
+using platform::TextSelection;
+using Direction = platform::TextSelectionNavigation::Direction;
+using Destination = platform::TextSelectionNavigation::Destination;
+
+void EDTextView::setSelectedTextRange(TextRange range, bool updateLayout)
+{
+    if (!m_isSelectable)
+        return;
+    if (range.location < 0 || range.endLocation > m_textLayoutManager->documentRange().endLocation)
+        return;
+    m_textLayoutManager->setTextSelections(
+        { TextSelection(range, TextSelection::Affinity::downstream, TextSelection::Granularity::character) });
+    updateTypingAttributes(range.location);
+    if (updateLayout)
+        setNeedsLayout();
+}
+
+void EDTextView::setSelectedRange(CharacterRange range)
+{
+    // A range outside the text is ignored.
+    if (const auto textRange = edtextview::textRange(range, *m_textContentStorage))
+        setSelectedTextRange(*textRange, true);
+}
+
+std::optional<TextRange> EDTextView::selectedTextRange() const
+{
+    const auto& selections = m_textLayoutManager->textSelections();
+    if (selections.empty() || selections.back().textRanges.empty())
+        return std::nullopt;
+    return selections.back().textRanges.back();
+}
+
+void EDTextView::selectionDidChange()
+{
+    YankingManager& killRing = YankingManager::shared();
+    if (!m_deleteCommandInProgress)
+        killRing.lastDeleteAction.reset();
+    const platform::Notification notification { didChangeSelectionNotification, this, {} };
+    platform::NotificationCenter::defaultCenter().post(notification);
+    m_delegateProxy->textViewDidChangeSelection(notification);
+    if (QAccessible::isActive()) {
+        if (const auto range = selectedTextRange()) {
+            QAccessibleTextSelectionEvent event(this, int(range->location), int(range->endLocation));
+            QAccessible::updateAccessibility(&event);
+        }
+    }
+    // Whoever set the selection, the next pass shows it.
+    setNeedsLayout();
+}
+
+void EDTextView::selectAll(QObject*)
+{
+    if (!m_isSelectable)
+        return;
+    m_textLayoutManager->setTextSelections({ TextSelection(m_textLayoutManager->documentRange(),
+        TextSelection::Affinity::downstream, TextSelection::Granularity::line) });
+    updateTypingAttributes();
+    updateSelectionHighlights();
+}
+
+void EDTextView::selectGranularity(TextSelection::Granularity granularity)
+{
+    if (!m_isSelectable)
+        return;
+    const auto& selections = m_textLayoutManager->textSelections();
+    if (selections.empty())
+        return;
+    const TextSelection widened
+        = m_textLayoutManager->textSelectionNavigation().textSelection(granularity, selections.back());
+    m_textLayoutManager->setTextSelections({ widened });
+    updateTypingAttributes();
+    m_needsScrollToSelection = true;
+    setNeedsLayout();
+    setNeedsDisplay();
+}
+
+void EDTextView::selectWord(QObject*)
+{
+    selectGranularity(TextSelection::Granularity::word);
+}
+
+void EDTextView::selectParagraph(QObject*)
+{
+    selectGranularity(TextSelection::Granularity::paragraph);
+}
+
+void EDTextView::selectLine(QObject*)
+{
+    selectGranularity(TextSelection::Granularity::line);
+}
+
+void EDTextView::moveSelections(Direction direction, Destination destination, bool extending)
+{
+    if (!m_isSelectable)
+        return;
+    platform::TextSelectionNavigation& navigation = m_textLayoutManager->textSelectionNavigation();
+    std::vector<TextSelection> moved;
+    for (const TextSelection& selection : m_textLayoutManager->textSelections()) {
+        if (auto destinationSelection
+            = navigation.destinationSelection(selection, direction, destination, extending, false))
+            moved.push_back(std::move(*destinationSelection));
+    }
+    // Carets that meet become one (the layout manager merges them).
+    m_textLayoutManager->setTextSelections(std::move(moved));
+    updateTypingAttributes();
+    m_needsScrollToSelection = true;
+    setNeedsLayout();
+    setNeedsDisplay();
+}
+
+#define ED_MOVE_COMMAND(name, direction, destination)                                                        \
+    void EDTextView::name(QObject*)                                                                          \
+    {                                                                                                        \
+        moveSelections(Direction::direction, Destination::destination, false);                               \
+    }                                                                                                        \
+    void EDTextView::name##AndModifySelection(QObject*)                                                      \
+    {                                                                                                        \
+        moveSelections(Direction::direction, Destination::destination, true);                                \
+    }
+
+ED_MOVE_COMMAND(moveLeft, left, character)
+ED_MOVE_COMMAND(moveRight, right, character)
+ED_MOVE_COMMAND(moveUp, up, character)
+ED_MOVE_COMMAND(moveDown, down, character)
+ED_MOVE_COMMAND(moveForward, forward, character)
+ED_MOVE_COMMAND(moveBackward, backward, character)
+ED_MOVE_COMMAND(moveWordLeft, left, word)
+ED_MOVE_COMMAND(moveWordRight, right, word)
+ED_MOVE_COMMAND(moveWordForward, forward, word)
+ED_MOVE_COMMAND(moveWordBackward, backward, word)
+ED_MOVE_COMMAND(moveToBeginningOfLine, backward, line)
+ED_MOVE_COMMAND(moveToEndOfLine, forward, line)
+ED_MOVE_COMMAND(moveToLeftEndOfLine, left, line)
+ED_MOVE_COMMAND(moveToRightEndOfLine, right, line)
+ED_MOVE_COMMAND(moveToBeginningOfParagraph, backward, paragraph)
+ED_MOVE_COMMAND(moveToEndOfParagraph, forward, paragraph)
+ED_MOVE_COMMAND(moveToBeginningOfDocument, backward, document)
+ED_MOVE_COMMAND(moveToEndOfDocument, forward, document)
+
+#undef ED_MOVE_COMMAND
+
+void EDTextView::moveParagraphForwardAndModifySelection(QObject*)
+{
+    moveSelections(Direction::forward, Destination::paragraph, true);
+}
+
+void EDTextView::moveParagraphBackwardAndModifySelection(QObject*)
+{
+    moveSelections(Direction::backward, Destination::paragraph, true);
+}
+
+void EDTextView::pageUp(QObject* sender)
+{
+    scrollPageUp(sender);
+}
+
+void EDTextView::pageDown(QObject* sender)
+{
+    scrollPageDown(sender);
+}
+
+void EDTextView::pageUpAndModifySelection(QObject* sender)
+{
+    pageUp(sender);
+}
+
+void EDTextView::pageDownAndModifySelection(QObject* sender)
+{
+    pageDown(sender);
+}
+
+void EDTextView::scrollPageUp(QObject*)
+{
+    const QRectF visible = documentVisibleRect();
+    scrollPoint(visible.topLeft() - QPointF(0, visible.height()));
+}
+
+void EDTextView::scrollPageDown(QObject*)
+{
+    const QRectF visible = documentVisibleRect();
+    scrollPoint(visible.topLeft() + QPointF(0, visible.height()));
+}
+
+void EDTextView::scrollToBeginningOfDocument(QObject*)
+{
+    scrollPoint(QPointF(documentVisibleRect().left(), bounds().top()));
+}
+
+void EDTextView::scrollToEndOfDocument(QObject*)
+{
+    scrollPoint(QPointF(documentVisibleRect().left(), bounds().bottom()));
+}
+
+void EDTextView::centerSelectionInVisibleArea(QObject*)
+{
+    const auto& selections = m_textLayoutManager->textSelections();
+    if (selections.empty() || selections.back().textRanges.empty())
+        return;
+    layoutIfNeeded();
+    const TextSelection& last = selections.back();
+    const TextRange range = last.textRanges.back();
+    const bool movingEndIsStart = last.anchorLocation && *last.anchorLocation == range.endLocation;
+    if (const auto target = scrollTargetRect(range, !movingEndIsStart))
+        scrollRectToVisible(*target);
+    setNeedsDisplay();
+}

@@ -1,0 +1,450 @@
+// Benchmarks of the text view against QPlainTextEdit, run in the same process (memory in one child
+// process per widget), offscreen, both 800 x 600 with the same font and lines wrapping at the
+// view's width:
+// - open a 10 MB, 200,000-line document to the first painted frame;
+// - 2,000 page-downs, each laid out and painted;
+// - 1,000 keystrokes at the end, at line 100,000 and in the middle of a 5 MB single line, each
+//   with its layout and paint, as percentiles;
+// - resident memory after scrolling through the whole document, against the file's size.
+//
+// With --screenshot it instead shows two views of a long note, one with the caret and its line's
+// band and one with a selection, with invisible characters (docs/screenshots/ grabs it); with
+// --pagedown [baseline] it runs only the page-downs of one editor, for a profiler.
+
+#include "EDTextView/EDTextView.h"
+#include "bench/support/Compare.h"
+#include "platform/foundation/Print.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QScrollBar>
+#include <QTextBlock>
+
+#include <malloc.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <random>
+#include <vector>
+
+using platform::print;
+
+namespace {
+
+constexpr int lineCount = 200000;
+constexpr int viewWidth = 800;
+constexpr int viewHeight = 600;
+
+QFont benchFont()
+{
+    QFont font("DejaVu Sans Mono");
+    font.setPixelSize(13);
+    return font;
+}
+
+QString makeDocument()
+{
+    static const char* const words[]
+        = { "the", "quick", "brown", "fox", "jumps", "over", "lazy", "dog", "Tindrel", "reference", "note",
+              "caf\u00e9", "na\u00efve", "project", "layout", "\t", "1234", "lorem", "ipsum", "dolor" };
+    std::mt19937 random(42);
+    QString text;
+    text.reserve(10'600'000);
+    for (int line = 0; line < lineCount; ++line) {
+        const int length = int(random() % 88) + 2;
+        const qsizetype start = text.size();
+        while (text.size() - start < length) {
+            text += QString::fromUtf8(words[random() % std::size(words)]);
+            text += QLatin1Char(' ');
+        }
+        text += QLatin1Char('\n');
+    }
+    return text;
+}
+
+QString makeLongLine()
+{
+    QString text;
+    text.reserve(5'100'000);
+    for (int i = 0; i < 1'000'000; ++i)
+        text += QStringLiteral("word ");
+    return text;
+}
+
+size_t residentBytes()
+{
+    long pages = 0;
+    long resident = 0;
+    if (FILE* file = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(file, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        std::fclose(file);
+    }
+    return size_t(resident) * size_t(sysconf(_SC_PAGESIZE));
+}
+
+double percentile(std::vector<double> values, double fraction)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[std::min(values.size() - 1, size_t(fraction * double(values.size())))];
+}
+
+void typeKey(QWidget* widget)
+{
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, QStringLiteral("x"));
+    QCoreApplication::sendEvent(widget, &press);
+    QKeyEvent release(QEvent::KeyRelease, Qt::Key_X, Qt::NoModifier, QStringLiteral("x"));
+    QCoreApplication::sendEvent(widget, &release);
+}
+
+// One of the two editors, behind the operations the benchmarks use.
+class Editor {
+public:
+    virtual ~Editor() = default;
+    virtual QAbstractScrollArea& widget() = 0;
+    virtual void load(const QString& text) = 0;
+    virtual void pageDown() = 0;
+    virtual void placeCaret(qint64 location) = 0;
+    virtual bool atEnd() = 0;
+
+    void show()
+    {
+        widget().resize(viewWidth, viewHeight);
+        widget().show();
+        widget().activateWindow();
+        widget().setFocus();
+        QCoreApplication::processEvents();
+    }
+    // Paints what shows now (laying it out as needed), then lets deferred work run; the repaint
+    // leaves nothing for a pending update to paint again.
+    void paint()
+    {
+        widget().viewport()->repaint();
+        QCoreApplication::processEvents();
+    }
+    double keystroke()
+    {
+        QElapsedTimer timer;
+        timer.start();
+        typeKey(&widget());
+        paint();
+        return timer.nsecsElapsed() / 1e6;
+    }
+};
+
+class Ours : public Editor {
+public:
+    Ours()
+    {
+        m_view.setFont(benchFont());
+        show();
+    }
+    QAbstractScrollArea& widget() override { return m_view; }
+    void load(const QString& text) override
+    {
+        m_view.setString(text);
+        paint();
+    }
+    void pageDown() override
+    {
+        m_view.pageDown();
+        paint();
+    }
+    void placeCaret(qint64 location) override
+    {
+        m_view.setSelectedTextRange(platform::TextRange(location));
+        m_view.scrollTextRangeToVisible(platform::TextRange(location));
+        paint();
+    }
+    bool atEnd() override
+    {
+        return m_view.verticalScrollBar()->value() >= m_view.verticalScrollBar()->maximum();
+    }
+
+private:
+    EDTextView m_view;
+};
+
+class Baseline : public Editor {
+public:
+    Baseline()
+    {
+        m_edit.setFont(benchFont());
+        m_edit.setLineWrapMode(QPlainTextEdit::WidgetWidth);
+        show();
+    }
+    QAbstractScrollArea& widget() override { return m_edit; }
+    void load(const QString& text) override
+    {
+        m_edit.setPlainText(text);
+        paint();
+    }
+    void pageDown() override
+    {
+        m_edit.verticalScrollBar()->triggerAction(QAbstractSlider::SliderPageStepAdd);
+        paint();
+    }
+    void placeCaret(qint64 location) override
+    {
+        QTextCursor cursor(m_edit.document());
+        cursor.setPosition(int(location));
+        m_edit.setTextCursor(cursor);
+        m_edit.ensureCursorVisible();
+        paint();
+    }
+    bool atEnd() override
+    {
+        return m_edit.verticalScrollBar()->value() >= m_edit.verticalScrollBar()->maximum();
+    }
+
+private:
+    QPlainTextEdit m_edit;
+};
+
+std::unique_ptr<Editor> makeEditor(bool ours)
+{
+    if (ours)
+        return std::make_unique<Ours>();
+    return std::make_unique<Baseline>();
+}
+
+void openToFirstFrame(const QString& document)
+{
+    bench::compare(
+        "open 10 MB / 200,000 lines to the first painted frame (target ratio <= 0.5)",
+        [&] { makeEditor(true)->load(document); }, [&] { makeEditor(false)->load(document); }, 3);
+}
+
+void pageDowns(const QString& document)
+{
+    auto run = [&](bool ours) {
+        auto editor = makeEditor(ours);
+        editor->load(document);
+        QElapsedTimer timer;
+        timer.start();
+        for (int i = 0; i < 2000; ++i)
+            editor->pageDown();
+        return timer.nsecsElapsed() / 1e6;
+    };
+    std::vector<double> oursTimes, baselineTimes;
+    for (int round = 0; round < 3; ++round) {
+        oursTimes.push_back(run(true));
+        baselineTimes.push_back(run(false));
+    }
+    const double ours = bench::median(oursTimes), baseline = bench::median(baselineTimes);
+    print(QStringLiteral("2,000 page-downs with layout and paint: ours %1 ms, QPlainTextEdit %2 ms, ratio %3 "
+                         "(target <= 1)")
+              .arg(ours, 0, 'f', 0)
+              .arg(baseline, 0, 'f', 0)
+              .arg(ours / baseline, 0, 'f', 3));
+}
+
+// Keystrokes at `location`, up to `count` or until `budgetMs` is spent (the baseline can take
+// seconds per key in a very long line).
+std::vector<double> keystrokes(Editor& editor, qint64 location, int count, double budgetMs)
+{
+    editor.placeCaret(location);
+    editor.keystroke();
+    std::vector<double> times;
+    QElapsedTimer budget;
+    budget.start();
+    while (int(times.size()) < count && budget.elapsed() < budgetMs)
+        times.push_back(editor.keystroke());
+    return times;
+}
+
+void keystrokeLatency(const QString& document)
+{
+    struct Place {
+        QString name;
+        QString text;
+        std::function<qint64(const QString&)> location;
+    };
+    const qint64 line100000 = [&] {
+        qint64 at = 0;
+        for (int line = 0; line < 100000; ++line)
+            at = document.indexOf(QLatin1Char('\n'), at) + 1;
+        return at;
+    }();
+    const QString longLine = makeLongLine();
+    const Place places[] = {
+        { QStringLiteral("at the end"), document, [](const QString& text) { return text.size(); } },
+        { QStringLiteral("at line 100,000"), document, [&](const QString&) { return line100000; } },
+        { QStringLiteral("in the middle of a 5 MB single line"), longLine,
+            [](const QString& text) { return text.size() / 2; } },
+    };
+    for (const Place& place : places) {
+        std::vector<double> results[2];
+        for (const bool ours : { true, false }) {
+            auto editor = makeEditor(ours);
+            editor->load(place.text);
+            results[ours ? 0 : 1] = keystrokes(*editor, place.location(place.text), 1000, 60'000);
+        }
+        print(QStringLiteral("1,000 keystrokes %1: ours p50 %2 ms, p99 %3 ms (target p99 < 16 ms); "
+                             "QPlainTextEdit p50 %4 ms, p99 %5 ms over %6 keystrokes")
+                  .arg(place.name)
+                  .arg(percentile(results[0], 0.5), 0, 'f', 2)
+                  .arg(percentile(results[0], 0.99), 0, 'f', 2)
+                  .arg(percentile(results[1], 0.5), 0, 'f', 2)
+                  .arg(percentile(results[1], 0.99), 0, 'f', 2)
+                  .arg(results[1].size()));
+    }
+}
+
+// In a child process: the resident memory a widget adds by loading the document and scrolling
+// through all of it.
+int measureMemory(bool ours)
+{
+    {
+        // Fonts, styles and the widget's own code loaded before the first measurement.
+        auto warmUp = makeEditor(ours);
+        warmUp->load(QStringLiteral("warm up\n"));
+    }
+    const QString document = makeDocument();
+    malloc_trim(0);
+    const size_t before = residentBytes();
+    auto editor = makeEditor(ours);
+    editor->load(document);
+    while (!editor->atEnd())
+        editor->pageDown();
+    malloc_trim(0);
+    const size_t after = residentBytes();
+    std::printf("%zu %lld\n", after - before, static_cast<long long>(document.toUtf8().size()));
+    return 0;
+}
+
+void memoryAfterFullScroll(const QString& program)
+{
+    auto run = [&](const QString& which) -> std::pair<double, double> {
+        QProcess child;
+        child.start(program, { QStringLiteral("--memory"), which });
+        child.waitForFinished(-1);
+        const QStringList fields = QString::fromUtf8(child.readAllStandardOutput()).split(QLatin1Char(' '));
+        if (fields.size() < 2)
+            return { 0, 0 };
+        return { fields[0].toDouble(), fields[1].toDouble() };
+    };
+    const auto [ours, fileSize] = run(QStringLiteral("ours"));
+    const auto [baseline, unused] = run(QStringLiteral("baseline"));
+    Q_UNUSED(unused);
+    print(QStringLiteral("resident memory after a full scroll: ours %1 MB, QPlainTextEdit %2 MB, ratio %3 "
+                         "(target <= 1); ours %4x the file's %5 MB (target < 3x)")
+              .arg(ours / 1e6, 0, 'f', 1)
+              .arg(baseline / 1e6, 0, 'f', 1)
+              .arg(ours / baseline, 0, 'f', 3)
+              .arg(ours / fileSize, 0, 'f', 2)
+              .arg(fileSize / 1e6, 0, 'f', 1));
+}
+
+// A window of two views of one long note: the left one with the caret and its line's band, the
+// right one with a selection (which turns the band off), both showing invisible characters. It
+// stays open until closed, for docs/screenshots/make-textview-screenshot.sh to grab.
+int showScreenshotWindow()
+{
+    // A caret that stays shown, so the grab never catches it between blinks.
+    struct SteadyCaret : EDTextViewDelegate {
+        std::unique_ptr<EDInsertionPointIndicator> insertionPointIndicator(EDTextView&, QRectF) override
+        {
+            auto indicator = std::make_unique<EDTextInsertionIndicator>();
+            indicator->blinkStop();
+            return std::make_unique<Steady>(std::move(indicator));
+        }
+        struct Steady : EDInsertionPointIndicator {
+            std::unique_ptr<EDTextInsertionIndicator> base;
+            explicit Steady(std::unique_ptr<EDTextInsertionIndicator> base)
+                : base(std::move(base))
+            {
+            }
+            QColor insertionPointColor() const override { return base->insertionPointColor(); }
+            void setInsertionPointColor(const QColor& color) override { base->setInsertionPointColor(color); }
+            void blinkStart() override { }
+            void blinkStop() override { }
+            void paint(QPainter& painter, const QRectF& rect) const override { base->paint(painter, rect); }
+        };
+    };
+    const auto steadyCaret = std::make_shared<SteadyCaret>();
+    QString text;
+    const char* const paragraphs[] = {
+        "Tindrel keeps a personal library of creative projects: notes, reference images and links.",
+        "\tNotes are plain text, edited in a view that lays out only what shows, so a long note opens as "
+        "fast as a short one and typing stays smooth anywhere in it.",
+        "Invisible characters:\tspaces, tabs and line ends\tare marked with small dots when asked for.",
+        "",
+        "The band behind the caret's line follows the caret; a selection turns it off.",
+    };
+    for (int copy = 0; copy < 400; ++copy) {
+        for (const char* paragraph : paragraphs)
+            text += QString::fromUtf8(paragraph) + QLatin1Char('\n');
+    }
+    QWidget window;
+    window.setWindowTitle(QStringLiteral("Notes \u2014 text view"));
+    auto* layout = new QHBoxLayout(&window);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(1);
+    EDTextView* views[2];
+    for (EDTextView*& view : views) {
+        view = new EDTextView(&window);
+        view->setFont(benchFont());
+        view->setHighlightSelectedLine(true);
+        view->setShowsInvisibleCharacters(true);
+        view->setDelegate(steadyCaret);
+        view->setString(text);
+        layout->addWidget(view);
+    }
+    const qint64 second = text.indexOf(QLatin1Char('\n')) + 1;
+    const qint64 third = text.indexOf(QLatin1Char('\n'), second) + 1;
+    views[0]->setSelectedTextRange(platform::TextRange(text.indexOf(QStringLiteral("view that")) + 5));
+    views[1]->setSelectedTextRange(platform::TextRange(second + 12, third + 34));
+    window.resize(1040, 440);
+    window.show();
+    window.activateWindow();
+    views[0]->setFocus();
+    views[0]->insertText(QStringLiteral("long "), platform::CharacterRange::notFound());
+    return QApplication::exec();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const bool screenshotMode = argc >= 2 && QByteArray(argv[1]) == "--screenshot";
+    if (!screenshotMode && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    if (screenshotMode)
+        return showScreenshotWindow();
+    if (argc >= 2 && QByteArray(argv[1]) == "--pagedown") {
+        const QString document = makeDocument();
+        auto editor = makeEditor(argc < 3);
+        editor->load(document);
+        QElapsedTimer timer;
+        timer.start();
+        for (int i = 0; i < 2000; ++i)
+            editor->pageDown();
+        std::printf("%lld ms\n", timer.elapsed());
+        return 0;
+    }
+    if (argc >= 3 && QByteArray(argv[1]) == "--memory")
+        return measureMemory(QByteArray(argv[2]) == "ours");
+
+    const QString document = makeDocument();
+    print(QStringLiteral("document: %1 lines, %2 MB as UTF-8; views %3 x %4, %5 %6 px, wrapping")
+              .arg(lineCount)
+              .arg(document.toUtf8().size() / 1e6, 0, 'f', 1)
+              .arg(viewWidth)
+              .arg(viewHeight)
+              .arg(benchFont().family())
+              .arg(benchFont().pixelSize()));
+    openToFirstFrame(document);
+    pageDowns(document);
+    keystrokeLatency(document);
+    memoryAfterFullScroll(QCoreApplication::applicationFilePath());
+    return 0;
+}

@@ -1,0 +1,302 @@
+#include "EDTextView/EDTextFinderClient.h"
+#include "EDTextView/YankingManager.h"
+#include "TextViewTestSupport.h"
+
+#include <QContextMenuEvent>
+#include <QInputMethodEvent>
+#include <QMenu>
+
+using namespace textviewtest;
+using platform::CharacterRange;
+using platform::TextRange;
+
+TEST(EDTextViewEditing, TypingAndDeletingThroughKeys)
+{
+    ShownView view("one two three");
+    view.setCaret(3);
+    QTest::keyClicks(view.view.get(), " and");
+    EXPECT_EQ(view->string(), "one and two three");
+    QTest::keyClick(view.view.get(), Qt::Key_Backspace);
+    EXPECT_EQ(view->string(), "one an two three");
+    QTest::keyClick(view.view.get(), Qt::Key_Delete);
+    EXPECT_EQ(view->string(), "one antwo three");
+    QTest::keyClick(view.view.get(), Qt::Key_Backspace, Qt::ControlModifier);
+    EXPECT_EQ(view->string(), "one two three");
+    QTest::keyClick(view.view.get(), Qt::Key_Return);
+    EXPECT_EQ(view->string(), "one \ntwo three");
+    QTest::keyClick(view.view.get(), Qt::Key_Tab);
+    EXPECT_EQ(view->string(), "one \n\ttwo three");
+    EXPECT_TRUE(view->hasFocus());
+    QTest::keyClick(view.view.get(), Qt::Key_Backspace);
+    QTest::keyClick(view.view.get(), Qt::Key_End);
+    QTest::keyClick(view.view.get(), Qt::Key_Backspace, Qt::ControlModifier);
+    EXPECT_EQ(view->string(), "one \ntwo ");
+    QTest::keyClick(view.view.get(), Qt::Key_Home);
+    QTest::keyClick(view.view.get(), Qt::Key_Delete, Qt::ControlModifier);
+    EXPECT_EQ(view->string(), "one \n ");
+    // With a selected range, a word deletion deletes exactly that range.
+    view->setString("keep these words");
+    view->setSelectedTextRange(TextRange(6, 9));
+    QTest::keyClick(view.view.get(), Qt::Key_Backspace, Qt::ControlModifier);
+    EXPECT_EQ(view->string(), "keep te words");
+}
+
+TEST(EDTextViewEditing, ConsecutiveKillsGrowOneKillRingEntry)
+{
+    ShownView view("first line\nsecond line\nthird");
+    view.setCaret(0);
+    QTest::keyClick(view.view.get(), Qt::Key_K, Qt::ControlModifier);
+    QTest::keyClick(view.view.get(), Qt::Key_K, Qt::ControlModifier);
+    EXPECT_EQ(view->string(), "\nthird");
+    EXPECT_EQ(YankingManager::shared().entries().front(), "first line\nsecond line");
+    // A move in between starts a new entry.
+    QTest::keyClick(view.view.get(), Qt::Key_Right);
+    QTest::keyClick(view.view.get(), Qt::Key_K, Qt::ControlModifier);
+    EXPECT_EQ(YankingManager::shared().entries().front(), "third");
+}
+
+TEST(EDTextViewEditing, SeveralCaretsTypeAtEachAndMergeWhenTheyMeet)
+{
+    ShownView view("alpha\nbeta\ngamma");
+    view.setCaret(2);
+    // Shift+Control+click adds a caret and keeps the first.
+    QTest::mouseClick(
+        view->viewport(), Qt::LeftButton, Qt::ShiftModifier | Qt::ControlModifier, view.pointOf(8));
+    ASSERT_EQ(view.ranges().size(), 2u);
+    QTest::keyClicks(view.view.get(), "X");
+    EXPECT_EQ(view->string(), "alXpha\nbeXta\ngamma");
+    // Two carets on one line that both go to its start become one: the next key types once.
+    QTest::mouseClick(
+        view->viewport(), Qt::LeftButton, Qt::ShiftModifier | Qt::ControlModifier, view.pointOf(1));
+    ASSERT_EQ(view.ranges().size(), 3u);
+    QTest::keyClick(view.view.get(), Qt::Key_Home);
+    EXPECT_EQ(view.ranges(), (std::vector<TextRange> { TextRange(0), TextRange(7) }));
+    QTest::keyClicks(view.view.get(), "-");
+    EXPECT_EQ(view->string(), "-alXpha\n-beXta\ngamma");
+}
+
+TEST(EDTextViewEditing, OverlappingRangesAreEditedOnce)
+{
+    ShownView view("hello world");
+    view->replaceCharacters({ TextRange(0, 3), TextRange(0, 5), TextRange(8), TextRange(8) }, "x", false);
+    EXPECT_EQ(view->string(), "x woxrld");
+    // Two carets in one word: deleting a word backward deletes it once, and the kill ring has it once.
+    view->setString("say hello there");
+    view->textLayoutManager().setTextSelections(
+        { platform::TextSelection(TextRange(7)), platform::TextSelection(TextRange(9)) });
+    view->deleteWordBackward();
+    EXPECT_EQ(view->string(), "say  there");
+    EXPECT_EQ(YankingManager::shared().entries().front(), "hello");
+}
+
+// Every path by which a user could change the text leaves a read-only view alone; the host may
+// still replace the text.
+TEST(EDTextViewEditing, ReadOnlyViewRefusesEveryEditPath)
+{
+    ShownView view("fixed text");
+    view.setCaret(5);
+    QTest::keyClicks(view.view.get(), "abc");
+    view->setIsEditable(false);
+    const QString before = view->string();
+    const std::pair<const char*, std::function<void()>> paths[] = {
+        { "keys", [&] { QTest::keyClicks(view.view.get(), "zz"); } },
+        { "backspace", [&] { QTest::keyClick(view.view.get(), Qt::Key_Backspace); } },
+        { "delete command", [&] { view->doCommandBySelector("deleteWordBackward:"); } },
+        { "insert command", [&] { view->insertNewline(); } },
+        { "input method",
+            [&] {
+                QInputMethodEvent event;
+                event.setCommitString("ime");
+                QCoreApplication::sendEvent(view.view.get(), &event);
+            } },
+        { "marked text",
+            [&] {
+                view->setMarkedText("mk", { 0, 0 }, CharacterRange::notFound());
+            } },
+        { "find and replace",
+            [&] {
+                view->replaceCharacters(CharacterRange { 0, 5 }, "gone");
+            } },
+        { "undo", [&] { QTest::keyClick(view.view.get(), Qt::Key_Z, Qt::ControlModifier); } },
+    };
+    for (const auto& [name, edit] : paths) {
+        edit();
+        EXPECT_EQ(view->string(), before) << name;
+    }
+    view->setString("loaded");
+    EXPECT_EQ(view->string(), "loaded");
+}
+
+namespace {
+
+struct Recorder : EDTextViewDelegate {
+    std::vector<QString> events;
+    bool allow = true;
+    void textWillChange(const platform::Notification&) override
+    {
+        events.push_back("delegate: text will change");
+    }
+    void textDidChange(const platform::Notification&) override
+    {
+        events.push_back("delegate: text did change");
+    }
+    void textViewDidChangeSelection(const platform::Notification&) override
+    {
+        events.push_back("delegate: selection");
+    }
+    bool textViewShouldChangeText(EDTextView&, TextRange, const QString&) override
+    {
+        events.push_back("delegate: should change");
+        return allow;
+    }
+    void textViewWillChangeText(EDTextView&, TextRange range, const QString& text) override
+    {
+        events.push_back(QStringLiteral("delegate: will change %1-%2 '%3'")
+                             .arg(range.location)
+                             .arg(range.endLocation)
+                             .arg(text));
+    }
+    void textViewDidChangeText(EDTextView& view, TextRange, const QString&) override
+    {
+        events.push_back("delegate: did change, text '" + view.string() + "'");
+    }
+};
+
+struct RecordingPlugin : EDPlugin {
+    std::vector<QString>& events;
+    QString name;
+    std::optional<bool> answer;
+    int setUps = 0;
+    bool* tornDown = nullptr;
+    RecordingPlugin(std::vector<QString>& events, QString name, std::optional<bool> answer = std::nullopt)
+        : events(events)
+        , name(std::move(name))
+        , answer(answer)
+    {
+    }
+    void setUp(EDPluginContext& context) override
+    {
+        ++setUps;
+        context.events->onWillChangeText([this](TextRange) { events.push_back(name + ": will change"); })
+            .onDidChangeText([this](TextRange, const QString&) { events.push_back(name + ": did change"); });
+        if (answer) {
+            context.events->shouldChangeText([this](TextRange, const QString&) {
+                events.push_back(name + ": should change");
+                return *answer;
+            });
+        }
+    }
+    void tearDown() override
+    {
+        if (tornDown)
+            *tornDown = true;
+    }
+};
+
+} // namespace
+
+TEST(EDTextViewEditing, DelegateAndPluginsHearOfEveryChangeInOrder)
+{
+    ShownView view("ab");
+    auto delegate = std::make_shared<Recorder>();
+    view->setDelegate(delegate);
+    view->addPlugin(std::make_shared<RecordingPlugin>(delegate->events, "plug-in"));
+    // Plug-ins are set up when the view moves into a window.
+    view.moveIntoNewWindow();
+    auto notes = platform::NotificationCenter::defaultCenter().addObserver(QString(), view.view.get(),
+        [&](const platform::Notification& note) { delegate->events.push_back(note.name); });
+    view.setCaret(1);
+    delegate->events.clear();
+    view->insertText(QStringLiteral("X"), CharacterRange::notFound());
+    const std::vector<QString> expected {
+        "delegate: should change",
+        EDTextView::textWillChangeNotification,
+        "delegate: text will change",
+        "delegate: will change 1-1 'X'",
+        "plug-in: will change",
+        EDTextView::didChangeSelectionNotification,
+        "delegate: selection",
+        "delegate: did change, text 'aXb'",
+        "plug-in: did change",
+        EDTextView::textDidChangeNotification,
+        "delegate: text did change",
+    };
+    EXPECT_EQ(delegate->events, expected);
+    platform::NotificationCenter::defaultCenter().removeObserver(notes);
+}
+
+TEST(EDTextViewEditing, FirstRefusalWinsAndLaterPluginsAreNotAsked)
+{
+    ShownView view("ab");
+    std::vector<QString> events;
+    auto delegate = std::make_shared<Recorder>();
+    view->setDelegate(delegate);
+    view->addPlugin(std::make_shared<RecordingPlugin>(events, "first", false));
+    view->addPlugin(std::make_shared<RecordingPlugin>(events, "second", true));
+    view.moveIntoNewWindow();
+    EXPECT_FALSE(view->shouldChangeText(TextRange(0, 1), QString()));
+    EXPECT_EQ(events, std::vector<QString> { "first: should change" });
+    delegate->allow = false;
+    events.clear();
+    EXPECT_FALSE(view->shouldChangeText(TextRange(0, 1), QString()));
+    EXPECT_TRUE(events.empty());
+}
+
+TEST(EDTextViewEditing, PluginsAreSetUpOnEveryMoveIntoAWindowAndTornDownAfterTheView)
+{
+    std::vector<QString> events;
+    bool tornDown = false;
+    auto plugin = std::make_shared<RecordingPlugin>(events, "plug-in");
+    plugin->tornDown = &tornDown;
+    {
+        ShownView view("text");
+        view->addPlugin(plugin);
+        EXPECT_FALSE(view->plugins().front().events);
+        view.moveIntoNewWindow();
+        const auto firstEvents = view->plugins().front().events;
+        view.moveIntoNewWindow();
+        EXPECT_EQ(plugin->setUps, 2);
+        EXPECT_NE(view->plugins().front().events, firstEvents);
+    }
+    EXPECT_FALSE(tornDown);
+    EXPECT_TRUE(waitFor([&] { return tornDown; }));
+}
+
+TEST(EDTextViewEditing, ContextMenuJoinsDelegateAndPluginMenus)
+{
+    ShownView view("some text");
+    struct MenuPlugin : EDPlugin {
+        int items;
+        explicit MenuPlugin(int items)
+            : items(items)
+        {
+        }
+        void setUp(EDPluginContext& context) override
+        {
+            context.events->onContextMenu([this](platform::TextLocation, platform::TextContentStorage&) {
+                auto menu = std::make_shared<QMenu>(QStringLiteral("Tools"));
+                for (int i = 0; i < items; ++i)
+                    menu->addAction(QStringLiteral("Item %1").arg(i));
+                return menu;
+            });
+        }
+    };
+    view->addPlugin(std::make_shared<MenuPlugin>(1));
+    view->addPlugin(std::make_shared<MenuPlugin>(3));
+    view.moveIntoNewWindow();
+    QContextMenuEvent event(
+        QContextMenuEvent::Mouse, view.pointOf(2), view->viewport()->mapToGlobal(view.pointOf(2)));
+    // Without a delegate there is no context menu.
+    EXPECT_EQ(view->menuForEvent(&event), nullptr);
+    const auto delegate = std::make_shared<EDTextViewDelegate>();
+    view->setDelegate(delegate);
+    QMenu* menu = view->menuForEvent(&event);
+    ASSERT_NE(menu, nullptr);
+    QStringList titles;
+    for (QAction* action : menu->actions())
+        titles << (action->isSeparator() ? QStringLiteral("-") : action->text());
+    EXPECT_EQ(titles,
+        (QStringList { "Cut", "Copy", "Paste", "Paste and Match Style", "-", "Select All", "-", "Item 0",
+            "Tools", "-" }));
+    EXPECT_EQ(menu->actions()[8]->menu()->actions().size(), 3);
+}

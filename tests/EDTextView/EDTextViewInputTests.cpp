@@ -1,0 +1,79 @@
+#include "TextViewTestSupport.h"
+#include "platform/text/UndoManager.h"
+
+#include <QInputMethodEvent>
+
+using namespace textviewtest;
+using platform::CharacterRange;
+using platform::TextRange;
+
+namespace {
+
+void preedit(EDTextView& view, const QString& text)
+{
+    QInputMethodEvent event(text, { { QInputMethodEvent::Cursor, int(text.size()), 1, QVariant() } });
+    QCoreApplication::sendEvent(&view, &event);
+}
+
+void commit(EDTextView& view, const QString& text, int replacementStart = 0, int replacementLength = 0)
+{
+    QInputMethodEvent event;
+    event.setCommitString(text, replacementStart, replacementLength);
+    QCoreApplication::sendEvent(&view, &event);
+}
+
+} // namespace
+
+TEST(EDTextViewInput, CompositionReplacesTheSelectionOnlyWhenCommitted)
+{
+    ShownView view("one two three");
+    view->setSelectedTextRange(TextRange(4, 7)); // "two"
+    preedit(*view, "n");
+    // The provisional text stands before the selection, which stays.
+    EXPECT_EQ(view->string(), "one ntwo three");
+    EXPECT_EQ(view->markedRange(), (CharacterRange { 4, 1 }));
+    preedit(*view, "ni");
+    EXPECT_EQ(view->string(), "one nitwo three");
+    EXPECT_EQ(view->markedRange(), (CharacterRange { 4, 2 }));
+    // Input methods are told about the text without the provisional characters.
+    EXPECT_EQ(view->inputMethodQuery(Qt::ImSurroundingText).toString(), "one two three");
+    commit(*view, "\u306B");
+    EXPECT_EQ(view->string(), "one \u306B three");
+    EXPECT_FALSE(view->hasMarkedText());
+    // Only the commit is an undo step: one undo gives the text as it was before composing.
+    QCoreApplication::processEvents();
+    view->undo();
+    EXPECT_EQ(view->string(), "one two three");
+    EXPECT_FALSE(view->undoManager()->canUndo());
+}
+
+TEST(EDTextViewInput, CommitWithReplacementReplacesThatRange)
+{
+    ShownView view("ab cd");
+    view.setCaret(5);
+    preedit(*view, "x");
+    // Replace the two characters before the caret (Qt counts from the caret, without preedit).
+    commit(*view, "XY", -2, 2);
+    EXPECT_EQ(view->string(), "ab XY");
+    // The same through the input client, with a range counted in the text that still holds the
+    // marked characters: what follows them is kept.
+    view->setString("ab cd ef");
+    view.setCaret(3);
+    view->setMarkedText("zz", { 2, 0 }, CharacterRange::notFound());
+    EXPECT_EQ(view->string(), "ab zzcd ef");
+    view->insertText(QStringLiteral("CD"), CharacterRange { 5, 2 }); // "cd", after the marked text
+    EXPECT_EQ(view->string(), "ab CD ef");
+}
+
+TEST(EDTextViewInput, QueriesStayInsideTheText)
+{
+    ShownView view("short");
+    EXPECT_FALSE(view->attributedSubstring(CharacterRange { 50, 3 }));
+    EXPECT_FALSE(view->attributedSubstring(CharacterRange::notFound()));
+    CharacterRange actual;
+    const auto text = view->attributedSubstring(CharacterRange { 2, 100 }, &actual);
+    ASSERT_TRUE(text);
+    EXPECT_EQ(text->string(), "ort");
+    EXPECT_EQ(actual, (CharacterRange { 2, 3 }));
+    EXPECT_TRUE(view->inputMethodQuery(Qt::ImCursorRectangle).toRect().isValid());
+}

@@ -1,0 +1,167 @@
+#include "EDTextView/EDTextLayoutFragment.h"
+#include "EDTextView/EDVerticalRuler.h"
+#include "TextViewTestSupport.h"
+
+#include <QScrollBar>
+
+using namespace textviewtest;
+using platform::TextRange;
+
+namespace {
+
+QString lines(int count, const QString& pattern = QStringLiteral("paragraph %1 of the long note"))
+{
+    QString text;
+    for (int i = 0; i < count; ++i)
+        text += pattern.arg(i) + QLatin1Char('\n');
+    return text;
+}
+
+qint64 measuredParagraphs(const EDTextView& view)
+{
+    const platform::TextContentStorage& storage = view.textContentStorage();
+    qint64 measured = 0;
+    for (qint64 i = 0; i < storage.layoutParagraphCount(); ++i)
+        measured += storage.isLayoutParagraphMeasured(i);
+    return measured;
+}
+
+} // namespace
+
+TEST(EDTextViewLayout, OnlyTheViewportIsLaidOut)
+{
+    ShownView view(lines(200000));
+    const qint64 visibleLines = view->viewport()->height() / 15 + 2;
+    EXPECT_LE(qint64(view->fragmentViews().size()), visibleLines);
+    EXPECT_LE(measuredParagraphs(*view), visibleLines);
+    // In the middle, the fragments shown are those of the middle.
+    view->scrollPoint(QPointF(0, view->frameSize().height() / 2));
+    view.settle();
+    ASSERT_FALSE(view->fragmentViews().empty());
+    const qint64 first = view->fragmentViews().front().fragment->layoutParagraphIndex();
+    EXPECT_NEAR(double(first), 100000.0, 2000.0);
+    EXPECT_LE(qint64(view->fragmentViews().size()), visibleLines);
+    EXPECT_LE(measuredParagraphs(*view), 3 * visibleLines);
+}
+
+TEST(EDTextViewLayout, WrappingFlagMeansWrapAndIsOnByDefault)
+{
+    const QString line = QString(QStringLiteral("wrap me ")).repeated(60);
+    ShownView view(line);
+    EXPECT_TRUE(view->widthTracksTextView());
+    const auto& fragment = *view->fragmentViews().front().fragment;
+    EXPECT_GT(fragment.visualLineCount(), 4);
+    EXPECT_EQ(view->horizontalScrollBar()->maximum(), 0);
+    view->setWidthTracksTextView(false);
+    view.settle();
+    EXPECT_EQ(view->fragmentViews().front().fragment->visualLineCount(), 1);
+    EXPECT_GT(view->horizontalScrollBar()->maximum(), 0);
+}
+
+TEST(EDTextViewLayout, CurrentLineBandFollowsTheCaretOnly)
+{
+    const QString wrapped = QString(QStringLiteral("band ")).repeated(40);
+    ShownView view("first\n" + wrapped + "\nlast");
+    view->setHighlightSelectedLine(true);
+    view.setCaret(10); // inside the wrapped paragraph
+    view.settle();
+    const QRectF all = QRectF(view->viewportToView(QPointF(0, 0)), view->viewport()->size());
+    const auto band = view->selectedLineHighlightRect(all);
+    ASSERT_TRUE(band);
+    const QRectF paragraph = view->fragmentViews()[1].fragment->layoutFragmentFrame();
+    EXPECT_NEAR(band->top(), paragraph.top(), 1);
+    EXPECT_NEAR(band->height(), paragraph.height(), 1);
+    EXPECT_GE(band->width(), view->viewport()->width());
+    // A selected range turns it off, and so do two carets in different paragraphs.
+    view->setSelectedTextRange(TextRange(7, 9));
+    view.settle();
+    EXPECT_FALSE(view->selectedLineHighlightRect(all));
+    view->textLayoutManager().setTextSelections(
+        { platform::TextSelection(TextRange(1)), platform::TextSelection(TextRange(10)) });
+    view.settle();
+    EXPECT_FALSE(view->selectedLineHighlightRect(all));
+}
+
+TEST(EDTextViewLayout, InvisibleCharactersAreMarkedInEitherDirection)
+{
+    ShownView view(QStringLiteral("a b\tc\U0001F600d\n\u05D0\u05D1 \u05D2"));
+    view->setShowsInvisibleCharacters(true);
+    view.settle();
+    ASSERT_GE(view->fragmentViews().size(), 2u);
+    auto marks = [&](size_t index) {
+        auto* fragment = dynamic_cast<EDTextLayoutFragment*>(view->fragmentViews()[index].fragment.get());
+        EXPECT_TRUE(fragment && fragment->showsInvisibleCharacters());
+        return fragment ? fragment->invisibleCharacterMarks(QRectF(-1e6, -1e6, 2e6, 2e6)).size() : 0;
+    };
+    EXPECT_EQ(marks(0), 2u); // the space and the tab; no mark inside the emoji
+    EXPECT_EQ(marks(1), 1u); // the space of the right-to-left paragraph
+}
+
+TEST(EDTextViewLayout, RulerAndPluginsHearOfEveryViewportLayout)
+{
+    struct Ruler : QWidget, EDVerticalRuler {
+        int invalidations = 0;
+        QSize sizeHint() const override { return QSize(40, 10); }
+        void invalidateHashMarks() override { ++invalidations; }
+    };
+    ShownView view(lines(500));
+    auto* ruler = new Ruler;
+    view->setVerticalRulerView(ruler);
+    std::vector<std::optional<TextRange>> ranges;
+    struct Plugin : EDPlugin {
+        std::vector<std::optional<TextRange>>& ranges;
+        explicit Plugin(std::vector<std::optional<TextRange>>& ranges)
+            : ranges(ranges)
+        {
+        }
+        void setUp(EDPluginContext& context) override
+        {
+            context.events->onDidLayoutViewport(
+                [this](std::optional<TextRange> range) { ranges.push_back(range); });
+        }
+    };
+    view->addPlugin(std::make_shared<Plugin>(ranges));
+    view.moveIntoNewWindow();
+    EXPECT_EQ(ruler->geometry().width(), 40);
+    EXPECT_EQ(view->viewport()->geometry().left(), ruler->geometry().right() + 1);
+    const int before = ruler->invalidations;
+    const size_t layoutsBefore = ranges.size();
+    view->scrollPageDown();
+    view.settle();
+    EXPECT_EQ(ruler->invalidations, before + 1);
+    ASSERT_EQ(ranges.size(), layoutsBefore + 1);
+    ASSERT_TRUE(ranges.back());
+    EXPECT_GT(ranges.back()->location, 0);
+}
+
+TEST(EDTextViewLayout, OneCaretPerEmptySelectionWhileFocused)
+{
+    ShownView view("");
+    view.settle();
+    ASSERT_EQ(view->insertionPointViews().size(), 1u);
+    // An empty document still shows a caret as tall as a line of the typing font.
+    EXPECT_NEAR(view->insertionPointViews().front().frame.height(), view->typingLineHeight(), 1);
+    EXPECT_GE(view->insertionPointViews().front().frame.width(), 2.0);
+    view->setString("two carets\nhere");
+    view->textLayoutManager().setTextSelections(
+        { platform::TextSelection(TextRange(2)), platform::TextSelection(TextRange(13)) });
+    view.settle();
+    EXPECT_EQ(view->insertionPointViews().size(), 2u);
+    view->setSelectedTextRange(TextRange(1, 4));
+    view->setSelectionBackgroundColor(QColor(255, 255, 0));
+    view.settle();
+    EXPECT_TRUE(view->insertionPointViews().empty());
+    ASSERT_FALSE(view->selectionHighlightRects().empty());
+    // The highlight is drawn in the view's selection colour (between "o" and "c", clear of ink).
+    const QRectF highlight = view->selectionHighlightRects().front();
+    const QImage image = view->viewport()->grab().toImage();
+    const QPointF between(view.pointOf(3).x(), view->viewToViewport(highlight.center()).y());
+    EXPECT_EQ(image.pixelColor(between.toPoint() + QPoint(0, int(highlight.height() / 2) - 1)),
+        QColor(255, 255, 0));
+    view.setCaret(3);
+    view.settle();
+    EXPECT_EQ(view->insertionPointViews().size(), 1u);
+    view->clearFocus();
+    view.settle();
+    EXPECT_TRUE(view->insertionPointViews().empty());
+}

@@ -1,0 +1,82 @@
+#include "TextViewTestSupport.h"
+
+#include <QScrollBar>
+
+using namespace textviewtest;
+using platform::TextRange;
+
+TEST(EDTextViewSelection, ClicksSelectCaretWordAndParagraph)
+{
+    ShownView view("first words here\nsecond line");
+    const QPoint point = view.pointOf(8); // inside "words"
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, point);
+    EXPECT_EQ(view.ranges(), std::vector<TextRange> { TextRange(8) });
+    QTest::mouseDClick(view->viewport(), Qt::LeftButton, Qt::NoModifier, point);
+    EXPECT_EQ(view.ranges(), std::vector<TextRange> { TextRange(6, 11) });
+    // A third press close in time and place selects the paragraph.
+    QTest::mousePress(view->viewport(), Qt::LeftButton, Qt::NoModifier, point);
+    QTest::mouseRelease(view->viewport(), Qt::LeftButton, Qt::NoModifier, point);
+    EXPECT_EQ(view.ranges(), std::vector<TextRange> { TextRange(0, 17) });
+}
+
+TEST(EDTextViewSelection, DragSelectsAndShiftClickExtends)
+{
+    ShownView view("drag across these words");
+    QTest::mousePress(view->viewport(), Qt::LeftButton, Qt::NoModifier, view.pointOf(5));
+    QTest::mouseMove(view->viewport(), view.pointOf(12));
+    QTest::mouseMove(view->viewport(), view.pointOf(18));
+    QTest::mouseRelease(view->viewport(), Qt::LeftButton, Qt::NoModifier, view.pointOf(18));
+    EXPECT_EQ(view.ranges(), std::vector<TextRange> { TextRange(5, 18) });
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::ShiftModifier, view.pointOf(2));
+    EXPECT_EQ(view.ranges(), std::vector<TextRange> { TextRange(2, 5) });
+}
+
+TEST(EDTextViewSelection, KeysMoveAndExtendTheSelection)
+{
+    ShownView view("one two three\nfour");
+    view.setCaret(0);
+    struct Step {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        TextRange expected;
+    };
+    const Step steps[] = {
+        { Qt::Key_Right, Qt::NoModifier, TextRange(1) },
+        { Qt::Key_Right, Qt::ShiftModifier, TextRange(1, 2) },
+        { Qt::Key_Right, Qt::ControlModifier | Qt::ShiftModifier, TextRange(1, 3) },
+        { Qt::Key_Right, Qt::ControlModifier | Qt::ShiftModifier, TextRange(1, 7) },
+        { Qt::Key_Left, Qt::NoModifier, TextRange(1) },
+        { Qt::Key_End, Qt::NoModifier, TextRange(13) },
+        { Qt::Key_Down, Qt::NoModifier, TextRange(18) },
+        { Qt::Key_Home, Qt::ShiftModifier, TextRange(14, 18) },
+        { Qt::Key_Home, Qt::ControlModifier, TextRange(0) },
+        { Qt::Key_End, Qt::ControlModifier | Qt::ShiftModifier, TextRange(0, 18) },
+        { Qt::Key_A, Qt::ControlModifier, TextRange(0, 18) },
+    };
+    for (const Step& step : steps) {
+        QTest::keyClick(view.view.get(), step.key, step.modifiers);
+        EXPECT_EQ(view.ranges(), std::vector<TextRange> { step.expected })
+            << QKeySequence(step.key | step.modifiers).toString().toStdString();
+    }
+}
+
+TEST(EDTextViewSelection, PageDownScrollsAndLeavesTheSelection)
+{
+    QString text;
+    for (int i = 0; i < 200; ++i)
+        text += QStringLiteral("line %1\n").arg(i);
+    ShownView view(text);
+    view.setCaret(3);
+    QTest::keyClick(view.view.get(), Qt::Key_PageDown, Qt::ShiftModifier);
+    view.settle();
+    EXPECT_EQ(view->verticalScrollBar()->value(), view->viewport()->height());
+    EXPECT_EQ(view.ranges(), std::vector<TextRange> { TextRange(3) });
+    // Moving the caret brings it back into view.
+    QTest::keyClick(view.view.get(), Qt::Key_Right);
+    view.settle();
+    EXPECT_EQ(view->verticalScrollBar()->value(), 0);
+    // Extending a selection to the end shows the end it is extended at.
+    QTest::keyClick(view.view.get(), Qt::Key_End, Qt::ControlModifier | Qt::ShiftModifier);
+    view.settle();
+    EXPECT_EQ(view->verticalScrollBar()->value(), view->verticalScrollBar()->maximum());
+}

@@ -1,0 +1,94 @@
+#include "TextViewTestSupport.h"
+#include "platform/text/UndoManager.h"
+
+using namespace textviewtest;
+using platform::TextRange;
+
+namespace {
+
+// Undoes (or redoes) everything, one step at a time, with the event loop running in between as
+// it would between a user's commands.
+int undoAll(ShownView& view, bool redo = false)
+{
+    int steps = 0;
+    platform::UndoManager* manager = view->undoManager();
+    while (redo ? manager->canRedo() : manager->canUndo()) {
+        QTest::keyClick(
+            view.view.get(), Qt::Key_Z, redo ? Qt::ControlModifier | Qt::ShiftModifier : Qt::ControlModifier);
+        QCoreApplication::processEvents();
+        if (++steps > 100)
+            break;
+    }
+    return steps;
+}
+
+} // namespace
+
+TEST(EDTextViewUndo, UndoAndRedoTakeBackTypingRunsReplacementsAndDeletions)
+{
+    const QString original = "The quick brown fox";
+    ShownView view(original);
+    view.setCaret(3);
+    QTest::keyClicks(view.view.get(), " very"); // a typing run
+    QCoreApplication::processEvents();
+    view->setSelectedTextRange(TextRange(9, 14)); // "quick"
+    QTest::keyClicks(view.view.get(), "slow"); // replaces the selection
+    QCoreApplication::processEvents();
+    QTest::keyClick(view.view.get(), Qt::Key_Backspace); // deletes "w"
+    QTest::keyClick(view.view.get(), Qt::Key_Delete); // deletes " "
+    QCoreApplication::processEvents();
+    view->replaceCharacters(TextRange(0, 3), QStringLiteral("A")); // not typing
+    QCoreApplication::processEvents();
+    const QString edited = view->string();
+    EXPECT_EQ(edited, "A very slobrown fox");
+
+    EXPECT_EQ(undoAll(view), 5);
+    EXPECT_EQ(view->string(), original);
+    EXPECT_EQ(undoAll(view, true), 5);
+    EXPECT_EQ(view->string(), edited);
+    // A new edit after undo leaves nothing to redo.
+    QTest::keyClick(view.view.get(), Qt::Key_Z, Qt::ControlModifier);
+    view.setCaret(0);
+    QTest::keyClicks(view.view.get(), "x");
+    EXPECT_FALSE(view->undoManager()->canRedo());
+}
+
+TEST(EDTextViewUndo, TypingRunKeepsTextItReplacedOrDeleted)
+{
+    // Selecting ahead of a run and typing, or deleting forward at its end, removes text the run
+    // did not type: undo brings it back.
+    ShownView view("abcdef");
+    view.setCaret(3);
+    QTest::keyClicks(view.view.get(), "XY");
+    QTest::keyClick(view.view.get(), Qt::Key_Right, Qt::ShiftModifier);
+    QTest::keyClick(view.view.get(), Qt::Key_Right, Qt::ShiftModifier);
+    QTest::keyClicks(view.view.get(), "Z");
+    QTest::keyClick(view.view.get(), Qt::Key_Delete);
+    EXPECT_EQ(view->string(), "abcXYZ");
+    undoAll(view);
+    EXPECT_EQ(view->string(), "abcdef");
+}
+
+TEST(EDTextViewUndo, TypingRunIsOneStepAndPendingUntilBroken)
+{
+    ShownView view("");
+    QTest::keyClicks(view.view.get(), "hello");
+    EXPECT_TRUE(view->isCoalescing());
+    EXPECT_TRUE(view->undoManager()->canUndo());
+    EXPECT_EQ(undoAll(view), 1);
+    EXPECT_EQ(view->string(), "");
+}
+
+TEST(EDTextViewUndo, LoadingNewTextClearsUndo)
+{
+    ShownView view("first note");
+    view.setCaret(5);
+    QTest::keyClicks(view.view.get(), "abc");
+    QCoreApplication::processEvents();
+    view->replaceCharacters(TextRange(0, 1), QStringLiteral("F"));
+    QCoreApplication::processEvents();
+    view->setString("second");
+    EXPECT_FALSE(view->undoManager()->canUndo());
+    QTest::keyClick(view.view.get(), Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(view->string(), "second");
+}

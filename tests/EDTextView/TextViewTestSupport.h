@@ -1,0 +1,121 @@
+#pragma once
+
+#include "EDTextView/EDTextContentStorage.h"
+#include "EDTextView/EDTextLayoutManager.h"
+#include "EDTextView/EDTextView.h"
+#include "platform/text/TextContentStorage.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFont>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <ostream>
+
+inline void PrintTo(const QString& string, std::ostream* out)
+{
+    *out << '"' << string.toStdString() << '"';
+}
+
+namespace textviewtest {
+
+inline QFont testFont()
+{
+    QFont font("DejaVu Sans Mono");
+    font.setPixelSize(14);
+    return font;
+}
+
+// Runs the event loop until `condition` holds or a few seconds pass.
+inline bool waitFor(const std::function<bool()>& condition, int milliseconds = 5000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > milliseconds)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+// A text view shown in a window of its own, focused, with a pinned font, laid out.
+struct ShownView {
+    std::unique_ptr<EDTextView> view = std::make_unique<EDTextView>();
+    std::vector<std::unique_ptr<QWidget>> windows;
+
+    explicit ShownView(const QString& text = QString(), QSize size = QSize(480, 320))
+    {
+        view->setFont(testFont());
+        view->resize(size);
+        view->show();
+        view->activateWindow();
+        view->setFocus();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(view.get()));
+        if (!text.isEmpty())
+            view->setString(text);
+        settle();
+    }
+    ~ShownView()
+    {
+        // The view is owned here, not by a window it was moved into.
+        view->setParent(nullptr);
+        windows.clear();
+    }
+    ShownView(const ShownView&) = delete;
+    ShownView& operator=(const ShownView&) = delete;
+
+    // Moves the view into a new window, shown, active and focused (the view is set up again).
+    void moveIntoNewWindow()
+    {
+        auto window = std::make_unique<QWidget>();
+        const QSize size = view->size();
+        window->resize(size);
+        view->setParent(window.get());
+        view->setGeometry(QRect(QPoint(0, 0), size));
+        view->show();
+        window->show();
+        window->activateWindow();
+        view->setFocus();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        windows.push_back(std::move(window));
+        settle();
+    }
+
+    EDTextView& operator*() const { return *view; }
+    EDTextView* operator->() const { return view.get(); }
+
+    // Lets posted layout and paint run.
+    void settle() const
+    {
+        QCoreApplication::processEvents();
+        view->layoutIfNeeded();
+    }
+    void setCaret(platform::TextLocation at) const { view->setSelectedTextRange(platform::TextRange(at)); }
+    // A viewport point for a location in the text (the middle of its caret's line).
+    QPoint pointOf(platform::TextLocation at) const
+    {
+        settle();
+        QRectF caret;
+        view->textLayoutManager().enumerateTextSegments(platform::TextRange(at),
+            platform::TextLayoutManager::SegmentType::standard, 0,
+            [&](std::optional<platform::TextRange>, QRectF frame, double) {
+                caret = frame;
+                return false;
+            });
+        return view->viewToViewport(caret.center()).toPoint();
+    }
+    std::vector<platform::TextRange> ranges() const
+    {
+        std::vector<platform::TextRange> result;
+        for (const auto& selection : view->textLayoutManager().textSelections())
+            result.insert(result.end(), selection.textRanges.begin(), selection.textRanges.end());
+        return result;
+    }
+};
+
+} // namespace textviewtest
