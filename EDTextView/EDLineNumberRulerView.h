@@ -65,7 +65,8 @@ public:
     explicit EDLineNumberRulerView(EDTextView& textView, QAbstractScrollArea* scrollView = nullptr);
     ~EDLineNumberRulerView() override;
 
-    // Settings. Colours left unset follow the palette.
+    // Settings. Colours left unset follow the palette. The numbers' font is a setting of its own
+    // (it hides the widget's font, which the ruler does not use).
     QFont font() const { return m_font; }
     void setFont(const QFont& font);
     EDRulerInsets rulerInsets() const { return m_rulerInsets; }

@@ -376,7 +376,7 @@ TEST(EDLineNumberRulerView, ClientLocationsRulerTogglingAndLifetime)
     EXPECT_FALSE(view.isRulerVisible());
     EXPECT_TRUE(ruler.isHidden());
     EXPECT_EQ(view.viewport()->x(), view.frameWidth());
-    view.toggleRuler();
+    EXPECT_TRUE(view.doCommandBySelector(QStringLiteral("toggleRuler:")));
     EXPECT_TRUE(view.isRulerVisible());
     EXPECT_EQ(platform::RulerView::verticalRuler(view), &ruler);
 
