@@ -1,9 +1,11 @@
 // Benchmark of the line-number ruler, offscreen: a 200,000-paragraph note (10 MB) in an 800 x 600
 // text view, DejaVu Sans Mono 13 px, lines wrapping. At the top, the middle and the end of the
-// note, one redraw of the ruler (rebuilding its visible numbers, then painting it) is timed against
-// the text view's own viewport layout pass over the same viewport (laying out what shows, its
-// fragments already cached, as on every scroll step or caret move). Target: the ruler at most 25%
-// of the pass, and the same cost at all three places (no walk over the paragraphs above).
+// note it times the ruler's rebuild of its visible numbers (what the text view asks for after each
+// viewport layout and on each selection change) against the text view's own viewport layout pass
+// over a viewport of the same size (its fragments already laid out, as on a caret move); and the
+// ruler's whole redraw (rebuild, then paint) against the text view's (layout pass, then paint).
+// Targets: the rebuild at most 25% of the pass, and the same cost at all three places (no walk
+// over the paragraphs above). Painting grows with the number of digits, fewer at the top.
 //
 // With --screenshot DIR it instead writes DIR/text-view-ruler.png and DIR/text-view-ruler-dark.png:
 // a note with line numbers, wrapped lines, markers, the caret's line and a selection, in the light
@@ -71,19 +73,25 @@ void settle(EDTextView& view)
     QCoreApplication::processEvents();
 }
 
-// One sample: the median time of one call, in microseconds, over `samples` runs of
-// `callsPerSample` calls.
-double microsecondsPerCall(const std::function<void()>& work)
+// The median time of one call of each work, in microseconds. Each of `samples` rounds times
+// `callsPerSample` calls of every work in turn, so that a slow spell of a shared machine falls on
+// all of them alike.
+std::vector<double> microsecondsPerCall(const std::vector<std::function<void()>>& works)
 {
-    std::vector<double> times;
+    std::vector<std::vector<double>> times(works.size());
     for (int sample = 0; sample < samples; ++sample) {
-        const double ms = bench::milliseconds([&] {
-            for (int call = 0; call < callsPerSample; ++call)
-                work();
-        });
-        times.push_back(ms * 1000 / callsPerSample);
+        for (size_t i = 0; i < works.size(); ++i) {
+            const double ms = bench::milliseconds([&] {
+                for (int call = 0; call < callsPerSample; ++call)
+                    works[i]();
+            });
+            times[i].push_back(ms * 1000 / callsPerSample);
+        }
     }
-    return bench::median(times);
+    std::vector<double> medians;
+    for (const auto& series : times)
+        medians.push_back(bench::median(series));
+    return medians;
 }
 
 int runBenchmark()
@@ -136,6 +144,7 @@ int runBenchmark()
         return at;
     }();
     const Place places[] = { { "top", 0 }, { "middle", middle }, { "end", document.size() } };
+    double firstRebuild = 0;
     double firstRedraw = 0;
     for (const Place& place : places) {
         for (EDTextView* view : { &withRuler, &bare }) {
@@ -145,32 +154,39 @@ int runBenchmark()
         }
         platform::TextViewportLayoutController& controller
             = bare.textLayoutManager().textViewportLayoutController();
-        const double pass = microsecondsPerCall([&] { controller.layoutViewport(); });
-        const double viewRedraw = microsecondsPerCall([&] {
-            controller.layoutViewport();
-            bare.viewport()->repaint();
+        const std::vector<double> times = microsecondsPerCall({
+            [&] { controller.layoutViewport(); },
+            [&] {
+                controller.layoutViewport();
+                bare.viewport()->repaint();
+            },
+            [&] { ruler->invalidateHashMarks(); },
+            [&] {
+                ruler->invalidateHashMarks();
+                ruler->repaint();
+            },
         });
-        const double rebuild = microsecondsPerCall([&] { ruler->invalidateHashMarks(); });
-        const double redraw = microsecondsPerCall([&] {
-            ruler->invalidateHashMarks();
-            ruler->repaint();
-        });
-        if (firstRedraw == 0)
+        const double pass = times[0], viewRedraw = times[1], rebuild = times[2], redraw = times[3];
+        if (firstRebuild == 0) {
+            firstRebuild = rebuild;
             firstRedraw = redraw;
-        print(QStringLiteral("at the %1 (lines %2-%3): ruler rebuild %4 us, with its paint %5 us; the text "
-                             "view's layout pass %6 us, with its paint %7 us. Rebuild / pass %8; redraw / "
-                             "the view's redraw %9 (target <= 0.25); redraw %10x the one at the top "
-                             "(target about 1)")
-                  .arg(QString::fromLatin1(place.name))
-                  .arg(ruler->lines().empty() ? 0 : ruler->lines().front().number)
-                  .arg(ruler->lines().empty() ? 0 : ruler->lines().back().number)
-                  .arg(rebuild, 0, 'f', 1)
-                  .arg(redraw, 0, 'f', 1)
-                  .arg(pass, 0, 'f', 1)
-                  .arg(viewRedraw, 0, 'f', 1)
-                  .arg(rebuild / pass, 0, 'f', 2)
-                  .arg(redraw / viewRedraw, 0, 'f', 3)
-                  .arg(redraw / firstRedraw, 0, 'f', 2));
+        }
+        print(
+            QStringLiteral("at the %1 (lines %2-%3): ruler rebuild %4 us, with its paint %5 us; the text "
+                           "view's layout pass %6 us, with its paint %7 us. Rebuild / pass %8 (target <= "
+                           "0.25); redraw / the view's redraw %9; rebuild %10x and redraw %11x those at the "
+                           "top (target about 1)")
+                .arg(QString::fromLatin1(place.name))
+                .arg(ruler->lines().empty() ? 0 : ruler->lines().front().number)
+                .arg(ruler->lines().empty() ? 0 : ruler->lines().back().number)
+                .arg(rebuild, 0, 'f', 1)
+                .arg(redraw, 0, 'f', 1)
+                .arg(pass, 0, 'f', 1)
+                .arg(viewRedraw, 0, 'f', 1)
+                .arg(rebuild / pass, 0, 'f', 2)
+                .arg(redraw / viewRedraw, 0, 'f', 3)
+                .arg(rebuild / firstRebuild, 0, 'f', 2)
+                .arg(redraw / firstRedraw, 0, 'f', 2));
     }
     return 0;
 }

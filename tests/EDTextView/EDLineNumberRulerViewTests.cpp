@@ -293,7 +293,7 @@ TEST(EDLineNumberRulerView, AClickTogglesAMarkerWhereMarkersAreAllowed)
     ruler.setAllowsMarkers(true);
     QTest::mouseClick(&ruler, Qt::LeftButton, {}, onBeta);
     ASSERT_EQ(ruler.markers().size(), 1u);
-    auto* marker = dynamic_cast<EDRulerMarker*>(ruler.markers().front().get());
+    const auto marker = std::dynamic_pointer_cast<EDRulerMarker>(ruler.markers().front());
     ASSERT_TRUE(marker);
     const QRectF beta = fixture.view->fragmentViews()[1].fragment->layoutFragmentFrame();
     EXPECT_NEAR(marker->markerLocation(), beta.bottom(), 1);
