@@ -107,6 +107,8 @@ EDTextView::~EDTextView()
     }
     m_textLayoutManager->textViewportLayoutController().setDelegate(nullptr);
     disconnect(m_textLayoutManager.get(), nullptr, this, nullptr);
+    // The rulers are child widgets and outlive this part of the view.
+    detachFromRulers();
 }
 
 EDTextView* EDTextView::scrollableTextView(const QRect& frame, QWidget* parent)
@@ -457,8 +459,11 @@ void EDTextView::setVerticalRulerView(QWidget* ruler)
 {
     if (m_verticalRuler == ruler)
         return;
-    if (m_verticalRuler)
+    if (m_verticalRuler) {
         m_verticalRuler->removeEventFilter(this);
+        if (!ruler)
+            setViewportMargins(0, 0, 0, 0);
+    }
     m_verticalRuler = ruler;
     if (ruler) {
         ruler->setParent(this);
@@ -471,12 +476,14 @@ void EDTextView::setVerticalRulerView(QWidget* ruler)
 
 void EDTextView::tileRuler()
 {
-    const int width = m_verticalRuler ? std::max(0, m_verticalRuler->sizeHint().width()) : 0;
+    // Without a ruler widget of its own the margin belongs to the platform ruler (RulerView), which
+    // keeps it itself.
+    if (!m_verticalRuler)
+        return;
+    const int width = std::max(0, m_verticalRuler->sizeHint().width());
     setViewportMargins(width, 0, 0, 0);
-    if (m_verticalRuler) {
-        const QRect area = viewport()->geometry();
-        m_verticalRuler->setGeometry(area.left() - width, area.top(), width, area.height());
-    }
+    const QRect area = viewport()->geometry();
+    m_verticalRuler->setGeometry(area.left() - width, area.top(), width, area.height());
 }
 
 bool EDTextView::eventFilter(QObject* watched, QEvent* event)

@@ -10,6 +10,7 @@
 #include "platform/text/TextSelection.h"
 #include "platform/text/TextSelectionNavigation.h"
 #include "platform/text/TextViewportLayoutController.h"
+#include "platform/ui/RulerClient.h"
 
 #include <QAbstractScrollArea>
 #include <QColor>
@@ -51,9 +52,12 @@ class UndoManager;
 // (keys, mouse, context menu), ...Selection.cpp (selection, movement and scrolling commands),
 // ...InsertionPoint.cpp, ...Plugins.cpp (delegate proxy and plug-ins), ...Commands.cpp (the table of
 // command names), ...TypingCommands.cpp (insert and delete commands), ...TextChecking.cpp and
-// ...Drag.cpp (hooks for spelling and for dragging text out).
+// ...Drag.cpp (hooks for spelling and for dragging text out), ...Ruler.cpp (the ruler's client side
+// and line numbers).
 // Everything runs on the main thread.
-class EDTextView : public QAbstractScrollArea, private platform::TextViewportLayoutControllerDelegate {
+class EDTextView : public QAbstractScrollArea,
+                   private platform::TextViewportLayoutControllerDelegate,
+                   public platform::RulerClient {
     Q_OBJECT
 public:
     // The provisional text of an input method while it composes, kept in the document.
@@ -221,6 +225,22 @@ public:
     // layout when it implements EDVerticalRuler. None removes the ruler.
     void setVerticalRulerView(QWidget* ruler);
     QWidget* verticalRulerView() const { return m_verticalRuler; }
+
+    // Ruler client and line numbers (EDTextViewRuler.cpp). The view is its own scroll view: its
+    // vertical ruler is RulerView::verticalRuler(*this). Showing the ruler of a view that has none
+    // gives it a line-number ruler (EDLineNumberRulerView) first.
+    bool isRulerVisible() const;
+    void setIsRulerVisible(bool visible);
+    void toggleRuler(QObject* sender = nullptr);
+    bool rulerViewShouldAddMarker(platform::RulerView& ruler, platform::RulerMarker& marker) override;
+    double rulerViewWillAddMarker(
+        platform::RulerView& ruler, platform::RulerMarker& marker, double location) override;
+    void rulerViewDidAddMarker(platform::RulerView& ruler, platform::RulerMarker& marker) override;
+    void rulerViewDidRemoveMarker(platform::RulerView& ruler, platform::RulerMarker& marker) override;
+    // The bottom of the paragraph at the point, raised by half the typing line spacing's extra.
+    double rulerViewLocationForPoint(platform::RulerView& ruler, QPointF point) override;
+    // Toggles the markers of the clicked paragraph's first row.
+    void rulerViewHandleMouseDown(platform::RulerView& ruler, QMouseEvent& event) override;
 
     // Delegate and plug-ins (EDTextViewPlugins.cpp).
     std::shared_ptr<EDTextViewDelegate> delegate() const { return m_delegateProxy->source.lock(); }

@@ -71,6 +71,7 @@ const QHash<QString, EDTextView::Command>& EDTextView::commandTable()
         { QStringLiteral("scrollToBeginningOfDocument:"), &EDTextView::scrollToBeginningOfDocument },
         { QStringLiteral("scrollToEndOfDocument:"), &EDTextView::scrollToEndOfDocument },
         { QStringLiteral("centerSelectionInVisibleArea:"), &EDTextView::centerSelectionInVisibleArea },
+        { QStringLiteral("toggleRuler:"), &EDTextView::toggleRuler },
 
         { QStringLiteral("insertNewline:"), &EDTextView::insertNewline },
         { QStringLiteral("insertLineBreak:"), &EDTextView::insertLineBreak },

@@ -6,6 +6,7 @@
 #include "EDTextView/EDTextLayoutManager.h"
 #include "EDTextView/EDVerticalRuler.h"
 #include "EDTextView/TextLayoutUtilities.h"
+#include "platform/ui/RulerView.h"
 
 #include <QCoreApplication>
 #include <QResizeEvent>
@@ -149,6 +150,8 @@ void EDTextView::didLayout(TextViewportLayoutController& controller)
     updateSelectionHighlights();
     adjustViewportOffsetIfNeeded();
     if (auto* ruler = dynamic_cast<EDVerticalRuler*>(m_verticalRuler.data()))
+        ruler->invalidateHashMarks();
+    if (platform::RulerView* ruler = platform::RulerView::verticalRuler(*this))
         ruler->invalidateHashMarks();
     if (const auto range = controller.viewportRange()) {
         for (const auto& events : m_delegateProxy->events()) {

@@ -46,6 +46,12 @@ public:
     // QAbstractScrollArea; a client that scrolls otherwise, or insets its content, overrides this.
     virtual QPointF rulerViewClientOrigin(const RulerView& ruler) const;
 
+protected:
+    // Leaves every ruler that measures this client without a client. A client whose rulers may
+    // call back into it while it is being destroyed (its own child widgets) calls this first, while
+    // it is still whole.
+    void detachFromRulers();
+
 private:
     friend class RulerView;
     std::vector<RulerView*> m_rulers;
