@@ -25,7 +25,7 @@ TextViewRepresentable::TextViewRepresentable(Value value, QWidget* parent)
 {
     m_shownText = m_parent.text.get ? m_parent.text.get() : AttributedString();
     m_shownLineSpacing = m_parent.lineSpacing;
-    pushText([&] { textView()->setAttributedString(styledText(textView()->typingAttributes())); });
+    push([&] { textView()->setAttributedString(styledText(textView()->typingAttributes())); });
     installPlugins(m_parent.plugins);
     updateView(m_parent);
 }
@@ -67,7 +67,7 @@ void TextViewRepresentable::updateView(Value value)
     if (!coordinator().hasPendingText()) {
         const AttributedString bound = m_parent.text.get ? m_parent.text.get() : AttributedString();
         if (bound != m_shownText || m_parent.lineSpacing != m_shownLineSpacing) {
-            pushText([&] { view->setAttributedString(styledText(view->typingAttributes())); });
+            push([&] { view->setAttributedString(styledText(view->typingAttributes())); });
             m_shownText = bound;
             m_shownLineSpacing = m_parent.lineSpacing;
         }

@@ -1,5 +1,6 @@
 #include "EDTextView/ui/TextViewHost.h"
 
+#include "EDTextView/EDTextContentStorage.h"
 #include "EDTextView/EDTextView.h"
 #include "platform/foundation/DispatchQueue.h"
 
@@ -49,7 +50,10 @@ void TextViewCoordinator::commitPendingText()
 void TextViewCoordinator::textViewDidChangeSelection(const platform::Notification& notification)
 {
     // Written back whatever `isUpdating` says: a pushed text moves the caret too.
-    if (!m_textView || notification.sender != m_textView.data() || m_pendingSelection)
+    if (!m_textView || notification.sender != m_textView.data())
+        return;
+    m_userSelection = m_userSelection || !isUpdating;
+    if (m_pendingSelection)
         return;
     m_pendingSelection = true;
     std::weak_ptr<TextViewCoordinator> weak = weak_from_this();
@@ -64,6 +68,7 @@ void TextViewCoordinator::commitPendingSelection()
     if (!m_pendingSelection)
         return;
     m_pendingSelection = false;
+    m_userSelection = false;
     if (m_textView && m_writeSelection)
         m_writeSelection();
 }
@@ -84,6 +89,8 @@ TextViewHost::TextViewHost(TextViewOptions options, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     m_textView = EDTextView::scrollableTextView(QRect(), this);
+    // The host's owner frames it (a split, a window); a border of its own would double that.
+    m_textView->setFrameShape(QFrame::NoFrame);
     layout->addWidget(m_textView);
     setFocusProxy(m_textView);
     m_coordinator->setTextView(m_textView);
@@ -105,19 +112,21 @@ void TextViewHost::installPlugins(const std::vector<std::shared_ptr<EDPlugin>>& 
         m_textView->addPlugin(plugin);
 }
 
-void TextViewHost::pushText(const std::function<void()>& push)
+void TextViewHost::push(const std::function<void()>& change)
 {
     m_coordinator->isUpdating = true;
-    push();
+    change();
     m_coordinator->isUpdating = false;
 }
 
 void TextViewHost::updateSelection(const std::optional<platform::CharacterRange>& selection)
 {
-    if (!selection || m_coordinator->hasPendingSelection())
+    if (!selection || m_coordinator->hasPendingSelection() || *selection == m_textView->selectedRange())
         return;
-    if (*selection != m_textView->selectedRange())
-        m_textView->setSelectedRange(*selection);
+    const auto end = selection->end();
+    if (!end || *end > m_textView->textContentStorage().length())
+        return;
+    push([&] { m_textView->setSelectedRange(*selection); });
 }
 
 void TextViewHost::updateEnabledAndWrapping(TextViewOptions options)

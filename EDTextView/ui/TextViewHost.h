@@ -34,14 +34,16 @@ public:
     TextViewCoordinator(std::function<void()> writeText, std::function<void()> writeSelection);
     ~TextViewCoordinator() override;
 
-    // True while the host pushes text into the view: the change notifications that causes are the
-    // host's own and are not written back.
+    // True while the host pushes text or a selection into the view: the text changes that causes
+    // are the host's own and are not written back. The selection is written back all the same (a
+    // pushed text moves the caret), but it is the host's own and does not hold back later pushes.
     bool isUpdating = false;
 
     void setTextView(EDTextView* view);
 
     bool hasPendingText() const { return m_pendingText; }
-    bool hasPendingSelection() const { return m_pendingSelection; }
+    // A selection the user made that the binding does not hold yet.
+    bool hasPendingSelection() const { return m_pendingSelection && m_userSelection; }
     // Runs a waiting text write-back now, so that whoever reads the binding next (a save) sees the
     // last keystroke.
     void commitPendingText();
@@ -57,6 +59,7 @@ private:
     QPointer<EDTextView> m_textView;
     bool m_pendingText = false;
     bool m_pendingSelection = false;
+    bool m_userSelection = false;
 };
 
 // What both declarative hosts of the text view share: a widget holding a scrollable text view with
@@ -83,10 +86,11 @@ protected:
     // The last creation step: plug-ins in list order.
     void installPlugins(const std::vector<std::shared_ptr<EDPlugin>>& plugins);
 
-    // Runs `push` as the host's own change of the text (not written back).
-    void pushText(const std::function<void()>& push);
-    // Selects `selection` unless a selection write-back is waiting, the binding holds none, or the
-    // view already has it. A range outside the text leaves the selection as it is.
+    // Runs `push` as the host's own change of the view (its text is not written back).
+    void push(const std::function<void()>& change);
+    // Selects `selection` unless the user's selection is waiting to be written back, the binding
+    // holds none, or the view already has it. A range outside the text leaves the selection as it
+    // is.
     void updateSelection(const std::optional<platform::CharacterRange>& selection);
     // Editable and selectable follow the enabled state; wrapping follows `options`.
     void updateEnabledAndWrapping(TextViewOptions options);

@@ -45,7 +45,7 @@ void EDTextEditView::updateView()
     if (!coordinator().hasPendingText() && m_text.get) {
         const QString bound = m_text.get();
         if (!sameText(bound, m_shownText)) {
-            pushText([&] { textView()->setString(bound); });
+            push([&] { textView()->setString(bound); });
             m_shownText = bound;
         }
     }

@@ -100,7 +100,13 @@ TDNoteWindow::TDNoteWindow(std::shared_ptr<TDNote> note, TDStores stores, QWidge
     addAction(m_save);
 
     m_close = new QAction(tdLocalized("Close"), this);
-    m_close->setShortcuts({ QKeySequence(QKeySequence::Close), QKeySequence(Qt::Key_Escape) });
+    // Ctrl+W whatever the desktop's key scheme says (some name only Ctrl+F4).
+    QList<QKeySequence> closeKeys = QKeySequence::keyBindings(QKeySequence::Close);
+    for (const QKeySequence& key : { QKeySequence(Qt::CTRL | Qt::Key_W), QKeySequence(Qt::Key_Escape) }) {
+        if (!closeKeys.contains(key))
+            closeKeys.append(key);
+    }
+    m_close->setShortcuts(closeKeys);
     m_close->setShortcutContext(Qt::WindowShortcut);
     connect(m_close, &QAction::triggered, this, [this] { window()->close(); });
     addAction(m_close);
@@ -158,11 +164,18 @@ QMainWindow* TDNoteWindow::makeWindow(
     const QSize size(std::max(minimumWidth, std::min(defaultWidth, area.width())),
         std::max(minimumHeight, std::min(defaultHeight, area.height())));
     window->resize(size);
+    auto keptInside = [&](QRect frame) {
+        frame.moveLeft(std::max(area.left(), std::min(frame.left(), area.right() + 1 - frame.width())));
+        frame.moveTop(std::max(area.top(), std::min(frame.top(), area.bottom() + 1 - frame.height())));
+        return frame;
+    };
     QRect frame(QPoint(), size);
     frame.moveCenter(over && over->isVisible() ? over->frameGeometry().center() : area.center());
-    frame.translate(cascade % 8 * cascadeStep, cascade % 8 * cascadeStep);
-    frame.moveLeft(std::max(area.left(), std::min(frame.left(), area.right() + 1 - frame.width())));
-    frame.moveTop(std::max(area.top(), std::min(frame.top(), area.bottom() + 1 - frame.height())));
+    frame = keptInside(frame);
+    // Down and right from there, or up and left where the screen ends.
+    const int step = cascade % 8 * cascadeStep;
+    const QRect cascaded = frame.translated(step, step);
+    frame = keptInside(area.contains(cascaded) ? cascaded : frame.translated(-step, -step));
     window->move(frame.topLeft());
     return window;
 }
