@@ -41,7 +41,7 @@
 namespace {
 
 constexpr qsizetype noteBytes = 10'000'000;
-constexpr int runs = 15;
+constexpr int runs = 31;
 constexpr int openRuns = 5;
 constexpr int windowWidth = 800;
 constexpr int windowHeight = 600;
@@ -62,6 +62,17 @@ QString noteText()
     for (int i = 0; text.size() < noteBytes; ++i)
         text += line.arg(i);
     return text;
+}
+
+// The baseline save: the text as UTF-8, written through QSaveFile and committed.
+void saveWithQSaveFile(const QString& path, const QString& text)
+{
+    QSaveFile out(path);
+    if (!out.open(QIODevice::WriteOnly))
+        fail("QSaveFile could not open");
+    out.write(text.toUtf8());
+    if (!out.commit())
+        fail("QSaveFile could not commit");
 }
 
 void writeNote(const QString& path, const QString& text)
@@ -191,16 +202,7 @@ void benchmarks(const QString& home)
                 if (content->model()->hasUnsavedText())
                     fail("the window's save failed");
             },
-            [&] {
-                const QString& current = typed ? keyed : text;
-                QSaveFile out(path);
-                if (!out.open(QIODevice::WriteOnly))
-                    fail("QSaveFile could not open");
-                out.write(current.toUtf8());
-                if (!out.commit())
-                    fail("QSaveFile could not commit");
-            },
-            runs);
+            [&] { saveWithQSaveFile(path, typed ? keyed : text); }, runs);
     }
 
     auto model = TDNoteWindowModel::make(library.projectStore, library.note);
@@ -217,16 +219,7 @@ void benchmarks(const QString& home)
             if (model->saveText())
                 fail("the model's save failed");
         },
-        [&] {
-            const QString& current = withKey ? typed : text;
-            QSaveFile out(path);
-            if (!out.open(QIODevice::WriteOnly))
-                fail("QSaveFile could not open");
-            out.write(current.toUtf8());
-            if (!out.commit())
-                fail("QSaveFile could not commit");
-        },
-        runs);
+        [&] { saveWithQSaveFile(path, withKey ? typed : text); }, runs);
 
     bench::compare(
         "model alone: load 10 MB, strict UTF-8 (information)",
