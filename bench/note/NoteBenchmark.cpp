@@ -3,7 +3,8 @@
 //   strict UTF-8 decode) and the text shown in the editor, against QFile::readAll, QString::fromUtf8
 //   and QPlainTextEdit::setPlainText (no wrapping, as the note editor, same size and font);
 // - save after one keystroke: a key typed into the window's text view and Ctrl+S's save, against a
-//   QSaveFile write and commit of the same text as UTF-8;
+//   QSaveFile write and commit of the same text as UTF-8, and (for information) against the whole
+//   bare road: a key typed into QPlainTextEdit, toPlainText, and the same write;
 // - the model's save and load alone, against the same baselines (for information).
 // Prints medians and ratios.
 //
@@ -190,19 +191,40 @@ void benchmarks(const QString& home)
         // A key typed and then taken back, so that every save writes a changed text.
         const QString keyed = text + QLatin1Char('x');
         bool typed = false;
+        auto typeAndSave = [&] {
+            typed = !typed;
+            if (typed)
+                typeKey(view, Qt::Key_X, QStringLiteral("x"));
+            else
+                typeKey(view, Qt::Key_Backspace, QString());
+            content->saveText();
+            if (content->model()->hasUnsavedText())
+                fail("the window's save failed");
+        };
         bench::compare(
-            "save a 10 MB note after one keystroke, through the window (target <= 1.2)",
-            [&] {
-                typed = !typed;
-                if (typed)
-                    typeKey(view, Qt::Key_X, QStringLiteral("x"));
-                else
-                    typeKey(view, Qt::Key_Backspace, QString());
-                content->saveText();
-                if (content->model()->hasUnsavedText())
-                    fail("the window's save failed");
-            },
+            "save a 10 MB note after one keystroke, through the window (target <= 1.2)", typeAndSave,
             [&] { saveWithQSaveFile(path, typed ? keyed : text); }, runs);
+
+        // The whole bare road: a key typed into QPlainTextEdit, its text taken out, then written.
+        QPlainTextEdit edit;
+        edit.setLineWrapMode(QPlainTextEdit::NoWrap);
+        edit.resize(windowWidth, windowHeight);
+        edit.setPlainText(text);
+        edit.show();
+        edit.moveCursor(QTextCursor::End);
+        bool editTyped = false;
+        bench::compare(
+            "save after one keystroke, against QPlainTextEdit + toPlainText + QSaveFile (information)",
+            typeAndSave,
+            [&] {
+                editTyped = !editTyped;
+                if (editTyped)
+                    typeKey(&edit, Qt::Key_X, QStringLiteral("x"));
+                else
+                    typeKey(&edit, Qt::Key_Backspace, QString());
+                saveWithQSaveFile(path, edit.toPlainText());
+            },
+            runs);
     }
 
     auto model = TDNoteWindowModel::make(library.projectStore, library.note);
