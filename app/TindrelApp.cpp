@@ -21,6 +21,8 @@
 #include <QMenuBar>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include <malloc.h>
 
 TindrelApp::TindrelApp()
@@ -119,13 +121,11 @@ QMainWindow* TindrelApp::openNoteWindow(const std::shared_ptr<TDNote>& note)
         return nullptr;
     auto& slot = m_noteWindows[note->id()];
     if (!slot) {
-        auto* window = new QMainWindow;
-        window->setAttribute(Qt::WA_DeleteOnClose);
-        window->setWindowTitle(QStringLiteral("Note"));
-        window->resize(720, 560);
-        window->setCentralWidget(new TDNoteWindow(
-            note->id(), TDStores { m_stores.projectStore, nullptr, m_stores.linkStore, nullptr }, window));
-        slot = window;
+        const auto open = std::count_if(m_noteWindows.begin(), m_noteWindows.end(),
+            [](const auto& entry) { return !entry.second.isNull(); });
+        slot = TDNoteWindow::makeWindow(note,
+            TDStores { m_stores.projectStore, nullptr, m_stores.linkStore, nullptr }, m_mainWindow,
+            int(open));
     }
     slot->show();
     slot->raise();

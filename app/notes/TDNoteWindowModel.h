@@ -28,9 +28,9 @@ class TDNote;
 //
 // The text
 //   `text()` is the one truth about the note's text. The window follows two rules:
-//   1. Every edit in the text view is written into the model with `setText` before the view's
-//      text-change notification returns (never on a later turn of the event loop), so a save or a
-//      close always sees the last keystroke.
+//   1. Every edit in the text view is written into the model with `setText`: the editor writes it
+//      back on the next turn of the event loop, and the window makes it write a waiting edit at
+//      once before it saves or closes, so a save or a close always sees the last keystroke.
 //   2. An update of the window pushes `text()` into the text view only when
 //      `textReplacementCount()` moved since the text view last took the model's text. Edits never
 //      move it; only a load does. A re-render while typing therefore never puts older text over

@@ -1,29 +1,51 @@
-// Saving a 10 MB note after one keystroke through the note window's model, against bare Qt writing
-// the same text: QString::toUtf8 plus a QSaveFile write and commit, on the same file. Also times
-// the model's load (one read, one strict UTF-8 decode) against QFile::readAll plus
-// QString::fromUtf8, which checks nothing, for information. Prints medians and ratios.
+// A 10 MB note in the note window, against bare Qt doing the same with the same bytes:
+// - open to the first painted frame: the note window made, shown, its file read (one read, one
+//   strict UTF-8 decode) and the text shown in the editor, against QFile::readAll, QString::fromUtf8
+//   and QPlainTextEdit::setPlainText (no wrapping, as the note editor, same size and font);
+// - save after one keystroke: a key typed into the window's text view and Ctrl+S's save, against a
+//   QSaveFile write and commit of the same text as UTF-8, and (for information) against the whole
+//   bare road: a key typed into QPlainTextEdit, toPlainText, and the same write;
+// - the model's save and load alone, against the same baselines (for information).
+// Prints medians and ratios.
+//
+// With --screenshot FOLDER it instead writes note-window.png and note-window-dark.png there: a note
+// window with a short note, grabbed in a light and a dark palette.
 
+#include "EDTextView/EDTextContentStorage.h"
+#include "EDTextView/EDTextView.h"
 #include "app/model/TDNote.h"
 #include "app/model/TDProject.h"
 #include "app/notes/TDNoteWindowModel.h"
+#include "app/screens/note/EDTextEditView.h"
+#include "app/screens/note/TDNoteView.h"
+#include "app/screens/note/TDNoteWindow.h"
+#include "app/store/TDLinkStore.h"
 #include "app/store/TDNoteFiles.h"
 #include "app/store/TDProjectStore.h"
 #include "bench/support/Compare.h"
 #include "platform/foundation/Environment.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QKeyEvent>
+#include <QMainWindow>
+#include <QPlainTextEdit>
 #include <QSaveFile>
 #include <QTemporaryDir>
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 namespace {
 
 constexpr qsizetype noteBytes = 10'000'000;
-constexpr int runs = 15;
+constexpr int runs = 31;
+constexpr int openRuns = 5;
+constexpr int windowWidth = 800;
+constexpr int windowHeight = 600;
 
 [[noreturn]] void fail(const char* what)
 {
@@ -43,70 +65,188 @@ QString noteText()
     return text;
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+// The baseline save: the text as UTF-8, written through QSaveFile and committed.
+void saveWithQSaveFile(const QString& path, const QString& text)
 {
-    QCoreApplication application(argc, argv);
-    // Under the build folder rather than /tmp, which may be a memory file system where a flush
-    // costs nothing.
-    QTemporaryDir home(QCoreApplication::applicationDirPath() + QStringLiteral("/bench-note-XXXXXX"));
-    if (!home.isValid())
-        fail("no temporary folder");
-    QDir(home.path()).mkdir(QStringLiteral("Documents"));
-    platform::Environment::setRoots({ home.path() + QStringLiteral("/Documents"), home.path(),
-        home.path() + QStringLiteral("/settings.ini"), {} });
+    QSaveFile out(path);
+    if (!out.open(QIODevice::WriteOnly))
+        fail("QSaveFile could not open");
+    out.write(text.toUtf8());
+    if (!out.commit())
+        fail("QSaveFile could not commit");
+}
 
-    TDProject::Fields fields;
-    fields.name = QStringLiteral("Bench");
-    fields.id = platform::Uuid::random();
-    auto file = tdnotefiles::createNoteFiles(TDDirectoryPath::projectDirectoryURL(fields.name), "Long note");
-    if (!file)
-        fail("could not create the note's files");
-    auto note
-        = TDNote::make(platform::Uuid::random(), fields.id, "Long note", file.value(), platform::Date::now());
-    fields.tdNote = { note };
-    auto store = std::make_shared<TDProjectStore>();
-    store->setTdProjects({ TDProject::make(std::move(fields)) });
-    store->setNoteMap({ { note->id(), { 0, 0 } } });
+void writeNote(const QString& path, const QString& text)
+{
+    QFile out(path);
+    const QByteArray bytes = text.toUtf8();
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(bytes) != bytes.size())
+        fail("could not write the note");
+}
 
-    const QString text = noteText();
-    const QString path = file.value().path();
+// A library in `home` with one project holding one note of `text`.
+struct Library {
+    std::shared_ptr<TDProjectStore> projectStore = std::make_shared<TDProjectStore>();
+    std::shared_ptr<TDLinkStore> linkStore = std::make_shared<TDLinkStore>();
+    std::shared_ptr<TDNote> note;
+
+    Library(const QString& home, const QString& projectName, const QString& title, const QString& text)
     {
-        QFile out(path);
-        if (!out.open(QIODevice::WriteOnly) || out.write(text.toUtf8()) != text.toUtf8().size())
-            fail("could not write the note");
+        QDir(home).mkdir(QStringLiteral("Documents"));
+        platform::Environment::setRoots(
+            { home + QStringLiteral("/Documents"), home, home + QStringLiteral("/settings.ini"), {} });
+        TDProject::Fields fields;
+        fields.name = projectName;
+        fields.id = platform::Uuid::random();
+        auto file = tdnotefiles::createNoteFiles(TDDirectoryPath::projectDirectoryURL(fields.name), title);
+        if (!file)
+            fail("could not create the note's files");
+        note = TDNote::make(platform::Uuid::random(), fields.id, title, file.value(), platform::Date::now());
+        fields.tdNote = { note };
+        projectStore->setTdProjects({ TDProject::make(std::move(fields)) });
+        projectStore->setNoteMap({ { note->id(), { 0, 0 } } });
+        writeNote(path(), text);
     }
 
-    auto model = TDNoteWindowModel::make(store, note);
+    QString path() const { return note->contentURL().path(); }
+    TDStores stores() const { return TDStores { projectStore, nullptr, linkStore, nullptr }; }
+};
+
+TDNoteWindow* contentOf(QMainWindow* window)
+{
+    return static_cast<TDNoteWindow*>(window->centralWidget());
+}
+
+// Shows a note window and runs the event loop until its editor shows the whole note.
+std::unique_ptr<QMainWindow> openWindow(const Library& library, qsizetype length)
+{
+    std::unique_ptr<QMainWindow> window(TDNoteWindow::makeWindow(library.note, library.stores(), nullptr));
+    window->setAttribute(Qt::WA_DeleteOnClose, false);
+    window->resize(windowWidth, windowHeight);
+    window->show();
+    QElapsedTimer waited;
+    waited.start();
+    while (true) {
+        QCoreApplication::processEvents();
+        TDNoteView* view = contentOf(window.get())->noteView();
+        if (view && view->editor()->textView()->textContentStorage().length() == length)
+            break;
+        if (waited.elapsed() > 60'000)
+            fail("the note window did not show the note");
+    }
+    return window;
+}
+
+void paint(QAbstractScrollArea& area)
+{
+    area.viewport()->repaint();
+    QCoreApplication::processEvents();
+}
+
+void typeKey(QWidget* widget, Qt::Key key, const QString& text)
+{
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+    QCoreApplication::sendEvent(widget, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
+    QCoreApplication::sendEvent(widget, &release);
+}
+
+void benchmarks(const QString& home)
+{
+    const QString text = noteText();
+    Library library(home, QStringLiteral("Bench"), QStringLiteral("Long note"), text);
+    const QString path = library.path();
+    std::printf("note: %.1f MB as UTF-8, %lld lines; window %d x %d\n", text.toUtf8().size() / 1e6,
+        static_cast<long long>(text.count(QLatin1Char('\n'))), windowWidth, windowHeight);
+
+    QFont editorFont;
+    bench::compare(
+        "open a 10 MB note to the first painted frame (target <= 0.5)",
+        [&] {
+            auto window = openWindow(library, text.size());
+            EDTextView* view = contentOf(window.get())->noteView()->editor()->textView();
+            paint(*view);
+            editorFont = view->font().value_or(editorFont);
+        },
+        [&] {
+            QFile in(path);
+            if (!in.open(QIODevice::ReadOnly))
+                fail("QFile could not open");
+            QPlainTextEdit edit;
+            edit.setFont(editorFont);
+            edit.setLineWrapMode(QPlainTextEdit::NoWrap);
+            edit.resize(windowWidth, windowHeight);
+            edit.setPlainText(QString::fromUtf8(in.readAll()));
+            edit.show();
+            paint(edit);
+        },
+        openRuns);
+
+    {
+        auto window = openWindow(library, text.size());
+        TDNoteWindow* content = contentOf(window.get());
+        EDTextView* view = content->noteView()->editor()->textView();
+        view->setFocus();
+        view->setSelectedRange({ text.size(), 0 });
+        // A key typed and then taken back, so that every save writes a changed text.
+        const QString keyed = text + QLatin1Char('x');
+        bool typed = false;
+        auto typeAndSave = [&] {
+            typed = !typed;
+            if (typed)
+                typeKey(view, Qt::Key_X, QStringLiteral("x"));
+            else
+                typeKey(view, Qt::Key_Backspace, QString());
+            content->saveText();
+            if (content->model()->hasUnsavedText())
+                fail("the window's save failed");
+        };
+        bench::compare(
+            "save a 10 MB note after one keystroke, through the window (target <= 1.2)", typeAndSave,
+            [&] { saveWithQSaveFile(path, typed ? keyed : text); }, runs);
+
+        // The whole bare road: a key typed into QPlainTextEdit, its text taken out, then written.
+        QPlainTextEdit edit;
+        edit.setLineWrapMode(QPlainTextEdit::NoWrap);
+        edit.resize(windowWidth, windowHeight);
+        edit.setPlainText(text);
+        edit.show();
+        edit.moveCursor(QTextCursor::End);
+        bool editTyped = false;
+        bench::compare(
+            "save after one keystroke, against QPlainTextEdit + toPlainText + QSaveFile (information)",
+            typeAndSave,
+            [&] {
+                editTyped = !editTyped;
+                if (editTyped)
+                    typeKey(&edit, Qt::Key_X, QStringLiteral("x"));
+                else
+                    typeKey(&edit, Qt::Key_Backspace, QString());
+                saveWithQSaveFile(path, edit.toPlainText());
+            },
+            runs);
+    }
+
+    auto model = TDNoteWindowModel::make(library.projectStore, library.note);
+    writeNote(path, text);
     if (model->loadText() || model->text() != text)
         fail("the model did not load the note");
-    // One keystroke, typed and then taken back, so every save writes a changed text.
     const QString typed = text + QLatin1Char('x');
     bool withKey = false;
     bench::compare(
-        "save 10 MB after one keystroke (target <= 1.2)",
+        "model alone: save 10 MB after one keystroke (information)",
         [&] {
             withKey = !withKey;
             model->setText(withKey ? typed : text);
             if (model->saveText())
                 fail("the model's save failed");
         },
-        [&] {
-            const QString& current = withKey ? typed : text;
-            QSaveFile out(path);
-            if (!out.open(QIODevice::WriteOnly))
-                fail("QSaveFile could not open");
-            out.write(current.toUtf8());
-            if (!out.commit())
-                fail("QSaveFile could not commit");
-        },
-        runs);
+        [&] { saveWithQSaveFile(path, withKey ? typed : text); }, runs);
 
     bench::compare(
-        "load 10 MB, strict UTF-8 (information)",
+        "model alone: load 10 MB, strict UTF-8 (information)",
         [&] {
-            auto fresh = TDNoteWindowModel::make(store, note);
+            auto fresh = TDNoteWindowModel::make(library.projectStore, library.note);
             if (fresh->loadText())
                 fail("the model's load failed");
         },
@@ -118,5 +258,83 @@ int main(int argc, char** argv)
                 fail("QFile read nothing");
         },
         runs);
+}
+
+QPalette darkPalette()
+{
+    QPalette palette;
+    const QColor window(0x32, 0x32, 0x32), base(0x1E, 0x1E, 0x1E), button(0x3C, 0x3C, 0x3C);
+    for (auto [role, color] : { std::pair { QPalette::Window, window }, { QPalette::Base, base },
+             { QPalette::AlternateBase, button }, { QPalette::Button, button },
+             { QPalette::WindowText, QColor(Qt::white) }, { QPalette::Text, QColor(Qt::white) },
+             { QPalette::ButtonText, QColor(Qt::white) }, { QPalette::Light, QColor(0x50, 0x50, 0x50) },
+             { QPalette::Midlight, QColor(0x46, 0x46, 0x46) }, { QPalette::Mid, QColor(0x2A, 0x2A, 0x2A) },
+             { QPalette::Dark, QColor(0x20, 0x20, 0x20) }, { QPalette::Shadow, QColor(Qt::black) },
+             { QPalette::PlaceholderText, QColor(0x80, 0x80, 0x80) },
+             { QPalette::Highlight, QColor(0x0A, 0x84, 0xFF) } })
+        palette.setColor(role, color);
+    return palette;
+}
+
+int screenshots(const QString& home, const QString& folder)
+{
+    const QString text = QStringLiteral("Layout grid for the poster series\n"
+                                        "\n"
+                                        "Format: A2 portrait, 420 x 594 mm, 10 mm bleed.\n"
+                                        "Columns: 12, gutter 5 mm; margins 24 mm outside, 18 mm inside.\n"
+                                        "Baseline: 6 mm, the headline on three baselines.\n"
+                                        "\n"
+                                        "Type\n"
+                                        "\tHeadline: condensed grotesque, 144 pt, tracking -20.\n"
+                                        "\tDates and venue: 36 pt, the same family, regular.\n"
+                                        "\tSmall print: 9 pt on the bottom baseline.\n"
+                                        "\n"
+                                        "To do\n"
+                                        "- Try the photo bleeding off the top edge.\n"
+                                        "- Check the caf\u00E9 poster in the 5-column variant.\n"
+                                        "- Ask the printer about the fluorescent pink (Pantone 806).\n"
+                                        "- Proofs on Thursday; print run quotes by Friday.\n");
+    Library library(home, QStringLiteral("Poster Series"), QStringLiteral("Layout grid"), text);
+    const struct {
+        bool dark;
+        const char* file;
+    } shots[] = { { false, "note-window.png" }, { true, "note-window-dark.png" } };
+    const QPalette light = QApplication::palette();
+    for (const auto& shot : shots) {
+        QApplication::setPalette(shot.dark ? darkPalette() : light);
+        auto window = openWindow(library, text.size());
+        window->resize(TDNoteWindow::defaultWidth, 460);
+        TDNoteWindow* content = contentOf(window.get());
+        EDTextView* view = content->noteView()->editor()->textView();
+        view->setFocus();
+        view->setSelectedRange({ text.indexOf(QStringLiteral("5-column")) + 2, 0 });
+        typeKey(view, Qt::Key_Space, QStringLiteral(" "));
+        typeKey(view, Qt::Key_Backspace, QString());
+        content->saveText();
+        QElapsedTimer settle;
+        settle.start();
+        while (settle.elapsed() < 300)
+            QCoreApplication::processEvents();
+        if (!window->grab().save(folder + QLatin1Char('/') + QLatin1String(shot.file)))
+            fail("could not write the screenshot");
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    // Under the build folder rather than /tmp, which may be a memory file system where a flush
+    // costs nothing.
+    QTemporaryDir home(QCoreApplication::applicationDirPath() + QStringLiteral("/bench-note-XXXXXX"));
+    if (!home.isValid())
+        fail("no temporary folder");
+    if (argc >= 3 && QByteArray(argv[1]) == "--screenshot")
+        return screenshots(home.path(), QString::fromLocal8Bit(argv[2]));
+    benchmarks(home.path());
     return 0;
 }

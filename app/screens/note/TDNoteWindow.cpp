@@ -1,44 +1,325 @@
 #include "app/screens/note/TDNoteWindow.h"
 
+#include "EDTextView/EDTextView.h"
 #include "app/model/TDNote.h"
+#include "app/model/TDProject.h"
+#include "app/notes/TDNoteWindowModel.h"
+#include "app/screens/browser/TDToolbar.h"
+#include "app/screens/common/SymbolPainter.h"
+#include "app/screens/common/TDAlert.h"
+#include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDDisplayText.h"
+#include "app/screens/common/TDLocalizedText.h"
+#include "app/screens/note/EDTextEditView.h"
+#include "app/screens/note/TDNoteEditSheet.h"
+#include "app/screens/note/TDNoteView.h"
 #include "app/store/TDProjectStore.h"
+#include "platform/ui/ObservedWidgetUpdates.h"
 
+#include <QAction>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QMainWindow>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QStackedWidget>
 #include <QVBoxLayout>
 
-TDNoteWindow::TDNoteWindow(platform::Uuid noteId, TDStores stores, QWidget* parent)
+#include <algorithm>
+
+using tdappearance::SystemColor;
+
+namespace {
+
+// Room kept for the window manager's frame, which a window not yet shown cannot measure: the title
+// bar with the close button must land on the screen too.
+constexpr int frameAllowanceTop = 40;
+constexpr int frameAllowanceSides = 8;
+constexpr int cascadeStep = 28;
+
+QColor dotColor(TDNoteWindowModel::DotColor color, bool dark)
+{
+    if (color == TDNoteWindowModel::DotColor::green)
+        return tdappearance::color(SystemColor::green, dark);
+    return dark ? QColor(0xFF, 0x45, 0x3A) : QColor(0xFF, 0x3B, 0x30);
+}
+
+} // namespace
+
+TDNoteWindow::TDNoteWindow(std::shared_ptr<TDNote> note, TDStores stores, QWidget* parent)
     : platform::ObservedWidget(parent)
-    , m_noteId(noteId)
+    , m_noteId(note ? note->id() : platform::Uuid())
     , m_stores(std::move(stores))
+    , m_model(TDNoteWindowModel::make(m_stores.projectStore, note))
 {
     setObjectName(QStringLiteral("noteWindowContent"));
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(24, 24, 24, 24);
-    layout->addStretch(1);
-    m_title = new QLabel(this);
-    m_title->setObjectName(QStringLiteral("noteTitle"));
-    m_title->setTextFormat(Qt::PlainText);
-    m_title->setAlignment(Qt::AlignCenter);
-    layout->addWidget(m_title);
-    auto* placeholder
-        = new QLabel(tr("Note editor placeholder: the text editor and the links pane are not built "
-                        "yet."),
-            this);
-    placeholder->setAlignment(Qt::AlignCenter);
-    placeholder->setWordWrap(true);
-    layout->addWidget(placeholder);
-    layout->addStretch(1);
+    layout->setContentsMargins(0, 0, 0, 0);
+    m_pages = new QStackedWidget(this);
+    layout->addWidget(m_pages);
+
+    m_noProgress = new QLabel(tdLocalized("No progress"), m_pages);
+    m_noProgress->setObjectName(QStringLiteral("noProgress"));
+    m_noProgress->setAlignment(Qt::AlignCenter);
+    m_pages->addWidget(m_noProgress);
+
+    m_content = new QWidget(m_pages);
+    auto* content = new QVBoxLayout(m_content);
+    content->setContentsMargins(0, 0, 0, 0);
+    content->setSpacing(0);
+    m_toolbar = new TDToolbar(m_content);
+    content->addWidget(m_toolbar);
+
+    m_problem = new QWidget(m_content);
+    m_problem->setObjectName(QStringLiteral("loadProblem"));
+    auto* problem = new QHBoxLayout(m_problem);
+    problem->setContentsMargins(12, 8, 12, 8);
+    auto* icon = new QLabel(m_problem);
+    icon->setPixmap(SymbolPainter::pixmap(Symbol::exclamationmarkTriangleFill, 16,
+        tdappearance::color(SystemColor::orange, false), SymbolPainter::Fill::flat, devicePixelRatioF()));
+    problem->addWidget(icon, 0, Qt::AlignTop);
+    m_problemText = new QLabel(m_problem);
+    m_problemText->setObjectName(QStringLiteral("loadProblemText"));
+    m_problemText->setTextFormat(Qt::PlainText);
+    m_problemText->setWordWrap(true);
+    m_problemText->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    problem->addWidget(m_problemText, 1);
+    m_problem->hide();
+    content->addWidget(m_problem);
+    m_pages->addWidget(m_content);
+
+    // The hidden "Save" of the window: a shortcut only.
+    m_save = new QAction(tdLocalized("Save"), this);
+    m_save->setShortcut(QKeySequence::Save);
+    m_save->setShortcutContext(Qt::WindowShortcut);
+    connect(m_save, &QAction::triggered, this, [this] { saveText(); });
+    addAction(m_save);
+
+    m_close = new QAction(tdLocalized("Close"), this);
+    // Ctrl+W whatever the desktop's key scheme says (some name only Ctrl+F4).
+    QList<QKeySequence> closeKeys = QKeySequence::keyBindings(QKeySequence::Close);
+    for (const QKeySequence& key : { QKeySequence(Qt::CTRL | Qt::Key_W), QKeySequence(Qt::Key_Escape) }) {
+        if (!closeKeys.contains(key))
+            closeKeys.append(key);
+    }
+    m_close->setShortcuts(closeKeys);
+    m_close->setShortcutContext(Qt::WindowShortcut);
+    connect(m_close, &QAction::triggered, this, [this] { window()->close(); });
+    addAction(m_close);
+
+    m_inspector = new QAction(tdLocalized("Toggle Inspector"), this);
+    m_inspector->setToolTip(tdLocalized("Toggle Inspector"));
+    refreshIcons();
+    connect(m_inspector, &QAction::triggered, this,
+        [this] { m_model->setOpenEditSheet(!m_model->openEditSheet()); });
+    m_toolbar->setActions({ m_inspector });
+
     renderNow();
+}
+
+TDNoteWindow::~TDNoteWindow() = default;
+
+TDNoteEditSheet* TDNoteWindow::editSheet() const
+{
+    return m_sheet;
+}
+
+QMessageBox* TDNoteWindow::closeAlert() const
+{
+    return m_closeAlert;
+}
+
+void TDNoteWindow::refreshIcons()
+{
+    m_inspector->setIcon(SymbolPainter::icon(
+        Symbol::gear, TDToolbar::iconSize, tdappearance::color(SystemColor::secondaryLabel, this)));
+}
+
+void TDNoteWindow::changeEvent(QEvent* event)
+{
+    platform::ObservedWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        refreshIcons();
+}
+
+QMainWindow* TDNoteWindow::makeWindow(
+    std::shared_ptr<TDNote> note, TDStores stores, const QWidget* over, int cascade)
+{
+    auto* window = new QMainWindow;
+    window->setObjectName(QStringLiteral("noteWindow"));
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->setWindowTitle(QStringLiteral("Note"));
+    window->setCentralWidget(new TDNoteWindow(std::move(note), std::move(stores), window));
+    window->setMinimumSize(minimumWidth, minimumHeight);
+
+    const QScreen* screen = over && over->screen() ? over->screen() : QGuiApplication::primaryScreen();
+    const QRect area = screen ? screen->availableGeometry().adjusted(
+                           frameAllowanceSides, frameAllowanceTop, -frameAllowanceSides, -frameAllowanceSides)
+                              : QRect(0, 0, defaultWidth, defaultHeight);
+    // A screen smaller than the default size gets a window that fits it.
+    const QSize size(std::max(minimumWidth, std::min(defaultWidth, area.width())),
+        std::max(minimumHeight, std::min(defaultHeight, area.height())));
+    window->resize(size);
+    auto keptInside = [&](QRect frame) {
+        frame.moveLeft(std::max(area.left(), std::min(frame.left(), area.right() + 1 - frame.width())));
+        frame.moveTop(std::max(area.top(), std::min(frame.top(), area.bottom() + 1 - frame.height())));
+        return frame;
+    };
+    QRect frame(QPoint(), size);
+    frame.moveCenter(over && over->isVisible() ? over->frameGeometry().center() : area.center());
+    frame = keptInside(frame);
+    // Down and right from there, or up and left where the screen ends.
+    const int step = cascade % 8 * cascadeStep;
+    const QRect cascaded = frame.translated(step, step);
+    frame = keptInside(area.contains(cascaded) ? cascaded : frame.translated(-step, -step));
+    window->move(frame.topLeft());
+    return window;
 }
 
 QString TDNoteWindow::shownTitle() const
 {
-    return m_title->text();
+    return m_pages->currentWidget() == m_content ? m_toolbar->title() : m_noProgress->text();
 }
 
 void TDNoteWindow::render()
 {
-    auto found = m_stores.projectStore ? m_stores.projectStore->locateNote(m_noteId) : std::nullopt;
-    m_title->setText(found ? tdDisplayText(found->note->title()) : tr("No note"));
+    const auto located = m_model->note();
+    const bool found = located.has_value();
+    m_save->setEnabled(found);
+    m_inspector->setEnabled(found);
+    if (!found) {
+        m_pages->setCurrentWidget(m_noProgress);
+        if (window() != this)
+            window()->setWindowTitle(QStringLiteral("Note"));
+        showEditSheet(false);
+        return;
+    }
+    m_pages->setCurrentWidget(m_content);
+    const QString title = located->note->title();
+    const QString projectName = located->project->name();
+    m_toolbar->setNavigationTitle(title);
+    m_toolbar->setPushedSubtitle(tdDisplayText(projectName));
+    if (window() != this)
+        window()->setWindowTitle(tdDisplayText(title) + QStringLiteral(" — ") + tdDisplayText(projectName));
+
+    if (!m_noteView) {
+        auto model = m_model;
+        QPointer<TDNoteWindow> self(this);
+        m_noteView = new TDNoteView(located->note, located->project, m_stores,
+            { [model, self] {
+                 return dotColor(model->dotColor(), self && tdappearance::isDark(self.data()));
+             },
+                {} },
+            { [model] { return model->label(); }, {} },
+            { [model] { return model->text(); }, [model](QString text) { model->setText(std::move(text)); } },
+            m_content);
+        static_cast<QVBoxLayout*>(m_content->layout())->addWidget(m_noteView, 1);
+        m_noteView->editor()->textView()->installEventFilter(this);
+    } else {
+        m_noteView->setNote(located->note, located->project);
+    }
+    // Nothing can be typed until the text is read, nor into a note whose file could not be read.
+    platform::setEnabledIfChanged(m_noteView->editor(), m_model->canEdit());
+
+    const auto problem = m_model->loadProblem();
+    platform::setVisibleIfChanged(m_problem, problem.has_value());
+    platform::setTextIfChanged(
+        m_problemText, problem ? problem->title + QStringLiteral(". ") + problem->text : QString());
+
+    showEditSheet(m_model->openEditSheet());
+}
+
+void TDNoteWindow::showEditSheet(bool open)
+{
+    if (open && !m_sheet) {
+        m_sheet = new TDNoteEditSheet(m_model, this);
+        m_sheet->setAttribute(Qt::WA_DeleteOnClose);
+        m_sheet->open();
+    } else if (!open && m_sheet) {
+        m_sheet->close();
+    }
+}
+
+void TDNoteWindow::appeared()
+{
+    if (window() != m_watchedWindow) {
+        if (m_watchedWindow)
+            m_watchedWindow->removeEventFilter(this);
+        m_watchedWindow = window();
+        m_watchedWindow->installEventFilter(this);
+    }
+    m_model->loadText();
+    if (m_noteView && m_model->canEdit())
+        m_noteView->setFocus();
+}
+
+void TDNoteWindow::saveText()
+{
+    if (m_noteView)
+        m_noteView->editor()->commitPendingText();
+    if (auto problem = m_model->saveText())
+        presentTDAlert(this, problem->title, problem->text);
+}
+
+bool TDNoteWindow::mayClose()
+{
+    if (m_closeWithoutSaving)
+        return true;
+    if (m_noteView)
+        m_noteView->editor()->commitPendingText();
+    // A note that has left the library (deleted by the user) has no file to save into.
+    if (!m_model->note())
+        return true;
+    const auto decision = m_model->prepareToClose();
+    if (decision.mayClose)
+        return true;
+    if (!m_closeAlert && decision.reason) {
+        m_closeAlert = presentTDAlert(this, decision.reason->title, decision.reason->text);
+        // The box's own button keeps the window; the second closes it and lets the text go.
+        if (auto* keep = m_closeAlert->findChild<QPushButton*>(QStringLiteral("alertCloseButton")))
+            keep->setText(tdLocalized("Keep Open"));
+        QPushButton* discard
+            = m_closeAlert->addButton(tdLocalized("Close Without Saving"), QMessageBox::DestructiveRole);
+        discard->setObjectName(QStringLiteral("closeWithoutSavingButton"));
+        QPointer<TDNoteWindow> self(this);
+        connect(discard, &QPushButton::clicked, this, [self] {
+            if (!self)
+                return;
+            self->m_closeWithoutSaving = true;
+            // After the alert has gone: a window-modal box is still the window's child now.
+            QMetaObject::invokeMethod(
+                self,
+                [self] {
+                    if (self)
+                        self->window()->close();
+                },
+                Qt::QueuedConnection);
+        });
+    }
+    return false;
+}
+
+bool TDNoteWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_watchedWindow && event->type() == QEvent::Close) {
+        if (!mayClose())
+            event->ignore();
+        return !event->isAccepted();
+    }
+    // Escape closes the window, not the text view's cancel command; an input method's composition
+    // keeps it.
+    if (m_noteView && watched == m_noteView->editor()->textView()
+        && event->type() == QEvent::ShortcutOverride) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Escape && key->modifiers() == Qt::NoModifier
+            && !m_noteView->editor()->textView()->markedText()) {
+            event->ignore();
+            return true;
+        }
+    }
+    return platform::ObservedWidget::eventFilter(watched, event);
 }

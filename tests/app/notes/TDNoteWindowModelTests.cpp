@@ -1,3 +1,4 @@
+#include "../FileSizeLimit.h"
 #include "../LibraryTestSupport.h"
 #include "app/notes/TDNoteTextFile.h"
 #include "app/notes/TDNoteWindowModel.h"
@@ -5,38 +6,14 @@
 #include "app/store/TDNoteFiles.h"
 #include "app/store/TDProjectStore.h"
 
-#include <csignal>
-#include <sys/resource.h>
-
 using apptest::CapturedStream;
+using apptest::FileSizeLimit;
 using apptest::LibraryRoot;
 using testsupport::waitUntil;
 using Model = TDNoteWindowModel;
 using Reason = TDNoteWindowModel::EditFailure::Reason;
 
 namespace {
-
-// Makes every write past `bytes` fail, as a full disk does, until destroyed.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        m_handler = std::signal(SIGXFSZ, SIG_IGN);
-        ::getrlimit(RLIMIT_FSIZE, &m_old);
-        struct rlimit limit = m_old;
-        limit.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit()
-    {
-        ::setrlimit(RLIMIT_FSIZE, &m_old);
-        std::signal(SIGXFSZ, m_handler);
-    }
-
-private:
-    struct rlimit m_old;
-    void (*m_handler)(int);
-};
 
 class TDNoteWindowModelTest : public ::testing::Test {
 protected:

@@ -1,0 +1,70 @@
+#include "app/screens/note/TDNoteView.h"
+
+#include "app/model/TDNote.h"
+#include "app/screens/browser/BottomBar.h"
+#include "app/screens/note/EDTextEditView.h"
+#include "app/store/TDLinkStore.h"
+
+#include <QEvent>
+#include <QSplitter>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+TDNoteView::TDNoteView(std::shared_ptr<TDNote> note, std::shared_ptr<TDProject> project, TDStores stores,
+    TDBinding<QColor> color, TDBinding<QString> label, TDBinding<QString> text, QWidget* parent)
+    : platform::ObservedWidget(parent)
+    , m_note(std::move(note))
+    , m_project(std::move(project))
+    , m_stores(std::move(stores))
+    , m_color(std::move(color))
+    , m_label(std::move(label))
+    , m_text(std::move(text))
+{
+    setObjectName(QStringLiteral("noteView"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    m_split = new QSplitter(Qt::Horizontal, this);
+    m_split->setObjectName(QStringLiteral("noteSplit"));
+    m_split->setChildrenCollapsible(false);
+    m_editor = new EDTextEditView({ m_text.get, m_text.set },
+        { [this] { return m_selection; },
+            [this](std::optional<platform::CharacterRange> selection) { m_selection = selection; } },
+        {}, {}, m_split);
+    m_split->addWidget(m_editor);
+    m_split->setStretchFactor(0, 1);
+    layout->addWidget(m_split, 1);
+    m_bottomBar = new BottomBar(bottombar::Note {}, this);
+    layout->addWidget(m_bottomBar);
+    setFocusProxy(m_editor);
+}
+
+void TDNoteView::setNote(std::shared_ptr<TDNote> note, std::shared_ptr<TDProject> project)
+{
+    if (note == m_note && project == m_project)
+        return;
+    m_note = std::move(note);
+    m_project = std::move(project);
+    setNeedsRender();
+}
+
+void TDNoteView::render()
+{
+    m_editor->updateView();
+    qint64 links = 0;
+    if (m_stores.linkStore && m_note) {
+        const auto all = m_stores.linkStore->tdLinks();
+        links = std::count_if(
+            all.begin(), all.end(), [&](const TDLink& link) { return link.tdNoteId == m_note->id(); });
+    }
+    m_bottomBar->setBarType(bottombar::Note { m_color.get(), m_label.get(), links });
+}
+
+void TDNoteView::changeEvent(QEvent* event)
+{
+    platform::ObservedWidget::changeEvent(event);
+    // The marker's colour has a light and a dark shade.
+    if (event->type() == QEvent::PaletteChange)
+        setNeedsRender();
+}

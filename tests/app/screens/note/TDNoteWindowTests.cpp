@@ -1,0 +1,336 @@
+#include "../../FileSizeLimit.h"
+#include "../ScreenTestSupport.h"
+#include "EDTextView/EDTextView.h"
+#include "app/TindrelApp.h"
+#include "app/model/TDNote.h"
+#include "app/notes/TDNoteWindowModel.h"
+#include "app/screens/browser/BottomBar.h"
+#include "app/screens/browser/TDToolbar.h"
+#include "app/screens/note/EDTextEditView.h"
+#include "app/screens/note/TDNoteEditSheet.h"
+#include "app/screens/note/TDNoteView.h"
+#include "app/screens/note/TDNoteWindow.h"
+#include "app/store/TDNoteFiles.h"
+#include "platform/text/UndoManager.h"
+
+#include <QAction>
+#include <QDateEdit>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTest>
+
+using apptest::LibraryRoot;
+using screentest::typeText;
+using testsupport::waitUntil;
+
+namespace {
+
+QByteArray fileOf(const std::shared_ptr<TDNote>& note)
+{
+    QFile file(note->contentURL().path());
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+EDTextView* textOf(TDNoteWindow* content)
+{
+    return content->noteView()->editor()->textView();
+}
+
+// The bottom bar's marker: its word and whether its dot is red or green.
+QString marker(TDNoteWindow* content)
+{
+    const auto& bar = std::get<bottombar::Note>(content->noteView()->bottomBar()->barType());
+    return bar.text + (bar.color.green() > bar.color.red() ? " green" : " red");
+}
+
+class TDNoteWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        root.makeLibraryFolder();
+        project = apptest::makeProject("Trip");
+        stores.projectStore->setTdProjects({ project });
+    }
+    void TearDown() override
+    {
+        for (auto& window : windows)
+            delete window.data();
+    }
+
+    std::shared_ptr<TDNote> addNote(const QString& title, const QByteArray& content)
+    {
+        auto url = tdnotefiles::createNoteFiles(TDDirectoryPath::projectDirectoryURL(project->name()), title);
+        EXPECT_TRUE(url);
+        writeFile(url.value().path(), content);
+        auto note
+            = TDNote::make(platform::Uuid::random(), project->id(), title, url.value(), platform::Date(8e8));
+        auto notes = project->tdNote();
+        notes.push_back(note);
+        project->setTdNote(notes);
+        auto map = stores.projectStore->noteMap();
+        map[note->id()] = { 0, static_cast<int>(notes.size()) - 1 };
+        stores.projectStore->setNoteMap(map);
+        return note;
+    }
+
+    static void writeFile(const QString& path, const QByteArray& content)
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(content);
+    }
+    // The note's window, shown and active, once its text has been read.
+    TDNoteWindow* openWindow(const std::shared_ptr<TDNote>& note)
+    {
+        QMainWindow* window = TDNoteWindow::makeWindow(note, stores, nullptr);
+        windows.push_back(window);
+        window->show();
+        window->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(window));
+        auto* content = static_cast<TDNoteWindow*>(window->centralWidget());
+        EXPECT_TRUE(
+            waitUntil([&] { return content->noteView() && !content->noteView()->isRenderPending(); }));
+        QCoreApplication::processEvents();
+        return content;
+    }
+    static void press(QWidget* widget, int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+    {
+        QTest::keyClick(widget, Qt::Key(key), modifiers);
+        QCoreApplication::processEvents();
+    }
+
+    LibraryRoot root;
+    TDStores stores = screentest::makeStores();
+    std::shared_ptr<TDProject> project;
+    std::vector<QPointer<QMainWindow>> windows;
+};
+
+} // namespace
+
+TEST_F(TDNoteWindowTest, OpenEditSaveCloseAndReopen)
+{
+    auto note = addNote("Plan", "Caf\xC3\xA9\n");
+    TDNoteWindow* content = openWindow(note);
+    EXPECT_EQ(content->window()->windowTitle(), u"Plan — Trip"_qs);
+    EXPECT_EQ(content->toolbar()->title(), "Plan");
+    EXPECT_EQ(content->toolbar()->subtitle(), "Trip");
+    EXPECT_EQ(textOf(content)->string(), u"Café\n"_qs);
+    EXPECT_TRUE(textOf(content)->isEditable());
+    EXPECT_FALSE(textOf(content)->widthTracksTextView()) << "the note editor does not wrap";
+    EXPECT_FALSE(textOf(content)->highlightSelectedLine());
+    EXPECT_EQ(textOf(content)->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    EXPECT_EQ(marker(content), "Not Saved red") << "the load changed the text";
+
+    press(content, Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(marker(content), "Saved green");
+    textOf(content)->setSelectedRange({ 5, 0 });
+    typeText(textOf(content), "more");
+    // Ctrl+S before the editor's write-back has had its turn still saves the last keystroke.
+    QTest::keyClick(textOf(content), Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(fileOf(note), "Caf\xC3\xA9\nmore");
+    QCoreApplication::processEvents();
+    EXPECT_EQ(marker(content), "Saved green");
+    EXPECT_FALSE(textOf(content)->undoManager()->canUndo() && textOf(content)->string() != u"Café\nmore"_qs);
+
+    typeText(textOf(content), "!");
+    QPointer<QWidget> window = content->window();
+    press(textOf(content), Qt::Key_W, Qt::ControlModifier);
+    ASSERT_TRUE(waitUntil([&] { return window.isNull(); })) << "Ctrl+W closes";
+    EXPECT_EQ(fileOf(note), "Caf\xC3\xA9\nmore!") << "closing saved the text";
+
+    content = openWindow(note);
+    EXPECT_EQ(textOf(content)->string(), u"Café\nmore!"_qs);
+    window = content->window();
+    press(textOf(content), Qt::Key_Escape);
+    ASSERT_TRUE(waitUntil([&] { return window.isNull(); })) << "Escape closes, also from the text";
+}
+
+TEST_F(TDNoteWindowTest, AFailedLoadIsShownAndNothingSavesOverTheFile)
+{
+    auto note = addNote("Old", "caf\xE9");
+    TDNoteWindow* content = openWindow(note);
+    EXPECT_TRUE(content->loadProblemLabel()->isVisibleTo(content));
+    EXPECT_TRUE(content->loadProblemLabel()->text().contains("UTF-8"))
+        << content->loadProblemLabel()->text().toStdString();
+    EXPECT_FALSE(textOf(content)->isEditable());
+    const auto before = root.snapshot();
+
+    press(textOf(content), Qt::Key_S, Qt::ControlModifier);
+    QMessageBox* alert = screentest::alertOn(content);
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->text(), "The note could not be saved");
+    screentest::closeAlert(alert);
+    QPointer<QWidget> window = content->window();
+    window->close();
+    EXPECT_TRUE(waitUntil([&] { return window.isNull(); })) << "nothing was typed, so it closes";
+    EXPECT_EQ(root.snapshot(), before);
+}
+
+TEST_F(TDNoteWindowTest, AFullDiskKeepsTheOldFileAndTheWindowUntilTheUserLetsTheTextGo)
+{
+    auto note = addNote("Plan", "old text");
+    TDNoteWindow* content = openWindow(note);
+    press(content, Qt::Key_S, Qt::ControlModifier);
+    const QString big(256 * 1024, QLatin1Char('n'));
+    textOf(content)->insertText(big, platform::CharacterRange::notFound());
+    QPointer<QWidget> window = content->window();
+    {
+        apptest::FileSizeLimit full(64 * 1024);
+        press(content, Qt::Key_S, Qt::ControlModifier);
+        QMessageBox* failed = screentest::alertOn(content);
+        ASSERT_TRUE(failed);
+        screentest::closeAlert(failed);
+        EXPECT_EQ(marker(content), "Not Saved red");
+
+        window->close();
+        QCoreApplication::processEvents();
+        ASSERT_FALSE(window.isNull()) << "unsaved text keeps the window open";
+        QMessageBox* alert = content->closeAlert();
+        ASSERT_TRUE(alert);
+        EXPECT_TRUE(alert->informativeText().contains("stays open"));
+        auto* discard = alert->findChild<QPushButton*>("closeWithoutSavingButton");
+        ASSERT_TRUE(discard);
+        discard->click();
+        EXPECT_TRUE(waitUntil([&] { return window.isNull(); }));
+    }
+    EXPECT_EQ(fileOf(note), "old text");
+    EXPECT_EQ(QDir(root.library() + "/Trip/notes/Plan").entryList(QDir::Files | QDir::Hidden),
+        QStringList { "Plan.txt" })
+        << "no temporary file is left";
+}
+
+TEST_F(TDNoteWindowTest, RenameFromTheSheetMovesTheFilesAndRetitlesTheWindow)
+{
+    auto note = addNote("Plan", "text");
+    addNote("Idea", "");
+    TDNoteWindow* content = openWindow(note);
+    content->inspectorAction()->trigger();
+    QCoreApplication::processEvents();
+    TDNoteEditSheet* sheet = content->editSheet();
+    ASSERT_TRUE(sheet);
+    EXPECT_EQ(sheet->titleField()->text(), "Plan");
+
+    sheet->titleField()->setText("Idea");
+    emit sheet->titleField()->textEdited("Idea");
+    sheet->saveButton()->click();
+    ASSERT_TRUE(waitUntil([&] { return screentest::alertOn(sheet); }));
+    EXPECT_EQ(screentest::alertOn(sheet)->text(), "The note already exists");
+    screentest::closeAlert(screentest::alertOn(sheet));
+    EXPECT_TRUE(sheet->isVisible()) << "the sheet stays open";
+
+    sheet->titleField()->setText("Plan B");
+    emit sheet->titleField()->textEdited("Plan B");
+    QTest::keyClick(sheet->titleField(), Qt::Key_Return);
+    ASSERT_TRUE(waitUntil([&] { return !content->editSheet(); }));
+    EXPECT_EQ(note->title(), "Plan B");
+    EXPECT_EQ(fileOf(note), "text");
+    EXPECT_EQ(note->contentURL().path(), root.library() + "/Trip/notes/Plan B/Plan B.txt");
+    EXPECT_FALSE(QFile::exists(root.library() + "/Trip/notes/Plan"));
+    ASSERT_TRUE(waitUntil([&] { return content->window()->windowTitle() == u"Plan B — Trip"_qs; }));
+    content->window()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(content->window()));
+    typeText(textOf(content), "!");
+    press(content, Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(fileOf(note), "!text") << "saves go to the moved file";
+}
+
+TEST_F(TDNoteWindowTest, RapidTypingWhileTheScreenReRendersLosesNothing)
+{
+    auto note = addNote("Plan", "");
+    TDNoteWindow* content = openWindow(note);
+    EDTextView* text = textOf(content);
+    QString typed;
+    for (int i = 0; i < 300; ++i) {
+        const QString key = QString(QChar(u'a' + i % 26));
+        typeText(text, key);
+        typed += key;
+        // Whatever the windows read changes now and then, between a keystroke and its write-back.
+        if (i % 7 == 0)
+            note->setDate(platform::Date(8e8 + i));
+        if (i % 11 == 0)
+            project->setName(i % 22 ? "Trip" : "Trip ");
+        if (i % 5 == 0)
+            content->renderNow();
+        if (i % 3 == 0)
+            content->noteView()->renderNow();
+        if (i % 13 == 0)
+            QCoreApplication::processEvents();
+    }
+    ASSERT_TRUE(waitUntil([&] { return content->model()->text() == typed; }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(text->string(), typed);
+    EXPECT_EQ(text->selectedRange(), (platform::CharacterRange { typed.size(), 0 }));
+}
+
+TEST_F(TDNoteWindowTest, EditorPushesOnlyAnotherTextAndAPushCannotBeUndone)
+{
+    QString bound = "one\ntwo";
+    std::optional<platform::CharacterRange> selection;
+    EDTextEditView editor({ [&] { return bound; }, [&](QString text) { bound = std::move(text); } },
+        { [&] { return selection; }, [&](auto range) { selection = range; } });
+    EDTextView* text = editor.textView();
+    EXPECT_EQ(text->string(), "one\ntwo");
+    text->setSelectedRange({ 5, 0 });
+    editor.updateView();
+    EXPECT_EQ(text->selectedRange(), (platform::CharacterRange { 5, 0 })) << "the same text is not pushed";
+
+    bound = "loaded from the file";
+    editor.updateView();
+    EXPECT_EQ(text->string(), "loaded from the file");
+    EXPECT_FALSE(text->undoManager()->canUndo()) << "undo cannot bring back the text before a load";
+
+    editor.setEnabled(false);
+    EXPECT_FALSE(text->isEditable());
+    EXPECT_FALSE(text->isSelectable());
+    editor.setEnabled(true);
+    EXPECT_TRUE(text->isEditable());
+    EXPECT_TRUE(text->isSelectable());
+}
+
+TEST(TDNoteWindows, TwoNotesOpenAtOnceEachWholeOnTheMainWindowsScreen)
+{
+    LibraryRoot root;
+    root.makeLibraryFolder();
+    TindrelApp app;
+    auto project = apptest::makeProject("Trip");
+    std::vector<std::shared_ptr<TDNote>> notes;
+    for (const QString title : { "A", "B" }) {
+        auto url = tdnotefiles::createNoteFiles(TDDirectoryPath::projectDirectoryURL("Trip"), title);
+        ASSERT_TRUE(url);
+        notes.push_back(
+            TDNote::make(platform::Uuid::random(), project->id(), title, url.value(), platform::Date(8e8)));
+    }
+    project->setTdNote(notes);
+    app.stores().projectStore->setTdProjects({ project });
+    QMainWindow* main = app.showMainWindow();
+    const QRect area = main->screen()->availableGeometry();
+    main->setGeometry(area.right() - 300, area.bottom() - 200, 280, 180);
+
+    QMainWindow* windows[2];
+    for (int i : { 0, 1 }) {
+        windows[i] = app.openNoteWindow(notes[std::size_t(i)]);
+        ASSERT_TRUE(windows[i]);
+        EXPECT_TRUE(area.contains(windows[i]->geometry())) << "whole on the screen";
+    }
+    EXPECT_NE(windows[0]->pos(), windows[1]->pos()) << "the second does not hide the first";
+    ASSERT_TRUE(waitUntil([&] {
+        for (QMainWindow* window : windows) {
+            auto* content = static_cast<TDNoteWindow*>(window->centralWidget());
+            if (!content->noteView() || !textOf(content)->isEditable())
+                return false;
+        }
+        return true;
+    }));
+    for (int i : { 0, 1 }) {
+        auto* content = static_cast<TDNoteWindow*>(windows[i]->centralWidget());
+        typeText(textOf(content), i ? "bee" : "ant");
+        content->saveText();
+    }
+    EXPECT_EQ(fileOf(notes[0]), "ant");
+    EXPECT_EQ(fileOf(notes[1]), "bee");
+    EXPECT_EQ(app.openNoteWindow(notes[0]), windows[0]) << "one window per note";
+}
