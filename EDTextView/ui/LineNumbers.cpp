@@ -1,19 +1,18 @@
 #include "EDTextView/ui/LineNumbers.h"
 
+#include "EDTextView/EDLineNumberRulerView.h"
 #include "EDTextView/EDTextView.h"
+#include "platform/ui/RulerView.h"
 
 namespace EDTextViewUI {
 
 void showLineNumbers(EDTextView& view)
 {
-    // ADAPTER: once the ruler is merged, include "EDTextView/EDLineNumberRulerView.h" and
-    // "platform/ui/RulerView.h", and replace this body with:
-    //     auto* ruler = new EDLineNumberRulerView(view);
-    //     ruler->setHighlightSelectedLine(true);
-    //     ruler->setAllowsMarkers(true);
-    //     platform::RulerView::setVerticalRuler(view, ruler);
-    //     view.setIsRulerVisible(true);
-    (void)view;
+    auto* ruler = new EDLineNumberRulerView(view);
+    ruler->setHighlightSelectedLine(true);
+    ruler->setAllowsMarkers(true);
+    platform::RulerView::setVerticalRuler(view, ruler);
+    view.setIsRulerVisible(true);
 }
 
 } // namespace EDTextViewUI

@@ -1,5 +1,6 @@
 #include "../../FileSizeLimit.h"
 #include "../ScreenTestSupport.h"
+#include "EDTextView/EDLineNumberRulerView.h"
 #include "EDTextView/EDTextView.h"
 #include "app/TindrelApp.h"
 #include "app/model/TDNote.h"
@@ -12,6 +13,7 @@
 #include "app/screens/note/TDNoteWindow.h"
 #include "app/store/TDNoteFiles.h"
 #include "platform/text/UndoManager.h"
+#include "platform/ui/RulerView.h"
 
 #include <QAction>
 #include <QDateEdit>
@@ -123,6 +125,8 @@ TEST_F(TDNoteWindowTest, OpenEditSaveCloseAndReopen)
     EXPECT_FALSE(textOf(content)->widthTracksTextView()) << "the note editor does not wrap";
     EXPECT_FALSE(textOf(content)->highlightSelectedLine());
     EXPECT_EQ(textOf(content)->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+    EXPECT_TRUE(textOf(content)->isRulerVisible()) << "the note is edited with line numbers";
+    EXPECT_TRUE(qobject_cast<EDLineNumberRulerView*>(platform::RulerView::verticalRuler(*textOf(content))));
     EXPECT_EQ(marker(content), "Not Saved red") << "the load changed the text";
 
     press(content, Qt::Key_S, Qt::ControlModifier);
