@@ -43,11 +43,14 @@ std::uint32_t read32(const unsigned char* p, bool littleEndian)
                         : std::uint32_t(std::uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]);
 }
 
-// The EXIF orientation (1 to 8) in an APP1 marker, or 1.
+bool isExif(const unsigned char* data, unsigned length)
+{
+    return length >= 14 && std::memcmp(data, "Exif\0\0", 6) == 0;
+}
+
+// The EXIF orientation (1 to 8) in an APP1 marker that holds EXIF data, or 1.
 int exifOrientation(const unsigned char* data, unsigned length)
 {
-    if (length < 14 || std::memcmp(data, "Exif\0\0", 6) != 0)
-        return 1;
     const unsigned char* tiff = data + 6;
     const unsigned tiffLength = length - 6;
     const bool littleEndian = tiff[0] == 'I' && tiff[1] == 'I';
@@ -114,8 +117,9 @@ void startReading(DecodeState& state, const QByteArray& data)
     jpeg_save_markers(&info, JPEG_APP0 + 2, 0xFFFF);
     jpeg_read_header(&info, TRUE);
     state.storedSize = QSize(int(info.image_width), int(info.image_height));
+    // APP1 holds XMP packets too, often before the EXIF data.
     for (jpeg_saved_marker_ptr marker = info.marker_list; marker; marker = marker->next) {
-        if (marker->marker == JPEG_APP0 + 1) {
+        if (marker->marker == JPEG_APP0 + 1 && isExif(marker->data, marker->data_length)) {
             state.orientation = exifOrientation(marker->data, marker->data_length);
             break;
         }
