@@ -176,7 +176,7 @@ Result<std::shared_ptr<ImageSource>, DecodeError> ImageSource::create(
     // then costs one decode and nothing around it.
     if (looksLikeJpeg(data)) {
         if (const std::optional<JpegHeader> header = readJpegHeader(data);
-            header && (header->components == 1 || header->components == 3)) {
+            header && (header->components == 1 || header->components == 3 || header->components == 4)) {
             if (!fitsLimits(header->storedSize, 1, limits))
                 return SourceResult::failure(DecodeError::tooLarge);
             source->m_codec = Codec::jpeg;

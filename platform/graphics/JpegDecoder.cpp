@@ -103,6 +103,9 @@ struct DecodeState {
     QSize storedSize;
     JOCTET* icc = nullptr;
     unsigned iccLength = 0;
+    // CMYK samples decoded as they are, for a conversion through the file's CMYK profile.
+    bool cmyk = false;
+    bool cmykInverted = false;
 };
 
 // Sets up `info` over `data` and reads the markers up to the first scan, keeping the EXIF and ICC
@@ -164,16 +167,22 @@ bool decodeInto(DecodeState& state, const QByteArray& data, int maxPixelSize, co
         jpeg_destroy_decompress(&info);
         return false;
     }
+    jpeg_read_icc_profile(&info, &state.icc, &state.iccLength);
     if (info.num_components == 3)
         info.out_color_space = QSysInfo::ByteOrder == QSysInfo::LittleEndian ? JCS_EXT_BGRX : JCS_EXT_XRGB;
     else if (info.num_components == 1)
         info.out_color_space = JCS_GRAYSCALE;
-    else {
+    else if (info.num_components == 4 && state.icc
+        && isCmykProfile(QByteArrayView(state.icc, qsizetype(state.iccLength)))) {
+        // YCCK comes out as CMYK too. Files with an Adobe marker store the samples inverted.
+        info.out_color_space = JCS_CMYK;
+        state.cmyk = true;
+        state.cmykInverted = info.saw_Adobe_marker;
+    } else {
         state.failure = JpegFailure::unsupported;
         jpeg_destroy_decompress(&info);
         return false;
     }
-    jpeg_read_icc_profile(&info, &state.icc, &state.iccLength);
 
     // The smallest DCT scale (in eighths) whose output still reaches the wanted size; the rest of the
     // way is a smooth scale of a small image.
@@ -248,13 +257,17 @@ Result<QImage, JpegFailure> decodeScaledJpeg(
     std::free(state->icc);
     if (!decoded)
         return JpegResult::failure(state->failure);
+    // Converted before any scaling, which would blend the K samples held where alpha goes.
+    if (state->cmyk
+        && !convertCmykToSrgb(image, icc, state->cmykInverted ? CmykStorage::inverted : CmykStorage::plain))
+        return JpegResult::failure(JpegFailure::unsupported);
 
     // Fitted from the stored size, not from the DCT's rounded-up output, so that the aspect ratio is
     // the one every other format gets; the quarter turns of the orientation come after.
     const QSize fitted = sizeFittingLongSide(state->storedSize, maxPixelSize);
     if (fitted != image.size())
         image = image.scaled(fitted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    if (!icc.isEmpty()) {
+    if (!icc.isEmpty() && !state->cmyk) {
         image.setColorSpace(QColorSpace::fromIccProfile(icc));
         convertToSrgb(image);
     }
