@@ -293,17 +293,17 @@ std::optional<QImage> decodeHandle(const heif_image_handle* handle, const heif_i
         return std::nullopt;
 
     const bool hasAlpha = heif_image_handle_has_alpha_channel(handle);
-    QImage image(width, height,
-        !hasAlpha                                              ? QImage::Format_RGBX8888
-            : heif_image_handle_is_premultiplied_alpha(handle) ? QImage::Format_RGBA8888_Premultiplied
-                                                               : QImage::Format_RGBA8888);
+    const bool premultiplied = hasAlpha && heif_image_handle_is_premultiplied_alpha(handle);
+    // Read in place: the conversion makes the image's own copy while libheif's is still alive.
+    const QImage samplesView(samples, width, height, stride,
+        !hasAlpha           ? QImage::Format_RGBX8888
+            : premultiplied ? QImage::Format_RGBA8888_Premultiplied
+                            : QImage::Format_RGBA8888);
+    QImage image = samplesView.convertToFormat(!hasAlpha ? QImage::Format_RGB32
+            : premultiplied                              ? QImage::Format_ARGB32_Premultiplied
+                                                         : QImage::Format_ARGB32);
     if (image.isNull())
         return std::nullopt;
-    for (int y = 0; y < height; ++y)
-        std::memcpy(image.scanLine(y), samples + qsizetype(y) * stride, std::size_t(width) * 4);
-    image.convertTo(!hasAlpha                           ? QImage::Format_RGB32
-            : image.format() == QImage::Format_RGBA8888 ? QImage::Format_ARGB32
-                                                        : QImage::Format_ARGB32_Premultiplied);
     // A thumbnail without a profile of its own shows the primary image's colours.
     std::optional<QColorSpace> space = colorSpaceOf(handle);
     if (!space && handle != primary)
