@@ -262,9 +262,11 @@ std::optional<QColorSpace> colorSpaceOf(const heif_image_handle* handle)
     }
     case heif_color_profile_type_nclx: {
         heif_color_profile_nclx* nclx = nullptr;
-        if (!succeeded(heif_image_handle_get_nclx_color_profile(handle, &nclx)))
-            return std::nullopt;
+        const heif_error error = heif_image_handle_get_nclx_color_profile(handle, &nclx);
+        // A profile with values libheif does not know is allocated and still reported as an error.
         const std::unique_ptr<heif_color_profile_nclx, NclxDeleter> owned(nclx);
+        if (!succeeded(error) || !nclx)
+            return std::nullopt;
         return colorSpaceOf(*nclx);
     }
     default:
