@@ -3,11 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstdio>
+#include <QFile>
 
-#include <jpeglib.h>
-#include <lcms2.h>
+#include <cmath>
 
 using namespace platform;
 
@@ -38,38 +36,6 @@ QByteArray exifSegment(int orientation)
     return app1Segment(QByteArray("Exif\0\0", 6) + tiff);
 }
 
-// A CMYK profile of the tests' own: every colour is a grey of lightness 100 - 20 C - 60 K, whatever
-// its M and Y, so a conversion through it is told at once from one that ignores it.
-QByteArray greyingCmykProfile()
-{
-    cmsHPROFILE profile = cmsCreateProfilePlaceholder(nullptr);
-    cmsSetProfileVersion(profile, 2.1);
-    cmsSetDeviceClass(profile, cmsSigOutputClass);
-    cmsSetColorSpace(profile, cmsSigCmykData);
-    cmsSetPCS(profile, cmsSigLabData);
-    cmsSetHeaderRenderingIntent(profile, INTENT_RELATIVE_COLORIMETRIC);
-    cmsPipeline* lut = cmsPipelineAlloc(nullptr, 4, 3);
-    cmsStage* grid = cmsStageAllocCLut16bit(nullptr, 2, 4, 3, nullptr);
-    cmsStageSampleCLut16bit(
-        grid,
-        [](const cmsUInt16Number in[], cmsUInt16Number out[], void*) -> cmsInt32Number {
-            const cmsCIELab lab { 100 - 20 * in[0] / 65535.0 - 60 * in[3] / 65535.0, 0, 0 };
-            cmsFloat2LabEncoded(out, &lab);
-            return 1;
-        },
-        nullptr, 0);
-    cmsPipelineInsertStage(lut, cmsAT_BEGIN, grid);
-    cmsWriteTag(profile, cmsSigAToB0Tag, lut);
-    cmsWriteTag(profile, cmsSigMediaWhitePointTag, cmsD50_XYZ());
-    cmsUInt32Number size = 0;
-    cmsSaveProfileToMem(profile, nullptr, &size);
-    QByteArray bytes(qsizetype(size), '\0');
-    cmsSaveProfileToMem(profile, bytes.data(), &size);
-    cmsPipelineFree(lut);
-    cmsCloseProfile(profile);
-    return bytes;
-}
-
 // The sRGB level of a neutral grey of CIE lightness `lightness`.
 int srgbLevelOfLightness(double lightness)
 {
@@ -79,56 +45,27 @@ int srgbLevelOfLightness(double lightness)
     return int(std::lround(encoded * 255));
 }
 
-struct Cmyk {
-    int c, m, y, k;
-};
-
-// A CMYK JPEG of vertical bands, one per colour, 16 pixels wide, stored inverted as photo editors
-// store it beside the Adobe marker libjpeg writes.
-QByteArray cmykJpeg(const std::vector<Cmyk>& bands, int height, const QByteArray& profile)
+// `jpeg` without its APP2 segments, which hold the ICC profile.
+QByteArray withoutProfile(QByteArray jpeg)
 {
-    jpeg_compress_struct info {};
-    jpeg_error_mgr errors {};
-    info.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&info);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&info, &buffer, &size);
-    info.image_width = JDIMENSION(16 * bands.size());
-    info.image_height = JDIMENSION(height);
-    info.input_components = 4;
-    info.in_color_space = JCS_CMYK;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, 100, TRUE);
-    jpeg_start_compress(&info, TRUE);
-    if (!profile.isEmpty())
-        jpeg_write_icc_profile(
-            &info, reinterpret_cast<const JOCTET*>(profile.constData()), unsigned(profile.size()));
-    std::vector<JSAMPLE> row;
-    for (const Cmyk& band : bands)
-        for (int x = 0; x < 16; ++x)
-            for (int sample : { band.c, band.m, band.y, band.k })
-                row.push_back(JSAMPLE(255 - sample));
-    while (info.next_scanline < info.image_height) {
-        JSAMPROW rows[] = { row.data() };
-        jpeg_write_scanlines(&info, rows, 1);
-    }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    QByteArray bytes(reinterpret_cast<const char*>(buffer), qsizetype(size));
-    std::free(buffer);
-    return bytes;
+    for (qsizetype at = jpeg.indexOf("\xff\xe2"); at >= 0; at = jpeg.indexOf("\xff\xe2", at))
+        jpeg.remove(at, 2 + (quint8(jpeg[at + 2]) << 8 | quint8(jpeg[at + 3])));
+    return jpeg;
 }
 
 } // namespace
 
+// tests/data/images/cmyk-with-profile.jpg: 64 × 32, four bands of cyan, half black, no ink, and
+// cyan with black, written by libjpeg as photo editors write CMYK (inverted samples, an Adobe
+// marker), with a CMYK profile made with lcms2 in which every colour is a grey of lightness
+// 100 - 20 C - 60 K, whatever its M and Y: a conversion through it is told at once from one that
+// ignores it.
 TEST(JpegDecoder, CmykJpegsGoThroughTheirCmykProfile)
 {
-    // Cyan, half black, no ink, cyan and black.
-    const std::vector<Cmyk> bands
-        = { { 255, 0, 0, 0 }, { 0, 0, 0, 128 }, { 0, 0, 0, 0 }, { 255, 0, 0, 255 } };
+    QFile file(QStringLiteral(TINDREL_SOURCE_DIR "/tests/data/images/cmyk-with-profile.jpg"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray profiled = file.readAll();
     const double lightness[] = { 80, 100 - 60 * 128 / 255.0, 100, 20 };
-    const QByteArray profiled = cmykJpeg(bands, 32, greyingCmykProfile());
 
     auto created = ImageSource::create(profiled);
     ASSERT_TRUE(created);
@@ -139,11 +76,11 @@ TEST(JpegDecoder, CmykJpegsGoThroughTheirCmykProfile)
     const auto thumbnail = source->thumbnail(16);
     ASSERT_TRUE(whole && thumbnail);
     ASSERT_EQ(thumbnail->image().size(), QSize(16, 8));
-    for (std::size_t band = 0; band < bands.size(); ++band) {
+    for (int band = 0; band < 4; ++band) {
         SCOPED_TRACE(band);
-        const int expected = srgbLevelOfLightness(lightness[band]);
-        for (const auto& [image, x, y] : { std::tuple(whole->image(), int(16 * band + 8), 16),
-                 std::tuple(thumbnail->image(), int(4 * band + 2), 4) }) {
+        const int expected = srgbLevelOfLightness(lightness[std::size_t(band)]);
+        for (const auto& [image, x, y] : { std::tuple(whole->image(), 16 * band + 8, 16),
+                 std::tuple(thumbnail->image(), 4 * band + 2, 4) }) {
             const QRgb pixel = image.pixel(x, y);
             EXPECT_EQ(qAlpha(pixel), 255);
             EXPECT_NEAR(qRed(pixel), expected, 3);
@@ -153,7 +90,7 @@ TEST(JpegDecoder, CmykJpegsGoThroughTheirCmykProfile)
     }
 
     // Without a profile, the plain conversion: cyan stays cyan.
-    const auto plain = imageFromData(cmykJpeg(bands, 32, {}));
+    const auto plain = imageFromData(withoutProfile(profiled));
     ASSERT_TRUE(plain);
     const QRgb cyan = plain->bitmap()->image().pixel(8, 16);
     EXPECT_LT(qRed(cyan), 10);
