@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QImage>
 
 namespace platform {
@@ -9,5 +10,18 @@ namespace platform {
 // grey or RGB file with the same profile comes out the same. An image without a colour space, or
 // one with only an alpha channel, is left as it is.
 void convertToSrgb(QImage& image);
+
+// Whether an ICC profile describes CMYK colours (Qt's colour spaces take only RGB and grey ones).
+bool isCmykProfile(const QByteArrayView iccProfile);
+
+enum class CmykStorage {
+    plain, // 0 is no ink
+    inverted, // 255 is no ink, as in JPEG files that carry an Adobe marker
+};
+
+// Converts an image whose 32-bit pixels hold C, M, Y and K bytes in that order to opaque sRGB
+// (Format_RGB32) through a CMYK profile, with the profile's own rendering intent. False, with the
+// image unchanged, when the profile cannot be used.
+bool convertCmykToSrgb(QImage& image, const QByteArray& iccProfile, CmykStorage storage);
 
 } // namespace platform

@@ -3,6 +3,7 @@
 #include "platform/graphics/ColorManagement.h"
 #include "platform/graphics/DecodeAhead.h"
 #include "platform/graphics/GifDecoder.h"
+#include "platform/graphics/HeifDecoder.h"
 #include "platform/graphics/JpegDecoder.h"
 
 #include <QBuffer>
@@ -172,11 +173,23 @@ Result<std::shared_ptr<ImageSource>, DecodeError> ImageSource::create(
         return SourceResult::success(std::move(source));
     }
 
+    if (looksLikeHeif(data)) {
+        auto header = readHeifHeader(data, limits);
+        if (!header)
+            return SourceResult::failure(header.error());
+        source->m_codec = Codec::heif;
+        source->m_format = header.value().format;
+        source->m_frameCount = 1;
+        source->m_storedSize = source->m_pixelSize = header.value().size;
+        source->m_data = std::move(data);
+        return SourceResult::success(std::move(source));
+    }
+
     // JPEG and PNG headers are read here rather than by a probing QImageReader: a disk-cache hit
     // then costs one decode and nothing around it.
     if (looksLikeJpeg(data)) {
         if (const std::optional<JpegHeader> header = readJpegHeader(data);
-            header && (header->components == 1 || header->components == 3)) {
+            header && (header->components == 1 || header->components == 3 || header->components == 4)) {
             if (!fitsLimits(header->storedSize, 1, limits))
                 return SourceResult::failure(DecodeError::tooLarge);
             source->m_codec = Codec::jpeg;
@@ -269,7 +282,9 @@ std::optional<Bitmap> ImageSource::frame(int index) const
         std::optional<QImage> image = m_gif->frame(index);
         return image ? Bitmap::fromImage(std::move(*image)) : std::nullopt;
     }
-    std::optional<QImage> image = m_codec == Codec::jpeg ? decodeJpeg(0) : readWithQt(index, std::nullopt);
+    std::optional<QImage> image = m_codec == Codec::jpeg ? decodeJpeg(0)
+        : m_codec == Codec::heif                         ? decodeHeif(m_data, 0, m_limits)
+                                                         : readWithQt(index, std::nullopt);
     return image ? Bitmap::fromImage(std::move(*image)) : std::nullopt;
 }
 
@@ -299,8 +314,9 @@ std::optional<Bitmap> ImageSource::thumbnail(int maxPixelSize) const
 {
     if (m_gif)
         return scaledDown(frame(0), maxPixelSize);
-    if (m_codec == Codec::jpeg) {
-        std::optional<QImage> image = decodeJpeg(maxPixelSize);
+    if (m_codec == Codec::jpeg || m_codec == Codec::heif) {
+        std::optional<QImage> image
+            = m_codec == Codec::jpeg ? decodeJpeg(maxPixelSize) : decodeHeif(m_data, maxPixelSize, m_limits);
         return image ? scaledDown(Bitmap::fromImage(std::move(*image)), maxPixelSize) : std::nullopt;
     }
     // The reader scales before it orients, so the wanted size is given in stored orientation; the

@@ -41,11 +41,12 @@ struct FrameProperties {
 };
 
 // Encoded image data and random access to its frames, decoded on demand. JPEG goes through
-// libjpeg-turbo straight to the pixel format we draw (CMYK JPEGs through Qt); PNG, WebP, TIFF, BMP
-// and the other formats Qt's image plugins read go through QImageReader; the EXIF orientation is
-// applied and every colour profile converted to sRGB. GIF goes through giflib, its frames
-// composited onto the full canvas by their disposal methods. Thread-safe: frames may be asked for
-// from several threads at once.
+// libjpeg-turbo straight to the pixel format we draw (CMYK JPEGs through their CMYK profile, or
+// through Qt when they have none); HEIC, HEIF and AVIF through libheif (the primary image); PNG,
+// WebP, TIFF, BMP and the other formats Qt's image plugins read through QImageReader; the
+// orientation is applied and every colour profile converted to sRGB. GIF goes through giflib, its
+// frames composited onto the full canvas by their disposal methods. Thread-safe: frames may be
+// asked for from several threads at once.
 class ImageSource {
 public:
     static Result<std::shared_ptr<ImageSource>, DecodeError> create(
@@ -53,7 +54,7 @@ public:
     ~ImageSource();
 
     const QByteArray& data() const { return m_data; }
-    // The lower-case format name: "png", "jpeg", "gif", "webp", ...
+    // The lower-case format name: "png", "jpeg", "gif", "webp", "heic", "avif", ...
     const QByteArray& format() const { return m_format; }
     bool isGif() const { return m_gif != nullptr; }
     int frameCount() const { return m_frameCount; }
@@ -77,7 +78,7 @@ public:
     std::optional<Bitmap> thumbnail(int maxPixelSize) const;
 
 private:
-    enum class Codec { qt, jpeg };
+    enum class Codec { qt, jpeg, heif };
 
     ImageSource() = default;
     std::optional<QImage> readWithQt(int index, std::optional<QSize> scaledTo) const;

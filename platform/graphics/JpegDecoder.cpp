@@ -43,11 +43,14 @@ std::uint32_t read32(const unsigned char* p, bool littleEndian)
                         : std::uint32_t(std::uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]);
 }
 
-// The EXIF orientation (1 to 8) in an APP1 marker, or 1.
+bool isExif(const unsigned char* data, unsigned length)
+{
+    return length >= 14 && std::memcmp(data, "Exif\0\0", 6) == 0;
+}
+
+// The EXIF orientation (1 to 8) in an APP1 marker that holds EXIF data, or 1.
 int exifOrientation(const unsigned char* data, unsigned length)
 {
-    if (length < 14 || std::memcmp(data, "Exif\0\0", 6) != 0)
-        return 1;
     const unsigned char* tiff = data + 6;
     const unsigned tiffLength = length - 6;
     const bool littleEndian = tiff[0] == 'I' && tiff[1] == 'I';
@@ -100,6 +103,9 @@ struct DecodeState {
     QSize storedSize;
     JOCTET* icc = nullptr;
     unsigned iccLength = 0;
+    // CMYK samples decoded as they are, for a conversion through the file's CMYK profile.
+    bool cmyk = false;
+    bool cmykInverted = false;
 };
 
 // Sets up `info` over `data` and reads the markers up to the first scan, keeping the EXIF and ICC
@@ -114,8 +120,9 @@ void startReading(DecodeState& state, const QByteArray& data)
     jpeg_save_markers(&info, JPEG_APP0 + 2, 0xFFFF);
     jpeg_read_header(&info, TRUE);
     state.storedSize = QSize(int(info.image_width), int(info.image_height));
+    // APP1 holds XMP packets too, often before the EXIF data.
     for (jpeg_saved_marker_ptr marker = info.marker_list; marker; marker = marker->next) {
-        if (marker->marker == JPEG_APP0 + 1) {
+        if (marker->marker == JPEG_APP0 + 1 && isExif(marker->data, marker->data_length)) {
             state.orientation = exifOrientation(marker->data, marker->data_length);
             break;
         }
@@ -160,16 +167,22 @@ bool decodeInto(DecodeState& state, const QByteArray& data, int maxPixelSize, co
         jpeg_destroy_decompress(&info);
         return false;
     }
+    jpeg_read_icc_profile(&info, &state.icc, &state.iccLength);
     if (info.num_components == 3)
         info.out_color_space = QSysInfo::ByteOrder == QSysInfo::LittleEndian ? JCS_EXT_BGRX : JCS_EXT_XRGB;
     else if (info.num_components == 1)
         info.out_color_space = JCS_GRAYSCALE;
-    else {
+    else if (info.num_components == 4 && state.icc
+        && isCmykProfile(QByteArrayView(state.icc, qsizetype(state.iccLength)))) {
+        // YCCK comes out as CMYK too. Files with an Adobe marker store the samples inverted.
+        info.out_color_space = JCS_CMYK;
+        state.cmyk = true;
+        state.cmykInverted = info.saw_Adobe_marker;
+    } else {
         state.failure = JpegFailure::unsupported;
         jpeg_destroy_decompress(&info);
         return false;
     }
-    jpeg_read_icc_profile(&info, &state.icc, &state.iccLength);
 
     // The smallest DCT scale (in eighths) whose output still reaches the wanted size; the rest of the
     // way is a smooth scale of a small image.
@@ -244,13 +257,17 @@ Result<QImage, JpegFailure> decodeScaledJpeg(
     std::free(state->icc);
     if (!decoded)
         return JpegResult::failure(state->failure);
+    // Converted before any scaling, which would blend the K samples held where alpha goes.
+    if (state->cmyk
+        && !convertCmykToSrgb(image, icc, state->cmykInverted ? CmykStorage::inverted : CmykStorage::plain))
+        return JpegResult::failure(JpegFailure::unsupported);
 
     // Fitted from the stored size, not from the DCT's rounded-up output, so that the aspect ratio is
     // the one every other format gets; the quarter turns of the orientation come after.
     const QSize fitted = sizeFittingLongSide(state->storedSize, maxPixelSize);
     if (fitted != image.size())
         image = image.scaled(fitted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    if (!icc.isEmpty()) {
+    if (!icc.isEmpty() && !state->cmyk) {
         image.setColorSpace(QColorSpace::fromIccProfile(icc));
         convertToSrgb(image);
     }

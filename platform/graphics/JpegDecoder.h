@@ -12,7 +12,7 @@ namespace platform {
 struct DecodingLimits;
 
 enum class JpegFailure {
-    unsupported, // a JPEG this path does not handle (CMYK): decode it another way
+    unsupported, // a JPEG this path does not handle (CMYK without a CMYK profile): decode it another way
     tooLarge,
     corrupt,
 };
@@ -29,7 +29,8 @@ std::optional<JpegHeader> readJpegHeader(const QByteArray& data);
 
 // Decodes a JPEG straight at a reduced size by DCT scaling, to at most `maxPixelSize` pixels on the
 // longer side (never more than the image has; 0 or less: whole), with its EXIF orientation and
-// colour profile applied. Colour JPEGs come out as RGB32 and grey ones as Grayscale8.
+// colour profile applied. Colour JPEGs come out as RGB32 and grey ones as Grayscale8; CMYK ones are
+// decoded here only when they carry a CMYK profile, and come out as RGB32.
 Result<QImage, JpegFailure> decodeScaledJpeg(
     const QByteArray& data, int maxPixelSize, const DecodingLimits& limits);
 

@@ -1,5 +1,6 @@
 #include "Iris/cache/ImageCache.h"
 #include "Iris/general/IrisManager.h"
+#include "Iris/image/ImageProcessors.h"
 #include "RetrievalTestSupport.h"
 
 #include "platform/foundation/FileAttributes.h"
@@ -130,6 +131,32 @@ TEST_F(LocalFileRetrieval, ManyFilesAtOnceEachGetTheirOwnImage)
     }
     Outcome::settle(manager);
     EXPECT_EQ(platform::decodeAhead::waitingBytes(), 0);
+}
+
+// Photos from phones and images from the web: HEIC and AVIF files load whole and downsampled.
+TEST_F(LocalFileRetrieval, HeicAndAvifFilesLoadWholeAndDownsampled)
+{
+    for (const char* name : { "quadrants.heic", "quadrants-alpha.avif" }) {
+        SCOPED_TRACE(name);
+        QFile sample(QStringLiteral(TINDREL_SOURCE_DIR "/tests/data/images/") + QLatin1String(name));
+        ASSERT_TRUE(sample.open(QIODevice::ReadOnly));
+        const Source source = convertToSource(writeFile(QLatin1String(name), sample.readAll()));
+        auto whole = retrieve(manager, source);
+        auto small = retrieve(manager, source,
+            IrisOptionsInfo { IrisOptionsInfoItem::processor(
+                std::make_shared<DownsamplingImageProcessor>(platform::Size { 16, 16 })) });
+        for (const auto& [outcome, size] :
+            { std::pair(whole, platform::Size(64, 48)), std::pair(small, platform::Size(16, 12)) }) {
+            ASSERT_TRUE(outcome->wait());
+            ASSERT_TRUE(outcome->succeeded()) << outcome->error().localizedDescription().toStdString();
+            EXPECT_EQ(outcome->value().image->size(), size);
+            // The top-left quadrant is red.
+            const QColor shown = outcome->value().image->bitmap()->image().pixelColor(2, 2);
+            EXPECT_GT(shown.red(), 230);
+            EXPECT_LT(shown.green(), 30);
+        }
+    }
+    Outcome::settle(manager);
 }
 
 TEST_F(LocalFileRetrieval, MissingFileFailsOnceWithTheProviderError)

@@ -1,0 +1,127 @@
+#include "platform/graphics/ImageSource.h"
+#include "platform/graphics/TestImages.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+
+#include <cmath>
+
+using namespace platform;
+
+namespace {
+
+QByteArray app1Segment(const QByteArray& payload)
+{
+    QByteArray segment("\xff\xe1", 2);
+    const int length = 2 + int(payload.size());
+    segment.append(char(length >> 8)).append(char(length));
+    return segment + payload;
+}
+
+// An XMP packet, as photo editors write it.
+QByteArray xmpSegment()
+{
+    return app1Segment(QByteArray("http://ns.adobe.com/xap/1.0/\0", 29)
+        + "<x:xmpmeta xmlns:x='adobe:ns:meta/'><rdf:RDF/></x:xmpmeta>");
+}
+
+// EXIF data whose only tag is the orientation.
+QByteArray exifSegment(int orientation)
+{
+    QByteArray tiff("MM\0*\0\0\0\x08", 8);
+    tiff.append("\0\x01", 2); // one entry
+    tiff.append("\x01\x12\0\x03\0\0\0\x01\0", 9).append(char(orientation)).append("\0\0", 2);
+    tiff.append("\0\0\0\0", 4); // no next directory
+    return app1Segment(QByteArray("Exif\0\0", 6) + tiff);
+}
+
+// The sRGB level of a neutral grey of CIE lightness `lightness`.
+int srgbLevelOfLightness(double lightness)
+{
+    const double luminance = std::pow((lightness + 16) / 116, 3);
+    const double encoded
+        = luminance <= 0.0031308 ? 12.92 * luminance : 1.055 * std::pow(luminance, 1 / 2.4) - 0.055;
+    return int(std::lround(encoded * 255));
+}
+
+// `jpeg` without its APP2 segments, which hold the ICC profile.
+QByteArray withoutProfile(QByteArray jpeg)
+{
+    for (qsizetype at = jpeg.indexOf("\xff\xe2"); at >= 0; at = jpeg.indexOf("\xff\xe2", at))
+        jpeg.remove(at, 2 + (quint8(jpeg[at + 2]) << 8 | quint8(jpeg[at + 3])));
+    return jpeg;
+}
+
+} // namespace
+
+// tests/data/images/cmyk-with-profile.jpg: 64 × 32, four bands of cyan, half black, no ink, and
+// cyan with black, written by libjpeg as photo editors write CMYK (inverted samples, an Adobe
+// marker), with a CMYK profile made with lcms2 in which every colour is a grey of lightness
+// 100 - 20 C - 60 K, whatever its M and Y: a conversion through it is told at once from one that
+// ignores it.
+TEST(JpegDecoder, CmykJpegsGoThroughTheirCmykProfile)
+{
+    QFile file(QStringLiteral(TINDREL_SOURCE_DIR "/tests/data/images/cmyk-with-profile.jpg"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray profiled = file.readAll();
+    const double lightness[] = { 80, 100 - 60 * 128 / 255.0, 100, 20 };
+
+    auto created = ImageSource::create(profiled);
+    ASSERT_TRUE(created);
+    const auto& source = created.value();
+    EXPECT_EQ(source->pixelSize(), QSize(64, 32));
+    const auto whole = source->frame(0);
+    // A thumbnail is decoded at a quarter by the DCT and goes through the profile the same way.
+    const auto thumbnail = source->thumbnail(16);
+    ASSERT_TRUE(whole && thumbnail);
+    ASSERT_EQ(thumbnail->image().size(), QSize(16, 8));
+    for (int band = 0; band < 4; ++band) {
+        SCOPED_TRACE(band);
+        const int expected = srgbLevelOfLightness(lightness[std::size_t(band)]);
+        for (const auto& [image, x, y] : { std::tuple(whole->image(), 16 * band + 8, 16),
+                 std::tuple(thumbnail->image(), 4 * band + 2, 4) }) {
+            const QRgb pixel = image.pixel(x, y);
+            EXPECT_EQ(qAlpha(pixel), 255);
+            EXPECT_NEAR(qRed(pixel), expected, 3);
+            EXPECT_NEAR(qGreen(pixel), expected, 3);
+            EXPECT_NEAR(qBlue(pixel), expected, 3);
+        }
+    }
+
+    // Without a profile, the plain conversion: cyan stays cyan.
+    const auto plain = imageFromData(withoutProfile(profiled));
+    ASSERT_TRUE(plain);
+    const QRgb cyan = plain->bitmap()->image().pixel(8, 16);
+    EXPECT_LT(qRed(cyan), 10);
+    EXPECT_GT(qGreen(cyan), 245);
+    EXPECT_GT(qBlue(cyan), 245);
+}
+
+TEST(JpegDecoder, FindsTheExifOrientationAfterAnXmpBlock)
+{
+    // Stored 400 × 200, marked as turned a quarter clockwise (orientation 6) in EXIF data alone or
+    // after an XMP block.
+    const QByteArray plain = testimages::encoded(testimages::pattern(400, 200), "jpeg", 90);
+    const std::pair<const char*, QByteArray> cases[] = {
+        { "EXIF", plain.left(2) + exifSegment(6) + plain.mid(2) },
+        { "XMP then EXIF", plain.left(2) + xmpSegment() + exifSegment(6) + plain.mid(2) },
+    };
+    for (const auto& [name, jpeg] : cases) {
+        SCOPED_TRACE(name);
+        auto created = ImageSource::create(jpeg);
+        ASSERT_TRUE(created);
+        const auto& source = created.value();
+        EXPECT_EQ(source->pixelSize(), QSize(200, 400));
+        const auto whole = source->frame(0);
+        ASSERT_TRUE(whole);
+        EXPECT_EQ(whole->image().size(), QSize(200, 400));
+        const auto thumbnail = source->thumbnail(100);
+        ASSERT_TRUE(thumbnail);
+        EXPECT_EQ(thumbnail->image().size(), QSize(50, 100));
+        // The stored top-right corner (red, no green) is shown at the bottom-right.
+        const QRgb shown = thumbnail->image().pixel(49, 99);
+        EXPECT_GT(qRed(shown), 220);
+        EXPECT_LT(qGreen(shown), 40);
+    }
+}
