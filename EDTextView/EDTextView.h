@@ -445,6 +445,8 @@ protected:
     }
     // After a drop into the view has been handled.
     virtual void concludeDragOperation(QDropEvent* event);
+    // Runs a drag of the selection until it ends (the desktop's drag loop).
+    virtual Qt::DropAction executeDrag(QDrag& drag);
     // A left-button press, move or release is offered to dragging the selected text first
     // (EDTextViewDrag.cpp); true takes it.
     bool dragSelectedTextMousePressed(QMouseEvent* event);

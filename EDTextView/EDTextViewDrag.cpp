@@ -30,6 +30,16 @@ using platform::TextRange;
 // (it is copied when the view it comes from may not be edited); dropped anywhere else it is
 // copied.
 
+namespace {
+
+// The view a drag of this program started from, while it runs, and whether a view of this
+// program took its text as a move. Drops know their source by it on every platform, whether or
+// not the platform reports one.
+QPointer<EDTextView> draggingSource;
+bool movedIntoAnotherView = false;
+
+} // namespace
+
 QDrag* EDTextView::draggingSession() const
 {
     return m_draggingSession;
@@ -112,15 +122,18 @@ void EDTextView::beginDraggingSelection()
         std::clamp(int(grip.y()), 0, image->first.height())));
     m_draggingSession = drag;
     m_draggedRanges = ranges;
-    const Qt::DropAction result = drag->exec(Qt::CopyAction | Qt::MoveAction, Qt::CopyAction);
+    draggingSource = this;
+    movedIntoAnotherView = false;
+    executeDrag(*drag);
     // Moved onto another view of this program: the text leaves this one. A move within this view
-    // was done by the drop itself, which clears the ranges; a drop into another program is a copy,
-    // whatever it asked for.
-    const bool movedWithinProgram = result == Qt::MoveAction && drag->target() != nullptr;
-    if (movedWithinProgram && !m_draggedRanges.empty() && shouldChangeText(m_draggedRanges, QString()))
+    // was done by the drop itself; a drop into another program is a copy, whatever it asked for.
+    if (movedIntoAnotherView && !m_draggedRanges.empty() && shouldChangeText(m_draggedRanges, QString()))
         replaceCharacters(m_draggedRanges, QString(), false);
+    draggingSource = nullptr;
+    movedIntoAnotherView = false;
     m_draggedRanges.clear();
     m_draggingSession = nullptr;
+    drag->deleteLater();
     cleanUpAfterDragOperation();
 }
 
@@ -142,12 +155,24 @@ void EDTextView::updateDropLocation(QPointF viewportPoint)
     setNeedsDisplay();
 }
 
+Qt::DropAction EDTextView::executeDrag(QDrag& drag)
+{
+    return drag.exec(Qt::CopyAction | Qt::MoveAction, Qt::CopyAction);
+}
+
 namespace {
+
+EDTextView* sourceOf(QDropEvent* event)
+{
+    if (auto* view = qobject_cast<EDTextView*>(event->source()))
+        return view;
+    return draggingSource;
+}
 
 // A move needs the source's consent to lose its text; a read-only source gives a copy.
 Qt::DropAction dropAction(QDropEvent* event)
 {
-    auto* source = qobject_cast<EDTextView*>(event->source());
+    EDTextView* source = sourceOf(event);
     const bool move = source && source->isEditable() && (event->possibleActions() & Qt::MoveAction);
     return move ? Qt::MoveAction : Qt::CopyAction;
 }
@@ -194,8 +219,7 @@ void EDTextView::dropEvent(QDropEvent* event)
     layoutIfNeeded();
     const auto location = m_textLayoutManager->caretLocation(viewportToView(event->position()));
     const Qt::DropAction action = dropAction(event);
-    if (!location
-        || !performDrop(*event->mimeData(), *location, qobject_cast<EDTextView*>(event->source()), action)) {
+    if (!location || !performDrop(*event->mimeData(), *location, sourceOf(event), action)) {
         event->ignore();
         return;
     }
@@ -260,6 +284,8 @@ bool EDTextView::performDrop(
         undo->endUndoGrouping();
     if (moveHere)
         m_draggedRanges.clear();
+    else if (source && source != this && action == Qt::MoveAction)
+        movedIntoAnotherView = true;
     setSelectedTextRange(TextRange(start, start + text->length()));
     return true;
 }
