@@ -371,6 +371,10 @@ public:
     // (`returnType`): this view when it can, else none.
     EDTextView* validRequestor(
         const std::optional<QString>& sendType, const std::optional<QString>& returnType);
+    // Where the desktop has a primary selection, the selected text is offered there as it changes,
+    // and a middle click pastes it at the click (`pastePrimarySelection`, viewport coordinates);
+    // false when nothing was pasted.
+    bool pastePrimarySelection(QPointF viewportPoint);
 
     // Dragging (EDTextViewDrag.cpp). A drag of the selected text offers it as plain text and RTF;
     // dropped inside this program it moves, elsewhere it is copied.
@@ -496,6 +500,10 @@ private:
     void transformWords(QString (*transform)(const QString&));
     void closeCompletion();
     bool takesKeyFor(EDTextViewCommand command) const;
+
+    // Pasteboard helpers (EDTextViewPasteboard.cpp).
+    void schedulePrimarySelectionUpdate();
+    void offerSelectionAsPrimary();
 
     // Drag helpers (EDTextViewDrag.cpp).
     bool acceptsDrop(const QMimeData* data) const;
@@ -626,6 +634,7 @@ private:
     // Scrolls on while a drag of the selection holds the pointer outside the viewport.
     QTimer* m_autoscrollTimer = nullptr;
     QPointF m_autoscrollPoint;
+    bool m_primarySelectionPending = false;
     QPointer<QWidget> m_fontPanel;
     QPointer<QWidget> m_colorPanel;
 };

@@ -127,6 +127,10 @@ void EDTextView::commitInputMethodFirst()
 void EDTextView::mousePressEvent(QMouseEvent* event)
 {
     commitInputMethodFirst();
+    if (event->button() == Qt::MiddleButton && pastePrimarySelection(event->position())) {
+        event->accept();
+        return;
+    }
     if (!m_isSelectable || event->button() != Qt::LeftButton) {
         QAbstractScrollArea::mousePressEvent(event);
         return;

@@ -109,6 +109,34 @@ EDTextView* EDTextView::validRequestor(
     return canSend && canReturn ? this : nullptr;
 }
 
+void EDTextView::offerSelectionAsPrimary()
+{
+    m_primarySelectionPending = false;
+    Pasteboard& primary = Pasteboard::selection();
+    if (primary.isAvailable())
+        writeSelectionToPasteboard(primary, { Pasteboard::stringType });
+}
+
+void EDTextView::schedulePrimarySelectionUpdate()
+{
+    // Once per turn of the event loop, however many times a drag changes the selection.
+    if (m_primarySelectionPending || !Pasteboard::selection().isAvailable())
+        return;
+    m_primarySelectionPending = true;
+    QMetaObject::invokeMethod(this, &EDTextView::offerSelectionAsPrimary, Qt::QueuedConnection);
+}
+
+bool EDTextView::pastePrimarySelection(QPointF viewportPoint)
+{
+    Pasteboard& primary = Pasteboard::selection();
+    if (!m_isEditable || !primary.isAvailable()
+        || !primary.canReadItemWithDataConformingToTypes({ Pasteboard::stringType }))
+        return false;
+    selectAtPoint(viewportToView(viewportPoint), {}, 0, false);
+    updateAfterMouseSelection();
+    return readSelectionFromPasteboard(primary, Pasteboard::stringType);
+}
+
 void EDTextView::copy(QObject*)
 {
     writeSelectionToPasteboard(Pasteboard::general(), { Pasteboard::rtfType, Pasteboard::stringType });

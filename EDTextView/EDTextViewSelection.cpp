@@ -56,6 +56,7 @@ void EDTextView::selectionDidChange()
             QAccessible::updateAccessibility(&event);
         }
     }
+    schedulePrimarySelectionUpdate();
     // Whoever set the selection, the next pass shows it.
     setNeedsLayout();
 }

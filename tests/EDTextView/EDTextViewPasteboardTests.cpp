@@ -284,3 +284,19 @@ TEST(EDTextViewPasteboard, DraggingTheSelectionMovesItWithinAndBetweenViews)
     QTest::mouseClick(source->viewport(), Qt::LeftButton, Qt::NoModifier, sourceHolder.pointOf(5));
     EXPECT_EQ(sourceHolder.ranges(), (std::vector<TextRange> { TextRange(5) }));
 }
+
+// Where the desktop has a primary selection (X11), selected text is offered there and a middle
+// click pastes it where it clicks.
+TEST(EDTextViewPasteboard, SelectedTextIsThePrimarySelectionAndAMiddleClickPastesIt)
+{
+    if (!QGuiApplication::clipboard()->supportsSelection())
+        GTEST_SKIP() << "this desktop has no primary selection";
+    ShownView view("pick this word");
+    view->setSelectedTextRange(TextRange(5, 9));
+    ASSERT_TRUE(waitFor([] { return QGuiApplication::clipboard()->text(QClipboard::Selection) == "this"; }));
+    QTest::mouseClick(view->viewport(), Qt::MiddleButton, Qt::NoModifier, view.pointOf(14));
+    EXPECT_EQ(view->string(), "pick this wordthis");
+    view->setIsEditable(false);
+    QTest::mouseClick(view->viewport(), Qt::MiddleButton, Qt::NoModifier, view.pointOf(0));
+    EXPECT_EQ(view->string(), "pick this wordthis");
+}
