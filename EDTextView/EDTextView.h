@@ -388,7 +388,8 @@ public:
     // Fonts and colours (EDTextViewFontPanel.cpp). Both change attributes only: the caret's
     // typing attributes, or the selected text.
     void changeFont(const EDFontManager& sender);
-    // Face, size and collection: the dialog's effects are not the view's to set.
+    // Face, size and collection: a change of the dialog's effects (strikeout, underline) is not
+    // taken over by `changeFont`.
     static int validModesForFontPanel() { return 7; }
     void changeColor(const QColor& color);
 

@@ -108,10 +108,12 @@ void EDTextView::orderFrontFontPanel(QObject*)
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setOption(QFontDialog::DontUseNativeDialog);
     dialog->setWindowTitle(tr("Fonts"));
-    // The change is from the font the dialog opened with, so that only what the user changed
-    // reaches each run of the selection.
+    // The change is from the font the dialog shows at first (it may match the initial font to a
+    // face of the family that differs a little), so that only what the user changed reaches each
+    // run of the selection.
+    const QFont shown = dialog->currentFont();
     connect(dialog, &QFontDialog::fontSelected, this,
-        [this, initial](const QFont& chosen) { changeFont(EDFontManager(initial, chosen)); });
+        [this, shown](const QFont& chosen) { changeFont(EDFontManager(shown, chosen)); });
     m_fontPanel = dialog;
     dialog->show();
 }
