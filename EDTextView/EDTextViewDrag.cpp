@@ -260,9 +260,8 @@ bool EDTextView::performDrop(
         if (range.location <= location && location <= range.endLocation)
             return false;
     }
-    std::vector<TextRange> asked = moved;
-    asked.push_back(TextRange(location));
-    if (!shouldChangeText(asked, text->string()))
+    if (!shouldChangeText(TextRange(location), text->string())
+        || (!moved.empty() && !shouldChangeText(moved, QString())))
         return false;
 
     platform::UndoManager* undo = undoManager();
