@@ -29,7 +29,6 @@
 #include <vector>
 
 class CoalescingUndoManager;
-class EDCompletionWindowController;
 class EDFontManager;
 class EDTextContentStorage;
 class EDTextFinderClient;
