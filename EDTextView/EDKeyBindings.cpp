@@ -7,76 +7,91 @@ namespace EDKeyBindings {
 
 namespace {
 
+using C = EDTextViewCommand;
+
 constexpr Qt::KeyboardModifiers none = Qt::NoModifier;
 constexpr Qt::KeyboardModifiers shift = Qt::ShiftModifier;
 constexpr Qt::KeyboardModifiers control = Qt::ControlModifier;
+constexpr Qt::KeyboardModifiers alt = Qt::AltModifier;
 constexpr Qt::KeyboardModifiers controlShift = Qt::ControlModifier | Qt::ShiftModifier;
 
 struct Entry {
     Qt::KeyboardModifiers modifiers;
     Qt::Key key;
-    const char* command;
+    EDTextViewCommand command;
     bool menu = false;
 };
 
 // Shift added to a movement extends the selection instead. Backtab (Shift+Tab) stays unbound:
 // inserting the back-tab control character into a note helps nobody.
 const Entry entries[] = {
-    { none, Qt::Key_Left, "moveLeft:" },
-    { shift, Qt::Key_Left, "moveLeftAndModifySelection:" },
-    { none, Qt::Key_Right, "moveRight:" },
-    { shift, Qt::Key_Right, "moveRightAndModifySelection:" },
-    { none, Qt::Key_Up, "moveUp:" },
-    { shift, Qt::Key_Up, "moveUpAndModifySelection:" },
-    { none, Qt::Key_Down, "moveDown:" },
-    { shift, Qt::Key_Down, "moveDownAndModifySelection:" },
-    { control, Qt::Key_Left, "moveWordLeft:" },
-    { controlShift, Qt::Key_Left, "moveWordLeftAndModifySelection:" },
-    { control, Qt::Key_Right, "moveWordRight:" },
-    { controlShift, Qt::Key_Right, "moveWordRightAndModifySelection:" },
-    { control, Qt::Key_Up, "moveToBeginningOfParagraph:" },
-    { controlShift, Qt::Key_Up, "moveParagraphBackwardAndModifySelection:" },
-    { control, Qt::Key_Down, "moveToEndOfParagraph:" },
-    { controlShift, Qt::Key_Down, "moveParagraphForwardAndModifySelection:" },
-    { none, Qt::Key_Home, "moveToBeginningOfLine:" },
-    { shift, Qt::Key_Home, "moveToBeginningOfLineAndModifySelection:" },
-    { none, Qt::Key_End, "moveToEndOfLine:" },
-    { shift, Qt::Key_End, "moveToEndOfLineAndModifySelection:" },
-    { control, Qt::Key_Home, "moveToBeginningOfDocument:" },
-    { controlShift, Qt::Key_Home, "moveToBeginningOfDocumentAndModifySelection:" },
-    { control, Qt::Key_End, "moveToEndOfDocument:" },
-    { controlShift, Qt::Key_End, "moveToEndOfDocumentAndModifySelection:" },
-    { none, Qt::Key_PageUp, "pageUp:" },
-    { shift, Qt::Key_PageUp, "pageUpAndModifySelection:" },
-    { none, Qt::Key_PageDown, "pageDown:" },
-    { shift, Qt::Key_PageDown, "pageDownAndModifySelection:" },
+    { none, Qt::Key_Left, C::moveLeft },
+    { shift, Qt::Key_Left, C::moveLeftAndModifySelection },
+    { none, Qt::Key_Right, C::moveRight },
+    { shift, Qt::Key_Right, C::moveRightAndModifySelection },
+    { none, Qt::Key_Up, C::moveUp },
+    { shift, Qt::Key_Up, C::moveUpAndModifySelection },
+    { none, Qt::Key_Down, C::moveDown },
+    { shift, Qt::Key_Down, C::moveDownAndModifySelection },
+    { control, Qt::Key_Left, C::moveWordLeft },
+    { controlShift, Qt::Key_Left, C::moveWordLeftAndModifySelection },
+    { control, Qt::Key_Right, C::moveWordRight },
+    { controlShift, Qt::Key_Right, C::moveWordRightAndModifySelection },
+    { control, Qt::Key_Up, C::moveToBeginningOfParagraph },
+    { controlShift, Qt::Key_Up, C::moveParagraphBackwardAndModifySelection },
+    { control, Qt::Key_Down, C::moveToEndOfParagraph },
+    { controlShift, Qt::Key_Down, C::moveParagraphForwardAndModifySelection },
+    { none, Qt::Key_Home, C::moveToBeginningOfLine },
+    { shift, Qt::Key_Home, C::moveToBeginningOfLineAndModifySelection },
+    { none, Qt::Key_End, C::moveToEndOfLine },
+    { shift, Qt::Key_End, C::moveToEndOfLineAndModifySelection },
+    { control, Qt::Key_Home, C::moveToBeginningOfDocument },
+    { controlShift, Qt::Key_Home, C::moveToBeginningOfDocumentAndModifySelection },
+    { control, Qt::Key_End, C::moveToEndOfDocument },
+    { controlShift, Qt::Key_End, C::moveToEndOfDocumentAndModifySelection },
+    { none, Qt::Key_PageUp, C::pageUp },
+    { shift, Qt::Key_PageUp, C::pageUpAndModifySelection },
+    { none, Qt::Key_PageDown, C::pageDown },
+    { shift, Qt::Key_PageDown, C::pageDownAndModifySelection },
 
-    { none, Qt::Key_Backspace, "deleteBackward:" },
-    { shift, Qt::Key_Backspace, "deleteBackward:" },
-    { none, Qt::Key_Delete, "deleteForward:" },
-    { control, Qt::Key_Backspace, "deleteWordBackward:" },
-    { control, Qt::Key_Delete, "deleteWordForward:" },
-    { controlShift, Qt::Key_Backspace, "deleteToBeginningOfLine:" },
-    { controlShift, Qt::Key_Delete, "deleteToEndOfLine:" },
-    { none, Qt::Key_Return, "insertNewline:" },
-    { none, Qt::Key_Enter, "insertNewline:" },
-    { shift, Qt::Key_Return, "insertLineBreak:" },
-    { shift, Qt::Key_Enter, "insertLineBreak:" },
-    { none, Qt::Key_Tab, "insertTab:" },
-    { none, Qt::Key_Escape, "cancelOperation:" },
-    { control, Qt::Key_Space, "complete:" },
+    { none, Qt::Key_Backspace, C::deleteBackward },
+    { shift, Qt::Key_Backspace, C::deleteBackward },
+    { none, Qt::Key_Delete, C::deleteForward },
+    { control, Qt::Key_Backspace, C::deleteWordBackward },
+    { control, Qt::Key_Delete, C::deleteWordForward },
+    { controlShift, Qt::Key_Backspace, C::deleteToBeginningOfLine },
+    { controlShift, Qt::Key_Delete, C::deleteToEndOfLine },
+    { none, Qt::Key_Return, C::insertNewline },
+    { none, Qt::Key_Enter, C::insertNewline },
+    { shift, Qt::Key_Return, C::insertLineBreak },
+    { shift, Qt::Key_Enter, C::insertLineBreak },
+    { none, Qt::Key_Tab, C::insertTab },
+    { none, Qt::Key_Escape, C::cancelOperation },
+    { control, Qt::Key_Space, C::complete },
 
-    // Emacs: kill to the end of the paragraph, and yank.
-    { control, Qt::Key_K, "deleteToEndOfParagraph:" },
-    { control, Qt::Key_Y, "yank:" },
+    // Emacs: kill to the end of the paragraph, yank, and the case of words.
+    { control, Qt::Key_K, C::deleteToEndOfParagraph },
+    { control, Qt::Key_Y, C::yank },
+    { alt, Qt::Key_U, C::uppercaseWord },
+    { alt, Qt::Key_L, C::lowercaseWord },
+    { alt, Qt::Key_C, C::capitalizeWord },
 
-    { control, Qt::Key_Z, "undo:", true },
-    { controlShift, Qt::Key_Z, "redo:", true },
-    { control, Qt::Key_X, "cut:", true },
-    { control, Qt::Key_C, "copy:", true },
-    { control, Qt::Key_V, "paste:", true },
-    { Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier, Qt::Key_V, "pasteAsPlainText:", true },
-    { control, Qt::Key_A, "selectAll:", true },
+    // Formatting, as word processors on Linux bind it, and the font and colour dialogs.
+    { control, Qt::Key_U, C::underline },
+    { control, Qt::Key_T, C::orderFrontFontPanel },
+    { controlShift, Qt::Key_C, C::orderFrontColorPanel },
+
+    { control, Qt::Key_Z, C::undo, true },
+    { controlShift, Qt::Key_Z, C::redo, true },
+    { control, Qt::Key_X, C::cut, true },
+    { control, Qt::Key_C, C::copy, true },
+    { control, Qt::Key_V, C::paste, true },
+    // The older shortcuts of Linux desktops for the same.
+    { shift, Qt::Key_Delete, C::cut, true },
+    { control, Qt::Key_Insert, C::copy, true },
+    { shift, Qt::Key_Insert, C::paste, true },
+    { Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier, Qt::Key_V, C::pasteAsPlainText, true },
+    { control, Qt::Key_A, C::selectAll, true },
 };
 
 const QHash<int, Binding>& table()
@@ -85,7 +100,7 @@ const QHash<int, Binding>& table()
         QHash<int, Binding> result;
         for (const Entry& entry : entries)
             result.insert(QKeyCombination(entry.modifiers, entry.key).toCombined(),
-                Binding { QString::fromLatin1(entry.command), entry.menu });
+                Binding { entry.command, entry.menu });
         return result;
     }();
     return bindings;
@@ -107,6 +122,15 @@ std::optional<Binding> binding(QKeyCombination key)
 std::optional<Binding> binding(const QKeyEvent& event)
 {
     return binding(event.keyCombination());
+}
+
+std::vector<std::pair<QKeyCombination, Binding>> allBindings()
+{
+    std::vector<std::pair<QKeyCombination, Binding>> result;
+    for (const Entry& entry : entries)
+        result.emplace_back(
+            QKeyCombination(entry.modifiers, entry.key), Binding { entry.command, entry.menu });
+    return result;
 }
 
 } // namespace EDKeyBindings

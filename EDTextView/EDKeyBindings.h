@@ -1,20 +1,23 @@
 #pragma once
 
+#include "EDTextView/EDTextViewCommandList.h"
+
 #include <QKeyCombination>
 #include <QString>
 
 #include <optional>
+#include <utility>
+#include <vector>
 
 class QKeyEvent;
 
 // Which command a key runs in a text view: the arrows, Home and End, the page keys and the editing
 // keys of a Linux desktop, a few Emacs bindings, and the shortcuts an Edit menu carries. The
-// commands are the text view's command names ("moveWordLeft:"); a command the view does not know
-// does nothing.
+// commands come from the text view's command list, so every key names a command that exists.
 namespace EDKeyBindings {
 
 struct Binding {
-    QString command;
+    EDTextViewCommand command;
     // A shortcut an Edit menu would carry (undo, cut, copy, paste, select all): it works in a view
     // that is not editable too, and is not part of typing.
     bool isMenuKeyEquivalent = false;
@@ -22,5 +25,7 @@ struct Binding {
 
 std::optional<Binding> binding(QKeyCombination key);
 std::optional<Binding> binding(const QKeyEvent& event);
+// Every key that is bound, with its binding.
+std::vector<std::pair<QKeyCombination, Binding>> allBindings();
 
 } // namespace EDKeyBindings

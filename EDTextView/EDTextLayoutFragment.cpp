@@ -1,5 +1,6 @@
 #include "EDTextView/EDTextLayoutFragment.h"
 
+#include <QFontMetricsF>
 #include <QPainter>
 
 #include <cmath>
@@ -11,28 +12,64 @@ void EDTextLayoutFragment::setShowsInvisibleCharacters(bool shows, const QColor&
         m_invisibleColor = color;
 }
 
+double EDTextLayoutFragment::glyphLift(qsizetype row) const
+{
+    return visualLine(row).glyphTop / 2;
+}
+
 std::vector<QRectF> EDTextLayoutFragment::invisibleCharacterMarks(const QRectF& clip) const
 {
     std::vector<QRectF> marks;
+    enumerateInvisibleMarks(clip, [&](const QRectF& mark, bool isParagraphEnd) {
+        if (!isParagraphEnd)
+            marks.push_back(mark);
+    });
+    return marks;
+}
+
+std::optional<QRectF> EDTextLayoutFragment::paragraphEndMark() const
+{
+    std::optional<QRectF> end;
+    enumerateInvisibleMarks(
+        QRectF(-1e300, -1e300, 2e300, 2e300), [&](const QRectF& mark, bool isParagraphEnd) {
+            if (isParagraphEnd)
+                end = mark;
+        });
+    return end;
+}
+
+void EDTextLayoutFragment::enumerateInvisibleMarks(
+    const QRectF& clip, const std::function<void(const QRectF&, bool isParagraphEnd)>& body) const
+{
     if (state() != State::layoutAvailable)
-        return marks;
+        return;
+    const qsizetype lineCount = lineFragmentCount();
     for (qsizetype row = visualLineIndex(clip.top()); row < visualLineCount(); ++row) {
         const VisualLine visual = visualLine(row);
         if (visual.y > clip.bottom())
             break;
-        const double top = visual.y + visual.glyphTop;
+        const double top = visual.y + visual.glyphTop - glyphLift(row);
         const double height = visual.ascent + visual.descent;
+        auto mark = [&](double x1, double x2, bool isParagraphEnd) {
+            const double width = std::abs(x2 - x1);
+            const QRectF frame(std::min(x1, x2), top, width, height);
+            body(QRectF(frame.center(), QSizeF(width / 4, width / 4)), isParagraphEnd);
+        };
         for (qsizetype i = visual.firstLineFragment; i < visual.firstLineFragment + visual.lineFragmentCount;
              ++i) {
             const platform::TextLineFragment line = lineFragment(i);
-            if (line.isEmpty())
+            const bool holdsTerminator = i + 1 == lineCount && terminatorLength() > 0;
+            if (line.isEmpty() && !holdsTerminator)
                 continue;
             const QRectF bounds = line.typographicBounds();
-            if (bounds.right() < clip.left() || bounds.left() > clip.right())
+            if (bounds.right() + visual.height < clip.left() || bounds.left() - visual.height > clip.right())
                 continue;
-            const QString text = line.attributedString().string();
+            const platform::AttributedString attributed = line.attributedString();
+            const QString text = attributed.string();
             const qint64 start = line.characterRange().location;
-            for (qsizetype k = 0; k < text.size(); ++k) {
+            const qsizetype contentLength
+                = holdsTerminator ? std::max<qsizetype>(0, text.size() - terminatorLength()) : text.size();
+            for (qsizetype k = 0; k < contentLength; ++k) {
                 const QChar c = text[k];
                 if (c.isSurrogate() || !c.isSpace())
                     continue;
@@ -40,33 +77,52 @@ std::vector<QRectF> EDTextLayoutFragment::invisibleCharacterMarks(const QRectF& 
                 // gets its marks too.
                 const double x1 = line.locationForCharacter(start + k).x();
                 const double x2 = line.locationForCharacter(start + k + 1).x();
-                const double width = std::abs(x2 - x1);
-                if (width <= 0)
-                    continue;
-                const QRectF frame(std::min(x1, x2), top, width, height);
-                marks.push_back(QRectF(frame.center(), QSizeF(width / 4, width / 4)));
+                if (x1 != x2)
+                    mark(x1, x2, false);
+            }
+            if (holdsTerminator) {
+                // The line end has no width of its own: it is marked as a space after the text,
+                // on the side the paragraph's text runs to.
+                const QVariant fontValue = attributed.attribute(platform::AttributeKey::font, contentLength);
+                const QFont font = fontValue.canConvert<QFont>() ? fontValue.value<QFont>() : QFont();
+                const double width = QFontMetricsF(font).horizontalAdvance(QLatin1Char(' '));
+                const double x = line.locationForCharacter(start + contentLength).x();
+                mark(x, baseWritingDirection() == Qt::RightToLeft ? x - width : x + width, true);
             }
         }
     }
-    return marks;
 }
 
 void EDTextLayoutFragment::draw(QPainter& painter, QPointF at) const
 {
-    platform::TextLayoutFragment::draw(painter, at);
-    if (!m_showsInvisibleCharacters)
+    if (state() != State::layoutAvailable)
         return;
     QRectF clip(-1e300, -1e300, 2e300, 2e300);
     if (painter.hasClipping())
         clip = painter.clipBoundingRect().translated(-at);
-    const std::vector<QRectF> marks = invisibleCharacterMarks(clip);
-    if (marks.empty())
+    for (qsizetype row = visualLineIndex(clip.top()); row < visualLineCount(); ++row) {
+        const VisualLine visual = visualLine(row);
+        if (visual.y > clip.bottom())
+            break;
+        const QPointF lift(0, -glyphLift(row));
+        // Glyphs may reach a little beyond their advance (italics, overhanging accents).
+        const double reach = visual.height;
+        for (qsizetype i = visual.firstLineFragment; i < visual.firstLineFragment + visual.lineFragmentCount;
+             ++i) {
+            const platform::TextLineFragment line = lineFragment(i);
+            const QRectF bounds = line.typographicBounds();
+            if (bounds.right() + reach < clip.left() || bounds.left() - reach > clip.right())
+                continue;
+            line.draw(painter, at + bounds.topLeft() + lift);
+        }
+    }
+    if (!m_showsInvisibleCharacters)
         return;
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(Qt::NoPen);
     painter.setBrush(m_invisibleColor.isValid() ? m_invisibleColor : QColor(Qt::gray));
-    for (const QRectF& mark : marks)
-        painter.drawEllipse(mark.translated(at));
+    enumerateInvisibleMarks(
+        clip, [&](const QRectF& mark, bool) { painter.drawEllipse(mark.translated(at)); });
     painter.restore();
 }

@@ -78,6 +78,8 @@ EDTextView::EDTextView(QWidget* parent)
     viewport()->setAutoFillBackground(false);
     viewport()->setCursor(Qt::IBeamCursor);
     viewport()->setMouseTracking(true);
+    setAcceptDrops(true);
+    viewport()->setAcceptDrops(true);
 
     m_textLayoutManager->textViewportLayoutController().setDelegate(this);
     connect(m_textLayoutManager.get(), &EDTextLayoutManager::didChangeSelection, this,

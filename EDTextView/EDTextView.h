@@ -1,7 +1,9 @@
 #pragma once
 
+#include "EDCompletion/EDCompletionWindowController.h"
 #include "EDTextView/EDInsertionPointView.h"
 #include "EDTextView/EDPlugin.h"
+#include "EDTextView/EDTextViewCommandList.h"
 #include "EDTextView/EDTextViewDelegate.h"
 #include "platform/text/AttributedString.h"
 #include "platform/text/TextAttributes.h"
@@ -18,6 +20,7 @@
 #include <QEvent>
 #include <QFont>
 #include <QHash>
+#include <QImage>
 #include <QPointer>
 #include <QRegion>
 
@@ -27,12 +30,17 @@
 #include <vector>
 
 class CoalescingUndoManager;
+class EDFontManager;
 class EDTextContentStorage;
 class EDTextFinderClient;
 class EDTextLayoutManager;
+class QDrag;
 class QMenu;
+class QMimeData;
+class QTimer;
 
 namespace platform {
+class Pasteboard;
 class SpeechSynthesizer;
 class TextLayoutFragment;
 class UndoManager;
@@ -51,11 +59,14 @@ class UndoManager;
 // ...Layout.cpp and ...Drawing.cpp, ...Input.cpp (input methods and marked text), ...Events.cpp
 // (keys, mouse, context menu), ...Selection.cpp (selection, movement and scrolling commands),
 // ...InsertionPoint.cpp, ...Plugins.cpp (delegate proxy and plug-ins), ...Commands.cpp (the table of
-// command names), ...TypingCommands.cpp (insert and delete commands), ...TextChecking.cpp and
-// ...Drag.cpp (hooks for spelling and for dragging text out), ...Ruler.cpp (the ruler's client side
-// and line numbers).
+// command names; the commands themselves are listed in EDTextViewCommandList.h),
+// ...TypingCommands.cpp (insert, delete and yank commands), ...EditingCommands.cpp (case and
+// completion), ...Pasteboard.cpp (clipboard and services), ...Drag.cpp (dragging text out and
+// dropping it in), ...FontPanel.cpp (font and colour dialogs), ...TextChecking.cpp (hooks for
+// spelling).
 // Everything runs on the main thread.
 class EDTextView : public QAbstractScrollArea,
+                   public EDCompletionWindowDelegate,
                    private platform::TextViewportLayoutControllerDelegate,
                    public platform::RulerClient {
     Q_OBJECT
@@ -231,7 +242,6 @@ public:
     // gives it a line-number ruler (EDLineNumberRulerView) first.
     bool isRulerVisible() const;
     void setIsRulerVisible(bool visible);
-    void toggleRuler(QObject* sender = nullptr);
     bool rulerViewShouldAddMarker(platform::RulerView& ruler, platform::RulerMarker& marker) override;
     double rulerViewWillAddMarker(
         platform::RulerView& ruler, platform::RulerMarker& marker, double location) override;
@@ -280,8 +290,6 @@ public:
     // Undo (EDTextViewUndo.cpp).
     void breakUndoCoalescing();
     bool isCoalescing() const;
-    void undo(QObject* sender = nullptr);
-    void redo(QObject* sender = nullptr);
 
     // Attribute edits and whole-text replacement (EDTextViewAttributes.cpp). Attribute edits make
     // no undo step and post no notification. Whole-text replacement clears undo.
@@ -351,81 +359,71 @@ public:
     void updateInsertionPointViews();
     const std::vector<EDInsertionPointView>& insertionPointViews() const { return m_insertionPointViews; }
 
-    // Commands (EDTextViewCommands.cpp): runs the command of that name; false, and nothing done,
-    // for a name the view does not know.
+    // Completion (EDTextViewEditingCommands.cpp): the pop-up, made on first use from the
+    // delegate's view controller and kept for the view's life.
+    EDCompletionWindowController& completionWindowController();
+    // Whether `complete:` would show or hide a pop-up now: it is shown, or the delegate has items
+    // at the first caret.
+    bool hasCompletions() const;
+    // The pop-up tells the delegate of the item the user chose.
+    void completionWindowController(EDCompletionWindowController& controller,
+        const std::shared_ptr<EDCompletionItem>& item, EDTextMovement movement) override;
+
+    // Pasteboard and services (EDTextViewPasteboard.cpp). The view reads and writes plain text
+    // and RTF under the types platform::Pasteboard names.
+    static QStringList readablePasteboardTypes();
+    static QStringList writablePasteboardTypes();
+    // Every selected range's text in document order, a line break between two.
+    platform::AttributedString selectedAttributedText() const;
+    platform::AttributedString attributedStringJoiningRanges(
+        const std::vector<platform::TextRange>& ranges) const;
+    // Writes the selected text under each of `types` it knows; false, and the pasteboard left as
+    // it was, when there is no selected text or no known type.
+    bool writeSelectionToPasteboard(platform::Pasteboard& pasteboard, const QStringList& types);
+    // Replaces every selected range with the pasteboard's data of `type` (RTF read with nothing it
+    // names opened or fetched), when the view may be edited and the delegate agrees.
+    bool readSelectionFromPasteboard(const platform::Pasteboard& pasteboard, const QString& type);
+    // Who serves a request to send the selection somewhere (`sendType`) and take back a result
+    // (`returnType`): this view when it can, else none.
+    EDTextView* validRequestor(
+        const std::optional<QString>& sendType, const std::optional<QString>& returnType);
+    // Where the desktop has a primary selection, the selected text is offered there as it changes,
+    // and a middle click pastes it at the click (`pastePrimarySelection`, viewport coordinates);
+    // false when nothing was pasted.
+    bool pastePrimarySelection(QPointF viewportPoint);
+
+    // Dragging (EDTextViewDrag.cpp). A drag of the selected text offers it as plain text and RTF;
+    // dropped inside this program it moves, elsewhere it is copied.
+    QDrag* draggingSession() const;
+    // The picture a drag of `range` shows: its text as laid out, clear outside the range, with
+    // where it stands in the view (view coordinates). None for a range with no laid-out text.
+    std::optional<std::pair<QImage, QRectF>> dragImage(platform::TextRange range);
+    // Where a drop at a viewport point would insert, while a drag hovers over the view.
+    std::optional<platform::TextLocation> dropLocation() const { return m_dropLocation; }
+
+    // Fonts and colours (EDTextViewFontPanel.cpp). Both change attributes only: the caret's
+    // typing attributes, or the selected text.
+    void changeFont(const EDFontManager& sender);
+    // Face, size and collection: a change of the dialog's effects (strikeout, underline) is not
+    // taken over by `changeFont`.
+    static int validModesForFontPanel() { return 7; }
+    void changeColor(const QColor& color);
+
+    // Commands (EDTextViewCommands.cpp). The list of them is EDTextViewCommandList.h: each is a
+    // member taking its sender (which may be null) and has a name ("moveLeft:"). Runs the command
+    // of that name; false, and nothing done, for a name the view does not know.
     bool doCommandBySelector(const QString& name);
+    void doCommand(EDTextViewCommand command);
     static const QHash<QString, Command>& commandTable();
+    static Command member(EDTextViewCommand command);
 
-    // Selection and movement commands.
-    void selectAll(QObject* sender = nullptr);
-    void selectWord(QObject* sender = nullptr);
-    void selectParagraph(QObject* sender = nullptr);
-    void selectLine(QObject* sender = nullptr);
-    void moveLeft(QObject* sender = nullptr);
-    void moveLeftAndModifySelection(QObject* sender = nullptr);
-    void moveRight(QObject* sender = nullptr);
-    void moveRightAndModifySelection(QObject* sender = nullptr);
-    void moveUp(QObject* sender = nullptr);
-    void moveUpAndModifySelection(QObject* sender = nullptr);
-    void moveDown(QObject* sender = nullptr);
-    void moveDownAndModifySelection(QObject* sender = nullptr);
-    void moveForward(QObject* sender = nullptr);
-    void moveForwardAndModifySelection(QObject* sender = nullptr);
-    void moveBackward(QObject* sender = nullptr);
-    void moveBackwardAndModifySelection(QObject* sender = nullptr);
-    void moveWordLeft(QObject* sender = nullptr);
-    void moveWordLeftAndModifySelection(QObject* sender = nullptr);
-    void moveWordRight(QObject* sender = nullptr);
-    void moveWordRightAndModifySelection(QObject* sender = nullptr);
-    void moveWordForward(QObject* sender = nullptr);
-    void moveWordForwardAndModifySelection(QObject* sender = nullptr);
-    void moveWordBackward(QObject* sender = nullptr);
-    void moveWordBackwardAndModifySelection(QObject* sender = nullptr);
-    void moveToBeginningOfLine(QObject* sender = nullptr);
-    void moveToBeginningOfLineAndModifySelection(QObject* sender = nullptr);
-    void moveToEndOfLine(QObject* sender = nullptr);
-    void moveToEndOfLineAndModifySelection(QObject* sender = nullptr);
-    void moveToLeftEndOfLine(QObject* sender = nullptr);
-    void moveToLeftEndOfLineAndModifySelection(QObject* sender = nullptr);
-    void moveToRightEndOfLine(QObject* sender = nullptr);
-    void moveToRightEndOfLineAndModifySelection(QObject* sender = nullptr);
-    void moveToBeginningOfParagraph(QObject* sender = nullptr);
-    void moveToBeginningOfParagraphAndModifySelection(QObject* sender = nullptr);
-    void moveToEndOfParagraph(QObject* sender = nullptr);
-    void moveToEndOfParagraphAndModifySelection(QObject* sender = nullptr);
-    void moveToBeginningOfDocument(QObject* sender = nullptr);
-    void moveToBeginningOfDocumentAndModifySelection(QObject* sender = nullptr);
-    void moveToEndOfDocument(QObject* sender = nullptr);
-    void moveToEndOfDocumentAndModifySelection(QObject* sender = nullptr);
-    void moveParagraphForwardAndModifySelection(QObject* sender = nullptr);
-    void moveParagraphBackwardAndModifySelection(QObject* sender = nullptr);
-    void pageUp(QObject* sender = nullptr);
-    void pageDown(QObject* sender = nullptr);
-    void pageUpAndModifySelection(QObject* sender = nullptr);
-    void pageDownAndModifySelection(QObject* sender = nullptr);
-    void scrollPageUp(QObject* sender = nullptr);
-    void scrollPageDown(QObject* sender = nullptr);
-    void scrollToBeginningOfDocument(QObject* sender = nullptr);
-    void scrollToEndOfDocument(QObject* sender = nullptr);
-    void centerSelectionInVisibleArea(QObject* sender = nullptr);
-
-    // Insert and delete commands (EDTextViewTypingCommands.cpp).
-    void insertNewline(QObject* sender = nullptr);
-    void insertLineBreak(QObject* sender = nullptr);
-    void insertParagraphSeparator(QObject* sender = nullptr);
-    void insertTab(QObject* sender = nullptr);
-    void insertBacktab(QObject* sender = nullptr);
-    void insertTabIgnoringFieldEditor(QObject* sender = nullptr);
-    void insertNewlineIgnoringFieldEditor(QObject* sender = nullptr);
-    void deleteForward(QObject* sender = nullptr);
-    void deleteBackward(QObject* sender = nullptr);
-    void deleteBackwardByDecomposingPreviousCharacter(QObject* sender = nullptr);
-    void deleteWordForward(QObject* sender = nullptr);
-    void deleteWordBackward(QObject* sender = nullptr);
-    void deleteToBeginningOfLine(QObject* sender = nullptr);
-    void deleteToEndOfLine(QObject* sender = nullptr);
-    void deleteToBeginningOfParagraph(QObject* sender = nullptr);
-    void deleteToEndOfParagraph(QObject* sender = nullptr);
+#define ED_DECLARE_COMMAND(member) void member(QObject* sender = nullptr);
+#define ED_DECLARE_MOVE(member, direction, destination)                                                      \
+    void member(QObject* sender = nullptr);                                                                  \
+    void member##AndModifySelection(QObject* sender = nullptr);
+    ED_TEXT_VIEW_COMMANDS(ED_DECLARE_COMMAND, ED_DECLARE_MOVE)
+#undef ED_DECLARE_COMMAND
+#undef ED_DECLARE_MOVE
 
     // The context menu a view without a delegate's changes would show: Cut, Copy, Paste, Paste
     // and Match Style, Select All.
@@ -450,6 +448,10 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dragLeaveEvent(QDragLeaveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void changeEvent(QEvent* event) override;
@@ -457,8 +459,15 @@ protected:
 
     // Called when the view has moved into a (new) window: sets every plug-in up again.
     virtual void viewDidMoveToWindow();
-    // Called when a drag of the view's text has ended; nothing by default.
-    virtual void cleanUpAfterDragOperation() { }
+    // Called when a drag of the view's text has ended, and after a drop into the view; nothing
+    // by default.
+    virtual void cleanUpAfterDragOperation()
+    {
+    }
+    // After a drop into the view has been handled.
+    virtual void concludeDragOperation(QDropEvent* event);
+    // Runs a drag of the selection until it ends (the desktop's drag loop).
+    virtual Qt::DropAction executeDrag(QDrag& drag);
     // A left-button press, move or release is offered to dragging the selected text first
     // (EDTextViewDrag.cpp); true takes it.
     bool dragSelectedTextMousePressed(QMouseEvent* event);
@@ -504,9 +513,33 @@ private:
     void selectGranularity(platform::TextSelection::Granularity granularity);
     void selectionDidChange();
 
+    // Editing command helpers (EDTextViewEditingCommands.cpp).
+    void transformWords(QString (*transform)(const QString&));
+    void closeCompletion();
+    bool takesKeyFor(EDTextViewCommand command) const;
+
+    // Pasteboard helpers (EDTextViewPasteboard.cpp).
+    void schedulePrimarySelectionUpdate();
+    void offerSelectionAsPrimary();
+
+    // Drag helpers (EDTextViewDrag.cpp).
+    bool acceptsDrop(const QMimeData* data) const;
+    void updateDropLocation(QPointF viewportPoint);
+    // Inserts the dropped text at `location`, moving it when it comes from this view's own
+    // selection; false when nothing was inserted.
+    bool performDrop(
+        const QMimeData& data, platform::TextLocation location, EDTextView* source, Qt::DropAction action);
+    void beginDraggingSelection();
+    void autoscrollTick();
+    void scrollTowardsAutoscrollPoint();
+
     // Typing command helpers (EDTextViewTypingCommands.cpp).
     void insertCommandText(const QString& text);
     enum class Decomposition { whole, lastCodePoint };
+    // What a paragraph kill from a caret removes: to the paragraph's edge, or, at the edge, only
+    // the terminator there (with `edgeOnly`, none away from the edge). None at the document's edge.
+    std::optional<platform::TextRange> paragraphKillRange(platform::TextLocation caret,
+        platform::TextSelectionNavigation::Direction direction, bool edgeOnly) const;
     void deleteByMovement(platform::TextSelectionNavigation::Direction direction,
         platform::TextSelectionNavigation::Destination destination, Decomposition decomposition,
         int deleteAction);
@@ -607,4 +640,18 @@ private:
     bool m_inputMethodEditing = false;
     std::unique_ptr<QMenu> m_contextMenu;
     std::shared_ptr<QMenu> m_checkingMenu;
+    std::unique_ptr<EDCompletionWindowController> m_completionWindowController;
+    // Dragging the selection: where a press in it was, until it becomes a drag or a click.
+    std::optional<QPointF> m_pressInSelection;
+    Qt::KeyboardModifiers m_pressInSelectionModifiers;
+    QPointer<QDrag> m_draggingSession;
+    // The ranges a drag out of this view carries, to remove when it moves them.
+    std::vector<platform::TextRange> m_draggedRanges;
+    std::optional<platform::TextLocation> m_dropLocation;
+    // Scrolls on while a drag of the selection holds the pointer outside the viewport.
+    QTimer* m_autoscrollTimer = nullptr;
+    QPointF m_autoscrollPoint;
+    bool m_primarySelectionPending = false;
+    QPointer<QWidget> m_fontPanel;
+    QPointer<QWidget> m_colorPanel;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "EDCompletion/EDCompletionItem.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/text/TextRange.h"
 
@@ -10,6 +11,7 @@
 #include <optional>
 #include <vector>
 
+class EDCompletionViewControllerProtocol;
 class EDInsertionPointIndicator;
 class EDPluginEvents;
 class EDTextView;
@@ -46,6 +48,15 @@ public:
     {
         return nullptr;
     }
+    // The completions to offer at a caret; none (or none at all) shows no pop-up.
+    virtual std::optional<EDCompletionItems> completionItems(EDTextView&, platform::TextLocation)
+    {
+        return std::nullopt;
+    }
+    // Inserts the item the user chose from the pop-up; the view inserts nothing itself.
+    virtual void insertCompletionItem(EDTextView&, const std::shared_ptr<EDCompletionItem>&) { }
+    // The controller of the pop-up's list, asked once per view; by default the standard list.
+    virtual std::shared_ptr<EDCompletionViewControllerProtocol> completionViewController(EDTextView&);
 };
 
 // The only way the view reaches its delegate: it holds the delegate weakly (a delegate that has
@@ -75,6 +86,10 @@ public:
         platform::TextLocation location) override;
     std::unique_ptr<EDInsertionPointIndicator> insertionPointIndicator(
         EDTextView& view, QRectF frame) override;
+    std::optional<EDCompletionItems> completionItems(
+        EDTextView& view, platform::TextLocation location) override;
+    void insertCompletionItem(EDTextView& view, const std::shared_ptr<EDCompletionItem>& item) override;
+    std::shared_ptr<EDCompletionViewControllerProtocol> completionViewController(EDTextView& view) override;
 
     // The events of the plug-ins that are set up, in the view's order.
     std::vector<std::shared_ptr<EDPluginEvents>> events() const;

@@ -1,6 +1,7 @@
 #include "EDTextView/EDTextView.h"
 
 #include "EDTextView/EDTextContentStorage.h"
+#include "EDTextView/EDTextLayoutFragment.h"
 #include "EDTextView/EDTextLayoutManager.h"
 #include "EDTextView/TextLayoutUtilities.h"
 
@@ -95,6 +96,15 @@ void EDTextView::paintEvent(QPaintEvent* event)
         if (caret.frame.intersects(dirty.adjusted(-1, 0, 1, 0)))
             caret.textInsertionIndicator->paint(painter, caret.frame);
     }
+    // Where a drag hovering over the view would drop its text.
+    if (m_dropLocation) {
+        if (const auto frame = edtextview::textSegmentFrame(*m_textLayoutManager, TextRange(*m_dropLocation),
+                TextLayoutManager::SegmentType::selection, TextLayoutManager::rangeNotRequired)) {
+            painter.fillRect(
+                QRectF(frame->left(), frame->top(), EDInsertionPointView::minimumWidth, frame->height()),
+                insertionPointColor());
+        }
+    }
 }
 
 std::optional<QRectF> EDTextView::selectedLineHighlightRect(const QRectF&) const
@@ -173,7 +183,12 @@ void EDTextView::drawSpellingMarks(QPainter& painter, const FragmentView& view, 
                 TextLayoutManager::rangeNotRequired | TextLayoutManager::upstreamAffinity);
             if (!segment)
                 return true;
-            const QRectF rect(segment->left() + spellingMarkInset, segment->top(),
+            // Where the glyphs are drawn, in a row made taller by a line-height multiple.
+            double lift = 0;
+            if (const auto* ours = dynamic_cast<const EDTextLayoutFragment*>(view.fragment.get()))
+                lift = ours->glyphLift(
+                    ours->visualLineIndex(segment->top() - ours->layoutFragmentFrame().top()));
+            const QRectF rect(segment->left() + spellingMarkInset, segment->top() - lift,
                 segment->width() - spellingMarkInset, segment->height());
             // A one-letter run can be narrower than the inset.
             if (rect.width() <= 0 || !rect.intersects(dirty))

@@ -13,6 +13,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QStyleHints>
+#include <QTimer>
 
 using platform::TextLocation;
 using platform::TextRange;
@@ -20,6 +21,8 @@ using platform::TextSelection;
 using Modifier = platform::TextSelectionNavigation::Modifier;
 
 namespace {
+
+constexpr int autoscrollIntervalMilliseconds = 50;
 
 // Text a key types: printable characters, not those of a shortcut. Control with Alt is AltGr on
 // some keyboards, which types.
@@ -62,20 +65,35 @@ private:
 
 bool EDTextView::acceptsShortcutOverride(QKeyEvent* event) const
 {
-    if (const auto binding = EDKeyBindings::binding(*event)) {
-        // Keys of commands the view does not have go on to the window's shortcuts.
-        return commandTable().contains(binding->command) && (m_isEditable || binding->isMenuKeyEquivalent);
-    }
+    if (const auto binding = EDKeyBindings::binding(*event))
+        return (m_isEditable || binding->isMenuKeyEquivalent) && takesKeyFor(binding->command);
     return m_isEditable && isTypedText(*event);
+}
+
+bool EDTextView::takesKeyFor(EDTextViewCommand command) const
+{
+    switch (command) {
+    case EDTextViewCommand::complete:
+    case EDTextViewCommand::cancelOperation:
+        // Escape and Ctrl+Space are the view's only while there is a completion to show or hide;
+        // otherwise they go on to the window (Escape closes a dialog).
+        return hasCompletions();
+    default:
+        return true;
+    }
 }
 
 void EDTextView::keyPressEvent(QKeyEvent* event)
 {
     const auto binding = EDKeyBindings::binding(*event);
+    if (binding && !takesKeyFor(binding->command)) {
+        event->ignore();
+        return;
+    }
     if (binding && binding->isMenuKeyEquivalent) {
         // As from an Edit menu: also in a view that is not editable (the command decides), and
         // never part of a typing run.
-        doCommandBySelector(binding->command);
+        doCommand(binding->command);
         event->accept();
         return;
     }
@@ -89,7 +107,7 @@ void EDTextView::keyPressEvent(QKeyEvent* event)
         viewport()->setCursor(Qt::BlankCursor);
     }
     if (binding) {
-        doCommandBySelector(binding->command);
+        doCommand(binding->command);
         event->accept();
     } else if (isTypedText(*event)) {
         insertText(event->text(), platform::CharacterRange::notFound());
@@ -109,6 +127,10 @@ void EDTextView::commitInputMethodFirst()
 void EDTextView::mousePressEvent(QMouseEvent* event)
 {
     commitInputMethodFirst();
+    if (event->button() == Qt::MiddleButton && pastePrimarySelection(event->position())) {
+        event->accept();
+        return;
+    }
     if (!m_isSelectable || event->button() != Qt::LeftButton) {
         QAbstractScrollArea::mousePressEvent(event);
         return;
@@ -208,6 +230,8 @@ void EDTextView::mouseReleaseEvent(QMouseEvent* event)
     if (dragSelectedTextMouseReleased(event))
         return;
     m_mouseDraggingSelectionAnchors.reset();
+    if (m_autoscrollTimer)
+        m_autoscrollTimer->stop();
     QAbstractScrollArea::mouseReleaseEvent(event);
 }
 
@@ -230,26 +254,73 @@ void EDTextView::updateAfterMouseSelection()
 
 void EDTextView::autoscroll(QPointF viewportPoint)
 {
-    if (viewport()->rect().contains(viewportPoint.toPoint()))
+    // While the pointer stays outside, the view keeps scrolling towards it and the selection
+    // keeps following, whether or not the mouse moves.
+    if (viewport()->rect().contains(viewportPoint.toPoint())) {
+        if (m_autoscrollTimer)
+            m_autoscrollTimer->stop();
         return;
-    scrollRectToVisible(QRectF(viewportToView(viewportPoint), QSizeF(1, 1)));
+    }
+    m_autoscrollPoint = viewportPoint;
+    if (!m_autoscrollTimer) {
+        m_autoscrollTimer = new QTimer(this);
+        m_autoscrollTimer->setInterval(autoscrollIntervalMilliseconds);
+        connect(m_autoscrollTimer, &QTimer::timeout, this, &EDTextView::autoscrollTick);
+    }
+    scrollTowardsAutoscrollPoint();
+    if (!m_autoscrollTimer->isActive())
+        m_autoscrollTimer->start();
+}
+
+void EDTextView::scrollTowardsAutoscrollPoint()
+{
+    // At least a line a step, more the further out the pointer is.
+    const double line = std::max(1.0, typingLineHeight());
+    const QRect area = viewport()->rect();
+    const QPointF point = m_autoscrollPoint;
+    QPointF step(0, 0);
+    if (point.y() < area.top())
+        step.setY(-std::max(line, area.top() - point.y()));
+    else if (point.y() > area.bottom())
+        step.setY(std::max(line, point.y() - area.bottom()));
+    if (point.x() < area.left())
+        step.setX(-std::max(line, area.left() - point.x()));
+    else if (point.x() > area.right())
+        step.setX(std::max(line, point.x() - area.right()));
+    scrollPoint(documentVisibleRect().topLeft() + step);
+}
+
+void EDTextView::autoscrollTick()
+{
+    if (!m_mouseDraggingSelectionAnchors) {
+        m_autoscrollTimer->stop();
+        return;
+    }
+    scrollTowardsAutoscrollPoint();
+    layoutIfNeeded();
+    const std::vector<TextSelection>& anchors = *m_mouseDraggingSelectionAnchors;
+    const TextLocation containerLocation = !anchors.empty() && !anchors.front().textRanges.empty()
+        ? anchors.front().textRanges.front().location
+        : 0;
+    selectAtPoint(viewportToView(m_autoscrollPoint), anchors, Modifier::extend, true, containerLocation);
+    updateAfterMouseSelection();
 }
 
 std::unique_ptr<QMenu> EDTextView::defaultMenu()
 {
     auto menu = std::make_unique<QMenu>();
-    auto add = [&](const char* title, const char* command, const QKeySequence& shortcut) {
+    auto add = [&](const char* title, EDTextViewCommand command, const QKeySequence& shortcut) {
         QAction* action = menu->addAction(QCoreApplication::translate("EDTextView", title));
-        action->setData(QString::fromLatin1(command));
+        action->setData(EDTextViewCommands::name(command));
         action->setShortcut(shortcut);
     };
-    add("Cut", "cut:", QKeySequence(Qt::CTRL | Qt::Key_X));
-    add("Copy", "copy:", QKeySequence(Qt::CTRL | Qt::Key_C));
-    add("Paste", "paste:", QKeySequence(Qt::CTRL | Qt::Key_V));
-    add("Paste and Match Style",
-        "pasteAsPlainText:", QKeySequence(Qt::CTRL | Qt::ALT | Qt::SHIFT | Qt::Key_V));
+    add("Cut", EDTextViewCommand::cut, QKeySequence(Qt::CTRL | Qt::Key_X));
+    add("Copy", EDTextViewCommand::copy, QKeySequence(Qt::CTRL | Qt::Key_C));
+    add("Paste", EDTextViewCommand::paste, QKeySequence(Qt::CTRL | Qt::Key_V));
+    add("Paste and Match Style", EDTextViewCommand::pasteAsPlainText,
+        QKeySequence(Qt::CTRL | Qt::ALT | Qt::SHIFT | Qt::Key_V));
     menu->addSeparator();
-    add("Select All", "selectAll:", QKeySequence(Qt::CTRL | Qt::Key_A));
+    add("Select All", EDTextViewCommand::selectAll, QKeySequence(Qt::CTRL | Qt::Key_A));
     return menu;
 }
 

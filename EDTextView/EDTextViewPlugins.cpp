@@ -1,5 +1,6 @@
 #include "EDTextView/EDTextView.h"
 
+#include "EDCompletion/EDCompletionViewController.h"
 #include "EDTextView/EDTextContentStorage.h"
 
 #include <QMenu>
@@ -148,6 +149,33 @@ std::unique_ptr<EDInsertionPointIndicator> EDTextViewDelegateProxy::insertionPoi
 {
     auto delegate = source.lock();
     return delegate ? delegate->insertionPointIndicator(view, frame) : nullptr;
+}
+
+std::optional<EDCompletionItems> EDTextViewDelegateProxy::completionItems(
+    EDTextView& view, platform::TextLocation location)
+{
+    auto delegate = source.lock();
+    return delegate ? delegate->completionItems(view, location) : std::nullopt;
+}
+
+void EDTextViewDelegateProxy::insertCompletionItem(
+    EDTextView& view, const std::shared_ptr<EDCompletionItem>& item)
+{
+    if (auto delegate = source.lock())
+        delegate->insertCompletionItem(view, item);
+}
+
+std::shared_ptr<EDCompletionViewControllerProtocol> EDTextViewDelegateProxy::completionViewController(
+    EDTextView& view)
+{
+    auto delegate = source.lock();
+    return delegate ? delegate->completionViewController(view)
+                    : EDTextViewDelegate::completionViewController(view);
+}
+
+std::shared_ptr<EDCompletionViewControllerProtocol> EDTextViewDelegate::completionViewController(EDTextView&)
+{
+    return std::make_shared<EDCompletionViewController>();
 }
 
 void EDTextView::addPlugin(std::shared_ptr<EDPlugin> plugin)

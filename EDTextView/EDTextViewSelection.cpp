@@ -56,6 +56,7 @@ void EDTextView::selectionDidChange()
             QAccessible::updateAccessibility(&event);
         }
     }
+    schedulePrimarySelectionUpdate();
     // Whoever set the selection, the next pass shows it.
     setNeedsLayout();
 }
@@ -130,25 +131,10 @@ void EDTextView::moveSelections(Direction direction, Destination destination, bo
         moveSelections(Direction::direction, Destination::destination, true);                                \
     }
 
-ED_MOVE_COMMAND(moveLeft, left, character)
-ED_MOVE_COMMAND(moveRight, right, character)
-ED_MOVE_COMMAND(moveUp, up, character)
-ED_MOVE_COMMAND(moveDown, down, character)
-ED_MOVE_COMMAND(moveForward, forward, character)
-ED_MOVE_COMMAND(moveBackward, backward, character)
-ED_MOVE_COMMAND(moveWordLeft, left, word)
-ED_MOVE_COMMAND(moveWordRight, right, word)
-ED_MOVE_COMMAND(moveWordForward, forward, word)
-ED_MOVE_COMMAND(moveWordBackward, backward, word)
-ED_MOVE_COMMAND(moveToBeginningOfLine, backward, line)
-ED_MOVE_COMMAND(moveToEndOfLine, forward, line)
-ED_MOVE_COMMAND(moveToLeftEndOfLine, left, line)
-ED_MOVE_COMMAND(moveToRightEndOfLine, right, line)
-ED_MOVE_COMMAND(moveToBeginningOfParagraph, backward, paragraph)
-ED_MOVE_COMMAND(moveToEndOfParagraph, forward, paragraph)
-ED_MOVE_COMMAND(moveToBeginningOfDocument, backward, document)
-ED_MOVE_COMMAND(moveToEndOfDocument, forward, document)
-
+// The bodies of the movement commands of the command list.
+#define ED_NOT_A_MOVE(member)
+ED_TEXT_VIEW_COMMANDS(ED_NOT_A_MOVE, ED_MOVE_COMMAND)
+#undef ED_NOT_A_MOVE
 #undef ED_MOVE_COMMAND
 
 void EDTextView::moveParagraphForwardAndModifySelection(QObject*)

@@ -2,9 +2,11 @@
 
 #include "EDTextView/EDTextContentStorage.h"
 #include "EDTextView/EDTextLayoutManager.h"
+#include "EDTextView/TextLayoutUtilities.h"
 #include "EDTextView/YankingManager.h"
 
 using platform::CharacterRange;
+using platform::TextLocation;
 using platform::TextRange;
 using platform::TextSelection;
 using Direction = platform::TextSelectionNavigation::Direction;
@@ -51,6 +53,43 @@ void EDTextView::insertNewlineIgnoringFieldEditor(QObject* sender)
     insertNewline(sender);
 }
 
+std::optional<TextRange> EDTextView::paragraphKillRange(
+    TextLocation caret, Direction direction, bool edgeOnly) const
+{
+    const qint64 length = m_textContentStorage->length();
+    const auto paragraph = m_textContentStorage->paragraphAt(std::clamp<qint64>(caret, 0, length));
+    if (!paragraph)
+        return std::nullopt;
+    const TextRange content = paragraph->paragraphContentRange;
+    // After a final terminator the caret stands in an empty last paragraph of its own.
+    const bool inEmptyLastParagraph
+        = caret == paragraph->elementRange.endLocation && caret > content.endLocation;
+    if (direction == Direction::forward) {
+        if (inEmptyLastParagraph || caret >= length)
+            return std::nullopt;
+        // At the paragraph's end only its terminator goes.
+        if (caret >= content.endLocation)
+            return TextRange(caret, paragraph->elementRange.endLocation);
+        if (edgeOnly)
+            return std::nullopt;
+        return TextRange(caret, content.endLocation);
+    }
+    if (caret <= 0)
+        return std::nullopt;
+    if (inEmptyLastParagraph)
+        return TextRange(content.endLocation, caret);
+    // At the paragraph's start only the terminator before it goes.
+    if (caret <= content.location) {
+        const auto previous = m_textContentStorage->paragraphAt(caret - 1);
+        if (!previous)
+            return std::nullopt;
+        return TextRange(previous->paragraphContentRange.endLocation, caret);
+    }
+    if (edgeOnly)
+        return std::nullopt;
+    return TextRange(content.location, caret);
+}
+
 void EDTextView::deleteByMovement(
     Direction direction, Destination destination, Decomposition decomposition, int deleteAction)
 {
@@ -64,10 +103,27 @@ void EDTextView::deleteByMovement(
         } else if (destination == Destination::word) {
             // A selected range is deleted as it stands, like by every other delete command.
             ranges.insert(ranges.end(), selection.textRanges.begin(), selection.textRanges.end());
+        } else if (destination == Destination::paragraph) {
+            for (const TextRange& range : selection.textRanges) {
+                if (!range.isEmpty())
+                    ranges.push_back(range);
+                else if (const auto kill = paragraphKillRange(range.location, direction, false))
+                    ranges.push_back(*kill);
+            }
         } else {
             const auto deletions = navigation.deletionRanges(
                 selection, direction, destination, decomposition == Decomposition::lastCodePoint);
             ranges.insert(ranges.end(), deletions.begin(), deletions.end());
+            // A line kill with nothing left on its line, at a paragraph's edge, takes the line end,
+            // so that kills join lines.
+            if (destination == Destination::line && deletions.empty()) {
+                for (const TextRange& range : selection.textRanges) {
+                    if (const auto kill = range.isEmpty()
+                            ? paragraphKillRange(range.location, direction, true)
+                            : std::nullopt)
+                        ranges.push_back(*kill);
+                }
+            }
         }
     }
     std::erase_if(ranges, [](const TextRange& range) { return range.isEmpty(); });
@@ -128,13 +184,29 @@ void EDTextView::deleteToEndOfLine(QObject*)
 
 void EDTextView::deleteToBeginningOfParagraph(QObject*)
 {
-    // Kills to the paragraph's start join a run of kills to the line's start in the kill ring.
     deleteByMovement(Direction::backward, Destination::paragraph, Decomposition::whole,
-        int(DeleteAction::deleteToBeginningOfLine));
+        int(DeleteAction::deleteToBeginningOfParagraph));
 }
 
 void EDTextView::deleteToEndOfParagraph(QObject*)
 {
     deleteByMovement(Direction::forward, Destination::paragraph, Decomposition::whole,
         int(DeleteAction::deleteToEndOfParagraph));
+}
+
+void EDTextView::yank(QObject*)
+{
+    // The carets, not selected ranges: a yank inserts, it does not replace.
+    std::vector<TextRange> carets;
+    for (const TextSelection& selection : edtextview::textSelectionRanges(*m_textLayoutManager))
+        carets.insert(carets.end(), selection.textRanges.begin(), selection.textRanges.end());
+    if (carets.empty())
+        return;
+    YankingManager& killRing = YankingManager::shared();
+    const QString entry = killRing.currentEntry();
+    // Like typing, a yank is refused by a view that may not be edited, and by its delegate.
+    if (!shouldChangeText(carets, entry))
+        return;
+    replaceCharacters(carets, entry, true);
+    killRing.yanking = true;
 }

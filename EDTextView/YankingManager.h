@@ -41,6 +41,8 @@ public:
     std::optional<DeleteAction> lastDeleteAction;
 
     void append(const QString& text, DeleteAction action);
+    // What a yank inserts: the newest entry, empty before the first kill.
+    QString currentEntry() const { return m_entries.empty() ? QString() : m_entries.front(); }
 
     int ringSize() const { return m_ringSize; }
     // Newest first.

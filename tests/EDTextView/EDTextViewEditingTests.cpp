@@ -45,6 +45,8 @@ TEST(EDTextViewEditing, ConsecutiveKillsGrowOneKillRingEntry)
 {
     ShownView view("first line\nsecond line\nthird");
     view.setCaret(0);
+    // The text of the line, then the line end alone, then the next line's text.
+    QTest::keyClick(view.view.get(), Qt::Key_K, Qt::ControlModifier);
     QTest::keyClick(view.view.get(), Qt::Key_K, Qt::ControlModifier);
     QTest::keyClick(view.view.get(), Qt::Key_K, Qt::ControlModifier);
     EXPECT_EQ(view->string(), "\nthird");

@@ -1,0 +1,206 @@
+#include "EDTextView/EDTextView.h"
+
+#include "EDTextView/EDTextContentStorage.h"
+#include "EDTextView/EDTextLayoutManager.h"
+#include "EDTextView/TextLayoutUtilities.h"
+
+#include <QLocale>
+#include <QTextBoundaryFinder>
+#include <QThread>
+
+using platform::AttributedString;
+using platform::TextLocation;
+using platform::TextRange;
+using platform::TextSelection;
+
+namespace {
+
+// Completion pop-ups open this far left of the caret, at the bottom of its line.
+constexpr double completionAnchorOffsetX = -14.0;
+
+QString uppercased(const QString& text)
+{
+    return QLocale().toUpper(text);
+}
+
+QString lowercased(const QString& text)
+{
+    return QLocale().toLower(text);
+}
+
+// Each word's first character in upper case, the rest in lower case.
+QString capitalized(const QString& text)
+{
+    const QLocale locale;
+    QString result;
+    result.reserve(text.size());
+    QTextBoundaryFinder words(QTextBoundaryFinder::Word, text);
+    qsizetype done = 0;
+    for (qsizetype at = words.toNextBoundary(); at != -1; at = words.toNextBoundary()) {
+        const QString piece = text.mid(done, at - done);
+        const bool isWord
+            = !piece.isEmpty() && (piece.front().isLetterOrNumber() || piece.front().isSurrogate());
+        if (isWord) {
+            const qsizetype first = piece.front().isHighSurrogate() && piece.size() > 1 ? 2 : 1;
+            result += locale.toUpper(piece.left(first)) + locale.toLower(piece.mid(first));
+        } else {
+            result += piece;
+        }
+        done = at;
+    }
+    result += text.mid(done);
+    return result;
+}
+
+// The transformed text with the formatting it had: character by character when the length stays,
+// else the formatting of its first character throughout.
+AttributedString transformed(const AttributedString& original, const QString& text)
+{
+    if (text.size() == original.length()) {
+        AttributedString result(text);
+        original.enumerateAttributes({ 0, original.length() },
+            [&](const platform::TextAttributes& attributes, AttributedString::Span span) {
+                result.setAttributes(attributes, span.start, span.length);
+                return true;
+            });
+        return result;
+    }
+    return AttributedString(text, original.attributes(0));
+}
+
+} // namespace
+
+void EDTextView::uppercaseWord(QObject*)
+{
+    transformWords(uppercased);
+}
+
+void EDTextView::lowercaseWord(QObject*)
+{
+    transformWords(lowercased);
+}
+
+void EDTextView::capitalizeWord(QObject*)
+{
+    transformWords(capitalized);
+}
+
+void EDTextView::transformWords(QString (*transform)(const QString&))
+{
+    if (!m_isEditable)
+        return;
+    // Every selection covers whole words: a caret its word, a range the words it touches.
+    platform::TextSelectionNavigation& navigation = m_textLayoutManager->textSelectionNavigation();
+    std::vector<TextSelection> words;
+    for (const TextSelection& selection : m_textLayoutManager->textSelections())
+        words.push_back(navigation.textSelection(TextSelection::Granularity::word, selection));
+    m_textLayoutManager->setTextSelections(std::move(words));
+
+    const std::vector<TextRange> ranges
+        = mergedTextRanges(edtextview::sortedSelectionTextRanges(*m_textLayoutManager, true));
+    if (ranges.empty())
+        return;
+    std::vector<AttributedString> replacements;
+    std::vector<QString> plain;
+    for (const TextRange& range : ranges) {
+        const AttributedString original = m_textContentStorage->attributedString(range);
+        replacements.push_back(transformed(original, transform(original.string())));
+        plain.push_back(replacements.back().string());
+    }
+    for (size_t i = 0; i < ranges.size(); ++i) {
+        if (!shouldChangeText(ranges[i], plain[i]))
+            return;
+    }
+    // Last to first: a change of length (German "ß" is "SS" in upper case) moves only what follows
+    // it, which is done by then.
+    for (size_t i = ranges.size(); i-- > 0;) {
+        if (replacements[i].string() != m_textContentStorage->substring(ranges[i]))
+            replaceCharacters(ranges[i], replacements[i], false);
+    }
+    // The changed words stay selected, where they are now.
+    std::vector<TextSelection> selections;
+    qint64 shift = 0;
+    for (size_t i = 0; i < ranges.size(); ++i) {
+        const TextLocation start = ranges[i].location + shift;
+        selections.emplace_back(TextRange(start, start + replacements[i].length()),
+            TextSelection::Affinity::downstream, TextSelection::Granularity::word);
+        shift += replacements[i].length() - ranges[i].length();
+    }
+    m_textLayoutManager->setTextSelections(std::move(selections));
+    updateTypingAttributes();
+    m_needsScrollToSelection = true;
+    setNeedsLayout();
+}
+
+EDCompletionWindowController& EDTextView::completionWindowController()
+{
+    if (!m_completionWindowController) {
+        m_completionWindowController = std::make_unique<EDCompletionWindowController>(
+            m_delegateProxy->completionViewController(*this));
+    }
+    return *m_completionWindowController;
+}
+
+bool EDTextView::hasCompletions() const
+{
+    if (m_completionWindowController && m_completionWindowController->isVisible())
+        return true;
+    const std::vector<TextLocation> carets = edtextview::insertionPointLocations(*m_textLayoutManager);
+    if (carets.empty() || !delegate())
+        return false;
+    const auto items = m_delegateProxy->completionItems(const_cast<EDTextView&>(*this), carets.front());
+    return items && !items->empty();
+}
+
+void EDTextView::closeCompletion()
+{
+    // A pop-up never made needs no closing.
+    if (m_completionWindowController)
+        m_completionWindowController->close();
+}
+
+void EDTextView::complete(QObject*)
+{
+    Q_ASSERT(QThread::currentThread() == thread());
+    if (m_completionWindowController && m_completionWindowController->isVisible()) {
+        m_completionWindowController->close();
+        return;
+    }
+    const std::vector<TextLocation> carets = edtextview::insertionPointLocations(*m_textLayoutManager);
+    if (carets.empty()) {
+        closeCompletion();
+        return;
+    }
+    const TextLocation location = carets.front();
+    layoutIfNeeded();
+    const auto frame = edtextview::textSegmentFrame(*m_textLayoutManager, location,
+        platform::TextLayoutManager::SegmentType::standard, platform::TextLayoutManager::upstreamAffinity);
+    if (!frame) {
+        closeCompletion();
+        return;
+    }
+    const QPointF anchor = frame->topLeft() + QPointF(completionAnchorOffsetX, frame->height());
+    const EDCompletionItems items
+        = m_delegateProxy->completionItems(*this, location).value_or(EDCompletionItems());
+    if (items.empty()) {
+        closeCompletion();
+        return;
+    }
+    if (!window())
+        return;
+    const QPoint topLeft = viewport()->mapToGlobal(viewToViewport(anchor)).toPoint();
+    EDCompletionWindowController& controller = completionWindowController();
+    controller.show(items, this, topLeft);
+    controller.setDelegate(this);
+}
+
+void EDTextView::cancelOperation(QObject* sender)
+{
+    complete(sender);
+}
+
+void EDTextView::completionWindowController(
+    EDCompletionWindowController&, const std::shared_ptr<EDCompletionItem>& item, EDTextMovement)
+{
+    m_delegateProxy->insertCompletionItem(*this, item);
+}

@@ -1,0 +1,262 @@
+#include "EDCompletion/EDCompletionWindowController.h"
+#include "EDTextView/EDFontManager.h"
+#include "EDTextView/YankingManager.h"
+#include "TextViewTestSupport.h"
+
+#include <QColorDialog>
+#include <QFontDialog>
+#include <QLabel>
+
+using namespace textviewtest;
+using platform::TextRange;
+using platform::TextSelection;
+
+namespace AttributeKey = platform::AttributeKey;
+
+namespace {
+
+void select(ShownView& view, std::vector<TextRange> ranges)
+{
+    std::vector<TextSelection> selections;
+    for (const TextRange& range : ranges)
+        selections.emplace_back(range);
+    view->textLayoutManager().setTextSelections(std::move(selections));
+}
+
+QFont fontAt(ShownView& view, qint64 at)
+{
+    return view->textContentStorage().attributes(at).value(AttributeKey::font).value<QFont>();
+}
+
+class Word : public EDCompletionItem {
+public:
+    explicit Word(const QString& text)
+        : m_label(std::make_unique<QLabel>(text))
+    {
+    }
+    QString id() const override { return m_label->text(); }
+    QWidget* view() const override { return m_label.get(); }
+
+private:
+    std::unique_ptr<QLabel> m_label;
+};
+
+// Offers the words that start with what is typed before the caret, and inserts the rest of the
+// chosen one.
+struct Completer : EDTextViewDelegate {
+    QStringList words { "apple", "apricot", "banana" };
+    bool allow = true;
+    std::vector<platform::TextLocation> askedAt;
+    QString prefix(EDTextView& view, platform::TextLocation at) const
+    {
+        const QString text = view.string().left(at);
+        return text.mid(text.lastIndexOf(' ') + 1);
+    }
+    std::optional<EDCompletionItems> completionItems(EDTextView& view, platform::TextLocation at) override
+    {
+        askedAt.push_back(at);
+        EDCompletionItems items;
+        for (const QString& word : words) {
+            if (word.startsWith(prefix(view, at)))
+                items.push_back(std::make_shared<Word>(word));
+        }
+        return items;
+    }
+    void insertCompletionItem(EDTextView& view, const std::shared_ptr<EDCompletionItem>& item) override
+    {
+        const platform::TextLocation caret = view.selectedRange().location;
+        view.insertText(item->id().mid(prefix(view, caret).size()), platform::CharacterRange::notFound());
+    }
+    bool textViewShouldChangeText(EDTextView&, TextRange, const QString&) override { return allow; }
+};
+
+} // namespace
+
+// The case commands work on whole words, at every selection, keep each word's formatting, and
+// survive changes of length (German "ß" is "SS" in capitals).
+TEST(EDTextViewEditingCommands, CaseCommandsChangeWholeWordsAtEverySelection)
+{
+    ShownView view("hello big world");
+    view.setCaret(2);
+    QTest::keyClick(view.view.get(), Qt::Key_U, Qt::AltModifier);
+    EXPECT_EQ(view->string(), "HELLO big world");
+    EXPECT_EQ(view.ranges(), (std::vector<TextRange> { TextRange(0, 5) }));
+
+    view->setSelectedTextRange(TextRange(2, 12));
+    view->capitalizeWord();
+    EXPECT_EQ(view->string(), "Hello Big World");
+
+    view->setString("straße und maß, FUSS");
+    QFont bold = testFont();
+    bold.setBold(true);
+    view->addAttributes({ { AttributeKey::font, bold } }, TextRange(16, 20), true);
+    select(view, { TextRange(2), TextRange(13), TextRange(17) });
+    view->uppercaseWord();
+    EXPECT_EQ(view->string(), "STRASSE und MASS, FUSS");
+    EXPECT_EQ(
+        view.ranges(), (std::vector<TextRange> { TextRange(0, 7), TextRange(12, 16), TextRange(18, 22) }));
+    view->lowercaseWord();
+    EXPECT_EQ(view->string(), "strasse und mass, fuss");
+    EXPECT_TRUE(fontAt(view, 19).bold()) << "the word keeps its own formatting";
+    EXPECT_FALSE(fontAt(view, 13).bold());
+
+    view->setIsEditable(false);
+    view.setCaret(1);
+    view->capitalizeWord();
+    EXPECT_EQ(view->string(), "strasse und mass, fuss");
+    EXPECT_EQ(view.ranges(), (std::vector<TextRange> { TextRange(1) })) << "not even the word is selected";
+}
+
+// Consecutive kills join, and Ctrl+Y yanks the joined text at every caret; a yank is an edit like
+// typing, refused by a read-only view and by the delegate, and it works across views.
+TEST(EDTextViewEditingCommands, YankInsertsTheLastKillAtEveryCaret)
+{
+    ShownView view("one two three\nfour");
+    view.setCaret(13);
+    view->deleteWordBackward();
+    view->deleteWordBackward();
+    EXPECT_EQ(view->string(), "one \nfour");
+    select(view, { TextRange(0), TextRange(5) });
+    QTest::keyClick(view.view.get(), Qt::Key_Y, Qt::ControlModifier);
+    EXPECT_EQ(view->string(), "two threeone \ntwo threefour");
+    EXPECT_TRUE(YankingManager::shared().yanking);
+    // Yanking again inserts the same text: the yank ended no run but its own.
+    view.setCaret(0);
+    view->yank();
+    EXPECT_TRUE(view->string().startsWith("two threetwo three"));
+
+    ShownView other("[]");
+    other.setCaret(1);
+    other->yank();
+    EXPECT_EQ(other->string(), "[two three]");
+
+    other->setIsEditable(false);
+    other->yank();
+    other->setIsEditable(true);
+    auto refusing = std::make_shared<Completer>();
+    refusing->allow = false;
+    other->setDelegate(refusing);
+    other->yank();
+    EXPECT_EQ(other->string(), "[two three]");
+    // A selected range is not a caret: nothing is yanked over it.
+    other->setDelegate(nullptr);
+    other->setSelectedTextRange(TextRange(1, 4));
+    other->yank();
+    EXPECT_EQ(other->string(), "[two three]");
+}
+
+// Ctrl+Space and Escape show the delegate's completions under the caret and hide them again;
+// Return gives the chosen item to the delegate, which inserts it.
+TEST(EDTextViewEditingCommands, CompletionShowsTheDelegatesItemsUnderTheCaret)
+{
+    ShownView view("I like ap");
+    view.setCaret(9);
+    const auto completer = std::make_shared<Completer>();
+
+    // Without a delegate there is nothing to show, and Escape is left to the window.
+    QTest::keyClick(view.view.get(), Qt::Key_Escape);
+    EXPECT_FALSE(view->hasCompletions());
+
+    view->setDelegate(completer);
+    QTest::keyClick(view.view.get(), Qt::Key_Space, Qt::ControlModifier);
+    EDCompletionWindowController& popUp = view->completionWindowController();
+    ASSERT_TRUE(popUp.isVisible());
+    EXPECT_EQ(completer->askedAt.back(), 9);
+    EXPECT_EQ(popUp.window()->contentViewController()->items().size(), 2u);
+    // Below the caret's line, a little to its left.
+    const QRect caret = view->firstRect(platform::CharacterRange { 9, 0 });
+    EXPECT_NEAR(popUp.window()->y(), caret.bottom(), 2);
+    EXPECT_NEAR(popUp.window()->x(), caret.left() - 14, 2);
+
+    QTest::keyClick(view.view.get(), Qt::Key_Escape);
+    EXPECT_FALSE(popUp.isVisible());
+    QTest::keyClick(view.view.get(), Qt::Key_Escape);
+    ASSERT_TRUE(popUp.isVisible());
+    QTest::keyClick(view.view.get(), Qt::Key_Down);
+    QTest::keyClick(view.view.get(), Qt::Key_Return);
+    EXPECT_FALSE(popUp.isVisible());
+    EXPECT_EQ(view->string(), "I like apricot");
+
+    // Only a selected range, no caret: nothing shows.
+    view->setSelectedTextRange(TextRange(0, 1));
+    view->complete();
+    EXPECT_FALSE(popUp.isVisible());
+}
+
+// The font and colour commands change attributes only: the typing attributes at a caret, the text
+// of a selection run by run.
+TEST(EDTextViewEditingCommands, FontAndColourChangeTypingAttributesOrTheSelection)
+{
+    ShownView view("serif sans");
+    QFont serif("DejaVu Serif");
+    serif.setPointSize(10);
+    QFont sans("DejaVu Sans");
+    sans.setPointSize(12);
+    view->setAttributes({ { AttributeKey::font, serif } }, TextRange(0, 5), true);
+    view->setAttributes({ { AttributeKey::font, sans } }, TextRange(5, 10), true);
+
+    // The dialog changed only the size: each run keeps its family and takes the size.
+    QFont chosen = serif;
+    chosen.setPointSize(20);
+    view->setSelectedTextRange(TextRange(0, 10));
+    view->changeFont(EDFontManager(serif, chosen));
+    EXPECT_EQ(fontAt(view, 0).family(), "DejaVu Serif");
+    EXPECT_EQ(fontAt(view, 7).family(), "DejaVu Sans");
+    EXPECT_EQ(fontAt(view, 7).pointSize(), 20);
+
+    // With a caret only the next typed text changes.
+    view.setCaret(10);
+    QFont italic = chosen;
+    italic.setItalic(true);
+    view->changeFont(EDFontManager(chosen, italic));
+    EXPECT_FALSE(fontAt(view, 7).italic());
+    QTest::keyClicks(view.view.get(), "x");
+    EXPECT_TRUE(fontAt(view, 10).italic());
+
+    auto colourAt = [&](qint64 at) {
+        return view->textContentStorage().attributes(at).value(AttributeKey::foregroundColor).value<QColor>();
+    };
+    view->changeColor(Qt::red);
+    EXPECT_EQ(view->textColor(), QColor(Qt::red));
+    EXPECT_NE(colourAt(9), QColor(Qt::red));
+    select(view, { TextRange(0, 2), TextRange(6, 8) });
+    view->changeColor(Qt::blue);
+    EXPECT_EQ(colourAt(1), QColor(Qt::blue));
+    EXPECT_EQ(colourAt(7), QColor(Qt::blue));
+    EXPECT_NE(colourAt(4), QColor(Qt::blue));
+    // A caret beside a selected range: only what is typed next changes.
+    select(view, { TextRange(0, 2), TextRange(4) });
+    view->changeColor(Qt::green);
+    EXPECT_EQ(colourAt(1), QColor(Qt::blue));
+    EXPECT_EQ(view->textColor(), QColor(Qt::green));
+
+    // Underline: the first range decides; Ctrl+U underlines a plain start, removes a present one.
+    select(view, { TextRange(0, 3) });
+    QTest::keyClick(view.view.get(), Qt::Key_U, Qt::ControlModifier);
+    EXPECT_EQ(view->textContentStorage().attributes(1).value(AttributeKey::underlineStyle).toInt(), 1);
+    select(view, { TextRange(1, 8) });
+    QTest::keyClick(view.view.get(), Qt::Key_U, Qt::ControlModifier);
+    EXPECT_FALSE(view->textContentStorage().attributes(1).contains(AttributeKey::underlineStyle));
+    EXPECT_TRUE(view->textContentStorage().attributes(0).contains(AttributeKey::underlineStyle));
+
+    // The dialogs open from their keys and apply what the user chose.
+    view->setSelectedTextRange(TextRange(0, 5));
+    QTest::keyClick(view.view.get(), Qt::Key_T, Qt::ControlModifier);
+    auto* fonts = view->findChild<QFontDialog*>();
+    ASSERT_TRUE(fonts);
+    QFont bold = fontAt(view, 0);
+    bold.setBold(true);
+    fonts->setCurrentFont(bold);
+    fonts->accept();
+    EXPECT_TRUE(fontAt(view, 2).bold());
+    QTest::keyClick(view.view.get(), Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
+    auto* colours = view->findChild<QColorDialog*>();
+    ASSERT_TRUE(colours);
+    colours->setCurrentColor(Qt::darkGreen);
+    colours->accept();
+    EXPECT_EQ(colourAt(2), QColor(Qt::darkGreen));
+
+    view->setUsesFontPanel(false);
+    view->changeFont(EDFontManager(serif, chosen));
+    EXPECT_TRUE(fontAt(view, 2).bold());
+}

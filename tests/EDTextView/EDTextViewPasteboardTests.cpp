@@ -1,0 +1,302 @@
+#include "TextViewTestSupport.h"
+#include "platform/text/RtfReader.h"
+#include "platform/text/RtfWriter.h"
+#include "platform/ui/Pasteboard.h"
+
+#include <QClipboard>
+#include <QDrag>
+#include <QDropEvent>
+#include <QFile>
+#include <QGuiApplication>
+#include <QMimeData>
+#include <QTimer>
+#include <QWindow>
+
+using namespace textviewtest;
+using platform::AttributedString;
+using platform::Pasteboard;
+using platform::TextRange;
+using platform::TextSelection;
+
+namespace AttributeKey = platform::AttributeKey;
+
+namespace {
+
+QByteArray rtfCorpusFile(const QString& name)
+{
+    QFile file(QStringLiteral(TINDREL_SOURCE_DIR "/fuzz/corpus/rtf/") + name);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << name.toStdString();
+    return file.readAll();
+}
+
+// Puts data on the clipboard as another program would.
+void offer(const QByteArray& rtf, const QString& text = QString())
+{
+    auto* data = new QMimeData;
+    if (!rtf.isEmpty())
+        data->setData(QStringLiteral("text/rtf"), rtf);
+    if (!text.isNull())
+        data->setText(text);
+    QGuiApplication::clipboard()->setMimeData(data);
+}
+
+void select(ShownView& view, std::vector<TextRange> ranges)
+{
+    std::vector<TextSelection> selections;
+    for (const TextRange& range : ranges)
+        selections.emplace_back(range);
+    view->textLayoutManager().setTextSelections(std::move(selections));
+}
+
+struct Refusing : EDTextViewDelegate {
+    bool textViewShouldChangeText(EDTextView&, TextRange, const QString&) override { return false; }
+};
+
+} // namespace
+
+TEST(EDTextViewPasteboard, CopyCutAndPasteThroughKeysKeepTextAndFormatting)
+{
+    ShownView view("alpha beta gamma");
+    QFont bold = testFont();
+    bold.setBold(true);
+    view->addAttributes({ { AttributeKey::font, bold } }, TextRange(0, 5), true);
+    // Two selected ranges are copied joined by a line break, as plain text and as RTF.
+    select(view, { TextRange(11, 16), TextRange(0, 5) });
+    QTest::keyClick(view.view.get(), Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "alpha\ngamma");
+    const auto rtf = Pasteboard::general().data(Pasteboard::rtfType);
+    ASSERT_TRUE(rtf);
+    const AttributedString fromRtf = platform::RtfReader::read(*rtf).value();
+    EXPECT_EQ(fromRtf.string(), "alpha\ngamma");
+    EXPECT_TRUE(fromRtf.attribute(AttributeKey::font, 0).value<QFont>().bold());
+
+    // Pasted into another view, the RTF keeps the bold word bold.
+    ShownView other("[]");
+    other.setCaret(1);
+    QTest::keyClick(other.view.get(), Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(other->string(), "[alpha\ngamma]");
+    EXPECT_TRUE(other->textContentStorage().attributes(1).value(AttributeKey::font).value<QFont>().bold());
+    EXPECT_FALSE(other->textContentStorage().attributes(8).value(AttributeKey::font).value<QFont>().bold());
+
+    // Cut takes the text out; the clipboard has it.
+    view->setSelectedTextRange(TextRange(6, 11));
+    QTest::keyClick(view.view.get(), Qt::Key_X, Qt::ControlModifier);
+    EXPECT_EQ(view->string(), "alpha gamma");
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "beta ");
+
+    // Plain text pastes at every caret, in the typing attributes there.
+    offer({}, "X");
+    view->setString("ab\ncd\nef");
+    select(view, { TextRange(1), TextRange(4), TextRange(7) });
+    QTest::keyClick(view.view.get(), Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(view->string(), "aXb\ncXd\neXf");
+
+    // RTF over two selected ranges replaces the later one first, so both land where they were.
+    offer(platform::RtfWriter::write(AttributedString("long text")));
+    view->setString("one two three");
+    select(view, { TextRange(0, 3), TextRange(8, 13) });
+    view->paste();
+    EXPECT_EQ(view->string(), "long text two long text");
+
+    // Nothing selected to copy: the clipboard stays as it was.
+    view.setCaret(2);
+    view->copy();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "");
+    EXPECT_TRUE(Pasteboard::general().canReadItemWithDataConformingToTypes({ Pasteboard::rtfType }));
+}
+
+// Copy works anywhere; what would change the text is refused by a read-only view and by a
+// refusing delegate alike, and a refused cut leaves the clipboard as it was.
+TEST(EDTextViewPasteboard, CutPasteAndDeleteRespectReadOnlyAndTheDelegate)
+{
+    ShownView view("keep this text");
+    const auto refusing = std::make_shared<Refusing>();
+    for (const bool readOnly : { true, false }) {
+        view->setIsEditable(!readOnly);
+        view->setDelegate(readOnly ? nullptr : refusing);
+        view->setSelectedTextRange(TextRange(5, 9));
+        offer({}, "clip");
+        QTest::keyClick(view.view.get(), Qt::Key_X, Qt::ControlModifier);
+        EXPECT_EQ(QGuiApplication::clipboard()->text(), "clip") << readOnly;
+        QTest::keyClick(view.view.get(), Qt::Key_V, Qt::ControlModifier);
+        view->delete_();
+        view->pasteAsRichText();
+        EXPECT_EQ(view->string(), "keep this text") << readOnly;
+        QTest::keyClick(view.view.get(), Qt::Key_C, Qt::ControlModifier);
+        EXPECT_EQ(QGuiApplication::clipboard()->text(), "this") << readOnly;
+    }
+    view->setDelegate(nullptr);
+    // `delete:` over several ranges removes each where it was when the command began.
+    select(view, { TextRange(0, 5), TextRange(10, 14) });
+    view->delete_();
+    EXPECT_EQ(view->string(), "this ");
+}
+
+// RTF as word processors write it pastes as its text: pictures, objects, fields' instructions and
+// unknown groups are left out, and nothing they name is opened. Broken RTF pastes what it holds.
+TEST(EDTextViewPasteboard, ForeignRtfPastesAsItsTextOnly)
+{
+    ShownView view;
+    offer(rtfCorpusFile("word-processor.rtf"), "plain fallback");
+    QTest::keyClick(view.view.get(), Qt::Key_V, Qt::ControlModifier);
+    EXPECT_TRUE(view->string().startsWith("Project notes\nPlain, bold, italic"))
+        << view->string().toStdString();
+    EXPECT_TRUE(view->string().contains("Cell one\tCell two\n"));
+    EXPECT_TRUE(view->string().endsWith("Last line\nsecond half"));
+    for (const char* hidden : { "HYPERLINK", "http", "objdata", "pict", "\\" })
+        EXPECT_FALSE(view->string().contains(QLatin1String(hidden))) << hidden;
+
+    const int depth = 200'000;
+    const std::pair<QByteArray, QString> broken[] = {
+        { rtfCorpusFile("truncated-font-table.rtf"), QString() },
+        { "{\\rtf1 one}}}}} two", "one" },
+        { "{\\rtf1 " + QByteArray(depth, '{') + "deep" + QByteArray(depth, '}') + "}", "deep" },
+        { "{\\rtf1 cut short{\\b bold", "cut shortbold" },
+    };
+    for (const auto& [rtf, expected] : broken) {
+        view->setString(QString());
+        offer(rtf, "plain");
+        view->paste();
+        if (!expected.isNull())
+            EXPECT_EQ(view->string(), expected);
+    }
+    // RTF that is not RTF at all pastes the plain text offered with it.
+    view->setString(QString());
+    offer("not rtf", "plain");
+    view->paste();
+    EXPECT_EQ(view->string(), "plain");
+}
+
+TEST(EDTextViewPasteboard, DropsInsertAtThePointAndReadOnlyViewsRefuseThem)
+{
+    ShownView view("one two");
+    QMimeData data;
+    data.setText("NEW ");
+    const QPointF at = view.pointOf(4);
+    QDragEnterEvent enter(
+        at.toPoint(), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(view->viewport(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    EXPECT_EQ(view->dropLocation(), 4);
+    QDropEvent drop(at, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(view->viewport(), &drop);
+    EXPECT_TRUE(drop.isAccepted());
+    // From outside this program the text is copied, and the dropped text is selected.
+    EXPECT_EQ(drop.dropAction(), Qt::CopyAction);
+    EXPECT_EQ(view->string(), "one NEW two");
+    EXPECT_EQ(view.ranges(), (std::vector<TextRange> { TextRange(4, 8) }));
+    EXPECT_FALSE(view->dropLocation());
+
+    view->setIsEditable(false);
+    QDragEnterEvent refused(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(view->viewport(), &refused);
+    EXPECT_FALSE(refused.isAccepted());
+}
+
+// The picture a drag shows holds the dragged text and is clear beside it.
+TEST(EDTextViewPasteboard, DragImageShowsTheRangeOnly)
+{
+    ShownView view("first line\nsecond line");
+    const auto image = view->dragImage(TextRange(6, 17));
+    ASSERT_TRUE(image);
+    const auto& [picture, frame] = *image;
+    // Two rows: the end of the first and the start of the second.
+    EXPECT_GT(frame.height(), 1.5 * testFont().pixelSize());
+    EXPECT_LT(frame.height(), 3 * QFontMetricsF(testFont()).lineSpacing());
+    auto inked = [&](QRect area) {
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            for (int x = area.left(); x <= area.right(); ++x)
+                if (picture.pixelColor(x, y).alpha() > 0)
+                    return true;
+        return false;
+    };
+    const double caretAtSix = view.pointOf(6).x() - view.pointOf(0).x();
+    const int rowHeight = int(picture.height() / 2);
+    // "line" of the first row is drawn; "first " before it is not.
+    EXPECT_TRUE(inked(QRect(int(caretAtSix - frame.left()) + 2, 0, 20, rowHeight)));
+    EXPECT_FALSE(inked(QRect(0, 0, int(caretAtSix - frame.left()) - 2, rowHeight)));
+    EXPECT_FALSE(view->dragImage(TextRange(3)));
+}
+
+namespace {
+
+// The desktop's drag loop, played by hand: the drag hovers over a view and drops there.
+struct DraggingView : EDTextView {
+    QWidget* dropTarget = nullptr;
+    QPoint dropPoint;
+    Qt::DropAction executeDrag(QDrag& drag) override
+    {
+        QDragEnterEvent enter(
+            dropPoint, Qt::CopyAction | Qt::MoveAction, drag.mimeData(), Qt::LeftButton, {});
+        QCoreApplication::sendEvent(dropTarget, &enter);
+        QDropEvent drop(dropPoint, Qt::CopyAction | Qt::MoveAction, drag.mimeData(), Qt::LeftButton, {});
+        QCoreApplication::sendEvent(dropTarget, &drop);
+        return drop.isAccepted() ? drop.dropAction() : Qt::IgnoreAction;
+    }
+};
+
+} // namespace
+
+// A press inside the selection and a move begin a drag (a press and release there only places the
+// caret); dropped within its view the text moves, onto another view of this program it moves
+// there, and a view that may not be edited only gives a copy.
+TEST(EDTextViewPasteboard, DraggingTheSelectionMovesItWithinAndBetweenViews)
+{
+    ShownView target("into: ");
+    auto* source = new DraggingView;
+    ShownView sourceHolder;
+    sourceHolder.view.reset(source);
+    source->setFont(testFont());
+    source->resize(480, 200);
+    source->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(source));
+    source->setString("drag me here");
+    sourceHolder.settle();
+
+    auto drag = [&](QPoint press, QWidget* to, QPoint at) {
+        source->dropTarget = to;
+        source->dropPoint = at;
+        QTest::mousePress(source->viewport(), Qt::LeftButton, Qt::NoModifier, press);
+        QTest::mouseMove(source->viewport(), press + QPoint(30, 0));
+        QTest::mouseRelease(source->viewport(), Qt::LeftButton, Qt::NoModifier, press + QPoint(30, 0));
+        sourceHolder.settle();
+    };
+    source->setSelectedTextRange(TextRange(0, 5));
+    sourceHolder.settle();
+    drag(sourceHolder.pointOf(2), source->viewport(), sourceHolder.pointOf(12));
+    EXPECT_EQ(source->string(), "me heredrag ");
+    EXPECT_EQ(sourceHolder.ranges(), (std::vector<TextRange> { TextRange(7, 12) }));
+
+    drag(sourceHolder.pointOf(9), target->viewport(), target.pointOf(6));
+    EXPECT_EQ(target->string(), "into: drag ");
+    EXPECT_EQ(source->string(), "me here");
+
+    source->setIsEditable(false);
+    source->setSelectedTextRange(TextRange(0, 2));
+    sourceHolder.settle();
+    drag(sourceHolder.pointOf(1), target->viewport(), target.pointOf(0));
+    EXPECT_EQ(target->string(), "meinto: drag ");
+    EXPECT_EQ(source->string(), "me here");
+
+    // A click in the selection is a click.
+    source->setSelectedTextRange(TextRange(3, 7));
+    sourceHolder.settle();
+    QTest::mouseClick(source->viewport(), Qt::LeftButton, Qt::NoModifier, sourceHolder.pointOf(5));
+    EXPECT_EQ(sourceHolder.ranges(), (std::vector<TextRange> { TextRange(5) }));
+}
+
+// Where the desktop has a primary selection (X11), selected text is offered there and a middle
+// click pastes it where it clicks.
+TEST(EDTextViewPasteboard, SelectedTextIsThePrimarySelectionAndAMiddleClickPastesIt)
+{
+    if (!QGuiApplication::clipboard()->supportsSelection())
+        GTEST_SKIP() << "this desktop has no primary selection";
+    ShownView view("pick this word");
+    view->setSelectedTextRange(TextRange(5, 9));
+    ASSERT_TRUE(waitFor([] { return QGuiApplication::clipboard()->text(QClipboard::Selection) == "this"; }));
+    QTest::mouseClick(view->viewport(), Qt::MiddleButton, Qt::NoModifier, view.pointOf(14));
+    EXPECT_EQ(view->string(), "pick this wordthis");
+    view->setIsEditable(false);
+    QTest::mouseClick(view->viewport(), Qt::MiddleButton, Qt::NoModifier, view.pointOf(0));
+    EXPECT_EQ(view->string(), "pick this wordthis");
+}
