@@ -86,6 +86,7 @@ EDTextView::EDTextView(QWidget* parent)
         &EDTextView::selectionDidChange);
     connect(m_textLayoutManager.get(), &platform::TextLayoutManager::usageBoundsDidChange, this,
         [this] { updateGeometry(); });
+    setUpTextChecking();
 }
 
 EDTextView::~EDTextView()

@@ -321,6 +321,8 @@ std::unique_ptr<QMenu> EDTextView::defaultMenu()
         QKeySequence(Qt::CTRL | Qt::ALT | Qt::SHIFT | Qt::Key_V));
     menu->addSeparator();
     add("Select All", EDTextViewCommand::selectAll, QKeySequence(Qt::CTRL | Qt::Key_A));
+    menu->addSeparator();
+    addTextCheckingMenus(*menu);
     return menu;
 }
 
@@ -328,12 +330,7 @@ QMenu* EDTextView::menuForEvent(QContextMenuEvent* event)
 {
     m_contextMenu = defaultMenu();
     QMenu* menu = m_contextMenu.get();
-    for (QAction* action : menu->actions()) {
-        if (!action->data().toString().isEmpty()) {
-            connect(action, &QAction::triggered, this,
-                [this, command = action->data().toString()] { doCommandBySelector(command); });
-        }
-    }
+    prepareMenu(*menu);
     const QPointF point = viewportToView(event->pos());
     const auto line = m_textLayoutManager->lineFragmentRange(point, 0);
     if (!line)

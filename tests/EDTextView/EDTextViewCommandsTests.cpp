@@ -6,6 +6,8 @@
 #include <QMenu>
 #include <QSet>
 
+#include <functional>
+
 using namespace textviewtest;
 using platform::TextRange;
 
@@ -31,11 +33,18 @@ TEST(EDTextViewCommands, EveryBoundKeyAndMenuItemNamesACommandThatExists)
         EXPECT_TRUE(EDTextView::commandTable().contains(EDTextViewCommands::name(binding.command)))
             << QKeySequence(key).toString().toStdString();
     const auto menu = EDTextView::defaultMenu();
-    for (QAction* action : menu->actions()) {
-        if (!action->isSeparator())
-            EXPECT_TRUE(EDTextView::commandTable().contains(action->data().toString()))
-                << action->text().toStdString();
-    }
+    // Submenus included: every item that is not a submenu runs a command.
+    const std::function<void(const QMenu&)> checkItems = [&](const QMenu& each) {
+        for (QAction* action : each.actions()) {
+            if (action->menu()) {
+                checkItems(*action->menu());
+            } else if (!action->isSeparator()) {
+                EXPECT_TRUE(EDTextView::commandTable().contains(action->data().toString()))
+                    << action->text().toStdString();
+            }
+        }
+    };
+    checkItems(*menu);
 
     // The keys of the Edit menu are the view's, and go no further.
     ShownView view("text");
