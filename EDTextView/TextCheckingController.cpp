@@ -114,8 +114,9 @@ TextCheckingController::TextCheckingController(TextCheckingClient& client, Spell
     , m_quietTimer(new QTimer(this))
 {
     m_quietTimer->setSingleShot(true);
+    m_quietTimer->setTimerType(Qt::PreciseTimer);
     m_quietTimer->setInterval(recheckDelayMilliseconds);
-    connect(m_quietTimer, &QTimer::timeout, this, &TextCheckingController::dispatchNext);
+    connect(m_quietTimer, &QTimer::timeout, this, &TextCheckingController::quietDidBegin);
     liveControllers().push_back(this);
 }
 
@@ -264,10 +265,8 @@ void TextCheckingController::didChangeTextInRange(CharacterRange range)
     m_typingAt = typed ? std::optional<qint64>(*end) : std::nullopt;
 
     if (const TextCheckingTypes types = continuousTypes()) {
-        if (const auto paragraphs = paragraphsOf(range)) {
-            enqueue(*paragraphs, types, true);
-            scheduleDispatch(true);
-        }
+        if (const auto paragraphs = paragraphsOf(range))
+            enqueue(*paragraphs, types, Queueing::afterQuiet);
     }
     if (typed && range.length == 1)
         substituteAfterTyping(range);
@@ -282,10 +281,8 @@ void TextCheckingController::didChangeSelection()
         return;
     const Range paragraph = *m_deferred;
     m_deferred.reset();
-    if (const TextCheckingTypes types = continuousTypes()) {
-        enqueue(paragraph, types, true);
-        scheduleDispatch(false);
-    }
+    if (const TextCheckingTypes types = continuousTypes())
+        enqueue(paragraph, types, Queueing::now);
 }
 
 void TextCheckingController::didChangeTraits()
@@ -296,12 +293,10 @@ void TextCheckingController::didChangeTraits()
     m_continuousTypes = types;
     cancelEverything();
     m_client.removeAnnotation(spellingStateKey, CharacterRange { 0, m_client.textLength() });
-    if (types) {
-        enqueue({ 0, m_client.textLength() }, types, true);
-        scheduleDispatch(false);
-    } else {
+    if (types)
+        enqueue({ 0, m_client.textLength() }, types, Queueing::now);
+    else
         notifyIfIdle();
-    }
 }
 
 void TextCheckingController::checkEveryTextAgain()
@@ -313,8 +308,7 @@ void TextCheckingController::checkEveryTextAgain()
         controller->cancelEverything();
         controller->m_client.removeAnnotation(
             spellingStateKey, CharacterRange { 0, controller->m_client.textLength() });
-        controller->enqueue({ 0, controller->m_client.textLength() }, types, true);
-        controller->scheduleDispatch(false);
+        controller->enqueue({ 0, controller->m_client.textLength() }, types, Queueing::now);
     }
 }
 
@@ -333,10 +327,8 @@ void TextCheckingController::considerTextCheckingForRange(CharacterRange range)
     const TextCheckingTypes types = continuousTypes();
     if (!types)
         return;
-    if (const auto paragraphs = paragraphsOf(range)) {
-        enqueue(*paragraphs, types, false);
-        scheduleDispatch(true);
-    }
+    if (const auto paragraphs = paragraphsOf(range))
+        enqueue(*paragraphs, types, Queueing::whenIdle);
 }
 
 void TextCheckingController::checkTextInRange(
@@ -349,35 +341,38 @@ void TextCheckingController::checkTextInRange(
         range.isNotFound() && range.length == 0 ? CharacterRange { 0, m_client.textLength() } : range);
     if (!paragraphs)
         return;
-    enqueue(*paragraphs, types, true);
-    scheduleDispatch(false);
+    enqueue(*paragraphs, types, Queueing::now);
 }
 
 // Checking.
 
-void TextCheckingController::enqueue(Range range, TextCheckingTypes types, bool urgent)
+void TextCheckingController::enqueue(Range range, TextCheckingTypes types, Queueing queueing)
 {
-    // A queued range of the same kinds that meets this one joins it.
+    bool waits = queueing != Queueing::now;
+    // A queued range of the same kinds that meets this one joins it, and waits only if both did.
     for (auto it = m_pending.begin(); it != m_pending.end();) {
         if (it->types == types && it->range.start <= range.end && range.start <= it->range.end) {
             range = { std::min(range.start, it->range.start), std::max(range.end, it->range.end) };
+            waits = waits && it->waitsForQuiet;
             it = m_pending.erase(it);
         } else {
             ++it;
         }
     }
-    if (urgent)
-        m_pending.push_front({ range, types });
+    if (queueing == Queueing::whenIdle)
+        m_pending.push_back({ range, types, waits });
     else
-        m_pending.push_back({ range, types });
+        m_pending.push_front({ range, types, waits });
+    if (queueing != Queueing::now)
+        m_quietTimer->start();
+    dispatchNext();
 }
 
-void TextCheckingController::scheduleDispatch(bool afterQuiet)
+void TextCheckingController::quietDidBegin()
 {
-    if (afterQuiet)
-        m_quietTimer->start();
-    else
-        dispatchNext();
+    for (Pending& pending : m_pending)
+        pending.waitsForQuiet = false;
+    dispatchNext();
 }
 
 namespace {
@@ -404,9 +399,13 @@ void TextCheckingController::dispatchNext()
 {
     if (m_inFlight)
         return;
-    while (!m_pending.empty()) {
-        const Pending next = m_pending.front();
-        m_pending.pop_front();
+    while (true) {
+        const auto ready = std::find_if(m_pending.begin(), m_pending.end(),
+            [](const Pending& pending) { return !pending.waitsForQuiet; });
+        if (ready == m_pending.end())
+            break;
+        const Pending next = *ready;
+        m_pending.erase(ready);
         const qint64 length = m_client.textLength();
         const qint64 start = std::clamp<qint64>(next.range.start, 0, length);
         const qint64 end = std::clamp<qint64>(next.range.end, start, length);
@@ -420,7 +419,7 @@ void TextCheckingController::dispatchNext()
         if (!text || text->isEmpty() || !actualEnd)
             continue;
         if (*actualEnd < end)
-            m_pending.push_front({ { *actualEnd, end }, next.types });
+            m_pending.push_front({ { *actualEnd, end }, next.types, false });
 
         auto snapshot = std::make_shared<Snapshot>();
         snapshot->text = text->string();
@@ -478,8 +477,7 @@ void TextCheckingController::chunkDidFinish(int epoch, const std::vector<Paragra
     m_inFlight.reset();
     if (epoch == m_epoch)
         emit didCheck(done.range.start, done.range.end - done.range.start);
-    if (!m_quietTimer->isActive())
-        dispatchNext();
+    dispatchNext();
 }
 
 void TextCheckingController::applyParagraph(

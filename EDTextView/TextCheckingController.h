@@ -166,6 +166,16 @@ private:
     struct Pending {
         Range range;
         platform::TextCheckingTypes types = 0;
+        // Edited text waits for a pause in typing; other work goes on meanwhile.
+        bool waitsForQuiet = false;
+    };
+    enum class Queueing {
+        // First in the queue, checked as soon as nothing is in flight.
+        now,
+        // First in the queue, after a pause in typing.
+        afterQuiet,
+        // Last in the queue, after a pause in typing.
+        whenIdle,
     };
     struct Edit {
         qint64 location = 0;
@@ -205,8 +215,9 @@ private:
     static Range moved(Range range, const Edit& edit);
     // The paragraphs the range touches, in the text as it is now.
     std::optional<Range> paragraphsOf(platform::CharacterRange range);
-    void enqueue(Range range, platform::TextCheckingTypes types, bool urgent);
-    void scheduleDispatch(bool afterQuiet);
+    // Queues the range and starts what can start.
+    void enqueue(Range range, platform::TextCheckingTypes types, Queueing queueing);
+    void quietDidBegin();
     void dispatchNext();
     void chunkDidFinish(int epoch, const std::vector<ParagraphResults>& paragraphs);
     // `offset` takes the results' offsets (in the snapshot) to the text as it is now.

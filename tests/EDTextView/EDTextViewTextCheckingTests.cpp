@@ -305,3 +305,29 @@ TEST(EDTextViewTextChecking, SubstitutionsAsTheUserTypes)
     QTest::keyClicks(view.view.get(), ".");
     EXPECT_TRUE(waitFor([&] { return view->string() == "I receive the."; }));
 }
+
+// The spelling panel walks through the text: Find Next selects a misspelt word and shows its
+// guesses, Change replaces it and goes on, Ignore skips it from then on.
+TEST(EDTextViewTextChecking, SpellingPanelChangesAndIgnoresWords)
+{
+    const QString text = "Ths is a tset of the panel.";
+    ShownView view(text);
+    view->showGuessPanel();
+    SpellingPanel* panel = SpellingPanel::visiblePanel();
+    ASSERT_TRUE(panel);
+    EXPECT_EQ(panel->target(), view.view.get());
+    ASSERT_TRUE(waitFor([&] { return panel->problemLabel()->text().contains("Ths"); }));
+    EXPECT_EQ(view->selectedRange(), (CharacterRange { 0, 3 }));
+    EXPECT_FALSE(panel->wordField()->text().isEmpty());
+
+    panel->wordField()->setText("This");
+    panel->changeButton()->click();
+    EXPECT_TRUE(view->string().startsWith("This is a tset"));
+    ASSERT_TRUE(waitFor([&] { return panel->problemLabel()->text().contains("tset"); }));
+    EXPECT_EQ(view->selectedRange(), (CharacterRange { text.indexOf("tset") + 1, 4 }));
+
+    panel->ignoreButton()->click();
+    ASSERT_TRUE(waitFor([&] { return panel->problemLabel()->text().startsWith("No spelling"); }));
+    EXPECT_TRUE(marks(*view).empty());
+    panel->close();
+}
