@@ -314,12 +314,15 @@ void TextCheckingController::checkEveryTextAgain()
 
 void TextCheckingController::cancelEverything()
 {
-    ++m_epoch;
     m_pending.clear();
     m_deferred.reset();
     m_quietTimer->stop();
-    if (m_inFlight)
+    // What the worker still sends for it is dropped.
+    if (m_inFlight) {
         m_inFlight->cancelled->store(true);
+        m_editLog.release(m_inFlight->since);
+        m_inFlight.reset();
+    }
 }
 
 void TextCheckingController::considerTextCheckingForRange(CharacterRange range)
@@ -412,7 +415,7 @@ void TextCheckingController::dispatchNext()
         // A range ending where a paragraph starts would take that paragraph too: the last one it
         // wants is the one holding its last character.
         const qint64 proposed
-            = end - start > chunkLength ? chunkLength : std::max<qint64>(0, end - start - 1);
+            = end - start > snapshotLength ? snapshotLength : std::max<qint64>(0, end - start - 1);
         CharacterRange actual { 0, 0 };
         const auto text = m_client.annotatedSubstring(CharacterRange { start, proposed }, &actual);
         const auto actualEnd = actual.end();
@@ -426,14 +429,20 @@ void TextCheckingController::dispatchNext()
         snapshot->types = next.types;
         snapshot->tag = spellCheckerDocumentTag();
         snapshot->cancelled = std::make_shared<std::atomic<bool>>(false);
-        m_inFlight
-            = InFlight { m_epoch, { actual.location, *actualEnd }, m_editLog.hold(), snapshot->cancelled };
+        const quint64 job = ++m_lastJob;
+        m_inFlight = InFlight { job, { actual.location, *actualEnd }, m_editLog.hold(), snapshot->cancelled };
 
-        const int epoch = m_epoch;
         const std::weak_ptr<TextCheckingController> weak = weak_from_this();
         SpellChecker* checker = &m_checker;
-        m_queue->async([snapshot, weak, checker, epoch] {
-            std::vector<ParagraphResults> paragraphs;
+        m_queue->async([snapshot, weak, checker, job] {
+            const auto post = [&](std::vector<ParagraphResults> paragraphs, bool last) {
+                platform::DispatchQueue::main()->async([weak, job, last, paragraphs = std::move(paragraphs)] {
+                    if (const auto self = weak.lock())
+                        self->batchDidArrive(job, paragraphs, last);
+                });
+            };
+            std::vector<ParagraphResults> batch;
+            qsizetype batched = 0;
             for (const auto& [from, to] : paragraphContents(snapshot->text)) {
                 ParagraphResults results { { from, to }, {} };
                 // A long paragraph goes in pieces, so that closing the text stops the work soon.
@@ -441,42 +450,47 @@ void TextCheckingController::dispatchNext()
                     if (snapshot->cancelled->load())
                         return;
                     const qsizetype stop
-                        = to - at > chunkLength ? pieceEnd(snapshot->text, at, at + chunkLength) : to;
+                        = to - at > batchLength ? pieceEnd(snapshot->text, at, at + batchLength) : to;
                     std::vector<TextCheckingResult> found
                         = checker->check(snapshot->text, at, stop - at, snapshot->types, snapshot->tag);
                     results.results.insert(results.results.end(), std::make_move_iterator(found.begin()),
                         std::make_move_iterator(found.end()));
                     at = stop;
                 }
-                paragraphs.push_back(std::move(results));
+                batch.push_back(std::move(results));
+                batched += to - from;
+                // The marks show as the check goes on; the main thread takes each batch in one go.
+                if (batched >= batchLength) {
+                    post(std::move(batch), false);
+                    batch.clear();
+                    batched = 0;
+                }
             }
-            platform::DispatchQueue::main()->async([weak, epoch, paragraphs = std::move(paragraphs)] {
-                if (const auto self = weak.lock())
-                    self->chunkDidFinish(epoch, paragraphs);
-            });
+            post(std::move(batch), true);
         });
         return;
     }
     notifyIfIdle();
 }
 
-void TextCheckingController::chunkDidFinish(int epoch, const std::vector<ParagraphResults>& paragraphs)
+void TextCheckingController::batchDidArrive(
+    quint64 job, const std::vector<ParagraphResults>& paragraphs, bool last)
 {
-    if (!m_inFlight)
+    if (!m_inFlight || m_inFlight->job != job)
         return;
-    const InFlight done = *m_inFlight;
-    if (epoch == m_epoch && done.epoch == m_epoch) {
-        for (const ParagraphResults& paragraph : paragraphs) {
-            const Range inText { done.range.start + paragraph.range.start,
-                done.range.start + paragraph.range.end };
-            if (const auto now = m_editLog.map(inText, done.since))
-                applyParagraph(*now, paragraph.results, now->start - paragraph.range.start);
-        }
+    const InFlight& inFlight = *m_inFlight;
+    for (const ParagraphResults& paragraph : paragraphs) {
+        const Range inText { inFlight.range.start + paragraph.range.start,
+            inFlight.range.start + paragraph.range.end };
+        if (const auto now = m_editLog.map(inText, inFlight.since))
+            applyParagraph(*now, paragraph.results, now->start - paragraph.range.start);
     }
-    m_editLog.release(done.since);
+    if (!last)
+        return;
+    const Range checked = inFlight.range;
+    m_editLog.release(inFlight.since);
     m_inFlight.reset();
-    if (epoch == m_epoch)
-        emit didCheck(done.range.start, done.range.end - done.range.start);
+    emit didCheck(checked.start, checked.end - checked.start);
     dispatchNext();
 }
 

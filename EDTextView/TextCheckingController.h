@@ -83,7 +83,9 @@ public:
 //
 // Rules:
 // - Everything but the checking itself runs on the main thread. A worker checks a snapshot of at
-//   most `chunkLength` units (whole paragraphs) at a time; one chunk is in flight per controller.
+//   most `snapshotLength` units (whole paragraphs) at a time, one snapshot in flight per
+//   controller, and sends its results back every `batchLength` units or so, so that marks show as
+//   the check goes on and the main thread handles little at a time.
 // - Results come back per paragraph. A paragraph an edit touched since its snapshot is dropped (the
 //   edit queued it again); the others are moved by the edits made meanwhile, and replace every mark
 //   of their paragraph.
@@ -95,7 +97,8 @@ public:
 class TextCheckingController : public QObject, public std::enable_shared_from_this<TextCheckingController> {
     Q_OBJECT
 public:
-    static constexpr qsizetype chunkLength = 16 * 1024;
+    static constexpr qsizetype snapshotLength = 1024 * 1024;
+    static constexpr qsizetype batchLength = 64 * 1024;
     static constexpr int recheckDelayMilliseconds = 250;
     // The annotation key, and its values for a misspelt word and a sentence that does not parse.
     static const QString spellingStateKey;
@@ -154,7 +157,8 @@ public:
     bool isIdle() const;
 
 signals:
-    // A chunk's results were applied over [location, location + length) of the text as it was then.
+    // A snapshot's results were applied over [location, location + length) of the text as it was
+    // then.
     void didCheck(qint64 location, qint64 length);
     void becameIdle();
 
@@ -204,7 +208,7 @@ private:
         std::vector<platform::TextCheckingResult> results;
     };
     struct InFlight {
-        int epoch = 0;
+        quint64 job = 0;
         Range range;
         EditLog::Sequence since = 0;
         std::shared_ptr<std::atomic<bool>> cancelled;
@@ -219,7 +223,7 @@ private:
     void enqueue(Range range, platform::TextCheckingTypes types, Queueing queueing);
     void quietDidBegin();
     void dispatchNext();
-    void chunkDidFinish(int epoch, const std::vector<ParagraphResults>& paragraphs);
+    void batchDidArrive(quint64 job, const std::vector<ParagraphResults>& paragraphs, bool last);
     // `offset` takes the results' offsets (in the snapshot) to the text as it is now.
     void applyParagraph(
         Range paragraph, const std::vector<platform::TextCheckingResult>& results, qint64 offset);
@@ -238,8 +242,7 @@ private:
     std::shared_ptr<platform::DispatchQueue> m_queue;
     platform::SpellChecker::DocumentTag m_documentTag = platform::SpellChecker::noDocument;
     platform::TextCheckingTypes m_continuousTypes = 0;
-    // Bumped whenever what was queued or in flight stops counting.
-    int m_epoch = 0;
+    quint64 m_lastJob = 0;
     qint64 m_textLength = 0;
     EditLog m_editLog;
     std::deque<Pending> m_pending;
