@@ -531,6 +531,9 @@ void TextCheckingController::applyParagraph(
 
 void TextCheckingController::substituteAfterTyping(CharacterRange range)
 {
+    if (m_client.smartQuotesType() != TextInputTraitType::yes
+        && m_client.autocorrectionType() != TextInputTraitType::yes)
+        return;
     const QString typed = m_client.plainSubstring(range);
     if (typed.size() != 1)
         return;

@@ -64,7 +64,10 @@ SpellingPanel* SpellingPanel::visiblePanel()
 SpellingPanel::SpellingPanel()
 {
     setWindowTitle(tr("Spelling and Grammar"));
+    // Made again when next asked for: a panel kept closed would only hold memory.
+    setAttribute(Qt::WA_DeleteOnClose);
     setAttribute(Qt::WA_QuitOnClose, false);
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &QObject::deleteLater);
     setModal(false);
 
     m_problem = new QLabel;
@@ -223,7 +226,9 @@ SubstitutionsPanel& SubstitutionsPanel::shared()
 SubstitutionsPanel::SubstitutionsPanel()
 {
     setWindowTitle(tr("Substitutions"));
+    setAttribute(Qt::WA_DeleteOnClose);
     setAttribute(Qt::WA_QuitOnClose, false);
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &QObject::deleteLater);
     setModal(false);
     m_quotes = new QCheckBox(tr("Smart quotes"));
     m_completion = new QCheckBox(tr("Text completion"));

@@ -304,6 +304,11 @@ TEST(EDTextViewTextChecking, SubstitutionsAsTheUserTypes)
     EXPECT_TRUE(waitFor([&] { return view->string() == "I receive teh"; }));
     QTest::keyClicks(view.view.get(), ".");
     EXPECT_TRUE(waitFor([&] { return view->string() == "I receive the."; }));
+    // A longer correction keeps the caret after what was typed since.
+    QTest::keyClicks(view.view.get(), " It occured ");
+    EXPECT_TRUE(waitFor([&] { return view->string() == "I receive the. It occurred "; }));
+    QTest::keyClicks(view.view.get(), "x");
+    EXPECT_EQ(view->string(), "I receive the. It occurred x");
 }
 
 // The spelling panel walks through the text: Find Next selects a misspelt word and shows its
@@ -329,5 +334,28 @@ TEST(EDTextViewTextChecking, SpellingPanelChangesAndIgnoresWords)
     panel->ignoreButton()->click();
     ASSERT_TRUE(waitFor([&] { return panel->problemLabel()->text().startsWith("No spelling"); }));
     EXPECT_TRUE(marks(*view).empty());
+    const QPointer<SpellingPanel> closed(panel);
     panel->close();
+    EXPECT_TRUE(waitFor([&] { return !closed; }));
+}
+
+// Settings changed while a check runs drop that check and start over; a view closed meanwhile
+// takes nothing more from its worker.
+TEST(EDTextViewTextChecking, ChecksInFlightAreDroppedWhenSettingsChangeOrTheViewGoes)
+{
+    QString text;
+    for (int i = 0; i < 4000; ++i)
+        text += QStringLiteral("A paragrap of words, wordz and more words.\n");
+    {
+        ShownView closing(text);
+        closing->setIsContinuousSpellCheckingEnabled(true);
+        EXPECT_FALSE(closing->textCheckingController().isIdle());
+    }
+    ShownView view(text);
+    view->setIsContinuousSpellCheckingEnabled(true);
+    view->setIsContinuousSpellCheckingEnabled(false);
+    EXPECT_TRUE(view->textCheckingController().isIdle());
+    view->setIsContinuousSpellCheckingEnabled(true);
+    ASSERT_TRUE(waitUntilChecked(*view));
+    EXPECT_EQ(marks(*view).size(), 8000u);
 }
