@@ -119,11 +119,13 @@ void EDTextView::notifyAccessibleTextChange(
         QAccessibleTextUpdateEvent event(this, position, *removed, inserted);
         QAccessible::updateAccessibility(&event);
     }
+    // The caret the edit moved is told after the text it moved over.
+    notifyAccessibleSelectionChange();
 }
 
 void EDTextView::notifyAccessibleSelectionChange()
 {
-    if (!QAccessible::isActive())
+    if (!QAccessible::isActive() || m_textContentStorage->hasEditingTransaction())
         return;
     AccessibleCaret now;
     now.cursor = EDTextViewAccessible::cursorLocation(*this);
