@@ -102,7 +102,10 @@ void* EDTextViewAccessible::interface_cast(QAccessible::InterfaceType type)
 
 QAccessible::Role EDTextViewAccessible::role() const
 {
-    return view().isEditable() ? QAccessible::EditableText : QAccessible::StaticText;
+    // A read-only view the reader can still move a caret and select in stays a text area (its
+    // state says it is read-only); on the accessibility bus static text is a label, which a
+    // reader does not read by caret. Only text that can be neither edited nor selected is static.
+    return view().isSelectable() ? QAccessible::EditableText : QAccessible::StaticText;
 }
 
 QAccessible::State EDTextViewAccessible::state() const

@@ -72,11 +72,11 @@ TEST(EDTextViewAccessibility, ScreenReadersSeeOneTextAreaWithItsTextCaretAndSele
     EXPECT_EQ(text->selectionCount(), 2);
 
     view->setIsEditable(false);
-    EXPECT_EQ(area->role(), QAccessible::StaticText);
-    EXPECT_TRUE(area->state().readOnly);
-    EXPECT_FALSE(area->state().disabled);
+    EXPECT_EQ(area->role(), QAccessible::EditableText) << "still a text area, read by caret";
+    EXPECT_TRUE(area->state().readOnly && !area->state().editable && !area->state().disabled);
     EXPECT_EQ(area->editableTextInterface(), nullptr);
     view->setIsSelectable(false);
+    EXPECT_EQ(area->role(), QAccessible::StaticText);
     EXPECT_TRUE(area->state().disabled) << "neither editable nor selectable";
 }
 
