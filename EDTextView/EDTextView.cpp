@@ -5,6 +5,7 @@
 #include "EDTextView/EDTextFinderClient.h"
 #include "EDTextView/EDTextLayoutFragment.h"
 #include "EDTextView/EDTextLayoutManager.h"
+#include "EDTextView/EDTextViewAccessible.h"
 #include "EDTextView/EDVerticalRuler.h"
 #include "EDTextView/TextLayoutUtilities.h"
 #include "platform/text/TextContentStorage.h"
@@ -86,6 +87,7 @@ EDTextView::EDTextView(QWidget* parent)
         &EDTextView::selectionDidChange);
     connect(m_textLayoutManager.get(), &platform::TextLayoutManager::usageBoundsDidChange, this,
         [this] { updateGeometry(); });
+    EDTextViewAccessible::installFactory();
 }
 
 EDTextView::~EDTextView()

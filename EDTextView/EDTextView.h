@@ -63,7 +63,7 @@ class UndoManager;
 // ...TypingCommands.cpp (insert, delete and yank commands), ...EditingCommands.cpp (case and
 // completion), ...Pasteboard.cpp (clipboard and services), ...Drag.cpp (dragging text out and
 // dropping it in), ...FontPanel.cpp (font and colour dialogs), ...TextChecking.cpp (hooks for
-// spelling).
+// spelling), ...Accessibility.cpp (what screen readers are told), ...Speech.cpp (speaking the text).
 // Everything runs on the main thread.
 class EDTextView : public QAbstractScrollArea,
                    public EDCompletionWindowDelegate,
@@ -205,7 +205,10 @@ public:
     EDTextContentStorage& textContentStorage() const { return *m_textContentStorage; }
     const platform::TextContainer& textContainer() const;
 
+    // Made on first use; one handed to the view (which then owns it) replaces it, so that speech
+    // may play somewhere else than the default audio device.
     platform::SpeechSynthesizer& speechSynthesizer();
+    void setSpeechSynthesizer(std::unique_ptr<platform::SpeechSynthesizer> synthesizer);
     EDTextFinderClient& textFinderClient() const { return *m_textFinderClient; }
     bool isIncrementalSearchingEnabled() const { return m_isIncrementalSearchingEnabled; }
     void setIsIncrementalSearchingEnabled(bool enabled) { m_isIncrementalSearchingEnabled = enabled; }
@@ -355,6 +358,32 @@ public:
     void setSelectedRange(platform::CharacterRange range);
     std::optional<platform::TextRange> selectedTextRange() const;
 
+    // Accessibility (EDTextViewAccessibility.cpp): what the view tells assistive technologies, in
+    // its own terms; EDTextViewAccessible hands it to them through QAccessible. Ranges count UTF-16
+    // units from the document start.
+    bool isAccessibilityElement() const { return true; }
+    // Editable or selectable.
+    bool isAccessibilityEnabled() const { return m_isEditable || m_isSelectable; }
+    // "Text Editor", translatable.
+    static QString accessibilityLabel();
+    QString accessibilityValue() const;
+    // A string replaces the whole text as one undoable edit, when the view may be edited and the
+    // delegate agrees; any other value is ignored.
+    void setAccessibilityValue(const QVariant& value);
+    std::optional<platform::AttributedString> accessibilityAttributedString(
+        platform::CharacterRange range) const;
+    std::optional<QString> accessibilityString(platform::CharacterRange range) const;
+    // The text the viewport lays out; empty when nothing is laid out.
+    platform::CharacterRange accessibilityVisibleCharacterRange() const;
+    // Characters as a reader perceives them (grapheme clusters): a letter with a combining accent
+    // counts one. Linear in the length of the text.
+    qint64 accessibilityNumberOfCharacters() const;
+    // The selected ranges' text in document order, a line break between two; empty with only carets.
+    QString accessibilitySelectedText() const;
+    platform::CharacterRange accessibilitySelectedTextRange() const { return selectedRange(); }
+    // A range outside the text leaves the selection as it is.
+    void setAccessibilitySelectedTextRange(platform::CharacterRange range);
+
     // Insertion point (EDTextViewInsertionPoint.cpp).
     void updateInsertionPointViews();
     const std::vector<EDInsertionPointView>& insertionPointViews() const { return m_insertionPointViews; }
@@ -426,7 +455,7 @@ public:
 #undef ED_DECLARE_MOVE
 
     // The context menu a view without a delegate's changes would show: Cut, Copy, Paste, Paste
-    // and Match Style, Select All.
+    // and Match Style, Select All, and Speech (Start Speaking, Stop Speaking).
     static std::unique_ptr<QMenu> defaultMenu();
     // The menu for a context-menu event (its position in viewport coordinates), built once:
     // spelling items, the view's items, then the delegate's and plug-ins' changes. None when the
@@ -561,6 +590,13 @@ private:
     // Insertion point helpers.
     void removeInsertionPointViews();
 
+    // Accessibility events (EDTextViewAccessibility.cpp), sent only while an assistive technology
+    // listens: the text an edit is about to remove (none when nobody listens), then the change.
+    std::optional<QString> accessibleTextBeingReplaced(platform::TextRange range) const;
+    void notifyAccessibleTextChange(
+        platform::TextLocation at, const std::optional<QString>& removed, const QString& inserted);
+    void notifyAccessibleSelectionChange();
+
     // Plug-ins (EDTextViewPlugins.cpp).
     void setUpPlugins();
 
@@ -654,4 +690,11 @@ private:
     bool m_primarySelectionPending = false;
     QPointer<QWidget> m_fontPanel;
     QPointer<QWidget> m_colorPanel;
+    // The caret and first selected range assistive technologies were last told of.
+    struct AccessibleCaret {
+        qint64 cursor = -1;
+        platform::TextRange selection;
+        bool operator==(const AccessibleCaret&) const = default;
+    };
+    AccessibleCaret m_accessibleCaret;
 };

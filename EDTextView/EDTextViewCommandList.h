@@ -89,6 +89,9 @@
     COMMAND(underline)                                                                                       \
     COMMAND(orderFrontFontPanel)                                                                             \
     COMMAND(orderFrontColorPanel)                                                                            \
+    /* Speech (EDTextViewSpeech.cpp). */                                                                     \
+    COMMAND(startSpeaking)                                                                                   \
+    COMMAND(stopSpeaking)                                                                                    \
     /* The ruler (EDTextViewRuler.cpp). */                                                                   \
     COMMAND(toggleRuler)
 

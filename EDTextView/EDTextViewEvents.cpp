@@ -15,6 +15,8 @@
 #include <QStyleHints>
 #include <QTimer>
 
+#include <functional>
+
 using platform::TextLocation;
 using platform::TextRange;
 using platform::TextSelection;
@@ -309,18 +311,22 @@ void EDTextView::autoscrollTick()
 std::unique_ptr<QMenu> EDTextView::defaultMenu()
 {
     auto menu = std::make_unique<QMenu>();
-    auto add = [&](const char* title, EDTextViewCommand command, const QKeySequence& shortcut) {
-        QAction* action = menu->addAction(QCoreApplication::translate("EDTextView", title));
+    auto add = [](QMenu* to, const char* title, EDTextViewCommand command, const QKeySequence& shortcut) {
+        QAction* action = to->addAction(QCoreApplication::translate("EDTextView", title));
         action->setData(EDTextViewCommands::name(command));
         action->setShortcut(shortcut);
     };
-    add("Cut", EDTextViewCommand::cut, QKeySequence(Qt::CTRL | Qt::Key_X));
-    add("Copy", EDTextViewCommand::copy, QKeySequence(Qt::CTRL | Qt::Key_C));
-    add("Paste", EDTextViewCommand::paste, QKeySequence(Qt::CTRL | Qt::Key_V));
-    add("Paste and Match Style", EDTextViewCommand::pasteAsPlainText,
+    add(menu.get(), "Cut", EDTextViewCommand::cut, QKeySequence(Qt::CTRL | Qt::Key_X));
+    add(menu.get(), "Copy", EDTextViewCommand::copy, QKeySequence(Qt::CTRL | Qt::Key_C));
+    add(menu.get(), "Paste", EDTextViewCommand::paste, QKeySequence(Qt::CTRL | Qt::Key_V));
+    add(menu.get(), "Paste and Match Style", EDTextViewCommand::pasteAsPlainText,
         QKeySequence(Qt::CTRL | Qt::ALT | Qt::SHIFT | Qt::Key_V));
     menu->addSeparator();
-    add("Select All", EDTextViewCommand::selectAll, QKeySequence(Qt::CTRL | Qt::Key_A));
+    add(menu.get(), "Select All", EDTextViewCommand::selectAll, QKeySequence(Qt::CTRL | Qt::Key_A));
+    menu->addSeparator();
+    QMenu* speech = menu->addMenu(QCoreApplication::translate("EDTextView", "Speech"));
+    add(speech, "Start Speaking", EDTextViewCommand::startSpeaking, {});
+    add(speech, "Stop Speaking", EDTextViewCommand::stopSpeaking, {});
     return menu;
 }
 
@@ -328,12 +334,16 @@ QMenu* EDTextView::menuForEvent(QContextMenuEvent* event)
 {
     m_contextMenu = defaultMenu();
     QMenu* menu = m_contextMenu.get();
-    for (QAction* action : menu->actions()) {
-        if (!action->data().toString().isEmpty()) {
-            connect(action, &QAction::triggered, this,
-                [this, command = action->data().toString()] { doCommandBySelector(command); });
+    const std::function<void(QMenu*)> connectCommands = [&](QMenu* items) {
+        for (QAction* action : items->actions()) {
+            if (action->menu())
+                connectCommands(action->menu());
+            else if (!action->data().toString().isEmpty())
+                connect(action, &QAction::triggered, this,
+                    [this, command = action->data().toString()] { doCommandBySelector(command); });
         }
-    }
+    };
+    connectCommands(menu);
     const QPointF point = viewportToView(event->pos());
     const auto line = m_textLayoutManager->lineFragmentRange(point, 0);
     if (!line)

@@ -31,10 +31,15 @@ TEST(EDTextViewCommands, EveryBoundKeyAndMenuItemNamesACommandThatExists)
         EXPECT_TRUE(EDTextView::commandTable().contains(EDTextViewCommands::name(binding.command)))
             << QKeySequence(key).toString().toStdString();
     const auto menu = EDTextView::defaultMenu();
-    for (QAction* action : menu->actions()) {
-        if (!action->isSeparator())
+    QList<QAction*> items = menu->actions();
+    while (!items.isEmpty()) {
+        QAction* action = items.takeFirst();
+        if (action->menu()) {
+            items.append(action->menu()->actions());
+        } else if (!action->isSeparator()) {
             EXPECT_TRUE(EDTextView::commandTable().contains(action->data().toString()))
                 << action->text().toStdString();
+        }
     }
 
     // The keys of the Edit menu are the view's, and go no further.
