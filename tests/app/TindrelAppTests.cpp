@@ -8,7 +8,7 @@
 #include "app/store/TDMediaStore.h"
 #include "app/store/TDProjectStore.h"
 
-#include "app/screens/browser/BottomBar.h"
+#include "app/screens/common/BottomBar.h"
 
 #include <QAction>
 #include <QLabel>

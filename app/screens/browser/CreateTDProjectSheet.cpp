@@ -1,9 +1,9 @@
 #include "app/screens/browser/CreateTDProjectSheet.h"
 
 #include "app/model/TDProject.h"
-#include "app/screens/browser/TDProjectSheetTemplate.h"
 #include "app/screens/common/TDAlert.h"
 #include "app/screens/common/TDLocalizedText.h"
+#include "app/screens/common/TDProjectSheetTemplate.h"
 #include "app/store/TDCategoryStore.h"
 #include "app/store/TDDirectoryPath.h"
 #include "app/store/TDProjectStore.h"

@@ -2,7 +2,7 @@
 
 #include "app/TDStores.h"
 #include "app/model/TDStatus.h"
-#include "app/screens/browser/EditTDProjectSheet.h"
+#include "app/screens/common/EditTDProjectSheet.h"
 #include "app/screens/common/TDPopover.h"
 #include "app/screens/workspace/TDNoteItem.h"
 #include "platform/foundation/Url.h"

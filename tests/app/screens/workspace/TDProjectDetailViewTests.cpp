@@ -1,6 +1,6 @@
 #include "../ScreenTestSupport.h"
 #include "app/TindrelApp.h"
-#include "app/screens/browser/BottomBar.h"
+#include "app/screens/common/BottomBar.h"
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDPopover.h"
 #include "app/screens/note/TDNoteWindow.h"

@@ -1,10 +1,10 @@
-#include "app/screens/browser/EditTDProjectSheet.h"
+#include "app/screens/common/EditTDProjectSheet.h"
 
 #include "app/model/TDProject.h"
-#include "app/screens/browser/TDProjectSheetTemplate.h"
 #include "app/screens/common/TDAlert.h"
 #include "app/screens/common/TDDisplayText.h"
 #include "app/screens/common/TDLocalizedText.h"
+#include "app/screens/common/TDProjectSheetTemplate.h"
 #include "app/store/TDMediaStore.h"
 #include "app/store/TDProjectRename.h"
 #include "app/store/TDProjectStore.h"
