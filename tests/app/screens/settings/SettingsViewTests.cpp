@@ -303,3 +303,18 @@ TEST(SettingsView, AStoredEmptyListShowsNoRowsAndPlusStillWorks)
     EXPECT_EQ(f.rowNames(), QStringList { "First" });
     EXPECT_EQ(storedNames(), QStringList { "First" });
 }
+
+TEST(SettingsView, ASettingsFileThatCannotBeWrittenIsShownAndKeptAsItWas)
+{
+    Fixture f;
+    // A folder where the settings file must go: every write of the list fails.
+    QDir(f.root.root()).mkdir("settings.ini");
+    f.add("Zines");
+    EXPECT_EQ(f.rowNames().back(), "Zines") << "the list stays changed in memory";
+    QMessageBox* alert = alertOn(&f.window);
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->text(), "The settings could not be saved.");
+    EXPECT_TRUE(alert->informativeText().contains("settings.ini"));
+    closeAlert(alert);
+    EXPECT_TRUE(QFileInfo(f.root.root() + "/settings.ini").isDir());
+}
