@@ -3,11 +3,14 @@
 #include "platform/foundation/FileManager.h"
 #include "support/TestSupport.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -146,4 +149,37 @@ TEST(Environment, RedirectsEveryRootAndRefusesARelativeDocumentsFolder)
     EXPECT_FALSE(FileManager::cachesDirectory().isValid());
     platform::Environment::resetRoots();
     EXPECT_TRUE(FileManager::documentsDirectory().path().startsWith(qEnvironmentVariable("HOME")));
+}
+
+// What killed saves of a file left beside it goes with the next save of that file; a save under
+// way elsewhere (it holds its file locked) and every other file stay.
+TEST_F(FileManagerTest, TheNextSaveOfAFileRemovesWhatKilledSavesOfItLeft)
+{
+    ASSERT_TRUE(FileManager::writeAtomically(at("f.json"), "old"));
+    auto make = [&](const QString& name) {
+        QFile file(m_root.path() + "/" + name);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("torn");
+    };
+    const QStringList leftovers { ".f.json.saving-1x2y3z", ".f.json.saving-q" };
+    const QStringList others { ".f.json.saving-held", ".g.json.saving-abc", ".f.json.saving-",
+        ".f.json.saving-AB", "f.json.saving-abc", ".f.json.saving-abc.bak" };
+    for (const QString& name : leftovers + others)
+        make(name);
+    QDir(m_root.path()).mkdir(".f.json.saving-dir");
+    QFile::link(m_root.path() + "/f.json", m_root.path() + "/.f.json.saving-link");
+    const int held = ::open(QFile::encodeName(m_root.path() + "/.f.json.saving-held").constData(), O_RDONLY);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+
+    ASSERT_TRUE(FileManager::writeAtomically(at("f.json"), "new"));
+    ::close(held);
+    EXPECT_EQ(FileManager::readRegularFile(at("f.json")).value(), QByteArray("new"));
+    QStringList left = QDir(m_root.path())
+                           .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString& name : leftovers)
+        EXPECT_FALSE(left.contains(name)) << name.toStdString();
+    for (const QString& name : others + QStringList { ".f.json.saving-dir", ".f.json.saving-link" })
+        EXPECT_TRUE(left.contains(name)) << name.toStdString();
+    EXPECT_EQ(left.size(), others.size() + 3);
 }
