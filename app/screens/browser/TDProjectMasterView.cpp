@@ -8,8 +8,8 @@
 #include "app/screens/common/TDAlert.h"
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDLocalizedText.h"
+#include "app/screens/common/TDNavigationPage.h"
 #include "app/screens/common/TDSpringAnimation.h"
-#include "app/screens/workspace/TDProjectDetailView.h"
 #include "app/store/TDProjectStore.h"
 #include "platform/ui/ObservedWidget.h"
 
@@ -459,20 +459,21 @@ QWidget* TDProjectMasterView::topPage() const
 
 void TDProjectMasterView::push(const std::shared_ptr<TDProject>& project)
 {
-    auto* page = new TDProjectDetailView(project, m_stores, m_stack);
+    TDNavigationPage* page = makeTDProjectPage(project, m_stores, m_stack);
+    QWidget* widget = page->pageWidget();
     QPointer<TDProjectMasterView> self(this);
-    page->setOnTitleChange([self, page](const QString& title) {
-        if (self && self->m_toolbar && self->topPage() == page)
+    page->setOnTitleChange([self, widget](const QString& title) {
+        if (self && self->m_toolbar && self->topPage() == widget)
             self->m_toolbar->setPushedTitle(title);
     });
-    page->setOnSubtitleChange([self, page](const QString& subtitle) {
-        if (self && self->m_toolbar && self->topPage() == page)
+    page->setOnSubtitleChange([self, widget](const QString& subtitle) {
+        if (self && self->m_toolbar && self->topPage() == widget)
             self->m_toolbar->setPushedSubtitle(subtitle);
     });
-    m_stack->addWidget(page);
-    m_stack->setCurrentWidget(page);
+    m_stack->addWidget(widget);
+    m_stack->setCurrentWidget(widget);
     // A page wider than the grid (the workspace's two columns) widens the window rather than being cut.
-    setMinimumWidth(std::max(minimumWidth, page->minimumWidth()));
+    setMinimumWidth(std::max(minimumWidth, widget->minimumWidth()));
     updateToolbar();
 }
 
@@ -499,7 +500,7 @@ void TDProjectMasterView::updateToolbar()
             if (self)
                 self->pop();
         });
-        auto* page = static_cast<TDProjectDetailView*>(topPage());
+        auto* page = dynamic_cast<TDNavigationPage*>(topPage());
         m_toolbar->setPushedTitle(page->title());
         m_toolbar->setPushedSubtitle(page->subtitle());
         actions = page->toolbarActions();

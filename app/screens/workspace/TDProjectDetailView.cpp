@@ -239,6 +239,11 @@ TDProjectDetailView::TDProjectDetailView(std::shared_ptr<TDProject> project, TDS
     renderNow();
 }
 
+TDNavigationPage* makeTDProjectPage(std::shared_ptr<TDProject> project, TDStores stores, QWidget* parent)
+{
+    return new TDProjectDetailView(std::move(project), std::move(stores), parent);
+}
+
 TDProjectDetailView::~TDProjectDetailView()
 {
     delete m_editSheet.data();

@@ -3,6 +3,7 @@
 #include "app/TDStores.h"
 #include "app/model/TDStatus.h"
 #include "app/screens/common/EditTDProjectSheet.h"
+#include "app/screens/common/TDNavigationPage.h"
 #include "app/screens/common/TDPopover.h"
 #include "app/screens/common/TDTextFieldSheet.h"
 #include "app/screens/workspace/TDNoteItem.h"
@@ -37,7 +38,7 @@ class TDStatusAction;
 // least 800 wide), over the bar of counts. Its toolbar items are the status, the favourite star,
 // the cover image ("Photo") and the project's settings. Every change it makes to a model is
 // followed by a save of the store that holds it.
-class TDProjectDetailView : public platform::ObservedWidget {
+class TDProjectDetailView : public platform::ObservedWidget, public TDNavigationPage {
 public:
     static constexpr int notesColumnWidth = 320;
     static constexpr int imagesColumnMinimumWidth = 800;
@@ -56,14 +57,15 @@ public:
     ~TDProjectDetailView() override;
 
     const std::shared_ptr<TDProject>& project() const { return m_project; }
+    QWidget* pageWidget() override { return this; }
     // The navigation title (the project's name) and subtitle (its category's name).
-    QString title() const { return m_title; }
-    QString subtitle() const { return m_subtitle; }
-    void setOnTitleChange(std::function<void(const QString&)> onTitleChange);
-    void setOnSubtitleChange(std::function<void(const QString&)> onSubtitleChange);
+    QString title() const override { return m_title; }
+    QString subtitle() const override { return m_subtitle; }
+    void setOnTitleChange(std::function<void(const QString&)> onTitleChange) override;
+    void setOnSubtitleChange(std::function<void(const QString&)> onSubtitleChange) override;
 
     // The toolbar items in order: status, favourite, cover image, settings.
-    QList<QAction*> toolbarActions() const;
+    QList<QAction*> toolbarActions() const override;
     TDStatusAction* statusAction() const { return m_statusAction; }
     QAction* favoriteAction() const { return m_favoriteAction; }
     QAction* photoAction() const { return m_photoAction; }
