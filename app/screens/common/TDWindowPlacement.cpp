@@ -19,8 +19,8 @@ void tdCentreWindow(QWidget* window, const QWidget* over)
     if (overShown) {
         const QRect outer = over->frameGeometry();
         const QRect inner = over->geometry();
-        frame = QMargins(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
-            outer.bottom() - inner.bottom());
+        frame = QMargins(inner.left() - outer.left(), inner.top() - outer.top(),
+            outer.right() - inner.right(), outer.bottom() - inner.bottom());
     }
     if (!window->testAttribute(Qt::WA_Resized))
         window->adjustSize();
