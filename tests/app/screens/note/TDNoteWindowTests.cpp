@@ -5,7 +5,7 @@
 #include "app/TindrelApp.h"
 #include "app/model/TDNote.h"
 #include "app/notes/TDNoteWindowModel.h"
-#include "app/screens/browser/BottomBar.h"
+#include "app/screens/common/BottomBar.h"
 #include "app/screens/browser/TDToolbar.h"
 #include "app/screens/note/EDTextEditView.h"
 #include "app/screens/note/TDNoteEditSheet.h"
