@@ -3,7 +3,7 @@
 #include "app/model/TDProject.h"
 #include "app/screens/browser/CreateTDProjectSheet.h"
 #include "app/screens/browser/TDProjectItem.h"
-#include "app/screens/browser/TDToolbar.h"
+#include "app/screens/common/TDToolbar.h"
 #include "app/screens/common/SymbolPainter.h"
 #include "app/screens/common/TDAlert.h"
 #include "app/screens/common/TDAppearance.h"

@@ -6,7 +6,7 @@
 #include "app/model/TDNote.h"
 #include "app/model/TDProject.h"
 #include "app/notes/TDNoteWindowModel.h"
-#include "app/screens/browser/TDToolbar.h"
+#include "app/screens/common/TDToolbar.h"
 #include "app/screens/common/SymbolPainter.h"
 #include "app/screens/common/TDAlert.h"
 #include "app/screens/common/TDAppearance.h"

@@ -6,7 +6,7 @@
 #include "app/model/TDNote.h"
 #include "app/notes/TDNoteWindowModel.h"
 #include "app/screens/common/BottomBar.h"
-#include "app/screens/browser/TDToolbar.h"
+#include "app/screens/common/TDToolbar.h"
 #include "app/screens/note/EDTextEditView.h"
 #include "app/screens/note/TDNoteEditSheet.h"
 #include "app/screens/note/TDNoteView.h"
