@@ -245,12 +245,16 @@ TEST(TextSelectionNavigation, RightAndLeftCrossMixedDirectionParagraphsToTheEnds
             settled = stack.moved(settled, Direction::right, Destination::character);
         EXPECT_EQ(stack.moved(settled, Direction::right, Destination::character), settled);
 
-        // Word moves too.
+        // Word moves too: the right-to-left last paragraph is crossed to its start, its right edge.
         TextLocation at = 0;
-        int steps = 0;
-        while (at != end && steps++ < 100)
-            at = stack.moved(at, Direction::right, Destination::word);
-        EXPECT_EQ(at, end) << width;
+        std::set<TextLocation> visited;
+        for (TextLocation next = 0; visited.insert(at).second; at = next) {
+            next = stack.moved(at, Direction::right, Destination::word);
+            if (next == at)
+                break;
+        }
+        EXPECT_EQ(stack.moved(at, Direction::right, Destination::word), at) << width << " goes round";
+        EXPECT_EQ(at, text.lastIndexOf('\n') + 1) << width;
     }
 }
 
@@ -283,4 +287,59 @@ TEST(TextSelectionNavigation, SentenceAndParagraphMovesGoOnPastEachBoundary)
         ranges.push_back(selection.textRanges.front());
     }
     EXPECT_EQ(ranges, (std::vector<TextRange> { TextRange(0, 22), TextRange(0, 48), TextRange(0, 49) }));
+}
+
+// Pressing one key again and again walks to an edge of the document and stays there, whatever the
+// directions of the paragraphs on the way; a walk that comes back to a place it left goes round for
+// ever.
+TEST(TextSelectionNavigation, RepeatedMovesComeToRestAtTheDocumentsEdges)
+{
+    const QString arabic = QString::fromUcs4(
+        U"\u0645\u0631\u062D\u0628\u0627 \u0628\u0643\u0645 \u0641\u064A \u0627\u0644\u0628\u064A\u062A");
+    const QString hebrew = QString::fromUcs4(U"\u05E9\u05DC\u05D5\u05DD \u05E2\u05D5\u05DC\u05DD");
+    const QString texts[] = { "abc\n" + arabic, hebrew + "\nleft to right",
+        "one two\n" + arabic + "\nx " + hebrew + " y\n", "  " + hebrew + "  \n  \n" + arabic };
+    struct Key {
+        Direction direction;
+        Destination destination;
+    };
+    const Key keys[] = { { Direction::right, Destination::word }, { Direction::left, Destination::word },
+        { Direction::forward, Destination::word }, { Direction::backward, Destination::word },
+        { Direction::up, Destination::character }, { Direction::down, Destination::character },
+        { Direction::up, Destination::line }, { Direction::down, Destination::line },
+        { Direction::forward, Destination::paragraph }, { Direction::backward, Destination::paragraph } };
+    for (const QString& text : texts) {
+        for (const double width : { TextContainer::unboundedExtent, 60.0 }) {
+            Stack stack(text, width);
+            const bool documentRightToLeft = stack.manager.baseWritingDirection(0) == Qt::RightToLeft;
+            for (const Key& key : keys) {
+                const bool visual = key.direction == Direction::right || key.direction == Direction::left;
+                const bool towardsEnd = visual
+                    ? (key.direction == Direction::right) != documentRightToLeft
+                    : key.direction == Direction::forward || key.direction == Direction::down;
+                const QString what = QString("%1 at width %2, direction %3, destination %4")
+                                         .arg(text)
+                                         .arg(width)
+                                         .arg(int(key.direction))
+                                         .arg(int(key.destination));
+                for (const TextLocation start : graphemeBoundaries(text)) {
+                    std::set<TextLocation> visited;
+                    TextLocation at = start;
+                    while (true) {
+                        const TextLocation next = stack.moved(at, key.direction, key.destination);
+                        if (next == at)
+                            break;
+                        visited.insert(at);
+                        ASSERT_FALSE(visited.count(next))
+                            << what.toStdString() << ": from " << start << " round again at " << next;
+                        at = next;
+                    }
+                    // It rests in the paragraph at that end of the document.
+                    const TextRange edge = stack.navigation().paragraphRange(towardsEnd ? text.size() : 0);
+                    EXPECT_TRUE(at >= edge.location && at <= edge.endLocation)
+                        << what.toStdString() << ": from " << start << " rests at " << at;
+                }
+            }
+        }
+    }
 }
