@@ -299,45 +299,32 @@ TEST(TextSelectionNavigation, RepeatedMovesComeToRestAtTheDocumentsEdges)
     const QString hebrew = QString::fromUcs4(U"\u05E9\u05DC\u05D5\u05DD \u05E2\u05D5\u05DC\u05DD");
     const QString texts[] = { "abc\n" + arabic, hebrew + "\nleft to right",
         "one two\n" + arabic + "\nx " + hebrew + " y\n", "  " + hebrew + "  \n  \n" + arabic };
-    struct Key {
-        Direction direction;
-        Destination destination;
-    };
-    const Key keys[] = { { Direction::right, Destination::word }, { Direction::left, Destination::word },
-        { Direction::forward, Destination::word }, { Direction::backward, Destination::word },
-        { Direction::up, Destination::character }, { Direction::down, Destination::character },
-        { Direction::up, Destination::line }, { Direction::down, Destination::line },
-        { Direction::forward, Destination::paragraph }, { Direction::backward, Destination::paragraph } };
+    const std::pair<Direction, Destination> keys[] = { { Direction::right, Destination::word },
+        { Direction::left, Destination::word }, { Direction::forward, Destination::word },
+        { Direction::backward, Destination::word }, { Direction::up, Destination::line },
+        { Direction::down, Destination::line }, { Direction::forward, Destination::paragraph },
+        { Direction::backward, Destination::paragraph } };
     for (const QString& text : texts) {
         for (const double width : { TextContainer::unboundedExtent, 60.0 }) {
             Stack stack(text, width);
             const bool documentRightToLeft = stack.manager.baseWritingDirection(0) == Qt::RightToLeft;
-            for (const Key& key : keys) {
-                const bool visual = key.direction == Direction::right || key.direction == Direction::left;
-                const bool towardsEnd = visual
-                    ? (key.direction == Direction::right) != documentRightToLeft
-                    : key.direction == Direction::forward || key.direction == Direction::down;
-                const QString what = QString("%1 at width %2, direction %3, destination %4")
-                                         .arg(text)
-                                         .arg(width)
-                                         .arg(int(key.direction))
-                                         .arg(int(key.destination));
+            for (const auto& [direction, destination] : keys) {
+                const bool towardsEnd = direction == Direction::right || direction == Direction::left
+                    ? (direction == Direction::right) != documentRightToLeft
+                    : direction == Direction::forward || direction == Direction::down;
+                const TextRange edge = stack.navigation().paragraphRange(towardsEnd ? text.size() : 0);
+                SCOPED_TRACE(testing::Message() << text.toStdString() << " width " << width << " direction "
+                                                << int(direction) << " destination " << int(destination));
                 for (const TextLocation start : graphemeBoundaries(text)) {
                     std::set<TextLocation> visited;
                     TextLocation at = start;
-                    while (true) {
-                        const TextLocation next = stack.moved(at, key.direction, key.destination);
-                        if (next == at)
-                            break;
+                    for (TextLocation next; (next = stack.moved(at, direction, destination)) != at;
+                         at = next) {
                         visited.insert(at);
-                        ASSERT_FALSE(visited.count(next))
-                            << what.toStdString() << ": from " << start << " round again at " << next;
-                        at = next;
+                        ASSERT_FALSE(visited.count(next)) << "from " << start << " round again at " << next;
                     }
-                    // It rests in the paragraph at that end of the document.
-                    const TextRange edge = stack.navigation().paragraphRange(towardsEnd ? text.size() : 0);
                     EXPECT_TRUE(at >= edge.location && at <= edge.endLocation)
-                        << what.toStdString() << ": from " << start << " rests at " << at;
+                        << "from " << start << " rests at " << at;
                 }
             }
         }
