@@ -2,6 +2,7 @@
 
 #include "EDTextView/EDKeyBindings.h"
 #include "EDTextView/EDTextContentStorage.h"
+#include "EDTextView/EDTextFinder.h"
 #include "EDTextView/EDTextLayoutManager.h"
 #include "EDTextView/TextLayoutUtilities.h"
 
@@ -75,9 +76,11 @@ bool EDTextView::takesKeyFor(EDTextViewCommand command) const
     switch (command) {
     case EDTextViewCommand::complete:
     case EDTextViewCommand::cancelOperation:
-        // Escape and Ctrl+Space are the view's only while there is a completion to show or hide;
-        // otherwise they go on to the window (Escape closes a dialog).
-        return hasCompletions();
+        // Escape and Ctrl+Space are the view's only while there is a completion to show or hide
+        // (Escape also while the find bar shows, which it closes); otherwise they go on to the
+        // window (Escape closes a dialog).
+        return hasCompletions()
+            || (command == EDTextViewCommand::cancelOperation && m_textFinder->isFindBarVisible());
     default:
         return true;
     }
