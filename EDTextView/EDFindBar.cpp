@@ -7,6 +7,7 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -14,21 +15,49 @@
 #include <QLocale>
 #include <QPainter>
 #include <QPushButton>
-#include <QStyle>
 #include <QToolButton>
-#include <QVBoxLayout>
 
 namespace {
 
 constexpr int barMarginH = 8;
 constexpr int barMarginV = 5;
 constexpr int rowSpacing = 5;
-constexpr int findFieldMinimumWidth = 160;
+constexpr int findFieldMinimumWidth = 120;
 constexpr int findFieldMaximumWidth = 360;
 
-QIcon themeIcon(const QString& name, QStyle* style, QStyle::StandardPixmap fallback)
+enum class Glyph { up, down, close };
+
+// A line glyph in the text colour, where the desktop's icon theme has no icon of that name.
+QIcon glyphIcon(const QString& themeName, Glyph glyph, const QPalette& palette, double pixelRatio)
 {
-    return QIcon::fromTheme(name, style->standardIcon(fallback));
+    if (QIcon::hasThemeIcon(themeName))
+        return QIcon::fromTheme(themeName);
+    constexpr int size = 16;
+    QIcon icon;
+    for (const QPalette::ColorGroup group : { QPalette::Active, QPalette::Disabled }) {
+        QPixmap pixmap(QSize(size, size) * pixelRatio);
+        pixmap.setDevicePixelRatio(pixelRatio);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QPen pen(palette.color(group, QPalette::ButtonText), 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+        painter.setPen(pen);
+        switch (glyph) {
+        case Glyph::up:
+            painter.drawPolyline(QPolygonF({ QPointF(4, 10), QPointF(8, 6), QPointF(12, 10) }));
+            break;
+        case Glyph::down:
+            painter.drawPolyline(QPolygonF({ QPointF(4, 6), QPointF(8, 10), QPointF(12, 6) }));
+            break;
+        case Glyph::close:
+            painter.drawLine(QPointF(4.5, 4.5), QPointF(11.5, 11.5));
+            painter.drawLine(QPointF(11.5, 4.5), QPointF(4.5, 11.5));
+            break;
+        }
+        painter.end();
+        icon.addPixmap(pixmap, group == QPalette::Active ? QIcon::Normal : QIcon::Disabled);
+    }
+    return icon;
 }
 
 } // namespace
@@ -70,54 +99,58 @@ EDFindBar::EDFindBar(EDTextFinder& finder, QWidget* parent)
 
     m_matchCase = new QCheckBox(tr("Match Case"), this);
     m_matchCase->setObjectName(QStringLiteral("findBarMatchCase"));
+    m_matchCase->setToolTip(tr("Match Case"));
     m_wholeWords = new QCheckBox(tr("Whole Words"), this);
     m_wholeWords->setObjectName(QStringLiteral("findBarWholeWords"));
+    m_wholeWords->setToolTip(tr("Whole Words"));
 
     m_done = new QToolButton(this);
     m_done->setObjectName(QStringLiteral("findBarDone"));
     m_done->setAutoRaise(true);
     m_done->setToolTip(tr("Close (Escape)"));
 
-    m_replaceRow = new QWidget(this);
-    m_replaceField = new QLineEdit(m_replaceRow);
+    m_replaceField = new QLineEdit(this);
     m_replaceField->setObjectName(QStringLiteral("findBarReplaceField"));
     m_replaceField->setPlaceholderText(tr("Replace"));
     m_replaceField->setClearButtonEnabled(true);
     m_replaceField->setMinimumWidth(findFieldMinimumWidth);
     m_replaceField->setMaximumWidth(findFieldMaximumWidth);
+    m_replaceRow = new QWidget(this);
     m_replace = new QPushButton(tr("Replace"), m_replaceRow);
     m_replace->setObjectName(QStringLiteral("findBarReplace"));
     m_replaceAll = new QPushButton(tr("Replace All"), m_replaceRow);
     m_replaceAll->setObjectName(QStringLiteral("findBarReplaceAll"));
 
-    auto* findRow = new QHBoxLayout;
-    findRow->setSpacing(rowSpacing);
-    findRow->addWidget(m_replaceToggle);
-    findRow->addWidget(m_findField, 1);
-    findRow->addWidget(m_count);
-    findRow->addWidget(m_previous);
-    findRow->addWidget(m_next);
-    findRow->addSpacing(rowSpacing);
-    findRow->addWidget(m_matchCase);
-    findRow->addWidget(m_wholeWords);
-    findRow->addStretch(0);
-    findRow->addWidget(m_done);
-
-    auto* replaceRow = new QHBoxLayout(m_replaceRow);
-    replaceRow->setContentsMargins(0, 0, 0, 0);
-    replaceRow->setSpacing(rowSpacing);
-    replaceRow->addSpacing(m_replaceToggle->sizeHint().width());
-    replaceRow->addWidget(m_replaceField, 1);
-    replaceRow->addWidget(m_replace);
-    replaceRow->addWidget(m_replaceAll);
-    replaceRow->addStretch(0);
-
-    auto* rows = new QVBoxLayout(this);
+    // A grid, so that the two fields line up and are as wide as each other.
+    auto* grid = new QGridLayout(this);
     // One pixel more below, for the line that parts the bar from the text.
-    rows->setContentsMargins(barMarginH, barMarginV, barMarginH, barMarginV + 1);
-    rows->setSpacing(rowSpacing);
-    rows->addLayout(findRow);
-    rows->addWidget(m_replaceRow);
+    grid->setContentsMargins(barMarginH, barMarginV, barMarginH, barMarginV + 1);
+    grid->setHorizontalSpacing(rowSpacing);
+    grid->setVerticalSpacing(rowSpacing);
+    grid->addWidget(m_replaceToggle, 0, 0);
+    grid->addWidget(m_findField, 0, 1);
+    auto* findControls = new QHBoxLayout;
+    findControls->setSpacing(rowSpacing);
+    findControls->addWidget(m_count);
+    findControls->addWidget(m_previous);
+    findControls->addWidget(m_next);
+    findControls->addSpacing(rowSpacing);
+    findControls->addWidget(m_matchCase);
+    findControls->addWidget(m_wholeWords);
+    findControls->addStretch(1);
+    findControls->addWidget(m_done);
+    grid->addLayout(findControls, 0, 2);
+    grid->addWidget(m_replaceField, 1, 1);
+    auto* replaceControls = new QHBoxLayout(m_replaceRow);
+    replaceControls->setContentsMargins(0, 0, 0, 0);
+    replaceControls->setSpacing(rowSpacing);
+    replaceControls->addWidget(m_replace);
+    replaceControls->addWidget(m_replaceAll);
+    replaceControls->addStretch(1);
+    grid->addWidget(m_replaceRow, 1, 2);
+    grid->setColumnStretch(1, 2);
+    grid->setColumnStretch(2, 1);
+    m_replaceField->hide();
     m_replaceRow->hide();
     updateIcons();
 
@@ -196,10 +229,11 @@ bool EDFindBar::isReplaceVisible() const
 
 void EDFindBar::setReplaceVisible(bool visible)
 {
+    m_replaceField->setVisible(visible);
     m_replaceRow->setVisible(visible);
     m_replaceToggle->setArrowType(visible ? Qt::DownArrow : Qt::RightArrow);
     m_replaceToggle->setToolTip(visible ? tr("Hide Replace") : tr("Show Replace"));
-    if (!visible && m_replaceRow->isAncestorOf(focusWidget()))
+    if (!visible && (m_replaceField->hasFocus() || m_replaceRow->isAncestorOf(focusWidget())))
         m_findField->setFocus();
     adjustSize();
     refresh();
@@ -261,9 +295,10 @@ void EDFindBar::refresh()
 
 void EDFindBar::updateIcons()
 {
-    m_previous->setIcon(themeIcon(QStringLiteral("go-up"), style(), QStyle::SP_ArrowUp));
-    m_next->setIcon(themeIcon(QStringLiteral("go-down"), style(), QStyle::SP_ArrowDown));
-    m_done->setIcon(themeIcon(QStringLiteral("window-close"), style(), QStyle::SP_TitleBarCloseButton));
+    const double ratio = devicePixelRatioF();
+    m_previous->setIcon(glyphIcon(QStringLiteral("go-up"), Glyph::up, palette(), ratio));
+    m_next->setIcon(glyphIcon(QStringLiteral("go-down"), Glyph::down, palette(), ratio));
+    m_done->setIcon(glyphIcon(QStringLiteral("window-close"), Glyph::close, palette(), ratio));
 }
 
 void EDFindBar::changeEvent(QEvent* event)
@@ -273,6 +308,25 @@ void EDFindBar::changeEvent(QEvent* event)
         refresh();
     }
     QWidget::changeEvent(event);
+}
+
+void EDFindBar::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    updateOptionLabels();
+}
+
+void EDFindBar::updateOptionLabels()
+{
+    // Where the full labels do not fit, the options say less; their tool tips say it all.
+    if (!m_compactOptions)
+        m_fullMinimumWidth = layout()->minimumSize().width();
+    const bool compact = width() < m_fullMinimumWidth;
+    if (compact == m_compactOptions)
+        return;
+    m_compactOptions = compact;
+    m_matchCase->setText(compact ? tr("Aa") : tr("Match Case"));
+    m_wholeWords->setText(compact ? tr("Word") : tr("Whole Words"));
 }
 
 void EDFindBar::paintEvent(QPaintEvent*)
@@ -320,9 +374,11 @@ std::optional<int> EDFindBar::actionForKey(const QKeyEvent& event, const QObject
 
 bool EDFindBar::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == parentWidget() && event->type() == QEvent::Resize && !isHidden()) {
-        if (EDTextView* container = m_finder.findBarContainer())
-            container->tileFindBar();
+    if (watched == parentWidget()) {
+        if (event->type() == QEvent::Resize && !isHidden()) {
+            if (EDTextView* container = m_finder.findBarContainer())
+                container->tileFindBar();
+        }
         return QWidget::eventFilter(watched, event);
     }
     if (event->type() != QEvent::ShortcutOverride && event->type() != QEvent::KeyPress)

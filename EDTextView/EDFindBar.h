@@ -54,6 +54,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void changeEvent(QEvent* event) override;
 
@@ -64,6 +65,7 @@ private:
     void commitSearchText();
     void refresh();
     void updateIcons();
+    void updateOptionLabels();
 
     EDTextFinder& m_finder;
     QLineEdit* m_findField = nullptr;
@@ -77,5 +79,8 @@ private:
     QCheckBox* m_wholeWords = nullptr;
     QPushButton* m_replace = nullptr;
     QPushButton* m_replaceAll = nullptr;
+    // The replace buttons, shown with the replace field.
     QWidget* m_replaceRow = nullptr;
+    bool m_compactOptions = false;
+    int m_fullMinimumWidth = 0;
 };

@@ -303,6 +303,12 @@ void EDTextFinder::textDidChange(TextRange replaced, qint64 inserted)
             - matches.begin());
     size_t next = size_t(
         std::lower_bound(matches.begin(), matches.end(), replaced.endLocation + spare) - matches.begin());
+    // How far a scan must go once no old match is left ahead of it: to where the old scan stopped
+    // finding anything, past the old matches it drops (here those at the edit, below those it
+    // pushes aside).
+    qint64 reach = replaced.location + inserted + spare;
+    for (size_t i = keep; i < next; ++i)
+        reach = std::max(reach, matches[i] + n + (matches[i] + n > replaced.endLocation ? delta : 0));
     for (size_t i = next; i < matches.size(); ++i)
         matches[i] += delta;
 
@@ -314,22 +320,26 @@ void EDTextFinder::textDidChange(TextRange replaced, qint64 inserted)
         = std::max<qint64>(keep > 0 ? matches[keep - 1] + n : 0, replaced.location - n - spare + 1);
     std::vector<qint64> fresh;
     while (true) {
-        const bool scanOn = m_matchesOverlap && next < matches.size();
-        const qint64 limit = scanOn ? std::max(window, matches[next] + 1) : window;
+        const bool towardsOld = m_matchesOverlap && next < matches.size();
+        const qint64 limit = towardsOld ? std::max(window, matches[next] + 1) : reach;
         const auto found = search.next(position, limit);
         if (!found) {
-            if (!scanOn || limit == window)
+            if (!towardsOld)
                 break;
-            // The match the scan was heading for is no longer one.
+            // The old match ahead is no longer one.
+            reach = std::max(reach, matches[next] + n);
             ++next;
             continue;
         }
-        if (scanOn && *found == matches[next])
+        // Meeting an old match, the scan is where the old one was: everything after stays.
+        if (towardsOld && *found == matches[next])
             break;
         fresh.push_back(*found);
         position = *found + n;
-        while (next < matches.size() && matches[next] < position)
+        while (next < matches.size() && matches[next] < position) {
+            reach = std::max(reach, matches[next] + n);
             ++next;
+        }
     }
     matches.erase(matches.begin() + qsizetype(keep), matches.begin() + qsizetype(next));
     matches.insert(matches.begin() + qsizetype(keep), fresh.begin(), fresh.end());

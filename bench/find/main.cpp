@@ -8,7 +8,8 @@
 // Prints medians and ratios, and checks that the replacement is one undo step.
 //
 // With --screenshot FOLDER it instead writes find-bar.png and find-bar-dark.png there: a note
-// window whose find bar was opened with Ctrl+F and given a word, every match highlighted.
+// window whose find bar was opened with Ctrl+F (Ctrl+H in the dark one, which shows the replace row)
+// and given a word, every match highlighted.
 
 #include "EDTextView/EDFindBar.h"
 #include "EDTextView/EDTextContentStorage.h"
@@ -295,13 +296,18 @@ int screenshots(const QString& home, const QString& folder)
         EDTextView* view = content->noteView()->editor()->textView();
         view->setFocus();
         view->setSelectedRange({ 0, 0 });
-        press(view, Qt::Key_F, Qt::ControlModifier);
+        content->saveText();
+        // The dark one with the replace row open.
+        press(view, shot.dark ? Qt::Key_H : Qt::Key_F, Qt::ControlModifier);
         EDFindBar* bar = view->textFinder().findBar();
         if (!bar || !bar->isVisible())
             fail("Ctrl+F did not show the find bar");
+        bar->findField()->selectAll();
         for (const QChar c : QStringLiteral("the"))
             press(bar->findField(), Qt::Key(QChar(c).toUpper().unicode()), Qt::NoModifier, QString(c));
         press(bar->findField(), Qt::Key_Return);
+        if (shot.dark)
+            bar->replaceField()->setText(QStringLiteral("a"));
         QElapsedTimer settle;
         settle.start();
         while (settle.elapsed() < 300)

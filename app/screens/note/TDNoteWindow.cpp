@@ -1,5 +1,6 @@
 #include "app/screens/note/TDNoteWindow.h"
 
+#include "EDTextView/EDTextFinder.h"
 #include "EDTextView/EDTextView.h"
 #include "app/model/TDNote.h"
 #include "app/model/TDProject.h"
@@ -311,12 +312,13 @@ bool TDNoteWindow::eventFilter(QObject* watched, QEvent* event)
         return !event->isAccepted();
     }
     // Escape closes the window, not the text view's cancel command; an input method's composition
-    // keeps it.
+    // keeps it, and so does an open find bar, which it closes.
     if (m_noteView && watched == m_noteView->editor()->textView()
         && event->type() == QEvent::ShortcutOverride) {
         auto* key = static_cast<QKeyEvent*>(event);
-        if (key->key() == Qt::Key_Escape && key->modifiers() == Qt::NoModifier
-            && !m_noteView->editor()->textView()->markedText()) {
+        EDTextView* text = m_noteView->editor()->textView();
+        if (key->key() == Qt::Key_Escape && key->modifiers() == Qt::NoModifier && !text->markedText()
+            && !text->textFinder().isFindBarVisible()) {
             event->ignore();
             return true;
         }
