@@ -9,6 +9,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPushButton>
 #include <QToolButton>
 
@@ -95,6 +96,21 @@ TEST(EDTextFinderClient, AnswersInUtf16RangesAndSelectsThroughOneSelection)
     CharacterRange effective { 7, 7 };
     EXPECT_EQ(client.contentView(3, &effective), view.view.get());
     EXPECT_EQ(effective, (CharacterRange { 0, 22 }));
+
+    // The paragraph at a range's start is drawn for the client's own view only.
+    auto drawn = [&](const QWidget* contentView) {
+        QImage image(view->bounds().size().toSize(), QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        client.drawCharacters({ 6, 2 }, contentView, &painter);
+        painter.end();
+        return std::any_of(reinterpret_cast<const QRgb*>(image.constBits()),
+            reinterpret_cast<const QRgb*>(image.constBits()) + image.width() * image.height(),
+            [](QRgb pixel) { return qAlpha(pixel) != 0; });
+    };
+    EXPECT_TRUE(drawn(view.view.get()));
+    QWidget other;
+    EXPECT_FALSE(drawn(&other));
 
     EDTextFinderClient orphan;
     EXPECT_EQ(orphan.firstSelectedRange(), (CharacterRange { 0, 0 }));
