@@ -67,7 +67,9 @@ private:
 bool EDTextView::acceptsShortcutOverride(QKeyEvent* event) const
 {
     if (const auto binding = EDKeyBindings::binding(*event))
-        return (m_isEditable || binding->isMenuKeyEquivalent) && takesKeyFor(binding->command);
+        return (m_isEditable || binding->isMenuKeyEquivalent
+                   || binding->command == EDTextViewCommand::cancelOperation)
+            && takesKeyFor(binding->command);
     return m_isEditable && isTypedText(*event);
 }
 
@@ -101,6 +103,12 @@ void EDTextView::keyPressEvent(QKeyEvent* event)
         return;
     }
     if (!m_isEditable) {
+        // Escape closes what is open over the text (the find bar) in any view.
+        if (binding && binding->command == EDTextViewCommand::cancelOperation) {
+            doCommand(binding->command);
+            event->accept();
+            return;
+        }
         QAbstractScrollArea::keyPressEvent(event);
         return;
     }

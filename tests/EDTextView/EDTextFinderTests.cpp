@@ -13,7 +13,10 @@
 #include <QPushButton>
 #include <QToolButton>
 
+#include <QRegularExpression>
+
 #include <random>
+#include <set>
 
 using namespace textviewtest;
 using platform::CharacterRange;
@@ -288,6 +291,9 @@ TEST(EDTextFinder, ReplaceIsRefusedWhereTheTextMayNotChange)
     EXPECT_FALSE(bar->isReplaceVisible());
     EXPECT_FALSE(bar->replaceAllButton()->isEnabled());
     EXPECT_FALSE(bar->replaceToggle()->isEnabled());
+    view->setFocus();
+    press(view.view.get(), Qt::Key_Escape);
+    EXPECT_FALSE(finder.isFindBarVisible()) << "Escape in the read-only text closes the bar";
 }
 
 // All matches of a common word in a 5 MB note, and replacing them all as one undo step.
@@ -404,4 +410,71 @@ TEST(EDFindBar, DrivenByKeys)
     finder.setSearchString({});
     press(view.view.get(), Qt::Key_F3);
     EXPECT_TRUE(finder.isFindBarVisible());
+}
+
+// The highlights cover the matches near what shows, follow scrolling, and take in a match typed
+// while the bar is open.
+TEST(EDTextFinder, HighlightsFollowScrollingAndTyping)
+{
+    QString text;
+    for (int i = 0; i < 2000; ++i)
+        text += QStringLiteral("line %1 of the note\n").arg(i);
+    ShownView view(text);
+    EDTextFinder& finder = view->textFinder();
+    view.setCaret(0);
+    finder.performAction(EDTextFinder::showFindInterface);
+    finder.setSearchString("the");
+    auto highlighted = [&] {
+        view->viewport()->repaint();
+        std::vector<qint64> starts;
+        view->textLayoutManager().enumerateRenderingAttributes(
+            0, false, [&](const auto& attributes, TextRange run) {
+                if (attributes.contains(EDTextFinder::highlightAttribute))
+                    starts.push_back(run.location);
+                return true;
+            });
+        return starts;
+    };
+    auto isHighlighted = [&](qint64 start) {
+        const auto starts = highlighted();
+        return std::find(starts.begin(), starts.end(), start) != starts.end();
+    };
+    EXPECT_TRUE(isHighlighted(finder.matches().front()));
+    EXPECT_LT(highlighted().size(), finder.matches().size()) << "only near what shows";
+
+    view->scrollRangeToVisible({ text.size() - 1, 0 });
+    view.settle();
+    EXPECT_TRUE(isHighlighted(finder.matches().back()));
+    EXPECT_FALSE(isHighlighted(finder.matches().front()));
+
+    const qint64 at = text.size() - 5;
+    view.setCaret(at);
+    view->insertText(QStringLiteral(" the"), CharacterRange::notFound());
+    EXPECT_TRUE(isHighlighted(at + 1)) << "a match typed in view is highlighted at once";
+    const auto starts = highlighted();
+    EXPECT_EQ(starts.size(), std::set<qint64>(starts.begin(), starts.end()).size()) << "each once";
+}
+
+// Replace all after edits acts on the text as it is now, never on ranges the edits moved.
+TEST(EDTextFinder, ReplaceAllAfterEditsReplacesWhatIsThereNow)
+{
+    ShownView view("cat concat cat\ncat_ cat");
+    EDTextFinder& finder = view->textFinder();
+    finder.setOptions({ false, true });
+    finder.setSearchString("cat");
+    view.setCaret(0);
+    view->insertText(QStringLiteral("Cat, "), CharacterRange::notFound());
+    view.setCaret(view->string().size());
+    view->insertText(QStringLiteral(" bobcat cat"), CharacterRange::notFound());
+    view->setSelectedRange({ 9, 0 });
+    view->insertText(QStringLiteral("x"), CharacterRange::notFound());
+    finder.setReplaceString("dog");
+    const QString before = view->string();
+    finder.performAction(EDTextFinder::replaceAll);
+    QString expected = before;
+    expected.replace(
+        QRegularExpression(QStringLiteral("\\bcat\\b"), QRegularExpression::CaseInsensitiveOption),
+        QStringLiteral("dog"));
+    EXPECT_EQ(view->string(), expected);
+    EXPECT_TRUE(finder.matches().empty());
 }
