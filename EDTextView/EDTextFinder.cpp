@@ -23,8 +23,8 @@ constexpr qint64 longestSelectionToSearch = 1000;
 // marks nothing new.
 constexpr qint64 highlightMarginUnits = 4096;
 
-// One search string for every view, as the desktop's find bars share theirs: a bar opening with
-// nothing selected starts from the last string searched anywhere.
+// One search string for the whole program: a bar opening with nothing selected starts from the
+// last string searched in any view.
 QString& lastSearchString()
 {
     static QString string;
