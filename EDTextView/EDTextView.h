@@ -33,6 +33,7 @@
 class CoalescingUndoManager;
 class EDFontManager;
 class EDTextContentStorage;
+class EDTextFinder;
 class EDTextFinderClient;
 class EDTextLayoutManager;
 class QDrag;
@@ -64,7 +65,9 @@ class UndoManager;
 // ...TypingCommands.cpp (insert, delete and yank commands), ...EditingCommands.cpp (case and
 // completion), ...Pasteboard.cpp (clipboard and services), ...Drag.cpp (dragging text out and
 // dropping it in), ...FontPanel.cpp (font and colour dialogs), ...TextChecking.cpp (spelling and
-// grammar: settings, commands and the checking controller's client), ...Validation.cpp (menu items).
+// grammar: settings, commands and the checking controller's client), ...Validation.cpp (menu
+// items), ...Accessibility.cpp (what screen readers are told), ...Speech.cpp (speaking the text),
+// ...Find.cpp (find commands, the find bar's place and the highlights of matches).
 // Everything runs on the main thread.
 class EDTextView : public QAbstractScrollArea,
                    public EDCompletionWindowDelegate,
@@ -207,10 +210,21 @@ public:
     EDTextContentStorage& textContentStorage() const { return *m_textContentStorage; }
     const platform::TextContainer& textContainer() const;
 
+    // Made on first use; one handed to the view (which then owns it) replaces it, so that speech
+    // may play somewhere else than the default audio device.
     platform::SpeechSynthesizer& speechSynthesizer();
+    void setSpeechSynthesizer(std::unique_ptr<platform::SpeechSynthesizer> synthesizer);
     EDTextFinderClient& textFinderClient() const { return *m_textFinderClient; }
-    bool isIncrementalSearchingEnabled() const { return m_isIncrementalSearchingEnabled; }
-    void setIsIncrementalSearchingEnabled(bool enabled) { m_isIncrementalSearchingEnabled = enabled; }
+
+    // Find (EDTextViewFind.cpp). The finder serves this view through its client once the view is
+    // in a window; its find bar docks at the top of this scroll area. Incremental searching is the
+    // finder's setting.
+    EDTextFinder& textFinder() const { return *m_textFinder; }
+    bool isIncrementalSearchingEnabled() const;
+    void setIsIncrementalSearchingEnabled(bool enabled);
+    // Places the find bar above the viewport (the viewport's top margin is the bar's height), or
+    // gives the margin back when the bar is hidden.
+    void tileFindBar();
 
     bool isContinuousSpellCheckingEnabled() const { return m_isContinuousSpellCheckingEnabled; }
     // Checking starts over for what is on (EDTextViewTextChecking.cpp).
@@ -413,6 +427,32 @@ public:
     void setSelectedRange(platform::CharacterRange range);
     std::optional<platform::TextRange> selectedTextRange() const;
 
+    // Accessibility (EDTextViewAccessibility.cpp): what the view tells assistive technologies, in
+    // its own terms; EDTextViewAccessible hands it to them through QAccessible. Ranges count UTF-16
+    // units from the document start.
+    bool isAccessibilityElement() const { return true; }
+    // Editable or selectable.
+    bool isAccessibilityEnabled() const { return m_isEditable || m_isSelectable; }
+    // "Text Editor", translatable.
+    static QString accessibilityLabel();
+    QString accessibilityValue() const;
+    // A string replaces the whole text as one undoable edit, when the view may be edited and the
+    // delegate agrees; any other value is ignored.
+    void setAccessibilityValue(const QVariant& value);
+    std::optional<platform::AttributedString> accessibilityAttributedString(
+        platform::CharacterRange range) const;
+    std::optional<QString> accessibilityString(platform::CharacterRange range) const;
+    // The text the viewport lays out; empty when nothing is laid out.
+    platform::CharacterRange accessibilityVisibleCharacterRange() const;
+    // Characters as a reader perceives them (grapheme clusters): a letter with a combining accent
+    // counts one. Linear in the length of the text.
+    qint64 accessibilityNumberOfCharacters() const;
+    // The selected ranges' text in document order, a line break between two; empty with only carets.
+    QString accessibilitySelectedText() const;
+    platform::CharacterRange accessibilitySelectedTextRange() const { return selectedRange(); }
+    // A range outside the text leaves the selection as it is.
+    void setAccessibilitySelectedTextRange(platform::CharacterRange range);
+
     // Insertion point (EDTextViewInsertionPoint.cpp).
     void updateInsertionPointViews();
     const std::vector<EDInsertionPointView>& insertionPointViews() const { return m_insertionPointViews; }
@@ -484,7 +524,7 @@ public:
 #undef ED_DECLARE_MOVE
 
     // The context menu a view without a delegate's changes would show: Cut, Copy, Paste, Paste
-    // and Match Style, Select All.
+    // and Match Style, Select All, and Speech (Start Speaking, Stop Speaking).
     static std::unique_ptr<QMenu> defaultMenu();
     // The menu for a context-menu event (its position in viewport coordinates), built once:
     // spelling items, the view's items, then the delegate's and plug-ins' changes. None when the
@@ -556,6 +596,8 @@ private:
     // Drawing (EDTextViewDrawing.cpp).
     void drawSelectedLineHighlight(QPainter& painter, const QRectF& dirty) const;
     void drawSpellingMarks(QPainter& painter, const FragmentView& view, const QRectF& dirty) const;
+    // Under the text: the matches the finder marked (EDTextViewFind.cpp).
+    void drawFindHighlights(QPainter& painter, const QRectF& dirty);
     QColor resolvedSelectionColor() const;
     void setNeedsDisplay();
     void setNeedsDisplay(const QRectF& viewRect);
@@ -619,8 +661,17 @@ private:
     // Insertion point helpers.
     void removeInsertionPointViews();
 
+    // Accessibility events (EDTextViewAccessibility.cpp), sent only while an assistive technology
+    // listens: the text an edit is about to remove (none when nobody listens), then the change.
+    std::optional<QString> accessibleTextBeingReplaced(platform::TextRange range) const;
+    void notifyAccessibleTextChange(
+        platform::TextLocation at, const std::optional<QString>& removed, const QString& inserted);
+    void notifyAccessibleSelectionChange();
+
     // Plug-ins (EDTextViewPlugins.cpp).
     void setUpPlugins();
+    // Gives the finder its client and the bar's place (EDTextViewFind.cpp).
+    void setUpTextFinder();
 
     // Text checking (EDTextViewTextChecking.cpp): makes the controller and follows the selection.
     void setUpTextChecking();
@@ -662,7 +713,8 @@ private:
     std::unordered_map<const platform::TextLayoutFragment*, FragmentView> m_previousFragmentViews;
     platform::SpeechSynthesizer* m_speechSynthesizer = nullptr;
     std::unique_ptr<EDTextFinderClient> m_textFinderClient;
-    bool m_isIncrementalSearchingEnabled = false;
+    // After the client, so that it goes first.
+    std::unique_ptr<EDTextFinder> m_textFinder;
     bool m_isContinuousSpellCheckingEnabled = false;
     bool m_isGrammarCheckingEnabled = false;
     mutable std::optional<bool> m_automaticTextCompletion;
@@ -716,6 +768,13 @@ private:
     bool m_primarySelectionPending = false;
     QPointer<QWidget> m_fontPanel;
     QPointer<QWidget> m_colorPanel;
+    // The caret and first selected range assistive technologies were last told of.
+    struct AccessibleCaret {
+        qint64 cursor = -1;
+        platform::TextRange selection;
+        bool operator==(const AccessibleCaret&) const = default;
+    };
+    AccessibleCaret m_accessibleCaret;
     // Last, so that it goes first: it asks the view nothing once it is being destroyed.
     std::shared_ptr<TextCheckingController> m_textCheckingController;
 };

@@ -89,8 +89,19 @@
     COMMAND(underline)                                                                                       \
     COMMAND(orderFrontFontPanel)                                                                             \
     COMMAND(orderFrontColorPanel)                                                                            \
+    /* Speech (EDTextViewSpeech.cpp). */                                                                     \
+    COMMAND(startSpeaking)                                                                                   \
+    COMMAND(stopSpeaking)                                                                                    \
     /* The ruler (EDTextViewRuler.cpp). */                                                                   \
     COMMAND(toggleRuler)                                                                                     \
+    /* Find (EDTextViewFind.cpp). */                                                                         \
+    COMMAND(performFindPanelAction)                                                                          \
+    COMMAND(performTextFinderAction)                                                                         \
+    COMMAND(showFindInterface)                                                                               \
+    COMMAND(showReplaceInterface)                                                                            \
+    COMMAND(hideFindInterface)                                                                               \
+    COMMAND(findNext)                                                                                        \
+    COMMAND(findPrevious)                                                                                    \
     /* Spelling, grammar and substitutions (EDTextViewTextChecking.cpp). */                                  \
     COMMAND(toggleContinuousSpellChecking)                                                                   \
     COMMAND(toggleGrammarChecking)                                                                           \

@@ -34,9 +34,11 @@ void EDTextView::replaceCharacters(
     m_delegateProxy->textViewWillChangeText(*this, range, plain);
     --m_willChangeDepth;
 
+    const std::optional<QString> accessibleRemoved = accessibleTextBeingReplaced(range);
     m_textContentStorage->performEditingTransaction(
         [&] { m_textContentStorage->replaceCharacters(range, replacement); });
     markedTextDidChange(range, replacement.length());
+    notifyAccessibleTextChange(range.location, accessibleRemoved, plain);
 
     m_delegateProxy->textViewDidChangeText(*this, range, plain);
     didChangeText();
@@ -136,7 +138,7 @@ bool EDTextView::shouldChangeText(
 
 void EDTextView::willChangeText()
 {
-    if (m_isIncrementalSearchingEnabled)
+    if (isIncrementalSearchingEnabled())
         m_textFinderClient->noteClientStringWillChange();
     const platform::Notification notification { textWillChangeNotification, this, {} };
     platform::NotificationCenter::defaultCenter().post(notification);

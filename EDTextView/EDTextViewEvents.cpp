@@ -2,6 +2,7 @@
 
 #include "EDTextView/EDKeyBindings.h"
 #include "EDTextView/EDTextContentStorage.h"
+#include "EDTextView/EDTextFinder.h"
 #include "EDTextView/EDTextLayoutManager.h"
 #include "EDTextView/TextLayoutUtilities.h"
 
@@ -14,6 +15,8 @@
 #include <QMouseEvent>
 #include <QStyleHints>
 #include <QTimer>
+
+#include <functional>
 
 using platform::TextLocation;
 using platform::TextRange;
@@ -66,7 +69,9 @@ private:
 bool EDTextView::acceptsShortcutOverride(QKeyEvent* event) const
 {
     if (const auto binding = EDKeyBindings::binding(*event))
-        return (m_isEditable || binding->isMenuKeyEquivalent) && takesKeyFor(binding->command);
+        return (m_isEditable || binding->isMenuKeyEquivalent
+                   || binding->command == EDTextViewCommand::cancelOperation)
+            && takesKeyFor(binding->command);
     return m_isEditable && isTypedText(*event);
 }
 
@@ -75,9 +80,11 @@ bool EDTextView::takesKeyFor(EDTextViewCommand command) const
     switch (command) {
     case EDTextViewCommand::complete:
     case EDTextViewCommand::cancelOperation:
-        // Escape and Ctrl+Space are the view's only while there is a completion to show or hide;
-        // otherwise they go on to the window (Escape closes a dialog).
-        return hasCompletions();
+        // Escape and Ctrl+Space are the view's only while there is a completion to show or hide
+        // (Escape also while the find bar shows, which it closes); otherwise they go on to the
+        // window (Escape closes a dialog).
+        return hasCompletions()
+            || (command == EDTextViewCommand::cancelOperation && m_textFinder->isFindBarVisible());
     default:
         return true;
     }
@@ -98,6 +105,12 @@ void EDTextView::keyPressEvent(QKeyEvent* event)
         return;
     }
     if (!m_isEditable) {
+        // Escape closes what is open over the text (the find bar) in any view.
+        if (binding && binding->command == EDTextViewCommand::cancelOperation) {
+            doCommand(binding->command);
+            event->accept();
+            return;
+        }
         QAbstractScrollArea::keyPressEvent(event);
         return;
     }
@@ -309,20 +322,23 @@ void EDTextView::autoscrollTick()
 std::unique_ptr<QMenu> EDTextView::defaultMenu()
 {
     auto menu = std::make_unique<QMenu>();
-    auto add = [&](const char* title, EDTextViewCommand command, const QKeySequence& shortcut) {
-        QAction* action = menu->addAction(QCoreApplication::translate("EDTextView", title));
+    auto add = [](QMenu* to, const char* title, EDTextViewCommand command, const QKeySequence& shortcut) {
+        QAction* action = to->addAction(QCoreApplication::translate("EDTextView", title));
         action->setData(EDTextViewCommands::name(command));
         action->setShortcut(shortcut);
     };
-    add("Cut", EDTextViewCommand::cut, QKeySequence(Qt::CTRL | Qt::Key_X));
-    add("Copy", EDTextViewCommand::copy, QKeySequence(Qt::CTRL | Qt::Key_C));
-    add("Paste", EDTextViewCommand::paste, QKeySequence(Qt::CTRL | Qt::Key_V));
-    add("Paste and Match Style", EDTextViewCommand::pasteAsPlainText,
+    add(menu.get(), "Cut", EDTextViewCommand::cut, QKeySequence(Qt::CTRL | Qt::Key_X));
+    add(menu.get(), "Copy", EDTextViewCommand::copy, QKeySequence(Qt::CTRL | Qt::Key_C));
+    add(menu.get(), "Paste", EDTextViewCommand::paste, QKeySequence(Qt::CTRL | Qt::Key_V));
+    add(menu.get(), "Paste and Match Style", EDTextViewCommand::pasteAsPlainText,
         QKeySequence(Qt::CTRL | Qt::ALT | Qt::SHIFT | Qt::Key_V));
     menu->addSeparator();
-    add("Select All", EDTextViewCommand::selectAll, QKeySequence(Qt::CTRL | Qt::Key_A));
+    add(menu.get(), "Select All", EDTextViewCommand::selectAll, QKeySequence(Qt::CTRL | Qt::Key_A));
     menu->addSeparator();
     addTextCheckingMenus(*menu);
+    QMenu* speech = menu->addMenu(QCoreApplication::translate("EDTextView", "Speech"));
+    add(speech, "Start Speaking", EDTextViewCommand::startSpeaking, {});
+    add(speech, "Stop Speaking", EDTextViewCommand::stopSpeaking, {});
     return menu;
 }
 

@@ -6,8 +6,6 @@
 #include "EDTextView/YankingManager.h"
 #include "platform/foundation/NotificationCenter.h"
 
-#include <QAccessible>
-
 using platform::CharacterRange;
 using platform::TextRange;
 using platform::TextSelection;
@@ -50,12 +48,7 @@ void EDTextView::selectionDidChange()
     const platform::Notification notification { didChangeSelectionNotification, this, {} };
     platform::NotificationCenter::defaultCenter().post(notification);
     m_delegateProxy->textViewDidChangeSelection(notification);
-    if (QAccessible::isActive()) {
-        if (const auto range = selectedTextRange()) {
-            QAccessibleTextSelectionEvent event(this, int(range->location), int(range->endLocation));
-            QAccessible::updateAccessibility(&event);
-        }
-    }
+    notifyAccessibleSelectionChange();
     schedulePrimarySelectionUpdate();
     // Whoever set the selection, the next pass shows it.
     setNeedsLayout();

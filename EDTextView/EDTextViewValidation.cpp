@@ -1,6 +1,7 @@
 #include "EDTextView/EDTextView.h"
 
 #include "EDTextView/EDTextContentStorage.h"
+#include "EDTextView/EDTextFinder.h"
 #include "platform/text/UndoManager.h"
 #include "platform/ui/Pasteboard.h"
 #include "platform/ui/RulerView.h"
@@ -12,14 +13,14 @@
 
 namespace {
 
-// The rows of the validation table. Commands are matched by name, so that a row also covers a
-// command another part of the view adds under that name.
+// The rows of the validation table, matched by the command's name.
 enum class Row {
     copyCutDelete,
     selectAll,
     paste,
     undo,
     redo,
+    findAction,
     stopSpeaking,
     startSpeaking,
     toggleRuler,
@@ -41,6 +42,8 @@ const QHash<QString, Row>& rows()
         { QStringLiteral("pasteAsRichText:"), Row::paste },
         { QStringLiteral("undo:"), Row::undo },
         { QStringLiteral("redo:"), Row::redo },
+        { QStringLiteral("performFindPanelAction:"), Row::findAction },
+        { QStringLiteral("performTextFinderAction:"), Row::findAction },
         { QStringLiteral("stopSpeaking:"), Row::stopSpeaking },
         { QStringLiteral("startSpeaking:"), Row::startSpeaking },
         { QStringLiteral("toggleRuler:"), Row::toggleRuler },
@@ -87,6 +90,10 @@ bool EDTextView::validateUserInterfaceItem(QAction& item)
         // The title follows the manager even when there is nothing to undo.
         item.setText(undo ? manager->undoMenuItemTitle() : manager->redoMenuItemTitle());
         return m_allowsUndo && (undo ? manager->canUndo() : manager->canRedo());
+    }
+    case Row::findAction: {
+        const auto tag = EDTextFinder::actionTag(&item);
+        return tag && m_textFinder->validateAction(*tag);
     }
     case Row::stopSpeaking:
         // A synthesizer never made has never spoken.

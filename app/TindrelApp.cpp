@@ -84,6 +84,7 @@ QMainWindow* TindrelApp::showMainWindow()
         auto* content = new NavigationView(m_stores, window);
         content->setOnAppear([this] { loadLibraries(); });
         window->setCentralWidget(content);
+        tdCentreWindow(window, nullptr);
         m_mainWindow = window;
     }
     m_mainWindow->show();
@@ -107,6 +108,17 @@ QWidget* TindrelApp::openSettings()
         layout->addWidget(new SettingsView(
             TDStores { m_stores.projectStore, nullptr, nullptr, m_stores.categoryStore }, window));
         window->setFixedWidth(settingsWidth);
+        // Ctrl+W (and the desktop's Close keys) and Escape close it, as a desktop's preferences do.
+        auto* close = new QAction(QObject::tr("Close"), window);
+        QList<QKeySequence> keys = QKeySequence::keyBindings(QKeySequence::Close);
+        for (QKeySequence key : { QKeySequence(Qt::CTRL | Qt::Key_W), QKeySequence(Qt::Key_Escape) }) {
+            if (!keys.contains(key))
+                keys.append(key);
+        }
+        close->setShortcuts(keys);
+        close->setShortcutContext(Qt::WindowShortcut);
+        QObject::connect(close, &QAction::triggered, window, &QWidget::close);
+        window->addAction(close);
         m_settingsWindow = window;
         tdCentreWindow(window, m_mainWindow);
     }

@@ -4,6 +4,7 @@
 #include "app/model/TDProject.h"
 #include "app/notes/TDPageFetcher.h"
 #include "app/notes/TDWeblocFile.h"
+#include "app/store/TDLibrary.h"
 #include "app/store/TDLinkStore.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/Print.h"
@@ -42,10 +43,15 @@ TDLinkCaptureFailure invalidAddress(const QString& address)
         QStringLiteral("\u201C%1\u201D is not a web address. ").arg(address) + hint };
 }
 
-TDLinkCaptureFailure saveFailed(const platform::PlatformError& error)
+TDLinkCaptureFailure saveFailed(const TDLibraryFailure& failure)
 {
     return { TDLinkCaptureFailure::Reason::saveFailed,
-        QStringLiteral("The links could not be saved: %1").arg(error.description) };
+        QStringLiteral("The links could not be saved: %1").arg(failure.message) };
+}
+
+TDLibrary libraryOf(std::shared_ptr<TDLinkStore> store)
+{
+    return TDLibrary(TDStores { nullptr, nullptr, std::move(store), nullptr });
 }
 
 bool isNoteOf(const TDProject& project, const TDNote& note)
@@ -106,10 +112,7 @@ void TDLinkCapture::addLink(std::shared_ptr<TDProject> project, std::shared_ptr<
                     QStringLiteral("Webloc file created successfully at: ") + written.value().path());
             else
                 platform::print(QStringLiteral("Error creating webloc file: ") + written.error().description);
-            TDLinkStore::LinkList links = store->tdLinks();
-            links.push_back(link);
-            store->setTdLinks(std::move(links));
-            store->save(store->tdLinks(), [completion, link](Result<Success, platform::PlatformError> saved) {
+            libraryOf(store).addLink(link, [completion, link](auto saved) {
                 if (!completion)
                     return;
                 completion(saved ? AddResult::success(link) : AddResult::failure(saveFailed(saved.error())));
@@ -121,12 +124,9 @@ void TDLinkCapture::deleteLink(std::shared_ptr<TDProject> project, std::shared_p
     const TDLink& link, DeleteCompletion completion)
 {
     assert(DispatchQueue::isMainThread() && project && note);
-    TDLinkStore::LinkList links = m_store->tdLinks();
-    std::erase_if(links, [&](const TDLink& candidate) { return candidate.id == link.id; });
-    m_store->setTdLinks(std::move(links));
-    m_store->save(m_store->tdLinks(),
+    libraryOf(m_store).removeLink(link.id,
         [project = std::move(project), note = std::move(note), link, completion = std::move(completion)](
-            Result<Success, platform::PlatformError> saved) {
+            auto saved) {
             if (!saved) {
                 // The file stays: the link is still in the list on disk.
                 if (completion)

@@ -6,6 +6,12 @@
 
 #include <QCryptographicHash>
 
+#include <algorithm>
+
+using platform::PlatformError;
+using platform::Result;
+using platform::Success;
+
 namespace {
 
 // A default category's id is derived from its name (a name-based, version 5 identifier), so it is
@@ -63,11 +69,14 @@ void TDCategoryStore::setTdCategories(CategoryList categories)
     m_registrar.withMutation("tdCategories", [&] { m_tdCategories = std::move(categories); });
 }
 
-void TDCategoryStore::save()
+Result<Success, PlatformError> TDCategoryStore::save()
 {
     auto encoded = tdlibrary::encodeCategories(tdCategories());
-    if (!encoded)
-        return;
+    if (!encoded) {
+        platform::printError(
+            QStringLiteral("Could not save the category list: %1").arg(encoded.error().description));
+        return Result<Success, PlatformError>::failure(encoded.error());
+    }
     auto defaults = platform::UserDefaults::standard();
     auto stored = defaults.data(defaultsKey);
     if (stored && !tdlibrary::decodeCategories(*stored)) {
@@ -77,7 +86,7 @@ void TDCategoryStore::save()
                 QStringLiteral("Could not keep the unreadable category list aside, so it was not "
                                "replaced: %1")
                     .arg(kept.error().description));
-            return;
+            return kept;
         }
         platform::printError(
             QStringLiteral("The stored category list could not be read; it was kept as \"%1\".")
@@ -87,17 +96,18 @@ void TDCategoryStore::save()
     if (!written)
         platform::printError(
             QStringLiteral("Could not save the category list: %1").arg(written.error().description));
+    return written;
 }
 
-void TDCategoryStore::add(const QString& name)
+Result<Success, PlatformError> TDCategoryStore::add(const QString& name)
 {
     auto categories = tdCategories();
     categories.push_back(TDCategory::make(platform::Uuid::random(), name));
     setTdCategories(std::move(categories));
-    save();
+    return save();
 }
 
-void TDCategoryStore::remove(const TDCategory& category)
+Result<Success, PlatformError> TDCategoryStore::remove(const TDCategory& category)
 {
     QString name = category.name().normalized(QString::NormalizationForm_C);
     auto categories = tdCategories();
@@ -105,5 +115,21 @@ void TDCategoryStore::remove(const TDCategory& category)
         return element->name().normalized(QString::NormalizationForm_C) == name;
     });
     setTdCategories(std::move(categories));
-    save();
+    return save();
+}
+
+Result<Success, PlatformError> TDCategoryStore::restoreDefaults()
+{
+    for (const auto& preset : defaultCategories()) {
+        auto categories = tdCategories();
+        const QString name = preset->name().normalized(QString::NormalizationForm_C);
+        bool present = std::any_of(categories.begin(), categories.end(), [&](const auto& category) {
+            return category->name().normalized(QString::NormalizationForm_C) == name;
+        });
+        if (present)
+            continue;
+        categories.push_back(preset);
+        setTdCategories(std::move(categories));
+    }
+    return save();
 }

@@ -2,6 +2,8 @@
 
 #include "app/model/TDCategory.h"
 #include "platform/foundation/ObservationRegistrar.h"
+#include "platform/foundation/PlatformError.h"
+#include "platform/foundation/Result.h"
 
 #include <QString>
 
@@ -31,16 +33,22 @@ public:
     CategoryList tdCategories() const;
     void setTdCategories(CategoryList categories);
 
-    // Writes the list to the user defaults now. A stored value that does not decode is first kept
-    // under "TDCategories.damaged". A failure is printed to standard error.
-    void save();
+    // Writes the list to the user defaults now, with the one checked atomic write of every file the
+    // program keeps: on failure (a full disk included) the old settings file stays as it was, the
+    // list stays changed in memory, and the failure is printed to standard error and returned. A
+    // stored value that does not decode is first kept under "TDCategories.damaged".
+    platform::Result<platform::Success, platform::PlatformError> save();
 
     // Appends a category with a fresh id and `name`, then saves.
-    void add(const QString& name);
+    platform::Result<platform::Success, platform::PlatformError> add(const QString& name);
 
     // Removes every category whose name equals `category`'s name (canonically equivalent Unicode
     // counts as equal), then saves; the list is assigned even when nothing matched.
-    void remove(const TDCategory& category);
+    platform::Result<platform::Success, platform::PlatformError> remove(const TDCategory& category);
+
+    // Appends, in their order, the default categories whose names are missing from the list (the
+    // default records themselves), then saves, also when nothing was missing.
+    platform::Result<platform::Success, platform::PlatformError> restoreDefaults();
 
 private:
     CategoryList m_tdCategories;

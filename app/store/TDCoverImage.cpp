@@ -50,7 +50,7 @@ Result<QByteArray, PlatformError> jpegData(const QString& path)
             return Outcome::failure(notAnImage(path, QStringLiteral("the image is damaged")));
         }
     }
-    auto bitmap = source.value()->thumbnail(maximumSide);
+    auto bitmap = source.value()->frame(0);
     if (!bitmap)
         return Outcome::failure(notAnImage(path, QStringLiteral("the image is damaged")));
     // JPEG has no transparency: what was see-through becomes white, not black.

@@ -12,12 +12,10 @@
 namespace tdcoverimage {
 
 inline constexpr double jpegQuality = 0.2;
-// A larger picture is scaled down to this longest side: a cover is shown at card size, and a full
-// decode of a huge picture would take gigabytes.
-inline constexpr int maximumSide = 4096;
 
-// The JPEG of the image file at `path`: read only as a regular file, decoded within the decoding
-// bounds, transparency laid over white. The error says why a file cannot be used.
+// The JPEG of the image file at `path`, at the picture's own size: read only as a regular file,
+// decoded within the decoding bounds (so a picture too large to decode is refused, never scaled),
+// transparency laid over white. The error says why a file cannot be used.
 platform::Result<QByteArray, platform::PlatformError> jpegData(const QString& path);
 
 // Writes `jpeg` as a new cover file in `projectFolder` and returns its URL.

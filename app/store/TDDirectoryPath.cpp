@@ -3,7 +3,9 @@
 #include "platform/foundation/FileManager.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 
 #include <cerrno>
 
@@ -180,16 +182,56 @@ bool TDDirectoryPath::isOpenableLibraryFile(const Url& url)
     return QFileInfo(url.path()).isFile();
 }
 
+namespace {
+
+// Why `url` may not be removed or moved away: it is not strictly inside the library folder. The
+// item itself may be a symbolic link; only its folder must resolve inside the library.
+std::optional<platform::PlatformError> outsideLibrary(const Url& url)
+{
+    const Url library = TDDirectoryPath::libraryFolderURL();
+    if (url.isStrictlyInside(library)
+        && (url.deletingLastPathComponent() == library
+            || TDDirectoryPath::isInsideLibraryFolder(url.deletingLastPathComponent())))
+        return std::nullopt;
+    return platform::PlatformError::fromErrno(EPERM,
+        QStringLiteral("refusing to remove \"%1\" outside the library folder").arg(url.absoluteString()));
+}
+
+} // namespace
+
 platform::Result<platform::Success, platform::PlatformError> TDDirectoryPath::removeItemInsideLibrary(
     const Url& url)
 {
-    // The item itself may be a symbolic link; only its folder must resolve inside the library.
-    if (!url.isStrictlyInside(libraryFolderURL())
-        || (url.deletingLastPathComponent() != libraryFolderURL()
-            && !isInsideLibraryFolder(url.deletingLastPathComponent())))
-        return platform::Result<platform::Success, platform::PlatformError>::failure(
-            platform::PlatformError::fromErrno(EPERM,
-                QStringLiteral("refusing to remove \"%1\" outside the library folder")
-                    .arg(url.absoluteString())));
+    if (auto refusal = outsideLibrary(url))
+        return platform::Result<platform::Success, platform::PlatformError>::failure(*refusal);
+    return platform::FileManager::removeItem(url);
+}
+
+platform::Result<platform::Success, platform::PlatformError> TDDirectoryPath::trashItemInsideLibrary(
+    const Url& url)
+{
+    if (auto refusal = outsideLibrary(url))
+        return platform::Result<platform::Success, platform::PlatformError>::failure(*refusal);
+    // Qt 6.4 moves the item into "files" under the current folder when the home trash is missing and
+    // cannot be made in one step: it is made first, and a result outside a trash is taken back.
+    const QString dataFolder = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (QDir::isAbsolutePath(dataFolder)) {
+        const QString trash = dataFolder + QStringLiteral("/Trash");
+        const bool existed = QFileInfo::exists(trash);
+        if (QDir().mkpath(trash + QStringLiteral("/files"))
+            && QDir().mkpath(trash + QStringLiteral("/info"))) {
+            if (!existed)
+                QFile::setPermissions(trash, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+            QString inTrash;
+            if (QFile::moveToTrash(url.path(), &inTrash)) {
+                const QFileInfo moved(inTrash);
+                if (moved.isAbsolute() && moved.dir().dirName() == QStringLiteral("files"))
+                    return platform::Result<platform::Success, platform::PlatformError>::success({});
+                auto back = platform::FileManager::moveItem(Url::fileUrl(moved.absoluteFilePath()), url);
+                if (!back)
+                    return back;
+            }
+        }
+    }
     return platform::FileManager::removeItem(url);
 }

@@ -63,4 +63,8 @@ public:
     // Removes a file or folder, refusing anything not strictly inside the library folder.
     static platform::Result<platform::Success, platform::PlatformError> removeItemInsideLibrary(
         const platform::Url& url);
+    // Moves a file or folder strictly inside the library folder to the desktop's trash, where the
+    // user can restore it; where there is no trash to move it to, removes it.
+    static platform::Result<platform::Success, platform::PlatformError> trashItemInsideLibrary(
+        const platform::Url& url);
 };

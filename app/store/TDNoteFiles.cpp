@@ -139,7 +139,7 @@ Result<Success, PlatformError> removeNoteFolder(
     if (info.isSymLink() || !info.isDir())
         return Outcome::failure(PlatformError::fromErrno(
             ENOTDIR, QStringLiteral("%1 is not a note's folder").arg(folder.path())));
-    return TDDirectoryPath::removeItemInsideLibrary(folder);
+    return TDDirectoryPath::trashItemInsideLibrary(folder);
 }
 
 } // namespace tdnotefiles

@@ -55,10 +55,10 @@ TitleProblem existingTitleProblem();
 platform::Result<platform::Url, platform::PlatformError> createNoteFiles(
     const platform::Url& projectFolder, const QString& title);
 
-// Removes the folder of a deleted note: the folder of its text file when that lies directly in the
-// project's notes folder, else the folder its title names. Only a real folder goes (never what a
-// link points to), never one another note of `remaining` keeps its text in; a folder that is
-// already gone counts as removed.
+// Moves the folder of a deleted note to the trash (or removes it where there is none): the folder
+// of its text file when that lies directly in the project's notes folder, else the folder its title
+// names. Only a real folder goes (never what a link points to), never one another note of
+// `remaining` keeps its text in; a folder that is already gone counts as removed.
 platform::Result<platform::Success, platform::PlatformError> removeNoteFolder(
     const platform::Url& projectFolder, const TDNote& note,
     const std::vector<std::shared_ptr<TDProject>>& remaining);

@@ -9,8 +9,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,6 +31,34 @@ PlatformError invalidUrlError(const Url& url)
 QByteArray nativePath(const Url& url)
 {
     return url.path().toUtf8();
+}
+
+// Removes what killed saves of one file left beside it: the files of `folder` named `prefix` and
+// a suffix such as a save makes. A save under way holds a lock on its file, so only files no save
+// holds go; nothing is followed through a link.
+void removeLeftoverSaves(const QByteArray& folder, const QByteArray& prefix)
+{
+    DIR* dir = ::opendir(folder.constData());
+    if (!dir)
+        return;
+    const int dirFd = ::dirfd(dir);
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (!name.startsWith(prefix) || name.size() == prefix.size())
+            continue;
+        const QByteArray suffix = name.mid(prefix.size());
+        if (!std::all_of(suffix.begin(), suffix.end(),
+                [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z'); }))
+            continue;
+        const int fd = ::openat(dirFd, name.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0)
+            continue;
+        struct stat info;
+        if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            ::unlinkat(dirFd, name.constData(), 0);
+        ::close(fd);
+    }
+    ::closedir(dir);
 }
 
 Url rootedDirectory(const QString& path)
@@ -205,15 +235,34 @@ Outcome FileManager::writeAtomically(const Url& url, const QByteArray& bytes)
     const QByteArray finalPath = QFile::encodeName(target);
     const QFileInfo info(target);
     // Created like any new file (the umask applies); the old file's permissions are copied below.
-    const QByteArray prefix
-        = QFile::encodeName(info.path()) + "/." + QFile::encodeName(info.fileName()) + ".saving-";
+    const QByteArray folder = QFile::encodeName(info.path());
+    const QByteArray name = "." + QFile::encodeName(info.fileName()) + ".saving-";
+    // A killed save leaves its temporary file; the next save of the same file removes it (and frees
+    // its room before writing on a full disk).
+    removeLeftoverSaves(folder, name);
     QByteArray temporary;
     int fd = -1;
     for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        temporary = prefix + QByteArray::number(QRandomGenerator::global()->generate(), 36);
+        temporary = folder + "/" + name + QByteArray::number(QRandomGenerator::global()->generate(), 36);
         fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST)
             break;
+        if (fd < 0)
+            continue;
+        // Held until the rename: another save's clean-up leaves a held file alone. One that removed
+        // this file before the lock was taken makes it unlinked; then another name is tried.
+        if (::flock(fd, LOCK_EX) != 0) {
+            const int error = errno;
+            ::unlink(temporary.constData());
+            ::close(fd);
+            return Outcome::failure(PlatformError::fromErrno(error, target));
+        }
+        struct stat made;
+        if (::fstat(fd, &made) == 0 && made.st_nlink == 0) {
+            ::close(fd);
+            fd = -1;
+            errno = EEXIST;
+        }
     }
     if (fd < 0)
         return Outcome::failure(PlatformError::fromErrno(errno, target));
@@ -248,10 +297,11 @@ Outcome FileManager::writeAtomically(const Url& url, const QByteArray& bytes)
         return fail(errno, true);
     if (written.st_size != bytes.size())
         return fail(EIO, true);
-    if (::close(fd) != 0)
-        return fail(errno, false);
+    // Renamed while still held, so no clean-up takes it in between. The data is on disk already
+    // (fsync above), so a failing close after the rename changes nothing.
     if (::rename(temporary.constData(), finalPath.constData()) != 0)
-        return fail(errno, false);
+        return fail(errno, true);
+    ::close(fd);
     return Outcome::success({});
 }
 

@@ -6,24 +6,22 @@
 #include <QByteArray>
 #include <QString>
 
-#include <memory>
 #include <optional>
-
-class QSettings;
 
 namespace platform {
 
-// Small values kept between runs, in an INI file (QSettings). Every write is synced to disk before
-// it returns, and its outcome checked, so a "saved" value really is on disk.
+// Small values kept between runs, in an INI file that Qt's QSettings reads and writes alike (a byte
+// array as "@ByteArray(...)", an integer as its digits). Every read reads the file as it is now.
+// Every write replaces the whole file with the one checked atomic write of FileManager, so a full
+// disk or a killed write leaves the old file whole and the failure is returned; entries this class
+// does not understand are written back as they were. A file that exists but cannot be read is
+// never written over.
 class UserDefaults {
 public:
-    // The defaults in `Environment::settingsFile()`, opened now.
+    // The defaults in `Environment::settingsFile()`.
     static UserDefaults standard();
 
     explicit UserDefaults(const QString& path);
-    ~UserDefaults();
-    UserDefaults(UserDefaults&&) noexcept;
-    UserDefaults& operator=(UserDefaults&&) noexcept;
 
     std::optional<QByteArray> data(const QString& key) const;
     Result<Success, PlatformError> setData(const QString& key, const QByteArray& value);
@@ -36,10 +34,10 @@ public:
     const QString& path() const { return m_path; }
 
 private:
-    Result<Success, PlatformError> sync();
+    std::optional<QByteArray> rawValue(const QString& key) const;
+    Result<Success, PlatformError> write(const QString& key, const std::optional<QByteArray>& rawValue);
 
     QString m_path;
-    std::unique_ptr<QSettings> m_settings;
 };
 
 } // namespace platform

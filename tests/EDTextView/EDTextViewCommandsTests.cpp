@@ -33,18 +33,16 @@ TEST(EDTextViewCommands, EveryBoundKeyAndMenuItemNamesACommandThatExists)
         EXPECT_TRUE(EDTextView::commandTable().contains(EDTextViewCommands::name(binding.command)))
             << QKeySequence(key).toString().toStdString();
     const auto menu = EDTextView::defaultMenu();
-    // Submenus included: every item that is not a submenu runs a command.
-    const std::function<void(const QMenu&)> checkItems = [&](const QMenu& each) {
-        for (QAction* action : each.actions()) {
-            if (action->menu()) {
-                checkItems(*action->menu());
-            } else if (!action->isSeparator()) {
-                EXPECT_TRUE(EDTextView::commandTable().contains(action->data().toString()))
-                    << action->text().toStdString();
-            }
+    QList<QAction*> items = menu->actions();
+    while (!items.isEmpty()) {
+        QAction* action = items.takeFirst();
+        if (action->menu()) {
+            items.append(action->menu()->actions());
+        } else if (!action->isSeparator()) {
+            EXPECT_TRUE(EDTextView::commandTable().contains(action->data().toString()))
+                << action->text().toStdString();
         }
-    };
-    checkItems(*menu);
+    }
 
     // The keys of the Edit menu are the view's, and go no further.
     ShownView view("text");

@@ -145,6 +145,69 @@ TEST(EDTextViewEditingCommands, YankInsertsTheLastKillAtEveryCaret)
     EXPECT_EQ(other->string(), "[two three]");
 }
 
+// The run of kills is the process's: a caret moved in another view ends it, a refused kill does
+// not, and what one view kills the other yanks, either way round.
+TEST(EDTextViewEditingCommands, KillRunsAndYanksAreSharedByEveryView)
+{
+    ShownView first("one two three");
+    ShownView second("[]");
+    first.setCaret(13);
+    first->deleteWordBackward();
+    second.setCaret(1);
+    first->deleteWordBackward();
+    EXPECT_EQ(YankingManager::shared().currentEntry(), "two ") << "not joined to \"three\"";
+
+    auto refusing = std::make_shared<Completer>();
+    refusing->allow = false;
+    first->setDelegate(refusing);
+    first->deleteWordBackward();
+    EXPECT_EQ(first->string(), "one ");
+    first->setDelegate(nullptr);
+    first->deleteWordBackward();
+    EXPECT_EQ(YankingManager::shared().currentEntry(), "one two ") << "the refused kill kept the run";
+
+    second->yank();
+    EXPECT_EQ(second->string(), "[one two ]");
+    second.setCaret(5);
+    second->deleteToEndOfLine();
+    EXPECT_EQ(second->string(), "[one ");
+    first->yank();
+    EXPECT_EQ(first->string(), "two ]");
+}
+
+// While the pop-up shows, a typed letter closes it and is typed; when the view's window stops
+// being the active one, the pop-up closes and nothing is inserted.
+TEST(EDTextViewEditingCommands, CompletionClosesOnTypingAndWhenItsWindowLosesFocus)
+{
+    ShownView view("I like ap");
+    view.setCaret(9);
+    const auto completer = std::make_shared<Completer>();
+    view->setDelegate(completer);
+    EDCompletionWindowController& popUp = view->completionWindowController();
+
+    view->complete();
+    ASSERT_TRUE(popUp.isVisible());
+    QTest::keyClick(view.view.get(), Qt::Key_R);
+    EXPECT_FALSE(popUp.isVisible());
+    EXPECT_EQ(view->string(), "I like apr");
+
+    view->complete();
+    ASSERT_TRUE(popUp.isVisible());
+    EXPECT_EQ(popUp.window()->contentViewController()->items().size(), 1u);
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    EXPECT_TRUE(waitFor([&] { return !popUp.isVisible(); }));
+    EXPECT_EQ(view->string(), "I like apr");
+    EXPECT_TRUE(popUp.window()->contentViewController()->items().empty());
+
+    // Back in the window, the keys are the view's again.
+    view->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view.view.get()));
+    QTest::keyClick(view.view.get(), Qt::Key_Return);
+    EXPECT_EQ(view->string(), "I like apr\n");
+}
+
 // Ctrl+Space and Escape show the delegate's completions under the caret and hide them again;
 // Return gives the chosen item to the delegate, which inserts it.
 TEST(EDTextViewEditingCommands, CompletionShowsTheDelegatesItemsUnderTheCaret)

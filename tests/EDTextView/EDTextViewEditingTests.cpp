@@ -299,6 +299,6 @@ TEST(EDTextViewEditing, ContextMenuJoinsDelegateAndPluginMenus)
         titles << (action->isSeparator() ? QStringLiteral("-") : action->text());
     EXPECT_EQ(titles,
         (QStringList { "Cut", "Copy", "Paste", "Paste and Match Style", "-", "Select All", "-",
-            "Spelling and Grammar", "Substitutions", "-", "Item 0", "Tools", "-" }));
-    EXPECT_EQ(menu->actions()[11]->menu()->actions().size(), 3);
+            "Spelling and Grammar", "Substitutions", "Speech", "-", "Item 0", "Tools", "-" }));
+    EXPECT_EQ(menu->actions()[12]->menu()->actions().size(), 3);
 }

@@ -1,3 +1,4 @@
+#include "EDTextView/EDTextFinder.h"
 #include "EDTextView/YankingManager.h"
 #include "TextViewTestSupport.h"
 #include "platform/text/UndoManager.h"
@@ -181,7 +182,7 @@ TEST(EDTextViewValidation, ContextMenuOfAReadOnlyView)
     collect(*menu);
     EXPECT_EQ(enabled,
         (QStringList { "Cut", "Copy", "Select All", "Show Spelling and Grammar", "Check Document Now",
-            "Show Substitutions", "Smart Quotes" }));
+            "Show Substitutions", "Smart Quotes", "Start Speaking" }));
 
     YankingManager::shared().append("yanked", YankingManager::DeleteAction::delete_);
     const std::pair<const char*, std::function<void()>> paths[] = {
@@ -198,4 +199,27 @@ TEST(EDTextViewValidation, ContextMenuOfAReadOnlyView)
         edit();
         EXPECT_EQ(view->string(), "some text") << name;
     }
+}
+
+// Find actions are enabled when the finder would carry them out now.
+TEST(EDTextViewValidation, FindActionsAskTheFinder)
+{
+    ShownView view("find the word, the word");
+    view.moveIntoNewWindow();
+    QAction action;
+    action.setData("performTextFinderAction:");
+    EXPECT_FALSE(view->validateMenuItem(action)) << "no action tag";
+    for (const int tag : { int(EDTextFinder::nextMatch), int(EDTextFinder::showFindInterface) }) {
+        action.setProperty(EDTextFinder::tagProperty, tag);
+        EXPECT_EQ(view->validateMenuItem(action), view->textFinder().validateAction(tag)) << tag;
+    }
+    action.setProperty(EDTextFinder::tagProperty, int(EDTextFinder::nextMatch));
+    EXPECT_FALSE(view->validateMenuItem(action)) << "nothing searched for";
+    view->textFinder().setSearchString("word");
+    EXPECT_TRUE(view->validateMenuItem(action));
+    action.setData("performFindPanelAction:");
+    EXPECT_TRUE(view->validateMenuItem(action));
+    view->setIsEditable(false);
+    action.setProperty(EDTextFinder::tagProperty, int(EDTextFinder::replaceAll));
+    EXPECT_FALSE(view->validateMenuItem(action));
 }

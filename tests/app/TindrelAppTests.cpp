@@ -8,7 +8,7 @@
 #include "app/store/TDMediaStore.h"
 #include "app/store/TDProjectStore.h"
 
-#include "app/screens/browser/BottomBar.h"
+#include "app/screens/common/BottomBar.h"
 
 #include <QAction>
 #include <QLabel>
@@ -156,4 +156,48 @@ TEST(TindrelApp, SettingsOpenCentredOnTheMainWindowAndCtrlQQuitsFromThem)
     QCoreApplication::processEvents();
     EXPECT_FALSE(main->isVisible()) << "Ctrl+Q is the application's, whichever window has focus";
     EXPECT_FALSE(settings->isVisible());
+}
+
+TEST(TindrelApp, CtrlWAndEscapeCloseTheSettingsWindow)
+{
+    LibraryRoot root;
+    TindrelApp app;
+    app.showMainWindow();
+    for (QKeyCombination key :
+        { QKeyCombination(Qt::ControlModifier, Qt::Key_W), QKeyCombination(Qt::Key_Escape) }) {
+        QWidget* settings = app.openSettings();
+        settings->activateWindow();
+        QCoreApplication::processEvents();
+        ASSERT_TRUE(settings->isVisible());
+        QTest::keyClick(settings, key.key(), key.keyboardModifiers());
+        QCoreApplication::processEvents();
+        EXPECT_FALSE(settings->isVisible()) << QKeySequence(key).toString().toStdString();
+        EXPECT_TRUE(app.mainWindow()->isVisible());
+    }
+}
+
+// A window opened from a main window near the screen's bottom right corner comes out whole on the
+// screen, as near to centred on the main window as fits.
+TEST(TindrelApp, NewWindowsOpenWholeOnTheScreenOfTheMainWindow)
+{
+    LibraryRoot root;
+    TindrelApp app;
+    QMainWindow* main = app.showMainWindow();
+    const QRect area = main->screen()->availableGeometry();
+    main->setMinimumSize(0, 0);
+    main->setGeometry(area.right() - 400, area.bottom() - 300, 300, 200);
+    QCoreApplication::processEvents();
+    const QPoint centre = main->frameGeometry().center();
+
+    auto note = TDNote::make(
+        platform::Uuid::random(), platform::Uuid::random(), "Far", apptest::fileUrl("/far.txt"), {});
+    for (QWidget* window : { static_cast<QWidget*>(app.openNoteWindow(note)), app.openSettings() }) {
+        QCoreApplication::processEvents();
+        const QRect frame = window->frameGeometry();
+        EXPECT_TRUE(area.contains(frame)) << window->objectName().toStdString();
+        QRect wanted(QPoint(), frame.size());
+        wanted.moveCenter(centre);
+        EXPECT_NEAR(frame.left(), std::min(wanted.left(), area.right() + 1 - frame.width()), 1);
+        EXPECT_NEAR(frame.top(), std::min(wanted.top(), area.bottom() + 1 - frame.height()), 1);
+    }
 }

@@ -1,13 +1,12 @@
 #include "app/screens/browser/CreateTDProjectSheet.h"
 
 #include "app/model/TDProject.h"
-#include "app/screens/browser/TDProjectSheetTemplate.h"
 #include "app/screens/common/TDAlert.h"
 #include "app/screens/common/TDLocalizedText.h"
+#include "app/screens/common/TDProjectSheetTemplate.h"
 #include "app/store/TDCategoryStore.h"
-#include "app/store/TDDirectoryPath.h"
+#include "app/store/TDLibrary.h"
 #include "app/store/TDProjectStore.h"
-#include "platform/foundation/Print.h"
 
 #include <QLineEdit>
 #include <QMessageBox>
@@ -112,12 +111,6 @@ void CreateTDProjectSheet::createProject()
     TDProjectStore::prepareLibraryFolder();
     if (!validateName())
         return;
-    auto created = TDProjectStore::createProjectDirectory(m_name);
-    if (!created) {
-        raiseAlert(tdLocalized("The project folder could not be created."), created.error().description);
-        return;
-    }
-
     TDProject::Fields fields;
     fields.name = m_name;
     fields.category = m_selectedTDCategory;
@@ -126,22 +119,25 @@ void CreateTDProjectSheet::createProject()
     fields.isFavorite = false;
     fields.startDate = m_startDate;
     fields.imageColumnCount = TDProject::defaultImageColumnCount;
-    auto projects = m_stores.projectStore->tdProjects();
-    projects.push_back(TDProject::make(std::move(fields)));
-    m_stores.projectStore->setTdProjects(std::move(projects));
 
     m_creating = true;
     m_form->primaryButton()->setEnabled(false);
     QPointer<CreateTDProjectSheet> self(this);
     QPointer<QWidget> presenter = parentWidget();
-    m_stores.projectStore->save(m_stores.projectStore->tdProjects(), [self, presenter](auto saved) {
-        if (!saved) {
-            // The project is in memory and on screen, but not in the library file yet.
-            platform::print(QStringLiteral("An error occurred: ") + saved.error().description);
-            if (presenter)
-                presentTDAlert(
-                    presenter, tdLocalized("The library could not be saved."), saved.error().description);
+    TDLibrary(m_stores).createProject(std::move(fields), [self, presenter](auto created) {
+        if (self) {
+            self->m_creating = false;
+            self->m_form->primaryButton()->setEnabled(true);
         }
+        if (!created && created.error().kind == TDLibraryFailure::Kind::fileFailed) {
+            // Nothing was added: the sheet stays open with the alert over it.
+            if (self)
+                self->raiseAlert(created.error().title, created.error().message);
+            return;
+        }
+        // A failed save leaves the project in memory and on screen, but not in the library file yet.
+        if (!created && presenter)
+            presentTDAlert(presenter, created.error().title, created.error().message);
         if (self)
             self->accept();
     });

@@ -1,10 +1,10 @@
 #include "app/screens/browser/NavigationView.h"
 
-#include "app/screens/browser/BottomBar.h"
 #include "app/screens/browser/TDLinkMasterView.h"
 #include "app/screens/browser/TDMediaMasterView.h"
 #include "app/screens/browser/TDProjectMasterView.h"
-#include "app/screens/browser/TDToolbar.h"
+#include "app/screens/common/TDToolbar.h"
+#include "app/screens/common/BottomBar.h"
 #include "app/screens/common/SymbolPainter.h"
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDLocalizedText.h"

@@ -3,24 +3,18 @@
 #include "app/model/TDProject.h"
 #include "app/screens/browser/CreateTDProjectSheet.h"
 #include "app/screens/browser/TDProjectItem.h"
-#include "app/screens/browser/TDToolbar.h"
+#include "app/screens/common/TDToolbar.h"
 #include "app/screens/common/SymbolPainter.h"
 #include "app/screens/common/TDAlert.h"
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDLocalizedText.h"
+#include "app/screens/common/TDNavigationPage.h"
 #include "app/screens/common/TDSpringAnimation.h"
-#include "app/screens/workspace/TDProjectDetailView.h"
-#include "app/store/TDDirectoryPath.h"
-#include "app/store/TDLinkStore.h"
-#include "app/store/TDMediaStore.h"
 #include "app/store/TDProjectStore.h"
-#include "platform/foundation/FileManager.h"
-#include "platform/foundation/Print.h"
 #include "platform/ui/ObservedWidget.h"
 
 #include <QAction>
 #include <QEvent>
-#include <QFileInfo>
 #include <QGraphicsOpacityEffect>
 #include <QLabel>
 #include <QMenu>
@@ -338,38 +332,6 @@ protected:
     }
 };
 
-void showSaveFailure(QWidget* window, const platform::PlatformError& error)
-{
-    platform::print(QStringLiteral("An error occurred: ") + error.description);
-    if (window)
-        presentTDAlert(window, tdLocalized("The library could not be saved."), error.description);
-}
-
-// Removes a deleted project's folder once the library no longer lists it. Only a safe name's
-// folder directly inside the library folder goes, and not while another project has that name.
-void removeProjectFolder(
-    const QString& name, const std::shared_ptr<TDProjectStore>& projects, QWidget* window)
-{
-    if (TDDirectoryPath::nameProblem(name) || TDProjectStore::isLibraryFileName(name))
-        return;
-    for (const auto& other : projects->tdProjects()) {
-        if (other->name() == name)
-            return;
-    }
-    platform::Url folder = TDDirectoryPath::projectDirectoryURL(name);
-    // Only a real folder: never a library file, nor what a symbolic link points at.
-    QFileInfo info(folder.path());
-    if (!folder.isValid() || info.isSymLink() || !info.isDir())
-        return;
-    auto removed = TDDirectoryPath::removeItemInsideLibrary(folder);
-    if (removed)
-        return;
-    platform::print(QStringLiteral("An error occurred: ") + removed.error().description);
-    if (window)
-        presentTDAlert(
-            window, tdLocalized("The project folder could not be removed."), removed.error().description);
-}
-
 } // namespace
 
 // The root of the stack: the observed selection, shown as the grid or the empty state.
@@ -418,6 +380,7 @@ TDProjectMasterView::TDProjectMasterView(
     TDStores stores, NavigationType type, TDToolbar* toolbar, QWidget* parent)
     : QWidget(parent)
     , m_stores(std::move(stores))
+    , m_library(m_stores)
     , m_type(type)
     , m_toolbar(toolbar)
 {
@@ -496,20 +459,21 @@ QWidget* TDProjectMasterView::topPage() const
 
 void TDProjectMasterView::push(const std::shared_ptr<TDProject>& project)
 {
-    auto* page = new TDProjectDetailView(project, m_stores, m_stack);
+    TDNavigationPage* page = makeTDProjectPage(project, m_stores, m_stack);
+    QWidget* widget = page->pageWidget();
     QPointer<TDProjectMasterView> self(this);
-    page->setOnTitleChange([self, page](const QString& title) {
-        if (self && self->m_toolbar && self->topPage() == page)
+    page->setOnTitleChange([self, widget](const QString& title) {
+        if (self && self->m_toolbar && self->topPage() == widget)
             self->m_toolbar->setPushedTitle(title);
     });
-    page->setOnSubtitleChange([self, page](const QString& subtitle) {
-        if (self && self->m_toolbar && self->topPage() == page)
+    page->setOnSubtitleChange([self, widget](const QString& subtitle) {
+        if (self && self->m_toolbar && self->topPage() == widget)
             self->m_toolbar->setPushedSubtitle(subtitle);
     });
-    m_stack->addWidget(page);
-    m_stack->setCurrentWidget(page);
+    m_stack->addWidget(widget);
+    m_stack->setCurrentWidget(widget);
     // A page wider than the grid (the workspace's two columns) widens the window rather than being cut.
-    setMinimumWidth(std::max(minimumWidth, page->minimumWidth()));
+    setMinimumWidth(std::max(minimumWidth, widget->minimumWidth()));
     updateToolbar();
 }
 
@@ -536,7 +500,7 @@ void TDProjectMasterView::updateToolbar()
             if (self)
                 self->pop();
         });
-        auto* page = static_cast<TDProjectDetailView*>(topPage());
+        auto* page = dynamic_cast<TDNavigationPage*>(topPage());
         m_toolbar->setPushedTitle(page->title());
         m_toolbar->setPushedSubtitle(page->subtitle());
         actions = page->toolbarActions();
@@ -605,67 +569,13 @@ QMenu* TDProjectMasterView::cardMenu(const std::shared_ptr<TDProject>& project)
     return menu;
 }
 
-// Removes the record the user chose, found by identity and id: a hand-edited library may hold two
-// records of one id, and the other one keeps its notes' links and its images.
-void TDProjectMasterView::removeProjectData(const std::shared_ptr<TDProject>& project)
-{
-    auto projects = m_stores.projectStore->tdProjects();
-    auto chosen = std::find_if(projects.begin(), projects.end(),
-        [&](const auto& element) { return element == project && element->id() == project->id(); });
-    if (chosen == projects.end())
-        return;
-    projects.erase(chosen);
-    const platform::Uuid id = project->id();
-    std::unordered_set<platform::Uuid> keptNotes;
-    bool idKept = false;
-    for (const auto& other : projects) {
-        idKept = idKept || other->id() == id;
-        for (const auto& note : other->tdNote())
-            keptNotes.insert(note->id());
-    }
-    for (const auto& note : project->tdNote()) {
-        auto links = m_stores.linkStore->tdLinks();
-        if (!keptNotes.contains(note->id()))
-            std::erase_if(links, [&](const TDLink& link) { return link.tdNoteId == note->id(); });
-        m_stores.linkStore->setTdLinks(std::move(links));
-    }
-    m_stores.projectStore->setTdProjects(std::move(projects));
-    if (idKept)
-        return;
-    auto media = m_stores.mediaStore->tdMedia();
-    std::erase_if(
-        media, [&](const std::shared_ptr<TDMedia>& element) { return element->tdProjectId() == id; });
-    m_stores.mediaStore->setTdMedia(std::move(media));
-}
-
 void TDProjectMasterView::deleteProject(const std::shared_ptr<TDProject>& project)
 {
-    const QString name = project->name();
     m_root->grid()->expectRemoval(project.get());
-    removeProjectData(project);
-
-    // The folder goes only after every library file stopped listing the project: a save that fails
-    // leaves the files on disk that the library still points at.
-    TDStores stores = m_stores;
+    // The alert goes on the window even when this view has been replaced meanwhile.
     QPointer<QWidget> window = this->window();
-    auto inFlight = m_deletesInFlight;
-    ++*inFlight;
-    auto fail = [window, inFlight](const platform::PlatformError& error) {
-        --*inFlight;
-        showSaveFailure(window, error);
-    };
-    stores.linkStore->save(stores.linkStore->tdLinks(), [=](auto linksSaved) {
-        if (!linksSaved)
-            return fail(linksSaved.error());
-        stores.mediaStore->save(stores.mediaStore->tdMedia(), [=](auto mediaSaved) {
-            if (!mediaSaved)
-                return fail(mediaSaved.error());
-            stores.projectStore->save(stores.projectStore->tdProjects(), [=](auto projectsSaved) {
-                if (!projectsSaved)
-                    return fail(projectsSaved.error());
-                removeProjectFolder(name, stores.projectStore, window);
-                --*inFlight;
-            });
-        });
+    m_library.deleteProject(project, [window](auto deleted) {
+        if (!deleted && window)
+            presentTDAlert(window, deleted.error().title, deleted.error().message);
     });
 }

@@ -3,6 +3,7 @@
 #include "app/TDStores.h"
 #include "app/model/NavigationType.h"
 #include "app/screens/browser/CreateTDProjectSheet.h"
+#include "app/store/TDLibrary.h"
 #include "platform/foundation/Uuid.h"
 
 #include <QList>
@@ -60,16 +61,16 @@ public:
 
     // The card's context menu, not yet shown; the caller owns it.
     QMenu* cardMenu(const std::shared_ptr<TDProject>& project);
-    // Removes the project from the stores, saves the links, media and projects in that order and,
-    // once every save succeeded, removes the project's folder.
+    // Removes the project from the stores (its card leaves on a spring), saves the links, media and
+    // projects in that order and, once every save succeeded, moves the project's folder to the trash.
     void deleteProject(const std::shared_ptr<TDProject>& project);
-    void removeProjectData(const std::shared_ptr<TDProject>& project);
-    int deletesInFlight() const { return *m_deletesInFlight; }
+    int deletesInFlight() const { return m_library.operationsInFlight(); }
 
 private:
     void updateToolbar();
 
     TDStores m_stores;
+    TDLibrary m_library;
     NavigationType m_type;
     QPointer<TDToolbar> m_toolbar;
     QStackedWidget* m_stack;
@@ -77,5 +78,4 @@ private:
     QAction* m_createAction = nullptr;
     QPointer<CreateTDProjectSheet> m_createSheet;
     bool m_openCreateNewProjectSheet = false;
-    std::shared_ptr<int> m_deletesInFlight = std::make_shared<int>(0);
 };

@@ -12,7 +12,7 @@ TDPrimaryButton::TDPrimaryButton(const QString& text, QWidget* parent)
     : QPushButton(text, parent)
 {
     setAutoDefault(false);
-    setDefault(false);
+    setDefault(true);
     setMinimumWidth(80);
     setCursor(Qt::ArrowCursor);
 }

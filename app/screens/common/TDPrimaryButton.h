@@ -2,8 +2,8 @@
 
 #include <QPushButton>
 
-// The prominent button of a sheet: filled with the accent colour, white text. Return does not press
-// it (nor any other button of the sheet).
+// The prominent button of a sheet: filled with the accent colour, white text. It is the sheet's
+// default button: Return and Enter press it wherever the focus is in the sheet.
 class TDPrimaryButton : public QPushButton {
 public:
     explicit TDPrimaryButton(const QString& text, QWidget* parent = nullptr);
@@ -12,5 +12,5 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 };
 
-// A plain sheet button that Return does not press.
+// A plain sheet button ("Cancel"); Return does not press it, Escape cancels the sheet.
 QPushButton* makeTDSheetButton(const QString& text, QWidget* parent);

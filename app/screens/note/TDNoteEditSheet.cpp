@@ -1,7 +1,7 @@
 #include "app/screens/note/TDNoteEditSheet.h"
 
 #include "app/notes/TDNoteWindowModel.h"
-#include "app/screens/browser/TDProjectSheetTemplate.h"
+#include "app/screens/common/TDProjectSheetTemplate.h"
 #include "app/screens/common/TDAlert.h"
 #include "app/screens/common/TDGroupedBox.h"
 #include "app/screens/common/TDLocalizedText.h"

@@ -1,7 +1,7 @@
 #include "app/screens/note/TDNoteView.h"
 
 #include "app/model/TDNote.h"
-#include "app/screens/browser/BottomBar.h"
+#include "app/screens/common/BottomBar.h"
 #include "app/screens/note/EDTextEditView.h"
 #include "app/store/TDLinkStore.h"
 

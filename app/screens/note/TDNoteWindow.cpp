@@ -1,15 +1,17 @@
 #include "app/screens/note/TDNoteWindow.h"
 
+#include "EDTextView/EDTextFinder.h"
 #include "EDTextView/EDTextView.h"
 #include "app/model/TDNote.h"
 #include "app/model/TDProject.h"
 #include "app/notes/TDNoteWindowModel.h"
-#include "app/screens/browser/TDToolbar.h"
 #include "app/screens/common/SymbolPainter.h"
 #include "app/screens/common/TDAlert.h"
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDDisplayText.h"
 #include "app/screens/common/TDLocalizedText.h"
+#include "app/screens/common/TDToolbar.h"
+#include "app/screens/common/TDWindowPlacement.h"
 #include "app/screens/note/EDTextEditView.h"
 #include "app/screens/note/TDNoteEditSheet.h"
 #include "app/screens/note/TDNoteView.h"
@@ -34,12 +36,6 @@
 using tdappearance::SystemColor;
 
 namespace {
-
-// Room kept for the window manager's frame, which a window not yet shown cannot measure: the title
-// bar with the close button must land on the screen too.
-constexpr int frameAllowanceTop = 40;
-constexpr int frameAllowanceSides = 8;
-constexpr int cascadeStep = 28;
 
 QColor dotColor(TDNoteWindowModel::DotColor color, bool dark)
 {
@@ -156,27 +152,8 @@ QMainWindow* TDNoteWindow::makeWindow(
     window->setCentralWidget(new TDNoteWindow(std::move(note), std::move(stores), window));
     window->setMinimumSize(minimumWidth, minimumHeight);
 
-    const QScreen* screen = over && over->screen() ? over->screen() : QGuiApplication::primaryScreen();
-    const QRect area = screen ? screen->availableGeometry().adjusted(
-                           frameAllowanceSides, frameAllowanceTop, -frameAllowanceSides, -frameAllowanceSides)
-                              : QRect(0, 0, defaultWidth, defaultHeight);
-    // A screen smaller than the default size gets a window that fits it.
-    const QSize size(std::max(minimumWidth, std::min(defaultWidth, area.width())),
-        std::max(minimumHeight, std::min(defaultHeight, area.height())));
-    window->resize(size);
-    auto keptInside = [&](QRect frame) {
-        frame.moveLeft(std::max(area.left(), std::min(frame.left(), area.right() + 1 - frame.width())));
-        frame.moveTop(std::max(area.top(), std::min(frame.top(), area.bottom() + 1 - frame.height())));
-        return frame;
-    };
-    QRect frame(QPoint(), size);
-    frame.moveCenter(over && over->isVisible() ? over->frameGeometry().center() : area.center());
-    frame = keptInside(frame);
-    // Down and right from there, or up and left where the screen ends.
-    const int step = cascade % 8 * cascadeStep;
-    const QRect cascaded = frame.translated(step, step);
-    frame = keptInside(area.contains(cascaded) ? cascaded : frame.translated(-step, -step));
-    window->move(frame.topLeft());
+    window->resize(defaultWidth, defaultHeight);
+    tdCentreWindow(window, over, cascade);
     return window;
 }
 
@@ -311,12 +288,13 @@ bool TDNoteWindow::eventFilter(QObject* watched, QEvent* event)
         return !event->isAccepted();
     }
     // Escape closes the window, not the text view's cancel command; an input method's composition
-    // keeps it.
+    // keeps it, and so does an open find bar, which it closes.
     if (m_noteView && watched == m_noteView->editor()->textView()
         && event->type() == QEvent::ShortcutOverride) {
         auto* key = static_cast<QKeyEvent*>(event);
-        if (key->key() == Qt::Key_Escape && key->modifiers() == Qt::NoModifier
-            && !m_noteView->editor()->textView()->markedText()) {
+        EDTextView* text = m_noteView->editor()->textView();
+        if (key->key() == Qt::Key_Escape && key->modifiers() == Qt::NoModifier && !text->markedText()
+            && !text->textFinder().isFindBarVisible()) {
             event->ignore();
             return true;
         }

@@ -8,6 +8,7 @@
 #include "app/screens/common/TDGroupedBox.h"
 #include "app/screens/common/TDLocalizedText.h"
 #include "app/screens/common/TDPrimaryButton.h"
+#include "app/screens/common/TDTextFieldSheet.h"
 #include "app/store/TDCategoryStore.h"
 #include "app/store/TDProjectStore.h"
 
@@ -361,21 +362,20 @@ void SettingsView::deleteCategory()
                 "At least one category should exist to create a project, so a category cannot be deleted."));
         return;
     }
-    m_stores.categoryStore->remove(**selected);
+    showSaveFailure(window, m_stores.categoryStore->remove(**selected));
 }
 
 void SettingsView::restoreDefaultCategories()
 {
-    for (const auto& preset : TDCategoryStore::defaultCategories()) {
-        auto categories = m_stores.categoryStore->tdCategories();
-        bool present = std::any_of(categories.begin(), categories.end(),
-            [&](const auto& category) { return sameName(category->name(), preset->name()); });
-        if (present)
-            continue;
-        categories.push_back(preset);
-        m_stores.categoryStore->setTdCategories(std::move(categories));
-    }
-    m_stores.categoryStore->save();
+    showSaveFailure(window(), m_stores.categoryStore->restoreDefaults());
+}
+
+void SettingsView::showSaveFailure(
+    QWidget* parent, const platform::Result<platform::Success, platform::PlatformError>& saved)
+{
+    // The list stays changed in memory; the next save writes it whole.
+    if (!saved)
+        raiseAlert(parent, tdLocalized("The settings could not be saved."), saved.error().description);
 }
 
 void SettingsView::openNewCategorySheet()
@@ -384,47 +384,23 @@ void SettingsView::openNewCategorySheet()
         m_sheet->raise();
         return;
     }
-    auto* sheet = new QDialog(window());
+    auto* sheet = new TDTextFieldSheet(
+        { tdLocalized("Category name"), tdLocalized("Category name"), tdLocalized("New category name"),
+            tdLocalized("New category name"), tdLocalized("Add") },
+        m_newCategoryTitle, newCategoryFieldMinimumWidth, window());
     sheet->setObjectName(QStringLiteral("newCategorySheet"));
-    sheet->setWindowTitle(tdLocalized("Category name"));
-    sheet->setWindowModality(Qt::WindowModal);
-    auto* layout = new QVBoxLayout(sheet);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
-
-    auto* formArea = new QVBoxLayout;
-    formArea->setContentsMargins(20, 20, 20, 12);
-    auto* group = new TDGroupedBox(sheet);
-    auto* field = new QLineEdit(sheet);
-    field->setObjectName(QStringLiteral("newCategoryField"));
-    field->setPlaceholderText(tdLocalized("New category name"));
-    field->setAccessibleName(tdLocalized("New category name"));
-    field->setMinimumWidth(220);
-    field->setText(m_newCategoryTitle);
-    connect(field, &QLineEdit::textEdited, this, [this](const QString& text) { m_newCategoryTitle = text; });
-    group->addRow(tdLocalized("Category name"), field, TDGroupedBox::Width::expanding);
-    formArea->addWidget(group);
-    layout->addLayout(formArea);
-
-    auto* buttons = new QHBoxLayout;
-    buttons->setContentsMargins(20, 8, 20, 20);
-    QPushButton* cancel = makeTDSheetButton(tdLocalized("Cancel"), sheet);
-    cancel->setObjectName(QStringLiteral("cancelButton"));
-    connect(cancel, &QPushButton::clicked, sheet, &QDialog::reject);
-    buttons->addWidget(cancel);
-    buttons->addStretch(1);
-    auto* add = new TDPrimaryButton(tdLocalized("Add"), sheet);
-    add->setObjectName(QStringLiteral("addButton"));
-    connect(add, &QPushButton::clicked, this, [this] { addCategory(); });
-    buttons->addWidget(add);
-    layout->addLayout(buttons);
-
+    sheet->field()->setObjectName(QStringLiteral("newCategoryField"));
+    sheet->primaryButton()->setObjectName(QStringLiteral("addButton"));
+    sheet->setOnEdit([this](const QString& text) { m_newCategoryTitle = text; });
+    sheet->setOnPrimary([this] { addCategory(); });
     connect(sheet, &QDialog::finished, sheet, [sheet] { sheet->deleteLater(); });
     m_sheet = sheet;
-    m_newCategoryField = field;
-    sheet->open();
-    field->setFocus();
+    sheet->present();
+}
+
+QLineEdit* SettingsView::newCategoryField() const
+{
+    return m_sheet ? m_sheet->field() : nullptr;
 }
 
 void SettingsView::addCategory()
@@ -443,8 +419,9 @@ void SettingsView::addCategory()
             tdLocalized("A name is required to create a project name. Please enter a name."));
         return;
     }
-    m_stores.categoryStore->add(m_newCategoryTitle);
+    auto saved = m_stores.categoryStore->add(m_newCategoryTitle);
     if (m_sheet)
         m_sheet->accept();
     m_newCategoryTitle.clear();
+    showSaveFailure(window(), saved);
 }

@@ -1,6 +1,9 @@
 #pragma once
 
 #include "app/TDStores.h"
+#include "app/screens/common/TDTextFieldSheet.h"
+#include "platform/foundation/PlatformError.h"
+#include "platform/foundation/Result.h"
 #include "platform/ui/ObservedWidget.h"
 
 #include <QDialog>
@@ -25,6 +28,7 @@ class SettingsView : public platform::ObservedWidget {
 public:
     static constexpr int tabPadding = 20;
     static constexpr int controlGroupWidth = 120;
+    static constexpr int newCategoryFieldMinimumWidth = 220;
 
     explicit SettingsView(TDStores stores, QWidget* parent = nullptr);
     ~SettingsView() override;
@@ -44,7 +48,7 @@ public:
 
     QString newCategoryTitle() const { return m_newCategoryTitle; }
     QDialog* newCategorySheet() const { return m_sheet; }
-    QLineEdit* newCategoryField() const { return m_newCategoryField; }
+    QLineEdit* newCategoryField() const;
     QMessageBox* alert() const { return m_alert; }
     QList<TDCategoryRow*> rows() const;
     QPushButton* restoreButton() const { return m_restore; }
@@ -57,6 +61,9 @@ protected:
 
 private:
     void raiseAlert(QWidget* parent, const QString& title, const QString& message);
+    // A failed save of the category list is shown as a failed library save is.
+    void showSaveFailure(
+        QWidget* parent, const platform::Result<platform::Success, platform::PlatformError>& saved);
     void applyColors();
 
     TDStores m_stores;
@@ -68,8 +75,7 @@ private:
     QPushButton* m_restore;
     QToolButton* m_minus;
     QToolButton* m_plus;
-    QPointer<QDialog> m_sheet;
-    QPointer<QLineEdit> m_newCategoryField;
+    QPointer<TDTextFieldSheet> m_sheet;
     QPointer<QMessageBox> m_alert;
 };
 

@@ -4,10 +4,12 @@
 #include "app/screens/common/SymbolPainter.h"
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDLocalizedText.h"
+#include "app/screens/common/TDSpringGhost.h"
 #include "app/store/TDDirectoryPath.h"
 #include "platform/graphics/Image.h"
 
 #include <QEvent>
+#include <QGraphicsOpacityEffect>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
@@ -22,6 +24,9 @@ namespace {
 
 constexpr int removeSymbolSize = 32;
 constexpr int addSymbolSize = 24;
+// The springs the remove button comes and goes on, and a removed cover leaves on.
+constexpr double hoverSpringResponse = 0.5;
+constexpr double removalSpringResponse = 0.1;
 
 } // namespace
 
@@ -56,6 +61,7 @@ TDCoverImagePopover::TDCoverImagePopover(std::shared_ptr<TDProject> project, std
     , m_project(std::move(project))
     , m_onAdd(std::move(onAdd))
     , m_onRemove(std::move(onRemove))
+    , m_hoverSpring(hoverSpringResponse)
 {
     setObjectName(QStringLiteral("coverImagePopover"));
     auto* layout = new QVBoxLayout(this);
@@ -108,6 +114,9 @@ void TDCoverImagePopover::render()
     auto cover = m_project->coverImageURL();
     if (cover && !TDDirectoryPath::isOpenableLibraryFile(*cover))
         cover.reset();
+    // A cover removed while the popover shows it fades away over the "plus" tile.
+    if (m_shown && !cover && isVisible())
+        TDSpringGhost::fadeOut(m_tile->grab(), m_tile, m_tile->rect(), removalSpringResponse);
     m_shown = cover;
     if (cover) {
         auto view = iris::IRImage(cover->qUrl()).resizable();
@@ -149,12 +158,35 @@ void TDCoverImagePopover::placeCover()
         m_coverView->setGeometry(frame);
 }
 
+// The button comes and goes on a spring. It takes clicks only while the pointer is over the
+// cover: when the pointer leaves it goes at once, and a picture of it fades out in its place.
 void TDCoverImagePopover::setShowCrossButton(bool show)
 {
     if (show == m_showCrossButton)
         return;
     m_showCrossButton = show;
-    m_remove->setVisible(m_shown && show);
+    const bool visible = m_shown && show;
+    if (!visible && m_remove->isVisible() && isVisible())
+        TDSpringGhost::fadeOut(m_remove->grab(), m_tile, m_remove->geometry(), hoverSpringResponse);
+    m_remove->setVisible(visible);
+    if (!visible) {
+        m_hoverSpring.finish();
+        return;
+    }
+    auto* effect = new QGraphicsOpacityEffect(m_remove);
+    effect->setOpacity(0);
+    m_remove->setGraphicsEffect(effect);
+    QPointer<QGraphicsOpacityEffect> fading(effect);
+    m_hoverSpring.start(
+        [fading](double progress) {
+            if (fading)
+                fading->setOpacity(progress);
+        },
+        [this, fading] {
+            // Drawn plainly again once it is whole.
+            if (fading && m_remove->graphicsEffect() == fading)
+                m_remove->setGraphicsEffect(nullptr);
+        });
 }
 
 bool TDCoverImagePopover::eventFilter(QObject* watched, QEvent* event)

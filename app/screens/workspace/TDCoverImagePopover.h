@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Iris/declarative/IRImageView.h"
+#include "app/screens/common/TDSpringAnimation.h"
 #include "platform/foundation/Url.h"
 #include "platform/ui/ObservedWidget.h"
 
@@ -15,9 +16,9 @@ class QToolButton;
 class TDProject;
 
 // The content of the workspace's "Photo" popover: "Cover image:" over a 120 x 68 tile. With a cover
-// the tile shows it filling the tile, and while the pointer is over it a button to remove it; without
-// one the tile is a "plus" button that asks for an image file. Only a cover file inside the library
-// is ever shown.
+// the tile shows it filling the tile, and while the pointer is over it a button to remove it, which
+// fades in and out on a spring; without one the tile is a "plus" button that asks for an image file,
+// over which a removed cover fades away. Only a cover file inside the library is ever shown.
 class TDCoverImagePopover : public platform::ObservedWidget {
 public:
     static constexpr int tileWidth = 120;
@@ -58,4 +59,5 @@ private:
     QPointer<iris::IRImageView> m_coverView;
     QToolButton* m_add;
     QToolButton* m_remove;
+    TDSpringAnimation m_hoverSpring;
 };

@@ -5,7 +5,7 @@
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDDisplayText.h"
 #include "app/screens/common/TDListCard.h"
-#include "app/store/TDProjectStore.h"
+#include "app/store/TDLibrary.h"
 
 #include <QDateTime>
 #include <QEvent>
@@ -110,26 +110,8 @@ void TDNoteItem::render()
 
 void TDNoteItem::openNote()
 {
-    const auto& store = m_stores.projectStore;
-    auto projects = store->tdProjects();
-    auto found = std::find(projects.begin(), projects.end(), m_project);
-    if (found == projects.end())
-        found = std::find_if(projects.begin(), projects.end(),
-            [&](const auto& project) { return project->id() == m_project->id(); });
-    auto map = store->noteMap();
-    if (found != projects.end()) {
-        auto notes = m_project->tdNote();
-        auto note = std::find_if(
-            notes.begin(), notes.end(), [&](const auto& element) { return element->id() == m_note->id(); });
-        if (note == notes.end())
-            return;
-        map[m_note->id()] = TDProjectStore::NoteLocation { static_cast<int>(found - projects.begin()),
-            static_cast<int>(note - notes.begin()) };
-    } else {
-        // An entry left from before would point the window at whatever note sits there now.
-        map.erase(m_note->id());
-    }
-    store->setNoteMap(std::move(map));
+    if (!TDLibrary(m_stores).recordNoteOpened(m_project, m_note))
+        return;
     if (m_stores.noteWindows && m_stores.noteWindows->openWindow)
         m_stores.noteWindows->openWindow(m_note);
 }

@@ -2,7 +2,7 @@
 
 #include "app/model/TDMedia.h"
 #include "app/model/TDProject.h"
-#include "app/screens/browser/BottomBar.h"
+#include "app/screens/common/BottomBar.h"
 #include "app/screens/common/SymbolPainter.h"
 #include "app/screens/common/TDAlert.h"
 #include "app/screens/common/TDAppearance.h"
@@ -11,19 +11,17 @@
 #include "app/screens/common/TDLocalizedText.h"
 #include "app/screens/common/TDPopover.h"
 #include "app/screens/common/TDPrimaryButton.h"
+#include "app/screens/common/TDProjectDetailViewSectionTitle.h"
+#include "app/screens/common/TDSpringGhost.h"
 #include "app/screens/workspace/TDCoverImagePopover.h"
 #include "app/screens/workspace/TDNoteItem.h"
-#include "app/screens/workspace/TDProjectDetailViewSectionTitle.h"
 #include "app/screens/workspace/TDStatusPicker.h"
-#include "app/store/TDCoverImage.h"
 #include "app/store/TDDirectoryPath.h"
 #include "app/store/TDLinkStore.h"
 #include "app/store/TDMediaStore.h"
-#include "app/store/TDNoteFiles.h"
 #include "app/store/TDProjectStore.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/ObservationRegistrar.h"
-#include "platform/foundation/Print.h"
 
 #include <QAction>
 #include <QDialog>
@@ -40,7 +38,6 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <cerrno>
 
 using tdappearance::SystemColor;
 
@@ -54,11 +51,6 @@ constexpr int placeholderFontSize = 16;
 constexpr int placeholderSymbolSize = 32;
 constexpr int placeholderSpacing = 12;
 constexpr int sheetPadding = 20;
-
-void printFailure(const platform::PlatformError& error)
-{
-    platform::print(QStringLiteral("An error occurred: ") + error.description);
-}
 
 // "Add a note" across the foot of the notes column: the symbol and the text on a translucent fill
 // of the window's colour, a hairline along its top.
@@ -175,6 +167,7 @@ TDProjectDetailView::TDProjectDetailView(std::shared_ptr<TDProject> project, TDS
     : platform::ObservedWidget(parent)
     , m_project(std::move(project))
     , m_stores(std::move(stores))
+    , m_library(m_stores)
     , m_lastStatus(m_project->status())
     , m_coverImagePicker(pickImageFile)
 {
@@ -244,6 +237,11 @@ TDProjectDetailView::TDProjectDetailView(std::shared_ptr<TDProject> project, TDS
     applyColors();
     watchStatus();
     renderNow();
+}
+
+TDNavigationPage* makeTDProjectPage(std::shared_ptr<TDProject> project, TDStores stores, QWidget* parent)
+{
+    return new TDProjectDetailView(std::move(project), std::move(stores), parent);
 }
 
 TDProjectDetailView::~TDProjectDetailView()
@@ -393,6 +391,29 @@ void TDProjectDetailView::render()
         keys.push_back(key);
         byKey.emplace(key, note);
     }
+    // A deleted note's row leaves a picture of itself that fades and closes up on a spring, at
+    // its place among the rows that stay.
+    struct Leaving {
+        QPixmap picture;
+        int index;
+    };
+    std::vector<Leaving> leaving;
+    int kept = 0;
+    for (TDNoteItem* row : m_noteItems.widgets()) {
+        if (byKey.contains(row->note()->id().uuidString().toStdString())) {
+            ++kept;
+            continue;
+        }
+        if (m_expectedNoteRemovals.contains(row->note()->id()) && row->isVisible())
+            leaving.push_back({ row->grab(), kept });
+    }
+    m_expectedNoteRemovals.clear();
+    if (!leaving.empty()) {
+        for (QObject* child : m_notesList->children()) {
+            if (auto* ghost = dynamic_cast<TDSpringGhost*>(child))
+                ghost->finish();
+        }
+    }
     m_noteItems.reconcile(keys, [&](const std::string& key) {
         auto note = byKey.at(key);
         auto* row = new TDNoteItem(note, m_project, m_stores, m_notesList);
@@ -415,6 +436,8 @@ void TDProjectDetailView::render()
         return row;
     });
     m_noteItems.arrange(m_notesLayout);
+    for (auto it = leaving.rbegin(); it != leaving.rend(); ++it)
+        TDSpringGhost::collapse(it->picture, m_notesLayout, it->index, noteRemovalSpringResponse);
 
     qint64 images = 0;
     for (const auto& media : m_stores.mediaStore->tdMedia()) {
@@ -442,23 +465,23 @@ void TDProjectDetailView::statusMayHaveChanged()
     TDStatus status = m_project->status();
     if (status != m_lastStatus) {
         m_lastStatus = status;
-        saveProjects();
+        m_library.saveProjectChange(reportingFailures());
     }
     watchStatus();
 }
 
-void TDProjectDetailView::saveProjects(std::function<void(bool)> then)
+void TDProjectDetailView::showFailure(QWidget* parent, const TDLibraryFailure& failure)
 {
-    auto inFlight = m_savesInFlight;
-    ++*inFlight;
-    m_stores.projectStore->save(
-        m_stores.projectStore->tdProjects(), [inFlight, then = std::move(then)](auto saved) {
-            --*inFlight;
-            if (!saved)
-                printFailure(saved.error());
-            if (then)
-                then(bool(saved));
-        });
+    raiseAlert(parent ? parent : window(), failure.title, failure.message);
+}
+
+TDLibrary::Done TDProjectDetailView::reportingFailures()
+{
+    QPointer<TDProjectDetailView> self(this);
+    return [self](auto done) {
+        if (!done && self)
+            self->showFailure(self->window(), done.error());
+    };
 }
 
 void TDProjectDetailView::raiseAlert(QWidget* parent, const QString& title, const QString& message)
@@ -474,42 +497,15 @@ void TDProjectDetailView::openCreateNewNoteSheet()
         m_noteSheet->raise();
         return;
     }
-    auto* sheet = new QDialog(window());
+    auto* sheet = new TDTextFieldSheet(
+        { tdLocalized("Add a note"), tdLocalized("Title"), tdLocalized("New project name"),
+            tdLocalized("Title"), tdLocalized("Create") },
+        m_newNoteTitle, newNoteFieldMinimumWidth, window());
     sheet->setObjectName(QStringLiteral("createNoteSheet"));
-    sheet->setWindowTitle(tdLocalized("Add a note"));
-    sheet->setWindowModality(Qt::WindowModal);
-    auto* layout = new QVBoxLayout(sheet);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
-
-    auto* formArea = new QVBoxLayout;
-    formArea->setContentsMargins(sheetPadding, sheetPadding, sheetPadding, 12);
-    auto* group = new TDGroupedBox(sheet);
-    auto* field = new QLineEdit(sheet);
-    field->setObjectName(QStringLiteral("newNoteField"));
-    field->setPlaceholderText(tdLocalized("New project name"));
-    field->setAccessibleName(tdLocalized("Title"));
-    field->setMinimumWidth(260);
-    field->setText(m_newNoteTitle);
-    connect(field, &QLineEdit::textEdited, this, [this](const QString& text) { m_newNoteTitle = text; });
-    group->addRow(tdLocalized("Title"), field, TDGroupedBox::Width::expanding);
-    formArea->addWidget(group);
-    layout->addLayout(formArea);
-
-    auto* buttons = new QHBoxLayout;
-    buttons->setContentsMargins(sheetPadding, 8, sheetPadding, sheetPadding);
-    QPushButton* cancel = makeTDSheetButton(tdLocalized("Cancel"), sheet);
-    cancel->setObjectName(QStringLiteral("cancelButton"));
-    connect(cancel, &QPushButton::clicked, sheet, &QDialog::reject);
-    buttons->addWidget(cancel);
-    buttons->addStretch(1);
-    auto* create = new TDPrimaryButton(tdLocalized("Create"), sheet);
-    create->setObjectName(QStringLiteral("createButton"));
-    connect(create, &QPushButton::clicked, this, [this] { confirmNewNote(); });
-    buttons->addWidget(create);
-    layout->addLayout(buttons);
-
+    sheet->field()->setObjectName(QStringLiteral("newNoteField"));
+    sheet->primaryButton()->setObjectName(QStringLiteral("createButton"));
+    sheet->setOnEdit([this](const QString& text) { m_newNoteTitle = text; });
+    sheet->setOnPrimary([this] { confirmNewNote(); });
     // However the sheet closes, the next one starts from "New note".
     connect(sheet, &QDialog::finished, this, [this, sheet] {
         m_openCreateNewNoteSheet = false;
@@ -518,148 +514,62 @@ void TDProjectDetailView::openCreateNewNoteSheet()
         sheet->deleteLater();
     });
     m_noteSheet = sheet;
-    m_newNoteField = field;
-    m_createButton = create;
     m_openCreateNewNoteSheet = true;
-    sheet->open();
-    field->setFocus();
-    field->selectAll();
+    sheet->present();
+}
+
+QDialog* TDProjectDetailView::createNoteSheet() const
+{
+    return m_noteSheet;
+}
+
+QLineEdit* TDProjectDetailView::newNoteField() const
+{
+    return m_noteSheet ? m_noteSheet->field() : nullptr;
 }
 
 void TDProjectDetailView::confirmNewNote()
 {
     if (m_creatingNote)
         return;
-    QWidget* sheet = m_noteSheet ? static_cast<QWidget*>(m_noteSheet.data()) : window();
-    auto title
-        = tdnotefiles::checkedTitle(m_newNoteTitle, m_project->tdNote(), tdnotefiles::TitleUse::newNote);
-    if (!title) {
-        raiseAlert(sheet, title.error().title, title.error().message);
-        return;
-    }
-    createNote(title.value());
-}
-
-void TDProjectDetailView::createNote(const QString& title)
-{
-    QWidget* sheet = m_noteSheet ? static_cast<QWidget*>(m_noteSheet.data()) : window();
-    const platform::Url projectFolder = TDDirectoryPath::projectDirectoryURL(m_project->name());
-    auto files = tdnotefiles::createNoteFiles(projectFolder, title);
-    if (!files) {
-        if (files.error().domain == platform::PlatformError::posixDomain && files.error().code == EEXIST) {
-            // A folder of that name is there already (a note a failed save left, or a folder of the
-            // user's): it is never taken over.
-            const auto exists = tdnotefiles::existingTitleProblem();
-            raiseAlert(sheet, exists.title, exists.message);
-            return;
-        }
-        printFailure(files.error());
-        raiseAlert(sheet, tdLocalized("The note could not be created."), files.error().description);
-        return;
-    }
-
-    auto note = TDNote::make(
-        platform::Uuid::random(), m_project->id(), title, files.value(), platform::Date::now());
-    auto notes = m_project->tdNote();
-    notes.push_back(note);
-    m_project->setTdNote(notes);
-    auto projects = m_stores.projectStore->tdProjects();
-    auto found = std::find(projects.begin(), projects.end(), m_project);
-    if (found != projects.end()) {
-        auto map = m_stores.projectStore->noteMap();
-        map[note->id()] = TDProjectStore::NoteLocation { static_cast<int>(found - projects.begin()),
-            static_cast<int>(notes.size()) - 1 };
-        m_stores.projectStore->setNoteMap(std::move(map));
-    }
-
     m_creatingNote = true;
-    if (m_createButton)
-        m_createButton->setEnabled(false);
+    if (m_noteSheet)
+        m_noteSheet->primaryButton()->setEnabled(false);
     QPointer<TDProjectDetailView> self(this);
     auto windows = m_stores.noteWindows;
-    saveProjects([self, note, windows](bool saved) {
+    m_library.createNote(m_project, m_newNoteTitle, [self, windows](auto created) {
         if (self) {
             self->m_creatingNote = false;
-            if (self->m_createButton)
-                self->m_createButton->setEnabled(true);
+            if (self->m_noteSheet)
+                self->m_noteSheet->primaryButton()->setEnabled(true);
         }
-        if (!saved) {
-            // The note is listed and its files are on disk; the next save of the projects keeps it.
+        if (!created) {
+            // The sheet stays open with the alert over it.
             if (self)
-                self->raiseAlert(
-                    self->m_noteSheet ? static_cast<QWidget*>(self->m_noteSheet.data()) : self->window(),
-                    tdLocalized("The library could not be saved."),
-                    tdLocalized("The note was made but could not be saved in the library yet."));
+                self->showFailure(self->m_noteSheet, created.error());
             return;
         }
         if (self && self->m_noteSheet)
             self->m_noteSheet->accept();
         if (windows && windows->openWindow)
-            windows->openWindow(note);
+            windows->openWindow(created.value());
     });
-}
-
-void TDProjectDetailView::removeNoteRecords(const std::shared_ptr<TDNote>& note)
-{
-    const platform::Uuid id = note->id();
-    auto notes = m_project->tdNote();
-    std::erase_if(notes, [&](const auto& element) { return element->id() == id; });
-    m_project->setTdNote(notes);
-    auto links = m_stores.linkStore->tdLinks();
-    std::erase_if(links, [&](const TDLink& link) { return link.tdNoteId == id; });
-    m_stores.linkStore->setTdLinks(std::move(links));
-    // The deleted note's entry goes; the entries of the notes after it in this project would point
-    // one place too far, so they follow their notes.
-    auto map = m_stores.projectStore->noteMap();
-    map.erase(id);
-    for (int i = 0; i < static_cast<int>(notes.size()); ++i) {
-        auto entry = map.find(notes[std::size_t(i)]->id());
-        if (entry != map.end())
-            entry->second.progressIndex = i;
-    }
-    m_stores.projectStore->setNoteMap(std::move(map));
 }
 
 void TDProjectDetailView::deleteNote(const std::shared_ptr<TDNote>& note)
 {
-    const platform::Url projectFolder = TDDirectoryPath::projectDirectoryURL(m_project->name());
-    removeNoteRecords(note);
-
-    // The folder goes only once both library files stopped listing the note: a save that fails
-    // leaves the note's text on disk, where the library still points.
-    TDStores stores = m_stores;
+    m_expectedNoteRemovals.insert(note->id());
+    // The alert goes on the window even when the workspace has been left meanwhile.
     QPointer<QWidget> window = this->window();
-    auto inFlight = m_savesInFlight;
-    ++*inFlight;
-    auto fail = [window, inFlight](const platform::PlatformError& error) {
-        --*inFlight;
-        printFailure(error);
-        if (window)
-            presentTDAlert(window, tdLocalized("The library could not be saved."), error.description);
-    };
-    stores.linkStore->save(stores.linkStore->tdLinks(), [=](auto linksSaved) {
-        if (!linksSaved)
-            return fail(linksSaved.error());
-        stores.projectStore->save(stores.projectStore->tdProjects(), [=](auto projectsSaved) {
-            if (!projectsSaved)
-                return fail(projectsSaved.error());
-            --*inFlight;
-            auto removed
-                = tdnotefiles::removeNoteFolder(projectFolder, *note, stores.projectStore->tdProjects());
-            if (!removed) {
-                printFailure(removed.error());
-                if (window)
-                    presentTDAlert(window, tdLocalized("The note's folder could not be removed."),
-                        removed.error().description);
-            }
-        });
+    m_library.deleteNote(m_project, note, [window](auto deleted) {
+        if (!deleted && window)
+            presentTDAlert(window, deleted.error().title, deleted.error().message);
     });
 }
 
 void TDProjectDetailView::toggleFavorite()
 {
-    m_project->setIsFavorite(!m_project->isFavorite());
-    saveProjects();
+    m_library.toggleFavorite(m_project, reportingFailures());
 }
 
 void TDProjectDetailView::setShowCoverImagePopover(bool show)
@@ -687,41 +597,12 @@ TDCoverImagePopover* TDProjectDetailView::coverPopoverContent() const
 void TDProjectDetailView::setCoverImage(const QString& path)
 {
     setShowCoverImagePopover(false);
-    auto jpeg = tdcoverimage::jpegData(path);
-    if (!jpeg) {
-        printFailure(jpeg.error());
-        raiseAlert(window(), tdLocalized("The image cannot be used as a cover."), jpeg.error().description);
-        return;
-    }
-    const platform::Url projectFolder = TDDirectoryPath::projectDirectoryURL(m_project->name());
-    auto file = tdcoverimage::writeCoverFile(projectFolder, jpeg.value());
-    if (!file) {
-        printFailure(file.error());
-        raiseAlert(window(), tdLocalized("The cover image could not be saved."), file.error().description);
-        return;
-    }
-    auto old = m_project->coverImageURL();
-    m_project->setCoverImageURL(file.value());
-    saveProjects([old, projectFolder, file = file.value()](bool saved) {
-        // The replaced cover's file goes once the library no longer names it.
-        if (!saved || !old || *old == file)
-            return;
-        auto removed = tdcoverimage::removeCoverFile(*old, projectFolder);
-        if (!removed)
-            printFailure(removed.error());
-    });
+    m_library.setCoverImage(m_project, path, reportingFailures());
 }
 
 void TDProjectDetailView::removeCoverImage(const platform::Url& url)
 {
-    const platform::Url projectFolder = TDDirectoryPath::projectDirectoryURL(m_project->name());
-    auto removed = tdcoverimage::removeCoverFile(url, projectFolder);
-    if (!removed) {
-        printFailure(removed.error());
-        return;
-    }
-    m_project->setCoverImageURL(std::nullopt);
-    saveProjects();
+    m_library.removeCoverImage(m_project, url, reportingFailures());
 }
 
 void TDProjectDetailView::openEditSheet()

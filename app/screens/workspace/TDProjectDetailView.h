@@ -2,9 +2,12 @@
 
 #include "app/TDStores.h"
 #include "app/model/TDStatus.h"
-#include "app/screens/browser/EditTDProjectSheet.h"
+#include "app/screens/common/EditTDProjectSheet.h"
+#include "app/screens/common/TDNavigationPage.h"
 #include "app/screens/common/TDPopover.h"
+#include "app/screens/common/TDTextFieldSheet.h"
 #include "app/screens/workspace/TDNoteItem.h"
+#include "app/store/TDLibrary.h"
 #include "platform/foundation/Url.h"
 #include "platform/ui/ObservedWidget.h"
 #include "platform/ui/ObservedWidgetUpdates.h"
@@ -14,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <unordered_set>
 #include <vector>
 
 class BottomBar;
@@ -34,12 +38,15 @@ class TDStatusAction;
 // least 800 wide), over the bar of counts. Its toolbar items are the status, the favourite star,
 // the cover image ("Photo") and the project's settings. Every change it makes to a model is
 // followed by a save of the store that holds it.
-class TDProjectDetailView : public platform::ObservedWidget {
+class TDProjectDetailView : public platform::ObservedWidget, public TDNavigationPage {
 public:
     static constexpr int notesColumnWidth = 320;
     static constexpr int imagesColumnMinimumWidth = 800;
     static constexpr int notesSpacing = 7;
     static constexpr int notesPadding = 8;
+    static constexpr int newNoteFieldMinimumWidth = 260;
+    // The springs a deleted note's row leaves on.
+    static constexpr double noteRemovalSpringResponse = 0.1;
     static inline const QString defaultNewNoteTitle = QStringLiteral("New note");
 
     // Asks for an image file; `chosen` runs once, with nothing when the user cancels.
@@ -50,14 +57,15 @@ public:
     ~TDProjectDetailView() override;
 
     const std::shared_ptr<TDProject>& project() const { return m_project; }
+    QWidget* pageWidget() override { return this; }
     // The navigation title (the project's name) and subtitle (its category's name).
-    QString title() const { return m_title; }
-    QString subtitle() const { return m_subtitle; }
-    void setOnTitleChange(std::function<void(const QString&)> onTitleChange);
-    void setOnSubtitleChange(std::function<void(const QString&)> onSubtitleChange);
+    QString title() const override { return m_title; }
+    QString subtitle() const override { return m_subtitle; }
+    void setOnTitleChange(std::function<void(const QString&)> onTitleChange) override;
+    void setOnSubtitleChange(std::function<void(const QString&)> onSubtitleChange) override;
 
     // The toolbar items in order: status, favourite, cover image, settings.
-    QList<QAction*> toolbarActions() const;
+    QList<QAction*> toolbarActions() const override;
     TDStatusAction* statusAction() const { return m_statusAction; }
     QAction* favoriteAction() const { return m_favoriteAction; }
     QAction* photoAction() const { return m_photoAction; }
@@ -74,14 +82,15 @@ public:
 
     // The add-note sheet: "Create" runs `confirmNewNote`, which checks the title and creates the note.
     void openCreateNewNoteSheet();
-    QDialog* createNoteSheet() const { return m_noteSheet; }
-    QLineEdit* newNoteField() const { return m_newNoteField; }
+    QDialog* createNoteSheet() const;
+    QLineEdit* newNoteField() const;
     QString newNoteTitle() const { return m_newNoteTitle; }
     void confirmNewNote();
     QMessageBox* alert() const { return m_alert; }
 
-    // Removes the note and its links, saves the links and then the projects, and only then removes
-    // the note's folder. The row's "Delete" also closes the note's window.
+    // Removes the note and its links (its row leaves on a spring), saves the links and then the
+    // projects, and only then moves the note's folder to the trash. The row's "Delete" also closes
+    // the note's window.
     void deleteNote(const std::shared_ptr<TDNote>& note);
 
     void toggleFavorite();
@@ -99,8 +108,8 @@ public:
     void openEditSheet();
     EditTDProjectSheet* editSheet() const { return m_editSheet; }
 
-    // Saves started here that have not finished yet.
-    int savesInFlight() const { return *m_savesInFlight; }
+    // Changes of the library started here that have not finished yet.
+    int savesInFlight() const { return m_library.operationsInFlight(); }
 
 protected:
     void render() override;
@@ -109,16 +118,17 @@ protected:
 private:
     void buildNotesColumn(QWidget* column);
     void buildImagesColumn(QWidget* column);
-    void createNote(const QString& title);
-    void removeNoteRecords(const std::shared_ptr<TDNote>& note);
     void raiseAlert(QWidget* parent, const QString& title, const QString& message);
-    void saveProjects(std::function<void(bool saved)> then = {});
+    void showFailure(QWidget* parent, const TDLibraryFailure& failure);
+    // A completion that shows a failure on the window.
+    TDLibrary::Done reportingFailures();
     void watchStatus();
     void statusMayHaveChanged();
     void applyColors();
 
     std::shared_ptr<TDProject> m_project;
     TDStores m_stores;
+    TDLibrary m_library;
     QString m_title;
     QString m_subtitle;
     std::function<void(const QString&)> m_onTitleChange;
@@ -134,7 +144,8 @@ private:
     TDStatus m_lastStatus;
     QColor m_favoriteTint;
     FilePicker m_coverImagePicker;
-    std::shared_ptr<int> m_savesInFlight = std::make_shared<int>(0);
+    // Notes whose rows leave on a spring at the next render.
+    std::unordered_set<platform::Uuid> m_expectedNoteRemovals;
 
     TDStatusAction* m_statusAction;
     QAction* m_favoriteAction;
@@ -151,9 +162,7 @@ private:
     QWidget* m_placeholder;
     BottomBar* m_bar;
     QPointer<TDPopover> m_coverPopover;
-    QPointer<QDialog> m_noteSheet;
-    QPointer<QLineEdit> m_newNoteField;
-    QPointer<QPushButton> m_createButton;
+    QPointer<TDTextFieldSheet> m_noteSheet;
     QPointer<QMessageBox> m_alert;
     QPointer<EditTDProjectSheet> m_editSheet;
 };

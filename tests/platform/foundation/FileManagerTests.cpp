@@ -1,21 +1,23 @@
+#include "FullFolder.h"
 #include "platform/foundation/Environment.h"
 #include "platform/foundation/FileManager.h"
 #include "support/TestSupport.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <cstring>
-#include <sys/mount.h>
-#include <sys/resource.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 using platform::FileManager;
 using platform::IntermediateDirectories;
 using platform::Url;
+using testsupport::FullFolder;
 
 namespace {
 
@@ -24,61 +26,6 @@ protected:
     Url at(const QString& relative) const { return Url::fileUrl(m_root.path() + "/" + relative); }
 
     QTemporaryDir m_root;
-};
-
-// A folder with only `freeBytes` of room left in it: a small tmpfs filled up to that point where
-// the test may mount one, otherwise a file-size limit on the process (then writes past it fail
-// with EFBIG instead of ENOSPC).
-class FullFolder {
-public:
-    static constexpr qsizetype pageBytes = 4096;
-
-    explicit FullFolder(qsizetype freeBytes)
-    {
-        const QByteArray path = QFile::encodeName(m_dir.path());
-        m_mounted = ::mount("tmpfs", path.constData(), "tmpfs", 0, "size=64k") == 0;
-        QFile filler(m_dir.path() + "/filler");
-        if (filler.open(QIODevice::WriteOnly) && m_mounted) {
-            filler.write(QByteArray(64 * 1024, 'f'));
-            filler.close();
-            // Room for the old file plus `freeBytes`; whole pages, as tmpfs counts them.
-            filler.resize(64 * 1024 - pageBytes - freeBytes);
-        }
-        m_error = m_mounted ? ENOSPC : EFBIG;
-        m_limit = freeBytes;
-    }
-
-    ~FullFolder()
-    {
-        if (m_mounted)
-            ::umount2(QFile::encodeName(m_dir.path()).constData(), MNT_DETACH);
-    }
-
-    QString path() const { return m_dir.path(); }
-    int expectedError() const { return m_error; }
-
-    // Runs `write` with the room limited (the file-size limit is only in force around it).
-    template<typename Write> auto limited(Write write)
-    {
-        if (m_mounted)
-            return write();
-        rlimit saved {};
-        ::getrlimit(RLIMIT_FSIZE, &saved);
-        auto previous = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = saved;
-        limit.rlim_cur = static_cast<rlim_t>(m_limit);
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-        auto result = write();
-        ::setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, previous);
-        return result;
-    }
-
-private:
-    QTemporaryDir m_dir;
-    bool m_mounted = false;
-    int m_error = 0;
-    qsizetype m_limit = 0;
 };
 
 } // namespace
@@ -202,4 +149,37 @@ TEST(Environment, RedirectsEveryRootAndRefusesARelativeDocumentsFolder)
     EXPECT_FALSE(FileManager::cachesDirectory().isValid());
     platform::Environment::resetRoots();
     EXPECT_TRUE(FileManager::documentsDirectory().path().startsWith(qEnvironmentVariable("HOME")));
+}
+
+// What killed saves of a file left beside it goes with the next save of that file; a save under
+// way elsewhere (it holds its file locked) and every other file stay.
+TEST_F(FileManagerTest, TheNextSaveOfAFileRemovesWhatKilledSavesOfItLeft)
+{
+    ASSERT_TRUE(FileManager::writeAtomically(at("f.json"), "old"));
+    auto make = [&](const QString& name) {
+        QFile file(m_root.path() + "/" + name);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("torn");
+    };
+    const QStringList leftovers { ".f.json.saving-1x2y3z", ".f.json.saving-q" };
+    const QStringList others { ".f.json.saving-held", ".g.json.saving-abc", ".f.json.saving-",
+        ".f.json.saving-AB", "f.json.saving-abc", ".f.json.saving-abc.bak" };
+    for (const QString& name : leftovers + others)
+        make(name);
+    QDir(m_root.path()).mkdir(".f.json.saving-dir");
+    QFile::link(m_root.path() + "/f.json", m_root.path() + "/.f.json.saving-link");
+    const int held = ::open(QFile::encodeName(m_root.path() + "/.f.json.saving-held").constData(), O_RDONLY);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+
+    ASSERT_TRUE(FileManager::writeAtomically(at("f.json"), "new"));
+    ::close(held);
+    EXPECT_EQ(FileManager::readRegularFile(at("f.json")).value(), QByteArray("new"));
+    QStringList left = QDir(m_root.path())
+                           .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString& name : leftovers)
+        EXPECT_FALSE(left.contains(name)) << name.toStdString();
+    for (const QString& name : others + QStringList { ".f.json.saving-dir", ".f.json.saving-link" })
+        EXPECT_TRUE(left.contains(name)) << name.toStdString();
+    EXPECT_EQ(left.size(), others.size() + 3);
 }

@@ -1,9 +1,13 @@
+#include "FullFolder.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Environment.h"
 #include "platform/foundation/UserDefaults.h"
 #include "support/TestSupport.h"
 
+#include <QDir>
 #include <QFile>
+#include <QPoint>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -45,6 +49,63 @@ TEST(UserDefaults, StandardFollowsTheEnvironment)
     ASSERT_TRUE(UserDefaults::standard().setData("k", "v"));
     EXPECT_EQ(UserDefaults(root.path() + "/s.ini").data("k"), QByteArray("v"));
     platform::Environment::resetRoots();
+}
+
+TEST(UserDefaults, AWriteThatMeetsAFullDiskFailsAndKeepsTheOldSettings)
+{
+    testsupport::FullFolder folder(2 * testsupport::FullFolder::pageBytes);
+    const QString path = folder.path() + "/settings.ini";
+    UserDefaults defaults(path);
+    const QByteArray old(3000, 'o');
+    ASSERT_TRUE(defaults.setData("TDCategories", old));
+    ASSERT_TRUE(defaults.setInteger("NSTextKillRingSize", 4));
+
+    auto saved = folder.limited([&] { return defaults.setData("TDCategories", QByteArray(12000, 'n')); });
+    EXPECT_FALSE(saved);
+    EXPECT_EQ(UserDefaults(path).data("TDCategories"), old);
+    EXPECT_EQ(UserDefaults(path).integer("NSTextKillRingSize"), 4);
+    EXPECT_EQ(
+        QDir(folder.path()).entryList(QDir::Files | QDir::Hidden), (QStringList { "filler", "settings.ini" }))
+        << "no temporary file is left behind";
+}
+
+// Settings written by earlier versions (through QSettings) still read, entries of kinds this class
+// does not write survive its writes, and what it writes reads back the same through QSettings.
+TEST(UserDefaults, ReadsAndKeepsWhatQtWroteAndQtReadsWhatItWrites)
+{
+    QTemporaryDir root;
+    const QString path = root.path() + "/settings.ini";
+    QByteArray everyByte;
+    for (int byte = 0; byte < 256; ++byte)
+        everyByte.append(char(byte));
+    everyByte += "0a\\x41;,=\"#[] ";
+    {
+        QSettings qt(path, QSettings::IniFormat);
+        qt.setValue("TDCategories", everyByte);
+        qt.setValue("NSTextKillRingSize", 9);
+        qt.setValue("group/odd key%", QByteArray("in a section"));
+        qt.setValue("list", QStringList { "a", "b" });
+        qt.setValue("point", QPoint(3, 4));
+    }
+    UserDefaults defaults(path);
+    EXPECT_EQ(defaults.data("TDCategories"), everyByte);
+    EXPECT_EQ(defaults.integer("NSTextKillRingSize"), 9);
+    EXPECT_EQ(defaults.data("group/odd key%"), QByteArray("in a section"));
+    EXPECT_FALSE(defaults.data("list"));
+    EXPECT_FALSE(defaults.integer("point"));
+
+    const QByteArray text = "\"quoted\" caf\xc3\xa9 0x41\n";
+    ASSERT_TRUE(defaults.setData("TDCategories", everyByte + everyByte));
+    ASSERT_TRUE(defaults.setData("a/b c", text));
+    ASSERT_TRUE(defaults.setInteger("NSTextKillRingSize", -12));
+    ASSERT_TRUE(defaults.removeObject("group/odd key%"));
+    QSettings qt(path, QSettings::IniFormat);
+    EXPECT_EQ(qt.value("TDCategories").toByteArray(), everyByte + everyByte);
+    EXPECT_EQ(qt.value("a/b c").toByteArray(), text);
+    EXPECT_EQ(qt.value("NSTextKillRingSize").toInt(), -12);
+    EXPECT_FALSE(qt.contains("group/odd key%"));
+    EXPECT_EQ(qt.value("list").toStringList(), (QStringList { "a", "b" }));
+    EXPECT_EQ(qt.value("point").toPoint(), QPoint(3, 4));
 }
 
 TEST(Bundle, FindsResourcesOnlyAsRegularFilesInTheResourceFolder)

@@ -1,6 +1,6 @@
 #include "../ScreenTestSupport.h"
 #include "app/screens/browser/CreateTDProjectSheet.h"
-#include "app/screens/browser/TDProjectSheetTemplate.h"
+#include "app/screens/common/TDProjectSheetTemplate.h"
 #include "platform/foundation/UserDefaults.h"
 
 #include <QComboBox>

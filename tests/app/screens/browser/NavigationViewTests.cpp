@@ -1,9 +1,9 @@
 #include "../ScreenTestSupport.h"
-#include "app/screens/browser/BottomBar.h"
 #include "app/screens/browser/NavigationView.h"
 #include "app/screens/browser/TDProjectItem.h"
 #include "app/screens/browser/TDProjectMasterView.h"
-#include "app/screens/browser/TDToolbar.h"
+#include "app/screens/common/TDToolbar.h"
+#include "app/screens/common/BottomBar.h"
 #include "app/screens/common/TDAppearance.h"
 
 #include <QLabel>

@@ -2,7 +2,7 @@
 #include "Iris/declarative/ScriptedRetrieving.h"
 #include "app/screens/browser/TDProjectItem.h"
 #include "app/screens/browser/TDProjectMasterView.h"
-#include "app/screens/browser/TDToolbar.h"
+#include "app/screens/common/TDToolbar.h"
 #include "app/screens/common/TDSpringAnimation.h"
 #include "app/screens/workspace/TDProjectDetailView.h"
 #include "app/screens/workspace/TDStatusPicker.h"

@@ -1,9 +1,9 @@
 #include "../ScreenTestSupport.h"
-#include "app/screens/browser/EditTDProjectSheet.h"
 #include "app/screens/browser/NavigationView.h"
 #include "app/screens/browser/TDProjectItem.h"
 #include "app/screens/browser/TDProjectMasterView.h"
-#include "app/screens/browser/TDToolbar.h"
+#include "app/screens/common/TDToolbar.h"
+#include "app/screens/common/EditTDProjectSheet.h"
 #include "app/screens/common/TDDisplayText.h"
 #include "app/screens/settings/SettingsView.h"
 

@@ -1,6 +1,6 @@
 #include "../ScreenTestSupport.h"
 #include "app/screens/browser/CreateTDProjectSheet.h"
-#include "app/screens/browser/TDProjectSheetTemplate.h"
+#include "app/screens/common/TDProjectSheetTemplate.h"
 #include "app/screens/settings/SettingsView.h"
 #include "platform/foundation/UserDefaults.h"
 
@@ -150,6 +150,7 @@ TEST(SettingsViewChild, DISABLED_SavesAProjectInTheFirstDefaultCategory)
 
 TEST(SettingsView, ADefaultCategoryAProjectTookInAnEarlierLaunchIsStillInUse)
 {
+    SKIP_WITHOUT_CHILD_PROCESSES();
     Fixture f([](Fixture& f) {
         f.root.makeLibraryFolder();
         QProcess child;
@@ -302,4 +303,19 @@ TEST(SettingsView, AStoredEmptyListShowsNoRowsAndPlusStillWorks)
     f.add("First");
     EXPECT_EQ(f.rowNames(), QStringList { "First" });
     EXPECT_EQ(storedNames(), QStringList { "First" });
+}
+
+TEST(SettingsView, ASettingsFileThatCannotBeWrittenIsShownAndKeptAsItWas)
+{
+    Fixture f;
+    // A folder where the settings file must go: every write of the list fails.
+    QDir(f.root.root()).mkdir("settings.ini");
+    f.add("Zines");
+    EXPECT_EQ(f.rowNames().back(), "Zines") << "the list stays changed in memory";
+    QMessageBox* alert = alertOn(&f.window);
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->text(), "The settings could not be saved.");
+    EXPECT_TRUE(alert->informativeText().contains("settings.ini"));
+    closeAlert(alert);
+    EXPECT_TRUE(QFileInfo(f.root.root() + "/settings.ini").isDir());
 }

@@ -1,6 +1,6 @@
 #include "../ScreenTestSupport.h"
 #include "app/TindrelApp.h"
-#include "app/screens/browser/BottomBar.h"
+#include "app/screens/common/BottomBar.h"
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDPopover.h"
 #include "app/screens/note/TDNoteWindow.h"
@@ -12,6 +12,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QDialog>
+#include <QGraphicsOpacityEffect>
 #include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
@@ -532,4 +533,68 @@ TEST(TDProjectDetailView, AFailedSaveOnDeletionKeepsTheNotesFiles)
     ASSERT_TRUE(alert);
     EXPECT_EQ(alert->text(), "The library could not be saved.");
     closeAlert(alert);
+}
+
+// The remove button fades in and out on a spring while taking clicks only over the cover, and a
+// removed cover fades away over the "plus" tile; each animation ends and leaves nothing behind.
+TEST(TDProjectDetailView, TheCoverPopoverFadesItsRemoveButtonAndARemovedCover)
+{
+    Workspace f;
+    f.view->setCoverImage(writeImage(f.root.root() + "/c.png", QSize(40, 30)));
+    f.settle();
+    f.view->setShowCoverImagePopover(true);
+    QCoreApplication::processEvents();
+    TDCoverImagePopover* content = f.view->coverPopoverContent();
+    ASSERT_TRUE(content->showsCover());
+    auto opacity = [&] {
+        auto* effect = dynamic_cast<QGraphicsOpacityEffect*>(content->removeButton()->graphicsEffect());
+        return effect ? effect->opacity() : 1.0;
+    };
+    auto ghosts = [&] { return content->tile()->findChildren<QWidget*>("springGhost").size(); };
+
+    QEvent enter(QEvent::Enter);
+    QCoreApplication::sendEvent(content->tile(), &enter);
+    EXPECT_TRUE(content->removeButton()->isVisible());
+    EXPECT_LT(opacity(), 0.5) << "it starts faint";
+    ASSERT_TRUE(testsupport::waitUntil([&] { return opacity() == 1.0; }));
+
+    QEvent leave(QEvent::Leave);
+    QCoreApplication::sendEvent(content->tile(), &leave);
+    EXPECT_FALSE(content->removeButton()->isVisible());
+    EXPECT_EQ(ghosts(), 1) << "a picture of it fades out";
+    ASSERT_TRUE(testsupport::waitUntil([&] { return ghosts() == 0; }));
+
+    QCoreApplication::sendEvent(content->tile(), &enter);
+    content->removeButton()->click();
+    f.settle();
+    EXPECT_FALSE(content->showsCover());
+    EXPECT_TRUE(content->addButton()->isVisible());
+    EXPECT_GE(ghosts(), 1) << "the cover fades away";
+    ASSERT_TRUE(testsupport::waitUntil([&] { return ghosts() == 0; }));
+}
+
+// A deleted note's row leaves on a spring: a picture of it stays at its place between its
+// neighbours, fades and closes up, and then goes.
+TEST(TDProjectDetailView, ADeletedNotesRowClosesUpOnASpring)
+{
+    Workspace f([](Workspace& f) {
+        f.addNote("A", 800000000);
+        f.addNote("B", 800000001);
+        f.addNote("C", 800000002);
+    });
+    QWidget* list = f.view->findChild<QWidget*>("notesList");
+    ASSERT_TRUE(list);
+    auto ghost = [&] { return list->findChild<QWidget*>("springGhost", Qt::FindDirectChildrenOnly); };
+    const int rowHeight = f.row("B")->height();
+    f.deleteRow("B");
+    EXPECT_EQ(f.rowTitles(), (QStringList { "A", "C" }));
+    ASSERT_TRUE(ghost());
+    EXPECT_GT(ghost()->y(), f.row("A")->y());
+    EXPECT_LT(ghost()->y(), f.row("C")->y());
+    EXPECT_LE(ghost()->height(), rowHeight);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !ghost(); }));
+    f.settle();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(f.row("C")->y() - f.row("A")->y(), rowHeight + TDProjectDetailView::notesSpacing)
+        << "the rows close up";
 }

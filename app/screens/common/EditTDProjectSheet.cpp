@@ -1,14 +1,12 @@
-#include "app/screens/browser/EditTDProjectSheet.h"
+#include "app/screens/common/EditTDProjectSheet.h"
 
 #include "app/model/TDProject.h"
-#include "app/screens/browser/TDProjectSheetTemplate.h"
 #include "app/screens/common/TDAlert.h"
 #include "app/screens/common/TDDisplayText.h"
 #include "app/screens/common/TDLocalizedText.h"
-#include "app/store/TDMediaStore.h"
-#include "app/store/TDProjectRename.h"
+#include "app/screens/common/TDProjectSheetTemplate.h"
+#include "app/store/TDLibrary.h"
 #include "app/store/TDProjectStore.h"
-#include "platform/foundation/Print.h"
 
 #include <QMessageBox>
 #include <QPushButton>
@@ -91,46 +89,20 @@ void EditTDProjectSheet::save()
             raiseAlert(problem->title, problem->message);
             return;
         }
-        auto renamed = renameTDProject(*m_project, m_name, m_stores.mediaStore->tdMedia());
-        if (!renamed) {
-            platform::print(QStringLiteral("An error occurred: ") + renamed.error().description);
-            raiseAlert(tdLocalized("The project folder could not be renamed."), renamed.error().description);
-            return;
-        }
     }
-    if (m_startDate != m_project->startDate())
-        m_project->setStartDate(m_startDate);
-    auto current = m_project->category();
-    if (m_selectedTDCategory && (!current || current->id() != m_selectedTDCategory->id()))
-        m_project->setCategory(m_selectedTDCategory);
-    saveStores();
-}
-
-void EditTDProjectSheet::saveStores()
-{
     m_saving = true;
     m_form->primaryButton()->setEnabled(false);
     QPointer<EditTDProjectSheet> self(this);
-    auto stores = m_stores;
-    auto finish = [self](const std::optional<platform::PlatformError>& error) {
-        if (!self)
-            return;
-        self->m_saving = false;
-        self->m_form->primaryButton()->setEnabled(true);
-        if (!error) {
+    TDLibrary(m_stores).editProject(
+        m_project, { m_name, m_startDate, m_selectedTDCategory }, [self](auto saved) {
+            if (!self)
+                return;
+            self->m_saving = false;
+            self->m_form->primaryButton()->setEnabled(true);
+            if (!saved) {
+                self->raiseAlert(saved.error().title, saved.error().message);
+                return;
+            }
             self->accept();
-            return;
-        }
-        platform::print(QStringLiteral("An error occurred: ") + error->description);
-        self->raiseAlert(tdLocalized("The library could not be saved."), error->description);
-    };
-    stores.projectStore->save(stores.projectStore->tdProjects(), [stores, finish](auto projectsSaved) {
-        if (!projectsSaved)
-            return finish(projectsSaved.error());
-        stores.mediaStore->save(stores.mediaStore->tdMedia(), [finish](auto mediaSaved) {
-            if (!mediaSaved)
-                return finish(mediaSaved.error());
-            finish(std::nullopt);
         });
-    });
 }

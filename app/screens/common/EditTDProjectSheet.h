@@ -33,7 +33,6 @@ public:
 
 private:
     void raiseAlert(const QString& title, const QString& message);
-    void saveStores();
 
     std::shared_ptr<TDProject> m_project;
     TDStores m_stores;

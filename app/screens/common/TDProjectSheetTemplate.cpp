@@ -1,4 +1,4 @@
-#include "app/screens/browser/TDProjectSheetTemplate.h"
+#include "app/screens/common/TDProjectSheetTemplate.h"
 
 #include "app/model/TDCategory.h"
 #include "app/screens/common/TDAppearance.h"

@@ -1,5 +1,5 @@
 #include "../ScreenTestSupport.h"
-#include "app/screens/browser/BottomBar.h"
+#include "app/screens/common/BottomBar.h"
 #include "app/screens/common/TDAppearance.h"
 
 #include <QLabel>

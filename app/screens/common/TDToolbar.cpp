@@ -1,4 +1,4 @@
-#include "app/screens/browser/TDToolbar.h"
+#include "app/screens/common/TDToolbar.h"
 
 #include "app/screens/common/SymbolPainter.h"
 #include "app/screens/common/TDAppearance.h"

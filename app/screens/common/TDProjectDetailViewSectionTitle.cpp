@@ -1,4 +1,4 @@
-#include "app/screens/workspace/TDProjectDetailViewSectionTitle.h"
+#include "app/screens/common/TDProjectDetailViewSectionTitle.h"
 
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDDisplayText.h"

@@ -1,4 +1,4 @@
-#include "app/screens/browser/BottomBar.h"
+#include "app/screens/common/BottomBar.h"
 
 #include "app/screens/common/SymbolPainter.h"
 #include "app/screens/common/TDAppearance.h"

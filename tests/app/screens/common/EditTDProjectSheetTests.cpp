@@ -1,6 +1,6 @@
 #include "../ScreenTestSupport.h"
-#include "app/screens/browser/EditTDProjectSheet.h"
-#include "app/screens/browser/TDProjectSheetTemplate.h"
+#include "app/screens/common/EditTDProjectSheet.h"
+#include "app/screens/common/TDProjectSheetTemplate.h"
 #include "app/store/TDDirectoryPath.h"
 #include "app/store/TDProjectRename.h"
 

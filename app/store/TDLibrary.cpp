@@ -1,0 +1,461 @@
+#include "app/store/TDLibrary.h"
+
+#include "app/model/TDMedia.h"
+#include "app/model/TDNote.h"
+#include "app/store/TDCoverImage.h"
+#include "app/store/TDDirectoryPath.h"
+#include "app/store/TDLinkStore.h"
+#include "app/store/TDMediaStore.h"
+#include "app/store/TDNoteFiles.h"
+#include "app/store/TDProjectRename.h"
+#include "app/store/TDProjectStore.h"
+#include "platform/foundation/Print.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cerrno>
+#include <unordered_set>
+
+using platform::PlatformError;
+using platform::Result;
+using platform::Success;
+using platform::Url;
+using Kind = TDLibraryFailure::Kind;
+
+namespace {
+
+using SaveOutcome = Result<Success, PlatformError>;
+
+QString localized(const char* key)
+{
+    return QCoreApplication::translate("Tindrel", key);
+}
+
+void printFailure(const QString& reason)
+{
+    platform::print(QStringLiteral("An error occurred: ") + reason);
+}
+
+bool sameName(const QString& a, const QString& b)
+{
+    return a.normalized(QString::NormalizationForm_C) == b.normalized(QString::NormalizationForm_C);
+}
+
+// One operation under way: its in-flight mark, held until its one completion runs.
+template<typename T> class Operation {
+public:
+    using Outcome = Result<T, TDLibraryFailure>;
+
+    Operation(std::shared_ptr<int> inFlight, std::function<void(Outcome)> done)
+        : m_inFlight(std::move(inFlight))
+        , m_done(std::move(done))
+    {
+        ++*m_inFlight;
+    }
+    Operation(const Operation&) = delete;
+    Operation& operator=(const Operation&) = delete;
+
+    void succeed(T value) { finish(Outcome::success(std::move(value))); }
+    void refuse(QString title, QString message)
+    {
+        finish(Outcome::failure({ Kind::refused, std::move(title), std::move(message) }));
+    }
+    // `reason` is what went wrong underneath; it is printed, and shown unless `message` says more.
+    void fail(Kind kind, QString title, const QString& reason, QString message = {})
+    {
+        printFailure(reason);
+        finish(Outcome::failure({ kind, std::move(title), message.isEmpty() ? reason : std::move(message) }));
+    }
+    void failSaving(const PlatformError& error, QString message = {})
+    {
+        fail(Kind::saveFailed, localized("The library could not be saved."), error.description,
+            std::move(message));
+    }
+
+private:
+    void finish(Outcome outcome)
+    {
+        if (m_finished)
+            return;
+        m_finished = true;
+        --*m_inFlight;
+        if (m_done)
+            m_done(std::move(outcome));
+    }
+
+    std::shared_ptr<int> m_inFlight;
+    std::function<void(Outcome)> m_done;
+    bool m_finished = false;
+};
+
+template<typename T>
+std::shared_ptr<Operation<T>> begin(
+    const std::shared_ptr<int>& inFlight, std::function<void(Result<T, TDLibraryFailure>)> done)
+{
+    return std::make_shared<Operation<T>>(inFlight, std::move(done));
+}
+
+enum class LibraryFile { links, media, projects };
+
+// Saves the stores in `order`, each with its list as it is when its turn comes; the first failure
+// ends the chain.
+void saveInOrder(
+    const TDStores& stores, std::vector<LibraryFile> order, std::function<void(SaveOutcome)> then)
+{
+    if (order.empty()) {
+        then(SaveOutcome::success({}));
+        return;
+    }
+    const LibraryFile first = order.front();
+    order.erase(order.begin());
+    TDSaveCompletion next = [stores, order, then](SaveOutcome saved) {
+        if (!saved)
+            return then(saved);
+        saveInOrder(stores, order, then);
+    };
+    switch (first) {
+    case LibraryFile::links:
+        stores.linkStore->save(stores.linkStore->tdLinks(), std::move(next));
+        break;
+    case LibraryFile::media:
+        stores.mediaStore->save(stores.mediaStore->tdMedia(), std::move(next));
+        break;
+    case LibraryFile::projects:
+        stores.projectStore->save(stores.projectStore->tdProjects(), std::move(next));
+        break;
+    }
+}
+
+// Ends `operation` with the outcome of its last save.
+std::function<void(SaveOutcome)> finishing(std::shared_ptr<Operation<Success>> operation)
+{
+    return [operation](SaveOutcome saved) {
+        if (!saved)
+            return operation->failSaving(saved.error());
+        operation->succeed({});
+    };
+}
+
+// The project's place in the store: the record itself, else the first of its id.
+std::optional<int> projectIndex(const TDProjectStore& store, const std::shared_ptr<TDProject>& project)
+{
+    const auto projects = store.tdProjects();
+    auto found = std::find(projects.begin(), projects.end(), project);
+    if (found == projects.end())
+        found = std::find_if(projects.begin(), projects.end(),
+            [&](const auto& element) { return element->id() == project->id(); });
+    if (found == projects.end())
+        return std::nullopt;
+    return static_cast<int>(found - projects.begin());
+}
+
+// Removes a deleted project's folder once the library no longer lists it. Only a safe name's
+// folder directly inside the library folder goes, and not while another project has that name.
+Result<Success, PlatformError> removeProjectFolder(const QString& name, const TDProjectStore& projects)
+{
+    using Outcome = Result<Success, PlatformError>;
+    if (TDDirectoryPath::nameProblem(name) || TDProjectStore::isLibraryFileName(name))
+        return Outcome::success({});
+    for (const auto& other : projects.tdProjects()) {
+        if (other->name() == name)
+            return Outcome::success({});
+    }
+    const Url folder = TDDirectoryPath::projectDirectoryURL(name);
+    // Only a real folder: never a library file, nor what a symbolic link points at.
+    QFileInfo info(folder.path());
+    if (!folder.isValid() || info.isSymLink() || !info.isDir())
+        return Outcome::success({});
+    return TDDirectoryPath::trashItemInsideLibrary(folder);
+}
+
+} // namespace
+
+TDLibrary::TDLibrary(TDStores stores)
+    : m_stores(std::move(stores))
+{
+}
+
+Result<QString, TDLibraryFailure> TDLibrary::checkNewNoteTitle(
+    const TDProject& project, const QString& typedTitle) const
+{
+    auto title = tdnotefiles::checkedTitle(typedTitle, project.tdNote(), tdnotefiles::TitleUse::newNote);
+    if (!title)
+        return Result<QString, TDLibraryFailure>::failure(
+            { Kind::refused, title.error().title, title.error().message });
+    return Result<QString, TDLibraryFailure>::success(title.value());
+}
+
+void TDLibrary::createNote(
+    const std::shared_ptr<TDProject>& project, const QString& typedTitle, NoteDone done)
+{
+    auto operation = begin<std::shared_ptr<TDNote>>(m_inFlight, std::move(done));
+    auto title = checkNewNoteTitle(*project, typedTitle);
+    if (!title)
+        return operation->refuse(title.error().title, title.error().message);
+    const Url projectFolder = TDDirectoryPath::projectDirectoryURL(project->name());
+    auto files = tdnotefiles::createNoteFiles(projectFolder, title.value());
+    if (!files) {
+        if (files.error().domain == PlatformError::posixDomain && files.error().code == EEXIST) {
+            // A folder of that name is there already (a note a failed save left, or a folder of the
+            // user's): it is never taken over.
+            const auto exists = tdnotefiles::existingTitleProblem();
+            return operation->refuse(exists.title, exists.message);
+        }
+        return operation->fail(
+            Kind::fileFailed, localized("The note could not be created."), files.error().description);
+    }
+
+    auto note = TDNote::make(
+        platform::Uuid::random(), project->id(), title.value(), files.value(), platform::Date::now());
+    auto notes = project->tdNote();
+    notes.push_back(note);
+    project->setTdNote(notes);
+    if (auto index = projectIndex(*m_stores.projectStore, project)) {
+        auto map = m_stores.projectStore->noteMap();
+        map[note->id()] = TDProjectStore::NoteLocation { *index, static_cast<int>(notes.size()) - 1 };
+        m_stores.projectStore->setNoteMap(std::move(map));
+    }
+    saveInOrder(m_stores, { LibraryFile::projects }, [operation, note](SaveOutcome saved) {
+        // A failed save leaves the note listed and its files on disk; the next save of the projects
+        // keeps it.
+        if (!saved)
+            return operation->failSaving(
+                saved.error(), localized("The note was made but could not be saved in the library yet."));
+        operation->succeed(note);
+    });
+}
+
+void TDLibrary::deleteNote(
+    const std::shared_ptr<TDProject>& project, const std::shared_ptr<TDNote>& note, Done done)
+{
+    auto operation = begin<Success>(m_inFlight, std::move(done));
+    const Url projectFolder = TDDirectoryPath::projectDirectoryURL(project->name());
+    const platform::Uuid id = note->id();
+    auto notes = project->tdNote();
+    std::erase_if(notes, [&](const auto& element) { return element->id() == id; });
+    project->setTdNote(notes);
+    auto links = m_stores.linkStore->tdLinks();
+    std::erase_if(links, [&](const TDLink& link) { return link.tdNoteId == id; });
+    m_stores.linkStore->setTdLinks(std::move(links));
+    // The deleted note's entry goes; the entries of the notes after it in this project would point
+    // one place too far, so they follow their notes.
+    auto map = m_stores.projectStore->noteMap();
+    map.erase(id);
+    for (int i = 0; i < static_cast<int>(notes.size()); ++i) {
+        auto entry = map.find(notes[std::size_t(i)]->id());
+        if (entry != map.end())
+            entry->second.progressIndex = i;
+    }
+    m_stores.projectStore->setNoteMap(std::move(map));
+
+    // The folder goes only once both library files stopped listing the note: a save that fails
+    // leaves the note's text on disk, where the library still points.
+    auto stores = m_stores;
+    saveInOrder(stores, { LibraryFile::links, LibraryFile::projects },
+        [operation, stores, projectFolder, note](SaveOutcome saved) {
+            if (!saved)
+                return operation->failSaving(saved.error());
+            auto removed
+                = tdnotefiles::removeNoteFolder(projectFolder, *note, stores.projectStore->tdProjects());
+            if (!removed)
+                return operation->fail(Kind::fileFailed, localized("The note's folder could not be removed."),
+                    removed.error().description);
+            operation->succeed({});
+        });
+}
+
+bool TDLibrary::recordNoteOpened(
+    const std::shared_ptr<TDProject>& project, const std::shared_ptr<TDNote>& note)
+{
+    const auto& store = m_stores.projectStore;
+    auto map = store->noteMap();
+    if (auto index = projectIndex(*store, project)) {
+        const auto notes = project->tdNote();
+        auto found = std::find_if(
+            notes.begin(), notes.end(), [&](const auto& element) { return element->id() == note->id(); });
+        if (found == notes.end())
+            return false;
+        map[note->id()] = TDProjectStore::NoteLocation { *index, static_cast<int>(found - notes.begin()) };
+    } else {
+        // An entry left from before would point the window at whatever note sits there now.
+        map.erase(note->id());
+    }
+    store->setNoteMap(std::move(map));
+    return true;
+}
+
+void TDLibrary::createProject(TDProject::Fields fields, Done done)
+{
+    auto operation = begin<Success>(m_inFlight, std::move(done));
+    auto created = TDProjectStore::createProjectDirectory(fields.name);
+    if (!created)
+        return operation->fail(Kind::fileFailed, localized("The project folder could not be created."),
+            created.error().description);
+    auto projects = m_stores.projectStore->tdProjects();
+    projects.push_back(TDProject::make(std::move(fields)));
+    m_stores.projectStore->setTdProjects(std::move(projects));
+    saveInOrder(m_stores, { LibraryFile::projects }, finishing(operation));
+}
+
+void TDLibrary::editProject(const std::shared_ptr<TDProject>& project, ProjectEdit edit, Done done)
+{
+    auto operation = begin<Success>(m_inFlight, std::move(done));
+    if (!sameName(edit.name, project->name())) {
+        auto renamed = renameTDProject(*project, edit.name, m_stores.mediaStore->tdMedia());
+        if (!renamed)
+            return operation->fail(Kind::fileFailed, localized("The project folder could not be renamed."),
+                renamed.error().description);
+    }
+    if (edit.startDate != project->startDate())
+        project->setStartDate(edit.startDate);
+    auto current = project->category();
+    if (edit.category && (!current || current->id() != edit.category->id()))
+        project->setCategory(edit.category);
+    saveInOrder(m_stores, { LibraryFile::projects, LibraryFile::media }, finishing(operation));
+}
+
+// Removes the record the user chose, found by identity and id: a hand-edited library may hold two
+// records of one id, and the other one keeps its notes' links and its images.
+void TDLibrary::deleteProject(const std::shared_ptr<TDProject>& project, Done done)
+{
+    auto operation = begin<Success>(m_inFlight, std::move(done));
+    const QString name = project->name();
+    auto projects = m_stores.projectStore->tdProjects();
+    auto chosen = std::find_if(projects.begin(), projects.end(),
+        [&](const auto& element) { return element == project && element->id() == project->id(); });
+    if (chosen != projects.end()) {
+        projects.erase(chosen);
+        const platform::Uuid id = project->id();
+        std::unordered_set<platform::Uuid> keptNotes;
+        bool idKept = false;
+        for (const auto& other : projects) {
+            idKept = idKept || other->id() == id;
+            for (const auto& note : other->tdNote())
+                keptNotes.insert(note->id());
+        }
+        for (const auto& note : project->tdNote()) {
+            auto links = m_stores.linkStore->tdLinks();
+            if (!keptNotes.contains(note->id()))
+                std::erase_if(links, [&](const TDLink& link) { return link.tdNoteId == note->id(); });
+            m_stores.linkStore->setTdLinks(std::move(links));
+        }
+        m_stores.projectStore->setTdProjects(std::move(projects));
+        if (!idKept) {
+            auto media = m_stores.mediaStore->tdMedia();
+            std::erase_if(
+                media, [&](const std::shared_ptr<TDMedia>& element) { return element->tdProjectId() == id; });
+            m_stores.mediaStore->setTdMedia(std::move(media));
+        }
+    }
+
+    // The folder goes only after every library file stopped listing the project: a save that fails
+    // leaves the files on disk that the library still points at.
+    auto stores = m_stores;
+    saveInOrder(stores, { LibraryFile::links, LibraryFile::media, LibraryFile::projects },
+        [operation, stores, name](SaveOutcome saved) {
+            if (!saved)
+                return operation->failSaving(saved.error());
+            auto removed = removeProjectFolder(name, *stores.projectStore);
+            if (!removed)
+                return operation->fail(Kind::fileFailed,
+                    localized("The project folder could not be removed."), removed.error().description);
+            operation->succeed({});
+        });
+}
+
+void TDLibrary::saveProjectChange(Done done)
+{
+    auto operation = begin<Success>(m_inFlight, std::move(done));
+    saveInOrder(m_stores, { LibraryFile::projects }, finishing(operation));
+}
+
+void TDLibrary::toggleFavorite(const std::shared_ptr<TDProject>& project, Done done)
+{
+    project->setIsFavorite(!project->isFavorite());
+    saveProjectChange(std::move(done));
+}
+
+void TDLibrary::setCoverImage(const std::shared_ptr<TDProject>& project, const QString& imagePath, Done done)
+{
+    auto operation = begin<Success>(m_inFlight, std::move(done));
+    auto jpeg = tdcoverimage::jpegData(imagePath);
+    if (!jpeg)
+        return operation->fail(
+            Kind::fileFailed, localized("The image cannot be used as a cover."), jpeg.error().description);
+    const Url projectFolder = TDDirectoryPath::projectDirectoryURL(project->name());
+    auto file = tdcoverimage::writeCoverFile(projectFolder, jpeg.value());
+    if (!file)
+        return operation->fail(
+            Kind::fileFailed, localized("The cover image could not be saved."), file.error().description);
+    auto old = project->coverImageURL();
+    project->setCoverImageURL(file.value());
+    saveInOrder(m_stores, { LibraryFile::projects },
+        [operation, old, projectFolder, file = file.value()](SaveOutcome saved) {
+            if (!saved)
+                return operation->failSaving(saved.error());
+            // The replaced cover's file goes once the library no longer names it; one left behind
+            // is only reported.
+            if (old && *old != file) {
+                auto removed = tdcoverimage::removeCoverFile(*old, projectFolder);
+                if (!removed)
+                    printFailure(removed.error().description);
+            }
+            operation->succeed({});
+        });
+}
+
+void TDLibrary::removeCoverImage(const std::shared_ptr<TDProject>& project, const Url& url, Done done)
+{
+    auto operation = begin<Success>(m_inFlight, std::move(done));
+    const Url projectFolder = TDDirectoryPath::projectDirectoryURL(project->name());
+    // A cover whose file is gone is still cleared: kept, it could never be removed nor replaced.
+    if (tdcoverimage::isOwnCoverFile(url, projectFolder) && !QFileInfo(url.path()).exists()
+        && !QFileInfo(url.path()).isSymLink())
+        printFailure(PlatformError::fromErrno(ENOENT, url.path()).description);
+    auto removed = tdcoverimage::removeCoverFile(url, projectFolder);
+    if (!removed)
+        return operation->fail(Kind::fileFailed, localized("The cover image could not be removed."),
+            removed.error().description);
+    project->setCoverImageURL(std::nullopt);
+    saveInOrder(m_stores, { LibraryFile::projects }, finishing(operation));
+}
+
+void TDLibrary::addMedia(std::vector<std::shared_ptr<TDMedia>> media, Done done)
+{
+    auto operation = begin<Success>(m_inFlight, std::move(done));
+    for (auto& item : media) {
+        auto all = m_stores.mediaStore->tdMedia();
+        all.push_back(std::move(item));
+        m_stores.mediaStore->setTdMedia(std::move(all));
+    }
+    saveInOrder(m_stores, { LibraryFile::media }, finishing(operation));
+}
+
+void TDLibrary::removeMedia(const platform::Uuid& mediaId, Done done)
+{
+    auto operation = begin<Success>(m_inFlight, std::move(done));
+    auto media = m_stores.mediaStore->tdMedia();
+    std::erase_if(media, [&](const std::shared_ptr<TDMedia>& item) { return item->id() == mediaId; });
+    m_stores.mediaStore->setTdMedia(std::move(media));
+    saveInOrder(m_stores, { LibraryFile::media }, finishing(operation));
+}
+
+void TDLibrary::addLink(TDLink link, Done done)
+{
+    auto operation = begin<Success>(m_inFlight, std::move(done));
+    auto links = m_stores.linkStore->tdLinks();
+    links.push_back(std::move(link));
+    m_stores.linkStore->setTdLinks(std::move(links));
+    saveInOrder(m_stores, { LibraryFile::links }, finishing(operation));
+}
+
+void TDLibrary::removeLink(const platform::Uuid& linkId, Done done)
+{
+    auto operation = begin<Success>(m_inFlight, std::move(done));
+    auto links = m_stores.linkStore->tdLinks();
+    std::erase_if(links, [&](const TDLink& link) { return link.id == linkId; });
+    m_stores.linkStore->setTdLinks(std::move(links));
+    saveInOrder(m_stores, { LibraryFile::links }, finishing(operation));
+}

@@ -1,0 +1,126 @@
+#pragma once
+
+#include "app/TDStores.h"
+#include "app/model/TDLink.h"
+#include "app/model/TDProject.h"
+#include "platform/foundation/PlatformError.h"
+#include "platform/foundation/Result.h"
+#include "platform/foundation/Url.h"
+#include "platform/foundation/Uuid.h"
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class TDMedia;
+class TDNote;
+
+// Why a change of the library did not fully happen, worded for the alert a screen shows.
+struct TDLibraryFailure {
+    enum class Kind {
+        // A name or a file was refused before anything changed.
+        refused,
+        // A library file could not be written; the change stays in memory and goes out with the
+        // next save of that store.
+        saveFailed,
+        // A file of the user's work could not be made, moved or removed.
+        fileFailed,
+    };
+    Kind kind;
+    QString title;
+    QString message;
+};
+
+// Every change of the library that a screen makes goes through here; screens ask, then show the
+// outcome. The rules, for every operation:
+//
+// - The records change at once, on the main thread, through the stores' and models' observed
+//   setters, so a screen shows the change as soon as the call returns.
+// - Then the stores that changed are saved one after the other, in the order each operation
+//   states, each store's list read when its turn comes. The first save that fails ends the chain.
+// - Files that the library stops naming (a deleted note's or project's folder, a replaced cover)
+//   go only once every save succeeded. A deleted folder goes to the desktop's trash where there is
+//   one, so one wrong click loses nothing.
+// - Each operation ends with exactly one completion, on the main thread: before the call returns
+//   when it fails before its first save (a refused name, a file that could not be made), otherwise
+//   once its saves and the file work after them are done. From the call until just before its
+//   completion runs it counts in `operationsInFlight`.
+// - A failure other than a refusal is printed once to standard output, "An error occurred: " and
+//   the reason.
+// - Work in flight holds the stores it needs, so it ends even when this object is gone.
+//
+// Main thread only.
+class TDLibrary {
+public:
+    using Done = std::function<void(platform::Result<platform::Success, TDLibraryFailure>)>;
+    using NoteDone = std::function<void(platform::Result<std::shared_ptr<TDNote>, TDLibraryFailure>)>;
+
+    explicit TDLibrary(TDStores stores);
+
+    int operationsInFlight() const { return *m_inFlight; }
+
+    // Notes.
+
+    // Checks a title the user typed for a new note of `project` and returns the title the note gets
+    // (its percent escapes decoded); a refusal carries the alert.
+    platform::Result<QString, TDLibraryFailure> checkNewNoteTitle(
+        const TDProject& project, const QString& typedTitle) const;
+    // Makes the note's folder and its empty text file, appends the note to the project, records its
+    // place in the note map and saves the projects. A folder of that title already on disk is never
+    // taken over. When the save fails the note stays, listed and on disk.
+    void createNote(const std::shared_ptr<TDProject>& project, const QString& typedTitle, NoteDone done);
+    // Removes the note and its links, saves the links and then the projects, and only then moves the
+    // note's folder to the trash. A folder already gone counts as removed.
+    void deleteNote(
+        const std::shared_ptr<TDProject>& project, const std::shared_ptr<TDNote>& note, Done done = {});
+    // Records where `note` sits now in the note map, before its window opens. Returns false when the
+    // project is in the store but the note is no longer among its notes: then nothing is written and
+    // no window must open. A project that left the store drops the note's entry.
+    bool recordNoteOpened(const std::shared_ptr<TDProject>& project, const std::shared_ptr<TDNote>& note);
+
+    // Projects.
+
+    // Makes the new project's folder, appends the project and saves the projects. The name was
+    // checked by the caller.
+    void createProject(TDProject::Fields fields, Done done = {});
+    struct ProjectEdit {
+        QString name;
+        platform::Date startDate;
+        std::shared_ptr<TDCategory> category;
+    };
+    // Writes what differs into the project (a new name first moves its folder and points its
+    // stored paths into the moved one), then saves the projects and then the media.
+    void editProject(const std::shared_ptr<TDProject>& project, ProjectEdit edit, Done done = {});
+    // Removes the project, its notes' links and its images, saves the links, the media and the
+    // projects in that order, and only then moves the project's folder to the trash.
+    void deleteProject(const std::shared_ptr<TDProject>& project, Done done = {});
+    // Saves the projects after a change made through a project's observed setters (its status).
+    void saveProjectChange(Done done = {});
+    void toggleFavorite(const std::shared_ptr<TDProject>& project, Done done = {});
+
+    // Covers. A cover is a JPEG copy of the chosen picture in the project's folder.
+
+    // Sets the cover and saves the projects; the replaced cover's file goes once that save is done.
+    void setCoverImage(const std::shared_ptr<TDProject>& project, const QString& imagePath, Done done = {});
+    // Removes the cover file, clears the cover and saves the projects. A file already gone is
+    // reported on standard output and the cover is cleared all the same.
+    void removeCoverImage(
+        const std::shared_ptr<TDProject>& project, const platform::Url& url, Done done = {});
+
+    // Reference images: records only; the image files stay where they are.
+
+    // Appends the records and saves the media once (also when there are none).
+    void addMedia(std::vector<std::shared_ptr<TDMedia>> media, Done done = {});
+    void removeMedia(const platform::Uuid& mediaId, Done done = {});
+
+    // Links: records only; a link's file is its caller's.
+
+    void addLink(TDLink link, Done done = {});
+    void removeLink(const platform::Uuid& linkId, Done done = {});
+
+private:
+    TDStores m_stores;
+    std::shared_ptr<int> m_inFlight = std::make_shared<int>(0);
+};

@@ -1,0 +1,234 @@
+#include "../LibraryTestSupport.h"
+#include "app/model/TDMedia.h"
+#include "app/store/TDCategoryStore.h"
+#include "app/store/TDLibrary.h"
+#include "app/store/TDLinkStore.h"
+#include "app/store/TDMediaStore.h"
+#include "app/store/TDProjectStore.h"
+
+#include <QImage>
+#include <QImageReader>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QStandardPaths>
+
+using apptest::LibraryRoot;
+
+namespace {
+
+// A library with the project "Alpha" (folder on disk, one note "Draft" with a link) in its stores.
+struct Library {
+    LibraryRoot root;
+    TDStores stores { std::make_shared<TDProjectStore>(), std::make_shared<TDMediaStore>(),
+        std::make_shared<TDLinkStore>(), std::make_shared<TDCategoryStore>() };
+    TDLibrary library { stores };
+    std::shared_ptr<TDProject> project;
+    std::shared_ptr<TDNote> note;
+
+    Library()
+    {
+        root.makeLibraryFolder();
+        QDir().mkpath(root.library() + "/Alpha/notes/Draft");
+        QFile text(root.library() + "/Alpha/notes/Draft/Draft.txt");
+        EXPECT_TRUE(text.open(QIODevice::WriteOnly));
+        text.write("words");
+        text.close();
+        project = apptest::makeProject("Alpha");
+        note = TDNote::make(platform::Uuid::random(), project->id(), "Draft",
+            apptest::fileUrl(text.fileName()), platform::Date(800000000));
+        project->setTdNote({ note });
+        stores.projectStore->setTdProjects({ project });
+        stores.linkStore->setTdLinks(
+            { TDLink { {}, {}, "https://a.example", platform::Uuid::random(), note->id() } });
+    }
+
+    // Makes every library file unwritable: a folder stands where each must go.
+    void blockSaves() const
+    {
+        for (const char* name : { "projects.library", "media.library", "links.library" })
+            QDir(root.library()).mkdir(name);
+    }
+    QString image(const QString& name, QSize size) const
+    {
+        QImage picture(size, QImage::Format_RGB32);
+        picture.fill(Qt::darkCyan);
+        const QString path = root.root() + "/" + name;
+        EXPECT_TRUE(picture.save(path));
+        return path;
+    }
+};
+
+QString trash()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Trash";
+}
+
+} // namespace
+
+// Every operation answers once, on a later turn when it saves, and counts as in flight exactly until
+// that answer; a failed save answers the same way.
+TEST(TDLibrary, EveryOperationAnswersOnceAndIsInFlightUntilItAnswers)
+{
+    using Run = std::function<void(Library&, TDLibrary::Done)>;
+    const std::pair<const char*, Run> operations[] = {
+        { "createNote",
+            [](Library& f, TDLibrary::Done done) {
+                f.library.createNote(f.project, "Next", [done](auto created) {
+                    done(created ? platform::Result<platform::Success, TDLibraryFailure>::success({})
+                                 : platform::Result<platform::Success, TDLibraryFailure>::failure(
+                                     created.error()));
+                });
+            } },
+        { "deleteNote",
+            [](Library& f, TDLibrary::Done done) { f.library.deleteNote(f.project, f.note, done); } },
+        { "createProject",
+            [](Library& f, TDLibrary::Done done) {
+                TDProject::Fields fields;
+                fields.name = "Beta";
+                fields.id = platform::Uuid::random();
+                f.library.createProject(fields, done);
+            } },
+        { "editProject",
+            [](Library& f, TDLibrary::Done done) {
+                f.library.editProject(f.project, { "Gamma", platform::Date(5), f.project->category() }, done);
+            } },
+        { "deleteProject",
+            [](Library& f, TDLibrary::Done done) { f.library.deleteProject(f.project, done); } },
+        { "toggleFavorite",
+            [](Library& f, TDLibrary::Done done) { f.library.toggleFavorite(f.project, done); } },
+        { "setCoverImage",
+            [](Library& f, TDLibrary::Done done) {
+                f.library.setCoverImage(f.project, f.image("c.png", QSize(8, 8)), done);
+            } },
+        { "removeCoverImage",
+            [](Library& f, TDLibrary::Done done) {
+                f.library.removeCoverImage(
+                    f.project, apptest::fileUrl(f.root.library() + "/Alpha/x-cover-image.jpeg"), done);
+            } },
+        { "addMedia",
+            [](Library& f, TDLibrary::Done done) {
+                f.library.addMedia({ TDMedia::make(platform::Uuid::random(), apptest::fileUrl("/i"),
+                                       apptest::fileUrl("/t"), f.project->id()) },
+                    done);
+            } },
+        { "removeMedia",
+            [](Library& f, TDLibrary::Done done) { f.library.removeMedia(platform::Uuid::random(), done); } },
+        { "addLink",
+            [](Library& f, TDLibrary::Done done) {
+                f.library.addLink(
+                    { {}, {}, "https://b.example", platform::Uuid::random(), f.note->id() }, done);
+            } },
+        { "removeLink",
+            [](Library& f, TDLibrary::Done done) { f.library.removeLink(platform::Uuid::random(), done); } },
+    };
+    for (bool blocked : { false, true }) {
+        for (const auto& [name, run] : operations) {
+            SCOPED_TRACE(std::string(name) + (blocked ? " with failing saves" : ""));
+            Library f;
+            if (blocked)
+                f.blockSaves();
+            int answers = 0;
+            int inFlightWhenAnswered = -1;
+            std::optional<TDLibraryFailure::Kind> failure;
+            run(f, [&](auto done) {
+                ++answers;
+                inFlightWhenAnswered = f.library.operationsInFlight();
+                if (!done)
+                    failure = done.error().kind;
+            });
+            EXPECT_EQ(answers, 0) << "the answer waits for the save";
+            EXPECT_EQ(f.library.operationsInFlight(), 1);
+            ASSERT_TRUE(testsupport::waitUntil([&] { return answers > 0; }));
+            QCoreApplication::processEvents();
+            EXPECT_EQ(answers, 1);
+            EXPECT_EQ(inFlightWhenAnswered, 0);
+            EXPECT_EQ(failure, blocked ? std::optional(TDLibraryFailure::Kind::saveFailed) : std::nullopt);
+        }
+    }
+}
+
+TEST(TDLibrary, DeletedNotesAndProjectsGoToTheTrashAndAreDeletedWhereThereIsNone)
+{
+    {
+        Library f;
+        bool done = false;
+        f.library.deleteNote(f.project, f.note, [&](auto deleted) { done = bool(deleted); });
+        ASSERT_TRUE(testsupport::waitUntil([&] { return done; }));
+        EXPECT_FALSE(QFileInfo::exists(f.root.library() + "/Alpha/notes/Draft"));
+        QFile kept(trash() + "/files/Draft/Draft.txt");
+        ASSERT_TRUE(kept.open(QIODevice::ReadOnly)) << "the note can be restored";
+        EXPECT_EQ(kept.readAll(), "words");
+        EXPECT_TRUE(QFile(trash() + "/info/Draft.trashinfo").exists());
+
+        done = false;
+        f.library.deleteProject(f.project, [&](auto deleted) { done = bool(deleted); });
+        ASSERT_TRUE(testsupport::waitUntil([&] { return done; }));
+        EXPECT_FALSE(QFileInfo::exists(f.root.library() + "/Alpha"));
+        EXPECT_TRUE(QFileInfo(trash() + "/files/Alpha/notes").isDir());
+        EXPECT_EQ(
+            f.root.libraryEntries(), (QStringList { "links.library", "media.library", "projects.library" }));
+    }
+    {
+        // No trash can be made under a plain file: the project's folder is deleted as before.
+        Library f;
+        QFile blocker(f.root.root() + "/data");
+        ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        qputenv("XDG_DATA_HOME", blocker.fileName().toUtf8());
+        bool done = false;
+        f.library.deleteProject(f.project, [&](auto deleted) { done = bool(deleted); });
+        ASSERT_TRUE(testsupport::waitUntil([&] { return done; }));
+        qunsetenv("XDG_DATA_HOME");
+        EXPECT_FALSE(QFileInfo::exists(f.root.library() + "/Alpha"));
+        EXPECT_FALSE(QFileInfo::exists("files/Alpha")) << "nothing lands in the working folder";
+    }
+}
+
+TEST(TDLibrary, MediaAndLinksChangeTheirRecordsAndSaveTheirFileOnce)
+{
+    Library f;
+    auto image = TDMedia::make(platform::Uuid::random(),
+        apptest::fileUrl(f.root.library() + "/Alpha/images/i/i.png"),
+        apptest::fileUrl(f.root.library() + "/Alpha/images/i/thumbnail.jpg"), f.project->id());
+    const int mediaSaves = f.stores.mediaStore->libraryFile()->writesRequested();
+    int answers = 0;
+    f.library.addMedia({ image }, [&](auto done) { answers += bool(done); });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return answers == 1; }));
+    EXPECT_EQ(f.stores.mediaStore->libraryFile()->writesRequested(), mediaSaves + 1);
+    EXPECT_EQ(QJsonDocument::fromJson(f.root.read("media.library")).array().size(), 1);
+    f.library.removeMedia(image->id(), [&](auto done) { answers += bool(done); });
+    EXPECT_TRUE(f.stores.mediaStore->tdMedia().empty());
+    ASSERT_TRUE(testsupport::waitUntil([&] { return answers == 2; }));
+    EXPECT_EQ(QJsonDocument::fromJson(f.root.read("media.library")).array().size(), 0);
+
+    TDLink link { QString("Page"), {}, "https://b.example", platform::Uuid::random(), f.note->id() };
+    f.library.addLink(link, [&](auto done) { answers += bool(done); });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return answers == 3; }));
+    EXPECT_EQ(QJsonDocument::fromJson(f.root.read("links.library")).array().size(), 2);
+    f.library.removeLink(link.id, [&](auto done) { answers += bool(done); });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return answers == 4; }));
+    EXPECT_EQ(f.stores.linkStore->tdLinks().size(), 1u);
+    EXPECT_EQ(QJsonDocument::fromJson(f.root.read("links.library")).array().size(), 1);
+}
+
+TEST(TDLibrary, ACoverKeepsThePicturesSizeAndOneWhoseFileIsGoneIsReportedAndCleared)
+{
+    Library f;
+    bool done = false;
+    f.library.setCoverImage(
+        f.project, f.image("wide.png", QSize(5000, 12)), [&](auto set) { done = bool(set); });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return done; }));
+    ASSERT_TRUE(f.project->coverImageURL());
+    QImageReader cover(f.project->coverImageURL()->path());
+    EXPECT_EQ(cover.format(), "jpeg");
+    EXPECT_EQ(cover.size(), QSize(5000, 12));
+
+    QFile::remove(f.project->coverImageURL()->path());
+    apptest::CapturedStream out(stdout);
+    done = false;
+    f.library.removeCoverImage(
+        f.project, *f.project->coverImageURL(), [&](auto removed) { done = bool(removed); });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return done; }));
+    EXPECT_TRUE(out.take().contains("An error occurred: "));
+    EXPECT_FALSE(f.project->coverImageURL());
+}
