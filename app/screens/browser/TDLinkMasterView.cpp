@@ -12,6 +12,7 @@
 
 #include <QDesktopServices>
 #include <QEvent>
+#include <QFocusEvent>
 #include <QHash>
 #include <QLabel>
 #include <QPainter>
@@ -256,13 +257,20 @@ void TDLinkCard::paintEvent(QPaintEvent*)
     painter.drawText(QRect(left, y, width, address.height()), Qt::AlignLeft | Qt::AlignVCenter,
         address.elidedText(addressText(), Qt::ElideRight, width));
 
-    if (hasFocus()) {
+    if (hasFocus() && m_showsFocus) {
         painter.setOpacity(1);
         painter.setRenderHint(QPainter::Antialiasing, true);
         painter.setPen(QPen(tdappearance::color(SystemColor::blue, dark), 2));
         painter.drawRoundedRect(
             QRectF(rect()).adjusted(2, 2, -2, -2), tdlistcard::cornerRadius, tdlistcard::cornerRadius);
     }
+}
+
+void TDLinkCard::focusInEvent(QFocusEvent* event)
+{
+    // The ring is for focus the keyboard moved here.
+    m_showsFocus = event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason;
+    QAbstractButton::focusInEvent(event);
 }
 
 TDLinkMasterView::TDLinkMasterView(TDStores stores, QWidget* parent)
@@ -289,6 +297,7 @@ TDLinkMasterView::TDLinkMasterView(TDStores stores, QWidget* parent)
     m_listLayout->setSpacing(listSpacing);
     m_listLayout->addStretch(1);
     m_scroll->setWidget(m_list);
+    m_list->setAutoFillBackground(false);
     m_stack->addWidget(m_scroll);
     renderNow();
 }

@@ -47,12 +47,14 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
 
 private:
     QStringList descriptionLines(int cardWidth) const;
     int textWidth(int cardWidth) const;
 
     TDLink m_link;
+    bool m_showsFocus = false;
     mutable int m_linesWidth = -1;
     mutable QStringList m_lines;
 };

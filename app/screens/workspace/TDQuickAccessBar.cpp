@@ -16,6 +16,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFocusEvent>
 #include <QHBoxLayout>
 #include <QHash>
 #include <QKeyEvent>
@@ -192,6 +193,14 @@ protected:
     }
 };
 
+// The focus ring is drawn for focus the keyboard moved, not for focus that landed on a widget
+// because another one went away.
+bool isKeyboardFocus(const QFocusEvent* event)
+{
+    return event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason
+        || event->reason() == Qt::ShortcutFocusReason;
+}
+
 QIcon themedIcon(const QStringList& names)
 {
     for (const QString& name : names) {
@@ -312,7 +321,7 @@ void TDQuickAccessEntry::paintEvent(QPaintEvent*)
         painter.fillRect(QRect(width() - 1, separatorPadding, 1, height() - 2 * separatorPadding),
             tdappearance::color(SystemColor::separator, dark).darker(dark ? 100 : 150));
     }
-    if (hasFocus()) {
+    if (hasFocus() && m_showsFocus) {
         painter.setPen(QPen(tdappearance::color(SystemColor::blue, dark), 2));
         painter.drawRoundedRect(body.adjusted(1, 1, -1, -1), 4, 4);
     }
@@ -366,6 +375,12 @@ void TDQuickAccessEntry::leaveEvent(QEvent* event)
     QWidget::leaveEvent(event);
 }
 
+void TDQuickAccessEntry::focusInEvent(QFocusEvent* event)
+{
+    m_showsFocus = isKeyboardFocus(event);
+    QWidget::focusInEvent(event);
+}
+
 TDQuickAccessAddButton::TDQuickAccessAddButton(QWidget* parent)
     : QAbstractButton(parent)
 {
@@ -404,7 +419,7 @@ void TDQuickAccessAddButton::paintEvent(QPaintEvent*)
     painter.drawRoundedRect(outline, 2, 2);
     const QRectF plus((width() - plusSize) / 2.0, (height() - plusSize) / 2.0, plusSize, plusSize);
     SymbolPainter::paint(painter, Symbol::plus, plus, ink);
-    if (hasFocus()) {
+    if (hasFocus() && m_showsFocus) {
         painter.setPen(QPen(tdappearance::color(SystemColor::blue, dark), 2));
         painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 2, 2);
     }
@@ -422,6 +437,12 @@ void TDQuickAccessAddButton::leaveEvent(QEvent* event)
     m_hovered = false;
     update();
     QAbstractButton::leaveEvent(event);
+}
+
+void TDQuickAccessAddButton::focusInEvent(QFocusEvent* event)
+{
+    m_showsFocus = isKeyboardFocus(event);
+    QAbstractButton::focusInEvent(event);
 }
 
 TDQuickAccessBar::TDQuickAccessBar(std::shared_ptr<TDProject> project, TDLibrary& library, QWidget* parent)
@@ -445,6 +466,8 @@ TDQuickAccessBar::TDQuickAccessBar(std::shared_ptr<TDProject> project, TDLibrary
     m_entriesLayout->setSpacing(entrySpacing);
     m_entriesLayout->setSizeConstraint(QLayout::SetMinimumSize);
     m_strip->setWidget(m_entriesRow);
+    // The bar's own ground shows through, whatever colour the palette gives a scroll area's content.
+    m_entriesRow->setAutoFillBackground(false);
     m_strip->setFixedHeight(TDQuickAccessEntry::iconSize + 2 * TDQuickAccessEntry::iconVerticalPadding);
     layout->addWidget(m_strip);
 

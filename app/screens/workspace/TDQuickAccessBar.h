@@ -15,6 +15,7 @@
 #include <optional>
 
 class QAction;
+class QFocusEvent;
 class QHBoxLayout;
 
 class QScrollArea;
@@ -65,6 +66,7 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
 
 private:
     int nameWidth() const;
@@ -75,6 +77,7 @@ private:
     bool m_showsSeparator = false;
     bool m_hovered = false;
     bool m_pressed = false;
+    bool m_showsFocus = false;
     QAction* m_deleteAction;
     std::function<void()> m_onOpen;
 };
@@ -98,9 +101,11 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
 
 private:
     bool m_hovered = false;
+    bool m_showsFocus = false;
 };
 
 // The project's quick-access bar, under the workspace's toolbar: one entry per quick-access URL in
