@@ -184,6 +184,13 @@ public:
     QSize minimumSizeHint() const override { return QSize(0, sizeHint().height()); }
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        // The entries changed their sizes (one added, a removed one closing up): so does the strip.
+        if (watched == widget() && event->type() == QEvent::LayoutRequest)
+            updateGeometry();
+        return QScrollArea::eventFilter(watched, event);
+    }
     void wheelEvent(QWheelEvent* event) override
     {
         const QPoint delta = event->angleDelta();

@@ -75,6 +75,14 @@ struct Bar {
             entries.append(entry->name() + (entry->showsSeparator() ? "|" : ""));
         return entries;
     }
+    // The strip is as wide as its entries, the add button right after it.
+    bool stripFits()
+    {
+        QCoreApplication::processEvents();
+        auto* strip = bar->findChild<QScrollArea*>();
+        return strip->width() == strip->widget()->sizeHint().width()
+            && bar->addButton()->x() == strip->geometry().right() + 1 + TDQuickAccessBar::barSpacing;
+    }
     QStringList savedUrls() const
     {
         QStringList urls;
@@ -102,6 +110,7 @@ TEST(TDQuickAccessBar, SitsUnderTheToolbarAndAddsWhatTheDialogPicksInOrder)
     f.bar->addButton()->click();
     EXPECT_EQ(f.shown(), (QStringList { "My File.txt|", "Sketches" }))
         << "the new entry comes last; the one before it gains the line";
+    EXPECT_TRUE(f.stripFits());
     for (auto* entry : f.bar->entries())
         EXPECT_TRUE(entry->hasIcon());
     f.settle();
@@ -127,6 +136,9 @@ TEST(TDQuickAccessBar, DuplicatesAreDrawnByPlaceAndGoTogether)
     EXPECT_EQ(f.shown(), (QStringList { "Sketches" }));
     EXPECT_FALSE(f.bar->findChildren<QWidget*>("quickAccessGhost").isEmpty())
         << "the removed entries close up on a spring";
+    ASSERT_TRUE(
+        testsupport::waitUntil([&] { return f.bar->findChildren<QWidget*>("quickAccessGhost").isEmpty(); }));
+    EXPECT_TRUE(f.stripFits()) << "and the add button follows them";
     f.settle();
     EXPECT_EQ(f.savedUrls(), (QStringList { f.folder().absoluteString() }));
     EXPECT_TRUE(QFileInfo::exists(f.filePath()));
@@ -155,6 +167,14 @@ TEST(TDQuickAccessBar, TheAddButtonStopsAtNineEntriesAndComesBackAfterARemoval)
     QCoreApplication::processEvents();
     EXPECT_TRUE(f.bar->addButton()->isEnabled());
     EXPECT_EQ(f.bar->addButton()->drawnOpacity(), 1.0);
+
+    // An edited library file may list hundreds: they scroll in the bar, the window keeps its width.
+    const int minimumWidth = f.view->minimumSizeHint().width();
+    f.project->setQuickAccessURL(std::vector<platform::Url>(300, f.file()));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(f.bar->entries().size(), 300u);
+    EXPECT_EQ(f.view->minimumSizeHint().width(), minimumWidth);
+    EXPECT_LE(f.bar->width(), f.window.width());
 }
 
 // Items outside the library are opened only when the user clicks them, and only local files and
