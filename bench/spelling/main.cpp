@@ -32,6 +32,7 @@
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QKeyEvent>
 #include <QMainWindow>
@@ -115,15 +116,14 @@ size_t spellingMarks(const EDTextView& view)
 }
 
 // Runs the event loop until the controller has nothing left to do; the worker's answers wake it.
-void waitUntilIdle(const TextCheckingController& controller)
+void waitUntilIdle(TextCheckingController& controller)
 {
-    QElapsedTimer waited;
-    waited.start();
-    while (!controller.isIdle()) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-        if (waited.elapsed() > 60'000)
-            fail("the check did not finish");
-    }
+    if (controller.isIdle())
+        return;
+    QEventLoop loop;
+    QObject::connect(&controller, &TextCheckingController::becameIdle, &loop, &QEventLoop::quit);
+    QTimer::singleShot(60'000, &loop, [] { fail("the check did not finish"); });
+    loop.exec();
 }
 
 void typeKey(QWidget* widget, Qt::Key key, const QString& text)
@@ -169,10 +169,9 @@ std::pair<double, double> mainThreadGaps(int milliseconds, const std::function<v
         last = std::chrono::steady_clock::now();
     });
     ticker.start();
-    QElapsedTimer elapsed;
-    elapsed.start();
-    while (elapsed.elapsed() < milliseconds)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    loop.exec();
     ticker.stop();
     return { percentile(gaps, 0.99), percentile(gaps, 1.0) };
 }
