@@ -4,10 +4,7 @@
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/text/TextAttributes.h"
 
-#include <QCoreApplication>
 #include <QMenu>
-#include <QPointer>
-#include <QRect>
 #include <QTimer>
 #include <QVariant>
 
