@@ -188,12 +188,15 @@ TEST(EDTextViewTextChecking, AnEditRechecksOnlyItsParagraph)
     EXPECT_EQ(
         marks(*view), (std::vector<Mark> { spelling("paragrap"), spelling("wrxod"), spelling("speled") }));
 
-    // An edit elsewhere keeps every mark.
-    view.setCaret(text.size() + 1);
-    QTest::keyClicks(view.view.get(), " Good.");
+    // An edit in a paragraph without marks keeps the marks of the paragraphs around it, before
+    // and after the check of its own.
+    view->setString("Teh start.\nA clean middle line.\nThe ending wrod.");
     ASSERT_TRUE(waitUntilChecked(*view));
-    EXPECT_EQ(
-        marks(*view), (std::vector<Mark> { spelling("paragrap"), spelling("wrxod"), spelling("speled") }));
+    view.setCaret(view->string().indexOf("middle"));
+    QTest::keyClicks(view.view.get(), "calm ");
+    EXPECT_EQ(marks(*view), (std::vector<Mark> { spelling("Teh"), spelling("wrod") }));
+    ASSERT_TRUE(waitUntilChecked(*view));
+    EXPECT_EQ(marks(*view), (std::vector<Mark> { spelling("Teh"), spelling("wrod") }));
 }
 
 TEST(EDTextViewTextChecking, ASentenceThatDoesNotParseIsMarked)
