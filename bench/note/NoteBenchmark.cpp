@@ -9,10 +9,11 @@
 // Prints medians and ratios.
 //
 // With --screenshot FOLDER it instead writes note-window.png and note-window-dark.png there: a note
-// window with a short note, grabbed in a light and a dark palette.
+// window with a short note and four links, grabbed in a light and a dark palette.
 
 #include "EDTextView/EDTextContentStorage.h"
 #include "EDTextView/EDTextView.h"
+#include "app/model/TDLink.h"
 #include "app/model/TDNote.h"
 #include "app/model/TDProject.h"
 #include "app/notes/TDNoteWindowModel.h"
@@ -295,6 +296,22 @@ int screenshots(const QString& home, const QString& folder)
                                         "- Ask the printer about the fluorescent pink (Pantone 806).\n"
                                         "- Proofs on Thursday; print run quotes by Friday.\n");
     Library library(home, QStringLiteral("Poster Series"), QStringLiteral("Layout grid"), text);
+    const auto link = [&](std::optional<QString> title, std::optional<QString> desc, const char* url) {
+        return TDLink { std::move(title), std::move(desc), QString::fromUtf8(url), platform::Uuid::random(),
+            library.note->id() };
+    };
+    library.linkStore->setTdLinks({
+        link(QStringLiteral("Swiss Grid Systems \u2013 A Short History"),
+            QStringLiteral("How the modular grid moved from Basel and Zurich into posters, books and "
+                           "signage, with examples from five decades."),
+            "https://example.com/articles/swiss-grid-systems"),
+        link(QStringLiteral("Pantone 806 C"),
+            QStringLiteral("Fluorescent pink: colour values, substrates and printing notes."),
+            "https://example.org/colour/pantone-806-c"),
+        link(QStringLiteral("Poster sizes (ISO 216)"), std::nullopt,
+            "https://example.net/paper/iso-216?series=A&size=2"),
+        link(std::nullopt, std::nullopt, "http://printshop.example/quote/4471"),
+    });
     const struct {
         bool dark;
         const char* file;
