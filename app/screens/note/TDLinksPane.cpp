@@ -157,9 +157,9 @@ void TDLinksPane::addEnded(const QString& address, const std::optional<TDLinkCap
     m_addsInFlight.erase(std::find(m_addsInFlight.begin(), m_addsInFlight.end(), address));
     m_popover->setFetching(addsInFlight());
     if (!failure) {
-        // Closing empties the field: not while it holds another address the user is typing.
-        const QString typed = m_popover->field()->text().trimmed();
-        if (typed.isEmpty() || typed == address)
+        // Closing empties the field: only while it still holds this address, not another one the
+        // user is typing nor a popover opened again since.
+        if (m_popover->field()->text().trimmed() == address)
             setOpenPopover(false);
         return;
     }
@@ -241,8 +241,10 @@ void TDLinksPane::render()
     }
     m_expectedRemovals.clear();
     if (!leaving.empty()) {
-        for (auto* ghost : m_list->findChildren<TDSpringGhost*>(QString(), Qt::FindDirectChildrenOnly))
-            ghost->finish();
+        for (QObject* child : m_list->children()) {
+            if (auto* ghost = dynamic_cast<TDSpringGhost*>(child))
+                ghost->finish();
+        }
     }
 
     m_cards.reconcile(
