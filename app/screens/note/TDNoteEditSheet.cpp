@@ -1,11 +1,11 @@
 #include "app/screens/note/TDNoteEditSheet.h"
 
 #include "app/notes/TDNoteWindowModel.h"
+#include "app/screens/common/TDProjectSheetTemplate.h"
 #include "app/screens/common/TDAlert.h"
 #include "app/screens/common/TDGroupedBox.h"
 #include "app/screens/common/TDLocalizedText.h"
 #include "app/screens/common/TDPrimaryButton.h"
-#include "app/screens/common/TDProjectSheetTemplate.h"
 #include "platform/ui/ObservedWidgetUpdates.h"
 
 #include <QDateEdit>
