@@ -119,7 +119,12 @@ Result<Success, TDNoteTextFile::Failure> TDNoteTextFile::write(const Url& url, c
     using Outcome = Result<Success, Failure>;
     if (!url.isFileUrl() || !TDDirectoryPath::isInsideLibraryFolder(url))
         return Outcome::failure(outsideLibrary(url));
-    auto written = FileManager::writeAtomically(url, text.toUtf8());
+    // Reading drops one leading byte-order mark, as files from other editors may start with one; a
+    // text that itself begins with U+FEFF gets a mark in front so that it comes back whole.
+    QByteArray bytes = text.toUtf8();
+    if (text.startsWith(QChar(0xFEFF)))
+        bytes.prepend("\xEF\xBB\xBF");
+    auto written = FileManager::writeAtomically(url, bytes);
     if (!written)
         return Outcome::failure({ Reason::notWritten, written.error().description + QLatin1Char('.') });
     return Outcome::success({});

@@ -36,7 +36,8 @@ public:
     static platform::Result<QString, Failure> read(const platform::Url& url);
 
     // Replaces the file atomically with `text` in UTF-8: a failed write (a full disk included)
-    // leaves the old file as it was. The note's folder is not created.
+    // leaves the old file as it was. The note's folder is not created. A text that begins with
+    // U+FEFF is written after a byte-order mark, so `read` gives it back as it was.
     static platform::Result<platform::Success, Failure> write(const platform::Url& url, const QString& text);
 
     // Strict UTF-8: none for malformed or cut-short sequences. A leading byte-order mark is dropped.

@@ -384,8 +384,11 @@ QString decodeCharacterReferences(const QString& text)
 
 std::optional<QString> decodeText(QByteArrayView bytes, const Charset& charset)
 {
-    QStringDecoder decoder = charset.kind == Charset::Kind::named ? QStringDecoder(charset.name.constData())
-                                                                  : QStringDecoder(QStringDecoder::Utf8);
+    // Stateless: a sequence cut short at the field's end is an error, not state kept for more input.
+    constexpr auto flags = QStringDecoder::Flag::Stateless;
+    QStringDecoder decoder = charset.kind == Charset::Kind::named
+        ? QStringDecoder(charset.name.constData(), flags)
+        : QStringDecoder(QStringDecoder::Utf8, flags);
     if (!decoder.isValid())
         return std::nullopt;
     const QString text = decoder.decode(bytes);

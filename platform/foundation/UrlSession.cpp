@@ -323,6 +323,7 @@ struct UrlSessionCore : std::enable_shared_from_this<UrlSessionCore> {
     void onMetaData(const std::shared_ptr<UrlSessionDataTask>& task);
     void onReadyRead(const std::shared_ptr<UrlSessionDataTask>& task);
     void onFinished(const std::shared_ptr<UrlSessionDataTask>& task);
+    void onError(const std::shared_ptr<UrlSessionDataTask>& task);
     void askForResponse(const std::shared_ptr<UrlSessionDataTask>& task);
     void askForRedirect(const std::shared_ptr<UrlSessionDataTask>& task, const QByteArray& location);
     void followRedirect(const std::shared_ptr<UrlSessionDataTask>& task, std::optional<UrlRequest> request);
@@ -584,6 +585,11 @@ void UrlSessionCore::send(const std::shared_ptr<UrlSessionDataTask>& task, const
     QObject::connect(reply, &QNetworkReply::metaDataChanged, worker, handle(&UrlSessionCore::onMetaData));
     QObject::connect(reply, &QNetworkReply::readyRead, worker, handle(&UrlSessionCore::onReadyRead));
     QObject::connect(reply, &QNetworkReply::finished, worker, handle(&UrlSessionCore::onFinished));
+    // Qt does not always emit `finished` after an error (a body that fails to decompress can leave
+    // the reply silent), so a failed transfer ends on its error. Queued, so that Qt has finished
+    // with the reply before the task aborts it; a `finished` that comes first makes this a no-op.
+    QObject::connect(
+        reply, &QNetworkReply::errorOccurred, worker, handle(&UrlSessionCore::onError), Qt::QueuedConnection);
     QObject::connect(
         reply, &QNetworkReply::sslErrors, worker,
         [weakCore, reply](const QList<QSslError>& errors) {
@@ -786,6 +792,18 @@ void UrlSessionCore::onFinished(const std::shared_ptr<UrlSessionDataTask>& task)
         completeFromReply(task);
 }
 
+void UrlSessionCore::onError(const std::shared_ptr<UrlSessionDataTask>& task)
+{
+    QNetworkReply* reply = task->m_transfer->reply;
+    if (!reply)
+        return;
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    // An HTTP error status is a response like any other: its body follows, then `finished`.
+    if (mapNetworkError(reply->error(), status, task->m_transfer->untrustedCertificate) == 0)
+        return;
+    onFinished(task);
+}
+
 void UrlSessionCore::completeFromReply(const std::shared_ptr<UrlSessionDataTask>& task)
 {
     UrlTransfer& transfer = *task->m_transfer;
@@ -824,7 +842,8 @@ void UrlSessionCore::finish(const std::shared_ptr<UrlSessionDataTask>& task, std
         tasksByReply.erase(reply);
         transfer.reply = nullptr;
         // `finished` set above makes the reply's own finished signal, emitted inside abort, a no-op.
-        if (reply->isRunning())
+        // A reply already in error is only deleted: aborting it would make Qt report a second error.
+        if (reply->isRunning() && reply->error() == QNetworkReply::NoError)
             reply->abort();
         reply->deleteLater();
     }

@@ -508,8 +508,10 @@ TextLocation TextSelectionNavigation::moveByWordVisually(TextLocation from, bool
     if (within && *within != from)
         return *within;
     const Paragraph next = paragraph(p.index + (travelForward ? 1 : -1));
+    // The last paragraph that way: its far side is the document's edge (the document's end or start
+    // may lie on the other side of this very paragraph).
     if (next.index < 0)
-        return travelForward ? m_manager.documentRange().endLocation : 0;
+        return logicalForward ? p.contentEnd : p.range.location;
     const bool nextLeftToRight = !isRightToLeft(next.range.location);
     return (right == nextLeftToRight) ? next.range.location : next.contentEnd;
 }

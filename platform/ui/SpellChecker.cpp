@@ -473,8 +473,17 @@ bool SpellChecker::isGrammarCheckingAvailable() const
 Result<Success, PlatformError> SpellChecker::learnWord(const QString& word)
 {
     const QString candidate = normalizedWord(word.trimmed());
-    if (candidate.isEmpty() || candidate.contains(QLatin1Char('\n')))
+    if (candidate.isEmpty())
         return Result<Success, PlatformError>::success({});
+    // The word list keeps one word a line; a line break would make two words of one, or none.
+    const bool breaksLine = std::any_of(candidate.cbegin(), candidate.cend(), [](QChar c) {
+        return c == u'\n' || c == u'\r' || c == u'\v' || c == u'\f' || c == QChar(0x85)
+            || c == QChar::LineSeparator || c == QChar::ParagraphSeparator;
+    });
+    if (breaksLine) {
+        return Result<Success, PlatformError>::failure({ QStringLiteral("spelling"), EINVAL,
+            QStringLiteral("A word to learn cannot hold a line break."), {} });
+    }
     {
         const std::unique_lock lock = lockAsCaller();
         if (m_learned.contains(candidate))

@@ -107,7 +107,7 @@ public:
 
     // Adds a word to the personal word list and saves the list; the word is correct in every
     // language from now on, and after a restart. Fails when the list could not be saved (the word
-    // is still learnt for this run).
+    // is still learnt for this run), and refuses a word with a line break in it.
     Result<Success, PlatformError> learnWord(const QString& word);
     Result<Success, PlatformError> unlearnWord(const QString& word);
     bool hasLearnedWord(const QString& word) const;

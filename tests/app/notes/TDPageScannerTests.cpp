@@ -75,6 +75,12 @@ TEST(TDPageScanner, TakesTitleAndDescriptionAsTheirCharsetAndMarkupSay)
             "", none, none },
         { "bytes that are not UTF-8 give no title; the description stands",
             "<title>bad \xFF\xFE</title><meta name=\"description\" content=\"fine\">", "", none, u"fine"_qs },
+        { "a byte that begins a sequence and ends the field is invalid too",
+            "<title>Caf\xE9</title><meta name=\"description\" content=\"Caf\xE9\">", "", none, none },
+        { "so is half a character of a named multi-byte charset",
+            "<meta charset=\"shift_jis\"><title>\x93\xfa\x96</title><meta name=\"description\" "
+            "content=\"\x93\xfa\">",
+            "", none, u"\u65e5"_qs },
     };
     for (const ScanCase& c : cases) {
         SCOPED_TRACE(c.what);

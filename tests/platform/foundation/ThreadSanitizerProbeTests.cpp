@@ -3,7 +3,9 @@
 #include <QThread>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
+#include <thread>
 
 using platform::DispatchGroup;
 using platform::DispatchQueue;
@@ -15,9 +17,18 @@ using platform::DispatchQueue;
 TEST(ThreadSanitizerProbe, DISABLED_ARaceOnOurQueuesIsReported)
 {
     int counter = 0;
+    // The queued block waits, through a relaxed flag that orders nothing, until the post has
+    // returned: otherwise it could run before a lock the post takes last, which would order the two
+    // increments.
+    std::atomic<bool> posted { false };
     auto queue = DispatchQueue::makeSerial("probe");
     auto group = DispatchGroup::make();
-    group->async(queue, [&counter] { ++counter; });
+    group->async(queue, [&counter, &posted] {
+        while (!posted.load(std::memory_order_relaxed))
+            std::this_thread::yield();
+        ++counter;
+    });
+    posted.store(true, std::memory_order_relaxed);
     ++counter; // not ordered with the queued increment
     EXPECT_TRUE(group->wait());
 }

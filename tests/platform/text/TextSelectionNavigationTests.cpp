@@ -245,12 +245,16 @@ TEST(TextSelectionNavigation, RightAndLeftCrossMixedDirectionParagraphsToTheEnds
             settled = stack.moved(settled, Direction::right, Destination::character);
         EXPECT_EQ(stack.moved(settled, Direction::right, Destination::character), settled);
 
-        // Word moves too.
+        // Word moves too: the right-to-left last paragraph is crossed to its start, its right edge.
         TextLocation at = 0;
-        int steps = 0;
-        while (at != end && steps++ < 100)
-            at = stack.moved(at, Direction::right, Destination::word);
-        EXPECT_EQ(at, end) << width;
+        std::set<TextLocation> visited;
+        for (TextLocation next = 0; visited.insert(at).second; at = next) {
+            next = stack.moved(at, Direction::right, Destination::word);
+            if (next == at)
+                break;
+        }
+        EXPECT_EQ(stack.moved(at, Direction::right, Destination::word), at) << width << " goes round";
+        EXPECT_EQ(at, text.lastIndexOf('\n') + 1) << width;
     }
 }
 
@@ -283,4 +287,46 @@ TEST(TextSelectionNavigation, SentenceAndParagraphMovesGoOnPastEachBoundary)
         ranges.push_back(selection.textRanges.front());
     }
     EXPECT_EQ(ranges, (std::vector<TextRange> { TextRange(0, 22), TextRange(0, 48), TextRange(0, 49) }));
+}
+
+// Pressing one key again and again walks to an edge of the document and stays there, whatever the
+// directions of the paragraphs on the way; a walk that comes back to a place it left goes round for
+// ever.
+TEST(TextSelectionNavigation, RepeatedMovesComeToRestAtTheDocumentsEdges)
+{
+    const QString arabic = QString::fromUcs4(
+        U"\u0645\u0631\u062D\u0628\u0627 \u0628\u0643\u0645 \u0641\u064A \u0627\u0644\u0628\u064A\u062A");
+    const QString hebrew = QString::fromUcs4(U"\u05E9\u05DC\u05D5\u05DD \u05E2\u05D5\u05DC\u05DD");
+    const QString texts[] = { "abc\n" + arabic, hebrew + "\nleft to right",
+        "one two\n" + arabic + "\nx " + hebrew + " y\n", "  " + hebrew + "  \n  \n" + arabic };
+    const std::pair<Direction, Destination> keys[] = { { Direction::right, Destination::word },
+        { Direction::left, Destination::word }, { Direction::forward, Destination::word },
+        { Direction::backward, Destination::word }, { Direction::up, Destination::line },
+        { Direction::down, Destination::line }, { Direction::forward, Destination::paragraph },
+        { Direction::backward, Destination::paragraph } };
+    for (const QString& text : texts) {
+        for (const double width : { TextContainer::unboundedExtent, 60.0 }) {
+            Stack stack(text, width);
+            const bool documentRightToLeft = stack.manager.baseWritingDirection(0) == Qt::RightToLeft;
+            for (const auto& [direction, destination] : keys) {
+                const bool towardsEnd = direction == Direction::right || direction == Direction::left
+                    ? (direction == Direction::right) != documentRightToLeft
+                    : direction == Direction::forward || direction == Direction::down;
+                const TextRange edge = stack.navigation().paragraphRange(towardsEnd ? text.size() : 0);
+                SCOPED_TRACE(testing::Message() << text.toStdString() << " width " << width << " direction "
+                                                << int(direction) << " destination " << int(destination));
+                for (const TextLocation start : graphemeBoundaries(text)) {
+                    std::set<TextLocation> visited;
+                    TextLocation at = start;
+                    for (TextLocation next; (next = stack.moved(at, direction, destination)) != at;
+                         at = next) {
+                        visited.insert(at);
+                        ASSERT_FALSE(visited.count(next)) << "from " << start << " round again at " << next;
+                    }
+                    EXPECT_TRUE(at >= edge.location && at <= edge.endLocation)
+                        << "from " << start << " rests at " << at;
+                }
+            }
+        }
+    }
 }

@@ -192,10 +192,12 @@ TEST(SpeechSynthesizer, StopsAtTheNextWordWhenAsked)
         return recorder.ended();
     }));
     EXPECT_EQ(recorder.events.last(), "cancel");
-    // The engine varies its voice a little from run to run, so word starts are compared loosely.
+    // When the device has caught up with the synthesis at the end of a chunk, the next word begins
+    // exactly where hearing stopped, and nothing more is heard.
     const qint64 end = qint64(device->heard.size());
-    EXPECT_GT(end, atStop);
+    EXPECT_GE(end, atStop);
     EXPECT_LT(end - atStop, 22050) << "no more than the word under way";
+    // The engine varies its voice a little from run to run, so word starts are compared loosely.
     const auto alone = SpeechSynthesizer::synthesize(utterance(text));
     qint64 nearest = std::numeric_limits<qint64>::max();
     for (const PcmAudio::Word& word : alone.value().words)

@@ -43,8 +43,9 @@ TEST(SpellChecker, MarksTheMisspeltWordsOfARange)
 {
     Checker fixture;
     const SpellChecker checker(fixture.configuration());
-    const QString text = "\U0001F600 Ths paragraph has thre mispelled words, don\u2019t it? "
-                         "See https://exampel.org/pagge, mail me@exampel.org, buy 3Dprintr parts \u4f60\u597d.";
+    const QString text
+        = "\U0001F600 Ths paragraph has thre mispelled words, don\u2019t it? "
+          "See https://exampel.org/pagge, mail me@exampel.org, buy 3Dprintr parts \u4f60\u597d.";
     const auto results = checker.check(text, spelling);
     EXPECT_EQ(words(text, results), QStringList({ "Ths", "thre", "mispelled" }));
     ASSERT_FALSE(results.empty());
@@ -96,6 +97,19 @@ TEST(SpellChecker, LearnedWordsSurviveARestart)
     EXPECT_FALSE(checker.isCorrect("Tindrelish"));
     EXPECT_TRUE(checker.isCorrect("flurb's"));
     EXPECT_TRUE(QDir(fixture.folder.filePath("spelling")).entryList({ "*.damaged-*" }).isEmpty());
+}
+
+TEST(SpellChecker, AWordWithALineBreakIsRefused)
+{
+    Checker fixture;
+    SpellChecker checker(fixture.configuration());
+    for (const QString& word : { u"Tindrel\nish"_qs, u"Tindrel\r\nish"_qs, u"Tindrel\u2028ish"_qs }) {
+        const auto learned = checker.learnWord(word);
+        ASSERT_TRUE(learned.isFailure());
+        EXPECT_FALSE(learned.error().description.isEmpty());
+    }
+    EXPECT_TRUE(checker.learnedWords().isEmpty());
+    EXPECT_FALSE(checker.isCorrect("Tindrel"));
 }
 
 // A word list that exists but cannot be read is kept beside itself before the first save replaces

@@ -150,6 +150,7 @@ TEST(SettingsViewChild, DISABLED_SavesAProjectInTheFirstDefaultCategory)
 
 TEST(SettingsView, ADefaultCategoryAProjectTookInAnEarlierLaunchIsStillInUse)
 {
+    SKIP_WITHOUT_CHILD_PROCESSES();
     Fixture f([](Fixture& f) {
         f.root.makeLibraryFolder();
         QProcess child;

@@ -1,0 +1,22 @@
+#include "../LibraryTestSupport.h"
+#include "app/notes/TDNoteTextFile.h"
+
+using apptest::LibraryRoot;
+
+// Every text comes back as it was saved, one that begins with U+FEFF included; a file another
+// editor wrote with a byte-order mark opens without it.
+TEST(TDNoteTextFile, EveryTextComesBackByteForByte)
+{
+    LibraryRoot root;
+    root.makeLibraryFolder();
+    const platform::Url url = platform::Url::fileUrl(root.file("note.txt"));
+    for (const QString& text : { u""_qs, u"\uFEFF"_qs, u"\uFEFF\uFEFFtwo marks"_qs, u"\uFEFF\nafter"_qs,
+             u"inside \uFEFF"_qs, u"Caf\u00e9 \U0001F3B5"_qs }) {
+        ASSERT_TRUE(TDNoteTextFile::write(url, text).isSuccess());
+        const auto read = TDNoteTextFile::read(url);
+        ASSERT_TRUE(read.isSuccess());
+        EXPECT_EQ(read.value(), text);
+    }
+    root.write("note.txt", "\xEF\xBB\xBFwritten elsewhere");
+    EXPECT_EQ(TDNoteTextFile::read(url).value(), u"written elsewhere"_qs);
+}
