@@ -154,7 +154,9 @@ void TDLinksPane::addLink(const QString& typedAddress)
 
 void TDLinksPane::addEnded(const QString& address, const std::optional<TDLinkCaptureFailure>& failure)
 {
-    m_addsInFlight.erase(std::find(m_addsInFlight.begin(), m_addsInFlight.end(), address));
+    if (auto found = std::find(m_addsInFlight.begin(), m_addsInFlight.end(), address);
+        found != m_addsInFlight.end())
+        m_addsInFlight.erase(found);
     m_popover->setFetching(addsInFlight());
     if (!failure) {
         // Closing empties the field: only while it still holds this address, not another one the

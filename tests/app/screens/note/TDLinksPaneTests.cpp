@@ -113,7 +113,7 @@ protected:
         pane->setPageFetcher(fetcher);
         pane->setUrlOpener([this](const QUrl& url) {
             opened.append(url);
-            return openerAnswers;
+            return true;
         });
         QCoreApplication::processEvents();
         return pane;
@@ -169,7 +169,6 @@ protected:
     std::vector<QPointer<QMainWindow>> windows;
     TDNoteView* view = nullptr;
     QList<QUrl> opened;
-    bool openerAnswers = true;
 };
 
 } // namespace
