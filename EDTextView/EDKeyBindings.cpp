@@ -2,6 +2,9 @@
 
 #include <QHash>
 #include <QKeyEvent>
+#include <QKeySequence>
+
+#include <algorithm>
 
 namespace EDKeyBindings {
 
@@ -92,13 +95,63 @@ const Entry entries[] = {
     { shift, Qt::Key_Insert, C::paste, true },
     { Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier, Qt::Key_V, C::pasteAsPlainText, true },
     { control, Qt::Key_A, C::selectAll, true },
+
+    // Find and replace, as Linux editors bind them; the desktop's own keys for the same are added
+    // where they are free (desktopFindEntries).
+    { control, Qt::Key_F, C::showFindInterface, true },
+    { none, Qt::Key_F3, C::findNext, true },
+    { shift, Qt::Key_F3, C::findPrevious, true },
+    { control, Qt::Key_G, C::findNext, true },
+    { controlShift, Qt::Key_G, C::findPrevious, true },
+    { control, Qt::Key_H, C::showReplaceInterface, true },
 };
+
+// The desktop's keys for find and replace (they differ between desktops), where no entry above
+// binds the key already.
+std::vector<Entry> desktopFindEntries()
+{
+    const std::pair<QKeySequence::StandardKey, EDTextViewCommand> keys[] = {
+        { QKeySequence::Find, C::showFindInterface },
+        { QKeySequence::FindNext, C::findNext },
+        { QKeySequence::FindPrevious, C::findPrevious },
+        { QKeySequence::Replace, C::showReplaceInterface },
+    };
+    std::vector<Entry> result;
+    for (const auto& [standardKey, command] : keys) {
+        for (const QKeySequence& sequence : QKeySequence::keyBindings(standardKey)) {
+            if (sequence.count() != 1)
+                continue;
+            const QKeyCombination key = sequence[0];
+            const bool taken = std::any_of(std::begin(entries), std::end(entries), [&](const Entry& entry) {
+                return QKeyCombination(entry.modifiers, entry.key) == key;
+            }) || std::any_of(result.begin(), result.end(), [&](const Entry& entry) {
+                return QKeyCombination(entry.modifiers, entry.key) == key;
+            });
+            if (!taken)
+                result.push_back({ key.keyboardModifiers(), key.key(), command, true });
+        }
+    }
+    return result;
+}
+
+// Every entry: the fixed ones, then the desktop's. Read once the application runs, when the
+// desktop's key scheme is known.
+const std::vector<Entry>& allEntries()
+{
+    static const std::vector<Entry> all = [] {
+        std::vector<Entry> result(std::begin(entries), std::end(entries));
+        const std::vector<Entry> desktop = desktopFindEntries();
+        result.insert(result.end(), desktop.begin(), desktop.end());
+        return result;
+    }();
+    return all;
+}
 
 const QHash<int, Binding>& table()
 {
     static const QHash<int, Binding> bindings = [] {
         QHash<int, Binding> result;
-        for (const Entry& entry : entries)
+        for (const Entry& entry : allEntries())
             result.insert(QKeyCombination(entry.modifiers, entry.key).toCombined(),
                 Binding { entry.command, entry.menu });
         return result;
@@ -127,7 +180,7 @@ std::optional<Binding> binding(const QKeyEvent& event)
 std::vector<std::pair<QKeyCombination, Binding>> allBindings()
 {
     std::vector<std::pair<QKeyCombination, Binding>> result;
-    for (const Entry& entry : entries)
+    for (const Entry& entry : allEntries())
         result.emplace_back(
             QKeyCombination(entry.modifiers, entry.key), Binding { entry.command, entry.menu });
     return result;

@@ -2,6 +2,7 @@
 
 #include "EDTextView/CoalescingUndoManager.h"
 #include "EDTextView/EDTextContentStorage.h"
+#include "EDTextView/EDTextFinder.h"
 #include "EDTextView/EDTextFinderClient.h"
 #include "EDTextView/EDTextLayoutFragment.h"
 #include "EDTextView/EDTextLayoutManager.h"
@@ -54,6 +55,7 @@ EDTextView::EDTextView(QWidget* parent)
     , m_textContentStorage(std::make_unique<EDTextContentStorage>())
     , m_textLayoutManager(std::make_unique<EDTextLayoutManager>())
     , m_textFinderClient(std::make_unique<EDTextFinderClient>())
+    , m_textFinder(std::make_unique<EDTextFinder>())
 {
     // Lines wrap at the view's width and the text grows downwards.
     platform::TextContainer container;
@@ -465,8 +467,11 @@ void EDTextView::setVerticalRulerView(QWidget* ruler)
         return;
     if (m_verticalRuler) {
         m_verticalRuler->removeEventFilter(this);
-        if (!ruler)
-            setViewportMargins(0, 0, 0, 0);
+        if (!ruler) {
+            QMargins margins = viewportMargins();
+            margins.setLeft(0);
+            setViewportMargins(margins);
+        }
     }
     m_verticalRuler = ruler;
     if (ruler) {
@@ -485,7 +490,10 @@ void EDTextView::tileRuler()
     if (!m_verticalRuler)
         return;
     const int width = std::max(0, m_verticalRuler->sizeHint().width());
-    setViewportMargins(width, 0, 0, 0);
+    // The top margin is the find bar's.
+    QMargins margins = viewportMargins();
+    margins.setLeft(width);
+    setViewportMargins(margins);
     const QRect area = viewport()->geometry();
     m_verticalRuler->setGeometry(area.left() - width, area.top(), width, area.height());
 }
@@ -515,6 +523,7 @@ bool EDTextView::event(QEvent* event)
     case QEvent::ParentChange:
         if (isVisible() && window() != m_lastWindow) {
             m_lastWindow = window();
+            setUpTextFinder();
             viewDidMoveToWindow();
         }
         break;

@@ -32,6 +32,7 @@
 class CoalescingUndoManager;
 class EDFontManager;
 class EDTextContentStorage;
+class EDTextFinder;
 class EDTextFinderClient;
 class EDTextLayoutManager;
 class QDrag;
@@ -63,7 +64,8 @@ class UndoManager;
 // ...TypingCommands.cpp (insert, delete and yank commands), ...EditingCommands.cpp (case and
 // completion), ...Pasteboard.cpp (clipboard and services), ...Drag.cpp (dragging text out and
 // dropping it in), ...FontPanel.cpp (font and colour dialogs), ...TextChecking.cpp (hooks for
-// spelling), ...Accessibility.cpp (what screen readers are told), ...Speech.cpp (speaking the text).
+// spelling), ...Accessibility.cpp (what screen readers are told), ...Speech.cpp (speaking the text),
+// ...Find.cpp (find commands, the find bar's place and the highlights of matches).
 // Everything runs on the main thread.
 class EDTextView : public QAbstractScrollArea,
                    public EDCompletionWindowDelegate,
@@ -210,8 +212,16 @@ public:
     platform::SpeechSynthesizer& speechSynthesizer();
     void setSpeechSynthesizer(std::unique_ptr<platform::SpeechSynthesizer> synthesizer);
     EDTextFinderClient& textFinderClient() const { return *m_textFinderClient; }
-    bool isIncrementalSearchingEnabled() const { return m_isIncrementalSearchingEnabled; }
-    void setIsIncrementalSearchingEnabled(bool enabled) { m_isIncrementalSearchingEnabled = enabled; }
+
+    // Find (EDTextViewFind.cpp). The finder serves this view through its client once the view is
+    // in a window; its find bar docks at the top of this scroll area. Incremental searching is the
+    // finder's setting.
+    EDTextFinder& textFinder() const { return *m_textFinder; }
+    bool isIncrementalSearchingEnabled() const;
+    void setIsIncrementalSearchingEnabled(bool enabled);
+    // Places the find bar above the viewport (the viewport's top margin is the bar's height), or
+    // gives the margin back when the bar is hidden.
+    void tileFindBar();
 
     bool isContinuousSpellCheckingEnabled() const { return m_isContinuousSpellCheckingEnabled; }
     void setIsContinuousSpellCheckingEnabled(bool enabled) { m_isContinuousSpellCheckingEnabled = enabled; }
@@ -527,6 +537,8 @@ private:
     // Drawing (EDTextViewDrawing.cpp).
     void drawSelectedLineHighlight(QPainter& painter, const QRectF& dirty) const;
     void drawSpellingMarks(QPainter& painter, const FragmentView& view, const QRectF& dirty) const;
+    // Under the text: the matches the finder marked (EDTextViewFind.cpp).
+    void drawFindHighlights(QPainter& painter, const QRectF& dirty);
     QColor resolvedSelectionColor() const;
     void setNeedsDisplay();
     void setNeedsDisplay(const QRectF& viewRect);
@@ -599,6 +611,8 @@ private:
 
     // Plug-ins (EDTextViewPlugins.cpp).
     void setUpPlugins();
+    // Gives the finder its client and the bar's place (EDTextViewFind.cpp).
+    void setUpTextFinder();
 
     // Drops the undo steps and the pending typing run that refer to the text a whole-text
     // replacement took away.
@@ -636,7 +650,8 @@ private:
     std::unordered_map<const platform::TextLayoutFragment*, FragmentView> m_previousFragmentViews;
     platform::SpeechSynthesizer* m_speechSynthesizer = nullptr;
     std::unique_ptr<EDTextFinderClient> m_textFinderClient;
-    bool m_isIncrementalSearchingEnabled = false;
+    // After the client, so that it goes first.
+    std::unique_ptr<EDTextFinder> m_textFinder;
     bool m_isContinuousSpellCheckingEnabled = false;
     bool m_isGrammarCheckingEnabled = false;
     mutable std::optional<bool> m_automaticTextCompletion;

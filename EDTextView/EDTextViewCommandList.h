@@ -93,7 +93,15 @@
     COMMAND(startSpeaking)                                                                                   \
     COMMAND(stopSpeaking)                                                                                    \
     /* The ruler (EDTextViewRuler.cpp). */                                                                   \
-    COMMAND(toggleRuler)
+    COMMAND(toggleRuler)                                                                                     \
+    /* Find (EDTextViewFind.cpp). */                                                                         \
+    COMMAND(performFindPanelAction)                                                                          \
+    COMMAND(performTextFinderAction)                                                                         \
+    COMMAND(showFindInterface)                                                                               \
+    COMMAND(showReplaceInterface)                                                                            \
+    COMMAND(hideFindInterface)                                                                               \
+    COMMAND(findNext)                                                                                        \
+    COMMAND(findPrevious)
 
 // The commands by member; what key bindings and menus refer to.
 enum class EDTextViewCommand {

@@ -81,6 +81,7 @@ void EDTextView::paintEvent(QPaintEvent* event)
         if (rect.intersects(dirty))
             painter.fillRect(rect, selection);
     }
+    drawFindHighlights(painter, dirty);
     // Text without a colour of its own takes the pen's.
     painter.setPen(palette().color(QPalette::Text));
     for (const FragmentView& view : m_fragmentViews) {

@@ -138,7 +138,7 @@ bool EDTextView::shouldChangeText(
 
 void EDTextView::willChangeText()
 {
-    if (m_isIncrementalSearchingEnabled)
+    if (isIncrementalSearchingEnabled())
         m_textFinderClient->noteClientStringWillChange();
     const platform::Notification notification { textWillChangeNotification, this, {} };
     platform::NotificationCenter::defaultCenter().post(notification);

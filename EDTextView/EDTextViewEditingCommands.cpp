@@ -1,6 +1,7 @@
 #include "EDTextView/EDTextView.h"
 
 #include "EDTextView/EDTextContentStorage.h"
+#include "EDTextView/EDTextFinder.h"
 #include "EDTextView/EDTextLayoutManager.h"
 #include "EDTextView/TextLayoutUtilities.h"
 
@@ -196,6 +197,12 @@ void EDTextView::complete(QObject*)
 
 void EDTextView::cancelOperation(QObject* sender)
 {
+    // Escape closes what is open over the text: the completion pop-up first, then the find bar.
+    if (!(m_completionWindowController && m_completionWindowController->isVisible())
+        && m_textFinder->isFindBarVisible()) {
+        hideFindInterface(sender);
+        return;
+    }
     complete(sender);
 }
 

@@ -2,6 +2,7 @@
 
 #include "EDTextView/EDKeyBindings.h"
 #include "EDTextView/EDTextContentStorage.h"
+#include "EDTextView/EDTextFinder.h"
 #include "EDTextView/EDTextLayoutManager.h"
 #include "EDTextView/TextLayoutUtilities.h"
 
@@ -68,7 +69,9 @@ private:
 bool EDTextView::acceptsShortcutOverride(QKeyEvent* event) const
 {
     if (const auto binding = EDKeyBindings::binding(*event))
-        return (m_isEditable || binding->isMenuKeyEquivalent) && takesKeyFor(binding->command);
+        return (m_isEditable || binding->isMenuKeyEquivalent
+                   || binding->command == EDTextViewCommand::cancelOperation)
+            && takesKeyFor(binding->command);
     return m_isEditable && isTypedText(*event);
 }
 
@@ -77,9 +80,11 @@ bool EDTextView::takesKeyFor(EDTextViewCommand command) const
     switch (command) {
     case EDTextViewCommand::complete:
     case EDTextViewCommand::cancelOperation:
-        // Escape and Ctrl+Space are the view's only while there is a completion to show or hide;
-        // otherwise they go on to the window (Escape closes a dialog).
-        return hasCompletions();
+        // Escape and Ctrl+Space are the view's only while there is a completion to show or hide
+        // (Escape also while the find bar shows, which it closes); otherwise they go on to the
+        // window (Escape closes a dialog).
+        return hasCompletions()
+            || (command == EDTextViewCommand::cancelOperation && m_textFinder->isFindBarVisible());
     default:
         return true;
     }
@@ -100,6 +105,12 @@ void EDTextView::keyPressEvent(QKeyEvent* event)
         return;
     }
     if (!m_isEditable) {
+        // Escape closes what is open over the text (the find bar) in any view.
+        if (binding && binding->command == EDTextViewCommand::cancelOperation) {
+            doCommand(binding->command);
+            event->accept();
+            return;
+        }
         QAbstractScrollArea::keyPressEvent(event);
         return;
     }

@@ -422,6 +422,27 @@ void TDLibrary::removeCoverImage(const std::shared_ptr<TDProject>& project, cons
     saveInOrder(m_stores, { LibraryFile::projects }, finishing(operation));
 }
 
+void TDLibrary::addQuickAccessURL(const std::shared_ptr<TDProject>& project, const Url& url, Done done)
+{
+    auto operation = begin<Success>(m_inFlight, std::move(done));
+    if (!url.isValid())
+        return operation->refuse(localized("The item cannot be added."),
+            localized("Only a file or a folder can be kept in the quick-access bar."));
+    auto urls = project->quickAccessURL();
+    urls.push_back(url);
+    project->setQuickAccessURL(std::move(urls));
+    saveInOrder(m_stores, { LibraryFile::projects }, finishing(operation));
+}
+
+void TDLibrary::removeQuickAccessURL(const std::shared_ptr<TDProject>& project, const Url& url, Done done)
+{
+    auto operation = begin<Success>(m_inFlight, std::move(done));
+    auto urls = project->quickAccessURL();
+    std::erase(urls, url);
+    project->setQuickAccessURL(std::move(urls));
+    saveInOrder(m_stores, { LibraryFile::projects }, finishing(operation));
+}
+
 void TDLibrary::addMedia(std::vector<std::shared_ptr<TDMedia>> media, Done done)
 {
     auto operation = begin<Success>(m_inFlight, std::move(done));

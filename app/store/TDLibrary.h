@@ -109,6 +109,16 @@ public:
     void removeCoverImage(
         const std::shared_ptr<TDProject>& project, const platform::Url& url, Done done = {});
 
+    // Quick access: the project's list of files and folders kept at hand; the items stay untouched.
+
+    // Appends `url` (an entry already listed is listed again) and saves the projects. An invalid
+    // URL is refused.
+    void addQuickAccessURL(
+        const std::shared_ptr<TDProject>& project, const platform::Url& url, Done done = {});
+    // Removes every entry equal to `url`, the others keeping their order, and saves the projects.
+    void removeQuickAccessURL(
+        const std::shared_ptr<TDProject>& project, const platform::Url& url, Done done = {});
+
     // Reference images: records only; the image files stay where they are.
 
     // Appends the records and saves the media once (also when there are none).

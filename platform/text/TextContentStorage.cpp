@@ -184,6 +184,18 @@ QString TextContentStorage::substring(TextRange range) const
     return attributedString(range).string();
 }
 
+void TextContentStorage::enumerateTextPieces(
+    TextLocation from, const std::function<bool(QStringView, TextLocation)>& body) const
+{
+    if (m_length == 0)
+        return;
+    for (size_t c = chunkForLocation(std::clamp<TextLocation>(from, 0, m_length)); c < m_chunks.size(); ++c) {
+        const QString& text = m_chunks[c].text.string();
+        if (!text.isEmpty() && !body(QStringView(text), m_chunkOffset[c]))
+            return;
+    }
+}
+
 AttributedString TextContentStorage::attributedString(TextRange range) const
 {
     range = TextRange(

@@ -59,6 +59,11 @@ public:
     QString substring(TextRange range) const;
     AttributedString attributedString() const { return attributedString(documentRange()); }
     AttributedString attributedString(TextRange range) const;
+    // The text in the pieces it is kept in, from the piece holding `from` on, each with the offset
+    // where it starts, until `body` answers false. Pieces hold whole paragraphs. The views hold
+    // until the next edit; a search reads a long document through them without copying it.
+    void enumerateTextPieces(
+        TextLocation from, const std::function<bool(QStringView piece, TextLocation start)>& body) const;
 
     void setAttributedString(const AttributedString& text);
     void setString(const QString& text, const TextAttributes& attributes = {});

@@ -1,8 +1,363 @@
 #include "app/screens/browser/TDLinkMasterView.h"
 
+#include "app/screens/common/SymbolPainter.h"
+#include "app/screens/common/TDAlert.h"
+#include "app/screens/common/TDAppearance.h"
+#include "app/screens/common/TDDisplayText.h"
+#include "app/screens/common/TDListCard.h"
+#include "app/screens/common/TDLocalizedText.h"
+#include "app/store/TDLinkStore.h"
+#include "platform/foundation/Print.h"
+#include "platform/foundation/Url.h"
+
+#include <QDesktopServices>
+#include <QEvent>
+#include <QFocusEvent>
+#include <QHash>
+#include <QLabel>
+#include <QPainter>
+#include <QScrollArea>
+#include <QStackedLayout>
+#include <QTextLayout>
+#include <QVBoxLayout>
+
+using tdappearance::SystemColor;
+
+namespace {
+
+// Room around a card for its shadow.
+constexpr double shadowMargin = 1;
+constexpr int emptySymbolSize = 52;
+
+// A stored text as one line of plain text: line breaks and tabs become spaces.
+QString oneLine(const QString& text)
+{
+    QString line = tdDisplayText(text);
+    for (QChar& c : line) {
+        if (c.isSpace() && c != QLatin1Char(' '))
+            c = QLatin1Char(' ');
+        else if (c.category() == QChar::Other_Control)
+            c = QChar(0xFFFD);
+    }
+    return line;
+}
+
+// A text put into an alert stays a few lines long whatever its length.
+QString forMessage(const QString& text)
+{
+    constexpr qsizetype keep = 60;
+    const QString line = oneLine(text);
+    if (line.size() <= 2 * keep + 1)
+        return line;
+    return line.left(keep) + QChar(0x2026) + line.right(keep);
+}
+
+// "No links found", centred in the free space.
+class TDLinkEmptyState : public QWidget {
+public:
+    explicit TDLinkEmptyState(QWidget* parent)
+        : QWidget(parent)
+    {
+        setObjectName(QStringLiteral("emptyState"));
+        auto* layout = new QVBoxLayout(this);
+        layout->setContentsMargins(40, 40, 40, 40);
+        layout->setSpacing(8);
+        layout->addStretch(1);
+        m_symbol = new QLabel(this);
+        m_symbol->setObjectName(QStringLiteral("emptyStateSymbol"));
+        m_symbol->setAlignment(Qt::AlignCenter);
+        layout->addWidget(m_symbol);
+        layout->addSpacing(6);
+        m_title = new QLabel(tdLocalized("No links found"), this);
+        m_title->setObjectName(QStringLiteral("emptyStateTitle"));
+        m_title->setFont(tdappearance::systemFont(20, QFont::Bold));
+        m_title->setAlignment(Qt::AlignCenter);
+        layout->addWidget(m_title);
+        m_description = new QLabel(
+            tdLocalized("Oops! looks like there is no project. Try to make one for your creative journey."),
+            this);
+        m_description->setObjectName(QStringLiteral("emptyStateDescription"));
+        m_description->setFont(tdappearance::systemFont(13));
+        m_description->setAlignment(Qt::AlignCenter);
+        m_description->setWordWrap(true);
+        layout->addWidget(m_description);
+        layout->addStretch(1);
+        applyColors();
+    }
+
+protected:
+    void changeEvent(QEvent* event) override
+    {
+        QWidget::changeEvent(event);
+        if (event->type() == QEvent::PaletteChange)
+            applyColors();
+    }
+
+private:
+    void applyColors()
+    {
+        const bool dark = tdappearance::isDark(this);
+        const QColor secondary = tdappearance::color(SystemColor::secondaryLabel, dark);
+        m_symbol->setPixmap(SymbolPainter::pixmap(
+            Symbol::folder, emptySymbolSize, secondary, SymbolPainter::Fill::flat, devicePixelRatioF()));
+        auto recolor = [](QLabel* label, const QColor& color) {
+            QPalette palette = label->palette();
+            palette.setColor(QPalette::WindowText, color);
+            label->setPalette(palette);
+        };
+        recolor(m_title, tdappearance::color(SystemColor::primaryLabel, dark));
+        recolor(m_description, secondary);
+    }
+
+    QLabel* m_symbol;
+    QLabel* m_title;
+    QLabel* m_description;
+};
+
+} // namespace
+
+TDLinkCard::TDLinkCard(const TDLink& link, QWidget* parent)
+    : QAbstractButton(parent)
+    , m_link(link)
+{
+    setObjectName(QStringLiteral("linkCard"));
+    setFocusPolicy(Qt::TabFocus);
+    QSizePolicy policy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    policy.setHeightForWidth(true);
+    setSizePolicy(policy);
+    setLink(link);
+}
+
+void TDLinkCard::setLink(const TDLink& link)
+{
+    const bool same = link.title == m_link.title && link.desc == m_link.desc && link.url == m_link.url;
+    m_link = link;
+    setAccessibleName(titleText());
+    setAccessibleDescription(descriptionText());
+    setToolTip(oneLine(m_link.url));
+    if (same && m_linesWidth >= 0)
+        return;
+    m_linesWidth = -1;
+    updateGeometry();
+    update();
+}
+
+QString TDLinkCard::titleText() const
+{
+    return m_link.title ? oneLine(*m_link.title) : tdLocalized("No Title");
+}
+
+QString TDLinkCard::descriptionText() const
+{
+    return m_link.desc ? oneLine(*m_link.desc) : tdLocalized("No Description");
+}
+
+QString TDLinkCard::addressText() const
+{
+    return oneLine(m_link.url);
+}
+
+int TDLinkCard::textWidth(int cardWidth) const
+{
+    return std::max(1, cardWidth - 2 * tdlistcard::horizontalPadding - 2 * int(shadowMargin));
+}
+
+QStringList TDLinkCard::descriptionLines(int cardWidth) const
+{
+    if (cardWidth == m_linesWidth)
+        return m_lines;
+    const int width = textWidth(cardWidth);
+    const QString text = descriptionText();
+    const QFont font = tdappearance::systemFont(descriptionFontSize);
+    const QFontMetrics metrics(font);
+    QTextLayout layout(text, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    QStringList lines;
+    layout.beginLayout();
+    while (lines.size() < descriptionMaximumLines) {
+        QTextLine line = layout.createLine();
+        if (!line.isValid())
+            break;
+        line.setLineWidth(width);
+        if (lines.size() + 1 == descriptionMaximumLines) {
+            // The last line takes the rest of the text, cut with an ellipsis where it goes on.
+            lines.append(metrics.elidedText(text.mid(line.textStart()).trimmed(), Qt::ElideRight, width));
+            break;
+        }
+        lines.append(text.mid(line.textStart(), line.textLength()).trimmed());
+    }
+    layout.endLayout();
+    if (lines.isEmpty())
+        lines.append(QString());
+    m_linesWidth = cardWidth;
+    m_lines = lines;
+    return lines;
+}
+
+int TDLinkCard::heightForWidth(int width) const
+{
+    const QFontMetrics title(tdappearance::systemFont(titleFontSize));
+    const QFontMetrics description(tdappearance::systemFont(descriptionFontSize));
+    const QFontMetrics address(tdappearance::systemFont(addressFontSize));
+    const int lines = static_cast<int>(descriptionLines(width).size());
+    return 2 * tdlistcard::verticalPadding + title.height() + titleSpacing + lines * description.lineSpacing()
+        + addressSpacing + address.height() + 3;
+}
+
+QSize TDLinkCard::sizeHint() const
+{
+    const int width = std::max(this->width(), 400);
+    return QSize(width, heightForWidth(width));
+}
+
+QSize TDLinkCard::minimumSizeHint() const
+{
+    return QSize(2 * tdlistcard::horizontalPadding + 40, heightForWidth(400));
+}
+
+void TDLinkCard::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    const bool dark = tdappearance::isDark(this);
+    if (isDown())
+        painter.setOpacity(0.7);
+    tdlistcard::paint(painter,
+        QRectF(rect()).adjusted(shadowMargin, shadowMargin, -shadowMargin, -shadowMargin - 0.5), dark);
+    painter.setRenderHint(QPainter::TextAntialiasing, true);
+
+    const int left = tdlistcard::horizontalPadding + int(shadowMargin);
+    const int width = textWidth(this->width());
+    int y = tdlistcard::verticalPadding + int(shadowMargin);
+
+    const QFont titleFont = tdappearance::systemFont(titleFontSize);
+    const QFontMetrics title(titleFont);
+    painter.setFont(titleFont);
+    painter.setPen(tdappearance::color(SystemColor::primaryLabel, dark));
+    painter.drawText(QRect(left, y, width, title.height()), Qt::AlignLeft | Qt::AlignVCenter,
+        title.elidedText(titleText(), Qt::ElideRight, width));
+    y += title.height() + titleSpacing;
+
+    const QFont descriptionFont = tdappearance::systemFont(descriptionFontSize);
+    const QFontMetrics description(descriptionFont);
+    painter.setFont(descriptionFont);
+    painter.setPen(tdappearance::color(SystemColor::secondaryLabel, dark));
+    for (const QString& line : descriptionLines()) {
+        painter.drawText(
+            QRect(left, y, width, description.lineSpacing()), Qt::AlignLeft | Qt::AlignVCenter, line);
+        y += description.lineSpacing();
+    }
+    y += addressSpacing;
+
+    const QFont addressFont = tdappearance::systemFont(addressFontSize);
+    const QFontMetrics address(addressFont);
+    painter.setFont(addressFont);
+    painter.setPen(tdappearance::color(SystemColor::tertiaryLabel, dark));
+    painter.drawText(QRect(left, y, width, address.height()), Qt::AlignLeft | Qt::AlignVCenter,
+        address.elidedText(addressText(), Qt::ElideRight, width));
+
+    if (hasFocus() && m_showsFocus) {
+        painter.setOpacity(1);
+        painter.setRenderHint(QPainter::Antialiasing, true);
+        painter.setPen(QPen(tdappearance::color(SystemColor::blue, dark), 2));
+        painter.drawRoundedRect(
+            QRectF(rect()).adjusted(2, 2, -2, -2), tdlistcard::cornerRadius, tdlistcard::cornerRadius);
+    }
+}
+
+void TDLinkCard::focusInEvent(QFocusEvent* event)
+{
+    // The ring is for focus the keyboard moved here.
+    m_showsFocus = event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason;
+    QAbstractButton::focusInEvent(event);
+}
+
 TDLinkMasterView::TDLinkMasterView(TDStores stores, QWidget* parent)
-    : QWidget(parent)
+    : platform::ObservedWidget(parent)
     , m_stores(std::move(stores))
 {
     setObjectName(QStringLiteral("linkMasterView"));
+    m_stack = new QStackedLayout(this);
+    m_emptyState = new TDLinkEmptyState(this);
+    m_stack->addWidget(m_emptyState);
+
+    m_scroll = new QScrollArea(this);
+    m_scroll->setObjectName(QStringLiteral("linkList"));
+    m_scroll->setFrameShape(QFrame::NoFrame);
+    m_scroll->setWidgetResizable(true);
+    m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_scroll->viewport()->setAutoFillBackground(false);
+    m_list = new QWidget(m_scroll);
+    m_list->setObjectName(QStringLiteral("linkCards"));
+    m_list->setMinimumWidth(minimumContentWidth);
+    m_listLayout = new QVBoxLayout(m_list);
+    m_listLayout->setContentsMargins(listPadding, listPadding, listPadding, listPadding);
+    m_listLayout->setSpacing(listSpacing);
+    m_listLayout->addStretch(1);
+    m_scroll->setWidget(m_list);
+    m_list->setAutoFillBackground(false);
+    m_stack->addWidget(m_scroll);
+    renderNow();
+}
+
+bool TDLinkMasterView::showsEmptyState() const
+{
+    return m_stack->currentWidget() == m_emptyState;
+}
+
+void TDLinkMasterView::render()
+{
+    const auto links = m_stores.linkStore->tdLinks();
+    // A card is known by its link's id; a hand-edited file may repeat one, and each record still
+    // gets its card.
+    std::vector<std::string> keys;
+    QHash<QString, int> seen;
+    for (const TDLink& link : links) {
+        const QString id = link.id.uuidString();
+        keys.push_back((id + QLatin1Char('#') + QString::number(seen[id]++)).toStdString());
+    }
+    std::size_t index = 0;
+    QPointer<TDLinkMasterView> self(this);
+    m_cards.reconcile(
+        keys,
+        [&](const std::string&) {
+            auto* card = new TDLinkCard(links[index], m_list);
+            connect(card, &QAbstractButton::clicked, this, [self, card] {
+                if (self)
+                    self->openLink(card->link());
+            });
+            card->show();
+            return card;
+        },
+        [&](TDLinkCard* card, const std::string&) { card->setLink(links[index++]); });
+    m_cards.arrange(m_listLayout);
+    m_stack->setCurrentWidget(links.empty() ? m_emptyState : static_cast<QWidget*>(m_scroll));
+}
+
+void TDLinkMasterView::openLink(const TDLink& link)
+{
+    const auto url = platform::Url::fromString(link.url);
+    const bool web = url
+        && (url->qUrl().scheme() == QLatin1String("http") || url->qUrl().scheme() == QLatin1String("https"))
+        && !url->qUrl().host().isEmpty();
+    if (!web) {
+        // Handed to the desktop, any other scheme would start whatever program claims it.
+        platform::print(QStringLiteral("An error occurred: not a web address: ") + forMessage(link.url));
+        showAlert(tdLocalized("The link cannot be opened."),
+            tdLocalized("“%1” is not a web address. Only http and https addresses are opened.")
+                .arg(forMessage(link.url)));
+        return;
+    }
+    if (!QDesktopServices::openUrl(url->qUrl()))
+        showAlert(tdLocalized("The link could not be opened."),
+            tdLocalized("No web browser could be started for “%1”.").arg(forMessage(link.url)));
+}
+
+void TDLinkMasterView::showAlert(const QString& title, const QString& message)
+{
+    if (m_alert)
+        return;
+    m_alert = presentTDAlert(window(), title, message);
 }

@@ -1,17 +1,16 @@
 #include "app/screens/note/TDNoteWindow.h"
 
-#include "app/screens/common/TDWindowPlacement.h"
-
+#include "EDTextView/EDTextFinder.h"
 #include "EDTextView/EDTextView.h"
 #include "app/model/TDNote.h"
 #include "app/model/TDProject.h"
 #include "app/notes/TDNoteWindowModel.h"
-#include "app/screens/common/TDToolbar.h"
 #include "app/screens/common/SymbolPainter.h"
 #include "app/screens/common/TDAlert.h"
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDDisplayText.h"
 #include "app/screens/common/TDLocalizedText.h"
+#include "app/screens/common/TDToolbar.h"
 #include "app/screens/common/TDWindowPlacement.h"
 #include "app/screens/note/EDTextEditView.h"
 #include "app/screens/note/TDNoteEditSheet.h"
@@ -289,12 +288,13 @@ bool TDNoteWindow::eventFilter(QObject* watched, QEvent* event)
         return !event->isAccepted();
     }
     // Escape closes the window, not the text view's cancel command; an input method's composition
-    // keeps it.
+    // keeps it, and so does an open find bar, which it closes.
     if (m_noteView && watched == m_noteView->editor()->textView()
         && event->type() == QEvent::ShortcutOverride) {
         auto* key = static_cast<QKeyEvent*>(event);
-        if (key->key() == Qt::Key_Escape && key->modifiers() == Qt::NoModifier
-            && !m_noteView->editor()->textView()->markedText()) {
+        EDTextView* text = m_noteView->editor()->textView();
+        if (key->key() == Qt::Key_Escape && key->modifiers() == Qt::NoModifier && !text->markedText()
+            && !text->textFinder().isFindBarVisible()) {
             event->ignore();
             return true;
         }

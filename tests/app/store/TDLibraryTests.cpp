@@ -105,6 +105,14 @@ TEST(TDLibrary, EveryOperationAnswersOnceAndIsInFlightUntilItAnswers)
                 f.library.removeCoverImage(
                     f.project, apptest::fileUrl(f.root.library() + "/Alpha/x-cover-image.jpeg"), done);
             } },
+        { "addQuickAccessURL",
+            [](Library& f, TDLibrary::Done done) {
+                f.library.addQuickAccessURL(f.project, apptest::fileUrl(f.root.root()), done);
+            } },
+        { "removeQuickAccessURL",
+            [](Library& f, TDLibrary::Done done) {
+                f.library.removeQuickAccessURL(f.project, f.project->quickAccessURL().front(), done);
+            } },
         { "addMedia",
             [](Library& f, TDLibrary::Done done) {
                 f.library.addMedia({ TDMedia::make(platform::Uuid::random(), apptest::fileUrl("/i"),
@@ -231,4 +239,46 @@ TEST(TDLibrary, ACoverKeepsThePicturesSizeAndOneWhoseFileIsGoneIsReportedAndClea
     ASSERT_TRUE(testsupport::waitUntil([&] { return done; }));
     EXPECT_TRUE(out.take().contains("An error occurred: "));
     EXPECT_FALSE(f.project->coverImageURL());
+}
+
+TEST(TDLibrary, QuickAccessEntriesAreAppendedRemovedByValueAndSaved)
+{
+    Library f;
+    const auto a = apptest::fileUrl(f.root.root() + "/a b.txt");
+    const auto b = apptest::fileUrl(f.root.root() + "/folder");
+    const auto web = f.project->quickAccessURL().front();
+    auto saved = [&] {
+        QStringList urls;
+        for (const auto& value : QJsonDocument::fromJson(f.root.read("projects.library"))
+                                     .array()
+                                     .first()["_quickAccessURL"]
+                                     .toArray())
+            urls.append(value.toString());
+        return urls;
+    };
+    int answers = 0;
+    for (const auto& url : { a, b, a })
+        f.library.addQuickAccessURL(f.project, url, [&](auto done) { answers += bool(done); });
+    EXPECT_EQ(f.project->quickAccessURL(), (std::vector { web, a, b, a }))
+        << "appended at once, duplicates kept";
+    ASSERT_TRUE(testsupport::waitUntil([&] { return answers == 3; }));
+    EXPECT_EQ(saved(),
+        (QStringList { web.absoluteString(), a.absoluteString(), b.absoluteString(), a.absoluteString() }));
+
+    f.library.removeQuickAccessURL(f.project, a, [&](auto done) { answers += bool(done); });
+    EXPECT_EQ(f.project->quickAccessURL(), (std::vector { web, b }))
+        << "every equal entry goes, the order stays";
+    ASSERT_TRUE(testsupport::waitUntil([&] { return answers == 4; }));
+    EXPECT_EQ(saved(), (QStringList { web.absoluteString(), b.absoluteString() }));
+
+    // An invalid URL is refused before anything changes or is saved.
+    const int saves = f.stores.projectStore->libraryFile()->writesRequested();
+    std::optional<TDLibraryFailure::Kind> refusal;
+    f.library.addQuickAccessURL(f.project, platform::Url(), [&](auto done) {
+        if (!done)
+            refusal = done.error().kind;
+    });
+    EXPECT_EQ(refusal, TDLibraryFailure::Kind::refused);
+    EXPECT_EQ(f.project->quickAccessURL().size(), 2u);
+    EXPECT_EQ(f.stores.projectStore->libraryFile()->writesRequested(), saves);
 }

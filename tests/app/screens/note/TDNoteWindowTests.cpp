@@ -1,6 +1,8 @@
 #include "../../FileSizeLimit.h"
 #include "../ScreenTestSupport.h"
+#include "EDTextView/EDFindBar.h"
 #include "EDTextView/EDLineNumberRulerView.h"
+#include "EDTextView/EDTextFinder.h"
 #include "EDTextView/EDTextView.h"
 #include "app/TindrelApp.h"
 #include "app/model/TDNote.h"
@@ -337,4 +339,35 @@ TEST(TDNoteWindows, TwoNotesOpenAtOnceEachWholeOnTheMainWindowsScreen)
     EXPECT_EQ(fileOf(notes[0]), "ant");
     EXPECT_EQ(fileOf(notes[1]), "bee");
     EXPECT_EQ(app.openNoteWindow(notes[0]), windows[0]) << "one window per note";
+}
+
+// Ctrl+F opens the find bar over the note; Escape closes the bar, from its field or from the text,
+// and only then the window.
+TEST_F(TDNoteWindowTest, CtrlFFindsInTheNoteAndEscapeClosesTheBarFirst)
+{
+    auto note = addNote("Plan", "a cat\nanother cat\n");
+    TDNoteWindow* content = openWindow(note);
+    EDTextView* text = textOf(content);
+    text->setFocus();
+    press(text, Qt::Key_F, Qt::ControlModifier);
+    EDFindBar* bar = text->textFinder().findBar();
+    ASSERT_TRUE(bar && bar->isVisible());
+    EXPECT_TRUE(waitUntil([&] { return bar->findField()->hasFocus(); }));
+    QTest::keyClicks(bar->findField(), "cat");
+    EXPECT_EQ(bar->matchCountLabel()->text(), "1 of 2");
+
+    QPointer<QWidget> window = content->window();
+    // To the focus widget, the find field, as the desktop delivers it.
+    ASSERT_EQ(QApplication::focusWidget(), bar->findField());
+    QTest::keyClick(static_cast<QWidget*>(nullptr), Qt::Key_Escape);
+    QCoreApplication::processEvents();
+    ASSERT_FALSE(window.isNull()) << "Escape in the find field closes the bar, not the window";
+    EXPECT_FALSE(bar->isVisible());
+    press(text, Qt::Key_F, Qt::ControlModifier);
+    text->setFocus();
+    press(text, Qt::Key_Escape);
+    ASSERT_FALSE(window.isNull()) << "nor from the text while the bar is open";
+    EXPECT_FALSE(bar->isVisible());
+    press(text, Qt::Key_Escape);
+    EXPECT_TRUE(waitUntil([&] { return window.isNull(); })) << "then Escape closes the window";
 }

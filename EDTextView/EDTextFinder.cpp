@@ -1,0 +1,559 @@
+#include "EDTextView/EDTextFinder.h"
+
+#include "EDTextView/EDFindBar.h"
+#include "EDTextView/EDTextContentStorage.h"
+#include "EDTextView/EDTextFinderClient.h"
+#include "EDTextView/EDTextLayoutManager.h"
+#include "EDTextView/EDTextView.h"
+
+#include <QAction>
+#include <QApplication>
+
+#include <algorithm>
+
+using platform::CharacterRange;
+using platform::TextRange;
+
+namespace {
+
+// Longer selections, or selections over several paragraphs, are not taken as the search string
+// when the bar opens.
+constexpr qint64 longestSelectionToSearch = 1000;
+// The highlights reach this far beyond the visible text (at least), so that scrolling a little
+// marks nothing new.
+constexpr qint64 highlightMarginUnits = 4096;
+
+// One search string for the whole program: a bar opening with nothing selected starts from the
+// last string searched in any view.
+QString& lastSearchString()
+{
+    static QString string;
+    return string;
+}
+
+bool holdsParagraphBreak(const QString& text)
+{
+    return std::any_of(text.begin(), text.end(),
+        [](QChar c) { return c == u'\n' || c == u'\r' || c == QChar(0x2029) || c == QChar(0x2028); });
+}
+
+} // namespace
+
+std::optional<int> EDTextFinder::actionTag(const QObject* sender)
+{
+    const auto* action = qobject_cast<const QAction*>(sender);
+    if (!action)
+        return std::nullopt;
+    const QVariant tag = action->property(tagProperty);
+    bool ok = false;
+    const int value = tag.toInt(&ok);
+    if (!tag.isValid() || !ok)
+        return std::nullopt;
+    return value;
+}
+
+EDTextFinder::EDTextFinder(QObject* parent)
+    : QObject(parent)
+{
+}
+
+EDTextFinder::~EDTextFinder()
+{
+    // The bar is a child of the view, which outlives this finder by a little.
+    delete m_bar;
+}
+
+void EDTextFinder::setClient(EDTextFinderClient* client)
+{
+    if (client == m_client && (!client || client->textView == m_clientView))
+        return;
+    clearHighlights();
+    m_client = client;
+    connectToClient();
+    findAll();
+}
+
+void EDTextFinder::setFindBarContainer(EDTextView* container)
+{
+    if (container == m_container)
+        return;
+    if (m_bar) {
+        clearHighlights();
+        delete m_bar;
+    }
+    m_container = container;
+}
+
+void EDTextFinder::connectToClient()
+{
+    disconnect(m_textConnection);
+    disconnect(m_selectionConnection);
+    m_clientView = m_client ? m_client->textView.data() : nullptr;
+    EDTextView* view = m_client ? m_client->textView.data() : nullptr;
+    if (!view)
+        return;
+    m_textConnection = connect(&view->textContentStorage(), &platform::TextContentStorage::textDidChange,
+        this, [this](TextRange replaced, qint64 inserted) { textDidChange(replaced, inserted); });
+    // The bar counts from the match that is selected.
+    m_selectionConnection
+        = connect(&view->textLayoutManager(), &platform::TextLayoutManager::selectionDidChange, this, [this] {
+              if (isFindBarVisible())
+                  emit matchesDidChange();
+          });
+}
+
+EDFindBar* EDTextFinder::findBar() const
+{
+    return m_bar;
+}
+
+bool EDTextFinder::isFindBarVisible() const
+{
+    return m_bar && !m_bar->isHidden();
+}
+
+bool EDTextFinder::validateAction(int action) const
+{
+    if (!m_client || !m_client->textView)
+        return false;
+    const bool searching = !m_searchString.isEmpty();
+    switch (action) {
+    case showFindInterface:
+    case hideFindInterface:
+    case hideReplaceInterface:
+        return bool(m_container);
+    case showReplaceInterface:
+        return m_container && m_client->isEditable();
+    case nextMatch:
+    case previousMatch:
+        return searching;
+    case replace:
+    case replaceAndFind:
+    case replaceAll:
+        return searching && m_client->isEditable();
+    case replaceAllInSelection: {
+        if (!searching || !m_client->isEditable())
+            return false;
+        const auto ranges = m_client->selectedRanges();
+        return std::any_of(ranges.begin(), ranges.end(), [](CharacterRange r) { return r.length > 0; });
+    }
+    case useSelectionForFind:
+        return m_client->isSelectable() && m_client->firstSelectedRange().length > 0;
+    case selectAll:
+    case selectAllInSelection:
+        // Selecting every match needs several selections at once, which the client does not allow.
+        return m_client->allowsMultipleSelection();
+    default:
+        return false;
+    }
+}
+
+void EDTextFinder::performAction(int action)
+{
+    if (!validateAction(action))
+        return;
+    switch (action) {
+    case showFindInterface:
+        showBar(false);
+        break;
+    case showReplaceInterface:
+        showBar(true);
+        break;
+    case hideFindInterface:
+        hideBar();
+        break;
+    case hideReplaceInterface:
+        if (m_bar) {
+            m_bar->setReplaceVisible(false);
+            m_container->tileFindBar();
+        }
+        break;
+    case nextMatch:
+        findNext(true);
+        break;
+    case previousMatch:
+        findNext(false);
+        break;
+    case replace:
+        replaceCurrent(false);
+        break;
+    case replaceAndFind:
+        replaceCurrent(true);
+        break;
+    case replaceAll:
+        replaceMatches(m_matches);
+        break;
+    case replaceAllInSelection: {
+        std::vector<qint64> inside;
+        const qint64 n = matchLength();
+        for (const CharacterRange& range : m_client->selectedRanges()) {
+            auto it = std::lower_bound(m_matches.begin(), m_matches.end(), range.location);
+            for (; it != m_matches.end() && *it + n <= range.location + range.length; ++it)
+                inside.push_back(*it);
+        }
+        std::sort(inside.begin(), inside.end());
+        inside.erase(std::unique(inside.begin(), inside.end()), inside.end());
+        replaceMatches(inside);
+        break;
+    }
+    case useSelectionForFind: {
+        const CharacterRange range = m_client->firstSelectedRange();
+        EDTextView* view = m_client->textView;
+        setSearchString(
+            view->textContentStorage().substring(TextRange(range.location, range.location + range.length)));
+        if (m_bar)
+            m_bar->setSearchText(m_searchString);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void EDTextFinder::noteClientStringWillChange()
+{
+    m_incrementalStart.reset();
+}
+
+void EDTextFinder::setSearchString(const QString& string)
+{
+    m_searchString = string;
+    if (!string.isEmpty())
+        lastSearchString() = string;
+    findAll();
+}
+
+void EDTextFinder::setOptions(EDTextSearchOptions options)
+{
+    if (options == m_options)
+        return;
+    m_options = options;
+    findAll();
+}
+
+void EDTextFinder::searchIncrementally(const QString& string)
+{
+    if (!m_client || !m_client->textView)
+        return;
+    if (!m_incrementalStart)
+        m_incrementalStart = m_client->firstSelectedRange().location;
+    setSearchString(string);
+    if (m_matches.empty()) {
+        // Back to where the search began while there is nothing to find.
+        if (string.isEmpty())
+            m_client->setSelectedRanges({ CharacterRange { *m_incrementalStart, 0 } });
+        return;
+    }
+    auto it = std::lower_bound(m_matches.begin(), m_matches.end(), *m_incrementalStart);
+    selectMatch(it == m_matches.end() ? m_matches.front() : *it);
+}
+
+std::optional<size_t> EDTextFinder::currentMatch() const
+{
+    if (!m_client || m_matches.empty())
+        return std::nullopt;
+    const CharacterRange selected = m_client->firstSelectedRange();
+    if (selected.length != matchLength())
+        return std::nullopt;
+    const auto it = std::lower_bound(m_matches.begin(), m_matches.end(), selected.location);
+    if (it == m_matches.end() || *it != selected.location)
+        return std::nullopt;
+    return size_t(it - m_matches.begin());
+}
+
+void EDTextFinder::findAll()
+{
+    EDTextView* view = m_client ? m_client->textView.data() : nullptr;
+    if (!view || m_searchString.isEmpty()) {
+        m_matches.clear();
+        m_matchesOverlap = false;
+    } else {
+        const EDTextSearch search(view->textContentStorage(), m_searchString, m_options);
+        m_matches = search.all();
+        m_matchesOverlap = search.canOverlapItself();
+    }
+    matchesChanged();
+}
+
+void EDTextFinder::textDidChange(TextRange replaced, qint64 inserted)
+{
+    const qint64 delta = inserted - replaced.length();
+    // The highlighted stretch moves with the text, as the highlights themselves do.
+    if (m_highlighted) {
+        auto map = [&](qint64 x, qint64 inside) {
+            return x <= replaced.location ? x : x >= replaced.endLocation ? x + delta : inside;
+        };
+        TextRange moved(map(m_highlighted->location, replaced.location),
+            map(m_highlighted->endLocation, replaced.location + inserted));
+        if (moved.endLocation >= replaced.location && moved.location <= replaced.location + inserted)
+            moved = moved.united(TextRange(replaced.location, replaced.location + inserted));
+        m_highlighted = moved;
+    }
+    EDTextView* view = m_client ? m_client->textView.data() : nullptr;
+    if (!view || m_searchString.isEmpty() || m_replacingMatches)
+        return;
+
+    // A match keeps its place when the edit is more than two units away from it: a whole word looks
+    // at the code point next to it, which may be a surrogate pair.
+    constexpr qint64 spare = 2;
+    const qint64 n = matchLength();
+    std::vector<qint64>& matches = m_matches;
+    const size_t keep
+        = size_t(std::lower_bound(matches.begin(), matches.end(), replaced.location - n - spare + 1)
+            - matches.begin());
+    size_t next = size_t(
+        std::lower_bound(matches.begin(), matches.end(), replaced.endLocation + spare) - matches.begin());
+    // How far a scan must go once no old match is left ahead of it: to where the old scan stopped
+    // finding anything, past the old matches it drops (here those at the edit, below those it
+    // pushes aside).
+    qint64 reach = replaced.location + inserted + spare;
+    for (size_t i = keep; i < next; ++i)
+        reach = std::max(reach, matches[i] + n + (matches[i] + n > replaced.endLocation ? delta : 0));
+    for (size_t i = next; i < matches.size(); ++i)
+        matches[i] += delta;
+
+    // New matches start near the new text. Where matches may overlap, a scan decides which of
+    // them count, so it goes on until it meets a match that is still where it was.
+    const EDTextSearch search(view->textContentStorage(), m_searchString, m_options);
+    const qint64 window = replaced.location + inserted + spare;
+    qint64 position
+        = std::max<qint64>(keep > 0 ? matches[keep - 1] + n : 0, replaced.location - n - spare + 1);
+    std::vector<qint64> fresh;
+    while (true) {
+        const bool towardsOld = m_matchesOverlap && next < matches.size();
+        const qint64 limit = towardsOld ? std::max(window, matches[next] + 1) : reach;
+        const auto found = search.next(position, limit);
+        if (!found) {
+            if (!towardsOld)
+                break;
+            // The old match ahead is no longer one.
+            reach = std::max(reach, matches[next] + n);
+            ++next;
+            continue;
+        }
+        // Meeting an old match, the scan is where the old one was: everything after stays.
+        if (towardsOld && *found == matches[next])
+            break;
+        fresh.push_back(*found);
+        position = *found + n;
+        while (next < matches.size() && matches[next] < position) {
+            reach = std::max(reach, matches[next] + n);
+            ++next;
+        }
+    }
+    matches.erase(matches.begin() + qsizetype(keep), matches.begin() + qsizetype(next));
+    matches.insert(matches.begin() + qsizetype(keep), fresh.begin(), fresh.end());
+    matchesChanged();
+}
+
+void EDTextFinder::matchesChanged()
+{
+    ++m_generation;
+    if (m_container)
+        m_container->viewport()->update();
+    emit matchesDidChange();
+}
+
+void EDTextFinder::showBar(bool withReplace)
+{
+    EDTextView* view = m_client->textView;
+    if (!m_bar)
+        m_bar = new EDFindBar(*this, m_container);
+    m_incrementalStart.reset();
+    // A short selection within one paragraph is what the user wants to find.
+    const CharacterRange selected = m_client->firstSelectedRange();
+    const QString selectedText = selected.length > 0 && selected.length <= longestSelectionToSearch
+        ? view->textContentStorage().substring(
+            TextRange(selected.location, selected.location + selected.length))
+        : QString();
+    if (!selectedText.isEmpty() && !holdsParagraphBreak(selectedText))
+        setSearchString(selectedText);
+    else if (m_searchString.isEmpty() && !lastSearchString().isEmpty())
+        setSearchString(lastSearchString());
+    else
+        matchesChanged();
+    m_bar->setSearchText(m_searchString);
+    m_bar->setReplaceText(m_replaceString);
+    m_bar->setOptions(m_options);
+    m_bar->setReplaceVisible(withReplace && m_client->isEditable());
+    m_bar->show();
+    m_container->tileFindBar();
+    if (m_bar->isReplaceVisible() && !m_searchString.isEmpty())
+        m_bar->focusReplaceField();
+    else
+        m_bar->focusFindField();
+}
+
+void EDTextFinder::hideBar()
+{
+    if (!m_bar || m_bar->isHidden())
+        return;
+    const bool hadFocus = m_bar->isAncestorOf(QApplication::focusWidget());
+    m_bar->hide();
+    m_container->tileFindBar();
+    clearHighlights();
+    if (hadFocus)
+        m_container->setFocus(Qt::OtherFocusReason);
+}
+
+void EDTextFinder::selectMatch(qint64 start)
+{
+    const CharacterRange range { start, matchLength() };
+    m_client->setSelectedRanges({ range });
+    m_client->scrollRangeToVisible(range);
+    emit matchesDidChange();
+}
+
+void EDTextFinder::findNext(bool forwards)
+{
+    m_incrementalStart.reset();
+    if (m_matches.empty()) {
+        QApplication::beep();
+        emit matchesDidChange();
+        return;
+    }
+    const CharacterRange selected = m_client->firstSelectedRange();
+    if (forwards) {
+        auto it = std::lower_bound(m_matches.begin(), m_matches.end(), selected.location + selected.length);
+        selectMatch(it == m_matches.end() ? m_matches.front() : *it);
+    } else {
+        auto it = std::lower_bound(m_matches.begin(), m_matches.end(), selected.location);
+        selectMatch(it == m_matches.begin() ? m_matches.back() : *std::prev(it));
+    }
+}
+
+void EDTextFinder::replaceCurrent(bool thenFindNext)
+{
+    const auto current = currentMatch();
+    // Replace acts on a match the user has seen selected; otherwise it shows the next one first.
+    if (!current) {
+        findNext(true);
+        return;
+    }
+    const CharacterRange range { m_matches[*current], matchLength() };
+    if (!m_client->shouldReplaceCharacters({ range }, { m_replaceString }))
+        return;
+    m_client->replaceCharacters(range, m_replaceString);
+    // The new text stays selected; replace-and-find goes on from its end.
+    const CharacterRange replacement { range.location, m_replaceString.size() };
+    if (!thenFindNext) {
+        m_client->setSelectedRanges({ replacement });
+        return;
+    }
+    m_client->setSelectedRanges({ CharacterRange { replacement.location + replacement.length, 0 } });
+    findNext(true);
+}
+
+void EDTextFinder::replaceMatches(const std::vector<qint64>& starts)
+{
+    if (starts.empty() || !m_client->isEditable())
+        return;
+    std::vector<CharacterRange> ranges;
+    ranges.reserve(starts.size());
+    for (qint64 start : starts)
+        ranges.push_back({ start, matchLength() });
+    QStringList strings;
+    strings.reserve(qsizetype(starts.size()));
+    for (size_t i = 0; i < starts.size(); ++i)
+        strings.append(m_replaceString);
+    if (!m_client->shouldReplaceCharacters(ranges, strings))
+        return;
+    const qint64 lengthBefore = m_client->stringLength();
+    // The matches follow from where the copies stand, rather than from reading every edit's text.
+    m_replacingMatches = true;
+    const std::vector<TextRange> placed = m_client->replaceCharacters(ranges, m_replaceString);
+    m_replacingMatches = false;
+    const qint64 change = qint64(placed.size()) * (m_replaceString.size() - matchLength());
+    // Where matches may overlap, or when the text changed otherwise too (a delegate edited it as
+    // well), every match is found anew.
+    if (m_matchesOverlap || placed.size() != starts.size()
+        || m_client->stringLength() != lengthBefore + change) {
+        findAll();
+        return;
+    }
+    matchesAfterReplacing(starts, placed);
+}
+
+void EDTextFinder::matchesAfterReplacing(
+    const std::vector<qint64>& replaced, const std::vector<TextRange>& placed)
+{
+    EDTextView* view = m_client->textView;
+    const qint64 n = matchLength();
+    const qint64 delta = m_replaceString.size() - n;
+    // A match can start where it meets a copy, or next to one (a whole word looks at its
+    // neighbours, a surrogate pair at most).
+    constexpr qint64 spare = 2;
+    std::vector<TextRange> windows;
+    windows.reserve(placed.size());
+    for (const TextRange& copy : placed)
+        windows.emplace_back(std::max<qint64>(0, copy.location - n - spare), copy.endLocation + spare + 1);
+    // Unless a match could take characters from a copy, or a whole word could end next to one,
+    // the text around the copies holds no new match: what the copies did not touch was there
+    // before, and any match in it was found then.
+    const EDTextSearch search(view->textContentStorage(), m_searchString, m_options);
+    if (!m_options.wholeWords && !search.couldOverlap(m_replaceString))
+        windows.clear();
+    // The matches that were not replaced move with the copies before them; those in a window are
+    // looked at again with the rest of it.
+    std::vector<qint64> kept;
+    size_t r = 0;
+    size_t w = 0;
+    for (const qint64 match : m_matches) {
+        while (r < replaced.size() && replaced[r] < match)
+            ++r;
+        if (r < replaced.size() && replaced[r] == match)
+            continue;
+        const qint64 moved = match + qint64(r) * delta;
+        while (w < windows.size() && windows[w].endLocation <= moved)
+            ++w;
+        if (w < windows.size() && windows[w].location <= moved)
+            continue;
+        kept.push_back(moved);
+    }
+    const std::vector<qint64> found = search.inWindows(std::move(windows));
+    m_matches.clear();
+    m_matches.reserve(kept.size() + found.size());
+    std::merge(kept.begin(), kept.end(), found.begin(), found.end(), std::back_inserter(m_matches));
+    m_matches.erase(std::unique(m_matches.begin(), m_matches.end()), m_matches.end());
+    matchesChanged();
+}
+
+void EDTextFinder::prepareHighlights(std::optional<TextRange> visible)
+{
+    EDTextView* view = m_client ? m_client->textView.data() : nullptr;
+    if (!view || !visible || !isFindBarVisible() || m_matches.empty()) {
+        if (m_highlighted)
+            clearHighlights();
+        return;
+    }
+    if (m_highlighted && m_highlightedGeneration == m_generation && m_highlighted->contains(*visible))
+        return;
+    platform::TextLayoutManager& manager = view->textLayoutManager();
+    if (m_highlighted)
+        manager.removeRenderingAttribute(highlightAttribute, *m_highlighted);
+    const qint64 n = matchLength();
+    const qint64 margin = std::max(visible->length(), highlightMarginUnits);
+    TextRange marked(std::max<qint64>(0, visible->location - margin),
+        std::min(view->textContentStorage().length(), visible->endLocation + margin));
+    auto it = std::lower_bound(m_matches.begin(), m_matches.end(), marked.location - n + 1);
+    const qint64 end = marked.endLocation;
+    for (; it != m_matches.end() && *it < end; ++it) {
+        const TextRange match(*it, *it + n);
+        manager.addRenderingAttribute(highlightAttribute, int((it - m_matches.begin()) % 2) + 1, match);
+        marked = marked.united(match);
+    }
+    m_highlighted = marked;
+    m_highlightedGeneration = m_generation;
+}
+
+void EDTextFinder::clearHighlights()
+{
+    if (!m_highlighted)
+        return;
+    EDTextView* view = m_client ? m_client->textView.data() : nullptr;
+    if (view) {
+        view->textLayoutManager().removeRenderingAttribute(highlightAttribute, *m_highlighted);
+        view->viewport()->update();
+    }
+    m_highlighted.reset();
+}

@@ -1,0 +1,205 @@
+#include "EDTextView/EDTextSearch.h"
+
+#include "platform/text/TextContentStorage.h"
+
+#include <algorithm>
+
+namespace {
+
+bool isParagraphBreak(QChar c)
+{
+    return c == u'\n' || c == u'\r' || c == QChar(0x2029);
+}
+
+// The code point that ends just before `at`, or the one that starts at `at`; none outside `text`.
+std::optional<char32_t> codePointBefore(QStringView text, qsizetype at)
+{
+    if (at <= 0)
+        return std::nullopt;
+    const QChar low = text[at - 1];
+    if (low.isLowSurrogate() && at >= 2 && text[at - 2].isHighSurrogate())
+        return QChar::surrogateToUcs4(text[at - 2], low);
+    return low.unicode();
+}
+
+std::optional<char32_t> codePointAt(QStringView text, qsizetype at)
+{
+    if (at >= text.size())
+        return std::nullopt;
+    const QChar high = text[at];
+    if (high.isHighSurrogate() && at + 1 < text.size() && text[at + 1].isLowSurrogate())
+        return QChar::surrogateToUcs4(high, text[at + 1]);
+    return high.unicode();
+}
+
+} // namespace
+
+EDTextSearch::EDTextSearch(
+    const platform::TextContentStorage& storage, const QString& string, EDTextSearchOptions options)
+    : m_storage(storage)
+    , m_string(string)
+    , m_options(options)
+    , m_case(options.caseSensitive ? Qt::CaseSensitive : Qt::CaseInsensitive)
+{
+    m_spansParagraphs = std::any_of(m_string.begin(), m_string.end(), isParagraphBreak);
+    const QString compared = options.caseSensitive ? m_string : m_string.toCaseFolded();
+    for (qsizetype k = 1; k < compared.size() && !m_overlaps; ++k)
+        m_overlaps = QStringView(compared).first(k) == QStringView(compared).last(k);
+    if (const auto first = codePointAt(m_string, 0))
+        m_wordAtStart = isWordCharacter(*first);
+    if (const auto last = codePointBefore(m_string, m_string.size()))
+        m_wordAtEnd = isWordCharacter(*last);
+}
+
+bool EDTextSearch::couldOverlap(const QString& text) const
+{
+    const QString needle = m_options.caseSensitive ? m_string : m_string.toCaseFolded();
+    const QString copy = m_options.caseSensitive ? text : text.toCaseFolded();
+    const qsizetype n = needle.size();
+    // The needle starting `offset` units after the copy's start (negative: before it).
+    for (qsizetype offset = 1 - n; offset < copy.size(); ++offset) {
+        const qsizetype from = std::max<qsizetype>(0, offset);
+        const qsizetype to = std::min<qsizetype>(copy.size(), offset + n);
+        if (from < to
+            && QStringView(copy).sliced(from, to - from)
+                == QStringView(needle).sliced(from - offset, to - from))
+            return true;
+    }
+    return false;
+}
+
+bool EDTextSearch::isWordCharacter(char32_t c)
+{
+    return QChar::isLetterOrNumber(c) || QChar::isMark(c) || c == U'_';
+}
+
+bool EDTextSearch::isWholeWord(QStringView text, qsizetype at) const
+{
+    if (m_wordAtStart) {
+        if (const auto before = codePointBefore(text, at); before && isWordCharacter(*before))
+            return false;
+    }
+    if (m_wordAtEnd) {
+        if (const auto after = codePointAt(text, at + m_string.size()); after && isWordCharacter(*after))
+            return false;
+    }
+    return true;
+}
+
+template<typename Found>
+bool EDTextSearch::scan(QStringView text, qint64 base, qint64 from, qint64 limit, Found&& found) const
+{
+    const qsizetype n = m_string.size();
+    qsizetype position = qsizetype(std::max<qint64>(0, from - base));
+    // Only matches that start before `limit`: the text past `limit + n - 1` is not read.
+    const qsizetype end = qsizetype(std::clamp<qint64>(limit - base + n - 1, 0, text.size()));
+    const QStringView region = text.first(end);
+    while (position + n <= end) {
+        const qsizetype at = region.indexOf(m_string, position, m_case);
+        if (at < 0)
+            return true;
+        if (m_options.wholeWords && !isWholeWord(text, at)) {
+            position = at + 1;
+            continue;
+        }
+        if (!found(base + at))
+            return false;
+        position = at + n;
+    }
+    return true;
+}
+
+std::vector<qint64> EDTextSearch::all() const
+{
+    std::vector<qint64> result;
+    if (m_string.isEmpty())
+        return result;
+    auto collect = [&](qint64 at) {
+        result.push_back(at);
+        return true;
+    };
+    if (m_spansParagraphs) {
+        const QString text = m_storage.string();
+        scan(text, 0, 0, text.size(), collect);
+        return result;
+    }
+    // Pieces end at paragraph breaks, which no match holds: each piece is searched on its own.
+    m_storage.enumerateTextPieces(0, [&](QStringView piece, qint64 start) {
+        scan(piece, start, start, start + piece.size(), collect);
+        return true;
+    });
+    return result;
+}
+
+std::optional<qint64> EDTextSearch::next(qint64 from, qint64 limit) const
+{
+    from = std::max<qint64>(from, 0);
+    limit = std::min(limit, m_storage.length());
+    if (m_string.isEmpty() || from >= limit)
+        return std::nullopt;
+    std::optional<qint64> result;
+    auto take = [&](qint64 at) {
+        result = at;
+        return false;
+    };
+    if (m_spansParagraphs) {
+        // A window with two units to spare on each side, so that the characters next to a match
+        // (a surrogate pair at most) are in it.
+        constexpr qint64 spare = 2;
+        const platform::TextRange window(
+            std::max<qint64>(0, from - spare), std::min(m_storage.length(), limit + length() - 1 + spare));
+        scan(m_storage.substring(window), window.location, from, limit, take);
+        return result;
+    }
+    m_storage.enumerateTextPieces(from, [&](QStringView piece, qint64 start) {
+        if (start >= limit)
+            return false;
+        return scan(piece, start, from, limit, take);
+    });
+    return result;
+}
+
+std::vector<qint64> EDTextSearch::inWindows(std::vector<platform::TextRange> windows) const
+{
+    std::vector<qint64> result;
+    if (m_string.isEmpty() || windows.empty())
+        return result;
+    std::sort(windows.begin(), windows.end(),
+        [](const platform::TextRange& a, const platform::TextRange& b) { return a.location < b.location; });
+    // Windows that meet are scanned as one, so that no match is found twice.
+    std::vector<platform::TextRange> merged;
+    for (const platform::TextRange& window : windows) {
+        if (!merged.empty() && window.location <= merged.back().endLocation)
+            merged.back().endLocation = std::max(merged.back().endLocation, window.endLocation);
+        else
+            merged.push_back(window);
+    }
+    auto collect = [&](qint64 at) {
+        result.push_back(at);
+        return true;
+    };
+    if (m_spansParagraphs) {
+        for (const platform::TextRange& window : merged) {
+            qint64 from = window.location;
+            while (const auto at = next(from, window.endLocation)) {
+                result.push_back(*at);
+                from = *at + length();
+            }
+        }
+        return result;
+    }
+    // One pass over the pieces, each window scanned in the pieces it reaches into.
+    size_t i = 0;
+    m_storage.enumerateTextPieces(merged.front().location, [&](QStringView piece, qint64 start) {
+        const qint64 end = start + piece.size();
+        while (i < merged.size() && merged[i].location < end) {
+            const platform::TextRange& window = merged[i];
+            scan(piece, start, std::max(window.location, start), std::min(window.endLocation, end), collect);
+            if (window.endLocation > end)
+                break;
+            ++i;
+        }
+        return i < merged.size();
+    });
+    return result;
+}

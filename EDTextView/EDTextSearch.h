@@ -1,0 +1,69 @@
+#pragma once
+
+#include "platform/text/TextRange.h"
+
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+namespace platform {
+class TextContentStorage;
+}
+
+// What a search matches: letter case exactly or not, and whole words only or anywhere.
+struct EDTextSearchOptions {
+    bool caseSensitive = false;
+    bool wholeWords = false;
+    bool operator==(const EDTextSearchOptions&) const = default;
+};
+
+// Finds a string in a content storage, reading the text in the pieces the storage keeps it in, so
+// that searching a long document copies nothing.
+//
+// Matches are what a left-to-right scan finds: each starts after the previous one ends ("aa" is
+// found once in "aaa"). Case is compared through simple case folding, one UTF-16 unit for one, so
+// every match is as long as the searched string. A whole-word match has no letter, digit, mark or
+// underscore next to it on a side where the searched string itself begins or ends with one.
+class EDTextSearch {
+public:
+    EDTextSearch(
+        const platform::TextContentStorage& storage, const QString& string, EDTextSearchOptions options);
+
+    qint64 length() const { return m_string.size(); }
+    // Whether two matches of the string could overlap ("aa", "abab"): a scan then depends on where
+    // the previous match ended, not only on the text around a match.
+    bool canOverlapItself() const { return m_overlaps; }
+
+    // Whether a match could share characters with a copy of `text` put into the document: the two
+    // agree, at some alignment, wherever they overlap.
+    bool couldOverlap(const QString& text) const;
+
+    // Every match in the document, in order.
+    std::vector<qint64> all() const;
+    // The first match that starts at or after `from` and before `limit`.
+    std::optional<qint64> next(qint64 from, qint64 limit) const;
+    // The matches that start in any of the windows (a scan from each window's start), in order.
+    std::vector<qint64> inWindows(std::vector<platform::TextRange> windows) const;
+
+    // A letter, digit, mark or underscore: what a whole word may not continue into.
+    static bool isWordCharacter(char32_t c);
+
+private:
+    // Calls `found` with each match starting in [from, limit) of `text`, which holds the document
+    // from `base`; characters outside `text` count as not part of a word. `found` answers false to
+    // stop; answers false when stopped.
+    template<typename Found>
+    bool scan(QStringView text, qint64 base, qint64 from, qint64 limit, Found&& found) const;
+    bool isWholeWord(QStringView text, qsizetype at) const;
+
+    const platform::TextContentStorage& m_storage;
+    QString m_string;
+    EDTextSearchOptions m_options;
+    Qt::CaseSensitivity m_case;
+    // A match can span the storage's pieces only when the string holds a paragraph break.
+    bool m_spansParagraphs = false;
+    bool m_overlaps = false;
+    bool m_wordAtStart = false;
+    bool m_wordAtEnd = false;
+};

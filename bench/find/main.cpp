@@ -1,0 +1,349 @@
+// Find and replace in a 5 MB note shown in a text view (800 x 600, offscreen), against bare Qt on a
+// QString holding the same text, in the same process:
+// - every match of a common word, with the rendering attributes of the matches near the visible
+//   text and the rectangles of the visible matches, against a QString::indexOf loop collecting
+//   every match (case-sensitive and ignoring case, each against indexOf with the same case);
+// - replace all of 50,000 matches through the finder (every match asked about, one undo step),
+//   against QString::replace of the same word on a copy of the text.
+// Prints medians and ratios, and checks that the replacement is one undo step.
+//
+// With --screenshot FOLDER it instead writes find-bar.png and find-bar-dark.png there: a note
+// window whose find bar was opened with Ctrl+F (Ctrl+H in the dark one, which shows the replace row)
+// and given a word, every match highlighted.
+
+#include "EDTextView/EDFindBar.h"
+#include "EDTextView/EDTextContentStorage.h"
+#include "EDTextView/EDTextFinder.h"
+#include "EDTextView/EDTextFinderClient.h"
+#include "EDTextView/EDTextView.h"
+#include "app/model/TDNote.h"
+#include "app/model/TDProject.h"
+#include "app/screens/note/EDTextEditView.h"
+#include "app/screens/note/TDNoteView.h"
+#include "app/screens/note/TDNoteWindow.h"
+#include "app/store/TDLinkStore.h"
+#include "app/store/TDNoteFiles.h"
+#include "app/store/TDProjectStore.h"
+#include "bench/support/Compare.h"
+#include "platform/foundation/Environment.h"
+#include "platform/text/UndoManager.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+
+namespace {
+
+constexpr qsizetype noteUnits = 5'000'000;
+constexpr int replacements = 50'000;
+constexpr int runs = 9;
+
+[[noreturn]] void fail(const char* what)
+{
+    std::fprintf(stderr, "bench_find: %s\n", what);
+    std::exit(1);
+}
+
+// Lines of 2 to 90 characters of common words, some capitalised, some accented; with `marker`,
+// exactly `markers` of its words are `marker`, spread evenly.
+QString makeNote(const QString& marker = QString(), int markers = 0)
+{
+    static const char* const words[] = { "the", "quick", "brown", "fox", "jumps", "over", "a", "dog",
+        "Tindrel", "reference", "note", "caf\u00e9", "na\u00efve", "project", "layout", "1234", "lorem",
+        "ipsum", "dolor", "The", "sketch", "poster" };
+    std::mt19937 random(42);
+    QString text;
+    text.reserve(noteUnits + 200);
+    // About one word in six is a marker.
+    const qsizetype markerEvery = markers > 0 ? noteUnits / markers : 0;
+    qsizetype nextMarker = markerEvery / 2;
+    int placed = 0;
+    while (text.size() < noteUnits) {
+        const int length = int(random() % 88) + 2;
+        const qsizetype start = text.size();
+        while (text.size() - start < length) {
+            if (placed < markers && text.size() >= nextMarker) {
+                text += marker;
+                ++placed;
+                nextMarker += markerEvery;
+            } else {
+                text += QString::fromUtf8(words[random() % std::size(words)]);
+            }
+            text += QLatin1Char(' ');
+        }
+        text += QLatin1Char('\n');
+    }
+    if (placed != markers)
+        fail("the note did not get all its markers");
+    return text;
+}
+
+void press(
+    QWidget* widget, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier, const QString& text = {})
+{
+    QKeyEvent press(QEvent::KeyPress, key, modifiers, text);
+    QCoreApplication::sendEvent(widget, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, modifiers, text);
+    QCoreApplication::sendEvent(widget, &release);
+}
+
+void paint(EDTextView& view)
+{
+    view.viewport()->repaint();
+    QCoreApplication::processEvents();
+}
+
+struct Timings {
+    std::vector<double> ours;
+    std::vector<double> baseline;
+    void print(const char* name) const
+    {
+        const double oursMs = bench::median(ours), baselineMs = bench::median(baseline);
+        std::printf("%s: ours %.2f ms, baseline %.2f ms, ratio %.3f\n", name, oursMs, baselineMs,
+            oursMs / baselineMs);
+        std::fflush(stdout);
+    }
+};
+
+void findBenchmarks(EDTextView& view, const QString& text)
+{
+    EDTextFinder& finder = view.textFinder();
+    EDTextFinderClient& client = view.textFinderClient();
+    // In the middle of the note, with the bar shown: the highlights are put on.
+    view.setSelectedRange({ text.size() / 2, 0 });
+    view.scrollRangeToVisible({ text.size() / 2, 0 });
+    finder.performAction(EDTextFinder::showFindInterface);
+    paint(view);
+    const QString word = QStringLiteral("the");
+    for (const bool caseSensitive : { true, false }) {
+        finder.setOptions({ caseSensitive, false });
+        size_t found = 0;
+        size_t rects = 0;
+        std::vector<qsizetype> baselineMatches;
+        bench::compare(
+            caseSensitive
+                ? "every match of \"the\" in a 5 MB note, case-sensitive, with the visible rectangles"
+                : "every match of \"the\" in a 5 MB note, ignoring case, with the visible rectangles",
+            [&] {
+                finder.setSearchString(word);
+                const auto visible = client.visibleCharacterRanges();
+                if (visible.empty())
+                    fail("nothing is visible");
+                const platform::TextRange range(
+                    visible.front().location, visible.front().location + visible.front().length);
+                finder.prepareHighlights(range);
+                rects = 0;
+                const auto& matches = finder.matches();
+                for (auto it = std::lower_bound(matches.begin(), matches.end(), range.location);
+                     it != matches.end() && *it < range.endLocation; ++it) {
+                    if (const auto frames = client.rectsForCharacterRange({ *it, finder.matchLength() }))
+                        rects += frames->size();
+                }
+                found = matches.size();
+            },
+            [&] {
+                baselineMatches.clear();
+                const Qt::CaseSensitivity cs = caseSensitive ? Qt::CaseSensitive : Qt::CaseInsensitive;
+                for (qsizetype at = text.indexOf(word, 0, cs); at >= 0;
+                     at = text.indexOf(word, at + word.size(), cs))
+                    baselineMatches.push_back(at);
+            },
+            runs);
+        if (found != baselineMatches.size() || rects == 0)
+            fail("the finder and the baseline disagree");
+        std::printf("  %zu matches, %zu visible rectangles\n", found, rects);
+    }
+    finder.performAction(EDTextFinder::hideFindInterface);
+}
+
+void replaceBenchmark(EDTextView& view, bool caseSensitive)
+{
+    const QString word = QStringLiteral("lazy");
+    const QString replacement = QStringLiteral("sleepy");
+    const QString text = makeNote(word, replacements);
+    EDTextFinder& finder = view.textFinder();
+    finder.setOptions({ caseSensitive, false });
+    finder.setReplaceString(replacement);
+    Timings timings;
+    QString expected;
+    for (int run = 0; run <= runs; ++run) {
+        view.setString(text);
+        paint(view);
+        view.undoManager()->removeAllActions();
+        const double ours = bench::milliseconds([&] {
+            finder.setSearchString(word);
+            finder.performAction(EDTextFinder::replaceAll);
+        });
+        if (run == 0) {
+            if (finder.matches().size() != 0)
+                fail("replace all left matches");
+            // One undo step takes every replacement back.
+            const QString replaced = view.string();
+            view.undoManager()->undo();
+            if (view.string() != text || view.undoManager()->canUndo())
+                fail("replace all was not one undo step");
+            view.undoManager()->redo();
+            if (view.string() != replaced)
+                fail("redo did not replace again");
+            expected = replaced;
+        }
+        QString copy = text;
+        copy.detach();
+        const double baseline = bench::milliseconds([&] {
+            copy.replace(word, replacement, caseSensitive ? Qt::CaseSensitive : Qt::CaseInsensitive);
+        });
+        if (run == 0) {
+            if (copy != expected)
+                fail("the finder and the baseline replaced differently");
+            continue; // warm-up
+        }
+        timings.ours.push_back(ours);
+        timings.baseline.push_back(baseline);
+    }
+    timings.print(caseSensitive
+            ? "replace all of 50,000 matches in a 5 MB note, case-sensitive, one undo step"
+            : "replace all of 50,000 matches in a 5 MB note, ignoring case, one undo step");
+}
+
+// The note window of a library in `home` with one project holding one note of `text`.
+std::unique_ptr<QMainWindow> openNoteWindow(const QString& home, const QString& text)
+{
+    QDir(home).mkdir(QStringLiteral("Documents"));
+    platform::Environment::setRoots(
+        { home + QStringLiteral("/Documents"), home, home + QStringLiteral("/settings.ini"), {} });
+    static auto projectStore = std::make_shared<TDProjectStore>();
+    static auto linkStore = std::make_shared<TDLinkStore>();
+    TDProject::Fields fields;
+    fields.name = QStringLiteral("Poster Series");
+    fields.id = platform::Uuid::random();
+    const QString title = QStringLiteral("Layout grid");
+    auto file = tdnotefiles::createNoteFiles(TDDirectoryPath::projectDirectoryURL(fields.name), title);
+    if (!file)
+        fail("could not create the note's files");
+    auto note = TDNote::make(platform::Uuid::random(), fields.id, title, file.value(), platform::Date::now());
+    fields.tdNote = { note };
+    projectStore->setTdProjects({ TDProject::make(std::move(fields)) });
+    projectStore->setNoteMap({ { note->id(), { 0, 0 } } });
+    QFile out(note->contentURL().path());
+    if (!out.open(QIODevice::WriteOnly) || out.write(text.toUtf8()) < 0)
+        fail("could not write the note");
+    out.close();
+    std::unique_ptr<QMainWindow> window(
+        TDNoteWindow::makeWindow(note, TDStores { projectStore, nullptr, linkStore, nullptr }, nullptr));
+    window->setAttribute(Qt::WA_DeleteOnClose, false);
+    window->resize(TDNoteWindow::defaultWidth, 460);
+    window->show();
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < 300)
+        QCoreApplication::processEvents();
+    return window;
+}
+
+QPalette darkPalette()
+{
+    QPalette palette;
+    const QColor window(0x32, 0x32, 0x32), base(0x1E, 0x1E, 0x1E), button(0x3C, 0x3C, 0x3C);
+    for (auto [role, color] : { std::pair { QPalette::Window, window }, { QPalette::Base, base },
+             { QPalette::AlternateBase, button }, { QPalette::Button, button },
+             { QPalette::WindowText, QColor(Qt::white) }, { QPalette::Text, QColor(Qt::white) },
+             { QPalette::ButtonText, QColor(Qt::white) }, { QPalette::Light, QColor(0x50, 0x50, 0x50) },
+             { QPalette::Midlight, QColor(0x46, 0x46, 0x46) }, { QPalette::Mid, QColor(0x2A, 0x2A, 0x2A) },
+             { QPalette::Dark, QColor(0x20, 0x20, 0x20) }, { QPalette::Shadow, QColor(Qt::black) },
+             { QPalette::PlaceholderText, QColor(0x80, 0x80, 0x80) },
+             { QPalette::Highlight, QColor(0x0A, 0x84, 0xFF) } })
+        palette.setColor(role, color);
+    return palette;
+}
+
+int screenshots(const QString& home, const QString& folder)
+{
+    const QString text = QStringLiteral("Layout grid for the poster series\n"
+                                        "\n"
+                                        "Format: A2 portrait, 420 x 594 mm, 10 mm bleed.\n"
+                                        "Columns: 12, gutter 5 mm; margins 24 mm outside, 18 mm inside.\n"
+                                        "Baseline: 6 mm, the headline on three baselines.\n"
+                                        "\n"
+                                        "Type\n"
+                                        "\tHeadline: condensed grotesque, 144 pt, tracking -20.\n"
+                                        "\tDates and venue: 36 pt, the same family, regular.\n"
+                                        "\tSmall print: 9 pt on the bottom baseline.\n"
+                                        "\n"
+                                        "To do\n"
+                                        "- Try the photo bleeding off the top edge.\n"
+                                        "- Check the caf\u00E9 poster in the 5-column variant.\n"
+                                        "- Ask the printer about the fluorescent pink (Pantone 806).\n"
+                                        "- Proofs on Thursday; print run quotes by Friday.\n");
+    const struct {
+        bool dark;
+        const char* file;
+    } shots[] = { { false, "find-bar.png" }, { true, "find-bar-dark.png" } };
+    const QPalette light = QApplication::palette();
+    for (const auto& shot : shots) {
+        QApplication::setPalette(shot.dark ? darkPalette() : light);
+        QTemporaryDir shotHome(home + QStringLiteral("/shot-XXXXXX"));
+        auto window = openNoteWindow(shotHome.path(), text);
+        auto* content = static_cast<TDNoteWindow*>(window->centralWidget());
+        EDTextView* view = content->noteView()->editor()->textView();
+        view->setFocus();
+        view->setSelectedRange({ 0, 0 });
+        content->saveText();
+        // The dark one with the replace row open.
+        press(view, shot.dark ? Qt::Key_H : Qt::Key_F, Qt::ControlModifier);
+        EDFindBar* bar = view->textFinder().findBar();
+        if (!bar || !bar->isVisible())
+            fail("Ctrl+F did not show the find bar");
+        bar->findField()->selectAll();
+        for (const QChar c : QStringLiteral("the"))
+            press(bar->findField(), Qt::Key(QChar(c).toUpper().unicode()), Qt::NoModifier, QString(c));
+        press(bar->findField(), Qt::Key_Return);
+        if (shot.dark)
+            bar->replaceField()->setText(QStringLiteral("a"));
+        QElapsedTimer settle;
+        settle.start();
+        while (settle.elapsed() < 300)
+            QCoreApplication::processEvents();
+        if (!window->grab().save(folder + QLatin1Char('/') + QLatin1String(shot.file)))
+            fail("could not write the screenshot");
+        window->close();
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    if (argc >= 3 && QByteArray(argv[1]) == "--screenshot") {
+        QTemporaryDir home;
+        if (!home.isValid())
+            fail("no temporary folder");
+        return screenshots(home.path(), QString::fromLocal8Bit(argv[2]));
+    }
+    EDTextView view;
+    QFont font(QStringLiteral("DejaVu Sans Mono"));
+    font.setPixelSize(13);
+    view.setFont(font);
+    view.resize(800, 600);
+    view.show();
+    QCoreApplication::processEvents();
+    const QString text = makeNote();
+    view.setString(text);
+    paint(view);
+    findBenchmarks(view, text);
+    replaceBenchmark(view, true);
+    replaceBenchmark(view, false);
+    return 0;
+}

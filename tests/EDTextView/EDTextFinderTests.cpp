@@ -1,0 +1,480 @@
+#include "EDTextView/EDFindBar.h"
+#include "EDTextView/EDTextFinder.h"
+#include "EDTextView/EDTextFinderClient.h"
+#include "EDTextView/EDTextSearch.h"
+#include "TextViewTestSupport.h"
+#include "platform/text/UndoManager.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPushButton>
+#include <QToolButton>
+
+#include <QRegularExpression>
+
+#include <random>
+#include <set>
+
+using namespace textviewtest;
+using platform::CharacterRange;
+using platform::TextRange;
+
+namespace {
+
+// Refuses edits of one range, and counts what it was asked.
+class RefusingDelegate : public EDTextViewDelegate {
+public:
+    std::optional<TextRange> refused;
+    int asked = 0;
+    bool textViewShouldChangeText(EDTextView&, TextRange range, const QString&) override
+    {
+        ++asked;
+        return !refused || range != *refused;
+    }
+};
+
+std::vector<qint64> freshSearch(const EDTextView& view, const QString& string, EDTextSearchOptions options)
+{
+    return EDTextSearch(view.textContentStorage(), string, options).all();
+}
+
+std::vector<qint64> indexOfLoop(const QString& text, const QString& word, Qt::CaseSensitivity cs)
+{
+    std::vector<qint64> result;
+    for (qsizetype at = text.indexOf(word, 0, cs); at >= 0; at = text.indexOf(word, at + word.size(), cs))
+        result.push_back(at);
+    return result;
+}
+
+void press(QWidget* widget, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+{
+    // As the application delivers a key: the shortcut override first, then the press if nothing
+    // took it.
+    QKeyEvent override(QEvent::ShortcutOverride, key, modifiers);
+    QCoreApplication::sendEvent(widget, &override);
+    QTest::keyClick(widget, key, modifiers);
+}
+
+} // namespace
+
+// The client answers in UTF-16 ranges, makes one selection of every range and leaves out what does
+// not convert or is transient.
+TEST(EDTextFinderClient, AnswersInUtf16RangesAndSelectsThroughOneSelection)
+{
+    ShownView view;
+    EDTextFinderClient& client = view->textFinderClient();
+    EXPECT_EQ(client.string(), QString());
+    EXPECT_EQ(client.stringLength(), 0);
+    view->setString(u"h\u00e9llo"_qs);
+    EXPECT_EQ(client.stringLength(), 5);
+    view->setString(u"a\U0001F600b\nsecond line\nthird"_qs);
+    EXPECT_EQ(client.stringLength(), 22) << "a character outside the BMP counts 2";
+    EXPECT_TRUE(client.isEditable() && client.isSelectable() && !client.allowsMultipleSelection());
+
+    client.setSelectedRanges({ { 0, 1 }, { 5, 6 }, { 999, 1 } });
+    ASSERT_EQ(view->textLayoutManager().textSelections().size(), 1u);
+    EXPECT_EQ(view.ranges(), (std::vector<TextRange> { { 0, 1 }, { 5, 11 } }));
+    EXPECT_EQ(client.selectedRanges(), (std::vector<CharacterRange> { { 0, 1 }, { 5, 6 } }));
+    EXPECT_EQ(client.firstSelectedRange(), (CharacterRange { 0, 1 }));
+    client.setSelectedRanges({ { 999, 1 } });
+    EXPECT_EQ(view.ranges().size(), 2u) << "a selection of nothing is not made";
+
+    auto selections = view->textLayoutManager().textSelections();
+    platform::TextSelection transient(TextRange(2, 3));
+    transient.isTransient = true;
+    selections.push_back(transient);
+    view->textLayoutManager().setTextSelections(selections);
+    EXPECT_EQ(client.selectedRanges().size(), 2u) << "transient selections are left out";
+
+    view.settle();
+    const auto rects = client.rectsForCharacterRange({ 3, 16 });
+    ASSERT_TRUE(rects);
+    ASSERT_EQ(rects->size(), 3u) << "one rectangle per line";
+    EXPECT_LT((*rects)[0].top(), (*rects)[1].top());
+    EXPECT_LT((*rects)[1].top(), (*rects)[2].top());
+    EXPECT_FALSE(client.rectsForCharacterRange({ 25, 1 }));
+    CharacterRange effective { 7, 7 };
+    EXPECT_EQ(client.contentView(3, &effective), view.view.get());
+    EXPECT_EQ(effective, (CharacterRange { 0, 22 }));
+
+    // The paragraph at a range's start is drawn for the client's own view only.
+    auto drawn = [&](const QWidget* contentView) {
+        QImage image(view->bounds().size().toSize(), QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        client.drawCharacters({ 6, 2 }, contentView, &painter);
+        painter.end();
+        return std::any_of(reinterpret_cast<const QRgb*>(image.constBits()),
+            reinterpret_cast<const QRgb*>(image.constBits()) + image.width() * image.height(),
+            [](QRgb pixel) { return qAlpha(pixel) != 0; });
+    };
+    EXPECT_TRUE(drawn(view.view.get()));
+    QWidget other;
+    EXPECT_FALSE(drawn(&other));
+
+    EDTextFinderClient orphan;
+    EXPECT_EQ(orphan.firstSelectedRange(), (CharacterRange { 0, 0 }));
+    EXPECT_FALSE(orphan.shouldReplaceCharacters({ { 0, 1 } }, { "x" }));
+    EXPECT_FALSE(orphan.rectsForCharacterRange({ 0, 1 }));
+}
+
+TEST(EDTextFinderClient, ShouldReplaceStopsAtTheFirstRefusalAndSkipsRangesOutsideTheText)
+{
+    ShownView view("one two three");
+    auto delegate = std::make_shared<RefusingDelegate>();
+    view->setDelegate(delegate);
+    EDTextFinderClient& client = view->textFinderClient();
+    delegate->refused = TextRange(4, 7);
+    EXPECT_FALSE(client.shouldReplaceCharacters({ { 0, 3 }, { 4, 3 }, { 8, 5 } }, { "1", "2", "3" }));
+    EXPECT_EQ(delegate->asked, 2) << "the third pair is not asked about";
+    delegate->asked = 0;
+    EXPECT_TRUE(client.shouldReplaceCharacters({ { 0, 3 }, { 40, 1 }, { 8, 5 } }, { "1", "2" }));
+    EXPECT_EQ(delegate->asked, 1) << "a range beyond the text is skipped, and so is a pair without a string";
+    EXPECT_TRUE(client.shouldReplaceCharacters({}, {}));
+}
+
+// Case, whole words, matches that could overlap, text outside the BMP and matches across
+// paragraphs, on text kept in many small pieces.
+TEST(EDTextSearch, FindsMatchesWithItsOptions)
+{
+    struct Case {
+        QString text;
+        QString string;
+        EDTextSearchOptions options;
+        std::vector<qint64> expected;
+    };
+    const Case cases[] = {
+        { "The the THE", "the", {}, { 0, 4, 8 } },
+        { "The the THE", "the", { true, false }, { 4 } },
+        { "cat concat cat_ cat. caté cat", "cat", { false, true }, { 0, 16, 26 } },
+        { "\U0001F600cat \U0001D400cat", "cat", { false, true }, { 2 } },
+        { "aaaa aaa", "aa", {}, { 0, 2, 5 } },
+        { "(x) (x)y", "(x)", { false, true }, { 0, 4 } },
+        { "end\nstart end\nstart", "end\nstart", {}, { 0, 10 } },
+        { "Stra\u00dfe STRASSE", "stra\u00dfe", {}, { 0 } },
+    };
+    for (const Case& c : cases) {
+        ShownView view;
+        view->textContentStorage().setChunkLimits(2, 8);
+        view->setString(c.text);
+        EXPECT_EQ(freshSearch(*view, c.string, c.options), c.expected) << c.text.toStdString();
+    }
+}
+
+// Matches follow random edits exactly as a fresh search would find them, for strings that can and
+// cannot overlap, with and without whole words, across small pieces of text.
+TEST(EDTextFinder, MatchesFollowEditsAsAFreshSearchWould)
+{
+    ShownView view("aaaaa");
+    view->textContentStorage().setChunkLimits(3, 24);
+    EDTextFinder& finder = view->textFinder();
+    finder.setSearchString("aa");
+    EXPECT_EQ(finder.matches(), (std::vector<qint64> { 0, 2 }));
+    // One more "a" in front shifts which pairs match, to the end of the run.
+    view->replaceCharacters(TextRange(0), platform::AttributedString("a"), false);
+    EXPECT_EQ(finder.matches(), (std::vector<qint64> { 0, 2, 4 }));
+
+    std::mt19937 random(7);
+    const QString alphabet = QStringLiteral("aaaab \n_");
+    for (const QString& string :
+        { QStringLiteral("ab"), QStringLiteral("aa"), QStringLiteral("a b"), QStringLiteral("b\na") }) {
+        for (const bool wholeWords : { false, true }) {
+            // Long runs of "a", where a match that could overlap decides where the next ones are.
+            view->setString(QStringLiteral("aaaaaaaaa b aaaaaaa\nab_ab aaaaaa\nbab ab"));
+            finder.setOptions({ true, wholeWords });
+            finder.setSearchString(string);
+            for (int edit = 0; edit < 400; ++edit) {
+                const qint64 length = view->textContentStorage().length();
+                const qint64 start = qint64(random() % quint32(length + 1));
+                const qint64 end = std::min<qint64>(length, start + qint64(random() % 4));
+                QString inserted;
+                for (int i = int(random() % 4); i > 0; --i)
+                    inserted += alphabet[qsizetype(random() % quint32(alphabet.size()))];
+                view->replaceCharacters(TextRange(start, end), platform::AttributedString(inserted), false);
+                ASSERT_EQ(finder.matches(), freshSearch(*view, string, finder.options()))
+                    << string.toStdString() << " whole words " << wholeWords << " after edit " << edit
+                    << " in \"" << view->string().toStdString() << '"';
+            }
+        }
+    }
+}
+
+// Next and previous wrap; replace acts on the selected match; replace all replaces each match once
+// (also where the replacement holds the string) and undoes in one step.
+TEST(EDTextFinder, FindsAndReplacesThroughItsActions)
+{
+    ShownView view("a cat, a dog, a cat\nand a cat.");
+    EDTextFinder& finder = view->textFinder();
+    EXPECT_FALSE(finder.validateAction(EDTextFinder::nextMatch)) << "nothing to find yet";
+    finder.setSearchString("cat");
+    EXPECT_EQ(finder.matches(), (std::vector<qint64> { 2, 16, 26 }));
+    view.setCaret(3);
+    finder.performAction(EDTextFinder::nextMatch);
+    EXPECT_EQ(view->selectedRange(), (CharacterRange { 16, 3 }));
+    EXPECT_EQ(finder.currentMatch(), 1u);
+    finder.performAction(EDTextFinder::nextMatch);
+    finder.performAction(EDTextFinder::nextMatch);
+    EXPECT_EQ(view->selectedRange(), (CharacterRange { 2, 3 })) << "wraps to the first";
+    finder.performAction(EDTextFinder::previousMatch);
+    EXPECT_EQ(view->selectedRange(), (CharacterRange { 26, 3 })) << "wraps to the last";
+
+    finder.setReplaceString("lynx");
+    finder.performAction(EDTextFinder::replace);
+    // Each user action is an undo step of its own once the event loop has had its turn.
+    view.settle();
+    EXPECT_EQ(view->string(), "a cat, a dog, a cat\nand a lynx.");
+    EXPECT_EQ(view->selectedRange(), (CharacterRange { 26, 4 }));
+    view.setCaret(0);
+    finder.performAction(EDTextFinder::replaceAndFind);
+    EXPECT_EQ(view->string(), "a cat, a dog, a cat\nand a lynx.") << "the first press shows the match";
+    finder.performAction(EDTextFinder::replaceAndFind);
+    view.settle();
+    EXPECT_EQ(view->string(), "a lynx, a dog, a cat\nand a lynx.");
+    EXPECT_EQ(view->selectedRange(), (CharacterRange { 17, 3 })) << "and goes on to the next";
+    view->undoManager()->undo();
+    EXPECT_EQ(view->string(), "a cat, a dog, a cat\nand a lynx.") << "each replacement is an undo step";
+
+    view->setString("a\naa\nb a");
+    finder.setSearchString("a");
+    finder.setReplaceString("aa");
+    finder.performAction(EDTextFinder::replaceAll);
+    view.settle();
+    EXPECT_EQ(view->string(), "aa\naaaa\nb aa");
+    EXPECT_EQ(finder.matches(), freshSearch(*view, "a", finder.options()));
+    view->undoManager()->undo();
+    EXPECT_EQ(view->string(), "a\naa\nb a") << "replace all is one undo step";
+    EXPECT_FALSE(view->undoManager()->canUndo());
+    view->undoManager()->redo();
+    EXPECT_EQ(view->string(), "aa\naaaa\nb aa");
+
+    view->setString("x1 x2 x3 x4");
+    finder.setSearchString("x");
+    finder.setReplaceString("y");
+    view->setSelectedRange({ 3, 5 });
+    finder.performAction(EDTextFinder::replaceAllInSelection);
+    EXPECT_EQ(view->string(), "x1 y2 y3 x4");
+}
+
+// Replacing asks the delegate first and is refused in a view that may not be edited, whichever
+// way it is asked for; finding still works there.
+TEST(EDTextFinder, ReplaceIsRefusedWhereTheTextMayNotChange)
+{
+    ShownView view("one cat, two cats");
+    EDTextFinder& finder = view->textFinder();
+    finder.setSearchString("cat");
+    finder.setReplaceString("dog");
+    auto delegate = std::make_shared<RefusingDelegate>();
+    delegate->refused = TextRange(13, 16);
+    view->setDelegate(delegate);
+    finder.performAction(EDTextFinder::replaceAll);
+    EXPECT_EQ(view->string(), "one cat, two cats") << "one refusal keeps every match";
+    view->setDelegate(nullptr);
+
+    view->setIsEditable(false);
+    view->setSelectedRange({ 4, 3 });
+    for (const int action : { EDTextFinder::replace, EDTextFinder::replaceAndFind, EDTextFinder::replaceAll,
+             EDTextFinder::replaceAllInSelection, EDTextFinder::showReplaceInterface }) {
+        EXPECT_FALSE(finder.validateAction(action)) << action;
+        finder.performAction(action);
+    }
+    view->textFinderClient().replaceCharacters(std::vector<CharacterRange> { { 4, 3 } }, "dog");
+    view->textFinderClient().replaceCharacters(CharacterRange { 4, 3 }, "dog");
+    EXPECT_EQ(view->string(), "one cat, two cats");
+    EXPECT_TRUE(finder.validateAction(EDTextFinder::nextMatch));
+
+    QTest::keyClick(view.view.get(), Qt::Key_H, Qt::ControlModifier);
+    ASSERT_TRUE(finder.isFindBarVisible()) << "Ctrl+H finds in a read-only view";
+    EDFindBar* bar = finder.findBar();
+    EXPECT_FALSE(bar->isReplaceVisible());
+    EXPECT_FALSE(bar->replaceAllButton()->isEnabled());
+    EXPECT_FALSE(bar->replaceToggle()->isEnabled());
+    view->setFocus();
+    press(view.view.get(), Qt::Key_Escape);
+    EXPECT_FALSE(finder.isFindBarVisible()) << "Escape in the read-only text closes the bar";
+}
+
+// All matches of a common word in a 5 MB note, and replacing them all as one undo step.
+TEST(EDTextFinder, AllMatchesInAFiveMegabyteNote)
+{
+    QString text;
+    const QString line
+        = QStringLiteral("Line %1: the caf\u00e9 sketch needs The other pass at the lettering.\n");
+    for (int i = 0; text.size() < 5'000'000; ++i)
+        text += line.arg(i);
+    ShownView view(text);
+    EDTextFinder& finder = view->textFinder();
+    finder.setSearchString("the");
+    EXPECT_EQ(finder.matches(), indexOfLoop(text, "the", Qt::CaseInsensitive));
+    finder.setOptions({ true, false });
+    EXPECT_EQ(finder.matches(), indexOfLoop(text, "the", Qt::CaseSensitive));
+
+    finder.setReplaceString("a");
+    finder.performAction(EDTextFinder::replaceAll);
+    QString expected = text;
+    expected.replace("the", "a");
+    EXPECT_TRUE(view->string() == expected);
+    EXPECT_TRUE(finder.matches().empty());
+    view->undoManager()->undo();
+    EXPECT_TRUE(view->string() == text) << "one undo step puts every match back";
+    EXPECT_EQ(finder.matches().size(), indexOfLoop(text, "the", Qt::CaseSensitive).size());
+}
+
+// Menu items carry the action as their tag; anything else asks for nothing.
+TEST(EDTextFinder, FindActionsTakeTheirTagFromAMenuItem)
+{
+    ShownView view("text");
+    QObject notAnItem;
+    view->performTextFinderAction(&notAnItem);
+    view->performTextFinderAction(nullptr);
+    EXPECT_FALSE(view->textFinder().isFindBarVisible());
+    QAction refused;
+    refused.setProperty(EDTextFinder::tagProperty, EDTextFinder::selectAll);
+    view->performTextFinderAction(&refused);
+    QAction show;
+    show.setProperty(EDTextFinder::tagProperty, EDTextFinder::showFindInterface);
+    view->performFindPanelAction(&show);
+    EXPECT_TRUE(view->textFinder().isFindBarVisible());
+}
+
+// The bar as a user drives it with keys: open, type, step through the matches, replace, close.
+TEST(EDFindBar, DrivenByKeys)
+{
+    ShownView view("the cat and the hat\nthe end");
+    view.setCaret(2);
+    EDTextFinder& finder = view->textFinder();
+    press(view.view.get(), Qt::Key_F, Qt::ControlModifier);
+    EDFindBar* bar = finder.findBar();
+    ASSERT_TRUE(bar && bar->isVisible());
+    EXPECT_TRUE(waitFor([&] { return bar->findField()->hasFocus(); }));
+    EXPECT_EQ(view->viewport()->geometry().top(), bar->geometry().bottom() + 1) << "docked above the text";
+
+    QTest::keyClicks(bar->findField(), "the");
+    EXPECT_EQ(view->selectedRange(), (CharacterRange { 12, 3 }))
+        << "the first match after where typing began";
+    EXPECT_EQ(bar->matchCountLabel()->text(), "2 of 3");
+    press(bar->findField(), Qt::Key_Return);
+    EXPECT_EQ(bar->matchCountLabel()->text(), "3 of 3");
+    press(bar->findField(), Qt::Key_Return, Qt::ShiftModifier);
+    press(bar->findField(), Qt::Key_F3, Qt::ShiftModifier);
+    EXPECT_EQ(bar->matchCountLabel()->text(), "1 of 3");
+    press(bar->findField(), Qt::Key_G, Qt::ControlModifier);
+    EXPECT_EQ(bar->matchCountLabel()->text(), "2 of 3");
+
+    // Every match near what shows carries the highlight the view draws.
+    view->viewport()->repaint();
+    int highlighted = 0;
+    view->textLayoutManager().enumerateRenderingAttributes(0, false, [&](const auto& attributes, TextRange) {
+        highlighted += attributes.contains(EDTextFinder::highlightAttribute);
+        return true;
+    });
+    EXPECT_EQ(highlighted, 3);
+
+    bar->wholeWordsBox()->click();
+    QTest::keyClicks(bar->findField(), "x");
+    EXPECT_EQ(bar->matchCountLabel()->text(), "No matches");
+    QTest::keyClick(bar->findField(), Qt::Key_Backspace);
+
+    press(bar->findField(), Qt::Key_H, Qt::ControlModifier);
+    EXPECT_TRUE(bar->isReplaceVisible());
+    EXPECT_TRUE(bar->replaceField()->hasFocus());
+    QTest::keyClicks(bar->replaceField(), "a");
+    press(bar->replaceField(), Qt::Key_Return);
+    EXPECT_EQ(view->string(), "the cat and a hat\nthe end");
+    EXPECT_EQ(view->selectedRange(), (CharacterRange { 18, 3 }));
+    bar->replaceAllButton()->click();
+    EXPECT_EQ(view->string(), "a cat and a hat\na end");
+    EXPECT_EQ(bar->matchCountLabel()->text(), "No matches");
+
+    press(bar->replaceField(), Qt::Key_Escape);
+    EXPECT_FALSE(bar->isVisible());
+    EXPECT_EQ(view->viewport()->geometry().top(), view->contentsRect().top()) << "the margin is given back";
+    EXPECT_TRUE(waitFor([&] { return view->hasFocus(); }));
+    highlighted = 0;
+    view->textLayoutManager().enumerateRenderingAttributes(0, false, [&](const auto& attributes, TextRange) {
+        highlighted += attributes.contains(EDTextFinder::highlightAttribute);
+        return true;
+    });
+    EXPECT_EQ(highlighted, 0) << "closing the bar takes the highlights away";
+
+    // In the view: Escape closes an open bar only, and F3 opens it while there is nothing to find.
+    press(view.view.get(), Qt::Key_F, Qt::ControlModifier);
+    view->setFocus();
+    QKeyEvent escape(QEvent::ShortcutOverride, Qt::Key_Escape, Qt::NoModifier);
+    QCoreApplication::sendEvent(view.view.get(), &escape);
+    EXPECT_TRUE(escape.isAccepted());
+    QTest::keyClick(view.view.get(), Qt::Key_Escape);
+    EXPECT_FALSE(finder.isFindBarVisible());
+    finder.setSearchString({});
+    press(view.view.get(), Qt::Key_F3);
+    EXPECT_TRUE(finder.isFindBarVisible());
+}
+
+// The highlights cover the matches near what shows, follow scrolling, and take in a match typed
+// while the bar is open.
+TEST(EDTextFinder, HighlightsFollowScrollingAndTyping)
+{
+    QString text;
+    for (int i = 0; i < 2000; ++i)
+        text += QStringLiteral("line %1 of the note\n").arg(i);
+    ShownView view(text);
+    EDTextFinder& finder = view->textFinder();
+    view.setCaret(0);
+    finder.performAction(EDTextFinder::showFindInterface);
+    finder.setSearchString("the");
+    auto highlighted = [&] {
+        view->viewport()->repaint();
+        std::vector<qint64> starts;
+        view->textLayoutManager().enumerateRenderingAttributes(
+            0, false, [&](const auto& attributes, TextRange run) {
+                if (attributes.contains(EDTextFinder::highlightAttribute))
+                    starts.push_back(run.location);
+                return true;
+            });
+        return starts;
+    };
+    auto isHighlighted = [&](qint64 start) {
+        const auto starts = highlighted();
+        return std::find(starts.begin(), starts.end(), start) != starts.end();
+    };
+    EXPECT_TRUE(isHighlighted(finder.matches().front()));
+    EXPECT_LT(highlighted().size(), finder.matches().size()) << "only near what shows";
+
+    view->scrollRangeToVisible({ text.size() - 1, 0 });
+    view.settle();
+    EXPECT_TRUE(isHighlighted(finder.matches().back()));
+    EXPECT_FALSE(isHighlighted(finder.matches().front()));
+
+    const qint64 at = text.size() - 5;
+    view.setCaret(at);
+    view->insertText(QStringLiteral(" the"), CharacterRange::notFound());
+    EXPECT_TRUE(isHighlighted(at + 1)) << "a match typed in view is highlighted at once";
+    const auto starts = highlighted();
+    EXPECT_EQ(starts.size(), std::set<qint64>(starts.begin(), starts.end()).size()) << "each once";
+}
+
+// Replace all after edits acts on the text as it is now, never on ranges the edits moved.
+TEST(EDTextFinder, ReplaceAllAfterEditsReplacesWhatIsThereNow)
+{
+    ShownView view("cat concat cat\ncat_ cat");
+    EDTextFinder& finder = view->textFinder();
+    finder.setOptions({ false, true });
+    finder.setSearchString("cat");
+    view.setCaret(0);
+    view->insertText(QStringLiteral("Cat, "), CharacterRange::notFound());
+    view.setCaret(view->string().size());
+    view->insertText(QStringLiteral(" bobcat cat"), CharacterRange::notFound());
+    view->setSelectedRange({ 9, 0 });
+    view->insertText(QStringLiteral("x"), CharacterRange::notFound());
+    finder.setReplaceString("dog");
+    const QString before = view->string();
+    finder.performAction(EDTextFinder::replaceAll);
+    QString expected = before;
+    expected.replace(
+        QRegularExpression(QStringLiteral("\\bcat\\b"), QRegularExpression::CaseInsensitiveOption),
+        QStringLiteral("dog"));
+    EXPECT_EQ(view->string(), expected);
+    EXPECT_TRUE(finder.matches().empty());
+}
