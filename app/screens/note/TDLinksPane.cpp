@@ -4,17 +4,18 @@
 #include "app/notes/TDLinkCapture.h"
 #include "app/notes/TDPageFetcher.h"
 #include "app/screens/common/TDAlert.h"
+#include "app/screens/common/TDDisplayText.h"
 #include "app/screens/common/TDLocalizedText.h"
 #include "app/screens/common/TDPopover.h"
 #include "app/screens/common/TDProjectDetailViewSectionTitle.h"
 #include "app/screens/common/TDSpringGhost.h"
 #include "app/screens/note/TDAddLinkPopover.h"
-#include "app/screens/note/TDLinkCard.h"
 #include "app/store/TDLinkStore.h"
 #include "platform/foundation/Url.h"
 
 #include <QAction>
 #include <QDesktopServices>
+#include <QHash>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QScrollArea>
@@ -23,7 +24,6 @@
 
 #include <algorithm>
 #include <cassert>
-#include <unordered_map>
 
 namespace {
 
@@ -36,6 +36,16 @@ std::optional<QUrl> webAddress(const QString& text)
     if ((scheme != u"http" && scheme != u"https") || url->qUrl().host().isEmpty())
         return std::nullopt;
     return url->qUrl();
+}
+
+// An address put into an alert stays a few lines long whatever its length.
+QString forMessage(const QString& text)
+{
+    constexpr qsizetype keep = 60;
+    QString line = tdDisplayText(text.simplified());
+    if (line.size() > 2 * keep + 1)
+        line = line.left(keep) + QChar(0x2026) + line.right(keep);
+    return line;
 }
 
 } // namespace
@@ -182,13 +192,15 @@ void TDLinksPane::openLink(const TDLink& link)
 {
     const std::optional<QUrl> url = webAddress(link.url);
     if (!url) {
-        showAlert(tdLocalized("The link could not be opened"),
-            tdLocalized("Only web addresses (http and https) are opened."));
+        // Handed to the desktop, any other scheme would start whatever program claims it.
+        showAlert(tdLocalized("The link cannot be opened."),
+            tdLocalized("\u201C%1\u201D is not a web address. Only http and https addresses are opened.")
+                .arg(forMessage(link.url)));
         return;
     }
     if (!m_opener || !m_opener(*url))
-        showAlert(tdLocalized("The link could not be opened"),
-            tdLocalized("No program is set up to open web addresses."));
+        showAlert(tdLocalized("The link could not be opened."),
+            tdLocalized("No web browser could be started for \u201C%1\u201D.").arg(forMessage(link.url)));
 }
 
 void TDLinksPane::deleteLink(const TDLink& link)
@@ -215,13 +227,13 @@ void TDLinksPane::render()
 {
     std::vector<TDLink> links = m_stores.linkStore->tdLinks();
     std::erase_if(links, [&](const TDLink& link) { return !m_note || link.tdNoteId != m_note->id(); });
+    // A card is known by its link's id; a hand-edited file may repeat one, and each record still
+    // gets its card.
     std::vector<std::string> keys;
-    keys.reserve(links.size());
-    std::unordered_map<std::string, TDLink> byKey;
+    QHash<QString, int> seen;
     for (const TDLink& link : links) {
-        std::string key = link.id.uuidString().toStdString();
-        keys.push_back(key);
-        byKey.emplace(std::move(key), link);
+        const QString id = link.id.uuidString();
+        keys.push_back((id + QLatin1Char('#') + QString::number(seen[id]++)).toStdString());
     }
 
     // A card the user deleted leaves a picture of itself that folds away, at its place among the
@@ -232,13 +244,15 @@ void TDLinksPane::render()
     };
     std::vector<Leaving> leaving;
     int kept = 0;
-    for (TDLinkCard* card : m_cards.widgets()) {
-        const std::string key = card->link().id.uuidString().toStdString();
+    for (const std::string& key : m_cardKeys) {
+        TDLinkCard* card = m_cards.child(key);
+        if (!card)
+            continue;
         if (std::find(keys.begin(), keys.end(), key) != keys.end()) {
             ++kept;
             continue;
         }
-        if (m_expectedRemovals.contains(QString::fromStdString(key)) && card->isVisible())
+        if (m_expectedRemovals.contains(card->link().id.uuidString()) && card->isVisible())
             leaving.push_back({ card->grab(), kept });
     }
     m_expectedRemovals.clear();
@@ -249,17 +263,22 @@ void TDLinksPane::render()
         }
     }
 
+    std::size_t index = 0;
     m_cards.reconcile(
         keys,
-        [this, &byKey](const std::string& key) {
-            auto* card = new TDLinkCard(byKey.at(key), m_list);
+        [this, &links, &index](const std::string&) {
+            auto* card = new TDLinkCard(links[index], m_list);
             connect(card, &QAbstractButton::clicked, this, [this, card] { openLink(card->link()); });
-            connect(
-                card->deleteAction(), &QAction::triggered, this, [this, card] { deleteLink(card->link()); });
+            card->setContextMenuPolicy(Qt::ActionsContextMenu);
+            auto* remove = new QAction(tdLocalized("Delete"), card);
+            remove->setObjectName(QStringLiteral("deleteLinkAction"));
+            connect(remove, &QAction::triggered, this, [this, card] { deleteLink(card->link()); });
+            card->addAction(remove);
             card->show();
             return card;
         },
-        [&byKey](TDLinkCard* card, const std::string& key) { card->setLink(byKey.at(key)); });
+        [&links, &index](TDLinkCard* card, const std::string&) { card->setLink(links[index++]); });
+    m_cardKeys = std::move(keys);
     m_cards.arrange(m_cardsLayout);
     for (auto it = leaving.rbegin(); it != leaving.rend(); ++it)
         TDSpringGhost::collapse(it->picture, m_cardsLayout, it->index, deletionSpringResponse);

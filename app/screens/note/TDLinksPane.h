@@ -2,7 +2,7 @@
 
 #include "app/TDStores.h"
 #include "app/model/TDLink.h"
-#include "app/screens/note/TDLinkCard.h"
+#include "app/screens/common/TDLinkCard.h"
 #include "platform/ui/ObservedWidget.h"
 #include "platform/ui/ObservedWidgetUpdates.h"
 
@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <set>
+#include <string>
 #include <vector>
 
 class QMessageBox;
@@ -95,5 +96,7 @@ private:
     QWidget* m_list;
     QVBoxLayout* m_cardsLayout;
     platform::KeyedChildren<TDLinkCard> m_cards;
+    // The keys of `m_cards`, in their order.
+    std::vector<std::string> m_cardKeys;
     QPointer<QMessageBox> m_alert;
 };

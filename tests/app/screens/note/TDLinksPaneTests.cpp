@@ -3,11 +3,11 @@
 #include "app/model/TDNote.h"
 #include "app/notes/TDPageFetcher.h"
 #include "app/screens/common/BottomBar.h"
+#include "app/screens/common/TDLinkCard.h"
 #include "app/screens/common/TDPopover.h"
 #include "app/screens/common/TDProjectDetailViewSectionTitle.h"
 #include "app/screens/common/TDSpringGhost.h"
 #include "app/screens/note/TDAddLinkPopover.h"
-#include "app/screens/note/TDLinkCard.h"
 #include "app/screens/note/TDLinksPane.h"
 #include "app/screens/note/TDNoteView.h"
 #include "app/screens/note/TDNoteWindow.h"
@@ -149,6 +149,8 @@ protected:
     }
 
     qint64 count() const { return std::get<bottombar::Note>(view->bottomBar()->barType()).links; }
+
+    static QAction* deleteAction(TDLinkCard* card) { return card->findChild<QAction*>("deleteLinkAction"); }
 
     QStringList weblocFiles() const { return QDir(linksFolder).entryList({ "*.webloc" }, QDir::Files); }
 
@@ -306,7 +308,7 @@ TEST_F(TDLinksPaneTest, DeletingACardRemovesOnlyItsOwnFileAndSaves)
     ASSERT_EQ(weblocFiles().size(), 2) << "one title, two files";
     const TDLink kept = pane->cards()[1]->link();
 
-    pane->cards()[0]->deleteAction()->trigger();
+    deleteAction(pane->cards()[0])->trigger();
     ASSERT_TRUE(waitUntil([&] { return pane->cards().size() == 1; }));
     const auto children = pane->cards()[0]->parentWidget()->children();
     EXPECT_TRUE(std::any_of(children.begin(), children.end(), [](QObject* child) {
@@ -323,7 +325,7 @@ TEST_F(TDLinksPaneTest, DeletingACardRemovesOnlyItsOwnFileAndSaves)
     // stays while the library on disk still lists the link.
     ASSERT_TRUE(QFile::remove(root.file("links.library")));
     ASSERT_TRUE(QDir().mkdir(root.file("links.library")));
-    pane->cards()[0]->deleteAction()->trigger();
+    deleteAction(pane->cards()[0])->trigger();
     ASSERT_TRUE(waitUntil([&] { return screentest::alertOn(view->window()); }));
     EXPECT_EQ(screentest::alertOn(view->window())->text(), "The deletion could not be saved");
     screentest::closeAlert(screentest::alertOn(view->window()));
@@ -342,7 +344,7 @@ TEST_F(TDLinksPaneTest, ThePaneFollowsTheStoreAndOpensOnlyWebAddresses)
     EXPECT_EQ(titles(pane), (QStringList { "Web", "Local file" }));
     EXPECT_EQ(count(), 2);
     const QStringList lines = pane->cards()[0]->descriptionLines();
-    EXPECT_EQ(lines.size(), TDLinkCard::descriptionLineLimit);
+    EXPECT_EQ(lines.size(), TDLinkCard::descriptionMaximumLines);
     EXPECT_TRUE(lines.back().endsWith(u'…'));
 
     stores.linkStore->setTdLinks({ local, theirs, web });
@@ -354,12 +356,12 @@ TEST_F(TDLinksPaneTest, ThePaneFollowsTheStoreAndOpensOnlyWebAddresses)
     stores.linkStore->setTdLinks({ web, local });
     ASSERT_TRUE(waitUntil([&] { return pane->cards().size() == 2; }));
     QTest::mouseClick(pane->cards()[0], Qt::LeftButton);
-    QTest::keyClick(pane->cards()[0], Qt::Key_Return);
+    QTest::keyClick(pane->cards()[0], Qt::Key_Space);
     EXPECT_EQ(opened, (QList<QUrl> { QUrl("https://example.com/a?b=c"), QUrl("https://example.com/a?b=c") }));
     QTest::mouseClick(pane->cards()[1], Qt::LeftButton);
     EXPECT_EQ(opened.size(), 2) << "a file address is not handed to the browser";
     QMessageBox* alert = screentest::alertOn(view->window());
     ASSERT_TRUE(alert);
-    EXPECT_EQ(alert->text(), "The link could not be opened");
+    EXPECT_EQ(alert->text(), "The link cannot be opened.");
     screentest::closeAlert(alert);
 }
