@@ -6,7 +6,6 @@
 #include "app/screens/common/TDDisplayText.h"
 #include "app/screens/common/TDLocalizedText.h"
 #include "app/store/TDLinkStore.h"
-#include "platform/foundation/Print.h"
 #include "platform/foundation/Url.h"
 
 #include <QDesktopServices>
@@ -22,29 +21,6 @@ using tdappearance::SystemColor;
 namespace {
 
 constexpr int emptySymbolSize = 52;
-
-// A stored text as one line of plain text: line breaks and tabs become spaces.
-QString oneLine(const QString& text)
-{
-    QString line = tdDisplayText(text);
-    for (QChar& c : line) {
-        if (c.isSpace() && c != QLatin1Char(' '))
-            c = QLatin1Char(' ');
-        else if (c.category() == QChar::Other_Control)
-            c = QChar(0xFFFD);
-    }
-    return line;
-}
-
-// A text put into an alert stays a few lines long whatever its length.
-QString forMessage(const QString& text)
-{
-    constexpr qsizetype keep = 60;
-    const QString line = oneLine(text);
-    if (line.size() <= 2 * keep + 1)
-        return line;
-    return line.left(keep) + QChar(0x2026) + line.right(keep);
-}
 
 // "No links found", centred in the free space.
 class TDLinkEmptyState : public QWidget {
@@ -175,21 +151,9 @@ void TDLinkMasterView::render()
 
 void TDLinkMasterView::openLink(const TDLink& link)
 {
-    const auto url = platform::Url::fromString(link.url);
-    const bool web = url
-        && (url->qUrl().scheme() == QLatin1String("http") || url->qUrl().scheme() == QLatin1String("https"))
-        && !url->qUrl().host().isEmpty();
-    if (!web) {
-        // Handed to the desktop, any other scheme would start whatever program claims it.
-        platform::print(QStringLiteral("An error occurred: not a web address: ") + forMessage(link.url));
-        showAlert(tdLocalized("The link cannot be opened."),
-            tdLocalized("“%1” is not a web address. Only http and https addresses are opened.")
-                .arg(forMessage(link.url)));
-        return;
-    }
-    if (!QDesktopServices::openUrl(url->qUrl()))
-        showAlert(tdLocalized("The link could not be opened."),
-            tdLocalized("No web browser could be started for “%1”.").arg(forMessage(link.url)));
+    const auto problem = tdOpenLink(link.url, [](const QUrl& url) { return QDesktopServices::openUrl(url); });
+    if (problem)
+        showAlert(problem->title, problem->message);
 }
 
 void TDLinkMasterView::showAlert(const QString& title, const QString& message)

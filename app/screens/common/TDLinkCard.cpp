@@ -1,9 +1,11 @@
 #include "app/screens/common/TDLinkCard.h"
 
+#include "app/notes/TDLinkCapture.h"
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDDisplayText.h"
 #include "app/screens/common/TDListCard.h"
 #include "app/screens/common/TDLocalizedText.h"
+#include "platform/foundation/Print.h"
 
 #include <QFocusEvent>
 #include <QPainter>
@@ -29,7 +31,33 @@ QString oneLine(const QString& text)
     return line;
 }
 
+// A text put into an alert stays a few lines long whatever its length.
+QString forMessage(const QString& text)
+{
+    constexpr qsizetype keep = 60;
+    const QString line = oneLine(text);
+    if (line.size() <= 2 * keep + 1)
+        return line;
+    return line.left(keep) + QChar(0x2026) + line.right(keep);
+}
+
 } // namespace
+
+std::optional<TDLinkOpenProblem> tdOpenLink(
+    const QString& address, const std::function<bool(const QUrl&)>& opener)
+{
+    const std::optional<QUrl> url = tdWebAddress(address);
+    if (!url) {
+        platform::print(QStringLiteral("An error occurred: not a web address: ") + forMessage(address));
+        return TDLinkOpenProblem { tdLocalized("The link cannot be opened."),
+            tdLocalized("\u201C%1\u201D is not a web address. Only http and https addresses are opened.")
+                .arg(forMessage(address)) };
+    }
+    if (!opener || !opener(*url))
+        return TDLinkOpenProblem { tdLocalized("The link could not be opened."),
+            tdLocalized("No web browser could be started for \u201C%1\u201D.").arg(forMessage(address)) };
+    return std::nullopt;
+}
 
 TDLinkCard::TDLinkCard(const TDLink& link, QWidget* parent)
     : QAbstractButton(parent)

@@ -4,6 +4,22 @@
 
 #include <QAbstractButton>
 #include <QStringList>
+#include <QUrl>
+
+#include <functional>
+#include <optional>
+
+// The alert a screen shows when a saved link was not opened.
+struct TDLinkOpenProblem {
+    QString title;
+    QString message;
+};
+
+// Opens a saved link's address through `opener` (the desktop's browser) on the user's action, and
+// only when it is an http or https address (tdWebAddress); anything else is refused and printed.
+// Answers the alert to show when the link was not opened.
+std::optional<TDLinkOpenProblem> tdOpenLink(
+    const QString& address, const std::function<bool(const QUrl&)>& opener);
 
 // The card of one saved link: its page title on one line ("No Title" when it has none), the page
 // description on at most two lines ("No Description"), and the address on one line, verbatim.

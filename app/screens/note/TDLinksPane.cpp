@@ -25,31 +25,6 @@
 #include <algorithm>
 #include <cassert>
 
-namespace {
-
-std::optional<QUrl> webAddress(const QString& text)
-{
-    const std::optional<platform::Url> url = platform::Url::fromString(text.trimmed());
-    if (!url)
-        return std::nullopt;
-    const QString scheme = url->qUrl().scheme().toLower();
-    if ((scheme != u"http" && scheme != u"https") || url->qUrl().host().isEmpty())
-        return std::nullopt;
-    return url->qUrl();
-}
-
-// An address put into an alert stays a few lines long whatever its length.
-QString forMessage(const QString& text)
-{
-    constexpr qsizetype keep = 60;
-    QString line = tdDisplayText(text.simplified());
-    if (line.size() > 2 * keep + 1)
-        line = line.left(keep) + QChar(0x2026) + line.right(keep);
-    return line;
-}
-
-} // namespace
-
 TDLinksPane::TDLinksPane(
     std::shared_ptr<TDNote> note, std::shared_ptr<TDProject> project, TDStores stores, QWidget* parent)
     : platform::ObservedWidget(parent)
@@ -190,17 +165,8 @@ void TDLinksPane::addEnded(const QString& address, const std::optional<TDLinkCap
 
 void TDLinksPane::openLink(const TDLink& link)
 {
-    const std::optional<QUrl> url = webAddress(link.url);
-    if (!url) {
-        // Handed to the desktop, any other scheme would start whatever program claims it.
-        showAlert(tdLocalized("The link cannot be opened."),
-            tdLocalized("\u201C%1\u201D is not a web address. Only http and https addresses are opened.")
-                .arg(forMessage(link.url)));
-        return;
-    }
-    if (!m_opener || !m_opener(*url))
-        showAlert(tdLocalized("The link could not be opened."),
-            tdLocalized("No web browser could be started for \u201C%1\u201D.").arg(forMessage(link.url)));
+    if (const auto problem = tdOpenLink(link.url, m_opener))
+        showAlert(problem->title, problem->message);
 }
 
 void TDLinksPane::deleteLink(const TDLink& link)
