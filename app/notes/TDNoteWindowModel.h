@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/store/TDLibrary.h"
 #include "app/store/TDProjectStore.h"
 #include "platform/foundation/Date.h"
 #include "platform/foundation/ObservationRegistrar.h"
@@ -59,9 +60,10 @@ class TDNote;
 // Renaming
 //   The sheet's "Save" calls `saveEdit`, which checks `newTitle` as a new note's title is checked
 //   (TDNoteFiles: percent escapes decoded once, and the decoded title names the folder, the text
-//   file and the note alike), then `renameNoteFiles` moves the note's folder and text file, updates
-//   the note and saves the projects. A failed step undoes the earlier ones: the files are moved
-//   back and the note keeps its title, date and URL.
+//   file and the note alike), then asks the library (TDLibrary::renameNote) to move the note's
+//   folder and text file, update the note and save the projects, with the decoded title as it is.
+//   A failed step undoes the earlier ones: the files are moved back and the note keeps its title,
+//   date and URL. One rename runs at a time.
 class TDNoteWindowModel : public std::enable_shared_from_this<TDNoteWindowModel> {
 public:
     enum class DotColor { red, green };
@@ -147,16 +149,10 @@ public:
     void setNewDate(platform::Date date);
     bool isRenaming() const;
 
-    // The sheet's "Save": checks `newTitle` and renames. `completion` runs once, on the main queue,
-    // after this returns. On success the sheet is closed (`openEditSheet` false) and `newTitle`
-    // holds the note's new title.
+    // The sheet's "Save": checks `newTitle` and renames the note, giving it `newDate`. `completion`
+    // runs once, on the main queue, after this returns. On success the sheet is closed
+    // (`openEditSheet` false) and `newTitle` holds the note's new title.
     void saveEdit(EditCompletion completion = {});
-
-    // Moves the note's folder and text file to `title` (already checked, as `saveEdit` does), sets
-    // the note's title, date (`newDate`) and URL, and saves the projects; undoes it all when a step
-    // fails. A missing folder or text file is printed ("File does not exist at path: ") and
-    // skipped.
-    void renameNoteFiles(const QString& title, EditCompletion completion);
 
 private:
     enum class LoadState { notLoaded, loaded, failed };
@@ -164,9 +160,9 @@ private:
     TDNoteWindowModel(std::shared_ptr<TDProjectStore> projectStore, const std::shared_ptr<TDNote>& tdNote);
     void replaceText(QString text);
     void setMarker(DotColor color, const char* label);
-    void finishRename(EditCompletion completion, EditResult result);
 
     std::shared_ptr<TDProjectStore> m_projectStore;
+    TDLibrary m_library;
     std::optional<platform::Uuid> m_noteId;
 
     QString m_text;
