@@ -9,6 +9,8 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
+
 namespace {
 
 using Message = TDNoteWindowModel::Message;
@@ -68,8 +70,55 @@ void TDNoteWindowModel::setText(QString text)
 {
     if (text == m_text)
         return;
+    m_unsaved.include(m_text, 0, m_text.size(), text.size());
     m_registrar.withMutation("text", [&] { m_text = std::move(text); });
     setMarker(DotColor::red, notSavedLabel);
+}
+
+void TDNoteWindowModel::editText(const std::vector<TextEdit>& edits)
+{
+    if (edits.empty())
+        return;
+    ChangedStretch edited;
+    m_registrar.withMutation("text", [&] {
+        for (const TextEdit& edit : edits) {
+            const qsizetype at = std::clamp<qsizetype>(edit.location, 0, m_text.size());
+            const qsizetype length = std::clamp<qsizetype>(edit.length, 0, m_text.size() - at);
+            edited.include(m_text, at, length, edit.replacement.size());
+            m_unsaved.include(m_text, at, length, edit.replacement.size());
+            m_text.replace(at, length, edit.replacement);
+        }
+    });
+    // Typing and taking it back within one write-back changes nothing.
+    if (edited.differs(m_text))
+        setMarker(DotColor::red, notSavedLabel);
+}
+
+void TDNoteWindowModel::ChangedStretch::include(
+    const QString& text, qsizetype at, qsizetype length, qsizetype inserted)
+{
+    if (!any) {
+        any = true;
+        from = at;
+        end = at + length;
+        earlier = text.mid(at, length);
+    } else {
+        // What joins the stretch is still as it was in the earlier version.
+        if (at < from) {
+            earlier.prepend(QStringView(text).sliced(at, from - at));
+            from = at;
+        }
+        if (at + length > end) {
+            earlier.append(QStringView(text).sliced(end, at + length - end));
+            end = at + length;
+        }
+    }
+    end += inserted - length;
+}
+
+bool TDNoteWindowModel::ChangedStretch::differs(const QString& text) const
+{
+    return any && (end - from != earlier.size() || QStringView(text).sliced(from, end - from) != earlier);
 }
 
 void TDNoteWindowModel::replaceText(QString text)
@@ -136,8 +185,8 @@ std::optional<Message> TDNoteWindowModel::loadText()
         m_loadState = LoadState::loaded;
         m_loadProblem.reset();
     });
-    m_savedText = read.value();
     replaceText(std::move(read).value());
+    m_unsaved = {};
     return std::nullopt;
 }
 
@@ -170,18 +219,17 @@ std::optional<Message> TDNoteWindowModel::saveText()
             + QLatin1Char(' ') + m_loadFailure);
     if (m_loadState == LoadState::notLoaded)
         return refuse(localized("Its text file has not been read yet."));
-    const QString text = m_text;
-    auto written = TDNoteTextFile::write(located->note->contentURL(), text);
+    auto written = TDNoteTextFile::write(located->note->contentURL(), m_text);
     if (!written)
         return refuse(written.error().description);
-    m_savedText = text;
+    m_unsaved = {};
     setMarker(DotColor::green, savedLabel);
     return std::nullopt;
 }
 
 bool TDNoteWindowModel::hasUnsavedText() const
 {
-    return m_text != m_savedText;
+    return m_unsaved.differs(m_text);
 }
 
 TDNoteWindowModel::CloseDecision TDNoteWindowModel::prepareToClose()

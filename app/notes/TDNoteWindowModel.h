@@ -29,9 +29,11 @@ class TDNote;
 //
 // The text
 //   `text()` is the one truth about the note's text. The window follows two rules:
-//   1. Every edit in the text view is written into the model with `setText`: the editor writes it
-//      back on the next turn of the event loop, and the window makes it write a waiting edit at
-//      once before it saves or closes, so a save or a close always sees the last keystroke.
+//   1. Every edit in the text view is written into the model with `editText` (as edits, so that a
+//      keystroke in a long note copies nothing but itself; `setText` takes a whole text): the
+//      editor writes it back on the next turn of the event loop, and the window makes it write a
+//      waiting edit at once before it saves or closes, so a save or a close always sees the last
+//      keystroke.
 //   2. An update of the window pushes `text()` into the text view only when
 //      `textReplacementCount()` moved since the text view last took the model's text. Edits never
 //      move it; only a load does. A re-render while typing therefore never puts older text over
@@ -116,8 +118,18 @@ public:
     std::optional<TDProjectStore::LocatedNote> note() const;
 
     QString text() const;
-    // An edit from the text view (rule 1 above). Marks the text unsaved when it differs.
+    // A whole text from the text view (rule 1 above). Marks the text unsaved when it differs.
     void setText(QString text);
+    // One replacement of `length` characters at `location` of the text as the edits before it
+    // left it (both clamped to the text).
+    struct TextEdit {
+        qsizetype location = 0;
+        qsizetype length = 0;
+        QString replacement;
+    };
+    // Edits from the text view (rule 1 above), oldest first: the same as `setText` with the text
+    // they make, but the text changes in place and only the edited stretch is copied or compared.
+    void editText(const std::vector<TextEdit>& edits);
     std::uint64_t textReplacementCount() const;
 
     DotColor dotColor() const;
@@ -157,6 +169,22 @@ public:
 private:
     enum class LoadState { notLoaded, loaded, failed };
 
+    // Where the text differs from an earlier version of it: outside [from, end) the two agree, and
+    // `earlier` holds what the earlier version had in between. Kept up edit by edit, so asking
+    // whether the text still differs costs that stretch, not the whole text, and no copy of the
+    // whole text is held that would make the next edit copy it.
+    struct ChangedStretch {
+        bool any = false;
+        qsizetype from = 0;
+        qsizetype end = 0;
+        QString earlier;
+
+        // Takes in the replacement of `length` characters at `at` of `text` by `inserted` ones,
+        // before `text` changes.
+        void include(const QString& text, qsizetype at, qsizetype length, qsizetype inserted);
+        bool differs(const QString& text) const;
+    };
+
     TDNoteWindowModel(std::shared_ptr<TDProjectStore> projectStore, const std::shared_ptr<TDNote>& tdNote);
     void replaceText(QString text);
     void setMarker(DotColor color, const char* label);
@@ -166,8 +194,8 @@ private:
     std::optional<platform::Uuid> m_noteId;
 
     QString m_text;
-    // What the file held when last read or written.
-    QString m_savedText;
+    // How `m_text` differs from what the file held when last read or written.
+    ChangedStretch m_unsaved;
     std::uint64_t m_textReplacementCount = 0;
     DotColor m_dotColor = DotColor::red;
     QString m_label;
