@@ -3,8 +3,9 @@
 //   strict UTF-8 decode) and the text shown in the editor, against QFile::readAll, QString::fromUtf8
 //   and QPlainTextEdit::setPlainText (no wrapping, as the note editor, same size and font);
 // - save after one keystroke: a key typed into the window's text view and Ctrl+S's save, against a
-//   QSaveFile write and commit of the same text as UTF-8, and (for information) against the whole
-//   bare road: a key typed into QPlainTextEdit, toPlainText, and the same write;
+//   QSaveFile write and commit of the same text as UTF-8 (at the end of the note, and for
+//   information in its middle), and (for information) against the whole bare road: a key typed
+//   into QPlainTextEdit, toPlainText, and the same write;
 // - the model's save and load alone, against the same baselines (for information).
 // Prints medians and ratios.
 //
@@ -213,6 +214,16 @@ void benchmarks(const QString& home)
         bench::compare(
             "save a 10 MB note after one keystroke, through the window (target <= 1.2)", typeAndSave,
             [&] { saveWithQSaveFile(path, typed ? keyed : text); }, runs);
+
+        // The same with the caret in the middle, where the model's text moves half its length
+        // for each keystroke.
+        const qsizetype middle = text.indexOf(QLatin1Char('\n'), text.size() / 2) + 1;
+        const QString keyedInMiddle = QString(text).insert(middle, QLatin1Char('x'));
+        view->setSelectedRange({ middle, 0 });
+        bench::compare(
+            "save a 10 MB note after one keystroke in its middle, through the window (information)",
+            typeAndSave, [&] { saveWithQSaveFile(path, typed ? keyedInMiddle : text); }, runs);
+        view->setSelectedRange({ text.size(), 0 });
 
         // The whole bare road: a key typed into QPlainTextEdit, its text taken out, then written.
         QPlainTextEdit edit;
