@@ -81,6 +81,10 @@ TEST(TDLibrary, EveryOperationAnswersOnceAndIsInFlightUntilItAnswers)
             } },
         { "deleteNote",
             [](Library& f, TDLibrary::Done done) { f.library.deleteNote(f.project, f.note, done); } },
+        { "renameNote",
+            [](Library& f, TDLibrary::Done done) {
+                f.library.renameNote(f.project, f.note, "Final", platform::Date(900000000), done);
+            } },
         { "createProject",
             [](Library& f, TDLibrary::Done done) {
                 TDProject::Fields fields;
@@ -281,4 +285,28 @@ TEST(TDLibrary, QuickAccessEntriesAreAppendedRemovedByValueAndSaved)
     EXPECT_EQ(refusal, TDLibraryFailure::Kind::refused);
     EXPECT_EQ(f.project->quickAccessURL().size(), 2u);
     EXPECT_EQ(f.stores.projectStore->libraryFile()->writesRequested(), saves);
+}
+
+TEST(TDLibrary, ARenameOntoAFolderOnDiskIsRefusedSilentlyAndAFailedOneIsPrintedOnce)
+{
+    Library f;
+    QDir().mkpath(f.root.library() + "/Alpha/notes/Taken");
+    apptest::CapturedStream out(stdout);
+    std::optional<TDLibraryFailure> refused;
+    f.library.renameNote(f.project, f.note, "Taken", platform::Date(900000000),
+        [&](auto renamed) { refused = renamed.error(); });
+    ASSERT_TRUE(refused) << "refused before anything changed";
+    EXPECT_EQ(refused->kind, TDLibraryFailure::Kind::refused);
+    EXPECT_EQ(refused->title, "The note already exists");
+    EXPECT_EQ(f.library.operationsInFlight(), 0);
+
+    f.blockSaves();
+    std::optional<TDLibraryFailure> failed;
+    f.library.renameNote(f.project, f.note, "Final", platform::Date(900000000),
+        [&](auto renamed) { failed = renamed.error(); });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return failed.has_value(); }));
+    EXPECT_EQ(failed->kind, TDLibraryFailure::Kind::saveFailed);
+    EXPECT_EQ(f.note->title(), "Draft");
+    EXPECT_TRUE(QFile::exists(f.root.library() + "/Alpha/notes/Draft/Draft.txt")) << "the files moved back";
+    EXPECT_EQ(out.take().count("An error occurred: "), 1);
 }
