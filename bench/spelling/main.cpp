@@ -382,7 +382,7 @@ int screenshot(const QString& home, const QString& folder)
     Library library(home, QStringLiteral("Poster Series"), QStringLiteral("Ideas"), text);
     std::unique_ptr<QMainWindow> window(TDNoteWindow::makeWindow(library.note, library.stores(), nullptr));
     window->setAttribute(Qt::WA_DeleteOnClose, false);
-    window->resize(TDNoteWindow::defaultWidth, 540);
+    window->resize(1000, 540);
     window->move(60, 60);
     window->show();
     auto* content = static_cast<TDNoteWindow*>(window->centralWidget());
