@@ -241,14 +241,13 @@ std::optional<TDLink> readLink(Reader& reader, NoScratch&)
     return TDLink { std::move(title), std::move(desc), std::move(*url), *id, *noteId };
 }
 
-// Reads the elements of a whole file, or of one piece of it, straight from the text; none when the
-// reader stops anywhere.
-enum class Text { document, piece };
-
+// Reads the elements of a file straight from its text, from `start` (the file's start or an element
+// start) up to the element start `stop`, or to the end without one. None when the reader stops.
 template<typename Element, typename Scratch, typename ReadElement>
-std::optional<std::vector<Element>> readDirectly(QByteArrayView text, Text form, ReadElement readElement)
+std::optional<std::vector<Element>> readDirectly(
+    const QByteArray& bytes, const char* start, const char* stop, ReadElement readElement)
 {
-    Reader reader(text);
+    Reader reader(QByteArrayView(start, bytes.constEnd()));
     Scratch scratch;
     std::vector<Element> elements;
     auto element = [&] {
@@ -261,7 +260,14 @@ std::optional<std::vector<Element>> readDirectly(QByteArrayView text, Text form,
         elements.push_back(std::move(*std::move(read)));
         return true;
     };
-    bool read = form == Text::document ? reader.readDocument(element) : reader.readArrayBody(element);
+    bool read;
+    if (start == bytes.constBegin()) {
+        read = stop ? reader.readDocumentStart() && reader.readElementsUntil(stop, element)
+                    : reader.readDocument(element);
+    } else {
+        reader.resumeInDocument();
+        read = reader.readElementsUntil(stop, element);
+    }
     if (!read)
         return std::nullopt;
     return elements;
@@ -296,11 +302,43 @@ Result<std::vector<Element>, PlatformError> decodeThroughDocument(const QByteArr
     return decodeParsed<Element>(array.value(), decode);
 }
 
+// Where to cut a large file into `count` pieces without reading it first: the first place after each
+// of `count - 1` equal offsets where `elementStart` follows "}," (as our writer puts each element's
+// first key). The text found may lie within a string or a nested value; a cut is trusted only once
+// the reading of the piece before it, itself from a trusted start, ends exactly there.
+std::vector<const char*> guessCuts(const QByteArray& bytes, int count, QByteArrayView elementStart)
+{
+    QByteArray pattern = "}," + elementStart.toByteArray();
+    std::vector<const char*> cuts;
+    qsizetype from = 0;
+    for (int piece = 1; piece < count; ++piece) {
+        const qsizetype found
+            = QByteArrayView(bytes).indexOf(pattern, std::max(from, bytes.size() * piece / count));
+        if (found < 0)
+            break;
+        cuts.push_back(bytes.constData() + found + 2);
+        from = found + pattern.size();
+    }
+    return cuts;
+}
+
+// The exact cuts: where each top-level element of the file starts, after a scan of the whole text.
+std::vector<const char*> exactCuts(const QByteArray& bytes, int count)
+{
+    std::vector<const char*> cuts;
+    if (auto pieces = platform::splitJsonArray(bytes, count)) {
+        for (std::size_t piece = 1; piece < pieces->size(); ++piece)
+            cuts.push_back((*pieces)[piece].data());
+    }
+    return cuts;
+}
+
 // The pieces of one file and their elements. Shared with the helpers on the pool, which may start
 // after the caller has already read every piece itself.
 template<typename Element, typename Scratch, typename ReadElement> struct PieceWork {
     QByteArray bytes;
-    std::vector<QByteArrayView> pieces;
+    // Piece i runs from starts[i] to starts[i + 1]; the last one to the end.
+    std::vector<const char*> starts;
     ReadElement readElement;
     std::vector<std::optional<std::vector<Element>>> results;
     std::atomic<std::size_t> next { 0 };
@@ -312,61 +350,63 @@ template<typename Element, typename Scratch, typename ReadElement> struct PieceW
     // Reads pieces until none is left to take, or one has failed.
     void run()
     {
-        for (std::size_t index; (index = next.fetch_add(1)) < pieces.size();) {
+        for (std::size_t index; (index = next.fetch_add(1)) < starts.size();) {
             std::optional<std::vector<Element>> read;
-            if (!failed)
-                read = readDirectly<Element, Scratch>(pieces[index], Text::piece, readElement);
+            if (!failed) {
+                const char* stop = index + 1 < starts.size() ? starts[index + 1] : nullptr;
+                read = readDirectly<Element, Scratch>(bytes, starts[index], stop, readElement);
+            }
             if (!read)
                 failed = true;
             std::lock_guard lock(mutex);
             results[index] = std::move(read);
-            if (++done == pieces.size())
+            if (++done == starts.size())
                 finished.notify_all();
         }
     }
 };
 
-// Reads a file straight from its text. A large one is cut between its top-level elements and the
-// pieces are read on the shared pool and on this thread at once; the records come out in file
-// order. This thread takes pieces too and then waits only for pieces already being read, so it
-// never waits on a pool that is busy elsewhere. A file the direct reading does not take (a damaged
-// one, or one it leaves to the document) is decoded whole through a QJsonDocument, so that a bad
-// file reports exactly the error it always did.
-template<typename Element, typename Scratch, typename ReadElement, typename Decode>
-Result<std::vector<Element>, PlatformError> decodeArray(
-    const QByteArray& bytes, ReadElement readElement, Decode decode)
+// Reads a file straight from its text; none when the direct reading does not take it. A large file
+// is cut into pieces, which are read on the shared pool and on this thread at once; the records come
+// out in file order. The cuts are guessed, so that no thread reads the whole file before the others
+// can start: each piece's reading ends exactly at the next piece's start or fails, so every piece
+// read in full starts where the one before it ends, and the first starts at the file's start. This
+// thread takes pieces too and then waits only for pieces already being read, so it never waits on a
+// pool that is busy elsewhere. When a piece fails, the file is read again in one piece.
+template<typename Element, typename Scratch, typename ReadElement>
+std::optional<std::vector<Element>> readArray(
+    const QByteArray& bytes, QByteArrayView elementStart, ReadElement readElement)
 {
-    using Decoded = Result<std::vector<Element>, PlatformError>;
-    auto whole = [&] {
-        if (auto read = readDirectly<Element, Scratch>(bytes, Text::document, readElement))
-            return Decoded::success(std::move(*read));
-        return decodeThroughDocument<Element>(bytes, decode);
-    };
+    auto whole
+        = [&] { return readDirectly<Element, Scratch>(bytes, bytes.constBegin(), nullptr, readElement); };
     const int threads = int(std::max(1u, std::thread::hardware_concurrency()));
     if (bytes.size() < parallelDecodingMinimumBytes || threads < 2)
         return whole();
     const int wanted = int(std::min<qsizetype>(threads * piecesPerThread, bytes.size() / bytesPerPiece));
-    std::optional<std::vector<QByteArrayView>> pieces = platform::splitJsonArray(bytes, wanted);
-    if (!pieces || pieces->size() < 2)
+    std::vector<const char*> cuts = guessCuts(bytes, wanted, elementStart);
+    if (cuts.size() < std::size_t(wanted) / 2)
+        cuts = exactCuts(bytes, wanted);
+    if (cuts.empty())
         return whole();
 
     auto work = std::make_shared<PieceWork<Element, Scratch, ReadElement>>();
     work->bytes = bytes;
-    work->pieces = std::move(*pieces);
+    work->starts.push_back(bytes.constBegin());
+    work->starts.insert(work->starts.end(), cuts.begin(), cuts.end());
     work->readElement = readElement;
-    work->results.resize(work->pieces.size());
+    work->results.resize(work->starts.size());
     const std::shared_ptr<platform::DispatchQueue> pool
         = platform::DispatchQueue::global(platform::QualityOfService::userInitiated);
-    const std::size_t helpers = std::min<std::size_t>(std::size_t(threads), work->pieces.size()) - 1;
+    const std::size_t helpers = std::min<std::size_t>(std::size_t(threads), work->starts.size()) - 1;
     for (std::size_t helper = 0; helper < helpers; ++helper)
         pool->async([work] { work->run(); });
     work->run();
     {
         std::unique_lock lock(work->mutex);
-        work->finished.wait(lock, [&] { return work->done == work->pieces.size(); });
+        work->finished.wait(lock, [&] { return work->done == work->starts.size(); });
     }
     if (work->failed)
-        return decodeThroughDocument<Element>(bytes, decode);
+        return whole();
 
     std::size_t total = 0;
     for (const auto& piece : work->results)
@@ -375,7 +415,18 @@ Result<std::vector<Element>, PlatformError> decodeArray(
     elements.reserve(total);
     for (auto& piece : work->results)
         std::move(piece->begin(), piece->end(), std::back_inserter(elements));
-    return Decoded::success(std::move(elements));
+    return elements;
+}
+
+// A file the direct reading does not take (a damaged one, or one it leaves to the document) is
+// decoded whole through a QJsonDocument, so that a bad file reports exactly the error it always did.
+template<typename Element, typename Decode>
+Result<std::vector<Element>, PlatformError> readOrDecode(
+    std::optional<std::vector<Element>> read, const QByteArray& bytes, Decode decode)
+{
+    if (read)
+        return Result<std::vector<Element>, PlatformError>::success(std::move(*read));
+    return decodeThroughDocument<Element>(bytes, decode);
 }
 
 template<typename List> Result<QByteArray, PlatformError> encodeInfallibly(const List& list)
@@ -422,27 +473,42 @@ Result<QByteArray, PlatformError> encodeCategories(const CategoryList& categorie
     return encodeInfallibly(categories);
 }
 
-Result<ProjectList, PlatformError> decodeProjects(const QByteArray& bytes)
+std::optional<ProjectList> readProjectsDirectly(const QByteArray& bytes)
 {
     auto read = [](Reader& reader, ProjectScratch& scratch) {
         auto project = readProject(reader, scratch);
         return project ? std::optional(std::move(project)) : std::nullopt;
     };
-    return decodeArray<std::shared_ptr<TDProject>, ProjectScratch>(bytes, read, TDProject::fromJson);
+    return readArray<std::shared_ptr<TDProject>, ProjectScratch>(bytes, "{\"_name\":", read);
 }
 
-Result<MediaList, PlatformError> decodeMedia(const QByteArray& bytes)
+std::optional<MediaList> readMediaDirectly(const QByteArray& bytes)
 {
     auto read = [](Reader& reader, NoScratch& scratch) {
         auto media = readMedia(reader, scratch);
         return media ? std::optional(std::move(media)) : std::nullopt;
     };
-    return decodeArray<std::shared_ptr<TDMedia>, NoScratch>(bytes, read, TDMedia::fromJson);
+    return readArray<std::shared_ptr<TDMedia>, NoScratch>(bytes, "{\"id\":", read);
+}
+
+std::optional<LinkList> readLinksDirectly(const QByteArray& bytes)
+{
+    return readArray<TDLink, NoScratch>(bytes, "{\"", readLink);
+}
+
+Result<ProjectList, PlatformError> decodeProjects(const QByteArray& bytes)
+{
+    return readOrDecode(readProjectsDirectly(bytes), bytes, TDProject::fromJson);
+}
+
+Result<MediaList, PlatformError> decodeMedia(const QByteArray& bytes)
+{
+    return readOrDecode(readMediaDirectly(bytes), bytes, TDMedia::fromJson);
 }
 
 Result<LinkList, PlatformError> decodeLinks(const QByteArray& bytes)
 {
-    return decodeArray<TDLink, NoScratch>(bytes, readLink, TDLink::fromJson);
+    return readOrDecode(readLinksDirectly(bytes), bytes, TDLink::fromJson);
 }
 
 Result<CategoryList, PlatformError> decodeCategories(const QByteArray& bytes)

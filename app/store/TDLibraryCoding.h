@@ -10,6 +10,7 @@
 #include <QByteArray>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 // The JSON arrays of the library files and of the category list. Decoding is all or nothing: one
@@ -33,7 +34,11 @@ platform::Result<MediaList, platform::PlatformError> decodeMedia(const QByteArra
 platform::Result<LinkList, platform::PlatformError> decodeLinks(const QByteArray& bytes);
 platform::Result<CategoryList, platform::PlatformError> decodeCategories(const QByteArray& bytes);
 
-// The same decoding, always through a QJsonDocument (tests and the fuzz target compare the two).
+// The two halves of the decoding above, apart for tests and the fuzz target: the direct reading alone
+// (none for a file it leaves to the document), and the decoding through a QJsonDocument alone.
+std::optional<ProjectList> readProjectsDirectly(const QByteArray& bytes);
+std::optional<MediaList> readMediaDirectly(const QByteArray& bytes);
+std::optional<LinkList> readLinksDirectly(const QByteArray& bytes);
 platform::Result<ProjectList, platform::PlatformError> decodeProjectsThroughDocument(const QByteArray& bytes);
 platform::Result<MediaList, platform::PlatformError> decodeMediaThroughDocument(const QByteArray& bytes);
 platform::Result<LinkList, platform::PlatformError> decodeLinksThroughDocument(const QByteArray& bytes);

@@ -40,26 +40,43 @@ public:
     // element and returns false when it cannot.
     template<typename Element> bool readDocument(Element element)
     {
-        if (m_end - m_at >= 3 && QByteArrayView(m_at, 3) == "\xEF\xBB\xBF")
-            return fail();
-        if (!readArray(element))
+        if (!readDocumentStart())
             return false;
-        skipSpace();
-        return m_at == m_end || fail();
+        if (consume(']')) {
+            skipSpace();
+            return m_at == m_end || fail();
+        }
+        return readElementsUntil(nullptr, element);
     }
 
-    // The text as the body of an array (elements and the commas between them, no brackets), as
-    // platform::splitJsonArray cuts a large file.
-    template<typename Element> bool readArrayBody(Element element)
+    // The start of the whole text as one array: white space and its opening bracket.
+    bool readDocumentStart()
+    {
+        if (m_end - m_at >= 3 && QByteArrayView(m_at, 3) == "\xEF\xBB\xBF")
+            return fail();
+        return (consume('[') && enter()) || fail();
+    }
+    // Goes on from an element start within the one array of the text, as the reading of the text
+    // before it would have been.
+    void resumeInDocument() { m_depth = 1; }
+
+    // The elements of the text's array from here, up to `stop`: true when the comma after an element
+    // ends exactly at `stop`, so that `stop` is an element's start too. Without a stop, up to the
+    // array's closing bracket, with nothing but white space after it.
+    template<typename Element> bool readElementsUntil(const char* stop, Element element)
     {
         for (;;) {
             if (!element())
                 return fail();
-            skipSpace();
-            if (m_at == m_end)
-                return m_ok;
-            if (*m_at++ != ',')
+            if (consume(',')) {
+                if (stop && m_at >= stop)
+                    return m_at == stop || fail();
+                continue;
+            }
+            if (stop || !consume(']'))
                 return fail();
+            skipSpace();
+            return m_at == m_end || fail();
         }
     }
 
