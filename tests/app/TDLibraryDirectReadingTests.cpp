@@ -1,8 +1,11 @@
 #include "LibraryTestSupport.h"
 #include "app/store/TDLibraryCoding.h"
+#include "app/store/TDLibraryCodingReader.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
+
+#include <cstring>
 
 using apptest::fileUrl;
 using apptest::makeProject;
@@ -168,6 +171,85 @@ TEST(TDLibraryDirectReading, LargeFilesCutWhereTheTextOnlyLooksLikeAnElementDeco
     const auto read = tdlibrary::readLinksDirectly(linkBytes);
     ASSERT_TRUE(read);
     EXPECT_EQ(tdlibrary::encodeLinks(*read).value(), linkBytes);
+}
+
+// Reads `text` as the one element of an array with the reader and with QJsonDocument; whatever the
+// reader takes, the document must take with the same value.
+template<typename Read, typename Same>
+void expectReadAsTheDocumentReads(const QByteArray& text, bool taken, Read read, Same same)
+{
+    const QByteArray array = "[" + text + "]";
+    TDLibraryCodingReader reader(array);
+    decltype(read(reader)) value;
+    const bool readerTakes = reader.readDocument([&] {
+        value = read(reader);
+        return value.has_value();
+    });
+    EXPECT_EQ(readerTakes, taken) << text.toStdString();
+    if (!readerTakes)
+        return;
+    QJsonParseError error;
+    const QJsonArray document = QJsonDocument::fromJson(array, &error).array();
+    ASSERT_EQ(error.error, QJsonParseError::NoError) << text.toStdString();
+    EXPECT_TRUE(same(*value, document.at(0))) << text.toStdString();
+}
+
+TEST(TDLibraryDirectReading, StringsAndNumbersAtTheEdgesReadAsTheDocumentReadsThem)
+{
+    const std::pair<QByteArray, bool> strings[] = {
+        { "\"\xC2\x80 \xDF\xBF \xE0\xA0\x80 \xED\x9F\xBF \xEE\x80\x80 \xEF\xBF\xBF\"", true },
+        { "\"\xF0\x90\x80\x80 \xF3\xBF\xBF\xBF \xF4\x8F\xBF\xBF\"", true },
+        { R"("\uD83D\uDE00 \u00e9\u00E9 \/")", true },
+        { "\"\xC1\xBF\"", false }, // overlong
+        { "\"\xE0\x9F\xBF\"", false }, // overlong
+        { "\"\xED\xA0\x80\"", false }, // a surrogate
+        { "\"\xF0\x8F\xBF\xBF\"", false }, // overlong
+        { "\"\xF4\x90\x80\x80\"", false }, // past U+10FFFF
+        { "\"\xF5\x80\x80\x80\"", false },
+        { "\"\x80\"", false },
+        { "\"\xC3\"", false }, // cut
+        { "\"\xE2\x82\"", false }, // cut
+        { R"("\u00")", false },
+        { R"("\uDC00\uD800")", false },
+        { R"("\uD800\u0041")", false },
+        { R"("\u0041\")", false },
+    };
+    for (const auto& [text, taken] : strings) {
+        expectReadAsTheDocumentReads(
+            text, taken, [](TDLibraryCodingReader& reader) { return reader.string(); },
+            [](const QString& value, const QJsonValue& document) { return value == document.toString(); });
+    }
+
+    const std::pair<QByteArray, bool> numbers[] = {
+        { "0", true },
+        { "-0", true },
+        { "-0.0e+0", true },
+        { "-1.5e-3", true },
+        { "1E+2", true },
+        { "9007199254740993", true },
+        { "123456789012345678901234567890", true },
+        { "0.30000000000000004", true },
+        { "1.7976931348623157e308", true },
+        { "2.2250738585072014e-308", true },
+        { "1.7976931348623159e308", false },
+        { "1e-400", false },
+        { "-", false },
+        { "01", false },
+        { "1.", false },
+        { ".5", false },
+        { "1e", false },
+        { "+1", false },
+        { "0x10", false },
+        { "NaN", false },
+    };
+    for (const auto& [text, taken] : numbers) {
+        expectReadAsTheDocumentReads(
+            text, taken, [](TDLibraryCodingReader& reader) { return reader.number(); },
+            [](double value, const QJsonValue& document) {
+                const double other = document.toDouble();
+                return std::memcmp(&value, &other, sizeof value) == 0;
+            });
+    }
 }
 
 // Records keep URLs as text; what a record gives back is the URL it was given.
