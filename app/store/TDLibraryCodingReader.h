@@ -14,9 +14,9 @@
 //
 // It takes a strict subset of what QJsonDocument takes and gives the same values for it. Anything
 // else stops it (`ok()` turns false, and every later call fails): malformed JSON, an escape in a
-// key, an escape that gives a lone surrogate, a byte-order mark, a number that does not convert
-// exactly, nesting deeper than `maximumDepth`. The caller then decodes the file through a document,
-// which reports the error, or decodes what this reader gave up on.
+// key, an unknown escape or one that gives a lone surrogate, a byte-order mark, a number out of
+// range, nesting deeper than `maximumDepth`. The caller then decodes the file through a document,
+// which gives its records when it takes the text and its error when it does not.
 class TDLibraryCodingReader {
 public:
     static constexpr int maximumDepth = 64;
