@@ -46,12 +46,17 @@ TindrelApp::~TindrelApp()
     delete m_mainWindow.data();
 }
 
-int TindrelApp::main(int argc, char** argv)
+void TindrelApp::configureAllocator()
 {
     // Decoded images and downloads are large, short-lived blocks. Above 1 MiB they get pages of their
     // own, which go back to the system when freed; otherwise glibc's adaptive threshold lets them
     // pile up in the heap while a large image loads scan by scan.
     mallopt(M_MMAP_THRESHOLD, 1 << 20);
+}
+
+int TindrelApp::main(int argc, char** argv)
+{
+    configureAllocator();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tindrel"));
     QApplication::setApplicationDisplayName(QStringLiteral("Tindrel"));

@@ -28,6 +28,8 @@ public:
 
     // The program: a QApplication running Tindrel's main window until it quits.
     static int main(int argc, char** argv);
+    // The allocator settings `main` makes before anything else (benchmarks start the same way).
+    static void configureAllocator();
 
     const TDStores& stores() const { return m_stores; }
 

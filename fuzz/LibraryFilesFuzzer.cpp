@@ -1,5 +1,6 @@
 // The library files and the stored category list: strict decoding of outside JSON, and the cut of a
-// large file into pieces, which must never let through a file the whole parse refuses.
+// large file into pieces, which must never let through a file the whole parse refuses. The direct
+// reading of the library files must take only files the document takes, and give the same records.
 #include "FuzzSupport.h"
 
 #include "app/store/TDLibraryCoding.h"
@@ -9,14 +10,62 @@
 #include <cstdint>
 #include <cstdlib>
 
+namespace {
+
+// Below this, files are read in one piece.
+constexpr qsizetype largeFileBytes = 80 * 1024;
+
+// `bytes` and, when it is one array with elements, the same elements repeated into a file large
+// enough to be read in pieces.
+QList<QByteArray> smallAndLarge(const QByteArray& bytes)
+{
+    QList<QByteArray> files { bytes };
+    const qsizetype open = bytes.indexOf('['), close = bytes.lastIndexOf(']');
+    if (open < 0 || close <= open + 1)
+        return files;
+    const QByteArray body = bytes.mid(open + 1, close - open - 1);
+    QByteArray large = "[" + body;
+    while (large.size() < largeFileBytes)
+        large += "," + body;
+    files.append(large + "]");
+    return files;
+}
+
+// The decoding gives what the document gives, and the direct reading, when it takes a file, too.
+template<typename Read, typename Decode, typename Document, typename Encode>
+void compare(const QByteArray& bytes, Read read, Decode decode, Document document, Encode encode)
+{
+    const auto reference = document(bytes);
+    const auto decoded = decode(bytes);
+    if (bool(decoded) != bool(reference))
+        std::abort();
+    if (!reference) {
+        if (decoded.error().description != reference.error().description)
+            std::abort();
+    } else if (encode(decoded.value()).value() != encode(reference.value()).value()) {
+        std::abort();
+    }
+    if (const auto direct = read(bytes)) {
+        if (!reference || encode(*direct).value() != encode(reference.value()).value())
+            std::abort();
+    }
+}
+
+} // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     fuzzsupport::ensureApplication();
     const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
-    tdlibrary::decodeProjects(bytes);
-    tdlibrary::decodeMedia(bytes);
-    tdlibrary::decodeLinks(bytes);
     tdlibrary::decodeCategories(bytes);
+    for (const QByteArray& file : smallAndLarge(bytes)) {
+        compare(file, tdlibrary::readProjectsDirectly, tdlibrary::decodeProjects,
+            tdlibrary::decodeProjectsThroughDocument, tdlibrary::encodeProjects);
+        compare(file, tdlibrary::readMediaDirectly, tdlibrary::decodeMedia,
+            tdlibrary::decodeMediaThroughDocument, tdlibrary::encodeMedia);
+        compare(file, tdlibrary::readLinksDirectly, tdlibrary::decodeLinks,
+            tdlibrary::decodeLinksThroughDocument, tdlibrary::encodeLinks);
+    }
 
     // Inputs here are small, so the pieces are checked directly: when every piece parses, the
     // whole file parses to the same elements.

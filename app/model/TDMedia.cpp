@@ -5,8 +5,8 @@
 using platform::PlatformError;
 using platform::Result;
 
-TDMedia::TDMedia(platform::Uuid id, platform::Url url, platform::Url thumbnailURL,
-    std::optional<platform::Uuid> tdProjectId)
+TDMedia::TDMedia(
+    platform::Uuid id, TDCompactUrl url, TDCompactUrl thumbnailURL, std::optional<platform::Uuid> tdProjectId)
     : m_id(id)
     , m_url(std::move(url))
     , m_thumbnailURL(std::move(thumbnailURL))
@@ -14,8 +14,8 @@ TDMedia::TDMedia(platform::Uuid id, platform::Url url, platform::Url thumbnailUR
 {
 }
 
-std::shared_ptr<TDMedia> TDMedia::make(platform::Uuid id, platform::Url url, platform::Url thumbnailURL,
-    std::optional<platform::Uuid> tdProjectId)
+std::shared_ptr<TDMedia> TDMedia::make(
+    platform::Uuid id, TDCompactUrl url, TDCompactUrl thumbnailURL, std::optional<platform::Uuid> tdProjectId)
 {
     return std::make_shared<TDMedia>(id, std::move(url), std::move(thumbnailURL), tdProjectId);
 }
@@ -23,23 +23,23 @@ std::shared_ptr<TDMedia> TDMedia::make(platform::Uuid id, platform::Url url, pla
 platform::Url TDMedia::url() const
 {
     m_registrar.access("url");
-    return m_url;
+    return m_url.url();
 }
 
 void TDMedia::setUrl(platform::Url url)
 {
-    m_registrar.withMutation("url", [&] { m_url = std::move(url); });
+    m_registrar.withMutation("url", [&] { m_url = TDCompactUrl(url); });
 }
 
 platform::Url TDMedia::thumbnailURL() const
 {
     m_registrar.access("thumbnailURL");
-    return m_thumbnailURL;
+    return m_thumbnailURL.url();
 }
 
 void TDMedia::setThumbnailURL(platform::Url url)
 {
-    m_registrar.withMutation("thumbnailURL", [&] { m_thumbnailURL = std::move(url); });
+    m_registrar.withMutation("thumbnailURL", [&] { m_thumbnailURL = TDCompactUrl(url); });
 }
 
 std::optional<platform::Uuid> TDMedia::tdProjectId() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/model/TDCompactUrl.h"
 #include "platform/foundation/Json.h"
 #include "platform/foundation/JsonWriter.h"
 #include "platform/foundation/ObservationRegistrar.h"
@@ -14,9 +15,9 @@
 // A reference image copied into a project's folder, with its thumbnail.
 class TDMedia {
 public:
-    TDMedia(platform::Uuid id, platform::Url url, platform::Url thumbnailURL,
+    TDMedia(platform::Uuid id, TDCompactUrl url, TDCompactUrl thumbnailURL,
         std::optional<platform::Uuid> tdProjectId);
-    static std::shared_ptr<TDMedia> make(platform::Uuid id, platform::Url url, platform::Url thumbnailURL,
+    static std::shared_ptr<TDMedia> make(platform::Uuid id, TDCompactUrl url, TDCompactUrl thumbnailURL,
         std::optional<platform::Uuid> tdProjectId);
 
     platform::Uuid id() const { return m_id; }
@@ -34,8 +35,8 @@ public:
 
 private:
     const platform::Uuid m_id;
-    platform::Url m_url;
-    platform::Url m_thumbnailURL;
+    TDCompactUrl m_url;
+    TDCompactUrl m_thumbnailURL;
     std::optional<platform::Uuid> m_tdProjectId;
     platform::ObservationRegistrar m_registrar;
 };

@@ -5,7 +5,7 @@
 using platform::PlatformError;
 using platform::Result;
 
-TDNote::TDNote(platform::Uuid id, platform::Uuid tdProjectId, QString title, platform::Url contentURL,
+TDNote::TDNote(platform::Uuid id, platform::Uuid tdProjectId, QString title, TDCompactUrl contentURL,
     platform::Date date)
     : m_id(id)
     , m_tdProjectId(tdProjectId)
@@ -16,7 +16,7 @@ TDNote::TDNote(platform::Uuid id, platform::Uuid tdProjectId, QString title, pla
 }
 
 std::shared_ptr<TDNote> TDNote::make(platform::Uuid id, platform::Uuid tdProjectId, QString title,
-    platform::Url contentURL, platform::Date date)
+    TDCompactUrl contentURL, platform::Date date)
 {
     return std::make_shared<TDNote>(id, tdProjectId, std::move(title), std::move(contentURL), date);
 }
@@ -35,12 +35,12 @@ void TDNote::setTitle(QString title)
 platform::Url TDNote::contentURL() const
 {
     m_registrar.access("contentURL");
-    return m_contentURL;
+    return m_contentURL.url();
 }
 
 void TDNote::setContentURL(platform::Url url)
 {
-    m_registrar.withMutation("contentURL", [&] { m_contentURL = std::move(url); });
+    m_registrar.withMutation("contentURL", [&] { m_contentURL = TDCompactUrl(url); });
 }
 
 platform::Date TDNote::date() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/model/TDCompactUrl.h"
 #include "platform/foundation/Date.h"
 #include "platform/foundation/Json.h"
 #include "platform/foundation/JsonWriter.h"
@@ -15,10 +16,10 @@
 // One note of a project. Equal (and hashed) by `id` alone; a note window is keyed by it.
 class TDNote {
 public:
-    TDNote(platform::Uuid id, platform::Uuid tdProjectId, QString title, platform::Url contentURL,
+    TDNote(platform::Uuid id, platform::Uuid tdProjectId, QString title, TDCompactUrl contentURL,
         platform::Date date);
     static std::shared_ptr<TDNote> make(platform::Uuid id, platform::Uuid tdProjectId, QString title,
-        platform::Url contentURL, platform::Date date);
+        TDCompactUrl contentURL, platform::Date date);
 
     platform::Uuid id() const { return m_id; }
     platform::Uuid tdProjectId() const { return m_tdProjectId; }
@@ -40,7 +41,7 @@ private:
     const platform::Uuid m_id;
     const platform::Uuid m_tdProjectId;
     QString m_title;
-    platform::Url m_contentURL;
+    TDCompactUrl m_contentURL;
     platform::Date m_date;
     platform::ObservationRegistrar m_registrar;
 };

@@ -23,6 +23,8 @@ TDProject::TDProject(Fields fields)
           std::isfinite(fields.imageColumnCount) ? fields.imageColumnCount : defaultImageColumnCount)
     , m_coverImageURL(std::move(fields.coverImageURL))
 {
+    // A library holds thousands of these lists; a list grown by appending has room to spare.
+    m_tdNote.shrink_to_fit();
 }
 
 std::shared_ptr<TDProject> TDProject::make(Fields fields)
@@ -57,12 +59,17 @@ void TDProject::setCategory(std::shared_ptr<TDCategory> category)
 std::vector<platform::Url> TDProject::quickAccessURL() const
 {
     m_registrar.access("quickAccessURL");
-    return m_quickAccessURL;
+    std::vector<platform::Url> urls;
+    urls.reserve(m_quickAccessURL.size());
+    for (const TDCompactUrl& url : m_quickAccessURL)
+        urls.push_back(url.url());
+    return urls;
 }
 
 void TDProject::setQuickAccessURL(std::vector<platform::Url> urls)
 {
-    m_registrar.withMutation("quickAccessURL", [&] { m_quickAccessURL = std::move(urls); });
+    std::vector<TDCompactUrl> compact(urls.begin(), urls.end());
+    m_registrar.withMutation("quickAccessURL", [&] { m_quickAccessURL = std::move(compact); });
 }
 
 TDStatus TDProject::status() const
@@ -125,12 +132,17 @@ void TDProject::setImageColumnCount(double count)
 std::optional<platform::Url> TDProject::coverImageURL() const
 {
     m_registrar.access("coverImageURL");
-    return m_coverImageURL;
+    if (!m_coverImageURL)
+        return std::nullopt;
+    return m_coverImageURL->url();
 }
 
 void TDProject::setCoverImageURL(std::optional<platform::Url> url)
 {
-    m_registrar.withMutation("coverImageURL", [&] { m_coverImageURL = std::move(url); });
+    std::optional<TDCompactUrl> compact;
+    if (url)
+        compact = TDCompactUrl(*url);
+    m_registrar.withMutation("coverImageURL", [&] { m_coverImageURL = std::move(compact); });
 }
 
 Result<platform::Success, PlatformError> TDProject::writeJson(platform::JsonWriter& writer) const

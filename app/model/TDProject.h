@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/model/TDCategory.h"
+#include "app/model/TDCompactUrl.h"
 #include "app/model/TDNote.h"
 #include "app/model/TDStatus.h"
 #include "platform/foundation/Date.h"
@@ -26,13 +27,13 @@ public:
         QString name;
         std::shared_ptr<TDCategory> category;
         platform::Uuid id;
-        std::vector<platform::Url> quickAccessURL;
+        std::vector<TDCompactUrl> quickAccessURL;
         TDStatus status = TDStatus::inProgress;
         std::vector<std::shared_ptr<TDNote>> tdNote;
         bool isFavorite = false;
         platform::Date startDate;
         double imageColumnCount = defaultImageColumnCount;
-        std::optional<platform::Url> coverImageURL;
+        std::optional<TDCompactUrl> coverImageURL;
     };
 
     explicit TDProject(Fields fields);
@@ -71,12 +72,12 @@ private:
     QString m_name;
     std::shared_ptr<TDCategory> m_category;
     const platform::Uuid m_id;
-    std::vector<platform::Url> m_quickAccessURL;
+    std::vector<TDCompactUrl> m_quickAccessURL;
     TDStatus m_status;
     std::vector<std::shared_ptr<TDNote>> m_tdNote;
     bool m_isFavorite;
     platform::Date m_startDate;
     double m_imageColumnCount;
-    std::optional<platform::Url> m_coverImageURL;
+    std::optional<TDCompactUrl> m_coverImageURL;
     platform::ObservationRegistrar m_registrar;
 };

@@ -2,14 +2,23 @@
 // 1,000, against bare Qt doing the same work on the same bytes in this process: a QJsonDocument
 // parse for loading, and a QJsonDocument serialisation plus a QSaveFile write for saving. Prints the
 // time of each, the ratios, and the memory each loaded project holds.
+//
+// Then the program's own start-up, each in a fresh child process so that no earlier run leaves
+// memory behind: the main window shown offscreen, the library loaded into the stores and the grid
+// built. Prints the resident memory it holds against the start-up with an empty library.
 
+#include "app/TindrelApp.h"
 #include "app/store/TDLibraryCoding.h"
+#include "platform/foundation/Environment.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/Url.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QJsonDocument>
+#include <QMainWindow>
+#include <QProcess>
 #include <QSaveFile>
 #include <QTemporaryDir>
 
@@ -81,11 +90,120 @@ qint64 heapInUse()
     return qint64(info.uordblks + info.hblkhd);
 }
 
+// A field of /proc/self/status in bytes ("VmRSS", "VmHWM").
+qint64 statusBytes(const char* field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray prefix = QByteArray(field) + ':';
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith(prefix))
+            return line.mid(prefix.size()).trimmed().split(' ').value(0).toLongLong() * 1024;
+    }
+    return 0;
+}
+
+// The child: starts the program on the library under `root` as `main` does, offscreen, and prints
+// the time from showing the window to the end of the load, then the resident, peak resident and
+// heap bytes once the grid has been built.
+int startUp(int argc, char** argv, const QString& root)
+{
+    TindrelApp::configureAllocator();
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    platform::Environment::setRoots(
+        { root + "/Documents", root + "/Caches", root + "/settings.ini", std::nullopt });
+    TindrelApp tindrel;
+    const auto start = std::chrono::steady_clock::now();
+    tindrel.showMainWindow();
+    bool loaded = false;
+    tindrel.loadLibraries([&] { loaded = true; });
+    while (!loaded)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    const double loadMs
+        = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    for (int i = 0; i < 5; ++i)
+        QCoreApplication::processEvents();
+    tindrel.mainWindow()->repaint();
+    QCoreApplication::processEvents();
+    std::printf("%.1f %lld %lld %lld\n", loadMs, statusBytes("VmRSS"), statusBytes("VmHWM"), heapInUse());
+    return 0;
+}
+
+struct StartUp {
+    double loadMs = 0;
+    double resident = 0;
+    double peak = 0;
+    double heap = 0;
+};
+
+StartUp runStartUp(const QString& program, const QString& root)
+{
+    QProcess child;
+    child.start(program, { QStringLiteral("--start-up"), root });
+    if (!child.waitForFinished(-1) || child.exitCode() != 0) {
+        std::fprintf(stderr, "%s", child.readAllStandardError().constData());
+        fail("the start-up child failed");
+    }
+    const QList<QByteArray> fields = child.readAllStandardOutput().trimmed().split(' ');
+    if (fields.size() != 4)
+        fail("the start-up child printed something else");
+    return { fields[0].toDouble(), fields[1].toDouble(), fields[2].toDouble(), fields[3].toDouble() };
+}
+
+// Start-up with an empty library and with libraries of each size, one fresh process each.
+void measureStartUp(const QString& program)
+{
+    std::printf("start-up: the main window shown offscreen, the library loaded and the grid built, in a "
+                "fresh process each; added = resident memory over the empty library's (for a small library "
+                "mostly the grid's cards, about half a megabyte)\n");
+    StartUp empty;
+    for (int projectCount : { 0, 100, 1000, 10000 }) {
+        QTemporaryDir root;
+        if (!root.isValid())
+            fail("no temporary folder");
+        const QString library = root.path() + "/Documents/Tindrel.folder/";
+        QDir().mkpath(library);
+        qint64 filesBytes = 0;
+        auto write = [&](const QString& name, const QByteArray& bytes) {
+            if (!platform::FileManager::writeAtomically(platform::Url::fileUrl(library + name), bytes))
+                fail("could not write the library");
+            filesBytes += bytes.size();
+        };
+        write(QStringLiteral("projects.library"),
+            tdlibrary::encodeProjects(makeLibrary(library, projectCount)).value());
+        write(QStringLiteral("media.library"), "[]");
+        write(QStringLiteral("links.library"), "[]");
+        const StartUp run = runStartUp(program, root.path());
+        if (projectCount == 0) {
+            empty = run;
+            std::printf(
+                "start-up, empty library: %.0f ms; resident %.1f MB, peak %.1f MB, heap in use %.1f MB\n",
+                run.loadMs, run.resident / 1e6, run.peak / 1e6, run.heap / 1e6);
+            continue;
+        }
+        const double added = run.resident - empty.resident;
+        std::printf(
+            "start-up %6d projects (%5.1f MB of files): load %4.0f ms; resident %6.1f MB, added %5.1f MB "
+            "= %.2fx the files%s; peak %6.1f MB; heap %.2f KB per project\n",
+            projectCount, filesBytes / 1e6, run.loadMs, run.resident / 1e6, added / 1e6, added / filesBytes,
+            projectCount == 10000 ? " (target <= 2x)" : "", run.peak / 1e6,
+            (run.heap - empty.heap) / projectCount / 1024);
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc == 3 && qstrcmp(argv[1], "--start-up") == 0)
+        return startUp(argc, argv, QString::fromLocal8Bit(argv[2]));
     QCoreApplication application(argc, argv);
+    if (argc == 2 && qstrcmp(argv[1], "--start-up-only") == 0) {
+        measureStartUp(QCoreApplication::applicationFilePath());
+        return 0;
+    }
     QTemporaryDir folder;
     if (!folder.isValid())
         fail("no temporary folder");
@@ -130,10 +248,15 @@ int main(int argc, char** argv)
             rounds, [&] { parsed = QJsonDocument(); });
         loaded.clear();
         parsed = QJsonDocument();
-        // What the loaded projects keep, once the file's bytes and the parse are gone.
+        // What the loaded projects keep, once the file's bytes and the parse are gone: over at least
+        // 10,000 projects, so that what the allocator and the pool's threads set up once weighs little.
+        const int loads = std::max(1, 10000 / projectCount);
+        std::vector<tdlibrary::ProjectList> kept;
         const qint64 before = heapInUse();
-        auto kept = tdlibrary::decodeProjects(platform::FileManager::readRegularFile(url).value());
-        const double perProject = double(heapInUse() - before) / projectCount;
+        for (int i = 0; i < loads; ++i)
+            kept.push_back(
+                tdlibrary::decodeProjects(platform::FileManager::readRegularFile(url).value()).value());
+        const double perProject = double(heapInUse() - before) / (double(projectCount) * loads);
         std::printf(
             "load %6d projects (%5.1f MB): %7.1f ms, bare parse %7.1f ms, ratio %.2fx (target <= 2x); "
             "memory held %.1f KB per project\n",
@@ -159,5 +282,8 @@ int main(int argc, char** argv)
                 "%.2fx (target "
                 "<= 1.5x)\n",
         savedProjectCount, saveOurs, saveBare, saveOurs / saveBare);
+    std::fflush(stdout);
+
+    measureStartUp(QCoreApplication::applicationFilePath());
     return 0;
 }

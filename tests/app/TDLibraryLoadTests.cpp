@@ -162,6 +162,28 @@ TEST(TDLibraryLoad, TruncatedAndUnreadableFilesAreKeptToo)
     EXPECT_EQ(root.read("media.library"), QByteArray("[]"));
 }
 
+// A large file is read in pieces on several threads; one bad record still loads nothing, and the
+// file is kept before its first save.
+TEST(TDLibraryLoad, ALargeFileWithOneBadRecordIsKeptLikeASmallOne)
+{
+    LibraryRoot root;
+    QByteArray projects = projectsBytes(600);
+    ASSERT_GT(projects.size(), 256 * 1024);
+    const qsizetype late = projects.indexOf("\"Archived\"", projects.size() * 2 / 3);
+    projects.replace(late, 10, "\"Paused\"");
+    root.write("projects.library", projects);
+    Stores stores;
+    stores.load();
+    EXPECT_TRUE(stores.projects->tdProjects().empty());
+
+    bool done = false;
+    stores.projects->save({ makeProject("New") }, [&](auto result) { done = result.isSuccess(); });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return done; }));
+    const QStringList kept = damagedCopies(root, "projects.library");
+    ASSERT_EQ(kept.size(), 1);
+    EXPECT_EQ(root.read(kept[0]), projects);
+}
+
 TEST(TDLibraryLoad, NoSaveWritesAFileBeforeItsLoadHasFinished)
 {
     LibraryRoot root;
