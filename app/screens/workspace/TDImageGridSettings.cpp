@@ -1,11 +1,14 @@
 #include "app/screens/workspace/TDImageGridSettings.h"
 
 #include "app/model/TDProject.h"
+#include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDLocalizedText.h"
 
 #include <QButtonGroup>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSlider>
@@ -14,6 +17,7 @@
 #include <cmath>
 
 using ContentMode = TDImageGrid::ContentMode;
+using tdappearance::SystemColor;
 
 namespace {
 
@@ -24,17 +28,61 @@ QLabel* label(const QString& text, QWidget* parent)
     return label;
 }
 
-// One half of the two-button switch.
-QPushButton* modeButton(const QString& title, const char* name, QWidget* parent)
-{
-    auto* button = new QPushButton(title, parent);
-    button->setObjectName(QLatin1String(name));
-    button->setCheckable(true);
-    button->setAutoDefault(false);
-    button->setFocusPolicy(Qt::TabFocus);
-    button->setMinimumWidth(56);
-    return button;
-}
+// One half of the two-button switch: the button that is on is filled with the accent colour, so
+// which one is on reads at a glance in either appearance.
+class TDSegmentButton : public QPushButton {
+public:
+    enum class Edge { leading, trailing };
+
+    TDSegmentButton(const QString& title, const char* name, Edge edge, QWidget* parent)
+        : QPushButton(title, parent)
+        , m_edge(edge)
+    {
+        setObjectName(QLatin1String(name));
+        setCheckable(true);
+        setAutoDefault(false);
+        setFocusPolicy(Qt::TabFocus);
+        setFont(tdappearance::systemFont(13));
+    }
+
+    QSize sizeHint() const override
+    {
+        const QFontMetrics metrics(font());
+        return QSize(std::max(56, metrics.horizontalAdvance(text()) + 28), metrics.height() + 10);
+    }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing, true);
+        const bool dark = tdappearance::isDark(this);
+        const QRectF frame = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+        constexpr double radius = 5;
+        // Rounded on the group's outer edge only.
+        QPainterPath shape;
+        shape.addRoundedRect(frame, radius, radius);
+        QPainterPath square;
+        square.addRect(m_edge == Edge::leading ? frame.adjusted(frame.width() / 2, 0, 0, 0)
+                                               : frame.adjusted(0, 0, -frame.width() / 2, 0));
+        shape = shape.united(square);
+        QColor fill = isChecked() ? tdappearance::color(SystemColor::selectedContentBackground, dark)
+                                  : tdappearance::color(SystemColor::controlBackground, dark);
+        painter.fillPath(shape, fill);
+        if (isDown() && !isChecked())
+            painter.fillPath(shape, tdappearance::color(SystemColor::secondaryFill, dark));
+        painter.strokePath(shape, QPen(tdappearance::color(SystemColor::separator, dark), 1));
+        if (hasFocus())
+            painter.strokePath(shape, QPen(tdappearance::color(SystemColor::blue, dark), 2));
+        painter.setPen(
+            isChecked() ? QColor(Qt::white) : tdappearance::color(SystemColor::primaryLabel, dark));
+        painter.drawText(rect(), Qt::AlignCenter, text());
+    }
+
+private:
+    Edge m_edge;
+};
 
 } // namespace
 
@@ -79,8 +127,9 @@ TDImageGridSettings::TDImageGridSettings(std::shared_ptr<TDProject> project,
     present->setSpacing(0);
     present->addWidget(label(tdLocalized("Present mode: "), this));
     present->addSpacing(6);
-    auto* fit = modeButton(tdLocalized("Fit"), "fitButton", this);
-    auto* fill = modeButton(tdLocalized("Fill"), "fillButton", this);
+    auto* fit = new TDSegmentButton(tdLocalized("Fit"), "fitButton", TDSegmentButton::Edge::leading, this);
+    auto* fill
+        = new TDSegmentButton(tdLocalized("Fill"), "fillButton", TDSegmentButton::Edge::trailing, this);
     present->addWidget(fit);
     present->addWidget(fill);
     present->addStretch(1);
