@@ -18,6 +18,7 @@
 #include <cmath>
 #include <deque>
 #include <mutex>
+#include <semaphore>
 
 using platform::FileManager;
 using platform::Result;
@@ -77,6 +78,13 @@ private:
     std::deque<std::function<void()>> m_jobs; // behind m_mutex
     int m_running = 0; // behind m_mutex
 };
+
+// The decodes under way, over every lane.
+std::counting_semaphore<decodeCount>& decodePermits()
+{
+    static auto* permits = new std::counting_semaphore<decodeCount>(decodeCount);
+    return *permits;
+}
 
 QString reasonFor(const platform::ImageFileError& error)
 {
@@ -244,7 +252,9 @@ Result<PreparedImage, QString> prepareImage(const QString& sourcePath, const Url
     if (!opened)
         return Prepared::failure(reasonFor(opened.error()));
     const std::shared_ptr<platform::ImageSource> source = std::move(opened).value();
+    decodePermits().acquire();
     std::optional<QByteArray> thumbnail = thumbnailJpeg(*source);
+    decodePermits().release();
     if (!thumbnail)
         return Prepared::failure(localized("The image is damaged."));
 

@@ -90,6 +90,16 @@ void TDImageGrid::setMedia(std::vector<std::shared_ptr<TDMedia>> media)
     std::unordered_set<const TDMedia*> kept;
     for (const auto& item : media)
         kept.insert(item.get());
+    auto leaves = [&](const TDImageGridCell* cell) {
+        return cell && cell->isVisible() && m_expectedRemovals.contains(cell->media()->id());
+    };
+    // A spring under way ends first, on the images it was started for; only a removal does that,
+    // so the renders that hand over the same images leave a re-flow of the columns running.
+    if (std::any_of(m_cells.begin(), m_cells.end(),
+            [&](const auto& entry) { return !kept.contains(entry.first) && leaves(entry.second); })) {
+        m_removalSpring.finish();
+        m_layoutSpring.finish();
+    }
     std::vector<QPointer<TDImageGridCell>> leaving;
     for (auto it = m_cells.begin(); it != m_cells.end();) {
         if (kept.contains(it->first)) {
@@ -97,7 +107,7 @@ void TDImageGrid::setMedia(std::vector<std::shared_ptr<TDMedia>> media)
             continue;
         }
         TDImageGridCell* cell = it->second;
-        if (cell && cell->isVisible() && m_expectedRemovals.contains(cell->media()->id()))
+        if (leaves(cell))
             leaving.push_back(cell);
         else
             delete cell;
@@ -116,8 +126,11 @@ void TDImageGrid::setColumnCount(double storedCount)
     const int columns = columnsFor(storedCount);
     if (columns == m_columns)
         return;
-    if (m_laidOut && isVisible())
+    if (m_laidOut && isVisible()) {
+        m_removalSpring.finish();
+        m_layoutSpring.finish();
         springFromCurrentPlaces(layoutSpringResponse);
+    }
     m_columns = columns;
     updateScrollRange();
     layoutCells();
@@ -264,8 +277,6 @@ void TDImageGrid::layoutCells()
 
 void TDImageGrid::springFromCurrentPlaces(double response, std::vector<QPointer<TDImageGridCell>> leaving)
 {
-    m_removalSpring.finish();
-    m_layoutSpring.finish();
     const int scroll = verticalScrollBar()->value();
     m_from.clear();
     for (const auto& [record, cell] : m_cells) {

@@ -91,7 +91,8 @@ private:
 
     void layoutCells();
     void updateScrollRange();
-    // Moves the cells from where they are now to their new places on a spring.
+    // Moves the cells from where they are now to their new places on a spring; the springs under
+    // way have been finished.
     void springFromCurrentPlaces(double response, std::vector<QPointer<TDImageGridCell>> leaving = {});
     TDImageGridCell* makeCell(const std::shared_ptr<TDMedia>& media);
     void refreshSelection();

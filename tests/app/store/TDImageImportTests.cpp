@@ -44,13 +44,12 @@ struct Import {
     QString images() const { return root.library() + "/Alpha/images"; }
     int mediaSaves() const { return stores.mediaStore->libraryFile()->writesRequested(); }
 
-    QString write(const QString& name, const QByteArray& bytes, const QString& folder = {}) const
+    QString write(const QString& name, const QByteArray& bytes) const
     {
-        const QString path = (folder.isEmpty() ? drop() : folder) + "/" + name;
+        const QString path = drop() + "/" + name;
         QDir().mkpath(QFileInfo(path).path());
         QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
         return path;
     }
 
@@ -61,15 +60,12 @@ struct Import {
         for (const QString& path : paths)
             urls.push_back(QUrl::fromLocalFile(path));
         std::optional<platform::Result<TDImageImportReport, TDLibraryFailure>> answer;
-        int answers = 0;
         library.importImages(project, urls, [&](auto done) {
+            EXPECT_FALSE(answer) << "one answer";
             answer = std::move(done);
-            ++answers;
         });
-        EXPECT_TRUE(testsupport::waitUntil([&] { return answers > 0; }));
+        EXPECT_TRUE(testsupport::waitUntil([&] { return answer.has_value(); }));
         QCoreApplication::processEvents();
-        EXPECT_EQ(answers, 1);
-        EXPECT_TRUE(answer && *answer);
         return answer && *answer ? answer->value() : TDImageImportReport {};
     }
 
@@ -83,8 +79,6 @@ QImage picture(QSize size, QColor color = QColor(40, 120, 200))
 {
     QImage image(size, QImage::Format_ARGB32);
     image.fill(color);
-    QPainter painter(&image);
-    painter.fillRect(QRect(0, 0, size.width() / 2, size.height() / 2), Qt::yellow);
     return image;
 }
 
@@ -97,13 +91,6 @@ QByteArray encoded(const QImage& image, const char* format)
     return bytes;
 }
 
-QByteArray sample(const char* name)
-{
-    QFile file(QStringLiteral(TINDREL_SOURCE_DIR "/tests/data/images/") + name);
-    EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << name;
-    return file.readAll();
-}
-
 QByteArray contentOf(const QString& path)
 {
     QFile file(path);
@@ -113,8 +100,7 @@ QByteArray contentOf(const QString& path)
 QSize thumbnailSizeAt(const platform::Url& url)
 {
     QImageReader reader(url.path());
-    EXPECT_EQ(reader.format(), "jpeg");
-    return reader.size();
+    return reader.format() == "jpeg" ? reader.size() : QSize();
 }
 
 } // namespace
@@ -135,8 +121,8 @@ TEST(TDImageImport, EveryImportableFormatGetsACopyAThumbnailAndARecordSavedOnce)
         f.write("web.webp", encoded(wide, "webp")),
         f.write("scan.tiff", encoded(wide, "tiff")),
         f.write("old.bmp", encoded(wide, "bmp")),
-        f.write("phone.heic", sample("quadrants.heic")),
-        f.write("web.avif", sample("quadrants-alpha.avif")),
+        f.write("phone.heic", contentOf(TINDREL_SOURCE_DIR "/tests/data/images/quadrants.heic")),
+        f.write("web.avif", contentOf(TINDREL_SOURCE_DIR "/tests/data/images/quadrants-alpha.avif")),
         f.write("notes.txt", "just words"),
         f.write("fake.jpg", "not a jpeg at all"),
     };
@@ -243,9 +229,8 @@ TEST(TDImageImport, FilesOfOneNameAndUnsafeNamesKeepTheirOwnBytes)
     const QByteArray red = encoded(picture(QSize(50, 50), Qt::red), "png");
     const QByteArray blue = encoded(picture(QSize(60, 30), Qt::blue), "png");
     const QByteArray jpeg = encoded(picture(QSize(90, 30)), "jpeg");
-    TDImageImportReport report
-        = f.run({ f.write("a.png", red, f.drop() + "/one"), f.write("a.png", blue, f.drop() + "/two"),
-            f.write("thumbnail.jpg", jpeg), f.write(QString::fromUtf8("line\nbreak.png"), red) });
+    TDImageImportReport report = f.run({ f.write("one/a.png", red), f.write("two/a.png", blue),
+        f.write("thumbnail.jpg", jpeg), f.write(QString::fromUtf8("line\nbreak.png"), red) });
     ASSERT_EQ(report.imported, 4);
     const auto media = f.stores.mediaStore->tdMedia();
     ASSERT_EQ(media.size(), 4u);

@@ -3,7 +3,6 @@
 #include "app/screens/common/TDImageGrid.h"
 #include "platform/graphics/Image.h"
 
-#include <QAction>
 #include <QScrollBar>
 
 #include <cmath>
@@ -40,8 +39,8 @@ struct Grid {
         thumbnail.fill(index % 2 ? Qt::darkGreen : Qt::darkRed);
         EXPECT_TRUE(thumbnail.save(folder + "/thumbnail.jpg"));
         EXPECT_TRUE(thumbnail.save(folder + "/a.png"));
-        return TDMedia::make(id, apptest::fileUrl(folder + "/a.png"), apptest::fileUrl(folder + "/thumbnail.jpg"),
-            platform::Uuid::random());
+        return TDMedia::make(id, apptest::fileUrl(folder + "/a.png"),
+            apptest::fileUrl(folder + "/thumbnail.jpg"), platform::Uuid::random());
     }
     std::vector<std::shared_ptr<TDMedia>> records(int count)
     {
@@ -116,8 +115,9 @@ TEST(TDImageGrid, ATapSelectsAndOpensAndASecondTapClearsTheSelection)
 {
     Grid f;
     auto records = f.records(2);
-    auto stray = TDMedia::make(platform::Uuid::random(), *platform::Url::fromString("https://example.com/x.desktop"),
-        apptest::fileUrl("/etc/hostname"), std::nullopt);
+    auto stray
+        = TDMedia::make(platform::Uuid::random(), *platform::Url::fromString("https://example.com/x.desktop"),
+            apptest::fileUrl("/etc/hostname"), std::nullopt);
     records.push_back(stray);
     f.grid->setMedia(records);
     auto click = [&](const std::shared_ptr<TDMedia>& media) {
@@ -147,7 +147,8 @@ TEST(TDImageGrid, ATapSelectsAndOpensAndASecondTapClearsTheSelection)
     click(stray);
     EXPECT_EQ(f.grid->selectedTDMedia(), stray);
     EXPECT_EQ(f.opened.size(), 3u) << "never opened";
-    EXPECT_FALSE(f.grid->cellFor(stray->id())->imageView()) << "a thumbnail outside the library is never read";
+    EXPECT_FALSE(f.grid->cellFor(stray->id())->imageView())
+        << "a thumbnail outside the library is never read";
 }
 
 // Fill covers the cell with the thumbnail (cropped by the cell); fit shows all of it inside.
@@ -160,9 +161,8 @@ TEST(TDImageGrid, FillCoversTheCellAndFitShowsTheWholeThumbnail)
     ASSERT_EQ(cell->size(), QSize(73, 80));
     EXPECT_EQ(f.grid->contentMode(), TDImageGrid::ContentMode::fill);
     EXPECT_EQ(cell->imageFrame().size(), QSizeF(160, 80));
-    auto isThumbnail = [](const QColor& pixel) {
-        return pixel.alpha() == 255 && pixel.red() > 100 && pixel.green() < 50;
-    };
+    auto isThumbnail
+        = [](const QColor& pixel) { return pixel.alpha() == 255 && pixel.red() > 100 && pixel.green() < 50; };
     EXPECT_TRUE(testsupport::waitUntil([&] { return isThumbnail(cell->grab().toImage().pixelColor(36, 2)); }))
         << "thumbnail pixels reach the top";
 
@@ -170,38 +170,7 @@ TEST(TDImageGrid, FillCoversTheCellAndFitShowsTheWholeThumbnail)
     ASSERT_TRUE(testsupport::waitUntil([&] { return std::abs(cell->imageFrame().width() - 73) < 0.01; }));
     EXPECT_NEAR(cell->imageFrame().height(), 36.5, 0.01);
     EXPECT_GE(cell->imageFrame().top(), 0);
-    EXPECT_FALSE(isThumbnail(cell->grab().toImage().pixelColor(36, 2))) << "above the thumbnail is the ground";
+    EXPECT_FALSE(isThumbnail(cell->grab().toImage().pixelColor(36, 2)))
+        << "above the thumbnail is the ground";
     EXPECT_TRUE(isThumbnail(cell->grab().toImage().pixelColor(36, 40)));
-
-    f.grid->hide();
-    f.grid->setContentMode(TDImageGrid::ContentMode::fill);
-    EXPECT_EQ(cell->imageFrame().size(), QSizeF(160, 80)) << "at once when not shown";
-}
-
-// "Delete" is the owner's; the cell of an image expected to go fades out while the others close up,
-// and is gone once the spring settles.
-TEST(TDImageGrid, ADeletedImagesCellLeavesOnASpring)
-{
-    Grid f;
-    auto records = f.records(3);
-    f.grid->setMedia(records);
-    std::shared_ptr<TDMedia> asked;
-    f.grid->setOnDelete([&](const std::shared_ptr<TDMedia>& media) { asked = media; });
-    TDImageGridCell* doomed = f.grid->cellFor(records[0]->id());
-    ASSERT_EQ(doomed->actions().size(), 1);
-    EXPECT_EQ(doomed->actions().front()->text(), "Delete");
-    doomed->actions().front()->trigger();
-    ASSERT_EQ(asked, records[0]);
-
-    QPointer<TDImageGridCell> leaving = doomed;
-    TDImageGridCell* moving = f.grid->cellFor(records[1]->id());
-    const QPoint before = moving->pos();
-    f.grid->expectRemoval(records[0]->id());
-    f.grid->setMedia({ records[1], records[2] });
-    QCoreApplication::processEvents();
-    EXPECT_TRUE(leaving) << "still fading";
-    EXPECT_EQ(moving->pos(), before) << "starts where it was";
-    ASSERT_TRUE(testsupport::waitUntil([&] { return !leaving; }, 2000));
-    EXPECT_NEAR(moving->x(), f.grid->cellRect(0).left(), 1);
-    EXPECT_NEAR(moving->y(), f.grid->cellRect(0).top(), 1);
 }

@@ -31,13 +31,12 @@ struct Images {
     QWidget window;
     TDProjectDetailView* view = nullptr;
 
-    explicit Images(double columnCount = 12)
+    Images()
     {
         root.makeLibraryFolder();
         QDir(root.library()).mkdir("Alpha");
         QDir().mkpath(drop());
         project = screentest::project("Alpha", stores.categoryStore->tdCategories().front());
-        project->setImageColumnCount(columnCount);
         stores.projectStore->setTdProjects({ project });
         open();
     }
@@ -62,18 +61,14 @@ struct Images {
         QCoreApplication::processEvents();
     }
     QString drop() const { return root.root() + "/drop"; }
-    QUrl image(const QString& name, QSize size = QSize(64, 48)) const
+    // An image file, or a text file when `name` ends in ".txt".
+    QUrl file(const QString& name) const
     {
-        QImage picture(size, QImage::Format_RGB32);
+        QImage picture(64, 48, QImage::Format_RGB32);
         picture.fill(Qt::darkCyan);
-        EXPECT_TRUE(picture.save(drop() + "/" + name));
-        return QUrl::fromLocalFile(drop() + "/" + name);
-    }
-    QUrl text(const QString& name) const
-    {
         QFile file(drop() + "/" + name);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("words");
+        EXPECT_TRUE(name.endsWith(".txt") ? file.open(QIODevice::WriteOnly) && file.write("words")
+                                          : picture.save(file.fileName()));
         return QUrl::fromLocalFile(file.fileName());
     }
     // Drags `urls` over the images area; drops them when the area takes them.
@@ -89,14 +84,18 @@ struct Images {
             return false;
         EXPECT_EQ(enter.dropAction(), Qt::CopyAction);
         EXPECT_TRUE(view->dropDelegate()->isTargeted());
-        QDropEvent dropped(QPointF(at), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QDropEvent dropped(
+            QPointF(at), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
         QCoreApplication::sendEvent(area, &dropped);
         EXPECT_TRUE(dropped.isAccepted());
         EXPECT_FALSE(view->dropDelegate()->isTargeted());
         return true;
     }
     int projectSaves() const { return stores.projectStore->libraryFile()->writesRequested(); }
-    int images() const { return int(std::get<bottombar::ProjectDetail>(view->bottomBar()->barType()).images); }
+    int images() const
+    {
+        return int(std::get<bottombar::ProjectDetail>(view->bottomBar()->barType()).images);
+    }
 };
 
 } // namespace
@@ -107,9 +106,9 @@ TEST(TDProjectDetailViewImages, ADropOfImagesReplacesThePlaceholderWithTheGrid)
 {
     Images f;
     EXPECT_TRUE(f.view->imagesPlaceholder()->isVisible());
-    EXPECT_FALSE(f.dragAndDrop({ f.text("notes.txt") })) << "nothing in it may be an image";
+    EXPECT_FALSE(f.dragAndDrop({ f.file("notes.txt") })) << "nothing in it may be an image";
 
-    ASSERT_TRUE(f.dragAndDrop({ f.image("one.png"), f.text("readme.txt"), f.image("two.jpg") }));
+    ASSERT_TRUE(f.dragAndDrop({ f.file("one.png"), f.file("readme.txt"), f.file("two.jpg") }));
     f.settle();
     EXPECT_FALSE(f.view->imagesPlaceholder()->isVisible());
     ASSERT_TRUE(f.view->referenceGrid()->isVisible());
@@ -118,7 +117,8 @@ TEST(TDProjectDetailViewImages, ADropOfImagesReplacesThePlaceholderWithTheGrid)
     QMessageBox* alert = screentest::alertOn(&f.window);
     ASSERT_TRUE(alert);
     EXPECT_EQ(alert->text(), "A file could not be added.");
-    EXPECT_TRUE(alert->informativeText().contains(QString::fromUtf8("\u201Creadme.txt\u201D"))) << alert->informativeText().toStdString();
+    EXPECT_TRUE(alert->informativeText().contains(QString::fromUtf8("\u201Creadme.txt\u201D")))
+        << alert->informativeText().toStdString();
     screentest::closeAlert(alert);
 }
 
@@ -149,7 +149,8 @@ TEST(TDProjectDetailViewImages, TheSettingsPopoverSetsTheColumnsAndFitOrFill)
     const int saves = f.projectSaves();
     for (int columns : { 11, 10, 9 }) {
         slider->triggerAction(QAbstractSlider::SliderSingleStepSub);
-        EXPECT_TRUE(testsupport::waitUntil([&] { return f.view->referenceGrid()->columnCount() == columns; }));
+        EXPECT_TRUE(
+            testsupport::waitUntil([&] { return f.view->referenceGrid()->columnCount() == columns; }));
     }
     EXPECT_EQ(f.projectSaves(), saves + 3);
     f.settle();
@@ -172,21 +173,18 @@ TEST(TDProjectDetailViewImages, TheSettingsPopoverSetsTheColumnsAndFitOrFill)
     f.open();
     EXPECT_EQ(f.view->contentMode(), ContentMode::fill);
     EXPECT_EQ(f.view->referenceGrid()->columnCount(), 9);
-}
 
-// A count outside the slider's range (an edited library file) is shown as the nearest end and left
-// as it is: opening the popover writes and saves nothing; the grid keeps 1 to 12 columns.
-TEST(TDProjectDetailViewImages, AStoredCountOutsideTheSliderIsNeverWrittenBack)
-{
-    Images f(3);
+    // A count outside the slider's range (an edited library file) is shown as the nearest end and
+    // left as it is: opening the popover writes and saves nothing.
+    f.project->setImageColumnCount(3);
+    f.open();
     EXPECT_EQ(f.view->referenceGrid()->columnCount(), 3);
-    const int saves = f.projectSaves();
+    const int before = f.projectSaves();
     f.view->setShowPopoverToChangeImageColumnCount(true);
-    ASSERT_TRUE(f.view->gridSettings());
     EXPECT_EQ(f.view->gridSettings()->slider()->value(), 6);
     QCoreApplication::processEvents();
     EXPECT_EQ(f.project->imageColumnCount(), 3);
-    EXPECT_EQ(f.projectSaves(), saves);
+    EXPECT_EQ(f.projectSaves(), before);
     f.view->setShowPopoverToChangeImageColumnCount(false);
 }
 
@@ -195,7 +193,7 @@ TEST(TDProjectDetailViewImages, AStoredCountOutsideTheSliderIsNeverWrittenBack)
 TEST(TDProjectDetailViewImages, DeletingAnImageSavesAndThenTrashesItsFiles)
 {
     Images f;
-    f.view->importImages({ f.image("one.png"), f.image("two.png") });
+    f.view->importImages({ f.file("one.png"), f.file("two.png") });
     f.settle();
     auto media = f.stores.mediaStore->tdMedia();
     ASSERT_EQ(media.size(), 2u);
@@ -208,7 +206,8 @@ TEST(TDProjectDetailViewImages, DeletingAnImageSavesAndThenTrashesItsFiles)
     f.settle();
     EXPECT_EQ(QJsonDocument::fromJson(f.root.read("media.library")).array().size(), 1);
     EXPECT_FALSE(QFileInfo::exists(folder));
-    const QString trash = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Trash/files/";
+    const QString trash
+        = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Trash/files/";
     EXPECT_TRUE(QFileInfo(trash + QFileInfo(folder).fileName() + "/one.png").isFile());
     EXPECT_EQ(f.images(), 1);
 
