@@ -312,7 +312,9 @@ void start(TDStores stores, std::shared_ptr<TDProject> project, std::vector<QUrl
         platform::DispatchQueue::main()->async([drop] { drop->flush(); });
         return;
     }
-    for (auto& [index, path] : jobs) {
+    for (const auto& job : jobs) {
+        const std::size_t index = job.first;
+        const QString path = job.second;
         const Uuid id = drop->entries[index].id;
         ImportLanes::shared().enqueue([drop, index, path, projectFolder, id]() mutable {
             auto outcome = prepareImage(path, projectFolder, id);
