@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <semaphore>
@@ -85,6 +86,37 @@ std::counting_semaphore<decodeCount>& decodePermits()
     static auto* permits = new std::counting_semaphore<decodeCount>(decodeCount);
     return *permits;
 }
+
+// The bytes of the files the lanes hold. A file waits until it fits within the budget beside the
+// others, or until it is alone.
+class ByteBudget {
+public:
+    static ByteBudget& shared()
+    {
+        static auto* budget = new ByteBudget;
+        return *budget;
+    }
+
+    void acquire(qint64 bytes)
+    {
+        std::unique_lock lock(m_mutex);
+        m_released.wait(lock, [&] { return m_used == 0 || m_used + bytes <= bytesInFlight; });
+        m_used += bytes;
+    }
+    void release(qint64 bytes)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_used -= bytes;
+        }
+        m_released.notify_all();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_released;
+    qint64 m_used = 0; // behind m_mutex
+};
 
 QString reasonFor(const platform::ImageFileError& error)
 {
@@ -244,7 +276,9 @@ QString copyName(const QString& droppedName)
     return name;
 }
 
-Result<PreparedImage, QString> prepareImage(const QString& sourcePath, const Url& projectFolder,
+namespace {
+
+Result<PreparedImage, QString> prepareWithinBudget(const QString& sourcePath, const Url& projectFolder,
     const Uuid& id, const platform::DecodingLimits& limits)
 {
     using Prepared = Result<PreparedImage, QString>;
@@ -284,6 +318,19 @@ Result<PreparedImage, QString> prepareImage(const QString& sourcePath, const Url
         return Prepared::failure(reasonFor(written.error()));
     }
     return Prepared::success({ folder, fileName });
+}
+
+} // namespace
+
+Result<PreparedImage, QString> prepareImage(const QString& sourcePath, const Url& projectFolder,
+    const Uuid& id, const platform::DecodingLimits& limits)
+{
+    // What the file says of its size now; the read itself is bounded by the limits whatever it says.
+    const qint64 bytes = std::clamp<qint64>(QFileInfo(sourcePath).size(), 0, limits.maxTotalBytes);
+    ByteBudget::shared().acquire(bytes);
+    auto prepared = prepareWithinBudget(sourcePath, projectFolder, id, limits);
+    ByteBudget::shared().release(bytes);
+    return prepared;
 }
 
 void start(TDStores stores, std::shared_ptr<TDProject> project, std::vector<QUrl> urls,

@@ -21,9 +21,9 @@ class TDProject;
 // Image files dropped onto a project become its reference images. For each file:
 //
 // - Off the main thread, in one of a few import lanes shared by every drop (so a drop of hundreds of
-//   photos holds at most that many files in memory; fewer decode at once, so the lanes waiting for
-//   their copies to reach the disk leave the processor to the others): the file is read only if it
-//   is a regular file
+//   photos holds at most that many files in memory, and together no more than a budget of bytes
+//   unless one file alone is larger; fewer decode at once, so the lanes waiting for their copies to
+//   reach the disk leave the processor to the others): the file is read only if it is a regular file
 //   of an image format we import, within the decoding bounds; its JPEG thumbnail is made; then a
 //   folder of its own, "images/<lower-case id>" in the project's folder, receives the thumbnail
 //   "thumbnail.jpg" and a byte copy under the file's own name made safe. Nothing is created before
@@ -53,9 +53,11 @@ namespace tdimageimport {
 // The thumbnail's longer side, in pixels, and its JPEG quality.
 inline constexpr int thumbnailLongSide = 80;
 inline constexpr double thumbnailQuality = 0.7;
-// How many files are on their way at once, over every drop, and how many of them decode at once.
+// How many files are on their way at once, over every drop, how many of them decode at once, and
+// how many bytes of files they may hold together.
 inline constexpr int laneCount = 8;
 inline constexpr int decodeCount = 2;
+inline constexpr qint64 bytesInFlight = qint64(256) << 20;
 
 // The size of the thumbnail of a picture of `size`: the longer side 80, the aspect ratio kept, each
 // side at least one pixel.

@@ -3,7 +3,7 @@
 // with Qt in this process, a QImageReader decoding at the reduced size (setScaledSize) and a
 // QImageWriter writing the JPEG, on as many threads as the import decodes at once; and, since the
 // import also writes 720 MB of copies to disk, against that baseline plus a QFile::copy of each photo
-// flushed to disk (fsync), on as many threads as the import has lanes. The import is
+// flushed to disk (fsync), on the same number of threads. The import is
 // timed twice: through the library alone, and dropped onto a workspace shown offscreen whose grid
 // fills with thumbnails as the records arrive. Each is run three times, alternating with the
 // baseline, and the medians are compared. During the workspace's import it also measures the
@@ -266,7 +266,7 @@ int main(int argc, char** argv)
     for (int round = 0; round < 3; ++round) {
         library.push_back(importOnce(root, photos, Shown::libraryOnly).milliseconds);
         bare.push_back(bareQtOnce(root + "/bare", photos, decoders));
-        bareCopies.push_back(bareQtOnce(root + "/bare", photos, lanes, Copies::flushed));
+        bareCopies.push_back(bareQtOnce(root + "/bare", photos, decoders, Copies::flushed));
         const ImportFigures shown = importOnce(root, photos);
         workspace.push_back(shown.milliseconds);
         ours.longestGapMs = std::max(ours.longestGapMs, shown.longestGapMs);
@@ -283,7 +283,7 @@ int main(int argc, char** argv)
         median(library) / median(bare), median(workspace) / median(bare));
     std::printf("bare Qt thumbnails plus a flushed QFile::copy of each, on %d threads: %.0f ms; ratios %.2f "
                 "and %.2f\n",
-        lanes, median(bareCopies), median(library) / median(bareCopies),
+        decoders, median(bareCopies), median(library) / median(bareCopies),
         median(workspace) / median(bareCopies));
     std::printf(
         "longest gap between event-loop ticks during the workspace's imports: %.1f ms\n", ours.longestGapMs);
