@@ -172,6 +172,20 @@ Result<Success, PlatformError> removeProjectFolder(const QString& name, const TD
     return TDDirectoryPath::trashItemInsideLibrary(folder);
 }
 
+// Whether `folder` is the folder an import made for the image `id`: "images/<lower-case id>" in a
+// folder of the library, a real folder (not a link). Only such a folder goes with its record.
+bool isOwnMediaFolder(const Url& folder, const platform::Uuid& id)
+{
+    if (!folder.isFileUrl() || folder.lastPathComponent() != id.lowercaseString()
+        || folder.deletingLastPathComponent().lastPathComponent() != QLatin1String("images"))
+        return false;
+    const Url project = folder.deletingLastPathComponent().deletingLastPathComponent();
+    if (project.deletingLastPathComponent() != TDDirectoryPath::libraryFolderURL())
+        return false;
+    QFileInfo info(folder.path());
+    return info.isDir() && !info.isSymLink() && TDDirectoryPath::isInsideLibraryFolder(folder);
+}
+
 } // namespace
 
 TDLibrary::TDLibrary(TDStores stores)
@@ -567,6 +581,29 @@ void TDLibrary::removeQuickAccessURL(const std::shared_ptr<TDProject>& project, 
     saveInOrder(m_stores, { LibraryFile::projects }, finishing(operation));
 }
 
+void TDLibrary::importImages(
+    const std::shared_ptr<TDProject>& project, std::vector<QUrl> urls, ImportDone done)
+{
+    auto operation = begin<TDImageImportReport>(m_inFlight, std::move(done));
+    auto stores = m_stores;
+    tdimageimport::start(
+        stores, project, std::move(urls),
+        [stores](std::shared_ptr<TDMedia> media) {
+            auto all = stores.mediaStore->tdMedia();
+            all.push_back(std::move(media));
+            stores.mediaStore->setTdMedia(std::move(all));
+        },
+        [operation, stores](TDImageImportReport report) {
+            for (const auto& failure : report.failures)
+                printFailure(failure.fileName + QStringLiteral(": ") + failure.reason);
+            saveInOrder(stores, { LibraryFile::media }, [operation, report](SaveOutcome saved) {
+                if (!saved)
+                    return operation->failSaving(saved.error());
+                operation->succeed(report);
+            });
+        });
+}
+
 void TDLibrary::addMedia(std::vector<std::shared_ptr<TDMedia>> media, Done done)
 {
     auto operation = begin<Success>(m_inFlight, std::move(done));
@@ -582,9 +619,32 @@ void TDLibrary::removeMedia(const platform::Uuid& mediaId, Done done)
 {
     auto operation = begin<Success>(m_inFlight, std::move(done));
     auto media = m_stores.mediaStore->tdMedia();
+    std::vector<Url> folders;
+    for (const auto& item : media) {
+        if (item->id() == mediaId)
+            folders.push_back(item->url().deletingLastPathComponent());
+    }
     std::erase_if(media, [&](const std::shared_ptr<TDMedia>& item) { return item->id() == mediaId; });
     m_stores.mediaStore->setTdMedia(std::move(media));
-    saveInOrder(m_stores, { LibraryFile::media }, finishing(operation));
+    auto stores = m_stores;
+    saveInOrder(stores, { LibraryFile::media }, [operation, stores, folders, mediaId](SaveOutcome saved) {
+        if (!saved)
+            return operation->failSaving(saved.error());
+        for (const Url& folder : folders) {
+            const auto kept = stores.mediaStore->tdMedia();
+            const bool stillNamed = std::any_of(kept.begin(), kept.end(), [&](const auto& item) {
+                return item->url().deletingLastPathComponent() == folder
+                    || item->thumbnailURL().deletingLastPathComponent() == folder;
+            });
+            if (stillNamed || !isOwnMediaFolder(folder, mediaId))
+                continue;
+            auto removed = TDDirectoryPath::trashItemInsideLibrary(folder);
+            if (!removed)
+                return operation->fail(Kind::fileFailed, localized("The image's files could not be removed."),
+                    removed.error().description);
+        }
+        operation->succeed({});
+    });
 }
 
 void TDLibrary::addLink(TDLink link, Done done)

@@ -3,6 +3,7 @@
 #include "app/TDStores.h"
 #include "app/model/TDLink.h"
 #include "app/model/TDProject.h"
+#include "app/store/TDImageImport.h"
 #include "platform/foundation/PlatformError.h"
 #include "platform/foundation/Result.h"
 #include "platform/foundation/Url.h"
@@ -56,6 +57,7 @@ class TDLibrary {
 public:
     using Done = std::function<void(platform::Result<platform::Success, TDLibraryFailure>)>;
     using NoteDone = std::function<void(platform::Result<std::shared_ptr<TDNote>, TDLibraryFailure>)>;
+    using ImportDone = std::function<void(platform::Result<TDImageImportReport, TDLibraryFailure>)>;
 
     explicit TDLibrary(TDStores stores);
 
@@ -132,10 +134,19 @@ public:
     void removeQuickAccessURL(
         const std::shared_ptr<TDProject>& project, const platform::Url& url, Done done = {});
 
-    // Reference images: records only; the image files stay where they are.
+    // Reference images.
 
+    // Copies the dropped image files into the project with their thumbnails (TDImageImport.h says
+    // how), appends a record for each as it is ready, and saves the media once after the last file
+    // (also when none could be added). The report names every file that was not added and why;
+    // each of them is printed too. Fails only when the save fails.
+    void importImages(
+        const std::shared_ptr<TDProject>& project, std::vector<QUrl> urls, ImportDone done = {});
     // Appends the records and saves the media once (also when there are none).
     void addMedia(std::vector<std::shared_ptr<TDMedia>> media, Done done = {});
+    // Removes the record, saves the media, and only then moves the image's own folder (its copy and
+    // thumbnail, "images/<lower-case id>" in a project folder of the library) to the trash. Files a
+    // record names anywhere else are left alone.
     void removeMedia(const platform::Uuid& mediaId, Done done = {});
 
     // Links: records only; a link's file is its caller's.

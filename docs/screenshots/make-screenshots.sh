@@ -2,10 +2,11 @@
 # Makes the README's screenshots from the real program: under Xvfb with a small window manager
 # (openbox) and xdotool to drive it, with HOME in a temporary folder. It creates three projects
 # through the create sheet, gives one a cover and three notes, and grabs the main window, the create
-# sheet over it, the settings window, and that project's workspace with its cover popover open,
-# light and dark (the dark one through qt6ct's "darker" colour scheme, as a desktop would set it).
-# Then it fills that project's quick-access bar and saves links from its notes, and grabs the
-# workspace with the bar and the Links destination, light and dark.
+# sheet over it, the settings window, and that project's workspace with its cover popover open and
+# with a dozen reference images under its grid settings popover, and the Media page, light and dark
+# (the dark ones through qt6ct's "darker" colour scheme, as a desktop would set it). Then it fills
+# that project's quick-access bar and saves links from its notes, and grabs the workspace with the
+# bar and the Links destination, light and dark.
 #
 #   xvfb-run -a -s "-screen 0 1600x1000x24" docs/screenshots/make-screenshots.sh build/tindrel docs/screenshots
 #
@@ -119,7 +120,37 @@ for project in projects:
 json.dump(projects, open(path, "w"))
 PY
 
-# The workspace of "Poster Series" (the second card), its cover popover open under "Photo".
+# A dozen reference images of "Poster Series" and two of "Garden Lights", as a drop makes them: a
+# folder per image named by its lower-case id, holding the copy and an 80-pixel JPEG thumbnail.
+python3 - "$LIB" << 'PY'
+import json, os, subprocess, sys, urllib.parse, uuid
+lib = sys.argv[1]
+projects = {p["_name"]: p["id"] for p in json.load(open(lib + "/projects.library"))}
+shapes = ["1200x800", "800x1200", "1000x1000", "1400x700", "900x1200", "1200x900"]
+looks = ["plasma:orange-purple", "plasma:steelblue-white", "gradient:#f6d365-#fda085", "plasma:seagreen-khaki",
+         "gradient:#4b6cb7-#182848", "plasma:firebrick-gold", "radial-gradient:#fbc2eb-#a6c1ee",
+         "plasma:darkslateblue-lightpink", "gradient:#0f2027-#2c5364", "plasma:teal-wheat",
+         "radial-gradient:#ffecd2-#fcb69f", "plasma:olive-lightyellow", "plasma:sienna-lightblue",
+         "gradient:#c3cfe2-#5f72bd"]
+media = []
+for i, look in enumerate(looks):
+    project = "Poster Series" if i < 12 else "Garden Lights"
+    ident = str(uuid.uuid4())
+    folder = lib + "/" + project + "/images/" + ident
+    os.makedirs(folder)
+    name = "reference %02d.jpg" % (i + 1)
+    subprocess.run(["convert", "-seed", str(7 + i), "-size", shapes[i % len(shapes)], look, "-blur", "0x1",
+                    folder + "/" + name], check=True)
+    subprocess.run(["convert", folder + "/" + name, "-thumbnail", "80x80", "-quality", "70",
+                    folder + "/thumbnail.jpg"], check=True)
+    media.append({"id": ident.upper(), "_url": "file://" + urllib.parse.quote(folder + "/" + name),
+                  "_thumbnailURL": "file://" + urllib.parse.quote(folder + "/thumbnail.jpg"),
+                  "_tdProjectId": projects[project], "_$observationRegistrar": {}})
+json.dump(media, open(lib + "/media.library", "w"))
+PY
+
+# The workspace of "Poster Series" (the second card), its cover popover open under "Photo", then
+# its grid settings popover under the images title's button; then the Media page.
 workspace() {
     start
     click $WID 590 150
@@ -128,9 +159,19 @@ workspace() {
     click $WID $((${geometry%x*} - 88)) 44
     sleep 1
     grab $WID "$1"
+    xdotool key Escape
+    sleep 0.5
+    click $WID $((${geometry%x*} - 17)) 70
+    sleep 1
+    grab $WID "$2"
+    xdotool key Escape
+    sleep 0.5
+    click $WID 61 230
+    sleep 1.5
+    grab $WID "$3"
     stop
 }
-workspace "$OUT/workspace.png"
+workspace "$OUT/workspace.png" "$OUT/workspace-images.png" "$OUT/media.png"
 mkdir -p "$HOME/.config/qt6ct"
 cat > "$HOME/.config/qt6ct/qt6ct.conf" << 'CONF'
 [Appearance]
@@ -142,7 +183,7 @@ style=Fusion
 fixed="Monospace,9,-1,5,400,0,0,0,0,0,0,0,0,0,0,1"
 general="Sans Serif,9,-1,5,400,0,0,0,0,0,0,0,0,0,0,1"
 CONF
-QT_QPA_PLATFORMTHEME=qt6ct workspace "$OUT/workspace-dark.png"
+QT_QPA_PLATFORMTHEME=qt6ct workspace "$OUT/workspace-dark.png" "$OUT/workspace-images-dark.png" "$OUT/media-dark.png"
 
 # Files and folders at hand for "Poster Series", and links saved from its notes.
 mkdir -p "$HOME/Type specimens"

@@ -113,10 +113,13 @@ bool declaredSizesFit(QByteArrayView data, const DecodingLimits& limits)
         at = box->end;
         if (box->type != "ispe" || box->end - box->contents < 12)
             continue;
-        const qint64 pixels = qint64(readBigEndian(data, box->contents + 4, 4))
-            * qint64(readBigEndian(data, box->contents + 8, 4));
-        totalPixels += pixels;
-        if (pixels > limits.maxPixelsPerFrame || totalPixels > limits.maxTotalBytes / 4)
+        // Two sizes near 2^32 overflow a signed product: unsigned, it holds any two 32-bit sizes.
+        const quint64 pixels = quint64(readBigEndian(data, box->contents + 4, 4))
+            * quint64(readBigEndian(data, box->contents + 8, 4));
+        if (pixels > quint64(std::max<qint64>(0, limits.maxPixelsPerFrame)))
+            return false;
+        totalPixels += qint64(pixels);
+        if (totalPixels > limits.maxTotalBytes / 4)
             return false;
     }
     return true;

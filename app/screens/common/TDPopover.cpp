@@ -28,6 +28,11 @@ void TDPopover::showBelow(QWidget* anchor)
         QRect frame(QPoint(), size());
         frame.moveTop(below.y());
         frame.moveLeft(below.x() - frame.width() / 2);
+        // An anchor near the window's edge keeps the popover over its window where it fits.
+        const QRect window = anchor->window()->frameGeometry();
+        if (frame.width() <= window.width())
+            frame.moveLeft(
+                std::max(window.left(), std::min(frame.left(), window.right() + 1 - frame.width())));
         if (QScreen* screen = anchor->screen()) {
             QRect area = screen->availableGeometry();
             frame.moveLeft(std::max(area.left(), std::min(frame.left(), area.right() + 1 - frame.width())));

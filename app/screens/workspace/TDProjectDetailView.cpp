@@ -13,7 +13,9 @@
 #include "app/screens/common/TDPrimaryButton.h"
 #include "app/screens/common/TDProjectDetailViewSectionTitle.h"
 #include "app/screens/common/TDSpringGhost.h"
+#include "app/screens/workspace/ReferenceImageDropDelegate.h"
 #include "app/screens/workspace/TDCoverImagePopover.h"
+#include "app/screens/workspace/TDImageGridSettings.h"
 #include "app/screens/workspace/TDNoteItem.h"
 #include "app/screens/workspace/TDQuickAccessBar.h"
 #include "app/screens/workspace/TDStatusPicker.h"
@@ -36,6 +38,8 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QStackedLayout>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -52,6 +56,8 @@ constexpr int placeholderFontSize = 16;
 constexpr int placeholderSymbolSize = 32;
 constexpr int placeholderSpacing = 12;
 constexpr int sheetPadding = 20;
+// Files named in the alert after a drop; the rest are counted.
+constexpr int listedFailures = 8;
 
 // "Add a note" across the foot of the notes column: the symbol and the text on a translucent fill
 // of the window's colour, a hairline along its top.
@@ -283,15 +289,30 @@ void TDProjectDetailView::buildImagesColumn(QWidget* column)
     auto* layout = new QVBoxLayout(column);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    // The grid settings popover comes with the grid; without an action the title shows no button.
-    m_imagesTitle = new TDProjectDetailViewSectionTitleWithPopover(tdLocalized("Reference Images"),
-        Symbol::sliderHorizontal3, {},
+    m_imagesTitle = new TDProjectDetailViewSectionTitleWithPopover(
+        tdLocalized("Reference Images"), Symbol::sliderHorizontal3,
+        [this] { setShowPopoverToChangeImageColumnCount(!m_showPopoverToChangeImageColumnCount); },
         { [this] { return m_showPopoverToChangeImageColumnCount; },
             [this](bool open) { m_showPopoverToChangeImageColumnCount = open; } },
-        {}, column);
+        [this] {
+            return new TDImageGridSettings(m_project,
+                { [this] { return m_contentMode; },
+                    [this](TDImageGrid::ContentMode mode) { setContentMode(mode); } },
+                [this] { saveColumnCount(); });
+        },
+        column);
+    m_imagesTitle->button()->setToolTip(tdLocalized("Image grid settings"));
+    m_imagesTitle->button()->setAccessibleName(tdLocalized("Image grid settings"));
     layout->addWidget(m_imagesTitle);
 
-    m_placeholder = new QWidget(column);
+    // The placeholder or the grid, both inside the one drop target.
+    m_imagesArea = new QWidget(column);
+    m_imagesArea->setObjectName(QStringLiteral("imagesArea"));
+    m_imagesArea->setMinimumWidth(imagesColumnMinimumWidth);
+    m_imagesStack = new QStackedLayout(m_imagesArea);
+    m_imagesStack->setContentsMargins(0, 0, 0, 0);
+
+    m_placeholder = new QWidget(m_imagesArea);
     m_placeholder->setObjectName(QStringLiteral("imagesPlaceholder"));
     m_placeholder->setMinimumWidth(imagesColumnMinimumWidth);
     auto* stack = new QVBoxLayout(m_placeholder);
@@ -308,7 +329,17 @@ void TDProjectDetailView::buildImagesColumn(QWidget* column)
     symbol->setAlignment(Qt::AlignCenter);
     stack->addWidget(symbol);
     stack->addStretch(1);
-    layout->addWidget(m_placeholder, 1);
+    m_imagesStack->addWidget(m_placeholder);
+
+    m_grid = new TDImageGrid(m_imagesArea);
+    m_grid->setMinimumWidth(imagesColumnMinimumWidth);
+    m_grid->setContentMode(m_contentMode);
+    m_grid->setOnDelete([this](const std::shared_ptr<TDMedia>& media) { deleteReferenceImage(media); });
+    m_imagesStack->addWidget(m_grid);
+    layout->addWidget(m_imagesArea, 1);
+
+    m_dropDelegate = new ReferenceImageDropDelegate(
+        m_imagesArea, [this](std::vector<QUrl> urls) { importImages(std::move(urls)); });
 }
 
 void TDProjectDetailView::applyColors()
@@ -438,12 +469,18 @@ void TDProjectDetailView::render()
     for (auto it = leaving.rbegin(); it != leaving.rend(); ++it)
         TDSpringGhost::collapse(it->picture, m_notesLayout, it->index, noteRemovalSpringResponse);
 
-    qint64 images = 0;
+    // The project's images, in the store's order; an image of no project belongs to no workspace.
+    std::vector<std::shared_ptr<TDMedia>> images;
     for (const auto& media : m_stores.mediaStore->tdMedia()) {
         if (media->tdProjectId() == m_project->id())
-            ++images;
+            images.push_back(media);
     }
-    m_bar->setBarType(bottombar::ProjectDetail { static_cast<qint64>(m_project->tdNote().size()), images });
+    const bool hasImages = !images.empty();
+    m_bar->setBarType(bottombar::ProjectDetail {
+        static_cast<qint64>(m_project->tdNote().size()), static_cast<qint64>(images.size()) });
+    m_grid->setColumnCount(m_project->imageColumnCount());
+    m_grid->setMedia(std::move(images));
+    m_imagesStack->setCurrentWidget(hasImages ? static_cast<QWidget*>(m_grid) : m_placeholder);
 }
 
 void TDProjectDetailView::watchStatus()
@@ -602,6 +639,64 @@ void TDProjectDetailView::setCoverImage(const QString& path)
 void TDProjectDetailView::removeCoverImage(const platform::Url& url)
 {
     m_library.removeCoverImage(m_project, url, reportingFailures());
+}
+
+void TDProjectDetailView::setContentMode(TDImageGrid::ContentMode mode)
+{
+    m_contentMode = mode;
+    m_grid->setContentMode(mode);
+    if (TDImageGridSettings* settings = gridSettings())
+        settings->showContentMode();
+}
+
+void TDProjectDetailView::setShowPopoverToChangeImageColumnCount(bool show)
+{
+    m_showPopoverToChangeImageColumnCount = show;
+    m_imagesTitle->sync();
+}
+
+TDImageGridSettings* TDProjectDetailView::gridSettings() const
+{
+    TDPopover* popover = m_imagesTitle->popover();
+    return popover ? static_cast<TDImageGridSettings*>(popover->content()) : nullptr;
+}
+
+void TDProjectDetailView::saveColumnCount()
+{
+    m_library.saveProjectChange(reportingFailures());
+}
+
+void TDProjectDetailView::importImages(std::vector<QUrl> urls)
+{
+    // The alert goes on the window even when the workspace has been left meanwhile.
+    QPointer<QWidget> window = this->window();
+    m_library.importImages(m_project, std::move(urls), [window](auto imported) {
+        if (!window)
+            return;
+        if (!imported) {
+            presentTDAlert(window, imported.error().title, imported.error().message);
+            return;
+        }
+        const auto& failures = imported.value().failures;
+        if (failures.empty())
+            return;
+        QStringList lines;
+        for (std::size_t i = 0; i < failures.size() && i < std::size_t(listedFailures); ++i)
+            lines.append(QStringLiteral("\u201C%1\u201D: %2")
+                             .arg(tdDisplayText(failures[i].fileName), failures[i].reason));
+        if (failures.size() > std::size_t(listedFailures))
+            lines.append(tdLocalized("and %1 more.").arg(failures.size() - listedFailures));
+        const QString title = failures.size() == 1
+            ? tdLocalized("A file could not be added.")
+            : tdLocalized("%1 files could not be added.").arg(failures.size());
+        presentTDAlert(window, title, lines.join(QLatin1Char('\n')));
+    });
+}
+
+void TDProjectDetailView::deleteReferenceImage(const std::shared_ptr<TDMedia>& media)
+{
+    m_grid->expectRemoval(media->id());
+    m_library.removeMedia(media->id(), reportingFailures());
 }
 
 void TDProjectDetailView::openEditSheet()

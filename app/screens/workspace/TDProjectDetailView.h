@@ -3,6 +3,7 @@
 #include "app/TDStores.h"
 #include "app/model/TDStatus.h"
 #include "app/screens/common/EditTDProjectSheet.h"
+#include "app/screens/common/TDImageGrid.h"
 #include "app/screens/common/TDNavigationPage.h"
 #include "app/screens/common/TDPopover.h"
 #include "app/screens/common/TDTextFieldSheet.h"
@@ -26,8 +27,12 @@ class QDialog;
 class QLineEdit;
 class QMessageBox;
 class QPushButton;
+class QStackedLayout;
+class ReferenceImageDropDelegate;
 class QVBoxLayout;
 class TDCoverImagePopover;
+class TDImageGridSettings;
+class TDMedia;
 class TDNote;
 class TDProject;
 class TDProjectDetailViewSectionTitleWithPopover;
@@ -36,7 +41,9 @@ class TDStatusAction;
 
 // A project's workspace, which a card opens: the notes column (320 wide: the "Notes" title, one
 // row per note in date order, "Add a note" at the bottom) beside the reference images column (at
-// least 800 wide), over the bar of counts. Its toolbar items are the status, the favourite star,
+// least 800 wide: the "Reference Images" title with the grid settings popover, over the grid of the
+// project's images or, while it has none, the placeholder; image files dropped on either are
+// imported), over the bar of counts. Its toolbar items are the status, the favourite star,
 // the cover image ("Photo") and the project's settings, with the quick-access bar under them.
 // Every change it makes to a model is followed by a save of the store that holds it.
 class TDProjectDetailView : public platform::ObservedWidget, public TDNavigationPage {
@@ -80,6 +87,11 @@ public:
     QWidget* notesColumn() const { return m_notesColumn; }
     QWidget* imagesColumn() const { return m_imagesColumn; }
     QWidget* imagesPlaceholder() const { return m_placeholder; }
+    // The images area: the drop target holding the placeholder or the grid.
+    QWidget* imagesArea() const { return m_imagesArea; }
+    TDImageGrid* referenceGrid() const { return m_grid; }
+    ReferenceImageDropDelegate* dropDelegate() const { return m_dropDelegate; }
+    TDProjectDetailViewSectionTitleWithPopover* imagesTitle() const { return m_imagesTitle; }
     QPushButton* addNoteButton() const { return m_addNoteButton; }
     BottomBar* bottomBar() const { return m_bar; }
 
@@ -107,6 +119,23 @@ public:
     // projects are saved.
     void setCoverImage(const QString& path);
     void removeCoverImage(const platform::Url& url);
+
+    // Reference images. The grid's selection is the workspace's; fit or fill is kept by the
+    // workspace only, and starts as fill for every workspace.
+    std::shared_ptr<TDMedia> selectedTDMedia() const { return m_grid->selectedTDMedia(); }
+    TDImageGrid::ContentMode contentMode() const { return m_contentMode; }
+    void setContentMode(TDImageGrid::ContentMode mode);
+    void setShowPopoverToChangeImageColumnCount(bool show);
+    bool showPopoverToChangeImageColumnCount() const { return m_showPopoverToChangeImageColumnCount; }
+    TDImageGridSettings* gridSettings() const;
+    // Saves the projects after the column count changed.
+    void saveColumnCount();
+    // Imports dropped files into the project; the files that could not be added are listed in an
+    // alert once the drop is done.
+    void importImages(std::vector<QUrl> urls);
+    // Removes the image (its cell leaves on a spring), saves the media, and only then moves its
+    // files to the trash.
+    void deleteReferenceImage(const std::shared_ptr<TDMedia>& media);
 
     void openEditSheet();
     EditTDProjectSheet* editSheet() const { return m_editSheet; }
@@ -162,7 +191,12 @@ private:
     QPushButton* m_addNoteButton;
     QWidget* m_imagesColumn;
     TDProjectDetailViewSectionTitleWithPopover* m_imagesTitle;
+    QWidget* m_imagesArea;
+    QStackedLayout* m_imagesStack;
     QWidget* m_placeholder;
+    TDImageGrid* m_grid;
+    ReferenceImageDropDelegate* m_dropDelegate;
+    TDImageGrid::ContentMode m_contentMode = TDImageGrid::ContentMode::fill;
     BottomBar* m_bar;
     QPointer<TDPopover> m_coverPopover;
     QPointer<TDTextFieldSheet> m_noteSheet;

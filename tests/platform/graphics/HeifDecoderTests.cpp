@@ -97,6 +97,9 @@ TEST(HeifDecoder, DeclaredSizesBeyondTheLimitsFailAtTheHeader)
         ASSERT_TRUE(created.isFailure());
         EXPECT_EQ(created.error(), DecodeError::tooLarge);
         EXPECT_FALSE(thumbnailFromData(huge, 100));
+        // Sizes whose product does not fit a signed 64-bit number.
+        huge.replace(at, 8, QByteArray("\xb5\xb5\xb5\xb5\xb5\x00\x00\x00", 8));
+        EXPECT_EQ(ImageSource::create(huge).error(), DecodeError::tooLarge);
     }
     // The limits are the caller's. The largest size declared here is the 64 × 64 coded picture.
     EXPECT_EQ(ImageSource::create(heic, { 64 * 64 - 1, qint64(1) << 30 }).error(), DecodeError::tooLarge);

@@ -3,6 +3,7 @@
 #include "app/screens/common/BottomBar.h"
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDPopover.h"
+#include "app/screens/common/TDProjectDetailViewSectionTitle.h"
 #include "app/screens/note/TDNoteWindow.h"
 #include "app/screens/workspace/TDCoverImagePopover.h"
 #include "app/screens/workspace/TDNoteItem.h"
@@ -186,11 +187,14 @@ TEST(TDProjectDetailView, LaysOutTheColumnsTitlesAndCountsOnlyItsOwnImages)
     for (auto* label : f.view->findChildren<QLabel*>("sectionCaption"))
         captions.append(label->text());
     EXPECT_EQ(captions, (QStringList { "Notes", "Reference Images" }));
-    EXPECT_FALSE(f.view->findChild<QToolButton*>("sectionTitleButton")) << "an icon without an action";
+    ASSERT_TRUE(f.view->imagesTitle()->button()) << "the images title opens the grid settings";
     EXPECT_EQ(f.view->addNoteButton()->text(), "Add a note");
     EXPECT_EQ(f.view->imagesPlaceholder()->findChild<QLabel*>("imagesPlaceholderText")->text(),
         "Drag images for the reference.");
-    EXPECT_TRUE(f.view->imagesPlaceholder()->isVisible());
+    // The project has an image of its own: the grid shows it, not the placeholder.
+    EXPECT_FALSE(f.view->imagesPlaceholder()->isVisible());
+    EXPECT_TRUE(f.view->referenceGrid()->isVisible());
+    EXPECT_EQ(f.view->referenceGrid()->media().size(), 1u);
     EXPECT_EQ(std::get<bottombar::ProjectDetail>(f.view->bottomBar()->barType()).notes, 1);
     EXPECT_EQ(std::get<bottombar::ProjectDetail>(f.view->bottomBar()->barType()).images, 1);
 

@@ -1,0 +1,491 @@
+#include "app/screens/common/TDImageGrid.h"
+
+#include "app/model/TDMedia.h"
+#include "app/screens/common/TDAppearance.h"
+#include "app/screens/common/TDLocalizedText.h"
+#include "app/store/TDDirectoryPath.h"
+#include "platform/foundation/Print.h"
+#include "platform/graphics/Image.h"
+
+#include <QAction>
+#include <QDesktopServices>
+#include <QEvent>
+#include <QGraphicsOpacityEffect>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QScrollBar>
+
+#include <algorithm>
+#include <cmath>
+
+using tdappearance::SystemColor;
+
+namespace {
+
+// A frame in whole pixels whose edges are the rounded edges of `rect`, so neighbours never overlap
+// or leave a gap by rounding.
+QRect pixelFrame(const QRectF& rect)
+{
+    const int left = int(std::lround(rect.left())), top = int(std::lround(rect.top()));
+    const int right = int(std::lround(rect.right())), bottom = int(std::lround(rect.bottom()));
+    return QRect(left, top, std::max(0, right - left), std::max(0, bottom - top));
+}
+
+QRectF between(const QRectF& from, const QRectF& to, double progress)
+{
+    auto mix = [progress](double a, double b) { return a + (b - a) * progress; };
+    return QRectF(mix(from.left(), to.left()), mix(from.top(), to.top()), mix(from.width(), to.width()),
+        mix(from.height(), to.height()));
+}
+
+} // namespace
+
+// The rounded corners and the selection outline, over the thumbnail.
+class TDImageGridCellOverlay : public QWidget {
+public:
+    explicit TDImageGridCellOverlay(TDImageGridCell* cell)
+        : QWidget(cell)
+        , m_cell(cell)
+    {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setAttribute(Qt::WA_NoSystemBackground);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        m_cell->paintOverlay(painter);
+    }
+
+private:
+    TDImageGridCell* m_cell;
+};
+
+TDImageGrid::TDImageGrid(QWidget* parent)
+    : QAbstractScrollArea(parent)
+    , m_opener([](const QUrl& url) { QDesktopServices::openUrl(url); })
+{
+    setObjectName(QStringLiteral("referenceGrid"));
+    setFrameShape(QFrame::NoFrame);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Always there, so the width the cells are sized by does not change as the bar comes and goes.
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    viewport()->setAutoFillBackground(false);
+    verticalScrollBar()->setSingleStep(24);
+}
+
+TDImageGrid::~TDImageGrid() = default;
+
+int TDImageGrid::columnsFor(double storedCount)
+{
+    if (std::isnan(storedCount))
+        return maximumColumnCount;
+    return int(std::clamp(storedCount, double(minimumColumnCount), double(maximumColumnCount)));
+}
+
+void TDImageGrid::setMedia(std::vector<std::shared_ptr<TDMedia>> media)
+{
+    std::unordered_set<const TDMedia*> kept;
+    for (const auto& item : media)
+        kept.insert(item.get());
+    auto leaves = [&](const TDImageGridCell* cell) {
+        return cell && cell->isVisible() && m_expectedRemovals.contains(cell->media()->id());
+    };
+    // A spring under way ends first, on the images it was started for; only a removal does that,
+    // so the renders that hand over the same images leave a re-flow of the columns running.
+    if (std::any_of(m_cells.begin(), m_cells.end(),
+            [&](const auto& entry) { return !kept.contains(entry.first) && leaves(entry.second); })) {
+        m_removalSpring.finish();
+        m_layoutSpring.finish();
+    }
+    std::vector<QPointer<TDImageGridCell>> leaving;
+    for (auto it = m_cells.begin(); it != m_cells.end();) {
+        if (kept.contains(it->first)) {
+            ++it;
+            continue;
+        }
+        TDImageGridCell* cell = it->second;
+        if (leaves(cell))
+            leaving.push_back(cell);
+        else
+            delete cell;
+        it = m_cells.erase(it);
+    }
+    m_expectedRemovals.clear();
+    if (!leaving.empty())
+        springFromCurrentPlaces(removalSpringResponse, std::move(leaving));
+    m_media = std::move(media);
+    updateScrollRange();
+    layoutCells();
+}
+
+void TDImageGrid::setColumnCount(double storedCount)
+{
+    const int columns = columnsFor(storedCount);
+    if (columns == m_columns)
+        return;
+    if (m_laidOut && isVisible()) {
+        m_removalSpring.finish();
+        m_layoutSpring.finish();
+        springFromCurrentPlaces(layoutSpringResponse);
+    }
+    m_columns = columns;
+    updateScrollRange();
+    layoutCells();
+}
+
+void TDImageGrid::setContentMode(ContentMode mode)
+{
+    if (mode == m_contentMode)
+        return;
+    m_contentMode = mode;
+    const bool animated = isVisible();
+    for (const auto& [record, cell] : m_cells) {
+        if (cell)
+            cell->followContentMode(animated);
+    }
+}
+
+void TDImageGrid::tap(const std::shared_ptr<TDMedia>& media)
+{
+    if (m_selected && m_selected->id() == media->id()) {
+        m_selected.reset();
+        refreshSelection();
+        return;
+    }
+    m_selected = media;
+    refreshSelection();
+    // The path comes from the library file: only an image file inside the library is handed to the
+    // desktop, never another kind of address that could start a program.
+    const platform::Url url = media->url();
+    if (!TDDirectoryPath::isOpenableLibraryFile(url)) {
+        platform::print(QStringLiteral("An error occurred: ") + url.absoluteString()
+            + QStringLiteral(" is not an image file of the library"));
+        return;
+    }
+    if (m_opener)
+        m_opener(url.qUrl());
+}
+
+void TDImageGrid::setOnDelete(std::function<void(const std::shared_ptr<TDMedia>&)> onDelete)
+{
+    m_onDelete = std::move(onDelete);
+}
+
+QRectF TDImageGrid::cellRect(int index) const
+{
+    const double width = viewport()->width();
+    const int columns = m_columns;
+    const double columnWidth = (width - 2 * padding - (columns - 1) * columnSpacing) / columns;
+    const double cellWidth = std::max(0.0, width / columns - columnSpacing);
+    const double cellHeight = std::max(0.0, width / columns);
+    const int column = index % columns, row = index / columns;
+    const double left = padding + column * (columnWidth + columnSpacing) + (columnWidth - cellWidth) / 2;
+    return QRectF(left, padding + row * (cellHeight + rowSpacing), cellWidth, cellHeight);
+}
+
+double TDImageGrid::contentHeight() const
+{
+    const int count = static_cast<int>(m_media.size());
+    const int rows = (count + m_columns - 1) / m_columns;
+    if (rows == 0)
+        return 2 * padding;
+    const double cellHeight = std::max(0.0, viewport()->width() / double(m_columns));
+    return 2 * padding + rows * cellHeight + (rows - 1) * rowSpacing;
+}
+
+std::vector<TDImageGridCell*> TDImageGrid::cells() const
+{
+    std::vector<TDImageGridCell*> list;
+    for (const auto& media : m_media) {
+        auto it = m_cells.find(media.get());
+        if (it != m_cells.end() && it->second)
+            list.push_back(it->second);
+    }
+    return list;
+}
+
+TDImageGridCell* TDImageGrid::cellFor(const platform::Uuid& id) const
+{
+    for (TDImageGridCell* cell : cells()) {
+        if (cell->media()->id() == id)
+            return cell;
+    }
+    return nullptr;
+}
+
+void TDImageGrid::resizeEvent(QResizeEvent* event)
+{
+    QAbstractScrollArea::resizeEvent(event);
+    updateScrollRange();
+    layoutCells();
+}
+
+void TDImageGrid::scrollContentsBy(int, int)
+{
+    layoutCells();
+}
+
+void TDImageGrid::updateScrollRange()
+{
+    const int visible = viewport()->height();
+    QScrollBar* bar = verticalScrollBar();
+    bar->setPageStep(std::max(1, visible));
+    bar->setRange(0, std::max(0, int(std::ceil(contentHeight())) - visible));
+}
+
+void TDImageGrid::layoutCells()
+{
+    const double width = viewport()->width();
+    if (width <= 0)
+        return;
+    m_laidOut = true;
+    const int scroll = verticalScrollBar()->value();
+    const double pitch = width / m_columns + rowSpacing;
+    // The rows in view and one more on either side, so a cell is ready as it scrolls in.
+    const int firstRow = std::max(0, int(std::floor((scroll - padding) / pitch)) - 1);
+    const int lastRow = std::max(0, int(std::floor((scroll + viewport()->height() - padding) / pitch)) + 1);
+    const int count = static_cast<int>(m_media.size());
+    const int first = std::min(count, firstRow * m_columns);
+    const int last = std::min<qint64>(count, qint64(lastRow + 1) * m_columns);
+
+    std::unordered_set<const TDMedia*> wanted;
+    for (int i = first; i < last; ++i)
+        wanted.insert(m_media[std::size_t(i)].get());
+    for (auto it = m_cells.begin(); it != m_cells.end();) {
+        if (!it->second || !wanted.contains(it->first)) {
+            delete it->second.data();
+            it = m_cells.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (int i = first; i < last; ++i) {
+        const auto& media = m_media[std::size_t(i)];
+        auto& cell = m_cells[media.get()];
+        if (!cell)
+            cell = makeCell(media);
+        QRectF place = cellRect(i);
+        if (auto from = m_from.find(media.get()); from != m_from.end())
+            place = between(from->second, place, m_progress);
+        cell->setGeometry(pixelFrame(place.translated(0, -scroll)));
+        cell->show();
+    }
+}
+
+void TDImageGrid::springFromCurrentPlaces(double response, std::vector<QPointer<TDImageGridCell>> leaving)
+{
+    const int scroll = verticalScrollBar()->value();
+    m_from.clear();
+    for (const auto& [record, cell] : m_cells) {
+        if (cell && cell->isVisible())
+            m_from.emplace(record, QRectF(cell->geometry()).translated(0, scroll));
+    }
+    for (const auto& cell : leaving) {
+        cell->setAttribute(Qt::WA_TransparentForMouseEvents);
+        cell->setGraphicsEffect(new QGraphicsOpacityEffect(cell));
+    }
+    m_progress = 0;
+    TDSpringAnimation& spring = response == removalSpringResponse ? m_removalSpring : m_layoutSpring;
+    spring.start(
+        [this, leaving](double progress) {
+            m_progress = progress;
+            for (const auto& cell : leaving) {
+                if (cell)
+                    static_cast<QGraphicsOpacityEffect*>(cell->graphicsEffect())->setOpacity(1 - progress);
+            }
+            layoutCells();
+        },
+        [this, leaving] {
+            for (const auto& cell : leaving)
+                delete cell.data();
+            m_from.clear();
+            m_progress = 1;
+        });
+}
+
+TDImageGridCell* TDImageGrid::makeCell(const std::shared_ptr<TDMedia>& media)
+{
+    return new TDImageGridCell(media, this, viewport());
+}
+
+void TDImageGrid::refreshSelection()
+{
+    for (const auto& [record, cell] : m_cells) {
+        if (cell)
+            cell->m_overlay->update();
+    }
+}
+
+TDImageGridCell::TDImageGridCell(std::shared_ptr<TDMedia> media, TDImageGrid* grid, QWidget* parent)
+    : platform::ObservedWidget(parent)
+    , m_media(std::move(media))
+    , m_grid(grid)
+    , m_shownMode(grid->contentMode())
+    , m_fromMode(m_shownMode)
+{
+    setObjectName(QStringLiteral("referenceImageCell"));
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+    auto* remove = new QAction(tdLocalized("Delete"), this);
+    remove->setObjectName(QStringLiteral("deleteImageAction"));
+    connect(remove, &QAction::triggered, this, [this] {
+        if (m_grid && m_grid->m_onDelete)
+            m_grid->m_onDelete(m_media);
+    });
+    addAction(remove);
+    m_overlay = new TDImageGridCellOverlay(this);
+    renderNow();
+}
+
+bool TDImageGridCell::isSelected() const
+{
+    return m_grid && m_grid->selectedTDMedia() && m_grid->selectedTDMedia()->id() == m_media->id();
+}
+
+void TDImageGridCell::render()
+{
+    setAccessibleName(m_media->url().lastPathComponent());
+    // The path comes from the library file: only a regular file inside the library is read.
+    const platform::Url thumbnail = m_media->thumbnailURL();
+    if (TDDirectoryPath::isOpenableLibraryFile(thumbnail)) {
+        // A view value of the same source keeps its binder, and with it the image.
+        auto view = iris::IRImage(thumbnail.qUrl()).resizable();
+        if (!m_view) {
+            m_view = new iris::IRImageView(view, this);
+            m_view->setAttribute(Qt::WA_TransparentForMouseEvents);
+            m_view->show();
+        } else {
+            m_view->setView(view);
+        }
+        // Placed again when the image arrives, by its size.
+        m_view->binder()->observe();
+    } else if (m_view) {
+        delete m_view.data();
+    }
+    m_overlay->raise();
+    placeImage();
+    update();
+    m_overlay->update();
+}
+
+QRectF TDImageGridCell::frameFor(TDImageGrid::ContentMode mode) const
+{
+    const QRectF cell(rect());
+    const auto& image = m_view ? m_view->binder()->loadedImage : nullptr;
+    if (!image || image->size().width <= 0 || image->size().height <= 0 || cell.isEmpty())
+        return cell;
+    const double widthScale = cell.width() / image->size().width;
+    const double heightScale = cell.height() / image->size().height;
+    const double scale = mode == TDImageGrid::ContentMode::fill ? std::max(widthScale, heightScale)
+                                                                : std::min(widthScale, heightScale);
+    const QSizeF size(image->size().width * scale, image->size().height * scale);
+    return QRectF(cell.center() - QPointF(size.width() / 2, size.height() / 2), size);
+}
+
+QRectF TDImageGridCell::imageFrame() const
+{
+    return between(frameFor(m_fromMode), frameFor(m_shownMode), m_modeProgress);
+}
+
+void TDImageGridCell::placeImage()
+{
+    if (!m_view)
+        return;
+    const QRect frame = pixelFrame(imageFrame());
+    if (m_view->geometry() != frame)
+        m_view->setGeometry(frame);
+}
+
+void TDImageGridCell::followContentMode(bool animated)
+{
+    if (!m_grid)
+        return;
+    const TDImageGrid::ContentMode mode = m_grid->contentMode();
+    if (!animated) {
+        m_modeSpring.finish();
+        m_fromMode = m_shownMode = mode;
+        m_modeProgress = 1;
+    } else if (mode != m_shownMode) {
+        m_fromMode = m_shownMode;
+        m_shownMode = mode;
+        m_modeProgress = 0;
+        m_modeSpring.start([this](double progress) {
+            m_modeProgress = progress;
+            placeImage();
+            m_overlay->update();
+        });
+        return;
+    }
+    placeImage();
+    m_overlay->update();
+}
+
+void TDImageGridCell::paintEvent(QPaintEvent*)
+{
+    if (m_view && m_view->binder()->loadedImage)
+        return;
+    // Until the thumbnail is there (or when there is none), the cell shows where it is.
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    QPainterPath shape;
+    shape.addRoundedRect(QRectF(rect()), TDImageGrid::cornerRadius, TDImageGrid::cornerRadius);
+    painter.fillPath(shape, tdappearance::color(SystemColor::tertiaryFill, this));
+}
+
+void TDImageGridCell::paintOverlay(QPainter& painter)
+{
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    const QRectF cell(rect());
+    const double radius = TDImageGrid::cornerRadius;
+    if (m_view && m_view->binder()->loadedImage) {
+        // The thumbnail is a child of its own: its corners are rounded off by painting the ground the
+        // grid lies on over them.
+        const QRectF shown = imageFrame().intersected(cell);
+        if (!shown.isEmpty()) {
+            QPainterPath rounded;
+            rounded.addRoundedRect(shown, radius, radius);
+            QPainterPath corners;
+            corners.addRect(shown);
+            corners = corners.subtracted(rounded);
+            const QWidget* ground = m_grid ? m_grid->viewport() : parentWidget();
+            painter.fillPath(corners, ground->palette().color(QPalette::Window));
+        }
+    }
+    if (isSelected()) {
+        const double inset = TDImageGrid::selectionLineWidth / 2;
+        QPainterPath border;
+        border.addRoundedRect(cell.adjusted(inset, inset, -inset, -inset), radius - inset, radius - inset);
+        QPen pen(tdappearance::color(SystemColor::blue, this), TDImageGrid::selectionLineWidth, Qt::SolidLine,
+            Qt::FlatCap, Qt::MiterJoin);
+        pen.setMiterLimit(10);
+        painter.strokePath(border, pen);
+    }
+}
+
+void TDImageGridCell::resizeEvent(QResizeEvent* event)
+{
+    platform::ObservedWidget::resizeEvent(event);
+    m_overlay->setGeometry(rect());
+    placeImage();
+}
+
+void TDImageGridCell::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) && m_grid) {
+        event->accept();
+        m_grid->tap(m_media);
+        return;
+    }
+    platform::ObservedWidget::mouseReleaseEvent(event);
+}
+
+void TDImageGridCell::changeEvent(QEvent* event)
+{
+    platform::ObservedWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange) {
+        update();
+        m_overlay->update();
+    }
+}

@@ -1,0 +1,161 @@
+#pragma once
+
+#include "Iris/declarative/IRImageView.h"
+#include "app/screens/common/TDSpringAnimation.h"
+#include "platform/foundation/Url.h"
+#include "platform/foundation/Uuid.h"
+#include "platform/ui/ObservedWidget.h"
+
+#include <QAbstractScrollArea>
+#include <QPointer>
+#include <QUrl>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+class TDImageGridCell;
+class TDMedia;
+
+// The grid of reference-image thumbnails, shown by a project's workspace (its own images, with the
+// column count and fit or fill of its settings popover) and by the Media page (every image, twelve
+// columns, fill).
+//
+// Layout, for a viewport W wide and N columns: the grid is padded 7.5 on every edge; each cell is
+// W / N - 7.5 wide and W / N high, centred in its column, rows 8 apart. N is the stored count
+// clamped to 1...12 and truncated, so a count edited into the library file can never leave the grid
+// without columns or with an endless frame.
+//
+// Only the cells of the rows in view (and one row either side) exist: each loads its thumbnail
+// through the image library's caches as it scrolls into view, and a cell scrolled far away is
+// dropped, cancelling its load. A tap selects an image (outlined in blue) and opens its file with
+// the desktop's application for it; a tap on the selected image clears the selection. "Delete" in
+// a cell's menu is the owner's to carry out.
+//
+// Main thread only.
+class TDImageGrid : public QAbstractScrollArea {
+public:
+    enum class ContentMode { fit, fill };
+
+    static constexpr double padding = 7.5;
+    static constexpr double columnSpacing = 7.5;
+    static constexpr double rowSpacing = 8;
+    static constexpr int minimumColumnCount = 1;
+    static constexpr int maximumColumnCount = 12;
+    static constexpr double cornerRadius = 3;
+    static constexpr double selectionLineWidth = 2;
+    // The spring a deleted image leaves on, and the one columns and fit or fill change on.
+    static constexpr double removalSpringResponse = 0.13;
+    static constexpr double layoutSpringResponse = 0.14;
+
+    explicit TDImageGrid(QWidget* parent = nullptr);
+    ~TDImageGrid() override;
+
+    // The number of columns a stored count gives.
+    static int columnsFor(double storedCount);
+
+    void setMedia(std::vector<std::shared_ptr<TDMedia>> media);
+    const std::vector<std::shared_ptr<TDMedia>>& media() const { return m_media; }
+    // A change after the grid was first laid out re-flows it on a spring.
+    void setColumnCount(double storedCount);
+    int columnCount() const { return m_columns; }
+    void setContentMode(ContentMode mode);
+    ContentMode contentMode() const { return m_contentMode; }
+
+    // Selects `media` and opens its file, or clears the selection when `media` is the selected one.
+    void tap(const std::shared_ptr<TDMedia>& media);
+    // The selected image; it may be one no longer shown.
+    const std::shared_ptr<TDMedia>& selectedTDMedia() const { return m_selected; }
+    // Opens an image file; the desktop's default application unless replaced.
+    void setOpener(std::function<void(const QUrl&)> opener) { m_opener = std::move(opener); }
+    void setOnDelete(std::function<void(const std::shared_ptr<TDMedia>&)> onDelete);
+    // The next change that drops the image `id` animates: it fades out, the others close up.
+    void expectRemoval(const platform::Uuid& id) { m_expectedRemovals.insert(id); }
+
+    // Where the cell of `index` lies in the grid's content (not scrolled), once settled.
+    QRectF cellRect(int index) const;
+    double contentHeight() const;
+    // The cells that exist now, in the order of the images.
+    std::vector<TDImageGridCell*> cells() const;
+    TDImageGridCell* cellFor(const platform::Uuid& id) const;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+
+private:
+    friend class TDImageGridCell;
+
+    void layoutCells();
+    void updateScrollRange();
+    // Moves the cells from where they are now to their new places on a spring; the springs under
+    // way have been finished.
+    void springFromCurrentPlaces(double response, std::vector<QPointer<TDImageGridCell>> leaving = {});
+    TDImageGridCell* makeCell(const std::shared_ptr<TDMedia>& media);
+    void refreshSelection();
+
+    std::vector<std::shared_ptr<TDMedia>> m_media;
+    int m_columns = maximumColumnCount;
+    ContentMode m_contentMode = ContentMode::fill;
+    std::shared_ptr<TDMedia> m_selected;
+    std::function<void(const QUrl&)> m_opener;
+    std::function<void(const std::shared_ptr<TDMedia>&)> m_onDelete;
+    std::unordered_set<platform::Uuid> m_expectedRemovals;
+    bool m_laidOut = false;
+
+    // By record, not by id: a hand-edited library may hold two records of one id.
+    std::unordered_map<const TDMedia*, QPointer<TDImageGridCell>> m_cells;
+    // While a change springs: where each moving cell started (content coordinates), how far along it
+    // is, and the cells on their way out.
+    TDSpringAnimation m_removalSpring { removalSpringResponse };
+    TDSpringAnimation m_layoutSpring { layoutSpringResponse };
+    std::unordered_map<const TDMedia*, QRectF> m_from;
+    double m_progress = 1;
+};
+
+// One image of the grid: its thumbnail through the declarative image view, fitted or filling the
+// cell with the corners rounded, the blue outline when selected, a plain fill until the thumbnail
+// is there. It follows its record (a renamed project points the record elsewhere).
+class TDImageGridCell : public platform::ObservedWidget {
+public:
+    TDImageGridCell(std::shared_ptr<TDMedia> media, TDImageGrid* grid, QWidget* parent);
+
+    const std::shared_ptr<TDMedia>& media() const { return m_media; }
+    bool isSelected() const;
+    // The thumbnail's view, when the record names a thumbnail the program may open.
+    iris::IRImageView* imageView() const { return m_view; }
+    // Where the thumbnail is drawn, in the cell's coordinates; it overflows the cell when filling.
+    QRectF imageFrame() const;
+
+    // Moves to the grid's content mode, on a spring when `animated`.
+    void followContentMode(bool animated);
+
+protected:
+    void render() override;
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    friend class TDImageGrid;
+    friend class TDImageGridCellOverlay;
+
+    QRectF frameFor(TDImageGrid::ContentMode mode) const;
+    void placeImage();
+    void paintOverlay(QPainter& painter);
+
+    std::shared_ptr<TDMedia> m_media;
+    QPointer<TDImageGrid> m_grid;
+    QPointer<iris::IRImageView> m_view;
+    QWidget* m_overlay;
+    std::optional<platform::Url> m_thumbnail;
+    // Fit or fill as drawn: a spring moves from the frame of `m_fromMode` to the grid's mode.
+    TDImageGrid::ContentMode m_shownMode;
+    TDImageGrid::ContentMode m_fromMode;
+    double m_modeProgress = 1;
+    TDSpringAnimation m_modeSpring { TDImageGrid::layoutSpringResponse };
+};

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QUrl>
+
+#include <functional>
+#include <vector>
+
+class QMimeData;
+class QWidget;
+
+// Makes a widget (the images area of a workspace, placeholder and grid alike) the drop target for
+// image files. A drag that carries a file of this computer which may be an image is accepted as a
+// copy, and the area is outlined while it hovers; a drop hands every dropped address to
+// `performDrop`, which imports them. Which files really are images is judged by their content
+// later, off the main thread; here only names are looked at, so hovering never reads a file.
+class ReferenceImageDropDelegate : public QObject {
+public:
+    ReferenceImageDropDelegate(QWidget* target, std::function<void(std::vector<QUrl>)> performDrop);
+
+    static bool validateDrop(const QMimeData* data);
+    // Always true: the files that cannot be added are reported by the import.
+    bool performDrop(const QMimeData* data);
+    bool isTargeted() const;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void setTargeted(bool targeted);
+
+    QPointer<QWidget> m_target;
+    QPointer<QWidget> m_highlight;
+    std::function<void(std::vector<QUrl>)> m_performDrop;
+};

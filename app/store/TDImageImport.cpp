@@ -1,0 +1,377 @@
+#include "app/store/TDImageImport.h"
+
+#include "app/model/TDMedia.h"
+#include "app/model/TDProject.h"
+#include "app/store/TDDirectoryPath.h"
+#include "app/store/TDProjectStore.h"
+#include "platform/foundation/DispatchQueue.h"
+#include "platform/foundation/FileManager.h"
+#include "platform/graphics/ImageEncoding.h"
+#include "platform/graphics/ImageFile.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QPainter>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <semaphore>
+
+using platform::FileManager;
+using platform::Result;
+using platform::Url;
+using platform::Uuid;
+
+namespace tdimageimport {
+
+namespace {
+
+QString localized(const char* key)
+{
+    return QCoreApplication::translate("Tindrel", key);
+}
+
+// Runs queued jobs on the shared pool, at most `laneCount` at a time over the whole program.
+class ImportLanes {
+public:
+    static ImportLanes& shared()
+    {
+        // Never destroyed: a lane may still be draining while the program exits.
+        static auto* lanes = new ImportLanes;
+        return *lanes;
+    }
+
+    void enqueue(std::function<void()> job)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_jobs.push_back(std::move(job));
+            if (m_running >= laneCount)
+                return;
+            ++m_running;
+        }
+        platform::DispatchQueue::global(platform::QualityOfService::utility)->async([this] { drain(); });
+    }
+
+private:
+    void drain()
+    {
+        for (;;) {
+            std::function<void()> job;
+            {
+                std::lock_guard lock(m_mutex);
+                if (m_jobs.empty()) {
+                    --m_running;
+                    return;
+                }
+                job = std::move(m_jobs.front());
+                m_jobs.pop_front();
+            }
+            job();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::deque<std::function<void()>> m_jobs; // behind m_mutex
+    int m_running = 0; // behind m_mutex
+};
+
+// The decodes under way, over every lane.
+std::counting_semaphore<decodeCount>& decodePermits()
+{
+    static auto* permits = new std::counting_semaphore<decodeCount>(decodeCount);
+    return *permits;
+}
+
+// The bytes of the files the lanes hold. A file waits until it fits within the budget beside the
+// others, or until it is alone.
+class ByteBudget {
+public:
+    static ByteBudget& shared()
+    {
+        static auto* budget = new ByteBudget;
+        return *budget;
+    }
+
+    void acquire(qint64 bytes)
+    {
+        std::unique_lock lock(m_mutex);
+        m_released.wait(lock, [&] { return m_used == 0 || m_used + bytes <= bytesInFlight; });
+        m_used += bytes;
+    }
+    void release(qint64 bytes)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_used -= bytes;
+        }
+        m_released.notify_all();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_released;
+    qint64 m_used = 0; // behind m_mutex
+};
+
+QString reasonFor(const platform::ImageFileError& error)
+{
+    using Problem = platform::ImageFileProblem;
+    switch (error.problem) {
+    case Problem::notARegularFile:
+        return error.cause && error.cause->code == EISDIR
+                && error.cause->domain == platform::PlatformError::posixDomain
+            ? localized("It is a folder, not an image file.")
+            : localized("It is not a regular file.");
+    case Problem::unreadable:
+        return localized("It could not be read: ")
+            + (error.cause ? error.cause->description : localized("unknown error"));
+    case Problem::notAnImage:
+        return localized(
+            "It is not an image Tindrel can add (PNG, JPEG, GIF, WebP, TIFF, BMP, HEIC, HEIF or AVIF).");
+    case Problem::tooLarge:
+        return localized("The picture is too large to open.");
+    case Problem::corrupt:
+        return localized("The image is damaged.");
+    }
+    return localized("The image is damaged.");
+}
+
+QString reasonFor(const platform::PlatformError& error)
+{
+    return localized("It could not be copied into the project: ") + error.description;
+}
+
+// Removes an import's own folder; one already gone counts as removed.
+void removeFolder(const Url& folder)
+{
+    QFileInfo info(folder.path());
+    if (folder.isFileUrl() && (info.exists() || info.isSymLink()))
+        TDDirectoryPath::removeItemInsideLibrary(folder);
+}
+
+bool isRegularFile(const Url& url)
+{
+    QFileInfo info(url.path());
+    return url.isFileUrl() && info.isFile() && !info.isSymLink();
+}
+
+// One drop on its way: what each file became, handed to the store in the drop's order. Main thread
+// only.
+class Drop : public std::enable_shared_from_this<Drop> {
+public:
+    struct Entry {
+        QString displayName;
+        Uuid id;
+        std::optional<Result<PreparedImage, QString>> outcome;
+    };
+
+    Drop(TDStores stores, std::shared_ptr<TDProject> project,
+        std::function<void(std::shared_ptr<TDMedia>)> append,
+        std::function<void(TDImageImportReport)> finished)
+        : m_stores(std::move(stores))
+        , m_project(std::move(project))
+        , m_append(std::move(append))
+        , m_finished(std::move(finished))
+    {
+    }
+
+    std::vector<Entry> entries;
+
+    void deliver(std::size_t index, Result<PreparedImage, QString> outcome)
+    {
+        entries[index].outcome = std::move(outcome);
+        flush();
+    }
+
+    void flush()
+    {
+        while (m_next < entries.size() && entries[m_next].outcome)
+            take(entries[m_next++]);
+        if (m_next == entries.size() && !m_done) {
+            m_done = true;
+            if (m_finished)
+                m_finished(std::move(m_report));
+        }
+    }
+
+private:
+    void take(Entry& entry)
+    {
+        if (!*entry.outcome) {
+            m_report.failures.push_back({ entry.displayName, entry.outcome->error() });
+            return;
+        }
+        const PreparedImage prepared = entry.outcome->value();
+        const auto projects = m_stores.projectStore->tdProjects();
+        const bool inStore = std::find(projects.begin(), projects.end(), m_project) != projects.end();
+        const Url folder = TDDirectoryPath::projectDirectoryURL(m_project->name());
+        const Url file = TDDirectoryPath::mediaFileURL(folder, entry.id, prepared.fileName);
+        const Url thumbnail = TDDirectoryPath::mediaThumbnailURL(folder, entry.id);
+        if (!inStore || !isRegularFile(file) || !isRegularFile(thumbnail)) {
+            // The project went, or its folder moved away from under the import: whatever the import
+            // wrote goes with it, wherever it ended up.
+            removeFolder(prepared.folder);
+            removeFolder(thumbnail.deletingLastPathComponent());
+            ++m_report.discarded;
+            return;
+        }
+        m_append(TDMedia::make(entry.id, file, thumbnail, m_project->id()));
+        ++m_report.imported;
+    }
+
+    TDStores m_stores;
+    std::shared_ptr<TDProject> m_project;
+    std::function<void(std::shared_ptr<TDMedia>)> m_append;
+    std::function<void(TDImageImportReport)> m_finished;
+    TDImageImportReport m_report;
+    std::size_t m_next = 0;
+    bool m_done = false;
+};
+
+} // namespace
+
+QSize thumbnailSize(QSize size)
+{
+    if (size.width() <= 0 || size.height() <= 0)
+        return QSize(thumbnailLongSide, thumbnailLongSide);
+    const double ratio = double(size.width()) / size.height();
+    double width = thumbnailLongSide, height = thumbnailLongSide;
+    if (ratio > 1)
+        height = thumbnailLongSide / ratio;
+    else
+        width = ratio * thumbnailLongSide;
+    // A sliver of a picture still gets a row (or column) of pixels.
+    return QSize(std::max(1, int(std::lround(width))), std::max(1, int(std::lround(height))));
+}
+
+std::optional<QByteArray> thumbnailJpeg(const platform::ImageSource& source)
+{
+    std::optional<platform::Bitmap> decoded = source.thumbnail(thumbnailLongSide);
+    if (!decoded || decoded->image().isNull())
+        return std::nullopt;
+    const QSize size
+        = thumbnailSize(source.pixelSize().isValid() ? source.pixelSize() : decoded->image().size());
+    // JPEG has no transparency: what was see-through becomes white, not black.
+    QImage flat(size, QImage::Format_RGB32);
+    flat.fill(Qt::white);
+    {
+        QPainter painter(&flat);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
+        painter.drawImage(QRect(QPoint(0, 0), size), decoded->image());
+    }
+    return platform::encodeJpeg(*platform::Bitmap::fromImage(flat), thumbnailQuality);
+}
+
+QString copyName(const QString& droppedName)
+{
+    QString name = TDDirectoryPath::safeName(droppedName);
+    // The thumbnail has this name in the same folder; the copy must not be overwritten by it.
+    if (name == QLatin1String("thumbnail.jpg"))
+        return QStringLiteral("thumbnail-original.jpg");
+    return name;
+}
+
+namespace {
+
+Result<PreparedImage, QString> prepareWithinBudget(const QString& sourcePath, const Url& projectFolder,
+    const Uuid& id, const platform::DecodingLimits& limits)
+{
+    using Prepared = Result<PreparedImage, QString>;
+    auto opened = platform::openImageFile(sourcePath, limits);
+    if (!opened)
+        return Prepared::failure(reasonFor(opened.error()));
+    const std::shared_ptr<platform::ImageSource> source = std::move(opened).value();
+    decodePermits().acquire();
+    std::optional<QByteArray> thumbnail = thumbnailJpeg(*source);
+    decodePermits().release();
+    if (!thumbnail)
+        return Prepared::failure(localized("The image is damaged."));
+
+    const QString fileName = copyName(QFileInfo(sourcePath).fileName());
+    const Url thumbnailURL = TDDirectoryPath::mediaThumbnailURL(projectFolder, id);
+    const Url folder = thumbnailURL.deletingLastPathComponent();
+    const Url images = folder.deletingLastPathComponent();
+    if (!thumbnailURL.isValid() || !TDDirectoryPath::isInsideLibraryFolder(folder))
+        return Prepared::failure(localized("The project's folder cannot hold images."));
+    // Neither folder is made with its parents: a project folder deleted meanwhile is not made again.
+    if (!FileManager::directoryExists(images)) {
+        auto made = FileManager::createDirectory(images, platform::IntermediateDirectories::doNotCreate);
+        if (!made && !FileManager::directoryExists(images))
+            return Prepared::failure(reasonFor(made.error()));
+    }
+    auto made = FileManager::createDirectory(folder, platform::IntermediateDirectories::doNotCreate);
+    if (!made)
+        return Prepared::failure(reasonFor(made.error()));
+    // The thumbnail first: the copy's name may be anything, even what a save leaves behind for a
+    // moment, and so could be taken for a leftover by the thumbnail's save.
+    auto written = FileManager::writeAtomically(thumbnailURL, *thumbnail);
+    if (written)
+        written = FileManager::writeAtomically(
+            TDDirectoryPath::mediaFileURL(projectFolder, id, fileName), source->data());
+    if (!written) {
+        removeFolder(folder);
+        return Prepared::failure(reasonFor(written.error()));
+    }
+    return Prepared::success({ folder, fileName });
+}
+
+} // namespace
+
+Result<PreparedImage, QString> prepareImage(const QString& sourcePath, const Url& projectFolder,
+    const Uuid& id, const platform::DecodingLimits& limits)
+{
+    // What the file says of its size now; the read itself is bounded by the limits whatever it says.
+    const qint64 bytes = std::clamp<qint64>(QFileInfo(sourcePath).size(), 0, limits.maxTotalBytes);
+    ByteBudget::shared().acquire(bytes);
+    auto prepared = prepareWithinBudget(sourcePath, projectFolder, id, limits);
+    ByteBudget::shared().release(bytes);
+    return prepared;
+}
+
+void start(TDStores stores, std::shared_ptr<TDProject> project, std::vector<QUrl> urls,
+    std::function<void(std::shared_ptr<TDMedia>)> append, std::function<void(TDImageImportReport)> finished)
+{
+    auto drop = std::make_shared<Drop>(stores, project, std::move(append), std::move(finished));
+    // The stored name, never decoded: the one folder every other change of the project uses.
+    const Url projectFolder = TDDirectoryPath::projectDirectoryURL(project->name());
+    std::vector<std::pair<std::size_t, QString>> jobs;
+    for (const QUrl& url : urls) {
+        Drop::Entry entry;
+        entry.id = Uuid::random();
+        if (url.isLocalFile()) {
+            const QString path = url.toLocalFile();
+            entry.displayName = QFileInfo(path).fileName();
+            jobs.emplace_back(drop->entries.size(), path);
+        } else {
+            entry.displayName = url.toDisplayString();
+            entry.outcome
+                = Result<PreparedImage, QString>::failure(localized("It is not a file on this computer."));
+        }
+        drop->entries.push_back(std::move(entry));
+    }
+    if (jobs.empty()) {
+        // Nothing to wait for: the answer still comes on a later turn, like every other one.
+        platform::DispatchQueue::main()->async([drop] { drop->flush(); });
+        return;
+    }
+    for (const auto& job : jobs) {
+        const std::size_t index = job.first;
+        const QString path = job.second;
+        const Uuid id = drop->entries[index].id;
+        ImportLanes::shared().enqueue([drop, index, path, projectFolder, id]() mutable {
+            auto outcome = prepareImage(path, projectFolder, id);
+            // The lane keeps no hold on the drop: it ends on the main thread, where it lives.
+            platform::DispatchQueue::main()->async(
+                [drop = std::move(drop), index, outcome = std::move(outcome)]() mutable {
+                    drop->deliver(index, std::move(outcome));
+                });
+        });
+    }
+}
+
+} // namespace tdimageimport

@@ -1,0 +1,91 @@
+#pragma once
+
+#include "app/TDStores.h"
+#include "platform/foundation/Result.h"
+#include "platform/foundation/Url.h"
+#include "platform/foundation/Uuid.h"
+#include "platform/graphics/ImageSource.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QUrl>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class TDMedia;
+class TDProject;
+
+// Image files dropped onto a project become its reference images. For each file:
+//
+// - Off the main thread, in one of a few import lanes shared by every drop (so a drop of hundreds of
+//   photos holds at most that many files in memory, and together no more than a budget of bytes
+//   unless one file alone is larger; fewer decode at once, so the lanes waiting for their copies to
+//   reach the disk leave the processor to the others): the file is read only if it is a regular file
+//   of an image format we import, within the decoding bounds; its JPEG thumbnail is made; then a
+//   folder of its own, "images/<lower-case id>" in the project's folder, receives the thumbnail
+//   "thumbnail.jpg" and a byte copy under the file's own name made safe. Nothing is created before
+//   the file has proved to be an image, and a failure removes the folder again. The project's folder
+//   is never created here: a project deleted meanwhile stays deleted.
+// - On the main thread, in the order of the drop: the record is appended only when the project is
+//   still in the store and its copy and thumbnail are where the project's folder is now (a rename
+//   moves them along); otherwise the folder goes and no record is made.
+// - Once every file is handled, `finished` runs once with what happened to each.
+//
+// A file that is refused or fails is reported by name with the reason; none is skipped in silence.
+
+struct TDImageImportFailure {
+    QString fileName;
+    QString reason;
+};
+
+struct TDImageImportReport {
+    int imported = 0;
+    // Files the project lost while they were on their way: it was deleted or moved meanwhile.
+    int discarded = 0;
+    std::vector<TDImageImportFailure> failures;
+};
+
+namespace tdimageimport {
+
+// The thumbnail's longer side, in pixels, and its JPEG quality.
+inline constexpr int thumbnailLongSide = 80;
+inline constexpr double thumbnailQuality = 0.7;
+// How many files are on their way at once, over every drop, how many of them decode at once, and
+// how many bytes of files they may hold together.
+inline constexpr int laneCount = 8;
+inline constexpr int decodeCount = 2;
+inline constexpr qint64 bytesInFlight = qint64(256) << 20;
+
+// The size of the thumbnail of a picture of `size`: the longer side 80, the aspect ratio kept, each
+// side at least one pixel.
+QSize thumbnailSize(QSize size);
+
+// The JPEG thumbnail of an image, transparency laid over white; nothing when it cannot be decoded.
+std::optional<QByteArray> thumbnailJpeg(const platform::ImageSource& source);
+
+// The name the copy of a dropped file gets: the file's name made safe for one path component, and
+// never the thumbnail's own name.
+QString copyName(const QString& droppedName);
+
+struct PreparedImage {
+    // The folder holding the copy and the thumbnail, and the copy's name in it.
+    platform::Url folder;
+    QString fileName;
+};
+
+// The work of one file off the main thread, described above: reads `sourcePath`, writes the folder
+// of `id` inside `projectFolder`'s "images" folder, or leaves nothing and says why.
+platform::Result<PreparedImage, QString> prepareImage(const QString& sourcePath,
+    const platform::Url& projectFolder, const platform::Uuid& id,
+    const platform::DecodingLimits& limits = {});
+
+// Imports the dropped `urls` into `project`. `append` adds one record to the media store (it runs on
+// the main thread, once per imported file, in drop order); `finished` runs once, on the main thread,
+// after the last file, also when there was none.
+void start(TDStores stores, std::shared_ptr<TDProject> project, std::vector<QUrl> urls,
+    std::function<void(std::shared_ptr<TDMedia>)> append, std::function<void(TDImageImportReport)> finished);
+
+} // namespace tdimageimport

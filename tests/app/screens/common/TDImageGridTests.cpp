@@ -1,0 +1,176 @@
+#include "../ScreenTestSupport.h"
+#include "app/model/TDMedia.h"
+#include "app/screens/common/TDImageGrid.h"
+#include "platform/graphics/Image.h"
+
+#include <QScrollBar>
+
+#include <cmath>
+#include <limits>
+
+using apptest::LibraryRoot;
+
+namespace {
+
+// A grid in a window whose viewport is 960 wide, over records whose thumbnails (80 x 40) and
+// copies lie in the library.
+struct Grid {
+    LibraryRoot root;
+    QWidget window;
+    TDImageGrid* grid = new TDImageGrid(&window);
+    std::vector<QUrl> opened;
+
+    Grid()
+    {
+        root.makeLibraryFolder();
+        grid->setOpener([this](const QUrl& url) { opened.push_back(url); });
+        grid->setGeometry(0, 0, 960 + grid->verticalScrollBar()->sizeHint().width(), 600);
+        window.resize(grid->size());
+        window.show();
+        QCoreApplication::processEvents();
+    }
+
+    std::shared_ptr<TDMedia> record(int index = 0)
+    {
+        const auto id = platform::Uuid::random();
+        const QString folder = root.library() + "/P/images/" + id.lowercaseString();
+        QDir().mkpath(folder);
+        QImage thumbnail(80, 40, QImage::Format_RGB32);
+        thumbnail.fill(index % 2 ? Qt::darkGreen : Qt::darkRed);
+        EXPECT_TRUE(thumbnail.save(folder + "/thumbnail.jpg"));
+        EXPECT_TRUE(thumbnail.save(folder + "/a.png"));
+        return TDMedia::make(id, apptest::fileUrl(folder + "/a.png"),
+            apptest::fileUrl(folder + "/thumbnail.jpg"), platform::Uuid::random());
+    }
+    std::vector<std::shared_ptr<TDMedia>> records(int count)
+    {
+        std::vector<std::shared_ptr<TDMedia>> list;
+        for (int i = 0; i < count; ++i)
+            list.push_back(record(i));
+        return list;
+    }
+    bool loaded(TDImageGridCell* cell) const
+    {
+        return cell && cell->imageView() && cell->imageView()->binder()->loadedImage;
+    }
+};
+
+} // namespace
+
+// The count comes from the library file: whatever it holds, the grid keeps 1 to 12 columns, and
+// the cells are W / N - 7.5 wide and W / N high.
+TEST(TDImageGrid, CellsAreSizedByTheWidthAndTheColumnCountStaysInRange)
+{
+    const std::pair<double, int> counts[] = { { 0, 1 }, { -3, 1 }, { 1e308, 12 }, { 13, 12 }, { 6.9, 6 },
+        { std::numeric_limits<double>::quiet_NaN(), 12 }, { -std::numeric_limits<double>::infinity(), 1 } };
+    for (const auto& [stored, columns] : counts)
+        EXPECT_EQ(TDImageGrid::columnsFor(stored), columns) << stored;
+
+    Grid f;
+    ASSERT_EQ(f.grid->viewport()->width(), 960);
+    f.grid->setMedia(f.records(14));
+    EXPECT_EQ(f.grid->columnCount(), 12);
+    EXPECT_EQ(f.grid->cellRect(0).size(), QSizeF(72.5, 80));
+    EXPECT_EQ(f.grid->cellRect(12).top(), f.grid->cellRect(0).bottom() + TDImageGrid::rowSpacing);
+    f.grid->setColumnCount(6);
+    EXPECT_EQ(f.grid->cellRect(0).size(), QSizeF(152.5, 160));
+    EXPECT_EQ(f.grid->cellRect(6).top(), f.grid->cellRect(0).bottom() + TDImageGrid::rowSpacing);
+    for (double stored : { 0.0, -3.0, 1e308, 13.0 }) {
+        f.grid->setColumnCount(stored);
+        QCoreApplication::processEvents();
+        const QRectF last = f.grid->cellRect(13);
+        EXPECT_TRUE(std::isfinite(last.bottom()) && last.width() > 0) << stored;
+        EXPECT_LE(last.right(), 960);
+    }
+}
+
+// Only the rows in view have cells, and their thumbnails load; scrolling builds the others and
+// drops the ones left behind.
+TEST(TDImageGrid, OnlyTheRowsInViewHaveCellsAndLoadTheirThumbnails)
+{
+    Grid f;
+    f.grid->setMedia(f.records(400));
+    const auto shown = f.grid->cells();
+    EXPECT_GT(shown.size(), 12u);
+    EXPECT_LT(shown.size(), 100u);
+    EXPECT_TRUE(testsupport::waitUntil([&] {
+        const auto cells = f.grid->cells();
+        return std::all_of(cells.begin(), cells.end(), [&](auto* cell) { return f.loaded(cell); });
+    }));
+    const auto first = f.grid->media().front()->id();
+    EXPECT_TRUE(f.grid->cellFor(first));
+    f.grid->verticalScrollBar()->setValue(f.grid->verticalScrollBar()->maximum());
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(f.grid->cellFor(first));
+    TDImageGridCell* last = f.grid->cellFor(f.grid->media().back()->id());
+    ASSERT_TRUE(last);
+    EXPECT_LE(last->geometry().bottom(), f.grid->viewport()->height());
+    EXPECT_LT(f.grid->cells().size(), 100u);
+}
+
+// A tap selects and opens; a tap on the selected image clears the outline and opens nothing; a
+// tap on another moves the outline and opens that one. An address that is no image of the
+// library (edited into the library file) is never handed to the desktop.
+TEST(TDImageGrid, ATapSelectsAndOpensAndASecondTapClearsTheSelection)
+{
+    Grid f;
+    auto records = f.records(2);
+    auto stray
+        = TDMedia::make(platform::Uuid::random(), *platform::Url::fromString("https://example.com/x.desktop"),
+            apptest::fileUrl("/etc/hostname"), std::nullopt);
+    records.push_back(stray);
+    f.grid->setMedia(records);
+    auto click = [&](const std::shared_ptr<TDMedia>& media) {
+        TDImageGridCell* cell = f.grid->cellFor(media->id());
+        ASSERT_TRUE(cell);
+        QTest::mouseClick(cell, Qt::LeftButton, {}, cell->rect().center());
+    };
+    click(records[0]);
+    EXPECT_EQ(f.grid->selectedTDMedia(), records[0]);
+    EXPECT_TRUE(f.grid->cellFor(records[0]->id())->isSelected());
+    ASSERT_EQ(f.opened.size(), 1u);
+    EXPECT_EQ(f.opened[0], records[0]->url().qUrl());
+    TDImageGridCell* cell = f.grid->cellFor(records[0]->id());
+    const QImage selected = cell->grab().toImage();
+    const QColor edge = selected.pixelColor(0, selected.height() / 2);
+    EXPECT_TRUE(edge.blue() > 150 && edge.red() < 100) << "the blue outline";
+
+    click(records[0]);
+    EXPECT_FALSE(f.grid->selectedTDMedia());
+    EXPECT_EQ(f.opened.size(), 1u);
+    click(records[1]);
+    click(records[0]);
+    EXPECT_EQ(f.grid->selectedTDMedia(), records[0]);
+    EXPECT_FALSE(f.grid->cellFor(records[1]->id())->isSelected());
+    EXPECT_EQ(f.opened.size(), 3u);
+
+    click(stray);
+    EXPECT_EQ(f.grid->selectedTDMedia(), stray);
+    EXPECT_EQ(f.opened.size(), 3u) << "never opened";
+    EXPECT_FALSE(f.grid->cellFor(stray->id())->imageView())
+        << "a thumbnail outside the library is never read";
+}
+
+// Fill covers the cell with the thumbnail (cropped by the cell); fit shows all of it inside.
+TEST(TDImageGrid, FillCoversTheCellAndFitShowsTheWholeThumbnail)
+{
+    Grid f;
+    f.grid->setMedia(f.records(1));
+    TDImageGridCell* cell = f.grid->cells().front();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return f.loaded(cell); }));
+    ASSERT_EQ(cell->size(), QSize(73, 80));
+    EXPECT_EQ(f.grid->contentMode(), TDImageGrid::ContentMode::fill);
+    EXPECT_EQ(cell->imageFrame().size(), QSizeF(160, 80));
+    auto isThumbnail
+        = [](const QColor& pixel) { return pixel.alpha() == 255 && pixel.red() > 100 && pixel.green() < 50; };
+    EXPECT_TRUE(testsupport::waitUntil([&] { return isThumbnail(cell->grab().toImage().pixelColor(36, 2)); }))
+        << "thumbnail pixels reach the top";
+
+    f.grid->setContentMode(TDImageGrid::ContentMode::fit);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return std::abs(cell->imageFrame().width() - 73) < 0.01; }));
+    EXPECT_NEAR(cell->imageFrame().height(), 36.5, 0.01);
+    EXPECT_GE(cell->imageFrame().top(), 0);
+    EXPECT_FALSE(isThumbnail(cell->grab().toImage().pixelColor(36, 2)))
+        << "above the thumbnail is the ground";
+    EXPECT_TRUE(isThumbnail(cell->grab().toImage().pixelColor(36, 40)));
+}

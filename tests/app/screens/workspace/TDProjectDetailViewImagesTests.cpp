@@ -1,0 +1,218 @@
+#include "../ScreenTestSupport.h"
+#include "app/model/TDMedia.h"
+#include "app/screens/common/BottomBar.h"
+#include "app/screens/common/TDPopover.h"
+#include "app/screens/common/TDProjectDetailViewSectionTitle.h"
+#include "app/screens/workspace/ReferenceImageDropDelegate.h"
+#include "app/screens/workspace/TDImageGridSettings.h"
+#include "app/screens/workspace/TDProjectDetailView.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QLabel>
+#include <QMimeData>
+#include <QSlider>
+#include <QStandardPaths>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+using apptest::LibraryRoot;
+using ContentMode = TDImageGrid::ContentMode;
+
+namespace {
+
+// The workspace of "Alpha" (its folder on disk) in a window, and a folder of files to drop.
+struct Images {
+    LibraryRoot root;
+    TDStores stores = screentest::makeStores();
+    std::shared_ptr<TDProject> project;
+    QWidget window;
+    TDProjectDetailView* view = nullptr;
+
+    Images()
+    {
+        root.makeLibraryFolder();
+        QDir(root.library()).mkdir("Alpha");
+        QDir().mkpath(drop());
+        project = screentest::project("Alpha", stores.categoryStore->tdCategories().front());
+        stores.projectStore->setTdProjects({ project });
+        open();
+    }
+    ~Images() { settle(); }
+
+    void open()
+    {
+        delete view;
+        if (!window.layout())
+            new QVBoxLayout(&window);
+        window.layout()->setContentsMargins(0, 0, 0, 0);
+        view = new TDProjectDetailView(project, stores, &window);
+        view->referenceGrid()->setOpener([](const QUrl&) {});
+        window.layout()->addWidget(view);
+        window.resize(1300, 700);
+        window.show();
+        QCoreApplication::processEvents();
+    }
+    void settle()
+    {
+        EXPECT_TRUE(testsupport::waitUntil([&] { return view->savesInFlight() == 0; }));
+        QCoreApplication::processEvents();
+    }
+    QString drop() const { return root.root() + "/drop"; }
+    // An image file, or a text file when `name` ends in ".txt".
+    QUrl file(const QString& name) const
+    {
+        QImage picture(64, 48, QImage::Format_RGB32);
+        picture.fill(Qt::darkCyan);
+        QFile file(drop() + "/" + name);
+        EXPECT_TRUE(name.endsWith(".txt") ? file.open(QIODevice::WriteOnly) && file.write("words")
+                                          : picture.save(file.fileName()));
+        return QUrl::fromLocalFile(file.fileName());
+    }
+    // Drags `urls` over the images area; drops them when the area takes them.
+    bool dragAndDrop(const QList<QUrl>& urls)
+    {
+        QWidget* area = view->imagesArea();
+        QMimeData data;
+        data.setUrls(urls);
+        const QPoint at = area->rect().center();
+        QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(area, &enter);
+        if (!enter.isAccepted())
+            return false;
+        EXPECT_EQ(enter.dropAction(), Qt::CopyAction);
+        EXPECT_TRUE(view->dropDelegate()->isTargeted());
+        QDropEvent dropped(
+            QPointF(at), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(area, &dropped);
+        EXPECT_TRUE(dropped.isAccepted());
+        EXPECT_FALSE(view->dropDelegate()->isTargeted());
+        return true;
+    }
+    int projectSaves() const { return stores.projectStore->libraryFile()->writesRequested(); }
+    int images() const
+    {
+        return int(std::get<bottombar::ProjectDetail>(view->bottomBar()->barType()).images);
+    }
+};
+
+} // namespace
+
+// The first drop of images makes the grid appear in place of the placeholder; the file that is no
+// image is named in an alert; a drag of no image at all is refused before it drops.
+TEST(TDProjectDetailViewImages, ADropOfImagesReplacesThePlaceholderWithTheGrid)
+{
+    Images f;
+    EXPECT_TRUE(f.view->imagesPlaceholder()->isVisible());
+    EXPECT_FALSE(f.dragAndDrop({ f.file("notes.txt") })) << "nothing in it may be an image";
+
+    ASSERT_TRUE(f.dragAndDrop({ f.file("one.png"), f.file("readme.txt"), f.file("two.jpg") }));
+    f.settle();
+    EXPECT_FALSE(f.view->imagesPlaceholder()->isVisible());
+    ASSERT_TRUE(f.view->referenceGrid()->isVisible());
+    EXPECT_EQ(f.view->referenceGrid()->cells().size(), 2u);
+    EXPECT_EQ(f.images(), 2);
+    QMessageBox* alert = screentest::alertOn(&f.window);
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->text(), "A file could not be added.");
+    EXPECT_TRUE(alert->informativeText().contains(QString::fromUtf8("\u201Creadme.txt\u201D")))
+        << alert->informativeText().toStdString();
+    screentest::closeAlert(alert);
+}
+
+// The images title's button opens the settings: the slider runs from 6 to 12 in whole steps, each
+// step re-lays the grid and saves the projects; Fit and Fill are exclusive and kept by the
+// workspace only, so a workspace opened anew fills again.
+TEST(TDProjectDetailViewImages, TheSettingsPopoverSetsTheColumnsAndFitOrFill)
+{
+    Images f;
+    QToolButton* button = f.view->imagesTitle()->button();
+    ASSERT_TRUE(button);
+    button->click();
+    ASSERT_TRUE(f.view->gridSettings());
+    EXPECT_TRUE(f.view->imagesTitle()->popover()->isVisible());
+    EXPECT_TRUE(f.view->showPopoverToChangeImageColumnCount());
+    TDImageGridSettings* settings = f.view->gridSettings();
+    QStringList texts;
+    for (auto* label : settings->findChildren<QLabel*>())
+        texts.append(label->text());
+    EXPECT_EQ(texts, (QStringList { "Columns: ", "6", "12", "Present mode: " }));
+    QSlider* slider = settings->slider();
+    EXPECT_EQ(slider->minimum(), 6);
+    EXPECT_EQ(slider->maximum(), 12);
+    EXPECT_EQ(slider->singleStep(), 1);
+    EXPECT_EQ(slider->width(), 200);
+    EXPECT_EQ(slider->value(), 12);
+
+    const int saves = f.projectSaves();
+    for (int columns : { 11, 10, 9 }) {
+        slider->triggerAction(QAbstractSlider::SliderSingleStepSub);
+        EXPECT_TRUE(
+            testsupport::waitUntil([&] { return f.view->referenceGrid()->columnCount() == columns; }));
+    }
+    EXPECT_EQ(f.projectSaves(), saves + 3);
+    f.settle();
+    const QJsonArray stored = QJsonDocument::fromJson(f.root.read("projects.library")).array();
+    ASSERT_EQ(stored.size(), 1);
+    EXPECT_EQ(stored[0].toObject()["_imageColumnCount"].toDouble(), 9);
+
+    EXPECT_TRUE(settings->fillButton()->isChecked());
+    settings->fillButton()->click();
+    EXPECT_TRUE(settings->fillButton()->isChecked()) << "clicking the one that is on keeps it on";
+    settings->fitButton()->click();
+    EXPECT_TRUE(settings->fitButton()->isChecked());
+    EXPECT_FALSE(settings->fillButton()->isChecked());
+    EXPECT_EQ(f.view->contentMode(), ContentMode::fit);
+    EXPECT_EQ(f.view->referenceGrid()->contentMode(), ContentMode::fit);
+    EXPECT_EQ(f.projectSaves(), saves + 3) << "fit or fill is not saved";
+
+    f.view->imagesTitle()->popover()->hide();
+    EXPECT_FALSE(f.view->showPopoverToChangeImageColumnCount());
+    f.open();
+    EXPECT_EQ(f.view->contentMode(), ContentMode::fill);
+    EXPECT_EQ(f.view->referenceGrid()->columnCount(), 9);
+
+    // A count outside the slider's range (an edited library file) is shown as the nearest end and
+    // left as it is: opening the popover writes and saves nothing.
+    f.project->setImageColumnCount(3);
+    f.open();
+    EXPECT_EQ(f.view->referenceGrid()->columnCount(), 3);
+    const int before = f.projectSaves();
+    f.view->setShowPopoverToChangeImageColumnCount(true);
+    EXPECT_EQ(f.view->gridSettings()->slider()->value(), 6);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(f.project->imageColumnCount(), 3);
+    EXPECT_EQ(f.projectSaves(), before);
+    f.view->setShowPopoverToChangeImageColumnCount(false);
+}
+
+// "Delete" takes the image out of the library and saves the media; only then do its copy and
+// thumbnail go to the trash. The last image gone, the placeholder is back.
+TEST(TDProjectDetailViewImages, DeletingAnImageSavesAndThenTrashesItsFiles)
+{
+    Images f;
+    f.view->importImages({ f.file("one.png"), f.file("two.png") });
+    f.settle();
+    auto media = f.stores.mediaStore->tdMedia();
+    ASSERT_EQ(media.size(), 2u);
+    const QString folder = media[0]->url().deletingLastPathComponent().path();
+    ASSERT_TRUE(QFileInfo(folder).isDir());
+    TDImageGridCell* cell = f.view->referenceGrid()->cellFor(media[0]->id());
+    ASSERT_TRUE(cell);
+    cell->actions().front()->trigger();
+    EXPECT_EQ(f.stores.mediaStore->tdMedia().size(), 1u);
+    f.settle();
+    EXPECT_EQ(QJsonDocument::fromJson(f.root.read("media.library")).array().size(), 1);
+    EXPECT_FALSE(QFileInfo::exists(folder));
+    const QString trash
+        = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Trash/files/";
+    EXPECT_TRUE(QFileInfo(trash + QFileInfo(folder).fileName() + "/one.png").isFile());
+    EXPECT_EQ(f.images(), 1);
+
+    f.view->deleteReferenceImage(media[1]);
+    f.settle();
+    EXPECT_TRUE(f.view->imagesPlaceholder()->isVisible());
+    EXPECT_EQ(f.images(), 0);
+}

@@ -1,0 +1,301 @@
+#include "../FileSizeLimit.h"
+#include "../LibraryTestSupport.h"
+#include "app/model/TDMedia.h"
+#include "app/store/TDCategoryStore.h"
+#include "app/store/TDImageImport.h"
+#include "app/store/TDLibrary.h"
+#include "app/store/TDLinkStore.h"
+#include "app/store/TDMediaStore.h"
+#include "app/store/TDProjectStore.h"
+#include "platform/graphics/ImageEncoding.h"
+
+#include <QBuffer>
+#include <QImage>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QPainter>
+
+#include <sys/stat.h>
+
+using apptest::LibraryRoot;
+
+namespace {
+
+// A library with the project "Alpha" (its folder on disk), and a folder outside it to drop from.
+struct Import {
+    LibraryRoot root;
+    TDStores stores { std::make_shared<TDProjectStore>(), std::make_shared<TDMediaStore>(),
+        std::make_shared<TDLinkStore>(), std::make_shared<TDCategoryStore>() };
+    TDLibrary library { stores };
+    std::shared_ptr<TDProject> project;
+
+    Import()
+    {
+        root.makeLibraryFolder();
+        QDir().mkpath(root.library() + "/Alpha");
+        QDir().mkpath(drop());
+        project = apptest::makeProject("Alpha");
+        stores.projectStore->setTdProjects({ project });
+    }
+
+    QString drop() const { return root.root() + "/drop"; }
+    QString images() const { return root.library() + "/Alpha/images"; }
+    int mediaSaves() const { return stores.mediaStore->libraryFile()->writesRequested(); }
+
+    QString write(const QString& name, const QByteArray& bytes) const
+    {
+        const QString path = drop() + "/" + name;
+        QDir().mkpath(QFileInfo(path).path());
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+        return path;
+    }
+
+    // Imports `paths` and waits for the one answer.
+    TDImageImportReport run(const QStringList& paths, std::vector<QUrl> extra = {})
+    {
+        std::vector<QUrl> urls = std::move(extra);
+        for (const QString& path : paths)
+            urls.push_back(QUrl::fromLocalFile(path));
+        std::optional<platform::Result<TDImageImportReport, TDLibraryFailure>> answer;
+        library.importImages(project, urls, [&](auto done) {
+            EXPECT_FALSE(answer) << "one answer";
+            answer = std::move(done);
+        });
+        EXPECT_TRUE(testsupport::waitUntil([&] { return answer.has_value(); }));
+        QCoreApplication::processEvents();
+        return answer && *answer ? answer->value() : TDImageImportReport {};
+    }
+
+    QStringList imageFolders() const
+    {
+        return QDir(images()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    }
+};
+
+QImage picture(QSize size, QColor color = QColor(40, 120, 200))
+{
+    QImage image(size, QImage::Format_ARGB32);
+    image.fill(color);
+    return image;
+}
+
+QByteArray encoded(const QImage& image, const char* format)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    EXPECT_TRUE(QImageWriter(&buffer, format).write(image)) << format;
+    return bytes;
+}
+
+QByteArray contentOf(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QSize thumbnailSizeAt(const platform::Url& url)
+{
+    QImageReader reader(url.path());
+    return reader.format() == "jpeg" ? reader.size() : QSize();
+}
+
+} // namespace
+
+// Every format a user drops gets a folder named by its record's id, holding a byte copy under the
+// dropped name and a JPEG thumbnail of 80 on its longer side; the records follow the drop's order
+// and the media are saved once. A file that is no image is refused by its content, whatever its name.
+TEST(TDImageImport, EveryImportableFormatGetsACopyAThumbnailAndARecordSavedOnce)
+{
+    Import f;
+    const QImage wide = picture(QSize(400, 200));
+    std::vector<platform::ImageFrame> frames { { *platform::Bitmap::fromImage(picture(QSize(120, 60))),
+        0.1 } };
+    const QStringList paths {
+        f.write("photo one.png", encoded(wide, "png")),
+        f.write("photo.jpg", encoded(wide, "jpeg")),
+        f.write("anim.gif", *platform::encodeGif(frames)),
+        f.write("web.webp", encoded(wide, "webp")),
+        f.write("scan.tiff", encoded(wide, "tiff")),
+        f.write("old.bmp", encoded(wide, "bmp")),
+        f.write("phone.heic", contentOf(TINDREL_SOURCE_DIR "/tests/data/images/quadrants.heic")),
+        f.write("web.avif", contentOf(TINDREL_SOURCE_DIR "/tests/data/images/quadrants-alpha.avif")),
+        f.write("notes.txt", "just words"),
+        f.write("fake.jpg", "not a jpeg at all"),
+    };
+    const int saves = f.mediaSaves();
+    TDImageImportReport report = f.run(paths);
+
+    EXPECT_EQ(report.imported, 8);
+    ASSERT_EQ(report.failures.size(), 2u);
+    EXPECT_EQ(report.failures[0].fileName, "notes.txt");
+    EXPECT_EQ(report.failures[1].fileName, "fake.jpg");
+    EXPECT_TRUE(report.failures[1].reason.contains("not an image"));
+    EXPECT_EQ(f.mediaSaves(), saves + 1);
+
+    const auto media = f.stores.mediaStore->tdMedia();
+    ASSERT_EQ(media.size(), 8u);
+    QStringList folders;
+    for (int i = 0; i < 8; ++i) {
+        const auto& record = media[std::size_t(i)];
+        const QString folder = record->url().deletingLastPathComponent().lastPathComponent();
+        folders.append(folder);
+        EXPECT_EQ(folder, record->id().lowercaseString());
+        EXPECT_EQ(record->tdProjectId(), f.project->id());
+        EXPECT_EQ(record->url().path(), f.images() + "/" + folder + "/" + QFileInfo(paths[i]).fileName());
+        EXPECT_EQ(contentOf(record->url().path()), contentOf(paths[i])) << paths[i].toStdString();
+        EXPECT_EQ(record->thumbnailURL().path(), f.images() + "/" + folder + "/thumbnail.jpg");
+        const QSize thumbnail = thumbnailSizeAt(record->thumbnailURL());
+        EXPECT_EQ(std::max(thumbnail.width(), thumbnail.height()), tdimageimport::thumbnailLongSide)
+            << paths[i].toStdString();
+    }
+    EXPECT_EQ(thumbnailSizeAt(media[0]->thumbnailURL()), QSize(80, 40));
+    folders.sort();
+    EXPECT_EQ(f.imageFolders(), folders) << "the refused files leave no folder";
+    const QJsonArray stored = QJsonDocument::fromJson(f.root.read("media.library")).array();
+    ASSERT_EQ(stored.size(), 8);
+    EXPECT_EQ(stored[0].toObject()["id"].toString(), media[0]->id().uuidString());
+}
+
+TEST(TDImageImport, ThumbnailsKeepTheAspectRatioNeverLoseASideAndTurnTransparencyWhite)
+{
+    const std::pair<QSize, QSize> sizes[] = {
+        { QSize(400, 200), QSize(80, 40) },
+        { QSize(200, 400), QSize(40, 80) },
+        { QSize(300, 300), QSize(80, 80) },
+        { QSize(10000, 1), QSize(80, 1) },
+        { QSize(1, 10000), QSize(1, 80) },
+        { QSize(20, 10), QSize(80, 40) },
+    };
+    for (const auto& [size, thumbnail] : sizes)
+        EXPECT_EQ(tdimageimport::thumbnailSize(size), thumbnail) << size.width() << "x" << size.height();
+
+    QImage halfClear(200, 100, QImage::Format_ARGB32);
+    halfClear.fill(Qt::transparent);
+    QPainter(&halfClear).fillRect(QRect(0, 0, 100, 100), Qt::black);
+    auto source = platform::ImageSource::create(encoded(halfClear, "png"));
+    ASSERT_TRUE(source);
+    auto jpeg = tdimageimport::thumbnailJpeg(*source.value());
+    ASSERT_TRUE(jpeg);
+    QImage thumbnail = QImage::fromData(*jpeg, "jpeg");
+    ASSERT_EQ(thumbnail.size(), QSize(80, 40));
+    EXPECT_GT(qGray(thumbnail.pixel(70, 20)), 240) << "transparent becomes white";
+    EXPECT_LT(qGray(thumbnail.pixel(10, 20)), 15);
+}
+
+// A pipe is never opened for reading (which would wait for ever), a folder is never walked, and a
+// picture that declares 60000 x 60000 pixels is refused from its header: each is reported at once,
+// nothing is made for it, and the drop still ends in its one save.
+TEST(TDImageImport, RefusesPipesFoldersHugeHeadersAndRemoteFilesAtOnce)
+{
+    Import f;
+    const QString pipe = f.drop() + "/pipe.png";
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    QDir().mkpath(f.drop() + "/folder.png");
+    QByteArray huge = encoded(picture(QSize(8, 8)), "png");
+    huge.replace(16, 8, QByteArray("\x00\x00\xea\x60\x00\x00\xea\x60", 8));
+    const QString hugePath = f.write("huge.png", huge);
+    const QString good = f.write("good.png", encoded(picture(QSize(30, 30)), "png"));
+    const int saves = f.mediaSaves();
+
+    TDImageImportReport report = f.run(
+        { pipe, f.drop() + "/folder.png", hugePath, good }, { QUrl("https://example.com/picture.png") });
+
+    EXPECT_EQ(report.imported, 1);
+    std::map<QString, QString> reasons;
+    for (const auto& failure : report.failures)
+        reasons[failure.fileName] = failure.reason;
+    EXPECT_EQ(reasons.size(), 4u);
+    EXPECT_TRUE(reasons["pipe.png"].contains("not a regular file")) << reasons["pipe.png"].toStdString();
+    EXPECT_TRUE(reasons["folder.png"].contains("folder")) << reasons["folder.png"].toStdString();
+    EXPECT_TRUE(reasons["huge.png"].contains("too large")) << reasons["huge.png"].toStdString();
+    EXPECT_TRUE(reasons["https://example.com/picture.png"].contains("not a file on this computer"));
+    EXPECT_EQ(f.imageFolders().size(), 1);
+    EXPECT_EQ(f.mediaSaves(), saves + 1);
+
+    // A drop with nothing to import answers too, with its save.
+    EXPECT_EQ(f.run({}).imported, 0);
+    EXPECT_EQ(f.mediaSaves(), saves + 2);
+}
+
+// Each file has a folder of its own, so two files of one name never overwrite each other; a name
+// that could not be a file name is made safe, and a file named like the thumbnail keeps its own bytes.
+TEST(TDImageImport, FilesOfOneNameAndUnsafeNamesKeepTheirOwnBytes)
+{
+    Import f;
+    const QByteArray red = encoded(picture(QSize(50, 50), Qt::red), "png");
+    const QByteArray blue = encoded(picture(QSize(60, 30), Qt::blue), "png");
+    const QByteArray jpeg = encoded(picture(QSize(90, 30)), "jpeg");
+    TDImageImportReport report = f.run({ f.write("one/a.png", red), f.write("two/a.png", blue),
+        f.write("thumbnail.jpg", jpeg), f.write(QString::fromUtf8("line\nbreak.png"), red) });
+    ASSERT_EQ(report.imported, 4);
+    const auto media = f.stores.mediaStore->tdMedia();
+    ASSERT_EQ(media.size(), 4u);
+    EXPECT_NE(media[0]->url().deletingLastPathComponent(), media[1]->url().deletingLastPathComponent());
+    EXPECT_EQ(media[0]->url().lastPathComponent(), "a.png");
+    EXPECT_EQ(contentOf(media[0]->url().path()), red);
+    EXPECT_EQ(contentOf(media[1]->url().path()), blue);
+    EXPECT_EQ(media[2]->url().lastPathComponent(), "thumbnail-original.jpg");
+    EXPECT_EQ(contentOf(media[2]->url().path()), jpeg);
+    EXPECT_EQ(thumbnailSizeAt(media[2]->thumbnailURL()), QSize(80, 27));
+    EXPECT_EQ(media[3]->url().lastPathComponent(), "line-break.png");
+    EXPECT_EQ(tdimageimport::copyName("../.."), "..-..");
+    EXPECT_EQ(tdimageimport::copyName(".."), "Untitled");
+}
+
+// The copy that cannot be written (a full disk) is reported; no record names a missing file and
+// the file's folder goes again.
+TEST(TDImageImport, AFailedCopyIsReportedAndLeavesNoRecordOrFolder)
+{
+    Import f;
+    const QString large = f.write("large.bmp", encoded(picture(QSize(200, 200)), "bmp"));
+    ASSERT_GT(QFileInfo(large).size(), 64 * 1024);
+    TDImageImportReport report;
+    {
+        apptest::FileSizeLimit limit(32 * 1024);
+        report = f.run({ large });
+    }
+    EXPECT_EQ(report.imported, 0);
+    ASSERT_EQ(report.failures.size(), 1u);
+    EXPECT_TRUE(report.failures[0].reason.contains("could not be copied"))
+        << report.failures[0].reason.toStdString();
+    EXPECT_TRUE(f.stores.mediaStore->tdMedia().empty());
+    EXPECT_TRUE(f.imageFolders().isEmpty());
+}
+
+// Whatever the order in which a drop and the deletion of its project meet, no record is made for
+// the deleted project and nothing of the drop stays in the library.
+TEST(TDImageImport, ADropRacingTheProjectsDeletionLeavesNoOrphanFiles)
+{
+    enum class Race { removedBeforeTheRecords, deletedMeanwhile, folderGoneBeforeTheCopies };
+    for (Race race :
+        { Race::removedBeforeTheRecords, Race::deletedMeanwhile, Race::folderGoneBeforeTheCopies }) {
+        Import f;
+        QStringList paths;
+        for (int i = 0; i < 6; ++i)
+            paths.append(
+                f.write(QStringLiteral("p%1.png").arg(i), encoded(picture(QSize(40 + i, 30)), "png")));
+        if (race == Race::folderGoneBeforeTheCopies)
+            QDir(f.root.library() + "/Alpha").removeRecursively();
+        int answers = 0;
+        f.library.importImages(f.project,
+            { QUrl::fromLocalFile(paths[0]), QUrl::fromLocalFile(paths[1]), QUrl::fromLocalFile(paths[2]),
+                QUrl::fromLocalFile(paths[3]), QUrl::fromLocalFile(paths[4]), QUrl::fromLocalFile(paths[5]) },
+            [&](auto) { ++answers; });
+        if (race == Race::removedBeforeTheRecords)
+            f.stores.projectStore->setTdProjects({});
+        if (race == Race::deletedMeanwhile)
+            f.library.deleteProject(f.project, [&](auto) { ++answers; });
+        const int expected = race == Race::deletedMeanwhile ? 2 : 1;
+        ASSERT_TRUE(testsupport::waitUntil(
+            [&] { return answers == expected && f.library.operationsInFlight() == 0; }));
+        EXPECT_TRUE(f.stores.mediaStore->tdMedia().empty()) << int(race);
+        EXPECT_TRUE(f.imageFolders().isEmpty()) << int(race);
+        if (race != Race::removedBeforeTheRecords) {
+            EXPECT_FALSE(QFileInfo::exists(f.root.library() + "/Alpha")) << "never made again";
+        }
+    }
+}
