@@ -113,7 +113,9 @@ TEST(LongText, FiveMegabyteLineOpensTypesMovesHitTestsAndDraws)
         Stack stack(text, width);
         auto fragment = stack.manager.textLayoutFragment(0);
         ASSERT_TRUE(fragment);
-        EXPECT_GT(fragment->lineFragmentCount(), 1000); // laid out in pieces
+        // Laid out where it was reached (its start), the rest estimated.
+        EXPECT_TRUE(fragment->hasEstimatedText());
+        EXPECT_GT(fragment->lineFragmentCount(), 1);
 
         // Carets run along the line (down the rows when wrapped), far past the 2^25 px that
         // QTextLayout's fixed point reaches, and a click on each finds it again.
