@@ -1058,6 +1058,14 @@ TextLayoutFragment::VisualLine TextLayoutFragment::visualLine(qsizetype row) con
     visual.characterRange
         = TextRange(firstLine.m_characterRange.location, lastLine.m_characterRange.endLocation);
     visual.estimated = firstLine.m_estimated || lastLine.m_estimated;
+    if (!visual.estimated && m_wrapping && m_estimatedCount > 0) {
+        // A wrapped row that ends where estimated text begins may take some of it in once that is
+        // laid out.
+        const size_t k = pieceOfLine(first + count - 1);
+        const Placement& placement = m_pieces[k];
+        visual.estimated = first + count == placement.firstLine + placement.summary.lineCount
+            && k + 1 < m_pieces.size() && m_pieces[k + 1].isEstimated();
+    }
     if (!visual.estimated && count > 2 && m_estimatedCount > 0) {
         const size_t last = pieceOfLine(first + count - 1);
         for (size_t k = pieceOfLine(first) + 1; k < last && !visual.estimated; ++k)

@@ -125,7 +125,9 @@ public:
         double descent = 0;
         qsizetype firstLineFragment = 0;
         qsizetype lineFragmentCount = 0;
-        bool estimated = false; // the row's text is not laid out yet
+        // The row's text is not laid out yet, or not all of it: a wrapped row that ends where
+        // estimated text begins may take some of that in once it is laid out.
+        bool estimated = false;
     };
 
     TextLayoutFragment();

@@ -404,7 +404,7 @@ TextSelectionNavigation::Target TextSelectionNavigation::moveVertically(
     const TextLayoutFragment::VisualLine visual = fragment->visualLine(row);
     const QPointF point(x - fragment->layoutFragmentFrame().left(), visual.y + visual.height / 2);
     const TextLineFragment line = fragment->lineFragment(*fragment->lineFragmentIndex(point));
-    if (line.isEstimated() && !laidOut) {
+    if ((visual.estimated || line.isEstimated()) && !laidOut) {
         m_manager.lineFragment(point + fragment->layoutFragmentFrame().topLeft());
         return moveVertically(from, affinity, x, up, true);
     }
@@ -440,9 +440,10 @@ TextSelectionNavigation::Target TextSelectionNavigation::moveVisually(
             if (neighbour < 0 || neighbour >= fragment.visualLineCount())
                 continue;
             const TextLayoutFragment::VisualLine visual = fragment.visualLine(neighbour);
-            if (visual.estimated && visual.lineFragmentCount == 1) {
+            // (An unwrapped row holds its whole paragraph: never laid out whole for this.)
+            if (visual.estimated && visual.characterRange.length() < textLayoutEstimateThreshold) {
                 m_manager.ensureLayout(TextRange(
-                    start + visual.characterRange.location, start + visual.characterRange.endLocation));
+                    start + visual.characterRange.location, start + visual.characterRange.endLocation + 1));
                 return moveVisually(from, affinity, right, true);
             }
         }
