@@ -90,6 +90,7 @@ EDTextView::EDTextView(QWidget* parent)
     connect(m_textLayoutManager.get(), &platform::TextLayoutManager::usageBoundsDidChange, this,
         [this] { updateGeometry(); });
     EDTextViewAccessible::installFactory();
+    setUpTextChecking();
 }
 
 EDTextView::~EDTextView()

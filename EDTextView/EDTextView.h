@@ -5,6 +5,7 @@
 #include "EDTextView/EDPlugin.h"
 #include "EDTextView/EDTextViewCommandList.h"
 #include "EDTextView/EDTextViewDelegate.h"
+#include "EDTextView/TextCheckingController.h"
 #include "platform/text/AttributedString.h"
 #include "platform/text/TextAttributes.h"
 #include "platform/text/TextContainer.h"
@@ -63,14 +64,16 @@ class UndoManager;
 // command names; the commands themselves are listed in EDTextViewCommandList.h),
 // ...TypingCommands.cpp (insert, delete and yank commands), ...EditingCommands.cpp (case and
 // completion), ...Pasteboard.cpp (clipboard and services), ...Drag.cpp (dragging text out and
-// dropping it in), ...FontPanel.cpp (font and colour dialogs), ...TextChecking.cpp (hooks for
-// spelling), ...Accessibility.cpp (what screen readers are told), ...Speech.cpp (speaking the text),
+// dropping it in), ...FontPanel.cpp (font and colour dialogs), ...TextChecking.cpp (spelling and
+// grammar: settings, commands and the checking controller's client), ...Validation.cpp (menu
+// items), ...Accessibility.cpp (what screen readers are told), ...Speech.cpp (speaking the text),
 // ...Find.cpp (find commands, the find bar's place and the highlights of matches).
 // Everything runs on the main thread.
 class EDTextView : public QAbstractScrollArea,
                    public EDCompletionWindowDelegate,
                    private platform::TextViewportLayoutControllerDelegate,
-                   public platform::RulerClient {
+                   public platform::RulerClient,
+                   public TextCheckingClient {
     Q_OBJECT
 public:
     // The provisional text of an input method while it composes, kept in the document.
@@ -224,9 +227,10 @@ public:
     void tileFindBar();
 
     bool isContinuousSpellCheckingEnabled() const { return m_isContinuousSpellCheckingEnabled; }
-    void setIsContinuousSpellCheckingEnabled(bool enabled) { m_isContinuousSpellCheckingEnabled = enabled; }
+    // Checking starts over for what is on (EDTextViewTextChecking.cpp).
+    void setIsContinuousSpellCheckingEnabled(bool enabled);
     bool isGrammarCheckingEnabled() const { return m_isGrammarCheckingEnabled; }
-    void setIsGrammarCheckingEnabled(bool enabled) { m_isGrammarCheckingEnabled = enabled; }
+    void setIsGrammarCheckingEnabled(bool enabled);
     // Until set, these read the spell checker's settings once.
     bool isAutomaticTextCompletionEnabled() const;
     void setIsAutomaticTextCompletionEnabled(bool enabled) { m_automaticTextCompletion = enabled; }
@@ -299,6 +303,61 @@ public:
     // The spelling and grammar items for a click on the character at `index`, to go first in the
     // context menu; none when there are none.
     std::shared_ptr<QMenu> textCheckingMenu(qint64 index, platform::CharacterRange* effectiveRange);
+
+    // Text checking (EDTextViewTextChecking.cpp). The controller is made with the view and checks
+    // what the traits below ask for; its annotations are rendering attributes of the layout
+    // manager, drawn and never part of the text. The view answers the controller as its client.
+    TextCheckingController& textCheckingController() const { return *m_textCheckingController; }
+    platform::SpellChecker::DocumentTag spellCheckerDocumentTag() const;
+    void checkTextIn(
+        platform::CharacterRange range, platform::TextCheckingTypes types, const QVariantHash& options);
+    void considerTextCheckingFor(platform::CharacterRange range);
+    // Traits: getters answer `yes` or `no` from the flags; setters turn a flag on for `yes` only.
+    TextInputTraitType spellCheckingType() const override;
+    void setSpellCheckingType(TextInputTraitType type);
+    TextInputTraitType grammarCheckingType() const override;
+    void setGrammarCheckingType(TextInputTraitType type);
+    TextInputTraitType autocorrectionType() const override;
+    void setAutocorrectionType(TextInputTraitType type);
+    TextInputTraitType textCompletionType() const override;
+    void setTextCompletionType(TextInputTraitType type);
+    TextInputTraitType textReplacementType() const override;
+    void setTextReplacementType(TextInputTraitType type);
+    TextInputTraitType smartQuotesType() const override;
+    void setSmartQuotesType(TextInputTraitType type);
+    // The paragraphs a range touches: the range clamped into the text, grown to the whole
+    // paragraph of its end (and of its start when that is the same). {notFound, 0} is the whole
+    // text; none for another range starting at notFound.
+    std::optional<platform::CharacterRange> checkingRange(platform::CharacterRange proposed) const;
+    // The controller's client.
+    std::optional<platform::AttributedString> annotatedSubstring(
+        platform::CharacterRange proposed, platform::CharacterRange* actual) override;
+    // Replaces the annotations of the keys the controller knows over the range; nothing for an
+    // empty range.
+    void setAnnotations(const QHash<QString, QString>& annotations, platform::CharacterRange range) override;
+    void addAnnotations(const QHash<QString, QString>& annotations, platform::CharacterRange range) override;
+    void removeAnnotation(const QString& key, platform::CharacterRange range) override;
+    void replaceCharacters(platform::CharacterRange range, const platform::AttributedString& text) override;
+    // The range clamped into the text.
+    void selectAndShowRange(platform::CharacterRange range) override;
+    QWidget* viewForRange(
+        platform::CharacterRange range, QRect* firstRect, platform::CharacterRange* actual) override;
+    qint64 textLength() const override;
+    QString plainSubstring(platform::CharacterRange range) const override;
+    platform::CharacterRange checkingSelectedRange() const override { return selectedRange(); }
+    bool checkingAllowsEdits() const override { return m_isEditable; }
+    bool checkingEditWasTyped() const override { return m_processingKeyEvent; }
+    // The "Spelling and Grammar" and "Substitutions" submenus of the default menu.
+    static void addTextCheckingMenus(QMenu& menu);
+
+    // Menu validation (EDTextViewValidation.cpp). Whether an item that names a command of the view
+    // (in its data, as "copy:") may be used now; on the way it keeps the titles of Undo and Redo
+    // and the check marks of the checking toggles current. An item naming no command is enabled.
+    bool validateUserInterfaceItem(QAction& item);
+    bool validateMenuItem(QAction& item) { return validateUserInterfaceItem(item); }
+    // Makes every item of the menu and its submenus that names a command run it (with the item as
+    // sender), and validates the items each time a menu shows.
+    void prepareMenu(QMenu& menu);
 
     // Undo (EDTextViewUndo.cpp).
     void breakUndoCoalescing();
@@ -614,6 +673,10 @@ private:
     // Gives the finder its client and the bar's place (EDTextViewFind.cpp).
     void setUpTextFinder();
 
+    // Text checking (EDTextViewTextChecking.cpp): makes the controller and follows the selection.
+    void setUpTextChecking();
+    void validateMenu(QMenu& menu);
+
     // Drops the undo steps and the pending typing run that refer to the text a whole-text
     // replacement took away.
     void clearUndoForNewText();
@@ -712,4 +775,6 @@ private:
         bool operator==(const AccessibleCaret&) const = default;
     };
     AccessibleCaret m_accessibleCaret;
+    // Last, so that it goes first: it asks the view nothing once it is being destroyed.
+    std::shared_ptr<TextCheckingController> m_textCheckingController;
 };

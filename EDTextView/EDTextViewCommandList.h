@@ -101,7 +101,20 @@
     COMMAND(showReplaceInterface)                                                                            \
     COMMAND(hideFindInterface)                                                                               \
     COMMAND(findNext)                                                                                        \
-    COMMAND(findPrevious)
+    COMMAND(findPrevious)                                                                                    \
+    /* Spelling, grammar and substitutions (EDTextViewTextChecking.cpp). */                                  \
+    COMMAND(toggleContinuousSpellChecking)                                                                   \
+    COMMAND(toggleGrammarChecking)                                                                           \
+    COMMAND(toggleAutomaticSpellingCorrection)                                                               \
+    COMMAND(toggleAutomaticTextCompletion)                                                                   \
+    COMMAND(toggleAutomaticQuoteSubstitution)                                                                \
+    COMMAND(checkTextInDocument)                                                                             \
+    COMMAND(checkTextInSelection)                                                                            \
+    COMMAND(checkSpelling)                                                                                   \
+    COMMAND(showGuessPanel)                                                                                  \
+    COMMAND(orderFrontSubstitutionsPanel)                                                                    \
+    COMMAND(changeSpelling)                                                                                  \
+    COMMAND(ignoreSpelling)
 
 // The commands by member; what key bindings and menus refer to.
 enum class EDTextViewCommand {

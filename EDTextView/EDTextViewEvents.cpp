@@ -335,6 +335,7 @@ std::unique_ptr<QMenu> EDTextView::defaultMenu()
     menu->addSeparator();
     add(menu.get(), "Select All", EDTextViewCommand::selectAll, QKeySequence(Qt::CTRL | Qt::Key_A));
     menu->addSeparator();
+    addTextCheckingMenus(*menu);
     QMenu* speech = menu->addMenu(QCoreApplication::translate("EDTextView", "Speech"));
     add(speech, "Start Speaking", EDTextViewCommand::startSpeaking, {});
     add(speech, "Stop Speaking", EDTextViewCommand::stopSpeaking, {});
@@ -345,16 +346,7 @@ QMenu* EDTextView::menuForEvent(QContextMenuEvent* event)
 {
     m_contextMenu = defaultMenu();
     QMenu* menu = m_contextMenu.get();
-    const std::function<void(QMenu*)> connectCommands = [&](QMenu* items) {
-        for (QAction* action : items->actions()) {
-            if (action->menu())
-                connectCommands(action->menu());
-            else if (!action->data().toString().isEmpty())
-                connect(action, &QAction::triggered, this,
-                    [this, command = action->data().toString()] { doCommandBySelector(command); });
-        }
-    };
-    connectCommands(menu);
+    prepareMenu(*menu);
     const QPointF point = viewportToView(event->pos());
     const auto line = m_textLayoutManager->lineFragmentRange(point, 0);
     if (!line)

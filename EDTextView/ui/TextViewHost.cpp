@@ -104,6 +104,8 @@ TextViewHost::~TextViewHost()
 {
     // The view goes with this widget; a write-back still queued finds no view and does nothing.
     m_coordinator->setTextView(nullptr);
+    // The view outlives this object's members by a moment.
+    disconnect(m_editKeeping);
 }
 
 void TextViewHost::installPlugins(const std::vector<std::shared_ptr<EDPlugin>>& plugins)
@@ -117,6 +119,20 @@ void TextViewHost::push(const std::function<void()>& change)
     m_coordinator->isUpdating = true;
     change();
     m_coordinator->isUpdating = false;
+}
+
+void TextViewHost::keepEdits()
+{
+    if (m_editKeeping)
+        return;
+    platform::TextContentStorage& storage = m_textView->textContentStorage();
+    m_editKeeping = connect(&storage, &platform::TextContentStorage::textDidChange, this,
+        [this, &storage](platform::TextRange replaced, qint64 newLength) {
+            if (m_coordinator->isUpdating)
+                return;
+            const platform::TextRange inserted(replaced.location, replaced.location + newLength);
+            m_edits.push_back({ replaced, storage.substring(inserted) });
+        });
 }
 
 void TextViewHost::updateSelection(const std::optional<platform::CharacterRange>& selection)

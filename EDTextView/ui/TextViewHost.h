@@ -7,16 +7,25 @@
 #include "platform/text/TextRange.h"
 
 #include <QPointer>
+#include <QString>
 #include <QWidget>
 
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 class EDTextView;
 
 namespace EDTextViewUI {
+
+// One replacement the user made in the view's text: `replaced` in the text as it was just before,
+// and the characters put there.
+struct TextEdit {
+    platform::TextRange replaced;
+    QString replacement;
+};
 
 // The delegate a host gives its text view: it carries the view's changes back into the host's
 // bindings.
@@ -88,6 +97,11 @@ protected:
 
     // Runs `push` as the host's own change of the view (its text is not written back).
     void push(const std::function<void()>& change);
+    // Once called, the host keeps the user's changes of the text as edits, oldest first, for a
+    // write-back that hands on only what changed; the host's own pushes are not kept.
+    void keepEdits();
+    // The edits kept since the last call.
+    std::vector<TextEdit> takeEdits() { return std::exchange(m_edits, {}); }
     // Selects `selection` unless the user's selection is waiting to be written back, the binding
     // holds none, or the view already has it. A range outside the text leaves the selection as it
     // is.
@@ -104,6 +118,8 @@ protected:
 private:
     std::shared_ptr<TextViewCoordinator> m_coordinator;
     EDTextView* m_textView;
+    QMetaObject::Connection m_editKeeping;
+    std::vector<TextEdit> m_edits;
 };
 
 } // namespace EDTextViewUI

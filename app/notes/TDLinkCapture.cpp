@@ -23,17 +23,6 @@ namespace {
 using AddResult = Result<TDLink, TDLinkCaptureFailure>;
 using DeleteResult = Result<Success, TDLinkCaptureFailure>;
 
-std::optional<QUrl> webAddress(const QString& text)
-{
-    const std::optional<platform::Url> url = platform::Url::fromString(text);
-    if (!url)
-        return std::nullopt;
-    const QString scheme = url->qUrl().scheme().toLower();
-    if ((scheme != u"http" && scheme != u"https") || url->qUrl().host().isEmpty())
-        return std::nullopt;
-    return url->qUrl();
-}
-
 TDLinkCaptureFailure invalidAddress(const QString& address)
 {
     const QString hint = QStringLiteral("Enter an address that starts with http:// or https://.");
@@ -63,6 +52,17 @@ bool isNoteOf(const TDProject& project, const TDNote& note)
 
 } // namespace
 
+std::optional<QUrl> tdWebAddress(const QString& text)
+{
+    const std::optional<platform::Url> url = platform::Url::fromString(text.trimmed());
+    if (!url)
+        return std::nullopt;
+    const QString scheme = url->qUrl().scheme().toLower();
+    if ((scheme != u"http" && scheme != u"https") || url->qUrl().host().isEmpty())
+        return std::nullopt;
+    return url->qUrl();
+}
+
 TDLinkCapture::TDLinkCapture(std::shared_ptr<TDLinkStore> store)
     : TDLinkCapture(std::move(store), TDPageFetcher::shared())
 {
@@ -87,7 +87,7 @@ void TDLinkCapture::addLink(std::shared_ptr<TDProject> project, std::shared_ptr<
 {
     assert(DispatchQueue::isMainThread() && project && note);
     const QString address = typedAddress.trimmed();
-    const std::optional<QUrl> url = webAddress(address);
+    const std::optional<QUrl> url = tdWebAddress(address);
     if (!url) {
         DispatchQueue::main()->async([completion = std::move(completion), failure = invalidAddress(address)] {
             if (completion)

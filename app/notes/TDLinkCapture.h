@@ -5,9 +5,11 @@
 #include "platform/foundation/Uuid.h"
 
 #include <QString>
+#include <QUrl>
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class TDLinkStore;
@@ -29,6 +31,11 @@ struct TDLinkCaptureFailure {
     Reason reason;
     QString message;
 };
+
+// The address `text` names when it is an http or https address with a host (surrounding white space
+// ignored); none for anything else. Only such addresses are fetched or handed to the desktop: any
+// other scheme would start whatever program claims it.
+std::optional<QUrl> tdWebAddress(const QString& text);
 
 // What the links pane of a note asks for: the note's links, adding a link from a typed address,
 // and deleting a link. Main thread only; completions run on the main queue, exactly once each, and

@@ -3,19 +3,13 @@
 #include "app/model/TDNote.h"
 #include "app/model/TDProject.h"
 #include "app/notes/TDNoteTextFile.h"
-#include "app/store/TDDirectoryPath.h"
 #include "app/store/TDNoteFiles.h"
 #include "platform/foundation/DispatchQueue.h"
-#include "platform/foundation/FileManager.h"
 #include "platform/foundation/Print.h"
 
 #include <QCoreApplication>
 
-#include <cerrno>
-#include <sys/stat.h>
-
-using platform::FileManager;
-using platform::Url;
+#include <algorithm>
 
 namespace {
 
@@ -26,13 +20,6 @@ using EditResult = TDNoteWindowModel::EditResult;
 QString localized(const char* key)
 {
     return QCoreApplication::translate("Tindrel", key);
-}
-
-// Whether anything, a dangling symbolic link included, is at `url`.
-bool itemExists(const Url& url)
-{
-    struct stat info;
-    return url.isFileUrl() && ::lstat(url.path().toUtf8().constData(), &info) == 0;
 }
 
 EditResult editFailure(EditFailure::Reason reason, Message message)
@@ -46,31 +33,6 @@ EditResult renameFailure(const QString& text)
         EditFailure::Reason::renameFailed, { localized("The note could not be renamed."), text });
 }
 
-struct Move {
-    Url from;
-    Url to;
-};
-
-// Moves back what `done` moved, last first. When a move back fails, what was moved back is moved
-// forward again, so the files stay together where the note's new fields point.
-bool undoMoves(const std::vector<Move>& done)
-{
-    for (std::size_t undone = 0; undone < done.size(); ++undone) {
-        const Move& move = done[done.size() - 1 - undone];
-        if (FileManager::moveItem(move.to, move.from))
-            continue;
-        for (std::size_t redo = done.size() - undone; redo < done.size(); ++redo)
-            FileManager::moveItem(done[redo].from, done[redo].to);
-        return false;
-    }
-    return true;
-}
-
-void printMissing(const Url& url)
-{
-    platform::print(QStringLiteral("File does not exist at path: ") + url.path());
-}
-
 } // namespace
 
 std::shared_ptr<TDNoteWindowModel> TDNoteWindowModel::make(
@@ -81,7 +43,8 @@ std::shared_ptr<TDNoteWindowModel> TDNoteWindowModel::make(
 
 TDNoteWindowModel::TDNoteWindowModel(
     std::shared_ptr<TDProjectStore> projectStore, const std::shared_ptr<TDNote>& tdNote)
-    : m_projectStore(std::move(projectStore))
+    : m_projectStore(projectStore)
+    , m_library(TDStores { std::move(projectStore), nullptr, nullptr, nullptr })
     , m_label(QString::fromLatin1(savedLabel))
     , m_newTitle(tdNote ? tdNote->title() : QString())
     , m_newDate(tdNote ? tdNote->date() : platform::Date::now())
@@ -107,8 +70,55 @@ void TDNoteWindowModel::setText(QString text)
 {
     if (text == m_text)
         return;
+    m_unsaved.include(m_text, 0, m_text.size(), text.size());
     m_registrar.withMutation("text", [&] { m_text = std::move(text); });
     setMarker(DotColor::red, notSavedLabel);
+}
+
+void TDNoteWindowModel::editText(const std::vector<TextEdit>& edits)
+{
+    if (edits.empty())
+        return;
+    ChangedStretch edited;
+    m_registrar.withMutation("text", [&] {
+        for (const TextEdit& edit : edits) {
+            const qsizetype at = std::clamp<qsizetype>(edit.location, 0, m_text.size());
+            const qsizetype length = std::clamp<qsizetype>(edit.length, 0, m_text.size() - at);
+            edited.include(m_text, at, length, edit.replacement.size());
+            m_unsaved.include(m_text, at, length, edit.replacement.size());
+            m_text.replace(at, length, edit.replacement);
+        }
+    });
+    // Typing and taking it back within one write-back changes nothing.
+    if (edited.differs(m_text))
+        setMarker(DotColor::red, notSavedLabel);
+}
+
+void TDNoteWindowModel::ChangedStretch::include(
+    const QString& text, qsizetype at, qsizetype length, qsizetype inserted)
+{
+    if (!any) {
+        any = true;
+        from = at;
+        end = at + length;
+        earlier = text.mid(at, length);
+    } else {
+        // What joins the stretch is still as it was in the earlier version.
+        if (at < from) {
+            earlier.prepend(QStringView(text).sliced(at, from - at));
+            from = at;
+        }
+        if (at + length > end) {
+            earlier.append(QStringView(text).sliced(end, at + length - end));
+            end = at + length;
+        }
+    }
+    end += inserted - length;
+}
+
+bool TDNoteWindowModel::ChangedStretch::differs(const QString& text) const
+{
+    return any && (end - from != earlier.size() || QStringView(text).sliced(from, end - from) != earlier);
 }
 
 void TDNoteWindowModel::replaceText(QString text)
@@ -175,8 +185,8 @@ std::optional<Message> TDNoteWindowModel::loadText()
         m_loadState = LoadState::loaded;
         m_loadProblem.reset();
     });
-    m_savedText = read.value();
     replaceText(std::move(read).value());
+    m_unsaved = {};
     return std::nullopt;
 }
 
@@ -209,18 +219,17 @@ std::optional<Message> TDNoteWindowModel::saveText()
             + QLatin1Char(' ') + m_loadFailure);
     if (m_loadState == LoadState::notLoaded)
         return refuse(localized("Its text file has not been read yet."));
-    const QString text = m_text;
-    auto written = TDNoteTextFile::write(located->note->contentURL(), text);
+    auto written = TDNoteTextFile::write(located->note->contentURL(), m_text);
     if (!written)
         return refuse(written.error().description);
-    m_savedText = text;
+    m_unsaved = {};
     setMarker(DotColor::green, savedLabel);
     return std::nullopt;
 }
 
 bool TDNoteWindowModel::hasUnsavedText() const
 {
-    return m_text != m_savedText;
+    return m_unsaved.differs(m_text);
 }
 
 TDNoteWindowModel::CloseDecision TDNoteWindowModel::prepareToClose()
@@ -278,17 +287,18 @@ bool TDNoteWindowModel::isRenaming() const
 
 void TDNoteWindowModel::saveEdit(EditCompletion completion)
 {
-    auto later = [&](EditResult result) {
+    // Answers on a later turn of the main queue, also when the answer is known at once.
+    auto answer = [completion = std::move(completion)](EditResult result) {
         platform::DispatchQueue::main()->async([completion, result] {
             if (completion)
                 completion(result);
         });
     };
     if (m_renaming)
-        return later(editFailure(EditFailure::Reason::busy, {}));
+        return answer(editFailure(EditFailure::Reason::busy, {}));
     auto located = note();
     if (!located)
-        return later(editFailure(EditFailure::Reason::noteMissing,
+        return answer(editFailure(EditFailure::Reason::noteMissing,
             { localized("The note could not be renamed."),
                 localized("The note is no longer in the library.") }));
     auto title = tdnotefiles::checkedTitle(
@@ -299,113 +309,24 @@ void TDNoteWindowModel::saveEdit(EditCompletion completion)
         const auto reason = problem.kind == Kind::exists ? EditFailure::Reason::sameName
             : problem.kind == Kind::blank                ? EditFailure::Reason::blankName
                                                          : EditFailure::Reason::unusableName;
-        return later(editFailure(reason, { problem.title, problem.message }));
-    }
-    renameNoteFiles(title.value(), std::move(completion));
-}
-
-void TDNoteWindowModel::renameNoteFiles(const QString& title, EditCompletion completion)
-{
-    auto later = [&](EditResult result) {
-        platform::DispatchQueue::main()->async([completion, result] {
-            if (completion)
-                completion(result);
-        });
-    };
-    if (m_renaming)
-        return later(editFailure(EditFailure::Reason::busy, {}));
-    auto located = note();
-    if (!located)
-        return later(editFailure(EditFailure::Reason::noteMissing,
-            { localized("The note could not be renamed."),
-                localized("The note is no longer in the library.") }));
-    const std::shared_ptr<TDNote> tdNote = located->note;
-    const Url projectFolder = TDDirectoryPath::projectDirectoryURL(located->project->name());
-    const Url notesFolder = projectFolder.appendingPathComponent(QStringLiteral("notes"));
-
-    // Where the files are now: the text file's own folder when it lies in the project's notes
-    // folder (whatever the stored title says), else the folder the title names.
-    const Url oldURL = tdNote->contentURL();
-    Url oldFolder = oldURL.deletingLastPathComponent();
-    QString oldFileName = oldURL.lastPathComponent();
-    if (!oldURL.isFileUrl() || oldFolder.deletingLastPathComponent() != notesFolder) {
-        oldFolder = TDDirectoryPath::noteDirectoryURL(projectFolder, tdNote->title());
-        oldFileName = tdNote->title() + QStringLiteral(".txt");
-    }
-    const Url newFolder = TDDirectoryPath::noteDirectoryURL(projectFolder, title);
-    const Url newTextFile = TDDirectoryPath::noteTextFileURL(projectFolder, title);
-    const Url movedTextFile = newFolder.appendingPathComponent(oldFileName);
-    for (const Url& url : { oldFolder, newFolder, newTextFile, movedTextFile }) {
-        if (!url.isFileUrl() || !TDDirectoryPath::isInsideLibraryFolder(url))
-            return later(renameFailure(localized("The note's files are not in its project's folder.")));
+        return answer(editFailure(reason, { problem.title, problem.message }));
     }
 
-    std::vector<Move> done;
-    if (newFolder != oldFolder) {
-        // Never moved onto: a folder of that name that no note lists is someone's, not this note's.
-        if (itemExists(newFolder)) {
-            const auto exists = tdnotefiles::existingTitleProblem();
-            return later(editFailure(EditFailure::Reason::sameName, { exists.title, exists.message }));
-        }
-        if (itemExists(oldFolder)) {
-            auto moved = FileManager::moveItem(oldFolder, newFolder);
-            if (!moved)
-                return later(renameFailure(moved.error().description));
-            done.push_back({ oldFolder, newFolder });
-        } else {
-            printMissing(oldFolder);
-        }
-    }
-    if (movedTextFile != newTextFile) {
-        if (itemExists(movedTextFile)) {
-            auto moved = FileManager::moveItem(movedTextFile, newTextFile);
-            if (!moved) {
-                const bool undone = undoMoves(done);
-                return later(renameFailure(moved.error().description
-                    + (undone ? QString()
-                              : QLatin1Char(' ') + localized("Its folder could not be moved back: ")
-                                + newFolder.path())));
-            }
-            done.push_back({ movedTextFile, newTextFile });
-        } else {
-            printMissing(movedTextFile);
-        }
-    }
-
-    const QString oldTitle = tdNote->title();
-    const platform::Date oldDate = tdNote->date();
-    tdNote->setTitle(title);
-    tdNote->setDate(m_newDate);
-    tdNote->setContentURL(newTextFile);
     m_registrar.withMutation("isRenaming", [&] { m_renaming = true; });
-
     auto self = shared_from_this();
-    m_projectStore->save(m_projectStore->tdProjects(),
-        [self, tdNote, done, oldTitle, oldDate, oldURL, completion = std::move(completion)](auto saved) {
-            if (saved) {
+    const std::shared_ptr<TDNote> tdNote = located->note;
+    m_library.renameNote(located->project, tdNote, title.value(), m_newDate,
+        [self, tdNote, answer](platform::Result<platform::Success, TDLibraryFailure> renamed) {
+            self->m_registrar.withMutation("isRenaming", [&] { self->m_renaming = false; });
+            if (renamed) {
                 self->setOpenEditSheet(false);
                 self->setNewTitle(tdNote->title());
-                return self->finishRename(completion, EditResult::success({}));
+                return answer(EditResult::success({}));
             }
-            QString text = localized("The library could not be saved: ") + saved.error().description;
-            if (undoMoves(done)) {
-                tdNote->setTitle(oldTitle);
-                tdNote->setDate(oldDate);
-                tdNote->setContentURL(oldURL);
-                text += QLatin1Char(' ') + localized("The note keeps its name.");
-            } else {
-                // The files stay where the note's new fields point; the next save of the library
-                // writes them.
-                text += QLatin1Char(' ')
-                    + localized("Its files could not be moved back, so it keeps the new name.");
-            }
-            self->finishRename(completion, renameFailure(text));
+            const TDLibraryFailure& failure = renamed.error();
+            // The library refuses only a title whose folder is already on disk.
+            if (failure.kind == TDLibraryFailure::Kind::refused)
+                return answer(editFailure(EditFailure::Reason::sameName, { failure.title, failure.message }));
+            answer(renameFailure(failure.message));
         });
-}
-
-void TDNoteWindowModel::finishRename(EditCompletion completion, EditResult result)
-{
-    m_registrar.withMutation("isRenaming", [&] { m_renaming = false; });
-    if (completion)
-        completion(result);
 }

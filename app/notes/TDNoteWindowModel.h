@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/store/TDLibrary.h"
 #include "app/store/TDProjectStore.h"
 #include "platform/foundation/Date.h"
 #include "platform/foundation/ObservationRegistrar.h"
@@ -28,9 +29,11 @@ class TDNote;
 //
 // The text
 //   `text()` is the one truth about the note's text. The window follows two rules:
-//   1. Every edit in the text view is written into the model with `setText`: the editor writes it
-//      back on the next turn of the event loop, and the window makes it write a waiting edit at
-//      once before it saves or closes, so a save or a close always sees the last keystroke.
+//   1. Every edit in the text view is written into the model with `editText` (as edits, so that a
+//      keystroke in a long note copies nothing but itself; `setText` takes a whole text): the
+//      editor writes it back on the next turn of the event loop, and the window makes it write a
+//      waiting edit at once before it saves or closes, so a save or a close always sees the last
+//      keystroke.
 //   2. An update of the window pushes `text()` into the text view only when
 //      `textReplacementCount()` moved since the text view last took the model's text. Edits never
 //      move it; only a load does. A re-render while typing therefore never puts older text over
@@ -59,9 +62,10 @@ class TDNote;
 // Renaming
 //   The sheet's "Save" calls `saveEdit`, which checks `newTitle` as a new note's title is checked
 //   (TDNoteFiles: percent escapes decoded once, and the decoded title names the folder, the text
-//   file and the note alike), then `renameNoteFiles` moves the note's folder and text file, updates
-//   the note and saves the projects. A failed step undoes the earlier ones: the files are moved
-//   back and the note keeps its title, date and URL.
+//   file and the note alike), then asks the library (TDLibrary::renameNote) to move the note's
+//   folder and text file, update the note and save the projects, with the decoded title as it is.
+//   A failed step undoes the earlier ones: the files are moved back and the note keeps its title,
+//   date and URL. One rename runs at a time.
 class TDNoteWindowModel : public std::enable_shared_from_this<TDNoteWindowModel> {
 public:
     enum class DotColor { red, green };
@@ -114,8 +118,18 @@ public:
     std::optional<TDProjectStore::LocatedNote> note() const;
 
     QString text() const;
-    // An edit from the text view (rule 1 above). Marks the text unsaved when it differs.
+    // A whole text from the text view (rule 1 above). Marks the text unsaved when it differs.
     void setText(QString text);
+    // One replacement of `length` characters at `location` of the text as the edits before it
+    // left it (both clamped to the text).
+    struct TextEdit {
+        qsizetype location = 0;
+        qsizetype length = 0;
+        QString replacement;
+    };
+    // Edits from the text view (rule 1 above), oldest first: the same as `setText` with the text
+    // they make, but the text changes in place and only the edited stretch is copied or compared.
+    void editText(const std::vector<TextEdit>& edits);
     std::uint64_t textReplacementCount() const;
 
     DotColor dotColor() const;
@@ -147,31 +161,41 @@ public:
     void setNewDate(platform::Date date);
     bool isRenaming() const;
 
-    // The sheet's "Save": checks `newTitle` and renames. `completion` runs once, on the main queue,
-    // after this returns. On success the sheet is closed (`openEditSheet` false) and `newTitle`
-    // holds the note's new title.
+    // The sheet's "Save": checks `newTitle` and renames the note, giving it `newDate`. `completion`
+    // runs once, on the main queue, after this returns. On success the sheet is closed
+    // (`openEditSheet` false) and `newTitle` holds the note's new title.
     void saveEdit(EditCompletion completion = {});
-
-    // Moves the note's folder and text file to `title` (already checked, as `saveEdit` does), sets
-    // the note's title, date (`newDate`) and URL, and saves the projects; undoes it all when a step
-    // fails. A missing folder or text file is printed ("File does not exist at path: ") and
-    // skipped.
-    void renameNoteFiles(const QString& title, EditCompletion completion);
 
 private:
     enum class LoadState { notLoaded, loaded, failed };
 
+    // Where the text differs from an earlier version of it: outside [from, end) the two agree, and
+    // `earlier` holds what the earlier version had in between. Kept up edit by edit, so asking
+    // whether the text still differs costs that stretch, not the whole text, and no copy of the
+    // whole text is held that would make the next edit copy it.
+    struct ChangedStretch {
+        bool any = false;
+        qsizetype from = 0;
+        qsizetype end = 0;
+        QString earlier;
+
+        // Takes in the replacement of `length` characters at `at` of `text` by `inserted` ones,
+        // before `text` changes.
+        void include(const QString& text, qsizetype at, qsizetype length, qsizetype inserted);
+        bool differs(const QString& text) const;
+    };
+
     TDNoteWindowModel(std::shared_ptr<TDProjectStore> projectStore, const std::shared_ptr<TDNote>& tdNote);
     void replaceText(QString text);
     void setMarker(DotColor color, const char* label);
-    void finishRename(EditCompletion completion, EditResult result);
 
     std::shared_ptr<TDProjectStore> m_projectStore;
+    TDLibrary m_library;
     std::optional<platform::Uuid> m_noteId;
 
     QString m_text;
-    // What the file held when last read or written.
-    QString m_savedText;
+    // How `m_text` differs from what the file held when last read or written.
+    ChangedStretch m_unsaved;
     std::uint64_t m_textReplacementCount = 0;
     DotColor m_dotColor = DotColor::red;
     QString m_label;

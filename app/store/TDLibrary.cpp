@@ -9,6 +9,7 @@
 #include "app/store/TDNoteFiles.h"
 #include "app/store/TDProjectRename.h"
 #include "app/store/TDProjectStore.h"
+#include "platform/foundation/FileManager.h"
 #include "platform/foundation/Print.h"
 
 #include <QCoreApplication>
@@ -16,6 +17,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <sys/stat.h>
 #include <unordered_set>
 
 using platform::PlatformError;
@@ -286,6 +288,128 @@ bool TDLibrary::recordNoteOpened(
     return true;
 }
 
+// Renaming a note.
+
+namespace {
+
+// Whether anything, a dangling symbolic link included, is at `url`.
+bool itemExists(const Url& url)
+{
+    struct stat info;
+    return url.isFileUrl() && ::lstat(url.path().toUtf8().constData(), &info) == 0;
+}
+
+struct Move {
+    Url from;
+    Url to;
+};
+
+// Moves back what `done` moved, last first. When a move back fails, what was moved back is moved
+// forward again, so the files stay together where the note's new fields point.
+bool undoMoves(const std::vector<Move>& done)
+{
+    for (std::size_t undone = 0; undone < done.size(); ++undone) {
+        const Move& move = done[done.size() - 1 - undone];
+        if (platform::FileManager::moveItem(move.to, move.from))
+            continue;
+        for (std::size_t redo = done.size() - undone; redo < done.size(); ++redo)
+            platform::FileManager::moveItem(done[redo].from, done[redo].to);
+        return false;
+    }
+    return true;
+}
+
+void printMissing(const Url& url)
+{
+    platform::print(QStringLiteral("File does not exist at path: ") + url.path());
+}
+
+} // namespace
+
+void TDLibrary::renameNote(const std::shared_ptr<TDProject>& project, const std::shared_ptr<TDNote>& note,
+    const QString& title, platform::Date date, Done done)
+{
+    auto operation = begin<Success>(m_inFlight, std::move(done));
+    const QString failed = localized("The note could not be renamed.");
+    const Url projectFolder = TDDirectoryPath::projectDirectoryURL(project->name());
+    const Url notesFolder = projectFolder.appendingPathComponent(QStringLiteral("notes"));
+
+    // Where the files are now: the text file's own folder when it lies in the project's notes
+    // folder (whatever the stored title says), else the folder the title names.
+    const Url oldURL = note->contentURL();
+    Url oldFolder = oldURL.deletingLastPathComponent();
+    QString oldFileName = oldURL.lastPathComponent();
+    if (!oldURL.isFileUrl() || oldFolder.deletingLastPathComponent() != notesFolder) {
+        oldFolder = TDDirectoryPath::noteDirectoryURL(projectFolder, note->title());
+        oldFileName = note->title() + QStringLiteral(".txt");
+    }
+    const Url newFolder = TDDirectoryPath::noteDirectoryURL(projectFolder, title);
+    const Url newTextFile = TDDirectoryPath::noteTextFileURL(projectFolder, title);
+    const Url movedTextFile = newFolder.appendingPathComponent(oldFileName);
+    for (const Url& url : { oldFolder, newFolder, newTextFile, movedTextFile }) {
+        if (!url.isFileUrl() || !TDDirectoryPath::isInsideLibraryFolder(url))
+            return operation->fail(
+                Kind::fileFailed, failed, localized("The note's files are not in its project's folder."));
+    }
+
+    std::vector<Move> moved;
+    if (newFolder != oldFolder) {
+        // Never moved onto: a folder of that name that no note lists is someone's, not this note's.
+        if (itemExists(newFolder)) {
+            const auto exists = tdnotefiles::existingTitleProblem();
+            return operation->refuse(exists.title, exists.message);
+        }
+        if (itemExists(oldFolder)) {
+            auto folderMoved = platform::FileManager::moveItem(oldFolder, newFolder);
+            if (!folderMoved)
+                return operation->fail(Kind::fileFailed, failed, folderMoved.error().description);
+            moved.push_back({ oldFolder, newFolder });
+        } else {
+            printMissing(oldFolder);
+        }
+    }
+    if (movedTextFile != newTextFile) {
+        if (itemExists(movedTextFile)) {
+            auto fileMoved = platform::FileManager::moveItem(movedTextFile, newTextFile);
+            if (!fileMoved) {
+                const QString reason = fileMoved.error().description;
+                if (undoMoves(moved))
+                    return operation->fail(Kind::fileFailed, failed, reason);
+                return operation->fail(Kind::fileFailed, failed, reason,
+                    reason + QLatin1Char(' ') + localized("Its folder could not be moved back: ")
+                        + newFolder.path());
+            }
+            moved.push_back({ movedTextFile, newTextFile });
+        } else {
+            printMissing(movedTextFile);
+        }
+    }
+
+    const QString oldTitle = note->title();
+    const platform::Date oldDate = note->date();
+    note->setTitle(title);
+    note->setDate(date);
+    note->setContentURL(newTextFile);
+    saveInOrder(m_stores, { LibraryFile::projects },
+        [operation, note, moved, oldTitle, oldDate, oldURL, failed](SaveOutcome saved) {
+            if (saved)
+                return operation->succeed({});
+            QString text = localized("The library could not be saved: ") + saved.error().description;
+            if (undoMoves(moved)) {
+                note->setTitle(oldTitle);
+                note->setDate(oldDate);
+                note->setContentURL(oldURL);
+                text += QLatin1Char(' ') + localized("The note keeps its name.");
+            } else {
+                // The files stay where the note's new fields point; the next save of the projects
+                // writes them.
+                text += QLatin1Char(' ')
+                    + localized("Its files could not be moved back, so it keeps the new name.");
+            }
+            operation->fail(Kind::saveFailed, failed, saved.error().description, text);
+        });
+}
+
 void TDLibrary::createProject(TDProject::Fields fields, Done done)
 {
     auto operation = begin<Success>(m_inFlight, std::move(done));
@@ -419,6 +543,27 @@ void TDLibrary::removeCoverImage(const std::shared_ptr<TDProject>& project, cons
         return operation->fail(Kind::fileFailed, localized("The cover image could not be removed."),
             removed.error().description);
     project->setCoverImageURL(std::nullopt);
+    saveInOrder(m_stores, { LibraryFile::projects }, finishing(operation));
+}
+
+void TDLibrary::addQuickAccessURL(const std::shared_ptr<TDProject>& project, const Url& url, Done done)
+{
+    auto operation = begin<Success>(m_inFlight, std::move(done));
+    if (!url.isValid())
+        return operation->refuse(localized("The item cannot be added."),
+            localized("Only a file or a folder can be kept in the quick-access bar."));
+    auto urls = project->quickAccessURL();
+    urls.push_back(url);
+    project->setQuickAccessURL(std::move(urls));
+    saveInOrder(m_stores, { LibraryFile::projects }, finishing(operation));
+}
+
+void TDLibrary::removeQuickAccessURL(const std::shared_ptr<TDProject>& project, const Url& url, Done done)
+{
+    auto operation = begin<Success>(m_inFlight, std::move(done));
+    auto urls = project->quickAccessURL();
+    std::erase(urls, url);
+    project->setQuickAccessURL(std::move(urls));
     saveInOrder(m_stores, { LibraryFile::projects }, finishing(operation));
 }
 

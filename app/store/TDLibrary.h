@@ -80,6 +80,19 @@ public:
     // no window must open. A project that left the store drops the note's entry.
     bool recordNoteOpened(const std::shared_ptr<TDProject>& project, const std::shared_ptr<TDNote>& note);
 
+    // Renaming a note.
+
+    // Moves the note's folder and text file to `title`, sets the note's title, `date` and text file,
+    // and saves the projects. `title` was checked by the caller as a new note's title is checked, its
+    // percent escapes decoded there once; it is used as given. The one refusal, before anything
+    // changed: a folder of that title already on disk, which is never moved onto. A folder or text
+    // file that is missing is printed ("File does not exist at path: ") and skipped. A step that
+    // fails undoes the earlier ones: the files move back and the note keeps its title, date and
+    // text file. Files that cannot be moved back stay where the note's new fields point, and the
+    // next save of the projects writes those fields.
+    void renameNote(const std::shared_ptr<TDProject>& project, const std::shared_ptr<TDNote>& note,
+        const QString& title, platform::Date date, Done done = {});
+
     // Projects.
 
     // Makes the new project's folder, appends the project and saves the projects. The name was
@@ -107,6 +120,16 @@ public:
     // Removes the cover file, clears the cover and saves the projects. A file already gone is
     // reported on standard output and the cover is cleared all the same.
     void removeCoverImage(
+        const std::shared_ptr<TDProject>& project, const platform::Url& url, Done done = {});
+
+    // Quick access: the project's list of files and folders kept at hand; the items stay untouched.
+
+    // Appends `url` (an entry already listed is listed again) and saves the projects. An invalid
+    // URL is refused.
+    void addQuickAccessURL(
+        const std::shared_ptr<TDProject>& project, const platform::Url& url, Done done = {});
+    // Removes every entry equal to `url`, the others keeping their order, and saves the projects.
+    void removeQuickAccessURL(
         const std::shared_ptr<TDProject>& project, const platform::Url& url, Done done = {});
 
     // Reference images: records only; the image files stay where they are.

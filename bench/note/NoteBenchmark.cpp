@@ -3,20 +3,27 @@
 //   strict UTF-8 decode) and the text shown in the editor, against QFile::readAll, QString::fromUtf8
 //   and QPlainTextEdit::setPlainText (no wrapping, as the note editor, same size and font);
 // - save after one keystroke: a key typed into the window's text view and Ctrl+S's save, against a
-//   QSaveFile write and commit of the same text as UTF-8, and (for information) against the whole
-//   bare road: a key typed into QPlainTextEdit, toPlainText, and the same write;
+//   QSaveFile write and commit of the same text as UTF-8 (at the end of the note, and for
+//   information in its middle), and (for information) against the whole bare road: a key typed
+//   into QPlainTextEdit, toPlainText, and the same write;
 // - the model's save and load alone, against the same baselines (for information).
 // Prints medians and ratios.
 //
 // With --screenshot FOLDER it instead writes note-window.png and note-window-dark.png there: a note
-// window with a short note, grabbed in a light and a dark palette.
+// window with a short note and four links, grabbed in a light and a dark palette, and
+// note-window-add-link.png: the light window with its add-link popover open.
 
 #include "EDTextView/EDTextContentStorage.h"
 #include "EDTextView/EDTextView.h"
+#include "app/model/TDLink.h"
 #include "app/model/TDNote.h"
 #include "app/model/TDProject.h"
 #include "app/notes/TDNoteWindowModel.h"
+#include "app/screens/common/TDPopover.h"
+#include "app/screens/common/TDProjectDetailViewSectionTitle.h"
 #include "app/screens/note/EDTextEditView.h"
+#include "app/screens/note/TDAddLinkPopover.h"
+#include "app/screens/note/TDLinksPane.h"
 #include "app/screens/note/TDNoteView.h"
 #include "app/screens/note/TDNoteWindow.h"
 #include "app/store/TDLinkStore.h"
@@ -30,10 +37,13 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMainWindow>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QSaveFile>
 #include <QTemporaryDir>
+#include <QToolButton>
 
 #include <cstdio>
 #include <cstdlib>
@@ -205,6 +215,16 @@ void benchmarks(const QString& home)
             "save a 10 MB note after one keystroke, through the window (target <= 1.2)", typeAndSave,
             [&] { saveWithQSaveFile(path, typed ? keyed : text); }, runs);
 
+        // The same with the caret in the middle, where the model's text moves half its length
+        // for each keystroke.
+        const qsizetype middle = text.indexOf(QLatin1Char('\n'), text.size() / 2) + 1;
+        const QString keyedInMiddle = QString(text).insert(middle, QLatin1Char('x'));
+        view->setSelectedRange({ middle, 0 });
+        bench::compare(
+            "save a 10 MB note after one keystroke in its middle, through the window (information)",
+            typeAndSave, [&] { saveWithQSaveFile(path, typed ? keyedInMiddle : text); }, runs);
+        view->setSelectedRange({ text.size(), 0 });
+
         // The whole bare road: a key typed into QPlainTextEdit, its text taken out, then written.
         QPlainTextEdit edit;
         edit.setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -295,6 +315,22 @@ int screenshots(const QString& home, const QString& folder)
                                         "- Ask the printer about the fluorescent pink (Pantone 806).\n"
                                         "- Proofs on Thursday; print run quotes by Friday.\n");
     Library library(home, QStringLiteral("Poster Series"), QStringLiteral("Layout grid"), text);
+    const auto link = [&](std::optional<QString> title, std::optional<QString> desc, const char* url) {
+        return TDLink { std::move(title), std::move(desc), QString::fromUtf8(url), platform::Uuid::random(),
+            library.note->id() };
+    };
+    library.linkStore->setTdLinks({
+        link(QStringLiteral("Swiss Grid Systems \u2013 A Short History"),
+            QStringLiteral("How the modular grid moved from Basel and Zurich into posters, books and "
+                           "signage, with examples from five decades."),
+            "https://example.com/articles/swiss-grid-systems"),
+        link(QStringLiteral("Pantone 806 C"),
+            QStringLiteral("Fluorescent pink: colour values, substrates and printing notes."),
+            "https://example.org/colour/pantone-806-c"),
+        link(QStringLiteral("Poster sizes (ISO 216)"), std::nullopt,
+            "https://example.net/paper/iso-216?series=A&size=2"),
+        link(std::nullopt, std::nullopt, "http://printshop.example/quote/4471"),
+    });
     const struct {
         bool dark;
         const char* file;
@@ -318,6 +354,33 @@ int screenshots(const QString& home, const QString& folder)
         if (!window->grab().save(folder + QLatin1Char('/') + QLatin1String(shot.file)))
             fail("could not write the screenshot");
     }
+
+    // The add-link popover open over the light window, an address typed in it. The popover is a
+    // window of its own: it is drawn over the grab where it stands on the screen.
+    QApplication::setPalette(light);
+    auto window = openWindow(library, text.size());
+    window->resize(TDNoteWindow::defaultWidth, 460);
+    TDLinksPane* pane = contentOf(window.get())->noteView()->linksPane();
+    pane->header()->button()->click();
+    QLineEdit* field = pane->addLinkPopover()->field();
+    field->setText(QStringLiteral("https://example.com/type/specimens"));
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < 300)
+        QCoreApplication::processEvents();
+    QWidget* popover = pane->header()->popover();
+    // The popover may hang past the window's edge, as it does on the desktop.
+    const QRect windowArea(window->mapToGlobal(QPoint()), window->size());
+    const QRect popoverArea(popover->mapToGlobal(QPoint()), popover->size());
+    const QRect area = windowArea.united(popoverArea).adjusted(0, 0, 8, 8);
+    QPixmap shot(area.size());
+    shot.fill(QColor(0x80, 0x80, 0x80));
+    QPainter painter(&shot);
+    painter.drawPixmap(windowArea.topLeft() - area.topLeft(), window->grab());
+    painter.drawPixmap(popoverArea.topLeft() - area.topLeft(), popover->grab());
+    painter.end();
+    if (!shot.save(folder + QStringLiteral("/note-window-add-link.png")))
+        fail("could not write the screenshot");
     return 0;
 }
 

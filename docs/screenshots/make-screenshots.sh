@@ -4,6 +4,8 @@
 # through the create sheet, gives one a cover and three notes, and grabs the main window, the create
 # sheet over it, the settings window, and that project's workspace with its cover popover open,
 # light and dark (the dark one through qt6ct's "darker" colour scheme, as a desktop would set it).
+# Then it fills that project's quick-access bar and saves links from its notes, and grabs the
+# workspace with the bar and the Links destination, light and dark.
 #
 #   xvfb-run -a -s "-screen 0 1600x1000x24" docs/screenshots/make-screenshots.sh build/tindrel docs/screenshots
 #
@@ -141,4 +143,47 @@ fixed="Monospace,9,-1,5,400,0,0,0,0,0,0,0,0,0,0,1"
 general="Sans Serif,9,-1,5,400,0,0,0,0,0,0,0,0,0,0,1"
 CONF
 QT_QPA_PLATFORMTHEME=qt6ct workspace "$OUT/workspace-dark.png"
+
+# Files and folders at hand for "Poster Series", and links saved from its notes.
+mkdir -p "$HOME/Type specimens"
+for name in "Poster brief.pdf" "Print quotes.ods" "Palette.svg" "Layout notes.txt"; do
+    printf 'x' > "$HOME/$name"
+done
+python3 - "$LIB" "$HOME" << 'PY'
+import json, sys, urllib.parse, uuid
+lib, home = sys.argv[1], sys.argv[2]
+path = lib + "/projects.library"
+projects = json.load(open(path))
+notes = []
+for project in projects:
+    if project["_name"] != "Poster Series":
+        continue
+    project["_quickAccessURL"] = ["file://" + urllib.parse.quote(home + "/" + name) for name in
+        ("Poster brief.pdf", "Type specimens", "Print quotes.ods", "Palette.svg", "Layout notes.txt")]
+    notes = [note["id"] for note in project["_tdNote"]]
+json.dump(projects, open(path, "w"))
+links = [
+    ("Swiss Style Posters: A Visual History", "How the International Typographic Style shaped fifty years of poster design, from Basel and Zurich to the rest of the world, with over two hundred examples from museum archives, notes on the printers who set them, and an essay on why the grid outlived the movement that made it.", "https://design-archive.example.org/swiss-style"),
+    ("Choosing Paper for Screen Printing", "Weights, finishes and how each takes ink.", "https://printshop.example.com/guides/paper"),
+    (None, None, "https://example.net/grid-systems.pdf"),
+    ("Variable Fonts in Print", "A practical look at variable type for large formats: what survives the trip to the press and what does not.", "https://type.example.com/articles/variable-fonts-in-print"),
+]
+json.dump([dict({"id": str(uuid.uuid4()).upper(), "tdNoteId": notes[i % len(notes)], "url": url},
+                **({"title": title} if title else {}), **({"desc": desc} if desc else {}))
+           for i, (title, desc, url) in enumerate(links)], open(lib + "/links.library", "w"))
+PY
+
+# The workspace of "Poster Series" with its quick-access bar, then the Links destination.
+quickAccessAndLinks() {
+    start
+    click $WID 590 150
+    sleep 1
+    grab $WID "$1"
+    click $WID 58 258
+    sleep 1
+    grab $WID "$2"
+    stop
+}
+quickAccessAndLinks "$OUT/workspace-quick-access.png" "$OUT/links.png"
+QT_QPA_PLATFORMTHEME=qt6ct quickAccessAndLinks "$OUT/workspace-quick-access-dark.png" "$OUT/links-dark.png"
 kill $WM

@@ -172,10 +172,17 @@ qint64 TextContentStorage::globalIndex(const Place& place) const
 
 QString TextContentStorage::string() const
 {
-    QString result;
-    result.reserve(m_length);
-    for (const Chunk& chunk : m_chunks)
-        result += chunk.text.string();
+    // A document of one chunk shares that chunk's string.
+    if (m_chunks.size() == 1)
+        return m_chunks.front().text.string();
+    // Otherwise one allocation of the final size and one copy per chunk, in a single pass.
+    QString result(m_length, Qt::Uninitialized);
+    QChar* out = result.data();
+    for (const Chunk& chunk : m_chunks) {
+        const QString& part = chunk.text.string();
+        out = std::copy_n(part.constData(), part.size(), out);
+    }
+    Q_ASSERT(out == result.constData() + result.size());
     return result;
 }
 

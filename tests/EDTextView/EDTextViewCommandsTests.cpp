@@ -6,6 +6,8 @@
 #include <QMenu>
 #include <QSet>
 
+#include <functional>
+
 using namespace textviewtest;
 using platform::TextRange;
 

@@ -298,7 +298,7 @@ TEST(EDTextViewEditing, ContextMenuJoinsDelegateAndPluginMenus)
     for (QAction* action : menu->actions())
         titles << (action->isSeparator() ? QStringLiteral("-") : action->text());
     EXPECT_EQ(titles,
-        (QStringList { "Cut", "Copy", "Paste", "Paste and Match Style", "-", "Select All", "-", "Speech", "-",
-            "Item 0", "Tools", "-" }));
-    EXPECT_EQ(menu->actions()[10]->menu()->actions().size(), 3);
+        (QStringList { "Cut", "Copy", "Paste", "Paste and Match Style", "-", "Select All", "-",
+            "Spelling and Grammar", "Substitutions", "Speech", "-", "Item 0", "Tools", "-" }));
+    EXPECT_EQ(menu->actions()[12]->menu()->actions().size(), 3);
 }

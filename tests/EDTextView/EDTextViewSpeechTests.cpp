@@ -5,6 +5,8 @@
 #include <QContextMenuEvent>
 #include <QMenu>
 
+#include <algorithm>
+
 using namespace textviewtest;
 using platform::TextRange;
 using platform::TextSelection;
@@ -108,8 +110,12 @@ TEST(EDTextViewSpeech, StopsWithinAWordAndIsReachedFromTheContextMenu)
     view->setDelegate(delegate);
     QContextMenuEvent event(QContextMenuEvent::Keyboard, view.pointOf(0));
     QMenu* menu = view->menuForEvent(&event);
-    ASSERT_TRUE(menu && menu->actions().size() > 7 && menu->actions()[7]->menu());
-    const QList<QAction*> speech = menu->actions()[7]->menu()->actions();
+    ASSERT_TRUE(menu);
+    const QList<QAction*> items = menu->actions();
+    const auto submenu = std::find_if(items.begin(), items.end(),
+        [](QAction* action) { return action->menu() && action->text() == "Speech"; });
+    ASSERT_NE(submenu, items.end());
+    const QList<QAction*> speech = (*submenu)->menu()->actions();
     ASSERT_EQ(speech.size(), 2);
     EXPECT_EQ(speech[0]->text() + ", " + speech[1]->text(), "Start Speaking, Stop Speaking");
 

@@ -1,5 +1,6 @@
 #include "app/screens/note/EDTextEditView.h"
 
+#include "EDTextView/EDTextContentStorage.h"
 #include "EDTextView/EDTextView.h"
 #include "EDTextView/ui/LineNumbers.h"
 
@@ -42,10 +43,21 @@ void EDTextEditView::updateView(
 
 void EDTextEditView::updateView()
 {
-    if (!coordinator().hasPendingText() && m_text.get) {
+    if (m_edits.apply) {
+        // Read first, so that a screen rendering this observes the count even while a write-back
+        // waits.
+        const std::uint64_t replacement = m_edits.replacementCount();
+        if (!coordinator().hasPendingText() && replacement != m_shownReplacement && m_text.get) {
+            const QString bound = m_text.get();
+            // A copy of the view's text only when the lengths leave the question open.
+            if (bound.size() != textView()->textContentStorage().length() || bound != textView()->string())
+                pushText(bound);
+            m_shownReplacement = replacement;
+        }
+    } else if (!coordinator().hasPendingText() && m_text.get) {
         const QString bound = m_text.get();
         if (!sameText(bound, m_shownText)) {
-            push([&] { textView()->setString(bound); });
+            pushText(bound);
             m_shownText = bound;
         }
     }
@@ -53,11 +65,49 @@ void EDTextEditView::updateView()
     updateEnabledAndWrapping(m_options);
 }
 
+void EDTextEditView::setEditBinding(EditBinding binding)
+{
+    m_edits = std::move(binding);
+    // Held no longer: a copy kept here would make the bound text copy itself at the next edit.
+    m_shownText = QString();
+    keepEdits();
+    // Whatever the count says now, the view is checked once against the bound text.
+    m_shownReplacement = m_edits.replacementCount() + 1;
+    updateView();
+}
+
+void EDTextEditView::pushText(const QString& text)
+{
+    // What the user did before is replaced with the rest of the view's text.
+    takeEdits();
+    push([&] { textView()->setString(text); });
+}
+
 void EDTextEditView::writeTextBack()
 {
-    m_shownText = textView()->string();
+    if (!m_edits.apply)
+        return writeWholeTextBack();
+    auto edits = takeEdits();
+    if (m_edits.replacementCount() != m_shownReplacement) {
+        // The bound text was replaced under the waiting edits, which no longer fit it.
+        writeWholeTextBack();
+        m_shownReplacement = m_edits.replacementCount();
+        return;
+    }
+    if (!edits.empty())
+        m_edits.apply(std::move(edits));
+    // An edit the view made without telling (none is known) shows as a length that disagrees.
+    if (m_text.get && m_text.get().size() != textView()->textContentStorage().length())
+        writeWholeTextBack();
+}
+
+void EDTextEditView::writeWholeTextBack()
+{
+    const QString text = textView()->string();
+    if (!m_edits.apply)
+        m_shownText = text;
     if (m_text.set)
-        m_text.set(m_shownText);
+        m_text.set(text);
 }
 
 void EDTextEditView::writeSelectionBack()

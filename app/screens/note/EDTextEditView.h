@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -17,10 +19,22 @@
 // while the write-back of the user's own change is waiting for its turn; see TextViewCoordinator.
 // Invariant: whenever no write-back is waiting, `m_shownText` is the view's text, so the check
 // costs no copy of a long note.
+//
+// With an edit binding (`setEditBinding`) a keystroke in a long text costs neither a copy nor a
+// comparison of the whole text: the user's changes go back as edits, and the bound text is pushed
+// only when the binding's replacement count moved (and then only when it differs from the view's).
 class EDTextEditView : public EDTextViewUI::TextViewHost {
 public:
     using Options = EDTextViewUI::TextViewOptions;
     template<typename T> using Binding = EDTextViewUI::Binding<T>;
+
+    struct EditBinding {
+        // Applies the user's edits, oldest first, to the bound text.
+        std::function<void(std::vector<EDTextViewUI::TextEdit>)> apply;
+        // Moves whenever the bound text is replaced other than through `apply` or the text binding's
+        // `set` (a load).
+        std::function<std::uint64_t()> replacementCount;
+    };
 
     EDTextEditView(Binding<QString> text, Binding<std::optional<platform::CharacterRange>> selection,
         Options options = {}, std::vector<std::shared_ptr<EDPlugin>> plugins = {}, QWidget* parent = nullptr);
@@ -32,14 +46,26 @@ public:
     // The same value again, after the bound text or selection changed.
     void updateView();
 
+    // From now on the user's changes are written back through `binding.apply`. The text binding
+    // stays for reading and for the rare whole write-back: when the bound text was replaced while
+    // edits were waiting (the view's text wins, as it would without edits), or when its length
+    // disagrees with the view's after the edits.
+    void setEditBinding(EditBinding binding);
+
 protected:
     void writeTextBack() override;
     void writeSelectionBack() override;
     void environmentChanged() override { updateView(); }
 
 private:
+    void pushText(const QString& text);
+    void writeWholeTextBack();
+
     Binding<QString> m_text;
     Binding<std::optional<platform::CharacterRange>> m_selection;
     Options m_options;
     QString m_shownText;
+    EditBinding m_edits;
+    // The edit binding's replacement count when the view last took or gave the bound text.
+    std::uint64_t m_shownReplacement = 0;
 };

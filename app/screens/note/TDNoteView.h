@@ -14,12 +14,13 @@
 class BottomBar;
 class EDTextEditView;
 class QSplitter;
+class TDLinksPane;
 class TDNote;
 class TDProject;
 
-// What a note window shows of its note: the text editor in a horizontal split, and under it the
-// bottom bar with the saved marker and the number of the note's links. The window owns the text
-// and the marker; this view only passes them on. The split's second pane is the links pane's.
+// What a note window shows of its note: the text editor and the note's links pane side by side in a
+// horizontal split, and under both the bottom bar with the saved marker and the number of the
+// note's links. The window owns the text and the marker; this view only passes them on.
 class TDNoteView : public platform::ObservedWidget {
 public:
     TDNoteView(std::shared_ptr<TDNote> note, std::shared_ptr<TDProject> project, TDStores stores,
@@ -32,6 +33,7 @@ public:
 
     EDTextEditView* editor() const { return m_editor; }
     QSplitter* split() const { return m_split; }
+    TDLinksPane* linksPane() const { return m_linksPane; }
     BottomBar* bottomBar() const { return m_bottomBar; }
     const std::optional<platform::CharacterRange>& selection() const { return m_selection; }
 
@@ -49,5 +51,6 @@ private:
     std::optional<platform::CharacterRange> m_selection;
     QSplitter* m_split;
     EDTextEditView* m_editor;
+    TDLinksPane* m_linksPane;
     BottomBar* m_bottomBar;
 };

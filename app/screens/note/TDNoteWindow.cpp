@@ -195,6 +195,19 @@ void TDNoteWindow::render()
             { [model] { return model->text(); }, [model](QString text) { model->setText(std::move(text)); } },
             m_content);
         static_cast<QVBoxLayout*>(m_content->layout())->addWidget(m_noteView, 1);
+        // Keystrokes go back as edits and the text is pushed only after a load (the model's rules
+        // 1 and 2), so a long note is neither copied nor compared whole per keystroke.
+        m_noteView->editor()->setEditBinding({
+            [model](std::vector<EDTextViewUI::TextEdit> edits) {
+                std::vector<TDNoteWindowModel::TextEdit> modelEdits;
+                modelEdits.reserve(edits.size());
+                for (auto& edit : edits)
+                    modelEdits.push_back(
+                        { edit.replaced.location, edit.replaced.length(), std::move(edit.replacement) });
+                model->editText(modelEdits);
+            },
+            [model] { return model->textReplacementCount(); },
+        });
         m_noteView->editor()->textView()->installEventFilter(this);
     } else {
         m_noteView->setNote(located->note, located->project);

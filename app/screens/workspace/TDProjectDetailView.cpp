@@ -15,6 +15,7 @@
 #include "app/screens/common/TDSpringGhost.h"
 #include "app/screens/workspace/TDCoverImagePopover.h"
 #include "app/screens/workspace/TDNoteItem.h"
+#include "app/screens/workspace/TDQuickAccessBar.h"
 #include "app/screens/workspace/TDStatusPicker.h"
 #include "app/store/TDDirectoryPath.h"
 #include "app/store/TDLinkStore.h"
@@ -192,10 +193,8 @@ TDProjectDetailView::TDProjectDetailView(std::shared_ptr<TDProject> project, TDS
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    // The quick-access bar's place: empty until the project has quick-access entries.
-    m_quickAccess = new QWidget(this);
-    m_quickAccess->setObjectName(QStringLiteral("quickAccess"));
-    m_quickAccess->hide();
+    // The quick-access bar: the accessory row under the toolbar.
+    m_quickAccess = new TDQuickAccessBar(m_project, m_library, this);
     layout->addWidget(m_quickAccess);
 
     auto* columns = new QHBoxLayout;

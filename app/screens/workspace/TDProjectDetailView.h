@@ -31,13 +31,14 @@ class TDCoverImagePopover;
 class TDNote;
 class TDProject;
 class TDProjectDetailViewSectionTitleWithPopover;
+class TDQuickAccessBar;
 class TDStatusAction;
 
 // A project's workspace, which a card opens: the notes column (320 wide: the "Notes" title, one
 // row per note in date order, "Add a note" at the bottom) beside the reference images column (at
 // least 800 wide), over the bar of counts. Its toolbar items are the status, the favourite star,
-// the cover image ("Photo") and the project's settings. Every change it makes to a model is
-// followed by a save of the store that holds it.
+// the cover image ("Photo") and the project's settings, with the quick-access bar under them.
+// Every change it makes to a model is followed by a save of the store that holds it.
 class TDProjectDetailView : public platform::ObservedWidget, public TDNavigationPage {
 public:
     static constexpr int notesColumnWidth = 320;
@@ -70,6 +71,8 @@ public:
     QAction* favoriteAction() const { return m_favoriteAction; }
     QAction* photoAction() const { return m_photoAction; }
     QAction* settingsAction() const { return m_settingsAction; }
+    // The quick-access bar of the project's files and folders, under the toolbar.
+    TDQuickAccessBar* quickAccessBar() const { return m_quickAccess; }
     // The star's colour: orange for a favourite, gray otherwise.
     QColor favoriteTint() const { return m_favoriteTint; }
 
@@ -151,7 +154,7 @@ private:
     QAction* m_favoriteAction;
     QAction* m_photoAction;
     QAction* m_settingsAction;
-    QWidget* m_quickAccess;
+    TDQuickAccessBar* m_quickAccess;
     QWidget* m_notesColumn;
     QWidget* m_notesList;
     QVBoxLayout* m_notesLayout;

@@ -136,6 +136,44 @@ TEST_F(TDNoteWindowModelTest, OpenEditSaveCloseAndReopen)
     EXPECT_EQ(empty->dotColor(), Model::DotColor::red) << "an empty note keeps the first marker";
 }
 
+TEST_F(TDNoteWindowModelTest, EditsChangeTheTextInPlaceAndUnsavedMeansOtherThanTheFile)
+{
+    auto note = addNote("Plan", "alpha beta gamma");
+    auto model = open(note);
+    model->loadText();
+    ASSERT_FALSE(model->saveText());
+    const QChar* buffer = model->text().constData();
+
+    model->editText({ { 6, 4, "BETA" } });
+    EXPECT_EQ(model->text(), "alpha BETA gamma");
+    EXPECT_EQ(model->text().constData(), buffer) << "the note's text is not copied for an edit";
+    EXPECT_EQ(model->label(), "Not Saved");
+    EXPECT_TRUE(model->hasUnsavedText());
+
+    ASSERT_FALSE(model->saveText());
+    model->editText({ { 16, 0, "!" }, { 16, 1, "" } });
+    EXPECT_EQ(model->label(), "Saved") << "typing taken back in one write-back changes nothing";
+    EXPECT_FALSE(model->hasUnsavedText());
+
+    // Edits at both ends, taken back one by one: the text is the file's again.
+    model->editText({ { 0, 0, "> " } });
+    model->editText({ { 18, 0, " <" }, { 8, 4, "b" } });
+    EXPECT_EQ(model->text(), "> alpha b gamma <");
+    EXPECT_TRUE(model->hasUnsavedText());
+    model->editText({ { 15, 2, "" } });
+    model->editText({ { 8, 1, "BETA" }, { 0, 2, "" } });
+    EXPECT_EQ(model->text(), "alpha BETA gamma");
+    EXPECT_FALSE(model->hasUnsavedText());
+    EXPECT_EQ(model->label(), "Not Saved") << "the marker follows each change, not the file";
+    writeFile(note->contentURL().path(), "changed behind the window");
+    EXPECT_TRUE(model->prepareToClose().mayClose);
+    EXPECT_EQ(fileOf(note), "changed behind the window") << "closing the file's own text writes nothing";
+
+    model->setText("whole");
+    model->editText({ { 5, 0, "!" }, { -3, 99, "" } });
+    EXPECT_EQ(model->text(), "") << "edits are clamped to the text";
+}
+
 TEST_F(TDNoteWindowModelTest, AFileThatFailedToLoadIsNeverSavedOver)
 {
     const QString outside = root.root() + "/outside.txt";

@@ -1,33 +1,10 @@
 #include "../LibraryTestSupport.h"
+#include "PropertyListReader.h"
 #include "app/notes/TDWeblocFile.h"
-
-#include <QXmlStreamReader>
 
 using apptest::LibraryRoot;
 
 namespace {
-
-// The value of the "URL" key, read the way another program reads a property list; empty when the
-// file is not one.
-QString urlFromPropertyList(const QByteArray& bytes)
-{
-    QXmlStreamReader reader(bytes);
-    QStringList path;
-    QString key, url;
-    while (reader.readNext() != QXmlStreamReader::Invalid && !reader.atEnd()) {
-        if (reader.isDTD() && !reader.dtdName().isEmpty() && reader.dtdName() != u"plist")
-            return {};
-        if (reader.isStartElement())
-            path.append(reader.name().toString());
-        if (reader.isEndElement())
-            path.removeLast();
-        if (reader.isCharacters() && path == QStringList { "plist", "dict", "key" })
-            key = reader.text().toString();
-        if (reader.isCharacters() && path == QStringList { "plist", "dict", "string" } && key == u"URL")
-            url += reader.text().toString();
-    }
-    return reader.hasError() ? QString() : url;
-}
 
 TDLink linkTitled(std::optional<QString> title)
 {
@@ -51,7 +28,7 @@ TEST(TDWeblocFile, IsAPropertyListWhateverTheAddressHolds)
         const QByteArray bytes = TDWeblocFile::contents(address);
         EXPECT_TRUE(bytes.startsWith("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE plist PUBLIC"));
         EXPECT_TRUE(bytes.endsWith("</string>\n</dict>\n</plist>"));
-        const QString read = urlFromPropertyList(bytes);
+        const QString read = notetest::urlFromPropertyList(bytes);
         if (address.contains(QChar(0x1)))
             EXPECT_EQ(read, "https://example.com/a%01%0D%EF%BF%BEb");
         else

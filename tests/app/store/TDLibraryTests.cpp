@@ -81,6 +81,10 @@ TEST(TDLibrary, EveryOperationAnswersOnceAndIsInFlightUntilItAnswers)
             } },
         { "deleteNote",
             [](Library& f, TDLibrary::Done done) { f.library.deleteNote(f.project, f.note, done); } },
+        { "renameNote",
+            [](Library& f, TDLibrary::Done done) {
+                f.library.renameNote(f.project, f.note, "Final", platform::Date(900000000), done);
+            } },
         { "createProject",
             [](Library& f, TDLibrary::Done done) {
                 TDProject::Fields fields;
@@ -104,6 +108,14 @@ TEST(TDLibrary, EveryOperationAnswersOnceAndIsInFlightUntilItAnswers)
             [](Library& f, TDLibrary::Done done) {
                 f.library.removeCoverImage(
                     f.project, apptest::fileUrl(f.root.library() + "/Alpha/x-cover-image.jpeg"), done);
+            } },
+        { "addQuickAccessURL",
+            [](Library& f, TDLibrary::Done done) {
+                f.library.addQuickAccessURL(f.project, apptest::fileUrl(f.root.root()), done);
+            } },
+        { "removeQuickAccessURL",
+            [](Library& f, TDLibrary::Done done) {
+                f.library.removeQuickAccessURL(f.project, f.project->quickAccessURL().front(), done);
             } },
         { "addMedia",
             [](Library& f, TDLibrary::Done done) {
@@ -231,4 +243,70 @@ TEST(TDLibrary, ACoverKeepsThePicturesSizeAndOneWhoseFileIsGoneIsReportedAndClea
     ASSERT_TRUE(testsupport::waitUntil([&] { return done; }));
     EXPECT_TRUE(out.take().contains("An error occurred: "));
     EXPECT_FALSE(f.project->coverImageURL());
+}
+
+TEST(TDLibrary, QuickAccessEntriesAreAppendedRemovedByValueAndSaved)
+{
+    Library f;
+    const auto a = apptest::fileUrl(f.root.root() + "/a b.txt");
+    const auto b = apptest::fileUrl(f.root.root() + "/folder");
+    const auto web = f.project->quickAccessURL().front();
+    auto saved = [&] {
+        QStringList urls;
+        for (const auto& value : QJsonDocument::fromJson(f.root.read("projects.library"))
+                                     .array()
+                                     .first()["_quickAccessURL"]
+                                     .toArray())
+            urls.append(value.toString());
+        return urls;
+    };
+    int answers = 0;
+    for (const auto& url : { a, b, a })
+        f.library.addQuickAccessURL(f.project, url, [&](auto done) { answers += bool(done); });
+    EXPECT_EQ(f.project->quickAccessURL(), (std::vector { web, a, b, a }))
+        << "appended at once, duplicates kept";
+    ASSERT_TRUE(testsupport::waitUntil([&] { return answers == 3; }));
+    EXPECT_EQ(saved(),
+        (QStringList { web.absoluteString(), a.absoluteString(), b.absoluteString(), a.absoluteString() }));
+
+    f.library.removeQuickAccessURL(f.project, a, [&](auto done) { answers += bool(done); });
+    EXPECT_EQ(f.project->quickAccessURL(), (std::vector { web, b }))
+        << "every equal entry goes, the order stays";
+    ASSERT_TRUE(testsupport::waitUntil([&] { return answers == 4; }));
+    EXPECT_EQ(saved(), (QStringList { web.absoluteString(), b.absoluteString() }));
+
+    // An invalid URL is refused before anything changes or is saved.
+    const int saves = f.stores.projectStore->libraryFile()->writesRequested();
+    std::optional<TDLibraryFailure::Kind> refusal;
+    f.library.addQuickAccessURL(f.project, platform::Url(), [&](auto done) {
+        if (!done)
+            refusal = done.error().kind;
+    });
+    EXPECT_EQ(refusal, TDLibraryFailure::Kind::refused);
+    EXPECT_EQ(f.project->quickAccessURL().size(), 2u);
+    EXPECT_EQ(f.stores.projectStore->libraryFile()->writesRequested(), saves);
+}
+
+TEST(TDLibrary, ARenameOntoAFolderOnDiskIsRefusedSilentlyAndAFailedOneIsPrintedOnce)
+{
+    Library f;
+    QDir().mkpath(f.root.library() + "/Alpha/notes/Taken");
+    apptest::CapturedStream out(stdout);
+    std::optional<TDLibraryFailure> refused;
+    f.library.renameNote(f.project, f.note, "Taken", platform::Date(900000000),
+        [&](auto renamed) { refused = renamed.error(); });
+    ASSERT_TRUE(refused) << "refused before anything changed";
+    EXPECT_EQ(refused->kind, TDLibraryFailure::Kind::refused);
+    EXPECT_EQ(refused->title, "The note already exists");
+    EXPECT_EQ(f.library.operationsInFlight(), 0);
+
+    f.blockSaves();
+    std::optional<TDLibraryFailure> failed;
+    f.library.renameNote(f.project, f.note, "Final", platform::Date(900000000),
+        [&](auto renamed) { failed = renamed.error(); });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return failed.has_value(); }));
+    EXPECT_EQ(failed->kind, TDLibraryFailure::Kind::saveFailed);
+    EXPECT_EQ(f.note->title(), "Draft");
+    EXPECT_TRUE(QFile::exists(f.root.library() + "/Alpha/notes/Draft/Draft.txt")) << "the files moved back";
+    EXPECT_EQ(out.take().count("An error occurred: "), 1);
 }

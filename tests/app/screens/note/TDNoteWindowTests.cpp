@@ -4,6 +4,7 @@
 #include "EDTextView/EDLineNumberRulerView.h"
 #include "EDTextView/EDTextFinder.h"
 #include "EDTextView/EDTextView.h"
+#include "EDTextView/EDTextViewCommandList.h"
 #include "app/TindrelApp.h"
 #include "app/model/TDNote.h"
 #include "app/notes/TDNoteWindowModel.h"
@@ -295,6 +296,107 @@ TEST_F(TDNoteWindowTest, EditorPushesOnlyAnotherTextAndAPushCannotBeUndone)
     editor.setEnabled(true);
     EXPECT_TRUE(text->isEditable());
     EXPECT_TRUE(text->isSelectable());
+}
+
+namespace {
+
+// An editor whose text goes back as edits into `bound`, with a replacement count the test moves.
+struct EditedText {
+    QString bound;
+    std::uint64_t replacements = 0;
+    int wholeTexts = 0;
+    int editWriteBacks = 0;
+    EDTextEditView editor { { [this] { return bound; },
+                                [this](QString text) {
+                                    bound = std::move(text);
+                                    ++wholeTexts;
+                                } },
+        { [] { return std::nullopt; }, {} } };
+
+    explicit EditedText(QString text)
+        : bound(std::move(text))
+    {
+        editor.setEditBinding({ [this](std::vector<EDTextViewUI::TextEdit> edits) {
+                                   ++editWriteBacks;
+                                   for (const auto& edit : edits)
+                                       bound.replace(
+                                           edit.replaced.location, edit.replaced.length(), edit.replacement);
+                               },
+            [this] { return replacements; } });
+    }
+    EDTextView& text() { return *editor.textView(); }
+};
+
+} // namespace
+
+// Every way of editing goes back as edits that rebuild the view's text exactly, one write-back at a
+// time or many coalesced into one, and never as a copy of the whole text.
+TEST_F(TDNoteWindowTest, EditorWritesBackEditsThatRebuildTheViewsText)
+{
+    using Step = std::function<void(EDTextView&)>;
+    auto at = [](qint64 location, qint64 length = 0) -> Step {
+        return [=](EDTextView& text) { text.setSelectedRange({ location, length }); };
+    };
+    auto type = [](QString string) -> Step {
+        return [=](EDTextView& text) { text.insertText(string, platform::CharacterRange::notFound()); };
+    };
+    auto run = [](EDTextViewCommand name) -> Step { return [=](EDTextView& text) { text.doCommand(name); }; };
+    const Step undo = [](EDTextView& text) { text.undoManager()->undo(); };
+    const Step redo = [](EDTextView& text) { text.undoManager()->redo(); };
+    const Step compose = [](EDTextView& text) {
+        text.setMarkedText("k", { 1, 0 }, platform::CharacterRange::notFound());
+        text.setMarkedText("ka", { 2, 0 }, platform::CharacterRange::notFound());
+        text.unmarkText();
+    };
+    const std::vector<Step> cases[] = {
+        { at(13), type("A"), type("B"), at(4), type("x"), at(0), type("\u00E9") },
+        { at(7), run(EDTextViewCommand::deleteBackward), run(EDTextViewCommand::deleteWordBackward), at(0),
+            run(EDTextViewCommand::deleteForward), at(5), run(EDTextViewCommand::uppercaseWord) },
+        { at(2, 7), type("1\n2\r\n3"), at(0, 1), type(""), at(3), compose },
+        { at(13), type("!"), at(0), type("?"), undo, undo, redo },
+    };
+    for (bool coalesced : { false, true }) {
+        for (const auto& steps : cases) {
+            SCOPED_TRACE(
+                testing::Message() << "case " << (&steps - cases) << (coalesced ? ", coalesced" : ""));
+            EditedText edited("one\ntwo\nthree");
+            for (const Step& step : steps) {
+                step(edited.text());
+                if (!coalesced)
+                    edited.editor.commitPendingText();
+            }
+            edited.editor.commitPendingText();
+            EXPECT_EQ(edited.bound, edited.text().string());
+            EXPECT_EQ(edited.wholeTexts, 0) << "no whole text was needed";
+            EXPECT_TRUE(coalesced ? edited.editWriteBacks == 1 : edited.editWriteBacks > 1);
+        }
+    }
+}
+
+TEST_F(TDNoteWindowTest, WithEditsTheEditorPushesOnlyAReplacedTextAndKeepsTheUsersOverOne)
+{
+    EditedText edited("one");
+    edited.bound = "changed without a replacement";
+    edited.editor.updateView();
+    EXPECT_EQ(edited.text().string(), "one") << "the text is neither compared nor pushed";
+
+    edited.bound = "loaded";
+    ++edited.replacements;
+    edited.editor.updateView();
+    EXPECT_EQ(edited.text().string(), "loaded");
+    EXPECT_FALSE(edited.text().undoManager()->canUndo());
+
+    // A load lands between a keystroke and its write-back: the keystroke is not lost.
+    edited.text().setSelectedRange({ 6, 0 });
+    edited.text().insertText("!", platform::CharacterRange::notFound());
+    edited.bound = "LOADED";
+    ++edited.replacements;
+    edited.editor.updateView();
+    EXPECT_EQ(edited.text().string(), "loaded!");
+    edited.editor.commitPendingText();
+    EXPECT_EQ(edited.bound, "loaded!");
+    edited.editor.updateView();
+    EXPECT_EQ(edited.text().string(), "loaded!");
 }
 
 TEST(TDNoteWindows, TwoNotesOpenAtOnceEachWholeOnTheMainWindowsScreen)

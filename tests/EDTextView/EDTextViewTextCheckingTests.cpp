@@ -1,0 +1,364 @@
+#include "EDTextView/TextCheckingPanels.h"
+#include "TextViewTestSupport.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/ui/SpellChecker.h"
+
+#include <QContextMenuEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QSignalSpy>
+
+using namespace textviewtest;
+using platform::CharacterRange;
+using platform::TextRange;
+
+namespace {
+
+struct Mark {
+    QString text;
+    QString state;
+    bool operator==(const Mark&) const = default;
+};
+
+void PrintTo(const Mark& mark, std::ostream* out)
+{
+    *out << mark.text.toStdString() << ":" << mark.state.toStdString();
+}
+
+std::vector<Mark> marks(EDTextView& view)
+{
+    std::vector<Mark> found;
+    const QString text = view.string();
+    view.textLayoutManager().enumerateRenderingAttributes(
+        0, false, [&](const platform::TextAttributes& attributes, TextRange run) {
+            const QString state = attributes.value(TextCheckingController::spellingStateKey).toString();
+            if (!state.isEmpty())
+                found.push_back({ text.mid(run.location, run.length()), state });
+            return true;
+        });
+    return found;
+}
+
+Mark spelling(const char* word)
+{
+    return { QString::fromUtf8(word), TextCheckingController::spellingValue };
+}
+
+bool waitUntilChecked(EDTextView& view)
+{
+    return waitFor([&] { return view.textCheckingController().isIdle(); });
+}
+
+// A view with continuous spelling on and its first check done, with a delegate so that it has a
+// context menu.
+struct CheckedView : ShownView {
+    std::shared_ptr<EDTextViewDelegate> delegate = std::make_shared<EDTextViewDelegate>();
+    explicit CheckedView(const QString& text)
+        : ShownView(text)
+    {
+        view->setDelegate(delegate);
+        view->setIsContinuousSpellCheckingEnabled(true);
+        EXPECT_TRUE(waitUntilChecked(*view));
+    }
+    QMenu* menuAt(qint64 location)
+    {
+        const QPoint point = pointOf(location);
+        QContextMenuEvent event(QContextMenuEvent::Mouse, point, view->viewport()->mapToGlobal(point));
+        return view->menuForEvent(&event);
+    }
+};
+
+QStringList titles(const QMenu& menu)
+{
+    QStringList result;
+    for (QAction* action : menu.actions())
+        result << (action->isSeparator() ? QStringLiteral("-") : action->text());
+    return result;
+}
+
+QAction* item(const QMenu& menu, const QString& title)
+{
+    for (QAction* action : menu.actions()) {
+        if (action->text() == title)
+            return action;
+        if (action->menu())
+            if (QAction* inner = item(*action->menu(), title))
+                return inner;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+TEST(EDTextViewTextChecking, MisspeltWordsAreMarkedAndASuggestionReplacesOne)
+{
+    const QString text = "Ths paragraph has thre mispelled words.\nThis one is fine.";
+    CheckedView view(text);
+    EXPECT_EQ(marks(*view), (std::vector<Mark> { spelling("Ths"), spelling("thre"), spelling("mispelled") }));
+
+    // The guesses come first, then a separator, then the view's own items.
+    QMenu* menu = view.menuAt(text.indexOf("mispelled") + 3);
+    ASSERT_TRUE(menu);
+    const QStringList shown = titles(*menu);
+    ASSERT_GE(shown.size(), 5);
+    EXPECT_EQ(shown.front(), "misspelled");
+    const qsizetype ignore = shown.indexOf("Ignore Spelling");
+    ASSERT_GT(ignore, 0);
+    EXPECT_EQ(
+        shown.mid(ignore - 1, 5), (QStringList { "-", "Ignore Spelling", "Learn Spelling", "-", "Cut" }));
+
+    menu->actions().front()->trigger();
+    EXPECT_EQ(view->string(), "Ths paragraph has thre misspelled words.\nThis one is fine.");
+    ASSERT_TRUE(waitUntilChecked(*view));
+    EXPECT_EQ(marks(*view), (std::vector<Mark> { spelling("Ths"), spelling("thre") }));
+    // One step of its own.
+    view->undo();
+    EXPECT_EQ(view->string(), text);
+
+    // A view that may not be edited offers the guesses disabled, and refuses them anyway.
+    view->setIsEditable(false);
+    menu = view.menuAt(text.indexOf("thre") + 1);
+    ASSERT_TRUE(menu);
+    EXPECT_FALSE(menu->actions().front()->isEnabled());
+    view->replaceCharacters(CharacterRange { text.indexOf("thre"), 4 }, platform::AttributedString("three"));
+    EXPECT_EQ(view->string(), text);
+    // A correct word has no spelling items.
+    menu = view.menuAt(text.indexOf("fine") + 1);
+    ASSERT_TRUE(menu);
+    EXPECT_EQ(titles(*menu).front(), "Cut");
+}
+
+// Ignoring is for one text; learning is for every text and survives a restart (the test's home
+// folder holds the personal word list).
+TEST(EDTextViewTextChecking, IgnoreAndLearnSpelling)
+{
+    const QString text = "Zorbliqa met Quintaxel today.";
+    CheckedView first(text);
+    CheckedView second(text);
+    ASSERT_EQ(marks(*first), (std::vector<Mark> { spelling("Zorbliqa"), spelling("Quintaxel") }));
+
+    QMenu* menu = first.menuAt(2);
+    ASSERT_TRUE(menu);
+    item(*menu, "Ignore Spelling")->trigger();
+    EXPECT_EQ(marks(*first), (std::vector<Mark> { spelling("Quintaxel") }));
+    EXPECT_EQ(marks(*second), (std::vector<Mark> { spelling("Zorbliqa"), spelling("Quintaxel") }));
+    // Typed again, an ignored word stays unmarked.
+    first->setString(text + " Zorbliqa again.");
+    ASSERT_TRUE(waitUntilChecked(*first));
+    EXPECT_EQ(marks(*first), (std::vector<Mark> { spelling("Quintaxel") }));
+
+    menu = first.menuAt(text.indexOf("Quintaxel") + 2);
+    ASSERT_TRUE(menu);
+    item(*menu, "Learn Spelling")->trigger();
+    EXPECT_TRUE(marks(*first).empty());
+    EXPECT_EQ(marks(*second), (std::vector<Mark> { spelling("Zorbliqa") }));
+
+    const platform::SpellChecker restarted;
+    EXPECT_TRUE(restarted.isCorrect("Quintaxel"));
+    EXPECT_FALSE(restarted.isCorrect("Zorbliqa"));
+    // The checker is the process's: the next run of this test starts from scratch.
+    ASSERT_TRUE(platform::SpellChecker::shared().unlearnWord("Quintaxel").isSuccess());
+}
+
+// An edit clears the mark of the word it touches at once and re-checks its own paragraph only.
+TEST(EDTextViewTextChecking, AnEditRechecksOnlyItsParagraph)
+{
+    const QString text = "First paragrap here.\nSecond has a wrod.\nThird is speled badly.";
+    CheckedView view(text);
+    ASSERT_EQ(
+        marks(*view), (std::vector<Mark> { spelling("paragrap"), spelling("wrod"), spelling("speled") }));
+    QSignalSpy checked(&view->textCheckingController(), &TextCheckingController::didCheck);
+
+    view.setCaret(text.indexOf("wrod") + 2);
+    QTest::keyClicks(view.view.get(), "x");
+    EXPECT_EQ(marks(*view), (std::vector<Mark> { spelling("paragrap"), spelling("speled") }))
+        << "the edited word loses its mark before any check";
+    ASSERT_TRUE(waitUntilChecked(*view));
+    const qsizetype second = text.indexOf("Second");
+    ASSERT_EQ(checked.size(), 1);
+    EXPECT_EQ(checked[0][0].toLongLong(), second);
+    EXPECT_EQ(checked[0][1].toLongLong(), text.indexOf("Third") + 1 - second);
+
+    // The word being typed at the caret waits until the caret leaves it.
+    EXPECT_EQ(marks(*view), (std::vector<Mark> { spelling("paragrap"), spelling("speled") }));
+    view.setCaret(0);
+    ASSERT_TRUE(waitUntilChecked(*view));
+    EXPECT_EQ(
+        marks(*view), (std::vector<Mark> { spelling("paragrap"), spelling("wrxod"), spelling("speled") }));
+
+    // An edit in a paragraph without marks keeps the marks of the paragraphs around it, before
+    // and after the check of its own.
+    view->setString("Teh start.\nA clean middle line.\nThe ending wrod.");
+    ASSERT_TRUE(waitUntilChecked(*view));
+    view.setCaret(view->string().indexOf("middle"));
+    QTest::keyClicks(view.view.get(), "calm ");
+    EXPECT_EQ(marks(*view), (std::vector<Mark> { spelling("Teh"), spelling("wrod") }));
+    ASSERT_TRUE(waitUntilChecked(*view));
+    EXPECT_EQ(marks(*view), (std::vector<Mark> { spelling("Teh"), spelling("wrod") }));
+}
+
+TEST(EDTextViewTextChecking, ASentenceThatDoesNotParseIsMarked)
+{
+    if (!platform::SpellChecker::shared().isGrammarCheckingAvailable())
+        GTEST_SKIP() << "no English grammar dictionary";
+    const QString text = "The cat sat on the mat. Mat the on sat quickly cat the went.";
+    ShownView view(text);
+    const auto delegate = std::make_shared<EDTextViewDelegate>();
+    view->setDelegate(delegate);
+    view->setIsGrammarCheckingEnabled(true);
+    ASSERT_TRUE(waitUntilChecked(*view));
+    const qsizetype bad = text.indexOf("Mat");
+    EXPECT_EQ(marks(*view), (std::vector<Mark> { { text.mid(bad), TextCheckingController::grammarValue } }));
+
+    const QPoint point = view.pointOf(bad + 1);
+    QContextMenuEvent event(QContextMenuEvent::Mouse, point, view->viewport()->mapToGlobal(point));
+    QMenu* menu = view->menuForEvent(&event);
+    ASSERT_TRUE(menu);
+    // The engine's note, and no corrections since it offers none.
+    EXPECT_EQ(titles(*menu).mid(0, 3), (QStringList { "This sentence may not be grammatical.", "-", "Cut" }));
+    EXPECT_FALSE(menu->actions().front()->isEnabled());
+
+    // Turned off, its marks go.
+    view->toggleGrammarChecking();
+    EXPECT_TRUE(marks(*view).empty());
+}
+
+// Settings as traits: yes or no, never default; a setting never read takes the user's choice.
+TEST(EDTextViewTextChecking, SettingsAndTraits)
+{
+    platform::UserDefaults::standard().setInteger("AutomaticQuoteSubstitutionEnabled", 1);
+    ShownView view;
+    EXPECT_EQ(view->spellCheckingType(), TextInputTraitType::no);
+    EXPECT_EQ(view->grammarCheckingType(), TextInputTraitType::no);
+    EXPECT_EQ(view->textReplacementType(), TextInputTraitType::no);
+    view->setSpellCheckingType(TextInputTraitType::yes);
+    EXPECT_TRUE(view->isContinuousSpellCheckingEnabled());
+    view->setSpellCheckingType(TextInputTraitType::defaultValue);
+    EXPECT_FALSE(view->isContinuousSpellCheckingEnabled());
+    view->setTextReplacementType(TextInputTraitType::yes);
+    EXPECT_EQ(view->textReplacementType(), TextInputTraitType::yes);
+    EXPECT_EQ(view->textCompletionType(), TextInputTraitType::no);
+    // Never read: the toggle stores the opposite of the user's choice, and a later change of the
+    // choice no longer reaches the view.
+    view->toggleAutomaticQuoteSubstitution();
+    platform::UserDefaults::standard().setInteger("AutomaticQuoteSubstitutionEnabled", 0);
+    EXPECT_EQ(view->smartQuotesType(), TextInputTraitType::no);
+    view->toggleAutomaticQuoteSubstitution();
+    EXPECT_EQ(view->smartQuotesType(), TextInputTraitType::yes);
+}
+
+TEST(EDTextViewTextChecking, AnnotatedSubstringCarriesOnlyTheAnnotationsOfItsParagraphs)
+{
+    const QString text = "012345678\nabcdefghij klmn\nthird paragraph";
+    ShownView view(text);
+    const QString key = TextCheckingController::spellingStateKey;
+    view->addAnnotations({ { key, "1" } }, { 10, 4 });
+    view->addAnnotations({ { key, "2" } }, { 26, 5 });
+
+    CharacterRange actual { 0, 0 };
+    const auto whole = view->annotatedSubstring(CharacterRange::notFound(), &actual);
+    ASSERT_TRUE(whole);
+    EXPECT_EQ(actual, (CharacterRange { 0, text.size() }));
+    EXPECT_EQ(whole->string(), text);
+
+    // A few characters give their whole paragraph. The mark over 10-14 lies over 0-4 of it; the
+    // third paragraph's mark, after its end, and the text's own font are left out.
+    const auto part = view->annotatedSubstring({ 12, 3 }, &actual);
+    ASSERT_TRUE(part);
+    EXPECT_EQ(actual, (CharacterRange { 10, 16 }));
+    platform::AttributedString::Span span;
+    EXPECT_EQ(part->attributes(1, &span).value(key).toString(), "1");
+    EXPECT_EQ(span, (platform::AttributedString::Span { 0, 4 }));
+    EXPECT_TRUE(part->attributes(8).isEmpty());
+    EXPECT_EQ(part->runs().size(), 2u);
+    // A range from an earlier paragraph keeps its start.
+    ASSERT_TRUE(view->annotatedSubstring({ 5, 10 }, &actual));
+    EXPECT_EQ(actual, (CharacterRange { 5, 21 }));
+
+    // A mark that begins before the range is not the range's.
+    view->addAnnotations({ { key, "2" } }, { 8, 4 });
+    const auto after = view->annotatedSubstring({ 12, 0 }, &actual);
+    ASSERT_TRUE(after);
+    EXPECT_TRUE(after->attributes(0).isEmpty());
+    EXPECT_EQ(after->attributes(3, &span).value(key).toString(), "1");
+    EXPECT_EQ(span, (platform::AttributedString::Span { 2, 2 }));
+
+    // Set replaces and ignores an empty range.
+    view->setAnnotations({ { key, "2" } }, { 12, 0 });
+    EXPECT_EQ(marks(*view).size(), 3u);
+    view->setAnnotations({ { key, "1" } }, { 7, 6 });
+    EXPECT_EQ(marks(*view), (std::vector<Mark> { { "78\nabc", "1" }, { "d", "1" }, { "third", "2" } }));
+    EXPECT_FALSE(view->annotatedSubstring({ CharacterRange::notFoundLocation, 3 }, &actual));
+}
+
+TEST(EDTextViewTextChecking, SubstitutionsAsTheUserTypes)
+{
+    ShownView view;
+    view->setIsAutomaticQuoteSubstitutionEnabled(true);
+    QTest::keyClicks(view.view.get(), "\"Hi,\" she said. Don't ('x')");
+    EXPECT_EQ(view->string(), "\u201CHi,\u201D she said. Don\u2019t (\u2018x\u2019)");
+
+    view->setString(QString());
+    view->setIsAutomaticQuoteSubstitutionEnabled(false);
+    view->setIsAutomaticSpellingCorrectionEnabled(true);
+    QTest::keyClicks(view.view.get(), "I recieve teh");
+    EXPECT_TRUE(waitFor([&] { return view->string() == "I receive teh"; }));
+    QTest::keyClicks(view.view.get(), ".");
+    EXPECT_TRUE(waitFor([&] { return view->string() == "I receive the."; }));
+    // A longer correction keeps the caret after what was typed since.
+    QTest::keyClicks(view.view.get(), " It occured ");
+    EXPECT_TRUE(waitFor([&] { return view->string() == "I receive the. It occurred "; }));
+    QTest::keyClicks(view.view.get(), "x");
+    EXPECT_EQ(view->string(), "I receive the. It occurred x");
+}
+
+// The spelling panel walks through the text: Find Next selects a misspelt word and shows its
+// guesses, Change replaces it and goes on, Ignore skips it from then on.
+TEST(EDTextViewTextChecking, SpellingPanelChangesAndIgnoresWords)
+{
+    const QString text = "Ths is a tset of the panel.";
+    ShownView view(text);
+    view->showGuessPanel();
+    SpellingPanel* panel = SpellingPanel::visiblePanel();
+    ASSERT_TRUE(panel);
+    EXPECT_EQ(panel->target(), view.view.get());
+    ASSERT_TRUE(waitFor([&] { return panel->problemLabel()->text().contains("Ths"); }));
+    EXPECT_EQ(view->selectedRange(), (CharacterRange { 0, 3 }));
+    EXPECT_FALSE(panel->wordField()->text().isEmpty());
+
+    panel->wordField()->setText("This");
+    panel->changeButton()->click();
+    EXPECT_TRUE(view->string().startsWith("This is a tset"));
+    ASSERT_TRUE(waitFor([&] { return panel->problemLabel()->text().contains("tset"); }));
+    EXPECT_EQ(view->selectedRange(), (CharacterRange { text.indexOf("tset") + 1, 4 }));
+
+    panel->ignoreButton()->click();
+    ASSERT_TRUE(waitFor([&] { return panel->problemLabel()->text().startsWith("No spelling"); }));
+    EXPECT_TRUE(marks(*view).empty());
+    const QPointer<SpellingPanel> closed(panel);
+    panel->close();
+    EXPECT_TRUE(waitFor([&] { return !closed; }));
+}
+
+// Settings changed while a check runs drop that check and start over; a view closed meanwhile
+// takes nothing more from its worker.
+TEST(EDTextViewTextChecking, ChecksInFlightAreDroppedWhenSettingsChangeOrTheViewGoes)
+{
+    QString text;
+    for (int i = 0; i < 4000; ++i)
+        text += QStringLiteral("A paragrap of words, wordz and more words.\n");
+    {
+        ShownView closing(text);
+        closing->setIsContinuousSpellCheckingEnabled(true);
+        EXPECT_FALSE(closing->textCheckingController().isIdle());
+    }
+    ShownView view(text);
+    view->setIsContinuousSpellCheckingEnabled(true);
+    view->setIsContinuousSpellCheckingEnabled(false);
+    EXPECT_TRUE(view->textCheckingController().isIdle());
+    view->setIsContinuousSpellCheckingEnabled(true);
+    ASSERT_TRUE(waitUntilChecked(*view));
+    EXPECT_EQ(marks(*view).size(), 8000u);
+}

@@ -1,0 +1,355 @@
+#include "../../notes/PropertyListReader.h"
+#include "../ScreenTestSupport.h"
+#include "app/model/TDNote.h"
+#include "app/notes/TDPageFetcher.h"
+#include "app/screens/common/BottomBar.h"
+#include "app/screens/common/TDLinkCard.h"
+#include "app/screens/common/TDPopover.h"
+#include "app/screens/common/TDProjectDetailViewSectionTitle.h"
+#include "app/screens/note/TDAddLinkPopover.h"
+#include "app/screens/note/TDLinksPane.h"
+#include "app/screens/note/TDNoteView.h"
+#include "app/screens/note/TDNoteWindow.h"
+#include "app/store/TDNoteFiles.h"
+#include "platform/ui/ProgressIndicator.h"
+#include "support/HttpTestServer.h"
+
+#include <QAction>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QPushButton>
+#include <QToolButton>
+
+#include <thread>
+
+using apptest::LibraryRoot;
+using testsupport::HttpTestServer;
+using testsupport::waitUntil;
+
+namespace {
+
+// Every add must end well within this, whatever the page does.
+constexpr int addBoundMs = 10'000;
+
+TDLink linkOf(const std::shared_ptr<TDNote>& note, const QString& url, std::optional<QString> title = {},
+    std::optional<QString> desc = {})
+{
+    return TDLink { std::move(title), std::move(desc), url, platform::Uuid::random(), note->id() };
+}
+
+class TDLinksPaneTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        root.makeLibraryFolder();
+        project = apptest::makeProject("Trip");
+        stores.projectStore->setTdProjects({ project });
+        note = addNote("Plan");
+        other = addNote("Other");
+        linksFolder = root.library() + "/Trip/notes/Plan/links";
+
+        server.addBody("/utf8",
+            "<html><head><title>Caf\xC3\xA9 \xE2\x80\x93 Menu</title><meta name=\"description\" "
+            "content=\"Don't miss the bread.\"></head></html>",
+            200, "text/html; charset=utf-8");
+        server.addBody("/plain", "<html><body>No head at all</body></html>", 200, "text/html");
+        server.addBody("/same-a", "<title>Same</title>", 200, "text/html");
+        server.addBody("/same-b", "<title>Same</title>", 200, "text/html");
+        server.addBody("/traversal", "<title>../../x</title>", 200, "text/html");
+        server.addRedirect("/loop", "/loop");
+        server.addRedirect("/to-file", "file://" + (root.root() + "/secret.html").toStdString());
+        server.addGated("/gated", "<title>Late</title>");
+        // One byte every 50 ms, for ever, as a type the server does not compress.
+        server.server().Get("/drip", [this](const httplib::Request&, httplib::Response& response) {
+            response.set_chunked_content_provider(
+                "application/octet-stream", [this](size_t offset, httplib::DataSink& sink) {
+                    if (offset == 0)
+                        return sink.write("<title>Dri", 10);
+                    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                    return !server.isStopping() && sink.write("p", 1);
+                });
+        });
+        server.start();
+    }
+
+    void TearDown() override
+    {
+        for (auto& window : windows)
+            delete window.data();
+        fetcher.reset();
+        server.stop();
+    }
+
+    std::shared_ptr<TDNote> addNote(const QString& title)
+    {
+        auto url = tdnotefiles::createNoteFiles(TDDirectoryPath::projectDirectoryURL(project->name()), title);
+        EXPECT_TRUE(url);
+        auto made
+            = TDNote::make(platform::Uuid::random(), project->id(), title, url.value(), platform::Date(8e8));
+        auto notes = project->tdNote();
+        notes.push_back(made);
+        project->setTdNote(notes);
+        auto map = stores.projectStore->noteMap();
+        map[made->id()] = { 0, static_cast<int>(notes.size()) - 1 };
+        stores.projectStore->setNoteMap(map);
+        return made;
+    }
+
+    // The note's window, shown, with its pane fetching from the test server with short limits and
+    // opening links into `opened`.
+    TDLinksPane* openPane()
+    {
+        QMainWindow* window = TDNoteWindow::makeWindow(note, stores, nullptr);
+        windows.push_back(window);
+        window->show();
+        auto* content = static_cast<TDNoteWindow*>(window->centralWidget());
+        EXPECT_TRUE(
+            waitUntil([&] { return content->noteView() && !content->noteView()->isRenderPending(); }));
+        view = content->noteView();
+        TDLinksPane* pane = view->linksPane();
+        pane->setPageFetcher(fetcher);
+        pane->setUrlOpener([this](const QUrl& url) {
+            opened.append(url);
+            return true;
+        });
+        QCoreApplication::processEvents();
+        return pane;
+    }
+
+    static TDAddLinkPopover* openPopover(TDLinksPane* pane)
+    {
+        QTest::mouseClick(pane->header()->button(), Qt::LeftButton);
+        EXPECT_TRUE(pane->isPopoverOpen());
+        EXPECT_TRUE(pane->header()->popover()->isVisible());
+        return pane->addLinkPopover();
+    }
+
+    // Types `text` into the popover's field, replacing what it held, and presses "Add".
+    static void typeAndAdd(TDAddLinkPopover* popover, const QString& text)
+    {
+        popover->field()->selectAll();
+        QTest::keyClicks(popover->field(), text);
+        QTest::mouseClick(popover->addButton(), Qt::LeftButton);
+    }
+
+    QString address(const std::string& path) const
+    {
+        return server.url(QString::fromStdString(path)).toString();
+    }
+
+    QStringList titles(TDLinksPane* pane) const
+    {
+        QStringList shown;
+        for (TDLinkCard* card : pane->cards())
+            shown.append(card->titleText());
+        return shown;
+    }
+
+    qint64 count() const { return std::get<bottombar::Note>(view->bottomBar()->barType()).links; }
+
+    static QAction* deleteAction(TDLinkCard* card) { return card->findChild<QAction*>("deleteLinkAction"); }
+
+    QStringList weblocFiles() const { return QDir(linksFolder).entryList({ "*.webloc" }, QDir::Files); }
+
+    std::vector<TDLink> savedLinks() const
+    {
+        auto decoded = tdlibrary::decodeLinks(root.read("links.library"));
+        return decoded ? decoded.value() : std::vector<TDLink> {};
+    }
+
+    LibraryRoot root;
+    TDStores stores = screentest::makeStores();
+    std::shared_ptr<TDProject> project;
+    std::shared_ptr<TDNote> note, other;
+    QString linksFolder;
+    HttpTestServer server;
+    std::shared_ptr<TDPageFetcher> fetcher
+        = TDPageFetcher::make({ TDPageFetchLimits::defaultMaximumBytes, 1.5, 10 });
+    std::vector<QPointer<QMainWindow>> windows;
+    TDNoteView* view = nullptr;
+    QList<QUrl> opened;
+};
+
+} // namespace
+
+TEST_F(TDLinksPaneTest, AddingALinkShowsItsCardWritesItsFileAndSavesIt)
+{
+    stores.linkStore->setTdLinks({ linkOf(other, "https://example.com/elsewhere", "Elsewhere") });
+    TDLinksPane* pane = openPane();
+    EXPECT_TRUE(pane->cards().empty()) << "another note's links are not shown";
+    EXPECT_EQ(count(), 0);
+
+    TDAddLinkPopover* popover = openPopover(pane);
+    typeAndAdd(popover, "  " + address("/utf8") + " ");
+    EXPECT_TRUE(popover->progress()->isAnimating());
+    EXPECT_EQ(popover->statusLabel()->text(), u"Fetching the page…"_qs);
+    ASSERT_TRUE(
+        waitUntil([&] { return pane->cards().size() == 1 && pane->addsInFlight() == 0; }, addBoundMs));
+    const TDLinkCard* card = pane->cards()[0];
+    EXPECT_EQ(card->titleText(), u"Café – Menu"_qs);
+    EXPECT_EQ(card->descriptionText(), "Don't miss the bread.");
+    EXPECT_EQ(card->addressText(), address("/utf8"));
+    EXPECT_FALSE(popover->progress()->isAnimating());
+    ASSERT_TRUE(waitUntil([&] { return count() == 1; }));
+    EXPECT_FALSE(pane->isPopoverOpen()) << "a saved add closes the popover";
+    EXPECT_FALSE(pane->header()->popover()->isVisible());
+
+    ASSERT_EQ(weblocFiles().size(), 1);
+    QFile webloc(linksFolder + "/" + weblocFiles()[0]);
+    ASSERT_TRUE(webloc.open(QIODevice::ReadOnly));
+    EXPECT_EQ(notetest::urlFromPropertyList(webloc.readAll()), address("/utf8"));
+    ASSERT_EQ(savedLinks().size(), 2u);
+    EXPECT_EQ(savedLinks().back().url, address("/utf8"));
+    EXPECT_EQ(savedLinks().back().tdNoteId, note->id());
+
+    popover = openPopover(pane);
+    EXPECT_TRUE(popover->field()->text().isEmpty()) << "closing emptied the field";
+    typeAndAdd(popover, address("/plain"));
+    ASSERT_TRUE(
+        waitUntil([&] { return pane->cards().size() == 2 && pane->addsInFlight() == 0; }, addBoundMs));
+    EXPECT_EQ(titles(pane), (QStringList { u"Café – Menu"_qs, "No Title" })) << "in the order added";
+    EXPECT_EQ(pane->cards()[1]->descriptionText(), "No Description");
+    ASSERT_TRUE(waitUntil([&] { return count() == 2; }));
+
+    // Text that is not a web address is explained, and nothing is fetched or written.
+    const auto before = root.snapshot();
+    const int requests = server.totalRequests();
+    popover = openPopover(pane);
+    typeAndAdd(popover, "example.com");
+    ASSERT_TRUE(waitUntil([&] { return !popover->message().isEmpty(); }));
+    EXPECT_TRUE(popover->statusLabel()->isVisibleTo(popover));
+    EXPECT_TRUE(popover->statusLabel()->text().contains("http://"))
+        << popover->statusLabel()->text().toStdString();
+    EXPECT_TRUE(pane->isPopoverOpen());
+    EXPECT_EQ(server.totalRequests(), requests);
+    EXPECT_EQ(root.snapshot(), before);
+
+    // Escape closes the popover, not the window; the field starts empty next time.
+    QTest::keyClick(popover->field(), Qt::Key_Escape);
+    EXPECT_FALSE(pane->isPopoverOpen());
+    EXPECT_FALSE(windows.back().isNull());
+    EXPECT_TRUE(windows.back()->isVisible());
+    EXPECT_TRUE(openPopover(pane)->field()->text().isEmpty());
+}
+
+TEST_F(TDLinksPaneTest, AnAddKeepsTheAddressTypedAtThePressAndThePaneStaysUsable)
+{
+    stores.linkStore->setTdLinks({ linkOf(note, "https://example.com/kept", "Kept") });
+    TDLinksPane* pane = openPane();
+    ASSERT_EQ(pane->cards().size(), 1u);
+    TDAddLinkPopover* popover = openPopover(pane);
+    typeAndAdd(popover, address("/gated"));
+    QTest::mouseClick(popover->addButton(), Qt::LeftButton);
+    EXPECT_EQ(pane->addsInFlight(), 1) << "a second press on the same address adds nothing";
+    ASSERT_TRUE(waitUntil([&] { return server.requestCount("/gated") == 1; }));
+
+    popover->field()->selectAll();
+    QTest::keyClicks(popover->field(), "https://example.org/next");
+    // While the page is on its way, the cards still answer.
+    QTest::mouseClick(pane->cards()[0], Qt::LeftButton);
+    EXPECT_EQ(opened, (QList<QUrl> { QUrl("https://example.com/kept") }));
+
+    server.openGate();
+    ASSERT_TRUE(
+        waitUntil([&] { return pane->cards().size() == 2 && pane->addsInFlight() == 0; }, addBoundMs));
+    EXPECT_EQ(pane->cards()[1]->link().url, address("/gated"));
+    EXPECT_EQ(pane->cards()[1]->titleText(), "Late");
+    EXPECT_EQ(server.requestCount("/gated"), 1);
+    EXPECT_TRUE(pane->isPopoverOpen()) << "the address being typed is kept";
+    EXPECT_EQ(popover->field()->text(), "https://example.org/next");
+}
+
+TEST_F(TDLinksPaneTest, HostilePagesEndInTimeAndWriteOnlyInTheLinksFolder)
+{
+    QFile secret(root.root() + "/secret.html");
+    ASSERT_TRUE(secret.open(QIODevice::WriteOnly));
+    secret.write("<title>Secret</title>");
+    secret.close();
+    TDLinksPane* pane = openPane();
+    const auto before = root.snapshot();
+    QElapsedTimer timer;
+    timer.start();
+    TDAddLinkPopover* popover = openPopover(pane);
+    for (const char* path : { "/drip", "/loop", "/to-file", "/traversal" })
+        typeAndAdd(popover, address(path));
+    EXPECT_EQ(popover->statusLabel()->text(), u"Fetching 4 pages…"_qs);
+    ASSERT_TRUE(
+        waitUntil([&] { return pane->cards().size() == 4 && pane->addsInFlight() == 0; }, addBoundMs));
+    EXPECT_LT(timer.elapsed(), addBoundMs);
+    QStringList shown = titles(pane);
+    shown.sort();
+    EXPECT_EQ(shown, (QStringList { "../../x", "No Title", "No Title", "No Title" }));
+
+    EXPECT_EQ(weblocFiles().size(), 4);
+    const auto after = root.snapshot();
+    for (const auto& [path, content] : after) {
+        const bool changed = !before.contains(path) || before.at(path) != content;
+        const bool allowed
+            = path == linksFolder || path.startsWith(linksFolder + "/") || path == root.file("links.library");
+        EXPECT_TRUE(!changed || allowed) << path.toStdString();
+    }
+}
+
+TEST_F(TDLinksPaneTest, DeletingACardRemovesOnlyItsOwnFileAndSaves)
+{
+    TDLinksPane* pane = openPane();
+    TDAddLinkPopover* popover = openPopover(pane);
+    typeAndAdd(popover, address("/same-a"));
+    typeAndAdd(popover, address("/same-b"));
+    ASSERT_TRUE(
+        waitUntil([&] { return pane->cards().size() == 2 && pane->addsInFlight() == 0; }, addBoundMs));
+    ASSERT_EQ(weblocFiles().size(), 2) << "one title, two files";
+    const TDLink kept = pane->cards()[1]->link();
+
+    deleteAction(pane->cards()[0])->trigger();
+    ASSERT_TRUE(waitUntil([&] { return pane->cards().size() == 1; }));
+    EXPECT_EQ(pane->cards()[0]->link().id, kept.id);
+    ASSERT_TRUE(waitUntil([&] { return savedLinks().size() == 1; }));
+    EXPECT_EQ(savedLinks()[0].id, kept.id);
+    ASSERT_TRUE(waitUntil([&] { return weblocFiles().size() == 1; }));
+    EXPECT_TRUE(weblocFiles()[0].endsWith(kept.id.lowercaseString().left(8) + ".webloc"));
+    EXPECT_EQ(count(), 1);
+
+    // A folder where the links library goes makes its save fail: the user is told, and the file
+    // stays while the library on disk still lists the link.
+    ASSERT_TRUE(QFile::remove(root.file("links.library")));
+    ASSERT_TRUE(QDir().mkdir(root.file("links.library")));
+    deleteAction(pane->cards()[0])->trigger();
+    ASSERT_TRUE(waitUntil([&] { return screentest::alertOn(view->window()); }));
+    EXPECT_EQ(screentest::alertOn(view->window())->text(), "The deletion could not be saved");
+    screentest::closeAlert(screentest::alertOn(view->window()));
+    EXPECT_TRUE(pane->cards().empty());
+    EXPECT_EQ(weblocFiles().size(), 1);
+}
+
+TEST_F(TDLinksPaneTest, ThePaneFollowsTheStoreAndOpensOnlyWebAddresses)
+{
+    TDLinksPane* pane = openPane();
+    const TDLink web = linkOf(note, "https://example.com/a?b=c", "Web", "A page");
+    const TDLink local = linkOf(note, "file:///etc/passwd", "Local\nfile");
+    const TDLink theirs = linkOf(other, "https://example.com/theirs", "Theirs");
+    stores.linkStore->setTdLinks({ web, theirs, local });
+    ASSERT_TRUE(waitUntil([&] { return pane->cards().size() == 2; }));
+    EXPECT_EQ(titles(pane), (QStringList { "Web", "Local file" }));
+    EXPECT_EQ(count(), 2);
+
+    stores.linkStore->setTdLinks({ local, theirs, web });
+    ASSERT_TRUE(waitUntil([&] { return titles(pane) == QStringList { "Local file", "Web" }; }));
+    stores.linkStore->setTdLinks({ theirs, web });
+    ASSERT_TRUE(waitUntil([&] { return titles(pane) == QStringList { "Web" }; }));
+    EXPECT_EQ(count(), 1);
+
+    stores.linkStore->setTdLinks({ web, local });
+    ASSERT_TRUE(waitUntil([&] { return pane->cards().size() == 2; }));
+    QTest::mouseClick(pane->cards()[0], Qt::LeftButton);
+    QTest::keyClick(pane->cards()[0], Qt::Key_Space);
+    EXPECT_EQ(opened, (QList<QUrl> { QUrl("https://example.com/a?b=c"), QUrl("https://example.com/a?b=c") }));
+    QTest::mouseClick(pane->cards()[1], Qt::LeftButton);
+    EXPECT_EQ(opened.size(), 2) << "a file address is not handed to the browser";
+    QMessageBox* alert = screentest::alertOn(view->window());
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->text(), "The link cannot be opened.");
+    screentest::closeAlert(alert);
+}
