@@ -3,9 +3,11 @@
 // view's width:
 // - open a 10 MB, 200,000-line document to the first painted frame;
 // - 2,000 page-downs, each laid out and painted;
-// - 1,000 keystrokes at the end, at line 100,000 and in the middle of a 5 MB single line, each
-//   with its layout and paint, as percentiles;
-// - resident memory after scrolling through the whole document, against the file's size.
+// - 1,000 keystrokes at the end and at line 100,000, each with its layout and paint, as
+//   percentiles;
+// - opening a single line of 1, 5, 20 and 100 MB, and keystrokes in its middle;
+// - resident memory after scrolling through the whole document, against the file's size;
+// - the peak and resident memory of opening a 50 MB note file, each editor in a fresh process.
 //
 // With --screenshot it instead shows two views of a long note, one with the caret and its line's
 // band and one with a selection, with invisible characters (docs/screenshots/ grabs it); with
@@ -17,11 +19,14 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QScrollBar>
+#include <QStringDecoder>
+#include <QTemporaryDir>
 #include <QTextBlock>
 
 #include <malloc.h>
@@ -29,6 +34,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <random>
@@ -49,15 +55,15 @@ QFont benchFont()
     return font;
 }
 
-QString makeDocument()
+QString makeDocument(int lines = lineCount)
 {
     static const char* const words[]
         = { "the", "quick", "brown", "fox", "jumps", "over", "lazy", "dog", "Tindrel", "reference", "note",
               "caf\u00e9", "na\u00efve", "project", "layout", "\t", "1234", "lorem", "ipsum", "dolor" };
     std::mt19937 random(42);
     QString text;
-    text.reserve(10'600'000);
-    for (int line = 0; line < lineCount; ++line) {
+    text.reserve(qsizetype(lines) * 53);
+    for (int line = 0; line < lines; ++line) {
         const int length = int(random() % 88) + 2;
         const qsizetype start = text.size();
         while (text.size() - start < length) {
@@ -69,13 +75,41 @@ QString makeDocument()
     return text;
 }
 
-QString makeLongLine()
+QString makeLongLine(int megabytes)
 {
     QString text;
-    text.reserve(5'100'000);
-    for (int i = 0; i < 1'000'000; ++i)
-        text += QStringLiteral("word ");
+    text.reserve(qsizetype(megabytes) * 1'000'000);
+    const QString word = QStringLiteral("word ");
+    for (int i = 0; i < megabytes * 200'000; ++i)
+        text += word;
     return text;
+}
+
+// A value of /proc/self/status, in bytes.
+size_t statusBytes(const char* key)
+{
+    size_t value = 0;
+    if (FILE* file = std::fopen("/proc/self/status", "r")) {
+        char line[256];
+        const size_t length = std::strlen(key);
+        while (std::fgets(line, sizeof line, file)) {
+            if (std::strncmp(line, key, length) == 0 && line[length] == ':') {
+                value = size_t(std::strtoull(line + length + 1, nullptr, 10)) * 1024;
+                break;
+            }
+        }
+        std::fclose(file);
+    }
+    return value;
+}
+
+// Starts the peak resident size (VmHWM) afresh from what is resident now.
+void resetPeakResident()
+{
+    if (FILE* file = std::fopen("/proc/self/clear_refs", "w")) {
+        std::fputs("5", file);
+        std::fclose(file);
+    }
 }
 
 size_t residentBytes()
@@ -110,6 +144,8 @@ public:
     virtual ~Editor() = default;
     virtual QAbstractScrollArea& widget() = 0;
     virtual void load(const QString& text) = 0;
+    // The same, the editor's caller keeping nothing of the text.
+    virtual void load(QString&& text) = 0;
     virtual void pageDown() = 0;
     virtual void placeCaret(qint64 location) = 0;
     virtual bool atEnd() = 0;
@@ -152,6 +188,12 @@ public:
         m_view.setString(text);
         paint();
     }
+    void load(QString&& text) override
+    {
+        m_view.setString(text);
+        text = QString();
+        paint();
+    }
     void pageDown() override
     {
         m_view.pageDown();
@@ -184,6 +226,12 @@ public:
     void load(const QString& text) override
     {
         m_edit.setPlainText(text);
+        paint();
+    }
+    void load(QString&& text) override
+    {
+        m_edit.setPlainText(text);
+        text = QString();
         paint();
     }
     void pageDown() override
@@ -273,12 +321,9 @@ void keystrokeLatency(const QString& document)
             at = document.indexOf(QLatin1Char('\n'), at) + 1;
         return at;
     }();
-    const QString longLine = makeLongLine();
     const Place places[] = {
         { QStringLiteral("at the end"), document, [](const QString& text) { return text.size(); } },
         { QStringLiteral("at line 100,000"), document, [&](const QString&) { return line100000; } },
-        { QStringLiteral("in the middle of a 5 MB single line"), longLine,
-            [](const QString& text) { return text.size() / 2; } },
     };
     for (const Place& place : places) {
         std::vector<double> results[2];
@@ -296,6 +341,124 @@ void keystrokeLatency(const QString& document)
                   .arg(percentile(results[1], 0.99), 0, 'f', 2)
                   .arg(results[1].size()));
     }
+}
+
+// Opening a single line of 1, 5, 20 and 100 MB to the first painted frame, and 1,000 keystrokes in
+// its middle, against QPlainTextEdit, which lays out the whole line for both (its keystrokes are
+// timed for 10 s at most, and it is not run at 100 MB: minutes and gigabytes).
+void longLines()
+{
+    std::vector<double> oursOpen;
+    std::vector<double> oursP99;
+    for (const int megabytes : { 1, 5, 20, 100 }) {
+        const QString line = makeLongLine(megabytes);
+        double open[2] = {};
+        std::vector<double> keys[2];
+        for (const bool ours : { true, false }) {
+            if (!ours && megabytes > 20)
+                continue;
+            auto editor = makeEditor(ours);
+            QElapsedTimer timer;
+            timer.start();
+            editor->load(line);
+            open[ours ? 0 : 1] = timer.nsecsElapsed() / 1e6;
+            keys[ours ? 0 : 1]
+                = keystrokes(*editor, line.size() / 2, ours ? 1000 : 20, ours ? 60'000 : 10'000);
+        }
+        oursOpen.push_back(open[0]);
+        oursP99.push_back(percentile(keys[0], 0.99));
+        const QString baseline = megabytes <= 20
+            ? QStringLiteral(
+                "QPlainTextEdit open %1 ms, keystroke p50 %2 ms over %3; ratio open %4, keystroke "
+                "p99 %5")
+                  .arg(open[1], 0, 'f', 0)
+                  .arg(percentile(keys[1], 0.5), 0, 'f', 0)
+                  .arg(keys[1].size())
+                  .arg(open[0] / open[1], 0, 'f', 4)
+                  .arg(percentile(keys[0], 0.99) / percentile(keys[1], 0.99), 0, 'f', 4)
+            : QStringLiteral("QPlainTextEdit not run");
+        print(QStringLiteral(
+            "%1 MB single line: ours open to the first frame %2 ms, 1,000 keystrokes in its middle "
+            "p50 %3 ms, p99 %4 ms; %5")
+                  .arg(megabytes)
+                  .arg(open[0], 0, 'f', 1)
+                  .arg(percentile(keys[0], 0.5), 0, 'f', 2)
+                  .arg(percentile(keys[0], 0.99), 0, 'f', 2)
+                  .arg(baseline));
+    }
+    print(QStringLiteral(
+        "single lines, ours at 100 MB / at 1 MB: open %1, keystroke p99 %2 (target <= 1.5 each; "
+        "p99 < 4 ms at 100 MB)")
+              .arg(oursOpen.back() / oursOpen.front(), 0, 'f', 2)
+              .arg(oursP99.back() / oursP99.front(), 0, 'f', 2));
+}
+
+// In a child process: the peak and the resident memory that opening a note file adds (read,
+// strict UTF-8 decode, the editor given the text and painted, the caller keeping nothing).
+int measureOpening(bool ours, const QString& path)
+{
+    {
+        auto warmUp = makeEditor(ours);
+        warmUp->load(QStringLiteral("warm up\n"));
+    }
+    auto editor = makeEditor(ours);
+    malloc_trim(0);
+    const size_t before = statusBytes("VmRSS");
+    resetPeakResident();
+    {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return 1;
+        QByteArray bytes = file.readAll();
+        QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        QString text = decoder.decode(bytes);
+        bytes = QByteArray();
+        editor->load(std::move(text));
+    }
+    const size_t peak = statusBytes("VmHWM");
+    malloc_trim(0);
+    const size_t after = statusBytes("VmRSS");
+    std::printf("%zu %zu\n", peak - before, after - before);
+    return 0;
+}
+
+void openingMemory(const QString& program)
+{
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("note.txt"));
+    qint64 fileSize = 0;
+    {
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly))
+            return;
+        fileSize = file.write(makeDocument(1'000'000).toUtf8());
+    }
+    auto run = [&](const QString& which) -> std::pair<double, double> {
+        QProcess child;
+        child.start(program, { QStringLiteral("--open-memory"), which, path });
+        child.waitForFinished(-1);
+        const QStringList fields = QString::fromUtf8(child.readAllStandardOutput()).split(QLatin1Char(' '));
+        if (fields.size() < 2)
+            return { 0, 0 };
+        return { fields[0].toDouble(), fields[1].toDouble() };
+    };
+    const auto [oursPeak, oursResident] = run(QStringLiteral("ours"));
+    const auto [baselinePeak, baselineResident] = run(QStringLiteral("baseline"));
+    print(QStringLiteral(
+        "opening a %1 MB note (read, decode, show), each in a fresh process: ours peak %2 MB (%3x the "
+        "file; target <= 3x), resident after %4 MB (%5x; target <= 1.5x); QPlainTextEdit peak %6 MB "
+        "(%7x), resident after %8 MB (%9x); ratio peak %10, resident %11")
+              .arg(fileSize / 1e6, 0, 'f', 1)
+              .arg(oursPeak / 1e6, 0, 'f', 1)
+              .arg(oursPeak / double(fileSize), 0, 'f', 2)
+              .arg(oursResident / 1e6, 0, 'f', 1)
+              .arg(oursResident / double(fileSize), 0, 'f', 2)
+              .arg(baselinePeak / 1e6, 0, 'f', 1)
+              .arg(baselinePeak / double(fileSize), 0, 'f', 2)
+              .arg(baselineResident / 1e6, 0, 'f', 1)
+              .arg(baselineResident / double(fileSize), 0, 'f', 2)
+              .arg(oursPeak / baselinePeak, 0, 'f', 3)
+              .arg(oursResident / baselineResident, 0, 'f', 3));
 }
 
 // In a child process: the resident memory a widget adds by loading the document and scrolling
@@ -433,6 +596,12 @@ int main(int argc, char** argv)
     }
     if (argc >= 3 && QByteArray(argv[1]) == "--memory")
         return measureMemory(QByteArray(argv[2]) == "ours");
+    if (argc >= 4 && QByteArray(argv[1]) == "--open-memory")
+        return measureOpening(QByteArray(argv[2]) == "ours", QString::fromLocal8Bit(argv[3]));
+    if (argc >= 2 && QByteArray(argv[1]) == "--open-memory-only") {
+        openingMemory(QCoreApplication::applicationFilePath());
+        return 0;
+    }
 
     const QString document = makeDocument();
     print(QStringLiteral("document: %1 lines, %2 MB as UTF-8; views %3 x %4, %5 %6 px, wrapping")
@@ -445,6 +614,8 @@ int main(int argc, char** argv)
     openToFirstFrame(document);
     pageDowns(document);
     keystrokeLatency(document);
+    longLines();
     memoryAfterFullScroll(QCoreApplication::applicationFilePath());
+    openingMemory(QCoreApplication::applicationFilePath());
     return 0;
 }

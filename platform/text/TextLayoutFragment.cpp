@@ -1,5 +1,6 @@
 #include "platform/text/TextLayoutFragment.h"
 
+#include "platform/text/TextContentStorage.h"
 #include "platform/text/TextLayoutManager.h"
 #include "platform/text/TextLayoutPiece.h"
 
@@ -76,6 +77,8 @@ struct Span {
     qint64 start = 0;
     qint64 length = 0;
     size_t inherited = notInherited; // the piece laid out before, if it can be kept
+    bool estimated = false; // text that stays estimated rather than laid out
+    double extent = -1; // an estimate's extent, when it is known
     static constexpr size_t notInherited = size_t(-1);
     bool isDirty() const { return inherited == notInherited; }
 };
@@ -88,8 +91,10 @@ size_t spanContaining(const std::vector<Span>& spans, qint64 at)
 }
 
 // Marks the pieces an edit touches for a new layout, with the character before the edit (a mark
-// typed at a piece's start joins the cluster before it) and the character at its end.
-void applyEdit(std::vector<Span>& spans, qint64& total, qint64 start, qint64 removed, qint64 inserted)
+// typed at a piece's start joins the cluster before it) and the character at its end. What the
+// edit touched of estimated text, or more than `estimateBeyond` units, stays estimated.
+void applyEdit(std::vector<Span>& spans, qint64& total, qint64 start, qint64 removed, qint64 inserted,
+    qint64 estimateBeyond)
 {
     start = std::clamp<qint64>(start, 0, total);
     removed = std::clamp<qint64>(removed, 0, total - start);
@@ -97,18 +102,31 @@ void applyEdit(std::vector<Span>& spans, qint64& total, qint64 start, qint64 rem
     if (spans.empty()) {
         total += delta;
         if (total > 0)
-            spans.push_back({ 0, total });
+            spans.push_back({ 0, total, Span::notInherited, total > estimateBeyond });
         return;
     }
     const size_t first = spanContaining(spans, std::max<qint64>(start - 1, 0));
     const size_t last = spanContaining(spans, start + removed);
     const qint64 from = spans[first].start;
     const qint64 to = spans[last].start + spans[last].length + delta;
+    // An edit inside estimated text keeps the estimate's extent, in proportion, so that text
+    // around it stays where it was.
+    bool estimated = to - from > estimateBeyond;
+    bool allEstimated = true;
+    double extent = 0;
+    for (size_t i = first; i <= last; ++i) {
+        estimated = estimated || spans[i].estimated;
+        allEstimated = allEstimated && spans[i].estimated && spans[i].extent >= 0;
+        extent += spans[i].extent;
+    }
+    const qint64 before = spans[last].start + spans[last].length - from;
+    extent = allEstimated && before > 0 ? extent * double(to - from) / double(before) : -1.0;
     spans.erase(spans.begin() + qsizetype(first), spans.begin() + qsizetype(last) + 1);
     for (size_t i = first; i < spans.size(); ++i)
         spans[i].start += delta;
     if (to > from)
-        spans.insert(spans.begin() + qsizetype(first), Span { from, to - from });
+        spans.insert(spans.begin() + qsizetype(first),
+            Span { from, to - from, Span::notInherited, estimated, extent });
     total += delta;
 }
 
@@ -138,6 +156,16 @@ double TextLineFragment::lineOriginX() const
 
 QPointF TextLineFragment::locationForCharacter(qint64 index) const
 {
+    if (m_estimated) {
+        // By proportion: the line's characters spread evenly over its width.
+        const qint64 length = std::max<qint64>(1, contentEnd() - m_characterRange.location);
+        const double share
+            = double(std::clamp(index, m_characterRange.location, contentEnd()) - m_characterRange.location)
+            / double(length);
+        return { m_rightToLeft ? m_bounds.right() - share * m_bounds.width()
+                               : m_bounds.left() + share * m_bounds.width(),
+            m_bounds.top() };
+    }
     if (!m_piece)
         return m_bounds.topLeft();
     const auto& metrics = m_piece->lines()[size_t(m_lineInPiece)];
@@ -149,6 +177,14 @@ QPointF TextLineFragment::locationForCharacter(qint64 index) const
 
 qint64 TextLineFragment::characterIndex(QPointF point) const
 {
+    if (m_estimated) {
+        const qint64 length = contentEnd() - m_characterRange.location;
+        const double width = std::max(1e-9, m_bounds.width());
+        double share = std::clamp((point.x() - m_bounds.left()) / width, 0.0, 1.0);
+        if (m_rightToLeft)
+            share = 1 - share;
+        return m_characterRange.location + qint64(std::llround(share * double(length)));
+    }
     if (!m_piece)
         return m_characterRange.location;
     const auto& metrics = m_piece->lines()[size_t(m_lineInPiece)];
@@ -199,6 +235,8 @@ qint64 TextLineFragment::edgeIndex(bool right) const
 
 bool TextLineFragment::isValidCaretIndex(qint64 index) const
 {
+    if (m_estimated)
+        return index >= m_characterRange.location && index <= contentEnd();
     if (!m_piece)
         return index == m_characterRange.location;
     const qint64 local = index - m_pieceStart;
@@ -244,6 +282,14 @@ void TextLayoutFragment::place(TextLayoutManager* manager, qint64 paragraphIndex
 AttributedString TextLayoutFragment::attributedString() const
 {
     AttributedString result;
+    if (m_estimatedCount > 0) {
+        // Estimated text is only in the storage.
+        if (m_manager && m_manager->textContentStorage())
+            result = m_manager->textContentStorage()->attributedString(
+                TextRange(m_range.location, m_range.location + m_contentLength));
+        result.append(m_terminator);
+        return result;
+    }
     for (const Placement& placement : m_pieces)
         result.append(placement.piece->text());
     result.append(m_terminator);
@@ -275,13 +321,135 @@ void TextLayoutFragment::layout(const LayoutInput& input)
     m_terminator = input.terminator;
     m_style = input.style;
     m_direction = input.direction;
+    m_wrapping = input.availableWidth > 0;
+    m_wrapWidth = input.availableWidth;
+    const double multiple = input.style.lineHeightMultiple;
+    m_multiple = multiple >= unsetMultipleTolerance ? multiple : 1.0;
+    m_spacing = input.style.lineSpacing > 0 ? input.style.lineSpacing : 0.0;
+    const QFontMetricsF metrics(input.font);
+    m_estimateAscent = metrics.ascent();
+    m_estimateDescent = metrics.descent();
+    m_fontUnitWidth = std::max(0.01, input.averageCharacterWidth);
+    m_unitWidth = m_fontUnitWidth;
     m_pieces = m_contentLength > 0 ? placePieces(input) : std::vector<Placement>();
     m_inheritance.reset();
     arrange(input);
     m_state = State::layoutAvailable;
+    recount();
+}
+
+void TextLayoutFragment::recount()
+{
     m_cost = qint64(sizeof(TextLayoutFragment)) + qint64(m_pieces.capacity() * sizeof(Placement));
-    for (const Placement& placement : m_pieces)
+    m_estimatedCount = 0;
+    for (const Placement& placement : m_pieces) {
         m_cost += placement.summary.metadataCost;
+        if (placement.isEstimated())
+            ++m_estimatedCount;
+    }
+}
+
+void TextLayoutFragment::measureDensity(const std::vector<Placement>& pieces)
+{
+    // Once enough text is laid out, estimates follow it: wrapped rows hold fewer units than the
+    // font's average suggests (words do not split), and proportional text is wider or narrower.
+    constexpr qint64 enoughUnits = 8192;
+    qint64 units = 0;
+    double rows = 0;
+    double width = 0;
+    for (const Placement& placement : pieces) {
+        if (placement.isEstimated())
+            continue;
+        units += placement.summary.length;
+        rows += placement.summary.lineCount;
+        width += placement.summary.last.advance;
+    }
+    if (units < enoughUnits)
+        return;
+    const double measured = m_wrapping ? m_wrapWidth * rows / double(units) : width / double(units);
+    m_unitWidth = std::clamp(measured, m_fontUnitWidth / 4, m_fontUnitWidth * 4);
+}
+
+TextLayoutFragment::Placement TextLayoutFragment::estimatedPlacement(
+    qint64 start, qint64 length, std::optional<double> extent) const
+{
+    Placement placement;
+    placement.start = start;
+    TextLayoutPiece::Line line;
+    line.length = qint32(std::min<qint64>(length, std::numeric_limits<qint32>::max()));
+    line.ascent = m_estimateAscent;
+    line.descent = m_estimateDescent;
+    TextLayoutPiece::Summary& summary = placement.summary;
+    summary.length = length;
+    if (m_wrapping) {
+        const double rowHeight = (m_estimateAscent + m_estimateDescent) * m_multiple + m_spacing;
+        const double rows = std::max(1.0, std::ceil(double(length) * m_unitWidth / m_wrapWidth));
+        summary.lineCount = qint32(std::min(rows, double(std::numeric_limits<qint32>::max() / 2)));
+        placement.extent = extent.value_or(double(summary.lineCount) * rowHeight);
+        line.advance = m_wrapWidth;
+    } else {
+        summary.lineCount = 1;
+        placement.extent = extent.value_or(double(length) * m_unitWidth);
+        line.advance = placement.extent;
+    }
+    line.naturalWidth = line.advance;
+    summary.first = line;
+    summary.last = line;
+    summary.widest = line.advance;
+    return placement;
+}
+
+void TextLayoutFragment::setExtent(Placement& placement, double extent) const
+{
+    placement.extent = extent;
+    if (!m_wrapping) {
+        placement.summary.first.advance = extent;
+        placement.summary.first.naturalWidth = extent;
+        placement.summary.last = placement.summary.first;
+        placement.summary.widest = extent;
+    }
+}
+
+void TextLayoutFragment::appendPieces(const LayoutInput& input, qint64 start, const AttributedString& text,
+    std::vector<Placement>& out, RowCursor& cursor) const
+{
+    TextLayoutPiece::Parameters parameters = m_pieceParameters;
+    const bool wrapping = parameters.lineWidth > 0;
+    auto add = [&](qint64 at, AttributedString part) {
+        parameters.startX
+            = wrapping && cursor.afterPiece ? std::min(cursor.rowEnd, input.availableWidth) : 0.0;
+        auto piece = TextLayoutPiece::make(std::move(part), parameters, input.memory);
+        Placement placement;
+        placement.start = at;
+        placement.summary = piece->summary();
+        placement.continuesRow = cursor.any && (!wrapping || (cursor.afterPiece && piece->continuesRow()));
+        placement.piece = std::move(piece);
+        cursor.advance(placement);
+        out.push_back(std::move(placement));
+    };
+    if (text.length() <= input.pieceLimit) {
+        add(start, text);
+        return;
+    }
+    qsizetype from = 0;
+    for (const qsizetype cut : cutPoints(text.string(), input.pieceLimit, input.pieceTarget)) {
+        add(start + from, text.mid(from, cut - from));
+        from = cut;
+    }
+    add(start + from, text.mid(from, text.length() - from));
+}
+
+void TextLayoutFragment::RowCursor::advance(const Placement& placement)
+{
+    if (placement.isEstimated()) {
+        rowEnd = placement.summary.last.advance;
+        afterPiece = false;
+    } else {
+        const TextLayoutPiece::Summary& summary = placement.summary;
+        rowEnd = (summary.lineCount == 1 && placement.continuesRow ? rowEnd : 0.0) + summary.last.advance;
+        afterPiece = true;
+    }
+    any = true;
 }
 
 std::vector<TextLayoutFragment::Placement> TextLayoutFragment::placePieces(const LayoutInput& input)
@@ -300,32 +468,47 @@ std::vector<TextLayoutFragment::Placement> TextLayoutFragment::placePieces(const
     const std::vector<Placement>* inherited = nullptr;
     if (m_inheritance && m_inheritance->parameters == parameters) {
         inherited = &m_inheritance->pieces;
+        measureDensity(*inherited);
         qint64 total = m_inheritance->contentLength;
         spans.reserve(inherited->size() + 1);
-        for (size_t i = 0; i < inherited->size(); ++i)
-            spans.push_back({ (*inherited)[i].start, (*inherited)[i].summary.length, i });
+        for (size_t i = 0; i < inherited->size(); ++i) {
+            const Placement& placement = (*inherited)[i];
+            spans.push_back({ placement.start, placement.summary.length, i, placement.isEstimated(),
+                placement.isEstimated() ? placement.extent : -1.0 });
+        }
         for (const Edit& edit : m_inheritance->edits)
-            applyEdit(spans, total, edit.start, edit.removed, edit.inserted);
+            applyEdit(spans, total, edit.start, edit.removed, edit.inserted, input.estimateBeyond);
         if (total != input.contentLength)
             spans.clear();
     }
     if (spans.empty())
-        spans.push_back({ 0, input.contentLength });
+        spans.push_back(
+            { 0, input.contentLength, Span::notInherited, input.contentLength > input.estimateBeyond });
 
-    // Neighbouring spans to lay out become one; a short one takes in a neighbour, so that editing
-    // never leaves a long paragraph in ever smaller pieces.
+    // Neighbouring spans to lay out become one, and so do neighbouring estimates; a short span to
+    // lay out takes in a neighbour that is laid out too, so that editing never leaves a long
+    // paragraph in ever smaller pieces.
     std::vector<Span> merged;
     merged.reserve(spans.size());
     for (const Span& span : spans) {
-        if (span.isDirty() && !merged.empty() && merged.back().isDirty())
-            merged.back().length += span.length;
-        else
+        Span* last = merged.empty() ? nullptr : &merged.back();
+        if (last && span.estimated && last->estimated) {
+            last->extent = last->extent >= 0 && span.extent >= 0 ? last->extent + span.extent : -1.0;
+            last->length += span.length;
+            last->inherited = Span::notInherited;
+        } else if (last && span.isDirty() && !span.estimated && last->isDirty() && !last->estimated) {
+            last->length += span.length;
+        } else {
             merged.push_back(span);
+        }
     }
     for (size_t i = 0; i < merged.size(); ++i) {
-        if (!merged[i].isDirty() || merged[i].length >= input.pieceTarget / 4 || merged.size() == 1)
+        if (!merged[i].isDirty() || merged[i].estimated || merged[i].length >= input.pieceTarget / 4
+            || merged.size() == 1)
             continue;
-        const size_t neighbour = i + 1 < merged.size() ? i + 1 : i - 1;
+        size_t neighbour = i + 1 < merged.size() && !merged[i + 1].estimated ? i + 1 : i - 1;
+        if (neighbour >= merged.size() || merged[neighbour].estimated)
+            continue;
         const size_t first = std::min(i, neighbour);
         merged[first] = { merged[first].start, merged[i].length + merged[neighbour].length };
         merged.erase(merged.begin() + qsizetype(first) + 1);
@@ -336,23 +519,16 @@ std::vector<TextLayoutFragment::Placement> TextLayoutFragment::placePieces(const
     // from there, so its layout depends on it.
     std::vector<Placement> placements;
     placements.reserve(merged.size());
-    double rowEnd = 0;
-    auto push = [&](Placement placement) {
-        const TextLayoutPiece::Summary& summary = placement.summary;
-        rowEnd = (summary.lineCount == 1 && placement.continuesRow ? rowEnd : 0.0) + summary.last.advance;
-        placements.push_back(std::move(placement));
-    };
-    auto add = [&](qint64 start, AttributedString text) {
-        parameters.startX = wrapping && !placements.empty() ? std::min(rowEnd, input.availableWidth) : 0.0;
-        auto piece = TextLayoutPiece::make(std::move(text), parameters, input.memory);
-        Placement placement;
-        placement.start = start;
-        placement.summary = piece->summary();
-        placement.continuesRow = !placements.empty() && (!wrapping || piece->continuesRow());
-        placement.piece = std::move(piece);
-        push(std::move(placement));
-    };
+    RowCursor cursor;
     for (const Span& span : merged) {
+        if (span.estimated) {
+            Placement placement = span.extent >= 0 ? estimatedPlacement(span.start, span.length, span.extent)
+                                                   : estimatedPlacement(span.start, span.length);
+            placement.continuesRow = !wrapping && !placements.empty();
+            cursor.advance(placement);
+            placements.push_back(std::move(placement));
+            continue;
+        }
         if (!span.isDirty()) {
             Placement placement = (*inherited)[span.inherited];
             placement.start = span.start;
@@ -362,26 +538,229 @@ std::vector<TextLayoutFragment::Placement> TextLayoutFragment::placePieces(const
             // a row of its own, so an edit never costs more than the pieces it touched.
             placement.continuesRow = !placements.empty();
             if (wrapping && placement.continuesRow) {
-                placement.continuesRow = placement.summary.continuesRow
-                    && rowEnd + placement.summary.first.advance <= input.availableWidth + 0.5;
+                placement.continuesRow = cursor.afterPiece && placement.summary.continuesRow
+                    && cursor.rowEnd + placement.summary.first.advance <= input.availableWidth + 0.5;
             }
-            push(std::move(placement));
+            cursor.advance(placement);
+            placements.push_back(std::move(placement));
             continue;
         }
-        const AttributedString text = input.text(span.start, span.length);
-        if (text.length() <= input.pieceLimit) {
-            add(span.start, text);
-            continue;
-        }
-        qsizetype from = 0;
-        for (const qsizetype cut : cutPoints(text.string(), input.pieceLimit, input.pieceTarget)) {
-            add(span.start + from, text.mid(from, cut - from));
-            from = cut;
-        }
-        add(span.start + from, text.mid(from, text.length() - from));
+        appendPieces(input, span.start, input.text(span.start, span.length), placements, cursor);
     }
     placements.shrink_to_fit();
     return placements;
+}
+
+namespace {
+
+// A place at or before (`backwards`) or at or after `at`, inside (low, high), where a piece may
+// start: after a space or tab within a piece's length, else at a grapheme boundary.
+qint64 pieceBoundary(const std::function<AttributedString(qint64, qint64)>& read, qint64 at, qint64 low,
+    qint64 high, qsizetype reach, bool backwards)
+{
+    at = std::clamp(at, low + 1, high - 1);
+    const qint64 windowStart = std::max(low, at - (backwards ? reach : 1));
+    const qint64 windowEnd = std::min(high, at + (backwards ? 1 : reach));
+    const QString window = read(windowStart, windowEnd - windowStart).string();
+    auto good = [&](qint64 i) {
+        const qsizetype k = qsizetype(i - windowStart);
+        return k > 0 && k < window.size() && isCutAfter(window[k - 1]) && canStartPiece(window[k]);
+    };
+    if (backwards) {
+        for (qint64 i = at; i > windowStart; --i) {
+            if (good(i))
+                return i;
+        }
+    } else {
+        for (qint64 i = at; i < windowEnd; ++i) {
+            if (good(i))
+                return i;
+        }
+    }
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, window);
+    finder.setPosition(int(at - windowStart));
+    qsizetype boundary = at - windowStart;
+    if (!finder.isAtBoundary()) {
+        boundary = backwards ? finder.toPreviousBoundary() : finder.toNextBoundary();
+        if (boundary <= 0 || boundary >= window.size())
+            boundary = at - windowStart;
+    }
+    qint64 cut = windowStart + boundary;
+    const qsizetype k = qsizetype(cut - windowStart);
+    if (k > 0 && k < window.size() && window[k - 1].isHighSurrogate() && window[k].isLowSurrogate())
+        cut += backwards ? -1 : 1;
+    return std::clamp(cut, low + 1, high - 1);
+}
+
+} // namespace
+
+void TextLayoutFragment::splitEstimate(const LayoutInput& input, size_t index, qint64 from, qint64 to)
+{
+    const Placement estimate = m_pieces[index];
+    const qint64 start = estimate.start;
+    const qint64 end = start + estimate.summary.length;
+    // Whole pieces: near an end of the estimate, take that end in; elsewhere cut where a piece
+    // may start, outside [from, to).
+    qint64 a = from - start <= input.pieceTarget
+        ? start
+        : pieceBoundary(input.text, from, start, end, input.pieceLimit / 2, true);
+    qint64 b = end - to <= input.pieceTarget
+        ? end
+        : pieceBoundary(input.text, to, start, end, input.pieceLimit / 2, false);
+    if (a - start < input.pieceTarget / 4)
+        a = start;
+    if (end - b < input.pieceTarget / 4 || b <= a)
+        b = end;
+
+    // Where the text after the estimate starts, to be kept there.
+    auto followerPosition = [&](size_t follower) {
+        if (follower < m_pieces.size())
+            return position(m_pieces[follower]);
+        const Placement& last = m_pieces.back();
+        return m_wrapping ? m_frame.height() : last.x + last.summary.last.advance;
+    };
+    const double oldFollower = followerPosition(index + 1);
+
+    std::vector<Placement> replacement;
+    RowCursor cursor;
+    if (a > start) {
+        // Provisionally where the estimate had this text.
+        Placement before = estimatedPlacement(
+            start, a - start, estimate.extent * double(a - start) / double(estimate.summary.length));
+        before.continuesRow = !m_wrapping && index > 0;
+        cursor.any = true;
+        cursor.advance(before);
+        replacement.push_back(std::move(before));
+    } else if (index > 0) {
+        const Placement& previous = m_pieces[index - 1];
+        cursor.any = true;
+        cursor.afterPiece = !previous.isEstimated();
+        cursor.rowEnd = (previous.summary.lineCount == 1 ? previous.x : 0.0) + previous.summary.last.advance;
+    }
+    appendPieces(input, a, input.text(a, b - a), replacement, cursor);
+    if (b < end) {
+        Placement after = estimatedPlacement(b, end - b);
+        after.continuesRow = !m_wrapping;
+        replacement.push_back(std::move(after));
+    }
+    const size_t count = replacement.size();
+    if (index + 1 < m_pieces.size() && m_wrapping) {
+        Placement& next = m_pieces[index + 1];
+        if (!next.isEstimated()) {
+            next.continuesRow = b == end && cursor.afterPiece && next.summary.continuesRow
+                && cursor.rowEnd + next.summary.first.advance <= m_wrapWidth + 0.5;
+        }
+    }
+    m_pieces.erase(m_pieces.begin() + qsizetype(index));
+    m_pieces.insert(m_pieces.begin() + qsizetype(index), std::make_move_iterator(replacement.begin()),
+        std::make_move_iterator(replacement.end()));
+    arrange(input);
+
+    // The estimate beside the new pieces on the side away from the text laid out before takes up
+    // the difference between what the estimate had for them and what they take.
+    const double moved = followerPosition(index + count) - oldFollower;
+    if (std::abs(moved) < 1e-9 || (a == start && b == end))
+        return;
+    Placement& absorbing = b < end ? m_pieces[index + count - 1] : m_pieces[index];
+    const double least = 0.25 * estimatedPlacement(absorbing.start, absorbing.summary.length).extent;
+    setExtent(absorbing, std::max(least, absorbing.extent - moved));
+    arrange(input);
+}
+
+bool TextLayoutFragment::layoutCharacters(const LayoutInput& input, qint64 from, qint64 to)
+{
+    if (m_state != State::layoutAvailable || m_estimatedCount == 0 || m_contentLength == 0)
+        return false;
+    from = std::clamp<qint64>(from, 0, m_contentLength - 1);
+    to = std::clamp<qint64>(to, from + 1, m_contentLength);
+    bool changed = false;
+    for (;;) {
+        auto it = std::upper_bound(m_pieces.begin(), m_pieces.end(), from,
+            [](qint64 value, const Placement& placement) { return value < placement.start; });
+        size_t index = it == m_pieces.begin() ? 0 : size_t(it - m_pieces.begin()) - 1;
+        while (index < m_pieces.size() && m_pieces[index].start < to && !m_pieces[index].isEstimated())
+            ++index;
+        if (index >= m_pieces.size() || m_pieces[index].start >= to)
+            break;
+        const Placement& estimate = m_pieces[index];
+        splitEstimate(input, index, std::max(from, estimate.start),
+            std::min(to, estimate.start + estimate.summary.length));
+        changed = true;
+    }
+    if (changed) {
+        measureDensity(m_pieces);
+        recount();
+    }
+    return changed;
+}
+
+bool TextLayoutFragment::layoutExtent(const LayoutInput& input, double low, double high)
+{
+    if (m_state != State::layoutAvailable || m_estimatedCount == 0 || !(high > low))
+        return false;
+    bool changed = false;
+    for (;;) {
+        // The first estimate that meets [low, high]; placements run in order along the paragraph.
+        size_t index = m_pieces.size();
+        for (size_t i = 0; i < m_pieces.size(); ++i) {
+            const Placement& placement = m_pieces[i];
+            const double begin = position(placement);
+            if (begin >= high)
+                break;
+            if (placement.isEstimated() && begin + placement.extent > low) {
+                index = i;
+                break;
+            }
+        }
+        if (index == m_pieces.size())
+            break;
+        const Placement& estimate = m_pieces[index];
+        const qint64 start = estimate.start;
+        const qint64 end = start + estimate.summary.length;
+        const double begin = position(estimate);
+        const double finish = begin + estimate.extent;
+        const double units = double(estimate.summary.length) / std::max(1e-9, estimate.extent);
+        const qint64 margin = input.pieceTarget;
+        qint64 from;
+        qint64 to;
+        if (begin >= low) {
+            // It starts in view: on from its start.
+            from = start;
+            to = start + qint64((std::min(high, finish) - begin) * units) + margin;
+        } else if (finish <= high) {
+            // It ends in view: back from its end.
+            from = end - qint64((finish - low) * units) - margin;
+            to = end;
+        } else {
+            // It fills the view: what it has there.
+            from = start + qint64((low - begin) * units);
+            to = start + qint64((high - begin) * units) + margin;
+        }
+        from = std::clamp(from, start, end - 1);
+        to = std::clamp(to, from + 1, end);
+        splitEstimate(input, index, from, to);
+        changed = true;
+    }
+    if (changed) {
+        measureDensity(m_pieces);
+        recount();
+    }
+    return changed;
+}
+
+bool TextLayoutFragment::layoutRect(const LayoutInput& input, const QRectF& bounds)
+{
+    if (m_estimatedCount == 0)
+        return false;
+    if (m_wrapping)
+        return layoutExtent(input, bounds.top(), bounds.bottom());
+    if (bounds.bottom() < 0 || bounds.top() > m_frame.height())
+        return false;
+    // Offsets from the row's leading edge, which is the right one in a right-to-left paragraph.
+    const double leading = m_direction == Qt::RightToLeft ? m_padding + m_available : m_padding;
+    const double a = m_direction == Qt::RightToLeft ? leading - bounds.right() : bounds.left() - leading;
+    const double b = m_direction == Qt::RightToLeft ? leading - bounds.left() : bounds.right() - leading;
+    return layoutExtent(input, a, b);
 }
 
 void TextLayoutFragment::arrange(const LayoutInput& input)
@@ -430,7 +809,21 @@ void TextLayoutFragment::arrange(const LayoutInput& input)
         const size_t count = size_t(piece.lineCount);
         placement.firstLine = line;
         line += qsizetype(count);
-        if (k > 0 && placement.continuesRow) {
+        if (m_wrapping && placement.isEstimated()) {
+            // Rows of its own, sharing its extent.
+            placement.firstRow = lastRow + 1;
+            placement.x = 0;
+            placement.y = k == 0 ? 0.0 : lastRowTop + rowHeight(open);
+            open = estimatedRow(placement);
+            placement.sharedRow = open;
+            widest = std::max(widest, open.width);
+            lastRowTop = placement.y + placement.extent - open.height;
+            rowEnd = open.width;
+            lastRow = placement.firstRow + qsizetype(count) - 1;
+            continue;
+        }
+        const bool afterEstimate = k > 0 && m_wrapping && m_pieces[k - 1].isEstimated();
+        if (k > 0 && placement.continuesRow && !afterEstimate) {
             placement.firstRow = lastRow;
             placement.x = rowEnd;
             placement.y = lastRowTop;
@@ -443,7 +836,8 @@ void TextLayoutFragment::arrange(const LayoutInput& input)
             placement.y = k == 0 ? 0.0 : lastRowTop + rowHeight(open);
             open = lineMetrics(piece.first, 0);
         }
-        const bool nextContinues = k + 1 < m_pieces.size() && m_pieces[k + 1].continuesRow;
+        const bool nextContinues = k + 1 < m_pieces.size() && m_pieces[k + 1].continuesRow
+            && !(m_wrapping && m_pieces[k + 1].isEstimated());
         if (count > 1 || !nextContinues) {
             // The row of this piece's first line is complete.
             placement.sharedRow = open;
@@ -473,7 +867,31 @@ void TextLayoutFragment::arrange(const LayoutInput& input)
 
 double TextLayoutFragment::rowHeight(const RowMetrics& metrics) const
 {
+    if (metrics.height >= 0)
+        return metrics.height;
     return (metrics.ascent + metrics.descent) * m_multiple + m_spacing;
+}
+
+TextLayoutFragment::RowMetrics TextLayoutFragment::estimatedRow(const Placement& placement) const
+{
+    RowMetrics row { m_estimateAscent, m_estimateDescent, placement.summary.first.advance,
+        placement.summary.first.advance };
+    if (m_wrapping)
+        row.height = placement.extent / double(std::max<qint32>(1, placement.summary.lineCount));
+    return row;
+}
+
+double TextLayoutFragment::lineAdvance(const Placement& placement, qint32 line) const
+{
+    if (placement.isEstimated())
+        return placement.summary.first.advance;
+    return placement.piece->lines()[size_t(line)].advance;
+}
+
+qint64 TextLayoutFragment::estimatedLineStart(const Placement& placement, qint64 line) const
+{
+    const qint64 count = std::max<qint32>(1, placement.summary.lineCount);
+    return placement.start + placement.summary.length * std::clamp<qint64>(line, 0, count) / count;
 }
 
 size_t TextLayoutFragment::pieceOfRow(qsizetype row) const
@@ -496,6 +914,8 @@ TextLayoutFragment::RowMetrics TextLayoutFragment::rowMetrics(qsizetype row) con
         return m_emptyRow;
     const Placement& placement = m_pieces[pieceOfRow(row)];
     const size_t index = size_t(row - placement.firstRow);
+    if (m_wrapping && placement.isEstimated())
+        return estimatedRow(placement);
     // A piece's first row is kept with it whole (it may hold lines of pieces before it); the rows
     // after it are its own lines.
     if (index == 0)
@@ -510,6 +930,8 @@ double TextLayoutFragment::rowTop(qsizetype row) const
         return 0;
     const Placement& placement = m_pieces[pieceOfRow(row)];
     const size_t index = size_t(row - placement.firstRow);
+    if (m_wrapping && placement.isEstimated())
+        return placement.y + double(index) * placement.extent / double(placement.summary.lineCount);
     if (index == 0)
         return placement.y;
     const TextLayoutPiece& piece = *placement.piece;
@@ -556,7 +978,7 @@ std::pair<qsizetype, qsizetype> TextLayoutFragment::rowLines(qsizetype row) cons
 double TextLayoutFragment::lineX(const Placement& placement, qint32 line, const RowMetrics& row) const
 {
     const double offset = line == 0 ? placement.x : 0.0;
-    const double advance = placement.piece->lines()[size_t(line)].advance;
+    const double advance = lineAdvance(placement, line);
     const double shift = rowShift(row);
     if (m_direction != Qt::RightToLeft)
         return m_padding + shift + offset;
@@ -578,6 +1000,26 @@ TextLineFragment TextLayoutFragment::lineFragment(qsizetype index) const
     }
     const Placement& placement = m_pieces[pieceOfLine(index)];
     const qint32 inPiece = qint32(index - placement.firstLine);
+    if (placement.isEstimated()) {
+        const qsizetype row = placement.firstRow + inPiece;
+        const RowMetrics metrics = rowMetrics(row);
+        const double natural = metrics.ascent + metrics.descent;
+        const double height = std::max(1.0, rowHeight(metrics) - m_spacing);
+        line.m_estimated = true;
+        line.m_rightToLeft = m_direction == Qt::RightToLeft;
+        line.m_pieceStart = placement.start;
+        line.m_row = row;
+        line.m_characterRange
+            = TextRange(estimatedLineStart(placement, inPiece), estimatedLineStart(placement, inPiece + 1));
+        if (index + 1 == m_lineCount && !m_terminator.isEmpty()) {
+            line.m_terminator = &m_terminator;
+            line.m_characterRange.endLocation += m_terminator.length();
+        }
+        line.m_bounds = QRectF(
+            lineX(placement, inPiece, metrics), rowTop(row), lineAdvance(placement, inPiece), height);
+        line.m_glyphOrigin = QPointF(0, height - natural + metrics.ascent);
+        return line;
+    }
     const auto& metrics = placement.piece->lines()[size_t(inPiece)];
     const qsizetype row = placement.firstRow + inPiece;
     const RowMetrics rowMetrics = this->rowMetrics(row);
@@ -611,8 +1053,24 @@ TextLayoutFragment::VisualLine TextLayoutFragment::visualLine(qsizetype row) con
     visual.descent = metrics.descent;
     visual.firstLineFragment = first;
     visual.lineFragmentCount = count;
-    visual.characterRange = TextRange(lineFragment(first).m_characterRange.location,
-        lineFragment(first + count - 1).m_characterRange.endLocation);
+    const TextLineFragment firstLine = lineFragment(first);
+    const TextLineFragment lastLine = lineFragment(first + count - 1);
+    visual.characterRange
+        = TextRange(firstLine.m_characterRange.location, lastLine.m_characterRange.endLocation);
+    visual.estimated = firstLine.m_estimated || lastLine.m_estimated;
+    if (!visual.estimated && m_wrapping && m_estimatedCount > 0) {
+        // A wrapped row that ends where estimated text begins may take some of it in once that is
+        // laid out.
+        const size_t k = pieceOfLine(first + count - 1);
+        const Placement& placement = m_pieces[k];
+        visual.estimated = first + count == placement.firstLine + placement.summary.lineCount
+            && k + 1 < m_pieces.size() && m_pieces[k + 1].isEstimated();
+    }
+    if (!visual.estimated && count > 2 && m_estimatedCount > 0) {
+        const size_t last = pieceOfLine(first + count - 1);
+        for (size_t k = pieceOfLine(first) + 1; k < last && !visual.estimated; ++k)
+            visual.estimated = m_pieces[k].isEstimated();
+    }
     return visual;
 }
 
@@ -638,6 +1096,20 @@ std::optional<qsizetype> TextLayoutFragment::lineFragmentIndex(
     auto it = std::upper_bound(m_pieces.begin(), m_pieces.end(), index,
         [](qint64 value, const Placement& placement) { return value < placement.start; });
     const Placement& placement = it == m_pieces.begin() ? m_pieces.front() : *(it - 1);
+    if (placement.isEstimated()) {
+        const qint64 count = std::max<qint32>(1, placement.summary.lineCount);
+        qint64 row = std::clamp<qint64>(
+            (index - placement.start) * count / std::max<qint64>(1, placement.summary.length), 0, count - 1);
+        while (row + 1 < count && estimatedLineStart(placement, row + 1) <= index)
+            ++row;
+        while (row > 0 && estimatedLineStart(placement, row) > index)
+            --row;
+        qsizetype found = placement.firstLine + row;
+        if (affinity == TextSelection::Affinity::upstream && found > 0
+            && index == estimatedLineStart(placement, row) && !(row == 0 && placement.continuesRow))
+            --found;
+        return found;
+    }
     const auto& lines = placement.piece->lines();
     auto line = std::upper_bound(lines.begin(), lines.end(), index - placement.start,
         [](qint64 value, const TextLayoutPiece::Line& each) { return value < each.start; });

@@ -32,6 +32,11 @@ class TextLayoutManager;
 // origin is (0, 0)) and in double throughout, so positions along a very long line stay exact.
 // A line fragment is a value made by its layout fragment and refers to that fragment's pieces: it
 // is usable while the layout fragment is alive (a TextLineFragmentHandle holds both).
+//
+// In a very long paragraph only the text that was asked for is laid out; a line of the rest is
+// estimated: it has a character range and bounds but no glyphs, draws nothing, and maps between
+// characters and x by proportion. The layout manager lays out what a caller reaches before
+// answering, so estimated lines are only met off screen.
 class TextLineFragment {
 public:
     TextRange characterRange() const { return m_characterRange; }
@@ -39,6 +44,7 @@ public:
     // The baseline origin of the glyphs, relative to the typographic bounds.
     QPointF glyphOrigin() const { return m_glyphOrigin; }
     bool isEmpty() const { return m_characterRange.isEmpty(); }
+    bool isEstimated() const { return m_estimated; }
     // The row (visual line) of the layout fragment this line belongs to.
     qsizetype visualLineIndex() const { return m_row; }
     // The characters of the line, terminator included on the paragraph's last line.
@@ -71,6 +77,8 @@ private:
     qint32 m_lineInPiece = 0;
     qint64 m_pieceStart = 0; // paragraph-relative start of the piece
     qsizetype m_row = 0;
+    bool m_estimated = false;
+    bool m_rightToLeft = false;
     TextRange m_characterRange;
     QRectF m_bounds;
     QPointF m_glyphOrigin;
@@ -95,6 +103,14 @@ struct TextLineFragmentHandle {
 // A fragment keeps its geometry per piece, not per row, so that laying out a changed paragraph
 // again costs the pieces that changed plus a pass over the pieces, however many rows it has; rows
 // and line fragments are made when asked for.
+//
+// A paragraph longer than the manager's estimate threshold is not laid out whole: its text starts
+// as one estimated run (rows of the default font, filled at the font's average width), and the
+// manager lays out the pieces a caller reaches (the viewport, a caret, a click), cut after a space
+// as usual. Each time, the estimate on the far side of the new pieces from the text laid out before
+// takes up the difference, so that laid-out text never moves and the paragraph keeps its height
+// while its estimate holds; an estimate too small to take it up keeps a quarter of its own size
+// and the text after it moves. Pieces once laid out stay with the fragment.
 class TextLayoutFragment {
 public:
     enum class State { estimated, layoutAvailable };
@@ -109,6 +125,9 @@ public:
         double descent = 0;
         qsizetype firstLineFragment = 0;
         qsizetype lineFragmentCount = 0;
+        // The row's text is not laid out yet, or not all of it: a wrapped row that ends where
+        // estimated text begins may take some of that in once it is laid out.
+        bool estimated = false;
     };
 
     TextLayoutFragment();
@@ -170,6 +189,8 @@ public:
 
     // Bytes this fragment holds besides the layouts its pieces keep in the manager's ledger.
     qint64 memoryCost() const { return m_cost; }
+    // Whether part of the paragraph is estimated rather than laid out.
+    bool hasEstimatedText() const { return m_estimatedCount > 0; }
 
 private:
     friend class TextLayoutManager;
@@ -179,6 +200,7 @@ private:
         double descent = 0;
         double width = 0; // from the row's leading edge to the end of its last line
         double inkWidth = 0; // the same without hanging white space
+        double height = -1; // an estimated row's own height, line spacing included
     };
     struct Placement {
         qint64 start = 0; // paragraph-relative
@@ -192,6 +214,11 @@ private:
         double y = 0; // the top of that row
         double x = 0; // where its first line starts, from the row's leading edge
         RowMetrics sharedRow; // of that row, when the piece is the last with a line in it
+        // An estimated placement has no piece: `summary.length` units over `summary.lineCount`
+        // rows that take `extent` in all, their height when wrapping (rows of their own), their
+        // width when not.
+        double extent = 0;
+        bool isEstimated() const { return !piece; }
     };
     // A change of the paragraph since the layout this fragment inherits, in the offsets of the
     // text as it was just before the change.
@@ -221,6 +248,10 @@ private:
         std::shared_ptr<TextLayoutMemory> memory;
         qsizetype pieceLimit = 0;
         qsizetype pieceTarget = 0;
+        // Content longer than this starts estimated; the font's average character width fills the
+        // estimate's rows.
+        qsizetype estimateBeyond = 0;
+        double averageCharacterWidth = 0;
     };
 
     void place(TextLayoutManager* manager, qint64 paragraphIndex, TextRange range, double y);
@@ -229,6 +260,37 @@ private:
     void inherit(const TextLayoutFragment& previous, const Edit& edit);
     std::vector<Placement> placePieces(const LayoutInput& input);
     void arrange(const LayoutInput& input);
+    // Where the row the last placement ended in has got to: a wrapped piece's first line goes on
+    // from there when that placement is a laid-out piece.
+    struct RowCursor {
+        double rowEnd = 0;
+        bool any = false; // a placement comes before
+        bool afterPiece = false;
+        void advance(const Placement& placement);
+    };
+    // Lays out `text`, starting at paragraph-relative `start`, in pieces appended to `out`.
+    void appendPieces(const LayoutInput& input, qint64 start, const AttributedString& text,
+        std::vector<Placement>& out, RowCursor& cursor) const;
+    // An estimated placement of `length` units from `start`, at this fragment's density.
+    Placement estimatedPlacement(qint64 start, qint64 length, std::optional<double> extent = {}) const;
+    void setExtent(Placement& placement, double extent) const;
+    void measureDensity(const std::vector<Placement>& pieces);
+    void recount();
+    // Replaces the estimate at `index` by pieces holding [from, to), widened to where pieces may
+    // be cut, between what is left of the estimate.
+    void splitEstimate(const LayoutInput& input, size_t index, qint64 from, qint64 to);
+    // Lays out the estimated text of [from, to) (paragraph-relative); answers whether anything
+    // was laid out.
+    bool layoutCharacters(const LayoutInput& input, qint64 from, qint64 to);
+    // Lays out the estimated text between `low` and `high`: heights in the fragment's coordinates
+    // when it wraps, offsets from the row's leading edge when it does not.
+    bool layoutExtent(const LayoutInput& input, double low, double high);
+    // Lays out the estimated text that meets `bounds` (fragment coordinates).
+    bool layoutRect(const LayoutInput& input, const QRectF& bounds);
+    double position(const Placement& placement) const { return m_wrapping ? placement.y : placement.x; }
+    RowMetrics estimatedRow(const Placement& placement) const;
+    double lineAdvance(const Placement& placement, qint32 line) const;
+    qint64 estimatedLineStart(const Placement& placement, qint64 line) const;
 
     // The piece whose first row is the last at or before `row`, and the row's index in it.
     size_t pieceOfRow(qsizetype row) const;
@@ -260,6 +322,14 @@ private:
     double m_available = 0; // the width rows are aligned in
     bool m_wrapping = false;
     RowMetrics m_emptyRow; // the one row of an empty paragraph
+    // For estimates: the default font's line, and how many units fill a row (wrapping) or how wide
+    // a unit is (not), from the pieces laid out once there are enough of them.
+    double m_estimateAscent = 0;
+    double m_estimateDescent = 0;
+    double m_wrapWidth = 0;
+    double m_fontUnitWidth = 1;
+    double m_unitWidth = 1; // with wrapping, the row width a unit takes up, white space included
+    qsizetype m_estimatedCount = 0;
     qint64 m_cost = 0;
     std::unique_ptr<Inheritance> m_inheritance;
     mutable std::unique_ptr<std::vector<TextLineFragment>> m_allLines;
@@ -268,5 +338,7 @@ private:
 // Pieces a long paragraph is cut into: at most `pieceLimit` units, cut near `pieceTarget` units.
 inline constexpr qsizetype textLayoutPieceLimit = 4096;
 inline constexpr qsizetype textLayoutPieceTarget = 2048;
+// A paragraph longer than this is laid out only where it is reached; the rest is estimated.
+inline constexpr qsizetype textLayoutEstimateThreshold = 65536;
 
 } // namespace platform

@@ -21,6 +21,8 @@ constexpr qint64 cacheEntryOverhead = 96;
 constexpr qsizetype recentFragmentsKept = 64;
 // The first strong character of a paragraph is looked for this many units at a time.
 constexpr qint64 directionWindow = 4096;
+// How far either side of a point a hit test in an unwrapped long paragraph lays out its row.
+constexpr double unwrappedReach = 1024;
 
 // Where a location ends up when [start, end) is replaced by `inserted` units: before the edit it
 // stays, after it moves by the change in length, inside it goes to the end of the new text.
@@ -216,10 +218,12 @@ qint64 TextLayoutManager::layoutCacheBytes() const
     return m_cacheBytes + m_layoutMemory->bytesInUse();
 }
 
-void TextLayoutManager::setPieceLengths(qsizetype limit, qsizetype target)
+void TextLayoutManager::setPieceLengths(qsizetype limit, qsizetype target, qsizetype estimateBeyond)
 {
     m_pieceLimit = std::max<qsizetype>(8, limit);
     m_pieceTarget = std::clamp<qsizetype>(target, 4, m_pieceLimit);
+    // At least a few pieces, so that what a caller reaches is laid out whole around it.
+    m_estimateBeyond = std::max<qsizetype>(estimateBeyond, 4 * m_pieceLimit);
     layoutParametersDidChange();
 }
 
@@ -289,7 +293,7 @@ std::shared_ptr<TextLayoutFragment> TextLayoutManager::makeFragment() const
     return m_factory ? m_factory() : std::make_shared<TextLayoutFragment>();
 }
 
-void TextLayoutManager::layOut(TextLayoutFragment& fragment, qint64 index)
+TextLayoutFragment::LayoutInput TextLayoutManager::layoutInput(qint64 index) const
 {
     const TextRange range = m_storage->layoutParagraphRange(index);
     const qint64 terminator = m_storage->terminatorLength(index);
@@ -320,7 +324,46 @@ void TextLayoutManager::layOut(TextLayoutFragment& fragment, qint64 index)
     input.memory = m_layoutMemory;
     input.pieceLimit = m_pieceLimit;
     input.pieceTarget = m_pieceTarget;
-    fragment.layout(input);
+    input.estimateBeyond = m_estimateBeyond;
+    input.averageCharacterWidth = m_averageCharacterWidth;
+    return input;
+}
+
+void TextLayoutManager::layOut(TextLayoutFragment& fragment, qint64 index)
+{
+    fragment.layout(layoutInput(index));
+}
+
+void TextLayoutManager::fragmentDidGrow(TextLayoutFragment& fragment, qint64 index)
+{
+    const float height = float(fragment.layoutFragmentFrame().height());
+    if (m_storage->layoutParagraphHeight(index) != height || !m_storage->isLayoutParagraphMeasured(index))
+        m_storage->setLayoutParagraphHeight(index, height, true);
+    m_widestLine = std::max(m_widestLine, fragment.renderingSurfaceBounds().width());
+    updateCost(m_storage->layoutParagraphIdentifier(index));
+}
+
+std::shared_ptr<TextLayoutFragment> TextLayoutManager::layoutCharacters(
+    qint64 index, TextLocation from, TextLocation to)
+{
+    auto fragment = layoutFragment(index, true);
+    if (!fragment || !fragment->hasEstimatedText())
+        return fragment;
+    const TextLocation start = fragment->rangeInElement().location;
+    if (fragment->layoutCharacters(layoutInput(index), from - start, to - start))
+        fragmentDidGrow(*fragment, index);
+    return fragment;
+}
+
+std::shared_ptr<TextLayoutFragment> TextLayoutManager::layoutFragment(qint64 index, const QRectF& bounds)
+{
+    auto fragment = layoutFragment(index, true);
+    if (!fragment || !fragment->hasEstimatedText())
+        return fragment;
+    if (fragment->layoutRect(
+            layoutInput(index), bounds.translated(-fragment->layoutFragmentFrame().topLeft())))
+        fragmentDidGrow(*fragment, index);
+    return fragment;
 }
 
 std::shared_ptr<TextLayoutFragment> TextLayoutManager::layoutFragment(qint64 index, bool ensureLayout)
@@ -357,7 +400,7 @@ void TextLayoutManager::ensureLayout(TextRange range)
     const qint64 first = m_storage->layoutParagraphIndex(range.location);
     const qint64 last = m_storage->layoutParagraphIndex(range.endLocation);
     for (qint64 index = first; index <= last; ++index)
-        layoutFragment(index, true);
+        layoutCharacters(index, range.location, range.endLocation);
 }
 
 void TextLayoutManager::ensureLayout(QRectF bounds)
@@ -366,7 +409,7 @@ void TextLayoutManager::ensureLayout(QRectF bounds)
         return;
     for (qint64 index = m_storage->layoutParagraphIndexAtY(bounds.top());
          index < m_storage->layoutParagraphCount(); ++index) {
-        auto fragment = layoutFragment(index, true);
+        auto fragment = layoutFragment(index, bounds);
         if (fragment->layoutFragmentFrame().bottom() >= bounds.bottom())
             break;
     }
@@ -384,7 +427,10 @@ std::shared_ptr<TextLayoutFragment> TextLayoutManager::textLayoutFragment(TextLo
 {
     if (!m_storage || location < 0 || location > m_storage->length())
         return nullptr;
-    return layoutFragment(m_storage->layoutParagraphIndex(location), true);
+    // In a long paragraph, the pieces around the location: enough for its row and the rows next
+    // to it.
+    return layoutCharacters(
+        m_storage->layoutParagraphIndex(location), location - m_pieceLimit, location + m_pieceLimit);
 }
 
 std::shared_ptr<TextLayoutFragment> TextLayoutManager::textLayoutFragment(QPointF position)
@@ -394,9 +440,12 @@ std::shared_ptr<TextLayoutFragment> TextLayoutManager::textLayoutFragment(QPoint
     const qint64 count = m_storage->layoutParagraphCount();
     qint64 index = m_storage->layoutParagraphIndexAtY(position.y());
     // Laying a fragment out may change its height from the estimate, so look on until the point
-    // really falls inside one.
+    // really falls inside one. In a long paragraph, the rows around the point are laid out (without
+    // wrapping, the row around it).
+    const QRectF around(
+        position.x() - unwrappedReach, position.y() - 2 * m_lineHeight, 2 * unwrappedReach, 4 * m_lineHeight);
     for (;;) {
-        auto fragment = layoutFragment(index, true);
+        auto fragment = layoutFragment(index, around);
         if (position.y() < fragment->layoutFragmentFrame().bottom() || index + 1 >= count)
             return fragment;
         ++index;
@@ -645,6 +694,8 @@ void TextLayoutManager::enumerateCaretOffsets(
         const qint64 from = line.characterRange().location;
         const qint64 to = std::min(line.characterRange().endLocation, fragment.contentLength());
         const bool lastInRow = i + 1 == row.firstLineFragment + row.lineFragmentCount;
+        if (line.isEstimated())
+            continue;
         for (qint64 position = from; position <= to; ++position) {
             // The position where a row wraps belongs to the next row; where two pieces of a row
             // meet, it is reported once.

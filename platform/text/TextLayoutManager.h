@@ -27,7 +27,10 @@ struct ParagraphChange;
 
 // Lays out the paragraphs of a content storage into fragments and keeps the selections.
 //
-// Heights of paragraphs not laid out yet are estimated. Laid-out fragments are cached by paragraph
+// Heights of paragraphs not laid out yet are estimated, and so is the text of a very long
+// paragraph that nothing has reached yet (see TextLayoutFragment): the manager lays out the part a
+// caller needs before answering, whether it asks about a location (the pieces around it), a point
+// (the rows around it) or a rectangle (a viewport). Laid-out fragments are cached by paragraph
 // identifier within a memory budget: half of it for the fragments' own data (line geometry, the
 // text of their pieces), half for the shaped glyphs their pieces keep (see TextLayoutMemory). A
 // fragment that falls out keeps its measured height in the storage. An edit replaces the edited
@@ -92,7 +95,9 @@ public:
     TextViewportLayoutController& textViewportLayoutController();
 
     void setFragmentFactory(FragmentFactory factory);
+    // Lays out the paragraphs of `range`, their text in it included.
     void ensureLayout(TextRange range);
+    // Lays out the paragraphs that meet `bounds` (container coordinates) and their text there.
     void ensureLayout(QRectF bounds);
     void invalidateLayout(TextRange range);
     // The fragment of the paragraph holding `location` (the document end belongs to the last),
@@ -100,7 +105,11 @@ public:
     std::shared_ptr<TextLayoutFragment> textLayoutFragment(TextLocation location);
     // The fragment at a vertical position (container coordinates), laid out.
     std::shared_ptr<TextLayoutFragment> textLayoutFragment(QPointF position);
+    // The fragment of a layout paragraph; with `ensureLayout`, laid out (a very long paragraph
+    // mostly estimated).
     std::shared_ptr<TextLayoutFragment> layoutFragment(qint64 layoutParagraphIndex, bool ensureLayout);
+    // The same laid out, with its text that meets `bounds` (container coordinates).
+    std::shared_ptr<TextLayoutFragment> layoutFragment(qint64 layoutParagraphIndex, const QRectF& bounds);
     // Enumerates fragments from the one holding `from`; answers the location where it stopped.
     std::optional<TextLocation> enumerateTextLayoutFragments(
         TextLocation from, unsigned options, const FragmentBody& body);
@@ -144,9 +153,11 @@ public:
     // What the cache holds now: the fragments' data and the shaped glyphs of their pieces.
     qint64 layoutCacheBytes() const;
     int cachedFragmentCount() const { return int(m_cache.size()); }
-    // Long paragraphs are laid out in pieces of at most `limit` units, cut near `target`; small
-    // values let tests exercise pieces on short texts.
-    void setPieceLengths(qsizetype limit, qsizetype target);
+    // Long paragraphs are laid out in pieces of at most `limit` units, cut near `target`, and
+    // those of more than `estimateBeyond` units only where they are reached; small values let
+    // tests exercise pieces and estimates on short texts.
+    void setPieceLengths(
+        qsizetype limit, qsizetype target, qsizetype estimateBeyond = textLayoutEstimateThreshold);
     // Changes with every edit and with every change that drops all measured heights, so that
     // positions remembered across layout passes can tell whether they still hold.
     quint64 layoutGeneration() const { return m_layoutGeneration; }
@@ -166,7 +177,13 @@ private:
     void dropCache();
     void layoutParametersDidChange();
     std::shared_ptr<TextLayoutFragment> makeFragment() const;
+    TextLayoutFragment::LayoutInput layoutInput(qint64 index) const;
     void layOut(TextLayoutFragment& fragment, qint64 index);
+    // After a fragment laid out more of its text: its height in the storage, the widest line
+    // and its cost.
+    void fragmentDidGrow(TextLayoutFragment& fragment, qint64 index);
+    // Lays out the text of the paragraph at `index` within [from, to) (document locations).
+    std::shared_ptr<TextLayoutFragment> layoutCharacters(qint64 index, TextLocation from, TextLocation to);
     void emitUsageBoundsIfChanged();
     void insertEntry(quint32 identifier, std::shared_ptr<TextLayoutFragment> fragment);
     void eraseEntry(quint32 identifier);
@@ -199,6 +216,7 @@ private:
     std::shared_ptr<TextLayoutMemory> m_layoutMemory;
     qsizetype m_pieceLimit = textLayoutPieceLimit;
     qsizetype m_pieceTarget = textLayoutPieceTarget;
+    qsizetype m_estimateBeyond = textLayoutEstimateThreshold;
     quint64 m_layoutGeneration = 0;
     TextRenderingAttributes m_renderingAttributes;
     std::unique_ptr<TextSelectionNavigation> m_navigation;

@@ -380,7 +380,7 @@ bool TextSelectionNavigation::isBackwardish(TextLocation at, Direction direction
 }
 
 TextSelectionNavigation::Target TextSelectionNavigation::moveVertically(
-    TextLocation from, TextSelection::Affinity affinity, double keptX, bool up)
+    TextLocation from, TextSelection::Affinity affinity, double keptX, bool up, bool laidOut)
 {
     Target target;
     target.keepsX = true;
@@ -404,6 +404,10 @@ TextSelectionNavigation::Target TextSelectionNavigation::moveVertically(
     const TextLayoutFragment::VisualLine visual = fragment->visualLine(row);
     const QPointF point(x - fragment->layoutFragmentFrame().left(), visual.y + visual.height / 2);
     const TextLineFragment line = fragment->lineFragment(*fragment->lineFragmentIndex(point));
+    if ((visual.estimated || line.isEstimated()) && !laidOut) {
+        m_manager.lineFragment(point + fragment->layoutFragmentFrame().topLeft());
+        return moveVertically(from, affinity, x, up, true);
+    }
     const qint64 rowEnd = std::min(visual.characterRange.endLocation, fragment->contentLength());
     const qint64 index = std::clamp(line.characterIndex(point), visual.characterRange.location, rowEnd);
     target.location = fragment->rangeInElement().location + index;
@@ -414,7 +418,7 @@ TextSelectionNavigation::Target TextSelectionNavigation::moveVertically(
 }
 
 TextSelectionNavigation::Target TextSelectionNavigation::moveVisually(
-    TextLocation from, TextSelection::Affinity affinity, bool right)
+    TextLocation from, TextSelection::Affinity affinity, bool right, bool laidOut)
 {
     Target target;
     target.location = from;
@@ -428,6 +432,22 @@ TextSelectionNavigation::Target TextSelectionNavigation::moveVisually(
     const qint64 rowEnd
         = std::min(fragment.visualLine(row).characterRange.endLocation, fragment.contentLength());
     const bool leftToRight = fragment.baseWritingDirection() != Qt::RightToLeft;
+    // The rows next to this one in a long paragraph may be estimated, with ends by proportion: laid
+    // out, they move, so the move starts again. (The first and last rows of a paragraph end where
+    // it does, estimated or not.)
+    if (!laidOut) {
+        for (const qsizetype neighbour : { row - 1, row + 1 }) {
+            if (neighbour < 0 || neighbour >= fragment.visualLineCount())
+                continue;
+            const TextLayoutFragment::VisualLine visual = fragment.visualLine(neighbour);
+            // (An unwrapped row holds its whole paragraph: never laid out whole for this.)
+            if (visual.estimated && visual.characterRange.length() < textLayoutEstimateThreshold) {
+                m_manager.ensureLayout(TextRange(
+                    start + visual.characterRange.location, start + visual.characterRange.endLocation + 1));
+                return moveVisually(from, affinity, right, true);
+            }
+        }
+    }
 
     // Where a move past the end of this row lands: the near end of the next row in reading order.
     auto nextRow = [&]() -> std::optional<Target> {

@@ -94,8 +94,12 @@ private:
 
     Target move(TextLocation from, TextSelection::Affinity affinity, double keptX, Direction direction,
         Destination destination);
-    Target moveVertically(TextLocation from, TextSelection::Affinity affinity, double keptX, bool up);
-    Target moveVisually(TextLocation from, TextSelection::Affinity affinity, bool right);
+    // A move that lands on estimated text of a long paragraph lays it out and moves again
+    // (`laidOut`), since laying out moves the rows around it.
+    Target moveVertically(
+        TextLocation from, TextSelection::Affinity affinity, double keptX, bool up, bool laidOut = false);
+    Target moveVisually(
+        TextLocation from, TextSelection::Affinity affinity, bool right, bool laidOut = false);
     TextLocation moveByWordVisually(TextLocation from, bool right);
     bool isRightToLeft(TextLocation at) const;
     bool isDocumentRightToLeft() const;

@@ -27,8 +27,9 @@ public:
     virtual void didLayout(TextViewportLayoutController&) { }
 };
 
-// Lays out only the fragments that intersect the delegate's viewport bounds. Fragments above the
-// viewport keep their estimated heights until they scroll into view.
+// Lays out only the fragments that intersect the delegate's viewport bounds, and of a very long
+// paragraph only its text in view. Fragments above the viewport keep their estimated heights until
+// they scroll into view.
 class TextViewportLayoutController {
 public:
     explicit TextViewportLayoutController(TextLayoutManager& manager);
@@ -61,8 +62,14 @@ private:
     struct Anchor {
         TextLocation location = 0;
         double y = 0;
+        double offset = 0; // of its row in its paragraph
         quint64 generation = 0;
+        std::weak_ptr<TextLayoutFragment> fragment;
     };
+    // Where the row holding `location` starts below its paragraph's top, when `fragment` is the
+    // laid-out layout of that paragraph.
+    std::optional<double> offsetInParagraph(
+        TextLocation location, const std::shared_ptr<TextLayoutFragment>& fragment) const;
     std::optional<Anchor> m_anchor;
 };
 

@@ -1,3 +1,4 @@
+#include "EDTextView/EDLineNumberRulerView.h"
 #include "EDTextView/EDTextLayoutFragment.h"
 #include "EDTextView/EDVerticalRuler.h"
 #include "TextViewTestSupport.h"
@@ -164,4 +165,71 @@ TEST(EDTextViewLayout, OneCaretPerEmptySelectionWhileFocused)
     view->clearFocus();
     view.settle();
     EXPECT_TRUE(view->insertionPointViews().empty());
+}
+
+TEST(EDTextViewLayout, ALongLineScrolledToItsEndAndBackKeepsItsTextAndCaretInPlace)
+{
+    QString text = QStringLiteral("first\n");
+    text += QStringLiteral("word ").repeated(4'000'000); // a 20 MB line
+    text += QStringLiteral("\nlast\n");
+    ShownView view(text, QSize(640, 400));
+    view->setIsRulerVisible(true);
+    auto* ruler = qobject_cast<EDLineNumberRulerView*>(platform::RulerView::verticalRuler(*view));
+    ASSERT_TRUE(ruler);
+    auto& manager = view->textLayoutManager();
+    auto caret = [&](platform::TextLocation at) {
+        QRectF frame;
+        manager.enumerateTextSegments(TextRange(at), platform::TextLayoutManager::SegmentType::standard, 0,
+            [&](std::optional<TextRange>, QRectF each, double) {
+                frame = each;
+                return false;
+            });
+        return frame;
+    };
+    auto numbers = [&] {
+        std::vector<qint64> result;
+        for (const auto& line : ruler->lines())
+            result.push_back(line.number);
+        return result;
+    };
+    auto topLocation
+        = [&] { return *manager.caretLocation(view->documentVisibleRect().topLeft() + QPointF(20, 1)); };
+    view->setSelectedTextRange(TextRange(2002));
+    view->scrollPoint(QPointF(0, 150));
+    view.settle();
+    const QRectF caretFrame = caret(2002);
+    const platform::TextLocation top = topLocation();
+
+    // At the end, the long line's last rows and the lines after it, each numbered once.
+    view->scrollToEndOfDocument();
+    view.settle();
+    EXPECT_EQ(numbers(), (std::vector<qint64> { 2, 3, 4 }));
+    // Going up a page at a time lays out the rows above; what was shown stays where it was.
+    for (int page = 0; page < 3; ++page) {
+        const platform::TextLocation shown = topLocation();
+        const QRectF before = caret(shown);
+        view->scrollPageUp();
+        view.settle();
+        EXPECT_NEAR(caret(shown).top(), before.top(), 0.5) << page;
+        EXPECT_GT(before.top(), view->documentVisibleRect().top());
+        EXPECT_LT(before.top(), view->documentVisibleRect().bottom());
+    }
+    // In the middle of the line no number shows: the line's own stays on its first row.
+    view->scrollPoint(QPointF(0, view->verticalScrollBar()->maximum() / 2));
+    view.settle();
+    EXPECT_FALSE(ruler->lines().empty());
+    for (const auto& line : ruler->lines()) {
+        EXPECT_FALSE(view->documentVisibleRect().contains(QPointF(1, line.textPosition.y()))) << line.number;
+        if (line.number == 2) {
+            EXPECT_GT(line.textPosition.y(), caret(6).top());
+            EXPECT_LT(line.textPosition.y(), caret(6).bottom());
+        }
+    }
+
+    // Back where it was: the same text at the top, the caret in the same place.
+    view->scrollPoint(QPointF(0, 150));
+    view.settle();
+    EXPECT_EQ(topLocation(), top);
+    EXPECT_EQ(caret(2002), caretFrame);
+    EXPECT_EQ(view->selectedTextRange(), TextRange(2002));
 }

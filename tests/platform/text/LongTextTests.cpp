@@ -11,6 +11,9 @@
 
 #include <malloc.h>
 
+#include <map>
+#include <random>
+
 using namespace platform;
 using Direction = TextSelectionNavigation::Direction;
 using Destination = TextSelectionNavigation::Destination;
@@ -113,7 +116,9 @@ TEST(LongText, FiveMegabyteLineOpensTypesMovesHitTestsAndDraws)
         Stack stack(text, width);
         auto fragment = stack.manager.textLayoutFragment(0);
         ASSERT_TRUE(fragment);
-        EXPECT_GT(fragment->lineFragmentCount(), 1000); // laid out in pieces
+        // Laid out where it was reached (its start), the rest estimated.
+        EXPECT_TRUE(fragment->hasEstimatedText());
+        EXPECT_GT(fragment->lineFragmentCount(), 1);
 
         // Carets run along the line (down the rows when wrapped), far past the 2^25 px that
         // QTextLayout's fixed point reaches, and a click on each finds it again.
@@ -252,4 +257,128 @@ TEST(LongText, KeystrokesReleaseTheLayoutsTheyReplace)
     stack.manager.setLayoutCacheLimit(4'000'000);
     EXPECT_LE(
         stack.manager.layoutCacheBytes(), 4'000'000 + stack.manager.textLayoutFragment(0)->memoryCost());
+}
+
+TEST(LongText, TwentyMegabyteLineLaysOutWhatIsReachedAndKeepsItInPlace)
+{
+    const QString text = words(4'000'000);
+    const qint64 length = text.size();
+    for (const double width : { TextContainer::unboundedExtent, 800.0 }) {
+        const bool wrapping = width < TextContainer::unboundedExtent;
+        Stack stack(text, width);
+        const double height = stack.manager.usageBoundsForTextContainer().height();
+        EXPECT_TRUE(stack.manager.textLayoutFragment(0)->hasEstimatedText());
+        EXPECT_LT(stack.manager.layoutCacheBytes(), 1'000'000); // the start only
+
+        // Carets reached in a scattered order (each laid out before, after or between what was laid
+        // out already) run along the line in order, are found again by a click, and stay put.
+        std::vector<TextLocation> places;
+        for (int i = 0; i < 48; ++i) {
+            const TextLocation at = length * i / 48 + (i % 3) * 2100;
+            places.push_back(at - at % 5 + 2); // inside a word: no row ends there
+        }
+        places.push_back(length - 3);
+        std::vector<TextLocation> scattered = places;
+        std::shuffle(scattered.begin(), scattered.end(), std::mt19937(7));
+        std::map<TextLocation, QRectF> shown;
+        for (const TextLocation at : scattered) {
+            shown[at] = stack.caret(at);
+            ASSERT_EQ(stack.manager.caretLocation(shown[at].center()), at);
+        }
+        QRectF previous(-1, -1, 0, 0);
+        for (const auto& [at, frame] : shown) {
+            EXPECT_EQ(stack.caret(at), frame) << at;
+            if (wrapping) {
+                EXPECT_GT(frame.top(), previous.top()) << at;
+            } else {
+                EXPECT_GT(frame.left(), previous.left()) << at;
+            }
+            previous = frame;
+        }
+        if (wrapping) {
+            // What was laid out took the place its estimate had.
+            EXPECT_NEAR(stack.manager.usageBoundsForTextContainer().height(), height, height / 100);
+        }
+
+        // A click in text not laid out yet lays it out and lands on the caret drawn nearest to it.
+        const QRectF a = shown[places[20]];
+        const QRectF b = shown[places[21]];
+        const QPointF click
+            = wrapping ? QPointF(303, (a.top() + b.top()) / 2) : QPointF((a.left() + b.left()) / 2, 5);
+        const TextLocation found = *stack.manager.caretLocation(click);
+        EXPECT_GT(found, places[20]);
+        EXPECT_LT(found, places[21]);
+        const QRectF caret = stack.caret(found);
+        EXPECT_LT(std::abs(caret.left() - click.x()), 8.0);
+        EXPECT_LE(caret.top(), click.y());
+        EXPECT_GT(caret.bottom(), click.y());
+        EXPECT_TRUE(stack.drawsSomething(QRectF(click.x() - 400, caret.top() - 300, 800, 600)));
+    }
+}
+
+TEST(LongText, UpAndDownCrossRowsNotLaidOutAndComeBack)
+{
+    Stack stack(words(400'000), 800);
+    // Pieces shorter than a row, so that what a caret move lays out around its start does not
+    // reach the row it goes to.
+    stack.manager.setPieceLengths(64, 32);
+    RecordingDelegate delegate;
+    delegate.bounds = QRectF(0, 0, 800, 300);
+    stack.manager.textViewportLayoutController().setDelegate(&delegate);
+    stack.manager.textViewportLayoutController().layoutViewport();
+    auto fragment = stack.manager.textLayoutFragment(QPointF(0, 0));
+    qsizetype estimated = 0;
+    while (!fragment->visualLine(estimated).estimated)
+        ++estimated;
+    ASSERT_GT(estimated, 10);
+    const TextLayoutFragment::VisualLine last = fragment->visualLine(estimated - 1);
+    const TextLocation start = *stack.manager.caretLocation(QPointF(201, last.y + 2));
+
+    // Down 300 rows, one row at a time at the same x, then up again to where it started.
+    TextSelection selection(start);
+    auto& navigation = stack.manager.textSelectionNavigation();
+    const QRectF first = stack.caret(start);
+    QRectF previous = first;
+    for (int i = 0; i < 300; ++i) {
+        selection = *navigation.destinationSelection(
+            selection, Direction::down, Destination::character, false, false);
+        const QRectF caret = stack.caret(selection.textRanges.front().location);
+        ASSERT_NEAR(caret.top() - previous.top(), first.height(), 1.0) << i;
+        ASSERT_LT(std::abs(caret.left() - first.left()), 8.0) << i;
+        previous = caret;
+    }
+    for (int i = 0; i < 300; ++i)
+        selection = *navigation.destinationSelection(
+            selection, Direction::up, Destination::character, false, false);
+    EXPECT_EQ(selection.textRanges.front().location, start);
+    EXPECT_EQ(stack.caret(start), first);
+}
+
+TEST(LongText, EditsInTextNotLaidOutLeaveTheLaidOutTextInPlace)
+{
+    QString text = words(1'000'000);
+    Stack stack(text, 800);
+    const QRectF start = stack.caret(12);
+    const double height = stack.manager.usageBoundsForTextContainer().height();
+
+    // An insertion and a deletion far into text not laid out yet, and a deletion from laid-out text
+    // into it: the start stays where it is, and what the edits left is laid out and found again.
+    const TextLocation middle = text.size() / 2;
+    stack.storage.replaceCharacters(TextRange(middle), AttributedString("XYZ "));
+    text.insert(middle, QStringLiteral("XYZ "));
+    stack.storage.replaceCharacters(TextRange(middle + 100'000, middle + 300'000), AttributedString());
+    text.remove(middle + 100'000, 200'000);
+    EXPECT_EQ(stack.caret(12), start);
+    EXPECT_NEAR(stack.manager.usageBoundsForTextContainer().height(), height * 0.96, height / 100);
+    const TextLineFragmentHandle typed = stack.manager.lineFragment(middle + 1);
+    EXPECT_TRUE(typed->attributedString().string().contains(QStringLiteral("XYZ")));
+    EXPECT_FALSE(typed->isEstimated());
+    stack.storage.replaceCharacters(TextRange(3000, middle + 2), AttributedString());
+    text.remove(3000, middle + 2 - 3000);
+    EXPECT_EQ(stack.caret(12), start);
+    EXPECT_EQ(stack.storage.substring(TextRange(2998, 3004)), text.mid(2998, 6));
+    for (const TextLocation at : { TextLocation(2999), TextLocation(3001), TextLocation(3004) }) {
+        EXPECT_EQ(stack.manager.caretLocation(stack.caret(at).center()), at);
+    }
+    EXPECT_EQ(stack.manager.textLayoutFragment(0)->contentLength(), text.size());
 }
