@@ -161,7 +161,7 @@ workspace() {
     grab $WID "$1"
     xdotool key Escape
     sleep 0.5
-    click $WID $((${geometry%x*} - 17)) 70
+    click $WID $((${geometry%x*} - 17)) 96
     sleep 1
     grab $WID "$2"
     xdotool key Escape
