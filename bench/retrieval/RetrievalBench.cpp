@@ -144,7 +144,9 @@ bool runUntil(const std::function<bool()>& done, int timeoutMs = 120000)
     while (!done()) {
         if (deadline.hasExpired())
             return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        // Waits for the next event, as an application's main thread does, rather than spinning on
+        // a core the retrievals' work could use.
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 5);
     }
     return true;
 }

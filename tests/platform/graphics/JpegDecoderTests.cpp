@@ -126,9 +126,10 @@ TEST(JpegDecoder, FindsTheExifOrientationAfterAnXmpBlock)
     }
 }
 
-// The decoder lays out the pixels of each image itself (rows placed for the faster stores): every
-// width, grey or colour, small or large, must come out as Qt's own reader decodes the same file,
-// and the pixels must belong to the image and its copies alone.
+// The decoder lays out the pixels of each image itself (rows placed for the faster stores, in the
+// memory of an image of the same size freed a moment ago where there is one): every width, grey or
+// colour, small or large, decoded once or again into recycled memory, must come out as Qt's own
+// reader decodes the same file, and the pixels must belong to the image and its copies alone.
 TEST(JpegDecoder, DecodedPixelsMatchQtsReaderAndOutliveTheirCopies)
 {
     struct Case {
@@ -145,6 +146,8 @@ TEST(JpegDecoder, DecodedPixelsMatchQtsReaderAndOutliveTheirCopies)
             testimages::pattern(c.width, c.height).convertToFormat(c.format), "jpeg", 90);
         const QImage expected = QImage::fromData(jpeg, "jpeg");
         ASSERT_FALSE(expected.isNull());
+        // Decoded before, and dropped: the next decode may take its memory.
+        ASSERT_TRUE(imageFromData(jpeg));
         QImage copy;
         {
             const auto decoded = imageFromData(jpeg);
