@@ -62,8 +62,9 @@ CallbackQueue LocalFileImageDataProvider::defaultLoadingQueue()
 namespace {
 
 // Runs work on concurrent queues, at most `width` items at a time, the rest in the order they came.
-// More decodes at once than cores would only share the cores, with more images half made in memory
-// and each one finished later.
+// Two items a core keep every core busy while some wait on reads, hand their images on or share the
+// cores with the cache's disk writes; many more would only share the cores, with more images half
+// made in memory and each one finished later.
 class Lanes {
 public:
     explicit Lanes(int width)
@@ -122,7 +123,7 @@ private:
 Lanes& localFileLanes()
 {
     // Never destroyed: work may still be queued while static objects are torn down at exit.
-    static Lanes* lanes = new Lanes(QThread::idealThreadCount());
+    static Lanes* lanes = new Lanes(2 * std::max(1, QThread::idealThreadCount()));
     return *lanes;
 }
 

@@ -58,7 +58,7 @@ public:
 
     // Reads on the loading queue and calls back there, after this has returned. On a concurrent
     // queue, the reads (and the handlers, which decode there) of all local files together run on
-    // at most as many threads as there are cores; the rest wait their turn in order.
+    // at most two threads a core; the rest wait their turn in order.
     void data(ProviderDataHandler handler) const override;
     bool deliversOnConcurrentQueue() const override;
 

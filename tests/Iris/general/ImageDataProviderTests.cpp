@@ -255,9 +255,9 @@ TEST(ImageDataProvider, DecodesAheadOnlyWhatTheProcessorWillTake)
     EXPECT_TRUE(platform::decodeAhead::take(jpeg));
 }
 
-// Local files load (and decode) on at most one thread per core, whatever the number of requests:
-// the others wait for a lane and then all load.
-TEST(ImageDataProvider, LocalFilesLoadOnAtMostOneThreadPerCore)
+// Local files load (and decode) on at most two threads a core, whatever the number of requests: the
+// others wait for a lane and then all load.
+TEST(ImageDataProvider, LocalFilesLoadOnAtMostTwoThreadsACore)
 {
     QTemporaryDir folder;
     const QString path = folder.filePath("a.bin");
@@ -266,7 +266,7 @@ TEST(ImageDataProvider, LocalFilesLoadOnAtMostOneThreadPerCore)
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write("bytes");
     }
-    const int width = std::max(1, QThread::idealThreadCount());
+    const int width = 2 * std::max(1, QThread::idealThreadCount());
     const int count = 3 * width;
     std::mutex mutex;
     std::condition_variable changed;
