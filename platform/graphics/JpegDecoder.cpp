@@ -167,7 +167,7 @@ private:
         std::size_t size;
         Clock::time_point freedAt;
     };
-    static constexpr std::size_t recycledLimitBytes = 32 * 1024 * 1024;
+    static constexpr std::size_t recycledLimitBytes = 16 * 1024 * 1024;
     static constexpr std::chrono::seconds recycledLifetime { 2 };
 
     void scheduleTrimming()
