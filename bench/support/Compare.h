@@ -24,9 +24,10 @@ inline double median(std::vector<double> values)
 
 // Times `ours` and `baseline` alternately, `runs` times each after one untimed warm-up run of each
 // (which loads plug-ins and fills caches), and prints the medians, the ratio of ours to the baseline
-// (below 1: ours is faster; the median of the ratios within each pair) and its inverse, the speed-up. Alternating keeps a noisy machine's
-// slow spells from landing on one side only, and each pair takes the other order from the one
-// before, so that neither side always runs in the caches the other leaves.
+// (below 1: ours is faster; the median of the ratios within each pair) and its inverse, the
+// speed-up. Alternating keeps a noisy machine's slow spells from landing on one side only, and each
+// pair takes the other order from the one before, so that neither side always runs in the caches
+// the other leaves.
 inline void compare(const std::string& name, const std::function<void()>& ours,
     const std::function<void()>& baseline, int runs = 7, bool warmUp = true)
 {
