@@ -379,36 +379,56 @@ std::shared_ptr<Image> ImageCache::lookUpMemory(const QString& key, const IrisPa
         .value_or(nullptr);
 }
 
+namespace {
+
+using DiskResult = platform::Result<std::shared_ptr<Image>, IrisError>;
+
+// Reads and decodes the file of `computedKey` on the calling thread, and hands the result to
+// `completion` where `callbackQueue` says.
+void readFromDisk(DiskStorage::Backend<QByteArray>& storage, const QString& computedKey,
+    const IrisParsedOptionsInfo& options, const CallbackQueue& callbackQueue,
+    const ImageCache::DiskLookUpCompletion& completion)
+{
+    auto read = storage.readValue(
+        computedKey, platform::Date::now(), true, options.diskCacheAccessExtendingExpiration);
+    if (read.isFailure()) {
+        if (completion)
+            runCallback(callbackQueue,
+                [completion, error = read.error()] { completion(DiskResult::failure(error)); });
+        return;
+    }
+    std::shared_ptr<Image> image;
+    if (const std::optional<QByteArray>& data = read.value()) {
+        const CacheSerializerPtr serializer
+            = options.cacheSerializer ? options.cacheSerializer : DefaultCacheSerializer::shared();
+        image = serializer->imageFromCacheData(*data, options);
+    }
+    if (options.backgroundDecode && image)
+        image = decodedForDrawing(image, options.scaleFactor);
+    if (!completion)
+        return;
+    // A completion that runs here and now takes the result without another hop.
+    if (callbackQueue.kind() == CallbackQueue::Kind::untouch)
+        completion(DiskResult::success(std::move(image)));
+    else
+        runCallback(callbackQueue, [completion, image] { completion(DiskResult::success(image)); });
+}
+
+} // namespace
+
 void ImageCache::lookUpDisk(const QString& key, const IrisParsedOptionsInfo& options,
     CallbackQueue callbackQueue, DiskLookUpCompletion completion)
 {
-    using DiskResult = platform::Result<std::shared_ptr<Image>, IrisError>;
     const QString identifier = options.processor ? options.processor->identifier() : QString();
-    auto work = [self = shared_from_this(), computedKey = processedCacheKey(key, identifier), options,
-                    callbackQueue, completion = std::move(completion)] {
-        auto read = self->m_diskStorage->readValue(
-            computedKey, platform::Date::now(), true, options.diskCacheAccessExtendingExpiration);
-        if (read.isFailure()) {
-            if (completion)
-                runCallback(callbackQueue,
-                    [completion, error = read.error()] { completion(DiskResult::failure(error)); });
-            return;
-        }
-        std::shared_ptr<Image> image;
-        if (const std::optional<QByteArray>& data = read.value()) {
-            const CacheSerializerPtr serializer
-                = options.cacheSerializer ? options.cacheSerializer : DefaultCacheSerializer::shared();
-            image = serializer->imageFromCacheData(*data, options);
-        }
-        if (options.backgroundDecode && image)
-            image = decodedForDrawing(image, options.scaleFactor);
-        if (completion)
-            runCallback(callbackQueue, [completion, image] { completion(DiskResult::success(image)); });
-    };
-    if (options.loadDiskFileSynchronously)
-        work();
-    else
-        onIoQueue(std::move(work));
+    // A synchronous read copies nothing it is given.
+    if (options.loadDiskFileSynchronously) {
+        readFromDisk(*m_diskStorage, processedCacheKey(key, identifier), options, callbackQueue, completion);
+        return;
+    }
+    onIoQueue([self = shared_from_this(), computedKey = processedCacheKey(key, identifier), options,
+                  callbackQueue = std::move(callbackQueue), completion = std::move(completion)] {
+        readFromDisk(*self->m_diskStorage, computedKey, options, callbackQueue, completion);
+    });
 }
 
 void ImageCache::clearAll(std::function<void()> completion)

@@ -14,7 +14,9 @@ namespace iris {
 
 // A thread-safe cache of shared objects limited by total cost and by count; whenever a store takes
 // it over either limit it drops the least recently used entries. A limit of 0 means no limit, and an
-// entry that alone costs more than the cost limit is not kept.
+// entry that alone costs more than the cost limit is not kept. Part of the cost limit can be held
+// for entries on their way in (`reserve`): what is stored and what is held stay within the limit
+// together.
 template<typename Value> class LruCostCache {
 public:
     using Pointer = std::shared_ptr<Value>;
@@ -77,6 +79,36 @@ public:
         }
     }
 
+    // Holds `cost` of the cost limit, dropping the least recently used entries until what is stored
+    // fits beside everything held. False, holding nothing, when the holds would then be over the
+    // limit by themselves. Always true without a cost limit.
+    bool reserve(std::int64_t cost)
+    {
+        std::vector<Pointer> evicted;
+        {
+            std::lock_guard lock(m_mutex);
+            cost = std::max<std::int64_t>(cost, 0);
+            if (m_totalCostLimit > 0 && m_reservedCost + cost > m_totalCostLimit)
+                return false;
+            m_reservedCost += cost;
+            evictOverLimits(evicted);
+        }
+        return true;
+    }
+
+    // Gives back what `reserve(cost)` held.
+    void releaseReservation(std::int64_t cost)
+    {
+        std::lock_guard lock(m_mutex);
+        m_reservedCost -= std::max<std::int64_t>(cost, 0);
+    }
+
+    std::int64_t reservedCost() const
+    {
+        std::lock_guard lock(m_mutex);
+        return m_reservedCost;
+    }
+
     void removeObject(const QString& key)
     {
         std::vector<Pointer> evicted;
@@ -133,7 +165,7 @@ private:
     void evictOverLimits(std::vector<Pointer>& evicted)
     {
         while (!m_entries.empty()
-            && ((m_totalCostLimit > 0 && m_totalCost > m_totalCostLimit)
+            && ((m_totalCostLimit > 0 && m_totalCost + m_reservedCost > m_totalCostLimit)
                 || (m_countLimit > 0 && static_cast<std::int64_t>(m_entries.size()) > m_countLimit))) {
             Entry& oldest = m_entries.back();
             m_totalCost -= oldest.cost;
@@ -147,6 +179,7 @@ private:
     std::list<Entry> m_entries; // most recently used first
     std::unordered_map<QString, typename std::list<Entry>::iterator, KeyHash> m_index;
     std::int64_t m_totalCost = 0;
+    std::int64_t m_reservedCost = 0;
     std::int64_t m_totalCostLimit = 0;
     std::int64_t m_countLimit = 0;
 };

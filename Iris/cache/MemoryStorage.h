@@ -178,6 +178,14 @@ public:
     // The summed cost of what is stored now.
     std::int64_t totalCost() const { return m_storage.totalCost(); }
 
+    // Holds `cost` of the cost limit for a value on its way in, dropping the least recently used
+    // values until what is stored fits beside what is held (see LruCostCache::reserve). False,
+    // holding nothing, when the holds alone would be over the limit.
+    bool reserve(std::int64_t cost) { return m_storage.reserve(cost); }
+    void releaseReservation(std::int64_t cost) { m_storage.releaseReservation(cost); }
+    // What is held for values on their way in.
+    std::int64_t reservedCost() const { return m_storage.reservedCost(); }
+
     template<typename Modify> void modifyConfig(Modify&& modify)
     {
         std::lock_guard lock(m_lock);

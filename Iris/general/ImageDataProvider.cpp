@@ -9,9 +9,14 @@
 #include "platform/foundation/FileAttributes.h"
 #include "platform/graphics/DecodeAhead.h"
 
+#include <QThread>
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <deque>
+#include <mutex>
+#include <utility>
 
 namespace iris {
 
@@ -54,12 +59,85 @@ CallbackQueue LocalFileImageDataProvider::defaultLoadingQueue()
         platform::DispatchQueue::global(platform::QualityOfService::userInitiated));
 }
 
+namespace {
+
+// Runs work on concurrent queues, at most `width` items at a time, the rest in the order they came.
+// Two items a core keep every core busy while some wait on reads, hand their images on or share the
+// cores with the cache's disk writes; many more would only share the cores, with more images half
+// made in memory and each one finished later.
+class Lanes {
+public:
+    explicit Lanes(int width)
+        : m_width(std::max(1, width))
+    {
+    }
+
+    void run(const std::shared_ptr<platform::DispatchQueue>& queue, std::function<void()> work)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_running >= m_width) {
+                m_waiting.push_back({ queue, std::move(work) });
+                return;
+            }
+            ++m_running;
+        }
+        start(queue, std::move(work));
+    }
+
+private:
+    struct Item {
+        std::shared_ptr<platform::DispatchQueue> queue;
+        std::function<void()> work;
+    };
+
+    void start(const std::shared_ptr<platform::DispatchQueue>& queue, std::function<void()> work)
+    {
+        queue->async([this, work = std::move(work)] {
+            work();
+            finished();
+        });
+    }
+
+    void finished()
+    {
+        Item next;
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_waiting.empty()) {
+                --m_running;
+                return;
+            }
+            next = std::move(m_waiting.front());
+            m_waiting.pop_front();
+        }
+        start(next.queue, std::move(next.work));
+    }
+
+    const int m_width;
+    std::mutex m_mutex;
+    int m_running = 0;
+    std::deque<Item> m_waiting;
+};
+
+Lanes& localFileLanes()
+{
+    // Never destroyed: work may still be queued while static objects are torn down at exit.
+    static Lanes* lanes = new Lanes(2 * std::max(1, QThread::idealThreadCount()));
+    return *lanes;
+}
+
+} // namespace
+
 void LocalFileImageDataProvider::data(ProviderDataHandler handler) const
 {
-    runCallback(
-        m_loadingQueue, [url = m_fileURL, maximum = m_maximumFileSizeBytes, handler = std::move(handler)] {
-            handler(dataWithContentsOfURL(url, maximum));
-        });
+    auto work = [url = m_fileURL, maximum = m_maximumFileSizeBytes, handler = std::move(handler)] {
+        handler(dataWithContentsOfURL(url, maximum));
+    };
+    if (deliversOnConcurrentQueue())
+        localFileLanes().run(m_loadingQueue.queue(), std::move(work));
+    else
+        runCallback(m_loadingQueue, std::move(work));
 }
 
 bool LocalFileImageDataProvider::deliversOnConcurrentQueue() const
@@ -68,20 +146,32 @@ bool LocalFileImageDataProvider::deliversOnConcurrentQueue() const
         && !m_loadingQueue.queue()->isSerial();
 }
 
-void decodeAheadForProcessing(const ImageDataProvider& provider, const QByteArray& data,
-    const IrisParsedOptionsInfo& options, const ImageCache& targetCache)
+void MemoryTierReservation::release()
+{
+    if (std::function<void()> giveBack = std::exchange(m_giveBack, nullptr))
+        giveBack();
+}
+
+std::shared_ptr<MemoryTierReservation> decodeAheadForProcessing(const ImageDataProvider& provider,
+    const QByteArray& data, const IrisParsedOptionsInfo& options, const ImageCache& targetCache)
 {
     if (!provider.deliversOnConcurrentQueue()
         || !dynamic_cast<const DefaultImageProcessor*>(options.processor.get()))
-        return;
+        return nullptr;
     // The default processor decodes GIF data as an animation, not through the still-image path
     // that takes images decoded ahead.
     if (detectImageFormat(data) == ImageFormat::GIF)
-        return;
-    // Images waiting and images kept stay within the memory tier's limit together.
+        return nullptr;
     const auto& memory = targetCache.memoryStorage();
-    platform::decodeAhead::decode(
-        data, std::max<qint64>(0, memory->config().totalCostLimit - memory->totalCost()));
+    std::shared_ptr<MemoryTierReservation> reservation;
+    const bool decoded = platform::decodeAhead::decode(data, [&](qint64 imageBytes) {
+        if (!memory->reserve(imageBytes))
+            return false;
+        reservation = std::make_shared<MemoryTierReservation>(
+            [memory, imageBytes] { memory->releaseReservation(imageBytes); });
+        return true;
+    });
+    return decoded ? reservation : nullptr;
 }
 
 std::optional<QByteArray> decodeBase64Strictly(const QString& text)

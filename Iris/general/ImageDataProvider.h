@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace iris {
@@ -55,7 +56,9 @@ public:
     void setCacheKey(QString key) { m_cacheKey = std::move(key); }
     std::optional<QUrl> contentURL() const override { return m_fileURL; }
 
-    // Reads on the loading queue and calls back there, after this has returned.
+    // Reads on the loading queue and calls back there, after this has returned. On a concurrent
+    // queue, the reads (and the handlers, which decode there) of all local files together run on
+    // at most two threads a core; the rest wait their turn in order.
     void data(ProviderDataHandler handler) const override;
     bool deliversOnConcurrentQueue() const override;
 
@@ -107,13 +110,33 @@ private:
 class ImageCache;
 struct IrisParsedOptionsInfo;
 
+// The share of a memory tier's cost limit held for an image decoded ahead, from before its decoding
+// until it is stored in the tier (or dropped). Given back by `release` or on destruction.
+class MemoryTierReservation {
+public:
+    explicit MemoryTierReservation(std::function<void()> giveBack)
+        : m_giveBack(std::move(giveBack))
+    {
+    }
+    ~MemoryTierReservation() { release(); }
+    MemoryTierReservation(const MemoryTierReservation&) = delete;
+    MemoryTierReservation& operator=(const MemoryTierReservation&) = delete;
+
+    void release();
+
+private:
+    std::function<void()> m_giveBack;
+};
+
 // Called where a provider's bytes arrive, before they go to the serial processing queue: when the
 // provider delivers on a concurrent queue and the processor is the default one, decodes the image
 // there and then (platform/graphics/DecodeAhead.h), so that independent images decode in parallel
-// and the processor finds its image made. The images waiting and those the memory tier of the cache
-// they are headed for already holds stay within that tier's limit together.
-void decodeAheadForProcessing(const ImageDataProvider& provider, const QByteArray& data,
-    const IrisParsedOptionsInfo& options, const ImageCache& targetCache);
+// and the processor finds its image made. Its bytes are first held in the memory tier of the cache
+// the image is headed for, the least recently used images there making room, so that what the tier
+// stores and the images on their way into it stay within its limit together: the caller keeps the
+// returned reservation until the image is stored. Null when nothing was decoded.
+std::shared_ptr<MemoryTierReservation> decodeAheadForProcessing(const ImageDataProvider& provider,
+    const QByteArray& data, const IrisParsedOptionsInfo& options, const ImageCache& targetCache);
 
 // Strict RFC 4648 Base64 without options: nothing when `text` is not exactly such text.
 std::optional<QByteArray> decodeBase64Strictly(const QString& text);

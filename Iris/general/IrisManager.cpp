@@ -270,17 +270,23 @@ std::optional<DownloadTask::WrappedTask> IrisManager::loadAndStore(const Source&
                 });
                 return;
             }
-            decodeAheadForProcessing(*provider, result.value(), options, *self->targetCache(options));
-            runCallback(processingQueue, [self, source, context, options, completion, data = result.value()] {
-                ImageProcessItem item = ImageProcessItem::data(data);
-                std::shared_ptr<platform::Image> image = runProcessor(*options.processor, item, options);
-                ImageLoadingResultOrError loaded = image
-                    ? ImageLoadingResultOrError::success(ImageLoadingResult { image, std::nullopt, data })
-                    : ImageLoadingResultOrError::failure(processingFailed(options, std::move(item)));
-                runCallback(options.callbackQueue, [self, source, context, options, completion, loaded] {
-                    self->storeInCaches(source, options, context, loaded, completion);
+            std::shared_ptr<MemoryTierReservation> reservation
+                = decodeAheadForProcessing(*provider, result.value(), options, *self->targetCache(options));
+            runCallback(processingQueue,
+                [self, source, context, options, completion, data = result.value(), reservation] {
+                    ImageProcessItem item = ImageProcessItem::data(data);
+                    std::shared_ptr<platform::Image> image = runProcessor(*options.processor, item, options);
+                    ImageLoadingResultOrError loaded = image
+                        ? ImageLoadingResultOrError::success(ImageLoadingResult { image, std::nullopt, data })
+                        : ImageLoadingResultOrError::failure(processingFailed(options, std::move(item)));
+                    runCallback(options.callbackQueue,
+                        [self, source, context, options, completion, loaded, reservation] {
+                            // The room held for the image goes back just before the image goes in.
+                            if (reservation)
+                                reservation->release();
+                            self->storeInCaches(source, options, context, loaded, completion);
+                        });
                 });
-            });
         });
         return DownloadTask::WrappedTask::dataProviding();
     }

@@ -269,8 +269,8 @@ ImagePtr croppedImage(const ImagePtr& image, Size size, Point anchor)
 namespace {
 
 // The horizontal box sums of one row of premultiplied 8-bit pixels (four samples each), with
-// coordinates outside the row clamped to its ends.
-void horizontalSums(const uchar* row, int width, int half, std::uint32_t* sums)
+// coordinates outside the row clamped to its ends. `RowSum` holds kernel × 255.
+template<typename RowSum> void horizontalSums(const uchar* row, int width, int half, RowSum* sums)
 {
     std::uint32_t running[4] = { 0, 0, 0, 0 };
     auto at = [&](int x) { return row + std::clamp(x, 0, width - 1) * 4; };
@@ -281,7 +281,7 @@ void horizontalSums(const uchar* row, int width, int half, std::uint32_t* sums)
     }
     auto step = [&](int x, const uchar* entering, const uchar* leaving) {
         for (int c = 0; c < 4; ++c) {
-            sums[x * 4 + c] = running[c];
+            sums[x * 4 + c] = RowSum(running[c]);
             running[c] += entering[c] - leaving[c];
         }
     };
@@ -316,10 +316,12 @@ template<typename Sum> void writeAverages(const Sum* columns, std::size_t count,
 // One box pass, edges extended: every output sample is the rounded mean of the kernel × kernel
 // samples around it, with coordinates outside the image clamped to its edge. Horizontal sums stay
 // exact until the vertical pass has added them up, so the result equals a two-dimensional box
-// average. Only the rows the vertical window spans are kept, in a ring. `Sum` holds kernel² × 255:
-// 32 bits suffice up to a kernel of 4103.
-template<typename Sum>
-void boxPass(const QImage& input, QImage& output, int kernel, std::vector<std::uint32_t>& ring)
+// average. Only the rows the vertical window spans are kept, in a ring of `RowSum`s, which hold
+// kernel × 255 (16 bits suffice up to a kernel of 257, and halve the memory the ring takes and the
+// bandwidth the vertical window needs). `Sum` holds kernel² × 255: 32 bits suffice up to a kernel
+// of 4103.
+template<typename RowSum, typename Sum>
+void boxPass(const QImage& input, QImage& output, int kernel, std::vector<RowSum>& ring)
 {
     const int width = input.width(), height = input.height();
     const int half = kernel / 2;
@@ -339,7 +341,7 @@ void boxPass(const QImage& input, QImage& output, int kernel, std::vector<std::u
 
     std::vector<Sum> columns(rowLength, 0);
     for (int y = -half; y <= half; ++y) {
-        const std::uint32_t* sums = rowAt(y);
+        const RowSum* sums = rowAt(y);
         for (std::size_t i = 0; i < rowLength; ++i)
             columns[i] += sums[i];
     }
@@ -349,8 +351,8 @@ void boxPass(const QImage& input, QImage& output, int kernel, std::vector<std::u
             break;
         // The ring holds one row more than the window, so the entering row never takes the
         // leaving row's slot.
-        const std::uint32_t* leaving = rowAt(y - half);
-        const std::uint32_t* entering = rowAt(y + half + 1);
+        const RowSum* leaving = rowAt(y - half);
+        const RowSum* entering = rowAt(y + half + 1);
         Sum* sums = columns.data();
         for (std::size_t i = 0; i < rowLength; ++i)
             sums[i] += Sum(entering[i]) - Sum(leaving[i]);
@@ -397,6 +399,7 @@ ImagePtr boxBlur(const ImagePtr& image, double radius)
     if (buffers[0].isNull() || buffers[1].isNull())
         return image;
 
+    std::vector<std::uint16_t> narrowRing;
     std::vector<std::uint32_t> ring;
     int source = 0;
     for (int pass = 0; pass < passes; ++pass) {
@@ -406,10 +409,12 @@ ImagePtr boxBlur(const ImagePtr& image, double radius)
             target = QImage(width, height, QImage::Format_ARGB32_Premultiplied);
         if (target.isNull())
             return image;
-        if (kernel <= 4103)
-            boxPass<std::uint32_t>(buffers[source], target, kernel, ring);
+        if (kernel <= 257)
+            boxPass<std::uint16_t, std::uint32_t>(buffers[source], target, kernel, narrowRing);
+        else if (kernel <= 4103)
+            boxPass<std::uint32_t, std::uint32_t>(buffers[source], target, kernel, ring);
         else
-            boxPass<std::uint64_t>(buffers[source], target, kernel, ring);
+            boxPass<std::uint32_t, std::uint64_t>(buffers[source], target, kernel, ring);
         source = 1 - source;
     }
     std::optional<Bitmap> blurred = Bitmap::fromImage(std::move(buffers[source]));

@@ -24,8 +24,10 @@ inline double median(std::vector<double> values)
 
 // Times `ours` and `baseline` alternately, `runs` times each after one untimed warm-up run of each
 // (which loads plug-ins and fills caches), and prints the medians, the ratio of ours to the baseline
-// (below 1: ours is faster) and its inverse, the speed-up. Alternating keeps a noisy machine's
-// slow spells from landing on one side only.
+// (below 1: ours is faster; the median of the ratios within each pair) and its inverse, the
+// speed-up. Alternating keeps a noisy machine's slow spells from landing on one side only, and each
+// pair takes the other order from the one before, so that neither side always runs in the caches
+// the other leaves.
 inline void compare(const std::string& name, const std::function<void()>& ours,
     const std::function<void()>& baseline, int runs = 7, bool warmUp = true)
 {
@@ -35,12 +37,22 @@ inline void compare(const std::string& name, const std::function<void()>& ours,
     }
     std::vector<double> oursTimes, baselineTimes;
     for (int i = 0; i < runs; ++i) {
-        oursTimes.push_back(milliseconds(ours));
-        baselineTimes.push_back(milliseconds(baseline));
+        if (i % 2 == 0) {
+            oursTimes.push_back(milliseconds(ours));
+            baselineTimes.push_back(milliseconds(baseline));
+        } else {
+            baselineTimes.push_back(milliseconds(baseline));
+            oursTimes.push_back(milliseconds(ours));
+        }
     }
-    const double oursMs = median(oursTimes), baselineMs = median(baselineTimes);
+    // Each pair ran within moments: the median of the pairs' own ratios leaves out what the machine
+    // did between pairs (other processes, clock changes) better than the ratio of the medians does.
+    std::vector<double> pairRatios;
+    for (int i = 0; i < runs; ++i)
+        pairRatios.push_back(oursTimes[std::size_t(i)] / baselineTimes[std::size_t(i)]);
+    const double oursMs = median(oursTimes), baselineMs = median(baselineTimes), ratio = median(pairRatios);
     std::printf("%s: ours %.2f ms, baseline %.2f ms, ratio %.3f (speed-up %.2fx)\n", name.c_str(), oursMs,
-        baselineMs, oursMs / baselineMs, baselineMs / oursMs);
+        baselineMs, ratio, 1 / ratio);
     std::fflush(stdout);
 }
 

@@ -29,23 +29,10 @@ qint64 imageBytes(const Image& image)
 
 class Table {
 public:
-    // Counts `estimate` against the budget while the caller decodes; false when it does not fit.
-    bool reserve(qint64 estimate, qint64 budget)
+    void add(const QByteArray& data, std::shared_ptr<Image> image)
     {
         std::lock_guard lock(m_mutex);
         dropUnclaimed();
-        if (m_waitingBytes + m_reservedBytes + estimate > budget)
-            return false;
-        m_reservedBytes += estimate;
-        return true;
-    }
-
-    void settle(qint64 estimate, const QByteArray& data, std::shared_ptr<Image> image)
-    {
-        std::lock_guard lock(m_mutex);
-        m_reservedBytes -= estimate;
-        if (!image)
-            return;
         const qint64 bytes = imageBytes(*image);
         auto [entry, added] = m_waiting.try_emplace(data.constData());
         if (!added)
@@ -91,7 +78,6 @@ private:
     mutable std::mutex m_mutex;
     std::unordered_map<const char*, Waiting> m_waiting;
     qint64 m_waitingBytes = 0;
-    qint64 m_reservedBytes = 0;
 };
 
 Table& table()
@@ -102,19 +88,19 @@ Table& table()
 
 } // namespace
 
-bool decode(const QByteArray& data, qint64 budgetBytes)
+bool decode(const QByteArray& data, const std::function<bool(qint64 imageBytes)>& admit)
 {
     auto created = ImageSource::create(data);
     if (!created)
         return false;
     const std::shared_ptr<ImageSource>& source = created.value();
-    const qint64 estimate = qint64(source->pixelSize().width()) * source->pixelSize().height() * 4;
-    if (!table().reserve(estimate, budgetBytes))
+    if (!admit(qint64(source->pixelSize().width()) * source->pixelSize().height() * 4))
         return false;
     std::shared_ptr<Image> image = stillImageFrom(*source, DecodingLimits());
-    const bool decoded = image != nullptr;
-    table().settle(estimate, data, std::move(image));
-    return decoded;
+    if (!image)
+        return false;
+    table().add(data, std::move(image));
+    return true;
 }
 
 std::shared_ptr<Image> take(const QByteArray& data)

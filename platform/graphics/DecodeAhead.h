@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 
+#include <functional>
 #include <memory>
 
 namespace platform {
@@ -15,9 +16,10 @@ namespace platform {
 namespace decodeAhead {
 
 // Decodes `data` now, on the calling thread, exactly as imageFromData with the default limits
-// would, unless the images waiting to be taken would then hold more than `budgetBytes`. Returns
-// whether an image now waits for these bytes.
-bool decode(const QByteArray& data, qint64 budgetBytes);
+// would, once `admit` has agreed to the bytes the image will take (its pixel count times 4, from the
+// header); nothing is decoded when it refuses. The caller accounts for the memory. Returns whether
+// an image now waits for these bytes.
+bool decode(const QByteArray& data, const std::function<bool(qint64 imageBytes)>& admit);
 
 // The image decoded ahead for these very bytes, no longer waiting; null when there is none.
 std::shared_ptr<Image> take(const QByteArray& data);

@@ -361,6 +361,15 @@ std::shared_ptr<Image> imageFromData(const QByteArray& data, const DecodingLimit
         if (std::shared_ptr<Image> decoded = decodeAhead::take(data))
             return decoded;
     }
+    // A JPEG is decoded at once, its header read by the decode itself rather than once more by a
+    // source first. What that decode does not take (a damaged file, CMYK without a profile) goes the
+    // general way, which gives the same image or none.
+    if (looksLikeJpeg(data)) {
+        if (auto decoded = decodeScaledJpeg(data, 0, limits)) {
+            if (std::optional<Bitmap> bitmap = Bitmap::fromImage(std::move(decoded).value()))
+                return Image::create(std::move(*bitmap));
+        }
+    }
     auto created = ImageSource::create(data, limits);
     if (!created)
         return nullptr;

@@ -116,6 +116,41 @@ TEST(MemoryStorage, LeastRecentlyUsedGoesFirstOverTheCostLimit)
     EXPECT_TRUE(backend->containsValue("one"));
 }
 
+// Room held for values on their way in counts against the cost limit: holding it drops the least
+// recently used values, later stores keep what is stored and what is held within the limit, and
+// holds never add up to more than the limit.
+TEST(MemoryStorage, ReservedRoomCountsAgainstTheCostLimit)
+{
+    auto backend = makeBackend(10);
+    backend->storeValue(Picture { 1, 4 }, "a");
+    backend->storeValue(Picture { 2, 4 }, "b");
+    backend->readValue("a");
+    ASSERT_TRUE(backend->reserve(4));
+    EXPECT_FALSE(backend->containsValue("b"));
+    EXPECT_TRUE(backend->containsValue("a"));
+    EXPECT_EQ(backend->totalCost() + backend->reservedCost(), 8);
+
+    backend->storeValue(Picture { 3, 4 }, "c");
+    EXPECT_LE(backend->totalCost() + backend->reservedCost(), 10);
+    EXPECT_TRUE(backend->containsValue("c"));
+    EXPECT_FALSE(backend->containsValue("a"));
+
+    EXPECT_FALSE(backend->reserve(7)) << "the holds alone would be over the limit";
+    EXPECT_EQ(backend->reservedCost(), 4);
+    EXPECT_TRUE(backend->containsValue("c")) << "a refused hold drops nothing";
+    backend->releaseReservation(4);
+    EXPECT_TRUE(backend->reserve(7));
+    EXPECT_FALSE(backend->containsValue("c"));
+    backend->releaseReservation(7);
+    EXPECT_EQ(backend->reservedCost(), 0);
+
+    // Without a cost limit, room is always there and nothing is dropped.
+    auto unlimited = makeBackend(0);
+    unlimited->storeValue(Picture { 1, 4 }, "a");
+    EXPECT_TRUE(unlimited->reserve(1000));
+    EXPECT_TRUE(unlimited->containsValue("a"));
+}
+
 TEST(MemoryStorage, CountLimitAndConfigChangesApplyAtOnce)
 {
     auto backend = makeBackend();

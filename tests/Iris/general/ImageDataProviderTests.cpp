@@ -12,10 +12,15 @@
 #include <QBuffer>
 #include <QFile>
 #include <QImageWriter>
+#include <QScopeGuard>
 #include <QTemporaryDir>
+#include <QThread>
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -164,8 +169,8 @@ TEST(ImageDataProvider, RawAndBase64AnswerBeforeReturning)
 }
 
 // Bytes are decoded ahead only where that overlaps with other work and the processor will take the
-// result; the waiting images stay within the memory tier's limit, and each is taken once, by the
-// very bytes it was decoded from.
+// result; the waiting images and the memory tier stay within the tier's limit together, and each is
+// taken once, by the very bytes it was decoded from.
 TEST(ImageDataProvider, DecodesAheadOnlyWhatTheProcessorWillTake)
 {
     QTemporaryDir folder;
@@ -204,7 +209,8 @@ TEST(ImageDataProvider, DecodesAheadOnlyWhatTheProcessorWillTake)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        decodeAheadForProcessing(c.provider, c.data, c.options, *cache);
+        const auto reservation = decodeAheadForProcessing(c.provider, c.data, c.options, *cache);
+        EXPECT_EQ(reservation != nullptr, c.decodedAhead);
         EXPECT_EQ(platform::decodeAhead::waitingBytes() > 0, c.decodedAhead);
         // Equal bytes elsewhere are not the same bytes.
         EXPECT_FALSE(platform::decodeAhead::take(QByteArray(c.data.constData(), c.data.size())));
@@ -216,15 +222,83 @@ TEST(ImageDataProvider, DecodesAheadOnlyWhatTheProcessorWillTake)
         EXPECT_FALSE(platform::decodeAhead::take(c.data));
     }
 
-    // Room for one decoded image, which the memory tier already holds.
+    // Room for one decoded image, which the memory tier already holds: the image on its way in takes
+    // the room of the least recently used one, which the tier drops, and keeps it until it is stored.
     constexpr qint64 imageBytes = 50 * 40 * 4;
-    cache->memoryStorage()->modifyConfig([](auto& config) { config.totalCostLimit = imageBytes * 3 / 2; });
-    cache->memoryStorage()->storeValue(platform::imageFromData(jpeg), "kept");
-    ASSERT_EQ(cache->memoryStorage()->totalCost(), imageBytes);
-    decodeAheadForProcessing(concurrent, jpeg, plain, *cache);
-    EXPECT_EQ(platform::decodeAhead::waitingBytes(), 0) << "the tier and the waiting images over its limit";
-    cache->memoryStorage()->removeAll();
-    decodeAheadForProcessing(concurrent, jpeg, plain, *cache);
-    EXPECT_EQ(platform::decodeAhead::waitingBytes(), imageBytes);
+    const auto& memory = cache->memoryStorage();
+    memory->modifyConfig([](auto& config) { config.totalCostLimit = imageBytes * 3 / 2; });
+    memory->storeValue(platform::imageFromData(jpeg), "kept");
+    ASSERT_EQ(memory->totalCost(), imageBytes);
+    {
+        auto reservation = decodeAheadForProcessing(concurrent, jpeg, plain, *cache);
+        ASSERT_TRUE(reservation);
+        EXPECT_EQ(platform::decodeAhead::waitingBytes(), imageBytes);
+        EXPECT_FALSE(memory->containsValue("kept"));
+        EXPECT_EQ(memory->reservedCost(), imageBytes);
+        // A second one finds no room beside the first, which cannot be dropped.
+        const QByteArray other(jpeg.constData(), jpeg.size());
+        EXPECT_FALSE(decodeAheadForProcessing(concurrent, other, plain, *cache));
+        EXPECT_EQ(platform::decodeAhead::waitingBytes(), imageBytes);
+        // Stored while its room is still held, the tier would be over the limit: the room goes first.
+        reservation->release();
+        EXPECT_EQ(memory->reservedCost(), 0);
+        memory->storeValue(platform::decodeAhead::take(jpeg), "stored");
+        EXPECT_TRUE(memory->containsValue("stored"));
+    }
+    // An image larger than the whole tier is never decoded ahead, and dropping a reservation gives
+    // its room back.
+    memory->modifyConfig([](auto& config) { config.totalCostLimit = imageBytes / 2; });
+    EXPECT_FALSE(decodeAheadForProcessing(concurrent, jpeg, plain, *cache));
+    memory->modifyConfig([](auto& config) { config.totalCostLimit = imageBytes * 3 / 2; });
+    EXPECT_TRUE(decodeAheadForProcessing(concurrent, jpeg, plain, *cache));
+    EXPECT_EQ(memory->reservedCost(), 0);
     EXPECT_TRUE(platform::decodeAhead::take(jpeg));
+}
+
+// Local files load (and decode) on at most two threads a core, whatever the number of requests: the
+// others wait for a lane and then all load.
+TEST(ImageDataProvider, LocalFilesLoadOnAtMostTwoThreadsACore)
+{
+    QTemporaryDir folder;
+    const QString path = folder.filePath("a.bin");
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("bytes");
+    }
+    const int width = 2 * std::max(1, QThread::idealThreadCount());
+    const int count = 3 * width;
+    std::mutex mutex;
+    std::condition_variable changed;
+    int running = 0, mostRunning = 0, finished = 0, released = 0, loaded = 0;
+    std::vector<std::unique_ptr<LocalFileImageDataProvider>> providers;
+    for (int i = 0; i < count; ++i) {
+        providers.push_back(std::make_unique<LocalFileImageDataProvider>(QUrl::fromLocalFile(path)));
+        providers.back()->data([&](ProviderDataResult result) {
+            std::unique_lock lock(mutex);
+            mostRunning = std::max(mostRunning, ++running);
+            loaded += result.isSuccess() && result.value() == "bytes" ? 1 : 0;
+            changed.notify_all();
+            // Each handler holds its lane until the test lets one more go.
+            changed.wait(lock, [&] { return released > finished; });
+            --running;
+            ++finished;
+            changed.notify_all();
+        });
+    }
+    std::unique_lock lock(mutex);
+    // Whatever happens, every handler is let go before the test's state goes away.
+    const auto releaseAll = qScopeGuard([&] {
+        released = count;
+        changed.notify_all();
+        changed.wait_for(lock, std::chrono::seconds(30), [&] { return finished == count; });
+    });
+    EXPECT_TRUE(changed.wait_for(lock, std::chrono::seconds(30), [&] { return running >= width; }));
+    for (int i = 0; i < count; ++i) {
+        ++released;
+        changed.notify_all();
+        ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(30), [&] { return finished == i + 1; }));
+    }
+    EXPECT_EQ(mostRunning, width);
+    EXPECT_EQ(loaded, count);
 }

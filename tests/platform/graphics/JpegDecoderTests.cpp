@@ -125,3 +125,44 @@ TEST(JpegDecoder, FindsTheExifOrientationAfterAnXmpBlock)
         EXPECT_LT(qGreen(shown), 40);
     }
 }
+
+// The decoder lays out the pixels of each image itself (rows placed for the faster stores, in the
+// memory of an image of the same size freed a moment ago where there is one): every width, grey or
+// colour, small or large, decoded once or again into recycled memory, must come out as Qt's own
+// reader decodes the same file, and the pixels must belong to the image and its copies alone.
+TEST(JpegDecoder, DecodedPixelsMatchQtsReaderAndOutliveTheirCopies)
+{
+    struct Case {
+        int width, height;
+        QImage::Format format;
+    };
+    // Odd widths give rows that are not a multiple of 4 bytes of grey; 1400 × 1200 is over the size
+    // up to which rows are placed for cached stores.
+    for (const Case& c :
+        { Case { 333, 77, QImage::Format_RGB32 }, Case { 333, 77, QImage::Format_Grayscale8 },
+            Case { 1, 1, QImage::Format_Grayscale8 }, Case { 1400, 1200, QImage::Format_RGB32 } }) {
+        SCOPED_TRACE(testing::Message() << c.width << " x " << c.height << " format " << int(c.format));
+        const QByteArray jpeg = testimages::encoded(
+            testimages::pattern(c.width, c.height).convertToFormat(c.format), "jpeg", 90);
+        const QImage expected = QImage::fromData(jpeg, "jpeg");
+        ASSERT_FALSE(expected.isNull());
+        // Decoded before, and dropped: the next decode may take its memory.
+        ASSERT_TRUE(imageFromData(jpeg));
+        QImage copy;
+        {
+            const auto decoded = imageFromData(jpeg);
+            ASSERT_TRUE(decoded);
+            const QImage image = decoded->bitmap()->image();
+            EXPECT_EQ(image.format(), c.format);
+            EXPECT_EQ(image.convertToFormat(expected.format()), expected);
+            copy = image;
+            // Writing to a copy leaves the decoded image alone.
+            copy.setPixel(0, 0, c.format == QImage::Format_Grayscale8 ? 7 : qRgb(1, 2, 3));
+            EXPECT_EQ(image.convertToFormat(expected.format()), expected);
+        }
+        // The copy still reads its pixels once the decoded image is gone.
+        QImage reference = expected.convertToFormat(c.format);
+        reference.setPixel(0, 0, c.format == QImage::Format_Grayscale8 ? 7 : qRgb(1, 2, 3));
+        EXPECT_EQ(copy, reference);
+    }
+}
