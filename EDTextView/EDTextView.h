@@ -675,6 +675,8 @@ private:
 
     // Text checking (EDTextViewTextChecking.cpp): makes the controller and follows the selection.
     void setUpTextChecking();
+    // Asks for a repaint after annotations changed over `range`, unless none of it is laid out.
+    void annotationsDidChange(platform::TextRange range);
     void validateMenu(QMenu& menu);
 
     // Drops the undo steps and the pending typing run that refer to the text a whole-text

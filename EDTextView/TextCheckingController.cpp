@@ -95,6 +95,16 @@ bool endsWord(QChar c)
         || c == u')';
 }
 
+// The annotations of one mark, made once rather than for every mark of a check.
+const QHash<QString, QString>& markOf(TextCheckingType type)
+{
+    static const QHash<QString, QString> spelling { { TextCheckingController::spellingStateKey,
+        TextCheckingController::spellingValue } };
+    static const QHash<QString, QString> grammar { { TextCheckingController::spellingStateKey,
+        TextCheckingController::grammarValue } };
+    return type == TextCheckingType::spelling ? spelling : grammar;
+}
+
 } // namespace
 
 std::shared_ptr<TextCheckingController> TextCheckingController::make(TextCheckingClient& client)
@@ -413,16 +423,17 @@ void TextCheckingController::dispatchNext()
         // wants is the one holding its last character.
         const qint64 proposed
             = end - start > snapshotLength ? snapshotLength : std::max<qint64>(0, end - start - 1);
+        // The worker needs the words only, not the annotations on them: one copy of the text.
         CharacterRange actual { 0, 0 };
-        const auto text = m_client.annotatedSubstring(CharacterRange { start, proposed }, &actual);
+        m_client.viewForRange(CharacterRange { start, proposed }, nullptr, &actual);
         const auto actualEnd = actual.end();
-        if (!text || text->isEmpty() || !actualEnd)
+        if (actual.isNotFound() || actual.length <= 0 || !actualEnd)
             continue;
         if (*actualEnd < end)
             m_pending.push_front({ { *actualEnd, end }, next.types, false });
 
         auto snapshot = std::make_shared<Snapshot>();
-        snapshot->text = text->string();
+        snapshot->text = m_client.plainSubstring(actual);
         snapshot->types = next.types;
         snapshot->tag = spellCheckerDocumentTag();
         snapshot->cancelled = std::make_shared<std::atomic<bool>>(false);
@@ -517,9 +528,7 @@ void TextCheckingController::applyParagraph(
                     m_grammarDetails.clear();
                 m_grammarDetails.insert(m_client.plainSubstring({ start, result.length }), result);
             }
-            m_client.addAnnotations(
-                { { spellingStateKey, type == TextCheckingType::spelling ? spellingValue : grammarValue } },
-                CharacterRange { start, result.length });
+            m_client.addAnnotations(markOf(type), CharacterRange { start, result.length });
         }
     }
 }
@@ -671,10 +680,7 @@ void TextCheckingController::checkSpelling(QObject*)
             }
             const Range moved = *now;
             const CharacterRange range { moved.start, moved.end - moved.start };
-            self->m_client.addAnnotations(
-                { { spellingStateKey,
-                    found->type == TextCheckingType::spelling ? spellingValue : grammarValue } },
-                range);
+            self->m_client.addAnnotations(markOf(found->type), range);
             self->m_client.selectAndShowRange(range);
             if (panel)
                 panel->showFinding(word, *found, guesses);

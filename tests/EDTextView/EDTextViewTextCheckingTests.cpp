@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPaintEvent>
 #include <QPushButton>
 #include <QSignalSpy>
 
@@ -88,6 +89,26 @@ QAction* item(const QMenu& menu, const QString& title)
                 return inner;
     }
     return nullptr;
+}
+
+// Where a widget is painted while `change` runs and the events it posts are handled.
+QRegion paintedBy(QWidget* widget, const std::function<void()>& change)
+{
+    struct Watch : QObject {
+        QRegion painted;
+        bool eventFilter(QObject*, QEvent* event) override
+        {
+            if (event->type() == QEvent::Paint)
+                painted += static_cast<QPaintEvent*>(event)->region();
+            return false;
+        }
+    } watch;
+    QCoreApplication::processEvents();
+    widget->installEventFilter(&watch);
+    change();
+    QCoreApplication::processEvents();
+    widget->removeEventFilter(&watch);
+    return watch.painted;
 }
 
 } // namespace
@@ -361,4 +382,46 @@ TEST(EDTextViewTextChecking, ChecksInFlightAreDroppedWhenSettingsChangeOrTheView
     view->setIsContinuousSpellCheckingEnabled(true);
     ASSERT_TRUE(waitUntilChecked(*view));
     EXPECT_EQ(marks(*view).size(), 8000u);
+}
+
+// Marks repaint the view where it shows them: a check of a long text does not repaint the view for
+// every paragraph and mark below what shows, and a paragraph without marks is not repainted.
+TEST(EDTextViewTextChecking, MarksRepaintOnlyWhatTheViewShows)
+{
+    QString text = "A wrod in view.\n";
+    for (int i = 0; i < 300; ++i)
+        text += "A clean line of words.\n";
+    text += "A wrod far below.";
+    ShownView view(text);
+    const qsizetype near = text.indexOf("wrod"), far = text.lastIndexOf("wrod");
+    const QPoint nearPoint = view.pointOf(near + 2);
+    const QString key = TextCheckingController::spellingStateKey;
+    QWidget* viewport = view->viewport();
+
+    EXPECT_TRUE(paintedBy(viewport, [&] {
+        view->addAnnotations({ { key, "1" } }, { near, 4 });
+    }).contains(nearPoint));
+    EXPECT_FALSE(paintedBy(viewport, [&] {
+        view->addAnnotations({ { key, "1" } }, { far, 4 });
+    }).contains(nearPoint));
+    EXPECT_FALSE(paintedBy(viewport, [&] { view->removeAnnotation(key, { far, 4 }); }).contains(nearPoint));
+    EXPECT_FALSE(paintedBy(viewport,
+        [&] {
+            view->removeAnnotation(key, { near + 4, 10 });
+        }).contains(nearPoint))
+        << "nothing was marked there";
+    EXPECT_EQ(marks(*view), (std::vector<Mark> { spelling("wrod") }));
+    EXPECT_TRUE(paintedBy(viewport, [&] {
+        view->removeAnnotation(key, { 0, text.size() });
+    }).contains(nearPoint));
+    EXPECT_TRUE(marks(*view).empty());
+
+    // Checking marks both; the one in view shows. Scrolled down, the other shows too.
+    EXPECT_TRUE(paintedBy(viewport, [&] {
+        view->setIsContinuousSpellCheckingEnabled(true);
+        EXPECT_TRUE(waitUntilChecked(*view));
+    }).contains(nearPoint));
+    EXPECT_EQ(marks(*view), (std::vector<Mark> { spelling("wrod"), spelling("wrod") }));
+    const QRegion scrolled = paintedBy(viewport, [&] { view->scrollRangeToVisible({ far, 4 }); });
+    EXPECT_TRUE(scrolled.contains(view.pointOf(far + 2)));
 }
