@@ -505,10 +505,12 @@ void SpellChecker::forEachMisspelling(
     const auto checkWords = [&] {
         std::unique_lock lock(m_mutex);
         for (size_t k = 0; k < count && !stopped; ++k) {
-            // A caller waiting for the lock (a menu asking about one word) goes first.
+            // Callers waiting for the lock (a menu asking about one word) go first: the check goes
+            // on once they have it.
             if (m_waiters.load(std::memory_order_relaxed) > 0) {
                 lock.unlock();
-                std::this_thread::yield();
+                while (m_waiters.load(std::memory_order_relaxed) > 0)
+                    std::this_thread::yield();
                 lock.lock();
             }
             const auto [from, length] = words[k];
