@@ -343,6 +343,8 @@ public:
     QWidget* viewForRange(
         platform::CharacterRange range, QRect* firstRect, platform::CharacterRange* actual) override;
     qint64 textLength() const override;
+    void addAnnotation(const QString& key, const QString& value,
+        const std::vector<platform::CharacterRange>& ranges) override;
     QString plainSubstring(platform::CharacterRange range) const override;
     platform::CharacterRange checkingSelectedRange() const override { return selectedRange(); }
     bool checkingAllowsEdits() const override { return m_isEditable; }

@@ -331,6 +331,22 @@ void EDTextView::addAnnotations(const QHash<QString, QString>& annotations, Char
     annotationsDidChange(*textRange);
 }
 
+void EDTextView::addAnnotation(
+    const QString& key, const QString& value, const std::vector<CharacterRange>& ranges)
+{
+    const QVariant variant(value);
+    std::optional<TextRange> changed;
+    for (const CharacterRange& range : ranges) {
+        const auto textRange = edtextview::textRange(range, *m_textContentStorage);
+        if (!textRange)
+            continue;
+        m_textLayoutManager->addRenderingAttribute(key, variant, *textRange);
+        changed = changed ? changed->united(*textRange) : *textRange;
+    }
+    if (changed)
+        annotationsDidChange(*changed);
+}
+
 void EDTextView::removeAnnotation(const QString& key, CharacterRange range)
 {
     const auto textRange = edtextview::textRange(range, *m_textContentStorage);

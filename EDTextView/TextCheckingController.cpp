@@ -95,16 +95,6 @@ bool endsWord(QChar c)
         || c == u')';
 }
 
-// The annotations of one mark, made once rather than for every mark of a check.
-const QHash<QString, QString>& markOf(TextCheckingType type)
-{
-    static const QHash<QString, QString> spelling { { TextCheckingController::spellingStateKey,
-        TextCheckingController::spellingValue } };
-    static const QHash<QString, QString> grammar { { TextCheckingController::spellingStateKey,
-        TextCheckingController::grammarValue } };
-    return type == TextCheckingType::spelling ? spelling : grammar;
-}
-
 } // namespace
 
 std::shared_ptr<TextCheckingController> TextCheckingController::make(TextCheckingClient& client)
@@ -390,13 +380,18 @@ namespace {
 std::vector<std::pair<qsizetype, qsizetype>> paragraphContents(const QString& text)
 {
     std::vector<std::pair<qsizetype, qsizetype>> paragraphs;
+    const QChar* units = text.constData();
+    const qsizetype size = text.size();
     qsizetype start = 0;
-    for (qsizetype i = 0; i <= text.size(); ++i) {
-        if (i < text.size() && !isLineEnd(text[i]))
+    for (qsizetype i = 0; i <= size; ++i) {
+        // Nearly every character is above the line ends' range: one comparison decides.
+        if (i < size && (units[i].unicode() > u'\r' && units[i].unicode() != 0x2029))
+            continue;
+        if (i < size && !isLineEnd(units[i]))
             continue;
         if (i > start)
             paragraphs.emplace_back(start, i);
-        if (i + 1 < text.size() && text[i] == u'\r' && text[i + 1] == u'\n')
+        if (i + 1 < size && units[i] == u'\r' && units[i + 1] == u'\n')
             ++i;
         start = i + 1;
     }
@@ -512,7 +507,9 @@ void TextCheckingController::applyParagraph(
         ? std::optional<qint64>(selected.location)
         : std::nullopt;
     // Sentences first: a misspelt word inside one keeps its own mark.
+    std::vector<CharacterRange> marked;
     for (const TextCheckingType type : { TextCheckingType::grammar, TextCheckingType::spelling }) {
+        marked.clear();
         for (const TextCheckingResult& result : results) {
             if (result.type != type)
                 continue;
@@ -528,8 +525,11 @@ void TextCheckingController::applyParagraph(
                     m_grammarDetails.clear();
                 m_grammarDetails.insert(m_client.plainSubstring({ start, result.length }), result);
             }
-            m_client.addAnnotations(markOf(type), CharacterRange { start, result.length });
+            marked.push_back({ start, result.length });
         }
+        if (!marked.empty())
+            m_client.addAnnotation(
+                spellingStateKey, type == TextCheckingType::spelling ? spellingValue : grammarValue, marked);
     }
 }
 
@@ -680,7 +680,10 @@ void TextCheckingController::checkSpelling(QObject*)
             }
             const Range moved = *now;
             const CharacterRange range { moved.start, moved.end - moved.start };
-            self->m_client.addAnnotations(markOf(found->type), range);
+            self->m_client.addAnnotations(
+                { { spellingStateKey,
+                    found->type == TextCheckingType::spelling ? spellingValue : grammarValue } },
+                range);
             self->m_client.selectAndShowRange(range);
             if (panel)
                 panel->showFinding(word, *found, guesses);
