@@ -394,34 +394,27 @@ TEST(EDTextViewTextChecking, MarksRepaintOnlyWhatTheViewShows)
     text += "A wrod far below.";
     ShownView view(text);
     const qsizetype near = text.indexOf("wrod"), far = text.lastIndexOf("wrod");
-    const QPoint nearPoint = view.pointOf(near + 2);
     const QString key = TextCheckingController::spellingStateKey;
-    QWidget* viewport = view->viewport();
+    const auto repaintsNear = [&](const std::function<void()>& change) {
+        return paintedBy(view->viewport(), change).contains(view.pointOf(near + 2));
+    };
 
-    EXPECT_TRUE(paintedBy(viewport, [&] {
-        view->addAnnotations({ { key, "1" } }, { near, 4 });
-    }).contains(nearPoint));
-    EXPECT_FALSE(paintedBy(viewport, [&] {
-        view->addAnnotations({ { key, "1" } }, { far, 4 });
-    }).contains(nearPoint));
-    EXPECT_FALSE(paintedBy(viewport, [&] { view->removeAnnotation(key, { far, 4 }); }).contains(nearPoint));
-    EXPECT_FALSE(paintedBy(viewport,
-        [&] {
-            view->removeAnnotation(key, { near + 4, 10 });
-        }).contains(nearPoint))
-        << "nothing was marked there";
+    EXPECT_TRUE(repaintsNear([&] { view->addAnnotations({ { key, "1" } }, { near, 4 }); }));
+    EXPECT_FALSE(repaintsNear([&] { view->addAnnotations({ { key, "1" } }, { far, 4 }); }));
+    EXPECT_FALSE(repaintsNear([&] { view->removeAnnotation(key, { far, 4 }); }));
+    EXPECT_FALSE(repaintsNear([&] {
+        view->removeAnnotation(key, { near + 4, 10 });
+    })) << "nothing marked there";
     EXPECT_EQ(marks(*view), (std::vector<Mark> { spelling("wrod") }));
-    EXPECT_TRUE(paintedBy(viewport, [&] {
-        view->removeAnnotation(key, { 0, text.size() });
-    }).contains(nearPoint));
+    EXPECT_TRUE(repaintsNear([&] { view->removeAnnotation(key, { 0, text.size() }); }));
     EXPECT_TRUE(marks(*view).empty());
 
     // Checking marks both; the one in view shows. Scrolled down, the other shows too.
-    EXPECT_TRUE(paintedBy(viewport, [&] {
+    EXPECT_TRUE(repaintsNear([&] {
         view->setIsContinuousSpellCheckingEnabled(true);
         EXPECT_TRUE(waitUntilChecked(*view));
-    }).contains(nearPoint));
+    }));
     EXPECT_EQ(marks(*view), (std::vector<Mark> { spelling("wrod"), spelling("wrod") }));
-    const QRegion scrolled = paintedBy(viewport, [&] { view->scrollRangeToVisible({ far, 4 }); });
+    const QRegion scrolled = paintedBy(view->viewport(), [&] { view->scrollRangeToVisible({ far, 4 }); });
     EXPECT_TRUE(scrolled.contains(view.pointOf(far + 2)));
 }
