@@ -343,6 +343,8 @@ public:
     QWidget* viewForRange(
         platform::CharacterRange range, QRect* firstRect, platform::CharacterRange* actual) override;
     qint64 textLength() const override;
+    void addAnnotation(const QString& key, const QString& value,
+        const std::vector<platform::CharacterRange>& ranges) override;
     QString plainSubstring(platform::CharacterRange range) const override;
     platform::CharacterRange checkingSelectedRange() const override { return selectedRange(); }
     bool checkingAllowsEdits() const override { return m_isEditable; }
@@ -675,6 +677,8 @@ private:
 
     // Text checking (EDTextViewTextChecking.cpp): makes the controller and follows the selection.
     void setUpTextChecking();
+    // Asks for a repaint after annotations changed over `range`, unless none of it is laid out.
+    void annotationsDidChange(platform::TextRange range);
     void validateMenu(QMenu& menu);
 
     // Drops the undo steps and the pending typing run that refer to the text a whole-text

@@ -318,7 +318,7 @@ void EDTextView::setAnnotations(const QHash<QString, QString>& annotations, Char
         m_textLayoutManager->removeRenderingAttribute(key, *textRange);
     for (auto it = annotations.begin(); it != annotations.end(); ++it)
         m_textLayoutManager->addRenderingAttribute(it.key(), it.value(), *textRange);
-    setNeedsDisplay();
+    annotationsDidChange(*textRange);
 }
 
 void EDTextView::addAnnotations(const QHash<QString, QString>& annotations, CharacterRange range)
@@ -328,7 +328,23 @@ void EDTextView::addAnnotations(const QHash<QString, QString>& annotations, Char
         return;
     for (auto it = annotations.begin(); it != annotations.end(); ++it)
         m_textLayoutManager->addRenderingAttribute(it.key(), it.value(), *textRange);
-    setNeedsDisplay();
+    annotationsDidChange(*textRange);
+}
+
+void EDTextView::addAnnotation(
+    const QString& key, const QString& value, const std::vector<CharacterRange>& ranges)
+{
+    const QVariant variant(value);
+    std::optional<TextRange> changed;
+    for (const CharacterRange& range : ranges) {
+        const auto textRange = edtextview::textRange(range, *m_textContentStorage);
+        if (!textRange)
+            continue;
+        m_textLayoutManager->addRenderingAttribute(key, variant, *textRange);
+        changed = changed ? changed->united(*textRange) : *textRange;
+    }
+    if (changed)
+        annotationsDidChange(*changed);
 }
 
 void EDTextView::removeAnnotation(const QString& key, CharacterRange range)
@@ -336,7 +352,32 @@ void EDTextView::removeAnnotation(const QString& key, CharacterRange range)
     const auto textRange = edtextview::textRange(range, *m_textContentStorage);
     if (!textRange)
         return;
+    // A check goes over every paragraph again, most of them unmarked: nothing to remove, nothing
+    // to repaint.
+    bool marked = textRange->isEmpty();
+    m_textLayoutManager->enumerateRenderingAttributes(
+        textRange->location, false, [&](const TextAttributes& attributes, TextRange run) {
+            if (marked || run.location >= textRange->endLocation)
+                return false;
+            marked = attributes.contains(key);
+            return !marked;
+        });
+    if (!marked)
+        return;
     m_textLayoutManager->removeRenderingAttribute(key, *textRange);
+    annotationsDidChange(*textRange);
+}
+
+void EDTextView::annotationsDidChange(TextRange range)
+{
+    // Marks are drawn for the fragments of the last layout pass only; a pending pass repaints
+    // the whole viewport anyway. Marks elsewhere show when they scroll into view.
+    if (!m_needsLayout && !m_fragmentViews.empty()) {
+        const TextLocation first = m_fragmentViews.front().fragment->rangeInElement().location;
+        const TextLocation last = m_fragmentViews.back().fragment->rangeInElement().endLocation;
+        if (range.endLocation < first || range.location > last)
+            return;
+    }
     setNeedsDisplay();
 }
 

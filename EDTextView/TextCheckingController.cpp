@@ -380,13 +380,18 @@ namespace {
 std::vector<std::pair<qsizetype, qsizetype>> paragraphContents(const QString& text)
 {
     std::vector<std::pair<qsizetype, qsizetype>> paragraphs;
+    const QChar* units = text.constData();
+    const qsizetype size = text.size();
     qsizetype start = 0;
-    for (qsizetype i = 0; i <= text.size(); ++i) {
-        if (i < text.size() && !isLineEnd(text[i]))
+    for (qsizetype i = 0; i <= size; ++i) {
+        // Nearly every character is above the line ends' range: one comparison decides.
+        if (i < size && (units[i].unicode() > u'\r' && units[i].unicode() != 0x2029))
+            continue;
+        if (i < size && !isLineEnd(units[i]))
             continue;
         if (i > start)
             paragraphs.emplace_back(start, i);
-        if (i + 1 < text.size() && text[i] == u'\r' && text[i + 1] == u'\n')
+        if (i + 1 < size && units[i] == u'\r' && units[i + 1] == u'\n')
             ++i;
         start = i + 1;
     }
@@ -413,16 +418,17 @@ void TextCheckingController::dispatchNext()
         // wants is the one holding its last character.
         const qint64 proposed
             = end - start > snapshotLength ? snapshotLength : std::max<qint64>(0, end - start - 1);
+        // The worker needs the words only, not the annotations on them: one copy of the text.
         CharacterRange actual { 0, 0 };
-        const auto text = m_client.annotatedSubstring(CharacterRange { start, proposed }, &actual);
+        m_client.viewForRange(CharacterRange { start, proposed }, nullptr, &actual);
         const auto actualEnd = actual.end();
-        if (!text || text->isEmpty() || !actualEnd)
+        if (actual.isNotFound() || actual.length <= 0 || !actualEnd)
             continue;
         if (*actualEnd < end)
             m_pending.push_front({ { *actualEnd, end }, next.types, false });
 
         auto snapshot = std::make_shared<Snapshot>();
-        snapshot->text = text->string();
+        snapshot->text = m_client.plainSubstring(actual);
         snapshot->types = next.types;
         snapshot->tag = spellCheckerDocumentTag();
         snapshot->cancelled = std::make_shared<std::atomic<bool>>(false);
@@ -501,7 +507,9 @@ void TextCheckingController::applyParagraph(
         ? std::optional<qint64>(selected.location)
         : std::nullopt;
     // Sentences first: a misspelt word inside one keeps its own mark.
+    std::vector<CharacterRange> marked;
     for (const TextCheckingType type : { TextCheckingType::grammar, TextCheckingType::spelling }) {
+        marked.clear();
         for (const TextCheckingResult& result : results) {
             if (result.type != type)
                 continue;
@@ -517,10 +525,11 @@ void TextCheckingController::applyParagraph(
                     m_grammarDetails.clear();
                 m_grammarDetails.insert(m_client.plainSubstring({ start, result.length }), result);
             }
-            m_client.addAnnotations(
-                { { spellingStateKey, type == TextCheckingType::spelling ? spellingValue : grammarValue } },
-                CharacterRange { start, result.length });
+            marked.push_back({ start, result.length });
         }
+        if (!marked.empty())
+            m_client.addAnnotation(
+                spellingStateKey, type == TextCheckingType::spelling ? spellingValue : grammarValue, marked);
     }
 }
 

@@ -66,6 +66,11 @@ public:
 
     // What a controller of ours needs beyond that to check the way a typist expects.
     virtual qint64 textLength() const = 0;
+    // Adds one annotation over each of the ranges (in text order): the marks of a paragraph
+    // checked, in one call rather than one for each.
+    virtual void addAnnotation(
+        const QString& key, const QString& value, const std::vector<platform::CharacterRange>& ranges)
+        = 0;
     // A few characters of the text, without attributes (clamped into the text).
     virtual QString plainSubstring(platform::CharacterRange range) const = 0;
     // The last range of the last selection; {notFound, 0} without one.

@@ -16,6 +16,7 @@
 #include <iconv.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <thread>
 
@@ -33,15 +34,15 @@ QString normalizedWord(QString word)
     return word.replace(QChar(0x2019), QLatin1Char('\''));
 }
 
-char32_t codePointAt(const QString& text, qsizetype i, int& units)
+char32_t codePointAt(const char16_t* text, qsizetype i, qsizetype size, int& units)
 {
-    const QChar c = text[i];
+    const char16_t c = text[i];
     units = 1;
-    if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+    if (QChar::isHighSurrogate(c) && i + 1 < size && QChar::isLowSurrogate(text[i + 1])) {
         units = 2;
         return QChar::surrogateToUcs4(c, text[i + 1]);
     }
-    return c.unicode();
+    return c;
 }
 
 bool isWordCodePoint(char32_t c)
@@ -49,9 +50,9 @@ bool isWordCodePoint(char32_t c)
     return QChar::isLetterOrNumber(c) || QChar::isMark(c);
 }
 
-bool isApostrophe(QChar c)
+bool isApostrophe(char16_t c)
 {
-    return c == QLatin1Char('\'') || c == QChar(0x2019);
+    return c == u'\'' || c == 0x2019;
 }
 
 // Scripts written without spaces between words: a run of them is not one word, and no dictionary
@@ -73,37 +74,60 @@ bool isUnspacedScript(char32_t c)
     }
 }
 
-// Appends `word` to `out` in UTF-8, with typographic apostrophes made straight, as dictionaries
-// spell them.
-void appendUtf8(QStringView word, std::string& out)
+// Writes `word` in UTF-8 to `out`, which has room for three bytes a unit, with typographic
+// apostrophes made straight, as dictionaries spell them. Answers the bytes written.
+size_t utf8Of(QStringView word, char* out)
 {
-    out.clear();
-    for (qsizetype i = 0; i < word.size(); ++i) {
-        char32_t c = word[i].unicode();
+    char* to = out;
+    const char16_t* units = word.utf16();
+    const qsizetype size = word.size();
+    for (qsizetype i = 0; i < size; ++i) {
+        char32_t c = units[i];
         if (c < 0x80) {
-            out += char(c);
+            *to++ = char(c);
             continue;
         }
         if (c == 0x2019) {
-            out += '\'';
+            *to++ = '\'';
             continue;
         }
-        if (QChar::isHighSurrogate(c) && i + 1 < word.size() && word[i + 1].isLowSurrogate())
-            c = QChar::surrogateToUcs4(char16_t(c), word[++i].unicode());
+        if (QChar::isHighSurrogate(c) && i + 1 < size && QChar::isLowSurrogate(units[i + 1]))
+            c = QChar::surrogateToUcs4(char16_t(c), units[++i]);
         else if (QChar::isSurrogate(c))
             c = QChar::ReplacementCharacter;
         if (c < 0x800) {
-            out += char(0xC0 | (c >> 6));
+            *to++ = char(0xC0 | (c >> 6));
         } else if (c < 0x10000) {
-            out += char(0xE0 | (c >> 12));
-            out += char(0x80 | ((c >> 6) & 0x3F));
+            *to++ = char(0xE0 | (c >> 12));
+            *to++ = char(0x80 | ((c >> 6) & 0x3F));
         } else {
-            out += char(0xF0 | (c >> 18));
-            out += char(0x80 | ((c >> 12) & 0x3F));
-            out += char(0x80 | ((c >> 6) & 0x3F));
+            *to++ = char(0xF0 | (c >> 18));
+            *to++ = char(0x80 | ((c >> 12) & 0x3F));
+            *to++ = char(0x80 | ((c >> 6) & 0x3F));
         }
-        out += char(0x80 | (c & 0x3F));
+        *to++ = char(0x80 | (c & 0x3F));
     }
+    return size_t(to - out);
+}
+
+// `out` is scratch space reused from word to word: a checked word is written on the stack and
+// copied in once, which reuses its capacity.
+void wordToUtf8(QStringView word, std::string& out)
+{
+    if (word.size() <= maxWordLength) {
+        char bytes[3 * maxWordLength];
+        out.assign(bytes, utf8Of(word, bytes));
+        return;
+    }
+    out.resize(size_t(word.size()) * 3);
+    out.resize(utf8Of(word, out.data()));
+}
+
+QByteArray wordKey(const QString& word)
+{
+    std::string utf8;
+    wordToUtf8(word, utf8);
+    return QByteArray::fromStdString(utf8);
 }
 
 // Converts between UTF-16 and a dictionary's 8-bit encoding with iconv.
@@ -124,74 +148,139 @@ QByteArray convert(const char* to, const char* from, QByteArrayView bytes, bool*
     return out;
 }
 
+bool isAddress(QStringView chunk)
+{
+    const qsizetype at = chunk.indexOf(QLatin1Char('@'));
+    return chunk.contains(QLatin1String("://")) || chunk.startsWith(QLatin1String("www."))
+        || (at > 0 && chunk.indexOf(QLatin1Char('.'), at) > at);
+}
+
 // Ranges of web and e-mail addresses in text[start, end): their words are not words of the text.
+// A chunk between white space is an address when it holds "://", starts with "www.", or has an
+// "@" after its first character with a "." somewhere after that "@". This runs for every range
+// checked, so only the chunks around an "@", a ":" or a "w" are looked at, found with Qt's
+// vectorised search for one character.
 std::vector<std::pair<qsizetype, qsizetype>> addressRanges(
     const QString& text, qsizetype start, qsizetype end)
 {
+    const QStringView range = QStringView(text).sliced(start, end - start);
     std::vector<std::pair<qsizetype, qsizetype>> ranges;
-    qsizetype chunkStart = start;
-    for (qsizetype i = start; i <= end; ++i) {
-        if (i < end && !text[i].isSpace())
-            continue;
-        if (i > chunkStart) {
-            const QStringView chunk = QStringView(text).sliced(chunkStart, i - chunkStart);
-            const qsizetype at = chunk.indexOf(QLatin1Char('@'));
-            if (chunk.contains(QLatin1String("://")) || chunk.startsWith(QLatin1String("www."))
-                || (at > 0 && chunk.indexOf(QLatin1Char('.'), at) > at))
-                ranges.emplace_back(chunkStart, i);
-        }
-        chunkStart = i + 1;
-    }
+    const auto chunkStart = [&](qsizetype at) {
+        while (at > 0 && !range[at - 1].isSpace())
+            --at;
+        return at;
+    };
+    const auto chunkEnd = [&](qsizetype at) {
+        while (at < range.size() && !range[at].isSpace())
+            ++at;
+        return at;
+    };
+    // Each answers where to search on from.
+    const auto atSign = [&](qsizetype at) {
+        const qsizetype from = chunkStart(at), to = chunkEnd(at);
+        if (isAddress(range.sliced(from, to - from)))
+            ranges.emplace_back(start + from, start + to);
+        return to;
+    };
+    const auto colon = [&](qsizetype at) {
+        if (!range.sliced(at).startsWith(QLatin1String("://")))
+            return at + 1;
+        const qsizetype to = chunkEnd(at);
+        ranges.emplace_back(start + chunkStart(at), start + to);
+        return to;
+    };
+    const auto letterW = [&](qsizetype at) {
+        if ((at > 0 && !range[at - 1].isSpace()) || !range.sliced(at).startsWith(QLatin1String("www.")))
+            return at + 1;
+        const qsizetype to = chunkEnd(at);
+        ranges.emplace_back(start + at, start + to);
+        return to;
+    };
+    for (qsizetype at = range.indexOf(QLatin1Char('@')); at >= 0;
+         at = range.indexOf(QLatin1Char('@'), atSign(at)))
+        ;
+    for (qsizetype at = range.indexOf(QLatin1Char(':')); at >= 0;
+         at = range.indexOf(QLatin1Char(':'), colon(at)))
+        ;
+    for (qsizetype at = range.indexOf(QLatin1Char('w')); at >= 0;
+         at = range.indexOf(QLatin1Char('w'), letterW(at)))
+        ;
+    std::sort(ranges.begin(), ranges.end());
+    ranges.erase(std::unique(ranges.begin(), ranges.end()), ranges.end());
     return ranges;
 }
+
+// Letters and digits of ASCII, nearly all of most texts, by a table rather than Qt's.
+enum AsciiClass : unsigned char { notWord = 0, asciiLetter = 1, asciiDigit = 2 };
+constexpr std::array<unsigned char, 128> asciiClasses = [] {
+    std::array<unsigned char, 128> classes {};
+    for (char32_t c = 0; c < 128; ++c) {
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))
+            classes[c] = asciiLetter;
+        else if (c >= '0' && c <= '9')
+            classes[c] = asciiDigit;
+    }
+    return classes;
+}();
 
 // Calls `body` with each word of text[start, end) that should be checked; `body` answers false to
 // stop. A word is a run of letters, digits and marks, with apostrophes inside it ("don't"); a range
 // that begins or ends inside a word takes the whole word. Words with digits are not checked.
-template<typename Body> void forEachWord(const QString& text, qsizetype start, qsizetype end, Body body)
+template<typename Body> void forEachWord(const QString& string, qsizetype start, qsizetype end, Body body)
 {
+    const char16_t* text = reinterpret_cast<const char16_t*>(string.constData());
+    const qsizetype size = string.size();
     const auto isWordUnitAt = [&](qsizetype i) {
-        const QChar c = text[i];
-        return c.isLetterOrNumber() || c.isMark() || c.isSurrogate() || isApostrophe(c);
+        const QChar c(text[i]);
+        return c.isLetterOrNumber() || c.isMark() || c.isSurrogate() || isApostrophe(text[i]);
+    };
+    const auto isWordAt = [&](qsizetype i) {
+        int units = 1;
+        return text[i] < 0x80 ? asciiClasses[text[i]] != notWord
+                              : isWordCodePoint(codePointAt(text, i, size, units));
     };
     while (start > 0 && isWordUnitAt(start - 1))
         --start;
-    while (end < text.size() && isWordUnitAt(end))
+    while (end < size && isWordUnitAt(end))
         ++end;
     if (start >= end)
         return;
-    const auto addresses = addressRanges(text, start, end);
+    const auto addresses = addressRanges(string, start, end);
     size_t nextAddress = 0;
     qsizetype i = start;
     while (i < end) {
         int units = 1;
-        if (!isWordCodePoint(codePointAt(text, i, units))) {
+        if (text[i] < 0x80 ? asciiClasses[text[i]] == notWord
+                           : !isWordCodePoint(codePointAt(text, i, size, units))) {
             i += units;
             continue;
         }
         const qsizetype from = i;
+        unsigned ascii = 0;
         bool hasLetter = false, hasDigit = false, unspaced = false;
         while (i < end) {
-            const char32_t c = codePointAt(text, i, units);
-            if (isWordCodePoint(c)) {
-                if (c < 0x80) {
-                    hasLetter = hasLetter || (c >= 'A');
-                    hasDigit = hasDigit || (c <= '9');
-                } else {
-                    hasLetter = hasLetter || QChar::isLetter(c);
-                    hasDigit = hasDigit || QChar::isDigit(c);
-                    unspaced = unspaced || isUnspacedScript(c);
+            if (text[i] < 0x80) {
+                if (const unsigned char kind = asciiClasses[text[i]]) {
+                    ascii |= kind;
+                    ++i;
+                    continue;
                 }
+            } else if (const char32_t c = codePointAt(text, i, size, units); isWordCodePoint(c)) {
+                hasLetter = hasLetter || QChar::isLetter(c);
+                hasDigit = hasDigit || QChar::isDigit(c);
+                unspaced = unspaced || isUnspacedScript(c);
                 i += units;
                 continue;
             }
             // An apostrophe between two word characters belongs to the word.
-            if (isApostrophe(text[i]) && i + 1 < end && isWordCodePoint(codePointAt(text, i + 1, units))) {
+            if (isApostrophe(text[i]) && i + 1 < end && isWordAt(i + 1)) {
                 ++i;
                 continue;
             }
             break;
         }
+        hasLetter = hasLetter || (ascii & asciiLetter);
+        hasDigit = hasDigit || (ascii & asciiDigit);
         const qsizetype length = i - from;
         if (!hasLetter || hasDigit || unspaced || length > maxWordLength)
             continue;
@@ -216,6 +305,43 @@ bool userDefault(const QString& key)
 }
 
 } // namespace
+
+// Converts words from UTF-8 to the encoding of an 8-bit dictionary. One converter stays open with
+// the dictionary; it is used only under the checker's lock.
+class DictionaryEncoder {
+public:
+    explicit DictionaryEncoder(const QByteArray& encoding)
+        : m_converter(iconv_open(encoding.constData(), "UTF-8"))
+    {
+    }
+    ~DictionaryEncoder()
+    {
+        if (m_converter != iconv_t(-1))
+            iconv_close(m_converter);
+    }
+    DictionaryEncoder(const DictionaryEncoder&) = delete;
+    DictionaryEncoder& operator=(const DictionaryEncoder&) = delete;
+
+    // False when the encoding is unknown or lacks one of the word's letters.
+    bool encode(const std::string& utf8, std::string& out)
+    {
+        if (m_converter == iconv_t(-1))
+            return false;
+        iconv(m_converter, nullptr, nullptr, nullptr, nullptr);
+        out.resize(utf8.size() * 4 + 8);
+        char* in = const_cast<char*>(utf8.data());
+        size_t inLeft = utf8.size();
+        char* to = out.data();
+        size_t outLeft = out.size();
+        const bool ok = iconv(m_converter, &in, &inLeft, &to, &outLeft) != size_t(-1) && inLeft == 0
+            && iconv(m_converter, nullptr, nullptr, &to, &outLeft) != size_t(-1);
+        out.resize(size_t(to - out.data()));
+        return ok;
+    }
+
+private:
+    iconv_t m_converter;
+};
 
 SpellChecker& SpellChecker::shared()
 {
@@ -291,6 +417,8 @@ bool SpellChecker::setLanguage(const QString& language)
     if (language != m_language) {
         m_language = language;
         m_dictionary.reset();
+        m_encoder.reset();
+        m_dictionaryEncoding.clear();
         m_dictionaryLoaded = false;
     }
     return true;
@@ -313,6 +441,8 @@ Hunspell* SpellChecker::dictionaryLocked() const
                 QFile::encodeName(base + QStringLiteral(".dic")).constData());
         const QByteArray encoding = QByteArray::fromStdString(m_dictionary->get_dict_encoding()).toUpper();
         m_dictionaryEncoding = encoding == "UTF-8" || encoding == "UTF8" ? QByteArray() : encoding;
+        if (!m_dictionaryEncoding.isEmpty())
+            m_encoder = std::make_unique<DictionaryEncoder>(m_dictionaryEncoding);
         break;
     }
     if (m_dictionary) {
@@ -341,36 +471,63 @@ void SpellChecker::closeSpellDocument(DocumentTag tag)
     m_ignored.remove(tag);
 }
 
-SpellChecker::Verdict SpellChecker::verdict(
-    QStringView word, DocumentTag tag, std::string& buffer, CheckLength checkLength) const
+SpellChecker::Verdict SpellChecker::verdictLocked(const std::string& utf8, DocumentTag tag) const
 {
-    appendUtf8(word, buffer);
-    // A long check lets a caller that waits for the lock (a menu asking about one word) go first.
-    if (checkLength == CheckLength::manyWords && m_waiters.load(std::memory_order_relaxed) > 0)
-        std::this_thread::yield();
-    const std::unique_lock lock
-        = checkLength == CheckLength::manyWords ? std::unique_lock(m_mutex) : lockAsCaller();
     if (!m_ignored.isEmpty()) {
-        if (const auto ignored = m_ignored.constFind(tag);
-            ignored != m_ignored.cend() && ignored->contains(normalizedWord(word.toString())))
+        if (const auto ignored = m_ignored.constFind(tag); ignored != m_ignored.cend()
+            && ignored->contains(QByteArray::fromRawData(utf8.data(), qsizetype(utf8.size()))))
             return Verdict::correct;
     }
     Hunspell* dictionary = dictionaryLocked();
     if (!dictionary)
         return Verdict::correct;
-    if (m_dictionaryEncoding.isEmpty()) {
+    if (!m_encoder) {
         // Learnt words were added to a UTF-8 dictionary when it was loaded or when learnt.
-        return dictionary->spell(buffer) ? Verdict::correct : Verdict::misspelt;
+        return dictionary->spell(utf8) ? Verdict::correct : Verdict::misspelt;
     }
-    const QString candidate = normalizedWord(word.toString());
-    if (m_learned.contains(candidate))
+    // Letters the language does not have make a word misspelt, unless it was learnt.
+    if (m_encoder->encode(utf8, m_encoded) && dictionary->spell(m_encoded))
         return Verdict::correct;
-    bool ok = false;
-    const QByteArray utf16(reinterpret_cast<const char*>(candidate.utf16()), candidate.size() * 2);
-    const QByteArray encoded = convert(m_dictionaryEncoding.constData(), "UTF-16LE", utf16, &ok);
-    if (!ok)
-        return Verdict::misspelt; // letters the language does not have
-    return dictionary->spell(encoded.toStdString()) ? Verdict::correct : Verdict::misspelt;
+    return m_learned.contains(QString::fromUtf8(utf8.data(), qsizetype(utf8.size()))) ? Verdict::correct
+                                                                                      : Verdict::misspelt;
+}
+
+template<typename Found>
+void SpellChecker::forEachMisspelling(
+    const QString& text, qsizetype start, qsizetype end, DocumentTag tag, Found found) const
+{
+    // Words are found without the lock, then checked a group at a time under it: one lock for
+    // many words, and none held while scanning text that has no words.
+    std::array<std::pair<qsizetype, qsizetype>, wordsPerLock> words;
+    size_t count = 0;
+    bool stopped = false;
+    std::string buffer;
+    const auto checkWords = [&] {
+        std::unique_lock lock(m_mutex);
+        for (size_t k = 0; k < count && !stopped; ++k) {
+            // Callers waiting for the lock (a menu asking about one word) go first: the check goes
+            // on once they have it.
+            if (m_waiters.load(std::memory_order_relaxed) > 0) {
+                lock.unlock();
+                while (m_waiters.load(std::memory_order_relaxed) > 0)
+                    std::this_thread::yield();
+                lock.lock();
+            }
+            const auto [from, length] = words[k];
+            wordToUtf8(QStringView(text).sliced(from, length), buffer);
+            if (verdictLocked(buffer, tag) == Verdict::misspelt)
+                stopped = !found(from, length);
+        }
+        count = 0;
+    };
+    forEachWord(text, start, end, [&](qsizetype from, qsizetype length) {
+        words[count++] = { from, length };
+        if (count == words.size())
+            checkWords();
+        return !stopped;
+    });
+    if (count > 0)
+        checkWords();
 }
 
 std::vector<TextCheckingResult> SpellChecker::check(
@@ -380,11 +537,8 @@ std::vector<TextCheckingResult> SpellChecker::check(
     length = std::clamp<qsizetype>(length, 0, text.size() - start);
     std::vector<TextCheckingResult> results;
     if (types & unsigned(TextCheckingType::spelling)) {
-        std::string buffer;
-        forEachWord(text, start, start + length, [&](qsizetype from, qsizetype wordLength) {
-            if (verdict(QStringView(text).sliced(from, wordLength), tag, buffer, CheckLength::manyWords)
-                == Verdict::misspelt)
-                results.push_back({ TextCheckingType::spelling, from, wordLength, {}, {} });
+        forEachMisspelling(text, start, start + length, tag, [&](qsizetype from, qsizetype wordLength) {
+            results.push_back({ TextCheckingType::spelling, from, wordLength, {}, {} });
             return true;
         });
     }
@@ -405,14 +559,11 @@ TextCheckingResult SpellChecker::nextMisspelling(
 {
     from = std::clamp<qsizetype>(from, 0, text.size());
     TextCheckingResult found { TextCheckingType::spelling, text.size(), 0, {}, {} };
-    std::string buffer;
     const auto search = [&](qsizetype start, qsizetype end) {
         bool hit = false;
-        forEachWord(text, start, end, [&](qsizetype wordStart, qsizetype wordLength) {
-            if (wordStart < start
-                || verdict(
-                       QStringView(text).sliced(wordStart, wordLength), tag, buffer, CheckLength::manyWords)
-                    == Verdict::correct)
+        forEachMisspelling(text, start, end, tag, [&](qsizetype wordStart, qsizetype wordLength) {
+            // The word the search starts inside of is not the next one.
+            if (wordStart < start)
                 return true;
             found.start = wordStart;
             found.length = wordLength;
@@ -431,8 +582,9 @@ bool SpellChecker::isCorrect(const QString& word, DocumentTag tag) const
     bool correct = true;
     std::string buffer;
     forEachWord(word, 0, word.size(), [&](qsizetype start, qsizetype length) {
-        correct = verdict(QStringView(word).sliced(start, length), tag, buffer, CheckLength::oneWord)
-            == Verdict::correct;
+        wordToUtf8(QStringView(word).sliced(start, length), buffer);
+        const std::unique_lock lock = lockAsCaller();
+        correct = verdictLocked(buffer, tag) == Verdict::correct;
         return correct;
     });
     return correct;
@@ -527,11 +679,11 @@ QStringList SpellChecker::learnedWords() const
 
 void SpellChecker::ignoreWord(const QString& word, DocumentTag tag)
 {
-    const QString candidate = normalizedWord(word);
-    if (candidate.isEmpty())
+    if (word.isEmpty())
         return;
+    const QByteArray key = wordKey(word);
     const std::unique_lock lock = lockAsCaller();
-    m_ignored[tag].insert(candidate);
+    m_ignored[tag].insert(key);
 }
 
 QStringList SpellChecker::ignoredWords(DocumentTag tag) const
@@ -539,8 +691,8 @@ QStringList SpellChecker::ignoredWords(DocumentTag tag) const
     QStringList words;
     {
         const std::unique_lock lock = lockAsCaller();
-        const QSet<QString> ignored = m_ignored.value(tag);
-        words = QStringList(ignored.cbegin(), ignored.cend());
+        for (const QByteArray& key : m_ignored.value(tag))
+            words.append(QString::fromUtf8(key));
     }
     words.sort();
     return words;
@@ -548,10 +700,10 @@ QStringList SpellChecker::ignoredWords(DocumentTag tag) const
 
 void SpellChecker::setIgnoredWords(const QStringList& words, DocumentTag tag)
 {
-    QSet<QString> ignored;
+    QSet<QByteArray> ignored;
     for (const QString& word : words) {
         if (!word.isEmpty())
-            ignored.insert(normalizedWord(word));
+            ignored.insert(wordKey(word));
     }
     const std::unique_lock lock = lockAsCaller();
     m_ignored[tag] = std::move(ignored);

@@ -18,6 +18,7 @@ class Hunspell;
 
 namespace platform {
 
+class DictionaryEncoder;
 class GrammarChecker;
 
 // What a check looks for; values combine as a bit set.
@@ -41,8 +42,9 @@ struct TextCheckingResult {
 // for English grammar, a personal word list kept between runs, and per-document ignored words.
 //
 // Every member may be called from any thread: the text-checking controller checks on a worker so
-// that typing never waits, while menus ask for guesses on the main thread. The dictionary is held
-// only for one word at a time, so a long check never keeps another caller waiting for long.
+// that typing never waits, while menus ask for guesses on the main thread. A long check lets go of
+// the dictionary between any two words when another caller waits for it, so it never keeps that
+// caller waiting for long.
 class SpellChecker {
 public:
     // Identifies a document whose ignored words are kept apart from every other document's.
@@ -133,12 +135,18 @@ public:
 
 private:
     enum class Verdict { correct, misspelt };
-    enum class CheckLength { oneWord, manyWords };
+    // How many words a long check looks up per taking of the lock.
+    static constexpr size_t wordsPerLock = 64;
 
     // Loads the dictionary of the current language if needed. Called with `m_mutex` held.
     Hunspell* dictionaryLocked() const;
-    // `buffer` is scratch space for the word in the dictionary's encoding, reused across words.
-    Verdict verdict(QStringView word, DocumentTag tag, std::string& buffer, CheckLength checkLength) const;
+    // The verdict on a word in UTF-8, normalised. Called with `m_mutex` held.
+    Verdict verdictLocked(const std::string& utf8, DocumentTag tag) const;
+    // Calls `found(start, length)` with each misspelt word of text[start, end), in order, until it
+    // answers false. The lock is held a group of words at a time, and let go to a waiting caller.
+    template<typename Found>
+    void forEachMisspelling(
+        const QString& text, qsizetype start, qsizetype end, DocumentTag tag, Found found) const;
     // Takes `m_mutex` for a caller other than a long check, which then lets it in between words.
     std::unique_lock<std::mutex> lockAsCaller() const;
     Result<Success, PlatformError> savePersonalWordList();
@@ -150,16 +158,20 @@ private:
     const Configuration m_configuration;
     QString m_personalWordListPath;
 
-    // Guards everything below it; held only for one word or one change at a time.
+    // Guards everything below it; held for one change, or for a few dozen words of a check.
     mutable std::mutex m_mutex;
     mutable std::atomic<int> m_waiters { 0 };
     QString m_language;
     mutable std::unique_ptr<Hunspell> m_dictionary;
     mutable bool m_dictionaryLoaded = false;
-    // The dictionary's own encoding when not UTF-8 (words are converted through iconv).
+    // The dictionary's own encoding when not UTF-8, and what converts words to it; with scratch
+    // space for the converted word.
     mutable QByteArray m_dictionaryEncoding;
+    mutable std::unique_ptr<DictionaryEncoder> m_encoder;
+    mutable std::string m_encoded;
     QSet<QString> m_learned;
-    QHash<DocumentTag, QSet<QString>> m_ignored;
+    // Normalised words in UTF-8, as a check has them at hand.
+    QHash<DocumentTag, QSet<QByteArray>> m_ignored;
 
     // Orders saves of the personal word list, so the file always ends with the newest list.
     std::mutex m_saveMutex;

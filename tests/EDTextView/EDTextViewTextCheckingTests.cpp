@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPaintEvent>
 #include <QPushButton>
 #include <QSignalSpy>
 
@@ -88,6 +89,26 @@ QAction* item(const QMenu& menu, const QString& title)
                 return inner;
     }
     return nullptr;
+}
+
+// Where a widget is painted while `change` runs and the events it posts are handled.
+QRegion paintedBy(QWidget* widget, const std::function<void()>& change)
+{
+    struct Watch : QObject {
+        QRegion painted;
+        bool eventFilter(QObject*, QEvent* event) override
+        {
+            if (event->type() == QEvent::Paint)
+                painted += static_cast<QPaintEvent*>(event)->region();
+            return false;
+        }
+    } watch;
+    QCoreApplication::processEvents();
+    widget->installEventFilter(&watch);
+    change();
+    QCoreApplication::processEvents();
+    widget->removeEventFilter(&watch);
+    return watch.painted;
 }
 
 } // namespace
@@ -361,4 +382,39 @@ TEST(EDTextViewTextChecking, ChecksInFlightAreDroppedWhenSettingsChangeOrTheView
     view->setIsContinuousSpellCheckingEnabled(true);
     ASSERT_TRUE(waitUntilChecked(*view));
     EXPECT_EQ(marks(*view).size(), 8000u);
+}
+
+// Marks repaint the view where it shows them: a check of a long text does not repaint the view for
+// every paragraph and mark below what shows, and a paragraph without marks is not repainted.
+TEST(EDTextViewTextChecking, MarksRepaintOnlyWhatTheViewShows)
+{
+    QString text = "A wrod in view.\n";
+    for (int i = 0; i < 300; ++i)
+        text += "A clean line of words.\n";
+    text += "A wrod far below.";
+    ShownView view(text);
+    const qsizetype near = text.indexOf("wrod"), far = text.lastIndexOf("wrod");
+    const QString key = TextCheckingController::spellingStateKey;
+    const auto repaintsNear = [&](const std::function<void()>& change) {
+        return paintedBy(view->viewport(), change).contains(view.pointOf(near + 2));
+    };
+
+    EXPECT_TRUE(repaintsNear([&] { view->addAnnotations({ { key, "1" } }, { near, 4 }); }));
+    EXPECT_FALSE(repaintsNear([&] { view->addAnnotations({ { key, "1" } }, { far, 4 }); }));
+    EXPECT_FALSE(repaintsNear([&] { view->removeAnnotation(key, { far, 4 }); }));
+    EXPECT_FALSE(repaintsNear([&] {
+        view->removeAnnotation(key, { near + 4, 10 });
+    })) << "nothing marked there";
+    EXPECT_EQ(marks(*view), (std::vector<Mark> { spelling("wrod") }));
+    EXPECT_TRUE(repaintsNear([&] { view->removeAnnotation(key, { 0, text.size() }); }));
+    EXPECT_TRUE(marks(*view).empty());
+
+    // Checking marks both; the one in view shows. Scrolled down, the other shows too.
+    EXPECT_TRUE(repaintsNear([&] {
+        view->setIsContinuousSpellCheckingEnabled(true);
+        EXPECT_TRUE(waitUntilChecked(*view));
+    }));
+    EXPECT_EQ(marks(*view), (std::vector<Mark> { spelling("wrod"), spelling("wrod") }));
+    const QRegion scrolled = paintedBy(view->viewport(), [&] { view->scrollRangeToVisible({ far, 4 }); });
+    EXPECT_TRUE(scrolled.contains(view.pointOf(far + 2)));
 }

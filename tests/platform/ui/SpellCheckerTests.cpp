@@ -64,6 +64,34 @@ TEST(SpellChecker, MarksTheMisspeltWordsOfARange)
     EXPECT_EQ(none.length, 0);
 }
 
+// Where words begin and end, and which chunks are web or e-mail addresses, for ASCII and beyond.
+TEST(SpellChecker, FindsWordsAndSkipsAddresses)
+{
+    Checker fixture;
+    const SpellChecker checker(fixture.configuration());
+    const struct {
+        QString text;
+        QStringList misspelt;
+    } cases[] = {
+        { "see www.qzxv.org and qzxv", { "qzxv" } },
+        { "see awww.qzxv.org", { "awww", "qzxv" } },
+        { "see ftp://qzxv.org/qzxv, qzxv", { "qzxv" } },
+        { "the ratio 3:2 of qzxv", { "qzxv" } },
+        { "qzxv://", {} },
+        { "mail qzxv@host.qzxv, thanks", {} },
+        { "mail @qzxv and qzxv@host", { "qzxv", "qzxv" } },
+        { "www.qzxv.org\u00a0qzxv\tqzxv", { "qzxv", "qzxv" } },
+        { "'qzxv' and \u2019qzxv\u2019 and qzxv's and qzxv\u2019s",
+            { "qzxv", "qzxv", "qzxv's", "qzxv\u2019s" } },
+        { "qzxv2 2qzxv na\u00efve qzxv\u00e9 qzxve\u0301", { "na\u00efve", "qzxv\u00e9", "qzxve\u0301" } },
+        { QString(101, 'q') + " qzxv", { "qzxv" } },
+        { "\U0001D400qzxv", { "\U0001D400qzxv" } },
+    };
+    for (const auto& testCase : cases)
+        EXPECT_EQ(words(testCase.text, checker.check(testCase.text, spelling)), testCase.misspelt)
+            << testCase.text.toStdString();
+}
+
 TEST(SpellChecker, SuggestsCorrections)
 {
     Checker fixture;
@@ -141,6 +169,43 @@ TEST(SpellChecker, IgnoredWordsBelongToTheirDocument)
     checker.setIgnoredWords({ "Qwix", "Zorbly" }, second);
     EXPECT_TRUE(checker.check("Qwix and Zorbly", spelling, second).empty());
     EXPECT_FALSE(checker.hasLearnedWord("Zorbly"));
+    // Either apostrophe matches either.
+    checker.ignoreWord("Qzxv\u2019s", second);
+    EXPECT_TRUE(checker.check("Qzxv's and Qzxv\u2019s", spelling, second).empty());
+    EXPECT_EQ(checker.ignoredWords(second), QStringList({ "Qwix", "Qzxv's", "Zorbly" }));
+}
+
+// A dictionary in an 8-bit encoding: words are converted to it, and a word with a letter it lacks
+// is misspelt unless learnt.
+TEST(SpellChecker, ChecksWithADictionaryInAnEightBitEncoding)
+{
+    QTemporaryDir dictionaries;
+    QFile affix(dictionaries.filePath("xx_XX.aff"));
+    ASSERT_TRUE(affix.open(QIODevice::WriteOnly));
+    affix.write("SET ISO8859-1\nTRY esianrtolcdugmphbyfvkwz\n");
+    affix.close();
+    QFile words(dictionaries.filePath("xx_XX.dic"));
+    ASSERT_TRUE(words.open(QIODevice::WriteOnly));
+    words.write(QString("3\ncaf\u00e9\nna\u00efve\nword\n").toLatin1());
+    words.close();
+    Checker fixture;
+    SpellChecker::Configuration configuration = fixture.configuration();
+    configuration.dictionaryDirectories = { dictionaries.path() };
+    configuration.language = "xx_XX";
+    SpellChecker checker(configuration);
+    ASSERT_EQ(checker.language(), "xx_XX");
+
+    const QString text = "caf\u00e9 na\u00efve word caf\u00eb \u0109apo word";
+    const auto results = checker.check(text, spelling);
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_EQ(text.mid(results[0].start, results[0].length), "caf\u00eb");
+    EXPECT_EQ(text.mid(results[1].start, results[1].length), "\u0109apo");
+    EXPECT_TRUE(checker.isCorrect("na\u00efve"));
+    EXPECT_TRUE(checker.guesses("cafe").contains("caf\u00e9"));
+
+    ASSERT_TRUE(checker.learnWord("\u0109apo").isSuccess());
+    EXPECT_TRUE(checker.isCorrect("\u0109apo"));
+    EXPECT_EQ(checker.check(text, spelling).size(), 1u);
 }
 
 TEST(SpellChecker, ChoosesTheLanguageFromTheLocale)
