@@ -3,6 +3,7 @@
 #include "app/screens/common/SymbolPainter.h"
 #include "app/screens/common/TDAlert.h"
 #include "app/screens/common/TDAppearance.h"
+#include "app/screens/common/TDContentUnavailableView.h"
 #include "app/screens/common/TDDisplayText.h"
 #include "app/screens/common/TDLocalizedText.h"
 #include "app/store/TDLinkStore.h"
@@ -16,75 +17,6 @@
 #include <QStackedLayout>
 #include <QVBoxLayout>
 
-using tdappearance::SystemColor;
-
-namespace {
-
-constexpr int emptySymbolSize = 52;
-
-// "No links found", centred in the free space.
-class TDLinkEmptyState : public QWidget {
-public:
-    explicit TDLinkEmptyState(QWidget* parent)
-        : QWidget(parent)
-    {
-        setObjectName(QStringLiteral("emptyState"));
-        auto* layout = new QVBoxLayout(this);
-        layout->setContentsMargins(40, 40, 40, 40);
-        layout->setSpacing(8);
-        layout->addStretch(1);
-        m_symbol = new QLabel(this);
-        m_symbol->setObjectName(QStringLiteral("emptyStateSymbol"));
-        m_symbol->setAlignment(Qt::AlignCenter);
-        layout->addWidget(m_symbol);
-        layout->addSpacing(6);
-        m_title = new QLabel(tdLocalized("No links found"), this);
-        m_title->setObjectName(QStringLiteral("emptyStateTitle"));
-        m_title->setFont(tdappearance::systemFont(20, QFont::Bold));
-        m_title->setAlignment(Qt::AlignCenter);
-        layout->addWidget(m_title);
-        m_description = new QLabel(
-            tdLocalized("Oops! looks like there is no project. Try to make one for your creative journey."),
-            this);
-        m_description->setObjectName(QStringLiteral("emptyStateDescription"));
-        m_description->setFont(tdappearance::systemFont(13));
-        m_description->setAlignment(Qt::AlignCenter);
-        m_description->setWordWrap(true);
-        layout->addWidget(m_description);
-        layout->addStretch(1);
-        applyColors();
-    }
-
-protected:
-    void changeEvent(QEvent* event) override
-    {
-        QWidget::changeEvent(event);
-        if (event->type() == QEvent::PaletteChange)
-            applyColors();
-    }
-
-private:
-    void applyColors()
-    {
-        const bool dark = tdappearance::isDark(this);
-        const QColor secondary = tdappearance::color(SystemColor::secondaryLabel, dark);
-        m_symbol->setPixmap(SymbolPainter::pixmap(
-            Symbol::folder, emptySymbolSize, secondary, SymbolPainter::Fill::flat, devicePixelRatioF()));
-        auto recolor = [](QLabel* label, const QColor& color) {
-            QPalette palette = label->palette();
-            palette.setColor(QPalette::WindowText, color);
-            label->setPalette(palette);
-        };
-        recolor(m_title, tdappearance::color(SystemColor::primaryLabel, dark));
-        recolor(m_description, secondary);
-    }
-
-    QLabel* m_symbol;
-    QLabel* m_title;
-    QLabel* m_description;
-};
-
-} // namespace
 
 TDLinkMasterView::TDLinkMasterView(TDStores stores, QWidget* parent)
     : platform::ObservedWidget(parent)
@@ -92,7 +24,9 @@ TDLinkMasterView::TDLinkMasterView(TDStores stores, QWidget* parent)
 {
     setObjectName(QStringLiteral("linkMasterView"));
     m_stack = new QStackedLayout(this);
-    m_emptyState = new TDLinkEmptyState(this);
+    m_emptyState = new TDContentUnavailableView(tdLocalized("No links found"), Symbol::folder,
+        tdLocalized("Oops! looks like there is no project. Try to make one for your creative journey."),
+        this);
     m_stack->addWidget(m_emptyState);
 
     m_scroll = new QScrollArea(this);

@@ -3,13 +3,14 @@
 #include "app/model/TDProject.h"
 #include "app/screens/browser/CreateTDProjectSheet.h"
 #include "app/screens/browser/TDProjectItem.h"
-#include "app/screens/common/TDToolbar.h"
 #include "app/screens/common/SymbolPainter.h"
 #include "app/screens/common/TDAlert.h"
 #include "app/screens/common/TDAppearance.h"
+#include "app/screens/common/TDContentUnavailableView.h"
 #include "app/screens/common/TDLocalizedText.h"
 #include "app/screens/common/TDNavigationPage.h"
 #include "app/screens/common/TDSpringAnimation.h"
+#include "app/screens/common/TDToolbar.h"
 #include "app/store/TDProjectStore.h"
 #include "platform/ui/ObservedWidget.h"
 
@@ -36,68 +37,6 @@ constexpr int gridSpacing = 8;
 constexpr int columnCount = 4;
 // The spring a deleted card leaves on.
 constexpr double deleteSpringResponse = 0.1;
-
-// "No project found": centred in the free space.
-class TDProjectEmptyState : public QWidget {
-public:
-    explicit TDProjectEmptyState(QWidget* parent)
-        : QWidget(parent)
-    {
-        setObjectName(QStringLiteral("emptyState"));
-        auto* layout = new QVBoxLayout(this);
-        layout->setContentsMargins(40, 40, 40, 40);
-        layout->setSpacing(8);
-        layout->addStretch(1);
-        m_symbol = new QLabel(this);
-        m_symbol->setObjectName(QStringLiteral("emptyStateSymbol"));
-        m_symbol->setAlignment(Qt::AlignCenter);
-        layout->addWidget(m_symbol);
-        layout->addSpacing(6);
-        m_title = new QLabel(tdLocalized("No project found"), this);
-        m_title->setObjectName(QStringLiteral("emptyStateTitle"));
-        m_title->setFont(tdappearance::systemFont(20, QFont::Bold));
-        m_title->setAlignment(Qt::AlignCenter);
-        layout->addWidget(m_title);
-        m_description = new QLabel(
-            tdLocalized("Oops! looks like there is no project. Try to make one for your creative journey."),
-            this);
-        m_description->setObjectName(QStringLiteral("emptyStateDescription"));
-        m_description->setFont(tdappearance::systemFont(13));
-        m_description->setAlignment(Qt::AlignCenter);
-        m_description->setWordWrap(true);
-        layout->addWidget(m_description);
-        layout->addStretch(1);
-        applyColors();
-    }
-
-protected:
-    void changeEvent(QEvent* event) override
-    {
-        QWidget::changeEvent(event);
-        if (event->type() == QEvent::PaletteChange)
-            applyColors();
-    }
-
-private:
-    void applyColors()
-    {
-        const bool dark = tdappearance::isDark(this);
-        const QColor secondary = tdappearance::color(SystemColor::secondaryLabel, dark);
-        m_symbol->setPixmap(SymbolPainter::pixmap(
-            Symbol::folder, 52, secondary, SymbolPainter::Fill::flat, devicePixelRatioF()));
-        auto recolor = [](QLabel* label, const QColor& color) {
-            QPalette palette = label->palette();
-            palette.setColor(QPalette::WindowText, color);
-            label->setPalette(palette);
-        };
-        recolor(m_title, tdappearance::color(SystemColor::primaryLabel, dark));
-        recolor(m_description, secondary);
-    }
-
-    QLabel* m_symbol;
-    QLabel* m_title;
-    QLabel* m_description;
-};
 
 // The grid's content: it positions the cards of the rows in view and builds only those, so a
 // library of thousands of projects costs what its visible part costs.
@@ -344,7 +283,9 @@ public:
     {
         setObjectName(QStringLiteral("projectGridRoot"));
         m_layout = new QStackedLayout(this);
-        m_empty = new TDProjectEmptyState(this);
+        m_empty = new TDContentUnavailableView(tdLocalized("No project found"), Symbol::folder,
+            tdLocalized("Oops! looks like there is no project. Try to make one for your creative journey."),
+            this);
         m_area = new TDProjectScrollArea(this);
         m_grid = new TDProjectGrid(m_area, owner);
         m_area->setWidget(m_grid);
@@ -371,7 +312,7 @@ private:
     TDStores m_stores;
     NavigationType m_type;
     QStackedLayout* m_layout;
-    TDProjectEmptyState* m_empty;
+    TDContentUnavailableView* m_empty;
     TDProjectScrollArea* m_area;
     TDProjectGrid* m_grid;
 };

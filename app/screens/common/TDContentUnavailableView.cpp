@@ -21,24 +21,24 @@ TDContentUnavailableView::TDContentUnavailableView(
     : QWidget(parent)
     , m_symbol(symbol)
 {
-    setObjectName(QStringLiteral("contentUnavailable"));
+    setObjectName(QStringLiteral("emptyState"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(40, 40, 40, 40);
     layout->setSpacing(8);
     layout->addStretch(1);
     m_symbolLabel = new QLabel(this);
-    m_symbolLabel->setObjectName(QStringLiteral("contentUnavailableSymbol"));
+    m_symbolLabel->setObjectName(QStringLiteral("emptyStateSymbol"));
     m_symbolLabel->setAlignment(Qt::AlignCenter);
     layout->addWidget(m_symbolLabel);
     layout->addSpacing(6);
     m_title = new QLabel(title, this);
-    m_title->setObjectName(QStringLiteral("contentUnavailableTitle"));
+    m_title->setObjectName(QStringLiteral("emptyStateTitle"));
     m_title->setTextFormat(Qt::PlainText);
     m_title->setFont(tdappearance::systemFont(titleSize, QFont::Bold));
     m_title->setAlignment(Qt::AlignCenter);
     layout->addWidget(m_title);
     m_description = new QLabel(description, this);
-    m_description->setObjectName(QStringLiteral("contentUnavailableDescription"));
+    m_description->setObjectName(QStringLiteral("emptyStateDescription"));
     m_description->setTextFormat(Qt::PlainText);
     m_description->setFont(tdappearance::systemFont(descriptionSize));
     m_description->setAlignment(Qt::AlignCenter);
