@@ -12,7 +12,6 @@
 #include <QDesktopServices>
 #include <QEvent>
 #include <QHash>
-#include <QLabel>
 #include <QScrollArea>
 #include <QStackedLayout>
 #include <QVBoxLayout>
