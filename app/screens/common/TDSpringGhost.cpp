@@ -6,6 +6,15 @@
 
 #include <cmath>
 
+namespace {
+
+bool isRow(const QBoxLayout* layout)
+{
+    return layout->direction() == QBoxLayout::LeftToRight || layout->direction() == QBoxLayout::RightToLeft;
+}
+
+} // namespace
+
 TDSpringGhost::TDSpringGhost(const QPixmap& picture, QWidget* parent, double responseSeconds)
     : QWidget(parent)
     , m_picture(picture)
@@ -31,8 +40,12 @@ TDSpringGhost* TDSpringGhost::collapse(
     const QPixmap& picture, QBoxLayout* layout, int index, double responseSeconds)
 {
     auto* ghost = new TDSpringGhost(picture, layout->parentWidget(), responseSeconds);
-    const int height = static_cast<int>(std::lround(picture.height() / picture.devicePixelRatio()));
-    ghost->setFixedHeight(height);
+    const QSize size(static_cast<int>(std::lround(picture.width() / picture.devicePixelRatio())),
+        static_cast<int>(std::lround(picture.height() / picture.devicePixelRatio())));
+    if (isRow(layout))
+        ghost->setFixedSize(size);
+    else
+        ghost->setFixedHeight(size.height());
     layout->insertWidget(index, ghost);
     ghost->show();
     ghost->start(layout);
@@ -41,13 +54,14 @@ TDSpringGhost* TDSpringGhost::collapse(
 
 void TDSpringGhost::start(QBoxLayout* collapsing)
 {
-    const int height = this->height();
+    const bool row = collapsing && isRow(collapsing);
+    const int extent = row ? width() : height();
     // The layout's spacing beside the ghost goes too, so the travel includes it.
-    const int travel = height + (collapsing ? std::max(0, collapsing->spacing()) : 0);
-    const int spacing = travel - height;
+    const int travel = extent + (collapsing ? std::max(0, collapsing->spacing()) : 0);
+    const int spacing = travel - extent;
     QPointer<TDSpringGhost> self(this);
     m_spring.start(
-        [self, collapsing, travel, spacing](double progress) {
+        [self, collapsing, row, travel, spacing](double progress) {
             if (!self)
                 return;
             self->m_progress = progress;
@@ -56,6 +70,8 @@ void TDSpringGhost::start(QBoxLayout* collapsing)
                 // A hidden widget takes no spacing in its layout either.
                 if (left <= 0)
                     self->hide();
+                else if (row)
+                    self->setFixedWidth(left);
                 else
                     self->setFixedHeight(left);
             }

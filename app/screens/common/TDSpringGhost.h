@@ -9,14 +9,14 @@ class QBoxLayout;
 
 // A picture of a widget that has just gone, left in its place while it fades out on a spring, then
 // deleted; it takes no input. Laid over a parent it only fades. Put into a box layout it also
-// shrinks to no height, so that what the layout puts after it slides up into the place instead of
-// jumping there.
+// shrinks to nothing along the layout's direction (no height in a column, no width in a row), so
+// that what the layout puts after it slides into the place instead of jumping there.
 class TDSpringGhost : public QWidget {
 public:
     // Over `parent` at `geometry`.
     static TDSpringGhost* fadeOut(
         const QPixmap& picture, QWidget* parent, const QRect& geometry, double responseSeconds);
-    // In `layout` at `index`; it starts as tall as the picture.
+    // In `layout` at `index`; it starts as large as the picture.
     static TDSpringGhost* collapse(
         const QPixmap& picture, QBoxLayout* layout, int index, double responseSeconds);
 

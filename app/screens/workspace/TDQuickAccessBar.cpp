@@ -1,5 +1,7 @@
 #include "app/screens/workspace/TDQuickAccessBar.h"
 
+#include "app/screens/common/TDSpringGhost.h"
+
 #include "app/model/TDProject.h"
 #include "app/screens/common/SymbolPainter.h"
 #include "app/screens/common/TDAlert.h"
@@ -104,65 +106,6 @@ void pickItem(QWidget* parent, std::function<void(std::optional<QString>)> chose
     });
     dialog->open();
 }
-
-// The picture of a removed entry, left in its place while it fades and narrows to nothing on a
-// spring, so that the entries after it slide over instead of jumping.
-class TDQuickAccessGhost : public QWidget {
-public:
-    static void collapse(const QPixmap& picture, QHBoxLayout* layout, int index, double response)
-    {
-        auto* ghost = new TDQuickAccessGhost(picture, layout->parentWidget(), response);
-        const int width = static_cast<int>(std::lround(picture.width() / picture.devicePixelRatio()));
-        ghost->setFixedSize(
-            width, static_cast<int>(std::lround(picture.height() / picture.devicePixelRatio())));
-        layout->insertWidget(index, ghost);
-        ghost->show();
-        const int spacing = std::max(0, layout->spacing());
-        const int travel = width + spacing;
-        QPointer<TDQuickAccessGhost> self(ghost);
-        ghost->m_spring.start(
-            [self, travel, spacing](double progress) {
-                if (!self)
-                    return;
-                self->m_progress = progress;
-                const int left = static_cast<int>(std::lround(travel * (1 - progress))) - spacing;
-                // A hidden widget takes no spacing in its layout either.
-                if (left <= 0)
-                    self->hide();
-                else
-                    self->setFixedWidth(left);
-                self->update();
-            },
-            [self] {
-                if (!self)
-                    return;
-                self->hide();
-                self->deleteLater();
-            });
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        painter.setOpacity(std::clamp(1 - m_progress, 0.0, 1.0));
-        painter.drawPixmap(0, 0, m_picture);
-    }
-
-private:
-    TDQuickAccessGhost(const QPixmap& picture, QWidget* parent, double response)
-        : QWidget(parent)
-        , m_picture(picture)
-        , m_spring(response)
-    {
-        setObjectName(QStringLiteral("quickAccessGhost"));
-        setAttribute(Qt::WA_TransparentForMouseEvents);
-    }
-
-    QPixmap m_picture;
-    double m_progress = 0;
-    TDSpringAnimation m_spring;
-};
 
 // The entries' strip: as wide as its entries where there is room, narrower (scrolled with the
 // wheel) where there is not, so a long list never widens the window.
@@ -539,7 +482,9 @@ void TDQuickAccessBar::render()
         });
     m_entries.arrange(m_entriesLayout);
     for (auto it = leaving.rbegin(); it != leaving.rend(); ++it)
-        TDQuickAccessGhost::collapse(it->picture, m_entriesLayout, it->index, removalSpringResponse);
+        // The entries after it slide over instead of jumping.
+        TDSpringGhost::collapse(it->picture, m_entriesLayout, it->index, removalSpringResponse)
+            ->setObjectName(QStringLiteral("quickAccessGhost"));
     platform::setVisibleIfChanged(m_strip, !urls.empty() || !leaving.empty());
     platform::setEnabledIfChanged(m_addButton, static_cast<int>(urls.size()) <= addLimit);
     m_addButton->update();
