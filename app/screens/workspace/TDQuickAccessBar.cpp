@@ -9,6 +9,7 @@
 #include "app/screens/common/TDDisplayText.h"
 #include "app/screens/common/TDLocalizedText.h"
 #include "app/screens/common/TDSpringAnimation.h"
+#include "app/screens/common/TDSpringGhost.h"
 #include "app/store/TDLibrary.h"
 #include "platform/foundation/Print.h"
 
