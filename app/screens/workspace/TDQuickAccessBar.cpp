@@ -1,7 +1,5 @@
 #include "app/screens/workspace/TDQuickAccessBar.h"
 
-#include "app/screens/common/TDSpringGhost.h"
-
 #include "app/model/TDProject.h"
 #include "app/screens/common/SymbolPainter.h"
 #include "app/screens/common/TDAlert.h"
