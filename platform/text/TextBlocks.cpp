@@ -234,10 +234,10 @@ void TextBlocks::appendTo(qsizetype start, qsizetype length, AttributedString& o
 void TextBlocks::enumerateCharacters(
     qsizetype from, const std::function<bool(QStringView, qsizetype)>& body) const
 {
-    if (from >= m_length || m_blocks.empty())
+    if (m_blocks.empty())
         return;
     QString scratch;
-    for (size_t b = blockContaining(std::max<qsizetype>(from, 0)); b < m_blocks.size(); ++b) {
+    for (size_t b = blockContaining(std::clamp<qsizetype>(from, 0, m_length)); b < m_blocks.size(); ++b) {
         const Block& block = m_blocks[b];
         QStringView view;
         if (block.isWide()) {
@@ -255,9 +255,9 @@ void TextBlocks::enumerateCharacters(
 void TextBlocks::enumerateBlocks(
     qsizetype from, const std::function<bool(QStringView, QByteArrayView, qsizetype)>& body) const
 {
-    if (from >= m_length || m_blocks.empty())
+    if (m_blocks.empty())
         return;
-    for (size_t b = blockContaining(std::max<qsizetype>(from, 0)); b < m_blocks.size(); ++b) {
+    for (size_t b = blockContaining(std::clamp<qsizetype>(from, 0, m_length)); b < m_blocks.size(); ++b) {
         const Block& block = m_blocks[b];
         if (!body(block.wide, block.narrow, m_starts[b]))
             return;

@@ -544,7 +544,7 @@ void TextContentStorage::replaceCharacters(TextRange range, const AttributedStri
         std::clamp<qint64>(range.location, 0, m_length), std::clamp<qint64>(range.endLocation, 0, m_length));
     if (range.isEmpty() && replacement.isEmpty())
         return;
-    if (m_length > 0 && range == documentRange()) {
+    if (range == documentRange()) {
         // A new text: its chunks are built straight from it (as a load builds them) rather than
         // merged into one and cut again.
         setAttributedString(replacement);
