@@ -83,13 +83,13 @@ public:
         : m_storage(storage)
         , m_runs(&runs)
     {
-        m_current.text.setBlockLimit(m_storage.m_blockUnitLimit);
+        start();
     }
     Loader(TextContentStorage& storage, const TextAttributes& attributes)
         : m_storage(storage)
         , m_attributes(attributes)
     {
-        m_current.text.setBlockLimit(m_storage.m_blockUnitLimit);
+        start();
     }
 
     template<typename Char> void feed(const Char* data, qsizetype size)
@@ -120,6 +120,14 @@ public:
     }
 
 private:
+    void start()
+    {
+        // The old text goes first, so that a new one is never held beside it; nothing reads the
+        // storage until the new chunks are in.
+        std::vector<Chunk>().swap(m_storage.m_chunks);
+        m_current.text.setBlockLimit(m_storage.m_blockUnitLimit);
+    }
+
     template<typename Char> void flush(const Char* data, qsizetype to)
     {
         if (to <= m_flushed)
@@ -462,8 +470,6 @@ void TextContentStorage::setString(TextBlocks&& text, const TextAttributes& attr
 void TextContentStorage::adoptChunks(std::vector<Chunk> chunks, qint64 length, qint64 paragraphCount)
 {
     const qint64 oldLength = m_length;
-    // The old text goes before the signals, so that it is never held beside the new one longer
-    // than the load takes.
     m_chunks = std::move(chunks);
     m_length = length;
     m_layoutParagraphCount = paragraphCount;
