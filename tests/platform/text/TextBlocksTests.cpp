@@ -23,6 +23,21 @@ std::optional<QString> wholeDecode(const QByteArray& bytes)
     return text;
 }
 
+// Paragraphs as text elements: one per terminator (CRLF once), and the unterminated tail.
+qint64 paragraphsIn(const QString& text)
+{
+    qint64 count = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
+            ++i;
+        if (c == u'\r' || c == u'\n' || c == QChar(0x2029))
+            ++count;
+    }
+    const QChar last = text.isEmpty() ? QChar() : text.back();
+    return count + (!text.isEmpty() && last != u'\r' && last != u'\n' && last != QChar(0x2029) ? 1 : 0);
+}
+
 } // namespace
 
 // Slices decode alone exactly as the whole would: valid text gives the same characters and any
@@ -89,6 +104,8 @@ TEST(TextBlocks, NoteTextComesBackByteForByteAndLatin1StaysCompact)
         storage.setString(std::move(*blocks));
         EXPECT_TRUE(storage.string() == text);
         EXPECT_TRUE(storage.string().toUtf8() == bytes);
+        // A CRLF cut between two slices still ends one paragraph.
+        EXPECT_EQ(storage.paragraphCount(), paragraphsIn(text));
     }
 
     TextContentStorage storage;
