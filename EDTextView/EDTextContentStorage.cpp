@@ -15,6 +15,18 @@ EDTextContentStorage::EDTextContentStorage(QObject* parent)
 void EDTextContentStorage::replaceCharacters(TextRange range, const platform::AttributedString& replacement)
 {
     platform::TextContentStorage::replaceCharacters(range, replacement);
+    tidySelections();
+}
+
+void EDTextContentStorage::replaceAllCharacters(
+    platform::TextBlocks&& text, const platform::TextAttributes& attributes)
+{
+    setString(std::move(text), attributes);
+    tidySelections();
+}
+
+void EDTextContentStorage::tidySelections()
+{
     // A copy: assigning the selections may make a manager go away in a handler.
     const std::vector<platform::TextLayoutManager*> managers = textLayoutManagers();
     for (platform::TextLayoutManager* manager : managers) {

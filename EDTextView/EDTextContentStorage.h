@@ -11,4 +11,10 @@ public:
     explicit EDTextContentStorage(QObject* parent = nullptr);
 
     void replaceCharacters(platform::TextRange range, const platform::AttributedString& replacement) override;
+    // The whole text replaced by one handed over, in one run of `attributes`, as
+    // `replaceCharacters` over the document would replace it.
+    void replaceAllCharacters(platform::TextBlocks&& text, const platform::TextAttributes& attributes);
+
+private:
+    void tidySelections();
 };

@@ -6,11 +6,6 @@
 
 namespace {
 
-bool isParagraphBreak(QChar c)
-{
-    return c == u'\n' || c == u'\r' || c == QChar(0x2029);
-}
-
 // The code point that ends just before `at`, or the one that starts at `at`; none outside `text`.
 std::optional<char32_t> codePointBefore(QStringView text, qsizetype at)
 {
@@ -41,7 +36,6 @@ EDTextSearch::EDTextSearch(
     , m_options(options)
     , m_case(options.caseSensitive ? Qt::CaseSensitive : Qt::CaseInsensitive)
 {
-    m_spansParagraphs = std::any_of(m_string.begin(), m_string.end(), isParagraphBreak);
     const QString compared = options.caseSensitive ? m_string : m_string.toCaseFolded();
     for (qsizetype k = 1; k < compared.size() && !m_overlaps; ++k)
         m_overlaps = QStringView(compared).first(k) == QStringView(compared).last(k);
@@ -109,23 +103,62 @@ bool EDTextSearch::scan(QStringView text, qint64 base, qint64 from, qint64 limit
     return true;
 }
 
+template<typename Found> void EDTextSearch::scanDocument(qint64 from, qint64 limit, Found&& found) const
+{
+    const qint64 n = m_string.size();
+    const qint64 documentLength = m_storage.length();
+    // No match starts later than this.
+    limit = std::min(limit, documentLength - n + 1);
+    if (n == 0 || from >= limit)
+        return;
+    // Room for a surrogate pair on each side of a match, which a whole-word check reads.
+    constexpr qint64 spare = 2;
+    qint64 next = from;
+    bool stopped = false;
+    auto take = [&](qint64 at) {
+        next = at + n;
+        return found(at);
+    };
+    // Matches starting in [next, end), found in a copy of the text around them: where pieces join.
+    auto scanCopy = [&](qint64 end) {
+        end = std::min(end, limit);
+        if (next >= end)
+            return;
+        const platform::TextRange window(
+            std::max<qint64>(0, next - spare), std::min(documentLength, end - 1 + n + spare));
+        stopped = !scan(m_storage.substring(window), window.location, next, end, take);
+        next = std::max(next, end);
+    };
+    // Matches wholly inside a piece, with the characters next to them, are found in the piece
+    // itself; a piece too short for any is read through the copy at the next join.
+    m_storage.enumerateTextPieces(from, [&](QStringView piece, qint64 start) {
+        if (start >= limit)
+            return false;
+        const qint64 end = start + piece.size();
+        const qint64 interiorBegin = start == 0 ? 0 : start + spare;
+        const qint64 interiorEnd = std::min(limit, end == documentLength ? end - n + 1 : end - n - spare + 1);
+        if (interiorBegin >= interiorEnd)
+            return true;
+        scanCopy(interiorBegin);
+        if (stopped)
+            return false;
+        if (next < interiorEnd) {
+            stopped = !scan(piece, start, next, interiorEnd, take);
+            if (stopped)
+                return false;
+            next = std::max(next, interiorEnd);
+        }
+        return next < limit;
+    });
+    if (!stopped)
+        scanCopy(limit);
+}
+
 std::vector<qint64> EDTextSearch::all() const
 {
     std::vector<qint64> result;
-    if (m_string.isEmpty())
-        return result;
-    auto collect = [&](qint64 at) {
+    scanDocument(0, m_storage.length(), [&](qint64 at) {
         result.push_back(at);
-        return true;
-    };
-    if (m_spansParagraphs) {
-        const QString text = m_storage.string();
-        scan(text, 0, 0, text.size(), collect);
-        return result;
-    }
-    // Pieces end at paragraph breaks, which no match holds: each piece is searched on its own.
-    m_storage.enumerateTextPieces(0, [&](QStringView piece, qint64 start) {
-        scan(piece, start, start, start + piece.size(), collect);
         return true;
     });
     return result;
@@ -133,28 +166,10 @@ std::vector<qint64> EDTextSearch::all() const
 
 std::optional<qint64> EDTextSearch::next(qint64 from, qint64 limit) const
 {
-    from = std::max<qint64>(from, 0);
-    limit = std::min(limit, m_storage.length());
-    if (m_string.isEmpty() || from >= limit)
-        return std::nullopt;
     std::optional<qint64> result;
-    auto take = [&](qint64 at) {
+    scanDocument(std::max<qint64>(from, 0), limit, [&](qint64 at) {
         result = at;
         return false;
-    };
-    if (m_spansParagraphs) {
-        // A window with two units to spare on each side, so that the characters next to a match
-        // (a surrogate pair at most) are in it.
-        constexpr qint64 spare = 2;
-        const platform::TextRange window(
-            std::max<qint64>(0, from - spare), std::min(m_storage.length(), limit + length() - 1 + spare));
-        scan(m_storage.substring(window), window.location, from, limit, take);
-        return result;
-    }
-    m_storage.enumerateTextPieces(from, [&](QStringView piece, qint64 start) {
-        if (start >= limit)
-            return false;
-        return scan(piece, start, from, limit, take);
     });
     return result;
 }
@@ -174,32 +189,11 @@ std::vector<qint64> EDTextSearch::inWindows(std::vector<platform::TextRange> win
         else
             merged.push_back(window);
     }
-    auto collect = [&](qint64 at) {
-        result.push_back(at);
-        return true;
-    };
-    if (m_spansParagraphs) {
-        for (const platform::TextRange& window : merged) {
-            qint64 from = window.location;
-            while (const auto at = next(from, window.endLocation)) {
-                result.push_back(*at);
-                from = *at + length();
-            }
-        }
-        return result;
+    for (const platform::TextRange& window : merged) {
+        scanDocument(window.location, window.endLocation, [&](qint64 at) {
+            result.push_back(at);
+            return true;
+        });
     }
-    // One pass over the pieces, each window scanned in the pieces it reaches into.
-    size_t i = 0;
-    m_storage.enumerateTextPieces(merged.front().location, [&](QStringView piece, qint64 start) {
-        const qint64 end = start + piece.size();
-        while (i < merged.size() && merged[i].location < end) {
-            const platform::TextRange& window = merged[i];
-            scan(piece, start, std::max(window.location, start), std::min(window.endLocation, end), collect);
-            if (window.endLocation > end)
-                break;
-            ++i;
-        }
-        return i < merged.size();
-    });
     return result;
 }

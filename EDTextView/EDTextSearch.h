@@ -19,7 +19,7 @@ struct EDTextSearchOptions {
 };
 
 // Finds a string in a content storage, reading the text in the pieces the storage keeps it in, so
-// that searching a long document copies nothing.
+// that searching a long document copies only the few characters around each join of two pieces.
 //
 // Matches are what a left-to-right scan finds: each starts after the previous one ends ("aa" is
 // found once in "aaa"). Case is compared through simple case folding, one UTF-16 unit for one, so
@@ -56,13 +56,14 @@ private:
     template<typename Found>
     bool scan(QStringView text, qint64 base, qint64 from, qint64 limit, Found&& found) const;
     bool isWholeWord(QStringView text, qsizetype at) const;
+    // Calls `found` with each match a scan from `from` finds starting before `limit`, over the
+    // whole document, until `found` answers false.
+    template<typename Found> void scanDocument(qint64 from, qint64 limit, Found&& found) const;
 
     const platform::TextContentStorage& m_storage;
     QString m_string;
     EDTextSearchOptions m_options;
     Qt::CaseSensitivity m_case;
-    // A match can span the storage's pieces only when the string holds a paragraph break.
-    bool m_spansParagraphs = false;
     bool m_overlaps = false;
     bool m_wordAtStart = false;
     bool m_wordAtEnd = false;

@@ -25,6 +25,7 @@
 #include <QPointer>
 #include <QRegion>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <unordered_map>
@@ -44,6 +45,7 @@ class QTimer;
 namespace platform {
 class Pasteboard;
 class SpeechSynthesizer;
+class TextBlocks;
 class TextLayoutFragment;
 class UndoManager;
 } // namespace platform
@@ -370,6 +372,9 @@ public:
     void setText(const QString& text);
     void setText(const platform::AttributedString& text);
     void setText(std::nullopt_t);
+    // A text handed over in blocks (a file's UTF-8 decoded straight into them), in the typing
+    // attributes; the view keeps no other copy of it.
+    void setText(platform::TextBlocks&& text);
     void addAttributes(
         const platform::TextAttributes& attributes, platform::CharacterRange range, bool updateLayout);
     void addAttributes(
@@ -608,6 +613,11 @@ private:
     void registerUndo(platform::TextRange range, const platform::AttributedString& replacement,
         bool allowsTypingCoalescing);
     void markedTextDidChange(platform::TextRange replaced, qint64 insertedLength);
+    // What every change of the text does around `change`, the storage's edit: the will- and
+    // did-change notifications and hooks, input method and accessibility updates, and checking.
+    // `replacement` is the new text of `range` as those hooks are told it.
+    void changeText(platform::TextRange range, qint64 newLength, const QString& replacement,
+        const std::function<void()>& change);
 
     // Selection helpers (EDTextViewSelection.cpp).
     void moveSelections(platform::TextSelectionNavigation::Direction direction,

@@ -2,8 +2,10 @@
 
 #include "EDTextView/EDTextContentStorage.h"
 #include "EDTextView/TextLayoutUtilities.h"
+#include "platform/text/TextBlocks.h"
 #include "platform/text/UndoManager.h"
 
+#include <QAccessible>
 #include <QGuiApplication>
 #include <QInputMethod>
 
@@ -36,6 +38,30 @@ void EDTextView::setText(const AttributedString& text)
     if (manager)
         manager->enableUndoRegistration();
     // Undo steps of the old text would write its pieces into the new one.
+    clearUndoForNewText();
+}
+
+void EDTextView::setText(platform::TextBlocks&& text)
+{
+    if (m_markedText) {
+        m_markedText.reset();
+        QGuiApplication::inputMethod()->reset();
+    }
+    if (m_willChangeDepth > 0) {
+        qWarning("EDTextView: an edit made while another edit was being announced was ignored");
+        return;
+    }
+    platform::UndoManager* manager = undoManager();
+    if (manager)
+        manager->disableUndoRegistration();
+    // The text as one string only for those told it, so that a long note is not held twice.
+    const QString told
+        = m_delegateProxy->wantsChangedText() || QAccessible::isActive() ? text.string() : QString();
+    const qint64 newLength = text.length();
+    changeText(m_textContentStorage->documentRange(), newLength, told,
+        [&] { m_textContentStorage->replaceAllCharacters(std::move(text), m_typingAttributes); });
+    if (manager)
+        manager->enableUndoRegistration();
     clearUndoForNewText();
 }
 

@@ -93,6 +93,8 @@ public:
 
     // The events of the plug-ins that are set up, in the view's order.
     std::vector<std::shared_ptr<EDPluginEvents>> events() const;
+    // Whether a delegate or a plug-in hears the replacement text of a change.
+    bool wantsChangedText() const;
 
 private:
     EDTextView& m_view;

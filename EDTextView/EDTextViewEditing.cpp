@@ -27,24 +27,28 @@ void EDTextView::replaceCharacters(
         return;
     }
     registerUndo(range, replacement, allowsTypingCoalescing);
+    changeText(range, replacement.length(), replacement.string(),
+        [&] { m_textContentStorage->replaceCharacters(range, replacement); });
+}
 
-    const QString plain = replacement.string();
+void EDTextView::changeText(
+    TextRange range, qint64 newLength, const QString& replacement, const std::function<void()>& change)
+{
     ++m_willChangeDepth;
     willChangeText();
-    m_delegateProxy->textViewWillChangeText(*this, range, plain);
+    m_delegateProxy->textViewWillChangeText(*this, range, replacement);
     --m_willChangeDepth;
 
     const std::optional<QString> accessibleRemoved = accessibleTextBeingReplaced(range);
-    m_textContentStorage->performEditingTransaction(
-        [&] { m_textContentStorage->replaceCharacters(range, replacement); });
-    markedTextDidChange(range, replacement.length());
-    notifyAccessibleTextChange(range.location, accessibleRemoved, plain);
+    m_textContentStorage->performEditingTransaction(change);
+    markedTextDidChange(range, newLength);
+    notifyAccessibleTextChange(range.location, accessibleRemoved, replacement);
 
-    m_delegateProxy->textViewDidChangeText(*this, range, plain);
+    m_delegateProxy->textViewDidChangeText(*this, range, replacement);
     didChangeText();
     // The new text's range: the replaced one may reach past the end of the text now.
-    textCheckingDidChangeText(CharacterRange { range.location,
-        std::min<qint64>(replacement.length(), m_textContentStorage->length() - range.location) });
+    textCheckingDidChangeText(CharacterRange {
+        range.location, std::min<qint64>(newLength, m_textContentStorage->length() - range.location) });
 }
 
 void EDTextView::registerUndo(

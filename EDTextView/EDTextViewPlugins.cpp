@@ -5,6 +5,8 @@
 
 #include <QMenu>
 
+#include <algorithm>
+
 using platform::TextLocation;
 using platform::TextRange;
 
@@ -52,6 +54,15 @@ std::vector<std::shared_ptr<EDPluginEvents>> EDTextViewDelegateProxy::events() c
             result.push_back(entry.events);
     }
     return result;
+}
+
+bool EDTextViewDelegateProxy::wantsChangedText() const
+{
+    if (source.lock())
+        return true;
+    const auto all = events();
+    return std::any_of(
+        all.begin(), all.end(), [](const auto& each) { return bool(each->didChangeTextHandler); });
 }
 
 platform::UndoManager* EDTextViewDelegateProxy::undoManager(EDTextView& view)

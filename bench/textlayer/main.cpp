@@ -266,7 +266,7 @@ void longLines(std::vector<int> sizes = { 1, 5, 20, 100 }, bool baseline = true)
             typist->show(QRectF(0, 0, screenWidth, screenHeight));
             oursOpen[wrapping] = timer.nsecsElapsed() / 1e6;
             oursLoad[wrapping] = typist->loadMs;
-            // The first keystroke makes the storage's own copy of the text the caller still holds.
+            // The first keystroke cuts the block it falls in, which the load filled.
             typist->type(longLine / 2);
             std::vector<double> inLong;
             std::vector<double> layoutOnly;

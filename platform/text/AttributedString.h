@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/text/AttributeRuns.h"
 #include "platform/text/TextAttributes.h"
 
 #include <QString>
@@ -13,11 +14,7 @@ namespace platform {
 // attributes, so a document typed in one style stays one run however it was edited.
 class AttributedString {
 public:
-    struct Run {
-        qsizetype length = 0;
-        TextAttributes attributes;
-        bool operator==(const Run&) const = default;
-    };
+    using Run = AttributeRun;
     // A range of the string as (start, length) in UTF-16 units.
     struct Span {
         qsizetype start = 0;
@@ -31,9 +28,11 @@ public:
     qsizetype length() const { return m_text.size(); }
     bool isEmpty() const { return m_text.isEmpty(); }
     const QString& string() const { return m_text; }
-    const std::vector<Run>& runs() const { return m_runs; }
+    const std::vector<Run>& runs() const { return m_runs.list(); }
 
     AttributedString mid(qsizetype start, qsizetype length) const;
+    // Room for `units` in all, so that appending piece by piece allocates once.
+    void reserve(qsizetype units) { m_text.reserve(units); }
     void append(const AttributedString& other);
     void replace(qsizetype start, qsizetype length, const AttributedString& replacement);
     void insert(qsizetype at, const AttributedString& text) { replace(at, 0, text); }
@@ -56,13 +55,14 @@ public:
     bool operator==(const AttributedString&) const = default;
 
 private:
-    // Splits the run containing `index` so that a run starts there; returns that run's position.
-    size_t splitAt(qsizetype index);
-    void mergeRuns();
+    friend class TextBlocks;
+    // Runs that cover `text` exactly, merged as the class keeps them.
+    AttributedString(QString text, AttributeRuns runs);
+
     template<typename Change> void changeAttributes(qsizetype start, qsizetype length, Change change);
 
     QString m_text;
-    std::vector<Run> m_runs;
+    AttributeRuns m_runs;
 };
 
 } // namespace platform

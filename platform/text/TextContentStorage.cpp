@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cassert>
 #include <limits>
+#include <utility>
 
 namespace platform {
 
@@ -19,7 +20,194 @@ bool isTerminator(char16_t c)
     return c == lineFeed || c == carriageReturn || c == paragraphSeparator;
 }
 
+// Finds where paragraphs end in text read piece by piece (UTF-16 or Latin-1 units); a carriage
+// return that ends a piece waits for the next piece's first unit.
+class TerminatorScanner {
+public:
+    // Calls `found(end, terminatorLength)` for each paragraph ending in the piece, `end` being the
+    // offset in the piece just after its terminator (0 when a carriage return pending from the
+    // piece before ends alone).
+    template<typename Char, typename Found> void scan(const Char* data, qsizetype size, Found&& found)
+    {
+        if (size == 0)
+            return;
+        qsizetype i = 0;
+        if (m_pendingCarriageReturn) {
+            m_pendingCarriageReturn = false;
+            if (data[0] == lineFeed) {
+                found(qsizetype(1), quint8(2));
+                i = 1;
+            } else {
+                found(qsizetype(0), quint8(1));
+            }
+        }
+        for (; i < size; ++i) {
+            const char16_t c = data[i];
+            if (c > carriageReturn) {
+                if constexpr (sizeof(Char) == 1)
+                    continue;
+                else if (c != paragraphSeparator)
+                    continue;
+            }
+            if (c == lineFeed || c == paragraphSeparator) {
+                found(i + 1, quint8(1));
+            } else if (c == carriageReturn) {
+                if (i + 1 == size) {
+                    m_pendingCarriageReturn = true;
+                } else if (data[i + 1] == lineFeed) {
+                    found(i + 2, quint8(2));
+                    ++i;
+                } else {
+                    found(i + 1, quint8(1));
+                }
+            }
+        }
+    }
+    // Whether a carriage return ended the text; it ends a paragraph alone.
+    bool takePendingCarriageReturn() { return std::exchange(m_pendingCarriageReturn, false); }
+
+private:
+    bool m_pendingCarriageReturn = false;
+};
+
 } // namespace
+
+// Builds a document's chunks from its text read once, front to back, in pieces: paragraph ends are
+// found as the text goes by, each stretch of text is copied once into the chunk it belongs to, and
+// a chunk gets its attribute runs when it is complete. Chunks are cut as `setAttributedString`
+// always cut them: at most the paragraph limit, and within the unit limit unless one paragraph is
+// longer.
+class TextContentStorage::Loader {
+public:
+    Loader(TextContentStorage& storage, const std::vector<AttributeRun>& runs)
+        : m_storage(storage)
+        , m_runs(&runs)
+    {
+        start();
+    }
+    Loader(TextContentStorage& storage, const TextAttributes& attributes)
+        : m_storage(storage)
+        , m_attributes(attributes)
+    {
+        start();
+    }
+
+    template<typename Char> void feed(const Char* data, qsizetype size)
+    {
+        m_flushed = 0;
+        qsizetype paragraphStart = 0;
+        m_scanner.scan(data, size, [&](qsizetype end, quint8 terminator) {
+            endParagraph(data, m_open + end - paragraphStart, terminator, end);
+            m_open = 0;
+            paragraphStart = end;
+        });
+        flush(data, size);
+        m_open += size - paragraphStart;
+        m_length += size;
+    }
+
+    void finish()
+    {
+        if (m_scanner.takePendingCarriageReturn()) {
+            endParagraph<char16_t>(nullptr, m_open, 1, 0);
+            m_open = 0;
+        }
+        // The last paragraph, empty after a final terminator: the line a caret can go to.
+        endParagraph<char16_t>(nullptr, m_open, 0, 0);
+        if (!m_current.paragraphs.empty())
+            closeChunk();
+        m_storage.adoptChunks(std::move(m_chunks), m_length, m_paragraphs);
+    }
+
+private:
+    void start()
+    {
+        // The old text goes first, so that a new one is never held beside it; nothing reads the
+        // storage until the new chunks are in.
+        std::vector<Chunk>().swap(m_storage.m_chunks);
+        m_current.text.setBlockLimit(m_storage.m_blockUnitLimit);
+    }
+
+    template<typename Char> void flush(const Char* data, qsizetype to)
+    {
+        if (to <= m_flushed)
+            return;
+        if constexpr (sizeof(Char) == 1)
+            m_current.text.appendLatin1(
+                QByteArrayView(reinterpret_cast<const char*>(data) + m_flushed, to - m_flushed));
+        else
+            m_current.text.appendCharacters(QStringView(data + m_flushed, to - m_flushed));
+        m_flushed = to;
+    }
+
+    // A paragraph of `length` units ended at `end` in the piece being read.
+    template<typename Char>
+    void endParagraph(const Char* data, qint64 length, quint8 terminator, qsizetype end)
+    {
+        if (!m_current.paragraphs.empty() && m_units + length > m_storage.m_chunkUnitLimit) {
+            // The paragraph starts the next chunk; its text so far moves there.
+            flush(data, end);
+            Chunk next;
+            next.text = m_current.text.takeTail(m_units);
+            closeChunk();
+            m_current = std::move(next);
+        }
+        m_current.paragraphs.push_back(m_storage.makeInfo(qint32(length), terminator));
+        m_units += length;
+        ++m_paragraphs;
+        if (m_current.paragraphs.size() >= size_t(m_storage.m_chunkParagraphLimit)) {
+            flush(data, end);
+            closeChunk();
+            m_current = Chunk();
+            m_current.text.setBlockLimit(m_storage.m_blockUnitLimit);
+        }
+    }
+
+    void closeChunk()
+    {
+        m_current.text.squeeze();
+        m_current.text.setRuns(takeRuns(m_current.text.length()));
+        m_storage.recountChunk(m_current);
+        m_chunks.push_back(std::move(m_current));
+        m_units = 0;
+    }
+
+    AttributeRuns takeRuns(qsizetype length)
+    {
+        std::vector<AttributeRun> runs;
+        if (!m_runs) {
+            if (length > 0)
+                runs.push_back({ length, m_attributes });
+            return AttributeRuns(std::move(runs));
+        }
+        while (length > 0 && m_runIndex < m_runs->size()) {
+            const AttributeRun& run = (*m_runs)[m_runIndex];
+            const qsizetype taken = std::min(length, run.length - m_runOffset);
+            runs.push_back({ taken, run.attributes });
+            length -= taken;
+            m_runOffset += taken;
+            if (m_runOffset == run.length) {
+                ++m_runIndex;
+                m_runOffset = 0;
+            }
+        }
+        return AttributeRuns(std::move(runs));
+    }
+
+    TextContentStorage& m_storage;
+    const std::vector<AttributeRun>* m_runs = nullptr;
+    size_t m_runIndex = 0;
+    qsizetype m_runOffset = 0;
+    TextAttributes m_attributes;
+    TerminatorScanner m_scanner;
+    std::vector<Chunk> m_chunks;
+    Chunk m_current;
+    qsizetype m_units = 0; // of the current chunk's paragraphs that have ended
+    qint64 m_open = 0; // of the paragraph being read, before this piece
+    qsizetype m_flushed = 0; // of this piece, already in the current chunk
+    qint64 m_length = 0;
+    qint64 m_paragraphs = 0;
+};
 
 TextContentStorage::TextContentStorage(QObject* parent)
     : QObject(parent)
@@ -64,34 +252,43 @@ void TextContentStorage::recountChunk(Chunk& chunk)
 }
 
 std::vector<TextContentStorage::ParagraphInfo> TextContentStorage::splitParagraphs(
-    const QString& text, qsizetype from, qsizetype to, bool atDocumentEnd)
+    const TextBlocks& text, qsizetype from, qsizetype to, bool atDocumentEnd)
 {
     std::vector<ParagraphInfo> result;
-    const char16_t* data = reinterpret_cast<const char16_t*>(text.constData());
     qsizetype start = from;
-    qsizetype i = from;
-    while (i < to) {
-        const char16_t c = data[i];
-        if (!isTerminator(c)) {
-            ++i;
-            continue;
-        }
-        quint8 terminator = 1;
-        if (c == carriageReturn && i + 1 < to && data[i + 1] == lineFeed)
-            terminator = 2;
-        i += terminator;
-        result.push_back(makeInfo(qint32(i - start), terminator));
-        start = i;
+    TerminatorScanner scanner;
+    text.enumerateBlocks(from, [&](QStringView wide, QByteArrayView latin1, qsizetype blockStart) {
+        const qsizetype begin = std::max(from, blockStart);
+        const qsizetype blockEnd = blockStart + (wide.isEmpty() ? latin1.size() : wide.size());
+        const qsizetype end = std::min(to, blockEnd);
+        auto found = [&](qsizetype pieceEnd, quint8 terminator) {
+            result.push_back(makeInfo(qint32(begin + pieceEnd - start), terminator));
+            start = begin + pieceEnd;
+        };
+        if (wide.isEmpty())
+            scanner.scan(
+                reinterpret_cast<const uchar*>(latin1.data()) + (begin - blockStart), end - begin, found);
+        else
+            scanner.scan(
+                reinterpret_cast<const char16_t*>(wide.data()) + (begin - blockStart), end - begin, found);
+        return blockEnd < to;
+    });
+    if (scanner.takePendingCarriageReturn()) {
+        result.push_back(makeInfo(qint32(to - start), 1));
+        start = to;
     }
     if (start < to || atDocumentEnd)
         result.push_back(makeInfo(qint32(to - start), 0));
     return result;
 }
 
-void TextContentStorage::setChunkLimits(int paragraphs, qsizetype units)
+void TextContentStorage::setChunkLimits(int paragraphs, qsizetype units, std::optional<qsizetype> blockUnits)
 {
     m_chunkParagraphLimit = std::max(2, paragraphs);
     m_chunkUnitLimit = std::max<qsizetype>(2, units);
+    m_blockUnitLimit = std::max<qsizetype>(2, blockUnits.value_or(m_chunkUnitLimit / 2));
+    for (Chunk& chunk : m_chunks)
+        chunk.text.setBlockLimit(m_blockUnitLimit);
 }
 
 void TextContentStorage::invalidateIndex(size_t fromChunk)
@@ -170,25 +367,45 @@ qint64 TextContentStorage::globalIndex(const Place& place) const
     return m_chunkParagraph[place.chunk] + qint64(place.local);
 }
 
+template<typename Body> void TextContentStorage::forEachChunkIn(TextRange range, Body body) const
+{
+    if (range.isEmpty())
+        return;
+    for (size_t c = chunkForLocation(range.location); c < m_chunks.size(); ++c) {
+        const qint64 chunkStart = m_chunkOffset[c];
+        if (chunkStart >= range.endLocation)
+            break;
+        const qint64 from = std::max(range.location, chunkStart) - chunkStart;
+        const qint64 to = std::min(range.endLocation, chunkStart + m_chunks[c].text.length()) - chunkStart;
+        if (from < to)
+            body(c, from, to - from);
+    }
+}
+
 QString TextContentStorage::string() const
 {
-    // A document of one chunk shares that chunk's string.
+    // A document of one UTF-16 block shares that block's string.
     if (m_chunks.size() == 1)
         return m_chunks.front().text.string();
-    // Otherwise one allocation of the final size and one copy per chunk, in a single pass.
-    QString result(m_length, Qt::Uninitialized);
-    QChar* out = result.data();
-    for (const Chunk& chunk : m_chunks) {
-        const QString& part = chunk.text.string();
-        out = std::copy_n(part.constData(), part.size(), out);
-    }
-    Q_ASSERT(out == result.constData() + result.size());
+    // Otherwise one allocation of the final size and one copy per block, in a single pass.
+    QString result;
+    result.reserve(m_length);
+    for (const Chunk& chunk : m_chunks)
+        chunk.text.appendCharacters(0, chunk.text.length(), result);
+    Q_ASSERT(result.size() == m_length);
     return result;
 }
 
 QString TextContentStorage::substring(TextRange range) const
 {
-    return attributedString(range).string();
+    range = TextRange(
+        std::clamp<qint64>(range.location, 0, m_length), std::clamp<qint64>(range.endLocation, 0, m_length));
+    QString result;
+    result.reserve(range.length());
+    forEachChunkIn(range, [&](size_t c, qsizetype from, qsizetype length) {
+        m_chunks[c].text.appendCharacters(from, length, result);
+    });
+    return result;
 }
 
 void TextContentStorage::enumerateTextPieces(
@@ -196,10 +413,15 @@ void TextContentStorage::enumerateTextPieces(
 {
     if (m_length == 0)
         return;
-    for (size_t c = chunkForLocation(std::clamp<TextLocation>(from, 0, m_length)); c < m_chunks.size(); ++c) {
-        const QString& text = m_chunks[c].text.string();
-        if (!text.isEmpty() && !body(QStringView(text), m_chunkOffset[c]))
-            return;
+    from = std::clamp<TextLocation>(from, 0, m_length);
+    bool going = true;
+    for (size_t c = chunkForLocation(from); going && c < m_chunks.size(); ++c) {
+        const qint64 chunkStart = m_chunkOffset[c];
+        m_chunks[c].text.enumerateCharacters(
+            std::max<qint64>(from - chunkStart, 0), [&](QStringView piece, qsizetype start) {
+                going = body(piece, chunkStart + start);
+                return going;
+            });
     }
 }
 
@@ -210,51 +432,47 @@ AttributedString TextContentStorage::attributedString(TextRange range) const
     AttributedString result;
     if (range.isEmpty())
         return result;
-    size_t c = chunkForLocation(range.location);
-    for (; c < m_chunks.size(); ++c) {
-        const qint64 chunkStart = m_chunkOffset[c];
-        if (chunkStart >= range.endLocation)
-            break;
-        const qint64 from = std::max(range.location, chunkStart) - chunkStart;
-        const qint64 to = std::min(range.endLocation, chunkStart + m_chunks[c].text.length()) - chunkStart;
-        if (from == 0 && to == m_chunks[c].text.length())
-            result.append(m_chunks[c].text);
-        else
-            result.append(m_chunks[c].text.mid(from, to - from));
-    }
+    const size_t first = chunkForLocation(range.location);
+    if (m_chunkOffset[first] + m_chunks[first].text.length() >= range.endLocation)
+        return m_chunks[first].text.mid(range.location - m_chunkOffset[first], range.length());
+    result.reserve(range.length());
+    forEachChunkIn(range,
+        [&](size_t c, qsizetype from, qsizetype length) { m_chunks[c].text.appendTo(from, length, result); });
     return result;
 }
 
 void TextContentStorage::setString(const QString& text, const TextAttributes& attributes)
 {
-    setAttributedString(AttributedString(text, attributes));
+    Loader loader(*this, attributes);
+    loader.feed(reinterpret_cast<const char16_t*>(text.constData()), text.size());
+    loader.finish();
 }
 
 void TextContentStorage::setAttributedString(const AttributedString& text)
 {
+    Loader loader(*this, text.runs());
+    loader.feed(reinterpret_cast<const char16_t*>(text.string().constData()), text.length());
+    loader.finish();
+}
+
+void TextContentStorage::setString(TextBlocks&& text, const TextAttributes& attributes)
+{
+    Loader loader(*this, attributes);
+    text.drain([&](QStringView wide, QByteArrayView latin1) {
+        if (wide.isEmpty())
+            loader.feed(reinterpret_cast<const uchar*>(latin1.data()), latin1.size());
+        else
+            loader.feed(reinterpret_cast<const char16_t*>(wide.data()), wide.size());
+    });
+    loader.finish();
+}
+
+void TextContentStorage::adoptChunks(std::vector<Chunk> chunks, qint64 length, qint64 paragraphCount)
+{
     const qint64 oldLength = m_length;
-    const QString& string = text.string();
-    std::vector<Chunk> chunks;
-    const std::vector<ParagraphInfo> all = splitParagraphs(string, 0, string.size(), true);
-    size_t i = 0;
-    qsizetype offset = 0;
-    while (i < all.size()) {
-        Chunk chunk;
-        qsizetype units = 0;
-        while (i < all.size() && chunk.paragraphs.size() < size_t(m_chunkParagraphLimit)
-            && (chunk.paragraphs.empty() || units + all[i].length <= m_chunkUnitLimit)) {
-            units += all[i].length;
-            chunk.paragraphs.push_back(all[i]);
-            ++i;
-        }
-        chunk.text = (offset == 0 && units == string.size()) ? text : text.mid(offset, units);
-        offset += units;
-        recountChunk(chunk);
-        chunks.push_back(std::move(chunk));
-    }
     m_chunks = std::move(chunks);
-    m_length = string.size();
-    m_layoutParagraphCount = qint64(all.size());
+    m_length = length;
+    m_layoutParagraphCount = paragraphCount;
     m_indexValidUpTo = 0;
     ++m_transactionDepth;
     ParagraphChange change;
@@ -266,13 +484,21 @@ void TextContentStorage::setAttributedString(const AttributedString& text)
         emit transactionDidEnd();
 }
 
+qsizetype TextContentStorage::characterBytes() const
+{
+    qsizetype bytes = 0;
+    for (const Chunk& chunk : m_chunks)
+        bytes += chunk.text.characterBytes();
+    return bytes;
+}
+
 void TextContentStorage::mergeChunks(size_t first, size_t last)
 {
     if (first >= last)
         return;
     Chunk& target = m_chunks[first];
     for (size_t c = first + 1; c <= last; ++c) {
-        target.text.append(m_chunks[c].text);
+        target.text.append(std::move(m_chunks[c].text));
         target.paragraphs.insert(
             target.paragraphs.end(), m_chunks[c].paragraphs.begin(), m_chunks[c].paragraphs.end());
     }
@@ -290,6 +516,7 @@ void TextContentStorage::splitChunkIfLarge(size_t index)
         return;
     // Split into pieces that respect both limits, so one split suffices after any edit.
     std::vector<Chunk> pieces;
+    std::vector<qsizetype> starts;
     qsizetype offset = 0;
     size_t i = 0;
     const size_t target = std::max<size_t>(1, size_t(m_chunkParagraphLimit) / 2);
@@ -302,11 +529,15 @@ void TextContentStorage::splitChunkIfLarge(size_t index)
             piece.paragraphs.push_back(chunk.paragraphs[i]);
             ++i;
         }
-        piece.text = chunk.text.mid(offset, units);
+        starts.push_back(offset);
         offset += units;
         recountChunk(piece);
         pieces.push_back(std::move(piece));
     }
+    // From the back, so that each cut moves only the blocks of the piece it takes.
+    for (size_t p = pieces.size(); p-- > 1;)
+        pieces[p].text = chunk.text.takeTail(starts[p]);
+    pieces[0].text = std::move(chunk.text);
     m_chunks.erase(m_chunks.begin() + index);
     m_chunks.insert(m_chunks.begin() + index, std::make_move_iterator(pieces.begin()),
         std::make_move_iterator(pieces.end()));
@@ -319,6 +550,12 @@ void TextContentStorage::replaceCharacters(TextRange range, const AttributedStri
         std::clamp<qint64>(range.location, 0, m_length), std::clamp<qint64>(range.endLocation, 0, m_length));
     if (range.isEmpty() && replacement.isEmpty())
         return;
+    if (range == documentRange()) {
+        // A new text: its chunks are built straight from it (as a load builds them) rather than
+        // merged into one and cut again.
+        setAttributedString(replacement);
+        return;
+    }
     ++m_transactionDepth;
     if (replaceInsideParagraph(range, replacement)) {
         --m_transactionDepth;
@@ -338,7 +575,7 @@ void TextContentStorage::replaceCharacters(TextRange range, const AttributedStri
         const Chunk& chunk = m_chunks[previous.chunk];
         const qsizetype lastChar
             = previous.start - m_chunkOffset[previous.chunk] + chunk.paragraphs[previous.local].length - 1;
-        if (chunk.text.string().at(lastChar) == QChar(carriageReturn))
+        if (chunk.text.at(lastChar) == QChar(carriageReturn))
             firstParagraph -= 1;
     }
     const size_t firstChunk = chunkForParagraph(firstParagraph);
@@ -364,8 +601,7 @@ void TextContentStorage::replaceCharacters(TextRange range, const AttributedStri
     chunk.text.replace(range.location - chunkStart, range.length(), replacement);
     const qint64 delta = replacement.length() - range.length();
     regionEnd += delta;
-    std::vector<ParagraphInfo> fresh
-        = splitParagraphs(chunk.text.string(), regionStart, regionEnd, atDocumentEnd);
+    std::vector<ParagraphInfo> fresh = splitParagraphs(chunk.text, regionStart, regionEnd, atDocumentEnd);
     assert(!fresh.empty());
     m_layoutParagraphCount += qint64(fresh.size()) - qint64(b - a + 1);
     chunk.paragraphs.erase(chunk.paragraphs.begin() + a, chunk.paragraphs.begin() + b + 1);
@@ -431,14 +667,9 @@ template<typename Change> void TextContentStorage::changeAttributes(TextRange ra
     if (range.isEmpty())
         return;
     ++m_transactionDepth;
-    for (size_t c = chunkForLocation(range.location); c < m_chunks.size(); ++c) {
-        const qint64 chunkStart = m_chunkOffset[c];
-        if (chunkStart >= range.endLocation)
-            break;
-        const qint64 from = std::max(range.location, chunkStart) - chunkStart;
-        const qint64 to = std::min(range.endLocation, chunkStart + m_chunks[c].text.length()) - chunkStart;
-        change(m_chunks[c].text, from, to - from);
-    }
+    forEachChunkIn(range, [&](size_t c, qsizetype from, qsizetype length) {
+        m_chunks[c].text.changeAttributes(from, length, change);
+    });
     invalidateMeasurement(range);
     emit attributesDidChange(range);
     --m_transactionDepth;
@@ -448,23 +679,20 @@ template<typename Change> void TextContentStorage::changeAttributes(TextRange ra
 
 void TextContentStorage::setAttributes(const TextAttributes& attributes, TextRange range)
 {
-    changeAttributes(range, [&](AttributedString& text, qsizetype start, qsizetype length) {
-        text.setAttributes(attributes, start, length);
-    });
+    changeAttributes(range, [&](TextAttributes& target) { target = attributes; });
 }
 
 void TextContentStorage::addAttributes(const TextAttributes& attributes, TextRange range)
 {
-    changeAttributes(range, [&](AttributedString& text, qsizetype start, qsizetype length) {
-        text.addAttributes(attributes, start, length);
+    changeAttributes(range, [&](TextAttributes& target) {
+        for (auto it = attributes.cbegin(); it != attributes.cend(); ++it)
+            target.insert(it.key(), it.value());
     });
 }
 
 void TextContentStorage::removeAttribute(const QString& key, TextRange range)
 {
-    changeAttributes(range, [&](AttributedString& text, qsizetype start, qsizetype length) {
-        text.removeAttribute(key, start, length);
-    });
+    changeAttributes(range, [&](TextAttributes& target) { target.remove(key); });
 }
 
 TextAttributes TextContentStorage::attributes(TextLocation at) const

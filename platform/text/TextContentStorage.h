@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/text/AttributedString.h"
+#include "platform/text/TextBlocks.h"
 #include "platform/text/TextRange.h"
 
 #include <QObject>
@@ -39,9 +40,11 @@ struct ParagraphChange {
     bool replacedAll = false;
 };
 
-// The document's characters and attributes. Paragraphs live in chunks of a few hundred, each chunk
-// one attributed string with per-paragraph lengths and running sums per chunk, so an edit touches one
-// chunk and a lookup is a binary search plus a short scan, whatever the document's size.
+// The document's characters and attributes. Paragraphs live in chunks of a few hundred, with
+// per-paragraph lengths and running sums per chunk, so an edit touches one chunk and a lookup is a
+// binary search plus a short scan, whatever the document's size. A chunk keeps its text in bounded
+// blocks (Latin-1 ones at one byte a character), so an edit inside a very long paragraph moves one
+// block's characters, not the paragraph's.
 //
 // Besides the paragraphs that are text elements, the storage keeps one "layout paragraph" more
 // when the document is empty or ends with a terminator: the empty line after it. Layout paragraphs
@@ -59,14 +62,18 @@ public:
     QString substring(TextRange range) const;
     AttributedString attributedString() const { return attributedString(documentRange()); }
     AttributedString attributedString(TextRange range) const;
-    // The text in the pieces it is kept in, from the piece holding `from` on, each with the offset
-    // where it starts, until `body` answers false. Pieces hold whole paragraphs. The views hold
-    // until the next edit; a search reads a long document through them without copying it.
+    // The text in the blocks it is kept in, from the block holding `from` on, each with the offset
+    // where it starts, until `body` answers false. Blocks are bounded in length and may end
+    // anywhere, inside a paragraph, a CRLF pair or a surrogate pair. A view holds during its call
+    // only; a search reads a long document through them without copying it whole.
     void enumerateTextPieces(
         TextLocation from, const std::function<bool(QStringView piece, TextLocation start)>& body) const;
 
+    // Whole-document loads: the chunks are built straight from the text, keeping no copy of it.
     void setAttributedString(const AttributedString& text);
     void setString(const QString& text, const TextAttributes& attributes = {});
+    // The text handed over, in one run of `attributes`; each of its blocks is dropped once read.
+    void setString(TextBlocks&& text, const TextAttributes& attributes = {});
 
     // Replaces the characters of `range` (clamped to the document). Outside a transaction the
     // edit is a transaction of its own.
@@ -118,9 +125,12 @@ public:
         return m_layoutManagers.empty() ? nullptr : m_layoutManagers.front();
     }
 
-    // Largest chunk sizes; exposed for tests that want many chunks on small texts.
-    void setChunkLimits(int paragraphs, qsizetype units);
+    // Largest chunk and block sizes (blocks: half a chunk unless given); exposed for tests that
+    // want many chunks and blocks on small texts.
+    void setChunkLimits(int paragraphs, qsizetype units, std::optional<qsizetype> blockUnits = std::nullopt);
     qsizetype chunkCount() const { return qsizetype(m_chunks.size()); }
+    // The bytes the characters take (one per Latin-1 character, two per UTF-16 unit elsewhere).
+    qsizetype characterBytes() const;
 
 signals:
     // Before `textDidChange` and `attributesDidChange`, with the paragraphs they renewed.
@@ -139,7 +149,7 @@ private:
         quint32 identifier = 0;
     };
     struct Chunk {
-        AttributedString text;
+        TextBlocks text;
         std::vector<ParagraphInfo> paragraphs;
         double height = 0;
     };
@@ -155,8 +165,11 @@ private:
     size_t chunkForParagraph(qint64 index) const;
     Place placeOfLocation(TextLocation at) const;
     Place placeOfParagraph(qint64 index) const;
+    class Loader;
+
     std::vector<ParagraphInfo> splitParagraphs(
-        const QString& text, qsizetype from, qsizetype to, bool atDocumentEnd);
+        const TextBlocks& text, qsizetype from, qsizetype to, bool atDocumentEnd);
+    void adoptChunks(std::vector<Chunk> chunks, qint64 length, qint64 paragraphCount);
     ParagraphInfo makeInfo(qint32 length, quint8 terminator);
     void mergeChunks(size_t first, size_t last);
     void splitChunkIfLarge(size_t index);
@@ -166,6 +179,7 @@ private:
     quint32 nextIdentifier();
     bool replaceInsideParagraph(TextRange range, const AttributedString& replacement);
     template<typename Change> void changeAttributes(TextRange range, Change change);
+    template<typename Body> void forEachChunkIn(TextRange range, Body body) const;
 
     std::vector<Chunk> m_chunks;
     mutable std::vector<qint64> m_chunkOffset;
@@ -178,6 +192,7 @@ private:
     int m_transactionDepth = 0;
     int m_chunkParagraphLimit = 512;
     qsizetype m_chunkUnitLimit = 64 * 1024;
+    qsizetype m_blockUnitLimit = TextBlocks::defaultBlockUnits;
     std::function<float(qint64)> m_estimator;
     std::vector<TextLayoutManager*> m_layoutManagers;
 };

@@ -3,6 +3,7 @@
 #include "EDTextView/EDTextFinderClient.h"
 #include "EDTextView/EDTextSearch.h"
 #include "TextViewTestSupport.h"
+#include "platform/text/TextContentStorage.h"
 #include "platform/text/UndoManager.h"
 
 #include <QAction>
@@ -161,6 +162,45 @@ TEST(EDTextSearch, FindsMatchesWithItsOptions)
         view->textContentStorage().setChunkLimits(2, 8);
         view->setString(c.text);
         EXPECT_EQ(freshSearch(*view, c.string, c.options), c.expected) << c.text.toStdString();
+    }
+}
+
+// The storage's blocks (4 units here) end anywhere once edited, inside surrogate and CRLF pairs
+// too; what a search finds across their joins is what it finds in the same text kept in one piece.
+TEST(EDTextSearch, MatchesAcrossBlockJoinsAreThoseOfTheTextInOnePiece)
+{
+    platform::TextContentStorage split;
+    split.setChunkLimits(2, 8);
+    QString text = QStringLiteral("ab a b");
+    split.setString(text);
+    const QString alphabet[] = { u"a"_qs, u"b"_qs, u" "_qs, u"\r\n"_qs, u"\n"_qs, u"\U0001D400"_qs,
+        u"\U0001F600"_qs, u"_"_qs, u"A"_qs };
+    const QString strings[] = { u"ab"_qs, u"a b"_qs, u"b\na"_qs, u"aa"_qs, u"\U0001D400a"_qs, u"A"_qs };
+    std::mt19937 random(31);
+    for (int edit = 0; edit < 300; ++edit) {
+        const qint64 start = qint64(random() % quint32(text.size() + 1));
+        const qint64 end = std::min<qint64>(text.size(), start + qint64(random() % 3));
+        QString inserted;
+        for (int i = int(random() % 4); i > 0; --i)
+            inserted += alphabet[random() % std::size(alphabet)];
+        text.replace(start, end - start, inserted);
+        split.replaceCharacters(TextRange(start, end), platform::AttributedString(inserted));
+        platform::TextContentStorage whole;
+        whole.setString(text);
+        const qint64 from = qint64(random() % quint32(text.size() + 1));
+        const qint64 limit = from + qint64(random() % 20);
+        const std::vector<TextRange> windows { TextRange(from, limit), TextRange(limit + 3, limit + 9) };
+        for (const QString& string : strings) {
+            for (const EDTextSearchOptions options : { EDTextSearchOptions { false, false },
+                     EDTextSearchOptions { true, true }, EDTextSearchOptions { false, true } }) {
+                const EDTextSearch inBlocks(split, string, options);
+                const EDTextSearch inOnePiece(whole, string, options);
+                ASSERT_EQ(inBlocks.all(), inOnePiece.all())
+                    << string.toStdString() << " in " << text.toStdString();
+                ASSERT_EQ(inBlocks.next(from, limit), inOnePiece.next(from, limit)) << text.toStdString();
+                ASSERT_EQ(inBlocks.inWindows(windows), inOnePiece.inWindows(windows)) << text.toStdString();
+            }
+        }
     }
 }
 

@@ -1,4 +1,5 @@
 #include "TextViewTestSupport.h"
+#include "platform/text/TextBlocks.h"
 #include "platform/text/UndoManager.h"
 
 using namespace textviewtest;
@@ -21,6 +22,15 @@ int undoAll(ShownView& view, bool redo = false)
     }
     return steps;
 }
+
+// Keeps the replacement text the last change announced.
+struct Told : EDTextViewDelegate {
+    QString told;
+    void textViewDidChangeText(EDTextView&, TextRange, const QString& replacement) override
+    {
+        told = replacement;
+    }
+};
 
 } // namespace
 
@@ -91,4 +101,33 @@ TEST(EDTextViewUndo, LoadingNewTextClearsUndo)
     EXPECT_FALSE(view->undoManager()->canUndo());
     QTest::keyClick(view.view.get(), Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(view->string(), "second");
+
+    // Every whole-text load, of many blocks here: attributes as given (a text in blocks takes the
+    // typing attributes), nothing to undo, and typing after it undoes back to the loaded text.
+    view->textContentStorage().setChunkLimits(4, 16);
+    platform::AttributedString styled(QStringLiteral("bold start\nplain ").repeated(20));
+    styled.addAttributes({ { platform::AttributeKey::underlineStyle, 1 } }, 0, 4);
+    styled.addAttributes({ { platform::AttributeKey::underlineStyle, 2 } }, 200, 50);
+    const QString fromFile = u"caf\u00e9 \u20AC\n"_qs.repeated(30);
+    auto delegate = std::make_shared<Told>();
+    view->setDelegate(delegate);
+    for (int load = 0; load < 2; ++load) {
+        QTest::keyClicks(view.view.get(), "typed");
+        QCoreApplication::processEvents();
+        platform::AttributedString expected = styled;
+        if (load == 0) {
+            view->setText(styled);
+        } else {
+            view->setText(*platform::TextBlocks::fromUtf8(fromFile.toUtf8(), 7));
+            expected = platform::AttributedString(fromFile, view->typingAttributes());
+        }
+        EXPECT_TRUE(view->attributedString() == expected) << "load " << load;
+        EXPECT_EQ(delegate->told, expected.string()) << "the delegate hears the new text";
+        EXPECT_FALSE(view->undoManager()->canUndo());
+        view.setCaret(5);
+        QTest::keyClicks(view.view.get(), "xy");
+        QCoreApplication::processEvents();
+        EXPECT_EQ(undoAll(view), 1);
+        EXPECT_TRUE(view->attributedString() == expected) << "load " << load;
+    }
 }

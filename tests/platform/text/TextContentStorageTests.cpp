@@ -58,12 +58,37 @@ QString randomPiece(std::mt19937& random)
         QString::fromUcs4(U"\U0001F600"),
         QString::fromUcs4(U"e\u0301"),
         QStringLiteral("\t"),
+        QStringLiteral("\u00e9"),
     };
     QString result;
+    // Now and then a stretch with no terminator, so that paragraphs run over several blocks.
+    if (random() % 40 == 0)
+        return QString(qsizetype(40 + random() % 120), QLatin1Char('x'));
     const int count = int(random() % 5);
     for (int i = 0; i < count; ++i)
         result += pieces[random() % std::size(pieces)];
     return result;
+}
+
+// The pieces from `from` on cover the text after the one holding `from`, one after another.
+void expectPiecesMatch(const TextContentStorage& storage, const QString& model, qint64 from)
+{
+    QString joined;
+    qint64 first = -1;
+    storage.enumerateTextPieces(from, [&](QStringView piece, TextLocation start) {
+        if (first < 0)
+            first = start;
+        EXPECT_EQ(start, first + joined.size());
+        joined += piece;
+        return true;
+    });
+    // At the end there may be no piece (the last paragraph, empty, may be alone in its chunk).
+    if (first < 0) {
+        EXPECT_EQ(from, model.size());
+        return;
+    }
+    EXPECT_LE(first, from);
+    EXPECT_EQ(joined, model.mid(first));
 }
 
 void expectParagraphsMatch(const TextContentStorage& storage, const QString& model)
@@ -85,10 +110,13 @@ void expectParagraphsMatch(const TextContentStorage& storage, const QString& mod
 
 } // namespace
 
+// Blocks of 32 units, and chunks of 64, so that edits fall across joins of both; attributes are
+// kept in a model too (an underline value per unit), as runs move with the blocks.
 TEST(TextContentStorage, HundredThousandRandomEditsMatchAPlainStringModel)
 {
     TextContentStorage storage;
     storage.setChunkLimits(8, 64);
+    std::vector<int> underlines;
     TextLayoutManager manager;
     manager.setTextContentStorage(&storage);
     QString model;
@@ -118,6 +146,15 @@ TEST(TextContentStorage, HundredThousandRandomEditsMatchAPlainStringModel)
 
         model.replace(start, span, replacement);
         storage.replaceCharacters(range, AttributedString(replacement));
+        underlines.erase(underlines.begin() + start, underlines.begin() + start + span);
+        underlines.insert(underlines.begin() + start, replacement.size(), 0);
+        if (step % 50 == 0 && !model.isEmpty()) {
+            const int value = 1 + step % 3;
+            const qint64 from = qint64(random() % model.size());
+            const qint64 to = std::min<qint64>(model.size(), from + 1 + random() % 200);
+            storage.addAttributes({ { AttributeKey::underlineStyle, value } }, TextRange(from, to));
+            std::fill(underlines.begin() + from, underlines.begin() + to, value);
+        }
         for (TextRange& selection : modelSelections)
             selection = TextRange(modelAdjust(selection.location, range, replacement.size()),
                 modelAdjust(selection.endLocation, range, replacement.size()));
@@ -131,6 +168,21 @@ TEST(TextContentStorage, HundredThousandRandomEditsMatchAPlainStringModel)
         }
         if (step % 97 == 0) {
             ASSERT_EQ(storage.string(), model) << "step " << step;
+            const qint64 a = qint64(random() % (model.size() + 1));
+            const qint64 b = qint64(random() % (model.size() + 1));
+            ASSERT_EQ(storage.substring(TextRange(a, b)), model.mid(std::min(a, b), std::abs(b - a)))
+                << "step " << step;
+            const AttributedString part = storage.attributedString(TextRange(a, b));
+            qsizetype runStart = std::min(a, b);
+            for (const AttributedString::Run& run : part.runs()) {
+                for (qsizetype i = runStart; i < runStart + run.length; ++i)
+                    ASSERT_EQ(
+                        run.attributes.value(AttributeKey::underlineStyle).toInt(), underlines[size_t(i)])
+                        << "step " << step << " at " << i;
+                runStart += run.length;
+            }
+            ASSERT_EQ(runStart, std::max(a, b));
+            expectPiecesMatch(storage, model, a);
         }
         if (step % 4999 == 0)
             expectParagraphsMatch(storage, model);
