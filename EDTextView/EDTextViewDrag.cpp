@@ -181,13 +181,8 @@ Qt::DropAction dropAction(QDropEvent* event)
 
 void EDTextView::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (!acceptsDrop(event->mimeData())) {
-        event->ignore();
-        return;
-    }
-    event->setDropAction(dropAction(event));
-    event->accept();
-    updateDropLocation(event->position());
+    // An entering drag is answered as any move over the view.
+    dragMoveEvent(event);
 }
 
 void EDTextView::dragMoveEvent(QDragMoveEvent* event)
