@@ -2,7 +2,7 @@
 
 #include "app/model/TDProject.h"
 #include "app/screens/common/TDAlert.h"
-#include "app/screens/common/TDLocalizedText.h"
+#include "app/TDLocalizedText.h"
 #include "app/screens/common/TDProjectSheetTemplate.h"
 #include "app/store/TDCategoryStore.h"
 #include "app/store/TDLibrary.h"

@@ -2,7 +2,7 @@
 
 #include "app/model/TDProject.h"
 #include "app/screens/common/TDDisplayText.h"
-#include "app/screens/common/TDLocalizedText.h"
+#include "app/TDLocalizedText.h"
 #include "app/screens/common/TDProjectSheetTemplate.h"
 #include "app/store/TDLibrary.h"
 #include "app/store/TDProjectStore.h"
