@@ -1,13 +1,12 @@
 #include "app/notes/TDNoteWindowModel.h"
 
+#include "app/TDLocalizedText.h"
 #include "app/model/TDNote.h"
 #include "app/model/TDProject.h"
 #include "app/notes/TDNoteTextFile.h"
 #include "app/store/TDNoteFiles.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/Print.h"
-
-#include <QCoreApplication>
 
 #include <algorithm>
 
@@ -17,11 +16,6 @@ using Message = TDNoteWindowModel::Message;
 using EditFailure = TDNoteWindowModel::EditFailure;
 using EditResult = TDNoteWindowModel::EditResult;
 
-QString localized(const char* key)
-{
-    return QCoreApplication::translate("Tindrel", key);
-}
-
 EditResult editFailure(EditFailure::Reason reason, Message message)
 {
     return EditResult::failure({ reason, std::move(message) });
@@ -30,7 +24,7 @@ EditResult editFailure(EditFailure::Reason reason, Message message)
 EditResult renameFailure(const QString& text)
 {
     return editFailure(
-        EditFailure::Reason::renameFailed, { localized("The note could not be renamed."), text });
+        EditFailure::Reason::renameFailed, { tdLocalized("The note could not be renamed."), text });
 }
 
 } // namespace
@@ -171,9 +165,9 @@ std::optional<Message> TDNoteWindowModel::loadText()
     auto read = TDNoteTextFile::read(located->note->contentURL());
     if (!read) {
         platform::print(QStringLiteral("Error: ") + read.error().description);
-        Message problem { localized("The note's text could not be read"),
+        Message problem { tdLocalized("The note's text could not be read"),
             read.error().description + QLatin1Char(' ')
-                + localized("Saving is turned off, so the file stays as it is.") };
+                + tdLocalized("Saving is turned off, so the file stays as it is.") };
         m_registrar.withMutation("loadProblem", [&] {
             m_loadState = LoadState::failed;
             m_loadProblem = problem;
@@ -204,21 +198,22 @@ bool TDNoteWindowModel::canEdit() const
 
 std::optional<Message> TDNoteWindowModel::saveText()
 {
-    const QString title = localized("The note could not be saved");
+    const QString title = tdLocalized("The note could not be saved");
     auto refuse = [&](const QString& reason) {
         platform::print(QStringLiteral("Error: ") + reason);
         return Message { title, reason };
     };
     auto located = note();
     if (!located)
-        return refuse(localized("The note is no longer in the library."));
+        return refuse(tdLocalized("The note is no longer in the library."));
     if (m_loadState == LoadState::failed)
         // Whatever the file holds was never shown, so it must not be replaced.
-        return refuse(localized("Its text file could not be read when the note was opened, and saving would "
-                                "replace whatever the file holds.")
+        return refuse(
+            tdLocalized("Its text file could not be read when the note was opened, and saving would "
+                        "replace whatever the file holds.")
             + QLatin1Char(' ') + m_loadFailure);
     if (m_loadState == LoadState::notLoaded)
-        return refuse(localized("Its text file has not been read yet."));
+        return refuse(tdLocalized("Its text file has not been read yet."));
     auto written = TDNoteTextFile::write(located->note->contentURL(), m_text);
     if (!written)
         return refuse(written.error().description);
@@ -239,7 +234,7 @@ TDNoteWindowModel::CloseDecision TDNoteWindowModel::prepareToClose()
     auto problem = saveText();
     if (!problem)
         return {};
-    problem->text += QLatin1Char(' ') + localized("The window stays open so that the text is not lost.");
+    problem->text += QLatin1Char(' ') + tdLocalized("The window stays open so that the text is not lost.");
     return { false, std::move(problem) };
 }
 
@@ -299,8 +294,8 @@ void TDNoteWindowModel::saveEdit(EditCompletion completion)
     auto located = note();
     if (!located)
         return answer(editFailure(EditFailure::Reason::noteMissing,
-            { localized("The note could not be renamed."),
-                localized("The note is no longer in the library.") }));
+            { tdLocalized("The note could not be renamed."),
+                tdLocalized("The note is no longer in the library.") }));
     auto title = tdnotefiles::checkedTitle(
         m_newTitle, located->project->tdNote(), tdnotefiles::TitleUse::rename, located->note->id());
     if (!title) {

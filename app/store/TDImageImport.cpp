@@ -1,5 +1,6 @@
 #include "app/store/TDImageImport.h"
 
+#include "app/TDLocalizedText.h"
 #include "app/model/TDMedia.h"
 #include "app/model/TDProject.h"
 #include "app/store/TDDirectoryPath.h"
@@ -9,7 +10,6 @@
 #include "platform/graphics/ImageEncoding.h"
 #include "platform/graphics/ImageFile.h"
 
-#include <QCoreApplication>
 #include <QFileInfo>
 #include <QPainter>
 
@@ -29,11 +29,6 @@ using platform::Uuid;
 namespace tdimageimport {
 
 namespace {
-
-QString localized(const char* key)
-{
-    return QCoreApplication::translate("Tindrel", key);
-}
 
 // Runs queued jobs on the shared pool, at most `laneCount` at a time over the whole program.
 class ImportLanes {
@@ -125,25 +120,25 @@ QString reasonFor(const platform::ImageFileError& error)
     case Problem::notARegularFile:
         return error.cause && error.cause->code == EISDIR
                 && error.cause->domain == platform::PlatformError::posixDomain
-            ? localized("It is a folder, not an image file.")
-            : localized("It is not a regular file.");
+            ? tdLocalized("It is a folder, not an image file.")
+            : tdLocalized("It is not a regular file.");
     case Problem::unreadable:
-        return localized("It could not be read: ")
-            + (error.cause ? error.cause->description : localized("unknown error"));
+        return tdLocalized("It could not be read: ")
+            + (error.cause ? error.cause->description : tdLocalized("unknown error"));
     case Problem::notAnImage:
-        return localized(
+        return tdLocalized(
             "It is not an image Tindrel can add (PNG, JPEG, GIF, WebP, TIFF, BMP, HEIC, HEIF or AVIF).");
     case Problem::tooLarge:
-        return localized("The picture is too large to open.");
+        return tdLocalized("The picture is too large to open.");
     case Problem::corrupt:
-        return localized("The image is damaged.");
+        return tdLocalized("The image is damaged.");
     }
-    return localized("The image is damaged.");
+    return tdLocalized("The image is damaged.");
 }
 
 QString reasonFor(const platform::PlatformError& error)
 {
-    return localized("It could not be copied into the project: ") + error.description;
+    return tdLocalized("It could not be copied into the project: ") + error.description;
 }
 
 // Removes an import's own folder; one already gone counts as removed.
@@ -290,14 +285,14 @@ Result<PreparedImage, QString> prepareWithinBudget(const QString& sourcePath, co
     std::optional<QByteArray> thumbnail = thumbnailJpeg(*source);
     decodePermits().release();
     if (!thumbnail)
-        return Prepared::failure(localized("The image is damaged."));
+        return Prepared::failure(tdLocalized("The image is damaged."));
 
     const QString fileName = copyName(QFileInfo(sourcePath).fileName());
     const Url thumbnailURL = TDDirectoryPath::mediaThumbnailURL(projectFolder, id);
     const Url folder = thumbnailURL.deletingLastPathComponent();
     const Url images = folder.deletingLastPathComponent();
     if (!thumbnailURL.isValid() || !TDDirectoryPath::isInsideLibraryFolder(folder))
-        return Prepared::failure(localized("The project's folder cannot hold images."));
+        return Prepared::failure(tdLocalized("The project's folder cannot hold images."));
     // Neither folder is made with its parents: a project folder deleted meanwhile is not made again.
     if (!FileManager::directoryExists(images)) {
         auto made = FileManager::createDirectory(images, platform::IntermediateDirectories::doNotCreate);
@@ -350,7 +345,7 @@ void start(TDStores stores, std::shared_ptr<TDProject> project, std::vector<QUrl
         } else {
             entry.displayName = url.toDisplayString();
             entry.outcome
-                = Result<PreparedImage, QString>::failure(localized("It is not a file on this computer."));
+                = Result<PreparedImage, QString>::failure(tdLocalized("It is not a file on this computer."));
         }
         drop->entries.push_back(std::move(entry));
     }

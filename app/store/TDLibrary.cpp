@@ -1,5 +1,6 @@
 #include "app/store/TDLibrary.h"
 
+#include "app/TDLocalizedText.h"
 #include "app/model/TDMedia.h"
 #include "app/model/TDNote.h"
 #include "app/store/TDCoverImage.h"
@@ -12,7 +13,6 @@
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/Print.h"
 
-#include <QCoreApplication>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -29,11 +29,6 @@ using Kind = TDLibraryFailure::Kind;
 namespace {
 
 using SaveOutcome = Result<Success, PlatformError>;
-
-QString localized(const char* key)
-{
-    return QCoreApplication::translate("Tindrel", key);
-}
 
 void printFailure(const QString& reason)
 {
@@ -72,7 +67,7 @@ public:
     }
     void failSaving(const PlatformError& error, QString message = {})
     {
-        fail(Kind::saveFailed, localized("The library could not be saved."), error.description,
+        fail(Kind::saveFailed, tdLocalized("The library could not be saved."), error.description,
             std::move(message));
     }
 
@@ -220,7 +215,7 @@ void TDLibrary::createNote(
             return operation->refuse(exists.title, exists.message);
         }
         return operation->fail(
-            Kind::fileFailed, localized("The note could not be created."), files.error().description);
+            Kind::fileFailed, tdLocalized("The note could not be created."), files.error().description);
     }
 
     auto note = TDNote::make(
@@ -238,7 +233,7 @@ void TDLibrary::createNote(
         // keeps it.
         if (!saved)
             return operation->failSaving(
-                saved.error(), localized("The note was made but could not be saved in the library yet."));
+                saved.error(), tdLocalized("The note was made but could not be saved in the library yet."));
         operation->succeed(note);
     });
 }
@@ -276,8 +271,8 @@ void TDLibrary::deleteNote(
             auto removed
                 = tdnotefiles::removeNoteFolder(projectFolder, *note, stores.projectStore->tdProjects());
             if (!removed)
-                return operation->fail(Kind::fileFailed, localized("The note's folder could not be removed."),
-                    removed.error().description);
+                return operation->fail(Kind::fileFailed,
+                    tdLocalized("The note's folder could not be removed."), removed.error().description);
             operation->succeed({});
         });
 }
@@ -344,7 +339,7 @@ void TDLibrary::renameNote(const std::shared_ptr<TDProject>& project, const std:
     const QString& title, platform::Date date, Done done)
 {
     auto operation = begin<Success>(m_inFlight, std::move(done));
-    const QString failed = localized("The note could not be renamed.");
+    const QString failed = tdLocalized("The note could not be renamed.");
     const Url projectFolder = TDDirectoryPath::projectDirectoryURL(project->name());
     const Url notesFolder = projectFolder.appendingPathComponent(QStringLiteral("notes"));
 
@@ -363,7 +358,7 @@ void TDLibrary::renameNote(const std::shared_ptr<TDProject>& project, const std:
     for (const Url& url : { oldFolder, newFolder, newTextFile, movedTextFile }) {
         if (!url.isFileUrl() || !TDDirectoryPath::isInsideLibraryFolder(url))
             return operation->fail(
-                Kind::fileFailed, failed, localized("The note's files are not in its project's folder."));
+                Kind::fileFailed, failed, tdLocalized("The note's files are not in its project's folder."));
     }
 
     std::vector<Move> moved;
@@ -390,7 +385,7 @@ void TDLibrary::renameNote(const std::shared_ptr<TDProject>& project, const std:
                 if (undoMoves(moved))
                     return operation->fail(Kind::fileFailed, failed, reason);
                 return operation->fail(Kind::fileFailed, failed, reason,
-                    reason + QLatin1Char(' ') + localized("Its folder could not be moved back: ")
+                    reason + QLatin1Char(' ') + tdLocalized("Its folder could not be moved back: ")
                         + newFolder.path());
             }
             moved.push_back({ movedTextFile, newTextFile });
@@ -408,17 +403,17 @@ void TDLibrary::renameNote(const std::shared_ptr<TDProject>& project, const std:
         [operation, note, moved, oldTitle, oldDate, oldURL, failed](SaveOutcome saved) {
             if (saved)
                 return operation->succeed({});
-            QString text = localized("The library could not be saved: ") + saved.error().description;
+            QString text = tdLocalized("The library could not be saved: ") + saved.error().description;
             if (undoMoves(moved)) {
                 note->setTitle(oldTitle);
                 note->setDate(oldDate);
                 note->setContentURL(oldURL);
-                text += QLatin1Char(' ') + localized("The note keeps its name.");
+                text += QLatin1Char(' ') + tdLocalized("The note keeps its name.");
             } else {
                 // The files stay where the note's new fields point; the next save of the projects
                 // writes them.
                 text += QLatin1Char(' ')
-                    + localized("Its files could not be moved back, so it keeps the new name.");
+                    + tdLocalized("Its files could not be moved back, so it keeps the new name.");
             }
             operation->fail(Kind::saveFailed, failed, saved.error().description, text);
         });
@@ -429,7 +424,7 @@ void TDLibrary::createProject(TDProject::Fields fields, Done done)
     auto operation = begin<Success>(m_inFlight, std::move(done));
     auto created = TDProjectStore::createProjectDirectory(fields.name);
     if (!created)
-        return operation->fail(Kind::fileFailed, localized("The project folder could not be created."),
+        return operation->fail(Kind::fileFailed, tdLocalized("The project folder could not be created."),
             created.error().description);
     auto projects = m_stores.projectStore->tdProjects();
     projects.push_back(TDProject::make(std::move(fields)));
@@ -443,7 +438,7 @@ void TDLibrary::editProject(const std::shared_ptr<TDProject>& project, ProjectEd
     if (!sameName(edit.name, project->name())) {
         auto renamed = renameTDProject(*project, edit.name, m_stores.mediaStore->tdMedia());
         if (!renamed)
-            return operation->fail(Kind::fileFailed, localized("The project folder could not be renamed."),
+            return operation->fail(Kind::fileFailed, tdLocalized("The project folder could not be renamed."),
                 renamed.error().description);
     }
     if (edit.startDate != project->startDate())
@@ -498,7 +493,7 @@ void TDLibrary::deleteProject(const std::shared_ptr<TDProject>& project, Done do
             auto removed = removeProjectFolder(name, *stores.projectStore);
             if (!removed)
                 return operation->fail(Kind::fileFailed,
-                    localized("The project folder could not be removed."), removed.error().description);
+                    tdLocalized("The project folder could not be removed."), removed.error().description);
             operation->succeed({});
         });
 }
@@ -521,12 +516,12 @@ void TDLibrary::setCoverImage(const std::shared_ptr<TDProject>& project, const Q
     auto jpeg = tdcoverimage::jpegData(imagePath);
     if (!jpeg)
         return operation->fail(
-            Kind::fileFailed, localized("The image cannot be used as a cover."), jpeg.error().description);
+            Kind::fileFailed, tdLocalized("The image cannot be used as a cover."), jpeg.error().description);
     const Url projectFolder = TDDirectoryPath::projectDirectoryURL(project->name());
     auto file = tdcoverimage::writeCoverFile(projectFolder, jpeg.value());
     if (!file)
         return operation->fail(
-            Kind::fileFailed, localized("The cover image could not be saved."), file.error().description);
+            Kind::fileFailed, tdLocalized("The cover image could not be saved."), file.error().description);
     auto old = project->coverImageURL();
     project->setCoverImageURL(file.value());
     saveInOrder(m_stores, { LibraryFile::projects },
@@ -554,7 +549,7 @@ void TDLibrary::removeCoverImage(const std::shared_ptr<TDProject>& project, cons
         printFailure(PlatformError::fromErrno(ENOENT, url.path()).description);
     auto removed = tdcoverimage::removeCoverFile(url, projectFolder);
     if (!removed)
-        return operation->fail(Kind::fileFailed, localized("The cover image could not be removed."),
+        return operation->fail(Kind::fileFailed, tdLocalized("The cover image could not be removed."),
             removed.error().description);
     project->setCoverImageURL(std::nullopt);
     saveInOrder(m_stores, { LibraryFile::projects }, finishing(operation));
@@ -564,8 +559,8 @@ void TDLibrary::addQuickAccessURL(const std::shared_ptr<TDProject>& project, con
 {
     auto operation = begin<Success>(m_inFlight, std::move(done));
     if (!url.isValid())
-        return operation->refuse(localized("The item cannot be added."),
-            localized("Only a file or a folder can be kept in the quick-access bar."));
+        return operation->refuse(tdLocalized("The item cannot be added."),
+            tdLocalized("Only a file or a folder can be kept in the quick-access bar."));
     auto urls = project->quickAccessURL();
     urls.push_back(url);
     project->setQuickAccessURL(std::move(urls));
@@ -640,8 +635,8 @@ void TDLibrary::removeMedia(const platform::Uuid& mediaId, Done done)
                 continue;
             auto removed = TDDirectoryPath::trashItemInsideLibrary(folder);
             if (!removed)
-                return operation->fail(Kind::fileFailed, localized("The image's files could not be removed."),
-                    removed.error().description);
+                return operation->fail(Kind::fileFailed,
+                    tdLocalized("The image's files could not be removed."), removed.error().description);
         }
         operation->succeed({});
     });

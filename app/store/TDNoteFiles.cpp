@@ -1,9 +1,9 @@
 #include "app/store/TDNoteFiles.h"
 
+#include "app/TDLocalizedText.h"
 #include "app/store/TDDirectoryPath.h"
 #include "platform/foundation/FileManager.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringDecoder>
@@ -21,11 +21,6 @@ namespace tdnotefiles {
 
 namespace {
 
-QString localized(const char* key)
-{
-    return QCoreApplication::translate("Tindrel", key);
-}
-
 bool sameTitle(const QString& a, const QString& b)
 {
     return a.normalized(QString::NormalizationForm_C) == b.normalized(QString::NormalizationForm_C);
@@ -35,8 +30,8 @@ bool sameTitle(const QString& a, const QString& b)
 
 TitleProblem existingTitleProblem()
 {
-    return { TitleProblem::Kind::exists, localized("The note already exists"),
-        localized("The note with the name you entered already exists. Please enter a different name.") };
+    return { TitleProblem::Kind::exists, tdLocalized("The note already exists"),
+        tdLocalized("The note with the name you entered already exists. Please enter a different name.") };
 }
 
 Result<QString, TitleProblem> checkedTitle(const QString& typed,
@@ -53,13 +48,13 @@ Result<QString, TitleProblem> checkedTitle(const QString& typed,
             return Outcome::failure(existingTitleProblem());
     }
     if (typed.isEmpty() || title.trimmed().isEmpty())
-        return Outcome::failure({ TitleProblem::Kind::blank, localized("The name is blank"),
+        return Outcome::failure({ TitleProblem::Kind::blank, tdLocalized("The name is blank"),
             use == TitleUse::newNote
-                ? localized("A name is required to create a note. Please enter a name.")
-                : localized("A name is required to change the note title. Please enter a name.") });
+                ? tdLocalized("A name is required to create a note. Please enter a name.")
+                : tdLocalized("A name is required to change the note title. Please enter a name.") });
     if (title.toUtf8().size() > maximumTitleBytes)
-        return Outcome::failure({ TitleProblem::Kind::tooLong, localized("The name is too long"),
-            localized("A note's name can be at most 251 bytes long. Please enter a shorter name.") });
+        return Outcome::failure({ TitleProblem::Kind::tooLong, tdLocalized("The name is too long"),
+            tdLocalized("A note's name can be at most 251 bytes long. Please enter a shorter name.") });
     if (auto problem = TDDirectoryPath::nameProblem(title))
         return Outcome::failure({ TitleProblem::Kind::unusable, problem->title, problem->message });
     return Outcome::success(title);

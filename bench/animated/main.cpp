@@ -12,6 +12,7 @@
 // Usage: bench_animated [--part setimage|playback] [--seconds S] [--runs N] [--delay-cs frame delay]
 
 #include "../support/Compare.h"
+#include "../support/Memory.h"
 
 #include "Iris/cache/ImageCache.h"
 #include "Iris/general/IrisManager.h"
@@ -61,26 +62,6 @@ QByteArray makeGif(int delayCentiseconds)
         frames.push_back({ *platform::Bitmap::fromImage(image), delayCentiseconds / 100.0 });
     }
     return *platform::encodeGif(frames, 0);
-}
-
-long statusKilobytes(const char* field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray prefix = QByteArray(field) + ':';
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(prefix))
-            return line.mid(prefix.size()).trimmed().split(' ').value(0).toLong();
-    }
-    return 0;
-}
-
-void resetPeak()
-{
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    if (clear.open(QIODevice::WriteOnly))
-        clear.write("5");
 }
 
 double cpuSeconds()
@@ -165,8 +146,8 @@ int runPlayback(const QString& which, const QString& path, double seconds)
     window.resize(side, side);
     window.show();
     QCoreApplication::processEvents();
-    const long residentBefore = statusKilobytes("VmRSS");
-    resetPeak();
+    const long residentBefore = bench::statusKilobytes("VmRSS");
+    bench::resetPeak();
     const double cpuBefore = cpuSeconds();
     int shown = 0;
     int held = 0;
@@ -218,7 +199,7 @@ int runPlayback(const QString& which, const QString& path, double seconds)
         shown = player->shown;
     }
     const double cpu = cpuSeconds() - cpuBefore;
-    const long peak = statusKilobytes("VmHWM") - residentBefore;
+    const long peak = bench::statusKilobytes("VmHWM") - residentBefore;
     std::printf("%.4f %ld %d %d\n", cpu, peak, shown, held);
     std::fflush(stdout);
     return 0;

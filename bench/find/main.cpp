@@ -17,22 +17,15 @@
 #include "EDTextView/EDTextFinderClient.h"
 #include "EDTextView/EDTextView.h"
 #include "app/model/TDNote.h"
-#include "app/model/TDProject.h"
 #include "app/screens/note/EDTextEditView.h"
 #include "app/screens/note/TDNoteView.h"
 #include "app/screens/note/TDNoteWindow.h"
-#include "app/store/TDLinkStore.h"
-#include "app/store/TDNoteFiles.h"
-#include "app/store/TDProjectStore.h"
 #include "bench/support/Compare.h"
-#include "platform/foundation/Environment.h"
+#include "bench/support/NoteWindow.h"
 #include "platform/text/UndoManager.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QTemporaryDir>
@@ -85,15 +78,6 @@ QString makeNote(const QString& marker = QString(), int markers = 0)
     if (placed != markers)
         fail("the note did not get all its markers");
     return text;
-}
-
-void press(
-    QWidget* widget, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier, const QString& text = {})
-{
-    QKeyEvent press(QEvent::KeyPress, key, modifiers, text);
-    QCoreApplication::sendEvent(widget, &press);
-    QKeyEvent release(QEvent::KeyRelease, key, modifiers, text);
-    QCoreApplication::sendEvent(widget, &release);
 }
 
 void paint(EDTextView& view)
@@ -217,28 +201,9 @@ void replaceBenchmark(EDTextView& view, bool caseSensitive)
 // The note window of a library in `home` with one project holding one note of `text`.
 std::unique_ptr<QMainWindow> openNoteWindow(const QString& home, const QString& text)
 {
-    QDir(home).mkdir(QStringLiteral("Documents"));
-    platform::Environment::setRoots(
-        { home + QStringLiteral("/Documents"), home, home + QStringLiteral("/settings.ini"), {} });
-    static auto projectStore = std::make_shared<TDProjectStore>();
-    static auto linkStore = std::make_shared<TDLinkStore>();
-    TDProject::Fields fields;
-    fields.name = QStringLiteral("Poster Series");
-    fields.id = platform::Uuid::random();
-    const QString title = QStringLiteral("Layout grid");
-    auto file = tdnotefiles::createNoteFiles(TDDirectoryPath::projectDirectoryURL(fields.name), title);
-    if (!file)
-        fail("could not create the note's files");
-    auto note = TDNote::make(platform::Uuid::random(), fields.id, title, file.value(), platform::Date::now());
-    fields.tdNote = { note };
-    projectStore->setTdProjects({ TDProject::make(std::move(fields)) });
-    projectStore->setNoteMap({ { note->id(), { 0, 0 } } });
-    QFile out(note->contentURL().path());
-    if (!out.open(QIODevice::WriteOnly) || out.write(text.toUtf8()) < 0)
-        fail("could not write the note");
-    out.close();
-    std::unique_ptr<QMainWindow> window(
-        TDNoteWindow::makeWindow(note, TDStores { projectStore, nullptr, linkStore, nullptr }, nullptr));
+    bench::NoteLibrary library(
+        home, QStringLiteral("Poster Series"), QStringLiteral("Layout grid"), text, fail);
+    std::unique_ptr<QMainWindow> window(TDNoteWindow::makeWindow(library.note, library.stores(), nullptr));
     window->setAttribute(Qt::WA_DeleteOnClose, false);
     window->resize(TDNoteWindow::defaultWidth, 460);
     window->show();
@@ -249,47 +214,16 @@ std::unique_ptr<QMainWindow> openNoteWindow(const QString& home, const QString& 
     return window;
 }
 
-QPalette darkPalette()
-{
-    QPalette palette;
-    const QColor window(0x32, 0x32, 0x32), base(0x1E, 0x1E, 0x1E), button(0x3C, 0x3C, 0x3C);
-    for (auto [role, color] : { std::pair { QPalette::Window, window }, { QPalette::Base, base },
-             { QPalette::AlternateBase, button }, { QPalette::Button, button },
-             { QPalette::WindowText, QColor(Qt::white) }, { QPalette::Text, QColor(Qt::white) },
-             { QPalette::ButtonText, QColor(Qt::white) }, { QPalette::Light, QColor(0x50, 0x50, 0x50) },
-             { QPalette::Midlight, QColor(0x46, 0x46, 0x46) }, { QPalette::Mid, QColor(0x2A, 0x2A, 0x2A) },
-             { QPalette::Dark, QColor(0x20, 0x20, 0x20) }, { QPalette::Shadow, QColor(Qt::black) },
-             { QPalette::PlaceholderText, QColor(0x80, 0x80, 0x80) },
-             { QPalette::Highlight, QColor(0x0A, 0x84, 0xFF) } })
-        palette.setColor(role, color);
-    return palette;
-}
-
 int screenshots(const QString& home, const QString& folder)
 {
-    const QString text = QStringLiteral("Layout grid for the poster series\n"
-                                        "\n"
-                                        "Format: A2 portrait, 420 x 594 mm, 10 mm bleed.\n"
-                                        "Columns: 12, gutter 5 mm; margins 24 mm outside, 18 mm inside.\n"
-                                        "Baseline: 6 mm, the headline on three baselines.\n"
-                                        "\n"
-                                        "Type\n"
-                                        "\tHeadline: condensed grotesque, 144 pt, tracking -20.\n"
-                                        "\tDates and venue: 36 pt, the same family, regular.\n"
-                                        "\tSmall print: 9 pt on the bottom baseline.\n"
-                                        "\n"
-                                        "To do\n"
-                                        "- Try the photo bleeding off the top edge.\n"
-                                        "- Check the caf\u00E9 poster in the 5-column variant.\n"
-                                        "- Ask the printer about the fluorescent pink (Pantone 806).\n"
-                                        "- Proofs on Thursday; print run quotes by Friday.\n");
+    const QString text = bench::posterNoteText();
     const struct {
         bool dark;
         const char* file;
     } shots[] = { { false, "find-bar.png" }, { true, "find-bar-dark.png" } };
     const QPalette light = QApplication::palette();
     for (const auto& shot : shots) {
-        QApplication::setPalette(shot.dark ? darkPalette() : light);
+        QApplication::setPalette(shot.dark ? bench::darkPalette() : light);
         QTemporaryDir shotHome(home + QStringLiteral("/shot-XXXXXX"));
         auto window = openNoteWindow(shotHome.path(), text);
         auto* content = static_cast<TDNoteWindow*>(window->centralWidget());
@@ -298,14 +232,14 @@ int screenshots(const QString& home, const QString& folder)
         view->setSelectedRange({ 0, 0 });
         content->saveText();
         // The dark one with the replace row open.
-        press(view, shot.dark ? Qt::Key_H : Qt::Key_F, Qt::ControlModifier);
+        bench::typeKey(view, shot.dark ? Qt::Key_H : Qt::Key_F, {}, Qt::ControlModifier);
         EDFindBar* bar = view->textFinder().findBar();
         if (!bar || !bar->isVisible())
             fail("Ctrl+F did not show the find bar");
         bar->findField()->selectAll();
         for (const QChar c : QStringLiteral("the"))
-            press(bar->findField(), Qt::Key(QChar(c).toUpper().unicode()), Qt::NoModifier, QString(c));
-        press(bar->findField(), Qt::Key_Return);
+            bench::typeKey(bar->findField(), Qt::Key(QChar(c).toUpper().unicode()), QString(c));
+        bench::typeKey(bar->findField(), Qt::Key_Return);
         if (shot.dark)
             bar->replaceField()->setText(QStringLiteral("a"));
         QElapsedTimer settle;

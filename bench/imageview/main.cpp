@@ -6,10 +6,10 @@
 #include "Iris/cache/ImageCache.h"
 #include "Iris/declarative/IRImageView.h"
 #include "Iris/general/IrisManager.h"
+#include "bench/support/Memory.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QGridLayout>
 #include <QImage>
 #include <QImageReader>
@@ -51,27 +51,6 @@ void writeCovers(const QString& folder)
     }
 }
 
-long statusKilobytes(const char* field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray prefix = QByteArray(field) + ':';
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(prefix))
-            return line.mid(prefix.size()).trimmed().split(' ').value(0).toLong();
-    }
-    return 0;
-}
-
-// Resets the peak resident size, so the peak read afterwards is that of the work alone.
-void resetPeak()
-{
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    if (clear.open(QIODevice::WriteOnly))
-        clear.write("5");
-}
-
 void waitFor(const std::function<bool()>& done)
 {
     while (!done())
@@ -95,8 +74,8 @@ int runSide(const QString& side, const QString& folder)
     window.resize(columns * (cellSize.width() + 2), (viewCount / columns) * (cellSize.height() + 2));
     QCoreApplication::processEvents();
 
-    const long residentBefore = statusKilobytes("VmRSS");
-    resetPeak();
+    const long residentBefore = bench::statusKilobytes("VmRSS");
+    bench::resetPeak();
     QElapsedTimer timer;
     timer.start();
     if (side == QLatin1String("ours")) {
@@ -127,7 +106,7 @@ int runSide(const QString& side, const QString& folder)
     }
     window.repaint();
     const double seconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
-    const long peak = statusKilobytes("VmHWM") - residentBefore;
+    const long peak = bench::statusKilobytes("VmHWM") - residentBefore;
     std::printf("%.6f %ld\n", seconds, peak);
     std::fflush(stdout);
     iris::ImageRetrieving::setShared(nullptr);

@@ -21,6 +21,7 @@
 #include "app/store/TDLinkStore.h"
 #include "app/store/TDMediaStore.h"
 #include "app/store/TDProjectStore.h"
+#include "bench/support/Memory.h"
 #include "platform/foundation/Environment.h"
 
 #include <QApplication>
@@ -38,7 +39,6 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <malloc.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -54,13 +54,6 @@ constexpr QSize photoSize(4000, 3000);
 {
     std::fprintf(stderr, "bench_import: %s\n", what);
     std::exit(1);
-}
-
-// Bytes the allocator has handed out and not had back.
-qint64 heapInUse()
-{
-    const struct mallinfo2 info = mallinfo2();
-    return qint64(info.uordblks) + qint64(info.hblkhd);
 }
 
 // A photo-like picture: a sky-to-ground gradient, soft shapes and grain, so the JPEG has the size
@@ -168,7 +161,7 @@ ImportFigures importOnce(const QString& root, const QStringList& photos, Shown s
     for (const QString& path : photos)
         urls.push_back(QUrl::fromLocalFile(path));
     malloc_trim(0);
-    const qint64 heapBefore = heapInUse();
+    const qint64 heapBefore = bench::heapInUse();
     ImportFigures figures;
     qint64 peak = heapBefore;
     QElapsedTimer clock, tick;
@@ -178,7 +171,7 @@ ImportFigures importOnce(const QString& root, const QStringList& photos, Shown s
     QObject::connect(&ticker, &QTimer::timeout, [&] {
         figures.longestGapMs = std::max(figures.longestGapMs, tick.nsecsElapsed() / 1e6);
         tick.restart();
-        peak = std::max(peak, heapInUse());
+        peak = std::max(peak, bench::heapInUse());
     });
     clock.start();
     tick.start();

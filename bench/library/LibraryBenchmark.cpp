@@ -9,6 +9,7 @@
 
 #include "app/TindrelApp.h"
 #include "app/store/TDLibraryCoding.h"
+#include "bench/support/Memory.h"
 #include "platform/foundation/Environment.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/Url.h"
@@ -27,7 +28,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
-#include <malloc.h>
 #include <vector>
 
 namespace {
@@ -82,26 +82,10 @@ double fastestMs(
     std::exit(1);
 }
 
-// Bytes the allocator has handed out and not had back, over all its arenas: what live objects hold,
-// unlike the resident set, which also keeps what was freed but not returned to the system.
-qint64 heapInUse()
-{
-    const struct mallinfo2 info = mallinfo2();
-    return qint64(info.uordblks + info.hblkhd);
-}
-
 // A field of /proc/self/status in bytes ("VmRSS", "VmHWM").
 qint64 statusBytes(const char* field)
 {
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray prefix = QByteArray(field) + ':';
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(prefix))
-            return line.mid(prefix.size()).trimmed().split(' ').value(0).toLongLong() * 1024;
-    }
-    return 0;
+    return qint64(bench::statusKilobytes(field)) * 1024;
 }
 
 // The child: starts the program on the library under `root` as `main` does, offscreen, and prints
@@ -127,7 +111,8 @@ int startUp(int argc, char** argv, const QString& root)
         QCoreApplication::processEvents();
     tindrel.mainWindow()->repaint();
     QCoreApplication::processEvents();
-    std::printf("%.1f %lld %lld %lld\n", loadMs, statusBytes("VmRSS"), statusBytes("VmHWM"), heapInUse());
+    std::printf(
+        "%.1f %lld %lld %lld\n", loadMs, statusBytes("VmRSS"), statusBytes("VmHWM"), bench::heapInUse());
     return 0;
 }
 
@@ -252,11 +237,11 @@ int main(int argc, char** argv)
         // 10,000 projects, so that what the allocator and the pool's threads set up once weighs little.
         const int loads = std::max(1, 10000 / projectCount);
         std::vector<tdlibrary::ProjectList> kept;
-        const qint64 before = heapInUse();
+        const qint64 before = bench::heapInUse();
         for (int i = 0; i < loads; ++i)
             kept.push_back(
                 tdlibrary::decodeProjects(platform::FileManager::readRegularFile(url).value()).value());
-        const double perProject = double(heapInUse() - before) / (double(projectCount) * loads);
+        const double perProject = double(bench::heapInUse() - before) / (double(projectCount) * loads);
         std::printf(
             "load %6d projects (%5.1f MB): %7.1f ms, bare parse %7.1f ms, ratio %.2fx (target <= 2x); "
             "memory held %.1f KB per project\n",

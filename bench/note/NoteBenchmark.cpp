@@ -17,7 +17,6 @@
 #include "EDTextView/EDTextView.h"
 #include "app/model/TDLink.h"
 #include "app/model/TDNote.h"
-#include "app/model/TDProject.h"
 #include "app/notes/TDNoteWindowModel.h"
 #include "app/screens/common/TDPopover.h"
 #include "app/screens/common/TDProjectDetailViewSectionTitle.h"
@@ -26,17 +25,12 @@
 #include "app/screens/note/TDLinksPane.h"
 #include "app/screens/note/TDNoteView.h"
 #include "app/screens/note/TDNoteWindow.h"
-#include "app/store/TDLinkStore.h"
-#include "app/store/TDNoteFiles.h"
-#include "app/store/TDProjectStore.h"
 #include "bench/support/Compare.h"
-#include "platform/foundation/Environment.h"
+#include "bench/support/NoteWindow.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QPainter>
@@ -86,49 +80,13 @@ void saveWithQSaveFile(const QString& path, const QString& text)
         fail("QSaveFile could not commit");
 }
 
-void writeNote(const QString& path, const QString& text)
-{
-    QFile out(path);
-    const QByteArray bytes = text.toUtf8();
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(bytes) != bytes.size())
-        fail("could not write the note");
-}
-
-// A library in `home` with one project holding one note of `text`.
-struct Library {
-    std::shared_ptr<TDProjectStore> projectStore = std::make_shared<TDProjectStore>();
-    std::shared_ptr<TDLinkStore> linkStore = std::make_shared<TDLinkStore>();
-    std::shared_ptr<TDNote> note;
-
-    Library(const QString& home, const QString& projectName, const QString& title, const QString& text)
-    {
-        QDir(home).mkdir(QStringLiteral("Documents"));
-        platform::Environment::setRoots(
-            { home + QStringLiteral("/Documents"), home, home + QStringLiteral("/settings.ini"), {} });
-        TDProject::Fields fields;
-        fields.name = projectName;
-        fields.id = platform::Uuid::random();
-        auto file = tdnotefiles::createNoteFiles(TDDirectoryPath::projectDirectoryURL(fields.name), title);
-        if (!file)
-            fail("could not create the note's files");
-        note = TDNote::make(platform::Uuid::random(), fields.id, title, file.value(), platform::Date::now());
-        fields.tdNote = { note };
-        projectStore->setTdProjects({ TDProject::make(std::move(fields)) });
-        projectStore->setNoteMap({ { note->id(), { 0, 0 } } });
-        writeNote(path(), text);
-    }
-
-    QString path() const { return note->contentURL().path(); }
-    TDStores stores() const { return TDStores { projectStore, nullptr, linkStore, nullptr }; }
-};
-
 TDNoteWindow* contentOf(QMainWindow* window)
 {
     return static_cast<TDNoteWindow*>(window->centralWidget());
 }
 
 // Shows a note window and runs the event loop until its editor shows the whole note.
-std::unique_ptr<QMainWindow> openWindow(const Library& library, qsizetype length)
+std::unique_ptr<QMainWindow> openWindow(const bench::NoteLibrary& library, qsizetype length)
 {
     std::unique_ptr<QMainWindow> window(TDNoteWindow::makeWindow(library.note, library.stores(), nullptr));
     window->setAttribute(Qt::WA_DeleteOnClose, false);
@@ -153,18 +111,10 @@ void paint(QAbstractScrollArea& area)
     QCoreApplication::processEvents();
 }
 
-void typeKey(QWidget* widget, Qt::Key key, const QString& text)
-{
-    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
-    QCoreApplication::sendEvent(widget, &press);
-    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
-    QCoreApplication::sendEvent(widget, &release);
-}
-
 void benchmarks(const QString& home)
 {
     const QString text = noteText();
-    Library library(home, QStringLiteral("Bench"), QStringLiteral("Long note"), text);
+    bench::NoteLibrary library(home, QStringLiteral("Bench"), QStringLiteral("Long note"), text, fail);
     const QString path = library.path();
     std::printf("note: %.1f MB as UTF-8, %lld lines; window %d x %d\n", text.toUtf8().size() / 1e6,
         static_cast<long long>(text.count(QLatin1Char('\n'))), windowWidth, windowHeight);
@@ -204,9 +154,9 @@ void benchmarks(const QString& home)
         auto typeAndSave = [&] {
             typed = !typed;
             if (typed)
-                typeKey(view, Qt::Key_X, QStringLiteral("x"));
+                bench::typeKey(view, Qt::Key_X, QStringLiteral("x"));
             else
-                typeKey(view, Qt::Key_Backspace, QString());
+                bench::typeKey(view, Qt::Key_Backspace, QString());
             content->saveText();
             if (content->model()->hasUnsavedText())
                 fail("the window's save failed");
@@ -239,16 +189,17 @@ void benchmarks(const QString& home)
             [&] {
                 editTyped = !editTyped;
                 if (editTyped)
-                    typeKey(&edit, Qt::Key_X, QStringLiteral("x"));
+                    bench::typeKey(&edit, Qt::Key_X, QStringLiteral("x"));
                 else
-                    typeKey(&edit, Qt::Key_Backspace, QString());
+                    bench::typeKey(&edit, Qt::Key_Backspace, QString());
                 saveWithQSaveFile(path, edit.toPlainText());
             },
             runs);
     }
 
     auto model = TDNoteWindowModel::make(library.projectStore, library.note);
-    writeNote(path, text);
+    if (!bench::NoteLibrary::writeNote(path, text))
+        fail("could not write the note");
     if (model->loadText() || model->text() != text)
         fail("the model did not load the note");
     const QString typed = text + QLatin1Char('x');
@@ -280,41 +231,11 @@ void benchmarks(const QString& home)
         runs);
 }
 
-QPalette darkPalette()
-{
-    QPalette palette;
-    const QColor window(0x32, 0x32, 0x32), base(0x1E, 0x1E, 0x1E), button(0x3C, 0x3C, 0x3C);
-    for (auto [role, color] : { std::pair { QPalette::Window, window }, { QPalette::Base, base },
-             { QPalette::AlternateBase, button }, { QPalette::Button, button },
-             { QPalette::WindowText, QColor(Qt::white) }, { QPalette::Text, QColor(Qt::white) },
-             { QPalette::ButtonText, QColor(Qt::white) }, { QPalette::Light, QColor(0x50, 0x50, 0x50) },
-             { QPalette::Midlight, QColor(0x46, 0x46, 0x46) }, { QPalette::Mid, QColor(0x2A, 0x2A, 0x2A) },
-             { QPalette::Dark, QColor(0x20, 0x20, 0x20) }, { QPalette::Shadow, QColor(Qt::black) },
-             { QPalette::PlaceholderText, QColor(0x80, 0x80, 0x80) },
-             { QPalette::Highlight, QColor(0x0A, 0x84, 0xFF) } })
-        palette.setColor(role, color);
-    return palette;
-}
-
 int screenshots(const QString& home, const QString& folder)
 {
-    const QString text = QStringLiteral("Layout grid for the poster series\n"
-                                        "\n"
-                                        "Format: A2 portrait, 420 x 594 mm, 10 mm bleed.\n"
-                                        "Columns: 12, gutter 5 mm; margins 24 mm outside, 18 mm inside.\n"
-                                        "Baseline: 6 mm, the headline on three baselines.\n"
-                                        "\n"
-                                        "Type\n"
-                                        "\tHeadline: condensed grotesque, 144 pt, tracking -20.\n"
-                                        "\tDates and venue: 36 pt, the same family, regular.\n"
-                                        "\tSmall print: 9 pt on the bottom baseline.\n"
-                                        "\n"
-                                        "To do\n"
-                                        "- Try the photo bleeding off the top edge.\n"
-                                        "- Check the caf\u00E9 poster in the 5-column variant.\n"
-                                        "- Ask the printer about the fluorescent pink (Pantone 806).\n"
-                                        "- Proofs on Thursday; print run quotes by Friday.\n");
-    Library library(home, QStringLiteral("Poster Series"), QStringLiteral("Layout grid"), text);
+    const QString text = bench::posterNoteText();
+    bench::NoteLibrary library(
+        home, QStringLiteral("Poster Series"), QStringLiteral("Layout grid"), text, fail);
     const auto link = [&](std::optional<QString> title, std::optional<QString> desc, const char* url) {
         return TDLink { std::move(title), std::move(desc), QString::fromUtf8(url), platform::Uuid::random(),
             library.note->id() };
@@ -337,15 +258,15 @@ int screenshots(const QString& home, const QString& folder)
     } shots[] = { { false, "note-window.png" }, { true, "note-window-dark.png" } };
     const QPalette light = QApplication::palette();
     for (const auto& shot : shots) {
-        QApplication::setPalette(shot.dark ? darkPalette() : light);
+        QApplication::setPalette(shot.dark ? bench::darkPalette() : light);
         auto window = openWindow(library, text.size());
         window->resize(TDNoteWindow::defaultWidth, 460);
         TDNoteWindow* content = contentOf(window.get());
         EDTextView* view = content->noteView()->editor()->textView();
         view->setFocus();
         view->setSelectedRange({ text.indexOf(QStringLiteral("5-column")) + 2, 0 });
-        typeKey(view, Qt::Key_Space, QStringLiteral(" "));
-        typeKey(view, Qt::Key_Backspace, QString());
+        bench::typeKey(view, Qt::Key_Space, QStringLiteral(" "));
+        bench::typeKey(view, Qt::Key_Backspace, QString());
         content->saveText();
         QElapsedTimer settle;
         settle.start();

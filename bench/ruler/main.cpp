@@ -16,6 +16,7 @@
 #include "EDTextView/EDTextLayoutManager.h"
 #include "EDTextView/EDTextView.h"
 #include "bench/support/Compare.h"
+#include "bench/support/Document.h"
 #include "platform/foundation/Print.h"
 
 #include <QApplication>
@@ -25,7 +26,6 @@
 #include <QScrollBar>
 
 #include <memory>
-#include <random>
 #include <vector>
 
 using platform::print;
@@ -44,26 +44,6 @@ QFont benchFont()
     QFont font("DejaVu Sans Mono");
     font.setPixelSize(13);
     return font;
-}
-
-QString makeDocument()
-{
-    static const char* const words[]
-        = { "the", "quick", "brown", "fox", "jumps", "over", "lazy", "dog", "Tindrel", "reference", "note",
-              "caf\u00e9", "na\u00efve", "project", "layout", "\t", "1234", "lorem", "ipsum", "dolor" };
-    std::mt19937 random(42);
-    QString text;
-    text.reserve(10'600'000);
-    for (int line = 0; line < paragraphCount; ++line) {
-        const int length = int(random() % 88) + 2;
-        const qsizetype start = text.size();
-        while (text.size() - start < length) {
-            text += QString::fromUtf8(words[random() % std::size(words)]);
-            text += QLatin1Char(' ');
-        }
-        text += QLatin1Char('\n');
-    }
-    return text;
 }
 
 void settle(EDTextView& view)
@@ -96,7 +76,7 @@ std::vector<double> microsecondsPerCall(const std::vector<std::function<void()>>
 
 int runBenchmark()
 {
-    const QString document = makeDocument();
+    const QString document = bench::makeDocument(paragraphCount);
     // The ruler's view, and a view without a ruler whose viewport has the same size, for the
     // baseline (a view's layout pass with a ruler includes the ruler's rebuild).
     EDTextView withRuler;

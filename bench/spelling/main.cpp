@@ -13,19 +13,15 @@
 // docs/screenshots/make-spelling-screenshot.sh).
 
 #include "bench/support/Compare.h"
+#include "bench/support/NoteWindow.h"
 
 #include "EDTextView/EDTextContentStorage.h"
 #include "EDTextView/EDTextLayoutManager.h"
 #include "EDTextView/EDTextView.h"
 #include "app/model/TDNote.h"
-#include "app/model/TDProject.h"
 #include "app/screens/note/EDTextEditView.h"
 #include "app/screens/note/TDNoteView.h"
 #include "app/screens/note/TDNoteWindow.h"
-#include "app/store/TDLinkStore.h"
-#include "app/store/TDNoteFiles.h"
-#include "app/store/TDProjectStore.h"
-#include "platform/foundation/Environment.h"
 #include "platform/ui/SpellChecker.h"
 
 #include <QApplication>
@@ -33,8 +29,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFile>
-#include <QKeyEvent>
 #include <QMainWindow>
 #include <QMenu>
 #include <QRegularExpression>
@@ -95,14 +89,6 @@ QString makeNote()
     return note + QLatin1Char('.');
 }
 
-double percentile(std::vector<double> values, double share)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    return values[std::min(values.size() - 1, size_t(double(values.size()) * share))];
-}
-
 size_t spellingMarks(const EDTextView& view)
 {
     size_t count = 0;
@@ -124,14 +110,6 @@ void waitUntilIdle(TextCheckingController& controller)
     QObject::connect(&controller, &TextCheckingController::becameIdle, &loop, &QEventLoop::quit);
     QTimer::singleShot(60'000, &loop, [] { fail("the check did not finish"); });
     loop.exec();
-}
-
-void typeKey(QWidget* widget, Qt::Key key, const QString& text)
-{
-    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
-    QCoreApplication::sendEvent(widget, &press);
-    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
-    QCoreApplication::sendEvent(widget, &release);
 }
 
 // Records when a timer fires, before anyone connected to it hears of it.
@@ -173,7 +151,7 @@ std::pair<double, double> mainThreadGaps(int milliseconds, const std::function<v
     QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
     loop.exec();
     ticker.stop();
-    return { percentile(gaps, 0.99), percentile(gaps, 1.0) };
+    return { bench::percentile(gaps, 0.99), bench::percentile(gaps, 1.0) };
 }
 
 void checkerAlone(const SpellChecker& checker, const QString& note, const std::vector<std::string>& words,
@@ -211,7 +189,7 @@ void checkerAlone(const SpellChecker& checker, const QString& note, const std::v
             waits.push_back(bench::milliseconds([&] { checker.isCorrect(QStringLiteral("seperate")); }));
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
-        return std::pair(percentile(waits, 0.99), percentile(waits, 1.0));
+        return std::pair(bench::percentile(waits, 0.99), bench::percentile(waits, 1.0));
     };
     const auto [alone99, aloneLongest] = longestWait();
     std::atomic<bool> done { false };
@@ -297,7 +275,7 @@ void throughTheView(
     }
     std::printf("re-check of the edited paragraph (%lld characters) through the controller: %.3f ms median, "
                 "%.3f ms 90th percentile (target < 5 ms)\n",
-        (long long)checkedLength, bench::median(recheck), percentile(recheck, 0.9));
+        (long long)checkedLength, bench::median(recheck), bench::percentile(recheck, 0.9));
 
     // Typing about 60 characters a second into the note while its whole text is checked again
     // and again, against the same typing with checking off.
@@ -317,7 +295,7 @@ void throughTheView(
                 view.setIsContinuousSpellCheckingEnabled(true);
             }
             if (tick % 16 == 0)
-                typeKey(&view, tick % 32 == 0 ? Qt::Key_X : Qt::Key_Backspace,
+                bench::typeKey(&view, tick % 32 == 0 ? Qt::Key_X : Qt::Key_Backspace,
                     tick % 32 == 0 ? QStringLiteral("x") : QString());
         });
     };
@@ -330,34 +308,6 @@ void throughTheView(
         fullChecks, busy99, busyLongest, quiet99, quietLongest);
     view.setIsContinuousSpellCheckingEnabled(false);
 }
-
-// A library in `home` with one project holding one note of `text`.
-struct Library {
-    std::shared_ptr<TDProjectStore> projectStore = std::make_shared<TDProjectStore>();
-    std::shared_ptr<TDLinkStore> linkStore = std::make_shared<TDLinkStore>();
-    std::shared_ptr<TDNote> note;
-
-    Library(const QString& home, const QString& projectName, const QString& title, const QString& text)
-    {
-        QDir(home).mkdir(QStringLiteral("Documents"));
-        Environment::setRoots(
-            { home + QStringLiteral("/Documents"), home, home + QStringLiteral("/settings.ini"), {} });
-        TDProject::Fields fields;
-        fields.name = projectName;
-        fields.id = Uuid::random();
-        auto file = tdnotefiles::createNoteFiles(TDDirectoryPath::projectDirectoryURL(fields.name), title);
-        if (!file)
-            fail("could not create the note's files");
-        note = TDNote::make(Uuid::random(), fields.id, title, file.value(), Date::now());
-        fields.tdNote = { note };
-        projectStore->setTdProjects({ TDProject::make(std::move(fields)) });
-        projectStore->setNoteMap({ { note->id(), { 0, 0 } } });
-        QFile out(note->contentURL().path());
-        if (!out.open(QIODevice::WriteOnly) || out.write(text.toUtf8()) < 0)
-            fail("could not write the note");
-    }
-    TDStores stores() const { return TDStores { projectStore, nullptr, linkStore, nullptr }; }
-};
 
 void settle(int milliseconds)
 {
@@ -381,7 +331,7 @@ int screenshot(const QString& home, const QString& folder)
                                         "- Can they match the fluorescent pink?\n"
                                         "- How long does a run of two hundred take?\n"
                                         "- Is the paper recieved in time for Friday?\n");
-    Library library(home, QStringLiteral("Poster Series"), QStringLiteral("Ideas"), text);
+    bench::NoteLibrary library(home, QStringLiteral("Poster Series"), QStringLiteral("Ideas"), text, fail);
     std::unique_ptr<QMainWindow> window(TDNoteWindow::makeWindow(library.note, library.stores(), nullptr));
     window->setAttribute(Qt::WA_DeleteOnClose, false);
     window->resize(1000, 540);

@@ -22,6 +22,14 @@ inline double median(std::vector<double> values)
     return values.empty() ? 0 : values[values.size() / 2];
 }
 
+// The value below which `share` of the values lie (0.99: the 99th percentile; 1: the largest).
+inline double percentile(std::vector<double> values, double share)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0
+                          : values[std::min(values.size() - 1, std::size_t(share * double(values.size())))];
+}
+
 // Times `ours` and `baseline` alternately, `runs` times each after one untimed warm-up run of each
 // (which loads plug-ins and fills caches), and prints the medians, the ratio of ours to the baseline
 // (below 1: ours is faster; the median of the ratios within each pair) and its inverse, the

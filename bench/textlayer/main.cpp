@@ -11,6 +11,9 @@
 // - 20,000 rendering attributes (spelling marks) added, against 10,000.
 // With --longline MB it runs only ours on a line of that size, for a profiler.
 
+#include "bench/support/Compare.h"
+#include "bench/support/Document.h"
+#include "bench/support/Memory.h"
 #include "platform/foundation/Print.h"
 #include "platform/text/TextContentStorage.h"
 #include "platform/text/TextLayoutFragment.h"
@@ -27,7 +30,6 @@
 #include <QTextCursor>
 #include <QTextDocument>
 
-#include <malloc.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -44,32 +46,6 @@ constexpr int lineCount = 200000;
 constexpr double screenWidth = 800;
 constexpr double screenHeight = 600;
 
-QString makeDocument()
-{
-    static const char* const words[]
-        = { "the", "quick", "brown", "fox", "jumps", "over", "lazy", "dog", "Tindrel", "reference", "note",
-              "caf\u00e9", "na\u00efve", "project", "layout", "\t", "1234", "lorem", "ipsum", "dolor" };
-    std::mt19937 random(42);
-    QString text;
-    text.reserve(10'600'000);
-    for (int line = 0; line < lineCount; ++line) {
-        const int length = int(random() % 88) + 2;
-        qsizetype start = text.size();
-        while (text.size() - start < length) {
-            text += QString::fromUtf8(words[random() % std::size(words)]);
-            text += QLatin1Char(' ');
-        }
-        text += QLatin1Char('\n');
-    }
-    return text;
-}
-
-size_t heapInUse()
-{
-    const struct mallinfo2 info = mallinfo2();
-    return info.uordblks + info.hblkhd;
-}
-
 size_t residentBytes()
 {
     long pages = 0;
@@ -80,12 +56,6 @@ size_t residentBytes()
         std::fclose(file);
     }
     return size_t(resident) * size_t(sysconf(_SC_PAGESIZE));
-}
-
-double percentile(std::vector<double> values, double fraction)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[std::min(values.size() - 1, size_t(fraction * double(values.size())))];
 }
 
 QFont benchFont()
@@ -277,10 +247,10 @@ void longLines(std::vector<int> sizes = { 1, 5, 20, 100 }, bool baseline = true)
                 layoutOnly.push_back(inLong.back() - storageMs);
                 inShort.push_back(typist->type(shortParagraph + 200 + 50 + i));
             }
-            oursP50[wrapping] = percentile(inLong, 0.5);
-            oursP99[wrapping] = percentile(inLong, 0.99);
-            layoutP99[wrapping] = percentile(layoutOnly, 0.99);
-            shortP99[wrapping] = percentile(inShort, 0.99);
+            oursP50[wrapping] = bench::percentile(inLong, 0.5);
+            oursP99[wrapping] = bench::percentile(inLong, 0.99);
+            layoutP99[wrapping] = bench::percentile(layoutOnly, 0.99);
+            shortP99[wrapping] = bench::percentile(inShort, 0.99);
         }
         openTimes.push_back(oursOpen[1] - oursLoad[1]);
         keyTimes.push_back(layoutP99[1]);
@@ -307,12 +277,12 @@ void longLines(std::vector<int> sizes = { 1, 5, 20, 100 }, bool baseline = true)
                 "QTextDocument open %1 ms, keystroke median %2 ms over %3; ratio open %4 (wrapped) / %5 "
                 "(unwrapped), keystroke p99 %6 / %7")
                   .arg(qtOpen, 0, 'f', 0)
-                  .arg(percentile(qtKeys, 0.5), 0, 'f', 0)
+                  .arg(bench::percentile(qtKeys, 0.5), 0, 'f', 0)
                   .arg(qtKeys.size())
                   .arg(oursOpen[1] / qtOpen, 0, 'f', 4)
                   .arg(oursOpen[0] / qtOpen, 0, 'f', 4)
-                  .arg(oursP99[1] / percentile(qtKeys, 0.5), 0, 'f', 4)
-                  .arg(oursP99[0] / percentile(qtKeys, 0.5), 0, 'f', 4)
+                  .arg(oursP99[1] / bench::percentile(qtKeys, 0.5), 0, 'f', 4)
+                  .arg(oursP99[0] / bench::percentile(qtKeys, 0.5), 0, 'f', 4)
             : QStringLiteral("QTextDocument not run");
         print(QStringLiteral(
             "%1 MB line: ours open %2 ms wrapped / %3 ms unwrapped (of which the storage's load "
@@ -386,7 +356,7 @@ void renderingAttributes()
                     AttributeKey::spellingState, QStringLiteral("1"), TextRange(start, start + 7));
             times.push_back(timer.nsecsElapsed() / 1e6);
         }
-        return percentile(times, 0.5);
+        return bench::percentile(times, 0.5);
     };
     for (const bool shuffled : { false, true }) {
         const double ten = mark(10'000, shuffled);
@@ -413,33 +383,33 @@ int main(int argc, char** argv)
         return 0;
     }
 
-    const QString text = makeDocument();
+    const QString text = bench::makeDocument(lineCount);
     print(QStringLiteral("document: %1 lines, %2 MB as UTF-8")
               .arg(lineCount)
               .arg(text.toUtf8().size() / 1e6, 0, 'f', 1));
 
     double oursBest = 1e300;
     double qtBest = 1e300;
-    size_t oursMemory = 0;
-    size_t qtMemory = 0;
+    qint64 oursMemory = 0;
+    qint64 qtMemory = 0;
     for (int round = 0; round < 3; ++round) {
         {
             malloc_trim(0);
-            const size_t before = heapInUse();
+            const qint64 before = bench::heapInUse();
             QElapsedTimer timer;
             timer.start();
             auto document = loadQt(text);
             qtBest = std::min(qtBest, timer.nsecsElapsed() / 1e6);
-            qtMemory = heapInUse() - before;
+            qtMemory = bench::heapInUse() - before;
         }
         {
             malloc_trim(0);
-            const size_t before = heapInUse();
+            const qint64 before = bench::heapInUse();
             QElapsedTimer timer;
             timer.start();
             auto ours = loadOurs(text);
             oursBest = std::min(oursBest, timer.nsecsElapsed() / 1e6);
-            oursMemory = heapInUse() - before;
+            oursMemory = bench::heapInUse() - before;
             if (ours->delegate.configured == 0)
                 return 1;
         }

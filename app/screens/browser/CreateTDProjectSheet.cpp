@@ -2,7 +2,7 @@
 
 #include "app/model/TDProject.h"
 #include "app/screens/common/TDAlert.h"
-#include "app/screens/common/TDLocalizedText.h"
+#include "app/TDLocalizedText.h"
 #include "app/screens/common/TDProjectSheetTemplate.h"
 #include "app/store/TDCategoryStore.h"
 #include "app/store/TDLibrary.h"
@@ -11,47 +11,18 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QVBoxLayout>
-
-namespace {
-
-bool sameName(const QString& a, const QString& b)
-{
-    return a.normalized(QString::NormalizationForm_C) == b.normalized(QString::NormalizationForm_C);
-}
-
-} // namespace
 
 CreateTDProjectSheet::CreateTDProjectSheet(TDStores stores, QWidget* parent)
-    : QDialog(parent)
-    , m_stores(std::move(stores))
-    , m_startDate(platform::Date::now())
+    : TDProjectSheet(std::move(stores), {}, platform::Date::now(), nullptr, parent)
 {
     setObjectName(QStringLiteral("createProjectSheet"));
     setWindowTitle(tdLocalized("New Project"));
-    setWindowModality(Qt::WindowModal);
-    setFixedWidth(sheetWidth);
     setSizeGripEnabled(false);
     // A stored empty category list leaves the sheet without a category until one exists.
     auto stored = TDCategoryStore::load();
     if (!stored.empty())
         m_selectedTDCategory = stored.front();
-
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
-    m_form = new TDProjectSheetTemplate(
-        m_stores,
-        { [this] { return m_selectedTDCategory; },
-            [this](std::shared_ptr<TDCategory> category) {
-                m_selectedTDCategory = std::move(category);
-                m_form->refresh();
-            } },
-        { [this] { return m_name; }, [this](QString name) { m_name = std::move(name); } },
-        { [this] { return m_startDate; }, [this](platform::Date date) { m_startDate = date; } },
-        [this] { reject(); }, [this] { createProject(); }, QStringLiteral("Create"), this);
-    m_form->setFixedWidth(sheetWidth);
-    layout->addWidget(m_form);
+    addForm(QStringLiteral("Create"), [this] { createProject(); });
 }
 
 void CreateTDProjectSheet::showEvent(QShowEvent* event)
@@ -66,13 +37,6 @@ void CreateTDProjectSheet::showEvent(QShowEvent* event)
         m_form->refresh();
     }
     m_form->nameField()->setFocus();
-}
-
-void CreateTDProjectSheet::raiseAlert(const QString& title, const QString& message)
-{
-    if (m_alert)
-        return;
-    m_alert = presentTDAlert(this, title, message);
 }
 
 bool CreateTDProjectSheet::validateName()

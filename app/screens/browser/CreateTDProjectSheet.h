@@ -1,28 +1,14 @@
 #pragma once
 
-#include "app/TDStores.h"
-#include "platform/foundation/Date.h"
-
-#include <QDialog>
-#include <QMessageBox>
-#include <QPointer>
+#include "app/screens/common/TDProjectSheet.h"
 
 #include <memory>
 
-class TDCategory;
-class TDProjectSheetTemplate;
-
 // The sheet in which the user makes a new project: name, start date and category, then "Create"
 // makes the project's folder, appends the project and saves the project list.
-class CreateTDProjectSheet : public QDialog {
+class CreateTDProjectSheet : public TDProjectSheet {
 public:
-    static constexpr int sheetWidth = 640;
-
     CreateTDProjectSheet(TDStores stores, QWidget* parent = nullptr);
-
-    TDProjectSheetTemplate* form() const { return m_form; }
-    // The alert up at the moment, if any.
-    QMessageBox* alert() const { return m_alert; }
 
     QString name() const { return m_name; }
     platform::Date startDate() const { return m_startDate; }
@@ -39,14 +25,6 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    void raiseAlert(const QString& title, const QString& message);
-
-    TDStores m_stores;
-    QString m_name;
-    platform::Date m_startDate;
-    std::shared_ptr<TDCategory> m_selectedTDCategory;
-    TDProjectSheetTemplate* m_form;
-    QPointer<QMessageBox> m_alert;
     bool m_shown = false;
     bool m_creating = false;
 };

@@ -7,7 +7,7 @@
 #include "app/screens/common/BottomBar.h"
 #include "app/screens/common/SymbolPainter.h"
 #include "app/screens/common/TDAppearance.h"
-#include "app/screens/common/TDLocalizedText.h"
+#include "app/TDLocalizedText.h"
 #include "app/store/TDLinkStore.h"
 #include "app/store/TDMediaStore.h"
 #include "app/store/TDProjectStore.h"

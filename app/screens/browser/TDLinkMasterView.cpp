@@ -5,7 +5,7 @@
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDContentUnavailableView.h"
 #include "app/screens/common/TDDisplayText.h"
-#include "app/screens/common/TDLocalizedText.h"
+#include "app/TDLocalizedText.h"
 #include "app/store/TDLinkStore.h"
 #include "platform/foundation/Url.h"
 

@@ -4,7 +4,7 @@
 #include "app/screens/common/TDAlert.h"
 #include "app/screens/common/TDContentUnavailableView.h"
 #include "app/screens/common/TDImageGrid.h"
-#include "app/screens/common/TDLocalizedText.h"
+#include "app/TDLocalizedText.h"
 #include "app/store/TDMediaStore.h"
 
 #include <QPointer>

@@ -7,7 +7,7 @@
 #include "app/screens/common/TDAlert.h"
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDContentUnavailableView.h"
-#include "app/screens/common/TDLocalizedText.h"
+#include "app/TDLocalizedText.h"
 #include "app/screens/common/TDNavigationPage.h"
 #include "app/screens/common/TDSpringAnimation.h"
 #include "app/screens/common/TDToolbar.h"

@@ -1,65 +1,25 @@
 #include "app/screens/common/EditTDProjectSheet.h"
 
 #include "app/model/TDProject.h"
-#include "app/screens/common/TDAlert.h"
 #include "app/screens/common/TDDisplayText.h"
-#include "app/screens/common/TDLocalizedText.h"
+#include "app/TDLocalizedText.h"
 #include "app/screens/common/TDProjectSheetTemplate.h"
 #include "app/store/TDLibrary.h"
 #include "app/store/TDProjectStore.h"
 
 #include <QMessageBox>
 #include <QPushButton>
-#include <QVBoxLayout>
-
-namespace {
-
-QString canonical(const QString& name)
-{
-    return name.normalized(QString::NormalizationForm_C);
-}
-
-} // namespace
 
 EditTDProjectSheet::EditTDProjectSheet(std::shared_ptr<TDProject> project, TDStores stores, QWidget* parent)
-    : QDialog(parent)
+    : TDProjectSheet(std::move(stores), project->name(), project->startDate(), project->category(), parent)
     , m_project(std::move(project))
-    , m_stores(std::move(stores))
-    , m_name(m_project->name())
-    , m_startDate(m_project->startDate())
-    , m_selectedTDCategory(m_project->category())
 {
     setObjectName(QStringLiteral("editProjectSheet"));
     setWindowTitle(tdDisplayText(m_name));
-    setWindowModality(Qt::WindowModal);
-    setFixedWidth(sheetWidth);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
-    m_form = new TDProjectSheetTemplate(
-        m_stores,
-        { [this] { return m_selectedTDCategory; },
-            [this](std::shared_ptr<TDCategory> category) {
-                m_selectedTDCategory = std::move(category);
-                m_form->refresh();
-            } },
-        { [this] { return m_name; }, [this](QString name) { m_name = std::move(name); } },
-        { [this] { return m_startDate; }, [this](platform::Date date) { m_startDate = date; } },
-        [this] { reject(); },
-        [this] {
-            if (validateName())
-                save();
-        },
-        QStringLiteral("Save"), this);
-    m_form->setFixedWidth(sheetWidth);
-    layout->addWidget(m_form);
-}
-
-void EditTDProjectSheet::raiseAlert(const QString& title, const QString& message)
-{
-    if (m_alert)
-        return;
-    m_alert = presentTDAlert(this, title, message);
+    addForm(QStringLiteral("Save"), [this] {
+        if (validateName())
+            save();
+    });
 }
 
 bool EditTDProjectSheet::validateName()
@@ -75,10 +35,10 @@ void EditTDProjectSheet::save()
 {
     if (m_saving)
         return;
-    if (canonical(m_name) != canonical(m_project->name())) {
+    if (!sameName(m_name, m_project->name())) {
         // Two projects of one name would share one folder, and deleting either would remove both.
         for (const auto& other : m_stores.projectStore->tdProjects()) {
-            if (other->id() != m_project->id() && canonical(other->name()) == canonical(m_name)) {
+            if (other->id() != m_project->id() && sameName(other->name(), m_name)) {
                 raiseAlert(tdLocalized("The project already exist."),
                     tdLocalized("A project with the name you entered already exists. Please enter a "
                                 "different name."));

@@ -2,7 +2,7 @@
 
 #include "app/model/TDMedia.h"
 #include "app/screens/common/TDAppearance.h"
-#include "app/screens/common/TDLocalizedText.h"
+#include "app/TDLocalizedText.h"
 #include "app/store/TDDirectoryPath.h"
 #include "platform/foundation/Print.h"
 #include "platform/graphics/Image.h"

@@ -4,7 +4,7 @@
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDDisplayText.h"
 #include "app/screens/common/TDListCard.h"
-#include "app/screens/common/TDLocalizedText.h"
+#include "app/TDLocalizedText.h"
 #include "platform/foundation/Print.h"
 
 #include <QFocusEvent>

@@ -2,7 +2,7 @@
 
 #include "app/screens/common/SymbolPainter.h"
 #include "app/screens/common/TDAppearance.h"
-#include "app/screens/common/TDLocalizedText.h"
+#include "app/TDLocalizedText.h"
 #include "app/screens/common/TDPrimaryButton.h"
 #include "platform/ui/ProgressIndicator.h"
 

@@ -5,7 +5,7 @@
 #include "app/notes/TDPageFetcher.h"
 #include "app/screens/common/TDAlert.h"
 #include "app/screens/common/TDDisplayText.h"
-#include "app/screens/common/TDLocalizedText.h"
+#include "app/TDLocalizedText.h"
 #include "app/screens/common/TDPopover.h"
 #include "app/screens/common/TDProjectDetailViewSectionTitle.h"
 #include "app/screens/common/TDSpringGhost.h"

@@ -4,7 +4,7 @@
 #include "app/screens/common/TDProjectSheetTemplate.h"
 #include "app/screens/common/TDAlert.h"
 #include "app/screens/common/TDGroupedBox.h"
-#include "app/screens/common/TDLocalizedText.h"
+#include "app/TDLocalizedText.h"
 #include "app/screens/common/TDPrimaryButton.h"
 #include "platform/ui/ObservedWidgetUpdates.h"
 

@@ -9,7 +9,7 @@
 #include "app/screens/common/TDAlert.h"
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDDisplayText.h"
-#include "app/screens/common/TDLocalizedText.h"
+#include "app/TDLocalizedText.h"
 #include "app/screens/common/TDToolbar.h"
 #include "app/screens/common/TDWindowPlacement.h"
 #include "app/screens/note/EDTextEditView.h"

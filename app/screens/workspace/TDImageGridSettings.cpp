@@ -2,7 +2,7 @@
 
 #include "app/model/TDProject.h"
 #include "app/screens/common/TDAppearance.h"
-#include "app/screens/common/TDLocalizedText.h"
+#include "app/TDLocalizedText.h"
 
 #include <QButtonGroup>
 #include <QHBoxLayout>

@@ -8,7 +8,7 @@
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDDisplayText.h"
 #include "app/screens/common/TDGroupedBox.h"
-#include "app/screens/common/TDLocalizedText.h"
+#include "app/TDLocalizedText.h"
 #include "app/screens/common/TDPopover.h"
 #include "app/screens/common/TDPrimaryButton.h"
 #include "app/screens/common/TDProjectDetailViewSectionTitle.h"

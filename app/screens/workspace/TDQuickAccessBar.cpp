@@ -5,7 +5,7 @@
 #include "app/screens/common/TDAlert.h"
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDDisplayText.h"
-#include "app/screens/common/TDLocalizedText.h"
+#include "app/TDLocalizedText.h"
 #include "app/screens/common/TDSpringAnimation.h"
 #include "app/screens/common/TDSpringGhost.h"
 #include "app/store/TDLibrary.h"

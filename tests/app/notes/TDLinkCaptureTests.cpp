@@ -1,4 +1,5 @@
 #include "../LibraryTestSupport.h"
+#include "LinkTestPages.h"
 #include "app/notes/TDLinkCapture.h"
 #include "app/notes/TDPageFetcher.h"
 #include "app/notes/TDWeblocFile.h"
@@ -9,8 +10,6 @@
 #include <QElapsedTimer>
 
 #include <set>
-
-#include <thread>
 
 using apptest::LibraryRoot;
 using testsupport::HttpTestServer;
@@ -48,24 +47,14 @@ protected:
         secret.write("<title>Secret</title>");
         secret.close();
 
-        server.addBody("/utf8",
-            "<html><head><title>Caf\xC3\xA9 \xE2\x80\x93 Menu</title><meta name=\"description\" "
-            "content=\"Don't miss the bread.\"></head></html>",
-            200, "text/html; charset=utf-8");
+        notetest::addLinkTestPages(server, root.root() + "/secret.html");
         server.addBody("/latin1", "<title>Caf\xE9 cr\xE8me</title><meta name='description' content='Ol\xE9'>",
             200, "text/html; charset=ISO-8859-1");
-        server.addBody("/plain", "<html><body>No head at all</body></html>", 200, "text/html");
         server.addBody("/not-found", "<title>Not Found</title>", 404, "text/html");
-        server.addBody("/same-a", "<title>Same</title>", 200, "text/html");
-        server.addBody("/same-b", "<title>Same</title>", 200, "text/html");
         server.addBody("/traversal", "<title>../../x</title><title>%2e%2e%2fy</title>", 200, "text/html");
         server.addBody(
             "/huge-line", repeated("<title><meta name=\"description\" content=", 2 << 20), 200, "text/html");
-        server.addRedirect("/loop", "/loop");
-        server.addRedirect("/to-file", "file://" + (root.root() + "/secret.html").toStdString());
-        server.addGated("/gated", "<title>Late</title>");
-        // Both streams go out as a type the server does not compress, so each byte reaches the
-        // client as it is written.
+        // As a type the server does not compress, so each byte reaches the client as it is written.
         server.server().Get("/endless", [this](const httplib::Request&, httplib::Response& response) {
             response.set_chunked_content_provider(
                 "application/octet-stream", [this](size_t offset, httplib::DataSink& sink) {
@@ -73,16 +62,6 @@ protected:
                     if (offset == 0)
                         return sink.write("<title>Endless</title>", 22);
                     return !server.isStopping() && sink.write(filler.data(), filler.size());
-                });
-        });
-        // One byte every 50 ms, for ever: a steady drip that no idle time-out would end.
-        server.server().Get("/drip", [this](const httplib::Request&, httplib::Response& response) {
-            response.set_chunked_content_provider(
-                "application/octet-stream", [this](size_t offset, httplib::DataSink& sink) {
-                    if (offset == 0)
-                        return sink.write("<title>Dri", 10);
-                    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-                    return !server.isStopping() && sink.write("p", 1);
                 });
         });
         server.start();

@@ -1,3 +1,4 @@
+#include "../../notes/LinkTestPages.h"
 #include "../../notes/PropertyListReader.h"
 #include "../ScreenTestSupport.h"
 #include "app/model/TDNote.h"
@@ -21,8 +22,6 @@
 #include <QMainWindow>
 #include <QPushButton>
 #include <QToolButton>
-
-#include <thread>
 
 using apptest::LibraryRoot;
 using testsupport::HttpTestServer;
@@ -50,27 +49,8 @@ protected:
         other = addNote("Other");
         linksFolder = root.library() + "/Trip/notes/Plan/links";
 
-        server.addBody("/utf8",
-            "<html><head><title>Caf\xC3\xA9 \xE2\x80\x93 Menu</title><meta name=\"description\" "
-            "content=\"Don't miss the bread.\"></head></html>",
-            200, "text/html; charset=utf-8");
-        server.addBody("/plain", "<html><body>No head at all</body></html>", 200, "text/html");
-        server.addBody("/same-a", "<title>Same</title>", 200, "text/html");
-        server.addBody("/same-b", "<title>Same</title>", 200, "text/html");
+        notetest::addLinkTestPages(server, root.root() + "/secret.html");
         server.addBody("/traversal", "<title>../../x</title>", 200, "text/html");
-        server.addRedirect("/loop", "/loop");
-        server.addRedirect("/to-file", "file://" + (root.root() + "/secret.html").toStdString());
-        server.addGated("/gated", "<title>Late</title>");
-        // One byte every 50 ms, for ever, as a type the server does not compress.
-        server.server().Get("/drip", [this](const httplib::Request&, httplib::Response& response) {
-            response.set_chunked_content_provider(
-                "application/octet-stream", [this](size_t offset, httplib::DataSink& sink) {
-                    if (offset == 0)
-                        return sink.write("<title>Dri", 10);
-                    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-                    return !server.isStopping() && sink.write("p", 1);
-                });
-        });
         server.start();
     }
 

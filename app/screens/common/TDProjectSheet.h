@@ -1,0 +1,44 @@
+#pragma once
+
+#include "app/TDStores.h"
+#include "platform/foundation/Date.h"
+
+#include <QDialog>
+#include <QMessageBox>
+#include <QPointer>
+
+#include <functional>
+#include <memory>
+
+class TDCategory;
+class TDProjectSheetTemplate;
+
+// What the sheets that make and edit a project share: the name, start date and category the form
+// edits, the form itself, and at most one alert at a time.
+class TDProjectSheet : public QDialog {
+public:
+    static constexpr int sheetWidth = 640;
+
+    TDProjectSheetTemplate* form() const { return m_form; }
+    // The alert up at the moment, if any.
+    QMessageBox* alert() const { return m_alert; }
+
+protected:
+    TDProjectSheet(TDStores stores, QString name, platform::Date startDate,
+        std::shared_ptr<TDCategory> category, QWidget* parent);
+
+    // Lays out the form, its primary button labelled `primaryLabel` running `primaryAction`; Cancel
+    // rejects the sheet.
+    void addForm(const QString& primaryLabel, std::function<void()> primaryAction);
+    // Raises an alert unless one is up already.
+    void raiseAlert(const QString& title, const QString& message);
+    // Project names compare as the same text whatever its Unicode form.
+    static bool sameName(const QString& a, const QString& b);
+
+    TDStores m_stores;
+    QString m_name;
+    platform::Date m_startDate;
+    std::shared_ptr<TDCategory> m_selectedTDCategory;
+    TDProjectSheetTemplate* m_form = nullptr;
+    QPointer<QMessageBox> m_alert;
+};
