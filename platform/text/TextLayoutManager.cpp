@@ -78,11 +78,18 @@ std::optional<Qt::LayoutDirection> strongDirection(QStringView text, int& isolat
 Qt::LayoutDirection directionOf(const TextContentStorage& storage, TextRange content)
 {
     int isolates = 0;
-    for (TextLocation at = content.location; at < content.endLocation; at += directionWindow) {
-        const QString window
-            = storage.substring(TextRange(at, std::min(content.endLocation, at + directionWindow)));
+    for (TextLocation at = content.location; at < content.endLocation;) {
+        TextLocation end = std::min(content.endLocation, at + directionWindow);
+        QString window = storage.substring(TextRange(at, end));
+        // A character outside the Basic Multilingual Plane is read whole, never split between
+        // two windows.
+        if (end < content.endLocation && window.back().isHighSurrogate()) {
+            window += storage.substring(TextRange(end, end + 1));
+            ++end;
+        }
         if (const auto direction = strongDirection(window, isolates))
             return *direction;
+        at = end;
     }
     return Qt::LeftToRight;
 }

@@ -449,8 +449,12 @@ TEST(TextLayoutFragment, DrawingLeavesThePaintersPenAndTransformAsTheyWere)
 
 TEST(TextLayoutManager, LaidOutParagraphsTakeTheDirectionTheManagerAnswersBeforeLayout)
 {
-    const QString paragraphs[]
-        = { "plain", "שלום world", "123 שלום", "⁧שלום⁩ then latin", "⁧שלום", "42", "" };
+    const QString shalom = QStringLiteral(u"\u05e9\u05dc\u05d5\u05dd");
+    const QString isolate = QStringLiteral(u"\u2067");
+    const QString paragraphs[] = { "plain", shalom + " world", "123 " + shalom,
+        isolate + shalom + QStringLiteral(u"\u2069") + " then latin", isolate + shalom, "42", "",
+        // A right-to-left character outside the Basic Multilingual Plane after thousands of digits.
+        QString(4095, u'7') + QString::fromUcs4(U"\U00010800") + "abc" };
     QString text;
     for (const QString& paragraph : paragraphs)
         text += paragraph + "\n";
@@ -460,6 +464,7 @@ TEST(TextLayoutManager, LaidOutParagraphsTakeTheDirectionTheManagerAnswersBefore
         before.push_back(stack.manager.baseWritingDirection(stack.storage.layoutParagraphRange(i).location));
     EXPECT_EQ(before[1], Qt::RightToLeft);
     EXPECT_EQ(before[3], Qt::LeftToRight);
+    EXPECT_EQ(before[7], Qt::RightToLeft);
     for (qint64 i = 0; i < stack.storage.layoutParagraphCount(); ++i)
         EXPECT_EQ(stack.manager.layoutFragment(i, true)->baseWritingDirection(), before[size_t(i)]) << i;
 }
