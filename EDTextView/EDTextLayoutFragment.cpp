@@ -48,7 +48,7 @@ void EDTextLayoutFragment::enumerateInvisibleMarks(
         const VisualLine visual = visualLine(row);
         if (visual.y > clip.bottom())
             break;
-        const double top = visual.y + visual.glyphTop - glyphLift(row);
+        const double top = visual.y + visual.glyphTop - visual.glyphTop / 2;
         const double height = visual.ascent + visual.descent;
         auto mark = [&](double x1, double x2, bool isParagraphEnd) {
             const double width = std::abs(x2 - x1);
@@ -104,7 +104,7 @@ void EDTextLayoutFragment::draw(QPainter& painter, QPointF at) const
         const VisualLine visual = visualLine(row);
         if (visual.y > clip.bottom())
             break;
-        const QPointF lift(0, -glyphLift(row));
+        const QPointF lift(0, -visual.glyphTop / 2);
         // Glyphs may reach a little beyond their advance (italics, overhanging accents).
         const double reach = visual.height;
         for (qsizetype i = visual.firstLineFragment; i < visual.firstLineFragment + visual.lineFragmentCount;

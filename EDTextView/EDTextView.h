@@ -602,7 +602,9 @@ private:
 
     // Drawing (EDTextViewDrawing.cpp).
     void drawSelectedLineHighlight(QPainter& painter, const QRectF& dirty) const;
-    void drawSpellingMarks(QPainter& painter, const FragmentView& view, const QRectF& dirty) const;
+    // `visible`: the text in view, when known.
+    void drawSpellingMarks(QPainter& painter, const FragmentView& view, const QRectF& dirty,
+        const std::optional<platform::TextRange>& visible) const;
     // Under the text: the matches the finder marked (EDTextViewFind.cpp).
     void drawFindHighlights(QPainter& painter, const QRectF& dirty);
     QColor resolvedSelectionColor() const;

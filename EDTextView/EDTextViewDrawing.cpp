@@ -84,13 +84,14 @@ void EDTextView::paintEvent(QPaintEvent* event)
     drawFindHighlights(painter, dirty);
     // Text without a colour of its own takes the pen's.
     painter.setPen(palette().color(QPalette::Text));
+    const std::optional<TextRange> visible = visibleCharacterRange();
     for (const FragmentView& view : m_fragmentViews) {
         const QRectF surface
             = view.fragment->renderingSurfaceBounds().translated(view.frame.topLeft()).united(view.frame);
         if (!surface.intersects(dirty))
             continue;
         view.fragment->draw(painter, view.frame.topLeft());
-        drawSpellingMarks(painter, view, dirty);
+        drawSpellingMarks(painter, view, dirty, visible);
     }
     // Carets last, over the text.
     for (const EDInsertionPointView& caret : m_insertionPointViews) {
@@ -159,11 +160,12 @@ void EDTextView::drawSelectedLineHighlight(QPainter& painter, const QRectF& dirt
     painter.restore();
 }
 
-void EDTextView::drawSpellingMarks(QPainter& painter, const FragmentView& view, const QRectF& dirty) const
+void EDTextView::drawSpellingMarks(QPainter& painter, const FragmentView& view, const QRectF& dirty,
+    const std::optional<TextRange>& visible) const
 {
     TextRange range = view.fragment->rangeInElement();
     // Only the marks of the rows in view: a long paragraph may hold thousands.
-    if (const auto visible = visibleCharacterRange()) {
+    if (visible) {
         const auto shown = range.intersection(*visible);
         if (!shown)
             return;

@@ -761,6 +761,23 @@ qint64 TextContentStorage::layoutParagraphIndex(TextLocation at) const
     return globalIndex(placeOfLocation(at));
 }
 
+TextContentStorage::LayoutParagraph TextContentStorage::layoutParagraph(qint64 index) const
+{
+    index = std::clamp<qint64>(index, 0, m_layoutParagraphCount - 1);
+    const size_t c = chunkForParagraph(index);
+    const Chunk& chunk = m_chunks[c];
+    const size_t local = size_t(index - m_chunkParagraph[c]);
+    qint64 start = m_chunkOffset[c];
+    double y = m_chunkY[c];
+    for (size_t i = 0; i < local; ++i) {
+        start += chunk.paragraphs[i].length;
+        y += chunk.paragraphs[i].height;
+    }
+    const ParagraphInfo& info = chunk.paragraphs[local];
+    return { TextRange(start, start + info.length), info.terminatorLength, info.identifier, y, info.height,
+        info.measured };
+}
+
 TextRange TextContentStorage::layoutParagraphRange(qint64 index) const
 {
     const Place place = placeOfParagraph(index);

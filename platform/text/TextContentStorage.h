@@ -100,6 +100,16 @@ public:
     // Layout paragraphs (see above).
     qint64 layoutParagraphCount() const { return m_layoutParagraphCount; }
     qint64 layoutParagraphIndex(TextLocation at) const;
+    // What the accessors below answer of one paragraph, found in one walk of its chunk.
+    struct LayoutParagraph {
+        TextRange range;
+        qint32 terminatorLength = 0;
+        quint32 identifier = 0;
+        double y = 0;
+        float height = 0;
+        bool measured = false;
+    };
+    LayoutParagraph layoutParagraph(qint64 index) const;
     TextRange layoutParagraphRange(qint64 index) const;
     qint32 terminatorLength(qint64 index) const;
     AttributedString layoutParagraphText(qint64 index) const;

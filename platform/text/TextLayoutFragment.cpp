@@ -252,14 +252,18 @@ void TextLineFragment::draw(QPainter& painter, QPointF at) const
     const auto layout = m_piece->layout();
     const QTextLine line = layout->lineAt(m_lineInPiece);
     // Moving the painter rather than passing the position keeps the coordinates QTextLayout sees
-    // small, whatever the line's x in a very long row.
-    painter.save();
+    // small, whatever the line's x in a very long row. Only the transform and the pen change, and
+    // only they are put back: a full save and restore per line costs more than drawing a short one.
+    const QTransform transform = painter.transform();
     // Text without a colour of its own was laid out without one, and takes the pen's.
-    if (m_piece->parameters().foreground.isValid())
-        painter.setPen(m_piece->parameters().foreground);
+    const QColor& foreground = m_piece->parameters().foreground;
+    const QPen pen = painter.pen();
+    if (foreground.isValid())
+        painter.setPen(foreground);
     painter.translate(at.x() + lineOriginX() - m_bounds.left(), at.y() + m_glyphOrigin.y() - line.ascent());
     line.draw(&painter, QPointF(0, 0));
-    painter.restore();
+    painter.setTransform(transform);
+    painter.setPen(pen);
 }
 
 TextLayoutFragment::TextLayoutFragment() = default;
@@ -326,9 +330,14 @@ void TextLayoutFragment::layout(const LayoutInput& input)
     const double multiple = input.style.lineHeightMultiple;
     m_multiple = multiple >= unsetMultipleTolerance ? multiple : 1.0;
     m_spacing = input.style.lineSpacing > 0 ? input.style.lineSpacing : 0.0;
-    const QFontMetricsF metrics(input.font);
-    m_estimateAscent = metrics.ascent();
-    m_estimateDescent = metrics.descent();
+    if (input.fontAscent >= 0 && input.fontDescent >= 0) {
+        m_estimateAscent = input.fontAscent;
+        m_estimateDescent = input.fontDescent;
+    } else {
+        const QFontMetricsF metrics(input.font);
+        m_estimateAscent = metrics.ascent();
+        m_estimateDescent = metrics.descent();
+    }
     m_fontUnitWidth = std::max(0.01, input.averageCharacterWidth);
     m_unitWidth = m_fontUnitWidth;
     m_pieces = m_contentLength > 0 ? placePieces(input) : std::vector<Placement>();
@@ -545,7 +554,7 @@ std::vector<TextLayoutFragment::Placement> TextLayoutFragment::placePieces(const
             placements.push_back(std::move(placement));
             continue;
         }
-        appendPieces(input, span.start, input.text(span.start, span.length), placements, cursor);
+        appendPieces(input, span.start, input.read(span.start, span.length), placements, cursor);
     }
     placements.shrink_to_fit();
     return placements;
@@ -637,7 +646,7 @@ void TextLayoutFragment::splitEstimate(const LayoutInput& input, size_t index, q
         cursor.afterPiece = !previous.isEstimated();
         cursor.rowEnd = (previous.summary.lineCount == 1 ? previous.x : 0.0) + previous.summary.last.advance;
     }
-    appendPieces(input, a, input.text(a, b - a), replacement, cursor);
+    appendPieces(input, a, input.read(a, b - a), replacement, cursor);
     if (b < end) {
         Placement after = estimatedPlacement(b, end - b);
         after.continuesRow = !m_wrapping;

@@ -245,6 +245,17 @@ private:
         AttributedString terminator;
         // The paragraph's content from a paragraph-relative start, `length` units.
         std::function<AttributedString(qint64 start, qint64 length)> text;
+        // The whole content when the manager read it ahead, else empty.
+        AttributedString content;
+        AttributedString read(qint64 start, qint64 length) const
+        {
+            if (contentLength > 0 && content.length() == contentLength)
+                return start == 0 && length == contentLength ? content : content.mid(start, length);
+            return text(start, length);
+        }
+        // The font's ascent and descent when the manager knows them (negative otherwise).
+        double fontAscent = -1;
+        double fontDescent = -1;
         std::shared_ptr<TextLayoutMemory> memory;
         qsizetype pieceLimit = 0;
         qsizetype pieceTarget = 0;

@@ -38,42 +38,58 @@ TextLocation adjusted(TextLocation at, TextRange replaced, qint64 inserted)
     return replaced.location + inserted;
 }
 
+// The direction of the first strong character of `text` outside isolates, `isolates` being how
+// many are open where it starts; none when it has none.
+std::optional<Qt::LayoutDirection> strongDirection(QStringView text, int& isolates)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        char32_t code = text[i].unicode();
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            code = QChar::surrogateToUcs4(text[i], text[i + 1]);
+            ++i;
+        }
+        switch (QChar::direction(code)) {
+        case QChar::DirLRI:
+        case QChar::DirRLI:
+        case QChar::DirFSI:
+            ++isolates;
+            break;
+        case QChar::DirPDI:
+            isolates = std::max(0, isolates - 1);
+            break;
+        case QChar::DirL:
+            if (isolates == 0)
+                return Qt::LeftToRight;
+            break;
+        case QChar::DirR:
+        case QChar::DirAL:
+            if (isolates == 0)
+                return Qt::RightToLeft;
+            break;
+        default:
+            break;
+        }
+    }
+    return std::nullopt;
+}
+
 // The direction of a paragraph's first strong character outside isolates; left to right when it
 // has none.
 Qt::LayoutDirection directionOf(const TextContentStorage& storage, TextRange content)
 {
     int isolates = 0;
-    for (TextLocation at = content.location; at < content.endLocation; at += directionWindow) {
-        const QString window
-            = storage.substring(TextRange(at, std::min(content.endLocation, at + directionWindow)));
-        for (qsizetype i = 0; i < window.size(); ++i) {
-            char32_t code = window[i].unicode();
-            if (window[i].isHighSurrogate() && i + 1 < window.size() && window[i + 1].isLowSurrogate()) {
-                code = QChar::surrogateToUcs4(window[i], window[i + 1]);
-                ++i;
-            }
-            switch (QChar::direction(code)) {
-            case QChar::DirLRI:
-            case QChar::DirRLI:
-            case QChar::DirFSI:
-                ++isolates;
-                break;
-            case QChar::DirPDI:
-                isolates = std::max(0, isolates - 1);
-                break;
-            case QChar::DirL:
-                if (isolates == 0)
-                    return Qt::LeftToRight;
-                break;
-            case QChar::DirR:
-            case QChar::DirAL:
-                if (isolates == 0)
-                    return Qt::RightToLeft;
-                break;
-            default:
-                break;
-            }
+    for (TextLocation at = content.location; at < content.endLocation;) {
+        TextLocation end = std::min(content.endLocation, at + directionWindow);
+        QString window = storage.substring(TextRange(at, end));
+        // A character outside the Basic Multilingual Plane is read whole, never split between
+        // two windows.
+        if (end < content.endLocation && window.back().isHighSurrogate()) {
+            window += storage.substring(TextRange(end, end + 1));
+            ++end;
         }
+        if (const auto direction = strongDirection(window, isolates))
+            return *direction;
+        at = end;
     }
     return Qt::LeftToRight;
 }
@@ -164,7 +180,9 @@ void TextLayoutManager::setDefaultFont(const QFont& font)
 {
     m_defaultFont = font;
     const QFontMetricsF metrics(font);
-    m_lineHeight = metrics.ascent() + metrics.descent();
+    m_fontAscent = metrics.ascent();
+    m_fontDescent = metrics.descent();
+    m_lineHeight = m_fontAscent + m_fontDescent;
     m_averageCharacterWidth = std::max(1.0, metrics.averageCharWidth());
     layoutParametersDidChange();
 }
@@ -293,12 +311,15 @@ std::shared_ptr<TextLayoutFragment> TextLayoutManager::makeFragment() const
     return m_factory ? m_factory() : std::make_shared<TextLayoutFragment>();
 }
 
-TextLayoutFragment::LayoutInput TextLayoutManager::layoutInput(qint64 index) const
+TextLayoutFragment::LayoutInput TextLayoutManager::layoutInput(
+    const TextContentStorage::LayoutParagraph& paragraph, bool readAhead) const
 {
-    const TextRange range = m_storage->layoutParagraphRange(index);
-    const qint64 terminator = m_storage->terminatorLength(index);
+    const TextRange range = paragraph.range;
+    const qint64 terminator = paragraph.terminatorLength;
     TextLayoutFragment::LayoutInput input;
     input.font = m_defaultFont;
+    input.fontAscent = m_fontAscent;
+    input.fontDescent = m_fontDescent;
     input.foreground = m_defaultForeground;
     input.padding = m_container.lineFragmentPadding;
     input.containerWidth = m_container.size.width();
@@ -313,8 +334,15 @@ TextLayoutFragment::LayoutInput TextLayoutManager::layoutInput(qint64 index) con
         const QVariant style = m_storage->attributes(range.location).value(AttributeKey::paragraphStyle);
         if (style.canConvert<ParagraphStyle>())
             input.style = style.value<ParagraphStyle>();
-        input.direction
-            = directionOf(*m_storage, TextRange(range.location, range.location + input.contentLength));
+        const TextRange content(range.location, range.location + input.contentLength);
+        if (readAhead && input.contentLength <= m_estimateBeyond) {
+            // A paragraph laid out whole is read once, for its direction and for its pieces.
+            input.content = m_storage->attributedString(content);
+            int isolates = 0;
+            input.direction = strongDirection(input.content.string(), isolates).value_or(Qt::LeftToRight);
+        } else {
+            input.direction = directionOf(*m_storage, content);
+        }
     }
     TextContentStorage* storage = m_storage;
     const TextLocation start = range.location;
@@ -329,9 +357,9 @@ TextLayoutFragment::LayoutInput TextLayoutManager::layoutInput(qint64 index) con
     return input;
 }
 
-void TextLayoutManager::layOut(TextLayoutFragment& fragment, qint64 index)
+TextLayoutFragment::LayoutInput TextLayoutManager::layoutInput(qint64 index) const
 {
-    fragment.layout(layoutInput(index));
+    return layoutInput(m_storage->layoutParagraph(index), false);
 }
 
 void TextLayoutManager::fragmentDidGrow(TextLayoutFragment& fragment, qint64 index)
@@ -370,8 +398,8 @@ std::shared_ptr<TextLayoutFragment> TextLayoutManager::layoutFragment(qint64 ind
 {
     if (!m_storage || index < 0 || index >= m_storage->layoutParagraphCount())
         return nullptr;
-    const quint32 identifier = m_storage->layoutParagraphIdentifier(index);
-    const TextRange range = m_storage->layoutParagraphRange(index);
+    const TextContentStorage::LayoutParagraph paragraph = m_storage->layoutParagraph(index);
+    const quint32 identifier = paragraph.identifier;
     std::shared_ptr<TextLayoutFragment> fragment;
     if (auto it = m_cache.find(identifier); it != m_cache.end()) {
         fragment = it->second.fragment;
@@ -380,13 +408,13 @@ std::shared_ptr<TextLayoutFragment> TextLayoutManager::layoutFragment(qint64 ind
         fragment = makeFragment();
         insertEntry(identifier, fragment);
     }
-    fragment->place(this, index, range, m_storage->layoutParagraphY(index));
+    fragment->place(this, index, paragraph.range, paragraph.y);
     if (ensureLayout && fragment->state() != TextLayoutFragment::State::layoutAvailable) {
-        layOut(*fragment, index);
+        fragment->layout(layoutInput(paragraph, true));
         m_storage->setLayoutParagraphHeight(index, float(fragment->layoutFragmentFrame().height()), true);
         m_widestLine = std::max(m_widestLine, fragment->renderingSurfaceBounds().width());
         updateCost(identifier);
-    } else if (ensureLayout && !m_storage->isLayoutParagraphMeasured(index)) {
+    } else if (ensureLayout && !paragraph.measured) {
         m_storage->setLayoutParagraphHeight(index, float(fragment->layoutFragmentFrame().height()), true);
     }
     trimCache(identifier);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/text/TextContainer.h"
+#include "platform/text/TextContentStorage.h"
 #include "platform/text/TextLayoutFragment.h"
 #include "platform/text/TextRenderingAttributes.h"
 #include "platform/text/TextSelection.h"
@@ -178,7 +179,9 @@ private:
     void layoutParametersDidChange();
     std::shared_ptr<TextLayoutFragment> makeFragment() const;
     TextLayoutFragment::LayoutInput layoutInput(qint64 index) const;
-    void layOut(TextLayoutFragment& fragment, qint64 index);
+    // With `readAhead`, a paragraph short enough to be laid out whole comes with its content.
+    TextLayoutFragment::LayoutInput layoutInput(
+        const TextContentStorage::LayoutParagraph& paragraph, bool readAhead) const;
     // After a fragment laid out more of its text: its height in the storage, the widest line
     // and its cost.
     void fragmentDidGrow(TextLayoutFragment& fragment, qint64 index);
@@ -204,6 +207,8 @@ private:
     QColor m_defaultForeground;
     ParagraphStyle m_defaultStyle;
     double m_lineHeight = 0;
+    double m_fontAscent = -1; // of the default font, once it is set
+    double m_fontDescent = -1;
     double m_averageCharacterWidth = 0;
     double m_widestLine = 0;
     QRectF m_lastUsageBounds;

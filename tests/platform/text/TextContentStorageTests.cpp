@@ -297,3 +297,26 @@ TEST(TextContentStorage, ParagraphsEnumerateBothWaysFromALocation)
     EXPECT_EQ(storage.paragraphAt(storage.length())->index, 2);
     EXPECT_EQ(storage.paragraph(2)->paragraphContentRange, TextRange(8, 13));
 }
+
+TEST(TextContentStorage, OneWalkAnswersWhatEachLayoutParagraphAccessorDoes)
+{
+    TextContentStorage storage;
+    storage.setChunkLimits(4, 64);
+    QString text;
+    for (int i = 0; i < 30; ++i)
+        text += QStringLiteral("para %1").arg(i) + (i % 3 == 0 ? "\r\n" : i % 3 == 1 ? "\n" : "\u2029");
+    text += QStringLiteral("last, without a terminator");
+    storage.setString(text);
+    ASSERT_GT(storage.chunkCount(), 3);
+    for (qint64 i = 0; i < storage.layoutParagraphCount(); i += 4)
+        storage.setLayoutParagraphHeight(i, 10.5f + float(i), true);
+    for (qint64 i = 0; i < storage.layoutParagraphCount(); ++i) {
+        const TextContentStorage::LayoutParagraph paragraph = storage.layoutParagraph(i);
+        EXPECT_EQ(paragraph.range, storage.layoutParagraphRange(i)) << i;
+        EXPECT_EQ(paragraph.terminatorLength, storage.terminatorLength(i)) << i;
+        EXPECT_EQ(paragraph.identifier, storage.layoutParagraphIdentifier(i)) << i;
+        EXPECT_EQ(paragraph.y, storage.layoutParagraphY(i)) << i;
+        EXPECT_EQ(paragraph.height, storage.layoutParagraphHeight(i)) << i;
+        EXPECT_EQ(paragraph.measured, storage.isLayoutParagraphMeasured(i)) << i;
+    }
+}

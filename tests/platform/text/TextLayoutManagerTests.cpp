@@ -429,6 +429,46 @@ TEST(TextLayoutManager, TextInTheDefaultColourDrawsInItWhateverThePen)
     EXPECT_EQ(hue(int(split) + 1, 200), red.hue());
 }
 
+TEST(TextLayoutFragment, DrawingLeavesThePaintersPenAndTransformAsTheyWere)
+{
+    Stack stack("Two rows of text that wrap inside a narrow container", 120);
+    stack.manager.setDefaultForegroundColor(Qt::blue);
+    auto fragment = stack.manager.textLayoutFragment(0);
+    ASSERT_GT(fragment->visualLineCount(), 1);
+    QImage image(200, 120, QImage::Format_ARGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    const QPen pen(Qt::green, 3);
+    painter.setPen(pen);
+    painter.translate(7.25, 11.5);
+    const QTransform transform = painter.transform();
+    fragment->draw(painter, QPointF(3, 4));
+    EXPECT_EQ(painter.pen(), pen);
+    EXPECT_EQ(painter.transform(), transform);
+}
+
+TEST(TextLayoutManager, LaidOutParagraphsTakeTheDirectionTheManagerAnswersBeforeLayout)
+{
+    const QString shalom = QStringLiteral(u"\u05e9\u05dc\u05d5\u05dd");
+    const QString isolate = QStringLiteral(u"\u2067");
+    const QString paragraphs[] = { "plain", shalom + " world", "123 " + shalom,
+        isolate + shalom + QStringLiteral(u"\u2069") + " then latin", isolate + shalom, "42", "",
+        // A right-to-left character outside the Basic Multilingual Plane after thousands of digits.
+        QString(4095, u'7') + QString::fromUcs4(U"\U00010800") + "abc" };
+    QString text;
+    for (const QString& paragraph : paragraphs)
+        text += paragraph + "\n";
+    Stack stack(text, 300);
+    std::vector<Qt::LayoutDirection> before;
+    for (qint64 i = 0; i < stack.storage.layoutParagraphCount(); ++i)
+        before.push_back(stack.manager.baseWritingDirection(stack.storage.layoutParagraphRange(i).location));
+    EXPECT_EQ(before[1], Qt::RightToLeft);
+    EXPECT_EQ(before[3], Qt::LeftToRight);
+    EXPECT_EQ(before[7], Qt::RightToLeft);
+    for (qint64 i = 0; i < stack.storage.layoutParagraphCount(); ++i)
+        EXPECT_EQ(stack.manager.layoutFragment(i, true)->baseWritingDirection(), before[size_t(i)]) << i;
+}
+
 TEST(TextLayoutManager, StorageOutlivesItsLayoutManagerAndTheOtherWayRound)
 {
     auto storage = std::make_unique<TextContentStorage>();
