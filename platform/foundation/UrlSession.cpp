@@ -265,11 +265,13 @@ struct UrlSessionCore : std::enable_shared_from_this<UrlSessionCore> {
     QNetworkAccessManager* manager = nullptr;
     std::unordered_map<QNetworkReply*, std::weak_ptr<UrlSessionDataTask>> tasksByReply;
 
-    // Queues `work` on the network thread; dropped once the session has been invalidated.
+    // Queues `work` on the network thread; dropped once the session has been invalidated or the
+    // program has begun to end (the network thread and its worker may be gone: a session whose last
+    // owner lets go on another thread during exit would post to a deleted object).
     void post(std::function<void()> work)
     {
         std::lock_guard lock(mutex);
-        if (!invalidated)
+        if (!invalidated && !shuttingDown)
             enqueueLocked(std::move(work));
     }
 
