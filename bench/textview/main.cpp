@@ -17,6 +17,8 @@
 
 #include "EDTextView/EDTextView.h"
 #include "bench/support/Compare.h"
+#include "bench/support/Document.h"
+#include "bench/support/Memory.h"
 #include "platform/foundation/Print.h"
 #include "platform/text/TextBlocks.h"
 
@@ -61,22 +63,7 @@ QFont benchFont()
 
 QString makeDocument(int lines = lineCount)
 {
-    static const char* const words[]
-        = { "the", "quick", "brown", "fox", "jumps", "over", "lazy", "dog", "Tindrel", "reference", "note",
-              "caf\u00e9", "na\u00efve", "project", "layout", "\t", "1234", "lorem", "ipsum", "dolor" };
-    std::mt19937 random(42);
-    QString text;
-    text.reserve(qsizetype(lines) * 53);
-    for (int line = 0; line < lines; ++line) {
-        const int length = int(random() % 88) + 2;
-        const qsizetype start = text.size();
-        while (text.size() - start < length) {
-            text += QString::fromUtf8(words[random() % std::size(words)]);
-            text += QLatin1Char(' ');
-        }
-        text += QLatin1Char('\n');
-    }
-    return text;
+    return bench::makeDocument(lines);
 }
 
 QString makeLongLine(int megabytes)
@@ -92,28 +79,7 @@ QString makeLongLine(int megabytes)
 // A value of /proc/self/status, in bytes.
 size_t statusBytes(const char* key)
 {
-    size_t value = 0;
-    if (FILE* file = std::fopen("/proc/self/status", "r")) {
-        char line[256];
-        const size_t length = std::strlen(key);
-        while (std::fgets(line, sizeof line, file)) {
-            if (std::strncmp(line, key, length) == 0 && line[length] == ':') {
-                value = size_t(std::strtoull(line + length + 1, nullptr, 10)) * 1024;
-                break;
-            }
-        }
-        std::fclose(file);
-    }
-    return value;
-}
-
-// Starts the peak resident size (VmHWM) afresh from what is resident now.
-void resetPeakResident()
-{
-    if (FILE* file = std::fopen("/proc/self/clear_refs", "w")) {
-        std::fputs("5", file);
-        std::fclose(file);
-    }
+    return size_t(bench::statusKilobytes(key)) * 1024;
 }
 
 size_t residentBytes()
@@ -126,12 +92,6 @@ size_t residentBytes()
         std::fclose(file);
     }
     return size_t(resident) * size_t(sysconf(_SC_PAGESIZE));
-}
-
-double percentile(std::vector<double> values, double fraction)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[std::min(values.size() - 1, size_t(fraction * double(values.size())))];
 }
 
 void typeKey(QWidget* widget)
@@ -339,10 +299,10 @@ void keystrokeLatency(const QString& document)
         print(QStringLiteral("1,000 keystrokes %1: ours p50 %2 ms, p99 %3 ms (target p99 < 16 ms); "
                              "QPlainTextEdit p50 %4 ms, p99 %5 ms over %6 keystrokes")
                   .arg(place.name)
-                  .arg(percentile(results[0], 0.5), 0, 'f', 2)
-                  .arg(percentile(results[0], 0.99), 0, 'f', 2)
-                  .arg(percentile(results[1], 0.5), 0, 'f', 2)
-                  .arg(percentile(results[1], 0.99), 0, 'f', 2)
+                  .arg(bench::percentile(results[0], 0.5), 0, 'f', 2)
+                  .arg(bench::percentile(results[0], 0.99), 0, 'f', 2)
+                  .arg(bench::percentile(results[1], 0.5), 0, 'f', 2)
+                  .arg(bench::percentile(results[1], 0.99), 0, 'f', 2)
                   .arg(results[1].size()));
     }
 }
@@ -370,24 +330,24 @@ void longLines()
                 = keystrokes(*editor, line.size() / 2, ours ? 1000 : 20, ours ? 60'000 : 10'000);
         }
         oursOpen.push_back(open[0]);
-        oursP99.push_back(percentile(keys[0], 0.99));
+        oursP99.push_back(bench::percentile(keys[0], 0.99));
         const QString baseline = megabytes <= 20
             ? QStringLiteral(
                 "QPlainTextEdit open %1 ms, keystroke p50 %2 ms over %3; ratio open %4, keystroke "
                 "p99 %5")
                   .arg(open[1], 0, 'f', 0)
-                  .arg(percentile(keys[1], 0.5), 0, 'f', 0)
+                  .arg(bench::percentile(keys[1], 0.5), 0, 'f', 0)
                   .arg(keys[1].size())
                   .arg(open[0] / open[1], 0, 'f', 4)
-                  .arg(percentile(keys[0], 0.99) / percentile(keys[1], 0.99), 0, 'f', 4)
+                  .arg(bench::percentile(keys[0], 0.99) / bench::percentile(keys[1], 0.99), 0, 'f', 4)
             : QStringLiteral("QPlainTextEdit not run");
         print(QStringLiteral(
             "%1 MB single line: ours open to the first frame %2 ms, 1,000 keystrokes in its middle "
             "p50 %3 ms, p99 %4 ms; %5")
                   .arg(megabytes)
                   .arg(open[0], 0, 'f', 1)
-                  .arg(percentile(keys[0], 0.5), 0, 'f', 2)
-                  .arg(percentile(keys[0], 0.99), 0, 'f', 2)
+                  .arg(bench::percentile(keys[0], 0.5), 0, 'f', 2)
+                  .arg(bench::percentile(keys[0], 0.99), 0, 'f', 2)
                   .arg(baseline));
     }
     print(QStringLiteral(
@@ -417,7 +377,7 @@ int measureOpening(bool ours, Opening opening, const QString& path)
     auto editor = makeEditor(ours);
     malloc_trim(0);
     const size_t before = statusBytes("VmRSS");
-    resetPeakResident();
+    bench::resetPeak();
     {
         QFile file(path);
         if (!file.open(QIODevice::ReadOnly))
