@@ -46,7 +46,9 @@ public:
             return 0;
         if (kind < 48)
             return bound;
-        const unsigned value = unsigned(byte()) | unsigned(byte()) << 8;
+        // One read per statement: the order of reads inside an expression is the compiler's.
+        const unsigned low = byte();
+        const unsigned value = low | unsigned(byte()) << 8;
         return qsizetype(value % unsigned(bound + 1));
     }
 
@@ -146,9 +148,12 @@ inline TextAttributes attributeSet(std::uint8_t pick)
 // A piece with one or two attribute runs.
 inline AttributedString attributedPiece(ByteSource& in, int most = 6)
 {
-    AttributedString result(piece(in, most), attributeSet(in.byte()));
-    if (result.length() > 1 && in.byte() % 2)
-        result.setAttributes(attributeSet(in.byte()), in.upTo(result.length() - 1), result.length());
+    const QString text = piece(in, most);
+    AttributedString result(text, attributeSet(in.byte()));
+    if (result.length() > 1 && in.byte() % 2) {
+        const TextAttributes attributes = attributeSet(in.byte());
+        result.setAttributes(attributes, in.upTo(result.length() - 1), result.length());
+    }
     return result;
 }
 
@@ -853,7 +858,8 @@ private:
                 QStringLiteral("attributes at the end")))
             return false;
 
-        if (!verifyPieces(in.upTo(length), 1 + in.byte() % 4))
+        const qsizetype from = in.upTo(length);
+        if (!verifyPieces(from, 1 + in.byte() % 4))
             return false;
         return verifyParagraphs(in);
     }

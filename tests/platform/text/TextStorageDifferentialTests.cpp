@@ -1,5 +1,8 @@
 #include "TextStorageDifferential.h"
 
+#include <QDir>
+#include <QFile>
+
 #include <gtest/gtest.h>
 
 #include <random>
@@ -34,4 +37,20 @@ TEST(TextStorageDifferential, BlockEditsReadBackAsAPlainStringWould)
 TEST(TextStorageDifferential, DocumentEditsReadBackAsAPlainStringWould)
 {
     runSeeds(1, 32, 1);
+}
+
+// The inputs kept with the fuzz target, among them those that once found a fault.
+TEST(TextStorageDifferential, KeptFuzzInputsReadBackAsAPlainStringWould)
+{
+    const QDir folder(QStringLiteral(TINDREL_SOURCE_DIR "/fuzz/corpus/text-storage-edits"));
+    const QStringList names = folder.entryList(QDir::Files);
+    ASSERT_FALSE(names.isEmpty());
+    for (const QString& name : names) {
+        QFile file(folder.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << name.toStdString();
+        const QByteArray bytes = file.readAll();
+        const QString failure = textcheck::runOperations(
+            reinterpret_cast<const std::uint8_t*>(bytes.constData()), size_t(bytes.size()));
+        EXPECT_TRUE(failure.isEmpty()) << name.toStdString() << ": " << failure.toStdString();
+    }
 }
