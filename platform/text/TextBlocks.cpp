@@ -137,7 +137,10 @@ void TextBlocks::appendBlockCharacters(const Block& block, qsizetype start, qsiz
 void TextBlocks::appendCut(std::vector<Block>& into, QStringView text, qsizetype units) const
 {
     units = std::clamp<qsizetype>(units, 1, m_blockLimit);
-    const qsizetype count = (text.size() + units - 1) / units;
+    // Pieces one unit short of `units`, so that the one after a cut moved back off a surrogate
+    // pair still fits.
+    const qsizetype room = std::max<qsizetype>(1, units - 1);
+    const qsizetype count = (text.size() + room - 1) / room;
     qsizetype from = 0;
     for (qsizetype piece = 1; piece <= count; ++piece) {
         qsizetype to = text.size() * piece / count;

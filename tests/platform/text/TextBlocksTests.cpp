@@ -118,3 +118,23 @@ TEST(TextBlocks, NoteTextComesBackByteForByteAndLatin1StaysCompact)
     EXPECT_EQ(storage.substring(TextRange(99999, 100002)),
         latin.mid(99999, 1) + u"\u20AC"_qs + latin.mid(100000, 1));
 }
+
+// Lowering the limit cuts long blocks again; a cut that would fall inside a surrogate pair moves
+// before it, and the block after it must still fit the limit.
+TEST(TextBlocks, ALoweredLimitHoldsWhereACutMovesOffASurrogatePair)
+{
+    const QString pair = QString::fromUcs4(U"\U0001F600");
+    for (qsizetype limit = 2; limit <= 6; ++limit) {
+        for (int before = 0; before <= 6; ++before) {
+            const QString text = QString(before, QLatin1Char('a')) + pair + pair + QStringLiteral("bc");
+            TextBlocks blocks(AttributedString(text), 64);
+            blocks.setBlockLimit(limit);
+            EXPECT_EQ(blocks.string(), text);
+            blocks.enumerateBlocks(0, [&](QStringView wide, QByteArrayView latin1, qsizetype start) {
+                EXPECT_LE(std::max(wide.size(), latin1.size()), limit)
+                    << "limit " << limit << " at " << start;
+                return true;
+            });
+        }
+    }
+}
