@@ -157,8 +157,9 @@ TEST(EDTextViewPasteboard, ForeignRtfPastesAsItsTextOnly)
         view->setString(QString());
         offer(rtf, "plain");
         view->paste();
-        if (!expected.isNull())
+        if (!expected.isNull()) {
             EXPECT_EQ(view->string(), expected);
+        }
     }
     // RTF that is not RTF at all pastes the plain text offered with it.
     view->setString(QString());

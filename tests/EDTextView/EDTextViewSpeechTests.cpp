@@ -108,7 +108,7 @@ TEST(EDTextViewSpeech, StopsWithinAWordAndIsReachedFromTheContextMenu)
     SpeakingView view(QString("alpha beta gamma delta ").repeated(40));
     const auto delegate = std::make_shared<EDTextViewDelegate>();
     view->setDelegate(delegate);
-    QContextMenuEvent event(QContextMenuEvent::Keyboard, view.pointOf(0));
+    QContextMenuEvent event(QContextMenuEvent::Keyboard, view.pointOf(0), view->mapToGlobal(view.pointOf(0)));
     QMenu* menu = view->menuForEvent(&event);
     ASSERT_TRUE(menu);
     const QList<QAction*> items = menu->actions();

@@ -76,8 +76,9 @@ TEST(TextBlocks, Utf8DecodesAsTheWholeFileWouldAtEverySliceBoundary)
             const std::optional<TextBlocks> blocks = TextBlocks::fromUtf8(bytes, limit);
             ASSERT_EQ(blocks.has_value(), expected.has_value())
                 << bytes.toHex().constData() << " in " << limit;
-            if (expected)
+            if (expected) {
                 ASSERT_EQ(blocks->string(), *expected) << bytes.toHex().constData() << " in " << limit;
+            }
         }
     }
 }

@@ -664,7 +664,6 @@ public:
             note(QStringLiteral("transaction of %1 edits").arg(edits));
             m_storage.performEditingTransaction([&] {
                 for (int i = 0; i < edits; ++i) {
-                    const qsizetype size = m_model.text.size();
                     const qsizetype start = place(in);
                     const qsizetype count = span(in, start);
                     const AttributedString replacement = attributedPiece(in, 3);
