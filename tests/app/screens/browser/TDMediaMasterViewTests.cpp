@@ -21,8 +21,9 @@ struct Media {
     Media() { root.makeLibraryFolder(); }
     ~Media()
     {
-        if (view)
+        if (view) {
             EXPECT_TRUE(testsupport::waitUntil([&] { return view->savesInFlight() == 0; }));
+        }
         delete view;
     }
     void show()
