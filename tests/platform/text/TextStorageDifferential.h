@@ -227,6 +227,32 @@ protected:
         }
         return QStringLiteral("\"") + result + QStringLiteral("\"");
     }
+    // Reads `text` from `from` on through `enumerate` (which hands each piece and where it starts to
+    // its body until the body answers false), stopping after `stopAfter` pieces: the pieces must run
+    // on without gaps from one that holds `from` and read as the model's text there.
+    template<typename Enumerate>
+    bool expectPiecesFrom(
+        const QString& text, qsizetype from, int stopAfter, const QString& name, Enumerate enumerate)
+    {
+        QString read;
+        qint64 firstStart = -1;
+        int pieces = 0;
+        bool contiguous = true;
+        enumerate([&](QStringView piece, qint64 pieceStart) {
+            if (firstStart < 0)
+                firstStart = pieceStart;
+            contiguous = contiguous && pieceStart == firstStart + read.size() && !piece.isEmpty();
+            read += piece;
+            return ++pieces < stopAfter;
+        });
+        if (text.isEmpty())
+            return expect(pieces == 0, name + QStringLiteral(" on no text"));
+        return expect(contiguous && firstStart <= from
+                       && (from < firstStart + read.size() || from == text.size()),
+                   QStringLiteral("%1(%2) starts at %3").arg(name).arg(from).arg(firstStart))
+            && expect(read == text.mid(firstStart, read.size()),
+                QStringLiteral("%1(%2) read %3").arg(name).arg(from).arg(shown(read)));
+    }
     // The runs cover `length` exactly, with no empty run and no equal neighbours, and give each unit
     // the model's attributes.
     bool expectRuns(const std::vector<AttributeRun>& runs, const Model& model, qsizetype start,
@@ -525,23 +551,8 @@ private:
         // Read from a place on, sometimes stopping early.
         const qsizetype from = in.upTo(length);
         const int stopAfter = 1 + in.byte() % 4;
-        QString read;
-        qsizetype firstStart = -1;
-        int pieces = 0;
-        bool contiguous = true;
-        m_blocks.enumerateCharacters(from, [&](QStringView view, qsizetype blockStart) {
-            if (firstStart < 0)
-                firstStart = blockStart;
-            contiguous = contiguous && blockStart == firstStart + read.size() && !view.isEmpty();
-            read += view;
-            return ++pieces < stopAfter;
-        });
-        if (length == 0)
-            return expect(pieces == 0, QStringLiteral("enumerateCharacters on no text"));
-        return expect(contiguous && firstStart <= from && (from < firstStart + read.size() || from == length),
-                   QStringLiteral("enumerateCharacters(%1) starts at %2").arg(from).arg(firstStart))
-            && expect(read == m_model.text.mid(firstStart, read.size()),
-                QStringLiteral("enumerateCharacters(%1) read %2").arg(from).arg(shown(read)));
+        return expectPiecesFrom(m_model.text, from, stopAfter, QStringLiteral("enumerateCharacters"),
+            [&](const auto& body) { m_blocks.enumerateCharacters(from, body); });
     }
 
     qsizetype modelLength() const override { return m_model.text.size(); }
@@ -865,24 +876,8 @@ private:
 
     bool verifyPieces(qsizetype from, int stopAfter)
     {
-        const qsizetype length = m_model.text.size();
-        QString read;
-        qint64 firstStart = -1;
-        int pieces = 0;
-        bool contiguous = true;
-        m_storage.enumerateTextPieces(from, [&](QStringView piece, qint64 pieceStart) {
-            if (firstStart < 0)
-                firstStart = pieceStart;
-            contiguous = contiguous && pieceStart == firstStart + read.size() && !piece.isEmpty();
-            read += piece;
-            return ++pieces < stopAfter;
-        });
-        if (length == 0)
-            return expect(pieces == 0, QStringLiteral("pieces of no text"));
-        return expect(contiguous && firstStart <= from && (from < firstStart + read.size() || from == length),
-                   QStringLiteral("enumerateTextPieces(%1) starts at %2").arg(from).arg(firstStart))
-            && expect(read == m_model.text.mid(firstStart, read.size()),
-                QStringLiteral("enumerateTextPieces(%1) read %2").arg(from).arg(shown(read)));
+        return expectPiecesFrom(m_model.text, from, stopAfter, QStringLiteral("enumerateTextPieces"),
+            [&](const auto& body) { m_storage.enumerateTextPieces(from, body); });
     }
 
     bool verifyParagraphs(ByteSource& in)
