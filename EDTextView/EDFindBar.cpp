@@ -121,15 +121,17 @@ EDFindBar::EDFindBar(EDTextFinder& finder, QWidget* parent)
     m_replaceAll = new QPushButton(tr("Replace All"), m_replaceRow);
     m_replaceAll->setObjectName(QStringLiteral("findBarReplaceAll"));
 
-    // A grid, so that the two fields line up and are as wide as each other.
-    auto* grid = new QGridLayout(this);
+    // A grid, so that the two fields line up and are as wide as each other. The controls go beside
+    // the fields, or under them where the view is too narrow for that (see `arrange`).
+    m_grid = new QGridLayout(this);
     // One pixel more below, for the line that parts the bar from the text.
-    grid->setContentsMargins(barMarginH, barMarginV, barMarginH, barMarginV + 1);
-    grid->setHorizontalSpacing(rowSpacing);
-    grid->setVerticalSpacing(rowSpacing);
-    grid->addWidget(m_replaceToggle, 0, 0);
-    grid->addWidget(m_findField, 0, 1);
-    auto* findControls = new QHBoxLayout;
+    m_grid->setContentsMargins(barMarginH, barMarginV, barMarginH, barMarginV + 1);
+    m_grid->setHorizontalSpacing(rowSpacing);
+    m_grid->setVerticalSpacing(rowSpacing);
+    m_grid->addWidget(m_replaceToggle, 0, 0);
+    m_findControls = new QWidget(this);
+    auto* findControls = new QHBoxLayout(m_findControls);
+    findControls->setContentsMargins(0, 0, 0, 0);
     findControls->setSpacing(rowSpacing);
     findControls->addWidget(m_count);
     findControls->addWidget(m_previous);
@@ -139,17 +141,13 @@ EDFindBar::EDFindBar(EDTextFinder& finder, QWidget* parent)
     findControls->addWidget(m_wholeWords);
     findControls->addStretch(1);
     findControls->addWidget(m_done);
-    grid->addLayout(findControls, 0, 2);
-    grid->addWidget(m_replaceField, 1, 1);
     auto* replaceControls = new QHBoxLayout(m_replaceRow);
     replaceControls->setContentsMargins(0, 0, 0, 0);
     replaceControls->setSpacing(rowSpacing);
     replaceControls->addWidget(m_replace);
     replaceControls->addWidget(m_replaceAll);
     replaceControls->addStretch(1);
-    grid->addWidget(m_replaceRow, 1, 2);
-    grid->setColumnStretch(1, 2);
-    grid->setColumnStretch(2, 1);
+    arrange(Arrangement::full);
     m_replaceField->hide();
     m_replaceRow->hide();
     updateIcons();
@@ -235,6 +233,7 @@ void EDFindBar::setReplaceVisible(bool visible)
     m_replaceToggle->setToolTip(visible ? tr("Hide Replace") : tr("Show Replace"));
     if (!visible && (m_replaceField->hasFocus() || m_replaceRow->isAncestorOf(focusWidget())))
         m_findField->setFocus();
+    forgetArrangedWidths();
     adjustSize();
     refresh();
 }
@@ -308,25 +307,74 @@ void EDFindBar::changeEvent(QEvent* event)
         refresh();
     }
     QWidget::changeEvent(event);
+    if (event->type() == QEvent::StyleChange || event->type() == QEvent::FontChange)
+        forgetArrangedWidths();
 }
 
 void EDFindBar::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
-    updateOptionLabels();
+    updateArrangement();
 }
 
-void EDFindBar::updateOptionLabels()
+void EDFindBar::arrange(Arrangement arrangement)
 {
-    // Where the full labels do not fit, the options say less; their tool tips say it all.
-    if (!m_compactOptions)
-        m_fullMinimumWidth = layout()->minimumSize().width();
-    const bool compact = width() < m_fullMinimumWidth;
-    if (compact == m_compactOptions)
+    m_arrangement = arrangement;
+    const bool full = arrangement == Arrangement::full;
+    m_matchCase->setText(full ? tr("Match Case") : tr("Aa"));
+    m_wholeWords->setText(full ? tr("Whole Words") : tr("Word"));
+    for (QWidget* widget : { static_cast<QWidget*>(m_findField), m_findControls,
+             static_cast<QWidget*>(m_replaceField), m_replaceRow })
+        m_grid->removeWidget(widget);
+    if (arrangement == Arrangement::stacked) {
+        m_grid->addWidget(m_findField, 0, 1, 1, 2);
+        m_grid->addWidget(m_findControls, 1, 1, 1, 2);
+        m_grid->addWidget(m_replaceField, 2, 1, 1, 2);
+        m_grid->addWidget(m_replaceRow, 3, 1, 1, 2);
+    } else {
+        m_grid->addWidget(m_findField, 0, 1);
+        m_grid->addWidget(m_findControls, 0, 2);
+        m_grid->addWidget(m_replaceField, 1, 1);
+        m_grid->addWidget(m_replaceRow, 1, 2);
+    }
+    m_grid->setColumnStretch(1, 2);
+    m_grid->setColumnStretch(2, 1);
+    m_grid->invalidate();
+}
+
+void EDFindBar::updateArrangement()
+{
+    // The widest arrangement whose controls all fit whole: the options say less first, then the
+    // controls go under their fields. Their tool tips say it all.
+    if (!m_grid)
         return;
-    m_compactOptions = compact;
-    m_matchCase->setText(compact ? tr("Aa") : tr("Match Case"));
-    m_wholeWords->setText(compact ? tr("Word") : tr("Whole Words"));
+    const Arrangement was = m_arrangement;
+    Arrangement chosen = Arrangement::stacked;
+    for (Arrangement candidate : { Arrangement::full, Arrangement::compact }) {
+        int& needed = m_minimumWidths[int(candidate)];
+        if (needed == 0) {
+            arrange(candidate);
+            needed = m_grid->minimumSize().width();
+        }
+        if (width() >= needed) {
+            chosen = candidate;
+            break;
+        }
+    }
+    if (chosen != m_arrangement)
+        arrange(chosen);
+    if (chosen == was)
+        return;
+    updateGeometry();
+    // Stacked, the bar is taller: the view docks it again.
+    if (EDTextView* container = m_finder.findBarContainer(); container && !isHidden())
+        container->tileFindBar();
+}
+
+void EDFindBar::forgetArrangedWidths()
+{
+    m_minimumWidths = {};
+    updateArrangement();
 }
 
 void EDFindBar::paintEvent(QPaintEvent*)

@@ -4,11 +4,13 @@
 
 #include <QWidget>
 
+#include <array>
 #include <cstddef>
 #include <optional>
 
 class EDTextFinder;
 class QCheckBox;
+class QGridLayout;
 class QKeyEvent;
 class QLabel;
 class QLineEdit;
@@ -17,7 +19,9 @@ class QToolButton;
 
 // The find bar of a text view's finder, docked at the top of the view's scroll area: a find field
 // with the match count, previous and next, the case and whole-word options and a close button; a
-// second row with the replace field, Replace and Replace All, shown for replacing.
+// second row with the replace field, Replace and Replace All, shown for replacing. In a narrow view
+// the options take short names, and narrower still the controls go under their fields, so that each
+// stays whole.
 //
 // Keys, in its fields: Return finds the next match (Shift+Return the previous), Return in the
 // replace field replaces and finds the next; the text view's find keys (the desktop's Find, Find
@@ -65,7 +69,11 @@ private:
     void commitSearchText();
     void refresh();
     void updateIcons();
-    void updateOptionLabels();
+    // Beside the fields with the options' full names, with their short names, or under the fields.
+    enum class Arrangement { full, compact, stacked };
+    void arrange(Arrangement arrangement);
+    void updateArrangement();
+    void forgetArrangedWidths();
 
     EDTextFinder& m_finder;
     QLineEdit* m_findField = nullptr;
@@ -81,6 +89,10 @@ private:
     QPushButton* m_replaceAll = nullptr;
     // The replace buttons, shown with the replace field.
     QWidget* m_replaceRow = nullptr;
-    bool m_compactOptions = false;
-    int m_fullMinimumWidth = 0;
+    // The match count, previous and next, the options and the close button.
+    QWidget* m_findControls = nullptr;
+    QGridLayout* m_grid = nullptr;
+    Arrangement m_arrangement = Arrangement::full;
+    // The least width of each arrangement, measured when first needed; 0 while unknown.
+    std::array<int, 3> m_minimumWidths {};
 };

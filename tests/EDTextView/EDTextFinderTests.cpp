@@ -452,6 +452,37 @@ TEST(EDFindBar, DrivenByKeys)
     EXPECT_TRUE(finder.isFindBarVisible());
 }
 
+// However narrow the view, down to the width of a note window's editor, every control of the bar is
+// whole, inside it and clear of the others, and the text starts below it.
+TEST(EDFindBar, EveryControlStaysWholeInANarrowView)
+{
+    ShownView view("the cat and the hat", QSize(800, 300));
+    view->doCommandBySelector("showReplaceInterface:");
+    EDFindBar* bar = view->textFinder().findBar();
+    ASSERT_TRUE(bar && bar->isVisible() && bar->isReplaceVisible());
+    QTest::keyClicks(bar->findField(), "the");
+    const QList<QWidget*> controls = { bar->replaceToggle(), bar->findField(), bar->matchCountLabel(),
+        bar->previousButton(), bar->nextButton(), bar->matchCaseBox(), bar->wholeWordsBox(),
+        bar->doneButton(), bar->replaceField(), bar->replaceButton(), bar->replaceAllButton() };
+    for (int width : { 800, 520, 450, 400, 330 }) {
+        SCOPED_TRACE(width);
+        view->resize(width, 300);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(bar->width(), view->contentsRect().width());
+        std::vector<QRect> placed;
+        for (QWidget* control : controls) {
+            SCOPED_TRACE(control->objectName().toStdString());
+            const QRect box(control->mapTo(bar, QPoint()), control->size());
+            EXPECT_TRUE(bar->rect().contains(box));
+            EXPECT_GE(box.width(), control->minimumSizeHint().width()) << "squeezed";
+            for (const QRect& other : placed)
+                EXPECT_FALSE(box.intersects(other));
+            placed.push_back(box);
+        }
+        EXPECT_EQ(view->viewport()->geometry().top(), bar->geometry().bottom() + 1);
+    }
+}
+
 // The highlights cover the matches near what shows, follow scrolling, and take in a match typed
 // while the bar is open.
 TEST(EDTextFinder, HighlightsFollowScrollingAndTyping)

@@ -64,6 +64,7 @@ TDNoteView::TDNoteView(std::shared_ptr<TDNote> note, std::shared_ptr<TDProject> 
         { [this] { return m_selection; },
             [this](std::optional<platform::CharacterRange> selection) { m_selection = selection; } },
         {}, {}, m_split);
+    m_editor->setMinimumWidth(editorMinimumWidth);
     m_split->addWidget(m_editor);
     m_linksPane = new TDLinksPane(m_note, m_project, m_stores, m_split);
     m_split->addWidget(m_linksPane);

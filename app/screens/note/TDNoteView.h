@@ -23,6 +23,10 @@ class TDProject;
 // note's links. The window owns the text and the marker; this view only passes them on.
 class TDNoteView : public platform::ObservedWidget {
 public:
+    // The text keeps room for its find bar (stacked under its fields) and a few words a line; a
+    // narrower window takes the width from the links pane.
+    static constexpr int editorMinimumWidth = 340;
+
     TDNoteView(std::shared_ptr<TDNote> note, std::shared_ptr<TDProject> project, TDStores stores,
         TDBinding<QColor> color, TDBinding<QString> label, TDBinding<QString> text,
         QWidget* parent = nullptr);

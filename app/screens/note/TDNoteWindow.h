@@ -33,7 +33,8 @@ class TDNoteWindow : public platform::ObservedWidget {
 public:
     static constexpr int defaultWidth = 760;
     static constexpr int defaultHeight = 560;
-    static constexpr int minimumWidth = 420;
+    // The editor's least width, the split's line and the links pane's least width.
+    static constexpr int minimumWidth = 540;
     static constexpr int minimumHeight = 280;
 
     TDNoteWindow(std::shared_ptr<TDNote> note, TDStores stores, QWidget* parent = nullptr);

@@ -11,6 +11,7 @@
 #include "app/screens/common/BottomBar.h"
 #include "app/screens/common/TDToolbar.h"
 #include "app/screens/note/EDTextEditView.h"
+#include "app/screens/note/TDLinksPane.h"
 #include "app/screens/note/TDNoteEditSheet.h"
 #include "app/screens/note/TDNoteView.h"
 #include "app/screens/note/TDNoteWindow.h"
@@ -472,4 +473,31 @@ TEST_F(TDNoteWindowTest, CtrlFFindsInTheNoteAndEscapeClosesTheBarFirst)
     EXPECT_FALSE(bar->isVisible());
     press(text, Qt::Key_Escape);
     EXPECT_TRUE(waitUntil([&] { return window.isNull(); })) << "then Escape closes the window";
+}
+
+// A narrow window takes the width from the links pane before the text, so that the find bar keeps
+// every control whole, down to the window's least width.
+TEST_F(TDNoteWindowTest, ANarrowWindowKeepsTheFindBarWhole)
+{
+    auto note = addNote("Plan", "a cat\n");
+    TDNoteWindow* content = openWindow(note);
+    EDTextView* text = textOf(content);
+    text->doCommandBySelector("showReplaceInterface:");
+    EDFindBar* bar = text->textFinder().findBar();
+    ASSERT_TRUE(bar && bar->isReplaceVisible());
+    for (int width : { TDNoteWindow::defaultWidth, 600, TDNoteWindow::minimumWidth }) {
+        SCOPED_TRACE(width);
+        content->window()->resize(width, TDNoteWindow::defaultHeight);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(content->window()->width(), width);
+        EXPECT_GE(content->noteView()->linksPane()->width(), TDLinksPane::minimumWidth);
+        for (QWidget* control : bar->findChildren<QWidget*>()) {
+            // The fields' own buttons are the fields' business.
+            if (!control->isVisibleTo(bar) || qobject_cast<QLineEdit*>(control->parentWidget()))
+                continue;
+            SCOPED_TRACE(control->metaObject()->className());
+            EXPECT_GE(control->width(), control->minimumSizeHint().width());
+            EXPECT_TRUE(bar->rect().contains(QRect(control->mapTo(bar, QPoint()), control->size())));
+        }
+    }
 }
