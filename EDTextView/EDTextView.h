@@ -633,6 +633,10 @@ private:
     bool takesKeyFor(EDTextViewCommand command) const;
 
     // Pasteboard helpers (EDTextViewPasteboard.cpp).
+    // The text RTF on `pasteboard` gives, unless the plain text beside it is the same text with CR
+    // LF or CR line ends, which RTF cannot keep: then none, and the plain text is what was copied.
+    static std::optional<platform::AttributedString> richTextKeepingLineEnds(
+        const platform::Pasteboard& pasteboard);
     void schedulePrimarySelectionUpdate();
     void offerSelectionAsPrimary();
 

@@ -4,7 +4,6 @@
 #include "EDTextView/EDTextLayoutManager.h"
 #include "EDTextView/TextLayoutRangeView.h"
 #include "EDTextView/TextLayoutUtilities.h"
-#include "platform/text/RtfReader.h"
 #include "platform/text/RtfWriter.h"
 #include "platform/text/UndoManager.h"
 #include "platform/ui/Pasteboard.h"
@@ -234,11 +233,7 @@ bool EDTextView::performDrop(
     if (!m_isEditable)
         return false;
     const auto pasteboard = Pasteboard::reading(data);
-    std::optional<AttributedString> text;
-    if (const auto rtf = pasteboard->data(Pasteboard::rtfType)) {
-        if (const auto read = platform::RtfReader::read(*rtf); read.isSuccess())
-            text = read.value();
-    }
+    std::optional<AttributedString> text = richTextKeepingLineEnds(*pasteboard);
     if (!text) {
         const auto plain = pasteboard->string(Pasteboard::stringType);
         if (!plain)

@@ -153,11 +153,31 @@ void EDTextView::cut(QObject* sender)
     delete_(sender);
 }
 
+std::optional<AttributedString> EDTextView::richTextKeepingLineEnds(const Pasteboard& pasteboard)
+{
+    const auto data = pasteboard.data(Pasteboard::rtfType);
+    if (!data)
+        return std::nullopt;
+    auto read = platform::RtfReader::read(*data);
+    if (read.isFailure())
+        return std::nullopt;
+    const auto plain = pasteboard.string(Pasteboard::stringType);
+    if (plain && plain->contains(u'\r')) {
+        QString lineFeeds = *plain;
+        lineFeeds.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
+        if (lineFeeds == read.value().string())
+            return std::nullopt;
+    }
+    return std::move(read).value();
+}
+
 void EDTextView::paste(QObject* sender)
 {
     Pasteboard& pasteboard = Pasteboard::general();
-    // RTF that cannot be read is pasted as the plain text beside it.
+    // RTF that cannot be read, or that would lose the line ends of the plain text beside it, is
+    // pasted as that plain text.
     if (pasteboard.canReadItemWithDataConformingToTypes({ Pasteboard::rtfType })
+        && richTextKeepingLineEnds(pasteboard)
         && readSelectionFromPasteboard(pasteboard, Pasteboard::rtfType))
         return;
     if (pasteboard.canReadItemWithDataConformingToTypes({ Pasteboard::stringType }))

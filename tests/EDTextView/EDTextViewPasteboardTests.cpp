@@ -279,6 +279,20 @@ TEST(EDTextViewPasteboard, DraggingTheSelectionMovesItWithinAndBetweenViews)
     EXPECT_EQ(target->string(), "meinto: drag ");
     EXPECT_EQ(source->string(), "me here");
 
+    // Text whose lines end in CR LF or CR (a file from elsewhere) is pasted and moved as it was,
+    // although the RTF beside it knows one line end only.
+    source->setIsEditable(true);
+    source->setString("one\r\ntwo\rthree ");
+    source->selectAll();
+    source->copy();
+    target->setString("");
+    target->paste();
+    EXPECT_EQ(target->string(), "one\r\ntwo\rthree ");
+    source->setSelectedTextRange(TextRange(0, 9));
+    sourceHolder.settle();
+    drag(sourceHolder.pointOf(6), source->viewport(), sourceHolder.pointOf(15));
+    EXPECT_EQ(source->string(), "three one\r\ntwo\r");
+
     // A click in the selection is a click.
     source->setSelectedTextRange(TextRange(3, 7));
     sourceHolder.settle();
