@@ -8,6 +8,8 @@
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/Print.h"
 
+#include <QFileInfo>
+
 #include <algorithm>
 
 namespace {
@@ -162,9 +164,18 @@ std::optional<Message> TDNoteWindowModel::loadText()
     auto located = note();
     if (!located)
         return std::nullopt;
-    auto read = TDNoteTextFile::read(located->note->contentURL());
+    const platform::Url url = located->note->contentURL();
+    auto read = TDNoteTextFile::read(url);
     if (!read) {
         platform::print(QStringLiteral("Error: ") + read.error().description);
+        // A file removed from its folder leaves nothing to save over: the note starts empty and its
+        // first save writes the file again. A folder that is gone too means more moved than a file.
+        if (read.error().reason == TDNoteTextFile::Failure::Reason::missing
+            && QFileInfo(url.deletingLastPathComponent().path()).isDir()) {
+            m_registrar.withMutation("loadProblem", [&] { m_loadState = LoadState::loaded; });
+            m_unsaved = {};
+            return std::nullopt;
+        }
         Message problem { tdLocalized("The note's text could not be read"),
             read.error().description + QLatin1Char(' ')
                 + tdLocalized("Saving is turned off, so the file stays as it is.") };

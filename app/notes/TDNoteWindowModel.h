@@ -41,12 +41,13 @@ class TDNote;
 //
 // Loading and saving
 //   `loadText` reads the file once (one read, one strict UTF-8 decode, at most
-//   TDNoteTextFile::maximumTextBytes). A note whose file could not be read (missing, unreadable,
-//   not UTF-8, too large, not inside the library folder) is never saved over: `saveText` refuses
-//   and says why, and `loadProblem()` holds the reason for the window to show. The window should
-//   make the text view read-only while `canEdit()` is false. `saveText` replaces the file
-//   atomically; a failed save (a full disk included) leaves the old file and the marker as they
-//   were and says why.
+//   TDNoteTextFile::maximumTextBytes). A file gone from the note's folder loads as an empty
+//   text, which the first save writes. A note whose file could not be read (its folder gone too,
+//   unreadable, not UTF-8, too large, not inside the library folder) is never saved over:
+//   `saveText` refuses and says why, and `loadProblem()` holds the reason for the window to show.
+//   The window should make the text view read-only while `canEdit()` is false. `saveText` replaces
+//   the file atomically; a failed save (a full disk included) leaves the old file and the marker as
+//   they were and says why.
 //
 // The marker
 //   It starts as "Saved" with a red dot. A change of the text to a different string, a load
@@ -139,7 +140,8 @@ public:
 
     // Reads the note's text file into `text`. Does nothing once a load succeeded, or while the text
     // holds edits, so showing the window again never throws away typing. On failure `text` stays,
-    // "Error: " and the reason are printed, and the reason is returned and kept in `loadProblem`.
+    // "Error: " and the reason are printed, and the reason is returned and kept in `loadProblem`;
+    // only a file gone from its folder is printed and then loaded as an empty text.
     std::optional<Message> loadText();
     std::optional<Message> loadProblem() const;
     bool canEdit() const;

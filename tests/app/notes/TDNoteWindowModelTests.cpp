@@ -184,7 +184,9 @@ TEST_F(TDNoteWindowModelTest, AFileThatFailedToLoadIsNeverSavedOver)
         const char* says;
     };
     const Case cases[] = {
-        { "missing", [](const auto& note) { QFile::remove(note->contentURL().path()); }, "There is no file" },
+        { "folder missing",
+            [](const auto& note) { QDir(QFileInfo(note->contentURL().path()).path()).removeRecursively(); },
+            "There is no file" },
         { "folder",
             [](const auto& note) {
                 QFile::remove(note->contentURL().path());
@@ -233,6 +235,28 @@ TEST_F(TDNoteWindowModelTest, AFileThatFailedToLoadIsNeverSavedOver)
         ASSERT_TRUE(close.reason);
         EXPECT_EQ(root.snapshot(), before) << "nothing on disk changed";
     }
+}
+
+// A text file removed by another program leaves nothing to save over: the note opens empty, and its
+// first save writes the file again.
+TEST_F(TDNoteWindowModelTest, ANoteWhoseFileIsGoneOpensEmptyAndSavesItAgain)
+{
+    auto note = addNote("Plan", "gone");
+    QFile::remove(note->contentURL().path());
+    auto model = open(note);
+    CapturedStream out(stdout);
+    EXPECT_FALSE(model->loadText());
+    EXPECT_TRUE(out.take().startsWith("Error: There is no file"));
+    EXPECT_FALSE(model->loadProblem());
+    EXPECT_TRUE(model->canEdit());
+    EXPECT_EQ(model->text(), "");
+    EXPECT_TRUE(model->prepareToClose().mayClose);
+    EXPECT_FALSE(QFile::exists(note->contentURL().path())) << "closing untouched writes nothing";
+
+    model->setText("new");
+    EXPECT_FALSE(model->saveText());
+    EXPECT_EQ(fileOf(note), "new");
+    EXPECT_EQ(model->label(), "Saved");
 }
 
 TEST_F(TDNoteWindowModelTest, AFullDiskKeepsTheOldFileTheMarkerAndTheWindow)
