@@ -481,6 +481,17 @@ TEST(EDFindBar, EveryControlStaysWholeInANarrowView)
         }
         EXPECT_EQ(view->viewport()->geometry().top(), bar->geometry().bottom() + 1);
     }
+    // Narrow, the replace row comes and goes under the find row, and the text follows the bar.
+    for (bool replacing : { false, true }) {
+        bar->replaceToggle()->click();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(bar->isReplaceVisible(), replacing);
+        EXPECT_EQ(bar->width(), view->contentsRect().width());
+        EXPECT_TRUE(bar->rect().contains(
+                        QRect(bar->replaceAllButton()->mapTo(bar, QPoint()), bar->replaceAllButton()->size()))
+            || !replacing);
+        EXPECT_EQ(view->viewport()->geometry().top(), bar->geometry().bottom() + 1);
+    }
 }
 
 // The highlights cover the matches near what shows, follow scrolling, and take in a match typed
