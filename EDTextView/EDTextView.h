@@ -637,6 +637,9 @@ private:
     // LF or CR line ends, which RTF cannot keep: then none, and the plain text is what was copied.
     static std::optional<platform::AttributedString> richTextKeepingLineEnds(
         const platform::Pasteboard& pasteboard);
+    // Puts `text` in place of every selected range, the last first; false when the text may not
+    // change there.
+    bool replaceSelectionWithRichText(const platform::AttributedString& text);
     void schedulePrimarySelectionUpdate();
     void offerSelectionAsPrimary();
 

@@ -89,7 +89,13 @@ bool EDTextView::readSelectionFromPasteboard(const Pasteboard& pasteboard, const
     const auto read = platform::RtfReader::read(*data);
     if (read.isFailure())
         return false;
-    const AttributedString& text = read.value();
+    return replaceSelectionWithRichText(read.value());
+}
+
+bool EDTextView::replaceSelectionWithRichText(const AttributedString& text)
+{
+    const std::vector<TextRange> targets
+        = edtextview::textRangesOfSelections(m_textLayoutManager->textSelections());
     if (!shouldChangeText(targets, text.string()))
         return false;
     const std::vector<TextRange> merged = mergedTextRanges(targets);
@@ -176,10 +182,11 @@ void EDTextView::paste(QObject* sender)
     Pasteboard& pasteboard = Pasteboard::general();
     // RTF that cannot be read, or that would lose the line ends of the plain text beside it, is
     // pasted as that plain text.
-    if (pasteboard.canReadItemWithDataConformingToTypes({ Pasteboard::rtfType })
-        && richTextKeepingLineEnds(pasteboard)
-        && readSelectionFromPasteboard(pasteboard, Pasteboard::rtfType))
-        return;
+    if (pasteboard.canReadItemWithDataConformingToTypes({ Pasteboard::rtfType })) {
+        if (const auto text = richTextKeepingLineEnds(pasteboard);
+            text && replaceSelectionWithRichText(*text))
+            return;
+    }
     if (pasteboard.canReadItemWithDataConformingToTypes({ Pasteboard::stringType }))
         pasteAsPlainText(sender);
 }
