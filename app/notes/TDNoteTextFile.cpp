@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 using platform::FileManager;
 using platform::Result;
@@ -79,10 +80,33 @@ platform::Result<QByteArray, int> readWholeFile(const Url& url, std::int64_t lim
 
 std::optional<QString> TDNoteTextFile::decodedText(const QByteArray& bytes)
 {
-    // Stateless: a sequence cut short at the end is an error, not state kept for more input.
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    // A mark of UTF-16 or UTF-32 names the encoding (UTF-32 first: its little-endian mark begins
+    // with UTF-16's); anything else must be UTF-8.
+    static const std::pair<QByteArrayView, QStringConverter::Encoding> marks[] = {
+        { QByteArrayView("\xFF\xFE\0\0", 4), QStringConverter::Utf32LE },
+        { QByteArrayView("\0\0\xFE\xFF", 4), QStringConverter::Utf32BE },
+        { QByteArrayView("\xFF\xFE", 2), QStringConverter::Utf16LE },
+        { QByteArrayView("\xFE\xFF", 2), QStringConverter::Utf16BE },
+    };
+    QStringConverter::Encoding encoding = QStringConverter::Utf8;
+    qsizetype unit = 1;
+    for (const auto& [mark, named] : marks) {
+        if (bytes.startsWith(mark)) {
+            encoding = named;
+            unit = mark.size();
+            break;
+        }
+    }
+    // Qt's UTF-16 and UTF-32 decoders pass a cut-short unit and a lone surrogate by silently.
+    if (bytes.size() % unit != 0)
+        return std::nullopt;
+    // Stateless: a sequence cut short at the end is an error, not state kept for more input. The
+    // mark itself is dropped.
+    QStringDecoder decoder(encoding, QStringDecoder::Flag::Stateless);
     QString text = decoder.decode(bytes);
     if (decoder.hasError())
+        return std::nullopt;
+    if (unit > 1 && !QStringView(text).isValidUtf16())
         return std::nullopt;
     return text;
 }
@@ -109,8 +133,9 @@ Result<QString, TDNoteTextFile::Failure> TDNoteTextFile::read(const Url& url)
     }
     auto text = decodedText(bytes.value());
     if (!text)
-        return Outcome::failure(
-            { Reason::notUtf8, QStringLiteral("%1 does not hold UTF-8 text.").arg(url.path()) });
+        return Outcome::failure({ Reason::notUtf8,
+            QStringLiteral("%1 does not hold UTF-8 text (nor UTF-16 or UTF-32 text with a byte-order mark).")
+                .arg(url.path()) });
     return Outcome::success(std::move(*text));
 }
 

@@ -9,7 +9,9 @@
 #include <cstdint>
 #include <optional>
 
-// A note's text file: plain UTF-8, read whole and replaced whole. Only a regular file inside the
+// A note's text file: plain UTF-8, read whole and replaced whole. A file that begins with the
+// byte-order mark of UTF-16 or UTF-32 (as Windows editors write "Unicode" text) is read in that
+// encoding; a save writes it as UTF-8. Only a regular file inside the
 // library folder (also once symbolic links are resolved) is read or written, so a damaged or
 // hand-edited library file can never point a note at another file of the user's.
 class TDNoteTextFile {
@@ -40,6 +42,7 @@ public:
     // U+FEFF is written after a byte-order mark, so `read` gives it back as it was.
     static platform::Result<platform::Success, Failure> write(const platform::Url& url, const QString& text);
 
-    // Strict UTF-8: none for malformed or cut-short sequences. A leading byte-order mark is dropped.
+    // Strict UTF-8, or UTF-16 or UTF-32 after their byte-order mark: none for malformed or cut-short
+    // sequences. A leading byte-order mark is dropped.
     static std::optional<QString> decodedText(const QByteArray& bytes);
 };
