@@ -1,11 +1,11 @@
 #include "app/screens/note/TDNoteEditSheet.h"
 
+#include "app/TDLocalizedText.h"
 #include "app/notes/TDNoteWindowModel.h"
-#include "app/screens/common/TDProjectSheetTemplate.h"
 #include "app/screens/common/TDAlert.h"
 #include "app/screens/common/TDGroupedBox.h"
-#include "app/TDLocalizedText.h"
 #include "app/screens/common/TDPrimaryButton.h"
+#include "app/screens/common/TDProjectSheetTemplate.h"
 #include "platform/ui/ObservedWidgetUpdates.h"
 
 #include <QDateEdit>
@@ -54,6 +54,15 @@ private:
     TDNoteEditSheet& m_sheet;
 };
 
+QString TDNoteEditSheet::dateFormat(const QLocale& locale)
+{
+    // A two-digit year keeps the century of the date shown, so no other century could be typed.
+    QString format = locale.dateFormat(QLocale::ShortFormat);
+    if (!format.contains(QLatin1String("yyyy")))
+        format.replace(QLatin1String("yy"), QLatin1String("yyyy"));
+    return format;
+}
+
 TDNoteEditSheet::TDNoteEditSheet(std::shared_ptr<TDNoteWindowModel> model, QWidget* parent)
     : QDialog(parent)
     , m_model(std::move(model))
@@ -91,7 +100,7 @@ TDNoteEditSheet::TDNoteEditSheet(std::shared_ptr<TDNoteWindowModel> model, QWidg
     m_date->setObjectName(QStringLiteral("noteDateField"));
     m_date->setAccessibleName(tdLocalized("Date"));
     m_date->setCalendarPopup(true);
-    m_date->setDisplayFormat(QLocale::system().dateFormat(QLocale::ShortFormat));
+    m_date->setDisplayFormat(dateFormat(QLocale::system()));
     m_date->setMinimumWidth(130);
     connect(m_date, &QDateEdit::dateChanged, this, [this](const QDate& day) {
         const platform::Date current = m_model->newDate();

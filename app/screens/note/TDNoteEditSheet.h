@@ -7,6 +7,7 @@
 #include <memory>
 
 class QDateEdit;
+class QLocale;
 class QLineEdit;
 class QPushButton;
 class TDNoteWindowModel;
@@ -29,6 +30,9 @@ public:
 
     // The sheet's "Save".
     void save();
+
+    // The date field's format: the locale's short date with the year in four digits.
+    static QString dateFormat(const QLocale& locale);
 
 private:
     class Form;

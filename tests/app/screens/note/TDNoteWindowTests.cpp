@@ -247,6 +247,15 @@ TEST_F(TDNoteWindowTest, RenameFromTheSheetMovesTheFilesAndRetitlesTheWindow)
     EXPECT_EQ(fileOf(note), "!text") << "saves go to the moved file";
 }
 
+// The date field shows the year whole, whatever the desktop's short format says: typed into "yy",
+// "99" would be 2099.
+TEST(TDNoteEditSheet, TheDateFieldShowsFourDigitYears)
+{
+    EXPECT_EQ(TDNoteEditSheet::dateFormat(QLocale(QLocale::English, QLocale::UnitedStates)), "M/d/yyyy");
+    EXPECT_EQ(TDNoteEditSheet::dateFormat(QLocale(QLocale::German, QLocale::Germany)), "dd.MM.yyyy");
+    EXPECT_EQ(TDNoteEditSheet::dateFormat(QLocale(QLocale::French, QLocale::France)), "dd/MM/yyyy");
+}
+
 TEST_F(TDNoteWindowTest, RapidTypingWhileTheScreenReRendersLosesNothing)
 {
     auto note = addNote("Plan", "");
