@@ -442,7 +442,7 @@ void finishBeforeQuit(std::chrono::milliseconds limit)
     std::vector<std::shared_ptr<TDMediaStore>> mediaStores;
     for (const auto& weak : drops) {
         auto drop = weak.lock();
-        const auto& store = drop->stores().mediaStore;
+        const auto& store = drop ? drop->stores().mediaStore : nullptr;
         if (store && std::find(mediaStores.begin(), mediaStores.end(), store) == mediaStores.end())
             mediaStores.push_back(store);
     }
