@@ -4,16 +4,22 @@
 #include "app/model/TDMedia.h"
 #include "app/model/TDProject.h"
 #include "app/store/TDDirectoryPath.h"
+#include "app/store/TDMediaStore.h"
 #include "app/store/TDProjectStore.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/FileManager.h"
+#include "platform/foundation/Print.h"
 #include "platform/graphics/ImageEncoding.h"
 #include "platform/graphics/ImageFile.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QPainter>
+#include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <condition_variable>
@@ -74,6 +80,13 @@ private:
     std::deque<std::function<void()>> m_jobs; // behind m_mutex
     int m_running = 0; // behind m_mutex
 };
+
+// Set while the program quits: the files not yet begun are left out.
+std::atomic<bool>& quitting()
+{
+    static std::atomic<bool> flag { false };
+    return flag;
+}
 
 // The decodes under way, over every lane.
 std::counting_semaphore<decodeCount>& decodePermits()
@@ -163,6 +176,7 @@ public:
         QString displayName;
         Uuid id;
         std::optional<Result<PreparedImage, QString>> outcome;
+        bool leftOut = false;
     };
 
     Drop(TDStores stores, std::shared_ptr<TDProject> project,
@@ -177,11 +191,15 @@ public:
 
     std::vector<Entry> entries;
 
-    void deliver(std::size_t index, Result<PreparedImage, QString> outcome)
+    void deliver(std::size_t index, Result<PreparedImage, QString> outcome, bool leftOut = false)
     {
         entries[index].outcome = std::move(outcome);
+        entries[index].leftOut = leftOut;
         flush();
     }
+
+    bool isDone() const { return m_done; }
+    const TDStores& stores() const { return m_stores; }
 
     void flush()
     {
@@ -197,6 +215,12 @@ public:
 private:
     void take(Entry& entry)
     {
+        if (entry.leftOut) {
+            platform::print(QStringLiteral("An error occurred: ") + entry.displayName
+                + QStringLiteral(": Tindrel quit before it was added."));
+            ++m_report.leftOut;
+            return;
+        }
         if (!*entry.outcome) {
             m_report.failures.push_back({ entry.displayName, entry.outcome->error() });
             return;
@@ -227,6 +251,34 @@ private:
     std::size_t m_next = 0;
     bool m_done = false;
 };
+
+// The drops not yet done, for a quit to wait for. Main thread only.
+std::vector<std::weak_ptr<Drop>>& openDrops()
+{
+    static auto* drops = new std::vector<std::weak_ptr<Drop>>;
+    return *drops;
+}
+
+bool isOpen(const std::weak_ptr<Drop>& weak)
+{
+    auto drop = weak.lock();
+    return drop && !drop->isDone();
+}
+
+// Runs the main loop, without user input, until `done` holds or `deadline` passes.
+template<typename Condition> bool runMainLoopUntil(Condition done, const QDeadlineTimer& deadline)
+{
+    // Wakes the loop at the deadline even when nothing else arrives.
+    QTimer wake;
+    wake.setSingleShot(true);
+    wake.start(std::max<qint64>(0, deadline.remainingTime()));
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
 
 } // namespace
 
@@ -331,7 +383,16 @@ Result<PreparedImage, QString> prepareImage(const QString& sourcePath, const Url
 void start(TDStores stores, std::shared_ptr<TDProject> project, std::vector<QUrl> urls,
     std::function<void(std::shared_ptr<TDMedia>)> append, std::function<void(TDImageImportReport)> finished)
 {
+    static const bool finishesBeforeQuit = [] {
+        if (auto* application = QCoreApplication::instance())
+            QObject::connect(
+                application, &QCoreApplication::aboutToQuit, application, [] { finishBeforeQuit(); });
+        return true;
+    }();
+    Q_UNUSED(finishesBeforeQuit);
     auto drop = std::make_shared<Drop>(stores, project, std::move(append), std::move(finished));
+    std::erase_if(openDrops(), [](const auto& weak) { return !isOpen(weak); });
+    openDrops().push_back(drop);
     // The stored name, never decoded: the one folder every other change of the project uses.
     const Url projectFolder = TDDirectoryPath::projectDirectoryURL(project->name());
     std::vector<std::pair<std::size_t, QString>> jobs;
@@ -359,14 +420,50 @@ void start(TDStores stores, std::shared_ptr<TDProject> project, std::vector<QUrl
         const QString path = job.second;
         const Uuid id = drop->entries[index].id;
         ImportLanes::shared().enqueue([drop, index, path, projectFolder, id]() mutable {
-            auto outcome = prepareImage(path, projectFolder, id);
+            // Once the program quits, a file not yet begun stays where it is and nothing is made for it.
+            const bool leftOut = quitting().load();
+            auto outcome = leftOut ? Result<PreparedImage, QString>::failure(QString())
+                                   : prepareImage(path, projectFolder, id);
             // The lane keeps no hold on the drop: it ends on the main thread, where it lives.
             platform::DispatchQueue::main()->async(
-                [drop = std::move(drop), index, outcome = std::move(outcome)]() mutable {
-                    drop->deliver(index, std::move(outcome));
+                [drop = std::move(drop), index, outcome = std::move(outcome), leftOut]() mutable {
+                    drop->deliver(index, std::move(outcome), leftOut);
                 });
         });
     }
+}
+
+void finishBeforeQuit(std::chrono::milliseconds limit)
+{
+    auto& drops = openDrops();
+    std::erase_if(drops, [](const auto& weak) { return !isOpen(weak); });
+    if (drops.empty())
+        return;
+    std::vector<std::shared_ptr<TDMediaStore>> mediaStores;
+    for (const auto& weak : drops) {
+        auto drop = weak.lock();
+        const auto& store = drop ? drop->stores().mediaStore : nullptr;
+        if (store && std::find(mediaStores.begin(), mediaStores.end(), store) == mediaStores.end())
+            mediaStores.push_back(store);
+    }
+    quitting() = true;
+    const QDeadlineTimer deadline(limit);
+    const bool ended = runMainLoopUntil(
+        [&] {
+            return std::none_of(drops.begin(), drops.end(), [](const auto& weak) { return isOpen(weak); });
+        },
+        deadline);
+    // The drops saved their records as they ended; this save is waited for, and being the last one
+    // asked of the file, it lands after theirs.
+    auto saving = std::make_shared<int>(0);
+    for (const auto& store : mediaStores) {
+        ++*saving;
+        store->save(store->tdMedia(), [saving](auto) { --*saving; });
+    }
+    runMainLoopUntil([&] { return *saving == 0; }, deadline);
+    // A drop still under way at the deadline keeps leaving its files out.
+    if (ended)
+        quitting() = false;
 }
 
 } // namespace tdimageimport

@@ -10,6 +10,7 @@
 #include <QString>
 #include <QUrl>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -33,6 +34,7 @@ class TDProject;
 //   still in the store and its copy and thumbnail are where the project's folder is now (a rename
 //   moves them along); otherwise the folder goes and no record is made.
 // - Once every file is handled, `finished` runs once with what happened to each.
+// - When the program quits, `finishBeforeQuit` runs (below): the drops end before the program does.
 //
 // A file that is refused or fails is reported by name with the reason; none is skipped in silence.
 
@@ -45,6 +47,8 @@ struct TDImageImportReport {
     int imported = 0;
     // Files the project lost while they were on their way: it was deleted or moved meanwhile.
     int discarded = 0;
+    // Files not begun because the program was quitting: nothing was made for them.
+    int leftOut = 0;
     std::vector<TDImageImportFailure> failures;
 };
 
@@ -87,5 +91,12 @@ platform::Result<PreparedImage, QString> prepareImage(const QString& sourcePath,
 // after the last file, also when there was none.
 void start(TDStores stores, std::shared_ptr<TDProject> project, std::vector<QUrl> urls,
     std::function<void(std::shared_ptr<TDMedia>)> append, std::function<void(TDImageImportReport)> finished);
+
+// Ends the drops under way before the program does, so that the library names every image the
+// project folders hold: the files not yet begun are left out (each printed), the ones under way are
+// finished and recorded, and the media store is saved once more; the main loop runs, without user
+// input, until that save is on disk or `limit` has passed. Nothing happens when no drop is under way.
+// Runs by itself when the application is about to quit. Main thread only.
+void finishBeforeQuit(std::chrono::milliseconds limit = std::chrono::seconds(30));
 
 } // namespace tdimageimport

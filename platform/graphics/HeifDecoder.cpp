@@ -8,6 +8,7 @@
 
 #include <libheif/heif.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -89,16 +90,136 @@ std::optional<Box> findBox(QByteArrayView data, qsizetype at, qsizetype end, QBy
     return std::nullopt;
 }
 
+// Reads big-endian numbers from a box's contents; a read past its end fails this and every later one.
+struct BoxReader {
+    QByteArrayView data;
+    qsizetype at = 0;
+    qsizetype end = 0;
+    bool ok = true;
+
+    quint64 read(int bytes)
+    {
+        if (!ok || end - at < bytes) {
+            ok = false;
+            return 0;
+        }
+        const quint64 value = readBigEndian(data, at, bytes);
+        at += bytes;
+        return value;
+    }
+};
+
+// The ids of the items of `type` that 'iinf' lists (versions 2 and 3 of 'infe' name a type).
+std::vector<quint32> itemsOfType(QByteArrayView data, const Box& meta, QByteArrayView type)
+{
+    std::vector<quint32> ids;
+    const std::optional<Box> info = findBox(data, meta.contents + 4, meta.end, "iinf");
+    if (!info || info->end - info->contents < 6)
+        return ids;
+    const int version = quint8(data[info->contents]);
+    for (qsizetype at = info->contents + 4 + (version == 0 ? 2 : 4);;) {
+        const std::optional<Box> entry = boxAt(data, at, info->end);
+        if (!entry)
+            break;
+        at = entry->end;
+        BoxReader reader { data, entry->contents, entry->end };
+        const quint64 entryVersion = reader.read(4) >> 24;
+        if (entry->type != "infe" || (entryVersion != 2 && entryVersion != 3))
+            continue;
+        const auto id = quint32(reader.read(entryVersion == 2 ? 2 : 4));
+        reader.read(2); // protection index
+        if (reader.ok && reader.end - reader.at >= 4 && data.sliced(reader.at, 4) == type)
+            ids.push_back(id);
+    }
+    return ids;
+}
+
+// The first `length` bytes (or fewer, when it is shorter) of item `id`'s data, gathered from its
+// extents as 'iloc' places them, in the file or in 'idat'; nothing when they cannot be found.
+std::optional<QByteArray> itemData(QByteArrayView data, const Box& meta, quint32 id, qsizetype length)
+{
+    const std::optional<Box> locations = findBox(data, meta.contents + 4, meta.end, "iloc");
+    if (!locations)
+        return std::nullopt;
+    const std::optional<Box> inline_ = findBox(data, meta.contents + 4, meta.end, "idat");
+    BoxReader reader { data, locations->contents, locations->end };
+    const int version = int(reader.read(4) >> 24);
+    if (version > 2)
+        return std::nullopt;
+    const quint64 sizes = reader.read(2);
+    const int offsetSize = int(sizes >> 12 & 15), lengthSize = int(sizes >> 8 & 15);
+    const int baseOffsetSize = int(sizes >> 4 & 15), indexSize = version > 0 ? int(sizes & 15) : 0;
+    const quint64 count = reader.read(version < 2 ? 2 : 4);
+    for (quint64 item = 0; item < count && reader.ok; ++item) {
+        const quint64 itemId = reader.read(version < 2 ? 2 : 4);
+        const int method = version > 0 ? int(reader.read(2) & 15) : 0;
+        reader.read(2); // data reference index
+        const quint64 base = reader.read(baseOffsetSize);
+        const quint64 extents = reader.read(2);
+        QByteArray bytes;
+        bool found = true;
+        for (quint64 extent = 0; extent < extents && reader.ok; ++extent) {
+            reader.read(indexSize);
+            const quint64 offset = reader.read(offsetSize), size = reader.read(lengthSize);
+            if (itemId != id || bytes.size() >= length)
+                continue;
+            // Method 0 places the data in the file, method 1 in 'idat'; libheif reads no other.
+            const qsizetype regionStart = method == 0 ? 0 : inline_ ? inline_->contents : -1;
+            const qsizetype regionEnd = method == 0 ? data.size() : inline_ ? inline_->end : -1;
+            if ((method != 0 && method != 1) || regionStart < 0 || base > quint64(regionEnd - regionStart)
+                || offset > quint64(regionEnd - regionStart) - base) {
+                found = false;
+                continue;
+            }
+            const qsizetype start = regionStart + qsizetype(base + offset);
+            const qsizetype available = regionEnd - start;
+            const qsizetype taken
+                = size == 0 ? available : qsizetype(std::min<quint64>(size, quint64(available)));
+            bytes += data.sliced(start, std::min(taken, length - bytes.size())).toByteArray();
+        }
+        if (itemId == id)
+            return reader.ok && found ? std::optional(bytes) : std::nullopt;
+    }
+    return std::nullopt;
+}
+
+// Whether the pictures the file's grids and overlays are put together into fit the limits. Each
+// one's size is written in its own data, not in an 'ispe', and libheif makes a picture of that
+// size before it places a single tile in it.
+bool derivedSizesFit(QByteArrayView data, const Box& meta, const DecodingLimits& limits)
+{
+    // The grid's data: version, flags, rows - 1, columns - 1, then width and height. The overlay's:
+    // version, flags, four 16-bit fill values, then width and height. Flag 1 makes the sizes 32-bit.
+    for (const auto& [type, sizesAt] : { std::pair { QByteArrayView("grid"), 4 }, { "iovl", 10 } }) {
+        for (const quint32 id : itemsOfType(data, meta, type)) {
+            const std::optional<QByteArray> bytes = itemData(data, meta, id, sizesAt + 8);
+            if (!bytes || bytes->size() < 2)
+                continue;
+            const int field = quint8(bytes->at(1)) & 1 ? 4 : 2;
+            if (bytes->size() < sizesAt + 2 * field)
+                continue;
+            const quint64 pixels
+                = readBigEndian(*bytes, sizesAt, field) * readBigEndian(*bytes, sizesAt + field, field);
+            if (pixels > quint64(std::max<qint64>(0, limits.maxPixelsPerFrame))
+                || pixels > quint64(limits.maxTotalBytes / 4))
+                return false;
+        }
+    }
+    return true;
+}
+
 // Whether every image size the file declares (each 'ispe' property: the primary image, its grid
-// tiles, thumbnails, alpha and depth planes) fits the limits. libheif would allocate each of them
-// while decoding; they are checked here before it does. A file whose boxes cannot be walked is
-// left to libheif to refuse.
+// tiles, thumbnails, alpha and depth planes; and the pictures its grids and overlays make) fits the
+// limits. libheif would allocate each of them while decoding; they are checked here before it does.
+// A file whose boxes cannot be walked is left to libheif to refuse.
 bool declaredSizesFit(QByteArrayView data, const DecodingLimits& limits)
 {
     // meta and ispe are full boxes: 4 bytes of version and flags come first.
     const std::optional<Box> meta = findBox(data, 0, data.size(), "meta");
     if (!meta)
         return true;
+    if (!derivedSizesFit(data, *meta, limits))
+        return false;
     const std::optional<Box> properties = findBox(data, meta->contents + 4, meta->end, "iprp");
     if (!properties)
         return true;

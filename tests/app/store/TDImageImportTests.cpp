@@ -16,6 +16,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QPainter>
+#include <QTimer>
 
 #include <sys/stat.h>
 
@@ -298,4 +299,44 @@ TEST(TDImageImport, ADropRacingTheProjectsDeletionLeavesNoOrphanFiles)
             EXPECT_FALSE(QFileInfo::exists(f.root.library() + "/Alpha")) << "never made again";
         }
     }
+}
+
+// Quitting in the middle of a drop: the files under way are finished and recorded, the ones not yet
+// begun are left out with nothing made for them, and before the quit goes on the library file names
+// every image folder the project holds.
+TEST(TDImageImport, QuittingDuringADropLeavesEveryImageOnDiskNamedInTheLibrary)
+{
+    Import f;
+    QStringList paths;
+    const QByteArray bytes = encoded(picture(QSize(900, 700)), "bmp");
+    for (int i = 0; i < 3 * tdimageimport::laneCount; ++i)
+        paths.append(f.write(QStringLiteral("p%1.bmp").arg(i), bytes));
+    std::vector<QUrl> urls;
+    for (const QString& path : paths)
+        urls.push_back(QUrl::fromLocalFile(path));
+    std::optional<TDImageImportReport> report;
+    f.library.importImages(f.project, urls, [&](auto done) {
+        ASSERT_TRUE(done);
+        report = done.value();
+    });
+
+    // The program quits the way it does when its last window closes.
+    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    QCoreApplication::exec();
+
+    ASSERT_TRUE(report) << "the drop has ended before the quit went on";
+    EXPECT_EQ(report->imported + report->leftOut, paths.size());
+    QStringList named;
+    for (const auto& media : f.stores.mediaStore->tdMedia())
+        named.append(media->id().lowercaseString());
+    named.sort();
+    EXPECT_EQ(f.imageFolders(), named);
+    QStringList saved;
+    for (const auto& value : QJsonDocument::fromJson(f.root.read("media.library")).array())
+        saved.append(value.toObject()["id"].toString().toLower());
+    saved.sort();
+    EXPECT_EQ(saved, named);
+
+    // A drop after a quit that ended in time imports as before.
+    EXPECT_EQ(f.run({ paths[0] }).imported, 1);
 }

@@ -101,6 +101,19 @@ TEST(HeifDecoder, DeclaredSizesBeyondTheLimitsFailAtTheHeader)
         huge.replace(at, 8, QByteArray("\xb5\xb5\xb5\xb5\xb5\x00\x00\x00", 8));
         EXPECT_EQ(ImageSource::create(huge).error(), DecodeError::tooLarge);
     }
+    // A grid's picture is as large as its own data says, whatever its 'ispe' claims: a file of two
+    // kilobytes must not have a grid of 12288 × 16384 made. Here the primary image and its thumbnail
+    // are grids, their data in 'idat'.
+    const qsizetype idat = heic.indexOf("idat");
+    ASSERT_GT(idat, 0);
+    for (const qsizetype grid : { idat + 4, idat + 12 }) {
+        QByteArray huge = heic;
+        huge.replace(grid + 4, 4, QByteArray("\x30\x00\x40\x00", 4));
+        auto created = ImageSource::create(huge);
+        ASSERT_TRUE(created.isFailure());
+        EXPECT_EQ(created.error(), DecodeError::tooLarge);
+        EXPECT_FALSE(thumbnailFromData(huge, 100));
+    }
     // The limits are the caller's. The largest size declared here is the 64 × 64 coded picture.
     EXPECT_EQ(ImageSource::create(heic, { 64 * 64 - 1, qint64(1) << 30 }).error(), DecodeError::tooLarge);
     EXPECT_TRUE(ImageSource::create(heic, { 64 * 64, qint64(1) << 30 }));
