@@ -1,11 +1,14 @@
 #include "app/TindrelApp.h"
 
+#include "app/TDLocalizedText.h"
 #include "app/model/TDNote.h"
 #include "app/screens/browser/NavigationView.h"
+#include "app/screens/common/TDAlert.h"
 #include "app/screens/common/TDWindowPlacement.h"
 #include "app/screens/note/TDNoteWindow.h"
 #include "app/screens/settings/SettingsView.h"
 #include "app/store/TDCategoryStore.h"
+#include "app/store/TDDirectoryPath.h"
 #include "app/store/TDFolderIcon.h"
 #include "app/store/TDLibraryLoader.h"
 #include "app/store/TDLinkStore.h"
@@ -16,6 +19,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QKeySequence>
 #include <QMainWindow>
 #include <QMenuBar>
@@ -24,6 +28,34 @@
 #include <algorithm>
 
 #include <malloc.h>
+
+namespace {
+
+// Without this, a library file that did not load looks like an empty library, and the user may
+// start over in it.
+void presentLoadProblems(QWidget* window, const std::vector<TDLibraryLoadProblem>& problems)
+{
+    QStringList lines;
+    QStringList skipped;
+    for (const auto& problem : problems) {
+        if (problem.read)
+            lines << tdLocalized("“%1” could not be read: %2").arg(problem.fileName, problem.reason);
+        else
+            skipped << QStringLiteral("“%1”").arg(problem.fileName);
+    }
+    if (!skipped.isEmpty())
+        lines << tdLocalized("%1 were not read either, so they are not shown.")
+                     .arg(skipped.join(tdLocalized(" and ")));
+    lines << QString()
+          << tdLocalized("Nothing in these files is lost. Before Tindrel saves over one of them, it keeps "
+                         "the old file beside it, as “%1.damaged-” and the date, in %2.")
+                 .arg(problems.front().fileName,
+                     QDir::toNativeSeparators(TDDirectoryPath::libraryFolderURL().path()));
+    presentTDAlert(
+        window, tdLocalized("The library could not be read completely."), lines.join(QLatin1Char('\n')));
+}
+
+} // namespace
 
 TindrelApp::TindrelApp()
 {
@@ -181,13 +213,16 @@ void TindrelApp::loadLibraries(std::function<void()> finished)
     if (auto* content = navigationView())
         content->setEnabled(false);
     QPointer<QMainWindow> window = m_mainWindow;
-    loadLibraryFiles(m_stores.projectStore, m_stores.mediaStore, m_stores.linkStore, [state, window] {
-        state->loaded = true;
-        if (window && window->centralWidget())
-            window->centralWidget()->setEnabled(true);
-        auto waiting = std::move(state->waiting);
-        state->waiting.clear();
-        for (auto& work : waiting)
-            work();
-    });
+    loadLibraryFiles(m_stores.projectStore, m_stores.mediaStore, m_stores.linkStore,
+        [state, window](std::vector<TDLibraryLoadProblem> problems) {
+            state->loaded = true;
+            if (window && window->centralWidget())
+                window->centralWidget()->setEnabled(true);
+            if (window && !problems.empty())
+                presentLoadProblems(window, problems);
+            auto waiting = std::move(state->waiting);
+            state->waiting.clear();
+            for (auto& work : waiting)
+                work();
+        });
 }

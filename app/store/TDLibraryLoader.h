@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QString>
+
 #include <functional>
 #include <memory>
+#include <vector>
 
 class TDProjectStore;
 class TDMediaStore;
@@ -14,3 +17,18 @@ class TDLinkStore;
 // empty list silently. Nothing is created on disk. `finished` runs on the main queue at the end.
 void loadLibraryFiles(std::shared_ptr<TDProjectStore> projectStore, std::shared_ptr<TDMediaStore> mediaStore,
     std::shared_ptr<TDLinkStore> linkStore, std::function<void()> finished = {});
+
+// A library file that is there but did not load, so that a screen can say so: an empty store
+// must not pass for an empty library.
+struct TDLibraryLoadProblem {
+    QString fileName;
+    // False for a file the load skipped because the projects did not load.
+    bool read = true;
+    // Why it could not be read or decoded; empty for a skipped file.
+    QString reason;
+};
+
+// As above; `finished` also gets the files that did not load, in the order projects, media, links.
+// Each of them is printed to standard error as well.
+void loadLibraryFiles(std::shared_ptr<TDProjectStore> projectStore, std::shared_ptr<TDMediaStore> mediaStore,
+    std::shared_ptr<TDLinkStore> linkStore, std::function<void(std::vector<TDLibraryLoadProblem>)> finished);

@@ -208,3 +208,48 @@ TEST(TDLibraryLoad, NoSaveWritesAFileBeforeItsLoadHasFinished)
     EXPECT_EQ(tdlibrary::decodeProjects(root.read("projects.library")).value().size(), 1u);
     EXPECT_TRUE(damagedCopies(root, "projects.library").isEmpty()) << "a loaded file needs no copy";
 }
+
+// The screens tell the user which file did not load and why; a file that is simply missing (a first
+// launch) is no problem.
+TEST(TDLibraryLoad, FilesThatArePresentButDoNotLoadAreReportedWithTheirReason)
+{
+    LibraryRoot root;
+    Stores stores;
+    std::optional<std::vector<TDLibraryLoadProblem>> problems;
+    loadLibraryFiles(stores.projects, stores.media, stores.links,
+        [&](std::vector<TDLibraryLoadProblem> found) { problems = std::move(found); });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return problems.has_value(); }));
+    EXPECT_TRUE(problems->empty());
+
+    root.write("projects.library", projectsBytes(1));
+    root.write("media.library", mediaBytes(3).left(40));
+    root.write("links.library", "{\"not\":\"a list\"}");
+    problems.reset();
+    CapturedStream err(stderr);
+    loadLibraryFiles(stores.projects, stores.media, stores.links,
+        [&](std::vector<TDLibraryLoadProblem> found) { problems = std::move(found); });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return problems.has_value(); }));
+    ASSERT_EQ(problems->size(), 2u);
+    EXPECT_EQ((*problems)[0].fileName, "media.library");
+    EXPECT_EQ((*problems)[1].fileName, "links.library");
+    for (const auto& problem : *problems) {
+        EXPECT_FALSE(problem.reason.isEmpty());
+        EXPECT_TRUE(problem.read) << "read, but not decoded";
+    }
+    const QByteArray errors = err.take();
+    EXPECT_TRUE(errors.contains("media.library")) << errors.toStdString();
+    EXPECT_TRUE(errors.contains("links.library")) << errors.toStdString();
+
+    // A damaged projects file stops the load: the other two are named as not read.
+    root.write("projects.library", projectsBytes(2).left(100));
+    root.write("media.library", mediaBytes(1));
+    problems.reset();
+    loadLibraryFiles(stores.projects, stores.media, stores.links,
+        [&](std::vector<TDLibraryLoadProblem> found) { problems = std::move(found); });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return problems.has_value(); }));
+    ASSERT_EQ(problems->size(), 3u);
+    EXPECT_EQ((*problems)[0].fileName, "projects.library");
+    EXPECT_TRUE((*problems)[0].read);
+    EXPECT_FALSE((*problems)[1].read);
+    EXPECT_FALSE((*problems)[2].read);
+}

@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QTest>
 
 using apptest::LibraryRoot;
@@ -89,6 +90,41 @@ TEST(TindrelApp, TheMainWindowLoadsTheLibraryOnceAndShowsItsCounts)
     QCoreApplication::processEvents();
     EXPECT_EQ(app.stores().projectStore->tdProjects().size(), 3u);
     EXPECT_EQ(barCount(content), "3");
+}
+
+// A library file that is there but cannot be read must not look like an empty library: the main
+// window says which file and that it is kept.
+TEST(TindrelApp, ADamagedLibraryFileIsNamedInAnAlertNotShownAsAnEmptyLibrary)
+{
+    LibraryRoot root;
+    writeLibrary(root, 3, 0);
+    root.write("projects.library", root.read("projects.library").left(120));
+    TindrelApp app;
+    app.showMainWindow();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return app.isLibraryLoaded(); }));
+    QMessageBox* alert = nullptr;
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        alert = app.mainWindow()->findChild<QMessageBox*>("tdAlert");
+        return alert && alert->isVisible();
+    }));
+    EXPECT_TRUE(alert->text().contains("could not be read")) << alert->text().toStdString();
+    const QString message = alert->informativeText();
+    EXPECT_TRUE(message.contains("projects.library")) << message.toStdString();
+    EXPECT_TRUE(message.contains(".damaged-")) << message.toStdString();
+    alert->close();
+    QCoreApplication::processEvents();
+
+    // A library that loads, or one not made yet, shows no alert.
+    for (bool made : { true, false }) {
+        LibraryRoot fresh;
+        if (made)
+            writeLibrary(fresh, 1, 1);
+        TindrelApp other;
+        other.showMainWindow();
+        ASSERT_TRUE(testsupport::waitUntil([&] { return other.isLibraryLoaded(); }));
+        QCoreApplication::processEvents();
+        EXPECT_FALSE(other.mainWindow()->findChild<QMessageBox*>("tdAlert")) << made;
+    }
 }
 
 TEST(TindrelApp, SettingsOpenFromTheMenuShortcutAt480Wide)
