@@ -10,11 +10,13 @@
 #include "app/store/TDCategoryStore.h"
 #include "app/store/TDDirectoryPath.h"
 #include "app/store/TDFolderIcon.h"
+#include "app/store/TDLibrary.h"
 #include "app/store/TDLibraryLoader.h"
 #include "app/store/TDLinkStore.h"
 #include "app/store/TDMediaStore.h"
 #include "app/store/TDProjectStore.h"
 #include "platform/foundation/DispatchQueue.h"
+#include "platform/foundation/Print.h"
 #include "platform/ui/ApplicationNotifications.h"
 
 #include <QAction>
@@ -95,7 +97,12 @@ int TindrelApp::main(int argc, char** argv)
     platform::installApplicationNotifications();
     TindrelApp tindrel;
     tindrel.showMainWindow();
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    // Quitting right after a change must not lose it: the saves under way (and the ones they chain)
+    // run only through the main loop, which has stopped.
+    if (!TDLibrary::finishPendingWork(std::chrono::seconds(10)))
+        platform::printError(QStringLiteral("Tindrel quit before the library was saved."));
+    return status;
 }
 
 QMainWindow* TindrelApp::showMainWindow()

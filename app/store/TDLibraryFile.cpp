@@ -19,6 +19,19 @@ using platform::Url;
 namespace {
 
 std::mutex s_filesMutex;
+// Main thread only.
+int s_writesInFlight = 0;
+
+// Counts the write from now until its completion has run.
+TDLibraryFile::Completion counted(TDLibraryFile::Completion completion)
+{
+    ++s_writesInFlight;
+    return [completion = std::move(completion)](Result<Success, PlatformError> outcome) {
+        --s_writesInFlight;
+        if (completion)
+            completion(std::move(outcome));
+    };
+}
 
 std::map<QString, std::shared_ptr<TDLibraryFile>>& files()
 {
@@ -79,10 +92,17 @@ void TDLibraryFile::finishLoad(LoadOutcome outcome)
         enqueueWrite(std::move(bytes), std::move(completion));
 }
 
+int TDLibraryFile::writesInFlight()
+{
+    assert(DispatchQueue::isMainThread());
+    return s_writesInFlight;
+}
+
 void TDLibraryFile::write(QByteArray bytes, Completion completion)
 {
     assert(DispatchQueue::isMainThread());
     ++m_writesRequested;
+    completion = counted(std::move(completion));
     if (m_loading) {
         m_waitingForLoad.emplace_back(std::move(bytes), std::move(completion));
         return;
@@ -98,7 +118,7 @@ void TDLibraryFile::write(Result<QByteArray, PlatformError> encoded, Completion 
     }
     platform::printError(
         QStringLiteral("Could not save %1: %2").arg(m_location.path(), encoded.error().description));
-    DispatchQueue::main()->async([error = encoded.error(), completion = std::move(completion)] {
+    DispatchQueue::main()->async([error = encoded.error(), completion = counted(std::move(completion))] {
         if (completion)
             completion(Result<Success, PlatformError>::failure(error));
     });

@@ -47,6 +47,8 @@ public:
 
     // How many writes were asked for in this process (tests count saves with it).
     int writesRequested() const { return m_writesRequested; }
+    // Writes of any library file whose completion has not run yet.
+    static int writesInFlight();
 
 private:
     explicit TDLibraryFile(platform::Url location);
