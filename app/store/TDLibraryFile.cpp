@@ -5,10 +5,12 @@
 #include "platform/foundation/Print.h"
 
 #include <QDateTime>
+#include <QFile>
 
 #include <cassert>
 #include <map>
 #include <mutex>
+#include <utility>
 
 using platform::DispatchQueue;
 using platform::PlatformError;
@@ -39,11 +41,11 @@ std::map<QString, std::shared_ptr<TDLibraryFile>>& files()
     return *map;
 }
 
-QString damagedSuffix()
+QString timestamp()
 {
     double unixSeconds = platform::Date::now().timeIntervalSince1970();
     QDateTime time = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(unixSeconds * 1000.0), Qt::UTC);
-    return QStringLiteral(".damaged-") + time.toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
+    return time.toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
 }
 
 } // namespace
@@ -68,8 +70,31 @@ TDLibraryFile::TDLibraryFile(Url location)
 {
 }
 
+bool TDLibraryFile::Signature::operator==(const Signature& other) const
+{
+    return device == other.device && inode == other.inode && size == other.size
+        && modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec
+        && changed.tv_sec == other.changed.tv_sec && changed.tv_nsec == other.changed.tv_nsec;
+}
+
+std::optional<TDLibraryFile::Signature> TDLibraryFile::signatureOf(const Url& location)
+{
+    struct stat info;
+    if (::stat(QFile::encodeName(location.path()).constData(), &info) != 0)
+        return std::nullopt;
+    return Signature { info.st_dev, info.st_ino, info.st_size, info.st_mtim, info.st_ctim,
+        S_ISREG(info.st_mode) };
+}
+
 Result<QByteArray, PlatformError> TDLibraryFile::read() const
 {
+    // Taken before the bytes: a change made while they are read then shows as a change later,
+    // which keeps a copy too many rather than one too few.
+    auto signature = signatureOf(m_location);
+    {
+        std::lock_guard lock(m_readMutex);
+        m_readSignature = signature;
+    }
     return platform::FileManager::readRegularFile(m_location);
 }
 
@@ -83,8 +108,19 @@ void TDLibraryFile::finishLoad(LoadOutcome outcome)
 {
     assert(DispatchQueue::isMainThread());
     bool keep = outcome == LoadOutcome::notLoaded;
+    std::optional<Signature> read;
+    {
+        std::lock_guard lock(m_readMutex);
+        read = std::exchange(m_readSignature, std::nullopt);
+    }
     auto self = shared_from_this();
-    m_queue->async([self, keep] { self->m_keepBeforeOverwrite = keep; });
+    m_queue->async([self, keep, read, outcome] {
+        self->m_keepBeforeOverwrite = keep;
+        // A file that did not load is kept whole before the first write; what follows is compared
+        // with what that write leaves.
+        self->m_tracked = !keep;
+        self->m_known = outcome == LoadOutcome::missing ? std::nullopt : read;
+    });
     m_loading = false;
     auto waiting = std::move(m_waitingForLoad);
     m_waitingForLoad.clear();
@@ -130,7 +166,13 @@ void TDLibraryFile::enqueueWrite(QByteArray bytes, Completion completion)
     m_queue->async([self, bytes = std::move(bytes), completion = std::move(completion)]() mutable {
         Result<Success, PlatformError> outcome = self->keepNotLoadedFile();
         if (outcome)
+            outcome = self->keepFileChangedElsewhere();
+        if (outcome)
             outcome = platform::FileManager::writeAtomically(self->m_location, bytes);
+        if (outcome) {
+            self->m_tracked = true;
+            self->m_known = signatureOf(self->m_location);
+        }
         if (!outcome)
             platform::printError(QStringLiteral("Could not save %1: %2")
                                      .arg(self->m_location.path(), outcome.error().description));
@@ -150,7 +192,29 @@ Result<Success, PlatformError> TDLibraryFile::keepNotLoadedFile()
         m_keepBeforeOverwrite = false;
         return Outcome::success({});
     }
-    QString baseName = m_location.lastPathComponent() + damagedSuffix();
+    auto kept = keepAside(QStringLiteral(".damaged-"), QStringLiteral("could not be loaded"));
+    if (kept)
+        m_keepBeforeOverwrite = false;
+    return kept;
+}
+
+Result<Success, PlatformError> TDLibraryFile::keepFileChangedElsewhere()
+{
+    using Outcome = Result<Success, PlatformError>;
+    if (!m_tracked)
+        return Outcome::success({});
+    const auto now = signatureOf(m_location);
+    // Only another version of the file is kept; whatever else stands in its place makes the write
+    // fail, as it would have.
+    if (!now || !now->regular || now == m_known)
+        return Outcome::success({});
+    return keepAside(QStringLiteral(".changed-elsewhere-"), QStringLiteral("was changed by another program"));
+}
+
+Result<Success, PlatformError> TDLibraryFile::keepAside(const QString& suffix, const QString& why)
+{
+    using Outcome = Result<Success, PlatformError>;
+    QString baseName = m_location.lastPathComponent() + suffix + timestamp();
     Url folder = m_location.deletingLastPathComponent();
     Url kept = folder.appendingPathComponent(baseName);
     for (int attempt = 2; platform::FileManager::fileExists(kept); ++attempt)
@@ -158,10 +222,9 @@ Result<Success, PlatformError> TDLibraryFile::keepNotLoadedFile()
     auto moved = platform::FileManager::moveItem(m_location, kept);
     if (!moved)
         return Outcome::failure(PlatformError::wrapping(QStringLiteral("library"), 1,
-            QStringLiteral("could not keep the unread library file aside, so it was not replaced"),
+            QStringLiteral("could not keep the library file that %1 aside, so it was not replaced").arg(why),
             moved.error()));
-    m_keepBeforeOverwrite = false;
-    platform::printError(QStringLiteral("The library file %1 could not be loaded; it was kept as %2")
-                             .arg(m_location.path(), kept.path()));
+    platform::printError(
+        QStringLiteral("The library file %1 %2; it was kept as %3").arg(m_location.path(), why, kept.path()));
     return Outcome::success({});
 }

@@ -253,3 +253,47 @@ TEST(TDLibraryLoad, FilesThatArePresentButDoNotLoadAreReportedWithTheirReason)
     EXPECT_FALSE((*problems)[1].read);
     EXPECT_FALSE((*problems)[2].read);
 }
+
+// Another program (a sync client, a hand edit) may change a library file while Tindrel runs: its
+// version is kept beside the file before Tindrel's list replaces it, and only then.
+TEST(TDLibraryLoad, AFileChangedElsewhereSinceItWasReadIsKeptBeforeItIsReplaced)
+{
+    LibraryRoot root;
+    root.write("projects.library", projectsBytes(2));
+    Stores stores;
+    stores.load();
+    ASSERT_EQ(stores.projects->tdProjects().size(), 2u);
+    auto save = [&](auto& store, auto list) {
+        bool saved = false;
+        store->save(list, [&](auto result) { saved = result.isSuccess(); });
+        EXPECT_TRUE(testsupport::waitUntil([&] { return saved; }));
+    };
+    auto changedCopies = [&](const QString& name) {
+        return root.libraryEntries().filter(QRegularExpression(
+            "^" + QRegularExpression::escape(name) + R"(\.changed-elsewhere-\d{8}T\d{6}Z(-\d+)?$)"));
+    };
+    save(stores.projects, stores.projects->tdProjects());
+    save(stores.projects, stores.projects->tdProjects());
+    EXPECT_TRUE(changedCopies("projects.library").isEmpty()) << "only Tindrel wrote it";
+
+    const QByteArray theirs = projectsBytes(5);
+    root.write("projects.library", theirs);
+    CapturedStream err(stderr);
+    save(stores.projects, stores.projects->tdProjects());
+    QStringList kept = changedCopies("projects.library");
+    ASSERT_EQ(kept.size(), 1);
+    EXPECT_EQ(root.read(kept[0]), theirs);
+    EXPECT_EQ(tdlibrary::decodeProjects(root.read("projects.library")).value().size(), 2u);
+    EXPECT_TRUE(err.take().contains(kept[0].toUtf8()));
+    save(stores.projects, stores.projects->tdProjects());
+    EXPECT_EQ(changedCopies("projects.library").size(), 1) << "Tindrel's own file needs no copy";
+
+    // A file that was not there at the load and that another program made since.
+    ASSERT_FALSE(QFile::exists(root.file("links.library")));
+    root.write("links.library", linksBytes(3));
+    save(stores.links, tdlibrary::LinkList {});
+    kept = changedCopies("links.library");
+    ASSERT_EQ(kept.size(), 1);
+    EXPECT_EQ(tdlibrary::decodeLinks(root.read(kept[0])).value().size(), 3u);
+    EXPECT_EQ(root.read("links.library"), "[]");
+}
