@@ -99,7 +99,9 @@ int TindrelApp::main(int argc, char** argv)
     tindrel.showMainWindow();
     const int status = QApplication::exec();
     // Quitting right after a change must not lose it: the saves under way (and the ones they chain)
-    // run only through the main loop, which has stopped.
+    // run only through the main loop, which has stopped. A change whose save failed gets one more try.
+    TDLibrary::finishPendingWork(std::chrono::seconds(10));
+    tindrel.saveUnsavedLibraryFiles();
     if (!TDLibrary::finishPendingWork(std::chrono::seconds(10)))
         platform::printError(QStringLiteral("Tindrel quit before the library was saved."));
     return status;
@@ -201,6 +203,19 @@ QMainWindow* TindrelApp::noteWindow(const platform::Uuid& noteId) const
 {
     auto it = m_noteWindows.find(noteId);
     return it == m_noteWindows.end() ? nullptr : it->second.data();
+}
+
+void TindrelApp::saveUnsavedLibraryFiles()
+{
+    // Nothing is written before the load: a file not read yet is not behind anything.
+    if (!m_load->loaded)
+        return;
+    if (m_stores.projectStore->libraryFile()->lastWriteFailed())
+        m_stores.projectStore->save(m_stores.projectStore->tdProjects());
+    if (m_stores.mediaStore->libraryFile()->lastWriteFailed())
+        m_stores.mediaStore->save(m_stores.mediaStore->tdMedia());
+    if (m_stores.linkStore->libraryFile()->lastWriteFailed())
+        m_stores.linkStore->save(m_stores.linkStore->tdLinks());
 }
 
 void TindrelApp::loadLibraries(std::function<void()> finished)

@@ -154,6 +154,7 @@ void TDLibraryFile::write(Result<QByteArray, PlatformError> encoded, Completion 
     }
     platform::printError(
         QStringLiteral("Could not save %1: %2").arg(m_location.path(), encoded.error().description));
+    m_lastWriteFailed = true;
     DispatchQueue::main()->async([error = encoded.error(), completion = counted(std::move(completion))] {
         if (completion)
             completion(Result<Success, PlatformError>::failure(error));
@@ -176,10 +177,12 @@ void TDLibraryFile::enqueueWrite(QByteArray bytes, Completion completion)
         if (!outcome)
             platform::printError(QStringLiteral("Could not save %1: %2")
                                      .arg(self->m_location.path(), outcome.error().description));
-        DispatchQueue::main()->async([outcome = std::move(outcome), completion = std::move(completion)] {
-            if (completion)
-                completion(outcome);
-        });
+        DispatchQueue::main()->async(
+            [self, outcome = std::move(outcome), completion = std::move(completion)] {
+                self->m_lastWriteFailed = !outcome;
+                if (completion)
+                    completion(outcome);
+            });
     });
 }
 

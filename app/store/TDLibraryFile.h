@@ -55,6 +55,8 @@ public:
     int writesRequested() const { return m_writesRequested; }
     // Writes of any library file whose completion has not run yet.
     static int writesInFlight();
+    // Whether the last write that completed failed: the file is behind what its store holds.
+    bool lastWriteFailed() const { return m_lastWriteFailed; }
 
 private:
     // What tells one version of the file from another without reading it.
@@ -82,6 +84,7 @@ private:
     bool m_loading = false;
     int m_writesRequested = 0;
     std::vector<std::pair<QByteArray, Completion>> m_waitingForLoad;
+    bool m_lastWriteFailed = false;
     // The file as the last `read` found it; taken by `finishLoad`.
     mutable std::mutex m_readMutex;
     mutable std::optional<Signature> m_readSignature;

@@ -3,7 +3,9 @@
 #include "app/model/TDNote.h"
 #include "app/screens/browser/NavigationView.h"
 #include "app/store/TDCategoryStore.h"
+#include "app/store/TDLibrary.h"
 #include "app/store/TDLibraryCoding.h"
+#include "app/store/TDLibraryFile.h"
 #include "app/store/TDLinkStore.h"
 #include "app/store/TDMediaStore.h"
 #include "app/store/TDProjectStore.h"
@@ -125,6 +127,39 @@ TEST(TindrelApp, ADamagedLibraryFileIsNamedInAnAlertNotShownAsAnEmptyLibrary)
         QCoreApplication::processEvents();
         EXPECT_FALSE(other.mainWindow()->findChild<QMessageBox*>("tdAlert")) << made;
     }
+}
+
+// A change whose save failed stays in memory until the next save of its file; when the program
+// quits before one, it tries once more rather than leave the file behind what was shown.
+TEST(TindrelApp, AtTheEndAFileWhoseLastSaveFailedIsSavedAgain)
+{
+    LibraryRoot root;
+    writeLibrary(root, 2, 0);
+    TindrelApp app;
+    app.showMainWindow();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return app.isLibraryLoaded(); }));
+    const QByteArray media = root.read("media.library");
+    QFile::remove(root.file("projects.library"));
+    QDir(root.library()).mkdir("projects.library");
+    auto project = app.stores().projectStore->tdProjects().front();
+    std::optional<bool> saved;
+    TDLibrary(app.stores()).toggleFavorite(project, [&](auto done) { saved = bool(done); });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return saved.has_value(); }));
+    ASSERT_FALSE(*saved);
+    QDir(root.file("projects.library")).removeRecursively();
+
+    app.saveUnsavedLibraryFiles();
+    ASSERT_TRUE(TDLibrary::finishPendingWork(std::chrono::seconds(10)));
+    auto written = tdlibrary::decodeProjects(root.read("projects.library"));
+    ASSERT_TRUE(written);
+    ASSERT_EQ(written.value().size(), 2u);
+    EXPECT_EQ(written.value().front()->isFavorite(), project->isFavorite());
+    EXPECT_EQ(root.read("media.library"), media) << "a file whose saves went through is left alone";
+
+    // Once saved, nothing is left to save.
+    const int writes = app.stores().projectStore->libraryFile()->writesRequested();
+    app.saveUnsavedLibraryFiles();
+    EXPECT_EQ(app.stores().projectStore->libraryFile()->writesRequested(), writes);
 }
 
 TEST(TindrelApp, SettingsOpenFromTheMenuShortcutAt480Wide)
