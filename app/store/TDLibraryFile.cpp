@@ -73,8 +73,7 @@ TDLibraryFile::TDLibraryFile(Url location)
 bool TDLibraryFile::Signature::operator==(const Signature& other) const
 {
     return device == other.device && inode == other.inode && size == other.size
-        && modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec
-        && changed.tv_sec == other.changed.tv_sec && changed.tv_nsec == other.changed.tv_nsec;
+        && modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec;
 }
 
 std::optional<TDLibraryFile::Signature> TDLibraryFile::signatureOf(const Url& location)
@@ -82,8 +81,7 @@ std::optional<TDLibraryFile::Signature> TDLibraryFile::signatureOf(const Url& lo
     struct stat info;
     if (::stat(QFile::encodeName(location.path()).constData(), &info) != 0)
         return std::nullopt;
-    return Signature { info.st_dev, info.st_ino, info.st_size, info.st_mtim, info.st_ctim,
-        S_ISREG(info.st_mode) };
+    return Signature { info.st_dev, info.st_ino, info.st_size, info.st_mtim, S_ISREG(info.st_mode) };
 }
 
 Result<QByteArray, PlatformError> TDLibraryFile::read() const

@@ -59,13 +59,13 @@ public:
     bool lastWriteFailed() const { return m_lastWriteFailed; }
 
 private:
-    // What tells one version of the file from another without reading it.
+    // What tells one version of the file from another without reading it. Not the status change
+    // time: sync clients and backups set attributes on files they leave as they are.
     struct Signature {
         dev_t device = 0;
         ino_t inode = 0;
         off_t size = 0;
         timespec modified {};
-        timespec changed {};
         bool regular = true;
         bool operator==(const Signature& other) const;
     };
