@@ -210,11 +210,11 @@ void TindrelApp::saveUnsavedLibraryFiles()
     // Nothing is written before the load: a file not read yet is not behind anything.
     if (!m_load->loaded)
         return;
-    if (m_stores.projectStore->libraryFile()->lastWriteFailed())
+    if (m_stores.projectStore->libraryFile()->isBehind())
         m_stores.projectStore->save(m_stores.projectStore->tdProjects());
-    if (m_stores.mediaStore->libraryFile()->lastWriteFailed())
+    if (m_stores.mediaStore->libraryFile()->isBehind())
         m_stores.mediaStore->save(m_stores.mediaStore->tdMedia());
-    if (m_stores.linkStore->libraryFile()->lastWriteFailed())
+    if (m_stores.linkStore->libraryFile()->isBehind())
         m_stores.linkStore->save(m_stores.linkStore->tdLinks());
 }
 

@@ -53,8 +53,8 @@ public:
     void loadLibraries(std::function<void()> finished = {});
     bool isLibraryLoaded() const { return m_load->loaded; }
 
-    // Saves again each library file whose last save failed, from what its store holds now; the
-    // program's end does this before it waits for the library's work.
+    // Saves again each library file left behind its store by a failed save, from what the store
+    // holds now; the program's end does this before it waits for the library's work.
     void saveUnsavedLibraryFiles();
 
 private:

@@ -105,6 +105,19 @@ std::shared_ptr<Operation<T>> begin(
 
 enum class LibraryFile { links, media, projects };
 
+const std::shared_ptr<TDLibraryFile>& fileOf(const TDStores& stores, LibraryFile file)
+{
+    switch (file) {
+    case LibraryFile::links:
+        return stores.linkStore->libraryFile();
+    case LibraryFile::media:
+        return stores.mediaStore->libraryFile();
+    case LibraryFile::projects:
+        break;
+    }
+    return stores.projectStore->libraryFile();
+}
+
 // Saves the stores in `order`, each with its list as it is when its turn comes; the first failure
 // ends the chain.
 void saveInOrder(
@@ -117,8 +130,12 @@ void saveInOrder(
     const LibraryFile first = order.front();
     order.erase(order.begin());
     TDSaveCompletion next = [stores, order, then](SaveOutcome saved) {
-        if (!saved)
+        if (!saved) {
+            // The files after this one hold less than their stores now.
+            for (LibraryFile file : order)
+                fileOf(stores, file)->markBehind();
             return then(saved);
+        }
         saveInOrder(stores, order, then);
     };
     switch (first) {

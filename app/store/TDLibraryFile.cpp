@@ -152,7 +152,7 @@ void TDLibraryFile::write(Result<QByteArray, PlatformError> encoded, Completion 
     }
     platform::printError(
         QStringLiteral("Could not save %1: %2").arg(m_location.path(), encoded.error().description));
-    m_lastWriteFailed = true;
+    m_behind = true;
     DispatchQueue::main()->async([error = encoded.error(), completion = counted(std::move(completion))] {
         if (completion)
             completion(Result<Success, PlatformError>::failure(error));
@@ -177,7 +177,7 @@ void TDLibraryFile::enqueueWrite(QByteArray bytes, Completion completion)
                                      .arg(self->m_location.path(), outcome.error().description));
         DispatchQueue::main()->async(
             [self, outcome = std::move(outcome), completion = std::move(completion)] {
-                self->m_lastWriteFailed = !outcome;
+                self->m_behind = !outcome;
                 if (completion)
                     completion(outcome);
             });

@@ -55,8 +55,10 @@ public:
     int writesRequested() const { return m_writesRequested; }
     // Writes of any library file whose completion has not run yet.
     static int writesInFlight();
-    // Whether the last write that completed failed: the file is behind what its store holds.
-    bool lastWriteFailed() const { return m_lastWriteFailed; }
+    // Whether the file is behind what its store holds: its last write failed, or a chain of saves
+    // stopped before its turn (`markBehind`). The next write that succeeds clears it.
+    bool isBehind() const { return m_behind; }
+    void markBehind() { m_behind = true; }
 
 private:
     // What tells one version of the file from another without reading it. Not the status change
@@ -84,7 +86,7 @@ private:
     bool m_loading = false;
     int m_writesRequested = 0;
     std::vector<std::pair<QByteArray, Completion>> m_waitingForLoad;
-    bool m_lastWriteFailed = false;
+    bool m_behind = false;
     // The file as the last `read` found it; taken by `finishLoad`.
     mutable std::mutex m_readMutex;
     mutable std::optional<Signature> m_readSignature;

@@ -129,32 +129,35 @@ TEST(TindrelApp, ADamagedLibraryFileIsNamedInAnAlertNotShownAsAnEmptyLibrary)
     }
 }
 
-// A change whose save failed stays in memory until the next save of its file; when the program
-// quits before one, it tries once more rather than leave the file behind what was shown.
-TEST(TindrelApp, AtTheEndAFileWhoseLastSaveFailedIsSavedAgain)
+// A change whose save failed stays in memory until the next save of its file, and a failed save
+// ends its chain before the other files are written; when the program quits before those files are
+// saved again, it tries once more rather than leave them behind what was shown.
+TEST(TindrelApp, AtTheEndTheFilesLeftBehindByAFailedSaveAreSavedAgain)
 {
     LibraryRoot root;
     writeLibrary(root, 2, 0);
+    root.write("links.library", "[]");
     TindrelApp app;
     app.showMainWindow();
     ASSERT_TRUE(testsupport::waitUntil([&] { return app.isLibraryLoaded(); }));
-    const QByteArray media = root.read("media.library");
-    QFile::remove(root.file("projects.library"));
-    QDir(root.library()).mkdir("projects.library");
-    auto project = app.stores().projectStore->tdProjects().front();
+    QFile::remove(root.file("links.library"));
+    QDir(root.library()).mkdir("links.library");
+    auto deleted = app.stores().projectStore->tdProjects().front();
     std::optional<bool> saved;
-    TDLibrary(app.stores()).toggleFavorite(project, [&](auto done) { saved = bool(done); });
+    TDLibrary(app.stores()).deleteProject(deleted, [&](auto done) { saved = bool(done); });
     ASSERT_TRUE(testsupport::waitUntil([&] { return saved.has_value(); }));
-    ASSERT_FALSE(*saved);
-    QDir(root.file("projects.library")).removeRecursively();
+    ASSERT_FALSE(*saved) << "the links failed first, so the media and the projects were not written";
+    QDir(root.file("links.library")).removeRecursively();
+    const int mediaWrites = app.stores().mediaStore->libraryFile()->writesRequested();
 
     app.saveUnsavedLibraryFiles();
     ASSERT_TRUE(TDLibrary::finishPendingWork(std::chrono::seconds(10)));
     auto written = tdlibrary::decodeProjects(root.read("projects.library"));
     ASSERT_TRUE(written);
-    ASSERT_EQ(written.value().size(), 2u);
-    EXPECT_EQ(written.value().front()->isFavorite(), project->isFavorite());
-    EXPECT_EQ(root.read("media.library"), media) << "a file whose saves went through is left alone";
+    ASSERT_EQ(written.value().size(), 1u);
+    EXPECT_NE(written.value().front()->id(), deleted->id());
+    EXPECT_EQ(root.read("links.library"), "[]");
+    EXPECT_EQ(app.stores().mediaStore->libraryFile()->writesRequested(), mediaWrites + 1);
 
     // Once saved, nothing is left to save.
     const int writes = app.stores().projectStore->libraryFile()->writesRequested();
