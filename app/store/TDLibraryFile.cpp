@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cassert>
 #include <map>
@@ -220,7 +221,16 @@ Result<Success, PlatformError> TDLibraryFile::keepAside(const QString& suffix, c
     Url kept = folder.appendingPathComponent(baseName);
     for (int attempt = 2; platform::FileManager::fileExists(kept); ++attempt)
         kept = folder.appendingPathComponent(baseName + QStringLiteral("-%1").arg(attempt));
-    auto moved = platform::FileManager::moveItem(m_location, kept);
+    // A library file that is a symbolic link (to a synced folder, say) keeps pointing where it did:
+    // its content is copied aside and the write then goes through the link.
+    Result<Success, PlatformError> moved = Outcome::success({});
+    if (QFileInfo(m_location.path()).isSymLink()) {
+        auto bytes = platform::FileManager::readRegularFile(m_location);
+        moved = bytes ? platform::FileManager::writeAtomically(kept, bytes.value())
+                      : Outcome::failure(bytes.error());
+    } else {
+        moved = platform::FileManager::moveItem(m_location, kept);
+    }
     if (!moved)
         return Outcome::failure(PlatformError::wrapping(QStringLiteral("library"), 1,
             QStringLiteral("could not keep the library file that %1 aside, so it was not replaced").arg(why),

@@ -296,4 +296,22 @@ TEST(TDLibraryLoad, AFileChangedElsewhereSinceItWasReadIsKeptBeforeItIsReplaced)
     ASSERT_EQ(kept.size(), 1);
     EXPECT_EQ(tdlibrary::decodeLinks(root.read(kept[0])).value().size(), 3u);
     EXPECT_EQ(root.read("links.library"), "[]");
+
+    // A file kept elsewhere behind a symbolic link stays there: the copy is made beside the link.
+    const QString target = root.root() + "/synced-media.library";
+    QFile synced(target);
+    ASSERT_TRUE(synced.open(QIODevice::WriteOnly));
+    synced.write("[]");
+    synced.close();
+    ASSERT_TRUE(QFile::link(target, root.file("media.library")));
+    save(stores.media, tdlibrary::MediaList {});
+    ASSERT_TRUE(synced.open(QIODevice::WriteOnly));
+    synced.write(mediaBytes(2));
+    synced.close();
+    save(stores.media, tdlibrary::MediaList {});
+    EXPECT_TRUE(QFileInfo(root.file("media.library")).isSymLink());
+    kept = changedCopies("media.library");
+    ASSERT_EQ(kept.size(), 2) << "the file the link brought, then the change made through it";
+    EXPECT_EQ(tdlibrary::decodeMedia(root.read(kept.back())).value().size(), 2u);
+    EXPECT_EQ(root.read("media.library"), "[]");
 }
