@@ -4,6 +4,7 @@
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/Print.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
@@ -40,6 +41,11 @@ std::map<QString, std::shared_ptr<TDLibraryFile>>& files()
 {
     static auto* map = new std::map<QString, std::shared_ptr<TDLibraryFile>>;
     return *map;
+}
+
+QByteArray digestOf(const QByteArray& bytes)
+{
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
 }
 
 QString timestamp()
@@ -90,11 +96,11 @@ Result<QByteArray, PlatformError> TDLibraryFile::read() const
     // Taken before the bytes: a change made while they are read then shows as a change later,
     // which keeps a copy too many rather than one too few.
     auto signature = signatureOf(m_location);
-    {
-        std::lock_guard lock(m_readMutex);
-        m_readSignature = signature;
-    }
-    return platform::FileManager::readRegularFile(m_location);
+    auto bytes = platform::FileManager::readRegularFile(m_location);
+    std::lock_guard lock(m_readMutex);
+    m_readSignature = signature;
+    m_readDigest = bytes ? std::optional(digestOf(bytes.value())) : std::nullopt;
+    return bytes;
 }
 
 void TDLibraryFile::beginLoad()
@@ -108,17 +114,20 @@ void TDLibraryFile::finishLoad(LoadOutcome outcome)
     assert(DispatchQueue::isMainThread());
     bool keep = outcome == LoadOutcome::notLoaded;
     std::optional<Signature> read;
+    std::optional<QByteArray> digest;
     {
         std::lock_guard lock(m_readMutex);
         read = std::exchange(m_readSignature, std::nullopt);
+        digest = std::exchange(m_readDigest, std::nullopt);
     }
     auto self = shared_from_this();
-    m_queue->async([self, keep, read, outcome] {
+    m_queue->async([self, keep, read, digest, outcome] {
         self->m_keepBeforeOverwrite = keep;
         // A file that did not load is kept whole before the first write; what follows is compared
         // with what that write leaves.
         self->m_tracked = !keep;
         self->m_known = outcome == LoadOutcome::missing ? std::nullopt : read;
+        self->m_knownDigest = outcome == LoadOutcome::missing ? std::nullopt : digest;
     });
     m_loading = false;
     auto waiting = std::move(m_waitingForLoad);
@@ -172,6 +181,7 @@ void TDLibraryFile::enqueueWrite(QByteArray bytes, Completion completion)
         if (outcome) {
             self->m_tracked = true;
             self->m_known = signatureOf(self->m_location);
+            self->m_knownDigest = digestOf(bytes);
         }
         if (!outcome)
             platform::printError(QStringLiteral("Could not save %1: %2")
@@ -210,6 +220,12 @@ Result<Success, PlatformError> TDLibraryFile::keepFileChangedElsewhere()
     // fail, as it would have.
     if (!now || !now->regular || now == m_known)
         return Outcome::success({});
+    // Rewritten with the same content (a sync client may do that): nothing to keep.
+    auto bytes = platform::FileManager::readRegularFile(m_location);
+    if (bytes && m_knownDigest && digestOf(bytes.value()) == *m_knownDigest) {
+        m_known = now;
+        return Outcome::success({});
+    }
     return keepAside(QStringLiteral(".changed-elsewhere-"), QStringLiteral("was changed by another program"));
 }
 

@@ -87,13 +87,15 @@ private:
     int m_writesRequested = 0;
     std::vector<std::pair<QByteArray, Completion>> m_waitingForLoad;
     bool m_behind = false;
-    // The file as the last `read` found it; taken by `finishLoad`.
+    // The file as the last `read` found it, and a digest of its content; taken by `finishLoad`.
     mutable std::mutex m_readMutex;
     mutable std::optional<Signature> m_readSignature;
+    mutable std::optional<QByteArray> m_readDigest;
     // Touched only on the serial queue.
     bool m_keepBeforeOverwrite = false;
     // Whether the file is known as it was last read or written here (`m_known`, none when there was
     // no file); until then there is nothing to compare with.
     bool m_tracked = false;
     std::optional<Signature> m_known;
+    std::optional<QByteArray> m_knownDigest;
 };

@@ -263,6 +263,13 @@ TEST(TDLibraryLoad, AFileChangedElsewhereSinceItWasReadIsKeptBeforeItIsReplaced)
     save(stores.projects, stores.projects->tdProjects());
     EXPECT_TRUE(changedCopies("projects.library").isEmpty()) << "only Tindrel wrote it";
 
+    // Written again with the same content, as a sync client may do: nothing to keep either.
+    const QByteArray same = root.read("projects.library");
+    QFile::remove(root.file("projects.library"));
+    root.write("projects.library", same);
+    save(stores.projects, stores.projects->tdProjects());
+    EXPECT_TRUE(changedCopies("projects.library").isEmpty());
+
     const QByteArray theirs = projectsBytes(5);
     root.write("projects.library", theirs);
     CapturedStream err(stderr);
