@@ -45,7 +45,9 @@ void presentLoadProblems(QWidget* window, const std::vector<TDLibraryLoadProblem
         else
             skipped << QStringLiteral("“%1”").arg(problem.fileName);
     }
-    if (!skipped.isEmpty())
+    if (skipped.size() == 1)
+        lines << tdLocalized("%1 was not read either, so it is not shown.").arg(skipped.front());
+    else if (!skipped.isEmpty())
         lines << tdLocalized("%1 were not read either, so they are not shown.")
                      .arg(skipped.join(tdLocalized(" and ")));
     lines << QString()
