@@ -1,21 +1,27 @@
 #include "app/TindrelApp.h"
 
+#include "app/TDLocalizedText.h"
 #include "app/model/TDNote.h"
 #include "app/screens/browser/NavigationView.h"
+#include "app/screens/common/TDAlert.h"
 #include "app/screens/common/TDWindowPlacement.h"
 #include "app/screens/note/TDNoteWindow.h"
 #include "app/screens/settings/SettingsView.h"
 #include "app/store/TDCategoryStore.h"
+#include "app/store/TDDirectoryPath.h"
 #include "app/store/TDFolderIcon.h"
+#include "app/store/TDLibrary.h"
 #include "app/store/TDLibraryLoader.h"
 #include "app/store/TDLinkStore.h"
 #include "app/store/TDMediaStore.h"
 #include "app/store/TDProjectStore.h"
 #include "platform/foundation/DispatchQueue.h"
+#include "platform/foundation/Print.h"
 #include "platform/ui/ApplicationNotifications.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QKeySequence>
 #include <QMainWindow>
 #include <QMenuBar>
@@ -24,6 +30,36 @@
 #include <algorithm>
 
 #include <malloc.h>
+
+namespace {
+
+// Without this, a library file that did not load looks like an empty library, and the user may
+// start over in it.
+void presentLoadProblems(QWidget* window, const std::vector<TDLibraryLoadProblem>& problems)
+{
+    QStringList lines;
+    QStringList skipped;
+    for (const auto& problem : problems) {
+        if (problem.read)
+            lines << tdLocalized("“%1” could not be read: %2").arg(problem.fileName, problem.reason);
+        else
+            skipped << QStringLiteral("“%1”").arg(problem.fileName);
+    }
+    if (skipped.size() == 1)
+        lines << tdLocalized("%1 was not read either, so it is not shown.").arg(skipped.front());
+    else if (!skipped.isEmpty())
+        lines << tdLocalized("%1 were not read either, so they are not shown.")
+                     .arg(skipped.join(tdLocalized(" and ")));
+    lines << QString()
+          << tdLocalized("Nothing in these files is lost. Before Tindrel saves over one of them, it keeps "
+                         "the old file beside it, as “%1.damaged-” and the date, in %2.")
+                 .arg(problems.front().fileName,
+                     QDir::toNativeSeparators(TDDirectoryPath::libraryFolderURL().path()));
+    presentTDAlert(
+        window, tdLocalized("The library could not be read completely."), lines.join(QLatin1Char('\n')));
+}
+
+} // namespace
 
 TindrelApp::TindrelApp()
 {
@@ -63,7 +99,14 @@ int TindrelApp::main(int argc, char** argv)
     platform::installApplicationNotifications();
     TindrelApp tindrel;
     tindrel.showMainWindow();
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    // Quitting right after a change must not lose it: the saves under way (and the ones they chain)
+    // run only through the main loop, which has stopped. A change whose save failed gets one more try.
+    TDLibrary::finishPendingWork(std::chrono::seconds(10));
+    tindrel.saveUnsavedLibraryFiles();
+    if (!TDLibrary::finishPendingWork(std::chrono::seconds(10)))
+        platform::printError(QStringLiteral("Tindrel quit before the library was saved."));
+    return status;
 }
 
 QMainWindow* TindrelApp::showMainWindow()
@@ -164,6 +207,19 @@ QMainWindow* TindrelApp::noteWindow(const platform::Uuid& noteId) const
     return it == m_noteWindows.end() ? nullptr : it->second.data();
 }
 
+void TindrelApp::saveUnsavedLibraryFiles()
+{
+    // Nothing is written before the load: a file not read yet is not behind anything.
+    if (!m_load->loaded)
+        return;
+    if (m_stores.projectStore->libraryFile()->isBehind())
+        m_stores.projectStore->save(m_stores.projectStore->tdProjects());
+    if (m_stores.mediaStore->libraryFile()->isBehind())
+        m_stores.mediaStore->save(m_stores.mediaStore->tdMedia());
+    if (m_stores.linkStore->libraryFile()->isBehind())
+        m_stores.linkStore->save(m_stores.linkStore->tdLinks());
+}
+
 void TindrelApp::loadLibraries(std::function<void()> finished)
 {
     auto state = m_load;
@@ -181,13 +237,16 @@ void TindrelApp::loadLibraries(std::function<void()> finished)
     if (auto* content = navigationView())
         content->setEnabled(false);
     QPointer<QMainWindow> window = m_mainWindow;
-    loadLibraryFiles(m_stores.projectStore, m_stores.mediaStore, m_stores.linkStore, [state, window] {
-        state->loaded = true;
-        if (window && window->centralWidget())
-            window->centralWidget()->setEnabled(true);
-        auto waiting = std::move(state->waiting);
-        state->waiting.clear();
-        for (auto& work : waiting)
-            work();
-    });
+    loadLibraryFiles(m_stores.projectStore, m_stores.mediaStore, m_stores.linkStore,
+        [state, window](std::vector<TDLibraryLoadProblem> problems) {
+            state->loaded = true;
+            if (window && window->centralWidget())
+                window->centralWidget()->setEnabled(true);
+            if (window && !problems.empty())
+                presentLoadProblems(window, problems);
+            auto waiting = std::move(state->waiting);
+            state->waiting.clear();
+            for (auto& work : waiting)
+                work();
+        });
 }

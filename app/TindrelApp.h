@@ -53,6 +53,10 @@ public:
     void loadLibraries(std::function<void()> finished = {});
     bool isLibraryLoaded() const { return m_load->loaded; }
 
+    // Saves again each library file left behind its store by a failed save, from what the store
+    // holds now; the program's end does this before it waits for the library's work.
+    void saveUnsavedLibraryFiles();
+
 private:
     TDStores m_stores;
     QPointer<QMainWindow> m_mainWindow;

@@ -5,6 +5,7 @@
 #include "app/model/TDNote.h"
 #include "app/store/TDCoverImage.h"
 #include "app/store/TDDirectoryPath.h"
+#include "app/store/TDLibraryFile.h"
 #include "app/store/TDLinkStore.h"
 #include "app/store/TDMediaStore.h"
 #include "app/store/TDNoteFiles.h"
@@ -13,7 +14,10 @@
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/Print.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QFileInfo>
+#include <QTimer>
 
 #include <algorithm>
 #include <cerrno>
@@ -35,6 +39,9 @@ void printFailure(const QString& reason)
     platform::print(QStringLiteral("An error occurred: ") + reason);
 }
 
+// Operations of every TDLibrary under way; main thread only.
+int s_operationsInFlight = 0;
+
 bool sameName(const QString& a, const QString& b)
 {
     return a.normalized(QString::NormalizationForm_C) == b.normalized(QString::NormalizationForm_C);
@@ -50,6 +57,7 @@ public:
         , m_done(std::move(done))
     {
         ++*m_inFlight;
+        ++s_operationsInFlight;
     }
     Operation(const Operation&) = delete;
     Operation& operator=(const Operation&) = delete;
@@ -78,6 +86,7 @@ private:
             return;
         m_finished = true;
         --*m_inFlight;
+        --s_operationsInFlight;
         if (m_done)
             m_done(std::move(outcome));
     }
@@ -96,6 +105,19 @@ std::shared_ptr<Operation<T>> begin(
 
 enum class LibraryFile { links, media, projects };
 
+const std::shared_ptr<TDLibraryFile>& fileOf(const TDStores& stores, LibraryFile file)
+{
+    switch (file) {
+    case LibraryFile::links:
+        return stores.linkStore->libraryFile();
+    case LibraryFile::media:
+        return stores.mediaStore->libraryFile();
+    case LibraryFile::projects:
+        break;
+    }
+    return stores.projectStore->libraryFile();
+}
+
 // Saves the stores in `order`, each with its list as it is when its turn comes; the first failure
 // ends the chain.
 void saveInOrder(
@@ -108,8 +130,12 @@ void saveInOrder(
     const LibraryFile first = order.front();
     order.erase(order.begin());
     TDSaveCompletion next = [stores, order, then](SaveOutcome saved) {
-        if (!saved)
+        if (!saved) {
+            // The files after this one hold less than their stores now.
+            for (LibraryFile file : order)
+                fileOf(stores, file)->markBehind();
             return then(saved);
+        }
         saveInOrder(stores, order, then);
     };
     switch (first) {
@@ -417,6 +443,18 @@ void TDLibrary::renameNote(const std::shared_ptr<TDProject>& project, const std:
             }
             operation->fail(Kind::saveFailed, failed, saved.error().description, text);
         });
+}
+
+bool TDLibrary::finishPendingWork(std::chrono::milliseconds limit)
+{
+    auto idle = [] { return s_operationsInFlight == 0 && TDLibraryFile::writesInFlight() == 0; };
+    QDeadlineTimer deadline(limit);
+    // Wakes the wait now and then, so that the time limit holds when nothing else arrives.
+    QTimer tick;
+    tick.start(20);
+    while (!idle() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
+    return idle();
 }
 
 void TDLibrary::createProject(TDProject::Fields fields, Done done)

@@ -11,6 +11,7 @@
 
 #include <QString>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -62,6 +63,11 @@ public:
     explicit TDLibrary(TDStores stores);
 
     int operationsInFlight() const { return *m_inFlight; }
+
+    // Runs the main loop, input aside, until no operation of any TDLibrary and no library file write
+    // is under way, or `limit` has passed; true when everything is done. For the end of the
+    // program, after its main loop has stopped: a chain of saves goes on only through that loop.
+    static bool finishPendingWork(std::chrono::milliseconds limit);
 
     // Notes.
 

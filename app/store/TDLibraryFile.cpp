@@ -4,11 +4,15 @@
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/Print.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
 
 #include <cassert>
 #include <map>
 #include <mutex>
+#include <utility>
 
 using platform::DispatchQueue;
 using platform::PlatformError;
@@ -19,6 +23,19 @@ using platform::Url;
 namespace {
 
 std::mutex s_filesMutex;
+// Main thread only.
+int s_writesInFlight = 0;
+
+// Counts the write from now until its completion has run.
+TDLibraryFile::Completion counted(TDLibraryFile::Completion completion)
+{
+    ++s_writesInFlight;
+    return [completion = std::move(completion)](Result<Success, PlatformError> outcome) {
+        --s_writesInFlight;
+        if (completion)
+            completion(std::move(outcome));
+    };
+}
 
 std::map<QString, std::shared_ptr<TDLibraryFile>>& files()
 {
@@ -26,11 +43,16 @@ std::map<QString, std::shared_ptr<TDLibraryFile>>& files()
     return *map;
 }
 
-QString damagedSuffix()
+QByteArray digestOf(const QByteArray& bytes)
+{
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
+}
+
+QString timestamp()
 {
     double unixSeconds = platform::Date::now().timeIntervalSince1970();
     QDateTime time = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(unixSeconds * 1000.0), Qt::UTC);
-    return QStringLiteral(".damaged-") + time.toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
+    return time.toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
 }
 
 } // namespace
@@ -55,9 +77,30 @@ TDLibraryFile::TDLibraryFile(Url location)
 {
 }
 
+bool TDLibraryFile::Signature::operator==(const Signature& other) const
+{
+    return device == other.device && inode == other.inode && size == other.size
+        && modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec;
+}
+
+std::optional<TDLibraryFile::Signature> TDLibraryFile::signatureOf(const Url& location)
+{
+    struct stat info;
+    if (::stat(QFile::encodeName(location.path()).constData(), &info) != 0)
+        return std::nullopt;
+    return Signature { info.st_dev, info.st_ino, info.st_size, info.st_mtim, S_ISREG(info.st_mode) };
+}
+
 Result<QByteArray, PlatformError> TDLibraryFile::read() const
 {
-    return platform::FileManager::readRegularFile(m_location);
+    // Taken before the bytes: a change made while they are read then shows as a change later,
+    // which keeps a copy too many rather than one too few.
+    auto signature = signatureOf(m_location);
+    auto bytes = platform::FileManager::readRegularFile(m_location);
+    std::lock_guard lock(m_readMutex);
+    m_readSignature = signature;
+    m_readDigest = bytes ? std::optional(digestOf(bytes.value())) : std::nullopt;
+    return bytes;
 }
 
 void TDLibraryFile::beginLoad()
@@ -70,8 +113,22 @@ void TDLibraryFile::finishLoad(LoadOutcome outcome)
 {
     assert(DispatchQueue::isMainThread());
     bool keep = outcome == LoadOutcome::notLoaded;
+    std::optional<Signature> read;
+    std::optional<QByteArray> digest;
+    {
+        std::lock_guard lock(m_readMutex);
+        read = std::exchange(m_readSignature, std::nullopt);
+        digest = std::exchange(m_readDigest, std::nullopt);
+    }
     auto self = shared_from_this();
-    m_queue->async([self, keep] { self->m_keepBeforeOverwrite = keep; });
+    m_queue->async([self, keep, read, digest, outcome] {
+        self->m_keepBeforeOverwrite = keep;
+        // A file that did not load is kept whole before the first write; what follows is compared
+        // with what that write leaves.
+        self->m_tracked = !keep;
+        self->m_known = outcome == LoadOutcome::missing ? std::nullopt : read;
+        self->m_knownDigest = outcome == LoadOutcome::missing ? std::nullopt : digest;
+    });
     m_loading = false;
     auto waiting = std::move(m_waitingForLoad);
     m_waitingForLoad.clear();
@@ -79,10 +136,17 @@ void TDLibraryFile::finishLoad(LoadOutcome outcome)
         enqueueWrite(std::move(bytes), std::move(completion));
 }
 
+int TDLibraryFile::writesInFlight()
+{
+    assert(DispatchQueue::isMainThread());
+    return s_writesInFlight;
+}
+
 void TDLibraryFile::write(QByteArray bytes, Completion completion)
 {
     assert(DispatchQueue::isMainThread());
     ++m_writesRequested;
+    completion = counted(std::move(completion));
     if (m_loading) {
         m_waitingForLoad.emplace_back(std::move(bytes), std::move(completion));
         return;
@@ -98,7 +162,8 @@ void TDLibraryFile::write(Result<QByteArray, PlatformError> encoded, Completion 
     }
     platform::printError(
         QStringLiteral("Could not save %1: %2").arg(m_location.path(), encoded.error().description));
-    DispatchQueue::main()->async([error = encoded.error(), completion = std::move(completion)] {
+    m_behind = true;
+    DispatchQueue::main()->async([error = encoded.error(), completion = counted(std::move(completion))] {
         if (completion)
             completion(Result<Success, PlatformError>::failure(error));
     });
@@ -110,14 +175,23 @@ void TDLibraryFile::enqueueWrite(QByteArray bytes, Completion completion)
     m_queue->async([self, bytes = std::move(bytes), completion = std::move(completion)]() mutable {
         Result<Success, PlatformError> outcome = self->keepNotLoadedFile();
         if (outcome)
+            outcome = self->keepFileChangedElsewhere();
+        if (outcome)
             outcome = platform::FileManager::writeAtomically(self->m_location, bytes);
+        if (outcome) {
+            self->m_tracked = true;
+            self->m_known = signatureOf(self->m_location);
+            self->m_knownDigest = digestOf(bytes);
+        }
         if (!outcome)
             platform::printError(QStringLiteral("Could not save %1: %2")
                                      .arg(self->m_location.path(), outcome.error().description));
-        DispatchQueue::main()->async([outcome = std::move(outcome), completion = std::move(completion)] {
-            if (completion)
-                completion(outcome);
-        });
+        DispatchQueue::main()->async(
+            [self, outcome = std::move(outcome), completion = std::move(completion)] {
+                self->m_behind = !outcome;
+                if (completion)
+                    completion(outcome);
+            });
     });
 }
 
@@ -130,18 +204,54 @@ Result<Success, PlatformError> TDLibraryFile::keepNotLoadedFile()
         m_keepBeforeOverwrite = false;
         return Outcome::success({});
     }
-    QString baseName = m_location.lastPathComponent() + damagedSuffix();
+    auto kept = keepAside(QStringLiteral(".damaged-"), QStringLiteral("could not be loaded"));
+    if (kept)
+        m_keepBeforeOverwrite = false;
+    return kept;
+}
+
+Result<Success, PlatformError> TDLibraryFile::keepFileChangedElsewhere()
+{
+    using Outcome = Result<Success, PlatformError>;
+    if (!m_tracked)
+        return Outcome::success({});
+    const auto now = signatureOf(m_location);
+    // Only another version of the file is kept; whatever else stands in its place makes the write
+    // fail, as it would have.
+    if (!now || !now->regular || now == m_known)
+        return Outcome::success({});
+    // Rewritten with the same content (a sync client may do that): nothing to keep.
+    auto bytes = platform::FileManager::readRegularFile(m_location);
+    if (bytes && m_knownDigest && digestOf(bytes.value()) == *m_knownDigest) {
+        m_known = now;
+        return Outcome::success({});
+    }
+    return keepAside(QStringLiteral(".changed-elsewhere-"), QStringLiteral("was changed by another program"));
+}
+
+Result<Success, PlatformError> TDLibraryFile::keepAside(const QString& suffix, const QString& why)
+{
+    using Outcome = Result<Success, PlatformError>;
+    QString baseName = m_location.lastPathComponent() + suffix + timestamp();
     Url folder = m_location.deletingLastPathComponent();
     Url kept = folder.appendingPathComponent(baseName);
     for (int attempt = 2; platform::FileManager::fileExists(kept); ++attempt)
         kept = folder.appendingPathComponent(baseName + QStringLiteral("-%1").arg(attempt));
-    auto moved = platform::FileManager::moveItem(m_location, kept);
+    // A library file that is a symbolic link (to a synced folder, say) keeps pointing where it did:
+    // its content is copied aside and the write then goes through the link.
+    Result<Success, PlatformError> moved = Outcome::success({});
+    if (QFileInfo(m_location.path()).isSymLink()) {
+        auto bytes = platform::FileManager::readRegularFile(m_location);
+        moved = bytes ? platform::FileManager::writeAtomically(kept, bytes.value())
+                      : Outcome::failure(bytes.error());
+    } else {
+        moved = platform::FileManager::moveItem(m_location, kept);
+    }
     if (!moved)
         return Outcome::failure(PlatformError::wrapping(QStringLiteral("library"), 1,
-            QStringLiteral("could not keep the unread library file aside, so it was not replaced"),
+            QStringLiteral("could not keep the library file that %1 aside, so it was not replaced").arg(why),
             moved.error()));
-    m_keepBeforeOverwrite = false;
-    platform::printError(QStringLiteral("The library file %1 could not be loaded; it was kept as %2")
-                             .arg(m_location.path(), kept.path()));
+    platform::printError(
+        QStringLiteral("The library file %1 %2; it was kept as %3").arg(m_location.path(), why, kept.path()));
     return Outcome::success({});
 }

@@ -7,15 +7,21 @@
 
 #include <QByteArray>
 
+#include <sys/stat.h>
+
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <vector>
 
 // One library file and its writer. There is one object per file per process, so every save of a
 // file goes through the same serial queue and lands in the order it was asked for. Writes replace
 // the file atomically. A file that was there but could not be loaded (or whose load was skipped)
 // is renamed to "NAME.damaged-YYYYMMDDTHHMMSSZ" before the first write that would replace it, and
-// no write starts while the file's load is still running. Main thread only, except `read`.
+// no write starts while the file's load is still running. A file that another program changed since
+// it was read or last written here is renamed to "NAME.changed-elsewhere-YYYYMMDDTHHMMSSZ" before
+// the write that replaces it, so its version is not lost either. Main thread only, except `read`.
 class TDLibraryFile : public std::enable_shared_from_this<TDLibraryFile> {
 public:
     using Completion = std::function<void(platform::Result<platform::Success, platform::PlatformError>)>;
@@ -47,17 +53,49 @@ public:
 
     // How many writes were asked for in this process (tests count saves with it).
     int writesRequested() const { return m_writesRequested; }
+    // Writes of any library file whose completion has not run yet.
+    static int writesInFlight();
+    // Whether the file is behind what its store holds: its last write failed, or a chain of saves
+    // stopped before its turn (`markBehind`). The next write that succeeds clears it.
+    bool isBehind() const { return m_behind; }
+    void markBehind() { m_behind = true; }
 
 private:
+    // What tells one version of the file from another without reading it. Not the status change
+    // time: sync clients and backups set attributes on files they leave as they are.
+    struct Signature {
+        dev_t device = 0;
+        ino_t inode = 0;
+        off_t size = 0;
+        timespec modified {};
+        bool regular = true;
+        bool operator==(const Signature& other) const;
+    };
+    // None when nothing is there.
+    static std::optional<Signature> signatureOf(const platform::Url& location);
+
     explicit TDLibraryFile(platform::Url location);
     void enqueueWrite(QByteArray bytes, Completion completion);
     platform::Result<platform::Success, platform::PlatformError> keepNotLoadedFile();
+    platform::Result<platform::Success, platform::PlatformError> keepFileChangedElsewhere();
+    platform::Result<platform::Success, platform::PlatformError> keepAside(
+        const QString& suffix, const QString& why);
 
     const platform::Url m_location;
     const std::shared_ptr<platform::DispatchQueue> m_queue;
     bool m_loading = false;
     int m_writesRequested = 0;
     std::vector<std::pair<QByteArray, Completion>> m_waitingForLoad;
+    bool m_behind = false;
+    // The file as the last `read` found it, and a digest of its content; taken by `finishLoad`.
+    mutable std::mutex m_readMutex;
+    mutable std::optional<Signature> m_readSignature;
+    mutable std::optional<QByteArray> m_readDigest;
     // Touched only on the serial queue.
     bool m_keepBeforeOverwrite = false;
+    // Whether the file is known as it was last read or written here (`m_known`, none when there was
+    // no file); until then there is nothing to compare with.
+    bool m_tracked = false;
+    std::optional<Signature> m_known;
+    std::optional<QByteArray> m_knownDigest;
 };

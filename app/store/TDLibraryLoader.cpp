@@ -5,6 +5,7 @@
 #include "app/store/TDMediaStore.h"
 #include "app/store/TDProjectStore.h"
 #include "platform/foundation/DispatchQueue.h"
+#include "platform/foundation/FileManager.h"
 #include "platform/foundation/Print.h"
 
 #include <cerrno>
@@ -18,6 +19,7 @@ namespace {
 template<typename List> struct FileLoad {
     std::optional<List> list;
     TDLibraryFile::LoadOutcome outcome = TDLibraryFile::LoadOutcome::missing;
+    QString reason;
 };
 
 template<typename List, typename Decode>
@@ -29,11 +31,14 @@ FileLoad<List> readAndDecode(const TDLibraryFile& file, Decode decode)
         const PlatformError& error = bytes.error();
         bool missing = error.domain == PlatformError::posixDomain && error.code == ENOENT;
         load.outcome = missing ? TDLibraryFile::LoadOutcome::missing : TDLibraryFile::LoadOutcome::notLoaded;
+        if (!missing)
+            load.reason = error.description;
         return load;
     }
     auto decoded = decode(bytes.value());
     if (!decoded) {
         load.outcome = TDLibraryFile::LoadOutcome::notLoaded;
+        load.reason = decoded.error().description;
         return load;
     }
     load.list = std::move(decoded).value();
@@ -45,12 +50,26 @@ struct LoadContext {
     std::shared_ptr<TDProjectStore> projectStore;
     std::shared_ptr<TDMediaStore> mediaStore;
     std::shared_ptr<TDLinkStore> linkStore;
-    std::function<void()> finished;
+    std::function<void(std::vector<TDLibraryLoadProblem>)> finished;
+    std::vector<TDLibraryLoadProblem> problems;
 
+    // Main thread.
+    template<typename List> void note(const TDLibraryFile& file, const FileLoad<List>& load)
+    {
+        if (load.outcome != TDLibraryFile::LoadOutcome::notLoaded)
+            return;
+        platform::printError(QStringLiteral("The library file %1 could not be loaded: %2")
+                                 .arg(file.location().path(), load.reason));
+        problems.push_back({ file.location().lastPathComponent(), true, load.reason });
+    }
+    void noteSkipped(const TDLibraryFile& file)
+    {
+        problems.push_back({ file.location().lastPathComponent(), false, {} });
+    }
     void finish()
     {
         if (finished)
-            finished();
+            finished(std::move(problems));
     }
 };
 
@@ -60,6 +79,7 @@ void loadLinks(std::shared_ptr<LoadContext> context)
         auto load
             = readAndDecode<tdlibrary::LinkList>(*context->linkStore->libraryFile(), tdlibrary::decodeLinks);
         DispatchQueue::main()->async([context, load = std::move(load)]() mutable {
+            context->note(*context->linkStore->libraryFile(), load);
             context->linkStore->setTdLinks(load.list ? std::move(*load.list) : tdlibrary::LinkList {});
             context->linkStore->libraryFile()->finishLoad(load.outcome);
             context->finish();
@@ -75,6 +95,7 @@ void loadMedia(std::shared_ptr<LoadContext> context)
         if (!load.list)
             platform::print(std::string_view("there is no media"));
         DispatchQueue::main()->async([context, load = std::move(load)]() mutable {
+            context->note(*context->mediaStore->libraryFile(), load);
             context->mediaStore->setTdMedia(load.list ? std::move(*load.list) : tdlibrary::MediaList {});
             context->mediaStore->libraryFile()->finishLoad(load.outcome);
             loadLinks(context);
@@ -87,8 +108,18 @@ void loadMedia(std::shared_ptr<LoadContext> context)
 void loadLibraryFiles(std::shared_ptr<TDProjectStore> projectStore, std::shared_ptr<TDMediaStore> mediaStore,
     std::shared_ptr<TDLinkStore> linkStore, std::function<void()> finished)
 {
+    loadLibraryFiles(std::move(projectStore), std::move(mediaStore), std::move(linkStore),
+        [finished = std::move(finished)](std::vector<TDLibraryLoadProblem>) {
+            if (finished)
+                finished();
+        });
+}
+
+void loadLibraryFiles(std::shared_ptr<TDProjectStore> projectStore, std::shared_ptr<TDMediaStore> mediaStore,
+    std::shared_ptr<TDLinkStore> linkStore, std::function<void(std::vector<TDLibraryLoadProblem>)> finished)
+{
     auto context = std::make_shared<LoadContext>(LoadContext {
-        std::move(projectStore), std::move(mediaStore), std::move(linkStore), std::move(finished) });
+        std::move(projectStore), std::move(mediaStore), std::move(linkStore), std::move(finished), {} });
     // Saves of any of the three files wait from here until that file's load is over, so none can
     // write over a file before it was read.
     context->projectStore->libraryFile()->beginLoad();
@@ -100,10 +131,18 @@ void loadLibraryFiles(std::shared_ptr<TDProjectStore> projectStore, std::shared_
             *context->projectStore->libraryFile(), tdlibrary::decodeProjects);
         DispatchQueue::main()->async([context, load = std::move(load)]() mutable {
             context->projectStore->libraryFile()->finishLoad(load.outcome);
+            context->note(*context->projectStore->libraryFile(), load);
             if (!load.list) {
                 // The media and links are not read this time; whatever their files hold is kept.
                 context->mediaStore->libraryFile()->finishLoad(TDLibraryFile::LoadOutcome::notLoaded);
                 context->linkStore->libraryFile()->finishLoad(TDLibraryFile::LoadOutcome::notLoaded);
+                if (load.outcome == TDLibraryFile::LoadOutcome::notLoaded) {
+                    for (const auto* store : { context->mediaStore->libraryFile().get(),
+                             context->linkStore->libraryFile().get() }) {
+                        if (platform::FileManager::fileExists(store->location()))
+                            context->noteSkipped(*store);
+                    }
+                }
                 context->finish();
                 return;
             }

@@ -208,3 +208,95 @@ TEST(TDLibraryLoad, NoSaveWritesAFileBeforeItsLoadHasFinished)
     EXPECT_EQ(tdlibrary::decodeProjects(root.read("projects.library")).value().size(), 1u);
     EXPECT_TRUE(damagedCopies(root, "projects.library").isEmpty()) << "a loaded file needs no copy";
 }
+
+// The screens tell the user which file did not load and why; a file that is simply missing (a first
+// launch) is no problem.
+TEST(TDLibraryLoad, FilesThatArePresentButDoNotLoadAreReportedWithTheirReason)
+{
+    LibraryRoot root;
+    Stores stores;
+    std::vector<TDLibraryLoadProblem> problems;
+    auto load = [&] {
+        bool done = false;
+        loadLibraryFiles(stores.projects, stores.media, stores.links,
+            [&](std::vector<TDLibraryLoadProblem> found) { problems = std::move(found), done = true; });
+        ASSERT_TRUE(testsupport::waitUntil([&] { return done; }));
+    };
+    root.write("projects.library", projectsBytes(1));
+    root.write("media.library", mediaBytes(3).left(40));
+    root.write("links.library", "{\"not\":\"a list\"}");
+    CapturedStream err(stderr);
+    load();
+    ASSERT_EQ(problems.size(), 2u);
+    EXPECT_EQ(problems[0].fileName, "media.library");
+    EXPECT_EQ(problems[1].fileName, "links.library");
+    EXPECT_TRUE(problems[1].read && !problems[1].reason.isEmpty());
+    EXPECT_TRUE(err.take().contains("links.library"));
+
+    // A damaged projects file stops the load: the other two are named as not read.
+    root.write("projects.library", projectsBytes(2).left(100));
+    load();
+    ASSERT_EQ(problems.size(), 3u);
+    EXPECT_TRUE(problems[0].read);
+    EXPECT_FALSE(problems[1].read || problems[2].read);
+}
+
+// Another program (a sync client, a hand edit) may change a library file while Tindrel runs: its
+// version is kept beside the file before Tindrel's list replaces it, and only then.
+TEST(TDLibraryLoad, AFileChangedElsewhereSinceItWasReadIsKeptBeforeItIsReplaced)
+{
+    LibraryRoot root;
+    root.write("projects.library", projectsBytes(2));
+    Stores stores;
+    stores.load();
+    ASSERT_EQ(stores.projects->tdProjects().size(), 2u);
+    auto save = [&](auto& store, auto list) {
+        bool saved = false;
+        store->save(list, [&](auto result) { saved = result.isSuccess(); });
+        EXPECT_TRUE(testsupport::waitUntil([&] { return saved; }));
+    };
+    auto changedCopies = [&](const QString& name) {
+        return root.libraryEntries().filter(QRegularExpression(
+            "^" + QRegularExpression::escape(name) + R"(\.changed-elsewhere-\d{8}T\d{6}Z(-\d+)?$)"));
+    };
+    save(stores.projects, stores.projects->tdProjects());
+    save(stores.projects, stores.projects->tdProjects());
+    EXPECT_TRUE(changedCopies("projects.library").isEmpty()) << "only Tindrel wrote it";
+
+    // Written again with the same content, as a sync client may do: nothing to keep either.
+    const QByteArray same = root.read("projects.library");
+    QFile::remove(root.file("projects.library"));
+    root.write("projects.library", same);
+    save(stores.projects, stores.projects->tdProjects());
+    EXPECT_TRUE(changedCopies("projects.library").isEmpty());
+
+    const QByteArray theirs = projectsBytes(5);
+    root.write("projects.library", theirs);
+    CapturedStream err(stderr);
+    save(stores.projects, stores.projects->tdProjects());
+    QStringList kept = changedCopies("projects.library");
+    ASSERT_EQ(kept.size(), 1);
+    EXPECT_EQ(root.read(kept[0]), theirs);
+    EXPECT_EQ(tdlibrary::decodeProjects(root.read("projects.library")).value().size(), 2u);
+    EXPECT_TRUE(err.take().contains(kept[0].toUtf8()));
+    save(stores.projects, stores.projects->tdProjects());
+    EXPECT_EQ(changedCopies("projects.library").size(), 1) << "Tindrel's own file needs no copy";
+
+    // A file kept elsewhere behind a symbolic link stays there: the copy is made beside the link.
+    const QString target = root.root() + "/synced-media.library";
+    QFile synced(target);
+    ASSERT_TRUE(synced.open(QIODevice::WriteOnly));
+    synced.write("[]");
+    synced.close();
+    ASSERT_TRUE(QFile::link(target, root.file("media.library")));
+    save(stores.media, tdlibrary::MediaList {});
+    ASSERT_TRUE(synced.open(QIODevice::WriteOnly));
+    synced.write(mediaBytes(2));
+    synced.close();
+    save(stores.media, tdlibrary::MediaList {});
+    EXPECT_TRUE(QFileInfo(root.file("media.library")).isSymLink());
+    kept = changedCopies("media.library");
+    ASSERT_EQ(kept.size(), 2) << "the file the link brought, then the change made through it";
+    EXPECT_EQ(tdlibrary::decodeMedia(root.read(kept.back())).value().size(), 2u);
+    EXPECT_EQ(root.read("media.library"), "[]");
+}

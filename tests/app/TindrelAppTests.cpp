@@ -3,7 +3,9 @@
 #include "app/model/TDNote.h"
 #include "app/screens/browser/NavigationView.h"
 #include "app/store/TDCategoryStore.h"
+#include "app/store/TDLibrary.h"
 #include "app/store/TDLibraryCoding.h"
+#include "app/store/TDLibraryFile.h"
 #include "app/store/TDLinkStore.h"
 #include "app/store/TDMediaStore.h"
 #include "app/store/TDProjectStore.h"
@@ -14,6 +16,7 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QTest>
 
 using apptest::LibraryRoot;
@@ -65,6 +68,8 @@ TEST(TindrelApp, TheMainWindowLoadsTheLibraryOnceAndShowsItsCounts)
     EXPECT_FALSE(content->isEnabled()) << "no input until the library is in";
     ASSERT_TRUE(testsupport::waitUntil([&] { return app.isLibraryLoaded(); }));
     EXPECT_TRUE(content->isEnabled());
+    EXPECT_FALSE(app.mainWindow()->findChild<QMessageBox*>("tdAlert"))
+        << "a library that loads raises no alert";
     ASSERT_TRUE(testsupport::waitUntil([&] { return barCount(content) == "2"; }))
         << barCount(content).toStdString();
     content->select(NavigationType::media);
@@ -89,6 +94,63 @@ TEST(TindrelApp, TheMainWindowLoadsTheLibraryOnceAndShowsItsCounts)
     QCoreApplication::processEvents();
     EXPECT_EQ(app.stores().projectStore->tdProjects().size(), 3u);
     EXPECT_EQ(barCount(content), "3");
+}
+
+// A library file that is there but cannot be read must not look like an empty library: the main
+// window says which file and that it is kept.
+TEST(TindrelApp, ADamagedLibraryFileIsNamedInAnAlertNotShownAsAnEmptyLibrary)
+{
+    LibraryRoot root;
+    writeLibrary(root, 3, 0);
+    root.write("projects.library", root.read("projects.library").left(120));
+    TindrelApp app;
+    app.showMainWindow();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return app.isLibraryLoaded(); }));
+    QMessageBox* alert = nullptr;
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        alert = app.mainWindow()->findChild<QMessageBox*>("tdAlert");
+        return alert && alert->isVisible();
+    }));
+    EXPECT_TRUE(alert->text().contains("could not be read")) << alert->text().toStdString();
+    const QString message = alert->informativeText();
+    EXPECT_TRUE(message.contains("projects.library")) << message.toStdString();
+    EXPECT_TRUE(message.contains(".damaged-")) << message.toStdString();
+}
+
+// A change whose save failed stays in memory until the next save of its file, and a failed save
+// ends its chain before the other files are written; when the program quits before those files are
+// saved again, it tries once more rather than leave them behind what was shown.
+TEST(TindrelApp, AtTheEndTheFilesLeftBehindByAFailedSaveAreSavedAgain)
+{
+    LibraryRoot root;
+    writeLibrary(root, 2, 0);
+    root.write("links.library", "[]");
+    TindrelApp app;
+    app.showMainWindow();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return app.isLibraryLoaded(); }));
+    QFile::remove(root.file("links.library"));
+    QDir(root.library()).mkdir("links.library");
+    auto deleted = app.stores().projectStore->tdProjects().front();
+    std::optional<bool> saved;
+    TDLibrary(app.stores()).deleteProject(deleted, [&](auto done) { saved = bool(done); });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return saved.has_value(); }));
+    ASSERT_FALSE(*saved) << "the links failed first, so the media and the projects were not written";
+    QDir(root.file("links.library")).removeRecursively();
+    const int mediaWrites = app.stores().mediaStore->libraryFile()->writesRequested();
+
+    app.saveUnsavedLibraryFiles();
+    ASSERT_TRUE(TDLibrary::finishPendingWork(std::chrono::seconds(10)));
+    auto written = tdlibrary::decodeProjects(root.read("projects.library"));
+    ASSERT_TRUE(written);
+    ASSERT_EQ(written.value().size(), 1u);
+    EXPECT_NE(written.value().front()->id(), deleted->id());
+    EXPECT_EQ(root.read("links.library"), "[]");
+    EXPECT_EQ(app.stores().mediaStore->libraryFile()->writesRequested(), mediaWrites + 1);
+
+    // Once saved, nothing is left to save.
+    const int writes = app.stores().projectStore->libraryFile()->writesRequested();
+    app.saveUnsavedLibraryFiles();
+    EXPECT_EQ(app.stores().projectStore->libraryFile()->writesRequested(), writes);
 }
 
 TEST(TindrelApp, SettingsOpenFromTheMenuShortcutAt480Wide)

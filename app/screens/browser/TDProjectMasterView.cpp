@@ -1,5 +1,7 @@
 #include "app/screens/browser/TDProjectMasterView.h"
 
+#include "app/TDLocalizedText.h"
+#include "app/model/TDNote.h"
 #include "app/model/TDProject.h"
 #include "app/screens/browser/CreateTDProjectSheet.h"
 #include "app/screens/browser/TDProjectItem.h"
@@ -7,7 +9,6 @@
 #include "app/screens/common/TDAlert.h"
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDContentUnavailableView.h"
-#include "app/TDLocalizedText.h"
 #include "app/screens/common/TDNavigationPage.h"
 #include "app/screens/common/TDSpringAnimation.h"
 #include "app/screens/common/TDToolbar.h"
@@ -519,4 +520,18 @@ void TDProjectMasterView::deleteProject(const std::shared_ptr<TDProject>& projec
         if (!deleted && window)
             presentTDAlert(window, deleted.error().title, deleted.error().message);
     });
+    // The project's note windows would stay open on notes that no longer exist; a note that another
+    // record of a hand-edited library still lists keeps its window.
+    if (!m_stores.noteWindows || !m_stores.noteWindows->dismissWindow)
+        return;
+    std::unordered_set<platform::Uuid> kept;
+    for (const auto& other : m_stores.projectStore->tdProjects()) {
+        for (const auto& note : other->tdNote())
+            kept.insert(note->id());
+    }
+    const auto dismiss = m_stores.noteWindows->dismissWindow;
+    for (const auto& note : project->tdNote()) {
+        if (!kept.contains(note->id()))
+            dismiss(note);
+    }
 }

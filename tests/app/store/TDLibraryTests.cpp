@@ -310,3 +310,32 @@ TEST(TDLibrary, ARenameOntoAFolderOnDiskIsRefusedSilentlyAndAFailedOneIsPrintedO
     EXPECT_TRUE(QFile::exists(f.root.library() + "/Alpha/notes/Draft/Draft.txt")) << "the files moved back";
     EXPECT_EQ(out.take().count("An error occurred: "), 1);
 }
+
+// Quitting stops the main loop, which would strand a chain of saves after its first step and drop
+// writes still on their way: the program finishes the library's work first.
+TEST(TDLibrary, WorkUnderWayWhenTheProgramQuitsIsFinishedBeforeItExits)
+{
+    EXPECT_TRUE(TDLibrary::finishPendingWork(std::chrono::milliseconds(0))) << "nothing under way";
+
+    Library f;
+    auto second = apptest::makeProject("Beta");
+    QDir().mkpath(f.root.library() + "/Beta");
+    f.stores.projectStore->setTdProjects({ f.project, second });
+    bool answered = false;
+    f.library.deleteProject(f.project, [&](auto) { answered = true; });
+    TDLibrary::Done noAnswer;
+    TDLibrary(f.stores).toggleFavorite(second, noAnswer);
+    EXPECT_FALSE(TDLibrary::finishPendingWork(std::chrono::milliseconds(0)));
+
+    ASSERT_TRUE(TDLibrary::finishPendingWork(std::chrono::seconds(10)));
+    EXPECT_TRUE(answered);
+    EXPECT_EQ(f.library.operationsInFlight(), 0);
+    EXPECT_EQ(f.root.read("links.library"), "[]");
+    EXPECT_EQ(f.root.read("media.library"), "[]");
+    const QJsonArray projects = QJsonDocument::fromJson(f.root.read("projects.library")).array();
+    ASSERT_EQ(projects.size(), 1);
+    EXPECT_EQ(projects[0]["_name"].toString(), "Beta");
+    EXPECT_EQ(projects[0]["_isFavorite"].toBool(), !apptest::makeProject("x")->isFavorite());
+    EXPECT_FALSE(QFileInfo::exists(f.root.library() + "/Alpha"))
+        << "the folder went once the saves were done";
+}

@@ -2,8 +2,8 @@
 #include "Iris/declarative/ScriptedRetrieving.h"
 #include "app/screens/browser/TDProjectItem.h"
 #include "app/screens/browser/TDProjectMasterView.h"
-#include "app/screens/common/TDToolbar.h"
 #include "app/screens/common/TDSpringAnimation.h"
+#include "app/screens/common/TDToolbar.h"
 #include "app/screens/workspace/TDProjectDetailView.h"
 #include "app/screens/workspace/TDStatusPicker.h"
 
@@ -119,6 +119,21 @@ TEST(TDProjectMasterView, DeleteRemovesRecordsThenSavesThenRemovesTheFolder)
     EXPECT_TRUE(f.view->showsEmptyState());
     EXPECT_TRUE(f.root.libraryEntries().contains("projects.library"));
     EXPECT_FALSE(QFileInfo::exists(f.root.library() + "/B"));
+}
+
+// A deleted project's notes have nothing left to show: their windows close, the others' stay.
+TEST(TDProjectMasterView, DeletingAProjectClosesTheWindowsOfItsNotes)
+{
+    DeleteFixture f;
+    std::vector<platform::Uuid> dismissed;
+    f.stores.noteWindows = std::make_shared<TDNoteWindows>(
+        TDNoteWindows { {}, [&](const std::shared_ptr<TDNote>& note) { dismissed.push_back(note->id()); } });
+    delete f.view;
+    f.view = new TDProjectMasterView(f.stores, NavigationType::projects, nullptr, &f.window);
+    f.deleteFromMenu(f.a);
+    EXPECT_EQ(dismissed, (std::vector<platform::Uuid> { f.a->tdNote()[0]->id(), f.a->tdNote()[1]->id() }));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return f.view->deletesInFlight() == 0; }));
+    EXPECT_EQ(dismissed.size(), 2u);
 }
 
 TEST(TDProjectMasterView, AFailedSaveStopsTheChainKeepsTheFolderAndSaysSo)
