@@ -135,7 +135,9 @@ std::vector<quint32> itemsOfType(QByteArrayView data, const Box& meta, QByteArra
 }
 
 // The first `length` bytes (or fewer, when it is shorter) of item `id`'s data, gathered from its
-// extents as 'iloc' places them, in the file or in 'idat'; nothing when they cannot be found.
+// extents as 'iloc' places them, in the file or in 'idat'; nothing when they cannot be found or an
+// extent runs past the end of its region (libheif reads such an 'idat' extent on into the boxes
+// after it).
 std::optional<QByteArray> itemData(QByteArrayView data, const Box& meta, quint32 id, qsizetype length)
 {
     const std::optional<Box> locations = findBox(data, meta.contents + 4, meta.end, "iloc");
@@ -173,8 +175,11 @@ std::optional<QByteArray> itemData(QByteArrayView data, const Box& meta, quint32
             }
             const qsizetype start = regionStart + qsizetype(base + offset);
             const qsizetype available = regionEnd - start;
-            const qsizetype taken
-                = size == 0 ? available : qsizetype(std::min<quint64>(size, quint64(available)));
+            if (size > quint64(available)) {
+                found = false;
+                continue;
+            }
+            const qsizetype taken = size == 0 ? available : qsizetype(size);
             bytes += data.sliced(start, std::min(taken, length - bytes.size())).toByteArray();
         }
         if (itemId == id)
@@ -185,8 +190,10 @@ std::optional<QByteArray> itemData(QByteArrayView data, const Box& meta, quint32
 
 // Whether the pictures the file's grids and overlays are put together into fit the limits. Each
 // one's size is written in its own data, not in an 'ispe', and libheif makes a picture of that
-// size before it places a single tile in it.
-bool derivedSizesFit(QByteArrayView data, const Box& meta, const DecodingLimits& limits)
+// size before it places a single tile in it. Data that cannot be read whole is refused as damaged:
+// what libheif would read in its place is not known here.
+std::optional<DecodeError> derivedSizesProblem(
+    QByteArrayView data, const Box& meta, const DecodingLimits& limits)
 {
     // The grid's data: version, flags, rows - 1, columns - 1, then width and height. The overlay's:
     // version, flags, four 16-bit fill values, then width and height. Flag 1 makes the sizes 32-bit.
@@ -194,38 +201,39 @@ bool derivedSizesFit(QByteArrayView data, const Box& meta, const DecodingLimits&
         for (const quint32 id : itemsOfType(data, meta, type)) {
             const std::optional<QByteArray> bytes = itemData(data, meta, id, sizesAt + 8);
             if (!bytes || bytes->size() < 2)
-                continue;
+                return DecodeError::corrupt;
             const int field = quint8(bytes->at(1)) & 1 ? 4 : 2;
             if (bytes->size() < sizesAt + 2 * field)
-                continue;
+                return DecodeError::corrupt;
             const quint64 pixels
                 = readBigEndian(*bytes, sizesAt, field) * readBigEndian(*bytes, sizesAt + field, field);
             if (pixels > quint64(std::max<qint64>(0, limits.maxPixelsPerFrame))
                 || pixels > quint64(limits.maxTotalBytes / 4))
-                return false;
+                return DecodeError::tooLarge;
         }
     }
-    return true;
+    return std::nullopt;
 }
 
-// Whether every image size the file declares (each 'ispe' property: the primary image, its grid
+// What keeps the file from being decoded within the limits, if anything: whether every image size
+// the file declares (each 'ispe' property: the primary image, its grid
 // tiles, thumbnails, alpha and depth planes; and the pictures its grids and overlays make) fits the
 // limits. libheif would allocate each of them while decoding; they are checked here before it does.
 // A file whose boxes cannot be walked is left to libheif to refuse.
-bool declaredSizesFit(QByteArrayView data, const DecodingLimits& limits)
+std::optional<DecodeError> declaredSizesProblem(QByteArrayView data, const DecodingLimits& limits)
 {
     // meta and ispe are full boxes: 4 bytes of version and flags come first.
     const std::optional<Box> meta = findBox(data, 0, data.size(), "meta");
     if (!meta)
-        return true;
-    if (!derivedSizesFit(data, *meta, limits))
-        return false;
+        return std::nullopt;
+    if (auto problem = derivedSizesProblem(data, *meta, limits))
+        return problem;
     const std::optional<Box> properties = findBox(data, meta->contents + 4, meta->end, "iprp");
     if (!properties)
-        return true;
+        return std::nullopt;
     const std::optional<Box> container = findBox(data, properties->contents, properties->end, "ipco");
     if (!container)
-        return true;
+        return std::nullopt;
     qint64 totalPixels = 0;
     for (qsizetype at = container->contents; at < container->end;) {
         const std::optional<Box> box = boxAt(data, at, container->end);
@@ -238,12 +246,12 @@ bool declaredSizesFit(QByteArrayView data, const DecodingLimits& limits)
         const quint64 pixels = quint64(readBigEndian(data, box->contents + 4, 4))
             * quint64(readBigEndian(data, box->contents + 8, 4));
         if (pixels > quint64(std::max<qint64>(0, limits.maxPixelsPerFrame)))
-            return false;
+            return DecodeError::tooLarge;
         totalPixels += qint64(pixels);
         if (totalPixels > limits.maxTotalBytes / 4)
-            return false;
+            return DecodeError::tooLarge;
     }
-    return true;
+    return std::nullopt;
 }
 
 bool succeeded(const heif_error& error)
@@ -263,8 +271,8 @@ Result<OpenFile, DecodeError> openFile(const QByteArray& data, const DecodingLim
     using Opened = Result<OpenFile, DecodeError>;
     if (!looksLikeHeif(data))
         return Opened::failure(DecodeError::unrecognizedFormat);
-    if (!declaredSizesFit(data, limits))
-        return Opened::failure(DecodeError::tooLarge);
+    if (auto problem = declaredSizesProblem(data, limits))
+        return Opened::failure(*problem);
     initialiseOnce();
     OpenFile file;
     file.context.reset(heif_context_alloc());

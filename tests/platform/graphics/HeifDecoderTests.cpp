@@ -114,6 +114,16 @@ TEST(HeifDecoder, DeclaredSizesBeyondTheLimitsFailAtTheHeader)
         EXPECT_EQ(created.error(), DecodeError::tooLarge);
         EXPECT_FALSE(thumbnailFromData(huge, 100));
     }
+    // A grid whose data runs past the end of 'idat' (libheif reads on into the next box, here for a
+    // picture of 29289 × 12288) is refused as damaged, before anything is decoded.
+    QFile pastIdat(
+        QStringLiteral(TINDREL_SOURCE_DIR "/fuzz/corpus/image-source/grid-data-past-its-idat.heic"));
+    ASSERT_TRUE(pastIdat.open(QIODevice::ReadOnly));
+    const QByteArray damaged = pastIdat.readAll();
+    auto refused = ImageSource::create(damaged);
+    ASSERT_TRUE(refused.isFailure());
+    EXPECT_EQ(refused.error(), DecodeError::corrupt);
+    EXPECT_FALSE(thumbnailFromData(damaged, 100));
     // The limits are the caller's. The largest size declared here is the 64 × 64 coded picture.
     EXPECT_EQ(ImageSource::create(heic, { 64 * 64 - 1, qint64(1) << 30 }).error(), DecodeError::tooLarge);
     EXPECT_TRUE(ImageSource::create(heic, { 64 * 64, qint64(1) << 30 }));
