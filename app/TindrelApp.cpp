@@ -18,6 +18,7 @@
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/Print.h"
 #include "platform/ui/ApplicationNotifications.h"
+#include "platform/ui/TerminationSignals.h"
 
 #include <QAction>
 #include <QApplication>
@@ -99,6 +100,9 @@ int TindrelApp::main(int argc, char** argv)
     platform::installApplicationNotifications();
     TindrelApp tindrel;
     tindrel.showMainWindow();
+    // A logout, a shutdown or Ctrl+C in a terminal closes the windows as Quit does, so the open notes
+    // are saved on the way out.
+    platform::onTerminationSignals([] { QApplication::closeAllWindows(); });
     const int status = QApplication::exec();
     // Quitting right after a change must not lose it: the saves under way (and the ones they chain)
     // run only through the main loop, which has stopped. A change whose save failed gets one more try.
