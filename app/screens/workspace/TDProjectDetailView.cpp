@@ -1,5 +1,6 @@
 #include "app/screens/workspace/TDProjectDetailView.h"
 
+#include "app/TDLocalizedText.h"
 #include "app/model/TDMedia.h"
 #include "app/model/TDProject.h"
 #include "app/screens/common/BottomBar.h"
@@ -8,7 +9,6 @@
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDDisplayText.h"
 #include "app/screens/common/TDGroupedBox.h"
-#include "app/TDLocalizedText.h"
 #include "app/screens/common/TDPopover.h"
 #include "app/screens/common/TDPrimaryButton.h"
 #include "app/screens/common/TDProjectDetailViewSectionTitle.h"
@@ -154,6 +154,10 @@ void pickImageFile(QWidget* parent, std::function<void(std::optional<QString>)> 
     QStringList patterns;
     for (const QByteArray& format : QImageReader::supportedImageFormats())
         patterns.append(QStringLiteral("*.") + QString::fromLatin1(format));
+    // Phone photos: read through libheif, which Qt's list does not know of.
+    for (const char* extension : { "*.heic", "*.heif", "*.avif" })
+        if (!patterns.contains(QLatin1String(extension)))
+            patterns.append(QLatin1String(extension));
     dialog->setNameFilter(
         tdLocalized("Images") + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QStringLiteral(")"));
     dialog->setWindowModality(Qt::WindowModal);

@@ -13,6 +13,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QDialog>
+#include <QFileDialog>
 #include <QGraphicsOpacityEffect>
 #include <QImageReader>
 #include <QLabel>
@@ -375,6 +376,20 @@ TEST(TDProjectDetailView, StatusAndFavouriteAreSavedOncePerChange)
     EXPECT_FALSE(f.project->isFavorite());
     EXPECT_EQ(f.projectSaves(), saves + 2);
     EXPECT_EQ(f.view->favoriteTint(), tdappearance::color(tdappearance::SystemColor::gray, f.view));
+}
+
+TEST(TDProjectDetailView, TheCoverPickerOffersPhonePhotos)
+{
+    Workspace f;
+    f.view->photoAction()->trigger();
+    f.view->coverPopoverContent()->addButton()->click();
+    auto* dialog = f.view->window()->findChild<QFileDialog*>(QStringLiteral("coverImageFileDialog"));
+    ASSERT_TRUE(dialog);
+    const QString filter = dialog->nameFilters().join(QLatin1Char(' '));
+    for (const char* pattern : { "*.png", "*.jpeg", "*.heic", "*.heif", "*.avif" })
+        EXPECT_TRUE(filter.contains(QLatin1String(pattern))) << pattern << " in " << filter.toStdString();
+    dialog->reject();
+    f.settle();
 }
 
 TEST(TDProjectDetailView, TheCoverIsSetReplacedAndRemovedOnlyInsideTheProjectFolder)
