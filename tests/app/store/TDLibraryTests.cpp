@@ -6,6 +6,7 @@
 #include "app/store/TDMediaStore.h"
 #include "app/store/TDProjectStore.h"
 
+#include <QDir>
 #include <QImage>
 #include <QImageReader>
 #include <QJsonArray>
@@ -161,6 +162,9 @@ TEST(TDLibrary, EveryOperationAnswersOnceAndIsInFlightUntilItAnswers)
 
 TEST(TDLibrary, DeletedNotesAndProjectsGoToTheTrashAndAreDeletedWhereThereIsNone)
 {
+    // The test binary's trash is shared by its tests: an earlier "Alpha" there would get this one
+    // another name.
+    QDir(trash()).removeRecursively();
     {
         Library f;
         bool done = false;
