@@ -6,6 +6,7 @@
 #include "app/notes/TDWeblocFile.h"
 #include "app/store/TDLibrary.h"
 #include "app/store/TDLinkStore.h"
+#include "app/store/TDProjectStore.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/Print.h"
 #include "platform/foundation/Url.h"
@@ -43,9 +44,17 @@ TDLibrary libraryOf(std::shared_ptr<TDLinkStore> store)
     return TDLibrary(TDStores { nullptr, nullptr, std::move(store), nullptr });
 }
 
-bool isNoteOf(const TDProject& project, const TDNote& note)
+// Whether the note is still in the project, and the project still in the library: a deleted project
+// keeps its notes in memory.
+bool isStillThere(
+    const TDProjectStore* projects, const std::shared_ptr<TDProject>& project, const TDNote& note)
 {
-    const auto notes = project.tdNote();
+    if (projects) {
+        const auto all = projects->tdProjects();
+        if (std::find(all.begin(), all.end(), project) == all.end())
+            return false;
+    }
+    const auto notes = project->tdNote();
     return std::any_of(
         notes.begin(), notes.end(), [&](const auto& candidate) { return candidate && *candidate == note; });
 }
@@ -63,14 +72,16 @@ std::optional<QUrl> tdWebAddress(const QString& text)
     return url->qUrl();
 }
 
-TDLinkCapture::TDLinkCapture(std::shared_ptr<TDLinkStore> store)
-    : TDLinkCapture(std::move(store), TDPageFetcher::shared())
+TDLinkCapture::TDLinkCapture(std::shared_ptr<TDLinkStore> store, std::shared_ptr<TDProjectStore> projects)
+    : TDLinkCapture(std::move(store), TDPageFetcher::shared(), std::move(projects))
 {
 }
 
-TDLinkCapture::TDLinkCapture(std::shared_ptr<TDLinkStore> store, std::shared_ptr<TDPageFetcher> fetcher)
+TDLinkCapture::TDLinkCapture(std::shared_ptr<TDLinkStore> store, std::shared_ptr<TDPageFetcher> fetcher,
+    std::shared_ptr<TDProjectStore> projects)
     : m_store(std::move(store))
     , m_fetcher(std::move(fetcher))
+    , m_projects(std::move(projects))
 {
     assert(m_store && m_fetcher);
 }
@@ -96,9 +107,9 @@ void TDLinkCapture::addLink(std::shared_ptr<TDProject> project, std::shared_ptr<
         return;
     }
     m_fetcher->fetchPageInfo(*url,
-        [store = m_store, project = std::move(project), note = std::move(note), address,
-            completion = std::move(completion)](TDPageInfo info) {
-            if (!isNoteOf(*project, *note)) {
+        [store = m_store, projects = m_projects, project = std::move(project), note = std::move(note),
+            address, completion = std::move(completion)](TDPageInfo info) {
+            if (!isStillThere(projects.get(), project, *note)) {
                 if (completion)
                     completion(AddResult::failure({ TDLinkCaptureFailure::Reason::noteRemoved,
                         QStringLiteral("The note was removed before its link could be added.") }));

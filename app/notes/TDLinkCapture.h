@@ -16,13 +16,15 @@ class TDLinkStore;
 class TDNote;
 class TDPageFetcher;
 class TDProject;
+class TDProjectStore;
 
 // Why adding or deleting a link did not fully succeed, with a sentence for the user.
 struct TDLinkCaptureFailure {
     enum class Reason {
         // The typed text is not an http or https address; nothing was fetched or written.
         invalidAddress,
-        // The note was removed from its project while its page loaded; nothing was written.
+        // The note was removed from its project, or the project from the library, while its page
+        // loaded; nothing was written.
         noteRemoved,
         // The link list could not be saved. The change stays in memory and goes out with the
         // next save of the list.
@@ -56,8 +58,12 @@ public:
     using AddCompletion = std::function<void(platform::Result<TDLink, TDLinkCaptureFailure>)>;
     using DeleteCompletion = std::function<void(platform::Result<platform::Success, TDLinkCaptureFailure>)>;
 
-    explicit TDLinkCapture(std::shared_ptr<TDLinkStore> store);
-    TDLinkCapture(std::shared_ptr<TDLinkStore> store, std::shared_ptr<TDPageFetcher> fetcher);
+    // With `projects`, a link whose project has left that store by the time its page arrives is
+    // dropped like one whose note has gone.
+    explicit TDLinkCapture(
+        std::shared_ptr<TDLinkStore> store, std::shared_ptr<TDProjectStore> projects = nullptr);
+    TDLinkCapture(std::shared_ptr<TDLinkStore> store, std::shared_ptr<TDPageFetcher> fetcher,
+        std::shared_ptr<TDProjectStore> projects = nullptr);
 
     // The links of the note, in the store's order. Reads the store under observation.
     std::vector<TDLink> links(const platform::Uuid& noteId) const;
@@ -71,4 +77,5 @@ public:
 private:
     std::shared_ptr<TDLinkStore> m_store;
     std::shared_ptr<TDPageFetcher> m_fetcher;
+    std::shared_ptr<TDProjectStore> m_projects;
 };

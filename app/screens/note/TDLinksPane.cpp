@@ -1,11 +1,11 @@
 #include "app/screens/note/TDLinksPane.h"
 
+#include "app/TDLocalizedText.h"
 #include "app/model/TDNote.h"
 #include "app/notes/TDLinkCapture.h"
 #include "app/notes/TDPageFetcher.h"
 #include "app/screens/common/TDAlert.h"
 #include "app/screens/common/TDDisplayText.h"
-#include "app/TDLocalizedText.h"
 #include "app/screens/common/TDPopover.h"
 #include "app/screens/common/TDProjectDetailViewSectionTitle.h"
 #include "app/screens/common/TDSpringGhost.h"
@@ -107,8 +107,9 @@ TDLinkCapture& TDLinksPane::capture()
 {
     // Made on the first add, so a window that never adds a link starts no network session.
     if (!m_capture)
-        m_capture = m_fetcher ? std::make_unique<TDLinkCapture>(m_stores.linkStore, m_fetcher)
-                              : std::make_unique<TDLinkCapture>(m_stores.linkStore);
+        m_capture = m_fetcher
+            ? std::make_unique<TDLinkCapture>(m_stores.linkStore, m_fetcher, m_stores.projectStore)
+            : std::make_unique<TDLinkCapture>(m_stores.linkStore, m_stores.projectStore);
     return *m_capture;
 }
 

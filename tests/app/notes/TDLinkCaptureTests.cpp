@@ -5,6 +5,7 @@
 #include "app/notes/TDWeblocFile.h"
 #include "app/store/TDLibraryCoding.h"
 #include "app/store/TDLinkStore.h"
+#include "app/store/TDProjectStore.h"
 #include "support/HttpTestServer.h"
 
 #include <QElapsedTimer>
@@ -39,6 +40,7 @@ protected:
     {
         project = apptest::makeProject("Trip", 2);
         note = project->tdNote()[0];
+        projects->setTdProjects({ project });
         for (const auto& each : project->tdNote())
             QDir().mkpath(root.library() + "/Trip/notes/" + each->title());
         linksFolder = root.library() + "/Trip/notes/" + note->title() + "/links";
@@ -153,9 +155,10 @@ protected:
     QString linksFolder;
     HttpTestServer server;
     std::shared_ptr<TDLinkStore> store = std::make_shared<TDLinkStore>();
+    std::shared_ptr<TDProjectStore> projects = std::make_shared<TDProjectStore>();
     std::shared_ptr<TDPageFetcher> fetcher
         = TDPageFetcher::make({ TDPageFetchLimits::defaultMaximumBytes, pageTimeoutSeconds, 10 });
-    std::unique_ptr<TDLinkCapture> capture = std::make_unique<TDLinkCapture>(store, fetcher);
+    std::unique_ptr<TDLinkCapture> capture = std::make_unique<TDLinkCapture>(store, fetcher, projects);
 };
 
 } // namespace
@@ -240,7 +243,7 @@ TEST_F(TDLinkCaptureTest, DeletingKeepsTheFileWhenTheSaveFails)
     EXPECT_TRUE(capture->links(note->id()).empty()) << "the change stays in memory for the next save";
 }
 
-TEST_F(TDLinkCaptureTest, ALinkForANoteRemovedWhileItsPageLoadedIsDropped)
+TEST_F(TDLinkCaptureTest, ALinkForANoteOrProjectRemovedWhileItsPageLoadedIsDropped)
 {
     auto outcome = std::make_shared<std::optional<AddResult>>();
     capture->addLink(project, note, address("/gated"), [outcome](AddResult r) { *outcome = r; });
@@ -252,4 +255,16 @@ TEST_F(TDLinkCaptureTest, ALinkForANoteRemovedWhileItsPageLoadedIsDropped)
     EXPECT_EQ((*outcome)->error().reason, TDLinkCaptureFailure::Reason::noteRemoved);
     EXPECT_TRUE(store->tdLinks().empty());
     EXPECT_FALSE(QFileInfo::exists(linksFolder));
+
+    // A deleted project keeps its notes in memory. Its link would stay in the list of all links, with
+    // no note left to delete it from.
+    note = project->tdNote()[0];
+    outcome->reset();
+    capture->addLink(project, note, address("/utf8"), [outcome](AddResult r) { *outcome = r; });
+    projects->setTdProjects({});
+    ASSERT_TRUE(waitUntil([&] { return outcome->has_value(); }, addBoundMs));
+    ASSERT_FALSE(**outcome);
+    EXPECT_EQ((*outcome)->error().reason, TDLinkCaptureFailure::Reason::noteRemoved);
+    EXPECT_TRUE(store->tdLinks().empty());
+    EXPECT_FALSE(QFileInfo::exists(root.library() + "/Trip/notes/" + note->title() + "/links"));
 }
