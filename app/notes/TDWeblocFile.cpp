@@ -3,8 +3,10 @@
 #include "app/store/TDDirectoryPath.h"
 #include "platform/foundation/FileManager.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <sys/stat.h>
+#include <vector>
 
 using platform::FileManager;
 using platform::PlatformError;
@@ -80,6 +82,29 @@ bool isSymbolicLink(const Url& url, bool* exists)
     return *exists && S_ISLNK(info.st_mode);
 }
 
+bool isDirectionControl(QChar c)
+{
+    const char16_t u = c.unicode();
+    return (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069);
+}
+
+// The name of a link's file; with direction controls kept, the name earlier versions gave it.
+QString fileName(const TDLink& link, bool withoutDirectionControls)
+{
+    // Embeddings, overrides and isolates reorder what follows them, so a page could make its file
+    // show another name or extension in a file manager.
+    QString title = link.title.value_or(QString());
+    if (withoutDirectionControls)
+        std::replace_if(title.begin(), title.end(), isDirectionControl, QLatin1Char('-'));
+    title = TDDirectoryPath::safeName(title);
+    // A page must not be able to hide its link's file.
+    while (title.startsWith(QLatin1Char('.')))
+        title.remove(0, 1);
+    if (title.isEmpty())
+        title = QStringLiteral("Untitled");
+    return title + QLatin1Char(' ') + link.id.lowercaseString().left(TDWeblocFile::idDigitsInName);
+}
+
 } // namespace
 
 QByteArray TDWeblocFile::contents(const QString& address)
@@ -89,13 +114,7 @@ QByteArray TDWeblocFile::contents(const QString& address)
 
 QString TDWeblocFile::name(const TDLink& link)
 {
-    QString title = TDDirectoryPath::safeName(link.title.value_or(QString()));
-    // A page must not be able to hide its link's file.
-    while (title.startsWith(QLatin1Char('.')))
-        title.remove(0, 1);
-    if (title.isEmpty())
-        title = QStringLiteral("Untitled");
-    return title + QLatin1Char(' ') + link.id.lowercaseString().left(idDigitsInName);
+    return fileName(link, true);
 }
 
 Url TDWeblocFile::location(const QString& projectName, const QString& noteTitle, const TDLink& link)
@@ -145,9 +164,19 @@ Result<Success, PlatformError> TDWeblocFile::remove(
     const Url file = location(projectName, noteTitle, link);
     if (!file.isValid())
         return Outcome::failure(refusal(EINVAL, QStringLiteral("no file name for the link")));
-    bool exists = false;
-    isSymbolicLink(file, &exists);
-    if (!exists)
-        return Outcome::success({});
-    return TDDirectoryPath::removeItemInsideLibrary(file);
+    std::vector<Url> files { file };
+    if (const QString earlier = fileName(link, false); earlier != name(link))
+        files.push_back(TDDirectoryPath::weblocFileURL(
+            TDDirectoryPath::projectDirectoryURL(projectName), noteTitle, earlier));
+    for (const Url& each : files) {
+        if (!each.isValid())
+            continue;
+        bool exists = false;
+        isSymbolicLink(each, &exists);
+        if (!exists)
+            continue;
+        if (auto removed = TDDirectoryPath::removeItemInsideLibrary(each); !removed)
+            return removed;
+    }
+    return Outcome::success({});
 }

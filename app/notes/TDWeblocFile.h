@@ -20,8 +20,8 @@ public:
     static QByteArray contents(const QString& address);
 
     // The file's name without its extension: the link's title made safe to be a file name, without
-    // leading dots ("Untitled" when nothing is left), a space, and the first eight hexadecimal
-    // digits of its id.
+    // leading dots and text-direction controls ("Untitled" when nothing is left), a space, and the
+    // first eight hexadecimal digits of its id.
     static QString name(const TDLink& link);
 
     // Where the link's file lives; invalid when the project name or note title cannot name a folder.

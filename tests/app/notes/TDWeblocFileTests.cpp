@@ -58,3 +58,39 @@ TEST(TDWeblocFile, WritesNothingThroughSymbolicLinksOutOfTheLibrary)
     ASSERT_TRUE(TDWeblocFile::remove("Trip", "Other", link));
     EXPECT_FALSE(QFileInfo(inOther).isSymLink());
 }
+
+// A page names its link's file: the name must stay one plain file name that shows what it is.
+TEST(TDWeblocFile, NamesAFileAfterItsTitleWithoutLettingThePageDisguiseIt)
+{
+    const struct {
+        QString title;
+        QString name;
+    } cases[] = {
+        { u"Caf\u00E9 \u05E9\u05DC\u05D5\u05DD"_qs, u"Caf\u00E9 \u05E9\u05DC\u05D5\u05DD"_qs },
+        { "../../x", "-..-x" },
+        { "a\nb\tc", "a-b-c" },
+        { "   ", "Untitled" },
+        // Direction overrides and isolates would show "invoice\u202Efdp.exe" as "invoiceexe.pdf".
+        { u"invoice\u202Efdp.exe"_qs, "invoice-fdp.exe" },
+        { u"\u202A\u202B\u202C\u202D\u2066\u2067\u2068\u2069x"_qs, "--------x" },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.title.toStdString());
+        const TDLink link = linkTitled(c.title);
+        EXPECT_EQ(TDWeblocFile::name(link), c.name + " " + link.id.lowercaseString().left(8));
+    }
+
+    // Files written under the earlier names, direction controls and all, still go with their links.
+    LibraryRoot root;
+    const TDLink link = linkTitled(u"invoice\u202Efdp.exe"_qs);
+    const QString folder = root.library() + "/Trip/notes/Ideas/links";
+    QDir().mkpath(folder);
+    const QString earlier
+        = folder + u"/invoice\u202Efdp.exe "_qs + link.id.lowercaseString().left(8) + ".webloc";
+    QFile file(earlier);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    ASSERT_TRUE(TDWeblocFile::write("Trip", "Ideas", link));
+    ASSERT_TRUE(TDWeblocFile::remove("Trip", "Ideas", link));
+    EXPECT_TRUE(QDir(folder).isEmpty());
+}
