@@ -24,13 +24,35 @@ namespace {
 using AddResult = Result<TDLink, TDLinkCaptureFailure>;
 using DeleteResult = Result<Success, TDLinkCaptureFailure>;
 
+// The typed text as the message quotes it: one line, its middle cut when long, and isolated so that
+// its direction controls do not turn the rest of the sentence around.
+QString quoted(const QString& text)
+{
+    constexpr qsizetype keep = 20;
+    QString line = text;
+    for (QChar& c : line) {
+        if (c.isSpace() || c.category() == QChar::Other_Control)
+            c = QLatin1Char(' ');
+    }
+    if (line.size() > 2 * keep + 1)
+        line = line.left(keep) + QChar(0x2026) + line.right(keep);
+    return QStringLiteral("\u201C\u2068%1\u2069\u201D").arg(line);
+}
+
 TDLinkCaptureFailure invalidAddress(const QString& address)
 {
     const QString hint = QStringLiteral("Enter an address that starts with http:// or https://.");
     if (address.isEmpty())
         return { TDLinkCaptureFailure::Reason::invalidAddress, hint };
+    // It starts as it should, so something in the rest of it is wrong: spaces, most often.
+    if (address.startsWith(u"http://", Qt::CaseInsensitive)
+        || address.startsWith(u"https://", Qt::CaseInsensitive))
+        return { TDLinkCaptureFailure::Reason::invalidAddress,
+            QStringLiteral("%1 is not a valid web address. Check it for spaces or other characters "
+                           "that an address cannot hold.")
+                .arg(quoted(address)) };
     return { TDLinkCaptureFailure::Reason::invalidAddress,
-        QStringLiteral("\u201C%1\u201D is not a web address. ").arg(address) + hint };
+        QStringLiteral("%1 is not a web address. ").arg(quoted(address)) + hint };
 }
 
 TDLinkCaptureFailure saveFailed(const TDLibraryFailure& failure)

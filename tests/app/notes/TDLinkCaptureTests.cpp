@@ -194,7 +194,20 @@ TEST_F(TDLinkCaptureTest, TextThatIsNotAWebAddressIsRefusedWithoutATrace)
         ASSERT_FALSE(*added);
         EXPECT_EQ(added->error().reason, TDLinkCaptureFailure::Reason::invalidAddress);
         EXPECT_FALSE(added->error().message.isEmpty());
+        // An address that starts as it should is not told to start so.
+        EXPECT_EQ(added->error().message.contains("starts with"), !typed.startsWith("http"));
     }
+    // The popover shows the message in a few short lines: a long paste is cut in its middle, and its
+    // direction controls end with it instead of turning the rest of the sentence around.
+    const QString pasted = "www." + QString(5000, 'x') + ".com/" + QChar(0x202E) + "end";
+    const auto refused = add(pasted);
+    ASSERT_TRUE(refused && !*refused);
+    const QString message = refused->error().message;
+    EXPECT_LT(message.size(), 200);
+    EXPECT_TRUE(message.contains("www.xxx") && message.contains("end")) << message.toStdString();
+    const qsizetype hint = message.indexOf("Enter an address");
+    EXPECT_GT(message.lastIndexOf(QChar(0x2069), hint), message.lastIndexOf(QChar(0x202E), hint));
+
     EXPECT_EQ(server.totalRequests(), 0);
     EXPECT_TRUE(store->tdLinks().empty());
     EXPECT_EQ(root.snapshot(), before);
