@@ -131,3 +131,45 @@ TEST(EDTextViewUndo, LoadingNewTextClearsUndo)
         EXPECT_TRUE(view->attributedString() == expected) << "load " << load;
     }
 }
+
+// An edit at several carets is undone at all of them at once: no undo step gives a text the user
+// never saw, with the edit made at some carets only.
+TEST(EDTextViewUndo, AnEditAtSeveralCaretsIsOneStep)
+{
+    ShownView view("alpha\nbeta\ngamma");
+    view.setCaret(2);
+    for (const qint64 at : { 8, 13 }) {
+        QTest::mouseClick(
+            view->viewport(), Qt::LeftButton, Qt::ShiftModifier | Qt::ControlModifier, view.pointOf(at));
+    }
+    ASSERT_EQ(view.ranges().size(), 3u);
+    std::vector<QString> seen { view->string() };
+    auto run = [&](const std::function<void()>& command) {
+        command();
+        QCoreApplication::processEvents();
+        seen.push_back(view->string());
+    };
+    run([&] { QTest::keyClick(view.view.get(), Qt::Key_X, Qt::ShiftModifier); });
+    run([&] { QTest::keyClick(view.view.get(), Qt::Key_Y, Qt::ShiftModifier); });
+    run([&] { QTest::keyClick(view.view.get(), Qt::Key_Backspace); });
+    run([&] { QTest::keyClick(view.view.get(), Qt::Key_Backspace, Qt::ControlModifier); });
+    run([&] { QTest::keyClick(view.view.get(), Qt::Key_K, Qt::ControlModifier); });
+    run([&] { QTest::keyClick(view.view.get(), Qt::Key_Y, Qt::ControlModifier); });
+    run([&] { view->insertText(QStringLiteral("\u00e9"), platform::CharacterRange::notFound()); });
+    // The kill joins the three lines' ends; the yank puts that back at each caret.
+    EXPECT_EQ(seen.back(), "phatamma\u00e9\nphatamma\u00e9\nphatamma\u00e9");
+
+    platform::UndoManager* manager = view->undoManager();
+    int steps = 0;
+    while (manager->canUndo() && steps < 40) {
+        QTest::keyClick(view.view.get(), Qt::Key_Z, Qt::ControlModifier);
+        QCoreApplication::processEvents();
+        ++steps;
+        EXPECT_NE(std::find(seen.begin(), seen.end(), view->string()), seen.end())
+            << "undo step " << steps << " gave " << view->string().toStdString();
+    }
+    EXPECT_EQ(view->string(), seen.front());
+    EXPECT_LE(steps, int(seen.size()) - 1) << "at most a step per key";
+    EXPECT_EQ(undoAll(view, true), steps);
+    EXPECT_EQ(view->string(), seen.back());
+}
