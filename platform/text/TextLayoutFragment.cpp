@@ -5,6 +5,7 @@
 #include "platform/text/TextLayoutPiece.h"
 
 #include <QFontMetricsF>
+#include <QGlyphRun>
 #include <QPainter>
 #include <QTextBoundaryFinder>
 #include <QTextLayout>
@@ -173,6 +174,27 @@ QPointF TextLineFragment::locationForCharacter(qint64 index) const
     const QTextLine line = layout->lineAt(m_lineInPiece);
     int cursor = int(std::clamp<qint64>(index - m_pieceStart, metrics.start, metrics.start + metrics.length));
     return { lineOriginX() + line.cursorToX(&cursor), m_bounds.top() };
+}
+
+std::vector<std::pair<double, double>> TextLineFragment::characterSpans(qint64 from, qint64 to) const
+{
+    std::vector<std::pair<double, double>> spans;
+    if (m_estimated || !m_piece)
+        return spans;
+    const auto& metrics = m_piece->lines()[size_t(m_lineInPiece)];
+    const qint64 start
+        = std::clamp<qint64>(from - m_pieceStart, metrics.start, metrics.start + metrics.length);
+    const qint64 end = std::clamp<qint64>(to - m_pieceStart, metrics.start, metrics.start + metrics.length);
+    if (end <= start)
+        return spans;
+    const auto layout = m_piece->layout();
+    const QTextLine line = layout->lineAt(m_lineInPiece);
+    for (const QGlyphRun& run : line.glyphRuns(int(start), int(end - start))) {
+        const QRectF bounds = run.boundingRect();
+        if (bounds.width() > 0)
+            spans.push_back({ lineOriginX() + bounds.left(), lineOriginX() + bounds.right() });
+    }
+    return spans;
 }
 
 qint64 TextLineFragment::characterIndex(QPointF point) const
