@@ -195,9 +195,7 @@ void EDTextView::insertText(const AttributedString& string, CharacterRange repla
     }
     if (!shouldChangeText(targets, string.string()))
         return;
-    const std::vector<TextRange> merged = mergedTextRanges(targets);
-    for (auto it = merged.rbegin(); it != merged.rend(); ++it)
-        replaceCharacters(*it, string, true);
+    replaceCharacters(targets, string);
 }
 
 CharacterRange EDTextView::markedRange() const
