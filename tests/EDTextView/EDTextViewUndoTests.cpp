@@ -1,3 +1,4 @@
+#include "EDTextView/EDTextFinder.h"
 #include "TextViewTestSupport.h"
 #include "platform/text/TextBlocks.h"
 #include "platform/text/UndoManager.h"
@@ -177,4 +178,21 @@ TEST(EDTextViewUndo, AnEditAtSeveralCaretsIsOneStep)
     EXPECT_EQ(view->string(), seen.front());
     EXPECT_EQ(undoAll(view, true), steps);
     EXPECT_EQ(view->string(), seen.back());
+}
+
+// Typing just before an edit made of many changes (replace all) stays an undo step of its own.
+TEST(EDTextViewUndo, ATypingRunIsNotPartOfTheReplaceAllAfterIt)
+{
+    ShownView view("cat and cat");
+    view.setCaret(11);
+    QTest::keyClicks(view.view.get(), " typed");
+    QCoreApplication::processEvents();
+    EDTextFinder& finder = view->textFinder();
+    finder.setSearchString("cat");
+    finder.setReplaceString("dog");
+    finder.performAction(EDTextFinder::replaceAll);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(view->string(), "dog and dog typed");
+    EXPECT_EQ(undoAll(view), 2);
+    EXPECT_EQ(view->string(), "cat and cat");
 }
