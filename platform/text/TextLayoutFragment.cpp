@@ -218,13 +218,28 @@ qint64 TextLineFragment::characterIndex(QPointF point) const
     if (metrics.length <= exactCaretScanLimit) {
         // Caret x is not monotonic in logical order in mixed-direction text: look at every caret.
         double bestDistance = std::numeric_limits<double>::infinity();
+        // Where two runs meet, two carets stand at one place: the one whose character is under
+        // the point wins, so that a click on a character's near half gives the caret before it.
+        auto characterUnderPoint = [&](qint32 position) {
+            if (position >= end)
+                return false;
+            qint32 next = position + 1;
+            while (next < end && !layout->isValidCursorPosition(next))
+                ++next;
+            const auto spans = characterSpans(m_pieceStart + position, m_pieceStart + next);
+            return std::any_of(spans.begin(), spans.end(), [&](const std::pair<double, double>& span) {
+                return point.x() >= span.first && point.x() <= span.second;
+            });
+        };
         for (qint32 position = metrics.start; position <= end; ++position) {
             if (position != end && !layout->isValidCursorPosition(position))
                 continue;
             int cursor = position;
             const double distance = std::abs(line.cursorToX(&cursor) - x);
-            if (distance < bestDistance) {
-                bestDistance = distance;
+            const bool tie = std::abs(distance - bestDistance) < 0.01;
+            if ((distance < bestDistance && !tie)
+                || (tie && !characterUnderPoint(best) && characterUnderPoint(position))) {
+                bestDistance = std::min(distance, bestDistance);
                 best = position;
             }
         }

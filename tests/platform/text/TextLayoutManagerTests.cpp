@@ -636,8 +636,10 @@ TEST(TextLayoutManager, SegmentOptionsExtendTheEndsAndLeaveOutTheMiddle)
 }
 
 // A range that ends inside a right-to-left run covers the characters it holds, wherever the
-// runs put them, and none other: a selection in mixed text highlights what is selected.
-TEST(TextLayoutManager, SegmentsOfAMixedDirectionRangeCoverItsCharactersOnly)
+// runs put them, and none other: a selection in mixed text highlights what is selected. A point
+// near a character's logical start finds the caret before that character, also where two runs
+// put two carets at one place.
+TEST(TextLayoutManager, MixedDirectionTextIsHighlightedAndHitWhereItsCharactersStand)
 {
     // "Hello", Arabic words, digits the Arabic run takes to its left, "world".
     const QString text = QString::fromUtf8(
@@ -670,6 +672,8 @@ TEST(TextLayoutManager, SegmentsOfAMixedDirectionRangeCoverItsCharactersOnly)
                 frames.begin(), frames.end(), [&](const QRectF& frame) { return frame.contains(middle); });
             EXPECT_EQ(covered, range.contains(at))
                 << "character " << at << " of " << range.location << "-" << range.endLocation;
+            const QPointF nearStart(from + (to - from) / 4, middle.y());
+            EXPECT_EQ(stack.manager.caretLocation(nearStart), at) << "character " << at;
         }
     }
 }
