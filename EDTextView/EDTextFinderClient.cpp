@@ -171,6 +171,8 @@ std::vector<TextRange> EDTextFinderClient::replaceCharacters(
         return replacement;
     };
 
+    // Text typed just before stays an undo step of its own, outside the group.
+    textView->breakUndoCoalescing();
     platform::UndoManager* undoManager = textView->undoManager();
     if (undoManager)
         undoManager->beginUndoGrouping();

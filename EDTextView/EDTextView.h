@@ -294,6 +294,9 @@ public:
     // first, each as a typing edit.
     void replaceCharacters(
         const std::vector<platform::TextRange>& ranges, const QString& string, bool useTypingAttributes);
+    // The same with formatted text; at several ranges the edit is one undo step.
+    void replaceCharacters(
+        const std::vector<platform::TextRange>& ranges, const platform::AttributedString& replacement);
     // False when the view is not editable, the delegate refuses, or a plug-in does.
     bool shouldChangeText(platform::TextRange range, const std::optional<QString>& replacement);
     bool shouldChangeText(

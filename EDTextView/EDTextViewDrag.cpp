@@ -254,6 +254,8 @@ bool EDTextView::performDrop(
         || (!moved.empty() && !shouldChangeText(moved, QString())))
         return false;
 
+    // Text typed just before stays an undo step of its own, outside the group.
+    breakUndoCoalescing();
     platform::UndoManager* undo = undoManager();
     if (undo)
         undo->beginUndoGrouping();

@@ -113,12 +113,29 @@ void EDTextView::replaceCharacters(CharacterRange range, const QString& string)
 void EDTextView::replaceCharacters(
     const std::vector<TextRange>& ranges, const QString& string, bool useTypingAttributes)
 {
-    const AttributedString replacement(
-        string, useTypingAttributes ? m_typingAttributes : platform::TextAttributes());
+    replaceCharacters(ranges,
+        AttributedString(string, useTypingAttributes ? m_typingAttributes : platform::TextAttributes()));
+}
+
+void EDTextView::replaceCharacters(const std::vector<TextRange>& ranges, const AttributedString& replacement)
+{
     // Overlapping ranges would be edited at offsets the earlier edit already moved.
     std::vector<TextRange> merged = mergedTextRanges(ranges);
+    if (merged.size() == 1) {
+        replaceCharacters(merged.front(), replacement, true);
+        return;
+    }
+    // At several carets the edit is one undo step: a typing run follows one caret only, and
+    // would otherwise leave a step per caret, each giving a text the user never saw.
+    // A pending run is a step of its own, registered before the group opens.
+    breakUndoCoalescing();
+    platform::UndoManager* manager = undoManager();
+    if (manager)
+        manager->beginUndoGrouping();
     for (auto it = merged.rbegin(); it != merged.rend(); ++it)
-        replaceCharacters(*it, replacement, true);
+        replaceCharacters(*it, replacement, false);
+    if (manager)
+        manager->endUndoGrouping();
 }
 
 bool EDTextView::shouldChangeText(TextRange range, const std::optional<QString>& replacement)

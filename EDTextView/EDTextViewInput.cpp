@@ -195,9 +195,7 @@ void EDTextView::insertText(const AttributedString& string, CharacterRange repla
     }
     if (!shouldChangeText(targets, string.string()))
         return;
-    const std::vector<TextRange> merged = mergedTextRanges(targets);
-    for (auto it = merged.rbegin(); it != merged.rend(); ++it)
-        replaceCharacters(*it, string, true);
+    replaceCharacters(targets, string);
 }
 
 CharacterRange EDTextView::markedRange() const
@@ -305,6 +303,17 @@ QVariant EDTextView::inputMethodQuery(Qt::InputMethodQuery query) const
     const CharacterRange selection = selectedRange();
     const qint64 caret = selection.isNotFound() ? 0 : committed(selection.location + selection.length);
     const qint64 anchor = selection.isNotFound() ? 0 : committed(selection.location);
+    // A cut made by the reach moves to a character's edge: never between the halves of a pair.
+    auto wholeCharacterStart = [&](TextLocation at) {
+        const QString pair
+            = m_textContentStorage->substring(TextRange(std::max<TextLocation>(0, at - 1), at + 1));
+        return pair.size() == 2 && pair[0].isHighSurrogate() && pair[1].isLowSurrogate() ? at + 1 : at;
+    };
+    auto wholeCharacterEnd = [&](TextLocation at) {
+        const QString pair
+            = m_textContentStorage->substring(TextRange(std::max<TextLocation>(0, at - 1), at + 1));
+        return pair.size() == 2 && pair[0].isHighSurrogate() && pair[1].isLowSurrogate() ? at - 1 : at;
+    };
     const TextLocation caretInText = m_markedText
         ? m_markedText->selectedRange.location
         : (selection.isNotFound() ? 0 : selection.location + selection.length);
@@ -314,8 +323,10 @@ QVariant EDTextView::inputMethodQuery(Qt::InputMethodQuery query) const
         if (!paragraph)
             return { QString(), 0 };
         const TextRange content = paragraph->paragraphContentRange;
-        const TextLocation from = std::max(content.location, caretInText - surroundingTextReach);
-        const TextLocation to = std::min(content.endLocation, caretInText + surroundingTextReach);
+        const TextLocation from
+            = wholeCharacterStart(std::max(content.location, caretInText - surroundingTextReach));
+        const TextLocation to
+            = wholeCharacterEnd(std::min(content.endLocation, caretInText + surroundingTextReach));
         QString text = m_textContentStorage->substring(TextRange(from, std::max(from, to)));
         if (!marked.isNotFound()) {
             const qint64 start = std::clamp<qint64>(marked.location - from, 0, text.size());
@@ -366,7 +377,8 @@ QVariant EDTextView::inputMethodQuery(Qt::InputMethodQuery query) const
         if (selection.isNotFound() || selection.length == 0 || m_markedText)
             return QString();
         return m_textContentStorage->substring(TextRange(selection.location,
-            selection.location + std::min<qint64>(selection.length, surroundingTextReach)));
+            wholeCharacterEnd(
+                selection.location + std::min<qint64>(selection.length, surroundingTextReach))));
     }
     default:
         return QAbstractScrollArea::inputMethodQuery(query);

@@ -98,9 +98,7 @@ bool EDTextView::replaceSelectionWithRichText(const AttributedString& text)
         = edtextview::textRangesOfSelections(m_textLayoutManager->textSelections());
     if (!shouldChangeText(targets, text.string()))
         return false;
-    const std::vector<TextRange> merged = mergedTextRanges(targets);
-    for (auto it = merged.rbegin(); it != merged.rend(); ++it)
-        replaceCharacters(*it, text, true);
+    replaceCharacters(targets, text);
     return true;
 }
 

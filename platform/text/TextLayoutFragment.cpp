@@ -5,6 +5,7 @@
 #include "platform/text/TextLayoutPiece.h"
 
 #include <QFontMetricsF>
+#include <QGlyphRun>
 #include <QPainter>
 #include <QTextBoundaryFinder>
 #include <QTextLayout>
@@ -175,6 +176,27 @@ QPointF TextLineFragment::locationForCharacter(qint64 index) const
     return { lineOriginX() + line.cursorToX(&cursor), m_bounds.top() };
 }
 
+std::vector<std::pair<double, double>> TextLineFragment::characterSpans(qint64 from, qint64 to) const
+{
+    std::vector<std::pair<double, double>> spans;
+    if (m_estimated || !m_piece)
+        return spans;
+    const auto& metrics = m_piece->lines()[size_t(m_lineInPiece)];
+    const qint64 start
+        = std::clamp<qint64>(from - m_pieceStart, metrics.start, metrics.start + metrics.length);
+    const qint64 end = std::clamp<qint64>(to - m_pieceStart, metrics.start, metrics.start + metrics.length);
+    if (end <= start)
+        return spans;
+    const auto layout = m_piece->layout();
+    const QTextLine line = layout->lineAt(m_lineInPiece);
+    for (const QGlyphRun& run : line.glyphRuns(int(start), int(end - start))) {
+        const QRectF bounds = run.boundingRect();
+        if (bounds.width() > 0)
+            spans.push_back({ lineOriginX() + bounds.left(), lineOriginX() + bounds.right() });
+    }
+    return spans;
+}
+
 qint64 TextLineFragment::characterIndex(QPointF point) const
 {
     if (m_estimated) {
@@ -196,13 +218,28 @@ qint64 TextLineFragment::characterIndex(QPointF point) const
     if (metrics.length <= exactCaretScanLimit) {
         // Caret x is not monotonic in logical order in mixed-direction text: look at every caret.
         double bestDistance = std::numeric_limits<double>::infinity();
+        // Where two runs meet, two carets stand at one place: the one whose character is under
+        // the point wins, so that a click on a character's near half gives the caret before it.
+        auto characterUnderPoint = [&](qint32 position) {
+            if (position >= end)
+                return false;
+            qint32 next = position + 1;
+            while (next < end && !layout->isValidCursorPosition(next))
+                ++next;
+            const auto spans = characterSpans(m_pieceStart + position, m_pieceStart + next);
+            return std::any_of(spans.begin(), spans.end(), [&](const std::pair<double, double>& span) {
+                return point.x() >= span.first && point.x() <= span.second;
+            });
+        };
         for (qint32 position = metrics.start; position <= end; ++position) {
             if (position != end && !layout->isValidCursorPosition(position))
                 continue;
             int cursor = position;
             const double distance = std::abs(line.cursorToX(&cursor) - x);
-            if (distance < bestDistance) {
-                bestDistance = distance;
+            const bool tie = std::abs(distance - bestDistance) < 0.01;
+            if ((distance < bestDistance && !tie)
+                || (tie && !characterUnderPoint(best) && characterUnderPoint(position))) {
+                bestDistance = std::min(distance, bestDistance);
                 best = position;
             }
         }

@@ -52,6 +52,10 @@ public:
     // The caret position before the character at `index` (paragraph-relative), in fragment
     // coordinates; indexes outside the line are clamped to it.
     QPointF locationForCharacter(qint64 index) const;
+    // Where the characters [from, to) (paragraph-relative) stand, as x spans in fragment
+    // coordinates: one per run of glyphs, since a range across both directions is not one span.
+    // None for an estimated line or no characters of this line.
+    std::vector<std::pair<double, double>> characterSpans(qint64 from, qint64 to) const;
     // The paragraph-relative caret index nearest to a point's x (fragment coordinates), among the
     // carets of this line.
     qint64 characterIndex(QPointF point) const;

@@ -569,6 +569,13 @@ void TextLayoutManager::enumerateRowSegments(const TextLayoutFragment& fragment,
             left = bounds.left();
             right = bounds.right();
         } else {
+            // Part of a line: where its glyphs stand, which in mixed directions is not between the
+            // carets at its two ends.
+            const auto runs = line.characterSpans(piece->location - start, end - start);
+            if (!runs.empty()) {
+                spans.insert(spans.end(), runs.begin(), runs.end());
+                continue;
+            }
             const double x1 = line.locationForCharacter(piece->location - start).x();
             const double x2 = end > piece->location ? line.locationForCharacter(end - start).x() : x1;
             left = std::min(x1, x2);

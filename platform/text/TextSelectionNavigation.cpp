@@ -32,6 +32,28 @@ bool isSpace(QChar c)
     return c.isSpace();
 }
 
+// Ideographs (and other letters the boundary finder does not gather into words) have boundaries
+// between them but no word ends or starts: a letter or digit next to a boundary makes it one.
+bool isLetterBefore(const QString& text, qsizetype at)
+{
+    if (at <= 0 || at > text.size())
+        return false;
+    char32_t c = text[at - 1].unicode();
+    if (text[at - 1].isLowSurrogate() && at >= 2 && text[at - 2].isHighSurrogate())
+        c = QChar::surrogateToUcs4(text[at - 2], text[at - 1]);
+    return QChar::isLetterOrNumber(c);
+}
+
+bool isLetterAt(const QString& text, qsizetype at)
+{
+    if (at < 0 || at >= text.size())
+        return false;
+    char32_t c = text[at].unicode();
+    if (text[at].isHighSurrogate() && at + 1 < text.size() && text[at + 1].isLowSurrogate())
+        c = QChar::surrogateToUcs4(text[at], text[at + 1]);
+    return QChar::isLetterOrNumber(c);
+}
+
 } // namespace
 
 TextSelectionNavigation::TextSelectionNavigation(TextLayoutManager& manager)
@@ -159,7 +181,7 @@ std::optional<TextLocation> TextSelectionNavigation::nextWordEndWithin(
             // The end of a window cut short is no boundary of the text.
             if (start + boundary == end && end < p.contentEnd)
                 break;
-            if (finder.boundaryReasons() & QTextBoundaryFinder::EndOfItem)
+            if ((finder.boundaryReasons() & QTextBoundaryFinder::EndOfItem) || isLetterBefore(text, boundary))
                 return start + boundary;
         }
         if (end >= p.contentEnd)
@@ -186,7 +208,7 @@ std::optional<TextLocation> TextSelectionNavigation::previousWordStartWithin(
              boundary = finder.toPreviousBoundary()) {
             if (boundary == 0 && start > p.range.location)
                 break;
-            if (finder.boundaryReasons() & QTextBoundaryFinder::StartOfItem)
+            if ((finder.boundaryReasons() & QTextBoundaryFinder::StartOfItem) || isLetterAt(text, boundary))
                 return start + boundary;
         }
         if (start <= p.range.location)

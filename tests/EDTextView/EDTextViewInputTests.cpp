@@ -77,3 +77,25 @@ TEST(EDTextViewInput, QueriesStayInsideTheText)
     EXPECT_EQ(actual, (CharacterRange { 2, 3 }));
     EXPECT_TRUE(view->inputMethodQuery(Qt::ImCursorRectangle).toRect().isValid());
 }
+
+// What input methods are told of a long paragraph is cut short, but never inside a character.
+TEST(EDTextViewInput, SurroundingTextOfALongParagraphHoldsWholeCharacters)
+{
+    const QString text = "ab" + QString::fromUcs4(U"\U0001F600").repeated(400) + "cd\nnext";
+    ShownView view(text);
+    auto whole = [](const QString& part) {
+        return !part.isEmpty() && !part.front().isLowSurrogate() && !part.back().isHighSurrogate();
+    };
+    // The caret near the start (the cut is at the end), then near the end with the whole
+    // paragraph selected (the cut is at the start, and in the selection).
+    for (const TextRange selection : { TextRange(1), TextRange(1, 805) }) {
+        view->setSelectedTextRange(selection);
+        const QString surrounding = view->inputMethodQuery(Qt::ImSurroundingText).toString();
+        EXPECT_TRUE(whole(surrounding));
+        EXPECT_LT(surrounding.size(), 805);
+        const int at = view->inputMethodQuery(Qt::ImCursorPosition).toInt();
+        EXPECT_EQ(surrounding.mid(at), view->inputMethodQuery(Qt::ImTextAfterCursor).toString());
+        EXPECT_EQ(text.mid(selection.endLocation - at, surrounding.size()), surrounding);
+    }
+    EXPECT_TRUE(whole(view->inputMethodQuery(Qt::ImCurrentSelection).toString()));
+}

@@ -293,6 +293,18 @@ TEST(EDTextViewPasteboard, DraggingTheSelectionMovesItWithinAndBetweenViews)
     drag(sourceHolder.pointOf(6), source->viewport(), sourceHolder.pointOf(15));
     EXPECT_EQ(source->string(), "three one\r\ntwo\r");
 
+    // Typing just before is an undo step of its own, not part of the move.
+    source->setString("move me");
+    sourceHolder.setCaret(7);
+    QTest::keyClicks(source, " typed");
+    QCoreApplication::processEvents();
+    source->setSelectedTextRange(TextRange(0, 5));
+    sourceHolder.settle();
+    drag(sourceHolder.pointOf(2), source->viewport(), sourceHolder.pointOf(13));
+    EXPECT_EQ(source->string(), "me typedmove ");
+    source->undo();
+    EXPECT_EQ(source->string(), "move me typed");
+
     // A click in the selection is a click.
     source->setSelectedTextRange(TextRange(3, 7));
     sourceHolder.settle();

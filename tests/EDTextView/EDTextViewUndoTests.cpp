@@ -1,3 +1,4 @@
+#include "EDTextView/EDTextFinder.h"
 #include "TextViewTestSupport.h"
 #include "platform/text/TextBlocks.h"
 #include "platform/text/UndoManager.h"
@@ -130,4 +131,68 @@ TEST(EDTextViewUndo, LoadingNewTextClearsUndo)
         EXPECT_EQ(undoAll(view), 1);
         EXPECT_TRUE(view->attributedString() == expected) << "load " << load;
     }
+}
+
+// An edit at several carets is undone at all of them at once: no undo step gives a text the user
+// never saw, with the edit made at some carets only.
+TEST(EDTextViewUndo, AnEditAtSeveralCaretsIsOneStep)
+{
+    ShownView view("alpha\nbeta\ngamma");
+    view.setCaret(2);
+    std::vector<QString> seen { view->string() };
+    // A run typed at one caret stays a step of its own.
+    QTest::keyClicks(view.view.get(), "ab");
+    QCoreApplication::processEvents();
+    seen.push_back(view->string());
+    for (const qint64 at : { 10, 15 }) {
+        QTest::mouseClick(
+            view->viewport(), Qt::LeftButton, Qt::ShiftModifier | Qt::ControlModifier, view.pointOf(at));
+    }
+    ASSERT_EQ(view.ranges().size(), 3u);
+    auto run = [&](const std::function<void()>& command) {
+        command();
+        QCoreApplication::processEvents();
+        seen.push_back(view->string());
+    };
+    run([&] { QTest::keyClick(view.view.get(), Qt::Key_X, Qt::ShiftModifier); });
+    run([&] { QTest::keyClick(view.view.get(), Qt::Key_Y, Qt::ShiftModifier); });
+    run([&] { QTest::keyClick(view.view.get(), Qt::Key_Backspace); });
+    run([&] { QTest::keyClick(view.view.get(), Qt::Key_Backspace, Qt::ControlModifier); });
+    run([&] { QTest::keyClick(view.view.get(), Qt::Key_K, Qt::ControlModifier); });
+    run([&] { QTest::keyClick(view.view.get(), Qt::Key_Y, Qt::ControlModifier); });
+    run([&] { view->insertText(QStringLiteral("\u00e9"), platform::CharacterRange::notFound()); });
+    run([&] { view->insertText(platform::AttributedString("<>"), platform::CharacterRange::notFound()); });
+    // The kill joins the three lines' ends; the yank puts that back at each caret.
+    EXPECT_EQ(seen.back(), "phatamma\u00e9<>\nphatamma\u00e9<>\nphatamma\u00e9<>");
+
+    // Each undo takes back one command, the last first.
+    platform::UndoManager* manager = view->undoManager();
+    int steps = 0;
+    while (manager->canUndo() && steps + 1 < int(seen.size())) {
+        QTest::keyClick(view.view.get(), Qt::Key_Z, Qt::ControlModifier);
+        QCoreApplication::processEvents();
+        ++steps;
+        EXPECT_EQ(view->string(), seen[seen.size() - 1 - size_t(steps)]) << "undo step " << steps;
+    }
+    EXPECT_FALSE(manager->canUndo());
+    EXPECT_EQ(view->string(), seen.front());
+    EXPECT_EQ(undoAll(view, true), steps);
+    EXPECT_EQ(view->string(), seen.back());
+}
+
+// Typing just before an edit made of many changes (replace all) stays an undo step of its own.
+TEST(EDTextViewUndo, ATypingRunIsNotPartOfTheReplaceAllAfterIt)
+{
+    ShownView view("cat and cat");
+    view.setCaret(11);
+    QTest::keyClicks(view.view.get(), " typed");
+    QCoreApplication::processEvents();
+    EDTextFinder& finder = view->textFinder();
+    finder.setSearchString("cat");
+    finder.setReplaceString("dog");
+    finder.performAction(EDTextFinder::replaceAll);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(view->string(), "dog and dog typed");
+    EXPECT_EQ(undoAll(view), 2);
+    EXPECT_EQ(view->string(), "cat and cat");
 }

@@ -635,6 +635,49 @@ TEST(TextLayoutManager, SegmentOptionsExtendTheEndsAndLeaveOutTheMiddle)
     EXPECT_LT(one.front().width(), 30);
 }
 
+// A range that ends inside a right-to-left run covers the characters it holds, wherever the
+// runs put them, and none other: a selection in mixed text highlights what is selected. A point
+// near a character's logical start finds the caret before that character, also where two runs
+// put two carets at one place.
+TEST(TextLayoutManager, MixedDirectionTextIsHighlightedAndHitWhereItsCharactersStand)
+{
+    // "Hello", Arabic words, digits the Arabic run takes to its left, "world".
+    const QString text = QString::fromUtf8(
+        "Hello \u0645\u0631\u062d\u0628\u0627 \u0628\u0627\u0644\u0639\u0627\u0644\u0645 123 world");
+    Stack stack(text);
+    auto caretX = [&](TextLocation at) {
+        double x = 0;
+        stack.manager.enumerateTextSegments(TextRange(at), TextLayoutManager::SegmentType::standard, 0,
+            [&](std::optional<TextRange>, QRectF frame, double) {
+                x = frame.left();
+                return false;
+            });
+        return x;
+    };
+    for (const TextRange range : { TextRange(3, 16), TextRange(9, 22), TextRange(14, 26) }) {
+        std::vector<QRectF> frames;
+        stack.manager.enumerateTextSegments(range, TextLayoutManager::SegmentType::selection, 0,
+            [&](std::optional<TextRange>, QRectF frame, double) {
+                frames.push_back(frame);
+                return true;
+            });
+        // Each character lies between its two carets, unless a run starts or ends at it.
+        for (TextLocation at = 0; at + 1 < TextLocation(text.size()); ++at) {
+            const double from = caretX(at);
+            const double to = caretX(at + 1);
+            if (std::abs(to - from) > 12)
+                continue;
+            const QPointF middle((from + to) / 2, frames.front().center().y());
+            const bool covered = std::any_of(
+                frames.begin(), frames.end(), [&](const QRectF& frame) { return frame.contains(middle); });
+            EXPECT_EQ(covered, range.contains(at))
+                << "character " << at << " of " << range.location << "-" << range.endLocation;
+            const QPointF nearStart(from + (to - from) / 4, middle.y());
+            EXPECT_EQ(stack.manager.caretLocation(nearStart), at) << "character " << at;
+        }
+    }
+}
+
 TEST(TextLayoutManager, LongParagraphsEditedPieceByPieceStayWhole)
 {
     // Small pieces, so that a short text is cut into many and edits land on their boundaries. (No

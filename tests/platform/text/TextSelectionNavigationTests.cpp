@@ -136,6 +136,26 @@ TEST(TextSelectionNavigation, WordLineParagraphAndDocumentDestinations)
             << int(c.destination);
 }
 
+// Ideographs are no words to the boundary finder: a word move still stops at each, as a double
+// click selects each, instead of crossing the whole run of them (which Ctrl+Backspace would delete).
+TEST(TextSelectionNavigation, WordMovesStopAtEachIdeograph)
+{
+    // "\U00020BB7" is an ideograph outside the BMP; "\u3001" and "\u3002" are punctuation.
+    Stack stack(
+        QString::fromUcs4(U"\u65E5\u672C\u306E\u30C6\u30AD\u30B9\u30C8\u3001\U00020BB7\u5B57 ok\u3002"));
+    std::vector<TextLocation> forward, backward;
+    for (TextLocation at = 0; forward.size() < 12;) {
+        at = stack.moved(at, Direction::forward, Destination::word);
+        forward.push_back(at);
+    }
+    for (TextLocation at = stack.storage.length(); backward.size() < 12;) {
+        at = stack.moved(at, Direction::backward, Destination::word);
+        backward.push_back(at);
+    }
+    EXPECT_EQ(forward, (std::vector<TextLocation> { 1, 2, 3, 7, 10, 11, 14, 15, 15, 15, 15, 15 }));
+    EXPECT_EQ(backward, (std::vector<TextLocation> { 12, 10, 8, 3, 2, 1, 0, 0, 0, 0, 0, 0 }));
+}
+
 TEST(TextSelectionNavigation, UpAndDownKeepTheColumnAcrossAShortLine)
 {
     Stack stack("a long first line\nab\nanother long line");
