@@ -28,10 +28,21 @@ constexpr std::int64_t maxPersonalWordListBytes = 16 << 20;
 // Hunspell refuses longer words anyway; checking them only costs time.
 constexpr qsizetype maxWordLength = 100;
 
+// Whether `word` holds a combining mark, which may be one half of a letter that dictionaries and the
+// learnt words keep composed ("ö" as one character, not "o" and U+0308, as some sources paste it).
+bool holdsCombiningMark(QStringView word)
+{
+    for (const QChar c : word)
+        if (c.unicode() >= 0x300 && c.isMark())
+            return true;
+    return false;
+}
+
 QString normalizedWord(QString word)
 {
     // Dictionaries spell apostrophes straight; typed text often has the typographic one.
-    return word.replace(QChar(0x2019), QLatin1Char('\''));
+    word.replace(QChar(0x2019), QLatin1Char('\''));
+    return holdsCombiningMark(word) ? word.normalized(QString::NormalizationForm_C) : word;
 }
 
 char32_t codePointAt(const char16_t* text, qsizetype i, qsizetype size, int& units)
@@ -114,6 +125,12 @@ size_t utf8Of(QStringView word, char* out)
 // copied in once, which reuses its capacity.
 void wordToUtf8(QStringView word, std::string& out)
 {
+    if (holdsCombiningMark(word)) {
+        const QString composed = word.toString().normalized(QString::NormalizationForm_C);
+        out.resize(size_t(composed.size()) * 3);
+        out.resize(utf8Of(composed, out.data()));
+        return;
+    }
     if (word.size() <= maxWordLength) {
         char bytes[3 * maxWordLength];
         out.assign(bytes, utf8Of(word, bytes));

@@ -113,6 +113,13 @@ TEST(SpellChecker, LearnedWordsSurviveARestart)
         ASSERT_TRUE(checker.learnWord("flurb\u2019s").isSuccess());
         EXPECT_TRUE(checker.isCorrect("Tindrelish"));
         EXPECT_TRUE(checker.hasLearnedWord("flurb's"));
+        // A word learnt with a composed letter is the same word pasted with a combining mark.
+        ASSERT_TRUE(checker.learnWord("Z\u00f6rbliq").isSuccess());
+        EXPECT_TRUE(checker.isCorrect("Zo\u0308rbliq"));
+        EXPECT_TRUE(checker.check("a Zo\u0308rbliq b", spelling).empty());
+        ASSERT_TRUE(checker.learnWord("Zo\u0308rbliq").isSuccess());
+        ASSERT_TRUE(checker.unlearnWord("Zo\u0308rbliq").isSuccess());
+        EXPECT_FALSE(checker.isCorrect("Z\u00f6rbliq")) << "one entry, not two";
     }
     {
         SpellChecker checker(fixture.configuration());
@@ -201,6 +208,7 @@ TEST(SpellChecker, ChecksWithADictionaryInAnEightBitEncoding)
     EXPECT_EQ(text.mid(results[0].start, results[0].length), "caf\u00eb");
     EXPECT_EQ(text.mid(results[1].start, results[1].length), "\u0109apo");
     EXPECT_TRUE(checker.isCorrect("na\u00efve"));
+    EXPECT_TRUE(checker.isCorrect("cafe\u0301")) << "a combining accent spells the same letter";
     EXPECT_TRUE(checker.guesses("cafe").contains("caf\u00e9"));
 
     ASSERT_TRUE(checker.learnWord("\u0109apo").isSuccess());
