@@ -11,13 +11,15 @@
 
 namespace platform {
 
-namespace {
-
-struct Tracking {
+struct ObservationTrackingState {
     std::function<void()> onChange;
     bool done = false;
     std::vector<std::pair<std::weak_ptr<ObservationRegistrar::State>, std::string>> sources;
 };
+
+namespace {
+
+using Tracking = ObservationTrackingState;
 
 bool onObservationThread()
 {
@@ -100,7 +102,32 @@ void ObservationRegistrar::willSet(ObservationKey key) const
     }
 }
 
-void withObservationTracking(const std::function<void()>& apply, std::function<void()> onChange)
+std::size_t ObservationRegistrar::observerCount(ObservationKey key) const
+{
+    if (!m_state)
+        return 0;
+    auto it = m_state->observers.find(std::string(key));
+    return it == m_state->observers.end() ? 0 : it->second.size();
+}
+
+void ObservationTracking::cancel()
+{
+    if (auto tracking = m_state.lock()) {
+        assert(onObservationThread());
+        platform::cancel(tracking);
+        tracking->onChange = nullptr;
+    }
+    m_state.reset();
+}
+
+bool ObservationTracking::isActive() const
+{
+    auto tracking = m_state.lock();
+    return tracking && !tracking->done;
+}
+
+ObservationTracking withObservationTracking(
+    const std::function<void()>& apply, std::function<void()> onChange)
 {
     assert(onObservationThread());
     AccessList accessed;
@@ -111,16 +138,19 @@ void withObservationTracking(const std::function<void()>& apply, std::function<v
     apply();
 
     if (accessed.empty())
-        return;
+        return {};
     auto tracking = std::make_shared<Tracking>();
     tracking->onChange = std::move(onChange);
     for (auto& [state, key] : accessed) {
         auto& list = state->observers[key];
-        if (std::find(list.begin(), list.end(), tracking) != list.end())
+        // A second read of the same property: this loop is the only one appending, so the scope
+        // would be the list's last entry.
+        if (!list.empty() && list.back() == tracking)
             continue;
         list.push_back(tracking);
         tracking->sources.emplace_back(state, key);
     }
+    return ObservationTracking(tracking);
 }
 
 } // namespace platform

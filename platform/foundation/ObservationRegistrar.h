@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string_view>
@@ -33,6 +34,9 @@ public:
 
     void willSet(ObservationKey key) const;
 
+    // How many tracking scopes wait for a write of `key`; tests use it.
+    std::size_t observerCount(ObservationKey key) const;
+
     struct State;
 
 private:
@@ -41,9 +45,30 @@ private:
     mutable std::shared_ptr<State> m_state;
 };
 
+struct ObservationTrackingState;
+
+// One tracking scope's hold on what it read. A scope whose observer has gone (a screen rendered
+// again, or destroyed) is cancelled, or every object it read keeps it until that object next
+// changes: thousands of records read by each render would pile up scopes nobody waits for.
+class ObservationTracking {
+public:
+    ObservationTracking() = default;
+    explicit ObservationTracking(std::weak_ptr<ObservationTrackingState> state)
+        : m_state(std::move(state))
+    {
+    }
+    // Drops the scope from every object it read; its `onChange` will not be called.
+    void cancel();
+    bool isActive() const;
+
+private:
+    std::weak_ptr<ObservationTrackingState> m_state;
+};
+
 // Runs `apply`, noting every observable property it reads. The first later write to any of them
 // calls `onChange` once, on the writing (main) thread, before the new value is stored: an observer
 // that wants the new value re-reads it later (say, on the main queue), then tracks again.
-void withObservationTracking(const std::function<void()>& apply, std::function<void()> onChange);
+ObservationTracking withObservationTracking(
+    const std::function<void()>& apply, std::function<void()> onChange);
 
 } // namespace platform

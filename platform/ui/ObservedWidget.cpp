@@ -21,7 +21,10 @@ ObservedWidget::ObservedWidget(QWidget* parent)
 {
 }
 
-ObservedWidget::~ObservedWidget() = default;
+ObservedWidget::~ObservedWidget()
+{
+    m_tracking.cancel();
+}
 
 void ObservedWidget::renderNow()
 {
@@ -71,7 +74,9 @@ void ObservedWidget::runRender()
             widget->m_inRender = false;
         }
     } endRender { this };
-    withObservationTracking([this] { render(); },
+    // What the last render read no longer decides anything: this render tracks afresh.
+    m_tracking.cancel();
+    m_tracking = withObservationTracking([this] { render(); },
         [self] {
             // Told before the new value is stored: render once it is, on the main queue.
             if (self)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/foundation/ObservationRegistrar.h"
+
 #include <QPointer>
 #include <QWidget>
 
@@ -18,7 +20,8 @@ namespace platform {
 //   `render()` runs inside an observation scope (withObservationTracking). When anything it read
 //   changes, one re-render is posted to the main queue: any number of writes before that render
 //   runs cost one render, and a write to a value the last render did not read costs none.
-//   `renderNow()` renders at once; `setNeedsRender()` asks for a coalesced render later.
+//   `renderNow()` renders at once; `setNeedsRender()` asks for a coalesced render later. Each render
+//   replaces the last one's scope, and a destroyed widget leaves no scope behind.
 //   A widget that was never rendered renders itself when it is first shown.
 //   Renders never nest: a render asked for while another widget is rendering (a child built or
 //   updated inside its parent's render) runs right after that render returns, in its own scope, so
@@ -108,6 +111,8 @@ private:
     void releaseStatesNotAskedFor();
 
     std::unordered_map<std::string, StateEntry> m_states;
+    // The scope of the last render, until a change fires it or the next render replaces it.
+    ObservationTracking m_tracking;
     std::uint64_t m_renderCount = 0;
     bool m_renderPending = false;
     bool m_inRender = false;

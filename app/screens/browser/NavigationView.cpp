@@ -1,13 +1,13 @@
 #include "app/screens/browser/NavigationView.h"
 
+#include "app/TDLocalizedText.h"
 #include "app/screens/browser/TDLinkMasterView.h"
 #include "app/screens/browser/TDMediaMasterView.h"
 #include "app/screens/browser/TDProjectMasterView.h"
-#include "app/screens/common/TDToolbar.h"
 #include "app/screens/common/BottomBar.h"
 #include "app/screens/common/SymbolPainter.h"
 #include "app/screens/common/TDAppearance.h"
-#include "app/TDLocalizedText.h"
+#include "app/screens/common/TDToolbar.h"
 #include "app/store/TDLinkStore.h"
 #include "app/store/TDMediaStore.h"
 #include "app/store/TDProjectStore.h"
@@ -16,6 +16,7 @@
 #include <QHeaderView>
 #include <QPainter>
 #include <QPainterPath>
+#include <QScreen>
 #include <QSplitter>
 #include <QStyledItemDelegate>
 #include <QTreeWidget>
@@ -182,7 +183,12 @@ NavigationView::NavigationView(TDStores stores, QWidget* parent)
     buildSidebar();
 
     auto* detail = new QWidget(m_splitter);
+    m_detail = detail;
     detail->setObjectName(QStringLiteral("detailColumn"));
+    // A page pushed or popped changes the column's minimum width, which asks it for a new layout.
+    detail->installEventFilter(this);
+    m_splitter->installEventFilter(this);
+    installEventFilter(this);
     m_detailLayout = new QVBoxLayout(detail);
     m_detailLayout->setContentsMargins(0, 0, 0, 0);
     m_detailLayout->setSpacing(0);
@@ -357,10 +363,51 @@ void NavigationView::render()
 void NavigationView::showEvent(QShowEvent* event)
 {
     platform::ObservedWidget::showEvent(event);
-    if (QWidget* shell = window(); shell != this)
+    if (QWidget* shell = window(); shell != this) {
         shell->setWindowTitle(m_toolbar->title());
+        shell->installEventFilter(this);
+    }
     if (m_onAppear)
         m_onAppear();
+}
+
+void NavigationView::setAvailableWidth(std::function<int()> availableWidth)
+{
+    m_availableWidth = std::move(availableWidth);
+    fitSidebar();
+}
+
+bool NavigationView::eventFilter(QObject* watched, QEvent* event)
+{
+    // Before a layout passes the column's new minimum up to the window, which would otherwise grow
+    // past the screen first: whichever of the layouts on the way up is asked first.
+    if (event->type() == QEvent::LayoutRequest
+        && (watched == m_detail || watched == m_splitter || watched == this || watched == window()))
+        fitSidebar();
+    return platform::ObservedWidget::eventFilter(watched, event);
+}
+
+void NavigationView::fitSidebar()
+{
+    auto* projects = dynamic_cast<TDProjectMasterView*>(m_destination);
+    // Only a pushed page gives the sidebar up: on a destination's own browser the sidebar is the way
+    // to the others.
+    bool hide = false;
+    if (projects && projects->stackDepth() > 0) {
+        int available = 0;
+        if (m_availableWidth) {
+            available = m_availableWidth();
+        } else if (QScreen* screen = window()->screen()) {
+            const QWidget* shell = window();
+            available
+                = screen->availableGeometry().width() - (shell->frameGeometry().width() - shell->width());
+        }
+        const int needed = sidebarMinimumWidth + m_splitter->handleWidth()
+            + std::max(m_detail->minimumWidth(), m_detailLayout->totalMinimumSize().width());
+        hide = available > 0 && needed > available;
+    }
+    if (m_sidebar->isHidden() != hide)
+        m_sidebar->setHidden(hide);
 }
 
 void NavigationView::applySidebarColors()

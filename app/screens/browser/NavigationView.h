@@ -42,12 +42,20 @@ public:
     QWidget* destinationView() const { return m_destination; }
     QString navigationTitle() const;
 
+    // The width the window may take on its screen, its frame left out. While a page pushed in the
+    // detail column (a project's workspace) needs more than the screen leaves beside the sidebar,
+    // the sidebar steps aside, so nothing of the page lies off the screen; going back brings it
+    // again. Tests replace the screen's width.
+    void setAvailableWidth(std::function<int()> availableWidth);
+
 protected:
     void render() override;
     void showEvent(QShowEvent* event) override;
     void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void fitSidebar();
     void buildSidebar();
     void applySidebarColors();
     void replaceDestination();
@@ -61,7 +69,9 @@ private:
     QSplitter* m_splitter;
     QTreeWidget* m_sidebar;
     TDToolbar* m_toolbar;
+    QWidget* m_detail;
     QVBoxLayout* m_detailLayout;
+    std::function<int()> m_availableWidth;
     QWidget* m_destination = nullptr;
     BottomBar* m_bar;
 };

@@ -255,6 +255,7 @@ TDNavigationPage* makeTDProjectPage(std::shared_ptr<TDProject> project, TDStores
 
 TDProjectDetailView::~TDProjectDetailView()
 {
+    m_statusTracking.cancel();
     delete m_editSheet.data();
     delete m_noteSheet.data();
 }
@@ -490,7 +491,7 @@ void TDProjectDetailView::render()
 void TDProjectDetailView::watchStatus()
 {
     QPointer<TDProjectDetailView> self(this);
-    platform::withObservationTracking([this] { m_project->status(); },
+    m_statusTracking = platform::withObservationTracking([this] { m_project->status(); },
         [self] {
             // Told before the new value is stored: look at it once the write is done.
             platform::DispatchQueue::main()->async([self] {

@@ -174,6 +174,7 @@ private:
     bool m_showFileImporter = false;
     bool m_showPopoverToChangeImageColumnCount = false;
     TDStatus m_lastStatus;
+    platform::ObservationTracking m_statusTracking;
     QColor m_favoriteTint;
     FilePicker m_coverImagePicker;
     // Notes whose rows leave on a spring at the next render.

@@ -20,6 +20,7 @@ public:
     {
         m_registrar.withMutation("value", [&] { m_value = value; });
     }
+    std::size_t observersOfValue() const { return m_registrar.observerCount("value"); }
     int other() const
     {
         m_registrar.access("other");
@@ -53,6 +54,38 @@ TEST(Observation, ATrackedReadThenAWriteFiresOnceBeforeTheValueChanges)
     EXPECT_EQ(seenDuringChange, 0) << "told before the new value is stored";
     counter.setValue(2);
     EXPECT_EQ(fired, 1) << "one-shot";
+}
+
+TEST(Observation, ACancelledScopeLeavesEveryObjectItReadAndNeverFires)
+{
+    Counter a;
+    Counter b;
+    int fired = 0;
+    auto tracking = withObservationTracking(
+        [&] {
+            (void)a.value();
+            (void)b.value();
+            (void)a.value();
+            (void)b.other();
+        },
+        [&] { ++fired; });
+    EXPECT_TRUE(tracking.isActive());
+    EXPECT_EQ(a.observersOfValue(), 1u) << "a property read twice holds the scope once";
+    tracking.cancel();
+    EXPECT_FALSE(tracking.isActive());
+    EXPECT_EQ(a.observersOfValue(), 0u);
+    EXPECT_EQ(b.observersOfValue(), 0u);
+    a.setValue(1);
+    b.setValue(1);
+    b.setOther(1);
+    EXPECT_EQ(fired, 0);
+
+    // A scope that has fired is done; cancelling it afterwards is harmless.
+    auto fires = withObservationTracking([&] { (void)a.value(); }, [&] { ++fired; });
+    a.setValue(2);
+    EXPECT_EQ(fired, 1);
+    EXPECT_FALSE(fires.isActive());
+    fires.cancel();
 }
 
 TEST(Observation, UntrackedOrOtherPropertiesFireNothing)

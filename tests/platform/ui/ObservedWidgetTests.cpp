@@ -25,6 +25,7 @@ namespace {
 class Model {
 public:
     int a() const { return read("a", m_a); }
+    std::size_t observersOfA() const { return m_registrar.observerCount("a"); }
     int b() const { return read("b", m_b); }
     int c() const { return read("c", m_c); }
     void setA(int value) { write("a", m_a, value); }
@@ -106,6 +107,28 @@ TEST(ObservedWidget, WritesToReadValuesReRenderOnceWithTheNewValues)
     model.setB(8);
     ASSERT_TRUE(testsupport::waitUntil([&] { return probe.renderCount() == 3; }));
     EXPECT_EQ(seenB, 8);
+}
+
+// A screen re-rendered without a change (a sidebar switch, a parent's render) and screens thrown
+// away unchanged must not leave their scopes on every record they read.
+TEST(ObservedWidget, RendersAndDestroyedWidgetsLeaveNoScopesBehind)
+{
+    Model model;
+    auto* probe = new Probe(model, [](Probe& p) {
+        (void)p.model().a();
+        (void)p.model().a();
+    });
+    for (int i = 0; i < 50; ++i)
+        probe->renderNow();
+    EXPECT_EQ(model.observersOfA(), 1u);
+    model.setA(1);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return probe->renderCount() == 51; }));
+    EXPECT_EQ(model.observersOfA(), 1u) << "the render after a change tracks again";
+
+    delete probe;
+    EXPECT_EQ(model.observersOfA(), 0u);
+    model.setA(2);
+    drainMainQueue();
 }
 
 TEST(ObservedWidget, WriteToAValueNotReadDoesNotReRender)

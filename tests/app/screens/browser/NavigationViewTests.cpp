@@ -2,9 +2,9 @@
 #include "app/screens/browser/NavigationView.h"
 #include "app/screens/browser/TDProjectItem.h"
 #include "app/screens/browser/TDProjectMasterView.h"
-#include "app/screens/common/TDToolbar.h"
 #include "app/screens/common/BottomBar.h"
 #include "app/screens/common/TDAppearance.h"
+#include "app/screens/common/TDToolbar.h"
 
 #include <QLabel>
 #include <QMainWindow>
@@ -154,6 +154,45 @@ TEST(NavigationView, CountsFollowFavouritesAndAPushedPageStaysPut)
     EXPECT_EQ(fresh->stackDepth(), 0);
     EXPECT_FALSE(f.view->toolbar()->isBackShown());
     EXPECT_EQ(f.view->toolbar()->actions().size(), 1);
+}
+
+// On a 1280-wide screen the sidebar and a workspace need more than the screen has: the window grew
+// past its edge and the page's buttons and counts could not be reached.
+TEST(NavigationView, APushedPageTooWideForTheScreenBesideTheSidebarTakesItsPlace)
+{
+    Fixture f;
+    int screenWidth = 1280;
+    f.view->setAvailableWidth([&] { return screenWidth; });
+    auto category = f.stores.categoryStore->tdCategories().front();
+    auto project = screentest::project("A", category);
+    f.stores.projectStore->setTdProjects({ project });
+    QCoreApplication::processEvents();
+    auto* grid = dynamic_cast<TDProjectMasterView*>(f.view->destinationView());
+    ASSERT_TRUE(testsupport::waitUntil([&] { return grid->cards().size() == 1; }));
+    EXPECT_TRUE(f.view->sidebar()->isVisible()) << "the grid fits beside it";
+
+    grid->push(project);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return f.view->sidebar()->isHidden(); }));
+    QCoreApplication::processEvents();
+    EXPECT_LE(f.window.width(), screenWidth);
+    EXPECT_LE(f.window.minimumSizeHint().width(), screenWidth);
+
+    grid->pop();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return f.view->sidebar()->isVisible(); }));
+
+    screenWidth = 1920;
+    grid->push(project);
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(f.view->sidebar()->isVisible()) << "a wide screen holds both";
+
+    // Another destination replaces the pushed page, and with it the reason to hide.
+    screenWidth = 1280;
+    grid->pop();
+    grid->push(project);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return f.view->sidebar()->isHidden(); }));
+    f.view->select(NavigationType::favorite);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return f.view->sidebar()->isVisible(); }));
 }
 
 TEST(NavigationView, CollapsingASectionOrCtrlClickingKeepsTheSelection)
