@@ -1,5 +1,5 @@
 // Not a benchmark: writes a lived-in library for trying the program at scale,
-//   bench_makelibrary HOME COUNT
+//   tindrel_makelibrary HOME COUNT
 // then `HOME=HOME tindrel`. COUNT projects in HOME/Documents/Tindrel.folder with names, statuses,
 // favourites and categories in turn (accents, CJK and over-long texts among them), two covers in
 // three, notes with their text files, a link on every other note, and one to three reference images
