@@ -16,7 +16,6 @@
 #include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QPainter>
-#include <QTimer>
 
 #include <algorithm>
 #include <atomic>
@@ -265,21 +264,6 @@ bool isOpen(const std::weak_ptr<Drop>& weak)
     return drop && !drop->isDone();
 }
 
-// Runs the main loop, without user input, until `done` holds or `deadline` passes.
-template<typename Condition> bool runMainLoopUntil(Condition done, const QDeadlineTimer& deadline)
-{
-    // Wakes the loop at the deadline even when nothing else arrives.
-    QTimer wake;
-    wake.setSingleShot(true);
-    wake.start(std::max<qint64>(0, deadline.remainingTime()));
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
-
 } // namespace
 
 QSize thumbnailSize(QSize size)
@@ -448,11 +432,11 @@ void finishBeforeQuit(std::chrono::milliseconds limit)
     }
     quitting() = true;
     const QDeadlineTimer deadline(limit);
-    const bool ended = runMainLoopUntil(
+    const bool ended = platform::runMainLoopUntil(
         [&] {
             return std::none_of(drops.begin(), drops.end(), [](const auto& weak) { return isOpen(weak); });
         },
-        deadline);
+        limit);
     // The drops saved their records as they ended; this save is waited for, and being the last one
     // asked of the file, it lands after theirs.
     auto saving = std::make_shared<int>(0);
@@ -460,7 +444,8 @@ void finishBeforeQuit(std::chrono::milliseconds limit)
         ++*saving;
         store->save(store->tdMedia(), [saving](auto) { --*saving; });
     }
-    runMainLoopUntil([&] { return *saving == 0; }, deadline);
+    platform::runMainLoopUntil([&] { return *saving == 0; },
+        std::chrono::milliseconds(std::max<qint64>(0, deadline.remainingTime())));
     // A drop still under way at the deadline keeps leaving its files out.
     if (ended)
         quitting() = false;

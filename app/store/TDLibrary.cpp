@@ -11,13 +11,11 @@
 #include "app/store/TDNoteFiles.h"
 #include "app/store/TDProjectRename.h"
 #include "app/store/TDProjectStore.h"
+#include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/Print.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QFileInfo>
-#include <QTimer>
 
 #include <algorithm>
 #include <cerrno>
@@ -447,14 +445,8 @@ void TDLibrary::renameNote(const std::shared_ptr<TDProject>& project, const std:
 
 bool TDLibrary::finishPendingWork(std::chrono::milliseconds limit)
 {
-    auto idle = [] { return s_operationsInFlight == 0 && TDLibraryFile::writesInFlight() == 0; };
-    QDeadlineTimer deadline(limit);
-    // Wakes the wait now and then, so that the time limit holds when nothing else arrives.
-    QTimer tick;
-    tick.start(20);
-    while (!idle() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
-    return idle();
+    return platform::runMainLoopUntil(
+        [] { return s_operationsInFlight == 0 && TDLibraryFile::writesInFlight() == 0; }, limit);
 }
 
 void TDLibrary::createProject(TDProject::Fields fields, Done done)

@@ -3,8 +3,10 @@
 #include "platform/foundation/ThreadSanitizer.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QEvent>
 #include <QThread>
+#include <QTimer>
 
 #include <algorithm>
 #include <condition_variable>
@@ -459,6 +461,20 @@ std::shared_ptr<DispatchQueue> DispatchQueue::makeSerial(std::string label)
 std::shared_ptr<DispatchQueue> DispatchQueue::makeConcurrent(std::string label)
 {
     return std::make_shared<ConcurrentQueue>(std::move(label));
+}
+
+bool runMainLoopUntil(const std::function<bool()>& done, std::chrono::milliseconds limit)
+{
+    const QDeadlineTimer deadline(limit);
+    // Wakes the wait now and then, so that the limit holds when nothing else arrives.
+    QTimer tick;
+    tick.start(20);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents | QEventLoop::WaitForMoreEvents);
+    }
+    return true;
 }
 
 bool DispatchQueue::isMainThread()

@@ -71,6 +71,11 @@ private:
     std::string m_label;
 };
 
+// Runs the main thread's event loop, without user input, until `done` holds or `limit` passes, and
+// says whether `done` held. For the program's end, when the loop has stopped but work that finishes
+// through the main queue must still run. Main thread only.
+bool runMainLoopUntil(const std::function<bool()>& done, std::chrono::milliseconds limit);
+
 // Counts outstanding work and runs notifications when the count returns to zero.
 class DispatchGroup : public std::enable_shared_from_this<DispatchGroup> {
 public:
