@@ -129,6 +129,9 @@ FrameOutcome decodeFrame(
     codec.context = avcodec_alloc_context3(decoder);
     if (!codec.context)
         return ffmpegError(AVERROR(ENOMEM), QStringLiteral("Cannot make a decoder"));
+    // Checked by the decoder before it allocates a frame: a few bytes of header can declare a
+    // picture of a gigabyte, and the check in toImage comes only after it has been decoded.
+    codec.context->max_pixels = maximumFramePixels;
     if ((status = avcodec_parameters_to_context(codec.context, stream->codecpar)) < 0
         || (status = avcodec_open2(codec.context, decoder, nullptr)) < 0)
         return ffmpegError(status, QStringLiteral("Cannot open the decoder"));

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <sys/resource.h>
 
 using namespace iris;
 
@@ -44,6 +45,33 @@ std::optional<ProviderDataResult> frameAt(const AVAssetImageDataProvider& provid
     if (!testsupport::waitUntil([&] { return *calls > 0; }, 10000))
         return std::nullopt;
     return *outcome;
+}
+
+// A GIF whose screen is `side` pixels square around one 1x1 image: a few dozen bytes.
+QByteArray gifDeclaring(int side)
+{
+    QByteArray gif("GIF89a");
+    auto le16 = [&](int value) {
+        gif.append(char(value & 0xFF));
+        gif.append(char(value >> 8));
+    };
+    le16(side);
+    le16(side);
+    gif.append(QByteArray("\x80\x00\x00"
+                          "\x00\x00\x00\xff\xff\xff",
+        9));
+    gif.append(',');
+    for (int value : { 0, 0, 1, 1 })
+        le16(value);
+    gif.append(QByteArray("\x00\x02\x02\x4c\x01\x00;", 7));
+    return gif;
+}
+
+long peakResidentKilobytes()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
 }
 
 } // namespace
@@ -138,4 +166,30 @@ TEST(AVAssetImageDataProvider, CancellationGivesUserCancelled)
         EXPECT_EQ((*error)->domain, AVAssetImageDataProvider::errorDomain());
         EXPECT_EQ((*error)->code, 1);
     }
+}
+
+TEST(AVAssetImageDataProvider, AFramePastThePixelLimitIsRefusedBeforeItIsDecoded)
+{
+    // 15,000 x 15,000 pixels would take 900 MB; the peak may not grow by a fraction of that.
+    constexpr long allowedGrowthKilobytes = 200 * 1024;
+    QTemporaryDir folder;
+    QFile bomb(folder.filePath("bomb.gif"));
+    ASSERT_TRUE(bomb.open(QIODevice::WriteOnly));
+    bomb.write(gifDeclaring(15000));
+    bomb.close();
+    const long before = peakResidentKilobytes();
+    std::optional<ProviderDataResult> result
+        = frameAt(AVAssetImageDataProvider(QUrl::fromLocalFile(bomb.fileName()), 0.0));
+    ASSERT_TRUE(result);
+    EXPECT_TRUE(result->isFailure());
+    EXPECT_LT(peakResidentKilobytes() - before, allowedGrowthKilobytes);
+
+    // The same picture at a size within the limit still decodes.
+    QFile small(folder.filePath("small.gif"));
+    ASSERT_TRUE(small.open(QIODevice::WriteOnly));
+    small.write(gifDeclaring(64));
+    small.close();
+    result = frameAt(AVAssetImageDataProvider(QUrl::fromLocalFile(small.fileName()), 0.0));
+    ASSERT_TRUE(result);
+    EXPECT_TRUE(result->isSuccess());
 }
