@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 using namespace iris;
 
@@ -123,8 +124,12 @@ TEST(AVAssetImageDataProvider, FailuresAlwaysCallBack)
     ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
     junk.write("not a video at all");
     junk.close();
+    // Opening a pipe would wait for a writer for ever.
+    const QString pipe = folder.filePath("pipe.mp4");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
     const QUrl urls[] = { QUrl::fromLocalFile(folder.filePath("missing.mp4")),
-        QUrl::fromLocalFile(junk.fileName()), QUrl("ftp://127.0.0.1/v.mp4"), QUrl("concat:/etc/passwd") };
+        QUrl::fromLocalFile(junk.fileName()), QUrl::fromLocalFile(pipe), QUrl::fromLocalFile(folder.path()),
+        QUrl("ftp://127.0.0.1/v.mp4"), QUrl("concat:/etc/passwd") };
     for (const QUrl& url : urls) {
         std::optional<ProviderDataResult> result = frameAt(AVAssetImageDataProvider(url, 0.0));
         ASSERT_TRUE(result) << url.toString().toStdString();
