@@ -136,11 +136,25 @@ Outcome FileManager::moveItem(const Url& from, const Url& to)
         return Outcome::failure(invalidUrlError(from));
     if (!to.isFileUrl())
         return Outcome::failure(invalidUrlError(to));
-    if (::renameat2(
-            AT_FDCWD, nativePath(from).constData(), AT_FDCWD, nativePath(to).constData(), RENAME_NOREPLACE)
-        != 0)
+    const QByteArray source = nativePath(from);
+    const QByteArray target = nativePath(to);
+    auto failed = [&](int error) {
         return Outcome::failure(
-            PlatformError::fromErrno(errno, from.path() + QStringLiteral(" -> ") + to.path()));
+            PlatformError::fromErrno(error, from.path() + QStringLiteral(" -> ") + to.path()));
+    };
+    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
+        return Outcome::success({});
+    // NFS, SMB and many FUSE file systems cannot refuse to replace and reject the flag (EINVAL; an
+    // older kernel or a sandbox: ENOSYS). There, look first: only what appears in between is lost.
+    if (errno != EINVAL && errno != ENOSYS)
+        return failed(errno);
+    struct stat existing;
+    if (::lstat(target.constData(), &existing) == 0)
+        return failed(EEXIST);
+    if (errno != ENOENT)
+        return failed(errno);
+    if (::rename(source.constData(), target.constData()) != 0)
+        return failed(errno);
     return Outcome::success({});
 }
 

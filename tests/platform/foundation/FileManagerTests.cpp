@@ -8,10 +8,17 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <thread>
 #include <unistd.h>
 
 using platform::FileManager;
@@ -27,6 +34,32 @@ protected:
 
     QTemporaryDir m_root;
 };
+
+// Runs `work` on a thread of its own whose renames with flags fail with EINVAL, as they do on file
+// systems that cannot refuse to replace (NFS, SMB, many FUSE ones). False when the filter cannot be
+// installed.
+bool onAFileSystemWithoutNoReplace(const std::function<void()>& work)
+{
+    bool installed = false;
+    std::thread thread([&] {
+        sock_filter program[] = {
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_renameat2, 0, 3),
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[4])),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 0, 1, 0),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EINVAL),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        };
+        sock_fprog filter { static_cast<unsigned short>(std::size(program)), program };
+        // Both only for this thread, which ends with the work.
+        installed = ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0
+            && ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filter) == 0;
+        if (installed)
+            work();
+    });
+    thread.join();
+    return installed;
+}
 
 } // namespace
 
@@ -128,12 +161,27 @@ TEST_F(FileManagerTest, RemovesFoldersAndLinksWithoutFollowingThem)
 
 TEST_F(FileManagerTest, MoveRefusesToReplace)
 {
-    ASSERT_TRUE(FileManager::writeAtomically(at("a"), "a"));
-    ASSERT_TRUE(FileManager::writeAtomically(at("b"), "b"));
-    EXPECT_FALSE(FileManager::moveItem(at("a"), at("b")));
-    EXPECT_EQ(FileManager::readRegularFile(at("b")).value(), QByteArray("b"));
-    EXPECT_TRUE(FileManager::moveItem(at("a"), at("c")));
-    EXPECT_EQ(FileManager::readRegularFile(at("c")).value(), QByteArray("a"));
+    auto check = [this](const QString& prefix) {
+        SCOPED_TRACE(prefix.toStdString());
+        ASSERT_TRUE(FileManager::writeAtomically(at(prefix + "a"), "a"));
+        ASSERT_TRUE(FileManager::writeAtomically(at(prefix + "b"), "b"));
+        EXPECT_FALSE(FileManager::moveItem(at(prefix + "a"), at(prefix + "b")));
+        EXPECT_EQ(FileManager::readRegularFile(at(prefix + "b")).value(), QByteArray("b"));
+        ASSERT_TRUE(FileManager::moveItem(at(prefix + "a"), at(prefix + "c")));
+        EXPECT_EQ(FileManager::readRegularFile(at(prefix + "c")).value(), QByteArray("a"));
+        // Folders, as a renamed project or note moves its own.
+        ASSERT_TRUE(FileManager::createDirectory(at(prefix + "old"), IntermediateDirectories::create));
+        ASSERT_TRUE(FileManager::writeAtomically(at(prefix + "old/file"), "kept"));
+        ASSERT_TRUE(FileManager::createDirectory(at(prefix + "taken/x"), IntermediateDirectories::create));
+        EXPECT_FALSE(FileManager::moveItem(at(prefix + "old"), at(prefix + "taken")));
+        EXPECT_FALSE(FileManager::moveItem(at(prefix + "old"), at(prefix + "c")));
+        ASSERT_TRUE(FileManager::moveItem(at(prefix + "old"), at(prefix + "new")));
+        EXPECT_EQ(FileManager::readRegularFile(at(prefix + "new/file")).value(), QByteArray("kept"));
+        EXPECT_TRUE(FileManager::directoryExists(at(prefix + "taken/x")));
+    };
+    check("local-");
+    if (!onAFileSystemWithoutNoReplace([&] { check("nfs-"); }))
+        GTEST_SKIP() << "no system-call filter here";
 }
 
 TEST(Environment, RedirectsEveryRootAndRefusesARelativeDocumentsFolder)
