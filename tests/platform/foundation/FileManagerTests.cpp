@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
@@ -20,6 +21,7 @@
 #include <sys/syscall.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 using platform::FileManager;
 using platform::IntermediateDirectories;
@@ -35,22 +37,39 @@ protected:
     QTemporaryDir m_root;
 };
 
-// Runs `work` on a thread of its own whose renames with flags fail with EINVAL, as they do on file
-// systems that cannot refuse to replace (NFS, SMB, many FUSE ones). False when the filter cannot be
-// installed.
-bool onAFileSystemWithoutNoReplace(const std::function<void()>& work)
+// What some file systems cannot do: NFS, SMB and many FUSE ones reject the no-replace flag of a
+// rename (EINVAL); NFS without its lock daemon has no locks (ENOLCK); FAT, exFAT and NTFS mounts
+// refuse permission changes (EPERM).
+enum class Missing { noReplace, locks, permissions };
+
+// Runs `work` on a thread of its own whose system calls fail as on a file system without
+// `missing`. False when the filter cannot be installed.
+bool onAFileSystemWithout(Missing missing, const std::function<void()>& work)
 {
     bool installed = false;
     std::thread thread([&] {
-        sock_filter program[] = {
-            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_renameat2, 0, 3),
-            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[4])),
-            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 0, 1, 0),
-            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EINVAL),
-            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        const sock_filter nr = BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr));
+        const sock_filter allow = BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW);
+        auto fail = [](int error) -> sock_filter {
+            return BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | std::uint32_t(error));
         };
-        sock_fprog filter { static_cast<unsigned short>(std::size(program)), program };
+        auto jumpIf = [](std::uint32_t value, unsigned char yes, unsigned char no) -> sock_filter {
+            return BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, value, yes, no);
+        };
+        const sock_filter flags = BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[4]));
+        std::vector<sock_filter> program;
+        switch (missing) {
+        case Missing::noReplace:
+            program = { nr, jumpIf(SYS_renameat2, 0, 3), flags, jumpIf(0, 1, 0), fail(EINVAL), allow };
+            break;
+        case Missing::locks:
+            program = { nr, jumpIf(SYS_flock, 0, 1), fail(ENOLCK), allow };
+            break;
+        case Missing::permissions:
+            program = { nr, jumpIf(SYS_fchmod, 0, 1), fail(EPERM), allow };
+            break;
+        }
+        sock_fprog filter { static_cast<unsigned short>(program.size()), program.data() };
         // Both only for this thread, which ends with the work.
         installed = ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0
             && ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filter) == 0;
@@ -91,6 +110,23 @@ TEST_F(FileManagerTest, AtomicWriteReplacesContentAndNeedsTheFolder)
     EXPECT_FALSE(missingFolder);
     EXPECT_FALSE(FileManager::fileExists(at("missing")));
     EXPECT_FALSE(FileManager::writeAtomically(Url(), "x"));
+}
+
+TEST_F(FileManagerTest, SavesWhereTheFileSystemHasNoLocksOrPermissions)
+{
+    for (Missing missing : { Missing::locks, Missing::permissions }) {
+        const QString name = QStringLiteral("f%1.json").arg(int(missing));
+        ASSERT_TRUE(FileManager::writeAtomically(at(name), "old"));
+        platform::Result<platform::Success, platform::PlatformError> saved
+            = platform::Result<platform::Success, platform::PlatformError>::success({});
+        if (!onAFileSystemWithout(missing, [&] { saved = FileManager::writeAtomically(at(name), "new"); }))
+            GTEST_SKIP() << "no system-call filter here";
+        EXPECT_TRUE(saved) << int(missing) << ": " << saved.error().description.toStdString();
+        EXPECT_EQ(FileManager::readRegularFile(at(name)).value(), QByteArray(saved ? "new" : "old"));
+    }
+    auto listing = FileManager::contentsOfDirectory(Url::fileUrl(m_root.path()));
+    ASSERT_TRUE(listing);
+    EXPECT_EQ(listing.value().size(), 2u) << "no temporary file is left behind";
 }
 
 TEST(FileManagerFullDisk, ASaveThatDoesNotFitFailsAndKeepsTheOldFile)
@@ -180,7 +216,7 @@ TEST_F(FileManagerTest, MoveRefusesToReplace)
         EXPECT_TRUE(FileManager::directoryExists(at(prefix + "taken/x")));
     };
     check("local-");
-    if (!onAFileSystemWithoutNoReplace([&] { check("nfs-"); }))
+    if (!onAFileSystemWithout(Missing::noReplace, [&] { check("nfs-"); }))
         GTEST_SKIP() << "no system-call filter here";
 }
 
