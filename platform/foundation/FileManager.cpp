@@ -68,8 +68,8 @@ bool lockingUnsupported(int error)
     return error == ENOLCK || error == EOPNOTSUPP || error == ENOSYS;
 }
 
-// Mounts without permission bits (FAT, exFAT, NTFS, some FUSE ones) may refuse to change them; the
-// new file then has the mount's permissions, as the old one had.
+// Mounts without permission bits (some FUSE and network ones) may refuse to change them; the new
+// file then has the mount's permissions, as the old one had.
 bool permissionsUnsupported(int error)
 {
     return error == EPERM || error == EOPNOTSUPP || error == ENOSYS;
@@ -158,9 +158,9 @@ Outcome FileManager::moveItem(const Url& from, const Url& to)
     };
     if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
         return Outcome::success({});
-    // NFS, SMB and many FUSE file systems cannot refuse to replace and reject the flag (EINVAL; an
-    // older kernel or a sandbox: ENOSYS). There, look first; only a file made in the instant between
-    // the look and the rename would be replaced.
+    // NFS, 9p (Windows drives under WSL), VM shared folders and many FUSE file systems reject the
+    // no-replace flag (EINVAL; an older kernel or a sandbox: ENOSYS). There, look first; only a file
+    // made in the instant between the look and the rename would be replaced.
     if (errno != EINVAL && errno != ENOSYS)
         return failed(errno);
     struct stat existing;
