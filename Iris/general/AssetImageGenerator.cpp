@@ -5,8 +5,10 @@
 #include <QFile>
 #include <QTransform>
 
+#include <cerrno>
 #include <cmath>
 #include <mutex>
+#include <sys/stat.h>
 #include <variant>
 
 extern "C" {
@@ -102,6 +104,12 @@ FrameOutcome decodeFrame(
     const QString scheme = url.scheme().toLower();
     if (url.isLocalFile()) {
         location = QFile::encodeName(url.toLocalFile());
+        // Opening a pipe or a device would wait for a writer for ever, holding a pooled thread.
+        struct stat info { };
+        if (::stat(location.constData(), &info) != 0)
+            return ffmpegError(AVERROR(errno), QStringLiteral("Cannot open the video"));
+        if (!S_ISREG(info.st_mode))
+            return generatorError(AVERROR(EINVAL), QStringLiteral("The video is not a regular file"));
         whitelist = "file";
     } else if (scheme == QLatin1String("http") || scheme == QLatin1String("https")) {
         location = url.toEncoded();
@@ -129,6 +137,9 @@ FrameOutcome decodeFrame(
     codec.context = avcodec_alloc_context3(decoder);
     if (!codec.context)
         return ffmpegError(AVERROR(ENOMEM), QStringLiteral("Cannot make a decoder"));
+    // Checked by the decoder before it allocates a frame: a few bytes of header can declare a
+    // picture of a gigabyte, and the check in toImage comes only after it has been decoded.
+    codec.context->max_pixels = maximumFramePixels;
     if ((status = avcodec_parameters_to_context(codec.context, stream->codecpar)) < 0
         || (status = avcodec_open2(codec.context, decoder, nullptr)) < 0)
         return ffmpegError(status, QStringLiteral("Cannot open the decoder"));

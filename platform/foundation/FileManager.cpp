@@ -61,6 +61,20 @@ void removeLeftoverSaves(const QByteArray& folder, const QByteArray& prefix)
     ::closedir(dir);
 }
 
+// NFS without its lock daemon has no locks. A save then goes unlocked: a clean-up cannot take the
+// lock either, so it removes nothing, and the save is as safe as one without clean-ups.
+bool lockingUnsupported(int error)
+{
+    return error == ENOLCK || error == EOPNOTSUPP || error == ENOSYS;
+}
+
+// Mounts without permission bits (some FUSE and network ones) may refuse to change them; the new
+// file then has the mount's permissions, as the old one had.
+bool permissionsUnsupported(int error)
+{
+    return error == EPERM || error == EOPNOTSUPP || error == ENOSYS;
+}
+
 Url rootedDirectory(const QString& path)
 {
     if (path.isEmpty() || !path.startsWith(QLatin1Char('/')))
@@ -136,11 +150,26 @@ Outcome FileManager::moveItem(const Url& from, const Url& to)
         return Outcome::failure(invalidUrlError(from));
     if (!to.isFileUrl())
         return Outcome::failure(invalidUrlError(to));
-    if (::renameat2(
-            AT_FDCWD, nativePath(from).constData(), AT_FDCWD, nativePath(to).constData(), RENAME_NOREPLACE)
-        != 0)
+    const QByteArray source = nativePath(from);
+    const QByteArray target = nativePath(to);
+    auto failed = [&](int error) {
         return Outcome::failure(
-            PlatformError::fromErrno(errno, from.path() + QStringLiteral(" -> ") + to.path()));
+            PlatformError::fromErrno(error, from.path() + QStringLiteral(" -> ") + to.path()));
+    };
+    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
+        return Outcome::success({});
+    // NFS, 9p (Windows drives under WSL), VM shared folders and many FUSE file systems reject the
+    // no-replace flag (EINVAL; an older kernel or a sandbox: ENOSYS). There, look first; only a file
+    // made in the instant between the look and the rename would be replaced.
+    if (errno != EINVAL && errno != ENOSYS)
+        return failed(errno);
+    struct stat existing;
+    if (::lstat(target.constData(), &existing) == 0)
+        return failed(EEXIST);
+    if (errno != ENOENT)
+        return failed(errno);
+    if (::rename(source.constData(), target.constData()) != 0)
+        return failed(errno);
     return Outcome::success({});
 }
 
@@ -251,7 +280,7 @@ Outcome FileManager::writeAtomically(const Url& url, const QByteArray& bytes)
             continue;
         // Held until the rename: another save's clean-up leaves a held file alone. One that removed
         // this file before the lock was taken makes it unlinked; then another name is tried.
-        if (::flock(fd, LOCK_EX) != 0) {
+        if (::flock(fd, LOCK_EX) != 0 && !lockingUnsupported(errno)) {
             const int error = errno;
             ::unlink(temporary.constData());
             ::close(fd);
@@ -272,7 +301,8 @@ Outcome FileManager::writeAtomically(const Url& url, const QByteArray& bytes)
         ::unlink(temporary.constData());
         return Outcome::failure(PlatformError::fromErrno(error, target));
     };
-    if (exists && S_ISREG(existing.st_mode) && ::fchmod(fd, existing.st_mode & 07777) != 0)
+    if (exists && S_ISREG(existing.st_mode) && ::fchmod(fd, existing.st_mode & 07777) != 0
+        && !permissionsUnsupported(errno))
         return fail(errno, true);
 
     const char* at = bytes.constData();

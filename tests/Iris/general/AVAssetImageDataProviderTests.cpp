@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 using namespace iris;
 
@@ -44,6 +46,33 @@ std::optional<ProviderDataResult> frameAt(const AVAssetImageDataProvider& provid
     if (!testsupport::waitUntil([&] { return *calls > 0; }, 10000))
         return std::nullopt;
     return *outcome;
+}
+
+// A GIF whose screen is `side` pixels square around one 1x1 image: a few dozen bytes.
+QByteArray gifDeclaring(int side)
+{
+    QByteArray gif("GIF89a");
+    auto le16 = [&](int value) {
+        gif.append(char(value & 0xFF));
+        gif.append(char(value >> 8));
+    };
+    le16(side);
+    le16(side);
+    gif.append(QByteArray("\x80\x00\x00"
+                          "\x00\x00\x00\xff\xff\xff",
+        9));
+    gif.append(',');
+    for (int value : { 0, 0, 1, 1 })
+        le16(value);
+    gif.append(QByteArray("\x00\x02\x02\x4c\x01\x00;", 7));
+    return gif;
+}
+
+long peakResidentKilobytes()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
 }
 
 } // namespace
@@ -95,8 +124,12 @@ TEST(AVAssetImageDataProvider, FailuresAlwaysCallBack)
     ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
     junk.write("not a video at all");
     junk.close();
+    // Opening a pipe would wait for a writer for ever.
+    const QString pipe = folder.filePath("pipe.mp4");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
     const QUrl urls[] = { QUrl::fromLocalFile(folder.filePath("missing.mp4")),
-        QUrl::fromLocalFile(junk.fileName()), QUrl("ftp://127.0.0.1/v.mp4"), QUrl("concat:/etc/passwd") };
+        QUrl::fromLocalFile(junk.fileName()), QUrl::fromLocalFile(pipe), QUrl::fromLocalFile(folder.path()),
+        QUrl("ftp://127.0.0.1/v.mp4"), QUrl("concat:/etc/passwd") };
     for (const QUrl& url : urls) {
         std::optional<ProviderDataResult> result = frameAt(AVAssetImageDataProvider(url, 0.0));
         ASSERT_TRUE(result) << url.toString().toStdString();
@@ -138,4 +171,21 @@ TEST(AVAssetImageDataProvider, CancellationGivesUserCancelled)
         EXPECT_EQ((*error)->domain, AVAssetImageDataProvider::errorDomain());
         EXPECT_EQ((*error)->code, 1);
     }
+}
+
+TEST(AVAssetImageDataProvider, AFramePastThePixelLimitIsRefusedBeforeItIsDecoded)
+{
+    // 15,000 x 15,000 pixels would take 900 MB; the peak may not grow by a fraction of that.
+    constexpr long allowedGrowthKilobytes = 200 * 1024;
+    QTemporaryDir folder;
+    QFile bomb(folder.filePath("bomb.gif"));
+    ASSERT_TRUE(bomb.open(QIODevice::WriteOnly));
+    bomb.write(gifDeclaring(15000));
+    bomb.close();
+    const long before = peakResidentKilobytes();
+    std::optional<ProviderDataResult> result
+        = frameAt(AVAssetImageDataProvider(QUrl::fromLocalFile(bomb.fileName()), 0.0));
+    ASSERT_TRUE(result);
+    EXPECT_TRUE(result->isFailure());
+    EXPECT_LT(peakResidentKilobytes() - before, allowedGrowthKilobytes);
 }

@@ -8,11 +8,20 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 using platform::FileManager;
 using platform::IntermediateDirectories;
@@ -27,6 +36,49 @@ protected:
 
     QTemporaryDir m_root;
 };
+
+// What some file systems cannot do: NFS, 9p and many FUSE ones reject the no-replace flag of a
+// rename (EINVAL); NFS without its lock daemon has no locks (ENOLCK); mounts without permission
+// bits may refuse to change them (EPERM).
+enum class Missing { noReplace, locks, permissions };
+
+// Runs `work` on a thread of its own whose system calls fail as on a file system without
+// `missing`. False when the filter cannot be installed.
+bool onAFileSystemWithout(Missing missing, const std::function<void()>& work)
+{
+    bool installed = false;
+    std::thread thread([&] {
+        const sock_filter nr = BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr));
+        const sock_filter allow = BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW);
+        auto fail = [](int error) -> sock_filter {
+            return BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | std::uint32_t(error));
+        };
+        auto jumpIf = [](std::uint32_t value, unsigned char yes, unsigned char no) -> sock_filter {
+            return BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, value, yes, no);
+        };
+        const sock_filter flags = BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[4]));
+        std::vector<sock_filter> program;
+        switch (missing) {
+        case Missing::noReplace:
+            program = { nr, jumpIf(SYS_renameat2, 0, 3), flags, jumpIf(0, 1, 0), fail(EINVAL), allow };
+            break;
+        case Missing::locks:
+            program = { nr, jumpIf(SYS_flock, 0, 1), fail(ENOLCK), allow };
+            break;
+        case Missing::permissions:
+            program = { nr, jumpIf(SYS_fchmod, 0, 1), fail(EPERM), allow };
+            break;
+        }
+        sock_fprog filter { static_cast<unsigned short>(program.size()), program.data() };
+        // Both only for this thread, which ends with the work.
+        installed = ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0
+            && ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filter) == 0;
+        if (installed)
+            work();
+    });
+    thread.join();
+    return installed;
+}
 
 } // namespace
 
@@ -58,6 +110,23 @@ TEST_F(FileManagerTest, AtomicWriteReplacesContentAndNeedsTheFolder)
     EXPECT_FALSE(missingFolder);
     EXPECT_FALSE(FileManager::fileExists(at("missing")));
     EXPECT_FALSE(FileManager::writeAtomically(Url(), "x"));
+}
+
+TEST_F(FileManagerTest, SavesWhereTheFileSystemHasNoLocksOrPermissions)
+{
+    for (Missing missing : { Missing::locks, Missing::permissions }) {
+        const QString name = QStringLiteral("f%1.json").arg(int(missing));
+        ASSERT_TRUE(FileManager::writeAtomically(at(name), "old"));
+        platform::Result<platform::Success, platform::PlatformError> saved
+            = platform::Result<platform::Success, platform::PlatformError>::success({});
+        if (!onAFileSystemWithout(missing, [&] { saved = FileManager::writeAtomically(at(name), "new"); }))
+            GTEST_SKIP() << "no system-call filter here";
+        EXPECT_TRUE(saved) << int(missing) << ": " << saved.error().description.toStdString();
+        EXPECT_EQ(FileManager::readRegularFile(at(name)).value(), QByteArray(saved ? "new" : "old"));
+    }
+    auto listing = FileManager::contentsOfDirectory(Url::fileUrl(m_root.path()));
+    ASSERT_TRUE(listing);
+    EXPECT_EQ(listing.value().size(), 2u) << "no temporary file is left behind";
 }
 
 TEST(FileManagerFullDisk, ASaveThatDoesNotFitFailsAndKeepsTheOldFile)
@@ -128,12 +197,25 @@ TEST_F(FileManagerTest, RemovesFoldersAndLinksWithoutFollowingThem)
 
 TEST_F(FileManagerTest, MoveRefusesToReplace)
 {
-    ASSERT_TRUE(FileManager::writeAtomically(at("a"), "a"));
-    ASSERT_TRUE(FileManager::writeAtomically(at("b"), "b"));
-    EXPECT_FALSE(FileManager::moveItem(at("a"), at("b")));
-    EXPECT_EQ(FileManager::readRegularFile(at("b")).value(), QByteArray("b"));
-    EXPECT_TRUE(FileManager::moveItem(at("a"), at("c")));
-    EXPECT_EQ(FileManager::readRegularFile(at("c")).value(), QByteArray("a"));
+    auto check = [this](const QString& prefix) {
+        SCOPED_TRACE(prefix.toStdString());
+        ASSERT_TRUE(FileManager::writeAtomically(at(prefix + "a"), "a"));
+        ASSERT_TRUE(FileManager::writeAtomically(at(prefix + "b"), "b"));
+        EXPECT_FALSE(FileManager::moveItem(at(prefix + "a"), at(prefix + "b")));
+        EXPECT_EQ(FileManager::readRegularFile(at(prefix + "b")).value(), QByteArray("b"));
+        ASSERT_TRUE(FileManager::moveItem(at(prefix + "a"), at(prefix + "c")));
+        EXPECT_EQ(FileManager::readRegularFile(at(prefix + "c")).value(), QByteArray("a"));
+        // Folders, as a renamed project or note moves its own.
+        ASSERT_TRUE(FileManager::createDirectory(at(prefix + "old"), IntermediateDirectories::create));
+        ASSERT_TRUE(FileManager::writeAtomically(at(prefix + "old/file"), "kept"));
+        ASSERT_TRUE(FileManager::createDirectory(at(prefix + "taken/x"), IntermediateDirectories::create));
+        EXPECT_FALSE(FileManager::moveItem(at(prefix + "old"), at(prefix + "taken")));
+        ASSERT_TRUE(FileManager::moveItem(at(prefix + "old"), at(prefix + "new")));
+        EXPECT_EQ(FileManager::readRegularFile(at(prefix + "new/file")).value(), QByteArray("kept"));
+    };
+    check("local-");
+    if (!onAFileSystemWithout(Missing::noReplace, [&] { check("nfs-"); }))
+        GTEST_SKIP() << "no system-call filter here";
 }
 
 TEST(Environment, RedirectsEveryRootAndRefusesARelativeDocumentsFolder)
