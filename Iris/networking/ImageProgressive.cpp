@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <map>
 
 namespace iris {
@@ -158,7 +159,24 @@ ImageProgressiveDecoder::~ImageProgressiveDecoder() = default;
 
 bool ImageProgressiveDecoder::isProgressiveJPEG(const QByteArray& data)
 {
-    return containsJPEGMarker(data, JPEGMarker::SOF2());
+    if (m_progressive)
+        return true;
+    if (detectImageFormat(data) != ImageFormat::JPEG)
+        return false;
+    // The last byte seen may be the first of a marker the next chunk completes.
+    const qsizetype from = std::max<qsizetype>(0, std::min(m_progressiveSearchedTo, data.size()) - 1);
+    const auto [first, second] = JPEGMarker::SOF2().bytes();
+    const auto* bytes = reinterpret_cast<const uchar*>(data.constData());
+    const uchar* end = bytes + data.size();
+    for (const uchar* at = bytes + from; at + 1 < end && !m_progressive;) {
+        const auto* found = static_cast<const uchar*>(std::memchr(at, first, std::size_t(end - at - 1)));
+        if (!found)
+            break;
+        m_progressive = found[1] == second;
+        at = found + 1;
+    }
+    m_progressiveSearchedTo = data.size();
+    return m_progressive;
 }
 
 std::optional<qsizetype> ImageProgressiveDecoder::scanLatestLength(const QByteArray& data)

@@ -155,13 +155,17 @@ public:
     Statistics statistics() const;
 
 private:
-    static bool isProgressiveJPEG(const QByteArray& data);
+    // Whether the download so far is a progressive JPEG. Searches only the bytes it has not seen,
+    // so a baseline JPEG arriving in many chunks is not scanned whole at each one.
+    bool isProgressiveJPEG(const QByteArray& data);
 
     const ImageProgressive m_option;
     const CallbackQueue m_processingQueue;
     const ImageCreatingOptions m_creatingOptions;
     std::int64_t m_scannedCount = 0;
     std::int64_t m_scannedIndex = -1;
+    bool m_progressive = false;
+    qsizetype m_progressiveSearchedTo = 0;
 
     mutable std::mutex m_mutex;
     std::unique_ptr<platform::ProgressiveJpegDecoder> m_jpeg;

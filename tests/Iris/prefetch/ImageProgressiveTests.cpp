@@ -83,6 +83,37 @@ TEST(ImageProgressive, LatestScanTable)
     EXPECT_EQ(other.scannedIndex(), -1);
 }
 
+// The progressive marker is looked for only in bytes not seen before, so one cut after its FF, or
+// arriving after many chunks of header, is still found; a baseline JPEG in chunks gives nothing.
+TEST(ImageProgressive, TheProgressiveMarkerIsFoundAcrossUpdates)
+{
+    const QByteArray header("\xFF\xD8\xFF\xE0\x00\x10JFIF\x00", 11);
+    const QByteArray full
+        = header + QByteArray(3000, 'e') + QByteArray("\xFF\xC2\x00\x01", 4) + sos + "one" + sos + "two";
+    ImageProgressiveDecoder decoder = makeDecoder();
+    std::optional<qsizetype> found;
+    for (qsizetype length = 12; length <= full.size() && !found; length += 7)
+        found = decoder.scanLatestLength(full.first(length));
+    if (!found)
+        found = decoder.scanLatestLength(full);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(*found, full.size() - sos.size() - 3);
+
+    // Cut exactly between the FF and the C2.
+    ImageProgressiveDecoder cut = makeDecoder();
+    const qsizetype split = full.indexOf(QByteArray("\xFF\xC2", 2)) + 1;
+    EXPECT_FALSE(cut.scanLatestLength(full.first(split)));
+    EXPECT_EQ(cut.scanLatestLength(full), found);
+
+    ImageProgressiveDecoder baseline = makeDecoder();
+    QByteArray bytes = header + QByteArray("\xFF\xC0\x00\x01", 4);
+    for (int chunk = 0; chunk < 50; ++chunk) {
+        bytes += sos + QByteArray(100, 'x');
+        EXPECT_FALSE(baseline.scanLatestLength(bytes));
+    }
+    EXPECT_EQ(baseline.scannedCount(), 0);
+}
+
 // Every-scan mode: three new markers after the first give three prefixes, in order.
 TEST(ImageProgressive, EveryScanTable)
 {
