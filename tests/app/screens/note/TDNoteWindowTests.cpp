@@ -212,6 +212,24 @@ TEST_F(TDNoteWindowTest, AFullDiskKeepsTheOldFileAndTheWindowUntilTheUserLetsThe
         << "no temporary file is left";
 }
 
+// Another Tindrel saved the note meanwhile: Ctrl+S keeps that version and says where.
+TEST_F(TDNoteWindowTest, CtrlSTellsWhereAVersionSavedElsewhereWasKept)
+{
+    auto note = addNote("Plan", "first");
+    TDNoteWindow* content = openWindow(note);
+    QFile::remove(note->contentURL().path());
+    writeFile(note->contentURL().path(), "saved by the other window");
+    typeText(textOf(content), "typed ");
+    press(textOf(content), Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(fileOf(note), "typed first");
+    QMessageBox* alert = screentest::alertOn(content);
+    ASSERT_TRUE(alert);
+    EXPECT_TRUE(alert->informativeText().contains("Plan.changed-elsewhere-"))
+        << alert->informativeText().toStdString();
+    screentest::closeAlert(alert);
+    EXPECT_EQ(marker(content), "Saved green");
+}
+
 TEST_F(TDNoteWindowTest, RenameFromTheSheetMovesTheFilesAndRetitlesTheWindow)
 {
     auto note = addNote("Plan", "text");
