@@ -503,6 +503,34 @@ TEST_F(TDNoteWindowTest, CtrlFFindsInTheNoteAndEscapeClosesTheBarFirst)
     EXPECT_TRUE(waitUntil([&] { return window.isNull(); })) << "then Escape closes the window";
 }
 
+// The find bar sits above the text, so Tab reaches it between the toolbar and the text, not after
+// the links pane.
+TEST_F(TDNoteWindowTest, TabGoesFromTheToolbarThroughTheFindBarToTheText)
+{
+    TDNoteWindow* content = openWindow(addNote("Plan", "a cat\n"));
+    EDTextView* text = textOf(content);
+    text->setFocus();
+    press(text, Qt::Key_F, Qt::ControlModifier);
+    EDFindBar* bar = text->textFinder().findBar();
+    ASSERT_TRUE(bar && bar->findField()->hasFocus());
+    auto tab = [](bool forward) {
+        QTest::keyClick(QApplication::focusWidget(), forward ? Qt::Key_Tab : Qt::Key_Backtab,
+            forward ? Qt::NoModifier : Qt::ShiftModifier);
+        QCoreApplication::processEvents();
+        return QApplication::focusWidget();
+    };
+    QWidget* before = tab(false);
+    EXPECT_TRUE(content->toolbar()->isAncestorOf(before)) << before->metaObject()->className();
+    EXPECT_EQ(tab(true), bar->findField());
+    QWidget* focused = bar->findField();
+    while (focused && bar->isAncestorOf(focused))
+        focused = tab(true);
+    EXPECT_EQ(focused, text) << "after the bar's last control";
+    text->setFocus();
+    focused = tab(false);
+    EXPECT_TRUE(bar->isAncestorOf(focused)) << focused->metaObject()->className();
+}
+
 // A narrow window takes the width from the links pane first, so that the find bar keeps every
 // control whole down to the window's least width.
 TEST_F(TDNoteWindowTest, ANarrowWindowKeepsTheFindBarWhole)
