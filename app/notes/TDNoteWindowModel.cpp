@@ -269,9 +269,10 @@ std::optional<QString> TDNoteWindowModel::keepVersionChangedElsewhere(const plat
     // Gone, or something other than a file in its place (which the write then refuses).
     if (!now || !now->regular || now == m_diskVersion)
         return std::nullopt;
-    // Written again with the same text (a sync client may do that): nothing to keep.
+    // Written again with the same text (a sync client may do that), or already holding the text
+    // about to be saved: nothing to keep.
     auto onDisk = TDNoteTextFile::read(url);
-    if (onDisk && digestOf(onDisk.value()) == m_diskDigest) {
+    if (onDisk && (digestOf(onDisk.value()) == m_diskDigest || onDisk.value() == m_text)) {
         m_diskVersion = now;
         return std::nullopt;
     }

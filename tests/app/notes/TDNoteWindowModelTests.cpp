@@ -487,6 +487,12 @@ TEST_F(TDNoteWindowModelTest, AFileChangedElsewhereIsKeptBeforeASaveReplacesIt)
     there->setText("third");
     ASSERT_FALSE(there->saveText());
     EXPECT_EQ(keptFiles("Plan").size(), 1);
+    // Or with the very text this window is about to save.
+    QFile::remove(note->contentURL().path());
+    writeFile(note->contentURL().path(), "fourth");
+    there->setText("fourth");
+    ASSERT_FALSE(there->saveText());
+    EXPECT_EQ(keptFiles("Plan").size(), 1);
 
     // Created while the window had found no file; and a title long enough that the kept name
     // must give up part of it.
