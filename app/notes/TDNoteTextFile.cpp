@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QStringDecoder>
 
 #include <cerrno>
@@ -201,7 +202,16 @@ Result<Url, TDNoteTextFile::Failure> TDNoteTextFile::keepAside(const Url& url)
     Url kept = folder.appendingPathComponent(base + extension);
     for (int attempt = 2; FileManager::fileExists(kept); ++attempt)
         kept = folder.appendingPathComponent(base + QStringLiteral("-%1").arg(attempt) + extension);
-    auto moved = FileManager::moveItem(url, kept);
+    // A note file that is a symbolic link stays one: its content is copied aside, and the save then
+    // writes through the link.
+    auto moved = Result<Success, platform::PlatformError>::success({});
+    if (QFileInfo(url.path()).isSymLink()) {
+        auto bytes = FileManager::readRegularFile(url, maximumTextBytes);
+        moved = bytes ? FileManager::writeAtomically(kept, bytes.value())
+                      : Result<Success, platform::PlatformError>::failure(bytes.error());
+    } else {
+        moved = FileManager::moveItem(url, kept);
+    }
     if (!moved)
         return Outcome::failure({ Reason::notWritten, moved.error().description + QLatin1Char('.') });
     return Outcome::success(kept);

@@ -494,6 +494,27 @@ TEST_F(TDNoteWindowModelTest, AFileChangedElsewhereIsKeptBeforeASaveReplacesIt)
     ASSERT_FALSE(there->saveText());
     EXPECT_EQ(keptFiles("Plan").size(), 1);
 
+    // A note file that is a link to another file of the library stays a link.
+    auto linked = addNote("Linked", "");
+    const QString target = root.library() + "/Trip/notes/Linked/elsewhere.txt";
+    writeFile(target, "one");
+    QFile::remove(linked->contentURL().path());
+    ASSERT_TRUE(QFile::link(target, linked->contentURL().path()));
+    auto viaLink = open(linked);
+    viaLink->loadText();
+    QFile::remove(target);
+    writeFile(target, "two");
+    viaLink->setText("three");
+    ASSERT_FALSE(viaLink->saveText());
+    EXPECT_TRUE(QFileInfo(linked->contentURL().path()).isSymLink());
+    EXPECT_EQ(fileOf(linked), "three");
+    kept = keptFiles("Linked");
+    kept.removeAll("elsewhere.txt");
+    ASSERT_EQ(kept.size(), 1);
+    QFile keptCopy(root.library() + "/Trip/notes/Linked/" + kept[0]);
+    ASSERT_TRUE(keptCopy.open(QIODevice::ReadOnly));
+    EXPECT_EQ(keptCopy.readAll(), "two");
+
     // Created while the window had found no file; and a title long enough that the kept name
     // must give up part of it.
     const QString longTitle = QString(110, QChar(0x00E9));
