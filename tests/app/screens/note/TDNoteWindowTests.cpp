@@ -11,6 +11,7 @@
 #include "app/screens/common/BottomBar.h"
 #include "app/screens/common/TDToolbar.h"
 #include "app/screens/note/EDTextEditView.h"
+#include "app/screens/note/TDAddLinkPopover.h"
 #include "app/screens/note/TDLinksPane.h"
 #include "app/screens/note/TDNoteEditSheet.h"
 #include "app/screens/note/TDNoteView.h"
@@ -29,6 +30,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QTest>
+#include <QToolButton>
 
 using apptest::LibraryRoot;
 using screentest::typeText;
@@ -529,6 +531,22 @@ TEST_F(TDNoteWindowTest, TabGoesFromTheToolbarThroughTheFindBarToTheText)
     text->setFocus();
     focused = tab(false);
     EXPECT_TRUE(bar->isAncestorOf(focused)) << focused->metaObject()->className();
+}
+
+// A click on the links pane's add button leaves the focus in the text, so that Escape in the
+// popover gives the typing back to the note.
+TEST_F(TDNoteWindowTest, EscapeInTheAddLinkPopoverGivesTheFocusBackToTheText)
+{
+    TDNoteWindow* content = openWindow(addNote("Plan", ""));
+    EDTextView* text = textOf(content);
+    text->setFocus();
+    QTest::mouseClick(
+        content->noteView()->linksPane()->findChild<QToolButton*>("sectionTitleButton"), Qt::LeftButton);
+    QLineEdit* field = content->noteView()->linksPane()->addLinkPopover()->field();
+    ASSERT_TRUE(waitUntil([&] { return field->hasFocus(); }));
+    QTest::keyClick(field, Qt::Key_Escape);
+    EXPECT_TRUE(waitUntil([&] { return text->hasFocus(); }))
+        << QApplication::focusWidget()->metaObject()->className();
 }
 
 // A narrow window takes the width from the links pane first, so that the find bar keeps every
