@@ -371,6 +371,21 @@ void EDFindBar::updateArrangement()
         container->tileFindBar();
 }
 
+void EDFindBar::placeBeforeInTabOrder(QWidget* view)
+{
+    // Qt orders only widgets that take focus.
+    QWidget* previous = view->previousInFocusChain();
+    while (previous != view && previous->focusPolicy() == Qt::NoFocus)
+        previous = previous->previousInFocusChain();
+    if (previous == view)
+        return;
+    for (QWidget* control : std::initializer_list<QWidget*> { m_findField, m_previous, m_next, m_matchCase,
+             m_wholeWords, m_done, m_replaceField, m_replace, m_replaceAll }) {
+        QWidget::setTabOrder(previous, control);
+        previous = control;
+    }
+}
+
 void EDFindBar::forgetArrangedWidths()
 {
     m_minimumWidths = {};

@@ -52,6 +52,8 @@ public:
     void setReplaceVisible(bool visible);
     void focusFindField();
     void focusReplaceField();
+    // Puts the bar's controls just before `view` in the window's Tab order, where the bar shows.
+    void placeBeforeInTabOrder(QWidget* view);
 
     // "No matches", "1 match", "12 matches", or "3 of 12" when the third is selected.
     static QString matchCountText(size_t count, std::optional<size_t> current);

@@ -357,8 +357,11 @@ void EDTextFinder::matchesChanged()
 void EDTextFinder::showBar(bool withReplace)
 {
     EDTextView* view = m_client->textView;
-    if (!m_bar)
+    if (!m_bar) {
         m_bar = new EDFindBar(*this, m_container);
+        // A new widget goes last in its window's Tab order, after whatever sits beside the text.
+        m_bar->placeBeforeInTabOrder(m_container);
+    }
     m_incrementalStart.reset();
     // A short selection within one paragraph is what the user wants to find.
     const CharacterRange selected = m_client->firstSelectedRange();

@@ -92,6 +92,15 @@ bool EDTextView::takesKeyFor(EDTextViewCommand command) const
 
 void EDTextView::keyPressEvent(QKeyEvent* event)
 {
+    // The context menu at the caret, as the Menu key gives it, for keyboards that have none.
+    if (event->key() == Qt::Key_F10 && (event->modifiers() & ~Qt::KeypadModifier) == Qt::ShiftModifier) {
+        const QRect caret = inputMethodQuery(Qt::ImCursorRectangle).toRect();
+        const QPoint at = caret.isValid() ? caret.center() : rect().center();
+        QContextMenuEvent menu(QContextMenuEvent::Keyboard, at, mapToGlobal(at), event->modifiers());
+        contextMenuEvent(&menu);
+        event->accept();
+        return;
+    }
     const auto binding = EDKeyBindings::binding(*event);
     if (binding && !takesKeyFor(binding->command)) {
         event->ignore();

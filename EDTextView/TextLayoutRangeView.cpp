@@ -18,7 +18,8 @@ TextLayoutRangeView::TextLayoutRangeView(TextLayoutManager& manager, TextRange r
 {
     if (range.isEmpty())
         return;
-    manager.ensureLayout(range);
+    // The rows are laid out as they are reached, so a drag of a whole long note lays out only the
+    // start that its picture shows.
     std::optional<double> top;
     manager.enumerateTextSegments(range, TextLayoutManager::SegmentType::selection,
         TextLayoutManager::rangeNotRequired, [&](std::optional<TextRange>, QRectF area, double) {

@@ -23,6 +23,15 @@ EditResult editFailure(EditFailure::Reason reason, Message message)
     return EditResult::failure({ reason, std::move(message) });
 }
 
+// Tells one text from another within this window's life; nothing stores it.
+QByteArray digestOf(const QString& text)
+{
+    const auto bytes = std::size_t(text.size()) * sizeof(QChar);
+    const std::size_t halves[]
+        = { qHashBits(text.constData(), bytes, 0x5a17), qHashBits(text.constData(), bytes, 0x7c3e9) };
+    return QByteArray(reinterpret_cast<const char*>(halves), sizeof halves);
+}
+
 EditResult renameFailure(const QString& text)
 {
     return editFailure(
@@ -165,6 +174,9 @@ std::optional<Message> TDNoteWindowModel::loadText()
     if (!located)
         return std::nullopt;
     const platform::Url url = located->note->contentURL();
+    // Taken before the read: a change made meanwhile then shows as a change, keeping a copy too
+    // many rather than one too few.
+    const auto version = TDNoteTextFile::versionOf(url);
     auto read = TDNoteTextFile::read(url);
     if (!read) {
         platform::print(QStringLiteral("Error: ") + read.error().description);
@@ -173,6 +185,7 @@ std::optional<Message> TDNoteWindowModel::loadText()
         if (read.error().reason == TDNoteTextFile::Failure::Reason::missing
             && QFileInfo(url.deletingLastPathComponent().path()).isDir()) {
             m_registrar.withMutation("loadProblem", [&] { m_loadState = LoadState::loaded; });
+            rememberDiskVersion(std::nullopt, QString());
             m_unsaved = {};
             return std::nullopt;
         }
@@ -191,6 +204,7 @@ std::optional<Message> TDNoteWindowModel::loadText()
         m_loadProblem.reset();
     });
     replaceText(std::move(read).value());
+    rememberDiskVersion(version, m_text);
     m_unsaved = {};
     return std::nullopt;
 }
@@ -225,9 +239,13 @@ std::optional<Message> TDNoteWindowModel::saveText()
             + QLatin1Char(' ') + m_loadFailure);
     if (m_loadState == LoadState::notLoaded)
         return refuse(tdLocalized("Its text file has not been read yet."));
-    auto written = TDNoteTextFile::write(located->note->contentURL(), m_text);
+    const platform::Url url = located->note->contentURL();
+    if (auto problem = keepVersionChangedElsewhere(url))
+        return refuse(*problem);
+    auto written = TDNoteTextFile::write(url, m_text);
     if (!written)
         return refuse(written.error().description);
+    rememberDiskVersion(TDNoteTextFile::versionOf(url), m_text);
     m_unsaved = {};
     setMarker(DotColor::green, savedLabel);
     return std::nullopt;
@@ -236,6 +254,45 @@ std::optional<Message> TDNoteWindowModel::saveText()
 bool TDNoteWindowModel::hasUnsavedText() const
 {
     return m_unsaved.differs(m_text);
+}
+
+void TDNoteWindowModel::rememberDiskVersion(
+    std::optional<TDNoteTextFile::Version> version, const QString& text)
+{
+    m_diskVersion = version;
+    m_diskDigest = digestOf(text);
+}
+
+std::optional<QString> TDNoteWindowModel::keepVersionChangedElsewhere(const platform::Url& url)
+{
+    const auto now = TDNoteTextFile::versionOf(url);
+    // Gone, or something other than a file in its place (which the write then refuses).
+    if (!now || !now->regular || now == m_diskVersion)
+        return std::nullopt;
+    // Written again with the same text (a sync client may do that), or already holding the text
+    // about to be saved: nothing to keep.
+    auto onDisk = TDNoteTextFile::read(url);
+    if (onDisk && (digestOf(onDisk.value()) == m_diskDigest || onDisk.value() == m_text)) {
+        m_diskVersion = now;
+        return std::nullopt;
+    }
+    auto kept = TDNoteTextFile::keepAside(url);
+    if (!kept)
+        return tdLocalized("Another program changed its text file, and that version could not be kept "
+                           "aside, so the file was not replaced.")
+            + QLatin1Char(' ') + kept.error().description;
+    platform::print(QStringLiteral("The note file %1 was changed by another program; it was kept as %2")
+                        .arg(url.path(), kept.value().path()));
+    m_keptNotice = Message { tdLocalized("The note's file was changed by another program"),
+        tdLocalized("That version was kept beside the note as \"%1\", and the text in this window was "
+                    "saved in its place.")
+            .arg(kept.value().lastPathComponent()) };
+    return std::nullopt;
+}
+
+std::optional<TDNoteWindowModel::Message> TDNoteWindowModel::takeKeptNotice()
+{
+    return std::exchange(m_keptNotice, std::nullopt);
 }
 
 TDNoteWindowModel::CloseDecision TDNoteWindowModel::prepareToClose()

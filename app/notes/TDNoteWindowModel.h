@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/notes/TDNoteTextFile.h"
 #include "app/store/TDLibrary.h"
 #include "app/store/TDProjectStore.h"
 #include "platform/foundation/Date.h"
@@ -47,7 +48,9 @@ class TDNote;
 //   `saveText` refuses and says why, and `loadProblem()` holds the reason for the window to show.
 //   The window should make the text view read-only while `canEdit()` is false. `saveText` replaces
 //   the file atomically; a failed save (a full disk included) leaves the old file and the marker as
-//   they were and says why.
+//   they were and says why. A file that another program (or another Tindrel) changed since it was
+//   read or written here is not overwritten: it is first renamed beside itself (TDNoteTextFile::
+//   keepAside), and `takeKeptNotice` then says where it went.
 //
 // The marker
 //   It starts as "Saved" with a red dot. A change of the text to a different string, a load
@@ -151,6 +154,8 @@ public:
     std::optional<Message> saveText();
     // Whether `text` differs from what was last read from or written to the file.
     bool hasUnsavedText() const;
+    // After a save that kept another program's version of the file aside: what to tell the user.
+    std::optional<Message> takeKeptNotice();
 
     CloseDecision prepareToClose();
 
@@ -190,6 +195,9 @@ private:
     TDNoteWindowModel(std::shared_ptr<TDProjectStore> projectStore, const std::shared_ptr<TDNote>& tdNote);
     void replaceText(QString text);
     void setMarker(DotColor color, const char* label);
+    void rememberDiskVersion(std::optional<TDNoteTextFile::Version> version, const QString& text);
+    // Renames the file aside when it is not the version last read or written here.
+    std::optional<QString> keepVersionChangedElsewhere(const platform::Url& url);
 
     std::shared_ptr<TDProjectStore> m_projectStore;
     TDLibrary m_library;
@@ -204,6 +212,10 @@ private:
     LoadState m_loadState = LoadState::notLoaded;
     std::optional<Message> m_loadProblem;
     QString m_loadFailure;
+    // The file as last read or written here (none: there was no file), and a digest of its text.
+    std::optional<TDNoteTextFile::Version> m_diskVersion;
+    QByteArray m_diskDigest;
+    std::optional<Message> m_keptNotice;
 
     bool m_openEditSheet = false;
     QString m_newTitle;

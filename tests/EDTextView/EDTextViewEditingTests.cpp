@@ -5,6 +5,7 @@
 #include <QContextMenuEvent>
 #include <QInputMethodEvent>
 #include <QMenu>
+#include <QTimer>
 
 using namespace textviewtest;
 using platform::CharacterRange;
@@ -301,4 +302,35 @@ TEST(EDTextViewEditing, ContextMenuJoinsDelegateAndPluginMenus)
         (QStringList { "Cut", "Copy", "Paste", "Paste and Match Style", "-", "Select All", "-",
             "Spelling and Grammar", "Substitutions", "Speech", "-", "Item 0", "Tools", "-" }));
     EXPECT_EQ(menu->actions()[12]->menu()->actions().size(), 3);
+}
+
+// Shift+F10 opens the context menu at the caret, as the Menu key does, so that its commands (the
+// spelling, substitution and speech menus among them) are reachable from a keyboard without one;
+// a read-only view offers it too.
+TEST(EDTextViewEditing, ShiftF10OpensTheContextMenuAtTheCaret)
+{
+    ShownView view("first line\nsecond line");
+    const auto delegate = std::make_shared<EDTextViewDelegate>();
+    view->setDelegate(delegate);
+    for (bool editable : { true, false }) {
+        view->setIsEditable(editable);
+        view->setSelectedRange({ 14, 0 });
+        QPoint shownAt;
+        QStringList titles;
+        QTimer::singleShot(0, [&] {
+            if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+                shownAt = menu->pos();
+                for (QAction* action : menu->actions())
+                    titles << action->text();
+                menu->close();
+            }
+        });
+        QTest::keyClick(view.view.get(), Qt::Key_F10, Qt::ShiftModifier);
+        QCoreApplication::processEvents();
+        ASSERT_TRUE(titles.contains("Spelling and Grammar")) << "editable " << editable;
+        const QPoint caret = view->viewport()->mapToGlobal(view.pointOf(14));
+        EXPECT_LE(std::abs(shownAt.x() - caret.x()), 4);
+        EXPECT_LE(std::abs(shownAt.y() - caret.y()), 2 * testFont().pixelSize());
+        EXPECT_EQ(view->string(), "first line\nsecond line");
+    }
 }

@@ -1,3 +1,4 @@
+#include "EDTextView/TextLayoutRangeView.h"
 #include "TextViewTestSupport.h"
 #include "platform/text/RtfReader.h"
 #include "platform/text/RtfWriter.h"
@@ -217,6 +218,21 @@ TEST(EDTextViewPasteboard, DragImageShowsTheRangeOnly)
     EXPECT_TRUE(inked(QRect(int(caretAtSix - frame.left()) + 2, 0, 20, rowHeight)));
     EXPECT_FALSE(inked(QRect(0, 0, int(caretAtSix - frame.left()) - 2, rowHeight)));
     EXPECT_FALSE(view->dragImage(TextRange(3)));
+}
+
+// Dragging a whole long note lays out only the start its picture shows; laying out all of it held
+// the drag up for seconds.
+TEST(EDTextViewPasteboard, DragImageOfALongTextLaysOutOnlyItsStart)
+{
+    QString text;
+    for (int line = 0; line < 20000; ++line)
+        text += QStringLiteral("line %1 of a long note\n").arg(line);
+    ShownView view(text);
+    const int laidOut = view->textLayoutManager().cachedFragmentCount();
+    const auto image = view->dragImage(TextRange(0, text.size()));
+    ASSERT_TRUE(image);
+    EXPECT_LE(image->second.height(), TextLayoutRangeView::maximumHeight + 40);
+    EXPECT_LT(view->textLayoutManager().cachedFragmentCount() - laidOut, 100);
 }
 
 namespace {

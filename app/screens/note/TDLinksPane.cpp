@@ -46,6 +46,9 @@ TDLinksPane::TDLinksPane(
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->viewport()->setAutoFillBackground(false);
+    // Reached by Tab for the keys; a click on the pane's button or empty space leaves the focus in
+    // the text, where Escape in the add popover then gives it back.
+    scroll->setFocusPolicy(Qt::TabFocus);
     layout->addWidget(scroll);
 
     auto* content = new QWidget(scroll);

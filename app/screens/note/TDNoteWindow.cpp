@@ -2,6 +2,7 @@
 
 #include "EDTextView/EDTextFinder.h"
 #include "EDTextView/EDTextView.h"
+#include "app/TDLocalizedText.h"
 #include "app/model/TDNote.h"
 #include "app/model/TDProject.h"
 #include "app/notes/TDNoteWindowModel.h"
@@ -9,7 +10,6 @@
 #include "app/screens/common/TDAlert.h"
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDDisplayText.h"
-#include "app/TDLocalizedText.h"
 #include "app/screens/common/TDToolbar.h"
 #include "app/screens/common/TDWindowPlacement.h"
 #include "app/screens/note/EDTextEditView.h"
@@ -253,6 +253,8 @@ void TDNoteWindow::saveText()
         m_noteView->editor()->commitPendingText();
     if (auto problem = m_model->saveText())
         presentTDAlert(this, problem->title, problem->text);
+    else if (auto notice = m_model->takeKeptNotice())
+        presentTDAlert(this, notice->title, notice->text);
 }
 
 bool TDNoteWindow::mayClose()

@@ -6,6 +6,8 @@
 #include "app/store/TDNoteFiles.h"
 #include "app/store/TDProjectStore.h"
 
+#include <QRegularExpression>
+
 using apptest::CapturedStream;
 using apptest::FileSizeLimit;
 using apptest::LibraryRoot;
@@ -434,4 +436,98 @@ TEST_F(TDNoteWindowModelTest, TwoNotesAtOnce)
     EXPECT_EQ(fileOf(a), "a edited");
     EXPECT_EQ(fileOf(b), "b edited");
     EXPECT_EQ(a->contentURL().path(), noteFile("C"));
+}
+
+// Two windows on one note stand for another Tindrel or another editor: a save never replaces a
+// version of the file that this window has not seen; that version is kept beside the note.
+TEST_F(TDNoteWindowModelTest, AFileChangedElsewhereIsKeptBeforeASaveReplacesIt)
+{
+    auto keptFiles = [&](const QString& title) {
+        QStringList kept;
+        const QDir folder(root.library() + "/Trip/notes/" + title);
+        for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden))
+            if (name != title + ".txt")
+                kept.push_back(name);
+        return kept;
+    };
+    auto note = addNote("Plan", "first");
+    auto here = open(note);
+    auto there = open(note);
+    here->loadText();
+    there->loadText();
+    here->setText("from here");
+    ASSERT_FALSE(here->saveText());
+    EXPECT_FALSE(here->takeKeptNotice()) << "its own version is nothing to keep";
+
+    there->setText("from there");
+    CapturedStream out(stdout);
+    ASSERT_FALSE(there->saveText());
+    EXPECT_EQ(fileOf(note), "from there");
+    QStringList kept = keptFiles("Plan");
+    ASSERT_EQ(kept.size(), 1);
+    EXPECT_TRUE(
+        QRegularExpression(R"(^Plan\.changed-elsewhere-\d{8}T\d{6}Z\.txt$)").match(kept[0]).hasMatch())
+        << kept[0].toStdString();
+    QFile keptFile(root.library() + "/Trip/notes/Plan/" + kept[0]);
+    ASSERT_TRUE(keptFile.open(QIODevice::ReadOnly));
+    EXPECT_EQ(keptFile.readAll(), "from here");
+    EXPECT_TRUE(out.take().contains(kept[0].toUtf8()));
+    auto notice = there->takeKeptNotice();
+    ASSERT_TRUE(notice);
+    EXPECT_TRUE(notice->text.contains(kept[0]));
+    EXPECT_FALSE(there->takeKeptNotice());
+
+    there->setText("from there again");
+    ASSERT_FALSE(there->saveText());
+    EXPECT_EQ(keptFiles("Plan").size(), 1) << "its own last save is nothing to keep";
+
+    // Written again with the same text, as a sync client may: nothing to keep.
+    QFile::remove(note->contentURL().path());
+    writeFile(note->contentURL().path(), "from there again");
+    there->setText("third");
+    ASSERT_FALSE(there->saveText());
+    EXPECT_EQ(keptFiles("Plan").size(), 1);
+    // Or with the very text this window is about to save.
+    QFile::remove(note->contentURL().path());
+    writeFile(note->contentURL().path(), "fourth");
+    there->setText("fourth");
+    ASSERT_FALSE(there->saveText());
+    EXPECT_EQ(keptFiles("Plan").size(), 1);
+
+    // A note file that is a link to another file of the library stays a link.
+    auto linked = addNote("Linked", "");
+    const QString target = root.library() + "/Trip/notes/Linked/elsewhere.txt";
+    writeFile(target, "one");
+    QFile::remove(linked->contentURL().path());
+    ASSERT_TRUE(QFile::link(target, linked->contentURL().path()));
+    auto viaLink = open(linked);
+    viaLink->loadText();
+    QFile::remove(target);
+    writeFile(target, "two");
+    viaLink->setText("three");
+    ASSERT_FALSE(viaLink->saveText());
+    EXPECT_TRUE(QFileInfo(linked->contentURL().path()).isSymLink());
+    EXPECT_EQ(fileOf(linked), "three");
+    kept = keptFiles("Linked");
+    kept.removeAll("elsewhere.txt");
+    ASSERT_EQ(kept.size(), 1);
+    QFile keptCopy(root.library() + "/Trip/notes/Linked/" + kept[0]);
+    ASSERT_TRUE(keptCopy.open(QIODevice::ReadOnly));
+    EXPECT_EQ(keptCopy.readAll(), "two");
+
+    // Created while the window had found no file; and a title long enough that the kept name
+    // must give up part of it.
+    const QString longTitle = QString(110, QChar(0x00E9));
+    auto gone = addNote(longTitle, "");
+    QFile::remove(gone->contentURL().path());
+    auto empty = open(gone);
+    empty->loadText();
+    writeFile(gone->contentURL().path(), "made elsewhere");
+    empty->setText("typed");
+    ASSERT_FALSE(empty->saveText());
+    EXPECT_EQ(fileOf(gone), "typed");
+    kept = keptFiles(longTitle);
+    ASSERT_EQ(kept.size(), 1);
+    EXPECT_LE(kept[0].toUtf8().size(), 255);
+    EXPECT_TRUE(kept[0].endsWith(".txt"));
 }

@@ -11,6 +11,7 @@
 #include "app/screens/common/BottomBar.h"
 #include "app/screens/common/TDToolbar.h"
 #include "app/screens/note/EDTextEditView.h"
+#include "app/screens/note/TDAddLinkPopover.h"
 #include "app/screens/note/TDLinksPane.h"
 #include "app/screens/note/TDNoteEditSheet.h"
 #include "app/screens/note/TDNoteView.h"
@@ -29,6 +30,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QTest>
+#include <QToolButton>
 
 using apptest::LibraryRoot;
 using screentest::typeText;
@@ -210,6 +212,24 @@ TEST_F(TDNoteWindowTest, AFullDiskKeepsTheOldFileAndTheWindowUntilTheUserLetsThe
     EXPECT_EQ(QDir(root.library() + "/Trip/notes/Plan").entryList(QDir::Files | QDir::Hidden),
         QStringList { "Plan.txt" })
         << "no temporary file is left";
+}
+
+// Another Tindrel saved the note meanwhile: Ctrl+S keeps that version and says where.
+TEST_F(TDNoteWindowTest, CtrlSTellsWhereAVersionSavedElsewhereWasKept)
+{
+    auto note = addNote("Plan", "first");
+    TDNoteWindow* content = openWindow(note);
+    QFile::remove(note->contentURL().path());
+    writeFile(note->contentURL().path(), "saved by the other window");
+    typeText(textOf(content), "typed ");
+    press(textOf(content), Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(fileOf(note), "typed first");
+    QMessageBox* alert = screentest::alertOn(content);
+    ASSERT_TRUE(alert);
+    EXPECT_TRUE(alert->informativeText().contains("Plan.changed-elsewhere-"))
+        << alert->informativeText().toStdString();
+    screentest::closeAlert(alert);
+    EXPECT_EQ(marker(content), "Saved green");
 }
 
 TEST_F(TDNoteWindowTest, RenameFromTheSheetMovesTheFilesAndRetitlesTheWindow)
@@ -483,6 +503,50 @@ TEST_F(TDNoteWindowTest, CtrlFFindsInTheNoteAndEscapeClosesTheBarFirst)
     EXPECT_FALSE(bar->isVisible());
     press(text, Qt::Key_Escape);
     EXPECT_TRUE(waitUntil([&] { return window.isNull(); })) << "then Escape closes the window";
+}
+
+// The find bar sits above the text, so Tab reaches it between the toolbar and the text, not after
+// the links pane.
+TEST_F(TDNoteWindowTest, TabGoesFromTheToolbarThroughTheFindBarToTheText)
+{
+    TDNoteWindow* content = openWindow(addNote("Plan", "a cat\n"));
+    EDTextView* text = textOf(content);
+    text->setFocus();
+    press(text, Qt::Key_F, Qt::ControlModifier);
+    EDFindBar* bar = text->textFinder().findBar();
+    ASSERT_TRUE(bar && bar->findField()->hasFocus());
+    auto tab = [](bool forward) {
+        QTest::keyClick(QApplication::focusWidget(), forward ? Qt::Key_Tab : Qt::Key_Backtab,
+            forward ? Qt::NoModifier : Qt::ShiftModifier);
+        QCoreApplication::processEvents();
+        return QApplication::focusWidget();
+    };
+    QWidget* before = tab(false);
+    EXPECT_TRUE(content->toolbar()->isAncestorOf(before)) << before->metaObject()->className();
+    EXPECT_EQ(tab(true), bar->findField());
+    QWidget* focused = bar->findField();
+    while (focused && bar->isAncestorOf(focused))
+        focused = tab(true);
+    EXPECT_EQ(focused, text) << "after the bar's last control";
+    text->setFocus();
+    focused = tab(false);
+    EXPECT_TRUE(bar->isAncestorOf(focused)) << focused->metaObject()->className();
+}
+
+// A click on the links pane's add button leaves the focus in the text, so that Escape in the
+// popover gives the typing back to the note.
+TEST_F(TDNoteWindowTest, EscapeInTheAddLinkPopoverGivesTheFocusBackToTheText)
+{
+    TDNoteWindow* content = openWindow(addNote("Plan", ""));
+    EDTextView* text = textOf(content);
+    text->setFocus();
+    QTest::mouseClick(
+        content->noteView()->linksPane()->findChild<QToolButton*>("sectionTitleButton"), Qt::LeftButton);
+    QLineEdit* field = content->noteView()->linksPane()->addLinkPopover()->field();
+    ASSERT_TRUE(waitUntil([&] { return field->hasFocus(); }));
+    QTest::keyClick(field, Qt::Key_Escape);
+    EXPECT_TRUE(waitUntil([&] { return text->hasFocus(); }))
+        << QApplication::focusWidget()->metaObject()->className();
 }
 
 // A narrow window takes the width from the links pane first, so that the find bar keeps every
