@@ -2,6 +2,7 @@
 
 #include "platform/foundation/Environment.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -73,6 +74,23 @@ bool lockingUnsupported(int error)
 bool permissionsUnsupported(int error)
 {
     return error == EPERM || error == EOPNOTSUPP || error == ENOSYS;
+}
+
+// The file's name as its temporary files start with it. A name near the 255-byte limit would make
+// the temporary name too long, and the file could never be saved: such a name is cut (at a
+// character's start) and told apart from others cut alike by a digest of the whole name.
+QByteArray temporaryStem(const QByteArray& fileName)
+{
+    constexpr qsizetype nameLimit = 255;
+    // "." before, ".saving-" and at most 7 base-36 digits after.
+    constexpr qsizetype added = 1 + 8 + 7;
+    if (fileName.size() + added <= nameLimit)
+        return fileName;
+    const QByteArray digest = QCryptographicHash::hash(fileName, QCryptographicHash::Md5).toHex().left(8);
+    qsizetype keep = nameLimit - added - 1 - digest.size();
+    while (keep > 0 && (uchar(fileName[keep]) & 0xC0) == 0x80)
+        --keep;
+    return fileName.left(keep) + "~" + digest;
 }
 
 Url rootedDirectory(const QString& path)
@@ -265,7 +283,7 @@ Outcome FileManager::writeAtomically(const Url& url, const QByteArray& bytes)
     const QFileInfo info(target);
     // Created like any new file (the umask applies); the old file's permissions are copied below.
     const QByteArray folder = QFile::encodeName(info.path());
-    const QByteArray name = "." + QFile::encodeName(info.fileName()) + ".saving-";
+    const QByteArray name = "." + temporaryStem(QFile::encodeName(info.fileName())) + ".saving-";
     // A killed save leaves its temporary file; the next save of the same file removes it (and frees
     // its room before writing on a full disk).
     removeLeftoverSaves(folder, name);

@@ -112,6 +112,20 @@ TEST_F(FileManagerTest, AtomicWriteReplacesContentAndNeedsTheFolder)
     EXPECT_FALSE(FileManager::writeAtomically(Url(), "x"));
 }
 
+// A name near the file system's 255-byte limit leaves no room for the temporary file's additions;
+// such files are saved all the same, again and again, and leave nothing behind.
+TEST_F(FileManagerTest, SavesAFileWhoseNameIsNearTheLimit)
+{
+    const QString longest = QString(251, QLatin1Char('a')) + ".txt";
+    const QString wide = QString(79, QChar(0x6F22)) + ".txt";
+    for (const QString& name : { longest, wide, QString(longest).replace(0, 1, "b") }) {
+        ASSERT_TRUE(FileManager::writeAtomically(at(name), "first")) << name.size();
+        ASSERT_TRUE(FileManager::writeAtomically(at(name), "second")) << name.size();
+        EXPECT_EQ(FileManager::readRegularFile(at(name)).value(), QByteArray("second"));
+    }
+    EXPECT_EQ(QDir(m_root.path()).entryList(QDir::Files | QDir::Hidden).size(), 3);
+}
+
 TEST_F(FileManagerTest, SavesWhereTheFileSystemHasNoLocksOrPermissions)
 {
     for (Missing missing : { Missing::locks, Missing::permissions }) {
