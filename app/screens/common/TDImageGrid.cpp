@@ -1,8 +1,10 @@
 #include "app/screens/common/TDImageGrid.h"
 
-#include "app/model/TDMedia.h"
-#include "app/screens/common/TDAppearance.h"
 #include "app/TDLocalizedText.h"
+#include "app/model/TDMedia.h"
+#include "app/screens/common/TDAlert.h"
+#include "app/screens/common/TDAppearance.h"
+#include "app/screens/common/TDDisplayText.h"
 #include "app/store/TDDirectoryPath.h"
 #include "platform/foundation/Print.h"
 #include "platform/graphics/Image.h"
@@ -163,6 +165,12 @@ void TDImageGrid::tap(const std::shared_ptr<TDMedia>& media)
     if (!TDDirectoryPath::isOpenableLibraryFile(url)) {
         platform::print(QStringLiteral("An error occurred: ") + url.absoluteString()
             + QStringLiteral(" is not an image file of the library"));
+        // Its copy was moved or deleted by another program: a tap that did nothing would leave the
+        // user guessing.
+        if (url.isFileUrl() && TDDirectoryPath::isInsideLibraryFolder(url))
+            presentTDAlert(window(), tdLocalized("The image cannot be opened."),
+                tdLocalized("\u201C%1\u201D is no longer in the project's folder.")
+                    .arg(tdDisplayText(url.lastPathComponent())));
         return;
     }
     if (m_opener)

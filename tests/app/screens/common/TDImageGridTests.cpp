@@ -149,6 +149,17 @@ TEST(TDImageGrid, ATapSelectsAndOpensAndASecondTapClearsTheSelection)
     EXPECT_EQ(f.opened.size(), 3u) << "never opened";
     EXPECT_FALSE(f.grid->cellFor(stray->id())->imageView())
         << "a thumbnail outside the library is never read";
+    EXPECT_FALSE(screentest::alertOn(&f.window));
+
+    // A copy another program deleted meanwhile: the tap says so instead of doing nothing.
+    ASSERT_TRUE(QFile::remove(records[1]->url().path()));
+    click(records[1]);
+    EXPECT_EQ(f.opened.size(), 3u);
+    QMessageBox* alert = screentest::alertOn(&f.window);
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->informativeText(),
+        QString::fromUtf8("\u201Ca.png\u201D is no longer in the project's folder."));
+    screentest::closeAlert(alert);
 }
 
 // Fill covers the cell with the thumbnail (cropped by the cell); fit shows all of it inside.
