@@ -54,6 +54,33 @@ private:
 
 } // namespace
 
+struct HoldingImage::ShrunkCopy {
+    qint64 sourceKey = 0;
+    int halvings = 0;
+    QImage image;
+};
+
+QImage HoldingImage::shrunkFor(const QImage& image, const QSizeF& devicePixels) const
+{
+    // Within a factor of two the painter's own filtering is sharp; beyond it, it samples a few
+    // pixels of many and fine detail turns to noise. So the image is averaged down by halvings to
+    // the last size still at least as large as drawn, which a resize crosses only now and then.
+    const double factor
+        = std::min(image.width() / devicePixels.width(), image.height() / devicePixels.height());
+    if (!std::isfinite(factor) || factor < 2)
+        return image;
+    const int halvings = std::min(int(std::floor(std::log2(factor))), 16);
+    if (!m_shrunk)
+        m_shrunk = std::make_shared<ShrunkCopy>();
+    if (m_shrunk->sourceKey != image.cacheKey() || m_shrunk->halvings != halvings) {
+        const QSize size(std::max(1, image.width() >> halvings), std::max(1, image.height() >> halvings));
+        m_shrunk->image = image.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        m_shrunk->sourceKey = image.cacheKey();
+        m_shrunk->halvings = halvings;
+    }
+    return m_shrunk->image;
+}
+
 HoldingImage::HoldingImage(std::shared_ptr<platform::Image> image)
     : m_image(std::move(image))
 {
@@ -119,6 +146,16 @@ void HoldingImage::paint(QPainter& painter, const QRectF& frame, const QColor& f
     QImage image = m_image->bitmap()->image();
     if (image.isNull())
         return;
+    const bool smooth = m_interpolation == Interpolation::medium || m_interpolation == Interpolation::high;
+    if (smooth
+        && (!m_resizable || (m_capInsets == EdgeInsets {} && m_resizingMode == ResizingMode::stretch))) {
+        const QTransform world = painter.worldTransform();
+        const double ratio = painter.device() ? painter.device()->devicePixelRatio() : 1.0;
+        const QSizeF drawn = m_resizable ? frame.size() : size();
+        image = shrunkFor(image,
+            QSizeF(drawn.width() * std::hypot(world.m11(), world.m12()) * ratio,
+                drawn.height() * std::hypot(world.m21(), world.m22()) * ratio));
+    }
     if (m_renderingMode == TemplateRenderingMode::template_) {
         QImage tinted(image.size(), QImage::Format_ARGB32_Premultiplied);
         tinted.fill(Qt::transparent);
@@ -131,8 +168,7 @@ void HoldingImage::paint(QPainter& painter, const QRectF& frame, const QColor& f
     }
 
     painter.save();
-    painter.setRenderHint(QPainter::SmoothPixmapTransform,
-        m_interpolation == Interpolation::medium || m_interpolation == Interpolation::high);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, smooth);
     painter.setRenderHint(QPainter::Antialiasing, m_antialiased);
 
     const QRectF source(image.rect());
