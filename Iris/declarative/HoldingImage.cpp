@@ -9,6 +9,9 @@
 #include <qdrawutil.h>
 
 #include <cmath>
+#include <map>
+#include <mutex>
+#include <tuple>
 
 namespace iris {
 
@@ -56,29 +59,61 @@ private:
 
 struct HoldingImage::ShrunkCopy {
     qint64 sourceKey = 0;
-    int halvings = 0;
-    QImage image;
+    QSize size;
+    std::shared_ptr<const QImage> image;
 };
+
+namespace {
+
+// One copy for every view that draws one image at one size: a grid shows a cover many times.
+std::shared_ptr<const QImage> sharedShrunkCopy(const QImage& image, QSize size)
+{
+    static std::mutex mutex;
+    static std::map<std::tuple<qint64, int, int>, std::weak_ptr<const QImage>> copies;
+    static std::size_t nextSweep = 64;
+    std::lock_guard lock(mutex);
+    std::weak_ptr<const QImage>& slot = copies[{ image.cacheKey(), size.width(), size.height() }];
+    if (auto copy = slot.lock())
+        return copy;
+    auto copy
+        = std::make_shared<const QImage>(image.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    slot = copy;
+    if (copies.size() >= nextSweep) {
+        std::erase_if(copies, [](const auto& entry) { return entry.second.expired(); });
+        nextSweep = std::max<std::size_t>(64, 2 * copies.size());
+    }
+    return copy;
+}
+
+// A length rounded up to an eighth of the power of two below it, so that a resize makes a new copy
+// only every eighth or so.
+int roundedUp(double length)
+{
+    const double step = std::exp2(std::max(0.0, std::floor(std::log2(length)) - 3));
+    return int(std::ceil(length / step) * step);
+}
+
+} // namespace
 
 QImage HoldingImage::shrunkFor(const QImage& image, const QSizeF& devicePixels) const
 {
     // Within a factor of two the painter's own filtering is sharp; beyond it, it samples a few
-    // pixels of many and fine detail turns to noise. So the image is averaged down by halvings to
-    // the last size still at least as large as drawn, which a resize crosses only now and then.
+    // pixels of many and fine detail turns to noise. So the image is averaged down to about the
+    // size it is drawn at.
     const double factor
         = std::min(image.width() / devicePixels.width(), image.height() / devicePixels.height());
     if (!std::isfinite(factor) || factor < 2)
         return image;
-    const int halvings = std::min(int(std::floor(std::log2(factor))), 16);
+    const QSize size(std::min(image.width(), roundedUp(devicePixels.width())),
+        std::min(image.height(), roundedUp(devicePixels.height())));
     if (!m_shrunk)
         m_shrunk = std::make_shared<ShrunkCopy>();
-    if (m_shrunk->sourceKey != image.cacheKey() || m_shrunk->halvings != halvings) {
-        const QSize size(std::max(1, image.width() >> halvings), std::max(1, image.height() >> halvings));
-        m_shrunk->image = image.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    if (!m_shrunk->image || m_shrunk->sourceKey != image.cacheKey() || m_shrunk->size != size) {
+        m_shrunk->image = sharedShrunkCopy(image, size);
         m_shrunk->sourceKey = image.cacheKey();
-        m_shrunk->halvings = halvings;
+        m_shrunk->size = size;
     }
-    return m_shrunk->image;
+    return *m_shrunk->image;
 }
 
 HoldingImage::HoldingImage(std::shared_ptr<platform::Image> image)
