@@ -9,6 +9,9 @@
 #include <qdrawutil.h>
 
 #include <cmath>
+#include <map>
+#include <mutex>
+#include <tuple>
 
 namespace iris {
 
@@ -53,6 +56,65 @@ private:
 };
 
 } // namespace
+
+struct HoldingImage::ShrunkCopy {
+    qint64 sourceKey = 0;
+    QSize size;
+    std::shared_ptr<const QImage> image;
+};
+
+namespace {
+
+// One copy for every view that draws one image at one size: a grid shows a cover many times.
+std::shared_ptr<const QImage> sharedShrunkCopy(const QImage& image, QSize size)
+{
+    static std::mutex mutex;
+    static std::map<std::tuple<qint64, int, int>, std::weak_ptr<const QImage>> copies;
+    static std::size_t nextSweep = 64;
+    std::lock_guard lock(mutex);
+    std::weak_ptr<const QImage>& slot = copies[{ image.cacheKey(), size.width(), size.height() }];
+    if (auto copy = slot.lock())
+        return copy;
+    auto copy
+        = std::make_shared<const QImage>(image.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    slot = copy;
+    if (copies.size() >= nextSweep) {
+        std::erase_if(copies, [](const auto& entry) { return entry.second.expired(); });
+        nextSweep = std::max<std::size_t>(64, 2 * copies.size());
+    }
+    return copy;
+}
+
+// A length rounded up to an eighth of the power of two below it, so that a resize makes a new copy
+// only every eighth or so.
+int roundedUp(double length)
+{
+    const double step = std::exp2(std::max(0.0, std::floor(std::log2(length)) - 3));
+    return int(std::ceil(length / step) * step);
+}
+
+} // namespace
+
+QImage HoldingImage::shrunkFor(const QImage& image, const QSizeF& devicePixels) const
+{
+    // Within a factor of two the painter's own filtering is sharp; beyond it, it samples a few
+    // pixels of many and fine detail turns to noise. So the image is averaged down to about the
+    // size it is drawn at.
+    const double factor
+        = std::min(image.width() / devicePixels.width(), image.height() / devicePixels.height());
+    if (!std::isfinite(factor) || factor < 2)
+        return image;
+    const QSize size(std::min(image.width(), roundedUp(devicePixels.width())),
+        std::min(image.height(), roundedUp(devicePixels.height())));
+    if (!m_shrunk)
+        m_shrunk = std::make_shared<ShrunkCopy>();
+    if (!m_shrunk->image || m_shrunk->sourceKey != image.cacheKey() || m_shrunk->size != size) {
+        m_shrunk->image = sharedShrunkCopy(image, size);
+        m_shrunk->sourceKey = image.cacheKey();
+        m_shrunk->size = size;
+    }
+    return *m_shrunk->image;
+}
 
 HoldingImage::HoldingImage(std::shared_ptr<platform::Image> image)
     : m_image(std::move(image))
@@ -119,6 +181,16 @@ void HoldingImage::paint(QPainter& painter, const QRectF& frame, const QColor& f
     QImage image = m_image->bitmap()->image();
     if (image.isNull())
         return;
+    const bool smooth = m_interpolation == Interpolation::medium || m_interpolation == Interpolation::high;
+    if (smooth
+        && (!m_resizable || (m_capInsets == EdgeInsets {} && m_resizingMode == ResizingMode::stretch))) {
+        const QTransform world = painter.worldTransform();
+        const double ratio = painter.device() ? painter.device()->devicePixelRatio() : 1.0;
+        const QSizeF drawn = m_resizable ? frame.size() : size();
+        image = shrunkFor(image,
+            QSizeF(drawn.width() * std::hypot(world.m11(), world.m12()) * ratio,
+                drawn.height() * std::hypot(world.m21(), world.m22()) * ratio));
+    }
     if (m_renderingMode == TemplateRenderingMode::template_) {
         QImage tinted(image.size(), QImage::Format_ARGB32_Premultiplied);
         tinted.fill(Qt::transparent);
@@ -131,8 +203,7 @@ void HoldingImage::paint(QPainter& painter, const QRectF& frame, const QColor& f
     }
 
     painter.save();
-    painter.setRenderHint(QPainter::SmoothPixmapTransform,
-        m_interpolation == Interpolation::medium || m_interpolation == Interpolation::high);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, smooth);
     painter.setRenderHint(QPainter::Antialiasing, m_antialiased);
 
     const QRectF source(image.rect());

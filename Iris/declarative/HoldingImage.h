@@ -3,6 +3,7 @@
 #include "Iris/declarative/AnyView.h"
 
 #include <QColor>
+#include <QImage>
 #include <QRectF>
 
 #include <memory>
@@ -74,6 +75,10 @@ public:
     bool operator==(const HoldingImage& other) const;
 
 private:
+    struct ShrunkCopy;
+    // The image averaged down to the device pixels it was last drawn at, when that is far fewer.
+    QImage shrunkFor(const QImage& image, const QSizeF& devicePixels) const;
+
     std::shared_ptr<platform::Image> m_image;
     bool m_resizable = false;
     EdgeInsets m_capInsets;
@@ -81,6 +86,7 @@ private:
     std::optional<TemplateRenderingMode> m_renderingMode;
     Interpolation m_interpolation = Interpolation::high;
     bool m_antialiased = true;
+    mutable std::shared_ptr<ShrunkCopy> m_shrunk;
 };
 
 } // namespace iris

@@ -15,7 +15,9 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QPainter>
+#include <QScreen>
 
 #include <algorithm>
 #include <atomic>
@@ -266,27 +268,39 @@ bool isOpen(const std::weak_ptr<Drop>& weak)
 
 } // namespace
 
-QSize thumbnailSize(QSize size)
+QSize thumbnailSize(QSize size, double pixelScale)
 {
+    const int longSide = std::max(1, int(std::lround(thumbnailLongSide * pixelScale)));
     if (size.width() <= 0 || size.height() <= 0)
-        return QSize(thumbnailLongSide, thumbnailLongSide);
+        return QSize(longSide, longSide);
     const double ratio = double(size.width()) / size.height();
-    double width = thumbnailLongSide, height = thumbnailLongSide;
+    double width = longSide, height = longSide;
     if (ratio > 1)
-        height = thumbnailLongSide / ratio;
+        height = longSide / ratio;
     else
-        width = ratio * thumbnailLongSide;
+        width = ratio * longSide;
     // A sliver of a picture still gets a row (or column) of pixels.
     return QSize(std::max(1, int(std::lround(width))), std::max(1, int(std::lround(height))));
 }
 
-std::optional<QByteArray> thumbnailJpeg(const platform::ImageSource& source)
+double thumbnailPixelScale()
 {
-    std::optional<platform::Bitmap> decoded = source.thumbnail(thumbnailLongSide);
+    double scale = 1;
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        for (const QScreen* screen : QGuiApplication::screens())
+            scale = std::max(scale, screen->devicePixelRatio());
+    }
+    return std::min(scale, 4.0);
+}
+
+std::optional<QByteArray> thumbnailJpeg(const platform::ImageSource& source, double pixelScale)
+{
+    const QSize longest = thumbnailSize({}, pixelScale);
+    std::optional<platform::Bitmap> decoded = source.thumbnail(longest.width());
     if (!decoded || decoded->image().isNull())
         return std::nullopt;
-    const QSize size
-        = thumbnailSize(source.pixelSize().isValid() ? source.pixelSize() : decoded->image().size());
+    const QSize size = thumbnailSize(
+        source.pixelSize().isValid() ? source.pixelSize() : decoded->image().size(), pixelScale);
     // JPEG has no transparency: what was see-through becomes white, not black.
     QImage flat(size, QImage::Format_RGB32);
     flat.fill(Qt::white);
@@ -310,7 +324,7 @@ QString copyName(const QString& droppedName)
 namespace {
 
 Result<PreparedImage, QString> prepareWithinBudget(const QString& sourcePath, const Url& projectFolder,
-    const Uuid& id, const platform::DecodingLimits& limits)
+    const Uuid& id, const platform::DecodingLimits& limits, double pixelScale)
 {
     using Prepared = Result<PreparedImage, QString>;
     auto opened = platform::openImageFile(sourcePath, limits);
@@ -318,7 +332,7 @@ Result<PreparedImage, QString> prepareWithinBudget(const QString& sourcePath, co
         return Prepared::failure(reasonFor(opened.error()));
     const std::shared_ptr<platform::ImageSource> source = std::move(opened).value();
     decodePermits().acquire();
-    std::optional<QByteArray> thumbnail = thumbnailJpeg(*source);
+    std::optional<QByteArray> thumbnail = thumbnailJpeg(*source, pixelScale);
     decodePermits().release();
     if (!thumbnail)
         return Prepared::failure(tdLocalized("The image is damaged."));
@@ -354,12 +368,12 @@ Result<PreparedImage, QString> prepareWithinBudget(const QString& sourcePath, co
 } // namespace
 
 Result<PreparedImage, QString> prepareImage(const QString& sourcePath, const Url& projectFolder,
-    const Uuid& id, const platform::DecodingLimits& limits)
+    const Uuid& id, const platform::DecodingLimits& limits, double pixelScale)
 {
     // What the file says of its size now; the read itself is bounded by the limits whatever it says.
     const qint64 bytes = std::clamp<qint64>(QFileInfo(sourcePath).size(), 0, limits.maxTotalBytes);
     ByteBudget::shared().acquire(bytes);
-    auto prepared = prepareWithinBudget(sourcePath, projectFolder, id, limits);
+    auto prepared = prepareWithinBudget(sourcePath, projectFolder, id, limits, pixelScale);
     ByteBudget::shared().release(bytes);
     return prepared;
 }
@@ -379,6 +393,9 @@ void start(TDStores stores, std::shared_ptr<TDProject> project, std::vector<QUrl
     openDrops().push_back(drop);
     // The stored name, never decoded: the one folder every other change of the project uses.
     const Url projectFolder = TDDirectoryPath::projectDirectoryURL(project->name());
+    // Made for the screens of now: a thumbnail of 80 pixels is blurred on a screen of 2 device pixels
+    // per pixel.
+    const double pixelScale = thumbnailPixelScale();
     std::vector<std::pair<std::size_t, QString>> jobs;
     for (const QUrl& url : urls) {
         Drop::Entry entry;
@@ -403,11 +420,11 @@ void start(TDStores stores, std::shared_ptr<TDProject> project, std::vector<QUrl
         const std::size_t index = job.first;
         const QString path = job.second;
         const Uuid id = drop->entries[index].id;
-        ImportLanes::shared().enqueue([drop, index, path, projectFolder, id]() mutable {
+        ImportLanes::shared().enqueue([drop, index, path, projectFolder, id, pixelScale]() mutable {
             // Once the program quits, a file not yet begun stays where it is and nothing is made for it.
             const bool leftOut = quitting().load();
             auto outcome = leftOut ? Result<PreparedImage, QString>::failure(QString())
-                                   : prepareImage(path, projectFolder, id);
+                                   : prepareImage(path, projectFolder, id, {}, pixelScale);
             // The lane keeps no hold on the drop: it ends on the main thread, where it lives.
             platform::DispatchQueue::main()->async(
                 [drop = std::move(drop), index, outcome = std::move(outcome), leftOut]() mutable {

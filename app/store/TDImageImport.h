@@ -54,7 +54,7 @@ struct TDImageImportReport {
 
 namespace tdimageimport {
 
-// The thumbnail's longer side, in pixels, and its JPEG quality.
+// The thumbnail's longer side, in device-independent pixels, and its JPEG quality.
 inline constexpr int thumbnailLongSide = 80;
 inline constexpr double thumbnailQuality = 0.7;
 // How many files are on their way at once, over every drop, how many of them decode at once, and
@@ -63,12 +63,16 @@ inline constexpr int laneCount = 8;
 inline constexpr int decodeCount = 2;
 inline constexpr qint64 bytesInFlight = qint64(256) << 20;
 
-// The size of the thumbnail of a picture of `size`: the longer side 80, the aspect ratio kept, each
-// side at least one pixel.
-QSize thumbnailSize(QSize size);
+// The size in pixels of the thumbnail of a picture of `size`: the longer side 80 device-independent
+// pixels at `pixelScale` device pixels each, the aspect ratio kept, each side at least one pixel.
+QSize thumbnailSize(QSize size, double pixelScale = 1);
+
+// The device pixels per device-independent pixel of the densest screen, so that thumbnails made
+// now are sharp wherever the window goes; 1 without screens, at most 4.
+double thumbnailPixelScale();
 
 // The JPEG thumbnail of an image, transparency laid over white; nothing when it cannot be decoded.
-std::optional<QByteArray> thumbnailJpeg(const platform::ImageSource& source);
+std::optional<QByteArray> thumbnailJpeg(const platform::ImageSource& source, double pixelScale = 1);
 
 // The name the copy of a dropped file gets: the file's name made safe for one path component, and
 // never the thumbnail's own name.
@@ -83,8 +87,8 @@ struct PreparedImage {
 // The work of one file off the main thread, described above: reads `sourcePath`, writes the folder
 // of `id` inside `projectFolder`'s "images" folder, or leaves nothing and says why.
 platform::Result<PreparedImage, QString> prepareImage(const QString& sourcePath,
-    const platform::Url& projectFolder, const platform::Uuid& id,
-    const platform::DecodingLimits& limits = {});
+    const platform::Url& projectFolder, const platform::Uuid& id, const platform::DecodingLimits& limits = {},
+    double pixelScale = 1);
 
 // Imports the dropped `urls` into `project`. `append` adds one record to the media store (it runs on
 // the main thread, once per imported file, in drop order); `finished` runs once, on the main thread,

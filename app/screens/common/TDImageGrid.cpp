@@ -1,8 +1,10 @@
 #include "app/screens/common/TDImageGrid.h"
 
-#include "app/model/TDMedia.h"
-#include "app/screens/common/TDAppearance.h"
 #include "app/TDLocalizedText.h"
+#include "app/model/TDMedia.h"
+#include "app/screens/common/TDAlert.h"
+#include "app/screens/common/TDAppearance.h"
+#include "app/screens/common/TDDisplayText.h"
 #include "app/store/TDDirectoryPath.h"
 #include "platform/foundation/Print.h"
 #include "platform/graphics/Image.h"
@@ -11,6 +13,8 @@
 #include <QDesktopServices>
 #include <QEvent>
 #include <QGraphicsOpacityEffect>
+#include <QKeyEvent>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -117,6 +121,8 @@ void TDImageGrid::setMedia(std::vector<std::shared_ptr<TDMedia>> media)
     if (!leaving.empty())
         springFromCurrentPlaces(removalSpringResponse, std::move(leaving));
     m_media = std::move(media);
+    // After a deletion the keyboard goes on from the same place.
+    m_current = std::min(m_current, static_cast<int>(m_media.size()) - 1);
     updateScrollRange();
     layoutCells();
 }
@@ -163,6 +169,12 @@ void TDImageGrid::tap(const std::shared_ptr<TDMedia>& media)
     if (!TDDirectoryPath::isOpenableLibraryFile(url)) {
         platform::print(QStringLiteral("An error occurred: ") + url.absoluteString()
             + QStringLiteral(" is not an image file of the library"));
+        // Its copy was moved or deleted by another program: a tap that did nothing would leave the
+        // user guessing.
+        if (url.isFileUrl() && TDDirectoryPath::isInsideLibraryFolder(url))
+            presentTDAlert(window(), tdLocalized("The image cannot be opened."),
+                tdLocalized("\u201C%1\u201D is no longer in the project's folder.")
+                    .arg(tdDisplayText(url.lastPathComponent())));
         return;
     }
     if (m_opener)
@@ -226,6 +238,110 @@ void TDImageGrid::resizeEvent(QResizeEvent* event)
 void TDImageGrid::scrollContentsBy(int, int)
 {
     layoutCells();
+}
+
+void TDImageGrid::keyPressEvent(QKeyEvent* event)
+{
+    const int count = static_cast<int>(m_media.size());
+    if (count == 0) {
+        QAbstractScrollArea::keyPressEvent(event);
+        return;
+    }
+    const int current = std::max(0, m_current);
+    int next = -1;
+    switch (event->key()) {
+    case Qt::Key_Left:
+        next = current - 1;
+        break;
+    case Qt::Key_Right:
+        next = current + 1;
+        break;
+    case Qt::Key_Up:
+        next = current - m_columns;
+        break;
+    case Qt::Key_Down:
+        next = current + m_columns;
+        break;
+    case Qt::Key_Home:
+        next = 0;
+        break;
+    case Qt::Key_End:
+        next = count - 1;
+        break;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Space:
+        m_keyboardFocus = true;
+        setCurrent(current);
+        tap(m_media[std::size_t(current)]);
+        event->accept();
+        return;
+    default:
+        QAbstractScrollArea::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+    m_keyboardFocus = true;
+    // A move past either end stays on the image it started from.
+    setCurrent(next >= 0 && next < count ? next : current);
+}
+
+void TDImageGrid::contextMenuEvent(QContextMenuEvent* event)
+{
+    if (event->reason() != QContextMenuEvent::Keyboard || m_current < 0) {
+        QAbstractScrollArea::contextMenuEvent(event);
+        return;
+    }
+    setCurrent(m_current);
+    TDImageGridCell* cell = cellFor(m_media[std::size_t(m_current)]->id());
+    if (!cell)
+        return;
+    event->accept();
+    QMenu::exec(cell->actions(), cell->mapToGlobal(cell->rect().center()), nullptr, cell);
+}
+
+void TDImageGrid::focusInEvent(QFocusEvent* event)
+{
+    QAbstractScrollArea::focusInEvent(event);
+    const Qt::FocusReason reason = event->reason();
+    m_keyboardFocus = reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason;
+    if (m_current < 0 && !m_media.empty())
+        m_current = 0;
+    if (m_keyboardFocus && m_current >= 0)
+        setCurrent(m_current);
+}
+
+void TDImageGrid::focusOutEvent(QFocusEvent* event)
+{
+    QAbstractScrollArea::focusOutEvent(event);
+    m_keyboardFocus = false;
+    refreshSelection();
+}
+
+void TDImageGrid::mousePressEvent(QMouseEvent* event)
+{
+    m_keyboardFocus = false;
+    refreshSelection();
+    QAbstractScrollArea::mousePressEvent(event);
+}
+
+void TDImageGrid::setCurrent(int index)
+{
+    m_current = index;
+    // Scrolled just enough to show the whole image.
+    const QRectF place = cellRect(index);
+    QScrollBar* bar = verticalScrollBar();
+    if (place.top() - padding < bar->value())
+        bar->setValue(int(std::floor(place.top() - padding)));
+    else if (place.bottom() + padding > bar->value() + viewport()->height())
+        bar->setValue(int(std::ceil(place.bottom() + padding)) - viewport()->height());
+    refreshSelection();
+}
+
+bool TDImageGrid::showsFocusRing(const TDImageGridCell* cell) const
+{
+    return m_keyboardFocus && hasFocus() && m_current >= 0 && m_current < static_cast<int>(m_media.size())
+        && m_media[std::size_t(m_current)] == cell->media();
 }
 
 void TDImageGrid::updateScrollRange()
@@ -453,6 +569,15 @@ void TDImageGridCell::paintOverlay(QPainter& painter)
             painter.fillPath(corners, ground->palette().color(QPalette::Window));
         }
     }
+    if (m_grid && m_grid->showsFocusRing(this)) {
+        // Inside where the selection's outline goes, so both show on the one image.
+        const double inset = TDImageGrid::selectionLineWidth + 1.5;
+        QPainterPath ring;
+        ring.addRoundedRect(cell.adjusted(inset, inset, -inset, -inset), radius, radius);
+        QColor focus = tdappearance::color(SystemColor::blue, this);
+        focus.setAlphaF(0.75f);
+        painter.strokePath(ring, QPen(focus, 3));
+    }
     if (isSelected()) {
         const double inset = TDImageGrid::selectionLineWidth / 2;
         QPainterPath border;
@@ -475,6 +600,10 @@ void TDImageGridCell::mouseReleaseEvent(QMouseEvent* event)
 {
     if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) && m_grid) {
         event->accept();
+        // The keyboard goes on from the image last tapped.
+        const auto& media = m_grid->m_media;
+        if (auto it = std::find(media.begin(), media.end(), m_media); it != media.end())
+            m_grid->m_current = static_cast<int>(it - media.begin());
         m_grid->tap(m_media);
         return;
     }

@@ -35,6 +35,10 @@ class TDMedia;
 // the desktop's application for it; a tap on the selected image clears the selection. "Delete" in
 // a cell's menu is the owner's to carry out.
 //
+// From the keyboard: Tab gives the grid the focus, a ring marks the current image, the arrow keys,
+// Home and End move it (scrolling it into view), Return or Space taps it and the menu key opens its
+// menu.
+//
 // Main thread only.
 class TDImageGrid : public QAbstractScrollArea {
 public:
@@ -78,6 +82,8 @@ public:
     // Where the cell of `index` lies in the grid's content (not scrolled), once settled.
     QRectF cellRect(int index) const;
     double contentHeight() const;
+    // The image the keyboard acts on, -1 for none.
+    int currentIndex() const { return m_current; }
     // The cells that exist now, in the order of the images.
     std::vector<TDImageGridCell*> cells() const;
     TDImageGridCell* cellFor(const platform::Uuid& id) const;
@@ -85,6 +91,11 @@ public:
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
 
 private:
     friend class TDImageGridCell;
@@ -96,6 +107,9 @@ private:
     void springFromCurrentPlaces(double response, std::vector<QPointer<TDImageGridCell>> leaving = {});
     TDImageGridCell* makeCell(const std::shared_ptr<TDMedia>& media);
     void refreshSelection();
+    void setCurrent(int index);
+    // Whether `cell` shows the keyboard's focus ring.
+    bool showsFocusRing(const TDImageGridCell* cell) const;
 
     std::vector<std::shared_ptr<TDMedia>> m_media;
     int m_columns = maximumColumnCount;
@@ -105,6 +119,9 @@ private:
     std::function<void(const std::shared_ptr<TDMedia>&)> m_onDelete;
     std::unordered_set<platform::Uuid> m_expectedRemovals;
     bool m_laidOut = false;
+    int m_current = -1;
+    // The ring shows only for a focus the keyboard brought, not for a click.
+    bool m_keyboardFocus = false;
 
     // By record, not by id: a hand-edited library may hold two records of one id.
     std::unordered_map<const TDMedia*, QPointer<TDImageGridCell>> m_cells;

@@ -1,15 +1,16 @@
 #include "app/screens/workspace/TDCoverImagePopover.h"
 
+#include "app/TDLocalizedText.h"
 #include "app/model/TDProject.h"
 #include "app/screens/common/SymbolPainter.h"
 #include "app/screens/common/TDAppearance.h"
-#include "app/TDLocalizedText.h"
 #include "app/screens/common/TDSpringGhost.h"
 #include "app/store/TDDirectoryPath.h"
 #include "platform/graphics/Image.h"
 
 #include <QEvent>
 #include <QGraphicsOpacityEffect>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
@@ -76,6 +77,7 @@ TDCoverImagePopover::TDCoverImagePopover(std::shared_ptr<TDProject> project, std
     m_tile->setObjectName(QStringLiteral("coverTile"));
     m_tile->setFixedSize(tileWidth, tileHeight);
     m_tile->setMouseTracking(true);
+    m_tile->setAccessibleName(tdLocalized("Cover image:"));
     m_tile->installEventFilter(this);
     layout->addWidget(m_tile, 0, Qt::AlignHCenter);
 
@@ -131,7 +133,12 @@ void TDCoverImagePopover::render()
     } else if (m_coverView) {
         delete m_coverView.data();
     }
+    // Without a pointer, the cover is reached with Tab.
+    const bool tileHadFocus = m_tile->hasFocus();
+    m_tile->setFocusPolicy(cover ? Qt::TabFocus : Qt::NoFocus);
     m_add->setVisible(!cover);
+    if (!cover && tileHadFocus)
+        m_add->setFocus(Qt::OtherFocusReason);
     m_remove->setVisible(cover && m_showCrossButton);
     placeCover();
     m_corners->raise();
@@ -192,10 +199,47 @@ void TDCoverImagePopover::setShowCrossButton(bool show)
 bool TDCoverImagePopover::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == m_tile) {
-        if (event->type() == QEvent::Enter)
+        switch (event->type()) {
+        case QEvent::Enter:
             setShowCrossButton(true);
-        else if (event->type() == QEvent::Leave)
-            setShowCrossButton(false);
+            break;
+        case QEvent::Leave:
+            setShowCrossButton(m_keyboardFocus);
+            break;
+        case QEvent::FocusIn: {
+            // Only a move of the user's: the popover hands its tile the focus back each time it opens.
+            const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+            m_keyboardFocus = reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason;
+            if (m_keyboardFocus)
+                setShowCrossButton(true);
+            break;
+        }
+        case QEvent::FocusOut:
+            m_keyboardFocus = false;
+            setShowCrossButton(m_tile->underMouse());
+            break;
+        case QEvent::KeyPress:
+            switch (static_cast<QKeyEvent*>(event)->key()) {
+            case Qt::Key_Delete:
+            case Qt::Key_Backspace:
+            case Qt::Key_Return:
+            case Qt::Key_Enter:
+            case Qt::Key_Space:
+                // The first key shows what the next one does.
+                if (!m_showCrossButton) {
+                    m_keyboardFocus = true;
+                    setShowCrossButton(true);
+                } else if (m_shown && m_onRemove) {
+                    m_onRemove(*m_shown);
+                }
+                return true;
+            default:
+                break;
+            }
+            break;
+        default:
+            break;
+        }
     }
     return platform::ObservedWidget::eventFilter(watched, event);
 }

@@ -16,9 +16,11 @@ class QToolButton;
 class TDProject;
 
 // The content of the workspace's "Photo" popover: "Cover image:" over a 120 x 68 tile. With a cover
-// the tile shows it filling the tile, and while the pointer is over it a button to remove it, which
-// fades in and out on a spring; without one the tile is a "plus" button that asks for an image file,
-// over which a removed cover fades away. Only a cover file inside the library is ever shown.
+// the tile shows it filling the tile, and while the pointer is over it (or it was reached with Tab)
+// a button to remove it, which fades in and out on a spring; without one the tile is a "plus" button
+// that asks for an image file, over which a removed cover fades away. From the keyboard, Delete,
+// Return or Space on the tile shows the button, and once shown removes the cover. Only a cover file
+// inside the library is ever shown.
 class TDCoverImagePopover : public platform::ObservedWidget {
 public:
     static constexpr int tileWidth = 120;
@@ -53,6 +55,8 @@ private:
     std::function<void(const platform::Url&)> m_onRemove;
     std::optional<platform::Url> m_shown;
     bool m_showCrossButton = false;
+    // The tile was reached from the keyboard and still has the focus.
+    bool m_keyboardFocus = false;
     QLabel* m_caption;
     QWidget* m_tile;
     QWidget* m_corners;

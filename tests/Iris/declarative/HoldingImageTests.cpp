@@ -70,3 +70,27 @@ TEST(HoldingImage, ATemplateImageIsDrawnInTheForegroundColour)
     EXPECT_EQ(at(drawn, 20, 5), QColor(Qt::black));
     EXPECT_EQ(at(drawn, 20, 35), QColor(Qt::white)) << "transparent parts stay clear";
 }
+
+// A photo shown far smaller than it is (a cover on its card) is averaged down, not sampled: fine
+// stripes become an even grey instead of a moiré of black and white, on a screen of any density.
+TEST(HoldingImage, AnImageShrunkALongWayIsAveragedNotSampled)
+{
+    QImage stripes(1320, 880, QImage::Format_RGB32);
+    for (int x = 0; x < stripes.width(); ++x) {
+        const QRgb colour = x % 2 ? qRgb(255, 255, 255) : qRgb(0, 0, 0);
+        for (int y = 0; y < stripes.height(); ++y)
+            stripes.setPixel(x, y, colour);
+    }
+    const HoldingImage view = HoldingImage(imageOf(stripes)).resizable();
+    for (const double ratio : { 1.0, 2.0 }) {
+        QImage canvas(QSize(120, 80) * ratio, QImage::Format_ARGB32_Premultiplied);
+        canvas.setDevicePixelRatio(ratio);
+        canvas.fill(Qt::red);
+        QPainter painter(&canvas);
+        view.paint(painter, QRectF(0, 0, 120, 80), Qt::black);
+        painter.end();
+        for (int x = 0; x < canvas.width(); ++x)
+            ASSERT_NEAR(qGray(canvas.pixel(x, canvas.height() / 2)), 128, 24)
+                << "at " << x << ", ratio " << ratio;
+    }
+}

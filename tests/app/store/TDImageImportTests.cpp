@@ -173,6 +173,10 @@ TEST(TDImageImport, ThumbnailsKeepTheAspectRatioNeverLoseASideAndTurnTransparenc
     };
     for (const auto& [size, thumbnail] : sizes)
         EXPECT_EQ(tdimageimport::thumbnailSize(size), thumbnail) << size.width() << "x" << size.height();
+    // On a screen of 2 or 1.5 device pixels per pixel, 80 pixels would be stretched and blurred.
+    EXPECT_EQ(tdimageimport::thumbnailSize(QSize(400, 200), 2), QSize(160, 80));
+    EXPECT_EQ(tdimageimport::thumbnailSize(QSize(200, 400), 1.5), QSize(60, 120));
+    EXPECT_EQ(tdimageimport::thumbnailSize(QSize(10000, 1), 2), QSize(160, 1));
 
     QImage halfClear(200, 100, QImage::Format_ARGB32);
     halfClear.fill(Qt::transparent);
@@ -185,6 +189,9 @@ TEST(TDImageImport, ThumbnailsKeepTheAspectRatioNeverLoseASideAndTurnTransparenc
     ASSERT_EQ(thumbnail.size(), QSize(80, 40));
     EXPECT_GT(qGray(thumbnail.pixel(70, 20)), 240) << "transparent becomes white";
     EXPECT_LT(qGray(thumbnail.pixel(10, 20)), 15);
+    auto sharp = tdimageimport::thumbnailJpeg(*source.value(), 2);
+    ASSERT_TRUE(sharp);
+    EXPECT_EQ(QImage::fromData(*sharp, "jpeg").size(), QSize(160, 80));
 }
 
 // A pipe is never opened for reading (which would wait for ever), a folder is never walked, and a

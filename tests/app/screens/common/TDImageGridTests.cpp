@@ -3,7 +3,10 @@
 #include "app/screens/common/TDImageGrid.h"
 #include "platform/graphics/Image.h"
 
+#include <QApplication>
+#include <QMenu>
 #include <QScrollBar>
+#include <QTimer>
 
 #include <cmath>
 #include <limits>
@@ -149,6 +152,78 @@ TEST(TDImageGrid, ATapSelectsAndOpensAndASecondTapClearsTheSelection)
     EXPECT_EQ(f.opened.size(), 3u) << "never opened";
     EXPECT_FALSE(f.grid->cellFor(stray->id())->imageView())
         << "a thumbnail outside the library is never read";
+    EXPECT_FALSE(screentest::alertOn(&f.window));
+
+    // A copy another program deleted meanwhile: the tap says so instead of doing nothing.
+    ASSERT_TRUE(QFile::remove(records[1]->url().path()));
+    click(records[1]);
+    EXPECT_EQ(f.opened.size(), 3u);
+    QMessageBox* alert = screentest::alertOn(&f.window);
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->informativeText(),
+        QString::fromUtf8("\u201Ca.png\u201D is no longer in the project's folder."));
+    screentest::closeAlert(alert);
+}
+
+// Without a pointer: Tab puts a ring on the first image, the arrows move it a cell or a row and stop
+// at the ends, End scrolls the last image into view, Return opens it and the menu key offers its
+// "Delete". A click leaves no ring.
+TEST(TDImageGrid, TheKeyboardMovesOpensAndDeletesTheCurrentImage)
+{
+    Grid f;
+    auto records = f.records(100);
+    f.grid->setMedia(records);
+    std::vector<std::shared_ptr<TDMedia>> deleted;
+    f.grid->setOnDelete([&](const auto& media) { deleted.push_back(media); });
+    f.window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&f.window));
+    f.grid->clearFocus();
+    f.grid->setFocus(Qt::TabFocusReason);
+    EXPECT_EQ(f.grid->currentIndex(), 0);
+    auto ringShown = [&](int index) {
+        TDImageGridCell* cell = f.grid->cellFor(records[std::size_t(index)]->id());
+        if (!cell)
+            return false;
+        const QImage picture = cell->grab().toImage();
+        const QColor ring = picture.pixelColor(4, picture.height() / 2);
+        return ring.blue() > 150 && ring.red() < 100;
+    };
+    EXPECT_TRUE(ringShown(0));
+
+    const std::pair<Qt::Key, int> moves[] = { { Qt::Key_Right, 1 }, { Qt::Key_Down, 13 }, { Qt::Key_Up, 1 },
+        { Qt::Key_Left, 0 }, { Qt::Key_Left, 0 }, { Qt::Key_Up, 0 }, { Qt::Key_End, 99 },
+        { Qt::Key_Down, 99 }, { Qt::Key_Home, 0 }, { Qt::Key_End, 99 } };
+    for (const auto& [key, index] : moves) {
+        QTest::keyClick(f.grid, key);
+        EXPECT_EQ(f.grid->currentIndex(), index) << key;
+    }
+    EXPECT_TRUE(ringShown(99));
+    EXPECT_LE(f.grid->cellFor(records[99]->id())->geometry().bottom(), f.grid->viewport()->height())
+        << "scrolled into view";
+
+    QTest::keyClick(f.grid, Qt::Key_Return);
+    EXPECT_EQ(f.grid->selectedTDMedia(), records[99]);
+    ASSERT_EQ(f.opened.size(), 1u);
+    EXPECT_EQ(f.opened[0], records[99]->url().qUrl());
+
+    QTimer::singleShot(0, [] {
+        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            ASSERT_EQ(menu->actions().size(), 1);
+            menu->actions().front()->trigger();
+            menu->close();
+        }
+    });
+    QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint());
+    QCoreApplication::sendEvent(f.grid, &menuKey);
+    ASSERT_EQ(deleted.size(), 1u);
+    EXPECT_EQ(deleted[0], records[99]);
+
+    records.pop_back();
+    f.grid->setMedia(records);
+    EXPECT_EQ(f.grid->currentIndex(), 98) << "the next image left is the current one";
+
+    QTest::mouseClick(f.grid->cellFor(records[98]->id()), Qt::LeftButton);
+    EXPECT_FALSE(ringShown(98)) << "no ring after a click";
 }
 
 // Fill covers the cell with the thumbnail (cropped by the cell); fit shows all of it inside.

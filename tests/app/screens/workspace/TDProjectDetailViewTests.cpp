@@ -21,6 +21,7 @@
 #include <QMainWindow>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTest>
 #include <QToolButton>
 
 using apptest::LibraryRoot;
@@ -590,6 +591,40 @@ TEST(TDProjectDetailView, TheCoverPopoverFadesItsRemoveButtonAndARemovedCover)
     EXPECT_TRUE(content->addButton()->isVisible());
     EXPECT_GE(ghosts(), 1) << "the cover fades away";
     ASSERT_TRUE(testsupport::waitUntil([&] { return ghosts() == 0; }));
+}
+
+// Without a pointer the cover is still removable: Tab reaches the tile, which then shows its remove
+// button, and Delete removes the cover; the focus moves on to the "plus" button. The focus the
+// popover gives back on opening shows nothing, and a first key only shows the button.
+TEST(TDProjectDetailView, TheCoverIsRemovedFromTheKeyboard)
+{
+    Workspace f;
+    f.view->setCoverImage(writeImage(f.root.root() + "/c.png", QSize(40, 30)));
+    f.settle();
+    f.view->setShowCoverImagePopover(true);
+    QCoreApplication::processEvents();
+    TDCoverImagePopover* content = f.view->coverPopoverContent();
+    ASSERT_TRUE(content->showsCover());
+    content->tile()->setFocus(Qt::PopupFocusReason);
+    auto focus = [&](QEvent::Type type, Qt::FocusReason reason) {
+        QFocusEvent event(type, reason);
+        QCoreApplication::sendEvent(content->tile(), &event);
+    };
+    focus(QEvent::FocusIn, Qt::PopupFocusReason);
+    EXPECT_FALSE(content->removeButton()->isVisible());
+    QTest::keyClick(content->tile(), Qt::Key_Return);
+    EXPECT_TRUE(content->removeButton()->isVisible());
+    EXPECT_TRUE(content->showsCover());
+    focus(QEvent::FocusOut, Qt::TabFocusReason);
+    EXPECT_FALSE(content->removeButton()->isVisible());
+
+    focus(QEvent::FocusIn, Qt::TabFocusReason);
+    EXPECT_TRUE(content->removeButton()->isVisible());
+    QTest::keyClick(content->tile(), Qt::Key_Delete);
+    f.settle();
+    EXPECT_FALSE(f.project->coverImageURL());
+    EXPECT_TRUE(coverFiles(f.root).isEmpty());
+    EXPECT_EQ(content->window()->focusWidget(), content->addButton());
 }
 
 // A deleted note's row leaves on a spring: a picture of it stays at its place between its
