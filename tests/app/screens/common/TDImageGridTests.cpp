@@ -213,7 +213,7 @@ TEST(TDImageGrid, TheKeyboardMovesOpensAndDeletesTheCurrentImage)
             menu->close();
         }
     });
-    QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint());
+    QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(), QPoint(), Qt::NoModifier);
     QCoreApplication::sendEvent(f.grid, &menuKey);
     ASSERT_EQ(deleted.size(), 1u);
     EXPECT_EQ(deleted[0], records[99]);
