@@ -221,6 +221,36 @@ TEST(NavigationView, CollapsingASectionOrCtrlClickingKeepsTheSelection)
     EXPECT_EQ(f.view->destinationView(), grid);
 }
 
+// Without a mouse: the arrows step from destination to destination over the section headers and
+// past a collapsed section.
+TEST(NavigationView, TheArrowsMoveThroughTheSidebar)
+{
+    Fixture f;
+    QTreeWidget* sidebar = f.view->sidebar();
+    EXPECT_TRUE(sidebar->focusPolicy() & Qt::TabFocus);
+    const std::pair<Qt::Key, NavigationType> steps[] = {
+        { Qt::Key_Up, NavigationType::projects },
+        { Qt::Key_Down, NavigationType::inProgress },
+        { Qt::Key_End, NavigationType::links },
+        { Qt::Key_Down, NavigationType::links },
+        { Qt::Key_Up, NavigationType::media },
+        { Qt::Key_Up, NavigationType::favorite },
+        { Qt::Key_Down, NavigationType::media },
+        { Qt::Key_Home, NavigationType::projects },
+    };
+    for (const auto& [key, expected] : steps) {
+        QTest::keyClick(sidebar, key);
+        EXPECT_EQ(f.view->selectedNavigationItem(), expected);
+        ASSERT_EQ(sidebar->selectedItems().size(), 1);
+        EXPECT_EQ(sidebar->selectedItems().front(), f.view->sidebarRow(expected));
+    }
+    QWidget* grid = f.view->destinationView();
+    sidebar->topLevelItem(1)->setExpanded(false);
+    QTest::keyClick(sidebar, Qt::Key_End);
+    EXPECT_EQ(f.view->selectedNavigationItem(), NavigationType::favorite);
+    EXPECT_NE(f.view->destinationView(), grid) << "a step changes the page, as a click does";
+}
+
 TEST(NavigationView, EverySidebarSymbolReadsSelectedAndNot)
 {
     for (bool dark : { false, true }) {
