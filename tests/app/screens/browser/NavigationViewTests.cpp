@@ -6,6 +6,7 @@
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDToolbar.h"
 
+#include <QAction>
 #include <QLabel>
 #include <QMainWindow>
 #include <QTreeWidget>
@@ -249,6 +250,22 @@ TEST(NavigationView, TheArrowsMoveThroughTheSidebar)
     QTest::keyClick(sidebar, Qt::Key_End);
     EXPECT_EQ(f.view->selectedNavigationItem(), NavigationType::favorite);
     EXPECT_NE(f.view->destinationView(), grid) << "a step changes the page, as a click does";
+}
+
+// A long session: each visit of a page drew new copies of its toolbar's icons into the pixmap
+// cache, about 1 KB a visit that only the cache's limit ever stopped.
+TEST(NavigationView, APageBuiltAgainReusesItsIcons)
+{
+    Fixture f;
+    auto icon = [&] {
+        auto* grid = dynamic_cast<TDProjectMasterView*>(f.view->destinationView());
+        return grid && grid->createProjectAction() ? grid->createProjectAction()->icon().cacheKey() : 0;
+    };
+    const qint64 first = icon();
+    ASSERT_NE(first, 0);
+    f.view->select(NavigationType::archived);
+    f.view->select(NavigationType::projects);
+    EXPECT_EQ(icon(), first);
 }
 
 TEST(NavigationView, EverySidebarSymbolReadsSelectedAndNot)
