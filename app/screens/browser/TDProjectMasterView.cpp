@@ -52,8 +52,9 @@ public:
         , m_owner(owner)
     {
         setObjectName(QStringLiteral("projectGrid"));
-        // One stop in the Tab order; the arrows then move among the cards.
-        setFocusPolicy(Qt::StrongFocus);
+        // One stop in the Tab order; the arrows then move among the cards. Not taken by a click: a
+        // card clicked would open with the ring on another card.
+        setFocusPolicy(Qt::TabFocus);
     }
 
     // The project the keys act on (its card carries the ring while the grid has focus).
