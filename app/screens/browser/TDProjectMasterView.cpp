@@ -409,6 +409,9 @@ protected:
         if (grid())
             grid()->layoutCards();
     }
+    // The scroll area's own version scrolls to the grid it just gave the focus away from (the
+    // whole grid, so somewhere rows down); the grid keeps its ringed card in view itself.
+    bool focusNextPrevChild(bool next) override { return QWidget::focusNextPrevChild(next); }
 };
 
 } // namespace

@@ -12,9 +12,11 @@
 #include <QGraphicsEffect>
 #include <QLabel>
 #include <QMenu>
+#include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 using apptest::LibraryRoot;
 using screentest::alertOn;
@@ -404,11 +406,16 @@ TEST(TDProjectMasterView, TheKeysMoveThroughTheGridOpenAProjectAndComeBackToIt)
         projects.push_back(screentest::project(QStringLiteral("P%1").arg(i), category));
     stores.projectStore->setTdProjects(projects);
     TDToolbar toolbar;
-    TDProjectMasterView view(stores, NavigationType::projects, &toolbar);
-    view.resize(1000, 400);
-    view.show();
-    view.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    auto* viewOwned = new TDProjectMasterView(stores, NavigationType::projects, &toolbar);
+    TDProjectMasterView& view = *viewOwned;
+    layout->addWidget(viewOwned);
+    layout->addWidget(new QPushButton("Next", &window));
+    window.resize(1000, 400);
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
     QWidget* grid = view.grid();
     grid->setFocus(Qt::TabFocusReason);
     auto ringed = [&] {
@@ -420,6 +427,9 @@ TEST(TDProjectMasterView, TheKeysMoveThroughTheGridOpenAProjectAndComeBackToIt)
         return names.join(',');
     };
     EXPECT_EQ(ringed(), "P0");
+    QTest::keyClick(grid, Qt::Key_Tab);
+    EXPECT_EQ(view.scrollArea()->verticalScrollBar()->value(), 0) << "Tab leaves the grid where it was";
+    grid->setFocus(Qt::TabFocusReason);
     QTest::keyClick(grid, Qt::Key_Left);
     EXPECT_EQ(ringed(), "P0") << "nothing before the first";
     QTest::keyClick(grid, Qt::Key_Right);
@@ -457,8 +467,8 @@ TEST(TDProjectMasterView, TheKeysMoveThroughTheGridOpenAProjectAndComeBackToIt)
     ASSERT_TRUE(testsupport::waitUntil([&] { return view.deletesInFlight() == 0; }));
     ASSERT_EQ(stores.projectStore->tdProjects().size(), 29u);
     // The test platform leaves no window active once a popup closes.
-    view.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
     ASSERT_TRUE(testsupport::waitUntil([&] { return ringed() == "P25"; }))
         << "the ring stays in place, on the card that took the deleted one's";
 }
