@@ -12,6 +12,7 @@
 #include "app/store/TDFolderIcon.h"
 #include "app/store/TDLibrary.h"
 #include "app/store/TDLibraryLoader.h"
+#include "app/store/TDLibraryLock.h"
 #include "app/store/TDLinkStore.h"
 #include "app/store/TDMediaStore.h"
 #include "app/store/TDProjectStore.h"
@@ -26,6 +27,7 @@
 #include <QKeySequence>
 #include <QMainWindow>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -98,6 +100,17 @@ int TindrelApp::main(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("Tindrel"));
     QApplication::setApplicationDisplayName(QStringLiteral("Tindrel"));
     platform::installApplicationNotifications();
+    TDLibraryLock::Outcome claim;
+    const auto lock = TDLibraryLock::acquire(TDDirectoryPath::libraryFolderURL(), &claim);
+    if (claim == TDLibraryLock::Outcome::heldElsewhere) {
+        QMessageBox* alert = presentTDAlert(nullptr, tdLocalized("Tindrel is already open."),
+            tdLocalized("Another Tindrel is using the library in %1. Please go on in its window: two "
+                        "at once would save over each other’s changes.")
+                .arg(QDir::toNativeSeparators(TDDirectoryPath::libraryFolderURL().path())));
+        QObject::connect(alert, &QDialog::finished, qApp, &QApplication::quit, Qt::QueuedConnection);
+        QApplication::exec();
+        return 1;
+    }
     TindrelApp tindrel;
     tindrel.showMainWindow();
     // A logout, a shutdown or Ctrl+C in a terminal closes the windows as Quit does, so the open notes

@@ -82,21 +82,14 @@ bool isSymbolicLink(const Url& url, bool* exists)
     return *exists && S_ISLNK(info.st_mode);
 }
 
-bool isDirectionControl(QChar c)
-{
-    const char16_t u = c.unicode();
-    return (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069);
-}
-
 // The name of a link's file; with direction controls kept, the name earlier versions gave it.
 QString fileName(const TDLink& link, bool withoutDirectionControls)
 {
     // Embeddings, overrides and isolates reorder what follows them, so a page could make its file
     // show another name or extension in a file manager.
-    QString title = link.title.value_or(QString());
-    if (withoutDirectionControls)
-        std::replace_if(title.begin(), title.end(), isDirectionControl, QLatin1Char('-'));
-    title = TDDirectoryPath::safeName(title);
+    QString title = TDDirectoryPath::safeName(link.title.value_or(QString()),
+        withoutDirectionControls ? TDDirectoryPath::DirectionControls::replace
+                                 : TDDirectoryPath::DirectionControls::keep);
     // A page must not be able to hide its link's file.
     while (title.startsWith(QLatin1Char('.')))
         title.remove(0, 1);

@@ -134,12 +134,20 @@ std::optional<TDNameProblem> TDDirectoryPath::nameProblem(const QString& name)
     return std::nullopt;
 }
 
-QString TDDirectoryPath::safeName(const QString& outsideName)
+bool TDDirectoryPath::isDirectionControl(QChar c)
+{
+    const char16_t u = c.unicode();
+    return (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069) || u == 0x200E || u == 0x200F
+        || u == 0x061C;
+}
+
+QString TDDirectoryPath::safeName(const QString& outsideName, DirectionControls keep)
 {
     QString name;
     name.reserve(outsideName.size());
     for (QChar c : outsideName) {
-        bool control = c.unicode() < 0x20 || c.unicode() == 0x7F || c.category() == QChar::Other_Control;
+        bool control = c.unicode() < 0x20 || c.unicode() == 0x7F || c.category() == QChar::Other_Control
+            || (keep == DirectionControls::replace && isDirectionControl(c));
         name.append(c == QLatin1Char('/') || control ? QLatin1Char('-') : c);
     }
     name = name.trimmed();

@@ -47,9 +47,15 @@ public:
     static std::optional<TDNameProblem> nameProblem(const QString& name);
 
     // A name from outside (a page title, a dropped file's name) made safe to use as one component:
-    // "/", NUL and control characters become "-", the ends are trimmed, an empty, "." or ".." name
-    // becomes "Untitled", and it is cut to 200 bytes on a character boundary.
-    static QString safeName(const QString& outsideName);
+    // "/", NUL, control characters and text-direction controls become "-", the ends are trimmed, an
+    // empty, "." or ".." name becomes "Untitled", and it is cut to 200 bytes on a character
+    // boundary. `keep` leaves direction controls as they are, for finding files named by earlier
+    // versions.
+    enum class DirectionControls { replace, keep };
+    static QString safeName(const QString& outsideName, DirectionControls keep = DirectionControls::replace);
+    // Embeddings, overrides, isolates and direction marks: they reorder how the text around them
+    // shows, so a name could show another extension than the one it has.
+    static bool isDirectionControl(QChar c);
 
     // Whether `url` lies strictly inside the library folder, also after resolving symbolic links
     // of the parts that exist.

@@ -107,6 +107,10 @@ TEST(TDDirectoryPath, OutsideNamesAreMadeSafe)
         { ".", "Untitled" },
         { " .. ", "Untitled" },
         { QString("tab\there") + QChar(0) + "nul\n", "tab-here-nul-" },
+        // Shown as "photoexe.png" in a file manager if the override stayed.
+        { u"photo\u202Egnp.exe"_qs, "photo-gnp.exe" },
+        { u"\u202A\u202B\u202C\u202D\u2066\u2067\u2068\u2069\u200E\u200Fx"_qs, "----------x" },
+        { u"\u05E9\u05DC\u05D5\u05DD.png"_qs, u"\u05E9\u05DC\u05D5\u05DD.png"_qs },
     };
     for (const Case& c : cases)
         EXPECT_EQ(TDDirectoryPath::safeName(c.input), c.expected) << c.input.toStdString();
@@ -116,6 +120,8 @@ TEST(TDDirectoryPath, OutsideNamesAreMadeSafe)
     EXPECT_FALSE(TDDirectoryPath::nameProblem(safe));
     QString emoji = QString("a") + QString::fromUtf8("\U0001F600").repeated(60);
     EXPECT_FALSE(TDDirectoryPath::safeName(emoji).back().isHighSurrogate()) << "cut on a character boundary";
+    EXPECT_EQ(
+        TDDirectoryPath::safeName(u"a\u202Eb"_qs, TDDirectoryPath::DirectionControls::keep), u"a\u202Eb"_qs);
 }
 
 TEST(TDDirectoryPath, ProjectFolderCreationRefusesAnExistingFolder)

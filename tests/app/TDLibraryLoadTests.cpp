@@ -1,6 +1,7 @@
 #include "LibraryTestSupport.h"
 #include "app/store/TDLibraryCoding.h"
 #include "app/store/TDLibraryLoader.h"
+#include "app/store/TDLibraryLock.h"
 #include "app/store/TDLinkStore.h"
 #include "app/store/TDMediaStore.h"
 #include "app/store/TDProjectStore.h"
@@ -299,4 +300,31 @@ TEST(TDLibraryLoad, AFileChangedElsewhereSinceItWasReadIsKeptBeforeItIsReplaced)
     ASSERT_EQ(kept.size(), 2) << "the file the link brought, then the change made through it";
     EXPECT_EQ(tdlibrary::decodeMedia(root.read(kept.back())).value().size(), 2u);
     EXPECT_EQ(root.read("media.library"), "[]");
+}
+
+// A second program on one library would save its lists over the first one's: it must not get in.
+TEST(TDLibraryLock, OneHolderPerLibraryUntilItLetsGo)
+{
+    LibraryRoot root;
+    const platform::Url library = platform::Url::fileUrl(root.library());
+    TDLibraryLock::Outcome outcome;
+    auto first = TDLibraryLock::acquire(library, &outcome);
+    ASSERT_EQ(outcome, TDLibraryLock::Outcome::acquired) << "also before the library folder exists";
+    ASSERT_TRUE(first);
+
+    EXPECT_FALSE(TDLibraryLock::acquire(library, &outcome));
+    EXPECT_EQ(outcome, TDLibraryLock::Outcome::heldElsewhere);
+    // The same folder reached through a symbolic link to the documents folder.
+    ASSERT_TRUE(QFile::link(root.documents(), root.root() + "/Linked"));
+    EXPECT_FALSE(
+        TDLibraryLock::acquire(platform::Url::fileUrl(root.root() + "/Linked/Tindrel.folder"), &outcome));
+    EXPECT_EQ(outcome, TDLibraryLock::Outcome::heldElsewhere);
+
+    LibraryRoot other;
+    EXPECT_TRUE(TDLibraryLock::acquire(platform::Url::fileUrl(other.library()), &outcome))
+        << "another library is not held";
+
+    first.reset();
+    EXPECT_TRUE(TDLibraryLock::acquire(library, &outcome)) << "free again once the holder is gone";
+    EXPECT_EQ(outcome, TDLibraryLock::Outcome::acquired);
 }

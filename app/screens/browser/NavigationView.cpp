@@ -14,6 +14,7 @@
 
 #include <QEvent>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QScreen>
@@ -109,6 +110,12 @@ public:
             QPainterPath path;
             path.addRoundedRect(background, 5, 5);
             painter->fillPath(path, tdappearance::color(SystemColor::selectedContentBackground, dark));
+            // Where the keys act: the selection alone looks the same with and without focus.
+            if (view && view->hasFocus()) {
+                QPainterPath ring;
+                ring.addRoundedRect(background.adjusted(1.5, 1.5, -1.5, -1.5), 4, 4);
+                painter->strokePath(ring, QPen(QColor(255, 255, 255, 200), 1.5));
+            }
         }
         auto destination = static_cast<NavigationType>(index.data(destinationRole).toInt());
         if (const NavigationItemLabel* label = labelFor(destination)) {
@@ -222,7 +229,9 @@ void NavigationView::buildSidebar()
     m_sidebar->setMinimumWidth(sidebarMinimumWidth);
     m_sidebar->setSelectionMode(QAbstractItemView::SingleSelection);
     m_sidebar->setItemDelegate(new SidebarDelegate(m_sidebar));
-    m_sidebar->setFocusPolicy(Qt::NoFocus);
+    // Tab reaches it and the arrows move between the destinations, as in a desktop's sidebar.
+    m_sidebar->setFocusPolicy(Qt::StrongFocus);
+    m_sidebar->installEventFilter(this);
     m_sidebar->setMouseTracking(true);
     m_sidebar->setExpandsOnDoubleClick(false);
     m_sidebar->setAnimated(false);
@@ -377,8 +386,62 @@ void NavigationView::setAvailableWidth(std::function<int()> availableWidth)
     fitSidebar();
 }
 
+// The visible destination rows, top to bottom: a collapsed section's rows are skipped.
+std::vector<NavigationType> NavigationView::visibleDestinations() const
+{
+    std::vector<NavigationType> rows;
+    for (int section = 0; section < m_sidebar->topLevelItemCount(); ++section) {
+        QTreeWidgetItem* header = m_sidebar->topLevelItem(section);
+        if (!header->isExpanded())
+            continue;
+        for (int row = 0; row < header->childCount(); ++row)
+            rows.push_back(static_cast<NavigationType>(header->child(row)->data(0, destinationRole).toInt()));
+    }
+    return rows;
+}
+
+// The tree's own keys would stop on a section header, which takes no selection, and the selection
+// would snap back: the arrows step over the headers instead.
+bool NavigationView::moveSidebarSelection(int key)
+{
+    const auto rows = visibleDestinations();
+    if (rows.empty())
+        return key == Qt::Key_Up || key == Qt::Key_Down || key == Qt::Key_Home || key == Qt::Key_End;
+    auto at = std::find(rows.begin(), rows.end(), m_selectedNavigationItem);
+    const int current = at == rows.end() ? -1 : static_cast<int>(at - rows.begin());
+    const int last = static_cast<int>(rows.size()) - 1;
+    int next;
+    switch (key) {
+    case Qt::Key_Up:
+        next = current < 0 ? last : std::max(0, current - 1);
+        break;
+    case Qt::Key_Down:
+        next = current < 0 ? 0 : std::min(last, current + 1);
+        break;
+    case Qt::Key_Home:
+    case Qt::Key_PageUp:
+        next = 0;
+        break;
+    case Qt::Key_End:
+    case Qt::Key_PageDown:
+        next = last;
+        break;
+    default:
+        return false;
+    }
+    select(rows[std::size_t(next)]);
+    return true;
+}
+
 bool NavigationView::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == m_sidebar && event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (!(key->modifiers() & ~Qt::KeypadModifier) && moveSidebarSelection(key->key()))
+            return true;
+    }
+    if (watched == m_sidebar && (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut))
+        m_sidebar->viewport()->update();
     // Before a layout passes the column's new minimum up to the window, which would otherwise grow
     // past the screen first: whichever of the layouts on the way up is asked first.
     if (event->type() == QEvent::LayoutRequest

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <functional>
+#include <vector>
 
 class BottomBar;
 class QSplitter;
@@ -60,6 +61,8 @@ private:
     void applySidebarColors();
     void replaceDestination();
     void keepSelection();
+    std::vector<NavigationType> visibleDestinations() const;
+    bool moveSidebarSelection(int key);
 
     TDStores m_stores;
     std::function<void()> m_onAppear;

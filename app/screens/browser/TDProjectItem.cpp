@@ -275,6 +275,20 @@ void TDProjectItem::paintOverlay(QPainter& painter)
         painter.drawText(QPointF(leadingPadding, baseline), line);
         baseline += nameMetrics.lineSpacing();
     }
+
+    if (m_showsFocusRing) {
+        QPainterPath ring;
+        ring.addRoundedRect(tile.adjusted(1.5, 1.5, -1.5, -1.5), cornerRadius - 1, cornerRadius - 1);
+        painter.strokePath(ring, QPen(tdappearance::color(SystemColor::selectedContentBackground, dark), 3));
+    }
+}
+
+void TDProjectItem::setShowsFocusRing(bool shows)
+{
+    if (m_showsFocusRing == shows)
+        return;
+    m_showsFocusRing = shows;
+    m_overlay->update();
 }
 
 void TDProjectItem::mouseReleaseEvent(QMouseEvent* event)

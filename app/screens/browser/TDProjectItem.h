@@ -46,6 +46,10 @@ public:
 
     void setOnOpen(std::function<void()> onOpen) { m_onOpen = std::move(onOpen); }
 
+    // The ring of the card the grid's keys act on.
+    void setShowsFocusRing(bool shows);
+    bool showsFocusRing() const { return m_showsFocusRing; }
+
     // What the card shows, as it shows it.
     QString categoryText() const { return m_category; }
     QString nameText() const { return m_name; }
@@ -83,4 +87,5 @@ private:
     bool m_isFavorite = false;
     TDStatus m_status = TDStatus::inProgress;
     std::optional<platform::Url> m_cover;
+    bool m_showsFocusRing = false;
 };

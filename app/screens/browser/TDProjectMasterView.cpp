@@ -16,8 +16,10 @@
 #include "platform/ui/ObservedWidget.h"
 
 #include <QAction>
+#include <QContextMenuEvent>
 #include <QEvent>
 #include <QGraphicsOpacityEffect>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QScrollArea>
@@ -26,6 +28,7 @@
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -49,6 +52,17 @@ public:
         , m_owner(owner)
     {
         setObjectName(QStringLiteral("projectGrid"));
+        // One stop in the Tab order; the arrows then move among the cards. Not taken by a click: a
+        // card clicked would open with the ring on another card.
+        setFocusPolicy(Qt::TabFocus);
+    }
+
+    // The project the keys act on (its card carries the ring while the grid has focus).
+    std::shared_ptr<TDProject> currentProject() const
+    {
+        return m_current >= 0 && m_current < static_cast<int>(m_projects.size())
+            ? m_projects[std::size_t(m_current)]
+            : nullptr;
     }
 
     // The next change that drops `project` is animated: the card fades out and the cards after it
@@ -57,10 +71,19 @@ public:
 
     void setProjects(std::vector<std::shared_ptr<TDProject>> projects)
     {
+        // The current card follows its project; when that one goes, the one now in its place.
+        const TDProject* current = currentProject().get();
         std::unordered_map<const TDProject*, int> oldIndex;
         for (int i = 0; i < static_cast<int>(m_projects.size()); ++i)
             oldIndex.emplace(m_projects[i].get(), i);
         m_projects = std::move(projects);
+        if (m_current >= 0) {
+            auto found = std::find_if(m_projects.begin(), m_projects.end(),
+                [&](const auto& project) { return project.get() == current; });
+            m_current = found != m_projects.end()
+                ? static_cast<int>(found - m_projects.begin())
+                : std::min(m_current, static_cast<int>(m_projects.size()) - 1);
+        }
         std::unordered_set<const TDProject*> kept;
         for (const auto& project : m_projects)
             kept.insert(project.get());
@@ -133,6 +156,7 @@ public:
                 place = slotOrigin(from->second, card->width(), cellWidth) * (1 - m_springProgress)
                     + place * m_springProgress;
             card->move(place.toPoint());
+            card->setShowsFocusRing(i == m_current && hasFocus());
             card->show();
         }
     }
@@ -166,7 +190,118 @@ protected:
         layoutCards();
     }
 
+    void focusInEvent(QFocusEvent* event) override
+    {
+        QWidget::focusInEvent(event);
+        if (!currentProject() && !m_projects.empty()) {
+            // The first card in view, not the first of the library, which may be far above.
+            const int scrolled = m_area->verticalScrollBar()->value() - gridPadding;
+            const int row = std::max(
+                0, (scrolled + TDProjectItem::tileHeight / 2) / (TDProjectItem::tileHeight + gridSpacing));
+            m_current = std::min(row * columnCount, static_cast<int>(m_projects.size()) - 1);
+        }
+        revealCurrent();
+    }
+
+    void focusOutEvent(QFocusEvent* event) override
+    {
+        QWidget::focusOutEvent(event);
+        layoutCards();
+    }
+
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        const int count = static_cast<int>(m_projects.size());
+        const bool plain = !(event->modifiers() & ~Qt::KeypadModifier);
+        if (count == 0 || !plain) {
+            if (count > 0 && event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier)
+                return showCurrentMenu();
+            return QWidget::keyPressEvent(event);
+        }
+        const int current = std::clamp(m_current, 0, count - 1);
+        const int rowsInView
+            = std::max(1, m_area->viewport()->height() / (TDProjectItem::tileHeight + gridSpacing));
+        int next = current;
+        switch (event->key()) {
+        case Qt::Key_Left:
+            next = current - (layoutDirection() == Qt::RightToLeft ? -1 : 1);
+            break;
+        case Qt::Key_Right:
+            next = current + (layoutDirection() == Qt::RightToLeft ? -1 : 1);
+            break;
+        case Qt::Key_Up:
+            next = current - columnCount;
+            break;
+        case Qt::Key_Down:
+            // From a row above a shorter last row, down goes to the last card.
+            next = current / columnCount < (count - 1) / columnCount
+                ? std::min(count - 1, current + columnCount)
+                : current;
+            break;
+        case Qt::Key_PageUp:
+            next = current - rowsInView * columnCount;
+            break;
+        case Qt::Key_PageDown:
+            next = std::min(count - 1, current + rowsInView * columnCount);
+            break;
+        case Qt::Key_Home:
+            next = 0;
+            break;
+        case Qt::Key_End:
+            next = count - 1;
+            break;
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+        case Qt::Key_Space:
+            m_current = current;
+            if (m_owner)
+                m_owner->push(m_projects[std::size_t(current)]);
+            return;
+        case Qt::Key_Menu:
+            m_current = current;
+            return showCurrentMenu();
+        default:
+            return QWidget::keyPressEvent(event);
+        }
+        if (next < 0 || next >= count)
+            next = current;
+        m_current = next;
+        revealCurrent();
+    }
+
+    void contextMenuEvent(QContextMenuEvent* event) override
+    {
+        if (event->reason() == QContextMenuEvent::Keyboard && currentProject())
+            return showCurrentMenu();
+        QWidget::contextMenuEvent(event);
+    }
+
 private:
+    // Scrolls the current card into view (which builds it) and rings it.
+    void revealCurrent()
+    {
+        if (m_current >= 0) {
+            const int rowHeight = TDProjectItem::tileHeight + gridSpacing;
+            const int top = gridPadding + (m_current / columnCount) * rowHeight;
+            m_area->ensureVisible(width() / 2, top + TDProjectItem::tileHeight / 2, 0,
+                TDProjectItem::tileHeight / 2 + gridPadding);
+        }
+        layoutCards();
+    }
+
+    void showCurrentMenu()
+    {
+        auto project = currentProject();
+        if (!project || !m_owner)
+            return;
+        revealCurrent();
+        auto card = m_cards.find(project.get());
+        QWidget* anchor = card != m_cards.end() && card->second ? static_cast<QWidget*>(card->second) : this;
+        QMenu* menu = m_owner->cardMenu(project);
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->popup(anchor->mapToGlobal(anchor == this ? QPoint() : anchor->rect().center()));
+    }
+
     QPointF slotOrigin(int index, int cardWidth, double cellWidth) const
     {
         const int rowHeight = TDProjectItem::tileHeight + gridSpacing;
@@ -235,6 +370,8 @@ private:
     // By record, not by id: a hand-edited library may hold two records of one id.
     std::unordered_map<const TDProject*, QPointer<TDProjectItem>> m_cards;
     std::unordered_set<const TDProject*> m_expectedRemovals;
+    // The index of the card the keys act on; none until the grid first has focus.
+    int m_current = -1;
     // While a removal springs: where each moving card started, and how far along it is.
     TDSpringAnimation m_spring { deleteSpringResponse };
     std::unordered_map<const TDProject*, int> m_fromIndex;
@@ -253,6 +390,8 @@ public:
         setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
         viewport()->setAutoFillBackground(false);
+        // The grid inside takes the focus and the keys.
+        setFocusPolicy(Qt::NoFocus);
     }
 
     TDProjectGrid* grid() const { return static_cast<TDProjectGrid*>(widget()); }
@@ -270,6 +409,9 @@ protected:
         if (grid())
             grid()->layoutCards();
     }
+    // The scroll area's own version scrolls to the grid it just gave the focus away from (the
+    // whole grid, so somewhere rows down); the grid keeps its ringed card in view itself.
+    bool focusNextPrevChild(bool next) override { return QWidget::focusNextPrevChild(next); }
 };
 
 } // namespace
@@ -403,6 +545,8 @@ void TDProjectMasterView::push(const std::shared_ptr<TDProject>& project)
 {
     TDNavigationPage* page = makeTDProjectPage(project, m_stores, m_stack);
     QWidget* widget = page->pageWidget();
+    if (stackDepth() == 0)
+        m_gridHadFocus = m_root->grid()->hasFocus();
     QPointer<TDProjectMasterView> self(this);
     page->setOnTitleChange([self, widget](const QString& title) {
         if (self && self->m_toolbar && self->topPage() == widget)
@@ -414,6 +558,10 @@ void TDProjectMasterView::push(const std::shared_ptr<TDProject>& project)
     });
     m_stack->addWidget(widget);
     m_stack->setCurrentWidget(widget);
+    // Opened from the keyboard: the keys go on in the page, not to wherever the hidden grid's
+    // focus would fall.
+    if (m_gridHadFocus)
+        widget->setFocus(Qt::OtherFocusReason);
     // A page wider than the grid (the workspace's two columns) widens the window rather than being cut.
     setMinimumWidth(std::max(minimumWidth, widget->minimumWidth()));
     updateToolbar();
@@ -427,6 +575,11 @@ void TDProjectMasterView::pop()
     m_stack->removeWidget(page);
     page->deleteLater();
     m_stack->setCurrentIndex(m_stack->count() - 1);
+    // Back where the keys left: on the card of the project that was opened.
+    if (stackDepth() == 0 && m_gridHadFocus) {
+        m_gridHadFocus = false;
+        m_root->grid()->setFocus(Qt::OtherFocusReason);
+    }
     setMinimumWidth(stackDepth() > 0 ? std::max(minimumWidth, topPage()->minimumWidth()) : minimumWidth);
     updateToolbar();
 }
@@ -469,6 +622,11 @@ QWidget* TDProjectMasterView::emptyState() const
 QScrollArea* TDProjectMasterView::scrollArea() const
 {
     return m_root->scrollArea();
+}
+
+QWidget* TDProjectMasterView::grid() const
+{
+    return m_root->grid();
 }
 
 QList<TDProjectItem*> TDProjectMasterView::cards() const

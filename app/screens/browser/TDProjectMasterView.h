@@ -49,6 +49,9 @@ public:
     bool showsEmptyState() const;
     QWidget* emptyState() const;
     QScrollArea* scrollArea() const;
+    // The grid of cards: one stop in the Tab order, moved through with the arrow keys; Return opens
+    // the ringed card's project and the menu key (or Shift+F10) opens its menu.
+    QWidget* grid() const;
     // The cards built so far (only those near the visible part of the grid exist).
     QList<TDProjectItem*> cards() const;
     TDProjectItem* cardFor(const platform::Uuid& projectId) const;
@@ -78,4 +81,6 @@ private:
     QAction* m_createAction = nullptr;
     QPointer<CreateTDProjectSheet> m_createSheet;
     bool m_openCreateNewProjectSheet = false;
+    // Whether the grid had the keys when the page on it was opened; Back gives them back.
+    bool m_gridHadFocus = false;
 };

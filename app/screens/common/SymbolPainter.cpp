@@ -424,8 +424,19 @@ QPixmap SymbolPainter::pixmap(
 
 QIcon SymbolPainter::icon(Symbol symbol, int size, const QColor& color, Fill fill)
 {
+    // One icon per look: each new icon gets cached pixmaps of its own when it is drawn, so a screen
+    // built again (a sidebar page, a project page) filled the pixmap cache with copies of its icons.
+    static QHash<QString, QIcon> icons;
+    const QString key = QStringLiteral("%1/%2/%3/%4")
+                            .arg(int(symbol))
+                            .arg(size)
+                            .arg(QString::number(color.rgba64(), 16))
+                            .arg(int(fill));
+    if (auto found = icons.constFind(key); found != icons.constEnd())
+        return *found;
     QIcon icon;
     icon.addPixmap(pixmap(symbol, size, color, fill, 1.0));
     icon.addPixmap(pixmap(symbol, size, color, fill, 2.0));
+    icons.insert(key, icon);
     return icon;
 }

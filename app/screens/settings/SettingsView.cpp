@@ -1,12 +1,12 @@
 #include "app/screens/settings/SettingsView.h"
 
+#include "app/TDLocalizedText.h"
 #include "app/model/TDProject.h"
 #include "app/screens/common/SymbolPainter.h"
 #include "app/screens/common/TDAlert.h"
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDDisplayText.h"
 #include "app/screens/common/TDGroupedBox.h"
-#include "app/TDLocalizedText.h"
 #include "app/screens/common/TDPrimaryButton.h"
 #include "app/screens/common/TDTextFieldSheet.h"
 #include "app/store/TDCategoryStore.h"
@@ -16,6 +16,7 @@
 #include <QEvent>
 #include <QFormLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -49,17 +50,30 @@ public:
         setObjectName(QStringLiteral("categoryBox"));
     }
 
+    // Rings the box while the list in it has the keys.
+    void setFocusRing(bool shown)
+    {
+        m_focusRing = shown;
+        update();
+    }
+
 protected:
     void paintEvent(QPaintEvent*) override
     {
         QPainter painter(this);
         const bool dark = tdappearance::isDark(this);
         painter.fillRect(rect(), tdappearance::color(SystemColor::controlBackground, dark));
-        QColor border = tdappearance::color(SystemColor::tertiaryLabel, dark);
+        QColor border = m_focusRing ? tdappearance::color(SystemColor::selectedContentBackground, dark)
+                                    : tdappearance::color(SystemColor::tertiaryLabel, dark);
         QPen pen(border, 1, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
         painter.setPen(pen);
         painter.drawRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
+        if (m_focusRing)
+            painter.drawRect(QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5));
     }
+
+private:
+    bool m_focusRing = false;
 };
 
 // Two joined buttons, "minus" and "plus", in one bordered control.
@@ -193,6 +207,11 @@ SettingsView::SettingsView(TDStores stores, QWidget* parent)
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setMinimumHeight(listMinimumHeight);
     scroll->viewport()->setAutoFillBackground(false);
+    // Tab reaches the list and the arrows choose the category that "minus" acts on.
+    scroll->setFocusPolicy(Qt::StrongFocus);
+    scroll->installEventFilter(this);
+    m_list = scroll;
+    m_box = box;
     m_rowsHolder = new QWidget(scroll);
     m_rowsHolder->setAutoFillBackground(false);
     m_rowsLayout = new QVBoxLayout(m_rowsHolder);
@@ -277,6 +296,46 @@ QList<TDCategoryRow*> SettingsView::rows() const
             list.append(row);
     }
     return list;
+}
+
+bool SettingsView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_list && (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut))
+        static_cast<TDCategoryBox*>(m_box)->setFocusRing(event->type() == QEvent::FocusIn);
+    if (watched == m_list && event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        const QList<TDCategoryRow*> list = rows();
+        qsizetype current = -1;
+        for (qsizetype i = 0; i < list.size(); ++i) {
+            if (list[i]->isSelected())
+                current = i;
+        }
+        qsizetype next = -1;
+        switch (key->modifiers() & ~Qt::KeypadModifier ? 0 : key->key()) {
+        case Qt::Key_Up:
+            next = current < 0 ? list.size() - 1 : std::max<qsizetype>(0, current - 1);
+            break;
+        case Qt::Key_Down:
+            next = current < 0 ? 0 : std::min(list.size() - 1, current + 1);
+            break;
+        case Qt::Key_Home:
+        case Qt::Key_PageUp:
+            next = 0;
+            break;
+        case Qt::Key_End:
+        case Qt::Key_PageDown:
+            next = list.size() - 1;
+            break;
+        default:
+            return platform::ObservedWidget::eventFilter(watched, event);
+        }
+        if (next >= 0 && next < list.size()) {
+            select(list[next]->category());
+            m_list->ensureWidgetVisible(list[next], 0, 0);
+        }
+        return true;
+    }
+    return platform::ObservedWidget::eventFilter(watched, event);
 }
 
 void SettingsView::select(const std::shared_ptr<TDCategory>& category)

@@ -15,6 +15,7 @@
 #include <memory>
 
 class QPushButton;
+class QScrollArea;
 class QTabWidget;
 class QToolButton;
 class QVBoxLayout;
@@ -54,10 +55,13 @@ public:
     QPushButton* restoreButton() const { return m_restore; }
     QToolButton* deleteButton() const { return m_minus; }
     QToolButton* addButton() const { return m_plus; }
+    // The list of categories: one Tab stop; the arrows, Home and End move the selection.
+    QScrollArea* categoryList() const { return m_list; }
 
 protected:
     void render() override;
     void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void raiseAlert(QWidget* parent, const QString& title, const QString& message);
@@ -70,6 +74,8 @@ private:
     std::shared_ptr<TDCategory> m_selectedTDCategory;
     QString m_newCategoryTitle;
     QTabWidget* m_tabs;
+    QScrollArea* m_list;
+    QWidget* m_box;
     QWidget* m_rowsHolder;
     QVBoxLayout* m_rowsLayout;
     QPushButton* m_restore;

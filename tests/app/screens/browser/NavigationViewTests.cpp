@@ -6,6 +6,7 @@
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDToolbar.h"
 
+#include <QAction>
 #include <QLabel>
 #include <QMainWindow>
 #include <QTreeWidget>
@@ -219,6 +220,52 @@ TEST(NavigationView, CollapsingASectionOrCtrlClickingKeepsTheSelection)
     ASSERT_EQ(f.view->sidebar()->selectedItems().size(), 1);
     EXPECT_EQ(f.view->sidebar()->selectedItems().front(), row);
     EXPECT_EQ(f.view->destinationView(), grid);
+}
+
+// Without a mouse: the arrows step from destination to destination over the section headers and
+// past a collapsed section.
+TEST(NavigationView, TheArrowsMoveThroughTheSidebar)
+{
+    Fixture f;
+    QTreeWidget* sidebar = f.view->sidebar();
+    EXPECT_TRUE(sidebar->focusPolicy() & Qt::TabFocus);
+    const std::pair<Qt::Key, NavigationType> steps[] = {
+        { Qt::Key_Up, NavigationType::projects },
+        { Qt::Key_Down, NavigationType::inProgress },
+        { Qt::Key_End, NavigationType::links },
+        { Qt::Key_Down, NavigationType::links },
+        { Qt::Key_Up, NavigationType::media },
+        { Qt::Key_Up, NavigationType::favorite },
+        { Qt::Key_Down, NavigationType::media },
+        { Qt::Key_Home, NavigationType::projects },
+    };
+    for (const auto& [key, expected] : steps) {
+        QTest::keyClick(sidebar, key);
+        EXPECT_EQ(f.view->selectedNavigationItem(), expected);
+        ASSERT_EQ(sidebar->selectedItems().size(), 1);
+        EXPECT_EQ(sidebar->selectedItems().front(), f.view->sidebarRow(expected));
+    }
+    QWidget* grid = f.view->destinationView();
+    sidebar->topLevelItem(1)->setExpanded(false);
+    QTest::keyClick(sidebar, Qt::Key_End);
+    EXPECT_EQ(f.view->selectedNavigationItem(), NavigationType::favorite);
+    EXPECT_NE(f.view->destinationView(), grid) << "a step changes the page, as a click does";
+}
+
+// A long session: each visit of a page drew new copies of its toolbar's icons into the pixmap
+// cache, about 1 KB a visit that only the cache's limit ever stopped.
+TEST(NavigationView, APageBuiltAgainReusesItsIcons)
+{
+    Fixture f;
+    auto icon = [&] {
+        auto* grid = dynamic_cast<TDProjectMasterView*>(f.view->destinationView());
+        return grid && grid->createProjectAction() ? grid->createProjectAction()->icon().cacheKey() : 0;
+    };
+    const qint64 first = icon();
+    ASSERT_NE(first, 0);
+    f.view->select(NavigationType::archived);
+    f.view->select(NavigationType::projects);
+    EXPECT_EQ(icon(), first);
 }
 
 TEST(NavigationView, EverySidebarSymbolReadsSelectedAndNot)

@@ -12,9 +12,11 @@
 #include <QGraphicsEffect>
 #include <QLabel>
 #include <QMenu>
+#include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 using apptest::LibraryRoot;
 using screentest::alertOn;
@@ -389,4 +391,84 @@ TEST(TDProjectMasterView, TheToolbarButtonOpensTheCreateSheetOnce)
     sheet->reject();
     EXPECT_FALSE(view->openCreateNewProjectSheet());
     EXPECT_EQ(view->createProjectSheet(), nullptr);
+}
+
+// A user without a mouse reaches every project: the arrows move the ring (scrolling it into view),
+// Return opens the project, Back brings the keys back to the same card, and the menu key deletes.
+TEST(TDProjectMasterView, TheKeysMoveThroughTheGridOpenAProjectAndComeBackToIt)
+{
+    LibraryRoot root;
+    root.makeLibraryFolder();
+    TDStores stores = screentest::makeStores();
+    auto category = stores.categoryStore->tdCategories().front();
+    TDProjectStore::ProjectList projects;
+    for (int i = 0; i < 30; ++i)
+        projects.push_back(screentest::project(QStringLiteral("P%1").arg(i), category));
+    stores.projectStore->setTdProjects(projects);
+    TDToolbar toolbar;
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    auto* viewOwned = new TDProjectMasterView(stores, NavigationType::projects, &toolbar);
+    TDProjectMasterView& view = *viewOwned;
+    layout->addWidget(viewOwned);
+    layout->addWidget(new QPushButton("Next", &window));
+    window.resize(1000, 400);
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    QWidget* grid = view.grid();
+    grid->setFocus(Qt::TabFocusReason);
+    auto ringed = [&] {
+        QStringList names;
+        for (TDProjectItem* card : view.cards()) {
+            if (card->showsFocusRing())
+                names << card->nameText();
+        }
+        return names.join(',');
+    };
+    EXPECT_EQ(ringed(), "P0");
+    QTest::keyClick(grid, Qt::Key_Tab);
+    EXPECT_EQ(view.scrollArea()->verticalScrollBar()->value(), 0) << "Tab leaves the grid where it was";
+    grid->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(grid, Qt::Key_Left);
+    EXPECT_EQ(ringed(), "P0") << "nothing before the first";
+    QTest::keyClick(grid, Qt::Key_Right);
+    QTest::keyClick(grid, Qt::Key_Down);
+    EXPECT_EQ(ringed(), "P5");
+    for (int i = 0; i < 5; ++i)
+        QTest::keyClick(grid, Qt::Key_Down);
+    EXPECT_EQ(ringed(), "P25") << "scrolled into view, and built";
+    QTest::keyClick(grid, Qt::Key_Down);
+    EXPECT_EQ(ringed(), "P29") << "the last row is shorter: down goes to the last card";
+    QTest::keyClick(grid, Qt::Key_Home);
+    EXPECT_EQ(ringed(), "P0");
+    QTest::keyClick(grid, Qt::Key_End);
+    EXPECT_EQ(ringed(), "P29");
+    QTest::keyClick(grid, Qt::Key_Up);
+    QTest::keyClick(grid, Qt::Key_Left);
+
+    QTest::keyClick(grid, Qt::Key_Return);
+    ASSERT_EQ(view.stackDepth(), 1);
+    EXPECT_EQ(dynamic_cast<TDProjectDetailView*>(view.topPage())->project(), projects[24]);
+    EXPECT_TRUE(view.topPage()->isAncestorOf(QApplication::focusWidget())
+        || view.topPage() == QApplication::focusWidget());
+    toolbar.triggerBack();
+    EXPECT_TRUE(grid->hasFocus());
+    EXPECT_EQ(ringed(), "P24");
+    grid->clearFocus();
+    EXPECT_EQ(ringed(), "") << "no ring without the keys";
+    grid->setFocus(Qt::TabFocusReason);
+
+    QTest::keyClick(grid, Qt::Key_Menu);
+    auto* menu = QApplication::activePopupWidget();
+    ASSERT_TRUE(menu && menu->objectName() == "cardMenu");
+    menu->findChild<QAction*>("deleteProjectAction")->trigger();
+    menu->close();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return view.deletesInFlight() == 0; }));
+    ASSERT_EQ(stores.projectStore->tdProjects().size(), 29u);
+    // The test platform leaves no window active once a popup closes.
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return ringed() == "P25"; }))
+        << "the ring stays in place, on the card that took the deleted one's";
 }

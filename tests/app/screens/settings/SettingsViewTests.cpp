@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -91,6 +92,29 @@ TEST(SettingsView, OpensOnTheFirstCategoryAndAPressAnywhereOnARowSelectsIt)
     EXPECT_EQ(f.highlighted(), QStringList { "Illustration" });
     EXPECT_EQ(f.view->restoreButton()->text(), "Restore the default");
     EXPECT_EQ(f.view->findChild<QWidget*>("categoryControlGroup")->width(), 120);
+}
+
+// Without a mouse the category "minus" removes is chosen with the arrows.
+TEST(SettingsView, TheArrowsChooseTheCategoryMinusRemoves)
+{
+    Fixture f;
+    QWidget* list = f.view->categoryList();
+    EXPECT_TRUE(list->focusPolicy() & Qt::TabFocus);
+    QTest::keyClick(list, Qt::Key_Up);
+    EXPECT_EQ(f.highlighted(), QStringList { "Software" }) << "nothing above the first";
+    QTest::keyClick(list, Qt::Key_Down);
+    QTest::keyClick(list, Qt::Key_Down);
+    EXPECT_EQ(f.highlighted(), QStringList { "Illustration" });
+    QTest::keyClick(list, Qt::Key_End);
+    EXPECT_EQ(f.highlighted(), QStringList { "Music" });
+    QTest::keyClick(list, Qt::Key_Down);
+    EXPECT_EQ(f.highlighted(), QStringList { "Music" });
+    f.minus();
+    EXPECT_EQ(f.rowNames(), (QStringList { "Software", "Hardware", "Illustration", "Graphic design" }));
+    QTest::keyClick(list, Qt::Key_Down);
+    EXPECT_EQ(f.highlighted(), QStringList { "Software" }) << "after a deletion the arrows start again";
+    QTest::keyClick(list, Qt::Key_Home);
+    EXPECT_EQ(f.highlighted(), QStringList { "Software" });
 }
 
 TEST(SettingsView, MinusRefusesACategoryInUseAndTheLastOne)
