@@ -21,6 +21,27 @@ struct TDLinkOpenProblem {
 std::optional<TDLinkOpenProblem> tdOpenLink(
     const QString& address, const std::function<bool(const QUrl&)>& opener);
 
+// How wide a card's description runs on one line, worked out once per text so that a list of
+// thousands of cards knows every card's height at any width without laying out a single text. The
+// estimate sums each character's advance and the font's kerning of each pair, which is within a
+// fraction of a pixel of the shaped width; only a text too close to a width to tell apart, or
+// holding characters the sum cannot stand for (other scripts, fallback fonts), is measured exactly,
+// and then once.
+class TDLinkDescriptionWidth {
+public:
+    TDLinkDescriptionWidth() = default;
+    explicit TDLinkDescriptionWidth(const std::optional<QString>& description);
+
+    // The description's lines in a column of text `textWidth` wide: 1 when it fits, otherwise 2.
+    // `description` is the one this width was made from.
+    int linesAt(int textWidth, const std::optional<QString>& description);
+
+private:
+    // Bounds of the one-line width; equal once measured.
+    double m_low = 0;
+    double m_high = 0;
+};
+
 // The card of one saved link: its page title on one line ("No Title" when it has none), the page
 // description on at most two lines ("No Description"), and the address on one line, verbatim.
 // Every text is shown as plain text, bounded and elided to the card's width.
@@ -34,6 +55,11 @@ public:
     static constexpr int descriptionMaximumLines = 2;
 
     explicit TDLinkCard(const TDLink& link, QWidget* parent = nullptr);
+
+    // The height of a card whose description takes `descriptionLines` lines.
+    static int heightFor(int descriptionLines);
+    // The width of the column of text in a card `cardWidth` wide.
+    static int textWidth(int cardWidth);
 
     const TDLink& link() const { return m_link; }
     void setLink(const TDLink& link);
@@ -56,9 +82,9 @@ protected:
 
 private:
     QStringList descriptionLines(int cardWidth) const;
-    int textWidth(int cardWidth) const;
 
     TDLink m_link;
+    mutable TDLinkDescriptionWidth m_descriptionWidth;
     bool m_showsFocus = false;
     mutable int m_linesWidth = -1;
     mutable QStringList m_lines;
