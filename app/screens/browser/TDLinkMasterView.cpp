@@ -65,18 +65,18 @@ public:
         };
 
         std::optional<std::pair<int, int>> anchor;
-        if (oldCount > 0 && verticalScrollBar()->value() > 0) {
+        if (oldCount > 0 && m_measuredWidth >= 0 && verticalScrollBar()->value() > 0) {
             const int top = indexAt(verticalScrollBar()->value());
             if (moved(top) >= 0)
                 anchor = { moved(top), verticalScrollBar()->value() - this->top(top) };
         }
 
-        std::vector<TDLinkDescriptionWidth> widths(links.size());
+        // A description keeps its width while it stays; new ones are estimated when first laid out.
+        std::vector<std::optional<TDLinkDescriptionWidth>> widths(links.size());
         for (int i = 0; i < newCount; ++i) {
             const int old = i < prefix ? i : i >= newCount - suffix ? i - newCount + oldCount : -1;
-            widths[i] = old >= 0 && m_links[old].desc == links[i].desc
-                ? m_widths[old]
-                : TDLinkDescriptionWidth(links[i].desc);
+            if (old >= 0 && m_links[old].desc == links[i].desc)
+                widths[i] = m_widths[old];
         }
         std::map<int, QPointer<TDLinkCard>> cards;
         for (auto& [index, card] : m_cards) {
@@ -93,7 +93,9 @@ public:
         m_links = std::move(links);
         m_widths = std::move(widths);
         m_measuredWidth = -1;
-
+        // A list not yet shown has no width to measure at; it lays out when it shows.
+        if (!isVisible())
+            return;
         measure();
         updateScrollBars();
         if (anchor)
@@ -115,6 +117,8 @@ public:
 
     QRect cardRect(int index) const
     {
+        if (m_measuredWidth < 0 || index < 0 || index >= count())
+            return {};
         return QRect(TDLinkMasterView::listPadding, top(index), cardWidth(), heightOf(index));
     }
 
@@ -122,6 +126,8 @@ protected:
     void resizeEvent(QResizeEvent* event) override
     {
         QAbstractScrollArea::resizeEvent(event);
+        if (!isVisible())
+            return;
         // The card at the top stays there while the descriptions re-wrap above and below it.
         std::optional<std::pair<int, int>> anchor;
         if (count() > 0 && m_measuredWidth >= 0 && verticalScrollBar()->value() > 0) {
@@ -132,6 +138,14 @@ protected:
         updateScrollBars();
         if (anchor)
             verticalScrollBar()->setValue(top(anchor->first) + anchor->second);
+        layoutCards();
+    }
+
+    void showEvent(QShowEvent* event) override
+    {
+        QAbstractScrollArea::showEvent(event);
+        measure();
+        updateScrollBars();
         layoutCards();
     }
 
@@ -162,9 +176,12 @@ private:
         m_oneLineHeight = TDLinkCard::heightFor(1);
         m_twoLineHeight = TDLinkCard::heightFor(2);
         m_twoLinesBefore.assign(m_links.size() + 1, 0);
-        for (int i = 0; i < count(); ++i)
-            m_twoLinesBefore[i + 1]
-                = m_twoLinesBefore[i] + (m_widths[i].linesAt(textWidth, m_links[i].desc) == 2 ? 1 : 0);
+        for (int i = 0; i < count(); ++i) {
+            if (!m_widths[i])
+                m_widths[i].emplace(m_links[i].desc);
+            const bool twoLines = m_widths[i]->linesAt(textWidth, m_links[i].desc) == 2;
+            m_twoLinesBefore[i + 1] = m_twoLinesBefore[i] + (twoLines ? 1 : 0);
+        }
     }
 
     int top(int index) const
@@ -280,7 +297,7 @@ private:
 
     TDLinkMasterView* m_owner;
     std::vector<TDLink> m_links;
-    std::vector<TDLinkDescriptionWidth> m_widths;
+    std::vector<std::optional<TDLinkDescriptionWidth>> m_widths;
     // For the width of text `m_measuredWidth`: how many of the links before each index have a
     // description of two lines (one entry more than links).
     std::vector<int> m_twoLinesBefore { 0 };

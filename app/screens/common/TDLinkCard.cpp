@@ -9,6 +9,7 @@
 
 #include <QFocusEvent>
 #include <QFontMetricsF>
+#include <QGuiApplication>
 #include <QHash>
 #include <QPainter>
 #include <QTextLayout>
@@ -16,6 +17,7 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <vector>
 
 using tdappearance::SystemColor;
@@ -48,110 +50,107 @@ char16_t oneLineCharacter(QChar c)
     return c.unicode();
 }
 
+QFont descriptionFont()
+{
+    return tdappearance::systemFont(TDLinkCard::descriptionFontSize);
+}
+
+} // namespace
+
 // The advances of the description font's characters and the kerning of its pairs, filled as they
-// are met. Main thread only, like every screen.
-class AdvanceTable {
+// are met, in 64ths of a pixel so that the sums are whole numbers. Main thread only, like every
+// screen.
+class TDLinkAdvanceTable {
 public:
-    static AdvanceTable& forFont(const QFont& font)
+    static constexpr int unitsPerPixel = 64;
+    static constexpr qint32 unknown = std::numeric_limits<qint32>::min();
+
+    // The table of the description font as it is now; it is made again when the application's
+    // font changes.
+    static TDLinkAdvanceTable& current()
     {
-        static AdvanceTable table(font);
-        if (!(table.m_font == font))
-            table = AdvanceTable(font);
-        return table;
+        static std::unique_ptr<TDLinkAdvanceTable> table;
+        const QFont applicationFont = QGuiApplication::font();
+        if (!table || !(table->m_applicationFont == applicationFont))
+            table.reset(new TDLinkAdvanceTable(applicationFont));
+        return *table;
     }
 
-    // The one-line width of `text` as `oneLine` shows it (trailing spaces left out, as a line
-    // break leaves them), or nothing when a character cannot be summed: one outside the font, a
-    // mark or a format character, or one of a script whose shaping joins or reorders.
-    std::optional<double> estimate(QStringView text)
+    const QFontMetricsF& metrics() const { return m_metrics; }
+    // "No Description", summed to its end: every card without a description shares it.
+    const TDLinkDescriptionWidth& noDescription() const { return m_noDescription; }
+
+    char16_t oneLineAscii(char16_t c) const { return m_asciiOneLine[c]; }
+    qint32 asciiAdvance(char16_t c) const { return m_ascii[c]; }
+    qint32 asciiKerning(char16_t first, char16_t second)
     {
-        const qsizetype length = std::min(text.size(), tdDisplayTextLimit);
-        double width = 0;
-        double widthToLastInk = 0;
-        char16_t previous = 0;
-        auto add = [&](char16_t c) {
-            const double advance = advanceOf(c);
-            if (std::isnan(advance))
-                return false;
-            width += advance + (previous ? kerning(previous, c) : 0);
-            if (c != u' ')
-                widthToLastInk = width;
-            previous = c;
-            return true;
-        };
-        for (qsizetype i = 0; i < length; ++i) {
-            if (!add(oneLineCharacter(text[i])))
-                return std::nullopt;
-        }
-        if (text.size() > tdDisplayTextLimit && !add(0x2026))
-            return std::nullopt;
-        return widthToLastInk;
+        qint32& kerning = m_asciiPairs[first * 128 + second];
+        if (kerning == unknown)
+            kerning = measureKerning(first, second);
+        return kerning;
     }
 
-private:
-    static constexpr double unknown = std::numeric_limits<double>::quiet_NaN();
-
-    explicit AdvanceTable(const QFont& font)
-        : m_font(font)
-        , m_metrics(font)
-        , m_asciiPairs(128 * 128, unknown)
+    // `unknown` for a character a sum cannot stand for.
+    qint32 otherAdvance(char16_t c)
     {
-        m_ascii.fill(unknown);
-    }
-
-    double advanceOf(char16_t c)
-    {
-        if (c < 128) {
-            double& advance = m_ascii[c];
-            if (std::isnan(advance))
-                advance = m_metrics.horizontalAdvance(QChar(c));
-            return advance;
-        }
         auto found = m_other.constFind(c);
         if (found != m_other.constEnd())
             return *found;
         const QChar ch(c);
         const QChar::Script script = ch.script();
-        const bool plain = !ch.isSurrogate() && !ch.isMark() && ch.category() != QChar::Other_Format
+        // Scripts whose letters stand side by side as they are; Hangul only as whole syllables.
+        const bool summable = !ch.isSurrogate() && !ch.isMark() && ch.category() != QChar::Other_Format
             && (script == QChar::Script_Common || script == QChar::Script_Latin
-                || script == QChar::Script_Greek || script == QChar::Script_Cyrillic)
-            && m_metrics.inFont(ch);
-        const double advance = plain ? m_metrics.horizontalAdvance(ch) : unknown;
+                || script == QChar::Script_Greek || script == QChar::Script_Cyrillic
+                || script == QChar::Script_Han || script == QChar::Script_Hiragana
+                || script == QChar::Script_Katakana || (c >= 0xAC00 && c <= 0xD7A3));
+        const qint32 advance = summable ? units(m_metrics.horizontalAdvance(ch)) : unknown;
         m_other.insert(c, advance);
         return advance;
     }
 
-    double kerning(char16_t first, char16_t second)
+    qint32 otherKerning(char16_t first, char16_t second)
     {
-        auto measure = [&] {
-            const QChar pair[] = { QChar(first), QChar(second) };
-            return m_metrics.horizontalAdvance(QString(pair, 2)) - advanceOf(first) - advanceOf(second);
-        };
-        if (first < 128 && second < 128) {
-            double& value = m_asciiPairs[first * 128 + second];
-            if (std::isnan(value))
-                value = measure();
-            return value;
-        }
         const quint32 key = (quint32(first) << 16) | second;
         auto found = m_otherPairs.constFind(key);
         if (found != m_otherPairs.constEnd())
             return *found;
-        return *m_otherPairs.insert(key, measure());
+        return *m_otherPairs.insert(key, measureKerning(first, second));
     }
 
-    QFont m_font;
+private:
+    explicit TDLinkAdvanceTable(const QFont& applicationFont)
+        : m_applicationFont(applicationFont)
+        , m_metrics(descriptionFont())
+        , m_asciiPairs(128 * 128, unknown)
+    {
+        for (char16_t c = 0; c < 128; ++c) {
+            m_asciiOneLine[c] = oneLineCharacter(QChar(c));
+            m_ascii[c] = units(m_metrics.horizontalAdvance(QChar(c)));
+        }
+        m_noDescription.sum(*this, tdLocalized("No Description"), std::numeric_limits<qint64>::max());
+    }
+
+    static qint32 units(double pixels) { return qint32(std::lround(pixels * unitsPerPixel)); }
+
+    qint32 measureKerning(char16_t first, char16_t second) const
+    {
+        const QChar pair[] = { QChar(first), QChar(second) };
+        return units(m_metrics.horizontalAdvance(QString(pair, 2)) - m_metrics.horizontalAdvance(QChar(first))
+            - m_metrics.horizontalAdvance(QChar(second)));
+    }
+
+    QFont m_applicationFont;
     QFontMetricsF m_metrics;
-    std::array<double, 128> m_ascii;
-    std::vector<double> m_asciiPairs;
-    QHash<char16_t, double> m_other;
-    QHash<quint32, double> m_otherPairs;
+    std::array<char16_t, 128> m_asciiOneLine;
+    std::array<qint32, 128> m_ascii;
+    std::vector<qint32> m_asciiPairs;
+    QHash<char16_t, qint32> m_other;
+    QHash<quint32, qint32> m_otherPairs;
+    TDLinkDescriptionWidth m_noDescription;
 };
 
-QFont descriptionFont()
-{
-    return tdappearance::systemFont(TDLinkCard::descriptionFontSize);
-}
+namespace {
 
 // A text put into an alert stays a few lines long whatever its length.
 QString forMessage(const QString& text)
@@ -181,36 +180,102 @@ std::optional<TDLinkOpenProblem> tdOpenLink(
     return std::nullopt;
 }
 
-TDLinkDescriptionWidth::TDLinkDescriptionWidth(const std::optional<QString>& description)
+namespace {
+
+// How far a sum may be from the shaped width: kerning across more than two characters and the odd
+// ligature move it by far less than this.
+qint64 slackFor(qint64 width)
 {
-    const std::optional<double> estimate
-        = AdvanceTable::forFont(descriptionFont())
-              .estimate(description ? *description : tdLocalized("No Description"));
-    if (!estimate) {
-        m_low = 0;
-        m_high = std::numeric_limits<double>::infinity();
-        return;
-    }
-    // Kerning across more than two characters and the odd ligature move the shaped width by far
-    // less than this.
-    const double slack = 0.5 + 0.002 * *estimate;
-    m_low = *estimate - slack;
-    m_high = *estimate + slack;
+    return TDLinkAdvanceTable::unitsPerPixel / 2 + width / 500;
 }
 
-int TDLinkDescriptionWidth::linesAt(int textWidth, const std::optional<QString>& description)
+} // namespace
+
+TDLinkDescriptionWidth::TDLinkDescriptionWidth(const std::optional<QString>& description)
 {
-    if (m_high <= textWidth)
-        return 1;
-    if (m_low > textWidth)
-        return 2;
+    if (!description)
+        *this = TDLinkAdvanceTable::current().noDescription();
+}
+
+void TDLinkDescriptionWidth::sum(TDLinkAdvanceTable& table, QStringView text, qint64 stopAt)
+{
+    // The text as `tdDisplayText` bounds it: cut, with an ellipsis after the cut.
+    const qsizetype cut = std::min(text.size(), tdDisplayTextLimit);
+    const qsizetype length = text.size() > tdDisplayTextLimit ? cut + 1 : cut;
+    qint32 width = m_width;
+    qint32 inkWidth = m_inkWidth;
+    char16_t previous = m_previous;
+    qsizetype i = m_next;
+    const char16_t* characters = reinterpret_cast<const char16_t*>(text.data());
+    while (i < length && inkWidth <= stopAt) {
+        // Runs of ASCII, most of any description, take the short way.
+        if (previous < 128) {
+            while (i < cut && characters[i] < 128 && inkWidth <= stopAt) {
+                const char16_t c = table.oneLineAscii(characters[i]);
+                width += table.asciiAdvance(c) + (previous ? table.asciiKerning(previous, c) : 0);
+                inkWidth = c == u' ' ? inkWidth : width;
+                previous = c;
+                ++i;
+            }
+            if (i == length || inkWidth > stopAt)
+                break;
+        }
+        const char16_t c = i < cut ? oneLineCharacter(text[i]) : char16_t(0x2026);
+        const qint32 advance = c < 128 ? table.asciiAdvance(c) : table.otherAdvance(c);
+        if (advance == TDLinkAdvanceTable::unknown) {
+            m_phase = Phase::unsummable;
+            return;
+        }
+        width += advance + (previous ? table.otherKerning(previous, c) : 0);
+        inkWidth = c == u' ' ? inkWidth : width;
+        previous = c;
+        ++i;
+    }
+    m_width = width;
+    m_inkWidth = inkWidth;
+    m_previous = previous;
+    m_next = static_cast<qint16>(i);
+    if (i == length)
+        m_phase = Phase::summed;
+}
+
+void TDLinkDescriptionWidth::measure(const std::optional<QString>& description)
+{
     QString text = description ? oneLine(*description) : tdLocalized("No Description");
     qsizetype end = text.size();
     while (end > 0 && text.at(end - 1) == QLatin1Char(' '))
         --end;
     text.truncate(end);
-    m_low = m_high = QFontMetricsF(descriptionFont()).horizontalAdvance(text);
-    return m_high <= textWidth ? 1 : 2;
+    m_measuredWidth = static_cast<float>(TDLinkAdvanceTable::current().metrics().horizontalAdvance(text));
+    m_phase = Phase::measured;
+}
+
+int TDLinkDescriptionWidth::linesAt(int textWidth, const std::optional<QString>& description)
+{
+    const qint64 column = qint64(textWidth) * TDLinkAdvanceTable::unitsPerPixel;
+    if (m_phase == Phase::summing) {
+        if (m_inkWidth - slackFor(m_inkWidth) > column)
+            return 2;
+        // Just far enough that a sum that stops tells the text is wider than the column.
+        const qint64 stopAt = (column + TDLinkAdvanceTable::unitsPerPixel) * 500 / 499 + 1;
+        TDLinkAdvanceTable& table = TDLinkAdvanceTable::current();
+        if (description)
+            sum(table, *description, stopAt);
+        else
+            *this = table.noDescription();
+        if (m_phase == Phase::summing)
+            return 2;
+    }
+    if (m_phase == Phase::summed) {
+        const qint64 slack = slackFor(m_inkWidth);
+        if (m_inkWidth + slack <= column)
+            return 1;
+        if (m_inkWidth - slack > column)
+            return 2;
+    }
+    if (m_phase != Phase::measured)
+        measure(description);
+    return m_measuredWidth <= textWidth ? 1 : 2;
 }
 
 TDLinkCard::TDLinkCard(const TDLink& link, QWidget* parent)

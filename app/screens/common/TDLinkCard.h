@@ -21,12 +21,15 @@ struct TDLinkOpenProblem {
 std::optional<TDLinkOpenProblem> tdOpenLink(
     const QString& address, const std::function<bool(const QUrl&)>& opener);
 
-// How wide a card's description runs on one line, worked out once per text so that a list of
-// thousands of cards knows every card's height at any width without laying out a single text. The
-// estimate sums each character's advance and the font's kerning of each pair, which is within a
-// fraction of a pixel of the shaped width; only a text too close to a width to tell apart, or
-// holding characters the sum cannot stand for (other scripts, fallback fonts), is measured exactly,
-// and then once.
+class TDLinkAdvanceTable;
+
+// How wide a card's description runs on one line, so that a list of thousands of cards knows every
+// card's height at any width without laying out a single text. It sums each character's advance
+// and the font's kerning of each pair, which comes within a fraction of a pixel of the shaped
+// width, and sums only as far as the widest column asked about needs: a long text is known to take
+// two lines once its first line's worth is summed, and the sum goes on from there when a wider
+// column asks. Only a text too close to a width to tell, or holding characters a sum cannot stand
+// for (marks, surrogates, scripts that join or reorder), is measured exactly, and then once.
 class TDLinkDescriptionWidth {
 public:
     TDLinkDescriptionWidth() = default;
@@ -37,9 +40,21 @@ public:
     int linesAt(int textWidth, const std::optional<QString>& description);
 
 private:
-    // Bounds of the one-line width; equal once measured.
-    double m_low = 0;
-    double m_high = 0;
+    friend class TDLinkAdvanceTable;
+    enum class Phase : quint8 { summing, summed, unsummable, measured };
+
+    void sum(TDLinkAdvanceTable& table, QStringView text, qint64 stopAt);
+    void measure(const std::optional<QString>& description);
+
+    // In 64ths of a pixel: the sum of every character summed so far, and the sum up to the last
+    // one that is not a space (a line break leaves trailing spaces out).
+    qint32 m_width = 0;
+    qint32 m_inkWidth = 0;
+    // Where the sum goes on, and the character before it (for the pair's kerning).
+    qint16 m_next = 0;
+    char16_t m_previous = 0;
+    Phase m_phase = Phase::summing;
+    float m_measuredWidth = 0;
 };
 
 // The card of one saved link: its page title on one line ("No Title" when it has none), the page
