@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <map>
 #include <optional>
+#include <unordered_map>
 
 namespace {
 
@@ -55,13 +56,30 @@ public:
         while (suffix < std::min(oldCount, newCount) - prefix
             && m_links[oldCount - 1 - suffix].id == links[newCount - 1 - suffix].id)
             ++suffix;
+        // Between the ends that stayed in place, links are found by id: an add and a removal at
+        // once, or a move, keep what the list knows of them.
+        std::unordered_map<platform::Uuid, int> oldPlaces;
+        std::unordered_map<platform::Uuid, int> newPlaces;
+        for (int i = prefix; i < oldCount - suffix; ++i)
+            oldPlaces.try_emplace(m_links[i].id, i);
+        for (int i = prefix; i < newCount - suffix; ++i)
+            newPlaces.try_emplace(links[i].id, i);
         // Where an old index went, or -1 for a link no longer there.
         auto moved = [&](int index) {
             if (index < prefix)
                 return index;
             if (index >= oldCount - suffix)
                 return index + newCount - oldCount;
-            return -1;
+            auto found = newPlaces.find(m_links[index].id);
+            return found == newPlaces.end() ? -1 : found->second;
+        };
+        auto origin = [&](int index) {
+            if (index < prefix)
+                return index;
+            if (index >= newCount - suffix)
+                return index - newCount + oldCount;
+            auto found = oldPlaces.find(links[index].id);
+            return found == oldPlaces.end() ? -1 : found->second;
         };
 
         std::optional<std::pair<int, int>> anchor;
@@ -74,7 +92,7 @@ public:
         // A description keeps its width while it stays; new ones are estimated when first laid out.
         std::vector<std::optional<TDLinkDescriptionWidth>> widths(links.size());
         for (int i = 0; i < newCount; ++i) {
-            const int old = i < prefix ? i : i >= newCount - suffix ? i - newCount + oldCount : -1;
+            const int old = origin(i);
             if (old >= 0 && m_links[old].desc == links[i].desc)
                 widths[i] = m_widths[old];
         }
@@ -82,7 +100,7 @@ public:
         for (auto& [index, card] : m_cards) {
             if (!card)
                 continue;
-            if (const int now = moved(index); now >= 0) {
+            if (const int now = moved(index); now >= 0 && !cards.contains(now)) {
                 card->setLink(links[now]);
                 cards.emplace(now, card);
             } else {
@@ -150,6 +168,21 @@ protected:
     }
 
     void scrollContentsBy(int, int) override { layoutCards(); }
+
+    void changeEvent(QEvent* event) override
+    {
+        QAbstractScrollArea::changeEvent(event);
+        // The cards' texts are in the application's font: every width is summed again.
+        if (event->type() != QEvent::FontChange)
+            return;
+        std::fill(m_widths.begin(), m_widths.end(), std::nullopt);
+        m_measuredWidth = -1;
+        if (!isVisible())
+            return;
+        measure();
+        updateScrollBars();
+        layoutCards();
+    }
 
     bool focusNextPrevChild(bool next) override
     {

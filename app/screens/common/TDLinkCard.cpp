@@ -212,6 +212,9 @@ void TDLinkDescriptionWidth::sum(TDLinkAdvanceTable& table, QStringView text, qi
         if (previous < 128) {
             while (i < cut && characters[i] < 128 && inkWidth <= stopAt) {
                 const char16_t c = table.oneLineAscii(characters[i]);
+                // A control character is shown as U+FFFD, which is no longer ASCII.
+                if (c >= 128)
+                    break;
                 width += table.asciiAdvance(c) + (previous ? table.asciiKerning(previous, c) : 0);
                 inkWidth = c == u' ' ? inkWidth : width;
                 previous = c;
@@ -437,6 +440,16 @@ void TDLinkCard::paintEvent(QPaintEvent*)
         painter.setPen(QPen(tdappearance::color(SystemColor::blue, dark), 2));
         painter.drawRoundedRect(
             QRectF(rect()).adjusted(2, 2, -2, -2), tdlistcard::cornerRadius, tdlistcard::cornerRadius);
+    }
+}
+
+void TDLinkCard::changeEvent(QEvent* event)
+{
+    QAbstractButton::changeEvent(event);
+    if (event->type() == QEvent::FontChange) {
+        m_descriptionWidth = TDLinkDescriptionWidth(m_link.desc);
+        m_linesWidth = -1;
+        updateGeometry();
     }
 }
 

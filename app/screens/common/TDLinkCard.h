@@ -94,6 +94,7 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     QStringList descriptionLines(int cardWidth) const;
