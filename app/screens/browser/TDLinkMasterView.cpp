@@ -8,8 +8,10 @@
 
 #include <QAbstractScrollArea>
 #include <QDesktopServices>
+#include <QScopedValueRollback>
 #include <QScrollBar>
 #include <QStackedLayout>
+#include <QTimer>
 
 #include <algorithm>
 #include <map>
@@ -21,6 +23,9 @@ namespace {
 // How far a card that takes the keyboard's focus is brought in from the edge of the view.
 constexpr int focusMargin = 50;
 constexpr int scrollStep = 20;
+// Links measured at a time: while looking for the view's place, and between events.
+constexpr int measureStep = 64;
+constexpr int measureBatch = 2000;
 
 } // namespace
 
@@ -60,10 +65,12 @@ public:
         // once, or a move, keep what the list knows of them.
         std::unordered_map<platform::Uuid, int> oldPlaces;
         std::unordered_map<platform::Uuid, int> newPlaces;
-        for (int i = prefix; i < oldCount - suffix; ++i)
-            oldPlaces.try_emplace(m_links[i].id, i);
-        for (int i = prefix; i < newCount - suffix; ++i)
-            newPlaces.try_emplace(links[i].id, i);
+        if (oldCount - suffix > prefix && newCount - suffix > prefix) {
+            for (int i = prefix; i < oldCount - suffix; ++i)
+                oldPlaces.try_emplace(m_links[i].id, i);
+            for (int i = prefix; i < newCount - suffix; ++i)
+                newPlaces.try_emplace(links[i].id, i);
+        }
         // Where an old index went, or -1 for a link no longer there.
         auto moved = [&](int index) {
             if (index < prefix)
@@ -83,13 +90,13 @@ public:
         };
 
         std::optional<std::pair<int, int>> anchor;
-        if (oldCount > 0 && m_measuredWidth >= 0 && verticalScrollBar()->value() > 0) {
+        if (isVisible() && oldCount > 0 && m_measuredWidth >= 0 && verticalScrollBar()->value() > 0) {
             const int top = indexAt(verticalScrollBar()->value());
             if (moved(top) >= 0)
                 anchor = { moved(top), verticalScrollBar()->value() - this->top(top) };
         }
 
-        // A description keeps its width while it stays; new ones are estimated when first laid out.
+        // A description keeps its width while it stays; new ones are summed when first laid out.
         std::vector<std::optional<TDLinkDescriptionWidth>> widths(links.size());
         for (int i = 0; i < newCount; ++i) {
             const int old = origin(i);
@@ -110,11 +117,14 @@ public:
         m_cards = std::move(cards);
         m_links = std::move(links);
         m_widths = std::move(widths);
-        m_measuredWidth = -1;
+        // The links before the first change keep their places.
+        m_twoLinesBefore.resize(std::min(prefix, measuredCount()) + 1);
         // A list not yet shown has no width to measure at; it lays out when it shows.
         if (!isVisible())
             return;
-        measure();
+        followWidth();
+        if (anchor)
+            measureUpTo(anchor->first + 1);
         updateScrollBars();
         if (anchor)
             verticalScrollBar()->setValue(top(anchor->first) + anchor->second);
@@ -133,12 +143,17 @@ public:
         return built;
     }
 
-    QRect cardRect(int index) const
+    QRect cardRect(int index)
     {
-        if (m_measuredWidth < 0 || index < 0 || index >= count())
+        if (!isVisible() || index < 0 || index >= count())
             return {};
+        followWidth();
+        measureUpTo(index + 1);
+        measureLater();
         return QRect(TDLinkMasterView::listPadding, top(index), cardWidth(), heightOf(index));
     }
+
+    bool isMeasured() const { return measuredCount() == count(); }
 
 protected:
     void resizeEvent(QResizeEvent* event) override
@@ -152,7 +167,9 @@ protected:
             const int top = indexAt(verticalScrollBar()->value());
             anchor = { top, verticalScrollBar()->value() - this->top(top) };
         }
-        measure();
+        followWidth();
+        if (anchor)
+            measureUpTo(anchor->first + 1);
         updateScrollBars();
         if (anchor)
             verticalScrollBar()->setValue(top(anchor->first) + anchor->second);
@@ -162,7 +179,7 @@ protected:
     void showEvent(QShowEvent* event) override
     {
         QAbstractScrollArea::showEvent(event);
-        measure();
+        followWidth();
         updateScrollBars();
         layoutCards();
     }
@@ -179,7 +196,7 @@ protected:
         m_measuredWidth = -1;
         if (!isVisible())
             return;
-        measure();
+        followWidth();
         updateScrollBars();
         layoutCards();
     }
@@ -199,8 +216,10 @@ private:
     int contentWidth() const { return std::max(viewport()->width(), TDLinkMasterView::minimumContentWidth); }
     int cardWidth() const { return contentWidth() - 2 * TDLinkMasterView::listPadding; }
 
-    // The running count of two-line descriptions, for the present width.
-    void measure()
+    int measuredCount() const { return static_cast<int>(m_twoLinesBefore.size()) - 1; }
+
+    // At a new width (or font) every link is measured again.
+    void followWidth()
     {
         const int textWidth = TDLinkCard::textWidth(cardWidth());
         if (textWidth == m_measuredWidth)
@@ -208,19 +227,35 @@ private:
         m_measuredWidth = textWidth;
         m_oneLineHeight = TDLinkCard::heightFor(1);
         m_twoLineHeight = TDLinkCard::heightFor(2);
-        m_twoLinesBefore.assign(m_links.size() + 1, 0);
-        for (int i = 0; i < count(); ++i) {
+        m_twoLinesBefore.resize(1);
+    }
+
+    // Counts the two-line descriptions of the links before `end`.
+    void measureUpTo(int end)
+    {
+        end = std::min(end, count());
+        for (int i = measuredCount(); i < end; ++i) {
             if (!m_widths[i])
                 m_widths[i].emplace(m_links[i].desc);
-            const bool twoLines = m_widths[i]->linesAt(textWidth, m_links[i].desc) == 2;
-            m_twoLinesBefore[i + 1] = m_twoLinesBefore[i] + (twoLines ? 1 : 0);
+            const bool twoLines = m_widths[i]->linesAt(m_measuredWidth, m_links[i].desc) == 2;
+            m_twoLinesBefore.push_back(m_twoLinesBefore.back() + (twoLines ? 1 : 0));
         }
     }
 
+    // Exact for the links measured; past them, the links take two lines in the share the measured
+    // ones do, until the measuring that goes on between events reaches them.
     int top(int index) const
     {
-        return TDLinkMasterView::listPadding + index * (m_oneLineHeight + TDLinkMasterView::listSpacing)
-            + m_twoLinesBefore[index] * (m_twoLineHeight - m_oneLineHeight);
+        const int measured = std::min(index, measuredCount());
+        const int extra = m_twoLineHeight - m_oneLineHeight;
+        int y = TDLinkMasterView::listPadding + index * (m_oneLineHeight + TDLinkMasterView::listSpacing)
+            + m_twoLinesBefore[measured] * extra;
+        if (index > measured) {
+            const qint64 rest = index - measured;
+            y += measured > 0 ? static_cast<int>(rest * m_twoLinesBefore[measured] * extra / measured)
+                              : static_cast<int>(rest * extra / 2);
+        }
+        return y;
     }
 
     int heightOf(int index) const
@@ -235,11 +270,14 @@ private:
         return top(count()) - TDLinkMasterView::listSpacing + TDLinkMasterView::listPadding;
     }
 
-    // The card at content height `y`, or the one just above it when `y` falls in a gap.
-    int indexAt(int y) const
+    // The card at content height `y`, or the one just above it when `y` falls in a gap; the links
+    // down to it are measured.
+    int indexAt(int y)
     {
+        while (measuredCount() < count() && top(measuredCount()) <= y)
+            measureUpTo(measuredCount() + measureStep);
         int low = 0;
-        int high = count();
+        int high = std::max(1, measuredCount());
         while (high - low > 1) {
             const int middle = low + (high - low) / 2;
             if (top(middle) <= y)
@@ -252,11 +290,30 @@ private:
 
     void updateScrollBars()
     {
+        m_rangeMeasured = measuredCount();
         const QSize view = viewport()->size();
         verticalScrollBar()->setPageStep(std::max(1, view.height()));
         verticalScrollBar()->setRange(0, std::max(0, contentHeight() - view.height()));
         horizontalScrollBar()->setPageStep(std::max(1, view.width()));
         horizontalScrollBar()->setRange(0, std::max(0, contentWidth() - view.width()));
+    }
+
+    // The links past the view are measured a batch at a time between events, so that opening the
+    // page costs what its first screen costs and the scroll bar settles just after.
+    void measureLater()
+    {
+        if (m_measuringLater || (isMeasured() && m_rangeMeasured == measuredCount()))
+            return;
+        m_measuringLater = true;
+        QTimer::singleShot(0, this, [this] {
+            m_measuringLater = false;
+            if (!isVisible())
+                return;
+            followWidth();
+            measureUpTo(measuredCount() + measureBatch);
+            updateScrollBars();
+            measureLater();
+        });
     }
 
     void ensureVisible(int index)
@@ -275,16 +332,32 @@ private:
     // the keyboard's place is not lost), and puts each where it belongs.
     void layoutCards()
     {
+        if (m_laying)
+            return;
+        QScopedValueRollback laying(m_laying, true);
         if (m_links.empty()) {
             for (auto& [index, card] : m_cards)
                 delete card.data();
             m_cards.clear();
             return;
         }
-        measure();
-        const int scrolled = verticalScrollBar()->value();
-        const int first = std::max(0, indexAt(scrolled) - 1);
-        const int last = std::min(count() - 1, indexAt(scrolled + viewport()->height() - 1) + 1);
+        followWidth();
+        int scrolled = verticalScrollBar()->value();
+        int first = 0;
+        int last = 0;
+        // Measuring down to the view can change the content's height and so move a view at its end.
+        for (int pass = 0; pass < 3; ++pass) {
+            const int measured = measuredCount();
+            first = std::max(0, indexAt(scrolled) - 1);
+            last = std::min(count() - 1, indexAt(scrolled + viewport()->height() - 1) + 1);
+            measureUpTo(last + 1);
+            if (measuredCount() == measured)
+                break;
+            updateScrollBars();
+            if (verticalScrollBar()->value() == scrolled)
+                break;
+            scrolled = verticalScrollBar()->value();
+        }
         for (auto it = m_cards.begin(); it != m_cards.end();) {
             const bool wanted = it->first >= first && it->first <= last;
             if (!it->second || (!wanted && !it->second->hasFocus())) {
@@ -303,7 +376,9 @@ private:
         }
         const QPoint offset(-horizontalScrollBar()->value(), -scrolled);
         for (auto& [index, card] : m_cards) {
-            card->setGeometry(cardRect(index).translated(offset));
+            measureUpTo(index + 1);
+            card->setGeometry(QRect(TDLinkMasterView::listPadding, top(index), cardWidth(), heightOf(index))
+                                  .translated(offset));
             card->show();
         }
         if (built) {
@@ -315,6 +390,7 @@ private:
                 previous = card;
             }
         }
+        measureLater();
     }
 
     TDLinkCard* makeCard(int index)
@@ -331,12 +407,16 @@ private:
     TDLinkMasterView* m_owner;
     std::vector<TDLink> m_links;
     std::vector<std::optional<TDLinkDescriptionWidth>> m_widths;
-    // For the width of text `m_measuredWidth`: how many of the links before each index have a
-    // description of two lines (one entry more than links).
+    // At the width of text `m_measuredWidth`: how many of the links before each index have a
+    // description of two lines, for the links measured so far (one entry more than those).
     std::vector<int> m_twoLinesBefore { 0 };
     int m_measuredWidth = -1;
     int m_oneLineHeight = 0;
     int m_twoLineHeight = 0;
+    bool m_measuringLater = false;
+    // The links measured when the scroll bar's range was last set.
+    int m_rangeMeasured = -1;
+    bool m_laying = false;
     // By index in the store's array; a hand-edited file may repeat an id.
     std::map<int, QPointer<TDLinkCard>> m_cards;
 };

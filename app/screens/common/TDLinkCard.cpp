@@ -80,14 +80,15 @@ public:
     // "No Description", summed to its end: every card without a description shares it.
     const TDLinkDescriptionWidth& noDescription() const { return m_noDescription; }
 
-    char16_t oneLineAscii(char16_t c) const { return m_asciiOneLine[c]; }
     qint32 asciiAdvance(char16_t c) const { return m_ascii[c]; }
-    qint32 asciiKerning(char16_t first, char16_t second)
+    // What printable ASCII `second` adds after `first` (0 at the start): its advance and the
+    // pair's kerning, in one look-up for the sum's short way.
+    qint32 asciiStep(char16_t first, char16_t second)
     {
-        qint32& kerning = m_asciiPairs[first * 128 + second];
-        if (kerning == unknown)
-            kerning = measureKerning(first, second);
-        return kerning;
+        qint32& step = m_asciiSteps[first * 128 + second];
+        if (step == unknown)
+            step = m_ascii[second] + (first ? measureKerning(first, second) : 0);
+        return step;
     }
 
     // `unknown` for a character a sum cannot stand for.
@@ -122,12 +123,10 @@ private:
     explicit TDLinkAdvanceTable(const QFont& applicationFont)
         : m_applicationFont(applicationFont)
         , m_metrics(descriptionFont())
-        , m_asciiPairs(128 * 128, unknown)
+        , m_asciiSteps(128 * 128, unknown)
     {
-        for (char16_t c = 0; c < 128; ++c) {
-            m_asciiOneLine[c] = oneLineCharacter(QChar(c));
+        for (char16_t c = 0; c < 128; ++c)
             m_ascii[c] = units(m_metrics.horizontalAdvance(QChar(c)));
-        }
         m_noDescription.sum(*this, tdLocalized("No Description"), std::numeric_limits<qint64>::max());
     }
 
@@ -142,9 +141,8 @@ private:
 
     QFont m_applicationFont;
     QFontMetricsF m_metrics;
-    std::array<char16_t, 128> m_asciiOneLine;
     std::array<qint32, 128> m_ascii;
-    std::vector<qint32> m_asciiPairs;
+    std::vector<qint32> m_asciiSteps;
     QHash<char16_t, qint32> m_other;
     QHash<quint32, qint32> m_otherPairs;
     TDLinkDescriptionWidth m_noDescription;
@@ -208,14 +206,14 @@ void TDLinkDescriptionWidth::sum(TDLinkAdvanceTable& table, QStringView text, qi
     qsizetype i = m_next;
     const char16_t* characters = reinterpret_cast<const char16_t*>(text.data());
     while (i < length && inkWidth <= stopAt) {
-        // Runs of ASCII, most of any description, take the short way.
+        // Runs of printable ASCII, most of any description, take the short way; a control
+        // character or a line break is shown otherwise and goes the long way.
         if (previous < 128) {
-            while (i < cut && characters[i] < 128 && inkWidth <= stopAt) {
-                const char16_t c = table.oneLineAscii(characters[i]);
-                // A control character is shown as U+FFFD, which is no longer ASCII.
-                if (c >= 128)
+            while (i < cut && inkWidth <= stopAt) {
+                const char16_t c = characters[i];
+                if (c < 0x20 || c >= 0x7F)
                     break;
-                width += table.asciiAdvance(c) + (previous ? table.asciiKerning(previous, c) : 0);
+                width += table.asciiStep(previous, c);
                 inkWidth = c == u' ' ? inkWidth : width;
                 previous = c;
                 ++i;
@@ -224,12 +222,16 @@ void TDLinkDescriptionWidth::sum(TDLinkAdvanceTable& table, QStringView text, qi
                 break;
         }
         const char16_t c = i < cut ? oneLineCharacter(text[i]) : char16_t(0x2026);
-        const qint32 advance = c < 128 ? table.asciiAdvance(c) : table.otherAdvance(c);
-        if (advance == TDLinkAdvanceTable::unknown) {
-            m_phase = Phase::unsummable;
-            return;
+        if (c < 128 && previous < 128) {
+            width += table.asciiStep(previous, c);
+        } else {
+            const qint32 advance = c < 128 ? table.asciiAdvance(c) : table.otherAdvance(c);
+            if (advance == TDLinkAdvanceTable::unknown) {
+                m_phase = Phase::unsummable;
+                return;
+            }
+            width += advance + (previous ? table.otherKerning(previous, c) : 0);
         }
-        width += advance + (previous ? table.otherKerning(previous, c) : 0);
         inkWidth = c == u' ' ? inkWidth : width;
         previous = c;
         ++i;
