@@ -342,22 +342,24 @@ private:
             return;
         }
         followWidth();
-        int scrolled = verticalScrollBar()->value();
-        int first = 0;
-        int last = 0;
-        // Measuring down to the view can change the content's height and so move a view at its end.
+        // Measuring down to the view can change the content's height, and so the scroll range;
+        // a view at the end, reached on estimated heights, stays at the end.
+        QScrollBar* bar = verticalScrollBar();
         for (int pass = 0; pass < 3; ++pass) {
             const int measured = measuredCount();
-            first = std::max(0, indexAt(scrolled) - 1);
-            last = std::min(count() - 1, indexAt(scrolled + viewport()->height() - 1) + 1);
-            measureUpTo(last + 1);
+            const int scrolled = bar->value();
+            measureUpTo(indexAt(scrolled + viewport()->height() - 1) + 2);
             if (measuredCount() == measured)
                 break;
+            const bool atEnd = scrolled > 0 && scrolled == bar->maximum();
             updateScrollBars();
-            if (verticalScrollBar()->value() == scrolled)
-                break;
-            scrolled = verticalScrollBar()->value();
+            if (atEnd)
+                bar->setValue(bar->maximum());
         }
+        const int scrolled = bar->value();
+        const int first = std::max(0, indexAt(scrolled) - 1);
+        const int last = std::min(count() - 1, indexAt(scrolled + viewport()->height() - 1) + 1);
+        measureUpTo(last + 1);
         for (auto it = m_cards.begin(); it != m_cards.end();) {
             const bool wanted = it->first >= first && it->first <= last;
             if (!it->second || (!wanted && !it->second->hasFocus())) {

@@ -370,3 +370,23 @@ TEST(TDLinkMasterView, TabWalksTheCardsInOrderAndBringsEachIntoView)
     ASSERT_EQ(desktop.opened.size(), 2);
     EXPECT_EQ(desktop.opened.back(), QUrl(links[links.size() - 2].url));
 }
+
+// The links past the first screens are measured between events; a jump to the end before that
+// lands on the last links, each card at its exact place, and the scroll bar settles on the truth.
+TEST(TDLinkMasterView, AJumpPastTheMeasuredLinksLandsOnExactPlaces)
+{
+    const auto links = manyLinks(8000);
+    Links f(links);
+    TDLinkMasterView* view = f.view();
+    QScrollBar* bar = view->scrollArea()->verticalScrollBar();
+    bar->setValue(bar->maximum());
+    const auto cards = view->cards();
+    ASSERT_FALSE(cards.empty());
+    EXPECT_EQ(cards.back()->link().id, links.back().id);
+    const int first = static_cast<int>(links.size() - cards.size());
+    for (std::size_t k = 0; k < cards.size(); ++k)
+        EXPECT_EQ(
+            cards[k]->geometry(), view->cardRect(first + static_cast<int>(k)).translated(0, -bar->value()));
+    expectOnlyTheCardsInView(view, links);
+    EXPECT_EQ(bar->value(), bar->maximum());
+}
