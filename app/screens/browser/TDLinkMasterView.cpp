@@ -97,11 +97,15 @@ public:
         }
 
         // A description keeps its width while it stays; new ones are summed when first laid out.
+        // The links before the first one moved, added or edited keep their places.
         std::vector<std::optional<TDLinkDescriptionWidth>> widths(links.size());
+        int unchanged = newCount;
         for (int i = 0; i < newCount; ++i) {
             const int old = origin(i);
             if (old >= 0 && m_links[old].desc == links[i].desc)
                 widths[i] = m_widths[old];
+            if (old != i || !widths[i])
+                unchanged = std::min(unchanged, i);
         }
         std::map<int, QPointer<TDLinkCard>> cards;
         for (auto& [index, card] : m_cards) {
@@ -117,8 +121,7 @@ public:
         m_cards = std::move(cards);
         m_links = std::move(links);
         m_widths = std::move(widths);
-        // The links before the first change keep their places.
-        m_twoLinesBefore.resize(std::min(prefix, measuredCount()) + 1);
+        m_twoLinesBefore.resize(std::min(unchanged, measuredCount()) + 1);
         // A list not yet shown has no width to measure at; it lays out when it shows.
         if (!isVisible())
             return;

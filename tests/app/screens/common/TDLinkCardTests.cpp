@@ -62,25 +62,3 @@ TEST(TDLinkDescriptionWidth, AgreesWithTheShapedTextAtEveryWidth)
         EXPECT_EQ(resumed.linesAt(40, link.desc), truth <= 40 ? 1 : 2);
     }
 }
-
-// A card's height follows its description's lines at its width, and what it draws stays within it.
-TEST(TDLinkDescriptionWidth, ACardsHeightAndLinesFollowItsWidth)
-{
-    const TDLink link { QString("Title"), QString("A description of a few words that wraps when narrow"),
-        "https://example.com", platform::Uuid::random(), {} };
-    TDLinkCard card(link);
-    const int wide = 2000;
-    const int narrow = 200;
-    EXPECT_EQ(card.heightForWidth(wide), TDLinkCard::heightFor(1));
-    EXPECT_EQ(card.heightForWidth(narrow), TDLinkCard::heightFor(2));
-    card.resize(narrow, card.heightForWidth(narrow));
-    EXPECT_EQ(card.descriptionLines().size(), 2);
-    card.resize(wide, card.heightForWidth(wide));
-    EXPECT_EQ(card.descriptionLines(), QStringList { link.desc.value() });
-
-    // A new description is measured afresh.
-    TDLink longer = link;
-    longer.desc = QString("much longer ").repeated(300);
-    card.setLink(longer);
-    EXPECT_EQ(card.heightForWidth(wide), TDLinkCard::heightFor(2));
-}
