@@ -20,8 +20,10 @@ class TDLinkList;
 // opened, anything else is reported in an alert. With no links it shows "No links found".
 //
 // Only the cards in view (and one either side, so that Tab reaches the next card and scrolls it
-// into view) exist; the heights of the others are known from their descriptions' widths, so
-// opening the page, scrolling it and following the store cost what its visible part costs.
+// into view) exist. A card's height depends only on whether its description takes one line or two,
+// which the list works out from the description's width (TDLinkDescriptionWidth) down to the view
+// at once and past it between events, so opening the page, scrolling it and following the store
+// cost what its visible part costs.
 class TDLinkMasterView : public platform::ObservedWidget {
 public:
     static constexpr int minimumContentWidth = 800;
