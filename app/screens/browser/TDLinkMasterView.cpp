@@ -25,7 +25,16 @@ constexpr int focusMargin = 50;
 constexpr int scrollStep = 20;
 // Links measured at a time: while looking for the view's place, and between events.
 constexpr int measureStep = 64;
-constexpr int measureBatch = 2000;
+constexpr int measureBatch = 500;
+
+// Whether two stored descriptions are the same text; the store hands out copies that share their
+// characters, so most are told apart without reading them.
+bool sameText(const std::optional<QString>& a, const std::optional<QString>& b)
+{
+    if (!a || !b)
+        return !a && !b;
+    return (a->constData() == b->constData() && a->size() == b->size()) || *a == *b;
+}
 
 } // namespace
 
@@ -102,7 +111,7 @@ public:
         int unchanged = newCount;
         for (int i = 0; i < newCount; ++i) {
             const int old = origin(i);
-            if (old >= 0 && m_links[old].desc == links[i].desc)
+            if (old >= 0 && sameText(m_links[old].desc, links[i].desc))
                 widths[i] = m_widths[old];
             if (old != i || !widths[i])
                 unchanged = std::min(unchanged, i);
