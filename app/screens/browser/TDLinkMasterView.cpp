@@ -369,7 +369,11 @@ private:
                 bar->setValue(bar->maximum());
         }
         const int scrolled = bar->value();
-        const int first = std::max(0, indexAt(scrolled) - 1);
+        int topmost = indexAt(scrolled);
+        // A view that starts in the gap below a card starts with the next one.
+        if (topmost + 1 < count() && top(topmost) + heightOf(topmost) <= scrolled)
+            ++topmost;
+        const int first = std::max(0, topmost - 1);
         const int last = std::min(count() - 1, indexAt(scrolled + viewport()->height() - 1) + 1);
         measureUpTo(last + 1);
         for (auto it = m_cards.begin(); it != m_cards.end();) {
