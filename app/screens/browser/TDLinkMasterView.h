@@ -4,21 +4,26 @@
 #include "app/model/TDLink.h"
 #include "app/screens/common/TDLinkCard.h"
 #include "platform/ui/ObservedWidget.h"
-#include "platform/ui/ObservedWidgetUpdates.h"
 
 #include <QMessageBox>
 #include <QPointer>
 
 #include <vector>
 
-class QScrollArea;
+class QAbstractScrollArea;
 class QStackedLayout;
-class QVBoxLayout;
+class TDLinkList;
 
 // The detail screen of the sidebar's Links destination: every link saved from every note, in the
 // link store's order, one card each, following the store as links are added and removed. A click
 // on a card opens its address in the desktop's web browser; only http and https addresses are
 // opened, anything else is reported in an alert. With no links it shows "No links found".
+//
+// Only the cards in view (and one either side, so that Tab reaches the next card and scrolls it
+// into view) exist. A card's height depends only on whether its description takes one line or two,
+// which the list works out from the description's width (TDLinkDescriptionWidth) down to the view
+// at once and past it between events, so opening the page, scrolling it and following the store
+// cost what its visible part costs.
 class TDLinkMasterView : public platform::ObservedWidget {
 public:
     static constexpr int minimumContentWidth = 800;
@@ -29,8 +34,11 @@ public:
 
     bool showsEmptyState() const;
     QWidget* emptyState() const { return m_emptyState; }
-    QScrollArea* scrollArea() const { return m_scroll; }
-    std::vector<TDLinkCard*> cards() const { return m_cards.widgets(); }
+    QAbstractScrollArea* scrollArea() const;
+    // The cards that exist now, in the store's order.
+    std::vector<TDLinkCard*> cards() const;
+    // Where the card of the link at `index` lies in the list's content (not scrolled).
+    QRect cardRect(int index) const;
     QMessageBox* alert() const { return m_alert; }
 
     // A card's action.
@@ -45,9 +53,6 @@ private:
     TDStores m_stores;
     QStackedLayout* m_stack;
     QWidget* m_emptyState;
-    QScrollArea* m_scroll;
-    QWidget* m_list;
-    QVBoxLayout* m_listLayout;
-    platform::KeyedChildren<TDLinkCard> m_cards;
+    TDLinkList* m_list;
     QPointer<QMessageBox> m_alert;
 };

@@ -1,15 +1,24 @@
 #include "app/screens/common/TDLinkCard.h"
 
+#include "app/TDLocalizedText.h"
 #include "app/notes/TDLinkCapture.h"
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDDisplayText.h"
 #include "app/screens/common/TDListCard.h"
-#include "app/TDLocalizedText.h"
 #include "platform/foundation/Print.h"
 
 #include <QFocusEvent>
+#include <QFontMetricsF>
+#include <QGuiApplication>
+#include <QHash>
 #include <QPainter>
 #include <QTextLayout>
+
+#include <array>
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <vector>
 
 using tdappearance::SystemColor;
 
@@ -30,6 +39,116 @@ QString oneLine(const QString& text)
     }
     return line;
 }
+
+// What `oneLine` makes of one character.
+char16_t oneLineCharacter(QChar c)
+{
+    if (c.isSpace())
+        return u' ';
+    if (c.category() == QChar::Other_Control)
+        return 0xFFFD;
+    return c.unicode();
+}
+
+QFont descriptionFont()
+{
+    return tdappearance::systemFont(TDLinkCard::descriptionFontSize);
+}
+
+} // namespace
+
+// The advances of the description font's characters and the kerning of its pairs, filled as they
+// are met, in 64ths of a pixel so that the sums are whole numbers. Main thread only, like every
+// screen.
+class TDLinkAdvanceTable {
+public:
+    static constexpr int unitsPerPixel = 64;
+    static constexpr qint32 unknown = std::numeric_limits<qint32>::min();
+
+    // The table of the description font as it is now; it is made again when the application's
+    // font changes.
+    static TDLinkAdvanceTable& current()
+    {
+        static std::unique_ptr<TDLinkAdvanceTable> table;
+        const QFont applicationFont = QGuiApplication::font();
+        if (!table || !(table->m_applicationFont == applicationFont))
+            table.reset(new TDLinkAdvanceTable(applicationFont));
+        return *table;
+    }
+
+    const QFontMetricsF& metrics() const { return m_metrics; }
+    // "No Description", summed to its end: every card without a description shares it.
+    const TDLinkDescriptionWidth& noDescription() const { return m_noDescription; }
+
+    qint32 asciiAdvance(char16_t c) const { return m_ascii[c]; }
+    // What printable ASCII `second` adds after `first` (0 at the start): its advance and the
+    // pair's kerning, in one look-up for the sum's short way.
+    qint32 asciiStep(char16_t first, char16_t second)
+    {
+        qint32& step = m_asciiSteps[first * 128 + second];
+        if (step == unknown)
+            step = m_ascii[second] + (first ? measureKerning(first, second) : 0);
+        return step;
+    }
+
+    // `unknown` for a character a sum cannot stand for.
+    qint32 otherAdvance(char16_t c)
+    {
+        auto found = m_other.constFind(c);
+        if (found != m_other.constEnd())
+            return *found;
+        const QChar ch(c);
+        const QChar::Script script = ch.script();
+        // Scripts whose letters stand side by side as they are; Hangul only as whole syllables.
+        const bool summable = !ch.isSurrogate() && !ch.isMark() && ch.category() != QChar::Other_Format
+            && (script == QChar::Script_Common || script == QChar::Script_Latin
+                || script == QChar::Script_Greek || script == QChar::Script_Cyrillic
+                || script == QChar::Script_Han || script == QChar::Script_Hiragana
+                || script == QChar::Script_Katakana || (c >= 0xAC00 && c <= 0xD7A3));
+        const qint32 advance = summable ? units(m_metrics.horizontalAdvance(ch)) : unknown;
+        m_other.insert(c, advance);
+        return advance;
+    }
+
+    qint32 otherKerning(char16_t first, char16_t second)
+    {
+        const quint32 key = (quint32(first) << 16) | second;
+        auto found = m_otherPairs.constFind(key);
+        if (found != m_otherPairs.constEnd())
+            return *found;
+        return *m_otherPairs.insert(key, measureKerning(first, second));
+    }
+
+private:
+    explicit TDLinkAdvanceTable(const QFont& applicationFont)
+        : m_applicationFont(applicationFont)
+        , m_metrics(descriptionFont())
+        , m_asciiSteps(128 * 128, unknown)
+    {
+        for (char16_t c = 0; c < 128; ++c)
+            m_ascii[c] = units(m_metrics.horizontalAdvance(QChar(c)));
+        m_noDescription.sum(*this, tdLocalized("No Description"), std::numeric_limits<qint64>::max());
+    }
+
+    static qint32 units(double pixels) { return qint32(std::lround(pixels * unitsPerPixel)); }
+
+    qint32 measureKerning(char16_t first, char16_t second) const
+    {
+        const QChar pair[] = { QChar(first), QChar(second) };
+        return units(m_metrics.horizontalAdvance(QString(pair, 2)) - m_metrics.horizontalAdvance(QChar(first))
+            - m_metrics.horizontalAdvance(QChar(second)));
+    }
+
+    QFont m_applicationFont;
+    QFontMetricsF m_metrics;
+    std::array<qint32, 128> m_ascii;
+    std::vector<qint32> m_asciiSteps;
+    QHash<char16_t, qint32> m_other;
+    QHash<quint32, qint32> m_otherPairs;
+    TDLinkDescriptionWidth m_noDescription;
+};
+
+namespace {
 
 // A text put into an alert stays a few lines long whatever its length.
 QString forMessage(const QString& text)
@@ -59,9 +178,115 @@ std::optional<TDLinkOpenProblem> tdOpenLink(
     return std::nullopt;
 }
 
+namespace {
+
+// How far a sum may be from the shaped width: kerning across more than two characters and the odd
+// ligature move it by far less than this.
+qint64 slackFor(qint64 width)
+{
+    return TDLinkAdvanceTable::unitsPerPixel / 2 + width / 500;
+}
+
+} // namespace
+
+TDLinkDescriptionWidth::TDLinkDescriptionWidth(const std::optional<QString>& description)
+{
+    if (!description)
+        *this = TDLinkAdvanceTable::current().noDescription();
+}
+
+void TDLinkDescriptionWidth::sum(TDLinkAdvanceTable& table, QStringView text, qint64 stopAt)
+{
+    // The text as `tdDisplayText` bounds it: cut, with an ellipsis after the cut.
+    const qsizetype cut = std::min(text.size(), tdDisplayTextLimit);
+    const qsizetype length = text.size() > tdDisplayTextLimit ? cut + 1 : cut;
+    qint32 width = m_width;
+    qint32 inkWidth = m_inkWidth;
+    char16_t previous = m_previous;
+    qsizetype i = m_next;
+    const char16_t* characters = reinterpret_cast<const char16_t*>(text.data());
+    while (i < length && inkWidth <= stopAt) {
+        // Runs of printable ASCII, most of any description, take the short way; a control
+        // character or a line break is shown otherwise and goes the long way.
+        if (previous < 128) {
+            while (i < cut && inkWidth <= stopAt) {
+                const char16_t c = characters[i];
+                if (c < 0x20 || c >= 0x7F)
+                    break;
+                width += table.asciiStep(previous, c);
+                inkWidth = c == u' ' ? inkWidth : width;
+                previous = c;
+                ++i;
+            }
+            if (i == length || inkWidth > stopAt)
+                break;
+        }
+        const char16_t c = i < cut ? oneLineCharacter(text[i]) : char16_t(0x2026);
+        if (c < 128 && previous < 128) {
+            width += table.asciiStep(previous, c);
+        } else {
+            const qint32 advance = c < 128 ? table.asciiAdvance(c) : table.otherAdvance(c);
+            if (advance == TDLinkAdvanceTable::unknown) {
+                m_phase = Phase::unsummable;
+                return;
+            }
+            width += advance + (previous ? table.otherKerning(previous, c) : 0);
+        }
+        inkWidth = c == u' ' ? inkWidth : width;
+        previous = c;
+        ++i;
+    }
+    m_width = width;
+    m_inkWidth = inkWidth;
+    m_previous = previous;
+    m_next = static_cast<qint16>(i);
+    if (i == length)
+        m_phase = Phase::summed;
+}
+
+void TDLinkDescriptionWidth::measure(const std::optional<QString>& description)
+{
+    QString text = description ? oneLine(*description) : tdLocalized("No Description");
+    qsizetype end = text.size();
+    while (end > 0 && text.at(end - 1) == QLatin1Char(' '))
+        --end;
+    text.truncate(end);
+    m_measuredWidth = static_cast<float>(TDLinkAdvanceTable::current().metrics().horizontalAdvance(text));
+    m_phase = Phase::measured;
+}
+
+int TDLinkDescriptionWidth::linesAt(int textWidth, const std::optional<QString>& description)
+{
+    const qint64 column = qint64(textWidth) * TDLinkAdvanceTable::unitsPerPixel;
+    if (m_phase == Phase::summing) {
+        if (m_inkWidth - slackFor(m_inkWidth) > column)
+            return 2;
+        // Just far enough that a sum that stops tells the text is wider than the column.
+        const qint64 stopAt = (column + TDLinkAdvanceTable::unitsPerPixel) * 500 / 499 + 1;
+        TDLinkAdvanceTable& table = TDLinkAdvanceTable::current();
+        if (description)
+            sum(table, *description, stopAt);
+        else
+            *this = table.noDescription();
+        if (m_phase == Phase::summing)
+            return 2;
+    }
+    if (m_phase == Phase::summed) {
+        const qint64 slack = slackFor(m_inkWidth);
+        if (m_inkWidth + slack <= column)
+            return 1;
+        if (m_inkWidth - slack > column)
+            return 2;
+    }
+    if (m_phase != Phase::measured)
+        measure(description);
+    return m_measuredWidth <= textWidth ? 1 : 2;
+}
+
 TDLinkCard::TDLinkCard(const TDLink& link, QWidget* parent)
     : QAbstractButton(parent)
     , m_link(link)
+    , m_descriptionWidth(link.desc)
 {
     setObjectName(QStringLiteral("linkCard"));
     setFocusPolicy(Qt::TabFocus);
@@ -74,6 +299,8 @@ TDLinkCard::TDLinkCard(const TDLink& link, QWidget* parent)
 void TDLinkCard::setLink(const TDLink& link)
 {
     const bool same = link.title == m_link.title && link.desc == m_link.desc && link.url == m_link.url;
+    if (link.desc != m_link.desc)
+        m_descriptionWidth = TDLinkDescriptionWidth(link.desc);
     m_link = link;
     setAccessibleName(titleText());
     setAccessibleDescription(descriptionText());
@@ -100,7 +327,7 @@ QString TDLinkCard::addressText() const
     return oneLine(m_link.url);
 }
 
-int TDLinkCard::textWidth(int cardWidth) const
+int TDLinkCard::textWidth(int cardWidth)
 {
     return std::max(1, cardWidth - 2 * tdlistcard::horizontalPadding - 2 * int(shadowMargin));
 }
@@ -111,27 +338,32 @@ QStringList TDLinkCard::descriptionLines(int cardWidth) const
         return m_lines;
     const int width = textWidth(cardWidth);
     const QString text = descriptionText();
-    const QFont font = tdappearance::systemFont(descriptionFontSize);
+    const QFont font = descriptionFont();
     const QFontMetrics metrics(font);
-    QTextLayout layout(text, font);
-    QTextOption option;
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    layout.setTextOption(option);
     QStringList lines;
-    layout.beginLayout();
-    while (lines.size() < descriptionMaximumLines) {
-        QTextLine line = layout.createLine();
-        if (!line.isValid())
-            break;
-        line.setLineWidth(width);
-        if (lines.size() + 1 == descriptionMaximumLines) {
-            // The last line takes the rest of the text, cut with an ellipsis where it goes on.
-            lines.append(metrics.elidedText(text.mid(line.textStart()).trimmed(), Qt::ElideRight, width));
-            break;
+    // The line count is the one lists size the card by, so the card never draws past its height.
+    if (m_descriptionWidth.linesAt(width, m_link.desc) == 1) {
+        lines.append(metrics.elidedText(text.trimmed(), Qt::ElideRight, width));
+    } else {
+        QTextLayout layout(text, font);
+        QTextOption option;
+        option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        layout.setTextOption(option);
+        layout.beginLayout();
+        while (lines.size() < descriptionMaximumLines) {
+            QTextLine line = layout.createLine();
+            if (!line.isValid())
+                break;
+            line.setLineWidth(width);
+            if (lines.size() + 1 == descriptionMaximumLines) {
+                // The last line takes the rest of the text, cut with an ellipsis where it goes on.
+                lines.append(metrics.elidedText(text.mid(line.textStart()).trimmed(), Qt::ElideRight, width));
+                break;
+            }
+            lines.append(text.mid(line.textStart(), line.textLength()).trimmed());
         }
-        lines.append(text.mid(line.textStart(), line.textLength()).trimmed());
+        layout.endLayout();
     }
-    layout.endLayout();
     if (lines.isEmpty())
         lines.append(QString());
     m_linesWidth = cardWidth;
@@ -139,14 +371,18 @@ QStringList TDLinkCard::descriptionLines(int cardWidth) const
     return lines;
 }
 
-int TDLinkCard::heightForWidth(int width) const
+int TDLinkCard::heightFor(int descriptionLines)
 {
     const QFontMetrics title(tdappearance::systemFont(titleFontSize));
     const QFontMetrics description(tdappearance::systemFont(descriptionFontSize));
     const QFontMetrics address(tdappearance::systemFont(addressFontSize));
-    const int lines = static_cast<int>(descriptionLines(width).size());
-    return 2 * tdlistcard::verticalPadding + title.height() + titleSpacing + lines * description.lineSpacing()
-        + addressSpacing + address.height() + 3;
+    return 2 * tdlistcard::verticalPadding + title.height() + titleSpacing
+        + descriptionLines * description.lineSpacing() + addressSpacing + address.height() + 3;
+}
+
+int TDLinkCard::heightForWidth(int width) const
+{
+    return heightFor(m_descriptionWidth.linesAt(textWidth(width), m_link.desc));
 }
 
 QSize TDLinkCard::sizeHint() const
@@ -206,6 +442,16 @@ void TDLinkCard::paintEvent(QPaintEvent*)
         painter.setPen(QPen(tdappearance::color(SystemColor::blue, dark), 2));
         painter.drawRoundedRect(
             QRectF(rect()).adjusted(2, 2, -2, -2), tdlistcard::cornerRadius, tdlistcard::cornerRadius);
+    }
+}
+
+void TDLinkCard::changeEvent(QEvent* event)
+{
+    QAbstractButton::changeEvent(event);
+    if (event->type() == QEvent::FontChange) {
+        m_descriptionWidth = TDLinkDescriptionWidth(m_link.desc);
+        m_linesWidth = -1;
+        updateGeometry();
     }
 }
 

@@ -1,0 +1,64 @@
+#include "app/screens/common/TDAppearance.h"
+#include "app/screens/common/TDLinkCard.h"
+
+#include <QFontMetricsF>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// The width the description's one line has when shaped, trailing spaces left out as a line break
+// leaves them.
+double shapedWidth(const TDLinkCard& card)
+{
+    QString text = card.descriptionText();
+    while (text.endsWith(QLatin1Char(' ')))
+        text.chop(1);
+    return QFontMetricsF(tdappearance::systemFont(TDLinkCard::descriptionFontSize)).horizontalAdvance(text);
+}
+
+} // namespace
+
+// The line count a list sizes a card by comes from summed advances; it must agree with the shaped
+// text at every column width, also right at the text's own width, for text of any kind, and
+// whether the sum ran to the end at once or was taken up again as wider columns asked.
+TEST(TDLinkDescriptionWidth, AgreesWithTheShapedTextAtEveryWidth)
+{
+    const std::vector<std::optional<QString>> descriptions = {
+        std::nullopt,
+        QString(),
+        QString("Short."),
+        QString("AVATAR To We, Wa LT Ty P. V. Yo \u2014 kerning at every turn; office affluent ffi ffl"),
+        QString(
+            "The studio\u2019s notes on \u201Cpaper\u201D \u2026 caf\u00E9, na\u00EFve, \u00C5ngstr\u00F6m, "
+            "\u0391\u03B8\u03AE\u03BD\u03B1, \u041C\u043E\u0441\u043A\u0432\u0430"),
+        QString(
+            "\u5C55\u89A7\u4F1A\u306E\u304A\u77E5\u3089\u305B \uD55C\uAD6D\uC5B4 \u30AB\u30BF\u30AB\u30CA"),
+        QString("\u0645\u0631\u062D\u0628\u0627 \u0628\u0627\u0644\u0639\u0627\u0644\u0645 mixed with Latin"),
+        QString("Emoji \U0001F3A8 and a combining e\u0301 and a soft\u00ADhyphen"),
+        QString("Tabs\tand\nline breaks\r\nand a control \u0001 and a no-break\u00A0space"),
+        QString("Trailing spaces     "),
+        QString("word ").repeated(300),
+        QString("Sketch ").repeated(40) + QString("\u00E9t\u00E9 ").repeated(20),
+    };
+    for (const auto& description : descriptions) {
+        const TDLink link { QString("Title"), description, "https://example.com", platform::Uuid::random(),
+            {} };
+        const TDLinkCard card(link);
+        const double truth = shapedWidth(card);
+        SCOPED_TRACE(card.descriptionText().left(60).toStdString());
+        std::vector<int> widths { 1, 40, 300, 764, 1164, 2600 };
+        for (int delta = -4; delta <= 4; ++delta)
+            widths.push_back(std::max(1, int(std::floor(truth)) + delta));
+        std::sort(widths.begin(), widths.end());
+
+        TDLinkDescriptionWidth resumed(link.desc);
+        for (int width : widths) {
+            const int expected = truth <= width ? 1 : 2;
+            EXPECT_EQ(TDLinkDescriptionWidth(link.desc).linesAt(width, link.desc), expected) << width;
+            EXPECT_EQ(resumed.linesAt(width, link.desc), expected) << width << ", after narrower ones";
+        }
+        // Asked again at a narrow width after a wide one, nothing is summed twice or lost.
+        EXPECT_EQ(resumed.linesAt(40, link.desc), truth <= 40 ? 1 : 2);
+    }
+}
