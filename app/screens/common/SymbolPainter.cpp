@@ -131,6 +131,9 @@ QPainterPath circleWithBar(bool plus)
     QPainterPath circle;
     circle.addEllipse(QRectF(1, 1, 22, 22));
     QPainterPath bar;
+    // Under the default odd-even rule the bars' crossing would be a hole in the plus, and so stay
+    // filled when the plus is cut out.
+    bar.setFillRule(Qt::WindingFill);
     bar.addRoundedRect(QRectF(6, 10.9, 12, 2.2), 1.1, 1.1);
     if (plus)
         bar.addRoundedRect(QRectF(10.9, 6, 2.2, 12), 1.1, 1.1);
@@ -317,6 +320,7 @@ void drawInDesignBox(QPainter& painter, Symbol symbol, const QBrush& brush)
         QPainterPath picture = photoFrame(frame).subtracted(photoScene(frame.adjusted(2, 2, -2, -2)));
         fillShape(painter, picture.subtracted(badgeArea), brush);
         QPainterPath plus;
+        plus.setFillRule(Qt::WindingFill);
         plus.addRect(QRectF(17.6, 14.5, 1.8, 6));
         plus.addRect(QRectF(15.5, 16.6, 6, 1.8));
         fillShape(painter, badge.subtracted(plus.simplified()), brush);
