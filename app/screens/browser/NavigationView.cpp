@@ -229,8 +229,9 @@ void NavigationView::buildSidebar()
     m_sidebar->setMinimumWidth(sidebarMinimumWidth);
     m_sidebar->setSelectionMode(QAbstractItemView::SingleSelection);
     m_sidebar->setItemDelegate(new SidebarDelegate(m_sidebar));
-    // Tab reaches it and the arrows move between the destinations, as in a desktop's sidebar.
-    m_sidebar->setFocusPolicy(Qt::StrongFocus);
+    // Tab reaches it and the arrows move between the destinations, as in a desktop's sidebar. A
+    // click leaves the focus where it was, so a mouse user sees no focus ring, as on the grid.
+    m_sidebar->setFocusPolicy(Qt::TabFocus);
     m_sidebar->installEventFilter(this);
     m_sidebar->setMouseTracking(true);
     m_sidebar->setExpandsOnDoubleClick(false);
