@@ -13,7 +13,7 @@ TDLinkStore::TDLinkStore(std::shared_ptr<TDLibraryFile> file)
 {
 }
 
-TDLinkStore::LinkList TDLinkStore::tdLinks() const
+const TDLinkStore::LinkList& TDLinkStore::tdLinks() const
 {
     m_registrar.access("tdLinks");
     return m_tdLinks;

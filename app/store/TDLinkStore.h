@@ -16,7 +16,8 @@ public:
     TDLinkStore();
     explicit TDLinkStore(std::shared_ptr<TDLibraryFile> file);
 
-    LinkList tdLinks() const;
+    // Valid until the next `setTdLinks`: a caller that keeps the list or changes the store copies it.
+    const LinkList& tdLinks() const;
     void setTdLinks(LinkList links);
 
     // Encodes `links` now and writes it over the links file, in order; `completion` on the main queue.

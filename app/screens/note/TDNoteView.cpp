@@ -92,7 +92,7 @@ void TDNoteView::render()
     m_editor->updateView();
     qint64 links = 0;
     if (m_stores.linkStore && m_note) {
-        const auto all = m_stores.linkStore->tdLinks();
+        const auto& all = m_stores.linkStore->tdLinks();
         links = std::count_if(
             all.begin(), all.end(), [&](const TDLink& link) { return link.tdNoteId == m_note->id(); });
     }
