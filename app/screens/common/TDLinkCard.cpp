@@ -110,12 +110,17 @@ public:
         return advance;
     }
 
-    qint32 otherKerning(char16_t first, char16_t second)
+    // The pair's kerning. A pair never met is measured while `measurements` lasts (each takes one
+    // from it); past that, `unknown`.
+    qint32 otherKerning(char16_t first, char16_t second, int& measurements)
     {
         const quint32 key = (quint32(first) << 16) | second;
         auto found = m_otherPairs.constFind(key);
         if (found != m_otherPairs.constEnd())
             return *found;
+        if (measurements == 0)
+            return unknown;
+        --measurements;
         return *m_otherPairs.insert(key, measureKerning(first, second));
     }
 
@@ -204,6 +209,7 @@ void TDLinkDescriptionWidth::sum(TDLinkAdvanceTable& table, QStringView text, qi
     qint32 inkWidth = m_inkWidth;
     char16_t previous = m_previous;
     qsizetype i = m_next;
+    int pairMeasurements = 8;
     const char16_t* characters = reinterpret_cast<const char16_t*>(text.data());
     while (i < length && inkWidth <= stopAt) {
         // Runs of printable ASCII, most of any description, take the short way; a control
@@ -230,7 +236,17 @@ void TDLinkDescriptionWidth::sum(TDLinkAdvanceTable& table, QStringView text, qi
                 m_phase = Phase::unsummable;
                 return;
             }
-            width += advance + (previous ? table.otherKerning(previous, c) : 0);
+            qint32 kerning = 0;
+            if (previous) {
+                // Text of a large alphabet (Chinese, Japanese, Korean) meets pair after pair never
+                // seen, each a shaping of its own: past a few, the text is shaped once, whole.
+                kerning = table.otherKerning(previous, c, pairMeasurements);
+                if (kerning == TDLinkAdvanceTable::unknown) {
+                    m_phase = Phase::unsummable;
+                    return;
+                }
+            }
+            width += advance + kerning;
         }
         inkWidth = c == u' ' ? inkWidth : width;
         previous = c;
