@@ -1,10 +1,8 @@
 #include "app/notes/TDNoteTextFile.h"
 
 #include "app/store/TDDirectoryPath.h"
-#include "platform/foundation/Date.h"
 #include "platform/foundation/FileManager.h"
 
-#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringDecoder>
@@ -159,29 +157,11 @@ Result<Success, TDNoteTextFile::Failure> TDNoteTextFile::write(const Url& url, c
     return Outcome::success({});
 }
 
-bool TDNoteTextFile::Version::operator==(const Version& other) const
-{
-    return device == other.device && inode == other.inode && size == other.size
-        && modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec
-        && regular == other.regular;
-}
-
-std::optional<TDNoteTextFile::Version> TDNoteTextFile::versionOf(const Url& url)
-{
-    struct stat info;
-    if (!url.isFileUrl() || ::stat(QFile::encodeName(url.path()).constData(), &info) != 0)
-        return std::nullopt;
-    return Version { info.st_dev, info.st_ino, info.st_size, info.st_mtim, S_ISREG(info.st_mode) };
-}
-
 Result<Url, TDNoteTextFile::Failure> TDNoteTextFile::keepAside(const Url& url)
 {
     using Outcome = Result<Url, Failure>;
     if (!url.isFileUrl() || !TDDirectoryPath::isInsideLibraryFolder(url))
         return Outcome::failure(outsideLibrary(url));
-    const double unixSeconds = platform::Date::now().timeIntervalSince1970();
-    const QString stamp = QDateTime::fromMSecsSinceEpoch(qint64(unixSeconds * 1000.0), Qt::UTC)
-                              .toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
     QString name = url.lastPathComponent();
     // The kept file still ends in ".txt", so it opens as text wherever the user finds it.
     QString extension;
@@ -189,30 +169,9 @@ Result<Url, TDNoteTextFile::Failure> TDNoteTextFile::keepAside(const Url& url)
         name.chop(4);
         extension = QStringLiteral(".txt");
     }
-    // Room for the suffix within a file name's 255 bytes: a long title gives up its end.
-    const QString suffix = QStringLiteral(".changed-elsewhere-") + stamp;
-    const qsizetype room = 255 - (suffix + extension + QStringLiteral("-99")).toUtf8().size();
-    while (name.toUtf8().size() > room) {
-        name.chop(1);
-        if (!name.isEmpty() && name.back().isHighSurrogate())
-            name.chop(1);
-    }
-    const QString base = name + suffix;
-    const Url folder = url.deletingLastPathComponent();
-    Url kept = folder.appendingPathComponent(base + extension);
-    for (int attempt = 2; FileManager::fileExists(kept); ++attempt)
-        kept = folder.appendingPathComponent(base + QStringLiteral("-%1").arg(attempt) + extension);
-    // A note file that is a symbolic link stays one: its content is copied aside, and the save then
-    // writes through the link.
-    auto moved = Result<Success, platform::PlatformError>::success({});
-    if (QFileInfo(url.path()).isSymLink()) {
-        auto bytes = FileManager::readRegularFile(url, maximumTextBytes);
-        moved = bytes ? FileManager::writeAtomically(kept, bytes.value())
-                      : Result<Success, platform::PlatformError>::failure(bytes.error());
-    } else {
-        moved = FileManager::moveItem(url, kept);
-    }
+    auto moved = FileManager::keepBeside(
+        url, name, QStringLiteral(".changed-elsewhere-"), extension, maximumTextBytes);
     if (!moved)
         return Outcome::failure({ Reason::notWritten, moved.error().description + QLatin1Char('.') });
-    return Outcome::success(kept);
+    return Outcome::success(moved.value());
 }

@@ -44,19 +44,6 @@ public:
     // U+FEFF is written after a byte-order mark, so `read` gives it back as it was.
     static platform::Result<platform::Success, Failure> write(const platform::Url& url, const QString& text);
 
-    // What tells one version of the file from another without reading it: which file it is, its
-    // size and its time of change (not the status change time, which backups touch alone).
-    struct Version {
-        dev_t device = 0;
-        ino_t inode = 0;
-        off_t size = 0;
-        timespec modified {};
-        bool regular = true;
-        bool operator==(const Version& other) const;
-    };
-    // None when nothing is there.
-    static std::optional<Version> versionOf(const platform::Url& url);
-
     // Renames the file beside itself to "NAME.changed-elsewhere-YYYYMMDDTHHMMSSZ.txt" (with "-2" and
     // on when that is taken) and answers where it went.
     static platform::Result<platform::Url, Failure> keepAside(const platform::Url& url);

@@ -176,7 +176,7 @@ std::optional<Message> TDNoteWindowModel::loadText()
     const platform::Url url = located->note->contentURL();
     // Taken before the read: a change made meanwhile then shows as a change, keeping a copy too
     // many rather than one too few.
-    const auto version = TDNoteTextFile::versionOf(url);
+    const auto version = platform::FileManager::versionOf(url);
     auto read = TDNoteTextFile::read(url);
     if (!read) {
         platform::print(QStringLiteral("Error: ") + read.error().description);
@@ -245,7 +245,7 @@ std::optional<Message> TDNoteWindowModel::saveText()
     auto written = TDNoteTextFile::write(url, m_text);
     if (!written)
         return refuse(written.error().description);
-    rememberDiskVersion(TDNoteTextFile::versionOf(url), m_text);
+    rememberDiskVersion(platform::FileManager::versionOf(url), m_text);
     m_unsaved = {};
     setMarker(DotColor::green, savedLabel);
     return std::nullopt;
@@ -256,8 +256,7 @@ bool TDNoteWindowModel::hasUnsavedText() const
     return m_unsaved.differs(m_text);
 }
 
-void TDNoteWindowModel::rememberDiskVersion(
-    std::optional<TDNoteTextFile::Version> version, const QString& text)
+void TDNoteWindowModel::rememberDiskVersion(std::optional<platform::FileVersion> version, const QString& text)
 {
     m_diskVersion = version;
     m_diskDigest = digestOf(text);
@@ -265,7 +264,7 @@ void TDNoteWindowModel::rememberDiskVersion(
 
 std::optional<QString> TDNoteWindowModel::keepVersionChangedElsewhere(const platform::Url& url)
 {
-    const auto now = TDNoteTextFile::versionOf(url);
+    const auto now = platform::FileManager::versionOf(url);
     // Gone, or something other than a file in its place (which the write then refuses).
     if (!now || !now->regular || now == m_diskVersion)
         return std::nullopt;

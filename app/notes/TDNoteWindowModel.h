@@ -4,6 +4,7 @@
 #include "app/store/TDLibrary.h"
 #include "app/store/TDProjectStore.h"
 #include "platform/foundation/Date.h"
+#include "platform/foundation/FileManager.h"
 #include "platform/foundation/ObservationRegistrar.h"
 #include "platform/foundation/Result.h"
 #include "platform/foundation/Url.h"
@@ -195,7 +196,7 @@ private:
     TDNoteWindowModel(std::shared_ptr<TDProjectStore> projectStore, const std::shared_ptr<TDNote>& tdNote);
     void replaceText(QString text);
     void setMarker(DotColor color, const char* label);
-    void rememberDiskVersion(std::optional<TDNoteTextFile::Version> version, const QString& text);
+    void rememberDiskVersion(std::optional<platform::FileVersion> version, const QString& text);
     // Renames the file aside when it is not the version last read or written here.
     std::optional<QString> keepVersionChangedElsewhere(const platform::Url& url);
 
@@ -213,7 +214,7 @@ private:
     std::optional<Message> m_loadProblem;
     QString m_loadFailure;
     // The file as last read or written here (none: there was no file), and a digest of its text.
-    std::optional<TDNoteTextFile::Version> m_diskVersion;
+    std::optional<platform::FileVersion> m_diskVersion;
     QByteArray m_diskDigest;
     std::optional<Message> m_keptNotice;
 

@@ -1,10 +1,8 @@
 #include "app/store/TDLibraryFile.h"
 
-#include "platform/foundation/Date.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/Print.h"
 
-#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -53,13 +51,6 @@ QByteArray digestOf(const QByteArray& bytes)
     return QByteArray(reinterpret_cast<const char*>(halves), sizeof halves);
 }
 
-QString timestamp()
-{
-    double unixSeconds = platform::Date::now().timeIntervalSince1970();
-    QDateTime time = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(unixSeconds * 1000.0), Qt::UTC);
-    return time.toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
-}
-
 } // namespace
 
 std::shared_ptr<TDLibraryFile> TDLibraryFile::forLocation(const Url& location)
@@ -82,25 +73,11 @@ TDLibraryFile::TDLibraryFile(Url location)
 {
 }
 
-bool TDLibraryFile::Signature::operator==(const Signature& other) const
-{
-    return device == other.device && inode == other.inode && size == other.size
-        && modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec;
-}
-
-std::optional<TDLibraryFile::Signature> TDLibraryFile::signatureOf(const Url& location)
-{
-    struct stat info;
-    if (::stat(QFile::encodeName(location.path()).constData(), &info) != 0)
-        return std::nullopt;
-    return Signature { info.st_dev, info.st_ino, info.st_size, info.st_mtim, S_ISREG(info.st_mode) };
-}
-
 Result<QByteArray, PlatformError> TDLibraryFile::read() const
 {
     // Taken before the bytes: a change made while they are read then shows as a change later,
     // which keeps a copy too many rather than one too few.
-    auto signature = signatureOf(m_location);
+    auto signature = platform::FileManager::versionOf(m_location);
     auto bytes = platform::FileManager::readRegularFile(m_location);
     std::lock_guard lock(m_readMutex);
     m_readSignature = signature;
@@ -118,7 +95,7 @@ void TDLibraryFile::finishLoad(LoadOutcome outcome)
 {
     assert(DispatchQueue::isMainThread());
     bool keep = outcome == LoadOutcome::notLoaded;
-    std::optional<Signature> read;
+    std::optional<platform::FileVersion> read;
     std::optional<QByteArray> digest;
     {
         std::lock_guard lock(m_readMutex);
@@ -185,7 +162,7 @@ void TDLibraryFile::enqueueWrite(QByteArray bytes, Completion completion)
             outcome = platform::FileManager::writeAtomically(self->m_location, bytes);
         if (outcome) {
             self->m_tracked = true;
-            self->m_known = signatureOf(self->m_location);
+            self->m_known = platform::FileManager::versionOf(self->m_location);
             self->m_knownDigest = digestOf(bytes);
         }
         if (!outcome)
@@ -220,7 +197,7 @@ Result<Success, PlatformError> TDLibraryFile::keepFileChangedElsewhere()
     using Outcome = Result<Success, PlatformError>;
     if (!m_tracked)
         return Outcome::success({});
-    const auto now = signatureOf(m_location);
+    const auto now = platform::FileManager::versionOf(m_location);
     // Only another version of the file is kept; whatever else stands in its place makes the write
     // fail, as it would have.
     if (!now || !now->regular || now == m_known)
@@ -237,26 +214,14 @@ Result<Success, PlatformError> TDLibraryFile::keepFileChangedElsewhere()
 Result<Success, PlatformError> TDLibraryFile::keepAside(const QString& suffix, const QString& why)
 {
     using Outcome = Result<Success, PlatformError>;
-    QString baseName = m_location.lastPathComponent() + suffix + timestamp();
-    Url folder = m_location.deletingLastPathComponent();
-    Url kept = folder.appendingPathComponent(baseName);
-    for (int attempt = 2; platform::FileManager::fileExists(kept); ++attempt)
-        kept = folder.appendingPathComponent(baseName + QStringLiteral("-%1").arg(attempt));
-    // A library file that is a symbolic link (to a synced folder, say) keeps pointing where it did:
-    // its content is copied aside and the write then goes through the link.
-    Result<Success, PlatformError> moved = Outcome::success({});
-    if (QFileInfo(m_location.path()).isSymLink()) {
-        auto bytes = platform::FileManager::readRegularFile(m_location);
-        moved = bytes ? platform::FileManager::writeAtomically(kept, bytes.value())
-                      : Outcome::failure(bytes.error());
-    } else {
-        moved = platform::FileManager::moveItem(m_location, kept);
-    }
+    // A library file that is a symbolic link (to a synced folder, say) keeps pointing where it did.
+    auto moved
+        = platform::FileManager::keepBeside(m_location, m_location.lastPathComponent(), suffix, QString());
     if (!moved)
         return Outcome::failure(PlatformError::wrapping(QStringLiteral("library"), 1,
             QStringLiteral("could not keep the library file that %1 aside, so it was not replaced").arg(why),
             moved.error()));
-    platform::printError(
-        QStringLiteral("The library file %1 %2; it was kept as %3").arg(m_location.path(), why, kept.path()));
+    platform::printError(QStringLiteral("The library file %1 %2; it was kept as %3")
+                             .arg(m_location.path(), why, moved.value().path()));
     return Outcome::success({});
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/foundation/DispatchQueue.h"
+#include "platform/foundation/FileManager.h"
 #include "platform/foundation/PlatformError.h"
 #include "platform/foundation/Result.h"
 #include "platform/foundation/Url.h"
@@ -61,19 +62,6 @@ public:
     void markBehind() { m_behind = true; }
 
 private:
-    // What tells one version of the file from another without reading it. Not the status change
-    // time: sync clients and backups set attributes on files they leave as they are.
-    struct Signature {
-        dev_t device = 0;
-        ino_t inode = 0;
-        off_t size = 0;
-        timespec modified {};
-        bool regular = true;
-        bool operator==(const Signature& other) const;
-    };
-    // None when nothing is there.
-    static std::optional<Signature> signatureOf(const platform::Url& location);
-
     explicit TDLibraryFile(platform::Url location);
     void enqueueWrite(QByteArray bytes, Completion completion);
     platform::Result<platform::Success, platform::PlatformError> keepNotLoadedFile();
@@ -89,13 +77,13 @@ private:
     bool m_behind = false;
     // The file as the last `read` found it, and a digest of its content; taken by `finishLoad`.
     mutable std::mutex m_readMutex;
-    mutable std::optional<Signature> m_readSignature;
+    mutable std::optional<platform::FileVersion> m_readSignature;
     mutable std::optional<QByteArray> m_readDigest;
     // Touched only on the serial queue.
     bool m_keepBeforeOverwrite = false;
     // Whether the file is known as it was last read or written here (`m_known`, none when there was
     // no file); until then there is nothing to compare with.
     bool m_tracked = false;
-    std::optional<Signature> m_known;
+    std::optional<platform::FileVersion> m_known;
     std::optional<QByteArray> m_knownDigest;
 };

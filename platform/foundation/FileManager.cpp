@@ -1,8 +1,10 @@
 #include "platform/foundation/FileManager.h"
 
+#include "platform/foundation/Date.h"
 #include "platform/foundation/Environment.h"
 
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -351,6 +353,54 @@ Outcome FileManager::writeAtomically(const Url& url, const QByteArray& bytes)
         return fail(errno, true);
     ::close(fd);
     return Outcome::success({});
+}
+
+bool FileVersion::operator==(const FileVersion& other) const
+{
+    return device == other.device && inode == other.inode && size == other.size
+        && modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec
+        && regular == other.regular;
+}
+
+std::optional<FileVersion> FileManager::versionOf(const Url& url)
+{
+    struct stat info;
+    if (!url.isFileUrl() || ::stat(nativePath(url).constData(), &info) != 0)
+        return std::nullopt;
+    return FileVersion { info.st_dev, info.st_ino, info.st_size, info.st_mtim, S_ISREG(info.st_mode) };
+}
+
+Result<Url, PlatformError> FileManager::keepBeside(
+    const Url& url, QString name, const QString& suffix, const QString& extension, std::int64_t limitBytes)
+{
+    using Kept = Result<Url, PlatformError>;
+    if (!url.isFileUrl())
+        return Kept::failure(invalidUrlError(url));
+    const double unixSeconds = Date::now().timeIntervalSince1970();
+    const QString stamp = QDateTime::fromMSecsSinceEpoch(qint64(unixSeconds * 1000.0), Qt::UTC)
+                              .toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"));
+    const QString added = suffix + stamp;
+    const qsizetype room = 255 - (added + QStringLiteral("-99") + extension).toUtf8().size();
+    while (!name.isEmpty() && name.toUtf8().size() > room) {
+        name.chop(1);
+        if (!name.isEmpty() && name.back().isHighSurrogate())
+            name.chop(1);
+    }
+    const QString base = name + added;
+    const Url folder = url.deletingLastPathComponent();
+    Url kept = folder.appendingPathComponent(base + extension);
+    for (int attempt = 2; fileExists(kept); ++attempt)
+        kept = folder.appendingPathComponent(base + QStringLiteral("-%1").arg(attempt) + extension);
+    Outcome moved = Outcome::success({});
+    if (QFileInfo(url.path()).isSymLink()) {
+        auto bytes = readRegularFile(url, limitBytes);
+        moved = bytes ? writeAtomically(kept, bytes.value()) : Outcome::failure(bytes.error());
+    } else {
+        moved = moveItem(url, kept);
+    }
+    if (!moved)
+        return Kept::failure(moved.error());
+    return Kept::success(kept);
 }
 
 } // namespace platform

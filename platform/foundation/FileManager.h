@@ -6,12 +6,29 @@
 
 #include <QByteArray>
 
+#include <QString>
+
 #include <cstdint>
+#include <optional>
+#include <sys/types.h>
+#include <time.h>
 #include <vector>
 
 namespace platform {
 
 enum class IntermediateDirectories { create, doNotCreate };
+
+// What tells one version of a file from another without reading it: which file it is, its size
+// and its time of change (not the status change time: sync clients and backups set attributes on
+// files they leave as they are).
+struct FileVersion {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified {};
+    bool regular = true;
+    bool operator==(const FileVersion& other) const;
+};
 
 // File-system work on file URLs. Every operation refuses an invalid or non-file Url, so a path
 // builder that rejected a name leaves nothing to act on. Failures carry the POSIX error.
@@ -49,6 +66,17 @@ public:
     // are flushed to disk and renamed over the old file, so a crash leaves the old or the new content.
     // The folder is not created.
     static Result<Success, PlatformError> writeAtomically(const Url& url, const QByteArray& bytes);
+
+    // The version of what is at `url` (through a symbolic link); none when nothing is there.
+    static std::optional<FileVersion> versionOf(const Url& url);
+
+    // Keeps the file at `url` beside itself before something replaces it, as `name` + `suffix` +
+    // the UTC time ("20261207T120000Z") + `extension`, with "-2" and on before the extension where
+    // that is taken; a long `name` gives up its end so that the whole fits a file name. The file is
+    // moved; a symbolic link stays where it is and its target's content (at most `limitBytes`) is
+    // copied instead, so the link keeps pointing where it did. Where it was kept.
+    static Result<Url, PlatformError> keepBeside(const Url& url, QString name, const QString& suffix,
+        const QString& extension, std::int64_t limitBytes = defaultReadLimitBytes);
 };
 
 } // namespace platform
