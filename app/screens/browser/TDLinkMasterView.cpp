@@ -134,6 +134,15 @@ public:
         // A list not yet shown has no width to measure at; it lays out when it shows.
         if (!isVisible())
             return;
+        layOutKeeping(anchor);
+    }
+
+    int count() const { return static_cast<int>(m_links.size()); }
+
+    // Lays the cards out at the current width; `anchor` (a card and the view's offset into it)
+    // stays where it was in the view.
+    void layOutKeeping(const std::optional<std::pair<int, int>>& anchor)
+    {
         followWidth();
         if (anchor)
             measureUpTo(anchor->first + 1);
@@ -142,8 +151,6 @@ public:
             verticalScrollBar()->setValue(top(anchor->first) + anchor->second);
         layoutCards();
     }
-
-    int count() const { return static_cast<int>(m_links.size()); }
 
     std::vector<TDLinkCard*> cards() const
     {
@@ -179,13 +186,7 @@ protected:
             const int top = indexAt(verticalScrollBar()->value());
             anchor = { top, verticalScrollBar()->value() - this->top(top) };
         }
-        followWidth();
-        if (anchor)
-            measureUpTo(anchor->first + 1);
-        updateScrollBars();
-        if (anchor)
-            verticalScrollBar()->setValue(top(anchor->first) + anchor->second);
-        layoutCards();
+        layOutKeeping(anchor);
     }
 
     void showEvent(QShowEvent* event) override
