@@ -480,6 +480,8 @@ TDProjectMasterView::TDProjectMasterView(
     if (m_type == NavigationType::projects) {
         m_createAction = new QAction(this);
         m_createAction->setObjectName(QStringLiteral("createProjectAction"));
+        // The text is the button's name for a screen reader; the button shows only the symbol.
+        m_createAction->setText(tdLocalized("New Project"));
         m_createAction->setToolTip(tdLocalized("New Project"));
         m_createAction->setIcon(SymbolPainter::icon(Symbol::folderBadgePlus, TDToolbar::iconSize,
             tdappearance::color(SystemColor::secondaryLabel, this).toRgb()));

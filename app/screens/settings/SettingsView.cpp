@@ -6,6 +6,7 @@
 #include "app/screens/common/TDAlert.h"
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDDisplayText.h"
+#include "app/screens/common/TDFocusRing.h"
 #include "app/screens/common/TDGroupedBox.h"
 #include "app/screens/common/TDPrimaryButton.h"
 #include "app/screens/common/TDTextFieldSheet.h"
@@ -243,12 +244,18 @@ SettingsView::SettingsView(TDStores stores, QWidget* parent)
     m_minus = new QToolButton(box);
     m_minus->setObjectName(QStringLiteral("deleteCategoryButton"));
     m_minus->setAccessibleName(tdLocalized("Remove"));
+    m_minus->setToolTip(tdLocalized("Remove the selected category"));
     connect(m_minus, &QToolButton::clicked, this, [this] { deleteCategory(); });
     m_plus = new QToolButton(box);
     m_plus->setObjectName(QStringLiteral("addCategoryButton"));
     m_plus->setAccessibleName(tdLocalized("Add"));
+    m_plus->setToolTip(tdLocalized("Add a category"));
     connect(m_plus, &QToolButton::clicked, this, [this] { openNewCategorySheet(); });
     bar->addWidget(new TDSegmentedPair(m_minus, m_plus, box));
+    // Borderless, these show no focus of their own.
+    tdfocusring::attach(m_restore, 3);
+    tdfocusring::attach(m_minus, 3);
+    tdfocusring::attach(m_plus, 3);
     boxLayout->addLayout(bar);
 
     auto* label = new QLabel(tdLocalized("Category:"), page);
