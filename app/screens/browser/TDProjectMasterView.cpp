@@ -52,6 +52,7 @@ public:
         , m_owner(owner)
     {
         setObjectName(QStringLiteral("projectGrid"));
+        setAccessibleName(tdLocalized("Projects"));
         // One stop in the Tab order; the arrows then move among the cards. Not taken by a click: a
         // card clicked would open with the ring on another card.
         setFocusPolicy(Qt::TabFocus);

@@ -80,7 +80,10 @@ private:
 
 QColor color(const QWidget* widget)
 {
-    return tdappearance::color(tdappearance::SystemColor::selectedContentBackground, widget);
+    // The highlight, lightened in the dark to stand out 3 to 1 from the window and the cards.
+    const bool dark = tdappearance::isDark(widget);
+    return tdappearance::color(
+        dark ? tdappearance::SystemColor::blue : tdappearance::SystemColor::selectedContentBackground, dark);
 }
 
 void paint(QPainter& painter, const QRectF& bounds, double radius, const QWidget* widget)

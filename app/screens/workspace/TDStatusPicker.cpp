@@ -46,6 +46,8 @@ TDStatusPicker::TDStatusPicker(std::shared_ptr<TDProject> project, QWidget* pare
     m_picker = new QComboBox(this);
     m_picker->setObjectName(QStringLiteral("statusPicker"));
     m_picker->setAccessibleName(tdLocalized("status"));
+    // Screen readers on Linux name a list box by its choice; this says what the choice is of.
+    m_picker->setAccessibleDescription(tdLocalized("status"));
     m_picker->setToolTip(tdLocalized("Change the status"));
     // A click opens the list; only Tab leaves the picker with the keys.
     m_picker->setFocusPolicy(Qt::TabFocus);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/screens/common/TDAppearance.h"
+
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QApplication>
@@ -13,20 +15,25 @@
 
 namespace focustest {
 
-// Pixels of the focus ring's blues (the highlight or the grid's own) in a picture of `widget`.
-inline int ringPixels(QWidget* widget)
+// Pixels of `with` that stand out from `without` at a contrast of 3 to 1 or more, the least a
+// sign of focus needs to be seen: a faint line of the style's does not count.
+inline int changedPixels(const QImage& with, const QImage& without)
 {
-    const QImage picture = widget->grab().toImage();
+    if (with.size() != without.size())
+        return with.width() * with.height();
     int count = 0;
-    for (int y = 0; y < picture.height(); ++y) {
-        for (int x = 0; x < picture.width(); ++x) {
-            const QColor pixel = picture.pixelColor(x, y);
-            if (pixel.blue() > 150 && pixel.red() < 90 && pixel.green() < 160)
+    for (int y = 0; y < with.height(); ++y) {
+        for (int x = 0; x < with.width(); ++x) {
+            const QColor a = with.pixelColor(x, y);
+            const QColor b = without.pixelColor(x, y);
+            if (a != b && tdappearance::contrastRatio(a, b) >= 3)
                 ++count;
         }
     }
     return count;
 }
+
+constexpr int visibleRing = 40;
 
 struct Stop {
     QWidget* widget;
@@ -34,12 +41,14 @@ struct Stop {
 };
 
 // Presses Tab from the window's start until the focus comes round again: the stops in order, each
-// with whether a ring appeared on it while it had the keys (against its picture without them).
+// with whether a ring showed on it while it had the keys (against its picture without them).
 inline std::vector<Stop> tabThrough(QWidget* window, int limit = 200)
 {
+    // Widgets a layout took in are shown from the event loop.
+    QCoreApplication::processEvents();
     window->setFocus(Qt::OtherFocusReason);
     std::vector<QWidget*> order;
-    std::vector<int> focused;
+    std::vector<QImage> focused;
     for (int i = 0; i < limit; ++i) {
         QWidget* from = QApplication::focusWidget() ? QApplication::focusWidget() : window;
         QTest::keyClick(from, Qt::Key_Tab);
@@ -47,24 +56,24 @@ inline std::vector<Stop> tabThrough(QWidget* window, int limit = 200)
         if (!now || now == window || std::find(order.begin(), order.end(), now) != order.end())
             break;
         order.push_back(now);
-        focused.push_back(ringPixels(now));
+        focused.push_back(now->grab().toImage());
     }
     window->setFocus(Qt::OtherFocusReason);
     std::vector<Stop> stops;
     for (std::size_t i = 0; i < order.size(); ++i)
-        stops.push_back({ order[i], focused[i] - ringPixels(order[i]) >= 40 });
+        stops.push_back({ order[i], changedPixels(focused[i], order[i]->grab().toImage()) >= visibleRing });
     return stops;
 }
 
 inline bool showsRing(QWidget* widget)
 {
-    const int with = ringPixels(widget);
+    const QImage with = widget->grab().toImage();
     QWidget* had = QApplication::focusWidget();
     widget->clearFocus();
-    const int without = ringPixels(widget);
+    const QImage without = widget->grab().toImage();
     if (had)
         had->setFocus(Qt::OtherFocusReason);
-    return with - without >= 40;
+    return changedPixels(with, without) >= visibleRing;
 }
 
 inline QString accessibleName(QWidget* widget)

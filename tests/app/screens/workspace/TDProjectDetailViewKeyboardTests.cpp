@@ -59,7 +59,9 @@ struct KeyboardWorkspace {
         }
         project->setQuickAccessURL({ apptest::fileUrl(root.library()) });
         const QString image = root.library() + "/Alpha/a.png";
-        QImage(40, 30, QImage::Format_RGB32).save(image);
+        QImage picture(40, 30, QImage::Format_RGB32);
+        picture.fill(QColor(200, 30, 30));
+        picture.save(image);
         stores.mediaStore->setTdMedia({ TDMedia::make(
             platform::Uuid::random(), apptest::fileUrl(image), apptest::fileUrl(image), project->id()) });
 
@@ -85,29 +87,34 @@ struct KeyboardWorkspace {
 } // namespace
 
 // Tab reaches every control of the toolbar and the workspace, in the order they stand, and each
-// shows a ring while it has the keys; none shows one when a click put the focus there.
+// shows a ring while it has the keys, light and dark; none shows one when a click put the focus
+// there.
 TEST(TDProjectDetailViewKeyboard, EveryTabStopShowsWhereTheFocusIs)
 {
-    KeyboardWorkspace f;
-    const auto stops = focustest::tabThrough(&f.window);
-    const std::vector<QWidget*> expected = { f.toolbar->findChild<QToolButton*>("backButton"),
-        f.toolbar->findChild<QComboBox*>("statusPicker"),
-        f.toolbar->findChild<QToolButton*>("favoriteActionButton"),
-        f.toolbar->findChild<QToolButton*>("photoActionButton"),
-        f.toolbar->findChild<QToolButton*>("settingsActionButton"),
-        f.view->quickAccessBar()->entries().front(), f.view->quickAccessBar()->addButton(),
-        f.view->noteItems()[0], f.view->noteItems()[1], f.view->addNoteButton(),
-        f.view->imagesTitle()->button(), f.view->referenceGrid() };
-    std::vector<QWidget*> reached;
-    for (const auto& stop : stops)
-        reached.push_back(stop.widget);
-    EXPECT_EQ(reached, expected);
-    for (const auto& stop : stops)
-        EXPECT_TRUE(stop.ringed) << stop.widget->metaObject()->className() << " "
-                                 << stop.widget->objectName().toStdString();
+    for (bool dark : { false, true }) {
+        SCOPED_TRACE(dark ? "dark" : "light");
+        screentest::ScopedPalette palette(dark);
+        KeyboardWorkspace f;
+        const auto stops = focustest::tabThrough(&f.window);
+        const std::vector<QWidget*> expected = { f.toolbar->findChild<QToolButton*>("backButton"),
+            f.toolbar->findChild<QComboBox*>("statusPicker"),
+            f.toolbar->findChild<QToolButton*>("favoriteActionButton"),
+            f.toolbar->findChild<QToolButton*>("photoActionButton"),
+            f.toolbar->findChild<QToolButton*>("settingsActionButton"),
+            f.view->quickAccessBar()->entries().front(), f.view->quickAccessBar()->addButton(),
+            f.view->noteItems()[0], f.view->noteItems()[1], f.view->addNoteButton(),
+            f.view->imagesTitle()->button(), f.view->referenceGrid() };
+        std::vector<QWidget*> reached;
+        for (const auto& stop : stops)
+            reached.push_back(stop.widget);
+        EXPECT_EQ(reached, expected);
+        for (const auto& stop : stops)
+            EXPECT_TRUE(stop.ringed) << stop.widget->metaObject()->className() << " "
+                                     << stop.widget->objectName().toStdString();
 
-    f.view->addNoteButton()->setFocus(Qt::MouseFocusReason);
-    EXPECT_FALSE(focustest::showsRing(f.view->addNoteButton()));
+        f.view->addNoteButton()->setFocus(Qt::MouseFocusReason);
+        EXPECT_FALSE(focustest::showsRing(f.view->addNoteButton()));
+    }
 }
 
 // A note row opens with Return or Space and its "Delete" is reached with the menu key or
