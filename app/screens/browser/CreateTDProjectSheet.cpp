@@ -1,8 +1,8 @@
 #include "app/screens/browser/CreateTDProjectSheet.h"
 
-#include "app/TDLocalizedText.h"
 #include "app/model/TDProject.h"
 #include "app/screens/common/TDAlert.h"
+#include "app/TDLocalizedText.h"
 #include "app/screens/common/TDProjectSheetTemplate.h"
 #include "app/store/TDCategoryStore.h"
 #include "app/store/TDLibrary.h"

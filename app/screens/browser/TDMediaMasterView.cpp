@@ -1,10 +1,10 @@
 #include "app/screens/browser/TDMediaMasterView.h"
 
-#include "app/TDLocalizedText.h"
 #include "app/model/TDMedia.h"
 #include "app/screens/common/TDAlert.h"
 #include "app/screens/common/TDContentUnavailableView.h"
 #include "app/screens/common/TDImageGrid.h"
+#include "app/TDLocalizedText.h"
 #include "app/store/TDMediaStore.h"
 
 #include <QPointer>

@@ -1,8 +1,8 @@
 #include "app/screens/common/TDAlert.h"
 
-#include "app/TDLocalizedText.h"
 #include "app/screens/common/SymbolPainter.h"
 #include "app/screens/common/TDAppearance.h"
+#include "app/TDLocalizedText.h"
 
 #include <QGuiApplication>
 #include <QIcon>

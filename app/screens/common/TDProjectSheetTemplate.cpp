@@ -1,10 +1,10 @@
 #include "app/screens/common/TDProjectSheetTemplate.h"
 
-#include "app/TDLocalizedText.h"
 #include "app/model/TDCategory.h"
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDDisplayText.h"
 #include "app/screens/common/TDGroupedBox.h"
+#include "app/TDLocalizedText.h"
 #include "app/screens/common/TDPrimaryButton.h"
 #include "app/store/TDCategoryStore.h"
 #include "platform/ui/ObservedWidgetUpdates.h"

@@ -1,7 +1,7 @@
 #include "app/screens/common/TDTextFieldSheet.h"
 
-#include "app/TDLocalizedText.h"
 #include "app/screens/common/TDGroupedBox.h"
+#include "app/TDLocalizedText.h"
 #include "app/screens/common/TDPrimaryButton.h"
 
 #include <QHBoxLayout>

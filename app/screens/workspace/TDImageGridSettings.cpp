@@ -1,8 +1,8 @@
 #include "app/screens/workspace/TDImageGridSettings.h"
 
-#include "app/TDLocalizedText.h"
 #include "app/model/TDProject.h"
 #include "app/screens/common/TDAppearance.h"
+#include "app/TDLocalizedText.h"
 
 #include <QButtonGroup>
 #include <QHBoxLayout>
