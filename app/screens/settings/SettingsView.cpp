@@ -15,6 +15,7 @@
 
 #include <QDialog>
 #include <QEvent>
+#include <QFocusEvent>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -25,6 +26,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -51,10 +53,17 @@ public:
         setObjectName(QStringLiteral("categoryBox"));
     }
 
-    // Rings the box while the list in it has the keys.
-    void setFocusRing(bool shown)
+    // Rings the box while the list in it has the focus from the keys: a click on a row gives the
+    // list the focus without a ring, and the focus coming back to the window keeps what it was.
+    void listFocusChanged(const QFocusEvent* event)
     {
-        m_focusRing = shown;
+        if (event->gotFocus()) {
+            const Qt::FocusReason reason = event->reason();
+            if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
+                m_fromKeyboard = reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason
+                    || reason == Qt::ShortcutFocusReason;
+        }
+        m_focusRing = event->gotFocus() && m_fromKeyboard;
         update();
     }
 
@@ -64,8 +73,8 @@ protected:
         QPainter painter(this);
         const bool dark = tdappearance::isDark(this);
         painter.fillRect(rect(), tdappearance::color(SystemColor::controlBackground, dark));
-        QColor border = m_focusRing ? tdappearance::color(SystemColor::selectedContentBackground, dark)
-                                    : tdappearance::color(SystemColor::tertiaryLabel, dark);
+        QColor border
+            = m_focusRing ? tdfocusring::color(this) : tdappearance::color(SystemColor::tertiaryLabel, dark);
         QPen pen(border, 1, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
         painter.setPen(pen);
         painter.drawRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
@@ -75,6 +84,7 @@ protected:
 
 private:
     bool m_focusRing = false;
+    bool m_fromKeyboard = false;
 };
 
 // Two joined buttons, "minus" and "plus", in one bordered control.
@@ -189,6 +199,8 @@ SettingsView::SettingsView(TDStores stores, QWidget* parent)
     m_tabs = new QTabWidget(this);
     m_tabs->setObjectName(QStringLiteral("settingsTabs"));
     m_tabs->setDocumentMode(true);
+    // One tab: a stop there would choose nothing.
+    m_tabs->tabBar()->setFocusPolicy(Qt::NoFocus);
     outer->addWidget(m_tabs);
 
     auto* page = new QWidget(m_tabs);
@@ -210,6 +222,7 @@ SettingsView::SettingsView(TDStores stores, QWidget* parent)
     scroll->viewport()->setAutoFillBackground(false);
     // Tab reaches the list and the arrows choose the category that "minus" acts on.
     scroll->setFocusPolicy(Qt::StrongFocus);
+    scroll->setAccessibleName(tdLocalized("Categories"));
     scroll->installEventFilter(this);
     m_list = scroll;
     m_box = box;
@@ -308,7 +321,7 @@ QList<TDCategoryRow*> SettingsView::rows() const
 bool SettingsView::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == m_list && (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut))
-        static_cast<TDCategoryBox*>(m_box)->setFocusRing(event->type() == QEvent::FocusIn);
+        static_cast<TDCategoryBox*>(m_box)->listFocusChanged(static_cast<QFocusEvent*>(event));
     if (watched == m_list && event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
         const QList<TDCategoryRow*> list = rows();
