@@ -127,21 +127,15 @@ void showActionsMenu(QWidget* widget)
 
 void orderTabStops(QWidget* scope, const std::vector<QWidget*>& stops)
 {
-    QWidget* previous = nullptr;
-    for (QWidget* before = scope->previousInFocusChain(); before && before != scope;
-         before = before->previousInFocusChain()) {
-        if (before->isWindow())
-            break;
-        if ((before->focusPolicy() & Qt::TabFocus) && !scope->isAncestorOf(before)) {
-            previous = before;
-            break;
-        }
-    }
-    for (QWidget* stop : stops) {
-        if (previous)
-            QWidget::setTabOrder(previous, stop);
-        previous = stop;
-    }
+    if (stops.empty())
+        return;
+    // Qt orders only widgets that take the focus; the scope takes it for the moment of the call.
+    const Qt::FocusPolicy policy = scope->focusPolicy();
+    scope->setFocusPolicy(Qt::TabFocus);
+    QWidget::setTabOrder(scope, stops.front());
+    scope->setFocusPolicy(policy);
+    for (std::size_t i = 1; i < stops.size(); ++i)
+        QWidget::setTabOrder(stops[i - 1], stops[i]);
 }
 
 } // namespace tdfocusring

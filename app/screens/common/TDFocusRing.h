@@ -34,8 +34,8 @@ bool opensMenu(const QKeyEvent* event);
 // Opens the menu of `widget`'s actions at its centre, as the right button does at the pointer.
 void showActionsMenu(QWidget* widget);
 
-// Puts `stops` one after the other in the Tab order, where `scope`'s stops belong: right after the
-// last stop before `scope`. A widget made later than its neighbours otherwise comes last.
+// Puts `stops`, widgets inside `scope`, one after the other in the Tab order right after `scope`
+// and its other widgets. A widget made later than its neighbours otherwise comes last.
 void orderTabStops(QWidget* scope, const std::vector<QWidget*>& stops);
 
 } // namespace tdfocusring

@@ -584,6 +584,11 @@ void TDImageGridCell::paintOverlay(QPainter& painter)
         QPainterPath ring;
         ring.addRoundedRect(cell.adjusted(inset, inset, -inset, -inset), radius, radius);
         painter.strokePath(ring, QPen(tdfocusring::color(this), 3));
+        // A white line inside it: the blue alone vanishes on an image as light as itself.
+        const double inner = inset + 2;
+        QPainterPath edge;
+        edge.addRoundedRect(cell.adjusted(inner, inner, -inner, -inner), radius - 2, radius - 2);
+        painter.strokePath(edge, QPen(QColor(Qt::white), 1.5));
     }
     if (isSelected()) {
         const double inset = TDImageGrid::selectionLineWidth / 2;

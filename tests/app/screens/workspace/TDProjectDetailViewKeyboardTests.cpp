@@ -57,6 +57,11 @@ TEST(TDProjectDetailViewKeyboard, EveryStopRingsIsNamedAndNoteRowsWorkFromTheKey
         window.show();
         window.activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+        // The thumbnail is read on another thread; the grid is grabbed once it shows.
+        ASSERT_TRUE(testsupport::waitUntil([&] {
+            const auto cells = view->referenceGrid()->cells();
+            return !cells.empty() && cells.front()->imageView()->binder()->loadedImage;
+        }));
 
         // In the order they stand, the toolbar's buttons after Back though they were made last.
         const std::vector<QWidget*> expected = { toolbar->findChild<QWidget*>("backButton"),
@@ -67,6 +72,10 @@ TEST(TDProjectDetailViewKeyboard, EveryStopRingsIsNamedAndNoteRowsWorkFromTheKey
             view->quickAccessBar()->addButton(), view->noteItems()[0], view->noteItems()[1],
             view->addNoteButton(), view->imagesTitle()->button(), view->referenceGrid() };
         EXPECT_EQ(focustest::tabThrough(&window), expected);
+        // The main window puts the focus on a workspace it opens; Tab goes on from there.
+        view->setFocus(Qt::OtherFocusReason);
+        QTest::keyClick(view, Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), expected[5]);
 
         // A row is read by its title and date; a click leaves no ring.
         TDNoteItem* row = view->noteItems()[0];
