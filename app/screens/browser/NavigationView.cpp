@@ -222,6 +222,7 @@ NavigationView::NavigationView(TDStores stores, QWidget* parent)
 void NavigationView::buildSidebar()
 {
     m_sidebar->setObjectName(QStringLiteral("sidebar"));
+    m_sidebar->setAccessibleName(tdLocalized("Sidebar"));
     m_sidebar->setHeaderHidden(true);
     m_sidebar->setRootIsDecorated(false);
     m_sidebar->setIndentation(0);
@@ -241,6 +242,8 @@ void NavigationView::buildSidebar()
         auto* section = new QTreeWidgetItem(m_sidebar, { tdLocalized(header) });
         section->setFlags(Qt::ItemIsEnabled);
         section->setData(0, headerRole, true);
+        // The chevron is the header's only sign that a click folds the section.
+        section->setToolTip(0, tdLocalized("Show or hide the section"));
         for (const auto& row : rows) {
             // Row titles are shown as written.
             auto* item = new QTreeWidgetItem(section, { QString::fromLatin1(row.label) });

@@ -23,6 +23,7 @@ TDMediaMasterView::TDMediaMasterView(TDStores stores, QWidget* parent)
         this);
     m_stack->addWidget(m_empty);
     m_grid = new TDImageGrid(this);
+    m_grid->setAccessibleName(tdLocalized("Media"));
     m_grid->setObjectName(QStringLiteral("mediaGrid"));
     m_grid->setMinimumWidth(minimumWidth);
     m_grid->setColumnCount(initialImageColumnCount);

@@ -4,9 +4,11 @@
 #include "app/screens/common/SymbolPainter.h"
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDDisplayText.h"
+#include "app/screens/common/TDFocusRing.h"
 #include "app/store/TDDirectoryPath.h"
 #include "platform/graphics/Image.h"
 
+#include <QAccessible>
 #include <QEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -279,7 +281,7 @@ void TDProjectItem::paintOverlay(QPainter& painter)
     if (m_showsFocusRing) {
         QPainterPath ring;
         ring.addRoundedRect(tile.adjusted(1.5, 1.5, -1.5, -1.5), cornerRadius - 1, cornerRadius - 1);
-        painter.strokePath(ring, QPen(tdappearance::color(SystemColor::selectedContentBackground, dark), 3));
+        painter.strokePath(ring, QPen(tdfocusring::color(this), 3));
     }
 }
 
@@ -289,6 +291,11 @@ void TDProjectItem::setShowsFocusRing(bool shows)
         return;
     m_showsFocusRing = shows;
     m_overlay->update();
+    // The grid keeps the keys; a screen reader is told which card they act on.
+    if (shows) {
+        QAccessibleEvent focus(this, QAccessible::Focus);
+        QAccessible::updateAccessibility(&focus);
+    }
 }
 
 void TDProjectItem::mouseReleaseEvent(QMouseEvent* event)

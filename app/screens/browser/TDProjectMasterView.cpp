@@ -52,6 +52,7 @@ public:
         , m_owner(owner)
     {
         setObjectName(QStringLiteral("projectGrid"));
+        setAccessibleName(tdLocalized("Projects"));
         // One stop in the Tab order; the arrows then move among the cards. Not taken by a click: a
         // card clicked would open with the ring on another card.
         setFocusPolicy(Qt::TabFocus);
@@ -480,6 +481,8 @@ TDProjectMasterView::TDProjectMasterView(
     if (m_type == NavigationType::projects) {
         m_createAction = new QAction(this);
         m_createAction->setObjectName(QStringLiteral("createProjectAction"));
+        // The text is the button's name for a screen reader; the button shows only the symbol.
+        m_createAction->setText(tdLocalized("New Project"));
         m_createAction->setToolTip(tdLocalized("New Project"));
         m_createAction->setIcon(SymbolPainter::icon(Symbol::folderBadgePlus, TDToolbar::iconSize,
             tdappearance::color(SystemColor::secondaryLabel, this).toRgb()));

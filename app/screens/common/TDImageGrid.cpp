@@ -5,10 +5,12 @@
 #include "app/screens/common/TDAlert.h"
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDDisplayText.h"
+#include "app/screens/common/TDFocusRing.h"
 #include "app/store/TDDirectoryPath.h"
 #include "platform/foundation/Print.h"
 #include "platform/graphics/Image.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QDesktopServices>
 #include <QEvent>
@@ -336,6 +338,13 @@ void TDImageGrid::setCurrent(int index)
     else if (place.bottom() + padding > bar->value() + viewport()->height())
         bar->setValue(int(std::ceil(place.bottom() + padding)) - viewport()->height());
     refreshSelection();
+    // The grid keeps the keys; a screen reader is told which image they act on.
+    if (hasFocus() && index >= 0 && index < static_cast<int>(m_media.size())) {
+        if (TDImageGridCell* cell = cellFor(m_media[std::size_t(index)]->id())) {
+            QAccessibleEvent focus(cell, QAccessible::Focus);
+            QAccessible::updateAccessibility(&focus);
+        }
+    }
 }
 
 bool TDImageGrid::showsFocusRing(const TDImageGridCell* cell) const
@@ -574,9 +583,12 @@ void TDImageGridCell::paintOverlay(QPainter& painter)
         const double inset = TDImageGrid::selectionLineWidth + 1.5;
         QPainterPath ring;
         ring.addRoundedRect(cell.adjusted(inset, inset, -inset, -inset), radius, radius);
-        QColor focus = tdappearance::color(SystemColor::blue, this);
-        focus.setAlphaF(0.75f);
-        painter.strokePath(ring, QPen(focus, 3));
+        painter.strokePath(ring, QPen(tdfocusring::color(this), 3));
+        // A white line inside it: the blue alone vanishes on an image as light as itself.
+        const double inner = inset + 2;
+        QPainterPath edge;
+        edge.addRoundedRect(cell.adjusted(inner, inner, -inner, -inner), radius - 2, radius - 2);
+        painter.strokePath(edge, QPen(QColor(Qt::white), 1.5));
     }
     if (isSelected()) {
         const double inset = TDImageGrid::selectionLineWidth / 2;

@@ -2,6 +2,7 @@
 
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDDisplayText.h"
+#include "app/screens/common/TDFocusRing.h"
 #include "app/screens/common/TDPopover.h"
 
 #include <QEvent>
@@ -79,6 +80,8 @@ TDProjectDetailViewSectionTitleWithPopover::TDProjectDetailViewSectionTitleWithP
     m_button->setIconSize(QSize(iconFontSize + 2, iconFontSize + 2));
     m_button->setFixedSize(iconFontSize + 8, iconFontSize + 6);
     m_button->setStyleSheet(QStringLiteral("QToolButton { border: none; padding: 0px; }"));
+    m_button->setFocusPolicy(Qt::TabFocus);
+    tdfocusring::attach(m_button, 4);
     m_layout->addWidget(m_button);
     connect(m_button, &QToolButton::clicked, this, [this] {
         m_action();

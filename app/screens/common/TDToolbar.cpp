@@ -1,9 +1,10 @@
 #include "app/screens/common/TDToolbar.h"
 
+#include "app/TDLocalizedText.h"
 #include "app/screens/common/SymbolPainter.h"
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDDisplayText.h"
-#include "app/TDLocalizedText.h"
+#include "app/screens/common/TDFocusRing.h"
 
 #include <QAction>
 #include <QEvent>
@@ -24,6 +25,8 @@ QToolButton* makeFlatButton(QWidget* parent)
     button->setFixedSize(TDToolbar::buttonSize, TDToolbar::buttonSize);
     button->setIconSize(QSize(TDToolbar::iconSize, TDToolbar::iconSize));
     button->setFocusPolicy(Qt::TabFocus);
+    // The style's own focus frame on a flat button is too faint to find.
+    tdfocusring::attach(button, 6);
     return button;
 }
 
@@ -42,6 +45,7 @@ TDToolbar::TDToolbar(QWidget* parent)
     m_back = makeFlatButton(this);
     m_back->setObjectName(QStringLiteral("backButton"));
     m_back->setToolTip(tdLocalized("Back"));
+    m_back->setAccessibleName(tdLocalized("Back"));
     m_back->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Left));
     m_back->hide();
     connect(m_back, &QToolButton::clicked, this, [this] { triggerBack(); });
@@ -136,6 +140,7 @@ void TDToolbar::setActions(const QList<QAction*>& actions)
     }
     m_actionWidgets.clear();
     m_actions = actions;
+    std::vector<QWidget*> stops { m_back };
     for (QAction* action : actions) {
         if (auto* owner = qobject_cast<QWidgetAction*>(action)) {
             QWidget* widget = owner->requestWidget(this);
@@ -143,6 +148,13 @@ void TDToolbar::setActions(const QList<QAction*>& actions)
                 m_trailing->addWidget(widget);
                 widget->show();
                 m_actionWidgets.append({ owner, widget });
+                // The Tab order takes only widgets that take the focus: a container's control.
+                if (widget->focusPolicy() & Qt::TabFocus)
+                    stops.push_back(widget);
+                for (QWidget* inner : widget->findChildren<QWidget*>()) {
+                    if (inner->focusPolicy() & Qt::TabFocus)
+                        stops.push_back(inner);
+                }
             }
             continue;
         }
@@ -151,12 +163,16 @@ void TDToolbar::setActions(const QList<QAction*>& actions)
         button->setObjectName(action->objectName() + QStringLiteral("Button"));
         m_trailing->addWidget(button);
         m_buttons.append(button);
+        stops.push_back(button);
         // A screen that goes away takes its actions with it.
         connect(action, &QObject::destroyed, button, [this, button] {
             m_buttons.removeAll(button);
             button->deleteLater();
         });
     }
+    // Made after the screen under the bar, they would otherwise be the last stops of the window.
+    for (std::size_t i = 1; i < stops.size(); ++i)
+        QWidget::setTabOrder(stops[i - 1], stops[i]);
 }
 
 QWidget* TDToolbar::widgetFor(QAction* action) const

@@ -6,6 +6,7 @@
 #include "app/screens/common/TDAlert.h"
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDDisplayText.h"
+#include "app/screens/common/TDFocusRing.h"
 #include "app/screens/common/TDGroupedBox.h"
 #include "app/screens/common/TDPrimaryButton.h"
 #include "app/screens/common/TDTextFieldSheet.h"
@@ -14,6 +15,7 @@
 
 #include <QDialog>
 #include <QEvent>
+#include <QFocusEvent>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -24,6 +26,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -50,10 +53,17 @@ public:
         setObjectName(QStringLiteral("categoryBox"));
     }
 
-    // Rings the box while the list in it has the keys.
-    void setFocusRing(bool shown)
+    // Rings the box while the list in it has the focus from the keys: a click on a row gives the
+    // list the focus without a ring, and the focus coming back to the window keeps what it was.
+    void listFocusChanged(const QFocusEvent* event)
     {
-        m_focusRing = shown;
+        if (event->gotFocus()) {
+            const Qt::FocusReason reason = event->reason();
+            if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
+                m_fromKeyboard = reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason
+                    || reason == Qt::ShortcutFocusReason;
+        }
+        m_focusRing = event->gotFocus() && m_fromKeyboard;
         update();
     }
 
@@ -63,8 +73,8 @@ protected:
         QPainter painter(this);
         const bool dark = tdappearance::isDark(this);
         painter.fillRect(rect(), tdappearance::color(SystemColor::controlBackground, dark));
-        QColor border = m_focusRing ? tdappearance::color(SystemColor::selectedContentBackground, dark)
-                                    : tdappearance::color(SystemColor::tertiaryLabel, dark);
+        QColor border
+            = m_focusRing ? tdfocusring::color(this) : tdappearance::color(SystemColor::tertiaryLabel, dark);
         QPen pen(border, 1, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
         painter.setPen(pen);
         painter.drawRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
@@ -74,6 +84,7 @@ protected:
 
 private:
     bool m_focusRing = false;
+    bool m_fromKeyboard = false;
 };
 
 // Two joined buttons, "minus" and "plus", in one bordered control.
@@ -188,6 +199,8 @@ SettingsView::SettingsView(TDStores stores, QWidget* parent)
     m_tabs = new QTabWidget(this);
     m_tabs->setObjectName(QStringLiteral("settingsTabs"));
     m_tabs->setDocumentMode(true);
+    // One tab: a stop there would choose nothing.
+    m_tabs->tabBar()->setFocusPolicy(Qt::NoFocus);
     outer->addWidget(m_tabs);
 
     auto* page = new QWidget(m_tabs);
@@ -209,6 +222,7 @@ SettingsView::SettingsView(TDStores stores, QWidget* parent)
     scroll->viewport()->setAutoFillBackground(false);
     // Tab reaches the list and the arrows choose the category that "minus" acts on.
     scroll->setFocusPolicy(Qt::StrongFocus);
+    scroll->setAccessibleName(tdLocalized("Categories"));
     scroll->installEventFilter(this);
     m_list = scroll;
     m_box = box;
@@ -243,12 +257,18 @@ SettingsView::SettingsView(TDStores stores, QWidget* parent)
     m_minus = new QToolButton(box);
     m_minus->setObjectName(QStringLiteral("deleteCategoryButton"));
     m_minus->setAccessibleName(tdLocalized("Remove"));
+    m_minus->setToolTip(tdLocalized("Remove the selected category"));
     connect(m_minus, &QToolButton::clicked, this, [this] { deleteCategory(); });
     m_plus = new QToolButton(box);
     m_plus->setObjectName(QStringLiteral("addCategoryButton"));
     m_plus->setAccessibleName(tdLocalized("Add"));
+    m_plus->setToolTip(tdLocalized("Add a category"));
     connect(m_plus, &QToolButton::clicked, this, [this] { openNewCategorySheet(); });
     bar->addWidget(new TDSegmentedPair(m_minus, m_plus, box));
+    // Borderless, these show no focus of their own.
+    tdfocusring::attach(m_restore, 3);
+    tdfocusring::attach(m_minus, 3);
+    tdfocusring::attach(m_plus, 3);
     boxLayout->addLayout(bar);
 
     auto* label = new QLabel(tdLocalized("Category:"), page);
@@ -301,7 +321,7 @@ QList<TDCategoryRow*> SettingsView::rows() const
 bool SettingsView::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == m_list && (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut))
-        static_cast<TDCategoryBox*>(m_box)->setFocusRing(event->type() == QEvent::FocusIn);
+        static_cast<TDCategoryBox*>(m_box)->listFocusChanged(static_cast<QFocusEvent*>(event));
     if (watched == m_list && event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
         const QList<TDCategoryRow*> list = rows();

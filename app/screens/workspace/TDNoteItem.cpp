@@ -4,6 +4,7 @@
 #include "app/model/TDProject.h"
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDDisplayText.h"
+#include "app/screens/common/TDFocusRing.h"
 #include "app/screens/common/TDListCard.h"
 #include "app/store/TDLibrary.h"
 
@@ -15,6 +16,7 @@
 #include <QLocale>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScrollArea>
 #include <QVBoxLayout>
 
 using tdappearance::SystemColor;
@@ -42,6 +44,7 @@ TDNoteItem::TDNoteItem(
 {
     setObjectName(QStringLiteral("noteItem"));
     setFocusPolicy(Qt::TabFocus);
+    tdfocusring::attach(this, tdlistcard::cornerRadius + 1);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(tdlistcard::horizontalPadding + shadowMargin,
@@ -105,7 +108,10 @@ void TDNoteItem::render()
     m_month->setText(
         day.isValid() ? locale.standaloneMonthName(day.month(), QLocale::ShortFormat) : QString());
     m_title->setFullText(m_note->title());
-    setAccessibleName(m_title->fullText());
+    // Read out as the row shows it: the title, then the date.
+    setAccessibleName(day.isValid()
+            ? m_title->fullText() + QStringLiteral(", ") + locale.toString(day, QLocale::LongFormat)
+            : m_title->fullText());
 }
 
 void TDNoteItem::openNote()
@@ -122,12 +128,6 @@ void TDNoteItem::paintEvent(QPaintEvent*)
     tdlistcard::paint(painter,
         QRectF(rect()).adjusted(shadowMargin, shadowMargin, -shadowMargin, -shadowMargin - 0.5),
         tdappearance::isDark(this));
-    if (hasFocus()) {
-        painter.setRenderHint(QPainter::Antialiasing, true);
-        painter.setPen(QPen(tdappearance::color(SystemColor::blue, this), 2));
-        painter.drawRoundedRect(
-            QRectF(rect()).adjusted(2, 2, -2, -2), tdlistcard::cornerRadius, tdlistcard::cornerRadius);
-    }
 }
 
 void TDNoteItem::mouseReleaseEvent(QMouseEvent* event)
@@ -146,7 +146,23 @@ void TDNoteItem::keyPressEvent(QKeyEvent* event)
         openNote();
         return;
     }
+    if (tdfocusring::opensMenu(event)) {
+        tdfocusring::showActionsMenu(this);
+        return;
+    }
     platform::ObservedWidget::keyPressEvent(event);
+}
+
+void TDNoteItem::focusInEvent(QFocusEvent* event)
+{
+    platform::ObservedWidget::focusInEvent(event);
+    // A row reached with Tab below the fold comes into view; the list shows no scroll bar.
+    for (QWidget* up = parentWidget(); up; up = up->parentWidget()) {
+        if (auto* scroll = qobject_cast<QScrollArea*>(up)) {
+            scroll->ensureWidgetVisible(this, 0, 8);
+            break;
+        }
+    }
 }
 
 void TDNoteItem::applyColors()

@@ -8,6 +8,7 @@
 #include "app/screens/common/TDAlert.h"
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDDisplayText.h"
+#include "app/screens/common/TDFocusRing.h"
 #include "app/screens/common/TDGroupedBox.h"
 #include "app/screens/common/TDPopover.h"
 #include "app/screens/common/TDPrimaryButton.h"
@@ -72,6 +73,9 @@ public:
         setFont(tdappearance::systemFont(addNoteFontSize));
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
         setCursor(Qt::ArrowCursor);
+        // Reached with Tab; a click leaves the focus where it was.
+        setFocusPolicy(Qt::TabFocus);
+        tdfocusring::attach(this, 3);
     }
 
     QSize sizeHint() const override
@@ -105,9 +109,6 @@ protected:
         painter.setFont(font());
         painter.drawText(QRect(left + addNoteFontSize + addNoteSpacing, 0, textWidth + 2, height()),
             Qt::AlignLeft | Qt::AlignVCenter, text());
-        if (hasFocus())
-            painter.fillRect(
-                QRect(0, height() - 2, width(), 2), tdappearance::color(SystemColor::blue, dark));
     }
 };
 
@@ -188,16 +189,16 @@ TDProjectDetailView::TDProjectDetailView(std::shared_ptr<TDProject> project, TDS
     m_statusAction = new TDStatusAction(m_project, this);
     m_favoriteAction = new QAction(tdLocalized("favorite"), this);
     m_favoriteAction->setObjectName(QStringLiteral("favoriteAction"));
-    m_favoriteAction->setToolTip(tdLocalized("favorite"));
+    m_favoriteAction->setToolTip(tdLocalized("Add to Favorite"));
     connect(m_favoriteAction, &QAction::triggered, this, [this] { toggleFavorite(); });
     m_photoAction = new QAction(tdLocalized("Photo"), this);
     m_photoAction->setObjectName(QStringLiteral("photoAction"));
-    m_photoAction->setToolTip(tdLocalized("Photo"));
+    m_photoAction->setToolTip(tdLocalized("Show the cover image"));
     connect(m_photoAction, &QAction::triggered, this,
         [this] { setShowCoverImagePopover(!m_showCoverImagePopover); });
     m_settingsAction = new QAction(tdLocalized("Settings"), this);
     m_settingsAction->setObjectName(QStringLiteral("settingsAction"));
-    m_settingsAction->setToolTip(tdLocalized("Settings"));
+    m_settingsAction->setToolTip(tdLocalized("Edit the project"));
     connect(m_settingsAction, &QAction::triggered, this, [this] { openEditSheet(); });
 
     auto* layout = new QVBoxLayout(this);
@@ -274,6 +275,8 @@ void TDProjectDetailView::buildNotesColumn(QWidget* column)
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->viewport()->setAutoFillBackground(false);
+    // The rows take the focus, each with its ring; the list itself would be a stop showing nothing.
+    scroll->setFocusPolicy(Qt::NoFocus);
     m_notesList = new QWidget(scroll);
     m_notesList->setObjectName(QStringLiteral("notesList"));
     m_notesLayout = new QVBoxLayout(m_notesList);
@@ -338,6 +341,7 @@ void TDProjectDetailView::buildImagesColumn(QWidget* column)
 
     m_grid = new TDImageGrid(m_imagesArea);
     m_grid->setMinimumWidth(imagesColumnMinimumWidth);
+    m_grid->setAccessibleName(tdLocalized("Reference Images"));
     m_grid->setContentMode(m_contentMode);
     m_grid->setOnDelete([this](const std::shared_ptr<TDMedia>& media) { deleteReferenceImage(media); });
     m_imagesStack->addWidget(m_grid);
@@ -408,6 +412,8 @@ void TDProjectDetailView::render()
     const bool dark = tdappearance::isDark(this);
     QColor tint
         = tdappearance::color(m_project->isFavorite() ? SystemColor::orange : SystemColor::gray, dark);
+    m_favoriteAction->setToolTip(
+        m_project->isFavorite() ? tdLocalized("Remove from Favorite") : tdLocalized("Add to Favorite"));
     if (tint != m_favoriteTint) {
         m_favoriteTint = tint;
         m_favoriteAction->setIcon(
@@ -471,6 +477,8 @@ void TDProjectDetailView::render()
         return row;
     });
     m_noteItems.arrange(m_notesLayout);
+    const auto rows = m_noteItems.widgets();
+    tdfocusring::orderTabStops(m_notesList, std::vector<QWidget*>(rows.begin(), rows.end()));
     for (auto it = leaving.rbegin(); it != leaving.rend(); ++it)
         TDSpringGhost::collapse(it->picture, m_notesLayout, it->index, noteRemovalSpringResponse);
 

@@ -1,11 +1,12 @@
 #include "app/screens/workspace/TDQuickAccessBar.h"
 
+#include "app/TDLocalizedText.h"
 #include "app/model/TDProject.h"
 #include "app/screens/common/SymbolPainter.h"
 #include "app/screens/common/TDAlert.h"
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDDisplayText.h"
-#include "app/TDLocalizedText.h"
+#include "app/screens/common/TDFocusRing.h"
 #include "app/screens/common/TDSpringAnimation.h"
 #include "app/screens/common/TDSpringGhost.h"
 #include "app/store/TDLibrary.h"
@@ -120,6 +121,8 @@ public:
         setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
         viewport()->setAutoFillBackground(false);
+        // The entries take the focus; the strip would be a stop showing nothing.
+        setFocusPolicy(Qt::NoFocus);
     }
 
     QSize sizeHint() const override { return widget() ? widget()->sizeHint() : QSize(); }
@@ -271,7 +274,7 @@ void TDQuickAccessEntry::paintEvent(QPaintEvent*)
             tdappearance::color(SystemColor::separator, dark).darker(dark ? 100 : 150));
     }
     if (hasFocus() && m_showsFocus) {
-        painter.setPen(QPen(tdappearance::color(SystemColor::blue, dark), 2));
+        painter.setPen(QPen(tdfocusring::color(this), tdfocusring::lineWidth));
         painter.drawRoundedRect(body.adjusted(1, 1, -1, -1), 4, 4);
     }
 }
@@ -306,6 +309,10 @@ void TDQuickAccessEntry::keyPressEvent(QKeyEvent* event)
             m_onOpen();
         return;
     }
+    if (tdfocusring::opensMenu(event)) {
+        tdfocusring::showActionsMenu(this);
+        return;
+    }
     QWidget::keyPressEvent(event);
 }
 
@@ -328,6 +335,13 @@ void TDQuickAccessEntry::focusInEvent(QFocusEvent* event)
 {
     m_showsFocus = isKeyboardFocus(event);
     QWidget::focusInEvent(event);
+    // An entry reached with Tab beyond the strip's width scrolls into view.
+    for (QWidget* up = parentWidget(); up; up = up->parentWidget()) {
+        if (auto* strip = qobject_cast<QScrollArea*>(up)) {
+            strip->ensureWidgetVisible(this, 0, 0);
+            break;
+        }
+    }
 }
 
 TDQuickAccessAddButton::TDQuickAccessAddButton(QWidget* parent)
@@ -369,7 +383,7 @@ void TDQuickAccessAddButton::paintEvent(QPaintEvent*)
     const QRectF plus((width() - plusSize) / 2.0, (height() - plusSize) / 2.0, plusSize, plusSize);
     SymbolPainter::paint(painter, Symbol::plus, plus, ink);
     if (hasFocus() && m_showsFocus) {
-        painter.setPen(QPen(tdappearance::color(SystemColor::blue, dark), 2));
+        painter.setPen(QPen(tdfocusring::color(this), tdfocusring::lineWidth));
         painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 2, 2);
     }
 }
@@ -480,6 +494,10 @@ void TDQuickAccessBar::render()
             entry->setShowsSeparator(positions.at(key) + 1 < urls.size());
         });
     m_entries.arrange(m_entriesLayout);
+    const auto entries = m_entries.widgets();
+    std::vector<QWidget*> stops(entries.begin(), entries.end());
+    stops.push_back(m_addButton);
+    tdfocusring::orderTabStops(this, stops);
     for (auto it = leaving.rbegin(); it != leaving.rend(); ++it)
         // The entries after it slide over instead of jumping.
         TDSpringGhost::collapse(it->picture, m_entriesLayout, it->index, removalSpringResponse)

@@ -1,9 +1,10 @@
 #include "app/screens/workspace/TDStatusPicker.h"
 
+#include "app/TDLocalizedText.h"
 #include "app/model/TDProject.h"
 #include "app/screens/common/SymbolPainter.h"
 #include "app/screens/common/TDAppearance.h"
-#include "app/TDLocalizedText.h"
+#include "app/screens/common/TDFocusRing.h"
 
 #include <QComboBox>
 #include <QEvent>
@@ -45,7 +46,12 @@ TDStatusPicker::TDStatusPicker(std::shared_ptr<TDProject> project, QWidget* pare
     m_picker = new QComboBox(this);
     m_picker->setObjectName(QStringLiteral("statusPicker"));
     m_picker->setAccessibleName(tdLocalized("status"));
-    m_picker->setToolTip(tdLocalized("status"));
+    // Screen readers on Linux name a list box by its choice; this says what the choice is of.
+    m_picker->setAccessibleDescription(tdLocalized("status"));
+    m_picker->setToolTip(tdLocalized("Change the status"));
+    // A click opens the list; only Tab leaves the picker with the keys.
+    m_picker->setFocusPolicy(Qt::TabFocus);
+    tdfocusring::attach(m_picker, 5);
     for (TDStatus status : allTDStatuses)
         m_picker->addItem(rawValue(status), static_cast<int>(status));
     // Only the user's choice writes: setting the shown row in a render must not feed back.

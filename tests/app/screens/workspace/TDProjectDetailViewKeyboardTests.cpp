@@ -1,0 +1,111 @@
+#include "../FocusTestSupport.h"
+#include "../ScreenTestSupport.h"
+#include "app/model/TDMedia.h"
+#include "app/model/TDNote.h"
+#include "app/screens/common/TDImageGrid.h"
+#include "app/screens/common/TDProjectDetailViewSectionTitle.h"
+#include "app/screens/common/TDToolbar.h"
+#include "app/screens/workspace/TDNoteItem.h"
+#include "app/screens/workspace/TDProjectDetailView.h"
+#include "app/screens/workspace/TDQuickAccessBar.h"
+
+#include <QComboBox>
+#include <QDateTime>
+#include <QDialog>
+#include <QMenu>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+// The workspace under the toolbar that carries its actions, as the main window shows it, with two
+// notes, a quick-access entry and an image; light and dark.
+TEST(TDProjectDetailViewKeyboard, EveryStopRingsIsNamedAndNoteRowsWorkFromTheKeys)
+{
+    for (bool dark : { false, true }) {
+        SCOPED_TRACE(dark ? "dark" : "light");
+        screentest::ScopedPalette palette(dark);
+        apptest::LibraryRoot root;
+        root.makeLibraryFolder();
+        TDStores stores = screentest::makeStores();
+        auto project = screentest::project("Alpha", stores.categoryStore->tdCategories().front());
+        stores.projectStore->setTdProjects({ project });
+        QStringList opened;
+        stores.noteWindows = std::make_shared<TDNoteWindows>(
+            TDNoteWindows { [&](const auto& note) { opened.append(note->title()); }, {} });
+        for (const char* title : { "Sketches", "Plot" }) {
+            auto notes = project->tdNote();
+            notes.push_back(TDNote::make(platform::Uuid::random(), project->id(), title,
+                apptest::fileUrl(root.library() + "/x.txt"), platform::Date(8e8 + 86400.0 * notes.size())));
+            project->setTdNote(notes);
+        }
+        project->setQuickAccessURL({ apptest::fileUrl(root.library()) });
+        QImage image(40, 30, QImage::Format_RGB32);
+        image.fill(QColor(200, 30, 30));
+        image.save(root.library() + "/a.png");
+        const auto url = apptest::fileUrl(root.library() + "/a.png");
+        stores.mediaStore->setTdMedia({ TDMedia::make(platform::Uuid::random(), url, url, project->id()) });
+
+        QWidget window;
+        auto* layout = new QVBoxLayout(&window);
+        auto* toolbar = new TDToolbar(&window);
+        layout->addWidget(toolbar);
+        auto* view = new TDProjectDetailView(project, stores, &window);
+        layout->addWidget(view);
+        toolbar->setBackAction([] {});
+        toolbar->setActions(view->toolbarActions());
+        window.resize(1300, 700);
+        window.show();
+        window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+        // The thumbnail is read on another thread; the grid is grabbed once it shows.
+        ASSERT_TRUE(testsupport::waitUntil([&] {
+            const auto cells = view->referenceGrid()->cells();
+            return !cells.empty() && cells.front()->imageView()->binder()->loadedImage;
+        }));
+
+        // In the order they stand, the toolbar's buttons after Back though they were made last.
+        const std::vector<QWidget*> expected = { toolbar->findChild<QWidget*>("backButton"),
+            toolbar->findChild<QComboBox*>("statusPicker"),
+            toolbar->findChild<QWidget*>("favoriteActionButton"),
+            toolbar->findChild<QWidget*>("photoActionButton"),
+            toolbar->findChild<QWidget*>("settingsActionButton"), view->quickAccessBar()->entries().front(),
+            view->quickAccessBar()->addButton(), view->noteItems()[0], view->noteItems()[1],
+            view->addNoteButton(), view->imagesTitle()->button(), view->referenceGrid() };
+        EXPECT_EQ(focustest::tabThrough(&window), expected);
+        // The main window puts the focus on a workspace it opens; Tab goes on from there.
+        view->setFocus(Qt::OtherFocusReason);
+        QTest::keyClick(view, Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), expected[5]);
+
+        // A row is read by its title and date; a click leaves no ring.
+        TDNoteItem* row = view->noteItems()[0];
+        const QDate day = QDateTime::fromSecsSinceEpoch(978307200 + 800000000).date();
+        EXPECT_EQ(
+            focustest::accessibleName(row), "Sketches, " + QLocale().toString(day, QLocale::LongFormat));
+        row->setFocus(Qt::MouseFocusReason);
+        const QImage clicked = row->grab().toImage();
+        row->clearFocus();
+        EXPECT_LT(focustest::changedPixels(clicked, row->grab().toImage()), focustest::visibleRing);
+
+        row->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(row, Qt::Key_Return);
+        QTest::keyClick(row, Qt::Key_Space);
+        EXPECT_EQ(opened, QStringList({ "Sketches", "Sketches" }));
+        QStringList offered;
+        for (auto [key, modifier] :
+            { std::pair { Qt::Key_Menu, Qt::NoModifier }, { Qt::Key_F10, Qt::ShiftModifier } }) {
+            QTimer::singleShot(0, [&] {
+                if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+                    offered.append(menu->actions().front()->text());
+                    menu->close();
+                }
+            });
+            QTest::keyClick(row, key, modifier);
+        }
+        EXPECT_EQ(offered, QStringList({ "Delete", "Delete" }));
+        QTest::keyClick(view->addNoteButton(), Qt::Key_Space);
+        ASSERT_TRUE(view->createNoteSheet());
+        view->createNoteSheet()->reject();
+        EXPECT_TRUE(testsupport::waitUntil([&] { return view->savesInFlight() == 0; }));
+    }
+}
