@@ -56,7 +56,6 @@ constexpr int addNoteFontSize = 13;
 constexpr int placeholderFontSize = 16;
 constexpr int placeholderSymbolSize = 32;
 constexpr int placeholderSpacing = 12;
-constexpr int sheetPadding = 20;
 // Files named in the alert after a drop; the rest are counted.
 constexpr int listedFailures = 8;
 

@@ -52,14 +52,16 @@ inline std::vector<QWidget*> tabThrough(QWidget* window, const QString& ringedEl
         QWidget* stop = stops[i];
         const std::string what
             = (stop->metaObject()->className() + QString(' ') + stop->objectName()).toStdString();
-        if (stop->objectName() != ringedElsewhere)
+        if (stop->objectName() != ringedElsewhere) {
             EXPECT_GE(changedPixels(focused[i], stop->grab().toImage()), visibleRing) << what;
+        }
         EXPECT_FALSE(accessibleName(stop).isEmpty()) << what;
         auto* button = qobject_cast<QAbstractButton*>(stop);
         auto* tool = qobject_cast<QToolButton*>(stop);
         if (button
-            && (button->text().isEmpty() || (tool && tool->toolButtonStyle() == Qt::ToolButtonIconOnly)))
+            && (button->text().isEmpty() || (tool && tool->toolButtonStyle() == Qt::ToolButtonIconOnly))) {
             EXPECT_FALSE(stop->toolTip().isEmpty()) << what;
+        }
     }
     return stops;
 }
