@@ -7,6 +7,7 @@
 #include "app/screens/common/BottomBar.h"
 #include "app/screens/common/SymbolPainter.h"
 #include "app/screens/common/TDAppearance.h"
+#include "app/screens/common/TDKeyboardStep.h"
 #include "app/screens/common/TDToolbar.h"
 #include "app/store/TDLinkStore.h"
 #include "app/store/TDMediaStore.h"
@@ -413,27 +414,10 @@ bool NavigationView::moveSidebarSelection(int key)
         return key == Qt::Key_Up || key == Qt::Key_Down || key == Qt::Key_Home || key == Qt::Key_End;
     auto at = std::find(rows.begin(), rows.end(), m_selectedNavigationItem);
     const int current = at == rows.end() ? -1 : static_cast<int>(at - rows.begin());
-    const int last = static_cast<int>(rows.size()) - 1;
-    int next;
-    switch (key) {
-    case Qt::Key_Up:
-        next = current < 0 ? last : std::max(0, current - 1);
-        break;
-    case Qt::Key_Down:
-        next = current < 0 ? 0 : std::min(last, current + 1);
-        break;
-    case Qt::Key_Home:
-    case Qt::Key_PageUp:
-        next = 0;
-        break;
-    case Qt::Key_End:
-    case Qt::Key_PageDown:
-        next = last;
-        break;
-    default:
+    const std::optional<int> next = tdKeyboardStep(key, current, static_cast<int>(rows.size()));
+    if (!next)
         return false;
-    }
-    select(rows[std::size_t(next)]);
+    select(rows[std::size_t(*next)]);
     return true;
 }
 

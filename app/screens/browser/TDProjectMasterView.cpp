@@ -9,6 +9,7 @@
 #include "app/screens/common/TDAlert.h"
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDContentUnavailableView.h"
+#include "app/screens/common/TDKeyboardStep.h"
 #include "app/screens/common/TDNavigationPage.h"
 #include "app/screens/common/TDSpringAnimation.h"
 #include "app/screens/common/TDToolbar.h"
@@ -222,35 +223,7 @@ protected:
         const int current = std::clamp(m_current, 0, count - 1);
         const int rowsInView
             = std::max(1, m_area->viewport()->height() / (TDProjectItem::tileHeight + gridSpacing));
-        int next = current;
         switch (event->key()) {
-        case Qt::Key_Left:
-            next = current - (layoutDirection() == Qt::RightToLeft ? -1 : 1);
-            break;
-        case Qt::Key_Right:
-            next = current + (layoutDirection() == Qt::RightToLeft ? -1 : 1);
-            break;
-        case Qt::Key_Up:
-            next = current - columnCount;
-            break;
-        case Qt::Key_Down:
-            // From a row above a shorter last row, down goes to the last card.
-            next = current / columnCount < (count - 1) / columnCount
-                ? std::min(count - 1, current + columnCount)
-                : current;
-            break;
-        case Qt::Key_PageUp:
-            next = current - rowsInView * columnCount;
-            break;
-        case Qt::Key_PageDown:
-            next = std::min(count - 1, current + rowsInView * columnCount);
-            break;
-        case Qt::Key_Home:
-            next = 0;
-            break;
-        case Qt::Key_End:
-            next = count - 1;
-            break;
         case Qt::Key_Return:
         case Qt::Key_Enter:
         case Qt::Key_Space:
@@ -261,12 +234,12 @@ protected:
         case Qt::Key_Menu:
             m_current = current;
             return showCurrentMenu();
-        default:
-            return QWidget::keyPressEvent(event);
         }
-        if (next < 0 || next >= count)
-            next = current;
-        m_current = next;
+        const std::optional<int> next
+            = tdKeyboardStep(event->key(), current, count, columnCount, rowsInView, layoutDirection());
+        if (!next)
+            return QWidget::keyPressEvent(event);
+        m_current = *next;
         revealCurrent();
     }
 

@@ -1,4 +1,5 @@
 #include "app/screens/common/TDImageGrid.h"
+#include "app/screens/common/TDKeyboardStep.h"
 
 #include "app/TDLocalizedText.h"
 #include "app/model/TDMedia.h"
@@ -250,26 +251,7 @@ void TDImageGrid::keyPressEvent(QKeyEvent* event)
         return;
     }
     const int current = std::max(0, m_current);
-    int next = -1;
     switch (event->key()) {
-    case Qt::Key_Left:
-        next = current - 1;
-        break;
-    case Qt::Key_Right:
-        next = current + 1;
-        break;
-    case Qt::Key_Up:
-        next = current - m_columns;
-        break;
-    case Qt::Key_Down:
-        next = current + m_columns;
-        break;
-    case Qt::Key_Home:
-        next = 0;
-        break;
-    case Qt::Key_End:
-        next = count - 1;
-        break;
     case Qt::Key_Return:
     case Qt::Key_Enter:
     case Qt::Key_Space:
@@ -278,14 +260,18 @@ void TDImageGrid::keyPressEvent(QKeyEvent* event)
         tap(m_media[std::size_t(current)]);
         event->accept();
         return;
-    default:
+    }
+    const double pitch = viewport()->width() / double(m_columns) + rowSpacing;
+    const int rowsInView = pitch > 0 ? std::max(1, int(viewport()->height() / pitch)) : 1;
+    const std::optional<int> next
+        = tdKeyboardStep(event->key(), current, count, m_columns, rowsInView, layoutDirection());
+    if (!next) {
         QAbstractScrollArea::keyPressEvent(event);
         return;
     }
     event->accept();
     m_keyboardFocus = true;
-    // A move past either end stays on the image it started from.
-    setCurrent(next >= 0 && next < count ? next : current);
+    setCurrent(*next);
 }
 
 void TDImageGrid::contextMenuEvent(QContextMenuEvent* event)

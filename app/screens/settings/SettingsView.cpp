@@ -8,6 +8,7 @@
 #include "app/screens/common/TDDisplayText.h"
 #include "app/screens/common/TDFocusRing.h"
 #include "app/screens/common/TDGroupedBox.h"
+#include "app/screens/common/TDKeyboardStep.h"
 #include "app/screens/common/TDPrimaryButton.h"
 #include "app/screens/common/TDTextFieldSheet.h"
 #include "app/store/TDCategoryStore.h"
@@ -330,29 +331,13 @@ bool SettingsView::eventFilter(QObject* watched, QEvent* event)
             if (list[i]->isSelected())
                 current = i;
         }
-        qsizetype next = -1;
-        switch (key->modifiers() & ~Qt::KeypadModifier ? 0 : key->key()) {
-        case Qt::Key_Up:
-            next = current < 0 ? list.size() - 1 : std::max<qsizetype>(0, current - 1);
-            break;
-        case Qt::Key_Down:
-            next = current < 0 ? 0 : std::min(list.size() - 1, current + 1);
-            break;
-        case Qt::Key_Home:
-        case Qt::Key_PageUp:
-            next = 0;
-            break;
-        case Qt::Key_End:
-        case Qt::Key_PageDown:
-            next = list.size() - 1;
-            break;
-        default:
+        const std::optional<int> next = key->modifiers() & ~Qt::KeypadModifier
+            ? std::nullopt
+            : tdKeyboardStep(key->key(), int(current), int(list.size()));
+        if (!next)
             return platform::ObservedWidget::eventFilter(watched, event);
-        }
-        if (next >= 0 && next < list.size()) {
-            select(list[next]->category());
-            m_list->ensureWidgetVisible(list[next], 0, 0);
-        }
+        select(list[*next]->category());
+        m_list->ensureWidgetVisible(list[*next], 0, 0);
         return true;
     }
     return platform::ObservedWidget::eventFilter(watched, event);
