@@ -4,9 +4,11 @@
 #include "app/notes/TDLinkCapture.h"
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDDisplayText.h"
+#include "app/screens/common/TDFocusRing.h"
 #include "app/screens/common/TDListCard.h"
 #include "platform/foundation/Print.h"
 
+#include <QContextMenuEvent>
 #include <QFocusEvent>
 #include <QFontMetricsF>
 #include <QGuiApplication>
@@ -318,7 +320,8 @@ void TDLinkCard::setLink(const TDLink& link)
     if (link.desc != m_link.desc)
         m_descriptionWidth = TDLinkDescriptionWidth(link.desc);
     m_link = link;
-    setAccessibleName(titleText());
+    // A screen reader hears where the card leads as well as what it is called.
+    setAccessibleName(tdLocalized("%1, %2").arg(titleText(), addressText()));
     setAccessibleDescription(descriptionText());
     setToolTip(oneLine(m_link.url));
     if (same && m_linesWidth >= 0)
@@ -454,11 +457,34 @@ void TDLinkCard::paintEvent(QPaintEvent*)
 
     if (hasFocus() && m_showsFocus) {
         painter.setOpacity(1);
-        painter.setRenderHint(QPainter::Antialiasing, true);
-        painter.setPen(QPen(tdappearance::color(SystemColor::blue, dark), 2));
-        painter.drawRoundedRect(
-            QRectF(rect()).adjusted(2, 2, -2, -2), tdlistcard::cornerRadius, tdlistcard::cornerRadius);
+        tdfocusring::paint(painter, QRectF(rect()).adjusted(1, 1, -1, -1), tdlistcard::cornerRadius, this);
     }
+}
+
+bool TDLinkCard::event(QEvent* event)
+{
+    // On X11 the menu key arrives twice: as the menu's own event, then as a key press.
+    if (event->type() == QEvent::ContextMenu
+        && static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Keyboard)
+        m_menuKeyAnswered = true;
+    return QAbstractButton::event(event);
+}
+
+void TDLinkCard::keyPressEvent(QKeyEvent* event)
+{
+    if (tdfocusring::opensMenu(event)) {
+        if (!(event->key() == Qt::Key_Menu && std::exchange(m_menuKeyAnswered, false)))
+            tdfocusring::showActionsMenu(this);
+        return;
+    }
+    m_menuKeyAnswered = false;
+    // Return opens the link as Space does, as on the other cards.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && !event->isAutoRepeat()
+        && !(event->modifiers() & ~Qt::KeypadModifier)) {
+        click();
+        return;
+    }
+    QAbstractButton::keyPressEvent(event);
 }
 
 void TDLinkCard::changeEvent(QEvent* event)
