@@ -1,6 +1,7 @@
 #include "../../notes/LinkTestPages.h"
 #include "../../notes/PropertyListReader.h"
 #include "../FocusTestSupport.h"
+#include "../MenuTestSupport.h"
 #include "../ScreenTestSupport.h"
 #include "app/model/TDNote.h"
 #include "app/notes/TDPageFetcher.h"
@@ -22,9 +23,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
-#include <QMenu>
 #include <QPushButton>
-#include <QTimer>
 #include <QToolButton>
 
 using apptest::LibraryRoot;
@@ -368,16 +367,9 @@ TEST_F(TDLinksPaneTest, TheStopsRingAreNamedAndThePopoverGivesTheKeysBack)
         EXPECT_EQ(opened, (QList<QUrl> { QUrl("https://example.com/a") }));
         for (auto [key, modifiers] :
             { std::pair { Qt::Key_F10, Qt::ShiftModifier }, { Qt::Key_Menu, Qt::NoModifier } }) {
-            QStringList texts;
-            QTimer::singleShot(0, [&] {
-                if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
-                    for (QAction* action : menu->actions())
-                        texts.append(action->text());
-                    menu->close();
-                }
-            });
-            QTest::keyClick(card, key, modifiers);
-            EXPECT_EQ(texts, QStringList({ "Delete" })) << key;
+            EXPECT_EQ(
+                menutest::menuFrom([&] { QTest::keyClick(card, key, modifiers); }), QStringList({ "Delete" }))
+                << key;
         }
 
         QToolButton* add = pane->header()->button();
