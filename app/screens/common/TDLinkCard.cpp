@@ -308,6 +308,8 @@ TDLinkCard::TDLinkCard(const TDLink& link, QWidget* parent)
 {
     setObjectName(QStringLiteral("linkCard"));
     setFocusPolicy(Qt::TabFocus);
+    // Also after its menu closes, the ring shows where the keys came from the keyboard.
+    tdfocusring::attach(this, tdlistcard::cornerRadius + 1);
     QSizePolicy policy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     policy.setHeightForWidth(true);
     setSizePolicy(policy);
@@ -454,11 +456,6 @@ void TDLinkCard::paintEvent(QPaintEvent*)
     painter.setPen(tdappearance::color(SystemColor::tertiaryLabel, dark));
     painter.drawText(QRect(left, y, width, address.height()), Qt::AlignLeft | Qt::AlignVCenter,
         address.elidedText(addressText(), Qt::ElideRight, width));
-
-    if (hasFocus() && m_showsFocus) {
-        painter.setOpacity(1);
-        tdfocusring::paint(painter, QRectF(rect()).adjusted(1, 1, -1, -1), tdlistcard::cornerRadius, this);
-    }
 }
 
 bool TDLinkCard::event(QEvent* event)
@@ -495,11 +492,4 @@ void TDLinkCard::changeEvent(QEvent* event)
         m_linesWidth = -1;
         updateGeometry();
     }
-}
-
-void TDLinkCard::focusInEvent(QFocusEvent* event)
-{
-    // The ring is for focus the keyboard moved here.
-    m_showsFocus = event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason;
-    QAbstractButton::focusInEvent(event);
 }

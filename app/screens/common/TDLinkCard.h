@@ -95,7 +95,6 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
-    void focusInEvent(QFocusEvent* event) override;
     void changeEvent(QEvent* event) override;
 
 private:
@@ -103,7 +102,6 @@ private:
 
     TDLink m_link;
     mutable TDLinkDescriptionWidth m_descriptionWidth;
-    bool m_showsFocus = false;
     bool m_menuKeyAnswered = false;
     mutable int m_linesWidth = -1;
     mutable QStringList m_lines;

@@ -370,6 +370,9 @@ TEST_F(TDLinksPaneTest, TheStopsRingAreNamedAndThePopoverGivesTheKeysBack)
             EXPECT_EQ(
                 menutest::menuFrom([&] { QTest::keyClick(card, key, modifiers); }), QStringList({ "Delete" }))
                 << key;
+            window->activateWindow();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+            EXPECT_TRUE(tdfocusring::isShown(card)) << "the ring stays once the menu closes";
         }
 
         QToolButton* add = pane->header()->button();
