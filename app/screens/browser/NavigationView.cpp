@@ -7,6 +7,7 @@
 #include "app/screens/common/BottomBar.h"
 #include "app/screens/common/SymbolPainter.h"
 #include "app/screens/common/TDAppearance.h"
+#include "app/screens/common/TDFocusRing.h"
 #include "app/screens/common/TDKeyboardStep.h"
 #include "app/screens/common/TDToolbar.h"
 #include "app/store/TDLinkStore.h"
@@ -91,13 +92,16 @@ public:
         painter->setRenderHint(QPainter::TextAntialiasing, true);
         const QRect rect = option.rect;
         if (index.data(headerRole).toBool()) {
+            const auto* tree = static_cast<const QTreeWidget*>(view);
+            // A header the keys reached (Left from one of its rows) is where they act.
+            if (tree && tree->hasFocus() && tree->currentIndex() == index)
+                tdfocusring::paint(*painter, QRectF(rect).adjusted(10, 1, -10, -1), 5, view);
             QFont font = tdappearance::systemFont(headerFontSize, QFont::Bold);
             painter->setFont(font);
             painter->setPen(tdappearance::color(SystemColor::secondaryLabel, dark));
             QRect text = rect.adjusted(18, 6, -30, 0);
             painter->drawText(
                 text, Qt::AlignLeading | Qt::AlignVCenter, index.data(Qt::DisplayRole).toString());
-            const auto* tree = static_cast<const QTreeWidget*>(view);
             bool expanded = tree && tree->isExpanded(index);
             QRectF chevron(rect.right() - 24, rect.center().y() - 2, 9, 9);
             SymbolPainter::paint(*painter, expanded ? Symbol::chevronDown : Symbol::chevronRight, chevron,
@@ -112,7 +116,7 @@ public:
             path.addRoundedRect(background, 5, 5);
             painter->fillPath(path, tdappearance::color(SystemColor::selectedContentBackground, dark));
             // Where the keys act: the selection alone looks the same with and without focus.
-            if (view && view->hasFocus()) {
+            if (view && view->hasFocus() && static_cast<const QTreeWidget*>(view)->currentIndex() == index) {
                 QPainterPath ring;
                 ring.addRoundedRect(background.adjusted(1.5, 1.5, -1.5, -1.5), 4, 4);
                 painter->strokePath(ring, QPen(QColor(255, 255, 255, 200), 1.5));
@@ -277,7 +281,11 @@ void NavigationView::buildSidebar()
     connect(m_sidebar, &QTreeWidget::itemSelectionChanged, this, [this] {
         auto selected = m_sidebar->selectedItems();
         if (selected.isEmpty() || selected.front()->data(0, headerRole).toBool()) {
+            // Folding a section from its header drops its rows' selection; the keys stay there.
+            QTreeWidgetItem* header = keyHeader();
             keepSelection();
+            if (header)
+                setKeyHeader(header);
             return;
         }
         select(static_cast<NavigationType>(selected.front()->data(0, destinationRole).toInt()));
@@ -405,10 +413,57 @@ std::vector<NavigationType> NavigationView::visibleDestinations() const
     return rows;
 }
 
-// The tree's own keys would stop on a section header, which takes no selection, and the selection
-// would snap back: the arrows step over the headers instead.
+QTreeWidgetItem* NavigationView::keyHeader() const
+{
+    QTreeWidgetItem* current = m_sidebar->currentItem();
+    return current && current->data(0, headerRole).toBool() ? current : nullptr;
+}
+
+void NavigationView::setKeyHeader(QTreeWidgetItem* header)
+{
+    // The header becomes the tree's current item, which a screen reader follows, while the
+    // selection (the page shown) stays.
+    const QSignalBlocker block(m_sidebar);
+    m_sidebar->setCurrentItem(header, 0, QItemSelectionModel::NoUpdate);
+    m_sidebar->viewport()->update();
+}
+
+// The headers fold as a tree's parents do: Left goes from a destination to its section's header
+// and then folds it, Right unfolds the header and then goes back down, Space and Return fold or
+// unfold. Up and Down step over the headers, as a click cannot land on one to select it; from a
+// header they step to its neighbours, headers included, so two folded sections stay reachable.
 bool NavigationView::moveSidebarSelection(int key)
 {
+    const bool rightToLeft = m_sidebar->layoutDirection() == Qt::RightToLeft;
+    const int fold = rightToLeft ? Qt::Key_Right : Qt::Key_Left;
+    const int unfold = rightToLeft ? Qt::Key_Left : Qt::Key_Right;
+    QTreeWidgetItem* header = keyHeader();
+    if (header) {
+        if (key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter) {
+            header->setExpanded(!header->isExpanded());
+        } else if (key == fold) {
+            header->setExpanded(false);
+        } else if (key == unfold) {
+            if (!header->isExpanded()) {
+                header->setExpanded(true);
+            } else if (header->childCount() > 0) {
+                QTreeWidgetItem* row = sidebarRow(m_selectedNavigationItem);
+                row = row && row->parent() == header ? row : header->child(0);
+                select(static_cast<NavigationType>(row->data(0, destinationRole).toInt()));
+            }
+        } else {
+            return stepFromHeader(header, key);
+        }
+        m_sidebar->viewport()->update();
+        return true;
+    }
+    if (key == fold) {
+        if (QTreeWidgetItem* row = sidebarRow(m_selectedNavigationItem))
+            setKeyHeader(row->parent());
+        return true;
+    }
+    if (key == unfold)
+        return true;
     const auto rows = visibleDestinations();
     if (rows.empty())
         return key == Qt::Key_Up || key == Qt::Key_Down || key == Qt::Key_Home || key == Qt::Key_End;
@@ -421,6 +476,28 @@ bool NavigationView::moveSidebarSelection(int key)
     return true;
 }
 
+bool NavigationView::stepFromHeader(QTreeWidgetItem* header, int key)
+{
+    std::vector<QTreeWidgetItem*> items;
+    for (int section = 0; section < m_sidebar->topLevelItemCount(); ++section) {
+        QTreeWidgetItem* top = m_sidebar->topLevelItem(section);
+        items.push_back(top);
+        for (int row = 0; top->isExpanded() && row < top->childCount(); ++row)
+            items.push_back(top->child(row));
+    }
+    const auto at = std::find(items.begin(), items.end(), header);
+    const std::optional<int> next
+        = tdKeyboardStep(key, static_cast<int>(at - items.begin()), static_cast<int>(items.size()));
+    if (!next)
+        return false;
+    QTreeWidgetItem* item = items[std::size_t(*next)];
+    if (item->data(0, headerRole).toBool())
+        setKeyHeader(item);
+    else
+        select(static_cast<NavigationType>(item->data(0, destinationRole).toInt()));
+    return true;
+}
+
 bool NavigationView::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == m_sidebar && event->type() == QEvent::KeyPress) {
@@ -428,8 +505,12 @@ bool NavigationView::eventFilter(QObject* watched, QEvent* event)
         if (!(key->modifiers() & ~Qt::KeypadModifier) && moveSidebarSelection(key->key()))
             return true;
     }
-    if (watched == m_sidebar && (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut))
+    if (watched == m_sidebar && (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut)) {
+        // Tab comes back to the page shown, not to a header clicked or reached before.
+        if (event->type() == QEvent::FocusIn && keyHeader())
+            keepSelection();
         m_sidebar->viewport()->update();
+    }
     // Before a layout passes the column's new minimum up to the window, which would otherwise grow
     // past the screen first: whichever of the layouts on the way up is asked first.
     if (event->type() == QEvent::LayoutRequest

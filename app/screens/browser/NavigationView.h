@@ -63,6 +63,10 @@ private:
     void keepSelection();
     std::vector<NavigationType> visibleDestinations() const;
     bool moveSidebarSelection(int key);
+    bool stepFromHeader(QTreeWidgetItem* header, int key);
+    // The section header the keys are on, if they are on one rather than on the selected row.
+    QTreeWidgetItem* keyHeader() const;
+    void setKeyHeader(QTreeWidgetItem* header);
 
     TDStores m_stores;
     std::function<void()> m_onAppear;

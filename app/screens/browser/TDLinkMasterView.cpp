@@ -51,6 +51,8 @@ public:
         setFrameShape(QFrame::NoFrame);
         setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
         setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+        // The cards are the stops; the list itself would be one more, unnamed and unringed.
+        setFocusPolicy(Qt::NoFocus);
         viewport()->setObjectName(QStringLiteral("linkCards"));
         viewport()->setAutoFillBackground(false);
         verticalScrollBar()->setSingleStep(scrollStep);

@@ -31,6 +31,7 @@ public:
 
 protected:
     void render() override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     TDStores m_stores;
@@ -38,4 +39,5 @@ private:
     QStackedLayout* m_stack;
     TDContentUnavailableView* m_empty;
     TDImageGrid* m_grid;
+    bool m_menuKeyAnswered = false;
 };

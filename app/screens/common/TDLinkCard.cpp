@@ -4,9 +4,11 @@
 #include "app/notes/TDLinkCapture.h"
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDDisplayText.h"
+#include "app/screens/common/TDFocusRing.h"
 #include "app/screens/common/TDListCard.h"
 #include "platform/foundation/Print.h"
 
+#include <QContextMenuEvent>
 #include <QFocusEvent>
 #include <QFontMetricsF>
 #include <QGuiApplication>
@@ -306,6 +308,8 @@ TDLinkCard::TDLinkCard(const TDLink& link, QWidget* parent)
 {
     setObjectName(QStringLiteral("linkCard"));
     setFocusPolicy(Qt::TabFocus);
+    // Also after its menu closes, the ring shows where the keys came from the keyboard.
+    tdfocusring::attach(this, tdlistcard::cornerRadius + 1);
     QSizePolicy policy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     policy.setHeightForWidth(true);
     setSizePolicy(policy);
@@ -318,7 +322,8 @@ void TDLinkCard::setLink(const TDLink& link)
     if (link.desc != m_link.desc)
         m_descriptionWidth = TDLinkDescriptionWidth(link.desc);
     m_link = link;
-    setAccessibleName(titleText());
+    // A screen reader hears where the card leads as well as what it is called.
+    setAccessibleName(tdLocalized("%1, %2").arg(titleText(), addressText()));
     setAccessibleDescription(descriptionText());
     setToolTip(oneLine(m_link.url));
     if (same && m_linesWidth >= 0)
@@ -451,14 +456,32 @@ void TDLinkCard::paintEvent(QPaintEvent*)
     painter.setPen(tdappearance::color(SystemColor::tertiaryLabel, dark));
     painter.drawText(QRect(left, y, width, address.height()), Qt::AlignLeft | Qt::AlignVCenter,
         address.elidedText(addressText(), Qt::ElideRight, width));
+}
 
-    if (hasFocus() && m_showsFocus) {
-        painter.setOpacity(1);
-        painter.setRenderHint(QPainter::Antialiasing, true);
-        painter.setPen(QPen(tdappearance::color(SystemColor::blue, dark), 2));
-        painter.drawRoundedRect(
-            QRectF(rect()).adjusted(2, 2, -2, -2), tdlistcard::cornerRadius, tdlistcard::cornerRadius);
+bool TDLinkCard::event(QEvent* event)
+{
+    // On X11 the menu key arrives twice: as the menu's own event, then as a key press.
+    if (event->type() == QEvent::ContextMenu
+        && static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Keyboard)
+        m_menuKeyAnswered = true;
+    return QAbstractButton::event(event);
+}
+
+void TDLinkCard::keyPressEvent(QKeyEvent* event)
+{
+    if (tdfocusring::opensMenu(event)) {
+        if (!(event->key() == Qt::Key_Menu && std::exchange(m_menuKeyAnswered, false)))
+            tdfocusring::showActionsMenu(this);
+        return;
     }
+    m_menuKeyAnswered = false;
+    // Return opens the link as Space does, as on the other cards.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && !event->isAutoRepeat()
+        && !(event->modifiers() & ~Qt::KeypadModifier)) {
+        click();
+        return;
+    }
+    QAbstractButton::keyPressEvent(event);
 }
 
 void TDLinkCard::changeEvent(QEvent* event)
@@ -469,11 +492,4 @@ void TDLinkCard::changeEvent(QEvent* event)
         m_linesWidth = -1;
         updateGeometry();
     }
-}
-
-void TDLinkCard::focusInEvent(QFocusEvent* event)
-{
-    // The ring is for focus the keyboard moved here.
-    m_showsFocus = event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason;
-    QAbstractButton::focusInEvent(event);
 }

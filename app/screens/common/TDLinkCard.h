@@ -93,7 +93,8 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    void focusInEvent(QFocusEvent* event) override;
+    bool event(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void changeEvent(QEvent* event) override;
 
 private:
@@ -101,7 +102,7 @@ private:
 
     TDLink m_link;
     mutable TDLinkDescriptionWidth m_descriptionWidth;
-    bool m_showsFocus = false;
+    bool m_menuKeyAnswered = false;
     mutable int m_linesWidth = -1;
     mutable QStringList m_lines;
 };

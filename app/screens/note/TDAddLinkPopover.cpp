@@ -1,8 +1,9 @@
 #include "app/screens/note/TDAddLinkPopover.h"
 
+#include "app/TDLocalizedText.h"
 #include "app/screens/common/SymbolPainter.h"
 #include "app/screens/common/TDAppearance.h"
-#include "app/TDLocalizedText.h"
+#include "app/screens/common/TDFocusRing.h"
 #include "app/screens/common/TDPrimaryButton.h"
 #include "platform/ui/ProgressIndicator.h"
 
@@ -31,6 +32,9 @@ TDAddLinkPopover::TDAddLinkPopover(QWidget* parent)
     m_field = new QLineEdit(this);
     m_field->setObjectName(QStringLiteral("linkAddressField"));
     m_field->setPlaceholderText(tdLocalized("URL"));
+    // The placeholder goes once something is typed; a screen reader keeps the field's name.
+    m_field->setAccessibleName(tdLocalized("URL"));
+    tdfocusring::attach(m_field, 4);
     m_field->setFixedWidth(fieldWidth);
     m_field->setInputMethodHints(Qt::ImhUrlCharactersOnly | Qt::ImhNoAutoUppercase);
     row->addWidget(m_field, 0, Qt::AlignVCenter);
@@ -39,6 +43,7 @@ TDAddLinkPopover::TDAddLinkPopover(QWidget* parent)
     // Outside a dialog a default button would take no Return, and Return is not meant to add here.
     m_add->setDefault(false);
     m_add->setMinimumWidth(0);
+    tdfocusring::attach(m_add, 5);
     row->addWidget(m_add, 0, Qt::AlignVCenter);
     layout->addLayout(row);
 

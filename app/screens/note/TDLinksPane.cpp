@@ -14,11 +14,13 @@
 #include "platform/foundation/Url.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QDesktopServices>
 #include <QHash>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QScrollArea>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -46,9 +48,10 @@ TDLinksPane::TDLinksPane(
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->viewport()->setAutoFillBackground(false);
-    // Reached by Tab for the keys; a click on the pane's button or empty space leaves the focus in
-    // the text, where Escape in the add popover then gives it back.
-    scroll->setFocusPolicy(Qt::TabFocus);
+    // "+" and the cards are the stops, and Tab scrolls each into view; the area itself would be a
+    // stop with nothing to show or name. A click on the pane's button or empty space leaves the
+    // focus in the text, where Escape in the add popover then gives it back.
+    scroll->setFocusPolicy(Qt::NoFocus);
     layout->addWidget(scroll);
 
     auto* content = new QWidget(scroll);
@@ -62,11 +65,16 @@ TDLinksPane::TDLinksPane(
         [this] {
             m_popover = new TDAddLinkPopover;
             m_popover->setOnAdd([this](const QString& typed) { addLink(typed); });
+            m_popover->installEventFilter(this);
             return m_popover;
         },
         content);
     m_header->button()->setToolTip(tdLocalized("Add a link"));
     m_header->button()->setAccessibleName(tdLocalized("Add a link"));
+    connect(m_header->button(), &QToolButton::pressed, this, [this] {
+        if (!m_openPopover)
+            m_focusBeforePopover = window()->focusWidget();
+    });
     // After the header's own handler has shown the popover.
     connect(m_header->button(), &QToolButton::clicked, this, [this] {
         if (m_openPopover)
@@ -85,6 +93,23 @@ TDLinksPane::TDLinksPane(
 }
 
 TDLinksPane::~TDLinksPane() = default;
+
+bool TDLinksPane::eventFilter(QObject* watched, QEvent* event)
+{
+    // Escape or a click outside closes the popover; the window would otherwise leave the keys on
+    // whatever it last had, not on "+" that opened it.
+    if (watched == m_popover && event->type() == QEvent::Hide && m_focusBeforePopover) {
+        QTimer::singleShot(0, this, [this] {
+            if (m_focusBeforePopover && !m_openPopover && !QApplication::activePopupWidget()) {
+                m_focusBeforePopover->setFocus(Qt::PopupFocusReason);
+                if (!m_focusBeforePopover->isActiveWindow())
+                    m_focusBeforePopover->activateWindow();
+            }
+            m_focusBeforePopover = nullptr;
+        });
+    }
+    return platform::ObservedWidget::eventFilter(watched, event);
+}
 
 QSize TDLinksPane::sizeHint() const
 {

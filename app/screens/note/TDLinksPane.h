@@ -71,6 +71,7 @@ public:
 
 protected:
     void render() override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     TDLinkCapture& capture();
@@ -93,6 +94,8 @@ private:
 
     TDProjectDetailViewSectionTitleWithPopover* m_header;
     TDAddLinkPopover* m_popover = nullptr;
+    // Where the keys were when "+" was pressed; they go back there when the popover closes.
+    QPointer<QWidget> m_focusBeforePopover;
     QWidget* m_list;
     QVBoxLayout* m_cardsLayout;
     platform::KeyedChildren<TDLinkCard> m_cards;

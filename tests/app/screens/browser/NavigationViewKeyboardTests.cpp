@@ -4,6 +4,7 @@
 #include "app/screens/common/TDToolbar.h"
 
 #include <QMainWindow>
+#include <QTreeWidget>
 
 // Tab goes from the sidebar to "New Project" and into the grid, each ringed and named; Return opens
 // the card's workspace, whose toolbar buttons follow Back.
@@ -38,4 +39,78 @@ TEST(NavigationViewKeyboard, TheStopsRingAreNamedAndLeadIntoTheWorkspace)
     // On Linux a list box is named by its choice.
     EXPECT_EQ(names.mid(back, 6),
         QStringList({ "Back", "In Progress", "favorite", "Photo", "Settings", "New Project" }));
+}
+
+// The section headers fold from the keys as a tree's parents do; the page shown stays until a
+// destination is reached, and the header the keys are on shows the ring instead of the row.
+TEST(NavigationViewKeyboard, TheSectionHeadersFoldAndUnfoldFromTheKeys)
+{
+    apptest::LibraryRoot root;
+    TDStores stores = screentest::makeStores();
+    QMainWindow window;
+    auto* view = new NavigationView(stores);
+    window.setCentralWidget(view);
+    window.resize(1000, 700);
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    QTreeWidget* sidebar = view->sidebar();
+    QTreeWidgetItem* projects = sidebar->topLevelItem(0);
+    QTreeWidgetItem* other = sidebar->topLevelItem(1);
+    sidebar->setFocus(Qt::TabFocusReason);
+    QWidget* page = view->destinationView();
+    auto headerPicture
+        = [&] { return sidebar->viewport()->grab(sidebar->visualItemRect(projects)).toImage(); };
+    const QImage unringed = headerPicture();
+
+    auto press = [&](Qt::Key key, QTreeWidgetItem* current) {
+        QTest::keyClick(sidebar, key);
+        EXPECT_EQ(sidebar->currentItem(), current)
+            << sidebar->currentItem()->text(0).toStdString() << " for " << current->text(0).toStdString();
+    };
+    press(Qt::Key_Left, projects);
+    EXPECT_GE(focustest::changedPixels(headerPicture(), unringed), focustest::visibleRing);
+    press(Qt::Key_Left, projects);
+    EXPECT_FALSE(view->isMenuExpanded());
+    EXPECT_EQ(view->selectedNavigationItem(), NavigationType::projects);
+    EXPECT_EQ(view->destinationView(), page) << "a header shows no page of its own";
+    // From a header the steps reach the other header, so both sections can fold and come back.
+    press(Qt::Key_Down, other);
+    press(Qt::Key_Return, other);
+    EXPECT_FALSE(view->isStatusExpanded());
+    press(Qt::Key_Down, other);
+    press(Qt::Key_Space, other);
+    EXPECT_TRUE(view->isStatusExpanded());
+    press(Qt::Key_Up, projects);
+    press(Qt::Key_Right, projects);
+    EXPECT_TRUE(view->isMenuExpanded());
+    press(Qt::Key_Right, view->sidebarRow(NavigationType::projects));
+    EXPECT_EQ(view->destinationView(), page);
+
+    // Rows still step over the headers; Right from a header goes back to the page shown in its
+    // section, or to its first row.
+    press(Qt::Key_End, view->sidebarRow(NavigationType::links));
+    press(Qt::Key_Left, other);
+    press(Qt::Key_Up, view->sidebarRow(NavigationType::favorite));
+    EXPECT_EQ(view->selectedNavigationItem(), NavigationType::favorite);
+    press(Qt::Key_Down, view->sidebarRow(NavigationType::media));
+    press(Qt::Key_Left, other);
+    press(Qt::Key_Right, view->sidebarRow(NavigationType::media));
+    press(Qt::Key_Up, view->sidebarRow(NavigationType::favorite));
+    press(Qt::Key_Left, projects);
+    press(Qt::Key_Right, view->sidebarRow(NavigationType::favorite));
+
+    // Tab comes back to the page shown, not to the header left behind.
+    press(Qt::Key_Left, projects);
+    window.setFocus(Qt::OtherFocusReason);
+    sidebar->setFocus(Qt::TabFocusReason);
+    EXPECT_EQ(sidebar->currentItem(), view->sidebarRow(NavigationType::favorite));
+
+    // Right to left, the arrows trade places.
+    sidebar->setLayoutDirection(Qt::RightToLeft);
+    press(Qt::Key_Right, projects);
+    press(Qt::Key_Right, projects);
+    EXPECT_FALSE(view->isMenuExpanded());
+    press(Qt::Key_Left, projects);
+    EXPECT_TRUE(view->isMenuExpanded());
 }

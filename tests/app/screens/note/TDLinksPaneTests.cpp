@@ -1,9 +1,12 @@
 #include "../../notes/LinkTestPages.h"
 #include "../../notes/PropertyListReader.h"
+#include "../FocusTestSupport.h"
+#include "../MenuTestSupport.h"
 #include "../ScreenTestSupport.h"
 #include "app/model/TDNote.h"
 #include "app/notes/TDPageFetcher.h"
 #include "app/screens/common/BottomBar.h"
+#include "app/screens/common/TDFocusRing.h"
 #include "app/screens/common/TDLinkCard.h"
 #include "app/screens/common/TDPopover.h"
 #include "app/screens/common/TDProjectDetailViewSectionTitle.h"
@@ -332,4 +335,60 @@ TEST_F(TDLinksPaneTest, ThePaneFollowsTheStoreAndOpensOnlyWebAddresses)
     ASSERT_TRUE(alert);
     EXPECT_EQ(alert->text(), "The link cannot be opened.");
     screentest::closeAlert(alert);
+}
+
+// From the keyboard: "+" and each card are stops that ring and are named, light and dark; Return
+// opens a card and both menu keys open its menu; the popover's field and "Add" ring and are named,
+// and Escape gives the keys back to "+".
+TEST_F(TDLinksPaneTest, TheStopsRingAreNamedAndThePopoverGivesTheKeysBack)
+{
+    stores.linkStore->setTdLinks(
+        { linkOf(note, "https://example.com/a", "Atlas"), linkOf(note, "https://example.com/b") });
+    for (bool dark : { false, true }) {
+        SCOPED_TRACE(dark ? "dark" : "light");
+        screentest::ScopedPalette palette(dark);
+        TDLinksPane* pane = openPane();
+        QWidget* window = pane->window();
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+        QStringList names;
+        // The text keeps Tab for itself (Shift+Tab leaves it for the pane): start in the pane.
+        for (QWidget* stop : focustest::tabThrough(pane->header()))
+            names.append(focustest::accessibleName(stop));
+        const qsizetype plus = names.indexOf("Add a link");
+        ASSERT_GE(plus, 0) << names.join(", ").toStdString();
+        EXPECT_EQ(names.mid(plus, 3),
+            QStringList({ "Add a link", "Atlas, https://example.com/a", "No Title, https://example.com/b" }));
+
+        TDLinkCard* card = pane->cards()[0];
+        card->setFocus(Qt::TabFocusReason);
+        opened.clear();
+        QTest::keyClick(card, Qt::Key_Return);
+        EXPECT_EQ(opened, (QList<QUrl> { QUrl("https://example.com/a") }));
+        for (auto [key, modifiers] :
+            { std::pair { Qt::Key_F10, Qt::ShiftModifier }, { Qt::Key_Menu, Qt::NoModifier } }) {
+            EXPECT_EQ(
+                menutest::menuFrom([&] { QTest::keyClick(card, key, modifiers); }), QStringList({ "Delete" }))
+                << key;
+            window->activateWindow();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+            EXPECT_TRUE(tdfocusring::isShown(card)) << "the ring stays once the menu closes";
+        }
+
+        QToolButton* add = pane->header()->button();
+        add->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(add, Qt::Key_Space);
+        ASSERT_TRUE(pane->isPopoverOpen());
+        TDAddLinkPopover* popover = pane->addLinkPopover();
+        EXPECT_TRUE(popover->field()->hasFocus());
+        names.clear();
+        for (QWidget* stop : focustest::tabThrough(popover->window()))
+            names.append(focustest::accessibleName(stop));
+        EXPECT_EQ(names, QStringList({ "URL", "Add" }));
+        popover->field()->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(popover->field(), Qt::Key_Escape);
+        EXPECT_FALSE(pane->isPopoverOpen());
+        ASSERT_TRUE(waitUntil([&] { return QApplication::focusWidget() == add; }));
+        EXPECT_TRUE(tdfocusring::isShown(add)) << "the keys came back where they were";
+    }
 }
