@@ -291,8 +291,20 @@ void TDImageGrid::contextMenuEvent(QContextMenuEvent* event)
 void TDImageGrid::focusInEvent(QFocusEvent* event)
 {
     QAbstractScrollArea::focusInEvent(event);
-    const Qt::FocusReason reason = event->reason();
-    m_keyboardFocus = reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason;
+    // The focus coming back after the image's menu or another window keeps the ring it had.
+    switch (event->reason()) {
+    case Qt::TabFocusReason:
+    case Qt::BacktabFocusReason:
+    case Qt::ShortcutFocusReason:
+        m_keyboardFocus = true;
+        break;
+    case Qt::ActiveWindowFocusReason:
+    case Qt::PopupFocusReason:
+        break;
+    default:
+        m_keyboardFocus = false;
+        break;
+    }
     if (m_current < 0 && !m_media.empty())
         m_current = 0;
     if (m_keyboardFocus && m_current >= 0)
@@ -302,7 +314,8 @@ void TDImageGrid::focusInEvent(QFocusEvent* event)
 void TDImageGrid::focusOutEvent(QFocusEvent* event)
 {
     QAbstractScrollArea::focusOutEvent(event);
-    m_keyboardFocus = false;
+    if (event->reason() != Qt::PopupFocusReason && event->reason() != Qt::ActiveWindowFocusReason)
+        m_keyboardFocus = false;
     refreshSelection();
 }
 

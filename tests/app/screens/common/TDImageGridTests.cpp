@@ -198,6 +198,14 @@ TEST(TDImageGrid, TheKeyboardMovesOpensAndDeletesTheCurrentImage)
         EXPECT_EQ(f.grid->currentIndex(), index) << key;
     }
     EXPECT_TRUE(ringShown(99));
+    // A menu or another window taking the focus for a while gives it back with the ring it had.
+    for (const Qt::FocusReason reason : { Qt::PopupFocusReason, Qt::ActiveWindowFocusReason }) {
+        QFocusEvent out(QEvent::FocusOut, reason);
+        QFocusEvent in(QEvent::FocusIn, reason);
+        QCoreApplication::sendEvent(f.grid, &out);
+        QCoreApplication::sendEvent(f.grid, &in);
+        EXPECT_TRUE(ringShown(99)) << reason;
+    }
     EXPECT_LE(f.grid->cellFor(records[99]->id())->geometry().bottom(), f.grid->viewport()->height())
         << "scrolled into view";
 
