@@ -1,6 +1,7 @@
 #include "app/screens/common/TDPrimaryButton.h"
 
 #include "app/screens/common/TDAppearance.h"
+#include "app/screens/common/TDFocusRing.h"
 
 #include <QPainter>
 #include <QPainterPath>
@@ -36,6 +37,13 @@ void TDPrimaryButton::paintEvent(QPaintEvent*)
     painter.fillPath(path, fill);
     if (hasFocus()) {
         painter.strokePath(path, QPen(fill.lighter(140), 1.5));
+    }
+    // The focus ring is drawn in the highlight colour, which hardly shows on this fill: a white
+    // line inside it says the keys are here.
+    if (tdfocusring::isShown(this)) {
+        QPainterPath inner;
+        inner.addRoundedRect(box.adjusted(3, 3, -3, -3), 3, 3);
+        painter.strokePath(inner, QPen(QColor(255, 255, 255, 230), 2));
     }
     painter.setPen(isEnabled() ? QColor(Qt::white) : QColor(255, 255, 255, 200));
     painter.setFont(font());
