@@ -36,19 +36,8 @@ protected:
             return false;
         switch (event->type()) {
         case QEvent::FocusIn:
-            switch (static_cast<QFocusEvent*>(event)->reason()) {
-            case Qt::TabFocusReason:
-            case Qt::BacktabFocusReason:
-            case Qt::ShortcutFocusReason:
-                m_fromKeyboard = true;
-                break;
-            case Qt::ActiveWindowFocusReason:
-            case Qt::PopupFocusReason:
-                break;
-            default:
-                m_fromKeyboard = false;
-                break;
-            }
+            m_fromKeyboard
+                = fromKeyboard(static_cast<QFocusEvent*>(event)->reason()).value_or(m_fromKeyboard);
             m_widget->update();
             break;
         case QEvent::FocusOut:
@@ -102,6 +91,21 @@ void attach(QWidget* widget, double radius)
     if (!widget || widget->findChild<RingFilter*>(QLatin1String(filterName), Qt::FindDirectChildrenOnly))
         return;
     new RingFilter(widget, radius);
+}
+
+std::optional<bool> fromKeyboard(Qt::FocusReason reason)
+{
+    switch (reason) {
+    case Qt::TabFocusReason:
+    case Qt::BacktabFocusReason:
+    case Qt::ShortcutFocusReason:
+        return true;
+    case Qt::ActiveWindowFocusReason:
+    case Qt::PopupFocusReason:
+        return std::nullopt;
+    default:
+        return false;
+    }
 }
 
 bool isShown(const QWidget* widget)

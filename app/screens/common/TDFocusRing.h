@@ -2,7 +2,9 @@
 
 #include <QColor>
 #include <QRectF>
+#include <Qt>
 
+#include <optional>
 #include <vector>
 
 class QKeyEvent;
@@ -24,6 +26,10 @@ void paint(QPainter& painter, const QRectF& bounds, double radius, const QWidget
 // a shortcut); a click that gives it the focus draws no ring. The focus coming back after a menu or
 // another window keeps what it was.
 void attach(QWidget* widget, double radius);
+
+// Whether the focus arriving for `reason` came from the keyboard (Tab, Shift+Tab, a shortcut);
+// none when it comes back after a menu or another window, which keeps what it was.
+std::optional<bool> fromKeyboard(Qt::FocusReason reason);
 
 // Whether `widget`'s attached ring is drawn now.
 bool isShown(const QWidget* widget);

@@ -1,5 +1,4 @@
 #include "app/screens/common/TDImageGrid.h"
-#include "app/screens/common/TDKeyboardStep.h"
 
 #include "app/TDLocalizedText.h"
 #include "app/model/TDMedia.h"
@@ -7,6 +6,7 @@
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDDisplayText.h"
 #include "app/screens/common/TDFocusRing.h"
+#include "app/screens/common/TDKeyboardStep.h"
 #include "app/store/TDDirectoryPath.h"
 #include "platform/foundation/Print.h"
 #include "platform/graphics/Image.h"
@@ -291,20 +291,7 @@ void TDImageGrid::contextMenuEvent(QContextMenuEvent* event)
 void TDImageGrid::focusInEvent(QFocusEvent* event)
 {
     QAbstractScrollArea::focusInEvent(event);
-    // The focus coming back after the image's menu or another window keeps the ring it had.
-    switch (event->reason()) {
-    case Qt::TabFocusReason:
-    case Qt::BacktabFocusReason:
-    case Qt::ShortcutFocusReason:
-        m_keyboardFocus = true;
-        break;
-    case Qt::ActiveWindowFocusReason:
-    case Qt::PopupFocusReason:
-        break;
-    default:
-        m_keyboardFocus = false;
-        break;
-    }
+    m_keyboardFocus = tdfocusring::fromKeyboard(event->reason()).value_or(m_keyboardFocus);
     if (m_current < 0 && !m_media.empty())
         m_current = 0;
     if (m_keyboardFocus && m_current >= 0)
@@ -314,7 +301,8 @@ void TDImageGrid::focusInEvent(QFocusEvent* event)
 void TDImageGrid::focusOutEvent(QFocusEvent* event)
 {
     QAbstractScrollArea::focusOutEvent(event);
-    if (event->reason() != Qt::PopupFocusReason && event->reason() != Qt::ActiveWindowFocusReason)
+    // A menu or another window taking the focus for a while leaves the ring to come back with it.
+    if (tdfocusring::fromKeyboard(event->reason()).has_value())
         m_keyboardFocus = false;
     refreshSelection();
 }
