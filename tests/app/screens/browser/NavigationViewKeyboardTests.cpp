@@ -6,6 +6,22 @@
 #include <QMainWindow>
 #include <QTreeWidget>
 
+namespace {
+
+// The main window's view in `window`, shown and active so that it takes the keys; null when the
+// window could not be made active.
+NavigationView* showInActiveWindow(QMainWindow& window, const TDStores& stores, QSize size)
+{
+    auto* view = new NavigationView(stores);
+    window.setCentralWidget(view);
+    window.resize(size);
+    window.show();
+    window.activateWindow();
+    return QTest::qWaitForWindowActive(&window) ? view : nullptr;
+}
+
+} // namespace
+
 // Tab goes from the sidebar to "New Project" and into the grid, each ringed and named; Return opens
 // the card's workspace, whose toolbar buttons follow Back.
 TEST(NavigationViewKeyboard, TheStopsRingAreNamedAndLeadIntoTheWorkspace)
@@ -15,12 +31,8 @@ TEST(NavigationViewKeyboard, TheStopsRingAreNamedAndLeadIntoTheWorkspace)
     auto category = stores.categoryStore->tdCategories().front();
     stores.projectStore->setTdProjects({ screentest::project("Garden", category) });
     QMainWindow window;
-    auto* view = new NavigationView(stores);
-    window.setCentralWidget(view);
-    window.resize(1200, 760);
-    window.show();
-    window.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    NavigationView* view = showInActiveWindow(window, stores, QSize(1200, 760));
+    ASSERT_TRUE(view);
 
     QStringList names;
     for (QWidget* stop : focustest::tabThrough(&window))
@@ -48,12 +60,8 @@ TEST(NavigationViewKeyboard, TheSectionHeadersFoldAndUnfoldFromTheKeys)
     apptest::LibraryRoot root;
     TDStores stores = screentest::makeStores();
     QMainWindow window;
-    auto* view = new NavigationView(stores);
-    window.setCentralWidget(view);
-    window.resize(1000, 700);
-    window.show();
-    window.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    NavigationView* view = showInActiveWindow(window, stores, QSize(1000, 700));
+    ASSERT_TRUE(view);
     QTreeWidget* sidebar = view->sidebar();
     QTreeWidgetItem* projects = sidebar->topLevelItem(0);
     QTreeWidgetItem* other = sidebar->topLevelItem(1);

@@ -158,6 +158,16 @@ QString writeImage(const QString& path, QSize size, bool transparentHalf = false
     return path;
 }
 
+// Gives the workspace's project a cover and opens the popover that shows it.
+TDCoverImagePopover* openCoverPopover(Workspace& f)
+{
+    f.view->setCoverImage(writeImage(f.root.root() + "/c.png", QSize(40, 30)));
+    f.settle();
+    f.view->setShowCoverImagePopover(true);
+    QCoreApplication::processEvents();
+    return f.view->coverPopoverContent();
+}
+
 QStringList coverFiles(const LibraryRoot& root)
 {
     return QDir(root.library() + "/Alpha").entryList({ "*-cover-image.jpeg" }, QDir::Files);
@@ -560,11 +570,7 @@ TEST(TDProjectDetailView, AFailedSaveOnDeletionKeepsTheNotesFiles)
 TEST(TDProjectDetailView, TheCoverPopoverFadesItsRemoveButtonAndARemovedCover)
 {
     Workspace f;
-    f.view->setCoverImage(writeImage(f.root.root() + "/c.png", QSize(40, 30)));
-    f.settle();
-    f.view->setShowCoverImagePopover(true);
-    QCoreApplication::processEvents();
-    TDCoverImagePopover* content = f.view->coverPopoverContent();
+    TDCoverImagePopover* content = openCoverPopover(f);
     ASSERT_TRUE(content->showsCover());
     auto opacity = [&] {
         auto* effect = dynamic_cast<QGraphicsOpacityEffect*>(content->removeButton()->graphicsEffect());
@@ -599,11 +605,7 @@ TEST(TDProjectDetailView, TheCoverPopoverFadesItsRemoveButtonAndARemovedCover)
 TEST(TDProjectDetailView, TheCoverIsRemovedFromTheKeyboard)
 {
     Workspace f;
-    f.view->setCoverImage(writeImage(f.root.root() + "/c.png", QSize(40, 30)));
-    f.settle();
-    f.view->setShowCoverImagePopover(true);
-    QCoreApplication::processEvents();
-    TDCoverImagePopover* content = f.view->coverPopoverContent();
+    TDCoverImagePopover* content = openCoverPopover(f);
     ASSERT_TRUE(content->showsCover());
     content->tile()->setFocus(Qt::PopupFocusReason);
     auto focus = [&](QEvent::Type type, Qt::FocusReason reason) {
