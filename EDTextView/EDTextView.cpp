@@ -1,5 +1,7 @@
 #include "EDTextView/EDTextView.h"
 
+#include "EDTextView/EDScrollBar.h"
+
 #include "EDTextView/CoalescingUndoManager.h"
 #include "EDTextView/EDTextContentStorage.h"
 #include "EDTextView/EDTextFinder.h"
@@ -75,6 +77,8 @@ EDTextView::EDTextView(QWidget* parent)
 
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_InputMethodEnabled, true);
+    setVerticalScrollBar(new EDScrollBar(Qt::Vertical, this));
+    setHorizontalScrollBar(new EDScrollBar(Qt::Horizontal, this));
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);

@@ -12,8 +12,8 @@
 //
 // With --screenshot it instead shows two views of a long note, one with the caret and its line's
 // band and one with a selection, with invisible characters (docs/screenshots/ grabs it); with
-// --pagedown [baseline] it runs only the page-downs of one editor, for a profiler; --longlines-only
-// and --open-memory-only run only those parts.
+// --pagedown [baseline] it runs only the page-downs of one editor, for a profiler; --longlines-only,
+// --pagedowns-only and --open-memory-only run only those parts.
 
 #include "EDTextView/EDTextView.h"
 #include "bench/support/Compare.h"
@@ -590,6 +590,10 @@ int main(int argc, char** argv)
     }
     if (argc >= 2 && QByteArray(argv[1]) == "--longlines-only") {
         longLines();
+        return 0;
+    }
+    if (argc >= 2 && QByteArray(argv[1]) == "--pagedowns-only") {
+        pageDowns(makeDocument());
         return 0;
     }
     if (argc >= 2 && QByteArray(argv[1]) == "--open-memory-only") {
