@@ -1,15 +1,64 @@
 #include "app/screens/common/TDDisplayText.h"
 
 #include <QEvent>
+#include <QLineEdit>
+#include <QValidator>
+
+namespace {
+
+bool breaksTheLine(QChar c)
+{
+    switch (c.unicode()) {
+    case u'\t':
+    case u'\n':
+    case u'\v':
+    case u'\f':
+    case u'\r':
+    case 0x0085:
+    case 0x2028:
+    case 0x2029:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// A validator may rewrite what is typed or pasted before the field takes it and reports the edit.
+class TDOneLineValidator : public QValidator {
+public:
+    using QValidator::QValidator;
+
+    State validate(QString& input, int&) const override
+    {
+        input = tdOneLineText(std::move(input));
+        return Acceptable;
+    }
+};
+
+} // namespace
+
+QString tdOneLineText(QString text)
+{
+    for (QChar& c : text) {
+        if (breaksTheLine(c))
+            c = QLatin1Char(' ');
+    }
+    return text;
+}
+
+void tdKeepOnOneLine(QLineEdit* field)
+{
+    field->setValidator(new TDOneLineValidator(field));
+}
 
 QString tdDisplayText(const QString& text)
 {
     if (text.size() <= tdDisplayTextLimit)
-        return text;
+        return tdOneLineText(text);
     qsizetype cut = tdDisplayTextLimit;
     if (text.at(cut - 1).isHighSurrogate())
         --cut;
-    return text.left(cut) + QChar(0x2026);
+    return tdOneLineText(text.left(cut)) + QChar(0x2026);
 }
 
 TDElidedLabel::TDElidedLabel(QWidget* parent)

@@ -3,13 +3,23 @@
 #include <QLabel>
 #include <QString>
 
+class QLineEdit;
+
 // Texts read from the library files (names, titles) can be of any length. Everything a screen lays
 // out goes through `tdDisplayText` first, so a name of megabytes costs what a long line costs; the
 // stored value stays as it is.
 inline constexpr qsizetype tdDisplayTextLimit = 1000;
 
-// `text` cut to `tdDisplayTextLimit` characters on a character boundary, ending in "…" when cut.
+// `text` cut to `tdDisplayTextLimit` characters on a character boundary, ending in "…" when cut,
+// with its line breaks and tabs shown as spaces: every place a name is shown holds one line.
 QString tdDisplayText(const QString& text);
+
+// `text` with each line break and tab replaced by a space, character for character.
+QString tdOneLineText(QString text);
+
+// A name pasted into `field` with line breaks in it is kept as the one line the field shows, so the
+// name stored (and the folder named after it) is the one the user saw.
+void tdKeepOnOneLine(QLineEdit* field);
 
 // A one-line label that shows its text elided to its width. Its minimum width is small, so a long
 // text never forces the window wider; its text is bounded by `tdDisplayText`.

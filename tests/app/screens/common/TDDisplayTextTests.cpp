@@ -1,14 +1,19 @@
 #include "../ScreenTestSupport.h"
+#include "app/screens/browser/CreateTDProjectSheet.h"
 #include "app/screens/browser/NavigationView.h"
 #include "app/screens/browser/TDProjectItem.h"
 #include "app/screens/browser/TDProjectMasterView.h"
-#include "app/screens/common/TDToolbar.h"
 #include "app/screens/common/EditTDProjectSheet.h"
 #include "app/screens/common/TDDisplayText.h"
+#include "app/screens/common/TDProjectSheetTemplate.h"
+#include "app/screens/common/TDToolbar.h"
 #include "app/screens/settings/SettingsView.h"
 
+#include <QClipboard>
 #include <QComboBox>
+#include <QLineEdit>
 #include <QMainWindow>
+#include <QToolButton>
 
 TEST(TDDisplayText, CutsOnACharacterBoundary)
 {
@@ -62,4 +67,54 @@ TEST(TDDisplayText, HugeStoredNamesAreShownBoundedEverywhere)
     for (TDCategoryRow* row : settings.rows())
         EXPECT_LE(row->text().size(), tdDisplayTextLimit + 1);
     EXPECT_EQ(project->name().size(), huge.size()) << "the stored name stays as it is";
+}
+
+// A one-line field shows a pasted line break as a space; the name it stores must be the one shown,
+// and a name with line breaks written by another program must not show as two half-cut lines.
+TEST(TDDisplayText, LineBreaksInNamesAreShownAndTypedAsSpaces)
+{
+    apptest::LibraryRoot root;
+    TDStores stores = screentest::makeStores();
+    auto category = TDCategory::make(platform::Uuid::random(), "Two\nlines");
+    stores.categoryStore->setTdCategories({ category });
+    auto project = screentest::project(QString::fromUtf8("Line one\r\nLine\ttwo\xe2\x80\xa8three"), category);
+    stores.projectStore->setTdProjects({ project });
+    const QString shown = "Line one  Line two three";
+
+    QMainWindow window;
+    auto* content = new NavigationView(stores, &window);
+    window.setCentralWidget(content);
+    window.resize(1200, 700);
+    window.show();
+    QCoreApplication::processEvents();
+    auto* grid = dynamic_cast<TDProjectMasterView*>(content->destinationView());
+    ASSERT_TRUE(grid);
+    ASSERT_EQ(grid->cards().size(), 1);
+    EXPECT_EQ(grid->cards().front()->nameText(), shown);
+    EXPECT_EQ(grid->cards().front()->categoryText(), "Two lines");
+    grid->push(project);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(content->toolbar()->title(), shown);
+    EXPECT_FALSE(window.windowTitle().contains('\n'));
+    SettingsView settings(stores);
+    ASSERT_EQ(settings.rows().size(), 1);
+    EXPECT_EQ(settings.rows().front()->text(), "Two lines");
+
+    QApplication::clipboard()->setText("Pasted\nfrom a list\r\n");
+    CreateTDProjectSheet create(stores, &window);
+    create.open();
+    QCoreApplication::processEvents();
+    create.form()->nameField()->setFocus();
+    QTest::keyClick(create.form()->nameField(), Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(create.name(), "Pasted from a list  ");
+    create.reject();
+
+    settings.addButton()->click();
+    QLineEdit* field = settings.newCategoryField();
+    ASSERT_TRUE(field);
+    field->setFocus();
+    QTest::keyClick(field, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(field->text(), "Pasted from a list  ");
+    EXPECT_EQ(project->name(), QString::fromUtf8("Line one\r\nLine\ttwo\xe2\x80\xa8three"))
+        << "the stored name stays as it is";
 }
