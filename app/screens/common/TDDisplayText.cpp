@@ -2,7 +2,10 @@
 
 #include <QEvent>
 #include <QLineEdit>
+#include <QPainter>
 #include <QValidator>
+
+#include <cmath>
 
 namespace {
 
@@ -92,6 +95,20 @@ QSize TDElidedLabel::sizeHint() const
 {
     QFontMetrics metrics(font());
     return QSize(metrics.horizontalAdvance(m_fullText) + 1, metrics.height());
+}
+
+void TDElidedLabel::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setLayoutDirection(m_fullText.isRightToLeft() ? Qt::RightToLeft : Qt::LeftToRight);
+    const QString shown = text();
+    const QFontMetricsF metrics(font());
+    const QRectF area = contentsRect();
+    // On a whole pixel, so that a text is drawn alike against either edge.
+    const double x
+        = isRightToLeft() ? std::floor(area.right() + 1 - metrics.horizontalAdvance(shown)) : area.left();
+    const double top = std::round(area.top() + (area.height() - metrics.height()) / 2);
+    painter.drawText(QPointF(x, top + metrics.ascent()), shown);
 }
 
 void TDElidedLabel::resizeEvent(QResizeEvent* event)

@@ -22,7 +22,8 @@ QString tdOneLineText(QString text);
 void tdKeepOnOneLine(QLineEdit* field);
 
 // A one-line label that shows its text elided to its width. Its minimum width is small, so a long
-// text never forces the window wider; its text is bounded by `tdDisplayText`.
+// text never forces the window wider; its text is bounded by `tdDisplayText`. The text starts at the
+// layout's leading edge and reads in its own direction, whatever the language around it.
 class TDElidedLabel : public QLabel {
 public:
     explicit TDElidedLabel(QWidget* parent = nullptr);
@@ -35,6 +36,7 @@ public:
     QSize sizeHint() const override;
 
 protected:
+    void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
 

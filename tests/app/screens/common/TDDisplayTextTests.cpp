@@ -118,3 +118,49 @@ TEST(TDDisplayText, LineBreaksInNamesAreShownAndTypedAsSpaces)
     EXPECT_EQ(project->name(), QString::fromUtf8("Line one\r\nLine\ttwo\xe2\x80\xa8three"))
         << "the stored name stays as it is";
 }
+
+// In a right-to-left layout a name starts at the right and still reads as written: a Latin name
+// keeps its punctuation at its end. Back points to the right, where pages come from there.
+TEST(TDDisplayText, InARightToLeftLayoutTextsStartAtTheRightInTheirOwnDirection)
+{
+    auto ink = [](Qt::LayoutDirection direction, QRect* box) {
+        QGuiApplication::setLayoutDirection(direction);
+        TDElidedLabel label;
+        label.setFullText("Hello, world!");
+        label.resize(300, label.sizeHint().height());
+        QImage image = label.grab().toImage();
+        const QColor ground = image.pixelColor(299, 0);
+        *box = QRect();
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                if (std::abs(image.pixelColor(x, y).lightness() - ground.lightness()) > 60)
+                    *box |= QRect(x, y, 1, 1);
+            }
+        }
+        return box->isEmpty() ? QImage() : image.copy(*box);
+    };
+    auto backIcon = [](Qt::LayoutDirection direction) {
+        QGuiApplication::setLayoutDirection(direction);
+        TDToolbar toolbar;
+        return toolbar.findChild<QToolButton*>("backButton")->icon().pixmap(18).toImage();
+    };
+    QRect leftToRight, rightToLeft;
+    const QImage forwards = ink(Qt::LeftToRight, &leftToRight);
+    const QImage mirrored = ink(Qt::RightToLeft, &rightToLeft);
+    const QImage backForwards = backIcon(Qt::LeftToRight);
+    const QImage backMirrored = backIcon(Qt::RightToLeft);
+    QGuiApplication::setLayoutDirection(Qt::LeftToRight);
+    ASSERT_FALSE(forwards.isNull());
+    EXPECT_LT(leftToRight.left(), 10);
+    EXPECT_GT(rightToLeft.right(), 290);
+    EXPECT_EQ(mirrored, forwards) << "the same text, drawn the same way, against the other edge";
+    auto difference = [](const QImage& a, const QImage& b) {
+        int sum = 0;
+        for (int y = 0; y < a.height(); ++y)
+            for (int x = 0; x < a.width(); ++x)
+                sum += std::abs(qAlpha(a.pixel(x, y)) - qAlpha(b.pixel(x, y)));
+        return sum;
+    };
+    EXPECT_LT(difference(backMirrored, backForwards.mirrored(true, false)) * 4,
+        difference(backMirrored, backForwards));
+}
