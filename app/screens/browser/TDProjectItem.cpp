@@ -151,7 +151,7 @@ void TDProjectItem::render()
     placeCover();
     setAccessibleName(m_name);
     setAccessibleDescription(rawValue(m_status));
-    setToolTip(m_name);
+    setToolTip(tdToolTipText(m_name));
     update();
     m_overlay->update();
 }

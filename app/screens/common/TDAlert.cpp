@@ -3,13 +3,13 @@
 #include "app/TDLocalizedText.h"
 #include "app/screens/common/SymbolPainter.h"
 #include "app/screens/common/TDAppearance.h"
+#include "app/screens/common/TDDisplayText.h"
 
 #include <QGuiApplication>
 #include <QIcon>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QTextBoundaryFinder>
 
 namespace {
 
@@ -27,39 +27,6 @@ QPixmap warningIcon(qreal devicePixelRatio)
     return SymbolPainter::pixmap(Symbol::exclamationmarkTriangleFill, iconSize,
         tdappearance::color(tdappearance::SystemColor::orange, false), SymbolPainter::Fill::gradient,
         devicePixelRatio);
-}
-
-// A run of text wider than the box (a path, a name of one long word) would be cut off: it may break
-// between any two of its characters instead. Zero-width spaces give the lines those places.
-QString breakableText(const QString& text, const QFontMetrics& metrics, int width)
-{
-    QString out;
-    out.reserve(text.size());
-    qsizetype runStart = 0;
-    auto addRun = [&](qsizetype end) {
-        const QString run = text.mid(runStart, end - runStart);
-        if (metrics.horizontalAdvance(run) <= width) {
-            out += run;
-            return;
-        }
-        QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, run);
-        qsizetype from = 0;
-        for (qsizetype to = characters.toNextBoundary(); to > 0; to = characters.toNextBoundary()) {
-            if (from > 0)
-                out += QChar(0x200B);
-            out += QStringView(run).mid(from, to - from);
-            from = to;
-        }
-    };
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text.at(i).isSpace()) {
-            addRun(i);
-            out += text.at(i);
-            runStart = i + 1;
-        }
-    }
-    addRun(text.size());
-    return out;
 }
 
 } // namespace
@@ -83,12 +50,12 @@ QMessageBox* presentTDAlert(
         font.setBold(true);
         label->setFont(font);
         label->setMinimumWidth(textWidth);
-        label->setText(breakableText(title, label->fontMetrics(), textWidth));
+        label->setText(tdBreakableText(title, label->fontMetrics(), textWidth));
     }
     if (auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"))) {
         label->setTextFormat(Qt::PlainText);
         label->setMinimumWidth(textWidth);
-        label->setText(breakableText(message, label->fontMetrics(), textWidth));
+        label->setText(tdBreakableText(message, label->fontMetrics(), textWidth));
     }
     QPushButton* close = box->addButton(tdLocalized("Close"), QMessageBox::AcceptRole);
     close->setObjectName(QStringLiteral("alertCloseButton"));

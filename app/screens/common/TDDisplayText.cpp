@@ -3,6 +3,8 @@
 #include <QEvent>
 #include <QLineEdit>
 #include <QPainter>
+#include <QTextBoundaryFinder>
+#include <QToolTip>
 #include <QValidator>
 
 #include <cmath>
@@ -54,6 +56,44 @@ void tdKeepOnOneLine(QLineEdit* field)
     field->setValidator(new TDOneLineValidator(field));
 }
 
+QString tdBreakableText(const QString& text, const QFontMetrics& metrics, int width)
+{
+    QString out;
+    out.reserve(text.size());
+    qsizetype runStart = 0;
+    auto addRun = [&](qsizetype end) {
+        const QString run = text.mid(runStart, end - runStart);
+        if (metrics.horizontalAdvance(run) <= width) {
+            out += run;
+            return;
+        }
+        QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, run);
+        qsizetype from = 0;
+        for (qsizetype to = characters.toNextBoundary(); to > 0; to = characters.toNextBoundary()) {
+            if (from > 0)
+                out += QChar(0x200B);
+            out += QStringView(run).mid(from, to - from);
+            from = to;
+        }
+    };
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text.at(i).isSpace()) {
+            addRun(i);
+            out += text.at(i);
+            runStart = i + 1;
+        }
+    }
+    addRun(text.size());
+    return out;
+}
+
+QString tdToolTipText(const QString& text)
+{
+    // About the width a tooltip wraps its lines at.
+    constexpr int toolTipLineWidth = 400;
+    return tdBreakableText(tdDisplayText(text), QFontMetrics(QToolTip::font()), toolTipLineWidth);
+}
+
 QString tdDisplayText(const QString& text)
 {
     if (text.size() <= tdDisplayTextLimit)
@@ -77,7 +117,7 @@ void TDElidedLabel::setFullText(const QString& text)
     if (bounded == m_fullText)
         return;
     m_fullText = bounded;
-    setToolTip(m_fullText);
+    setToolTip(tdToolTipText(m_fullText));
     setAccessibleName(m_fullText);
     updateGeometry();
     elide();

@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QString>
 
+class QFontMetrics;
 class QLineEdit;
 
 // Texts read from the library files (names, titles) can be of any length. Everything a screen lays
@@ -20,6 +21,14 @@ QString tdOneLineText(QString text);
 // A name pasted into `field` with line breaks in it is kept as the one line the field shows, so the
 // name stored (and the folder named after it) is the one the user saw.
 void tdKeepOnOneLine(QLineEdit* field);
+
+// `text` with places to break added inside each run of it wider than `width`: zero-width spaces
+// between its characters, so that a path, an address or a name of one long word wraps instead of
+// running out of its box.
+QString tdBreakableText(const QString& text, const QFontMetrics& metrics, int width);
+
+// `text` bounded and made to wrap as a tooltip, which is otherwise as wide as its longest word.
+QString tdToolTipText(const QString& text);
 
 // A one-line label that shows its text elided to its width. Its minimum width is small, so a long
 // text never forces the window wider; its text is bounded by `tdDisplayText`. The text starts at the

@@ -11,9 +11,12 @@
 
 #include <QClipboard>
 #include <QComboBox>
+#include <QHelpEvent>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QScreen>
 #include <QToolButton>
+#include <QToolTip>
 
 TEST(TDDisplayText, CutsOnACharacterBoundary)
 {
@@ -163,4 +166,37 @@ TEST(TDDisplayText, InARightToLeftLayoutTextsStartAtTheRightInTheirOwnDirection)
     };
     EXPECT_LT(difference(backMirrored, backForwards.mirrored(true, false)) * 4,
         difference(backMirrored, backForwards));
+}
+
+// The tooltip is where an elided name is read whole: a name of one long word wraps there instead of
+// running off the screen, and reads as it was given.
+TEST(TDDisplayText, ATooltipWrapsANameOfOneLongWord)
+{
+    const QString name = QString(120, 'W') + QString::fromUtf8("\xf0\x9f\x91\xa9\xe2\x80\x8d\xf0\x9f\x92\xbb")
+        + QString(120, 'W');
+    auto project = screentest::project(name, TDCategory::make(platform::Uuid::random(), "Music"));
+    QWidget window;
+    window.resize(600, 400);
+    auto* card = new TDProjectItem(project, 1000, &window);
+    auto* label = new TDElidedLabel(&window);
+    label->setFullText(name);
+    window.show();
+    QCoreApplication::processEvents();
+    for (QWidget* widget : { static_cast<QWidget*>(card), static_cast<QWidget*>(label) }) {
+        QString tip = widget->toolTip();
+        EXPECT_TRUE(tip.contains(QString::fromUtf8("\xf0\x9f\x91\xa9\xe2\x80\x8d\xf0\x9f\x92\xbb")))
+            << "never broken inside a character";
+        EXPECT_EQ(tip.remove(QChar(0x200B)), name);
+        QHelpEvent help(QEvent::ToolTip, QPoint(5, 5), widget->mapToGlobal(QPoint(5, 5)));
+        QCoreApplication::sendEvent(widget, &help);
+        QCoreApplication::processEvents();
+        QWidget* shown = nullptr;
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            if (top->inherits("QTipLabel") && top->isVisible())
+                shown = top;
+        }
+        ASSERT_TRUE(shown);
+        EXPECT_LE(shown->width(), widget->screen()->geometry().width());
+        QToolTip::hideText();
+    }
 }
