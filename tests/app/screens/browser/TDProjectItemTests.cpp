@@ -189,16 +189,9 @@ TEST(TDProjectItem, InARightToLeftLayoutTheCardIsMirroredAndItsTextsKeepTheirOwn
             EXPECT_NEAR(card.starRect().left() - card.dotRect().right(), TDProjectItem::markSpacing, 0.01);
         }
         QImage image = card.grab().toImage();
-        const QColor fill = image.pixelColor(card.width() / 2, 70);
         const int top = card.height() - TDProjectItem::bottomPadding - 30;
-        const int bottom = card.height() - TDProjectItem::bottomPadding + 6;
-        *box = QRect();
-        for (int y = top; y < bottom; ++y) {
-            for (int x = 2; x < card.width() - 2; ++x) {
-                if (std::abs(image.pixelColor(x, y).lightness() - fill.lightness()) > 60)
-                    *box |= QRect(x, y, 1, 1);
-            }
-        }
+        *box = screentest::inkBounds(
+            image, image.pixelColor(card.width() / 2, 70), QRect(2, top, card.width() - 4, 36));
         return box->isEmpty() ? QImage() : image.copy(*box);
     };
     QRect leftToRight, rightToLeft;

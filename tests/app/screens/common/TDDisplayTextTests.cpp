@@ -132,14 +132,7 @@ TEST(TDDisplayText, InARightToLeftLayoutTextsStartAtTheRightInTheirOwnDirection)
         label.setFullText("Hello, world!");
         label.resize(300, label.sizeHint().height());
         QImage image = label.grab().toImage();
-        const QColor ground = image.pixelColor(299, 0);
-        *box = QRect();
-        for (int y = 0; y < image.height(); ++y) {
-            for (int x = 0; x < image.width(); ++x) {
-                if (std::abs(image.pixelColor(x, y).lightness() - ground.lightness()) > 60)
-                    *box |= QRect(x, y, 1, 1);
-            }
-        }
+        *box = screentest::inkBounds(image, image.pixelColor(299, 0));
         return box->isEmpty() ? QImage() : image.copy(*box);
     };
     auto backIcon = [](Qt::LayoutDirection direction) {

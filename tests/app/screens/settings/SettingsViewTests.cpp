@@ -110,21 +110,14 @@ TEST(SettingsView, InARightToLeftLayoutALongNameStartsAtTheRightAndEndsInItsElli
         QImage image = row->grab().toImage();
         QGuiApplication::setLayoutDirection(Qt::LeftToRight);
         const QColor ground = image.pixelColor(2, 2);
-        QRect ink;
-        for (int y = 0; y < image.height(); ++y)
-            for (int x = 0; x < image.width(); ++x)
-                if (std::abs(image.pixelColor(x, y).lightness() - ground.lightness()) > 80)
-                    ink |= QRect(x, y, 1, 1);
+        const QRect ink = screentest::inkBounds(image, ground, {}, 80);
         ASSERT_FALSE(ink.isEmpty());
         if (direction == Qt::RightToLeft)
             EXPECT_GT(ink.right(), row->width() - 8 - 4);
         else
             EXPECT_LT(ink.left(), 8 + 4);
-        QRect end;
-        for (int y = 0; y < image.height(); ++y)
-            for (int x = ink.right() - 1; x <= ink.right(); ++x)
-                if (std::abs(image.pixelColor(x, y).lightness() - ground.lightness()) > 80)
-                    end |= QRect(x, y, 1, 1);
+        const QRect end
+            = screentest::inkBounds(image, ground, QRect(ink.right() - 1, 0, 2, image.height()), 80);
         EXPECT_LE(end.height(), 3) << "the last ink is the ellipsis's dot";
         EXPECT_GT(end.top(), ink.center().y());
     }
