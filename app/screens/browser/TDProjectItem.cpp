@@ -151,7 +151,7 @@ void TDProjectItem::render()
     placeCover();
     setAccessibleName(m_name);
     setAccessibleDescription(rawValue(m_status));
-    setToolTip(m_name);
+    setToolTip(tdToolTipText(m_name));
     update();
     m_overlay->update();
 }
@@ -160,8 +160,9 @@ QRectF TDProjectItem::dotRect() const
 {
     QFontMetricsF metrics(tdappearance::monospacedFont(categoryFontSize));
     double rowCentre = topPadding + metrics.height() / 2;
-    double right = width() - trailingPadding;
-    return QRectF(right - dotDiameter, rowCentre - dotDiameter / 2, dotDiameter, dotDiameter);
+    // The marks sit at the trailing edge: the left one in a right-to-left layout.
+    double left = isRightToLeft() ? trailingPadding : width() - trailingPadding - dotDiameter;
+    return QRectF(left, rowCentre - dotDiameter / 2, dotDiameter, dotDiameter);
 }
 
 QRectF TDProjectItem::starRect() const
@@ -170,7 +171,8 @@ QRectF TDProjectItem::starRect() const
         return QRectF();
     QRectF dot = dotRect();
     double centre = dot.center().y();
-    return QRectF(dot.left() - markSpacing - starExtent, centre - starExtent / 2, starExtent, starExtent);
+    double left = isRightToLeft() ? dot.right() + markSpacing : dot.left() - markSpacing - starExtent;
+    return QRectF(left, centre - starExtent / 2, starExtent, starExtent);
 }
 
 // The cover fills the tile with its aspect ratio kept, centred; the card clips what overflows.
@@ -240,23 +242,35 @@ void TDProjectItem::paintOverlay(QPainter& painter)
     QRectF dot = dotRect();
     SymbolPainter::paint(
         painter, Symbol::circleFill, dot, statusColor(m_status, dark), SymbolPainter::Fill::gradient);
-    double marksLeft = dot.left();
+    QRectF marks = dot;
     if (m_isFavorite) {
         QRectF star = starRect();
         SymbolPainter::paint(painter, Symbol::starFill, star, tdappearance::color(SystemColor::orange, dark),
             SymbolPainter::Fill::gradient);
-        marksLeft = star.left();
+        marks |= star;
     }
+    const bool mirrored = isRightToLeft();
+    // A line of text from the leading edge. Each is shaped in its own direction, so that its
+    // ellipsis and its end punctuation stay at its end whatever the layout's direction.
+    auto drawLine
+        = [&](const QString& line, bool rightToLeft, const QFontMetricsF& metrics, double baseline) {
+              painter.setLayoutDirection(rightToLeft ? Qt::RightToLeft : Qt::LeftToRight);
+              // On a whole pixel, so that a text is drawn alike against either edge.
+              double x = mirrored ? std::floor(width() - leadingPadding - metrics.horizontalAdvance(line))
+                                  : leadingPadding;
+              painter.drawText(QPointF(x, baseline), line);
+          };
 
-    // The category at the top left, up to the marks.
+    // The category at the top, from the leading edge up to the marks.
     const QFont categoryFont = tdappearance::monospacedFont(categoryFontSize);
     QFontMetricsF categoryMetrics(categoryFont);
-    const double categoryWidth = std::max(0.0, marksLeft - 8 - leadingPadding);
+    const double categoryWidth = std::max(
+        0.0, mirrored ? width() - leadingPadding - marks.right() - 8 : marks.left() - 8 - leadingPadding);
     painter.setFont(categoryFont);
     painter.setPen(cover ? QColor(255, 255, 255, qRound(0.5 * 255))
                          : tdappearance::color(SystemColor::secondaryLabel, dark));
-    painter.drawText(QPointF(leadingPadding, topPadding + categoryMetrics.ascent()),
-        categoryMetrics.elidedText(m_category, Qt::ElideRight, categoryWidth));
+    drawLine(categoryMetrics.elidedText(m_category, Qt::ElideRight, categoryWidth),
+        m_category.isRightToLeft(), categoryMetrics, topPadding + categoryMetrics.ascent());
 
     // The name at the bottom left, over its faint shadow when there is a cover.
     const QFont nameFont = tdappearance::systemFont(nameFontSize);
@@ -266,15 +280,16 @@ void TDProjectItem::paintOverlay(QPainter& painter)
     painter.setFont(nameFont);
     double baseline = height() - bottomPadding - nameMetrics.descent();
     baseline -= (lines.size() - 1) * nameMetrics.lineSpacing();
+    const bool nameRightToLeft = m_name.isRightToLeft();
     for (const QString& line : lines) {
         if (cover) {
             painter.setPen(QColor(0, 0, 0, qRound(0.1 * 255)));
-            painter.drawText(QPointF(leadingPadding, baseline + 1), line);
+            drawLine(line, nameRightToLeft, nameMetrics, baseline + 1);
             painter.setPen(Qt::white);
         } else {
             painter.setPen(tdappearance::color(SystemColor::primaryLabel, dark));
         }
-        painter.drawText(QPointF(leadingPadding, baseline), line);
+        drawLine(line, nameRightToLeft, nameMetrics, baseline);
         baseline += nameMetrics.lineSpacing();
     }
 
@@ -313,4 +328,6 @@ void TDProjectItem::changeEvent(QEvent* event)
     platform::ObservedWidget::changeEvent(event);
     if (event->type() == QEvent::PaletteChange)
         update();
+    if (event->type() == QEvent::LayoutDirectionChange)
+        m_overlay->update();
 }

@@ -16,7 +16,8 @@
 class TDProject;
 
 // The card of one project in the grid: the cover (or a neutral tile) with the category at the top
-// left, the favourite star and the status dot at the top right and the name at the bottom left.
+// left, the favourite star and the status dot at the top right and the name at the bottom left
+// (mirrored in a right-to-left layout).
 // The whole rectangle takes clicks; what a click does is the grid's business.
 class TDProjectItem : public platform::ObservedWidget {
 public:

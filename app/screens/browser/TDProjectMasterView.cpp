@@ -192,6 +192,13 @@ protected:
         layoutCards();
     }
 
+    void changeEvent(QEvent* event) override
+    {
+        QWidget::changeEvent(event);
+        if (event->type() == QEvent::LayoutDirectionChange)
+            layoutCards();
+    }
+
     void focusInEvent(QFocusEvent* event) override
     {
         QWidget::focusInEvent(event);
@@ -279,7 +286,11 @@ private:
     QPointF slotOrigin(int index, int cardWidth, double cellWidth) const
     {
         const int rowHeight = TDProjectItem::tileHeight + gridSpacing;
-        double cellLeft = gridPadding + (index % columnCount) * (cellWidth + gridSpacing);
+        // The first card sits at the leading edge, where the arrow keys start from.
+        int column = index % columnCount;
+        if (isRightToLeft())
+            column = columnCount - 1 - column;
+        double cellLeft = gridPadding + column * (cellWidth + gridSpacing);
         return QPointF(std::round(cellLeft + (cellWidth - cardWidth) / 2),
             gridPadding + (index / columnCount) * rowHeight);
     }

@@ -1,8 +1,9 @@
 #include "app/screens/common/TDAlert.h"
 
+#include "app/TDLocalizedText.h"
 #include "app/screens/common/SymbolPainter.h"
 #include "app/screens/common/TDAppearance.h"
-#include "app/TDLocalizedText.h"
+#include "app/screens/common/TDDisplayText.h"
 
 #include <QGuiApplication>
 #include <QIcon>
@@ -49,10 +50,12 @@ QMessageBox* presentTDAlert(
         font.setBold(true);
         label->setFont(font);
         label->setMinimumWidth(textWidth);
+        label->setText(tdBreakableText(title, label->fontMetrics(), textWidth));
     }
     if (auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"))) {
         label->setTextFormat(Qt::PlainText);
         label->setMinimumWidth(textWidth);
+        label->setText(tdBreakableText(message, label->fontMetrics(), textWidth));
     }
     QPushButton* close = box->addButton(tdLocalized("Close"), QMessageBox::AcceptRole);
     close->setObjectName(QStringLiteral("alertCloseButton"));

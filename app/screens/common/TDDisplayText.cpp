@@ -1,15 +1,107 @@
 #include "app/screens/common/TDDisplayText.h"
 
 #include <QEvent>
+#include <QLineEdit>
+#include <QPainter>
+#include <QTextBoundaryFinder>
+#include <QToolTip>
+#include <QValidator>
+
+#include <cmath>
+
+namespace {
+
+bool breaksTheLine(QChar c)
+{
+    switch (c.unicode()) {
+    case u'\t':
+    case u'\n':
+    case u'\v':
+    case u'\f':
+    case u'\r':
+    case 0x0085:
+    case 0x2028:
+    case 0x2029:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// A validator may rewrite what is typed or pasted before the field takes it and reports the edit.
+class TDOneLineValidator : public QValidator {
+public:
+    using QValidator::QValidator;
+
+    State validate(QString& input, int&) const override
+    {
+        input = tdOneLineText(std::move(input));
+        return Acceptable;
+    }
+};
+
+} // namespace
+
+QString tdOneLineText(QString text)
+{
+    for (QChar& c : text) {
+        if (breaksTheLine(c))
+            c = QLatin1Char(' ');
+    }
+    return text;
+}
+
+void tdKeepOnOneLine(QLineEdit* field)
+{
+    field->setValidator(new TDOneLineValidator(field));
+}
+
+QString tdBreakableText(const QString& text, const QFontMetrics& metrics, int width)
+{
+    QString out;
+    out.reserve(text.size());
+    qsizetype runStart = 0;
+    auto addRun = [&](qsizetype end) {
+        const QString run = text.mid(runStart, end - runStart);
+        if (metrics.horizontalAdvance(run) <= width) {
+            out += run;
+            return;
+        }
+        QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, run);
+        qsizetype from = 0;
+        for (qsizetype to = characters.toNextBoundary(); to > 0; to = characters.toNextBoundary()) {
+            if (from > 0)
+                out += QChar(0x200B);
+            out += QStringView(run).mid(from, to - from);
+            from = to;
+        }
+    };
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text.at(i).isSpace()) {
+            addRun(i);
+            out += text.at(i);
+            runStart = i + 1;
+        }
+    }
+    addRun(text.size());
+    return out;
+}
+
+QString tdToolTipText(const QString& text)
+{
+    // About the width a tooltip wraps its lines at.
+    constexpr int toolTipLineWidth = 400;
+    return tdBreakableText(tdDisplayText(text), QFontMetrics(QToolTip::font()), toolTipLineWidth);
+}
 
 QString tdDisplayText(const QString& text)
 {
     if (text.size() <= tdDisplayTextLimit)
-        return text;
+        return tdOneLineText(text);
     qsizetype cut = tdDisplayTextLimit;
     if (text.at(cut - 1).isHighSurrogate())
         --cut;
-    return text.left(cut) + QChar(0x2026);
+    return tdOneLineText(text.left(cut)) + QChar(0x2026);
 }
 
 TDElidedLabel::TDElidedLabel(QWidget* parent)
@@ -25,7 +117,7 @@ void TDElidedLabel::setFullText(const QString& text)
     if (bounded == m_fullText)
         return;
     m_fullText = bounded;
-    setToolTip(m_fullText);
+    setToolTip(tdToolTipText(m_fullText));
     setAccessibleName(m_fullText);
     updateGeometry();
     elide();
@@ -43,6 +135,20 @@ QSize TDElidedLabel::sizeHint() const
 {
     QFontMetrics metrics(font());
     return QSize(metrics.horizontalAdvance(m_fullText) + 1, metrics.height());
+}
+
+void TDElidedLabel::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setLayoutDirection(m_fullText.isRightToLeft() ? Qt::RightToLeft : Qt::LeftToRight);
+    const QString shown = text();
+    const QFontMetricsF metrics(font());
+    const QRectF area = contentsRect();
+    // On a whole pixel, so that a text is drawn alike against either edge.
+    const double x
+        = isRightToLeft() ? std::floor(area.right() + 1 - metrics.horizontalAdvance(shown)) : area.left();
+    const double top = std::round(area.top() + (area.height() - metrics.height()) / 2);
+    painter.drawText(QPointF(x, top + metrics.ascent()), shown);
 }
 
 void TDElidedLabel::resizeEvent(QResizeEvent* event)

@@ -3,16 +3,36 @@
 #include <QLabel>
 #include <QString>
 
+class QFontMetrics;
+class QLineEdit;
+
 // Texts read from the library files (names, titles) can be of any length. Everything a screen lays
 // out goes through `tdDisplayText` first, so a name of megabytes costs what a long line costs; the
 // stored value stays as it is.
 inline constexpr qsizetype tdDisplayTextLimit = 1000;
 
-// `text` cut to `tdDisplayTextLimit` characters on a character boundary, ending in "…" when cut.
+// `text` cut to `tdDisplayTextLimit` characters on a character boundary, ending in "…" when cut,
+// with its line breaks and tabs shown as spaces: every place a name is shown holds one line.
 QString tdDisplayText(const QString& text);
 
+// `text` with each line break and tab replaced by a space, character for character.
+QString tdOneLineText(QString text);
+
+// A name pasted into `field` with line breaks in it is kept as the one line the field shows, so the
+// name stored (and the folder named after it) is the one the user saw.
+void tdKeepOnOneLine(QLineEdit* field);
+
+// `text` with places to break added inside each run of it wider than `width`: zero-width spaces
+// between its characters, so that a path, an address or a name of one long word wraps instead of
+// running out of its box.
+QString tdBreakableText(const QString& text, const QFontMetrics& metrics, int width);
+
+// `text` bounded and made to wrap as a tooltip, which is otherwise as wide as its longest word.
+QString tdToolTipText(const QString& text);
+
 // A one-line label that shows its text elided to its width. Its minimum width is small, so a long
-// text never forces the window wider; its text is bounded by `tdDisplayText`.
+// text never forces the window wider; its text is bounded by `tdDisplayText`. The text starts at the
+// layout's leading edge and reads in its own direction, whatever the language around it.
 class TDElidedLabel : public QLabel {
 public:
     explicit TDElidedLabel(QWidget* parent = nullptr);
@@ -25,6 +45,7 @@ public:
     QSize sizeHint() const override;
 
 protected:
+    void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
 

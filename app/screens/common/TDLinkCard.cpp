@@ -325,7 +325,7 @@ void TDLinkCard::setLink(const TDLink& link)
     // A screen reader hears where the card leads as well as what it is called.
     setAccessibleName(tdLocalized("%1, %2").arg(titleText(), addressText()));
     setAccessibleDescription(descriptionText());
-    setToolTip(oneLine(m_link.url));
+    setToolTip(tdToolTipText(oneLine(m_link.url)));
     if (same && m_linesWidth >= 0)
         return;
     m_linesWidth = -1;

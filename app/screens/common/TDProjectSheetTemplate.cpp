@@ -1,10 +1,10 @@
 #include "app/screens/common/TDProjectSheetTemplate.h"
 
+#include "app/TDLocalizedText.h"
 #include "app/model/TDCategory.h"
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDDisplayText.h"
 #include "app/screens/common/TDGroupedBox.h"
-#include "app/TDLocalizedText.h"
 #include "app/screens/common/TDPrimaryButton.h"
 #include "app/store/TDCategoryStore.h"
 #include "platform/ui/ObservedWidgetUpdates.h"
@@ -67,6 +67,7 @@ TDProjectSheetTemplate::TDProjectSheetTemplate(TDStores stores,
     m_name->setAccessibleName(tdLocalized("Project name"));
     m_name->setFrame(false);
     m_name->setAlignment(Qt::AlignTrailing | Qt::AlignVCenter);
+    tdKeepOnOneLine(m_name);
     connect(m_name, &QLineEdit::textEdited, this, [this](const QString& text) { m_nameBinding.set(text); });
     group->addRow(tdLocalized("Project name"), m_name, TDGroupedBox::Width::expanding);
 

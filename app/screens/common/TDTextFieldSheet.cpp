@@ -1,7 +1,8 @@
 #include "app/screens/common/TDTextFieldSheet.h"
 
-#include "app/screens/common/TDGroupedBox.h"
 #include "app/TDLocalizedText.h"
+#include "app/screens/common/TDDisplayText.h"
+#include "app/screens/common/TDGroupedBox.h"
 #include "app/screens/common/TDPrimaryButton.h"
 
 #include <QHBoxLayout>
@@ -26,6 +27,7 @@ TDTextFieldSheet::TDTextFieldSheet(
     m_field->setPlaceholderText(texts.placeholder);
     m_field->setAccessibleName(texts.fieldName);
     m_field->setMinimumWidth(fieldMinimumWidth);
+    tdKeepOnOneLine(m_field);
     m_field->setText(text);
     connect(m_field, &QLineEdit::textEdited, this, [this](const QString& edited) {
         if (m_onEdit)

@@ -196,8 +196,9 @@ QToolButton* TDToolbar::buttonFor(QAction* action) const
 void TDToolbar::refreshIcons()
 {
     const bool dark = tdappearance::isDark(this);
-    m_back->setIcon(SymbolPainter::icon(
-        Symbol::chevronLeft, iconSize, tdappearance::color(SystemColor::secondaryLabel, dark)));
+    // Back points to the leading edge, where the page came from.
+    m_back->setIcon(SymbolPainter::icon(isRightToLeft() ? Symbol::chevronRight : Symbol::chevronLeft,
+        iconSize, tdappearance::color(SystemColor::secondaryLabel, dark)));
     QPalette palette = m_title->palette();
     palette.setColor(QPalette::WindowText, tdappearance::color(SystemColor::primaryLabel, dark));
     m_title->setPalette(palette);
@@ -216,6 +217,6 @@ void TDToolbar::paintEvent(QPaintEvent*)
 void TDToolbar::changeEvent(QEvent* event)
 {
     QWidget::changeEvent(event);
-    if (event->type() == QEvent::PaletteChange)
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::LayoutDirectionChange)
         refreshIcons();
 }

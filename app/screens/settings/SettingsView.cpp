@@ -172,7 +172,11 @@ void TDCategoryRow::paintEvent(QPaintEvent*)
     painter.setPen(m_selected ? QColor(Qt::white) : tdappearance::color(SystemColor::primaryLabel, dark));
     painter.setFont(font());
     QRect text = rect().adjusted(8, 4, -8, -4);
-    painter.drawText(text, Qt::AlignLeading | Qt::AlignVCenter,
+    // From the layout's leading edge, in the name's own direction, so that its ellipsis stays at
+    // its end in a right-to-left layout too.
+    painter.setLayoutDirection(m_text.isRightToLeft() ? Qt::RightToLeft : Qt::LeftToRight);
+    const Qt::Alignment leading = isRightToLeft() ? Qt::AlignRight : Qt::AlignLeft;
+    painter.drawText(text, leading | Qt::AlignAbsolute | Qt::AlignVCenter,
         QFontMetrics(font()).elidedText(m_text, Qt::ElideRight, text.width()));
 }
 

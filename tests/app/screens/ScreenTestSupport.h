@@ -115,4 +115,19 @@ private:
     QPalette m_saved;
 };
 
+// The bounds of what is drawn on `ground` within `area` of `image`: pixels whose lightness differs
+// from the ground's by more than `threshold`.
+inline QRect inkBounds(const QImage& image, const QColor& ground, QRect area = {}, int threshold = 60)
+{
+    area = area.isNull() ? image.rect() : area & image.rect();
+    QRect ink;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            if (std::abs(image.pixelColor(x, y).lightness() - ground.lightness()) > threshold)
+                ink |= QRect(x, y, 1, 1);
+        }
+    }
+    return ink;
+}
+
 } // namespace screentest

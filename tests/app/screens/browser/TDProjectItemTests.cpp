@@ -170,3 +170,36 @@ TEST(TDProjectItem, OnlyACoverFileInsideTheLibraryIsEverRead)
     }
     EXPECT_TRUE(retrieving.manager->calls.empty());
 }
+
+// A mirrored card keeps each text in its own direction: a Latin name in a right-to-left layout reads
+// as it does elsewhere, with its punctuation at its end, set against the right edge.
+TEST(TDProjectItem, InARightToLeftLayoutTheCardIsMirroredAndItsTextsKeepTheirOwnDirection)
+{
+    ScopedPalette light(false);
+    auto project = screentest::project("Hello, world!", TDCategory::make(platform::Uuid::random(), "Music"));
+    project->setIsFavorite(true);
+    auto nameInk = [&](Qt::LayoutDirection direction, QRect* box) {
+        // As a right-to-left language or -reverse sets it: painters take the application's.
+        QGuiApplication::setLayoutDirection(direction);
+        TDProjectItem card(project, 1000);
+        card.show();
+        QCoreApplication::processEvents();
+        if (direction == Qt::RightToLeft) {
+            EXPECT_NEAR(card.dotRect().left(), TDProjectItem::trailingPadding, 0.01);
+            EXPECT_NEAR(card.starRect().left() - card.dotRect().right(), TDProjectItem::markSpacing, 0.01);
+        }
+        QImage image = card.grab().toImage();
+        const int top = card.height() - TDProjectItem::bottomPadding - 30;
+        *box = screentest::inkBounds(
+            image, image.pixelColor(card.width() / 2, 70), QRect(2, top, card.width() - 4, 36));
+        return box->isEmpty() ? QImage() : image.copy(*box);
+    };
+    QRect leftToRight, rightToLeft;
+    const QImage forwards = nameInk(Qt::LeftToRight, &leftToRight);
+    const QImage mirrored = nameInk(Qt::RightToLeft, &rightToLeft);
+    QGuiApplication::setLayoutDirection(Qt::LeftToRight);
+    ASSERT_FALSE(forwards.isNull());
+    EXPECT_NEAR(leftToRight.left(), TDProjectItem::leadingPadding, 6);
+    EXPECT_NEAR(rightToLeft.right(), 238 - TDProjectItem::leadingPadding, 6);
+    EXPECT_EQ(mirrored, forwards) << "the same name, drawn the same way, against the other edge";
+}

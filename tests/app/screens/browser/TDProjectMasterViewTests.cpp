@@ -395,6 +395,39 @@ TEST(TDProjectMasterView, TheToolbarButtonOpensTheCreateSheetOnce)
 
 // A user without a mouse reaches every project: the arrows move the ring (scrolling it into view),
 // Return opens the project, Back brings the keys back to the same card, and the menu key deletes.
+// In a right-to-left layout the grid starts at the right, as the arrow keys do.
+TEST(TDProjectMasterView, InARightToLeftLayoutTheGridStartsAtTheRightAndTheArrowsFollowIt)
+{
+    LibraryRoot root;
+    TDStores stores = screentest::makeStores();
+    auto category = stores.categoryStore->tdCategories().front();
+    TDProjectStore::ProjectList projects;
+    for (int i = 0; i < 6; ++i)
+        projects.push_back(screentest::project(QStringLiteral("P%1").arg(i), category));
+    stores.projectStore->setTdProjects(projects);
+    TDToolbar toolbar;
+    QWidget window;
+    window.setLayoutDirection(Qt::RightToLeft);
+    auto* layout = new QVBoxLayout(&window);
+    auto* view = new TDProjectMasterView(stores, NavigationType::projects, &toolbar);
+    layout->addWidget(view);
+    window.resize(1000, 500);
+    window.show();
+    QCoreApplication::processEvents();
+    QList<TDProjectItem*> cards = view->cards();
+    ASSERT_EQ(cards.size(), 6);
+    EXPECT_GT(cards[0]->x(), cards[1]->x());
+    EXPECT_GT(cards[0]->x(), cards[3]->x());
+    EXPECT_EQ(cards[4]->x(), cards[0]->x()) << "the second row starts at the right too";
+    EXPECT_GT(cards[0]->x() + cards[0]->width(), view->grid()->width() - 30);
+
+    view->grid()->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(view->grid(), Qt::Key_Left);
+    EXPECT_TRUE(cards[1]->showsFocusRing()) << "Left goes to the card on the left";
+    QTest::keyClick(view->grid(), Qt::Key_Right);
+    EXPECT_TRUE(cards[0]->showsFocusRing());
+}
+
 TEST(TDProjectMasterView, TheKeysMoveThroughTheGridOpenAProjectAndComeBackToIt)
 {
     LibraryRoot root;

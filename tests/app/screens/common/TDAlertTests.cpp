@@ -4,6 +4,7 @@
 #include <QIcon>
 #include <QLabel>
 #include <QTemporaryDir>
+#include <QTextLayout>
 
 namespace {
 
@@ -79,4 +80,39 @@ TEST(TDAlert, ShowsTheTitleOnceOnOneLineTheMessageBelowAndTheDesktopThemesIcon)
         box->buttons().front()->click();
         QCoreApplication::processEvents();
     }
+}
+
+// A path or a name of one long word is wider than the box: it breaks onto the next lines instead
+// of being cut off, and reads as it was given.
+TEST(TDAlert, ATextWiderThanTheBoxBreaksInsteadOfBeingCutOff)
+{
+    QWidget parent;
+    parent.resize(640, 400);
+    parent.show();
+    const QString message = "\"/home/someone/Documents/Tindrel.folder/" + QString(120, 'W')
+        + QString::fromUtf8("Cafe\xcc\x81") + QString(80, 'W') + "\" already exists.";
+    QMessageBox* box = presentTDAlert(&parent, "The project could not be renamed.", message);
+    QCoreApplication::processEvents();
+    auto* informative = box->findChild<QLabel*>("qt_msgbox_informativelabel");
+    ASSERT_TRUE(informative);
+    QString shown = informative->text();
+    EXPECT_TRUE(shown.contains(QString::fromUtf8("e\xcc\x81"))) << "never broken inside a character";
+    EXPECT_EQ(shown.remove(QChar(0x200B)), message);
+    QTextLayout layout(informative->text(), informative->font());
+    QTextOption option;
+    option.setWrapMode(QTextOption::WordWrap);
+    layout.setTextOption(option);
+    const int width = informative->contentsRect().width();
+    layout.beginLayout();
+    int lines = 0;
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(width);
+        EXPECT_LE(line.naturalTextWidth(), width) << "line " << lines;
+        ++lines;
+    }
+    layout.endLayout();
+    EXPECT_GT(lines, 2);
+    EXPECT_GE(informative->height(), lines * informative->fontMetrics().lineSpacing());
+    EXPECT_LE(box->width(), 1000);
+    box->buttons().front()->click();
 }

@@ -1,14 +1,22 @@
 #include "../ScreenTestSupport.h"
+#include "app/screens/browser/CreateTDProjectSheet.h"
 #include "app/screens/browser/NavigationView.h"
 #include "app/screens/browser/TDProjectItem.h"
 #include "app/screens/browser/TDProjectMasterView.h"
-#include "app/screens/common/TDToolbar.h"
 #include "app/screens/common/EditTDProjectSheet.h"
 #include "app/screens/common/TDDisplayText.h"
+#include "app/screens/common/TDProjectSheetTemplate.h"
+#include "app/screens/common/TDToolbar.h"
 #include "app/screens/settings/SettingsView.h"
 
+#include <QClipboard>
 #include <QComboBox>
+#include <QHelpEvent>
+#include <QLineEdit>
 #include <QMainWindow>
+#include <QScreen>
+#include <QToolButton>
+#include <QToolTip>
 
 TEST(TDDisplayText, CutsOnACharacterBoundary)
 {
@@ -62,4 +70,126 @@ TEST(TDDisplayText, HugeStoredNamesAreShownBoundedEverywhere)
     for (TDCategoryRow* row : settings.rows())
         EXPECT_LE(row->text().size(), tdDisplayTextLimit + 1);
     EXPECT_EQ(project->name().size(), huge.size()) << "the stored name stays as it is";
+}
+
+// A one-line field shows a pasted line break as a space; the name it stores must be the one shown,
+// and a name with line breaks written by another program must not show as two half-cut lines.
+TEST(TDDisplayText, LineBreaksInNamesAreShownAndTypedAsSpaces)
+{
+    apptest::LibraryRoot root;
+    TDStores stores = screentest::makeStores();
+    auto category = TDCategory::make(platform::Uuid::random(), "Two\nlines");
+    stores.categoryStore->setTdCategories({ category });
+    auto project = screentest::project(QString::fromUtf8("Line one\r\nLine\ttwo\xe2\x80\xa8three"), category);
+    stores.projectStore->setTdProjects({ project });
+    const QString shown = "Line one  Line two three";
+
+    QMainWindow window;
+    auto* content = new NavigationView(stores, &window);
+    window.setCentralWidget(content);
+    window.resize(1200, 700);
+    window.show();
+    QCoreApplication::processEvents();
+    auto* grid = dynamic_cast<TDProjectMasterView*>(content->destinationView());
+    ASSERT_TRUE(grid);
+    ASSERT_EQ(grid->cards().size(), 1);
+    EXPECT_EQ(grid->cards().front()->nameText(), shown);
+    EXPECT_EQ(grid->cards().front()->categoryText(), "Two lines");
+    grid->push(project);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(content->toolbar()->title(), shown);
+    EXPECT_FALSE(window.windowTitle().contains('\n'));
+    SettingsView settings(stores);
+    ASSERT_EQ(settings.rows().size(), 1);
+    EXPECT_EQ(settings.rows().front()->text(), "Two lines");
+
+    QApplication::clipboard()->setText("Pasted\nfrom a list\r\n");
+    CreateTDProjectSheet create(stores, &window);
+    create.open();
+    QCoreApplication::processEvents();
+    create.form()->nameField()->setFocus();
+    QTest::keyClick(create.form()->nameField(), Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(create.name(), "Pasted from a list  ");
+    create.reject();
+
+    settings.addButton()->click();
+    QLineEdit* field = settings.newCategoryField();
+    ASSERT_TRUE(field);
+    field->setFocus();
+    QTest::keyClick(field, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(field->text(), "Pasted from a list  ");
+    EXPECT_EQ(project->name(), QString::fromUtf8("Line one\r\nLine\ttwo\xe2\x80\xa8three"))
+        << "the stored name stays as it is";
+}
+
+// In a right-to-left layout a name starts at the right and still reads as written: a Latin name
+// keeps its punctuation at its end. Back points to the right, where pages come from there.
+TEST(TDDisplayText, InARightToLeftLayoutTextsStartAtTheRightInTheirOwnDirection)
+{
+    auto ink = [](Qt::LayoutDirection direction, QRect* box) {
+        QGuiApplication::setLayoutDirection(direction);
+        TDElidedLabel label;
+        label.setFullText("Hello, world!");
+        label.resize(300, label.sizeHint().height());
+        QImage image = label.grab().toImage();
+        *box = screentest::inkBounds(image, image.pixelColor(299, 0));
+        return box->isEmpty() ? QImage() : image.copy(*box);
+    };
+    auto backIcon = [](Qt::LayoutDirection direction) {
+        QGuiApplication::setLayoutDirection(direction);
+        TDToolbar toolbar;
+        return toolbar.findChild<QToolButton*>("backButton")->icon().pixmap(18).toImage();
+    };
+    QRect leftToRight, rightToLeft;
+    const QImage forwards = ink(Qt::LeftToRight, &leftToRight);
+    const QImage mirrored = ink(Qt::RightToLeft, &rightToLeft);
+    const QImage backForwards = backIcon(Qt::LeftToRight);
+    const QImage backMirrored = backIcon(Qt::RightToLeft);
+    QGuiApplication::setLayoutDirection(Qt::LeftToRight);
+    ASSERT_FALSE(forwards.isNull());
+    EXPECT_LT(leftToRight.left(), 10);
+    EXPECT_GT(rightToLeft.right(), 290);
+    EXPECT_EQ(mirrored, forwards) << "the same text, drawn the same way, against the other edge";
+    auto difference = [](const QImage& a, const QImage& b) {
+        int sum = 0;
+        for (int y = 0; y < a.height(); ++y)
+            for (int x = 0; x < a.width(); ++x)
+                sum += std::abs(qAlpha(a.pixel(x, y)) - qAlpha(b.pixel(x, y)));
+        return sum;
+    };
+    EXPECT_LT(difference(backMirrored, backForwards.mirrored(true, false)) * 4,
+        difference(backMirrored, backForwards));
+}
+
+// The tooltip is where an elided name is read whole: a name of one long word wraps there instead of
+// running off the screen, and reads as it was given.
+TEST(TDDisplayText, ATooltipWrapsANameOfOneLongWord)
+{
+    const QString name = QString(120, 'W') + QString::fromUtf8("\xf0\x9f\x91\xa9\xe2\x80\x8d\xf0\x9f\x92\xbb")
+        + QString(120, 'W');
+    auto project = screentest::project(name, TDCategory::make(platform::Uuid::random(), "Music"));
+    QWidget window;
+    window.resize(600, 400);
+    auto* card = new TDProjectItem(project, 1000, &window);
+    auto* label = new TDElidedLabel(&window);
+    label->setFullText(name);
+    window.show();
+    QCoreApplication::processEvents();
+    for (QWidget* widget : { static_cast<QWidget*>(card), static_cast<QWidget*>(label) }) {
+        QString tip = widget->toolTip();
+        EXPECT_TRUE(tip.contains(QString::fromUtf8("\xf0\x9f\x91\xa9\xe2\x80\x8d\xf0\x9f\x92\xbb")))
+            << "never broken inside a character";
+        EXPECT_EQ(tip.remove(QChar(0x200B)), name);
+        QHelpEvent help(QEvent::ToolTip, QPoint(5, 5), widget->mapToGlobal(QPoint(5, 5)));
+        QCoreApplication::sendEvent(widget, &help);
+        QCoreApplication::processEvents();
+        QWidget* shown = nullptr;
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            if (top->inherits("QTipLabel") && top->isVisible())
+                shown = top;
+        }
+        ASSERT_TRUE(shown);
+        EXPECT_LE(shown->width(), widget->screen()->geometry().width());
+        QToolTip::hideText();
+    }
 }

@@ -95,6 +95,34 @@ TEST(SettingsView, OpensOnTheFirstCategoryAndAPressAnywhereOnARowSelectsIt)
 }
 
 // Without a mouse the category "minus" removes is chosen with the arrows.
+// A long Latin name in a right-to-left layout is set against the right edge and still ends in
+// its ellipsis: a dot on the baseline, not a letter, is the ink furthest right.
+TEST(SettingsView, InARightToLeftLayoutALongNameStartsAtTheRightAndEndsInItsEllipsis)
+{
+    for (Qt::LayoutDirection direction : { Qt::LeftToRight, Qt::RightToLeft }) {
+        QGuiApplication::setLayoutDirection(direction);
+        Fixture f([](Fixture& f) {
+            f.stores.categoryStore->setTdCategories({ TDCategory::make(platform::Uuid::random(),
+                "Photography with a very long category name that does not fit in the box at all") });
+        });
+        TDCategoryRow* row = f.view->rows().front();
+        f.click(0);
+        QImage image = row->grab().toImage();
+        QGuiApplication::setLayoutDirection(Qt::LeftToRight);
+        const QColor ground = image.pixelColor(2, 2);
+        const QRect ink = screentest::inkBounds(image, ground, {}, 80);
+        ASSERT_FALSE(ink.isEmpty());
+        if (direction == Qt::RightToLeft)
+            EXPECT_GT(ink.right(), row->width() - 8 - 4);
+        else
+            EXPECT_LT(ink.left(), 8 + 4);
+        const QRect end
+            = screentest::inkBounds(image, ground, QRect(ink.right() - 1, 0, 2, image.height()), 80);
+        EXPECT_LE(end.height(), 3) << "the last ink is the ellipsis's dot";
+        EXPECT_GT(end.top(), ink.center().y());
+    }
+}
+
 TEST(SettingsView, TheArrowsChooseTheCategoryMinusRemoves)
 {
     Fixture f;
