@@ -321,6 +321,11 @@ Outcome FileManager::writeAtomically(const Url& url, const QByteArray& bytes)
         ::unlink(temporary.constData());
         return Outcome::failure(PlatformError::fromErrno(error, target));
     };
+    // The group first (changing it may clear the set-group-ID bit): a file shared in a group stays
+    // readable to its other members. Where the saver is not in that group, or the file system keeps
+    // no owners, the new file has the saver's group, as any file the saver makes.
+    if (exists && S_ISREG(existing.st_mode))
+        (void)::fchown(fd, uid_t(-1), existing.st_gid);
     if (exists && S_ISREG(existing.st_mode) && ::fchmod(fd, existing.st_mode & 07777) != 0
         && !permissionsUnsupported(errno))
         return fail(errno, true);
