@@ -343,3 +343,30 @@ TEST(TDLibrary, WorkUnderWayWhenTheProgramQuitsIsFinishedBeforeItExits)
     EXPECT_FALSE(QFileInfo::exists(f.root.library() + "/Alpha"))
         << "the folder went once the saves were done";
 }
+
+// A library on a disk that was unplugged (the library folder a link to nowhere now) or moved away
+// while the program runs: a new note is not made anywhere else, and the user is told the library
+// folder is missing rather than that a note of that name exists.
+TEST(TDLibrary, ANoteIsNotMadeWhileTheLibraryFolderIsGone)
+{
+    for (bool link : { true, false }) {
+        SCOPED_TRACE(link ? "unplugged" : "moved away");
+        Library f;
+        const QString away = f.root.root() + "/away";
+        ASSERT_TRUE(QDir().rename(f.root.library(), away));
+        if (link) {
+            ASSERT_TRUE(QFile::link(f.root.root() + "/unplugged", f.root.library()));
+        }
+        std::optional<TDLibraryFailure> failure;
+        f.library.createNote(f.project, "Next", [&](auto created) {
+            failure = created ? TDLibraryFailure { TDLibraryFailure::Kind::refused, "made", {} }
+                              : created.error();
+        });
+        ASSERT_TRUE(testsupport::waitUntil([&] { return failure.has_value(); }));
+        EXPECT_EQ(failure->kind, TDLibraryFailure::Kind::fileFailed) << failure->title.toStdString();
+        EXPECT_TRUE(failure->message.contains(f.root.library())) << failure->message.toStdString();
+        EXPECT_EQ(f.project->tdNote().size(), 1u);
+        EXPECT_FALSE(QFileInfo(f.root.library()).isDir()) << "no second library folder is started";
+        EXPECT_FALSE(QFileInfo::exists(away + "/Alpha/notes/Next"));
+    }
+}
