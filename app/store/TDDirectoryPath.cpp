@@ -172,6 +172,14 @@ QString TDDirectoryPath::safeName(const QString& outsideName, DirectionControls 
         : cut;
 }
 
+std::optional<platform::PlatformError> TDDirectoryPath::libraryFolderMissing()
+{
+    const Url library = libraryFolderURL();
+    if (platform::FileManager::directoryExists(library))
+        return std::nullopt;
+    return platform::PlatformError::fromErrno(ENOENT, library.isValid() ? library.path() : QString());
+}
+
 bool TDDirectoryPath::isInsideLibraryFolder(const Url& url)
 {
     Url library = libraryFolderURL();

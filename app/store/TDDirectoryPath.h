@@ -57,6 +57,10 @@ public:
     // shows, so a name could show another extension than the one it has.
     static bool isDirectionControl(QChar c);
 
+    // Why nothing can be made or renamed in the library now: its folder is not there (its disk
+    // unplugged, the folder moved away while the program runs). None when it is.
+    static std::optional<platform::PlatformError> libraryFolderMissing();
+
     // Whether `url` lies strictly inside the library folder, also after resolving symbolic links
     // of the parts that exist.
     static bool isInsideLibraryFolder(const platform::Url& url);

@@ -94,9 +94,8 @@ Result<Url, PlatformError> createNoteFiles(const Url& projectFolder, const QStri
     // The missing folders on the way are made, but never the library folder: gone while the
     // program runs (its disk unplugged, the folder moved away), a note made in a new one would be
     // hidden from the user once the library is back.
-    const Url library = TDDirectoryPath::libraryFolderURL();
-    if (!FileManager::directoryExists(library))
-        return Outcome::failure(PlatformError::fromErrno(ENOENT, library.path()));
+    if (auto missing = TDDirectoryPath::libraryFolderMissing())
+        return Outcome::failure(*missing);
     auto notes = FileManager::createDirectory(
         folder.deletingLastPathComponent(), platform::IntermediateDirectories::create);
     // Only the note's own folder existing means the title is taken; something else in the way of

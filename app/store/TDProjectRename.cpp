@@ -45,6 +45,10 @@ Result<Success, PlatformError> renameTDProject(
         auto moved = platform::FileManager::moveItem(oldFolder, newFolder);
         if (!moved)
             return moved;
+    } else if (auto missing = TDDirectoryPath::libraryFolderMissing()) {
+        // The whole library is away (its disk unplugged): renamed records would no longer find the
+        // folder, still under its old name, once it is back.
+        return Result<Success, PlatformError>::failure(*missing);
     } else {
         QString oldPath = oldFolder.isValid()
             ? oldFolder.path()
