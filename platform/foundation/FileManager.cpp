@@ -274,12 +274,16 @@ Outcome FileManager::writeAtomically(const Url& url, const QByteArray& bytes)
     // success from `commit()` even when the buffered bytes met a full disk.
     QString target = url.path();
     struct stat existing;
-    const bool exists = ::lstat(nativePath(url).constData(), &existing) == 0;
-    if (exists && S_ISLNK(existing.st_mode)) {
-        // A symbolic link keeps pointing at the file it named; that file gets the new content.
-        const QString resolved = QFileInfo(target).canonicalFilePath();
-        if (!resolved.isEmpty() && ::stat(QFile::encodeName(resolved).constData(), &existing) == 0)
-            target = resolved;
+    bool exists = ::lstat(nativePath(url).constData(), &existing) == 0;
+    // A symbolic link keeps pointing where it did: the file it names gets the new content, made
+    // there when it is missing. Where the link leads to no folder (its disk unplugged) the save
+    // fails: a plain file in the link's place would silently part the user's file from the library.
+    for (int hops = 0; exists && S_ISLNK(existing.st_mode); ++hops) {
+        const QString next = QFileInfo(target).symLinkTarget();
+        if (hops == 40 || next.isEmpty())
+            return Outcome::failure(PlatformError::fromErrno(ELOOP, url.path()));
+        target = next;
+        exists = ::lstat(QFile::encodeName(target).constData(), &existing) == 0;
     }
     const QByteArray finalPath = QFile::encodeName(target);
     const QFileInfo info(target);

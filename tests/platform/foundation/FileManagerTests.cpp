@@ -320,3 +320,28 @@ TEST_F(FileManagerTest, ASaveKeepsTheFilesPermissionsAndGroup)
     EXPECT_TRUE(QFileInfo(at("link.txt").path()).isSymLink());
     EXPECT_EQ(FileManager::readRegularFile(at("private.txt")).value(), QByteArray("new"));
 }
+
+// A file kept elsewhere through a link (a note or library file on another disk) stays linked: the
+// save goes to where the link points, also when nothing is there yet, and fails when that place is
+// gone (its disk unplugged) rather than putting a plain file where the link was.
+TEST_F(FileManagerTest, ASaveGoesThroughALinkAndNeverReplacesIt)
+{
+    ASSERT_TRUE(FileManager::createDirectory(at("disk"), IntermediateDirectories::create));
+    auto link = [&](const char* target, const char* name) {
+        ASSERT_EQ(::symlink(target, QFile::encodeName(at(name).path()).constData()), 0);
+    };
+    link("disk/note.txt", "note.txt");
+    link("note.txt", "chained.txt");
+    link("unplugged/projects.library", "projects.library");
+
+    ASSERT_TRUE(FileManager::writeAtomically(at("note.txt"), "first"));
+    EXPECT_EQ(FileManager::readRegularFile(at("disk/note.txt")).value(), QByteArray("first"));
+    ASSERT_TRUE(FileManager::writeAtomically(at("chained.txt"), "second"));
+    EXPECT_EQ(FileManager::readRegularFile(at("disk/note.txt")).value(), QByteArray("second"));
+
+    auto unplugged = FileManager::writeAtomically(at("projects.library"), "[]");
+    ASSERT_FALSE(unplugged);
+    EXPECT_EQ(unplugged.error().code, ENOENT);
+    for (const char* name : { "note.txt", "chained.txt", "projects.library" })
+        EXPECT_TRUE(QFileInfo(at(name).path()).isSymLink()) << name;
+}
