@@ -366,6 +366,8 @@ Outcome FileManager::writeAtomically(const Url& url, const QByteArray& bytes)
 
 bool FileVersion::operator==(const FileVersion& other) const
 {
+    if (modified.tv_nsec == 0)
+        return false;
     return device == other.device && inode == other.inode && size == other.size
         && modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec
         && regular == other.regular;

@@ -345,3 +345,20 @@ TEST_F(FileManagerTest, ASaveGoesThroughALinkAndNeverReplacesIt)
     for (const char* name : { "note.txt", "chained.txt", "projects.library" })
         EXPECT_TRUE(QFileInfo(at(name).path()).isSymLink()) << name;
 }
+
+// A disk that keeps times to 2 s (FAT on a memory card) shows another program's same-size write
+// made within the tick of a save as the same version: there, versions are never taken as equal, so
+// the content decides whether the file changed elsewhere.
+TEST_F(FileManagerTest, VersionsWithCoarseTimesAreNeverTakenAsTheSame)
+{
+    ASSERT_TRUE(FileManager::writeAtomically(at("note.txt"), "mine"));
+    const auto fine = FileManager::versionOf(at("note.txt"));
+    ASSERT_TRUE(fine);
+    EXPECT_EQ(*fine, *FileManager::versionOf(at("note.txt")));
+
+    const timespec tick[2] = { { 1'800'000'000, 0 }, { 1'800'000'000, 0 } };
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(at("note.txt").path()).constData(), tick, 0), 0);
+    const auto coarse = FileManager::versionOf(at("note.txt"));
+    ASSERT_TRUE(coarse);
+    EXPECT_FALSE(*coarse == *FileManager::versionOf(at("note.txt")));
+}
