@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <cerrno>
 
 using platform::Url;
@@ -132,6 +133,21 @@ std::optional<TDNameProblem> TDDirectoryPath::nameProblem(const QString& name)
         return TDNameProblem { QStringLiteral("The name is too long"),
             QStringLiteral("A name can be at most 255 bytes long. Please enter a shorter name.") };
     return std::nullopt;
+}
+
+platform::PlatformError TDDirectoryPath::explainedNameRefusal(
+    platform::PlatformError error, const QString& name)
+{
+    static const QString refused = QStringLiteral(":*?\"<>|\\");
+    const bool refusal = error.domain == platform::PlatformError::posixDomain
+        && (error.code == EINVAL || error.code == EPERM);
+    if (!refusal || std::none_of(name.begin(), name.end(), [](QChar c) { return refused.contains(c); }))
+        return error;
+    error.description += QStringLiteral(". The disk that holds the library does not accept some of the "
+                                        "characters in \"%1\" (such as : * ? \" < > | \\). Please use a "
+                                        "different name.")
+                             .arg(name);
+    return error;
 }
 
 bool TDDirectoryPath::isDirectionControl(QChar c)

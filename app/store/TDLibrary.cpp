@@ -401,7 +401,8 @@ void TDLibrary::renameNote(const std::shared_ptr<TDProject>& project, const std:
         if (itemExists(oldFolder)) {
             auto folderMoved = platform::FileManager::moveItem(oldFolder, newFolder);
             if (!folderMoved)
-                return operation->fail(Kind::fileFailed, failed, folderMoved.error().description);
+                return operation->fail(Kind::fileFailed, failed,
+                    TDDirectoryPath::explainedNameRefusal(folderMoved.error(), title).description);
             moved.push_back({ oldFolder, newFolder });
         } else {
             printMissing(oldFolder);
@@ -411,7 +412,8 @@ void TDLibrary::renameNote(const std::shared_ptr<TDProject>& project, const std:
         if (itemExists(movedTextFile)) {
             auto fileMoved = platform::FileManager::moveItem(movedTextFile, newTextFile);
             if (!fileMoved) {
-                const QString reason = fileMoved.error().description;
+                const QString reason
+                    = TDDirectoryPath::explainedNameRefusal(fileMoved.error(), title).description;
                 if (undoMoves(moved))
                     return operation->fail(Kind::fileFailed, failed, reason);
                 return operation->fail(Kind::fileFailed, failed, reason,

@@ -107,7 +107,7 @@ Result<Url, PlatformError> createNoteFiles(const Url& projectFolder, const QStri
     // Exclusive: an existing folder (a note of that name, or one a failed save left) stays as it is.
     auto made = FileManager::createDirectory(folder, platform::IntermediateDirectories::doNotCreate);
     if (!made)
-        return Outcome::failure(made.error());
+        return Outcome::failure(TDDirectoryPath::explainedNameRefusal(made.error(), title));
     QFile text(file.path());
     if (!text.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
         PlatformError error
