@@ -24,12 +24,21 @@ Url childOf(const Url& base, const QString& component)
     return child;
 }
 
-QString resolvedPath(const QString& path)
+QString resolvedPath(const QString& path, int hops = 0)
 {
     // Resolve the longest existing prefix, then put the missing rest back lexically.
     QString existing = QDir::cleanPath(path);
     QStringList rest;
     while (!existing.isEmpty() && existing != QLatin1String("/") && !QFileInfo::exists(existing)) {
+        const QFileInfo entry(existing);
+        if (entry.isSymLink() && hops < 40) {
+            // A link to nothing yet leads where it points (a save through it makes the file there),
+            // not where it stands.
+            QString target = entry.symLinkTarget();
+            for (const QString& part : rest)
+                target += QLatin1Char('/') + part;
+            return resolvedPath(target, hops + 1);
+        }
         qsizetype slash = existing.lastIndexOf(QLatin1Char('/'));
         rest.prepend(existing.mid(slash + 1));
         existing = slash <= 0 ? QStringLiteral("/") : existing.left(slash);
