@@ -278,6 +278,12 @@ Outcome FileManager::writeAtomically(const Url& url, const QByteArray& bytes)
     // A symbolic link keeps pointing where it did: the file it names gets the new content, made
     // there when it is missing. Where the link leads to no folder (its disk unplugged) the save
     // fails: a plain file in the link's place would silently part the user's file from the library.
+    if (exists && S_ISLNK(existing.st_mode)) {
+        // Where the file is there, the system resolves the whole path, as it does for any open.
+        const QString resolved = QFileInfo(target).canonicalFilePath();
+        if (!resolved.isEmpty() && ::stat(QFile::encodeName(resolved).constData(), &existing) == 0)
+            target = resolved;
+    }
     for (int hops = 0; exists && S_ISLNK(existing.st_mode); ++hops) {
         const QString next = QFileInfo(target).symLinkTarget();
         if (hops == 40 || next.isEmpty())
