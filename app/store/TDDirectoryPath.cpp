@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <cerrno>
 
 using platform::Url;
@@ -23,12 +24,21 @@ Url childOf(const Url& base, const QString& component)
     return child;
 }
 
-QString resolvedPath(const QString& path)
+QString resolvedPath(const QString& path, int hops = 0)
 {
     // Resolve the longest existing prefix, then put the missing rest back lexically.
     QString existing = QDir::cleanPath(path);
     QStringList rest;
     while (!existing.isEmpty() && existing != QLatin1String("/") && !QFileInfo::exists(existing)) {
+        const QFileInfo entry(existing);
+        if (entry.isSymLink() && hops < 40) {
+            // A link to nothing yet leads where it points (a save through it makes the file there),
+            // not where it stands.
+            QString target = entry.symLinkTarget();
+            for (const QString& part : rest)
+                target += QLatin1Char('/') + part;
+            return resolvedPath(target, hops + 1);
+        }
         qsizetype slash = existing.lastIndexOf(QLatin1Char('/'));
         rest.prepend(existing.mid(slash + 1));
         existing = slash <= 0 ? QStringLiteral("/") : existing.left(slash);
@@ -134,6 +144,21 @@ std::optional<TDNameProblem> TDDirectoryPath::nameProblem(const QString& name)
     return std::nullopt;
 }
 
+platform::PlatformError TDDirectoryPath::explainedNameRefusal(
+    platform::PlatformError error, const QString& name)
+{
+    static const QString refused = QStringLiteral(":*?\"<>|\\");
+    const bool refusal = error.domain == platform::PlatformError::posixDomain
+        && (error.code == EINVAL || error.code == EPERM);
+    if (!refusal || std::none_of(name.begin(), name.end(), [](QChar c) { return refused.contains(c); }))
+        return error;
+    error.description += QStringLiteral(". The disk that holds the library does not accept some of the "
+                                        "characters in \"%1\" (such as : * ? \" < > | \\). Please use a "
+                                        "different name.")
+                             .arg(name);
+    return error;
+}
+
 bool TDDirectoryPath::isDirectionControl(QChar c)
 {
     const char16_t u = c.unicode();
@@ -170,6 +195,14 @@ QString TDDirectoryPath::safeName(const QString& outsideName, DirectionControls 
     return cut.isEmpty() || cut == QLatin1String(".") || cut == QLatin1String("..")
         ? QStringLiteral("Untitled")
         : cut;
+}
+
+std::optional<platform::PlatformError> TDDirectoryPath::libraryFolderMissing()
+{
+    const Url library = libraryFolderURL();
+    if (platform::FileManager::directoryExists(library))
+        return std::nullopt;
+    return platform::PlatformError::fromErrno(ENOENT, library.isValid() ? library.path() : QString());
 }
 
 bool TDDirectoryPath::isInsideLibraryFolder(const Url& url)

@@ -46,6 +46,11 @@ public:
     // name, or none. Refused: blank, ".", "..", any "/" or NUL, more than 255 bytes of UTF-8.
     static std::optional<TDNameProblem> nameProblem(const QString& name);
 
+    // `error` from making or renaming a file or folder named `name`, told in the user's terms where
+    // the disk refused a character of the name (FAT and exFAT on memory cards and USB sticks accept
+    // none of : * ? " < > | \), as the system's "Invalid argument" does not say so.
+    static platform::PlatformError explainedNameRefusal(platform::PlatformError error, const QString& name);
+
     // A name from outside (a page title, a dropped file's name) made safe to use as one component:
     // "/", NUL, control characters and text-direction controls become "-", the ends are trimmed, an
     // empty, "." or ".." name becomes "Untitled", and it is cut to 200 bytes on a character
@@ -56,6 +61,10 @@ public:
     // Embeddings, overrides, isolates and direction marks: they reorder how the text around them
     // shows, so a name could show another extension than the one it has.
     static bool isDirectionControl(QChar c);
+
+    // Why nothing can be made or renamed in the library now: its folder is not there (its disk
+    // unplugged, the folder moved away while the program runs). None when it is.
+    static std::optional<platform::PlatformError> libraryFolderMissing();
 
     // Whether `url` lies strictly inside the library folder, also after resolving symbolic links
     // of the parts that exist.

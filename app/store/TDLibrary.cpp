@@ -385,6 +385,12 @@ void TDLibrary::renameNote(const std::shared_ptr<TDProject>& project, const std:
                 Kind::fileFailed, failed, tdLocalized("The note's files are not in its project's folder."));
     }
 
+    // With the whole library away (its disk unplugged), the renamed note would no longer find its
+    // files, still under the old name, once the library is back.
+    if (!itemExists(oldFolder)) {
+        if (auto missing = TDDirectoryPath::libraryFolderMissing())
+            return operation->fail(Kind::fileFailed, failed, missing->description);
+    }
     std::vector<Move> moved;
     if (newFolder != oldFolder) {
         // Never moved onto: a folder of that name that no note lists is someone's, not this note's.
@@ -395,7 +401,8 @@ void TDLibrary::renameNote(const std::shared_ptr<TDProject>& project, const std:
         if (itemExists(oldFolder)) {
             auto folderMoved = platform::FileManager::moveItem(oldFolder, newFolder);
             if (!folderMoved)
-                return operation->fail(Kind::fileFailed, failed, folderMoved.error().description);
+                return operation->fail(Kind::fileFailed, failed,
+                    TDDirectoryPath::explainedNameRefusal(folderMoved.error(), title).description);
             moved.push_back({ oldFolder, newFolder });
         } else {
             printMissing(oldFolder);
@@ -405,7 +412,8 @@ void TDLibrary::renameNote(const std::shared_ptr<TDProject>& project, const std:
         if (itemExists(movedTextFile)) {
             auto fileMoved = platform::FileManager::moveItem(movedTextFile, newTextFile);
             if (!fileMoved) {
-                const QString reason = fileMoved.error().description;
+                const QString reason
+                    = TDDirectoryPath::explainedNameRefusal(fileMoved.error(), title).description;
                 if (undoMoves(moved))
                     return operation->fail(Kind::fileFailed, failed, reason);
                 return operation->fail(Kind::fileFailed, failed, reason,

@@ -8,6 +8,8 @@
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/Print.h"
 
+#include <QFileInfo>
+
 #include <cerrno>
 
 using platform::DispatchQueue;
@@ -22,6 +24,17 @@ template<typename List> struct FileLoad {
     QString reason;
 };
 
+// Why the library folder holding `file` cannot be reached: it is a link to a place that is not
+// there (a disk not connected). Empty when it can, or when nothing is there at all (a first start).
+QString unreachableFolder(const platform::Url& file)
+{
+    const QFileInfo folder(file.deletingLastPathComponent().path());
+    if (!folder.isSymLink() || folder.exists())
+        return {};
+    return QStringLiteral("%1 leads to %2, which is not there; is its disk connected?")
+        .arg(folder.filePath(), folder.symLinkTarget());
+}
+
 template<typename List, typename Decode>
 FileLoad<List> readAndDecode(const TDLibraryFile& file, Decode decode)
 {
@@ -30,6 +43,15 @@ FileLoad<List> readAndDecode(const TDLibraryFile& file, Decode decode)
     if (!bytes) {
         const PlatformError& error = bytes.error();
         bool missing = error.domain == PlatformError::posixDomain && error.code == ENOENT;
+        // Not a library without this file, but one that cannot be reached: its files, once back,
+        // are kept before a save replaces them.
+        if (missing) {
+            if (QString why = unreachableFolder(file.location()); !why.isEmpty()) {
+                load.outcome = TDLibraryFile::LoadOutcome::notLoaded;
+                load.reason = why;
+                return load;
+            }
+        }
         load.outcome = missing ? TDLibraryFile::LoadOutcome::missing : TDLibraryFile::LoadOutcome::notLoaded;
         if (!missing)
             load.reason = error.description;

@@ -91,14 +91,23 @@ Result<Url, PlatformError> createNoteFiles(const Url& projectFolder, const QStri
     if (!folder.isValid() || !file.isValid() || !TDDirectoryPath::isInsideLibraryFolder(folder))
         return Outcome::failure(PlatformError::fromErrno(
             EINVAL, QStringLiteral("\"%1\" cannot name a note's folder").arg(title)));
+    // The missing folders on the way are made, but never the library folder: gone while the
+    // program runs (its disk unplugged, the folder moved away), a note made in a new one would be
+    // hidden from the user once the library is back.
+    if (auto missing = TDDirectoryPath::libraryFolderMissing())
+        return Outcome::failure(*missing);
     auto notes = FileManager::createDirectory(
         folder.deletingLastPathComponent(), platform::IntermediateDirectories::create);
+    // Only the note's own folder existing means the title is taken; something else in the way of
+    // the notes folder is not a folder.
+    if (!notes && notes.error().domain == PlatformError::posixDomain && notes.error().code == EEXIST)
+        return Outcome::failure(PlatformError::fromErrno(ENOTDIR, folder.deletingLastPathComponent().path()));
     if (!notes)
         return Outcome::failure(notes.error());
     // Exclusive: an existing folder (a note of that name, or one a failed save left) stays as it is.
     auto made = FileManager::createDirectory(folder, platform::IntermediateDirectories::doNotCreate);
     if (!made)
-        return Outcome::failure(made.error());
+        return Outcome::failure(TDDirectoryPath::explainedNameRefusal(made.error(), title));
     QFile text(file.path());
     if (!text.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
         PlatformError error

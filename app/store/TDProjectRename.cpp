@@ -44,7 +44,12 @@ Result<Success, PlatformError> renameTDProject(
                 EEXIST, QStringLiteral("\"%1\" already exists.").arg(newFolder.path())));
         auto moved = platform::FileManager::moveItem(oldFolder, newFolder);
         if (!moved)
-            return moved;
+            return Result<Success, PlatformError>::failure(
+                TDDirectoryPath::explainedNameRefusal(moved.error(), newName));
+    } else if (auto missing = TDDirectoryPath::libraryFolderMissing()) {
+        // The whole library is away (its disk unplugged): renamed records would no longer find the
+        // folder, still under its old name, once it is back.
+        return Result<Success, PlatformError>::failure(*missing);
     } else {
         QString oldPath = oldFolder.isValid()
             ? oldFolder.path()

@@ -102,7 +102,11 @@ Result<Success, PlatformError> TDProjectStore::createProjectDirectory(const QStr
     if (TDDirectoryPath::nameProblem(name) || !folder.isValid())
         return Result<Success, PlatformError>::failure(PlatformError::fromErrno(
             EINVAL, QStringLiteral("\"%1\" cannot name a project folder").arg(name)));
-    return FileManager::createDirectory(folder, platform::IntermediateDirectories::doNotCreate);
+    auto made = FileManager::createDirectory(folder, platform::IntermediateDirectories::doNotCreate);
+    if (!made)
+        return Result<Success, PlatformError>::failure(
+            TDDirectoryPath::explainedNameRefusal(made.error(), name));
+    return made;
 }
 
 bool TDProjectStore::isLibraryFileName(const QString& name)

@@ -274,12 +274,22 @@ Outcome FileManager::writeAtomically(const Url& url, const QByteArray& bytes)
     // success from `commit()` even when the buffered bytes met a full disk.
     QString target = url.path();
     struct stat existing;
-    const bool exists = ::lstat(nativePath(url).constData(), &existing) == 0;
+    bool exists = ::lstat(nativePath(url).constData(), &existing) == 0;
+    // A symbolic link keeps pointing where it did: the file it names gets the new content, made
+    // there when it is missing. Where the link leads to no folder (its disk unplugged) the save
+    // fails: a plain file in the link's place would silently part the user's file from the library.
     if (exists && S_ISLNK(existing.st_mode)) {
-        // A symbolic link keeps pointing at the file it named; that file gets the new content.
+        // Where the file is there, the system resolves the whole path, as it does for any open.
         const QString resolved = QFileInfo(target).canonicalFilePath();
         if (!resolved.isEmpty() && ::stat(QFile::encodeName(resolved).constData(), &existing) == 0)
             target = resolved;
+    }
+    for (int hops = 0; exists && S_ISLNK(existing.st_mode); ++hops) {
+        const QString next = QFileInfo(target).symLinkTarget();
+        if (hops == 40 || next.isEmpty())
+            return Outcome::failure(PlatformError::fromErrno(ELOOP, url.path()));
+        target = next;
+        exists = ::lstat(QFile::encodeName(target).constData(), &existing) == 0;
     }
     const QByteArray finalPath = QFile::encodeName(target);
     const QFileInfo info(target);
@@ -321,6 +331,11 @@ Outcome FileManager::writeAtomically(const Url& url, const QByteArray& bytes)
         ::unlink(temporary.constData());
         return Outcome::failure(PlatformError::fromErrno(error, target));
     };
+    // The group first (changing it may clear the set-group-ID bit): a file shared in a group stays
+    // readable to its other members. Where the saver is not in that group, or the file system keeps
+    // no owners, the new file has the saver's group, as any file the saver makes.
+    if (exists && S_ISREG(existing.st_mode))
+        (void)::fchown(fd, uid_t(-1), existing.st_gid);
     if (exists && S_ISREG(existing.st_mode) && ::fchmod(fd, existing.st_mode & 07777) != 0
         && !permissionsUnsupported(errno))
         return fail(errno, true);
@@ -357,6 +372,8 @@ Outcome FileManager::writeAtomically(const Url& url, const QByteArray& bytes)
 
 bool FileVersion::operator==(const FileVersion& other) const
 {
+    if (modified.tv_nsec == 0)
+        return false;
     return device == other.device && inode == other.inode && size == other.size
         && modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec
         && regular == other.regular;

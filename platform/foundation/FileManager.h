@@ -20,7 +20,9 @@ enum class IntermediateDirectories { create, doNotCreate };
 
 // What tells one version of a file from another without reading it: which file it is, its size
 // and its time of change (not the status change time: sync clients and backups set attributes on
-// files they leave as they are).
+// files they leave as they are). Where that time is kept to whole seconds or coarser (FAT keeps
+// 2 s), another program's write in the same tick would look like the same version: such versions
+// never compare equal, so that callers tell them apart by their content.
 struct FileVersion {
     dev_t device = 0;
     ino_t inode = 0;

@@ -3,6 +3,8 @@
 #include "app/store/TDFolderIcon.h"
 #include "app/store/TDProjectStore.h"
 
+#include <cstring>
+
 using apptest::CapturedStream;
 using apptest::LibraryRoot;
 using platform::Url;
@@ -138,6 +140,25 @@ TEST(TDDirectoryPath, ProjectFolderCreationRefusesAnExistingFolder)
     EXPECT_FALSE(problem->title.isEmpty());
     EXPECT_FALSE(TDProjectStore::createProjectDirectory("P"));
     EXPECT_EQ(root.read("P/keep.txt"), QByteArray("mine"));
+}
+
+// A memory card refuses names with : * ? " < > | \ with a bare "Invalid argument" (or, through some
+// drivers, "Operation not permitted"): the user is told which name and why; other failures, and
+// refusals of names without such characters, stay as the system words them.
+TEST(TDDirectoryPath, ANameTheDiskRefusesIsExplained)
+{
+    auto explained = [](int code, const QString& name) {
+        return TDDirectoryPath::explainedNameRefusal(
+            platform::PlatformError::fromErrno(code, "/lib/" + name), name)
+            .description;
+    };
+    for (const QString name : { "Ideas: 2026", "What?", "a|b", "back\\slash" }) {
+        EXPECT_TRUE(explained(EINVAL, name).contains("does not accept some of the characters in \"" + name))
+            << name.toStdString();
+        EXPECT_TRUE(explained(EPERM, name).startsWith("/lib/" + name + ": "));
+    }
+    EXPECT_EQ(explained(EINVAL, "Plain"), "/lib/Plain: " + QString::fromLocal8Bit(std::strerror(EINVAL)));
+    EXPECT_FALSE(explained(ENOSPC, "Ideas: 2026").contains("does not accept"));
 }
 
 TEST(TDDirectoryPath, PreparingTheLibraryFolderCreatesItOnceEvenWithoutAnIcon)

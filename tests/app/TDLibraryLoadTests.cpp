@@ -242,6 +242,37 @@ TEST(TDLibraryLoad, FilesThatArePresentButDoNotLoadAreReportedWithTheirReason)
     EXPECT_FALSE(problems[1].read || problems[2].read);
 }
 
+// A library folder that is a link to another disk, started while that disk is not connected, is
+// not an empty library: it is reported, and once the disk is back its files are kept before any
+// save replaces them.
+TEST(TDLibraryLoad, ALibraryOnADiskNotConnectedIsReportedAndItsFilesAreKept)
+{
+    LibraryRoot root;
+    const QString disk = root.root() + "/stick/Tindrel.folder";
+    QDir().mkpath(root.documents());
+    ASSERT_TRUE(QFile::link(disk, root.library()));
+    Stores stores;
+    std::vector<TDLibraryLoadProblem> problems;
+    bool done = false;
+    CapturedStream err(stderr);
+    loadLibraryFiles(stores.projects, stores.media, stores.links,
+        [&](std::vector<TDLibraryLoadProblem> found) { problems = std::move(found), done = true; });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return done; }));
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_EQ(problems[0].fileName, "projects.library");
+    EXPECT_TRUE(problems[0].reason.contains(disk)) << problems[0].reason.toStdString();
+
+    // The disk is connected again; the first save keeps the file that is there.
+    QDir().mkpath(disk);
+    root.write("projects.library", projectsBytes(3));
+    bool saved = false;
+    stores.projects->save({}, [&](auto result) { saved = result.isSuccess(); });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return saved; }));
+    const QStringList kept = damagedCopies(root, "projects.library");
+    ASSERT_EQ(kept.size(), 1);
+    EXPECT_EQ(tdlibrary::decodeProjects(root.read(kept[0])).value().size(), 3u);
+}
+
 // Another program (a sync client, a hand edit) may change a library file while Tindrel runs: its
 // version is kept beside the file before Tindrel's list replaces it, and only then.
 TEST(TDLibraryLoad, AFileChangedElsewhereSinceItWasReadIsKeptBeforeItIsReplaced)

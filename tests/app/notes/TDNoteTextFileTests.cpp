@@ -43,3 +43,23 @@ TEST(TDNoteTextFile, ATextWithAUnicodeMarkOpensInItsEncoding)
         EXPECT_FALSE(TDNoteTextFile::read(url).isSuccess()) << "cut short";
     }
 }
+
+// A note file may be a link (to a synced folder inside the library, say): a save goes through it,
+// also when its file is missing, but never to a file outside the library, even one not there yet.
+TEST(TDNoteTextFile, ASaveGoesThroughALinkOnlyToAFileInsideTheLibrary)
+{
+    LibraryRoot root;
+    root.makeLibraryFolder();
+    QDir().mkpath(root.library() + "/synced");
+    ASSERT_TRUE(QFile::link(root.library() + "/synced/note.txt", root.file("inside.txt")));
+    ASSERT_TRUE(QFile::link(root.root() + "/outside.txt", root.file("outside.txt")));
+
+    ASSERT_TRUE(TDNoteTextFile::write(platform::Url::fileUrl(root.file("inside.txt")), "text").isSuccess());
+    EXPECT_EQ(root.read("synced/note.txt"), QByteArray("text"));
+    EXPECT_TRUE(QFileInfo(root.file("inside.txt")).isSymLink());
+
+    auto outside = TDNoteTextFile::write(platform::Url::fileUrl(root.file("outside.txt")), "text");
+    ASSERT_FALSE(outside.isSuccess());
+    EXPECT_EQ(outside.error().reason, TDNoteTextFile::Failure::Reason::outsideLibrary);
+    EXPECT_FALSE(QFileInfo::exists(root.root() + "/outside.txt"));
+}

@@ -343,3 +343,54 @@ TEST(TDLibrary, WorkUnderWayWhenTheProgramQuitsIsFinishedBeforeItExits)
     EXPECT_FALSE(QFileInfo::exists(f.root.library() + "/Alpha"))
         << "the folder went once the saves were done";
 }
+
+// A library on a disk that was unplugged (the library folder a link to nowhere now) or moved away
+// while the program runs: no note is made elsewhere, nothing is renamed only in the records (they
+// would no longer find the files, still under their old names, once the library is back), and the
+// user is told the library folder is missing rather than that a note of that name exists.
+TEST(TDLibrary, NothingIsMadeOrRenamedWhileTheLibraryFolderIsGone)
+{
+    using Run = std::function<void(Library&, TDLibrary::Done)>;
+    const std::pair<const char*, Run> operations[] = {
+        { "createNote",
+            [](Library& f, TDLibrary::Done done) {
+                f.library.createNote(f.project, "Next", [done](auto created) {
+                    done(created ? platform::Result<platform::Success, TDLibraryFailure>::success({})
+                                 : platform::Result<platform::Success, TDLibraryFailure>::failure(
+                                     created.error()));
+                });
+            } },
+        { "renameNote",
+            [](Library& f, TDLibrary::Done done) {
+                f.library.renameNote(f.project, f.note, "Final", f.note->date(), done);
+            } },
+        { "renameProject",
+            [](Library& f, TDLibrary::Done done) {
+                f.library.editProject(
+                    f.project, { "Gamma", f.project->startDate(), f.project->category() }, done);
+            } },
+    };
+    for (bool link : { true, false }) {
+        for (const auto& [name, run] : operations) {
+            SCOPED_TRACE(std::string(name) + (link ? ", unplugged" : ", moved away"));
+            Library f;
+            const QString away = f.root.root() + "/away";
+            ASSERT_TRUE(QDir().rename(f.root.library(), away));
+            if (link) {
+                ASSERT_TRUE(QFile::link(f.root.root() + "/unplugged", f.root.library()));
+            }
+            std::optional<platform::Result<platform::Success, TDLibraryFailure>> outcome;
+            run(f, [&](auto done) { outcome = done; });
+            ASSERT_TRUE(testsupport::waitUntil([&] { return outcome.has_value(); }));
+            ASSERT_FALSE(*outcome);
+            EXPECT_EQ(outcome->error().kind, TDLibraryFailure::Kind::fileFailed);
+            EXPECT_TRUE(outcome->error().message.contains(f.root.library()))
+                << outcome->error().message.toStdString();
+            EXPECT_EQ(f.project->name(), "Alpha");
+            ASSERT_EQ(f.project->tdNote().size(), 1u);
+            EXPECT_EQ(f.note->title(), "Draft");
+            EXPECT_EQ(f.note->contentURL().path(), f.root.library() + "/Alpha/notes/Draft/Draft.txt");
+            EXPECT_FALSE(QFileInfo(f.root.library()).isDir()) << "no second library folder is started";
+        }
+    }
+}

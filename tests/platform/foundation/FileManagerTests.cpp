@@ -5,9 +5,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -278,4 +280,85 @@ TEST_F(FileManagerTest, TheNextSaveOfAFileRemovesWhatKilledSavesOfItLeft)
     for (const QString& name : others + QStringList { ".f.json.saving-dir", ".f.json.saving-link" })
         EXPECT_TRUE(left.contains(name)) << name.toStdString();
     EXPECT_EQ(left.size(), others.size() + 3);
+}
+
+// A save replaces the file with a new one, which must keep what the old one shared it under: its
+// permissions (a private 0600 note, a 0660 library shared in a group) and its group, or the group's
+// other members can no longer read or save it. Through a link, the target keeps them.
+TEST_F(FileManagerTest, ASaveKeepsTheFilesPermissionsAndGroup)
+{
+    gid_t other = 0;
+    if (::geteuid() == 0) {
+        other = ::getegid() + 4242;
+    } else {
+        std::vector<gid_t> groups(std::size_t(std::max(::getgroups(0, nullptr), 0)));
+        groups.resize(std::size_t(std::max(::getgroups(int(groups.size()), groups.data()), 0)));
+        auto found = std::find_if(groups.begin(), groups.end(), [](gid_t g) { return g != ::getegid(); });
+        if (found == groups.end())
+            GTEST_SKIP() << "no second group to share a file in";
+        other = *found;
+    }
+    auto statOf = [](const Url& url) {
+        struct stat info { };
+        EXPECT_EQ(::stat(QFile::encodeName(url.path()).constData(), &info), 0);
+        return info;
+    };
+    ASSERT_TRUE(FileManager::writeAtomically(at("shared.library"), "old"));
+    ASSERT_EQ(::chown(QFile::encodeName(at("shared.library").path()).constData(), uid_t(-1), other), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(at("shared.library").path()).constData(), 0660), 0);
+    ASSERT_TRUE(FileManager::writeAtomically(at("private.txt"), "old"));
+    ASSERT_EQ(::chmod(QFile::encodeName(at("private.txt").path()).constData(), 0600), 0);
+    ASSERT_EQ(::symlink("private.txt", QFile::encodeName(at("link.txt").path()).constData()), 0);
+
+    for (const char* name : { "shared.library", "private.txt", "link.txt" })
+        ASSERT_TRUE(FileManager::writeAtomically(at(name), "new")) << name;
+
+    const struct stat shared = statOf(at("shared.library"));
+    EXPECT_EQ(shared.st_gid, other);
+    EXPECT_EQ(shared.st_mode & 07777, 0660u);
+    EXPECT_EQ(statOf(at("private.txt")).st_mode & 07777, 0600u);
+    EXPECT_TRUE(QFileInfo(at("link.txt").path()).isSymLink());
+    EXPECT_EQ(FileManager::readRegularFile(at("private.txt")).value(), QByteArray("new"));
+}
+
+// A file kept elsewhere through a link (a note or library file on another disk) stays linked: the
+// save goes to where the link points, also when nothing is there yet, and fails when that place is
+// gone (its disk unplugged) rather than putting a plain file where the link was.
+TEST_F(FileManagerTest, ASaveGoesThroughALinkAndNeverReplacesIt)
+{
+    ASSERT_TRUE(FileManager::createDirectory(at("disk"), IntermediateDirectories::create));
+    auto link = [&](const char* target, const char* name) {
+        ASSERT_EQ(::symlink(target, QFile::encodeName(at(name).path()).constData()), 0);
+    };
+    link("disk/note.txt", "note.txt");
+    link("note.txt", "chained.txt");
+    link("unplugged/projects.library", "projects.library");
+
+    ASSERT_TRUE(FileManager::writeAtomically(at("note.txt"), "first"));
+    EXPECT_EQ(FileManager::readRegularFile(at("disk/note.txt")).value(), QByteArray("first"));
+    ASSERT_TRUE(FileManager::writeAtomically(at("chained.txt"), "second"));
+    EXPECT_EQ(FileManager::readRegularFile(at("disk/note.txt")).value(), QByteArray("second"));
+
+    auto unplugged = FileManager::writeAtomically(at("projects.library"), "[]");
+    ASSERT_FALSE(unplugged);
+    EXPECT_EQ(unplugged.error().code, ENOENT);
+    for (const char* name : { "note.txt", "chained.txt", "projects.library" })
+        EXPECT_TRUE(QFileInfo(at(name).path()).isSymLink()) << name;
+}
+
+// A disk that keeps times to 2 s (FAT on a memory card) shows another program's same-size write
+// made within the tick of a save as the same version: there, versions are never taken as equal, so
+// the content decides whether the file changed elsewhere.
+TEST_F(FileManagerTest, VersionsWithCoarseTimesAreNeverTakenAsTheSame)
+{
+    ASSERT_TRUE(FileManager::writeAtomically(at("note.txt"), "mine"));
+    const auto fine = FileManager::versionOf(at("note.txt"));
+    ASSERT_TRUE(fine);
+    EXPECT_EQ(*fine, *FileManager::versionOf(at("note.txt")));
+
+    const timespec tick[2] = { { 1'800'000'000, 0 }, { 1'800'000'000, 0 } };
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(at("note.txt").path()).constData(), tick, 0), 0);
+    const auto coarse = FileManager::versionOf(at("note.txt"));
+    ASSERT_TRUE(coarse);
+    EXPECT_FALSE(*coarse == *FileManager::versionOf(at("note.txt")));
 }
