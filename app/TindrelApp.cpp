@@ -28,6 +28,7 @@
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -35,6 +36,61 @@
 #include <malloc.h>
 
 namespace {
+
+// Keeps the main window open while the library holds changes its files do not (their saves failed:
+// a disk gone, full or read-only), until the user chooses to lose them: quitting would otherwise
+// drop them with a line on standard error.
+class LibraryQuitGuard : public QObject {
+public:
+    LibraryQuitGuard(QMainWindow* window, TindrelApp* app)
+        : QObject(window)
+        , m_window(window)
+        , m_app(app)
+    {
+        window->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched != m_window || event->type() != QEvent::Close || m_quitWithoutSaving)
+            return false;
+        // A closed alert goes a little later; only one on screen counts.
+        const bool asking = m_alert && m_alert->isVisible();
+        if (!asking && m_app->isLibrarySavedAfterRetrying())
+            return false;
+        event->ignore();
+        if (!asking)
+            presentAlert();
+        return true;
+    }
+
+private:
+    void presentAlert()
+    {
+        m_alert = presentTDAlert(m_window, tdLocalized("The library could not be saved."),
+            tdLocalized("Your latest changes to projects, images or links could not be written to %1 "
+                        "and would be lost. Check that its disk is connected, writable and not full, "
+                        "then quit again to save them.")
+                .arg(QDir::toNativeSeparators(TDDirectoryPath::libraryFolderURL().path())));
+        if (auto* keep = m_alert->findChild<QPushButton*>(QStringLiteral("alertCloseButton")))
+            keep->setText(tdLocalized("Keep Open"));
+        QPushButton* quit
+            = m_alert->addButton(tdLocalized("Quit Without Saving"), QMessageBox::DestructiveRole);
+        quit->setObjectName(QStringLiteral("quitWithoutSavingButton"));
+        QObject::connect(quit, &QPushButton::clicked, this, [this] {
+            m_quitWithoutSaving = true;
+            // After the alert has gone: a window-modal box is still the window's child now.
+            QMetaObject::invokeMethod(
+                this, [this] { QApplication::closeAllWindows(); }, Qt::QueuedConnection);
+        });
+    }
+
+    QMainWindow* const m_window;
+    TindrelApp* const m_app;
+    QPointer<QMessageBox> m_alert;
+    bool m_quitWithoutSaving = false;
+};
 
 // Without this, a library file that did not load looks like an empty library, and the user may
 // start over in it.
@@ -149,6 +205,7 @@ QMainWindow* TindrelApp::showMainWindow()
         auto* content = new NavigationView(m_stores, window);
         content->setOnAppear([this] { loadLibraries(); });
         window->setCentralWidget(content);
+        new LibraryQuitGuard(window, this);
         tdCentreWindow(window, nullptr);
         m_mainWindow = window;
     }
@@ -266,4 +323,18 @@ void TindrelApp::loadLibraries(std::function<void()> finished)
             for (auto& work : waiting)
                 work();
         });
+}
+
+bool TindrelApp::isLibrarySavedAfterRetrying()
+{
+    if (!m_load->loaded)
+        return true;
+    const auto files = { m_stores.projectStore->libraryFile(), m_stores.mediaStore->libraryFile(),
+        m_stores.linkStore->libraryFile() };
+    auto behind = [&] {
+        return std::any_of(files.begin(), files.end(), [](const auto& file) { return file->isBehind(); });
+    };
+    if (behind())
+        saveUnsavedLibraryFiles();
+    return TDLibrary::finishPendingWork(std::chrono::seconds(10)) && !behind();
 }

@@ -17,6 +17,7 @@
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTest>
 
 using apptest::LibraryRoot;
@@ -151,6 +152,67 @@ TEST(TindrelApp, AtTheEndTheFilesLeftBehindByAFailedSaveAreSavedAgain)
     const int writes = app.stores().projectStore->libraryFile()->writesRequested();
     app.saveUnsavedLibraryFiles();
     EXPECT_EQ(app.stores().projectStore->libraryFile()->writesRequested(), writes);
+}
+
+TEST(TindrelApp, QuittingAsksBeforeLosingChangesTheLibraryFilesCouldNotTake)
+{
+    LibraryRoot root;
+    writeLibrary(root, 2, 0);
+    TindrelApp app;
+    QMainWindow* main = app.showMainWindow();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return app.isLibraryLoaded(); }));
+    // The links file cannot be replaced: every save of the library fails from there on.
+    QFile::remove(root.file("links.library"));
+    QDir(root.library()).mkdir("links.library");
+    std::optional<bool> saved;
+    TDLibrary(app.stores()).deleteProject(app.stores().projectStore->tdProjects().front(), [&](auto done) {
+        saved = bool(done);
+    });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return saved.has_value(); }));
+    ASSERT_FALSE(*saved);
+
+    QTest::keyClick(main, Qt::Key_Q, Qt::ControlModifier);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(main->isVisible()) << "the window stays while its changes are only in memory";
+    auto* alert = main->findChild<QMessageBox*>("tdAlert");
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->text(), "The library could not be saved.");
+    ASSERT_TRUE(alert->findChild<QPushButton*>("quitWithoutSavingButton"));
+    alert->findChild<QPushButton*>("alertCloseButton")->click();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(main->isVisible()) << "Keep Open keeps it";
+
+    // Once the disk takes the files again, quitting saves them and goes.
+    QDir(root.file("links.library")).removeRecursively();
+    main->close();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(main->isVisible());
+    auto written = tdlibrary::decodeProjects(root.read("projects.library"));
+    ASSERT_TRUE(written);
+    EXPECT_EQ(written.value().size(), 1u);
+}
+
+TEST(TindrelApp, QuitWithoutSavingLetsTheUnsavedChangesGo)
+{
+    LibraryRoot root;
+    writeLibrary(root, 1, 0);
+    TindrelApp app;
+    QMainWindow* main = app.showMainWindow();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return app.isLibraryLoaded(); }));
+    QFile::remove(root.file("links.library"));
+    QDir(root.library()).mkdir("links.library");
+    std::optional<bool> saved;
+    TDLibrary(app.stores()).deleteProject(app.stores().projectStore->tdProjects().front(), [&](auto done) {
+        saved = bool(done);
+    });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return saved.has_value(); }));
+
+    main->close();
+    QCoreApplication::processEvents();
+    auto* alert = main->findChild<QMessageBox*>("tdAlert");
+    ASSERT_TRUE(alert);
+    alert->findChild<QPushButton*>("quitWithoutSavingButton")->click();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !main->isVisible(); }));
 }
 
 TEST(TindrelApp, SettingsOpenFromTheMenuShortcutAt480Wide)
