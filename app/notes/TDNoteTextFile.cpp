@@ -151,6 +151,13 @@ Result<Success, TDNoteTextFile::Failure> TDNoteTextFile::write(const Url& url, c
     QByteArray bytes = text.toUtf8();
     if (text.startsWith(QChar(0xFEFF)))
         bytes.prepend("\xEF\xBB\xBF");
+    // A file past what `read` takes would save and then never open again.
+    if (bytes.size() > maximumTextBytes)
+        return Outcome::failure({ Reason::tooLarge,
+            QStringLiteral("The text is larger than the %1 MiB a note can be opened at, so it was not "
+                           "written to %2.")
+                .arg(maximumTextBytes >> 20)
+                .arg(url.path()) });
     auto written = FileManager::writeAtomically(url, bytes);
     if (!written)
         return Outcome::failure({ Reason::notWritten, written.error().description + QLatin1Char('.') });

@@ -40,7 +40,8 @@ public:
     static platform::Result<QString, Failure> read(const platform::Url& url);
 
     // Replaces the file atomically with `text` in UTF-8: a failed write (a full disk included)
-    // leaves the old file as it was. The note's folder is not created. A text that begins with
+    // leaves the old file as it was. The note's folder is not created. A text larger than
+    // `maximumTextBytes` in UTF-8 is refused, so that every note saved opens again. A text that begins with
     // U+FEFF is written after a byte-order mark, so `read` gives it back as it was.
     static platform::Result<platform::Success, Failure> write(const platform::Url& url, const QString& text);
 

@@ -23,6 +23,26 @@ TEST(TDNoteTextFile, EveryTextComesBackByteForByte)
     EXPECT_EQ(TDNoteTextFile::read(url).value(), u"written elsewhere"_qs);
 }
 
+// A note saved is a note that opens again: one past the size `read` takes is refused, and the file
+// keeps what it held.
+TEST(TDNoteTextFile, ATextTooLargeToOpenAgainIsNotSaved)
+{
+    LibraryRoot root;
+    root.makeLibraryFolder();
+    const platform::Url url = platform::Url::fileUrl(root.file("note.txt"));
+    ASSERT_TRUE(TDNoteTextFile::write(url, u"kept"_qs).isSuccess());
+    // Under the limit in UTF-16 code units, over it in UTF-8 bytes.
+    const QString large(qsizetype(TDNoteTextFile::maximumTextBytes / 2 + 1), QChar(0x00e9));
+    const auto written = TDNoteTextFile::write(url, large);
+    ASSERT_FALSE(written.isSuccess());
+    EXPECT_EQ(written.error().reason, TDNoteTextFile::Failure::Reason::tooLarge);
+    EXPECT_EQ(TDNoteTextFile::read(url).value(), u"kept"_qs);
+
+    const QString fits(qsizetype(TDNoteTextFile::maximumTextBytes / 2), QChar(0x00e9));
+    ASSERT_TRUE(TDNoteTextFile::write(url, fits).isSuccess());
+    EXPECT_EQ(TDNoteTextFile::read(url).value().size(), fits.size());
+}
+
 // Files that name their encoding with a byte-order mark, as Windows editors write "Unicode" text,
 // open; text cut short or without a mark must be UTF-8.
 TEST(TDNoteTextFile, ATextWithAUnicodeMarkOpensInItsEncoding)
