@@ -2,6 +2,7 @@
 #include "platform/text/UndoManager.h"
 
 #include <QInputMethodEvent>
+#include <QLineEdit>
 
 using namespace textviewtest;
 using platform::CharacterRange;
@@ -44,6 +45,30 @@ TEST(EDTextViewInput, CompositionReplacesTheSelectionOnlyWhenCommitted)
     QCoreApplication::processEvents();
     view->undo();
     EXPECT_EQ(view->string(), "one two three");
+    EXPECT_FALSE(view->undoManager()->canUndo());
+}
+
+// A click or a move of the focus ends a composition: what the input method does not commit then
+// leaves no trace, and the next composition starts where the caret is.
+TEST(EDTextViewInput, ACompositionLeftByAClickOrTheFocusIsDropped)
+{
+    ShownView view("one two three");
+    view.setCaret(3);
+    preedit(*view, "ni");
+    ASSERT_EQ(view->string(), "oneni two three");
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view.pointOf(12));
+    EXPECT_EQ(view->string(), "one two three");
+    EXPECT_FALSE(view->hasMarkedText());
+    EXPECT_EQ(view->selectedRange(), (CharacterRange { 12, 0 }));
+    preedit(*view, "ka");
+    EXPECT_EQ(view->string(), "one two threkae") << "at the caret";
+
+    QLineEdit other(view->window());
+    other.show();
+    other.setFocus();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(view->string(), "one two three");
+    EXPECT_FALSE(view->hasMarkedText());
     EXPECT_FALSE(view->undoManager()->canUndo());
 }
 
