@@ -1,8 +1,11 @@
 #include "TextViewTestSupport.h"
 #include "platform/text/UndoManager.h"
 
+#include <QInputMethod>
 #include <QInputMethodEvent>
 #include <QLineEdit>
+#include <QScrollBar>
+#include <QSignalSpy>
 
 using namespace textviewtest;
 using platform::CharacterRange;
@@ -70,6 +73,28 @@ TEST(EDTextViewInput, ACompositionLeftByAClickOrTheFocusIsDropped)
     EXPECT_EQ(view->string(), "one two three");
     EXPECT_FALSE(view->hasMarkedText());
     EXPECT_FALSE(view->undoManager()->canUndo());
+}
+
+// Input methods place their candidate window where they were last told the caret is: every move
+// of the caret on the screen tells them, whether by a key, by typing or by scrolling.
+TEST(EDTextViewInput, InputMethodsAreToldWhereTheCaretMoved)
+{
+    ShownView view(QStringLiteral("line\n").repeated(200));
+    QSignalSpy told(QGuiApplication::inputMethod(), &QInputMethod::cursorRectangleChanged);
+    const std::function<void()> moves[] = {
+        [&] { QTest::keyClick(view.view.get(), Qt::Key_Down); },
+        [&] { QTest::keyClicks(view.view.get(), "ab"); },
+        [&] { preedit(*view, "ka"); },
+        [&] { view->verticalScrollBar()->setValue(view->verticalScrollBar()->value() + 40); },
+    };
+    for (const auto& move : moves) {
+        const QRect before = view->inputMethodQuery(Qt::ImCursorRectangle).toRect();
+        told.clear();
+        move();
+        view.settle();
+        ASSERT_NE(view->inputMethodQuery(Qt::ImCursorRectangle).toRect(), before);
+        EXPECT_GT(told.count(), 0) << "move " << (&move - moves);
+    }
 }
 
 TEST(EDTextViewInput, CommitWithReplacementReplacesThatRange)
