@@ -575,6 +575,10 @@ void EDTextView::focusOutEvent(QFocusEvent* event)
     // window.
     const bool staysFirstResponder
         = event->reason() == Qt::ActiveWindowFocusReason || event->reason() == Qt::PopupFocusReason;
+    // Moving the focus asked the input method to commit (Qt does so before the move, except to a
+    // menu bar); what it left goes.
+    if (m_markedText && !staysFirstResponder && event->reason() != Qt::MenuBarFocusReason)
+        unmarkText();
     if (m_isFirstResponder && !staysFirstResponder) {
         if (m_isEditable) {
             platform::NotificationCenter::defaultCenter().post(

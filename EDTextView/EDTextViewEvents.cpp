@@ -141,9 +141,15 @@ void EDTextView::keyPressEvent(QKeyEvent* event)
 
 void EDTextView::commitInputMethodFirst()
 {
-    // A click ends a composition: the input method commits what it has.
-    if (m_markedText)
-        QGuiApplication::inputMethod()->commit();
+    // A click ends a composition: the input method commits what it has, and what it leaves goes,
+    // or the next composition would replace it where the caret no longer is.
+    if (!m_markedText)
+        return;
+    QGuiApplication::inputMethod()->commit();
+    if (m_markedText) {
+        unmarkText();
+        QGuiApplication::inputMethod()->reset();
+    }
 }
 
 void EDTextView::mousePressEvent(QMouseEvent* event)

@@ -82,6 +82,9 @@ void EDTextView::layout()
     }
     m_needsScrollToSelection = false;
     m_inLayout = false;
+    // Every edit, caret move and scroll ends here: an input method places its candidate window where
+    // it was last told the caret is.
+    updateMicroFocus();
     // A request made during the pass (the container changed width) stays for the next one.
 }
 

@@ -5,6 +5,8 @@
 #include "platform/foundation/DispatchQueue.h"
 
 #include <QEvent>
+#include <QGuiApplication>
+#include <QInputMethod>
 #include <QVBoxLayout>
 
 namespace EDTextViewUI {
@@ -27,19 +29,37 @@ void TextViewCoordinator::textDidChange(const platform::Notification& notificati
 {
     if (!m_textView || notification.sender != m_textView.data() || isUpdating)
         return;
-    if (m_pendingText)
-        return;
     // Set now, not when the write-back runs: an update before then must not push the older text.
     m_pendingText = true;
+    if (m_writeScheduled)
+        return;
+    m_writeScheduled = true;
     std::weak_ptr<TextViewCoordinator> weak = weak_from_this();
     platform::DispatchQueue::main()->async([weak] {
-        if (auto self = weak.lock())
-            self->commitPendingText();
+        auto self = weak.lock();
+        if (!self)
+            return;
+        self->m_writeScheduled = false;
+        // An input method's provisional text is not the user's yet: the write-back waits for the
+        // commit or the cancel, whose change schedules it again.
+        if (self->m_textView && self->m_textView->hasMarkedText())
+            return;
+        self->commitPendingText();
     });
 }
 
 void TextViewCoordinator::commitPendingText()
 {
+    if (m_textView && m_textView->hasMarkedText()) {
+        // Whoever reads the binding now (a save, a close) gets the composition committed, or, when
+        // the input method does not answer, without it.
+        if (m_textView->hasFocus())
+            QGuiApplication::inputMethod()->commit();
+        if (m_textView && m_textView->hasMarkedText()) {
+            m_textView->unmarkText();
+            QGuiApplication::inputMethod()->reset();
+        }
+    }
     if (!m_pendingText)
         return;
     m_pendingText = false;

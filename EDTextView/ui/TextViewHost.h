@@ -35,6 +35,7 @@ struct TextEdit {
 // view, and the host pushes nothing of that kind (text, selection) into the view: a render that
 // lands between a keystroke and its write-back would otherwise put the older text back over what
 // the user typed. Changes made before one turn make one write-back, of the view as it is then.
+// While the view holds an input method's provisional text, the write-back waits for its end.
 // Main thread only.
 class TextViewCoordinator : public EDTextViewDelegate,
                             public std::enable_shared_from_this<TextViewCoordinator> {
@@ -54,7 +55,7 @@ public:
     // A selection the user made that the binding does not hold yet.
     bool hasPendingSelection() const { return m_pendingSelection && m_userSelection; }
     // Runs a waiting text write-back now, so that whoever reads the binding next (a save) sees the
-    // last keystroke.
+    // last keystroke. A composition in the view ends first (committed where the input method can).
     void commitPendingText();
 
     void textDidChange(const platform::Notification& notification) override;
@@ -67,6 +68,7 @@ private:
     std::function<void()> m_writeSelection;
     QPointer<EDTextView> m_textView;
     bool m_pendingText = false;
+    bool m_writeScheduled = false;
     bool m_pendingSelection = false;
     bool m_userSelection = false;
 };

@@ -138,25 +138,32 @@ void CodePageDecoder::decode(int codePage, QByteArrayView bytes, QString& out)
     size_t inLeft = size_t(bytes.size());
     // No code page here yields more than two UTF-16 units per byte.
     std::vector<char16_t> buffer(inLeft * 2 + 4);
-    while (inLeft > 0) {
+    // Converts what is left (all of it when `in` is null: converters that compose a letter with a
+    // following mark, for Hebrew and Vietnamese, hold the last letter back until then).
+    auto convert = [&](char** from, size_t* left) {
         char* outStart = reinterpret_cast<char*>(buffer.data());
         char* outPointer = outStart;
         size_t outLeft = buffer.size() * sizeof(char16_t);
-        const size_t result = iconv(converter, &in, &inLeft, &outPointer, &outLeft);
-        const qsizetype produced = qsizetype((outPointer - outStart) / qsizetype(sizeof(char16_t)));
-        out.append(reinterpret_cast<const QChar*>(buffer.data()), produced);
-        if (result != size_t(-1))
+        const size_t result = iconv(converter, from, left, &outPointer, &outLeft);
+        out.append(reinterpret_cast<const QChar*>(buffer.data()),
+            qsizetype((outPointer - outStart) / qsizetype(sizeof(char16_t))));
+        return result;
+    };
+    while (inLeft > 0) {
+        if (convert(&in, &inLeft) != size_t(-1))
             break;
-        if (errno == E2BIG)
+        const int error = errno;
+        if (error == E2BIG)
             continue;
         // An invalid byte is replaced and skipped; a sequence cut short at the end is replaced whole.
+        convert(nullptr, nullptr);
         out.append(QChar(QChar::ReplacementCharacter));
-        if (errno == EINVAL)
+        if (error == EINVAL)
             break;
         ++in;
         --inLeft;
-        iconv(converter, nullptr, nullptr, nullptr, nullptr);
     }
+    convert(nullptr, nullptr);
 }
 
 int codePageForCharset(int charset, int ansiCodePage)

@@ -35,9 +35,33 @@ bool canStartPiece(QChar c)
     return !c.isMark() && !c.isLowSurrogate() && c != QChar(0x200D) && c.category() != QChar::Other_Format;
 }
 
+// Whether the text each side of a cut reads in the paragraph's direction. A piece is laid out
+// alone: a run of the other direction cut in two would show its halves in the wrong order, and the
+// caret could not go from one half to the other.
+bool isCleanCut(const QString& text, qsizetype cut, bool rightToLeft)
+{
+    constexpr qsizetype reach = 64;
+    auto strongIsBase = [&](qsizetype from, qsizetype step) {
+        for (qsizetype i = from, n = 0; i >= 0 && i < text.size() && n < reach; i += step, ++n) {
+            switch (text[i].direction()) {
+            case QChar::DirL:
+                return !rightToLeft;
+            case QChar::DirR:
+            case QChar::DirAL:
+                return rightToLeft;
+            default:
+                break;
+            }
+        }
+        return true;
+    };
+    return strongIsBase(cut - 1, -1) && strongIsBase(cut, 1);
+}
+
 // Where to cut a long run of text into pieces: after a space or tab near the target length where
-// there is one, else at a grapheme boundary near it.
-std::vector<qsizetype> cutPoints(const QString& text, qsizetype limit, qsizetype target)
+// there is one (where the text on both sides reads in the paragraph's direction, if it does
+// somewhere), else at a grapheme boundary near it.
+std::vector<qsizetype> cutPoints(const QString& text, qsizetype limit, qsizetype target, bool rightToLeft)
 {
     std::vector<qsizetype> cuts;
     const qsizetype length = text.size();
@@ -45,13 +69,19 @@ std::vector<qsizetype> cutPoints(const QString& text, qsizetype limit, qsizetype
     while (length - start > limit) {
         const qsizetype goal = start + target;
         qsizetype cut = -1;
-        for (qsizetype i = goal; i > start + target / 2 && cut < 0; --i) {
-            if (isCutAfter(text[i - 1]) && canStartPiece(text[i]))
-                cut = i;
-        }
-        for (qsizetype i = goal + 1; i < start + limit && cut < 0; ++i) {
-            if (isCutAfter(text[i - 1]) && canStartPiece(text[i]))
-                cut = i;
+        for (const bool clean : { true, false }) {
+            auto good = [&](qsizetype i) {
+                return isCutAfter(text[i - 1]) && canStartPiece(text[i])
+                    && (!clean || isCleanCut(text, i, rightToLeft));
+            };
+            for (qsizetype i = goal; i > start + target / 2 && cut < 0; --i) {
+                if (good(i))
+                    cut = i;
+            }
+            for (qsizetype i = goal + 1; i < start + limit && cut < 0; ++i) {
+                if (good(i))
+                    cut = i;
+            }
         }
         if (cut < 0) {
             const qsizetype windowStart = std::max(start, goal - 64);
@@ -478,7 +508,8 @@ void TextLayoutFragment::appendPieces(const LayoutInput& input, qint64 start, co
         return;
     }
     qsizetype from = 0;
-    for (const qsizetype cut : cutPoints(text.string(), input.pieceLimit, input.pieceTarget)) {
+    for (const qsizetype cut :
+        cutPoints(text.string(), input.pieceLimit, input.pieceTarget, input.direction == Qt::RightToLeft)) {
         add(start + from, text.mid(from, cut - from));
         from = cut;
     }
@@ -600,27 +631,31 @@ std::vector<TextLayoutFragment::Placement> TextLayoutFragment::placePieces(const
 namespace {
 
 // A place at or before (`backwards`) or at or after `at`, inside (low, high), where a piece may
-// start: after a space or tab within a piece's length, else at a grapheme boundary.
+// start: after a space or tab within a piece's length (where the text on both sides reads in the
+// paragraph's direction, if it does somewhere), else at a grapheme boundary.
 qint64 pieceBoundary(const std::function<AttributedString(qint64, qint64)>& read, qint64 at, qint64 low,
-    qint64 high, qsizetype reach, bool backwards)
+    qint64 high, qsizetype reach, bool backwards, bool rightToLeft)
 {
     at = std::clamp(at, low + 1, high - 1);
     const qint64 windowStart = std::max(low, at - (backwards ? reach : 1));
     const qint64 windowEnd = std::min(high, at + (backwards ? 1 : reach));
     const QString window = read(windowStart, windowEnd - windowStart).string();
-    auto good = [&](qint64 i) {
-        const qsizetype k = qsizetype(i - windowStart);
-        return k > 0 && k < window.size() && isCutAfter(window[k - 1]) && canStartPiece(window[k]);
-    };
-    if (backwards) {
-        for (qint64 i = at; i > windowStart; --i) {
-            if (good(i))
-                return i;
-        }
-    } else {
-        for (qint64 i = at; i < windowEnd; ++i) {
-            if (good(i))
-                return i;
+    for (const bool clean : { true, false }) {
+        auto good = [&](qint64 i) {
+            const qsizetype k = qsizetype(i - windowStart);
+            return k > 0 && k < window.size() && isCutAfter(window[k - 1]) && canStartPiece(window[k])
+                && (!clean || isCleanCut(window, k, rightToLeft));
+        };
+        if (backwards) {
+            for (qint64 i = at; i > windowStart; --i) {
+                if (good(i))
+                    return i;
+            }
+        } else {
+            for (qint64 i = at; i < windowEnd; ++i) {
+                if (good(i))
+                    return i;
+            }
         }
     }
     QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, window);
@@ -649,10 +684,11 @@ void TextLayoutFragment::splitEstimate(const LayoutInput& input, size_t index, q
     // may start, outside [from, to).
     qint64 a = from - start <= input.pieceTarget
         ? start
-        : pieceBoundary(input.text, from, start, end, input.pieceLimit / 2, true);
-    qint64 b = end - to <= input.pieceTarget
-        ? end
-        : pieceBoundary(input.text, to, start, end, input.pieceLimit / 2, false);
+        : pieceBoundary(
+            input.text, from, start, end, input.pieceLimit / 2, true, input.direction == Qt::RightToLeft);
+    qint64 b = end - to <= input.pieceTarget ? end
+                                             : pieceBoundary(input.text, to, start, end, input.pieceLimit / 2,
+                                                 false, input.direction == Qt::RightToLeft);
     if (a - start < input.pieceTarget / 4)
         a = start;
     if (end - b < input.pieceTarget / 4 || b <= a)

@@ -1,7 +1,11 @@
 #include "TextViewTestSupport.h"
 #include "platform/text/UndoManager.h"
 
+#include <QInputMethod>
 #include <QInputMethodEvent>
+#include <QLineEdit>
+#include <QScrollBar>
+#include <QSignalSpy>
 
 using namespace textviewtest;
 using platform::CharacterRange;
@@ -45,6 +49,52 @@ TEST(EDTextViewInput, CompositionReplacesTheSelectionOnlyWhenCommitted)
     view->undo();
     EXPECT_EQ(view->string(), "one two three");
     EXPECT_FALSE(view->undoManager()->canUndo());
+}
+
+// A click or a move of the focus ends a composition: what the input method does not commit then
+// leaves no trace, and the next composition starts where the caret is.
+TEST(EDTextViewInput, ACompositionLeftByAClickOrTheFocusIsDropped)
+{
+    ShownView view("one two three");
+    view.setCaret(3);
+    preedit(*view, "ni");
+    ASSERT_EQ(view->string(), "oneni two three");
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view.pointOf(12));
+    EXPECT_EQ(view->string(), "one two three");
+    EXPECT_FALSE(view->hasMarkedText());
+    EXPECT_EQ(view->selectedRange(), (CharacterRange { 12, 0 }));
+    preedit(*view, "ka");
+    EXPECT_EQ(view->string(), "one two threkae") << "at the caret";
+
+    QLineEdit other(view->window());
+    other.show();
+    other.setFocus();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(view->string(), "one two three");
+    EXPECT_FALSE(view->hasMarkedText());
+    EXPECT_FALSE(view->undoManager()->canUndo());
+}
+
+// Input methods place their candidate window where they were last told the caret is: every move
+// of the caret on the screen tells them, whether by a key, by typing or by scrolling.
+TEST(EDTextViewInput, InputMethodsAreToldWhereTheCaretMoved)
+{
+    ShownView view(QStringLiteral("line\n").repeated(200));
+    QSignalSpy told(QGuiApplication::inputMethod(), &QInputMethod::cursorRectangleChanged);
+    const std::function<void()> moves[] = {
+        [&] { QTest::keyClick(view.view.get(), Qt::Key_Down); },
+        [&] { QTest::keyClicks(view.view.get(), "ab"); },
+        [&] { preedit(*view, "ka"); },
+        [&] { view->verticalScrollBar()->setValue(view->verticalScrollBar()->value() + 40); },
+    };
+    for (const auto& move : moves) {
+        const QRect before = view->inputMethodQuery(Qt::ImCursorRectangle).toRect();
+        told.clear();
+        move();
+        view.settle();
+        ASSERT_NE(view->inputMethodQuery(Qt::ImCursorRectangle).toRect(), before);
+        EXPECT_GT(told.count(), 0) << "move " << (&move - moves);
+    }
 }
 
 TEST(EDTextViewInput, CommitWithReplacementReplacesThatRange)

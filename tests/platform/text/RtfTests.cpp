@@ -151,6 +151,12 @@ TEST(Rtf, ForeignConstructsReadAsTheirText)
         { R"({\rtf1\mac \'8e)", u"\u00e9" },
         { R"({\rtf1{\fonttbl{\f0\fcharset134 SimSun;}}\f0 \'c4\'e3)", u"\u4f60" },
         { R"({\rtf1\ansi\ansicpg65001 \'e2\'82\'ac)", u"\u20ac" },
+        // Code pages whose letters may take a following mark: the last letter of a run is kept.
+        { R"({\rtf1\ansi\ansicpg1255 \'f9\'ec\'e5\'ed\par \'e1\'c8})",
+            u"\u05e9\u05dc\u05d5\u05dd\n\u05d1\u05b8" },
+        { R"({\rtf1\ansi\ansicpg1258 Vi\'eat})", u"Vi\u00eat" },
+        { R"({\rtf1\ansi\ansicpg1255 \'f9\'fc\'ec})", u"\u05e9\ufffd\u05dc" },
+        { R"({\rtf1\ansi\ansicpg1258 a\'ec})", u"a\u0301" },
         { R"({\rtf1\uc0\u233 e\uc3\u233\'e9\'e9\'e9x})", u"\u00e9e\u00e9x" },
         { R"({\rtf1 {\uc5\u233 ab}c})", u"\u00e9c" }, // a group end stops the skipping
         { R"({\rtf1 \u99999 a\u-40000 b})", u"\ufffd\ufffd" },

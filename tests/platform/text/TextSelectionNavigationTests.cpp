@@ -1,4 +1,5 @@
 #include "platform/text/TextContentStorage.h"
+#include "platform/text/TextLayoutFragment.h"
 #include "platform/text/TextLayoutManager.h"
 #include "platform/text/TextSelectionNavigation.h"
 
@@ -275,6 +276,28 @@ TEST(TextSelectionNavigation, RightAndLeftCrossMixedDirectionParagraphsToTheEnds
         }
         EXPECT_EQ(stack.moved(at, Direction::right, Destination::word), at) << width << " goes round";
         EXPECT_EQ(at, text.lastIndexOf('\n') + 1) << width;
+    }
+}
+
+// A line long enough to be laid out in pieces, English with Hebrew phrases: the arrows go through
+// every character, across the pieces, in either direction.
+TEST(TextSelectionNavigation, ArrowsCrossEveryPieceOfALongMixedDirectionLine)
+{
+    QString text = QStringLiteral("Start ");
+    while (text.size() < 3 * textLayoutPieceLimit)
+        text += QString::fromUcs4(U"\u05E9\u05DC\u05D5\u05DD ").repeated(30)
+            + QStringLiteral("word ").repeated(10);
+    const TextLocation end = text.size();
+    Stack stack(text);
+    for (const Direction direction : { Direction::right, Direction::left }) {
+        TextSelection selection(direction == Direction::right ? 0 : end);
+        std::set<TextLocation> visited { selection.textRanges.front().location };
+        for (int step = 0; step < 2 * end; ++step) {
+            selection = *stack.navigation().destinationSelection(
+                selection, direction, Destination::character, false, false);
+            visited.insert(selection.textRanges.front().location);
+        }
+        EXPECT_EQ(visited.size(), size_t(end + 1)) << (direction == Direction::right ? "right" : "left");
     }
 }
 

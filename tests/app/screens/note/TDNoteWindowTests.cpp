@@ -22,6 +22,7 @@
 
 #include <QAction>
 #include <QDateEdit>
+#include <QInputMethodEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -158,6 +159,47 @@ TEST_F(TDNoteWindowTest, OpenEditSaveCloseAndReopen)
     window = content->window();
     press(textOf(content), Qt::Key_Escape);
     ASSERT_TRUE(waitUntil([&] { return window.isNull(); })) << "Escape closes, also from the text";
+}
+
+// What an input method shows while composing is not yet the user's text: it is neither marked
+// unsaved nor written by Ctrl+S or a close, and a cancelled composition leaves the note as it was.
+TEST_F(TDNoteWindowTest, ACompositionIsNotSavedUntilCommitted)
+{
+    auto note = addNote("Plan", "text");
+    TDNoteWindow* content = openWindow(note);
+    EDTextView* text = textOf(content);
+    press(content, Qt::Key_S, Qt::ControlModifier);
+    ASSERT_EQ(marker(content), "Saved green");
+    auto compose = [&](const QString& preedit, const QString& commit = {}) {
+        QInputMethodEvent event(preedit, { { QInputMethodEvent::Cursor, int(preedit.size()), 1, {} } });
+        event.setCommitString(commit);
+        QCoreApplication::sendEvent(text, &event);
+        QCoreApplication::processEvents();
+    };
+    text->setSelectedRange({ 4, 0 });
+    compose(u"\u306B"_qs);
+    compose(u"\u306B\u307B"_qs);
+    EXPECT_EQ(text->string(), u"text\u306B\u307B"_qs) << "shown at the caret";
+    EXPECT_EQ(marker(content), "Saved green");
+    compose({});
+    EXPECT_EQ(text->string(), "text") << "cancelled";
+    EXPECT_EQ(marker(content), "Saved green");
+    // No input method answers here to commit it: the save leaves it out.
+    compose(u"\u306B"_qs);
+    press(text, Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(fileOf(note), "text");
+
+    compose(u"\u306B"_qs);
+    compose({}, u"\u65E5"_qs);
+    EXPECT_TRUE(waitUntil([&] { return marker(content) == "Not Saved red"; }));
+    press(text, Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(fileOf(note), "text\xE6\x97\xA5");
+
+    compose(u"ni"_qs);
+    QPointer<QWidget> window = content->window();
+    window->close();
+    ASSERT_TRUE(waitUntil([&] { return window.isNull(); }));
+    EXPECT_EQ(fileOf(note), "text\xE6\x97\xA5");
 }
 
 TEST_F(TDNoteWindowTest, AFailedLoadIsShownAndNothingSavesOverTheFile)
