@@ -435,8 +435,8 @@ void TDLinkCard::paintEvent(QPaintEvent*)
     const QFontMetrics title(titleFont);
     painter.setFont(titleFont);
     painter.setPen(tdappearance::color(SystemColor::primaryLabel, dark));
-    painter.drawText(QRect(left, y, width, title.height()), Qt::AlignLeft | Qt::AlignVCenter,
-        title.elidedText(titleText(), Qt::ElideRight, width));
+    drawLine(
+        painter, QRect(left, y, width, title.height()), title.elidedText(titleText(), Qt::ElideRight, width));
     y += title.height() + titleSpacing;
 
     const QFont descriptionFont = tdappearance::systemFont(descriptionFontSize);
@@ -444,8 +444,7 @@ void TDLinkCard::paintEvent(QPaintEvent*)
     painter.setFont(descriptionFont);
     painter.setPen(tdappearance::color(SystemColor::secondaryLabel, dark));
     for (const QString& line : descriptionLines()) {
-        painter.drawText(
-            QRect(left, y, width, description.lineSpacing()), Qt::AlignLeft | Qt::AlignVCenter, line);
+        drawLine(painter, QRect(left, y, width, description.lineSpacing()), line);
         y += description.lineSpacing();
     }
     y += addressSpacing;
@@ -454,8 +453,19 @@ void TDLinkCard::paintEvent(QPaintEvent*)
     const QFontMetrics address(addressFont);
     painter.setFont(addressFont);
     painter.setPen(tdappearance::color(SystemColor::tertiaryLabel, dark));
-    painter.drawText(QRect(left, y, width, address.height()), Qt::AlignLeft | Qt::AlignVCenter,
+    drawLine(painter, QRect(left, y, width, address.height()),
         address.elidedText(addressText(), Qt::ElideRight, width));
+}
+
+void TDLinkCard::drawLine(QPainter& painter, const QRect& rect, const QString& text) const
+{
+    // A Hebrew or Arabic title reads from the right, its ellipsis at its left end, wherever the
+    // card stands; the line still starts at the card's leading edge.
+    painter.save();
+    painter.setLayoutDirection(text.isRightToLeft() ? Qt::RightToLeft : Qt::LeftToRight);
+    painter.drawText(rect,
+        (isRightToLeft() ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignAbsolute | Qt::AlignVCenter, text);
+    painter.restore();
 }
 
 bool TDLinkCard::event(QEvent* event)

@@ -21,6 +21,7 @@ struct TDLinkOpenProblem {
 std::optional<TDLinkOpenProblem> tdOpenLink(
     const QString& address, const std::function<bool(const QUrl&)>& opener);
 
+class QPainter;
 class TDLinkAdvanceTable;
 
 // How wide a card's description runs on one line, so that a list of thousands of cards knows every
@@ -99,6 +100,7 @@ protected:
 
 private:
     QStringList descriptionLines(int cardWidth) const;
+    void drawLine(QPainter& painter, const QRect& rect, const QString& text) const;
 
     TDLink m_link;
     mutable TDLinkDescriptionWidth m_descriptionWidth;

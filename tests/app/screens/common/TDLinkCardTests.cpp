@@ -1,5 +1,7 @@
+#include "../ScreenTestSupport.h"
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDLinkCard.h"
+#include "app/screens/common/TDListCard.h"
 
 #include <QFontMetricsF>
 
@@ -66,4 +68,30 @@ TEST(TDLinkDescriptionWidth, AgreesWithTheShapedTextAtEveryWidth)
         // Asked again at a narrow width after a wide one, nothing is summed twice or lost.
         EXPECT_EQ(resumed.linesAt(40, link.desc), truth <= 40 ? 1 : 2);
     }
+}
+
+// A Hebrew title too long for its card reads from the right and ends in its ellipsis at the left;
+// drawn as a left-to-right line it showed the ellipsis beside its first word, as if cut at the start.
+TEST(TDLinkCard, ARightToLeftTitleEndsInItsEllipsisOnTheLeft)
+{
+    QString hebrew;
+    for (int word = 0; word < 30; ++word)
+        hebrew += QStringLiteral("\u05E9\u05DC\u05D5\u05DD ");
+    const TDLink link { hebrew.trimmed(), QString("Short."), "https://example.com", platform::Uuid::random(),
+        {} };
+    TDLinkCard card(link);
+    card.resize(400, card.heightForWidth(400));
+    const QImage image = card.grab().toImage();
+    const QFontMetrics title(tdappearance::systemFont(TDLinkCard::titleFontSize));
+    const int top = tdlistcard::verticalPadding + 1;
+    const QRect row(tdlistcard::horizontalPadding, top, TDLinkCard::textWidth(400), title.height());
+    const QColor ground = image.pixelColor(2, card.height() / 2 + 2);
+    const QRect ink = screentest::inkBounds(image, ground, row);
+    ASSERT_FALSE(ink.isEmpty());
+    // The dots of an ellipsis sit on the baseline; letters rise well above it.
+    const QRect leftEnd = screentest::inkBounds(image, ground, QRect(ink.left(), row.top(), 4, row.height()));
+    const QRect rightEnd
+        = screentest::inkBounds(image, ground, QRect(ink.right() - 3, row.top(), 4, row.height()));
+    EXPECT_LT(leftEnd.height(), ink.height() / 2) << "the ellipsis is not at the left end";
+    EXPECT_GT(rightEnd.height(), ink.height() / 2) << "the title does not start at the right";
 }
