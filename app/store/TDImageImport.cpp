@@ -18,6 +18,7 @@
 #include <QGuiApplication>
 #include <QPainter>
 #include <QScreen>
+#include <QSysInfo>
 
 #include <algorithm>
 #include <atomic>
@@ -312,6 +313,20 @@ std::optional<QByteArray> thumbnailJpeg(const platform::ImageSource& source, dou
     return platform::encodeJpeg(*platform::Bitmap::fromImage(flat), thumbnailQuality);
 }
 
+std::optional<QString> localPath(const QUrl& url)
+{
+    if (!url.isLocalFile())
+        return std::nullopt;
+    const QString host = url.host();
+    if (host.isEmpty())
+        return url.toLocalFile();
+    // Read as a path, such a URL would name "//host/..." on this machine, a file that is not there.
+    if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0
+        || host.compare(QSysInfo::machineHostName(), Qt::CaseInsensitive) == 0)
+        return url.path(QUrl::FullyDecoded);
+    return std::nullopt;
+}
+
 QString copyName(const QString& droppedName)
 {
     QString name = TDDirectoryPath::safeName(droppedName);
@@ -400,10 +415,9 @@ void start(TDStores stores, std::shared_ptr<TDProject> project, std::vector<QUrl
     for (const QUrl& url : urls) {
         Drop::Entry entry;
         entry.id = Uuid::random();
-        if (url.isLocalFile()) {
-            const QString path = url.toLocalFile();
-            entry.displayName = QFileInfo(path).fileName();
-            jobs.emplace_back(drop->entries.size(), path);
+        if (const std::optional<QString> path = localPath(url)) {
+            entry.displayName = QFileInfo(*path).fileName();
+            jobs.emplace_back(drop->entries.size(), *path);
         } else {
             entry.displayName = url.toDisplayString();
             entry.outcome

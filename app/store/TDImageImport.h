@@ -78,6 +78,10 @@ std::optional<QByteArray> thumbnailJpeg(const platform::ImageSource& source, dou
 // never the thumbnail's own name.
 QString copyName(const QString& droppedName);
 
+// The path on this computer a dropped URL names: a file URL without a host, or whose host is
+// "localhost" or this machine's name, as some programs write them. Nothing for any other URL.
+std::optional<QString> localPath(const QUrl& url);
+
 struct PreparedImage {
     // The folder holding the copy and the thumbnail, and the copy's name in it.
     platform::Url folder;

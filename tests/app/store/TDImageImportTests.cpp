@@ -15,7 +15,9 @@
 #include <QImageWriter>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QMimeData>
 #include <QPainter>
+#include <QSysInfo>
 #include <QTimer>
 
 #include <sys/stat.h>
@@ -227,6 +229,38 @@ TEST(TDImageImport, RefusesPipesFoldersHugeHeadersAndRemoteFilesAtOnce)
     // A drop with nothing to import answers too, with its save.
     EXPECT_EQ(f.run({}).imported, 0);
     EXPECT_EQ(f.mediaSaves(), saves + 2);
+}
+
+// File managers percent-encode the names they drop; some programs name this machine, or
+// "localhost", as the file URL's host. Each of these reaches its file; another machine's host is
+// refused as remote, not looked for on this one.
+TEST(TDImageImport, FileUrlsAsOtherProgramsWriteThemReachTheirFiles)
+{
+    Import f;
+    const QByteArray png = encoded(picture(QSize(30, 20)), "png");
+    const QString spaced = f.write(QString::fromUtf8("caf\u00e9 photo.png"), png);
+    const QString local = f.write("local.png", png);
+    const QString named = f.write("named.png", png);
+    QMimeData data;
+    data.setData("text/uri-list",
+        QUrl::fromLocalFile(spaced).toEncoded() + "\r\nfile://localhost" + QUrl::toPercentEncoding(local, "/")
+            + "\r\nfile://" + QSysInfo::machineHostName().toUtf8() + QUrl::toPercentEncoding(named, "/")
+            + "\r\nfile://elsewhere.example" + QUrl::toPercentEncoding(local, "/") + "\r\n");
+    const QList<QUrl> urls = data.urls();
+    ASSERT_EQ(urls.size(), 4);
+    EXPECT_EQ(tdimageimport::localPath(urls[0]), spaced);
+    EXPECT_EQ(tdimageimport::localPath(urls[1]), local);
+    EXPECT_EQ(tdimageimport::localPath(urls[2]), named);
+    EXPECT_FALSE(tdimageimport::localPath(urls[3]));
+
+    TDImageImportReport report = f.run({}, std::vector<QUrl>(urls.begin(), urls.end()));
+    EXPECT_EQ(report.imported, 3);
+    ASSERT_EQ(report.failures.size(), 1u);
+    EXPECT_TRUE(report.failures[0].reason.contains("not a file on this computer"));
+    const auto media = f.stores.mediaStore->tdMedia();
+    ASSERT_EQ(media.size(), 3u);
+    EXPECT_EQ(media[0]->url().lastPathComponent(), QString::fromUtf8("caf\u00e9 photo.png"));
+    EXPECT_EQ(media[2]->url().lastPathComponent(), "named.png");
 }
 
 // Each file has a folder of its own, so two files of one name never overwrite each other; a name
