@@ -342,6 +342,41 @@ TEST(TDImageImport, ADropRacingTheProjectsDeletionLeavesNoOrphanFiles)
     }
 }
 
+// The project renamed while its drop is under way: every file still lands, in the renamed folder,
+// whether it was written before, during or after the folder moved, and nothing is left behind.
+TEST(TDImageImport, RenamingTheProjectDuringADropLandsEveryFileInItsNewFolder)
+{
+    for (const bool afterTheFirst : { false, true }) {
+        Import f;
+        const QByteArray bytes = encoded(picture(QSize(900, 700)), "bmp");
+        std::vector<QUrl> urls;
+        for (int i = 0; i < 3 * tdimageimport::laneCount; ++i)
+            urls.push_back(QUrl::fromLocalFile(f.write(QStringLiteral("p%1.bmp").arg(i), bytes)));
+        std::optional<TDImageImportReport> report;
+        f.library.importImages(
+            f.project, urls, [&](auto done) { report = done ? done.value() : TDImageImportReport {}; });
+        if (afterTheFirst) {
+            ASSERT_TRUE(testsupport::waitUntil([&] { return !f.stores.mediaStore->tdMedia().empty(); }));
+        }
+        f.library.editProject(f.project, { "Beta", f.project->startDate(), f.project->category() });
+        ASSERT_TRUE(
+            testsupport::waitUntil([&] { return report && f.library.operationsInFlight() == 0; }, 30000));
+
+        EXPECT_EQ(report->imported, int(urls.size()));
+        EXPECT_TRUE(report->failures.empty()) << report->failures.front().reason.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(f.images()));
+        QStringList named;
+        for (const auto& media : f.stores.mediaStore->tdMedia()) {
+            EXPECT_TRUE(QFileInfo(media->url().path()).isFile()) << media->url().path().toStdString();
+            EXPECT_TRUE(media->url().path().startsWith(f.root.library() + "/Beta/images/"));
+            named.append(media->id().lowercaseString());
+        }
+        named.sort();
+        EXPECT_EQ(QDir(f.root.library() + "/Beta/images").entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+            named);
+    }
+}
+
 // Quitting in the middle of a drop: the files under way are finished and recorded, the ones not yet
 // begun are left out with nothing made for them, and before the quit goes on the library file names
 // every image folder the project holds.
