@@ -375,9 +375,21 @@ std::optional<QString> localPath(const QUrl& url)
     return std::nullopt;
 }
 
+// Longer endings are no file type's extension.
+constexpr qsizetype longestKeptExtension = 16;
+
 QString copyName(const QString& droppedName)
 {
     QString name = TDDirectoryPath::safeName(droppedName);
+    // A name cut short to fit keeps its extension, by which other programs tell the file's kind.
+    const QString suffix = QFileInfo(droppedName).suffix();
+    const QString ending = QLatin1Char('.') + TDDirectoryPath::safeName(suffix);
+    if (!suffix.isEmpty() && !name.endsWith(ending) && ending.size() <= longestKeptExtension) {
+        const qsizetype room = TDDirectoryPath::maximumOutsideNameBytes - ending.toUtf8().size();
+        while (!name.isEmpty() && name.toUtf8().size() > room)
+            name.chop(name.size() > 1 && name.back().isLowSurrogate() ? 2 : 1);
+        name = name.trimmed() + ending;
+    }
     // The thumbnail has this name in the same folder; the copy must not be overwritten by it.
     if (name == QLatin1String("thumbnail.jpg"))
         return QStringLiteral("thumbnail-original.jpg");

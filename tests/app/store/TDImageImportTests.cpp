@@ -2,6 +2,7 @@
 #include "../LibraryTestSupport.h"
 #include "app/model/TDMedia.h"
 #include "app/store/TDCategoryStore.h"
+#include "app/store/TDDirectoryPath.h"
 #include "app/store/TDImageImport.h"
 #include "app/store/TDLibrary.h"
 #include "app/store/TDLinkStore.h"
@@ -286,6 +287,14 @@ TEST(TDImageImport, FilesOfOneNameAndUnsafeNamesKeepTheirOwnBytes)
     EXPECT_EQ(media[3]->url().lastPathComponent(), "line-break.png");
     EXPECT_EQ(tdimageimport::copyName("../.."), "..-..");
     EXPECT_EQ(tdimageimport::copyName(".."), "Untitled");
+    // A name cut to fit keeps its extension, by which other programs tell the file's kind.
+    for (const QString& longName :
+        { QString(251, QChar('a')) + ".png", QString(83, QChar(0x97F3)) + ".jpeg" }) {
+        const QString copy = tdimageimport::copyName(longName);
+        EXPECT_TRUE(copy.endsWith("." + QFileInfo(longName).suffix())) << copy.toStdString();
+        EXPECT_TRUE(copy.startsWith(longName.first(20))) << copy.toStdString();
+        EXPECT_LE(copy.toUtf8().size(), TDDirectoryPath::maximumOutsideNameBytes);
+    }
 }
 
 // The copy that cannot be written (a full disk) is reported; no record names a missing file and
