@@ -402,7 +402,10 @@ Result<PreparedImage, QString> prepareWithinBudget(const QString& sourcePath, co
     const Uuid& id, const platform::DecodingLimits& limits, double pixelScale)
 {
     using Prepared = Result<PreparedImage, QString>;
-    auto opened = platform::openImageFile(sourcePath, limits);
+    // The thumbnail is of the first frame; the copy is the file's bytes, whatever its frames.
+    platform::DecodingLimits stillLimits = limits;
+    stillLimits.firstFrameOnly = true;
+    auto opened = platform::openImageFile(sourcePath, stillLimits);
     if (!opened)
         return Prepared::failure(reasonFor(opened.error()));
     const std::shared_ptr<platform::ImageSource> source = std::move(opened).value();
