@@ -39,7 +39,10 @@ Result<QByteArray, PlatformError> jpegData(const QString& path)
     auto bytes = FileManager::readRegularFile(Url::fileUrl(path), maximumFileBytes);
     if (!bytes)
         return Outcome::failure(bytes.error());
-    auto source = platform::ImageSource::create(bytes.value());
+    // A cover is the first frame of an animation.
+    platform::DecodingLimits limits;
+    limits.firstFrameOnly = true;
+    auto source = platform::ImageSource::create(bytes.value(), limits);
     if (!source) {
         switch (source.error()) {
         case platform::DecodeError::unrecognizedFormat:

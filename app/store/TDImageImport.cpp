@@ -18,6 +18,7 @@
 #include <QGuiApplication>
 #include <QPainter>
 #include <QScreen>
+#include <QSysInfo>
 
 #include <algorithm>
 #include <atomic>
@@ -175,16 +176,20 @@ class Drop : public std::enable_shared_from_this<Drop> {
 public:
     struct Entry {
         QString displayName;
+        // The dropped file, and the project folder its copy goes to; no path for what is no file.
+        QString path;
+        Url projectFolder;
         Uuid id;
         std::optional<Result<PreparedImage, QString>> outcome;
         bool leftOut = false;
     };
 
-    Drop(TDStores stores, std::shared_ptr<TDProject> project,
+    Drop(TDStores stores, std::shared_ptr<TDProject> project, double pixelScale,
         std::function<void(std::shared_ptr<TDMedia>)> append,
         std::function<void(TDImageImportReport)> finished)
         : m_stores(std::move(stores))
         , m_project(std::move(project))
+        , m_pixelScale(pixelScale)
         , m_append(std::move(append))
         , m_finished(std::move(finished))
     {
@@ -199,13 +204,32 @@ public:
         flush();
     }
 
+    // Hands the file of `index` to a lane; its outcome comes back through `deliver`.
+    void prepare(std::size_t index)
+    {
+        const Entry& entry = entries[index];
+        ImportLanes::shared().enqueue(
+            [drop = shared_from_this(), index, path = entry.path, projectFolder = entry.projectFolder,
+                id = entry.id, pixelScale = m_pixelScale]() mutable {
+                // Once the program quits, a file not yet begun stays where it is and nothing is made for it.
+                const bool leftOut = quitting().load();
+                auto outcome = leftOut ? Result<PreparedImage, QString>::failure(QString())
+                                       : prepareImage(path, projectFolder, id, {}, pixelScale);
+                // The lane keeps no hold on the drop: it ends on the main thread, where it lives.
+                platform::DispatchQueue::main()->async(
+                    [drop = std::move(drop), index, outcome = std::move(outcome), leftOut]() mutable {
+                        drop->deliver(index, std::move(outcome), leftOut);
+                    });
+            });
+    }
+
     bool isDone() const { return m_done; }
     const TDStores& stores() const { return m_stores; }
 
     void flush()
     {
-        while (m_next < entries.size() && entries[m_next].outcome)
-            take(entries[m_next++]);
+        while (m_next < entries.size() && entries[m_next].outcome && take(m_next))
+            ++m_next;
         if (m_next == entries.size() && !m_done) {
             m_done = true;
             if (m_finished)
@@ -214,17 +238,23 @@ public:
     }
 
 private:
-    void take(Entry& entry)
+    // Records or reports the entry at `index`; false when it went back to a lane.
+    bool take(std::size_t index)
     {
+        Entry& entry = entries[index];
         if (entry.leftOut) {
             platform::print(QStringLiteral("An error occurred: ") + entry.displayName
                 + QStringLiteral(": Tindrel quit before it was added."));
             ++m_report.leftOut;
-            return;
+            return true;
+        }
+        if (!*entry.outcome && retryInMovedFolder(entry)) {
+            prepare(index);
+            return false;
         }
         if (!*entry.outcome) {
             m_report.failures.push_back({ entry.displayName, entry.outcome->error() });
-            return;
+            return true;
         }
         const PreparedImage prepared = entry.outcome->value();
         const auto projects = m_stores.projectStore->tdProjects();
@@ -238,14 +268,33 @@ private:
             removeFolder(prepared.folder);
             removeFolder(thumbnail.deletingLastPathComponent());
             ++m_report.discarded;
-            return;
+            return true;
         }
         m_append(TDMedia::make(entry.id, file, thumbnail, m_project->id()));
         ++m_report.imported;
+        return true;
+    }
+
+    // A rename of the project moved its folder while the file was on its way: the file goes again,
+    // under a new id, into the folder the project has now; what the first try left there goes.
+    bool retryInMovedFolder(Entry& entry)
+    {
+        const auto projects = m_stores.projectStore->tdProjects();
+        if (entry.path.isEmpty() || std::find(projects.begin(), projects.end(), m_project) == projects.end())
+            return false;
+        const Url folder = TDDirectoryPath::projectDirectoryURL(m_project->name());
+        if (folder == entry.projectFolder)
+            return false;
+        removeFolder(TDDirectoryPath::mediaThumbnailURL(folder, entry.id).deletingLastPathComponent());
+        entry.projectFolder = folder;
+        entry.id = Uuid::random();
+        entry.outcome.reset();
+        return true;
     }
 
     TDStores m_stores;
     std::shared_ptr<TDProject> m_project;
+    double m_pixelScale;
     std::function<void(std::shared_ptr<TDMedia>)> m_append;
     std::function<void(TDImageImportReport)> m_finished;
     TDImageImportReport m_report;
@@ -312,9 +361,35 @@ std::optional<QByteArray> thumbnailJpeg(const platform::ImageSource& source, dou
     return platform::encodeJpeg(*platform::Bitmap::fromImage(flat), thumbnailQuality);
 }
 
+std::optional<QString> localPath(const QUrl& url)
+{
+    if (!url.isLocalFile())
+        return std::nullopt;
+    const QString host = url.host();
+    if (host.isEmpty())
+        return url.toLocalFile();
+    // Read as a path, such a URL would name "//host/..." on this machine, a file that is not there.
+    if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0
+        || host.compare(QSysInfo::machineHostName(), Qt::CaseInsensitive) == 0)
+        return url.path(QUrl::FullyDecoded);
+    return std::nullopt;
+}
+
+// Longer endings are no file type's extension.
+constexpr qsizetype longestKeptExtension = 16;
+
 QString copyName(const QString& droppedName)
 {
     QString name = TDDirectoryPath::safeName(droppedName);
+    // A name cut short to fit keeps its extension, by which other programs tell the file's kind.
+    const QString suffix = QFileInfo(droppedName).suffix();
+    const QString ending = QLatin1Char('.') + TDDirectoryPath::safeName(suffix);
+    if (!suffix.isEmpty() && !name.endsWith(ending) && ending.size() <= longestKeptExtension) {
+        const qsizetype room = TDDirectoryPath::maximumOutsideNameBytes - ending.toUtf8().size();
+        while (!name.isEmpty() && name.toUtf8().size() > room)
+            name.chop(name.size() > 1 && name.back().isLowSurrogate() ? 2 : 1);
+        name = name.trimmed() + ending;
+    }
     // The thumbnail has this name in the same folder; the copy must not be overwritten by it.
     if (name == QLatin1String("thumbnail.jpg"))
         return QStringLiteral("thumbnail-original.jpg");
@@ -327,7 +402,10 @@ Result<PreparedImage, QString> prepareWithinBudget(const QString& sourcePath, co
     const Uuid& id, const platform::DecodingLimits& limits, double pixelScale)
 {
     using Prepared = Result<PreparedImage, QString>;
-    auto opened = platform::openImageFile(sourcePath, limits);
+    // The thumbnail is of the first frame; the copy is the file's bytes, whatever its frames.
+    platform::DecodingLimits stillLimits = limits;
+    stillLimits.firstFrameOnly = true;
+    auto opened = platform::openImageFile(sourcePath, stillLimits);
     if (!opened)
         return Prepared::failure(reasonFor(opened.error()));
     const std::shared_ptr<platform::ImageSource> source = std::move(opened).value();
@@ -388,22 +466,23 @@ void start(TDStores stores, std::shared_ptr<TDProject> project, std::vector<QUrl
         return true;
     }();
     Q_UNUSED(finishesBeforeQuit);
-    auto drop = std::make_shared<Drop>(stores, project, std::move(append), std::move(finished));
+    // Made for the screens of now: a thumbnail of 80 pixels is blurred on a screen of 2 device pixels
+    // per pixel.
+    auto drop = std::make_shared<Drop>(
+        stores, project, thumbnailPixelScale(), std::move(append), std::move(finished));
     std::erase_if(openDrops(), [](const auto& weak) { return !isOpen(weak); });
     openDrops().push_back(drop);
     // The stored name, never decoded: the one folder every other change of the project uses.
     const Url projectFolder = TDDirectoryPath::projectDirectoryURL(project->name());
-    // Made for the screens of now: a thumbnail of 80 pixels is blurred on a screen of 2 device pixels
-    // per pixel.
-    const double pixelScale = thumbnailPixelScale();
-    std::vector<std::pair<std::size_t, QString>> jobs;
+    std::vector<std::size_t> jobs;
     for (const QUrl& url : urls) {
         Drop::Entry entry;
         entry.id = Uuid::random();
-        if (url.isLocalFile()) {
-            const QString path = url.toLocalFile();
-            entry.displayName = QFileInfo(path).fileName();
-            jobs.emplace_back(drop->entries.size(), path);
+        entry.projectFolder = projectFolder;
+        if (const std::optional<QString> path = localPath(url)) {
+            entry.displayName = QFileInfo(*path).fileName();
+            entry.path = *path;
+            jobs.push_back(drop->entries.size());
         } else {
             entry.displayName = url.toDisplayString();
             entry.outcome
@@ -416,22 +495,8 @@ void start(TDStores stores, std::shared_ptr<TDProject> project, std::vector<QUrl
         platform::DispatchQueue::main()->async([drop] { drop->flush(); });
         return;
     }
-    for (const auto& job : jobs) {
-        const std::size_t index = job.first;
-        const QString path = job.second;
-        const Uuid id = drop->entries[index].id;
-        ImportLanes::shared().enqueue([drop, index, path, projectFolder, id, pixelScale]() mutable {
-            // Once the program quits, a file not yet begun stays where it is and nothing is made for it.
-            const bool leftOut = quitting().load();
-            auto outcome = leftOut ? Result<PreparedImage, QString>::failure(QString())
-                                   : prepareImage(path, projectFolder, id, {}, pixelScale);
-            // The lane keeps no hold on the drop: it ends on the main thread, where it lives.
-            platform::DispatchQueue::main()->async(
-                [drop = std::move(drop), index, outcome = std::move(outcome), leftOut]() mutable {
-                    drop->deliver(index, std::move(outcome), leftOut);
-                });
-        });
-    }
+    for (const std::size_t index : jobs)
+        drop->prepare(index);
 }
 
 void finishBeforeQuit(std::chrono::milliseconds limit)

@@ -32,7 +32,8 @@ class TDProject;
 //   is never created here: a project deleted meanwhile stays deleted.
 // - On the main thread, in the order of the drop: the record is appended only when the project is
 //   still in the store and its copy and thumbnail are where the project's folder is now (a rename
-//   moves them along); otherwise the folder goes and no record is made.
+//   moves them along); otherwise the folder goes and no record is made. A file that failed while a
+//   rename moved the project's folder goes again, into the folder the project has now.
 // - Once every file is handled, `finished` runs once with what happened to each.
 // - When the program quits, `finishBeforeQuit` runs (below): the drops end before the program does.
 //
@@ -77,6 +78,10 @@ std::optional<QByteArray> thumbnailJpeg(const platform::ImageSource& source, dou
 // The name the copy of a dropped file gets: the file's name made safe for one path component, and
 // never the thumbnail's own name.
 QString copyName(const QString& droppedName);
+
+// The path on this computer a dropped URL names: a file URL without a host, or whose host is
+// "localhost" or this machine's name, as some programs write them. Nothing for any other URL.
+std::optional<QString> localPath(const QUrl& url);
 
 struct PreparedImage {
     // The folder holding the copy and the thumbnail, and the copy's name in it.

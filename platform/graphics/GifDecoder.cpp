@@ -163,7 +163,7 @@ Result<std::unique_ptr<GifDecoder>, DecodeError> GifDecoder::parse(
         frame.complete = readOk && !frame.palette.empty();
         decoder->m_frames.push_back(std::move(frame));
         // After a failed read the decoder's position in the stream is lost.
-        if (!readOk)
+        if (!readOk || limits.firstFrameOnly)
             break;
     }
 

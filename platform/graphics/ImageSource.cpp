@@ -226,7 +226,7 @@ Result<std::shared_ptr<ImageSource>, DecodeError> ImageSource::create(
     if (!probe.reader.canRead())
         return SourceResult::failure(DecodeError::unrecognizedFormat);
     source->m_format = probe.reader.format().toLower();
-    source->m_frameCount = std::max(1, probe.reader.imageCount());
+    source->m_frameCount = limits.firstFrameOnly ? 1 : std::max(1, probe.reader.imageCount());
     const QSize size = probe.reader.size();
     if (!fitsLimits(size, source->m_frameCount, limits))
         return SourceResult::failure(DecodeError::tooLarge);

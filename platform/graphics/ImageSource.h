@@ -22,6 +22,9 @@ struct DecodingLimits {
     qint64 maxPixelsPerFrame = 100'000'000;
     // All frames of one image decoded at 4 bytes per pixel.
     qint64 maxTotalBytes = qint64(1) << 30;
+    // Only the first frame is wanted (a still picture of an animation): later frames are neither
+    // read nor counted, so a long animation at a large size still gives its picture.
+    bool firstFrameOnly = false;
 
     bool operator==(const DecodingLimits&) const = default;
 };

@@ -421,4 +421,16 @@ Result<QImage, JpegFailure> decodeScaledJpeg(
     return JpegResult::success(oriented(image, state->orientation));
 }
 
+std::optional<int> exifOrientationOfMarker(const unsigned char* data, unsigned length)
+{
+    if (!isExif(data, length))
+        return std::nullopt;
+    return exifOrientation(data, length);
+}
+
+QImage orientedByExif(const QImage& image, int orientation)
+{
+    return oriented(image, orientation);
+}
+
 } // namespace platform

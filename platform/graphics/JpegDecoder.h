@@ -39,4 +39,10 @@ Result<QImage, JpegFailure> decodeScaledJpeg(
 // otherwise the size itself.
 QSize sizeFittingLongSide(QSize size, int maxPixelSize);
 
+// The EXIF orientation (1 to 8) an APP1 marker's data holds; nothing when they are no EXIF data.
+std::optional<int> exifOrientationOfMarker(const unsigned char* data, unsigned length);
+
+// `image`, stored as EXIF `orientation` says, turned and mirrored the way it is meant to be seen.
+QImage orientedByExif(const QImage& image, int orientation);
+
 } // namespace platform

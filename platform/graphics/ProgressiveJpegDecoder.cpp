@@ -1,9 +1,14 @@
 #include "platform/graphics/ProgressiveJpegDecoder.h"
 
+#include "platform/graphics/ColorManagement.h"
+
+#include <QColorSpace>
+
 #include <algorithm>
 #include <climits>
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <utility>
 #include <vector>
 
@@ -48,6 +53,9 @@ struct ProgressiveJpegDecoder::State {
     bool started = false;
     bool inputComplete = false;
     bool inOutput = false;
+    // What the markers before the first scan say of how the pixels are meant to be seen.
+    int orientation = 1;
+    QByteArray icc;
     // Lives here rather than on the stack, where a failure's jump would leave it undefined.
     QImage output;
 
@@ -94,6 +102,8 @@ struct ProgressiveJpegDecoder::State {
         source.resync_to_restart = jpeg_resync_to_restart;
         source.term_source = termSource;
         info.src = &source;
+        jpeg_save_markers(&info, JPEG_APP0 + 1, 0xFFFF);
+        jpeg_save_markers(&info, JPEG_APP0 + 2, 0xFFFF);
     }
     ~State() { jpeg_destroy_decompress(&info); }
 
@@ -129,6 +139,29 @@ struct ProgressiveJpegDecoder::State {
                                                            : info.input_scan_number - 1;
     }
 };
+
+namespace {
+
+// APP1 holds XMP packets too, often before the EXIF data.
+void readOrientationAndProfile(auto& state)
+{
+    for (jpeg_saved_marker_ptr marker = state.info.marker_list; marker; marker = marker->next) {
+        if (marker->marker != JPEG_APP0 + 1)
+            continue;
+        if (std::optional<int> orientation = exifOrientationOfMarker(marker->data, marker->data_length)) {
+            state.orientation = *orientation;
+            break;
+        }
+    }
+    JOCTET* icc = nullptr;
+    unsigned iccLength = 0;
+    if (jpeg_read_icc_profile(&state.info, &icc, &iccLength) && icc) {
+        state.icc = QByteArray(reinterpret_cast<const char*>(icc), qsizetype(iccLength));
+        std::free(icc);
+    }
+}
+
+} // namespace
 
 ProgressiveJpegDecoder::ProgressiveJpegDecoder(DecodingLimits limits, qint64 maxOutputPixels)
     : m_limits(limits)
@@ -173,14 +206,16 @@ std::optional<QSize> ProgressiveJpegDecoder::size() const
 {
     if (!m_state || !m_state->headerRead)
         return std::nullopt;
-    return QSize(int(m_state->info.image_width), int(m_state->info.image_height));
+    const QSize stored(int(m_state->info.image_width), int(m_state->info.image_height));
+    return m_state->orientation >= 5 ? stored.transposed() : stored;
 }
 
 std::optional<QSize> ProgressiveJpegDecoder::outputSize() const
 {
     if (!m_state || !m_state->started)
         return std::nullopt;
-    return QSize(int(m_state->info.output_width), int(m_state->info.output_height));
+    const QSize stored(int(m_state->info.output_width), int(m_state->info.output_height));
+    return m_state->orientation >= 5 ? stored.transposed() : stored;
 }
 
 bool ProgressiveJpegDecoder::isProgressive() const
@@ -206,6 +241,7 @@ void ProgressiveJpegDecoder::consume()
         if (jpeg_read_header(&info, TRUE) == JPEG_SUSPENDED)
             return;
         state.headerRead = true;
+        readOrientationAndProfile(state);
         const qint64 pixels = qint64(info.image_width) * qint64(info.image_height);
         if (info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK) {
             fail(JpegFailure::unsupported);
@@ -283,7 +319,14 @@ std::optional<QImage> ProgressiveJpegDecoder::render()
         state.inOutput = false;
     if (info.output_scanline < info.output_height)
         return std::nullopt;
-    return std::exchange(state.output, QImage());
+    // Shown as the finished image will be: upright and in sRGB, so nothing turns or shifts colour
+    // when it replaces this one.
+    QImage image = std::exchange(state.output, QImage());
+    if (!state.icc.isEmpty()) {
+        image.setColorSpace(QColorSpace::fromIccProfile(state.icc));
+        convertToSrgb(image);
+    }
+    return orientedByExif(image, state.orientation);
 }
 
 Result<QImage, JpegFailure> ProgressiveJpegDecoder::decodePrefix(

@@ -37,9 +37,9 @@ public:
 
     // The number of bytes appended so far.
     qint64 appendedLength() const { return m_appended; }
-    // Known once the headers have been read.
+    // Known once the headers have been read; as shown, after the EXIF orientation.
     std::optional<QSize> size() const;
-    // The size images are rendered at (known once the headers have been read).
+    // The size images are rendered at, as shown (known once the headers have been read).
     std::optional<QSize> outputSize() const;
     bool isProgressive() const;
     // Scans read completely so far.
@@ -50,7 +50,8 @@ public:
     void release();
 
     // An image (opaque, premultiplied ARGB) of every scan read completely so far (after `finish`, of
-    // everything read); nothing before the first scan is complete, or once the decoder has failed.
+    // everything read), turned by its EXIF orientation and converted to sRGB from its colour profile;
+    // nothing before the first scan is complete, or once the decoder has failed.
     std::optional<QImage> render();
 
     // One image from data that may be cut short anywhere.

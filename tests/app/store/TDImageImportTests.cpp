@@ -2,6 +2,7 @@
 #include "../LibraryTestSupport.h"
 #include "app/model/TDMedia.h"
 #include "app/store/TDCategoryStore.h"
+#include "app/store/TDDirectoryPath.h"
 #include "app/store/TDImageImport.h"
 #include "app/store/TDLibrary.h"
 #include "app/store/TDLinkStore.h"
@@ -15,7 +16,9 @@
 #include <QImageWriter>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QMimeData>
 #include <QPainter>
+#include <QSysInfo>
 #include <QTimer>
 
 #include <sys/stat.h>
@@ -229,6 +232,38 @@ TEST(TDImageImport, RefusesPipesFoldersHugeHeadersAndRemoteFilesAtOnce)
     EXPECT_EQ(f.mediaSaves(), saves + 2);
 }
 
+// File managers percent-encode the names they drop; some programs name this machine, or
+// "localhost", as the file URL's host. Each of these reaches its file; another machine's host is
+// refused as remote, not looked for on this one.
+TEST(TDImageImport, FileUrlsAsOtherProgramsWriteThemReachTheirFiles)
+{
+    Import f;
+    const QByteArray png = encoded(picture(QSize(30, 20)), "png");
+    const QString spaced = f.write(QString::fromUtf8("caf\u00e9 photo.png"), png);
+    const QString local = f.write("local.png", png);
+    const QString named = f.write("named.png", png);
+    QMimeData data;
+    data.setData("text/uri-list",
+        QUrl::fromLocalFile(spaced).toEncoded() + "\r\nfile://localhost" + QUrl::toPercentEncoding(local, "/")
+            + "\r\nfile://" + QSysInfo::machineHostName().toUtf8() + QUrl::toPercentEncoding(named, "/")
+            + "\r\nfile://elsewhere.example" + QUrl::toPercentEncoding(local, "/") + "\r\n");
+    const QList<QUrl> urls = data.urls();
+    ASSERT_EQ(urls.size(), 4);
+    EXPECT_EQ(tdimageimport::localPath(urls[0]), spaced);
+    EXPECT_EQ(tdimageimport::localPath(urls[1]), local);
+    EXPECT_EQ(tdimageimport::localPath(urls[2]), named);
+    EXPECT_FALSE(tdimageimport::localPath(urls[3]));
+
+    TDImageImportReport report = f.run({}, std::vector<QUrl>(urls.begin(), urls.end()));
+    EXPECT_EQ(report.imported, 3);
+    ASSERT_EQ(report.failures.size(), 1u);
+    EXPECT_TRUE(report.failures[0].reason.contains("not a file on this computer"));
+    const auto media = f.stores.mediaStore->tdMedia();
+    ASSERT_EQ(media.size(), 3u);
+    EXPECT_EQ(media[0]->url().lastPathComponent(), QString::fromUtf8("caf\u00e9 photo.png"));
+    EXPECT_EQ(media[2]->url().lastPathComponent(), "named.png");
+}
+
 // Each file has a folder of its own, so two files of one name never overwrite each other; a name
 // that could not be a file name is made safe, and a file named like the thumbnail keeps its own bytes.
 TEST(TDImageImport, FilesOfOneNameAndUnsafeNamesKeepTheirOwnBytes)
@@ -252,6 +287,14 @@ TEST(TDImageImport, FilesOfOneNameAndUnsafeNamesKeepTheirOwnBytes)
     EXPECT_EQ(media[3]->url().lastPathComponent(), "line-break.png");
     EXPECT_EQ(tdimageimport::copyName("../.."), "..-..");
     EXPECT_EQ(tdimageimport::copyName(".."), "Untitled");
+    // A name cut to fit keeps its extension, by which other programs tell the file's kind.
+    for (const QString& longName :
+        { QString(251, QChar('a')) + ".png", QString(83, QChar(0x97F3)) + ".jpeg" }) {
+        const QString copy = tdimageimport::copyName(longName);
+        EXPECT_TRUE(copy.endsWith("." + QFileInfo(longName).suffix())) << copy.toStdString();
+        EXPECT_TRUE(copy.startsWith(longName.first(20))) << copy.toStdString();
+        EXPECT_LE(copy.toUtf8().size(), TDDirectoryPath::maximumOutsideNameBytes);
+    }
 }
 
 // The copy that cannot be written (a full disk) is reported; no record names a missing file and
@@ -305,6 +348,41 @@ TEST(TDImageImport, ADropRacingTheProjectsDeletionLeavesNoOrphanFiles)
         if (race != Race::removedBeforeTheRecords) {
             EXPECT_FALSE(QFileInfo::exists(f.root.library() + "/Alpha")) << "never made again";
         }
+    }
+}
+
+// The project renamed while its drop is under way: every file still lands, in the renamed folder,
+// whether it was written before, during or after the folder moved, and nothing is left behind.
+TEST(TDImageImport, RenamingTheProjectDuringADropLandsEveryFileInItsNewFolder)
+{
+    for (const bool afterTheFirst : { false, true }) {
+        Import f;
+        const QByteArray bytes = encoded(picture(QSize(900, 700)), "bmp");
+        std::vector<QUrl> urls;
+        for (int i = 0; i < 3 * tdimageimport::laneCount; ++i)
+            urls.push_back(QUrl::fromLocalFile(f.write(QStringLiteral("p%1.bmp").arg(i), bytes)));
+        std::optional<TDImageImportReport> report;
+        f.library.importImages(
+            f.project, urls, [&](auto done) { report = done ? done.value() : TDImageImportReport {}; });
+        if (afterTheFirst) {
+            ASSERT_TRUE(testsupport::waitUntil([&] { return !f.stores.mediaStore->tdMedia().empty(); }));
+        }
+        f.library.editProject(f.project, { "Beta", f.project->startDate(), f.project->category() });
+        ASSERT_TRUE(
+            testsupport::waitUntil([&] { return report && f.library.operationsInFlight() == 0; }, 30000));
+
+        EXPECT_EQ(report->imported, int(urls.size()));
+        EXPECT_TRUE(report->failures.empty()) << report->failures.front().reason.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(f.images()));
+        QStringList named;
+        for (const auto& media : f.stores.mediaStore->tdMedia()) {
+            EXPECT_TRUE(QFileInfo(media->url().path()).isFile()) << media->url().path().toStdString();
+            EXPECT_TRUE(media->url().path().startsWith(f.root.library() + "/Beta/images/"));
+            named.append(media->id().lowercaseString());
+        }
+        named.sort();
+        EXPECT_EQ(QDir(f.root.library() + "/Beta/images").entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+            named);
     }
 }
 

@@ -399,6 +399,20 @@ TEST(ImageSource, LimitsBoundFramesAndTotalBytes)
     EXPECT_EQ(ImageSource::create(gif, { 100, 700 }).error(), DecodeError::tooLarge);
     EXPECT_TRUE(ImageSource::create(gif, { 100, 1000 }));
 
+    // A screen recording: a long animation at full size, beyond the bound as a whole. Its first
+    // frame is still there for a still picture of it.
+    std::vector<testimages::GifFrame> frames(200, { QRect(0, 0, 1, 1), 1 });
+    frames.front() = { QRect(0, 0, 1920, 1080), 0 };
+    const QByteArray recording = testimages::writeGif(1920, 1080, frames);
+    EXPECT_EQ(ImageSource::create(recording).error(), DecodeError::tooLarge);
+    DecodingLimits still;
+    still.firstFrameOnly = true;
+    auto first = ImageSource::create(recording, still);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first.value()->frameCount(), 1);
+    EXPECT_EQ(first.value()->pixelSize(), QSize(1920, 1080));
+    EXPECT_TRUE(first.value()->thumbnail(80));
+
     EXPECT_EQ(
         ImageSource::create(QByteArray("not an image at all")).error(), DecodeError::unrecognizedFormat);
     EXPECT_EQ(ImageSource::create(QByteArray()).error(), DecodeError::unrecognizedFormat);

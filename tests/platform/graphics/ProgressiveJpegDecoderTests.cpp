@@ -1,6 +1,10 @@
 #include "Iris/prefetch/ProgressiveJpegFixture.h"
 
+#include "platform/graphics/ImageSource.h"
 #include "platform/graphics/ProgressiveJpegDecoder.h"
+
+#include <QColorSpace>
+#include <QtEndian>
 
 #include <QDir>
 #include <QFile>
@@ -17,6 +21,24 @@ namespace {
 QImage oneShot(const QByteArray& data)
 {
     return QImage::fromData(data, "jpeg").convertToFormat(QImage::Format_RGB32);
+}
+
+// `data` with an EXIF orientation and an ICC profile put in front of its other markers.
+QByteArray withOrientationAndProfile(const QByteArray& data, int orientation, const QByteArray& icc)
+{
+    auto segment = [](char marker, const QByteArray& payload) {
+        QByteArray bytes("\xFF");
+        bytes += marker;
+        const quint16 length = qToBigEndian(quint16(payload.size() + 2));
+        bytes += QByteArray(reinterpret_cast<const char*>(&length), 2) + payload;
+        return bytes;
+    };
+    // Little-endian TIFF, one IFD with the one entry: orientation, a SHORT.
+    QByteArray exif("Exif\0\0II*\0\x08\0\0\0\x01\0\x12\x01\x03\0\x01\0\0\0", 24);
+    exif += char(orientation);
+    exif += QByteArray(7, '\0');
+    return data.first(2) + segment('\xE1', exif)
+        + segment('\xE2', QByteArray("ICC_PROFILE\0\x01\x01", 14) + icc) + data.sliced(2);
 }
 
 } // namespace
@@ -173,5 +195,27 @@ TEST(ProgressiveJpegDecoder, RendersReducedUnderAPixelCap)
         ASSERT_TRUE(image) << c.cap;
         EXPECT_EQ(image->size(), c.expected) << c.cap;
         EXPECT_EQ(decoder.size(), QSize(160, 120));
+    }
+}
+
+// A picture stored turned (as cameras store them) and in a wide-gamut profile is shown upright and in
+// sRGB while it loads, as the finished image is, so nothing turns or shifts colour at the end.
+TEST(ProgressiveJpegDecoder, PartialImagesAreUprightAndInSrgbLikeTheFinishedOne)
+{
+    const QByteArray icc = QColorSpace(QColorSpace::AdobeRgb).iccProfile();
+    for (int orientation : { 1, 3, 6, 8 }) {
+        const QByteArray data = withOrientationAndProfile(encode(picture(96, 64), true), orientation, icc);
+        auto source = ImageSource::create(data);
+        ASSERT_TRUE(source);
+        std::optional<Bitmap> finished = source.value()->frame(0);
+        ASSERT_TRUE(finished);
+
+        ProgressiveJpegDecoder decoder;
+        decoder.append(QByteArrayView(data));
+        decoder.finish();
+        EXPECT_EQ(decoder.size(), finished->image().size()) << orientation;
+        std::optional<QImage> partial = decoder.render();
+        ASSERT_TRUE(partial);
+        EXPECT_LE(maxChannelDifference(*partial, finished->image()), 2) << orientation;
     }
 }
