@@ -154,22 +154,33 @@ TEST(TindrelApp, AtTheEndTheFilesLeftBehindByAFailedSaveAreSavedAgain)
     EXPECT_EQ(app.stores().projectStore->libraryFile()->writesRequested(), writes);
 }
 
-TEST(TindrelApp, QuittingAsksBeforeLosingChangesTheLibraryFilesCouldNotTake)
+namespace {
+
+// Shows the main window on a library of two projects, then deletes one while the links file cannot
+// be replaced, so that every save of the library fails from there on.
+QMainWindow* showWithAFailedSave(const LibraryRoot& root, TindrelApp& app)
 {
-    LibraryRoot root;
     writeLibrary(root, 2, 0);
-    TindrelApp app;
     QMainWindow* main = app.showMainWindow();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return app.isLibraryLoaded(); }));
-    // The links file cannot be replaced: every save of the library fails from there on.
+    EXPECT_TRUE(testsupport::waitUntil([&] { return app.isLibraryLoaded(); }));
     QFile::remove(root.file("links.library"));
     QDir(root.library()).mkdir("links.library");
     std::optional<bool> saved;
     TDLibrary(app.stores()).deleteProject(app.stores().projectStore->tdProjects().front(), [&](auto done) {
         saved = bool(done);
     });
-    ASSERT_TRUE(testsupport::waitUntil([&] { return saved.has_value(); }));
-    ASSERT_FALSE(*saved);
+    EXPECT_TRUE(testsupport::waitUntil([&] { return saved.has_value(); }));
+    EXPECT_FALSE(saved.value_or(true));
+    return main;
+}
+
+} // namespace
+
+TEST(TindrelApp, QuittingAsksBeforeLosingChangesTheLibraryFilesCouldNotTake)
+{
+    LibraryRoot root;
+    TindrelApp app;
+    QMainWindow* main = showWithAFailedSave(root, app);
 
     QTest::keyClick(main, Qt::Key_Q, Qt::ControlModifier);
     QCoreApplication::processEvents();
@@ -195,17 +206,8 @@ TEST(TindrelApp, QuittingAsksBeforeLosingChangesTheLibraryFilesCouldNotTake)
 TEST(TindrelApp, QuitWithoutSavingLetsTheUnsavedChangesGo)
 {
     LibraryRoot root;
-    writeLibrary(root, 1, 0);
     TindrelApp app;
-    QMainWindow* main = app.showMainWindow();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return app.isLibraryLoaded(); }));
-    QFile::remove(root.file("links.library"));
-    QDir(root.library()).mkdir("links.library");
-    std::optional<bool> saved;
-    TDLibrary(app.stores()).deleteProject(app.stores().projectStore->tdProjects().front(), [&](auto done) {
-        saved = bool(done);
-    });
-    ASSERT_TRUE(testsupport::waitUntil([&] { return saved.has_value(); }));
+    QMainWindow* main = showWithAFailedSave(root, app);
 
     main->close();
     QCoreApplication::processEvents();

@@ -49,6 +49,14 @@ struct Library {
         for (const char* name : { "projects.library", "media.library", "links.library" })
             QDir(root.library()).mkdir(name);
     }
+    // Creates the note "Next", answering as the other operations do.
+    void createNote(TDLibrary::Done done)
+    {
+        library.createNote(project, "Next", [done = std::move(done)](auto created) {
+            done(created ? platform::Result<platform::Success, TDLibraryFailure>::success({})
+                         : platform::Result<platform::Success, TDLibraryFailure>::failure(created.error()));
+        });
+    }
     QString image(const QString& name, QSize size) const
     {
         QImage picture(size, QImage::Format_RGB32);
@@ -72,14 +80,7 @@ TEST(TDLibrary, EveryOperationAnswersOnceAndIsInFlightUntilItAnswers)
 {
     using Run = std::function<void(Library&, TDLibrary::Done)>;
     const std::pair<const char*, Run> operations[] = {
-        { "createNote",
-            [](Library& f, TDLibrary::Done done) {
-                f.library.createNote(f.project, "Next", [done](auto created) {
-                    done(created ? platform::Result<platform::Success, TDLibraryFailure>::success({})
-                                 : platform::Result<platform::Success, TDLibraryFailure>::failure(
-                                     created.error()));
-                });
-            } },
+        { "createNote", [](Library& f, TDLibrary::Done done) { f.createNote(std::move(done)); } },
         { "deleteNote",
             [](Library& f, TDLibrary::Done done) { f.library.deleteNote(f.project, f.note, done); } },
         { "renameNote",
@@ -352,14 +353,7 @@ TEST(TDLibrary, NothingIsMadeOrRenamedWhileTheLibraryFolderIsGone)
 {
     using Run = std::function<void(Library&, TDLibrary::Done)>;
     const std::pair<const char*, Run> operations[] = {
-        { "createNote",
-            [](Library& f, TDLibrary::Done done) {
-                f.library.createNote(f.project, "Next", [done](auto created) {
-                    done(created ? platform::Result<platform::Success, TDLibraryFailure>::success({})
-                                 : platform::Result<platform::Success, TDLibraryFailure>::failure(
-                                     created.error()));
-                });
-            } },
+        { "createNote", [](Library& f, TDLibrary::Done done) { f.createNote(std::move(done)); } },
         { "renameNote",
             [](Library& f, TDLibrary::Done done) {
                 f.library.renameNote(f.project, f.note, "Final", f.note->date(), done);

@@ -18,6 +18,27 @@
 #include <QToolButton>
 #include <QToolTip>
 
+namespace {
+
+// The main window's content on `stores`, shown on the project grid.
+struct ShownGrid {
+    QMainWindow window;
+    NavigationView* content = nullptr;
+    TDProjectMasterView* grid = nullptr;
+
+    explicit ShownGrid(const TDStores& stores)
+    {
+        content = new NavigationView(stores, &window);
+        window.setCentralWidget(content);
+        window.resize(1200, 700);
+        window.show();
+        QCoreApplication::processEvents();
+        grid = dynamic_cast<TDProjectMasterView*>(content->destinationView());
+    }
+};
+
+} // namespace
+
 TEST(TDDisplayText, CutsOnACharacterBoundary)
 {
     EXPECT_EQ(tdDisplayText("short"), "short");
@@ -41,13 +62,10 @@ TEST(TDDisplayText, HugeStoredNamesAreShownBoundedEverywhere)
     auto project = screentest::project(huge, category);
     stores.projectStore->setTdProjects({ project });
 
-    QMainWindow window;
-    auto* content = new NavigationView(stores, &window);
-    window.setCentralWidget(content);
-    window.resize(1200, 700);
-    window.show();
-    QCoreApplication::processEvents();
-    auto* grid = dynamic_cast<TDProjectMasterView*>(content->destinationView());
+    ShownGrid main(stores);
+    QMainWindow& window = main.window;
+    NavigationView* content = main.content;
+    TDProjectMasterView* grid = main.grid;
     ASSERT_TRUE(grid);
     ASSERT_EQ(grid->cards().size(), 1);
     TDProjectItem* card = grid->cards().front();
@@ -84,13 +102,10 @@ TEST(TDDisplayText, LineBreaksInNamesAreShownAndTypedAsSpaces)
     stores.projectStore->setTdProjects({ project });
     const QString shown = "Line one  Line two three";
 
-    QMainWindow window;
-    auto* content = new NavigationView(stores, &window);
-    window.setCentralWidget(content);
-    window.resize(1200, 700);
-    window.show();
-    QCoreApplication::processEvents();
-    auto* grid = dynamic_cast<TDProjectMasterView*>(content->destinationView());
+    ShownGrid main(stores);
+    QMainWindow& window = main.window;
+    NavigationView* content = main.content;
+    TDProjectMasterView* grid = main.grid;
     ASSERT_TRUE(grid);
     ASSERT_EQ(grid->cards().size(), 1);
     EXPECT_EQ(grid->cards().front()->nameText(), shown);
