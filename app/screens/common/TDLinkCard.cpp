@@ -16,6 +16,7 @@
 #include <QPainter>
 #include <QTextLayout>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <limits>
@@ -165,6 +166,51 @@ QString forMessage(const QString& text)
     if (line.size() <= 2 * keep + 1)
         return line;
     return line.left(keep) + QChar(0x2026) + line.right(keep);
+}
+
+// Whether a label of a host name takes its letters from scripts that are not written together, as a
+// look-alike of a known name does ("\u0430pple" with a Cyrillic a). One script alone is fine; Latin
+// goes only with Han and the Japanese kana, Han with Bopomofo or Han with Hangul.
+bool mixesScripts(const QString& label)
+{
+    bool latin = false;
+    QList<QChar::Script> others;
+    for (char32_t c : label.toUcs4()) {
+        const QChar::Script script = QChar::script(c);
+        if (script == QChar::Script_Latin)
+            latin = true;
+        else if (script != QChar::Script_Common && script != QChar::Script_Inherited
+            && script != QChar::Script_Unknown && !others.contains(script))
+            others.append(script);
+    }
+    if (others.isEmpty() || (!latin && others.size() == 1))
+        return false;
+    const auto within = [&](std::initializer_list<QChar::Script> allowed) {
+        return std::all_of(others.begin(), others.end(), [&](QChar::Script script) {
+            return std::find(allowed.begin(), allowed.end(), script) != allowed.end();
+        });
+    };
+    return !within({ QChar::Script_Han, QChar::Script_Hiragana, QChar::Script_Katakana })
+        && !within({ QChar::Script_Han, QChar::Script_Bopomofo })
+        && !within({ QChar::Script_Han, QChar::Script_Hangul });
+}
+
+// The address as typed, with a host that mixes scripts shown in the form it is fetched by
+// ("xn--..."), so that it cannot pass for another site's. Readable names ("bücher.de") stay as
+// they are.
+QString shownAddress(const QString& address)
+{
+    const std::optional<QUrl> url = tdWebAddress(address);
+    if (!url)
+        return address;
+    const QString host = url->host(QUrl::FullyDecoded);
+    const QStringList labels = host.split(QLatin1Char('.'));
+    if (std::none_of(labels.begin(), labels.end(), mixesScripts))
+        return address;
+    const qsizetype at = address.indexOf(host, 0, Qt::CaseInsensitive);
+    if (at < 0)
+        return url->toString(QUrl::FullyEncoded);
+    return address.left(at) + url->host(QUrl::FullyEncoded) + address.mid(at + host.size());
 }
 
 } // namespace
@@ -325,7 +371,7 @@ void TDLinkCard::setLink(const TDLink& link)
     // A screen reader hears where the card leads as well as what it is called.
     setAccessibleName(tdLocalized("%1, %2").arg(titleText(), addressText()));
     setAccessibleDescription(descriptionText());
-    setToolTip(tdToolTipText(oneLine(m_link.url)));
+    setToolTip(tdToolTipText(addressText()));
     if (same && m_linesWidth >= 0)
         return;
     m_linesWidth = -1;
@@ -345,7 +391,7 @@ QString TDLinkCard::descriptionText() const
 
 QString TDLinkCard::addressText() const
 {
-    return oneLine(m_link.url);
+    return oneLine(shownAddress(m_link.url));
 }
 
 int TDLinkCard::textWidth(int cardWidth)
