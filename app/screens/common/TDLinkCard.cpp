@@ -196,21 +196,32 @@ bool mixesScripts(const QString& label)
 }
 
 // The address as typed, with a host that mixes scripts shown in the form it is fetched by
-// ("xn--..."), so that it cannot pass for another site's. Readable names ("bücher.de") stay as
-// they are.
+// ("xn--..."), so that it cannot pass for another site's, and without a user name or password, which
+// could make it start like another site's ("https://bank.example@elsewhere.example/"). Readable
+// names ("b\u00FCcher.de") stay as they are.
 QString shownAddress(const QString& address)
 {
     const std::optional<QUrl> url = tdWebAddress(address);
     if (!url)
         return address;
+    QString shown = address.trimmed();
+    if (!url->userInfo().isEmpty()) {
+        const qsizetype start = shown.indexOf(u"://") + 3;
+        qsizetype end = start;
+        while (end < shown.size() && !QStringView(u"/?#").contains(shown[end]))
+            ++end;
+        const qsizetype at = shown.lastIndexOf(QLatin1Char('@'), end - 1);
+        if (start >= 3 && at >= start)
+            shown.remove(start, at + 1 - start);
+    }
     const QString host = url->host(QUrl::FullyDecoded);
     const QStringList labels = host.split(QLatin1Char('.'));
     if (std::none_of(labels.begin(), labels.end(), mixesScripts))
-        return address;
-    const qsizetype at = address.indexOf(host, 0, Qt::CaseInsensitive);
+        return shown;
+    const qsizetype at = shown.indexOf(host, 0, Qt::CaseInsensitive);
     if (at < 0)
-        return url->toString(QUrl::FullyEncoded);
-    return address.left(at) + url->host(QUrl::FullyEncoded) + address.mid(at + host.size());
+        return url->adjusted(QUrl::RemoveUserInfo).toString(QUrl::FullyEncoded);
+    return shown.left(at) + url->host(QUrl::FullyEncoded) + shown.mid(at + host.size());
 }
 
 } // namespace
