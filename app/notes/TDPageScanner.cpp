@@ -146,9 +146,11 @@ std::optional<Charset> charsetForLabel(const QByteArray& label, LabelSource sour
     return Charset { Charset::Kind::named, label };
 }
 
-std::optional<Charset> charsetFromMeta(QByteArrayView page)
+// The charset a meta element in the first `windowBytes` of the page names. Each tag is read to its
+// ">" and the search goes on after it, so every byte is looked at a bounded number of times.
+std::optional<Charset> charsetFromMeta(QByteArrayView page, qsizetype windowBytes)
 {
-    const QByteArrayView window = page.first(std::min(page.size(), TDPageScanner::charsetPrescanBytes));
+    const QByteArrayView window = page.first(std::min(page.size(), windowBytes));
     for (qsizetype at = window.indexOf('<'); at >= 0; at = window.indexOf('<', at + 1)) {
         if (!startsWithAtIgnoringCase(window, at, "<meta"))
             continue;
@@ -156,6 +158,7 @@ std::optional<Charset> charsetFromMeta(QByteArrayView page)
         if (end < 0)
             end = window.size();
         const QByteArrayView tag = window.sliced(at, end - at);
+        at = end - 1;
         const qsizetype keyword = indexOfIgnoringCase(tag, "charset", 0);
         if (keyword < 0)
             continue;
@@ -185,8 +188,14 @@ Charset detectCharset(QByteArrayView page, QByteArrayView contentType, qsizetype
         if (auto charset = charsetForLabel(charsetValueAfter(contentType, keyword), LabelSource::transport))
             return *charset;
     }
-    if (auto charset = charsetFromMeta(page))
+    if (auto charset = charsetFromMeta(page, TDPageScanner::charsetPrescanBytes))
         return *charset;
+    // Pages with long scripts or styles up front name their charset later, but before their
+    // title; read as UTF-8, such a title in another charset would be lost.
+    if (const qsizetype title = Needle(titleOpen).in(page, 0); title > TDPageScanner::charsetPrescanBytes) {
+        if (auto charset = charsetFromMeta(page, title))
+            return *charset;
+    }
     return Charset {};
 }
 

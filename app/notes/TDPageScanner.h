@@ -21,8 +21,8 @@ struct TDPageInfo {
 // (attributes in that order, separated by whitespace, either quote kind), read to the quote that
 // opened it and on one line. Tags are matched case-sensitively. Both texts are decoded with the
 // page's charset (a byte-order mark, then the `contentType` header's charset, then a meta charset
-// in the first 1024 bytes, else UTF-8) and their character references are resolved; a text that is
-// not valid in that charset is absent.
+// in the first 1024 bytes or, failing that, before the first title element, else UTF-8) and their character
+// references are resolved; a text that is not valid in that charset is absent.
 //
 // The scan reads each byte a bounded number of times, however the page is made, and never looks
 // past the bytes it is given. Safe on any thread.

@@ -98,6 +98,50 @@ QString fileName(const TDLink& link, bool withoutDirectionControls)
     return title + QLatin1Char(' ') + link.id.lowercaseString().left(TDWeblocFile::idDigitsInName);
 }
 
+// The name with the characters memory cards and USB sticks (FAT, exFAT) refuse made dashes, as
+// "/" is; the name itself where it holds none of them.
+QString nameForFat(const QString& name)
+{
+    static const QString refused = QStringLiteral(":*?\"<>|\\");
+    QString out = name;
+    for (QChar& c : out) {
+        if (refused.contains(c))
+            c = QLatin1Char('-');
+    }
+    return out;
+}
+
+// Whether the disk refused a name's characters (Linux says EINVAL for FAT, a FUSE mount EPERM).
+bool refusesName(const PlatformError& error)
+{
+    return error.domain == PlatformError::posixDomain && (error.code == EINVAL || error.code == EPERM);
+}
+
+Result<Success, PlatformError> writeFile(const Url& file, const QByteArray& contents)
+{
+    bool exists = false;
+    if (isSymbolicLink(file, &exists))
+        return Result<Success, PlatformError>::failure(
+            refusal(EPERM, file.path() + QStringLiteral(" is a symbolic link")));
+    return FileManager::writeAtomically(file, contents);
+}
+
+// Every name the link's file may have: its own, the one a disk refusing some of its characters
+// gave it, and the one earlier versions gave it.
+std::vector<Url> candidateLocations(const QString& projectName, const QString& noteTitle, const TDLink& link)
+{
+    const Url projectFolder = TDDirectoryPath::projectDirectoryURL(projectName);
+    std::vector<QString> names { fileName(link, true) };
+    for (const QString& more : { nameForFat(names.front()), fileName(link, false) }) {
+        if (std::find(names.begin(), names.end(), more) == names.end())
+            names.push_back(more);
+    }
+    std::vector<Url> files;
+    for (const QString& each : names)
+        files.push_back(TDDirectoryPath::weblocFileURL(projectFolder, noteTitle, each));
+    return files;
+}
+
 } // namespace
 
 QByteArray TDWeblocFile::contents(const QString& address)
@@ -142,12 +186,18 @@ Result<Url, PlatformError> TDWeblocFile::write(
     if (!TDDirectoryPath::isInsideLibraryFolder(folder))
         return Outcome::failure(
             refusal(EPERM, folder.path() + QStringLiteral(" is outside the library folder")));
-    bool exists = false;
-    if (isSymbolicLink(file, &exists))
-        return Outcome::failure(refusal(EPERM, file.path() + QStringLiteral(" is a symbolic link")));
-    if (auto written = FileManager::writeAtomically(file, contents(address->absoluteString())); !written)
+    const QByteArray bytes = contents(address->absoluteString());
+    auto written = writeFile(file, bytes);
+    if (written)
+        return Outcome::success(file);
+    // A memory card refuses names with : ? " and the like, which page titles often hold; there
+    // the file still gets written, under the name with those characters replaced.
+    const Url onFat = TDDirectoryPath::weblocFileURL(projectFolder, noteTitle, nameForFat(name(link)));
+    if (!refusesName(written.error()) || !onFat.isValid() || onFat == file)
         return Outcome::failure(written.error());
-    return Outcome::success(file);
+    if (auto again = writeFile(onFat, bytes); !again)
+        return Outcome::failure(again.error());
+    return Outcome::success(onFat);
 }
 
 Result<Success, PlatformError> TDWeblocFile::remove(
@@ -157,11 +207,7 @@ Result<Success, PlatformError> TDWeblocFile::remove(
     const Url file = location(projectName, noteTitle, link);
     if (!file.isValid())
         return Outcome::failure(refusal(EINVAL, QStringLiteral("no file name for the link")));
-    std::vector<Url> files { file };
-    if (const QString earlier = fileName(link, false); earlier != name(link))
-        files.push_back(TDDirectoryPath::weblocFileURL(
-            TDDirectoryPath::projectDirectoryURL(projectName), noteTitle, earlier));
-    for (const Url& each : files) {
+    for (const Url& each : candidateLocations(projectName, noteTitle, link)) {
         if (!each.isValid())
             continue;
         bool exists = false;

@@ -30,11 +30,13 @@ public:
     // Writes the link's file atomically and returns where. The project folder must exist; the
     // note's "links" folder is created when missing. Refused: an address that does not parse, a
     // folder that resolves outside the library folder, and a symbolic link where the file goes.
+    // Where the disk refuses characters of the name (a memory card), they become "-" and the file
+    // is written under that name.
     static platform::Result<platform::Url, platform::PlatformError> write(
         const QString& projectName, const QString& noteTitle, const TDLink& link);
 
-    // Removes the link's own file (a symbolic link there is removed, not followed). A file that is
-    // already gone is success.
+    // Removes the link's own file, under whichever name it was written (a symbolic link there is
+    // removed, not followed). A file that is already gone is success.
     static platform::Result<platform::Success, platform::PlatformError> remove(
         const QString& projectName, const QString& noteTitle, const TDLink& link);
 };

@@ -16,6 +16,7 @@
 #include <QPainter>
 #include <QTextLayout>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <limits>
@@ -165,6 +166,62 @@ QString forMessage(const QString& text)
     if (line.size() <= 2 * keep + 1)
         return line;
     return line.left(keep) + QChar(0x2026) + line.right(keep);
+}
+
+// Whether a label of a host name takes its letters from scripts that are not written together, as a
+// look-alike of a known name does ("\u0430pple" with a Cyrillic a). One script alone is fine; Latin
+// goes only with Han and the Japanese kana, Han with Bopomofo or Han with Hangul.
+bool mixesScripts(const QString& label)
+{
+    bool latin = false;
+    QList<QChar::Script> others;
+    for (char32_t c : label.toUcs4()) {
+        const QChar::Script script = QChar::script(c);
+        if (script == QChar::Script_Latin)
+            latin = true;
+        else if (script != QChar::Script_Common && script != QChar::Script_Inherited
+            && script != QChar::Script_Unknown && !others.contains(script))
+            others.append(script);
+    }
+    if (others.isEmpty() || (!latin && others.size() == 1))
+        return false;
+    const auto within = [&](std::initializer_list<QChar::Script> allowed) {
+        return std::all_of(others.begin(), others.end(), [&](QChar::Script script) {
+            return std::find(allowed.begin(), allowed.end(), script) != allowed.end();
+        });
+    };
+    return !within({ QChar::Script_Han, QChar::Script_Hiragana, QChar::Script_Katakana })
+        && !within({ QChar::Script_Han, QChar::Script_Bopomofo })
+        && !within({ QChar::Script_Han, QChar::Script_Hangul });
+}
+
+// The address as typed, with a host that mixes scripts shown in the form it is fetched by
+// ("xn--..."), so that it cannot pass for another site's, and without a user name or password, which
+// could make it start like another site's ("https://bank.example@elsewhere.example/"). Readable
+// names ("b\u00FCcher.de") stay as they are.
+QString shownAddress(const QString& address)
+{
+    const std::optional<QUrl> url = tdWebAddress(address);
+    if (!url)
+        return address;
+    QString shown = address.trimmed();
+    if (!url->userInfo().isEmpty()) {
+        const qsizetype start = shown.indexOf(u"://") + 3;
+        qsizetype end = start;
+        while (end < shown.size() && !QStringView(u"/?#").contains(shown[end]))
+            ++end;
+        const qsizetype at = shown.lastIndexOf(QLatin1Char('@'), end - 1);
+        if (start >= 3 && at >= start)
+            shown.remove(start, at + 1 - start);
+    }
+    const QString host = url->host(QUrl::FullyDecoded);
+    const QStringList labels = host.split(QLatin1Char('.'));
+    if (std::none_of(labels.begin(), labels.end(), mixesScripts))
+        return shown;
+    const qsizetype at = shown.indexOf(host, 0, Qt::CaseInsensitive);
+    if (at < 0)
+        return url->adjusted(QUrl::RemoveUserInfo).toString(QUrl::FullyEncoded);
+    return shown.left(at) + url->host(QUrl::FullyEncoded) + shown.mid(at + host.size());
 }
 
 } // namespace
@@ -325,7 +382,7 @@ void TDLinkCard::setLink(const TDLink& link)
     // A screen reader hears where the card leads as well as what it is called.
     setAccessibleName(tdLocalized("%1, %2").arg(titleText(), addressText()));
     setAccessibleDescription(descriptionText());
-    setToolTip(tdToolTipText(oneLine(m_link.url)));
+    setToolTip(tdToolTipText(addressText()));
     if (same && m_linesWidth >= 0)
         return;
     m_linesWidth = -1;
@@ -345,7 +402,7 @@ QString TDLinkCard::descriptionText() const
 
 QString TDLinkCard::addressText() const
 {
-    return oneLine(m_link.url);
+    return oneLine(shownAddress(m_link.url));
 }
 
 int TDLinkCard::textWidth(int cardWidth)

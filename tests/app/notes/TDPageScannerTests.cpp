@@ -77,6 +77,14 @@ TEST(TDPageScanner, TakesTitleAndDescriptionAsTheirCharsetAndMarkupSay)
             "<title>bad \xFF\xFE</title><meta name=\"description\" content=\"fine\">", "", none, u"fine"_qs },
         { "a byte that begins a sequence and ends the field is invalid too",
             "<title>Caf\xE9</title><meta name=\"description\" content=\"Caf\xE9\">", "", none, none },
+        { "a meta charset after a long script, before the title",
+            QByteArray("<script>") + QByteArray(2000, ' ') + "</script><meta charset=\"windows-1252\">"
+                + "<title>Caf\xE9 cr\xE8me</title><meta name='description' content='Ol\xE9'>",
+            "text/html", u"Café crème"_qs, u"Olé"_qs },
+        { "one after the title changes nothing",
+            QByteArray("<title>Caf\xC3\xA9</title>") + QByteArray(2000, ' ')
+                + "<meta charset=\"windows-1251\">",
+            "", u"Café"_qs, none },
         { "so is half a character of a named multi-byte charset",
             "<meta charset=\"shift_jis\"><title>\x93\xfa\x96</title><meta name=\"description\" "
             "content=\"\x93\xfa\">",

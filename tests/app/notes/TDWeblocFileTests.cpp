@@ -2,9 +2,46 @@
 #include "PropertyListReader.h"
 #include "app/notes/TDWeblocFile.h"
 
+#include <QProcess>
+
 using apptest::LibraryRoot;
 
 namespace {
+
+// A FAT disk image mounted over a folder through FUSE while it lasts, as a memory card is; not
+// mounted where the tools or FUSE are missing.
+class FatMount {
+public:
+    explicit FatMount(const QString& at)
+        : m_at(at)
+    {
+        const QString image = m_image.path() + "/card.img";
+        QFile file(image);
+        if (!file.open(QIODevice::WriteOnly) || !file.resize(8 << 20))
+            return;
+        file.close();
+        m_mounted = run("mkfs.vfat", { image }) && run("fusefat", { "-o", "rw+", image, at });
+    }
+    ~FatMount()
+    {
+        if (m_mounted)
+            run("fusermount", { "-u", m_at });
+    }
+    bool mounted() const { return m_mounted; }
+
+private:
+    static bool run(const QString& program, const QStringList& arguments)
+    {
+        QProcess process;
+        process.start(program, arguments);
+        return process.waitForFinished(10'000) && process.exitStatus() == QProcess::NormalExit
+            && process.exitCode() == 0;
+    }
+
+    QTemporaryDir m_image;
+    QString m_at;
+    bool m_mounted = false;
+};
 
 TDLink linkTitled(std::optional<QString> title)
 {
@@ -93,4 +130,25 @@ TEST(TDWeblocFile, NamesAFileAfterItsTitleWithoutLettingThePageDisguiseIt)
     ASSERT_TRUE(TDWeblocFile::write("Trip", "Ideas", link));
     ASSERT_TRUE(TDWeblocFile::remove("Trip", "Ideas", link));
     EXPECT_TRUE(QDir(folder).isEmpty());
+}
+
+// Page titles often hold ":" or "?", which a library on a memory card refuses in names: the file is
+// still written there, under the name with those made dashes, and found again to be removed.
+TEST(TDWeblocFile, ALibraryOnAMemoryCardGetsAFileForATitleItsDiskRefuses)
+{
+    LibraryRoot root;
+    FatMount card(root.documents());
+    if (!card.mounted())
+        GTEST_SKIP() << "no FAT disk could be mounted";
+    const QString folder = root.library() + "/Trip/notes/Ideas/links";
+    ASSERT_TRUE(QDir().mkpath(root.library() + "/Trip/notes/Ideas"));
+    const TDLink link = linkTitled(u"Q&A: why? \"yes\" <b>|</b> a\\b*"_qs);
+    const auto written = TDWeblocFile::write("Trip", "Ideas", link);
+    ASSERT_TRUE(written) << written.error().description.toStdString();
+    const QString suffix = " " + link.id.lowercaseString().left(8) + ".webloc";
+    EXPECT_EQ(written.value().path(), folder + "/Q&A- why- -yes- -b----b- a-b-" + suffix);
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files), QStringList { "Q&A- why- -yes- -b----b- a-b-" + suffix });
+    EXPECT_TRUE(TDWeblocFile::write("Trip", "Ideas", linkTitled("Plain")));
+    ASSERT_TRUE(TDWeblocFile::remove("Trip", "Ideas", link));
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files).size(), 1);
 }
