@@ -60,11 +60,8 @@ public:
         // A body cut short (by the byte cap, the time cap or a broken connection) is scanned as far
         // as it came: the title is near the top, and only complete elements are taken.
         const std::optional<platform::UrlResponse> response = task->response();
-        // An error page ("404 Not Found", a server's sign-in wall) says nothing about the page
-        // linked to, and its title would name the link and its file for good.
-        TDPageInfo info = response && response->statusCode >= 400
-            ? TDPageInfo {}
-            : TDPageScanner::scan(fetch.body, response ? response->value("Content-Type") : QByteArray());
+        TDPageInfo info
+            = TDPageScanner::scan(fetch.body, response ? response->value("Content-Type") : QByteArray());
         platform::DispatchQueue::main()->async(
             [completion = std::move(fetch.completion), info = std::move(info)]() mutable {
                 if (completion)

@@ -28,9 +28,9 @@ struct TDPageFetchLimits {
 // Fetches a link's page once with a plain GET (http and https only, redirects only to those) and
 // scans it for its title and description. The scan runs on the session's network thread; the
 // answer is posted to the main queue. Every fetch ends with exactly one completion. A page that
-// could not be had (refused, redirected elsewhere than http or https, failed before any body, or
-// answered with an error status) answers with neither field; a body cut short by the caps or a failure is
-// scanned as far as it came.
+// could not be had (refused, redirected elsewhere than http or https, failed before any body)
+// answers with neither field; a body cut short by the caps or a failure is scanned as far as it
+// came.
 class TDPageFetcher {
 public:
     using Completion = std::function<void(TDPageInfo)>;
