@@ -396,6 +396,23 @@ QString copyName(const QString& droppedName)
     return name;
 }
 
+QString copyNameForAnyDisk(const QString& copyName)
+{
+    static const QString refused = QStringLiteral(":*?\"<>|\\");
+    QString name = copyName;
+    for (QChar& c : name) {
+        if (refused.contains(c))
+            c = QLatin1Char('-');
+    }
+    while (!name.isEmpty() && (name.back() == QLatin1Char('.') || name.back().isSpace()))
+        name.chop(1);
+    if (name.isEmpty())
+        return QStringLiteral("Untitled");
+    if (name == QLatin1String("thumbnail.jpg"))
+        return QStringLiteral("thumbnail-original.jpg");
+    return name;
+}
+
 namespace {
 
 Result<PreparedImage, QString> prepareWithinBudget(const QString& sourcePath, const Url& projectFolder,
@@ -415,7 +432,7 @@ Result<PreparedImage, QString> prepareWithinBudget(const QString& sourcePath, co
     if (!thumbnail)
         return Prepared::failure(tdLocalized("The image is damaged."));
 
-    const QString fileName = copyName(QFileInfo(sourcePath).fileName());
+    QString fileName = copyName(QFileInfo(sourcePath).fileName());
     const Url thumbnailURL = TDDirectoryPath::mediaThumbnailURL(projectFolder, id);
     const Url folder = thumbnailURL.deletingLastPathComponent();
     const Url images = folder.deletingLastPathComponent();
@@ -436,6 +453,15 @@ Result<PreparedImage, QString> prepareWithinBudget(const QString& sourcePath, co
     if (written)
         written = FileManager::writeAtomically(
             TDDirectoryPath::mediaFileURL(projectFolder, id, fileName), source->data());
+    // A memory card's disk (FAT, exFAT) refuses some characters other disks take: the copy goes once
+    // more under a name without them, so that the image lands all the same.
+    if (!written && written.error().domain == platform::PlatformError::posixDomain
+        && (written.error().code == EINVAL || written.error().code == EPERM)
+        && copyNameForAnyDisk(fileName) != fileName) {
+        fileName = copyNameForAnyDisk(fileName);
+        written = FileManager::writeAtomically(
+            TDDirectoryPath::mediaFileURL(projectFolder, id, fileName), source->data());
+    }
     if (!written) {
         removeFolder(folder);
         return Prepared::failure(reasonFor(written.error()));
