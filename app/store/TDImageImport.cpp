@@ -378,6 +378,20 @@ std::optional<QString> localPath(const QUrl& url)
 // Longer endings are no file type's extension.
 constexpr qsizetype longestKeptExtension = 16;
 
+namespace {
+
+// The thumbnail has this name in the same folder; the copy must not be overwritten by it, nor on a
+// disk that does not tell upper from lower case (FAT, exFAT) by a name differing only in case.
+QString besideTheThumbnail(const QString& name)
+{
+    const QString thumbnail = QStringLiteral("thumbnail.jpg");
+    if (name.compare(thumbnail, Qt::CaseInsensitive) != 0)
+        return name;
+    return name.first(9) + QStringLiteral("-original") + name.sliced(9);
+}
+
+} // namespace
+
 QString copyName(const QString& droppedName)
 {
     QString name = TDDirectoryPath::safeName(droppedName);
@@ -390,10 +404,7 @@ QString copyName(const QString& droppedName)
             name.chop(name.size() > 1 && name.back().isLowSurrogate() ? 2 : 1);
         name = name.trimmed() + ending;
     }
-    // The thumbnail has this name in the same folder; the copy must not be overwritten by it.
-    if (name == QLatin1String("thumbnail.jpg"))
-        return QStringLiteral("thumbnail-original.jpg");
-    return name;
+    return besideTheThumbnail(name);
 }
 
 QString copyNameForAnyDisk(const QString& copyName)
@@ -408,9 +419,7 @@ QString copyNameForAnyDisk(const QString& copyName)
         name.chop(1);
     if (name.isEmpty())
         return QStringLiteral("Untitled");
-    if (name == QLatin1String("thumbnail.jpg"))
-        return QStringLiteral("thumbnail-original.jpg");
-    return name;
+    return besideTheThumbnail(name);
 }
 
 namespace {

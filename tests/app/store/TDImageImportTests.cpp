@@ -374,6 +374,9 @@ TEST(TDImageImport, ANameAMemoryCardRefusesLandsWithThoseCharactersReplaced)
     EXPECT_EQ(tdimageimport::copyNameForAnyDisk("notes. . "), "notes");
     EXPECT_EQ(tdimageimport::copyNameForAnyDisk("..."), "Untitled");
     EXPECT_EQ(tdimageimport::copyNameForAnyDisk("thumbnail.jpg."), "thumbnail-original.jpg");
+    // Such a disk does not tell upper from lower case either: the thumbnail's name in any case is
+    // another file's.
+    EXPECT_EQ(tdimageimport::copyName("Thumbnail.JPG"), "Thumbnail-original.JPG");
 }
 
 // The copy that cannot be written (a full disk) is reported; no record names a missing file and
