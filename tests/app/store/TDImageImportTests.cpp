@@ -348,7 +348,7 @@ TEST(TDImageImport, ANameAMemoryCardRefusesLandsWithThoseCharactersReplaced)
 {
     Import f;
     const QByteArray red = encoded(picture(QSize(50, 50), Qt::red), "png");
-    const QStringList names { "shot: 1.png", "what?.png", "plain.png" };
+    const QStringList names { "shot: 1.png", "what?.png", "plain.png", "Thumbnail.JPG" };
     QStringList paths;
     for (const QString& name : names)
         paths.append(f.write(name, red));
@@ -362,21 +362,21 @@ TEST(TDImageImport, ANameAMemoryCardRefusesLandsWithThoseCharactersReplaced)
         GTEST_SKIP() << "no FAT disk can be mounted here";
     const TDImageImportReport report = f.run(paths);
     EXPECT_TRUE(report.failures.empty()) << report.failures[0].reason.toStdString();
-    ASSERT_EQ(report.imported, 3);
+    ASSERT_EQ(report.imported, 4);
     const auto media = f.stores.mediaStore->tdMedia();
-    ASSERT_EQ(media.size(), 3u);
-    const QStringList landed { "shot- 1.png", "what-.png", "plain.png" };
-    for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(media.size(), 4u);
+    // Such a disk does not tell upper from lower case either: the thumbnail's name in any case is
+    // the thumbnail's file.
+    const QStringList landed { "shot- 1.png", "what-.png", "plain.png", "Thumbnail-original.JPG" };
+    for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(media[std::size_t(i)]->url().lastPathComponent(), landed[i]);
         EXPECT_EQ(contentOf(media[std::size_t(i)]->url().path()), red);
+        EXPECT_EQ(thumbnailSizeAt(media[std::size_t(i)]->thumbnailURL()), QSize(80, 80));
     }
     EXPECT_EQ(tdimageimport::copyNameForAnyDisk("a<b>|c\\d*.jpeg"), "a-b--c-d-.jpeg");
     EXPECT_EQ(tdimageimport::copyNameForAnyDisk("notes. . "), "notes");
     EXPECT_EQ(tdimageimport::copyNameForAnyDisk("..."), "Untitled");
     EXPECT_EQ(tdimageimport::copyNameForAnyDisk("thumbnail.jpg."), "thumbnail-original.jpg");
-    // Such a disk does not tell upper from lower case either: the thumbnail's name in any case is
-    // another file's.
-    EXPECT_EQ(tdimageimport::copyName("Thumbnail.JPG"), "Thumbnail-original.JPG");
 }
 
 // The copy that cannot be written (a full disk) is reported; no record names a missing file and
