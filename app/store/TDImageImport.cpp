@@ -378,6 +378,20 @@ std::optional<QString> localPath(const QUrl& url)
 // Longer endings are no file type's extension.
 constexpr qsizetype longestKeptExtension = 16;
 
+namespace {
+
+// The thumbnail has this name in the same folder; the copy must not be overwritten by it, nor on a
+// disk that does not tell upper from lower case (FAT, exFAT) by a name differing only in case.
+QString besideTheThumbnail(const QString& name)
+{
+    const QString thumbnail = QStringLiteral("thumbnail.jpg");
+    if (name.compare(thumbnail, Qt::CaseInsensitive) != 0)
+        return name;
+    return name.first(9) + QStringLiteral("-original") + name.sliced(9);
+}
+
+} // namespace
+
 QString copyName(const QString& droppedName)
 {
     QString name = TDDirectoryPath::safeName(droppedName);
@@ -390,10 +404,22 @@ QString copyName(const QString& droppedName)
             name.chop(name.size() > 1 && name.back().isLowSurrogate() ? 2 : 1);
         name = name.trimmed() + ending;
     }
-    // The thumbnail has this name in the same folder; the copy must not be overwritten by it.
-    if (name == QLatin1String("thumbnail.jpg"))
-        return QStringLiteral("thumbnail-original.jpg");
-    return name;
+    return besideTheThumbnail(name);
+}
+
+QString copyNameForAnyDisk(const QString& copyName)
+{
+    static const QString refused = QStringLiteral(":*?\"<>|\\");
+    QString name = copyName;
+    for (QChar& c : name) {
+        if (refused.contains(c))
+            c = QLatin1Char('-');
+    }
+    while (!name.isEmpty() && (name.back() == QLatin1Char('.') || name.back().isSpace()))
+        name.chop(1);
+    if (name.isEmpty())
+        return QStringLiteral("Untitled");
+    return besideTheThumbnail(name);
 }
 
 namespace {
@@ -415,7 +441,7 @@ Result<PreparedImage, QString> prepareWithinBudget(const QString& sourcePath, co
     if (!thumbnail)
         return Prepared::failure(tdLocalized("The image is damaged."));
 
-    const QString fileName = copyName(QFileInfo(sourcePath).fileName());
+    QString fileName = copyName(QFileInfo(sourcePath).fileName());
     const Url thumbnailURL = TDDirectoryPath::mediaThumbnailURL(projectFolder, id);
     const Url folder = thumbnailURL.deletingLastPathComponent();
     const Url images = folder.deletingLastPathComponent();
@@ -436,6 +462,15 @@ Result<PreparedImage, QString> prepareWithinBudget(const QString& sourcePath, co
     if (written)
         written = FileManager::writeAtomically(
             TDDirectoryPath::mediaFileURL(projectFolder, id, fileName), source->data());
+    // A memory card's disk (FAT, exFAT) refuses some characters other disks take: the copy goes once
+    // more under a name without them, so that the image lands all the same.
+    if (!written && written.error().domain == platform::PlatformError::posixDomain
+        && (written.error().code == EINVAL || written.error().code == EPERM)
+        && copyNameForAnyDisk(fileName) != fileName) {
+        fileName = copyNameForAnyDisk(fileName);
+        written = FileManager::writeAtomically(
+            TDDirectoryPath::mediaFileURL(projectFolder, id, fileName), source->data());
+    }
     if (!written) {
         removeFolder(folder);
         return Prepared::failure(reasonFor(written.error()));

@@ -79,6 +79,10 @@ std::optional<QByteArray> thumbnailJpeg(const platform::ImageSource& source, dou
 // never the thumbnail's own name.
 QString copyName(const QString& droppedName);
 
+// The copy's name for a disk that refuses : * ? " < > | \ and a name ending in dots or spaces (FAT,
+// exFAT): those characters become "-" and that ending goes, the extension kept.
+QString copyNameForAnyDisk(const QString& copyName);
+
 // The path on this computer a dropped URL names: a file URL without a host, or whose host is
 // "localhost" or this machine's name, as some programs write them. Nothing for any other URL.
 std::optional<QString> localPath(const QUrl& url);

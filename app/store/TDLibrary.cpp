@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <sys/stat.h>
+#include <unordered_map>
 #include <unordered_set>
 
 using platform::PlatformError;
@@ -548,28 +549,88 @@ void TDLibrary::toggleFavorite(const std::shared_ptr<TDProject>& project, Done d
     saveProjectChange(std::move(done));
 }
 
-void TDLibrary::setCoverImage(const std::shared_ptr<TDProject>& project, const QString& imagePath, Done done)
+namespace {
+
+// Reading, decoding and encoding a picture of tens of megapixels takes a second: it is done away
+// from the main thread, one cover at a time so that only one decoded picture is held.
+const std::shared_ptr<platform::DispatchQueue>& coverQueue()
 {
-    auto operation = begin<Success>(m_inFlight, std::move(done));
-    auto jpeg = tdcoverimage::jpegData(imagePath);
-    if (!jpeg)
-        return operation->fail(
-            Kind::fileFailed, tdLocalized("The image cannot be used as a cover."), jpeg.error().description);
-    const Url projectFolder = TDDirectoryPath::projectDirectoryURL(project->name());
-    auto file = tdcoverimage::writeCoverFile(projectFolder, jpeg.value());
-    if (!file)
-        return operation->fail(
-            Kind::fileFailed, tdLocalized("The cover image could not be saved."), file.error().description);
-    auto old = project->coverImageURL();
-    project->setCoverImageURL(file.value());
-    saveInOrder(m_stores, { LibraryFile::projects },
-        [operation, old, projectFolder, file = file.value()](SaveOutcome saved) {
+    // Never destroyed: a cover may still be on its way while the program exits.
+    static auto* queue
+        = new std::shared_ptr<platform::DispatchQueue>(platform::DispatchQueue::makeSerial("cover images"));
+    return *queue;
+}
+
+// The latest choice of cover of each project with one on its way; a choice that is no longer the
+// latest (another cover chosen, or the cover removed, meanwhile) changes nothing when it ends.
+// Main thread only.
+std::uint64_t s_coverChoices = 0;
+std::unordered_map<const TDProject*, std::uint64_t>& latestCoverChoices()
+{
+    static auto* latest = new std::unordered_map<const TDProject*, std::uint64_t>;
+    return *latest;
+}
+
+// One cover on its way; it lives and dies on the main thread.
+struct CoverChoice {
+    TDStores stores;
+    std::shared_ptr<Operation<Success>> operation;
+    std::shared_ptr<TDProject> project;
+    std::uint64_t number;
+    QString imagePath;
+};
+
+struct CoverFailure {
+    QString title;
+    QString reason;
+};
+
+void makeCover(std::shared_ptr<CoverChoice> choice, QByteArray jpeg);
+
+void coverMade(std::shared_ptr<CoverChoice> choice, const QByteArray& jpeg, const Url& writtenFolder,
+    const std::optional<Url>& file, const std::optional<CoverFailure>& failure)
+{
+    const TDProject& project = *choice->project;
+    auto& latest = latestCoverChoices();
+    const auto found = latest.find(&project);
+    const bool latestChoice = found != latest.end() && found->second == choice->number;
+    const auto projects = choice->stores.projectStore->tdProjects();
+    const bool inStore = std::find(projects.begin(), projects.end(), choice->project) != projects.end();
+    const Url folder = TDDirectoryPath::projectDirectoryURL(project.name());
+    // A rename moves the project's folder, and the new file along with it when it was already there.
+    std::optional<Url> landed;
+    if (file && folder == writtenFolder) {
+        landed = file;
+    } else if (file) {
+        const Url moved = folder.appendingPathComponent(file->lastPathComponent());
+        if (QFileInfo(moved.path()).isFile() && !QFileInfo(moved.path()).isSymLink())
+            landed = moved;
+        else
+            tdcoverimage::removeCoverFile(*file, writtenFolder);
+    }
+    if (!latestChoice || !inStore) {
+        if (landed)
+            tdcoverimage::removeCoverFile(*landed, folder);
+        if (latestChoice)
+            latest.erase(found);
+        return choice->operation->succeed({});
+    }
+    if (!landed && !jpeg.isEmpty() && folder != writtenFolder)
+        return makeCover(std::move(choice), jpeg);
+    latest.erase(found);
+    if (failure)
+        return choice->operation->fail(Kind::fileFailed, failure->title, failure->reason);
+
+    auto old = project.coverImageURL();
+    choice->project->setCoverImageURL(*landed);
+    saveInOrder(choice->stores, { LibraryFile::projects },
+        [operation = choice->operation, old, folder, file = *landed](SaveOutcome saved) {
             if (!saved)
                 return operation->failSaving(saved.error());
             // The replaced cover's file goes once the library no longer names it; one left behind
             // is only reported.
             if (old && *old != file) {
-                auto removed = tdcoverimage::removeCoverFile(*old, projectFolder);
+                auto removed = tdcoverimage::removeCoverFile(*old, folder);
                 if (!removed)
                     printFailure(removed.error().description);
             }
@@ -577,9 +638,54 @@ void TDLibrary::setCoverImage(const std::shared_ptr<TDProject>& project, const Q
         });
 }
 
+// Makes the JPEG of the chosen picture (unless `jpeg` holds it already) and writes it into the
+// project's folder, then ends on the main thread.
+void makeCover(std::shared_ptr<CoverChoice> choice, QByteArray jpeg)
+{
+    const Url folder = TDDirectoryPath::projectDirectoryURL(choice->project->name());
+    const QString path = choice->imagePath;
+    coverQueue()->async([choice = std::move(choice), jpeg = std::move(jpeg), folder, path]() mutable {
+        std::optional<CoverFailure> failure;
+        std::optional<Url> file;
+        if (jpeg.isEmpty()) {
+            auto made = tdcoverimage::jpegData(path);
+            if (made)
+                jpeg = made.value();
+            else
+                failure = CoverFailure { tdLocalized("The image cannot be used as a cover."),
+                    made.error().description };
+        }
+        if (!failure) {
+            auto written = tdcoverimage::writeCoverFile(folder, jpeg);
+            if (written)
+                file = written.value();
+            else
+                failure = CoverFailure { tdLocalized("The cover image could not be saved."),
+                    written.error().description };
+        }
+        // The choice goes back whole: what it holds belongs to the main thread.
+        platform::DispatchQueue::main()->async(
+            [choice = std::move(choice), jpeg = std::move(jpeg), folder, file, failure]() mutable {
+                coverMade(std::move(choice), jpeg, folder, file, failure);
+            });
+    });
+}
+
+} // namespace
+
+void TDLibrary::setCoverImage(const std::shared_ptr<TDProject>& project, const QString& imagePath, Done done)
+{
+    auto choice = std::make_shared<CoverChoice>(CoverChoice {
+        m_stores, begin<Success>(m_inFlight, std::move(done)), project, ++s_coverChoices, imagePath });
+    latestCoverChoices()[project.get()] = choice->number;
+    makeCover(std::move(choice), {});
+}
+
 void TDLibrary::removeCoverImage(const std::shared_ptr<TDProject>& project, const Url& url, Done done)
 {
     auto operation = begin<Success>(m_inFlight, std::move(done));
+    // A cover chosen before and still on its way no longer replaces this choice.
+    latestCoverChoices().erase(project.get());
     const Url projectFolder = TDDirectoryPath::projectDirectoryURL(project->name());
     // A cover whose file is gone is still cleared: kept, it could never be removed nor replaced.
     if (tdcoverimage::isOwnCoverFile(url, projectFolder) && !QFileInfo(url.path()).exists()

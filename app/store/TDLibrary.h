@@ -123,7 +123,11 @@ public:
 
     // Covers. A cover is a JPEG copy of the chosen picture in the project's folder.
 
-    // Sets the cover and saves the projects; the replaced cover's file goes once that save is done.
+    // Makes the cover's file away from the main thread (a large picture takes a second to read and
+    // decode), then sets the cover and saves the projects; the replaced cover's file goes once that
+    // save is done. Unlike other changes, the record changes only then. A later choice or removal of
+    // the project's cover, or the project's deletion, meanwhile wins: this one then changes nothing,
+    // leaves no file and succeeds. A rename meanwhile puts the file in the project's new folder.
     void setCoverImage(const std::shared_ptr<TDProject>& project, const QString& imagePath, Done done = {});
     // Removes the cover file, clears the cover and saves the projects. A file already gone is
     // reported on standard output and the cover is cleared all the same.

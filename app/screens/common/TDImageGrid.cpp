@@ -196,7 +196,11 @@ QRectF TDImageGrid::cellRect(int index) const
     const double columnWidth = (width - 2 * padding - (columns - 1) * columnSpacing) / columns;
     const double cellWidth = std::max(0.0, width / columns - columnSpacing);
     const double cellHeight = std::max(0.0, width / columns);
-    const int column = index % columns, row = index / columns;
+    // The first image sits at the leading edge, where the arrow keys start from.
+    int column = index % columns;
+    if (isRightToLeft())
+        column = columns - 1 - column;
+    const int row = index / columns;
     const double left = padding + column * (columnWidth + columnSpacing) + (columnWidth - cellWidth) / 2;
     return QRectF(left, padding + row * (cellHeight + rowSpacing), cellWidth, cellHeight);
 }
@@ -229,6 +233,13 @@ TDImageGridCell* TDImageGrid::cellFor(const platform::Uuid& id) const
             return cell;
     }
     return nullptr;
+}
+
+void TDImageGrid::changeEvent(QEvent* event)
+{
+    QAbstractScrollArea::changeEvent(event);
+    if (event->type() == QEvent::LayoutDirectionChange)
+        layoutCells();
 }
 
 void TDImageGrid::resizeEvent(QResizeEvent* event)

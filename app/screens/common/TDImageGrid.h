@@ -89,6 +89,7 @@ public:
     TDImageGridCell* cellFor(const platform::Uuid& id) const;
 
 protected:
+    void changeEvent(QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
     void keyPressEvent(QKeyEvent* event) override;

@@ -18,10 +18,13 @@
 #include <QJsonDocument>
 #include <QMimeData>
 #include <QPainter>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QSysInfo>
 #include <QTimer>
 
 #include <sys/stat.h>
+#include <sys/statfs.h>
 
 using apptest::LibraryRoot;
 
@@ -106,6 +109,47 @@ QSize thumbnailSizeAt(const platform::Url& url)
     QImageReader reader(url.path());
     return reader.format() == "jpeg" ? reader.size() : QSize();
 }
+
+// A FAT disk (a memory card's) mounted over the empty folder `at` while it lives, through FUSE so
+// that no privileges are needed; `mounted()` is false where this machine cannot.
+class FatDisk {
+public:
+    FatDisk(const QString& image, const QString& at)
+        : m_at(at)
+    {
+        if (!testsupport::canStartChildProcesses || QStandardPaths::findExecutable("fusefat").isEmpty())
+            return;
+        QFile file(image);
+        if (!file.open(QIODevice::WriteOnly) || !file.resize(8 << 20))
+            return;
+        file.close();
+        const QStringList sbin { "/usr/sbin", "/sbin" };
+        const QString mkfs = QStandardPaths::findExecutable("mkfs.vfat", sbin);
+        if (mkfs.isEmpty() || !run(mkfs, { "-n", "CARD", image })
+            || !run("fusefat", { "-o", "rw+", image, at }))
+            return;
+        struct statfs disk;
+        m_mounted = ::statfs(QFile::encodeName(at).constData(), &disk) == 0 && disk.f_type == 0x65735546;
+    }
+    ~FatDisk()
+    {
+        if (m_mounted)
+            run("fusermount", { "-u", m_at });
+    }
+    bool mounted() const { return m_mounted; }
+
+private:
+    static bool run(const QString& program, const QStringList& arguments)
+    {
+        QProcess process;
+        process.start(program, arguments);
+        return process.waitForFinished() && process.exitStatus() == QProcess::NormalExit
+            && process.exitCode() == 0;
+    }
+
+    QString m_at;
+    bool m_mounted = false;
+};
 
 } // namespace
 
@@ -295,6 +339,44 @@ TEST(TDImageImport, FilesOfOneNameAndUnsafeNamesKeepTheirOwnBytes)
         EXPECT_TRUE(copy.startsWith(longName.first(20))) << copy.toStdString();
         EXPECT_LE(copy.toUtf8().size(), TDDirectoryPath::maximumOutsideNameBytes);
     }
+}
+
+// A library on a memory card: its disk refuses : * ? " < > | \ in a name, so the copy of such a
+// file lands under the name with those characters made "-", keeping its extension. Other disks keep
+// the name as it is.
+TEST(TDImageImport, ANameAMemoryCardRefusesLandsWithThoseCharactersReplaced)
+{
+    Import f;
+    const QByteArray red = encoded(picture(QSize(50, 50), Qt::red), "png");
+    const QStringList names { "shot: 1.png", "what?.png", "plain.png", "Thumbnail.JPG" };
+    QStringList paths;
+    for (const QString& name : names)
+        paths.append(f.write(name, red));
+    ASSERT_EQ(f.run({ paths[0] }).imported, 1);
+    EXPECT_EQ(f.stores.mediaStore->tdMedia()[0]->url().lastPathComponent(), "shot: 1.png");
+    f.stores.mediaStore->setTdMedia({});
+    ASSERT_TRUE(QDir(f.images()).removeRecursively());
+
+    FatDisk card(f.root.root() + "/card.img", f.root.library() + "/Alpha");
+    if (!card.mounted())
+        GTEST_SKIP() << "no FAT disk can be mounted here";
+    const TDImageImportReport report = f.run(paths);
+    EXPECT_TRUE(report.failures.empty()) << report.failures[0].reason.toStdString();
+    ASSERT_EQ(report.imported, 4);
+    const auto media = f.stores.mediaStore->tdMedia();
+    ASSERT_EQ(media.size(), 4u);
+    // Such a disk does not tell upper from lower case either: the thumbnail's name in any case is
+    // the thumbnail's file.
+    const QStringList landed { "shot- 1.png", "what-.png", "plain.png", "Thumbnail-original.JPG" };
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(media[std::size_t(i)]->url().lastPathComponent(), landed[i]);
+        EXPECT_EQ(contentOf(media[std::size_t(i)]->url().path()), red);
+        EXPECT_EQ(thumbnailSizeAt(media[std::size_t(i)]->thumbnailURL()), QSize(80, 80));
+    }
+    EXPECT_EQ(tdimageimport::copyNameForAnyDisk("a<b>|c\\d*.jpeg"), "a-b--c-d-.jpeg");
+    EXPECT_EQ(tdimageimport::copyNameForAnyDisk("notes. . "), "notes");
+    EXPECT_EQ(tdimageimport::copyNameForAnyDisk("..."), "Untitled");
+    EXPECT_EQ(tdimageimport::copyNameForAnyDisk("thumbnail.jpg."), "thumbnail-original.jpg");
 }
 
 // The copy that cannot be written (a full disk) is reported; no record names a missing file and

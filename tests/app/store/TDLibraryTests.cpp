@@ -250,6 +250,70 @@ TEST(TDLibrary, ACoverKeepsThePicturesSizeAndOneWhoseFileIsGoneIsReportedAndClea
     EXPECT_FALSE(f.project->coverImageURL());
 }
 
+// The picture is read, decoded and encoded away from the main thread, so the call returns before
+// the cover changes; whatever the user does meanwhile, the last choice wins and no cover file is
+// left that the library does not name.
+TEST(TDLibrary, ACoverOnItsWayGivesWayToWhatTheUserDidMeanwhile)
+{
+    auto coverFiles = [](const QString& folder) {
+        return QDir(folder).entryList({ "*-cover-image.jpeg" }, QDir::Files | QDir::Hidden);
+    };
+    auto coverSize = [](const TDProject& project) {
+        return project.coverImageURL() ? QImageReader(project.coverImageURL()->path()).size() : QSize();
+    };
+    int answers = 0, failures = 0;
+    auto count = [&](auto done) {
+        ++answers;
+        failures += !done;
+    };
+
+    {
+        // Two choices in a row, and the program quitting before either is done.
+        Library f;
+        f.library.setCoverImage(f.project, f.image("a.png", QSize(30, 20)), count);
+        f.library.setCoverImage(f.project, f.image("b.png", QSize(40, 10)), count);
+        EXPECT_FALSE(f.project->coverImageURL()) << "the cover changes once it is made";
+        ASSERT_TRUE(TDLibrary::finishPendingWork(std::chrono::seconds(10)));
+        EXPECT_EQ(answers, 2);
+        EXPECT_EQ(coverSize(*f.project), QSize(40, 10));
+        EXPECT_EQ(coverFiles(f.root.library() + "/Alpha").size(), 1);
+        EXPECT_TRUE(f.root.read("projects.library")
+                        .contains(f.project->coverImageURL()->lastPathComponent().toUtf8()));
+
+        // The cover removed while another is on its way: the removal is the last choice.
+        f.library.setCoverImage(f.project, f.image("c.png", QSize(8, 8)), count);
+        f.library.removeCoverImage(f.project, *f.project->coverImageURL(), count);
+        ASSERT_TRUE(testsupport::waitUntil([&] { return f.library.operationsInFlight() == 0; }));
+        EXPECT_FALSE(f.project->coverImageURL());
+        EXPECT_TRUE(coverFiles(f.root.library() + "/Alpha").isEmpty());
+        EXPECT_EQ(answers, 4);
+    }
+    {
+        // The project renamed meanwhile: the cover is in the folder the project has now.
+        Library f;
+        f.library.setCoverImage(f.project, f.image("a.png", QSize(30, 20)), count);
+        f.library.editProject(f.project, { "Renamed", f.project->startDate(), f.project->category() }, count);
+        ASSERT_TRUE(testsupport::waitUntil([&] { return f.library.operationsInFlight() == 0; }));
+        ASSERT_TRUE(f.project->coverImageURL());
+        EXPECT_EQ(
+            f.project->coverImageURL()->deletingLastPathComponent().path(), f.root.library() + "/Renamed");
+        EXPECT_EQ(coverSize(*f.project), QSize(30, 20));
+        EXPECT_EQ(coverFiles(f.root.library() + "/Renamed").size(), 1);
+        EXPECT_FALSE(QFileInfo::exists(f.root.library() + "/Alpha")) << "the old folder is not made again";
+    }
+    {
+        // The project deleted meanwhile: nothing of the cover stays in the library.
+        Library f;
+        f.library.setCoverImage(f.project, f.image("a.png", QSize(30, 20)), count);
+        f.library.deleteProject(f.project, count);
+        ASSERT_TRUE(testsupport::waitUntil([&] { return f.library.operationsInFlight() == 0; }));
+        EXPECT_FALSE(QFileInfo::exists(f.root.library() + "/Alpha"));
+        EXPECT_FALSE(f.root.read("projects.library").contains("cover"));
+    }
+    EXPECT_EQ(answers, 8);
+    EXPECT_EQ(failures, 0);
+}
+
 TEST(TDLibrary, QuickAccessEntriesAreAppendedRemovedByValueAndSaved)
 {
     Library f;

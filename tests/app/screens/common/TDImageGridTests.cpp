@@ -234,6 +234,32 @@ TEST(TDImageGrid, TheKeyboardMovesOpensAndDeletesTheCurrentImage)
     EXPECT_FALSE(ringShown(98)) << "no ring after a click";
 }
 
+// In a right-to-left layout the first image sits at the right and the columns run leftwards, so
+// Left moves to the next image as it does on screen.
+TEST(TDImageGrid, ARightToLeftLayoutMirrorsTheColumnsAsItDoesTheArrowKeys)
+{
+    Grid f;
+    auto records = f.records(14);
+    f.grid->setMedia(records);
+    f.grid->setLayoutDirection(Qt::RightToLeft);
+    QCoreApplication::processEvents();
+    auto cell = [&](int index) { return f.grid->cellFor(records[std::size_t(index)]->id())->geometry(); };
+    const int width = f.grid->viewport()->width();
+    EXPECT_NEAR(width - cell(0).right(), cell(11).left(), 2) << "the row fills the grid, mirrored";
+    EXPECT_GT(cell(0).left(), cell(1).left());
+    EXPECT_EQ(cell(12).right(), cell(0).right()) << "the next row starts at the right too";
+
+    f.grid->clearFocus();
+    f.grid->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(f.grid, Qt::Key_Left);
+    EXPECT_EQ(f.grid->currentIndex(), 1);
+    EXPECT_LT(cell(1).left(), cell(0).left()) << "Left went left";
+
+    f.grid->setLayoutDirection(Qt::LeftToRight);
+    QCoreApplication::processEvents();
+    EXPECT_LT(cell(0).left(), cell(1).left()) << "a change of direction lays the grid out again";
+}
+
 // Fill covers the cell with the thumbnail (cropped by the cell); fit shows all of it inside.
 TEST(TDImageGrid, FillCoversTheCellAndFitShowsTheWholeThumbnail)
 {

@@ -445,6 +445,7 @@ TEST(TDProjectDetailView, TheCoverIsSetReplacedAndRemovedOnlyInsideTheProjectFol
     fake.write("not an image at all");
     fake.close();
     f.view->setCoverImage(fake.fileName());
+    f.settle();
     QMessageBox* alert = alertOn(&f.window);
     ASSERT_TRUE(alert);
     EXPECT_EQ(alert->text(), "The image cannot be used as a cover.");
