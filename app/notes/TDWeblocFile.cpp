@@ -98,25 +98,6 @@ QString fileName(const TDLink& link, bool withoutDirectionControls)
     return title + QLatin1Char(' ') + link.id.lowercaseString().left(TDWeblocFile::idDigitsInName);
 }
 
-// The name with the characters memory cards and USB sticks (FAT, exFAT) refuse made dashes, as
-// "/" is; the name itself where it holds none of them.
-QString nameForFat(const QString& name)
-{
-    static const QString refused = QStringLiteral(":*?\"<>|\\");
-    QString out = name;
-    for (QChar& c : out) {
-        if (refused.contains(c))
-            c = QLatin1Char('-');
-    }
-    return out;
-}
-
-// Whether the disk refused a name's characters (Linux says EINVAL for FAT, a FUSE mount EPERM).
-bool refusesName(const PlatformError& error)
-{
-    return error.domain == PlatformError::posixDomain && (error.code == EINVAL || error.code == EPERM);
-}
-
 Result<Success, PlatformError> writeFile(const Url& file, const QByteArray& contents)
 {
     bool exists = false;
@@ -132,7 +113,7 @@ std::vector<Url> candidateLocations(const QString& projectName, const QString& n
 {
     const Url projectFolder = TDDirectoryPath::projectDirectoryURL(projectName);
     std::vector<QString> names { fileName(link, true) };
-    for (const QString& more : { nameForFat(names.front()), fileName(link, false) }) {
+    for (const QString& more : { TDDirectoryPath::nameForAnyDisk(names.front()), fileName(link, false) }) {
         if (std::find(names.begin(), names.end(), more) == names.end())
             names.push_back(more);
     }
@@ -192,8 +173,9 @@ Result<Url, PlatformError> TDWeblocFile::write(
         return Outcome::success(file);
     // A memory card refuses names with : ? " and the like, which page titles often hold; there
     // the file still gets written, under the name with those characters replaced.
-    const Url onFat = TDDirectoryPath::weblocFileURL(projectFolder, noteTitle, nameForFat(name(link)));
-    if (!refusesName(written.error()) || !onFat.isValid() || onFat == file)
+    const Url onFat = TDDirectoryPath::weblocFileURL(
+        projectFolder, noteTitle, TDDirectoryPath::nameForAnyDisk(name(link)));
+    if (!TDDirectoryPath::isNameRefusal(written.error()) || !onFat.isValid() || onFat == file)
         return Outcome::failure(written.error());
     if (auto again = writeFile(onFat, bytes); !again)
         return Outcome::failure(again.error());

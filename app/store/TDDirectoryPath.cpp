@@ -147,16 +147,34 @@ std::optional<TDNameProblem> TDDirectoryPath::nameProblem(const QString& name)
 platform::PlatformError TDDirectoryPath::explainedNameRefusal(
     platform::PlatformError error, const QString& name)
 {
-    static const QString refused = QStringLiteral(":*?\"<>|\\");
-    const bool refusal = error.domain == platform::PlatformError::posixDomain
-        && (error.code == EINVAL || error.code == EPERM);
-    if (!refusal || std::none_of(name.begin(), name.end(), [](QChar c) { return refused.contains(c); }))
+    if (!isNameRefusal(error) || nameForAnyDisk(name) == name)
         return error;
     error.description += QStringLiteral(". The disk that holds the library does not accept some of the "
                                         "characters in \"%1\" (such as : * ? \" < > | \\). Please use a "
                                         "different name.")
                              .arg(name);
     return error;
+}
+
+bool TDDirectoryPath::isNameRefusal(const platform::PlatformError& error)
+{
+    return error.domain == platform::PlatformError::posixDomain
+        && (error.code == EINVAL || error.code == EPERM);
+}
+
+QString TDDirectoryPath::nameForAnyDisk(const QString& name)
+{
+    static const QString refused = QStringLiteral(":*?\"<>|\\");
+    QString out = name;
+    for (QChar& c : out) {
+        if (refused.contains(c))
+            c = QLatin1Char('-');
+    }
+    while (!out.isEmpty() && (out.back() == QLatin1Char('.') || out.back().isSpace()))
+        out.chop(1);
+    if (out.isEmpty())
+        return QStringLiteral("Untitled");
+    return out;
 }
 
 bool TDDirectoryPath::isDirectionControl(QChar c)

@@ -50,6 +50,12 @@ public:
     // the disk refused a character of the name (FAT and exFAT on memory cards and USB sticks accept
     // none of : * ? " < > | \), as the system's "Invalid argument" does not say so.
     static platform::PlatformError explainedNameRefusal(platform::PlatformError error, const QString& name);
+    // Whether `error` is how a disk refuses a name's characters (Linux says EINVAL for FAT, a FUSE
+    // mount EPERM).
+    static bool isNameRefusal(const platform::PlatformError& error);
+    // `name` for a disk that refuses : * ? " < > | \ and a name ending in dots or spaces (FAT, exFAT):
+    // those characters become "-" and that ending goes; "Untitled" if nothing is left.
+    static QString nameForAnyDisk(const QString& name);
 
     // A name from outside (a page title, a dropped file's name) made safe to use as one component:
     // "/", NUL, control characters and text-direction controls become "-", the ends are trimmed, an

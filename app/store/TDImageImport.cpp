@@ -409,17 +409,7 @@ QString copyName(const QString& droppedName)
 
 QString copyNameForAnyDisk(const QString& copyName)
 {
-    static const QString refused = QStringLiteral(":*?\"<>|\\");
-    QString name = copyName;
-    for (QChar& c : name) {
-        if (refused.contains(c))
-            c = QLatin1Char('-');
-    }
-    while (!name.isEmpty() && (name.back() == QLatin1Char('.') || name.back().isSpace()))
-        name.chop(1);
-    if (name.isEmpty())
-        return QStringLiteral("Untitled");
-    return besideTheThumbnail(name);
+    return besideTheThumbnail(TDDirectoryPath::nameForAnyDisk(copyName));
 }
 
 namespace {
@@ -464,8 +454,7 @@ Result<PreparedImage, QString> prepareWithinBudget(const QString& sourcePath, co
             TDDirectoryPath::mediaFileURL(projectFolder, id, fileName), source->data());
     // A memory card's disk (FAT, exFAT) refuses some characters other disks take: the copy goes once
     // more under a name without them, so that the image lands all the same.
-    if (!written && written.error().domain == platform::PlatformError::posixDomain
-        && (written.error().code == EINVAL || written.error().code == EPERM)
+    if (!written && TDDirectoryPath::isNameRefusal(written.error())
         && copyNameForAnyDisk(fileName) != fileName) {
         fileName = copyNameForAnyDisk(fileName);
         written = FileManager::writeAtomically(

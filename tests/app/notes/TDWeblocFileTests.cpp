@@ -1,3 +1,4 @@
+#include "../FatDisk.h"
 #include "../LibraryTestSupport.h"
 #include "PropertyListReader.h"
 #include "app/notes/TDWeblocFile.h"
@@ -7,41 +8,6 @@
 using apptest::LibraryRoot;
 
 namespace {
-
-// A FAT disk image mounted over a folder through FUSE while it lasts, as a memory card is; not
-// mounted where the tools or FUSE are missing.
-class FatMount {
-public:
-    explicit FatMount(const QString& at)
-        : m_at(at)
-    {
-        const QString image = m_image.path() + "/card.img";
-        QFile file(image);
-        if (!file.open(QIODevice::WriteOnly) || !file.resize(8 << 20))
-            return;
-        file.close();
-        m_mounted = run("mkfs.vfat", { image }) && run("fusefat", { "-o", "rw+", image, at });
-    }
-    ~FatMount()
-    {
-        if (m_mounted)
-            run("fusermount", { "-u", m_at });
-    }
-    bool mounted() const { return m_mounted; }
-
-private:
-    static bool run(const QString& program, const QStringList& arguments)
-    {
-        QProcess process;
-        process.start(program, arguments);
-        return process.waitForFinished(10'000) && process.exitStatus() == QProcess::NormalExit
-            && process.exitCode() == 0;
-    }
-
-    QTemporaryDir m_image;
-    QString m_at;
-    bool m_mounted = false;
-};
 
 TDLink linkTitled(std::optional<QString> title)
 {
@@ -137,7 +103,7 @@ TEST(TDWeblocFile, NamesAFileAfterItsTitleWithoutLettingThePageDisguiseIt)
 TEST(TDWeblocFile, ALibraryOnAMemoryCardGetsAFileForATitleItsDiskRefuses)
 {
     LibraryRoot root;
-    FatMount card(root.documents());
+    apptest::FatDisk card(root.documents());
     if (!card.mounted())
         GTEST_SKIP() << "no FAT disk could be mounted";
     const QString folder = root.library() + "/Trip/notes/Ideas/links";

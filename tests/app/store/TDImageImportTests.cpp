@@ -1,3 +1,4 @@
+#include "../FatDisk.h"
 #include "../FileSizeLimit.h"
 #include "../LibraryTestSupport.h"
 #include "app/model/TDMedia.h"
@@ -109,47 +110,6 @@ QSize thumbnailSizeAt(const platform::Url& url)
     QImageReader reader(url.path());
     return reader.format() == "jpeg" ? reader.size() : QSize();
 }
-
-// A FAT disk (a memory card's) mounted over the empty folder `at` while it lives, through FUSE so
-// that no privileges are needed; `mounted()` is false where this machine cannot.
-class FatDisk {
-public:
-    FatDisk(const QString& image, const QString& at)
-        : m_at(at)
-    {
-        if (!testsupport::canStartChildProcesses || QStandardPaths::findExecutable("fusefat").isEmpty())
-            return;
-        QFile file(image);
-        if (!file.open(QIODevice::WriteOnly) || !file.resize(8 << 20))
-            return;
-        file.close();
-        const QStringList sbin { "/usr/sbin", "/sbin" };
-        const QString mkfs = QStandardPaths::findExecutable("mkfs.vfat", sbin);
-        if (mkfs.isEmpty() || !run(mkfs, { "-n", "CARD", image })
-            || !run("fusefat", { "-o", "rw+", image, at }))
-            return;
-        struct statfs disk;
-        m_mounted = ::statfs(QFile::encodeName(at).constData(), &disk) == 0 && disk.f_type == 0x65735546;
-    }
-    ~FatDisk()
-    {
-        if (m_mounted)
-            run("fusermount", { "-u", m_at });
-    }
-    bool mounted() const { return m_mounted; }
-
-private:
-    static bool run(const QString& program, const QStringList& arguments)
-    {
-        QProcess process;
-        process.start(program, arguments);
-        return process.waitForFinished() && process.exitStatus() == QProcess::NormalExit
-            && process.exitCode() == 0;
-    }
-
-    QString m_at;
-    bool m_mounted = false;
-};
 
 } // namespace
 
@@ -357,7 +317,7 @@ TEST(TDImageImport, ANameAMemoryCardRefusesLandsWithThoseCharactersReplaced)
     f.stores.mediaStore->setTdMedia({});
     ASSERT_TRUE(QDir(f.images()).removeRecursively());
 
-    FatDisk card(f.root.root() + "/card.img", f.root.library() + "/Alpha");
+    apptest::FatDisk card(f.root.library() + "/Alpha");
     if (!card.mounted())
         GTEST_SKIP() << "no FAT disk can be mounted here";
     const TDImageImportReport report = f.run(paths);
