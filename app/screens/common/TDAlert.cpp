@@ -5,8 +5,10 @@
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDDisplayText.h"
 
+#include <QClipboard>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -28,6 +30,38 @@ QPixmap warningIcon(qreal devicePixelRatio)
         tdappearance::color(tdappearance::SystemColor::orange, false), SymbolPainter::Fill::gradient,
         devicePixelRatio);
 }
+
+// Ctrl+C in a message box copies its texts; the labels' hold break points that must not end up
+// in a copied path, so the texts go as they were given.
+class CopyAsGiven : public QObject {
+public:
+    CopyAsGiven(QMessageBox* box, QString title, QString message)
+        : QObject(box)
+        , m_title(std::move(title))
+        , m_message(std::move(message))
+    {
+        box->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() != QEvent::KeyPress || !static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy))
+            return false;
+        auto* box = static_cast<QMessageBox*>(watched);
+        const QString separator = QStringLiteral("---------------------------\n");
+        QString text = separator + box->windowTitle() + QLatin1Char('\n') + separator + m_title
+            + QLatin1Char('\n') + separator + m_message + QLatin1Char('\n') + separator;
+        for (QAbstractButton* button : box->buttons())
+            text += button->text() + QStringLiteral("   ");
+        QGuiApplication::clipboard()->setText(text + QLatin1Char('\n') + separator);
+        return true;
+    }
+
+private:
+    const QString m_title;
+    const QString m_message;
+};
 
 } // namespace
 
@@ -57,6 +91,7 @@ QMessageBox* presentTDAlert(
         label->setMinimumWidth(textWidth);
         label->setText(tdBreakableText(message, label->fontMetrics(), textWidth));
     }
+    new CopyAsGiven(box, title, message);
     QPushButton* close = box->addButton(tdLocalized("Close"), QMessageBox::AcceptRole);
     close->setObjectName(QStringLiteral("alertCloseButton"));
     box->setDefaultButton(close);

@@ -91,6 +91,14 @@ protected:
         cache = ImageCache::initNamed("step", QUrl::fromLocalFile(m_caches.path()));
         manager = IrisManager::create(std::make_shared<FakeDownloader>(), cache);
     }
+    void TearDown() override
+    {
+        // The disk writes still queued would make the removed folder again.
+        manager.reset();
+        cache->ioQueue()->sync([] {});
+        for (const auto& fresh : m_freshCaches)
+            fresh->ioQueue()->sync([] {});
+    }
 
     std::shared_ptr<Outcome> retrieve(const Source& source,
         std::optional<IrisOptionsInfo> options = std::nullopt,
@@ -105,13 +113,19 @@ protected:
     std::shared_ptr<IrisManager> freshManager()
     {
         cache->ioQueue()->sync([] {});
-        return IrisManager::create(std::make_shared<FakeDownloader>(),
-            ImageCache::initNamed("step", QUrl::fromLocalFile(m_caches.path())));
+        return IrisManager::create(std::make_shared<FakeDownloader>(), extraCache("step"));
+    }
+    // Another cache in the test's folder, its disk writes finished before the folder goes.
+    std::shared_ptr<ImageCache> extraCache(const QString& name)
+    {
+        m_freshCaches.push_back(ImageCache::initNamed(name, QUrl::fromLocalFile(m_caches.path())));
+        return m_freshCaches.back();
     }
 
     QTemporaryDir m_caches;
     std::shared_ptr<ImageCache> cache;
     std::shared_ptr<IrisManager> manager;
+    std::vector<std::shared_ptr<ImageCache>> m_freshCaches;
 };
 
 } // namespace
@@ -224,8 +238,7 @@ TEST_F(CacheStep, ARequestsOwnItemsWinOverTheManagersAndItsDefaults)
     auto byDefault = std::make_shared<CountingProcessor>("default-p");
     auto requested = std::make_shared<CountingProcessor>("request-p");
     manager->setDefaultOptions(IrisOptionsInfo { Item::processor(byDefault) });
-    QTemporaryDir otherFolder;
-    auto other = ImageCache::initNamed("other", QUrl::fromLocalFile(otherFolder.path()));
+    auto other = extraCache("other");
     auto [source, calls] = countingSource("own", jpegData());
     ASSERT_TRUE(retrieve(source, IrisOptionsInfo { Item::processor(requested), Item::targetCache(other) })
                     ->succeeded());
@@ -250,8 +263,7 @@ TEST_F(CacheStep, ARequestsOwnItemsWinOverTheManagersAndItsDefaults)
 // its image is delivered and stored in the target cache.
 TEST_F(CacheStep, ASeparateOriginalCacheIsConsultedWithTheDefaultProcessor)
 {
-    QTemporaryDir originalFolder;
-    auto originals = ImageCache::initNamed("originals", QUrl::fromLocalFile(originalFolder.path()));
+    auto originals = extraCache("originals");
     auto [source, calls] = countingSource("kept", jpegData(32, 24));
     ASSERT_TRUE(retrieve(source, IrisOptionsInfo { Item::targetCache(originals), Item::waitForCache() })
                     ->succeeded());

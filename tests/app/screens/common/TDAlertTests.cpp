@@ -1,9 +1,11 @@
 #include "../ScreenTestSupport.h"
 #include "app/screens/common/TDAlert.h"
 
+#include <QClipboard>
 #include <QIcon>
 #include <QLabel>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTextLayout>
 
 namespace {
@@ -114,5 +116,11 @@ TEST(TDAlert, ATextWiderThanTheBoxBreaksInsteadOfBeingCutOff)
     EXPECT_GT(lines, 2);
     EXPECT_GE(informative->height(), lines * informative->fontMetrics().lineSpacing());
     EXPECT_LE(box->width(), 1000);
+
+    // Copied, the path is the one given: no break point inside it.
+    QTest::keyClick(box, Qt::Key_C, Qt::ControlModifier);
+    const QString copied = QGuiApplication::clipboard()->text();
+    EXPECT_TRUE(copied.contains(message)) << copied.toStdString();
+    EXPECT_FALSE(copied.contains(QChar(0x200B)));
     box->buttons().front()->click();
 }
