@@ -395,7 +395,7 @@ void TDLibrary::renameNote(const std::shared_ptr<TDProject>& project, const std:
     std::vector<Move> moved;
     if (newFolder != oldFolder) {
         // Never moved onto: a folder of that name that no note lists is someone's, not this note's.
-        if (itemExists(newFolder)) {
+        if (itemExists(newFolder) && !platform::FileManager::isSameItem(oldFolder, newFolder)) {
             const auto exists = tdnotefiles::existingTitleProblem();
             return operation->refuse(exists.title, exists.message);
         }

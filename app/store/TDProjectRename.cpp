@@ -39,7 +39,8 @@ Result<Success, PlatformError> renameTDProject(
             ENOENT, QStringLiteral("There is no library folder to hold \"%1\".").arg(newName)));
 
     if (oldFolder.isValid() && platform::FileManager::fileExists(oldFolder)) {
-        if (platform::FileManager::fileExists(newFolder))
+        if (platform::FileManager::fileExists(newFolder)
+            && !platform::FileManager::isSameItem(oldFolder, newFolder))
             return Result<Success, PlatformError>::failure(PlatformError::fromErrno(
                 EEXIST, QStringLiteral("\"%1\" already exists.").arg(newFolder.path())));
         auto moved = platform::FileManager::moveItem(oldFolder, newFolder);

@@ -118,7 +118,8 @@ bool TDProjectStore::isLibraryFileName(const QString& name)
     return false;
 }
 
-std::optional<TDNameProblem> TDProjectStore::newProjectNameProblem(const QString& name)
+std::optional<TDNameProblem> TDProjectStore::newProjectNameProblem(
+    const QString& name, const std::optional<QString>& renamedFrom)
 {
     if (auto problem = TDDirectoryPath::nameProblem(name))
         return problem;
@@ -128,7 +129,10 @@ std::optional<TDNameProblem> TDProjectStore::newProjectNameProblem(const QString
         return TDNameProblem { QStringLiteral("The name cannot be used"),
             QStringLiteral(
                 "The library keeps its own files under this name. Please enter a different name.") };
-    if (FileManager::fileExists(TDDirectoryPath::projectDirectoryURL(name)))
+    const platform::Url folder = TDDirectoryPath::projectDirectoryURL(name);
+    if (FileManager::fileExists(folder)
+        && !(renamedFrom
+            && FileManager::isSameItem(TDDirectoryPath::projectDirectoryURL(*renamedFrom), folder)))
         return TDNameProblem { QStringLiteral("The project folder already exists."),
             QStringLiteral("The library folder already holds a folder with the name you entered. "
                            "Please enter a different name.") };

@@ -63,7 +63,10 @@ public:
 
     // Why `name` cannot name a new project's folder: an unsafe name, the name of a library file, or
     // an item that already exists at the folder's place in the library folder. None when it can.
-    static std::optional<TDNameProblem> newProjectNameProblem(const QString& name);
+    // `renamedFrom`, the name of a project being renamed: its own folder is not in the way (a disk
+    // that ignores case takes "Idea" and "idea" for one folder).
+    static std::optional<TDNameProblem> newProjectNameProblem(
+        const QString& name, const std::optional<QString>& renamedFrom = std::nullopt);
 
 private:
     ProjectList m_tdProjects;

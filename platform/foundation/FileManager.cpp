@@ -5,6 +5,7 @@
 
 #include <QCryptographicHash>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -122,6 +123,27 @@ bool FileManager::fileExists(const Url& url)
     return ::stat(nativePath(url).constData(), &info) == 0;
 }
 
+bool FileManager::isSameItem(const Url& a, const Url& b)
+{
+    struct stat first, second;
+    if (!a.isFileUrl() || !b.isFileUrl() || ::lstat(nativePath(a).constData(), &first) != 0
+        || ::lstat(nativePath(b).constData(), &second) != 0)
+        return false;
+    if (first.st_dev == second.st_dev && first.st_ino == second.st_ino)
+        return true;
+    // Some FUSE file systems number each name they are asked for anew: there, a name found that
+    // its folder does not list is another case of the one it lists.
+    const QString nameA = a.lastPathComponent();
+    const QString nameB = b.lastPathComponent();
+    if (a.deletingLastPathComponent() != b.deletingLastPathComponent() || nameA == nameB
+        || nameA.compare(nameB, Qt::CaseInsensitive) != 0)
+        return false;
+    const QStringList listed
+        = QDir(a.deletingLastPathComponent().path())
+              .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    return listed.contains(nameA) && !listed.contains(nameB);
+}
+
 bool FileManager::directoryExists(const Url& url)
 {
     if (!url.isFileUrl())
@@ -164,6 +186,35 @@ Outcome FileManager::removeItem(const Url& url)
     return Outcome::success({});
 }
 
+namespace {
+
+// Renames `source` to `target`, which the disk takes for one name (a case-only change on FAT or
+// exFAT), through a temporary name beside it. Where `target` still names something once `source`
+// has gone, it was another item (a hard link) and `source` comes back.
+template<typename Failed>
+Outcome changeCase(const QByteArray& source, const QByteArray& target, const Failed& failed)
+{
+    const QByteArray temporary = source + ".renaming-" + QByteArray::number(::getpid());
+    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, temporary.constData(), RENAME_NOREPLACE) != 0
+        && (errno != EINVAL && errno != ENOSYS || ::rename(source.constData(), temporary.constData()) != 0))
+        return failed(errno);
+    // Asked of the folder's listing: a name looked up a moment ago can still be answered from the
+    // system's cache on a FUSE mount.
+    const QFileInfo targetInfo(QFile::decodeName(target));
+    const bool taken = QDir(targetInfo.path())
+                           .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)
+                           .contains(targetInfo.fileName());
+    int error = taken ? EEXIST : 0;
+    if (!error && ::rename(temporary.constData(), target.constData()) != 0)
+        error = errno;
+    if (!error)
+        return Outcome::success({});
+    ::rename(temporary.constData(), source.constData());
+    return failed(error);
+}
+
+} // namespace
+
 Outcome FileManager::moveItem(const Url& from, const Url& to)
 {
     if (!from.isFileUrl())
@@ -178,6 +229,8 @@ Outcome FileManager::moveItem(const Url& from, const Url& to)
     };
     if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
         return Outcome::success({});
+    if (errno == EEXIST && source != target && isSameItem(from, to))
+        return changeCase(source, target, failed);
     // NFS, 9p (Windows drives under WSL), VM shared folders and many FUSE file systems reject the
     // no-replace flag (EINVAL; an older kernel or a sandbox: ENOSYS). There, look first; only a file
     // made in the instant between the look and the rename would be replaced.
@@ -185,7 +238,7 @@ Outcome FileManager::moveItem(const Url& from, const Url& to)
         return failed(errno);
     struct stat existing;
     if (::lstat(target.constData(), &existing) == 0)
-        return failed(EEXIST);
+        return source != target && isSameItem(from, to) ? changeCase(source, target, failed) : failed(EEXIST);
     if (errno != ENOENT)
         return failed(errno);
     if (::rename(source.constData(), target.constData()) != 0)

@@ -45,6 +45,9 @@ public:
 
     static bool fileExists(const Url& url);
     static bool directoryExists(const Url& url);
+    // Whether `a` and `b` name one item (links not followed): on a disk that ignores case (FAT,
+    // exFAT), "Idea" and "idea" do.
+    static bool isSameItem(const Url& a, const Url& b);
 
     // Creates a folder. With `create`, missing parents are made and an existing folder is
     // success; with `doNotCreate`, the parent must exist and nothing may exist at `url`.
@@ -54,7 +57,8 @@ public:
     // Removes a file, or a folder with everything in it. A symbolic link is removed, not followed.
     static Result<Success, PlatformError> removeItem(const Url& url);
 
-    // Renames `from` to `to` on the same file system; fails when something exists at `to`.
+    // Renames `from` to `to` on the same file system; fails when something exists at `to`, unless
+    // that is `from` itself under another case on a disk that ignores case.
     static Result<Success, PlatformError> moveItem(const Url& from, const Url& to);
 
     // The items directly inside a folder, sorted by name.

@@ -1,8 +1,8 @@
 #include "app/screens/common/EditTDProjectSheet.h"
 
+#include "app/TDLocalizedText.h"
 #include "app/model/TDProject.h"
 #include "app/screens/common/TDDisplayText.h"
-#include "app/TDLocalizedText.h"
 #include "app/screens/common/TDProjectSheetTemplate.h"
 #include "app/store/TDLibrary.h"
 #include "app/store/TDProjectStore.h"
@@ -45,7 +45,7 @@ void EditTDProjectSheet::save()
                 return;
             }
         }
-        if (auto problem = TDProjectStore::newProjectNameProblem(m_name)) {
+        if (auto problem = TDProjectStore::newProjectNameProblem(m_name, m_project->name())) {
             raiseAlert(problem->title, problem->message);
             return;
         }

@@ -1,4 +1,5 @@
 #include "FullFolder.h"
+#include "app/FatDisk.h"
 #include "platform/foundation/Environment.h"
 #include "platform/foundation/FileManager.h"
 #include "support/TestSupport.h"
@@ -228,6 +229,13 @@ TEST_F(FileManagerTest, MoveRefusesToReplace)
         EXPECT_FALSE(FileManager::moveItem(at(prefix + "old"), at(prefix + "taken")));
         ASSERT_TRUE(FileManager::moveItem(at(prefix + "old"), at(prefix + "new")));
         EXPECT_EQ(FileManager::readRegularFile(at(prefix + "new/file")).value(), QByteArray("kept"));
+        // Two names of one file (a hard link) are not one name under another case: never moved onto.
+        ASSERT_EQ(::link(QFile::encodeName(at(prefix + "c").path()).constData(),
+                      QFile::encodeName(at(prefix + "linked").path()).constData()),
+            0);
+        EXPECT_FALSE(FileManager::moveItem(at(prefix + "c"), at(prefix + "linked")));
+        EXPECT_EQ(FileManager::readRegularFile(at(prefix + "c")).value(), QByteArray("a"));
+        EXPECT_EQ(FileManager::readRegularFile(at(prefix + "linked")).value(), QByteArray("a"));
     };
     check("local-");
     if (!onAFileSystemWithout(Missing::noReplace, [&] { check("nfs-"); }))
@@ -361,4 +369,33 @@ TEST_F(FileManagerTest, VersionsWithCoarseTimesAreNeverTakenAsTheSame)
     const auto coarse = FileManager::versionOf(at("note.txt"));
     ASSERT_TRUE(coarse);
     EXPECT_FALSE(*coarse == *FileManager::versionOf(at("note.txt")));
+}
+
+// On a memory card (FAT, exFAT) "Idea" and "idea" are one name: changing only the case renames the
+// item, where the disk says the new name is taken. (The FUSE driver used here loses a renamed
+// folder's contents, so a file stands in for the folders a project or note rename moves.)
+TEST(FileManagerOnAMemoryCard, ACaseOnlyRenameRenames)
+{
+    QTemporaryDir root;
+    const QString mount = root.path() + "/card";
+    ASSERT_TRUE(QDir().mkdir(mount));
+    apptest::FatDisk card(mount);
+    if (!card.mounted())
+        GTEST_SKIP() << "no FAT disk could be mounted";
+    const auto url = [&](const QString& name) { return platform::Url::fileUrl(mount + "/" + name); };
+    ASSERT_TRUE(FileManager::writeAtomically(url("Idea.txt"), "words"));
+    ASSERT_TRUE(FileManager::createDirectory(url("Notes"), IntermediateDirectories::doNotCreate));
+    EXPECT_TRUE(FileManager::isSameItem(url("Idea.txt"), url("idea.txt")));
+    EXPECT_TRUE(FileManager::isSameItem(url("Notes"), url("NOTES")));
+    EXPECT_FALSE(FileManager::isSameItem(url("Notes"), url("Idea.txt")));
+    auto renamed = FileManager::moveItem(url("Idea.txt"), url("idea.txt"));
+    ASSERT_TRUE(renamed) << renamed.error().description.toStdString();
+    const QStringList listed = QDir(mount).entryList(QDir::Files);
+    EXPECT_TRUE(listed.contains("idea.txt") && !listed.contains("Idea.txt"))
+        << listed.join(' ').toStdString();
+    EXPECT_EQ(FileManager::readRegularFile(url("idea.txt")).value(), QByteArray("words"));
+    // Another item of that name is still never moved onto.
+    ASSERT_TRUE(FileManager::writeAtomically(url("Other.txt"), "other"));
+    EXPECT_FALSE(FileManager::moveItem(url("Other.txt"), url("IDEA.TXT")));
+    EXPECT_EQ(FileManager::readRegularFile(url("idea.txt")).value(), QByteArray("words"));
 }
