@@ -37,6 +37,8 @@ struct NoteLibrary {
         QDir(home).mkdir(QStringLiteral("Documents"));
         platform::Environment::setRoots(
             { home + QStringLiteral("/Documents"), home, home + QStringLiteral("/settings.ini"), {} });
+        // A note is made only inside a library folder that is there.
+        QDir().mkpath(TDDirectoryPath::libraryFolderURL().path());
         TDProject::Fields fields;
         fields.name = projectName;
         fields.id = platform::Uuid::random();
