@@ -173,11 +173,9 @@ int TindrelApp::main(int argc, char** argv)
     // are saved on the way out.
     platform::onTerminationSignals([] { QApplication::closeAllWindows(); });
     const int status = QApplication::exec();
-    // Quitting right after a change must not lose it: the saves under way (and the ones they chain)
-    // run only through the main loop, which has stopped. A change whose save failed gets one more try.
-    TDLibrary::finishPendingWork(std::chrono::seconds(10));
-    tindrel.saveUnsavedLibraryFiles();
-    if (!TDLibrary::finishPendingWork(std::chrono::seconds(10)))
+    // Quitting right after a change must not lose it: the saves under way run only through the main
+    // loop, which has stopped.
+    if (!tindrel.isLibrarySavedAfterRetrying())
         platform::printError(QStringLiteral("Tindrel quit before the library was saved."));
     return status;
 }
@@ -327,14 +325,11 @@ void TindrelApp::loadLibraries(std::function<void()> finished)
 
 bool TindrelApp::isLibrarySavedAfterRetrying()
 {
-    if (!m_load->loaded)
-        return true;
-    const auto files = { m_stores.projectStore->libraryFile(), m_stores.mediaStore->libraryFile(),
-        m_stores.linkStore->libraryFile() };
-    auto behind = [&] {
-        return std::any_of(files.begin(), files.end(), [](const auto& file) { return file->isBehind(); });
-    };
-    if (behind())
-        saveUnsavedLibraryFiles();
-    return TDLibrary::finishPendingWork(std::chrono::seconds(10)) && !behind();
+    // The saves under way (and the ones they chain) end first; a file one of them left behind gets
+    // one more try.
+    TDLibrary::finishPendingWork(std::chrono::seconds(10));
+    saveUnsavedLibraryFiles();
+    const bool finished = TDLibrary::finishPendingWork(std::chrono::seconds(10));
+    return finished && !m_stores.projectStore->libraryFile()->isBehind()
+        && !m_stores.mediaStore->libraryFile()->isBehind() && !m_stores.linkStore->libraryFile()->isBehind();
 }

@@ -56,8 +56,9 @@ public:
     // Saves again each library file left behind its store by a failed save, from what the store
     // holds now; the program's end does this before it waits for the library's work.
     void saveUnsavedLibraryFiles();
-    // Saves what is behind and waits for the library's writes; whether everything the stores hold
-    // is now on disk (the main window asks before a quit would lose the rest).
+    // Waits for the library's writes, saves again what a failed one left behind and waits again;
+    // whether everything the stores hold is now on disk (the main window asks before a quit would
+    // lose the rest, and the program's end says so).
     bool isLibrarySavedAfterRetrying();
 
 private:

@@ -123,6 +123,17 @@ bool FileManager::fileExists(const Url& url)
     return ::stat(nativePath(url).constData(), &info) == 0;
 }
 
+namespace {
+
+// Every name a folder lists, hidden ones included: what the disk holds, where a lookup by name
+// may be answered case-blind or from a cache.
+QStringList listedNames(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+}
+
+} // namespace
+
 bool FileManager::isSameItem(const Url& a, const Url& b)
 {
     struct stat first, second;
@@ -138,9 +149,7 @@ bool FileManager::isSameItem(const Url& a, const Url& b)
     if (a.deletingLastPathComponent() != b.deletingLastPathComponent() || nameA == nameB
         || nameA.compare(nameB, Qt::CaseInsensitive) != 0)
         return false;
-    const QStringList listed
-        = QDir(a.deletingLastPathComponent().path())
-              .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    const QStringList listed = listedNames(a.deletingLastPathComponent().path());
     return listed.contains(nameA) && !listed.contains(nameB);
 }
 
@@ -196,14 +205,12 @@ Outcome changeCase(const QByteArray& source, const QByteArray& target, const Fai
 {
     const QByteArray temporary = source + ".renaming-" + QByteArray::number(::getpid());
     if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, temporary.constData(), RENAME_NOREPLACE) != 0
-        && (errno != EINVAL && errno != ENOSYS || ::rename(source.constData(), temporary.constData()) != 0))
+        && ((errno != EINVAL && errno != ENOSYS) || ::rename(source.constData(), temporary.constData()) != 0))
         return failed(errno);
     // Asked of the folder's listing: a name looked up a moment ago can still be answered from the
     // system's cache on a FUSE mount.
     const QFileInfo targetInfo(QFile::decodeName(target));
-    const bool taken = QDir(targetInfo.path())
-                           .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)
-                           .contains(targetInfo.fileName());
+    const bool taken = listedNames(targetInfo.path()).contains(targetInfo.fileName());
     int error = taken ? EEXIST : 0;
     if (!error && ::rename(temporary.constData(), target.constData()) != 0)
         error = errno;
