@@ -267,7 +267,6 @@ void TDLibrary::deleteNote(
     const std::shared_ptr<TDProject>& project, const std::shared_ptr<TDNote>& note, Done done)
 {
     auto operation = begin<Success>(m_inFlight, std::move(done));
-    const Url projectFolder = TDDirectoryPath::projectDirectoryURL(project->name());
     const platform::Uuid id = note->id();
     auto notes = project->tdNote();
     std::erase_if(notes, [&](const auto& element) { return element->id() == id; });
@@ -290,9 +289,11 @@ void TDLibrary::deleteNote(
     // leaves the note's text on disk, where the library still points.
     auto stores = m_stores;
     saveInOrder(stores, { LibraryFile::links, LibraryFile::projects },
-        [operation, stores, projectFolder, note](SaveOutcome saved) {
+        [operation, stores, project, note](SaveOutcome saved) {
             if (!saved)
                 return operation->failSaving(saved.error());
+            // The project's folder as it is now: a rename meanwhile moved the note's folder with it.
+            const Url projectFolder = TDDirectoryPath::projectDirectoryURL(project->name());
             auto removed
                 = tdnotefiles::removeNoteFolder(projectFolder, *note, stores.projectStore->tdProjects());
             if (!removed)
@@ -759,31 +760,47 @@ void TDLibrary::removeMedia(const platform::Uuid& mediaId, Done done)
     auto operation = begin<Success>(m_inFlight, std::move(done));
     auto media = m_stores.mediaStore->tdMedia();
     std::vector<Url> folders;
+    std::vector<platform::Uuid> projectIds;
     for (const auto& item : media) {
-        if (item->id() == mediaId)
-            folders.push_back(item->url().deletingLastPathComponent());
+        if (item->id() != mediaId)
+            continue;
+        folders.push_back(item->url().deletingLastPathComponent());
+        if (auto projectId = item->tdProjectId())
+            projectIds.push_back(*projectId);
     }
     std::erase_if(media, [&](const std::shared_ptr<TDMedia>& item) { return item->id() == mediaId; });
     m_stores.mediaStore->setTdMedia(std::move(media));
     auto stores = m_stores;
-    saveInOrder(stores, { LibraryFile::media }, [operation, stores, folders, mediaId](SaveOutcome saved) {
-        if (!saved)
-            return operation->failSaving(saved.error());
-        for (const Url& folder : folders) {
-            const auto kept = stores.mediaStore->tdMedia();
-            const bool stillNamed = std::any_of(kept.begin(), kept.end(), [&](const auto& item) {
-                return item->url().deletingLastPathComponent() == folder
-                    || item->thumbnailURL().deletingLastPathComponent() == folder;
-            });
-            if (stillNamed || !isOwnMediaFolder(folder, mediaId))
-                continue;
-            auto removed = TDDirectoryPath::trashItemInsideLibrary(folder);
-            if (!removed)
-                return operation->fail(Kind::fileFailed,
-                    tdLocalized("The image's files could not be removed."), removed.error().description);
-        }
-        operation->succeed({});
-    });
+    saveInOrder(
+        stores, { LibraryFile::media }, [operation, stores, folders, projectIds, mediaId](SaveOutcome saved) {
+            if (!saved)
+                return operation->failSaving(saved.error());
+            // A rename meanwhile moved the image's folder along with its project's.
+            std::vector<Url> current = folders;
+            for (const auto& project : stores.projectStore->tdProjects()) {
+                if (std::find(projectIds.begin(), projectIds.end(), project->id()) == projectIds.end())
+                    continue;
+                const Url moved = TDDirectoryPath::mediaThumbnailURL(
+                    TDDirectoryPath::projectDirectoryURL(project->name()), mediaId)
+                                      .deletingLastPathComponent();
+                if (std::find(current.begin(), current.end(), moved) == current.end())
+                    current.push_back(moved);
+            }
+            for (const Url& folder : current) {
+                const auto kept = stores.mediaStore->tdMedia();
+                const bool stillNamed = std::any_of(kept.begin(), kept.end(), [&](const auto& item) {
+                    return item->url().deletingLastPathComponent() == folder
+                        || item->thumbnailURL().deletingLastPathComponent() == folder;
+                });
+                if (stillNamed || !isOwnMediaFolder(folder, mediaId))
+                    continue;
+                auto removed = TDDirectoryPath::trashItemInsideLibrary(folder);
+                if (!removed)
+                    return operation->fail(Kind::fileFailed,
+                        tdLocalized("The image's files could not be removed."), removed.error().description);
+            }
+            operation->succeed({});
+        });
 }
 
 void TDLibrary::addLink(TDLink link, Done done)

@@ -452,3 +452,36 @@ TEST(TDLibrary, NothingIsMadeOrRenamedWhileTheLibraryFolderIsGone)
         }
     }
 }
+
+// The user deletes a note or an image and renames its project at once, before the library files
+// are written: the deleted item's folder, moved along with the project's, still goes.
+TEST(TDLibrary, ANoteOrImageDeletedJustBeforeItsProjectIsRenamedLeavesNoFolderBehind)
+{
+    Library f;
+    auto image = TDMedia::make(platform::Uuid::random(),
+        apptest::fileUrl(f.root.library() + "/Alpha/images/i/i.png"),
+        apptest::fileUrl(f.root.library() + "/Alpha/images/i/thumbnail.jpg"), f.project->id());
+    const QString imageFolder = f.root.library() + "/Alpha/images/" + image->id().lowercaseString();
+    QDir().mkpath(imageFolder);
+    for (const char* name : { "i.png", "thumbnail.jpg" }) {
+        QFile file(imageFolder + "/" + name);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+    image->setUrl(apptest::fileUrl(imageFolder + "/i.png"));
+    image->setThumbnailURL(apptest::fileUrl(imageFolder + "/thumbnail.jpg"));
+    f.stores.mediaStore->setTdMedia({ image });
+
+    int answers = 0, failures = 0;
+    auto count = [&](auto done) {
+        ++answers;
+        failures += !done;
+    };
+    f.library.deleteNote(f.project, f.note, count);
+    f.library.removeMedia(image->id(), count);
+    f.library.editProject(f.project, { "Renamed", f.project->startDate(), f.project->category() }, count);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return answers == 3; }));
+    EXPECT_EQ(failures, 0);
+    EXPECT_TRUE(QDir(f.root.library() + "/Renamed").exists());
+    EXPECT_FALSE(QFileInfo::exists(f.root.library() + "/Renamed/notes/Draft"));
+    EXPECT_FALSE(QFileInfo::exists(f.root.library() + "/Renamed/images/" + image->id().lowercaseString()));
+}
