@@ -66,19 +66,31 @@ TDLibrary libraryOf(std::shared_ptr<TDLinkStore> store)
     return TDLibrary(TDStores { nullptr, nullptr, std::move(store), nullptr });
 }
 
-// Whether the note is still in the project, and the project still in the library: a deleted project
-// keeps its notes in memory.
-bool isStillThere(
-    const TDProjectStore* projects, const std::shared_ptr<TDProject>& project, const TDNote& note)
+struct Place {
+    std::shared_ptr<TDProject> project;
+    std::shared_ptr<TDNote> note;
+};
+
+// Where the note is now: in its project, and the project still in the library (a deleted project
+// keeps its notes in memory). Found by id, since a reload of the library meanwhile replaces both
+// records with equal ones.
+std::optional<Place> placeNow(
+    const TDProjectStore* projects, std::shared_ptr<TDProject> project, const TDNote& note)
 {
     if (projects) {
         const auto all = projects->tdProjects();
-        if (std::find(all.begin(), all.end(), project) == all.end())
-            return false;
+        const auto found = std::find_if(
+            all.begin(), all.end(), [&](const auto& each) { return each && each->id() == project->id(); });
+        if (found == all.end())
+            return std::nullopt;
+        project = *found;
     }
     const auto notes = project->tdNote();
-    return std::any_of(
+    const auto found = std::find_if(
         notes.begin(), notes.end(), [&](const auto& candidate) { return candidate && *candidate == note; });
+    if (found == notes.end())
+        return std::nullopt;
+    return Place { std::move(project), *found };
 }
 
 } // namespace
@@ -131,7 +143,8 @@ void TDLinkCapture::addLink(std::shared_ptr<TDProject> project, std::shared_ptr<
     m_fetcher->fetchPageInfo(*url,
         [store = m_store, projects = m_projects, project = std::move(project), note = std::move(note),
             address, completion = std::move(completion)](TDPageInfo info) {
-            if (!isStillThere(projects.get(), project, *note)) {
+            const auto place = placeNow(projects.get(), project, *note);
+            if (!place) {
                 if (completion)
                     completion(AddResult::failure({ TDLinkCaptureFailure::Reason::noteRemoved,
                         QStringLiteral("The note was removed before its link could be added.") }));
@@ -139,7 +152,7 @@ void TDLinkCapture::addLink(std::shared_ptr<TDProject> project, std::shared_ptr<
             }
             TDLink link { std::move(info.title), std::move(info.desc), address, platform::Uuid::random(),
                 note->id() };
-            const auto written = TDWeblocFile::write(project->name(), note->title(), link);
+            const auto written = TDWeblocFile::write(place->project->name(), place->note->title(), link);
             if (written)
                 platform::print(
                     QStringLiteral("Webloc file created successfully at: ") + written.value().path());

@@ -59,7 +59,7 @@ public:
     using DeleteCompletion = std::function<void(platform::Result<platform::Success, TDLinkCaptureFailure>)>;
 
     // With `projects`, a link whose project has left that store by the time its page arrives is
-    // dropped like one whose note has gone.
+    // dropped like one whose note has gone; a reload of the library meanwhile is no leaving.
     explicit TDLinkCapture(
         std::shared_ptr<TDLinkStore> store, std::shared_ptr<TDProjectStore> projects = nullptr);
     TDLinkCapture(std::shared_ptr<TDLinkStore> store, std::shared_ptr<TDPageFetcher> fetcher,

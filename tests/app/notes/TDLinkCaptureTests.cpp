@@ -281,3 +281,23 @@ TEST_F(TDLinkCaptureTest, ALinkForANoteOrProjectRemovedWhileItsPageLoadedIsDropp
     EXPECT_TRUE(store->tdLinks().empty());
     EXPECT_FALSE(QFileInfo::exists(root.library() + "/Trip/notes/" + note->title() + "/links"));
 }
+
+// A reload of the library (a second main window does one) replaces every project and note with an
+// equal record; a page arriving after it still gives its note the link, and the file goes into the
+// folder of the project as it is named now.
+TEST_F(TDLinkCaptureTest, ALinkWhosePageArrivesAfterTheLibraryWasReloadedIsKept)
+{
+    auto outcome = std::make_shared<std::optional<AddResult>>();
+    capture->addLink(project, note, address("/gated"), [outcome](AddResult r) { *outcome = r; });
+    ASSERT_TRUE(waitUntil([&] { return server.requestCount("/gated") == 1; }));
+    auto reloaded = tdlibrary::decodeProjects(tdlibrary::encodeProjects({ project }).value());
+    ASSERT_TRUE(reloaded);
+    ASSERT_NE(reloaded.value().front(), project);
+    projects->setTdProjects(reloaded.value());
+    server.openGate();
+    ASSERT_TRUE(waitUntil([&] { return outcome->has_value(); }, addBoundMs));
+    ASSERT_TRUE(**outcome) << (*outcome)->error().message.toStdString();
+    ASSERT_EQ(store->tdLinks().size(), 1u);
+    EXPECT_EQ(store->tdLinks().front().tdNoteId, note->id());
+    EXPECT_TRUE(hasFile((*outcome)->value()));
+}
