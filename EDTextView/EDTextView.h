@@ -592,6 +592,7 @@ private:
         const std::shared_ptr<platform::TextLayoutFragment>& fragment) override;
     void didLayout(platform::TextViewportLayoutController& controller) override;
     void layout();
+    bool fragmentViewsFollowHeights() const;
     void setFrameSize(QSizeF size);
     void updateScrollBars();
     void tileRuler();
@@ -623,6 +624,9 @@ private:
     // `replacement` is the new text of `range` as those hooks are told it.
     void changeText(platform::TextRange range, qint64 newLength, const QString& replacement,
         const std::function<void()>& change);
+    // Runs an undo or redo step and leaves a caret after each change it made, where the user
+    // looks for what came back or went (the carets of before the step may be far from it).
+    void revert(const std::function<void()>& step);
 
     // Selection helpers (EDTextViewSelection.cpp).
     void moveSelections(platform::TextSelectionNavigation::Direction direction,
@@ -776,6 +780,10 @@ private:
     bool m_deleteCommandInProgress = false;
     // Edits from hooks that run before the text changes would land on a stale range.
     int m_willChangeDepth = 0;
+    // While an undo or redo step runs: after each of its changes, in the text as it is now. A step
+    // of more changes (a replace-all undone) leaves one caret, at the first.
+    std::optional<std::vector<platform::TextLocation>> m_revertedCarets;
+    static constexpr size_t mostRevertedCarets = 64;
     // True while the input-method code edits the marked text itself.
     bool m_inputMethodEditing = false;
     std::unique_ptr<QMenu> m_contextMenu;

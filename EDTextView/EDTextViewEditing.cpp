@@ -41,6 +41,17 @@ void EDTextView::changeText(
 
     const std::optional<QString> accessibleRemoved = accessibleTextBeingReplaced(range);
     m_textContentStorage->performEditingTransaction(change);
+    if (m_revertedCarets) {
+        const qint64 delta = newLength - range.length();
+        for (platform::TextLocation& caret : *m_revertedCarets) {
+            if (caret >= range.endLocation)
+                caret += delta;
+            else if (caret > range.location)
+                caret = range.location + newLength;
+        }
+        if (m_revertedCarets->size() <= mostRevertedCarets)
+            m_revertedCarets->push_back(range.location + newLength);
+    }
     markedTextDidChange(range, newLength);
     notifyAccessibleTextChange(range.location, accessibleRemoved, replacement);
 
@@ -136,6 +147,15 @@ void EDTextView::replaceCharacters(const std::vector<TextRange>& ranges, const A
         replaceCharacters(*it, replacement, false);
     if (manager)
         manager->endUndoGrouping();
+    // A caret after each replacement. Carried through the edits instead, a selection that ends
+    // where another caret stood would grow over that caret's new text, which the next key replaces.
+    std::vector<platform::TextSelection> carets;
+    qint64 shift = 0;
+    for (const TextRange& range : merged) {
+        carets.emplace_back(TextRange(range.location + shift + replacement.length()));
+        shift += replacement.length() - range.length();
+    }
+    m_textLayoutManager->setTextSelections(std::move(carets));
 }
 
 bool EDTextView::shouldChangeText(TextRange range, const std::optional<QString>& replacement)

@@ -52,7 +52,8 @@ void EDTextView::layout()
     m_needsLayout = false;
     m_inLayout = true;
     TextViewportLayoutController& controller = m_textLayoutManager->textViewportLayoutController();
-    for (int pass = 0; pass < maximumLayoutPasses; ++pass) {
+    bool settled = false;
+    for (int pass = 0; pass < maximumLayoutPasses && !settled; ++pass) {
         m_scrolledDuringLayout = false;
         controller.layoutViewport();
         bool scrolledToSelection = false;
@@ -77,15 +78,36 @@ void EDTextView::layout()
             const QRectF visible = documentVisibleRect();
             scrollPoint(QPointF(visible.left(), visible.top() + correction));
         }
-        if (!m_scrolledDuringLayout)
-            break;
+        settled = !m_scrolledDuringLayout && fragmentViewsFollowHeights();
     }
     m_needsScrollToSelection = false;
     m_inLayout = false;
+    // Out of passes with the text in view still moving (a caret far into a long paragraph whose
+    // rows replace their estimates as they come into view): the next turn of the event loop goes
+    // on, or the last scroll would show rows nobody laid out.
+    if (!settled)
+        setNeedsLayout();
     // Every edit, caret move and scroll ends here: an input method places its candidate window where
     // it was last told the caret is.
     updateMicroFocus();
     // A request made during the pass (the container changed width) stays for the next one.
+}
+
+// Work after a pass (scrolling to the selection, its highlights, the ruler) may lay out a paragraph
+// above the text in view, whose height then differs from its estimate: the views placed before
+// would stand where clicks and the ruler no longer find their text.
+bool EDTextView::fragmentViewsFollowHeights() const
+{
+    const double ratio = devicePixelRatioF();
+    for (const FragmentView& view : m_fragmentViews) {
+        const qint64 index = view.fragment->layoutParagraphIndex();
+        if (index >= m_textContentStorage->layoutParagraphCount())
+            return false;
+        const QRectF placed(view.frame.left(), m_textContentStorage->layoutParagraphY(index), 1, 1);
+        if (!edtextview::isAlmostEqual(edtextview::pixelAligned(placed, ratio).top(), view.frame.top()))
+            return false;
+    }
+    return true;
 }
 
 std::optional<QRectF> EDTextView::scrollTargetRect(TextRange range, bool movingEndIsEnd)

@@ -2,8 +2,12 @@
 
 #include "EDTextView/CoalescingUndoManager.h"
 
+#include "EDTextView/EDTextLayoutManager.h"
+
 #include <QGuiApplication>
 #include <QInputMethod>
+
+#include <algorithm>
 
 void EDTextView::breakUndoCoalescing()
 {
@@ -27,7 +31,7 @@ void EDTextView::undo(QObject*)
         unmarkText();
         QGuiApplication::inputMethod()->reset();
     }
-    manager->undo();
+    revert([manager] { manager->undo(); });
 }
 
 void EDTextView::redo(QObject*)
@@ -39,7 +43,27 @@ void EDTextView::redo(QObject*)
         unmarkText();
         QGuiApplication::inputMethod()->reset();
     }
-    manager->redo();
+    revert([manager] { manager->redo(); });
+}
+
+void EDTextView::revert(const std::function<void()>& step)
+{
+    m_revertedCarets.emplace();
+    step();
+    std::vector<platform::TextLocation> carets = std::move(*m_revertedCarets);
+    m_revertedCarets.reset();
+    if (carets.empty() || !m_isSelectable)
+        return;
+    std::sort(carets.begin(), carets.end());
+    carets.erase(std::unique(carets.begin(), carets.end()), carets.end());
+    if (carets.size() > mostRevertedCarets)
+        carets.resize(1);
+    std::vector<platform::TextSelection> selections;
+    for (const platform::TextLocation caret : carets)
+        selections.emplace_back(platform::TextRange(caret));
+    m_textLayoutManager->setTextSelections(std::move(selections));
+    updateTypingAttributes(carets.front());
+    setNeedsLayout();
 }
 
 void EDTextView::clearUndoForNewText()

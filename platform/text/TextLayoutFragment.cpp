@@ -782,13 +782,18 @@ bool TextLayoutFragment::layoutExtent(const LayoutInput& input, double low, doub
         return false;
     bool changed = false;
     for (;;) {
-        // The first estimate that meets [low, high]; placements run in order along the paragraph.
+        // The first estimate that meets [low, high]. Placements run in order along the paragraph,
+        // but a paragraph that does not wrap starts each row it has (after a line separator) at
+        // its leading edge again.
         size_t index = m_pieces.size();
         for (size_t i = 0; i < m_pieces.size(); ++i) {
             const Placement& placement = m_pieces[i];
             const double begin = position(placement);
-            if (begin >= high)
-                break;
+            if (begin >= high) {
+                if (m_wrapping)
+                    break;
+                continue;
+            }
             if (placement.isEstimated() && begin + placement.extent > low) {
                 index = i;
                 break;

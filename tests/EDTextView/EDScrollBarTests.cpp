@@ -39,7 +39,6 @@ void expectShownAsPaintedAfresh(QScrollBar* bar, const char* when)
     const QImage fresh = bar->grab().toImage().convertToFormat(QImage::Format_ARGB32);
     ASSERT_EQ(onScreen.size(), fresh.size()) << when;
     EXPECT_TRUE(onScreen == fresh) << when << ": the bar shows stale pixels";
-
 }
 
 } // namespace

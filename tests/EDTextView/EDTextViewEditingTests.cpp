@@ -76,6 +76,18 @@ TEST(EDTextViewEditing, SeveralCaretsTypeAtEachAndMergeWhenTheyMeet)
     EXPECT_EQ(view.ranges(), (std::vector<TextRange> { TextRange(0), TextRange(7) }));
     QTest::keyClicks(view.view.get(), "-");
     EXPECT_EQ(view->string(), "-alXpha\n-beXta\ngamma");
+
+    // A caret where another caret's selection ends, or begins: each types, and what they typed is
+    // not left selected for the next key to replace.
+    for (const qint64 caret : { 6, 2 }) {
+        view->setString("hello world");
+        view->textLayoutManager().setTextSelections(
+            { platform::TextSelection(TextRange(2, 6)), platform::TextSelection(TextRange(caret)) });
+        QTest::keyClicks(view.view.get(), "XY");
+        EXPECT_EQ(view->string(), "heXYXYworld") << "caret at " << caret;
+        EXPECT_EQ(view.ranges(), (std::vector<TextRange> { TextRange(4), TextRange(6) }))
+            << "caret at " << caret;
+    }
 }
 
 TEST(EDTextViewEditing, OverlappingRangesAreEditedOnce)

@@ -1,4 +1,5 @@
 #include "EDTextView/EDLineNumberRulerView.h"
+#include "EDTextView/EDTextFinder.h"
 #include "EDTextView/EDTextLayoutFragment.h"
 #include "EDTextView/EDVerticalRuler.h"
 #include "TextViewTestSupport.h"
@@ -232,4 +233,94 @@ TEST(EDTextViewLayout, ALongLineScrolledToItsEndAndBackKeepsItsTextAndCaretInPla
     EXPECT_EQ(topLocation(), top);
     EXPECT_EQ(caret(2002), caretFrame);
     EXPECT_EQ(view->selectedTextRange(), TextRange(2002));
+}
+
+// A paragraph above the text in view laid out after the views were placed (for the caret, its
+// selection or the ruler) may be taller or shorter than estimated: the text shown must move with
+// it, or a click lands in the paragraph next to the one under the pointer.
+TEST(EDTextViewLayout, TextStaysWhereClicksFindItWhenAParagraphAboveIsMeasuredLate)
+{
+    const QString text
+        = u"\u2028e\u0301aa\nshort line\nanother\n"_qs + QStringLiteral("word ").repeated(1000) + "\n";
+    ShownView view(text);
+    view->setIsRulerVisible(true);
+    view.setCaret(1);
+    view.settle();
+    view->scrollPoint(QPointF(0, view->textContentStorage().layoutParagraphY(3) + 600));
+    view.settle();
+    view->resize(346, 268);
+    view.settle();
+    const platform::TextContentStorage& storage = view->textContentStorage();
+    ASSERT_FALSE(view->fragmentViews().empty());
+    for (const auto& shown : view->fragmentViews()) {
+        const qint64 index = shown.fragment->layoutParagraphIndex();
+        EXPECT_NEAR(shown.frame.top(), storage.layoutParagraphY(index), 1.0) << "paragraph " << index;
+        // A click in the middle of the paragraph's first row finds that paragraph.
+        const QPointF row = shown.frame.topLeft() + QPointF(20, 5);
+        const auto found = view->textLayoutManager().textLayoutFragment(row);
+        ASSERT_TRUE(found);
+        EXPECT_EQ(found->layoutParagraphIndex(), index);
+    }
+}
+
+// Undoing a replace-all puts carets through long paragraphs and scrolls to the last: the rows
+// that come into view replace their estimates and move the text, more times than one layout
+// takes; what shows in the end is laid out all the same.
+TEST(EDTextViewLayout, RowsInViewAreLaidOutAfterAJumpFarIntoLongParagraphs)
+{
+    const QString longParagraph = QStringLiteral("caf\u00e9 e word \u05e9\u05dc\u05d5\u05dd ").repeated(4000);
+    ShownView view(
+        QStringLiteral("top\nline e\n") + longParagraph + "\nmiddle e\n" + longParagraph + "\nend\n");
+    EDTextFinder& finder = view->textFinder();
+    finder.setSearchString("e");
+    finder.setReplaceString("wordword");
+    finder.performAction(EDTextFinder::replaceAll);
+    view.settle();
+    for (const bool redo : { false, true, false }) {
+        QTest::keyClick(
+            view.view.get(), Qt::Key_Z, redo ? Qt::ControlModifier | Qt::ShiftModifier : Qt::ControlModifier);
+        view.settle();
+        const QRectF visible = view->documentVisibleRect();
+        ASSERT_FALSE(view->fragmentViews().empty());
+        for (const auto& shown : view->fragmentViews()) {
+            for (const auto& line : shown.fragment->textLineFragments()) {
+                const QRectF row = line.typographicBounds().translated(shown.frame.topLeft());
+                if (row.bottom() > visible.top() && row.top() < visible.bottom())
+                    EXPECT_FALSE(line.isEstimated())
+                        << "row at " << line.characterRange().location << " of paragraph "
+                        << shown.fragment->layoutParagraphIndex();
+            }
+        }
+    }
+}
+
+// A paragraph that does not wrap starts each row it has (after a line separator) at its leading
+// edge again: the rows that show are laid out, not only those before the first piece past the view.
+TEST(EDTextViewLayout, EveryRowOfALongUnwrappedParagraphIsLaidOutWhereItShows)
+{
+    // 105,000 characters in one row, laid out only where it is reached.
+    ShownView view(
+        QStringLiteral("top\n") + QStringLiteral("word z ").repeated(15000) + QStringLiteral("\nend\n"));
+    view->setWidthTracksTextView(false);
+    view.settle();
+    // Split at every "z" and joined again by undo: the paragraph is estimated afresh, its caret at
+    // the last change; a row broken there starts again at the leading edge.
+    EDTextFinder& finder = view->textFinder();
+    finder.setSearchString("z");
+    finder.setReplaceString("\n");
+    finder.performAction(EDTextFinder::replaceAll);
+    view.settle();
+    QTest::keyClick(view.view.get(), Qt::Key_Z, Qt::ControlModifier);
+    view.settle();
+    QTest::keyClick(view.view.get(), Qt::Key_Return, Qt::ShiftModifier);
+    view.settle();
+    const QRectF visible = view->documentVisibleRect();
+    ASSERT_FALSE(view->fragmentViews().empty());
+    for (const auto& shown : view->fragmentViews()) {
+        for (const auto& line : shown.fragment->textLineFragments()) {
+            const QRectF row = line.typographicBounds().translated(shown.frame.topLeft());
+            if (row.intersects(visible))
+                EXPECT_FALSE(line.isEstimated()) << "row at " << line.characterRange().location;
+        }
+    }
 }

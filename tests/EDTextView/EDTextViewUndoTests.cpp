@@ -196,3 +196,60 @@ TEST(EDTextViewUndo, ATypingRunIsNotPartOfTheReplaceAllAfterIt)
     EXPECT_EQ(undoAll(view), 2);
     EXPECT_EQ(view->string(), "cat and cat");
 }
+
+// Undo and redo leave the caret where the text came back or went, wherever it was before, so that
+// the view shows the change; redo after undo puts it back where the edit left it.
+TEST(EDTextViewUndo, UndoAndRedoPutTheCaretAtTheChange)
+{
+    QString text;
+    for (int line = 0; line < 200; ++line)
+        text += QStringLiteral("line %1\n").arg(line);
+    ShownView view(text);
+    view.setCaret(text.size());
+    QTest::keyClicks(view.view.get(), "typed");
+    QTest::keyClick(view.view.get(), Qt::Key_Home, Qt::ControlModifier);
+    QTest::keyClick(view.view.get(), Qt::Key_Delete);
+    view.settle();
+    EXPECT_EQ(view.ranges(), (std::vector<TextRange> { TextRange(0) }));
+    auto undo = [&](bool redo) {
+        QTest::keyClick(
+            view.view.get(), Qt::Key_Z, redo ? Qt::ControlModifier | Qt::ShiftModifier : Qt::ControlModifier);
+        view.settle();
+    };
+    undo(false); // the deleted "l" comes back before the caret
+    EXPECT_EQ(view.ranges(), (std::vector<TextRange> { TextRange(1) }));
+    view.setCaret(0);
+    undo(false); // the typing at the end goes
+    EXPECT_EQ(view->string(), text);
+    EXPECT_EQ(view.ranges(), (std::vector<TextRange> { TextRange(text.size()) }));
+    const QRectF visible = view->documentVisibleRect();
+    EXPECT_GT(visible.bottom(), view->textContentStorage().layoutParagraphY(199)) << "the change shows";
+    view.setCaret(0);
+    undo(true);
+    EXPECT_EQ(view.ranges(), (std::vector<TextRange> { TextRange(text.size() + 5) }));
+    undo(true);
+    EXPECT_EQ(view.ranges(), (std::vector<TextRange> { TextRange(0) }));
+
+    // An edit at several carets comes back with a caret at each.
+    view->setString("alpha beta");
+    view->textLayoutManager().setTextSelections(
+        { platform::TextSelection(TextRange(5)), platform::TextSelection(TextRange(10)) });
+    QTest::keyClicks(view.view.get(), "!");
+    view.setCaret(0);
+    undo(false);
+    EXPECT_EQ(view.ranges(), (std::vector<TextRange> { TextRange(5), TextRange(10) }));
+    undo(true);
+    EXPECT_EQ(view->string(), "alpha! beta!");
+    EXPECT_EQ(view.ranges(), (std::vector<TextRange> { TextRange(6), TextRange(12) }));
+
+    // A replace-all of a hundred matches undone leaves one caret, not a hundred that the next key
+    // would type at.
+    view->setString(QStringLiteral("cat ").repeated(100));
+    view->textFinder().setSearchString("cat");
+    view->textFinder().setReplaceString("dog");
+    view->textFinder().performAction(EDTextFinder::replaceAll);
+    view.settle();
+    undo(false);
+    EXPECT_EQ(view->string(), QStringLiteral("cat ").repeated(100));
+    EXPECT_EQ(view.ranges().size(), 1u);
+}
