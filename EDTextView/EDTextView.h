@@ -761,6 +761,9 @@ private:
     bool m_needsLayout = false;
     bool m_layoutRequestPosted = false;
     bool m_inLayout = false;
+    // Layouts in a row that ended with the text in view still moving; bounded so that text that never
+    // settles cannot keep the event loop laying out.
+    int m_unsettledLayouts = 0;
     bool m_scrolledDuringLayout = false;
     // While a paint lays out first: what it is about to paint, so that layout asks for no second
     // paint of it.

@@ -85,7 +85,9 @@ void EDTextView::layout()
     // Out of passes with the text in view still moving (a caret far into a long paragraph whose
     // rows replace their estimates as they come into view): the next turn of the event loop goes
     // on, or the last scroll would show rows nobody laid out.
-    if (!settled)
+    constexpr int mostUnsettledLayouts = 8;
+    m_unsettledLayouts = settled ? 0 : m_unsettledLayouts + 1;
+    if (!settled && m_unsettledLayouts < mostUnsettledLayouts)
         setNeedsLayout();
     // Every edit, caret move and scroll ends here: an input method places its candidate window where
     // it was last told the caret is.
