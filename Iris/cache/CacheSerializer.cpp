@@ -3,6 +3,8 @@
 #include "Iris/general/IrisOptionsInfo.h"
 #include "Iris/image/Image.h"
 
+#include <cstring>
+
 namespace iris {
 
 namespace {
@@ -25,11 +27,62 @@ std::optional<QByteArray> encodedInFormat(
     return std::nullopt;
 }
 
+// Whether a JPEG runs to its end-of-image marker. A file cut short still decodes, its missing rows
+// filled in grey; read from the cache it must count as absent, so that the image is fetched again
+// rather than shown damaged for as long as the file stays.
+bool reachesEndOfJpeg(const QByteArray& data)
+{
+    const auto byteAt = [&](qsizetype at) { return quint8(data.at(at)); };
+    qsizetype at = 2;
+    while (at + 1 < data.size()) {
+        if (byteAt(at) != 0xff)
+            return false;
+        const quint8 marker = byteAt(at + 1);
+        if (marker == 0xff) {
+            ++at; // fill byte
+            continue;
+        }
+        if (marker == 0xd9)
+            return true;
+        if (marker == 0x01 || (marker >= 0xd0 && marker <= 0xd7)) {
+            at += 2;
+            continue;
+        }
+        if (at + 3 >= data.size())
+            return false;
+        const qsizetype length = (qsizetype(byteAt(at + 2)) << 8) | byteAt(at + 3);
+        if (length < 2)
+            return false;
+        at += 2 + length;
+        if (marker != 0xda)
+            continue;
+        // Entropy-coded data ends at the first marker that is neither a stuffed zero nor a restart;
+        // memchr keeps this walk far below the decode's cost.
+        for (;;) {
+            const void* found = at < data.size()
+                ? std::memchr(data.constData() + at, 0xff, size_t(data.size() - at))
+                : nullptr;
+            if (!found)
+                return false;
+            at = static_cast<const char*>(found) - data.constData();
+            if (at + 1 >= data.size())
+                return false;
+            const quint8 next = byteAt(at + 1);
+            if (next != 0x00 && !(next >= 0xd0 && next <= 0xd7))
+                break;
+            at += 2;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 std::shared_ptr<platform::Image> CacheSerializer::imageFromCacheData(
     const QByteArray& data, const IrisParsedOptionsInfo& options) const
 {
+    if (detectImageFormat(data) == ImageFormat::JPEG && !reachesEndOfJpeg(data))
+        return nullptr;
     if (detectImageFormat(data) == ImageFormat::GIF) {
         ImageCreatingOptions creating;
         creating.onlyFirstFrame = options.onlyLoadFirstFrame;

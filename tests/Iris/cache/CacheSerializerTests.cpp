@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QBuffer>
+#include <QImageWriter>
+
 using namespace iris;
 using platform::Image;
 
@@ -99,4 +102,37 @@ TEST(CacheSerializer, DecodingHonoursOnlyLoadFirstFrame)
         EXPECT_TRUE(serializer->imageFromCacheData(jpegData, options));
         EXPECT_FALSE(serializer->imageFromCacheData(QByteArray("corrupt cache file"), options));
     }
+}
+
+// A cache file another program cut short decodes with grey rows; it must read as absent, so that
+// the image is fetched again. Whole files still read, whatever sits around their markers.
+TEST(CacheSerializer, ACutJpegReadsAsAbsent)
+{
+    IrisParsedOptionsInfo options;
+    const auto& serializer = *DefaultCacheSerializer::shared();
+    const QByteArray whole = testimages::encoded(testimages::pattern(64, 48), "jpeg", 90);
+    ASSERT_TRUE(serializer.imageFromCacheData(whole, options));
+    for (qsizetype keep : { whole.size() - 2, whole.size() * 3 / 4, whole.size() / 2 })
+        EXPECT_FALSE(serializer.imageFromCacheData(whole.left(keep), options)) << keep;
+    EXPECT_TRUE(serializer.imageFromCacheData(whole + QByteArray(100, '\0'), options));
+
+    // A thumbnail in its own segment ends with an end-of-image marker of its own.
+    QByteArray withThumbnail = whole.left(2);
+    const QByteArray thumbnail = QByteArray("Exif") + testimages::encoded(testimages::pattern(8, 8), "jpeg");
+    const qsizetype length = thumbnail.size() + 2;
+    withThumbnail.append("\xff\xe1", 2).append(char(length >> 8)).append(char(length)).append(thumbnail);
+    withThumbnail.append(whole.mid(2));
+    ASSERT_TRUE(serializer.imageFromCacheData(withThumbnail, options));
+    EXPECT_FALSE(serializer.imageFromCacheData(withThumbnail.left(withThumbnail.size() - 40), options));
+
+    QByteArray progressive;
+    {
+        QBuffer buffer(&progressive);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter writer(&buffer, "jpeg");
+        writer.setProgressiveScanWrite(true);
+        ASSERT_TRUE(writer.write(testimages::pattern(64, 48)));
+    }
+    EXPECT_TRUE(serializer.imageFromCacheData(progressive, options));
+    EXPECT_FALSE(serializer.imageFromCacheData(progressive.left(progressive.size() * 2 / 3), options));
 }
