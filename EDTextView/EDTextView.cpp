@@ -91,8 +91,20 @@ EDTextView::EDTextView(QWidget* parent)
     m_textLayoutManager->textViewportLayoutController().setDelegate(this);
     connect(m_textLayoutManager.get(), &EDTextLayoutManager::didChangeSelection, this,
         &EDTextView::selectionDidChange);
-    connect(m_textLayoutManager.get(), &platform::TextLayoutManager::usageBoundsDidChange, this,
-        [this] { updateGeometry(); });
+    // Grown outside a layout, the text is sized to fit in the next one: scroll ranges reach it all.
+    connect(m_textLayoutManager.get(), &platform::TextLayoutManager::usageBoundsDidChange, this, [this] {
+        updateGeometry();
+        if (!m_inLayout)
+            setNeedsLayout();
+    });
+    // A paragraph measured outside a layout (a caret rect asked for, a point to press) moves the
+    // text after it: the views placed there must follow, or clicks land beside what is drawn.
+    connect(m_textContentStorage.get(), &platform::TextContentStorage::layoutParagraphHeightDidChange, this,
+        [this](qint64 index) {
+            if (!m_inLayout && !m_fragmentViews.empty()
+                && index <= m_fragmentViews.back().fragment->layoutParagraphIndex())
+                setNeedsLayout();
+        });
     EDTextViewAccessible::installFactory();
     setUpTextChecking();
 }
@@ -118,6 +130,7 @@ EDTextView::~EDTextView()
     }
     m_textLayoutManager->textViewportLayoutController().setDelegate(nullptr);
     disconnect(m_textLayoutManager.get(), nullptr, this, nullptr);
+    disconnect(m_textContentStorage.get(), nullptr, this, nullptr);
     // The rulers are child widgets and outlive this part of the view.
     detachFromRulers();
 }

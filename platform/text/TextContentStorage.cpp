@@ -838,6 +838,7 @@ void TextContentStorage::setLayoutParagraphHeight(qint64 index, float height, bo
     m_chunks[c].height += double(height) - double(info.height);
     info.height = height;
     invalidateIndex(c + 1);
+    emit layoutParagraphHeightDidChange(index);
 }
 
 qint64 TextContentStorage::layoutParagraphIndexAtY(double y) const

@@ -149,6 +149,8 @@ signals:
     void textDidChange(platform::TextRange replaced, qint64 newLength);
     void attributesDidChange(platform::TextRange range);
     void transactionDidEnd();
+    // A paragraph's height changed: the paragraphs after it moved by the difference.
+    void layoutParagraphHeightDidChange(qint64 index);
 
 private:
     struct ParagraphInfo {

@@ -369,6 +369,9 @@ void TextLayoutManager::fragmentDidGrow(TextLayoutFragment& fragment, qint64 ind
         m_storage->setLayoutParagraphHeight(index, height, true);
     m_widestLine = std::max(m_widestLine, fragment.renderingSurfaceBounds().width());
     updateCost(m_storage->layoutParagraphIdentifier(index));
+    // A row that does not wrap grows sideways as its estimates are replaced, outside any layout
+    // too (a caret rect far into it): the views' scroll ranges must reach its far end.
+    emitUsageBoundsIfChanged();
 }
 
 std::shared_ptr<TextLayoutFragment> TextLayoutManager::layoutCharacters(
@@ -414,6 +417,7 @@ std::shared_ptr<TextLayoutFragment> TextLayoutManager::layoutFragment(qint64 ind
         m_storage->setLayoutParagraphHeight(index, float(fragment->layoutFragmentFrame().height()), true);
         m_widestLine = std::max(m_widestLine, fragment->renderingSurfaceBounds().width());
         updateCost(identifier);
+        emitUsageBoundsIfChanged();
     } else if (ensureLayout && !paragraph.measured) {
         m_storage->setLayoutParagraphHeight(index, float(fragment->layoutFragmentFrame().height()), true);
     }

@@ -324,3 +324,74 @@ TEST(EDTextViewLayout, EveryRowOfALongUnwrappedParagraphIsLaidOutWhereItShows)
         }
     }
 }
+
+// Something other than a layout (a caret rect for an input method or a screen reader, a point to
+// press) may lay out a long paragraph above the text in view, whose estimate then turns real:
+// the text shown must move with it, or clicks land beside what is drawn.
+TEST(EDTextViewLayout, TextFollowsAParagraphAboveMeasuredOutsideALayout)
+{
+    const QString longParagraph
+        = QStringLiteral("caf\u00e9 \u4e2d\u6587 \u05e9\u05dc\u05d5\u05dd a\u0308\u0323 word ").repeated(300);
+    ShownView view(lines(3) + longParagraph + "\n" + lines(200));
+    const platform::TextContentStorage& storage = view->textContentStorage();
+    view->scrollPoint(QPointF(0, storage.layoutParagraphY(3) + storage.layoutParagraphHeight(3) + 1500));
+    view.settle();
+    // Narrower: the long paragraph, out of view, keeps its old height as an estimate.
+    view->resize(360, 320);
+    view.settle();
+    ASSERT_FALSE(storage.isLayoutParagraphMeasured(3));
+    const double estimate = storage.layoutParagraphHeight(3);
+    ASSERT_FALSE(view->fragmentViews().empty());
+    const qint64 topParagraph = view->fragmentViews().front().fragment->layoutParagraphIndex();
+    const double topOnScreen = view->fragmentViews().front().frame.top() - view->documentVisibleRect().top();
+    view->textLayoutManager().enumerateTextSegments(
+        TextRange(storage.layoutParagraphRange(3).location + 4000),
+        platform::TextLayoutManager::SegmentType::standard, 0,
+        [](std::optional<TextRange>, QRectF, double) { return false; });
+    ASSERT_GT(std::abs(storage.layoutParagraphHeight(3) - estimate), 10.0);
+    view.settle();
+    ASSERT_FALSE(view->fragmentViews().empty());
+    for (const auto& shown : view->fragmentViews()) {
+        const qint64 index = shown.fragment->layoutParagraphIndex();
+        EXPECT_NEAR(shown.frame.top(), storage.layoutParagraphY(index), 1.0) << "paragraph " << index;
+    }
+    // And the text the user was looking at stays where it was on screen.
+    EXPECT_NEAR(storage.layoutParagraphY(topParagraph) - view->documentVisibleRect().top(), topOnScreen, 1.0);
+}
+
+// Pieces of a long row that does not wrap may be laid out outside a layout (a caret rect or a
+// range asked for far into it); wider than estimated, they make the row longer: the sideways
+// scroll range must reach all of it, or a right-to-left row's start cannot be scrolled to.
+TEST(EDTextViewLayout, TheSidewaysScrollRangeReachesALongRowGrownOutsideALayout)
+{
+    // Characters wider than the average of the view's (proportional) font: the row's estimate is
+    // short of what it takes.
+    ShownView view;
+    view->setFont(QFont());
+    view->setWidthTracksTextView(false);
+    view->setString(QStringLiteral("top\n\u05e9\u05dc\u05d5\u05dd ")
+        + QStringLiteral("\u4e2d\u6587").repeated(35000) + QStringLiteral("\nend\n"));
+    view.settle();
+    // The caret to either end of the row: what shows there is laid out, the rest estimated.
+    QTest::keyClick(view.view.get(), Qt::Key_Down);
+    view.settle();
+    QTest::keyClick(view.view.get(), Qt::Key_End);
+    view.settle();
+    QScrollBar* bar = view->horizontalScrollBar();
+    const int estimatedRange = bar->maximum();
+    const TextRange row = view->textContentStorage().layoutParagraphRange(1);
+    view->textLayoutManager().ensureLayout(row);
+    const auto fragment = view->textLayoutManager().textLayoutFragment(row.location);
+    ASSERT_FALSE(fragment->hasEstimatedText());
+    const double width = fragment->renderingSurfaceBounds().width();
+    ASSERT_GT(width, estimatedRange + bar->pageStep() + 1000.0);
+    view.settle();
+    EXPECT_GE(bar->maximum() + view->viewport()->width(), width - 1.0);
+    // Scrolled all the way, the row's start shows.
+    bar->setValue(bar->maximum());
+    view.settle();
+    const QPointF start = view->viewToViewport(
+        view->textLayoutManager().lineFragment(row.location)->typographicBounds().topRight()
+        + fragment->layoutFragmentFrame().topLeft());
+    EXPECT_LE(start.x(), view->viewport()->width() + 1.0);
+}
