@@ -28,6 +28,21 @@ qint64 measuredParagraphs(const EDTextView& view)
     return measured;
 }
 
+// Every row that shows is laid out, none of it estimated.
+void expectRowsInViewLaidOut(EDTextView& view)
+{
+    const QRectF visible = view.documentVisibleRect();
+    ASSERT_FALSE(view.fragmentViews().empty());
+    for (const auto& shown : view.fragmentViews()) {
+        for (const auto& line : shown.fragment->textLineFragments()) {
+            if (line.typographicBounds().translated(shown.frame.topLeft()).intersects(visible))
+                EXPECT_FALSE(line.isEstimated())
+                    << "row at " << line.characterRange().location << " of paragraph "
+                    << shown.fragment->layoutParagraphIndex();
+        }
+    }
+}
+
 } // namespace
 
 TEST(EDTextViewLayout, OnlyTheViewportIsLaidOut)
@@ -280,17 +295,7 @@ TEST(EDTextViewLayout, RowsInViewAreLaidOutAfterAJumpFarIntoLongParagraphs)
         QTest::keyClick(
             view.view.get(), Qt::Key_Z, redo ? Qt::ControlModifier | Qt::ShiftModifier : Qt::ControlModifier);
         view.settle();
-        const QRectF visible = view->documentVisibleRect();
-        ASSERT_FALSE(view->fragmentViews().empty());
-        for (const auto& shown : view->fragmentViews()) {
-            for (const auto& line : shown.fragment->textLineFragments()) {
-                const QRectF row = line.typographicBounds().translated(shown.frame.topLeft());
-                if (row.bottom() > visible.top() && row.top() < visible.bottom())
-                    EXPECT_FALSE(line.isEstimated())
-                        << "row at " << line.characterRange().location << " of paragraph "
-                        << shown.fragment->layoutParagraphIndex();
-            }
-        }
+        expectRowsInViewLaidOut(*view.view);
     }
 }
 
@@ -314,15 +319,7 @@ TEST(EDTextViewLayout, EveryRowOfALongUnwrappedParagraphIsLaidOutWhereItShows)
     view.settle();
     QTest::keyClick(view.view.get(), Qt::Key_Return, Qt::ShiftModifier);
     view.settle();
-    const QRectF visible = view->documentVisibleRect();
-    ASSERT_FALSE(view->fragmentViews().empty());
-    for (const auto& shown : view->fragmentViews()) {
-        for (const auto& line : shown.fragment->textLineFragments()) {
-            const QRectF row = line.typographicBounds().translated(shown.frame.topLeft());
-            if (row.intersects(visible))
-                EXPECT_FALSE(line.isEstimated()) << "row at " << line.characterRange().location;
-        }
-    }
+    expectRowsInViewLaidOut(*view.view);
 }
 
 // Something other than a layout (a caret rect for an input method or a screen reader, a point to
