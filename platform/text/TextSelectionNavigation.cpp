@@ -685,15 +685,87 @@ TextSelectionNavigation::Target TextSelectionNavigation::moveVisually(
         }
         return result;
     };
-    // One step within a line, if the line has a caret further in that direction. A step that
-    // lands inside a grapheme cluster (shaping fallbacks can) moves by one whole cluster instead.
+    // One step within a line, if the line has a caret further in that direction. QTextLayout may
+    // stop inside a grapheme cluster (it splits some that ICU keeps whole: a surrogate pair or a flag
+    // next to right-to-left text, emoji after Thai). Its next steps are followed while they stay in
+    // that cluster; failing that, the caret goes to the nearest cluster edge on that side. (The
+    // direction of its logical step is no guide there, and could send the caret back.)
+    //
+    // Where a line mixes right-to-left text with emoji or other characters outside the BMP,
+    // QTextLayout's steps are not to be trusted at all (they stop inside surrogate pairs, and can go round in
+    // circles), and the carets of the line are taken in the order of their x instead (then of their index
+    // where two share one): every caret is reached once, and Left undoes Right.
+    const auto stepInXOrder
+        = [&](const TextLineFragment& line, qint64 index) -> std::optional<std::optional<qint64>> {
+        const qint64 lineStart = line.characterRange().location;
+        const qint64 lineEnd = std::min(line.characterRange().endLocation, fragment.contentLength());
+        if (lineEnd - lineStart > searchWindow || index < lineStart || index > lineEnd)
+            return std::nullopt;
+        const QString text
+            = m_manager.textContentStorage()->substring(TextRange(start + lineStart, start + lineEnd));
+        bool emoji = false;
+        bool rightToLeftText = !leftToRight;
+        for (const QChar c : text) {
+            emoji = emoji || c.isSurrogate() || c.unicode() == 0x200D
+                || (c.unicode() >= 0xFE00 && c.unicode() <= 0xFE0F)
+                || u_hasBinaryProperty(c.unicode(), UCHAR_EXTENDED_PICTOGRAPHIC);
+            const QChar::Direction direction = c.direction();
+            rightToLeftText = rightToLeftText || direction == QChar::DirR || direction == QChar::DirAL
+                || direction == QChar::DirAN || direction == QChar::DirRLE || direction == QChar::DirRLO
+                || direction == QChar::DirRLI;
+        }
+        if (!emoji || !rightToLeftText)
+            return std::nullopt;
+        const auto key = [&](qint64 at) { return std::pair { line.locationForCharacter(at).x(), at }; };
+        const std::pair current = key(index);
+        std::optional<std::pair<double, qint64>> best;
+        GraphemeFinder carets(text);
+        for (qsizetype at = 0; at >= 0; at = carets.toNextBoundary()) {
+            const std::pair candidate = key(lineStart + at);
+            if ((right ? candidate > current : candidate < current)
+                && (!best || (right ? candidate < *best : candidate > *best)))
+                best = candidate;
+        }
+        return best ? std::optional<qint64>(best->second) : std::nullopt;
+    };
     auto step = [&](const TextLineFragment& line, qint64 index) -> std::optional<qint64> {
+        if (const auto ordered = stepInXOrder(line, index))
+            return *ordered;
         const std::optional<qint64> moved = line.visualStep(index, right);
         if (!moved)
             return std::nullopt;
-        if (!isGraphemeBoundary(start + *moved))
-            return (*moved > index ? nextCharacter(start + index) : previousCharacter(start + index)) - start;
-        return moved;
+        if (isGraphemeBoundary(start + *moved))
+            return moved;
+        const TextLocation clusterStart = previousCharacter(start + *moved);
+        const TextLocation clusterEnd = nextCharacter(start + *moved);
+        std::optional<qint64> further = moved;
+        for (int steps = 0; steps < 64; ++steps) {
+            further = line.visualStep(*further, right);
+            if (!further || *further == index)
+                break;
+            if (isGraphemeBoundary(start + *further))
+                return further;
+            if (start + *further <= clusterStart || start + *further >= clusterEnd)
+                break;
+        }
+        const double x = line.locationForCharacter(index).x();
+        std::optional<qint64> best;
+        double bestDistance = std::numeric_limits<double>::infinity();
+        for (const TextLocation candidate : { previousCharacter(start + index), nextCharacter(start + index),
+                 previousCharacter(start + *moved), nextCharacter(start + *moved) }) {
+            const qint64 local = candidate - start;
+            if (local == index || local < line.characterRange().location
+                || local > std::min(line.characterRange().endLocation, fragment.contentLength()))
+                continue;
+            const double distance = (line.locationForCharacter(local).x() - x) * (right ? 1 : -1);
+            if (distance > 0 && distance < bestDistance) {
+                best = local;
+                bestDistance = distance;
+            }
+        }
+        if (best)
+            return best;
+        return (*moved > index ? nextCharacter(start + index) : previousCharacter(start + index)) - start;
     };
 
     const qint64 index = from - start;

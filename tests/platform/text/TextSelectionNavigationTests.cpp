@@ -426,3 +426,22 @@ TEST(TextSelectionNavigation, WordMovesStopAtEachWordAfterThaiAndAroundUnderscor
     EXPECT_EQ(stack.moved(13, Direction::backward, Destination::word), 5);
     EXPECT_EQ(stack.moved(17, Direction::backward, Destination::word), 14);
 }
+
+// QTextLayout stops inside a flag or an emoji next to right-to-left text; taking the way on from its
+// logical step sent Right back and forth, or round in a circle, never reaching the line's end.
+TEST(TextSelectionNavigation, ArrowsCrossEmojiAndFlagsInRightToLeftText)
+{
+    for (const QString& text : { QString::fromUcs4(U"\u05E9\u05DC\u05D5\u05DD\U0001F1EB\U0001F1F7  "),
+             QString::fromUcs4(U"\u05E2\u05D5\u05DC\u05DD\u2764\uFE0F3.5e\u0301 ") }) {
+        Stack stack(text);
+        for (const auto& [from, direction, to] :
+            { std::tuple { TextLocation(text.size()), Direction::right, 0 },
+                std::tuple { TextLocation(0), Direction::left, int(text.size()) } }) {
+            std::set<TextLocation> visited;
+            TextLocation at = from;
+            while (at != to && visited.insert(at).second)
+                at = stack.moved(at, direction, Destination::character);
+            EXPECT_EQ(at, to) << text.toStdString() << " from " << from;
+        }
+    }
+}
