@@ -336,6 +336,9 @@ private:
         // (an alternative name) has added no name yet and leaves the entry open.
         if (state().destination == Destination::fontTable && !m_fontInProgress.name.isEmpty())
             commitFont();
+        // A last paragraph without a paragraph mark keeps the alignment the document gave it.
+        if (m_stack.size() <= 2)
+            endParagraph();
         m_stack.pop_back();
         if (m_stack.size() <= 1) {
             // The document ends with its outermost group; anything after it is not part of it.

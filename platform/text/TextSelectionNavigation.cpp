@@ -6,6 +6,9 @@
 #include <QTextBoundaryFinder>
 #include <QTextLayout>
 
+#include <unicode/ubrk.h>
+#include <unicode/uchar.h>
+
 #include <cmath>
 
 namespace platform {
@@ -34,14 +37,29 @@ bool isSpace(QChar c)
 
 // Ideographs (and other letters the boundary finder does not gather into words) have boundaries
 // between them but no word ends or starts: a letter or digit next to a boundary makes it one.
+// A word may begin or end with the joiners of words ("_", the narrow no-break space), which Qt
+// leaves unmarked as a start or an end: without them, a word move would skip "__name__" and the
+// word after or before it.
+bool isWordJoiner(char32_t c)
+{
+    return u_getIntPropertyValue(UChar32(c), UCHAR_WORD_BREAK) == U_WB_EXTENDNUMLET;
+}
+
+// (The letter a word ends with may carry marks and format characters: "e\u0301" ends a word as
+// "e" does.)
 bool isLetterBefore(const QString& text, qsizetype at)
 {
-    if (at <= 0 || at > text.size())
+    if (at > text.size())
         return false;
-    char32_t c = text[at - 1].unicode();
-    if (text[at - 1].isLowSurrogate() && at >= 2 && text[at - 2].isHighSurrogate())
-        c = QChar::surrogateToUcs4(text[at - 2], text[at - 1]);
-    return QChar::isLetterOrNumber(c);
+    while (at > 0) {
+        char32_t c = text[at - 1].unicode();
+        if (text[at - 1].isLowSurrogate() && at >= 2 && text[at - 2].isHighSurrogate())
+            c = QChar::surrogateToUcs4(text[at - 2], text[at - 1]);
+        if (!QChar::isMark(c) && QChar::category(c) != QChar::Other_Format)
+            return QChar::isLetterOrNumber(c) || isWordJoiner(c);
+        at -= QChar::requiresSurrogates(c) ? 2 : 1;
+    }
+    return false;
 }
 
 bool isLetterAt(const QString& text, qsizetype at)
@@ -51,8 +69,162 @@ bool isLetterAt(const QString& text, qsizetype at)
     char32_t c = text[at].unicode();
     if (text[at].isHighSurrogate() && at + 1 < text.size() && text[at + 1].isLowSurrogate())
         c = QChar::surrogateToUcs4(text[at], text[at + 1]);
-    return QChar::isLetterOrNumber(c);
+    return QChar::isLetterOrNumber(c) || isWordJoiner(c);
 }
+
+// Grapheme clusters as ICU finds them. Qt's finder, tailored for Thai and Indic scripts, also
+// breaks the emoji, flags and even surrogate pairs that follow such text in a paragraph, which
+// would leave a caret inside them and let a delete take half of a character.
+class GraphemeFinder {
+public:
+    explicit GraphemeFinder(const QString& text)
+        : m_text(text)
+    {
+        static thread_local Prototype prototype;
+        UErrorCode status = U_ZERO_ERROR;
+        if (prototype.iterator)
+            m_iterator = ubrk_clone(prototype.iterator, &status);
+        if (m_iterator)
+            ubrk_setText(
+                m_iterator, reinterpret_cast<const UChar*>(m_text.utf16()), int32_t(m_text.size()), &status);
+        if (U_FAILURE(status) && m_iterator) {
+            ubrk_close(m_iterator);
+            m_iterator = nullptr;
+        }
+    }
+    ~GraphemeFinder()
+    {
+        if (m_iterator)
+            ubrk_close(m_iterator);
+    }
+    GraphemeFinder(const GraphemeFinder&) = delete;
+    GraphemeFinder& operator=(const GraphemeFinder&) = delete;
+
+    void setPosition(qsizetype at) { m_position = std::clamp<qsizetype>(at, 0, m_text.size()); }
+    bool isAtBoundary() const
+    {
+        if (m_position <= 0 || m_position >= m_text.size())
+            return true;
+        if (!m_iterator)
+            return !splitsPair(m_position);
+        return ubrk_isBoundary(m_iterator, int32_t(m_position));
+    }
+    // The next or previous boundary, or -1 when there is none; the finder moves there.
+    qsizetype toNextBoundary()
+    {
+        if (m_position >= m_text.size())
+            return -1;
+        qsizetype next = m_position + 1;
+        if (m_iterator)
+            next = ubrk_following(m_iterator, int32_t(m_position));
+        else if (splitsPair(next))
+            ++next;
+        return m_position = next == UBRK_DONE ? m_text.size() : next;
+    }
+    qsizetype toPreviousBoundary()
+    {
+        if (m_position <= 0)
+            return -1;
+        qsizetype previous = m_position - 1;
+        if (m_iterator)
+            previous = ubrk_preceding(m_iterator, int32_t(m_position));
+        else if (splitsPair(previous))
+            --previous;
+        return m_position = previous == UBRK_DONE ? 0 : previous;
+    }
+
+private:
+    struct Prototype {
+        Prototype()
+        {
+            UErrorCode status = U_ZERO_ERROR;
+            iterator = ubrk_open(UBRK_CHARACTER, "", nullptr, 0, &status);
+            if (U_FAILURE(status))
+                iterator = nullptr;
+        }
+        ~Prototype()
+        {
+            if (iterator)
+                ubrk_close(iterator);
+        }
+        UBreakIterator* iterator = nullptr;
+    };
+    bool splitsPair(qsizetype at) const
+    {
+        return at > 0 && at < m_text.size() && m_text[at - 1].isHighSurrogate()
+            && m_text[at].isLowSurrogate();
+    }
+
+    QString m_text;
+    UBreakIterator* m_iterator = nullptr;
+    qsizetype m_position = 0;
+};
+
+// Qt's word boundaries, found in each stretch of Thai and of other text on its own. Qt's dictionary
+// breaking of Thai would otherwise glue the spaces, punctuation and symbols after a Thai word to
+// it, so that a word move skipped the next word and a double click took the spaces along.
+class WordFinder {
+public:
+    using Reasons = QTextBoundaryFinder::BoundaryReasons;
+
+    explicit WordFinder(const QString& text)
+        : m_size(text.size())
+    {
+        const auto isThai = [&](qsizetype at) { return text[at].script() == QChar::Script_Thai; };
+        for (qsizetype start = 0; start < text.size();) {
+            qsizetype end = start + 1;
+            while (end < text.size() && isThai(end) == isThai(start))
+                ++end;
+            QTextBoundaryFinder finder(QTextBoundaryFinder::Word, text.mid(start, end - start));
+            finder.toStart();
+            for (qsizetype at = 0; at >= 0; at = finder.toNextBoundary()) {
+                if (!m_boundaries.empty() && m_boundaries.back().first == start + at)
+                    m_boundaries.back().second |= finder.boundaryReasons();
+                else
+                    m_boundaries.emplace_back(start + at, finder.boundaryReasons());
+            }
+            start = end;
+        }
+        if (m_boundaries.empty())
+            m_boundaries.emplace_back(0, Reasons());
+    }
+    void setPosition(qsizetype at) { m_position = std::clamp<qsizetype>(at, 0, m_size); }
+    bool isAtBoundary() const { return found() != m_boundaries.end(); }
+    Reasons boundaryReasons() const
+    {
+        const auto it = found();
+        return it == m_boundaries.end() ? Reasons() : it->second;
+    }
+    // The next or previous boundary, or -1 when there is none; the finder moves there.
+    qsizetype toNextBoundary()
+    {
+        const auto it = std::upper_bound(m_boundaries.begin(), m_boundaries.end(), m_position,
+            [](qsizetype at, const Boundary& boundary) { return at < boundary.first; });
+        return it == m_boundaries.end() ? -1 : (m_position = it->first);
+    }
+    qsizetype toPreviousBoundary()
+    {
+        auto it = lowerBound();
+        return it == m_boundaries.begin() ? -1 : (m_position = (--it)->first);
+    }
+
+private:
+    using Boundary = std::pair<qsizetype, Reasons>;
+    std::vector<Boundary>::const_iterator lowerBound() const
+    {
+        return std::lower_bound(m_boundaries.begin(), m_boundaries.end(), m_position,
+            [](const Boundary& boundary, qsizetype at) { return boundary.first < at; });
+    }
+    std::vector<Boundary>::const_iterator found() const
+    {
+        const auto it = lowerBound();
+        return it != m_boundaries.end() && it->first == m_position ? it : m_boundaries.end();
+    }
+
+    qsizetype m_size;
+    std::vector<Boundary> m_boundaries;
+    qsizetype m_position = 0;
+};
 
 } // namespace
 
@@ -97,14 +269,16 @@ QString TextSelectionNavigation::window(TextLocation start, TextLocation& end) c
 
 TextLocation TextSelectionNavigation::clusterStartBefore(TextLocation at, TextLocation floor) const
 {
-    // A cluster always begins at an ASCII character inside a paragraph's content (there is no
-    // carriage return or line feed there to join).
+    // A cluster always begins at an ASCII character that follows another inside a paragraph's
+    // content (there is no carriage return or line feed there to join, and only a prepended mark,
+    // never ASCII, holds on to the character after it).
     const TextLocation from = std::max(floor, at - clusterLookBehind);
     if (from >= at)
         return std::max(floor, at);
     const QString text = m_manager.textContentStorage()->substring(TextRange(from, at + 1));
     for (qsizetype i = std::min<qsizetype>(text.size() - 1, at - from); i >= 0; --i) {
-        if (text[i].unicode() < 0x80)
+        if (text[i].unicode() < 0x80
+            && ((i == 0 && from == floor) || (i > 0 && text[i - 1].unicode() < 0x80)))
             return from + i;
     }
     return text.front().isLowSurrogate() ? std::max(floor, from - 1) : from;
@@ -118,9 +292,16 @@ bool TextSelectionNavigation::isGraphemeBoundary(TextLocation at) const
     const TextLocation start = clusterStartBefore(at, p.range.location);
     TextLocation end = std::min(p.contentEnd, at + 16);
     const QString text = window(start, end);
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    GraphemeFinder finder(text);
     finder.setPosition(int(at - start));
     return finder.isAtBoundary();
+}
+
+TextLocation TextSelectionNavigation::clusterBoundary(TextLocation at, bool forward) const
+{
+    if (isGraphemeBoundary(at))
+        return at;
+    return forward ? nextCharacter(at) : previousCharacter(at);
 }
 
 TextLocation TextSelectionNavigation::nextCharacter(TextLocation from) const
@@ -136,7 +317,7 @@ TextLocation TextSelectionNavigation::nextCharacter(TextLocation from) const
     const TextLocation start = clusterStartBefore(from, p.range.location);
     TextLocation end = std::min(p.contentEnd, from + clusterLookBehind);
     const QString text = window(start, end);
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    GraphemeFinder finder(text);
     finder.setPosition(int(from - start));
     const qsizetype next = finder.toNextBoundary();
     return next < 0 ? end : start + next;
@@ -157,7 +338,7 @@ TextLocation TextSelectionNavigation::previousCharacter(TextLocation from) const
     const TextLocation start = clusterStartBefore(from - 1, p.range.location);
     TextLocation end = std::min(p.contentEnd, from + 4);
     const QString text = window(start, end);
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    GraphemeFinder finder(text);
     finder.setPosition(int(from - start));
     const qsizetype previous = finder.toPreviousBoundary();
     return start + std::max<qsizetype>(previous, 0);
@@ -174,7 +355,7 @@ std::optional<TextLocation> TextSelectionNavigation::nextWordEndWithin(
         const TextLocation start = std::max(p.range.location, position - contextBefore);
         TextLocation end = std::min(p.contentEnd, position + searchWindow);
         const QString text = window(start, end);
-        QTextBoundaryFinder finder(QTextBoundaryFinder::Word, text);
+        WordFinder finder(text);
         finder.setPosition(int(position - start));
         for (qsizetype boundary = finder.toNextBoundary(); boundary >= 0;
              boundary = finder.toNextBoundary()) {
@@ -182,7 +363,7 @@ std::optional<TextLocation> TextSelectionNavigation::nextWordEndWithin(
             if (start + boundary == end && end < p.contentEnd)
                 break;
             if ((finder.boundaryReasons() & QTextBoundaryFinder::EndOfItem) || isLetterBefore(text, boundary))
-                return start + boundary;
+                return clusterBoundary(start + boundary, true);
         }
         if (end >= p.contentEnd)
             break;
@@ -202,14 +383,14 @@ std::optional<TextLocation> TextSelectionNavigation::previousWordStartWithin(
         const TextLocation start = std::max(p.range.location, position - searchWindow);
         TextLocation end = std::min(p.contentEnd, position + contextBefore);
         const QString text = window(start, end);
-        QTextBoundaryFinder finder(QTextBoundaryFinder::Word, text);
+        WordFinder finder(text);
         finder.setPosition(int(position - start));
         for (qsizetype boundary = finder.toPreviousBoundary(); boundary >= 0;
              boundary = finder.toPreviousBoundary()) {
             if (boundary == 0 && start > p.range.location)
                 break;
             if ((finder.boundaryReasons() & QTextBoundaryFinder::StartOfItem) || isLetterAt(text, boundary))
-                return start + boundary;
+                return clusterBoundary(start + boundary, false);
         }
         if (start <= p.range.location)
             break;
@@ -276,7 +457,7 @@ TextLocation TextSelectionNavigation::nextSentenceEnd(TextLocation from) const
             while (sentenceEnd > 0 && isSpace(text[sentenceEnd - 1]))
                 --sentenceEnd;
             if (start + sentenceEnd > from)
-                return start + sentenceEnd;
+                return clusterBoundary(start + sentenceEnd, true);
         }
         if (end >= p.contentEnd || end - from >= searchLimit)
             return end;
@@ -305,7 +486,7 @@ TextLocation TextSelectionNavigation::previousSentenceStart(TextLocation from) c
     QTextBoundaryFinder finder(QTextBoundaryFinder::Sentence, text);
     finder.setPosition(int(from - start));
     const qsizetype boundary = finder.toPreviousBoundary();
-    return start + std::max<qsizetype>(boundary, 0);
+    return clusterBoundary(start + std::max<qsizetype>(boundary, 0), false);
 }
 
 TextRange TextSelectionNavigation::wordRange(TextLocation at) const
@@ -322,7 +503,7 @@ TextRange TextSelectionNavigation::wordRange(TextLocation at) const
     const TextLocation start = std::max(p.range.location, position - searchWindow / 2);
     TextLocation end = std::min(p.contentEnd, position + searchWindow / 2);
     const QString text = window(start, end);
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Word, text);
+    WordFinder finder(text);
     finder.setPosition(int(position - start));
     qsizetype from = finder.isAtBoundary() ? position - start : finder.toPreviousBoundary();
     finder.setPosition(int(position - start));
@@ -331,7 +512,7 @@ TextRange TextSelectionNavigation::wordRange(TextLocation at) const
         from = 0;
     if (to < 0)
         to = text.size();
-    return TextRange(start + from, start + to);
+    return TextRange(clusterBoundary(start + from, false), clusterBoundary(start + to, true));
 }
 
 TextRange TextSelectionNavigation::paragraphRange(TextLocation at) const
@@ -354,7 +535,7 @@ void TextSelectionNavigation::enumerateComposedCharacterSequences(
         while (position < p.contentEnd) {
             TextLocation end = std::min(p.contentEnd, position + searchWindow);
             const QString text = window(position, end);
-            QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+            GraphemeFinder finder(text);
             qsizetype start = 0;
             for (qsizetype boundary = finder.toNextBoundary(); boundary > 0;
                  boundary = finder.toNextBoundary()) {
@@ -504,15 +685,87 @@ TextSelectionNavigation::Target TextSelectionNavigation::moveVisually(
         }
         return result;
     };
-    // One step within a line, if the line has a caret further in that direction. A step that
-    // lands inside a grapheme cluster (shaping fallbacks can) moves by one whole cluster instead.
+    // One step within a line, if the line has a caret further in that direction. QTextLayout may
+    // stop inside a grapheme cluster (it splits some that ICU keeps whole: a surrogate pair or a flag
+    // next to right-to-left text, emoji after Thai). Its next steps are followed while they stay in
+    // that cluster; failing that, the caret goes to the nearest cluster edge on that side. (The
+    // direction of its logical step is no guide there, and could send the caret back.)
+    //
+    // Where a line mixes right-to-left text with emoji or other characters outside the BMP,
+    // QTextLayout's steps are not to be trusted at all (they stop inside surrogate pairs, and can go round in
+    // circles), and the carets of the line are taken in the order of their x instead (then of their index
+    // where two share one): every caret is reached once, and Left undoes Right.
+    const auto stepInXOrder
+        = [&](const TextLineFragment& line, qint64 index) -> std::optional<std::optional<qint64>> {
+        const qint64 lineStart = line.characterRange().location;
+        const qint64 lineEnd = std::min(line.characterRange().endLocation, fragment.contentLength());
+        if (lineEnd - lineStart > searchWindow || index < lineStart || index > lineEnd)
+            return std::nullopt;
+        const QString text
+            = m_manager.textContentStorage()->substring(TextRange(start + lineStart, start + lineEnd));
+        bool emoji = false;
+        bool rightToLeftText = !leftToRight;
+        for (const QChar c : text) {
+            emoji = emoji || c.isSurrogate() || c.unicode() == 0x200D
+                || (c.unicode() >= 0xFE00 && c.unicode() <= 0xFE0F)
+                || u_hasBinaryProperty(c.unicode(), UCHAR_EXTENDED_PICTOGRAPHIC);
+            const QChar::Direction direction = c.direction();
+            rightToLeftText = rightToLeftText || direction == QChar::DirR || direction == QChar::DirAL
+                || direction == QChar::DirAN || direction == QChar::DirRLE || direction == QChar::DirRLO
+                || direction == QChar::DirRLI;
+        }
+        if (!emoji || !rightToLeftText)
+            return std::nullopt;
+        const auto key = [&](qint64 at) { return std::pair { line.locationForCharacter(at).x(), at }; };
+        const std::pair current = key(index);
+        std::optional<std::pair<double, qint64>> best;
+        GraphemeFinder carets(text);
+        for (qsizetype at = 0; at >= 0; at = carets.toNextBoundary()) {
+            const std::pair candidate = key(lineStart + at);
+            if ((right ? candidate > current : candidate < current)
+                && (!best || (right ? candidate < *best : candidate > *best)))
+                best = candidate;
+        }
+        return best ? std::optional<qint64>(best->second) : std::nullopt;
+    };
     auto step = [&](const TextLineFragment& line, qint64 index) -> std::optional<qint64> {
+        if (const auto ordered = stepInXOrder(line, index))
+            return *ordered;
         const std::optional<qint64> moved = line.visualStep(index, right);
         if (!moved)
             return std::nullopt;
-        if (!isGraphemeBoundary(start + *moved))
-            return (*moved > index ? nextCharacter(start + index) : previousCharacter(start + index)) - start;
-        return moved;
+        if (isGraphemeBoundary(start + *moved))
+            return moved;
+        const TextLocation clusterStart = previousCharacter(start + *moved);
+        const TextLocation clusterEnd = nextCharacter(start + *moved);
+        std::optional<qint64> further = moved;
+        for (int steps = 0; steps < 64; ++steps) {
+            further = line.visualStep(*further, right);
+            if (!further || *further == index)
+                break;
+            if (isGraphemeBoundary(start + *further))
+                return further;
+            if (start + *further <= clusterStart || start + *further >= clusterEnd)
+                break;
+        }
+        const double x = line.locationForCharacter(index).x();
+        std::optional<qint64> best;
+        double bestDistance = std::numeric_limits<double>::infinity();
+        for (const TextLocation candidate : { previousCharacter(start + index), nextCharacter(start + index),
+                 previousCharacter(start + *moved), nextCharacter(start + *moved) }) {
+            const qint64 local = candidate - start;
+            if (local == index || local < line.characterRange().location
+                || local > std::min(line.characterRange().endLocation, fragment.contentLength()))
+                continue;
+            const double distance = (line.locationForCharacter(local).x() - x) * (right ? 1 : -1);
+            if (distance > 0 && distance < bestDistance) {
+                best = local;
+                bestDistance = distance;
+            }
+        }
+        if (best)
+            return best;
+        return (*moved > index ? nextCharacter(start + index) : previousCharacter(start + index)) - start;
     };
 
     const qint64 index = from - start;

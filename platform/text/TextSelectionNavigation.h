@@ -91,6 +91,9 @@ private:
     std::optional<TextLocation> nextWordEndWithin(const Paragraph& paragraph, TextLocation from) const;
     std::optional<TextLocation> previousWordStartWithin(const Paragraph& paragraph, TextLocation from) const;
     bool isGraphemeBoundary(TextLocation at) const;
+    // `at` itself when a cluster begins there, else the next (or previous) place one does: word and
+    // sentence boundaries may fall inside a cluster, a caret may not.
+    TextLocation clusterBoundary(TextLocation at, bool forward) const;
 
     Target move(TextLocation from, TextSelection::Affinity affinity, double keptX, Direction direction,
         Destination destination);

@@ -213,3 +213,15 @@ TEST(Rtf, FuzzerFindingsRoundTrip)
         EXPECT_EQ(readRtf(RtfWriter::write(first.value())).string(), expected) << name.toStdString();
     }
 }
+
+TEST(Rtf, ALastParagraphWithoutAMarkKeepsItsAlignment)
+{
+    QFont font("DejaVu Sans");
+    font.setPointSizeF(12);
+    const AttributedString text(
+        "centred", styled(font, { { AttributeKey::paragraphStyle, aligned(TextAlignment::center) } }));
+    const AttributedString back = readRtf(RtfWriter::write(text));
+    ASSERT_EQ(back.string(), text.string());
+    EXPECT_EQ(alignmentAt(back, 0), TextAlignment::center);
+    EXPECT_EQ(alignmentAt(readRtf("{\\rtf1\\ansi\\pard\\qr right{\\b bold}}"), 0), TextAlignment::right);
+}

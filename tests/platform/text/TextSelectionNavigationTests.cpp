@@ -373,3 +373,75 @@ TEST(TextSelectionNavigation, RepeatedMovesComeToRestAtTheDocumentsEdges)
         }
     }
 }
+
+// After Thai or Devanagari text, Qt's boundary finder breaks emoji, flags and surrogate pairs; a
+// caret there would split them and Backspace would leave half a character behind.
+TEST(TextSelectionNavigation, CharacterMovesStepOverWholeEmojiAfterThaiOrIndicText)
+{
+    const QString thumb = QString::fromUcs4(U"\U0001F44D\U0001F3FD");
+    const QString flag = QString::fromUcs4(U"\U0001F1EB\U0001F1F7");
+    const QString family = QString::fromUcs4(U"\U0001F468\u200D\U0001F469\u200D\U0001F467");
+    const QString heart = QString::fromUcs4(U"\u2764\uFE0F");
+    for (const QString& lead : { QString::fromUcs4(U"\u0928\u092E\u0938\u094D\u0924\u0947"),
+             QString::fromUcs4(U"\u0E44\u0E17\u0E22") }) {
+        const QString text = lead + thumb + flag + " " + family + heart;
+        Stack stack(text);
+        const qsizetype start = lead.size();
+        const std::vector<TextLocation> stops { start + 4, start + 8, start + 9, start + 17, text.size() };
+        std::vector<TextLocation> forward, right;
+        for (TextLocation at = start; at < text.size();)
+            forward.push_back(at = stack.moved(at, Direction::forward, Destination::character));
+        for (TextLocation at = start; at < text.size();)
+            right.push_back(at = stack.moved(at, Direction::right, Destination::character));
+        EXPECT_EQ(forward, stops);
+        EXPECT_EQ(right, stops);
+        // Back from the end, and Backspace, take whole characters too.
+        EXPECT_EQ(stack.moved(text.size(), Direction::backward, Destination::character), start + 9 + 8);
+        const auto removed = stack.navigation().deletionRanges(
+            TextSelection(TextLocation(start + 8)), Direction::backward, Destination::character, false);
+        ASSERT_EQ(removed.size(), 1u);
+        EXPECT_EQ(removed[0], TextRange(start + 4, start + 8));
+    }
+    // A prepended mark holds on to the digit after it.
+    Stack stack("x\u06DD1y");
+    EXPECT_EQ(stack.moved(3, Direction::backward, Destination::character), 1);
+    EXPECT_EQ(stack.moved(1, Direction::forward, Destination::character), 3);
+}
+
+TEST(TextSelectionNavigation, WordMovesStopAtEachWordAfterThaiAndAroundUnderscores)
+{
+    // Qt's dictionary breaking of Thai glued the space or hyphen after a Thai word to it, so a word
+    // move skipped the next word and a double click took the space along.
+    const QString thai = QString::fromUcs4(U"\u0E20\u0E32\u0E29\u0E32\u0E44\u0E17\u0E22");
+    for (const QString& gap : { QStringLiteral(" "), QStringLiteral("-") }) {
+        Stack stack(thai + gap + "abc def");
+        EXPECT_EQ(stack.moved(4, Direction::forward, Destination::word), 7);
+        EXPECT_EQ(stack.moved(7, Direction::forward, Destination::word), 11);
+        EXPECT_EQ(stack.moved(11, Direction::backward, Destination::word), 8);
+        EXPECT_EQ(stack.navigation().wordRange(5), TextRange(4, 7));
+    }
+    // A word that begins or ends with "_" is a stop like any other.
+    Stack stack("call __init__ now");
+    EXPECT_EQ(stack.moved(4, Direction::forward, Destination::word), 13);
+    EXPECT_EQ(stack.moved(13, Direction::backward, Destination::word), 5);
+    EXPECT_EQ(stack.moved(17, Direction::backward, Destination::word), 14);
+}
+
+// QTextLayout stops inside a flag or an emoji next to right-to-left text; taking the way on from its
+// logical step sent Right back and forth, or round in a circle, never reaching the line's end.
+TEST(TextSelectionNavigation, ArrowsCrossEmojiAndFlagsInRightToLeftText)
+{
+    for (const QString& text : { QString::fromUcs4(U"\u05E9\u05DC\u05D5\u05DD\U0001F1EB\U0001F1F7  "),
+             QString::fromUcs4(U"\u05E2\u05D5\u05DC\u05DD\u2764\uFE0F3.5e\u0301 ") }) {
+        Stack stack(text);
+        for (const auto& [from, direction, to] :
+            { std::tuple { TextLocation(text.size()), Direction::right, 0 },
+                std::tuple { TextLocation(0), Direction::left, int(text.size()) } }) {
+            std::set<TextLocation> visited;
+            TextLocation at = from;
+            while (at != to && visited.insert(at).second)
+                at = stack.moved(at, direction, Destination::character);
+            EXPECT_EQ(at, to) << text.toStdString() << " from " << from;
+        }
+    }
+}
