@@ -98,7 +98,8 @@ FilterImage FilterContext::imageFromBitmap(const platform::Bitmap& bitmap) const
     const bool deep = bitmap.bitsPerComponent() > 8;
     FilterImage result(bitmap.width(), bitmap.height(), deep);
     if (deep) {
-        const QImage source = bitmap.image().convertToFormat(QImage::Format_RGBA64_Premultiplied);
+        const QImage source
+            = platform::safelyScalable(bitmap.image()).convertToFormat(QImage::Format_RGBA64_Premultiplied);
         for (int y = 0; y < result.height; ++y) {
             const QRgba64* row = reinterpret_cast<const QRgba64*>(source.constScanLine(y));
             for (int x = 0; x < result.width; ++x) {

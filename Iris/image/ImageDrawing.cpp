@@ -228,8 +228,8 @@ ImagePtr resizedImage(const ImagePtr& image, Size targetSize)
         && height == std::floor(height)) {
         const QImage::Format format = bitmap.bitsPerComponent() == 16 ? QImage::Format_RGBA64_Premultiplied
                                                                       : QImage::Format_ARGB32_Premultiplied;
-        QImage scaled
-            = bitmap.image().scaled(int(width), int(height), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        QImage scaled = platform::safelyScalable(bitmap.image())
+                            .scaled(int(width), int(height), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         if (scaled.format() != format)
             scaled.convertTo(format);
         std::optional<Bitmap> result = Bitmap::fromImage(std::move(scaled));

@@ -1,5 +1,8 @@
 #include "platform/graphics/Bitmap.h"
 
+#include <QColorSpace>
+#include <QRgba64>
+
 namespace platform {
 
 namespace {
@@ -61,6 +64,47 @@ std::optional<Bitmap> Bitmap::fromImage(QImage image)
     if (image.isNull())
         return std::nullopt;
     return Bitmap(std::move(image));
+}
+
+bool isSafelyScalable(QImage::Format format)
+{
+    switch (format) {
+    case QImage::Format_Mono:
+    case QImage::Format_MonoLSB:
+    case QImage::Format_Indexed8:
+    case QImage::Format_ARGB32:
+    case QImage::Format_RGBA8888:
+    case QImage::Format_Grayscale8:
+    case QImage::Format_Grayscale16:
+    case QImage::Format_RGBA64:
+        return false;
+    default:
+        return true;
+    }
+}
+
+QImage safelyScalable(const QImage& image)
+{
+    if (isSafelyScalable(image.format()))
+        return image;
+    if (image.format() == QImage::Format_Grayscale16)
+        return image.convertToFormat(QImage::Format_RGBA64_Premultiplied);
+    if (image.format() != QImage::Format_RGBA64)
+        return image.convertToFormat(
+            image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+    QImage result(image.size(), QImage::Format_RGBA64_Premultiplied);
+    if (result.isNull())
+        return image;
+    result.setColorSpace(image.colorSpace());
+    result.setDotsPerMeterX(image.dotsPerMeterX());
+    result.setDotsPerMeterY(image.dotsPerMeterY());
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* in = reinterpret_cast<const QRgba64*>(image.constScanLine(y));
+        auto* out = reinterpret_cast<QRgba64*>(result.scanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            out[x] = in[x].premultiplied();
+    }
+    return result;
 }
 
 std::optional<Bitmap> Bitmap::cropped(const QRect& pixelRect) const

@@ -49,4 +49,14 @@ private:
     AlphaInfo m_alphaInfo = AlphaInfo::none;
 };
 
+// `image` in a format Qt scales right. Its smooth scaling blends straight colours, so that
+// transparent pixels bleed their hidden colour; keeps 1-bit and palette formats and loses their
+// colours; and samples grey pixels without averaging them. Its conversion of straight 16-bit samples
+// (which its painter goes through too) multiplies the alpha in twice: those are premultiplied sample
+// by sample. Other straight, palette and grey pixels are converted to premultiplied RGB; any other
+// image comes back as it is.
+QImage safelyScalable(const QImage& image);
+// Whether Qt scales pixels of `format` right, so that safelyScalable leaves them as they are.
+bool isSafelyScalable(QImage::Format format);
+
 } // namespace platform

@@ -171,11 +171,12 @@ void GraphicsContext::clipToRect(const Rect& rect)
 namespace {
 
 // Draws `source` (a part of `image`, in its pixels) with its top row at the top of `destination`.
-void drawFlipped(QPainter& painter, const QImage& image, const QRectF& source, const Rect& destination)
+void drawFlipped(QPainter& painter, const QImage& given, const QRectF& source, const Rect& destination)
 {
     const Rect target = destination.standardized();
     if (target.isEmpty() || source.isEmpty())
         return;
+    const QImage image = safelyScalable(given);
     painter.save();
     painter.translate(target.origin.x, target.origin.y + target.size.height);
     painter.scale(1, -1);

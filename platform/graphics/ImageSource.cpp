@@ -143,7 +143,8 @@ std::optional<Bitmap> scaledDown(std::optional<Bitmap> bitmap, int maxPixelSize)
     const QSize fitted = sizeFittingLongSide(bitmap->image().size(), maxPixelSize);
     if (fitted == bitmap->image().size())
         return bitmap;
-    return Bitmap::fromImage(bitmap->image().scaled(fitted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    return Bitmap::fromImage(
+        safelyScalable(bitmap->image()).scaled(fitted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
 }
 
 } // namespace
@@ -251,14 +252,18 @@ std::optional<QImage> ImageSource::readWithQt(int index, std::optional<QSize> sc
     }
     if (!fitsLimits(reader.reader.size(), 1, m_limits))
         return std::nullopt;
-    // A keyed colour must be matched on the decoded samples, before any scaling blends them.
-    if (scaledTo && !m_pngKey)
+    // A reader that cannot decode at a reduced size (PNG among them) decodes every pixel and then
+    // scales them as Qt does, which safelyScalable says is wrong for many pixel formats: those are
+    // scaled here once decoded.
+    if (scaledTo && m_format != "png" && isSafelyScalable(reader.reader.imageFormat()))
         reader.reader.setScaledSize(*scaledTo);
     QImage image = reader.reader.read();
     if (image.isNull())
         return std::nullopt;
     if (m_pngKey)
         image = keyed(std::move(image), *m_pngKey);
+    if (image.format() == QImage::Format_RGBA64)
+        image = safelyScalable(image);
     convertToSrgb(image);
     return image;
 }

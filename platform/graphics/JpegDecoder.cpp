@@ -342,6 +342,12 @@ bool decodeInto(DecodeState& state, const QByteArray& data, int maxPixelSize, co
         if (std::max(info.output_width, info.output_height) >= target)
             break;
     }
+    // Under 8 pixels a side, a reduced scale can round back up to the whole size: that is no
+    // reduction, and would only trade exact pixels for the fast transform's.
+    if (info.output_width == info.image_width && info.output_height == info.image_height) {
+        info.scale_num = 8;
+        jpeg_calc_output_dimensions(&info);
+    }
     // Quality settings that matter at full size do not at a reduced one, where each output pixel
     // already averages a block: the fast integer transform and plain upsampling are enough.
     if (info.scale_num < info.scale_denom) {

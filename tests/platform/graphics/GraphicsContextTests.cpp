@@ -218,3 +218,25 @@ TEST(Image, SizesRepresentationsAndFrames)
     EXPECT_EQ(wide.cropped(QRect(90, 5, 50, 50))->image().size(), QSize(10, 5));
     EXPECT_FALSE(wide.cropped(QRect(200, 0, 5, 5)));
 }
+
+// 16-bit pixels with straight alpha (what 16-bit PNGs with transparency decode to) keep their alpha
+// when drawn at their own size into a 16-bit context, whatever the operation; drawn shrunk, too.
+TEST(GraphicsContext, StraightSixteenBitPixelsKeepTheirAlpha)
+{
+    QImage straight(4, 4, QImage::Format_RGBA64);
+    straight.fill(QColor(20, 20, 130, 149));
+    const Bitmap bitmap = *Bitmap::fromImage(straight);
+    const auto image = Image::create(bitmap);
+    for (const auto operation : { CompositingOperation::sourceOver, CompositingOperation::copy,
+             CompositingOperation::darken, CompositingOperation::plusLighter }) {
+        for (const double side : { 4.0, 1.0 }) {
+            const auto context = GraphicsContext::create(Size { side, side }, &bitmap);
+            ASSERT_TRUE(context);
+            ASSERT_EQ(context->bitsPerComponent(), 16);
+            context->drawImage(*image, Rect(0, 0, side, side), Rect(), operation, 1.0);
+            const QColor drawn = context->pixels().pixelColor(0, 0);
+            EXPECT_EQ(drawn.alpha(), 149) << "operation " << unsigned(operation) << " side " << side;
+            EXPECT_NEAR(drawn.blue(), 130, 1) << "operation " << unsigned(operation) << " side " << side;
+        }
+    }
+}

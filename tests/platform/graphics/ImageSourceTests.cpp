@@ -553,3 +553,42 @@ TEST(ImageSource, FramesMayBeAskedForFromSeveralThreads)
         thread.join();
     EXPECT_EQ(mismatches, 0);
 }
+
+// Thumbnails of PNGs with transparency: transparent pixels lend no colour to their neighbours, and
+// palette, 1-bit and 16-bit pixels keep their colours and alpha.
+TEST(ImageSource, ThumbnailsOfTransparentPngsKeepTheirColours)
+{
+    // Opaque blue squares beside transparent white ones.
+    const auto blueOrClear = [](int x, int y) { return (x / 2 + y / 2) % 2 == 0; };
+    testimages::PngContents rgba { 40, 40, 8, PNG_COLOR_TYPE_RGB_ALPHA, {}, {}, std::nullopt, std::nullopt,
+        {} };
+    testimages::PngContents deep = rgba;
+    deep.bitDepth = 16;
+    testimages::PngContents palette { 40, 40, 1, PNG_COLOR_TYPE_PALETTE, {},
+        { qRgba(255, 255, 255, 0), qRgba(0, 0, 255, 255) }, std::nullopt, std::nullopt, {} };
+    for (int y = 0; y < 40; ++y)
+        for (int x = 0; x < 40; ++x) {
+            const bool blue = blueOrClear(x, y);
+            for (const unsigned sample : { blue ? 0u : 255u, blue ? 0u : 255u, 255u, blue ? 255u : 0u }) {
+                rgba.samples.push_back(sample);
+                deep.samples.push_back(sample * 257);
+            }
+            palette.samples.push_back(blue ? 1 : 0);
+        }
+    for (const auto& contents : { rgba, deep, palette }) {
+        SCOPED_TRACE("depth " + std::to_string(contents.bitDepth) + " colour type "
+            + std::to_string(contents.colorType));
+        const std::optional<Bitmap> thumbnail = thumbnailFromData(testimages::writePng(contents), 13);
+        ASSERT_TRUE(thumbnail);
+        ASSERT_EQ(thumbnail->image().size(), QSize(13, 13));
+        const QImage pixels = thumbnail->image().convertToFormat(QImage::Format_ARGB32);
+        for (int y = 0; y < 13; ++y)
+            for (int x = 0; x < 13; ++x) {
+                const QRgb pixel = pixels.pixel(x, y);
+                EXPECT_GT(qAlpha(pixel), 60) << x << "," << y;
+                EXPECT_LT(qAlpha(pixel), 200) << x << "," << y;
+                EXPECT_LE(qRed(pixel), 2) << x << "," << y;
+                EXPECT_GE(qBlue(pixel), 253) << x << "," << y;
+            }
+    }
+}

@@ -1,4 +1,5 @@
 #include "platform/graphics/ImageSource.h"
+#include "platform/graphics/JpegDecoder.h"
 #include "platform/graphics/TestImages.h"
 
 #include <gtest/gtest.h>
@@ -164,5 +165,20 @@ TEST(JpegDecoder, DecodedPixelsMatchQtsReaderAndOutliveTheirCopies)
         QImage reference = expected.convertToFormat(c.format);
         reference.setPixel(0, 0, c.format == QImage::Format_Grayscale8 ? 7 : qRgb(1, 2, 3));
         EXPECT_EQ(copy, reference);
+    }
+}
+
+// Under 8 pixels a side, a reduced scale rounds back up to the whole size; decoding there with the
+// reduced transform gave colours tens of levels off.
+TEST(JpegDecoder, ImagesUnderEightPixelsDecodeWithExactPixels)
+{
+    for (const QSize size : { QSize(1, 1), QSize(3, 5), QSize(7, 7), QSize(2, 6) }) {
+        SCOPED_TRACE(testing::Message() << size.width() << " x " << size.height());
+        const QByteArray jpeg
+            = testimages::encoded(testimages::pattern(size.width(), size.height()), "jpeg", 90);
+        const QImage expected = QImage::fromData(jpeg, "jpeg");
+        const auto decoded = platform::decodeScaledJpeg(jpeg, 0, {});
+        ASSERT_TRUE(decoded);
+        EXPECT_EQ(decoded.value().convertToFormat(expected.format()), expected);
     }
 }
