@@ -234,3 +234,73 @@ TEST(EDTextViewMetamorphic, WidthWrappingAndScrollingChangedAndChangedBackLeaveT
         EXPECT_EQ(scrolled, before) << "scrolled, seed " << seed << ": " << difference(scrolled, before);
     }
 }
+
+// A click finds a place in the row drawn under it, and each row with text in view has ink in its
+// band of the view's picture.
+TEST(EDTextViewMetamorphic, ClicksFindTheRowDrawnUnderThem)
+{
+    int rowsSeen = 0;
+    int clicksChecked = 0;
+    for (int seed = 1; seed <= seeds(4); ++seed) {
+        std::mt19937 random { std::uint32_t(seed + 2000) };
+        const QString text = randomText(random) + randomText(random);
+        ShownView view(text, QSize(250 + int(random() % 300), 240));
+        view->verticalScrollBar()->setValue(int(random() % (view->verticalScrollBar()->maximum() + 1)));
+        view->clearFocus();
+        settleFully(view);
+        const QImage image = view->grab().toImage();
+        const QColor background = image.pixelColor(image.width() / 2, image.height() - 1);
+        const QRectF visible = view->documentVisibleRect();
+        TextLayoutManager& manager = view->textLayoutManager();
+        struct Band {
+            qint64 start, end;
+            double top, bottom;
+            bool ink;
+        };
+        std::vector<Band> bands;
+        manager.enumerateTextLayoutFragments(0, TextLayoutManager::ensuresLayout,
+            [&](const std::shared_ptr<platform::TextLayoutFragment>& fragment) {
+                const QRectF frame = fragment->layoutFragmentFrame();
+                const qint64 start = fragment->rangeInElement().location;
+                const QString string = fragment->attributedString().string();
+                for (qsizetype i = 0; i < fragment->visualLineCount(); ++i) {
+                    const auto row = fragment->visualLine(i);
+                    const QString shown
+                        = string.mid(row.characterRange.location, row.characterRange.length());
+                    bands.push_back({ start + row.characterRange.location,
+                        start + row.characterRange.endLocation, frame.top() + row.y,
+                        frame.top() + row.y + row.height, !shown.trimmed().isEmpty() });
+                }
+                return frame.top() < visible.bottom();
+            });
+        for (const Band& band : bands) {
+            const double top = view->viewToViewport(QPointF(0, band.top)).y();
+            const double bottom = view->viewToViewport(QPointF(0, band.bottom)).y();
+            if (!band.ink || top < 0 || bottom > view->viewport()->height())
+                continue;
+            ++rowsSeen;
+            bool inked = false;
+            for (int y = int(std::ceil(top)); y < int(bottom) && !inked; ++y)
+                for (int x = 0; x < view->viewport()->width() && !inked; ++x)
+                    inked = image.pixelColor(x, y) != background;
+            EXPECT_TRUE(inked) << "seed " << seed << ": row [" << band.start << ", " << band.end << ") at "
+                               << band.top << " draws nothing";
+        }
+        for (int click = 0; click < 200; ++click) {
+            const QPointF point(random() % view->viewport()->width(), random() % view->viewport()->height());
+            const QPointF inView = view->viewportToView(point);
+            const auto band = std::find_if(bands.begin(), bands.end(),
+                [&](const Band& b) { return inView.y() >= b.top && inView.y() < b.bottom; });
+            if (band == bands.end())
+                continue;
+            const auto found = manager.caretLocation(inView);
+            ASSERT_TRUE(found);
+            ++clicksChecked;
+            EXPECT_TRUE(*found >= band->start && *found <= band->end)
+                << "seed " << seed << ": a click at " << point.x() << ", " << point.y() << " finds " << *found
+                << " outside the row [" << band->start << ", " << band->end << ") drawn there";
+        }
+    }
+    EXPECT_GT(rowsSeen, 20);
+    EXPECT_GT(clicksChecked, 200);
+}
