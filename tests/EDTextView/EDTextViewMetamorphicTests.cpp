@@ -142,7 +142,14 @@ TEST(EDTextViewMetamorphic, TextSetTypedPastedEditedOrUndoneLaysOutAndDrawsTheSa
 {
     for (int seed = 1; seed <= seeds(6); ++seed) {
         std::mt19937 random { std::uint32_t(seed) };
-        const QString text = randomText(random);
+        QString text = randomText(random);
+        // Now and then a paragraph long enough to be laid out in pieces.
+        if (seed % 3 == 0) {
+            QString paragraph;
+            while (paragraph.size() < 9000)
+                paragraph += randomText(random).replace(u'\n', u' ');
+            text += paragraph;
+        }
         ShownView view(QString(), QSize(300 + int(random() % 300), 240));
         view->setString(text);
         const Snapshot atOnce = snapshot(view);
@@ -226,6 +233,15 @@ TEST(EDTextViewMetamorphic, WidthWrappingAndScrollingChangedAndChangedBackLeaveT
         view->setWidthTracksTextView(true);
         const Snapshot rewrapped = snapshot(view);
         EXPECT_EQ(rewrapped, before) << "rewrapped, seed " << seed << ": " << difference(rewrapped, before);
+
+        // The program has no zoom; a larger font and back is the nearest thing.
+        QFont larger = testFont();
+        larger.setPixelSize(22);
+        view->setFont(larger);
+        settleFully(view);
+        view->setFont(testFont());
+        const Snapshot refonted = snapshot(view);
+        EXPECT_EQ(refonted, before) << "refonted, seed " << seed << ": " << difference(refonted, before);
 
         view->scrollToEndOfDocument();
         view.settle();
