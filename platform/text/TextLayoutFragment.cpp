@@ -251,7 +251,7 @@ qint64 TextLineFragment::characterIndex(QPointF point) const
     const double x = point.x() - lineOriginX();
     const qint32 end = metrics.start + metrics.length;
     // Caret x is not monotonic in logical order in mixed-direction text: look at every caret, or
-    // in a long line first at those logically near QTextLayout's answer. That answer alone will
+    // in a long line of simple text at those near QTextLayout's answer. Elsewhere that answer will
     // not do: on the glyph at the far end of a run of the other direction it gives the caret after
     // that glyph, which is drawn at the run's other end, and after a sequence of joined emoji it
     // may give the line's end.
@@ -284,28 +284,40 @@ qint64 TextLineFragment::characterIndex(QPointF point) const
             }
         }
     };
-    if (metrics.length <= exactCaretScanLimit) {
+    // QTextLayout's answer is only a guess in text of both directions, or with characters of two
+    // code units or joiners (emoji): there only every caret will tell.
+    const QString& string = m_piece->text().string();
+    const bool simple = metrics.length > exactCaretScanLimit
+        && std::none_of(string.begin() + metrics.start, string.begin() + end, [](QChar c) {
+               return c.isSurrogate() || c.category() == QChar::Other_Format || c.direction() == QChar::DirR
+                   || c.direction() == QChar::DirAL;
+           });
+    if (!simple) {
         scan(metrics.start, end);
     } else {
         const qint32 guess
             = std::clamp(line.xToCursor(x, QTextLine::CursorBetweenCharacters), metrics.start, end);
         scan(std::max(metrics.start, guess - exactCaretScanLimit / 2),
             std::min(end, guess + exactCaretScanLimit / 2));
-        // From there, step a caret at a time towards the point while that comes nearer: carets
-        // taken in the order they are drawn stand in order of x.
+        // From there, step a caret at a time in the order they are drawn towards the point, and on
+        // past it while the carets are no further from it than the nearest so far (two carets may
+        // stand at one place where runs meet).
+        const bool right = line.cursorToX(int(best)) < x;
+        int position = int(best);
         for (int steps = 0; steps < metrics.length; ++steps) {
-            int next = int(best);
-            int previous = next;
-            line.cursorToX(&previous);
-            const bool right = line.cursorToX(previous) < x;
-            next = right ? layout->rightCursorPosition(previous) : layout->leftCursorPosition(previous);
-            if (next == previous || next < metrics.start || next > end)
+            const int next
+                = right ? layout->rightCursorPosition(position) : layout->leftCursorPosition(position);
+            if (next == position || next < metrics.start || next > end)
                 break;
-            const double distance = std::abs(line.cursorToX(next) - x);
-            if (distance >= bestDistance - 0.01)
+            const double nextX = line.cursorToX(next);
+            if (right ? nextX > x + bestDistance + 0.01 : nextX < x - bestDistance - 0.01)
                 break;
-            bestDistance = distance;
-            best = next;
+            const double distance = std::abs(nextX - x);
+            if (distance < bestDistance - 0.01) {
+                bestDistance = distance;
+                best = next;
+            }
+            position = next;
         }
         // Still no caret near a point over the text: only every caret will tell.
         const QRectF text = line.naturalTextRect();
