@@ -25,14 +25,20 @@ constexpr qint32 exactCaretScanLimit = 256;
 // More pending edits than this and laying out afresh is as cheap as sorting them out.
 constexpr size_t pendingEditLimit = 64;
 
+// Where a row that spaces hanging past its end fill up ends, for the next piece: beyond any width.
+constexpr double fullRowEnd = 1.0e12;
+
 bool isCutAfter(QChar c)
 {
     return c == u' ' || c == u'\t';
 }
 
+// Not white space either: spaces that end a row hang past its end, which a piece's first line
+// would not do, so a piece is cut after the last of them.
 bool canStartPiece(QChar c)
 {
-    return !c.isMark() && !c.isLowSurrogate() && c != QChar(0x200D) && c.category() != QChar::Other_Format;
+    return !isCutAfter(c) && !c.isMark() && !c.isLowSurrogate() && c != QChar(0x200D)
+        && c.category() != QChar::Other_Format;
 }
 
 // Whether the text each side of a cut reads in the paragraph's direction. A piece is laid out
@@ -244,37 +250,79 @@ qint64 TextLineFragment::characterIndex(QPointF point) const
     const QTextLine line = layout->lineAt(m_lineInPiece);
     const double x = point.x() - lineOriginX();
     const qint32 end = metrics.start + metrics.length;
+    // Caret x is not monotonic in logical order in mixed-direction text: look at every caret, or
+    // in a long line of simple text at those near QTextLayout's answer. Elsewhere that answer will
+    // not do: on the glyph at the far end of a run of the other direction it gives the caret after
+    // that glyph, which is drawn at the run's other end, and after a sequence of joined emoji it
+    // may give the line's end.
+    double bestDistance = std::numeric_limits<double>::infinity();
     qint64 best = metrics.start;
-    if (metrics.length <= exactCaretScanLimit) {
-        // Caret x is not monotonic in logical order in mixed-direction text: look at every caret.
-        double bestDistance = std::numeric_limits<double>::infinity();
-        // Where two runs meet, two carets stand at one place: the one whose character is under
-        // the point wins, so that a click on a character's near half gives the caret before it.
-        auto characterUnderPoint = [&](qint32 position) {
-            if (position >= end)
-                return false;
-            qint32 next = position + 1;
-            while (next < end && !layout->isValidCursorPosition(next))
-                ++next;
-            const auto spans = characterSpans(m_pieceStart + position, m_pieceStart + next);
-            return std::any_of(spans.begin(), spans.end(), [&](const std::pair<double, double>& span) {
-                return point.x() >= span.first && point.x() <= span.second;
-            });
-        };
-        for (qint32 position = metrics.start; position <= end; ++position) {
+    // Where two runs meet, two carets stand at one place: the one whose character is under
+    // the point wins, so that a click on a character's near half gives the caret before it.
+    auto characterUnderPoint = [&](qint32 position) {
+        if (position >= end)
+            return false;
+        qint32 next = position + 1;
+        while (next < end && !layout->isValidCursorPosition(next))
+            ++next;
+        const auto spans = characterSpans(m_pieceStart + position, m_pieceStart + next);
+        return std::any_of(spans.begin(), spans.end(), [&](const std::pair<double, double>& span) {
+            return point.x() >= span.first && point.x() <= span.second;
+        });
+    };
+    auto scan = [&](qint32 from, qint32 to) {
+        for (qint32 position = from; position <= to; ++position) {
             if (position != end && !layout->isValidCursorPosition(position))
                 continue;
             int cursor = position;
             const double distance = std::abs(line.cursorToX(&cursor) - x);
             const bool tie = std::abs(distance - bestDistance) < 0.01;
             if ((distance < bestDistance && !tie)
-                || (tie && !characterUnderPoint(best) && characterUnderPoint(position))) {
+                || (tie && !characterUnderPoint(qint32(best)) && characterUnderPoint(position))) {
                 bestDistance = std::min(distance, bestDistance);
                 best = position;
             }
         }
+    };
+    // QTextLayout's answer is only a guess in text of both directions, or with characters of two
+    // code units or joiners (emoji): there only every caret will tell.
+    const QString& string = m_piece->text().string();
+    const bool simple = metrics.length > exactCaretScanLimit
+        && std::none_of(string.begin() + metrics.start, string.begin() + end, [](QChar c) {
+               return c.isSurrogate() || c.category() == QChar::Other_Format || c.direction() == QChar::DirR
+                   || c.direction() == QChar::DirAL;
+           });
+    if (!simple) {
+        scan(metrics.start, end);
     } else {
-        best = std::clamp<qint64>(line.xToCursor(x, QTextLine::CursorBetweenCharacters), metrics.start, end);
+        const qint32 guess
+            = std::clamp(line.xToCursor(x, QTextLine::CursorBetweenCharacters), metrics.start, end);
+        scan(std::max(metrics.start, guess - exactCaretScanLimit / 2),
+            std::min(end, guess + exactCaretScanLimit / 2));
+        // From there, step a caret at a time in the order they are drawn towards the point, and on
+        // past it while the carets are no further from it than the nearest so far (two carets may
+        // stand at one place where runs meet).
+        const bool right = line.cursorToX(int(best)) < x;
+        int position = int(best);
+        for (int steps = 0; steps < metrics.length; ++steps) {
+            const int next
+                = right ? layout->rightCursorPosition(position) : layout->leftCursorPosition(position);
+            if (next == position || next < metrics.start || next > end)
+                break;
+            const double nextX = line.cursorToX(next);
+            if (right ? nextX > x + bestDistance + 0.01 : nextX < x - bestDistance - 0.01)
+                break;
+            const double distance = std::abs(nextX - x);
+            if (distance < bestDistance - 0.01) {
+                bestDistance = distance;
+                best = next;
+            }
+            position = next;
+        }
+        // Still no caret near a point over the text: only every caret will tell.
+        const QRectF text = line.naturalTextRect();
+        if (bestDistance > metrics.ascent + metrics.descent && x > text.left() && x < text.right())
+            scan(metrics.start, end);
     }
     return m_pieceStart + best;
 }
@@ -523,7 +571,9 @@ void TextLayoutFragment::RowCursor::advance(const Placement& placement)
         afterPiece = false;
     } else {
         const TextLayoutPiece::Summary& summary = placement.summary;
-        rowEnd = (summary.lineCount == 1 && placement.continuesRow ? rowEnd : 0.0) + summary.last.advance;
+        rowEnd = summary.last.fullRow
+            ? fullRowEnd
+            : (summary.lineCount == 1 && placement.continuesRow ? rowEnd : 0.0) + summary.last.advance;
         afterPiece = true;
     }
     any = true;
@@ -717,7 +767,9 @@ void TextLayoutFragment::splitEstimate(const LayoutInput& input, size_t index, q
         const Placement& previous = m_pieces[index - 1];
         cursor.any = true;
         cursor.afterPiece = !previous.isEstimated();
-        cursor.rowEnd = (previous.summary.lineCount == 1 ? previous.x : 0.0) + previous.summary.last.advance;
+        cursor.rowEnd = previous.summary.last.fullRow
+            ? fullRowEnd
+            : (previous.summary.lineCount == 1 ? previous.x : 0.0) + previous.summary.last.advance;
     }
     appendPieces(input, a, input.read(a, b - a), replacement, cursor);
     if (b < end) {

@@ -55,12 +55,17 @@ std::shared_ptr<const TextLayoutPiece> TextLayoutPiece::make(
     std::vector<Line> lines;
     std::shared_ptr<QTextLayout> layout = piece->build(true, &lines);
     piece->m_continuesRow = true;
-    if (wrapping && parameters.startX > 0 && lines.size() > 1) {
-        // A first line that had to break inside a word would not have been there in one layout of
-        // the whole paragraph: the word goes to a row of its own instead.
-        QTextBoundaryFinder breaks(QTextBoundaryFinder::Line, piece->m_text.string());
-        breaks.setPosition(lines[0].start + lines[0].length);
-        if (!breaks.isAtBoundary()) {
+    if (wrapping && parameters.startX > 0 && !lines.empty()) {
+        // A first line that had to break inside a word, or that QTextLayout let run past the rest
+        // of the row because not even its first word fitted there, would not have been there in
+        // one layout of the whole paragraph: the word goes to a row of its own instead.
+        bool fresh = lines[0].naturalWidth > std::max(1.0, parameters.lineWidth - parameters.startX) + 1e-3;
+        if (!fresh && lines.size() > 1) {
+            QTextBoundaryFinder breaks(QTextBoundaryFinder::Line, piece->m_text.string());
+            breaks.setPosition(lines[0].start + lines[0].length);
+            fresh = !breaks.isAtBoundary();
+        }
+        if (fresh) {
             lines.clear();
             layout = piece->build(false, &lines);
             piece->m_continuesRow = false;
@@ -183,6 +188,7 @@ std::shared_ptr<QTextLayout> TextLayoutPiece::build(bool continuing, std::vector
             const qsizetype end = line.textStart() + line.textLength();
             const bool justified = wrapping && m_parameters.justified && i + 1 < count
                 && !(end > 0 && m_text.string().at(end - 1) == QChar::LineSeparator);
+            metrics.fullRow = wrapping && line.cursorToX(int(end)) > metrics.advance + 1.0 / 64;
             if (justified) {
                 metrics.advance = line.width();
                 metrics.naturalWidth = line.width();

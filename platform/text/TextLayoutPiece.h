@@ -55,6 +55,9 @@ public:
         double textOffset = 0;
         double ascent = 0;
         double descent = 0;
+        // White space ends the line and does not fit in it: QTextLayout leaves it out of the
+        // advance, yet nothing more fits in the row.
+        bool fullRow = false;
     };
 
     // What arranging a paragraph needs of a piece. Fragments keep a copy beside each piece, so

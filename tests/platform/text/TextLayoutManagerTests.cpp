@@ -7,6 +7,7 @@
 #include <QFontMetricsF>
 #include <QImage>
 #include <QPainter>
+#include <QTextLayout>
 #include <gtest/gtest.h>
 
 #include <random>
@@ -674,6 +675,65 @@ TEST(TextLayoutManager, MixedDirectionTextIsHighlightedAndHitWhereItsCharactersS
                 << "character " << at << " of " << range.location << "-" << range.endLocation;
             const QPointF nearStart(from + (to - from) / 4, middle.y());
             EXPECT_EQ(stack.manager.caretLocation(nearStart), at) << "character " << at;
+        }
+    }
+}
+
+// A line longer than the carets scanned one by one: a click at the far end of a run of the other
+// direction finds the caret drawn there, not the one after the run's last character, which is
+// drawn at its other end.
+TEST(TextLayoutManager, ClicksInALongMixedDirectionLineFindTheCaretDrawnUnderThem)
+{
+    QString text;
+    while (text.size() < 400)
+        text += QString::fromUtf8("Hello \u0645\u0631\u062d\u0628\u0627 world ");
+    Stack stack(text);
+    auto caretX = [&](TextLocation at) {
+        double x = 0;
+        stack.manager.enumerateTextSegments(TextRange(at), TextLayoutManager::SegmentType::standard, 0,
+            [&](std::optional<TextRange>, QRectF frame, double) {
+                x = frame.left();
+                return false;
+            });
+        return x;
+    };
+    const double y = stack.manager.lineFragment(0)->typographicBounds().center().y();
+    for (TextLocation at = 0; at <= TextLocation(text.size()); ++at) {
+        const double x = caretX(at) + 0.3;
+        const auto found = stack.manager.caretLocation(QPointF(x, y));
+        ASSERT_TRUE(found);
+        EXPECT_NEAR(caretX(*found), x, 1.0) << "a click by the caret of " << at << " finds " << *found;
+    }
+}
+
+// Where one piece of a long paragraph ends and the next begins, a row ends where one layout of the
+// whole paragraph would end it: not past the width when the next piece's first word does not fit
+// after the spaces, nor early when those spaces hang past the row's end.
+TEST(TextLayoutManager, RowsWherePiecesMeetEndWhereOneLayoutWouldEndThem)
+{
+    const QString texts[] = { "mm  cc   a     iabc  wx 1 ", "ab ve  - the       cm word and more words",
+        "one two  three    four five six  seven", "aaaaaa     b c d e f g h i j k l m n o p" };
+    for (const QString& text : texts) {
+        for (double width = 20; width < 200; width += 7) {
+            Stack stack(text, width);
+            stack.manager.setPieceLengths(12, 6);
+            QTextLayout layout(text, testFont());
+            QTextOption option;
+            option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+            option.setUseDesignMetrics(true);
+            layout.setTextOption(option);
+            layout.beginLayout();
+            for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine())
+                line.setLineWidth(width - 10);
+            layout.endLayout();
+            std::vector<qint64> expected;
+            for (int i = 0; i < layout.lineCount(); ++i)
+                expected.push_back(layout.lineAt(i).textStart());
+            std::vector<qint64> rows;
+            auto fragment = stack.manager.textLayoutFragment(0);
+            for (qsizetype row = 0; row < fragment->visualLineCount(); ++row)
+                rows.push_back(fragment->visualLine(row).characterRange.location);
+            EXPECT_EQ(rows, expected) << text.toStdString() << " in " << width;
         }
     }
 }
