@@ -871,8 +871,8 @@ void TDLibrary::removeMedia(const platform::Uuid& mediaId, Done done)
             return operation->failSaving(saved.error());
         }
         if (auto failed = removeFolders())
-            return operation->fail(
-                Kind::fileFailed, tdLocalized("The image's files could not be removed."), failed->description);
+            return operation->fail(Kind::fileFailed, tdLocalized("The image's files could not be removed."),
+                failed->description);
         operation->succeed({});
     });
 }

@@ -18,7 +18,7 @@ extern "C" char* getcwd(char* buffer, size_t size);
 namespace {
 
 constexpr int atCurrentFolder = -100; // AT_FDCWD
-constexpr int createFlag = 0100;      // O_CREAT
+constexpr int createFlag = 0100; // O_CREAT
 constexpr int temporaryFlag = 020000000; // part of O_TMPFILE
 
 struct State {
@@ -161,66 +161,66 @@ std::vector<std::string> calls()
 
 } // namespace filefault
 
-#define MODE_ARGUMENT(flags)                                                                       \
-    mode_t mode = 0;                                                                               \
-    if ((flags) & (createFlag | temporaryFlag)) {                                                  \
-        va_list arguments;                                                                         \
-        va_start(arguments, flags);                                                                \
-        mode = va_arg(arguments, mode_t);                                                          \
-        va_end(arguments);                                                                         \
+#define MODE_ARGUMENT(flags)                                                                                 \
+    mode_t mode = 0;                                                                                         \
+    if ((flags) & (createFlag | temporaryFlag)) {                                                            \
+        va_list arguments;                                                                                   \
+        va_start(arguments, flags);                                                                          \
+        mode = va_arg(arguments, mode_t);                                                                    \
+        va_end(arguments);                                                                                   \
     }
 
-#define OPEN_HOOK(NAME)                                                                            \
-    extern "C" int NAME(const char* path, int flags, ...)                                          \
-    {                                                                                              \
-        MODE_ARGUMENT(flags)                                                                       \
-        if (decide(#NAME, atCurrentFolder, path) == Verdict::fail)                                 \
-            return failed();                                                                       \
-        static auto next = real<int (*)(const char*, int, ...)>(#NAME);                            \
-        const int fd = next(path, flags, mode);                                                    \
-        opened(fd, atCurrentFolder, path);                                                         \
-        return fd;                                                                                 \
+#define OPEN_HOOK(NAME)                                                                                      \
+    extern "C" int NAME(const char* path, int flags, ...)                                                    \
+    {                                                                                                        \
+        MODE_ARGUMENT(flags)                                                                                 \
+        if (decide(#NAME, atCurrentFolder, path) == Verdict::fail)                                           \
+            return failed();                                                                                 \
+        static auto next = real<int (*)(const char*, int, ...)>(#NAME);                                      \
+        const int fd = next(path, flags, mode);                                                              \
+        opened(fd, atCurrentFolder, path);                                                                   \
+        return fd;                                                                                           \
     }
 OPEN_HOOK(open)
 OPEN_HOOK(open64)
 
-#define OPENAT_HOOK(NAME)                                                                          \
-    extern "C" int NAME(int dirFd, const char* path, int flags, ...)                               \
-    {                                                                                              \
-        MODE_ARGUMENT(flags)                                                                       \
-        if (decide(#NAME, dirFd, path) == Verdict::fail)                                           \
-            return failed();                                                                       \
-        static auto next = real<int (*)(int, const char*, int, ...)>(#NAME);                       \
-        const int fd = next(dirFd, path, flags, mode);                                             \
-        opened(fd, dirFd, path);                                                                   \
-        return fd;                                                                                 \
+#define OPENAT_HOOK(NAME)                                                                                    \
+    extern "C" int NAME(int dirFd, const char* path, int flags, ...)                                         \
+    {                                                                                                        \
+        MODE_ARGUMENT(flags)                                                                                 \
+        if (decide(#NAME, dirFd, path) == Verdict::fail)                                                     \
+            return failed();                                                                                 \
+        static auto next = real<int (*)(int, const char*, int, ...)>(#NAME);                                 \
+        const int fd = next(dirFd, path, flags, mode);                                                       \
+        opened(fd, dirFd, path);                                                                             \
+        return fd;                                                                                           \
     }
 OPENAT_HOOK(openat)
 OPENAT_HOOK(openat64)
 
 // The checked forms a fortified build calls when the flags are not known at compile time.
-#define OPEN2_HOOK(NAME)                                                                           \
-    extern "C" int NAME(const char* path, int flags)                                               \
-    {                                                                                              \
-        if (decide(#NAME, atCurrentFolder, path) == Verdict::fail)                                 \
-            return failed();                                                                       \
-        static auto next = real<int (*)(const char*, int)>(#NAME);                                 \
-        const int fd = next(path, flags);                                                          \
-        opened(fd, atCurrentFolder, path);                                                         \
-        return fd;                                                                                 \
+#define OPEN2_HOOK(NAME)                                                                                     \
+    extern "C" int NAME(const char* path, int flags)                                                         \
+    {                                                                                                        \
+        if (decide(#NAME, atCurrentFolder, path) == Verdict::fail)                                           \
+            return failed();                                                                                 \
+        static auto next = real<int (*)(const char*, int)>(#NAME);                                           \
+        const int fd = next(path, flags);                                                                    \
+        opened(fd, atCurrentFolder, path);                                                                   \
+        return fd;                                                                                           \
     }
 OPEN2_HOOK(__open_2)
 OPEN2_HOOK(__open64_2)
 
-#define OPENAT2_HOOK(NAME)                                                                         \
-    extern "C" int NAME(int dirFd, const char* path, int flags)                                    \
-    {                                                                                              \
-        if (decide(#NAME, dirFd, path) == Verdict::fail)                                           \
-            return failed();                                                                       \
-        static auto next = real<int (*)(int, const char*, int)>(#NAME);                            \
-        const int fd = next(dirFd, path, flags);                                                   \
-        opened(fd, dirFd, path);                                                                   \
-        return fd;                                                                                 \
+#define OPENAT2_HOOK(NAME)                                                                                   \
+    extern "C" int NAME(int dirFd, const char* path, int flags)                                              \
+    {                                                                                                        \
+        if (decide(#NAME, dirFd, path) == Verdict::fail)                                                     \
+            return failed();                                                                                 \
+        static auto next = real<int (*)(int, const char*, int)>(#NAME);                                      \
+        const int fd = next(dirFd, path, flags);                                                             \
+        opened(fd, dirFd, path);                                                                             \
+        return fd;                                                                                           \
     }
 OPENAT2_HOOK(__openat_2)
 OPENAT2_HOOK(__openat64_2)
@@ -242,35 +242,35 @@ extern "C" ssize_t writev(int fd, const struct iovec* vector, int count)
     return next(fd, vector, count);
 }
 
-#define PWRITE_HOOK(NAME)                                                                          \
-    extern "C" ssize_t NAME(int fd, const void* buffer, size_t size, long offset)                  \
-    {                                                                                              \
-        if (decide(#NAME, 0, nullptr, fd) == Verdict::fail)                                        \
-            return failed();                                                                       \
-        static auto next = real<ssize_t (*)(int, const void*, size_t, long)>(#NAME);               \
-        return next(fd, buffer, size, offset);                                                     \
+#define PWRITE_HOOK(NAME)                                                                                    \
+    extern "C" ssize_t NAME(int fd, const void* buffer, size_t size, long offset)                            \
+    {                                                                                                        \
+        if (decide(#NAME, 0, nullptr, fd) == Verdict::fail)                                                  \
+            return failed();                                                                                 \
+        static auto next = real<ssize_t (*)(int, const void*, size_t, long)>(#NAME);                         \
+        return next(fd, buffer, size, offset);                                                               \
     }
 PWRITE_HOOK(pwrite)
 PWRITE_HOOK(pwrite64)
 
-#define FD_HOOK(NAME)                                                                              \
-    extern "C" int NAME(int fd)                                                                    \
-    {                                                                                              \
-        if (decide(#NAME, 0, nullptr, fd) == Verdict::fail)                                        \
-            return failed();                                                                       \
-        static auto next = real<int (*)(int)>(#NAME);                                              \
-        return next(fd);                                                                           \
+#define FD_HOOK(NAME)                                                                                        \
+    extern "C" int NAME(int fd)                                                                              \
+    {                                                                                                        \
+        if (decide(#NAME, 0, nullptr, fd) == Verdict::fail)                                                  \
+            return failed();                                                                                 \
+        static auto next = real<int (*)(int)>(#NAME);                                                        \
+        return next(fd);                                                                                     \
     }
 FD_HOOK(fsync)
 FD_HOOK(fdatasync)
 
-#define FTRUNCATE_HOOK(NAME)                                                                       \
-    extern "C" int NAME(int fd, long length)                                                       \
-    {                                                                                              \
-        if (decide(#NAME, 0, nullptr, fd) == Verdict::fail)                                        \
-            return failed();                                                                       \
-        static auto next = real<int (*)(int, long)>(#NAME);                                        \
-        return next(fd, length);                                                                   \
+#define FTRUNCATE_HOOK(NAME)                                                                                 \
+    extern "C" int NAME(int fd, long length)                                                                 \
+    {                                                                                                        \
+        if (decide(#NAME, 0, nullptr, fd) == Verdict::fail)                                                  \
+            return failed();                                                                                 \
+        static auto next = real<int (*)(int, long)>(#NAME);                                                  \
+        return next(fd, length);                                                                             \
     }
 FTRUNCATE_HOOK(ftruncate)
 FTRUNCATE_HOOK(ftruncate64)
@@ -330,13 +330,13 @@ extern "C" int mkdirat(int dirFd, const char* path, mode_t mode)
     return next(dirFd, path, mode);
 }
 
-#define PATH_HOOK(NAME)                                                                            \
-    extern "C" int NAME(const char* path)                                                          \
-    {                                                                                              \
-        if (decide(#NAME, atCurrentFolder, path) == Verdict::fail)                                 \
-            return failed();                                                                       \
-        static auto next = real<int (*)(const char*)>(#NAME);                                      \
-        return next(path);                                                                         \
+#define PATH_HOOK(NAME)                                                                                      \
+    extern "C" int NAME(const char* path)                                                                    \
+    {                                                                                                        \
+        if (decide(#NAME, atCurrentFolder, path) == Verdict::fail)                                           \
+            return failed();                                                                                 \
+        static auto next = real<int (*)(const char*)>(#NAME);                                                \
+        return next(path);                                                                                   \
     }
 PATH_HOOK(unlink)
 PATH_HOOK(rmdir)
