@@ -180,8 +180,14 @@ void TDLinkCapture::deleteLink(std::shared_ptr<TDProject> project, std::shared_p
                 return;
             }
             const auto removed = TDWeblocFile::remove(project->name(), note->title(), link);
-            if (!removed)
+            if (!removed) {
                 platform::print(QStringLiteral("Error removing webloc file: ") + removed.error().description);
+                if (completion)
+                    completion(DeleteResult::failure({ TDLinkCaptureFailure::Reason::fileNotRemoved,
+                        QStringLiteral("The link was deleted, but its file could not be removed: %1.")
+                            .arg(removed.error().description) }));
+                return;
+            }
             if (completion)
                 completion(DeleteResult::success({}));
         });

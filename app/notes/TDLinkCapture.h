@@ -29,6 +29,8 @@ struct TDLinkCaptureFailure {
         // The link list could not be saved. The change stays in memory and goes out with the
         // next save of the list.
         saveFailed,
+        // The link was deleted and the list saved, but its file could not be removed.
+        fileNotRemoved,
     };
     Reason reason;
     QString message;
@@ -49,7 +51,8 @@ std::optional<QUrl> tdWebAddress(const QString& text);
 // reported on standard output and does not stop the link being added.
 //
 // Deleting removes the record and saves the store; only after the save succeeded is the link's own
-// file removed, so a failed save never leaves a record without its file.
+// file removed, so a failed save never leaves a record without its file. A file that cannot be
+// removed then fails the deletion, though the record is gone.
 //
 // Work in flight holds the store, project and note it needs, so it ends even when the pane that
 // asked for it is gone.

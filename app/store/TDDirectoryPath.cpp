@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
 
 using platform::Url;
 
@@ -266,6 +268,24 @@ platform::Result<platform::Success, platform::PlatformError> TDDirectoryPath::re
     return platform::FileManager::removeItem(url);
 }
 
+namespace {
+
+// Whether a new file can be made in the trash's "info" folder. Qt 6.4's moveToTrash tries one name
+// after another for as long as its info file cannot be made there (a full disk, a folder left
+// unwritable): asked only when one can, it never spins.
+bool infoFolderTakesFiles(const QString& folder)
+{
+    const QByteArray probe = QFile::encodeName(folder) + "/.tindrel-probe-" + QByteArray::number(::getpid());
+    const int fd = ::open(probe.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return errno == EEXIST;
+    ::close(fd);
+    ::unlink(probe.constData());
+    return true;
+}
+
+} // namespace
+
 platform::Result<platform::Success, platform::PlatformError> TDDirectoryPath::trashItemInsideLibrary(
     const Url& url)
 {
@@ -277,8 +297,8 @@ platform::Result<platform::Success, platform::PlatformError> TDDirectoryPath::tr
     if (QDir::isAbsolutePath(dataFolder)) {
         const QString trash = dataFolder + QStringLiteral("/Trash");
         const bool existed = QFileInfo::exists(trash);
-        if (QDir().mkpath(trash + QStringLiteral("/files"))
-            && QDir().mkpath(trash + QStringLiteral("/info"))) {
+        if (QDir().mkpath(trash + QStringLiteral("/files")) && QDir().mkpath(trash + QStringLiteral("/info"))
+            && infoFolderTakesFiles(trash + QStringLiteral("/info"))) {
             if (!existed)
                 QFile::setPermissions(trash, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
             QString inTrash;

@@ -117,12 +117,53 @@ const std::shared_ptr<TDLibraryFile>& fileOf(const TDStores& stores, LibraryFile
     return stores.projectStore->libraryFile();
 }
 
+// Files a change stopped naming but left on disk because a save of that change failed: the change
+// stays in memory and reaches the library files with a later save, and only then may its files go.
+// Kept without them, a deleted project's or note's folder would block its name for good. Main
+// thread only.
+struct PendingRemoval {
+    TDStores stores;
+    // Removes what is still unnamed; reports what it could not remove.
+    std::function<void()> remove;
+};
+
+std::vector<PendingRemoval>& pendingRemovals()
+{
+    static auto* pending = new std::vector<PendingRemoval>;
+    return *pending;
+}
+
+void removeOnceSaved(const TDStores& stores, std::function<void()> remove)
+{
+    pendingRemovals().push_back({ stores, std::move(remove) });
+}
+
+// Runs the pending removals whose library files have all been written since.
+void removeWhatSavesDropped()
+{
+    auto& pending = pendingRemovals();
+    std::vector<PendingRemoval> due;
+    for (auto it = pending.begin(); it != pending.end();) {
+        const TDStores& stores = it->stores;
+        if (stores.projectStore->libraryFile()->isBehind() || stores.mediaStore->libraryFile()->isBehind()
+            || stores.linkStore->libraryFile()->isBehind()) {
+            ++it;
+            continue;
+        }
+        due.push_back(std::move(*it));
+        it = pending.erase(it);
+    }
+    for (const auto& removal : due)
+        removal.remove();
+}
+
 // Saves the stores in `order`, each with its list as it is when its turn comes; the first failure
 // ends the chain.
 void saveInOrder(
     const TDStores& stores, std::vector<LibraryFile> order, std::function<void(SaveOutcome)> then)
 {
     if (order.empty()) {
+        removeWhatSavesDropped();
         then(SaveOutcome::success({}));
         return;
     }
@@ -290,8 +331,22 @@ void TDLibrary::deleteNote(
     auto stores = m_stores;
     saveInOrder(stores, { LibraryFile::links, LibraryFile::projects },
         [operation, stores, project, note](SaveOutcome saved) {
-            if (!saved)
+            if (!saved) {
+                removeOnceSaved(stores, [stores, project, note] {
+                    // Not when the note is listed again (the library was loaded anew meanwhile).
+                    const auto projects = stores.projectStore->tdProjects();
+                    for (const auto& each : projects) {
+                        for (const auto& other : each->tdNote())
+                            if (other->id() == note->id())
+                                return;
+                    }
+                    auto removed = tdnotefiles::removeNoteFolder(
+                        TDDirectoryPath::projectDirectoryURL(project->name()), *note, projects);
+                    if (!removed)
+                        printFailure(removed.error().description);
+                });
                 return operation->failSaving(saved.error());
+            }
             // The project's folder as it is now: a rename meanwhile moved the note's folder with it.
             const Url projectFolder = TDDirectoryPath::projectDirectoryURL(project->name());
             auto removed
@@ -455,8 +510,12 @@ void TDLibrary::renameNote(const std::shared_ptr<TDProject>& project, const std:
 
 bool TDLibrary::finishPendingWork(std::chrono::milliseconds limit)
 {
-    return platform::runMainLoopUntil(
+    const bool finished = platform::runMainLoopUntil(
         [] { return s_operationsInFlight == 0 && TDLibraryFile::writesInFlight() == 0; }, limit);
+    // The saves just ended (those made at quit among them) may have dropped what a failed save left.
+    if (finished)
+        removeWhatSavesDropped();
+    return finished;
 }
 
 void TDLibrary::createProject(TDProject::Fields fields, Done done)
@@ -528,8 +587,13 @@ void TDLibrary::deleteProject(const std::shared_ptr<TDProject>& project, Done do
     auto stores = m_stores;
     saveInOrder(stores, { LibraryFile::links, LibraryFile::media, LibraryFile::projects },
         [operation, stores, name](SaveOutcome saved) {
-            if (!saved)
+            if (!saved) {
+                removeOnceSaved(stores, [stores, name] {
+                    if (auto removed = removeProjectFolder(name, *stores.projectStore); !removed)
+                        printFailure(removed.error().description);
+                });
                 return operation->failSaving(saved.error());
+            }
             auto removed = removeProjectFolder(name, *stores.projectStore);
             if (!removed)
                 return operation->fail(Kind::fileFailed,
@@ -771,36 +835,46 @@ void TDLibrary::removeMedia(const platform::Uuid& mediaId, Done done)
     std::erase_if(media, [&](const std::shared_ptr<TDMedia>& item) { return item->id() == mediaId; });
     m_stores.mediaStore->setTdMedia(std::move(media));
     auto stores = m_stores;
-    saveInOrder(
-        stores, { LibraryFile::media }, [operation, stores, folders, projectIds, mediaId](SaveOutcome saved) {
-            if (!saved)
-                return operation->failSaving(saved.error());
-            // A rename meanwhile moved the image's folder along with its project's.
-            std::vector<Url> current = folders;
-            for (const auto& project : stores.projectStore->tdProjects()) {
-                if (std::find(projectIds.begin(), projectIds.end(), project->id()) == projectIds.end())
-                    continue;
-                const Url moved = TDDirectoryPath::mediaThumbnailURL(
-                    TDDirectoryPath::projectDirectoryURL(project->name()), mediaId)
-                                      .deletingLastPathComponent();
-                if (std::find(current.begin(), current.end(), moved) == current.end())
-                    current.push_back(moved);
-            }
-            for (const Url& folder : current) {
-                const auto kept = stores.mediaStore->tdMedia();
-                const bool stillNamed = std::any_of(kept.begin(), kept.end(), [&](const auto& item) {
-                    return item->url().deletingLastPathComponent() == folder
-                        || item->thumbnailURL().deletingLastPathComponent() == folder;
-                });
-                if (stillNamed || !isOwnMediaFolder(folder, mediaId))
-                    continue;
-                auto removed = TDDirectoryPath::trashItemInsideLibrary(folder);
-                if (!removed)
-                    return operation->fail(Kind::fileFailed,
-                        tdLocalized("The image's files could not be removed."), removed.error().description);
-            }
-            operation->succeed({});
-        });
+    // The image's folders that nothing names any more; the first that could not be removed.
+    auto removeFolders = [stores, folders, projectIds, mediaId]() -> std::optional<PlatformError> {
+        // A rename meanwhile moved the image's folder along with its project's.
+        std::vector<Url> current = folders;
+        for (const auto& project : stores.projectStore->tdProjects()) {
+            if (std::find(projectIds.begin(), projectIds.end(), project->id()) == projectIds.end())
+                continue;
+            const Url moved = TDDirectoryPath::mediaThumbnailURL(
+                TDDirectoryPath::projectDirectoryURL(project->name()), mediaId)
+                                  .deletingLastPathComponent();
+            if (std::find(current.begin(), current.end(), moved) == current.end())
+                current.push_back(moved);
+        }
+        for (const Url& folder : current) {
+            const auto kept = stores.mediaStore->tdMedia();
+            const bool stillNamed = std::any_of(kept.begin(), kept.end(), [&](const auto& item) {
+                return item->url().deletingLastPathComponent() == folder
+                    || item->thumbnailURL().deletingLastPathComponent() == folder;
+            });
+            if (stillNamed || !isOwnMediaFolder(folder, mediaId))
+                continue;
+            auto removed = TDDirectoryPath::trashItemInsideLibrary(folder);
+            if (!removed)
+                return removed.error();
+        }
+        return std::nullopt;
+    };
+    saveInOrder(stores, { LibraryFile::media }, [operation, stores, removeFolders](SaveOutcome saved) {
+        if (!saved) {
+            removeOnceSaved(stores, [removeFolders] {
+                if (auto failed = removeFolders())
+                    printFailure(failed->description);
+            });
+            return operation->failSaving(saved.error());
+        }
+        if (auto failed = removeFolders())
+            return operation->fail(Kind::fileFailed, tdLocalized("The image's files could not be removed."),
+                failed->description);
+        operation->succeed({});
+    });
 }
 
 void TDLibrary::addLink(TDLink link, Done done)

@@ -44,7 +44,9 @@ struct TDLibraryFailure {
 //   states, each store's list read when its turn comes. The first save that fails ends the chain.
 // - Files that the library stops naming (a deleted note's or project's folder, a replaced cover)
 //   go only once every save succeeded. A deleted folder goes to the desktop's trash where there is
-//   one, so one wrong click loses nothing.
+//   one, so one wrong click loses nothing. After a failed save, a deleted item's folder goes once
+//   later saves have written every library file (`finishPendingWork` at the latest), unless a
+//   record names it again.
 // - Each operation ends with exactly one completion, on the main thread: before the call returns
 //   when it fails before its first save (a refused name, a file that could not be made), otherwise
 //   once its saves and the file work after them are done. From the call until just before its
@@ -67,6 +69,7 @@ public:
     // Runs the main loop, input aside, until no operation of any TDLibrary and no library file write
     // is under way, or `limit` has passed; true when everything is done. For the end of the
     // program, after its main loop has stopped: a chain of saves goes on only through that loop.
+    // Then removes what earlier failed saves left and later saves dropped.
     static bool finishPendingWork(std::chrono::milliseconds limit);
 
     // Notes.

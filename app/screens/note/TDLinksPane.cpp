@@ -187,6 +187,7 @@ void TDLinksPane::addEnded(const QString& address, const std::optional<TDLinkCap
         // The window shows that its note is gone.
         break;
     case TDLinkCaptureFailure::Reason::saveFailed:
+    case TDLinkCaptureFailure::Reason::fileNotRemoved:
         showAlert(tdLocalized("The link could not be saved"), failure->message);
         break;
     }
@@ -207,7 +208,10 @@ void TDLinksPane::deleteLink(const TDLink& link)
     capture().deleteLink(
         m_project, m_note, link, [self](platform::Result<platform::Success, TDLinkCaptureFailure> deleted) {
             if (self && !deleted)
-                self->showAlert(tdLocalized("The deletion could not be saved"), deleted.error().message);
+                self->showAlert(deleted.error().reason == TDLinkCaptureFailure::Reason::fileNotRemoved
+                        ? tdLocalized("The link's file could not be removed")
+                        : tdLocalized("The deletion could not be saved"),
+                    deleted.error().message);
         });
 }
 

@@ -380,6 +380,63 @@ TEST(TDLibrary, ARenameOntoAFolderOnDiskIsRefusedSilentlyAndAFailedOneIsPrintedO
     EXPECT_EQ(out.take().count("An error occurred: "), 1);
 }
 
+// A deletion whose save failed stays in memory, as every change does; its folder goes once later
+// saves have written every library file (at the latest at quit), never before: kept for good, it
+// would block its name.
+TEST(TDLibrary, AFolderADeletionLeftWhenItsSaveFailedGoesOnceLaterSavesWroteTheLibrary)
+{
+    QDir(trash()).removeRecursively();
+    Library f;
+    auto unblockSaves = [&] {
+        for (const char* name : { "projects.library", "media.library", "links.library" })
+            QDir(f.root.library()).rmdir(name);
+    };
+    f.blockSaves();
+    std::optional<TDLibraryFailure> failed;
+    f.library.deleteNote(f.project, f.note, [&](auto deleted) { failed = deleted.error(); });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return failed.has_value(); }));
+    EXPECT_EQ(failed->kind, TDLibraryFailure::Kind::saveFailed);
+    unblockSaves();
+
+    bool saved = false;
+    f.library.toggleFavorite(f.project, [&](auto done) { saved = bool(done); });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return saved; }));
+    ASSERT_TRUE(TDLibrary::finishPendingWork(std::chrono::seconds(5)));
+    EXPECT_TRUE(QFileInfo::exists(f.root.library() + "/Alpha/notes/Draft/Draft.txt"))
+        << "the links file still lists the note's link";
+    f.stores.linkStore->save(f.stores.linkStore->tdLinks());
+    ASSERT_TRUE(TDLibrary::finishPendingWork(std::chrono::seconds(5)));
+    EXPECT_FALSE(QFileInfo::exists(f.root.library() + "/Alpha/notes/Draft"));
+    EXPECT_TRUE(QFile::exists(trash() + "/files/Draft/Draft.txt"));
+
+    // Projects and an image the same way; a project listed again by then keeps its folder.
+    const platform::Uuid imageId = platform::Uuid::random();
+    const QString imageFolder = f.root.library() + "/Alpha/images/" + imageId.lowercaseString();
+    QDir().mkpath(imageFolder);
+    f.stores.mediaStore->setTdMedia({ TDMedia::make(imageId, apptest::fileUrl(imageFolder + "/a.png"),
+        apptest::fileUrl(imageFolder + "/thumbnail.jpeg"), f.project->id()) });
+    auto beta = apptest::makeProject("Beta");
+    auto gamma = apptest::makeProject("Gamma");
+    QDir().mkpath(f.root.library() + "/Beta");
+    QDir().mkpath(f.root.library() + "/Gamma");
+    f.stores.projectStore->setTdProjects({ f.project, beta, gamma });
+    f.blockSaves();
+    int answers = 0;
+    f.library.removeMedia(imageId, [&](auto) { ++answers; });
+    f.library.deleteProject(beta, [&](auto) { ++answers; });
+    f.library.deleteProject(gamma, [&](auto) { ++answers; });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return answers == 3; }));
+    unblockSaves();
+    f.stores.projectStore->setTdProjects({ f.project, apptest::makeProject("Gamma") });
+    f.stores.projectStore->save(f.stores.projectStore->tdProjects());
+    f.stores.mediaStore->save(f.stores.mediaStore->tdMedia());
+    f.stores.linkStore->save(f.stores.linkStore->tdLinks());
+    ASSERT_TRUE(TDLibrary::finishPendingWork(std::chrono::seconds(5)));
+    EXPECT_FALSE(QFileInfo::exists(imageFolder));
+    EXPECT_FALSE(QFileInfo::exists(f.root.library() + "/Beta"));
+    EXPECT_TRUE(QFileInfo(f.root.library() + "/Gamma").isDir()) << "a project of that name is listed";
+}
+
 // Quitting stops the main loop, which would strand a chain of saves after its first step and drop
 // writes still on their way: the program finishes the library's work first.
 TEST(TDLibrary, WorkUnderWayWhenTheProgramQuitsIsFinishedBeforeItExits)
