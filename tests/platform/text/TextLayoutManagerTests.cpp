@@ -636,6 +636,18 @@ TEST(TextLayoutManager, SegmentOptionsExtendTheEndsAndLeaveOutTheMiddle)
     EXPECT_LT(one.front().width(), 30);
 }
 
+// Where the caret at `at` is drawn.
+static double caretXOf(TextLayoutManager& manager, TextLocation at)
+{
+    double x = 0;
+    manager.enumerateTextSegments(TextRange(at), TextLayoutManager::SegmentType::standard, 0,
+        [&](std::optional<TextRange>, QRectF frame, double) {
+            x = frame.left();
+            return false;
+        });
+    return x;
+}
+
 // A range that ends inside a right-to-left run covers the characters it holds, wherever the
 // runs put them, and none other: a selection in mixed text highlights what is selected. A point
 // near a character's logical start finds the caret before that character, also where two runs
@@ -646,15 +658,7 @@ TEST(TextLayoutManager, MixedDirectionTextIsHighlightedAndHitWhereItsCharactersS
     const QString text = QString::fromUtf8(
         "Hello \u0645\u0631\u062d\u0628\u0627 \u0628\u0627\u0644\u0639\u0627\u0644\u0645 123 world");
     Stack stack(text);
-    auto caretX = [&](TextLocation at) {
-        double x = 0;
-        stack.manager.enumerateTextSegments(TextRange(at), TextLayoutManager::SegmentType::standard, 0,
-            [&](std::optional<TextRange>, QRectF frame, double) {
-                x = frame.left();
-                return false;
-            });
-        return x;
-    };
+    auto caretX = [&](TextLocation at) { return caretXOf(stack.manager, at); };
     for (const TextRange range : { TextRange(3, 16), TextRange(9, 22), TextRange(14, 26) }) {
         std::vector<QRectF> frames;
         stack.manager.enumerateTextSegments(range, TextLayoutManager::SegmentType::selection, 0,
@@ -688,15 +692,7 @@ TEST(TextLayoutManager, ClicksInALongMixedDirectionLineFindTheCaretDrawnUnderThe
     while (text.size() < 400)
         text += QString::fromUtf8("Hello \u0645\u0631\u062d\u0628\u0627 world ");
     Stack stack(text);
-    auto caretX = [&](TextLocation at) {
-        double x = 0;
-        stack.manager.enumerateTextSegments(TextRange(at), TextLayoutManager::SegmentType::standard, 0,
-            [&](std::optional<TextRange>, QRectF frame, double) {
-                x = frame.left();
-                return false;
-            });
-        return x;
-    };
+    auto caretX = [&](TextLocation at) { return caretXOf(stack.manager, at); };
     const double y = stack.manager.lineFragment(0)->typographicBounds().center().y();
     for (TextLocation at = 0; at <= TextLocation(text.size()); ++at) {
         const double x = caretX(at) + 0.3;
