@@ -37,7 +37,8 @@ GraphemeFinder::GraphemeFinder(const QString& text)
     if (prototype.iterator)
         m_iterator = ubrk_clone(prototype.iterator, &status);
     if (m_iterator)
-        ubrk_setText(m_iterator, reinterpret_cast<const UChar*>(m_text.utf16()), int32_t(m_text.size()), &status);
+        ubrk_setText(
+            m_iterator, reinterpret_cast<const UChar*>(m_text.utf16()), int32_t(m_text.size()), &status);
     if (U_FAILURE(status) && m_iterator) {
         ubrk_close(m_iterator);
         m_iterator = nullptr;

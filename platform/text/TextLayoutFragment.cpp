@@ -733,9 +733,37 @@ qint64 pieceBoundary(const std::function<AttributedString(qint64, qint64)>& read
     // A cluster boundary, judged with the text around it: a flag or a joined emoji sequence is
     // only known whole from its start.
     constexpr qint64 context = 64;
-    const qint64 contextStart = std::max(low, at - context);
+    qint64 contextStart = std::max(low, at - context);
     const qint64 contextEnd = std::min(high, at + context);
-    const QString around = read(contextStart, contextEnd - contextStart).string();
+    QString around = read(contextStart, contextEnd - contextStart).string();
+    // Which flags pair up is only known from the start of a run of them.
+    auto isRegionalIndicator = [](const QString& text, qsizetype i) {
+        return i + 1 < text.size() && text[i].isHighSurrogate()
+            && QChar::surrogateToUcs4(text[i], text[i + 1]) - 0x1F1E6u < 26u;
+    };
+    // Which flags pair up is only known from the start of a run of them: when the context starts
+    // in one, count the indicators before it and start on a pair.
+    if (contextStart > low && (isRegionalIndicator(around, 0) || isRegionalIndicator(around, 1))) {
+        const qint64 first = contextStart - (isRegionalIndicator(around, 0) ? 0 : 1);
+        qint64 count = 0;
+        for (qint64 end = first; end > low;) {
+            const qint64 begin = std::max(low, end - 4 * context);
+            const QString chunk = read(begin, end - begin).string();
+            qsizetype i = chunk.size() - 2;
+            while (i >= 0 && isRegionalIndicator(chunk, i)) {
+                ++count;
+                i -= 2;
+            }
+            if (i >= 0 || begin == low)
+                break;
+            end = begin + (i + 2);
+        }
+        const qint64 start = first - (count % 2 ? 2 : 0);
+        if (start >= low && start != contextStart) {
+            contextStart = start;
+            around = read(contextStart, contextEnd - contextStart).string();
+        }
+    }
     GraphemeFinder finder(around);
     finder.setPosition(qsizetype(at - contextStart));
     qsizetype boundary = qsizetype(at - contextStart);
