@@ -4,10 +4,10 @@
 #include "EDTextView/EDTextLayoutManager.h"
 #include "EDTextView/EDTextViewAccessible.h"
 #include "EDTextView/TextLayoutUtilities.h"
+#include "platform/text/GraphemeClusters.h"
 
 #include <QAccessible>
 #include <QCoreApplication>
-#include <QTextBoundaryFinder>
 
 #include <utility>
 
@@ -69,7 +69,7 @@ qint64 EDTextView::accessibilityNumberOfCharacters() const
     for (qint64 index = 0; index < paragraphs; ++index) {
         const QString text
             = m_textContentStorage->substring(m_textContentStorage->layoutParagraphRange(index));
-        QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+        platform::GraphemeFinder finder(text);
         while (finder.toNextBoundary() > 0)
             ++count;
     }

@@ -4,6 +4,7 @@
 #include "EDTextView/EDTextLayoutManager.h"
 #include "EDTextView/EDTextView.h"
 #include "EDTextView/TextLayoutUtilities.h"
+#include "platform/text/GraphemeClusters.h"
 
 #include <QCoreApplication>
 #include <QTextBoundaryFinder>
@@ -332,17 +333,25 @@ std::optional<TextRange> EDTextViewAccessible::segment(
     const QString text = storage.substring(span);
     if (text.isEmpty())
         return TextRange(offset);
-    QTextBoundaryFinder finder(kind, text);
     // At the end of the text the piece is the last one, which ends there.
     const qsizetype local = std::min<qsizetype>(offset - span.location, text.size() - 1);
-    finder.setPosition(local);
-    qsizetype start = finder.isAtBoundary() ? local : finder.toPreviousBoundary();
-    finder.setPosition(local);
-    qsizetype end = finder.toNextBoundary();
-    start = std::max<qsizetype>(start, 0);
-    if (end < 0)
-        end = text.size();
-    return TextRange(span.location + start, span.location + end);
+    auto around = [&](auto& finder) {
+        finder.setPosition(local);
+        qsizetype start = finder.isAtBoundary() ? local : finder.toPreviousBoundary();
+        finder.setPosition(local);
+        qsizetype end = finder.toNextBoundary();
+        start = std::max<qsizetype>(start, 0);
+        if (end < 0)
+            end = text.size();
+        return TextRange(span.location + start, span.location + end);
+    };
+    // Characters as the caret steps over them: Qt's clusters split emoji after Thai or Indic text.
+    if (kind == QTextBoundaryFinder::Grapheme) {
+        platform::GraphemeFinder finder(text);
+        return around(finder);
+    }
+    QTextBoundaryFinder finder(kind, text);
+    return around(finder);
 }
 
 QString EDTextViewAccessible::answer(std::optional<TextRange> range, int* startOffset, int* endOffset) const

@@ -8,8 +8,11 @@
 //   QTextDocument with QPlainTextDocumentLayout (up to 20 MB) and a keystroke in a 100-character
 //   paragraph of the same document;
 // - resident memory after 1,000 keystrokes in a 1 MB paragraph, against that after the first;
-// - 20,000 rendering attributes (spelling marks) added, against 10,000.
-// With --longline MB it runs only ours on a line of that size, for a profiler.
+// - 20,000 rendering attributes (spelling marks) added, against 10,000;
+// - a click and a drag of 200 mouse moves along a 4,000-character line of Latin, Arabic and emoji,
+//   against a scan of every caret of the line with QTextLine::cursorToX for each point.
+// With --longline MB it runs only ours on a line of that size, for a profiler; with --clicks only
+// the clicks.
 
 #include "bench/support/Compare.h"
 #include "bench/support/Document.h"
@@ -29,10 +32,12 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTextLayout>
 
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <memory>
 #include <random>
@@ -372,6 +377,68 @@ void renderingAttributes()
 
 } // namespace
 
+// Clicks in a long line of both directions and emoji, where QTextLayout's own hit test may be far
+// off and every caret is looked at.
+void clicksInAMixedLine()
+{
+    QString text;
+    while (text.size() < 4000)
+        text += QString::fromUtf8("Hello \u0645\u0631\u062d\u0628\u0627 world \U0001F600 ");
+    constexpr int moves = 200;
+    std::vector<double> xs;
+
+    // The baseline: every caret's x from QTextLine::cursorToX, the nearest one wins.
+    QTextLayout layout(text, benchFont());
+    QTextOption option;
+    option.setWrapMode(QTextOption::NoWrap);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    QTextLine line = layout.createLine();
+    layout.endLayout();
+    for (int i = 0; i < moves; ++i)
+        xs.push_back(line.naturalTextWidth() * (i + 0.5) / moves);
+    qint64 checksum = 0;
+    QElapsedTimer timer;
+    timer.start();
+    for (double x : xs) {
+        int best = 0;
+        double bestDistance = 1e300;
+        for (int position = 0; position <= text.size(); ++position) {
+            if (position != text.size() && !layout.isValidCursorPosition(position))
+                continue;
+            const double distance = std::abs(line.cursorToX(position) - x);
+            if (distance < bestDistance) {
+                bestDistance = distance;
+                best = position;
+            }
+        }
+        checksum += best;
+    }
+    const double scan = timer.nsecsElapsed() / 1e6;
+
+    TextContentStorage storage;
+    TextLayoutManager manager;
+    manager.setDefaultFont(benchFont());
+    manager.setTextContentStorage(&storage);
+    storage.setString(text);
+    const double y = manager.lineFragment(0)->typographicBounds().center().y();
+    timer.restart();
+    checksum += manager.caretLocation(QPointF(xs.front(), y)).value_or(0);
+    const double first = timer.nsecsElapsed() / 1e6;
+    for (double x : xs)
+        checksum += manager.caretLocation(QPointF(x, y)).value_or(0);
+    const double ours = timer.nsecsElapsed() / 1e6;
+    print(QStringLiteral("click + %1 moves in a %2-character mixed line: ours %3 ms (first click %4 ms), "
+                         "every caret scanned per point %5 ms, time ratio %6 (target <= 0.1) [%7]")
+              .arg(moves)
+              .arg(text.size())
+              .arg(ours, 0, 'f', 1)
+              .arg(first, 0, 'f', 1)
+              .arg(scan, 0, 'f', 1)
+              .arg(ours / scan, 0, 'f', 3)
+              .arg(checksum % 10));
+}
+
 int main(int argc, char** argv)
 {
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
@@ -380,6 +447,11 @@ int main(int argc, char** argv)
     if (argc >= 3 && QByteArray(argv[1]) == "--longline") {
         // Only ours at one size, for a profiler.
         longLines({ QByteArray(argv[2]).toInt() }, false);
+        return 0;
+    }
+
+    if (argc >= 2 && QByteArray(argv[1]) == "--clicks") {
+        clicksInAMixedLine();
         return 0;
     }
 
@@ -480,5 +552,6 @@ int main(int argc, char** argv)
     longLines();
     memoryAcrossKeystrokes();
     renderingAttributes();
+    clicksInAMixedLine();
     return 0;
 }

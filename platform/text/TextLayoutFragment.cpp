@@ -1,5 +1,6 @@
 #include "platform/text/TextLayoutFragment.h"
 
+#include "platform/text/GraphemeClusters.h"
 #include "platform/text/TextContentStorage.h"
 #include "platform/text/TextLayoutManager.h"
 #include "platform/text/TextLayoutPiece.h"
@@ -7,7 +8,6 @@
 #include <QFontMetricsF>
 #include <QGlyphRun>
 #include <QPainter>
-#include <QTextBoundaryFinder>
 #include <QTextLayout>
 
 #include <algorithm>
@@ -71,6 +71,7 @@ std::vector<qsizetype> cutPoints(const QString& text, qsizetype limit, qsizetype
 {
     std::vector<qsizetype> cuts;
     const qsizetype length = text.size();
+    GraphemeFinder clusters(text);
     qsizetype start = 0;
     while (length - start > limit) {
         const qsizetype goal = start + target;
@@ -90,17 +91,15 @@ std::vector<qsizetype> cutPoints(const QString& text, qsizetype limit, qsizetype
             }
         }
         if (cut < 0) {
-            const qsizetype windowStart = std::max(start, goal - 64);
-            const qsizetype windowEnd = std::min(length, goal + 64);
-            const QString window = text.mid(windowStart, windowEnd - windowStart);
-            QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, window);
-            finder.setPosition(int(goal - windowStart));
-            qsizetype boundary = finder.isAtBoundary() ? goal - windowStart : finder.toPreviousBoundary();
-            if (boundary <= 0) {
-                finder.setPosition(int(goal - windowStart));
-                boundary = finder.toNextBoundary();
+            // The nearest cluster boundary before the goal, else after it; within 64 units of it,
+            // and never at the previous cut or beyond the text.
+            clusters.setPosition(goal);
+            qsizetype boundary = clusters.isAtBoundary() ? goal : clusters.toPreviousBoundary();
+            if (boundary <= std::max(start, goal - 64)) {
+                clusters.setPosition(goal);
+                boundary = clusters.toNextBoundary();
             }
-            cut = boundary > 0 && windowStart + boundary < windowEnd ? windowStart + boundary : goal;
+            cut = boundary > start && boundary < std::min(length, goal + 64) ? boundary : goal;
             if (text[cut - 1].isHighSurrogate() && text[cut].isLowSurrogate())
                 ++cut;
         }
@@ -257,25 +256,43 @@ qint64 TextLineFragment::characterIndex(QPointF point) const
     // may give the line's end.
     double bestDistance = std::numeric_limits<double>::infinity();
     qint64 best = metrics.start;
+    // Qt's own caret positions split the emoji, flags and joined sequences that follow Thai or
+    // Indic text: a caret stands only where a cluster starts, so Backspace never takes half of one.
+    GraphemeFinder clusters(m_piece->text().string());
+    auto isCaret = [&](qint32 position) {
+        clusters.setPosition(position);
+        return position == end || (layout->isValidCursorPosition(position) && clusters.isAtBoundary());
+    };
     // Where two runs meet, two carets stand at one place: the one whose character is under
     // the point wins, so that a click on a character's near half gives the caret before it.
     auto characterUnderPoint = [&](qint32 position) {
         if (position >= end)
             return false;
         qint32 next = position + 1;
-        while (next < end && !layout->isValidCursorPosition(next))
+        while (next < end && !isCaret(next))
             ++next;
         const auto spans = characterSpans(m_pieceStart + position, m_pieceStart + next);
         return std::any_of(spans.begin(), spans.end(), [&](const std::pair<double, double>& span) {
             return point.x() >= span.first && point.x() <= span.second;
         });
     };
+    // Every caret's x, once the line has needed them all.
+    const std::vector<double>* carets
+        = m_piece->hasCaretPositions(m_lineInPiece) ? &m_piece->caretPositions(m_lineInPiece) : nullptr;
     auto scan = [&](qint32 from, qint32 to) {
         for (qint32 position = from; position <= to; ++position) {
-            if (position != end && !layout->isValidCursorPosition(position))
-                continue;
-            int cursor = position;
-            const double distance = std::abs(line.cursorToX(&cursor) - x);
+            double caretX = 0;
+            if (carets) {
+                caretX = (*carets)[size_t(position - metrics.start)];
+                if (std::isnan(caretX))
+                    continue;
+            } else {
+                if (!isCaret(position))
+                    continue;
+                int cursor = position;
+                caretX = line.cursorToX(&cursor);
+            }
+            const double distance = std::abs(caretX - x);
             const bool tie = std::abs(distance - bestDistance) < 0.01;
             if ((distance < bestDistance && !tie)
                 || (tie && !characterUnderPoint(qint32(best)) && characterUnderPoint(position))) {
@@ -292,8 +309,12 @@ qint64 TextLineFragment::characterIndex(QPointF point) const
                return c.isSurrogate() || c.category() == QChar::Other_Format || c.direction() == QChar::DirR
                    || c.direction() == QChar::DirAL;
            });
-    if (!simple) {
+    auto scanAll = [&]() {
+        carets = &m_piece->caretPositions(m_lineInPiece);
         scan(metrics.start, end);
+    };
+    if (!simple) {
+        scanAll();
     } else {
         const qint32 guess
             = std::clamp(line.xToCursor(x, QTextLine::CursorBetweenCharacters), metrics.start, end);
@@ -313,7 +334,7 @@ qint64 TextLineFragment::characterIndex(QPointF point) const
             if (right ? nextX > x + bestDistance + 0.01 : nextX < x - bestDistance - 0.01)
                 break;
             const double distance = std::abs(nextX - x);
-            if (distance < bestDistance - 0.01) {
+            if (distance < bestDistance - 0.01 && isCaret(next)) {
                 bestDistance = distance;
                 best = next;
             }
@@ -322,7 +343,7 @@ qint64 TextLineFragment::characterIndex(QPointF point) const
         // Still no caret near a point over the text: only every caret will tell.
         const QRectF text = line.naturalTextRect();
         if (bestDistance > metrics.ascent + metrics.descent && x > text.left() && x < text.right())
-            scan(metrics.start, end);
+            scanAll();
     }
     return m_pieceStart + best;
 }
@@ -357,7 +378,8 @@ bool TextLineFragment::isValidCaretIndex(qint64 index) const
     const qint64 local = index - m_pieceStart;
     if (local <= 0 || local >= m_piece->length())
         return local >= 0 && local <= m_piece->length();
-    return m_piece->layout()->isValidCursorPosition(int(local));
+    return m_piece->layout()->isValidCursorPosition(int(local))
+        && isGraphemeBoundary(m_piece->text().string(), qsizetype(local));
 }
 
 void TextLineFragment::draw(QPainter& painter, QPointF at) const
@@ -708,17 +730,51 @@ qint64 pieceBoundary(const std::function<AttributedString(qint64, qint64)>& read
             }
         }
     }
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, window);
-    finder.setPosition(int(at - windowStart));
-    qsizetype boundary = at - windowStart;
+    // A cluster boundary, judged with the text around it: a flag or a joined emoji sequence is
+    // only known whole from its start.
+    constexpr qint64 context = 64;
+    qint64 contextStart = std::max(low, at - context);
+    const qint64 contextEnd = std::min(high, at + context);
+    QString around = read(contextStart, contextEnd - contextStart).string();
+    // Which flags pair up is only known from the start of a run of them.
+    auto isRegionalIndicator = [](const QString& text, qsizetype i) {
+        return i + 1 < text.size() && text[i].isHighSurrogate()
+            && QChar::surrogateToUcs4(text[i], text[i + 1]) - 0x1F1E6u < 26u;
+    };
+    // Which flags pair up is only known from the start of a run of them: when the context starts
+    // in one, count the indicators before it and start on a pair.
+    if (contextStart > low && (isRegionalIndicator(around, 0) || isRegionalIndicator(around, 1))) {
+        const qint64 first = contextStart - (isRegionalIndicator(around, 0) ? 0 : 1);
+        qint64 count = 0;
+        for (qint64 end = first; end > low;) {
+            const qint64 begin = std::max(low, end - 4 * context);
+            const QString chunk = read(begin, end - begin).string();
+            qsizetype i = chunk.size() - 2;
+            while (i >= 0 && isRegionalIndicator(chunk, i)) {
+                ++count;
+                i -= 2;
+            }
+            if (i >= 0 || begin == low)
+                break;
+            end = begin + (i + 2);
+        }
+        const qint64 start = first - (count % 2 ? 2 : 0);
+        if (start >= low && start != contextStart) {
+            contextStart = start;
+            around = read(contextStart, contextEnd - contextStart).string();
+        }
+    }
+    GraphemeFinder finder(around);
+    finder.setPosition(qsizetype(at - contextStart));
+    qsizetype boundary = qsizetype(at - contextStart);
     if (!finder.isAtBoundary()) {
         boundary = backwards ? finder.toPreviousBoundary() : finder.toNextBoundary();
-        if (boundary <= 0 || boundary >= window.size())
-            boundary = at - windowStart;
+        if (boundary <= 0 || boundary >= around.size())
+            boundary = qsizetype(at - contextStart);
     }
-    qint64 cut = windowStart + boundary;
-    const qsizetype k = qsizetype(cut - windowStart);
-    if (k > 0 && k < window.size() && window[k - 1].isHighSurrogate() && window[k].isLowSurrogate())
+    qint64 cut = contextStart + boundary;
+    const qsizetype k = qsizetype(cut - contextStart);
+    if (k > 0 && k < around.size() && around[k - 1].isHighSurrogate() && around[k].isLowSurrogate())
         cut += backwards ? -1 : 1;
     return std::clamp(cut, low + 1, high - 1);
 }

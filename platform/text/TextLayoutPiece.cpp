@@ -1,8 +1,12 @@
 #include "platform/text/TextLayoutPiece.h"
 
+#include "platform/text/GraphemeClusters.h"
+
 #include <QColor>
 #include <QTextBoundaryFinder>
 #include <QTextLayout>
+
+#include <limits>
 
 namespace platform {
 
@@ -213,6 +217,31 @@ std::shared_ptr<const QTextLayout> TextLayoutPiece::layout() const
     return layout;
 }
 
+const std::vector<double>& TextLayoutPiece::caretPositions(qint32 index) const
+{
+    const auto layout = this->layout();
+    if (m_caretPositions.size() < m_lines.size())
+        m_caretPositions.resize(m_lines.size());
+    std::vector<double>& positions = m_caretPositions[size_t(index)];
+    if (!positions.empty())
+        return positions;
+    const Line& metrics = m_lines[size_t(index)];
+    const QTextLine line = layout->lineAt(index);
+    const qint32 end = metrics.start + metrics.length;
+    GraphemeFinder clusters(m_text.string());
+    positions.assign(size_t(metrics.length) + 1, std::numeric_limits<double>::quiet_NaN());
+    for (qint32 position = metrics.start; position <= end; ++position) {
+        if (position != end && !layout->isValidCursorPosition(position))
+            continue;
+        clusters.setPosition(position);
+        if (position != end && !clusters.isAtBoundary())
+            continue;
+        int cursor = position;
+        positions[size_t(position - metrics.start)] = line.cursorToX(&cursor);
+    }
+    return positions;
+}
+
 void TextLayoutPiece::keep(std::shared_ptr<QTextLayout> layout) const
 {
     m_layout = std::move(layout);
@@ -227,6 +256,7 @@ void TextLayoutPiece::release() const
     if (m_memory)
         m_memory->remove(m_position, m_layoutCost);
     m_layout.reset();
+    m_caretPositions.clear();
 }
 
 } // namespace platform

@@ -97,6 +97,15 @@ public:
     // returned layout stays valid for as long as the caller holds it.
     std::shared_ptr<const QTextLayout> layout() const;
     bool hasLayout() const { return m_layout != nullptr; }
+    // The x of each caret of a line, from the line's start to its end (QTextLine::cursorToX),
+    // NaN where no caret stands (inside a grapheme cluster). Worked out on first use, which costs a
+    // pass over the line per caret, and kept with the layout, so that the clicks and drags that
+    // follow on that line look the carets up.
+    const std::vector<double>& caretPositions(qint32 line) const;
+    bool hasCaretPositions(qint32 line) const
+    {
+        return m_layout && size_t(line) < m_caretPositions.size() && !m_caretPositions[size_t(line)].empty();
+    }
     // Bytes held besides the layout, and the estimate the ledger counts for the layout.
     qint64 metadataCost() const;
     qint64 layoutCost() const { return m_layoutCost; }
@@ -120,6 +129,7 @@ private:
     std::shared_ptr<TextLayoutMemory> m_memory;
     mutable std::shared_ptr<QTextLayout> m_layout;
     mutable TextLayoutMemory::Position m_position;
+    mutable std::vector<std::vector<double>> m_caretPositions; // per line, while the layout is kept
 };
 
 } // namespace platform

@@ -1,12 +1,12 @@
 #include "platform/text/TextSelectionNavigation.h"
 
+#include "platform/text/GraphemeClusters.h"
 #include "platform/text/TextContentStorage.h"
 #include "platform/text/TextLayoutManager.h"
 
 #include <QTextBoundaryFinder>
 #include <QTextLayout>
 
-#include <unicode/ubrk.h>
 #include <unicode/uchar.h>
 
 #include <cmath>
@@ -71,94 +71,6 @@ bool isLetterAt(const QString& text, qsizetype at)
         c = QChar::surrogateToUcs4(text[at], text[at + 1]);
     return QChar::isLetterOrNumber(c) || isWordJoiner(c);
 }
-
-// Grapheme clusters as ICU finds them. Qt's finder, tailored for Thai and Indic scripts, also
-// breaks the emoji, flags and even surrogate pairs that follow such text in a paragraph, which
-// would leave a caret inside them and let a delete take half of a character.
-class GraphemeFinder {
-public:
-    explicit GraphemeFinder(const QString& text)
-        : m_text(text)
-    {
-        static thread_local Prototype prototype;
-        UErrorCode status = U_ZERO_ERROR;
-        if (prototype.iterator)
-            m_iterator = ubrk_clone(prototype.iterator, &status);
-        if (m_iterator)
-            ubrk_setText(
-                m_iterator, reinterpret_cast<const UChar*>(m_text.utf16()), int32_t(m_text.size()), &status);
-        if (U_FAILURE(status) && m_iterator) {
-            ubrk_close(m_iterator);
-            m_iterator = nullptr;
-        }
-    }
-    ~GraphemeFinder()
-    {
-        if (m_iterator)
-            ubrk_close(m_iterator);
-    }
-    GraphemeFinder(const GraphemeFinder&) = delete;
-    GraphemeFinder& operator=(const GraphemeFinder&) = delete;
-
-    void setPosition(qsizetype at) { m_position = std::clamp<qsizetype>(at, 0, m_text.size()); }
-    bool isAtBoundary() const
-    {
-        if (m_position <= 0 || m_position >= m_text.size())
-            return true;
-        if (!m_iterator)
-            return !splitsPair(m_position);
-        return ubrk_isBoundary(m_iterator, int32_t(m_position));
-    }
-    // The next or previous boundary, or -1 when there is none; the finder moves there.
-    qsizetype toNextBoundary()
-    {
-        if (m_position >= m_text.size())
-            return -1;
-        qsizetype next = m_position + 1;
-        if (m_iterator)
-            next = ubrk_following(m_iterator, int32_t(m_position));
-        else if (splitsPair(next))
-            ++next;
-        return m_position = next == UBRK_DONE ? m_text.size() : next;
-    }
-    qsizetype toPreviousBoundary()
-    {
-        if (m_position <= 0)
-            return -1;
-        qsizetype previous = m_position - 1;
-        if (m_iterator)
-            previous = ubrk_preceding(m_iterator, int32_t(m_position));
-        else if (splitsPair(previous))
-            --previous;
-        return m_position = previous == UBRK_DONE ? 0 : previous;
-    }
-
-private:
-    struct Prototype {
-        Prototype()
-        {
-            UErrorCode status = U_ZERO_ERROR;
-            iterator = ubrk_open(UBRK_CHARACTER, "", nullptr, 0, &status);
-            if (U_FAILURE(status))
-                iterator = nullptr;
-        }
-        ~Prototype()
-        {
-            if (iterator)
-                ubrk_close(iterator);
-        }
-        UBreakIterator* iterator = nullptr;
-    };
-    bool splitsPair(qsizetype at) const
-    {
-        return at > 0 && at < m_text.size() && m_text[at - 1].isHighSurrogate()
-            && m_text[at].isLowSurrogate();
-    }
-
-    QString m_text;
-    UBreakIterator* m_iterator = nullptr;
-    qsizetype m_position = 0;
-};
 
 // Qt's word boundaries, found in each stretch of Thai and of other text on its own. Qt's dictionary
 // breaking of Thai would otherwise glue the spaces, punctuation and symbols after a Thai word to

@@ -88,6 +88,16 @@ TEST(EDTextViewAccessibility, CountsPerceivedCharactersWhileRangesStayInUtf16)
     EXPECT_EQ(view->accessibilityNumberOfCharacters(), 7);
     EXPECT_EQ(accessible(view)->textInterface()->characterCount(), 9);
     EXPECT_EQ(view->accessibilityValue().size(), 9);
+    // After Thai, a flag and a family of joined emoji are still one character each, to the count
+    // and to a reader moving by character.
+    const QString thai = QString::fromUtf8("\u0e2a\u0e27\u0e31\u0e2a\u0e14\u0e35");
+    view->setString(
+        thai + QString::fromUtf8("\U0001F1F9\U0001F1ED\U0001F468\u200D\U0001F469\u200D\U0001F467"));
+    view.settle();
+    EXPECT_EQ(view->accessibilityNumberOfCharacters(), 6);
+    QAccessibleTextInterface* reader = accessible(view)->textInterface();
+    EXPECT_EQ(piece(reader, 8, Boundary::CharBoundary), QString::fromUtf8("\U0001F1F9\U0001F1ED [6, 10)"));
+    EXPECT_EQ(piece(reader, 13, Boundary::CharBoundary).right(8), "[10, 18)");
 
     view->setString("abcdefghij");
     view.settle();

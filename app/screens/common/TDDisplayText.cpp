@@ -1,9 +1,10 @@
 #include "app/screens/common/TDDisplayText.h"
 
+#include "platform/text/GraphemeClusters.h"
+
 #include <QEvent>
 #include <QLineEdit>
 #include <QPainter>
-#include <QTextBoundaryFinder>
 #include <QToolTip>
 #include <QValidator>
 
@@ -67,7 +68,8 @@ QString tdBreakableText(const QString& text, const QFontMetrics& metrics, int wi
             out += run;
             return;
         }
-        QTextBoundaryFinder characters(QTextBoundaryFinder::Grapheme, run);
+        // Never inside a flag or a joined emoji, which a break would show as its parts.
+        platform::GraphemeFinder characters(run);
         qsizetype from = 0;
         for (qsizetype to = characters.toNextBoundary(); to > 0; to = characters.toNextBoundary()) {
             if (from > 0)
@@ -101,6 +103,11 @@ QString tdDisplayText(const QString& text)
     qsizetype cut = tdDisplayTextLimit;
     if (text.at(cut - 1).isHighSurrogate())
         --cut;
+    // Nor half of a flag or of a joined emoji, unless the character is absurdly long. (The finder
+    // reads the whole text: which flags pair up is only known from the start of a run of them.)
+    const qsizetype boundary = platform::graphemeBoundaryAtOrBefore(text, cut);
+    if (boundary >= cut - 64)
+        cut = boundary;
     return tdOneLineText(text.left(cut)) + QChar(0x2026);
 }
 

@@ -1,3 +1,4 @@
+#include "platform/text/GraphemeClusters.h"
 #include "platform/text/TextContentStorage.h"
 #include "platform/text/TextLayoutManager.h"
 #include "platform/text/TextViewportLayoutController.h"
@@ -847,4 +848,55 @@ TEST(TextLayoutManager, LineHandlesKeepTheirFragmentUsableAfterTheCacheLetsItGo)
     }());
     handle = {};
     EXPECT_TRUE(held.expired());
+}
+
+// After Thai, Qt's own cluster boundaries fall inside flags, joined emoji sequences and emoji with
+// a variation selector. Neither a cut between the pieces of a long paragraph (laid out whole or
+// where it is reached) nor a click may land there: the character would be drawn in two halves, or
+// Backspace would take half of it.
+TEST(TextLayoutManager, PiecesAndClicksAfterThaiKeepEmojiWhole)
+{
+    const QString thai = QString::fromUtf8("\u0e2a\u0e27\u0e31\u0e2a\u0e14\u0e35");
+    const QString emoji[] = { QString::fromUtf8("\U0001F1F9\U0001F1ED"),
+        QString::fromUtf8("\U0001F468\u200D\U0001F469\u200D\U0001F467"), QString::fromUtf8("\u2764\uFE0F"),
+        QString::fromUtf8("\U0001F1F9\U0001F1ED").repeated(41) };
+    QString text = thai;
+    for (int i = 0; text.size() < 500; ++i)
+        text += emoji[i % 4] + (i % 7 == 6 ? thai : QString());
+    auto isBoundary = [&](qint64 at) { return isGraphemeBoundary(text, qsizetype(at)); };
+
+    for (const qsizetype estimateBeyond : { qsizetype(100000), qsizetype(60) }) {
+        for (const qsizetype target : { 7, 9, 13, 24, 90 }) {
+            Stack stack(text);
+            stack.manager.setPieceLengths(target * 2, target, estimateBeyond);
+            const auto fragment = stack.manager.textLayoutFragment(0);
+            // Reach the text a piece at a time from its end, so that an estimate is cut where it is
+            // reached, far from its start.
+            for (qint64 at = text.size(); at >= 0; at -= target)
+                stack.manager.lineFragment(TextLocation(at));
+            std::vector<qint64> starts;
+            stack.manager.enumerateTextLayoutFragments(
+                0, TextLayoutManager::ensuresLayout, [&](const std::shared_ptr<TextLayoutFragment>& laidOut) {
+                    for (const TextLineFragment& line : laidOut->textLineFragments())
+                        if (!line.isEstimated())
+                            starts.push_back(line.characterRange().location);
+                    return false;
+                });
+            ASSERT_GT(starts.size(), 4u) << target;
+            for (qint64 start : starts)
+                EXPECT_TRUE(isBoundary(start)) << "a piece starts at " << start << " of " << target;
+        }
+    }
+
+    Stack stack(text);
+    const auto line = stack.manager.lineFragment(0);
+    ASSERT_TRUE(line);
+    const QRectF bounds = line->typographicBounds();
+    for (qint64 at = 0; at <= text.size(); ++at)
+        EXPECT_EQ(line->isValidCaretIndex(at), isBoundary(at)) << at;
+    for (double x = bounds.left() - 2; x < bounds.right() + 2; x += 1.5) {
+        const auto found = stack.manager.caretLocation(QPointF(x, bounds.center().y()));
+        ASSERT_TRUE(found);
+        EXPECT_TRUE(isBoundary(*found)) << "a click at " << x << " finds " << *found;
+    }
 }

@@ -8,6 +8,7 @@
 #include "app/screens/common/TDProjectSheetTemplate.h"
 #include "app/screens/common/TDToolbar.h"
 #include "app/screens/settings/SettingsView.h"
+#include "platform/text/GraphemeClusters.h"
 
 #include <QClipboard>
 #include <QComboBox>
@@ -48,6 +49,28 @@ TEST(TDDisplayText, CutsOnACharacterBoundary)
     QString pairs = QString(tdDisplayTextLimit - 1, 'x') + QString::fromUtf8("\xF0\x9F\x8E\xB9") + "tail";
     QString cut = tdDisplayText(pairs);
     EXPECT_EQ(cut, QString(tdDisplayTextLimit - 1, 'x') + QChar(0x2026));
+
+    // After Thai, neither the cut nor the breaks a long word gets fall inside a flag or a joined
+    // sequence of emoji.
+    const QString thai = QString::fromUtf8("\u0e2a\u0e27\u0e31\u0e2a\u0e14\u0e35");
+    const QString flag = QString::fromUtf8("\U0001F1F9\U0001F1ED");
+    const QString family = QString::fromUtf8("\U0001F468\u200D\U0001F469\u200D\U0001F467");
+    QString flags = thai;
+    while (flags.size() < tdDisplayTextLimit + 20)
+        flags += flag;
+    const qsizetype kept = tdDisplayTextLimit - 6 - (tdDisplayTextLimit - 6) % 4;
+    EXPECT_EQ(tdDisplayText(flags), flags.left(6 + kept) + QChar(0x2026));
+    const QString word = thai + (flag + family).repeated(10);
+    const QString broken = tdBreakableText(word, QFontMetrics(QFont()), 20);
+    qsizetype at = 0;
+    for (const QChar c : broken) {
+        if (c == QChar(0x200B))
+            EXPECT_TRUE(platform::isGraphemeBoundary(word, at)) << at;
+        else
+            ++at;
+    }
+    EXPECT_EQ(QString(broken).remove(QChar(0x200B)), word);
+    EXPECT_GT(broken.size(), word.size() + 10) << "broken between the characters";
 }
 
 // A library file edited or synced from elsewhere can hold names of megabytes; every screen that
