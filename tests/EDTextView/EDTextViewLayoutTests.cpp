@@ -35,10 +35,11 @@ void expectRowsInViewLaidOut(EDTextView& view)
     ASSERT_FALSE(view.fragmentViews().empty());
     for (const auto& shown : view.fragmentViews()) {
         for (const auto& line : shown.fragment->textLineFragments()) {
-            if (line.typographicBounds().translated(shown.frame.topLeft()).intersects(visible))
+            if (line.typographicBounds().translated(shown.frame.topLeft()).intersects(visible)) {
                 EXPECT_FALSE(line.isEstimated())
                     << "row at " << line.characterRange().location << " of paragraph "
                     << shown.fragment->layoutParagraphIndex();
+            }
         }
     }
 }
