@@ -110,14 +110,4 @@ qsizetype graphemeBoundaryAtOrBefore(const QString& text, qsizetype at)
     return std::max<qsizetype>(finder.toPreviousBoundary(), 0);
 }
 
-qsizetype graphemeBoundaryAtOrAfter(const QString& text, qsizetype at)
-{
-    GraphemeFinder finder(text);
-    finder.setPosition(at);
-    if (finder.isAtBoundary())
-        return finder.position();
-    const qsizetype next = finder.toNextBoundary();
-    return next < 0 ? text.size() : next;
-}
-
 } // namespace platform

@@ -36,8 +36,7 @@ private:
 // Whether a caret may stand at `at` in `text`: at either end or between two clusters.
 bool isGraphemeBoundary(const QString& text, qsizetype at);
 
-// The nearest cluster boundary at or before `at` (towards the start of `text`), or at or after it.
+// The nearest cluster boundary at or before `at` (towards the start of `text`).
 qsizetype graphemeBoundaryAtOrBefore(const QString& text, qsizetype at);
-qsizetype graphemeBoundaryAtOrAfter(const QString& text, qsizetype at);
 
 } // namespace platform

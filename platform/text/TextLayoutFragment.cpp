@@ -260,8 +260,7 @@ qint64 TextLineFragment::characterIndex(QPointF point) const
     // Indic text: a caret stands only where a cluster starts, so Backspace never takes half of one.
     GraphemeFinder clusters(m_piece->text().string());
     auto isCaret = [&](qint32 position) {
-        clusters.setPosition(position);
-        return position == end || (layout->isValidCursorPosition(position) && clusters.isAtBoundary());
+        return position == end || TextLayoutPiece::isCaretPosition(*layout, clusters, position);
     };
     // Where two runs meet, two carets stand at one place: the one whose character is under
     // the point wins, so that a click on a character's near half gives the caret before it.
@@ -378,8 +377,8 @@ bool TextLineFragment::isValidCaretIndex(qint64 index) const
     const qint64 local = index - m_pieceStart;
     if (local <= 0 || local >= m_piece->length())
         return local >= 0 && local <= m_piece->length();
-    return m_piece->layout()->isValidCursorPosition(int(local))
-        && isGraphemeBoundary(m_piece->text().string(), qsizetype(local));
+    GraphemeFinder clusters(m_piece->text().string());
+    return TextLayoutPiece::isCaretPosition(*m_piece->layout(), clusters, qint32(local));
 }
 
 void TextLineFragment::draw(QPainter& painter, QPointF at) const

@@ -231,15 +231,20 @@ const std::vector<double>& TextLayoutPiece::caretPositions(qint32 index) const
     GraphemeFinder clusters(m_text.string());
     positions.assign(size_t(metrics.length) + 1, std::numeric_limits<double>::quiet_NaN());
     for (qint32 position = metrics.start; position <= end; ++position) {
-        if (position != end && !layout->isValidCursorPosition(position))
-            continue;
-        clusters.setPosition(position);
-        if (position != end && !clusters.isAtBoundary())
+        if (position != end && !isCaretPosition(*layout, clusters, position))
             continue;
         int cursor = position;
         positions[size_t(position - metrics.start)] = line.cursorToX(&cursor);
     }
     return positions;
+}
+
+bool TextLayoutPiece::isCaretPosition(const QTextLayout& layout, GraphemeFinder& clusters, qint32 position)
+{
+    if (!layout.isValidCursorPosition(position))
+        return false;
+    clusters.setPosition(position);
+    return clusters.isAtBoundary();
 }
 
 void TextLayoutPiece::keep(std::shared_ptr<QTextLayout> layout) const

@@ -12,6 +12,10 @@
 class QTextLayout;
 
 namespace platform {
+class GraphemeFinder;
+}
+
+namespace platform {
 
 // A run of a paragraph's text shaped and broken into lines by one QTextLayout: a whole paragraph of
 // moderate length, or one of the bounded pieces a long paragraph is cut into. A piece is immutable
@@ -102,6 +106,10 @@ public:
     // pass over the line per caret, and kept with the layout, so that the clicks and drags that
     // follow on that line look the carets up.
     const std::vector<double>& caretPositions(qint32 line) const;
+    // Whether a caret may stand at `position` inside the text of `layout`: where QTextLayout puts
+    // one and a grapheme cluster begins (Qt's own positions split the emoji, flags and joined
+    // sequences that follow Thai or Indic text). `clusters` runs over the same text.
+    static bool isCaretPosition(const QTextLayout& layout, GraphemeFinder& clusters, qint32 position);
     bool hasCaretPositions(qint32 line) const
     {
         return m_layout && size_t(line) < m_caretPositions.size() && !m_caretPositions[size_t(line)].empty();
