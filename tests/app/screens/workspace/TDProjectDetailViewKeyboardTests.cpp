@@ -2,6 +2,7 @@
 #include "../ScreenTestSupport.h"
 #include "app/model/TDMedia.h"
 #include "app/model/TDNote.h"
+#include "app/screens/common/TDFocusRing.h"
 #include "app/screens/common/TDImageGrid.h"
 #include "app/screens/common/TDProjectDetailViewSectionTitle.h"
 #include "app/screens/common/TDToolbar.h"
@@ -12,10 +13,14 @@
 #include <QComboBox>
 #include <QDateTime>
 #include <QDialog>
+#include <QElapsedTimer>
+#include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
+
+#include <limits>
 
 // The workspace under the toolbar that carries its actions, as the main window shows it, with two
 // notes, a quick-access entry and an image; light and dark.
@@ -108,4 +113,45 @@ TEST(TDProjectDetailViewKeyboard, EveryStopRingsIsNamedAndNoteRowsWorkFromTheKey
         view->createNoteSheet()->reject();
         EXPECT_TRUE(testsupport::waitUntil([&] { return view->savesInFlight() == 0; }));
     }
+}
+
+// The notes list puts its rows in the Tab order on each render, rows made after the widgets below
+// the list (all of them when a workspace opens). Ordering 4,000 rows costs a few passes over the
+// window's focus chain, not thousands: Qt steps back over every widget taking no focus before the
+// one it moves, which front to back were all the children of the rows moved before.
+TEST(TDProjectDetailViewKeyboard, ManyNoteRowsTakeTheirTabOrderInLinearTime)
+{
+    qint64 ordering = std::numeric_limits<qint64>::max();
+    qint64 pass = std::numeric_limits<qint64>::max();
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        QWidget window;
+        auto* list = new QWidget(&window);
+        auto* below = new QPushButton(&window);
+        std::vector<QWidget*> rows;
+        for (int i = 0; i < 4000; ++i) {
+            rows.push_back(new QWidget(list));
+            rows.back()->setFocusPolicy(Qt::TabFocus);
+            new QLabel(rows.back());
+            new QLabel(rows.back());
+        }
+        QElapsedTimer timer;
+        timer.start();
+        tdfocusring::orderTabStops(list, rows);
+        ordering = std::min(ordering, timer.nsecsElapsed());
+
+        // Tab goes through the rows, then below; timed, as the plain pass to compare with.
+        timer.restart();
+        rows.push_back(below);
+        int misplaced = 0;
+        QWidget* stop = list;
+        for (QWidget* expected : rows) {
+            do
+                stop = stop->nextInFocusChain();
+            while (stop->focusPolicy() == Qt::NoFocus);
+            misplaced += stop != expected;
+        }
+        pass = std::min(pass, timer.nsecsElapsed());
+        EXPECT_EQ(misplaced, 0);
+    }
+    EXPECT_LT(double(ordering) / double(std::max<qint64>(pass, 1)), 100.0);
 }
