@@ -203,7 +203,7 @@ TEST(TDLibrary, DeletedNotesAndProjectsGoToTheTrashAndAreDeletedWhereThereIsNone
 }
 
 // A project of many notes leaves the link list in one write, not one per note (each copied the
-// whole list: minutes for a project of thousands of notes); the other project's link stays.
+// whole list: seconds for a project of thousands of notes); the other project's link stays.
 TEST(TDLibrary, DeletingAProjectOfManyNotesWritesTheLinksOnce)
 {
     Library f;
