@@ -4,11 +4,8 @@
 #include "app/store/TDMediaStore.h"
 #include "app/store/TDProjectStore.h"
 
-#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
-
-#include <limits>
 
 using apptest::CapturedStream;
 using apptest::LibraryRoot;
@@ -99,32 +96,6 @@ TEST(TDLibrarySave, TheListIsEncodedWhenTheSaveIsAskedFor)
     EXPECT_EQ(saved->name(), "Before");
     EXPECT_EQ(saved->tdNote().front()->title(), "Note 0");
     EXPECT_EQ(saved->category()->name(), "Music");
-}
-
-// A change made in a library of thousands of projects holds the window only while the projects are
-// copied; the file's queue encodes them (a fifth of a second for 10,000 projects).
-TEST(TDLibrarySave, TheProjectsAreEncodedAwayFromTheMainThread)
-{
-    LibraryRoot root;
-    root.makeLibraryFolder();
-    TDProjectStore store;
-    TDProjectStore::ProjectList projects;
-    for (int i = 0; i < 3000; ++i)
-        projects.push_back(makeProject(QString("P%1").arg(i), 10));
-    auto least = [](const std::function<void()>& work) {
-        qint64 time = std::numeric_limits<qint64>::max();
-        for (int attempt = 0; attempt < 3; ++attempt) {
-            QElapsedTimer timer;
-            timer.start();
-            work();
-            time = std::min(time, timer.nsecsElapsed());
-        }
-        return time;
-    };
-    const qint64 encoding = least([&] { ASSERT_TRUE(tdlibrary::encodeProjects(projects)); });
-    const qint64 saving = least([&] { store.save(projects); });
-    EXPECT_LT(double(saving) / double(encoding), 0.5);
-    EXPECT_TRUE(testsupport::waitUntil([] { return TDLibraryFile::writesInFlight() == 0; }, 30000));
 }
 
 TEST(TDLibrarySave, LinksSaveToTheirOwnFile)
