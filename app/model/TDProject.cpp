@@ -145,6 +145,15 @@ void TDProject::setCoverImageURL(std::optional<platform::Url> url)
     m_registrar.withMutation("coverImageURL", [&] { m_coverImageURL = std::move(compact); });
 }
 
+std::shared_ptr<TDProject> TDProject::detachedCopy() const
+{
+    auto copy = std::make_shared<TDProject>(*this);
+    copy->m_category = std::make_shared<TDCategory>(*m_category);
+    for (auto& note : copy->m_tdNote)
+        note = std::make_shared<TDNote>(*note);
+    return copy;
+}
+
 Result<platform::Success, PlatformError> TDProject::writeJson(platform::JsonWriter& writer) const
 {
     if (!std::isfinite(m_imageColumnCount))

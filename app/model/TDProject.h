@@ -62,6 +62,10 @@ public:
     std::optional<platform::Url> coverImageURL() const;
     void setCoverImageURL(std::optional<platform::Url> url);
 
+    // A copy whose category and notes are copies too, shared with nothing: it may be encoded on
+    // another thread while the main thread changes this one.
+    std::shared_ptr<TDProject> detachedCopy() const;
+
     // Fails only for a column count that is not finite.
     platform::Result<platform::Success, platform::PlatformError> writeJson(
         platform::JsonWriter& writer) const;

@@ -567,10 +567,15 @@ void TDLibrary::deleteProject(const std::shared_ptr<TDProject>& project, Done do
             for (const auto& note : other->tdNote())
                 keptNotes.insert(note->id());
         }
+        // One pass and one write of the links, however many notes the project has.
+        std::unordered_set<platform::Uuid> removedNotes;
         for (const auto& note : project->tdNote()) {
-            auto links = m_stores.linkStore->tdLinks();
             if (!keptNotes.contains(note->id()))
-                std::erase_if(links, [&](const TDLink& link) { return link.tdNoteId == note->id(); });
+                removedNotes.insert(note->id());
+        }
+        if (!removedNotes.empty()) {
+            auto links = m_stores.linkStore->tdLinks();
+            std::erase_if(links, [&](const TDLink& link) { return removedNotes.contains(link.tdNoteId); });
             m_stores.linkStore->setTdLinks(std::move(links));
         }
         m_stores.projectStore->setTdProjects(std::move(projects));
@@ -811,9 +816,10 @@ void TDLibrary::importImages(
 void TDLibrary::addMedia(std::vector<std::shared_ptr<TDMedia>> media, Done done)
 {
     auto operation = begin<Success>(m_inFlight, std::move(done));
-    for (auto& item : media) {
+    if (!media.empty()) {
         auto all = m_stores.mediaStore->tdMedia();
-        all.push_back(std::move(item));
+        for (auto& item : media)
+            all.push_back(std::move(item));
         m_stores.mediaStore->setTdMedia(std::move(all));
     }
     saveInOrder(m_stores, { LibraryFile::media }, finishing(operation));

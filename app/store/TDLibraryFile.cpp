@@ -114,8 +114,8 @@ void TDLibraryFile::finishLoad(LoadOutcome outcome)
     m_loading = false;
     auto waiting = std::move(m_waitingForLoad);
     m_waitingForLoad.clear();
-    for (auto& [bytes, completion] : waiting)
-        enqueueWrite(std::move(bytes), std::move(completion));
+    for (auto& [encode, completion] : waiting)
+        enqueueWrite(std::move(encode), std::move(completion));
 }
 
 int TDLibraryFile::writesInFlight()
@@ -126,14 +126,20 @@ int TDLibraryFile::writesInFlight()
 
 void TDLibraryFile::write(QByteArray bytes, Completion completion)
 {
+    write(Encoder([bytes = std::move(bytes)] { return Result<QByteArray, PlatformError>::success(bytes); }),
+        std::move(completion));
+}
+
+void TDLibraryFile::write(Encoder encode, Completion completion)
+{
     assert(DispatchQueue::isMainThread());
     ++m_writesRequested;
     completion = counted(std::move(completion));
     if (m_loading) {
-        m_waitingForLoad.emplace_back(std::move(bytes), std::move(completion));
+        m_waitingForLoad.emplace_back(std::move(encode), std::move(completion));
         return;
     }
-    enqueueWrite(std::move(bytes), std::move(completion));
+    enqueueWrite(std::move(encode), std::move(completion));
 }
 
 void TDLibraryFile::write(Result<QByteArray, PlatformError> encoded, Completion completion)
@@ -151,11 +157,21 @@ void TDLibraryFile::write(Result<QByteArray, PlatformError> encoded, Completion 
     });
 }
 
-void TDLibraryFile::enqueueWrite(QByteArray bytes, Completion completion)
+void TDLibraryFile::enqueueWrite(Encoder encode, Completion completion)
 {
     auto self = shared_from_this();
-    m_queue->async([self, bytes = std::move(bytes), completion = std::move(completion)]() mutable {
-        Result<Success, PlatformError> outcome = self->keepNotLoadedFile();
+    m_queue->async([self, encode = std::move(encode), completion = std::move(completion)]() mutable {
+        auto encoded = encode();
+        // What it was encoded from goes here, not on the main thread, once it is no longer needed.
+        encode = nullptr;
+        Result<Success, PlatformError> outcome = Result<Success, PlatformError>::success({});
+        QByteArray bytes;
+        if (encoded)
+            bytes = std::move(encoded).value();
+        else
+            outcome = Result<Success, PlatformError>::failure(encoded.error());
+        if (outcome)
+            outcome = self->keepNotLoadedFile();
         if (outcome)
             outcome = self->keepFileChangedElsewhere();
         if (outcome)

@@ -51,6 +51,10 @@ public:
     void write(QByteArray bytes, Completion completion);
     // Writes an encoded list; an encoding failure is printed and completed without writing.
     void write(platform::Result<QByteArray, platform::PlatformError> encoded, Completion completion);
+    // Runs `encode` on the file's serial queue, then writes what it gave as above. It may read only
+    // what nothing changes meanwhile: a copy made for it.
+    using Encoder = std::function<platform::Result<QByteArray, platform::PlatformError>()>;
+    void write(Encoder encode, Completion completion);
 
     // How many writes were asked for in this process (tests count saves with it).
     int writesRequested() const { return m_writesRequested; }
@@ -63,7 +67,7 @@ public:
 
 private:
     explicit TDLibraryFile(platform::Url location);
-    void enqueueWrite(QByteArray bytes, Completion completion);
+    void enqueueWrite(Encoder encode, Completion completion);
     platform::Result<platform::Success, platform::PlatformError> keepNotLoadedFile();
     platform::Result<platform::Success, platform::PlatformError> keepFileChangedElsewhere();
     platform::Result<platform::Success, platform::PlatformError> keepAside(
@@ -73,7 +77,7 @@ private:
     const std::shared_ptr<platform::DispatchQueue> m_queue;
     bool m_loading = false;
     int m_writesRequested = 0;
-    std::vector<std::pair<QByteArray, Completion>> m_waitingForLoad;
+    std::vector<std::pair<Encoder, Completion>> m_waitingForLoad;
     bool m_behind = false;
     // The file as the last `read` found it, and a digest of its content; taken by `finishLoad`.
     mutable std::mutex m_readMutex;

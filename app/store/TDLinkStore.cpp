@@ -26,5 +26,7 @@ void TDLinkStore::setTdLinks(LinkList links)
 
 void TDLinkStore::save(const LinkList& links, TDSaveCompletion completion)
 {
-    m_file->write(tdlibrary::encodeLinks(links), std::move(completion));
+    // Encoded on the file's queue, from a copy taken now.
+    m_file->write(
+        TDLibraryFile::Encoder([links] { return tdlibrary::encodeLinks(links); }), std::move(completion));
 }

@@ -20,7 +20,8 @@ public:
     const LinkList& tdLinks() const;
     void setTdLinks(LinkList links);
 
-    // Encodes `links` now and writes it over the links file, in order; `completion` on the main queue.
+    // Copies `links` now, encodes the copy on the file's queue and writes it over the links file, in
+    // order; `completion` on the main queue.
     void save(const LinkList& links, TDSaveCompletion completion = {});
 
     const std::shared_ptr<TDLibraryFile>& libraryFile() const { return m_file; }

@@ -26,5 +26,11 @@ void TDMediaStore::setTdMedia(MediaList media)
 
 void TDMediaStore::save(const MediaList& media, TDSaveCompletion completion)
 {
-    m_file->write(tdlibrary::encodeMedia(media), std::move(completion));
+    // Encoded on the file's queue, from copies taken now (the records change on the main thread).
+    auto copies = std::make_shared<MediaList>();
+    copies->reserve(media.size());
+    for (const auto& item : media)
+        copies->push_back(std::make_shared<TDMedia>(*item));
+    m_file->write(
+        TDLibraryFile::Encoder([copies] { return tdlibrary::encodeMedia(*copies); }), std::move(completion));
 }

@@ -19,7 +19,8 @@ public:
     MediaList tdMedia() const;
     void setTdMedia(MediaList media);
 
-    // Encodes `media` now and writes it over the media file, in order; `completion` on the main queue.
+    // Copies `media` now, encodes the copy on the file's queue and writes it over the media file, in
+    // order; `completion` on the main queue.
     void save(const MediaList& media, TDSaveCompletion completion = {});
 
     const std::shared_ptr<TDLibraryFile>& libraryFile() const { return m_file; }

@@ -72,7 +72,14 @@ std::optional<TDProjectStore::LocatedNote> TDProjectStore::locateNote(const plat
 
 void TDProjectStore::save(const ProjectList& projects, TDSaveCompletion completion)
 {
-    m_file->write(tdlibrary::encodeProjects(projects), std::move(completion));
+    // Encoding a library of thousands of projects takes a good part of a second: the file's queue
+    // does it, from copies taken now.
+    auto copies = std::make_shared<ProjectList>();
+    copies->reserve(projects.size());
+    for (const auto& project : projects)
+        copies->push_back(project->detachedCopy());
+    m_file->write(TDLibraryFile::Encoder([copies] { return tdlibrary::encodeProjects(*copies); }),
+        std::move(completion));
 }
 
 void TDProjectStore::prepareLibraryFolder()

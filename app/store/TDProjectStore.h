@@ -42,8 +42,8 @@ public:
     };
     std::optional<LocatedNote> locateNote(const platform::Uuid& noteId) const;
 
-    // Encodes `projects` now (a snapshot) and writes it over the projects file in order with every
-    // other save of that file. `completion` runs on the main queue.
+    // Copies `projects` now (a snapshot), encodes the copy on the file's queue and writes it over the
+    // projects file in order with every other save of that file. `completion` runs on the main queue.
     void save(const ProjectList& projects, TDSaveCompletion completion = {});
 
     const std::shared_ptr<TDLibraryFile>& libraryFile() const { return m_file; }

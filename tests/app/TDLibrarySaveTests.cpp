@@ -85,12 +85,17 @@ TEST(TDLibrarySave, TheListIsEncodedWhenTheSaveIsAskedFor)
     LibraryRoot root;
     root.makeLibraryFolder();
     TDProjectStore store;
-    auto project = makeProject("Before");
+    auto project = makeProject("Before", 1);
     bool done = false;
     store.save({ project }, [&](auto) { done = true; });
     project->setName("After");
+    project->tdNote().front()->setTitle("After");
+    project->category()->setName("After");
     ASSERT_TRUE(testsupport::waitUntil([&] { return done; }));
-    EXPECT_EQ(tdlibrary::decodeProjects(root.read("projects.library")).value()[0]->name(), "Before");
+    const auto saved = tdlibrary::decodeProjects(root.read("projects.library")).value()[0];
+    EXPECT_EQ(saved->name(), "Before");
+    EXPECT_EQ(saved->tdNote().front()->title(), "Note 0");
+    EXPECT_EQ(saved->category()->name(), "Music");
 }
 
 TEST(TDLibrarySave, LinksSaveToTheirOwnFile)

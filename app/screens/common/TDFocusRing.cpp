@@ -133,13 +133,28 @@ void orderTabStops(QWidget* scope, const std::vector<QWidget*>& stops)
 {
     if (stops.empty())
         return;
+    // The widget before `stop` in the focus chain that takes the focus, or the scope.
+    auto previousStop = [scope](QWidget* stop) {
+        QWidget* previous = stop->previousInFocusChain();
+        while (previous != scope && previous != stop && previous->focusPolicy() == Qt::NoFocus)
+            previous = previous->previousInFocusChain();
+        return previous;
+    };
+    bool ordered = previousStop(stops.front()) == scope;
+    for (std::size_t i = 1; ordered && i < stops.size(); ++i)
+        ordered = previousStop(stops[i]) == stops[i - 1];
+    if (ordered)
+        return;
     // Qt orders only widgets that take the focus; the scope takes it for the moment of the call.
     const Qt::FocusPolicy policy = scope->focusPolicy();
     scope->setFocusPolicy(Qt::TabFocus);
     QWidget::setTabOrder(scope, stops.front());
     scope->setFocusPolicy(policy);
-    for (std::size_t i = 1; i < stops.size(); ++i)
-        QWidget::setTabOrder(stops[i - 1], stops[i]);
+    // Each stop goes right after the first one, the last stop first. A moved widget leaves its
+    // children behind, and Qt steps back over every widget before the one it moves that takes no
+    // focus: front to back, that is all the children of the stops already moved, each time.
+    for (std::size_t i = stops.size() - 1; i >= 1; --i)
+        QWidget::setTabOrder(stops.front(), stops[i]);
 }
 
 } // namespace tdfocusring

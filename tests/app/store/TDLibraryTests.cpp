@@ -5,6 +5,7 @@
 #include "app/store/TDLinkStore.h"
 #include "app/store/TDMediaStore.h"
 #include "app/store/TDProjectStore.h"
+#include "platform/foundation/ObservationRegistrar.h"
 
 #include <QDir>
 #include <QImage>
@@ -199,6 +200,42 @@ TEST(TDLibrary, DeletedNotesAndProjectsGoToTheTrashAndAreDeletedWhereThereIsNone
         EXPECT_FALSE(QFileInfo::exists(f.root.library() + "/Alpha"));
         EXPECT_FALSE(QFileInfo::exists("files/Alpha")) << "nothing lands in the working folder";
     }
+}
+
+// A project of many notes leaves the link list in one write, not one per note (each copied the
+// whole list: seconds for a project of thousands of notes); the other project's link stays.
+TEST(TDLibrary, DeletingAProjectOfManyNotesWritesTheLinksOnce)
+{
+    Library f;
+    auto big = apptest::makeProject("Big");
+    std::vector<std::shared_ptr<TDNote>> notes;
+    std::vector<TDLink> links = f.stores.linkStore->tdLinks();
+    for (int i = 0; i < 50; ++i) {
+        notes.push_back(TDNote::make(platform::Uuid::random(), big->id(), QString("N%1").arg(i),
+            apptest::fileUrl("/n"), platform::Date(800000000)));
+        links.push_back(TDLink { {}, {}, "https://a.example", platform::Uuid::random(), notes.back()->id() });
+    }
+    big->setTdNote(notes);
+    f.stores.projectStore->setTdProjects({ f.project, big });
+    f.stores.linkStore->setTdLinks(links);
+
+    int writes = 0;
+    platform::ObservationTracking tracking;
+    std::function<void()> watch = [&] {
+        tracking = platform::withObservationTracking([&] { f.stores.linkStore->tdLinks(); },
+            [&] {
+                ++writes;
+                watch();
+            });
+    };
+    watch();
+    bool done = false;
+    f.library.deleteProject(big, [&](auto deleted) { done = bool(deleted); });
+    tracking.cancel();
+    EXPECT_EQ(writes, 1);
+    ASSERT_EQ(f.stores.linkStore->tdLinks().size(), 1u);
+    EXPECT_EQ(f.stores.linkStore->tdLinks().front().tdNoteId, f.note->id());
+    ASSERT_TRUE(testsupport::waitUntil([&] { return done; }));
 }
 
 TEST(TDLibrary, MediaAndLinksChangeTheirRecordsAndSaveTheirFileOnce)

@@ -2,6 +2,7 @@
 #include "../ScreenTestSupport.h"
 #include "app/model/TDMedia.h"
 #include "app/model/TDNote.h"
+#include "app/screens/common/TDFocusRing.h"
 #include "app/screens/common/TDImageGrid.h"
 #include "app/screens/common/TDProjectDetailViewSectionTitle.h"
 #include "app/screens/common/TDToolbar.h"
@@ -12,10 +13,13 @@
 #include <QComboBox>
 #include <QDateTime>
 #include <QDialog>
+#include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 // The workspace under the toolbar that carries its actions, as the main window shows it, with two
 // notes, a quick-access entry and an image; light and dark.
@@ -108,4 +112,47 @@ TEST(TDProjectDetailViewKeyboard, EveryStopRingsIsNamedAndNoteRowsWorkFromTheKey
         view->createNoteSheet()->reject();
         EXPECT_TRUE(testsupport::waitUntil([&] { return view->savesInFlight() == 0; }));
     }
+}
+
+// The notes list puts its rows in the Tab order on each render, after the widgets below it when a
+// workspace opens, and in a new order when a note is added or renamed. The rows are moved last first
+// (front to back, Qt steps back over the children of every row already moved: seconds at thousands
+// of notes), and rows already in order are left as they are.
+TEST(TDProjectDetailViewKeyboard, NoteRowsTakeTheTabOrderGivenWhateverTheirOrderBefore)
+{
+    QWidget window;
+    auto* list = new QWidget(&window);
+    auto* below = new QPushButton(&window);
+    std::vector<QWidget*> rows;
+    for (int i = 0; i < 40; ++i) {
+        rows.push_back(new QWidget(list));
+        rows.back()->setFocusPolicy(Qt::TabFocus);
+        new QLabel(rows.back());
+        new QLabel(rows.back());
+    }
+    auto misplaced = [&] {
+        int count = 0;
+        QWidget* stop = list;
+        for (QWidget* expected : rows) {
+            do
+                stop = stop->nextInFocusChain();
+            while (stop->focusPolicy() == Qt::NoFocus);
+            count += stop != expected;
+        }
+        return count;
+    };
+    // Made before the rows, the button comes first in the chain; then a new order, then the same again.
+    tdfocusring::orderTabStops(list, rows);
+    EXPECT_EQ(misplaced(), 0);
+    std::rotate(rows.begin(), rows.begin() + 17, rows.end());
+    std::swap(rows[3], rows[30]);
+    tdfocusring::orderTabStops(list, rows);
+    EXPECT_EQ(misplaced(), 0);
+    tdfocusring::orderTabStops(list, rows);
+    EXPECT_EQ(misplaced(), 0);
+    // The widgets after the list still follow its last row.
+    QWidget* after = rows.back()->nextInFocusChain();
+    while (after->focusPolicy() == Qt::NoFocus && after != below)
+        after = after->nextInFocusChain();
+    EXPECT_EQ(after, below);
 }
