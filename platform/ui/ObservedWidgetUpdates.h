@@ -11,6 +11,7 @@
 
 #include <functional>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -53,13 +54,22 @@ public:
     std::vector<W*> reconcile(
         const std::vector<std::string>& keys, const Make& make, const Update& update = {})
     {
+        // Looked up by key: a list of thousands of rows is reconciled on every change.
+        std::unordered_map<std::string, QPointer<W>> existing;
+        existing.reserve(m_children.size());
+        for (auto& [key, widget] : m_children)
+            existing.emplace(key, widget);
         std::vector<std::pair<std::string, QPointer<W>>> next;
         next.reserve(keys.size());
         std::unordered_set<std::string> seen;
         for (const auto& key : keys) {
             if (!seen.insert(key).second)
                 continue;
-            W* widget = take(key);
+            W* widget = nullptr;
+            if (auto found = existing.find(key); found != existing.end()) {
+                widget = found->second;
+                existing.erase(found);
+            }
             if (!widget)
                 widget = make(key);
             if (!widget)
@@ -68,7 +78,7 @@ public:
                 update(widget, key);
             next.emplace_back(key, widget);
         }
-        for (auto& [key, widget] : m_children)
+        for (auto& [key, widget] : existing)
             discard(widget);
         m_children = std::move(next);
         return widgets();
@@ -100,7 +110,9 @@ public:
     {
         int index = firstIndex;
         for (W* widget : widgets()) {
-            if (layout->indexOf(widget) != index) {
+            // The item at its place first: asking the layout where a widget is walks all its items.
+            QLayoutItem* item = layout->itemAt(index);
+            if (!item || item->widget() != widget) {
                 layout->removeWidget(widget);
                 layout->insertWidget(index, widget);
             }
@@ -109,18 +121,6 @@ public:
     }
 
 private:
-    W* take(const std::string& key)
-    {
-        for (auto it = m_children.begin(); it != m_children.end(); ++it) {
-            if (it->first == key) {
-                W* widget = it->second;
-                m_children.erase(it);
-                return widget;
-            }
-        }
-        return nullptr;
-    }
-
     static void discard(W* widget)
     {
         if (!widget)
