@@ -174,6 +174,21 @@ TEST(ProgressiveJpegDecoder, AFileOfEndlessEmptyScansIsRefusedAtTheScanLimit)
         EXPECT_EQ(source.value()->frame(0).has_value(), accepted) << extra;
         EXPECT_EQ(ProgressiveJpegDecoder::decodePrefix(bytes).isSuccess(), accepted) << extra;
     }
+    // A CMYK file without a profile goes to Qt's reader, which is held to the same limit. Its
+    // components are named C, M, Y and K.
+    QFile file(QStringLiteral(TINDREL_SOURCE_DIR "/tests/data/images/cmyk-progressive.jpg"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray cmyk = file.readAll();
+    const QByteArray emptyCyanScan("\xFF\xDA\x00\x08\x01"
+                                   "C"
+                                   "\x00\x01\x01\x00",
+        10);
+    for (const int extra : { 10, maxJpegScans }) {
+        const QByteArray bytes = cmyk.first(cmyk.size() - 2) + emptyCyanScan.repeated(extra) + cmyk.last(2);
+        auto source = ImageSource::create(bytes);
+        ASSERT_TRUE(source.isSuccess());
+        EXPECT_EQ(source.value()->frame(0).has_value(), extra == 10) << extra;
+    }
 
     const QByteArray endless = padded(20 * maxJpegScans);
     ProgressiveJpegDecoder decoder;
