@@ -39,6 +39,13 @@ void ignoreMessage(j_common_ptr)
 {
 }
 
+// Called before each step of reading the scans.
+void stopPastScanLimit(j_common_ptr info)
+{
+    if (reinterpret_cast<j_decompress_ptr>(info)->input_scan_number > maxJpegScans)
+        exitByJump(info);
+}
+
 std::uint16_t read16(const unsigned char* p, bool littleEndian)
 {
     return littleEndian ? std::uint16_t(p[0] | p[1] << 8) : std::uint16_t(p[0] << 8 | p[1]);
@@ -249,6 +256,7 @@ struct DecodeState {
     QSize storedSize;
     JOCTET* icc = nullptr;
     unsigned iccLength = 0;
+    jpeg_progress_mgr progress {};
     // CMYK samples decoded as they are, for a conversion through the file's CMYK profile.
     bool cmyk = false;
     bool cmykInverted = false;
@@ -307,6 +315,8 @@ bool decodeInto(DecodeState& state, const QByteArray& data, int maxPixelSize, co
         return false;
     }
     startReading(state, data);
+    state.progress.progress_monitor = stopPastScanLimit;
+    info.progress = &state.progress;
 
     const qint64 pixels = qint64(info.image_width) * info.image_height;
     if (pixels > limits.maxPixelsPerFrame || pixels * 4 > limits.maxTotalBytes) {

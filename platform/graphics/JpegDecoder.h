@@ -17,6 +17,11 @@ enum class JpegFailure {
     corrupt,
 };
 
+// Each scan of a progressive JPEG costs a pass over every block of the image, however few bytes it
+// takes, so a small file of thousands of empty scans would keep a decoder busy for minutes. No
+// encoder writes anywhere near this many; a JPEG with more fails as corrupt.
+constexpr int maxJpegScans = 500;
+
 // What the markers before a JPEG's first scan say.
 struct JpegHeader {
     QSize storedSize; // before orientation

@@ -277,8 +277,12 @@ void ProgressiveJpegDecoder::consume()
         const int result = jpeg_consume_input(&info);
         if (result == JPEG_SUSPENDED)
             break;
-        if (result == JPEG_REACHED_EOI)
+        if (result == JPEG_REACHED_EOI) {
             state.inputComplete = true;
+        } else if (info.input_scan_number > maxJpegScans) {
+            fail(JpegFailure::corrupt);
+            return;
+        }
     }
 }
 

@@ -63,7 +63,7 @@ TEST_F(IRImageViewRetrieval, ACoverAppearsAndTheSecondViewIsServedFromMemoryWith
     first->setGeometry(0, 0, 120, 90);
     window.show();
     ASSERT_TRUE(testsupport::waitUntil([&] { return first->binder()->loadedImage != nullptr; }));
-    EXPECT_EQ(first->binder()->loadedImage->size(), platform::Size(40, 30));
+    EXPECT_EQ(first->binder()->loadedImage->size(), (platform::Size { 40, 30 }));
     EXPECT_EQ(first->binder()->fadeTransactionCount(), 1u) << "a loaded cover fades in";
     // The view re-renders on the main queue after the binder changed; on a busy machine the short
     // fade may be over before a poll sees it, so wait for its end state rather than its middle.

@@ -61,7 +61,7 @@ TEST_F(NetworkRetrieval, DeliversAnHttpImageThenFromMemoryThenFromDisk)
     auto first = retrieve(manager, url);
     ASSERT_TRUE(first->result && first->result->isSuccess());
     EXPECT_EQ(first->result->value().cacheType, CacheType::none);
-    EXPECT_EQ(first->result->value().image->pixelSize(), platform::Size(8, 6));
+    EXPECT_EQ(first->result->value().image->pixelSize(), (platform::Size { 8, 6 }));
     EXPECT_EQ(server.requestCount("/image.png"), 1);
     ASSERT_TRUE(waitUntil([&] { return QFile::exists(cache->filePathForKey(url.toString())); }));
 
@@ -75,7 +75,7 @@ TEST_F(NetworkRetrieval, DeliversAnHttpImageThenFromMemoryThenFromDisk)
     auto third = retrieve(IrisManager::create(downloader, freshCache), url);
     ASSERT_TRUE(third->result && third->result->isSuccess());
     EXPECT_EQ(third->result->value().cacheType, CacheType::disk);
-    EXPECT_EQ(third->result->value().image->pixelSize(), platform::Size(8, 6));
+    EXPECT_EQ(third->result->value().image->pixelSize(), (platform::Size { 8, 6 }));
     EXPECT_EQ(server.requestCount("/image.png"), 1);
     EXPECT_EQ(first->calls + second->calls + third->calls, 3);
 }

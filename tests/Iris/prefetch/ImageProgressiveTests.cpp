@@ -346,7 +346,7 @@ TEST_F(ProgressiveDownload, ShowsScansBeforeTheWholeFileArrives)
     releaseThroughScan(gate, file, 3);
     ASSERT_TRUE(waitUntil([&] { return !seen->partial.empty(); }, 10000));
     EXPECT_LE(seen->chunksAtPartial.front(), early);
-    EXPECT_EQ(seen->partial.front()->pixelSize(), platform::Size(320, 240));
+    EXPECT_EQ(seen->partial.front()->pixelSize(), (platform::Size { 320, 240 }));
     releaseThroughScan(gate, file, scans.size() - 1);
     ASSERT_TRUE(waitUntil([&] { return seen->partial.size() >= 2; }, 10000));
     EXPECT_LT(seen->chunksAtPartial.back(), chunks);
@@ -380,7 +380,7 @@ TEST_F(ProgressiveDownload, UpdatingStrategyDecidesWhatIsShown)
     auto gate = server.addSteppedChunks("/strategy.jpg", file.toStdString(), 1024);
     server.start();
     auto progressive = std::make_shared<ImageProgressive>(false, false, 0);
-    auto marker = platform::Image::createEmpty(platform::Size(1, 1));
+    auto marker = platform::Image::createEmpty(platform::Size { 1, 1 });
     auto owner = std::make_shared<int>(0);
     int asked = 0;
     progressive->onImageUpdated()->delegate<int>(owner, [&, marker](int&, std::shared_ptr<platform::Image>) {
@@ -405,7 +405,7 @@ TEST_F(ProgressiveDownload, EachViewGetsOnlyImagesMadeForItsOwnRequest)
     const QByteArray file = encode(picture(240, 180, true), true);
     auto gate = server.addSteppedChunks("/shared.jpg", file.toStdString(), 1024);
     server.start();
-    auto small = std::make_shared<ResizingImageProcessor>(platform::Size(24, 18));
+    auto small = std::make_shared<ResizingImageProcessor>(platform::Size { 24, 18 });
     auto plain
         = retrieve(QStringLiteral("/shared.jpg"), std::make_shared<ImageProgressive>(false, false, 0), gate);
     auto resized = retrieve(
@@ -426,9 +426,9 @@ TEST_F(ProgressiveDownload, EachViewGetsOnlyImagesMadeForItsOwnRequest)
     ASSERT_TRUE(waitUntil([&] { return plain->result && resized->result && closedDone; }, 10000));
     EXPECT_EQ(server.totalRequests(), 1);
     for (const auto& image : plain->partial)
-        EXPECT_EQ(image->pixelSize(), platform::Size(240, 180));
+        EXPECT_EQ(image->pixelSize(), (platform::Size { 240, 180 }));
     for (const auto& image : resized->partial)
-        EXPECT_EQ(image->pixelSize(), platform::Size(24, 18));
+        EXPECT_EQ(image->pixelSize(), (platform::Size { 24, 18 }));
     EXPECT_EQ(closedRefreshes, 0);
 }
 
@@ -460,6 +460,6 @@ TEST_F(ProgressiveDownload, ACutOrCorruptedFileEndsOnceAndCachesNothingBroken)
     cache->ioQueue()->sync([] {});
     // Like other decoders, libjpeg makes what it can of damaged scan data.
     ASSERT_TRUE(damaged->result->isSuccess());
-    EXPECT_EQ(damaged->result->value().image->pixelSize(), platform::Size(320, 240));
+    EXPECT_EQ(damaged->result->value().image->pixelSize(), (platform::Size { 320, 240 }));
     EXPECT_EQ(cache->lookUpMemory(key, IrisParsedOptionsInfo()), damaged->result->value().image);
 }

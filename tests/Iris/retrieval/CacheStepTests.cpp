@@ -30,7 +30,7 @@ public:
     {
         ++*runs;
         if (m_empty)
-            return platform::Image::createEmpty(platform::Size(10, 10));
+            return platform::Image::createEmpty(platform::Size { 10, 10 });
         return DefaultImageProcessor::shared()->process(item, options);
     }
 
@@ -170,7 +170,7 @@ TEST_F(CacheStep, OnlyFromCacheMissFailsWithoutLoading)
     auto fromQueue = std::make_shared<Outcome>();
     fromQueue->expectedQueue = queue;
     int callsAtReturn = -1;
-    queue->sync([&] {
+    queue->sync([&, source = source] {
         manager->retrieveSource(source,
             IrisOptionsInfo { Item::onlyFromCache(), Item::callbackQueue(CallbackQueue::dispatch(queue)) },
             {}, {}, fromQueue->completion(fromQueue));
@@ -271,7 +271,7 @@ TEST_F(CacheStep, ASeparateOriginalCacheIsConsultedWithTheDefaultProcessor)
 
     auto outcome = retrieve(source, IrisOptionsInfo { Item::originalCache(originals), Item::waitForCache() });
     ASSERT_TRUE(outcome->succeeded());
-    EXPECT_EQ(outcome->value().image->pixelSize(), platform::Size(32, 24));
+    EXPECT_EQ(outcome->value().image->pixelSize(), (platform::Size { 32, 24 }));
     EXPECT_EQ(*calls, 1) << "nothing was loaded";
     EXPECT_EQ(cache->cacheTypeOfKey("kept"), CacheType::memory);
 }
@@ -374,11 +374,11 @@ TEST_F(CacheStep, AProcessedKeyNeverServesAnUnprocessedImage)
     ASSERT_TRUE(second->wait());
     for (const auto& outcome : { first, second }) {
         ASSERT_TRUE(outcome->succeeded());
-        EXPECT_EQ(outcome->value().image->pixelSize(), platform::Size(4, 4));
+        EXPECT_EQ(outcome->value().image->pixelSize(), (platform::Size { 4, 4 }));
     }
     auto inMemory = fresh->cache()->lookUpMemory("original", IrisParsedOptionsInfo(options));
     ASSERT_TRUE(inMemory);
-    EXPECT_EQ(inMemory->pixelSize(), platform::Size(4, 4));
+    EXPECT_EQ(inMemory->pixelSize(), (platform::Size { 4, 4 }));
 }
 
 TEST_F(CacheStep, AnEmptyImageIsNeverDeliveredAsSuccess)
@@ -423,16 +423,16 @@ TEST_F(CacheStep, TheModifierChangesOnlyWhatTheCallerGets)
         Item::waitForCache() };
     auto loaded = retrieve(source, options);
     ASSERT_TRUE(loaded->succeeded());
-    EXPECT_EQ(loaded->value().image->size(), platform::Size(4, 4));
+    EXPECT_EQ(loaded->value().image->size(), (platform::Size { 4, 4 }));
     EXPECT_EQ(loaded->value().data(), std::optional<QByteArray>(jpegData(64, 48)));
     auto hit = retrieve(source, options);
     ASSERT_TRUE(hit->succeeded());
     EXPECT_EQ(hit->value().cacheType, CacheType::memory);
-    EXPECT_EQ(hit->value().image->size(), platform::Size(4, 4));
+    EXPECT_EQ(hit->value().image->size(), (platform::Size { 4, 4 }));
     // A hit's bytes are those of the image the caller got.
     EXPECT_EQ(QImage::fromData(*hit->value().data()).size(), QSize(4, 4));
     IrisParsedOptionsInfo plain;
-    EXPECT_EQ(cache->lookUpMemory("mod", plain)->size(), platform::Size(64, 48));
+    EXPECT_EQ(cache->lookUpMemory("mod", plain)->size(), (platform::Size { 64, 48 }));
 }
 
 TEST_F(CacheStep, WithoutACompletionTheImageIsStillLoadedAndStored)

@@ -65,7 +65,7 @@ TEST_F(LocalFileRetrieval, ReadsProcessesStoresAndHitsBothTiers)
     ASSERT_TRUE(first->succeeded()) << first->error().localizedDescription().toStdString();
     EXPECT_TRUE(first->onMainThread);
     EXPECT_EQ(first->value().cacheType, CacheType::none);
-    EXPECT_EQ(first->value().image->size(), platform::Size(64, 48));
+    EXPECT_EQ(first->value().image->size(), (platform::Size { 64, 48 }));
     EXPECT_EQ(first->value().source, source);
     EXPECT_EQ(first->value().originalSource, source);
     EXPECT_EQ(first->value().data(), std::optional<QByteArray>(jpegData(64, 48)));
@@ -89,7 +89,7 @@ TEST_F(LocalFileRetrieval, ReadsProcessesStoresAndHitsBothTiers)
     ASSERT_TRUE(third->succeeded());
     EXPECT_TRUE(third->onMainThread);
     EXPECT_EQ(third->value().cacheType, CacheType::disk);
-    EXPECT_EQ(third->value().image->size(), platform::Size(64, 48));
+    EXPECT_EQ(third->value().image->size(), (platform::Size { 64, 48 }));
     EXPECT_EQ(freshCache->cacheTypeOfKey(key), CacheType::memory);
     Outcome::settle(freshManager);
     EXPECT_EQ(third->calls, 1);
@@ -123,7 +123,7 @@ TEST_F(LocalFileRetrieval, ManyFilesAtOnceEachGetTheirOwnImage)
         ASSERT_TRUE(outcomes[std::size_t(i)]->wait());
         ASSERT_TRUE(outcomes[std::size_t(i)]->succeeded());
         const std::shared_ptr<platform::Image>& image = outcomes[std::size_t(i)]->value().image;
-        EXPECT_EQ(image->size(), platform::Size(40 + i, 30));
+        EXPECT_EQ(image->size(), (platform::Size { 40.0 + i, 30 }));
         const QColor shown = image->bitmap()->image().pixelColor(10, 10);
         EXPECT_NEAR(shown.red(), colors[std::size_t(i)].red(), 8);
         EXPECT_NEAR(shown.green(), colors[std::size_t(i)].green(), 8);
@@ -146,7 +146,7 @@ TEST_F(LocalFileRetrieval, HeicAndAvifFilesLoadWholeAndDownsampled)
             IrisOptionsInfo { IrisOptionsInfoItem::processor(
                 std::make_shared<DownsamplingImageProcessor>(platform::Size { 16, 16 })) });
         for (const auto& [outcome, size] :
-            { std::pair(whole, platform::Size(64, 48)), std::pair(small, platform::Size(16, 12)) }) {
+            { std::pair(whole, platform::Size { 64, 48 }), std::pair(small, platform::Size { 16, 12 }) }) {
             ASSERT_TRUE(outcome->wait());
             ASSERT_TRUE(outcome->succeeded()) << outcome->error().localizedDescription().toStdString();
             EXPECT_EQ(outcome->value().image->size(), size);

@@ -175,7 +175,7 @@ TEST(IRBuilder, EachSetterWritesItsOwnField)
 TEST(IRBuilder, ComposesProcessorsAndPicksSerializers)
 {
     ScopedManager scope;
-    const auto down = std::make_shared<DownsamplingImageProcessor>(platform::Size(50, 50));
+    const auto down = std::make_shared<DownsamplingImageProcessor>(platform::Size { 50, 50 });
     const auto blackWhite = std::make_shared<BlackWhiteProcessor>();
     const auto blur = std::make_shared<BlurImageProcessor>(4);
     auto identifier = [](const IR::Builder& builder) { return builder.options().processor->identifier(); };

@@ -90,7 +90,7 @@ TEST_F(ImageSettingOverNetwork, AProgressiveJpegUpdatesTheViewAsItArrives)
     gate->releaseChunks(std::size_t(scans.at(3)) / chunkBytes);
     ASSERT_TRUE(waitUntil([&] { return view.image() != nullptr; }, 10000));
     EXPECT_TRUE(outcome.results.empty()) << "shown before the download ended";
-    EXPECT_EQ(view.image()->pixelSize(), platform::Size(320, 240));
+    EXPECT_EQ(view.image()->pixelSize(), (platform::Size { 320, 240 }));
     const auto partial = view.image();
 
     gate->releaseChunks(1000);

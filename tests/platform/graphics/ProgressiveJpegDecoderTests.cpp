@@ -154,6 +154,52 @@ TEST(ProgressiveJpegDecoder, HostileInputFailsCleanly)
     EXPECT_TRUE(ProgressiveJpegDecoder::decodePrefix(data, tight).isFailure());
 }
 
+// Each scan costs a pass over the whole image however few bytes it takes: a file padded with
+// thousands of empty scans is refused by both decoders, which stop reading at the limit, while a few
+// extra scans still decode.
+TEST(ProgressiveJpegDecoder, AFileOfEndlessEmptyScansIsRefusedAtTheScanLimit)
+{
+    const QByteArray data = encode(picture(64, 48), true);
+    ASSERT_TRUE(data.endsWith(QByteArray("\xFF\xD9", 2)));
+    const int usual = int(sosPositions(data).size());
+    // An AC scan of the first component that holds no data at all.
+    const QByteArray emptyScan("\xFF\xDA\x00\x08\x01\x01\x00\x01\x01\x00", 10);
+    auto padded
+        = [&](int extra) { return data.first(data.size() - 2) + emptyScan.repeated(extra) + data.last(2); };
+    for (const int extra : { 10, maxJpegScans - usual, maxJpegScans - usual + 1 }) {
+        const QByteArray bytes = padded(extra);
+        const bool accepted = usual + extra <= maxJpegScans;
+        auto source = ImageSource::create(bytes);
+        ASSERT_TRUE(source.isSuccess());
+        EXPECT_EQ(source.value()->frame(0).has_value(), accepted) << extra;
+        EXPECT_EQ(ProgressiveJpegDecoder::decodePrefix(bytes).isSuccess(), accepted) << extra;
+    }
+    // A CMYK file without a profile goes to Qt's reader, which is held to the same limit
+    // (cmyk-progressive.jpg: cmyk-with-profile.jpg without its profile, made progressive by
+    // jpegtran). Its first component is named "C" (0x43).
+    QFile file(QStringLiteral(TINDREL_SOURCE_DIR "/tests/data/images/cmyk-progressive.jpg"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray cmyk = file.readAll();
+    const QByteArray emptyCyanScan("\xFF\xDA\x00\x08\x01\x43\x00\x01\x01\x00", 10);
+    for (const int extra : { 10, maxJpegScans }) {
+        const QByteArray bytes = cmyk.first(cmyk.size() - 2) + emptyCyanScan.repeated(extra) + cmyk.last(2);
+        auto source = ImageSource::create(bytes);
+        ASSERT_TRUE(source.isSuccess());
+        EXPECT_EQ(source.value()->frame(0).has_value(), extra == 10) << extra;
+    }
+
+    const QByteArray endless = padded(20 * maxJpegScans);
+    ProgressiveJpegDecoder decoder;
+    int mostScans = 0;
+    for (qsizetype offset = 0; offset < endless.size() && !decoder.failure(); offset += 1000) {
+        decoder.append(
+            QByteArrayView(endless).sliced(offset, std::min<qsizetype>(1000, endless.size() - offset)));
+        mostScans = std::max(mostScans, decoder.completedScans());
+    }
+    EXPECT_EQ(decoder.failure(), JpegFailure::corrupt);
+    EXPECT_LE(mostScans, maxJpegScans);
+}
+
 // The files kept for fuzzing decode without crashing. As for the fuzzer, the first byte of each
 // picks the size of the pieces the JPEG after it arrives in.
 TEST(ProgressiveJpegDecoder, FuzzCorpusDecodesWithoutCrashing)
