@@ -18,10 +18,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     platform::ProgressiveJpegDecoder decoder(limits);
     const char* bytes = reinterpret_cast<const char*>(data + 1);
     std::size_t remaining = size - 1;
+    int rendered = -1;
     while (remaining > 0) {
         const std::size_t count = std::min(piece, remaining);
         decoder.append(QByteArrayView(bytes, qsizetype(count)));
-        decoder.render();
+        // As the downloader does: a new picture only once another scan is in.
+        if (decoder.completedScans() != rendered) {
+            rendered = decoder.completedScans();
+            decoder.render();
+        }
         bytes += count;
         remaining -= count;
     }

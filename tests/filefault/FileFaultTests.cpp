@@ -98,7 +98,7 @@ struct Library {
         for (const auto& [title, text] :
             { std::pair { "Draft", "words" }, std::pair { "Second", "more\n" } }) {
             bool answered = false;
-            library->createNote(alpha(), title, [&](auto made) {
+            library->createNote(alpha(), title, [&, text = text](auto made) {
                 EXPECT_TRUE(made);
                 EXPECT_TRUE(TDNoteTextFile::write(made.value()->contentURL(), text));
                 texts[made.value()->id()] = text;
