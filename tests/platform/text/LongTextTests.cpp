@@ -11,6 +11,8 @@
 
 #include <malloc.h>
 
+#include <chrono>
+
 #include <map>
 #include <random>
 
@@ -257,6 +259,47 @@ TEST(LongText, KeystrokesReleaseTheLayoutsTheyReplace)
     stack.manager.setLayoutCacheLimit(4'000'000);
     EXPECT_LE(
         stack.manager.layoutCacheBytes(), 4'000'000 + stack.manager.textLayoutFragment(0)->memoryCost());
+}
+
+// A line of figures has no strong character to take its direction from: a keystroke in it must
+// not read the whole line again to find that out.
+TEST(LongText, KeystrokesInALongLineOfFiguresCostTheSameAtTenTimesItsLength)
+{
+    auto figures = [](int count) { return QStringLiteral("12,345.67\t").repeated(count); };
+    auto typing = [](Stack& stack) {
+        std::chrono::nanoseconds fastest = std::chrono::nanoseconds::max();
+        for (int round = 0; round < 3; ++round) {
+            const auto start = std::chrono::steady_clock::now();
+            for (int i = 0; i < 40; ++i) {
+                const TextLocation end = stack.storage.length();
+                stack.storage.replaceCharacters(TextRange(end), AttributedString("8"));
+                stack.caret(end + 1);
+            }
+            fastest = std::min(fastest, std::chrono::steady_clock::now() - start);
+        }
+        return double(fastest.count());
+    };
+    Stack shorter(figures(20'000), TextContainer::unboundedExtent);
+    Stack longer(figures(200'000), TextContainer::unboundedExtent);
+    EXPECT_LT(typing(longer) / typing(shorter), 3.0);
+
+    // Strong characters typed before or after the figures, and taken away, still decide.
+    const TextLocation end = longer.storage.length();
+    auto direction = [&] {
+        longer.caret(0);
+        return longer.manager.baseWritingDirection(0);
+    };
+    EXPECT_EQ(direction(), Qt::LeftToRight);
+    longer.storage.replaceCharacters(TextRange(end), AttributedString(QString::fromUtf8("\u05D0")));
+    EXPECT_EQ(direction(), Qt::RightToLeft);
+    longer.storage.replaceCharacters(TextRange(5), AttributedString("a"));
+    EXPECT_EQ(direction(), Qt::LeftToRight);
+    longer.storage.replaceCharacters(TextRange(5, 6), AttributedString());
+    EXPECT_EQ(direction(), Qt::RightToLeft);
+    longer.storage.replaceCharacters(TextRange(0), AttributedString(QString::fromUtf8("\u2066a\u2069")));
+    EXPECT_EQ(direction(), Qt::RightToLeft) << "a letter inside an isolate does not count";
+    longer.storage.replaceCharacters(TextRange(end + 3, end + 4), AttributedString());
+    EXPECT_EQ(direction(), Qt::LeftToRight);
 }
 
 TEST(LongText, TwentyMegabyteLineLaysOutWhatIsReachedAndKeepsItInPlace)
