@@ -11,8 +11,10 @@
 // - 20,000 rendering attributes (spelling marks) added, against 10,000;
 // - a click and a drag of 200 mouse moves along a 4,000-character line of Latin, Arabic and emoji,
 //   against a scan of every caret of the line with QTextLine::cursorToX for each point.
+// - keystrokes at the end of a line of figures (no letter) of 1, 10 and 100 MB, against the same in
+//   a line of words.
 // With --longline MB it runs only ours on a line of that size, for a profiler; with --clicks only
-// the clicks.
+// the clicks, with --figures only the lines of figures.
 
 #include "bench/support/Compare.h"
 #include "bench/support/Document.h"
@@ -318,6 +320,38 @@ void longLines(std::vector<int> sizes = { 1, 5, 20, 100 }, bool baseline = true)
               .arg(sizes.front()));
 }
 
+// Keystrokes at the end of a single line of figures, tabs and punctuation (no letter, so no strong
+// character to take the line's direction from) of 1, 10 and 100 MB, against the same in a line of
+// words of that size, whose direction its first character gives.
+void figureLines()
+{
+    print(QStringLiteral("lines of figures: keystrokes at the end, unwrapped, against a line of words "
+                         "of the same size"));
+    std::vector<double> p99s;
+    for (const int megabytes : { 1, 10, 100 }) {
+        double p99[2] = {};
+        for (const bool figures : { false, true }) {
+            const QString unit = figures ? QStringLiteral("12,345.67\t") : QStringLiteral("word ");
+            auto typist = std::make_unique<Typist>(unit.repeated(megabytes * 1'000'000 / unit.size()), false);
+            const TextLocation end = typist->storage.length();
+            typist->show(QRectF(0, 0, screenWidth, screenHeight));
+            typist->type(end);
+            std::vector<double> keys;
+            for (int i = 1; i <= 300; ++i)
+                keys.push_back(typist->type(end + i));
+            p99[figures] = bench::percentile(keys, 0.99);
+        }
+        p99s.push_back(p99[1]);
+        print(QStringLiteral("%1 MB: keystroke p99 %2 ms in figures, %3 ms in words, ratio %4")
+                  .arg(megabytes)
+                  .arg(p99[1], 0, 'f', 2)
+                  .arg(p99[0], 0, 'f', 2)
+                  .arg(p99[1] / p99[0], 0, 'f', 2));
+    }
+    print(QStringLiteral("lines of figures: keystroke p99 at 100 MB / at 1 MB %1 (target <= 1.5)")
+              .arg(p99s.back() / p99s.front(), 0, 'f', 2));
+}
+
 void memoryAcrossKeystrokes()
 {
     QString text;
@@ -450,6 +484,11 @@ int main(int argc, char** argv)
         return 0;
     }
 
+    if (argc >= 2 && QByteArray(argv[1]) == "--figures") {
+        figureLines();
+        return 0;
+    }
+
     if (argc >= 2 && QByteArray(argv[1]) == "--clicks") {
         clicksInAMixedLine();
         return 0;
@@ -550,6 +589,7 @@ int main(int argc, char** argv)
     }
 
     longLines();
+    figureLines();
     memoryAcrossKeystrokes();
     renderingAttributes();
     clicksInAMixedLine();

@@ -38,11 +38,18 @@ TextLocation adjusted(TextLocation at, TextRange replaced, qint64 inserted)
     return replaced.location + inserted;
 }
 
-// The direction of the first strong character of `text` outside isolates, `isolates` being how
-// many are open where it starts; none when it has none.
-std::optional<Qt::LayoutDirection> strongDirection(QStringView text, int& isolates)
+struct StrongCharacter {
+    qsizetype start = 0;
+    qsizetype end = 0;
+    Qt::LayoutDirection direction = Qt::LeftToRight;
+};
+
+// The first strong character of `text` outside isolates, `isolates` being how many are open where
+// it starts; none when it has none. `sawIsolates` is set when an isolate control was read.
+std::optional<StrongCharacter> firstStrongCharacter(QStringView text, int& isolates, bool& sawIsolates)
 {
     for (qsizetype i = 0; i < text.size(); ++i) {
+        const qsizetype start = i;
         char32_t code = text[i].unicode();
         if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
             code = QChar::surrogateToUcs4(text[i], text[i + 1]);
@@ -53,18 +60,20 @@ std::optional<Qt::LayoutDirection> strongDirection(QStringView text, int& isolat
         case QChar::DirRLI:
         case QChar::DirFSI:
             ++isolates;
+            sawIsolates = true;
             break;
         case QChar::DirPDI:
             isolates = std::max(0, isolates - 1);
+            sawIsolates = true;
             break;
         case QChar::DirL:
             if (isolates == 0)
-                return Qt::LeftToRight;
+                return StrongCharacter { start, i + 1, Qt::LeftToRight };
             break;
         case QChar::DirR:
         case QChar::DirAL:
             if (isolates == 0)
-                return Qt::RightToLeft;
+                return StrongCharacter { start, i + 1, Qt::RightToLeft };
             break;
         default:
             break;
@@ -73,25 +82,36 @@ std::optional<Qt::LayoutDirection> strongDirection(QStringView text, int& isolat
     return std::nullopt;
 }
 
-// The direction of a paragraph's first strong character outside isolates; left to right when it
-// has none.
-Qt::LayoutDirection directionOf(const TextContentStorage& storage, TextRange content)
+// The direction of the first strong character of `text` outside isolates; none when it has none.
+std::optional<Qt::LayoutDirection> strongDirection(QStringView text, int& isolates)
+{
+    bool sawIsolates = false;
+    const auto strong = firstStrongCharacter(text, isolates, sawIsolates);
+    return strong ? std::optional(strong->direction) : std::nullopt;
+}
+
+// The first strong character outside isolates in `range` of the storage, as a location range.
+std::optional<StrongCharacter> firstStrongCharacter(
+    const TextContentStorage& storage, TextRange range, bool& sawIsolates)
 {
     int isolates = 0;
-    for (TextLocation at = content.location; at < content.endLocation;) {
-        TextLocation end = std::min(content.endLocation, at + directionWindow);
+    for (TextLocation at = range.location; at < range.endLocation;) {
+        TextLocation end = std::min(range.endLocation, at + directionWindow);
         QString window = storage.substring(TextRange(at, end));
         // A character outside the Basic Multilingual Plane is read whole, never split between
         // two windows.
-        if (end < content.endLocation && window.back().isHighSurrogate()) {
+        if (end < range.endLocation && window.back().isHighSurrogate()) {
             window += storage.substring(TextRange(end, end + 1));
             ++end;
         }
-        if (const auto direction = strongDirection(window, isolates))
-            return *direction;
+        if (auto strong = firstStrongCharacter(window, isolates, sawIsolates)) {
+            strong->start += at;
+            strong->end += at;
+            return strong;
+        }
         at = end;
     }
-    return Qt::LeftToRight;
+    return std::nullopt;
 }
 
 } // namespace
@@ -249,6 +269,7 @@ void TextLayoutManager::dropCache()
 {
     m_cache.clear();
     m_recency.clear();
+    m_directions.clear();
     m_cacheBytes = 0;
     m_widestLine = 0;
 }
@@ -341,7 +362,7 @@ TextLayoutFragment::LayoutInput TextLayoutManager::layoutInput(
             int isolates = 0;
             input.direction = strongDirection(input.content.string(), isolates).value_or(Qt::LeftToRight);
         } else {
-            input.direction = directionOf(*m_storage, content);
+            input.direction = paragraphDirection(paragraph.identifier, content);
         }
     }
     TextContentStorage* storage = m_storage;
@@ -771,8 +792,42 @@ Qt::LayoutDirection TextLayoutManager::baseWritingDirection(TextLocation locatio
         it != m_cache.end() && it->second.fragment->state() == TextLayoutFragment::State::layoutAvailable)
         return it->second.fragment->baseWritingDirection();
     const TextRange range = m_storage->layoutParagraphRange(index);
-    return directionOf(
-        *m_storage, TextRange(range.location, range.endLocation - m_storage->terminatorLength(index)));
+    return paragraphDirection(m_storage->layoutParagraphIdentifier(index),
+        TextRange(range.location, range.endLocation - m_storage->terminatorLength(index)));
+}
+
+Qt::LayoutDirection TextLayoutManager::paragraphDirection(quint32 identifier, TextRange content) const
+{
+    // Left to right when the paragraph has no strong character outside isolates.
+    if (auto it = m_directions.find(identifier); it != m_directions.end()) {
+        DirectionEvidence& evidence = it->second;
+        if (!evidence.unread)
+            return evidence.direction;
+        // Only what the edits put in can hold a strong character before the one known.
+        const TextRange unread(
+            std::clamp(content.location + evidence.unread->location, content.location, content.endLocation),
+            std::clamp(
+                content.location + evidence.unread->endLocation, content.location, content.endLocation));
+        bool sawIsolates = false;
+        const auto strong = firstStrongCharacter(*m_storage, unread, sawIsolates);
+        if (!sawIsolates) {
+            evidence.unread.reset();
+            if (strong)
+                evidence = { strong->start - content.location, strong->end - content.location,
+                    strong->direction, {} };
+            return evidence.direction;
+        }
+        m_directions.erase(it);
+    }
+    bool sawIsolates = false;
+    const auto strong = firstStrongCharacter(*m_storage, content, sawIsolates);
+    const Qt::LayoutDirection direction = strong ? strong->direction : Qt::LeftToRight;
+    if (content.length() > directionWindow && !sawIsolates) {
+        m_directions[identifier] = strong ? DirectionEvidence { strong->start - content.location,
+            strong->end - content.location, direction, {} }
+                                          : DirectionEvidence {};
+    }
+    return direction;
 }
 
 QRectF TextLayoutManager::usageBoundsForTextContainer() const
@@ -802,8 +857,37 @@ void TextLayoutManager::storageParagraphsDidChange(const ParagraphChange& change
     }
     // A paragraph that changed gets a new identifier, so its old fragment must go now or it would
     // stay in the cache, unreachable, until pushed out.
-    for (const quint32 identifier : change.retired)
+    for (const quint32 identifier : change.retired) {
         eraseEntry(identifier);
+        m_directions.erase(identifier);
+    }
+    for (const ParagraphChange::Edit& edit : change.edited) {
+        auto it = m_directions.find(edit.from);
+        if (it == m_directions.end())
+            continue;
+        DirectionEvidence evidence = std::move(it->second);
+        m_directions.erase(it);
+        const TextRange replaced(edit.start, edit.start + edit.removed);
+        const bool found = evidence.strongStart >= 0;
+        // After the strong character an edit changes nothing of the direction; over it, the
+        // paragraph is read again; before it (or anywhere, with none), only its new text is.
+        if (found && replaced.endLocation > evidence.strongStart && replaced.location < evidence.strongEnd)
+            continue;
+        if (!found || replaced.endLocation <= evidence.strongStart) {
+            if (found) {
+                evidence.strongStart += edit.inserted - edit.removed;
+                evidence.strongEnd += edit.inserted - edit.removed;
+            }
+            TextRange unread(edit.start, edit.start + edit.inserted);
+            if (evidence.unread) {
+                unread = unread.united(TextRange(adjusted(evidence.unread->location, replaced, edit.inserted),
+                    adjusted(evidence.unread->endLocation, replaced, edit.inserted)));
+            }
+            if (!unread.isEmpty())
+                evidence.unread = unread;
+        }
+        m_directions.insert_or_assign(edit.to, std::move(evidence));
+    }
     for (const ParagraphChange::Edit& edit : change.edited) {
         auto it = m_cache.find(edit.from);
         if (it == m_cache.end())

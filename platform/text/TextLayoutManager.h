@@ -194,11 +194,25 @@ private:
     void trimCache(quint32 keep);
     void enumerateRowSegments(const TextLayoutFragment& fragment, qsizetype row, TextRange range,
         SegmentType type, bool extendToTrailing, bool extendFromLeading, std::vector<QRectF>& frames) const;
+    // The direction of the paragraph `identifier`, whose content is `content`.
+    Qt::LayoutDirection paragraphDirection(quint32 identifier, TextRange content) const;
 
     struct CacheEntry {
         std::shared_ptr<TextLayoutFragment> fragment;
         std::list<quint32>::iterator position;
         qint64 cost = 0;
+    };
+
+    // Where a long paragraph's first strong character is, so that an edit does not read the
+    // paragraph again up to it, which a line of digits and spaces would have read whole per
+    // keystroke. Offsets from the paragraph's start; kept only for paragraphs without direction
+    // isolates before that character.
+    struct DirectionEvidence {
+        qint64 strongStart = -1; // none found
+        qint64 strongEnd = -1;
+        Qt::LayoutDirection direction = Qt::LeftToRight;
+        // Text edits put before the strong character (or anywhere, when there is none), not read yet.
+        std::optional<TextRange> unread;
     };
 
     TextContentStorage* m_storage = nullptr;
@@ -215,6 +229,7 @@ private:
     std::vector<TextSelection> m_selections;
     FragmentFactory m_factory;
     std::unordered_map<quint32, CacheEntry> m_cache;
+    mutable std::unordered_map<quint32, DirectionEvidence> m_directions;
     std::list<quint32> m_recency; // most recently used first
     qint64 m_cacheBytes = 0;
     qint64 m_cacheLimit = 0;

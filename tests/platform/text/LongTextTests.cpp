@@ -259,6 +259,35 @@ TEST(LongText, KeystrokesReleaseTheLayoutsTheyReplace)
         stack.manager.layoutCacheBytes(), 4'000'000 + stack.manager.textLayoutFragment(0)->memoryCost());
 }
 
+// A long line's direction is kept across keystrokes (a line of figures would otherwise be read
+// whole for it at each one; `bench_textlayer --figures` measures that): strong characters typed
+// before or after the figures, or over the one that decides, and isolates, still decide.
+TEST(LongText, TheDirectionOfALongLineFollowsTheStrongCharactersTypedAndRemoved)
+{
+    Stack longer(QStringLiteral("12,345.67\t").repeated(20'000), TextContainer::unboundedExtent);
+    for (int i = 0; i < 3; ++i) {
+        const TextLocation end = longer.storage.length();
+        longer.storage.replaceCharacters(TextRange(end), AttributedString("8"));
+        longer.caret(end + 1);
+    }
+    const TextLocation end = longer.storage.length();
+    auto direction = [&] {
+        longer.caret(0);
+        return longer.manager.baseWritingDirection(0);
+    };
+    EXPECT_EQ(direction(), Qt::LeftToRight);
+    longer.storage.replaceCharacters(TextRange(end), AttributedString(QString::fromUtf8("\u05D0")));
+    EXPECT_EQ(direction(), Qt::RightToLeft);
+    longer.storage.replaceCharacters(TextRange(5), AttributedString("a"));
+    EXPECT_EQ(direction(), Qt::LeftToRight);
+    longer.storage.replaceCharacters(TextRange(5, 6), AttributedString());
+    EXPECT_EQ(direction(), Qt::RightToLeft);
+    longer.storage.replaceCharacters(TextRange(0), AttributedString(QString::fromUtf8("\u2066a\u2069")));
+    EXPECT_EQ(direction(), Qt::RightToLeft) << "a letter inside an isolate does not count";
+    longer.storage.replaceCharacters(TextRange(end + 3, end + 4), AttributedString());
+    EXPECT_EQ(direction(), Qt::LeftToRight);
+}
+
 TEST(LongText, TwentyMegabyteLineLaysOutWhatIsReachedAndKeepsItInPlace)
 {
     const QString text = words(4'000'000);
