@@ -81,6 +81,10 @@ public:
         for (auto& [key, widget] : existing)
             discard(widget);
         m_children = std::move(next);
+        m_positions.clear();
+        m_positions.reserve(m_children.size());
+        for (std::size_t i = 0; i < m_children.size(); ++i)
+            m_positions.emplace(m_children[i].first, i);
         return widgets();
     }
 
@@ -96,11 +100,8 @@ public:
 
     W* child(const std::string& key) const
     {
-        for (const auto& [existing, widget] : m_children) {
-            if (existing == key)
-                return widget;
-        }
-        return nullptr;
+        const auto found = m_positions.find(key);
+        return found == m_positions.end() ? nullptr : m_children[found->second].second.data();
     }
 
     std::size_t size() const { return m_children.size(); }
@@ -133,6 +134,7 @@ private:
     }
 
     std::vector<std::pair<std::string, QPointer<W>>> m_children;
+    std::unordered_map<std::string, std::size_t> m_positions; // where each key is in m_children
 };
 
 } // namespace platform

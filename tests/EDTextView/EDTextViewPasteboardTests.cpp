@@ -205,7 +205,7 @@ TEST(EDTextViewPasteboard, DragImageShowsTheRangeOnly)
     // Two rows: the end of the first and the start of the second.
     EXPECT_GT(frame.height(), 1.5 * testFont().pixelSize());
     EXPECT_LT(frame.height(), 3 * QFontMetricsF(testFont()).lineSpacing());
-    auto inked = [&](QRect area) {
+    auto inked = [&, &picture = picture](QRect area) {
         for (int y = area.top(); y <= area.bottom(); ++y)
             for (int x = area.left(); x <= area.right(); ++x)
                 if (picture.pixelColor(x, y).alpha() > 0)

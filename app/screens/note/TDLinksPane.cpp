@@ -26,6 +26,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <unordered_set>
 
 TDLinksPane::TDLinksPane(
     std::shared_ptr<TDNote> note, std::shared_ptr<TDProject> project, TDStores stores, QWidget* parent)
@@ -242,12 +243,13 @@ void TDLinksPane::render()
         int index;
     };
     std::vector<Leaving> leaving;
+    const std::unordered_set<std::string> staying(keys.begin(), keys.end());
     int kept = 0;
     for (const std::string& key : m_cardKeys) {
         TDLinkCard* card = m_cards.child(key);
         if (!card)
             continue;
-        if (std::find(keys.begin(), keys.end(), key) != keys.end()) {
+        if (staying.contains(key)) {
             ++kept;
             continue;
         }

@@ -367,8 +367,9 @@ TEST_F(TDLinksPaneTest, TheStopsRingAreNamedAndThePopoverGivesTheKeysBack)
         EXPECT_EQ(opened, (QList<QUrl> { QUrl("https://example.com/a") }));
         for (auto [key, modifiers] :
             { std::pair { Qt::Key_F10, Qt::ShiftModifier }, { Qt::Key_Menu, Qt::NoModifier } }) {
-            EXPECT_EQ(
-                menutest::menuFrom([&] { QTest::keyClick(card, key, modifiers); }), QStringList({ "Delete" }))
+            EXPECT_EQ(menutest::menuFrom(
+                          [&, key = key, modifiers = modifiers] { QTest::keyClick(card, key, modifiers); }),
+                QStringList({ "Delete" }))
                 << key;
             window->activateWindow();
             ASSERT_TRUE(QTest::qWaitForWindowActive(window));
