@@ -185,8 +185,10 @@ std::optional<int> GifDecoder::delayCentiseconds(int index) const
 
 namespace {
 
-// Canvases kept per animation: each costs the canvas's pixels, at most twice.
+// Canvases kept per animation: each costs the canvas's pixels, at most twice. A large animation
+// keeps fewer, down to one: its players then take turns on it, as they did when there was one.
 constexpr std::size_t maximumCanvases = 4;
+constexpr qint64 canvasBudgetBytes = 64 * 1024 * 1024;
 // A canvas no request has used for this many requests belongs to no player any more (a loop that
 // started over, a view that went): its memory goes.
 constexpr std::uint64_t idleUses = 32;
@@ -203,7 +205,11 @@ GifDecoder::Canvas& GifDecoder::canvasFor(int index)
             best = &canvas;
     }
     if (!best) {
-        if (m_canvases.size() < maximumCanvases) {
+        const qint64 canvasBytes
+            = std::max<qint64>(1, qint64(m_canvasSize.width()) * m_canvasSize.height() * 4);
+        const std::size_t allowed
+            = std::clamp<std::size_t>(std::size_t(canvasBudgetBytes / canvasBytes), 1, maximumCanvases);
+        if (m_canvases.size() < allowed) {
             best = &m_canvases.emplace_back();
         } else {
             best = &*std::min_element(m_canvases.begin(), m_canvases.end(),
