@@ -468,6 +468,11 @@ void ImageCache::purgeExpiredMemory()
 
 void ImageCache::cleanExpiredDiskCache()
 {
+    // A clean that has not started yet will see all this one would: switching away from the window
+    // again and again walks the cache folder once, not once a switch.
+    if (m_diskCleanQueued.exchange(true))
+        return;
+    onIoQueue([self = shared_from_this()] { self->m_diskCleanQueued = false; });
     purgeExpiredDisk({});
 }
 

@@ -230,6 +230,8 @@ private:
     std::shared_ptr<DataStorage> m_diskStorage;
     std::shared_ptr<platform::DispatchQueue> m_ioQueue;
     std::atomic<bool> m_diskWorkStopped { false };
+    // A clean of expired files is queued and has not started yet.
+    std::atomic<bool> m_diskCleanQueued { false };
     platform::NotificationCenter::Token m_resignActiveToken;
 };
 

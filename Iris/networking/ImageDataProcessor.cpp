@@ -40,6 +40,9 @@ void ImageDataProcessor::processData()
     if (m_callbacks.empty())
         return;
     std::map<QString, std::shared_ptr<platform::Image>> imagesByProcessor;
+    // One decoded copy per image: requests joined on one download would otherwise each hold pixels
+    // of their own. The key keeps its image alive, so an address is never reused within the run.
+    std::map<std::shared_ptr<platform::Image>, std::shared_ptr<platform::Image>> decodedImages;
     const ImageProcessItem item = ImageProcessItem::data(m_data);
     for (const TaskCallback& callback : m_callbacks) {
         ImageProcessorPtr processor = callback.options.processor;
@@ -71,8 +74,13 @@ void ImageDataProcessor::processData()
             onImageProcessed({ ImageOrError::failure(std::move(error)), callback });
             continue;
         }
-        std::shared_ptr<platform::Image> result
-            = callback.options.backgroundDecode ? decodedImage(image, 1.0) : image;
+        std::shared_ptr<platform::Image> result = image;
+        if (callback.options.backgroundDecode) {
+            std::shared_ptr<platform::Image>& decoded = decodedImages[image];
+            if (!decoded)
+                decoded = decodedImage(image, 1.0);
+            result = decoded;
+        }
         onImageProcessed({ ImageOrError::success(std::move(result)), callback });
     }
 }

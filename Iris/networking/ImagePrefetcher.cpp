@@ -9,6 +9,7 @@
 #include "platform/foundation/DispatchQueue.h"
 
 #include <algorithm>
+#include <array>
 
 namespace iris {
 
@@ -178,7 +179,7 @@ void ImagePrefetcher::sweepPendingIntoFailed()
 {
     while (std::optional<std::size_t> index = takePending()) {
         m_counted[*index] = true;
-        m_failedSources.push_back(m_prefetchSources[*index]);
+        record(&Outcomes::failed, *index);
     }
 }
 
@@ -240,7 +241,7 @@ void ImagePrefetcher::downloadFinished(std::size_t index, bool succeeded)
     if (m_counted[index])
         return;
     m_counted[index] = true;
-    (succeeded ? m_completedSources : m_failedSources).push_back(m_prefetchSources[index]);
+    record(succeeded ? &Outcomes::completed : &Outcomes::failed, index);
     reportProgress();
     if (!m_stopped) {
         reportCompletionOrStartNext();
@@ -258,7 +259,7 @@ void ImagePrefetcher::appendCached(std::size_t index)
     if (m_counted[index])
         return;
     m_counted[index] = true;
-    m_skippedSources.push_back(m_prefetchSources[index]);
+    record(&Outcomes::skipped, index);
     reportProgress();
     reportCompletionOrStartNext();
 }
@@ -268,7 +269,7 @@ void ImagePrefetcher::appendFailedWithoutWork(std::size_t index)
     if (m_counted[index])
         return;
     m_counted[index] = true;
-    m_failedSources.push_back(m_prefetchSources[index]);
+    record(&Outcomes::failed, index);
     reportProgress();
     reportCompletionOrStartNext();
 }
@@ -284,13 +285,28 @@ void ImagePrefetcher::reportCompletionOrStartNext()
         handleComplete();
 }
 
+void ImagePrefetcher::record(SourceList Outcomes::*list, std::size_t index)
+{
+    std::lock_guard lock(m_outcomes->mutex);
+    (m_outcomes.get()->*list).push_back(m_prefetchSources[index]);
+}
+
 void ImagePrefetcher::reportProgress()
 {
     if (!m_progressBlock && !m_progressSourceBlock)
         return;
+    // Only the queue appends, so it reads the lengths without the lock.
     runCallback(CallbackQueue::mainCurrentOrAsync(),
-        [resourceBlock = m_progressBlock, sourceBlock = m_progressSourceBlock, skipped = m_skippedSources,
-            failed = m_failedSources, completed = m_completedSources] {
+        [resourceBlock = m_progressBlock, sourceBlock = m_progressSourceBlock, outcomes = m_outcomes,
+            lengths = std::array {
+                m_outcomes->skipped.size(), m_outcomes->failed.size(), m_outcomes->completed.size() }] {
+            SourceList skipped, failed, completed;
+            {
+                std::lock_guard lock(outcomes->mutex);
+                skipped.assign(outcomes->skipped.begin(), outcomes->skipped.begin() + lengths[0]);
+                failed.assign(outcomes->failed.begin(), outcomes->failed.begin() + lengths[1]);
+                completed.assign(outcomes->completed.begin(), outcomes->completed.begin() + lengths[2]);
+            }
             if (sourceBlock)
                 sourceBlock(skipped, failed, completed);
             if (resourceBlock)
@@ -310,8 +326,8 @@ void ImagePrefetcher::handleComplete()
     if (!resourceHandler && !m_completionSourceHandler)
         return;
     runCallback(CallbackQueue::mainCurrentOrAsync(),
-        [resourceHandler, sourceHandler = m_completionSourceHandler, skipped = m_skippedSources,
-            failed = m_failedSources, completed = m_completedSources] {
+        [resourceHandler, sourceHandler = m_completionSourceHandler, skipped = m_outcomes->skipped,
+            failed = m_outcomes->failed, completed = m_outcomes->completed] {
             if (sourceHandler)
                 sourceHandler(skipped, failed, completed);
             if (resourceHandler)
@@ -321,7 +337,7 @@ void ImagePrefetcher::handleComplete()
 
 bool ImagePrefetcher::allFinished() const
 {
-    return m_skippedSources.size() + m_failedSources.size() + m_completedSources.size()
+    return m_outcomes->skipped.size() + m_outcomes->failed.size() + m_outcomes->completed.size()
         == m_prefetchSources.size()
         && m_tasks.empty();
 }

@@ -12,6 +12,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -111,9 +112,16 @@ private:
     // list, so two sources with one cache key are tracked apart.
     std::map<std::size_t, DownloadTask::WrappedTask> m_tasks;
     std::size_t m_nextPending = 0;
-    SourceList m_skippedSources;
-    SourceList m_failedSources;
-    SourceList m_completedSources;
+    // The three lists only grow, on the prefetch queue; a report waiting for the main thread keeps
+    // their lengths and copies them when it runs, so waiting reports hold no lists of their own.
+    struct Outcomes {
+        mutable std::mutex mutex; // taken by the queue to append, by a report to read
+        SourceList skipped;
+        SourceList failed;
+        SourceList completed;
+    };
+    void record(SourceList Outcomes::*list, std::size_t index);
+    const std::shared_ptr<Outcomes> m_outcomes = std::make_shared<Outcomes>();
     std::vector<bool> m_counted;
     bool m_stopped = false;
     bool m_completionReported = false;

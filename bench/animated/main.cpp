@@ -8,8 +8,12 @@
 //    thread) and of peak resident memory are compared.
 // 2. Setting images: 1,000 setImage calls on 1,000 image views, every one a memory-cache hit, against
 //    setting the same images on the views directly; the difference per call is the overhead.
+// 3. Two players of one GIF: two views showing the same image share its frame source, and play it at
+//    points half a loop apart. One loop of each, frame by frame in turn, at 200 and 2,000 frames,
+//    against two readers of the GIF's own, each decoding its frames in order.
 //
-// Usage: bench_animated [--part setimage|playback] [--seconds S] [--runs N] [--delay-cs frame delay]
+// Usage: bench_animated [--part setimage|playback|players] [--seconds S] [--runs N]
+//        [--delay-cs frame delay]
 
 #include "../support/Compare.h"
 #include "../support/Memory.h"
@@ -25,6 +29,7 @@
 #include "platform/ui/AnimatedImageView.h"
 
 #include <QApplication>
+#include <QBuffer>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QImageReader>
@@ -331,6 +336,50 @@ void compareSetImage(int runs)
     iris::setImageSettingManager(nullptr);
 }
 
+void compareTwoPlayers(int frames)
+{
+    constexpr int playerSide = 200;
+    std::vector<platform::ImageFrame> list;
+    for (int i = 0; i < frames; ++i) {
+        QImage image(playerSide, playerSide, QImage::Format_ARGB32_Premultiplied);
+        image.fill(QColor::fromHsv((i * 7) % 360, 120, 230));
+        QPainter painter(&image);
+        painter.fillRect(QRect(i % playerSide, 0, 20, playerSide), QColor::fromHsv((i * 13) % 360, 200, 180));
+        painter.end();
+        list.push_back({ *platform::Bitmap::fromImage(image), 0.05 });
+    }
+    const QByteArray gif = *platform::encodeGif(list, 0);
+    const auto ours = [&] {
+        auto source
+            = std::make_shared<iris::CGImageFrameSource>(gif, platform::ImageSource::create(gif).value());
+        for (int step = 0; step < frames; ++step) {
+            for (int player = 0; player < 2; ++player)
+                (void)source->frameImage((step + player * frames / 2) % frames, std::nullopt);
+        }
+    };
+    const auto baseline = [&] {
+        QByteArray copies[2] = { gif, gif };
+        QBuffer buffers[2] = { QBuffer(&copies[0]), QBuffer(&copies[1]) };
+        QImageReader readers[2] = { QImageReader(&buffers[0], "gif"), QImageReader(&buffers[1], "gif") };
+        // Each reader starts at its player's point, as a player of its own would have got there.
+        for (int i = 0; i < frames / 2; ++i)
+            (void)readers[1].read();
+        for (int step = 0; step < frames; ++step) {
+            for (QImageReader& reader : readers) {
+                QImage image = reader.read();
+                if (image.isNull()) {
+                    reader.device()->seek(0);
+                    reader.setDevice(reader.device());
+                    image = reader.read();
+                }
+            }
+        }
+    };
+    bench::compare("two players of one GIF, " + std::to_string(frames) + " frames of 200x200, one loop each",
+        ours, baseline, 5);
+    std::fflush(stdout);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -349,6 +398,12 @@ int main(int argc, char** argv)
 
     const QString part = value(QStringLiteral("--part"), QStringLiteral("all"));
     std::printf("screen refresh rate %.0f Hz\n", QGuiApplication::primaryScreen()->refreshRate());
+    if (part == QLatin1String("all") || part == QLatin1String("players")) {
+        compareTwoPlayers(200);
+        compareTwoPlayers(2000);
+    }
+    if (part == QLatin1String("players"))
+        return 0;
     if (part != QLatin1String("playback"))
         compareSetImage(value(QStringLiteral("--setimage-runs"), QStringLiteral("15")).toInt());
     if (part != QLatin1String("setimage"))

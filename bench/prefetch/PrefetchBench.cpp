@@ -1,9 +1,12 @@
-// Two measurements, each against a baseline in the same run:
+// Three measurements, each against a baseline in the same run:
 // 1. Prefetching 500 images from a local server that answers each request after 20 ms with 5
 //    lanes, against the downloader itself kept at 5 requests in flight. Prints the ratio.
 // 2. Peak memory while a ~20 MB progressive JPEG arrives in 64 KB chunks and is shown scan by scan,
 //    as a multiple of the image's decoded size (width × height × 4 bytes); for comparison, the same
 //    file retrieved without progressive loading.
+// 3. Prefetching 1,000 and 10,000 images that are all in the memory cache, with a progress block
+//    (every report hands it the three lists so far), against the same prefetch with only a
+//    completion handler: the time until the completion, and the peak of the heap over its start.
 
 #include "Iris/cache/ImageCache.h"
 #include "Iris/general/IrisManager.h"
@@ -12,6 +15,7 @@
 #include "Iris/networking/ImageProgressive.h"
 
 #include "bench/support/BenchServer.h"
+#include "bench/support/Memory.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/graphics/Image.h"
 #include "tests/Iris/prefetch/ProgressiveJpegFixture.h"
@@ -186,6 +190,40 @@ PeakMemory retrievePeak(const QByteArray& file, bool progressive)
     return result;
 }
 
+struct HitsRun {
+    double seconds = 0;
+    double peakHeapMegabytes = 0;
+};
+
+// Prefetches `urls`, all memory hits, sampling the heap on the main thread until the completion.
+HitsRun prefetchHits(
+    const std::vector<QUrl>& urls, const std::shared_ptr<iris::ImageCache>& cache, bool withProgress)
+{
+    malloc_trim(0);
+    const qint64 before = bench::heapInUse();
+    qint64 peak = before;
+    std::atomic<bool> done = false;
+    std::size_t reported = 0;
+    iris::PrefetcherProgressBlock progress;
+    if (withProgress)
+        progress = [&](iris::ResourceList skipped, iris::ResourceList, iris::ResourceList) {
+            reported = skipped.size();
+        };
+    auto prefetcher = iris::ImagePrefetcher::create(urls,
+        iris::IrisOptionsInfo { iris::IrisOptionsInfoItem::targetCache(cache) }, progress,
+        [&](iris::ResourceList, iris::ResourceList, iris::ResourceList) { done = true; });
+    const auto start = Clock::now();
+    prefetcher->start();
+    waitFor([&] {
+        peak = std::max(peak, bench::heapInUse());
+        return done.load();
+    });
+    HitsRun run { seconds(start), double(peak - before) / (1024 * 1024) };
+    if (withProgress && reported != urls.size())
+        std::printf("  the last report held %zu of %zu sources\n", reported, urls.size());
+    return run;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -195,8 +233,11 @@ int main(int argc, char** argv)
     QGuiApplication application(argc, argv);
     QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
 
+    // PREFETCH_HITS_ONLY runs the third measurement alone.
+    const bool hitsOnly = qEnvironmentVariableIsSet("PREFETCH_HITS_ONLY");
+
     // 1.
-    {
+    if (!hitsOnly) {
         constexpr int count = 500;
         const QByteArray body = progressivejpeg::encode(noisyPicture(64, 48), false, 80);
         BenchServer server(body, std::chrono::milliseconds(20));
@@ -223,7 +264,7 @@ int main(int argc, char** argv)
     }
 
     // 2.
-    {
+    if (!hitsOnly) {
         int width = 3600, height = 2700;
         QByteArray file = progressivejpeg::encode(noisyPicture(width, height), true, 95);
         // Aim for about 20 MB.
@@ -254,6 +295,33 @@ int main(int argc, char** argv)
             std::printf("  progressive peak / plain peak: %.2fx\n",
                 double(shown.peakAboveStart) / double(plain.peakAboveStart));
         }
+    }
+
+    // 3.
+    {
+        QTemporaryDir folder;
+        auto cache
+            = iris::ImageCache::initNamed(QStringLiteral("bench-hits"), QUrl::fromLocalFile(folder.path()));
+        QImage pixels(2, 2, QImage::Format_ARGB32_Premultiplied);
+        pixels.fill(Qt::red);
+        const auto image = platform::Image::create(*platform::Bitmap::fromImage(pixels));
+        for (int count : { 1000, 10000 }) {
+            std::vector<QUrl> urls;
+            for (int i = 0; i < count; ++i) {
+                urls.push_back(QUrl(QStringLiteral("https://bench.invalid/%1/%2.png").arg(count).arg(i)));
+                cache->storeImageForIdentifier(image, std::nullopt, urls.back().toString(), {},
+                    iris::DefaultCacheSerializer::shared(), false);
+            }
+            prefetchHits(urls, cache, true);
+            const HitsRun ours = prefetchHits(urls, cache, true);
+            const HitsRun baseline = prefetchHits(urls, cache, false);
+            std::printf(
+                "prefetch %d memory hits with a progress block: %.3f s, heap peak +%.1f MB; with only a "
+                "completion handler: %.3f s, +%.1f MB; ratio %.1fx in time\n",
+                count, ours.seconds, ours.peakHeapMegabytes, baseline.seconds, baseline.peakHeapMegabytes,
+                ours.seconds / baseline.seconds);
+        }
+        std::fflush(stdout);
     }
     return 0;
 }

@@ -170,6 +170,9 @@ Result<std::unique_ptr<GifDecoder>, DecodeError> GifDecoder::parse(
     if (decoder->m_frames.empty() || canvas.isEmpty())
         return ParseResult::failure(DecodeError::corrupt);
     decoder->m_canvasSize = canvas;
+    while (decoder->m_showableFrames < decoder->frameCount()
+        && decoder->m_frames[size_t(decoder->m_showableFrames)].complete)
+        ++decoder->m_showableFrames;
     return ParseResult::success(std::move(decoder));
 }
 
@@ -180,47 +183,87 @@ std::optional<int> GifDecoder::delayCentiseconds(int index) const
     return m_frames[size_t(index)].delayCentiseconds;
 }
 
-void GifDecoder::resetCanvas()
+namespace {
+
+// Canvases kept per animation: each costs the canvas's pixels, at most twice. A large animation
+// keeps fewer, down to one: its players then take turns on it, as they did when there was one.
+constexpr std::size_t maximumCanvases = 4;
+constexpr qint64 canvasBudgetBytes = 64 * 1024 * 1024;
+// A canvas no request has used for this many requests belongs to no player any more (a loop that
+// started over, a view that went): its memory goes.
+constexpr std::uint64_t idleUses = 32;
+
+} // namespace
+
+GifDecoder::Canvas& GifDecoder::canvasFor(int index)
 {
-    m_canvas = QImage(m_canvasSize, QImage::Format_ARGB32_Premultiplied);
-    if (!m_canvas.isNull())
-        m_canvas.fill(Qt::transparent);
-    m_previous = QImage();
-    m_canvasIndex = -1;
+    std::erase_if(m_canvases, [this](const Canvas& canvas) { return m_uses - canvas.lastUse > idleUses; });
+    // The nearest canvas at or before the frame: drawing on from it costs least.
+    Canvas* best = nullptr;
+    for (Canvas& canvas : m_canvases) {
+        if (canvas.index <= index && !canvas.image.isNull() && (!best || canvas.index > best->index))
+            best = &canvas;
+    }
+    if (!best) {
+        const qint64 canvasBytes
+            = std::max<qint64>(1, qint64(m_canvasSize.width()) * m_canvasSize.height() * 4);
+        const std::size_t allowed
+            = std::clamp<std::size_t>(std::size_t(canvasBudgetBytes / canvasBytes), 1, maximumCanvases);
+        if (m_canvases.size() < allowed) {
+            best = &m_canvases.emplace_back();
+        } else {
+            best = &*std::min_element(m_canvases.begin(), m_canvases.end(),
+                [](const Canvas& a, const Canvas& b) { return a.lastUse < b.lastUse; });
+        }
+        resetCanvas(*best);
+    }
+    best->lastUse = ++m_uses;
+    return *best;
 }
 
-void GifDecoder::dispose(int index)
+void GifDecoder::resetCanvas(Canvas& canvas)
 {
-    const Frame& frame = m_frames[size_t(index)];
+    canvas.image = QImage(m_canvasSize, QImage::Format_ARGB32_Premultiplied);
+    if (!canvas.image.isNull())
+        canvas.image.fill(Qt::transparent);
+    canvas.previous = QImage();
+    canvas.index = -1;
+}
+
+void GifDecoder::dispose(Canvas& canvas)
+{
+    const Frame& frame = m_frames[size_t(canvas.index)];
     switch (frame.disposal) {
     case Disposal::keep:
         break;
     case Disposal::restoreBackground: {
         // The background shows through as transparency, as browsers render it.
-        const QRect area = frame.rect.intersected(m_canvas.rect());
+        const QRect area = frame.rect.intersected(canvas.image.rect());
         for (int y = area.top(); y <= area.bottom(); ++y) {
-            auto* line = reinterpret_cast<QRgb*>(m_canvas.scanLine(y));
+            auto* line = reinterpret_cast<QRgb*>(canvas.image.scanLine(y));
             std::fill(line + area.left(), line + area.left() + area.width(), QRgb(0));
         }
         break;
     }
     case Disposal::restorePrevious:
-        if (!m_previous.isNull())
-            m_canvas = m_previous;
+        if (!canvas.previous.isNull())
+            canvas.image = canvas.previous;
         break;
     }
 }
 
-void GifDecoder::draw(int index)
+void GifDecoder::draw(Canvas& canvas, int index)
 {
+    ++m_drawnFrames;
+    canvas.index = index;
     const Frame& frame = m_frames[size_t(index)];
-    m_previous = frame.disposal == Disposal::restorePrevious ? m_canvas.copy() : QImage();
-    const QRect area = frame.rect.intersected(m_canvas.rect());
+    canvas.previous = frame.disposal == Disposal::restorePrevious ? canvas.image.copy() : QImage();
+    const QRect area = frame.rect.intersected(canvas.image.rect());
     if (area.isEmpty() || frame.indices.empty())
         return;
     const int paletteSize = int(frame.palette.size());
     for (int y = area.top(); y <= area.bottom(); ++y) {
-        auto* line = reinterpret_cast<QRgb*>(m_canvas.scanLine(y));
+        auto* line = reinterpret_cast<QRgb*>(canvas.image.scanLine(y));
         const std::uint8_t* row = frame.indices.data() + qint64(y - frame.rect.top()) * frame.rect.width();
         for (int x = area.left(); x <= area.right(); ++x) {
             const int colorIndex = row[x - frame.rect.left()];
@@ -233,22 +276,17 @@ void GifDecoder::draw(int index)
 
 std::optional<QImage> GifDecoder::frame(int index)
 {
-    if (index < 0 || index >= frameCount())
+    if (index < 0 || index >= m_showableFrames)
         return std::nullopt;
-    for (int i = 0; i <= index; ++i)
-        if (!m_frames[size_t(i)].complete)
-            return std::nullopt;
-    if (m_canvas.isNull() || m_canvasIndex > index)
-        resetCanvas();
-    if (m_canvas.isNull())
+    Canvas& canvas = canvasFor(index);
+    if (canvas.image.isNull())
         return std::nullopt;
-    while (m_canvasIndex < index) {
-        if (m_canvasIndex >= 0)
-            dispose(m_canvasIndex);
-        ++m_canvasIndex;
-        draw(m_canvasIndex);
+    while (canvas.index < index) {
+        if (canvas.index >= 0)
+            dispose(canvas);
+        draw(canvas, canvas.index + 1);
     }
-    return m_canvas.copy();
+    return canvas.image.copy();
 }
 
 } // namespace platform

@@ -30,6 +30,10 @@ public:
 
     // The full canvas as it shows while frame `index` is displayed.
     std::optional<QImage> frame(int index);
+    // Frames composited so far, counting each time one is drawn again.
+    std::int64_t drawnFrameCount() const { return m_drawnFrames; }
+    // Canvases held, one per player at its own point.
+    int canvasCount() const { return int(m_canvases.size()); }
 
 private:
     enum class Disposal {
@@ -47,20 +51,32 @@ private:
         bool complete = false;
     };
 
+    // The canvas after frame `index` was drawn (its disposal not yet applied), and the canvas as it
+    // was before that frame when its disposal restores it.
+    struct Canvas {
+        QImage image;
+        QImage previous;
+        int index = -1;
+        std::uint64_t lastUse = 0;
+    };
+
     GifDecoder() = default;
-    void resetCanvas();
-    void dispose(int index);
-    void draw(int index);
+    Canvas& canvasFor(int index);
+    void resetCanvas(Canvas& canvas);
+    void dispose(Canvas& canvas);
+    void draw(Canvas& canvas, int index);
 
     std::vector<Frame> m_frames;
+    // Frames from the first up to the first that cannot be shown.
+    int m_showableFrames = 0;
     QSize m_canvasSize;
     std::optional<int> m_loopCount;
 
-    // The canvas after frame m_canvasIndex was drawn (its disposal not yet applied), and the canvas
-    // as it was before that frame when its disposal restores it.
-    QImage m_canvas;
-    QImage m_previous;
-    int m_canvasIndex = -1;
+    // One canvas per animation playing at its own point (several views of one image), so that none
+    // has to redraw from the first frame each time another one moves on.
+    std::vector<Canvas> m_canvases;
+    std::uint64_t m_uses = 0;
+    std::int64_t m_drawnFrames = 0;
 };
 
 } // namespace platform

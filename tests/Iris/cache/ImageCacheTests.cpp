@@ -14,6 +14,8 @@
 
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
+#include <mutex>
 #include <set>
 
 using namespace iris;
@@ -367,6 +369,54 @@ TEST_F(ImageCacheTest, ResignActiveCleansTheDisk)
     platform::NotificationCenter::defaultCenter().post(applicationWillResignActiveNotification);
     ASSERT_TRUE(testsupport::waitUntil([&] { return !recorder.names.empty(); }));
     EXPECT_EQ(recorder.names.front(), QStringList { cache->fileNameForKey("old") });
+}
+
+namespace {
+
+// Counts the walks of the cache folder.
+class WalkCountingFileSystem final : public CacheFileSystem {
+public:
+    Result<Listing> enumerate(const QString& directory) override
+    {
+        ++walks;
+        return CacheFileSystem::enumerate(directory);
+    }
+    std::atomic<int> walks { 0 };
+};
+
+} // namespace
+
+// Switching away from the window while a clean still waits on the I/O queue asks for no more walks
+// of the folder: the waiting clean sees everything a later one would.
+TEST(ImageCacheCleaning, SwitchesAwayWhileACleanWaitsWalkTheFolderOnce)
+{
+    QTemporaryDir dir;
+    auto files = std::make_shared<WalkCountingFileSystem>();
+    auto disk = std::make_shared<ImageCache::DataStorage>(
+        DiskStorage::Config("walks", 0, files, QUrl::fromLocalFile(dir.path())));
+    auto cache
+        = ImageCache::create(ImageCache::ImageStorage::make(MemoryStorage::Config(1 << 20, 120)), disk);
+    std::mutex mutex;
+    std::condition_variable released;
+    bool open = false;
+    cache->ioQueue()->async([&] {
+        std::unique_lock lock(mutex);
+        released.wait(lock, [&] { return open; });
+    });
+    for (int i = 0; i < 5; ++i)
+        platform::NotificationCenter::defaultCenter().post(applicationWillResignActiveNotification);
+    {
+        std::lock_guard lock(mutex);
+        open = true;
+    }
+    released.notify_all();
+    cache->ioQueue()->sync([] {});
+    EXPECT_EQ(files->walks, 1);
+
+    // Once that clean has started, the next switch cleans again.
+    platform::NotificationCenter::defaultCenter().post(applicationWillResignActiveNotification);
+    cache->ioQueue()->sync([] {});
+    EXPECT_EQ(files->walks, 2);
 }
 
 namespace {

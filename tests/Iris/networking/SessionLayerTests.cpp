@@ -279,6 +279,10 @@ TEST(ImageDataProcessor, EachProcessorRunsOncePerDownload)
     EXPECT_EQ(failingOnce->runs, 2);
     // One that throws gives no image, and the others are not disturbed.
     EXPECT_EQ(results[5].error().errorCode(), 4001);
+    // Requests that ask for a decoded copy share one, as they share the image.
+    const auto twice = processAll(png, { decoded, decoded });
+    ASSERT_TRUE(twice[0].isSuccess() && twice[1].isSuccess());
+    EXPECT_EQ(twice[0].value(), twice[1].value());
 
     EXPECT_TRUE(processAll(png, {}).empty());
 }

@@ -9,6 +9,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <condition_variable>
+#include <mutex>
 #include <random>
 
 using namespace iris;
@@ -377,4 +379,69 @@ TEST_F(Prefetch, ResourceListsLeaveOutProviderSources)
     EXPECT_EQ(finish->resourceCompleted[0]->downloadURL(), server.url(QStringLiteral("/image")));
     EXPECT_GE(finish->progressCalls, 1);
     EXPECT_TRUE(cache->cacheTypeOfKey(localFileCacheKey(QUrl::fromLocalFile(path))) != CacheType::none);
+}
+
+// A provider whose key look-up off the main thread tells the test that the prefetcher got to it.
+class KeySignallingProvider final : public ImageDataProvider {
+public:
+    QString cacheKey() const override
+    {
+        if (!testsupport::isMainThread()) {
+            std::lock_guard lock(mutex);
+            asked = true;
+            changed.notify_all();
+        }
+        return QStringLiteral("key-signalling");
+    }
+    void data(ProviderDataHandler handler) const override
+    {
+        handler(ProviderDataResult::success(QByteArray::fromStdString(pngBody())));
+    }
+    mutable std::mutex mutex;
+    mutable std::condition_variable changed;
+    mutable bool asked = false;
+};
+
+// Reports waiting for the main thread hold no copies of the lists, so many cache hits reported
+// faster than the main thread takes them cost memory in proportion to the sources, not to their
+// square; each report still shows the lists as they stood when it was made.
+TEST_F(Prefetch, WaitingProgressReportsHoldNoCopiesOfTheLists)
+{
+    server.start();
+    constexpr int hitCount = 100;
+    SourceList sources = networkSources(QStringLiteral("/image"), hitCount, 4);
+    for (const Source& source : sources)
+        storeInMemory(source);
+    auto last = std::make_shared<KeySignallingProvider>();
+    sources.push_back(Source::provider(last));
+    const std::shared_ptr<const Resource> firstResource = sources.front().resource();
+
+    auto finish = std::make_shared<Finish>();
+    std::vector<std::size_t> reportedTotals;
+    auto prefetcher = ImagePrefetcher::create(
+        sources, options(),
+        [&](SourceList skipped, SourceList failed, SourceList completed) {
+            reportedTotals.push_back(skipped.size() + failed.size() + completed.size());
+            if (reportedTotals.size() == 1)
+                EXPECT_EQ(skipped.front(), sources.front());
+        },
+        [finish](SourceList skipped, SourceList failed, SourceList completed) {
+            ++finish->sourceCalls;
+            finish->skipped = std::move(skipped);
+            finish->completed = std::move(completed);
+        });
+    prefetcher->start();
+    // The main thread takes no report until the prefetcher has reached its last source.
+    {
+        std::unique_lock lock(last->mutex);
+        ASSERT_TRUE(last->changed.wait_for(lock, std::chrono::seconds(10), [&] { return last->asked; }));
+    }
+    EXPECT_LT(firstResource.use_count(), 10);
+
+    ASSERT_TRUE(waitUntil([&] { return finish->sourceCalls > 0; }, 10000));
+    EXPECT_EQ(finish->skipped.size(), std::size_t(hitCount));
+    EXPECT_EQ(finish->completed.size(), 1u);
+    ASSERT_EQ(reportedTotals.size(), sources.size());
+    for (std::size_t call = 0; call < reportedTotals.size(); ++call)
+        EXPECT_EQ(reportedTotals[call], call + 1);
 }

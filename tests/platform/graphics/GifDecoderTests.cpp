@@ -1,4 +1,6 @@
+#include "platform/graphics/GifDecoder.h"
 #include "platform/graphics/ImageSource.h"
+#include "platform/graphics/TestImages.h"
 
 #include <gtest/gtest.h>
 
@@ -36,4 +38,43 @@ TEST(GifDecoder, DecodesAFullCodeTableThatIsNeverCleared)
     for (int i = 0; i < width * height; ++i)
         wrong += qRed(pixels.pixel(i % width, i / width)) != expected[std::size_t(i)];
     EXPECT_EQ(wrong, 0);
+}
+
+// Two views playing one animation at different points share its decoder: each must go on from where
+// it was rather than redraw from the first frame whenever the other moved, and each must still see
+// the frames a lone player sees, whatever the frames' disposal.
+TEST(GifDecoder, PlayersAtDifferentPointsEachGoOnFromTheirOwnFrame)
+{
+    constexpr int count = 60;
+    const int disposals[] = { DISPOSE_DO_NOT, DISPOSE_BACKGROUND, DISPOSE_PREVIOUS };
+    std::vector<testimages::GifFrame> frames;
+    for (int i = 0; i < count; ++i)
+        frames.push_back({ QRect(i % 6, (i / 6) % 6, 3, 3), i % 4, disposals[i % 3] });
+    const QByteArray gif = testimages::writeGif(8, 8, frames);
+
+    auto lone = GifDecoder::parse(gif, DecodingLimits());
+    ASSERT_TRUE(lone);
+    std::vector<QImage> expected;
+    for (int i = 0; i < count; ++i)
+        expected.push_back(*lone.value()->frame(i));
+
+    auto shared = GifDecoder::parse(gif, DecodingLimits());
+    ASSERT_TRUE(shared);
+    GifDecoder& decoder = *shared.value();
+    for (int loop = 0; loop < 2; ++loop) {
+        for (int step = 0; step < count; ++step) {
+            for (int index : { step, (step + count / 2) % count })
+                ASSERT_EQ(*decoder.frame(index), expected[size_t(index)]) << "frame " << index;
+        }
+    }
+    // Each of the two players draws each frame once a loop, plus one catch-up to its starting point
+    // and one restart per loop.
+    EXPECT_LE(decoder.drawnFrameCount(), 2 * 2 * count + 2 * count);
+
+    // One player left, looping: it keeps one canvas, not one more per loop.
+    for (int loop = 0; loop < 3; ++loop) {
+        for (int index = 0; index < count; ++index)
+            ASSERT_EQ(*decoder.frame(index), expected[size_t(index)]) << "frame " << index;
+    }
+    EXPECT_EQ(decoder.canvasCount(), 1);
 }
