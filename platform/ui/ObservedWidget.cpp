@@ -3,7 +3,7 @@
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/foundation/ObservationRegistrar.h"
 
-#include <vector>
+#include <deque>
 
 namespace platform {
 
@@ -12,7 +12,7 @@ namespace {
 // Renders in progress on the main thread, and renders asked for meanwhile. Observation scopes on
 // one thread record a read in every open scope, so a render must not start inside another one.
 int s_renderDepth = 0;
-std::vector<QPointer<ObservedWidget>> s_deferred;
+std::deque<QPointer<ObservedWidget>> s_deferred;
 
 } // namespace
 
@@ -39,7 +39,7 @@ void ObservedWidget::renderNow()
     // Renders asked for during this one, each in a scope of its own, in the order asked.
     while (!s_deferred.empty()) {
         QPointer<ObservedWidget> next = s_deferred.front();
-        s_deferred.erase(s_deferred.begin());
+        s_deferred.pop_front();
         if (!next)
             continue;
         next->m_deferred = false;
