@@ -124,12 +124,6 @@ int TDLibraryFile::writesInFlight()
     return s_writesInFlight;
 }
 
-void TDLibraryFile::write(QByteArray bytes, Completion completion)
-{
-    write(Encoder([bytes = std::move(bytes)] { return Result<QByteArray, PlatformError>::success(bytes); }),
-        std::move(completion));
-}
-
 void TDLibraryFile::write(Encoder encode, Completion completion)
 {
     assert(DispatchQueue::isMainThread());
@@ -140,21 +134,6 @@ void TDLibraryFile::write(Encoder encode, Completion completion)
         return;
     }
     enqueueWrite(std::move(encode), std::move(completion));
-}
-
-void TDLibraryFile::write(Result<QByteArray, PlatformError> encoded, Completion completion)
-{
-    if (encoded) {
-        write(std::move(encoded).value(), std::move(completion));
-        return;
-    }
-    platform::printError(
-        QStringLiteral("Could not save %1: %2").arg(m_location.path(), encoded.error().description));
-    m_behind = true;
-    DispatchQueue::main()->async([error = encoded.error(), completion = counted(std::move(completion))] {
-        if (completion)
-            completion(Result<Success, PlatformError>::failure(error));
-    });
 }
 
 void TDLibraryFile::enqueueWrite(Encoder encode, Completion completion)

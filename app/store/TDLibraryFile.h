@@ -46,13 +46,10 @@ public:
     void finishLoad(LoadOutcome outcome);
     bool isLoading() const { return m_loading; }
 
-    // Writes `bytes` over the file on its serial queue; `completion` runs on the main queue. A failure
-    // is also printed to standard error with the file's path.
-    void write(QByteArray bytes, Completion completion);
-    // Writes an encoded list; an encoding failure is printed and completed without writing.
-    void write(platform::Result<QByteArray, platform::PlatformError> encoded, Completion completion);
-    // Runs `encode` on the file's serial queue, then writes what it gave as above. It may read only
-    // what nothing changes meanwhile: a copy made for it.
+    // Runs `encode` on the file's serial queue and writes what it gives over the file; `completion`
+    // runs on the main queue. `encode` may read only what nothing changes meanwhile: a copy made for
+    // it. An encoding or writing failure is also printed to standard error with the file's path, and
+    // an encoding failure writes nothing.
     using Encoder = std::function<platform::Result<QByteArray, platform::PlatformError>()>;
     void write(Encoder encode, Completion completion);
 
