@@ -132,9 +132,19 @@ platform::Date TDProjectSheetTemplate::movedToDay(platform::Date date, const QDa
     double unixSeconds = date.timeIntervalSince1970();
     auto ms = static_cast<qint64>(std::floor(unixSeconds * 1000));
     double belowMillisecond = unixSeconds - ms / 1000.0;
-    QDateTime local = QDateTime::fromMSecsSinceEpoch(ms, Qt::LocalTime);
-    QDateTime moved(day, local.time(), Qt::LocalTime);
-    return platform::Date::fromUnixSeconds(moved.toMSecsSinceEpoch() / 1000.0 + belowMillisecond);
+    const QTime time = QDateTime::fromMSecsSinceEpoch(ms, Qt::LocalTime).time();
+    qint64 moved = QDateTime(day, time, Qt::LocalTime).toMSecsSinceEpoch();
+    const QDateTime landed = QDateTime::fromMSecsSinceEpoch(moved, Qt::LocalTime);
+    if (landed.date() != day) {
+        // A clock change skipped that time at the end of the day, and reading it forward lands on
+        // the next day: read it with the offset from after the change, as much earlier, so the day
+        // stays the one chosen. A day skipped whole keeps the next one.
+        const qint64 earlier
+            = QDateTime(day, time, Qt::OffsetFromUTC, landed.offsetFromUtc()).toMSecsSinceEpoch();
+        if (QDateTime::fromMSecsSinceEpoch(earlier, Qt::LocalTime).date() == day)
+            moved = earlier;
+    }
+    return platform::Date::fromUnixSeconds(moved / 1000.0 + belowMillisecond);
 }
 
 void TDProjectSheetTemplate::render()

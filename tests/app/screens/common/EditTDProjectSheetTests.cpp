@@ -9,6 +9,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <cmath>
+#include <ctime>
+
 using apptest::LibraryRoot;
 using platform::Url;
 using screentest::alertOn;
@@ -274,4 +277,70 @@ TEST(EditTDProjectSheet, AMissingOldFolderIsReportedAndTheRenameGoesOn)
     EXPECT_TRUE(out.take().contains("File does not exist at path: " + f.root.library().toUtf8() + "/P"));
     EXPECT_EQ(f.p->name(), "P3");
     EXPECT_EQ(f.p->tdNote()[0]->contentURL().path(), f.root.library() + "/P3/notes/Idea/Idea.txt");
+}
+
+namespace {
+
+// The process's local time zone for one test; a POSIX rule needs no zone database.
+class ScopedTimeZone {
+public:
+    explicit ScopedTimeZone(const char* rule)
+        : m_had(qEnvironmentVariableIsSet("TZ"))
+        , m_old(qgetenv("TZ"))
+    {
+        qputenv("TZ", rule);
+        ::tzset();
+    }
+    ~ScopedTimeZone()
+    {
+        if (m_had)
+            qputenv("TZ", m_old);
+        else
+            qunsetenv("TZ");
+        ::tzset();
+    }
+
+private:
+    bool m_had;
+    QByteArray m_old;
+};
+
+platform::Date localDate(QDate day, QTime time)
+{
+    return platform::Date::fromUnixSeconds(QDateTime(day, time, Qt::LocalTime).toMSecsSinceEpoch() / 1000.0);
+}
+
+QDateTime localDateTime(platform::Date date)
+{
+    return QDateTime::fromMSecsSinceEpoch(
+        qint64(std::floor(date.timeIntervalSince1970() * 1000)), Qt::LocalTime);
+}
+
+} // namespace
+
+TEST(EditTDProjectSheet, AChosenDayIsKeptWhereAClockChangeSkipsPartOfIt)
+{
+    {
+        // Clocks go from 23:00 on the last Saturday of March straight to the Sunday.
+        ScopedTimeZone zone("AAA2BBB,M3.5.6/23,M10.5.0/1");
+        const QDate saturday(2026, 3, 28);
+        const auto late = localDate(QDate(2026, 1, 10), QTime(23, 30)).addingTimeInterval(0.25);
+        const QDateTime moved = localDateTime(TDProjectSheetTemplate::movedToDay(late, saturday));
+        EXPECT_EQ(moved.date().toString(Qt::ISODate), "2026-03-28");
+        EXPECT_EQ(moved.time().toString(Qt::ISODateWithMs), "22:30:00.250");
+        // Where the time of day is there, it is kept.
+        EXPECT_EQ(localDateTime(TDProjectSheetTemplate::movedToDay(late, saturday.addDays(1)))
+                      .time()
+                      .toString(Qt::ISODateWithMs),
+            "23:30:00.250");
+    }
+    {
+        // Clocks go from midnight to 01:00: the day starts an hour late.
+        ScopedTimeZone zone("AAA-2BBB,M4.5.5/0,M10.5.4/24");
+        const QDate friday(2026, 4, 24);
+        const auto early = localDate(QDate(2026, 1, 10), QTime(0, 30));
+        EXPECT_EQ(
+            localDateTime(TDProjectSheetTemplate::movedToDay(early, friday)).date().toString(Qt::ISODate),
+            "2026-04-24");
+    }
 }
