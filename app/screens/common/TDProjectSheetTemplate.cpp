@@ -20,13 +20,23 @@
 #include <QVBoxLayout>
 
 #include <cmath>
+#include <optional>
 
 namespace {
 
+// Milliseconds since 1970; none for a date too far off to show (a library file can hold any number).
+std::optional<qint64> unixMilliseconds(platform::Date date)
+{
+    const double ms = std::floor(date.timeIntervalSince1970() * 1000);
+    if (!(std::abs(ms) < 6e18))
+        return std::nullopt;
+    return static_cast<qint64>(ms);
+}
+
 QDate localDay(platform::Date date)
 {
-    auto ms = static_cast<qint64>(std::floor(date.timeIntervalSince1970() * 1000));
-    return QDateTime::fromMSecsSinceEpoch(ms, Qt::LocalTime).date();
+    auto ms = unixMilliseconds(date);
+    return ms ? QDateTime::fromMSecsSinceEpoch(*ms, Qt::LocalTime).date() : QDate();
 }
 
 QString dateFormat()
@@ -129,10 +139,11 @@ TDProjectSheetTemplate::TDProjectSheetTemplate(TDStores stores,
 
 platform::Date TDProjectSheetTemplate::movedToDay(platform::Date date, const QDate& day)
 {
-    double unixSeconds = date.timeIntervalSince1970();
-    auto ms = static_cast<qint64>(std::floor(unixSeconds * 1000));
-    double belowMillisecond = unixSeconds - ms / 1000.0;
-    const QTime time = QDateTime::fromMSecsSinceEpoch(ms, Qt::LocalTime).time();
+    auto ms = unixMilliseconds(date);
+    if (!ms)
+        return platform::Date::fromUnixSeconds(day.startOfDay().toMSecsSinceEpoch() / 1000.0);
+    double belowMillisecond = date.timeIntervalSince1970() - *ms / 1000.0;
+    const QTime time = QDateTime::fromMSecsSinceEpoch(*ms, Qt::LocalTime).time();
     qint64 moved = QDateTime(day, time, Qt::LocalTime).toMSecsSinceEpoch();
     const QDateTime landed = QDateTime::fromMSecsSinceEpoch(moved, Qt::LocalTime);
     if (landed.date() != day) {

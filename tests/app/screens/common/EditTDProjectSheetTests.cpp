@@ -338,4 +338,7 @@ TEST(EditTDProjectSheet, AChosenDayIsKeptWhereAClockChangeSkipsPartOfIt)
             localDateTime(TDProjectSheetTemplate::movedToDay(early, friday)).date().toString(Qt::ISODate),
             "2026-04-24");
     }
+    // A stored date too far off to show: the chosen day, from its start.
+    EXPECT_EQ(localDateTime(TDProjectSheetTemplate::movedToDay(platform::Date(1e300), QDate(2026, 5, 1))),
+        QDate(2026, 5, 1).startOfDay());
 }
