@@ -86,6 +86,8 @@ TDProjectSheetTemplate::TDProjectSheetTemplate(TDStores stores,
     m_date->setAccessibleName(tdLocalized("Start date"));
     m_date->setCalendarPopup(true);
     m_date->setDisplayFormat(dateFormat());
+    // Not the field's own first day, 14 September 1752: a library made elsewhere can start earlier.
+    m_date->setMinimumDate(QDate(100, 1, 1));
     m_date->setMinimumWidth(130);
     connect(m_date, &QDateEdit::dateChanged, this, [this](const QDate& day) {
         platform::Date current = m_dateBinding.get();

@@ -342,3 +342,13 @@ TEST(EditTDProjectSheet, AChosenDayIsKeptWhereAClockChangeSkipsPartOfIt)
     EXPECT_EQ(localDateTime(TDProjectSheetTemplate::movedToDay(platform::Date(1e300), QDate(2026, 5, 1))),
         QDate(2026, 5, 1).startOfDay());
 }
+
+TEST(EditTDProjectSheet, AnEarlyStartDateShowsAsItIs)
+{
+    // The date fields of other programs go back further than 1752, the field's own first day.
+    Fixture f;
+    f.p->setStartDate(localDate(QDate(1600, 3, 1), QTime(12, 0)));
+    EditTDProjectSheet* sheet = f.open();
+    EXPECT_EQ(sheet->form()->dateField()->date().toString(Qt::ISODate), "1600-03-01");
+    sheet->reject();
+}
