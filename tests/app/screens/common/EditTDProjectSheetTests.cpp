@@ -281,39 +281,27 @@ TEST(EditTDProjectSheet, AMissingOldFolderIsReportedAndTheRenameGoesOn)
 
 namespace {
 
-// The process's local time zone for one test; a POSIX rule needs no zone database.
-class ScopedTimeZone {
-public:
-    explicit ScopedTimeZone(const char* rule)
-        : m_had(qEnvironmentVariableIsSet("TZ"))
-        , m_old(qgetenv("TZ"))
+// The local time zone for one test; a POSIX rule needs no zone database.
+struct ScopedTimeZone {
+    explicit ScopedTimeZone(const char* rule) { setZone(rule); }
+    ~ScopedTimeZone() { setZone(m_old.isNull() ? nullptr : m_old.constData()); }
+    static void setZone(const char* rule)
     {
-        qputenv("TZ", rule);
+        rule ? qputenv("TZ", rule) : qunsetenv("TZ");
         ::tzset();
     }
-    ~ScopedTimeZone()
-    {
-        if (m_had)
-            qputenv("TZ", m_old);
-        else
-            qunsetenv("TZ");
-        ::tzset();
-    }
-
-private:
-    bool m_had;
-    QByteArray m_old;
+    QByteArray m_old = qEnvironmentVariableIsSet("TZ") ? qgetenv("TZ") : QByteArray();
 };
 
 platform::Date localDate(QDate day, QTime time)
 {
-    return platform::Date::fromUnixSeconds(QDateTime(day, time, Qt::LocalTime).toMSecsSinceEpoch() / 1000.0);
+    return platform::Date::fromUnixSeconds(QDateTime(day, time).toMSecsSinceEpoch() / 1000.0);
 }
 
-QDateTime localDateTime(platform::Date date)
+QString shownAt(platform::Date date)
 {
-    return QDateTime::fromMSecsSinceEpoch(
-        qint64(std::floor(date.timeIntervalSince1970() * 1000)), Qt::LocalTime);
+    return QDateTime::fromMSecsSinceEpoch(qint64(std::floor(date.timeIntervalSince1970() * 1000)))
+        .toString(Qt::ISODateWithMs);
 }
 
 } // namespace
@@ -323,24 +311,20 @@ TEST(EditTDProjectSheet, AChosenDayIsKeptWhereAClockChangeSkipsPartOfIt)
     {
         // Clocks go from 23:00 on the last Saturday of March straight to the Sunday.
         ScopedTimeZone zone("AAA2BBB,M3.5.6/23,M10.5.0/1");
-        const QDate saturday(2026, 3, 28);
         const auto late = localDate(QDate(2026, 1, 10), QTime(23, 30)).addingTimeInterval(0.25);
-        const QDateTime moved = localDateTime(TDProjectSheetTemplate::movedToDay(late, saturday));
-        EXPECT_EQ(moved.date().toString(Qt::ISODate), "2026-03-28");
-        EXPECT_EQ(moved.time().toString(Qt::ISODateWithMs), "22:30:00.250");
+        EXPECT_EQ(
+            shownAt(TDProjectSheetTemplate::movedToDay(late, QDate(2026, 3, 28))), "2026-03-28T22:30:00.250");
     }
     {
         // Clocks go from midnight to 01:00: the time is read forward, within the day.
         ScopedTimeZone zone("AAA-2BBB,M4.5.5/0,M10.5.4/24");
-        const QDate friday(2026, 4, 24);
         const auto early = localDate(QDate(2026, 1, 10), QTime(0, 30));
-        EXPECT_EQ(
-            localDateTime(TDProjectSheetTemplate::movedToDay(early, friday)).date().toString(Qt::ISODate),
-            "2026-04-24");
+        EXPECT_EQ(shownAt(TDProjectSheetTemplate::movedToDay(early, QDate(2026, 4, 24))),
+            "2026-04-24T01:30:00.000");
     }
     // A stored date too far off to show: the chosen day, from its start.
-    EXPECT_EQ(localDateTime(TDProjectSheetTemplate::movedToDay(platform::Date(1e300), QDate(2026, 5, 1))),
-        QDate(2026, 5, 1).startOfDay());
+    EXPECT_EQ(shownAt(TDProjectSheetTemplate::movedToDay(platform::Date(1e300), QDate(2026, 5, 1))),
+        "2026-05-01T00:00:00.000");
 }
 
 TEST(EditTDProjectSheet, AnEarlyStartDateShowsAsItIs)
