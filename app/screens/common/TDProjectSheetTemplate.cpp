@@ -20,13 +20,23 @@
 #include <QVBoxLayout>
 
 #include <cmath>
+#include <optional>
 
 namespace {
 
+// Milliseconds since 1970; none for a date too far off to show (a library file can hold any number).
+std::optional<qint64> unixMilliseconds(platform::Date date)
+{
+    const double ms = std::floor(date.timeIntervalSince1970() * 1000);
+    if (!(std::abs(ms) < 6e18))
+        return std::nullopt;
+    return static_cast<qint64>(ms);
+}
+
 QDate localDay(platform::Date date)
 {
-    auto ms = static_cast<qint64>(std::floor(date.timeIntervalSince1970() * 1000));
-    return QDateTime::fromMSecsSinceEpoch(ms, Qt::LocalTime).date();
+    auto ms = unixMilliseconds(date);
+    return ms ? QDateTime::fromMSecsSinceEpoch(*ms, Qt::LocalTime).date() : QDate();
 }
 
 QString dateFormat()
@@ -76,6 +86,8 @@ TDProjectSheetTemplate::TDProjectSheetTemplate(TDStores stores,
     m_date->setAccessibleName(tdLocalized("Start date"));
     m_date->setCalendarPopup(true);
     m_date->setDisplayFormat(dateFormat());
+    // Not the field's own first day, 14 September 1752: a library made elsewhere can start earlier.
+    m_date->setMinimumDate(QDate(100, 1, 1));
     m_date->setMinimumWidth(130);
     connect(m_date, &QDateEdit::dateChanged, this, [this](const QDate& day) {
         platform::Date current = m_dateBinding.get();
@@ -129,12 +141,23 @@ TDProjectSheetTemplate::TDProjectSheetTemplate(TDStores stores,
 
 platform::Date TDProjectSheetTemplate::movedToDay(platform::Date date, const QDate& day)
 {
-    double unixSeconds = date.timeIntervalSince1970();
-    auto ms = static_cast<qint64>(std::floor(unixSeconds * 1000));
-    double belowMillisecond = unixSeconds - ms / 1000.0;
-    QDateTime local = QDateTime::fromMSecsSinceEpoch(ms, Qt::LocalTime);
-    QDateTime moved(day, local.time(), Qt::LocalTime);
-    return platform::Date::fromUnixSeconds(moved.toMSecsSinceEpoch() / 1000.0 + belowMillisecond);
+    auto ms = unixMilliseconds(date);
+    if (!ms)
+        return platform::Date::fromUnixSeconds(day.startOfDay().toMSecsSinceEpoch() / 1000.0);
+    double belowMillisecond = date.timeIntervalSince1970() - *ms / 1000.0;
+    const QTime time = QDateTime::fromMSecsSinceEpoch(*ms, Qt::LocalTime).time();
+    qint64 moved = QDateTime(day, time, Qt::LocalTime).toMSecsSinceEpoch();
+    const QDateTime landed = QDateTime::fromMSecsSinceEpoch(moved, Qt::LocalTime);
+    if (landed.date() != day) {
+        // A clock change skipped that time at the end of the day, and reading it forward lands on
+        // the next day: read it with the offset from after the change, as much earlier, so the day
+        // stays the one chosen. A day skipped whole keeps the next one.
+        const qint64 earlier
+            = QDateTime(day, time, Qt::OffsetFromUTC, landed.offsetFromUtc()).toMSecsSinceEpoch();
+        if (QDateTime::fromMSecsSinceEpoch(earlier, Qt::LocalTime).date() == day)
+            moved = earlier;
+    }
+    return platform::Date::fromUnixSeconds(moved / 1000.0 + belowMillisecond);
 }
 
 void TDProjectSheetTemplate::render()

@@ -19,6 +19,8 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 
+#include <cmath>
+
 using tdappearance::SystemColor;
 
 namespace {
@@ -26,11 +28,13 @@ namespace {
 // Room around the card for its shadow.
 constexpr int shadowMargin = 1;
 
+// No day for a date too far off to show (a library file can hold any number).
 QDate localDay(platform::Date date)
 {
-    return QDateTime::fromMSecsSinceEpoch(
-        static_cast<qint64>(std::floor(date.timeIntervalSince1970() * 1000)), Qt::LocalTime)
-        .date();
+    const double ms = std::floor(date.timeIntervalSince1970() * 1000);
+    if (!(std::abs(ms) < 6e18))
+        return QDate();
+    return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(ms), Qt::LocalTime).date();
 }
 
 } // namespace

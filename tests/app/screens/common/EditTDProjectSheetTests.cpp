@@ -9,6 +9,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <cmath>
+#include <ctime>
+
 using apptest::LibraryRoot;
 using platform::Url;
 using screentest::alertOn;
@@ -274,4 +277,62 @@ TEST(EditTDProjectSheet, AMissingOldFolderIsReportedAndTheRenameGoesOn)
     EXPECT_TRUE(out.take().contains("File does not exist at path: " + f.root.library().toUtf8() + "/P"));
     EXPECT_EQ(f.p->name(), "P3");
     EXPECT_EQ(f.p->tdNote()[0]->contentURL().path(), f.root.library() + "/P3/notes/Idea/Idea.txt");
+}
+
+namespace {
+
+// The local time zone for one test; a POSIX rule needs no zone database.
+struct ScopedTimeZone {
+    explicit ScopedTimeZone(const char* rule) { setZone(rule); }
+    ~ScopedTimeZone() { setZone(m_old.isNull() ? nullptr : m_old.constData()); }
+    static void setZone(const char* rule)
+    {
+        rule ? qputenv("TZ", rule) : qunsetenv("TZ");
+        ::tzset();
+    }
+    QByteArray m_old = qEnvironmentVariableIsSet("TZ") ? qgetenv("TZ") : QByteArray();
+};
+
+platform::Date localDate(QDate day, QTime time)
+{
+    return platform::Date::fromUnixSeconds(QDateTime(day, time).toMSecsSinceEpoch() / 1000.0);
+}
+
+QString shownAt(platform::Date date)
+{
+    return QDateTime::fromMSecsSinceEpoch(qint64(std::floor(date.timeIntervalSince1970() * 1000)))
+        .toString(Qt::ISODateWithMs);
+}
+
+} // namespace
+
+TEST(EditTDProjectSheet, AChosenDayIsKeptWhereAClockChangeSkipsPartOfIt)
+{
+    {
+        // Clocks go from 23:00 on the last Saturday of March straight to the Sunday.
+        ScopedTimeZone zone("AAA2BBB,M3.5.6/23,M10.5.0/1");
+        const auto late = localDate(QDate(2026, 1, 10), QTime(23, 30)).addingTimeInterval(0.25);
+        EXPECT_EQ(
+            shownAt(TDProjectSheetTemplate::movedToDay(late, QDate(2026, 3, 28))), "2026-03-28T22:30:00.250");
+    }
+    {
+        // Clocks go from midnight to 01:00: the time is read forward, within the day.
+        ScopedTimeZone zone("AAA-2BBB,M4.5.5/0,M10.5.4/24");
+        const auto early = localDate(QDate(2026, 1, 10), QTime(0, 30));
+        EXPECT_EQ(shownAt(TDProjectSheetTemplate::movedToDay(early, QDate(2026, 4, 24))),
+            "2026-04-24T01:30:00.000");
+    }
+    // A stored date too far off to show: the chosen day, from its start.
+    EXPECT_EQ(shownAt(TDProjectSheetTemplate::movedToDay(platform::Date(1e300), QDate(2026, 5, 1))),
+        "2026-05-01T00:00:00.000");
+}
+
+TEST(EditTDProjectSheet, AnEarlyStartDateShowsAsItIs)
+{
+    // The date fields of other programs go back further than 1752, the field's own first day.
+    Fixture f;
+    f.p->setStartDate(localDate(QDate(1600, 3, 1), QTime(12, 0)));
+    EditTDProjectSheet* sheet = f.open();
+    EXPECT_EQ(sheet->form()->dateField()->date().toString(Qt::ISODate), "1600-03-01");
+    sheet->reject();
 }

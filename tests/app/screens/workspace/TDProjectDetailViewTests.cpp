@@ -230,12 +230,19 @@ TEST(TDProjectDetailView, NotesAreListedByDateAndNotesOfOneDateKeepTheirStoredOr
     for (const auto& note : f.project->tdNote())
         stored.append(note->title());
     EXPECT_EQ(stored, (QStringList { "B", "A", "C" })) << "the stored order is not touched";
-    EXPECT_EQ(f.row("A")->dayText(), "05");
+    // Two digits, in the user's own.
+    EXPECT_EQ(f.row("A")->dayText(), QLocale().zeroDigit() + QLocale().toString(5));
     EXPECT_EQ(f.row("A")->monthText(), QLocale().standaloneMonthName(12, QLocale::ShortFormat));
 
     // A note's date that changes moves its row.
     f.project->tdNote()[0]->setDate(platform::Date(early - 86400));
     ASSERT_TRUE(testsupport::waitUntil([&] { return f.rowTitles() == QStringList { "B", "A", "C" }; }));
+
+    // A date too far off to show (a library file can hold any number) shows no day.
+    f.project->tdNote()[0]->setDate(platform::Date(1e300));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return f.rowTitles() == QStringList { "A", "C", "B" }; }));
+    EXPECT_EQ(f.row("B")->dayText(), "");
+    EXPECT_EQ(f.row("B")->monthText(), "");
 }
 
 TEST(TDProjectDetailView, CreatesOpensAndDeletesNotesWithTheirFiles)
