@@ -40,6 +40,11 @@ namespace {
 // Keeps the main window open while the library holds changes its files do not (their saves failed:
 // a disk gone, full or read-only), until the user chooses to lose them: quitting would otherwise
 // drop them with a line on standard error.
+//
+// Closing the main window ends the program, as Quit does: the note and settings windows close with
+// it (each note saving its text), and a note window that cannot close keeps the main window too.
+// Left open alone, they would have no menu to quit from and no way back to the library (a second
+// launch only says that Tindrel is open).
 class LibraryQuitGuard : public QObject {
 public:
     LibraryQuitGuard(QMainWindow* window, TindrelApp* app)
@@ -57,8 +62,12 @@ protected:
             return false;
         // A closed alert goes a little later; only one on screen counts.
         const bool asking = m_alert && m_alert->isVisible();
-        if (!asking && m_app->isLibrarySavedAfterRetrying())
-            return false;
+        if (!asking && m_app->isLibrarySavedAfterRetrying()) {
+            if (m_app->closeOtherWindows())
+                return false;
+            event->ignore();
+            return true;
+        }
         event->ignore();
         if (!asking)
             presentAlert();
@@ -271,6 +280,20 @@ void TindrelApp::dismissNoteWindow(const std::shared_ptr<TDNote>& note)
         m_noteWindows.erase(note->id());
         window->close();
     }
+}
+
+bool TindrelApp::closeOtherWindows()
+{
+    std::vector<QPointer<QMainWindow>> notes;
+    for (const auto& [id, window] : m_noteWindows)
+        notes.push_back(window);
+    for (const auto& window : notes) {
+        if (window && window->isVisible() && !window->close())
+            return false;
+    }
+    if (m_settingsWindow)
+        m_settingsWindow->close();
+    return true;
 }
 
 QMainWindow* TindrelApp::noteWindow(const platform::Uuid& noteId) const
