@@ -263,9 +263,6 @@ bool TDNoteWindow::mayClose()
         return true;
     if (m_noteView)
         m_noteView->editor()->commitPendingText();
-    // A note that has left the library (deleted by the user) has no file to save into.
-    if (!m_model->note())
-        return true;
     const auto decision = m_model->prepareToClose();
     if (decision.mayClose)
         return true;
