@@ -605,3 +605,37 @@ TEST_F(TDNoteWindowTest, ANarrowWindowKeepsTheFindBarWhole)
     EXPECT_GE(content->noteView()->linksPane()->width(), TDLinksPane::minimumWidth);
     EXPECT_GE(bar->width(), bar->layout()->minimumSize().width()) << "a control is squeezed";
 }
+
+// The desktop switched between light and dark while a note is open: its text and the selected
+// line's number take the new text colour, and nothing about the note changes.
+TEST_F(TDNoteWindowTest, TheTextFollowsASwitchOfAppearanceWhileOpen)
+{
+    for (bool dark : { true, false }) {
+        screentest::ScopedPalette before(!dark);
+        auto note = addNote(dark ? "Night" : "Day", "words");
+        TDNoteWindow* content = openWindow(note);
+        press(content, Qt::Key_S, Qt::ControlModifier);
+        screentest::ScopedPalette after(dark);
+        QCoreApplication::processEvents();
+        EDTextView* text = textOf(content);
+        const QColor ground = text->palette().color(QPalette::Base);
+        const QImage image = text->viewport()->grab().toImage();
+        EXPECT_FALSE(screentest::inkBounds(image, ground, QRect(0, 0, image.width(), 30)).isEmpty())
+            << "the words stand out from the " << (dark ? "dark" : "light") << " ground";
+        auto* ruler = qobject_cast<EDLineNumberRulerView*>(platform::RulerView::verticalRuler(*text));
+        ASSERT_TRUE(ruler);
+        // The first line is selected: its number is drawn in the text's colour on its highlight.
+        const QImage numbers = ruler->grab().toImage();
+        int lightest = 0, darkest = 255;
+        for (int y = 0; y < std::min(numbers.height(), 16); ++y) {
+            for (int x = 0; x < numbers.width() - 2; ++x) {
+                lightest = std::max(lightest, numbers.pixelColor(x, y).lightness());
+                darkest = std::min(darkest, numbers.pixelColor(x, y).lightness());
+            }
+        }
+        EXPECT_TRUE(dark ? lightest > 170 : darkest < 90) << lightest << " " << darkest;
+        EXPECT_EQ(marker(content), "Saved green");
+        EXPECT_FALSE(text->undoManager()->canUndo());
+        EXPECT_EQ(text->string(), "words");
+    }
+}
