@@ -2,6 +2,7 @@
 
 #include "app/TDLocalizedText.h"
 #include "app/model/TDNote.h"
+#include "app/notes/TDLinkCapture.h"
 #include "app/screens/browser/NavigationView.h"
 #include "app/screens/common/TDAlert.h"
 #include "app/screens/common/TDWindowPlacement.h"
@@ -182,6 +183,8 @@ int TindrelApp::main(int argc, char** argv)
     // are saved on the way out.
     platform::onTerminationSignals([] { QApplication::closeAllWindows(); });
     const int status = QApplication::exec();
+    // A link added just before is still waiting for its page: it is added as far as the page came.
+    TDLinkCapture::finishAddsInFlight(std::chrono::seconds(2));
     // Quitting right after a change must not lose it: the saves under way run only through the main
     // loop, which has stopped.
     if (!tindrel.isLibrarySavedAfterRetrying())
