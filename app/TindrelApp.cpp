@@ -59,19 +59,24 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (watched != m_window || event->type() != QEvent::Close || m_quitWithoutSaving)
+        if (watched != m_window || event->type() != QEvent::Close)
             return false;
-        // A closed alert goes a little later; only one on screen counts.
-        const bool asking = m_alert && m_alert->isVisible();
-        if (!asking && m_app->isLibrarySavedAfterRetrying()) {
-            if (m_app->closeOtherWindows())
-                return false;
-            event->ignore();
-            return true;
+        if (!m_quitWithoutSaving) {
+            // A closed alert goes a little later; only one on screen counts.
+            const bool asking = m_alert && m_alert->isVisible();
+            if (asking || !m_app->isLibrarySavedAfterRetrying()) {
+                event->ignore();
+                if (!asking)
+                    presentAlert();
+                return true;
+            }
         }
+        if (m_app->closeOtherWindows())
+            return false;
+        // A note that could not be saved says so in its own window; the library is asked about again
+        // at the next close.
+        m_quitWithoutSaving = false;
         event->ignore();
-        if (!asking)
-            presentAlert();
         return true;
     }
 
