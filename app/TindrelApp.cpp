@@ -284,9 +284,10 @@ QMainWindow* TindrelApp::openNoteWindow(const std::shared_ptr<TDNote>& note)
 void TindrelApp::dismissNoteWindow(const std::shared_ptr<TDNote>& note)
 {
     if (QMainWindow* window = note ? noteWindow(note->id()) : nullptr) {
-        // Forgotten at once: the closed window goes later, and a new one may be asked for first.
-        m_noteWindows.erase(note->id());
-        window->close();
+        // Forgotten once closed: the closed window goes later, and a new one may be asked for first.
+        // One that stays (its typing could not be kept) is still closed with the others at quit.
+        if (window->close())
+            m_noteWindows.erase(note->id());
     }
 }
 

@@ -362,8 +362,13 @@ TEST(TindrelApp, ClosingTheMainWindowClosesTheNoteWindowsWhichSaveFirst)
     };
     QPointer<QMainWindow> kept = typeInto(notes[0], "typed");
     QPointer<QMainWindow> gone = typeInto(notes[1], "lost?");
-    // This one cannot be saved: its folder went behind the program's back.
+    // This one cannot be saved: its folder went behind the program's back, then the note was
+    // deleted, and its window stays to say that the typing cannot be kept.
     QDir(QFileInfo(notes[1]->contentURL().path()).path()).removeRecursively();
+    project->setTdNote({ notes[0] });
+    app.stores().noteWindows->dismissWindow(notes[1]);
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(gone && gone->isVisible());
 
     main->close();
     QCoreApplication::processEvents();
