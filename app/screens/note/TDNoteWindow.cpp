@@ -169,6 +169,11 @@ void TDNoteWindow::render()
     m_save->setEnabled(found);
     m_inspector->setEnabled(found);
     if (!found) {
+        // Typing that could not be kept when its note was deleted stays in view, to be copied.
+        if (m_noteView && m_model->hasUnsavedText()) {
+            showEditSheet(false);
+            return;
+        }
         m_pages->setCurrentWidget(m_noProgress);
         if (window() != this)
             window()->setWindowTitle(QStringLiteral("Note"));

@@ -639,3 +639,28 @@ TEST_F(TDNoteWindowTest, TheTextFollowsASwitchOfAppearanceWhileOpen)
         EXPECT_EQ(text->string(), "words");
     }
 }
+
+// A note deleted while its window holds typing that cannot be written (its folder went first): the
+// window stays, with the typing in view to be copied, until the user lets it go.
+TEST_F(TDNoteWindowTest, TypingOfADeletedNoteThatCannotBeKeptStaysInView)
+{
+    auto note = addNote("Plan", "text");
+    TDNoteWindow* content = openWindow(note);
+    typeText(textOf(content), "typed ");
+    QCoreApplication::processEvents();
+    QDir(root.library() + "/Trip/notes/Plan").removeRecursively();
+    project->setTdNote({});
+    QPointer<QWidget> window = content->window();
+    window->close();
+    ASSERT_TRUE(waitUntil([&] { return !content->isRenderPending(); }));
+    QCoreApplication::processEvents();
+    ASSERT_FALSE(window.isNull());
+    ASSERT_TRUE(content->closeAlert());
+    EXPECT_EQ(content->shownTitle(), "Plan") << "not \"No progress\"";
+    EXPECT_TRUE(textOf(content)->isVisibleTo(content));
+    EXPECT_EQ(textOf(content)->string(), "typed text");
+    EXPECT_FALSE(content->saveAction()->isEnabled());
+    content->closeAlert()->findChild<QPushButton*>("closeWithoutSavingButton")->click();
+    EXPECT_TRUE(waitUntil([&] { return window.isNull(); }));
+    EXPECT_FALSE(QFileInfo::exists(root.library() + "/Trip/notes/Plan")) << "no folder made again";
+}
