@@ -269,8 +269,25 @@ bool TDNoteWindow::mayClose()
     if (m_noteView)
         m_noteView->editor()->commitPendingText();
     const auto decision = m_model->prepareToClose();
-    if (decision.mayClose)
-        return true;
+    if (decision.mayClose) {
+        // The save on the way out kept another program's version aside: the window says where
+        // before it goes, as Ctrl+S does.
+        auto notice = m_model->takeKeptNotice();
+        if (!notice)
+            return true;
+        QMessageBox* alert = presentTDAlert(this, notice->title, notice->text);
+        QPointer<TDNoteWindow> self(this);
+        connect(alert, &QDialog::finished, this, [self] {
+            QMetaObject::invokeMethod(
+                self,
+                [self] {
+                    if (self)
+                        self->window()->close();
+                },
+                Qt::QueuedConnection);
+        });
+        return false;
+    }
     if (!m_closeAlert && decision.reason) {
         m_closeAlert = presentTDAlert(this, decision.reason->title, decision.reason->text);
         // The box's own button keeps the window; the second closes it and lets the text go.

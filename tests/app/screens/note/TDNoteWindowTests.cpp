@@ -256,22 +256,32 @@ TEST_F(TDNoteWindowTest, AFullDiskKeepsTheOldFileAndTheWindowUntilTheUserLetsThe
         << "no temporary file is left";
 }
 
-// Another Tindrel saved the note meanwhile: Ctrl+S keeps that version and says where.
+// Another Tindrel saved the note meanwhile: Ctrl+S keeps that version and says where, and so does
+// the save a close makes, before the window goes.
 TEST_F(TDNoteWindowTest, CtrlSTellsWhereAVersionSavedElsewhereWasKept)
 {
     auto note = addNote("Plan", "first");
-    TDNoteWindow* content = openWindow(note);
-    QFile::remove(note->contentURL().path());
-    writeFile(note->contentURL().path(), "saved by the other window");
-    typeText(textOf(content), "typed ");
-    press(textOf(content), Qt::Key_S, Qt::ControlModifier);
-    EXPECT_EQ(fileOf(note), "typed first");
-    QMessageBox* alert = screentest::alertOn(content);
-    ASSERT_TRUE(alert);
-    EXPECT_TRUE(alert->informativeText().contains("Plan.changed-elsewhere-"))
-        << alert->informativeText().toStdString();
-    screentest::closeAlert(alert);
-    EXPECT_EQ(marker(content), "Saved green");
+    for (bool closing : { false, true }) {
+        TDNoteWindow* content = openWindow(note);
+        QFile::remove(note->contentURL().path());
+        writeFile(note->contentURL().path(), "saved by the other window");
+        typeText(textOf(content), "typed ");
+        QPointer<QWidget> window = content->window();
+        if (closing)
+            window->close();
+        else
+            press(textOf(content), Qt::Key_S, Qt::ControlModifier);
+        EXPECT_TRUE(fileOf(note).startsWith("typed ")) << fileOf(note).toStdString();
+        QMessageBox* alert = screentest::alertOn(content);
+        ASSERT_TRUE(alert) << "closing " << closing;
+        EXPECT_TRUE(alert->informativeText().contains("Plan.changed-elsewhere-"))
+            << alert->informativeText().toStdString();
+        screentest::closeAlert(alert);
+        EXPECT_EQ(marker(content), "Saved green");
+        if (!closing)
+            window->close();
+        EXPECT_TRUE(waitUntil([&] { return window.isNull(); }));
+    }
 }
 
 TEST_F(TDNoteWindowTest, RenameFromTheSheetMovesTheFilesAndRetitlesTheWindow)
