@@ -8,7 +8,6 @@
 #include <QUrl>
 
 #include <chrono>
-
 #include <functional>
 #include <memory>
 #include <optional>

@@ -61,10 +61,10 @@ class TDNote;
 // Closing
 //   The window calls `prepareToClose` when the user closes it. Unsaved text (text that differs
 //   from what was last read or written) is saved first; the window closes only when that worked.
-//   A note deleted while its window holds unsaved text (its window closes with it) has that text
-//   written into its file first, while the folder waits to go to the trash.
 //   Otherwise it stays open and shows the reason; it may then offer to close without saving, which
-//   needs nothing more from the model.
+//   needs nothing more from the model. A note deleted while its window holds unsaved text (its
+//   window closes with it) has that text written into its file first, while the folder waits to go
+//   to the trash.
 //
 // Renaming
 //   The sheet's "Save" calls `saveEdit`, which checks `newTitle` as a new note's title is checked
