@@ -2,6 +2,7 @@
 
 #include "app/TDLocalizedText.h"
 #include "app/model/TDNote.h"
+#include "app/notes/TDLinkCapture.h"
 #include "app/screens/browser/NavigationView.h"
 #include "app/screens/common/TDAlert.h"
 #include "app/screens/common/TDWindowPlacement.h"
@@ -40,6 +41,11 @@ namespace {
 // Keeps the main window open while the library holds changes its files do not (their saves failed:
 // a disk gone, full or read-only), until the user chooses to lose them: quitting would otherwise
 // drop them with a line on standard error.
+//
+// Closing the main window ends the program, as Quit does: the note and settings windows close with
+// it (each note saving its text), and a note window that cannot close keeps the main window too.
+// Left open alone, they would have no menu to quit from and no way back to the library (a second
+// launch only says that Tindrel is open).
 class LibraryQuitGuard : public QObject {
 public:
     LibraryQuitGuard(QMainWindow* window, TindrelApp* app)
@@ -53,15 +59,24 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (watched != m_window || event->type() != QEvent::Close || m_quitWithoutSaving)
+        if (watched != m_window || event->type() != QEvent::Close)
             return false;
-        // A closed alert goes a little later; only one on screen counts.
-        const bool asking = m_alert && m_alert->isVisible();
-        if (!asking && m_app->isLibrarySavedAfterRetrying())
+        if (!m_quitWithoutSaving) {
+            // A closed alert goes a little later; only one on screen counts.
+            const bool asking = m_alert && m_alert->isVisible();
+            if (asking || !m_app->isLibrarySavedAfterRetrying()) {
+                event->ignore();
+                if (!asking)
+                    presentAlert();
+                return true;
+            }
+        }
+        if (m_app->closeOtherWindows())
             return false;
+        // A note that could not be saved says so in its own window; the library is asked about again
+        // at the next close.
+        m_quitWithoutSaving = false;
         event->ignore();
-        if (!asking)
-            presentAlert();
         return true;
     }
 
@@ -173,6 +188,8 @@ int TindrelApp::main(int argc, char** argv)
     // are saved on the way out.
     platform::onTerminationSignals([] { QApplication::closeAllWindows(); });
     const int status = QApplication::exec();
+    // A link added just before is still waiting for its page: it is added as far as the page came.
+    TDLinkCapture::finishAddsInFlight(std::chrono::seconds(2));
     // Quitting right after a change must not lose it: the saves under way run only through the main
     // loop, which has stopped.
     if (!tindrel.isLibrarySavedAfterRetrying())
@@ -267,10 +284,25 @@ QMainWindow* TindrelApp::openNoteWindow(const std::shared_ptr<TDNote>& note)
 void TindrelApp::dismissNoteWindow(const std::shared_ptr<TDNote>& note)
 {
     if (QMainWindow* window = note ? noteWindow(note->id()) : nullptr) {
-        // Forgotten at once: the closed window goes later, and a new one may be asked for first.
-        m_noteWindows.erase(note->id());
-        window->close();
+        // Forgotten once closed: the closed window goes later, and a new one may be asked for first.
+        // One that stays (its typing could not be kept) is still closed with the others at quit.
+        if (window->close())
+            m_noteWindows.erase(note->id());
     }
+}
+
+bool TindrelApp::closeOtherWindows()
+{
+    std::vector<QPointer<QMainWindow>> notes;
+    for (const auto& [id, window] : m_noteWindows)
+        notes.push_back(window);
+    for (const auto& window : notes) {
+        if (window && window->isVisible() && !window->close())
+            return false;
+    }
+    if (m_settingsWindow)
+        m_settingsWindow->close();
+    return true;
 }
 
 QMainWindow* TindrelApp::noteWindow(const platform::Uuid& noteId) const

@@ -46,6 +46,9 @@ public:
     // Closes the window of `note`'s id, if one is open.
     void dismissNoteWindow(const std::shared_ptr<TDNote>& note);
     QMainWindow* noteWindow(const platform::Uuid& noteId) const;
+    // Closes the note windows (each saves its text first) and the settings window; false, with the
+    // rest left open, when a note window stays open because its text could not be saved.
+    bool closeOtherWindows();
 
     // Starts reading the three library files into the stores; only the first call does anything,
     // so a window shown again never replaces what is in memory. `finished` runs on the main queue

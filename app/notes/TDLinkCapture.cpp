@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cassert>
 #include <optional>
+#include <vector>
 
 using platform::DispatchQueue;
 using platform::Result;
@@ -23,6 +24,18 @@ namespace {
 
 using AddResult = Result<TDLink, TDLinkCaptureFailure>;
 using DeleteResult = Result<Success, TDLinkCaptureFailure>;
+
+// The adds whose pages are still loading, and the fetchers loading them; main thread only.
+struct AddsInFlight {
+    int count = 0;
+    std::vector<std::weak_ptr<TDPageFetcher>> fetchers;
+};
+
+AddsInFlight& addsInFlight()
+{
+    static AddsInFlight adds;
+    return adds;
+}
 
 // The typed text as the message quotes it: one line, its middle cut when long, and isolated so that
 // its direction controls do not turn the rest of the sentence around.
@@ -140,9 +153,19 @@ void TDLinkCapture::addLink(std::shared_ptr<TDProject> project, std::shared_ptr<
         });
         return;
     }
+    AddsInFlight& adds = addsInFlight();
+    ++adds.count;
+    std::erase_if(adds.fetchers, [](const auto& fetcher) { return fetcher.expired(); });
+    if (std::none_of(adds.fetchers.begin(), adds.fetchers.end(),
+            [&](const auto& fetcher) { return fetcher.lock() == m_fetcher; }))
+        adds.fetchers.push_back(m_fetcher);
     m_fetcher->fetchPageInfo(*url,
         [store = m_store, projects = m_projects, project = std::move(project), note = std::move(note),
             address, completion = std::move(completion)](TDPageInfo info) {
+            // From here the library's own count of work under way holds the add until it is saved.
+            struct Ended {
+                ~Ended() { --addsInFlight().count; }
+            } ended;
             const auto place = placeNow(projects.get(), project, *note);
             if (!place) {
                 if (completion)
@@ -191,4 +214,16 @@ void TDLinkCapture::deleteLink(std::shared_ptr<TDProject> project, std::shared_p
             if (completion)
                 completion(DeleteResult::success({}));
         });
+}
+
+bool TDLinkCapture::finishAddsInFlight(std::chrono::milliseconds grace)
+{
+    const auto none = [] { return addsInFlight().count == 0; };
+    if (platform::runMainLoopUntil(none, grace))
+        return true;
+    for (const auto& weak : addsInFlight().fetchers) {
+        if (auto fetcher = weak.lock())
+            fetcher->cancelAll();
+    }
+    return platform::runMainLoopUntil(none, std::chrono::seconds(5));
 }

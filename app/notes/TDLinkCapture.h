@@ -7,6 +7,7 @@
 #include <QString>
 #include <QUrl>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -76,6 +77,11 @@ public:
 
     void deleteLink(std::shared_ptr<TDProject> project, std::shared_ptr<TDNote> note, const TDLink& link,
         DeleteCompletion completion = {});
+
+    // For the program's end, after its main loop stopped: gives the pages still loading `grace` to
+    // arrive, then cuts their fetches short, so that each link is added (as far as its page came)
+    // and its save is under way. Runs the main loop; true when no add is left.
+    static bool finishAddsInFlight(std::chrono::milliseconds grace);
 
 private:
     std::shared_ptr<TDLinkStore> m_store;

@@ -185,6 +185,7 @@ std::optional<Message> TDNoteWindowModel::loadText()
         if (read.error().reason == TDNoteTextFile::Failure::Reason::missing
             && QFileInfo(url.deletingLastPathComponent().path()).isDir()) {
             m_registrar.withMutation("loadProblem", [&] { m_loadState = LoadState::loaded; });
+            m_shownNote = located->note;
             rememberDiskVersion(std::nullopt, QString());
             m_unsaved = {};
             return std::nullopt;
@@ -203,6 +204,7 @@ std::optional<Message> TDNoteWindowModel::loadText()
         m_loadState = LoadState::loaded;
         m_loadProblem.reset();
     });
+    m_shownNote = located->note;
     replaceText(std::move(read).value());
     rememberDiskVersion(version, m_text);
     m_unsaved = {};
@@ -242,13 +244,36 @@ std::optional<Message> TDNoteWindowModel::saveText()
     const platform::Url url = located->note->contentURL();
     if (auto problem = keepVersionChangedElsewhere(url))
         return refuse(*problem);
+    return writeText(url);
+}
+
+std::optional<Message> TDNoteWindowModel::writeText(const platform::Url& url)
+{
     auto written = TDNoteTextFile::write(url, m_text);
-    if (!written)
-        return refuse(written.error().description);
+    if (!written) {
+        platform::print(QStringLiteral("Error: ") + written.error().description);
+        return Message { tdLocalized("The note could not be saved"), written.error().description };
+    }
     rememberDiskVersion(platform::FileManager::versionOf(url), m_text);
     m_unsaved = {};
     setMarker(DotColor::green, savedLabel);
     return std::nullopt;
+}
+
+std::optional<Message> TDNoteWindowModel::saveTextOfDeletedNote()
+{
+    // The folder of a note deleted a moment ago goes to the trash only once the library is saved,
+    // so the text typed last goes with it. Written only over the very file read or written here,
+    // never into a folder made again or into another note's file.
+    const platform::Url url = m_shownNote->contentURL();
+    const bool sameFile = QFileInfo(url.deletingLastPathComponent().path()).isDir()
+        && platform::FileManager::versionOf(url) == m_diskVersion;
+    if (m_loadState != LoadState::loaded || !sameFile) {
+        const QString reason = tdLocalized("The note was deleted, and its text file is no longer there.");
+        platform::print(QStringLiteral("Error: ") + reason);
+        return Message { tdLocalized("The note could not be saved"), reason };
+    }
+    return writeText(url);
 }
 
 bool TDNoteWindowModel::hasUnsavedText() const
@@ -298,7 +323,7 @@ TDNoteWindowModel::CloseDecision TDNoteWindowModel::prepareToClose()
 {
     if (!hasUnsavedText())
         return {};
-    auto problem = saveText();
+    auto problem = note() || !m_shownNote ? saveText() : saveTextOfDeletedNote();
     if (!problem)
         return {};
     problem->text += QLatin1Char(' ') + tdLocalized("The window stays open so that the text is not lost.");

@@ -62,7 +62,9 @@ class TDNote;
 //   The window calls `prepareToClose` when the user closes it. Unsaved text (text that differs
 //   from what was last read or written) is saved first; the window closes only when that worked.
 //   Otherwise it stays open and shows the reason; it may then offer to close without saving, which
-//   needs nothing more from the model.
+//   needs nothing more from the model. A note deleted while its window holds unsaved text (its
+//   window closes with it) has that text written into its file first, while the folder waits to go
+//   to the trash.
 //
 // Renaming
 //   The sheet's "Save" calls `saveEdit`, which checks `newTitle` as a new note's title is checked
@@ -199,10 +201,14 @@ private:
     void rememberDiskVersion(std::optional<platform::FileVersion> version, const QString& text);
     // Renames the file aside when it is not the version last read or written here.
     std::optional<QString> keepVersionChangedElsewhere(const platform::Url& url);
+    std::optional<Message> writeText(const platform::Url& url);
+    std::optional<Message> saveTextOfDeletedNote();
 
     std::shared_ptr<TDProjectStore> m_projectStore;
     TDLibrary m_library;
     std::optional<platform::Uuid> m_noteId;
+    // The note's record as the text was read, kept when the note leaves the library.
+    std::shared_ptr<TDNote> m_shownNote;
 
     QString m_text;
     // How `m_text` differs from what the file held when last read or written.

@@ -6,6 +6,7 @@
 #include <limits>
 #include <mutex>
 #include <unordered_map>
+#include <vector>
 
 using platform::UrlError;
 using platform::UrlSession;
@@ -20,10 +21,26 @@ public:
     {
     }
 
-    void expect(std::uint64_t taskIdentifier, Completion completion)
+    void expect(const std::shared_ptr<UrlSessionDataTask>& task, Completion completion)
     {
         std::lock_guard lock(m_mutex);
-        m_fetches[taskIdentifier].completion = std::move(completion);
+        Fetch& fetch = m_fetches[task->taskIdentifier()];
+        fetch.completion = std::move(completion);
+        fetch.task = task;
+    }
+
+    void cancelAll()
+    {
+        std::vector<std::shared_ptr<UrlSessionDataTask>> tasks;
+        {
+            std::lock_guard lock(m_mutex);
+            for (const auto& [identifier, fetch] : m_fetches) {
+                if (auto task = fetch.task.lock())
+                    tasks.push_back(std::move(task));
+            }
+        }
+        for (const auto& task : tasks)
+            task->cancel();
     }
 
     void didReceiveData(
@@ -74,6 +91,7 @@ private:
         QByteArray body;
         bool full = false;
         Completion completion;
+        std::weak_ptr<UrlSessionDataTask> task;
     };
 
     const std::int64_t m_maximumBytes;
@@ -118,6 +136,11 @@ void TDPageFetcher::fetchPageInfo(const QUrl& url, Completion completion)
     platform::UrlRequest request(
         url, platform::UrlRequestCachePolicy::useProtocolCachePolicy, m_limits.timeoutSeconds);
     std::shared_ptr<UrlSessionDataTask> task = m_session->dataTask(request);
-    m_delegate->expect(task->taskIdentifier(), std::move(completion));
+    m_delegate->expect(task, std::move(completion));
     task->resume();
+}
+
+void TDPageFetcher::cancelAll()
+{
+    m_delegate->cancelAll();
 }

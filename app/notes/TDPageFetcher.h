@@ -48,6 +48,9 @@ public:
 
     // Any thread; `completion` runs on the main queue.
     void fetchPageInfo(const QUrl& url, Completion completion);
+    // Cuts the running fetches short: each still ends with its one completion, with the page as far
+    // as it came. Later fetches run as usual.
+    void cancelAll();
 
 private:
     class Delegate;

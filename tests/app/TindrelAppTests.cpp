@@ -1,3 +1,4 @@
+#include "EDTextView/EDTextView.h"
 #include "LibraryTestSupport.h"
 #include "app/TindrelApp.h"
 #include "app/model/TDNote.h"
@@ -10,7 +11,12 @@
 #include "app/store/TDMediaStore.h"
 #include "app/store/TDProjectStore.h"
 
+#include "app/notes/TDNoteWindowModel.h"
 #include "app/screens/common/BottomBar.h"
+#include "app/screens/note/EDTextEditView.h"
+#include "app/screens/note/TDNoteView.h"
+#include "app/screens/note/TDNoteWindow.h"
+#include "screens/ScreenTestSupport.h"
 
 #include <QAction>
 #include <QLabel>
@@ -326,4 +332,57 @@ TEST(TindrelApp, NewWindowsOpenWholeOnTheScreenOfTheMainWindow)
         EXPECT_NEAR(frame.left(), std::min(wanted.left(), area.right() + 1 - frame.width()), 1);
         EXPECT_NEAR(frame.top(), std::min(wanted.top(), area.bottom() + 1 - frame.height()), 1);
     }
+}
+
+// Closing the main window ends the program as Quit does: left alone, the note windows would have
+// neither Quit nor a way back to the library.
+TEST(TindrelApp, ClosingTheMainWindowClosesTheNoteWindowsWhichSaveFirst)
+{
+    LibraryRoot root;
+    writeLibrary(root, 1, 0);
+    TindrelApp app;
+    QMainWindow* main = app.showMainWindow();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return app.isLibraryLoaded(); }));
+    auto project = app.stores().projectStore->tdProjects().front();
+    std::vector<std::shared_ptr<TDNote>> notes;
+    for (QString title : { "Kept", "Gone" }) {
+        TDLibrary(app.stores()).createNote(project, title, [&](auto created) {
+            notes.push_back(created.value());
+        });
+        ASSERT_TRUE(testsupport::waitUntil([&] { return notes.size() == (title == "Kept" ? 1u : 2u); }));
+    }
+    auto typeInto = [&](const std::shared_ptr<TDNote>& note, const QString& text) {
+        QMainWindow* window = app.openNoteWindow(note);
+        auto* content = static_cast<TDNoteWindow*>(window->centralWidget());
+        EXPECT_TRUE(testsupport::waitUntil(
+            [&] { return content->noteView() && content->noteView()->editor()->textView()->isEditable(); }));
+        screentest::typeText(content->noteView()->editor()->textView(), text);
+        QCoreApplication::processEvents();
+        return QPointer<QMainWindow>(window);
+    };
+    QPointer<QMainWindow> kept = typeInto(notes[0], "typed");
+    QPointer<QMainWindow> gone = typeInto(notes[1], "lost?");
+    // This one cannot be saved: its folder went behind the program's back, then the note was
+    // deleted, and its window stays to say that the typing cannot be kept.
+    QDir(QFileInfo(notes[1]->contentURL().path()).path()).removeRecursively();
+    project->setTdNote({ notes[0] });
+    app.stores().noteWindows->dismissWindow(notes[1]);
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(gone && gone->isVisible());
+
+    main->close();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(main->isVisible()) << "the note window that could not save keeps the program open";
+    ASSERT_TRUE(gone && gone->isVisible());
+    auto* alert = gone->findChild<QMessageBox*>("tdAlert");
+    ASSERT_TRUE(alert);
+    alert->findChild<QPushButton*>("closeWithoutSavingButton")->click();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return gone.isNull(); }));
+
+    main->close();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return kept.isNull(); }));
+    EXPECT_FALSE(main->isVisible());
+    QFile file(notes[0]->contentURL().path());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), "typed");
 }

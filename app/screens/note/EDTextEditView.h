@@ -53,12 +53,14 @@ public:
     void setEditBinding(EditBinding binding);
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void writeTextBack() override;
     void writeSelectionBack() override;
     void environmentChanged() override { updateView(); }
 
 private:
     void pushText(const QString& text);
+    void followPaletteTextColor();
     void writeWholeTextBack();
 
     Binding<QString> m_text;

@@ -169,6 +169,11 @@ void TDNoteWindow::render()
     m_save->setEnabled(found);
     m_inspector->setEnabled(found);
     if (!found) {
+        // Typing that could not be kept when its note was deleted stays in view, to be copied.
+        if (m_noteView && m_model->hasUnsavedText()) {
+            showEditSheet(false);
+            return;
+        }
         m_pages->setCurrentWidget(m_noProgress);
         if (window() != this)
             window()->setWindowTitle(QStringLiteral("Note"));
@@ -263,12 +268,26 @@ bool TDNoteWindow::mayClose()
         return true;
     if (m_noteView)
         m_noteView->editor()->commitPendingText();
-    // A note that has left the library (deleted by the user) has no file to save into.
-    if (!m_model->note())
-        return true;
     const auto decision = m_model->prepareToClose();
-    if (decision.mayClose)
-        return true;
+    if (decision.mayClose) {
+        // The save on the way out kept another program's version aside: the window says where
+        // before it goes, as Ctrl+S does.
+        auto notice = m_model->takeKeptNotice();
+        if (!notice)
+            return true;
+        QMessageBox* alert = presentTDAlert(this, notice->title, notice->text);
+        QPointer<TDNoteWindow> self(this);
+        connect(alert, &QDialog::finished, this, [self] {
+            QMetaObject::invokeMethod(
+                self,
+                [self] {
+                    if (self)
+                        self->window()->close();
+                },
+                Qt::QueuedConnection);
+        });
+        return false;
+    }
     if (!m_closeAlert && decision.reason) {
         m_closeAlert = presentTDAlert(this, decision.reason->title, decision.reason->text);
         // The box's own button keeps the window; the second closes it and lets the text go.

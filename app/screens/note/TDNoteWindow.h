@@ -21,7 +21,8 @@ class TDToolbar;
 
 // The content of one "Note" window, for the note of one id. The model (TDNoteWindowModel) finds the
 // note by id on every render, never by a position remembered from earlier, so a note moved or
-// deleted meanwhile is never mistaken for another; without it the window shows "No progress".
+// deleted meanwhile is never mistaken for another; without it the window shows "No progress" (but
+// typing it could not write when its note was deleted stays in view until the user lets it go).
 //
 // With its note, the window shows a toolbar (the note's title, its project's name, and "Toggle
 // Inspector", which opens the rename sheet), a line under it saying why the text could not be read

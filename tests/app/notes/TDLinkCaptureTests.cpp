@@ -3,6 +3,7 @@
 #include "app/notes/TDLinkCapture.h"
 #include "app/notes/TDPageFetcher.h"
 #include "app/notes/TDWeblocFile.h"
+#include "app/store/TDLibrary.h"
 #include "app/store/TDLibraryCoding.h"
 #include "app/store/TDLinkStore.h"
 #include "app/store/TDProjectStore.h"
@@ -300,4 +301,23 @@ TEST_F(TDLinkCaptureTest, ALinkWhosePageArrivesAfterTheLibraryWasReloadedIsKept)
     ASSERT_EQ(store->tdLinks().size(), 1u);
     EXPECT_EQ(store->tdLinks().front().tdNoteId, note->id());
     EXPECT_TRUE(hasFile((*outcome)->value()));
+}
+
+// The program ends while a link's page is still loading: the link is added as far as its page came
+// and saved, not dropped with the process.
+TEST_F(TDLinkCaptureTest, AnAddStillLoadingWhenTheProgramEndsIsCutShortAndSaved)
+{
+    auto slow = TDPageFetcher::make({ TDPageFetchLimits::defaultMaximumBytes, 60, 10 });
+    TDLinkCapture patient(store, slow, projects);
+    auto outcome = std::make_shared<std::optional<AddResult>>();
+    patient.addLink(project, note, address("/gated"), [outcome](AddResult r) { *outcome = r; });
+    ASSERT_TRUE(waitUntil([&] { return server.requestCount("/gated") == 1; }));
+
+    EXPECT_TRUE(TDLinkCapture::finishAddsInFlight(std::chrono::milliseconds(50)));
+    ASSERT_TRUE(TDLibrary::finishPendingWork(std::chrono::seconds(10)));
+    ASSERT_TRUE(outcome->has_value() && **outcome);
+    ASSERT_EQ(savedLinks().size(), 1u);
+    EXPECT_EQ(savedLinks().front().url, address("/gated"));
+    EXPECT_FALSE(savedLinks().front().title) << "the page had not come";
+    server.openGate();
 }

@@ -531,3 +531,33 @@ TEST_F(TDNoteWindowModelTest, AFileChangedElsewhereIsKeptBeforeASaveReplacesIt)
     EXPECT_LE(kept[0].toUtf8().size(), 255);
     EXPECT_TRUE(kept[0].endsWith(".txt"));
 }
+
+// A note deleted while its window holds typing: the window closes with it, and the typing goes into
+// the file that goes to the trash, never into a folder or file that is not the note's any more.
+TEST_F(TDNoteWindowModelTest, ClosingADeletedNoteKeepsItsTypingInItsOwnFileOnly)
+{
+    auto kept = addNote("Kept", "old");
+    auto gone = addNote("Gone", "old");
+    auto replaced = addNote("Replaced", "old");
+    std::vector<std::shared_ptr<Model>> models;
+    for (const auto& note : { kept, gone, replaced }) {
+        models.push_back(open(note));
+        models.back()->loadText();
+        models.back()->setText("typed");
+    }
+    project->setTdNote({});
+    QDir(root.library() + "/Trip/notes/Gone").removeRecursively();
+    QFile::remove(noteFile("Replaced"));
+    writeFile(noteFile("Replaced"), "another note's");
+
+    EXPECT_TRUE(models[0]->prepareToClose().mayClose);
+    EXPECT_EQ(fileOf(kept), "typed");
+    for (const auto& model : { models[1], models[2] }) {
+        auto decision = model->prepareToClose();
+        EXPECT_FALSE(decision.mayClose) << "the window stays, saying why";
+        ASSERT_TRUE(decision.reason);
+        EXPECT_TRUE(decision.reason->text.contains("deleted")) << decision.reason->text.toStdString();
+    }
+    EXPECT_FALSE(QFileInfo::exists(root.library() + "/Trip/notes/Gone"));
+    EXPECT_EQ(fileOf(replaced), "another note's");
+}

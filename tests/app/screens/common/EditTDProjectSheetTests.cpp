@@ -221,6 +221,15 @@ TEST(EditTDProjectSheet, ChangesOnlyWhatDiffersAndAlwaysSavesBothLists)
     EXPECT_EQ(f.p->category(), f.stores.categoryStore->tdCategories()[2]);
     EXPECT_EQ(QDateTime::fromMSecsSinceEpoch(qint64(f.p->startDate().timeIntervalSince1970() * 1000)).date(),
         QDate(2030, 1, 2));
+
+    // A category picked and then deleted in the settings window (no project used it) is not given.
+    EditTDProjectSheet* fourth = f.open();
+    auto picked = f.stores.categoryStore->tdCategories()[3];
+    emit fourth->form()->categoryPicker()->activated(3);
+    ASSERT_TRUE(f.stores.categoryStore->remove(*picked));
+    f.save(fourth);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !fourth->isVisible(); }));
+    EXPECT_EQ(f.p->category(), f.stores.categoryStore->tdCategories()[2]);
 }
 
 TEST(EditTDProjectSheet, AFailedSaveStaysOpenAndTheNextSaveWritesBoth)

@@ -256,22 +256,32 @@ TEST_F(TDNoteWindowTest, AFullDiskKeepsTheOldFileAndTheWindowUntilTheUserLetsThe
         << "no temporary file is left";
 }
 
-// Another Tindrel saved the note meanwhile: Ctrl+S keeps that version and says where.
+// Another Tindrel saved the note meanwhile: Ctrl+S keeps that version and says where, and so does
+// the save a close makes, before the window goes.
 TEST_F(TDNoteWindowTest, CtrlSTellsWhereAVersionSavedElsewhereWasKept)
 {
     auto note = addNote("Plan", "first");
-    TDNoteWindow* content = openWindow(note);
-    QFile::remove(note->contentURL().path());
-    writeFile(note->contentURL().path(), "saved by the other window");
-    typeText(textOf(content), "typed ");
-    press(textOf(content), Qt::Key_S, Qt::ControlModifier);
-    EXPECT_EQ(fileOf(note), "typed first");
-    QMessageBox* alert = screentest::alertOn(content);
-    ASSERT_TRUE(alert);
-    EXPECT_TRUE(alert->informativeText().contains("Plan.changed-elsewhere-"))
-        << alert->informativeText().toStdString();
-    screentest::closeAlert(alert);
-    EXPECT_EQ(marker(content), "Saved green");
+    for (bool closing : { false, true }) {
+        TDNoteWindow* content = openWindow(note);
+        QFile::remove(note->contentURL().path());
+        writeFile(note->contentURL().path(), "saved by the other window");
+        typeText(textOf(content), "typed ");
+        QPointer<QWidget> window = content->window();
+        if (closing)
+            window->close();
+        else
+            press(textOf(content), Qt::Key_S, Qt::ControlModifier);
+        EXPECT_TRUE(fileOf(note).startsWith("typed ")) << fileOf(note).toStdString();
+        QMessageBox* alert = screentest::alertOn(content);
+        ASSERT_TRUE(alert) << "closing " << closing;
+        EXPECT_TRUE(alert->informativeText().contains("Plan.changed-elsewhere-"))
+            << alert->informativeText().toStdString();
+        screentest::closeAlert(alert);
+        EXPECT_EQ(marker(content), "Saved green");
+        if (!closing)
+            window->close();
+        EXPECT_TRUE(waitUntil([&] { return window.isNull(); }));
+    }
 }
 
 TEST_F(TDNoteWindowTest, RenameFromTheSheetMovesTheFilesAndRetitlesTheWindow)
@@ -604,4 +614,63 @@ TEST_F(TDNoteWindowTest, ANarrowWindowKeepsTheFindBarWhole)
     QCoreApplication::processEvents();
     EXPECT_GE(content->noteView()->linksPane()->width(), TDLinksPane::minimumWidth);
     EXPECT_GE(bar->width(), bar->layout()->minimumSize().width()) << "a control is squeezed";
+}
+
+// The desktop switched between light and dark while a note is open: its text and the selected
+// line's number take the new text colour, and nothing about the note changes.
+TEST_F(TDNoteWindowTest, TheTextFollowsASwitchOfAppearanceWhileOpen)
+{
+    for (bool dark : { true, false }) {
+        screentest::ScopedPalette before(!dark);
+        auto note = addNote(dark ? "Night" : "Day", "words");
+        TDNoteWindow* content = openWindow(note);
+        press(content, Qt::Key_S, Qt::ControlModifier);
+        screentest::ScopedPalette after(dark);
+        QCoreApplication::processEvents();
+        EDTextView* text = textOf(content);
+        const QColor ground = text->palette().color(QPalette::Base);
+        const QImage image = text->viewport()->grab().toImage();
+        EXPECT_FALSE(screentest::inkBounds(image, ground, QRect(0, 0, image.width(), 30)).isEmpty())
+            << "the words stand out from the " << (dark ? "dark" : "light") << " ground";
+        auto* ruler = qobject_cast<EDLineNumberRulerView*>(platform::RulerView::verticalRuler(*text));
+        ASSERT_TRUE(ruler);
+        // The first line is selected: its number is drawn in the text's colour on its highlight.
+        const QImage numbers = ruler->grab().toImage();
+        int lightest = 0, darkest = 255;
+        for (int y = 0; y < std::min(numbers.height(), 16); ++y) {
+            for (int x = 0; x < numbers.width() - 2; ++x) {
+                lightest = std::max(lightest, numbers.pixelColor(x, y).lightness());
+                darkest = std::min(darkest, numbers.pixelColor(x, y).lightness());
+            }
+        }
+        EXPECT_TRUE(dark ? lightest > 170 : darkest < 90) << lightest << " " << darkest;
+        EXPECT_EQ(marker(content), "Saved green");
+        EXPECT_FALSE(text->undoManager()->canUndo());
+        EXPECT_EQ(text->string(), "words");
+    }
+}
+
+// A note deleted while its window holds typing that cannot be written (its folder went first): the
+// window stays, with the typing in view to be copied, until the user lets it go.
+TEST_F(TDNoteWindowTest, TypingOfADeletedNoteThatCannotBeKeptStaysInView)
+{
+    auto note = addNote("Plan", "text");
+    TDNoteWindow* content = openWindow(note);
+    typeText(textOf(content), "typed ");
+    QCoreApplication::processEvents();
+    QDir(root.library() + "/Trip/notes/Plan").removeRecursively();
+    project->setTdNote({});
+    QPointer<QWidget> window = content->window();
+    window->close();
+    ASSERT_TRUE(waitUntil([&] { return !content->isRenderPending(); }));
+    QCoreApplication::processEvents();
+    ASSERT_FALSE(window.isNull());
+    ASSERT_TRUE(content->closeAlert());
+    EXPECT_EQ(content->shownTitle(), "Plan") << "not \"No progress\"";
+    EXPECT_TRUE(textOf(content)->isVisibleTo(content));
+    EXPECT_EQ(textOf(content)->string(), "typed text");
+    EXPECT_FALSE(content->saveAction()->isEnabled());
+    content->closeAlert()->findChild<QPushButton*>("closeWithoutSavingButton")->click();
+    EXPECT_TRUE(waitUntil([&] { return window.isNull(); }));
+    EXPECT_FALSE(QFileInfo::exists(root.library() + "/Trip/notes/Plan")) << "no folder made again";
 }
