@@ -1,8 +1,8 @@
 #include "app/screens/browser/CreateTDProjectSheet.h"
 
+#include "app/TDLocalizedText.h"
 #include "app/model/TDProject.h"
 #include "app/screens/common/TDAlert.h"
-#include "app/TDLocalizedText.h"
 #include "app/screens/common/TDProjectSheetTemplate.h"
 #include "app/store/TDCategoryStore.h"
 #include "app/store/TDLibrary.h"
@@ -60,7 +60,8 @@ bool CreateTDProjectSheet::validateName()
         raiseAlert(problem->title, problem->message);
         return false;
     }
-    if (!m_selectedTDCategory) {
+    // A category deleted in the settings window since it was picked is no category.
+    if (!isPickedCategoryListed()) {
         raiseAlert(tdLocalized("A category is required"),
             tdLocalized("Add a category in Settings to create a project."));
         return false;

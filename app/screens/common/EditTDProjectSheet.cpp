@@ -4,14 +4,11 @@
 #include "app/model/TDProject.h"
 #include "app/screens/common/TDDisplayText.h"
 #include "app/screens/common/TDProjectSheetTemplate.h"
-#include "app/store/TDCategoryStore.h"
 #include "app/store/TDLibrary.h"
 #include "app/store/TDProjectStore.h"
 
 #include <QMessageBox>
 #include <QPushButton>
-
-#include <algorithm>
 
 EditTDProjectSheet::EditTDProjectSheet(std::shared_ptr<TDProject> project, TDStores stores, QWidget* parent)
     : TDProjectSheet(std::move(stores), project->name(), project->startDate(), project->category(), parent)
@@ -57,12 +54,8 @@ void EditTDProjectSheet::save()
     // is not given to the project: the settings let only unused categories go.
     std::shared_ptr<TDCategory> category = m_selectedTDCategory;
     const auto current = m_project->category();
-    if (category && !(current && current->id() == category->id())) {
-        const auto listed = m_stores.categoryStore->tdCategories();
-        if (std::none_of(
-                listed.begin(), listed.end(), [&](const auto& each) { return each->id() == category->id(); }))
-            category = nullptr;
-    }
+    if (category && !(current && current->id() == category->id()) && !isPickedCategoryListed())
+        category = nullptr;
     m_saving = true;
     m_form->primaryButton()->setEnabled(false);
     QPointer<EditTDProjectSheet> self(this);

@@ -1,9 +1,13 @@
 #include "app/screens/common/TDProjectSheet.h"
 
+#include "app/model/TDCategory.h"
 #include "app/screens/common/TDAlert.h"
 #include "app/screens/common/TDProjectSheetTemplate.h"
+#include "app/store/TDCategoryStore.h"
 
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 TDProjectSheet::TDProjectSheet(TDStores stores, QString name, platform::Date startDate,
     std::shared_ptr<TDCategory> category, QWidget* parent)
@@ -46,4 +50,12 @@ void TDProjectSheet::raiseAlert(const QString& title, const QString& message)
 bool TDProjectSheet::sameName(const QString& a, const QString& b)
 {
     return a.normalized(QString::NormalizationForm_C) == b.normalized(QString::NormalizationForm_C);
+}
+
+bool TDProjectSheet::isPickedCategoryListed() const
+{
+    const auto listed = m_stores.categoryStore->tdCategories();
+    return m_selectedTDCategory && std::any_of(listed.begin(), listed.end(), [&](const auto& each) {
+        return each->id() == m_selectedTDCategory->id();
+    });
 }

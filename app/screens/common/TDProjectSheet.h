@@ -34,6 +34,9 @@ protected:
     void raiseAlert(const QString& title, const QString& message);
     // Project names compare as the same text whatever its Unicode form.
     static bool sameName(const QString& a, const QString& b);
+    // Whether the picked category is still in the list: the settings window can delete it while the
+    // sheet is open (the picker then shows none).
+    bool isPickedCategoryListed() const;
 
     TDStores m_stores;
     QString m_name;

@@ -5,6 +5,7 @@
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDDisplayText.h"
 #include "app/screens/common/TDGroupedBox.h"
+#include "app/screens/common/TDLocalDay.h"
 #include "app/screens/common/TDPrimaryButton.h"
 #include "app/store/TDCategoryStore.h"
 #include "platform/ui/ObservedWidgetUpdates.h"
@@ -31,12 +32,6 @@ std::optional<qint64> unixMilliseconds(platform::Date date)
     if (!(std::abs(ms) < 6e18))
         return std::nullopt;
     return static_cast<qint64>(ms);
-}
-
-QDate localDay(platform::Date date)
-{
-    auto ms = unixMilliseconds(date);
-    return ms ? QDateTime::fromMSecsSinceEpoch(*ms, Qt::LocalTime).date() : QDate();
 }
 
 QString dateFormat()
@@ -86,12 +81,11 @@ TDProjectSheetTemplate::TDProjectSheetTemplate(TDStores stores,
     m_date->setAccessibleName(tdLocalized("Start date"));
     m_date->setCalendarPopup(true);
     m_date->setDisplayFormat(dateFormat());
-    // Not the field's own first day, 14 September 1752: a library made elsewhere can start earlier.
-    m_date->setMinimumDate(QDate(100, 1, 1));
+    tdAllowEarlyDays(m_date);
     m_date->setMinimumWidth(130);
     connect(m_date, &QDateEdit::dateChanged, this, [this](const QDate& day) {
         platform::Date current = m_dateBinding.get();
-        if (day.isValid() && day != localDay(current))
+        if (day.isValid() && day != tdLocalDay(current))
             m_dateBinding.set(movedToDay(current, day));
     });
     group->addRow(tdLocalized("Date"), m_date);
@@ -170,7 +164,7 @@ void TDProjectSheetTemplate::render()
     platform::syncCombo(m_category, items, bound ? bound->id().uuidString() : QString());
 
     platform::setTextIfChanged(m_name, m_nameBinding.get());
-    QDate day = localDay(m_dateBinding.get());
+    QDate day = tdLocalDay(m_dateBinding.get());
     if (m_date->date() != day) {
         const QSignalBlocker blockDate(m_date);
         m_date->setDate(day);

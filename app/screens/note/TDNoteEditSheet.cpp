@@ -4,6 +4,7 @@
 #include "app/notes/TDNoteWindowModel.h"
 #include "app/screens/common/TDAlert.h"
 #include "app/screens/common/TDGroupedBox.h"
+#include "app/screens/common/TDLocalDay.h"
 #include "app/screens/common/TDPrimaryButton.h"
 #include "app/screens/common/TDProjectSheetTemplate.h"
 #include "platform/ui/ObservedWidgetUpdates.h"
@@ -15,18 +16,6 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
-
-#include <cmath>
-
-namespace {
-
-QDate localDay(platform::Date date)
-{
-    auto ms = static_cast<qint64>(std::floor(date.timeIntervalSince1970() * 1000));
-    return QDateTime::fromMSecsSinceEpoch(ms, Qt::LocalTime).date();
-}
-
-} // namespace
 
 // The sheet's content: keeps the fields and the Save button in step with the model.
 class TDNoteEditSheet::Form : public platform::ObservedWidget {
@@ -42,7 +31,7 @@ protected:
     {
         const auto& model = *m_sheet.m_model;
         platform::setTextIfChanged(m_sheet.m_title, model.newTitle());
-        const QDate day = localDay(model.newDate());
+        const QDate day = tdLocalDay(model.newDate());
         if (m_sheet.m_date->date() != day) {
             const QSignalBlocker block(m_sheet.m_date);
             m_sheet.m_date->setDate(day);
@@ -101,10 +90,11 @@ TDNoteEditSheet::TDNoteEditSheet(std::shared_ptr<TDNoteWindowModel> model, QWidg
     m_date->setAccessibleName(tdLocalized("Date"));
     m_date->setCalendarPopup(true);
     m_date->setDisplayFormat(dateFormat(QLocale::system()));
+    tdAllowEarlyDays(m_date);
     m_date->setMinimumWidth(130);
     connect(m_date, &QDateEdit::dateChanged, this, [this](const QDate& day) {
         const platform::Date current = m_model->newDate();
-        if (day.isValid() && day != localDay(current))
+        if (day.isValid() && day != tdLocalDay(current))
             m_model->setNewDate(TDProjectSheetTemplate::movedToDay(current, day));
     });
     group->addRow(tdLocalized("Date"), m_date);

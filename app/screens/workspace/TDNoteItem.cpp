@@ -6,9 +6,9 @@
 #include "app/screens/common/TDDisplayText.h"
 #include "app/screens/common/TDFocusRing.h"
 #include "app/screens/common/TDListCard.h"
+#include "app/screens/common/TDLocalDay.h"
 #include "app/store/TDLibrary.h"
 
-#include <QDateTime>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -19,23 +19,12 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 
-#include <cmath>
-
 using tdappearance::SystemColor;
 
 namespace {
 
 // Room around the card for its shadow.
 constexpr int shadowMargin = 1;
-
-// No day for a date too far off to show (a library file can hold any number).
-QDate localDay(platform::Date date)
-{
-    const double ms = std::floor(date.timeIntervalSince1970() * 1000);
-    if (!(std::abs(ms) < 6e18))
-        return QDate();
-    return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(ms), Qt::LocalTime).date();
-}
 
 } // namespace
 
@@ -105,7 +94,7 @@ QString TDNoteItem::titleText() const
 
 void TDNoteItem::render()
 {
-    QDate day = localDay(m_note->date());
+    QDate day = tdLocalDay(m_note->date());
     QLocale locale;
     m_day->setText(locale.toString(day, QStringLiteral("dd")));
     // The stand-alone form: the month named on its own, not inside a date.

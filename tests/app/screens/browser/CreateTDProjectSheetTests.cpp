@@ -215,6 +215,21 @@ TEST(CreateTDProjectSheet, AStoredEmptyCategoryListRefusesWithoutCrashing)
     EXPECT_EQ(stores.projectStore->tdProjects().front()->category()->name(), "Sketches");
 }
 
+TEST(CreateTDProjectSheet, ACategoryDeletedInTheSettingsSinceItWasPickedIsRefused)
+{
+    Fixture f;
+    CreateTDProjectSheet* sheet = f.open();
+    f.type(sheet, "Alpha");
+    auto picked = f.stores.categoryStore->tdCategories()[1];
+    emit sheet->form()->categoryPicker()->activated(1);
+    ASSERT_TRUE(f.stores.categoryStore->remove(*picked));
+    f.create(sheet);
+    QMessageBox* alert = alertOn(sheet);
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->text(), "A category is required");
+    EXPECT_TRUE(f.stores.projectStore->tdProjects().empty());
+}
+
 TEST(TDProjectSheetTemplate, PickerFollowsTheStoreByIdAndDatesKeepTheirTimeOfDay)
 {
     LibraryRoot root;
