@@ -173,6 +173,9 @@ void EDTextView::mousePressEvent(QMouseEvent* event)
     m_lastPressTime.start();
     m_lastPressPosition = position;
     m_lastDragPosition = position;
+    // A drag whose release went elsewhere must not lend its anchors to this press's drag.
+    endMouseDrag();
+    m_dragPressSeenByApplication = QGuiApplication::mouseButtons() & Qt::LeftButton;
     if (m_clickCount == 1 && dragSelectedTextMousePressed(event))
         return;
     mouseDown(event, m_clickCount);
@@ -257,10 +260,15 @@ void EDTextView::mouseReleaseEvent(QMouseEvent* event)
 {
     if (dragSelectedTextMouseReleased(event))
         return;
+    endMouseDrag();
+    QAbstractScrollArea::mouseReleaseEvent(event);
+}
+
+void EDTextView::endMouseDrag()
+{
     m_mouseDraggingSelectionAnchors.reset();
     if (m_autoscrollTimer)
         m_autoscrollTimer->stop();
-    QAbstractScrollArea::mouseReleaseEvent(event);
 }
 
 void EDTextView::selectAtPoint(QPointF viewPoint, const std::vector<TextSelection>& anchors,
@@ -320,8 +328,9 @@ void EDTextView::scrollTowardsAutoscrollPoint()
 
 void EDTextView::autoscrollTick()
 {
-    if (!m_mouseDraggingSelectionAnchors) {
-        m_autoscrollTimer->stop();
+    if (!m_mouseDraggingSelectionAnchors
+        || (m_dragPressSeenByApplication && !(QGuiApplication::mouseButtons() & Qt::LeftButton))) {
+        endMouseDrag();
         return;
     }
     scrollTowardsAutoscrollPoint();
