@@ -685,6 +685,7 @@ private:
         unsigned modifiers, bool selecting, platform::TextLocation containerLocation = 0);
     void autoscroll(QPointF viewportPoint);
     void endMouseDrag();
+    QPoint menuViewportPoint(const QContextMenuEvent& event) const;
     void commitInputMethodFirst();
 
     // Insertion point helpers.

@@ -343,6 +343,15 @@ void EDTextView::autoscrollTick()
     updateAfterMouseSelection();
 }
 
+QPoint EDTextView::menuViewportPoint(const QContextMenuEvent& event) const
+{
+    // A click's menu comes through the viewport, in its coordinates; the keyboard's comes to the
+    // view itself, at the caret in the view's own, which a ruler or frame sets apart.
+    if (event.reason() == QContextMenuEvent::Mouse)
+        return event.pos();
+    return viewport()->mapFrom(this, event.pos());
+}
+
 std::unique_ptr<QMenu> EDTextView::defaultMenu()
 {
     auto menu = std::make_unique<QMenu>();
@@ -371,7 +380,7 @@ QMenu* EDTextView::menuForEvent(QContextMenuEvent* event)
     m_contextMenu = defaultMenu();
     QMenu* menu = m_contextMenu.get();
     prepareMenu(*menu);
-    const QPointF point = viewportToView(event->pos());
+    const QPointF point = viewportToView(menuViewportPoint(*event));
     const auto line = m_textLayoutManager->lineFragmentRange(point, 0);
     if (!line)
         return menu;
@@ -405,7 +414,7 @@ void EDTextView::contextMenuEvent(QContextMenuEvent* event)
     if (event->reason() == QContextMenuEvent::Mouse && m_isSelectable
         && edtextview::sortedSelectionTextRanges(*m_textLayoutManager, true).empty()) {
         const bool extend = event->modifiers() & Qt::ShiftModifier;
-        selectAtPoint(viewportToView(event->pos()),
+        selectAtPoint(viewportToView(menuViewportPoint(*event)),
             extend ? m_textLayoutManager->textSelections() : std::vector<TextSelection>(),
             extend ? unsigned(Modifier::extend) : 0u, false);
         updateAfterMouseSelection();

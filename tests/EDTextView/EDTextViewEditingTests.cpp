@@ -346,3 +346,29 @@ TEST(EDTextViewEditing, ShiftF10OpensTheContextMenuAtTheCaret)
         EXPECT_EQ(view->string(), "first line\nsecond line");
     }
 }
+
+// The keyboard's menu is for the word at the caret, also with the line numbers beside the text.
+TEST(EDTextViewEditing, TheKeyboardsMenuIsForTheCaretBesideTheRuler)
+{
+    struct MenuLocations : EDTextViewDelegate {
+        std::vector<platform::TextLocation> locations;
+        QMenu* textViewMenu(EDTextView&, QMenu*, QContextMenuEvent*, platform::TextLocation location) override
+        {
+            locations.push_back(location);
+            return nullptr; // no menu to close
+        }
+    };
+    ShownView view("first line\nsecond line");
+    view->setIsRulerVisible(true);
+    const auto delegate = std::make_shared<MenuLocations>();
+    view->setDelegate(delegate);
+    view->setSelectedRange({ 14, 0 });
+    view.settle();
+    ASSERT_GT(view->viewport()->x(), 20);
+    QTest::keyClick(view.view.get(), Qt::Key_F10, Qt::ShiftModifier);
+    // The Menu key, as the window system's keyboard menu reaches the focused widget.
+    const QPoint caret = view->inputMethodQuery(Qt::ImCursorRectangle).toRect().center();
+    QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, caret, view->mapToGlobal(caret));
+    QApplication::sendEvent(view.view.get(), &menuKey);
+    EXPECT_EQ(delegate->locations, (std::vector<platform::TextLocation> { 14, 14 }));
+}
