@@ -16,6 +16,7 @@
 #include <QStyleHints>
 #include <QTimer>
 
+#include <algorithm>
 #include <functional>
 
 using platform::TextLocation;
@@ -420,5 +421,13 @@ void EDTextView::contextMenuEvent(QContextMenuEvent* event)
         updateAfterMouseSelection();
         selectWord(this);
     }
-    menu->exec(event->globalPos());
+    QPoint at = event->globalPos();
+    if (event->reason() != QContextMenuEvent::Mouse) {
+        // At the caret, or at the nearest edge of the text shown when it is scrolled out of sight,
+        // not somewhere across the screen.
+        const QRect shown(viewport()->mapToGlobal(QPoint(0, 0)), viewport()->size());
+        at = QPoint(
+            std::clamp(at.x(), shown.left(), shown.right()), std::clamp(at.y(), shown.top(), shown.bottom()));
+    }
+    menu->exec(at);
 }

@@ -5,6 +5,7 @@
 #include <QContextMenuEvent>
 #include <QInputMethodEvent>
 #include <QMenu>
+#include <QScrollBar>
 #include <QTimer>
 
 using namespace textviewtest;
@@ -371,4 +372,26 @@ TEST(EDTextViewEditing, TheKeyboardsMenuIsForTheCaretBesideTheRuler)
     QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, caret, view->mapToGlobal(caret));
     QApplication::sendEvent(view.view.get(), &menuKey);
     EXPECT_EQ(delegate->locations, (std::vector<platform::TextLocation> { 14, 14 }));
+}
+
+// With the caret scrolled out of sight the keyboard's menu opens over the text, at its nearest edge.
+TEST(EDTextViewEditing, TheKeyboardsMenuStaysOverTheTextWhenTheCaretIsScrolledAway)
+{
+    ShownView view(QStringLiteral("line\n").repeated(300));
+    const auto delegate = std::make_shared<EDTextViewDelegate>();
+    view->setDelegate(delegate);
+    view.setCaret(3);
+    view->verticalScrollBar()->setValue(view->verticalScrollBar()->maximum());
+    view.settle();
+    QPoint shownAt(-1, -1);
+    QTimer::singleShot(0, [&] {
+        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            shownAt = menu->pos();
+            menu->close();
+        }
+    });
+    QTest::keyClick(view.view.get(), Qt::Key_F10, Qt::ShiftModifier);
+    QCoreApplication::processEvents();
+    const QRect shown(view->viewport()->mapToGlobal(QPoint(0, 0)), view->viewport()->size());
+    EXPECT_TRUE(shown.contains(shownAt)) << shownAt.x() << "," << shownAt.y();
 }
