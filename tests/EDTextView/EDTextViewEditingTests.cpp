@@ -348,50 +348,49 @@ TEST(EDTextViewEditing, ShiftF10OpensTheContextMenuAtTheCaret)
     }
 }
 
-// The keyboard's menu is for the word at the caret, also with the line numbers beside the text.
-TEST(EDTextViewEditing, TheKeyboardsMenuIsForTheCaretBesideTheRuler)
+// The keyboard's menu is for the text at the caret, also with the line numbers beside it, and opens
+// over the text, at its nearest edge when the caret is scrolled out of sight.
+TEST(EDTextViewEditing, TheKeyboardsMenuIsForTheCaretAndOpensOverTheText)
 {
     struct MenuLocations : EDTextViewDelegate {
         std::vector<platform::TextLocation> locations;
-        QMenu* textViewMenu(EDTextView&, QMenu*, QContextMenuEvent*, platform::TextLocation location) override
+        QMenu* textViewMenu(EDTextView&, QMenu* menu, QContextMenuEvent*, platform::TextLocation at) override
         {
-            locations.push_back(location);
-            return nullptr; // no menu to close
+            locations.push_back(at);
+            return menu;
         }
     };
-    ShownView view("first line\nsecond line");
+    ShownView view(QStringLiteral("first line\n") + QStringLiteral("line\n").repeated(300));
     view->setIsRulerVisible(true);
     const auto delegate = std::make_shared<MenuLocations>();
     view->setDelegate(delegate);
-    view->setSelectedRange({ 14, 0 });
+    auto openMenu = [&](const std::function<void()>& key) {
+        QPoint shownAt(-1, -1);
+        QTimer::singleShot(0, [&] {
+            if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+                shownAt = menu->pos();
+                menu->close();
+            }
+        });
+        key();
+        QCoreApplication::processEvents();
+        return shownAt;
+    };
+    auto shiftF10 = [&] { QTest::keyClick(view.view.get(), Qt::Key_F10, Qt::ShiftModifier); };
+    view.setCaret(3);
     view.settle();
     ASSERT_GT(view->viewport()->x(), 20);
-    QTest::keyClick(view.view.get(), Qt::Key_F10, Qt::ShiftModifier);
-    // The Menu key, as the window system's keyboard menu reaches the focused widget.
-    const QPoint caret = view->inputMethodQuery(Qt::ImCursorRectangle).toRect().center();
-    QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, caret, view->mapToGlobal(caret));
-    QApplication::sendEvent(view.view.get(), &menuKey);
-    EXPECT_EQ(delegate->locations, (std::vector<platform::TextLocation> { 14, 14 }));
-}
+    openMenu(shiftF10);
+    openMenu([&] { // the Menu key, as the window system's keyboard menu reaches the focused widget
+        const QPoint caret = view->inputMethodQuery(Qt::ImCursorRectangle).toRect().center();
+        QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, caret, view->mapToGlobal(caret));
+        QApplication::sendEvent(view.view.get(), &menuKey);
+    });
+    EXPECT_EQ(delegate->locations, (std::vector<platform::TextLocation> { 3, 3 }));
 
-// With the caret scrolled out of sight the keyboard's menu opens over the text, at its nearest edge.
-TEST(EDTextViewEditing, TheKeyboardsMenuStaysOverTheTextWhenTheCaretIsScrolledAway)
-{
-    ShownView view(QStringLiteral("line\n").repeated(300));
-    const auto delegate = std::make_shared<EDTextViewDelegate>();
-    view->setDelegate(delegate);
-    view.setCaret(3);
     view->verticalScrollBar()->setValue(view->verticalScrollBar()->maximum());
     view.settle();
-    QPoint shownAt(-1, -1);
-    QTimer::singleShot(0, [&] {
-        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
-            shownAt = menu->pos();
-            menu->close();
-        }
-    });
-    QTest::keyClick(view.view.get(), Qt::Key_F10, Qt::ShiftModifier);
-    QCoreApplication::processEvents();
+    const QPoint shownAt = openMenu(shiftF10);
     const QRect shown(view->viewport()->mapToGlobal(QPoint(0, 0)), view->viewport()->size());
     EXPECT_TRUE(shown.contains(shownAt)) << shownAt.x() << "," << shownAt.y();
 }
