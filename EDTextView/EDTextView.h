@@ -684,6 +684,8 @@ private:
     void selectAtPoint(QPointF viewPoint, const std::vector<platform::TextSelection>& anchors,
         unsigned modifiers, bool selecting, platform::TextLocation containerLocation = 0);
     void autoscroll(QPointF viewportPoint);
+    void endMouseDrag();
+    QPoint menuViewportPoint(const QContextMenuEvent& event) const;
     void commitInputMethodFirst();
 
     // Insertion point helpers.
@@ -802,6 +804,9 @@ private:
     // Scrolls on while a drag of the selection holds the pointer outside the viewport.
     QTimer* m_autoscrollTimer = nullptr;
     QPointF m_autoscrollPoint;
+    // Whether the application's button state saw the press of the drag under way: then a button
+    // let go of where this view never hears of it (over a window that opened meanwhile) ends the drag.
+    bool m_dragPressSeenByApplication = false;
     bool m_primarySelectionPending = false;
     QPointer<QWidget> m_fontPanel;
     QPointer<QWidget> m_colorPanel;

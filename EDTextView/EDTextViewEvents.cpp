@@ -16,6 +16,7 @@
 #include <QStyleHints>
 #include <QTimer>
 
+#include <algorithm>
 #include <functional>
 
 using platform::TextLocation;
@@ -173,6 +174,9 @@ void EDTextView::mousePressEvent(QMouseEvent* event)
     m_lastPressTime.start();
     m_lastPressPosition = position;
     m_lastDragPosition = position;
+    // A drag whose release went elsewhere must not lend its anchors to this press's drag.
+    endMouseDrag();
+    m_dragPressSeenByApplication = QGuiApplication::mouseButtons() & Qt::LeftButton;
     if (m_clickCount == 1 && dragSelectedTextMousePressed(event))
         return;
     mouseDown(event, m_clickCount);
@@ -257,10 +261,15 @@ void EDTextView::mouseReleaseEvent(QMouseEvent* event)
 {
     if (dragSelectedTextMouseReleased(event))
         return;
+    endMouseDrag();
+    QAbstractScrollArea::mouseReleaseEvent(event);
+}
+
+void EDTextView::endMouseDrag()
+{
     m_mouseDraggingSelectionAnchors.reset();
     if (m_autoscrollTimer)
         m_autoscrollTimer->stop();
-    QAbstractScrollArea::mouseReleaseEvent(event);
 }
 
 void EDTextView::selectAtPoint(QPointF viewPoint, const std::vector<TextSelection>& anchors,
@@ -320,8 +329,9 @@ void EDTextView::scrollTowardsAutoscrollPoint()
 
 void EDTextView::autoscrollTick()
 {
-    if (!m_mouseDraggingSelectionAnchors) {
-        m_autoscrollTimer->stop();
+    if (!m_mouseDraggingSelectionAnchors
+        || (m_dragPressSeenByApplication && !(QGuiApplication::mouseButtons() & Qt::LeftButton))) {
+        endMouseDrag();
         return;
     }
     scrollTowardsAutoscrollPoint();
@@ -332,6 +342,15 @@ void EDTextView::autoscrollTick()
         : 0;
     selectAtPoint(viewportToView(m_autoscrollPoint), anchors, Modifier::extend, true, containerLocation);
     updateAfterMouseSelection();
+}
+
+QPoint EDTextView::menuViewportPoint(const QContextMenuEvent& event) const
+{
+    // A click's menu comes through the viewport, in its coordinates; the keyboard's comes to the
+    // view itself, at the caret in the view's own, which a ruler or frame sets apart.
+    if (event.reason() == QContextMenuEvent::Mouse)
+        return event.pos();
+    return viewport()->mapFrom(this, event.pos());
 }
 
 std::unique_ptr<QMenu> EDTextView::defaultMenu()
@@ -362,7 +381,7 @@ QMenu* EDTextView::menuForEvent(QContextMenuEvent* event)
     m_contextMenu = defaultMenu();
     QMenu* menu = m_contextMenu.get();
     prepareMenu(*menu);
-    const QPointF point = viewportToView(event->pos());
+    const QPointF point = viewportToView(menuViewportPoint(*event));
     const auto line = m_textLayoutManager->lineFragmentRange(point, 0);
     if (!line)
         return menu;
@@ -396,11 +415,19 @@ void EDTextView::contextMenuEvent(QContextMenuEvent* event)
     if (event->reason() == QContextMenuEvent::Mouse && m_isSelectable
         && edtextview::sortedSelectionTextRanges(*m_textLayoutManager, true).empty()) {
         const bool extend = event->modifiers() & Qt::ShiftModifier;
-        selectAtPoint(viewportToView(event->pos()),
+        selectAtPoint(viewportToView(menuViewportPoint(*event)),
             extend ? m_textLayoutManager->textSelections() : std::vector<TextSelection>(),
             extend ? unsigned(Modifier::extend) : 0u, false);
         updateAfterMouseSelection();
         selectWord(this);
     }
-    menu->exec(event->globalPos());
+    QPoint at = event->globalPos();
+    if (event->reason() != QContextMenuEvent::Mouse) {
+        // At the caret, or at the nearest edge of the text shown when it is scrolled out of sight,
+        // not somewhere across the screen.
+        const QRect shown(viewport()->mapToGlobal(QPoint(0, 0)), viewport()->size());
+        at = QPoint(
+            std::clamp(at.x(), shown.left(), shown.right()), std::clamp(at.y(), shown.top(), shown.bottom()));
+    }
+    menu->exec(at);
 }

@@ -185,6 +185,15 @@ qint64 TextLineFragment::contentEnd() const
     return m_characterRange.endLocation - (m_terminator ? m_terminator->length() : 0);
 }
 
+bool TextLineFragment::isSpaceBefore(qint64 index) const
+{
+    if (m_estimated || !m_piece || index <= m_characterRange.location || index > m_characterRange.endLocation)
+        return false;
+    const QString& text = m_piece->text().string();
+    const qint64 at = index - 1 - m_pieceStart;
+    return at >= 0 && at < text.size() && text.at(at).isSpace();
+}
+
 double TextLineFragment::lineOriginX() const
 {
     return m_bounds.left() - m_piece->lines()[size_t(m_lineInPiece)].textOffset;
@@ -1369,7 +1378,14 @@ std::optional<qint64> TextLayoutFragment::characterIndex(QPointF point) const
     if (!index)
         return std::nullopt;
     const TextLineFragment line = lineFragment(*index);
-    return std::clamp<qint64>(line.characterIndex(point), line.m_characterRange.location, line.contentEnd());
+    const qint64 at
+        = std::clamp<qint64>(line.characterIndex(point), line.m_characterRange.location, line.contentEnd());
+    // The caret after a wrapped row's last character is the next row's first, and is drawn there:
+    // past a row that wraps after a space, a point gives the caret before that space, on its row.
+    if (at < m_contentLength && at == visualLine(line.m_row).characterRange.endLocation
+        && line.isSpaceBefore(at))
+        return at - 1;
+    return at;
 }
 
 std::pair<qint64, qint64> TextLayoutFragment::visualLineEdges(qsizetype row) const

@@ -73,6 +73,8 @@ public:
 private:
     friend class TextLayoutFragment;
     qint64 contentEnd() const;
+    // Whether the character before `index` (paragraph-relative, inside the line) is white space.
+    bool isSpaceBefore(qint64 index) const;
     // Where the QTextLine's own x = 0 lies, in fragment coordinates.
     double lineOriginX() const;
 

@@ -9,6 +9,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <cmath>
@@ -405,6 +406,22 @@ void RulerView::mouseReleaseEvent(QMouseEvent* event)
             m_client->rulerViewDidRemoveMarker(*this, *drag.marker);
     }
     update();
+}
+
+void RulerView::wheelEvent(QWheelEvent* event)
+{
+    // A wheel over the ruler scrolls its view, as one over the view's content does. Left ignored
+    // when the view cannot scroll that way, so that an enclosing view scrolls instead.
+    if (!m_installed || !m_viewport) {
+        event->ignore();
+        return;
+    }
+    QWheelEvent forwarded(m_viewport->mapFromGlobal(event->globalPosition()), event->globalPosition(),
+        event->pixelDelta(), event->angleDelta(), event->buttons(), event->modifiers(), event->phase(),
+        event->inverted(), event->source(), event->pointingDevice());
+    forwarded.setTimestamp(event->timestamp());
+    QCoreApplication::sendEvent(m_viewport, &forwarded);
+    event->setAccepted(forwarded.isAccepted());
 }
 
 bool RulerView::eventFilter(QObject* watched, QEvent* event)

@@ -123,6 +123,45 @@ TEST(EDTextViewDrawing, DraggingOutOfTheViewKeepsScrolling)
         EXPECT_FALSE(timer->isActive());
 }
 
+// A window that opens during a drag (a menu, an alert) takes the release: the drag ends with the
+// button all the same, and the next one starts from its own press.
+TEST(EDTextViewDrawing, ADragEndsWithItsButtonWhereverTheReleaseGoes)
+{
+    ShownView view(QStringLiteral("line\n").repeated(200), QSize(300, 200));
+    QWindow* window = view->window()->windowHandle();
+    auto at = [&](QPoint viewportPoint) {
+        return window->mapFromGlobal(view->viewport()->mapToGlobal(viewportPoint));
+    };
+    auto dragWhileAPopupTakesTheRelease = [&](int from, QPoint to) {
+        // Through the window system's path, as a pointer's events come.
+        QTest::mousePress(window, Qt::LeftButton, {}, at(view.pointOf(from)));
+        QTest::mouseMove(window, at(to));
+        QWidget popup(nullptr, Qt::Popup);
+        popup.setGeometry(QRect(view->mapToGlobal(QPoint(10, 10)), QSize(40, 40)));
+        popup.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&popup));
+        QTest::mouseRelease(window, Qt::LeftButton, {}, at(to));
+        ASSERT_FALSE(QGuiApplication::mouseButtons() & Qt::LeftButton);
+        popup.close();
+        QCoreApplication::processEvents();
+    };
+    const int below = view->viewport()->height() + 30;
+    dragWhileAPopupTakesTheRelease(2, QPoint(20, below));
+    EXPECT_TRUE(waitFor([&] {
+        const auto timers = view->findChildren<QTimer*>();
+        return std::none_of(
+            timers.begin(), timers.end(), [](const QTimer* timer) { return timer->isActive(); });
+    })) << "scrolling on with no button held";
+
+    view->verticalScrollBar()->setValue(0);
+    view.setCaret(0);
+    dragWhileAPopupTakesTheRelease(6, view.pointOf(8));
+    QTest::mousePress(window, Qt::LeftButton, {}, at(view.pointOf(20)));
+    QTest::mouseMove(window, at(view.pointOf(22)));
+    QTest::mouseRelease(window, Qt::LeftButton, {}, at(view.pointOf(22)));
+    EXPECT_EQ(view.ranges(), std::vector<TextRange> { TextRange(20, 22) });
+}
+
 // Attribute edits change what they name over their range and nothing else; none is an undo step.
 TEST(EDTextViewDrawing, AttributesAreAddedSetAndRemovedOverARange)
 {

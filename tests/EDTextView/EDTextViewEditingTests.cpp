@@ -5,6 +5,7 @@
 #include <QContextMenuEvent>
 #include <QInputMethodEvent>
 #include <QMenu>
+#include <QScrollBar>
 #include <QTimer>
 
 using namespace textviewtest;
@@ -345,4 +346,51 @@ TEST(EDTextViewEditing, ShiftF10OpensTheContextMenuAtTheCaret)
         EXPECT_LE(std::abs(shownAt.y() - caret.y()), 2 * testFont().pixelSize());
         EXPECT_EQ(view->string(), "first line\nsecond line");
     }
+}
+
+// The keyboard's menu is for the text at the caret, also with the line numbers beside it, and opens
+// over the text, at its nearest edge when the caret is scrolled out of sight.
+TEST(EDTextViewEditing, TheKeyboardsMenuIsForTheCaretAndOpensOverTheText)
+{
+    struct MenuLocations : EDTextViewDelegate {
+        std::vector<platform::TextLocation> locations;
+        QMenu* textViewMenu(EDTextView&, QMenu* menu, QContextMenuEvent*, platform::TextLocation at) override
+        {
+            locations.push_back(at);
+            return menu;
+        }
+    };
+    ShownView view(QStringLiteral("first line\n") + QStringLiteral("line\n").repeated(300));
+    view->setIsRulerVisible(true);
+    const auto delegate = std::make_shared<MenuLocations>();
+    view->setDelegate(delegate);
+    auto openMenu = [&](const std::function<void()>& key) {
+        QPoint shownAt(-1, -1);
+        QTimer::singleShot(0, [&] {
+            if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+                shownAt = menu->pos();
+                menu->close();
+            }
+        });
+        key();
+        QCoreApplication::processEvents();
+        return shownAt;
+    };
+    auto shiftF10 = [&] { QTest::keyClick(view.view.get(), Qt::Key_F10, Qt::ShiftModifier); };
+    view.setCaret(3);
+    view.settle();
+    ASSERT_GT(view->viewport()->x(), 20);
+    openMenu(shiftF10);
+    openMenu([&] { // the Menu key, as the window system's keyboard menu reaches the focused widget
+        const QPoint caret = view->inputMethodQuery(Qt::ImCursorRectangle).toRect().center();
+        QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, caret, view->mapToGlobal(caret));
+        QApplication::sendEvent(view.view.get(), &menuKey);
+    });
+    EXPECT_EQ(delegate->locations, (std::vector<platform::TextLocation> { 3, 3 }));
+
+    view->verticalScrollBar()->setValue(view->verticalScrollBar()->maximum());
+    view.settle();
+    const QPoint shownAt = openMenu(shiftF10);
+    const QRect shown(view->viewport()->mapToGlobal(QPoint(0, 0)), view->viewport()->size());
+    EXPECT_TRUE(shown.contains(shownAt)) << shownAt.x() << "," << shownAt.y();
 }

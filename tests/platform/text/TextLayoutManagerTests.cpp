@@ -218,6 +218,30 @@ TEST(TextLayoutManager, WrappedLinesSplitAParagraphAndCaretOffsetsRunLeftToRight
     EXPECT_EQ(*range, lines[1].characterRange());
 }
 
+// The caret after a wrapped row's last character is drawn at the next row's start: a click past a
+// row's end must find one drawn on that row, not at the start of the next.
+TEST(TextLayoutManager, APointPastTheEndOfAWrappedRowFindsACaretOnThatRow)
+{
+    Stack stack("one two three four five six seven eight nine ten", 90);
+    auto fragment = stack.manager.textLayoutFragment(0);
+    ASSERT_TRUE(fragment);
+    const auto lines = fragment->textLineFragments();
+    ASSERT_GT(lines.size(), 2u);
+    for (const auto& line : lines) {
+        const QRectF row = line.typographicBounds().translated(fragment->layoutFragmentFrame().topLeft());
+        const auto found = stack.manager.caretLocation(QPointF(row.right() + 40, row.center().y()));
+        ASSERT_TRUE(found);
+        QRectF caret;
+        stack.manager.enumerateTextSegments(TextRange(*found), TextLayoutManager::SegmentType::standard, 0,
+            [&](std::optional<TextRange>, QRectF frame, double) {
+                caret = frame;
+                return false;
+            });
+        EXPECT_NEAR(caret.center().y(), row.center().y(), 1) << "row of " << line.characterRange().location;
+        EXPECT_GE(caret.left(), row.right() - 40) << "row of " << line.characterRange().location;
+    }
+}
+
 TEST(TextLayoutManager, RenderingAttributesMoveWithEdits)
 {
     Stack stack("hello wrld here");

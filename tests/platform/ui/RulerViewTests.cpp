@@ -7,6 +7,7 @@
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QTest>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
@@ -195,4 +196,24 @@ TEST(RulerView, HandsClicksToTheClientAndLetsMarkersBeDraggedAlongAndOff)
     }
     EXPECT_EQ(view.ruler->clientView(), nullptr);
     QTest::mouseClick(view.ruler, Qt::LeftButton, {}, QPoint(5, 40));
+}
+
+TEST(RulerView, AWheelOverTheRulerScrollsItsViewOrIsLeftToTheViewAround)
+{
+    ScrollWithRuler view;
+    view.area.show();
+    QScrollBar* bar = view.area.verticalScrollBar();
+    auto wheelDown = [&] {
+        const QPointF at(5, 40);
+        QWheelEvent wheel(at, view.ruler->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton,
+            Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(view.ruler, &wheel);
+        return wheel.isAccepted();
+    };
+    EXPECT_TRUE(wheelDown());
+    EXPECT_GT(bar->value(), 0);
+    // At the end there is nothing left to scroll: the event goes on to whatever holds the view.
+    bar->setValue(bar->maximum());
+    EXPECT_FALSE(wheelDown());
+    EXPECT_EQ(bar->value(), bar->maximum());
 }
