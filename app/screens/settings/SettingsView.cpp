@@ -280,6 +280,9 @@ SettingsView::SettingsView(TDStores stores, QWidget* parent)
     label->setObjectName(QStringLiteral("categoryLabel"));
     label->setContentsMargins(0, 4, 0, 0);
     form->addRow(label, box);
+    m_form = form;
+    m_formLabel = label;
+    page->installEventFilter(this);
 
     m_tabs->addTab(page, tdLocalized("Settings"));
     applyColors();
@@ -311,6 +314,22 @@ void SettingsView::changeEvent(QEvent* event)
     platform::ObservedWidget::changeEvent(event);
     if (event->type() == QEvent::PaletteChange)
         applyColors();
+    if (event->type() == QEvent::FontChange && m_form)
+        placeFormLabel();
+}
+
+void SettingsView::placeFormLabel()
+{
+    // The window's width is fixed: with a large desktop font the list's controls leave no room for
+    // its label beside it, which then goes above the list instead of being squeezed out. Chosen
+    // here rather than by the form's own wrapping, whose height the window would not take.
+    QWidget* page = m_form->parentWidget();
+    const int beside = m_formLabel->sizeHint().width() + std::max(m_form->horizontalSpacing(), 0)
+        + m_box->minimumSizeHint().width();
+    const auto policy
+        = beside > page->contentsRect().width() ? QFormLayout::WrapAllRows : QFormLayout::DontWrapRows;
+    if (m_form->rowWrapPolicy() != policy)
+        m_form->setRowWrapPolicy(policy);
 }
 
 QList<TDCategoryRow*> SettingsView::rows() const
@@ -325,6 +344,8 @@ QList<TDCategoryRow*> SettingsView::rows() const
 
 bool SettingsView::eventFilter(QObject* watched, QEvent* event)
 {
+    if (m_form && watched == m_form->parentWidget() && event->type() == QEvent::Resize)
+        placeFormLabel();
     if (watched == m_list && (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut))
         static_cast<TDCategoryBox*>(m_box)->listFocusChanged(static_cast<QFocusEvent*>(event));
     if (watched == m_list && event->type() == QEvent::KeyPress) {

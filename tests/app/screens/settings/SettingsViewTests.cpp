@@ -5,6 +5,7 @@
 #include "platform/foundation/UserDefaults.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -92,6 +93,33 @@ TEST(SettingsView, OpensOnTheFirstCategoryAndAPressAnywhereOnARowSelectsIt)
     EXPECT_EQ(f.highlighted(), QStringList { "Illustration" });
     EXPECT_EQ(f.view->restoreButton()->text(), "Restore the default");
     EXPECT_EQ(f.view->findChild<QWidget*>("categoryControlGroup")->width(), 120);
+}
+
+// A large desktop font (a user with poor sight) widens the list's own controls; the window keeps its
+// width, and the list's label stays whole, beside the list or above it, never under it.
+TEST(SettingsView, WithALargeFontTheCategoryLabelStaysWholeAndClearOfTheList)
+{
+    const QFont saved = QApplication::font();
+    for (int points : { 7, 18, 20 }) {
+        QFont font = saved;
+        font.setPointSize(points);
+        QApplication::setFont(font);
+        Fixture f;
+        auto* label = f.view->findChild<QLabel*>("categoryLabel");
+        auto* list = f.view->findChild<QScrollArea*>("categoryList");
+        ASSERT_TRUE(label && list);
+        EXPECT_EQ(f.window.width(), 480);
+        EXPECT_TRUE(label->isVisible()) << points;
+        EXPECT_GE(label->width(), label->sizeHint().width()) << points;
+        const QRect labelRect(label->mapTo(&f.window, QPoint()), label->size());
+        const QRect boxRect(list->parentWidget()->mapTo(&f.window, QPoint()), list->parentWidget()->size());
+        EXPECT_FALSE(labelRect.intersects(boxRect)) << points;
+        EXPECT_TRUE(f.window.rect().contains(boxRect)) << points;
+        EXPECT_GE(f.view->restoreButton()->width(), f.view->restoreButton()->sizeHint().width()) << points;
+        EXPECT_GE(list->height(), list->minimumHeight()) << points;
+        EXPECT_GE(list->parentWidget()->height(), list->parentWidget()->minimumSizeHint().height()) << points;
+    }
+    QApplication::setFont(saved);
 }
 
 // Without a mouse the category "minus" removes is chosen with the arrows.
