@@ -160,7 +160,10 @@ void TDCategoryRow::setText(const QString& text)
 QSize TDCategoryRow::sizeHint() const
 {
     QFontMetrics metrics(font());
-    return QSize(metrics.horizontalAdvance(m_text) + 16, metrics.height() + 8);
+    // A name in another script can take its glyphs from a taller font (Thai marks stacked over a
+    // vowel): the row is as tall as the line that name makes.
+    const int line = std::max(metrics.height(), metrics.boundingRect(m_text).height());
+    return QSize(metrics.horizontalAdvance(m_text) + 16, line + 8);
 }
 
 void TDCategoryRow::paintEvent(QPaintEvent*)
@@ -176,7 +179,7 @@ void TDCategoryRow::paintEvent(QPaintEvent*)
     // its end in a right-to-left layout too.
     painter.setLayoutDirection(m_text.isRightToLeft() ? Qt::RightToLeft : Qt::LeftToRight);
     const Qt::Alignment leading = isRightToLeft() ? Qt::AlignRight : Qt::AlignLeft;
-    painter.drawText(text, leading | Qt::AlignAbsolute | Qt::AlignVCenter,
+    painter.drawText(text, leading | Qt::AlignAbsolute | Qt::AlignVCenter | Qt::TextDontClip,
         QFontMetrics(font()).elidedText(m_text, Qt::ElideRight, text.width()));
 }
 

@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QTextLayout>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -120,6 +121,27 @@ TEST(SettingsView, WithALargeFontTheCategoryLabelStaysWholeAndClearOfTheList)
         EXPECT_GE(list->parentWidget()->height(), list->parentWidget()->minimumSizeHint().height()) << points;
     }
     QApplication::setFont(saved);
+}
+
+// A Thai name stacks tone marks over its vowels, above the tallest Latin letter: its row is as
+// tall as the line it makes, so those marks are not cut off at the top.
+TEST(SettingsView, ARowIsAsTallAsTheLineItsNameMakes)
+{
+    const QString thai
+        = QString::fromUtf8("\u0E17\u0E35\u0E48\u0E1B\u0E31\u0E49\u0E19 \u0E1B\u0E38\u0E48\u0E21");
+    Fixture f([&](Fixture& f) {
+        f.stores.categoryStore->setTdCategories({ TDCategory::make(platform::Uuid::random(), "Software"),
+            TDCategory::make(platform::Uuid::random(), thai) });
+    });
+    const QList<TDCategoryRow*> rows = f.view->rows();
+    ASSERT_EQ(rows.size(), 2);
+    for (TDCategoryRow* row : rows) {
+        QTextLayout layout(row->text(), row->font());
+        layout.beginLayout();
+        const QTextLine line = layout.createLine();
+        layout.endLayout();
+        EXPECT_GE(row->height(), std::floor(line.ascent() + line.descent()) + 8) << row->text().toStdString();
+    }
 }
 
 // Without a mouse the category "minus" removes is chosen with the arrows.
