@@ -317,8 +317,6 @@ void SettingsView::changeEvent(QEvent* event)
     platform::ObservedWidget::changeEvent(event);
     if (event->type() == QEvent::PaletteChange)
         applyColors();
-    if (event->type() == QEvent::FontChange && m_form)
-        placeFormLabel();
 }
 
 void SettingsView::placeFormLabel()
@@ -347,7 +345,9 @@ QList<TDCategoryRow*> SettingsView::rows() const
 
 bool SettingsView::eventFilter(QObject* watched, QEvent* event)
 {
-    if (m_form && watched == m_form->parentWidget() && event->type() == QEvent::Resize)
+    // Asked again when the page is resized and when its contents' sizes change (a new font).
+    if (m_form && watched == m_form->parentWidget()
+        && (event->type() == QEvent::Resize || event->type() == QEvent::LayoutRequest))
         placeFormLabel();
     if (watched == m_list && (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut))
         static_cast<TDCategoryBox*>(m_box)->listFocusChanged(static_cast<QFocusEvent*>(event));
