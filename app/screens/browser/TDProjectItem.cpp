@@ -218,6 +218,38 @@ void TDProjectItem::paintEvent(QPaintEvent*)
     painter.strokePath(border, QPen(tdappearance::color(SystemColor::secondaryFill, dark), 1));
 }
 
+QList<TDProjectItem::NameLine> TDProjectItem::nameLayout() const
+{
+    const QFont nameFont = tdappearance::systemFont(nameFontSize);
+    const QFontMetricsF metrics(nameFont);
+    const double nameWidth = std::max(0.0, width() - double(leadingPadding + trailingPadding));
+    QList<NameLine> lines;
+    for (const QString& text : nameLines(m_name, nameFont, nameWidth)) {
+        // A line in another script can take its glyphs from a taller font (Thai marks stacked
+        // over a vowel): its own extent keeps it clear of the line above.
+        const QRectF bounds = metrics.boundingRect(text);
+        lines.append({ text, 0, std::max(metrics.ascent(), -bounds.top()),
+            std::max(metrics.descent(), bounds.bottom()) });
+    }
+    double baseline = height() - bottomPadding - metrics.descent();
+    for (qsizetype i = lines.size() - 1; i >= 0; --i) {
+        lines[i].baseline = baseline;
+        if (i > 0)
+            baseline -= std::max(
+                metrics.lineSpacing(), lines[i - 1].descent + metrics.leading() + lines[i].ascent);
+    }
+    return lines;
+}
+
+QList<QRectF> TDProjectItem::nameLineRects() const
+{
+    QList<QRectF> rects;
+    for (const NameLine& line : nameLayout())
+        rects.append(QRectF(leadingPadding, line.baseline - line.ascent,
+            std::max(0.0, width() - double(leadingPadding + trailingPadding)), line.ascent + line.descent));
+    return rects;
+}
+
 void TDProjectItem::paintOverlay(QPainter& painter)
 {
     painter.setRenderHint(QPainter::Antialiasing, true);
@@ -275,22 +307,17 @@ void TDProjectItem::paintOverlay(QPainter& painter)
     // The name at the bottom left, over its faint shadow when there is a cover.
     const QFont nameFont = tdappearance::systemFont(nameFontSize);
     QFontMetricsF nameMetrics(nameFont);
-    const double nameWidth = std::max(0.0, width() - double(leadingPadding + trailingPadding));
-    QStringList lines = nameLines(m_name, nameFont, nameWidth);
     painter.setFont(nameFont);
-    double baseline = height() - bottomPadding - nameMetrics.descent();
-    baseline -= (lines.size() - 1) * nameMetrics.lineSpacing();
     const bool nameRightToLeft = m_name.isRightToLeft();
-    for (const QString& line : lines) {
+    for (const NameLine& line : nameLayout()) {
         if (cover) {
             painter.setPen(QColor(0, 0, 0, qRound(0.1 * 255)));
-            drawLine(line, nameRightToLeft, nameMetrics, baseline + 1);
+            drawLine(line.text, nameRightToLeft, nameMetrics, line.baseline + 1);
             painter.setPen(Qt::white);
         } else {
             painter.setPen(tdappearance::color(SystemColor::primaryLabel, dark));
         }
-        drawLine(line, nameRightToLeft, nameMetrics, baseline);
-        baseline += nameMetrics.lineSpacing();
+        drawLine(line.text, nameRightToLeft, nameMetrics, line.baseline);
     }
 
     if (m_showsFocusRing) {

@@ -5,7 +5,9 @@
 #include "platform/foundation/Url.h"
 #include "platform/ui/ObservedWidget.h"
 
+#include <QList>
 #include <QPointer>
+#include <QRectF>
 
 #include <QString>
 
@@ -59,6 +61,9 @@ public:
     TDStatus status() const { return m_status; }
     QRectF starRect() const;
     QRectF dotRect() const;
+    // Where each line of the name lies, from the top of its tallest glyph to the bottom of its
+    // lowest.
+    QList<QRectF> nameLineRects() const;
     // The cover's image view, present while the project has a cover. It starts the retrieval when
     // it comes into view, so only cards on screen load their covers.
     iris::IRImageView* coverView() const { return m_coverView; }
@@ -72,6 +77,13 @@ protected:
 
 private:
     friend class TDProjectItemOverlay;
+    struct NameLine {
+        QString text;
+        double baseline;
+        double ascent;
+        double descent;
+    };
+    QList<NameLine> nameLayout() const;
     void paintOverlay(QPainter& painter);
     void updateSize();
     void placeCover();

@@ -160,7 +160,10 @@ void TDCategoryRow::setText(const QString& text)
 QSize TDCategoryRow::sizeHint() const
 {
     QFontMetrics metrics(font());
-    return QSize(metrics.horizontalAdvance(m_text) + 16, metrics.height() + 8);
+    // A name in another script can take its glyphs from a taller font (Thai marks stacked over a
+    // vowel): the row is as tall as the line that name makes.
+    const int line = std::max(metrics.height(), metrics.boundingRect(m_text).height());
+    return QSize(metrics.horizontalAdvance(m_text) + 16, line + 8);
 }
 
 void TDCategoryRow::paintEvent(QPaintEvent*)
@@ -176,7 +179,7 @@ void TDCategoryRow::paintEvent(QPaintEvent*)
     // its end in a right-to-left layout too.
     painter.setLayoutDirection(m_text.isRightToLeft() ? Qt::RightToLeft : Qt::LeftToRight);
     const Qt::Alignment leading = isRightToLeft() ? Qt::AlignRight : Qt::AlignLeft;
-    painter.drawText(text, leading | Qt::AlignAbsolute | Qt::AlignVCenter,
+    painter.drawText(text, leading | Qt::AlignAbsolute | Qt::AlignVCenter | Qt::TextDontClip,
         QFontMetrics(font()).elidedText(m_text, Qt::ElideRight, text.width()));
 }
 
@@ -280,6 +283,9 @@ SettingsView::SettingsView(TDStores stores, QWidget* parent)
     label->setObjectName(QStringLiteral("categoryLabel"));
     label->setContentsMargins(0, 4, 0, 0);
     form->addRow(label, box);
+    m_form = form;
+    m_formLabel = label;
+    page->installEventFilter(this);
 
     m_tabs->addTab(page, tdLocalized("Settings"));
     applyColors();
@@ -313,6 +319,20 @@ void SettingsView::changeEvent(QEvent* event)
         applyColors();
 }
 
+void SettingsView::placeFormLabel()
+{
+    // The window's width is fixed: with a large desktop font the list's controls leave no room for
+    // its label beside it, which then goes above the list instead of being squeezed out. Chosen
+    // here rather than by the form's own wrapping, whose height the window would not take.
+    QWidget* page = m_form->parentWidget();
+    const int beside = m_formLabel->sizeHint().width() + std::max(m_form->horizontalSpacing(), 0)
+        + m_box->minimumSizeHint().width();
+    const auto policy
+        = beside > page->contentsRect().width() ? QFormLayout::WrapAllRows : QFormLayout::DontWrapRows;
+    if (m_form->rowWrapPolicy() != policy)
+        m_form->setRowWrapPolicy(policy);
+}
+
 QList<TDCategoryRow*> SettingsView::rows() const
 {
     QList<TDCategoryRow*> list;
@@ -325,6 +345,10 @@ QList<TDCategoryRow*> SettingsView::rows() const
 
 bool SettingsView::eventFilter(QObject* watched, QEvent* event)
 {
+    // Asked again when the page is resized and when its contents' sizes change (a new font).
+    if (m_form && watched == m_form->parentWidget()
+        && (event->type() == QEvent::Resize || event->type() == QEvent::LayoutRequest))
+        placeFormLabel();
     if (watched == m_list && (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut))
         static_cast<TDCategoryBox*>(m_box)->listFocusChanged(static_cast<QFocusEvent*>(event));
     if (watched == m_list && event->type() == QEvent::KeyPress) {

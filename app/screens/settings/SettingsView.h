@@ -14,6 +14,8 @@
 
 #include <memory>
 
+class QFormLayout;
+class QLabel;
 class QPushButton;
 class QScrollArea;
 class QTabWidget;
@@ -69,11 +71,14 @@ private:
     void showSaveFailure(
         QWidget* parent, const platform::Result<platform::Success, platform::PlatformError>& saved);
     void applyColors();
+    void placeFormLabel();
 
     TDStores m_stores;
     std::shared_ptr<TDCategory> m_selectedTDCategory;
     QString m_newCategoryTitle;
     QTabWidget* m_tabs;
+    QFormLayout* m_form = nullptr;
+    QLabel* m_formLabel = nullptr;
     QScrollArea* m_list;
     QWidget* m_box;
     QWidget* m_rowsHolder;

@@ -30,6 +30,20 @@ TEST(TDProjectItem, IsAQuarterOfTheWholeWidthLessTwelveAnd160High)
     EXPECT_EQ(card.width(), 230) << "never wider than its cell";
 }
 
+// Thai marks stacked over a vowel reach above the Latin letters: a two-line name spaced for Latin
+// alone would put the second line's marks on the first.
+TEST(TDProjectItem, TheLinesOfANameInAnotherScriptDoNotOverlap)
+{
+    const QString thai
+        = QString::fromUtf8("\u0E17\u0E35\u0E48\u0E1B\u0E31\u0E49\u0E19\u0E2A\u0E34\u0E49\u0E19 ");
+    TDProjectItem card(
+        screentest::project(thai.repeated(4), TDCategory::make(platform::Uuid::random(), "Software")), 1000);
+    const QList<QRectF> lines = card.nameLineRects();
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_LE(lines[0].bottom(), lines[1].top() + 0.5);
+    EXPECT_GE(lines[0].top(), TDProjectItem::topPadding);
+}
+
 TEST(TDProjectItem, PlaceholderTileHasRoundedCornersAndAnInnerBorder)
 {
     ScopedPalette light(false);

@@ -5,10 +5,12 @@
 #include "platform/foundation/UserDefaults.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QTextLayout>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -92,6 +94,34 @@ TEST(SettingsView, OpensOnTheFirstCategoryAndAPressAnywhereOnARowSelectsIt)
     EXPECT_EQ(f.highlighted(), QStringList { "Illustration" });
     EXPECT_EQ(f.view->restoreButton()->text(), "Restore the default");
     EXPECT_EQ(f.view->findChild<QWidget*>("categoryControlGroup")->width(), 120);
+}
+
+// A large desktop font (a user with poor sight) leaves the list's controls no room for its label
+// beside it, in a window of fixed width: the label goes above. A Thai name stacks tone marks over
+// its vowels, above the tallest Latin letter: its row is as tall as the line it makes.
+TEST(SettingsView, TheLabelAndRowsFollowALargeFontAndATallScript)
+{
+    const QFont saved = QApplication::font();
+    const QString thai = QString::fromUtf8("\u0E17\u0E35\u0E48\u0E1B\u0E31\u0E49\u0E19");
+    for (int points : { 7, 20 }) {
+        QFont font = saved;
+        font.setPointSize(points);
+        QApplication::setFont(font);
+        Fixture f([&](Fixture& f) {
+            f.stores.categoryStore->setTdCategories({ TDCategory::make(platform::Uuid::random(), thai) });
+        });
+        auto* label = f.view->findChild<QLabel*>("categoryLabel");
+        QWidget* box = f.view->findChild<QScrollArea*>("categoryList")->parentWidget();
+        EXPECT_GE(label->width(), label->sizeHint().width()) << points;
+        EXPECT_FALSE(label->geometry().intersects(box->geometry())) << points;
+        EXPECT_GE(box->height(), box->minimumSizeHint().height()) << points;
+        QTextLayout layout(thai, f.view->rows().front()->font());
+        layout.beginLayout();
+        const QTextLine line = layout.createLine();
+        layout.endLayout();
+        EXPECT_GE(f.view->rows().front()->height(), std::floor(line.ascent() + line.descent()) + 8);
+    }
+    QApplication::setFont(saved);
 }
 
 // Without a mouse the category "minus" removes is chosen with the arrows.
