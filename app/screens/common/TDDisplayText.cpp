@@ -3,12 +3,15 @@
 #include "platform/text/GraphemeClusters.h"
 
 #include <QEvent>
+#include <QFontMetricsF>
 #include <QLineEdit>
 #include <QPainter>
 #include <QToolTip>
 #include <QValidator>
 
+#include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -130,18 +133,32 @@ void TDElidedLabel::setFullText(const QString& text)
     elide();
 }
 
+namespace {
+
+// The extent above and below the baseline of the line `text` makes: at least the font's, more where
+// its glyphs come from a taller font (Thai marks stacked over a vowel).
+std::pair<double, double> lineExtent(const QFontMetricsF& metrics, const QString& text)
+{
+    const QRectF bounds = metrics.boundingRect(text);
+    return { std::max(metrics.ascent(), -bounds.top()), std::max(metrics.descent(), bounds.bottom()) };
+}
+
+} // namespace
+
 QSize TDElidedLabel::minimumSizeHint() const
 {
     QFontMetrics metrics(font());
     return QSize(
         std::min(metrics.horizontalAdvance(m_fullText), metrics.horizontalAdvance(QChar(0x2026)) * 4),
-        metrics.height());
+        sizeHint().height());
 }
 
 QSize TDElidedLabel::sizeHint() const
 {
     QFontMetrics metrics(font());
-    return QSize(metrics.horizontalAdvance(m_fullText) + 1, metrics.height());
+    const auto [ascent, descent] = lineExtent(QFontMetricsF(font()), m_fullText);
+    return QSize(metrics.horizontalAdvance(m_fullText) + 1,
+        std::max(metrics.height(), int(std::ceil(ascent + descent))));
 }
 
 void TDElidedLabel::paintEvent(QPaintEvent*)
@@ -154,8 +171,10 @@ void TDElidedLabel::paintEvent(QPaintEvent*)
     // On a whole pixel, so that a text is drawn alike against either edge.
     const double x
         = isRightToLeft() ? std::floor(area.right() + 1 - metrics.horizontalAdvance(shown)) : area.left();
-    const double top = std::round(area.top() + (area.height() - metrics.height()) / 2);
-    painter.drawText(QPointF(x, top + metrics.ascent()), shown);
+    const auto [ascent, descent] = lineExtent(metrics, shown);
+    const double top
+        = std::round(area.top() + (area.height() - std::max(metrics.height(), ascent + descent)) / 2);
+    painter.drawText(QPointF(x, top + ascent), shown);
 }
 
 void TDElidedLabel::resizeEvent(QResizeEvent* event)

@@ -520,8 +520,11 @@ void TDLinkCard::drawLine(QPainter& painter, const QRect& rect, const QString& t
     // card stands; the line still starts at the card's leading edge.
     painter.save();
     painter.setLayoutDirection(text.isRightToLeft() ? Qt::RightToLeft : Qt::LeftToRight);
+    // Unclipped: marks a script stacks above its letters (Thai) can stand higher than a Latin line.
     painter.drawText(rect,
-        (isRightToLeft() ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignAbsolute | Qt::AlignVCenter, text);
+        (isRightToLeft() ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignAbsolute | Qt::AlignVCenter
+            | Qt::TextDontClip,
+        text);
     painter.restore();
 }
 

@@ -231,3 +231,21 @@ TEST(TDDisplayText, ATooltipWrapsANameOfOneLongWord)
         QToolTip::hideText();
     }
 }
+
+TEST(TDDisplayText, AnElidedLabelIsAsTallAsTheLineItsTextMakes)
+{
+    TDElidedLabel label;
+    label.setFullText("Latin");
+    const QFontMetrics metrics(label.font());
+    EXPECT_EQ(label.sizeHint().height(), metrics.height()) << "a Latin line keeps the font's height";
+
+    // Thai marks stacked over a vowel come from a taller fallback font.
+    const QString thai
+        = QString::fromUtf8("\xe0\xb8\x97\xe0\xb8\xb5\xe0\xb9\x88\xe0\xb8\x99\xe0\xb8\xb5\xe0\xb9\x88");
+    label.setFullText(thai);
+    const QRect bounds = metrics.boundingRect(thai);
+    if (bounds.height() <= metrics.height())
+        GTEST_SKIP() << "no Thai font here whose marks stand above the Latin line";
+    EXPECT_GE(label.sizeHint().height(), bounds.height());
+    EXPECT_EQ(label.minimumSizeHint().height(), label.sizeHint().height());
+}
