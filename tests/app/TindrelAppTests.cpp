@@ -13,17 +13,20 @@
 
 #include "app/notes/TDNoteWindowModel.h"
 #include "app/screens/common/BottomBar.h"
+#include "app/screens/common/TDWindowPlacement.h"
 #include "app/screens/note/EDTextEditView.h"
 #include "app/screens/note/TDNoteView.h"
 #include "app/screens/note/TDNoteWindow.h"
 #include "screens/ScreenTestSupport.h"
 
 #include <QAction>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 
 using apptest::LibraryRoot;
@@ -332,6 +335,18 @@ TEST(TindrelApp, NewWindowsOpenWholeOnTheScreenOfTheMainWindow)
         EXPECT_NEAR(frame.left(), std::min(wanted.left(), area.right() + 1 - frame.width()), 1);
         EXPECT_NEAR(frame.top(), std::min(wanted.top(), area.bottom() + 1 - frame.height()), 1);
     }
+}
+
+// A window taller than the screen's area opened with no window to take the frame from: the window
+// manager's title bar, not known before the first show, still leaves its bottom on the screen.
+TEST(TindrelApp, AWindowTallerThanTheScreenLeavesRoomForATitleBar)
+{
+    QWidget window;
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    window.resize(area.width() / 2, area.height() + 100);
+    tdCentreWindow(&window, nullptr);
+    EXPECT_LE(window.height() + 38, area.height());
+    EXPECT_EQ(window.pos().y(), area.top());
 }
 
 // Closing the main window ends the program as Quit does: left alone, the note windows would have

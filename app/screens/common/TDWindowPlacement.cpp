@@ -10,6 +10,10 @@ namespace {
 
 constexpr int cascadeStepPixels = 28;
 constexpr int cascadeSteps = 8;
+// A typical desktop's title bar: with no window to take the frame from, the window manager's is not
+// known before the first show, and a window as tall as a small screen's area would otherwise have
+// its bottom pushed below the screen's edge by it.
+constexpr int assumedTitleBarPixels = 38;
 
 } // namespace
 
@@ -22,7 +26,7 @@ void tdCentreWindow(QWidget* window, const QWidget* over, int cascade)
     if (!screen)
         return;
     const QRect area = screen->availableGeometry();
-    QMargins frame;
+    QMargins frame(0, assumedTitleBarPixels, 0, 0);
     if (overShown) {
         const QRect outer = over->frameGeometry();
         const QRect inner = over->geometry();
