@@ -276,16 +276,7 @@ bool TDNoteWindow::mayClose()
         if (!notice)
             return true;
         QMessageBox* alert = presentTDAlert(this, notice->title, notice->text);
-        QPointer<TDNoteWindow> self(this);
-        connect(alert, &QDialog::finished, this, [self] {
-            QMetaObject::invokeMethod(
-                self,
-                [self] {
-                    if (self)
-                        self->window()->close();
-                },
-                Qt::QueuedConnection);
-        });
+        connect(alert, &QDialog::finished, this, [this] { closeWindowLater(); });
         return false;
     }
     if (!m_closeAlert && decision.reason) {
@@ -301,17 +292,23 @@ bool TDNoteWindow::mayClose()
             if (!self)
                 return;
             self->m_closeWithoutSaving = true;
-            // After the alert has gone: a window-modal box is still the window's child now.
-            QMetaObject::invokeMethod(
-                self,
-                [self] {
-                    if (self)
-                        self->window()->close();
-                },
-                Qt::QueuedConnection);
+            self->closeWindowLater();
         });
     }
     return false;
+}
+
+void TDNoteWindow::closeWindowLater()
+{
+    // After the alert has gone: a window-modal box is still the window's child now.
+    QPointer<TDNoteWindow> self(this);
+    QMetaObject::invokeMethod(
+        this,
+        [self] {
+            if (self)
+                self->window()->close();
+        },
+        Qt::QueuedConnection);
 }
 
 bool TDNoteWindow::eventFilter(QObject* watched, QEvent* event)

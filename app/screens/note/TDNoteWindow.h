@@ -76,6 +76,8 @@ private:
     void showEditSheet(bool open);
     // Whether the window may close now; when not, the reason is shown.
     bool mayClose();
+    // Closes the window once the event under way is done.
+    void closeWindowLater();
 
     platform::Uuid m_noteId;
     TDStores m_stores;
