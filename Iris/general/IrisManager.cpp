@@ -347,10 +347,11 @@ void IrisManager::finishTargetHit(const Source& source, const std::shared_ptr<Re
     const std::shared_ptr<ImageCache> target = targetCache(options);
     std::shared_ptr<platform::Image> cached = lookUp.isSuccess() ? lookUp.value().image() : nullptr;
     if (!isUsable(cached)) {
-        // The entry went away, or its file cannot be read or decoded: a file that cannot be decoded
-        // now never will be, so it is removed, and the image is loaded again unless only the cache
-        // may answer.
-        if (cachedType == CacheType::disk)
+        // The entry went away, or its file cannot be read or decoded: a file whose bytes do not
+        // decode now never will, so it is removed, and the image is loaded again unless only the
+        // cache may answer. A file that could not be opened or read (no descriptor left, a failing
+        // disk) says nothing about its bytes and is kept: it may be the only copy there is.
+        if (cachedType == CacheType::disk && lookUp.isSuccess())
             target->removeEntry(
                 key, options.processor->identifier(), false, true, CallbackQueue::untouch(), {});
         if (!options.onlyFromCache) {
