@@ -232,9 +232,10 @@ public:
 
 } // namespace
 
-// A cache file that could not be opened for now is not taken for a broken one: with its source gone
-// it is the only copy, and it is still there to answer once descriptors are free again.
-TEST_F(LocalFileRetrieval, ACacheFileThatCannotBeOpenedForNowIsKept)
+// A cache file that could not be read, or whose pixels could not be had, for now is not taken for a
+// broken one: with its source gone it is the only copy, and it is still there to answer later. The
+// decode is made to fail by cutting the file's pixels short, as a shortage of memory would.
+TEST_F(LocalFileRetrieval, ACacheFileThatCannotBeReadOrDecodedForNowIsKept)
 {
     const Source source = convertToSource(writeFile("cover.jpeg", jpegData()));
     auto first = retrieve(manager, source, IrisOptionsInfo { IrisOptionsInfoItem::waitForCache() });
@@ -257,4 +258,22 @@ TEST_F(LocalFileRetrieval, ACacheFileThatCannotBeOpenedForNowIsKept)
     ASSERT_TRUE(third->wait());
     ASSERT_TRUE(third->succeeded()) << third->error().localizedDescription().toStdString();
     EXPECT_EQ(third->value().cacheType, CacheType::disk);
+    freshCache->ioQueue()->sync([] {});
+
+    const QString path = cache->filePathForKey(source.cacheKey());
+    auto status = platform::fileStatus(path);
+    ASSERT_TRUE(status.isSuccess());
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.resize(file.size() * 2 / 3));
+    }
+    ASSERT_TRUE(
+        platform::setFileDates(path, status.value().accessDate, status.value().modificationDate).isSuccess());
+    auto cutCache = ImageCache::initNamed("retrieval", QUrl::fromLocalFile(m_caches.path()));
+    auto fourth = retrieve(IrisManager::create(std::make_shared<FakeDownloader>(), cutCache), source);
+    ASSERT_TRUE(fourth->wait());
+    EXPECT_FALSE(fourth->succeeded());
+    cutCache->ioQueue()->sync([] {});
+    EXPECT_TRUE(QFile::exists(path));
 }
