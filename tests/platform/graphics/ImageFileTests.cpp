@@ -6,7 +6,11 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <cerrno>
+#include <optional>
 
 using namespace platform;
 
@@ -25,6 +29,18 @@ QString write(const QTemporaryDir& folder, const QString& name, const QByteArray
     EXPECT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(bytes);
     return file.fileName();
+}
+
+// The bytes of address space the process has mapped.
+rlim_t addressSpaceInUse()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    EXPECT_TRUE(status.open(QIODevice::ReadOnly));
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmSize:"))
+            return rlim_t(line.mid(7).trimmed().split(' ').first().toLongLong()) * 1024;
+    }
+    return 0;
 }
 
 } // namespace
@@ -100,4 +116,42 @@ TEST(ImageFile, RefusesWhatIsNoImageToImport)
     auto refused = openImageFile(big, { 100'000'000, 4000 });
     ASSERT_TRUE(refused.isFailure());
     EXPECT_EQ(refused.error().problem, ImageFileProblem::tooLarge);
+}
+
+// A file within the limits whose bytes do not fit in the memory left is a file that cannot be read,
+// not an exception out of the import. The sanitizers reserve address space of their own.
+TEST(ImageFile, AFileBeyondTheMemoryLeftIsUnreadable)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP();
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+    GTEST_SKIP();
+#endif
+#endif
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    QFile sparse(folder.filePath(QStringLiteral("large.png")));
+    ASSERT_TRUE(sparse.open(QIODevice::WriteOnly));
+    sparse.write("\x89PNG\r\n\x1a\n");
+    ASSERT_TRUE(sparse.resize(qint64(768) << 20));
+    sparse.close();
+
+    rlimit old {};
+    ASSERT_EQ(::getrlimit(RLIMIT_AS, &old), 0);
+    rlimit tight = old;
+    tight.rlim_cur = addressSpaceInUse() + (rlim_t(256) << 20);
+    ASSERT_EQ(::setrlimit(RLIMIT_AS, &tight), 0);
+    std::optional<ImageFileError> failure;
+    try {
+        auto opened = openImageFile(sparse.fileName());
+        if (opened.isFailure())
+            failure = opened.error();
+    } catch (...) {
+    }
+    ::setrlimit(RLIMIT_AS, &old);
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->problem, ImageFileProblem::unreadable);
+    ASSERT_TRUE(failure->cause);
+    EXPECT_EQ(failure->cause->code, ENOMEM);
 }
