@@ -11,6 +11,7 @@
 #include "Iris/networking/ImageProgressive.h"
 
 #include "platform/graphics/Image.h"
+#include "platform/graphics/ImageSource.h"
 
 #include <QUuid>
 
@@ -77,6 +78,28 @@ IrisError processingFailed(const IrisParsedOptionsInfo& options, ImageProcessIte
 IrisError imageNotExisting(const QString& key)
 {
     return IrisError::cacheError(IrisError::CacheErrorReason::imageNotExisting(key));
+}
+
+// Removes the disk file of a look-up that gave no image when its bytes are no image at all. Bytes
+// that still begin as an image this system reads are kept: their pixels may not have been had for
+// want of memory, and the file may be the only copy there is. Runs on the cache's I/O queue, where
+// the removal keeps its place before the store of a reload.
+void removeIfUndecodable(const std::shared_ptr<ImageCache>& cache, const QString& computedKey)
+{
+    cache->ioQueue()->async([cache, computedKey] {
+        auto read = cache->diskStorage()->readValue(
+            computedKey, platform::Date::now(), true, ExpirationExtending::none());
+        if (read.isFailure() || !read.value())
+            return;
+        try {
+            auto source = platform::ImageSource::create(*read.value());
+            if (source || source.error() == platform::DecodeError::tooLarge)
+                return;
+        } catch (const std::bad_alloc&) {
+            return;
+        }
+        (void)cache->diskStorage()->removeFileForKey(computedKey);
+    });
 }
 
 } // namespace
@@ -347,12 +370,12 @@ void IrisManager::finishTargetHit(const Source& source, const std::shared_ptr<Re
     const std::shared_ptr<ImageCache> target = targetCache(options);
     std::shared_ptr<platform::Image> cached = lookUp.isSuccess() ? lookUp.value().image() : nullptr;
     if (!isUsable(cached)) {
-        // The entry went away, or its file cannot be read or decoded: a file that cannot be decoded
-        // now never will be, so it is removed, and the image is loaded again unless only the cache
-        // may answer.
-        if (cachedType == CacheType::disk)
-            target->removeEntry(
-                key, options.processor->identifier(), false, true, CallbackQueue::untouch(), {});
+        // The entry went away, or its file cannot be read or decoded: a file whose bytes are no
+        // image never will be one, so it is removed, and the image is loaded again unless only the
+        // cache may answer. A file that could not be opened or read (no descriptor left, a failing
+        // disk) says nothing about its bytes and is kept: it may be the only copy there is.
+        if (cachedType == CacheType::disk && lookUp.isSuccess())
+            removeIfUndecodable(target, ImageCache::processedCacheKey(key, options.processor->identifier()));
         if (!options.onlyFromCache) {
             loadAndStore(source, context, std::move(completion));
             return;

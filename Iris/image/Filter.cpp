@@ -100,6 +100,9 @@ FilterImage FilterContext::imageFromBitmap(const platform::Bitmap& bitmap) const
     if (deep) {
         const QImage source
             = platform::safelyScalable(bitmap.image()).convertToFormat(QImage::Format_RGBA64_Premultiplied);
+        // A copy memory could not be found for: no pixels, so no filtered image.
+        if (source.isNull())
+            return FilterImage(0, 0, deep);
         for (int y = 0; y < result.height; ++y) {
             const QRgba64* row = reinterpret_cast<const QRgba64*>(source.constScanLine(y));
             for (int x = 0; x < result.width; ++x) {
@@ -117,6 +120,8 @@ FilterImage FilterContext::imageFromBitmap(const platform::Bitmap& bitmap) const
         return result;
     }
     const QImage source = bitmap.image().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    if (source.isNull())
+        return FilterImage(0, 0, deep);
     for (int y = 0; y < result.height; ++y) {
         const QRgb* row = reinterpret_cast<const QRgb*>(source.constScanLine(y));
         for (int x = 0; x < result.width; ++x) {

@@ -136,6 +136,9 @@ void writePixel(QImage& image, int x, int y, const Pixel& pixel)
 template<typename Combine> void blendInto(QImage& target, const QImage& drawn, Combine combine)
 {
     const QImage source = drawn.format() == target.format() ? drawn : drawn.convertToFormat(target.format());
+    // Without memory for the converted copy nothing is drawn, rather than reading a null image.
+    if (source.isNull())
+        return;
     for (int y = 0; y < target.height(); ++y) {
         for (int x = 0; x < target.width(); ++x) {
             const Pixel s = readPixel(source, x, y);
@@ -157,8 +160,12 @@ template<typename Combine> void blendImages(QImage& destination, const QImage& d
         return;
     }
     QImage work = destination.convertToFormat(QImage::Format_RGBA64_Premultiplied);
+    if (work.isNull())
+        return;
     blendInto(work, drawn, combine);
-    destination = work.convertToFormat(destination.format());
+    // The destination keeps what it held when the result cannot be converted back.
+    if (QImage blended = work.convertToFormat(destination.format()); !blended.isNull())
+        destination = std::move(blended);
 }
 
 CompositingFallback nonSeparable(BlendFunction blend)

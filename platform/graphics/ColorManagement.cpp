@@ -21,6 +21,12 @@ void convertGreyToSrgb(QImage& image, const QColorSpace& srgb)
     const bool deep = image.format() == QImage::Format_Grayscale16;
     QImage colour = image.convertToFormat(deep ? QImage::Format_RGBX64 : QImage::Format_RGB32);
     colour.convertToColorSpace(srgb);
+    // Without memory for the colour copy (or for a copy of the grey one to write to) the picture
+    // cannot be shown right: it fails like any other image that does not fit.
+    if (colour.isNull() || !image.bits()) {
+        image = QImage();
+        return;
+    }
     for (int y = 0; y < image.height(); ++y) {
         if (deep) {
             const auto* from = reinterpret_cast<const QRgba64*>(colour.constScanLine(y));

@@ -8,7 +8,8 @@ namespace platform {
 // Converts the pixels of an image that carries a colour space other than sRGB (from an embedded
 // profile or a bare gamma) to sRGB, keeping the pixel format. One rule for every format: a palette,
 // grey or RGB file with the same profile comes out the same. An image without a colour space, or
-// one with only an alpha channel, is left as it is.
+// one with only an alpha channel, is left as it is. An image that cannot be converted for want of
+// memory becomes a null image.
 void convertToSrgb(QImage& image);
 
 // Whether an ICC profile describes CMYK colours (Qt's colour spaces take only RGB and grey ones).

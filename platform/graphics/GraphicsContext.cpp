@@ -176,7 +176,9 @@ void drawFlipped(QPainter& painter, const QImage& given, const QRectF& source, c
     const Rect target = destination.standardized();
     if (target.isEmpty() || source.isEmpty())
         return;
-    const QImage image = safelyScalable(given);
+    // Without memory for a converted copy the given pixels are drawn as they are.
+    const QImage converted = safelyScalable(given);
+    const QImage& image = converted.isNull() ? given : converted;
     painter.save();
     painter.translate(target.origin.x, target.origin.y + target.size.height);
     painter.scale(1, -1);
@@ -184,16 +186,20 @@ void drawFlipped(QPainter& painter, const QImage& given, const QRectF& source, c
     // QPainter scales by bilinear filtering, which aliases when shrinking by more than half;
     // QImage::scaled averages instead.
     const QRectF onDevice = painter.transform().mapRect(targetRect);
+    QImage shrunk;
     if (painter.transform().type() <= QTransform::TxScale
         && (onDevice.width() * 2 < source.width() || onDevice.height() * 2 < source.height())
         && onDevice.width() >= 1 && onDevice.height() >= 1) {
         const QImage part = image.copy(source.toAlignedRect());
-        const QImage shrunk = part.scaled(qRound(onDevice.width()), qRound(onDevice.height()),
-            Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-        painter.drawImage(targetRect, shrunk, QRectF(shrunk.rect()));
-    } else {
-        painter.drawImage(targetRect, image, source);
+        shrunk = part.scaled(qRound(onDevice.width()), qRound(onDevice.height()), Qt::IgnoreAspectRatio,
+            Qt::SmoothTransformation);
     }
+    // Without memory for the averaged copy the picture is still drawn, filtered as QPainter does,
+    // rather than left out of the result.
+    if (!shrunk.isNull())
+        painter.drawImage(targetRect, shrunk, QRectF(shrunk.rect()));
+    else
+        painter.drawImage(targetRect, image, source);
     painter.restore();
 }
 

@@ -162,6 +162,10 @@ std::optional<QByteArray> encodeGif(const std::vector<ImageFrame>& frames, int l
         QImage canvas(width, height, QImage::Format_ARGB32);
         canvas.fill(Qt::transparent);
         const QImage source = frame.bitmap.image().convertToFormat(QImage::Format_ARGB32);
+        // A frame memory could not be found for would be written blank: no file rather than a
+        // wrong one.
+        if (canvas.isNull() || source.isNull())
+            return std::nullopt;
         for (int y = 0; y < source.height(); ++y)
             std::copy_n(reinterpret_cast<const QRgb*>(source.constScanLine(y)), source.width(),
                 reinterpret_cast<QRgb*>(canvas.scanLine(y)));

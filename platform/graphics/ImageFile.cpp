@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <new>
 
 namespace platform {
 
@@ -17,7 +18,9 @@ bool isImportableImageFormat(const QByteArray& format)
     return std::find(std::begin(importable), std::end(importable), format) != std::end(importable);
 }
 
-Result<std::shared_ptr<ImageSource>, ImageFileError> openImageFile(
+namespace {
+
+Result<std::shared_ptr<ImageSource>, ImageFileError> openWithinMemory(
     const QString& path, const DecodingLimits& limits)
 {
     using Opened = Result<std::shared_ptr<ImageSource>, ImageFileError>;
@@ -48,6 +51,21 @@ Result<std::shared_ptr<ImageSource>, ImageFileError> openImageFile(
     if (!isImportableImageFormat(source->format()))
         return Opened::failure({ ImageFileProblem::notAnImage, std::nullopt });
     return Opened::success(std::move(source));
+}
+
+} // namespace
+
+Result<std::shared_ptr<ImageSource>, ImageFileError> openImageFile(
+    const QString& path, const DecodingLimits& limits)
+{
+    // A file within the limits may still be more than the memory left: that one file cannot be
+    // read, which is said like any other read that fails.
+    try {
+        return openWithinMemory(path, limits);
+    } catch (const std::bad_alloc&) {
+        return Result<std::shared_ptr<ImageSource>, ImageFileError>::failure(
+            { ImageFileProblem::unreadable, PlatformError::fromErrno(ENOMEM, path) });
+    }
 }
 
 } // namespace platform

@@ -2,11 +2,14 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QString>
 #include <QThread>
 
 #include <functional>
 #include <ostream>
+
+#include <sys/resource.h>
 
 // gtest prints a QString as raw bytes otherwise.
 inline void PrintTo(const QString& text, std::ostream* out)
@@ -47,6 +50,43 @@ inline bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 50
 inline bool isMainThread()
 {
     return QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread();
+}
+
+// Runs `work` with the address space limited to what the process maps now plus `headroomBytes`, so
+// that a larger allocation fails as on a machine out of memory. Returns false without running it
+// under a sanitizer, whose own reservations such a limit would break.
+inline bool withAddressSpaceHeadroom(rlim_t headroomBytes, const std::function<void()>& work)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    return false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+    return false;
+#endif
+#endif
+    QFile status(QStringLiteral("/proc/self/status"));
+    rlim_t inUse = 0;
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& line : status.readAll().split('\n')) {
+            if (line.startsWith("VmSize:"))
+                inUse = rlim_t(line.mid(7).trimmed().split(' ').first().toLongLong()) * 1024;
+        }
+    }
+    rlimit old {};
+    if (inUse == 0 || ::getrlimit(RLIMIT_AS, &old) != 0)
+        return false;
+    rlimit tight = old;
+    tight.rlim_cur = inUse + headroomBytes;
+    if (::setrlimit(RLIMIT_AS, &tight) != 0)
+        return false;
+    try {
+        work();
+    } catch (...) {
+        ::setrlimit(RLIMIT_AS, &old);
+        throw;
+    }
+    ::setrlimit(RLIMIT_AS, &old);
+    return true;
 }
 
 } // namespace testsupport

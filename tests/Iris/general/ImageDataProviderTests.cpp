@@ -1,3 +1,4 @@
+#include "Iris/cache/CacheFileSystem.h"
 #include "Iris/cache/ImageCache.h"
 #include "Iris/general/ImageDataProvider.h"
 #include "Iris/general/IrisOptionsInfo.h"
@@ -122,6 +123,30 @@ TEST(ImageDataProvider, LocalFileRefusesWhatIsNotASmallRegularFile)
     auto outcome = load(capped);
     ASSERT_TRUE(outcome->result->isFailure());
     EXPECT_EQ(outcome->result->error().code, EFBIG);
+}
+
+// A file within the caps whose bytes do not fit in the memory left is a failed read, whether a
+// local image or a disk-cache file, never an exception on a loading or cache thread.
+TEST(ImageDataProvider, ReadsBeyondTheMemoryLeftFail)
+{
+    QTemporaryDir folder;
+    const QString large = folder.filePath("large.png");
+    {
+        QFile out(large);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(out.resize(200 << 20)); // sparse: costs no disk space
+    }
+    int local = 0, cached = 0;
+    if (!testsupport::withAddressSpaceHeadroom(rlim_t(128) << 20, [&] {
+            auto read = dataWithContentsOfURL(QUrl::fromLocalFile(large));
+            local = read.isFailure() ? read.error().code : -1;
+            auto cacheRead = CacheFileSystem::defaultFileSystem()->readFileIfAccepted(
+                large, [](const platform::FileStatus&) { return true; });
+            cached = cacheRead.isFailure() ? cacheRead.error().code : -1;
+        }))
+        GTEST_SKIP() << "no address-space limit under a sanitizer";
+    EXPECT_EQ(local, ENOMEM);
+    EXPECT_EQ(cached, ENOMEM);
 }
 
 TEST(ImageDataProvider, RawAndBase64AnswerBeforeReturning)

@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 using namespace iris;
 using namespace retrievaltest;
 
@@ -214,4 +216,64 @@ TEST_F(LocalFileRetrieval, CorruptCacheFileIsRemovedAndReloaded)
     QFile rewritten(path);
     ASSERT_TRUE(rewritten.open(QIODevice::ReadOnly));
     EXPECT_TRUE(QImage::fromData(rewritten.readAll()).width() == 64);
+}
+
+namespace {
+
+// Opens nothing: every read fails as it does when the process has no descriptor left.
+class OutOfDescriptorsFileSystem final : public CacheFileSystem {
+public:
+    Result<platform::FileContents> readFileIfAccepted(
+        const QString& path, const std::function<bool(const platform::FileStatus&)>&) override
+    {
+        return Result<platform::FileContents>::failure(platform::PlatformError::fromErrno(EMFILE, path));
+    }
+};
+
+} // namespace
+
+// A cache file that could not be read, or whose pixels could not be had, for now is not taken for a
+// broken one: with its source gone it is the only copy, and it is still there to answer later. The
+// decode is made to fail by cutting the file's pixels short, as a shortage of memory would.
+TEST_F(LocalFileRetrieval, ACacheFileThatCannotBeReadOrDecodedForNowIsKept)
+{
+    const Source source = convertToSource(writeFile("cover.jpeg", jpegData()));
+    auto first = retrieve(manager, source, IrisOptionsInfo { IrisOptionsInfoItem::waitForCache() });
+    ASSERT_TRUE(first->wait());
+    ASSERT_TRUE(first->succeeded());
+    ASSERT_TRUE(QFile::remove(source.dataProvider()->contentURL()->toLocalFile()));
+
+    auto starved = ImageCache::create(ImageCache::ImageStorage::make(MemoryStorage::Config(1 << 24, 120)),
+        std::make_shared<ImageCache::DataStorage>(DiskStorage::Config("retrieval", 0,
+            std::make_shared<OutOfDescriptorsFileSystem>(), QUrl::fromLocalFile(m_caches.path()))));
+    auto starvedManager = IrisManager::create(std::make_shared<FakeDownloader>(), starved);
+    ASSERT_EQ(starved->cacheTypeOfKey(source.cacheKey()), CacheType::disk);
+    auto second = retrieve(starvedManager, source);
+    ASSERT_TRUE(second->wait());
+    EXPECT_FALSE(second->succeeded());
+    starved->ioQueue()->sync([] {});
+
+    auto freshCache = ImageCache::initNamed("retrieval", QUrl::fromLocalFile(m_caches.path()));
+    auto third = retrieve(IrisManager::create(std::make_shared<FakeDownloader>(), freshCache), source);
+    ASSERT_TRUE(third->wait());
+    ASSERT_TRUE(third->succeeded()) << third->error().localizedDescription().toStdString();
+    EXPECT_EQ(third->value().cacheType, CacheType::disk);
+    freshCache->ioQueue()->sync([] {});
+
+    const QString path = cache->filePathForKey(source.cacheKey());
+    auto status = platform::fileStatus(path);
+    ASSERT_TRUE(status.isSuccess());
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.resize(file.size() * 2 / 3));
+    }
+    ASSERT_TRUE(
+        platform::setFileDates(path, status.value().accessDate, status.value().modificationDate).isSuccess());
+    auto cutCache = ImageCache::initNamed("retrieval", QUrl::fromLocalFile(m_caches.path()));
+    auto fourth = retrieve(IrisManager::create(std::make_shared<FakeDownloader>(), cutCache), source);
+    ASSERT_TRUE(fourth->wait());
+    EXPECT_FALSE(fourth->succeeded());
+    cutCache->ioQueue()->sync([] {});
+    EXPECT_TRUE(QFile::exists(path));
 }

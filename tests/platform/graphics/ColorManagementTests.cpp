@@ -1,8 +1,12 @@
+#include "platform/graphics/ColorManagement.h"
 #include "platform/graphics/ImageSource.h"
 #include "platform/graphics/PngWriter.h"
 
 #include <gtest/gtest.h>
 
+#include <QColorSpace>
+
+#include <climits>
 #include <cmath>
 
 using namespace platform;
@@ -42,5 +46,20 @@ TEST(ColorManagement, GreyAndRgbPngsWithAGammaComeOutAlike)
             EXPECT_LE(worstGrey, 1);
             EXPECT_LE(worstRgb, 1);
         }
+    }
+}
+
+// A grey picture goes through a colour copy four (or eight) times its size; when that copy cannot
+// be made, the picture fails as a whole instead of being read through a null copy. Qt refuses these
+// widths as it refuses an allocation that fails.
+TEST(ColorManagement, AGreyImageWithoutRoomForItsColourCopyFails)
+{
+    for (const auto& [format, width] : { std::pair { QImage::Format_Grayscale8, (INT_MAX - 31) / 32 + 1 },
+             std::pair { QImage::Format_Grayscale16, (INT_MAX - 31) / 64 + 1 } }) {
+        QImage grey(width, 1, format);
+        ASSERT_FALSE(grey.isNull());
+        grey.setColorSpace(QColorSpace(QColorSpace::Primaries::SRgb, 1.8f));
+        convertToSrgb(grey);
+        EXPECT_TRUE(grey.isNull()) << format;
     }
 }

@@ -1,5 +1,6 @@
 #include "platform/graphics/ImageFile.h"
 #include "platform/graphics/TestImages.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +8,9 @@
 #include <QTemporaryDir>
 
 #include <sys/stat.h>
+
+#include <cerrno>
+#include <optional>
 
 using namespace platform;
 
@@ -100,4 +104,28 @@ TEST(ImageFile, RefusesWhatIsNoImageToImport)
     auto refused = openImageFile(big, { 100'000'000, 4000 });
     ASSERT_TRUE(refused.isFailure());
     EXPECT_EQ(refused.error().problem, ImageFileProblem::tooLarge);
+}
+
+// A file within the limits whose bytes do not fit in the memory left is a file that cannot be read,
+// not an exception out of the import.
+TEST(ImageFile, AFileBeyondTheMemoryLeftIsUnreadable)
+{
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    QFile sparse(folder.filePath(QStringLiteral("large.png")));
+    ASSERT_TRUE(sparse.open(QIODevice::WriteOnly));
+    sparse.write("\x89PNG\r\n\x1a\n");
+    ASSERT_TRUE(sparse.resize(qint64(768) << 20));
+    sparse.close();
+    std::optional<ImageFileError> failure;
+    if (!testsupport::withAddressSpaceHeadroom(rlim_t(256) << 20, [&] {
+            auto opened = openImageFile(sparse.fileName());
+            if (opened.isFailure())
+                failure = opened.error();
+        }))
+        GTEST_SKIP() << "no address-space limit under a sanitizer";
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->problem, ImageFileProblem::unreadable);
+    ASSERT_TRUE(failure->cause);
+    EXPECT_EQ(failure->cause->code, ENOMEM);
 }
