@@ -422,10 +422,11 @@ TEST_F(Prefetch, WaitingProgressReportsHoldNoCopiesOfTheLists)
         sources, options(),
         [&](SourceList skipped, SourceList failed, SourceList completed) {
             reportedTotals.push_back(skipped.size() + failed.size() + completed.size());
-            if (reportedTotals.size() == 1)
+            if (reportedTotals.size() == 1) {
                 EXPECT_EQ(skipped.front(), sources.front());
+            }
         },
-        [finish](SourceList skipped, SourceList failed, SourceList completed) {
+        [finish](SourceList skipped, SourceList, SourceList completed) {
             ++finish->sourceCalls;
             finish->skipped = std::move(skipped);
             finish->completed = std::move(completed);
