@@ -8,7 +8,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
-#include <new>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -40,17 +39,6 @@ bool writeAll(int fd, const QByteArray& data)
         left -= written;
     }
     return true;
-}
-
-// Runs a read; bytes that do not fit in the memory left make a failed read, not a throw on the
-// cache's queue.
-template<typename Read> auto withinMemory(const QString& path, const Read& read) -> decltype(read())
-{
-    try {
-        return read();
-    } catch (const std::bad_alloc&) {
-        return decltype(read())::failure(PlatformError::fromErrno(ENOMEM, path));
-    }
 }
 
 } // namespace
@@ -120,15 +108,13 @@ CacheFileSystem::Result<platform::FileStatus> CacheFileSystem::status(const QStr
 
 CacheFileSystem::Result<QByteArray> CacheFileSystem::readFile(const QString& path)
 {
-    return withinMemory(
-        path, [&] { return platform::readFileKeepingAccessTime(path, platform::FinalSymbolicLink::refuse); });
+    return platform::readFileKeepingAccessTime(path, platform::FinalSymbolicLink::refuse);
 }
 
 CacheFileSystem::Result<platform::FileContents> CacheFileSystem::readFileIfAccepted(
     const QString& path, const std::function<bool(const platform::FileStatus&)>& shouldRead)
 {
-    return withinMemory(path,
-        [&] { return platform::readFileIfAccepted(path, shouldRead, platform::FinalSymbolicLink::refuse); });
+    return platform::readFileIfAccepted(path, shouldRead, platform::FinalSymbolicLink::refuse);
 }
 
 CacheFileSystem::Result<CacheFileSystem::Success> CacheFileSystem::writeFile(

@@ -16,7 +16,6 @@
 #include <cerrno>
 #include <deque>
 #include <mutex>
-#include <new>
 #include <utility>
 
 namespace iris {
@@ -35,19 +34,10 @@ ProviderDataResult dataWithContentsOfURL(const QUrl& url, std::int64_t maximumSi
         return ProviderDataResult::failure(platform::PlatformError::fromErrno(EINVAL, absoluteString(url)));
     const QString path = url.toLocalFile();
     bool tooLarge = false;
-    auto read = [&] {
-        return platform::readFileIfAccepted(path, [&](const platform::FileStatus& status) {
-            tooLarge = status.size > maximumSizeBytes;
-            return !tooLarge;
-        });
-    };
-    // A file within the cap may still be more than the memory left: a failed read, not a throw on
-    // a loading thread.
-    decltype(read()) contents = decltype(read())::failure(platform::PlatformError::fromErrno(ENOMEM, path));
-    try {
-        contents = read();
-    } catch (const std::bad_alloc&) {
-    }
+    auto contents = platform::readFileIfAccepted(path, [&](const platform::FileStatus& status) {
+        tooLarge = status.size > maximumSizeBytes;
+        return !tooLarge;
+    });
     if (contents.isFailure())
         return ProviderDataResult::failure(contents.error());
     if (tooLarge || !contents.value().data)

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cmath>
 #include <fcntl.h>
+#include <new>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -137,25 +138,30 @@ Result<FileContents, PlatformError> readFileIfAccepted(
         return ReadResult::success(std::move(contents));
 
     // A file that grows while it is read is read up to the size it had when opened; one that reports
-    // no size (as kernel files do) is read to its end.
+    // no size (as kernel files do) is read to its end. A file larger than the memory left is a
+    // failed read, not a throw on the reader's thread.
     const bool sizeKnown = info.st_size > 0;
-    QByteArray data(sizeKnown ? static_cast<qsizetype>(info.st_size) : 64 * 1024, Qt::Uninitialized);
-    qsizetype filled = 0;
-    while (!sizeKnown || filled < data.size()) {
-        if (filled == data.size())
-            data.resize(data.size() * 2);
-        ssize_t got = ::read(file.get(), data.data() + filled, static_cast<size_t>(data.size() - filled));
-        if (got == 0)
-            break;
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            return ReadResult::failure(PlatformError::fromErrno(errno, path));
+    try {
+        QByteArray data(sizeKnown ? static_cast<qsizetype>(info.st_size) : 64 * 1024, Qt::Uninitialized);
+        qsizetype filled = 0;
+        while (!sizeKnown || filled < data.size()) {
+            if (filled == data.size())
+                data.resize(data.size() * 2);
+            ssize_t got = ::read(file.get(), data.data() + filled, static_cast<size_t>(data.size() - filled));
+            if (got == 0)
+                break;
+            if (got < 0) {
+                if (errno == EINTR)
+                    continue;
+                return ReadResult::failure(PlatformError::fromErrno(errno, path));
+            }
+            filled += got;
         }
-        filled += got;
+        data.resize(filled);
+        contents.data = std::move(data);
+    } catch (const std::bad_alloc&) {
+        return ReadResult::failure(PlatformError::fromErrno(ENOMEM, path));
     }
-    data.resize(filled);
-    contents.data = std::move(data);
     return ReadResult::success(std::move(contents));
 }
 
