@@ -2,6 +2,7 @@
 
 #include <QGuiApplication>
 #include <QMimeData>
+#include <QStringDecoder>
 
 namespace platform {
 
@@ -13,6 +14,52 @@ std::unique_ptr<QMimeData> copyOf(const QMimeData& data)
     for (const QString& format : data.formats())
         copy->setData(format, data.data(format));
     return copy;
+}
+
+const QString utf8PlainText = QStringLiteral("text/plain;charset=utf-8");
+
+// The charset a "text/plain;charset=..." type names, or none for another type.
+std::optional<QByteArray> plainTextCharset(const QString& format)
+{
+    const QList<QStringView> parts = QStringView(format).split(u';');
+    if (parts.size() < 2 || parts.front().trimmed().compare(u"text/plain", Qt::CaseInsensitive) != 0)
+        return std::nullopt;
+    for (const QStringView part : parts.sliced(1)) {
+        const QStringView parameter = part.trimmed();
+        if (!parameter.startsWith(u"charset=", Qt::CaseInsensitive))
+            continue;
+        QStringView charset = parameter.sliced(8);
+        if (charset.size() >= 2 && charset.startsWith(u'"') && charset.endsWith(u'"'))
+            charset = charset.sliced(1, charset.size() - 2);
+        return charset.toLatin1();
+    }
+    return std::nullopt;
+}
+
+// Where plain text is: "text/plain" (or the URLs Qt gives as text), its UTF-8 form, and else
+// "text/plain" in any other charset that can be decoded, as a program that does not speak UTF-8
+// may offer only that.
+std::optional<QString> plainTextFormat(const QMimeData& data)
+{
+    if (data.hasFormat(utf8PlainText) || data.hasText())
+        return QString();
+    for (const QString& format : data.formats()) {
+        if (const auto charset = plainTextCharset(format);
+            charset && QStringDecoder(charset->constData()).isValid())
+            return format;
+    }
+    return std::nullopt;
+}
+
+std::optional<QString> plainText(const QMimeData& data)
+{
+    const auto format = plainTextFormat(data);
+    if (!format)
+        return std::nullopt;
+    if (format->isEmpty())
+        return data.text();
+    QStringDecoder decoder(plainTextCharset(*format)->constData());
+    return decoder.decode(data.data(*format));
 }
 
 } // namespace
@@ -143,7 +190,7 @@ bool Pasteboard::canReadItemWithDataConformingToTypes(const QStringList& types) 
         const auto typeKind = kind(type);
         if (!typeKind)
             continue;
-        if (*typeKind == Kind::string && data->hasText())
+        if (*typeKind == Kind::string && plainTextFormat(*data))
             return true;
         for (const QString& mime : mimeTypes(*typeKind)) {
             if (data->hasFormat(mime))
@@ -156,9 +203,9 @@ bool Pasteboard::canReadItemWithDataConformingToTypes(const QStringList& types) 
 std::optional<QString> Pasteboard::string(const QString& type) const
 {
     const QMimeData* data = source();
-    if (!data || kind(type) != Kind::string || !data->hasText())
+    if (!data || kind(type) != Kind::string)
         return std::nullopt;
-    return data->text();
+    return plainText(*data);
 }
 
 std::optional<QByteArray> Pasteboard::data(const QString& type) const
@@ -168,9 +215,10 @@ std::optional<QByteArray> Pasteboard::data(const QString& type) const
     if (!source || !typeKind)
         return std::nullopt;
     if (*typeKind == Kind::string) {
-        if (!source->hasText())
+        const auto text = plainText(*source);
+        if (!text)
             return std::nullopt;
-        return source->text().toUtf8();
+        return text->toUtf8();
     }
     for (const QString& mime : mimeTypes(*typeKind)) {
         if (source->hasFormat(mime))

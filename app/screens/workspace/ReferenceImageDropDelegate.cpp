@@ -28,6 +28,22 @@ bool mayBeImage(const QString& fileName)
     return false;
 }
 
+// The URLs of a drop, read from the list itself where there is one: Qt takes each of its comment
+// lines for a URL too, which the import would then name as a file it could not add.
+QList<QUrl> droppedUrls(const QMimeData& data)
+{
+    const QByteArray list = data.data(QStringLiteral("text/uri-list"));
+    if (list.isEmpty())
+        return data.urls();
+    QList<QUrl> urls;
+    for (const QByteArray& line : list.split('\n')) {
+        const QByteArray entry = line.trimmed();
+        if (!entry.isEmpty() && !entry.startsWith('#'))
+            urls.append(QUrl::fromEncoded(entry));
+    }
+    return urls;
+}
+
 // The outline over the area while a drag of images hovers it.
 class TDDropHighlight : public QWidget {
 public:
@@ -72,7 +88,7 @@ bool ReferenceImageDropDelegate::validateDrop(const QMimeData* data)
 {
     if (!data || !data->hasUrls())
         return false;
-    for (const QUrl& url : data->urls()) {
+    for (const QUrl& url : droppedUrls(*data)) {
         if (url.isLocalFile() && mayBeImage(QFileInfo(url.toLocalFile()).fileName()))
             return true;
     }
@@ -83,7 +99,7 @@ bool ReferenceImageDropDelegate::performDrop(const QMimeData* data)
 {
     std::vector<QUrl> urls;
     if (data) {
-        for (const QUrl& url : data->urls())
+        for (const QUrl& url : droppedUrls(*data))
             urls.push_back(url);
     }
     if (m_performDrop)

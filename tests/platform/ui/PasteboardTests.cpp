@@ -43,3 +43,26 @@ TEST(Pasteboard, WritesOneItemOfSeveralTypesAndReadsThemUnderAnyOfTheirNames)
     EXPECT_EQ(Pasteboard::kind("NSStringPboardType"), Pasteboard::Kind::string);
     EXPECT_FALSE(Pasteboard::kind("image/png"));
 }
+
+// Programs that offer plain text only in UTF-8 by its full name, or only in an older charset.
+TEST(Pasteboard, ReadsPlainTextOfferedOnlyUnderACharset)
+{
+    Pasteboard& clipboard = Pasteboard::general();
+    const auto offer = [](const QString& format, const QByteArray& bytes) {
+        auto* foreign = new QMimeData;
+        foreign->setData(format, bytes);
+        QGuiApplication::clipboard()->setMimeData(foreign);
+    };
+
+    offer("text/plain;charset=utf-8", "caf\xc3\xa9 \xf0\x9f\x98\x80");
+    EXPECT_TRUE(clipboard.canReadItemWithDataConformingToTypes({ Pasteboard::stringType }));
+    EXPECT_EQ(clipboard.string(), QStringLiteral("caf\u00e9 \U0001F600"));
+
+    offer("text/plain; charset=\"ISO-8859-1\"", "caf\xe9");
+    EXPECT_EQ(clipboard.string(), QStringLiteral("caf\u00e9"));
+    EXPECT_EQ(clipboard.data(Pasteboard::stringType), "caf\xc3\xa9");
+
+    offer("text/plain;charset=no-such-charset", "x");
+    EXPECT_FALSE(clipboard.canReadItemWithDataConformingToTypes({ Pasteboard::stringType }));
+    EXPECT_FALSE(clipboard.string());
+}

@@ -74,9 +74,13 @@ struct Images {
     // Drags `urls` over the images area; drops them when the area takes them.
     bool dragAndDrop(const QList<QUrl>& urls)
     {
-        QWidget* area = view->imagesArea();
         QMimeData data;
         data.setUrls(urls);
+        return dragAndDrop(data);
+    }
+    bool dragAndDrop(const QMimeData& data)
+    {
+        QWidget* area = view->imagesArea();
         const QPoint at = area->rect().center();
         QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
         QCoreApplication::sendEvent(area, &enter);
@@ -120,6 +124,23 @@ TEST(TDProjectDetailViewImages, ADropOfImagesReplacesThePlaceholderWithTheGrid)
     EXPECT_TRUE(alert->informativeText().contains(QString::fromUtf8("\u201Creadme.txt\u201D")))
         << alert->informativeText().toStdString();
     screentest::closeAlert(alert);
+}
+
+// A file manager's list as it comes: CR LF line ends, a comment line, names percent-encoded and a
+// URL naming this machine; the comment is no file the alert should name.
+TEST(TDProjectDetailViewImages, AFileManagersUriListImportsEachFileAndSkipsComments)
+{
+    Images f;
+    const QUrl spaced = f.file(QString::fromUtf8("caf\u00e9 one.png"));
+    const QUrl plain = f.file("two.png");
+    QMimeData data;
+    data.setData("text/uri-list",
+        "# dragged from a file manager\r\n" + spaced.toEncoded() + "\r\nfile://localhost"
+            + plain.path(QUrl::FullyEncoded).toUtf8() + "\r\n");
+    ASSERT_TRUE(f.dragAndDrop(data));
+    f.settle();
+    EXPECT_EQ(f.images(), 2);
+    EXPECT_FALSE(screentest::alertOn(&f.window));
 }
 
 // The images title's button opens the settings: the slider runs from 6 to 12 in whole steps, each
