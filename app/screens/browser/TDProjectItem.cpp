@@ -227,9 +227,8 @@ QList<TDProjectItem::NameLine> TDProjectItem::nameLayout() const
     for (const QString& text : nameLines(m_name, nameFont, nameWidth)) {
         // A line in another script can take its glyphs from a taller font (Thai marks stacked
         // over a vowel): its own extent keeps it clear of the line above.
-        const QRectF bounds = metrics.boundingRect(text);
-        lines.append({ text, 0, std::max(metrics.ascent(), -bounds.top()),
-            std::max(metrics.descent(), bounds.bottom()) });
+        const auto [ascent, descent] = tdLineExtent(metrics, text);
+        lines.append({ text, 0, ascent, descent });
     }
     double baseline = height() - bottomPadding - metrics.descent();
     for (qsizetype i = lines.size() - 1; i >= 0; --i) {

@@ -133,17 +133,11 @@ void TDElidedLabel::setFullText(const QString& text)
     elide();
 }
 
-namespace {
-
-// The extent above and below the baseline of the line `text` makes: at least the font's, more where
-// its glyphs come from a taller font (Thai marks stacked over a vowel).
-std::pair<double, double> lineExtent(const QFontMetricsF& metrics, const QString& text)
+std::pair<double, double> tdLineExtent(const QFontMetricsF& metrics, const QString& text)
 {
     const QRectF bounds = metrics.boundingRect(text);
     return { std::max(metrics.ascent(), -bounds.top()), std::max(metrics.descent(), bounds.bottom()) };
 }
-
-} // namespace
 
 QSize TDElidedLabel::minimumSizeHint() const
 {
@@ -156,7 +150,7 @@ QSize TDElidedLabel::minimumSizeHint() const
 QSize TDElidedLabel::sizeHint() const
 {
     QFontMetrics metrics(font());
-    const auto [ascent, descent] = lineExtent(QFontMetricsF(font()), m_fullText);
+    const auto [ascent, descent] = tdLineExtent(QFontMetricsF(font()), m_fullText);
     return QSize(metrics.horizontalAdvance(m_fullText) + 1,
         std::max(metrics.height(), int(std::ceil(ascent + descent))));
 }
@@ -171,7 +165,7 @@ void TDElidedLabel::paintEvent(QPaintEvent*)
     // On a whole pixel, so that a text is drawn alike against either edge.
     const double x
         = isRightToLeft() ? std::floor(area.right() + 1 - metrics.horizontalAdvance(shown)) : area.left();
-    const auto [ascent, descent] = lineExtent(metrics, shown);
+    const auto [ascent, descent] = tdLineExtent(metrics, shown);
     const double top
         = std::round(area.top() + (area.height() - std::max(metrics.height(), ascent + descent)) / 2);
     painter.drawText(QPointF(x, top + ascent), shown);

@@ -3,7 +3,10 @@
 #include <QLabel>
 #include <QString>
 
+#include <utility>
+
 class QFontMetrics;
+class QFontMetricsF;
 class QLineEdit;
 
 // Texts read from the library files (names, titles) can be of any length. Everything a screen lays
@@ -26,6 +29,10 @@ void tdKeepOnOneLine(QLineEdit* field);
 // between its characters, so that a path, an address or a name of one long word wraps instead of
 // running out of its box.
 QString tdBreakableText(const QString& text, const QFontMetrics& metrics, int width);
+
+// The extent above and below the baseline of the line `text` makes: at least the font's, more where
+// its glyphs come from a taller font (Thai marks stacked over a vowel).
+std::pair<double, double> tdLineExtent(const QFontMetricsF& metrics, const QString& text);
 
 // `text` bounded and made to wrap as a tooltip, which is otherwise as wide as its longest word.
 QString tdToolTipText(const QString& text);
