@@ -660,6 +660,12 @@ private:
     void beginDraggingSelection();
     void autoscrollTick();
     void scrollTowardsAutoscrollPoint();
+    // How far to scroll for a pointer at `point` outside `area`: at least a line, more the further out.
+    QPointF autoscrollStep(QPointF point, QRect area) const;
+    QRect dropAutoscrollArea() const;
+    void autoscrollDrop(QPointF viewportPoint);
+    void stopDropAutoscroll();
+    void dropAutoscrollTick();
 
     // Typing command helpers (EDTextViewTypingCommands.cpp).
     void insertCommandText(const QString& text);
@@ -804,6 +810,9 @@ private:
     // Scrolls on while a drag of the selection holds the pointer outside the viewport.
     QTimer* m_autoscrollTimer = nullptr;
     QPointF m_autoscrollPoint;
+    // Scrolls on while a drag to drop here holds the pointer near an edge of the viewport.
+    QTimer* m_dropAutoscrollTimer = nullptr;
+    QPointF m_dropAutoscrollPoint;
     // Whether the application's button state saw the press of the drag under way: then a button
     // let go of where this view never hears of it (over a window that opened meanwhile) ends the drag.
     bool m_dragPressSeenByApplication = false;

@@ -15,8 +15,10 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QStyleHints>
+#include <QTimer>
 
 #include <algorithm>
+#include <cmath>
 
 using platform::AttributedString;
 using platform::Pasteboard;
@@ -30,6 +32,8 @@ using platform::TextRange;
 // copied.
 
 namespace {
+
+constexpr int dropAutoscrollIntervalMilliseconds = 50;
 
 // The view a drag of this program started from, while it runs, and whether a view of this
 // program took its text as a move. Drops know their source by it on every platform, whether or
@@ -187,23 +191,71 @@ void EDTextView::dragEnterEvent(QDragEnterEvent* event)
 void EDTextView::dragMoveEvent(QDragMoveEvent* event)
 {
     if (!acceptsDrop(event->mimeData())) {
+        stopDropAutoscroll();
         event->ignore();
         return;
     }
     event->setDropAction(dropAction(event));
     event->accept();
     updateDropLocation(event->position());
+    autoscrollDrop(event->position());
 }
 
 void EDTextView::dragLeaveEvent(QDragLeaveEvent* event)
 {
+    stopDropAutoscroll();
     m_dropLocation.reset();
     setNeedsDisplay();
     event->accept();
 }
 
+QRect EDTextView::dropAutoscrollArea() const
+{
+    // A drag has to stay over the view to drop here, so a band a line wide inside each edge
+    // scrolls, narrower in a view too small to leave a middle.
+    const QRect all = viewport()->rect();
+    const int band = std::clamp(int(std::ceil(typingLineHeight())), 1,
+        std::max(1, std::min(all.width(), all.height()) / 4));
+    return all.adjusted(band, band, -band, -band);
+}
+
+void EDTextView::autoscrollDrop(QPointF viewportPoint)
+{
+    // Drags send no moves while the pointer rests, so the view keeps scrolling on its own.
+    if (dropAutoscrollArea().contains(viewportPoint.toPoint())) {
+        stopDropAutoscroll();
+        return;
+    }
+    m_dropAutoscrollPoint = viewportPoint;
+    if (!m_dropAutoscrollTimer) {
+        m_dropAutoscrollTimer = new QTimer(this);
+        m_dropAutoscrollTimer->setInterval(dropAutoscrollIntervalMilliseconds);
+        connect(m_dropAutoscrollTimer, &QTimer::timeout, this, &EDTextView::dropAutoscrollTick);
+    }
+    if (!m_dropAutoscrollTimer->isActive())
+        m_dropAutoscrollTimer->start();
+}
+
+void EDTextView::stopDropAutoscroll()
+{
+    if (m_dropAutoscrollTimer)
+        m_dropAutoscrollTimer->stop();
+}
+
+void EDTextView::dropAutoscrollTick()
+{
+    // A drag that ended without leaving (the view hidden, the drop refused) stops here.
+    if (!m_dropLocation || !isVisible()) {
+        stopDropAutoscroll();
+        return;
+    }
+    scrollPoint(documentVisibleRect().topLeft() + autoscrollStep(m_dropAutoscrollPoint, dropAutoscrollArea()));
+    updateDropLocation(m_dropAutoscrollPoint);
+}
+
 void EDTextView::dropEvent(QDropEvent* event)
 {
+    stopDropAutoscroll();
     m_dropLocation.reset();
     setNeedsDisplay();
     if (!acceptsDrop(event->mimeData())) {

@@ -309,12 +309,9 @@ void EDTextView::autoscroll(QPointF viewportPoint)
         m_autoscrollTimer->start();
 }
 
-void EDTextView::scrollTowardsAutoscrollPoint()
+QPointF EDTextView::autoscrollStep(QPointF point, QRect area) const
 {
-    // At least a line a step, more the further out the pointer is.
     const double line = std::max(1.0, typingLineHeight());
-    const QRect area = viewport()->rect();
-    const QPointF point = m_autoscrollPoint;
     QPointF step(0, 0);
     if (point.y() < area.top())
         step.setY(-std::max(line, area.top() - point.y()));
@@ -324,7 +321,12 @@ void EDTextView::scrollTowardsAutoscrollPoint()
         step.setX(-std::max(line, area.left() - point.x()));
     else if (point.x() > area.right())
         step.setX(std::max(line, point.x() - area.right()));
-    scrollPoint(documentVisibleRect().topLeft() + step);
+    return step;
+}
+
+void EDTextView::scrollTowardsAutoscrollPoint()
+{
+    scrollPoint(documentVisibleRect().topLeft() + autoscrollStep(m_autoscrollPoint, viewport()->rect()));
 }
 
 void EDTextView::autoscrollTick()

@@ -10,6 +10,8 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QMimeData>
+#include <QScrollBar>
+#include <QSignalSpy>
 #include <QTimer>
 #include <QWindow>
 
@@ -193,6 +195,44 @@ TEST(EDTextViewPasteboard, DropsInsertAtThePointAndReadOnlyViewsRefuseThem)
     QDragEnterEvent refused(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(view->viewport(), &refused);
     EXPECT_FALSE(refused.isAccepted());
+}
+
+// A drag held near the top or bottom edge scrolls the view, also while the pointer rests, and
+// the text lands where it is let go of; leaving the view stops the scrolling.
+TEST(EDTextViewPasteboard, ADragHeldNearAnEdgeScrollsTheViewAndDropsWhereItIsLetGo)
+{
+    QStringList lines;
+    for (int line = 0; line < 200; ++line)
+        lines << QStringLiteral("line %1").arg(line);
+    ShownView view(lines.join('\n'));
+    QScrollBar* bar = view->verticalScrollBar();
+    ASSERT_EQ(bar->value(), 0);
+    QMimeData data;
+    data.setText("NEW");
+    const QPointF nearBottom(40, view->viewport()->height() - 2);
+    QDragEnterEvent enter(
+        nearBottom.toPoint(), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(view->viewport(), &enter);
+    ASSERT_TRUE(enter.isAccepted());
+    ASSERT_TRUE(waitFor([&] { return bar->value() > 3 * view->typingLineHeight(); }));
+    QDropEvent drop(nearBottom, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+    const std::optional<platform::TextLocation> under = view->dropLocation();
+    QCoreApplication::sendEvent(view->viewport(), &drop);
+    ASSERT_TRUE(drop.isAccepted() && under);
+    EXPECT_GT(*under, 20);
+    EXPECT_EQ(view->string().mid(*under, 3), "NEW");
+
+    // Back near the top, it scrolls up; once the drag leaves, no more.
+    QDragEnterEvent again(QPoint(40, 1), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(view->viewport(), &again);
+    const int from = bar->value();
+    ASSERT_TRUE(waitFor([&] { return bar->value() < from; }));
+    QDragLeaveEvent leave;
+    QCoreApplication::sendEvent(view->viewport(), &leave);
+    const int left = bar->value();
+    QSignalSpy moved(bar, &QScrollBar::valueChanged);
+    EXPECT_FALSE(moved.wait(300));
+    EXPECT_EQ(bar->value(), left);
 }
 
 // The picture a drag shows holds the dragged text and is clear beside it.
