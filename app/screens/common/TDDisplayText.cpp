@@ -6,6 +6,8 @@
 #include <QFontMetricsF>
 #include <QLineEdit>
 #include <QPainter>
+#include <QStyleOptionComboBox>
+#include <QStylePainter>
 #include <QToolTip>
 #include <QValidator>
 
@@ -189,4 +191,35 @@ void TDElidedLabel::elide()
     QString shown = fontMetrics().elidedText(m_fullText, Qt::ElideRight, std::max(0, width()));
     if (shown != text())
         setText(shown);
+}
+
+namespace {
+
+QRect comboBoxField(const QComboBox& box, const QStyleOptionComboBox& option)
+{
+    return box.style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, &box);
+}
+
+} // namespace
+
+TDElidedComboBox::TDElidedComboBox(QWidget* parent)
+    : QComboBox(parent)
+{
+}
+
+QString TDElidedComboBox::shownText() const
+{
+    QStyleOptionComboBox option;
+    initStyleOption(&option);
+    return fontMetrics().elidedText(option.currentText, Qt::ElideRight, comboBoxField(*this, option).width());
+}
+
+void TDElidedComboBox::paintEvent(QPaintEvent*)
+{
+    QStylePainter painter(this);
+    QStyleOptionComboBox option;
+    initStyleOption(&option);
+    painter.drawComplexControl(QStyle::CC_ComboBox, option);
+    option.currentText = shownText();
+    painter.drawControl(QStyle::CE_ComboBoxLabel, option);
 }

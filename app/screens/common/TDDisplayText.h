@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QComboBox>
 #include <QLabel>
 #include <QString>
 
@@ -60,4 +61,17 @@ private:
     void elide();
 
     QString m_fullText;
+};
+
+// A pop-up button that shows its current text elided to its field: a long name that does not fit
+// the sheet is cut with "…" rather than clipped.
+class TDElidedComboBox : public QComboBox {
+public:
+    explicit TDElidedComboBox(QWidget* parent = nullptr);
+
+    // The current text as it fits the field.
+    QString shownText() const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
 };

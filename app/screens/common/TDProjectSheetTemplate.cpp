@@ -90,7 +90,7 @@ TDProjectSheetTemplate::TDProjectSheetTemplate(TDStores stores,
     });
     group->addRow(tdLocalized("Date"), m_date);
 
-    m_category = new QComboBox(this);
+    m_category = new TDElidedComboBox(this);
     m_category->setObjectName(QStringLiteral("categoryPicker"));
     m_category->setAccessibleName(tdLocalized("Category"));
     m_category->setMinimumWidth(150);

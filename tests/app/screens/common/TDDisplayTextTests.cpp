@@ -113,6 +113,32 @@ TEST(TDDisplayText, HugeStoredNamesAreShownBoundedEverywhere)
     EXPECT_EQ(project->name().size(), huge.size()) << "the stored name stays as it is";
 }
 
+// A long category name is cut with an ellipsis in the sheets' picker; a short one is shown whole.
+TEST(TDDisplayText, APickedCategorysLongNameIsElidedInItsPicker)
+{
+    apptest::LibraryRoot root;
+    TDStores stores = screentest::makeStores();
+    const QString longName = QStringLiteral("Watercolour studies ").repeated(30).trimmed();
+    auto category = TDCategory::make(platform::Uuid::random(), longName);
+    auto shortOne = TDCategory::make(platform::Uuid::random(), "Ink");
+    stores.categoryStore->setTdCategories({ category, shortOne });
+    auto project = screentest::project("Name", category);
+    stores.projectStore->setTdProjects({ project });
+
+    EditTDProjectSheet sheet(project, stores);
+    sheet.show();
+    QCoreApplication::processEvents();
+    auto* picker = sheet.findChild<TDElidedComboBox*>("categoryPicker");
+    ASSERT_TRUE(picker);
+    ASSERT_EQ(picker->currentText(), longName);
+    const QString shown = picker->shownText();
+    EXPECT_TRUE(shown.endsWith(QChar(0x2026))) << shown.toStdString();
+    EXPECT_LT(picker->fontMetrics().horizontalAdvance(shown), picker->width());
+
+    picker->setCurrentIndex(picker->findText("Ink"));
+    EXPECT_EQ(picker->shownText(), "Ink");
+}
+
 // A one-line field shows a pasted line break as a space; the name it stores must be the one shown,
 // and a name with line breaks written by another program must not show as two half-cut lines.
 TEST(TDDisplayText, LineBreaksInNamesAreShownAndTypedAsSpaces)
