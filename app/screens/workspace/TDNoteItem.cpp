@@ -11,6 +11,7 @@
 
 #include <QEvent>
 #include <QHBoxLayout>
+#include <QHash>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
@@ -19,12 +20,36 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 using tdappearance::SystemColor;
 
 namespace {
 
 // Room around the card for its shadow.
 constexpr int shadowMargin = 1;
+
+// As wide as the widest day and month the locale writes, so every row's title starts at the same
+// place whatever its date. Measured once per locale and font, as every row asks the same.
+int dateColumnWidth(const QFont& dayFont, const QFont& monthFont)
+{
+    static QHash<QString, int> widths;
+    const QLocale locale;
+    const QString key = locale.name() + u'\n' + dayFont.key() + u'\n' + monthFont.key();
+    if (const auto found = widths.constFind(key); found != widths.constEnd())
+        return *found;
+    // Measured as a label measures its text.
+    auto width = [](const QFont& font, const QString& text) {
+        return QFontMetrics(font).boundingRect(QRect(), Qt::AlignCenter, text).width();
+    };
+    int widest = 0;
+    for (int day = 1; day <= 31; ++day)
+        widest = std::max(widest, width(dayFont, locale.toString(QDate(2000, 1, day), QStringLiteral("dd"))));
+    for (int month = 1; month <= 12; ++month)
+        widest = std::max(widest, width(monthFont, locale.standaloneMonthName(month, QLocale::ShortFormat)));
+    widths.insert(key, widest);
+    return widest;
+}
 
 } // namespace
 
@@ -57,6 +82,9 @@ TDNoteItem::TDNoteItem(
     m_month->setFont(tdappearance::systemFont(monthFontSize, QFont::Medium));
     m_month->setAlignment(Qt::AlignCenter);
     date->addWidget(m_month);
+    const int dateWidth = dateColumnWidth(m_day->font(), m_month->font());
+    m_day->setMinimumWidth(dateWidth);
+    m_month->setMinimumWidth(dateWidth);
     layout->addLayout(date);
 
     m_divider = new QWidget(this);

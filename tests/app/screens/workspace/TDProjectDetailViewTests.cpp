@@ -245,6 +245,22 @@ TEST(TDProjectDetailView, NotesAreListedByDateAndNotesOfOneDateKeepTheirStoredOr
     EXPECT_EQ(f.row("B")->monthText(), "");
 }
 
+// Titles line up whatever their rows' days and months, in each row's own width of date.
+TEST(TDProjectDetailView, EveryNoteTitleStartsAtTheSamePlace)
+{
+    auto secondsOn = [](int month, int day) {
+        return QDateTime(QDate(2025, month, day), QTime(12, 0), Qt::LocalTime).toSecsSinceEpoch() - 978307200.0;
+    };
+    Workspace f([&](Workspace& f) {
+        f.addNote("Eleventh", secondsOn(1, 11));
+        f.addNote("Wide", secondsOn(5, 28));
+        f.addNote("Undated", 1e300);
+    });
+    const int start = f.row("Eleventh")->findChild<QWidget*>("noteTitle")->x();
+    EXPECT_EQ(f.row("Wide")->findChild<QWidget*>("noteTitle")->x(), start);
+    EXPECT_EQ(f.row("Undated")->findChild<QWidget*>("noteTitle")->x(), start);
+}
+
 TEST(TDProjectDetailView, CreatesOpensAndDeletesNotesWithTheirFiles)
 {
     Workspace f;
