@@ -1,4 +1,5 @@
 #include "LibraryTestSupport.h"
+#include "app/notes/TDNoteTextFile.h"
 #include "app/store/TDLibraryCoding.h"
 #include "app/store/TDLibraryLoader.h"
 #include "app/store/TDLibraryLock.h"
@@ -331,6 +332,47 @@ TEST(TDLibraryLoad, AFileChangedElsewhereSinceItWasReadIsKeptBeforeItIsReplaced)
     ASSERT_EQ(kept.size(), 2) << "the file the link brought, then the change made through it";
     EXPECT_EQ(tdlibrary::decodeMedia(root.read(kept.back())).value().size(), 2u);
     EXPECT_EQ(root.read("media.library"), "[]");
+}
+
+// A library copied to another home (or machine, or restored to another place) names its files where
+// they were. They are found in the library they were read from, and the files stay as they are.
+TEST(TDLibraryLoad, ALibraryCopiedFromElsewhereFindsItsFilesWhereItNowIs)
+{
+    LibraryRoot root;
+    const QString old = "/home/alice/Documents/Tindrel.folder";
+    auto project = makeProject("Alpha", 1, true);
+    project->tdNote()[0]->setContentURL(apptest::fileUrl(old + "/Alpha/notes/Note 0/Note 0.txt"));
+    auto outside = makeProject("Beta");
+    outside->setCoverImageURL(apptest::fileUrl("/home/alice/Pictures/cover.jpeg"));
+    const Uuid id = Uuid::random();
+    const QString image = "/Alpha/images/" + id.uuidString().toLower();
+    root.write("projects.library", tdlibrary::encodeProjects({ project, outside }).value());
+    root.write("media.library",
+        tdlibrary::encodeMedia({ TDMedia::make(id, apptest::fileUrl(old + image + "/pic é.png"),
+                                   apptest::fileUrl(old + image + "/thumbnail.jpg"), project->id()) })
+            .value());
+    QDir().mkpath(root.library() + "/Alpha/notes/Note 0");
+    QFile note(root.library() + "/Alpha/notes/Note 0/Note 0.txt");
+    ASSERT_TRUE(note.open(QIODevice::WriteOnly));
+    note.write("kept");
+    note.close();
+    const auto before = root.snapshot();
+
+    Stores stores;
+    stores.load();
+    ASSERT_EQ(stores.projects->tdProjects().size(), 2u);
+    const auto loaded = stores.projects->tdProjects()[0];
+    EXPECT_EQ(loaded->tdNote()[0]->contentURL().path(), root.library() + "/Alpha/notes/Note 0/Note 0.txt");
+    auto text = TDNoteTextFile::read(loaded->tdNote()[0]->contentURL());
+    ASSERT_TRUE(text);
+    EXPECT_EQ(text.value(), "kept");
+    EXPECT_EQ(loaded->coverImageURL()->path(), root.library() + "/Alpha/c-cover-image.jpeg");
+    EXPECT_EQ(stores.projects->tdProjects()[1]->coverImageURL()->path(), "/home/alice/Pictures/cover.jpeg")
+        << "a file that was never in a library is left where it is";
+    ASSERT_EQ(stores.media->tdMedia().size(), 1u);
+    EXPECT_EQ(stores.media->tdMedia()[0]->url().path(), root.library() + image + "/pic é.png");
+    EXPECT_EQ(stores.media->tdMedia()[0]->thumbnailURL().path(), root.library() + image + "/thumbnail.jpg");
+    EXPECT_EQ(root.snapshot(), before) << "opening writes nothing";
 }
 
 // A second program on one library would save its lists over the first one's: it must not get in.
