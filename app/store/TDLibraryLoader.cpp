@@ -194,12 +194,22 @@ void loadLibraryFiles(std::shared_ptr<TDProjectStore> projectStore, std::shared_
                 // The media and links are not read this time; whatever their files hold is kept.
                 context->mediaStore->libraryFile()->finishLoad(TDLibraryFile::LoadOutcome::notLoaded);
                 context->linkStore->libraryFile()->finishLoad(TDLibraryFile::LoadOutcome::notLoaded);
+                std::vector<const TDLibraryFile*> skipped;
+                for (const auto* store :
+                    { context->mediaStore->libraryFile().get(), context->linkStore->libraryFile().get() }) {
+                    if (platform::FileManager::fileExists(store->location()))
+                        skipped.push_back(store);
+                }
+                // Without its projects file, a library copied or restored in part looks like a new,
+                // empty one, while its images and links wait unread beside it.
+                if (load.outcome == TDLibraryFile::LoadOutcome::missing && !skipped.empty()) {
+                    load.outcome = TDLibraryFile::LoadOutcome::notLoaded;
+                    load.reason = QStringLiteral("it is not in the library folder");
+                    context->note(*context->projectStore->libraryFile(), load);
+                }
                 if (load.outcome == TDLibraryFile::LoadOutcome::notLoaded) {
-                    for (const auto* store : { context->mediaStore->libraryFile().get(),
-                             context->linkStore->libraryFile().get() }) {
-                        if (platform::FileManager::fileExists(store->location()))
-                            context->noteSkipped(*store);
-                    }
+                    for (const auto* store : skipped)
+                        context->noteSkipped(*store);
                 }
                 context->finish();
                 return;

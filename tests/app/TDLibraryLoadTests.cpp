@@ -243,6 +243,33 @@ TEST(TDLibraryLoad, FilesThatArePresentButDoNotLoadAreReportedWithTheirReason)
     EXPECT_FALSE(problems[1].read || problems[2].read);
 }
 
+// A library copied in part, its projects file left behind: the images and links beside it are not
+// shown, and the user is told so rather than shown what looks like a new, empty library.
+TEST(TDLibraryLoad, AMissingProjectsFileBesideTheOtherFilesIsReported)
+{
+    LibraryRoot root;
+    root.write("media.library", mediaBytes(2));
+    root.write("links.library", linksBytes(1));
+    const auto before = root.snapshot();
+    Stores stores;
+    std::vector<TDLibraryLoadProblem> problems;
+    bool done = false;
+    CapturedStream out(stdout);
+    CapturedStream err(stderr);
+    loadLibraryFiles(stores.projects, stores.media, stores.links,
+        [&](std::vector<TDLibraryLoadProblem> found) { problems = std::move(found), done = true; });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return done; }));
+    EXPECT_EQ(out.take(), QByteArray());
+    EXPECT_TRUE(err.take().contains("projects.library"));
+    ASSERT_EQ(problems.size(), 3u);
+    EXPECT_EQ(problems[0].fileName, "projects.library");
+    EXPECT_TRUE(problems[0].read && !problems[0].reason.isEmpty());
+    EXPECT_EQ(problems[1].fileName, "media.library");
+    EXPECT_EQ(problems[2].fileName, "links.library");
+    EXPECT_FALSE(problems[1].read || problems[2].read);
+    EXPECT_EQ(root.snapshot(), before);
+}
+
 // A library folder that is a link to another disk, started while that disk is not connected, is
 // not an empty library: it is reported, and once the disk is back its files are kept before any
 // save replaces them.
