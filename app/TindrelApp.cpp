@@ -127,7 +127,7 @@ void presentLoadProblems(QWidget* window, const std::vector<TDLibraryLoadProblem
     lines << QString()
           << tdLocalized("Nothing in these files is lost. Before Tindrel saves over one of them, it keeps "
                          "the old file beside it, as “%1.damaged-” and the date, in %2.")
-                 .arg(problems.front().fileName,
+                 .arg(problems.back().fileName,
                      QDir::toNativeSeparators(TDDirectoryPath::libraryFolderURL().path()));
     presentTDAlert(
         window, tdLocalized("The library could not be read completely."), lines.join(QLatin1Char('\n')));

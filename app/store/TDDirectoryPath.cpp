@@ -235,6 +235,22 @@ bool TDDirectoryPath::isInsideLibraryFolder(const Url& url)
     return resolved.isStrictlyInside(resolvedLibrary);
 }
 
+std::optional<Url> TDDirectoryPath::relocatedInto(const Url& url, const Url& library)
+{
+    if (!url.isFileUrl() || !library.isFileUrl() || url.isStrictlyInside(library))
+        return std::nullopt;
+    const QStringList components = url.pathComponents();
+    const qsizetype at = components.indexOf(library.lastPathComponent());
+    if (at < 1 || at + 1 >= components.size())
+        return std::nullopt;
+    Url moved = library;
+    for (qsizetype i = at + 1; i < components.size() && moved.isValid(); ++i)
+        moved = childOf(moved, components[i]);
+    if (!moved.isValid() || !moved.isStrictlyInside(library))
+        return std::nullopt;
+    return moved;
+}
+
 bool TDDirectoryPath::isOpenableLibraryFile(const Url& url)
 {
     if (!url.isFileUrl() || !isInsideLibraryFolder(url))

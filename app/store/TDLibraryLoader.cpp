@@ -1,5 +1,6 @@
 #include "app/store/TDLibraryLoader.h"
 
+#include "app/store/TDDirectoryPath.h"
 #include "app/store/TDLibraryCoding.h"
 #include "app/store/TDLinkStore.h"
 #include "app/store/TDMediaStore.h"
@@ -68,6 +69,35 @@ FileLoad<List> readAndDecode(const TDLibraryFile& file, Decode decode)
     return load;
 }
 
+// Points the records of a library read from a file at their files beside that file, where they name
+// another place: a library copied to another home or machine, or restored from a backup elsewhere,
+// would otherwise show no note, cover or image, as the program opens nothing outside its library.
+// Only the records change; the file is rewritten by the next save, as after any change. Runs on the
+// loading thread, before any screen sees the records.
+void relocateIntoLibrary(const tdlibrary::ProjectList& projects, const platform::Url& library)
+{
+    for (const auto& project : projects) {
+        for (const auto& note : project->tdNote()) {
+            if (auto moved = TDDirectoryPath::relocatedInto(note->contentURL(), library))
+                note->setContentURL(*moved);
+        }
+        if (auto cover = project->coverImageURL()) {
+            if (auto moved = TDDirectoryPath::relocatedInto(*cover, library))
+                project->setCoverImageURL(*moved);
+        }
+    }
+}
+
+void relocateIntoLibrary(const tdlibrary::MediaList& media, const platform::Url& library)
+{
+    for (const auto& item : media) {
+        if (auto moved = TDDirectoryPath::relocatedInto(item->url(), library))
+            item->setUrl(*moved);
+        if (auto moved = TDDirectoryPath::relocatedInto(item->thumbnailURL(), library))
+            item->setThumbnailURL(*moved);
+    }
+}
+
 struct LoadContext {
     std::shared_ptr<TDProjectStore> projectStore;
     std::shared_ptr<TDMediaStore> mediaStore;
@@ -116,6 +146,9 @@ void loadMedia(std::shared_ptr<LoadContext> context)
             *context->mediaStore->libraryFile(), tdlibrary::decodeMedia);
         if (!load.list)
             platform::print(std::string_view("there is no media"));
+        else
+            relocateIntoLibrary(
+                *load.list, context->mediaStore->libraryFile()->location().deletingLastPathComponent());
         DispatchQueue::main()->async([context, load = std::move(load)]() mutable {
             context->note(*context->mediaStore->libraryFile(), load);
             context->mediaStore->setTdMedia(load.list ? std::move(*load.list) : tdlibrary::MediaList {});
@@ -151,6 +184,9 @@ void loadLibraryFiles(std::shared_ptr<TDProjectStore> projectStore, std::shared_
     DispatchQueue::global()->async([context] {
         auto load = readAndDecode<tdlibrary::ProjectList>(
             *context->projectStore->libraryFile(), tdlibrary::decodeProjects);
+        if (load.list)
+            relocateIntoLibrary(
+                *load.list, context->projectStore->libraryFile()->location().deletingLastPathComponent());
         DispatchQueue::main()->async([context, load = std::move(load)]() mutable {
             context->projectStore->libraryFile()->finishLoad(load.outcome);
             context->note(*context->projectStore->libraryFile(), load);
@@ -158,12 +194,22 @@ void loadLibraryFiles(std::shared_ptr<TDProjectStore> projectStore, std::shared_
                 // The media and links are not read this time; whatever their files hold is kept.
                 context->mediaStore->libraryFile()->finishLoad(TDLibraryFile::LoadOutcome::notLoaded);
                 context->linkStore->libraryFile()->finishLoad(TDLibraryFile::LoadOutcome::notLoaded);
+                std::vector<const TDLibraryFile*> skipped;
+                for (const auto* store :
+                    { context->mediaStore->libraryFile().get(), context->linkStore->libraryFile().get() }) {
+                    if (platform::FileManager::fileExists(store->location()))
+                        skipped.push_back(store);
+                }
+                // Without its projects file, a library copied or restored in part looks like a new,
+                // empty one, while its images and links wait unread beside it.
+                if (load.outcome == TDLibraryFile::LoadOutcome::missing && !skipped.empty()) {
+                    load.outcome = TDLibraryFile::LoadOutcome::notLoaded;
+                    load.reason = QStringLiteral("it is not in the library folder");
+                    context->note(*context->projectStore->libraryFile(), load);
+                }
                 if (load.outcome == TDLibraryFile::LoadOutcome::notLoaded) {
-                    for (const auto* store : { context->mediaStore->libraryFile().get(),
-                             context->linkStore->libraryFile().get() }) {
-                        if (platform::FileManager::fileExists(store->location()))
-                            context->noteSkipped(*store);
-                    }
+                    for (const auto* store : skipped)
+                        context->noteSkipped(*store);
                 }
                 context->finish();
                 return;

@@ -242,6 +242,25 @@ TEST(TDLibraryLoad, FilesThatArePresentButDoNotLoadAreReportedWithTheirReason)
     EXPECT_FALSE(problems[1].read || problems[2].read);
 }
 
+// A library copied in part, its projects file left behind: the images and links beside it are not
+// shown, and the user is told so rather than shown what looks like a new, empty library.
+TEST(TDLibraryLoad, AMissingProjectsFileBesideTheOtherFilesIsReported)
+{
+    LibraryRoot root;
+    root.write("media.library", mediaBytes(2));
+    root.write("links.library", linksBytes(1));
+    Stores stores;
+    std::vector<TDLibraryLoadProblem> problems;
+    bool done = false;
+    loadLibraryFiles(stores.projects, stores.media, stores.links,
+        [&](std::vector<TDLibraryLoadProblem> found) { problems = std::move(found), done = true; });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return done; }));
+    ASSERT_EQ(problems.size(), 3u);
+    EXPECT_EQ(problems[0].fileName, "projects.library");
+    EXPECT_TRUE(problems[0].read && !problems[0].reason.isEmpty());
+    EXPECT_FALSE(problems[1].read || problems[2].read) << "media and links are named as not read";
+}
+
 // A library folder that is a link to another disk, started while that disk is not connected, is
 // not an empty library: it is reported, and once the disk is back its files are kept before any
 // save replaces them.
@@ -331,6 +350,34 @@ TEST(TDLibraryLoad, AFileChangedElsewhereSinceItWasReadIsKeptBeforeItIsReplaced)
     ASSERT_EQ(kept.size(), 2) << "the file the link brought, then the change made through it";
     EXPECT_EQ(tdlibrary::decodeMedia(root.read(kept.back())).value().size(), 2u);
     EXPECT_EQ(root.read("media.library"), "[]");
+}
+
+// A library copied to another home (or machine, or restored to another place) names its files where
+// they were. They are found in the library they were read from, and the files stay as they are.
+TEST(TDLibraryLoad, ALibraryCopiedFromElsewhereFindsItsFilesWhereItNowIs)
+{
+    LibraryRoot root;
+    const QString old = "/home/alice/Documents/Tindrel.folder", image = "/Alpha/images/1/pic é.png";
+    auto project = makeProject("Alpha", 1, true);
+    project->tdNote()[0]->setContentURL(apptest::fileUrl(old + "/Alpha/notes/N/N.txt"));
+    auto outside = makeProject("Beta");
+    outside->setCoverImageURL(apptest::fileUrl("/home/alice/Pictures/c.jpeg"));
+    root.write("projects.library", tdlibrary::encodeProjects({ project, outside }).value());
+    root.write("media.library",
+        mediaBytes(1).replace(
+            "file:///m.png", "file://" + old.toUtf8() + "/Alpha/images/1/pic%20%C3%A9.png"));
+    const auto before = root.snapshot();
+    Stores stores;
+    stores.load();
+    ASSERT_EQ(stores.projects->tdProjects().size(), 2u);
+    const auto loaded = stores.projects->tdProjects()[0];
+    EXPECT_EQ(loaded->tdNote()[0]->contentURL().path(), root.library() + "/Alpha/notes/N/N.txt");
+    EXPECT_EQ(loaded->coverImageURL()->path(), root.library() + "/Alpha/c-cover-image.jpeg");
+    EXPECT_EQ(stores.projects->tdProjects()[1]->coverImageURL()->path(), "/home/alice/Pictures/c.jpeg")
+        << "a file that was never in a library stays where it is";
+    ASSERT_EQ(stores.media->tdMedia().size(), 1u);
+    EXPECT_EQ(stores.media->tdMedia()[0]->url().path(), root.library() + image);
+    EXPECT_EQ(root.snapshot(), before) << "opening writes nothing";
 }
 
 // A second program on one library would save its lists over the first one's: it must not get in.
