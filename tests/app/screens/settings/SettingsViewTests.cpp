@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QTextLayout>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -350,6 +351,22 @@ TEST(SettingsView, AddRefusesDuplicatesAndBlanksAndKeepsTheTextAcrossCancel)
     f.add("  ");
     f.add("software");
     EXPECT_EQ(f.rowNames().mid(5), (QStringList { "Foo", "  ", "software" }));
+}
+
+// Added below the fold, a category is scrolled into view: the Add shows what it did.
+TEST(SettingsView, ANewCategoryBelowTheFoldIsScrolledIntoView)
+{
+    Fixture f;
+    f.window.setFixedHeight(280);
+    QScrollArea* list = f.view->categoryList();
+    for (int i = 0; i < 12; ++i)
+        f.add(QStringLiteral("Category %1").arg(i));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return list->verticalScrollBar()->maximum() > 0; }))
+        << "the rows overflow the box";
+    TDCategoryRow* last = f.view->rows().last();
+    EXPECT_EQ(last->text(), "Category 11");
+    const QRect place(last->mapTo(list->viewport(), QPoint()), last->size());
+    EXPECT_TRUE(list->viewport()->rect().contains(place)) << place.y() << " in " << list->viewport()->height();
 }
 
 TEST(SettingsView, TheCreateSheetPickerFollowsTheList)
