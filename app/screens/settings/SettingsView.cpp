@@ -473,7 +473,11 @@ void SettingsView::deleteCategory()
 
 void SettingsView::restoreDefaultCategories()
 {
-    showSaveFailure(window(), m_stores.categoryStore->restoreDefaults());
+    const std::size_t count = m_stores.categoryStore->tdCategories().size();
+    auto saved = m_stores.categoryStore->restoreDefaults();
+    // What came back is appended, so shown as an Add's category is.
+    m_revealLastRow = m_stores.categoryStore->tdCategories().size() > count;
+    showSaveFailure(window(), saved);
 }
 
 void SettingsView::showSaveFailure(

@@ -88,7 +88,7 @@ private:
     QToolButton* m_plus;
     QPointer<TDTextFieldSheet> m_sheet;
     QPointer<QMessageBox> m_alert;
-    // Set by a successful Add: the next render scrolls the list to the new last row.
+    // Set by an Add or a Restore that appended: the next render scrolls to the new last row.
     bool m_revealLastRow = false;
 };
 

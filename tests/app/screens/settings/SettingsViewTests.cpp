@@ -353,7 +353,8 @@ TEST(SettingsView, AddRefusesDuplicatesAndBlanksAndKeepsTheTextAcrossCancel)
     EXPECT_EQ(f.rowNames().mid(5), (QStringList { "Foo", "  ", "software" }));
 }
 
-// Added below the fold, a category is scrolled into view: the Add shows what it did.
+// Added below the fold, or restored there, a category is scrolled into view: the click shows what
+// it did.
 TEST(SettingsView, ANewCategoryBelowTheFoldIsScrolledIntoView)
 {
     Fixture f;
@@ -367,6 +368,14 @@ TEST(SettingsView, ANewCategoryBelowTheFoldIsScrolledIntoView)
     EXPECT_EQ(last->text(), "Category 11");
     const QRect place(last->mapTo(list->viewport(), QPoint()), last->size());
     EXPECT_TRUE(list->viewport()->rect().contains(place)) << place.y() << " in " << list->viewport()->height();
+
+    // A default brought back by Restore is appended too.
+    list->verticalScrollBar()->setValue(0);
+    ASSERT_TRUE(f.stores.categoryStore->remove(*f.stores.categoryStore->tdCategories().front()));
+    f.view->restoreButton()->click();
+    EXPECT_EQ(f.rowNames().back(), "Software");
+    const QRect restored(f.view->rows().last()->mapTo(list->viewport(), QPoint()), f.view->rows().last()->size());
+    EXPECT_TRUE(list->viewport()->rect().contains(restored));
 }
 
 TEST(SettingsView, TheCreateSheetPickerFollowsTheList)
