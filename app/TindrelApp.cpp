@@ -146,8 +146,8 @@ QIcon TindrelApp::programIcon()
     // the window system, the one large picture would be cut down pixel by pixel or sent whole.
     QIcon icon;
     for (int size : { 16, 22, 24, 32, 48, 64, 128, 256 })
-        icon.addPixmap(QPixmap::fromImage(
-            image->scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+        icon.addPixmap(
+            QPixmap::fromImage(image->scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
     return icon;
 }
 

@@ -25,9 +25,9 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
-#include <QRegularExpression>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QTest>
 

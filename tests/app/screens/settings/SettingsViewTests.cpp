@@ -367,14 +367,16 @@ TEST(SettingsView, ANewCategoryBelowTheFoldIsScrolledIntoView)
     TDCategoryRow* last = f.view->rows().last();
     EXPECT_EQ(last->text(), "Category 11");
     const QRect place(last->mapTo(list->viewport(), QPoint()), last->size());
-    EXPECT_TRUE(list->viewport()->rect().contains(place)) << place.y() << " in " << list->viewport()->height();
+    EXPECT_TRUE(list->viewport()->rect().contains(place))
+        << place.y() << " in " << list->viewport()->height();
 
     // A default brought back by Restore is appended too.
     list->verticalScrollBar()->setValue(0);
     ASSERT_TRUE(f.stores.categoryStore->remove(*f.stores.categoryStore->tdCategories().front()));
     f.view->restoreButton()->click();
     EXPECT_EQ(f.rowNames().back(), "Software");
-    const QRect restored(f.view->rows().last()->mapTo(list->viewport(), QPoint()), f.view->rows().last()->size());
+    const QRect restored(
+        f.view->rows().last()->mapTo(list->viewport(), QPoint()), f.view->rows().last()->size());
     EXPECT_TRUE(list->viewport()->rect().contains(restored));
 }
 
