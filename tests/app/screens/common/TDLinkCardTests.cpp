@@ -102,7 +102,6 @@ TEST(TDLinkCard, TheTooltipHoldsTheWholeTitleAndTheAddress)
     const QString title = "Swiss Style Posters: A Visual History of the International Typographic Style";
     TDLinkCard card(
         TDLink { title, std::nullopt, "https://example.org/swiss", platform::Uuid::random(), {} });
-    card.resize(260, card.heightForWidth(260));
     EXPECT_EQ(card.toolTip().remove(QChar(0x200B)), title + "\nhttps://example.org/swiss");
 }
 
