@@ -6,6 +6,10 @@
 #include "platform/foundation/Print.h"
 #include "platform/ui/SpeechSynthesizer.h"
 
+#include <QGuiApplication>
+#include <QIcon>
+#include <QMessageBox>
+
 void EDTextView::setSpeechSynthesizer(std::unique_ptr<platform::SpeechSynthesizer> synthesizer)
 {
     if (m_speechSynthesizer) {
@@ -39,8 +43,23 @@ void EDTextView::startSpeaking(QObject* sender)
     utterance.text = std::move(text);
     utterance.prefersAssistiveTechnologySettings = true;
     const auto result = speechSynthesizer().speak(utterance);
-    if (result.isFailure())
+    if (result.isFailure()) {
         platform::printError(QStringLiteral("Cannot speak the text: %1").arg(result.error().description));
+        // Chosen from a menu, a silence with no word on the screen reads as a program that did not
+        // hear the click.
+        auto* box = new QMessageBox(QMessageBox::NoIcon, QGuiApplication::applicationDisplayName(),
+            tr("The text cannot be spoken."), QMessageBox::Close, this);
+        box->setObjectName(QStringLiteral("speechFailure"));
+        // The desktop's icon where its theme has one; the toolkit's own bitmap looks out of place.
+        const QIcon icon = QIcon::fromTheme(QStringLiteral("dialog-information"));
+        if (!icon.isNull())
+            box->setIconPixmap(icon.pixmap(QSize(48, 48), box->devicePixelRatioF()));
+        box->setTextFormat(Qt::PlainText);
+        box->setInformativeText(result.error().description);
+        box->setWindowModality(Qt::WindowModal);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
+    }
 }
 
 void EDTextView::stopSpeaking(QObject*)

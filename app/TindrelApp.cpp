@@ -25,10 +25,12 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QIcon>
 #include <QKeySequence>
 #include <QMainWindow>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPixmap>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -135,9 +137,27 @@ void presentLoadProblems(QWidget* window, const std::vector<TDLibraryLoadProblem
 
 } // namespace
 
+QIcon TindrelApp::programIcon()
+{
+    std::optional<QImage> image = loadFolderIcon();
+    if (!image)
+        return {};
+    // The sizes panels, title bars and task switchers ask for, each scaled smoothly once: left to
+    // the window system, the one large picture would be cut down pixel by pixel or sent whole.
+    QIcon icon;
+    for (int size : { 16, 22, 24, 32, 48, 64, 128, 256 })
+        icon.addPixmap(
+            QPixmap::fromImage(image->scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+    return icon;
+}
+
 TindrelApp::TindrelApp()
 {
     initApplicationResources();
+    // Every window of the program shows it, sheets and alerts included, rather than the toolkit's
+    // generic one.
+    if (QApplication::windowIcon().isNull())
+        QApplication::setWindowIcon(programIcon());
     m_stores.projectStore = std::make_shared<TDProjectStore>();
     m_stores.mediaStore = std::make_shared<TDMediaStore>();
     m_stores.linkStore = std::make_shared<TDLinkStore>();
@@ -170,6 +190,7 @@ int TindrelApp::main(int argc, char** argv)
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tindrel"));
     QApplication::setApplicationDisplayName(QStringLiteral("Tindrel"));
+    QApplication::setWindowIcon(programIcon());
     platform::installApplicationNotifications();
     TDLibraryLock::Outcome claim;
     const auto lock = TDLibraryLock::acquire(TDDirectoryPath::libraryFolderURL(), &claim);
@@ -206,12 +227,12 @@ QMainWindow* TindrelApp::showMainWindow()
         window->resize(1200, 760);
 
         QMenu* menu = window->menuBar()->addMenu(QObject::tr("&Tindrel"));
-        QAction* settings = menu->addAction(QObject::tr("Settings…"));
+        QAction* settings = menu->addAction(QObject::tr("&Settings…"));
         settings->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
         settings->setShortcutContext(Qt::ApplicationShortcut);
         QObject::connect(settings, &QAction::triggered, window, [this] { openSettings(); });
         menu->addSeparator();
-        QAction* quit = menu->addAction(QObject::tr("Quit Tindrel"));
+        QAction* quit = menu->addAction(QObject::tr("&Quit Tindrel"));
         // Not the theme's Quit binding: some platform themes have none.
         quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
         quit->setShortcutContext(Qt::ApplicationShortcut);

@@ -3,6 +3,7 @@
 #include "app/TDStores.h"
 #include "platform/foundation/Uuid.h"
 
+#include <QIcon>
 #include <QMainWindow>
 #include <QPointer>
 
@@ -30,6 +31,9 @@ public:
     static int main(int argc, char** argv);
     // The allocator settings `main` makes before anything else (benchmarks start the same way).
     static void configureAllocator();
+    // The program's icon, the library folder's picture at the sizes desktops show; null when the
+    // bundled picture does not load.
+    static QIcon programIcon();
 
     const TDStores& stores() const { return m_stores; }
 

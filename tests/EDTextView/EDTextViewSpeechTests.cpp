@@ -4,6 +4,7 @@
 
 #include <QContextMenuEvent>
 #include <QMenu>
+#include <QMessageBox>
 
 #include <algorithm>
 
@@ -132,4 +133,20 @@ TEST(EDTextViewSpeech, StopsWithinAWordAndIsReachedFromTheContextMenu)
     }));
     EXPECT_LT(qint64(view.memory->heard.size()) - atStop, 22050) << "no more than the word under way";
     EXPECT_EQ(view.memory->stream, nullptr) << "the device was let go";
+}
+
+// With no audio device, Start Speaking says why nothing is heard, in the view's window; it does
+// not fail in silence.
+TEST(EDTextViewSpeech, WithNoAudioDeviceStartSpeakingSaysWhy)
+{
+    ShownView view("Nothing to hear.");
+    view->setSpeechSynthesizer(
+        std::make_unique<platform::SpeechSynthesizer>(std::unique_ptr<platform::AudioOutput>()));
+    view->startSpeaking();
+    auto* box = view->findChild<QMessageBox*>("speechFailure");
+    ASSERT_TRUE(box);
+    EXPECT_TRUE(box->isVisible());
+    EXPECT_EQ(box->windowModality(), Qt::WindowModal);
+    EXPECT_EQ(box->informativeText(), "There is no audio output device to speak on.");
+    box->close();
 }

@@ -23,9 +23,11 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMainWindow>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QTest>
 
@@ -247,6 +249,22 @@ TEST(TindrelApp, SettingsOpenFromTheMenuShortcutAt480Wide)
     window->resize(900, 300);
     EXPECT_EQ(window->width(), 480);
     EXPECT_EQ(app.openSettings(), window) << "one settings window";
+}
+
+// The program's own icon, not the toolkit's generic one, at the sizes a panel and a title bar ask
+// for; and a letter for Alt to reach each menu item by.
+TEST(TindrelApp, TheWindowsShowTheProgramsIconAndTheMenuItemsHaveMnemonics)
+{
+    LibraryRoot root;
+    TindrelApp app;
+    for (QWidget* window : { static_cast<QWidget*>(app.showMainWindow()), app.openSettings() }) {
+        const QList<QSize> sizes = window->windowIcon().availableSizes();
+        EXPECT_TRUE(sizes.contains(QSize(16, 16)) && sizes.contains(QSize(48, 48)));
+        EXPECT_GT(qAlpha(window->windowIcon().pixmap(QSize(48, 48)).toImage().pixel(24, 30)), 200);
+    }
+    for (QAction* action : app.mainWindow()->menuBar()->findChild<QMenu*>()->actions())
+        EXPECT_TRUE(action->isSeparator() || action->text().contains(QRegularExpression("&\\w")))
+            << action->text().toStdString();
 }
 
 TEST(TindrelApp, OneNoteWindowPerNoteTitledNote)

@@ -2,7 +2,6 @@
 
 #include "app/TDLocalizedText.h"
 #include "app/model/TDProject.h"
-#include "app/screens/common/TDDisplayText.h"
 #include "app/screens/common/TDProjectSheetTemplate.h"
 #include "app/store/TDLibrary.h"
 #include "app/store/TDProjectStore.h"
@@ -15,7 +14,9 @@ EditTDProjectSheet::EditTDProjectSheet(std::shared_ptr<TDProject> project, TDSto
     , m_project(std::move(project))
 {
     setObjectName(QStringLiteral("editProjectSheet"));
-    setWindowTitle(tdDisplayText(m_name));
+    // What it does, as "New Project" and "Edit Note" say: under the project's name it would pass for
+    // a second main window in a panel or a window switcher.
+    setWindowTitle(tdLocalized("Edit Project"));
     addForm(QStringLiteral("Save"), [this] {
         if (validateName())
             save();

@@ -22,6 +22,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QScrollBar>
+#include <QStyle>
 
 #include <algorithm>
 #include <cmath>
@@ -77,8 +78,8 @@ TDImageGrid::TDImageGrid(QWidget* parent)
     setObjectName(QStringLiteral("referenceGrid"));
     setFrameShape(QFrame::NoFrame);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    // Always there, so the width the cells are sized by does not change as the bar comes and goes.
-    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // Only when there is more to see; the cells keep the bar's width free either way (layoutWidth).
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     viewport()->setAutoFillBackground(false);
     verticalScrollBar()->setSingleStep(24);
 }
@@ -189,9 +190,19 @@ void TDImageGrid::setOnDelete(std::function<void(const std::shared_ptr<TDMedia>&
     m_onDelete = std::move(onDelete);
 }
 
+double TDImageGrid::layoutWidth() const
+{
+    // The same with and without the scroll bar: a bar coming or going never re-flows the cells,
+    // which could make it go or come again.
+    const QScrollBar* bar = verticalScrollBar();
+    const bool overlays = style()->styleHint(QStyle::SH_ScrollBar_Transient, nullptr, bar);
+    const int reserved = overlays ? 0 : bar->sizeHint().width();
+    return std::max(0, std::min(viewport()->width(), contentsRect().width() - reserved));
+}
+
 QRectF TDImageGrid::cellRect(int index) const
 {
-    const double width = viewport()->width();
+    const double width = layoutWidth();
     const int columns = m_columns;
     const double columnWidth = (width - 2 * padding - (columns - 1) * columnSpacing) / columns;
     const double cellWidth = std::max(0.0, width / columns - columnSpacing);
@@ -201,7 +212,10 @@ QRectF TDImageGrid::cellRect(int index) const
     if (isRightToLeft())
         column = columns - 1 - column;
     const int row = index / columns;
-    const double left = padding + column * (columnWidth + columnSpacing) + (columnWidth - cellWidth) / 2;
+    // Right to left, the room kept for a hidden bar lies past the last column, on the left.
+    const double start = isRightToLeft() ? viewport()->width() - width : 0;
+    const double left
+        = start + padding + column * (columnWidth + columnSpacing) + (columnWidth - cellWidth) / 2;
     return QRectF(left, padding + row * (cellHeight + rowSpacing), cellWidth, cellHeight);
 }
 
@@ -211,7 +225,7 @@ double TDImageGrid::contentHeight() const
     const int rows = (count + m_columns - 1) / m_columns;
     if (rows == 0)
         return 2 * padding;
-    const double cellHeight = std::max(0.0, viewport()->width() / double(m_columns));
+    const double cellHeight = std::max(0.0, layoutWidth() / double(m_columns));
     return 2 * padding + rows * cellHeight + (rows - 1) * rowSpacing;
 }
 
@@ -272,7 +286,7 @@ void TDImageGrid::keyPressEvent(QKeyEvent* event)
         event->accept();
         return;
     }
-    const double pitch = viewport()->width() / double(m_columns) + rowSpacing;
+    const double pitch = layoutWidth() / double(m_columns) + rowSpacing;
     const int rowsInView = pitch > 0 ? std::max(1, int(viewport()->height() / pitch)) : 1;
     const std::optional<int> next
         = tdKeyboardStep(event->key(), current, count, m_columns, rowsInView, layoutDirection());
@@ -361,7 +375,7 @@ void TDImageGrid::updateScrollRange()
 
 void TDImageGrid::layoutCells()
 {
-    const double width = viewport()->width();
+    const double width = layoutWidth();
     if (width <= 0)
         return;
     m_laidOut = true;

@@ -79,6 +79,8 @@ public:
     // The next change that drops the image `id` animates: it fades out, the others close up.
     void expectRemoval(const platform::Uuid& id) { m_expectedRemovals.insert(id); }
 
+    // The width the columns share: the viewport's, less the room of the scroll bar when it is hidden.
+    double layoutWidth() const;
     // Where the cell of `index` lies in the grid's content (not scrolled), once settled.
     QRectF cellRect(int index) const;
     double contentHeight() const;

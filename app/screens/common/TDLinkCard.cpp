@@ -382,7 +382,8 @@ void TDLinkCard::setLink(const TDLink& link)
     // A screen reader hears where the card leads as well as what it is called.
     setAccessibleName(tdLocalized("%1, %2").arg(titleText(), addressText()));
     setAccessibleDescription(descriptionText());
-    setToolTip(tdToolTipText(addressText()));
+    // The title too: the card cuts a long one short, and nothing else shows it whole.
+    setToolTip(tdToolTipText(titleText()) + u'\n' + tdToolTipText(addressText()));
     if (same && m_linesWidth >= 0)
         return;
     m_linesWidth = -1;

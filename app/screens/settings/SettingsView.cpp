@@ -32,6 +32,9 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <utility>
+
 using tdappearance::SystemColor;
 
 namespace {
@@ -401,11 +404,22 @@ void SettingsView::render()
                 },
                 m_rowsHolder);
             m_rowsLayout->insertWidget(index++, row);
+            // Now rather than on the layout's later call, so the list is measured with it at once.
+            row->show();
         }
     }
     for (TDCategoryRow* row : rows()) {
         row->setText(tdDisplayText(row->category()->name()));
         row->setSelected(m_selectedTDCategory && row->category()->id() == m_selectedTDCategory->id());
+    }
+    if (std::exchange(m_revealLastRow, false) && !rows().isEmpty()) {
+        // A category added below the fold would leave the list looking as before the Add. The row
+        // is placed first, so the list knows how far down it lies.
+        TDCategoryRow* last = rows().last();
+        m_rowsLayout->activate();
+        m_rowsHolder->resize(m_rowsHolder->width(),
+            std::max(m_list->viewport()->height(), m_rowsHolder->minimumSizeHint().height()));
+        m_list->ensureWidgetVisible(last, 0, 0);
     }
 }
 
@@ -459,7 +473,11 @@ void SettingsView::deleteCategory()
 
 void SettingsView::restoreDefaultCategories()
 {
-    showSaveFailure(window(), m_stores.categoryStore->restoreDefaults());
+    const std::size_t count = m_stores.categoryStore->tdCategories().size();
+    auto saved = m_stores.categoryStore->restoreDefaults();
+    // What came back is appended, so shown as an Add's category is.
+    m_revealLastRow = m_stores.categoryStore->tdCategories().size() > count;
+    showSaveFailure(window(), saved);
 }
 
 void SettingsView::showSaveFailure(
@@ -511,6 +529,7 @@ void SettingsView::addCategory()
             tdLocalized("A name is required to create a project name. Please enter a name."));
         return;
     }
+    m_revealLastRow = true;
     auto saved = m_stores.categoryStore->add(m_newCategoryTitle);
     if (m_sheet)
         m_sheet->accept();

@@ -88,6 +88,8 @@ private:
     QToolButton* m_plus;
     QPointer<TDTextFieldSheet> m_sheet;
     QPointer<QMessageBox> m_alert;
+    // Set by an Add or a Restore that appended: the next render scrolls to the new last row.
+    bool m_revealLastRow = false;
 };
 
 // One row of the category list: the name, highlighted when its category is the selected one. A

@@ -503,7 +503,12 @@ void TDQuickAccessBar::render()
         TDSpringGhost::collapse(it->picture, m_entriesLayout, it->index, removalSpringResponse)
             ->setObjectName(QStringLiteral("quickAccessGhost"));
     platform::setVisibleIfChanged(m_strip, !urls.empty() || !leaving.empty());
-    platform::setEnabledIfChanged(m_addButton, static_cast<int>(urls.size()) <= addLimit);
+    const bool full = static_cast<int>(urls.size()) > addLimit;
+    platform::setEnabledIfChanged(m_addButton, !full);
+    // A greyed "+" that still offered to add would leave the user guessing what is wrong.
+    const QString why = full ? tdLocalized("The bar is full. Delete an entry to add another.") : QString();
+    m_addButton->setToolTip(full ? why : tdLocalized("Add a file or folder"));
+    m_addButton->setAccessibleDescription(why);
     m_addButton->update();
 }
 

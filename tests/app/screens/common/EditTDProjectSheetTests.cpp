@@ -256,6 +256,14 @@ TEST(EditTDProjectSheet, AFailedSaveStaysOpenAndTheNextSaveWritesBoth)
     EXPECT_NE(f.root.read("media.library"), "old");
 }
 
+// Titled like the other sheets, not by the name the main window already shows.
+TEST(EditTDProjectSheet, IsTitledForWhatItDoesNotByTheProjectsName)
+{
+    Fixture f;
+    f.window.setWindowTitle("P");
+    EXPECT_EQ(f.open()->windowTitle(), "Edit Project");
+}
+
 TEST(EditTDProjectSheet, CancelLeavesTheProjectAsItWas)
 {
     Fixture f;

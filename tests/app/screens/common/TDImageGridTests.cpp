@@ -70,7 +70,7 @@ TEST(TDImageGrid, CellsAreSizedByTheWidthAndTheColumnCountStaysInRange)
         EXPECT_EQ(TDImageGrid::columnsFor(stored), columns) << stored;
 
     Grid f;
-    ASSERT_EQ(f.grid->viewport()->width(), 960);
+    ASSERT_EQ(f.grid->layoutWidth(), 960);
     f.grid->setMedia(f.records(14));
     EXPECT_EQ(f.grid->columnCount(), 12);
     EXPECT_EQ(f.grid->cellRect(0).size(), QSizeF(72.5, 80));
@@ -85,6 +85,23 @@ TEST(TDImageGrid, CellsAreSizedByTheWidthAndTheColumnCountStaysInRange)
         EXPECT_TRUE(std::isfinite(last.bottom()) && last.width() > 0) << stored;
         EXPECT_LE(last.right(), 960);
     }
+}
+
+// A grid that all fits shows no scroll bar; one that does not shows it. The cells keep their size
+// either way, so the bar coming or going never moves them.
+TEST(TDImageGrid, TheScrollBarShowsOnlyWhenThereIsMoreToSee)
+{
+    Grid f;
+    f.grid->setMedia(f.records(14));
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(f.grid->verticalScrollBar()->isVisible()) << "two rows fit in 600 pixels";
+    EXPECT_EQ(f.grid->cellRect(0).size(), QSizeF(72.5, 80));
+
+    f.grid->setMedia(f.records(120));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(f.grid->verticalScrollBar()->isVisible());
+    EXPECT_EQ(f.grid->cellRect(0).size(), QSizeF(72.5, 80));
+    EXPECT_LE(f.grid->cellRect(11).right(), f.grid->viewport()->width()) << "no cell under the bar";
 }
 
 // Only the rows in view have cells, and their thumbnails load; scrolling builds the others and
@@ -245,7 +262,9 @@ TEST(TDImageGrid, ARightToLeftLayoutMirrorsTheColumnsAsItDoesTheArrowKeys)
     QCoreApplication::processEvents();
     auto cell = [&](int index) { return f.grid->cellFor(records[std::size_t(index)]->id())->geometry(); };
     const int width = f.grid->viewport()->width();
-    EXPECT_NEAR(width - cell(0).right(), cell(11).left(), 2) << "the row fills the grid, mirrored";
+    // The room a hidden scroll bar leaves is on the left, where the bar comes.
+    const double barRoom = width - f.grid->layoutWidth();
+    EXPECT_NEAR(width - cell(0).right(), cell(11).left() - barRoom, 2) << "the row fills the grid, mirrored";
     EXPECT_GT(cell(0).left(), cell(1).left());
     EXPECT_EQ(cell(12).right(), cell(0).right()) << "the next row starts at the right too";
 

@@ -96,6 +96,15 @@ TEST(TDLinkCard, ARightToLeftTitleEndsInItsEllipsisOnTheLeft)
     EXPECT_GT(rightEnd.height(), ink.height() / 2) << "the title does not start at the right";
 }
 
+// A title too long for the card, cut short on it, reads whole in the tooltip, above the address.
+TEST(TDLinkCard, TheTooltipHoldsTheWholeTitleAndTheAddress)
+{
+    const QString title = "Swiss Style Posters: A Visual History of the International Typographic Style";
+    TDLinkCard card(
+        TDLink { title, std::nullopt, "https://example.org/swiss", platform::Uuid::random(), {} });
+    EXPECT_EQ(card.toolTip().remove(QChar(0x200B)), title + "\nhttps://example.org/swiss");
+}
+
 // An address shows as typed, except a host whose letters mix scripts to look like another site's,
 // which shows in the form it is fetched by, and a user name that could pass for the host, which is
 // left out: on the card, its tooltip and what a screen reader hears.

@@ -10,6 +10,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QTextLayout>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -350,6 +351,32 @@ TEST(SettingsView, AddRefusesDuplicatesAndBlanksAndKeepsTheTextAcrossCancel)
     f.add("  ");
     f.add("software");
     EXPECT_EQ(f.rowNames().mid(5), (QStringList { "Foo", "  ", "software" }));
+}
+
+// Added below the fold, or restored there, a category is scrolled into view: the click shows what
+// it did.
+TEST(SettingsView, ANewCategoryBelowTheFoldIsScrolledIntoView)
+{
+    Fixture f;
+    f.window.setFixedHeight(280);
+    QScrollArea* list = f.view->categoryList();
+    auto lastRowInView = [&] {
+        TDCategoryRow* last = f.view->rows().last();
+        return list->viewport()->rect().contains(
+            QRect(last->mapTo(list->viewport(), QPoint()), last->size()));
+    };
+    for (int i = 0; i < 12; ++i)
+        f.add(QStringLiteral("Category %1").arg(i));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return list->verticalScrollBar()->maximum() > 0; }))
+        << "the rows overflow the box";
+    EXPECT_EQ(f.rowNames().back(), "Category 11");
+    EXPECT_TRUE(lastRowInView());
+
+    list->verticalScrollBar()->setValue(0);
+    ASSERT_TRUE(f.stores.categoryStore->remove(*f.stores.categoryStore->tdCategories().front()));
+    f.view->restoreButton()->click();
+    EXPECT_EQ(f.rowNames().back(), "Software");
+    EXPECT_TRUE(lastRowInView());
 }
 
 TEST(SettingsView, TheCreateSheetPickerFollowsTheList)

@@ -177,6 +177,19 @@ TEST(TDQuickAccessBar, TheAddButtonStopsAtNineEntriesAndComesBackAfterARemoval)
     EXPECT_LE(f.bar->width(), f.window.width());
 }
 
+// A full bar's greyed "+" says why it does not add, and offers to add again once there is room.
+TEST(TDQuickAccessBar, TheFullBarsAddButtonSaysWhyItIsDisabled)
+{
+    Bar f;
+    f.project->setQuickAccessURL(std::vector<platform::Url>(9, f.file()));
+    QCoreApplication::processEvents();
+    ASSERT_FALSE(f.bar->addButton()->isEnabled());
+    EXPECT_EQ(f.bar->addButton()->toolTip(), "The bar is full. Delete an entry to add another.");
+    f.project->setQuickAccessURL(std::vector<platform::Url>(8, f.file()));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(f.bar->addButton()->toolTip(), "Add a file or folder");
+}
+
 // Items outside the library are opened only when the user clicks them, and only local files and
 // folders; one that is gone, or an address of another kind, is reported instead of failing silently.
 TEST(TDQuickAccessBar, OpensAClickedItemAndReportsOneThatIsGoneOrNotLocal)
