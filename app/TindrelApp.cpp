@@ -224,7 +224,7 @@ QMainWindow* TindrelApp::showMainWindow()
         auto* window = new QMainWindow;
         window->setObjectName(QStringLiteral("mainWindow"));
         window->setWindowTitle(QStringLiteral("Tindrel"));
-        window->resize(1200, 760);
+        window->resize(NavigationView::preferredWindowWidth(), 760);
 
         QMenu* menu = window->menuBar()->addMenu(QObject::tr("&Tindrel"));
         QAction* settings = menu->addAction(QObject::tr("&Settings…"));

@@ -10,6 +10,7 @@
 #include "app/screens/common/TDFocusRing.h"
 #include "app/screens/common/TDKeyboardStep.h"
 #include "app/screens/common/TDToolbar.h"
+#include "app/screens/workspace/TDProjectDetailView.h"
 #include "app/store/TDLinkStore.h"
 #include "app/store/TDMediaStore.h"
 #include "app/store/TDProjectStore.h"
@@ -29,6 +30,7 @@ using tdappearance::SystemColor;
 
 namespace {
 
+constexpr int splitterHandleWidth = 1;
 constexpr int destinationRole = Qt::UserRole;
 constexpr int headerRole = Qt::UserRole + 1;
 constexpr int rowHeight = 28;
@@ -188,7 +190,7 @@ NavigationView::NavigationView(TDStores stores, QWidget* parent)
     m_splitter = new TDNavigationSplitter(this);
     m_splitter->setObjectName(QStringLiteral("navigationSplitter"));
     m_splitter->setChildrenCollapsible(false);
-    m_splitter->setHandleWidth(1);
+    m_splitter->setHandleWidth(splitterHandleWidth);
     layout->addWidget(m_splitter);
 
     m_sidebar = new QTreeWidget(m_splitter);
@@ -517,6 +519,12 @@ bool NavigationView::eventFilter(QObject* watched, QEvent* event)
         && (watched == m_detail || watched == m_splitter || watched == this || watched == window()))
         fitSidebar();
     return platform::ObservedWidget::eventFilter(watched, event);
+}
+
+int NavigationView::preferredWindowWidth()
+{
+    return sidebarWidth + splitterHandleWidth + TDProjectDetailView::notesColumnWidth
+        + TDProjectDetailView::imagesColumnMinimumWidth;
 }
 
 void NavigationView::fitSidebar()

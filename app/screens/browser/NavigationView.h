@@ -23,6 +23,9 @@ class NavigationView : public platform::ObservedWidget {
 public:
     static constexpr int sidebarWidth = 220;
     static constexpr int sidebarMinimumWidth = 180;
+    // The width of a window that holds a project's workspace beside the sidebar at its own width, so
+    // that opening a project does not widen the window.
+    static int preferredWindowWidth();
 
     explicit NavigationView(TDStores stores, QWidget* parent = nullptr);
 

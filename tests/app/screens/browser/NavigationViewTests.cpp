@@ -197,6 +197,26 @@ TEST(NavigationView, APushedPageTooWideForTheScreenBesideTheSidebarTakesItsPlace
     ASSERT_TRUE(testsupport::waitUntil([&] { return f.view->sidebar()->isVisible(); }));
 }
 
+// The main window's first width holds a workspace beside the sidebar: opening a project made it
+// jump wider, and it stayed so.
+TEST(NavigationView, AProjectOpensInAWindowOfThePreferredWidthWithoutWideningIt)
+{
+    Fixture f;
+    f.view->setAvailableWidth([] { return 1920; });
+    f.window.resize(NavigationView::preferredWindowWidth(), 760);
+    auto project = screentest::project("A", f.stores.categoryStore->tdCategories().front());
+    f.stores.projectStore->setTdProjects({ project });
+    auto* grid = dynamic_cast<TDProjectMasterView*>(f.view->destinationView());
+    ASSERT_TRUE(testsupport::waitUntil([&] { return grid->cards().size() == 1; }));
+    const int width = f.window.width();
+    grid->push(project);
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(f.view->sidebar()->isVisible());
+    EXPECT_LE(f.window.minimumSizeHint().width(), width);
+    EXPECT_EQ(f.window.width(), width);
+}
+
 TEST(NavigationView, CollapsingASectionOrCtrlClickingKeepsTheSelection)
 {
     Fixture f;
