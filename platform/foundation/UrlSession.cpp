@@ -320,6 +320,7 @@ struct UrlSessionCore : std::enable_shared_from_this<UrlSessionCore> {
     }
 
     void setUp();
+    void retireManager();
     void startTask(const std::shared_ptr<UrlSessionDataTask>& task);
     void send(const std::shared_ptr<UrlSessionDataTask>& task, const UrlRequest& request);
     void onMetaData(const std::shared_ptr<UrlSessionDataTask>& task);
@@ -498,6 +499,25 @@ void UrlSessionCore::setUp()
         Qt::DirectConnection);
 }
 
+void UrlSessionCore::retireManager()
+{
+    QNetworkAccessManager* old = manager;
+    setUp();
+    // Deleting a manager deletes its replies, so the old one waits for the last of them.
+    const QList<QNetworkReply*> replies = old->findChildren<QNetworkReply*>(Qt::FindDirectChildrenOnly);
+    if (replies.isEmpty()) {
+        old->deleteLater();
+        return;
+    }
+    auto left = std::make_shared<qsizetype>(replies.size());
+    for (QNetworkReply* reply : replies) {
+        QObject::connect(reply, &QObject::destroyed, old, [old, left] {
+            if (--*left == 0)
+                old->deleteLater();
+        });
+    }
+}
+
 void UrlSessionCore::startTask(const std::shared_ptr<UrlSessionDataTask>& task)
 {
     UrlTransfer& transfer = *task->m_transfer;
@@ -609,11 +629,20 @@ void UrlSessionCore::onMetaData(const std::shared_ptr<UrlSessionDataTask>& task)
     if (transfer.responseSeen || !reply
         || !reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())
         return;
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (status >= 100 && status < 200) {
+        // An interim answer (103 Early Hints, say) comes before the real one. Over HTTP/2 the real
+        // one follows on this reply. Over HTTP/1 Qt ends the reply here, taking the interim answer
+        // for the response, and leaves the real one on the connection, where the next request to
+        // that server would read it as its own: no later request goes through that manager.
+        if (reply->attribute(QNetworkRequest::Http2WasUsedAttribute).toBool())
+            return;
+        retireManager();
+    }
     transfer.responseSeen = true;
     restartIdleTimer(transfer);
     if (transfer.challengeCancelled)
         return fail(task, UrlError::userCancelledAuthentication);
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const QByteArray location = reply->rawHeader("Location");
     if (isRedirectStatus(status) && !location.isEmpty())
         return askForRedirect(task, location);
@@ -786,6 +815,9 @@ void UrlSessionCore::onFinished(const std::shared_ptr<UrlSessionDataTask>& task)
             onMetaData(task);
             if (transfer.finished || transfer.awaitingDecision)
                 return;
+            // Only an interim answer came.
+            if (!transfer.responseSeen)
+                return completeFromReply(task);
         } else {
             return completeFromReply(task);
         }

@@ -43,6 +43,14 @@ QString oneLine(const QString& text)
     return line;
 }
 
+// A page's title on one line; a title of only white space ("<title> </title>") gets the placeholder,
+// not a blank first line.
+QString shownOr(const std::optional<QString>& text, const QString& placeholder)
+{
+    const QString line = text ? oneLine(*text) : QString();
+    return line.trimmed().isEmpty() ? placeholder : line;
+}
+
 // What `oneLine` makes of one character.
 char16_t oneLineCharacter(QChar c)
 {
@@ -393,7 +401,7 @@ void TDLinkCard::setLink(const TDLink& link)
 
 QString TDLinkCard::titleText() const
 {
-    return m_link.title ? oneLine(*m_link.title) : tdLocalized("No Title");
+    return shownOr(m_link.title, tdLocalized("No Title"));
 }
 
 QString TDLinkCard::descriptionText() const

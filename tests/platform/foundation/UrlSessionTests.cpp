@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QThread>
 #include <gtest/gtest.h>
 
@@ -608,6 +609,64 @@ TEST_F(UrlSessionTest, BodyCutShortIsALostConnection)
     server.addShortBody("/short", "only part", 1000);
     startServer();
     EXPECT_EQ(errorCode(run("/short")), UrlError::networkConnectionLost);
+}
+
+// Over HTTP/1.1, "/early" answers at once with 103 Early Hints, and with its real answer only when
+// the next request comes on that connection; every other path answers with its own name.
+class EarlyHintsServer : public QTcpServer {
+public:
+    EarlyHintsServer()
+    {
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket* socket = nextPendingConnection())
+                connect(socket, &QTcpSocket::readyRead, socket, [socket] { answer(socket); });
+        });
+    }
+
+private:
+    static QByteArray ok(const QByteArray& body)
+    {
+        return "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: "
+            + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+    }
+
+    static void answer(QTcpSocket* socket)
+    {
+        QByteArray pending = socket->property("pending").toByteArray() + socket->readAll();
+        for (qsizetype end; (end = pending.indexOf("\r\n\r\n")) >= 0; pending.remove(0, end + 4)) {
+            const QByteArray path = pending.left(end).split(' ').value(1);
+            socket->write(socket->property("owed").toByteArray());
+            socket->setProperty("owed", QByteArray());
+            if (path == "/early") {
+                socket->write("HTTP/1.1 103 Early Hints\r\nLink: </a.css>; rel=preload; as=style\r\n\r\n");
+                socket->setProperty("owed", ok(path));
+            } else {
+                socket->write(ok(path));
+            }
+        }
+        socket->setProperty("pending", pending);
+    }
+};
+
+TEST_F(UrlSessionTest, TheRealAnswerAfterAnInterimOneIsNoOtherRequestsAnswer)
+{
+    EarlyHintsServer hints;
+    ASSERT_TRUE(hints.listen(QHostAddress::LocalHost));
+    const auto url = [&](const char* path) {
+        return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(hints.serverPort()).arg(path));
+    };
+    // Qt ends an HTTP/1.1 reply at the interim answer, so that is all the transfer can have.
+    const TaskRecord early = run(UrlRequest(url("/early")));
+    EXPECT_EQ(early.completions, 1);
+    // The answer left on that connection is no later request's.
+    for (const char* path : { "/next", "/after" }) {
+        SCOPED_TRACE(path);
+        const TaskRecord next = run(UrlRequest(url(path)));
+        EXPECT_EQ(errorCode(next), 0);
+        ASSERT_TRUE(next.response);
+        EXPECT_EQ(next.response->statusCode, 200);
+        EXPECT_EQ(next.data, QByteArray(path));
+    }
 }
 
 TEST_F(UrlSessionTest, CancelCompletesOnceWithCancelledAndNeverInline)

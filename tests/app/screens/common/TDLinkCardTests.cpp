@@ -136,3 +136,18 @@ TEST(TDLinkCard, AnAddressMadeToLookLikeAnotherSiteShowsTheHostItLeadsTo)
         EXPECT_EQ(card.link().url, c.typed);
     }
 }
+
+// A page that names itself with nothing but white space gets the placeholder, as one that names
+// nothing does; what is stored stays as the page gave it.
+TEST(TDLinkCard, ATitleOfWhiteSpaceOnlyShowsThePlaceholder)
+{
+    const TDLinkCard blank(
+        TDLink { u"  \t\u00A0 "_qs, "Bread", "https://example.com/", platform::Uuid::random(), {} });
+    EXPECT_EQ(blank.titleText(), "No Title");
+    EXPECT_TRUE(blank.accessibleName().startsWith("No Title"));
+    EXPECT_EQ(blank.link().title, u"  \t\u00A0 "_qs);
+
+    const TDLinkCard spaced(
+        TDLink { " Menu ", "Bread", "https://example.com/", platform::Uuid::random(), {} });
+    EXPECT_EQ(spaced.titleText(), " Menu ");
+}
