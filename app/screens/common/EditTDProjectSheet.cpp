@@ -15,7 +15,7 @@ EditTDProjectSheet::EditTDProjectSheet(std::shared_ptr<TDProject> project, TDSto
     , m_project(std::move(project))
 {
     setObjectName(QStringLiteral("editProjectSheet"));
-    setWindowTitle(tdDisplayText(m_name));
+    setWindowTitle(tdWindowTitleText(m_name));
     addForm(QStringLiteral("Save"), [this] {
         if (validateName())
             save();

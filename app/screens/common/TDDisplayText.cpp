@@ -6,6 +6,7 @@
 #include <QFontMetricsF>
 #include <QLineEdit>
 #include <QPainter>
+#include <QTextDocument>
 #include <QToolTip>
 #include <QValidator>
 
@@ -96,7 +97,20 @@ QString tdToolTipText(const QString& text)
 {
     // About the width a tooltip wraps its lines at.
     constexpr int toolTipLineWidth = 400;
-    return tdBreakableText(tdDisplayText(text), QFontMetrics(QToolTip::font()), toolTipLineWidth);
+    const QString tip
+        = tdBreakableText(tdDisplayText(text), QFontMetrics(QToolTip::font()), toolTipLineWidth);
+    // A tooltip takes a text that looks like markup for markup ("<b>", "&lt;" in its first line),
+    // and would load the pictures an "<img>" names: such a text is given escaped instead.
+    if (!Qt::mightBeRichText(tip))
+        return tip;
+    return QStringLiteral("<p style=\"white-space:pre-wrap\">") + tip.toHtmlEscaped()
+        + QStringLiteral("</p>");
+}
+
+QString tdWindowTitleText(const QString& text)
+{
+    // The frame shows a doubled "[*]" as one.
+    return tdDisplayText(text).replace(QLatin1String("[*]"), QLatin1String("[*][*]"));
 }
 
 QString tdDisplayText(const QString& text)
