@@ -76,6 +76,10 @@ public:
     // of the parts that exist.
     static bool isInsideLibraryFolder(const platform::Url& url);
 
+    // Whether `url`, once symbolic links are resolved, is one of the library files (projects, media,
+    // links), which only the library's stores may write.
+    static bool isLibraryFile(const platform::Url& url);
+
     // Whether the program may open `url` by itself (a cover named in a library file): a regular file
     // strictly inside the library folder, also after resolving symbolic links. Anything else, a web
     // address included, is never read.
