@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -22,11 +23,19 @@ namespace {
 
 using Reason = TDNoteTextFile::Failure::Reason;
 
-TDNoteTextFile::Failure outsideLibrary(const Url& url)
+// Why the note's file at `url` may be neither read for editing nor written, if it may not: it lies
+// outside the library folder, or it is a library file that a library file names as a note's text,
+// where what the user typed would replace the library.
+std::optional<TDNoteTextFile::Failure> refusal(const Url& url)
 {
-    return { Reason::outsideLibrary,
-        QStringLiteral("%1 is not inside the library folder.")
-            .arg(url.isFileUrl() ? url.path() : url.absoluteString()) };
+    if (!url.isFileUrl() || !TDDirectoryPath::isInsideLibraryFolder(url))
+        return TDNoteTextFile::Failure { Reason::outsideLibrary,
+            QStringLiteral("%1 is not inside the library folder.")
+                .arg(url.isFileUrl() ? url.path() : url.absoluteString()) };
+    if (TDDirectoryPath::isLibraryFile(url))
+        return TDNoteTextFile::Failure { Reason::libraryFile,
+            QStringLiteral("%1 is one of the library's own files, not a note's text.").arg(url.path()) };
+    return std::nullopt;
 }
 
 // The whole content of a regular file of at most `limitBytes`, or the errno that stopped it. Reads
@@ -116,8 +125,8 @@ std::optional<QString> TDNoteTextFile::decodedText(const QByteArray& bytes)
 Result<QString, TDNoteTextFile::Failure> TDNoteTextFile::read(const Url& url)
 {
     using Outcome = Result<QString, Failure>;
-    if (!url.isFileUrl() || !TDDirectoryPath::isInsideLibraryFolder(url))
-        return Outcome::failure(outsideLibrary(url));
+    if (auto refused = refusal(url))
+        return Outcome::failure(std::move(*refused));
     auto bytes = readWholeFile(url, maximumTextBytes);
     if (!bytes) {
         const int error = bytes.error();
@@ -144,8 +153,8 @@ Result<QString, TDNoteTextFile::Failure> TDNoteTextFile::read(const Url& url)
 Result<Success, TDNoteTextFile::Failure> TDNoteTextFile::write(const Url& url, const QString& text)
 {
     using Outcome = Result<Success, Failure>;
-    if (!url.isFileUrl() || !TDDirectoryPath::isInsideLibraryFolder(url))
-        return Outcome::failure(outsideLibrary(url));
+    if (auto refused = refusal(url))
+        return Outcome::failure(std::move(*refused));
     // Reading drops one leading byte-order mark, as files from other editors may start with one; a
     // text that itself begins with U+FEFF gets a mark in front so that it comes back whole.
     QByteArray bytes = text.toUtf8();
@@ -167,8 +176,8 @@ Result<Success, TDNoteTextFile::Failure> TDNoteTextFile::write(const Url& url, c
 Result<Url, TDNoteTextFile::Failure> TDNoteTextFile::keepAside(const Url& url)
 {
     using Outcome = Result<Url, Failure>;
-    if (!url.isFileUrl() || !TDDirectoryPath::isInsideLibraryFolder(url))
-        return Outcome::failure(outsideLibrary(url));
+    if (auto refused = refusal(url))
+        return Outcome::failure(std::move(*refused));
     QString name = url.lastPathComponent();
     // The kept file still ends in ".txt", so it opens as text wherever the user finds it.
     QString extension;

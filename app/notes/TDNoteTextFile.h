@@ -24,6 +24,7 @@ public:
     struct Failure {
         enum class Reason {
             outsideLibrary,
+            libraryFile,
             missing,
             notRegularFile,
             tooLarge,

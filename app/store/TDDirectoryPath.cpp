@@ -251,6 +251,21 @@ std::optional<Url> TDDirectoryPath::relocatedInto(const Url& url, const Url& lib
     return moved;
 }
 
+bool TDDirectoryPath::isLibraryFile(const Url& url)
+{
+    if (!url.isFileUrl())
+        return false;
+    const QFileInfo resolved(resolvedPath(url.path()));
+    if (resolved.path() != resolvedPath(libraryFolderURL().path()))
+        return false;
+    // In any case: a disk that ignores it (FAT, exFAT) takes "Projects.library" for the same file.
+    for (const Url& file : { projectsLibraryURL(), mediaLibraryURL(), linksLibraryURL() }) {
+        if (resolved.fileName().compare(file.lastPathComponent(), Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
 bool TDDirectoryPath::isOpenableLibraryFile(const Url& url)
 {
     if (!url.isFileUrl() || !isInsideLibraryFolder(url))

@@ -78,9 +78,13 @@ public:
 
     // Where `url`, a place inside a library folder elsewhere, is in `library`: a library copied to
     // another home or machine, or restored to another place, still names its files where they were.
-    // What follows the first component named as `library` is is put under `library`. None for a URL
+    // What follows the first component named as `library`'s folder is put under `library`. None for a URL
     // already inside `library`, one that names no such folder, or one that would land outside it.
     static std::optional<platform::Url> relocatedInto(const platform::Url& url, const platform::Url& library);
+
+    // Whether `url`, once symbolic links are resolved, is one of the library files (projects, media,
+    // links), which only the library's stores may write.
+    static bool isLibraryFile(const platform::Url& url);
 
     // Whether the program may open `url` by itself (a cover named in a library file): a regular file
     // strictly inside the library folder, also after resolving symbolic links. Anything else, a web

@@ -312,9 +312,19 @@ void TDLibrary::deleteNote(
     auto notes = project->tdNote();
     std::erase_if(notes, [&](const auto& element) { return element->id() == id; });
     project->setTdNote(notes);
-    auto links = m_stores.linkStore->tdLinks();
-    std::erase_if(links, [&](const TDLink& link) { return link.tdNoteId == id; });
-    m_stores.linkStore->setTdLinks(std::move(links));
+    // A hand-edited library may list a note of this id in another project too: its links stay, as
+    // they do when a project is deleted.
+    const auto projects = m_stores.projectStore->tdProjects();
+    const bool idKept = std::any_of(projects.begin(), projects.end(), [&](const auto& other) {
+        const auto otherNotes = other->tdNote();
+        return std::any_of(
+            otherNotes.begin(), otherNotes.end(), [&](const auto& each) { return each->id() == id; });
+    });
+    if (!idKept) {
+        auto links = m_stores.linkStore->tdLinks();
+        std::erase_if(links, [&](const TDLink& link) { return link.tdNoteId == id; });
+        m_stores.linkStore->setTdLinks(std::move(links));
+    }
     // The deleted note's entry goes; the entries of the notes after it in this project would point
     // one place too far, so they follow their notes.
     auto map = m_stores.projectStore->noteMap();

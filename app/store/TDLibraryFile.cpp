@@ -1,5 +1,6 @@
 #include "app/store/TDLibraryFile.h"
 
+#include "app/store/TDDirectoryPath.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/Print.h"
 
@@ -181,7 +182,13 @@ Result<Success, PlatformError> TDLibraryFile::keepNotLoadedFile()
         m_keepBeforeOverwrite = false;
         return Outcome::success({});
     }
-    auto kept = keepAside(QStringLiteral(".damaged-"), QStringLiteral("could not be loaded"));
+    // A link out of the library to something that did not load as a library file (one in a folder
+    // copied from elsewhere could lead to any file of the user's) is itself put aside, still
+    // pointing there, and what it leads to is left alone: only a library file is written through.
+    const bool leadsOutside
+        = QFileInfo(m_location.path()).isSymLink() && !TDDirectoryPath::isInsideLibraryFolder(m_location);
+    auto kept = keepAside(QStringLiteral(".damaged-"), QStringLiteral("could not be loaded"),
+        leadsOutside ? platform::FileManager::LinkKept::moved : platform::FileManager::LinkKept::copied);
     if (kept)
         m_keepBeforeOverwrite = false;
     return kept;
@@ -203,15 +210,17 @@ Result<Success, PlatformError> TDLibraryFile::keepFileChangedElsewhere()
         m_known = now;
         return Outcome::success({});
     }
-    return keepAside(QStringLiteral(".changed-elsewhere-"), QStringLiteral("was changed by another program"));
+    return keepAside(QStringLiteral(".changed-elsewhere-"), QStringLiteral("was changed by another program"),
+        platform::FileManager::LinkKept::copied);
 }
 
-Result<Success, PlatformError> TDLibraryFile::keepAside(const QString& suffix, const QString& why)
+Result<Success, PlatformError> TDLibraryFile::keepAside(
+    const QString& suffix, const QString& why, platform::FileManager::LinkKept link)
 {
     using Outcome = Result<Success, PlatformError>;
     // A library file that is a symbolic link (to a synced folder, say) keeps pointing where it did.
-    auto moved
-        = platform::FileManager::keepBeside(m_location, m_location.lastPathComponent(), suffix, QString());
+    auto moved = platform::FileManager::keepBeside(m_location, m_location.lastPathComponent(), suffix,
+        QString(), platform::FileManager::defaultReadLimitBytes, link);
     if (!moved)
         return Outcome::failure(PlatformError::wrapping(QStringLiteral("library"), 1,
             QStringLiteral("could not keep the library file that %1 aside, so it was not replaced").arg(why),

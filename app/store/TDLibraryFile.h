@@ -68,7 +68,7 @@ private:
     platform::Result<platform::Success, platform::PlatformError> keepNotLoadedFile();
     platform::Result<platform::Success, platform::PlatformError> keepFileChangedElsewhere();
     platform::Result<platform::Success, platform::PlatformError> keepAside(
-        const QString& suffix, const QString& why);
+        const QString& suffix, const QString& why, platform::FileManager::LinkKept link);
 
     const platform::Url m_location;
     const std::shared_ptr<platform::DispatchQueue> m_queue;

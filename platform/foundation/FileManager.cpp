@@ -447,8 +447,8 @@ std::optional<FileVersion> FileManager::versionOf(const Url& url)
     return FileVersion { info.st_dev, info.st_ino, info.st_size, info.st_mtim, S_ISREG(info.st_mode) };
 }
 
-Result<Url, PlatformError> FileManager::keepBeside(
-    const Url& url, QString name, const QString& suffix, const QString& extension, std::int64_t limitBytes)
+Result<Url, PlatformError> FileManager::keepBeside(const Url& url, QString name, const QString& suffix,
+    const QString& extension, std::int64_t limitBytes, LinkKept link)
 {
     using Kept = Result<Url, PlatformError>;
     if (!url.isFileUrl())
@@ -469,7 +469,7 @@ Result<Url, PlatformError> FileManager::keepBeside(
     for (int attempt = 2; fileExists(kept); ++attempt)
         kept = folder.appendingPathComponent(base + QStringLiteral("-%1").arg(attempt) + extension);
     Outcome moved = Outcome::success({});
-    if (QFileInfo(url.path()).isSymLink()) {
+    if (link == LinkKept::copied && QFileInfo(url.path()).isSymLink()) {
         auto bytes = readRegularFile(url, limitBytes);
         moved = bytes ? writeAtomically(kept, bytes.value()) : Outcome::failure(bytes.error());
     } else {

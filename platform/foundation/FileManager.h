@@ -80,9 +80,12 @@ public:
     // the UTC time ("20261207T120000Z") + `extension`, with "-2" and on before the extension where
     // that is taken; a long `name` gives up its end so that the whole fits a file name. The file is
     // moved; a symbolic link stays where it is and its target's content (at most `limitBytes`) is
-    // copied instead, so the link keeps pointing where it did. Where it was kept.
+    // copied instead, so the link keeps pointing where it did; with `LinkKept::moved` the link
+    // itself is moved, and what it points at is left as it is. Where it was kept.
+    enum class LinkKept { copied, moved };
     static Result<Url, PlatformError> keepBeside(const Url& url, QString name, const QString& suffix,
-        const QString& extension, std::int64_t limitBytes = defaultReadLimitBytes);
+        const QString& extension, std::int64_t limitBytes = defaultReadLimitBytes,
+        LinkKept link = LinkKept::copied);
 };
 
 } // namespace platform

@@ -227,6 +227,10 @@ Result<std::shared_ptr<ImageSource>, DecodeError> ImageSource::create(
     if (!probe.reader.canRead())
         return SourceResult::failure(DecodeError::unrecognizedFormat);
     source->m_format = probe.reader.format().toLower();
+    // Qt's SVG reader opens every picture a drawing names by path while it reads even its size: a
+    // drawing could copy any picture on the disk into ours, or wait forever on a pipe or a terminal.
+    if (source->m_format == "svg" || source->m_format == "svgz")
+        return SourceResult::failure(DecodeError::unrecognizedFormat);
     source->m_frameCount = limits.firstFrameOnly ? 1 : std::max(1, probe.reader.imageCount());
     const QSize size = probe.reader.size();
     if (!fitsLimits(size, source->m_frameCount, limits))

@@ -380,6 +380,35 @@ TEST(TDLibraryLoad, ALibraryCopiedFromElsewhereFindsItsFilesWhereItNowIs)
     EXPECT_EQ(root.snapshot(), before) << "opening writes nothing";
 }
 
+// A library folder copied from elsewhere may hold a link from a library file to any file of the
+// user's ("../../.bashrc"): what does not load as a library file is never written through the link.
+// The link is kept aside, still pointing there, and the library gets a file of its own.
+TEST(TDLibraryLoad, ALinkOutOfTheLibraryToWhatIsNoLibraryFileIsNeverWrittenThrough)
+{
+    LibraryRoot root;
+    root.makeLibraryFolder();
+    const QString outside = root.root() + "/.bashrc";
+    QFile file(outside);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("export PATH=$HOME/bin:$PATH\n");
+    file.close();
+    ASSERT_TRUE(QFile::link("../../.bashrc", root.file("projects.library")));
+    Stores stores;
+    stores.load();
+    EXPECT_TRUE(stores.projects->tdProjects().empty());
+
+    bool saved = false;
+    stores.projects->save({ makeProject("New") }, [&](auto result) { saved = result.isSuccess(); });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return saved; }));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), "export PATH=$HOME/bin:$PATH\n");
+    EXPECT_FALSE(QFileInfo(root.file("projects.library")).isSymLink());
+    EXPECT_EQ(tdlibrary::decodeProjects(root.read("projects.library")).value()[0]->name(), "New");
+    const QStringList kept = damagedCopies(root, "projects.library");
+    ASSERT_EQ(kept.size(), 1);
+    EXPECT_EQ(QFileInfo(root.file(kept[0])).symLinkTarget(), outside) << "the link is kept, as it was";
+}
+
 // A second program on one library would save its lists over the first one's: it must not get in.
 TEST(TDLibraryLock, OneHolderPerLibraryUntilItLetsGo)
 {

@@ -7,6 +7,7 @@
 #include "app/screens/common/BottomBar.h"
 #include "app/screens/common/SymbolPainter.h"
 #include "app/screens/common/TDAppearance.h"
+#include "app/screens/common/TDDisplayText.h"
 #include "app/screens/common/TDFocusRing.h"
 #include "app/screens/common/TDKeyboardStep.h"
 #include "app/screens/common/TDToolbar.h"
@@ -209,7 +210,7 @@ NavigationView::NavigationView(TDStores stores, QWidget* parent)
     m_toolbar = new TDToolbar(detail);
     m_toolbar->setOnTitleChange([this](const QString& title) {
         if (QWidget* shell = window(); shell != this)
-            shell->setWindowTitle(title);
+            shell->setWindowTitle(tdWindowTitleText(title));
     });
     m_detailLayout->addWidget(m_toolbar);
     m_bar = new BottomBar(bottombar::Projects {}, detail);
@@ -388,7 +389,7 @@ void NavigationView::showEvent(QShowEvent* event)
 {
     platform::ObservedWidget::showEvent(event);
     if (QWidget* shell = window(); shell != this) {
-        shell->setWindowTitle(m_toolbar->title());
+        shell->setWindowTitle(tdWindowTitleText(m_toolbar->title()));
         shell->installEventFilter(this);
     }
     if (m_onAppear)

@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QStyleOptionComboBox>
 #include <QStylePainter>
+#include <QTextDocument>
 #include <QToolTip>
 #include <QValidator>
 
@@ -94,11 +95,33 @@ QString tdBreakableText(const QString& text, const QFontMetrics& metrics, int wi
     return out;
 }
 
-QString tdToolTipText(const QString& text)
+QString tdToolTipText(const QStringList& lines)
 {
     // About the width a tooltip wraps its lines at.
     constexpr int toolTipLineWidth = 400;
-    return tdBreakableText(tdDisplayText(text), QFontMetrics(QToolTip::font()), toolTipLineWidth);
+    const QFontMetrics metrics(QToolTip::font());
+    QStringList shown;
+    for (const QString& line : lines)
+        shown.append(tdBreakableText(tdDisplayText(line), metrics, toolTipLineWidth));
+    const QString tip = shown.join(QLatin1Char('\n'));
+    // A tooltip takes a text that looks like markup for markup ("<b>", "&lt;" in its first line),
+    // and would load the pictures an "<img>" names: such a text is given escaped instead, each line
+    // on its own.
+    if (!Qt::mightBeRichText(tip))
+        return tip;
+    return QStringLiteral("<p style=\"white-space:pre-wrap\">") + tip.toHtmlEscaped()
+        + QStringLiteral("</p>");
+}
+
+QString tdToolTipText(const QString& text)
+{
+    return tdToolTipText(QStringList { text });
+}
+
+QString tdWindowTitleText(const QString& text)
+{
+    // The frame shows a doubled "[*]" as one.
+    return tdDisplayText(text).replace(QLatin1String("[*]"), QLatin1String("[*][*]"));
 }
 
 QString tdDisplayText(const QString& text)

@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QString>
+#include <QStringList>
 
 #include <utility>
 
@@ -35,8 +36,15 @@ QString tdBreakableText(const QString& text, const QFontMetrics& metrics, int wi
 // its glyphs come from a taller font (Thai marks stacked over a vowel).
 std::pair<double, double> tdLineExtent(const QFontMetricsF& metrics, const QString& text);
 
-// `text` bounded and made to wrap as a tooltip, which is otherwise as wide as its longest word.
+// `text` bounded and made to wrap as a tooltip, which is otherwise as wide as its longest word; a
+// text a tooltip would take for markup is escaped, so it shows as written.
 QString tdToolTipText(const QString& text);
+// The same for a tooltip of several lines, one under another.
+QString tdToolTipText(const QStringList& lines);
+
+// `text` bounded for a window's title, with each "[*]" kept as written: the frame would otherwise
+// take it for the place of the unsaved-changes mark and leave it out.
+QString tdWindowTitleText(const QString& text);
 
 // A one-line label that shows its text elided to its width. Its minimum width is small, so a long
 // text never forces the window wider; its text is bounded by `tdDisplayText`. The text starts at the

@@ -18,6 +18,7 @@
 #include <QGraphicsOpacityEffect>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMimeDatabase>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -70,6 +71,21 @@ protected:
 private:
     TDImageGridCell* m_cell;
 };
+
+namespace {
+
+// By the type the desktop gives the file: its name first, then its content.
+bool isImageFile(const QString& path)
+{
+    const QMimeType type = QMimeDatabase().mimeTypeForFile(path);
+    if (type.name().startsWith(QLatin1String("image/")))
+        return true;
+    const QStringList ancestors = type.allAncestors();
+    return std::any_of(ancestors.begin(), ancestors.end(),
+        [](const QString& ancestor) { return ancestor.startsWith(QLatin1String("image/")); });
+}
+
+} // namespace
 
 TDImageGrid::TDImageGrid(QWidget* parent)
     : QAbstractScrollArea(parent)
@@ -179,6 +195,15 @@ void TDImageGrid::tap(const std::shared_ptr<TDMedia>& media)
             presentTDAlert(window(), tdLocalized("The image cannot be opened."),
                 tdLocalized("\u201C%1\u201D is no longer in the project's folder.")
                     .arg(tdDisplayText(url.lastPathComponent())));
+        return;
+    }
+    // The desktop opens a file by its type, not by where it lies: a library copied from elsewhere
+    // could name a launcher or a script that a tap on its picture would start.
+    if (!isImageFile(url.path())) {
+        platform::print(QStringLiteral("An error occurred: ") + url.absoluteString()
+            + QStringLiteral(" is not an image file"));
+        presentTDAlert(window(), tdLocalized("The image cannot be opened."),
+            tdLocalized("\u201C%1\u201D is not an image file.").arg(tdDisplayText(url.lastPathComponent())));
         return;
     }
     if (m_opener)

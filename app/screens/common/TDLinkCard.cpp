@@ -391,7 +391,7 @@ void TDLinkCard::setLink(const TDLink& link)
     setAccessibleName(tdLocalized("%1, %2").arg(titleText(), addressText()));
     setAccessibleDescription(descriptionText());
     // The title too: the card cuts a long one short, and nothing else shows it whole.
-    setToolTip(tdToolTipText(titleText()) + u'\n' + tdToolTipText(addressText()));
+    setToolTip(tdToolTipText(QStringList { titleText(), addressText() }));
     if (same && m_linesWidth >= 0)
         return;
     m_linesWidth = -1;

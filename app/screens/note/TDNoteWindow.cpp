@@ -186,7 +186,8 @@ void TDNoteWindow::render()
     m_toolbar->setNavigationTitle(title);
     m_toolbar->setPushedSubtitle(tdDisplayText(projectName));
     if (window() != this)
-        window()->setWindowTitle(tdDisplayText(title) + QStringLiteral(" — ") + tdDisplayText(projectName));
+        window()->setWindowTitle(
+            tdWindowTitleText(title) + QStringLiteral(" — ") + tdWindowTitleText(projectName));
 
     if (!m_noteView) {
         auto model = m_model;

@@ -152,8 +152,11 @@ void pickImageFile(QWidget* parent, std::function<void(std::optional<QString>)> 
     dialog->setFileMode(QFileDialog::ExistingFile);
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
     QStringList patterns;
-    for (const QByteArray& format : QImageReader::supportedImageFormats())
-        patterns.append(QStringLiteral("*.") + QString::fromLatin1(format));
+    for (const QByteArray& format : QImageReader::supportedImageFormats()) {
+        // Drawings are not read: they can name other files.
+        if (format != "svg" && format != "svgz")
+            patterns.append(QStringLiteral("*.") + QString::fromLatin1(format));
+    }
     // Phone photos: read through libheif, which Qt's list does not know of.
     for (const char* extension : { "*.heic", "*.heif", "*.avif" })
         if (!patterns.contains(QLatin1String(extension)))

@@ -211,7 +211,7 @@ TDQuickAccessEntry::TDQuickAccessEntry(Url url, QWidget* parent)
     m_name = tdDisplayText(tdQuickAccessName(m_url).value_or(QString()));
     if (auto icon = tdQuickAccessIcon(m_url))
         m_icon = *icon;
-    setToolTip(tdDisplayText(m_url.isFileUrl() ? m_url.path() : m_url.absoluteString()));
+    setToolTip(tdToolTipText(m_url.isFileUrl() ? m_url.path() : m_url.absoluteString()));
     setAccessibleName(m_name);
     setContextMenuPolicy(Qt::ActionsContextMenu);
     m_deleteAction = new QAction(tdLocalized("Delete"), this);

@@ -83,3 +83,33 @@ TEST(TDNoteTextFile, ASaveGoesThroughALinkOnlyToAFileInsideTheLibrary)
     EXPECT_EQ(outside.error().reason, TDNoteTextFile::Failure::Reason::outsideLibrary);
     EXPECT_FALSE(QFileInfo::exists(root.root() + "/outside.txt"));
 }
+
+// A library file copied from elsewhere or edited by hand may name a library file as a note's text,
+// directly or through a link: what the user types there would replace the library.
+TEST(TDNoteTextFile, ALibraryFileIsNeverANotesText)
+{
+    LibraryRoot root;
+    root.write("projects.library", "[]");
+    root.write("media.library", "[]");
+    QDir().mkpath(root.library() + "/P/notes/N");
+    ASSERT_TRUE(QFile::link(root.file("media.library"), root.file("P/notes/N/N.txt")));
+    for (const QString& path : { root.file("projects.library"), root.file("P/notes/N/N.txt") }) {
+        SCOPED_TRACE(path.toStdString());
+        const platform::Url url = platform::Url::fileUrl(path);
+        auto read = TDNoteTextFile::read(url);
+        ASSERT_FALSE(read.isSuccess());
+        EXPECT_EQ(read.error().reason, TDNoteTextFile::Failure::Reason::libraryFile);
+        auto written = TDNoteTextFile::write(url, "typed over");
+        ASSERT_FALSE(written.isSuccess());
+        EXPECT_EQ(written.error().reason, TDNoteTextFile::Failure::Reason::libraryFile);
+        EXPECT_FALSE(TDNoteTextFile::keepAside(url).isSuccess());
+    }
+    EXPECT_EQ(root.read("projects.library"), QByteArray("[]"));
+    EXPECT_EQ(root.read("media.library"), QByteArray("[]"));
+    EXPECT_EQ(root.libraryEntries(), QStringList({ "P", "media.library", "projects.library" }));
+
+    // A note's own file beside them is still a note.
+    const platform::Url note = platform::Url::fileUrl(root.file("note.txt"));
+    ASSERT_TRUE(TDNoteTextFile::write(note, "text").isSuccess());
+    EXPECT_EQ(TDNoteTextFile::read(note).value(), "text");
+}

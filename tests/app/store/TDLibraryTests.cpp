@@ -238,6 +238,28 @@ TEST(TDLibrary, DeletingAProjectOfManyNotesWritesTheLinksOnce)
     ASSERT_TRUE(testsupport::waitUntil([&] { return done; }));
 }
 
+// A hand-edited library may list one note id in two projects: deleting the note from one leaves the
+// other's links, as deleting the whole project does.
+TEST(TDLibrary, DeletingANoteWhoseIdAnotherProjectListsKeepsItsLinks)
+{
+    Library f;
+    auto beta = apptest::makeProject("Beta");
+    beta->setTdNote(
+        { TDNote::make(f.note->id(), beta->id(), "Copy", apptest::fileUrl("/n"), platform::Date(8e8)) });
+    f.stores.projectStore->setTdProjects({ f.project, beta });
+    bool done = false;
+    f.library.deleteNote(f.project, f.note, [&](auto deleted) { done = bool(deleted); });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return done; }));
+    EXPECT_TRUE(f.project->tdNote().empty());
+    ASSERT_EQ(f.stores.linkStore->tdLinks().size(), 1u) << "Beta's note keeps its link";
+    EXPECT_EQ(f.stores.linkStore->tdLinks().front().tdNoteId, f.note->id());
+
+    done = false;
+    f.library.deleteNote(beta, beta->tdNote().front(), [&](auto deleted) { done = bool(deleted); });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return done; }));
+    EXPECT_TRUE(f.stores.linkStore->tdLinks().empty()) << "the last note of that id takes its links along";
+}
+
 TEST(TDLibrary, MediaAndLinksChangeTheirRecordsAndSaveTheirFileOnce)
 {
     Library f;

@@ -9,6 +9,7 @@
 #include <QColorSpace>
 #include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
 #include <QtEndian>
 
 #include <atomic>
@@ -267,6 +268,23 @@ TEST(ImageSource, EnormousDeclaredSizesFailAtTheHeader)
     const auto sane = ImageSource::create(pngHeader(100, 100));
     ASSERT_TRUE(sane);
     EXPECT_FALSE(sane.value()->frame(0));
+}
+
+// A drawing names other files, which Qt's reader would open while reading its size: a picture
+// elsewhere on the disk would be copied into ours, and a pipe or a terminal would never answer.
+TEST(ImageSource, DrawingsThatNameOtherFilesAreRefused)
+{
+    QTemporaryDir folder;
+    const QString picture = folder.filePath("elsewhere.png");
+    ASSERT_TRUE(QImage(8, 8, QImage::Format_RGB32).save(picture));
+    const QByteArray drawing = "<svg xmlns=\"http://www.w3.org/2000/svg\" "
+                               "xmlns:xlink=\"http://www.w3.org/1999/xlink\" width=\"40\" height=\"40\">"
+                               "<image width=\"40\" height=\"40\" xlink:href=\""
+        + picture.toUtf8() + "\"/></svg>";
+    auto created = ImageSource::create(drawing);
+    ASSERT_TRUE(created.isFailure());
+    EXPECT_EQ(created.error(), DecodeError::unrecognizedFormat);
+    EXPECT_FALSE(imageFromData(drawing));
 }
 
 TEST(ImageSource, PngChunksLongerThanTheFileFailBeforeAnyAllocation)

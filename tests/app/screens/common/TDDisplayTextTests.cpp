@@ -5,9 +5,11 @@
 #include "app/screens/browser/TDProjectMasterView.h"
 #include "app/screens/common/EditTDProjectSheet.h"
 #include "app/screens/common/TDDisplayText.h"
+#include "app/screens/common/TDLinkCard.h"
 #include "app/screens/common/TDProjectSheetTemplate.h"
 #include "app/screens/common/TDToolbar.h"
 #include "app/screens/settings/SettingsView.h"
+#include "app/screens/workspace/TDQuickAccessBar.h"
 #include "platform/text/GraphemeClusters.h"
 
 #include <QClipboard>
@@ -16,8 +18,10 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QScreen>
+#include <QTextDocument>
 #include <QToolButton>
 #include <QToolTip>
+#include <QWindow>
 
 namespace {
 
@@ -38,9 +42,69 @@ struct ShownGrid {
     }
 };
 
+// What a tooltip shows of `tip`: Qt reads it as markup when it looks like markup.
+QString shownAsToolTip(const QString& tip)
+{
+    QString shown = tip;
+    if (Qt::mightBeRichText(tip)) {
+        QTextDocument document;
+        document.setHtml(tip);
+        shown = document.toPlainText();
+    }
+    return shown.remove(QChar(0x200B));
+}
+
 } // namespace
 
+// Names come from library files, page titles and file names: one that looks like markup is a
+// name, in its tooltip too, and never makes the tooltip load the picture an "<img>" names.
+TEST(TDDisplayText, TooltipsShowNamesThatLookLikeMarkupAsWritten)
+{
+    const QStringList names = { "<b>Bold</b>", "<img src=\"file:///etc/hosts\">", "Plan <i>B</i>",
+        "&lt;b&gt; entity", "<h1 style=\"font-size:2000px\">Huge</h1>", "<a href=\"file:///\">click</a>" };
+    for (const QString& name : names) {
+        auto project = screentest::project(name, TDCategory::make(platform::Uuid::random(), "Music"));
+        TDProjectItem card(project, 1000);
+        EXPECT_EQ(shownAsToolTip(card.toolTip()), name) << "project card";
+
+        TDElidedLabel label;
+        label.setFullText(name);
+        EXPECT_EQ(shownAsToolTip(label.toolTip()), name) << "note or link title";
+
+        const QString address = "https://example.com/?q=" + name;
+        TDLinkCard link(
+            TDLink { "Title", "Description", address, platform::Uuid::random(), platform::Uuid::random() });
+        EXPECT_EQ(shownAsToolTip(link.toolTip()), "Title\n" + address) << "link address";
+
+        const QString path = "/tmp/" + QString(name).replace('/', '|');
+        TDQuickAccessEntry entry(platform::Url::fileUrl(path));
+        EXPECT_EQ(shownAsToolTip(entry.toolTip()), path) << "quick-access entry";
+    }
+    EXPECT_EQ(tdToolTipText("Plain name"), "Plain name") << "a name without markup is given as it is";
+}
+
+// "[*]" in a window title is where the frame puts its unsaved-changes mark: a name holding it must
+// still show it.
+TEST(TDDisplayText, ABracketedStarInANameStaysInTheWindowTitle)
+{
+    apptest::LibraryRoot root;
+    TDStores stores = screentest::makeStores();
+    auto category = TDCategory::make(platform::Uuid::random(), "Music");
+    stores.categoryStore->setTdCategories({ category });
+    const QString name = "Mix [*] v2 [*][*]";
+    auto project = screentest::project(name, category);
+    stores.projectStore->setTdProjects({ project });
+
+    ShownGrid main(stores);
+    ASSERT_TRUE(main.grid);
+    main.grid->push(project);
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(main.window.windowHandle());
+    EXPECT_EQ(main.window.windowHandle()->title(), name);
+}
+
 TEST(TDDisplayText, CutsOnACharacterBoundary)
+
 {
     EXPECT_EQ(tdDisplayText("short"), "short");
     QString exact(tdDisplayTextLimit, 'x');

@@ -182,6 +182,44 @@ TEST(TDImageGrid, ATapSelectsAndOpensAndASecondTapClearsTheSelection)
     screentest::closeAlert(alert);
 }
 
+// A library copied from elsewhere may name any file inside it as an image: a tap hands the desktop
+// only what it takes for an image, which it then opens in an image viewer, never a launcher.
+TEST(TDImageGrid, ATapOpensOnlyWhatTheDesktopTakesForAnImage)
+{
+    Grid f;
+    auto named = [&](const QString& name, const QByteArray& content) {
+        auto media = f.record();
+        const QString path = QFileInfo(media->url().path()).dir().filePath(name);
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(content);
+        media->setUrl(apptest::fileUrl(path));
+        return media;
+    };
+    QFile png(f.record()->url().path());
+    EXPECT_TRUE(png.open(QIODevice::ReadOnly));
+    const QByteArray pngBytes = png.readAll();
+    auto launcher = named("photo.jpg.desktop", "[Desktop Entry]\nType=Application\nExec=sh -c id\n");
+    auto script = named("photo", "#!/bin/sh\nid\n");
+    auto plainPhoto = named("scan", pngBytes);
+    f.grid->setMedia({ launcher, script, plainPhoto });
+    for (const auto& media : { launcher, script }) {
+        TDImageGridCell* cell = f.grid->cellFor(media->id());
+        ASSERT_TRUE(cell);
+        QTest::mouseClick(cell, Qt::LeftButton, {}, cell->rect().center());
+        EXPECT_TRUE(f.opened.empty()) << media->url().path().toStdString();
+        QMessageBox* alert = screentest::alertOn(&f.window);
+        ASSERT_TRUE(alert);
+        EXPECT_EQ(alert->informativeText(),
+            QString::fromUtf8("\u201C%1\u201D is not an image file.").arg(media->url().lastPathComponent()));
+        screentest::closeAlert(alert);
+    }
+    TDImageGridCell* cell = f.grid->cellFor(plainPhoto->id());
+    QTest::mouseClick(cell, Qt::LeftButton, {}, cell->rect().center());
+    ASSERT_EQ(f.opened.size(), 1u) << "a picture without an extension is told by its content";
+    EXPECT_EQ(f.opened[0], plainPhoto->url().qUrl());
+}
+
 // Without a pointer: Tab puts a ring on the first image, the arrows move it a cell or a row and stop
 // at the ends, End scrolls the last image into view, Return opens it and the menu key offers its
 // "Delete". A click leaves no ring.

@@ -32,6 +32,7 @@
 #include <QScrollBar>
 #include <QTest>
 #include <QToolButton>
+#include <QWindow>
 
 using apptest::LibraryRoot;
 using screentest::typeText;
@@ -120,6 +121,14 @@ protected:
 };
 
 } // namespace
+
+// The frame would take "[*]" for the place of its unsaved-changes mark and leave it out.
+TEST_F(TDNoteWindowTest, ATitleWithABracketedStarShowsItInTheWindowTitle)
+{
+    TDNoteWindow* content = openWindow(addNote("Draft [*] v2", "text"));
+    ASSERT_TRUE(content->window()->windowHandle());
+    EXPECT_EQ(content->window()->windowHandle()->title(), u"Draft [*] v2 — Trip"_qs);
+}
 
 TEST_F(TDNoteWindowTest, OpenEditSaveCloseAndReopen)
 {
