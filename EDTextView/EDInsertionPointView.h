@@ -65,4 +65,6 @@ struct EDInsertionPointView {
 
     QRectF frame;
     std::unique_ptr<EDInsertionPointIndicator> textInsertionIndicator;
+    // Whether its indicator was last told to blink.
+    bool blinks = false;
 };

@@ -696,6 +696,8 @@ private:
 
     // Insertion point helpers.
     void removeInsertionPointViews();
+    // Starts or stops each caret's blinking by whether it is in sight.
+    void updateInsertionPointBlinking();
 
     // Accessibility events (EDTextViewAccessibility.cpp), sent only while an assistive technology
     // listens: the text an edit is about to remove (none when nobody listens), then the change.

@@ -41,8 +41,10 @@ void EDTextView::updateInsertionPointViews()
     const bool unchanged = frames.size() == m_insertionPointViews.size()
         && std::equal(frames.begin(), frames.end(), m_insertionPointViews.begin(),
             [](const QRectF& frame, const EDInsertionPointView& view) { return frame == view.frame; });
-    if (unchanged && !frames.empty())
+    if (unchanged && !frames.empty()) {
+        updateInsertionPointBlinking();
         return;
+    }
     removeInsertionPointViews();
     for (const QRectF& frame : frames) {
         std::unique_ptr<EDInsertionPointIndicator> indicator
@@ -51,12 +53,30 @@ void EDTextView::updateInsertionPointViews()
             indicator = std::make_unique<EDTextInsertionIndicator>();
         indicator->setInsertionPointColor(insertionPointColor());
         indicator->setNeedsDisplayHandler([this, frame] { setNeedsDisplay(frame); });
-        if (m_isFirstResponder)
+        const bool blinks = m_isFirstResponder && frame.intersects(documentVisibleRect());
+        if (blinks)
             indicator->blinkStart();
         else
             indicator->blinkStop();
-        m_insertionPointViews.push_back({ frame, std::move(indicator) });
+        m_insertionPointViews.push_back({ frame, std::move(indicator), blinks });
         setNeedsDisplay(frame);
+    }
+}
+
+void EDTextView::updateInsertionPointBlinking()
+{
+    // A caret scrolled out of sight stands still: its blinking would wake the program twice a
+    // second to paint nothing.
+    const QRectF visible = documentVisibleRect();
+    for (EDInsertionPointView& caret : m_insertionPointViews) {
+        const bool blinks = m_isFirstResponder && caret.frame.intersects(visible);
+        if (blinks == caret.blinks)
+            continue;
+        caret.blinks = blinks;
+        if (blinks)
+            caret.textInsertionIndicator->blinkStart();
+        else
+            caret.textInsertionIndicator->blinkStop();
     }
 }
 

@@ -193,6 +193,7 @@ void AnimatedImageView::setRepeatCount(RepeatCount count)
 
 void AnimatedImageView::startAnimating()
 {
+    m_waitsToBeSeen = false;
     if (!m_animator || m_animator->maxRepeatCount.isSpent(m_animator->currentRepeatCount))
         return;
     displayLink().setPaused(false);
@@ -200,6 +201,7 @@ void AnimatedImageView::startAnimating()
 
 void AnimatedImageView::stopAnimating()
 {
+    m_waitsToBeSeen = false;
     if (m_displayLink)
         m_displayLink->setPaused(true);
 }
@@ -223,6 +225,9 @@ void AnimatedImageView::resetAnimator()
         animator->prepareFramesAsynchronously();
         m_animator = std::move(animator);
     }
+    // A link left running with nothing to play would wake the program every refresh.
+    if (!m_animator)
+        stopAnimating();
     applyPlayRule(isVisible());
 }
 
@@ -243,6 +248,13 @@ void AnimatedImageView::updateFrameIfNeeded()
     const double frameDuration = m_animator->duration(m_animator->currentFrameIndex());
     if (m_animator->timeSinceLastFrameChange < frameDuration)
         return;
+    // Scrolled out of its scroll area or covered by a sibling, the view would decode and draw
+    // frames no one sees; it rests until it is drawn again (see paintEvent).
+    if (isVisible() && visibleRegion().isEmpty()) {
+        link.setPaused(true);
+        m_waitsToBeSeen = true;
+        return;
+    }
     m_animator->timeSinceLastFrameChange -= frameDuration;
     // The animator tells the delegate of finished loops, which may replace the animator.
     std::shared_ptr<Animator> animator = m_animator;
@@ -307,6 +319,8 @@ QSize AnimatedImageView::minimumSizeHint() const
 
 void AnimatedImageView::paintEvent(QPaintEvent* event)
 {
+    if (m_waitsToBeSeen)
+        startAnimating();
     if (!m_animator) {
         ImageView::paintEvent(event);
         return;

@@ -47,7 +47,8 @@ public:
 // a whole animation: it keeps the frame shown and the `framePreloadCount` frames after it, decodes
 // them on a serial queue of its own and drops each frame it leaves. A still image, or an image whose
 // frames it cannot find, is shown as the plain image view shows it. Playback runs while the view is
-// visible (with `autoPlayAnimatedImage`) and for `repeatCount` loops. Main thread only.
+// visible (with `autoPlayAnimatedImage`) and for `repeatCount` loops; a view scrolled out of sight
+// rests until it is drawn again. Main thread only.
 class AnimatedImageView : public ImageView {
 public:
     // How many loops to play.
@@ -199,6 +200,8 @@ private:
     std::shared_ptr<DispatchQueue> m_preloadQueue;
     std::unique_ptr<DisplayLinkCompatible> m_displayLink;
     std::optional<Bitmap> m_currentFrame;
+    // Paused while out of sight; the next paint plays on.
+    bool m_waitsToBeSeen = false;
     float m_horizontalResistance = defaultPriority;
     float m_verticalResistance = defaultPriority;
 };

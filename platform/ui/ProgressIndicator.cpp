@@ -34,14 +34,40 @@ void ProgressIndicator::setControlSize(ControlSize size)
 
 void ProgressIndicator::startAnimation()
 {
-    if (!m_timer.isActive())
-        m_timer.start();
+    m_animating = true;
+    followVisibility();
 }
 
 void ProgressIndicator::stopAnimation()
 {
-    m_timer.stop();
+    m_animating = false;
+    followVisibility();
     update();
+}
+
+// A minimized window's widgets get a hide event yet stay visible, so the events decide.
+void ProgressIndicator::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    m_shown = true;
+    followVisibility();
+}
+
+void ProgressIndicator::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    m_shown = false;
+    followVisibility();
+}
+
+void ProgressIndicator::followVisibility()
+{
+    if (m_animating && m_shown) {
+        if (!m_timer.isActive())
+            m_timer.start();
+    } else {
+        m_timer.stop();
+    }
 }
 
 QSize ProgressIndicator::sizeHint() const

@@ -21,16 +21,25 @@ public:
 
     void startAnimation();
     void stopAnimation();
-    bool isAnimating() const { return m_timer.isActive(); }
+    bool isAnimating() const { return m_animating; }
+    // Whether its timer runs: only while it animates and is shown, so a spinner in a closed popover
+    // or a minimized window does not wake the program.
+    bool isTicking() const { return m_timer.isActive(); }
 
     QSize sizeHint() const override;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
+    void followVisibility();
+
     ControlSize m_controlSize = ControlSize::regular;
     QTimer m_timer;
+    bool m_animating = false;
+    bool m_shown = false;
     int m_angle = 0;
 };
 

@@ -184,6 +184,27 @@ TEST(EDTextViewDrawing, AttributesAreAddedSetAndRemovedOverARange)
     EXPECT_FALSE(view->undoManager()->canUndo());
 }
 
+// A caret scrolled out of sight stops its blink timer and starts again, shown, when it is back.
+TEST(EDTextViewDrawing, ACaretOutOfSightStandsStill)
+{
+    QString text;
+    for (int i = 0; i < 200; ++i)
+        text += QStringLiteral("paragraph %1\n").arg(i);
+    ShownView view(text);
+    view.setCaret(5);
+    const auto blinking = [&] {
+        view.settle();
+        const auto* caret = dynamic_cast<EDTextInsertionIndicator*>(
+            view->insertionPointViews().at(0).textInsertionIndicator.get());
+        return caret && caret->isBlinking();
+    };
+    EXPECT_TRUE(blinking());
+    view->verticalScrollBar()->setValue(view->verticalScrollBar()->maximum());
+    EXPECT_FALSE(blinking());
+    view->verticalScrollBar()->setValue(0);
+    EXPECT_TRUE(blinking());
+}
+
 // The caret blinks while the view has the focus and stands still without it; a delegate's
 // indicator draws every caret.
 TEST(EDTextViewDrawing, CaretBlinksWhileFocusedAndDelegateIndicatorsDrawIt)

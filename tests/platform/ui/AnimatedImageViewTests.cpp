@@ -2,6 +2,8 @@
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSemaphore>
 
 #include <gtest/gtest.h>
@@ -239,6 +241,55 @@ TEST(AnimatedImageView, PlaysWhileOnScreenAndKeepsPlayingTheSameImage)
     still.setImage(platform::Image::create(solidBitmap(Qt::red)));
     still.show();
     EXPECT_FALSE(still.isDisplayLinkInitialized());
+}
+
+// A link left running with nothing to play would wake the program every refresh for good.
+TEST(AnimatedImageView, AnImageWithNothingToPlayStopsTheDisplayLink)
+{
+    QWidget window;
+    auto* view = new DrivenAnimatedImageView;
+    view->setParent(&window);
+    window.show();
+    for (const auto& replacement :
+        { platform::Image::create(solidBitmap(Qt::red)), std::shared_ptr<platform::Image>() }) {
+        view->setImage(animation({ 0.05, 0.05 }));
+        ASSERT_FALSE(view->link().isPaused());
+        view->setImage(replacement);
+        EXPECT_TRUE(view->link().isPaused()) << (replacement ? "a still image" : "no image");
+    }
+    view->settle();
+}
+
+// Scrolled out of sight, the view stops at the next frame due, decoding and drawing nothing, and
+// plays on once it is drawn again; one stopped on purpose stays stopped.
+TEST(AnimatedImageView, OutOfSightItWaitsToBeSeenBeforePlayingOn)
+{
+    QScrollArea area;
+    area.resize(60, 60);
+    auto* content = new QWidget;
+    content->resize(40, 600);
+    auto* view = new DrivenAnimatedImageView;
+    view->setParent(content);
+    view->setGeometry(0, 570, 20, 20);
+    area.setWidget(content);
+    view->setFramePreloadCount(2);
+    view->setImage(animation(std::vector<double>(12, 0.05)));
+    area.show();
+    view->settle();
+    advanceOneFrame(*view);
+    view->link().tick();
+    view->settle();
+    EXPECT_TRUE(view->link().isPaused());
+    EXPECT_EQ(decodedIndexes(*view->animator()), range(0, 2));
+
+    area.verticalScrollBar()->setValue(area.verticalScrollBar()->maximum());
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !view->link().isPaused(); }));
+    advanceOneFrame(*view);
+    EXPECT_EQ(view->animator()->currentFrameIndex(), 1);
+    view->stopAnimating();
+    view->repaint();
+    EXPECT_TRUE(view->link().isPaused());
+    view->settle();
 }
 
 // The real display link ticks under the offscreen platform too; the view shows each frame.
