@@ -111,10 +111,13 @@ public:
     {
         int index = firstIndex;
         for (W* widget : widgets()) {
-            // The item at its place first: asking the layout where a widget is walks all its items.
+            // The item at its place first: asking the layout where a widget is walks all its items,
+            // so a widget never laid out is not looked for (thousands of new rows would make that a
+            // walk each), as the layout itself does not.
             QLayoutItem* item = layout->itemAt(index);
             if (!item || item->widget() != widget) {
-                layout->removeWidget(widget);
+                if (widget->testAttribute(Qt::WA_LaidOut))
+                    layout->removeWidget(widget);
                 layout->insertWidget(index, widget);
             }
             ++index;
