@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+class TDKeyRepeat;
 class TDNote;
 class NavigationView;
 
@@ -70,6 +71,7 @@ public:
 
 private:
     TDStores m_stores;
+    std::unique_ptr<TDKeyRepeat> m_keyRepeat;
     QPointer<QMainWindow> m_mainWindow;
     QPointer<QWidget> m_settingsWindow;
     std::map<platform::Uuid, QPointer<QMainWindow>> m_noteWindows;
