@@ -15,6 +15,7 @@
 #include <QJsonDocument>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPalette>
 #include <QTest>
 #include <QWidget>
@@ -79,6 +80,26 @@ inline void typeText(QWidget* widget, const QString& text)
     QCoreApplication::sendEvent(widget, &press);
     QKeyEvent release(QEvent::KeyRelease, 0, Qt::NoModifier, text);
     QCoreApplication::sendEvent(widget, &release);
+}
+
+// `count` left clicks at the middle of `widget` in quick succession, as the window system sends
+// them: the second press comes as a double click, the third as a plain press again.
+inline void quickClicks(QWidget* widget, int count)
+{
+    static ulong clock = 1'000'000;
+    clock += 10'000;
+    const QPointF at = QRectF(widget->rect()).center();
+    auto send = [&](QEvent::Type type) {
+        QMouseEvent event(type, at, widget->mapToGlobal(at), Qt::LeftButton,
+            type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+        event.setTimestamp(clock += 40);
+        QApplication::sendEvent(widget, &event);
+    };
+    for (int i = 0; i < count; ++i) {
+        send(i == 1 ? QEvent::MouseButtonDblClick : QEvent::MouseButtonPress);
+        send(QEvent::MouseButtonRelease);
+    }
+    QCoreApplication::processEvents();
 }
 
 // Installs a light or a dark application palette for the life of the object.

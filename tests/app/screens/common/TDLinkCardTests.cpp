@@ -136,3 +136,22 @@ TEST(TDLinkCard, AnAddressMadeToLookLikeAnotherSiteShowsTheHostItLeadsTo)
         EXPECT_EQ(card.link().url, c.typed);
     }
 }
+
+// A double or triple click opens the page once, not in a tab per click; clicks apart open it again.
+TEST(TDLinkCard, ADoubleOrTripleClickOpensThePageOnce)
+{
+    TDLink link { "Title", "Description", "https://example.com/a", platform::Uuid::random(),
+        platform::Uuid::random() };
+    TDLinkCard card(link);
+    card.resize(300, TDLinkCard::heightFor(1));
+    card.show();
+    int opened = 0;
+    QObject::connect(&card, &QAbstractButton::clicked, [&] { ++opened; });
+    screentest::quickClicks(&card, 2);
+    EXPECT_EQ(opened, 1);
+    screentest::quickClicks(&card, 3);
+    EXPECT_EQ(opened, 2);
+    QTest::mouseClick(&card, Qt::LeftButton);
+    QTest::mouseClick(&card, Qt::LeftButton);
+    EXPECT_EQ(opened, 4);
+}

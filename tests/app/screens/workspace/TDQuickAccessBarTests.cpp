@@ -264,3 +264,24 @@ TEST(TDQuickAccessBar, TheFileDialogChoosesAFolderOrAFile)
         QCoreApplication::processEvents();
     }
 }
+
+// A double or triple click, or Return held down, opens the item once: one window of its
+// application, not one per click or per repeat.
+TEST(TDQuickAccessBar, AnImpatientClickOrAHeldKeyOpensTheItemOnce)
+{
+    screentest::UrlRecorder desktop({ "file" });
+    Bar f;
+    f.project->setQuickAccessURL({ f.file() });
+    QCoreApplication::processEvents();
+    auto* entry = f.bar->entries().at(0);
+    for (int clicks : { 2, 3 }) {
+        desktop.opened.clear();
+        screentest::quickClicks(entry, clicks);
+        EXPECT_EQ(desktop.opened.size(), 1) << clicks << " clicks";
+    }
+    desktop.opened.clear();
+    QTest::simulateEvent(entry, true, Qt::Key_Return, Qt::NoModifier, "\r", false);
+    for (int i = 0; i < 3; ++i)
+        QTest::simulateEvent(entry, true, Qt::Key_Return, Qt::NoModifier, "\r", true);
+    EXPECT_EQ(desktop.opened.size(), 1);
+}
