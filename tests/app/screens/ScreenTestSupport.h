@@ -82,22 +82,31 @@ inline void typeText(QWidget* widget, const QString& text)
     QCoreApplication::sendEvent(widget, &release);
 }
 
+// A left-button mouse event of `type` at the middle of `widget`, made at `timestamp`.
+inline void sendMouse(QWidget* widget, QEvent::Type type, ulong timestamp)
+{
+    const QPointF at = QRectF(widget->rect()).center();
+    QMouseEvent event(type, at, widget->mapToGlobal(at), Qt::LeftButton,
+        type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+    event.setTimestamp(timestamp);
+    QApplication::sendEvent(widget, &event);
+}
+
+// A clock for `sendMouse`, past every earlier reading and a long pause after it.
+inline ulong mouseClock()
+{
+    static ulong clock = 1'000'000;
+    return clock += 10'000;
+}
+
 // `count` left clicks at the middle of `widget` in quick succession, as the window system sends
 // them: the second press comes as a double click, the third as a plain press again.
 inline void quickClicks(QWidget* widget, int count)
 {
-    static ulong clock = 1'000'000;
-    clock += 10'000;
-    const QPointF at = QRectF(widget->rect()).center();
-    auto send = [&](QEvent::Type type) {
-        QMouseEvent event(type, at, widget->mapToGlobal(at), Qt::LeftButton,
-            type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
-        event.setTimestamp(clock += 40);
-        QApplication::sendEvent(widget, &event);
-    };
+    const ulong start = mouseClock();
     for (int i = 0; i < count; ++i) {
-        send(i == 1 ? QEvent::MouseButtonDblClick : QEvent::MouseButtonPress);
-        send(QEvent::MouseButtonRelease);
+        sendMouse(widget, i == 1 ? QEvent::MouseButtonDblClick : QEvent::MouseButtonPress, start + 80 * i);
+        sendMouse(widget, QEvent::MouseButtonRelease, start + 80 * i + 40);
     }
     QCoreApplication::processEvents();
 }
