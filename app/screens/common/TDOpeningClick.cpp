@@ -1,28 +1,77 @@
 #include "app/screens/common/TDOpeningClick.h"
 
-#include <QGuiApplication>
+#include <QApplication>
 #include <QMouseEvent>
 #include <QStyleHints>
+#include <QWidget>
 
 #include <utility>
+
+namespace {
+
+bool within(quint64 at, quint64 since)
+{
+    // A clock that went back (events from another source) starts afresh.
+    return at >= since && at - since < quint64(QGuiApplication::styleHints()->mouseDoubleClickInterval());
+}
+
+} // namespace
 
 bool TDOpeningClick::press(const QMouseEvent* event)
 {
     const quint64 at = event->timestamp();
-    const auto interval = quint64(QGuiApplication::styleHints()->mouseDoubleClickInterval());
-    // A clock that went back (events from another source) starts afresh.
-    const bool soonAfter = m_opened && at >= *m_opened && at - *m_opened < interval;
-    m_pressedAt.reset();
-    if (event->button() == Qt::LeftButton && event->type() != QEvent::MouseButtonDblClick && !soonAfter)
-        m_pressedAt = at;
-    return m_pressedAt.has_value();
+    m_pressed.reset();
+    if (event->button() == Qt::LeftButton && event->type() != QEvent::MouseButtonDblClick
+        && !(m_opened && within(at, *m_opened)) && !isExtraClick(event))
+        m_pressed = Press { at, event->globalPosition().toPoint() };
+    return m_pressed.has_value();
 }
 
 bool TDOpeningClick::release(bool inside)
 {
-    const auto pressedAt = std::exchange(m_pressedAt, std::nullopt);
-    if (!pressedAt || !inside)
+    const auto pressed = std::exchange(m_pressed, std::nullopt);
+    if (!pressed || !inside)
         return false;
-    m_opened = pressedAt;
+    m_opened = pressed->at;
+    s_lastOpening = pressed;
+    return true;
+}
+
+bool TDOpeningClick::isExtraClick(const QMouseEvent* event)
+{
+    return event->button() == Qt::LeftButton && s_lastOpening && within(event->timestamp(), s_lastOpening->at)
+        && (event->globalPosition().toPoint() - s_lastOpening->global).manhattanLength()
+        <= QApplication::startDragDistance();
+}
+
+TDOpeningClick::Filter::Filter(QObject* parent)
+    : QObject(parent)
+{
+    qApp->installEventFilter(this);
+}
+
+TDOpeningClick::Filter::~Filter()
+{
+    if (qApp)
+        qApp->removeEventFilter(this);
+}
+
+bool TDOpeningClick::Filter::eventFilter(QObject* watched, QEvent* event)
+{
+    const auto type = event->type();
+    if ((type != QEvent::MouseButtonPress && type != QEvent::MouseButtonDblClick
+            && type != QEvent::MouseButtonRelease)
+        || !qobject_cast<QWidget*>(watched))
+        return false;
+    auto* mouse = static_cast<QMouseEvent*>(event);
+    if (type == QEvent::MouseButtonRelease) {
+        if (m_swallowed != int(mouse->button()))
+            return false;
+        m_swallowed.reset();
+        return true;
+    }
+    if (!isExtraClick(mouse))
+        return false;
+    m_swallowed = int(mouse->button());
     return true;
 }

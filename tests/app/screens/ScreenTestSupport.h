@@ -20,6 +20,8 @@
 #include <QTest>
 #include <QWidget>
 
+#include <optional>
+
 namespace screentest {
 
 // Stores over the library folder of a `LibraryRoot` made before them.
@@ -82,11 +84,13 @@ inline void typeText(QWidget* widget, const QString& text)
     QCoreApplication::sendEvent(widget, &release);
 }
 
-// A left-button mouse event of `type` at the middle of `widget`, made at `timestamp`.
-inline void sendMouse(QWidget* widget, QEvent::Type type, ulong timestamp)
+// A left-button mouse event of `type` at the middle of `widget`, made at `timestamp`; `global`
+// places the pointer on the screen elsewhere, as when the widget moved under it.
+inline void sendMouse(
+    QWidget* widget, QEvent::Type type, ulong timestamp, std::optional<QPointF> global = std::nullopt)
 {
     const QPointF at = QRectF(widget->rect()).center();
-    QMouseEvent event(type, at, widget->mapToGlobal(at), Qt::LeftButton,
+    QMouseEvent event(type, at, global.value_or(widget->mapToGlobal(at)), Qt::LeftButton,
         type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
     event.setTimestamp(timestamp);
     QApplication::sendEvent(widget, &event);
