@@ -26,12 +26,20 @@ bool TDKeyRepeat::eventFilter(QObject* watched, QEvent* event)
         return false;
     auto* key = static_cast<QKeyEvent*>(event);
     QWidget* window = widget->window();
-    if (!key->isAutoRepeat()) {
-        // The override comes before its press and says the same; a release leaves the entry, which
-        // the next press replaces.
-        if (type != QEvent::KeyRelease)
+    if (type == QEvent::KeyRelease) {
+        // The entry of where it went down stays for the repeats; the next real press replaces it.
+        if (key->timestamp() != 0)
+            m_upAt[key->key()] = key->timestamp();
+        if (!key->isAutoRepeat())
+            return false;
+    } else if (!key->isAutoRepeat()) {
+        const auto up = m_upAt.find(key->key());
+        const bool repeat = key->timestamp() != 0 && up != m_upAt.end() && up->second == key->timestamp();
+        if (!repeat) {
+            // The override comes before its press and says the same.
             m_downIn[key->key()] = window;
-        return false;
+            return false;
+        }
     }
     auto it = m_downIn.find(key->key());
     // A repeat with no press seen began before the program had the keyboard: it acts as before.

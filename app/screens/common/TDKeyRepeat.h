@@ -24,4 +24,8 @@ protected:
 private:
     // The window each key went down in, by key code.
     std::map<int, QPointer<QWidget>> m_downIn;
+    // When each key last came up, by key code. The window system's repeat is a release and a press
+    // at one time; when the focus moves between the two, the toolkit does not mark the press as a
+    // repeat, so the shared time tells it.
+    std::map<int, quint64> m_upAt;
 };

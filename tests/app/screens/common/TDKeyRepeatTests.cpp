@@ -2,6 +2,7 @@
 #include "app/TindrelApp.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QDialog>
 #include <QPlainTextEdit>
 #include <QTest>
@@ -52,6 +53,13 @@ TEST(TDKeyRepeat, RepeatsOfAKeyPressedInAnotherWindowAreDropped)
     keyDown(second.field, Qt::Key_Return, "\r", true);
     keyDown(second.field, Qt::Key_A, "a", true);
     EXPECT_EQ(second.field->toPlainText(), "aa") << "the held A went down here";
+    // A repeat the window system sent as a release and a press at one time, unmarked.
+    for (QEvent::Type type : { QEvent::KeyRelease, QEvent::KeyPress }) {
+        QKeyEvent key(type, Qt::Key_Return, Qt::NoModifier, "\r");
+        key.setTimestamp(5000);
+        QApplication::sendEvent(second.field, &key);
+    }
+    EXPECT_EQ(second.field->toPlainText(), "aa");
 
     first.widget.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&first.widget));
