@@ -96,15 +96,15 @@ inline void sendMouse(
     QApplication::sendEvent(widget, &event);
 }
 
-// A clock for `sendMouse`, past every earlier reading and a long pause after it.
+// A clock for `sendMouse`, a long pause past every earlier reading.
 inline ulong mouseClock()
 {
     static ulong clock = 1'000'000;
     return clock += 10'000;
 }
 
-// `count` left clicks at the middle of `widget` in quick succession, as the window system sends
-// them: the second press comes as a double click, the third as a plain press again.
+// `count` left clicks on `widget` in quick succession: the second press comes as a double click,
+// the third as a plain press again.
 inline void quickClicks(QWidget* widget, int count)
 {
     const ulong start = mouseClock();
@@ -113,6 +113,13 @@ inline void quickClicks(QWidget* widget, int count)
         sendMouse(widget, QEvent::MouseButtonRelease, start + 80 * i + 40);
     }
     QCoreApplication::processEvents();
+}
+
+// `key` pressed on `widget` and held for three repeats.
+inline void holdKey(QWidget* widget, Qt::Key key, const QString& text = {})
+{
+    for (int i = 0; i < 4; ++i)
+        QTest::simulateEvent(widget, true, key, Qt::NoModifier, text, i > 0);
 }
 
 // Installs a light or a dark application palette for the life of the object.

