@@ -5,6 +5,7 @@
 #include "app/notes/TDLinkCapture.h"
 #include "app/screens/browser/NavigationView.h"
 #include "app/screens/common/TDAlert.h"
+#include "app/screens/common/TDKeyRepeat.h"
 #include "app/screens/common/TDWindowPlacement.h"
 #include "app/screens/note/TDNoteWindow.h"
 #include "app/screens/settings/SettingsView.h"
@@ -165,6 +166,7 @@ TindrelApp::TindrelApp()
     m_stores.noteWindows = std::make_shared<TDNoteWindows>(
         TDNoteWindows { [this](const std::shared_ptr<TDNote>& note) { openNoteWindow(note); },
             [this](const std::shared_ptr<TDNote>& note) { dismissNoteWindow(note); } });
+    m_keyRepeat = std::make_unique<TDKeyRepeat>();
 }
 
 TindrelApp::~TindrelApp()

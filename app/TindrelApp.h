@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/TDStores.h"
+#include "app/screens/common/TDOpeningClick.h"
 #include "platform/foundation/Uuid.h"
 
 #include <QIcon>
@@ -12,6 +13,7 @@
 #include <memory>
 #include <vector>
 
+class TDKeyRepeat;
 class TDNote;
 class NavigationView;
 
@@ -70,6 +72,8 @@ public:
 
 private:
     TDStores m_stores;
+    std::unique_ptr<TDKeyRepeat> m_keyRepeat;
+    TDOpeningClick::Filter m_extraClicks;
     QPointer<QMainWindow> m_mainWindow;
     QPointer<QWidget> m_settingsWindow;
     std::map<platform::Uuid, QPointer<QMainWindow>> m_noteWindows;

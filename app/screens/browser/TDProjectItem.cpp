@@ -339,13 +339,23 @@ void TDProjectItem::setShowsFocusRing(bool shows)
     }
 }
 
+void TDProjectItem::mousePressEvent(QMouseEvent* event)
+{
+    m_click.press(event);
+    platform::ObservedWidget::mousePressEvent(event);
+}
+
 void TDProjectItem::mouseReleaseEvent(QMouseEvent* event)
 {
-    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) && m_onOpen) {
+    const bool inside = rect().contains(event->position().toPoint());
+    if (event->button() == Qt::LeftButton && inside && m_onOpen) {
         event->accept();
-        m_onOpen();
+        if (m_click.release(inside))
+            m_onOpen();
         return;
     }
+    if (event->button() == Qt::LeftButton)
+        m_click.release(false);
     platform::ObservedWidget::mouseReleaseEvent(event);
 }
 

@@ -2,6 +2,7 @@
 
 #include "Iris/declarative/IRImageView.h"
 #include "app/model/TDStatus.h"
+#include "app/screens/common/TDOpeningClick.h"
 #include "platform/foundation/Url.h"
 #include "platform/ui/ObservedWidget.h"
 
@@ -72,6 +73,7 @@ protected:
     void render() override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void changeEvent(QEvent* event) override;
 
@@ -92,6 +94,7 @@ private:
     double m_wholeWidth;
     std::optional<int> m_widthLimit;
     std::function<void()> m_onOpen;
+    TDOpeningClick m_click;
     QPointer<iris::IRImageView> m_coverView;
     QWidget* m_overlay;
     // Rendered from the project.

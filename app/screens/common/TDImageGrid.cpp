@@ -307,7 +307,9 @@ void TDImageGrid::keyPressEvent(QKeyEvent* event)
     case Qt::Key_Space:
         m_keyboardFocus = true;
         setCurrent(current);
-        tap(m_media[std::size_t(current)]);
+        // A held key opens the image once, not once per repeat.
+        if (!event->isAutoRepeat())
+            tap(m_media[std::size_t(current)]);
         event->accept();
         return;
     }
@@ -645,10 +647,20 @@ void TDImageGridCell::resizeEvent(QResizeEvent* event)
     placeImage();
 }
 
+void TDImageGridCell::mousePressEvent(QMouseEvent* event)
+{
+    m_click.press(event);
+    // The grid takes the press too, for the keyboard focus.
+    platform::ObservedWidget::mousePressEvent(event);
+}
+
 void TDImageGridCell::mouseReleaseEvent(QMouseEvent* event)
 {
-    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) && m_grid) {
+    const bool inside = rect().contains(event->position().toPoint());
+    if (event->button() == Qt::LeftButton && inside && m_grid) {
         event->accept();
+        if (!m_click.release(inside))
+            return;
         // The keyboard goes on from the image last tapped.
         const auto& media = m_grid->m_media;
         if (auto it = std::find(media.begin(), media.end(), m_media); it != media.end())
@@ -656,6 +668,8 @@ void TDImageGridCell::mouseReleaseEvent(QMouseEvent* event)
         m_grid->tap(m_media);
         return;
     }
+    if (event->button() == Qt::LeftButton)
+        m_click.release(false);
     platform::ObservedWidget::mouseReleaseEvent(event);
 }
 

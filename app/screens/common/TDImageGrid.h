@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Iris/declarative/IRImageView.h"
+#include "app/screens/common/TDOpeningClick.h"
 #include "app/screens/common/TDSpringAnimation.h"
 #include "platform/foundation/Url.h"
 #include "platform/foundation/Uuid.h"
@@ -157,6 +158,7 @@ protected:
     void render() override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void changeEvent(QEvent* event) override;
 
@@ -170,6 +172,7 @@ private:
 
     std::shared_ptr<TDMedia> m_media;
     QPointer<TDImageGrid> m_grid;
+    TDOpeningClick m_click;
     QPointer<iris::IRImageView> m_view;
     QWidget* m_overlay;
     std::optional<platform::Url> m_thumbnail;

@@ -13,6 +13,8 @@
 #include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QHash>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QTextLayout>
 
@@ -561,6 +563,23 @@ void TDLinkCard::keyPressEvent(QKeyEvent* event)
         return;
     }
     QAbstractButton::keyPressEvent(event);
+}
+
+void TDLinkCard::mousePressEvent(QMouseEvent* event)
+{
+    // The extra clicks of a double click would open the page again in another tab.
+    if (event->button() == Qt::LeftButton && !m_click.press(event)) {
+        event->accept();
+        return;
+    }
+    QAbstractButton::mousePressEvent(event);
+}
+
+void TDLinkCard::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton)
+        m_click.release(isDown() && hitButton(event->position().toPoint()));
+    QAbstractButton::mouseReleaseEvent(event);
 }
 
 void TDLinkCard::changeEvent(QEvent* event)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/model/TDLink.h"
+#include "app/screens/common/TDOpeningClick.h"
 
 #include <QAbstractButton>
 #include <QStringList>
@@ -96,6 +97,8 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
     void changeEvent(QEvent* event) override;
 
 private:
@@ -105,6 +108,7 @@ private:
     TDLink m_link;
     mutable TDLinkDescriptionWidth m_descriptionWidth;
     bool m_menuKeyAnswered = false;
+    TDOpeningClick m_click;
     mutable int m_linesWidth = -1;
     mutable QStringList m_lines;
 };

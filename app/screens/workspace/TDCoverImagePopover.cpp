@@ -10,10 +10,13 @@
 
 #include <QEvent>
 #include <QGraphicsOpacityEffect>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QStyleHints>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -103,6 +106,10 @@ TDCoverImagePopover::TDCoverImagePopover(std::shared_ptr<TDProject> project, std
     m_remove->setGeometry(m_tile->rect());
     m_remove->setIconSize(QSize(removeSymbolSize, removeSymbolSize));
     m_remove->hide();
+    // A double click on the remove button would land its second click on the add button that takes
+    // its place, and ask for a new cover.
+    m_remove->installEventFilter(this);
+    m_add->installEventFilter(this);
     connect(m_remove, &QToolButton::clicked, this, [this] {
         if (m_shown && m_onRemove)
             m_onRemove(*m_shown);
@@ -198,6 +205,17 @@ void TDCoverImagePopover::setShowCrossButton(bool show)
 
 bool TDCoverImagePopover::eventFilter(QObject* watched, QEvent* event)
 {
+    const auto type = event->type();
+    if ((watched == m_remove || watched == m_add)
+        && (type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick)) {
+        const quint64 at = static_cast<QMouseEvent*>(event)->timestamp();
+        if (watched == m_remove) {
+            m_removePressedAt = at;
+        } else if (m_removePressedAt && at >= *m_removePressedAt
+            && at - *m_removePressedAt < quint64(QGuiApplication::styleHints()->mouseDoubleClickInterval())) {
+            return true;
+        }
+    }
     if (watched == m_tile) {
         switch (event->type()) {
         case QEvent::Enter:
@@ -225,7 +243,9 @@ bool TDCoverImagePopover::eventFilter(QObject* watched, QEvent* event)
             case Qt::Key_Return:
             case Qt::Key_Enter:
             case Qt::Key_Space:
-                // The first key shows what the next one does.
+                // The first key shows what the next one does; a held key only the first.
+                if (static_cast<QKeyEvent*>(event)->isAutoRepeat())
+                    return true;
                 if (!m_showCrossButton) {
                     m_keyboardFocus = true;
                     setShowCrossButton(true);

@@ -63,5 +63,8 @@ private:
     QPointer<iris::IRImageView> m_coverView;
     QToolButton* m_add;
     QToolButton* m_remove;
+    // When the last press on the remove button came: the add button under it takes no press of the
+    // same double click.
+    std::optional<quint64> m_removePressedAt;
     TDSpringAnimation m_hoverSpring;
 };

@@ -151,13 +151,23 @@ void TDNoteItem::paintEvent(QPaintEvent*)
         tdappearance::isDark(this));
 }
 
+void TDNoteItem::mousePressEvent(QMouseEvent* event)
+{
+    m_click.press(event);
+    platform::ObservedWidget::mousePressEvent(event);
+}
+
 void TDNoteItem::mouseReleaseEvent(QMouseEvent* event)
 {
-    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
+    const bool inside = rect().contains(event->position().toPoint());
+    if (event->button() == Qt::LeftButton && inside) {
         event->accept();
-        openNote();
+        if (m_click.release(inside))
+            openNote();
         return;
     }
+    if (event->button() == Qt::LeftButton)
+        m_click.release(false);
     platform::ObservedWidget::mouseReleaseEvent(event);
 }
 

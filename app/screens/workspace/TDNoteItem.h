@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/TDStores.h"
+#include "app/screens/common/TDOpeningClick.h"
 #include "platform/ui/ObservedWidget.h"
 
 #include <memory>
@@ -37,6 +38,7 @@ public:
 protected:
     void render() override;
     void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
@@ -52,4 +54,5 @@ private:
     QLabel* m_month;
     QWidget* m_divider;
     TDElidedLabel* m_title;
+    TDOpeningClick m_click;
 };

@@ -285,6 +285,7 @@ void TDQuickAccessEntry::mousePressEvent(QMouseEvent* event)
         m_pressed = true;
         update();
     }
+    m_click.press(event);
     QWidget::mousePressEvent(event);
 }
 
@@ -295,17 +296,20 @@ void TDQuickAccessEntry::mouseReleaseEvent(QMouseEvent* event)
     update();
     if (event->button() == Qt::LeftButton && wasPressed && rect().contains(event->position().toPoint())) {
         event->accept();
-        if (m_onOpen)
+        if (m_click.release(true) && m_onOpen)
             m_onOpen();
         return;
     }
+    if (event->button() == Qt::LeftButton)
+        m_click.release(false);
     QWidget::mouseReleaseEvent(event);
 }
 
 void TDQuickAccessEntry::keyPressEvent(QKeyEvent* event)
 {
     if (event->key() == Qt::Key_Space || event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        if (m_onOpen)
+        // A held key opens the item once, not once per repeat.
+        if (m_onOpen && !event->isAutoRepeat())
             m_onOpen();
         return;
     }

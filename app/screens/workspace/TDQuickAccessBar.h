@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/screens/common/TDOpeningClick.h"
 #include "platform/foundation/Url.h"
 #include "platform/ui/ObservedWidget.h"
 #include "platform/ui/ObservedWidgetUpdates.h"
@@ -77,6 +78,7 @@ private:
     bool m_showsSeparator = false;
     bool m_hovered = false;
     bool m_pressed = false;
+    TDOpeningClick m_click;
     bool m_showsFocus = false;
     QAction* m_deleteAction;
     std::function<void()> m_onOpen;

@@ -15,9 +15,12 @@
 #include <QJsonDocument>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPalette>
 #include <QTest>
 #include <QWidget>
+
+#include <optional>
 
 namespace screentest {
 
@@ -79,6 +82,44 @@ inline void typeText(QWidget* widget, const QString& text)
     QCoreApplication::sendEvent(widget, &press);
     QKeyEvent release(QEvent::KeyRelease, 0, Qt::NoModifier, text);
     QCoreApplication::sendEvent(widget, &release);
+}
+
+// A left-button mouse event of `type` at the middle of `widget`, made at `timestamp`; `global`
+// places the pointer on the screen elsewhere, as when the widget moved under it.
+inline void sendMouse(
+    QWidget* widget, QEvent::Type type, ulong timestamp, std::optional<QPointF> global = std::nullopt)
+{
+    const QPointF at = QRectF(widget->rect()).center();
+    QMouseEvent event(type, at, global.value_or(widget->mapToGlobal(at)), Qt::LeftButton,
+        type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+    event.setTimestamp(timestamp);
+    QApplication::sendEvent(widget, &event);
+}
+
+// A clock for `sendMouse`, a long pause past every earlier reading.
+inline ulong mouseClock()
+{
+    static ulong clock = 1'000'000;
+    return clock += 10'000;
+}
+
+// `count` left clicks on `widget` in quick succession: the second press comes as a double click,
+// the third as a plain press again.
+inline void quickClicks(QWidget* widget, int count)
+{
+    const ulong start = mouseClock();
+    for (int i = 0; i < count; ++i) {
+        sendMouse(widget, i == 1 ? QEvent::MouseButtonDblClick : QEvent::MouseButtonPress, start + 80 * i);
+        sendMouse(widget, QEvent::MouseButtonRelease, start + 80 * i + 40);
+    }
+    QCoreApplication::processEvents();
+}
+
+// `key` pressed on `widget` and held for three repeats.
+inline void holdKey(QWidget* widget, Qt::Key key, const QString& text = {})
+{
+    for (int i = 0; i < 4; ++i)
+        QTest::simulateEvent(widget, true, key, Qt::NoModifier, text, i > 0);
 }
 
 // Installs a light or a dark application palette for the life of the object.

@@ -2,8 +2,10 @@
 #include "Iris/declarative/ScriptedRetrieving.h"
 #include "app/screens/browser/TDProjectItem.h"
 #include "app/screens/browser/TDProjectMasterView.h"
+#include "app/screens/common/TDOpeningClick.h"
 #include "app/screens/common/TDSpringAnimation.h"
 #include "app/screens/common/TDToolbar.h"
+#include "app/screens/workspace/TDNoteItem.h"
 #include "app/screens/workspace/TDProjectDetailView.h"
 #include "app/screens/workspace/TDStatusPicker.h"
 
@@ -329,6 +331,46 @@ TEST(TDProjectMasterView, CardsAreAQuarterOfTheWholeAreaAndOnlyVisibleOnesAreBui
     QCoreApplication::processEvents();
     EXPECT_EQ(view.cards().front()->nameText(), "P200");
     EXPECT_LE(view.cards().size(), 24);
+}
+
+// A double or triple click on a card opens its page once; the rest of the clicks land on what
+// the page puts under the pointer, a note's row here, and open nothing. A click of its own does.
+TEST(TDProjectMasterView, AnImpatientClickOnACardOpensOnlyItsPage)
+{
+    LibraryRoot root;
+    TDStores stores = screentest::makeStores();
+    auto project = screentest::project("Alpha", stores.categoryStore->tdCategories().front());
+    project->setTdNote({ TDNote::make(
+        platform::Uuid::random(), project->id(), "one", apptest::fileUrl("/n.txt"), platform::Date(8e8)) });
+    stores.projectStore->setTdProjects({ project });
+    int opened = 0;
+    stores.noteWindows
+        = std::make_shared<TDNoteWindows>(TDNoteWindows { [&](const auto&) { ++opened; }, {} });
+    TDOpeningClick::Filter extraClicks;
+    TDProjectMasterView view(stores, NavigationType::projects, nullptr);
+    view.resize(1000, 600);
+    view.show();
+    QCoreApplication::processEvents();
+    TDProjectItem* card = view.cards().front();
+    const QPointF pointer = card->mapToGlobal(QRectF(card->rect()).center());
+    const ulong start = screentest::mouseClock();
+    screentest::sendMouse(card, QEvent::MouseButtonPress, start);
+    screentest::sendMouse(card, QEvent::MouseButtonRelease, start + 40);
+    ASSERT_EQ(view.stackDepth(), 1);
+    std::vector<TDNoteItem*> rows;
+    for (auto* widget : view.topPage()->findChildren<QWidget*>()) {
+        if (auto* row = dynamic_cast<TDNoteItem*>(widget))
+            rows.push_back(row);
+    }
+    ASSERT_EQ(rows.size(), 1u);
+    screentest::sendMouse(rows[0], QEvent::MouseButtonDblClick, start + 80, pointer);
+    screentest::sendMouse(rows[0], QEvent::MouseButtonRelease, start + 120, pointer);
+    screentest::sendMouse(rows[0], QEvent::MouseButtonPress, start + 160, pointer);
+    screentest::sendMouse(rows[0], QEvent::MouseButtonRelease, start + 200, pointer);
+    EXPECT_EQ(opened, 0);
+    EXPECT_EQ(view.stackDepth(), 1);
+    screentest::quickClicks(rows[0], 1);
+    EXPECT_EQ(opened, 1);
 }
 
 TEST(TDProjectMasterView, ACardPushesTheProjectPageAndBackReturnsToTheSameGrid)

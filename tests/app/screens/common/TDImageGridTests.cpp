@@ -340,3 +340,19 @@ TEST(TDImageGrid, FillCoversTheCellAndFitShowsTheWholeThumbnail)
         << "above the thumbnail is the ground";
     EXPECT_TRUE(isThumbnail(cell->grab().toImage().pixelColor(36, 40)));
 }
+
+// Return held down, or a triple click, opens the image once and leaves it selected.
+TEST(TDImageGrid, AnImpatientClickOrAHeldKeyOpensTheImageOnce)
+{
+    Grid f;
+    auto records = f.records(2);
+    f.grid->setMedia(records);
+    screentest::holdKey(f.grid, Qt::Key_Return, "\r");
+    EXPECT_EQ(f.opened.size(), 1u);
+    EXPECT_EQ(f.grid->selectedTDMedia(), records[0]);
+
+    f.opened.clear();
+    screentest::quickClicks(f.grid->cellFor(records[1]->id()), 3);
+    EXPECT_EQ(f.opened.size(), 1u);
+    EXPECT_EQ(f.grid->selectedTDMedia(), records[1]);
+}

@@ -151,3 +151,19 @@ TEST(TDLinkCard, ATitleOfWhiteSpaceOnlyShowsThePlaceholder)
         TDLink { " Menu ", "Bread", "https://example.com/", platform::Uuid::random(), {} });
     EXPECT_EQ(spaced.titleText(), " Menu ");
 }
+
+// A double or triple click opens the page once, not in a tab per click.
+TEST(TDLinkCard, ADoubleOrTripleClickOpensThePageOnce)
+{
+    TDLink link { "Title", "Description", "https://example.com/a", platform::Uuid::random(),
+        platform::Uuid::random() };
+    TDLinkCard card(link);
+    card.resize(300, TDLinkCard::heightFor(1));
+    card.show();
+    int opened = 0;
+    QObject::connect(&card, &QAbstractButton::clicked, [&] { ++opened; });
+    screentest::quickClicks(&card, 2);
+    EXPECT_EQ(opened, 1);
+    screentest::quickClicks(&card, 3);
+    EXPECT_EQ(opened, 2);
+}

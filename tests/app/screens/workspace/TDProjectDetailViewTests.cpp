@@ -249,7 +249,8 @@ TEST(TDProjectDetailView, NotesAreListedByDateAndNotesOfOneDateKeepTheirStoredOr
 TEST(TDProjectDetailView, EveryNoteTitleStartsAtTheSamePlace)
 {
     auto secondsOn = [](int month, int day) {
-        return QDateTime(QDate(2025, month, day), QTime(12, 0), Qt::LocalTime).toSecsSinceEpoch() - 978307200.0;
+        return QDateTime(QDate(2025, month, day), QTime(12, 0), Qt::LocalTime).toSecsSinceEpoch()
+            - 978307200.0;
     };
     Workspace f([&](Workspace& f) {
         f.addNote("Eleventh", secondsOn(1, 11));
@@ -651,6 +652,38 @@ TEST(TDProjectDetailView, TheCoverIsRemovedFromTheKeyboard)
     EXPECT_FALSE(f.project->coverImageURL());
     EXPECT_TRUE(coverFiles(f.root).isEmpty());
     EXPECT_EQ(content->window()->focusWidget(), content->addButton());
+}
+
+// A double or triple click on the remove button, or Delete held on the tile, removes the cover
+// and no more: the add button that takes the remove button's place asks for no new cover, and a
+// held key only shows the button, as its first press does.
+TEST(TDProjectDetailView, AnImpatientRemovalOfTheCoverAsksForNoOther)
+{
+    Workspace f;
+    int asked = 0;
+    f.view->setCoverImagePicker([&](QWidget*, std::function<void(std::optional<QString>)>) { ++asked; });
+    TDCoverImagePopover* content = openCoverPopover(f);
+    content->tile()->setFocus(Qt::PopupFocusReason);
+    QFocusEvent focusIn(QEvent::FocusIn, Qt::PopupFocusReason);
+    QCoreApplication::sendEvent(content->tile(), &focusIn);
+    screentest::holdKey(content->tile(), Qt::Key_Delete);
+    f.settle();
+    EXPECT_TRUE(content->showsCover());
+    EXPECT_TRUE(content->removeButton()->isVisible());
+
+    const ulong start = screentest::mouseClock();
+    screentest::sendMouse(content->removeButton(), QEvent::MouseButtonPress, start);
+    screentest::sendMouse(content->removeButton(), QEvent::MouseButtonRelease, start + 40);
+    f.settle();
+    ASSERT_FALSE(content->showsCover());
+    ASSERT_TRUE(content->addButton()->isVisible());
+    screentest::sendMouse(content->addButton(), QEvent::MouseButtonDblClick, start + 80);
+    screentest::sendMouse(content->addButton(), QEvent::MouseButtonRelease, start + 120);
+    screentest::sendMouse(content->addButton(), QEvent::MouseButtonPress, start + 160);
+    screentest::sendMouse(content->addButton(), QEvent::MouseButtonRelease, start + 200);
+    EXPECT_EQ(asked, 0);
+    screentest::quickClicks(content->addButton(), 1);
+    EXPECT_EQ(asked, 1) << "a click of its own asks";
 }
 
 // A deleted note's row leaves on a spring: a picture of it stays at its place between its

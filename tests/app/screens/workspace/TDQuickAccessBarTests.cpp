@@ -264,3 +264,18 @@ TEST(TDQuickAccessBar, TheFileDialogChoosesAFolderOrAFile)
         QCoreApplication::processEvents();
     }
 }
+
+// A double or triple click, or Return held down, opens the item once: one window of its
+// application, not one per click or per repeat.
+TEST(TDQuickAccessBar, AnImpatientClickOrAHeldKeyOpensTheItemOnce)
+{
+    screentest::UrlRecorder desktop({ "file" });
+    Bar f;
+    f.project->setQuickAccessURL({ f.file() });
+    QCoreApplication::processEvents();
+    auto* entry = f.bar->entries().at(0);
+    screentest::quickClicks(entry, 2);
+    screentest::quickClicks(entry, 3);
+    screentest::holdKey(entry, Qt::Key_Return, "\r");
+    EXPECT_EQ(desktop.opened.size(), 3);
+}
