@@ -664,6 +664,8 @@ private:
     QPointF autoscrollStep(QPointF point, QRect area) const;
     QRect dropAutoscrollArea() const;
     void autoscrollDrop(QPointF viewportPoint);
+    // Starts `timer` (made on first use) calling `tick` at the autoscroll pace, unless it runs.
+    void keepAutoscrolling(QTimer*& timer, void (EDTextView::*tick)());
     void stopDropAutoscroll();
     void dropAutoscrollTick();
 

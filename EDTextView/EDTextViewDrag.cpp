@@ -33,8 +33,6 @@ using platform::TextRange;
 
 namespace {
 
-constexpr int dropAutoscrollIntervalMilliseconds = 50;
-
 // The view a drag of this program started from, while it runs, and whether a view of this
 // program took its text as a move. Drops know their source by it on every platform, whether or
 // not the platform reports one.
@@ -227,13 +225,7 @@ void EDTextView::autoscrollDrop(QPointF viewportPoint)
         return;
     }
     m_dropAutoscrollPoint = viewportPoint;
-    if (!m_dropAutoscrollTimer) {
-        m_dropAutoscrollTimer = new QTimer(this);
-        m_dropAutoscrollTimer->setInterval(dropAutoscrollIntervalMilliseconds);
-        connect(m_dropAutoscrollTimer, &QTimer::timeout, this, &EDTextView::dropAutoscrollTick);
-    }
-    if (!m_dropAutoscrollTimer->isActive())
-        m_dropAutoscrollTimer->start();
+    keepAutoscrolling(m_dropAutoscrollTimer, &EDTextView::dropAutoscrollTick);
 }
 
 void EDTextView::stopDropAutoscroll()

@@ -299,14 +299,19 @@ void EDTextView::autoscroll(QPointF viewportPoint)
         return;
     }
     m_autoscrollPoint = viewportPoint;
-    if (!m_autoscrollTimer) {
-        m_autoscrollTimer = new QTimer(this);
-        m_autoscrollTimer->setInterval(autoscrollIntervalMilliseconds);
-        connect(m_autoscrollTimer, &QTimer::timeout, this, &EDTextView::autoscrollTick);
-    }
     scrollTowardsAutoscrollPoint();
-    if (!m_autoscrollTimer->isActive())
-        m_autoscrollTimer->start();
+    keepAutoscrolling(m_autoscrollTimer, &EDTextView::autoscrollTick);
+}
+
+void EDTextView::keepAutoscrolling(QTimer*& timer, void (EDTextView::*tick)())
+{
+    if (!timer) {
+        timer = new QTimer(this);
+        timer->setInterval(autoscrollIntervalMilliseconds);
+        connect(timer, &QTimer::timeout, this, tick);
+    }
+    if (!timer->isActive())
+        timer->start();
 }
 
 QPointF EDTextView::autoscrollStep(QPointF point, QRect area) const

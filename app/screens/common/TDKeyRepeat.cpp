@@ -1,20 +1,7 @@
 #include "app/screens/common/TDKeyRepeat.h"
 
-#include <QApplication>
 #include <QKeyEvent>
 #include <QWidget>
-
-TDKeyRepeat::TDKeyRepeat(QObject* parent)
-    : QObject(parent)
-{
-    qApp->installEventFilter(this);
-}
-
-TDKeyRepeat::~TDKeyRepeat()
-{
-    if (qApp)
-        qApp->removeEventFilter(this);
-}
 
 bool TDKeyRepeat::eventFilter(QObject* watched, QEvent* event)
 {

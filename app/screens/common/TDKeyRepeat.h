@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QObject>
+#include "app/screens/common/TDApplicationFilter.h"
+
 #include <QPointer>
 
 #include <map>
@@ -11,12 +12,10 @@ class QWidget;
 // opens the note, and the repeats would then type blank lines into it; Escape held on a sheet
 // closes it, and the repeats would then close the window under it. A repeat that reaches another
 // window is dropped, shortcuts included; the next real press there acts as usual.
-class TDKeyRepeat : public QObject {
+class TDKeyRepeat : public TDApplicationFilter {
     Q_OBJECT
 public:
-    // Installed on the application for the life of the object.
-    explicit TDKeyRepeat(QObject* parent = nullptr);
-    ~TDKeyRepeat() override;
+    using TDApplicationFilter::TDApplicationFilter;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -44,18 +44,6 @@ bool TDOpeningClick::isExtraClick(const QMouseEvent* event)
         <= QApplication::startDragDistance();
 }
 
-TDOpeningClick::Filter::Filter(QObject* parent)
-    : QObject(parent)
-{
-    qApp->installEventFilter(this);
-}
-
-TDOpeningClick::Filter::~Filter()
-{
-    if (qApp)
-        qApp->removeEventFilter(this);
-}
-
 bool TDOpeningClick::Filter::eventFilter(QObject* watched, QEvent* event)
 {
     const auto type = event->type();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/screens/common/TDApplicationFilter.h"
+
 #include <QObject>
 #include <QPoint>
 
@@ -24,11 +26,9 @@ public:
 
     // Keeps those extra clicks from whatever took the opening control's place under the pointer:
     // a double click on a project card would otherwise open the note whose row comes under it.
-    class Filter : public QObject {
+    class Filter : public TDApplicationFilter {
     public:
-        // Installed on the application for the life of the object.
-        explicit Filter(QObject* parent = nullptr);
-        ~Filter() override;
+        using TDApplicationFilter::TDApplicationFilter;
 
     protected:
         bool eventFilter(QObject* watched, QEvent* event) override;
