@@ -3,7 +3,7 @@
 #include <QKeyEvent>
 #include <QWidget>
 
-bool TDKeyRepeat::eventFilter(QObject* watched, QEvent* event)
+bool TDKeyRepeat::filterEvent(QObject* watched, QEvent* event)
 {
     const auto type = event->type();
     if (type != QEvent::KeyPress && type != QEvent::KeyRelease && type != QEvent::ShortcutOverride)

@@ -18,7 +18,7 @@ public:
     using TDApplicationFilter::TDApplicationFilter;
 
 protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
+    bool filterEvent(QObject* watched, QEvent* event) override;
 
 private:
     // The window each key went down in, by key code.

@@ -44,7 +44,7 @@ bool TDOpeningClick::isExtraClick(const QMouseEvent* event)
         <= QApplication::startDragDistance();
 }
 
-bool TDOpeningClick::Filter::eventFilter(QObject* watched, QEvent* event)
+bool TDOpeningClick::Filter::filterEvent(QObject* watched, QEvent* event)
 {
     const auto type = event->type();
     if ((type != QEvent::MouseButtonPress && type != QEvent::MouseButtonDblClick

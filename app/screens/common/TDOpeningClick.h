@@ -31,7 +31,7 @@ public:
         using TDApplicationFilter::TDApplicationFilter;
 
     protected:
-        bool eventFilter(QObject* watched, QEvent* event) override;
+        bool filterEvent(QObject* watched, QEvent* event) override;
 
     private:
         // The button of a press taken away, whose release goes too.
