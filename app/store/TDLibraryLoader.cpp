@@ -85,6 +85,17 @@ void relocateIntoLibrary(const tdlibrary::ProjectList& projects, const platform:
             if (auto moved = TDDirectoryPath::relocatedInto(*cover, library))
                 project->setCoverImageURL(*moved);
         }
+        // Entries the user chose inside the library follow it; those elsewhere stay as chosen.
+        auto entries = project->quickAccessURL();
+        bool entriesMoved = false;
+        for (auto& entry : entries) {
+            if (auto moved = TDDirectoryPath::relocatedInto(entry, library)) {
+                entry = *moved;
+                entriesMoved = true;
+            }
+        }
+        if (entriesMoved)
+            project->setQuickAccessURL(std::move(entries));
     }
 }
 

@@ -360,6 +360,8 @@ TEST(TDLibraryLoad, ALibraryCopiedFromElsewhereFindsItsFilesWhereItNowIs)
     const QString old = "/home/alice/Documents/Tindrel.folder", image = "/Alpha/images/1/pic é.png";
     auto project = makeProject("Alpha", 1, true);
     project->tdNote()[0]->setContentURL(apptest::fileUrl(old + "/Alpha/notes/N/N.txt"));
+    project->setQuickAccessURL(
+        { apptest::fileUrl(old + "/Alpha/notes"), apptest::fileUrl("/home/alice/Sketches") });
     auto outside = makeProject("Beta");
     outside->setCoverImageURL(apptest::fileUrl("/home/alice/Pictures/c.jpeg"));
     root.write("projects.library", tdlibrary::encodeProjects({ project, outside }).value());
@@ -373,6 +375,9 @@ TEST(TDLibraryLoad, ALibraryCopiedFromElsewhereFindsItsFilesWhereItNowIs)
     const auto loaded = stores.projects->tdProjects()[0];
     EXPECT_EQ(loaded->tdNote()[0]->contentURL().path(), root.library() + "/Alpha/notes/N/N.txt");
     EXPECT_EQ(loaded->coverImageURL()->path(), root.library() + "/Alpha/c-cover-image.jpeg");
+    ASSERT_EQ(loaded->quickAccessURL().size(), 2u);
+    EXPECT_EQ(loaded->quickAccessURL()[0].path(), root.library() + "/Alpha/notes");
+    EXPECT_EQ(loaded->quickAccessURL()[1].path(), "/home/alice/Sketches") << "chosen elsewhere";
     EXPECT_EQ(stores.projects->tdProjects()[1]->coverImageURL()->path(), "/home/alice/Pictures/c.jpeg")
         << "a file that was never in a library stays where it is";
     ASSERT_EQ(stores.media->tdMedia().size(), 1u);
