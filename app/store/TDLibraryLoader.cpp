@@ -200,24 +200,25 @@ void loadLibraryFiles(std::shared_ptr<TDProjectStore> projectStore, std::shared_
                 *load.list, context->projectStore->libraryFile()->location().deletingLastPathComponent());
         DispatchQueue::main()->async([context, load = std::move(load)]() mutable {
             context->projectStore->libraryFile()->finishLoad(load.outcome);
-            context->note(*context->projectStore->libraryFile(), load);
+            std::vector<const TDLibraryFile*> skipped;
             if (!load.list) {
-                // The media and links are not read this time; whatever their files hold is kept.
-                context->mediaStore->libraryFile()->finishLoad(TDLibraryFile::LoadOutcome::notLoaded);
-                context->linkStore->libraryFile()->finishLoad(TDLibraryFile::LoadOutcome::notLoaded);
-                std::vector<const TDLibraryFile*> skipped;
                 for (const auto* store :
                     { context->mediaStore->libraryFile().get(), context->linkStore->libraryFile().get() }) {
                     if (platform::FileManager::fileExists(store->location()))
                         skipped.push_back(store);
                 }
                 // Without its projects file, a library copied or restored in part looks like a new,
-                // empty one, while its images and links wait unread beside it.
+                // empty one, while its images and links wait unread beside it: that is reported.
                 if (load.outcome == TDLibraryFile::LoadOutcome::missing && !skipped.empty()) {
                     load.outcome = TDLibraryFile::LoadOutcome::notLoaded;
                     load.reason = QStringLiteral("it is not in the library folder");
-                    context->note(*context->projectStore->libraryFile(), load);
                 }
+            }
+            context->note(*context->projectStore->libraryFile(), load);
+            if (!load.list) {
+                // The media and links are not read this time; whatever their files hold is kept.
+                context->mediaStore->libraryFile()->finishLoad(TDLibraryFile::LoadOutcome::notLoaded);
+                context->linkStore->libraryFile()->finishLoad(TDLibraryFile::LoadOutcome::notLoaded);
                 if (load.outcome == TDLibraryFile::LoadOutcome::notLoaded) {
                     for (const auto* store : skipped)
                         context->noteSkipped(*store);
