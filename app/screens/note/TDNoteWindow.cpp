@@ -92,6 +92,8 @@ TDNoteWindow::TDNoteWindow(std::shared_ptr<TDNote> note, TDStores stores, QWidge
     m_save = new QAction(tdLocalized("Save"), this);
     m_save->setShortcut(QKeySequence::Save);
     m_save->setShortcutContext(Qt::WindowShortcut);
+    // A held Ctrl+S saves once, not once per repeat.
+    m_save->setAutoRepeat(false);
     connect(m_save, &QAction::triggered, this, [this] { saveText(); });
     addAction(m_save);
 

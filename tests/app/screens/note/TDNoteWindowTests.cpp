@@ -330,6 +330,22 @@ TEST_F(TDNoteWindowTest, RenameFromTheSheetMovesTheFilesAndRetitlesTheWindow)
 
 // The date field shows the year whole, whatever the desktop's short format says: typed into "yy",
 // "99" would be 2099.
+TEST_F(TDNoteWindowTest, AHeldCtrlSSavesOnce)
+{
+    auto note = addNote("Plan", "text");
+    TDNoteWindow* content = openWindow(note);
+    QTest::simulateEvent(textOf(content), true, Qt::Key_S, Qt::ControlModifier, {}, false);
+    QCoreApplication::processEvents();
+    ASSERT_EQ(marker(content), "Saved green");
+    // What the repeats would write over shows whether they saved again.
+    writeFile(note->contentURL().path(), "changed outside");
+    for (int i = 0; i < 3; ++i)
+        QTest::simulateEvent(textOf(content), true, Qt::Key_S, Qt::ControlModifier, {}, true);
+    QTest::simulateEvent(textOf(content), false, Qt::Key_S, Qt::ControlModifier, {}, false);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(fileOf(note), "changed outside");
+}
+
 TEST(TDNoteEditSheet, TheDateFieldShowsFourDigitYears)
 {
     EXPECT_EQ(TDNoteEditSheet::dateFormat(QLocale(QLocale::English, QLocale::UnitedStates)), "M/d/yyyy");
