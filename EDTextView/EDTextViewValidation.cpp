@@ -96,7 +96,8 @@ bool EDTextView::validateUserInterfaceItem(QAction& item)
         const bool undo = *row == Row::undo;
         // The title follows the manager even when there is nothing to undo.
         item.setText(undo ? manager->undoMenuItemTitle() : manager->redoMenuItemTitle());
-        return m_allowsUndo && (undo ? manager->canUndo() : manager->canRedo());
+        // A read-only view refuses both, whatever its manager holds.
+        return m_allowsUndo && m_isEditable && (undo ? manager->canUndo() : manager->canRedo());
     }
     case Row::findAction: {
         const auto tag = EDTextFinder::actionTag(&item);

@@ -108,6 +108,17 @@ TEST(EDTextViewValidation, UndoAndRedoKeepTheirTitlesCurrent)
     EXPECT_TRUE(redo.enabled);
     EXPECT_EQ(redo.title, view->undoManager()->redoMenuItemTitle());
 
+    // Read-only, neither would act.
+    view->setIsEditable(false);
+    EXPECT_FALSE(validate(*view, "redo:").enabled);
+    view->redo();
+    EXPECT_EQ(view->string(), "text");
+    view->setIsEditable(true);
+    view->redo();
+    view->setIsEditable(false);
+    EXPECT_FALSE(validate(*view, "undo:").enabled);
+    view->setIsEditable(true);
+
     // Without undo there is no undo manager: both are disabled and keep their titles.
     view->setAllowsUndo(false);
     EXPECT_EQ(validate(*view, "undo:", "Old title").title, "Old title");
