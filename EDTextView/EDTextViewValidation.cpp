@@ -15,7 +15,8 @@ namespace {
 
 // The rows of the validation table, matched by the command's name.
 enum class Row {
-    copyCutDelete,
+    copy,
+    cutDelete,
     selectAll,
     paste,
     undo,
@@ -28,14 +29,15 @@ enum class Row {
     toggleGrammarChecking,
     toggleAutomaticTextCompletion,
     toggleAutomaticSpellingCorrection,
+    toggleAutomaticQuoteSubstitution,
 };
 
 const QHash<QString, Row>& rows()
 {
     static const QHash<QString, Row> table {
-        { QStringLiteral("copy:"), Row::copyCutDelete },
-        { QStringLiteral("cut:"), Row::copyCutDelete },
-        { QStringLiteral("delete:"), Row::copyCutDelete },
+        { QStringLiteral("copy:"), Row::copy },
+        { QStringLiteral("cut:"), Row::cutDelete },
+        { QStringLiteral("delete:"), Row::cutDelete },
         { QStringLiteral("selectAll:"), Row::selectAll },
         { QStringLiteral("paste:"), Row::paste },
         { QStringLiteral("pasteAsPlainText:"), Row::paste },
@@ -51,6 +53,7 @@ const QHash<QString, Row>& rows()
         { QStringLiteral("toggleGrammarChecking:"), Row::toggleGrammarChecking },
         { QStringLiteral("toggleAutomaticTextCompletion:"), Row::toggleAutomaticTextCompletion },
         { QStringLiteral("toggleAutomaticSpellingCorrection:"), Row::toggleAutomaticSpellingCorrection },
+        { QStringLiteral("toggleAutomaticQuoteSubstitution:"), Row::toggleAutomaticQuoteSubstitution },
     };
     return table;
 }
@@ -72,9 +75,13 @@ bool EDTextView::validateUserInterfaceItem(QAction& item)
         return true;
     const bool documentIsEmpty = m_textContentStorage->length() == 0;
     switch (*row) {
-    case Row::copyCutDelete: {
+    case Row::copy:
+    case Row::cutDelete: {
         const platform::CharacterRange selected = selectedRange();
-        return !documentIsEmpty && !selected.isNotFound() && selected.length != 0;
+        // Cut and Delete remove nothing from a read-only view (cut copies nothing either), so
+        // they are offered only where they act.
+        return !documentIsEmpty && !selected.isNotFound() && selected.length != 0
+            && (*row == Row::copy || m_isEditable);
     }
     case Row::selectAll:
         return !documentIsEmpty;
@@ -89,7 +96,8 @@ bool EDTextView::validateUserInterfaceItem(QAction& item)
         const bool undo = *row == Row::undo;
         // The title follows the manager even when there is nothing to undo.
         item.setText(undo ? manager->undoMenuItemTitle() : manager->redoMenuItemTitle());
-        return m_allowsUndo && (undo ? manager->canUndo() : manager->canRedo());
+        // A read-only view refuses both, whatever its manager holds.
+        return m_allowsUndo && m_isEditable && (undo ? manager->canUndo() : manager->canRedo());
     }
     case Row::findAction: {
         const auto tag = EDTextFinder::actionTag(&item);
@@ -114,6 +122,11 @@ bool EDTextView::validateUserInterfaceItem(QAction& item)
         return m_isEditable;
     case Row::toggleAutomaticSpellingCorrection:
         showState(item, autocorrectionType());
+        return m_isEditable;
+    case Row::toggleAutomaticQuoteSubstitution:
+        // The menu item is checkable: without its state it would read "off" while quotes are
+        // being replaced. Read-only, as the substitutions panel has it.
+        showState(item, smartQuotesType());
         return m_isEditable;
     }
     return true;

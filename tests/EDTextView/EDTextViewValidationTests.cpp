@@ -56,23 +56,27 @@ TEST(EDTextViewValidation, ClipboardAndSelectionRows)
         TextRange selection;
         bool editable;
         bool clipboardText;
-        // copy:/cut:/delete:, selectAll:, startSpeaking:, paste and its kinds
-        bool copy, selectAll, speak, paste;
+        // copy:, cut:/delete:, selectAll:, startSpeaking:, paste and its kinds
+        bool copy, cut, selectAll, speak, paste;
     };
     const Case cases[] = {
-        { "empty document", "", TextRange(0), true, true, false, false, false, true },
-        { "a caret", "some text", TextRange(4), true, true, false, true, true, true },
-        { "a selection", "some text", TextRange(0, 4), true, true, true, true, true, true },
-        { "read-only with a selection", "some text", TextRange(0, 4), false, true, true, true, true, false },
-        { "an image on the clipboard", "some text", TextRange(4), true, false, false, true, true, false },
+        { "empty document", "", TextRange(0), true, true, false, false, false, false, true },
+        { "a caret", "some text", TextRange(4), true, true, false, false, true, true, true },
+        { "a selection", "some text", TextRange(0, 4), true, true, true, true, true, true, true },
+        // Cut would neither remove nor copy anything there.
+        { "read-only with a selection", "some text", TextRange(0, 4), false, true, true, false, true, true,
+            false },
+        { "an image on the clipboard", "some text", TextRange(4), true, false, false, false, true, true,
+            false },
     };
     for (const Case& each : cases) {
         ShownView view(each.text);
         view->setSelectedTextRange(each.selection);
         view->setIsEditable(each.editable);
         each.clipboardText ? clipboardHoldsText() : clipboardHoldsAnImageOnly();
-        for (const char* command : { "copy:", "cut:", "delete:" })
-            EXPECT_EQ(validate(*view, command).enabled, each.copy) << each.state << " " << command;
+        EXPECT_EQ(validate(*view, "copy:").enabled, each.copy) << each.state;
+        for (const char* command : { "cut:", "delete:" })
+            EXPECT_EQ(validate(*view, command).enabled, each.cut) << each.state << " " << command;
         EXPECT_EQ(validate(*view, "selectAll:").enabled, each.selectAll) << each.state;
         EXPECT_EQ(validate(*view, "startSpeaking:").enabled, each.speak) << each.state;
         for (const char* command : { "paste:", "pasteAsPlainText:", "pasteAsRichText:" })
@@ -104,6 +108,17 @@ TEST(EDTextViewValidation, UndoAndRedoKeepTheirTitlesCurrent)
     EXPECT_TRUE(redo.enabled);
     EXPECT_EQ(redo.title, view->undoManager()->redoMenuItemTitle());
 
+    // Read-only, neither would act.
+    view->setIsEditable(false);
+    EXPECT_FALSE(validate(*view, "redo:").enabled);
+    view->redo();
+    EXPECT_EQ(view->string(), "text");
+    view->setIsEditable(true);
+    view->redo();
+    view->setIsEditable(false);
+    EXPECT_FALSE(validate(*view, "undo:").enabled);
+    view->setIsEditable(true);
+
     // Without undo there is no undo manager: both are disabled and keep their titles.
     view->setAllowsUndo(false);
     EXPECT_EQ(validate(*view, "undo:", "Old title").title, "Old title");
@@ -123,6 +138,8 @@ TEST(EDTextViewValidation, TogglesShowTheirStateAndNeedAnEditableView)
         { "toggleAutomaticTextCompletion:", [&](bool on) { view->setIsAutomaticTextCompletionEnabled(on); } },
         { "toggleAutomaticSpellingCorrection:",
             [&](bool on) { view->setIsAutomaticSpellingCorrectionEnabled(on); } },
+        { "toggleAutomaticQuoteSubstitution:",
+            [&](bool on) { view->setIsAutomaticQuoteSubstitutionEnabled(on); } },
     };
     for (const auto& toggle : toggles) {
         toggle.set(false);
@@ -136,11 +153,47 @@ TEST(EDTextViewValidation, TogglesShowTheirStateAndNeedAnEditableView)
         view->setIsEditable(true);
         toggle.set(false);
     }
-    // Quote substitution is not in the table: always enabled, no check mark from validation.
-    view->setIsAutomaticQuoteSubstitutionEnabled(true);
-    const Validated quotes = validate(*view, "toggleAutomaticQuoteSubstitution:");
-    EXPECT_TRUE(quotes.enabled);
-    EXPECT_FALSE(quotes.checkable);
+}
+
+// Smart Quotes chosen from the context menu shows its check mark the next time the menu opens, and
+// a second choice turns it off again.
+TEST(EDTextViewValidation, SmartQuotesFromTheMenuShowsItsCheckMark)
+{
+    ShownView view("some text");
+    const auto delegate = std::make_shared<EDTextViewDelegate>();
+    view->setDelegate(delegate);
+    view->setIsAutomaticQuoteSubstitutionEnabled(false);
+    const auto smartQuotes = [&] {
+        const QPoint point = view.pointOf(1);
+        QContextMenuEvent event(QContextMenuEvent::Mouse, point, view->viewport()->mapToGlobal(point));
+        QMenu* menu = view->menuForEvent(&event);
+        if (!menu)
+            return static_cast<QAction*>(nullptr);
+        emit menu->aboutToShow();
+        for (QAction* item : menu->actions()) {
+            if (!item->menu())
+                continue;
+            emit item->menu()->aboutToShow();
+            for (QAction* each : item->menu()->actions()) {
+                if (each->data() == "toggleAutomaticQuoteSubstitution:")
+                    return each;
+            }
+        }
+        return static_cast<QAction*>(nullptr);
+    };
+    QAction* item = smartQuotes();
+    ASSERT_TRUE(item);
+    EXPECT_TRUE(item->isCheckable() && !item->isChecked());
+    item->trigger();
+    ASSERT_TRUE(view->isAutomaticQuoteSubstitutionEnabled());
+    item = smartQuotes();
+    ASSERT_TRUE(item);
+    EXPECT_TRUE(item->isChecked()) << "on, and shown so";
+    item->trigger();
+    EXPECT_FALSE(view->isAutomaticQuoteSubstitutionEnabled());
+    item = smartQuotes();
+    ASSERT_TRUE(item);
+    EXPECT_FALSE(item->isChecked());
 }
 
 TEST(EDTextViewValidation, ToggleRulerNeedsARuler)
@@ -181,8 +234,8 @@ TEST(EDTextViewValidation, ContextMenuOfAReadOnlyView)
     };
     collect(*menu);
     EXPECT_EQ(enabled,
-        (QStringList { "Cut", "Copy", "Select All", "Show Spelling and Grammar", "Check Document Now",
-            "Show Substitutions", "Smart Quotes", "Start Speaking" }));
+        (QStringList { "Copy", "Select All", "Show Spelling and Grammar", "Check Document Now",
+            "Show Substitutions", "Start Speaking" }));
 
     YankingManager::shared().append("yanked", YankingManager::DeleteAction::delete_);
     const std::pair<const char*, std::function<void()>> paths[] = {

@@ -21,6 +21,7 @@
 #include <QEvent>
 #include <QGraphicsOpacityEffect>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QLabel>
 #include <QMenu>
 #include <QScrollArea>
@@ -468,6 +469,10 @@ TDProjectMasterView::TDProjectMasterView(
         // The text is the button's name for a screen reader; the button shows only the symbol.
         m_createAction->setText(tdLocalized("New Project"));
         m_createAction->setToolTip(tdLocalized("New Project"));
+        // The desktop's New key, in the main window while its button shows (a sheet over the window
+        // blocks it, so it never opens a second one).
+        m_createAction->setShortcut(QKeySequence::New);
+        m_createAction->setShortcutContext(Qt::WindowShortcut);
         m_createAction->setIcon(SymbolPainter::icon(Symbol::folderBadgePlus, TDToolbar::iconSize,
             tdappearance::color(SystemColor::secondaryLabel, this).toRgb()));
         connect(m_createAction, &QAction::triggered, this, [this] { openCreateProjectSheet(); });

@@ -13,6 +13,7 @@
 #include "app/screens/common/TDTextFieldSheet.h"
 #include "app/store/TDCategoryStore.h"
 #include "app/store/TDProjectStore.h"
+#include "platform/ui/ObservedWidgetUpdates.h"
 
 #include <QDialog>
 #include <QEvent>
@@ -379,6 +380,16 @@ void SettingsView::select(const std::shared_ptr<TDCategory>& category)
     m_selectedTDCategory = category;
     for (TDCategoryRow* row : rows())
         row->setSelected(category && row->category()->id() == category->id());
+    updateDeleteButton();
+}
+
+void SettingsView::updateDeleteButton()
+{
+    const auto categories = m_stores.categoryStore->tdCategories();
+    const bool listed = m_selectedTDCategory
+        && std::any_of(categories.begin(), categories.end(),
+            [&](const auto& category) { return category->id() == m_selectedTDCategory->id(); });
+    platform::setEnabledIfChanged(m_minus, listed);
 }
 
 void SettingsView::render()
@@ -412,6 +423,7 @@ void SettingsView::render()
         row->setText(tdDisplayText(row->category()->name()));
         row->setSelected(m_selectedTDCategory && row->category()->id() == m_selectedTDCategory->id());
     }
+    updateDeleteButton();
     if (std::exchange(m_revealLastRow, false) && !rows().isEmpty()) {
         // A category added below the fold would leave the list looking as before the Add. The row
         // is placed first, so the list knows how far down it lies.

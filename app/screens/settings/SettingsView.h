@@ -72,6 +72,8 @@ private:
         QWidget* parent, const platform::Result<platform::Success, platform::PlatformError>& saved);
     void applyColors();
     void placeFormLabel();
+    // "Remove" is enabled only while a category of the list is selected, the one it would act on.
+    void updateDeleteButton();
 
     TDStores m_stores;
     std::shared_ptr<TDCategory> m_selectedTDCategory;

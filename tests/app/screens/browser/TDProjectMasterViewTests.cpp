@@ -435,6 +435,43 @@ TEST(TDProjectMasterView, TheToolbarButtonOpensTheCreateSheetOnce)
     EXPECT_EQ(view->createProjectSheet(), nullptr);
 }
 
+// Ctrl+N opens the create sheet as the toolbar's button does, also from a project's page; with the
+// sheet open the key opens no second one.
+TEST(TDProjectMasterView, CtrlNOpensTheCreateSheetOnce)
+{
+    LibraryRoot root;
+    TDStores stores = screentest::makeStores();
+    auto project = screentest::project("Alpha", stores.categoryStore->tdCategories().front());
+    stores.projectStore->setTdProjects({ project });
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    auto* toolbar = new TDToolbar(&window);
+    layout->addWidget(toolbar);
+    auto* view = new TDProjectMasterView(stores, NavigationType::projects, toolbar, &window);
+    layout->addWidget(view);
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    for (bool pushed : { false, true }) {
+        if (pushed) {
+            view->push(project);
+            QCoreApplication::processEvents();
+        }
+        QTest::keyClick(&window, Qt::Key_N, Qt::ControlModifier);
+        QCoreApplication::processEvents();
+        CreateTDProjectSheet* sheet = view->createProjectSheet();
+        ASSERT_TRUE(sheet && sheet->isVisible()) << (pushed ? "on a project's page" : "on the grid");
+        QTest::keyClick(sheet, Qt::Key_N, Qt::ControlModifier);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(view->createProjectSheet(), sheet);
+        EXPECT_EQ(window.findChildren<CreateTDProjectSheet*>().size(), 1);
+        sheet->reject();
+        QCoreApplication::processEvents();
+        window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    }
+}
+
 // A user without a mouse reaches every project: the arrows move the ring (scrolling it into view),
 // Return opens the project, Back brings the keys back to the same card, and the menu key deletes.
 // In a right-to-left layout the grid starts at the right, as the arrow keys do.

@@ -275,6 +275,24 @@ TEST(SettingsView, AfterADeletionMinusActsOnNothingUntilARowIsChosen)
     EXPECT_EQ(f.rowNames().back(), "Music");
 }
 
+// Minus is offered only while it has a category to act on: not after a deletion left no row chosen,
+// and again once one is.
+TEST(SettingsView, MinusIsEnabledOnlyWhileACategoryIsChosen)
+{
+    Fixture f;
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(f.view->deleteButton()->isEnabled()) << "the first category is chosen on opening";
+    f.click(4);
+    f.minus();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(f.view->deleteButton()->isEnabled());
+    f.add("Music");
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(f.view->deleteButton()->isEnabled()) << "a new row of the old name is not chosen";
+    f.click(2);
+    EXPECT_TRUE(f.view->deleteButton()->isEnabled());
+}
+
 TEST(SettingsView, MinusNeverRemovesASameNamedCategoryInUse)
 {
     Fixture f([](Fixture& f) {
