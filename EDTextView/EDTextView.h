@@ -799,6 +799,11 @@ private:
     // of more changes (a replace-all undone) leaves one caret, at the first.
     std::optional<std::vector<platform::TextLocation>> m_revertedCarets;
     static constexpr size_t mostRevertedCarets = 64;
+    // Whether the edits being made, or reverted, were typed at several carets. Only such a step
+    // gives back a caret per change: after a moved text or a replace-all it would make the next
+    // key type in many places.
+    bool m_editingAtSeveralCarets = false;
+    bool m_revertingAtSeveralCarets = false;
     // True while the input-method code edits the marked text itself.
     bool m_inputMethodEditing = false;
     std::unique_ptr<QMenu> m_contextMenu;

@@ -86,9 +86,16 @@ void EDTextView::registerUndo(
     // the undo stack, so that undo and redo take turns.
     const TextRange newRange(range.location, range.location + replacement.length());
     const AttributedString oldText = m_textContentStorage->attributedString(range);
-    manager->registerUndo(this, [view, newRange, oldText] {
-        if (view)
-            view->replaceCharacters(newRange, oldText, false);
+    manager->registerUndo(this, [view, newRange, oldText, severalCarets = m_editingAtSeveralCarets] {
+        if (!view)
+            return;
+        // The step that takes this one back is made at several carets too, or not.
+        const bool wasEditing = view->m_editingAtSeveralCarets;
+        view->m_editingAtSeveralCarets = severalCarets;
+        if (!severalCarets)
+            view->m_revertingAtSeveralCarets = false;
+        view->replaceCharacters(newRange, oldText, false);
+        view->m_editingAtSeveralCarets = wasEditing;
     });
 }
 
@@ -143,8 +150,11 @@ void EDTextView::replaceCharacters(const std::vector<TextRange>& ranges, const A
     platform::UndoManager* manager = undoManager();
     if (manager)
         manager->beginUndoGrouping();
+    const bool wasEditing = m_editingAtSeveralCarets;
+    m_editingAtSeveralCarets = true;
     for (auto it = merged.rbegin(); it != merged.rend(); ++it)
         replaceCharacters(*it, replacement, false);
+    m_editingAtSeveralCarets = wasEditing;
     if (manager)
         manager->endUndoGrouping();
     // A caret after each replacement. Carried through the edits instead, a selection that ends

@@ -3,6 +3,10 @@
 #include "platform/text/TextBlocks.h"
 #include "platform/text/UndoManager.h"
 
+#include <QDrag>
+#include <QDropEvent>
+#include <QGuiApplication>
+
 using namespace textviewtest;
 using platform::TextRange;
 
@@ -252,4 +256,74 @@ TEST(EDTextViewUndo, UndoAndRedoPutTheCaretAtTheChange)
     undo(false);
     EXPECT_EQ(view->string(), QStringLiteral("cat ").repeated(100));
     EXPECT_EQ(view.ranges().size(), 1u);
+}
+
+namespace {
+
+// The desktop's drag loop, played by hand: the drag drops where `dropPoint` says.
+struct DraggingView : EDTextView {
+    QPoint dropPoint;
+    Qt::DropAction executeDrag(QDrag& drag) override
+    {
+        QDragEnterEvent enter(
+            dropPoint, Qt::CopyAction | Qt::MoveAction, drag.mimeData(), Qt::LeftButton, {});
+        QCoreApplication::sendEvent(viewport(), &enter);
+        QDropEvent drop(dropPoint, Qt::CopyAction | Qt::MoveAction, drag.mimeData(), Qt::LeftButton, {});
+        QCoreApplication::sendEvent(viewport(), &drop);
+        return drop.isAccepted() ? drop.dropAction() : Qt::IgnoreAction;
+    }
+};
+
+} // namespace
+
+// A step of several changes that the user made at one caret (a replace-all over a long note, text
+// dragged to another place) comes back with one caret: a caret per change would make the next key
+// type in all those places.
+TEST(EDTextViewUndo, AStepNotTypedAtSeveralCaretsComesBackWithOneCaret)
+{
+    ShownView view(QStringLiteral("cat and dog\n").repeated(20000));
+    view->textFinder().setSearchString("cat");
+    view->textFinder().setReplaceString("cow");
+    view->textFinder().performAction(EDTextFinder::replaceAll);
+    QCoreApplication::processEvents();
+    for (const Qt::KeyboardModifiers modifiers :
+        { Qt::KeyboardModifiers(Qt::ControlModifier), Qt::ControlModifier | Qt::ShiftModifier }) {
+        QTest::keyClick(view.view.get(), Qt::Key_Z, modifiers);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(view.ranges().size(), 1u) << (modifiers & Qt::ShiftModifier ? "redo" : "undo");
+    }
+    QTest::keyClick(view.view.get(), Qt::Key_Z, Qt::ControlModifier);
+    QTest::keyClicks(view.view.get(), "X");
+    EXPECT_EQ(view->string().count(QLatin1Char('X')), 1);
+
+    auto* dragging = new DraggingView;
+    ShownView moved;
+    moved.view.reset(dragging);
+    dragging->setFont(testFont());
+    dragging->resize(480, 200);
+    dragging->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(dragging));
+    dragging->setString("drag me here");
+    dragging->setSelectedTextRange(TextRange(0, 5));
+    moved.settle();
+    dragging->dropPoint = moved.pointOf(12);
+    const QPoint press = moved.pointOf(2);
+    QTest::mousePress(dragging->viewport(), Qt::LeftButton, Qt::NoModifier, press);
+    QTest::mouseMove(dragging->viewport(), press + QPoint(30, 0));
+    QTest::mouseRelease(dragging->viewport(), Qt::LeftButton, Qt::NoModifier, press + QPoint(30, 0));
+    moved.settle();
+    ASSERT_EQ(dragging->string(), "me heredrag ");
+    QTest::keyClick(dragging, Qt::Key_Z, Qt::ControlModifier);
+    QTest::keyClicks(dragging, "X");
+    EXPECT_EQ(dragging->string(), "drag Xme here");
+
+    // A change of case made at two selections comes back at both.
+    ShownView words("alpha beta gamma");
+    words->textLayoutManager().setTextSelections(
+        { platform::TextSelection(TextRange(1)), platform::TextSelection(TextRange(12)) });
+    words->uppercaseWord();
+    ASSERT_EQ(words->string(), "ALPHA beta GAMMA");
+    words->undo();
+    EXPECT_EQ(words->string(), "alpha beta gamma");
+    EXPECT_EQ(words.ranges().size(), 2u);
 }
