@@ -68,6 +68,10 @@ void EDTextView::registerUndo(
     platform::UndoManager* manager = undoManager();
     if (!manager || !manager->isUndoRegistrationEnabled())
         return;
+    // Nothing replaced by nothing (a yank or paste of an empty text) changes nothing: a step for it
+    // would make the next Undo seem to do nothing.
+    if (range.isEmpty() && replacement.length() == 0)
+        return;
     auto* coalescing = dynamic_cast<CoalescingUndoManager*>(manager);
     const bool reverting = manager->isUndoing() || manager->isRedoing();
     QPointer<EDTextView> view(this);

@@ -3,6 +3,7 @@
 #include "platform/text/TextBlocks.h"
 #include "platform/text/UndoManager.h"
 
+#include <QClipboard>
 #include <QDrag>
 #include <QDropEvent>
 #include <QGuiApplication>
@@ -326,4 +327,26 @@ TEST(EDTextViewUndo, AStepNotTypedAtSeveralCaretsComesBackWithOneCaret)
     words->undo();
     EXPECT_EQ(words->string(), "alpha beta gamma");
     EXPECT_EQ(words.ranges().size(), 2u);
+}
+
+// An edit that puts nothing in place of nothing (pasting an empty clipboard, an input method
+// committing nothing) is no undo step: the next Undo takes back what the user did before it.
+TEST(EDTextViewUndo, AnEditThatChangesNothingIsNoUndoStep)
+{
+    ShownView view("text");
+    view.setCaret(4);
+    QGuiApplication::clipboard()->setText(QString());
+    auto nothing = [&] {
+        QTest::keyClick(view.view.get(), Qt::Key_V, Qt::ControlModifier);
+        view->insertText(QString(), platform::CharacterRange::notFound());
+        QCoreApplication::processEvents();
+    };
+    nothing();
+    EXPECT_FALSE(view->undoManager()->canUndo());
+    QTest::keyClicks(view.view.get(), "ab");
+    QCoreApplication::processEvents();
+    view.setCaret(0);
+    nothing();
+    QTest::keyClick(view.view.get(), Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(view->string(), "text");
 }
