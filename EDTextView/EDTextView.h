@@ -793,6 +793,8 @@ private:
     bool m_cursorHiddenUntilMouseMoves = false;
     // While a delete command runs, its own edit does not end the kill ring's run.
     bool m_deleteCommandInProgress = false;
+    // Which way the running delete command removes text (a run of them undoes as one step).
+    bool m_deletingBackward = false;
     // Edits from hooks that run before the text changes would land on a stale range.
     int m_willChangeDepth = 0;
     // While an undo or redo step runs: after each of its changes, in the text as it is now. A step

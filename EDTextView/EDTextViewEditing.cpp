@@ -76,12 +76,18 @@ void EDTextView::registerUndo(
     const bool reverting = manager->isUndoing() || manager->isRedoing();
     QPointer<EDTextView> view(this);
     if (coalescing && m_processingKeyEvent && allowsTypingCoalescing && !reverting) {
+        using Deletion = CoalescingUndoManager::Deletion;
+        const Deletion deletion = !m_deleteCommandInProgress ? Deletion::none
+            : m_deletingBackward                             ? Deletion::backward
+                                                             : Deletion::forward;
         coalescing->coalesce(
-            range, replacement.length(), *m_textContentStorage, this, [view](const TypingTextUndo& run) {
+            range, replacement.length(), *m_textContentStorage, this,
+            [view](const TypingTextUndo& run) {
                 if (view)
                     view->replaceCharacters(
                         run.textRange, run.attributedString.value_or(AttributedString()), false);
-            });
+            },
+            deletion);
         return;
     }
     if (coalescing && !reverting)

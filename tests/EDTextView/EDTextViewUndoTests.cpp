@@ -350,3 +350,56 @@ TEST(EDTextViewUndo, AnEditThatChangesNothingIsNoUndoStep)
     QTest::keyClick(view.view.get(), Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(view->string(), "text");
 }
+
+// Backspace or Delete held down, or pressed again and again, is one undo step that gives back
+// all it removed; the other way, or typing before it, is a step of its own.
+TEST(EDTextViewUndo, ARunOfDeletionsOneWayIsOneStep)
+{
+    const QString original = "The quick brown fox";
+    ShownView view(original);
+    auto keys = [&](Qt::Key key, int times, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        for (int i = 0; i < times; ++i) {
+            QTest::keyClick(view.view.get(), key, modifiers);
+            QCoreApplication::processEvents();
+        }
+    };
+    struct Case {
+        const char* name;
+        qint64 caret;
+        Qt::Key key;
+        int times;
+        Qt::KeyboardModifiers modifiers;
+        QString deleted;
+    };
+    const Case cases[] = {
+        { "Backspace", 9, Qt::Key_Backspace, 5, Qt::NoModifier, "The  brown fox" },
+        { "Delete", 4, Qt::Key_Delete, 6, Qt::NoModifier, "The brown fox" },
+        { "word back", 15, Qt::Key_Backspace, 2, Qt::ControlModifier, "The  fox" },
+        { "word forward", 0, Qt::Key_Delete, 3, Qt::ControlModifier, " fox" },
+    };
+    for (const Case& test : cases) {
+        view.setCaret(test.caret);
+        keys(test.key, test.times, test.modifiers);
+        EXPECT_EQ(view->string(), test.deleted) << test.name;
+        keys(Qt::Key_Z, 1, Qt::ControlModifier);
+        EXPECT_EQ(view->string(), original) << test.name;
+        EXPECT_FALSE(view->undoManager()->canUndo()) << test.name;
+        keys(Qt::Key_Z, 1, Qt::ControlModifier | Qt::ShiftModifier);
+        EXPECT_EQ(view->string(), test.deleted) << test.name;
+        view->setString(original);
+    }
+
+    // Typed text, then Backspace, then Delete: three steps, each back to what the user saw.
+    view.setCaret(9);
+    QTest::keyClicks(view.view.get(), "est");
+    QCoreApplication::processEvents();
+    keys(Qt::Key_Backspace, 2);
+    keys(Qt::Key_Delete, 2);
+    EXPECT_EQ(view->string(), "The quickerown fox");
+    for (const QString& before :
+        { "The quicke brown fox", "The quickest brown fox", "The quick brown fox" }) {
+        keys(Qt::Key_Z, 1, Qt::ControlModifier);
+        EXPECT_EQ(view->string(), before);
+    }
+    EXPECT_FALSE(view->undoManager()->canUndo());
+}
