@@ -10,7 +10,8 @@ CoalescingUndoManager::CoalescingUndoManager(QObject* parent)
 }
 
 void CoalescingUndoManager::coalesce(TextRange replaced, qint64 insertedLength,
-    const platform::TextContentStorage& storage, const void* target, UndoAction undoAction, Deletion deletion)
+    const platform::TextContentStorage& storage, const void* target, UndoAction undoAction, Deletion deletion,
+    NoChangeCheck changesNothing)
 {
     if (!isUndoRegistrationEnabled())
         return;
@@ -46,7 +47,8 @@ void CoalescingUndoManager::coalesce(TextRange replaced, qint64 insertedLength,
     if (!replaced.isEmpty())
         run.attributedString = storage.attributedString(replaced);
     const Deletion deleting = insertedLength == 0 && !replaced.isEmpty() ? deletion : Deletion::none;
-    m_coalescing = Coalescing { std::move(run), std::move(undoAction), target, deleting };
+    m_coalescing
+        = Coalescing { std::move(run), std::move(undoAction), target, deleting, std::move(changesNothing) };
 }
 
 void CoalescingUndoManager::breakCoalescing()
@@ -56,6 +58,9 @@ void CoalescingUndoManager::breakCoalescing()
     std::optional<Coalescing> run = std::move(m_coalescing);
     m_coalescing.reset();
     if (!run || !run->value || !run->undoAction || isUndoing() || isRedoing())
+        return;
+    // Text deleted and typed again as it was: a step for it would make an Undo seem to do nothing.
+    if (run->changesNothing && run->changesNothing(*run->value))
         return;
     // The run is a step of its own, not part of whatever the current event registers next.
     const bool grouped = groupsByEvent();

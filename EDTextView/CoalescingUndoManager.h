@@ -28,6 +28,9 @@ class CoalescingUndoManager : public platform::UndoManager {
     Q_OBJECT
 public:
     using UndoAction = std::function<void(const TypingTextUndo&)>;
+    // Whether undoing the run would leave the text as it is (the text it typed is the text it
+    // replaced); such a run is dropped rather than registered.
+    using NoChangeCheck = std::function<bool(const TypingTextUndo&)>;
     // Which way a delete command removes text, for deletions that may join a run of them.
     enum class Deletion { none, backward, forward };
     struct Coalescing {
@@ -37,6 +40,7 @@ public:
         const void* target = nullptr;
         // A run that has only deleted so far, and which way.
         Deletion deleting = Deletion::none;
+        NoChangeCheck changesNothing;
     };
 
     explicit CoalescingUndoManager(QObject* parent = nullptr);
@@ -49,9 +53,9 @@ public:
     // `replaced` holds in `storage` now (before the edit).
     void coalesce(platform::TextRange replaced, qint64 insertedLength,
         const platform::TextContentStorage& storage, const void* target, UndoAction undoAction,
-        Deletion deletion = Deletion::none);
+        Deletion deletion = Deletion::none, NoChangeCheck changesNothing = {});
     // Registers the pending run as one undo step (nothing while registration is disabled, when the
-    // run stays pending).
+    // run stays pending; nothing for a run that changes nothing, which goes).
     void breakCoalescing();
     // Forgets the pending run without registering it (its range no longer belongs to the text).
     void dropCoalescing() { m_coalescing.reset(); }

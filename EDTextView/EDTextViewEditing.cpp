@@ -87,7 +87,13 @@ void EDTextView::registerUndo(
                     view->replaceCharacters(
                         run.textRange, run.attributedString.value_or(AttributedString()), false);
             },
-            deletion);
+            deletion,
+            [view](const TypingTextUndo& run) {
+                const AttributedString replaced = run.attributedString.value_or(AttributedString());
+                return view && run.textRange.length() == replaced.length()
+                    && run.textRange.endLocation <= view->m_textContentStorage->length()
+                    && view->m_textContentStorage->attributedString(run.textRange) == replaced;
+            });
         return;
     }
     if (coalescing && !reverting)

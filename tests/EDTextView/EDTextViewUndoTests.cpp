@@ -349,6 +349,32 @@ TEST(EDTextViewUndo, AnEditThatChangesNothingIsNoUndoStep)
     nothing();
     QTest::keyClick(view.view.get(), Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(view->string(), "text");
+
+    // Text deleted and typed again as it was, or killed and yanked back, leaves no step either.
+    const std::function<void()> putBack[] = {
+        [&] {
+            QTest::keyClick(view.view.get(), Qt::Key_Backspace);
+            QCoreApplication::processEvents();
+            QTest::keyClicks(view.view.get(), "b");
+        },
+        [&] {
+            view.setCaret(0);
+            QTest::keyClick(view.view.get(), Qt::Key_K, Qt::ControlModifier);
+            QCoreApplication::processEvents();
+            QTest::keyClick(view.view.get(), Qt::Key_Y, Qt::ControlModifier);
+        },
+    };
+    for (const auto& edit : putBack) {
+        view->setString("text");
+        view.setCaret(4);
+        QTest::keyClicks(view.view.get(), "ab");
+        QCoreApplication::processEvents();
+        edit();
+        QCoreApplication::processEvents();
+        ASSERT_EQ(view->string(), "textab");
+        QTest::keyClick(view.view.get(), Qt::Key_Z, Qt::ControlModifier);
+        EXPECT_EQ(view->string(), "text");
+    }
 }
 
 // Backspace or Delete held down, or pressed again and again, is one undo step that gives back
