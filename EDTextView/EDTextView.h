@@ -793,12 +793,19 @@ private:
     bool m_cursorHiddenUntilMouseMoves = false;
     // While a delete command runs, its own edit does not end the kill ring's run.
     bool m_deleteCommandInProgress = false;
+    // Which way the running delete command removes text (a run of them undoes as one step).
+    bool m_deletingBackward = false;
     // Edits from hooks that run before the text changes would land on a stale range.
     int m_willChangeDepth = 0;
     // While an undo or redo step runs: after each of its changes, in the text as it is now. A step
     // of more changes (a replace-all undone) leaves one caret, at the first.
     std::optional<std::vector<platform::TextLocation>> m_revertedCarets;
     static constexpr size_t mostRevertedCarets = 64;
+    // Whether the edits being made, or reverted, were typed at several carets. Only such a step
+    // gives back a caret per change: after a moved text or a replace-all it would make the next
+    // key type in many places.
+    bool m_editingAtSeveralCarets = false;
+    bool m_revertingAtSeveralCarets = false;
     // True while the input-method code edits the marked text itself.
     bool m_inputMethodEditing = false;
     std::unique_ptr<QMenu> m_contextMenu;

@@ -68,15 +68,31 @@ void EDTextView::registerUndo(
     platform::UndoManager* manager = undoManager();
     if (!manager || !manager->isUndoRegistrationEnabled())
         return;
+    // Nothing replaced by nothing (a yank or paste of an empty text) changes nothing: a step for it
+    // would make the next Undo seem to do nothing.
+    if (range.isEmpty() && replacement.length() == 0)
+        return;
     auto* coalescing = dynamic_cast<CoalescingUndoManager*>(manager);
     const bool reverting = manager->isUndoing() || manager->isRedoing();
     QPointer<EDTextView> view(this);
     if (coalescing && m_processingKeyEvent && allowsTypingCoalescing && !reverting) {
+        using Deletion = CoalescingUndoManager::Deletion;
+        const Deletion deletion = !m_deleteCommandInProgress ? Deletion::none
+            : m_deletingBackward                             ? Deletion::backward
+                                                             : Deletion::forward;
         coalescing->coalesce(
-            range, replacement.length(), *m_textContentStorage, this, [view](const TypingTextUndo& run) {
+            range, replacement.length(), *m_textContentStorage, this,
+            [view](const TypingTextUndo& run) {
                 if (view)
                     view->replaceCharacters(
                         run.textRange, run.attributedString.value_or(AttributedString()), false);
+            },
+            deletion,
+            [view](const TypingTextUndo& run) {
+                const AttributedString replaced = run.attributedString.value_or(AttributedString());
+                return view && run.textRange.length() == replaced.length()
+                    && run.textRange.endLocation <= view->m_textContentStorage->length()
+                    && view->m_textContentStorage->attributedString(run.textRange) == replaced;
             });
         return;
     }
@@ -86,9 +102,16 @@ void EDTextView::registerUndo(
     // the undo stack, so that undo and redo take turns.
     const TextRange newRange(range.location, range.location + replacement.length());
     const AttributedString oldText = m_textContentStorage->attributedString(range);
-    manager->registerUndo(this, [view, newRange, oldText] {
-        if (view)
-            view->replaceCharacters(newRange, oldText, false);
+    manager->registerUndo(this, [view, newRange, oldText, severalCarets = m_editingAtSeveralCarets] {
+        if (!view)
+            return;
+        // The step that takes this one back is made at several carets too, or not.
+        const bool wasEditing = view->m_editingAtSeveralCarets;
+        view->m_editingAtSeveralCarets = severalCarets;
+        if (!severalCarets)
+            view->m_revertingAtSeveralCarets = false;
+        view->replaceCharacters(newRange, oldText, false);
+        view->m_editingAtSeveralCarets = wasEditing;
     });
 }
 
@@ -143,8 +166,11 @@ void EDTextView::replaceCharacters(const std::vector<TextRange>& ranges, const A
     platform::UndoManager* manager = undoManager();
     if (manager)
         manager->beginUndoGrouping();
+    const bool wasEditing = m_editingAtSeveralCarets;
+    m_editingAtSeveralCarets = true;
     for (auto it = merged.rbegin(); it != merged.rend(); ++it)
         replaceCharacters(*it, replacement, false);
+    m_editingAtSeveralCarets = wasEditing;
     if (manager)
         manager->endUndoGrouping();
     // A caret after each replacement. Carried through the edits instead, a selection that ends

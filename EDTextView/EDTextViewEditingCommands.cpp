@@ -112,12 +112,16 @@ void EDTextView::transformWords(QString (*transform)(const QString&))
         if (!shouldChangeText(ranges[i], plain[i]))
             return;
     }
+    // Undone, words changed at several selections leave a caret at each.
+    const bool wasEditing = m_editingAtSeveralCarets;
+    m_editingAtSeveralCarets = ranges.size() > 1;
     // Last to first: a change of length (German "ß" is "SS" in upper case) moves only what follows
     // it, which is done by then.
     for (size_t i = ranges.size(); i-- > 0;) {
         if (replacements[i].string() != m_textContentStorage->substring(ranges[i]))
             replaceCharacters(ranges[i], replacements[i], false);
     }
+    m_editingAtSeveralCarets = wasEditing;
     // The changed words stay selected, where they are now.
     std::vector<TextSelection> selections;
     qint64 shift = 0;

@@ -107,6 +107,10 @@ void EDTextView::keyPressEvent(QKeyEvent* event)
         event->ignore();
         return;
     }
+    // A key the input method let through ends its composition first, as a click does: an edit
+    // made beside provisional text would leave an undo step counted in text that then changes.
+    if (binding && binding->command != EDTextViewCommand::cancelOperation)
+        commitInputMethodFirst();
     if (binding && binding->isMenuKeyEquivalent) {
         // As from an Edit menu: also in a view that is not editable (the command decides), and
         // never part of a typing run.

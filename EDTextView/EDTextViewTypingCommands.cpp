@@ -135,6 +135,7 @@ void EDTextView::deleteByMovement(
     for (const TextRange& range : merged)
         deleted += m_textContentStorage->substring(range);
     m_deleteCommandInProgress = true;
+    m_deletingBackward = direction == Direction::backward;
     replaceCharacters(merged, QString(), false);
     m_deleteCommandInProgress = false;
     YankingManager::shared().append(deleted, DeleteAction(deleteAction));

@@ -49,6 +49,7 @@ void EDTextView::redo(QObject*)
 void EDTextView::revert(const std::function<void()>& step)
 {
     m_revertedCarets.emplace();
+    m_revertingAtSeveralCarets = true;
     step();
     std::vector<platform::TextLocation> carets = std::move(*m_revertedCarets);
     m_revertedCarets.reset();
@@ -56,7 +57,7 @@ void EDTextView::revert(const std::function<void()>& step)
         return;
     std::sort(carets.begin(), carets.end());
     carets.erase(std::unique(carets.begin(), carets.end()), carets.end());
-    if (carets.size() > mostRevertedCarets)
+    if (carets.size() > mostRevertedCarets || !m_revertingAtSeveralCarets)
         carets.resize(1);
     std::vector<platform::TextSelection> selections;
     for (const platform::TextLocation caret : carets)

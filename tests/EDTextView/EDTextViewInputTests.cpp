@@ -1,6 +1,8 @@
 #include "TextViewTestSupport.h"
 #include "platform/text/UndoManager.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QInputMethod>
 #include <QInputMethodEvent>
 #include <QLineEdit>
@@ -148,4 +150,37 @@ TEST(EDTextViewInput, SurroundingTextOfALongParagraphHoldsWholeCharacters)
         EXPECT_EQ(text.mid(selection.endLocation - at, surrounding.size()), surrounding);
     }
     EXPECT_TRUE(whole(view->inputMethodQuery(Qt::ImCurrentSelection).toString()));
+}
+
+// A command key that reaches the view while a composition is open (a paste, a deletion) ends the
+// composition first, so that every undo step counts offsets in the text it is undone in: undoing
+// everything gives the text back as it was.
+TEST(EDTextViewInput, ACommandKeyDuringACompositionLeavesUndoThatFits)
+{
+    const QString original = "hello world";
+    const std::pair<Qt::Key, Qt::KeyboardModifiers> keys[] = {
+        { Qt::Key_V, Qt::ControlModifier },
+        { Qt::Key_Backspace, Qt::NoModifier },
+        { Qt::Key_Delete, Qt::ControlModifier },
+        { Qt::Key_K, Qt::ControlModifier },
+    };
+    for (const auto& [key, modifiers] : keys) {
+        ShownView view(original);
+        QGuiApplication::clipboard()->setText("P");
+        view.setCaret(11);
+        QTest::keyClicks(view.view.get(), "X");
+        QCoreApplication::processEvents();
+        view.setCaret(0);
+        preedit(*view, "ka");
+        QTest::keyClick(view.view.get(), key, modifiers);
+        EXPECT_FALSE(view->hasMarkedText()) << QKeySequence(key | modifiers).toString().toStdString();
+        QCoreApplication::processEvents();
+        commit(*view, "Q");
+        QCoreApplication::processEvents();
+        for (int step = 0; view->undoManager()->canUndo() && step < 10; ++step) {
+            view->undo();
+            QCoreApplication::processEvents();
+        }
+        EXPECT_EQ(view->string(), original) << QKeySequence(key | modifiers).toString().toStdString();
+    }
 }

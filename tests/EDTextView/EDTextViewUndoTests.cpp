@@ -3,6 +3,11 @@
 #include "platform/text/TextBlocks.h"
 #include "platform/text/UndoManager.h"
 
+#include <QClipboard>
+#include <QDrag>
+#include <QDropEvent>
+#include <QGuiApplication>
+
 using namespace textviewtest;
 using platform::TextRange;
 
@@ -252,4 +257,175 @@ TEST(EDTextViewUndo, UndoAndRedoPutTheCaretAtTheChange)
     undo(false);
     EXPECT_EQ(view->string(), QStringLiteral("cat ").repeated(100));
     EXPECT_EQ(view.ranges().size(), 1u);
+}
+
+namespace {
+
+// The desktop's drag loop, played by hand: the drag drops where `dropPoint` says.
+struct DraggingView : EDTextView {
+    QPoint dropPoint;
+    Qt::DropAction executeDrag(QDrag& drag) override
+    {
+        QDragEnterEvent enter(
+            dropPoint, Qt::CopyAction | Qt::MoveAction, drag.mimeData(), Qt::LeftButton, {});
+        QCoreApplication::sendEvent(viewport(), &enter);
+        QDropEvent drop(dropPoint, Qt::CopyAction | Qt::MoveAction, drag.mimeData(), Qt::LeftButton, {});
+        QCoreApplication::sendEvent(viewport(), &drop);
+        return drop.isAccepted() ? drop.dropAction() : Qt::IgnoreAction;
+    }
+};
+
+} // namespace
+
+// A step of several changes that the user made at one caret (a replace-all over a long note, text
+// dragged to another place) comes back with one caret: a caret per change would make the next key
+// type in all those places.
+TEST(EDTextViewUndo, AStepNotTypedAtSeveralCaretsComesBackWithOneCaret)
+{
+    ShownView view(QStringLiteral("cat and dog\n").repeated(20000));
+    view->textFinder().setSearchString("cat");
+    view->textFinder().setReplaceString("cow");
+    view->textFinder().performAction(EDTextFinder::replaceAll);
+    QCoreApplication::processEvents();
+    for (const Qt::KeyboardModifiers modifiers :
+        { Qt::KeyboardModifiers(Qt::ControlModifier), Qt::ControlModifier | Qt::ShiftModifier }) {
+        QTest::keyClick(view.view.get(), Qt::Key_Z, modifiers);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(view.ranges().size(), 1u) << (modifiers & Qt::ShiftModifier ? "redo" : "undo");
+    }
+    QTest::keyClick(view.view.get(), Qt::Key_Z, Qt::ControlModifier);
+    QTest::keyClicks(view.view.get(), "X");
+    EXPECT_EQ(view->string().count(QLatin1Char('X')), 1);
+
+    auto* dragging = new DraggingView;
+    ShownView moved;
+    moved.view.reset(dragging);
+    dragging->setFont(testFont());
+    dragging->resize(480, 200);
+    dragging->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(dragging));
+    dragging->setString("drag me here");
+    dragging->setSelectedTextRange(TextRange(0, 5));
+    moved.settle();
+    dragging->dropPoint = moved.pointOf(12);
+    const QPoint press = moved.pointOf(2);
+    QTest::mousePress(dragging->viewport(), Qt::LeftButton, Qt::NoModifier, press);
+    QTest::mouseMove(dragging->viewport(), press + QPoint(30, 0));
+    QTest::mouseRelease(dragging->viewport(), Qt::LeftButton, Qt::NoModifier, press + QPoint(30, 0));
+    moved.settle();
+    ASSERT_EQ(dragging->string(), "me heredrag ");
+    QTest::keyClick(dragging, Qt::Key_Z, Qt::ControlModifier);
+    QTest::keyClicks(dragging, "X");
+    EXPECT_EQ(dragging->string(), "drag Xme here");
+
+    // A change of case made at two selections comes back at both.
+    ShownView words("alpha beta gamma");
+    words->textLayoutManager().setTextSelections(
+        { platform::TextSelection(TextRange(1)), platform::TextSelection(TextRange(12)) });
+    words->uppercaseWord();
+    ASSERT_EQ(words->string(), "ALPHA beta GAMMA");
+    words->undo();
+    EXPECT_EQ(words->string(), "alpha beta gamma");
+    EXPECT_EQ(words.ranges().size(), 2u);
+}
+
+// An edit that puts nothing in place of nothing (pasting an empty clipboard, an input method
+// committing nothing) is no undo step: the next Undo takes back what the user did before it.
+TEST(EDTextViewUndo, AnEditThatChangesNothingIsNoUndoStep)
+{
+    ShownView view("text");
+    view.setCaret(4);
+    QGuiApplication::clipboard()->setText(QString());
+    auto nothing = [&] {
+        QTest::keyClick(view.view.get(), Qt::Key_V, Qt::ControlModifier);
+        view->insertText(QString(), platform::CharacterRange::notFound());
+        QCoreApplication::processEvents();
+    };
+    nothing();
+    EXPECT_FALSE(view->undoManager()->canUndo());
+    QTest::keyClicks(view.view.get(), "ab");
+    QCoreApplication::processEvents();
+    view.setCaret(0);
+    nothing();
+    QTest::keyClick(view.view.get(), Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(view->string(), "text");
+
+    // Text deleted and typed again as it was, or killed and yanked back, leaves no step either.
+    const std::function<void()> putBack[] = {
+        [&] {
+            QTest::keyClick(view.view.get(), Qt::Key_Backspace);
+            QCoreApplication::processEvents();
+            QTest::keyClicks(view.view.get(), "b");
+        },
+        [&] {
+            view.setCaret(0);
+            QTest::keyClick(view.view.get(), Qt::Key_K, Qt::ControlModifier);
+            QCoreApplication::processEvents();
+            QTest::keyClick(view.view.get(), Qt::Key_Y, Qt::ControlModifier);
+        },
+    };
+    for (const auto& edit : putBack) {
+        view->setString("text");
+        view.setCaret(4);
+        QTest::keyClicks(view.view.get(), "ab");
+        QCoreApplication::processEvents();
+        edit();
+        QCoreApplication::processEvents();
+        ASSERT_EQ(view->string(), "textab");
+        QTest::keyClick(view.view.get(), Qt::Key_Z, Qt::ControlModifier);
+        EXPECT_EQ(view->string(), "text");
+    }
+}
+
+// Backspace or Delete held down, or pressed again and again, is one undo step that gives back
+// all it removed; the other way, or typing before it, is a step of its own.
+TEST(EDTextViewUndo, ARunOfDeletionsOneWayIsOneStep)
+{
+    const QString original = "The quick brown fox";
+    ShownView view(original);
+    auto keys = [&](Qt::Key key, int times, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        for (int i = 0; i < times; ++i) {
+            QTest::keyClick(view.view.get(), key, modifiers);
+            QCoreApplication::processEvents();
+        }
+    };
+    struct Case {
+        const char* name;
+        qint64 caret;
+        Qt::Key key;
+        int times;
+        Qt::KeyboardModifiers modifiers;
+        QString deleted;
+    };
+    const Case cases[] = {
+        { "Backspace", 9, Qt::Key_Backspace, 5, Qt::NoModifier, "The  brown fox" },
+        { "Delete", 4, Qt::Key_Delete, 6, Qt::NoModifier, "The brown fox" },
+        { "word back", 15, Qt::Key_Backspace, 2, Qt::ControlModifier, "The  fox" },
+        { "word forward", 0, Qt::Key_Delete, 3, Qt::ControlModifier, " fox" },
+    };
+    for (const Case& test : cases) {
+        view.setCaret(test.caret);
+        keys(test.key, test.times, test.modifiers);
+        EXPECT_EQ(view->string(), test.deleted) << test.name;
+        keys(Qt::Key_Z, 1, Qt::ControlModifier);
+        EXPECT_EQ(view->string(), original) << test.name;
+        EXPECT_FALSE(view->undoManager()->canUndo()) << test.name;
+        keys(Qt::Key_Z, 1, Qt::ControlModifier | Qt::ShiftModifier);
+        EXPECT_EQ(view->string(), test.deleted) << test.name;
+        view->setString(original);
+    }
+
+    // Typed text, then Backspace, then Delete: three steps, each back to what the user saw.
+    view.setCaret(9);
+    QTest::keyClicks(view.view.get(), "est");
+    QCoreApplication::processEvents();
+    keys(Qt::Key_Backspace, 2);
+    keys(Qt::Key_Delete, 2);
+    EXPECT_EQ(view->string(), "The quickerown fox");
+    for (const QString& before :
+        { "The quicke brown fox", "The quickest brown fox", "The quick brown fox" }) {
+        keys(Qt::Key_Z, 1, Qt::ControlModifier);
+        EXPECT_EQ(view->string(), before);
+    }
+    EXPECT_FALSE(view->undoManager()->canUndo());
 }

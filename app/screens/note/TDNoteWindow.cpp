@@ -257,8 +257,11 @@ void TDNoteWindow::appeared()
 
 void TDNoteWindow::saveText()
 {
-    if (m_noteView)
+    if (m_noteView) {
+        // Undo stops at the saved text: typing on after the save is a step of its own.
+        m_noteView->editor()->textView()->breakUndoCoalescing();
         m_noteView->editor()->commitPendingText();
+    }
     if (auto problem = m_model->saveText())
         presentTDAlert(this, problem->title, problem->text);
     else if (auto notice = m_model->takeKeptNotice())

@@ -699,3 +699,30 @@ TEST_F(TDNoteWindowTest, TypingOfADeletedNoteThatCannotBeKeptStaysInView)
     EXPECT_TRUE(waitUntil([&] { return window.isNull(); }));
     EXPECT_FALSE(QFileInfo::exists(root.library() + "/Trip/notes/Plan")) << "no folder made again";
 }
+
+// A save is a point undo stops at: typing on after Ctrl+S is a step of its own, so Undo gives back
+// exactly the saved text, and closing then leaves the file as it was saved.
+TEST_F(TDNoteWindowTest, UndoAfterASaveStopsAtTheSavedText)
+{
+    auto note = addNote("Draft", "start");
+    TDNoteWindow* content = openWindow(note);
+    EDTextView* text = textOf(content);
+    text->setSelectedRange({ 5, 0 });
+    typeText(text, " saved");
+    press(text, Qt::Key_S, Qt::ControlModifier);
+    ASSERT_EQ(fileOf(note), "start saved");
+    typeText(text, " more");
+    QCoreApplication::processEvents();
+
+    press(text, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(text->string(), "start saved");
+    press(text, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(text->string(), "start");
+    press(text, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(text->string(), "start saved");
+
+    QPointer<QWidget> window = content->window();
+    press(text, Qt::Key_W, Qt::ControlModifier);
+    ASSERT_TRUE(waitUntil([&] { return window.isNull(); }));
+    EXPECT_EQ(fileOf(note), "start saved");
+}
