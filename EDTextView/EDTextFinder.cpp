@@ -319,7 +319,15 @@ void EDTextFinder::textDidChange(TextRange replaced, qint64 inserted)
     qint64 position
         = std::max<qint64>(keep > 0 ? matches[keep - 1] + n : 0, replaced.location - n - spare + 1);
     std::vector<qint64> fresh;
-    while (true) {
+    // A string that cannot overlap itself leaves the matches past the edit where they are, so the
+    // text up to `reach` is read in one pass, not one search per match (a paste of a long text).
+    if (!m_matchesOverlap && position < reach) {
+        fresh = search.inWindows({ TextRange(position, reach) });
+        // The pass found again the old matches it went over.
+        while (next < matches.size() && matches[next] < reach)
+            ++next;
+    }
+    while (m_matchesOverlap) {
         const bool towardsOld = m_matchesOverlap && next < matches.size();
         const qint64 limit = towardsOld ? std::max(window, matches[next] + 1) : reach;
         const auto found = search.next(position, limit);

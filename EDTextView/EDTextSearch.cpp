@@ -111,6 +111,7 @@ template<typename Found> void EDTextSearch::scanDocument(qint64 from, qint64 lim
     limit = std::min(limit, documentLength - n + 1);
     if (n == 0 || from >= limit)
         return;
+    ++s_passCount;
     // Room for a surrogate pair on each side of a match, which a whole-word check reads.
     constexpr qint64 spare = 2;
     qint64 next = from;

@@ -49,6 +49,10 @@ public:
     // A letter, digit, mark or underscore: what a whole word may not continue into.
     static bool isWordCharacter(char32_t c);
 
+    // How many passes over the text searches have begun (main thread), so that a test can count
+    // what following an edit costs.
+    static quint64 passCount() { return s_passCount; }
+
 private:
     // Calls `found` with each match starting in [from, limit) of `text`, which holds the document
     // from `base`; characters outside `text` count as not part of a word. `found` answers false to
@@ -59,6 +63,8 @@ private:
     // Calls `found` with each match a scan from `from` finds starting before `limit`, over the
     // whole document, until `found` answers false.
     template<typename Found> void scanDocument(qint64 from, qint64 limit, Found&& found) const;
+
+    static inline quint64 s_passCount = 0;
 
     const platform::TextContentStorage& m_storage;
     QString m_string;

@@ -15,6 +15,7 @@
 #include <QToolButton>
 
 #include <QRegularExpression>
+#include <QSignalSpy>
 
 #include <random>
 #include <set>
@@ -360,6 +361,37 @@ TEST(EDTextFinder, AllMatchesInAFiveMegabyteNote)
     view->undoManager()->undo();
     EXPECT_TRUE(view->string() == text) << "one undo step puts every match back";
     EXPECT_EQ(finder.matches().size(), indexOfLoop(text, "the", Qt::CaseSensitive).size());
+}
+
+// A long text pasted, or a replace all undone, while a common word is searched: the matches in
+// the new text are found in a pass over each edit, not in a search of its own for each match.
+TEST(EDTextFinder, MatchesInALongPasteAreFoundInOnePassPerEdit)
+{
+    QString pasted;
+    for (int i = 0; pasted.size() < 300'000; ++i)
+        pasted += QStringLiteral("The cat %1 and the_hat, the end\n").arg(i);
+    for (const bool wholeWords : { false, true }) {
+        ShownView view("a note about the sea\n");
+        EDTextFinder& finder = view->textFinder();
+        finder.setOptions({ false, wholeWords });
+        finder.setSearchString("the");
+        QSignalSpy edits(&view->textContentStorage(), &platform::TextContentStorage::textDidChange);
+        quint64 passes = EDTextSearch::passCount();
+        view->replaceCharacters(TextRange(13), platform::AttributedString(pasted), false);
+        ASSERT_EQ(edits.count(), 1);
+        EXPECT_LE(EDTextSearch::passCount() - passes, 2u) << "whole words " << wholeWords;
+        EXPECT_EQ(finder.matches(), freshSearch(*view, "the", finder.options()));
+        ASSERT_GT(finder.matches().size(), 10'000u);
+
+        finder.setReplaceString("a");
+        finder.performAction(EDTextFinder::replaceAll);
+        edits.clear();
+        passes = EDTextSearch::passCount();
+        view->undoManager()->undo();
+        EXPECT_LE(EDTextSearch::passCount() - passes, 2u * quint64(edits.count()))
+            << edits.count() << " edits, whole words " << wholeWords;
+        EXPECT_EQ(finder.matches(), freshSearch(*view, "the", finder.options()));
+    }
 }
 
 // Menu items carry the action as their tag; anything else asks for nothing.
