@@ -239,9 +239,12 @@ void EDTextFinder::searchIncrementally(const QString& string)
         m_incrementalStart = m_client->firstSelectedRange().location;
     setSearchString(string);
     if (m_matches.empty()) {
-        // Back to where the search began while there is nothing to find.
-        if (string.isEmpty())
-            m_client->setSelectedRanges({ CharacterRange { *m_incrementalStart, 0 } });
+        // Back to where the search began while there is nothing to find: a match of what was typed
+        // before would stay selected under "No matches", and the bar, opened again, would take it
+        // for the search string in place of what was typed.
+        const CharacterRange start { *m_incrementalStart, 0 };
+        m_client->setSelectedRanges({ start });
+        m_client->scrollRangeToVisible(start);
         return;
     }
     auto it = std::lower_bound(m_matches.begin(), m_matches.end(), *m_incrementalStart);

@@ -484,6 +484,28 @@ TEST(EDFindBar, DrivenByKeys)
     EXPECT_TRUE(finder.isFindBarVisible());
 }
 
+// A search that finds nothing leaves no earlier match selected under "No matches": the caret goes
+// back to where the search began, and the bar opened again shows what was typed.
+TEST(EDFindBar, AFailedSearchKeepsWhatWasTyped)
+{
+    ShownView view("Hello there, and hello world");
+    view.setCaret(2);
+    press(view.view.get(), Qt::Key_F, Qt::ControlModifier);
+    EDFindBar* bar = view->textFinder().findBar();
+    ASSERT_TRUE(bar && bar->isVisible());
+    bar->findField()->selectAll();
+    QTest::keyClicks(bar->findField(), "hello w");
+    EXPECT_EQ(view->selectedRange(), (CharacterRange { 17, 7 }));
+    QTest::keyClicks(bar->findField(), "x");
+    EXPECT_EQ(bar->matchCountLabel()->text(), "No matches");
+    EXPECT_EQ(view->selectedRange(), (CharacterRange { 2, 0 }));
+
+    press(bar->findField(), Qt::Key_Escape);
+    ASSERT_FALSE(bar->isVisible());
+    press(view.view.get(), Qt::Key_F, Qt::ControlModifier);
+    EXPECT_EQ(bar->findField()->text(), "hello wx");
+}
+
 // However narrow the view, down to the width of a note window's editor, every control of the bar is
 // whole, inside it and clear of the others, and the text starts below it.
 TEST(EDFindBar, EveryControlStaysWholeInANarrowView)
