@@ -315,42 +315,45 @@ void EDTextFinder::textDidChange(TextRange replaced, qint64 inserted)
     for (size_t i = next; i < matches.size(); ++i)
         matches[i] += delta;
 
-    // New matches start near the new text. Where matches may overlap, a scan decides which of
-    // them count, so it goes on until it meets a match that is still where it was.
+    // New matches start near the new text.
     const EDTextSearch search(view->textContentStorage(), m_searchString, m_options);
     const qint64 window = replaced.location + inserted + spare;
     qint64 position
         = std::max<qint64>(keep > 0 ? matches[keep - 1] + n : 0, replaced.location - n - spare + 1);
     std::vector<qint64> fresh;
-    // A string that cannot overlap itself leaves the matches past the edit where they are, so the
-    // text up to `reach` is read in one pass, not one search per match (a paste of a long text).
-    if (!m_matchesOverlap && position < reach) {
-        fresh = search.inWindows({ TextRange(position, reach) });
-        // The pass found again the old matches it went over.
+    if (!m_matchesOverlap) {
+        // Matches past the edit stay where they are: the text up to `reach` is read in one pass,
+        // not one search per match (a paste of a long text), and gives again the old matches in it.
+        if (position < reach)
+            fresh = search.inWindows({ TextRange(position, reach) });
         while (next < matches.size() && matches[next] < reach)
             ++next;
-    }
-    while (m_matchesOverlap) {
-        const bool towardsOld = m_matchesOverlap && next < matches.size();
-        const qint64 limit = towardsOld ? std::max(window, matches[next] + 1) : reach;
-        const auto found = search.next(position, limit);
-        if (!found) {
-            if (!towardsOld)
-                break;
-            // The old match ahead is no longer one.
-            reach = std::max(reach, matches[next] + n);
-            ++next;
-            continue;
-        }
-        // Meeting an old match, the scan is where the old one was: everything after stays.
-        if (towardsOld && *found == matches[next])
-            break;
-        fresh.push_back(*found);
-        position = *found + n;
-        while (next < matches.size() && matches[next] < position) {
-            reach = std::max(reach, matches[next] + n);
-            ++next;
-        }
+    } else {
+        // One scan, which decides which matches count; an old match it goes past without meeting
+        // is no longer one, and meeting one, the scan is where the old one was: everything after
+        // stays.
+        bool metOldMatch = false;
+        search.each(position, view->textContentStorage().length(), [&](qint64 found) {
+            while (found >= (next < matches.size() ? std::max(window, matches[next] + 1) : reach)) {
+                if (next == matches.size())
+                    return false;
+                reach = std::max(reach, matches[next] + n);
+                ++next;
+            }
+            if (next < matches.size() && found == matches[next]) {
+                metOldMatch = true;
+                return false;
+            }
+            fresh.push_back(found);
+            while (next < matches.size() && matches[next] < found + n) {
+                reach = std::max(reach, matches[next] + n);
+                ++next;
+            }
+            return true;
+        });
+        // Nothing more to find: none of the old matches ahead is one any more.
+        if (!metOldMatch)
+            next = matches.size();
     }
     matches.erase(matches.begin() + qsizetype(keep), matches.begin() + qsizetype(next));
     matches.insert(matches.begin() + qsizetype(keep), fresh.begin(), fresh.end());

@@ -175,6 +175,11 @@ std::optional<qint64> EDTextSearch::next(qint64 from, qint64 limit) const
     return result;
 }
 
+void EDTextSearch::each(qint64 from, qint64 limit, const std::function<bool(qint64)>& found) const
+{
+    scanDocument(std::max<qint64>(from, 0), limit, found);
+}
+
 std::vector<qint64> EDTextSearch::inWindows(std::vector<platform::TextRange> windows) const
 {
     std::vector<qint64> result;

@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -43,6 +44,9 @@ public:
     std::vector<qint64> all() const;
     // The first match that starts at or after `from` and before `limit`.
     std::optional<qint64> next(qint64 from, qint64 limit) const;
+    // Calls `found` with each match a scan from `from` finds starting before `limit`, in order,
+    // until it answers false.
+    void each(qint64 from, qint64 limit, const std::function<bool(qint64)>& found) const;
     // The matches that start in any of the windows (a scan from each window's start), in order.
     std::vector<qint64> inWindows(std::vector<platform::TextRange> windows) const;
 
