@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QScopedValueRollback>
 
 #include <algorithm>
 
@@ -94,9 +95,12 @@ void EDTextFinder::connectToClient()
         return;
     m_textConnection = connect(&view->textContentStorage(), &platform::TextContentStorage::textDidChange,
         this, [this](TextRange replaced, qint64 inserted) { textDidChange(replaced, inserted); });
-    // The bar counts from the match that is selected.
+    // The bar counts from the match that is selected; typing on in the bar after a click in the
+    // text searches on from there.
     m_selectionConnection
         = connect(&view->textLayoutManager(), &platform::TextLayoutManager::selectionDidChange, this, [this] {
+              if (!m_searchingIncrementally)
+                  m_incrementalStart.reset();
               if (isFindBarVisible())
                   emit matchesDidChange();
           });
@@ -237,6 +241,7 @@ void EDTextFinder::searchIncrementally(const QString& string)
         return;
     if (!m_incrementalStart)
         m_incrementalStart = m_client->firstSelectedRange().location;
+    const QScopedValueRollback searching(m_searchingIncrementally, true);
     setSearchString(string);
     if (m_matches.empty()) {
         // Back to where the search began while there is nothing to find: a match of what was typed

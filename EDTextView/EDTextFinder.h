@@ -140,6 +140,8 @@ private:
     bool m_replacingMatches = false;
     // Where the incremental search of the string being typed began.
     std::optional<qint64> m_incrementalStart;
+    // While a search as you type selects what it found, which moves no starting point.
+    bool m_searchingIncrementally = false;
     // Bumped whenever the matches change, so that the highlights know to follow.
     quint64 m_generation = 0;
     // The text the highlights were put on, and the matches they show.

@@ -510,6 +510,24 @@ TEST(EDFindBar, AFailedSearchKeepsWhatWasTyped)
     EXPECT_EQ(bar->findField()->text(), "hello wx");
 }
 
+// Typing on in the find field after a click further down the text finds from the click, not from
+// where the bar was opened.
+TEST(EDFindBar, TypingOnSearchesFromWhereTheCaretWasPut)
+{
+    ShownView view("cat one\ncats two\ncat three\ncats four");
+    view.setCaret(0);
+    press(view.view.get(), Qt::Key_F, Qt::ControlModifier);
+    EDFindBar* bar = view->textFinder().findBar();
+    ASSERT_TRUE(bar && bar->isVisible());
+    bar->findField()->selectAll();
+    QTest::keyClicks(bar->findField(), "ca");
+    QTest::keyClicks(bar->findField(), "t");
+    EXPECT_EQ(view->selectedRange(), (CharacterRange { 0, 3 })) << "typing alone keeps its start";
+    view.setCaret(20);
+    QTest::keyClicks(bar->findField(), "s");
+    EXPECT_EQ(view->selectedRange(), (CharacterRange { 27, 4 }));
+}
+
 // However narrow the view, down to the width of a note window's editor, every control of the bar is
 // whole, inside it and clear of the others, and the text starts below it.
 TEST(EDFindBar, EveryControlStaysWholeInANarrowView)
