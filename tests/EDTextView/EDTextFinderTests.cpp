@@ -528,6 +528,25 @@ TEST(EDFindBar, TypingOnSearchesFromWhereTheCaretWasPut)
     EXPECT_EQ(view->selectedRange(), (CharacterRange { 27, 4 }));
 }
 
+// Ctrl+E makes the selection, across paragraphs too, the search string without opening the bar;
+// Ctrl+G then finds it. With nothing selected it changes nothing.
+TEST(EDTextFinder, CtrlEUsesTheSelectionForFind)
+{
+    ShownView view("a cat\nand a dog, a cat\nand a dog");
+    EDTextFinder& finder = view->textFinder();
+    finder.setSearchString("dog");
+    view->setSelectedRange({ 2, 9 });
+    press(view.view.get(), Qt::Key_E, Qt::ControlModifier);
+    EXPECT_EQ(finder.searchString(), "cat\nand a");
+    EXPECT_FALSE(finder.isFindBarVisible());
+    press(view.view.get(), Qt::Key_G, Qt::ControlModifier);
+    EXPECT_EQ(view->selectedRange(), (CharacterRange { 19, 9 }));
+
+    view.setCaret(0);
+    press(view.view.get(), Qt::Key_E, Qt::ControlModifier);
+    EXPECT_EQ(finder.searchString(), "cat\nand a");
+}
+
 // However narrow the view, down to the width of a note window's editor, every control of the bar is
 // whole, inside it and clear of the others, and the text starts below it.
 TEST(EDFindBar, EveryControlStaysWholeInANarrowView)
