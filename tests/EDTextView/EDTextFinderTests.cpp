@@ -6,6 +6,7 @@
 #include "platform/text/TextContentStorage.h"
 #include "platform/text/UndoManager.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
 #include <QLabel>
@@ -545,6 +546,28 @@ TEST(EDTextFinder, CtrlEUsesTheSelectionForFind)
     view.setCaret(0);
     press(view.view.get(), Qt::Key_E, Qt::ControlModifier);
     EXPECT_EQ(finder.searchString(), "cat\nand a");
+}
+
+// A screen reader names each control of the bar, the fields and the icon buttons too, and the
+// options by their full names where the bar shows short ones.
+TEST(EDFindBar, EveryControlHasANameForScreenReaders)
+{
+    ShownView view("a cat", QSize(360, 200));
+    view->doCommandBySelector("showReplaceInterface:");
+    EDFindBar* bar = view->textFinder().findBar();
+    ASSERT_TRUE(bar && bar->isReplaceVisible());
+    const std::pair<QWidget*, const char*> controls[]
+        = { { bar->findField(), "Find" }, { bar->replaceField(), "Replace With" },
+              { bar->previousButton(), "Previous Match" }, { bar->nextButton(), "Next Match" },
+              { bar->doneButton(), "Close Find Bar" }, { bar->matchCaseBox(), "Match Case" },
+              { bar->wholeWordsBox(), "Whole Words" }, { bar->replaceToggle(), "Hide Replace" },
+              { bar->replaceButton(), "Replace" }, { bar->replaceAllButton(), "Replace All" } };
+    for (const auto& [control, name] : controls) {
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(control);
+        ASSERT_TRUE(accessible) << control->objectName().toStdString();
+        EXPECT_EQ(accessible->text(QAccessible::Name), name) << control->objectName().toStdString();
+    }
+    EXPECT_NE(bar->matchCaseBox()->text(), "Match Case") << "a narrow bar shows the short names";
 }
 
 // However narrow the view, down to the width of a note window's editor, every control of the bar is
