@@ -85,6 +85,7 @@ EDFindBar::EDFindBar(EDTextFinder& finder, QWidget* parent)
     // does not give.
     m_findField->setAccessibleName(tr("Find"));
     m_findField->setClearButtonEnabled(true);
+    m_findField->setMaxLength(int(EDTextFinder::longestSearchString));
     m_findField->setMinimumWidth(findFieldMinimumWidth);
     m_findField->setMaximumWidth(findFieldMaximumWidth);
 

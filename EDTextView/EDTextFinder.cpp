@@ -141,8 +141,11 @@ bool EDTextFinder::validateAction(int action) const
         const auto ranges = m_client->selectedRanges();
         return std::any_of(ranges.begin(), ranges.end(), [](CharacterRange r) { return r.length > 0; });
     }
-    case useSelectionForFind:
-        return m_client->isSelectable() && m_client->firstSelectedRange().length > 0;
+    case useSelectionForFind: {
+        // A longer selection would be cut short in the find field, which then searches for less.
+        const qint64 length = m_client->firstSelectedRange().length;
+        return m_client->isSelectable() && length > 0 && length <= longestSearchString;
+    }
     case selectAll:
     case selectAllInSelection:
         // Selecting every match needs several selections at once, which the client does not allow.

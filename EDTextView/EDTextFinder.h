@@ -54,6 +54,8 @@ public:
         showReplaceInterface = 12,
         hideReplaceInterface = 13,
     };
+    // The longest search string, in UTF-16 units: what the find bar's field holds.
+    static constexpr qsizetype longestSearchString = 32767;
     // The dynamic property of a QAction that holds its finder action (an int).
     static constexpr const char* tagProperty = "textFinderAction";
     // The rendering attribute of highlighted matches; its value alternates between 1 and 2 from one

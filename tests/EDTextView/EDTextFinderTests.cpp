@@ -515,7 +515,7 @@ TEST(EDFindBar, SearchAsYouTypeStartsAtTheCaretAndSelectsNothingItCannotFind)
 }
 
 // Ctrl+E makes the selection, across paragraphs too, the search string without opening the bar;
-// Ctrl+G then finds it. With nothing selected it changes nothing.
+// Ctrl+G then finds it. With nothing selected, or more than the find field holds, it changes nothing.
 TEST(EDTextFinder, CtrlEUsesTheSelectionForFind)
 {
     ShownView view("a cat\nand a dog, a cat\nand a dog");
@@ -528,9 +528,13 @@ TEST(EDTextFinder, CtrlEUsesTheSelectionForFind)
     press(view.view.get(), Qt::Key_G, Qt::ControlModifier);
     EXPECT_EQ(view->selectedRange(), (CharacterRange { 19, 9 }));
 
-    view.setCaret(0);
-    press(view.view.get(), Qt::Key_E, Qt::ControlModifier);
-    EXPECT_EQ(finder.searchString(), "cat\nand a");
+    view->setString(view->string() + QString(EDTextFinder::longestSearchString, u'x'));
+    for (const CharacterRange selection :
+        { CharacterRange { 0, 0 }, CharacterRange { 2, EDTextFinder::longestSearchString + 1 } }) {
+        view->setSelectedRange(selection);
+        press(view.view.get(), Qt::Key_E, Qt::ControlModifier);
+        EXPECT_EQ(finder.searchString(), "cat\nand a");
+    }
 }
 
 // A screen reader names each control of the bar, the fields and the icon buttons too, and the
