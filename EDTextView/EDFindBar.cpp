@@ -75,12 +75,17 @@ EDFindBar::EDFindBar(EDTextFinder& finder, QWidget* parent)
     m_replaceToggle->setAutoRaise(true);
     m_replaceToggle->setArrowType(Qt::RightArrow);
     m_replaceToggle->setToolTip(tr("Show Replace"));
+    m_replaceToggle->setAccessibleName(tr("Show Replace"));
     m_replaceToggle->setFocusPolicy(Qt::NoFocus);
 
     m_findField = new QLineEdit(this);
     m_findField->setObjectName(QStringLiteral("findBarFindField"));
     m_findField->setPlaceholderText(tr("Find"));
+    // A screen reader names controls by their accessible names, which a placeholder or a tool tip
+    // does not give.
+    m_findField->setAccessibleName(tr("Find"));
     m_findField->setClearButtonEnabled(true);
+    m_findField->setMaxLength(int(EDTextFinder::longestSearchString));
     m_findField->setMinimumWidth(findFieldMinimumWidth);
     m_findField->setMaximumWidth(findFieldMaximumWidth);
 
@@ -92,26 +97,32 @@ EDFindBar::EDFindBar(EDTextFinder& finder, QWidget* parent)
     m_previous->setObjectName(QStringLiteral("findBarPrevious"));
     m_previous->setAutoRaise(true);
     m_previous->setToolTip(tr("Previous Match (Shift+F3)"));
+    m_previous->setAccessibleName(tr("Previous Match"));
     m_next = new QToolButton(this);
     m_next->setObjectName(QStringLiteral("findBarNext"));
     m_next->setAutoRaise(true);
     m_next->setToolTip(tr("Next Match (F3)"));
+    m_next->setAccessibleName(tr("Next Match"));
 
     m_matchCase = new QCheckBox(tr("Match Case"), this);
     m_matchCase->setObjectName(QStringLiteral("findBarMatchCase"));
     m_matchCase->setToolTip(tr("Match Case"));
+    m_matchCase->setAccessibleName(tr("Match Case"));
     m_wholeWords = new QCheckBox(tr("Whole Words"), this);
     m_wholeWords->setObjectName(QStringLiteral("findBarWholeWords"));
     m_wholeWords->setToolTip(tr("Whole Words"));
+    m_wholeWords->setAccessibleName(tr("Whole Words"));
 
     m_done = new QToolButton(this);
     m_done->setObjectName(QStringLiteral("findBarDone"));
     m_done->setAutoRaise(true);
     m_done->setToolTip(tr("Close (Escape)"));
+    m_done->setAccessibleName(tr("Close Find Bar"));
 
     m_replaceField = new QLineEdit(this);
     m_replaceField->setObjectName(QStringLiteral("findBarReplaceField"));
     m_replaceField->setPlaceholderText(tr("Replace"));
+    m_replaceField->setAccessibleName(tr("Replace With"));
     m_replaceField->setClearButtonEnabled(true);
     m_replaceField->setMinimumWidth(findFieldMinimumWidth);
     m_replaceField->setMaximumWidth(findFieldMaximumWidth);
@@ -231,6 +242,7 @@ void EDFindBar::setReplaceVisible(bool visible)
     m_replaceRow->setVisible(visible);
     m_replaceToggle->setArrowType(visible ? Qt::DownArrow : Qt::RightArrow);
     m_replaceToggle->setToolTip(visible ? tr("Hide Replace") : tr("Show Replace"));
+    m_replaceToggle->setAccessibleName(m_replaceToggle->toolTip());
     if (!visible && (m_replaceField->hasFocus() || m_replaceRow->isAncestorOf(focusWidget())))
         m_findField->setFocus();
     forgetArrangedWidths();

@@ -104,6 +104,7 @@ const Entry entries[] = {
     { control, Qt::Key_G, C::findNext, true },
     { controlShift, Qt::Key_G, C::findPrevious, true },
     { control, Qt::Key_H, C::showReplaceInterface, true },
+    { control, Qt::Key_E, C::useSelectionForFind, true },
 };
 
 // The desktop's keys for find and replace (they differ between desktops), where no entry above

@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QScopedValueRollback>
 
 #include <algorithm>
 
@@ -94,9 +95,12 @@ void EDTextFinder::connectToClient()
         return;
     m_textConnection = connect(&view->textContentStorage(), &platform::TextContentStorage::textDidChange,
         this, [this](TextRange replaced, qint64 inserted) { textDidChange(replaced, inserted); });
-    // The bar counts from the match that is selected.
+    // The bar counts from the match that is selected; typing on in the bar after a click in the
+    // text searches on from there.
     m_selectionConnection
         = connect(&view->textLayoutManager(), &platform::TextLayoutManager::selectionDidChange, this, [this] {
+              if (!m_searchingIncrementally)
+                  m_incrementalStart.reset();
               if (isFindBarVisible())
                   emit matchesDidChange();
           });
@@ -137,8 +141,11 @@ bool EDTextFinder::validateAction(int action) const
         const auto ranges = m_client->selectedRanges();
         return std::any_of(ranges.begin(), ranges.end(), [](CharacterRange r) { return r.length > 0; });
     }
-    case useSelectionForFind:
-        return m_client->isSelectable() && m_client->firstSelectedRange().length > 0;
+    case useSelectionForFind: {
+        // A longer selection would be cut short in the find field, which then searches for less.
+        const qint64 length = m_client->firstSelectedRange().length;
+        return m_client->isSelectable() && length > 0 && length <= longestSearchString;
+    }
     case selectAll:
     case selectAllInSelection:
         // Selecting every match needs several selections at once, which the client does not allow.
@@ -237,11 +244,15 @@ void EDTextFinder::searchIncrementally(const QString& string)
         return;
     if (!m_incrementalStart)
         m_incrementalStart = m_client->firstSelectedRange().location;
+    const QScopedValueRollback searching(m_searchingIncrementally, true);
     setSearchString(string);
     if (m_matches.empty()) {
-        // Back to where the search began while there is nothing to find.
-        if (string.isEmpty())
-            m_client->setSelectedRanges({ CharacterRange { *m_incrementalStart, 0 } });
+        // Back to where the search began while there is nothing to find: a match of what was typed
+        // before would stay selected under "No matches", and the bar, opened again, would take it
+        // for the search string in place of what was typed.
+        const CharacterRange start { *m_incrementalStart, 0 };
+        m_client->setSelectedRanges({ start });
+        m_client->scrollRangeToVisible(start);
         return;
     }
     auto it = std::lower_bound(m_matches.begin(), m_matches.end(), *m_incrementalStart);
@@ -312,34 +323,45 @@ void EDTextFinder::textDidChange(TextRange replaced, qint64 inserted)
     for (size_t i = next; i < matches.size(); ++i)
         matches[i] += delta;
 
-    // New matches start near the new text. Where matches may overlap, a scan decides which of
-    // them count, so it goes on until it meets a match that is still where it was.
+    // New matches start near the new text.
     const EDTextSearch search(view->textContentStorage(), m_searchString, m_options);
     const qint64 window = replaced.location + inserted + spare;
     qint64 position
         = std::max<qint64>(keep > 0 ? matches[keep - 1] + n : 0, replaced.location - n - spare + 1);
     std::vector<qint64> fresh;
-    while (true) {
-        const bool towardsOld = m_matchesOverlap && next < matches.size();
-        const qint64 limit = towardsOld ? std::max(window, matches[next] + 1) : reach;
-        const auto found = search.next(position, limit);
-        if (!found) {
-            if (!towardsOld)
-                break;
-            // The old match ahead is no longer one.
-            reach = std::max(reach, matches[next] + n);
+    if (!m_matchesOverlap) {
+        // Matches past the edit stay where they are: the text up to `reach` is read in one pass,
+        // not one search per match (a paste of a long text), and gives again the old matches in it.
+        if (position < reach)
+            fresh = search.inWindows({ TextRange(position, reach) });
+        while (next < matches.size() && matches[next] < reach)
             ++next;
-            continue;
-        }
-        // Meeting an old match, the scan is where the old one was: everything after stays.
-        if (towardsOld && *found == matches[next])
-            break;
-        fresh.push_back(*found);
-        position = *found + n;
-        while (next < matches.size() && matches[next] < position) {
-            reach = std::max(reach, matches[next] + n);
-            ++next;
-        }
+    } else {
+        // One scan, which decides which matches count; an old match it goes past without meeting
+        // is no longer one, and meeting one, the scan is where the old one was: everything after
+        // stays.
+        bool metOldMatch = false;
+        search.each(position, view->textContentStorage().length(), [&](qint64 found) {
+            while (found >= (next < matches.size() ? std::max(window, matches[next] + 1) : reach)) {
+                if (next == matches.size())
+                    return false;
+                reach = std::max(reach, matches[next] + n);
+                ++next;
+            }
+            if (next < matches.size() && found == matches[next]) {
+                metOldMatch = true;
+                return false;
+            }
+            fresh.push_back(found);
+            while (next < matches.size() && matches[next] < found + n) {
+                reach = std::max(reach, matches[next] + n);
+                ++next;
+            }
+            return true;
+        });
+        // Nothing more to find: none of the old matches ahead is one any more.
+        if (!metOldMatch)
+            next = matches.size();
     }
     matches.erase(matches.begin() + qsizetype(keep), matches.begin() + qsizetype(next));
     matches.insert(matches.begin() + qsizetype(keep), fresh.begin(), fresh.end());

@@ -54,6 +54,8 @@ public:
         showReplaceInterface = 12,
         hideReplaceInterface = 13,
     };
+    // The longest search string, in UTF-16 units: what the find bar's field holds.
+    static constexpr qsizetype longestSearchString = 32767;
     // The dynamic property of a QAction that holds its finder action (an int).
     static constexpr const char* tagProperty = "textFinderAction";
     // The rendering attribute of highlighted matches; its value alternates between 1 and 2 from one
@@ -140,6 +142,8 @@ private:
     bool m_replacingMatches = false;
     // Where the incremental search of the string being typed began.
     std::optional<qint64> m_incrementalStart;
+    // While a search as you type selects what it found, which moves no starting point.
+    bool m_searchingIncrementally = false;
     // Bumped whenever the matches change, so that the highlights know to follow.
     quint64 m_generation = 0;
     // The text the highlights were put on, and the matches they show.

@@ -111,6 +111,7 @@ template<typename Found> void EDTextSearch::scanDocument(qint64 from, qint64 lim
     limit = std::min(limit, documentLength - n + 1);
     if (n == 0 || from >= limit)
         return;
+    ++s_passCount;
     // Room for a surrogate pair on each side of a match, which a whole-word check reads.
     constexpr qint64 spare = 2;
     qint64 next = from;
@@ -172,6 +173,11 @@ std::optional<qint64> EDTextSearch::next(qint64 from, qint64 limit) const
         return false;
     });
     return result;
+}
+
+void EDTextSearch::each(qint64 from, qint64 limit, const std::function<bool(qint64)>& found) const
+{
+    scanDocument(std::max<qint64>(from, 0), limit, found);
 }
 
 std::vector<qint64> EDTextSearch::inWindows(std::vector<platform::TextRange> windows) const

@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -43,11 +44,18 @@ public:
     std::vector<qint64> all() const;
     // The first match that starts at or after `from` and before `limit`.
     std::optional<qint64> next(qint64 from, qint64 limit) const;
+    // Calls `found` with each match a scan from `from` finds starting before `limit`, in order,
+    // until it answers false.
+    void each(qint64 from, qint64 limit, const std::function<bool(qint64)>& found) const;
     // The matches that start in any of the windows (a scan from each window's start), in order.
     std::vector<qint64> inWindows(std::vector<platform::TextRange> windows) const;
 
     // A letter, digit, mark or underscore: what a whole word may not continue into.
     static bool isWordCharacter(char32_t c);
+
+    // How many passes over the text searches have begun (main thread), so that a test can count
+    // what following an edit costs.
+    static quint64 passCount() { return s_passCount; }
 
 private:
     // Calls `found` with each match starting in [from, limit) of `text`, which holds the document
@@ -59,6 +67,8 @@ private:
     // Calls `found` with each match a scan from `from` finds starting before `limit`, over the
     // whole document, until `found` answers false.
     template<typename Found> void scanDocument(qint64 from, qint64 limit, Found&& found) const;
+
+    static inline quint64 s_passCount = 0;
 
     const platform::TextContentStorage& m_storage;
     QString m_string;

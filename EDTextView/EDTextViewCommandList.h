@@ -102,6 +102,7 @@
     COMMAND(hideFindInterface)                                                                               \
     COMMAND(findNext)                                                                                        \
     COMMAND(findPrevious)                                                                                    \
+    COMMAND(useSelectionForFind)                                                                             \
     /* Spelling, grammar and substitutions (EDTextViewTextChecking.cpp). */                                  \
     COMMAND(toggleContinuousSpellChecking)                                                                   \
     COMMAND(toggleGrammarChecking)                                                                           \

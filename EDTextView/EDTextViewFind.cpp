@@ -101,6 +101,12 @@ void EDTextView::findPrevious(QObject*)
                                                : EDTextFinder::previousMatch);
 }
 
+void EDTextView::useSelectionForFind(QObject*)
+{
+    // The selected text, across paragraphs too, is the search string; Ctrl+G then finds it.
+    perform(*m_textFinder, EDTextFinder::useSelectionForFind);
+}
+
 void EDTextView::drawFindHighlights(QPainter& painter, const QRectF& dirty)
 {
     const auto visible = visibleCharacterRange();

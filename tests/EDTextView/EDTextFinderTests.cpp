@@ -6,6 +6,7 @@
 #include "platform/text/TextContentStorage.h"
 #include "platform/text/UndoManager.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
 #include <QLabel>
@@ -15,6 +16,7 @@
 #include <QToolButton>
 
 #include <QRegularExpression>
+#include <QSignalSpy>
 
 #include <random>
 #include <set>
@@ -362,6 +364,41 @@ TEST(EDTextFinder, AllMatchesInAFiveMegabyteNote)
     EXPECT_EQ(finder.matches().size(), indexOfLoop(text, "the", Qt::CaseSensitive).size());
 }
 
+// A long text pasted, or a replace all undone, while a common word is searched: the matches in
+// the new text are found in a pass over each edit, not in a search of its own for each match, for
+// words whose matches could overlap ("that") too.
+TEST(EDTextFinder, MatchesInALongPasteAreFoundInOnePassPerEdit)
+{
+    QString pasted;
+    for (int i = 0; pasted.size() < 300'000; ++i)
+        pasted += QStringLiteral("The cat %1 and the_hat, that is that\n").arg(i);
+    for (const QString& word : { u"the"_qs, u"that"_qs }) {
+        for (const bool wholeWords : { false, true }) {
+            ShownView view("a note about that sea\n");
+            EDTextFinder& finder = view->textFinder();
+            finder.setOptions({ false, wholeWords });
+            finder.setSearchString(word);
+            QSignalSpy edits(&view->textContentStorage(), &platform::TextContentStorage::textDidChange);
+            quint64 passes = EDTextSearch::passCount();
+            view->replaceCharacters(TextRange(13), platform::AttributedString(pasted), false);
+            ASSERT_EQ(edits.count(), 1);
+            EXPECT_LE(EDTextSearch::passCount() - passes, 2u)
+                << word.toStdString() << ", whole words " << wholeWords;
+            EXPECT_EQ(finder.matches(), freshSearch(*view, word, finder.options()));
+            ASSERT_GT(finder.matches().size(), 5'000u);
+
+            finder.setReplaceString("a");
+            finder.performAction(EDTextFinder::replaceAll);
+            edits.clear();
+            passes = EDTextSearch::passCount();
+            view->undoManager()->undo();
+            EXPECT_LE(EDTextSearch::passCount() - passes, 2u * quint64(edits.count()))
+                << edits.count() << " edits, " << word.toStdString() << ", whole words " << wholeWords;
+            EXPECT_EQ(finder.matches(), freshSearch(*view, word, finder.options()));
+        }
+    }
+}
+
 // Menu items carry the action as their tag; anything else asks for nothing.
 TEST(EDTextFinder, FindActionsTakeTheirTagFromAMenuItem)
 {
@@ -450,6 +487,76 @@ TEST(EDFindBar, DrivenByKeys)
     finder.setSearchString({});
     press(view.view.get(), Qt::Key_F3);
     EXPECT_TRUE(finder.isFindBarVisible());
+}
+
+// Typing in the find field searches from the caret, also one put by a click after the bar opened;
+// a string that is not found leaves no earlier match selected under "No matches" but the caret
+// where the search began, and the bar opened again shows what was typed.
+TEST(EDFindBar, SearchAsYouTypeStartsAtTheCaretAndSelectsNothingItCannotFind)
+{
+    ShownView view("cat one\ncats two\ncat three\ncats four");
+    view.setCaret(0);
+    press(view.view.get(), Qt::Key_F, Qt::ControlModifier);
+    EDFindBar* bar = view->textFinder().findBar();
+    ASSERT_TRUE(bar && bar->isVisible());
+    bar->findField()->selectAll();
+    QTest::keyClicks(bar->findField(), "cat");
+    EXPECT_EQ(view->selectedRange(), (CharacterRange { 0, 3 }));
+    view.setCaret(20);
+    QTest::keyClicks(bar->findField(), "s");
+    EXPECT_EQ(view->selectedRange(), (CharacterRange { 27, 4 }));
+    QTest::keyClicks(bar->findField(), "x");
+    EXPECT_EQ(bar->matchCountLabel()->text(), "No matches");
+    EXPECT_EQ(view->selectedRange(), (CharacterRange { 20, 0 }));
+
+    press(bar->findField(), Qt::Key_Escape);
+    press(view.view.get(), Qt::Key_F, Qt::ControlModifier);
+    EXPECT_EQ(bar->findField()->text(), "catsx");
+}
+
+// Ctrl+E makes the selection, across paragraphs too, the search string without opening the bar;
+// Ctrl+G then finds it. With nothing selected, or more than the find field holds, it changes nothing.
+TEST(EDTextFinder, CtrlEUsesTheSelectionForFind)
+{
+    ShownView view("a cat\nand a dog, a cat\nand a dog");
+    EDTextFinder& finder = view->textFinder();
+    finder.setSearchString("dog");
+    view->setSelectedRange({ 2, 9 });
+    press(view.view.get(), Qt::Key_E, Qt::ControlModifier);
+    EXPECT_EQ(finder.searchString(), "cat\nand a");
+    EXPECT_FALSE(finder.isFindBarVisible());
+    press(view.view.get(), Qt::Key_G, Qt::ControlModifier);
+    EXPECT_EQ(view->selectedRange(), (CharacterRange { 19, 9 }));
+
+    view->setString(view->string() + QString(EDTextFinder::longestSearchString, u'x'));
+    for (const CharacterRange selection :
+        { CharacterRange { 0, 0 }, CharacterRange { 2, EDTextFinder::longestSearchString + 1 } }) {
+        view->setSelectedRange(selection);
+        press(view.view.get(), Qt::Key_E, Qt::ControlModifier);
+        EXPECT_EQ(finder.searchString(), "cat\nand a");
+    }
+}
+
+// A screen reader names each control of the bar, the fields and the icon buttons too, and the
+// options by their full names where the bar shows short ones.
+TEST(EDFindBar, EveryControlHasANameForScreenReaders)
+{
+    ShownView view("a cat", QSize(360, 200));
+    view->doCommandBySelector("showReplaceInterface:");
+    EDFindBar* bar = view->textFinder().findBar();
+    ASSERT_TRUE(bar && bar->isReplaceVisible());
+    const std::pair<QWidget*, const char*> controls[]
+        = { { bar->findField(), "Find" }, { bar->replaceField(), "Replace With" },
+              { bar->previousButton(), "Previous Match" }, { bar->nextButton(), "Next Match" },
+              { bar->doneButton(), "Close Find Bar" }, { bar->matchCaseBox(), "Match Case" },
+              { bar->wholeWordsBox(), "Whole Words" }, { bar->replaceToggle(), "Hide Replace" },
+              { bar->replaceButton(), "Replace" }, { bar->replaceAllButton(), "Replace All" } };
+    for (const auto& [control, name] : controls) {
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(control);
+        ASSERT_TRUE(accessible) << control->objectName().toStdString();
+        EXPECT_EQ(accessible->text(QAccessible::Name), name) << control->objectName().toStdString();
+    }
+    EXPECT_NE(bar->matchCaseBox()->text(), "Match Case") << "a narrow bar shows the short names";
 }
 
 // However narrow the view, down to the width of a note window's editor, every control of the bar is
