@@ -95,6 +95,20 @@ bool endsWord(QChar c)
         || c == u')';
 }
 
+// "." and ":" also join the parts of web and e-mail addresses ("www.exmaple.org", "https:"): the
+// word before one is judged only once the character after it shows whether an address goes on.
+bool mayContinueAddress(QChar c)
+{
+    return c == u'.' || c == u':';
+}
+
+// A word right after one of these is part of an address, a path or an abbreviation, not prose.
+bool joinsAddressParts(QChar c)
+{
+    return mayContinueAddress(c) || c == u'@' || c == u'/' || c == u'\\' || c == u'_' || c == u'#'
+        || c == u'=' || c == u'&' || c == u'%' || c == u'~';
+}
+
 } // namespace
 
 std::shared_ptr<TextCheckingController> TextCheckingController::make(TextCheckingClient& client)
@@ -557,7 +571,7 @@ void TextCheckingController::substituteAfterTyping(CharacterRange range)
         m_client.replaceCharacters(range, AttributedString(QString(curly)));
         return;
     }
-    if (endsWord(c) && m_client.autocorrectionType() == TextInputTraitType::yes)
+    if (endsWord(c) && !mayContinueAddress(c) && m_client.autocorrectionType() == TextInputTraitType::yes)
         correctWordBefore(range.location);
 }
 
@@ -565,19 +579,23 @@ void TextCheckingController::correctWordBefore(qint64 location)
 {
     const qint64 from = std::max<qint64>(0, location - longestCorrectedWord);
     const QString before = m_client.plainSubstring({ from, location - from });
-    qsizetype i = before.size();
+    // Sentence punctuation whose word waited for this character ("teh." then a space).
+    qsizetype wordEnd = before.size();
+    while (wordEnd > 0 && mayContinueAddress(before[wordEnd - 1]))
+        --wordEnd;
+    qsizetype i = wordEnd;
     while (i > 0) {
         const QChar c = before[i - 1];
         if (isWordCharacter(c) || c.isSurrogate())
             --i;
-        else if (isApostrophe(c) && i >= 2 && i < before.size() && isWordCharacter(before[i - 2]))
+        else if (isApostrophe(c) && i >= 2 && i < wordEnd && isWordCharacter(before[i - 2]))
             --i;
         else
             break;
     }
-    const QString word = before.mid(i);
-    // A word longer than what was read, or one with digits, is left alone.
-    if (word.isEmpty() || (i == 0 && from > 0)
+    const QString word = before.mid(i, wordEnd - i);
+    // A word longer than what was read, one with digits, and a part of an address are left alone.
+    if (word.isEmpty() || (i == 0 && from > 0) || (i > 0 && joinsAddressParts(before[i - 1]))
         || std::any_of(word.begin(), word.end(), [](QChar c) { return c.isDigit(); }))
         return;
     const SpellChecker::DocumentTag tag = spellCheckerDocumentTag();
@@ -585,7 +603,7 @@ void TextCheckingController::correctWordBefore(qint64 location)
         return;
     // Guessing can take a while: it runs on the worker, and the word is replaced only if it is
     // still there, untouched, when the guess comes back.
-    const Range wordRange { from + i, location };
+    const Range wordRange { from + i, from + wordEnd };
     const EditLog::Sequence since = m_editLog.hold();
     const std::weak_ptr<TextCheckingController> weak = weak_from_this();
     SpellChecker* checker = &m_checker;

@@ -326,13 +326,38 @@ TEST(EDTextViewTextChecking, SubstitutionsAsTheUserTypes)
     view->setIsAutomaticSpellingCorrectionEnabled(true);
     QTest::keyClicks(view.view.get(), "I recieve teh");
     EXPECT_TRUE(waitFor([&] { return view->string() == "I receive teh"; }));
-    QTest::keyClicks(view.view.get(), ".");
-    EXPECT_TRUE(waitFor([&] { return view->string() == "I receive the."; }));
+    QTest::keyClicks(view.view.get(), ". ");
+    EXPECT_TRUE(waitFor([&] { return view->string() == "I receive the. "; }));
     // A longer correction keeps the caret after what was typed since.
-    QTest::keyClicks(view.view.get(), " It occured ");
+    QTest::keyClicks(view.view.get(), "It occured ");
     EXPECT_TRUE(waitFor([&] { return view->string() == "I receive the. It occurred "; }));
     QTest::keyClicks(view.view.get(), "x");
     EXPECT_EQ(view->string(), "I receive the. It occurred x");
+}
+
+// Web and e-mail addresses, paths and abbreviations typed with correction on stay as typed, while
+// a word that ends a sentence is still corrected once the space after it comes.
+TEST(EDTextViewTextChecking, AutomaticCorrectionLeavesAddressesAlone)
+{
+    const struct {
+        QString typed;
+        QString expected;
+    } cases[] = {
+        { "see www.exmaple.com now", "see www.exmaple.com now" },
+        { "mail jonh.smiht@exmaple.org now", "mail jonh.smiht@exmaple.org now" },
+        { "go to https://gihtub.com/foo", "go to https://gihtub.com/foo" },
+        { "in /usr/lcoal/bin", "in /usr/lcoal/bin" },
+        { "ask teh.", "ask the." },
+        { "Ratio: teh:", "Ratio: the:" },
+    };
+    for (const auto& testCase : cases) {
+        ShownView view;
+        view->setIsAutomaticSpellingCorrectionEnabled(true);
+        // Corrections come back in order: once the last word's has, every earlier one has too.
+        QTest::keyClicks(view.view.get(), testCase.typed + " recieve ");
+        EXPECT_TRUE(waitFor([&] { return view->string().endsWith(" receive "); }));
+        EXPECT_EQ(view->string(), testCase.expected + " receive ");
+    }
 }
 
 // The spelling panel walks through the text: Find Next selects a misspelt word and shows its
