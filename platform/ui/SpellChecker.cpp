@@ -38,6 +38,27 @@ bool holdsCombiningMark(QStringView word)
     return false;
 }
 
+// The edits (insertions, deletions, substitutions and swaps of neighbours) that turn one word into
+// the other, ignoring case.
+qsizetype editDistance(const QString& a, const QString& b)
+{
+    const QString x = a.toLower(), y = b.toLower();
+    std::vector<std::vector<qsizetype>> d(size_t(x.size()) + 1, std::vector<qsizetype>(size_t(y.size()) + 1));
+    for (qsizetype i = 0; i <= x.size(); ++i)
+        d[i][0] = i;
+    for (qsizetype j = 0; j <= y.size(); ++j)
+        d[0][j] = j;
+    for (qsizetype i = 1; i <= x.size(); ++i) {
+        for (qsizetype j = 1; j <= y.size(); ++j) {
+            const qsizetype cost = x[i - 1] == y[j - 1] ? 0 : 1;
+            d[i][j] = std::min({ d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost });
+            if (i > 1 && j > 1 && x[i - 1] == y[j - 2] && x[i - 2] == y[j - 1])
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+        }
+    }
+    return d[x.size()][y.size()];
+}
+
 QString normalizedWord(QString word)
 {
     // Dictionaries spell apostrophes straight; typed text often has the typographic one.
@@ -614,6 +635,29 @@ QStringList SpellChecker::guesses(const QString& word) const
     Hunspell* dictionary = dictionaryLocked();
     if (!dictionary || candidate.isEmpty() || candidate.size() > maxWordLength)
         return {};
+    QStringList guesses = guessesLocked(dictionary, candidate);
+    // A word capitalised at the start of a sentence is mostly a common word, yet the dictionary
+    // guesses names for it first ("Te" for "Teh"). When its best guess for the word in lower case
+    // is among those it gave, capitalised ("The"), and is as near to the word as the first of them,
+    // it goes first; a name nearer than that ("America" for "Amercia") stays first.
+    const qsizetype firstLength = candidate.front().isHighSurrogate() && candidate.size() > 1 ? 2 : 1;
+    const QString first = candidate.left(firstLength);
+    const QString rest = candidate.mid(firstLength);
+    if (guesses.size() > 1 && first != first.toLower() && !rest.isEmpty() && rest == rest.toLower()) {
+        const QStringList common = guessesLocked(dictionary, first.toLower() + rest);
+        if (!common.isEmpty() && !common.front().isEmpty()) {
+            const QString best = common.front();
+            const qsizetype length = best.front().isHighSurrogate() && best.size() > 1 ? 2 : 1;
+            const qsizetype at = guesses.indexOf(best.left(length).toUpper() + best.mid(length));
+            if (at > 0 && editDistance(candidate, guesses[at]) <= editDistance(candidate, guesses.front()))
+                guesses.move(at, 0);
+        }
+    }
+    return guesses;
+}
+
+QStringList SpellChecker::guessesLocked(Hunspell* dictionary, const QString& candidate) const
+{
     QStringList guesses;
     if (m_dictionaryEncoding.isEmpty()) {
         for (const std::string& guess : dictionary->suggest(candidate.toUtf8().toStdString()))

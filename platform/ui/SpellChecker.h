@@ -140,6 +140,8 @@ private:
 
     // Loads the dictionary of the current language if needed. Called with `m_mutex` held.
     Hunspell* dictionaryLocked() const;
+    // The dictionary's own suggestions for a normalised word. Called with `m_mutex` held.
+    QStringList guessesLocked(Hunspell* dictionary, const QString& candidate) const;
     // The verdict on a word in UTF-8, normalised. Called with `m_mutex` held.
     Verdict verdictLocked(const std::string& utf8, DocumentTag tag) const;
     // Calls `found(start, length)` with each misspelt word of text[start, end), in order, until it

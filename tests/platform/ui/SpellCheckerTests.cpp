@@ -103,6 +103,37 @@ TEST(SpellChecker, SuggestsCorrections)
     EXPECT_TRUE(checker.guesses("").isEmpty());
 }
 
+// At the start of a sentence a typo is capitalised; its best guess is the common word, not a name
+// that happens to start with the same capital.
+TEST(SpellChecker, ACapitalisedTypoIsGuessedAsTheCommonWordFirst)
+{
+    Checker fixture;
+    const SpellChecker checker(fixture.configuration());
+    const struct {
+        QString word;
+        QString best;
+    } cases[] = {
+        { "Teh", "The" },
+        { "Thier", "Their" },
+        { "Taht", "That" },
+        { "Adn", "And" },
+        { "Recieve", "Receive" },
+        { "Hte", "The" },
+        { "Amercia", "America" },
+        { "teh", "the" },
+        { "TEH", "THE" },
+    };
+    for (const auto& testCase : cases) {
+        const QStringList guesses = checker.guesses(testCase.word);
+        ASSERT_FALSE(guesses.isEmpty()) << testCase.word.toStdString();
+        EXPECT_EQ(guesses.front(), testCase.best) << testCase.word.toStdString();
+        EXPECT_EQ(guesses.size(), QSet<QString>(guesses.begin(), guesses.end()).size())
+            << "no guess twice for " << testCase.word.toStdString();
+    }
+    // The names are still offered, after the common words.
+    EXPECT_TRUE(checker.guesses("Teh").contains("Te"));
+}
+
 TEST(SpellChecker, LearnedWordsSurviveARestart)
 {
     Checker fixture;
