@@ -8,6 +8,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocale>
 #include <QStandardPaths>
@@ -331,6 +332,31 @@ template<typename Body> void forEachWord(const QString& string, qsizetype start,
     }
 }
 
+// Whether a loaded dictionary knows any of the first words its word list names. One that knows none
+// was not read (an empty, cut or damaged file, an encoding iconv lacks): using it would mark every
+// word of every text as misspelt.
+bool knowsItsOwnWords(Hunspell& dictionary, const QString& wordListPath)
+{
+    constexpr int wordsTried = 50;
+    QFile file(wordListPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    // The first line counts the words; each line after it is a word, then "/" and its flags.
+    file.readLine(256);
+    for (int tried = 0; tried < wordsTried && !file.atEnd(); ++tried) {
+        QByteArray line = file.readLine(1024).trimmed();
+        const qsizetype flags = line.indexOf('/');
+        if (flags > 0)
+            line.truncate(flags);
+        const qsizetype space = line.indexOf(' ');
+        if (space > 0)
+            line.truncate(space);
+        if (!line.isEmpty() && dictionary.spell(line.toStdString()))
+            return true;
+    }
+    return false;
+}
+
 QString defaultPersonalWordListPath()
 {
     return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
@@ -359,6 +385,8 @@ public:
     }
     DictionaryEncoder(const DictionaryEncoder&) = delete;
     DictionaryEncoder& operator=(const DictionaryEncoder&) = delete;
+
+    bool isOpen() const { return m_converter != iconv_t(-1); }
 
     // False when the encoding is unknown or lacks one of the word's letters.
     bool encode(const std::string& utf8, std::string& out)
@@ -481,6 +509,16 @@ Hunspell* SpellChecker::dictionaryLocked() const
         m_dictionaryEncoding = encoding == "UTF-8" || encoding == "UTF8" ? QByteArray() : encoding;
         if (!m_dictionaryEncoding.isEmpty())
             m_encoder = std::make_unique<DictionaryEncoder>(m_dictionaryEncoding);
+        if ((m_encoder && !m_encoder->isOpen())
+            || !knowsItsOwnWords(*m_dictionary, base + QStringLiteral(".dic"))) {
+            printError(QStringLiteral("The spelling dictionary %1 could not be read; spelling is not "
+                                      "checked in %2.")
+                           .arg(base + QStringLiteral(".dic"), m_language));
+            m_dictionary.reset();
+            m_encoder.reset();
+            m_dictionaryEncoding.clear();
+            continue;
+        }
         break;
     }
     if (m_dictionary) {

@@ -247,6 +247,50 @@ TEST(SpellChecker, ChecksWithADictionaryInAnEightBitEncoding)
     EXPECT_EQ(checker.check(text, spelling).size(), 1u);
 }
 
+// A dictionary that could not be read is as good as none: no word is marked, rather than every
+// word; a sound one for the language in a later folder is used instead.
+TEST(SpellChecker, ADictionaryThatCannotBeReadMarksNothing)
+{
+    const auto writeFile = [](const QString& path, const QByteArray& bytes) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    };
+    const QByteArray affix = "SET UTF-8\nTRY esianrtolcdugmphbyfvkwz\n";
+    const QByteArray wordList = "3\nhello\nworld\nword\n";
+    const struct {
+        const char* name;
+        QByteArray affix;
+        QByteArray words;
+    } cases[] = {
+        { "an empty word list", affix, "" },
+        { "a word list with no count", affix, "hello\nworld\n" },
+        { "a count too large to hold", affix, "999999999\nhello\nworld\n" },
+        { "garbage", QByteArray(64, '\xff'), QByteArray(64, '\x01') },
+        { "an encoding iconv does not know", "SET XYZ-42\n", wordList },
+    };
+    const QString text = "hello world wrold";
+    for (const auto& testCase : cases) {
+        QTemporaryDir broken, sound;
+        writeFile(broken.filePath("xx_XX.aff"), testCase.affix);
+        writeFile(broken.filePath("xx_XX.dic"), testCase.words);
+        Checker fixture;
+        SpellChecker::Configuration configuration = fixture.configuration();
+        configuration.dictionaryDirectories = { broken.path() };
+        configuration.language = "xx_XX";
+        {
+            const SpellChecker checker(configuration);
+            EXPECT_TRUE(checker.check(text, spelling).empty()) << testCase.name;
+            EXPECT_TRUE(checker.guesses("wrold").isEmpty()) << testCase.name;
+        }
+        writeFile(sound.filePath("xx_XX.aff"), affix);
+        writeFile(sound.filePath("xx_XX.dic"), wordList);
+        configuration.dictionaryDirectories = { broken.path(), sound.path() };
+        const SpellChecker checker(configuration);
+        EXPECT_EQ(words(text, checker.check(text, spelling)), QStringList({ "wrold" })) << testCase.name;
+    }
+}
+
 TEST(SpellChecker, ChoosesTheLanguageFromTheLocale)
 {
     QTemporaryDir dictionaries;
