@@ -363,9 +363,21 @@ QString defaultPersonalWordListPath()
         + QStringLiteral("/spelling/learned-words.txt");
 }
 
+// The user's choices of substitutions, read by views as they first need them.
+const QString textCompletionKey = QStringLiteral("AutomaticTextCompletionEnabled");
+const QString spellingCorrectionKey = QStringLiteral("AutomaticSpellingCorrectionEnabled");
+const QString quoteSubstitutionKey = QStringLiteral("AutomaticQuoteSubstitutionEnabled");
+
 bool userDefault(const QString& key)
 {
     return UserDefaults::standard().integer(key).value_or(0) != 0;
+}
+
+void setUserDefault(const QString& key, bool enabled)
+{
+    // A choice that cannot be stored still holds in the view that made it.
+    if (const auto stored = UserDefaults::standard().setInteger(key, enabled ? 1 : 0); stored.isFailure())
+        printError(QStringLiteral("Could not keep the setting %1: %2").arg(key, stored.error().description));
 }
 
 } // namespace
@@ -868,12 +880,12 @@ Result<Success, PlatformError> SpellChecker::writePersonalWordList()
 
 bool SpellChecker::isAutomaticTextCompletionEnabled()
 {
-    return userDefault(QStringLiteral("AutomaticTextCompletionEnabled"));
+    return userDefault(textCompletionKey);
 }
 
 bool SpellChecker::isAutomaticSpellingCorrectionEnabled()
 {
-    return userDefault(QStringLiteral("AutomaticSpellingCorrectionEnabled"));
+    return userDefault(spellingCorrectionKey);
 }
 
 bool SpellChecker::isAutomaticTextReplacementEnabled()
@@ -883,7 +895,22 @@ bool SpellChecker::isAutomaticTextReplacementEnabled()
 
 bool SpellChecker::isAutomaticQuoteSubstitutionEnabled()
 {
-    return userDefault(QStringLiteral("AutomaticQuoteSubstitutionEnabled"));
+    return userDefault(quoteSubstitutionKey);
+}
+
+void SpellChecker::setAutomaticTextCompletionEnabled(bool enabled)
+{
+    setUserDefault(textCompletionKey, enabled);
+}
+
+void SpellChecker::setAutomaticSpellingCorrectionEnabled(bool enabled)
+{
+    setUserDefault(spellingCorrectionKey, enabled);
+}
+
+void SpellChecker::setAutomaticQuoteSubstitutionEnabled(bool enabled)
+{
+    setUserDefault(quoteSubstitutionKey, enabled);
 }
 
 void SpellChecker::updatePanels()

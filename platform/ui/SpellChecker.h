@@ -127,6 +127,10 @@ public:
     static bool isAutomaticSpellingCorrectionEnabled();
     static bool isAutomaticTextReplacementEnabled();
     static bool isAutomaticQuoteSubstitutionEnabled();
+    // Stores a choice the user made in a view, for the views made from then on.
+    static void setAutomaticTextCompletionEnabled(bool enabled);
+    static void setAutomaticSpellingCorrectionEnabled(bool enabled);
+    static void setAutomaticQuoteSubstitutionEnabled(bool enabled);
 
     // Tells the spelling panels to show the current state again: posts `panelsNeedUpdate` to the
     // default notification center, with this checker as sender.

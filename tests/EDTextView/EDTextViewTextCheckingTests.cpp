@@ -268,6 +268,39 @@ TEST(EDTextViewTextChecking, SettingsAndTraits)
     EXPECT_EQ(view->smartQuotesType(), TextInputTraitType::no);
     view->toggleAutomaticQuoteSubstitution();
     EXPECT_EQ(view->smartQuotesType(), TextInputTraitType::yes);
+    // The toggle keeps the user's choice: put it back for the views of later tests.
+    platform::UserDefaults::standard().setInteger("AutomaticQuoteSubstitutionEnabled", 0);
+}
+
+// A substitution turned on or off in one note is the user's choice: the next note opens with it,
+// while a view already open keeps its own setting.
+TEST(EDTextViewTextChecking, ASubstitutionToggledInOneViewIsTheNextViewsChoice)
+{
+    const struct {
+        void (EDTextView::*toggle)(QObject*);
+        bool (EDTextView::*isEnabled)() const;
+        QString key;
+    } cases[] = {
+        { &EDTextView::toggleAutomaticQuoteSubstitution, &EDTextView::isAutomaticQuoteSubstitutionEnabled,
+            "AutomaticQuoteSubstitutionEnabled" },
+        { &EDTextView::toggleAutomaticSpellingCorrection, &EDTextView::isAutomaticSpellingCorrectionEnabled,
+            "AutomaticSpellingCorrectionEnabled" },
+        { &EDTextView::toggleAutomaticTextCompletion, &EDTextView::isAutomaticTextCompletionEnabled,
+            "AutomaticTextCompletionEnabled" },
+    };
+    for (const auto& testCase : cases) {
+        const std::string name = testCase.key.toStdString();
+        platform::UserDefaults::standard().setInteger(testCase.key, 0);
+        ShownView open, first;
+        EXPECT_FALSE(((*open).*testCase.isEnabled)()) << name;
+        ((*first).*testCase.toggle)(nullptr);
+        ShownView next;
+        EXPECT_TRUE(((*next).*testCase.isEnabled)()) << name;
+        EXPECT_FALSE(((*open).*testCase.isEnabled)()) << name;
+        ((*next).*testCase.toggle)(nullptr);
+        ShownView last;
+        EXPECT_FALSE(((*last).*testCase.isEnabled)()) << name;
+    }
 }
 
 TEST(EDTextViewTextChecking, AnnotatedSubstringCarriesOnlyTheAnnotationsOfItsParagraphs)
