@@ -124,8 +124,14 @@ void EDTextView::validateMenu(QMenu& menu)
     for (QAction* action : menu.actions()) {
         if (QMenu* submenu = action->menu())
             validateMenu(*submenu);
-        else if (!action->isSeparator() && !action->data().toString().isEmpty())
+        else if (!action->isSeparator() && !action->data().toString().isEmpty()) {
             action->setEnabled(validateMenuItem(*action));
+            // Validation gives the Smart Quotes toggle no check mark; a menu still shows its state.
+            if (action->isCheckable()
+                && action->data().toString()
+                    == EDTextViewCommands::name(EDTextViewCommand::toggleAutomaticQuoteSubstitution))
+                action->setChecked(isAutomaticQuoteSubstitutionEnabled());
+        }
     }
 }
 
