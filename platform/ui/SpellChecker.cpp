@@ -367,6 +367,8 @@ QString defaultPersonalWordListPath()
 const QString textCompletionKey = QStringLiteral("AutomaticTextCompletionEnabled");
 const QString spellingCorrectionKey = QStringLiteral("AutomaticSpellingCorrectionEnabled");
 const QString quoteSubstitutionKey = QStringLiteral("AutomaticQuoteSubstitutionEnabled");
+// The dictionary the user chose, such as "de_DE".
+const QString languageKey = QStringLiteral("SpellCheckerLanguage");
 
 bool userDefault(const QString& key)
 {
@@ -424,8 +426,25 @@ private:
 SpellChecker& SpellChecker::shared()
 {
     // Never destroyed: a worker may still be checking while the process exits.
-    static SpellChecker* checker = new SpellChecker;
+    static SpellChecker* checker = new SpellChecker(defaultConfiguration());
     return *checker;
+}
+
+SpellChecker::Configuration SpellChecker::defaultConfiguration()
+{
+    Configuration configuration;
+    // One no longer installed gives way to the locale's when the checker is made.
+    if (const auto chosen = UserDefaults::standard().data(languageKey))
+        configuration.language = QString::fromUtf8(*chosen);
+    return configuration;
+}
+
+void SpellChecker::rememberLanguage(const QString& language)
+{
+    if (const auto stored = UserDefaults::standard().setData(languageKey, language.toUtf8());
+        stored.isFailure())
+        printError(
+            QStringLiteral("Could not keep the spelling language: %1").arg(stored.error().description));
 }
 
 SpellChecker::SpellChecker()

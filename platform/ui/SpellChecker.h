@@ -63,6 +63,10 @@ public:
 
     // The process-wide checker, made on first use with the default configuration.
     static SpellChecker& shared();
+    // The configuration of the process-wide checker: the language the user chose last, if any.
+    static Configuration defaultConfiguration();
+    // Keeps the language the user chose, for the checker of the next run.
+    static void rememberLanguage(const QString& language);
 
     SpellChecker();
     explicit SpellChecker(Configuration configuration);

@@ -1,5 +1,6 @@
 #include "platform/ui/SpellChecker.h"
 
+#include "platform/foundation/UserDefaults.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -329,6 +330,29 @@ TEST(SpellChecker, ChoosesTheLanguageFromTheLocale)
     const SpellChecker without(configuration);
     EXPECT_TRUE(without.language().isEmpty());
     EXPECT_TRUE(without.check("Ths is wrng.", spelling).empty());
+}
+
+// The dictionary chosen is the one of the next run too, as long as it is installed.
+TEST(SpellChecker, TheLanguageChosenIsKeptForTheNextRun)
+{
+    QTemporaryDir dictionaries;
+    for (const char* extension : { ".aff", ".dic" }) {
+        ASSERT_TRUE(QFile::link(QString("/usr/share/hunspell/en_US") + extension,
+            dictionaries.filePath(QString("de_DE") + extension)));
+    }
+    const QLocale saved;
+    QLocale::setDefault(QLocale("en_US"));
+    SpellChecker::rememberLanguage("de_DE");
+    SpellChecker::Configuration configuration = SpellChecker::defaultConfiguration();
+    configuration.dictionaryDirectories = { dictionaries.path(), "/usr/share/hunspell" };
+    EXPECT_EQ(SpellChecker(configuration).language(), "de_DE");
+
+    SpellChecker::rememberLanguage("xx_XX");
+    configuration = SpellChecker::defaultConfiguration();
+    configuration.dictionaryDirectories = { dictionaries.path(), "/usr/share/hunspell" };
+    EXPECT_EQ(SpellChecker(configuration).language(), "en_US") << "one no longer installed";
+    QLocale::setDefault(saved);
+    ASSERT_TRUE(platform::UserDefaults::standard().removeObject("SpellCheckerLanguage").isSuccess());
 }
 
 TEST(SpellChecker, MarksSentencesThatDoNotParse)
