@@ -29,6 +29,10 @@ constexpr std::int64_t maxPersonalWordListBytes = 16 << 20;
 // Hunspell refuses longer words anyway; checking them only costs time.
 constexpr qsizetype maxWordLength = 100;
 
+// Marks where a word may be hyphenated at a line end, and is no part of its spelling: text from web
+// pages and PDF files has it inside words.
+constexpr char16_t softHyphen = 0x00AD;
+
 // Whether `word` holds a combining mark, which may be one half of a letter that dictionaries and the
 // learnt words keep composed ("ö" as one character, not "o" and U+0308, as some sources paste it).
 bool holdsCombiningMark(QStringView word)
@@ -64,6 +68,7 @@ QString normalizedWord(QString word)
 {
     // Dictionaries spell apostrophes straight; typed text often has the typographic one.
     word.replace(QChar(0x2019), QLatin1Char('\''));
+    word.remove(QChar(softHyphen));
     return holdsCombiningMark(word) ? word.normalized(QString::NormalizationForm_C) : word;
 }
 
@@ -124,6 +129,8 @@ size_t utf8Of(QStringView word, char* out)
             *to++ = '\'';
             continue;
         }
+        if (c == softHyphen)
+            continue;
         if (QChar::isHighSurrogate(c) && i + 1 < size && QChar::isLowSurrogate(units[i + 1]))
             c = QChar::surrogateToUcs4(char16_t(c), units[++i]);
         else if (QChar::isSurrogate(c))
@@ -271,7 +278,8 @@ template<typename Body> void forEachWord(const QString& string, qsizetype start,
     const qsizetype size = string.size();
     const auto isWordUnitAt = [&](qsizetype i) {
         const QChar c(text[i]);
-        return c.isLetterOrNumber() || c.isMark() || c.isSurrogate() || isApostrophe(text[i]);
+        return c.isLetterOrNumber() || c.isMark() || c.isSurrogate() || isApostrophe(text[i])
+            || text[i] == softHyphen;
     };
     const auto isWordAt = [&](qsizetype i) {
         int units = 1;
@@ -311,8 +319,8 @@ template<typename Body> void forEachWord(const QString& string, qsizetype start,
                 i += units;
                 continue;
             }
-            // An apostrophe between two word characters belongs to the word.
-            if (isApostrophe(text[i]) && i + 1 < end && isWordAt(i + 1)) {
+            // An apostrophe or a soft hyphen between two word characters belongs to the word.
+            if ((isApostrophe(text[i]) || text[i] == softHyphen) && i + 1 < end && isWordAt(i + 1)) {
                 ++i;
                 continue;
             }

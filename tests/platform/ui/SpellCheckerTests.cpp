@@ -93,6 +93,20 @@ TEST(SpellChecker, FindsWordsAndSkipsAddresses)
             << testCase.text.toStdString();
 }
 
+// Text from web pages and PDF files marks hyphenation points inside words with soft hyphens.
+TEST(SpellChecker, ASoftHyphenInsideAWordIsNoPartOfItsSpelling)
+{
+    Checker fixture;
+    SpellChecker checker(fixture.configuration());
+    const QString text
+        = "hy\u00ADphen\u00ADation is con\u00ADsid\u00ADered, qzxv\u00ADword and \u00ADend\u00AD.";
+    EXPECT_EQ(words(text, checker.check(text, spelling)), QStringList({ "qzxv\u00ADword" }));
+    EXPECT_TRUE(checker.isCorrect("con\u00ADsid\u00ADered"));
+    EXPECT_EQ(checker.guesses("mis\u00ADspeled").value(0), "misspelled");
+    checker.ignoreWord("qzxvword", 7);
+    EXPECT_TRUE(checker.check(text, spelling, 7).empty());
+}
+
 TEST(SpellChecker, SuggestsCorrections)
 {
     Checker fixture;
