@@ -80,6 +80,13 @@ bool opensQuotation(std::optional<QChar> before)
     case u'<':
     case 0x2018:
     case 0x201C:
+    // The opening marks of other languages: guillemets, low quotes, Spanish inverted marks.
+    case 0x00AB:
+    case 0x2039:
+    case 0x201E:
+    case 0x201A:
+    case 0x00BF:
+    case 0x00A1:
     case u'-':
     case 0x2013:
     case 0x2014:

@@ -368,6 +368,21 @@ TEST(EDTextViewTextChecking, SubstitutionsAsTheUserTypes)
     EXPECT_EQ(view->string(), "I receive the. It occurred x");
 }
 
+// A quotation mark typed after the opening punctuation of other languages opens a quotation too.
+TEST(EDTextViewTextChecking, SmartQuotesOpenAfterTheOpeningMarksOfOtherLanguages)
+{
+    ShownView view;
+    view->setIsAutomaticQuoteSubstitutionEnabled(true);
+    for (const QChar c : QString("\u00AB'a'\u00BB \u201E'b' \u00BF\"c?\" \u00A1'd!' \u2039\"e\"")) {
+        // Typed as a keyboard layout of those languages sends them.
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(view.view.get(), &press);
+    }
+    EXPECT_EQ(view->string(),
+        QString("\u00AB\u2018a\u2019\u00BB \u201E\u2018b\u2019 \u00BF\u201Cc?\u201D \u00A1\u2018d!\u2019 "
+                "\u2039\u201Ce\u201D"));
+}
+
 // Web and e-mail addresses, paths and abbreviations typed with correction on stay as typed, while
 // a word that ends a sentence is still corrected once the space after it comes.
 TEST(EDTextViewTextChecking, AutomaticCorrectionLeavesAddressesAlone)
