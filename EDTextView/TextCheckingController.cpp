@@ -799,6 +799,41 @@ void TextCheckingController::unmarkWordsNowCorrect()
         m_client.removeAnnotation(spellingStateKey, range);
 }
 
+std::shared_ptr<QMenu> TextCheckingController::unlearnMenuAt(const QString& paragraph, qint64 at)
+{
+    // The word at the offset or just before it, with the apostrophes inside it.
+    const auto inWord = [&](qsizetype i) {
+        return i >= 0 && i < paragraph.size()
+            && (isWordCharacter(paragraph[i])
+                || (isApostrophe(paragraph[i]) && i > 0 && i + 1 < paragraph.size()
+                    && isWordCharacter(paragraph[i - 1]) && isWordCharacter(paragraph[i + 1])));
+    };
+    qsizetype start = std::clamp<qsizetype>(at, 0, paragraph.size());
+    if (!inWord(start))
+        --start;
+    if (!inWord(start))
+        return nullptr;
+    qsizetype end = start;
+    while (inWord(start - 1))
+        --start;
+    while (inWord(end))
+        ++end;
+    const QString word = paragraph.mid(start, end - start);
+    // A word learnt by a slip of the hand would otherwise never be marked again.
+    if (!m_checker.hasLearnedWord(word))
+        return nullptr;
+    auto menu = std::make_shared<QMenu>();
+    QAction* unlearn = menu->addAction(tr("Unlearn Spelling"));
+    SpellChecker* checker = &m_checker;
+    connect(unlearn, &QAction::triggered, this, [checker, word] {
+        // A list that could not be saved is reported by the checker; the word is unlearnt for this run.
+        (void)checker->unlearnWord(word);
+        checkEveryTextAgain();
+        checker->updatePanels();
+    });
+    return menu;
+}
+
 QWidget* TextCheckingController::view()
 {
     return m_client.viewForRange(CharacterRange { 0, 0 }, nullptr, nullptr);
@@ -824,7 +859,7 @@ std::shared_ptr<QMenu> TextCheckingController::menuAtIndex(qint64 index, bool, C
         state.clear();
     }
     if (state.isEmpty())
-        return nullptr;
+        return unlearnMenuAt(text->string(), index - actual.location);
     const QString marked = text->string().mid(span.start, span.length);
     const CharacterRange range { actual.location + span.start, span.length };
     if (effectiveRange)

@@ -183,6 +183,29 @@ TEST(EDTextViewTextChecking, IgnoreAndLearnSpelling)
     ASSERT_TRUE(platform::SpellChecker::shared().unlearnWord("Quintaxel").isSuccess());
 }
 
+// A word learnt by a slip of the hand can be unlearnt from the same menu, and is marked again.
+TEST(EDTextViewTextChecking, ALearntWordCanBeUnlearnt)
+{
+    const QString text = "Vextrolian\u2019s plan, and a fine plan.";
+    CheckedView view(text);
+    ASSERT_EQ(marks(*view), (std::vector<Mark> { spelling("Vextrolian\u2019s") }));
+    QMenu* menu = view.menuAt(3);
+    ASSERT_TRUE(menu);
+    item(*menu, "Learn Spelling")->trigger();
+    ASSERT_TRUE(marks(*view).empty());
+
+    menu = view.menuAt(text.indexOf("plan"));
+    ASSERT_TRUE(menu);
+    EXPECT_EQ(titles(*menu).front(), "Cut") << "a word never learnt offers nothing";
+    menu = view.menuAt(text.indexOf("\u2019s") + 2);
+    ASSERT_TRUE(menu);
+    EXPECT_EQ(titles(*menu).mid(0, 3), (QStringList { "Unlearn Spelling", "-", "Cut" }));
+    item(*menu, "Unlearn Spelling")->trigger();
+    ASSERT_TRUE(waitUntilChecked(*view));
+    EXPECT_EQ(marks(*view), (std::vector<Mark> { spelling("Vextrolian\u2019s") }));
+    EXPECT_FALSE(platform::SpellChecker().isCorrect("Vextrolian's")) << "after a restart too";
+}
+
 // An edit clears the mark of the word it touches at once and re-checks its own paragraph only.
 TEST(EDTextViewTextChecking, AnEditRechecksOnlyItsParagraph)
 {
