@@ -730,6 +730,15 @@ QStringList SpellChecker::guesses(const QString& word) const
                 guesses.move(at, 0);
         }
     }
+    // A word typed without its apostrophe ("dont", "youre", "Im") means the contraction, whatever
+    // nearer words the dictionary puts first ("font", "your", "In").
+    const auto isContraction = [&](const QString& guess) {
+        return guess.count(QLatin1Char('\'')) == 1
+            && QString(guess).remove(QLatin1Char('\'')).compare(candidate, Qt::CaseInsensitive) == 0;
+    };
+    if (const auto contraction = std::find_if(guesses.begin(), guesses.end(), isContraction);
+        contraction != guesses.end() && contraction != guesses.begin())
+        guesses.move(contraction - guesses.begin(), 0);
     return guesses;
 }
 

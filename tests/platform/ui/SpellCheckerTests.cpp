@@ -149,6 +149,32 @@ TEST(SpellChecker, ACapitalisedTypoIsGuessedAsTheCommonWordFirst)
     EXPECT_TRUE(checker.guesses("Teh").contains("Te"));
 }
 
+// Typed without its apostrophe, a contraction is guessed first, not the nearest other word.
+TEST(SpellChecker, AContractionTypedWithoutItsApostropheIsGuessedFirst)
+{
+    Checker fixture;
+    const SpellChecker checker(fixture.configuration());
+    const struct {
+        QString word;
+        QString best;
+    } cases[] = {
+        { "dont", "don't" },
+        { "didnt", "didn't" },
+        { "isnt", "isn't" },
+        { "wasnt", "wasn't" },
+        { "havent", "haven't" },
+        { "youre", "you're" },
+        { "theyre", "they're" },
+        { "thats", "that's" },
+        { "Im", "I'm" },
+        { "Ive", "I've" },
+        { "Didnt", "Didn't" },
+        { "mispelled", "misspelled" },
+    };
+    for (const auto& testCase : cases)
+        EXPECT_EQ(checker.guesses(testCase.word).value(0).toStdString(), testCase.best.toStdString());
+}
+
 TEST(SpellChecker, LearnedWordsSurviveARestart)
 {
     Checker fixture;
