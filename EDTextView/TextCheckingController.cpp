@@ -4,7 +4,9 @@
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/text/TextAttributes.h"
 
+#include <QGuiApplication>
 #include <QMenu>
+#include <QMessageBox>
 #include <QTimer>
 #include <QVariant>
 
@@ -758,11 +760,27 @@ void TextCheckingController::learnSpelling(const QString& word)
 {
     if (word.trimmed().isEmpty())
         return;
-    // A list that could not be saved is reported by the checker; the word counts for this run.
-    (void)m_checker.learnWord(word);
+    const auto learned = m_checker.learnWord(word);
     for (TextCheckingController* controller : liveControllers())
         controller->unmarkWordsNowCorrect();
     m_checker.updatePanels();
+    if (learned.isFailure())
+        alertWordListNotSaved(word.trimmed(), learned.error());
+}
+
+void TextCheckingController::alertWordListNotSaved(const QString& word, const platform::PlatformError& error)
+{
+    // The word holds for this run; without a word on the screen, the next run would mark it again
+    // as if it had never been learnt.
+    QWidget* parent = view();
+    auto* box = new QMessageBox(QMessageBox::Warning, QGuiApplication::applicationDisplayName(),
+        tr("\u201C%1\u201D could not be kept in your word list.").arg(word), QMessageBox::Close, parent);
+    box->setObjectName(QStringLiteral("wordListNotSaved"));
+    box->setTextFormat(Qt::PlainText);
+    box->setInformativeText(tr("It counts as spelt right until you quit. %1").arg(error.description));
+    box->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 QString TextCheckingController::wordFromSender(QObject* sender) const
@@ -825,11 +843,15 @@ std::shared_ptr<QMenu> TextCheckingController::unlearnMenuAt(const QString& para
     auto menu = std::make_shared<QMenu>();
     QAction* unlearn = menu->addAction(tr("Unlearn Spelling"));
     SpellChecker* checker = &m_checker;
-    connect(unlearn, &QAction::triggered, this, [checker, word] {
-        // A list that could not be saved is reported by the checker; the word is unlearnt for this run.
-        (void)checker->unlearnWord(word);
+    const std::weak_ptr<TextCheckingController> weak = weak_from_this();
+    connect(unlearn, &QAction::triggered, this, [checker, word, weak] {
+        const auto unlearned = checker->unlearnWord(word);
         checkEveryTextAgain();
         checker->updatePanels();
+        if (unlearned.isFailure()) {
+            if (const auto self = weak.lock())
+                self->alertWordListNotSaved(word, unlearned.error());
+        }
     });
     return menu;
 }

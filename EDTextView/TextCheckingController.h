@@ -234,6 +234,8 @@ private:
         Range paragraph, const std::vector<platform::TextCheckingResult>& results, qint64 offset);
     void cancelEverything();
     void notifyIfIdle();
+    // Tells the user that a change of the personal word list holds for this run only.
+    void alertWordListNotSaved(const QString& word, const platform::PlatformError& error);
     // "Unlearn Spelling" for a learnt word at the offset of the paragraph; none for any other word.
     std::shared_ptr<QMenu> unlearnMenuAt(const QString& paragraph, qint64 at);
     // Drops the marks of words that are correct now (after learning or ignoring a word).

@@ -4,9 +4,11 @@
 #include "platform/ui/SpellChecker.h"
 
 #include <QContextMenuEvent>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPaintEvent>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -204,6 +206,32 @@ TEST(EDTextViewTextChecking, ALearntWordCanBeUnlearnt)
     ASSERT_TRUE(waitUntilChecked(*view));
     EXPECT_EQ(marks(*view), (std::vector<Mark> { spelling("Vextrolian\u2019s") }));
     EXPECT_FALSE(platform::SpellChecker().isCorrect("Vextrolian's")) << "after a restart too";
+}
+
+// A word list that cannot be written is said so when a word is learnt or unlearnt; the word still
+// counts for this run.
+TEST(EDTextViewTextChecking, AWordListThatCannotBeSavedIsReported)
+{
+    // The list is in the test's own home folder. A folder where it should be: no write replaces it.
+    const QString list = platform::SpellChecker::shared().personalWordListPath();
+    QFile::remove(list);
+    ASSERT_TRUE(QDir().mkpath(list));
+    CheckedView view("Wexquonder is here.");
+    const auto alerts = [&] { return view->findChildren<QMessageBox*>("wordListNotSaved"); };
+    QMenu* menu = view.menuAt(2);
+    ASSERT_TRUE(menu);
+    item(*menu, "Learn Spelling")->trigger();
+    EXPECT_TRUE(marks(*view).empty());
+    ASSERT_EQ(alerts().size(), 1);
+    EXPECT_TRUE(alerts().front()->text().contains("Wexquonder"));
+    alerts().front()->close();
+    EXPECT_TRUE(waitFor([&] { return alerts().isEmpty(); }));
+
+    menu = view.menuAt(2);
+    ASSERT_TRUE(menu);
+    item(*menu, "Unlearn Spelling")->trigger();
+    EXPECT_EQ(alerts().size(), 1);
+    EXPECT_TRUE(QDir(list).removeRecursively());
 }
 
 // An edit clears the mark of the word it touches at once and re-checks its own paragraph only.
