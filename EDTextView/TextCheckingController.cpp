@@ -588,9 +588,14 @@ void TextCheckingController::correctWordBefore(qint64 location)
 {
     const qint64 from = std::max<qint64>(0, location - longestCorrectedWord);
     const QString before = m_client.plainSubstring({ from, location - from });
-    // Sentence punctuation whose word waited for this character ("teh." then a space).
+    // Sentence punctuation and closing marks after a word that waited for this character ("teh."
+    // or "teh.\u201D" then a space).
+    const auto closes = [](QChar c) {
+        return endsWord(c) || c == u'"' || c == u'\'' || c == u']' || c == u'}' || c == QChar(0x2019)
+            || c == QChar(0x201D) || c == QChar(0x00BB) || c == QChar(0x203A);
+    };
     qsizetype wordEnd = before.size();
-    while (wordEnd > 0 && mayContinueAddress(before[wordEnd - 1]))
+    while (wordEnd > 0 && closes(before[wordEnd - 1]) && !before[wordEnd - 1].isSpace())
         --wordEnd;
     qsizetype i = wordEnd;
     while (i > 0) {

@@ -447,6 +447,8 @@ TEST(EDTextViewTextChecking, AutomaticCorrectionLeavesAddressesAlone)
         { "go to https://gihtub.com/foo", "go to https://gihtub.com/foo" },
         { "in /usr/lcoal/bin", "in /usr/lcoal/bin" },
         { "ask teh.", "ask the." },
+        { "he said \"teh.\"", "he said \"the.\"" },
+        { "(see teh.)", "(see the.)" },
         { "Ratio: teh:", "Ratio: the:" },
     };
     for (const auto& testCase : cases) {
