@@ -345,7 +345,8 @@ template<typename Body> void forEachWord(const QString& string, qsizetype start,
 // word of every text as misspelt.
 bool knowsItsOwnWords(Hunspell& dictionary, const QString& wordListPath)
 {
-    constexpr int wordsTried = 50;
+    // Some entries hold only in compounds or with an affix: enough are tried to meet a plain word.
+    constexpr int wordsTried = 1000;
     QFile file(wordListPath);
     if (!file.open(QIODevice::ReadOnly))
         return false;
@@ -356,9 +357,10 @@ bool knowsItsOwnWords(Hunspell& dictionary, const QString& wordListPath)
         const qsizetype flags = line.indexOf('/');
         if (flags > 0)
             line.truncate(flags);
-        const qsizetype space = line.indexOf(' ');
-        if (space > 0)
-            line.truncate(space);
+        // Morphological fields follow a space or a tab.
+        const auto field
+            = std::find_if(line.begin(), line.end(), [](char c) { return c == ' ' || c == '\t'; });
+        line.truncate(field - line.begin());
         if (!line.isEmpty() && dictionary.spell(line.toStdString()))
             return true;
     }
