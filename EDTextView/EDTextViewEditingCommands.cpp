@@ -29,7 +29,24 @@ QString lowercased(const QString& text)
     return QLocale().toLower(text);
 }
 
-// Each word's first character in upper case, the rest in lower case.
+// The title case of a word's first character: "\u01C5" for "\u01C6", "Fi" for the ligature
+// "\uFB01"; else the locale's capital ("\u0130" for "i" in Turkish).
+QString titleCased(const QLocale& locale, const QString& first)
+{
+    const char32_t c = first.size() == 2 ? QChar::surrogateToUcs4(first[0], first[1]) : first[0].unicode();
+    if (QChar::toTitleCase(c) != QChar::toUpper(c)) {
+        const char32_t title = QChar::toTitleCase(c);
+        return QString::fromUcs4(&title, 1);
+    }
+    const QString upper = locale.toUpper(first);
+    if (upper.size() <= first.size())
+        return upper;
+    // A character that becomes several capitals keeps only the first of them a capital.
+    const qsizetype head = upper.front().isHighSurrogate() && upper.size() > 1 ? 2 : 1;
+    return upper.left(head) + locale.toLower(upper.mid(head));
+}
+
+// Each word's first character in title case, the rest in lower case.
 QString capitalized(const QString& text)
 {
     const QLocale locale;
@@ -43,7 +60,7 @@ QString capitalized(const QString& text)
             = !piece.isEmpty() && (piece.front().isLetterOrNumber() || piece.front().isSurrogate());
         if (isWord) {
             const qsizetype first = piece.front().isHighSurrogate() && piece.size() > 1 ? 2 : 1;
-            result += locale.toUpper(piece.left(first)) + locale.toLower(piece.mid(first));
+            result += titleCased(locale, piece.left(first)) + locale.toLower(piece.mid(first));
         } else {
             result += piece;
         }

@@ -123,7 +123,8 @@ void EDTextView::setSmartQuotesType(TextInputTraitType type)
 }
 
 // Toggles: each flips its setting (a setting never read takes the user's choice first) and tells
-// the spelling panels.
+// the spelling panels. A substitution turned on or off is the user's choice from then on, so the
+// next note opens with it as well.
 
 void EDTextView::toggleContinuousSpellChecking(QObject*)
 {
@@ -140,18 +141,21 @@ void EDTextView::toggleGrammarChecking(QObject*)
 void EDTextView::toggleAutomaticSpellingCorrection(QObject*)
 {
     setIsAutomaticSpellingCorrectionEnabled(!isAutomaticSpellingCorrectionEnabled());
+    SpellChecker::setAutomaticSpellingCorrectionEnabled(isAutomaticSpellingCorrectionEnabled());
     SpellChecker::shared().updatePanels();
 }
 
 void EDTextView::toggleAutomaticTextCompletion(QObject*)
 {
     setIsAutomaticTextCompletionEnabled(!isAutomaticTextCompletionEnabled());
+    SpellChecker::setAutomaticTextCompletionEnabled(isAutomaticTextCompletionEnabled());
     SpellChecker::shared().updatePanels();
 }
 
 void EDTextView::toggleAutomaticQuoteSubstitution(QObject*)
 {
     setIsAutomaticQuoteSubstitutionEnabled(!isAutomaticQuoteSubstitutionEnabled());
+    SpellChecker::setAutomaticQuoteSubstitutionEnabled(isAutomaticQuoteSubstitutionEnabled());
     SpellChecker::shared().updatePanels();
 }
 

@@ -4,7 +4,9 @@
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/text/TextAttributes.h"
 
+#include <QGuiApplication>
 #include <QMenu>
+#include <QMessageBox>
 #include <QTimer>
 #include <QVariant>
 
@@ -80,6 +82,13 @@ bool opensQuotation(std::optional<QChar> before)
     case u'<':
     case 0x2018:
     case 0x201C:
+    // The opening marks of other languages: guillemets, low quotes, Spanish inverted marks.
+    case 0x00AB:
+    case 0x2039:
+    case 0x201E:
+    case 0x201A:
+    case 0x00BF:
+    case 0x00A1:
     case u'-':
     case 0x2013:
     case 0x2014:
@@ -93,6 +102,20 @@ bool endsWord(QChar c)
 {
     return c.isSpace() || c == u'.' || c == u',' || c == u';' || c == u':' || c == u'!' || c == u'?'
         || c == u')';
+}
+
+// "." and ":" also join the parts of web and e-mail addresses ("www.exmaple.org", "https:"): the
+// word before one is judged only once the character after it shows whether an address goes on.
+bool mayContinueAddress(QChar c)
+{
+    return c == u'.' || c == u':';
+}
+
+// A word right after one of these is part of an address, a path or an abbreviation, not prose.
+bool joinsAddressParts(QChar c)
+{
+    return mayContinueAddress(c) || c == u'@' || c == u'/' || c == u'\\' || c == u'_' || c == u'#'
+        || c == u'=' || c == u'&' || c == u'%' || c == u'~';
 }
 
 } // namespace
@@ -557,7 +580,7 @@ void TextCheckingController::substituteAfterTyping(CharacterRange range)
         m_client.replaceCharacters(range, AttributedString(QString(curly)));
         return;
     }
-    if (endsWord(c) && m_client.autocorrectionType() == TextInputTraitType::yes)
+    if (endsWord(c) && !mayContinueAddress(c) && m_client.autocorrectionType() == TextInputTraitType::yes)
         correctWordBefore(range.location);
 }
 
@@ -565,19 +588,28 @@ void TextCheckingController::correctWordBefore(qint64 location)
 {
     const qint64 from = std::max<qint64>(0, location - longestCorrectedWord);
     const QString before = m_client.plainSubstring({ from, location - from });
-    qsizetype i = before.size();
+    // Sentence punctuation and closing marks after a word that waited for this character ("teh."
+    // or "teh.\u201D" then a space).
+    const auto closes = [](QChar c) {
+        return endsWord(c) || c == u'"' || c == u'\'' || c == u']' || c == u'}' || c == QChar(0x2019)
+            || c == QChar(0x201D) || c == QChar(0x00BB) || c == QChar(0x203A);
+    };
+    qsizetype wordEnd = before.size();
+    while (wordEnd > 0 && closes(before[wordEnd - 1]) && !before[wordEnd - 1].isSpace())
+        --wordEnd;
+    qsizetype i = wordEnd;
     while (i > 0) {
         const QChar c = before[i - 1];
         if (isWordCharacter(c) || c.isSurrogate())
             --i;
-        else if (isApostrophe(c) && i >= 2 && i < before.size() && isWordCharacter(before[i - 2]))
+        else if (isApostrophe(c) && i >= 2 && i < wordEnd && isWordCharacter(before[i - 2]))
             --i;
         else
             break;
     }
-    const QString word = before.mid(i);
-    // A word longer than what was read, or one with digits, is left alone.
-    if (word.isEmpty() || (i == 0 && from > 0)
+    const QString word = before.mid(i, wordEnd - i);
+    // A word longer than what was read, one with digits, and a part of an address are left alone.
+    if (word.isEmpty() || (i == 0 && from > 0) || (i > 0 && joinsAddressParts(before[i - 1]))
         || std::any_of(word.begin(), word.end(), [](QChar c) { return c.isDigit(); }))
         return;
     const SpellChecker::DocumentTag tag = spellCheckerDocumentTag();
@@ -585,7 +617,7 @@ void TextCheckingController::correctWordBefore(qint64 location)
         return;
     // Guessing can take a while: it runs on the worker, and the word is replaced only if it is
     // still there, untouched, when the guess comes back.
-    const Range wordRange { from + i, location };
+    const Range wordRange { from + i, from + wordEnd };
     const EditLog::Sequence since = m_editLog.hold();
     const std::weak_ptr<TextCheckingController> weak = weak_from_this();
     SpellChecker* checker = &m_checker;
@@ -733,11 +765,27 @@ void TextCheckingController::learnSpelling(const QString& word)
 {
     if (word.trimmed().isEmpty())
         return;
-    // A list that could not be saved is reported by the checker; the word counts for this run.
-    (void)m_checker.learnWord(word);
+    const auto learned = m_checker.learnWord(word);
     for (TextCheckingController* controller : liveControllers())
         controller->unmarkWordsNowCorrect();
     m_checker.updatePanels();
+    if (learned.isFailure())
+        alertWordListNotSaved(word.trimmed(), learned.error());
+}
+
+void TextCheckingController::alertWordListNotSaved(const QString& word, const platform::PlatformError& error)
+{
+    // The word holds for this run; without a word on the screen, the next run would mark it again
+    // as if it had never been learnt.
+    QWidget* parent = view();
+    auto* box = new QMessageBox(QMessageBox::Warning, QGuiApplication::applicationDisplayName(),
+        tr("\u201C%1\u201D could not be kept in your word list.").arg(word), QMessageBox::Close, parent);
+    box->setObjectName(QStringLiteral("wordListNotSaved"));
+    box->setTextFormat(Qt::PlainText);
+    box->setInformativeText(tr("It counts as spelt right until you quit. %1").arg(error.description));
+    box->setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 QString TextCheckingController::wordFromSender(QObject* sender) const
@@ -774,6 +822,45 @@ void TextCheckingController::unmarkWordsNowCorrect()
         m_client.removeAnnotation(spellingStateKey, range);
 }
 
+std::shared_ptr<QMenu> TextCheckingController::unlearnMenuAt(const QString& paragraph, qint64 at)
+{
+    // The word at the offset or just before it, with the apostrophes inside it.
+    const auto inWord = [&](qsizetype i) {
+        return i >= 0 && i < paragraph.size()
+            && (isWordCharacter(paragraph[i])
+                || (isApostrophe(paragraph[i]) && i > 0 && i + 1 < paragraph.size()
+                    && isWordCharacter(paragraph[i - 1]) && isWordCharacter(paragraph[i + 1])));
+    };
+    qsizetype start = std::clamp<qsizetype>(at, 0, paragraph.size());
+    if (!inWord(start))
+        --start;
+    if (!inWord(start))
+        return nullptr;
+    qsizetype end = start;
+    while (inWord(start - 1))
+        --start;
+    while (inWord(end))
+        ++end;
+    const QString word = paragraph.mid(start, end - start);
+    // A word learnt by a slip of the hand would otherwise never be marked again.
+    if (!m_checker.hasLearnedWord(word))
+        return nullptr;
+    auto menu = std::make_shared<QMenu>();
+    QAction* unlearn = menu->addAction(tr("Unlearn Spelling"));
+    SpellChecker* checker = &m_checker;
+    const std::weak_ptr<TextCheckingController> weak = weak_from_this();
+    connect(unlearn, &QAction::triggered, this, [checker, word, weak] {
+        const auto unlearned = checker->unlearnWord(word);
+        checkEveryTextAgain();
+        checker->updatePanels();
+        if (unlearned.isFailure()) {
+            if (const auto self = weak.lock())
+                self->alertWordListNotSaved(word, unlearned.error());
+        }
+    });
+    return menu;
+}
+
 QWidget* TextCheckingController::view()
 {
     return m_client.viewForRange(CharacterRange { 0, 0 }, nullptr, nullptr);
@@ -799,7 +886,7 @@ std::shared_ptr<QMenu> TextCheckingController::menuAtIndex(qint64 index, bool, C
         state.clear();
     }
     if (state.isEmpty())
-        return nullptr;
+        return unlearnMenuAt(text->string(), index - actual.location);
     const QString marked = text->string().mid(span.start, span.length);
     const CharacterRange range { actual.location + span.start, span.length };
     if (effectiveRange)

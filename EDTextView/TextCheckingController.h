@@ -153,8 +153,8 @@ public:
 
     // The spelling items for the character at `index` (or just before it): the guesses for a
     // misspelt word, "Ignore Spelling" and "Learn Spelling"; the engine's note and corrections for
-    // a sentence that does not parse. None where nothing is marked. `effectiveRange` receives the
-    // marked range.
+    // a sentence that does not parse; "Unlearn Spelling" for a word learnt before. None anywhere
+    // else. `effectiveRange` receives the marked range.
     std::shared_ptr<QMenu> menuAtIndex(
         qint64 index, bool clickedOnSelection, platform::CharacterRange* effectiveRange);
 
@@ -234,6 +234,10 @@ private:
         Range paragraph, const std::vector<platform::TextCheckingResult>& results, qint64 offset);
     void cancelEverything();
     void notifyIfIdle();
+    // Tells the user that a change of the personal word list holds for this run only.
+    void alertWordListNotSaved(const QString& word, const platform::PlatformError& error);
+    // "Unlearn Spelling" for a learnt word at the offset of the paragraph; none for any other word.
+    std::shared_ptr<QMenu> unlearnMenuAt(const QString& paragraph, qint64 at);
     // Drops the marks of words that are correct now (after learning or ignoring a word).
     void unmarkWordsNowCorrect();
     void substituteAfterTyping(platform::CharacterRange range);

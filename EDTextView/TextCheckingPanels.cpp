@@ -128,8 +128,11 @@ SpellingPanel::SpellingPanel()
         }
     });
     connect(m_language, &QComboBox::activated, this, [this](int index) {
-        if (SpellChecker::shared().setLanguage(m_language->itemData(index).toString()))
+        const QString language = m_language->itemData(index).toString();
+        if (SpellChecker::shared().setLanguage(language)) {
+            SpellChecker::rememberLanguage(language);
             TextCheckingController::checkEveryTextAgain();
+        }
         refresh();
     });
     connect(m_grammar, &QCheckBox::toggled, this, [this](bool on) {

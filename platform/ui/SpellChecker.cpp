@@ -8,6 +8,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocale>
 #include <QStandardPaths>
@@ -28,6 +29,10 @@ constexpr std::int64_t maxPersonalWordListBytes = 16 << 20;
 // Hunspell refuses longer words anyway; checking them only costs time.
 constexpr qsizetype maxWordLength = 100;
 
+// Marks where a word may be hyphenated at a line end, and is no part of its spelling: text from web
+// pages and PDF files has it inside words.
+constexpr char16_t softHyphen = 0x00AD;
+
 // Whether `word` holds a combining mark, which may be one half of a letter that dictionaries and the
 // learnt words keep composed ("ö" as one character, not "o" and U+0308, as some sources paste it).
 bool holdsCombiningMark(QStringView word)
@@ -38,10 +43,32 @@ bool holdsCombiningMark(QStringView word)
     return false;
 }
 
+// The edits (insertions, deletions, substitutions and swaps of neighbours) that turn one word into
+// the other, ignoring case.
+qsizetype editDistance(const QString& a, const QString& b)
+{
+    const QString x = a.toLower(), y = b.toLower();
+    std::vector<std::vector<qsizetype>> d(size_t(x.size()) + 1, std::vector<qsizetype>(size_t(y.size()) + 1));
+    for (qsizetype i = 0; i <= x.size(); ++i)
+        d[i][0] = i;
+    for (qsizetype j = 0; j <= y.size(); ++j)
+        d[0][j] = j;
+    for (qsizetype i = 1; i <= x.size(); ++i) {
+        for (qsizetype j = 1; j <= y.size(); ++j) {
+            const qsizetype cost = x[i - 1] == y[j - 1] ? 0 : 1;
+            d[i][j] = std::min({ d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost });
+            if (i > 1 && j > 1 && x[i - 1] == y[j - 2] && x[i - 2] == y[j - 1])
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+        }
+    }
+    return d[x.size()][y.size()];
+}
+
 QString normalizedWord(QString word)
 {
     // Dictionaries spell apostrophes straight; typed text often has the typographic one.
     word.replace(QChar(0x2019), QLatin1Char('\''));
+    word.remove(QChar(softHyphen));
     return holdsCombiningMark(word) ? word.normalized(QString::NormalizationForm_C) : word;
 }
 
@@ -102,6 +129,8 @@ size_t utf8Of(QStringView word, char* out)
             *to++ = '\'';
             continue;
         }
+        if (c == softHyphen)
+            continue;
         if (QChar::isHighSurrogate(c) && i + 1 < size && QChar::isLowSurrogate(units[i + 1]))
             c = QChar::surrogateToUcs4(char16_t(c), units[++i]);
         else if (QChar::isSurrogate(c))
@@ -249,7 +278,8 @@ template<typename Body> void forEachWord(const QString& string, qsizetype start,
     const qsizetype size = string.size();
     const auto isWordUnitAt = [&](qsizetype i) {
         const QChar c(text[i]);
-        return c.isLetterOrNumber() || c.isMark() || c.isSurrogate() || isApostrophe(text[i]);
+        return c.isLetterOrNumber() || c.isMark() || c.isSurrogate() || isApostrophe(text[i])
+            || text[i] == softHyphen;
     };
     const auto isWordAt = [&](qsizetype i) {
         int units = 1;
@@ -289,8 +319,8 @@ template<typename Body> void forEachWord(const QString& string, qsizetype start,
                 i += units;
                 continue;
             }
-            // An apostrophe between two word characters belongs to the word.
-            if (isApostrophe(text[i]) && i + 1 < end && isWordAt(i + 1)) {
+            // An apostrophe or a soft hyphen between two word characters belongs to the word.
+            if ((isApostrophe(text[i]) || text[i] == softHyphen) && i + 1 < end && isWordAt(i + 1)) {
                 ++i;
                 continue;
             }
@@ -310,15 +340,56 @@ template<typename Body> void forEachWord(const QString& string, qsizetype start,
     }
 }
 
+// Whether a loaded dictionary knows any of the first words its word list names. One that knows none
+// was not read (an empty, cut or damaged file, an encoding iconv lacks): using it would mark every
+// word of every text as misspelt.
+bool knowsItsOwnWords(Hunspell& dictionary, const QString& wordListPath)
+{
+    // Some entries hold only in compounds or with an affix: enough are tried to meet a plain word.
+    constexpr int wordsTried = 1000;
+    QFile file(wordListPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    // The first line counts the words; each line after it is a word, then "/" and its flags.
+    file.readLine(256);
+    for (int tried = 0; tried < wordsTried && !file.atEnd(); ++tried) {
+        QByteArray line = file.readLine(1024).trimmed();
+        const qsizetype flags = line.indexOf('/');
+        if (flags > 0)
+            line.truncate(flags);
+        // Morphological fields follow a space or a tab.
+        const auto field
+            = std::find_if(line.begin(), line.end(), [](char c) { return c == ' ' || c == '\t'; });
+        line.truncate(field - line.begin());
+        if (!line.isEmpty() && dictionary.spell(line.toStdString()))
+            return true;
+    }
+    return false;
+}
+
 QString defaultPersonalWordListPath()
 {
     return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
         + QStringLiteral("/spelling/learned-words.txt");
 }
 
+// The user's choices of substitutions, read by views as they first need them.
+const QString textCompletionKey = QStringLiteral("AutomaticTextCompletionEnabled");
+const QString spellingCorrectionKey = QStringLiteral("AutomaticSpellingCorrectionEnabled");
+const QString quoteSubstitutionKey = QStringLiteral("AutomaticQuoteSubstitutionEnabled");
+// The dictionary the user chose, such as "de_DE".
+const QString languageKey = QStringLiteral("SpellCheckerLanguage");
+
 bool userDefault(const QString& key)
 {
     return UserDefaults::standard().integer(key).value_or(0) != 0;
+}
+
+void setUserDefault(const QString& key, bool enabled)
+{
+    // A choice that cannot be stored still holds in the view that made it.
+    if (const auto stored = UserDefaults::standard().setInteger(key, enabled ? 1 : 0); stored.isFailure())
+        printError(QStringLiteral("Could not keep the setting %1: %2").arg(key, stored.error().description));
 }
 
 } // namespace
@@ -338,6 +409,8 @@ public:
     }
     DictionaryEncoder(const DictionaryEncoder&) = delete;
     DictionaryEncoder& operator=(const DictionaryEncoder&) = delete;
+
+    bool isOpen() const { return m_converter != iconv_t(-1); }
 
     // False when the encoding is unknown or lacks one of the word's letters.
     bool encode(const std::string& utf8, std::string& out)
@@ -363,8 +436,25 @@ private:
 SpellChecker& SpellChecker::shared()
 {
     // Never destroyed: a worker may still be checking while the process exits.
-    static SpellChecker* checker = new SpellChecker;
+    static SpellChecker* checker = new SpellChecker(defaultConfiguration());
     return *checker;
+}
+
+SpellChecker::Configuration SpellChecker::defaultConfiguration()
+{
+    Configuration configuration;
+    // One no longer installed gives way to the locale's when the checker is made.
+    if (const auto chosen = UserDefaults::standard().data(languageKey))
+        configuration.language = QString::fromUtf8(*chosen);
+    return configuration;
+}
+
+void SpellChecker::rememberLanguage(const QString& language)
+{
+    if (const auto stored = UserDefaults::standard().setData(languageKey, language.toUtf8());
+        stored.isFailure())
+        printError(
+            QStringLiteral("Could not keep the spelling language: %1").arg(stored.error().description));
 }
 
 SpellChecker::SpellChecker()
@@ -460,6 +550,16 @@ Hunspell* SpellChecker::dictionaryLocked() const
         m_dictionaryEncoding = encoding == "UTF-8" || encoding == "UTF8" ? QByteArray() : encoding;
         if (!m_dictionaryEncoding.isEmpty())
             m_encoder = std::make_unique<DictionaryEncoder>(m_dictionaryEncoding);
+        if ((m_encoder && !m_encoder->isOpen())
+            || !knowsItsOwnWords(*m_dictionary, base + QStringLiteral(".dic"))) {
+            printError(QStringLiteral("The spelling dictionary %1 could not be read; spelling is not "
+                                      "checked in %2.")
+                           .arg(base + QStringLiteral(".dic"), m_language));
+            m_dictionary.reset();
+            m_encoder.reset();
+            m_dictionaryEncoding.clear();
+            continue;
+        }
         break;
     }
     if (m_dictionary) {
@@ -614,6 +714,38 @@ QStringList SpellChecker::guesses(const QString& word) const
     Hunspell* dictionary = dictionaryLocked();
     if (!dictionary || candidate.isEmpty() || candidate.size() > maxWordLength)
         return {};
+    QStringList guesses = guessesLocked(dictionary, candidate);
+    // A word capitalised at the start of a sentence is mostly a common word, yet the dictionary
+    // guesses names for it first ("Te" for "Teh"). When its best guess for the word in lower case
+    // is among those it gave, capitalised ("The"), and is as near to the word as the first of them,
+    // it goes first; a name nearer than that ("America" for "Amercia") stays first.
+    const qsizetype firstLength = candidate.front().isHighSurrogate() && candidate.size() > 1 ? 2 : 1;
+    const QString first = candidate.left(firstLength);
+    const QString rest = candidate.mid(firstLength);
+    if (guesses.size() > 1 && first != first.toLower() && !rest.isEmpty() && rest == rest.toLower()) {
+        const QStringList common = guessesLocked(dictionary, first.toLower() + rest);
+        if (!common.isEmpty() && !common.front().isEmpty()) {
+            const QString best = common.front();
+            const qsizetype length = best.front().isHighSurrogate() && best.size() > 1 ? 2 : 1;
+            const qsizetype at = guesses.indexOf(best.left(length).toUpper() + best.mid(length));
+            if (at > 0 && editDistance(candidate, guesses[at]) <= editDistance(candidate, guesses.front()))
+                guesses.move(at, 0);
+        }
+    }
+    // A word typed without its apostrophe ("dont", "youre", "Im") means the contraction, whatever
+    // nearer words the dictionary puts first ("font", "your", "In").
+    const auto isContraction = [&](const QString& guess) {
+        return guess.count(QLatin1Char('\'')) == 1
+            && QString(guess).remove(QLatin1Char('\'')).compare(candidate, Qt::CaseInsensitive) == 0;
+    };
+    if (const auto contraction = std::find_if(guesses.begin(), guesses.end(), isContraction);
+        contraction != guesses.end() && contraction != guesses.begin())
+        guesses.move(contraction - guesses.begin(), 0);
+    return guesses;
+}
+
+QStringList SpellChecker::guessesLocked(Hunspell* dictionary, const QString& candidate) const
+{
     QStringList guesses;
     if (m_dictionaryEncoding.isEmpty()) {
         for (const std::string& guess : dictionary->suggest(candidate.toUtf8().toStdString()))
@@ -786,12 +918,12 @@ Result<Success, PlatformError> SpellChecker::writePersonalWordList()
 
 bool SpellChecker::isAutomaticTextCompletionEnabled()
 {
-    return userDefault(QStringLiteral("AutomaticTextCompletionEnabled"));
+    return userDefault(textCompletionKey);
 }
 
 bool SpellChecker::isAutomaticSpellingCorrectionEnabled()
 {
-    return userDefault(QStringLiteral("AutomaticSpellingCorrectionEnabled"));
+    return userDefault(spellingCorrectionKey);
 }
 
 bool SpellChecker::isAutomaticTextReplacementEnabled()
@@ -801,7 +933,22 @@ bool SpellChecker::isAutomaticTextReplacementEnabled()
 
 bool SpellChecker::isAutomaticQuoteSubstitutionEnabled()
 {
-    return userDefault(QStringLiteral("AutomaticQuoteSubstitutionEnabled"));
+    return userDefault(quoteSubstitutionKey);
+}
+
+void SpellChecker::setAutomaticTextCompletionEnabled(bool enabled)
+{
+    setUserDefault(textCompletionKey, enabled);
+}
+
+void SpellChecker::setAutomaticSpellingCorrectionEnabled(bool enabled)
+{
+    setUserDefault(spellingCorrectionKey, enabled);
+}
+
+void SpellChecker::setAutomaticQuoteSubstitutionEnabled(bool enabled)
+{
+    setUserDefault(quoteSubstitutionKey, enabled);
 }
 
 void SpellChecker::updatePanels()

@@ -63,6 +63,10 @@ public:
 
     // The process-wide checker, made on first use with the default configuration.
     static SpellChecker& shared();
+    // The configuration of the process-wide checker: the language the user chose last, if any.
+    static Configuration defaultConfiguration();
+    // Keeps the language the user chose, for the checker of the next run.
+    static void rememberLanguage(const QString& language);
 
     SpellChecker();
     explicit SpellChecker(Configuration configuration);
@@ -127,6 +131,10 @@ public:
     static bool isAutomaticSpellingCorrectionEnabled();
     static bool isAutomaticTextReplacementEnabled();
     static bool isAutomaticQuoteSubstitutionEnabled();
+    // Stores a choice the user made in a view, for the views made from then on.
+    static void setAutomaticTextCompletionEnabled(bool enabled);
+    static void setAutomaticSpellingCorrectionEnabled(bool enabled);
+    static void setAutomaticQuoteSubstitutionEnabled(bool enabled);
 
     // Tells the spelling panels to show the current state again: posts `panelsNeedUpdate` to the
     // default notification center, with this checker as sender.
@@ -140,6 +148,8 @@ private:
 
     // Loads the dictionary of the current language if needed. Called with `m_mutex` held.
     Hunspell* dictionaryLocked() const;
+    // The dictionary's own suggestions for a normalised word. Called with `m_mutex` held.
+    QStringList guessesLocked(Hunspell* dictionary, const QString& candidate) const;
     // The verdict on a word in UTF-8, normalised. Called with `m_mutex` held.
     Verdict verdictLocked(const std::string& utf8, DocumentTag tag) const;
     // Calls `found(start, length)` with each misspelt word of text[start, end), in order, until it

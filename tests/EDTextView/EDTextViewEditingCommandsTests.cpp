@@ -107,6 +107,16 @@ TEST(EDTextViewEditingCommands, CaseCommandsChangeWholeWordsAtEverySelection)
     EXPECT_EQ(view.ranges(), (std::vector<TextRange> { TextRange(1) })) << "not even the word is selected";
 }
 
+// Capitalize gives a word's first letter its title case, which for a ligature or a digraph is not
+// all capitals.
+TEST(EDTextViewEditingCommands, CapitalizeGivesTheFirstLetterItsTitleCase)
+{
+    ShownView view("\uFB01sh \uFB02ag \u01C6ungla \u01C9ubav \u00DFa word");
+    view->selectAll();
+    view->capitalizeWord();
+    EXPECT_EQ(view->string(), QString("Fish Flag \u01C5ungla \u01C8ubav Ssa Word"));
+}
+
 // Consecutive kills join, and Ctrl+Y yanks the joined text at every caret; a yank is an edit like
 // typing, refused by a read-only view and by the delegate, and it works across views.
 TEST(EDTextViewEditingCommands, YankInsertsTheLastKillAtEveryCaret)

@@ -4,9 +4,11 @@
 #include "platform/ui/SpellChecker.h"
 
 #include <QContextMenuEvent>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPaintEvent>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -183,6 +185,55 @@ TEST(EDTextViewTextChecking, IgnoreAndLearnSpelling)
     ASSERT_TRUE(platform::SpellChecker::shared().unlearnWord("Quintaxel").isSuccess());
 }
 
+// A word learnt by a slip of the hand can be unlearnt from the same menu, and is marked again.
+TEST(EDTextViewTextChecking, ALearntWordCanBeUnlearnt)
+{
+    const QString text = "Vextrolian\u2019s plan, and a fine plan.";
+    CheckedView view(text);
+    ASSERT_EQ(marks(*view), (std::vector<Mark> { spelling("Vextrolian\u2019s") }));
+    QMenu* menu = view.menuAt(3);
+    ASSERT_TRUE(menu);
+    item(*menu, "Learn Spelling")->trigger();
+    ASSERT_TRUE(marks(*view).empty());
+
+    menu = view.menuAt(text.indexOf("plan"));
+    ASSERT_TRUE(menu);
+    EXPECT_EQ(titles(*menu).front(), "Cut") << "a word never learnt offers nothing";
+    menu = view.menuAt(text.indexOf("\u2019s") + 2);
+    ASSERT_TRUE(menu);
+    EXPECT_EQ(titles(*menu).mid(0, 3), (QStringList { "Unlearn Spelling", "-", "Cut" }));
+    item(*menu, "Unlearn Spelling")->trigger();
+    ASSERT_TRUE(waitUntilChecked(*view));
+    EXPECT_EQ(marks(*view), (std::vector<Mark> { spelling("Vextrolian\u2019s") }));
+    EXPECT_FALSE(platform::SpellChecker().isCorrect("Vextrolian's")) << "after a restart too";
+}
+
+// A word list that cannot be written is said so when a word is learnt or unlearnt; the word still
+// counts for this run.
+TEST(EDTextViewTextChecking, AWordListThatCannotBeSavedIsReported)
+{
+    // The list is in the test's own home folder. A folder where it should be: no write replaces it.
+    const QString list = platform::SpellChecker::shared().personalWordListPath();
+    QFile::remove(list);
+    ASSERT_TRUE(QDir().mkpath(list));
+    CheckedView view("Wexquonder is here.");
+    const auto alerts = [&] { return view->findChildren<QMessageBox*>("wordListNotSaved"); };
+    QMenu* menu = view.menuAt(2);
+    ASSERT_TRUE(menu);
+    item(*menu, "Learn Spelling")->trigger();
+    EXPECT_TRUE(marks(*view).empty());
+    ASSERT_EQ(alerts().size(), 1);
+    EXPECT_TRUE(alerts().front()->text().contains("Wexquonder"));
+    alerts().front()->close();
+    EXPECT_TRUE(waitFor([&] { return alerts().isEmpty(); }));
+
+    menu = view.menuAt(2);
+    ASSERT_TRUE(menu);
+    item(*menu, "Unlearn Spelling")->trigger();
+    EXPECT_EQ(alerts().size(), 1);
+    EXPECT_TRUE(QDir(list).removeRecursively());
+}
+
 // An edit clears the mark of the word it touches at once and re-checks its own paragraph only.
 TEST(EDTextViewTextChecking, AnEditRechecksOnlyItsParagraph)
 {
@@ -268,6 +319,39 @@ TEST(EDTextViewTextChecking, SettingsAndTraits)
     EXPECT_EQ(view->smartQuotesType(), TextInputTraitType::no);
     view->toggleAutomaticQuoteSubstitution();
     EXPECT_EQ(view->smartQuotesType(), TextInputTraitType::yes);
+    // The toggle keeps the user's choice: put it back for the views of later tests.
+    platform::UserDefaults::standard().setInteger("AutomaticQuoteSubstitutionEnabled", 0);
+}
+
+// A substitution turned on or off in one note is the user's choice: the next note opens with it,
+// while a view already open keeps its own setting.
+TEST(EDTextViewTextChecking, ASubstitutionToggledInOneViewIsTheNextViewsChoice)
+{
+    const struct {
+        void (EDTextView::*toggle)(QObject*);
+        bool (EDTextView::*isEnabled)() const;
+        QString key;
+    } cases[] = {
+        { &EDTextView::toggleAutomaticQuoteSubstitution, &EDTextView::isAutomaticQuoteSubstitutionEnabled,
+            "AutomaticQuoteSubstitutionEnabled" },
+        { &EDTextView::toggleAutomaticSpellingCorrection, &EDTextView::isAutomaticSpellingCorrectionEnabled,
+            "AutomaticSpellingCorrectionEnabled" },
+        { &EDTextView::toggleAutomaticTextCompletion, &EDTextView::isAutomaticTextCompletionEnabled,
+            "AutomaticTextCompletionEnabled" },
+    };
+    for (const auto& testCase : cases) {
+        const std::string name = testCase.key.toStdString();
+        platform::UserDefaults::standard().setInteger(testCase.key, 0);
+        ShownView open, first;
+        EXPECT_FALSE(((*open).*testCase.isEnabled)()) << name;
+        ((*first).*testCase.toggle)(nullptr);
+        ShownView next;
+        EXPECT_TRUE(((*next).*testCase.isEnabled)()) << name;
+        EXPECT_FALSE(((*open).*testCase.isEnabled)()) << name;
+        ((*next).*testCase.toggle)(nullptr);
+        ShownView last;
+        EXPECT_FALSE(((*last).*testCase.isEnabled)()) << name;
+    }
 }
 
 TEST(EDTextViewTextChecking, AnnotatedSubstringCarriesOnlyTheAnnotationsOfItsParagraphs)
@@ -326,13 +410,55 @@ TEST(EDTextViewTextChecking, SubstitutionsAsTheUserTypes)
     view->setIsAutomaticSpellingCorrectionEnabled(true);
     QTest::keyClicks(view.view.get(), "I recieve teh");
     EXPECT_TRUE(waitFor([&] { return view->string() == "I receive teh"; }));
-    QTest::keyClicks(view.view.get(), ".");
-    EXPECT_TRUE(waitFor([&] { return view->string() == "I receive the."; }));
+    QTest::keyClicks(view.view.get(), ". ");
+    EXPECT_TRUE(waitFor([&] { return view->string() == "I receive the. "; }));
     // A longer correction keeps the caret after what was typed since.
-    QTest::keyClicks(view.view.get(), " It occured ");
+    QTest::keyClicks(view.view.get(), "It occured ");
     EXPECT_TRUE(waitFor([&] { return view->string() == "I receive the. It occurred "; }));
     QTest::keyClicks(view.view.get(), "x");
     EXPECT_EQ(view->string(), "I receive the. It occurred x");
+}
+
+// A quotation mark typed after the opening punctuation of other languages opens a quotation too.
+TEST(EDTextViewTextChecking, SmartQuotesOpenAfterTheOpeningMarksOfOtherLanguages)
+{
+    ShownView view;
+    view->setIsAutomaticQuoteSubstitutionEnabled(true);
+    for (const QChar c : QString("\u00AB'a'\u00BB \u201E'b' \u00BF\"c?\" \u00A1'd!' \u2039\"e\"")) {
+        // Typed as a keyboard layout of those languages sends them.
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(view.view.get(), &press);
+    }
+    EXPECT_EQ(view->string(),
+        QString("\u00AB\u2018a\u2019\u00BB \u201E\u2018b\u2019 \u00BF\u201Cc?\u201D \u00A1\u2018d!\u2019 "
+                "\u2039\u201Ce\u201D"));
+}
+
+// Web and e-mail addresses, paths and abbreviations typed with correction on stay as typed, while
+// a word that ends a sentence is still corrected once the space after it comes.
+TEST(EDTextViewTextChecking, AutomaticCorrectionLeavesAddressesAlone)
+{
+    const struct {
+        QString typed;
+        QString expected;
+    } cases[] = {
+        { "see www.exmaple.com now", "see www.exmaple.com now" },
+        { "mail jonh.smiht@exmaple.org now", "mail jonh.smiht@exmaple.org now" },
+        { "go to https://gihtub.com/foo", "go to https://gihtub.com/foo" },
+        { "in /usr/lcoal/bin", "in /usr/lcoal/bin" },
+        { "ask teh.", "ask the." },
+        { "he said \"teh.\"", "he said \"the.\"" },
+        { "(see teh.)", "(see the.)" },
+        { "Ratio: teh:", "Ratio: the:" },
+    };
+    for (const auto& testCase : cases) {
+        ShownView view;
+        view->setIsAutomaticSpellingCorrectionEnabled(true);
+        // Corrections come back in order: once the last word's has, every earlier one has too.
+        QTest::keyClicks(view.view.get(), testCase.typed + " recieve ");
+        EXPECT_TRUE(waitFor([&] { return view->string().endsWith(" receive "); }));
+        EXPECT_EQ(view->string(), testCase.expected + " receive ");
+    }
 }
 
 // The spelling panel walks through the text: Find Next selects a misspelt word and shows its

@@ -196,6 +196,37 @@ TEST(EDTextViewValidation, SmartQuotesFromTheMenuShowsItsCheckMark)
     EXPECT_FALSE(item->isChecked());
 }
 
+// In the context menu every toggle shows whether it is on, Smart Quotes too.
+TEST(EDTextViewValidation, TheContextMenuShowsWhetherEachToggleIsOn)
+{
+    ShownView view("some text");
+    const auto delegate = std::make_shared<EDTextViewDelegate>();
+    view->setDelegate(delegate);
+    view->setIsAutomaticSpellingCorrectionEnabled(true);
+    const auto checkedToggles = [&] {
+        const QPoint point = view.pointOf(1);
+        QContextMenuEvent event(QContextMenuEvent::Mouse, point, view->viewport()->mapToGlobal(point));
+        QMenu* menu = view->menuForEvent(&event);
+        QStringList checked;
+        const std::function<void(QMenu&)> collect = [&](QMenu& each) {
+            emit each.aboutToShow();
+            for (QAction* action : each.actions()) {
+                if (action->menu())
+                    collect(*action->menu());
+                else if (action->isChecked())
+                    checked << action->text();
+            }
+        };
+        if (menu)
+            collect(*menu);
+        return checked;
+    };
+    view->setIsAutomaticQuoteSubstitutionEnabled(false);
+    EXPECT_EQ(checkedToggles(), (QStringList { "Correct Spelling Automatically" }));
+    view->setIsAutomaticQuoteSubstitutionEnabled(true);
+    EXPECT_EQ(checkedToggles(), (QStringList { "Correct Spelling Automatically", "Smart Quotes" }));
+}
+
 TEST(EDTextViewValidation, ToggleRulerNeedsARuler)
 {
     ShownView view("text");

@@ -1,5 +1,6 @@
 #include "platform/ui/SpellChecker.h"
 
+#include "platform/foundation/UserDefaults.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -92,6 +93,20 @@ TEST(SpellChecker, FindsWordsAndSkipsAddresses)
             << testCase.text.toStdString();
 }
 
+// Text from web pages and PDF files marks hyphenation points inside words with soft hyphens.
+TEST(SpellChecker, ASoftHyphenInsideAWordIsNoPartOfItsSpelling)
+{
+    Checker fixture;
+    SpellChecker checker(fixture.configuration());
+    const QString text
+        = "hy\u00ADphen\u00ADation is con\u00ADsid\u00ADered, qzxv\u00ADword and \u00ADend\u00AD.";
+    EXPECT_EQ(words(text, checker.check(text, spelling)), QStringList({ "qzxv\u00ADword" }));
+    EXPECT_TRUE(checker.isCorrect("con\u00ADsid\u00ADered"));
+    EXPECT_EQ(checker.guesses("mis\u00ADspeled").value(0), "misspelled");
+    checker.ignoreWord("qzxvword", 7);
+    EXPECT_TRUE(checker.check(text, spelling, 7).empty());
+}
+
 TEST(SpellChecker, SuggestsCorrections)
 {
     Checker fixture;
@@ -101,6 +116,45 @@ TEST(SpellChecker, SuggestsCorrections)
     EXPECT_EQ(guesses.first(), "misspelled");
     EXPECT_TRUE(checker.isCorrect(guesses.first()));
     EXPECT_TRUE(checker.guesses("").isEmpty());
+}
+
+// The likeliest word comes first: the common word for a typo capitalised at the start of a
+// sentence rather than a name, and the contraction for one typed without its apostrophe.
+TEST(SpellChecker, GuessesPutTheLikeliestWordFirst)
+{
+    Checker fixture;
+    const SpellChecker checker(fixture.configuration());
+    const struct {
+        QString word;
+        QString best;
+    } cases[] = {
+        { "Teh", "The" },
+        { "Thier", "Their" },
+        { "Taht", "That" },
+        { "Adn", "And" },
+        { "Hte", "The" },
+        { "Recieve", "Receive" },
+        { "Amercia", "America" },
+        { "teh", "the" },
+        { "TEH", "THE" },
+        { "dont", "don't" },
+        { "didnt", "didn't" },
+        { "isnt", "isn't" },
+        { "havent", "haven't" },
+        { "youre", "you're" },
+        { "theyre", "they're" },
+        { "thats", "that's" },
+        { "Im", "I'm" },
+        { "Ive", "I've" },
+        { "Didnt", "Didn't" },
+    };
+    for (const auto& testCase : cases) {
+        const QStringList guesses = checker.guesses(testCase.word);
+        EXPECT_EQ(guesses.value(0).toStdString(), testCase.best.toStdString());
+        EXPECT_EQ(guesses.size(), QSet<QString>(guesses.begin(), guesses.end()).size())
+            << "no guess twice for " << testCase.word.toStdString();
+    }
+    EXPECT_TRUE(checker.guesses("Teh").contains("Te")) << "names are still offered, after";
 }
 
 TEST(SpellChecker, LearnedWordsSurviveARestart)
@@ -216,6 +270,50 @@ TEST(SpellChecker, ChecksWithADictionaryInAnEightBitEncoding)
     EXPECT_EQ(checker.check(text, spelling).size(), 1u);
 }
 
+// A dictionary that could not be read is as good as none: no word is marked, rather than every
+// word; a sound one for the language in a later folder is used instead.
+TEST(SpellChecker, ADictionaryThatCannotBeReadMarksNothing)
+{
+    const auto writeFile = [](const QString& path, const QByteArray& bytes) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    };
+    const QByteArray affix = "SET UTF-8\nTRY esianrtolcdugmphbyfvkwz\n";
+    const QByteArray wordList = "3\nhello\nworld\nword\n";
+    const struct {
+        const char* name;
+        QByteArray affix;
+        QByteArray words;
+    } cases[] = {
+        { "an empty word list", affix, "" },
+        { "a word list with no count", affix, "hello\nworld\n" },
+        { "a count too large to hold", affix, "999999999\nhello\nworld\n" },
+        { "garbage", QByteArray(64, '\xff'), QByteArray(64, '\x01') },
+        { "an encoding iconv does not know", "SET XYZ-42\n", wordList },
+    };
+    const QString text = "hello world wrold";
+    for (const auto& testCase : cases) {
+        QTemporaryDir broken, sound;
+        writeFile(broken.filePath("xx_XX.aff"), testCase.affix);
+        writeFile(broken.filePath("xx_XX.dic"), testCase.words);
+        Checker fixture;
+        SpellChecker::Configuration configuration = fixture.configuration();
+        configuration.dictionaryDirectories = { broken.path() };
+        configuration.language = "xx_XX";
+        {
+            const SpellChecker checker(configuration);
+            EXPECT_TRUE(checker.check(text, spelling).empty()) << testCase.name;
+            EXPECT_TRUE(checker.guesses("wrold").isEmpty()) << testCase.name;
+        }
+        writeFile(sound.filePath("xx_XX.aff"), affix);
+        writeFile(sound.filePath("xx_XX.dic"), wordList);
+        configuration.dictionaryDirectories = { broken.path(), sound.path() };
+        const SpellChecker checker(configuration);
+        EXPECT_EQ(words(text, checker.check(text, spelling)), QStringList({ "wrold" })) << testCase.name;
+    }
+}
+
 TEST(SpellChecker, ChoosesTheLanguageFromTheLocale)
 {
     QTemporaryDir dictionaries;
@@ -254,6 +352,29 @@ TEST(SpellChecker, ChoosesTheLanguageFromTheLocale)
     const SpellChecker without(configuration);
     EXPECT_TRUE(without.language().isEmpty());
     EXPECT_TRUE(without.check("Ths is wrng.", spelling).empty());
+}
+
+// The dictionary chosen is the one of the next run too, as long as it is installed.
+TEST(SpellChecker, TheLanguageChosenIsKeptForTheNextRun)
+{
+    QTemporaryDir dictionaries;
+    for (const char* extension : { ".aff", ".dic" }) {
+        ASSERT_TRUE(QFile::link(QString("/usr/share/hunspell/en_US") + extension,
+            dictionaries.filePath(QString("de_DE") + extension)));
+    }
+    const QLocale saved;
+    QLocale::setDefault(QLocale("en_US"));
+    SpellChecker::rememberLanguage("de_DE");
+    SpellChecker::Configuration configuration = SpellChecker::defaultConfiguration();
+    configuration.dictionaryDirectories = { dictionaries.path(), "/usr/share/hunspell" };
+    EXPECT_EQ(SpellChecker(configuration).language(), "de_DE");
+
+    SpellChecker::rememberLanguage("xx_XX");
+    configuration = SpellChecker::defaultConfiguration();
+    configuration.dictionaryDirectories = { dictionaries.path(), "/usr/share/hunspell" };
+    EXPECT_EQ(SpellChecker(configuration).language(), "en_US") << "one no longer installed";
+    QLocale::setDefault(saved);
+    ASSERT_TRUE(platform::UserDefaults::standard().removeObject("SpellCheckerLanguage").isSuccess());
 }
 
 TEST(SpellChecker, MarksSentencesThatDoNotParse)
