@@ -1,6 +1,7 @@
 #pragma once
 
 #include "EDCompletion/EDCompletionItem.h"
+#include "EDTextView/EDInsertionPointView.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/text/TextRange.h"
 
@@ -12,7 +13,6 @@
 #include <vector>
 
 class EDCompletionViewControllerProtocol;
-class EDInsertionPointIndicator;
 class EDPluginEvents;
 class EDTextView;
 class QContextMenuEvent;
