@@ -24,6 +24,16 @@ EDCompletionWindow::EDCompletionWindow(
 
 EDCompletionWindow::~EDCompletionWindow() = default;
 
+EDCompletionWindowController* EDCompletionWindow::windowController() const
+{
+    return m_windowController;
+}
+
+void EDCompletionWindow::setWindowController(EDCompletionWindowController* controller)
+{
+    m_windowController = controller;
+}
+
 void EDCompletionWindow::fitToContent()
 {
     layout()->activate();

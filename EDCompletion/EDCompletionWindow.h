@@ -25,8 +25,8 @@ public:
     {
         return m_contentViewController.get();
     }
-    EDCompletionWindowController* windowController() const { return m_windowController; }
-    void setWindowController(EDCompletionWindowController* controller) { m_windowController = controller; }
+    EDCompletionWindowController* windowController() const;
+    void setWindowController(EDCompletionWindowController* controller);
 
     // Sizes the window to its content now rather than at the next pass of the event loop.
     void fitToContent();

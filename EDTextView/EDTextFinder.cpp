@@ -74,6 +74,11 @@ void EDTextFinder::setClient(EDTextFinderClient* client)
     findAll();
 }
 
+EDTextView* EDTextFinder::findBarContainer() const
+{
+    return m_container;
+}
+
 void EDTextFinder::setFindBarContainer(EDTextView* container)
 {
     if (container == m_container)

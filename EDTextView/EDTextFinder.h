@@ -71,7 +71,7 @@ public:
     EDTextFinderClient* client() const { return m_client; }
     void setClient(EDTextFinderClient* client);
     // The view whose scroll area the find bar docks in.
-    EDTextView* findBarContainer() const { return m_container; }
+    EDTextView* findBarContainer() const;
     void setFindBarContainer(EDTextView* container);
 
     bool isIncrementalSearchingEnabled() const { return m_incrementalSearching; }

@@ -536,7 +536,8 @@ public:
     // The context menu a view without a delegate's changes would show: Cut, Copy, Paste, Paste
     // and Match Style, Select All, and Speech (Start Speaking, Stop Speaking).
     static std::unique_ptr<QMenu> defaultMenu();
-    // The menu for a context-menu event (its position in viewport coordinates), built once:
+    // The menu for a context-menu event (its position in viewport coordinates; none stands for the
+    // selection's place, and the delegate then gets no event), built once:
     // spelling items, the view's items, then the delegate's and plug-ins' changes. None when the
     // delegate gives none. The view keeps the menu until the next one is built, unless the delegate
     // answered a menu of its own.

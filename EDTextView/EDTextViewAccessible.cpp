@@ -205,7 +205,8 @@ void EDTextViewAccessible::setSelectedRanges(std::vector<TextRange> ranges, Text
     const qint64 length = textView.textContentStorage().length();
     std::vector<TextRange> kept;
     for (const TextRange& range : ranges) {
-        const TextRange inside = edtextview::clamped(range, TextRange(0, length));
+        const TextRange inside = edtextview::wholeCharacters(
+            edtextview::clamped(range, TextRange(0, length)), textView.textContentStorage());
         if (!inside.isEmpty())
             kept.push_back(inside);
     }

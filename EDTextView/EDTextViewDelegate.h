@@ -1,6 +1,7 @@
 #pragma once
 
 #include "EDCompletion/EDCompletionItem.h"
+#include "EDTextView/EDInsertionPointView.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/text/TextRange.h"
 
@@ -12,7 +13,6 @@
 #include <vector>
 
 class EDCompletionViewControllerProtocol;
-class EDInsertionPointIndicator;
 class EDPluginEvents;
 class EDTextView;
 class QContextMenuEvent;
@@ -38,7 +38,8 @@ public:
     virtual void textViewWillChangeText(EDTextView&, platform::TextRange, const QString&) { }
     virtual void textViewDidChangeText(EDTextView&, platform::TextRange, const QString&) { }
     // The context menu to show for a click at `location`; none shows no menu. The answer may be
-    // the proposed menu (the view's), changed or not, or a menu the delegate keeps alive.
+    // the proposed menu (the view's), changed or not, or a menu the delegate keeps alive. The event
+    // is null when the view was asked for its menu without one.
     virtual QMenu* textViewMenu(EDTextView&, QMenu* proposed, QContextMenuEvent*, platform::TextLocation)
     {
         return proposed;

@@ -392,15 +392,22 @@ QMenu* EDTextView::menuForEvent(QContextMenuEvent* event)
     m_contextMenu = defaultMenu();
     QMenu* menu = m_contextMenu.get();
     prepareMenu(*menu);
-    const QPointF point = viewportToView(menuViewportPoint(*event));
-    const auto line = m_textLayoutManager->lineFragmentRange(point, 0);
-    if (!line)
-        return menu;
-    const std::vector<TextSelection> clicked = m_textLayoutManager->textSelectionNavigation().textSelections(
-        point, line->location, {}, 0, false, m_textLayoutManager->usageBoundsForTextContainer());
-    if (clicked.empty() || clicked.front().textRanges.empty())
-        return menu;
-    const TextLocation location = clicked.front().textRanges.front().location;
+    TextLocation location = 0;
+    if (event) {
+        const QPointF point = viewportToView(menuViewportPoint(*event));
+        const auto line = m_textLayoutManager->lineFragmentRange(point, 0);
+        if (!line)
+            return menu;
+        const std::vector<TextSelection> clicked
+            = m_textLayoutManager->textSelectionNavigation().textSelections(
+                point, line->location, {}, 0, false, m_textLayoutManager->usageBoundsForTextContainer());
+        if (clicked.empty() || clicked.front().textRanges.empty())
+            return menu;
+        location = clicked.front().textRanges.front().location;
+    } else if (const std::optional<TextRange> selected = selectedTextRange()) {
+        // Asked without an event, the menu is the one for the selection's place, as from the keyboard.
+        location = selected->location;
+    }
     platform::CharacterRange effective { 0, 0 };
     m_checkingMenu = textCheckingMenu(location, &effective);
     if (m_checkingMenu && !m_checkingMenu->actions().isEmpty()) {

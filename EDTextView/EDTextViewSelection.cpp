@@ -18,6 +18,7 @@ void EDTextView::setSelectedTextRange(TextRange range, bool updateLayout)
         return;
     if (range.location < 0 || range.endLocation > m_textLayoutManager->documentRange().endLocation)
         return;
+    range = edtextview::wholeCharacters(range, *m_textContentStorage);
     m_textLayoutManager->setTextSelections(
         { TextSelection(range, TextSelection::Affinity::downstream, TextSelection::Granularity::character) });
     updateTypingAttributes(range.location);

@@ -25,6 +25,22 @@ TextRange clamped(TextRange range, TextRange bounds)
     return TextRange(clamp(range.location), clamp(range.endLocation));
 }
 
+TextRange wholeCharacters(TextRange range, const TextContentStorage& storage)
+{
+    auto splits = [&](TextLocation at) {
+        if (at <= 0 || at >= storage.length())
+            return false;
+        const QString pair = storage.substring(TextRange(at - 1, at + 1));
+        return pair.size() == 2
+            && ((pair[0].isHighSurrogate() && pair[1].isLowSurrogate())
+                || (pair[0] == QLatin1Char('\r') && pair[1] == QLatin1Char('\n')));
+    };
+    const TextLocation start = splits(range.location) ? range.location - 1 : range.location;
+    if (range.isEmpty())
+        return TextRange(start);
+    return TextRange(start, splits(range.endLocation) ? range.endLocation + 1 : range.endLocation);
+}
+
 CharacterRange characterRange(TextRange range, const TextContentStorage&)
 {
     return { range.location, range.length() };

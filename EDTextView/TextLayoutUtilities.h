@@ -41,6 +41,10 @@ inline constexpr double geometryTolerance = 1.4901161193847656e-08;
 
 // A range clamped into `bounds`; a range wholly outside becomes empty at the nearer edge.
 TextRange clamped(TextRange range, TextRange bounds);
+// The range widened to whole characters where an end falls between the halves of a surrogate pair
+// or of a CR LF line end; an empty range moves before the character it cut. Typing or deleting at
+// such an end would leave half a character behind.
+TextRange wholeCharacters(TextRange range, const TextContentStorage& storage);
 
 // Conversions. Offsets are UTF-16 units from the document start.
 CharacterRange characterRange(TextRange range, const TextContentStorage& storage);

@@ -148,6 +148,10 @@ void extendDates(CacheFileSystem& fileManager, const FileMeta& meta, const Expir
 
 QUrl defaultCachePathBlock(const QUrl& baseDirectory, const QString& cacheName)
 {
+    // A name with a slash would put the folder elsewhere ("../.." climbs out of the base folder), and
+    // the cache would write its files, and clean, there: such a name gives no folder at all.
+    if (cacheName.contains(QLatin1Char('/')) || cacheName.contains(QChar(0)))
+        return {};
     return QUrl::fromLocalFile(QDir(baseDirectory.toLocalFile()).filePath(cacheName));
 }
 

@@ -47,7 +47,8 @@ using Error = std::variant<IrisError, platform::PlatformError>;
 
 using CachePathBlock = std::function<QUrl(const QUrl& baseDirectory, const QString& cacheName)>;
 
-// Appends the cache name to the base directory.
+// Appends the cache name to the base directory; empty (no folder: the storage is never ready) for a
+// name that is not one folder name.
 QUrl defaultCachePathBlock(const QUrl& baseDirectory, const QString& cacheName);
 
 struct Config {

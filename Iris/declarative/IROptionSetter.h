@@ -186,10 +186,12 @@ public:
                     completionHandler(newRequest);
             }));
     }
+    // Null sets the default processor: every later step, and the shortcuts below, read one.
     Self processor(std::shared_ptr<const ImageProcessor> processor) const
     {
-        return changingOptions(
-            [&](IrisParsedOptionsInfo& options) { options.processor = std::move(processor); });
+        return changingOptions([&](IrisParsedOptionsInfo& options) {
+            options.processor = processor ? std::move(processor) : DefaultImageProcessor::shared();
+        });
     }
     // The first processor, then each following one on its result; the default processor when empty.
     Self processors(const std::vector<std::shared_ptr<const ImageProcessor>>& processors) const
@@ -201,17 +203,22 @@ public:
             composed = iris::appendProcessor(composed, processors[i]);
         return processor(std::move(composed));
     }
-    // The current processor, then `processor` on its result.
+    // The current processor, then `processor` on its result; null adds nothing (a composition with
+    // it would make no image at all).
     Self addProcessor(std::shared_ptr<const ImageProcessor> processor) const
     {
+        if (!processor)
+            return self();
         return changingOptions([&](IrisParsedOptionsInfo& options) {
             options.processor = iris::appendProcessor(options.processor, std::move(processor));
         });
     }
+    // Null sets the default serializer, as for the processor.
     Self cacheSerializer(std::shared_ptr<const CacheSerializer> serializer) const
     {
-        return changingOptions(
-            [&](IrisParsedOptionsInfo& options) { options.cacheSerializer = std::move(serializer); });
+        return changingOptions([&](IrisParsedOptionsInfo& options) {
+            options.cacheSerializer = serializer ? std::move(serializer) : DefaultCacheSerializer::shared();
+        });
     }
     // PNG for `unknown` and `PNG`; JPEG at `jpegCompressionQuality` (1.0 without one); GIF.
     Self cacheSerializer(

@@ -220,6 +220,12 @@ std::optional<DownloadTask> IrisManager::runRetrieval(const Source& source, Iris
     DownloadTaskUpdatedCallback downloadTaskUpdated, ProgressiveImageSetter progressiveImageSetter,
     ReferenceTaskChecker referenceTaskChecker, RetrieveImageCompletion completion)
 {
+    // Options built by hand may carry no processor or serializer; like the downloader and the cache,
+    // the retrieval then uses the default one rather than reading a null one at every step.
+    if (!options.processor)
+        options.processor = DefaultImageProcessor::shared();
+    if (!options.cacheSerializer)
+        options.cacheSerializer = DefaultCacheSerializer::shared();
     // Partial images of a progressive download go to the caller's setter, as the options' updating
     // strategy says.
     auto refresh = [setter = std::move(progressiveImageSetter), progressive = options.progressiveJPEG](

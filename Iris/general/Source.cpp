@@ -5,6 +5,8 @@
 #include <QHashFunctions>
 #include <QStringList>
 
+#include <stdexcept>
+
 namespace iris {
 
 namespace {
@@ -71,11 +73,15 @@ Source::Source(
 
 Source Source::network(std::shared_ptr<const Resource> resource)
 {
+    if (!resource)
+        throw std::invalid_argument("[Iris] A network source needs a resource; a null one is not permitted.");
     return Source(Kind::network, std::move(resource), nullptr);
 }
 
 Source Source::provider(std::shared_ptr<const ImageDataProvider> provider)
 {
+    if (!provider)
+        throw std::invalid_argument("[Iris] A provider source needs a provider; a null one is not permitted.");
     return Source(Kind::provider, nullptr, std::move(provider));
 }
 

@@ -49,6 +49,8 @@ class Source {
 public:
     enum class Kind { network, provider };
 
+    // A null resource or provider is a programming error: throws std::invalid_argument here rather
+    // than failing on some worker thread when the source is first used.
     static Source network(std::shared_ptr<const Resource> resource);
     static Source provider(std::shared_ptr<const ImageDataProvider> provider);
     // A provider source over a copy of `provider`.

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <stdexcept>
 
 namespace iris {
 
@@ -20,8 +21,12 @@ public:
     static CallbackQueue mainAsync() { return CallbackQueue(Kind::mainAsync, nullptr); }
     static CallbackQueue mainCurrentOrAsync() { return CallbackQueue(Kind::mainCurrentOrAsync, nullptr); }
     static CallbackQueue untouch() { return CallbackQueue(Kind::untouch, nullptr); }
+    // A null queue is a programming error: throws std::invalid_argument here, where it is made,
+    // rather than stopping the program when a callback is first due on it.
     static CallbackQueue dispatch(std::shared_ptr<platform::DispatchQueue> queue)
     {
+        if (!queue)
+            throw std::invalid_argument("[Iris] A dispatch callback queue needs a queue; a null one is not permitted.");
         return CallbackQueue(Kind::dispatch, std::move(queue));
     }
 

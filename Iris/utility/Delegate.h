@@ -5,6 +5,7 @@
 #include <mutex>
 #include <optional>
 #include <type_traits>
+#include <utility>
 
 namespace iris {
 

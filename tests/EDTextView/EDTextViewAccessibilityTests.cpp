@@ -198,3 +198,18 @@ TEST(EDTextViewAccessibility, ReadersEditAndSelectUnderTheUsersRules)
     const QRect box = text->characterRect(0);
     EXPECT_EQ(text->offsetAtPoint(box.center() - QPoint(box.width() / 4, 0)), 0);
 }
+
+// A reader's offsets may fall inside a surrogate pair or a CR LF; the caret and the selection it
+// sets then take whole characters, so what the user types next leaves the emoji whole.
+TEST(EDTextViewAccessibility, AReadersCaretOrSelectionNeverCutsACharacterInTwo)
+{
+    ShownView view(QStringLiteral("a\U0001F600b\r\nc"));
+    QAccessibleTextInterface* text = accessible(view)->textInterface();
+    text->setCursorPosition(2);
+    EXPECT_EQ(view.ranges(), std::vector<TextRange> { TextRange(1) });
+    text->setSelection(0, 2, 5);
+    EXPECT_EQ(view.ranges(), std::vector<TextRange> { TextRange(1, 6) });
+    view->setAccessibilitySelectedTextRange({ 2, 0 });
+    QTest::keyClicks(view.view.get(), "X");
+    EXPECT_EQ(view->string(), QStringLiteral("aX\U0001F600b\r\nc"));
+}

@@ -394,3 +394,29 @@ TEST(EDTextViewEditing, TheKeyboardsMenuIsForTheCaretAndOpensOverTheText)
     const QRect shown(view->viewport()->mapToGlobal(QPoint(0, 0)), view->viewport()->size());
     EXPECT_TRUE(shown.contains(shownAt)) << shownAt.x() << "," << shownAt.y();
 }
+
+// A host asking for the menu without an event (to show it from a button of its own) used to stop
+// the program; it gets the menu of the selection's place.
+TEST(EDTextViewEditing, AMenuAskedForWithoutAnEventIsTheSelectionsOne)
+{
+    ShownView view("some text");
+    struct Recording : EDTextViewDelegate {
+        std::optional<platform::TextLocation> location;
+        bool hadEvent = true;
+        QMenu* textViewMenu(EDTextView&, QMenu* proposed, QContextMenuEvent* event,
+            platform::TextLocation at) override
+        {
+            location = at;
+            hadEvent = event != nullptr;
+            return proposed;
+        }
+    };
+    const auto delegate = std::make_shared<Recording>();
+    view->setDelegate(delegate);
+    view->setSelectedRange({ 5, 4 });
+    QMenu* menu = view->menuForEvent(nullptr);
+    ASSERT_NE(menu, nullptr);
+    EXPECT_FALSE(menu->actions().isEmpty());
+    EXPECT_EQ(delegate->location, 5);
+    EXPECT_FALSE(delegate->hadEvent);
+}

@@ -80,3 +80,24 @@ TEST(EDTextViewSelection, PageDownScrollsAndLeavesTheSelection)
     view.settle();
     EXPECT_EQ(view->verticalScrollBar()->value(), view->verticalScrollBar()->maximum());
 }
+
+// A selection set by offset that cuts a surrogate pair or a CR LF in two is widened to whole
+// characters; typing there used to split the emoji into two halves that no file can keep.
+TEST(EDTextViewSelection, ASelectionSetByOffsetNeverCutsACharacterInTwo)
+{
+    const QString text = QStringLiteral("a\U0001F600b\r\nc"); // the emoji at [1, 3), CR LF at [4, 6)
+    ShownView view(text);
+    struct Case {
+        platform::CharacterRange set;
+        TextRange expected;
+    };
+    for (const Case& c : { Case { { 2, 0 }, TextRange(1) }, Case { { 2, 1 }, TextRange(1, 3) },
+             Case { { 0, 2 }, TextRange(0, 3) }, Case { { 5, 0 }, TextRange(4) },
+             Case { { 3, 2 }, TextRange(3, 6) }, Case { { 1, 2 }, TextRange(1, 3) } }) {
+        view->setSelectedRange(c.set);
+        EXPECT_EQ(view.ranges(), std::vector<TextRange> { c.expected }) << c.set.location << "+" << c.set.length;
+    }
+    view->setSelectedRange({ 2, 0 });
+    QTest::keyClicks(view.view.get(), "X");
+    EXPECT_EQ(view->string(), QStringLiteral("aX\U0001F600b\r\nc"));
+}

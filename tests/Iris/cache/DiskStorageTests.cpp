@@ -508,3 +508,22 @@ TEST_F(DiskStorageTest, TrimTargetIsHalfTheLimitRoundedDown)
     EXPECT_EQ(removed.value().front().fileName(), "f000");
     EXPECT_EQ(backend->totalFileSize().value(), 50u);
 }
+
+// A cache name with a slash used to make the folder wherever the path led ("/../../escaped" beside
+// the base folder), where every file of the cache went and where cleaning would look.
+TEST_F(DiskStorageTest, ANameThatIsNotOneFolderNameGivesNoFolder)
+{
+    for (const QString& name : { QStringLiteral("/../../escaped"), QStringLiteral("a/b") }) {
+        auto configured = config();
+        configured.name = name;
+        auto thrown = Backend::initThrowing(configured);
+        EXPECT_TRUE(thrown.isFailure()) << name.toStdString();
+        Backend quiet(configured);
+        EXPECT_FALSE(quiet.isStorageReady()) << name.toStdString();
+        auto stored = quiet.storeValue("bytes", "key");
+        ASSERT_TRUE(stored.isFailure()) << name.toStdString();
+        EXPECT_EQ(stored.error().errorCode(), 3011) << name.toStdString();
+    }
+    EXPECT_EQ(QDir(root.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList {});
+    EXPECT_FALSE(QFileInfo::exists(QDir(root.path()).filePath("../escaped")));
+}

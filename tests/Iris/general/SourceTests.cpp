@@ -91,3 +91,10 @@ TEST(Source, EqualityAndHashing)
     std::unordered_set<Source> set { networkA, networkB, rawK, rawK2, localK };
     EXPECT_EQ(set.size(), 3u);
 }
+
+// A null resource or provider would only fail once a retrieval reads it, on a worker thread.
+TEST(Source, ANullResourceOrProviderIsRefusedWhereTheSourceIsMade)
+{
+    EXPECT_THROW(Source::network(nullptr), std::invalid_argument);
+    EXPECT_THROW(Source::provider(nullptr), std::invalid_argument);
+}

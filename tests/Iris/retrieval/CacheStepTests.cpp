@@ -444,3 +444,22 @@ TEST_F(CacheStep, WithoutACompletionTheImageIsStillLoadedAndStored)
     ASSERT_TRUE(testsupport::waitUntil([&] { return QFile::exists(cache->filePathForKey("silent")); }));
     EXPECT_EQ(*calls, 1);
 }
+
+// Options built by hand with no processor or serializer load, store and hit the cache (the second
+// round) as with the default ones.
+TEST_F(CacheStep, HandBuiltOptionsWithoutAProcessorOrSerializerUseTheDefaultOnes)
+{
+    auto [source, calls] = countingSource("bare", jpegData());
+    IrisParsedOptionsInfo options;
+    options.processor = nullptr;
+    options.cacheSerializer = nullptr;
+    options.waitForCache = true;
+    for (int round = 0; round < 2; ++round) {
+        auto outcome = std::make_shared<Outcome>();
+        manager->retrieveWithParsedOptions(source, options, {}, {}, outcome->completion(outcome));
+        ASSERT_TRUE(outcome->wait());
+        ASSERT_TRUE(outcome->succeeded()) << "round " << round;
+    }
+    EXPECT_EQ(*calls, 1);
+    EXPECT_EQ(cache->cacheTypeOfKey("bare"), CacheType::memory);
+}

@@ -115,3 +115,9 @@ TEST(CallbackQueue, MainAsyncRunsAfterTheCurrentMainWorkItem)
     ASSERT_TRUE(waitUntil([&] { return order.size() == 3; }));
     EXPECT_EQ(order, (std::vector<std::string> { "inline", "item end", "callback" }));
 }
+
+// Without a queue, the first callback due on it would stop the program, far from the mistake.
+TEST(CallbackQueue, ANullDispatchQueueIsRefusedWhereTheValueIsMade)
+{
+    EXPECT_THROW(CallbackQueue::dispatch(nullptr), std::invalid_argument);
+}

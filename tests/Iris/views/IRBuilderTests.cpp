@@ -281,3 +281,18 @@ TEST(IRBuilder, FileUrlsAreReadFromDiskOnEveryTarget)
     for (std::size_t i = 0; i < scope.manager->calls.size(); ++i)
         scope.manager->fail(i, IrisError::requestError(IrisError::RequestErrorReason::taskCancelled({}, 0)));
 }
+
+// A null processor or serializer used to be kept as it was: the downsampling shortcut read the
+// processor at once, and a load read both around the caches; each stopped the program.
+TEST(IRBuilder, ANullProcessorOrSerializerStandsForTheDefaultOne)
+{
+    const QString defaultIdentifier = DefaultImageProcessor::shared()->identifier();
+    const platform::Size size { 10, 10 };
+    EXPECT_EQ(fresh().processor(nullptr).options().processor->identifier(), defaultIdentifier);
+    EXPECT_EQ(fresh().processor(nullptr).downsampling(size).options().processor->identifier(),
+        DownsamplingImageProcessor(size).identifier());
+    // Adding none keeps what was there rather than a composition that makes no image.
+    EXPECT_EQ(fresh().blur(2).addProcessor(nullptr).options().processor->identifier(),
+        fresh().blur(2).options().processor->identifier());
+    EXPECT_EQ(fresh().cacheSerializer(nullptr).options().cacheSerializer, DefaultCacheSerializer::shared());
+}
