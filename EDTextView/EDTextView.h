@@ -625,9 +625,9 @@ private:
     // `replacement` is the new text of `range` as those hooks are told it.
     void changeText(platform::TextRange range, qint64 newLength, const QString& replacement,
         const std::function<void()>& change);
-    // Runs an undo or redo step and leaves a caret after each change it made, where the user
+    // Runs an undo (or redo) step and leaves a caret after each change it made, where the user
     // looks for what came back or went (the carets of before the step may be far from it).
-    void revert(const std::function<void()>& step);
+    void revert(bool undo);
 
     // Selection helpers (EDTextViewSelection.cpp).
     void moveSelections(platform::TextSelectionNavigation::Direction direction,
@@ -684,6 +684,9 @@ private:
     // Input helpers (EDTextViewInput.cpp).
     platform::AttributedString markedAttributedString(const platform::AttributedString& string) const;
     void replaceMarkedCharacters(platform::TextRange range, const platform::AttributedString& text);
+    // Ends the composition and answers where an insertion for `replacement` goes: the selections
+    // for notFound, else that range, counted without the marked characters.
+    std::vector<platform::TextRange> unmarkForInsertion(platform::CharacterRange replacement);
 
     // Events helpers (EDTextViewEvents.cpp).
     // Whether a key is the view's to handle before any shortcut of the window sees it.

@@ -158,22 +158,25 @@ void EDTextView::unmarkText()
     m_markedText.reset();
 }
 
+std::vector<TextRange> EDTextView::unmarkForInsertion(CharacterRange replacement)
+{
+    const std::optional<MarkedText> marked = m_markedText;
+    unmarkText();
+    if (replacement == CharacterRange::notFound())
+        return edtextview::textRangesOfSelections(m_textLayoutManager->textSelections());
+    // The input method counted the range in the text that still held its marked characters.
+    if (marked)
+        replacement = withoutMarkedText(replacement, marked->markedRange);
+    if (const auto target = edtextview::textRange(replacement, *m_textContentStorage))
+        return { *target };
+    return {};
+}
+
 void EDTextView::insertText(const QString& string, CharacterRange replacement)
 {
     if (!m_isEditable)
         return;
-    const std::optional<MarkedText> marked = m_markedText;
-    unmarkText();
-    std::vector<TextRange> targets;
-    if (replacement == CharacterRange::notFound()) {
-        targets = edtextview::textRangesOfSelections(m_textLayoutManager->textSelections());
-    } else {
-        // The input method counted the range in the text that still held its marked characters.
-        if (marked)
-            replacement = withoutMarkedText(replacement, marked->markedRange);
-        if (const auto target = edtextview::textRange(replacement, *m_textContentStorage))
-            targets.push_back(*target);
-    }
+    const std::vector<TextRange> targets = unmarkForInsertion(replacement);
     if (shouldChangeText(targets, string))
         replaceCharacters(targets, string, true);
 }
@@ -182,20 +185,9 @@ void EDTextView::insertText(const AttributedString& string, CharacterRange repla
 {
     if (!m_isEditable)
         return;
-    const std::optional<MarkedText> marked = m_markedText;
-    unmarkText();
-    std::vector<TextRange> targets;
-    if (replacement == CharacterRange::notFound()) {
-        targets = edtextview::textRangesOfSelections(m_textLayoutManager->textSelections());
-    } else {
-        if (marked)
-            replacement = withoutMarkedText(replacement, marked->markedRange);
-        if (const auto target = edtextview::textRange(replacement, *m_textContentStorage))
-            targets.push_back(*target);
-    }
-    if (!shouldChangeText(targets, string.string()))
-        return;
-    replaceCharacters(targets, string);
+    const std::vector<TextRange> targets = unmarkForInsertion(replacement);
+    if (shouldChangeText(targets, string.string()))
+        replaceCharacters(targets, string);
 }
 
 CharacterRange EDTextView::markedRange() const

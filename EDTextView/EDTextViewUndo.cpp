@@ -23,6 +23,16 @@ bool EDTextView::isCoalescing() const
 
 void EDTextView::undo(QObject*)
 {
+    revert(true);
+}
+
+void EDTextView::redo(QObject*)
+{
+    revert(false);
+}
+
+void EDTextView::revert(bool undo)
+{
     platform::UndoManager* manager = undoManager();
     if (!manager || !m_isEditable)
         return;
@@ -31,26 +41,12 @@ void EDTextView::undo(QObject*)
         unmarkText();
         QGuiApplication::inputMethod()->reset();
     }
-    revert([manager] { manager->undo(); });
-}
-
-void EDTextView::redo(QObject*)
-{
-    platform::UndoManager* manager = undoManager();
-    if (!manager || !m_isEditable)
-        return;
-    if (m_markedText) {
-        unmarkText();
-        QGuiApplication::inputMethod()->reset();
-    }
-    revert([manager] { manager->redo(); });
-}
-
-void EDTextView::revert(const std::function<void()>& step)
-{
     m_revertedCarets.emplace();
     m_revertingAtSeveralCarets = true;
-    step();
+    if (undo)
+        manager->undo();
+    else
+        manager->redo();
     std::vector<platform::TextLocation> carets = std::move(*m_revertedCarets);
     m_revertedCarets.reset();
     if (carets.empty() || !m_isSelectable)
