@@ -143,10 +143,15 @@ void EDTextView::replaceCharacters(const std::vector<TextRange>& ranges, const A
     platform::UndoManager* manager = undoManager();
     if (manager)
         manager->beginUndoGrouping();
-    for (auto it = merged.rbegin(); it != merged.rend(); ++it)
+    // Each replacement tells the delegate, which may set a whole new text: the ranges left, and the
+    // carets after them, are then in a text that is gone.
+    const quint64 textsSet = m_textsSet;
+    for (auto it = merged.rbegin(); it != merged.rend() && m_textsSet == textsSet; ++it)
         replaceCharacters(*it, replacement, false);
     if (manager)
         manager->endUndoGrouping();
+    if (m_textsSet != textsSet)
+        return;
     // A caret after each replacement. Carried through the edits instead, a selection that ends
     // where another caret stood would grow over that caret's new text, which the next key replaces.
     std::vector<platform::TextSelection> carets;
