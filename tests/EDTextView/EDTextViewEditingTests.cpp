@@ -8,6 +8,7 @@
 #include <QScrollBar>
 #include <QTimer>
 
+#include <functional>
 #include <utility>
 
 using namespace textviewtest;
@@ -108,8 +109,8 @@ TEST(EDTextViewEditing, OverlappingRangesAreEditedOnce)
 }
 
 // A delegate that sets a whole new text when it hears of the first of several carets' edits (or of
-// the caret moving): the new text stands as set, with no key typed or deleted at the old carets'
-// offsets in it, and no caret beyond its end.
+// the caret moving): the new text stands as set, with no key typed, deleted or word changed at the
+// old carets' offsets in it, and no caret beyond its end.
 TEST(EDTextViewEditing, ANewTextSetByTheDelegateDuringAnEditAtSeveralCaretsStands)
 {
     struct Replacing : EDTextViewDelegate {
@@ -132,10 +133,19 @@ TEST(EDTextViewEditing, ANewTextSetByTheDelegateDuringAnEditAtSeveralCaretsStand
                 view->setString("new text");
         }
     };
+    struct Edit {
+        const char* name;
+        std::function<void(EDTextView&)> run;
+    };
+    const Edit edits[] = {
+        { "typing", [](EDTextView& view) { QTest::keyClick(&view, Qt::Key_X); } },
+        { "deleting", [](EDTextView& view) { QTest::keyClick(&view, Qt::Key_Backspace); } },
+        { "upper case", [](EDTextView& view) { view.uppercaseWord(); } },
+    };
     for (const bool onSelection : { false, true }) {
-        for (const Qt::Key key : { Qt::Key_X, Qt::Key_Backspace }) {
-            SCOPED_TRACE(std::string(onSelection ? "on a selection change, " : "on a text change, ")
-                + (key == Qt::Key_X ? "typing" : "deleting"));
+        for (const Edit& edit : edits) {
+            SCOPED_TRACE(
+                std::string(onSelection ? "on a selection change, " : "on a text change, ") + edit.name);
             ShownView view("hello world and more");
             view->textLayoutManager().setTextSelections({ platform::TextSelection(TextRange(2)),
                 platform::TextSelection(TextRange(8)), platform::TextSelection(TextRange(14)) });
@@ -143,7 +153,7 @@ TEST(EDTextViewEditing, ANewTextSetByTheDelegateDuringAnEditAtSeveralCaretsStand
             delegate->view = view.view.get();
             delegate->onSelection = onSelection;
             view->setDelegate(delegate);
-            QTest::keyClick(view.view.get(), key);
+            edit.run(*view);
             EXPECT_EQ(view->string(), "new text");
             for (const TextRange& range : view.ranges())
                 EXPECT_LE(range.endLocation, view->string().size());
