@@ -71,10 +71,13 @@ void EDTextView::registerUndo(
     auto* coalescing = dynamic_cast<CoalescingUndoManager*>(manager);
     const bool reverting = manager->isUndoing() || manager->isRedoing();
     QPointer<EDTextView> view(this);
+    // A step is for the text it was made in: one that a delegate's new text overtook in the middle
+    // of an undo (the rest of a group) would edit the new text at the old one's offsets.
+    const quint64 textsSet = m_textsSet;
     if (coalescing && m_processingKeyEvent && allowsTypingCoalescing && !reverting) {
-        coalescing->coalesce(
-            range, replacement.length(), *m_textContentStorage, this, [view](const TypingTextUndo& run) {
-                if (view)
+        coalescing->coalesce(range, replacement.length(), *m_textContentStorage, this,
+            [view, textsSet](const TypingTextUndo& run) {
+                if (view && view->m_textsSet == textsSet)
                     view->replaceCharacters(
                         run.textRange, run.attributedString.value_or(AttributedString()), false);
             });
@@ -86,8 +89,8 @@ void EDTextView::registerUndo(
     // the undo stack, so that undo and redo take turns.
     const TextRange newRange(range.location, range.location + replacement.length());
     const AttributedString oldText = m_textContentStorage->attributedString(range);
-    manager->registerUndo(this, [view, newRange, oldText] {
-        if (view)
+    manager->registerUndo(this, [view, newRange, oldText, textsSet] {
+        if (view && view->m_textsSet == textsSet)
             view->replaceCharacters(newRange, oldText, false);
     });
 }
