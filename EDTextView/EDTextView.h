@@ -749,6 +749,8 @@ private:
     bool m_allowsUndo = true;
     std::unique_ptr<CoalescingUndoManager> m_undoManager;
     std::optional<MarkedText> m_markedText;
+    // Counts the whole texts set, so that an edit whose callbacks set a new text stops there.
+    quint64 m_textsSet = 0;
     platform::TextAttributes m_markedTextAttributes;
     bool m_processingKeyEvent = false;
     std::unique_ptr<EDTextViewDelegateProxy> m_delegateProxy;

@@ -26,6 +26,7 @@ void EDTextView::setText(std::nullopt_t)
 
 void EDTextView::setText(const AttributedString& text)
 {
+    ++m_textsSet;
     // Provisional text of an input method does not survive a new text.
     if (m_markedText) {
         m_markedText.reset();
@@ -43,6 +44,7 @@ void EDTextView::setText(const AttributedString& text)
 
 void EDTextView::setText(platform::TextBlocks&& text)
 {
+    ++m_textsSet;
     if (m_markedText) {
         m_markedText.reset();
         QGuiApplication::inputMethod()->reset();

@@ -212,8 +212,8 @@ QRect EDTextView::dropAutoscrollArea() const
     // A drag has to stay over the view to drop here, so a band a line wide inside each edge
     // scrolls, narrower in a view too small to leave a middle.
     const QRect all = viewport()->rect();
-    const int band = std::clamp(int(std::ceil(typingLineHeight())), 1,
-        std::max(1, std::min(all.width(), all.height()) / 4));
+    const int band = std::clamp(
+        int(std::ceil(typingLineHeight())), 1, std::max(1, std::min(all.width(), all.height()) / 4));
     return all.adjusted(band, band, -band, -band);
 }
 
@@ -241,7 +241,8 @@ void EDTextView::dropAutoscrollTick()
         stopDropAutoscroll();
         return;
     }
-    scrollPoint(documentVisibleRect().topLeft() + autoscrollStep(m_dropAutoscrollPoint, dropAutoscrollArea()));
+    scrollPoint(
+        documentVisibleRect().topLeft() + autoscrollStep(m_dropAutoscrollPoint, dropAutoscrollArea()));
     updateDropLocation(m_dropAutoscrollPoint);
 }
 
@@ -303,11 +304,13 @@ bool EDTextView::performDrop(
     platform::UndoManager* undo = undoManager();
     if (undo)
         undo->beginUndoGrouping();
+    // A delegate told of a change may set a whole new text: the dragged ranges are not in it.
+    const quint64 textsSet = m_textsSet;
     replaceCharacters(TextRange(location), *text, false);
     // The dragged ranges after the insertion move by its length; the removal of those before the
     // drop point moves the dropped text back.
     TextLocation start = location;
-    for (auto it = moved.rbegin(); it != moved.rend(); ++it) {
+    for (auto it = moved.rbegin(); it != moved.rend() && m_textsSet == textsSet; ++it) {
         TextRange range = *it;
         if (range.location >= location)
             range = TextRange(range.location + text->length(), range.endLocation + text->length());
@@ -321,6 +324,7 @@ bool EDTextView::performDrop(
         m_draggedRanges.clear();
     else if (source && source != this && action == Qt::MoveAction)
         movedIntoAnotherView = true;
-    setSelectedTextRange(TextRange(start, start + text->length()));
+    if (m_textsSet == textsSet)
+        setSelectedTextRange(TextRange(start, start + text->length()));
     return true;
 }

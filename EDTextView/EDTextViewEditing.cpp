@@ -75,6 +75,9 @@ void EDTextView::registerUndo(
     auto* coalescing = dynamic_cast<CoalescingUndoManager*>(manager);
     const bool reverting = manager->isUndoing() || manager->isRedoing();
     QPointer<EDTextView> view(this);
+    // A step is for the text it was made in: one that a delegate's new text overtook in the middle
+    // of an undo (the rest of a group) would edit the new text at the old one's offsets.
+    const quint64 textsSet = m_textsSet;
     if (coalescing && m_processingKeyEvent && allowsTypingCoalescing && !reverting) {
         using Deletion = CoalescingUndoManager::Deletion;
         const Deletion deletion = !m_deleteCommandInProgress ? Deletion::none
@@ -82,8 +85,8 @@ void EDTextView::registerUndo(
                                                              : Deletion::forward;
         coalescing->coalesce(
             range, replacement.length(), *m_textContentStorage, this,
-            [view](const TypingTextUndo& run) {
-                if (view)
+            [view, textsSet](const TypingTextUndo& run) {
+                if (view && view->m_textsSet == textsSet)
                     view->replaceCharacters(
                         run.textRange, run.attributedString.value_or(AttributedString()), false);
             },
@@ -102,8 +105,8 @@ void EDTextView::registerUndo(
     // the undo stack, so that undo and redo take turns.
     const TextRange newRange(range.location, range.location + replacement.length());
     const AttributedString oldText = m_textContentStorage->attributedString(range);
-    manager->registerUndo(this, [view, newRange, oldText, severalCarets = m_editingAtSeveralCarets] {
-        if (!view)
+    manager->registerUndo(this, [view, newRange, oldText, textsSet, severalCarets = m_editingAtSeveralCarets] {
+        if (!view || view->m_textsSet != textsSet)
             return;
         // The step that takes this one back is made at several carets too, or not.
         const bool wasEditing = view->m_editingAtSeveralCarets;
@@ -168,11 +171,16 @@ void EDTextView::replaceCharacters(const std::vector<TextRange>& ranges, const A
         manager->beginUndoGrouping();
     const bool wasEditing = m_editingAtSeveralCarets;
     m_editingAtSeveralCarets = true;
-    for (auto it = merged.rbegin(); it != merged.rend(); ++it)
+    // Each replacement tells the delegate, which may set a whole new text: the ranges left, and the
+    // carets after them, are then in a text that is gone.
+    const quint64 textsSet = m_textsSet;
+    for (auto it = merged.rbegin(); it != merged.rend() && m_textsSet == textsSet; ++it)
         replaceCharacters(*it, replacement, false);
     m_editingAtSeveralCarets = wasEditing;
     if (manager)
         manager->endUndoGrouping();
+    if (m_textsSet != textsSet)
+        return;
     // A caret after each replacement. Carried through the edits instead, a selection that ends
     // where another caret stood would grow over that caret's new text, which the next key replaces.
     std::vector<platform::TextSelection> carets;

@@ -133,12 +133,16 @@ void EDTextView::transformWords(QString (*transform)(const QString&))
     const bool wasEditing = m_editingAtSeveralCarets;
     m_editingAtSeveralCarets = ranges.size() > 1;
     // Last to first: a change of length (German "ß" is "SS" in upper case) moves only what follows
-    // it, which is done by then.
-    for (size_t i = ranges.size(); i-- > 0;) {
+    // it, which is done by then. A delegate told of a change may set a whole new text, in which
+    // the words left are no longer where they were.
+    const quint64 textsSet = m_textsSet;
+    for (size_t i = ranges.size(); i-- > 0 && m_textsSet == textsSet;) {
         if (replacements[i].string() != m_textContentStorage->substring(ranges[i]))
             replaceCharacters(ranges[i], replacements[i], false);
     }
     m_editingAtSeveralCarets = wasEditing;
+    if (m_textsSet != textsSet)
+        return;
     // The changed words stay selected, where they are now.
     std::vector<TextSelection> selections;
     qint64 shift = 0;

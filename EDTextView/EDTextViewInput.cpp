@@ -111,6 +111,9 @@ void EDTextView::setMarkedText(
     const qint64 length = marked.length();
     const qint64 selectedStart = std::clamp<qint64>(selected.location, 0, length);
     const qint64 selectedLength = std::clamp<qint64>(selected.length, 0, length - selectedStart);
+    // Removing the old text tells the delegate, which may set a whole new text: the provisional
+    // text does not survive it, and the anchor taken before would lie in the old text.
+    const quint64 textsSet = m_textsSet;
     qint64 anchor = 0;
     if (!replacement.isNotFound()) {
         // The input method turns committed text into marked text. Older provisional text goes
@@ -144,6 +147,8 @@ void EDTextView::setMarkedText(
             return;
         anchor = caret.location;
     }
+    if (m_textsSet != textsSet)
+        return;
     m_markedText = MarkedText { marked, { anchor, length }, { anchor + selectedStart, selectedLength } };
     replaceMarkedCharacters(TextRange(anchor), marked);
 }

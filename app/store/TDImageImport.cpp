@@ -252,13 +252,17 @@ private:
             prepare(index);
             return false;
         }
+        const bool inStore = projectInStore();
         if (!*entry.outcome) {
-            m_report.failures.push_back({ entry.displayName, entry.outcome->error() });
+            // A file of a project deleted meanwhile (whose folder went with it) was not lost by the
+            // import: the user let the project go, and is not told of files for it.
+            if (inStore)
+                m_report.failures.push_back({ entry.displayName, entry.outcome->error() });
+            else
+                ++m_report.discarded;
             return true;
         }
         const PreparedImage prepared = entry.outcome->value();
-        const auto projects = m_stores.projectStore->tdProjects();
-        const bool inStore = std::find(projects.begin(), projects.end(), m_project) != projects.end();
         const Url folder = TDDirectoryPath::projectDirectoryURL(m_project->name());
         const Url file = TDDirectoryPath::mediaFileURL(folder, entry.id, prepared.fileName);
         const Url thumbnail = TDDirectoryPath::mediaThumbnailURL(folder, entry.id);
@@ -275,12 +279,17 @@ private:
         return true;
     }
 
+    bool projectInStore() const
+    {
+        const auto projects = m_stores.projectStore->tdProjects();
+        return std::find(projects.begin(), projects.end(), m_project) != projects.end();
+    }
+
     // A rename of the project moved its folder while the file was on its way: the file goes again,
     // under a new id, into the folder the project has now; what the first try left there goes.
     bool retryInMovedFolder(Entry& entry)
     {
-        const auto projects = m_stores.projectStore->tdProjects();
-        if (entry.path.isEmpty() || std::find(projects.begin(), projects.end(), m_project) == projects.end())
+        if (entry.path.isEmpty() || !projectInStore())
             return false;
         const Url folder = TDDirectoryPath::projectDirectoryURL(m_project->name());
         if (folder == entry.projectFolder)

@@ -33,7 +33,8 @@ class TDProject;
 // - On the main thread, in the order of the drop: the record is appended only when the project is
 //   still in the store and its copy and thumbnail are where the project's folder is now (a rename
 //   moves them along); otherwise the folder goes and no record is made. A file that failed while a
-//   rename moved the project's folder goes again, into the folder the project has now.
+//   rename moved the project's folder goes again, into the folder the project has now; one that
+//   failed because its project was deleted meanwhile went with the project and is not reported.
 // - Once every file is handled, `finished` runs once with what happened to each.
 // - When the program quits, `finishBeforeQuit` runs (below): the drops end before the program does.
 //

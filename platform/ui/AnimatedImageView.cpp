@@ -256,10 +256,13 @@ void AnimatedImageView::updateFrameIfNeeded()
         return;
     }
     m_animator->timeSinceLastFrameChange -= frameDuration;
-    // The animator tells the delegate of finished loops, which may replace the animator.
+    // The animator tells the delegate of finished loops, which may replace the animator or
+    // destroy the view.
     std::shared_ptr<Animator> animator = m_animator;
+    const QPointer<AnimatedImageView> alive(this);
     animator->advanceFrame();
-    update();
+    if (alive)
+        update();
 }
 
 void AnimatedImageView::animatorDidCompleteLoops(std::uint64_t loopCount)

@@ -8,6 +8,9 @@
 #include <QScrollBar>
 #include <QTimer>
 
+#include <functional>
+#include <utility>
+
 using namespace textviewtest;
 using platform::CharacterRange;
 using platform::TextRange;
@@ -103,6 +106,61 @@ TEST(EDTextViewEditing, OverlappingRangesAreEditedOnce)
     view->deleteWordBackward();
     EXPECT_EQ(view->string(), "say  there");
     EXPECT_EQ(YankingManager::shared().entries().front(), "hello");
+}
+
+// A delegate that sets a whole new text when it hears of the first of several carets' edits (or of
+// the caret moving): the new text stands as set, with no key typed, deleted or word changed at the
+// old carets' offsets in it, and no caret beyond its end.
+TEST(EDTextViewEditing, ANewTextSetByTheDelegateDuringAnEditAtSeveralCaretsStands)
+{
+    struct Replacing : EDTextViewDelegate {
+        EDTextView* view = nullptr;
+        bool onSelection = false;
+        bool replaced = false;
+        void textDidChange(const platform::Notification&) override
+        {
+            if (!onSelection)
+                replace();
+        }
+        void textViewDidChangeSelection(const platform::Notification&) override
+        {
+            if (onSelection)
+                replace();
+        }
+        void replace()
+        {
+            if (!std::exchange(replaced, true))
+                view->setString("new text");
+        }
+    };
+    struct Edit {
+        const char* name;
+        std::function<void(EDTextView&)> run;
+    };
+    const Edit edits[] = {
+        { "typing", [](EDTextView& view) { QTest::keyClick(&view, Qt::Key_X); } },
+        { "deleting", [](EDTextView& view) { QTest::keyClick(&view, Qt::Key_Backspace); } },
+        { "upper case", [](EDTextView& view) { view.uppercaseWord(); } },
+    };
+    for (const bool onSelection : { false, true }) {
+        for (const Edit& edit : edits) {
+            SCOPED_TRACE(
+                std::string(onSelection ? "on a selection change, " : "on a text change, ") + edit.name);
+            ShownView view("hello world and more");
+            view->textLayoutManager().setTextSelections({ platform::TextSelection(TextRange(2)),
+                platform::TextSelection(TextRange(8)), platform::TextSelection(TextRange(14)) });
+            const auto delegate = std::make_shared<Replacing>();
+            delegate->view = view.view.get();
+            delegate->onSelection = onSelection;
+            view->setDelegate(delegate);
+            edit.run(*view);
+            EXPECT_EQ(view->string(), "new text");
+            for (const TextRange& range : view.ranges())
+                EXPECT_LE(range.endLocation, view->string().size());
+            view->undo();
+            EXPECT_EQ(view->string(), "new text");
+        }
+    }
 }
 
 // Every path by which a user could change the text leaves a read-only view alone; the host may

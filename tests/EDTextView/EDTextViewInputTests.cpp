@@ -9,6 +9,8 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 
+#include <utility>
+
 using namespace textviewtest;
 using platform::CharacterRange;
 using platform::TextRange;
@@ -51,6 +53,50 @@ TEST(EDTextViewInput, CompositionReplacesTheSelectionOnlyWhenCommitted)
     view->undo();
     EXPECT_EQ(view->string(), "one two three");
     EXPECT_FALSE(view->undoManager()->canUndo());
+}
+
+// A delegate that sets a whole new text when it hears of a change (or of the caret moving) while a
+// composition goes on: the new text wins, the provisional text is not put into it, and the commit
+// is typed at the caret the new text has.
+TEST(EDTextViewInput, ANewTextSetByTheDelegateDuringACompositionDropsTheProvisionalText)
+{
+    struct Replacing : EDTextViewDelegate {
+        EDTextView* view = nullptr;
+        bool onSelection = false;
+        void textDidChange(const platform::Notification&) override
+        {
+            if (!onSelection)
+                replace();
+        }
+        void textViewDidChangeSelection(const platform::Notification&) override
+        {
+            if (onSelection)
+                replace();
+        }
+        void replace()
+        {
+            if (!std::exchange(replaced, true))
+                view->setString("new text");
+        }
+        bool replaced = false;
+    };
+    for (const bool onSelection : { false, true }) {
+        SCOPED_TRACE(onSelection ? "on a selection change" : "on a text change");
+        ShownView view("one two three");
+        view.setCaret(13);
+        preedit(*view, "ni");
+        const auto delegate = std::make_shared<Replacing>();
+        delegate->view = view.view.get();
+        delegate->onSelection = onSelection;
+        view->setDelegate(delegate);
+        preedit(*view, "nih");
+        EXPECT_EQ(view->string(), "new text");
+        EXPECT_FALSE(view->hasMarkedText());
+        commit(*view, "\u306B");
+        EXPECT_EQ(view->string(), "new text\u306B");
+        view->undo();
+        EXPECT_EQ(view->string(), "new text");
+    }
 }
 
 // A click or a move of the focus ends a composition: what the input method does not commit then

@@ -15,6 +15,8 @@
 #include <QTimer>
 #include <QWindow>
 
+#include <utility>
+
 using namespace textviewtest;
 using platform::AttributedString;
 using platform::Pasteboard;
@@ -366,6 +368,28 @@ TEST(EDTextViewPasteboard, DraggingTheSelectionMovesItWithinAndBetweenViews)
     sourceHolder.settle();
     QTest::mouseClick(source->viewport(), Qt::LeftButton, Qt::NoModifier, sourceHolder.pointOf(5));
     EXPECT_EQ(sourceHolder.ranges(), (std::vector<TextRange> { TextRange(5) }));
+
+    // A delegate that sets a new text when it hears of the dropped text: the new text stands, the
+    // dragged range is not taken out of it.
+    struct Replacing : EDTextViewDelegate {
+        EDTextView* view = nullptr;
+        bool replaced = false;
+        void textDidChange(const platform::Notification&) override
+        {
+            if (!std::exchange(replaced, true))
+                view->setString("new text");
+        }
+    };
+    auto replacing = std::make_shared<Replacing>();
+    replacing->view = source;
+    source->setString("move me");
+    source->setDelegate(replacing);
+    source->setSelectedTextRange(TextRange(0, 5));
+    sourceHolder.settle();
+    // Pressed away from the last click, so that it is no double click.
+    drag(sourceHolder.pointOf(1), source->viewport(), sourceHolder.pointOf(7));
+    EXPECT_EQ(source->string(), "new text");
+    source->setDelegate(nullptr);
 }
 
 // Where the desktop has a primary selection (X11), selected text is offered there and a middle

@@ -8,6 +8,8 @@
 #include <QDropEvent>
 #include <QGuiApplication>
 
+#include <utility>
+
 using namespace textviewtest;
 using platform::TextRange;
 
@@ -183,6 +185,34 @@ TEST(EDTextViewUndo, AnEditAtSeveralCaretsIsOneStep)
     EXPECT_EQ(view->string(), seen.front());
     EXPECT_EQ(undoAll(view, true), steps);
     EXPECT_EQ(view->string(), seen.back());
+}
+
+// A delegate that sets a whole new text when it hears of the first change an undo makes: the rest
+// of that step (the other carets' changes) leaves the new text alone.
+TEST(EDTextViewUndo, ANewTextSetByTheDelegateInTheMiddleOfAnUndoStands)
+{
+    // As long as the old text, so that the old offsets lie inside it.
+    static const QString newText = QStringLiteral("a new text, as long as the old one");
+    struct Replacing : EDTextViewDelegate {
+        EDTextView* view = nullptr;
+        bool replaced = false;
+        void textDidChange(const platform::Notification&) override
+        {
+            if (!std::exchange(replaced, true))
+                view->setString(newText);
+        }
+    };
+    ShownView view("hello world and more");
+    view->textLayoutManager().setTextSelections({ platform::TextSelection(TextRange(2)),
+        platform::TextSelection(TextRange(8)), platform::TextSelection(TextRange(14)) });
+    QTest::keyClicks(view.view.get(), "ab");
+    QCoreApplication::processEvents();
+    const auto delegate = std::make_shared<Replacing>();
+    delegate->view = view.view.get();
+    view->setDelegate(delegate);
+    view->undo();
+    EXPECT_EQ(view->string(), newText);
+    EXPECT_FALSE(view->undoManager()->canUndo());
 }
 
 // Typing just before an edit made of many changes (replace all) stays an undo step of its own.

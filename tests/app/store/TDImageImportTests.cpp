@@ -360,25 +360,36 @@ TEST(TDImageImport, AFailedCopyIsReportedAndLeavesNoRecordOrFolder)
 }
 
 // Whatever the order in which a drop and the deletion of its project meet, no record is made for
-// the deleted project and nothing of the drop stays in the library.
+// the deleted project, nothing of the drop stays in the library, and no file of it is reported as
+// failed: the project went, not the files.
 TEST(TDImageImport, ADropRacingTheProjectsDeletionLeavesNoOrphanFiles)
 {
-    enum class Race { removedBeforeTheRecords, deletedMeanwhile, folderGoneBeforeTheCopies };
-    for (Race race :
-        { Race::removedBeforeTheRecords, Race::deletedMeanwhile, Race::folderGoneBeforeTheCopies }) {
+    enum class Race {
+        removedBeforeTheRecords,
+        deletedMeanwhile,
+        folderGoneBeforeTheCopies,
+        deletedBeforeTheCopies
+    };
+    for (Race race : { Race::removedBeforeTheRecords, Race::deletedMeanwhile, Race::folderGoneBeforeTheCopies,
+             Race::deletedBeforeTheCopies }) {
         Import f;
         QStringList paths;
         for (int i = 0; i < 6; ++i)
             paths.append(
                 f.write(QStringLiteral("p%1.png").arg(i), encoded(picture(QSize(40 + i, 30)), "png")));
-        if (race == Race::folderGoneBeforeTheCopies)
+        if (race == Race::folderGoneBeforeTheCopies || race == Race::deletedBeforeTheCopies)
             QDir(f.root.library() + "/Alpha").removeRecursively();
         int answers = 0;
+        TDImageImportReport report;
         f.library.importImages(f.project,
             { QUrl::fromLocalFile(paths[0]), QUrl::fromLocalFile(paths[1]), QUrl::fromLocalFile(paths[2]),
                 QUrl::fromLocalFile(paths[3]), QUrl::fromLocalFile(paths[4]), QUrl::fromLocalFile(paths[5]) },
-            [&](auto) { ++answers; });
-        if (race == Race::removedBeforeTheRecords)
+            [&](auto done) {
+                ++answers;
+                if (done)
+                    report = done.value();
+            });
+        if (race == Race::removedBeforeTheRecords || race == Race::deletedBeforeTheCopies)
             f.stores.projectStore->setTdProjects({});
         if (race == Race::deletedMeanwhile)
             f.library.deleteProject(f.project, [&](auto) { ++answers; });
@@ -389,6 +400,11 @@ TEST(TDImageImport, ADropRacingTheProjectsDeletionLeavesNoOrphanFiles)
         EXPECT_TRUE(f.imageFolders().isEmpty()) << int(race);
         if (race != Race::removedBeforeTheRecords) {
             EXPECT_FALSE(QFileInfo::exists(f.root.library() + "/Alpha")) << "never made again";
+        }
+        if (race != Race::folderGoneBeforeTheCopies) {
+            EXPECT_TRUE(report.failures.empty())
+                << int(race) << ": " << report.failures.front().reason.toStdString();
+            EXPECT_EQ(report.discarded, 6) << int(race);
         }
     }
 }

@@ -173,6 +173,55 @@ TEST(AnimatedImageView, RepeatCountIsHonouredExactly)
     view.settle();
 }
 
+// A delegate may let the view go when it hears of a loop or of the stop: the refresh that told it
+// touches the view no more.
+TEST(AnimatedImageView, ADelegateMayDestroyTheViewWhenALoopEndsOrPlayStops)
+{
+    struct Remover : platform::AnimatedImageViewDelegate {
+        AnimatedImageView* view = nullptr;
+        bool atStop = false;
+        void animatedImageViewDidCompleteLoops(AnimatedImageView& played, std::uint64_t) override
+        {
+            if (!atStop)
+                remove(played);
+        }
+        void animatedImageViewDidStop(AnimatedImageView& played) override
+        {
+            if (atStop)
+                remove(played);
+        }
+        void remove(AnimatedImageView& played)
+        {
+            EXPECT_EQ(&played, view);
+            view = nullptr;
+            delete &played;
+        }
+    };
+    for (bool atStop : { false, true }) {
+        SCOPED_TRACE(atStop ? "at the stop" : "at the first loop");
+        QWidget window;
+        auto* view = new DrivenAnimatedImageView;
+        view->setParent(&window);
+        auto remover = std::make_shared<Remover>();
+        remover->view = view;
+        remover->atStop = atStop;
+        view->setDelegate(remover);
+        view->setRepeatCount(AnimatedImageView::RepeatCount::finite(3));
+        view->resize(4, 4);
+        view->setImage(animation({ 0.05, 0.05, 0.05 }));
+        window.show();
+        view->settle();
+        ManualDisplayLink& link = view->link();
+        link.period = 0.05;
+        const std::shared_ptr<platform::DisplayLinkTarget> target = link.target;
+        for (int refresh = 0; refresh < 20 && remover->view; ++refresh)
+            target->onScreenUpdate();
+        EXPECT_EQ(remover->view, nullptr);
+        EXPECT_TRUE(window.findChildren<AnimatedImageView*>().isEmpty());
+        QCoreApplication::processEvents();
+    }
+}
+
 // GIFs often claim no time per frame; played as stated they would race at the refresh rate.
 TEST(AnimatedImageView, FramesThatClaimNoTimeShowForATenthOfASecond)
 {

@@ -30,11 +30,14 @@ public:
         target.reset();
     }
 
-    // One refresh, delivered only while running, as a real link delivers them.
+    // One refresh, delivered only while running, as a real link delivers them: the refresh holds
+    // the target, so a view destroyed during it does not take the target from under the call.
     void tick()
     {
-        if (!paused && target)
-            target->onScreenUpdate();
+        if (!paused && target) {
+            const std::shared_ptr<platform::DisplayLinkTarget> held = target;
+            held->onScreenUpdate();
+        }
     }
 
     bool paused = true;
