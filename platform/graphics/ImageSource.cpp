@@ -54,6 +54,8 @@ struct PngFacts {
     // as garbage, so the chunk is taken out and the colour keyed here.
     qsizetype keyChunkOffset = -1;
     std::array<quint16, 3> keyColor {};
+    // From an eXIf chunk: the same TIFF data a JPEG keeps in its EXIF marker.
+    int orientation = 1;
 };
 
 constexpr qsizetype pngSignatureBytes = 8;
@@ -83,6 +85,15 @@ std::optional<Result<PngFacts, DecodeError>> scanPng(const QByteArray& data)
         const QByteArrayView type(data.constData() + at + 4, 4);
         if (type == "IEND")
             break;
+        if (type == "eXIf") {
+            // The chunk holds the TIFF data alone; some writers keep the marker's prefix too.
+            QByteArray exif = data.mid(at + 8, qsizetype(length));
+            if (!exif.startsWith(QByteArrayView("Exif\0\0", 6)))
+                exif.prepend("Exif\0\0", 6);
+            facts.orientation = exifOrientationOfMarker(
+                reinterpret_cast<const unsigned char*>(exif.constData()), unsigned(exif.size()))
+                                    .value_or(1);
+        }
         if (type == "tRNS" && bitDepth == 16 && colorType == 2 && length == 6) {
             facts.keyChunkOffset = at;
             for (int channel = 0; channel < 3; ++channel) {
@@ -211,7 +222,9 @@ Result<std::shared_ptr<ImageSource>, DecodeError> ImageSource::create(
             return SourceResult::failure(DecodeError::tooLarge);
         source->m_format = "png";
         source->m_frameCount = 1;
-        source->m_storedSize = source->m_pixelSize = facts.size;
+        source->m_storedSize = facts.size;
+        source->m_pngOrientation = facts.orientation;
+        source->m_pixelSize = facts.orientation >= 5 ? facts.size.transposed() : facts.size;
         if (facts.keyChunkOffset >= 0) {
             source->m_pngKey = facts.keyColor;
             // The same file without its tRNS chunk (4 bytes of length, 4 of type, 6 of colour and 4
@@ -266,6 +279,9 @@ std::optional<QImage> ImageSource::readWithQt(int index, std::optional<QSize> sc
         return std::nullopt;
     if (m_pngKey)
         image = keyed(std::move(image), *m_pngKey);
+    // Turned only where the reader did not turn it itself.
+    if (m_pngOrientation != 1 && reader.reader.transformation() == QImageIOHandler::TransformationNone)
+        image = orientedByExif(image, m_pngOrientation);
     if (image.format() == QImage::Format_RGBA64)
         image = safelyScalable(image);
     convertToSrgb(image);

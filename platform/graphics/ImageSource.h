@@ -93,6 +93,8 @@ private:
     // the colour to make transparent.
     QByteArray m_qtData;
     std::optional<std::array<quint16, 3>> m_pngKey;
+    // The EXIF orientation of a PNG's eXIf chunk, which Qt's reader does not apply.
+    int m_pngOrientation = 1;
     QByteArray m_format;
     DecodingLimits m_limits;
     int m_frameCount = 0;

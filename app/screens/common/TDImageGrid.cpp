@@ -557,7 +557,14 @@ void TDImageGridCell::placeImage()
 {
     if (!m_view)
         return;
-    const QRect frame = pixelFrame(imageFrame());
+    const QRectF exact = imageFrame();
+    QRect frame = pixelFrame(exact);
+    // A long banner fitted to a cell is thinner than a pixel; rounded to nothing, its cell would
+    // look empty.
+    if (exact.width() > 0 && frame.width() == 0)
+        frame.setWidth(1);
+    if (exact.height() > 0 && frame.height() == 0)
+        frame.setHeight(1);
     if (m_view->geometry() != frame)
         m_view->setGeometry(frame);
 }
@@ -605,8 +612,9 @@ void TDImageGridCell::paintOverlay(QPainter& painter)
     const double radius = TDImageGrid::cornerRadius;
     if (m_view && m_view->binder()->loadedImage) {
         // The thumbnail is a child of its own: its corners are rounded off by painting the ground the
-        // grid lies on over them.
-        const QRectF shown = imageFrame().intersected(cell);
+        // grid lies on over them. They are the corners of the whole pixels it covers: those of its
+        // exact frame would leave a sliver thinner than a pixel under the ground.
+        const QRectF shown = QRectF(m_view->geometry()).intersected(cell);
         if (!shown.isEmpty()) {
             QPainterPath rounded;
             rounded.addRoundedRect(shown, radius, radius);

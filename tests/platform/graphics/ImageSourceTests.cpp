@@ -15,6 +15,8 @@
 #include <atomic>
 #include <thread>
 
+#include <zlib.h>
+
 using namespace platform;
 using testimages::GifFrame;
 
@@ -499,6 +501,57 @@ TEST(ImageSource, ThumbnailsFollowTheExifOrientation)
         256);
     ASSERT_TRUE(turned);
     EXPECT_EQ(turned->image().size(), QSize(201, 256));
+}
+
+// `png` with an eXIf chunk holding `orientation` (big-endian TIFF, one entry) before its pixels.
+QByteArray withExifChunk(QByteArray png, int orientation)
+{
+    QByteArray chunk("eXIf");
+    chunk.append("MM\0\x2a\0\0\0\x08\0\x01", 10);
+    chunk.append("\x01\x12\0\x03\0\0\0\x01\0", 9).append(char(orientation)).append("\0\0\0\0\0\0", 6);
+    const quint32 length = qToBigEndian(quint32(chunk.size() - 4));
+    const quint32 crc = qToBigEndian(
+        quint32(crc32(0, reinterpret_cast<const Bytef*>(chunk.constData()), uInt(chunk.size()))));
+    chunk.prepend(reinterpret_cast<const char*>(&length), 4).append(reinterpret_cast<const char*>(&crc), 4);
+    png.insert(png.indexOf("IDAT") - 4, chunk);
+    return png;
+}
+
+// A PNG's eXIf orientation turns and mirrors it as a JPEG's EXIF does: the whole picture, its
+// thumbnail and its size. The pattern's stored corners are told apart by red (growing to the
+// right) and green (growing downwards).
+TEST(ImageSource, APngsExifOrientationTurnsItAsAJpegsDoes)
+{
+    const QByteArray png = testimages::encoded(testimages::pattern(40, 20), "png");
+    enum Corner { topLeft, topRight, bottomLeft, bottomRight };
+    // Where the stored top-left and top-right corners are shown.
+    const struct {
+        int orientation;
+        Corner storedTopLeft, storedTopRight;
+    } cases[] = { { 1, topLeft, topRight }, { 2, topRight, topLeft }, { 3, bottomRight, bottomLeft },
+        { 4, bottomLeft, bottomRight }, { 5, topLeft, bottomLeft }, { 6, topRight, bottomRight },
+        { 7, bottomRight, topRight }, { 8, bottomLeft, topLeft } };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.orientation);
+        const QByteArray data = withExifChunk(png, c.orientation);
+        const QSize shown = c.orientation >= 5 ? QSize(20, 40) : QSize(40, 20);
+        const auto source = sourceOf(data);
+        ASSERT_TRUE(source);
+        EXPECT_EQ(source->pixelSize(), shown);
+        const auto whole = imageFromData(data);
+        const auto thumbnail = thumbnailFromData(data, 20);
+        ASSERT_TRUE(whole && whole->bitmap() && thumbnail);
+        EXPECT_EQ(thumbnail->image().size(), shown / 2);
+        for (const Bitmap& bitmap : { *whole->bitmap(), *thumbnail }) {
+            const int right = bitmap.width() - 1, bottom = bitmap.height() - 1;
+            const QPoint corners[] = { { 0, 0 }, { right, 0 }, { 0, bottom }, { right, bottom } };
+            const QPoint black = corners[c.storedTopLeft], red = corners[c.storedTopRight];
+            EXPECT_LT(qRed(pixelOf(bitmap, black.x(), black.y())), 30) << bitmap.width();
+            EXPECT_LT(qGreen(pixelOf(bitmap, black.x(), black.y())), 30) << bitmap.width();
+            EXPECT_GT(qRed(pixelOf(bitmap, red.x(), red.y())), 225) << bitmap.width();
+            EXPECT_LT(qGreen(pixelOf(bitmap, red.x(), red.y())), 30) << bitmap.width();
+        }
+    }
 }
 
 TEST(ImageEncoding, RoundTripsThroughTheDecoders)

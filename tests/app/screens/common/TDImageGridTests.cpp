@@ -33,12 +33,12 @@ struct Grid {
         QCoreApplication::processEvents();
     }
 
-    std::shared_ptr<TDMedia> record(int index = 0)
+    std::shared_ptr<TDMedia> record(int index = 0, QSize thumbnailSize = QSize(80, 40))
     {
         const auto id = platform::Uuid::random();
         const QString folder = root.library() + "/P/images/" + id.lowercaseString();
         QDir().mkpath(folder);
-        QImage thumbnail(80, 40, QImage::Format_RGB32);
+        QImage thumbnail(thumbnailSize, QImage::Format_RGB32);
         thumbnail.fill(index % 2 ? Qt::darkGreen : Qt::darkRed);
         EXPECT_TRUE(thumbnail.save(folder + "/thumbnail.jpg"));
         EXPECT_TRUE(thumbnail.save(folder + "/a.png"));
@@ -339,6 +339,28 @@ TEST(TDImageGrid, FillCoversTheCellAndFitShowsTheWholeThumbnail)
     EXPECT_FALSE(isThumbnail(cell->grab().toImage().pixelColor(36, 2)))
         << "above the thumbnail is the ground";
     EXPECT_TRUE(isThumbnail(cell->grab().toImage().pixelColor(36, 40)));
+}
+
+// The thumbnail of a long banner is one pixel across; fitted to a cell it is thinner still, and is
+// shown a pixel thick rather than rounded away, whichever way it lies.
+TEST(TDImageGrid, FitShowsASliverOfAPictureAtLeastOnePixelThick)
+{
+    for (const QSize thumbnail : { QSize(80, 1), QSize(1, 80) }) {
+        SCOPED_TRACE(testing::Message() << thumbnail.width() << " x " << thumbnail.height());
+        Grid f;
+        f.grid->setContentMode(TDImageGrid::ContentMode::fit);
+        f.grid->setMedia({ f.record(0, thumbnail) });
+        TDImageGridCell* cell = f.grid->cells().front();
+        ASSERT_TRUE(testsupport::waitUntil([&] { return f.loaded(cell); }));
+        const QRect shown = cell->imageView()->geometry();
+        EXPECT_GE(shown.width(), 1);
+        EXPECT_GE(shown.height(), 1);
+        EXPECT_TRUE(shown.contains(36, 40)) << "centred in the 73 x 80 cell";
+        EXPECT_TRUE(testsupport::waitUntil([&] {
+            const QColor pixel = cell->grab().toImage().pixelColor(shown.center());
+            return pixel.red() > 100 && pixel.green() < 50;
+        })) << "the thumbnail's pixels are drawn";
+    }
 }
 
 // Return held down, or a triple click, opens the image once and leaves it selected.
