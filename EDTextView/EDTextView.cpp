@@ -242,7 +242,11 @@ void EDTextView::setDefaultParagraphStyle(const std::optional<ParagraphStyle>& s
 
 void EDTextView::setTypingAttributes(const TextAttributes& attributes)
 {
-    m_typingAttributes = platform::mergedKeepingExisting(attributes, defaultTypingAttributes());
+    TextAttributes merged = platform::mergedKeepingExisting(attributes, defaultTypingAttributes());
+    // Every caret move sets them again; a move within text of one style changes nothing drawn.
+    if (merged == m_typingAttributes)
+        return;
+    m_typingAttributes = std::move(merged);
     setNeedsLayout();
     setNeedsDisplay();
 }

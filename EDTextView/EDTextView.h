@@ -391,6 +391,9 @@ public:
 
     // Layout (EDTextViewLayout.cpp).
     void setNeedsLayout();
+    // A layout pass for a new selection: the pass repaints the highlights, carets and selected-line
+    // band it changes, not the whole viewport.
+    void setNeedsLayoutForSelection();
     void layoutIfNeeded();
     void updateTextContainerSize();
     void sizeToFit();
@@ -785,6 +788,8 @@ private:
     // paint of it.
     std::optional<QRegion> m_regionBeingPainted;
     std::vector<QRectF> m_selectionHighlights;
+    // The selected-line band as last shown, so that a new one repaints where the old one was.
+    std::optional<QRectF> m_shownSelectedLineBand;
     std::vector<EDInsertionPointView> m_insertionPointViews;
     QPointer<QWidget> m_verticalRuler;
     QPointer<QWidget> m_lastWindow;

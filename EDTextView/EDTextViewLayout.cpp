@@ -1,6 +1,7 @@
 #include "EDTextView/EDTextView.h"
 
 #include "EDTextView/EDTextContentStorage.h"
+#include "EDTextView/EDTextFinder.h"
 #include "EDTextView/EDTextFinderClient.h"
 #include "EDTextView/EDTextLayoutFragment.h"
 #include "EDTextView/EDTextLayoutManager.h"
@@ -32,8 +33,17 @@ constexpr double correctionThreshold = 0.5;
 
 void EDTextView::setNeedsLayout()
 {
-    m_needsLayout = true;
     setNeedsDisplay();
+    setNeedsLayoutForSelection();
+}
+
+void EDTextView::setNeedsLayoutForSelection()
+{
+    // The finder's current match takes its colour from the selection, and its highlights have no
+    // rectangles of their own to repaint.
+    if (m_textFinder && m_textFinder->isFindBarVisible())
+        setNeedsDisplay();
+    m_needsLayout = true;
     if (!m_layoutRequestPosted) {
         m_layoutRequestPosted = true;
         QCoreApplication::postEvent(this, new QEvent(layoutRequestEventType()));
@@ -365,6 +375,15 @@ void EDTextView::updateSelectionHighlights()
         updateInsertionPointViews();
     else
         removeInsertionPointViews();
+    // The band behind the caret's line moves with the caret.
+    const std::optional<QRectF> band = selectedLineHighlightRect(documentVisibleRect());
+    if (band != m_shownSelectedLineBand) {
+        if (m_shownSelectedLineBand)
+            setNeedsDisplay(*m_shownSelectedLineBand);
+        if (band)
+            setNeedsDisplay(*band);
+        m_shownSelectedLineBand = band;
+    }
 }
 
 void EDTextView::adjustViewportOffsetIfNeeded()

@@ -5,7 +5,9 @@
 #include <QContextMenuEvent>
 #include <QGuiApplication>
 #include <QMenu>
+#include <QPaintEvent>
 #include <QPainter>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTimer>
 
@@ -33,6 +35,43 @@ std::pair<int, int> inkRows(const QImage& image, int top, int bottom, QColor ink
         }
     }
     return { first, last };
+}
+
+// The region the viewport was asked to paint, summed over paint events.
+struct PaintedRegion : QObject {
+    QRegion region;
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            region += static_cast<QPaintEvent*>(event)->region();
+        return false;
+    }
+};
+
+// The viewport's pixels on screen that differ from what a fresh paint gives, outside the carets
+// (which blink on their own time).
+int stalePixels(const ShownView& view)
+{
+    view.settle();
+    QCoreApplication::processEvents();
+    QWidget* viewport = view->viewport();
+    const QImage shown = QGuiApplication::primaryScreen()
+                             ->grabWindow(view->winId())
+                             .toImage()
+                             .copy(QRect(viewport->mapTo(view.view.get(), QPoint(0, 0)), viewport->size()))
+                             .convertToFormat(QImage::Format_RGB32);
+    const QImage fresh = viewport->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    QRegion carets;
+    for (const EDInsertionPointView& caret : view->insertionPointViews())
+        carets += QRectF(view->viewToViewport(caret.frame.topLeft()), caret.frame.size())
+                      .toAlignedRect()
+                      .adjusted(-2, -2, 2, 2);
+    int stale = 0;
+    for (int y = 0; y < std::min(shown.height(), fresh.height()); ++y) {
+        for (int x = 0; x < std::min(shown.width(), fresh.width()); ++x)
+            stale += shown.pixel(x, y) != fresh.pixel(x, y) && !carets.contains(QPoint(x, y));
+    }
+    return stale;
 }
 
 } // namespace
@@ -288,4 +327,40 @@ TEST(EDTextViewDrawing, ContextMenuItemsRunTheirCommands)
     EXPECT_EQ(view->string(), "copy thisthis");
     item("Select All")->trigger();
     EXPECT_EQ(view.ranges(), (std::vector<TextRange> { TextRange(0, 13) }));
+}
+
+// Moving the caret repaints the carets and the selected-line band it moved between, not the whole
+// text, and leaves nothing of the old ones drawn.
+TEST(EDTextViewDrawing, MovingTheCaretRepaintsOnlyWhatChanged)
+{
+    QString text = QStringLiteral("a paragraph long enough to wrap over two rows of this narrow view\n\n");
+    for (int i = 0; i < 30; ++i)
+        text += QStringLiteral("paragraph %1\n").arg(i);
+    for (const bool band : { false, true }) {
+        SCOPED_TRACE(band ? "with the selected-line band" : "without a band");
+        ShownView view(text, QSize(300, 240));
+        view->setHighlightSelectedLine(band);
+        view.setCaret(3);
+        EXPECT_EQ(stalePixels(view), 0);
+        PaintedRegion painted;
+        view->viewport()->installEventFilter(&painted);
+        const int viewportArea = view->viewport()->width() * view->viewport()->height();
+        const std::pair<int, Qt::KeyboardModifiers> moves[]
+            = { { Qt::Key_Right, {} }, { Qt::Key_Down, {} }, { Qt::Key_Down, {} }, { Qt::Key_Down, {} },
+                  { Qt::Key_Right, Qt::ShiftModifier }, { Qt::Key_Left, {} }, { Qt::Key_Up, {} } };
+        for (const auto& [key, modifiers] : moves) {
+            painted.region = QRegion();
+            QTest::keyClick(view.view.get(), Qt::Key(key), modifiers);
+            view.settle();
+            QCoreApplication::processEvents();
+            int area = 0;
+            for (const QRect& rect : painted.region)
+                area += rect.width() * rect.height();
+            // A band is the width of the view and a paragraph's rows high: two of them stay well
+            // under half the viewport.
+            EXPECT_LT(area, viewportArea / 2) << "key " << key;
+            EXPECT_EQ(stalePixels(view), 0) << "key " << key;
+        }
+        view->viewport()->removeEventFilter(&painted);
+    }
 }
