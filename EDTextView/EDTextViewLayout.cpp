@@ -255,6 +255,9 @@ void EDTextView::resizeEvent(QResizeEvent* event)
     // Sized at once, so that a view that wraps never shows a horizontal scroll bar for the width
     // it had before.
     sizeToFit();
+    // The scroll ranges depend on the viewport's size as much as on the frame's, which a taller
+    // or shorter viewport (a find bar shown above it) often leaves as it was.
+    updateScrollBars();
     setNeedsLayout();
 }
 
