@@ -329,12 +329,14 @@ TEST(EDTextViewDrawing, ContextMenuItemsRunTheirCommands)
     EXPECT_EQ(view.ranges(), (std::vector<TextRange> { TextRange(0, 13) }));
 }
 
-// Moving the caret repaints the carets and the selected-line band it moved between, not the whole
-// text, and leaves nothing of the old ones drawn.
-TEST(EDTextViewDrawing, MovingTheCaretRepaintsOnlyWhatChanged)
+// Moving the caret and typing repaint the carets, the selected-line band and the rows that changed,
+// not the whole text, and leave nothing of the old ones drawn; an edit that moves the rows below
+// repaints them too, where they were and where they are.
+TEST(EDTextViewDrawing, CaretMovesAndTypingRepaintOnlyWhatChanged)
 {
     QString text = QStringLiteral("a paragraph long enough to wrap over two rows of this narrow view\n\n");
-    for (int i = 0; i < 30; ++i)
+    // All of it in view: rows that move up leave the last one's place empty.
+    for (int i = 0; i < 8; ++i)
         text += QStringLiteral("paragraph %1\n").arg(i);
     for (const bool band : { false, true }) {
         SCOPED_TRACE(band ? "with the selected-line band" : "without a band");
@@ -345,12 +347,21 @@ TEST(EDTextViewDrawing, MovingTheCaretRepaintsOnlyWhatChanged)
         PaintedRegion painted;
         view->viewport()->installEventFilter(&painted);
         const int viewportArea = view->viewport()->width() * view->viewport()->height();
-        const std::pair<int, Qt::KeyboardModifiers> moves[]
-            = { { Qt::Key_Right, {} }, { Qt::Key_Down, {} }, { Qt::Key_Down, {} }, { Qt::Key_Down, {} },
-                  { Qt::Key_Right, Qt::ShiftModifier }, { Qt::Key_Left, {} }, { Qt::Key_Up, {} } };
-        for (const auto& [key, modifiers] : moves) {
+        struct Key {
+            int key;
+            Qt::KeyboardModifiers modifiers;
+            bool repaintsMore;
+        };
+        const Key keys[]
+            = { { Qt::Key_Right, {}, false }, { Qt::Key_Down, {}, false }, { Qt::Key_Down, {}, false },
+                  { Qt::Key_Down, {}, false }, { Qt::Key_Right, Qt::ShiftModifier, false },
+                  { Qt::Key_Left, {}, false }, { Qt::Key_X, {}, false }, { Qt::Key_Backspace, {}, false },
+                  { Qt::Key_Up, {}, false }, { Qt::Key_Return, {}, true }, { Qt::Key_Backspace, {}, true },
+                  { Qt::Key_End, Qt::ControlModifier, true }, { Qt::Key_Backspace, {}, true },
+                  { Qt::Key_Up, {}, false }, { Qt::Key_Home, {}, false }, { Qt::Key_Backspace, {}, true } };
+        for (const Key& key : keys) {
             painted.region = QRegion();
-            QTest::keyClick(view.view.get(), Qt::Key(key), modifiers);
+            QTest::keyClick(view.view.get(), Qt::Key(key.key), key.modifiers);
             view.settle();
             QCoreApplication::processEvents();
             int area = 0;
@@ -358,8 +369,9 @@ TEST(EDTextViewDrawing, MovingTheCaretRepaintsOnlyWhatChanged)
                 area += rect.width() * rect.height();
             // A band is the width of the view and a paragraph's rows high: two of them stay well
             // under half the viewport.
-            EXPECT_LT(area, viewportArea / 2) << "key " << key;
-            EXPECT_EQ(stalePixels(view), 0) << "key " << key;
+            if (!key.repaintsMore)
+                EXPECT_LT(area, viewportArea / 2) << "key " << key.key;
+            EXPECT_EQ(stalePixels(view), 0) << "key " << key.key;
         }
         view->viewport()->removeEventFilter(&painted);
     }
