@@ -94,8 +94,9 @@ EDTextView::EDTextView(QWidget* parent)
     // Grown outside a layout, the text is sized to fit in the next one: scroll ranges reach it all.
     connect(m_textLayoutManager.get(), &platform::TextLayoutManager::usageBoundsDidChange, this, [this] {
         updateGeometry();
+        // Nothing drawn moves: only the size and the scroll ranges follow.
         if (!m_inLayout)
-            setNeedsLayout();
+            requestLayoutPass();
     });
     // A paragraph measured outside a layout (a caret rect asked for, a point to press) moves the
     // text after it: the views placed there must follow, or clicks land beside what is drawn.
@@ -103,7 +104,7 @@ EDTextView::EDTextView(QWidget* parent)
         [this](qint64 index) {
             if (!m_inLayout && !m_fragmentViews.empty()
                 && index <= m_fragmentViews.back().fragment->layoutParagraphIndex())
-                setNeedsLayout();
+                requestLayoutPass();
         });
     EDTextViewAccessible::installFactory();
     setUpTextChecking();
@@ -242,7 +243,11 @@ void EDTextView::setDefaultParagraphStyle(const std::optional<ParagraphStyle>& s
 
 void EDTextView::setTypingAttributes(const TextAttributes& attributes)
 {
-    m_typingAttributes = platform::mergedKeepingExisting(attributes, defaultTypingAttributes());
+    TextAttributes merged = platform::mergedKeepingExisting(attributes, defaultTypingAttributes());
+    // Every caret move sets them again; a move within text of one style changes nothing drawn.
+    if (merged == m_typingAttributes)
+        return;
+    m_typingAttributes = std::move(merged);
     setNeedsLayout();
     setNeedsDisplay();
 }

@@ -391,6 +391,12 @@ public:
 
     // Layout (EDTextViewLayout.cpp).
     void setNeedsLayout();
+    // A layout pass that repaints only what it changes (paragraphs placed anew or moved, selection
+    // highlights, carets, the selected-line band); setNeedsLayout repaints the whole viewport too.
+    void requestLayoutPass();
+    // A layout pass after an edit of the text now in `edited`: the pass repaints the paragraphs it
+    // touched and those that moved.
+    void setNeedsLayoutForEdit(platform::TextRange edited);
     void layoutIfNeeded();
     void updateTextContainerSize();
     void sizeToFit();
@@ -787,6 +793,10 @@ private:
     // paint of it.
     std::optional<QRegion> m_regionBeingPainted;
     std::vector<QRectF> m_selectionHighlights;
+    // The selected-line band as last shown, so that a new one repaints where the old one was.
+    std::optional<QRectF> m_shownSelectedLineBand;
+    // The text an edit put in since the last layout pass, while that edit is the only one.
+    std::optional<platform::TextRange> m_editedRange;
     std::vector<EDInsertionPointView> m_insertionPointViews;
     QPointer<QWidget> m_verticalRuler;
     QPointer<QWidget> m_lastWindow;

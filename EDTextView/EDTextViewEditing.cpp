@@ -56,6 +56,7 @@ void EDTextView::changeText(
     notifyAccessibleTextChange(range.location, accessibleRemoved, replacement);
 
     m_delegateProxy->textViewDidChangeText(*this, range, replacement);
+    setNeedsLayoutForEdit(TextRange(range.location, range.location + newLength));
     didChangeText();
     // The new text's range: the replaced one may reach past the end of the text now.
     textCheckingDidChangeText(CharacterRange {
@@ -223,7 +224,7 @@ void EDTextView::willChangeText()
 void EDTextView::didChangeText()
 {
     m_needsScrollToSelection = true;
-    setNeedsLayout();
+    requestLayoutPass();
     const platform::Notification notification { textDidChangeNotification, this, {} };
     platform::NotificationCenter::defaultCenter().post(notification);
     m_delegateProxy->textDidChange(notification);
@@ -232,5 +233,4 @@ void EDTextView::didChangeText()
     // A delete command's own edit keeps the run of kills going.
     if (!m_deleteCommandInProgress)
         killRing.lastDeleteAction.reset();
-    setNeedsDisplay();
 }

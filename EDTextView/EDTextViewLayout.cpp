@@ -1,6 +1,7 @@
 #include "EDTextView/EDTextView.h"
 
 #include "EDTextView/EDTextContentStorage.h"
+#include "EDTextView/EDTextFinder.h"
 #include "EDTextView/EDTextFinderClient.h"
 #include "EDTextView/EDTextLayoutFragment.h"
 #include "EDTextView/EDTextLayoutManager.h"
@@ -32,8 +33,27 @@ constexpr double correctionThreshold = 0.5;
 
 void EDTextView::setNeedsLayout()
 {
-    m_needsLayout = true;
     setNeedsDisplay();
+    requestLayoutPass();
+}
+
+void EDTextView::setNeedsLayoutForEdit(TextRange edited)
+{
+    // The range is that of the text after the edit; a second edit before the pass would move it.
+    if (m_editedRange)
+        setNeedsDisplay();
+    else
+        m_editedRange = edited;
+    requestLayoutPass();
+}
+
+void EDTextView::requestLayoutPass()
+{
+    // The finder's current match takes its colour from the selection, and its highlights have no
+    // rectangles of their own to repaint.
+    if (m_textFinder && m_textFinder->isFindBarVisible())
+        setNeedsDisplay();
+    m_needsLayout = true;
     if (!m_layoutRequestPosted) {
         m_layoutRequestPosted = true;
         QCoreApplication::postEvent(this, new QEvent(layoutRequestEventType()));
@@ -81,6 +101,7 @@ void EDTextView::layout()
         settled = !m_scrolledDuringLayout && fragmentViewsFollowHeights();
     }
     m_needsScrollToSelection = false;
+    m_editedRange.reset();
     m_inLayout = false;
     // Out of passes with the text in view still moving (a caret far into a long paragraph whose
     // rows replace their estimates as they come into view): the next turn of the event loop goes
@@ -160,10 +181,17 @@ void EDTextView::configureRenderingSurface(
 {
     const QRectF frame = edtextview::pixelAligned(fragment->layoutFragmentFrame(), devicePixelRatioF());
     const auto previous = m_previousFragmentViews.find(fragment.get());
-    if (previous == m_previousFragmentViews.end()
-        || !edtextview::isAlmostEqual(previous->second.frame.topLeft(), frame.topLeft())
-        || !edtextview::isAlmostEqual(previous->second.frame.size(), frame.size()))
-        setNeedsDisplay(frame);
+    const bool found = previous != m_previousFragmentViews.end();
+    const TextRange range = fragment->rangeInElement();
+    const bool edited = m_editedRange && range.location <= m_editedRange->endLocation
+        && m_editedRange->location <= range.endLocation;
+    if (!found || edited || !edtextview::isAlmostEqual(previous->second.frame.topLeft(), frame.topLeft())
+        || !edtextview::isAlmostEqual(previous->second.frame.size(), frame.size())) {
+        // Where it was drawn too: text that moved up leaves its old rows to be cleared.
+        if (found)
+            setNeedsDisplay(previous->second.frame);
+        setNeedsDisplay(fragment->renderingSurfaceBounds().translated(frame.topLeft()).united(frame));
+    }
     if (auto* ours = dynamic_cast<EDTextLayoutFragment*>(fragment.get()))
         ours->setShowsInvisibleCharacters(
             m_showsInvisibleCharacters, palette().color(QPalette::PlaceholderText));
@@ -172,6 +200,13 @@ void EDTextView::configureRenderingSurface(
 
 void EDTextView::didLayout(TextViewportLayoutController& controller)
 {
+    // Paragraphs no longer in view, or no longer there at all, leave their place to be cleared.
+    for (const auto& [fragment, view] : m_previousFragmentViews) {
+        if (std::none_of(m_fragmentViews.begin(), m_fragmentViews.end(),
+                [fragment = fragment](
+                    const FragmentView& shown) { return shown.fragment.get() == fragment; }))
+            setNeedsDisplay(view.frame);
+    }
     m_previousFragmentViews.clear();
     sizeToFit();
     updateSelectionHighlights();
@@ -245,6 +280,9 @@ void EDTextView::resizeEvent(QResizeEvent* event)
     // Sized at once, so that a view that wraps never shows a horizontal scroll bar for the width
     // it had before.
     sizeToFit();
+    // The scroll ranges depend on the viewport's size as much as on the frame's, which a taller
+    // or shorter viewport (a find bar shown above it) often leaves as it was.
+    updateScrollBars();
     setNeedsLayout();
 }
 
@@ -365,6 +403,15 @@ void EDTextView::updateSelectionHighlights()
         updateInsertionPointViews();
     else
         removeInsertionPointViews();
+    // The band behind the caret's line moves with the caret.
+    const std::optional<QRectF> band = selectedLineHighlightRect(documentVisibleRect());
+    if (band != m_shownSelectedLineBand) {
+        if (m_shownSelectedLineBand)
+            setNeedsDisplay(*m_shownSelectedLineBand);
+        if (band)
+            setNeedsDisplay(*band);
+        m_shownSelectedLineBand = band;
+    }
 }
 
 void EDTextView::adjustViewportOffsetIfNeeded()

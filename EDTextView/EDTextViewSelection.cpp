@@ -23,7 +23,7 @@ void EDTextView::setSelectedTextRange(TextRange range, bool updateLayout)
         { TextSelection(range, TextSelection::Affinity::downstream, TextSelection::Granularity::character) });
     updateTypingAttributes(range.location);
     if (updateLayout)
-        setNeedsLayout();
+        requestLayoutPass();
 }
 
 void EDTextView::setSelectedRange(CharacterRange range)
@@ -52,7 +52,7 @@ void EDTextView::selectionDidChange()
     notifyAccessibleSelectionChange();
     schedulePrimarySelectionUpdate();
     // Whoever set the selection, the next pass shows it.
-    setNeedsLayout();
+    requestLayoutPass();
 }
 
 void EDTextView::selectAll(QObject*)
@@ -77,8 +77,7 @@ void EDTextView::selectGranularity(TextSelection::Granularity granularity)
     m_textLayoutManager->setTextSelections({ widened });
     updateTypingAttributes();
     m_needsScrollToSelection = true;
-    setNeedsLayout();
-    setNeedsDisplay();
+    requestLayoutPass();
 }
 
 void EDTextView::selectWord(QObject*)
@@ -111,8 +110,7 @@ void EDTextView::moveSelections(Direction direction, Destination destination, bo
     m_textLayoutManager->setTextSelections(std::move(moved));
     updateTypingAttributes();
     m_needsScrollToSelection = true;
-    setNeedsLayout();
-    setNeedsDisplay();
+    requestLayoutPass();
 }
 
 #define ED_MOVE_COMMAND(name, direction, destination)                                                        \

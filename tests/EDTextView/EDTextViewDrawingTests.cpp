@@ -5,7 +5,9 @@
 #include <QContextMenuEvent>
 #include <QGuiApplication>
 #include <QMenu>
+#include <QPaintEvent>
 #include <QPainter>
+#include <QScreen>
 #include <QScrollBar>
 #include <QTimer>
 
@@ -33,6 +35,43 @@ std::pair<int, int> inkRows(const QImage& image, int top, int bottom, QColor ink
         }
     }
     return { first, last };
+}
+
+// The region the viewport was asked to paint, summed over paint events.
+struct PaintedRegion : QObject {
+    QRegion region;
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            region += static_cast<QPaintEvent*>(event)->region();
+        return false;
+    }
+};
+
+// The viewport's pixels on screen that differ from what a fresh paint gives, outside the carets
+// (which blink on their own time).
+int stalePixels(const ShownView& view)
+{
+    view.settle();
+    QCoreApplication::processEvents();
+    QWidget* viewport = view->viewport();
+    const QImage shown = QGuiApplication::primaryScreen()
+                             ->grabWindow(view->winId())
+                             .toImage()
+                             .copy(QRect(viewport->mapTo(view.view.get(), QPoint(0, 0)), viewport->size()))
+                             .convertToFormat(QImage::Format_RGB32);
+    const QImage fresh = viewport->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    QRegion carets;
+    for (const EDInsertionPointView& caret : view->insertionPointViews())
+        carets += QRectF(view->viewToViewport(caret.frame.topLeft()), caret.frame.size())
+                      .toAlignedRect()
+                      .adjusted(-2, -2, 2, 2);
+    int stale = 0;
+    for (int y = 0; y < std::min(shown.height(), fresh.height()); ++y) {
+        for (int x = 0; x < std::min(shown.width(), fresh.width()); ++x)
+            stale += shown.pixel(x, y) != fresh.pixel(x, y) && !carets.contains(QPoint(x, y));
+    }
+    return stale;
 }
 
 } // namespace
@@ -288,4 +327,52 @@ TEST(EDTextViewDrawing, ContextMenuItemsRunTheirCommands)
     EXPECT_EQ(view->string(), "copy thisthis");
     item("Select All")->trigger();
     EXPECT_EQ(view.ranges(), (std::vector<TextRange> { TextRange(0, 13) }));
+}
+
+// Moving the caret and typing repaint the carets, the selected-line band and the rows that changed,
+// not the whole text, and leave nothing of the old ones drawn; an edit that moves the rows below
+// repaints them too, where they were and where they are.
+TEST(EDTextViewDrawing, CaretMovesAndTypingRepaintOnlyWhatChanged)
+{
+    QString text = QStringLiteral("a paragraph long enough to wrap over two rows of this narrow view\n\n");
+    // All of it in view: rows that move up leave the last one's place empty.
+    for (int i = 0; i < 8; ++i)
+        text += QStringLiteral("paragraph %1\n").arg(i);
+    for (const bool band : { false, true }) {
+        SCOPED_TRACE(band ? "with the selected-line band" : "without a band");
+        ShownView view(text, QSize(300, 240));
+        view->setHighlightSelectedLine(band);
+        view.setCaret(3);
+        EXPECT_EQ(stalePixels(view), 0);
+        PaintedRegion painted;
+        view->viewport()->installEventFilter(&painted);
+        const int viewportArea = view->viewport()->width() * view->viewport()->height();
+        struct Key {
+            int key;
+            Qt::KeyboardModifiers modifiers;
+            bool repaintsMore;
+        };
+        const Key keys[]
+            = { { Qt::Key_Right, {}, false }, { Qt::Key_Down, {}, false }, { Qt::Key_Down, {}, false },
+                  { Qt::Key_Down, {}, false }, { Qt::Key_Right, Qt::ShiftModifier, false },
+                  { Qt::Key_Left, {}, false }, { Qt::Key_X, {}, false }, { Qt::Key_Backspace, {}, false },
+                  { Qt::Key_Up, {}, false }, { Qt::Key_Return, {}, true }, { Qt::Key_Backspace, {}, true },
+                  { Qt::Key_End, Qt::ControlModifier, true }, { Qt::Key_Backspace, {}, true },
+                  { Qt::Key_Up, {}, false }, { Qt::Key_Home, {}, false }, { Qt::Key_Backspace, {}, true } };
+        for (const Key& key : keys) {
+            painted.region = QRegion();
+            QTest::keyClick(view.view.get(), Qt::Key(key.key), key.modifiers);
+            view.settle();
+            QCoreApplication::processEvents();
+            int area = 0;
+            for (const QRect& rect : painted.region)
+                area += rect.width() * rect.height();
+            // A band is the width of the view and a paragraph's rows high: two of them stay well
+            // under half the viewport.
+            if (!key.repaintsMore)
+                EXPECT_LT(area, viewportArea / 2) << "key " << key.key;
+            EXPECT_EQ(stalePixels(view), 0) << "key " << key.key;
+        }
+        view->viewport()->removeEventFilter(&painted);
+    }
 }

@@ -393,3 +393,28 @@ TEST(EDTextViewLayout, TheSidewaysScrollRangeReachesALongRowGrownOutsideALayout)
         + fragment->layoutFragmentFrame().topLeft());
     EXPECT_LE(start.x(), view->viewport()->width() + 1.0);
 }
+
+// A viewport made shorter while the text's frame keeps its size (a find bar shown above it, the
+// window made less tall) still scrolls to the last line, and the caret at the end shows.
+TEST(EDTextViewLayout, AShorterViewportStillScrollsToTheLastLine)
+{
+    for (const bool findBar : { true, false }) {
+        SCOPED_TRACE(findBar ? "a find bar shown" : "a shorter window");
+        ShownView view(lines(60), QSize(420, 400));
+        // Without a scroll bar, as the note editor has it: one that appears would resize the frame.
+        view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        view.settle();
+        if (findBar)
+            view->showFindInterface(nullptr);
+        else
+            view->resize(420, 300);
+        view.settle();
+        view->setFocus();
+        QTest::keyClick(view.view.get(), Qt::Key_End, Qt::ControlModifier);
+        view.settle();
+        const QScrollBar* bar = view->verticalScrollBar();
+        EXPECT_EQ(bar->maximum(), int(std::ceil(view->frameSize().height())) - view->viewport()->height());
+        ASSERT_EQ(view->insertionPointViews().size(), 1u);
+        EXPECT_TRUE(view->documentVisibleRect().contains(view->insertionPointViews().front().frame));
+    }
+}
