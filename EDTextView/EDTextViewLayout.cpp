@@ -122,8 +122,16 @@ std::optional<QRectF> EDTextView::scrollTargetRect(TextRange range, bool movingE
             frame = QRectF(frame->left() - padding, frame->top(), 2 * padding, frame->height());
         return frame;
     };
-    if (range.isEmpty())
-        return caretRect(range.location, TextLayoutManager::upstreamAffinity);
+    if (range.isEmpty()) {
+        // A caret where a wrapped row ends stands at the end of that row or at the start of the
+        // next, by its affinity: both are brought into view, or a caret moved down to the start of
+        // a row just below the visible text would stay hidden there.
+        const auto upstream = caretRect(range.location, TextLayoutManager::upstreamAffinity);
+        const auto downstream = caretRect(range.location, 0);
+        if (upstream && downstream)
+            return upstream->united(*downstream);
+        return upstream ? upstream : downstream;
+    }
     // A range within one row shows whole; a longer one shows where it is being extended, which
     // also spares laying out every paragraph of a selection of the whole text.
     const platform::TextLineFragmentHandle first = m_textLayoutManager->lineFragment(range.location);

@@ -393,3 +393,28 @@ TEST(EDTextViewLayout, TheSidewaysScrollRangeReachesALongRowGrownOutsideALayout)
         + fragment->layoutFragmentFrame().topLeft());
     EXPECT_LE(start.x(), view->viewport()->width() + 1.0);
 }
+
+// A caret moved down to the start of a wrapped row stands on that row; the view used to scroll to
+// the end of the row above instead, so the caret went on below the text shown, one row per press.
+TEST(EDTextViewLayout, ACaretAtTheStartOfAWrappedRowIsScrolledIntoView)
+{
+    ShownView view(QStringLiteral("word ").repeated(400), QSize(300, 150));
+    view.setCaret(0);
+    for (int press = 0; press < 20; ++press) {
+        QTest::keyClick(view.view.get(), Qt::Key_Down);
+        view.settle();
+        ASSERT_EQ(view->insertionPointViews().size(), 1u);
+        const QRectF caret = view->insertionPointViews().front().frame;
+        EXPECT_TRUE(view->documentVisibleRect().contains(caret))
+            << "press " << press << ": caret at y " << caret.top() << ", text shown from y "
+            << view->documentVisibleRect().top() << " to " << view->documentVisibleRect().bottom();
+    }
+    ASSERT_GT(view->verticalScrollBar()->value(), 0);
+    for (int press = 0; press < 20; ++press) {
+        QTest::keyClick(view.view.get(), Qt::Key_Up);
+        view.settle();
+        ASSERT_EQ(view->insertionPointViews().size(), 1u);
+        EXPECT_TRUE(view->documentVisibleRect().contains(view->insertionPointViews().front().frame))
+            << "press " << press;
+    }
+}
