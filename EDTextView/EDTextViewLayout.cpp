@@ -139,9 +139,14 @@ std::optional<QRectF> EDTextView::scrollTargetRect(TextRange range, bool movingE
         = m_textLayoutManager->lineFragment(range.endLocation, platform::TextSelection::Affinity::upstream);
     if (first && last && first.fragment == last.fragment
         && first->visualLineIndex() == last->visualLineIndex()) {
-        return edtextview::textSegmentFrame(*m_textLayoutManager, range,
+        const auto whole = edtextview::textSegmentFrame(*m_textLayoutManager, range,
             TextLayoutManager::SegmentType::standard,
             TextLayoutManager::rangeNotRequired | TextLayoutManager::upstreamAffinity);
+        // Wider than the view (Shift+End in a long unwrapped line), the range would show from its
+        // start whichever end moved: the moving end is shown instead.
+        const QSizeF shown = documentVisibleRect().size();
+        if (!whole || (whole->width() <= shown.width() && whole->height() <= shown.height()))
+            return whole;
     }
     return movingEndIsEnd ? caretRect(range.endLocation, TextLayoutManager::upstreamAffinity)
                           : caretRect(range.location, 0);

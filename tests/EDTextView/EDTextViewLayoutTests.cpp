@@ -418,3 +418,29 @@ TEST(EDTextViewLayout, ACaretAtTheStartOfAWrappedRowIsScrolledIntoView)
             << "press " << press;
     }
 }
+
+// A selection within one row shows whole when it fits; wider than the view, it used to show from
+// its start, so that Shift+End in a long unwrapped line left the end it extended to out of sight.
+TEST(EDTextViewLayout, ShiftEndAndHomeInALongLineShowTheEndThatMoved)
+{
+    ShownView view(QStringLiteral("word ").repeated(300) + QStringLiteral("\nshort"), QSize(300, 150));
+    view->setWidthTracksTextView(false);
+    view.settle();
+    view.setCaret(0);
+    const auto shows = [&](platform::TextLocation at) {
+        const QPoint point = view.pointOf(at);
+        return view->viewport()->rect().contains(point);
+    };
+    QTest::keyClick(view.view.get(), Qt::Key_End, Qt::ShiftModifier);
+    view.settle();
+    EXPECT_EQ(view.ranges(), std::vector<TextRange> { TextRange(0, 1500) });
+    EXPECT_TRUE(shows(1500)) << "scrolled to " << view->horizontalScrollBar()->value();
+    QTest::keyClick(view.view.get(), Qt::Key_Left, Qt::ControlModifier | Qt::ShiftModifier);
+    view.settle();
+    EXPECT_TRUE(shows(1496));
+    QTest::keyClick(view.view.get(), Qt::Key_End);
+    QTest::keyClick(view.view.get(), Qt::Key_Home, Qt::ShiftModifier);
+    view.settle();
+    EXPECT_EQ(view.ranges(), std::vector<TextRange> { TextRange(0, 1500) });
+    EXPECT_TRUE(shows(0)) << "scrolled to " << view->horizontalScrollBar()->value();
+}
