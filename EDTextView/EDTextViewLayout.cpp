@@ -143,8 +143,16 @@ std::optional<QRectF> EDTextView::scrollTargetRect(TextRange range, bool movingE
             frame = QRectF(frame->left() - padding, frame->top(), 2 * padding, frame->height());
         return frame;
     };
-    if (range.isEmpty())
-        return caretRect(range.location, TextLayoutManager::upstreamAffinity);
+    if (range.isEmpty()) {
+        // A caret where a wrapped row ends stands at the end of that row or at the start of the
+        // next, by its affinity: both are brought into view, or a caret moved down to the start of
+        // a row just below the visible text would stay hidden there.
+        const auto upstream = caretRect(range.location, TextLayoutManager::upstreamAffinity);
+        const auto downstream = caretRect(range.location, 0);
+        if (upstream && downstream)
+            return upstream->united(*downstream);
+        return upstream ? upstream : downstream;
+    }
     // A range within one row shows whole; a longer one shows where it is being extended, which
     // also spares laying out every paragraph of a selection of the whole text.
     const platform::TextLineFragmentHandle first = m_textLayoutManager->lineFragment(range.location);
@@ -152,9 +160,14 @@ std::optional<QRectF> EDTextView::scrollTargetRect(TextRange range, bool movingE
         = m_textLayoutManager->lineFragment(range.endLocation, platform::TextSelection::Affinity::upstream);
     if (first && last && first.fragment == last.fragment
         && first->visualLineIndex() == last->visualLineIndex()) {
-        return edtextview::textSegmentFrame(*m_textLayoutManager, range,
+        const auto whole = edtextview::textSegmentFrame(*m_textLayoutManager, range,
             TextLayoutManager::SegmentType::standard,
             TextLayoutManager::rangeNotRequired | TextLayoutManager::upstreamAffinity);
+        // Wider than the view (Shift+End in a long unwrapped line), the range would show from its
+        // start whichever end moved: the moving end is shown instead.
+        const QSizeF shown = documentVisibleRect().size();
+        if (!whole || (whole->width() <= shown.width() && whole->height() <= shown.height()))
+            return whole;
     }
     return movingEndIsEnd ? caretRect(range.endLocation, TextLayoutManager::upstreamAffinity)
                           : caretRect(range.location, 0);

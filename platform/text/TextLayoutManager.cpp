@@ -916,6 +916,9 @@ void TextLayoutManager::storageTextDidChange(TextRange replaced, qint64 newLengt
         }
         if (selection.anchorLocation)
             selection.anchorLocation = adjusted(*selection.anchorLocation, replaced, newLength);
+        // The column Up and Down keep is the one of the text they moved through: after an edit the
+        // next vertical move starts from where the caret now stands, not where it stood before.
+        selection.anchorPositionOffset = std::nan("");
     }
     m_renderingAttributes.textDidChange(replaced, newLength);
     emit layoutDidInvalidate(TextRange(replaced.location, replaced.location + newLength));

@@ -628,7 +628,12 @@ TextSelectionNavigation::Target TextSelectionNavigation::moveVisually(
         }
         if (!emoji || !rightToLeftText)
             return std::nullopt;
-        const auto key = [&](qint64 at) { return std::pair { line.locationForCharacter(at).x(), at }; };
+        // Carets that share an x are taken in reading order towards the line's end: the caret
+        // before a wrapped line's closing spaces stands where the line's end does, and taken after
+        // it was never reached, the move going on to the next row.
+        const auto key = [&](qint64 at) {
+            return std::pair { line.locationForCharacter(at).x(), leftToRight ? at : -at };
+        };
         const std::pair current = key(index);
         std::optional<std::pair<double, qint64>> best;
         GraphemeFinder carets(text);
@@ -638,7 +643,7 @@ TextSelectionNavigation::Target TextSelectionNavigation::moveVisually(
                 && (!best || (right ? candidate < *best : candidate > *best)))
                 best = candidate;
         }
-        return best ? std::optional<qint64>(best->second) : std::nullopt;
+        return best ? std::optional<qint64>(leftToRight ? best->second : -best->second) : std::nullopt;
     };
     auto step = [&](const TextLineFragment& line, qint64 index) -> std::optional<qint64> {
         if (const auto ordered = stepInXOrder(line, index))

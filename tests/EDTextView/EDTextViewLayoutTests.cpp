@@ -418,3 +418,38 @@ TEST(EDTextViewLayout, AShorterViewportStillScrollsToTheLastLine)
         EXPECT_TRUE(view->documentVisibleRect().contains(view->insertionPointViews().front().frame));
     }
 }
+
+// The view follows the end of the selection that moved. A caret moved down to the start of a
+// wrapped row used to be left below the text shown (the view went to the end of the row above), and
+// Shift+End in a long unwrapped line showed the selection from its start, its end out of sight.
+TEST(EDTextViewLayout, TheViewFollowsTheEndThatMoved)
+{
+    {
+        ShownView view(QStringLiteral("word ").repeated(400), QSize(300, 150));
+        view.setCaret(0);
+        for (int press = 0; press < 20; ++press) {
+            QTest::keyClick(view.view.get(), Qt::Key_Down);
+            view.settle();
+            ASSERT_EQ(view->insertionPointViews().size(), 1u);
+            const QRectF caret = view->insertionPointViews().front().frame;
+            EXPECT_TRUE(view->documentVisibleRect().contains(caret)) << "Down " << press;
+        }
+    }
+    ShownView view(QStringLiteral("word ").repeated(300) + QStringLiteral("\nshort"), QSize(300, 150));
+    view->setWidthTracksTextView(false);
+    view.settle();
+    view.setCaret(0);
+    const auto shows
+        = [&](platform::TextLocation at) { return view->viewport()->rect().contains(view.pointOf(at)); };
+    QTest::keyClick(view.view.get(), Qt::Key_End, Qt::ShiftModifier);
+    view.settle();
+    EXPECT_EQ(view.ranges(), std::vector<TextRange> { TextRange(0, 1500) });
+    EXPECT_TRUE(shows(1500)) << "Shift+End";
+    QTest::keyClick(view.view.get(), Qt::Key_Left, Qt::ControlModifier | Qt::ShiftModifier);
+    view.settle();
+    EXPECT_TRUE(shows(1496)) << "Ctrl+Shift+Left";
+    QTest::keyClick(view.view.get(), Qt::Key_End);
+    QTest::keyClick(view.view.get(), Qt::Key_Home, Qt::ShiftModifier);
+    view.settle();
+    EXPECT_TRUE(shows(0)) << "Shift+Home";
+}

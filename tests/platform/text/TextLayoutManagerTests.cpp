@@ -1,6 +1,7 @@
 #include "platform/text/GraphemeClusters.h"
 #include "platform/text/TextContentStorage.h"
 #include "platform/text/TextLayoutManager.h"
+#include "platform/text/TextSelectionNavigation.h"
 #include "platform/text/TextViewportLayoutController.h"
 
 #include "support/TestSupport.h"
@@ -922,5 +923,31 @@ TEST(TextLayoutManager, PiecesAndClicksAfterThaiKeepEmojiWhole)
         const auto found = stack.manager.caretLocation(QPointF(x, bounds.center().y()));
         ASSERT_TRUE(found);
         EXPECT_TRUE(isBoundary(*found)) << "a click at " << x << " finds " << *found;
+    }
+}
+
+// Up and Down keep the column they started from across short lines; an edit ends that run. After
+// Down onto a short line and typing there, the next Down used to land at the old column instead of
+// below the caret.
+TEST(TextLayoutManager, AnEditEndsTheColumnThatUpAndDownKeep)
+{
+    using Direction = TextSelectionNavigation::Direction;
+    using Destination = TextSelectionNavigation::Destination;
+    Stack stack(QStringLiteral("xxxxxxxxxx\nxx\nxxxxxxxxxx"));
+    TextSelectionNavigation& navigation = stack.manager.textSelectionNavigation();
+    const auto down = [&](const TextSelection& from) {
+        return *navigation.destinationSelection(from, Direction::down, Destination::character, false, false);
+    };
+    // Typing and Backspace at the caret at the end of the short line.
+    for (const auto& [replaced, typed] :
+        { std::pair { TextRange(13), QStringLiteral("y") }, std::pair { TextRange(12, 13), QString() } }) {
+        stack.storage.setString(QStringLiteral("xxxxxxxxxx\nxx\nxxxxxxxxxx"));
+        stack.manager.setTextSelections(std::vector { down(TextSelection(TextLocation(8))) });
+        ASSERT_EQ(stack.manager.textSelections().front().textRanges.front(), TextRange(13));
+        stack.storage.replaceCharacters(replaced, AttributedString(typed));
+        const TextSelection after = stack.manager.textSelections().front();
+        EXPECT_EQ(down(after).textRanges.front().location,
+            down(TextSelection(after.textRanges.front().location)).textRanges.front().location)
+            << "after replacing at " << replaced.location;
     }
 }

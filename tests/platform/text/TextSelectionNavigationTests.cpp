@@ -445,3 +445,48 @@ TEST(TextSelectionNavigation, ArrowsCrossEmojiAndFlagsInRightToLeftText)
         }
     }
 }
+
+// QTextLayout's steps through text in both directions leave out the spaces a wrapped line ends
+// with: Right from before the last letter of such a line jumped that letter to the next row, and
+// the caret after it was never reached. Every caret is reached, walking either way.
+TEST(TextSelectionNavigation, ArrowsReachEveryCaretOfWrappedMixedDirectionRows)
+{
+    struct Case {
+        QString text;
+        Direction forward;
+    };
+    const QString hebrewInEnglish
+        = QString::fromUcs4(U"abc \u05E9\u05DC\u05D5\u05DD 123 \u05E2\u05D5\u05DC\u05DD def ");
+    const QString directionMarks = QString::fromUcs4(U"a\tb c d \u200Fe\u200Ef ");
+    const QString englishInHebrew
+        = QString::fromUcs4(U"\u05E9\u05DC\u05D5\u05DD abc \u05E9\u05DC\u05D5\u05DD 12 \u05D0 ");
+    const QString flagInHebrew
+        = QString::fromUcs4(U"\u05E9\u05DC\u05D5\u05DD \U0001F1EB\U0001F1F7 \u05D0 xy ");
+    const Case cases[] = {
+        { hebrewInEnglish.repeated(6), Direction::right },
+        { directionMarks.repeated(8), Direction::right },
+        { englishInHebrew.repeated(6), Direction::left },
+        { flagInHebrew.repeated(6), Direction::left },
+    };
+    for (const Case& c : cases) {
+        Stack stack(c.text, 190);
+        const TextLocation end = c.text.size();
+        const std::set<TextLocation> carets = graphemeBoundaries(c.text);
+        const Direction backward = c.forward == Direction::right ? Direction::left : Direction::right;
+        for (const auto& [from, direction] :
+            { std::pair { TextLocation(0), c.forward }, std::pair { end, backward } }) {
+            TextSelection selection(from);
+            std::set<TextLocation> visited { from };
+            for (int step = 0; step < 2 * end; ++step) {
+                selection = *stack.navigation().destinationSelection(
+                    selection, direction, Destination::character, false, false);
+                visited.insert(selection.textRanges.front().location);
+            }
+            std::vector<TextLocation> missed;
+            std::set_difference(
+                carets.begin(), carets.end(), visited.begin(), visited.end(), std::back_inserter(missed));
+            EXPECT_TRUE(missed.empty()) << c.text.toStdString() << (from == 0 ? " onwards" : " back")
+                                        << ", first caret missed: " << (missed.empty() ? -1 : missed.front());
+        }
+    }
+}
