@@ -113,26 +113,6 @@ TEST(EDTextViewEditing, OverlappingRangesAreEditedOnce)
 // old carets' offsets in it, and no caret beyond its end.
 TEST(EDTextViewEditing, ANewTextSetByTheDelegateDuringAnEditAtSeveralCaretsStands)
 {
-    struct Replacing : EDTextViewDelegate {
-        EDTextView* view = nullptr;
-        bool onSelection = false;
-        bool replaced = false;
-        void textDidChange(const platform::Notification&) override
-        {
-            if (!onSelection)
-                replace();
-        }
-        void textViewDidChangeSelection(const platform::Notification&) override
-        {
-            if (onSelection)
-                replace();
-        }
-        void replace()
-        {
-            if (!std::exchange(replaced, true))
-                view->setString("new text");
-        }
-    };
     struct Edit {
         const char* name;
         std::function<void(EDTextView&)> run;
@@ -149,7 +129,7 @@ TEST(EDTextViewEditing, ANewTextSetByTheDelegateDuringAnEditAtSeveralCaretsStand
             ShownView view("hello world and more");
             view->textLayoutManager().setTextSelections({ platform::TextSelection(TextRange(2)),
                 platform::TextSelection(TextRange(8)), platform::TextSelection(TextRange(14)) });
-            const auto delegate = std::make_shared<Replacing>();
+            const auto delegate = std::make_shared<NewTextSettingDelegate>();
             delegate->view = view.view.get();
             delegate->onSelection = onSelection;
             view->setDelegate(delegate);

@@ -60,32 +60,12 @@ TEST(EDTextViewInput, CompositionReplacesTheSelectionOnlyWhenCommitted)
 // is typed at the caret the new text has.
 TEST(EDTextViewInput, ANewTextSetByTheDelegateDuringACompositionDropsTheProvisionalText)
 {
-    struct Replacing : EDTextViewDelegate {
-        EDTextView* view = nullptr;
-        bool onSelection = false;
-        void textDidChange(const platform::Notification&) override
-        {
-            if (!onSelection)
-                replace();
-        }
-        void textViewDidChangeSelection(const platform::Notification&) override
-        {
-            if (onSelection)
-                replace();
-        }
-        void replace()
-        {
-            if (!std::exchange(replaced, true))
-                view->setString("new text");
-        }
-        bool replaced = false;
-    };
     for (const bool onSelection : { false, true }) {
         SCOPED_TRACE(onSelection ? "on a selection change" : "on a text change");
         ShownView view("one two three");
         view.setCaret(13);
         preedit(*view, "ni");
-        const auto delegate = std::make_shared<Replacing>();
+        const auto delegate = std::make_shared<NewTextSettingDelegate>();
         delegate->view = view.view.get();
         delegate->onSelection = onSelection;
         view->setDelegate(delegate);

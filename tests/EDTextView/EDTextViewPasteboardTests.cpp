@@ -371,16 +371,7 @@ TEST(EDTextViewPasteboard, DraggingTheSelectionMovesItWithinAndBetweenViews)
 
     // A delegate that sets a new text when it hears of the dropped text: the new text stands, the
     // dragged range is not taken out of it.
-    struct Replacing : EDTextViewDelegate {
-        EDTextView* view = nullptr;
-        bool replaced = false;
-        void textDidChange(const platform::Notification&) override
-        {
-            if (!std::exchange(replaced, true))
-                view->setString("new text");
-        }
-    };
-    auto replacing = std::make_shared<Replacing>();
+    auto replacing = std::make_shared<NewTextSettingDelegate>();
     replacing->view = source;
     source->setString("move me");
     source->setDelegate(replacing);

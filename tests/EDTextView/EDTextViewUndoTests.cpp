@@ -193,22 +193,14 @@ TEST(EDTextViewUndo, ANewTextSetByTheDelegateInTheMiddleOfAnUndoStands)
 {
     // As long as the old text, so that the old offsets lie inside it.
     static const QString newText = QStringLiteral("a new text, as long as the old one");
-    struct Replacing : EDTextViewDelegate {
-        EDTextView* view = nullptr;
-        bool replaced = false;
-        void textDidChange(const platform::Notification&) override
-        {
-            if (!std::exchange(replaced, true))
-                view->setString(newText);
-        }
-    };
     ShownView view("hello world and more");
     view->textLayoutManager().setTextSelections({ platform::TextSelection(TextRange(2)),
         platform::TextSelection(TextRange(8)), platform::TextSelection(TextRange(14)) });
     QTest::keyClicks(view.view.get(), "ab");
     QCoreApplication::processEvents();
-    const auto delegate = std::make_shared<Replacing>();
+    const auto delegate = std::make_shared<NewTextSettingDelegate>();
     delegate->view = view.view.get();
+    delegate->text = newText;
     view->setDelegate(delegate);
     view->undo();
     EXPECT_EQ(view->string(), newText);

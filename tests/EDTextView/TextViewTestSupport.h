@@ -3,6 +3,7 @@
 #include "EDTextView/EDTextContentStorage.h"
 #include "EDTextView/EDTextLayoutManager.h"
 #include "EDTextView/EDTextView.h"
+#include "EDTextView/EDTextViewDelegate.h"
 #include "platform/text/TextContentStorage.h"
 
 #include <QApplication>
@@ -15,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <ostream>
+#include <utility>
 
 inline void PrintTo(const QString& string, std::ostream* out)
 {
@@ -115,6 +117,30 @@ struct ShownView {
         for (const auto& selection : view->textLayoutManager().textSelections())
             result.insert(result.end(), selection.textRanges.begin(), selection.textRanges.end());
         return result;
+    }
+};
+
+// A delegate that sets a whole new text, once, when it first hears of a change of the text, or of
+// the selection with `onSelection`: what an edit under way must not then carry into the new text.
+struct NewTextSettingDelegate : EDTextViewDelegate {
+    EDTextView* view = nullptr;
+    QString text = QStringLiteral("new text");
+    bool onSelection = false;
+    bool replaced = false;
+    void textDidChange(const platform::Notification&) override
+    {
+        if (!onSelection)
+            replace();
+    }
+    void textViewDidChangeSelection(const platform::Notification&) override
+    {
+        if (onSelection)
+            replace();
+    }
+    void replace()
+    {
+        if (!std::exchange(replaced, true))
+            view->setString(text);
     }
 };
 
