@@ -100,9 +100,13 @@ void EDTextView::rulerViewHandleMouseDown(RulerView& ruler, QMouseEvent& event)
         return;
     const QRectF line = edtextview::pixelAligned(*segment);
 
+    // A marker dragged onto this line stands where the drag put it, at the line's unrounded bottom:
+    // it is on the line too, so the click takes it away rather than adding a second one.
+    const double dragged = rulerViewLocationForPoint(ruler, point);
     std::vector<std::shared_ptr<RulerMarker>> onLine;
     for (const auto& marker : ruler.markers()) {
-        if (edtextview::isAlmostEqual(marker->markerLocation(), line.bottom()))
+        if (edtextview::isAlmostEqual(marker->markerLocation(), line.bottom())
+            || edtextview::isAlmostEqual(marker->markerLocation(), dragged))
             onLine.push_back(marker);
     }
     platform::RulerClient* client = ruler.clientView();

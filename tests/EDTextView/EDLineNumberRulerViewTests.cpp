@@ -323,6 +323,32 @@ TEST(EDLineNumberRulerView, AClickTogglesAMarkerWhereMarkersAreAllowed)
     EXPECT_TRUE(ruler.markers().empty());
 }
 
+// A marker dragged to another line is on that line: a click there takes it away.
+TEST(EDLineNumberRulerView, AClickTakesAwayAMarkerDraggedOntoItsLine)
+{
+    RulerFixture fixture("alpha\nbeta\ngamma\ndelta\nepsilon\n");
+    EDLineNumberRulerView& ruler = *fixture.ruler;
+    ruler.setAllowsMarkers(true);
+    const QPoint onBeta = fixture.rulerPoint(7);
+    const QPoint onDelta = fixture.rulerPoint(19);
+    QTest::mouseClick(&ruler, Qt::LeftButton, {}, onBeta);
+    ASSERT_EQ(ruler.markers().size(), 1u);
+
+    QTest::mousePress(&ruler, Qt::LeftButton, {}, onBeta);
+    for (int y = onBeta.y(); y <= onDelta.y(); y += 2) {
+        QMouseEvent move(QEvent::MouseMove, QPointF(onBeta.x(), y), ruler.mapToGlobal(QPointF(onBeta.x(), y)),
+            Qt::NoButton, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(&ruler, &move);
+    }
+    QTest::mouseRelease(&ruler, Qt::LeftButton, {}, onDelta);
+    ASSERT_EQ(ruler.markers().size(), 1u);
+    const QRectF delta = fixture.view->fragmentViews()[3].fragment->layoutFragmentFrame();
+    EXPECT_DOUBLE_EQ(ruler.markers().front()->markerLocation(), delta.bottom());
+
+    QTest::mouseClick(&ruler, Qt::LeftButton, {}, onDelta);
+    EXPECT_TRUE(ruler.markers().empty());
+}
+
 TEST(EDLineNumberRulerView, FollowsEditsThatAddAndRemoveLinesAboveTheViewport)
 {
     RulerFixture fixture(numberedParagraphs(1000));

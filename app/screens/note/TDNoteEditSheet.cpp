@@ -75,6 +75,8 @@ TDNoteEditSheet::TDNoteEditSheet(std::shared_ptr<TDNoteWindowModel> model, QWidg
     m_title = new QLineEdit(m_form);
     m_title->setObjectName(QStringLiteral("noteTitleField"));
     m_title->setAccessibleName(tdLocalized("Title"));
+    // Emptied, the field still says what it holds.
+    m_title->setPlaceholderText(tdLocalized("Title"));
     m_title->setFrame(false);
     m_title->setAlignment(Qt::AlignTrailing | Qt::AlignVCenter);
     QPalette palette = m_title->palette();

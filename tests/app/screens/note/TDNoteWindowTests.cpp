@@ -328,6 +328,27 @@ TEST_F(TDNoteWindowTest, RenameFromTheSheetMovesTheFilesAndRetitlesTheWindow)
     EXPECT_EQ(fileOf(note), "!text") << "saves go to the moved file";
 }
 
+// An emptied title field still names what it holds; saving it empty is refused and keeps the sheet.
+TEST_F(TDNoteWindowTest, AnEmptiedTitleFieldSaysTitleAndCannotBeSaved)
+{
+    auto note = addNote("Plan", "text");
+    TDNoteWindow* content = openWindow(note);
+    content->inspectorAction()->trigger();
+    QCoreApplication::processEvents();
+    TDNoteEditSheet* sheet = content->editSheet();
+    ASSERT_TRUE(sheet);
+    sheet->titleField()->clear();
+    emit sheet->titleField()->textEdited(QString());
+    EXPECT_EQ(sheet->titleField()->placeholderText(), "Title");
+
+    sheet->saveButton()->click();
+    ASSERT_TRUE(waitUntil([&] { return screentest::alertOn(sheet); }));
+    EXPECT_EQ(screentest::alertOn(sheet)->text(), "The name is blank");
+    screentest::closeAlert(screentest::alertOn(sheet));
+    EXPECT_TRUE(sheet->isVisible());
+    EXPECT_EQ(note->title(), "Plan");
+}
+
 // The date field shows the year whole, whatever the desktop's short format says: typed into "yy",
 // "99" would be 2099.
 TEST_F(TDNoteWindowTest, AHeldCtrlSSavesOnce)
