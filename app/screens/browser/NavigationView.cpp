@@ -317,7 +317,14 @@ void NavigationView::keepSelection()
     m_sidebar->clearSelection();
     if (row) {
         row->setSelected(true);
+        // The tree scrolls to a new current item and unfolds its section for it: a click on the
+        // header of a folded section would then unfold it on the press and fold it on the release.
+        const bool folded = row->parent() && !row->parent()->isExpanded();
+        const bool autoScroll = m_sidebar->hasAutoScroll();
+        if (folded)
+            m_sidebar->setAutoScroll(false);
         m_sidebar->setCurrentItem(row, 0, QItemSelectionModel::NoUpdate);
+        m_sidebar->setAutoScroll(autoScroll);
     }
     m_sidebar->viewport()->update();
 }

@@ -243,6 +243,29 @@ TEST(NavigationView, CollapsingASectionOrCtrlClickingKeepsTheSelection)
     EXPECT_EQ(f.view->destinationView(), grid);
 }
 
+// With the mouse alone: the section that holds the page shown folds and unfolds from its header,
+// and a row clicked then is chosen at the first click.
+TEST(NavigationView, TheSectionOfThePageShownUnfoldsFromItsHeader)
+{
+    Fixture f;
+    QTreeWidget* sidebar = f.view->sidebar();
+    QTreeWidgetItem* header = sidebar->topLevelItem(0);
+    auto click = [&](QTreeWidgetItem* item) {
+        QTest::mouseClick(sidebar->viewport(), Qt::LeftButton, {}, sidebar->visualItemRect(item).center());
+    };
+    f.view->select(NavigationType::archived);
+    click(header);
+    ASSERT_FALSE(header->isExpanded());
+    // A click on the empty part of the sidebar leaves the section folded too.
+    QTest::mouseClick(sidebar->viewport(), Qt::LeftButton, {}, QPoint(20, sidebar->viewport()->height() - 5));
+    EXPECT_FALSE(header->isExpanded());
+    click(header);
+    EXPECT_TRUE(header->isExpanded());
+    EXPECT_EQ(f.view->selectedNavigationItem(), NavigationType::archived);
+    click(f.view->sidebarRow(NavigationType::favorite));
+    EXPECT_EQ(f.view->selectedNavigationItem(), NavigationType::favorite);
+}
+
 // Without a mouse: the arrows step from destination to destination over the section headers and
 // past a collapsed section.
 TEST(NavigationView, TheArrowsMoveThroughTheSidebar)
