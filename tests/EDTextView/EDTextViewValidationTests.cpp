@@ -33,6 +33,27 @@ Validated validate(EDTextView& view, const QString& command, const QString& titl
     return { enabled, action.text(), action.isCheckable(), action.isChecked() };
 }
 
+// The items of the view's context menu at its second character, submenus' too, each menu validated
+// as it would be on showing.
+std::vector<QAction*> contextMenuItems(ShownView& view)
+{
+    const QPoint point = view.pointOf(1);
+    QContextMenuEvent event(QContextMenuEvent::Mouse, point, view->viewport()->mapToGlobal(point));
+    std::vector<QAction*> items;
+    const std::function<void(QMenu&)> collect = [&](QMenu& menu) {
+        emit menu.aboutToShow();
+        for (QAction* action : menu.actions()) {
+            if (action->menu())
+                collect(*action->menu());
+            else
+                items.push_back(action);
+        }
+    };
+    if (QMenu* menu = view->menuForEvent(&event))
+        collect(*menu);
+    return items;
+}
+
 void clipboardHoldsText()
 {
     QGuiApplication::clipboard()->setText("pasted");
@@ -164,20 +185,9 @@ TEST(EDTextViewValidation, SmartQuotesFromTheMenuShowsItsCheckMark)
     view->setDelegate(delegate);
     view->setIsAutomaticQuoteSubstitutionEnabled(false);
     const auto smartQuotes = [&] {
-        const QPoint point = view.pointOf(1);
-        QContextMenuEvent event(QContextMenuEvent::Mouse, point, view->viewport()->mapToGlobal(point));
-        QMenu* menu = view->menuForEvent(&event);
-        if (!menu)
-            return static_cast<QAction*>(nullptr);
-        emit menu->aboutToShow();
-        for (QAction* item : menu->actions()) {
-            if (!item->menu())
-                continue;
-            emit item->menu()->aboutToShow();
-            for (QAction* each : item->menu()->actions()) {
-                if (each->data() == "toggleAutomaticQuoteSubstitution:")
-                    return each;
-            }
+        for (QAction* item : contextMenuItems(view)) {
+            if (item->data() == "toggleAutomaticQuoteSubstitution:")
+                return item;
         }
         return static_cast<QAction*>(nullptr);
     };
@@ -204,21 +214,11 @@ TEST(EDTextViewValidation, TheContextMenuShowsWhetherEachToggleIsOn)
     view->setDelegate(delegate);
     view->setIsAutomaticSpellingCorrectionEnabled(true);
     const auto checkedToggles = [&] {
-        const QPoint point = view.pointOf(1);
-        QContextMenuEvent event(QContextMenuEvent::Mouse, point, view->viewport()->mapToGlobal(point));
-        QMenu* menu = view->menuForEvent(&event);
         QStringList checked;
-        const std::function<void(QMenu&)> collect = [&](QMenu& each) {
-            emit each.aboutToShow();
-            for (QAction* action : each.actions()) {
-                if (action->menu())
-                    collect(*action->menu());
-                else if (action->isChecked())
-                    checked << action->text();
-            }
-        };
-        if (menu)
-            collect(*menu);
+        for (QAction* item : contextMenuItems(view)) {
+            if (item->isChecked())
+                checked << item->text();
+        }
         return checked;
     };
     view->setIsAutomaticQuoteSubstitutionEnabled(false);
