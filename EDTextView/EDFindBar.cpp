@@ -177,6 +177,8 @@ EDFindBar::EDFindBar(EDTextFinder& finder, QWidget* parent)
     connect(m_findField, &QLineEdit::textEdited, this, [this](const QString& text) {
         if (m_finder.isIncrementalSearchingEnabled())
             m_finder.searchIncrementally(text);
+        else
+            refresh();
     });
     connect(m_replaceField, &QLineEdit::textChanged, this,
         [this](const QString& text) { m_finder.setReplaceString(text); });
@@ -296,11 +298,14 @@ void EDFindBar::refresh()
     countPalette.setColor(
         QPalette::WindowText, none ? QColor(0xE0, 0x1B, 0x24) : palette().color(QPalette::PlaceholderText));
     m_count->setPalette(countPalette);
-    m_previous->setEnabled(searching);
-    m_next->setEnabled(searching);
+    // Stepping and replacing need a match to act on, or text typed that has not been searched for.
+    const QString typed = m_findField->text();
+    const bool actionable = typed == m_finder.searchString() ? !m_finder.matches().empty() : !typed.isEmpty();
+    m_previous->setEnabled(actionable);
+    m_next->setEnabled(actionable);
     m_replaceToggle->setEnabled(editable);
-    m_replace->setEnabled(editable && searching);
-    m_replaceAll->setEnabled(editable && searching);
+    m_replace->setEnabled(editable && actionable);
+    m_replaceAll->setEnabled(editable && actionable);
     m_replaceField->setEnabled(editable);
 }
 

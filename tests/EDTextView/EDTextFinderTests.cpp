@@ -452,7 +452,10 @@ TEST(EDFindBar, DrivenByKeys)
     bar->wholeWordsBox()->click();
     QTest::keyClicks(bar->findField(), "x");
     EXPECT_EQ(bar->matchCountLabel()->text(), "No matches");
+    EXPECT_FALSE(bar->nextButton()->isEnabled() || bar->previousButton()->isEnabled())
+        << "nothing to step to";
     QTest::keyClick(bar->findField(), Qt::Key_Backspace);
+    EXPECT_TRUE(bar->nextButton()->isEnabled() && bar->previousButton()->isEnabled());
 
     press(bar->findField(), Qt::Key_H, Qt::ControlModifier);
     EXPECT_TRUE(bar->isReplaceVisible());
@@ -464,6 +467,8 @@ TEST(EDFindBar, DrivenByKeys)
     bar->replaceAllButton()->click();
     EXPECT_EQ(view->string(), "a cat and a hat\na end");
     EXPECT_EQ(bar->matchCountLabel()->text(), "No matches");
+    EXPECT_FALSE(bar->replaceAllButton()->isEnabled() || bar->replaceButton()->isEnabled())
+        << "nothing left to replace";
 
     press(bar->replaceField(), Qt::Key_Escape);
     EXPECT_FALSE(bar->isVisible());
@@ -487,6 +492,25 @@ TEST(EDFindBar, DrivenByKeys)
     finder.setSearchString({});
     press(view.view.get(), Qt::Key_F3);
     EXPECT_TRUE(finder.isFindBarVisible());
+}
+
+// Without search as you type, text typed in the field can be looked for before anything matches.
+TEST(EDFindBar, TextTypedButNotYetSearchedForCanBeLookedFor)
+{
+    ShownView view("the cat");
+    view->setIsIncrementalSearchingEnabled(false);
+    press(view.view.get(), Qt::Key_F, Qt::ControlModifier);
+    EDFindBar* bar = view->textFinder().findBar();
+    ASSERT_TRUE(bar && bar->isVisible());
+    bar->findField()->selectAll();
+    QTest::keyClicks(bar->findField(), "dog");
+    bar->nextButton()->click();
+    EXPECT_FALSE(bar->nextButton()->isEnabled()) << "searched for and not found";
+    bar->findField()->selectAll();
+    QTest::keyClicks(bar->findField(), "cat");
+    ASSERT_TRUE(bar->nextButton()->isEnabled());
+    bar->nextButton()->click();
+    EXPECT_EQ(view->selectedRange(), (CharacterRange { 4, 3 }));
 }
 
 // Typing in the find field searches from the caret, also one put by a click after the bar opened;
