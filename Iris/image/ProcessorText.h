@@ -11,7 +11,7 @@ namespace iris {
 // processed image is cached under the same key everywhere.
 
 // The shortest decimal text that reads back as the same number, with ".0" on whole numbers ("10.0",
-// "0.5", "1e+16").
+// "0.5", "100000.0"); magnitudes from 2^53 up and below 0.0001 take an exponent ("1e+16").
 QString numberText(double value);
 // "(width, height)" and "(x, y)", numbers as above.
 QString sizeText(platform::Size size);

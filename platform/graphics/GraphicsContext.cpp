@@ -229,6 +229,34 @@ void GraphicsContext::drawImage(const Image& image, const Rect& destination, con
                   .intersected(QRectF(bitmap->image().rect()));
     }
     const double opacity = m_state.alpha * (std::isfinite(fraction) ? std::clamp(fraction, 0.0, 1.0) : 1.0);
+    if (opacity < 1 && operation != CompositingOperation::sourceOver) {
+        // The opacity belongs to the image: its pixels are scaled by it before the operation
+        // combines them with the bitmap. QPainter's opacity instead mixes the operation's result with
+        // what was there, so a copy at half opacity would keep half of the old pixels.
+        const bool deep = bitmap->bitsPerComponent() > 8;
+        QImage faded = bitmap->image().convertToFormat(
+            deep ? QImage::Format_RGBA64_Premultiplied : QImage::Format_ARGB32_Premultiplied);
+        if (!faded.isNull()) {
+            const auto scaled
+                = [opacity](unsigned sample) { return unsigned(std::lround(sample * opacity)); };
+            for (int y = 0; y < faded.height(); ++y) {
+                if (deep) {
+                    auto* row = reinterpret_cast<QRgba64*>(faded.scanLine(y));
+                    for (int x = 0; x < faded.width(); ++x)
+                        row[x] = QRgba64::fromRgba64(scaled(row[x].red()), scaled(row[x].green()),
+                            scaled(row[x].blue()), scaled(row[x].alpha()));
+                } else {
+                    auto* row = reinterpret_cast<QRgb*>(faded.scanLine(y));
+                    for (int x = 0; x < faded.width(); ++x)
+                        row[x] = qRgba(int(scaled(qRed(row[x]))), int(scaled(qGreen(row[x]))),
+                            int(scaled(qBlue(row[x]))), int(scaled(qAlpha(row[x]))));
+                }
+            }
+            composite(operation, 1.0,
+                [&](QPainter& painter) { drawFlipped(painter, faded, sourcePixels, destination); });
+            return;
+        }
+    }
     composite(operation, opacity,
         [&](QPainter& painter) { drawFlipped(painter, bitmap->image(), sourcePixels, destination); });
 }

@@ -50,6 +50,10 @@ std::vector<IdentifierRow> identifierTable()
             prefix + ".Iris.ResizingImageProcessor((100.0, 200.0), aspectFit)" },
         { std::make_shared<ResizingImageProcessor>(Size { 0.5, 1e16 }, ContentMode::aspectFill),
             prefix + ".Iris.ResizingImageProcessor((0.5, 1e+16), aspectFill)" },
+        // Numbers of ordinary size never take an exponent, however few digits that would save.
+        { std::make_shared<ResizingImageProcessor>(Size { 100000, 0.0005 }),
+            prefix + ".Iris.ResizingImageProcessor((100000.0, 0.0005))" },
+        { std::make_shared<BlurImageProcessor>(1e-5), prefix + ".Iris.BlurImageProcessor(1e-05)" },
         { std::make_shared<OverlayImageProcessor>(Color { 0, 0.5, 1, 1 }, 0.25),
             prefix + ".Iris.OverlayImageProcessor((0.00,0.50,1.00,1.00)_0.25)" },
         { std::make_shared<TintImageProcessor>(red),

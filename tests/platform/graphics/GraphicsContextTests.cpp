@@ -114,6 +114,43 @@ TEST(GraphicsContext, CompositingOperationsAndTheFallbackHook)
     EXPECT_EQ(compositingOperationFromRaw(5), CompositingOperation::sourceAtop);
 }
 
+TEST(GraphicsContext, AnImagesFractionIsItsOpacityUnderEveryOperation)
+{
+    // The destination holds opaque blue and half-transparent green side by side.
+    const auto drawn = [](CompositingOperation operation, QRgb source, double fraction) {
+        const auto context = GraphicsContext::create(Size { 2, 1 });
+        context->setFillColor({ 0, 0, 1, 1 });
+        context->fillRect(Rect(0, 0, 1, 1));
+        context->setFillColor({ 0, 1, 0, 0.5 });
+        context->fillRect(Rect(1, 0, 1, 1));
+        QImage pixels(2, 1, QImage::Format_ARGB32_Premultiplied);
+        pixels.fill(source);
+        context->drawImage(
+            *Image::create(*Bitmap::fromImage(pixels)), Rect(0, 0, 2, 1), Rect(), operation, fraction);
+        return context->pixels().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    };
+    // Drawing at a fraction is drawing the image with its pixels scaled by that fraction.
+    for (unsigned raw = 0; raw <= 28; ++raw) {
+        const QImage faded = drawn(CompositingOperation(raw), qRgba(255, 128, 0, 255), 0.5);
+        const QImage prescaled = drawn(CompositingOperation(raw), qPremultiply(qRgba(255, 128, 0, 128)), 1.0);
+        for (int x = 0; x < 2; ++x)
+            for (const int shift : { 0, 8, 16, 24 })
+                EXPECT_NEAR(faded.pixel(x, 0) >> shift & 0xff, prescaled.pixel(x, 0) >> shift & 0xff, 2)
+                    << "operation " << raw << ", pixel " << x << ", bits from " << shift;
+    }
+    // A copy at half opacity leaves the image half transparent, with nothing of the old pixels.
+    const QRgb copied = drawn(CompositingOperation::copy, qRgba(255, 0, 0, 255), 0.5).pixel(0, 0);
+    EXPECT_NEAR(qAlpha(copied), 128, 1);
+    EXPECT_EQ(qBlue(copied), 0);
+    // Sixteen-bit images are faded at their own precision.
+    const auto deep = GraphicsContext::create(Size { 1, 1 }, 16);
+    QImage deepPixels(1, 1, QImage::Format_RGBA64_Premultiplied);
+    deepPixels.fill(QColor(255, 0, 0));
+    deep->drawImage(*Image::create(*Bitmap::fromImage(deepPixels)), Rect(0, 0, 1, 1), Rect(),
+        CompositingOperation::copy, 0.25);
+    EXPECT_NEAR(deep->pixels().pixelColor(0, 0).alphaF(), 0.25, 0.001);
+}
+
 TEST(GraphicsContext, ClipStrokeAndStateRestore)
 {
     const auto context = GraphicsContext::create(Size { 10, 10 });
