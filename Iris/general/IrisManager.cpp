@@ -439,8 +439,7 @@ void IrisManager::finishCachedOriginal(const Source& source,
     const std::shared_ptr<RetrievingContext>& context, const IrisParsedOptionsInfo& options,
     ImageCacheResultOrError lookUp, RetrieveImageCompletion completion)
 {
-    if (!completion)
-        return;
+    // Without a completion the processed image is still made and stored: only the answer is dropped.
     const QString key = source.cacheKey();
     std::shared_ptr<platform::Image> original = lookUp.isSuccess() ? lookUp.value().image() : nullptr;
     if (!isUsable(original)) {
@@ -448,8 +447,10 @@ void IrisManager::finishCachedOriginal(const Source& source,
             loadAndStore(source, context, std::move(completion));
             return;
         }
-        runCallback(options.callbackQueue,
-            [completion, key] { completion(RetrieveImageResultOrError::failure(imageNotExisting(key))); });
+        if (completion)
+            runCallback(options.callbackQueue, [completion, key] {
+                completion(RetrieveImageResultOrError::failure(imageNotExisting(key)));
+            });
         return;
     }
     std::shared_ptr<ImageCache> target = targetCache(options);
@@ -457,10 +458,11 @@ void IrisManager::finishCachedOriginal(const Source& source,
         ImageProcessItem item = ImageProcessItem::image(original);
         std::shared_ptr<platform::Image> processed = runProcessor(*options.processor, item, options);
         if (!processed) {
-            runCallback(
-                options.callbackQueue, [completion, error = processingFailed(options, std::move(item))] {
-                    completion(RetrieveImageResultOrError::failure(error));
-                });
+            if (completion)
+                runCallback(
+                    options.callbackQueue, [completion, error = processingFailed(options, std::move(item))] {
+                        completion(RetrieveImageResultOrError::failure(error));
+                    });
             return;
         }
         auto coordinator = std::make_shared<CacheCallbackCoordinator>(options.waitForCache, false);
@@ -469,8 +471,9 @@ void IrisManager::finishCachedOriginal(const Source& source,
             context->originalSource,
             [serializer, processed] { return serializer->dataForImage(processed, std::nullopt); } };
         auto trigger = [completion, result, queue = options.callbackQueue] {
-            runCallback(
-                queue, [completion, result] { completion(RetrieveImageResultOrError::success(result)); });
+            if (completion)
+                runCallback(
+                    queue, [completion, result] { completion(RetrieveImageResultOrError::success(result)); });
         };
         IrisParsedOptionsInfo storeOptions = options;
         storeOptions.callbackQueue = CallbackQueue::untouch();

@@ -443,6 +443,17 @@ TEST_F(CacheStep, WithoutACompletionTheImageIsStillLoadedAndStored)
     cache->ioQueue()->sync([] {});
     ASSERT_TRUE(testsupport::waitUntil([&] { return QFile::exists(cache->filePathForKey("silent")); }));
     EXPECT_EQ(*calls, 1);
+
+    // A cache step asked without a completion still makes the processed image from the original.
+    auto processor = std::make_shared<CountingProcessor>("p");
+    auto context = std::make_shared<RetrievingContext>(
+        IrisParsedOptionsInfo(IrisOptionsInfo { Item::targetCache(cache), Item::processor(processor) }),
+        source);
+    ASSERT_TRUE(manager->lookUpCaches(source, context, {}));
+    EXPECT_TRUE(
+        testsupport::waitUntil([&] { return cache->cacheTypeOfKey("silent", "p") == CacheType::memory; }));
+    EXPECT_EQ(*processor->runs, 1);
+    EXPECT_EQ(*calls, 1);
 }
 
 // Options built by hand with no processor or serializer load, store and hit the cache (the second
