@@ -122,7 +122,7 @@ CacheFileSystem::Result<CacheFileSystem::Success> CacheFileSystem::writeFile(
 {
     // The partial file is visible on purpose: if the process dies before the rename, listings see
     // it, and its current modification date makes it count as expired for the next clean.
-    QByteArray temporary = QFile::encodeName(path) + ".partial-XXXXXX";
+    QByteArray temporary = QFile::encodeName(path) + temporaryFileSuffix;
     int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0)
         return Result<Success>::failure(PlatformError::fromErrno(errno, path));

@@ -21,6 +21,9 @@ struct DataWritingOptions {
     bool atomic = false;
 };
 
+// What `CacheFileSystem::writeFile` puts after a file's name for the temporary file it writes first.
+inline constexpr char temporaryFileSuffix[] = ".partial-XXXXXX";
+
 // The file operations the disk cache makes, in one place so that a test can watch or fail them.
 // Paths are local file paths. The default implementation is POSIX.
 class CacheFileSystem {

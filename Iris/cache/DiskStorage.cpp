@@ -22,7 +22,9 @@ using platform::PlatformError;
 using platform::Success;
 using CacheErrorReason = IrisError::CacheErrorReason;
 
-constexpr qsizetype maximumFileNameBytes = 255;
+// A file is written under its name followed by the temporary suffix first, and that name too must
+// fit in the file system's 255 bytes.
+constexpr qsizetype maximumFileNameBytes = 255 - qsizetype(sizeof(temporaryFileSuffix) - 1);
 // Left (hidden, so never listed for cleaning) in a folder the storage made itself.
 const QString ownFolderMarker = QStringLiteral(".iris-disk-storage");
 constexpr qsizetype maximumAutomaticExtensionLength = 16;

@@ -150,8 +150,9 @@ AnimatedImageView::~AnimatedImageView()
 
 const std::shared_ptr<DispatchQueue>& AnimatedImageView::preloadQueue()
 {
+    // Named as the image library names its queues: the view plays that library's animations.
     if (!m_preloadQueue)
-        m_preloadQueue = DispatchQueue::makeSerial("org.tindrel.AnimatedImageView.preloadQueue");
+        m_preloadQueue = DispatchQueue::makeSerial("org.tindrel.Iris.Animator.preloadQueue");
     return m_preloadQueue;
 }
 

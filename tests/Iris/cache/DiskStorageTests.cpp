@@ -437,6 +437,22 @@ TEST_F(DiskStorageTest, KeysNeverLeaveTheFolderWithHashingOff)
     EXPECT_TRUE(QFile::exists(outside));
 }
 
+// A key names its own file only while the temporary name the write goes through fits as well;
+// longer keys are named by their digest, so every key can be stored.
+TEST_F(DiskStorageTest, LongKeysWithHashingOffAreStoredAndRead)
+{
+    auto configured = config();
+    configured.usesHashedFileName = false;
+    Backend backend(configured);
+    for (int length : { 240, 241, 255, 256 }) {
+        const QString key(length, 'k');
+        ASSERT_TRUE(backend.storeValue("bytes", key).isSuccess()) << length;
+        EXPECT_EQ(backend.readValue(key).value(), QByteArray("bytes")) << length;
+    }
+    EXPECT_EQ(backend.fileNameForKey(QString(240, 'k')), QString(240, 'k'));
+    EXPECT_EQ(backend.fileNameForKey(QString(241, 'k')), md5HexString(QString(241, 'k')));
+}
+
 TEST_F(DiskStorageTest, RemoveExpiredFilesKeepsLiveFilesAndFolders)
 {
     auto backend = makeBackend();

@@ -356,3 +356,28 @@ TEST(AnimatedImageView, PlaysOnTheScreensDisplayLink)
     const QImage shot = view.grab().toImage();
     EXPECT_EQ(shot.pixelColor(4, 4).rgb(), frameColor(1).rgb());
 }
+
+// A new view starts with the library's values and makes its queue and display link only when they
+// are first asked for; each view has a queue of its own under the library's label.
+TEST(AnimatedImageView, StartingValuesAndQueueMadeOnFirstRead)
+{
+    AnimatedImageView view, other;
+    EXPECT_TRUE(view.autoPlayAnimatedImage());
+    EXPECT_EQ(view.framePreloadCount(), 10);
+    EXPECT_TRUE(view.needsPrescaling());
+    EXPECT_TRUE(view.backgroundDecode());
+    EXPECT_EQ(view.runLoopMode(), platform::commonRunLoopModes);
+    EXPECT_EQ(view.repeatCount(), AnimatedImageView::RepeatCount::infinite());
+    EXPECT_FALSE(view.animator());
+    EXPECT_FALSE(view.currentFrame());
+    EXPECT_FALSE(view.isDisplayLinkInitialized());
+
+    const auto queue = view.preloadQueue();
+    EXPECT_EQ(view.preloadQueue(), queue);
+    EXPECT_EQ(queue->label(), "org.tindrel.Iris.Animator.preloadQueue");
+    EXPECT_NE(other.preloadQueue(), queue);
+    EXPECT_EQ(other.preloadQueue()->label(), queue->label());
+    EXPECT_FALSE(view.isDisplayLinkInitialized()) << "the queue does not make the display link";
+    view.displayLink();
+    EXPECT_TRUE(view.isDisplayLinkInitialized());
+}
