@@ -283,6 +283,7 @@ void TextCheckingController::didChangeTextInRange(CharacterRange range)
     }
     const bool typed = m_client.checkingEditWasTyped();
     m_typingAt = typed ? std::optional<qint64>(*end) : std::nullopt;
+    m_typedInsertion = typed && range.length > 0;
 
     if (const TextCheckingTypes types = continuousTypes()) {
         if (const auto paragraphs = paragraphsOf(range))
@@ -538,8 +539,11 @@ void TextCheckingController::applyParagraph(
                 continue;
             const qint64 start = result.start + offset;
             const qint64 end = start + result.length;
+            // The word being typed ends at the caret or holds it. A word that begins at the caret
+            // is being edited after a deletion there, but follows what was typed (a line break, a
+            // space) and is no part of it.
             if (type == TextCheckingType::spelling && caret && m_typingAt && *caret == *m_typingAt
-                && start <= *caret && *caret <= end) {
+                && (start < *caret || (start == *caret && !m_typedInsertion)) && *caret <= end) {
                 m_deferred = paragraph;
                 continue;
             }

@@ -259,6 +259,8 @@ private:
     QTimer* m_quietTimer = nullptr;
     // Where the last typed edit ended, while the caret has not moved away from it.
     std::optional<qint64> m_typingAt;
+    // Whether that edit put text in (rather than only taking some out).
+    bool m_typedInsertion = false;
     // The paragraph of a misspelt word left unmarked because it was being typed.
     std::optional<Range> m_deferred;
     // What the grammar engine said about the sentences it marked, by their text.

@@ -269,6 +269,23 @@ TEST(EDTextViewTextChecking, AnEditRechecksOnlyItsParagraph)
     EXPECT_EQ(marks(*view), (std::vector<Mark> { spelling("Teh"), spelling("wrod") }));
     ASSERT_TRUE(waitUntilChecked(*view));
     EXPECT_EQ(marks(*view), (std::vector<Mark> { spelling("Teh"), spelling("wrod") }));
+
+    // A line break or a space typed in front of a misspelt word is no part of it: the check puts
+    // its mark back while the caret still stands before it. Deleting there edits the word.
+    view->setString("Good start.\nXwrod end.");
+    ASSERT_TRUE(waitUntilChecked(*view));
+    view.setCaret(view->string().indexOf("Xwrod"));
+    for (const Qt::Key key : { Qt::Key_Return, Qt::Key_Space }) {
+        QTest::keyClick(view.view.get(), key);
+        ASSERT_TRUE(waitUntilChecked(*view));
+        EXPECT_EQ(marks(*view), (std::vector<Mark> { spelling("Xwrod") })) << "after key " << key;
+    }
+    QTest::keyClick(view.view.get(), Qt::Key_Delete);
+    ASSERT_TRUE(waitUntilChecked(*view));
+    EXPECT_EQ(marks(*view), std::vector<Mark>());
+    view.setCaret(0);
+    ASSERT_TRUE(waitUntilChecked(*view));
+    EXPECT_EQ(marks(*view), (std::vector<Mark> { spelling("wrod") }));
 }
 
 TEST(EDTextViewTextChecking, ASentenceThatDoesNotParseIsMarked)
