@@ -127,11 +127,19 @@ void presentLoadProblems(QWidget* window, const std::vector<TDLibraryLoadProblem
     else if (!skipped.isEmpty())
         lines << tdLocalized("%1 were not read either, so they are not shown.")
                      .arg(skipped.join(tdLocalized(" and ")));
+    const QString folder = QDir::toNativeSeparators(TDDirectoryPath::libraryFolderURL().path());
+    // Each file is kept under its own name: one name given for several would send the user looking
+    // for a copy that is not there.
     lines << QString()
-          << tdLocalized("Nothing in these files is lost. Before Tindrel saves over one of them, it keeps "
-                         "the old file beside it, as “%1.damaged-” and the date, in %2.")
-                 .arg(problems.back().fileName,
-                     QDir::toNativeSeparators(TDDirectoryPath::libraryFolderURL().path()));
+          << (problems.size() == 1
+                     ? tdLocalized("Nothing in this file is lost. Before Tindrel saves over it, it keeps the "
+                                   "old file beside it, as “%1.damaged-” and the date, in %2.")
+                           .arg(problems.front().fileName, folder)
+                     : tdLocalized(
+                         "Nothing in these files is lost. Before Tindrel saves over one of them, it "
+                         "keeps the old file beside it, its name followed by “.damaged-” and the "
+                         "date, in %1.")
+                           .arg(folder));
     presentTDAlert(
         window, tdLocalized("The library could not be read completely."), lines.join(QLatin1Char('\n')));
 }

@@ -5,15 +5,16 @@
 using platform::PlatformError;
 using platform::Result;
 
-TDCategory::TDCategory(platform::Uuid id, QString name)
+TDCategory::TDCategory(platform::Uuid id, QString name, TDUnknownKeys unknownKeys)
     : m_id(id)
     , m_name(std::move(name))
+    , m_unknownKeys(std::move(unknownKeys))
 {
 }
 
-std::shared_ptr<TDCategory> TDCategory::make(platform::Uuid id, QString name)
+std::shared_ptr<TDCategory> TDCategory::make(platform::Uuid id, QString name, TDUnknownKeys unknownKeys)
 {
-    return std::make_shared<TDCategory>(id, std::move(name));
+    return std::make_shared<TDCategory>(id, std::move(name), std::move(unknownKeys));
 }
 
 platform::Uuid TDCategory::id() const
@@ -45,6 +46,7 @@ void TDCategory::writeJson(platform::JsonWriter& writer) const
     writer.string(m_id.uuidString());
     writer.key(u"_name");
     writer.string(m_name);
+    m_unknownKeys.writeJson(writer);
     writer.key(tdjson::registrarKey());
     writer.emptyObject();
     writer.endObject();
@@ -57,5 +59,6 @@ Result<std::shared_ptr<TDCategory>, PlatformError> TDCategory::fromJson(const QJ
     auto name = reader.string(QStringLiteral("_name"));
     if (!reader.ok())
         return Result<std::shared_ptr<TDCategory>, PlatformError>::failure(reader.error());
-    return Result<std::shared_ptr<TDCategory>, PlatformError>::success(make(id, std::move(name)));
+    return Result<std::shared_ptr<TDCategory>, PlatformError>::success(make(
+        id, std::move(name), TDUnknownKeys::of(object, { QLatin1String("_id"), QLatin1String("_name") })));
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/model/TDUnknownKeys.h"
 #include "platform/foundation/Json.h"
 #include "platform/foundation/JsonWriter.h"
 #include "platform/foundation/ObservationRegistrar.h"
@@ -13,8 +14,8 @@
 // A project category. Equal (and hashed) by `id` alone.
 class TDCategory {
 public:
-    TDCategory(platform::Uuid id, QString name);
-    static std::shared_ptr<TDCategory> make(platform::Uuid id, QString name);
+    TDCategory(platform::Uuid id, QString name, TDUnknownKeys unknownKeys = {});
+    static std::shared_ptr<TDCategory> make(platform::Uuid id, QString name, TDUnknownKeys unknownKeys = {});
 
     platform::Uuid id() const;
     void setId(platform::Uuid id);
@@ -30,6 +31,7 @@ public:
 private:
     platform::Uuid m_id;
     QString m_name;
+    const TDUnknownKeys m_unknownKeys;
     platform::ObservationRegistrar m_registrar;
 };
 

@@ -20,6 +20,7 @@ void TDLink::writeJson(platform::JsonWriter& writer) const
     writer.string(id.uuidString());
     writer.key(u"tdNoteId");
     writer.string(tdNoteId.uuidString());
+    unknownKeys.writeJson(writer);
     writer.endObject();
 }
 
@@ -32,6 +33,9 @@ Result<TDLink, PlatformError> TDLink::fromJson(const QJsonObject& object)
     link.url = reader.string(QStringLiteral("url"));
     link.id = reader.uuid(QStringLiteral("id"));
     link.tdNoteId = reader.uuid(QStringLiteral("tdNoteId"));
+    link.unknownKeys = TDUnknownKeys::of(object,
+        { QLatin1String("title"), QLatin1String("desc"), QLatin1String("url"), QLatin1String("id"),
+            QLatin1String("tdNoteId") });
     if (!reader.ok())
         return Result<TDLink, PlatformError>::failure(reader.error());
     return Result<TDLink, PlatformError>::success(std::move(link));

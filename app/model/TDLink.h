@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/model/TDUnknownKeys.h"
 #include "platform/foundation/Json.h"
 #include "platform/foundation/JsonWriter.h"
 #include "platform/foundation/Uuid.h"
@@ -16,6 +17,8 @@ struct TDLink {
     QString url;
     platform::Uuid id;
     platform::Uuid tdNoteId;
+    // Keys a later version wrote, written back unchanged.
+    TDUnknownKeys unknownKeys;
 
     void writeJson(platform::JsonWriter& writer) const;
     static platform::Result<TDLink, platform::PlatformError> fromJson(const QJsonObject& object);

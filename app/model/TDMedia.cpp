@@ -5,19 +5,21 @@
 using platform::PlatformError;
 using platform::Result;
 
-TDMedia::TDMedia(
-    platform::Uuid id, TDCompactUrl url, TDCompactUrl thumbnailURL, std::optional<platform::Uuid> tdProjectId)
+TDMedia::TDMedia(platform::Uuid id, TDCompactUrl url, TDCompactUrl thumbnailURL,
+    std::optional<platform::Uuid> tdProjectId, TDUnknownKeys unknownKeys)
     : m_id(id)
     , m_url(std::move(url))
     , m_thumbnailURL(std::move(thumbnailURL))
     , m_tdProjectId(tdProjectId)
+    , m_unknownKeys(std::move(unknownKeys))
 {
 }
 
-std::shared_ptr<TDMedia> TDMedia::make(
-    platform::Uuid id, TDCompactUrl url, TDCompactUrl thumbnailURL, std::optional<platform::Uuid> tdProjectId)
+std::shared_ptr<TDMedia> TDMedia::make(platform::Uuid id, TDCompactUrl url, TDCompactUrl thumbnailURL,
+    std::optional<platform::Uuid> tdProjectId, TDUnknownKeys unknownKeys)
 {
-    return std::make_shared<TDMedia>(id, std::move(url), std::move(thumbnailURL), tdProjectId);
+    return std::make_shared<TDMedia>(
+        id, std::move(url), std::move(thumbnailURL), tdProjectId, std::move(unknownKeys));
 }
 
 platform::Url TDMedia::url() const
@@ -66,6 +68,7 @@ void TDMedia::writeJson(platform::JsonWriter& writer) const
         writer.key(u"_tdProjectId");
         writer.string(m_tdProjectId->uuidString());
     }
+    m_unknownKeys.writeJson(writer);
     writer.key(tdjson::registrarKey());
     writer.emptyObject();
     writer.endObject();
@@ -81,5 +84,8 @@ Result<std::shared_ptr<TDMedia>, PlatformError> TDMedia::fromJson(const QJsonObj
     if (!reader.ok())
         return Result<std::shared_ptr<TDMedia>, PlatformError>::failure(reader.error());
     return Result<std::shared_ptr<TDMedia>, PlatformError>::success(
-        make(id, std::move(url), std::move(thumbnailURL), projectId));
+        make(id, std::move(url), std::move(thumbnailURL), projectId,
+            TDUnknownKeys::of(object,
+                { QLatin1String("id"), QLatin1String("_url"), QLatin1String("_thumbnailURL"),
+                    QLatin1String("_tdProjectId") })));
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/model/TDCompactUrl.h"
+#include "app/model/TDUnknownKeys.h"
 #include "platform/foundation/Json.h"
 #include "platform/foundation/JsonWriter.h"
 #include "platform/foundation/ObservationRegistrar.h"
@@ -16,9 +17,9 @@
 class TDMedia {
 public:
     TDMedia(platform::Uuid id, TDCompactUrl url, TDCompactUrl thumbnailURL,
-        std::optional<platform::Uuid> tdProjectId);
+        std::optional<platform::Uuid> tdProjectId, TDUnknownKeys unknownKeys = {});
     static std::shared_ptr<TDMedia> make(platform::Uuid id, TDCompactUrl url, TDCompactUrl thumbnailURL,
-        std::optional<platform::Uuid> tdProjectId);
+        std::optional<platform::Uuid> tdProjectId, TDUnknownKeys unknownKeys = {});
 
     platform::Uuid id() const { return m_id; }
 
@@ -38,5 +39,6 @@ private:
     TDCompactUrl m_url;
     TDCompactUrl m_thumbnailURL;
     std::optional<platform::Uuid> m_tdProjectId;
+    const TDUnknownKeys m_unknownKeys;
     platform::ObservationRegistrar m_registrar;
 };

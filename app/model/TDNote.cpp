@@ -6,19 +6,21 @@ using platform::PlatformError;
 using platform::Result;
 
 TDNote::TDNote(platform::Uuid id, platform::Uuid tdProjectId, QString title, TDCompactUrl contentURL,
-    platform::Date date)
+    platform::Date date, TDUnknownKeys unknownKeys)
     : m_id(id)
     , m_tdProjectId(tdProjectId)
     , m_title(std::move(title))
     , m_contentURL(std::move(contentURL))
     , m_date(date)
+    , m_unknownKeys(std::move(unknownKeys))
 {
 }
 
 std::shared_ptr<TDNote> TDNote::make(platform::Uuid id, platform::Uuid tdProjectId, QString title,
-    TDCompactUrl contentURL, platform::Date date)
+    TDCompactUrl contentURL, platform::Date date, TDUnknownKeys unknownKeys)
 {
-    return std::make_shared<TDNote>(id, tdProjectId, std::move(title), std::move(contentURL), date);
+    return std::make_shared<TDNote>(
+        id, tdProjectId, std::move(title), std::move(contentURL), date, std::move(unknownKeys));
 }
 
 QString TDNote::title() const
@@ -67,6 +69,7 @@ void TDNote::writeJson(platform::JsonWriter& writer) const
     writer.string(m_contentURL.absoluteString());
     writer.key(u"_date");
     writer.number(m_date.timeIntervalSinceReferenceDate());
+    m_unknownKeys.writeJson(writer);
     writer.key(tdjson::registrarKey());
     writer.emptyObject();
     writer.endObject();
@@ -83,5 +86,8 @@ Result<std::shared_ptr<TDNote>, PlatformError> TDNote::fromJson(const QJsonObjec
     if (!reader.ok())
         return Result<std::shared_ptr<TDNote>, PlatformError>::failure(reader.error());
     return Result<std::shared_ptr<TDNote>, PlatformError>::success(
-        make(id, projectId, std::move(title), std::move(contentURL), platform::Date(date)));
+        make(id, projectId, std::move(title), std::move(contentURL), platform::Date(date),
+            TDUnknownKeys::of(object,
+                { QLatin1String("id"), QLatin1String("tdProjectId"), QLatin1String("_title"),
+                    QLatin1String("_contentURL"), QLatin1String("_date") })));
 }

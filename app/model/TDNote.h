@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/model/TDCompactUrl.h"
+#include "app/model/TDUnknownKeys.h"
 #include "platform/foundation/Date.h"
 #include "platform/foundation/Json.h"
 #include "platform/foundation/JsonWriter.h"
@@ -17,9 +18,9 @@
 class TDNote {
 public:
     TDNote(platform::Uuid id, platform::Uuid tdProjectId, QString title, TDCompactUrl contentURL,
-        platform::Date date);
+        platform::Date date, TDUnknownKeys unknownKeys = {});
     static std::shared_ptr<TDNote> make(platform::Uuid id, platform::Uuid tdProjectId, QString title,
-        TDCompactUrl contentURL, platform::Date date);
+        TDCompactUrl contentURL, platform::Date date, TDUnknownKeys unknownKeys = {});
 
     platform::Uuid id() const { return m_id; }
     platform::Uuid tdProjectId() const { return m_tdProjectId; }
@@ -43,6 +44,7 @@ private:
     QString m_title;
     TDCompactUrl m_contentURL;
     platform::Date m_date;
+    const TDUnknownKeys m_unknownKeys;
     platform::ObservationRegistrar m_registrar;
 };
 

@@ -22,6 +22,7 @@ TDProject::TDProject(Fields fields)
     , m_imageColumnCount(
           std::isfinite(fields.imageColumnCount) ? fields.imageColumnCount : defaultImageColumnCount)
     , m_coverImageURL(std::move(fields.coverImageURL))
+    , m_unknownKeys(std::move(fields.unknownKeys))
 {
     // A library holds thousands of these lists; a list grown by appending has room to spare.
     m_tdNote.shrink_to_fit();
@@ -189,6 +190,7 @@ Result<platform::Success, PlatformError> TDProject::writeJson(platform::JsonWrit
         writer.key(u"_coverImageURL");
         writer.string(m_coverImageURL->absoluteString());
     }
+    m_unknownKeys.writeJson(writer);
     writer.key(tdjson::registrarKey());
     writer.emptyObject();
     writer.endObject();
@@ -210,6 +212,11 @@ Result<std::shared_ptr<TDProject>, PlatformError> TDProject::fromJson(const QJso
     fields.startDate = platform::Date(reader.number(QStringLiteral("_startDate")));
     fields.imageColumnCount = reader.number(QStringLiteral("_imageColumnCount"));
     fields.coverImageURL = reader.optionalUrl(QStringLiteral("_coverImageURL"));
+    fields.unknownKeys = TDUnknownKeys::of(object,
+        { QLatin1String("_name"), QLatin1String("_category"), QLatin1String("id"),
+            QLatin1String("_quickAccessURL"), QLatin1String("_status"), QLatin1String("_tdNote"),
+            QLatin1String("_isFavorite"), QLatin1String("_startDate"), QLatin1String("_imageColumnCount"),
+            QLatin1String("_coverImageURL") });
     if (!reader.ok())
         return Decoded::failure(reader.error());
 

@@ -4,6 +4,7 @@
 #include "app/model/TDCompactUrl.h"
 #include "app/model/TDNote.h"
 #include "app/model/TDStatus.h"
+#include "app/model/TDUnknownKeys.h"
 #include "platform/foundation/Date.h"
 #include "platform/foundation/Json.h"
 #include "platform/foundation/JsonWriter.h"
@@ -34,6 +35,7 @@ public:
         platform::Date startDate;
         double imageColumnCount = defaultImageColumnCount;
         std::optional<TDCompactUrl> coverImageURL;
+        TDUnknownKeys unknownKeys;
     };
 
     explicit TDProject(Fields fields);
@@ -83,5 +85,6 @@ private:
     platform::Date m_startDate;
     double m_imageColumnCount;
     std::optional<TDCompactUrl> m_coverImageURL;
+    const TDUnknownKeys m_unknownKeys;
     platform::ObservationRegistrar m_registrar;
 };

@@ -7,6 +7,7 @@
 #include "platform/foundation/JsonWriter.h"
 
 #include <QJsonArray>
+#include <QJsonDocument>
 
 #include <algorithm>
 #include <atomic>
@@ -62,20 +63,38 @@ private:
     std::vector<QString> m_names;
 };
 
+// Keeps the value of a key the record does not know (one a later version wrote), as the document
+// reads it. The registrar's key is not kept: every record writes its own.
+bool keepUnknown(Reader& reader, QByteArrayView key, TDUnknownKeys& unknown)
+{
+    if (key == "_$observationRegistrar")
+        return reader.skipValue();
+    const auto raw = reader.rawValue();
+    if (!raw)
+        return false;
+    QJsonParseError error;
+    const QJsonDocument parsed = QJsonDocument::fromJson("[" + raw->toByteArray() + "]", &error);
+    if (error.error != QJsonParseError::NoError || parsed.array().size() != 1)
+        return reader.fail();
+    unknown.insert(QString::fromUtf8(key), parsed.array().at(0));
+    return true;
+}
+
 std::shared_ptr<TDCategory> readCategory(Reader& reader, SharedNames& names)
 {
     std::optional<platform::Uuid> id;
     std::optional<QString> name;
+    TDUnknownKeys unknown;
     bool read = reader.readObject([&](QByteArrayView key) {
         if (key == "_id")
             return once(id, reader.uuid());
         if (key == "_name")
             return once(name, reader.string());
-        return reader.skipValue();
+        return keepUnknown(reader, key, unknown);
     });
     if (!read || !id || !name)
         return nullptr;
-    return TDCategory::make(*id, names.share(std::move(*name)));
+    return TDCategory::make(*id, names.share(std::move(*name)), std::move(unknown));
 }
 
 std::shared_ptr<TDNote> readNote(Reader& reader)
@@ -84,6 +103,7 @@ std::shared_ptr<TDNote> readNote(Reader& reader)
     std::optional<QString> title;
     std::optional<TDCompactUrl> contentURL;
     std::optional<double> date;
+    TDUnknownKeys unknown;
     bool read = reader.readObject([&](QByteArrayView key) {
         if (key == "id")
             return once(id, reader.uuid());
@@ -95,11 +115,12 @@ std::shared_ptr<TDNote> readNote(Reader& reader)
             return once(contentURL, reader.url());
         if (key == "_date")
             return once(date, reader.number());
-        return reader.skipValue();
+        return keepUnknown(reader, key, unknown);
     });
     if (!read || !id || !projectId || !title || !contentURL || !date)
         return nullptr;
-    return TDNote::make(*id, *projectId, std::move(*title), std::move(*contentURL), platform::Date(*date));
+    return TDNote::make(*id, *projectId, std::move(*title), std::move(*contentURL), platform::Date(*date),
+        std::move(unknown));
 }
 
 // What reading one run of projects keeps from project to project: the notes and addresses of one
@@ -119,6 +140,7 @@ std::shared_ptr<TDProject> readProject(Reader& reader, ProjectScratch& scratch)
     std::optional<double> startDate, imageColumnCount;
     std::optional<TDCompactUrl> coverImageURL;
     bool hasURLs = false, hasNotes = false, hasCover = false;
+    TDUnknownKeys unknown;
     scratch.notes.clear();
     scratch.urls.clear();
     auto list
@@ -163,7 +185,7 @@ std::shared_ptr<TDProject> readProject(Reader& reader, ProjectScratch& scratch)
                 return false;
             return reader.readNull() || once(coverImageURL, reader.url());
         }
-        return reader.skipValue();
+        return keepUnknown(reader, key, unknown);
     });
     if (!read || !name || !category || !id || !hasURLs || !status || !hasNotes || !isFavorite || !startDate
         || !imageColumnCount)
@@ -184,6 +206,7 @@ std::shared_ptr<TDProject> readProject(Reader& reader, ProjectScratch& scratch)
     fields.startDate = platform::Date(*startDate);
     fields.imageColumnCount = *imageColumnCount;
     fields.coverImageURL = std::move(coverImageURL);
+    fields.unknownKeys = std::move(unknown);
     return TDProject::make(std::move(fields));
 }
 
@@ -194,6 +217,7 @@ std::shared_ptr<TDMedia> readMedia(Reader& reader, NoScratch&)
     std::optional<platform::Uuid> id, projectId;
     std::optional<TDCompactUrl> url, thumbnailURL;
     bool hasProjectId = false;
+    TDUnknownKeys unknown;
     bool read = reader.readObject([&](QByteArrayView key) {
         if (key == "id")
             return once(id, reader.uuid());
@@ -206,11 +230,11 @@ std::shared_ptr<TDMedia> readMedia(Reader& reader, NoScratch&)
                 return false;
             return reader.readNull() || once(projectId, reader.uuid());
         }
-        return reader.skipValue();
+        return keepUnknown(reader, key, unknown);
     });
     if (!read || !id || !url || !thumbnailURL)
         return nullptr;
-    return TDMedia::make(*id, std::move(*url), std::move(*thumbnailURL), projectId);
+    return TDMedia::make(*id, std::move(*url), std::move(*thumbnailURL), projectId, std::move(unknown));
 }
 
 std::optional<TDLink> readLink(Reader& reader, NoScratch&)
@@ -218,6 +242,7 @@ std::optional<TDLink> readLink(Reader& reader, NoScratch&)
     std::optional<QString> title, desc, url;
     std::optional<platform::Uuid> id, noteId;
     bool hasTitle = false, hasDesc = false;
+    TDUnknownKeys unknown;
     auto optionalString = [&](bool& seen, std::optional<QString>& slot) {
         if (std::exchange(seen, true))
             return false;
@@ -234,11 +259,11 @@ std::optional<TDLink> readLink(Reader& reader, NoScratch&)
             return once(id, reader.uuid());
         if (key == "tdNoteId")
             return once(noteId, reader.uuid());
-        return reader.skipValue();
+        return keepUnknown(reader, key, unknown);
     });
     if (!read || !url || !id || !noteId)
         return std::nullopt;
-    return TDLink { std::move(title), std::move(desc), std::move(*url), *id, *noteId };
+    return TDLink { std::move(title), std::move(desc), std::move(*url), *id, *noteId, std::move(unknown) };
 }
 
 // Reads the elements of a file straight from its text, from `start` (the file's start or an element

@@ -134,6 +134,15 @@ public:
     // A string that platform::Url::fromString takes.
     std::optional<TDCompactUrl> url();
     bool skipValue();
+    // Skips a value and gives its text as it stands in the file.
+    std::optional<QByteArrayView> rawValue()
+    {
+        skipSpace();
+        const char* start = m_at;
+        if (!skipValue())
+            return std::nullopt;
+        return QByteArrayView(start, m_at);
+    }
 
 private:
     struct Token {

@@ -1,5 +1,8 @@
 #include "platform/foundation/JsonWriter.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+
 #include <charconv>
 #include <cmath>
 
@@ -87,6 +90,15 @@ void JsonWriter::emptyObject()
 {
     separate();
     m_bytes.append("{}");
+}
+
+void JsonWriter::json(const QJsonValue& value)
+{
+    separate();
+    // A document holds only an array or an object: the value goes in an array, whose brackets are
+    // left out.
+    const QByteArray text = QJsonDocument(QJsonArray { value }).toJson(QJsonDocument::Compact);
+    m_bytes.append(QByteArrayView(text).sliced(1, text.size() - 2));
 }
 
 void JsonWriter::appendString(QStringView text)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonValue>
 #include <QString>
 
 #include <vector>
@@ -26,6 +27,8 @@ public:
     void boolean(bool value);
     void null();
     void emptyObject();
+    // Any value as compact JSON, numbers and escapes as QJsonDocument writes them.
+    void json(const QJsonValue& value);
 
     bool failed() const { return m_failed; }
     const QByteArray& bytes() const { return m_bytes; }

@@ -81,6 +81,7 @@ TEST(TDLibraryDirectReading, TakesWhatOurWriterAndOtherEditorsWriteAsTheDocument
         { "unknown keys and nested values",
             oneProject(
                 { { "\"_status\"", R"("x":[{"a":[1,-2.5e3,true,null,"s\"]"],"b":{}},{}],"_status")" } }) },
+        { "an unknown key given twice", oneProject({ { "\"_status\"", R"("x":1,"x":[2],"_status")" } }) },
         { "no registrar, null cover",
             oneProject({ { "\"_$observationRegistrar\":{}", "\"k\":0" },
                 { "\"_coverImageURL\":\"file:", "\"_coverImageURL\":null,\"c\":\"file:" } }) },

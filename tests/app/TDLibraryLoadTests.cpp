@@ -352,6 +352,29 @@ TEST(TDLibraryLoad, AFileChangedElsewhereSinceItWasReadIsKeptBeforeItIsReplaced)
     EXPECT_EQ(root.read("media.library"), "[]");
 }
 
+// A library that a later version wrote holds keys this one does not know: they are still in the
+// file once this version has loaded it, moved its paths into the folder it is in and saved a change.
+TEST(TDLibraryLoad, KeysALaterVersionWroteOutliveALoadAndASave)
+{
+    LibraryRoot root;
+    QByteArray projects = projectsBytes(2);
+    projects.replace("file:///notes/", "file:///home/alice/Documents/Tindrel.folder/P/notes/");
+    projects.replace("\"id\":", "\"laterKey\":{\"v\":[2]},\"id\":");
+    root.write("projects.library", projects);
+    Stores stores;
+    stores.load();
+    ASSERT_EQ(stores.projects->tdProjects().size(), 2u);
+
+    stores.projects->tdProjects()[1]->tdNote()[0]->setTitle("Renamed");
+    bool saved = false;
+    stores.projects->save(stores.projects->tdProjects(), [&](auto result) { saved = result.isSuccess(); });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return saved; }));
+    const QByteArray written = root.read("projects.library");
+    EXPECT_TRUE(written.contains("Renamed"));
+    EXPECT_TRUE(written.contains(QUrl::fromLocalFile(root.library()).toEncoded()));
+    EXPECT_EQ(written.count("\"laterKey\":{\"v\":[2]}"), projects.count("\"laterKey\""));
+}
+
 // A library copied to another home (or machine, or restored to another place) names its files where
 // they were. They are found in the library they were read from, and the files stay as they are.
 TEST(TDLibraryLoad, ALibraryCopiedFromElsewhereFindsItsFilesWhereItNowIs)

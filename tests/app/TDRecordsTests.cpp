@@ -260,3 +260,60 @@ TEST(TDRecords, IdentityAndRawStrings)
     EXPECT_EQ(tdStatusFromRawValue("In Progress"), TDStatus::inProgress);
     EXPECT_FALSE(tdStatusFromRawValue("In progress"));
 }
+
+// A later version may write keys this one does not know; a save must give them back as they were,
+// whichever way the file was read, or the first change made here would drop them for good.
+TEST(TDRecords, KeysALaterVersionWroteAreWrittenBackUnchanged)
+{
+    const QJsonObject later { { "laterTags", QJsonArray { "a \"b\" é", 1, 2.5, true, QJsonValue::Null } },
+        { "laterSettings", QJsonObject { { "nested", QJsonObject { { "deep", 9007199254740993LL } } } } },
+        { "laterCount", 9007199254740993LL }, { "laterFlag", false } };
+    auto withLater = [&](QJsonObject object) {
+        for (auto it = later.begin(); it != later.end(); ++it)
+            object.insert(it.key(), it.value());
+        return object;
+    };
+    auto first = [](const QByteArray& bytes) { return parse(bytes).at(0).toObject(); };
+
+    QJsonObject project = first(tdlibrary::encodeProjects({ makeProject("P", 2, true) }).value());
+    project["_category"] = withLater(project["_category"].toObject());
+    QJsonArray notes = project["_tdNote"].toArray();
+    notes[1] = withLater(notes[1].toObject());
+    project["_tdNote"] = notes;
+    project = withLater(project);
+    const auto item = TDMedia::make(Uuid::random(), fileUrl("/m.png"), fileUrl("/t.jpg"), Uuid::random());
+    const QJsonObject media = withLater(first(tdlibrary::encodeMedia({ item }).value()));
+    const TDLink plainLink { "t", {}, "u", Uuid::random(), Uuid::random() };
+    const QJsonObject link = withLater(first(tdlibrary::encodeLinks({ plainLink }).value()));
+    const auto plainCategory = TDCategory::make(Uuid::random(), "C");
+    const QJsonObject category = withLater(first(tdlibrary::encodeCategories({ plainCategory }).value()));
+
+    auto file = [](const QJsonObject& object, QJsonDocument::JsonFormat format) {
+        return QJsonDocument(QJsonArray { object }).toJson(format);
+    };
+    // Compact text is read directly; indented text with a byte-order mark goes through the document.
+    for (auto format : { QJsonDocument::Compact, QJsonDocument::Indented }) {
+        const QByteArray bom = format == QJsonDocument::Compact ? "" : "\xEF\xBB\xBF";
+        const auto projects = tdlibrary::decodeProjects(bom + file(project, format)).value();
+        const QByteArray projectBytes = tdlibrary::encodeProjects(projects).value();
+        EXPECT_EQ(first(projectBytes), project) << format;
+        // Each key once: the direct reading refuses a record key given twice.
+        EXPECT_TRUE(tdlibrary::readProjectsDirectly(projectBytes)) << format;
+
+        const auto mediaList = tdlibrary::decodeMedia(bom + file(media, format)).value();
+        const QByteArray mediaBytes = tdlibrary::encodeMedia(mediaList).value();
+        EXPECT_EQ(first(mediaBytes), media) << format;
+        EXPECT_TRUE(tdlibrary::readMediaDirectly(mediaBytes)) << format;
+
+        const auto links = tdlibrary::decodeLinks(bom + file(link, format)).value();
+        const QByteArray linkBytes = tdlibrary::encodeLinks(links).value();
+        EXPECT_EQ(first(linkBytes), link) << format;
+        EXPECT_TRUE(tdlibrary::readLinksDirectly(linkBytes)) << format;
+
+        const auto categories = tdlibrary::decodeCategories(file(category, format)).value();
+        const QByteArray categoryBytes = tdlibrary::encodeCategories(categories).value();
+        EXPECT_EQ(first(categoryBytes), category) << format;
+        EXPECT_EQ(categoryBytes.count("\"_name\""), 1) << format;
+        EXPECT_TRUE(categoryBytes.contains(":9007199254740993")) << "a large integer keeps every digit";
+    }
+}
