@@ -705,6 +705,10 @@ private:
     void endMouseDrag();
     QPoint menuViewportPoint(const QContextMenuEvent& event) const;
     void commitInputMethodFirst();
+    // Where the character drawn under `viewPoint` starts, found beside the caret nearest to it;
+    // none past a line's end or below the text.
+    std::optional<platform::TextLocation> characterUnderPoint(
+        QPointF viewPoint, platform::TextLocation caret);
 
     // Insertion point helpers.
     void removeInsertionPointViews();

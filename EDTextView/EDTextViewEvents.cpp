@@ -423,21 +423,54 @@ QMenu* EDTextView::menuForEvent(QContextMenuEvent* event)
     return answer;
 }
 
+std::optional<TextLocation> EDTextView::characterUnderPoint(QPointF viewPoint, TextLocation caret)
+{
+    // The character drawn under the point is one of the two beside the nearest caret.
+    const qint64 length = m_textContentStorage->length();
+    for (const TextRange candidate :
+        { TextRange(std::max<qint64>(0, caret - 1), caret), TextRange(caret, std::min(length, caret + 1)) }) {
+        const TextRange character = edtextview::wholeCharacters(candidate, *m_textContentStorage);
+        if (character.isEmpty())
+            continue;
+        bool hit = false;
+        m_textLayoutManager->enumerateTextSegments(character,
+            platform::TextLayoutManager::SegmentType::selection,
+            platform::TextLayoutManager::rangeNotRequired,
+            [&](std::optional<TextRange>, QRectF frame, double) {
+                hit = frame.contains(viewPoint);
+                return !hit;
+            });
+        if (hit)
+            return character.location;
+    }
+    return std::nullopt;
+}
+
 void EDTextView::contextMenuEvent(QContextMenuEvent* event)
 {
     QMenu* menu = menuForEvent(event);
     if (!menu)
         return;
     // A right click into text with only carets selects the word under the pointer; a selected
-    // range stays.
+    // range stays. Past a line's end, below the text or on spaces there is no word under it: the
+    // caret goes there, so that Paste inserts where the click was instead of replacing a word.
     if (event->reason() == QContextMenuEvent::Mouse && m_isSelectable
         && edtextview::sortedSelectionTextRanges(*m_textLayoutManager, true).empty()) {
         const bool extend = event->modifiers() & Qt::ShiftModifier;
-        selectAtPoint(viewportToView(menuViewportPoint(*event)),
-            extend ? m_textLayoutManager->textSelections() : std::vector<TextSelection>(),
+        const QPointF point = viewportToView(menuViewportPoint(*event));
+        selectAtPoint(point, extend ? m_textLayoutManager->textSelections() : std::vector<TextSelection>(),
             extend ? unsigned(Modifier::extend) : 0u, false);
         updateAfterMouseSelection();
-        selectWord(this);
+        const std::optional<TextRange> caret = selectedTextRange();
+        const auto under = !extend && caret && caret->isEmpty() ? characterUnderPoint(point, caret->location)
+                                                                : std::nullopt;
+        if (under && !m_textContentStorage->substring(TextRange(*under, *under + 1)).trimmed().isEmpty()) {
+            // The word is the one of the character clicked, not the one after the caret beside it.
+            m_textLayoutManager->setTextSelections({ TextSelection(*under) });
+            selectWord(this);
+        } else if (extend) {
+            selectWord(this);
+        }
     }
     QPoint at = event->globalPos();
     if (event->reason() != QContextMenuEvent::Mouse) {

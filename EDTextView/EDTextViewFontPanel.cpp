@@ -63,8 +63,20 @@ void EDTextView::underline(QObject*)
     if (!m_isEditable)
         return;
     const std::vector<TextRange> ranges = nonEmptySelectedRanges(*m_textLayoutManager);
-    if (ranges.empty())
+    if (ranges.empty()) {
+        // At a caret the underline is for what is typed next, as the font and the colour are.
+        if (edtextview::insertionPointLocations(*m_textLayoutManager).empty())
+            return;
+        TextAttributes attributes = m_typingAttributes;
+        if (attributes.contains(AttributeKey::underlineStyle)) {
+            attributes.remove(AttributeKey::underlineStyle);
+            attributes.remove(AttributeKey::underlineColor);
+        } else {
+            attributes.insert(AttributeKey::underlineStyle, 1);
+        }
+        setTypingAttributes(attributes);
         return;
+    }
     // The first range decides for all of them.
     const bool underlined
         = m_textContentStorage->attributes(ranges.front().location).contains(AttributeKey::underlineStyle);

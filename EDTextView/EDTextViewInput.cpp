@@ -343,8 +343,13 @@ QVariant EDTextView::inputMethodQuery(Qt::InputMethodQuery query) const
         return m_typingAttributes.value(platform::AttributeKey::font);
     case Qt::ImCursorRectangle:
     case Qt::ImAnchorRectangle: {
+        // Where the caret is drawn: at a wrapped row's edge that is the row its affinity names. A
+        // composition's candidates stay beside the composed text, at the end of its row.
+        const auto& selections = m_textLayoutManager->textSelections();
+        const bool upstream = m_markedText || selections.empty()
+            || selections.back().affinity == platform::TextSelection::Affinity::upstream;
         const auto frame = edtextview::textSegmentFrame(*m_textLayoutManager, caretInText,
-            TextLayoutManager::SegmentType::standard, TextLayoutManager::upstreamAffinity);
+            TextLayoutManager::SegmentType::standard, upstream ? TextLayoutManager::upstreamAffinity : 0u);
         if (!frame)
             return QRect();
         const QPointF topLeft = viewToViewport(frame->topLeft()) + viewport()->pos();

@@ -20,8 +20,13 @@ void EDTextView::updateInsertionPointViews()
         for (const TextRange& range : selection.textRanges) {
             if (!range.isEmpty())
                 continue;
+            // A caret where a wrapped row ends stands on the row its affinity names: End leaves it
+            // at the end of its row, not at the start of the next one.
+            const unsigned affinity = selection.affinity == platform::TextSelection::Affinity::upstream
+                ? TextLayoutManager::upstreamAffinity
+                : 0u;
             auto frame = edtextview::textSegmentFrame(*m_textLayoutManager, range,
-                TextLayoutManager::SegmentType::selection, TextLayoutManager::rangeNotRequired);
+                TextLayoutManager::SegmentType::selection, TextLayoutManager::rangeNotRequired | affinity);
             if (!frame)
                 continue;
             const double top = std::max(frame->top(), viewBounds.top());
