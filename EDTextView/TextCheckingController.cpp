@@ -527,9 +527,11 @@ void TextCheckingController::applyParagraph(
     m_client.removeAnnotation(
         spellingStateKey, CharacterRange { paragraph.start, paragraph.end - paragraph.start });
     const CharacterRange selected = m_client.checkingSelectedRange();
-    const std::optional<qint64> caret = selected.length == 0 && !selected.isNotFound()
-        ? std::optional<qint64>(selected.location)
-        : std::nullopt;
+    // Where the word being typed is, while the caret stays where typing left it; -1 otherwise.
+    const qint64 typingAt
+        = selected.length == 0 && !selected.isNotFound() && m_typingAt && selected.location == *m_typingAt
+        ? selected.location
+        : -1;
     // Sentences first: a misspelt word inside one keeps its own mark.
     std::vector<CharacterRange> marked;
     for (const TextCheckingType type : { TextCheckingType::grammar, TextCheckingType::spelling }) {
@@ -542,8 +544,8 @@ void TextCheckingController::applyParagraph(
             // The word being typed ends at the caret or holds it. A word that begins at the caret
             // is being edited after a deletion there, but follows what was typed (a line break, a
             // space) and is no part of it.
-            if (type == TextCheckingType::spelling && caret && m_typingAt && *caret == *m_typingAt
-                && (start < *caret || (start == *caret && !m_typedInsertion)) && *caret <= end) {
+            if (type == TextCheckingType::spelling && typingAt >= 0
+                && (start < typingAt || (start == typingAt && !m_typedInsertion)) && typingAt <= end) {
                 m_deferred = paragraph;
                 continue;
             }

@@ -369,8 +369,9 @@ TEST(EDTextViewDrawing, CaretMovesAndTypingRepaintOnlyWhatChanged)
                 area += rect.width() * rect.height();
             // A band is the width of the view and a paragraph's rows high: two of them stay well
             // under half the viewport.
-            if (!key.repaintsMore)
+            if (!key.repaintsMore) {
                 EXPECT_LT(area, viewportArea / 2) << "key " << key.key;
+            }
             EXPECT_EQ(stalePixels(view), 0) << "key " << key.key;
         }
         view->viewport()->removeEventFilter(&painted);

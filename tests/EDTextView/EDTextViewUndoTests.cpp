@@ -444,7 +444,7 @@ TEST(EDTextViewUndo, ARunOfDeletionsOneWayIsOneStep)
     keys(Qt::Key_Backspace, 2);
     keys(Qt::Key_Delete, 2);
     EXPECT_EQ(view->string(), "The quickerown fox");
-    for (const QString& before :
+    for (const char* before :
         { "The quicke brown fox", "The quickest brown fox", "The quick brown fox" }) {
         keys(Qt::Key_Z, 1, Qt::ControlModifier);
         EXPECT_EQ(view->string(), before);
