@@ -542,8 +542,12 @@ bool EDTextView::event(QEvent* event)
         return true;
     }
     switch (event->type()) {
-    case QEvent::Show:
     case QEvent::ParentChange:
+        // Taken out of its window: coming back into that same window is a move into a window too.
+        if (window() != m_lastWindow && !isVisible())
+            m_lastWindow = nullptr;
+        [[fallthrough]];
+    case QEvent::Show:
         if (isVisible() && window() != m_lastWindow) {
             m_lastWindow = window();
             setUpTextFinder();

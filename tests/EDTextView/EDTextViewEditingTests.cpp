@@ -316,6 +316,29 @@ TEST(EDTextViewEditing, PluginsAreSetUpOnEveryMoveIntoAWindowAndTornDownAfterThe
     EXPECT_TRUE(waitFor([&] { return tornDown; }));
 }
 
+TEST(EDTextViewEditing, APluginIsSetUpAgainWhenTheViewComesBackIntoItsWindow)
+{
+    std::vector<QString> events;
+    auto plugin = std::make_shared<RecordingPlugin>(events, "plug-in");
+    ShownView view("text");
+    view->addPlugin(plugin);
+    view.moveIntoNewWindow();
+    QWidget* window = view->window();
+    // Hiding and showing the window moves nothing.
+    window->hide();
+    window->show();
+    view.settle();
+    EXPECT_EQ(plugin->setUps, 1);
+    view->setParent(nullptr);
+    view->setParent(window);
+    view->show();
+    view.settle();
+    EXPECT_EQ(plugin->setUps, 2);
+    // Only the handlers of the new set-up hear of edits.
+    view->replaceCharacters(TextRange(0), QStringLiteral("a"));
+    EXPECT_EQ(events, (std::vector<QString> { "plug-in: will change", "plug-in: did change" }));
+}
+
 TEST(EDTextViewEditing, ContextMenuJoinsDelegateAndPluginMenus)
 {
     ShownView view("some text");
