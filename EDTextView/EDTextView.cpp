@@ -323,6 +323,11 @@ QString EDTextView::string() const
 
 void EDTextView::setString(const QString& string)
 {
+    // Refused while an edit is being announced: the carets stay where that edit needs them.
+    if (m_willChangeDepth > 0) {
+        setText(string);
+        return;
+    }
     const std::vector<TextLocation> carets = edtextview::insertionPointLocations(*m_textLayoutManager);
     setText(string);
     if (carets.empty())

@@ -143,6 +143,37 @@ TEST(EDTextViewEditing, ANewTextSetByTheDelegateDuringAnEditAtSeveralCaretsStand
     }
 }
 
+TEST(EDTextViewEditing, ANewTextSetBeforeAnEditAtSeveralCaretsIsRefusedAndTheEditIsWhole)
+{
+    // A new text asked for while an edit is being announced cannot be had; the edit then goes on
+    // at every caret, and undo keeps what it had.
+    struct Delegate : EDTextViewDelegate {
+        EDTextView* view = nullptr;
+        bool armed = false;
+        void textViewWillChangeText(EDTextView&, TextRange, const QString&) override
+        {
+            if (std::exchange(armed, false))
+                view->setString(QStringLiteral("new text"));
+        }
+    };
+    ShownView view("one two");
+    const auto delegate = std::make_shared<Delegate>();
+    delegate->view = view.view.get();
+    view->setDelegate(delegate);
+    view.setCaret(3);
+    QTest::keyClick(view.view.get(), Qt::Key_X);
+    view->textLayoutManager().setTextSelections(
+        { platform::TextSelection(TextRange(0)), platform::TextSelection(TextRange(8)) });
+    delegate->armed = true;
+    QTest::keyClick(view.view.get(), Qt::Key_Y);
+    EXPECT_EQ(view->string(), "yonex twoy");
+    EXPECT_EQ(view.ranges(), (std::vector<TextRange> { TextRange(1), TextRange(10) }));
+    view->undo();
+    EXPECT_EQ(view->string(), "onex two");
+    view->undo();
+    EXPECT_EQ(view->string(), "one two");
+}
+
 // Every path by which a user could change the text leaves a read-only view alone; the host may
 // still replace the text.
 TEST(EDTextViewEditing, ReadOnlyViewRefusesEveryEditPath)
