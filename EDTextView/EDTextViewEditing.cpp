@@ -197,7 +197,12 @@ bool EDTextView::shouldChangeText(TextRange range, const std::optional<QString>&
 {
     if (!m_isEditable)
         return false;
-    return m_delegateProxy->textViewShouldChangeText(*this, range, replacement.value_or(QString()));
+    // A new text set while the delegate or a plug-in is asked leaves the edit's ranges in a text
+    // that is gone: made there, the edit would land in the new one at the old offsets.
+    const quint64 textsSet = m_textsSet;
+    const bool allowed
+        = m_delegateProxy->textViewShouldChangeText(*this, range, replacement.value_or(QString()));
+    return allowed && m_textsSet == textsSet;
 }
 
 bool EDTextView::shouldChangeText(

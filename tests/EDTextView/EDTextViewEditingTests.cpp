@@ -1,6 +1,7 @@
 #include "EDTextView/EDTextFinderClient.h"
 #include "EDTextView/YankingManager.h"
 #include "TextViewTestSupport.h"
+#include "platform/text/UndoManager.h"
 
 #include <QContextMenuEvent>
 #include <QInputMethodEvent>
@@ -140,6 +141,29 @@ TEST(EDTextViewEditing, ANewTextSetByTheDelegateDuringAnEditAtSeveralCaretsStand
             view->undo();
             EXPECT_EQ(view->string(), "new text");
         }
+    }
+}
+
+TEST(EDTextViewEditing, ANewTextSetWhileTheDelegateIsAskedAboutAnEditStandsWithoutIt)
+{
+    struct Delegate : EDTextViewDelegate {
+        EDTextView* view = nullptr;
+        bool textViewShouldChangeText(EDTextView&, TextRange, const QString&) override
+        {
+            if (view)
+                std::exchange(view, nullptr)->setString(QStringLiteral("new text"));
+            return true;
+        }
+    };
+    for (const TextRange selected : { TextRange(14), TextRange(2, 12) }) {
+        ShownView view("one two three four five");
+        const auto delegate = std::make_shared<Delegate>();
+        delegate->view = view.view.get();
+        view->setDelegate(delegate);
+        view->setSelectedTextRange(selected);
+        QTest::keyClick(view.view.get(), Qt::Key_X);
+        EXPECT_EQ(view->string(), "new text");
+        EXPECT_FALSE(view->undoManager()->canUndo());
     }
 }
 
