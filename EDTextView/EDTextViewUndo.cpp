@@ -43,13 +43,16 @@ void EDTextView::revert(bool undo)
     }
     m_revertedCarets.emplace();
     m_revertingAtSeveralCarets = true;
+    const quint64 textsSet = m_textsSet;
     if (undo)
         manager->undo();
     else
         manager->redo();
     std::vector<platform::TextLocation> carets = std::move(*m_revertedCarets);
     m_revertedCarets.reset();
-    if (carets.empty() || !m_isSelectable)
+    // A new text that a delegate set during the step keeps the selection it came with: carets
+    // counted partly in the old text may lie past its end.
+    if (carets.empty() || !m_isSelectable || m_textsSet != textsSet)
         return;
     std::sort(carets.begin(), carets.end());
     carets.erase(std::unique(carets.begin(), carets.end()), carets.end());

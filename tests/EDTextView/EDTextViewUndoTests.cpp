@@ -207,6 +207,24 @@ TEST(EDTextViewUndo, ANewTextSetByTheDelegateInTheMiddleOfAnUndoStands)
     EXPECT_FALSE(view->undoManager()->canUndo());
 }
 
+TEST(EDTextViewUndo, ANewTextSetWhileAnUndoChangesTheSelectionKeepsItsCaretsInside)
+{
+    // Set while the undone edit moves the selection, before the step counts where its change went.
+    ShownView view("hello world and more");
+    view.setCaret(20);
+    QTest::keyClicks(view.view.get(), " typed");
+    QCoreApplication::processEvents();
+    const auto delegate = std::make_shared<NewTextSettingDelegate>();
+    delegate->view = view.view.get();
+    delegate->text = QStringLiteral("short");
+    delegate->onSelection = true;
+    view->setDelegate(delegate);
+    view->undo();
+    EXPECT_EQ(view->string(), "short");
+    for (const TextRange& range : view.ranges())
+        EXPECT_LE(range.endLocation, 5);
+}
+
 // Typing just before an edit made of many changes (replace all) stays an undo step of its own.
 TEST(EDTextViewUndo, ATypingRunIsNotPartOfTheReplaceAllAfterIt)
 {
