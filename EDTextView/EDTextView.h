@@ -757,6 +757,8 @@ private:
     std::optional<MarkedText> m_markedText;
     // Counts the whole texts set, so that an edit whose callbacks set a new text stops there.
     quint64 m_textsSet = 0;
+    // Counts every change of the text, so that an edit asked about can tell the text moved meanwhile.
+    quint64 m_textChanges = 0;
     platform::TextAttributes m_markedTextAttributes;
     bool m_processingKeyEvent = false;
     std::unique_ptr<EDTextViewDelegateProxy> m_delegateProxy;

@@ -40,6 +40,7 @@ void EDTextView::changeText(
     --m_willChangeDepth;
 
     const std::optional<QString> accessibleRemoved = accessibleTextBeingReplaced(range);
+    ++m_textChanges;
     m_textContentStorage->performEditingTransaction(change);
     if (m_revertedCarets) {
         const qint64 delta = newLength - range.length();
@@ -197,12 +198,12 @@ bool EDTextView::shouldChangeText(TextRange range, const std::optional<QString>&
 {
     if (!m_isEditable)
         return false;
-    // A new text set while the delegate or a plug-in is asked leaves the edit's ranges in a text
-    // that is gone: made there, the edit would land in the new one at the old offsets.
-    const quint64 textsSet = m_textsSet;
+    // A text the delegate or a plug-in changed while asked (a new text set, an undo) no longer
+    // holds the edit's ranges: made there, the edit would land on other characters.
+    const quint64 changes = m_textChanges;
     const bool allowed
         = m_delegateProxy->textViewShouldChangeText(*this, range, replacement.value_or(QString()));
-    return allowed && m_textsSet == textsSet;
+    return allowed && m_textChanges == changes;
 }
 
 bool EDTextView::shouldChangeText(

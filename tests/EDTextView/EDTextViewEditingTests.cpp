@@ -144,26 +144,37 @@ TEST(EDTextViewEditing, ANewTextSetByTheDelegateDuringAnEditAtSeveralCaretsStand
     }
 }
 
-TEST(EDTextViewEditing, ANewTextSetWhileTheDelegateIsAskedAboutAnEditStandsWithoutIt)
+TEST(EDTextViewEditing, AnEditIsNotMadeWhenTheDelegateChangesTheTextWhileAskedAboutIt)
 {
     struct Delegate : EDTextViewDelegate {
         EDTextView* view = nullptr;
+        bool undoes = false;
         bool textViewShouldChangeText(EDTextView&, TextRange, const QString&) override
         {
-            if (view)
-                std::exchange(view, nullptr)->setString(QStringLiteral("new text"));
+            if (EDTextView* asked = std::exchange(view, nullptr)) {
+                if (undoes)
+                    asked->undo();
+                else
+                    asked->setString(QStringLiteral("new text"));
+            }
             return true;
         }
     };
-    for (const TextRange selected : { TextRange(14), TextRange(2, 12) }) {
-        ShownView view("one two three four five");
-        const auto delegate = std::make_shared<Delegate>();
-        delegate->view = view.view.get();
-        view->setDelegate(delegate);
-        view->setSelectedTextRange(selected);
-        QTest::keyClick(view.view.get(), Qt::Key_X);
-        EXPECT_EQ(view->string(), "new text");
-        EXPECT_FALSE(view->undoManager()->canUndo());
+    for (const bool undoes : { false, true }) {
+        for (const TextRange selected : { TextRange(14), TextRange(2, 12) }) {
+            SCOPED_TRACE(undoes ? "undoing" : "setting a new text");
+            ShownView view("one two three four five");
+            view.setCaret(23);
+            QTest::keyClicks(view.view.get(), " six");
+            view->breakUndoCoalescing();
+            const auto delegate = std::make_shared<Delegate>();
+            delegate->view = view.view.get();
+            delegate->undoes = undoes;
+            view->setDelegate(delegate);
+            view->setSelectedTextRange(selected);
+            QTest::keyClick(view.view.get(), Qt::Key_X);
+            EXPECT_EQ(view->string(), undoes ? "one two three four five" : "new text");
+        }
     }
 }
 
