@@ -176,8 +176,43 @@ void EDTextView::replaceCharacters(const std::vector<TextRange>& ranges, const A
     // Each replacement tells the delegate, which may set a whole new text: the ranges left, and the
     // carets after them, are then in a text that is gone.
     const quint64 textsSet = m_textsSet;
-    for (auto it = merged.rbegin(); it != merged.rend() && m_textsSet == textsSet; ++it)
-        replaceCharacters(*it, replacement, false);
+    // The hooks told of each replacement may edit the text too (a plug-in closing a bracket): the
+    // ranges still to replace, and the carets after those replaced, follow every change of theirs.
+    std::vector<TextRange> pending = merged;
+    std::vector<platform::TextLocation> ends;
+    bool awaitingOwnChange = false;
+    const QMetaObject::Connection following = connect(m_textContentStorage.get(),
+        &platform::TextContentStorage::textDidChange, this, [&](TextRange replaced, qint64 newLength) {
+            const qint64 delta = newLength - replaced.length();
+            if (std::exchange(awaitingOwnChange, false)) {
+                // The ranges left lie before this one; the carets made so far, after it.
+                for (platform::TextLocation& end : ends)
+                    end += delta;
+                ends.push_back(replaced.location + newLength);
+                return;
+            }
+            const auto moved = [&](platform::TextLocation at, bool insertionMoves) {
+                if (at < replaced.location || (at == replaced.location && !insertionMoves))
+                    return at;
+                return at >= replaced.endLocation ? at + delta : replaced.location + newLength;
+            };
+            for (TextRange& range : pending) {
+                const platform::TextLocation start = moved(range.location, true);
+                range = TextRange(start, std::max(start, moved(range.endLocation, false)));
+            }
+            for (platform::TextLocation& end : ends)
+                end = moved(end, true);
+        });
+    while (!pending.empty() && m_textsSet == textsSet) {
+        const TextRange range = pending.back();
+        pending.pop_back();
+        awaitingOwnChange = !(range.isEmpty() && replacement.length() == 0);
+        replaceCharacters(range, replacement, false);
+        // Refused, or nothing for nothing: the caret stays where the range began.
+        if (std::exchange(awaitingOwnChange, false))
+            ends.push_back(range.location);
+    }
+    disconnect(following);
     m_editingAtSeveralCarets = wasEditing;
     if (manager)
         manager->endUndoGrouping();
@@ -186,11 +221,8 @@ void EDTextView::replaceCharacters(const std::vector<TextRange>& ranges, const A
     // A caret after each replacement. Carried through the edits instead, a selection that ends
     // where another caret stood would grow over that caret's new text, which the next key replaces.
     std::vector<platform::TextSelection> carets;
-    qint64 shift = 0;
-    for (const TextRange& range : merged) {
-        carets.emplace_back(TextRange(range.location + shift + replacement.length()));
-        shift += replacement.length() - range.length();
-    }
+    for (auto it = ends.rbegin(); it != ends.rend(); ++it)
+        carets.emplace_back(TextRange(*it));
     m_textLayoutManager->setTextSelections(std::move(carets));
 }
 

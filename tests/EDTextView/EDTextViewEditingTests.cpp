@@ -178,6 +178,28 @@ TEST(EDTextViewEditing, AnEditIsNotMadeWhenTheDelegateChangesTheTextWhileAskedAb
     }
 }
 
+TEST(EDTextViewEditing, AnEditAtSeveralCaretsFollowsWhatTheDelegateChangesAfterEachCaret)
+{
+    // The delegate takes away the first word once it hears of the first change.
+    struct Delegate : EDTextViewDelegate {
+        EDTextView* view = nullptr;
+        void textViewDidChangeText(EDTextView&, TextRange, const QString&) override
+        {
+            if (EDTextView* edited = std::exchange(view, nullptr))
+                edited->replaceCharacters(TextRange(0, 4), QString());
+        }
+    };
+    ShownView view("one two three\nfour five six");
+    const auto delegate = std::make_shared<Delegate>();
+    delegate->view = view.view.get();
+    view->setDelegate(delegate);
+    view->textLayoutManager().setTextSelections(
+        { platform::TextSelection(TextRange(13)), platform::TextSelection(TextRange(27)) });
+    QTest::keyClick(view.view.get(), Qt::Key_X);
+    EXPECT_EQ(view->string(), "two threex\nfour five sixx");
+    EXPECT_EQ(view.ranges(), (std::vector<TextRange> { TextRange(10), TextRange(25) }));
+}
+
 TEST(EDTextViewEditing, ANewTextSetBeforeAnEditAtSeveralCaretsIsRefusedAndTheEditIsWhole)
 {
     // A new text asked for while an edit is being announced cannot be had; the edit then goes on
