@@ -42,17 +42,6 @@ void EDTextView::changeText(
     const std::optional<QString> accessibleRemoved = accessibleTextBeingReplaced(range);
     ++m_textChanges;
     m_textContentStorage->performEditingTransaction(change);
-    if (m_revertedCarets) {
-        const qint64 delta = newLength - range.length();
-        for (platform::TextLocation& caret : *m_revertedCarets) {
-            if (caret >= range.endLocation)
-                caret += delta;
-            else if (caret > range.location)
-                caret = range.location + newLength;
-        }
-        if (m_revertedCarets->size() <= mostRevertedCarets)
-            m_revertedCarets->push_back(range.location + newLength);
-    }
     markedTextDidChange(range, newLength);
     notifyAccessibleTextChange(range.location, accessibleRemoved, replacement);
 

@@ -207,6 +207,31 @@ TEST(EDTextViewUndo, ANewTextSetByTheDelegateInTheMiddleOfAnUndoStands)
     EXPECT_FALSE(view->undoManager()->canUndo());
 }
 
+TEST(EDTextViewUndo, AnEditTheDelegateMakesDuringAnUndoMovesTheCaretsItLeaves)
+{
+    // The delegate takes away the first word as the last change of the step moves the selection.
+    struct Delegate : EDTextViewDelegate {
+        EDTextView* view = nullptr;
+        int changes = 0;
+        void textViewDidChangeSelection(const platform::Notification&) override
+        {
+            if (++changes == 2 && view)
+                std::exchange(view, nullptr)->replaceCharacters(TextRange(0, 6), QString());
+        }
+    };
+    ShownView view("hello world and more");
+    view->textLayoutManager().setTextSelections(
+        { platform::TextSelection(TextRange(11)), platform::TextSelection(TextRange(20)) });
+    QTest::keyClicks(view.view.get(), "X");
+    QCoreApplication::processEvents();
+    const auto delegate = std::make_shared<Delegate>();
+    delegate->view = view.view.get();
+    view->setDelegate(delegate);
+    view->undo();
+    EXPECT_EQ(view->string(), "world and more");
+    EXPECT_EQ(view.ranges(), (std::vector<TextRange> { TextRange(0), TextRange(5), TextRange(14) }));
+}
+
 TEST(EDTextViewUndo, ANewTextSetWhileAnUndoChangesTheSelectionKeepsItsCaretsInside)
 {
     // Set while the undone edit moves the selection, before the step counts where its change went.
