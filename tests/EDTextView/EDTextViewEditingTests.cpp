@@ -146,20 +146,6 @@ TEST(EDTextViewEditing, ANewTextSetByTheDelegateDuringAnEditAtSeveralCaretsStand
 
 TEST(EDTextViewEditing, AnEditIsNotMadeWhenTheDelegateChangesTheTextWhileAskedAboutIt)
 {
-    struct Delegate : EDTextViewDelegate {
-        EDTextView* view = nullptr;
-        bool undoes = false;
-        bool textViewShouldChangeText(EDTextView&, TextRange, const QString&) override
-        {
-            if (EDTextView* asked = std::exchange(view, nullptr)) {
-                if (undoes)
-                    asked->undo();
-                else
-                    asked->setString(QStringLiteral("new text"));
-            }
-            return true;
-        }
-    };
     for (const bool undoes : { false, true }) {
         for (const TextRange selected : { TextRange(14), TextRange(2, 12) }) {
             SCOPED_TRACE(undoes ? "undoing" : "setting a new text");
@@ -167,9 +153,9 @@ TEST(EDTextViewEditing, AnEditIsNotMadeWhenTheDelegateChangesTheTextWhileAskedAb
             view.setCaret(23);
             QTest::keyClicks(view.view.get(), " six");
             view->breakUndoCoalescing();
-            const auto delegate = std::make_shared<Delegate>();
-            delegate->view = view.view.get();
-            delegate->undoes = undoes;
+            const auto delegate = std::make_shared<MeddlingDelegate>();
+            delegate->hook = MeddlingDelegate::Hook::shouldChange;
+            delegate->act = [&, undoes] { undoes ? view->undo() : view->setString("new text"); };
             view->setDelegate(delegate);
             view->setSelectedTextRange(selected);
             QTest::keyClick(view.view.get(), Qt::Key_X);
@@ -178,57 +164,38 @@ TEST(EDTextViewEditing, AnEditIsNotMadeWhenTheDelegateChangesTheTextWhileAskedAb
     }
 }
 
-TEST(EDTextViewEditing, AnEditAtSeveralCaretsFollowsWhatTheDelegateChangesAfterEachCaret)
+// While an edit at several carets is announced, a new text cannot be had: the edit goes on at
+// every caret, and undo keeps what it had. An edit the delegate makes once the first caret typed
+// is followed by the others.
+TEST(EDTextViewEditing, AnEditAtSeveralCaretsSurvivesWhatTheDelegateDoesMeanwhile)
 {
-    // The delegate takes away the first word once it hears of the first change.
-    struct Delegate : EDTextViewDelegate {
-        EDTextView* view = nullptr;
-        void textViewDidChangeText(EDTextView&, TextRange, const QString&) override
-        {
-            if (EDTextView* edited = std::exchange(view, nullptr))
-                edited->replaceCharacters(TextRange(0, 4), QString());
-        }
-    };
+    {
+        ShownView view("one two");
+        view.setCaret(3);
+        QTest::keyClick(view.view.get(), Qt::Key_X);
+        const auto delegate = std::make_shared<MeddlingDelegate>();
+        delegate->hook = MeddlingDelegate::Hook::willChange;
+        delegate->act = [&] { view->setString("new text"); };
+        view->setDelegate(delegate);
+        view->textLayoutManager().setTextSelections(
+            { platform::TextSelection(TextRange(0)), platform::TextSelection(TextRange(8)) });
+        QTest::keyClick(view.view.get(), Qt::Key_Y);
+        EXPECT_EQ(view->string(), "yonex twoy");
+        EXPECT_EQ(view.ranges(), (std::vector<TextRange> { TextRange(1), TextRange(10) }));
+        view->undo();
+        EXPECT_EQ(view->string(), "onex two");
+        view->undo();
+        EXPECT_EQ(view->string(), "one two");
+    }
     ShownView view("one two three\nfour five six");
-    const auto delegate = std::make_shared<Delegate>();
-    delegate->view = view.view.get();
+    const auto delegate = std::make_shared<MeddlingDelegate>();
+    delegate->act = [&] { view->replaceCharacters(TextRange(0, 4), QString()); };
     view->setDelegate(delegate);
     view->textLayoutManager().setTextSelections(
         { platform::TextSelection(TextRange(13)), platform::TextSelection(TextRange(27)) });
     QTest::keyClick(view.view.get(), Qt::Key_X);
     EXPECT_EQ(view->string(), "two threex\nfour five sixx");
     EXPECT_EQ(view.ranges(), (std::vector<TextRange> { TextRange(10), TextRange(25) }));
-}
-
-TEST(EDTextViewEditing, ANewTextSetBeforeAnEditAtSeveralCaretsIsRefusedAndTheEditIsWhole)
-{
-    // A new text asked for while an edit is being announced cannot be had; the edit then goes on
-    // at every caret, and undo keeps what it had.
-    struct Delegate : EDTextViewDelegate {
-        EDTextView* view = nullptr;
-        bool armed = false;
-        void textViewWillChangeText(EDTextView&, TextRange, const QString&) override
-        {
-            if (std::exchange(armed, false))
-                view->setString(QStringLiteral("new text"));
-        }
-    };
-    ShownView view("one two");
-    const auto delegate = std::make_shared<Delegate>();
-    delegate->view = view.view.get();
-    view->setDelegate(delegate);
-    view.setCaret(3);
-    QTest::keyClick(view.view.get(), Qt::Key_X);
-    view->textLayoutManager().setTextSelections(
-        { platform::TextSelection(TextRange(0)), platform::TextSelection(TextRange(8)) });
-    delegate->armed = true;
-    QTest::keyClick(view.view.get(), Qt::Key_Y);
-    EXPECT_EQ(view->string(), "yonex twoy");
-    EXPECT_EQ(view.ranges(), (std::vector<TextRange> { TextRange(1), TextRange(10) }));
-    view->undo();
-    EXPECT_EQ(view->string(), "onex two");
-    view->undo();
-    EXPECT_EQ(view->string(), "one two");
 }
 
 // Every path by which a user could change the text leaves a read-only view alone; the host may

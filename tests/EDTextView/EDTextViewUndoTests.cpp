@@ -209,23 +209,16 @@ TEST(EDTextViewUndo, ANewTextSetByTheDelegateInTheMiddleOfAnUndoStands)
 
 TEST(EDTextViewUndo, AnEditTheDelegateMakesDuringAnUndoMovesTheCaretsItLeaves)
 {
-    // The delegate takes away the first word as the last change of the step moves the selection.
-    struct Delegate : EDTextViewDelegate {
-        EDTextView* view = nullptr;
-        int changes = 0;
-        void textViewDidChangeSelection(const platform::Notification&) override
-        {
-            if (++changes == 2 && view)
-                std::exchange(view, nullptr)->replaceCharacters(TextRange(0, 6), QString());
-        }
-    };
     ShownView view("hello world and more");
     view->textLayoutManager().setTextSelections(
         { platform::TextSelection(TextRange(11)), platform::TextSelection(TextRange(20)) });
     QTest::keyClicks(view.view.get(), "X");
     QCoreApplication::processEvents();
-    const auto delegate = std::make_shared<Delegate>();
-    delegate->view = view.view.get();
+    // The first word goes as the step's last change moves the selection.
+    const auto delegate = std::make_shared<MeddlingDelegate>();
+    delegate->hook = MeddlingDelegate::Hook::selection;
+    delegate->call = 2;
+    delegate->act = [&] { view->replaceCharacters(TextRange(0, 6), QString()); };
     view->setDelegate(delegate);
     view->undo();
     EXPECT_EQ(view->string(), "world and more");
