@@ -323,6 +323,11 @@ QString EDTextView::string() const
 
 void EDTextView::setString(const QString& string)
 {
+    // Refused while an edit is being announced: the carets stay where that edit needs them.
+    if (m_willChangeDepth > 0) {
+        setText(string);
+        return;
+    }
     const std::vector<TextLocation> carets = edtextview::insertionPointLocations(*m_textLayoutManager);
     setText(string);
     if (carets.empty())
@@ -542,8 +547,12 @@ bool EDTextView::event(QEvent* event)
         return true;
     }
     switch (event->type()) {
-    case QEvent::Show:
     case QEvent::ParentChange:
+        // Taken out of its window: coming back into that same window is a move into a window too.
+        if (window() != m_lastWindow && !isVisible())
+            m_lastWindow = nullptr;
+        [[fallthrough]];
+    case QEvent::Show:
         if (isVisible() && window() != m_lastWindow) {
             m_lastWindow = window();
             setUpTextFinder();

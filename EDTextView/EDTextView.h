@@ -761,6 +761,8 @@ private:
     std::optional<MarkedText> m_markedText;
     // Counts the whole texts set, so that an edit whose callbacks set a new text stops there.
     quint64 m_textsSet = 0;
+    // Counts every change of the text, so that an edit asked about can tell the text moved meanwhile.
+    quint64 m_textChanges = 0;
     platform::TextAttributes m_markedTextAttributes;
     bool m_processingKeyEvent = false;
     std::unique_ptr<EDTextViewDelegateProxy> m_delegateProxy;
@@ -817,9 +819,8 @@ private:
     bool m_deletingBackward = false;
     // Edits from hooks that run before the text changes would land on a stale range.
     int m_willChangeDepth = 0;
-    // While an undo or redo step runs: after each of its changes, in the text as it is now. A step
-    // of more changes (a replace-all undone) leaves one caret, at the first.
-    std::optional<std::vector<platform::TextLocation>> m_revertedCarets;
+    // An undo or redo step leaves a caret after each of its changes; a step of more changes (a
+    // replace-all undone) leaves one, at the first.
     static constexpr size_t mostRevertedCarets = 64;
     // Whether the edits being made, or reverted, were typed at several carets. Only such a step
     // gives back a caret per change: after a moved text or a replace-all it would make the next

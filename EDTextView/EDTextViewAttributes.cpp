@@ -24,8 +24,24 @@ void EDTextView::setText(std::nullopt_t)
     setText(AttributedString(QString(), m_typingAttributes));
 }
 
+namespace {
+
+// Refused like any edit made while another is being announced, before anything of the edit under
+// way (its other carets, the undo steps) is given up for a text that never comes.
+bool refusesNewText(int willChangeDepth)
+{
+    if (willChangeDepth == 0)
+        return false;
+    qWarning("EDTextView: a new text set while an edit was being announced was ignored");
+    return true;
+}
+
+} // namespace
+
 void EDTextView::setText(const AttributedString& text)
 {
+    if (refusesNewText(m_willChangeDepth))
+        return;
     ++m_textsSet;
     // Provisional text of an input method does not survive a new text.
     if (m_markedText) {
@@ -44,14 +60,12 @@ void EDTextView::setText(const AttributedString& text)
 
 void EDTextView::setText(platform::TextBlocks&& text)
 {
+    if (refusesNewText(m_willChangeDepth))
+        return;
     ++m_textsSet;
     if (m_markedText) {
         m_markedText.reset();
         QGuiApplication::inputMethod()->reset();
-    }
-    if (m_willChangeDepth > 0) {
-        qWarning("EDTextView: an edit made while another edit was being announced was ignored");
-        return;
     }
     platform::UndoManager* manager = undoManager();
     if (manager)

@@ -40,18 +40,8 @@ void EDTextView::changeText(
     --m_willChangeDepth;
 
     const std::optional<QString> accessibleRemoved = accessibleTextBeingReplaced(range);
+    ++m_textChanges;
     m_textContentStorage->performEditingTransaction(change);
-    if (m_revertedCarets) {
-        const qint64 delta = newLength - range.length();
-        for (platform::TextLocation& caret : *m_revertedCarets) {
-            if (caret >= range.endLocation)
-                caret += delta;
-            else if (caret > range.location)
-                caret = range.location + newLength;
-        }
-        if (m_revertedCarets->size() <= mostRevertedCarets)
-            m_revertedCarets->push_back(range.location + newLength);
-    }
     markedTextDidChange(range, newLength);
     notifyAccessibleTextChange(range.location, accessibleRemoved, replacement);
 
@@ -175,8 +165,43 @@ void EDTextView::replaceCharacters(const std::vector<TextRange>& ranges, const A
     // Each replacement tells the delegate, which may set a whole new text: the ranges left, and the
     // carets after them, are then in a text that is gone.
     const quint64 textsSet = m_textsSet;
-    for (auto it = merged.rbegin(); it != merged.rend() && m_textsSet == textsSet; ++it)
-        replaceCharacters(*it, replacement, false);
+    // The hooks told of each replacement may edit the text too (a plug-in closing a bracket): the
+    // ranges still to replace, and the carets after those replaced, follow every change of theirs.
+    std::vector<TextRange> pending = merged;
+    std::vector<platform::TextLocation> ends;
+    bool awaitingOwnChange = false;
+    const QMetaObject::Connection following = connect(m_textContentStorage.get(),
+        &platform::TextContentStorage::textDidChange, this, [&](TextRange replaced, qint64 newLength) {
+            const qint64 delta = newLength - replaced.length();
+            if (std::exchange(awaitingOwnChange, false)) {
+                // The ranges left lie before this one; the carets made so far, after it.
+                for (platform::TextLocation& end : ends)
+                    end += delta;
+                ends.push_back(replaced.location + newLength);
+                return;
+            }
+            const auto moved = [&](platform::TextLocation at, bool insertionMoves) {
+                if (at < replaced.location || (at == replaced.location && !insertionMoves))
+                    return at;
+                return at >= replaced.endLocation ? at + delta : replaced.location + newLength;
+            };
+            for (TextRange& range : pending) {
+                const platform::TextLocation start = moved(range.location, true);
+                range = TextRange(start, std::max(start, moved(range.endLocation, false)));
+            }
+            for (platform::TextLocation& end : ends)
+                end = moved(end, true);
+        });
+    while (!pending.empty() && m_textsSet == textsSet) {
+        const TextRange range = pending.back();
+        pending.pop_back();
+        awaitingOwnChange = !(range.isEmpty() && replacement.length() == 0);
+        replaceCharacters(range, replacement, false);
+        // Refused, or nothing for nothing: the caret stays where the range began.
+        if (std::exchange(awaitingOwnChange, false))
+            ends.push_back(range.location);
+    }
+    disconnect(following);
     m_editingAtSeveralCarets = wasEditing;
     if (manager)
         manager->endUndoGrouping();
@@ -185,11 +210,8 @@ void EDTextView::replaceCharacters(const std::vector<TextRange>& ranges, const A
     // A caret after each replacement. Carried through the edits instead, a selection that ends
     // where another caret stood would grow over that caret's new text, which the next key replaces.
     std::vector<platform::TextSelection> carets;
-    qint64 shift = 0;
-    for (const TextRange& range : merged) {
-        carets.emplace_back(TextRange(range.location + shift + replacement.length()));
-        shift += replacement.length() - range.length();
-    }
+    for (auto it = ends.rbegin(); it != ends.rend(); ++it)
+        carets.emplace_back(TextRange(*it));
     m_textLayoutManager->setTextSelections(std::move(carets));
 }
 
@@ -197,7 +219,12 @@ bool EDTextView::shouldChangeText(TextRange range, const std::optional<QString>&
 {
     if (!m_isEditable)
         return false;
-    return m_delegateProxy->textViewShouldChangeText(*this, range, replacement.value_or(QString()));
+    // A text the delegate or a plug-in changed while asked (a new text set, an undo) no longer
+    // holds the edit's ranges: made there, the edit would land on other characters.
+    const quint64 changes = m_textChanges;
+    const bool allowed
+        = m_delegateProxy->textViewShouldChangeText(*this, range, replacement.value_or(QString()));
+    return allowed && m_textChanges == changes;
 }
 
 bool EDTextView::shouldChangeText(

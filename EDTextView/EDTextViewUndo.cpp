@@ -2,6 +2,7 @@
 
 #include "EDTextView/CoalescingUndoManager.h"
 
+#include "EDTextView/EDTextContentStorage.h"
 #include "EDTextView/EDTextLayoutManager.h"
 
 #include <QGuiApplication>
@@ -41,15 +42,33 @@ void EDTextView::revert(bool undo)
         unmarkText();
         QGuiApplication::inputMethod()->reset();
     }
-    m_revertedCarets.emplace();
     m_revertingAtSeveralCarets = true;
+    const quint64 textsSet = m_textsSet;
+    // After each change of the step, in the text as it is now. Followed change by change as the
+    // text takes them, an edit a delegate makes while hearing of one (a selection moved by it) is
+    // counted where it happened.
+    std::vector<platform::TextLocation> carets;
+    const QMetaObject::Connection following
+        = connect(m_textContentStorage.get(), &platform::TextContentStorage::textDidChange, this,
+            [&carets](platform::TextRange range, qint64 newLength) {
+                const qint64 delta = newLength - range.length();
+                for (platform::TextLocation& caret : carets) {
+                    if (caret >= range.endLocation)
+                        caret += delta;
+                    else if (caret > range.location)
+                        caret = range.location + newLength;
+                }
+                if (carets.size() <= mostRevertedCarets)
+                    carets.push_back(range.location + newLength);
+            });
     if (undo)
         manager->undo();
     else
         manager->redo();
-    std::vector<platform::TextLocation> carets = std::move(*m_revertedCarets);
-    m_revertedCarets.reset();
-    if (carets.empty() || !m_isSelectable)
+    disconnect(following);
+    // A new text that a delegate set during the step keeps the selection it came with: carets
+    // counted partly in the old text may lie past its end.
+    if (carets.empty() || !m_isSelectable || m_textsSet != textsSet)
         return;
     std::sort(carets.begin(), carets.end());
     carets.erase(std::unique(carets.begin(), carets.end()), carets.end());

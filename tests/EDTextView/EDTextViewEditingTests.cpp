@@ -1,6 +1,7 @@
 #include "EDTextView/EDTextFinderClient.h"
 #include "EDTextView/YankingManager.h"
 #include "TextViewTestSupport.h"
+#include "platform/text/UndoManager.h"
 
 #include <QContextMenuEvent>
 #include <QInputMethodEvent>
@@ -141,6 +142,60 @@ TEST(EDTextViewEditing, ANewTextSetByTheDelegateDuringAnEditAtSeveralCaretsStand
             EXPECT_EQ(view->string(), "new text");
         }
     }
+}
+
+TEST(EDTextViewEditing, AnEditIsNotMadeWhenTheDelegateChangesTheTextWhileAskedAboutIt)
+{
+    for (const bool undoes : { false, true }) {
+        for (const TextRange selected : { TextRange(14), TextRange(2, 12) }) {
+            SCOPED_TRACE(undoes ? "undoing" : "setting a new text");
+            ShownView view("one two three four five");
+            view.setCaret(23);
+            QTest::keyClicks(view.view.get(), " six");
+            view->breakUndoCoalescing();
+            const auto delegate = std::make_shared<MeddlingDelegate>();
+            delegate->hook = MeddlingDelegate::Hook::shouldChange;
+            delegate->act = [&, undoes] { undoes ? view->undo() : view->setString("new text"); };
+            view->setDelegate(delegate);
+            view->setSelectedTextRange(selected);
+            QTest::keyClick(view.view.get(), Qt::Key_X);
+            EXPECT_EQ(view->string(), undoes ? "one two three four five" : "new text");
+        }
+    }
+}
+
+// While an edit at several carets is announced, a new text cannot be had: the edit goes on at
+// every caret, and undo keeps what it had. An edit the delegate makes once the first caret typed
+// is followed by the others.
+TEST(EDTextViewEditing, AnEditAtSeveralCaretsSurvivesWhatTheDelegateDoesMeanwhile)
+{
+    {
+        ShownView view("one two");
+        view.setCaret(3);
+        QTest::keyClick(view.view.get(), Qt::Key_X);
+        const auto delegate = std::make_shared<MeddlingDelegate>();
+        delegate->hook = MeddlingDelegate::Hook::willChange;
+        delegate->act = [&] { view->setString("new text"); };
+        view->setDelegate(delegate);
+        view->textLayoutManager().setTextSelections(
+            { platform::TextSelection(TextRange(0)), platform::TextSelection(TextRange(8)) });
+        QTest::keyClick(view.view.get(), Qt::Key_Y);
+        EXPECT_EQ(view->string(), "yonex twoy");
+        EXPECT_EQ(view.ranges(), (std::vector<TextRange> { TextRange(1), TextRange(10) }));
+        view->undo();
+        EXPECT_EQ(view->string(), "onex two");
+        view->undo();
+        EXPECT_EQ(view->string(), "one two");
+    }
+    ShownView view("one two three\nfour five six");
+    const auto delegate = std::make_shared<MeddlingDelegate>();
+    delegate->act = [&] { view->replaceCharacters(TextRange(0, 4), QString()); };
+    view->setDelegate(delegate);
+    view->textLayoutManager().setTextSelections(
+        { platform::TextSelection(TextRange(13)), platform::TextSelection(TextRange(27)) });
+    QTest::keyClick(view.view.get(), Qt::Key_X);
+    EXPECT_EQ(view->string(), "two threex\nfour five sixx");
+    EXPECT_EQ(view.ranges(), (std::vector<TextRange> { TextRange(10), TextRange(25) }));
 }
 
 // Every path by which a user could change the text leaves a read-only view alone; the host may
@@ -314,6 +369,29 @@ TEST(EDTextViewEditing, PluginsAreSetUpOnEveryMoveIntoAWindowAndTornDownAfterThe
     }
     EXPECT_FALSE(tornDown);
     EXPECT_TRUE(waitFor([&] { return tornDown; }));
+}
+
+TEST(EDTextViewEditing, APluginIsSetUpAgainWhenTheViewComesBackIntoItsWindow)
+{
+    std::vector<QString> events;
+    auto plugin = std::make_shared<RecordingPlugin>(events, "plug-in");
+    ShownView view("text");
+    view->addPlugin(plugin);
+    view.moveIntoNewWindow();
+    QWidget* window = view->window();
+    // Hiding and showing the window moves nothing.
+    window->hide();
+    window->show();
+    view.settle();
+    EXPECT_EQ(plugin->setUps, 1);
+    view->setParent(nullptr);
+    view->setParent(window);
+    view->show();
+    view.settle();
+    EXPECT_EQ(plugin->setUps, 2);
+    // Only the handlers of the new set-up hear of edits.
+    view->replaceCharacters(TextRange(0), QStringLiteral("a"));
+    EXPECT_EQ(events, (std::vector<QString> { "plug-in: will change", "plug-in: did change" }));
 }
 
 TEST(EDTextViewEditing, ContextMenuJoinsDelegateAndPluginMenus)

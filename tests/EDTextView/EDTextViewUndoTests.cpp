@@ -207,6 +207,42 @@ TEST(EDTextViewUndo, ANewTextSetByTheDelegateInTheMiddleOfAnUndoStands)
     EXPECT_FALSE(view->undoManager()->canUndo());
 }
 
+TEST(EDTextViewUndo, AnEditTheDelegateMakesDuringAnUndoMovesTheCaretsItLeaves)
+{
+    ShownView view("hello world and more");
+    view->textLayoutManager().setTextSelections(
+        { platform::TextSelection(TextRange(11)), platform::TextSelection(TextRange(20)) });
+    QTest::keyClicks(view.view.get(), "X");
+    QCoreApplication::processEvents();
+    // The first word goes as the step's last change moves the selection.
+    const auto delegate = std::make_shared<MeddlingDelegate>();
+    delegate->hook = MeddlingDelegate::Hook::selection;
+    delegate->call = 2;
+    delegate->act = [&] { view->replaceCharacters(TextRange(0, 6), QString()); };
+    view->setDelegate(delegate);
+    view->undo();
+    EXPECT_EQ(view->string(), "world and more");
+    EXPECT_EQ(view.ranges(), (std::vector<TextRange> { TextRange(0), TextRange(5), TextRange(14) }));
+}
+
+TEST(EDTextViewUndo, ANewTextSetWhileAnUndoChangesTheSelectionKeepsItsCaretsInside)
+{
+    // Set while the undone edit moves the selection, before the step counts where its change went.
+    ShownView view("hello world and more");
+    view.setCaret(20);
+    QTest::keyClicks(view.view.get(), " typed");
+    QCoreApplication::processEvents();
+    const auto delegate = std::make_shared<NewTextSettingDelegate>();
+    delegate->view = view.view.get();
+    delegate->text = QStringLiteral("short");
+    delegate->onSelection = true;
+    view->setDelegate(delegate);
+    view->undo();
+    EXPECT_EQ(view->string(), "short");
+    for (const TextRange& range : view.ranges())
+        EXPECT_LE(range.endLocation, 5);
+}
+
 // Typing just before an edit made of many changes (replace all) stays an undo step of its own.
 TEST(EDTextViewUndo, ATypingRunIsNotPartOfTheReplaceAllAfterIt)
 {

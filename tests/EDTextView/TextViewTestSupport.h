@@ -144,4 +144,33 @@ struct NewTextSettingDelegate : EDTextViewDelegate {
     }
 };
 
+// A delegate that runs `act` once, at the `call`th call of one of its hooks: what a host may do in
+// the middle of an edit (set a new text, edit, undo), which the edit under way must survive.
+struct MeddlingDelegate : EDTextViewDelegate {
+    enum class Hook { shouldChange, willChange, didChange, selection };
+    Hook hook = Hook::didChange;
+    int call = 1;
+    std::function<void()> act;
+    int calls = 0;
+    void run(Hook at)
+    {
+        if (at == hook && act && ++calls == call)
+            std::exchange(act, nullptr)();
+    }
+    bool textViewShouldChangeText(EDTextView&, platform::TextRange, const QString&) override
+    {
+        run(Hook::shouldChange);
+        return true;
+    }
+    void textViewWillChangeText(EDTextView&, platform::TextRange, const QString&) override
+    {
+        run(Hook::willChange);
+    }
+    void textViewDidChangeText(EDTextView&, platform::TextRange, const QString&) override
+    {
+        run(Hook::didChange);
+    }
+    void textViewDidChangeSelection(const platform::Notification&) override { run(Hook::selection); }
+};
+
 } // namespace textviewtest
