@@ -29,6 +29,10 @@ public:
         const std::shared_ptr<SessionDataTask>& task, const QByteArray& chunk, std::int64_t accumulatedLength,
         std::int64_t expectedContentLength)
         = 0;
+    // Told once the download has received all its bytes, on the session's thread, before its
+    // completion runs: work still waiting for its bytes can be dropped, since the completion shows
+    // the whole image. Not told of a failed download, which a retry may continue.
+    virtual void reportDownloadFinished() { }
 };
 
 using DownloadProgressBlock = std::function<void(std::int64_t receivedSize, std::int64_t totalSize)>;

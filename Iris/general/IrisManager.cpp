@@ -561,7 +561,15 @@ void IrisManager::applyRetryDecision(RetryDecision decision, const std::shared_p
 {
     if (decision.kind == RetryDecision::Kind::retry) {
         state->retryContext->setUserInfo(std::move(decision.userInfo));
-        startRetrievalAttempt(*state->firstSource, state);
+        // The next attempt starts from a queue, never from inside the failure that led to it: a
+        // strategy that answers at once and a load that fails at once would otherwise nest one
+        // attempt in the last until the stack runs out. It keeps to the caller's queue where it can.
+        const CallbackQueue& callbacks = state->options.callbackQueue;
+        const CallbackQueue queue = callbacks.kind() == CallbackQueue::Kind::dispatch ? callbacks
+            : callbacks.kind() == CallbackQueue::Kind::untouch ? CallbackQueue::dispatch(m_processingQueue)
+                                                               : CallbackQueue::mainAsync();
+        std::shared_ptr<IrisManager> self = shared_from_this();
+        runCallback(queue, [self, state] { self->startRetrievalAttempt(*state->firstSource, state); });
         return;
     }
     fallBackToNextSource(source, std::move(error), state);

@@ -193,6 +193,8 @@ public:
 
     void reportReceivedData(platform::UrlSession* session, const std::shared_ptr<SessionDataTask>& task,
         const QByteArray& chunk, std::int64_t accumulatedLength, std::int64_t expectedContentLength) override;
+    // Partial images decoded from here on would only come after the final one: none is decoded.
+    void reportDownloadFinished() override { m_decoder.downloadFinished(); }
 
     // On the main queue: the task's bytes and this provider's requests at this moment. Updates that
     // arrive while one waits replace it, so at most one snapshot waits.

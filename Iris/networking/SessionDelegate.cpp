@@ -238,6 +238,16 @@ void SessionDelegate::didComplete(platform::UrlSession&,
     std::shared_ptr<SessionDataTask> task = taskForSessionTask(*sessionTask);
     if (!task)
         return;
+    // A response without a declared length gives its side effects no other sign that the last
+    // byte is in. A failed download may be retried with the same side effects, which then go on.
+    for (const TaskCallback& callback : task->callbacks()) {
+        if (error || !callback.options.onDataReceived)
+            continue;
+        for (const std::shared_ptr<DataReceivingSideEffect>& effect : *callback.options.onDataReceived) {
+            if (effect)
+                effect->reportDownloadFinished();
+        }
+    }
     const std::optional<UrlResponse> response = sessionTask->response();
     auto sessionFailure = [&] {
         return IrisError::responseError(ResponseReason::URLSessionError(platformErrorFromUrlError(*error)));

@@ -33,7 +33,7 @@ public:
     {
         std::lock_guard lock(m_mutex);
         dropUnclaimed();
-        const qint64 bytes = imageBytes(*image);
+        const qint64 bytes = image ? imageBytes(*image) : 0;
         auto [entry, added] = m_waiting.try_emplace(data.constData());
         if (!added)
             m_waitingBytes -= entry->second.bytes;
@@ -41,18 +41,21 @@ public:
         m_waitingBytes += bytes;
     }
 
-    std::shared_ptr<Image> take(const QByteArray& data)
+    // A waiting entry without an image is a failed decode.
+    Taken take(const QByteArray& data)
     {
         std::lock_guard lock(m_mutex);
         if (m_waiting.empty())
-            return nullptr;
+            return {};
         const auto entry = m_waiting.find(data.constData());
         if (entry == m_waiting.end() || entry->second.data.size() != data.size())
-            return nullptr;
+            return {};
         std::shared_ptr<Image> image = std::move(entry->second.image);
         m_waitingBytes -= entry->second.bytes;
         m_waiting.erase(entry);
-        return image;
+        if (!image)
+            return { Taken::Kind::failed, nullptr };
+        return { Taken::Kind::decoded, std::move(image) };
     }
 
     qint64 waitingBytes() const
@@ -91,23 +94,29 @@ Table& table()
 bool decode(const QByteArray& data, const std::function<bool(qint64 imageBytes)>& admit)
 {
     auto created = ImageSource::create(data);
-    if (!created)
+    if (!created) {
+        table().add(data, nullptr);
         return false;
+    }
     const std::shared_ptr<ImageSource>& source = created.value();
     if (!admit(qint64(source->pixelSize().width()) * source->pixelSize().height() * 4))
         return false;
     std::shared_ptr<Image> image = stillImageFrom(*source, DecodingLimits());
-    if (!image)
-        return false;
+    const bool decoded = image != nullptr;
     table().add(data, std::move(image));
-    return true;
+    return decoded;
+}
+
+Taken takeResult(const QByteArray& data)
+{
+    if (data.isEmpty())
+        return {};
+    return table().take(data);
 }
 
 std::shared_ptr<Image> take(const QByteArray& data)
 {
-    if (data.isEmpty())
-        return nullptr;
-    return table().take(data);
+    return takeResult(data).image;
 }
 
 qint64 waitingBytes()

@@ -387,8 +387,10 @@ std::shared_ptr<Image> stillImageFrom(const ImageSource& source, const DecodingL
 std::shared_ptr<Image> imageFromData(const QByteArray& data, const DecodingLimits& limits)
 {
     if (limits == DecodingLimits()) {
-        if (std::shared_ptr<Image> decoded = decodeAhead::take(data))
-            return decoded;
+        // Bytes that failed ahead would fail here the same way, only later and at the same cost.
+        decodeAhead::Taken ahead = decodeAhead::takeResult(data);
+        if (ahead.kind != decodeAhead::Taken::Kind::none)
+            return std::move(ahead.image);
     }
     // A JPEG is decoded at once, its header read by the decode itself rather than once more by a
     // source first. What that decode does not take (a damaged file, CMYK without a profile) goes the

@@ -10,6 +10,8 @@
 
 #include <QTemporaryDir>
 
+#include <future>
+
 using namespace iris;
 using namespace iristest;
 using namespace progressivejpeg;
@@ -356,6 +358,52 @@ TEST_F(ProgressiveDownload, ShowsScansBeforeTheWholeFileArrives)
     ASSERT_TRUE(seen->result->isSuccess());
     const QImage final = seen->result->value().image->bitmap()->image();
     EXPECT_EQ(maxChannelDifference(final, QImage::fromData(file, "jpeg")), 0);
+}
+
+// A download without a declared length: partial images still waiting to be decoded when its last
+// byte arrives are dropped, since its completion shows the whole image; they would come after it.
+TEST_F(ProgressiveDownload, PartialImagesWaitingWhenAChunkedDownloadEndsAreNotDecoded)
+{
+    const QByteArray file = encode(picture(320, 240, true), true);
+    auto gate = server.addSteppedChunks("/late.jpg", file.toStdString(), 1024);
+    server.start();
+    struct FinishSeen final : ImageDownloaderDelegate {
+        void downloadDidFinish(ImageDownloader&, const QUrl&, const std::optional<platform::UrlResponse>&,
+            const std::optional<IrisError>&) override
+        {
+            finished = true;
+        }
+        std::atomic<bool> finished { false };
+    };
+    auto seen = std::make_shared<FinishSeen>();
+    downloader->setDelegate(seen);
+    // The decoding queue is held until the download has ended, so the decodes wait behind it.
+    auto processing = platform::DispatchQueue::makeSerial("held-progressive");
+    std::promise<void> release;
+    processing->async([held = release.get_future().share()] { held.wait(); });
+    IrisParsedOptionsInfo options;
+    options.progressiveJPEG = std::make_shared<ImageProgressive>(false, false, 0);
+    options.processingQueue = CallbackQueue::dispatch(processing);
+    std::atomic<int> refreshes { 0 };
+    auto provider = ImageProgressiveProvider::create(options, [&](auto) { ++refreshes; });
+    options.onDataReceived = std::vector<std::shared_ptr<DataReceivingSideEffect>> { provider };
+
+    auto answers = download(server.url(QStringLiteral("/late.jpg")), options);
+    releaseThroughScan(gate, file, 4);
+    // Two markers found: a decode is on its way to the held queue.
+    ASSERT_TRUE(waitUntil([&] { return provider->decoder().scannedCount() >= 2; }, 10000));
+    gate->releaseChunks(1000);
+    ASSERT_TRUE(waitUntil([&] { return seen->finished.load(); }, 10000));
+    release.set_value();
+    ASSERT_TRUE(waitUntil([&] { return answers->count() > 0; }, 10000));
+    EXPECT_TRUE(answers->first().isSuccess());
+    for (int round = 0; round < 3; ++round) {
+        processing->sync([] {});
+        provider->queue()->queue()->sync([] {});
+        QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(provider->decoder().statistics().images, 0);
+    EXPECT_EQ(refreshes, 0);
 }
 
 // A baseline JPEG has nothing to show before it is complete.

@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 
 using namespace iris;
@@ -47,6 +48,26 @@ protected:
     QTemporaryDir m_caches;
     std::shared_ptr<ImageCache> cache;
     std::shared_ptr<IrisManager> manager;
+};
+
+// Counts the warnings of the JPEG reader, which each attempt to decode damaged bytes prints, while
+// it lives; other messages go on as before.
+class JpegWarningCount {
+public:
+    JpegWarningCount() { s_previous = qInstallMessageHandler(handle); }
+    ~JpegWarningCount() { qInstallMessageHandler(s_previous); }
+    int take() { return s_count.exchange(0); }
+
+private:
+    static void handle(QtMsgType type, const QMessageLogContext& context, const QString& message)
+    {
+        if (context.category && qstrcmp(context.category, "qt.gui.imageio.jpeg") == 0)
+            ++s_count;
+        else if (s_previous)
+            s_previous(type, context, message);
+    }
+    static inline std::atomic<int> s_count { 0 };
+    static inline QtMessageHandler s_previous = nullptr;
 };
 
 } // namespace
@@ -183,6 +204,35 @@ TEST_F(LocalFileRetrieval, UndecodableBytesFailWithProcessingFailed)
     EXPECT_EQ(outcome->error().errorCode(), 4001);
     ASSERT_TRUE(outcome->error().processorReason());
     EXPECT_EQ(outcome->error().processorReason()->item.object->isImage(), false);
+}
+
+// Damaged bytes that fail to decode ahead fail once per request: the processor does not decode them
+// all over again.
+TEST_F(LocalFileRetrieval, DamagedBytesAreDecodedOncePerRequest)
+{
+    const QByteArray good = jpegData(400, 300);
+    QByteArray scrambled = good;
+    for (qsizetype at = 300; at < scrambled.size(); at += 7)
+        scrambled[at] = char(uchar(scrambled[at]) ^ 0x5A);
+    const struct {
+        const char* name;
+        QByteArray bytes;
+    } cases[] = { { "scrambled", scrambled }, { "cut short in its header", good.left(120) } };
+    JpegWarningCount warnings;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_FALSE(platform::imageFromData(c.bytes));
+        const int perDecode = warnings.take();
+        EXPECT_GT(perDecode, 0);
+        const Source source = convertToSource(writeFile(QString::fromLatin1(c.name) + ".jpeg", c.bytes));
+        for (int request = 0; request < 2; ++request) {
+            auto outcome = retrieve(manager, source);
+            ASSERT_TRUE(outcome->wait());
+            Outcome::settle(manager);
+            EXPECT_EQ(outcome->error().errorCode(), 4001); // processingFailed
+            EXPECT_EQ(warnings.take(), perDecode);
+        }
+    }
 }
 
 // A cache file that no longer decodes is removed and the image is loaded again, instead of the

@@ -1,4 +1,5 @@
 #include "Iris/cache/ImageCache.h"
+#include "Iris/general/DelayRetryStrategy.h"
 #include "Iris/general/IrisManager.h"
 #include "Iris/general/RetryStrategy.h"
 #include "RetrievalTestSupport.h"
@@ -51,6 +52,24 @@ public:
 private:
     int m_retries;
     bool m_otherThread;
+};
+
+// Fails every request at once, on the calling thread, with a server-side failure a strategy retries.
+class FailingDownloader final : public ImageDownloader {
+public:
+    FailingDownloader()
+        : ImageDownloader(QStringLiteral("failing"))
+    {
+    }
+    std::optional<DownloadTask> downloadImage(
+        const QUrl&, const IrisParsedOptionsInfo&, DownloadCompletion completion) override
+    {
+        ++requests;
+        completion(ImageLoadingResultOrError::failure(IrisError::responseError(
+            IrisError::ResponseErrorReason::URLSessionError({ "url", -1004, "refused", nullptr }))));
+        return std::nullopt;
+    }
+    std::atomic<int> requests { 0 };
 };
 
 class RetryAndAlternatives : public ::testing::Test {
@@ -135,6 +154,27 @@ TEST_F(RetryAndAlternatives, StrategyRetriesTwiceThenStops)
     EXPECT_EQ(strategy->seenKeys, (std::vector<QString> { "flaky", "flaky", "flaky" }));
     EXPECT_EQ(strategy->seenUserInfo, (std::vector<int> { -1, 100, 101 }));
     EXPECT_EQ(outcome->error().errorCode(), 5003);
+}
+
+// Retries that are decided at once after failures that come at once do not nest: a hundred thousand
+// of them neither run out of stack nor go past the strategy's count, on either kind of caller queue.
+TEST_F(RetryAndAlternatives, ImmediateRetriesOfImmediateFailuresDoNotGrowTheStack)
+{
+    constexpr int retries = 100000;
+    auto failing = std::make_shared<FailingDownloader>();
+    auto strategy = std::make_shared<DelayRetryStrategy>(retries, DelayRetryStrategy::Interval::seconds(0));
+    const Item queues[] = { Item::callbackQueue(CallbackQueue::mainCurrentOrAsync()),
+        Item::callbackQueue(CallbackQueue::untouch()) };
+    for (const auto& queue : queues) {
+        failing->requests = 0;
+        auto outcome = start(networkSource("refused.png"),
+            { Item::downloader(failing), Item::retryStrategy(strategy), queue });
+        ASSERT_TRUE(outcome->wait(120000));
+        Outcome::settle(manager);
+        EXPECT_EQ(outcome->calls, 1);
+        EXPECT_EQ(failing->requests, retries + 1);
+        EXPECT_EQ(outcome->error().errorCase(), IrisError::Case::responseError);
+    }
 }
 
 // A strategy that decides on a thread of its own still ends the retrieval on the caller's queue.
