@@ -390,8 +390,15 @@ TEST_F(ProgressiveDownload, PartialImagesWaitingWhenAChunkedDownloadEndsAreNotDe
 
     auto answers = download(server.url(QStringLiteral("/late.jpg")), options);
     releaseThroughScan(gate, file, 4);
-    // Two markers found: a decode is on its way to the held queue.
-    ASSERT_TRUE(waitUntil([&] { return provider->decoder().scannedCount() >= 2; }, 10000));
+    // Two markers found: a decode is on its way to the held queue. The count is read on the queue
+    // that scans.
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            std::int64_t scanned = 0;
+            provider->queue()->queue()->sync([&] { scanned = provider->decoder().scannedCount(); });
+            return scanned >= 2;
+        },
+        10000));
     gate->releaseChunks(1000);
     ASSERT_TRUE(waitUntil([&] { return seen->finished.load(); }, 10000));
     release.set_value();
