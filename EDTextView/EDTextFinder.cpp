@@ -11,6 +11,7 @@
 #include <QScopedValueRollback>
 
 #include <algorithm>
+#include <utility>
 
 using platform::CharacterRange;
 using platform::TextRange;
@@ -229,10 +230,11 @@ void EDTextFinder::noteClientStringWillChange()
 
 void EDTextFinder::setSearchString(const QString& string)
 {
-    m_searchString = string;
+    const QString previous = std::exchange(m_searchString, string);
     if (!string.isEmpty())
         lastSearchString() = string;
-    findAll();
+    if (!findAmongOccurrences(previous))
+        findAll();
 }
 
 void EDTextFinder::setOptions(EDTextSearchOptions options)
@@ -280,19 +282,52 @@ std::optional<size_t> EDTextFinder::currentMatch() const
 void EDTextFinder::findAll()
 {
     EDTextView* view = m_client ? m_client->textView.data() : nullptr;
+    forgetOccurrences();
     if (!view || m_searchString.isEmpty()) {
         m_matches.clear();
         m_matchesOverlap = false;
     } else {
         const EDTextSearch search(view->textContentStorage(), m_searchString, m_options);
-        m_matches = search.all();
         m_matchesOverlap = search.canOverlapItself();
+        m_occurrencesApart = m_options.wholeWords || m_matchesOverlap;
+        m_matches = search.all(m_occurrencesApart ? &m_occurrences : nullptr);
+        m_everyOccurrenceKnown = true;
     }
     matchesChanged();
 }
 
+bool EDTextFinder::findAmongOccurrences(const QString& previous)
+{
+    EDTextView* view = m_client ? m_client->textView.data() : nullptr;
+    // Wherever the longer string occurs, so does the one it extends.
+    if (!view || !m_everyOccurrenceKnown || previous.isEmpty() || m_searchString.size() <= previous.size()
+        || !m_searchString.startsWith(previous))
+        return false;
+    const EDTextSearch search(view->textContentStorage(), m_searchString, m_options);
+    const bool apart = m_options.wholeWords || search.canOverlapItself();
+    std::vector<qint64> occurrences;
+    std::vector<qint64> matches = search.amongCandidates(
+        m_occurrencesApart ? m_occurrences : m_matches, apart ? &occurrences : nullptr);
+    m_matches = std::move(matches);
+    m_occurrences = std::move(occurrences);
+    m_matchesOverlap = search.canOverlapItself();
+    m_occurrencesApart = apart;
+    matchesChanged();
+    return true;
+}
+
+void EDTextFinder::forgetOccurrences()
+{
+    m_everyOccurrenceKnown = false;
+    m_occurrencesApart = false;
+    m_occurrences.clear();
+    m_occurrences.shrink_to_fit();
+}
+
 void EDTextFinder::textDidChange(TextRange replaced, qint64 inserted)
 {
+    // The matches follow the edit; where the string occurs besides is found again when needed.
+    forgetOccurrences();
     const qint64 delta = inserted - replaced.length();
     // The highlighted stretch moves with the text, as the highlights themselves do.
     if (m_highlighted) {

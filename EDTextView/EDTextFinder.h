@@ -21,7 +21,8 @@ class EDTextView;
 // (EDTextFinderClient), in character ranges.
 //
 // Rules:
-// - The matches are found again whenever the search string or its options change, and follow
+// - The matches are found again whenever the search string or its options change (a string that
+//   extends the last one, as typing makes, only among the places the last one occurs), and follow
 //   every edit of the text: an edit re-reads only the text around it, up to the next match that
 //   is still where it was, so a keystroke in a long document costs little.
 // - Next and previous go from the first selected range (wrapping around the document), select the
@@ -116,6 +117,10 @@ signals:
 private:
     void connectToClient();
     void findAll();
+    // Finds the matches of a search string that extends `previous` among the places `previous`
+    // occurs; false when those are not known.
+    bool findAmongOccurrences(const QString& previous);
+    void forgetOccurrences();
     void textDidChange(platform::TextRange replaced, qint64 inserted);
     void showBar(bool withReplace);
     void hideBar();
@@ -138,6 +143,12 @@ private:
     EDTextSearchOptions m_options;
     std::vector<qint64> m_matches;
     bool m_matchesOverlap = false;
+    // Whether every place the search string occurs in the text as it is is known (until the text
+    // changes): in `m_occurrences` when some are no match (whole words only, or a string that can
+    // overlap itself), in the matches otherwise.
+    bool m_everyOccurrenceKnown = false;
+    bool m_occurrencesApart = false;
+    std::vector<qint64> m_occurrences;
     // While replacing many matches, whose new matches are found from where the copies stand.
     bool m_replacingMatches = false;
     // Where the incremental search of the string being typed began.

@@ -34,6 +34,7 @@ EDTextSearch::EDTextSearch(
     : m_storage(storage)
     , m_string(string)
     , m_options(options)
+    , m_step(string.size())
     , m_case(options.caseSensitive ? Qt::CaseSensitive : Qt::CaseInsensitive)
 {
     const QString compared = options.caseSensitive ? m_string : m_string.toCaseFolded();
@@ -80,8 +81,9 @@ bool EDTextSearch::isWholeWord(QStringView text, qsizetype at) const
     return true;
 }
 
-template<typename Found>
-bool EDTextSearch::scan(QStringView text, qint64 base, qint64 from, qint64 limit, Found&& found) const
+template<typename Found, typename Rejected>
+bool EDTextSearch::scan(
+    QStringView text, qint64 base, qint64 from, qint64 limit, Found&& found, Rejected&& rejected) const
 {
     const qsizetype n = m_string.size();
     qsizetype position = qsizetype(std::max<qint64>(0, from - base));
@@ -93,17 +95,19 @@ bool EDTextSearch::scan(QStringView text, qint64 base, qint64 from, qint64 limit
         if (at < 0)
             return true;
         if (m_options.wholeWords && !isWholeWord(text, at)) {
+            rejected(base + at);
             position = at + 1;
             continue;
         }
         if (!found(base + at))
             return false;
-        position = at + n;
+        position = at + m_step;
     }
     return true;
 }
 
-template<typename Found> void EDTextSearch::scanDocument(qint64 from, qint64 limit, Found&& found) const
+template<typename Found, typename Rejected>
+void EDTextSearch::scanDocument(qint64 from, qint64 limit, Found&& found, Rejected&& rejected) const
 {
     const qint64 n = m_string.size();
     const qint64 documentLength = m_storage.length();
@@ -117,7 +121,7 @@ template<typename Found> void EDTextSearch::scanDocument(qint64 from, qint64 lim
     qint64 next = from;
     bool stopped = false;
     auto take = [&](qint64 at) {
-        next = at + n;
+        next = at + m_step;
         return found(at);
     };
     // Matches starting in [next, end), found in a copy of the text around them: where pieces join.
@@ -127,7 +131,7 @@ template<typename Found> void EDTextSearch::scanDocument(qint64 from, qint64 lim
             return;
         const platform::TextRange window(
             std::max<qint64>(0, next - spare), std::min(documentLength, end - 1 + n + spare));
-        stopped = !scan(m_storage.substring(window), window.location, next, end, take);
+        stopped = !scan(m_storage.substring(window), window.location, next, end, take, rejected);
         next = std::max(next, end);
     };
     // Matches wholly inside a piece, with the characters next to them, are found in the piece
@@ -144,7 +148,7 @@ template<typename Found> void EDTextSearch::scanDocument(qint64 from, qint64 lim
         if (stopped)
             return false;
         if (next < interiorEnd) {
-            stopped = !scan(piece, start, next, interiorEnd, take);
+            stopped = !scan(piece, start, next, interiorEnd, take, rejected);
             if (stopped)
                 return false;
             next = std::max(next, interiorEnd);
@@ -155,12 +159,85 @@ template<typename Found> void EDTextSearch::scanDocument(qint64 from, qint64 lim
         scanCopy(limit);
 }
 
-std::vector<qint64> EDTextSearch::all() const
+std::vector<qint64> EDTextSearch::all(std::vector<qint64>* occurrences) const
+{
+    if (occurrences && m_overlaps) {
+        // A scan that moves on by one unit meets the occurrences inside a match too; which of them
+        // are matches is then decided as a scan past each match would.
+        EDTextSearch every(*this);
+        every.m_options.wholeWords = false;
+        every.m_step = 1;
+        *occurrences = every.all();
+        return amongCandidates(*occurrences);
+    }
+    // Without overlaps, a scan meets every occurrence: each is either a match or no whole word.
+    std::vector<qint64> result;
+    if (occurrences)
+        occurrences->clear();
+    scanDocument(
+        0, m_storage.length(),
+        [&](qint64 at) {
+            result.push_back(at);
+            if (occurrences)
+                occurrences->push_back(at);
+            return true;
+        },
+        [&](qint64 at) {
+            if (occurrences)
+                occurrences->push_back(at);
+        });
+    return result;
+}
+
+bool EDTextSearch::occursAt(QStringView text, qint64 base, qint64 at) const
+{
+    const qsizetype local = qsizetype(at - base);
+    const qsizetype n = m_string.size();
+    return local >= 0 && local + n <= text.size() && text.sliced(local, n).compare(m_string, m_case) == 0;
+}
+
+std::vector<qint64> EDTextSearch::amongCandidates(
+    const std::vector<qint64>& candidates, std::vector<qint64>* occurrences) const
 {
     std::vector<qint64> result;
-    scanDocument(0, m_storage.length(), [&](qint64 at) {
+    if (occurrences)
+        occurrences->clear();
+    const qint64 n = m_string.size();
+    const qint64 documentLength = m_storage.length();
+    if (n == 0 || candidates.empty())
+        return result;
+    // As a scan goes: an occurrence inside the last match is passed over, and one that is no whole
+    // word moves the scan on by one unit only, which no later candidate is behind.
+    qint64 scanned = 0;
+    auto consider = [&](QStringView text, qint64 base, qint64 at) {
+        if (!occursAt(text, base, at))
+            return;
+        if (occurrences)
+            occurrences->push_back(at);
+        if (at < scanned || (m_options.wholeWords && !isWholeWord(text, qsizetype(at - base))))
+            return;
         result.push_back(at);
-        return true;
+        scanned = at + n;
+    };
+    // Room for a surrogate pair on each side, which a whole-word check reads.
+    constexpr qint64 spare = 2;
+    size_t i = 0;
+    m_storage.enumerateTextPieces(candidates.front(), [&](QStringView piece, qint64 start) {
+        const qint64 end = start + piece.size();
+        for (; i < candidates.size() && candidates[i] < end; ++i) {
+            const qint64 at = candidates[i];
+            const bool inside
+                = (start == 0 || at - spare >= start) && (end == documentLength || at + n + spare <= end);
+            if (inside && at >= start) {
+                consider(piece, start, at);
+            } else {
+                // Where pieces join, a copy of the few characters around the candidate.
+                const platform::TextRange window(
+                    std::max<qint64>(0, at - spare), std::min(documentLength, at + n + spare));
+                consider(m_storage.substring(window), window.location, at);
+            }
+        }
+        return i < candidates.size();
     });
     return result;
 }

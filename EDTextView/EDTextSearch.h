@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -40,8 +41,14 @@ public:
     // agree, at some alignment, wherever they overlap.
     bool couldOverlap(const QString& text) const;
 
-    // Every match in the document, in order.
-    std::vector<qint64> all() const;
+    // Every match in the document, in order. With `occurrences`, also every place the string
+    // occurs, whole word or not, overlapping a match or not.
+    std::vector<qint64> all(std::vector<qint64>* occurrences = nullptr) const;
+    // What `all` answers, looked for only at `candidates`: sorted places that hold every occurrence
+    // of the string (those of a string it extends, say). Reads the text at each candidate, not the
+    // rest. With `occurrences`, also the candidates where the string occurs, whole word or not.
+    std::vector<qint64> amongCandidates(
+        const std::vector<qint64>& candidates, std::vector<qint64>* occurrences = nullptr) const;
     // The first match that starts at or after `from` and before `limit`.
     std::optional<qint64> next(qint64 from, qint64 limit) const;
     // Calls `found` with each match a scan from `from` finds starting before `limit`, in order,
@@ -60,19 +67,30 @@ public:
 private:
     // Calls `found` with each match starting in [from, limit) of `text`, which holds the document
     // from `base`; characters outside `text` count as not part of a word. `found` answers false to
-    // stop; answers false when stopped.
-    template<typename Found>
-    bool scan(QStringView text, qint64 base, qint64 from, qint64 limit, Found&& found) const;
+    // stop; answers false when stopped. `rejected` hears of each occurrence that is no whole word.
+    template<typename Found, typename Rejected>
+    bool scan(
+        QStringView text, qint64 base, qint64 from, qint64 limit, Found&& found, Rejected&& rejected) const;
     bool isWholeWord(QStringView text, qsizetype at) const;
     // Calls `found` with each match a scan from `from` finds starting before `limit`, over the
     // whole document, until `found` answers false.
-    template<typename Found> void scanDocument(qint64 from, qint64 limit, Found&& found) const;
+    template<typename Found> void scanDocument(qint64 from, qint64 limit, Found&& found) const
+    {
+        scanDocument(from, limit, std::forward<Found>(found), [](qint64) {});
+    }
+    template<typename Found, typename Rejected>
+    void scanDocument(qint64 from, qint64 limit, Found&& found, Rejected&& rejected) const;
+    // Whether the string occurs at `at` of `text` (the document from `base`), and counts there.
+    bool occursAt(QStringView text, qint64 base, qint64 at) const;
 
     static inline quint64 s_passCount = 0;
 
     const platform::TextContentStorage& m_storage;
     QString m_string;
     EDTextSearchOptions m_options;
+    // How far a scan moves on from where it found a match: past it, or one unit to meet every
+    // occurrence.
+    qsizetype m_step = 0;
     Qt::CaseSensitivity m_case;
     bool m_overlaps = false;
     bool m_wordAtStart = false;

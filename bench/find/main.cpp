@@ -5,6 +5,8 @@
 //   every match (case-sensitive and ignoring case, each against indexOf with the same case);
 // - replace all of 50,000 matches through the finder (every match asked about, one undo step),
 //   against QString::replace of the same word on a copy of the text.
+// - typing a word into the find bar's field of a 10 MB note, key by key, against a full search for
+//   each string the field holds on the way (with whole words off and on).
 // Prints medians and ratios, and checks that the replacement is one undo step.
 //
 // With --screenshot FOLDER it instead writes find-bar.png and find-bar-dark.png there: a note
@@ -15,6 +17,7 @@
 #include "EDTextView/EDTextContentStorage.h"
 #include "EDTextView/EDTextFinder.h"
 #include "EDTextView/EDTextFinderClient.h"
+#include "EDTextView/EDTextSearch.h"
 #include "EDTextView/EDTextView.h"
 #include "app/model/TDNote.h"
 #include "app/screens/note/EDTextEditView.h"
@@ -48,19 +51,19 @@ constexpr int runs = 9;
 
 // Lines of 2 to 90 characters of common words, some capitalised, some accented; with `marker`,
 // exactly `markers` of its words are `marker`, spread evenly.
-QString makeNote(const QString& marker = QString(), int markers = 0)
+QString makeNote(const QString& marker = QString(), int markers = 0, qsizetype units = noteUnits)
 {
     static const char* const words[] = { "the", "quick", "brown", "fox", "jumps", "over", "a", "dog",
         "Tindrel", "reference", "note", "caf\u00e9", "na\u00efve", "project", "layout", "1234", "lorem",
         "ipsum", "dolor", "The", "sketch", "poster" };
     std::mt19937 random(42);
     QString text;
-    text.reserve(noteUnits + 200);
+    text.reserve(units + 200);
     // About one word in six is a marker.
-    const qsizetype markerEvery = markers > 0 ? noteUnits / markers : 0;
+    const qsizetype markerEvery = markers > 0 ? units / markers : 0;
     qsizetype nextMarker = markerEvery / 2;
     int placed = 0;
-    while (text.size() < noteUnits) {
+    while (text.size() < units) {
         const int length = int(random() % 88) + 2;
         const qsizetype start = text.size();
         while (text.size() - start < length) {
@@ -198,6 +201,52 @@ void replaceBenchmark(EDTextView& view, bool caseSensitive)
             : "replace all of 50,000 matches in a 5 MB note, ignoring case, one undo step");
 }
 
+void typingBenchmark(EDTextView& view)
+{
+    const QString text = makeNote(QString(), 0, 2 * noteUnits);
+    view.setString(text);
+    view.setSelectedRange({ 0, 0 });
+    paint(view);
+    EDTextFinder& finder = view.textFinder();
+    finder.performAction(EDTextFinder::showFindInterface);
+    EDFindBar* bar = finder.findBar();
+    if (!bar || !bar->isVisible())
+        fail("the find bar did not show");
+    // "refer" and "refere" can overlap themselves.
+    const QString word = QStringLiteral("reference");
+    for (const bool wholeWords : { false, true }) {
+        finder.setOptions({ false, wholeWords });
+        std::vector<double> laterKeys;
+        std::vector<qint64> baselineMatches;
+        bench::compare(
+            wholeWords ? "typing \"reference\" into the find field of a 10 MB note, whole words"
+                       : "typing \"reference\" into the find field of a 10 MB note",
+            [&] {
+                bar->findField()->clear();
+                finder.setSearchString(QString());
+                for (qsizetype k = 0; k < word.size(); ++k) {
+                    const QChar c = word[k];
+                    const double ms = bench::milliseconds([&] {
+                        bench::typeKey(bar->findField(), Qt::Key(c.toUpper().unicode()), QString(c));
+                    });
+                    if (k > 0)
+                        laterKeys.push_back(ms);
+                }
+            },
+            [&] {
+                for (qsizetype k = 1; k <= word.size(); ++k)
+                    baselineMatches
+                        = EDTextSearch(view.textContentStorage(), word.first(k), finder.options()).all();
+            },
+            runs);
+        if (finder.searchString() != word || finder.matches() != baselineMatches || baselineMatches.empty())
+            fail("typing and a full search found different matches");
+        std::printf("  %zu matches; each key after the first: median %.2f ms, slowest %.2f ms\n",
+            baselineMatches.size(), bench::median(laterKeys), bench::percentile(laterKeys, 1));
+    }
+    finder.performAction(EDTextFinder::hideFindInterface);
+}
+
 // The note window of a library in `home` with one project holding one note of `text`.
 std::unique_ptr<QMainWindow> openNoteWindow(const QString& home, const QString& text)
 {
@@ -279,5 +328,6 @@ int main(int argc, char** argv)
     findBenchmarks(view, text);
     replaceBenchmark(view, true);
     replaceBenchmark(view, false);
+    typingBenchmark(view);
     return 0;
 }

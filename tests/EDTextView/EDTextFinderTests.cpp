@@ -244,6 +244,59 @@ TEST(EDTextFinder, MatchesFollowEditsAsAFreshSearchWould)
     }
 }
 
+// Typing a search string into the field looks for each longer string only where the one before
+// it occurs, and finds what a full search finds: with every option, on text in small pieces with
+// case pairs outside the BMP, for strings that can overlap themselves, and after edits between
+// keystrokes. Typing on after the first letter makes no pass over the text.
+TEST(EDTextFinder, TypingOnFindsAmongTheLastMatchesWhatAFullSearchFinds)
+{
+    ShownView view;
+    view->textContentStorage().setChunkLimits(2, 8);
+    EDTextFinder& finder = view->textFinder();
+    const QString alphabet[] = { u"a"_qs, u"a"_qs, u"aa"_qs, u"A"_qs, u"b"_qs, u"ab"_qs, u"aba"_qs, u"c"_qs,
+        u" "_qs, u"_"_qs, u"\n"_qs, u"\U00010400"_qs, u"\U00010428"_qs, u"\u00e9"_qs, u"."_qs };
+    std::mt19937 random(17);
+    auto randomText = [&](int pieces) {
+        QString text;
+        for (int i = 0; i < pieces; ++i)
+            text += alphabet[random() % std::size(alphabet)];
+        return text;
+    };
+    int narrowed = 0;
+    for (int round = 0; round < 60; ++round) {
+        view->setString(randomText(400));
+        // Strings that can overlap themselves on the way ("aa", "aba"), and random ones.
+        const QString words[] = { u"abc.A"_qs, u"aaab a"_qs, u"abab_a"_qs, randomText(6) };
+        const QString typed = words[round % 4];
+        for (const EDTextSearchOptions options :
+            { EDTextSearchOptions { false, false }, EDTextSearchOptions { true, false },
+                EDTextSearchOptions { false, true }, EDTextSearchOptions { true, true } }) {
+            finder.setOptions(options);
+            finder.setSearchString(QString());
+            for (qsizetype length = 1; length <= typed.size(); ++length) {
+                const bool edited = random() % 8 == 0;
+                if (edited) {
+                    const qint64 at = qint64(random() % quint32(view->textContentStorage().length() + 1));
+                    view->replaceCharacters(TextRange(at), platform::AttributedString(randomText(2)), false);
+                }
+                const QString string = typed.first(length);
+                const bool canNarrow = length > 1 && !edited;
+                const quint64 passes = EDTextSearch::passCount();
+                finder.setSearchString(string);
+                const quint64 passesAfter = EDTextSearch::passCount();
+                ASSERT_EQ(finder.matches(), freshSearch(*view, string, options))
+                    << string.toStdString() << " case " << options.caseSensitive << " words "
+                    << options.wholeWords << " in \"" << view->string().toStdString() << '"';
+                if (canNarrow) {
+                    ASSERT_EQ(passesAfter, passes) << string.toStdString();
+                    ++narrowed;
+                }
+            }
+        }
+    }
+    EXPECT_GT(narrowed, 400);
+}
+
 // Next and previous wrap; replace acts on the selected match; replace all replaces each match once
 // (also where the replacement holds the string) and undoes in one step.
 TEST(EDTextFinder, FindsAndReplacesThroughItsActions)
