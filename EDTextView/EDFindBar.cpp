@@ -287,11 +287,10 @@ void EDFindBar::refresh()
     const bool searching = !m_finder.searchString().isEmpty();
     const EDTextFinderClient* client = m_finder.client();
     const bool editable = client && client->isEditable();
-    if (!searching) {
-        m_count->clear();
-    } else {
-        m_count->setText(matchCountText(m_finder.matches().size(), m_finder.currentMatch()));
-    }
+    // A new text, an empty one too, tells screen readers the label's name changed (QLabel::clear
+    // would not): the count is heard without moving the focus from the field.
+    m_count->setText(
+        searching ? matchCountText(m_finder.matches().size(), m_finder.currentMatch()) : QString());
     // "No matches" in the desktop's colour for a problem; counts as quiet as a placeholder.
     QPalette countPalette = palette();
     const bool none = searching && m_finder.matches().empty();

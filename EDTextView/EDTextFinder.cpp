@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QScopedValueRollback>
+#include <QSignalBlocker>
 
 #include <algorithm>
 #include <utility>
@@ -251,19 +252,25 @@ void EDTextFinder::searchIncrementally(const QString& string)
         return;
     if (!m_incrementalStart)
         m_incrementalStart = m_client->firstSelectedRange().location;
-    const QScopedValueRollback searching(m_searchingIncrementally, true);
-    setSearchString(string);
-    if (m_matches.empty()) {
-        // Back to where the search began while there is nothing to find: a match of what was typed
-        // before would stay selected under "No matches", and the bar, opened again, would take it
-        // for the search string in place of what was typed.
-        const CharacterRange start { *m_incrementalStart, 0 };
-        m_client->setSelectedRanges({ start });
-        m_client->scrollRangeToVisible(start);
-        return;
+    {
+        const QScopedValueRollback searching(m_searchingIncrementally, true);
+        // The bar hears once, when the match is selected: a count of the new matches against the
+        // old selection ("3 matches" before "1 of 3") would be shown and read out for nothing.
+        const QSignalBlocker holdingChanges(this);
+        setSearchString(string);
+        if (m_matches.empty()) {
+            // Back to where the search began while there is nothing to find: a match of what was
+            // typed before would stay selected under "No matches", and the bar, opened again, would
+            // take it for the search string in place of what was typed.
+            const CharacterRange start { *m_incrementalStart, 0 };
+            m_client->setSelectedRanges({ start });
+            m_client->scrollRangeToVisible(start);
+        } else {
+            auto it = std::lower_bound(m_matches.begin(), m_matches.end(), *m_incrementalStart);
+            selectMatch(it == m_matches.end() ? m_matches.front() : *it);
+        }
     }
-    auto it = std::lower_bound(m_matches.begin(), m_matches.end(), *m_incrementalStart);
-    selectMatch(it == m_matches.end() ? m_matches.front() : *it);
+    emit matchesDidChange();
 }
 
 std::optional<size_t> EDTextFinder::currentMatch() const

@@ -21,6 +21,7 @@
 #include <random>
 #include <set>
 
+
 using namespace textviewtest;
 using platform::CharacterRange;
 using platform::TextRange;
@@ -60,6 +61,7 @@ void press(QWidget* widget, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::N
     QCoreApplication::sendEvent(widget, &override);
     QTest::keyClick(widget, key, modifiers);
 }
+
 
 } // namespace
 
@@ -634,6 +636,31 @@ TEST(EDFindBar, EveryControlHasANameForScreenReaders)
         EXPECT_EQ(accessible->text(QAccessible::Name), name) << control->objectName().toStdString();
     }
     EXPECT_NE(bar->matchCaseBox()->text(), "Match Case") << "a narrow bar shows the short names";
+}
+
+// The count a screen reader is told of changes once per key as the string is typed (not first a
+// count against the old selection), on stepping to another match, when nothing matches and when
+// the count goes away.
+TEST(EDFindBar, TheMatchCountChangesOncePerKey)
+{
+    ShownView view("a cat, a cot and a cat");
+    view->doCommandBySelector("showFindInterface:");
+    EDFindBar* bar = view->textFinder().findBar();
+    ASSERT_TRUE(bar);
+    QStringList shown;
+    QObject::connect(&view->textFinder(), &EDTextFinder::matchesDidChange, bar,
+        [&] {
+            // The label tells of a new text only, not of the same one given again.
+            if (shown.isEmpty() || shown.back() != bar->matchCountLabel()->text())
+                shown << bar->matchCountLabel()->text();
+        });
+    bar->findField()->selectAll();
+    QTest::keyClicks(bar->findField(), "ca");
+    press(bar->findField(), Qt::Key_Return);
+    press(bar->findField(), Qt::Key_Return);
+    QTest::keyClicks(bar->findField(), "x");
+    view->textFinder().setSearchString(QString());
+    EXPECT_EQ(shown, (QStringList { "1 of 3", "1 of 2", "2 of 2", "1 of 2", "No matches", "" }));
 }
 
 // However narrow the view, down to the width of a note window's editor, every control of the bar is
