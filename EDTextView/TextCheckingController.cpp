@@ -853,18 +853,21 @@ std::shared_ptr<QMenu> TextCheckingController::unlearnMenuAt(const QString& para
         return nullptr;
     auto menu = std::make_shared<QMenu>();
     QAction* unlearn = menu->addAction(tr("Unlearn Spelling"));
-    SpellChecker* checker = &m_checker;
     const std::weak_ptr<TextCheckingController> weak = weak_from_this();
-    connect(unlearn, &QAction::triggered, this, [checker, word, weak] {
-        const auto unlearned = checker->unlearnWord(word);
-        checkEveryTextAgain();
-        checker->updatePanels();
-        if (unlearned.isFailure()) {
-            if (const auto self = weak.lock())
-                self->alertWordListNotSaved(word, unlearned.error());
-        }
+    connect(unlearn, &QAction::triggered, this, [word, weak] {
+        if (const auto self = weak.lock())
+            self->unlearnSpelling(word);
     });
     return menu;
+}
+
+void TextCheckingController::unlearnSpelling(const QString& word)
+{
+    const auto unlearned = m_checker.unlearnWord(word);
+    checkEveryTextAgain();
+    m_checker.updatePanels();
+    if (unlearned.isFailure())
+        alertWordListNotSaved(word, unlearned.error());
 }
 
 QWidget* TextCheckingController::view()

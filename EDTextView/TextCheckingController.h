@@ -148,6 +148,8 @@ public:
     void ignoreSpelling(QObject* sender);
     // Adds the word to the personal word list; every open text drops its marks on it.
     void learnSpelling(const QString& word);
+    // Takes the word out of the personal word list; every open text marks it again.
+    void unlearnSpelling(const QString& word);
     // Checks every open text again, after the dictionary changed.
     static void checkEveryTextAgain();
 
