@@ -11,9 +11,9 @@
 //   against a bare Hunspell::spell loop over the marked words (what checking every mark again costs
 //   at the least).
 //
-// With --learning it measures only the last of these. With --screenshot FOLDER it instead writes note-spelling.png there: a note window with spelling
-// and grammar marks and the context menu open on a misspelt word. It needs a real display (see
-// docs/screenshots/make-spelling-screenshot.sh).
+// With --learning it measures only the last of these. With --screenshot FOLDER it instead writes
+// note-spelling.png there: a note window with spelling and grammar marks and the context menu open on a
+// misspelt word. It needs a real display (see docs/screenshots/make-spelling-screenshot.sh).
 
 #include "bench/support/Compare.h"
 #include "bench/support/NoteWindow.h"

@@ -208,6 +208,41 @@ TEST(EDTextViewTextChecking, ALearntWordCanBeUnlearnt)
     EXPECT_FALSE(platform::SpellChecker().isCorrect("Vextrolian's")) << "after a restart too";
 }
 
+// Learning, ignoring or unlearning a word looks up only the places of that word, and leaves the
+// marks a check of the whole text would leave, whatever the case, apostrophes or soft hyphens.
+TEST(EDTextViewTextChecking, AChangeOfOneWordLooksUpOnlyItsPlacesAndMarksAsAFullCheck)
+{
+    QString text;
+    for (int i = 0; i < 40; ++i)
+        text += "Wrokle fendrak, ";
+    text += "Glimbrot met GLIMBROT and glimbrot\u2019s glim\u00ADbrot and glimbrots.\n"
+            "Glimbrot2 at www.glimbrot.org; qeplar and Qeplar said glimbrot.";
+    CheckedView view(text);
+    TextCheckingController& controller = view->textCheckingController();
+    const platform::SpellChecker& checker = controller.spellChecker();
+    const auto before = marks(*view);
+    // Each change against a check of the whole text from scratch, and the words it looked up.
+    const auto change = [&](const std::function<void()>& act) {
+        const quint64 lookUps = checker.lookUpCount();
+        act();
+        const quint64 looked = checker.lookUpCount() - lookUps;
+        const auto changed = marks(*view);
+        TextCheckingController::checkEveryTextAgain();
+        EXPECT_TRUE(waitUntilChecked(*view));
+        EXPECT_EQ(changed, marks(*view));
+        return looked;
+    };
+
+    EXPECT_LE(change([&] { controller.learnSpelling("glimbrot"); }), 5u);
+    EXPECT_EQ(marks(*view).size(), before.size() - 4);
+    QObject sender;
+    sender.setProperty("spellingWord", "qeplar");
+    EXPECT_LE(change([&] { controller.ignoreSpelling(&sender); }), 2u);
+    EXPECT_EQ(marks(*view).size(), before.size() - 5) << "\"Qeplar\" is another word to ignore";
+    EXPECT_LE(change([&] { controller.unlearnSpelling("glimbrot"); }), 5u);
+    EXPECT_EQ(marks(*view).size(), before.size() - 1);
+}
+
 // A word list that cannot be written is said so when a word is learnt or unlearnt; the word still
 // counts for this run.
 TEST(EDTextViewTextChecking, AWordListThatCannotBeSavedIsReported)
