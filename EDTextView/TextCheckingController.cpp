@@ -622,8 +622,12 @@ void TextCheckingController::correctWordBefore(qint64 location)
             break;
     }
     const QString word = before.mid(i, wordEnd - i);
-    // A word longer than what was read, one with digits, and a part of an address are left alone.
-    if (word.isEmpty() || (i == 0 && from > 0) || (i > 0 && joinsAddressParts(before[i - 1]))
+    // A word longer than what was read and a part of an address are left alone, and so are words
+    // with digits or in capitals: codes, names and acronyms the dictionary does not know ("NASAA"
+    // is no misspelt "NASAL").
+    const bool inCapitals = std::any_of(word.begin(), word.end(), [](QChar c) { return c.isUpper(); })
+        && std::none_of(word.begin(), word.end(), [](QChar c) { return c.isLower(); });
+    if (word.isEmpty() || (i == 0 && from > 0) || (i > 0 && joinsAddressParts(before[i - 1])) || inCapitals
         || std::any_of(word.begin(), word.end(), [](QChar c) { return c.isDigit(); }))
         return;
     const SpellChecker::DocumentTag tag = spellCheckerDocumentTag();

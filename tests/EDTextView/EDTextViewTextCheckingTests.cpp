@@ -513,6 +513,30 @@ TEST(EDTextViewTextChecking, AutomaticCorrectionLeavesAddressesAlone)
     }
 }
 
+// A word in capitals or with a digit is a name, an acronym or a code, not a misspelling.
+TEST(EDTextViewTextChecking, AutomaticCorrectionLeavesCapitalsAndDigitsAlone)
+{
+    const struct {
+        QString typed;
+        QString expected;
+    } cases[] = {
+        { "NASAA landed", "NASAA landed" },
+        { "the QWERTZY team", "the QWERTZY team" },
+        { "TEH'S plan", "TEH'S plan" },
+        { "teh2 and B2B", "teh2 and B2B" },
+        { "Teh end", "The end" },
+        { "Recieve it", "Receive it" },
+    };
+    for (const auto& testCase : cases) {
+        ShownView view;
+        view->setIsAutomaticSpellingCorrectionEnabled(true);
+        // Corrections come back in order: once the last word's has, every earlier one has too.
+        QTest::keyClicks(view.view.get(), testCase.typed + " recieve ");
+        EXPECT_TRUE(waitFor([&] { return view->string().endsWith(" receive "); }));
+        EXPECT_EQ(view->string(), testCase.expected + " receive ");
+    }
+}
+
 // The spelling panel walks through the text: Find Next selects a misspelt word and shows its
 // guesses, Change replaces it and goes on, Ignore skips it from then on.
 TEST(EDTextViewTextChecking, SpellingPanelChangesAndIgnoresWords)
