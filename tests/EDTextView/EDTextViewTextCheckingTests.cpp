@@ -12,6 +12,9 @@
 #include <QPaintEvent>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTimer>
+
+#include <utility>
 
 using namespace textviewtest;
 using platform::CharacterRange;
@@ -619,4 +622,33 @@ TEST(EDTextViewTextChecking, MarksRepaintOnlyWhatTheViewShows)
     EXPECT_EQ(marks(*view), (std::vector<Mark> { spelling("wrod"), spelling("wrod") }));
     const QRegion scrolled = paintedBy(view->viewport(), [&] { view->scrollRangeToVisible({ far, 4 }); });
     EXPECT_TRUE(scrolled.contains(view.pointOf(far + 2)));
+}
+
+// A check in flight when a word is learnt looked it up before: what it sends back must not mark
+// the word again. The text takes two snapshots; the word is learnt as the second one is checked.
+TEST(EDTextViewTextChecking, AWordLearntWhileACheckIsInFlightIsNotMarkedAgain)
+{
+    QString text;
+    for (int i = 0; i < 60000; ++i)
+        text += i % 7 == 0 ? "Glimbrot wrokle fendrak and qeplar.\n" : "Glimbrot said the plan was fine.\n";
+    for (const int delay : { 0, 7 }) {
+        ShownView view(text);
+        TextCheckingController& controller = view->textCheckingController();
+        view->setIsContinuousSpellCheckingEnabled(true);
+        bool learnt = false;
+        QObject::connect(&controller, &TextCheckingController::didCheck, [&](qint64, qint64) {
+            QTimer::singleShot(delay, &controller, [&] {
+                if (!std::exchange(learnt, true))
+                    controller.learnSpelling("glimbrot");
+            });
+        });
+        ASSERT_TRUE(waitFor([&] { return learnt && controller.isIdle(); }));
+        const auto left = marks(*view);
+        // Three misspellings on every seventh line, and no Glimbrot.
+        EXPECT_EQ(left.size(), 25716u);
+        TextCheckingController::checkEveryTextAgain();
+        ASSERT_TRUE(waitUntilChecked(*view));
+        EXPECT_TRUE(left == marks(*view));
+        ASSERT_TRUE(platform::SpellChecker::shared().unlearnWord("glimbrot").isSuccess());
+    }
 }
