@@ -415,6 +415,24 @@ qint64 EDTextView::textLength() const
     return m_textContentStorage->length();
 }
 
+QString EDTextView::annotationAt(const QString& key, qint64 location) const
+{
+    const auto character = edtextview::textRange(CharacterRange { location, 1 }, *m_textContentStorage);
+    if (!character || character->isEmpty())
+        return {};
+    QString value;
+    m_textLayoutManager->enumerateRenderingAttributes(
+        character->location, false, [&](const TextAttributes& attributes, TextRange run) {
+            if (run.location > character->location)
+                return false;
+            if (run.endLocation <= character->location)
+                return true;
+            value = attributes.value(key).toString();
+            return false;
+        });
+    return value;
+}
+
 QString EDTextView::plainSubstring(CharacterRange range) const
 {
     const qint64 length = m_textContentStorage->length();

@@ -237,6 +237,13 @@ std::optional<TextCheckingController::Range> TextCheckingController::EditLog::ma
     return range;
 }
 
+TextCheckingController::Range TextCheckingController::EditLog::cover(Range range, Sequence since) const
+{
+    for (size_t i = since > m_base ? size_t(since - m_base) : 0; i < m_edits.size(); ++i)
+        range = moved(range, m_edits[i]);
+    return range;
+}
+
 TextCheckingController::Range TextCheckingController::moved(Range range, const Edit& edit)
 {
     const qint64 delta = edit.newLength - edit.oldLength;
@@ -457,7 +464,8 @@ void TextCheckingController::dispatchNext()
         snapshot->tag = spellCheckerDocumentTag();
         snapshot->cancelled = std::make_shared<std::atomic<bool>>(false);
         const quint64 job = ++m_lastJob;
-        m_inFlight = InFlight { job, { actual.location, *actualEnd }, m_editLog.hold(), snapshot->cancelled };
+        m_inFlight = InFlight { job, { actual.location, *actualEnd }, next.types, m_editLog.hold(),
+            snapshot->cancelled };
 
         const std::weak_ptr<TextCheckingController> weak = weak_from_this();
         SpellChecker* checker = &m_checker;
@@ -614,8 +622,12 @@ void TextCheckingController::correctWordBefore(qint64 location)
             break;
     }
     const QString word = before.mid(i, wordEnd - i);
-    // A word longer than what was read, one with digits, and a part of an address are left alone.
-    if (word.isEmpty() || (i == 0 && from > 0) || (i > 0 && joinsAddressParts(before[i - 1]))
+    // A word longer than what was read and a part of an address are left alone, and so are words
+    // with digits or in capitals: codes, names and acronyms the dictionary does not know ("NASAA"
+    // is no misspelt "NASAL").
+    const bool inCapitals = std::any_of(word.begin(), word.end(), [](QChar c) { return c.isUpper(); })
+        && std::none_of(word.begin(), word.end(), [](QChar c) { return c.isLower(); });
+    if (word.isEmpty() || (i == 0 && from > 0) || (i > 0 && joinsAddressParts(before[i - 1])) || inCapitals
         || std::any_of(word.begin(), word.end(), [](QChar c) { return c.isDigit(); }))
         return;
     const SpellChecker::DocumentTag tag = spellCheckerDocumentTag();
@@ -763,7 +775,7 @@ void TextCheckingController::ignoreSpelling(QObject* sender)
     if (word.isEmpty())
         return;
     m_checker.ignoreWord(word, spellCheckerDocumentTag());
-    unmarkWordsNowCorrect();
+    unmarkWordsNowCorrect(word);
     m_checker.updatePanels();
 }
 
@@ -773,7 +785,7 @@ void TextCheckingController::learnSpelling(const QString& word)
         return;
     const auto learned = m_checker.learnWord(word);
     for (TextCheckingController* controller : liveControllers())
-        controller->unmarkWordsNowCorrect();
+        controller->unmarkWordsNowCorrect(word);
     m_checker.updatePanels();
     if (learned.isFailure())
         alertWordListNotSaved(word.trimmed(), learned.error());
@@ -809,23 +821,46 @@ QString TextCheckingController::wordFromSender(QObject* sender) const
     return m_client.plainSubstring(selected).trimmed();
 }
 
-void TextCheckingController::unmarkWordsNowCorrect()
+void TextCheckingController::unmarkWordsNowCorrect(const QString& word)
 {
-    CharacterRange actual { 0, 0 };
-    const auto text = m_client.annotatedSubstring(CharacterRange::notFound(), &actual);
-    if (!text)
+    restartCheckInFlight();
+    // Only the places of the word can have changed: the others are not looked up again, which on a
+    // long text with many marks would keep the window frozen for a second.
+    const QString text = m_client.plainSubstring({ 0, m_client.textLength() });
+    for (const SpellChecker::Occurrence& place :
+        m_checker.occurrencesOf(word, text, spellCheckerDocumentTag())) {
+        // A word inside a sentence marked for its grammar keeps that mark.
+        if (!place.misspelt && m_client.annotationAt(spellingStateKey, place.start) == spellingValue)
+            m_client.removeAnnotation(spellingStateKey, { place.start, place.length });
+    }
+}
+
+void TextCheckingController::markWordAgain(const QString& word)
+{
+    if (!(continuousTypes() & spellingType))
         return;
-    const SpellChecker::DocumentTag tag = spellCheckerDocumentTag();
-    std::vector<CharacterRange> correct;
-    text->enumerateAttribute(
-        spellingStateKey, { 0, text->length() }, [&](const QVariant& value, AttributedString::Span span) {
-            if (value.toString() == spellingValue
-                && m_checker.isCorrect(text->string().mid(span.start, span.length), tag))
-                correct.push_back({ actual.location + span.start, span.length });
-            return true;
-        });
-    for (const CharacterRange& range : correct)
-        m_client.removeAnnotation(spellingStateKey, range);
+    restartCheckInFlight();
+    const QString text = m_client.plainSubstring({ 0, m_client.textLength() });
+    std::vector<CharacterRange> marks;
+    for (const SpellChecker::Occurrence& place :
+        m_checker.occurrencesOf(word, text, spellCheckerDocumentTag())) {
+        if (place.misspelt)
+            marks.push_back({ place.start, place.length });
+    }
+    if (!marks.empty())
+        m_client.addAnnotation(spellingStateKey, spellingValue, marks);
+}
+
+void TextCheckingController::restartCheckInFlight()
+{
+    if (!m_inFlight)
+        return;
+    const InFlight inFlight = *m_inFlight;
+    inFlight.cancelled->store(true);
+    m_inFlight.reset();
+    const Range now = m_editLog.cover(inFlight.range, inFlight.since);
+    m_editLog.release(inFlight.since);
+    enqueue(now, inFlight.types, Queueing::now);
 }
 
 std::shared_ptr<QMenu> TextCheckingController::unlearnMenuAt(const QString& paragraph, qint64 at)
@@ -853,18 +888,22 @@ std::shared_ptr<QMenu> TextCheckingController::unlearnMenuAt(const QString& para
         return nullptr;
     auto menu = std::make_shared<QMenu>();
     QAction* unlearn = menu->addAction(tr("Unlearn Spelling"));
-    SpellChecker* checker = &m_checker;
     const std::weak_ptr<TextCheckingController> weak = weak_from_this();
-    connect(unlearn, &QAction::triggered, this, [checker, word, weak] {
-        const auto unlearned = checker->unlearnWord(word);
-        checkEveryTextAgain();
-        checker->updatePanels();
-        if (unlearned.isFailure()) {
-            if (const auto self = weak.lock())
-                self->alertWordListNotSaved(word, unlearned.error());
-        }
+    connect(unlearn, &QAction::triggered, this, [word, weak] {
+        if (const auto self = weak.lock())
+            self->unlearnSpelling(word);
     });
     return menu;
+}
+
+void TextCheckingController::unlearnSpelling(const QString& word)
+{
+    const auto unlearned = m_checker.unlearnWord(word);
+    for (TextCheckingController* controller : liveControllers())
+        controller->markWordAgain(word);
+    m_checker.updatePanels();
+    if (unlearned.isFailure())
+        alertWordListNotSaved(word, unlearned.error());
 }
 
 QWidget* TextCheckingController::view()

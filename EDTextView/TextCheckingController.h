@@ -71,6 +71,8 @@ public:
     virtual void addAnnotation(
         const QString& key, const QString& value, const std::vector<platform::CharacterRange>& ranges)
         = 0;
+    // The value of the annotation on the character at `location`; empty where it has none.
+    virtual QString annotationAt(const QString& key, qint64 location) const = 0;
     // A few characters of the text, without attributes (clamped into the text).
     virtual QString plainSubstring(platform::CharacterRange range) const = 0;
     // The last range of the last selection; {notFound, 0} without one.
@@ -148,6 +150,8 @@ public:
     void ignoreSpelling(QObject* sender);
     // Adds the word to the personal word list; every open text drops its marks on it.
     void learnSpelling(const QString& word);
+    // Takes the word out of the personal word list; every open text marks it again.
+    void unlearnSpelling(const QString& word);
     // Checks every open text again, after the dictionary changed.
     static void checkEveryTextAgain();
 
@@ -201,6 +205,9 @@ private:
         void record(const Edit& edit);
         // The range moved through every edit since `since`; none when an edit touched it.
         std::optional<Range> map(Range range, Sequence since) const;
+        // The range moved through every edit since `since`, widened over the new text of any edit
+        // that touched it.
+        Range cover(Range range, Sequence since) const;
 
     private:
         Sequence m_count = 0; // edits recorded so far
@@ -215,6 +222,7 @@ private:
     struct InFlight {
         quint64 job = 0;
         Range range;
+        platform::TextCheckingTypes types = 0;
         EditLog::Sequence since = 0;
         std::shared_ptr<std::atomic<bool>> cancelled;
     };
@@ -238,8 +246,12 @@ private:
     void alertWordListNotSaved(const QString& word, const platform::PlatformError& error);
     // "Unlearn Spelling" for a learnt word at the offset of the paragraph; none for any other word.
     std::shared_ptr<QMenu> unlearnMenuAt(const QString& paragraph, qint64 at);
-    // Drops the marks of words that are correct now (after learning or ignoring a word).
-    void unmarkWordsNowCorrect();
+    // Drops the marks of the words that learning or ignoring `word` made correct.
+    void unmarkWordsNowCorrect(const QString& word);
+    // Marks the places of `word` that unlearning it made misspelt.
+    void markWordAgain(const QString& word);
+    // A check in flight may have looked the word up before the change: its range is checked again.
+    void restartCheckInFlight();
     void substituteAfterTyping(platform::CharacterRange range);
     void correctWordBefore(qint64 location);
     QString wordFromSender(QObject* sender) const;

@@ -6,11 +6,14 @@
 //   spelling is turned on (until every mark is in the view), the re-check of the one paragraph an
 //   edit touched (from the end of the pause the controller waits for to the marks being in the
 //   view), and the longest time the main thread is busy while the user types during full checks,
-//   against the same typing with no check running.
+//   against the same typing with no check running;
+// - "Learn Spelling" and "Unlearn Spelling" on one word of a 10 MB note with about 550,000 marks,
+//   against a bare Hunspell::spell loop over the marked words (what checking every mark again costs
+//   at the least).
 //
-// With --screenshot FOLDER it instead writes note-spelling.png there: a note window with spelling
-// and grammar marks and the context menu open on a misspelt word. It needs a real display (see
-// docs/screenshots/make-spelling-screenshot.sh).
+// With --learning it measures only the last of these. With --screenshot FOLDER it instead writes
+// note-spelling.png there: a note window with spelling and grammar marks and the context menu open on a
+// misspelt word. It needs a real display (see docs/screenshots/make-spelling-screenshot.sh).
 
 #include "bench/support/Compare.h"
 #include "bench/support/NoteWindow.h"
@@ -309,6 +312,87 @@ void throughTheView(
     view.setIsContinuousSpellCheckingEnabled(false);
 }
 
+// A note of about 10 MB in which about two words in five are misspelt, each one of a few thousand
+// misspellings, so that one of them stands in some hundred places.
+QString makeLongNote(QString& learnt)
+{
+    static const char* const correct[] = { "the", "project", "notes", "reference", "images", "were",
+        "collected", "during", "our", "visit", "museum", "and", "later", "sorted", "into", "folders" };
+    std::mt19937 random(23);
+    QStringList misspelt;
+    for (int i = 0; i < 3000; ++i) {
+        QString word;
+        for (int letter = 0; letter < 5 + int(random() % 4); ++letter)
+            word += QChar(u'a' + char16_t(random() % 26));
+        misspelt << word;
+    }
+    learnt = misspelt[7];
+    QString note;
+    note.reserve(10'500'000);
+    while (note.size() < 10'000'000) {
+        for (int i = 0; i < 12; ++i) {
+            note += random() % 100 < 39 ? misspelt[random() % misspelt.size()]
+                                        : QString::fromUtf8(correct[random() % std::size(correct)]);
+            note += QLatin1Char(' ');
+        }
+        note += random() % 10 == 0 ? QStringLiteral(".\n") : QStringLiteral(". ");
+    }
+    return note;
+}
+
+void learningOnALongNote(Hunspell& bare)
+{
+    QString learnt;
+    const QString note = makeLongNote(learnt);
+    EDTextView view;
+    view.resize(800, 600);
+    view.show();
+    view.setString(note);
+    QCoreApplication::processEvents();
+    TextCheckingController& controller = view.textCheckingController();
+    view.setIsContinuousSpellCheckingEnabled(true);
+    waitUntilIdle(controller);
+    std::vector<std::string> markedWords;
+    view.textLayoutManager().enumerateRenderingAttributes(
+        0, false, [&](const TextAttributes& attributes, TextRange run) {
+            if (attributes.value(TextCheckingController::spellingStateKey).toString()
+                == TextCheckingController::spellingValue)
+                markedWords.push_back(note.mid(run.location, run.length()).toStdString());
+            return true;
+        });
+    const size_t marks = markedWords.size();
+    const auto occurrences = size_t(std::count(markedWords.begin(), markedWords.end(), learnt.toStdString()));
+    std::printf("long note: %lld characters, %zu marks, %zu of \"%s\"\n", (long long)note.size(), marks,
+        occurrences, learnt.toUtf8().constData());
+
+    std::vector<double> learnTimes, unlearnTimes, bareTimes;
+    for (int run = 0; run < 5; ++run) {
+        learnTimes.push_back(bench::milliseconds([&] { controller.learnSpelling(learnt); }));
+        if (spellingMarks(view) != marks - occurrences)
+            fail("learning left marks of the learnt word, or took others");
+        unlearnTimes.push_back(bench::milliseconds([&] {
+            controller.unlearnSpelling(learnt);
+            waitUntilIdle(controller);
+        }));
+        if (spellingMarks(view) != marks)
+            fail("unlearning did not mark the word again");
+        bareTimes.push_back(bench::milliseconds([&] {
+            size_t found = 0;
+            for (const std::string& word : markedWords)
+                found += bare.spell(word) ? 0 : 1;
+            if (found != marks)
+                fail("the bare loop changed its mind");
+        }));
+    }
+    const double learn = bench::median(learnTimes), unlearn = bench::median(unlearnTimes),
+                 baseline = bench::median(bareTimes);
+    std::printf("Learn Spelling on the long note (main thread, until the marks are gone) vs a bare "
+                "Hunspell::spell loop over the marked words: ours %.2f ms, baseline %.2f ms, ratio %.3f\n",
+        learn, baseline, learn / baseline);
+    std::printf("Unlearn Spelling on the long note (until the word is marked again): %.2f ms, ratio %.3f\n",
+        unlearn, unlearn / baseline);
+}
+
 void settle(int milliseconds)
 {
     QElapsedTimer settle;
@@ -401,6 +485,11 @@ int main(int argc, char** argv)
         fail("no en_US dictionary");
     Hunspell bare("/usr/share/hunspell/en_US.aff", "/usr/share/hunspell/en_US.dic");
 
+    // With --learning, only Learn and Unlearn Spelling on the long note.
+    if (argc >= 2 && QByteArray(argv[1]) == "--learning") {
+        learningOnALongNote(bare);
+        return 0;
+    }
     const QString note = makeNote();
     std::vector<std::string> words;
     for (const QString& word : note.split(QRegularExpression(QStringLiteral("[\\s.,]+")), Qt::SkipEmptyParts))
@@ -410,5 +499,6 @@ int main(int argc, char** argv)
     size_t bareFound = 0;
     checkerAlone(checker, note, words, bare, bareFound);
     throughTheView(note, words, bare, bareFound);
+    learningOnALongNote(bare);
     return 0;
 }

@@ -590,6 +590,7 @@ void SpellChecker::closeSpellDocument(DocumentTag tag)
 
 SpellChecker::Verdict SpellChecker::verdictLocked(const std::string& utf8, DocumentTag tag) const
 {
+    ++m_lookUps;
     if (!m_ignored.isEmpty()) {
         if (const auto ignored = m_ignored.constFind(tag); ignored != m_ignored.cend()
             && ignored->contains(QByteArray::fromRawData(utf8.data(), qsizetype(utf8.size()))))
@@ -694,6 +695,50 @@ TextCheckingResult SpellChecker::nextMisspelling(
     return found;
 }
 
+SpellChecker::SameWord::SameWord(const QString& word)
+    : m_key(keyOf(normalizedWord(word.trimmed())))
+{
+    m_keyIsAscii = std::all_of(m_key.cbegin(), m_key.cend(), [](QChar c) { return c.unicode() < 0x80; });
+}
+
+QString SpellChecker::SameWord::keyOf(QStringView word)
+{
+    QString key = normalizedWord(word.toString()).toCaseFolded();
+    key.replace(QChar(0x00DF), QLatin1String("ss"));
+    // Dotted and dotless i are one letter in case to the dictionaries of Turkic languages.
+    key.replace(QChar(0x0130), QLatin1Char('i'));
+    key.replace(QChar(0x0131), QLatin1Char('i'));
+    key.replace(QStringLiteral("i\u0307"), QStringLiteral("i"));
+    return key;
+}
+
+bool SpellChecker::SameWord::matches(QStringView other) const
+{
+    // Nearly every word is ASCII: compared in place, without making its key.
+    const bool ascii = std::all_of(other.begin(), other.end(), [](QChar c) { return c.unicode() < 0x80; });
+    if (ascii)
+        return m_keyIsAscii && other.size() == m_key.size() && other.compare(m_key, Qt::CaseInsensitive) == 0;
+    return keyOf(other) == m_key;
+}
+
+std::vector<SpellChecker::Occurrence> SpellChecker::occurrencesOf(
+    const QString& word, const QString& text, DocumentTag tag) const
+{
+    const SameWord same(word);
+    std::vector<Occurrence> found;
+    std::string buffer;
+    forEachWord(text, 0, text.size(), [&](qsizetype from, qsizetype length) {
+        const QStringView place = QStringView(text).sliced(from, length);
+        if (!same.matches(place))
+            return true;
+        wordToUtf8(place, buffer);
+        const std::unique_lock lock = lockAsCaller();
+        found.push_back({ from, length, verdictLocked(buffer, tag) == Verdict::misspelt });
+        return true;
+    });
+    return found;
+}
+
 bool SpellChecker::isCorrect(const QString& word, DocumentTag tag) const
 {
     bool correct = true;
@@ -705,6 +750,12 @@ bool SpellChecker::isCorrect(const QString& word, DocumentTag tag) const
         return correct;
     });
     return correct;
+}
+
+quint64 SpellChecker::lookUpCount() const
+{
+    const std::unique_lock lock = lockAsCaller();
+    return m_lookUps;
 }
 
 QStringList SpellChecker::guesses(const QString& word) const

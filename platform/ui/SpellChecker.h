@@ -103,7 +103,34 @@ public:
     TextCheckingResult nextMisspelling(
         const QString& text, qsizetype from, bool wrap, DocumentTag tag = noDocument) const;
 
+    // Tells the words whose verdict learning, ignoring or unlearning one word can change: those
+    // the same but for case (the dictionary takes a learnt word capitalised or in capitals, and
+    // "SS" for "ß"), typographic apostrophes, soft hyphens and decomposed letters.
+    class SameWord {
+    public:
+        explicit SameWord(const QString& word);
+        bool matches(QStringView other) const;
+
+    private:
+        static QString keyOf(QStringView word);
+        QString m_key;
+        bool m_keyIsAscii = false;
+    };
+
+    // A place of a word in a text, and whether the word is misspelt there.
+    struct Occurrence {
+        qsizetype start = 0;
+        qsizetype length = 0;
+        bool misspelt = false;
+    };
+    // The words of `text` that are `word` as `SameWord` tells, where `check` would look at them:
+    // only those are looked up in the dictionary.
+    std::vector<Occurrence> occurrencesOf(
+        const QString& word, const QString& text, DocumentTag tag = noDocument) const;
+
     bool isCorrect(const QString& word, DocumentTag tag = noDocument) const;
+    // How many words were looked up so far: what a check costs, for tests and benchmarks.
+    quint64 lookUpCount() const;
     // The dictionary's suggestions for a word, best first.
     QStringList guesses(const QString& word) const;
 
@@ -180,6 +207,7 @@ private:
     mutable std::unique_ptr<DictionaryEncoder> m_encoder;
     mutable std::string m_encoded;
     QSet<QString> m_learned;
+    mutable quint64 m_lookUps = 0;
     // Normalised words in UTF-8, as a check has them at hand.
     QHash<DocumentTag, QSet<QByteArray>> m_ignored;
 

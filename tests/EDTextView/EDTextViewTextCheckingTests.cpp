@@ -12,6 +12,9 @@
 #include <QPaintEvent>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTimer>
+
+#include <utility>
 
 using namespace textviewtest;
 using platform::CharacterRange;
@@ -206,6 +209,41 @@ TEST(EDTextViewTextChecking, ALearntWordCanBeUnlearnt)
     ASSERT_TRUE(waitUntilChecked(*view));
     EXPECT_EQ(marks(*view), (std::vector<Mark> { spelling("Vextrolian\u2019s") }));
     EXPECT_FALSE(platform::SpellChecker().isCorrect("Vextrolian's")) << "after a restart too";
+}
+
+// Learning, ignoring or unlearning a word looks up only the places of that word, and leaves the
+// marks a check of the whole text would leave, whatever the case, apostrophes or soft hyphens.
+TEST(EDTextViewTextChecking, AChangeOfOneWordLooksUpOnlyItsPlacesAndMarksAsAFullCheck)
+{
+    QString text;
+    for (int i = 0; i < 40; ++i)
+        text += "Wrokle fendrak, ";
+    text += "Glimbrot met GLIMBROT and glimbrot\u2019s glim\u00ADbrot and glimbrots.\n"
+            "Glimbrot2 at www.glimbrot.org; qeplar and Qeplar said glimbrot.";
+    CheckedView view(text);
+    TextCheckingController& controller = view->textCheckingController();
+    const platform::SpellChecker& checker = controller.spellChecker();
+    const auto before = marks(*view);
+    // Each change against a check of the whole text from scratch, and the words it looked up.
+    const auto change = [&](const std::function<void()>& act) {
+        const quint64 lookUps = checker.lookUpCount();
+        act();
+        const quint64 looked = checker.lookUpCount() - lookUps;
+        const auto changed = marks(*view);
+        TextCheckingController::checkEveryTextAgain();
+        EXPECT_TRUE(waitUntilChecked(*view));
+        EXPECT_EQ(changed, marks(*view));
+        return looked;
+    };
+
+    EXPECT_LE(change([&] { controller.learnSpelling("glimbrot"); }), 5u);
+    EXPECT_EQ(marks(*view).size(), before.size() - 4);
+    QObject sender;
+    sender.setProperty("spellingWord", "qeplar");
+    EXPECT_LE(change([&] { controller.ignoreSpelling(&sender); }), 2u);
+    EXPECT_EQ(marks(*view).size(), before.size() - 5) << "\"Qeplar\" is another word to ignore";
+    EXPECT_LE(change([&] { controller.unlearnSpelling("glimbrot"); }), 5u);
+    EXPECT_EQ(marks(*view).size(), before.size() - 1);
 }
 
 // A word list that cannot be written is said so when a word is learnt or unlearnt; the word still
@@ -478,6 +516,30 @@ TEST(EDTextViewTextChecking, AutomaticCorrectionLeavesAddressesAlone)
     }
 }
 
+// A word in capitals or with a digit is a name, an acronym or a code, not a misspelling.
+TEST(EDTextViewTextChecking, AutomaticCorrectionLeavesCapitalsAndDigitsAlone)
+{
+    const struct {
+        QString typed;
+        QString expected;
+    } cases[] = {
+        { "NASAA landed", "NASAA landed" },
+        { "the QWERTZY team", "the QWERTZY team" },
+        { "TEH'S plan", "TEH'S plan" },
+        { "teh2 and B2B", "teh2 and B2B" },
+        { "Teh end", "The end" },
+        { "Recieve it", "Receive it" },
+    };
+    for (const auto& testCase : cases) {
+        ShownView view;
+        view->setIsAutomaticSpellingCorrectionEnabled(true);
+        // Corrections come back in order: once the last word's has, every earlier one has too.
+        QTest::keyClicks(view.view.get(), testCase.typed + " recieve ");
+        EXPECT_TRUE(waitFor([&] { return view->string().endsWith(" receive "); }));
+        EXPECT_EQ(view->string(), testCase.expected + " receive ");
+    }
+}
+
 // The spelling panel walks through the text: Find Next selects a misspelt word and shows its
 // guesses, Change replaces it and goes on, Ignore skips it from then on.
 TEST(EDTextViewTextChecking, SpellingPanelChangesAndIgnoresWords)
@@ -560,4 +622,33 @@ TEST(EDTextViewTextChecking, MarksRepaintOnlyWhatTheViewShows)
     EXPECT_EQ(marks(*view), (std::vector<Mark> { spelling("wrod"), spelling("wrod") }));
     const QRegion scrolled = paintedBy(view->viewport(), [&] { view->scrollRangeToVisible({ far, 4 }); });
     EXPECT_TRUE(scrolled.contains(view.pointOf(far + 2)));
+}
+
+// A check in flight when a word is learnt looked it up before: what it sends back must not mark
+// the word again. The text takes two snapshots; the word is learnt as the second one is checked.
+TEST(EDTextViewTextChecking, AWordLearntWhileACheckIsInFlightIsNotMarkedAgain)
+{
+    QString text;
+    for (int i = 0; i < 60000; ++i)
+        text += i % 7 == 0 ? "Glimbrot wrokle fendrak and qeplar.\n" : "Glimbrot said the plan was fine.\n";
+    for (const int delay : { 0, 7 }) {
+        ShownView view(text);
+        TextCheckingController& controller = view->textCheckingController();
+        view->setIsContinuousSpellCheckingEnabled(true);
+        bool learnt = false;
+        QObject::connect(&controller, &TextCheckingController::didCheck, [&](qint64, qint64) {
+            QTimer::singleShot(delay, &controller, [&] {
+                if (!std::exchange(learnt, true))
+                    controller.learnSpelling("glimbrot");
+            });
+        });
+        ASSERT_TRUE(waitFor([&] { return learnt && controller.isIdle(); }));
+        const auto left = marks(*view);
+        // Three misspellings on every seventh line, and no Glimbrot.
+        EXPECT_EQ(left.size(), 25716u);
+        TextCheckingController::checkEveryTextAgain();
+        ASSERT_TRUE(waitUntilChecked(*view));
+        EXPECT_TRUE(left == marks(*view));
+        ASSERT_TRUE(platform::SpellChecker::shared().unlearnWord("glimbrot").isSuccess());
+    }
 }

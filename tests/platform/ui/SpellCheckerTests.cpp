@@ -107,6 +107,20 @@ TEST(SpellChecker, ASoftHyphenInsideAWordIsNoPartOfItsSpelling)
     EXPECT_TRUE(checker.check(text, spelling, 7).empty());
 }
 
+// Every spelling of a word the dictionary may take for a learnt one counts as that word; nothing else.
+TEST(SpellChecker, SameWordTakesEveryCaseAndTypographicFormOfTheWord)
+{
+    const SpellChecker::SameWord glimbrot("glimbrot");
+    for (const char* same : { "glimbrot", "Glimbrot", "GLIMBROT", "glim\u00ADbrot", "GLIM\u00ADBROT" })
+        EXPECT_TRUE(glimbrot.matches(QString::fromUtf8(same))) << same;
+    for (const char* other : { "glimbrots", "glimbro", "glimbrot's", "gl\u00EDmbrot" })
+        EXPECT_FALSE(glimbrot.matches(QString::fromUtf8(other))) << other;
+    EXPECT_TRUE(SpellChecker::SameWord("don\u2019t").matches(QStringLiteral("DON'T")));
+    EXPECT_TRUE(SpellChecker::SameWord("stra\u00DFe").matches(QStringLiteral("STRASSE")));
+    EXPECT_TRUE(SpellChecker::SameWord("\u0131stanbul").matches(QStringLiteral("\u0130STANBUL")));
+    EXPECT_TRUE(SpellChecker::SameWord("Cafe\u0301").matches(QStringLiteral("caf\u00E9")));
+}
+
 TEST(SpellChecker, SuggestsCorrections)
 {
     Checker fixture;
