@@ -208,14 +208,20 @@ void checkerAlone(const SpellChecker& checker, const QString& note, const std::v
         busy99, busyLongest, alone99, aloneLongest);
 }
 
-void throughTheView(
-    const QString& note, const std::vector<std::string>& words, Hunspell& bare, size_t bareFound)
+// The view as a note window shows it: a window's size, shown, holding `note`.
+void showNote(EDTextView& view, const QString& note)
 {
-    EDTextView view;
     view.resize(800, 600);
     view.show();
     view.setString(note);
     QCoreApplication::processEvents();
+}
+
+void throughTheView(
+    const QString& note, const std::vector<std::string>& words, Hunspell& bare, size_t bareFound)
+{
+    EDTextView view;
+    showNote(view, note);
     TextCheckingController& controller = view.textCheckingController();
 
     // Turning checking off again between runs (it drops every mark) is not timed, nor is the
@@ -345,10 +351,7 @@ void learningOnALongNote(Hunspell& bare)
     QString learnt;
     const QString note = makeLongNote(learnt);
     EDTextView view;
-    view.resize(800, 600);
-    view.show();
-    view.setString(note);
-    QCoreApplication::processEvents();
+    showNote(view, note);
     TextCheckingController& controller = view.textCheckingController();
     view.setIsContinuousSpellCheckingEnabled(true);
     waitUntilIdle(controller);

@@ -489,6 +489,21 @@ TEST(EDTextViewTextChecking, SmartQuotesOpenAfterTheOpeningMarksOfOtherLanguages
                 "\u2039\u201Ce\u201D"));
 }
 
+namespace {
+
+// Types `typed` into a view with automatic correction on and gives back what stands once every
+// correction has come: a misspelt word typed after it is corrected last, as corrections come in order.
+QString typedWithCorrection(const QString& typed)
+{
+    ShownView view;
+    view->setIsAutomaticSpellingCorrectionEnabled(true);
+    QTest::keyClicks(view.view.get(), typed + " recieve ");
+    EXPECT_TRUE(waitFor([&] { return view->string().endsWith(" receive "); })) << typed.toStdString();
+    return view->string().chopped(QStringLiteral(" receive ").size());
+}
+
+} // namespace
+
 // Web and e-mail addresses, paths and abbreviations typed with correction on stay as typed, while
 // a word that ends a sentence is still corrected once the space after it comes.
 TEST(EDTextViewTextChecking, AutomaticCorrectionLeavesAddressesAlone)
@@ -506,14 +521,8 @@ TEST(EDTextViewTextChecking, AutomaticCorrectionLeavesAddressesAlone)
         { "(see teh.)", "(see the.)" },
         { "Ratio: teh:", "Ratio: the:" },
     };
-    for (const auto& testCase : cases) {
-        ShownView view;
-        view->setIsAutomaticSpellingCorrectionEnabled(true);
-        // Corrections come back in order: once the last word's has, every earlier one has too.
-        QTest::keyClicks(view.view.get(), testCase.typed + " recieve ");
-        EXPECT_TRUE(waitFor([&] { return view->string().endsWith(" receive "); }));
-        EXPECT_EQ(view->string(), testCase.expected + " receive ");
-    }
+    for (const auto& testCase : cases)
+        EXPECT_EQ(typedWithCorrection(testCase.typed), testCase.expected);
 }
 
 // A word in capitals or with a digit is a name, an acronym or a code, not a misspelling.
@@ -530,14 +539,8 @@ TEST(EDTextViewTextChecking, AutomaticCorrectionLeavesCapitalsAndDigitsAlone)
         { "Teh end", "The end" },
         { "Recieve it", "Receive it" },
     };
-    for (const auto& testCase : cases) {
-        ShownView view;
-        view->setIsAutomaticSpellingCorrectionEnabled(true);
-        // Corrections come back in order: once the last word's has, every earlier one has too.
-        QTest::keyClicks(view.view.get(), testCase.typed + " recieve ");
-        EXPECT_TRUE(waitFor([&] { return view->string().endsWith(" receive "); }));
-        EXPECT_EQ(view->string(), testCase.expected + " receive ");
-    }
+    for (const auto& testCase : cases)
+        EXPECT_EQ(typedWithCorrection(testCase.typed), testCase.expected);
 }
 
 // The spelling panel walks through the text: Find Next selects a misspelt word and shows its
