@@ -645,12 +645,15 @@ TEST(EDTextViewTextChecking, AWordLearntWhileACheckIsInFlightIsNotMarkedAgain)
                     controller.learnSpelling("glimbrot");
             });
         });
-        ASSERT_TRUE(waitFor([&] { return learnt && controller.isIdle(); }));
+        // A long text, so that a check is under way when the word is learnt: slow builds (the
+        // sanitizers') take seconds over each check of it.
+        constexpr int wholeChecks = 60'000;
+        ASSERT_TRUE(waitFor([&] { return learnt && controller.isIdle(); }, wholeChecks));
         const auto left = marks(*view);
         // Three misspellings on every seventh line, and no Glimbrot.
         EXPECT_EQ(left.size(), 25716u);
         TextCheckingController::checkEveryTextAgain();
-        ASSERT_TRUE(waitUntilChecked(*view));
+        ASSERT_TRUE(waitFor([&] { return controller.isIdle(); }, wholeChecks));
         EXPECT_TRUE(left == marks(*view));
         ASSERT_TRUE(platform::SpellChecker::shared().unlearnWord("glimbrot").isSuccess());
     }
