@@ -132,7 +132,8 @@ void findBenchmarks(EDTextView& view, const QString& text)
                 const auto& matches = finder.matches();
                 for (auto it = std::lower_bound(matches.begin(), matches.end(), range.location);
                      it != matches.end() && *it < range.endLocation; ++it) {
-                    if (const auto frames = client.rectsForCharacterRange({ *it, finder.matchLength() }))
+                    const platform::TextRange match = finder.matchRange(size_t(it - matches.begin()));
+                    if (const auto frames = client.rectsForCharacterRange({ *it, match.length() }))
                         rects += frames->size();
                 }
                 found = matches.size();
