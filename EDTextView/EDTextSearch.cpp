@@ -226,8 +226,13 @@ std::optional<qsizetype> EDTextSearch::foldedMatchAt(QStringView text, qsizetype
         } else {
             const char32_t f = QChar::toCaseFolded(c);
             if (f > 0xFFFF) {
-                if (k + 2 > needle.size() || needle[k] != QChar::highSurrogate(f)
-                    || needle[k + 1] != QChar::lowSurrogate(f))
+                if (needle[k] != QChar::highSurrogate(f))
+                    return std::nullopt;
+                // A string that ends in half a pair (typed so far) occurs where the text has the
+                // whole pair; no match ends there.
+                if (k + 1 == needle.size())
+                    return i + 1 - at;
+                if (needle[k + 1] != QChar::lowSurrogate(f))
                     return std::nullopt;
                 k += 2;
             } else {
