@@ -116,6 +116,9 @@ bool isClusterBoundary(QStringView text, qsizetype at)
 {
     if (at <= 0 || at >= text.size())
         return true;
+    // Most text: nothing that combines follows, and no CR LF pair is split.
+    if (text[at].unicode() < 0x0300 && text[at - 1] != u'\r')
+        return true;
     if (text[at].isLowSurrogate() && text[at - 1].isHighSurrogate())
         return false;
     return !joins(*codePointBefore(text, at), *codePointAt(text, at));
