@@ -12,7 +12,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
 #include <QPainter>
 #include <QPushButton>
 #include <QToolButton>
@@ -268,12 +267,12 @@ QString EDFindBar::matchCountText(size_t count, std::optional<size_t> current)
 {
     if (count == 0)
         return tr("No matches");
+    // Counts read as everywhere else in the program: Latin digits, no grouping.
     if (current)
-        return tr("%1 of %2")
-            .arg(QLocale().toString(qulonglong(*current + 1)), QLocale().toString(qulonglong(count)));
+        return tr("%1 of %2").arg(QString::number(*current + 1), QString::number(count));
     if (count == 1)
         return tr("1 match");
-    return tr("%1 matches").arg(QLocale().toString(qulonglong(count)));
+    return tr("%1 matches").arg(QString::number(count));
 }
 
 void EDFindBar::commitSearchText()

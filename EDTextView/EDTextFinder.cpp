@@ -22,6 +22,9 @@ namespace {
 // Longer selections, or selections over several paragraphs, are not taken as the search string
 // when the bar opens.
 constexpr qint64 longestSelectionToSearch = 1000;
+// How much of what was typed is kept: strings, and match places over all of them (8 bytes each).
+constexpr size_t rememberedSearchesLimit = 64;
+constexpr size_t rememberedPlacesLimit = 8'000'000;
 // The highlights reach this far beyond the visible text (at least), so that scrolling a little
 // marks nothing new.
 constexpr qint64 highlightMarginUnits = 4096;
@@ -94,6 +97,8 @@ void EDTextFinder::setFindBarContainer(EDTextView* container)
 
 void EDTextFinder::connectToClient()
 {
+    m_search.reset();
+    m_remembered.clear();
     disconnect(m_textConnection);
     disconnect(m_selectionConnection);
     m_clientView = m_client ? m_client->textView.data() : nullptr;
@@ -199,11 +204,12 @@ void EDTextFinder::performAction(int action)
         break;
     case replaceAllInSelection: {
         std::vector<qint64> inside;
-        const qint64 n = matchLength();
         for (const CharacterRange& range : m_client->selectedRanges()) {
             auto it = std::lower_bound(m_matches.begin(), m_matches.end(), range.location);
-            for (; it != m_matches.end() && *it + n <= range.location + range.length; ++it)
-                inside.push_back(*it);
+            for (; it != m_matches.end() && *it < range.location + range.length; ++it) {
+                if (*it + matchLengthAt(*it) <= range.location + range.length)
+                    inside.push_back(*it);
+            }
         }
         std::sort(inside.begin(), inside.end());
         inside.erase(std::unique(inside.begin(), inside.end()), inside.end());
@@ -232,10 +238,15 @@ void EDTextFinder::noteClientStringWillChange()
 void EDTextFinder::setSearchString(const QString& string)
 {
     const QString previous = std::exchange(m_searchString, string);
+    m_search.reset();
     if (!string.isEmpty())
         lastSearchString() = string;
+    if (recall())
+        return;
     if (!findAmongOccurrences(previous))
         findAll();
+    if (m_searchingIncrementally)
+        remember();
 }
 
 void EDTextFinder::setOptions(EDTextSearchOptions options)
@@ -243,7 +254,61 @@ void EDTextFinder::setOptions(EDTextSearchOptions options)
     if (options == m_options)
         return;
     m_options = options;
+    m_search.reset();
     findAll();
+}
+
+const EDTextSearch* EDTextFinder::search() const
+{
+    EDTextView* view = m_client ? m_client->textView.data() : nullptr;
+    if (!view || m_searchString.isEmpty())
+        return nullptr;
+    if (!m_search)
+        m_search.emplace(view->textContentStorage(), m_searchString, m_options);
+    return &*m_search;
+}
+
+qint64 EDTextFinder::matchLengthAt(qint64 start) const
+{
+    const EDTextSearch* current = search();
+    return current ? current->lengthAt(start) : 0;
+}
+
+TextRange EDTextFinder::matchRange(size_t index) const
+{
+    const qint64 start = m_matches.at(index);
+    return TextRange(start, start + matchLengthAt(start));
+}
+
+void EDTextFinder::remember()
+{
+    if (!m_everyOccurrenceKnown || m_searchString.isEmpty())
+        return;
+    m_remembered.push_back({ m_searchString, m_options, m_matches, m_occurrences, m_occurrencesApart,
+        m_matchesOverlap });
+    size_t places = 0;
+    for (const RememberedSearch& kept : m_remembered)
+        places += kept.matches.size() + kept.occurrences.size();
+    while (!m_remembered.empty()
+        && (m_remembered.size() > rememberedSearchesLimit || places > rememberedPlacesLimit)) {
+        places -= m_remembered.front().matches.size() + m_remembered.front().occurrences.size();
+        m_remembered.pop_front();
+    }
+}
+
+bool EDTextFinder::recall()
+{
+    const auto it = std::find_if(m_remembered.rbegin(), m_remembered.rend(),
+        [&](const RememberedSearch& kept) { return kept.string == m_searchString && kept.options == m_options; });
+    if (it == m_remembered.rend() || !search())
+        return false;
+    m_matches = it->matches;
+    m_occurrences = it->occurrences;
+    m_occurrencesApart = it->occurrencesApart;
+    m_matchesOverlap = it->matchesOverlap;
+    m_everyOccurrenceKnown = true;
+    matchesChanged();
+    return true;
 }
 
 void EDTextFinder::searchIncrementally(const QString& string)
@@ -278,46 +343,44 @@ std::optional<size_t> EDTextFinder::currentMatch() const
     if (!m_client || m_matches.empty())
         return std::nullopt;
     const CharacterRange selected = m_client->firstSelectedRange();
-    if (selected.length != matchLength())
-        return std::nullopt;
     const auto it = std::lower_bound(m_matches.begin(), m_matches.end(), selected.location);
-    if (it == m_matches.end() || *it != selected.location)
+    if (it == m_matches.end() || *it != selected.location || matchLengthAt(*it) != selected.length)
         return std::nullopt;
     return size_t(it - m_matches.begin());
 }
 
 void EDTextFinder::findAll()
 {
-    EDTextView* view = m_client ? m_client->textView.data() : nullptr;
     forgetOccurrences();
-    if (!view || m_searchString.isEmpty()) {
+    if (const EDTextSearch* current = search()) {
+        m_matchesOverlap = current->canOverlapItself();
+        m_matches = current->all(&m_occurrences);
+        m_occurrencesApart = !m_occurrences.empty();
+        m_everyOccurrenceKnown = true;
+    } else {
         m_matches.clear();
         m_matchesOverlap = false;
-    } else {
-        const EDTextSearch search(view->textContentStorage(), m_searchString, m_options);
-        m_matchesOverlap = search.canOverlapItself();
-        m_occurrencesApart = m_options.wholeWords || m_matchesOverlap;
-        m_matches = search.all(m_occurrencesApart ? &m_occurrences : nullptr);
-        m_everyOccurrenceKnown = true;
     }
     matchesChanged();
 }
 
 bool EDTextFinder::findAmongOccurrences(const QString& previous)
 {
-    EDTextView* view = m_client ? m_client->textView.data() : nullptr;
-    // Wherever the longer string occurs, so does the one it extends.
-    if (!view || !m_everyOccurrenceKnown || previous.isEmpty() || m_searchString.size() <= previous.size()
+    // Wherever the longer string occurs, so does the one it extends (but for characters that fold to
+    // several, which the search looks at besides).
+    const EDTextSearch* current = search();
+    if (!current || !m_everyOccurrenceKnown || previous.isEmpty() || m_searchString.size() <= previous.size()
         || !m_searchString.startsWith(previous))
         return false;
-    const EDTextSearch search(view->textContentStorage(), m_searchString, m_options);
-    const bool apart = m_options.wholeWords || search.canOverlapItself();
     std::vector<qint64> occurrences;
-    std::vector<qint64> matches = search.amongCandidates(
-        m_occurrencesApart ? m_occurrences : m_matches, apart ? &occurrences : nullptr);
+    std::vector<qint64> matches
+        = current->amongCandidates(m_occurrencesApart ? m_occurrences : m_matches, &occurrences);
+    const bool apart = occurrences.size() != matches.size();
+    if (!apart)
+        occurrences.clear();
     m_matches = std::move(matches);
     m_occurrences = std::move(occurrences);
-    m_matchesOverlap = search.canOverlapItself();
+    m_matchesOverlap = current->canOverlapItself();
     m_occurrencesApart = apart;
     matchesChanged();
     return true;
@@ -333,8 +396,10 @@ void EDTextFinder::forgetOccurrences()
 
 void EDTextFinder::textDidChange(TextRange replaced, qint64 inserted)
 {
-    // The matches follow the edit; where the string occurs besides is found again when needed.
+    // The matches follow the edit; where the string occurs besides is found again when needed, and
+    // what the strings typed matched no longer holds.
     forgetOccurrences();
+    m_remembered.clear();
     const qint64 delta = inserted - replaced.length();
     // The highlighted stretch moves with the text, as the highlights themselves do.
     if (m_highlighted) {
@@ -348,13 +413,16 @@ void EDTextFinder::textDidChange(TextRange replaced, qint64 inserted)
         m_highlighted = moved;
     }
     EDTextView* view = m_client ? m_client->textView.data() : nullptr;
-    if (!view || m_searchString.isEmpty() || m_replacingMatches)
+    const EDTextSearch* current = search();
+    if (!view || !current || m_replacingMatches)
         return;
+    const EDTextSearch& search = *current;
 
-    // A match keeps its place when the edit is more than two units away from it: a whole word looks
-    // at the code point next to it, which may be a surrogate pair.
+    // A match keeps its place when the edit is more than two units away from it: a whole word, and
+    // the end of a cluster, are decided by the code point next to it, which may be a surrogate pair.
     constexpr qint64 spare = 2;
-    const qint64 n = matchLength();
+    // The longest a match can be; most are this long.
+    const qint64 n = search.length();
     std::vector<qint64>& matches = m_matches;
     const size_t keep
         = size_t(std::lower_bound(matches.begin(), matches.end(), replaced.location - n - spare + 1)
@@ -370,11 +438,10 @@ void EDTextFinder::textDidChange(TextRange replaced, qint64 inserted)
     for (size_t i = next; i < matches.size(); ++i)
         matches[i] += delta;
 
-    // New matches start near the new text.
-    const EDTextSearch search(view->textContentStorage(), m_searchString, m_options);
+    // New matches start near the new text, after the last match kept (which ends before the edit).
     const qint64 window = replaced.location + inserted + spare;
-    qint64 position
-        = std::max<qint64>(keep > 0 ? matches[keep - 1] + n : 0, replaced.location - n - spare + 1);
+    qint64 position = std::max<qint64>(
+        keep > 0 ? matches[keep - 1] + search.lengthAt(matches[keep - 1]) : 0, replaced.location - n - spare + 1);
     std::vector<qint64> fresh;
     if (!m_matchesOverlap) {
         // Matches past the edit stay where they are: the text up to `reach` is read in one pass,
@@ -400,7 +467,8 @@ void EDTextFinder::textDidChange(TextRange replaced, qint64 inserted)
                 return false;
             }
             fresh.push_back(found);
-            while (next < matches.size() && matches[next] < found + n) {
+            const qint64 foundEnd = found + search.lengthAt(found);
+            while (next < matches.size() && matches[next] < foundEnd) {
                 reach = std::max(reach, matches[next] + n);
                 ++next;
             }
@@ -460,6 +528,7 @@ void EDTextFinder::hideBar()
 {
     if (!m_bar || m_bar->isHidden())
         return;
+    m_remembered.clear();
     const bool hadFocus = m_bar->isAncestorOf(QApplication::focusWidget());
     m_bar->hide();
     m_container->tileFindBar();
@@ -470,7 +539,7 @@ void EDTextFinder::hideBar()
 
 void EDTextFinder::selectMatch(qint64 start)
 {
-    const CharacterRange range { start, matchLength() };
+    const CharacterRange range { start, matchLengthAt(start) };
     m_client->setSelectedRanges({ range });
     m_client->scrollRangeToVisible(range);
     emit matchesDidChange();
@@ -502,7 +571,7 @@ void EDTextFinder::replaceCurrent(bool thenFindNext)
         findNext(true);
         return;
     }
-    const CharacterRange range { m_matches[*current], matchLength() };
+    const CharacterRange range { m_matches[*current], matchLengthAt(m_matches[*current]) };
     if (!m_client->shouldReplaceCharacters({ range }, { m_replaceString }))
         return;
     m_client->replaceCharacters(range, m_replaceString);
@@ -521,9 +590,15 @@ void EDTextFinder::replaceMatches(const std::vector<qint64>& starts)
     if (starts.empty() || !m_client->isEditable())
         return;
     std::vector<CharacterRange> ranges;
+    std::vector<qint64> lengths;
     ranges.reserve(starts.size());
-    for (qint64 start : starts)
-        ranges.push_back({ start, matchLength() });
+    lengths.reserve(starts.size());
+    qint64 change = 0;
+    for (qint64 start : starts) {
+        lengths.push_back(matchLengthAt(start));
+        ranges.push_back({ start, lengths.back() });
+        change += m_replaceString.size() - lengths.back();
+    }
     QStringList strings;
     strings.reserve(qsizetype(starts.size()));
     for (size_t i = 0; i < starts.size(); ++i)
@@ -535,7 +610,6 @@ void EDTextFinder::replaceMatches(const std::vector<qint64>& starts)
     m_replacingMatches = true;
     const std::vector<TextRange> placed = m_client->replaceCharacters(ranges, m_replaceString);
     m_replacingMatches = false;
-    const qint64 change = qint64(placed.size()) * (m_replaceString.size() - matchLength());
     // Where matches may overlap, or when the text changed otherwise too (a delegate edited it as
     // well), every match is found anew.
     if (m_matchesOverlap || placed.size() != starts.size()
@@ -543,15 +617,14 @@ void EDTextFinder::replaceMatches(const std::vector<qint64>& starts)
         findAll();
         return;
     }
-    matchesAfterReplacing(starts, placed);
+    matchesAfterReplacing(starts, lengths, placed);
 }
 
 void EDTextFinder::matchesAfterReplacing(
-    const std::vector<qint64>& replaced, const std::vector<TextRange>& placed)
+    const std::vector<qint64>& replaced, const std::vector<qint64>& lengths, const std::vector<TextRange>& placed)
 {
-    EDTextView* view = m_client->textView;
-    const qint64 n = matchLength();
-    const qint64 delta = m_replaceString.size() - n;
+    const EDTextSearch& search = *this->search();
+    const qint64 n = search.length();
     // A match can start where it meets a copy, or next to one (a whole word looks at its
     // neighbours, a surrogate pair at most).
     constexpr qint64 spare = 2;
@@ -559,23 +632,27 @@ void EDTextFinder::matchesAfterReplacing(
     windows.reserve(placed.size());
     for (const TextRange& copy : placed)
         windows.emplace_back(std::max<qint64>(0, copy.location - n - spare), copy.endLocation + spare + 1);
-    // Unless a match could take characters from a copy, or a whole word could end next to one,
-    // the text around the copies holds no new match: what the copies did not touch was there
-    // before, and any match in it was found then.
-    const EDTextSearch search(view->textContentStorage(), m_searchString, m_options);
-    if (!m_options.wholeWords && !search.couldOverlap(m_replaceString))
+    // Unless a match could take characters from a copy, a whole word could end next to one, or a
+    // copy could join what is next to it into one cluster (a combining mark, nothing at all),
+    // the text around the copies holds no new match and loses none: what the copies did not touch
+    // was there before, and any match in it was found then.
+    const QString& copy = m_replaceString;
+    const bool mayJoin = copy.isEmpty() || copy.front().unicode() >= 0x0300 || copy.front() == u'\n'
+        || copy.back().unicode() >= 0x0300 || copy.back() == u'\r';
+    if (!m_options.wholeWords && !mayJoin && !search.couldOverlap(m_replaceString))
         windows.clear();
     // The matches that were not replaced move with the copies before them; those in a window are
     // looked at again with the rest of it.
     std::vector<qint64> kept;
     size_t r = 0;
     size_t w = 0;
+    qint64 shift = 0;
     for (const qint64 match : m_matches) {
         while (r < replaced.size() && replaced[r] < match)
-            ++r;
+            shift += m_replaceString.size() - lengths[r++];
         if (r < replaced.size() && replaced[r] == match)
             continue;
-        const qint64 moved = match + qint64(r) * delta;
+        const qint64 moved = match + shift;
         while (w < windows.size() && windows[w].endLocation <= moved)
             ++w;
         if (w < windows.size() && windows[w].location <= moved)
@@ -603,14 +680,14 @@ void EDTextFinder::prepareHighlights(std::optional<TextRange> visible)
     platform::TextLayoutManager& manager = view->textLayoutManager();
     if (m_highlighted)
         manager.removeRenderingAttribute(highlightAttribute, *m_highlighted);
-    const qint64 n = matchLength();
+    const qint64 n = search()->length();
     const qint64 margin = std::max(visible->length(), highlightMarginUnits);
     TextRange marked(std::max<qint64>(0, visible->location - margin),
         std::min(view->textContentStorage().length(), visible->endLocation + margin));
     auto it = std::lower_bound(m_matches.begin(), m_matches.end(), marked.location - n + 1);
     const qint64 end = marked.endLocation;
     for (; it != m_matches.end() && *it < end; ++it) {
-        const TextRange match(*it, *it + n);
+        const TextRange match(*it, *it + matchLengthAt(*it));
         manager.addRenderingAttribute(highlightAttribute, int((it - m_matches.begin()) % 2) + 1, match);
         marked = marked.united(match);
     }

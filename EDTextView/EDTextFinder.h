@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QString>
 
+#include <deque>
 #include <optional>
 #include <vector>
 
@@ -33,7 +34,9 @@ class EDTextView;
 // - While the bar shows, the matches near the view's visible text carry the rendering attribute
 //   `highlightAttribute`, which the view draws as a highlight; hiding the bar takes them away.
 // - With incremental searching on (the default), the matches are found as the search string is
-//   typed, and the first one after where the search began is selected.
+//   typed, and the first one after where the search began is selected. What the strings typed
+//   matched is kept (a bounded number of them, until the text changes or the bar closes), so that
+//   Backspace, going back to one of them, searches nothing.
 //
 // Main thread only.
 class EDTextFinder : public QObject {
@@ -96,9 +99,10 @@ public:
     // and selects the first one after where the typing began.
     void searchIncrementally(const QString& string);
 
-    // Where every match starts, in order; each is `matchLength` units long.
+    // Where every match starts, in order. Ignoring case, a match need not be as long as the search
+    // string ("STRASSE" for "straße"): `matchRange` tells.
     const std::vector<qint64>& matches() const { return m_matches; }
-    qint64 matchLength() const { return m_searchString.size(); }
+    platform::TextRange matchRange(size_t index) const;
     // The match the first selected range is; none when it is not one.
     std::optional<size_t> currentMatch() const;
 
@@ -117,6 +121,12 @@ signals:
 private:
     void connectToClient();
     void findAll();
+    // The search of the search string with the options, in the client's text; none without either.
+    const EDTextSearch* search() const;
+    qint64 matchLengthAt(qint64 start) const;
+    // Keeps, or takes back, the matches of the search string typed in this run of typing.
+    void remember();
+    bool recall();
     // Finds the matches of a search string that extends `previous` among the places `previous`
     // occurs; false when those are not known.
     bool findAmongOccurrences(const QString& previous);
@@ -128,8 +138,8 @@ private:
     void findNext(bool forwards);
     void replaceCurrent(bool thenFindNext);
     void replaceMatches(const std::vector<qint64>& starts);
-    void matchesAfterReplacing(
-        const std::vector<qint64>& replaced, const std::vector<platform::TextRange>& placed);
+    void matchesAfterReplacing(const std::vector<qint64>& replaced, const std::vector<qint64>& lengths,
+        const std::vector<platform::TextRange>& placed);
     void clearHighlights();
     void matchesChanged();
 
@@ -149,6 +159,18 @@ private:
     bool m_everyOccurrenceKnown = false;
     bool m_occurrencesApart = false;
     std::vector<qint64> m_occurrences;
+    // Made when first needed for the search string, options and client as they are.
+    mutable std::optional<EDTextSearch> m_search;
+    // The matches of strings typed in this run of typing, the latest last.
+    struct RememberedSearch {
+        QString string;
+        EDTextSearchOptions options;
+        std::vector<qint64> matches;
+        std::vector<qint64> occurrences;
+        bool occurrencesApart = false;
+        bool matchesOverlap = false;
+    };
+    std::deque<RememberedSearch> m_remembered;
     // While replacing many matches, whose new matches are found from where the copies stand.
     bool m_replacingMatches = false;
     // Where the incremental search of the string being typed began.

@@ -3,6 +3,9 @@
 #include "platform/text/TextContentStorage.h"
 
 #include <algorithm>
+#include <limits>
+#include <array>
+#include <unordered_map>
 
 namespace {
 
@@ -27,29 +30,147 @@ std::optional<char32_t> codePointAt(QStringView text, qsizetype at)
     return high.unicode();
 }
 
+constexpr qsizetype unitsOf(char32_t c)
+{
+    return c > 0xFFFF ? 2 : 1;
+}
+
+// The characters whose full case folding is not the simple one Qt compares by (a few dozen, all in
+// the BMP), with what they fold to: the simple folding of their full upper case.
+struct FoldingTable {
+    std::array<quint64, 0x10000 / 64> special {};
+    std::unordered_map<char16_t, QString> expansion;
+    bool isSpecial(char32_t c) const { return c < 0x10000 && (special[c >> 6] >> (c & 63)) & 1; }
+};
+
+const FoldingTable& foldingTable()
+{
+    static const FoldingTable table = [] {
+        FoldingTable t;
+        for (char32_t c = 0x80; c < 0x10000; ++c) {
+            // The dotless i has no folding of its own: its capital is the plain I.
+            if ((c >= 0xD800 && c < 0xE000) || c == 0x0131)
+                continue;
+            const QString simple = QString(QChar(char16_t(c))).toCaseFolded();
+            QString full = simple.toUpper().toCaseFolded();
+            // The dotted capital I folds to a plain i, not to an i and a combining dot: "istanbul"
+            // then finds "İstanbul", which the combining dot between i and s would prevent.
+            if (c == 0x0130)
+                full = QStringLiteral("i");
+            if (full == simple)
+                continue;
+            t.special[c >> 6] |= quint64(1) << (c & 63);
+            t.expansion.emplace(char16_t(c), full);
+        }
+        return t;
+    }();
+    return table;
+}
+
+bool isHangulLeading(char32_t c)
+{
+    return (c >= 0x1100 && c <= 0x115F) || (c >= 0xA960 && c <= 0xA97C);
+}
+
+bool isHangulVowel(char32_t c)
+{
+    return (c >= 0x1160 && c <= 0x11A7) || (c >= 0xD7B0 && c <= 0xD7C6);
+}
+
+bool isHangulTrailing(char32_t c)
+{
+    return (c >= 0x11A8 && c <= 0x11FF) || (c >= 0xD7CB && c <= 0xD7FB);
+}
+
+bool isHangulSyllable(char32_t c)
+{
+    return c >= 0xAC00 && c <= 0xD7A3;
+}
+
+// Whether `before` and `after` belong to one grapheme cluster, as far as one code point on each
+// side tells: a letter and its marks, CR LF, a joined emoji, a Hangul syllable in jamo.
+bool joins(char32_t before, char32_t after)
+{
+    if (before == U'\r')
+        return after == U'\n';
+    if (after < 0x0300)
+        return false;
+    if (QChar::isMark(after) || after == 0x200C || after == 0x200D || (after >= 0x1F3FB && after <= 0x1F3FF)
+        || (after >= 0xE0020 && after <= 0xE007F))
+        return true;
+    if (before == 0x200D)
+        return (after >= 0x1F000 && after <= 0x1FAFF) || (after >= 0x2600 && after <= 0x27BF);
+    if (isHangulLeading(before))
+        return isHangulLeading(after) || isHangulVowel(after) || isHangulSyllable(after);
+    const bool syllableWithoutFinal = isHangulSyllable(before) && (before - 0xAC00) % 28 == 0;
+    if (isHangulVowel(before) || syllableWithoutFinal)
+        return isHangulVowel(after) || isHangulTrailing(after);
+    if (isHangulTrailing(before) || isHangulSyllable(before))
+        return isHangulTrailing(after);
+    return false;
+}
+
+// Whether a match may start or end at `at` of `text`: not inside a surrogate pair, nor inside a
+// grapheme cluster.
+bool isClusterBoundary(QStringView text, qsizetype at)
+{
+    if (at <= 0 || at >= text.size())
+        return true;
+    // Most text: nothing that combines follows, and no CR LF pair is split.
+    if (text[at].unicode() < 0x0300 && text[at - 1] != u'\r')
+        return true;
+    if (text[at].isLowSurrogate() && text[at - 1].isHighSurrogate())
+        return false;
+    return !joins(*codePointBefore(text, at), *codePointAt(text, at));
+}
+
 } // namespace
 
 EDTextSearch::EDTextSearch(
     const platform::TextContentStorage& storage, const QString& string, EDTextSearchOptions options)
     : m_storage(storage)
     , m_string(string)
+    , m_needle(options.caseSensitive ? string : folded(string))
     , m_options(options)
-    , m_step(string.size())
     , m_case(options.caseSensitive ? Qt::CaseSensitive : Qt::CaseInsensitive)
 {
-    const QString compared = options.caseSensitive ? m_string : m_string.toCaseFolded();
-    for (qsizetype k = 1; k < compared.size() && !m_overlaps; ++k)
-        m_overlaps = QStringView(compared).first(k) == QStringView(compared).last(k);
+    for (qsizetype k = 1; k < m_needle.size() && !m_overlaps; ++k)
+        m_overlaps = QStringView(m_needle).first(k) == QStringView(m_needle).last(k);
     if (const auto first = codePointAt(m_string, 0))
         m_wordAtStart = isWordCharacter(*first);
     if (const auto last = codePointBefore(m_string, m_string.size()))
         m_wordAtEnd = isWordCharacter(*last);
+    if (!options.caseSensitive && !m_needle.isEmpty()) {
+        for (const auto& [c, expansion] : foldingTable().expansion) {
+            if (m_needle.contains(expansion))
+                m_expanding.push_back(c);
+        }
+        std::sort(m_expanding.begin(), m_expanding.end());
+    }
+}
+
+QString EDTextSearch::folded(QStringView text)
+{
+    const FoldingTable& table = foldingTable();
+    QString result;
+    result.reserve(text.size());
+    for (qsizetype i = 0; i < text.size();) {
+        const char32_t c = *codePointAt(text, i);
+        if (table.isSpecial(c)) {
+            result += table.expansion.at(char16_t(c));
+        } else {
+            const char32_t f = QChar::toCaseFolded(c);
+            result += QStringView(QChar::fromUcs4(f));
+        }
+        i += unitsOf(c);
+    }
+    return result;
 }
 
 bool EDTextSearch::couldOverlap(const QString& text) const
 {
-    const QString needle = m_options.caseSensitive ? m_string : m_string.toCaseFolded();
-    const QString copy = m_options.caseSensitive ? text : text.toCaseFolded();
+    const QString& needle = m_needle;
+    const QString copy = m_options.caseSensitive ? text : folded(text);
     const qsizetype n = needle.size();
     // The needle starting `offset` units after the copy's start (negative: before it).
     for (qsizetype offset = 1 - n; offset < copy.size(); ++offset) {
@@ -68,40 +189,165 @@ bool EDTextSearch::isWordCharacter(char32_t c)
     return QChar::isLetterOrNumber(c) || QChar::isMark(c) || c == U'_';
 }
 
-bool EDTextSearch::isWholeWord(QStringView text, qsizetype at) const
+bool EDTextSearch::isWholeWord(QStringView text, qsizetype at, qsizetype length) const
 {
     if (m_wordAtStart) {
         if (const auto before = codePointBefore(text, at); before && isWordCharacter(*before))
             return false;
     }
     if (m_wordAtEnd) {
-        if (const auto after = codePointAt(text, at + m_string.size()); after && isWordCharacter(*after))
+        if (const auto after = codePointAt(text, at + length); after && isWordCharacter(*after))
             return false;
     }
     return true;
+}
+
+bool EDTextSearch::accepts(QStringView text, qsizetype at, qsizetype length) const
+{
+    if (m_everyOccurrence)
+        return true;
+    if (m_options.wholeWords && !isWholeWord(text, at, length))
+        return false;
+    return isClusterBoundary(text, at) && isClusterBoundary(text, at + length);
+}
+
+std::optional<qsizetype> EDTextSearch::foldedMatchAt(QStringView text, qsizetype at) const
+{
+    const FoldingTable& table = foldingTable();
+    const QStringView needle(m_needle);
+    qsizetype k = 0;
+    qsizetype i = at;
+    while (k < needle.size()) {
+        if (i >= text.size())
+            return std::nullopt;
+        const char32_t c = *codePointAt(text, i);
+        if (table.isSpecial(c)) {
+            const QString& expansion = table.expansion.at(char16_t(c));
+            if (!needle.sliced(k).startsWith(expansion))
+                return std::nullopt;
+            k += expansion.size();
+        } else {
+            const char32_t f = QChar::toCaseFolded(c);
+            if (f > 0xFFFF) {
+                if (needle[k] != QChar::highSurrogate(f))
+                    return std::nullopt;
+                // A string that ends in half a pair (typed so far) occurs where the text has the
+                // whole pair; no match ends there.
+                if (k + 1 == needle.size())
+                    return i + 1 - at;
+                if (needle[k + 1] != QChar::lowSurrogate(f))
+                    return std::nullopt;
+                k += 2;
+            } else {
+                if (needle[k] != QChar(char16_t(f)))
+                    return std::nullopt;
+                ++k;
+            }
+        }
+        i += unitsOf(c);
+    }
+    return i - at;
+}
+
+std::optional<qsizetype> EDTextSearch::occurrenceAt(QStringView text, qsizetype at) const
+{
+    const qsizetype n = m_needle.size();
+    if (at < 0 || n == 0)
+        return std::nullopt;
+    if (!m_expanding.empty())
+        return foldedMatchAt(text, at);
+    if (at + n <= text.size() && text.sliced(at, n).compare(m_needle, m_case) == 0)
+        return n;
+    return std::nullopt;
+}
+
+qint64 EDTextSearch::lengthAt(qint64 start) const
+{
+    const qint64 n = m_needle.size();
+    if (m_expanding.empty())
+        return n;
+    const platform::TextRange window(start, std::min(m_storage.length(), start + n));
+    return foldedMatchAt(m_storage.substring(window), 0).value_or(n);
 }
 
 template<typename Found, typename Rejected>
 bool EDTextSearch::scan(
     QStringView text, qint64 base, qint64 from, qint64 limit, Found&& found, Rejected&& rejected) const
 {
-    const qsizetype n = m_string.size();
+    const qsizetype n = m_needle.size();
     qsizetype position = qsizetype(std::max<qint64>(0, from - base));
     // Only matches that start before `limit`: the text past `limit + n - 1` is not read.
     const qsizetype end = qsizetype(std::clamp<qint64>(limit - base + n - 1, 0, text.size()));
     const QStringView region = text.first(end);
-    while (position + n <= end) {
-        const qsizetype at = region.indexOf(m_string, position, m_case);
-        if (at < 0)
+    if (m_expanding.empty()) {
+        while (position + n <= end) {
+            const qsizetype at = region.indexOf(m_needle, position, m_case);
+            if (at < 0)
+                return true;
+            if (!accepts(text, at, n)) {
+                rejected(base + at);
+                position = at + 1;
+                continue;
+            }
+            if (!found(base + at, n))
+                return false;
+            position = at + (m_stepByOne ? 1 : n);
+        }
+        return true;
+    }
+
+    // Some characters of the text fold to several: a match holding one is found by comparing the
+    // foldings from each place it could start, a few units before such a character; any other
+    // match is an occurrence of the folded string as it is.
+    constexpr qsizetype none = std::numeric_limits<qsizetype>::max();
+    const qsizetype startLimit = qsizetype(std::clamp<qint64>(limit - base, 0, text.size()));
+    std::vector<qsizetype> nextOf(m_expanding.size(), -1);
+    auto nextExpanding = [&](qsizetype from) {
+        qsizetype best = none;
+        for (size_t j = 0; j < m_expanding.size(); ++j) {
+            if (nextOf[j] != none && nextOf[j] < from) {
+                nextOf[j] = region.indexOf(QChar(m_expanding[j]), from);
+                if (nextOf[j] < 0)
+                    nextOf[j] = none;
+            }
+            best = std::min(best, nextOf[j]);
+        }
+        return best;
+    };
+    qsizetype simple = -1;
+    qsizetype tried = 0;
+    while (position < startLimit) {
+        if (simple != none && simple < position) {
+            simple = region.indexOf(m_needle, position, m_case);
+            if (simple < 0)
+                simple = none;
+        }
+        qsizetype at = simple;
+        qsizetype length = n;
+        for (qsizetype q = nextExpanding(position); q != none && q - n + 1 < at; q = nextExpanding(q + 1)) {
+            bool matched = false;
+            for (qsizetype p = std::max({ position, q - n + 1, tried }); p <= q && p < at; ++p) {
+                tried = p + 1;
+                if (const auto l = foldedMatchAt(text, p)) {
+                    at = p;
+                    length = *l;
+                    matched = true;
+                    break;
+                }
+            }
+            if (matched)
+                break;
+        }
+        if (at == none || at >= startLimit)
             return true;
-        if (m_options.wholeWords && !isWholeWord(text, at)) {
+        if (!accepts(text, at, length)) {
             rejected(base + at);
             position = at + 1;
             continue;
         }
-        if (!found(base + at))
+        if (!found(base + at, length))
             return false;
-        position = at + m_step;
+        position = at + (m_stepByOne ? 1 : length);
     }
     return true;
 }
@@ -109,20 +355,23 @@ bool EDTextSearch::scan(
 template<typename Found, typename Rejected>
 void EDTextSearch::scanDocument(qint64 from, qint64 limit, Found&& found, Rejected&& rejected) const
 {
-    const qint64 n = m_string.size();
+    const qint64 n = m_needle.size();
     const qint64 documentLength = m_storage.length();
-    // No match starts later than this.
-    limit = std::min(limit, documentLength - n + 1);
-    if (n == 0 || from >= limit)
+    if (n == 0)
+        return;
+    // No match starts later than this (a match holding a character that folds to several is
+    // shorter than the folded string, but still starts before the end).
+    limit = std::min(limit, m_expanding.empty() ? documentLength - n + 1 : documentLength);
+    if (from >= limit)
         return;
     ++s_passCount;
-    // Room for a surrogate pair on each side of a match, which a whole-word check reads.
+    // Room for a surrogate pair on each side of a match, which a whole-word or cluster check reads.
     constexpr qint64 spare = 2;
     qint64 next = from;
     bool stopped = false;
-    auto take = [&](qint64 at) {
-        next = at + m_step;
-        return found(at);
+    auto take = [&](qint64 at, qsizetype length) {
+        next = at + (m_stepByOne ? 1 : length);
+        return found(at, length);
     };
     // Matches starting in [next, end), found in a copy of the text around them: where pieces join.
     auto scanCopy = [&](qint64 end) {
@@ -141,7 +390,8 @@ void EDTextSearch::scanDocument(qint64 from, qint64 limit, Found&& found, Reject
             return false;
         const qint64 end = start + piece.size();
         const qint64 interiorBegin = start == 0 ? 0 : start + spare;
-        const qint64 interiorEnd = std::min(limit, end == documentLength ? end - n + 1 : end - n - spare + 1);
+        const qint64 interiorEnd
+            = std::min(limit, end == documentLength ? end - n + 1 : end - n - spare + 1);
         if (interiorBegin >= interiorEnd)
             return true;
         scanCopy(interiorBegin);
@@ -165,67 +415,102 @@ std::vector<qint64> EDTextSearch::all(std::vector<qint64>* occurrences) const
         // A scan that moves on by one unit meets the occurrences inside a match too; which of them
         // are matches is then decided as a scan past each match would.
         EDTextSearch every(*this);
-        every.m_options.wholeWords = false;
-        every.m_step = 1;
+        every.m_everyOccurrence = true;
+        every.m_stepByOne = true;
         *occurrences = every.all();
         return amongCandidates(*occurrences);
     }
-    // Without overlaps, a scan meets every occurrence: each is either a match or no whole word.
+    // Without overlaps, a scan meets every occurrence: each is either a match or was turned down
+    // (no whole word, or inside a cluster). The occurrences are copied only once one is turned down.
     std::vector<qint64> result;
+    bool apart = false;
     if (occurrences)
         occurrences->clear();
     scanDocument(
         0, m_storage.length(),
-        [&](qint64 at) {
+        [&](qint64 at, qsizetype) {
             result.push_back(at);
-            if (occurrences)
+            if (apart)
                 occurrences->push_back(at);
             return true;
         },
         [&](qint64 at) {
-            if (occurrences)
-                occurrences->push_back(at);
+            if (!occurrences)
+                return;
+            if (!apart) {
+                *occurrences = result;
+                apart = true;
+            }
+            occurrences->push_back(at);
         });
     return result;
 }
 
-bool EDTextSearch::occursAt(QStringView text, qint64 base, qint64 at) const
+std::vector<qint64> EDTextSearch::expandingCharacters() const
 {
-    const qsizetype local = qsizetype(at - base);
-    const qsizetype n = m_string.size();
-    return local >= 0 && local + n <= text.size() && text.sliced(local, n).compare(m_string, m_case) == 0;
+    std::vector<qint64> result;
+    if (m_expanding.empty())
+        return result;
+    ++s_passCount;
+    m_storage.enumerateTextPieces(0, [&](QStringView piece, qint64 start) {
+        for (const char16_t c : m_expanding) {
+            for (qsizetype at = piece.indexOf(QChar(c)); at >= 0; at = piece.indexOf(QChar(c), at + 1))
+                result.push_back(start + at);
+        }
+        return true;
+    });
+    std::sort(result.begin(), result.end());
+    return result;
 }
 
 std::vector<qint64> EDTextSearch::amongCandidates(
-    const std::vector<qint64>& candidates, std::vector<qint64>* occurrences) const
+    const std::vector<qint64>& given, std::vector<qint64>* occurrences) const
 {
     std::vector<qint64> result;
     if (occurrences)
         occurrences->clear();
-    const qint64 n = m_string.size();
+    const qint64 n = m_needle.size();
     const qint64 documentLength = m_storage.length();
-    if (n == 0 || candidates.empty())
+    if (n == 0)
         return result;
-    // As a scan goes: an occurrence inside the last match is passed over, and one that is no whole
-    // word moves the scan on by one unit only, which no later candidate is behind.
+    // A match holding a character that folds to several need not extend an occurrence of a shorter
+    // string ("ss" in "ß" extends no "s"): the places it could start are candidates too.
+    std::vector<qint64> merged;
+    const std::vector<qint64>* candidates = &given;
+    if (!m_expanding.empty()) {
+        std::vector<qint64> near;
+        for (const qint64 q : expandingCharacters()) {
+            for (qint64 p = std::max<qint64>({ 0, q - n + 1, near.empty() ? 0 : near.back() + 1 }); p <= q; ++p)
+                near.push_back(p);
+        }
+        merged.reserve(given.size() + near.size());
+        std::merge(given.begin(), given.end(), near.begin(), near.end(), std::back_inserter(merged));
+        merged.erase(std::unique(merged.begin(), merged.end()), merged.end());
+        candidates = &merged;
+    }
+    if (candidates->empty())
+        return result;
+    // As a scan goes: an occurrence inside the last match is passed over, and one that is turned
+    // down moves the scan on by one unit only, which no later candidate is behind.
     qint64 scanned = 0;
     auto consider = [&](QStringView text, qint64 base, qint64 at) {
-        if (!occursAt(text, base, at))
+        const auto length = occurrenceAt(text, qsizetype(at - base));
+        if (!length)
             return;
         if (occurrences)
             occurrences->push_back(at);
-        if (at < scanned || (m_options.wholeWords && !isWholeWord(text, qsizetype(at - base))))
+        if (at < scanned || !accepts(text, qsizetype(at - base), *length))
             return;
         result.push_back(at);
-        scanned = at + n;
+        scanned = at + *length;
     };
-    // Room for a surrogate pair on each side, which a whole-word check reads.
+    // Room for a surrogate pair on each side, which a whole-word or cluster check reads.
     constexpr qint64 spare = 2;
     size_t i = 0;
-    m_storage.enumerateTextPieces(candidates.front(), [&](QStringView piece, qint64 start) {
+    m_storage.enumerateTextPieces(candidates->front(), [&](QStringView piece, qint64 start) {
         const qint64 end = start + piece.size();
-        for (; i < candidates.size() && candidates[i] < end; ++i) {
-            const qint64 at = candidates[i];
+        for (; i < candidates->size() && (*candidates)[i] < end; ++i) {
+            const qint64 at = (*candidates)[i];
             const bool inside
                 = (start == 0 || at - spare >= start) && (end == documentLength || at + n + spare <= end);
             if (inside && at >= start) {
@@ -237,7 +522,7 @@ std::vector<qint64> EDTextSearch::amongCandidates(
                 consider(m_storage.substring(window), window.location, at);
             }
         }
-        return i < candidates.size();
+        return i < candidates->size();
     });
     return result;
 }
@@ -245,7 +530,7 @@ std::vector<qint64> EDTextSearch::amongCandidates(
 std::optional<qint64> EDTextSearch::next(qint64 from, qint64 limit) const
 {
     std::optional<qint64> result;
-    scanDocument(std::max<qint64>(from, 0), limit, [&](qint64 at) {
+    scanDocument(std::max<qint64>(from, 0), limit, [&](qint64 at, qsizetype) {
         result = at;
         return false;
     });
@@ -254,13 +539,13 @@ std::optional<qint64> EDTextSearch::next(qint64 from, qint64 limit) const
 
 void EDTextSearch::each(qint64 from, qint64 limit, const std::function<bool(qint64)>& found) const
 {
-    scanDocument(std::max<qint64>(from, 0), limit, found);
+    scanDocument(std::max<qint64>(from, 0), limit, [&](qint64 at, qsizetype) { return found(at); });
 }
 
 std::vector<qint64> EDTextSearch::inWindows(std::vector<platform::TextRange> windows) const
 {
     std::vector<qint64> result;
-    if (m_string.isEmpty() || windows.empty())
+    if (m_needle.isEmpty() || windows.empty())
         return result;
     std::sort(windows.begin(), windows.end(),
         [](const platform::TextRange& a, const platform::TextRange& b) { return a.location < b.location; });
@@ -273,7 +558,7 @@ std::vector<qint64> EDTextSearch::inWindows(std::vector<platform::TextRange> win
             merged.push_back(window);
     }
     for (const platform::TextRange& window : merged) {
-        scanDocument(window.location, window.endLocation, [&](qint64 at) {
+        scanDocument(window.location, window.endLocation, [&](qint64 at, qsizetype) {
             result.push_back(at);
             return true;
         });

@@ -24,15 +24,23 @@ struct EDTextSearchOptions {
 // that searching a long document copies only the few characters around each join of two pieces.
 //
 // Matches are what a left-to-right scan finds: each starts after the previous one ends ("aa" is
-// found once in "aaa"). Case is compared through simple case folding, one UTF-16 unit for one, so
-// every match is as long as the searched string. A whole-word match has no letter, digit, mark or
-// underscore next to it on a side where the searched string itself begins or ends with one.
+// found once in "aaa"). Ignoring case compares full case foldings, so one character may stand for
+// two ("straße" finds "STRASSE", "ss" finds "ß") and a match need not be as long as the searched
+// string; a match always covers whole characters of the text, and never starts or ends inside a
+// character and its combining marks. A whole-word match has no letter, digit, mark or underscore
+// next to it on a side where the searched string itself begins or ends with one.
 class EDTextSearch {
 public:
     EDTextSearch(
         const platform::TextContentStorage& storage, const QString& string, EDTextSearchOptions options);
 
-    qint64 length() const { return m_string.size(); }
+    // The longest a match can be, in UTF-16 units (the folded string's length); every match is
+    // this long unless `hasUniformLength` is false.
+    qint64 length() const { return m_needle.size(); }
+    bool hasUniformLength() const { return m_expanding.empty(); }
+    // How long the match that starts at `start` is: what `length` says, or read from the text
+    // where a character folds to more than one.
+    qint64 lengthAt(qint64 start) const;
     // Whether two matches of the string could overlap ("aa", "abab"): a scan then depends on where
     // the previous match ended, not only on the text around a match.
     bool canOverlapItself() const { return m_overlaps; }
@@ -42,11 +50,13 @@ public:
     bool couldOverlap(const QString& text) const;
 
     // Every match in the document, in order. With `occurrences`, also every place the string
-    // occurs, whole word or not, overlapping a match or not.
+    // occurs, whole word or not, inside a cluster or not, overlapping a match or not; left empty
+    // when those are just the matches.
     std::vector<qint64> all(std::vector<qint64>* occurrences = nullptr) const;
     // What `all` answers, looked for only at `candidates`: sorted places that hold every occurrence
     // of the string (those of a string it extends, say). Reads the text at each candidate, not the
-    // rest. With `occurrences`, also the candidates where the string occurs, whole word or not.
+    // rest, and the places near characters that fold to several. With `occurrences`, also the
+    // candidates where the string occurs, whole word or not.
     std::vector<qint64> amongCandidates(
         const std::vector<qint64>& candidates, std::vector<qint64>* occurrences = nullptr) const;
     // The first match that starts at or after `from` and before `limit`.
@@ -59,6 +69,8 @@ public:
 
     // A letter, digit, mark or underscore: what a whole word may not continue into.
     static bool isWordCharacter(char32_t c);
+    // The full case folding of `text`, as a search that ignores case compares it.
+    static QString folded(QStringView text);
 
     // How many passes over the text searches have begun (main thread), so that a test can count
     // what following an edit costs.
@@ -71,27 +83,42 @@ private:
     template<typename Found, typename Rejected>
     bool scan(
         QStringView text, qint64 base, qint64 from, qint64 limit, Found&& found, Rejected&& rejected) const;
-    bool isWholeWord(QStringView text, qsizetype at) const;
+    bool isWholeWord(QStringView text, qsizetype at, qsizetype length) const;
+    // How long the match at `at` of `text` is, compared character by character through the full
+    // case folding; none when the string does not occur there.
+    std::optional<qsizetype> foldedMatchAt(QStringView text, qsizetype at) const;
+    // Whether the string occurs at `at` of `text`, and counts there: the length of the occurrence.
+    std::optional<qsizetype> occurrenceAt(QStringView text, qsizetype at) const;
+    // Whether an occurrence at `at` of `text`, `length` units long, is a match.
+    bool accepts(QStringView text, qsizetype at, qsizetype length) const;
     // Calls `found` with each match a scan from `from` finds starting before `limit`, over the
     // whole document, until `found` answers false.
+    // `found` hears each match's start and length.
     template<typename Found> void scanDocument(qint64 from, qint64 limit, Found&& found) const
     {
         scanDocument(from, limit, std::forward<Found>(found), [](qint64) {});
     }
     template<typename Found, typename Rejected>
     void scanDocument(qint64 from, qint64 limit, Found&& found, Rejected&& rejected) const;
-    // Whether the string occurs at `at` of `text` (the document from `base`), and counts there.
-    bool occursAt(QStringView text, qint64 base, qint64 at) const;
+    // Where a character that folds to several (and into the string) sits in the document, from
+    // the first to the last; one pass over the text.
+    std::vector<qint64> expandingCharacters() const;
 
     static inline quint64 s_passCount = 0;
 
     const platform::TextContentStorage& m_storage;
     QString m_string;
+    // The string as compared: folded when case is ignored.
+    QString m_needle;
     EDTextSearchOptions m_options;
-    // How far a scan moves on from where it found a match: past it, or one unit to meet every
-    // occurrence.
-    qsizetype m_step = 0;
+    // Whether a scan moves on by one unit from a match, to meet every occurrence, rather than past it.
+    bool m_stepByOne = false;
+    // Whether every occurrence counts, whole word or not, inside a cluster or not.
+    bool m_everyOccurrence = false;
     Qt::CaseSensitivity m_case;
+    // The characters of the text that fold to several and may take part in a match (those whose
+    // folding occurs in the folded string), sorted; empty when matches are all `length` long.
+    std::vector<char16_t> m_expanding;
     bool m_overlaps = false;
     bool m_wordAtStart = false;
     bool m_wordAtEnd = false;

@@ -115,10 +115,8 @@ void EDTextView::drawFindHighlights(QPainter& painter, const QRectF& dirty)
         return;
     // The selected match stands out from the others.
     std::optional<TextRange> current;
-    if (const auto index = m_textFinder->currentMatch()) {
-        const qint64 start = m_textFinder->matches()[*index];
-        current = TextRange(start, start + m_textFinder->matchLength());
-    }
+    if (const auto index = m_textFinder->currentMatch())
+        current = m_textFinder->matchRange(*index);
     const bool dark = palette().color(QPalette::Base).lightnessF() < 0.5f;
     const QColor matchColor = dark ? QColor(0x7A, 0x62, 0x00) : QColor(0xFF, 0xE3, 0x6E);
     const QColor currentColor = dark ? QColor(0xC2, 0x5E, 0x00) : QColor(0xFF, 0xA3, 0x2B);

@@ -6,7 +6,8 @@
 // - replace all of 50,000 matches through the finder (every match asked about, one undo step),
 //   against QString::replace of the same word on a copy of the text.
 // - typing a word into the find bar's field of a 10 MB note, key by key, against a full search for
-//   each string the field holds on the way (with whole words off and on).
+//   each string the field holds on the way (with whole words off and on); then taking it back
+//   with Backspace, key by key, against a full search for each string on the way back.
 // Prints medians and ratios, and checks that the replacement is one undo step.
 //
 // With --screenshot FOLDER it instead writes find-bar.png and find-bar-dark.png there: a note
@@ -132,7 +133,8 @@ void findBenchmarks(EDTextView& view, const QString& text)
                 const auto& matches = finder.matches();
                 for (auto it = std::lower_bound(matches.begin(), matches.end(), range.location);
                      it != matches.end() && *it < range.endLocation; ++it) {
-                    if (const auto frames = client.rectsForCharacterRange({ *it, finder.matchLength() }))
+                    const platform::TextRange match = finder.matchRange(size_t(it - matches.begin()));
+                    if (const auto frames = client.rectsForCharacterRange({ *it, match.length() }))
                         rects += frames->size();
                 }
                 found = matches.size();
@@ -222,6 +224,9 @@ void typingBenchmark(EDTextView& view)
             wholeWords ? "typing \"reference\" into the find field of a 10 MB note, whole words"
                        : "typing \"reference\" into the find field of a 10 MB note",
             [&] {
+                // A new run of typing, which starts with nothing kept from the last one.
+                finder.performAction(EDTextFinder::hideFindInterface);
+                finder.performAction(EDTextFinder::showFindInterface);
                 bar->findField()->clear();
                 finder.setSearchString(QString());
                 for (qsizetype k = 0; k < word.size(); ++k) {
@@ -243,6 +248,40 @@ void typingBenchmark(EDTextView& view)
             fail("typing and a full search found different matches");
         std::printf("  %zu matches; each key after the first: median %.2f ms, slowest %.2f ms\n",
             baselineMatches.size(), bench::median(laterKeys), bench::percentile(laterKeys, 1));
+
+        // Backspace goes back to strings typed a moment before.
+        Timings backspace;
+        std::vector<double> keys;
+        for (int run = 0; run <= runs; ++run) {
+            bar->findField()->clear();
+            finder.setSearchString(QString());
+            for (const QChar c : word)
+                bench::typeKey(bar->findField(), Qt::Key(c.toUpper().unicode()), QString(c));
+            double ours = 0;
+            for (qsizetype k = word.size() - 1; k >= 1; --k) {
+                const double ms = bench::milliseconds([&] { bench::typeKey(bar->findField(), Qt::Key_Backspace); });
+                ours += ms;
+                if (run > 0)
+                    keys.push_back(ms);
+                if (finder.searchString() != word.first(k))
+                    fail("Backspace did not take one character back");
+            }
+            const double baseline = bench::milliseconds([&] {
+                for (qsizetype k = word.size() - 1; k >= 1; --k)
+                    baselineMatches
+                        = EDTextSearch(view.textContentStorage(), word.first(k), finder.options()).all();
+            });
+            if (finder.matches() != baselineMatches)
+                fail("Backspace and a full search found different matches");
+            if (run == 0)
+                continue; // warm-up
+            backspace.ours.push_back(ours);
+            backspace.baseline.push_back(baseline);
+        }
+        backspace.print(wholeWords ? "Backspace from \"reference\" to \"r\" in a 10 MB note, whole words"
+                                   : "Backspace from \"reference\" to \"r\" in a 10 MB note");
+        std::printf("  each Backspace: median %.3f ms, slowest %.3f ms\n", bench::median(keys),
+            bench::percentile(keys, 1));
     }
     finder.performAction(EDTextFinder::hideFindInterface);
 }
