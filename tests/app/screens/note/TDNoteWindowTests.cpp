@@ -647,6 +647,41 @@ TEST_F(TDNoteWindowTest, EscapeInTheAddLinkPopoverGivesTheFocusBackToTheText)
         << QApplication::focusWidget()->metaObject()->className();
 }
 
+// The add-link popover is a window of its own: Ctrl+S and Ctrl+W typed there save the note and close
+// the window as they do from the text, and Escape there still closes only the popover.
+TEST_F(TDNoteWindowTest, CtrlSAndCtrlWWorkFromTheAddLinkPopover)
+{
+    auto note = addNote("Plan", "text");
+    TDNoteWindow* content = openWindow(note);
+    EDTextView* text = textOf(content);
+    auto openPopover = [&] {
+        QTest::mouseClick(
+            content->noteView()->linksPane()->findChild<QToolButton*>("sectionTitleButton"), Qt::LeftButton);
+        QLineEdit* field = content->noteView()->linksPane()->addLinkPopover()->field();
+        EXPECT_TRUE(waitUntil([&] { return field->hasFocus(); }));
+        return field;
+    };
+
+    typeText(text, "saved ");
+    QLineEdit* field = openPopover();
+    QTest::keyClick(field, Qt::Key_S, Qt::ControlModifier);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(fileOf(note), "saved text");
+    EXPECT_EQ(marker(content), "Saved green");
+    EXPECT_TRUE(field->isVisible()) << "saving leaves the popover open";
+
+    QPointer<QWidget> window = content->window();
+    QTest::keyClick(field, Qt::Key_Escape);
+    ASSERT_TRUE(waitUntil([&] { return text->hasFocus(); }));
+    EXPECT_FALSE(window.isNull()) << "Escape closed the window, not the popover";
+
+    typeText(text, "closed ");
+    field = openPopover();
+    QTest::keyClick(field, Qt::Key_W, Qt::ControlModifier);
+    EXPECT_TRUE(waitUntil([&] { return window.isNull(); }));
+    EXPECT_EQ(fileOf(note), "saved closed text") << "closing saved the typing first";
+}
+
 // A narrow window takes the width from the links pane first, so that the find bar keeps every
 // control whole down to the window's least width.
 TEST_F(TDNoteWindowTest, ANarrowWindowKeepsTheFindBarWhole)
