@@ -1,5 +1,6 @@
 #include "../ScreenTestSupport.h"
 #include "app/screens/browser/CreateTDProjectSheet.h"
+#include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDProjectSheetTemplate.h"
 #include "app/screens/settings/SettingsView.h"
 #include "platform/foundation/UserDefaults.h"
@@ -123,6 +124,34 @@ TEST(SettingsView, TheLabelAndRowsFollowALargeFontAndATallScript)
         EXPECT_GE(f.view->rows().front()->height(), std::floor(line.ascent() + line.descent()) + 8);
     }
     QApplication::setFont(saved);
+}
+
+// The box's border is a hairline of the tertiary label colour inside its bounds on a screen at 2x
+// as at 1x: one device pixel, with the box's own background right inside it.
+TEST(SettingsView, TheCategoryBoxBorderIsAHairlineAtEveryScale)
+{
+    Fixture f;
+    QWidget* box = f.view->findChild<QWidget*>("categoryBox");
+    ASSERT_TRUE(box);
+    QColor border;
+    for (int scale : { 1, 2 }) {
+        SCOPED_TRACE(scale);
+        QImage image(box->size() * scale, QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(scale);
+        image.fill(Qt::magenta);
+        box->render(&image);
+        const QColor ground = tdappearance::color(tdappearance::SystemColor::controlBackground, box);
+        const int middleX = image.width() / 2, middleY = image.height() / 2;
+        const int right = image.width() - 1, bottom = image.height() - 1;
+        if (!border.isValid())
+            border = image.pixelColor(0, middleY);
+        EXPECT_NE(border, ground);
+        for (QPoint edge : { QPoint(0, middleY), QPoint(middleX, 0), QPoint(right, middleY),
+                 QPoint(middleX, bottom) })
+            EXPECT_EQ(image.pixelColor(edge), border) << edge.x() << "," << edge.y();
+        for (QPoint inside : { QPoint(1, middleY), QPoint(right - 1, middleY), QPoint(middleX, bottom - 1) })
+            EXPECT_EQ(image.pixelColor(inside), ground) << inside.x() << "," << inside.y();
+    }
 }
 
 // Without a mouse the category "minus" removes is chosen with the arrows.
