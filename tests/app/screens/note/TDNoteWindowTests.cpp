@@ -731,6 +731,32 @@ TEST_F(TDNoteWindowTest, TheTextFollowsASwitchOfAppearanceWhileOpen)
     }
 }
 
+// The application's font changed while a note is open (the desktop's font setting): its text and
+// what is typed next take the new font, as other widgets' text does, and nothing about the note
+// changes.
+TEST_F(TDNoteWindowTest, TheTextFollowsALiveChangeOfTheApplicationFont)
+{
+    auto note = addNote("Plan", "words");
+    TDNoteWindow* content = openWindow(note);
+    press(content, Qt::Key_S, Qt::ControlModifier);
+    EDTextView* text = textOf(content);
+    const QFont saved = QApplication::font();
+    for (int points : { 20, saved.pointSize() }) {
+        SCOPED_TRACE(points);
+        QFont font = saved;
+        font.setPointSize(points);
+        QApplication::setFont(font);
+        QCoreApplication::processEvents();
+        ASSERT_TRUE(text->font());
+        EXPECT_EQ(text->font()->pointSize(), points);
+        EXPECT_EQ(text->typingAttributes().value(platform::AttributeKey::font).value<QFont>().pointSize(), points);
+        EXPECT_EQ(marker(content), "Saved green");
+        EXPECT_FALSE(text->undoManager()->canUndo());
+        EXPECT_EQ(text->string(), "words");
+    }
+    QApplication::setFont(saved);
+}
+
 // A note deleted while its window holds typing that cannot be written (its folder went first): the
 // window stays, with the typing in view to be copied, until the user lets it go.
 TEST_F(TDNoteWindowTest, TypingOfADeletedNoteThatCannotBeKeptStaysInView)

@@ -154,6 +154,29 @@ TEST(SettingsView, TheCategoryBoxBorderIsAHairlineAtEveryScale)
     }
 }
 
+// The application's font changed while the window is open (the desktop's font setting): the flat
+// "Restore the default" follows it as the label beside the list does, and shows its text whole.
+TEST(SettingsView, RestoreTheDefaultFollowsALiveChangeOfTheApplicationFont)
+{
+    Fixture f;
+    const QFont saved = QApplication::font();
+    auto* label = f.view->findChild<QLabel*>("categoryLabel");
+    QPushButton* restore = f.view->restoreButton();
+    for (int points : { 20, saved.pointSize() }) {
+        QFont font = saved;
+        font.setPointSize(points);
+        QApplication::setFont(font);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(label->font().pointSize(), points);
+        EXPECT_EQ(restore->font().pointSize(), points);
+        // The list's label moves above it once the wider bar has been laid out.
+        EXPECT_TRUE(testsupport::waitUntil([&] {
+            return restore->width() >= restore->fontMetrics().horizontalAdvance(restore->text());
+        })) << points;
+    }
+    QApplication::setFont(saved);
+}
+
 // Without a mouse the category "minus" removes is chosen with the arrows.
 // A long Latin name in a right-to-left layout is set against the right edge and still ends in
 // its ellipsis: a dot on the baseline, not a letter, is the ink furthest right.
