@@ -258,9 +258,9 @@ void noteLookup()
         fields.name = QStringLiteral("Project %1").arg(p);
         fields.id = platform::Uuid::random();
         for (int n = 0; n < notesPerProject; ++n)
-            fields.tdNote.push_back(TDNote::make(platform::Uuid::random(), fields.id,
-                QStringLiteral("Note %1").arg(n), platform::Url::fileUrl(QStringLiteral("/n.txt")),
-                platform::Date(8e8)));
+            fields.tdNote.push_back(
+                TDNote::make(platform::Uuid::random(), fields.id, QStringLiteral("Note %1").arg(n),
+                    platform::Url::fileUrl(QStringLiteral("/n.txt")), platform::Date(8e8)));
         projects.push_back(TDProject::make(std::move(fields)));
     }
     const platform::Uuid last = projects.back()->tdNote().back()->id();

@@ -24,8 +24,8 @@ struct Store {
     bool lookupObserves(const std::shared_ptr<TDProject>& project)
     {
         bool told = false;
-        auto tracking = platform::withObservationTracking(
-            [&] { store.locateNote(note->id()); }, [&] { told = true; });
+        auto tracking
+            = platform::withObservationTracking([&] { store.locateNote(note->id()); }, [&] { told = true; });
         project->setTdNote(project->tdNote());
         tracking.cancel();
         return told;

@@ -749,7 +749,8 @@ TEST_F(TDNoteWindowTest, TheTextFollowsALiveChangeOfTheApplicationFont)
         QCoreApplication::processEvents();
         ASSERT_TRUE(text->font());
         EXPECT_EQ(text->font()->pointSize(), points);
-        EXPECT_EQ(text->typingAttributes().value(platform::AttributeKey::font).value<QFont>().pointSize(), points);
+        EXPECT_EQ(
+            text->typingAttributes().value(platform::AttributeKey::font).value<QFont>().pointSize(), points);
         EXPECT_EQ(marker(content), "Saved green");
         EXPECT_FALSE(text->undoManager()->canUndo());
         EXPECT_EQ(text->string(), "words");

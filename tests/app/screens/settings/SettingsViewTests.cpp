@@ -146,8 +146,8 @@ TEST(SettingsView, TheCategoryBoxBorderIsAHairlineAtEveryScale)
         if (!border.isValid())
             border = image.pixelColor(0, middleY);
         EXPECT_NE(border, ground);
-        for (QPoint edge : { QPoint(0, middleY), QPoint(middleX, 0), QPoint(right, middleY),
-                 QPoint(middleX, bottom) })
+        for (QPoint edge :
+            { QPoint(0, middleY), QPoint(middleX, 0), QPoint(right, middleY), QPoint(middleX, bottom) })
             EXPECT_EQ(image.pixelColor(edge), border) << edge.x() << "," << edge.y();
         for (QPoint inside : { QPoint(1, middleY), QPoint(right - 1, middleY), QPoint(middleX, bottom - 1) })
             EXPECT_EQ(image.pixelColor(inside), ground) << inside.x() << "," << inside.y();
