@@ -90,6 +90,14 @@ std::vector<std::shared_ptr<TDNote>> TDProject::tdNote() const
     return m_tdNote;
 }
 
+std::shared_ptr<TDNote> TDProject::tdNoteAt(int index) const
+{
+    m_registrar.access("tdNote");
+    if (index < 0 || index >= static_cast<int>(m_tdNote.size()))
+        return nullptr;
+    return m_tdNote[std::size_t(index)];
+}
+
 void TDProject::setTdNote(std::vector<std::shared_ptr<TDNote>> notes)
 {
     m_registrar.withMutation("tdNote", [&] { m_tdNote = std::move(notes); });

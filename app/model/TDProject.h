@@ -52,6 +52,9 @@ public:
     TDStatus status() const;
     void setStatus(TDStatus status);
     std::vector<std::shared_ptr<TDNote>> tdNote() const;
+    // The note at `index` of `tdNote`, or null out of range; read as `tdNote()` is, without a copy
+    // of the list.
+    std::shared_ptr<TDNote> tdNoteAt(int index) const;
     void setTdNote(std::vector<std::shared_ptr<TDNote>> notes);
     bool isFavorite() const;
     void setIsFavorite(bool isFavorite);

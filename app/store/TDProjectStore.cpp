@@ -44,27 +44,34 @@ void TDProjectStore::setNoteMap(NoteMap noteMap)
 
 std::optional<TDProjectStore::LocatedNote> TDProjectStore::locateNote(const platform::Uuid& noteId) const
 {
-    const auto projects = tdProjects();
-    const auto map = noteMap();
-    auto at = [&](int projectIndex, int progressIndex) -> std::optional<LocatedNote> {
-        if (projectIndex < 0 || projectIndex >= static_cast<int>(projects.size()))
+    // Read as `tdProjects()` and `noteMap()` would, without copying either.
+    m_registrar.access("tdProjects");
+    m_registrar.access("noteMap");
+    auto at = [&](NoteLocation location) -> std::optional<LocatedNote> {
+        if (location.projectIndex < 0 || location.projectIndex >= static_cast<int>(m_tdProjects.size()))
             return std::nullopt;
-        auto notes = projects[std::size_t(projectIndex)]->tdNote();
-        if (progressIndex < 0 || progressIndex >= static_cast<int>(notes.size())
-            || notes[std::size_t(progressIndex)]->id() != noteId)
+        const auto& project = m_tdProjects[std::size_t(location.projectIndex)];
+        auto note = project->tdNoteAt(location.progressIndex);
+        if (!note || note->id() != noteId)
             return std::nullopt;
-        return LocatedNote { { projectIndex, progressIndex }, projects[std::size_t(projectIndex)],
-            notes[std::size_t(progressIndex)] };
+        return LocatedNote { location, project, std::move(note) };
     };
-    if (auto entry = map.find(noteId); entry != map.end()) {
-        if (auto found = at(entry->second.projectIndex, entry->second.progressIndex))
+    if (auto entry = m_noteMap.find(noteId); entry != m_noteMap.end()) {
+        if (auto found = at(entry->second))
             return found;
     }
-    for (int p = 0; p < static_cast<int>(projects.size()); ++p) {
-        auto notes = projects[std::size_t(p)]->tdNote();
+    if (auto entry = m_foundAt.find(noteId); entry != m_foundAt.end()) {
+        if (auto found = at(entry->second))
+            return found;
+        m_foundAt.erase(entry);
+    }
+    for (int p = 0; p < static_cast<int>(m_tdProjects.size()); ++p) {
+        const auto notes = m_tdProjects[std::size_t(p)]->tdNote();
         for (int i = 0; i < static_cast<int>(notes.size()); ++i) {
-            if (notes[std::size_t(i)]->id() == noteId)
-                return LocatedNote { { p, i }, projects[std::size_t(p)], notes[std::size_t(i)] };
+            if (notes[std::size_t(i)]->id() == noteId) {
+                m_foundAt[noteId] = NoteLocation { p, i };
+                return LocatedNote { { p, i }, m_tdProjects[std::size_t(p)], notes[std::size_t(i)] };
+            }
         }
     }
     return std::nullopt;

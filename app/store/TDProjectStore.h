@@ -33,8 +33,11 @@ public:
     void setNoteMap(NoteMap noteMap);
 
     // Where the note of `noteId` is now: the `noteMap` entry when the note at that position still
-    // has that id, otherwise the first note of that id in the store. None when no project has it.
-    // Reads through observation.
+    // has that id, otherwise the note of that id where the last search found it while it is still
+    // there, otherwise the first note of that id in the store. None when no project has it.
+    // Reads through observation. Every note window asks on every render: remembering where the
+    // search found a note the map no longer places keeps the library from being searched (and
+    // observed whole) again at each render.
     struct LocatedNote {
         NoteLocation location;
         std::shared_ptr<TDProject> project;
@@ -71,6 +74,9 @@ public:
 private:
     ProjectList m_tdProjects;
     NoteMap m_noteMap;
+    // Where `locateNote` last found each note that its `noteMap` entry did not place. Not
+    // observed: it only shortens the search, and each entry is checked before it is trusted.
+    mutable NoteMap m_foundAt;
     std::shared_ptr<TDLibraryFile> m_file;
     platform::ObservationRegistrar m_registrar;
 };

@@ -6,7 +6,9 @@
 //   QSaveFile write and commit of the same text as UTF-8 (at the end of the note, and for
 //   information in its middle), and (for information) against the whole bare road: a key typed
 //   into QPlainTextEdit, toPlainText, and the same write;
-// - the model's save and load alone, against the same baselines (for information).
+// - the model's save and load alone, against the same baselines (for information);
+// - finding a window's note in a library of 5,000 projects when its position in the note map went
+//   stale (projects before it were deleted), against the lookup through a right position.
 // Prints medians and ratios.
 //
 // With --screenshot FOLDER it instead writes note-window.png and note-window-dark.png there: a note
@@ -17,6 +19,7 @@
 #include "EDTextView/EDTextView.h"
 #include "app/model/TDLink.h"
 #include "app/model/TDNote.h"
+#include "app/model/TDProject.h"
 #include "app/notes/TDNoteWindowModel.h"
 #include "app/screens/common/TDPopover.h"
 #include "app/screens/common/TDProjectDetailViewSectionTitle.h"
@@ -25,6 +28,7 @@
 #include "app/screens/note/TDLinksPane.h"
 #include "app/screens/note/TDNoteView.h"
 #include "app/screens/note/TDNoteWindow.h"
+#include "app/store/TDProjectStore.h"
 #include "bench/support/Compare.h"
 #include "bench/support/NoteWindow.h"
 
@@ -234,6 +238,45 @@ void benchmarks(const QString& home)
         runs);
 }
 
+// What each render of a note window asks the store, `lookups` times.
+void lookUpNote(const TDProjectStore& store, const platform::Uuid& id, int lookups)
+{
+    for (int i = 0; i < lookups; ++i) {
+        if (!store.locateNote(id))
+            fail("the note was not found");
+    }
+}
+
+void noteLookup()
+{
+    constexpr int projectCount = 5000;
+    constexpr int notesPerProject = 5;
+    constexpr int lookups = 2000;
+    TDProjectStore::ProjectList projects;
+    for (int p = 0; p < projectCount; ++p) {
+        TDProject::Fields fields;
+        fields.name = QStringLiteral("Project %1").arg(p);
+        fields.id = platform::Uuid::random();
+        for (int n = 0; n < notesPerProject; ++n)
+            fields.tdNote.push_back(
+                TDNote::make(platform::Uuid::random(), fields.id, QStringLiteral("Note %1").arg(n),
+                    platform::Url::fileUrl(QStringLiteral("/n.txt")), platform::Date(8e8)));
+        projects.push_back(TDProject::make(std::move(fields)));
+    }
+    const platform::Uuid last = projects.back()->tdNote().back()->id();
+    const platform::Uuid first = projects.front()->tdNote().back()->id();
+    TDProjectStore stale;
+    stale.setTdProjects(projects);
+    stale.setNoteMap({ { last, { projectCount + 3, notesPerProject - 1 } } });
+    TDProjectStore right;
+    right.setTdProjects(projects);
+    right.setNoteMap({ { first, { 0, notesPerProject - 1 } } });
+    std::printf("note lookup, %d projects, %d lookups per run:\n", projectCount, lookups);
+    bench::compare(
+        "stale map position against a right one", [&] { lookUpNote(stale, last, lookups); },
+        [&] { lookUpNote(right, first, lookups); });
+}
+
 int screenshots(const QString& home, const QString& folder)
 {
     const QString text = bench::posterNoteText();
@@ -323,5 +366,6 @@ int main(int argc, char** argv)
     if (argc >= 3 && QByteArray(argv[1]) == "--screenshot")
         return screenshots(home.path(), QString::fromLocal8Bit(argv[2]));
     benchmarks(home.path());
+    noteLookup();
     return 0;
 }

@@ -11,6 +11,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
+#include <QStyleOptionToolButton>
 #include <QToolButton>
 #include <QWidgetAction>
 
@@ -18,9 +19,25 @@ using tdappearance::SystemColor;
 
 namespace {
 
+// A checkable action (the favourite star) shows its state by its icon: the style's pressed-in
+// panel for "on" would read as a button held down. The state stays in the button for assistive
+// technology.
+class TDFlatToolButton : public QToolButton {
+public:
+    using QToolButton::QToolButton;
+
+protected:
+    void initStyleOption(QStyleOptionToolButton* option) const override
+    {
+        QToolButton::initStyleOption(option);
+        if (!isDown())
+            option->state &= ~(QStyle::State_On | QStyle::State_Sunken);
+    }
+};
+
 QToolButton* makeFlatButton(QWidget* parent)
 {
-    auto* button = new QToolButton(parent);
+    auto* button = new TDFlatToolButton(parent);
     button->setAutoRaise(true);
     button->setFixedSize(TDToolbar::buttonSize, TDToolbar::buttonSize);
     button->setIconSize(QSize(TDToolbar::iconSize, TDToolbar::iconSize));

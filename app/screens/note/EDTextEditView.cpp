@@ -7,6 +7,8 @@
 #include "platform/ui/RulerView.h"
 
 #include <QEvent>
+#include <QFont>
+#include <QVariant>
 
 namespace {
 
@@ -33,6 +35,7 @@ EDTextEditView::EDTextEditView(Binding<QString> text,
     view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     installPlugins(plugins);
     view->installEventFilter(this);
+    followWidgetFont();
     // The text is not set while making the view: the first update pushes it.
     updateView();
 }
@@ -125,6 +128,8 @@ bool EDTextEditView::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == textView() && event->type() == QEvent::PaletteChange)
         followPaletteTextColor();
+    if (watched == textView() && event->type() == QEvent::FontChange)
+        followWidgetFont();
     return TextViewHost::eventFilter(watched, event);
 }
 
@@ -142,4 +147,19 @@ void EDTextEditView::followPaletteTextColor()
     view->setTextColor(text);
     if (auto* ruler = qobject_cast<EDLineNumberRulerView*>(platform::RulerView::verticalRuler(*view)))
         ruler->setSelectedLineTextColor(text);
+}
+
+void EDTextEditView::followWidgetFont()
+{
+    // The text view sets its text in a font of its own, which the characters keep from when they
+    // were made: a note would stay in the font it opened with when the application's font changes
+    // (the desktop's setting, or QApplication::setFont). A note is plain text in the font its
+    // widget inherits, as every other widget's text is. Fonts are not the note's content, so this
+    // edits nothing.
+    EDTextView* view = textView();
+    const QFont font = view->QWidget::font();
+    const QVariant typing = view->typingAttributes().value(platform::AttributeKey::font);
+    if (typing.value<QFont>() == font && view->font() == font)
+        return;
+    view->setFont(font);
 }

@@ -61,6 +61,7 @@ protected:
 private:
     void pushText(const QString& text);
     void followPaletteTextColor();
+    void followWidgetFont();
     void writeWholeTextBack();
 
     Binding<QString> m_text;

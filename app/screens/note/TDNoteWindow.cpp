@@ -13,6 +13,8 @@
 #include "app/screens/common/TDToolbar.h"
 #include "app/screens/common/TDWindowPlacement.h"
 #include "app/screens/note/EDTextEditView.h"
+#include "app/screens/note/TDAddLinkPopover.h"
+#include "app/screens/note/TDLinksPane.h"
 #include "app/screens/note/TDNoteEditSheet.h"
 #include "app/screens/note/TDNoteView.h"
 #include "app/store/TDProjectStore.h"
@@ -108,6 +110,19 @@ TDNoteWindow::TDNoteWindow(std::shared_ptr<TDNote> note, TDStores stores, QWidge
     m_close->setShortcutContext(Qt::WindowShortcut);
     connect(m_close, &QAction::triggered, this, [this] { window()->close(); });
     addAction(m_close);
+
+    // The add-link popover is a window of its own while it shows, so the window's keys would not
+    // reach this window from there. Escape stays the popover's: it closes the popover only.
+    closeKeys.removeAll(QKeySequence(Qt::Key_Escape));
+    m_closeFromPopover = new QAction(tdLocalized("Close"), this);
+    m_closeFromPopover->setShortcuts(closeKeys);
+    m_closeFromPopover->setShortcutContext(Qt::WindowShortcut);
+    connect(m_closeFromPopover, &QAction::triggered, this, [this] {
+        // Gone first, so that an alert refusing the close is not hidden behind it.
+        if (m_noteView)
+            m_noteView->linksPane()->addLinkPopover()->window()->hide();
+        window()->close();
+    });
 
     m_inspector = new QAction(tdLocalized("Toggle Inspector"), this);
     m_inspector->setToolTip(tdLocalized("Toggle Inspector"));
@@ -217,6 +232,7 @@ void TDNoteWindow::render()
             [model] { return model->textReplacementCount(); },
         });
         m_noteView->editor()->textView()->installEventFilter(this);
+        m_noteView->linksPane()->addLinkPopover()->addActions({ m_save, m_closeFromPopover });
     } else {
         m_noteView->setNote(located->note, located->project);
     }

@@ -29,7 +29,8 @@ class TDToolbar;
 // when it could not, and the note view: the text editor with its line numbers and the bottom bar
 // with the saved marker. The text is read when the window first appears. Ctrl+S saves; Ctrl+W and
 // Escape close the window, and closing saves unsaved text first: when that fails the window stays
-// open and says why, offering to close without saving.
+// open and says why, offering to close without saving. Ctrl+S and Ctrl+W do the same from the
+// links pane's add-link popover.
 class TDNoteWindow : public platform::ObservedWidget {
 public:
     static constexpr int defaultWidth = 760;
@@ -92,6 +93,8 @@ private:
     QAction* m_save;
     QAction* m_inspector;
     QAction* m_close;
+    // Ctrl+W from the add-link popover; Escape there closes only the popover.
+    QAction* m_closeFromPopover;
     QPointer<TDNoteEditSheet> m_sheet;
     QPointer<QMessageBox> m_closeAlert;
     QPointer<QWidget> m_watchedWindow;

@@ -25,6 +25,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QPushButton>
 #include <QScrollArea>
@@ -34,6 +35,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 
 using tdappearance::SystemColor;
@@ -52,6 +54,8 @@ bool sameName(const QString& a, const QString& b)
 // The box around the list: the control background, a thin border drawn inside its bounds.
 class TDCategoryBox : public QWidget {
 public:
+    static constexpr qreal borderWidthPoints = 0.7;
+
     explicit TDCategoryBox(QWidget* parent)
         : QWidget(parent)
     {
@@ -78,13 +82,21 @@ protected:
         QPainter painter(this);
         const bool dark = tdappearance::isDark(this);
         painter.fillRect(rect(), tdappearance::color(SystemColor::controlBackground, dark));
-        QColor border
-            = m_focusRing ? tdfocusring::color(this) : tdappearance::color(SystemColor::tertiaryLabel, dark);
-        QPen pen(border, 1, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
-        painter.setPen(pen);
-        painter.drawRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
-        if (m_focusRing)
+        if (m_focusRing) {
+            painter.setPen(QPen(tdfocusring::color(this), 1, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin));
+            painter.drawRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
             painter.drawRect(QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5));
+            return;
+        }
+        // 0.7 points in whole device pixels, at least one: a hairline at 1x and at 2x alike, where
+        // a wider line would be drawn twice as heavy and a thinner one would be blurred paler.
+        // The device painted on: a grab or a print at another scale than the widget's screen.
+        const qreal scale = painter.paintEngine()->paintDevice()->devicePixelRatioF();
+        const qreal width = std::max<qreal>(1, std::round(borderWidthPoints * scale)) / scale;
+        painter.setRenderHint(QPainter::Antialiasing, true);
+        painter.setPen(QPen(tdappearance::color(SystemColor::tertiaryLabel, dark), width, Qt::SolidLine,
+            Qt::FlatCap, Qt::MiterJoin));
+        painter.drawRect(QRectF(rect()).adjusted(width / 2, width / 2, -width / 2, -width / 2));
     }
 
 private:
@@ -321,6 +333,11 @@ void SettingsView::changeEvent(QEvent* event)
     platform::ObservedWidget::changeEvent(event);
     if (event->type() == QEvent::PaletteChange)
         applyColors();
+    // A widget with a style sheet of its own takes a new font only from a parent with one: without
+    // this, "Restore the default" would keep the font it was made with when the application's
+    // font changes. Setting the sheet again makes it take the font it inherits now.
+    if (event->type() == QEvent::FontChange)
+        m_restore->setStyleSheet(m_restore->styleSheet());
 }
 
 void SettingsView::placeFormLabel()

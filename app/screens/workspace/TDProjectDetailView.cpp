@@ -192,6 +192,10 @@ TDProjectDetailView::TDProjectDetailView(std::shared_ptr<TDProject> project, TDS
     m_favoriteAction = new QAction(tdLocalized("favorite"), this);
     m_favoriteAction->setObjectName(QStringLiteral("favoriteAction"));
     m_favoriteAction->setToolTip(tdLocalized("Add to Favorite"));
+    // Checkable, so that a screen reader says whether the project is a favourite; the star's colour
+    // says it on screen.
+    m_favoriteAction->setCheckable(true);
+    m_favoriteAction->setChecked(m_project->isFavorite());
     connect(m_favoriteAction, &QAction::triggered, this, [this] { toggleFavorite(); });
     m_photoAction = new QAction(tdLocalized("Photo"), this);
     m_photoAction->setObjectName(QStringLiteral("photoAction"));
@@ -416,6 +420,8 @@ void TDProjectDetailView::render()
         = tdappearance::color(m_project->isFavorite() ? SystemColor::orange : SystemColor::gray, dark);
     m_favoriteAction->setToolTip(
         m_project->isFavorite() ? tdLocalized("Remove from Favorite") : tdLocalized("Add to Favorite"));
+    // The click has already flipped the check; this follows changes made anywhere else too.
+    m_favoriteAction->setChecked(m_project->isFavorite());
     if (tint != m_favoriteTint) {
         m_favoriteTint = tint;
         m_favoriteAction->setIcon(

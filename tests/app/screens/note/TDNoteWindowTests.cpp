@@ -647,6 +647,41 @@ TEST_F(TDNoteWindowTest, EscapeInTheAddLinkPopoverGivesTheFocusBackToTheText)
         << QApplication::focusWidget()->metaObject()->className();
 }
 
+// The add-link popover is a window of its own: Ctrl+S and Ctrl+W typed there save the note and close
+// the window as they do from the text, and Escape there still closes only the popover.
+TEST_F(TDNoteWindowTest, CtrlSAndCtrlWWorkFromTheAddLinkPopover)
+{
+    auto note = addNote("Plan", "text");
+    TDNoteWindow* content = openWindow(note);
+    EDTextView* text = textOf(content);
+    auto openPopover = [&] {
+        QTest::mouseClick(
+            content->noteView()->linksPane()->findChild<QToolButton*>("sectionTitleButton"), Qt::LeftButton);
+        QLineEdit* field = content->noteView()->linksPane()->addLinkPopover()->field();
+        EXPECT_TRUE(waitUntil([&] { return field->hasFocus(); }));
+        return field;
+    };
+
+    typeText(text, "saved ");
+    QLineEdit* field = openPopover();
+    QTest::keyClick(field, Qt::Key_S, Qt::ControlModifier);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(fileOf(note), "saved text");
+    EXPECT_EQ(marker(content), "Saved green");
+    EXPECT_TRUE(field->isVisible()) << "saving leaves the popover open";
+
+    QPointer<QWidget> window = content->window();
+    QTest::keyClick(field, Qt::Key_Escape);
+    ASSERT_TRUE(waitUntil([&] { return text->hasFocus(); }));
+    EXPECT_FALSE(window.isNull()) << "Escape closed the window, not the popover";
+
+    typeText(text, "closed ");
+    field = openPopover();
+    QTest::keyClick(field, Qt::Key_W, Qt::ControlModifier);
+    EXPECT_TRUE(waitUntil([&] { return window.isNull(); }));
+    EXPECT_EQ(fileOf(note), "saved closed text") << "closing saved the typing first";
+}
+
 // A narrow window takes the width from the links pane first, so that the find bar keeps every
 // control whole down to the window's least width.
 TEST_F(TDNoteWindowTest, ANarrowWindowKeepsTheFindBarWhole)
@@ -694,6 +729,33 @@ TEST_F(TDNoteWindowTest, TheTextFollowsASwitchOfAppearanceWhileOpen)
         EXPECT_FALSE(text->undoManager()->canUndo());
         EXPECT_EQ(text->string(), "words");
     }
+}
+
+// The application's font changed while a note is open (the desktop's font setting): its text and
+// what is typed next take the new font, as other widgets' text does, and nothing about the note
+// changes.
+TEST_F(TDNoteWindowTest, TheTextFollowsALiveChangeOfTheApplicationFont)
+{
+    auto note = addNote("Plan", "words");
+    TDNoteWindow* content = openWindow(note);
+    press(content, Qt::Key_S, Qt::ControlModifier);
+    EDTextView* text = textOf(content);
+    const QFont saved = QApplication::font();
+    for (int points : { 20, saved.pointSize() }) {
+        SCOPED_TRACE(points);
+        QFont font = saved;
+        font.setPointSize(points);
+        QApplication::setFont(font);
+        QCoreApplication::processEvents();
+        ASSERT_TRUE(text->font());
+        EXPECT_EQ(text->font()->pointSize(), points);
+        EXPECT_EQ(
+            text->typingAttributes().value(platform::AttributeKey::font).value<QFont>().pointSize(), points);
+        EXPECT_EQ(marker(content), "Saved green");
+        EXPECT_FALSE(text->undoManager()->canUndo());
+        EXPECT_EQ(text->string(), "words");
+    }
+    QApplication::setFont(saved);
 }
 
 // A note deleted while its window holds typing that cannot be written (its folder went first): the

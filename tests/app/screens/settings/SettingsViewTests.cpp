@@ -1,5 +1,6 @@
 #include "../ScreenTestSupport.h"
 #include "app/screens/browser/CreateTDProjectSheet.h"
+#include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDProjectSheetTemplate.h"
 #include "app/screens/settings/SettingsView.h"
 #include "platform/foundation/UserDefaults.h"
@@ -121,6 +122,57 @@ TEST(SettingsView, TheLabelAndRowsFollowALargeFontAndATallScript)
         const QTextLine line = layout.createLine();
         layout.endLayout();
         EXPECT_GE(f.view->rows().front()->height(), std::floor(line.ascent() + line.descent()) + 8);
+    }
+    QApplication::setFont(saved);
+}
+
+// The box's border is a hairline of the tertiary label colour inside its bounds on a screen at 2x
+// as at 1x: one device pixel, with the box's own background right inside it.
+TEST(SettingsView, TheCategoryBoxBorderIsAHairlineAtEveryScale)
+{
+    Fixture f;
+    QWidget* box = f.view->findChild<QWidget*>("categoryBox");
+    ASSERT_TRUE(box);
+    QColor border;
+    for (int scale : { 1, 2 }) {
+        SCOPED_TRACE(scale);
+        QImage image(box->size() * scale, QImage::Format_ARGB32_Premultiplied);
+        image.setDevicePixelRatio(scale);
+        image.fill(Qt::magenta);
+        box->render(&image);
+        const QColor ground = tdappearance::color(tdappearance::SystemColor::controlBackground, box);
+        const int middleX = image.width() / 2, middleY = image.height() / 2;
+        const int right = image.width() - 1, bottom = image.height() - 1;
+        if (!border.isValid())
+            border = image.pixelColor(0, middleY);
+        EXPECT_NE(border, ground);
+        for (QPoint edge :
+            { QPoint(0, middleY), QPoint(middleX, 0), QPoint(right, middleY), QPoint(middleX, bottom) })
+            EXPECT_EQ(image.pixelColor(edge), border) << edge.x() << "," << edge.y();
+        for (QPoint inside : { QPoint(1, middleY), QPoint(right - 1, middleY), QPoint(middleX, bottom - 1) })
+            EXPECT_EQ(image.pixelColor(inside), ground) << inside.x() << "," << inside.y();
+    }
+}
+
+// The application's font changed while the window is open (the desktop's font setting): the flat
+// "Restore the default" follows it as the label beside the list does, and shows its text whole.
+TEST(SettingsView, RestoreTheDefaultFollowsALiveChangeOfTheApplicationFont)
+{
+    Fixture f;
+    const QFont saved = QApplication::font();
+    auto* label = f.view->findChild<QLabel*>("categoryLabel");
+    QPushButton* restore = f.view->restoreButton();
+    for (int points : { 20, saved.pointSize() }) {
+        QFont font = saved;
+        font.setPointSize(points);
+        QApplication::setFont(font);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(label->font().pointSize(), points);
+        EXPECT_EQ(restore->font().pointSize(), points);
+        // The list's label moves above it once the wider bar has been laid out.
+        EXPECT_TRUE(testsupport::waitUntil([&] {
+            return restore->width() >= restore->fontMetrics().horizontalAdvance(restore->text());
+        })) << points;
     }
     QApplication::setFont(saved);
 }

@@ -4,12 +4,14 @@
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDPopover.h"
 #include "app/screens/common/TDProjectDetailViewSectionTitle.h"
+#include "app/screens/common/TDToolbar.h"
 #include "app/screens/note/TDNoteWindow.h"
 #include "app/screens/workspace/TDCoverImagePopover.h"
 #include "app/screens/workspace/TDNoteItem.h"
 #include "app/screens/workspace/TDProjectDetailView.h"
 #include "app/screens/workspace/TDStatusPicker.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QComboBox>
 #include <QDialog>
@@ -411,6 +413,39 @@ TEST(TDProjectDetailView, StatusAndFavouriteAreSavedOncePerChange)
     EXPECT_FALSE(f.project->isFavorite());
     EXPECT_EQ(f.projectSaves(), saves + 2);
     EXPECT_EQ(f.view->favoriteTint(), tdappearance::color(tdappearance::SystemColor::gray, f.view));
+}
+
+// A screen reader hears whether the project is a favourite, not only the star's name, and hears it
+// change with a click and with a change made elsewhere; the star looks the same either way.
+TEST(TDProjectDetailView, TheFavouriteStarSaysWhetherItIsOn)
+{
+    Workspace f;
+    auto* toolbar = new TDToolbar(&f.window);
+    f.window.layout()->addWidget(toolbar);
+    toolbar->setActions(f.view->toolbarActions());
+    QCoreApplication::processEvents();
+    QToolButton* star = toolbar->buttonFor(f.view->favoriteAction());
+    ASSERT_TRUE(star);
+    QAccessibleInterface* face = QAccessible::queryAccessibleInterface(star);
+    ASSERT_TRUE(face);
+    EXPECT_EQ(face->text(QAccessible::Name), "favorite");
+    EXPECT_TRUE(face->state().checkable);
+    EXPECT_FALSE(face->state().checked);
+    const QImage off = star->grab().toImage();
+
+    QTest::mouseClick(star, Qt::LeftButton);
+    f.settle();
+    ASSERT_TRUE(f.project->isFavorite());
+    EXPECT_TRUE(face->state().checked);
+    // Only the star's colour changes: the button draws no pressed-in panel behind it.
+    const QImage on = star->grab().toImage();
+    const QColor corner = off.pixelColor(2, 2);
+    EXPECT_EQ(on.pixelColor(2, 2), corner);
+    EXPECT_EQ(on.pixelColor(on.width() - 3, on.height() - 3), corner);
+
+    f.project->setIsFavorite(false);
+    f.settle();
+    EXPECT_FALSE(face->state().checked) << "a change from elsewhere reaches the state";
 }
 
 TEST(TDProjectDetailView, TheCoverPickerOffersPhonePhotos)
