@@ -582,19 +582,19 @@ TextSelectionNavigation::Target TextSelectionNavigation::moveVisually(
     //
     // Without `index`, the step enters the line from its far side: the caret furthest left for a
     // step right, furthest right for a step left.
-    const auto xOrderStep = [&](const TextLayoutFragment& lineFragment, const TextLineFragment& line,
+    const auto xOrderStep = [&](const TextLayoutFragment& layout, const TextLineFragment& line,
                                 std::optional<qint64> index) -> std::optional<std::optional<qint64>> {
-        const bool leftToRight = lineFragment.baseWritingDirection() != Qt::RightToLeft;
-        const TextLocation start = lineFragment.rangeInElement().location;
+        const bool layoutLeftToRight = layout.baseWritingDirection() != Qt::RightToLeft;
+        const TextLocation layoutStart = layout.rangeInElement().location;
         const qint64 lineStart = line.characterRange().location;
-        const qint64 lineEnd = std::min(line.characterRange().endLocation, lineFragment.contentLength());
+        const qint64 lineEnd = std::min(line.characterRange().endLocation, layout.contentLength());
         if (line.isEstimated() || lineEnd - lineStart > searchWindow
             || (index && (*index < lineStart || *index > lineEnd)))
             return std::nullopt;
-        const QString text
-            = m_manager.textContentStorage()->substring(TextRange(start + lineStart, start + lineEnd));
+        const QString text = m_manager.textContentStorage()->substring(
+            TextRange(layoutStart + lineStart, layoutStart + lineEnd));
         bool emoji = false;
-        bool rightToLeftText = !leftToRight;
+        bool rightToLeftText = !layoutLeftToRight;
         bool otherDirection = false;
         for (const QChar c : text) {
             emoji = emoji || c.isSurrogate() || c.unicode() == 0x200D
@@ -609,19 +609,19 @@ TextSelectionNavigation::Target TextSelectionNavigation::moveVisually(
                 || direction == QChar::DirAN || direction == QChar::DirLRE || direction == QChar::DirLRO
                 || direction == QChar::DirLRI;
             rightToLeftText = rightToLeftText || rightToLeft;
-            otherDirection = otherDirection || (leftToRight ? rightToLeft : leftToRightRun);
+            otherDirection = otherDirection || (layoutLeftToRight ? rightToLeft : leftToRightRun);
         }
         // (Only wrapped rows have such edges: a long unwrapped line keeps QTextLayout's steps, which
         // cost far less than placing each of its carets.)
         const bool wrappedRowOfBothDirections
-            = otherDirection && lineFragment.visualLineCount() > 1 && lineEnd - lineStart <= wrappedRowLimit;
+            = otherDirection && layout.visualLineCount() > 1 && lineEnd - lineStart <= wrappedRowLimit;
         if (!wrappedRowOfBothDirections && (!emoji || !rightToLeftText))
             return std::nullopt;
         // Carets that share an x are taken in reading order towards the line's end: the caret
         // before a wrapped line's closing spaces stands where the line's end does, and taken after
         // it was never reached, the move going on to the next row.
         const auto key = [&](qint64 at) {
-            return std::pair { line.locationForCharacter(at).x(), leftToRight ? at : -at };
+            return std::pair { line.locationForCharacter(at).x(), layoutLeftToRight ? at : -at };
         };
         const std::optional<std::pair<double, qint64>> current
             = index ? std::optional(key(*index)) : std::nullopt;
@@ -633,7 +633,7 @@ TextSelectionNavigation::Target TextSelectionNavigation::moveVisually(
                 && (!best || (right ? candidate < *best : candidate > *best)))
                 best = candidate;
         }
-        return best ? std::optional<qint64>(leftToRight ? best->second : -best->second) : std::nullopt;
+        return best ? std::optional<qint64>(layoutLeftToRight ? best->second : -best->second) : std::nullopt;
     };
     const auto stepInXOrder
         = [&](const TextLineFragment& line, qint64 index) { return xOrderStep(fragment, line, index); };
