@@ -609,8 +609,9 @@ private:
     // very long paragraph costs only what shows).
     std::optional<platform::TextRange> visibleCharacterRange() const;
     // The rectangle to scroll to for a range: a caret widened by the padding; for a range over
-    // several rows, its moving end.
-    std::optional<QRectF> scrollTargetRect(platform::TextRange range, bool movingEnd);
+    // several rows, its moving end, on the row its affinity names.
+    std::optional<QRectF> scrollTargetRect(
+        platform::TextRange range, bool movingEndIsEnd, platform::TextSelection::Affinity movingEndAffinity);
 
     // Drawing (EDTextViewDrawing.cpp).
     void drawSelectedLineHighlight(QPainter& painter, const QRectF& dirty) const;

@@ -298,8 +298,19 @@ QVariant EDTextView::inputMethodQuery(Qt::InputMethodQuery query) const
         return at >= markedEnd ? at - marked.length : std::min(at, marked.location);
     };
     const CharacterRange selection = selectedRange();
-    const qint64 caret = selection.isNotFound() ? 0 : committed(selection.location + selection.length);
-    const qint64 anchor = selection.isNotFound() ? 0 : committed(selection.location);
+    // Qt's cursor is the end that moves and its anchor the end that stays: a selection extended
+    // backwards has its cursor at its start, and the candidate window belongs there.
+    const auto& selections = m_textLayoutManager->textSelections();
+    const bool cursorIsStart = !selection.isNotFound() && selection.length > 0 && !selections.empty()
+        && selections.back().anchorLocation == selection.location + selection.length;
+    const TextLocation cursorInText = selection.isNotFound()
+        ? 0
+        : (cursorIsStart ? selection.location : selection.location + selection.length);
+    const TextLocation anchorInText = selection.isNotFound()
+        ? 0
+        : (cursorIsStart ? selection.location + selection.length : selection.location);
+    const qint64 caret = committed(cursorInText);
+    const qint64 anchor = committed(anchorInText);
     // A cut made by the reach moves to a character's edge: never between the halves of a pair.
     auto wholeCharacterStart = [&](TextLocation at) {
         const QString pair
@@ -311,9 +322,7 @@ QVariant EDTextView::inputMethodQuery(Qt::InputMethodQuery query) const
             = m_textContentStorage->substring(TextRange(std::max<TextLocation>(0, at - 1), at + 1));
         return pair.size() == 2 && pair[0].isHighSurrogate() && pair[1].isLowSurrogate() ? at - 1 : at;
     };
-    const TextLocation caretInText = m_markedText
-        ? m_markedText->selectedRange.location
-        : (selection.isNotFound() ? 0 : selection.location + selection.length);
+    const TextLocation caretInText = m_markedText ? m_markedText->selectedRange.location : cursorInText;
     auto surrounding = [&]() -> std::pair<QString, qint64> {
         const auto paragraph
             = m_textContentStorage->paragraphAt(std::min(caretInText, m_textContentStorage->length()));
@@ -344,12 +353,15 @@ QVariant EDTextView::inputMethodQuery(Qt::InputMethodQuery query) const
     case Qt::ImCursorRectangle:
     case Qt::ImAnchorRectangle: {
         // Where the caret is drawn: at a wrapped row's edge that is the row its affinity names. A
-        // composition's candidates stay beside the composed text, at the end of its row.
-        const auto& selections = m_textLayoutManager->textSelections();
+        // composition's candidates stay beside the composed text, at the end of its row. The anchor
+        // stands where the highlight begins or ends.
+        const bool cursor = query == Qt::ImCursorRectangle || m_markedText;
         const bool upstream = m_markedText || selections.empty()
-            || selections.back().affinity == platform::TextSelection::Affinity::upstream;
-        const auto frame = edtextview::textSegmentFrame(*m_textLayoutManager, caretInText,
-            TextLayoutManager::SegmentType::standard, upstream ? TextLayoutManager::upstreamAffinity : 0u);
+            || (cursor ? selections.back().affinity == platform::TextSelection::Affinity::upstream
+                       : anchorInText > selection.location);
+        const auto frame = edtextview::textSegmentFrame(*m_textLayoutManager,
+            cursor ? caretInText : anchorInText, TextLayoutManager::SegmentType::standard,
+            upstream ? TextLayoutManager::upstreamAffinity : 0u);
         if (!frame)
             return QRect();
         const QPointF topLeft = viewToViewport(frame->topLeft()) + viewport()->pos();

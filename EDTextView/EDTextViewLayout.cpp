@@ -85,7 +85,7 @@ void EDTextView::layout()
                 const TextRange range = last.textRanges.back();
                 const bool movingEndIsStart
                     = last.anchorLocation && *last.anchorLocation == range.endLocation;
-                if (const auto target = scrollTargetRect(range, !movingEndIsStart)) {
+                if (const auto target = scrollTargetRect(range, !movingEndIsStart, last.affinity)) {
                     scrollRectToVisible(*target);
                     scrolledToSelection = true;
                 }
@@ -133,8 +133,10 @@ bool EDTextView::fragmentViewsFollowHeights() const
     return true;
 }
 
-std::optional<QRectF> EDTextView::scrollTargetRect(TextRange range, bool movingEndIsEnd)
+std::optional<QRectF> EDTextView::scrollTargetRect(
+    TextRange range, bool movingEndIsEnd, platform::TextSelection::Affinity movingEndAffinity)
 {
+    using Affinity = platform::TextSelection::Affinity;
     const double padding = textContainer().lineFragmentPadding;
     auto caretRect = [&](TextLocation location, unsigned options) -> std::optional<QRectF> {
         auto frame = edtextview::textSegmentFrame(*m_textLayoutManager, location,
@@ -153,11 +155,17 @@ std::optional<QRectF> EDTextView::scrollTargetRect(TextRange range, bool movingE
             return upstream->united(*downstream);
         return upstream ? upstream : downstream;
     }
+    // An end where a wrapped row ends is on that row or on the next one: the end that stays is
+    // where its highlight ends or begins, the end that moved is where the move put it (Shift+Down
+    // from column 0 ends at the start of a row, not at the end of the one above).
+    const Affinity startAffinity = movingEndIsEnd ? Affinity::downstream : movingEndAffinity;
+    const Affinity endAffinity = movingEndIsEnd ? movingEndAffinity : Affinity::upstream;
     // A range within one row shows whole; a longer one shows where it is being extended, which
     // also spares laying out every paragraph of a selection of the whole text.
-    const platform::TextLineFragmentHandle first = m_textLayoutManager->lineFragment(range.location);
+    const platform::TextLineFragmentHandle first
+        = m_textLayoutManager->lineFragment(range.location, startAffinity);
     const platform::TextLineFragmentHandle last
-        = m_textLayoutManager->lineFragment(range.endLocation, platform::TextSelection::Affinity::upstream);
+        = m_textLayoutManager->lineFragment(range.endLocation, endAffinity);
     if (first && last && first.fragment == last.fragment
         && first->visualLineIndex() == last->visualLineIndex()) {
         const auto whole = edtextview::textSegmentFrame(*m_textLayoutManager, range,
@@ -169,8 +177,11 @@ std::optional<QRectF> EDTextView::scrollTargetRect(TextRange range, bool movingE
         if (!whole || (whole->width() <= shown.width() && whole->height() <= shown.height()))
             return whole;
     }
-    return movingEndIsEnd ? caretRect(range.endLocation, TextLayoutManager::upstreamAffinity)
-                          : caretRect(range.location, 0);
+    const auto options = [](Affinity affinity) {
+        return affinity == Affinity::upstream ? unsigned(TextLayoutManager::upstreamAffinity) : 0u;
+    };
+    return movingEndIsEnd ? caretRect(range.endLocation, options(endAffinity))
+                          : caretRect(range.location, options(startAffinity));
 }
 
 QRectF EDTextView::viewportBounds(TextViewportLayoutController&)
@@ -353,7 +364,7 @@ void EDTextView::scrollRangeToVisible(platform::CharacterRange range)
 void EDTextView::scrollTextRangeToVisible(TextRange range)
 {
     layoutIfNeeded();
-    if (const auto target = scrollTargetRect(range, true))
+    if (const auto target = scrollTargetRect(range, true, platform::TextSelection::Affinity::upstream))
         scrollRectToVisible(*target);
 }
 

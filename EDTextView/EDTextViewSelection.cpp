@@ -190,7 +190,7 @@ void EDTextView::centerSelectionInVisibleArea(QObject*)
     const TextSelection& last = selections.back();
     const TextRange range = last.textRanges.back();
     const bool movingEndIsStart = last.anchorLocation && *last.anchorLocation == range.endLocation;
-    if (const auto target = scrollTargetRect(range, !movingEndIsStart))
+    if (const auto target = scrollTargetRect(range, !movingEndIsStart, last.affinity))
         scrollRectToVisible(*target);
     setNeedsDisplay();
 }

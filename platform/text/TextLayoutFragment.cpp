@@ -370,32 +370,31 @@ std::optional<qint64> TextLineFragment::visualStep(qint64 index, bool right) con
     // with: from the last character before it, Right went on to the next row, jumping that
     // character, and the carets before and inside the spaces could not be left by a step at all.
     // Those carets stand in reading order at the line's far end: they are stepped through here.
-    // (A piece's last line keeps its spaces among QTextLayout's steps.)
+    // (A piece's last line keeps its spaces among QTextLayout's steps, but for those that go past
+    // the width the text wraps at.)
     const int lineEnd = metrics.start + metrics.length;
-    if (size_t(m_lineInPiece) + 1 < m_piece->lines().size()) {
-        const QString& text = m_piece->text().string();
-        int visibleEnd = lineEnd;
-        while (visibleEnd > metrics.start && text[visibleEnd - 1].isSpace())
-            --visibleEnd;
-        const bool endIsRight = layout->textOption().textDirection() != Qt::RightToLeft;
-        const bool towardsEnd = right == endIsRight;
-        const auto leavesLine = [&](int from) {
-            const int to = qtStep(from, endIsRight);
-            return to != from && (to < metrics.start || to >= lineEnd);
-        };
-        if (visibleEnd < lineEnd) {
-            if (towardsEnd && local >= visibleEnd && local < lineEnd)
-                return m_pieceStart + local + 1;
-            if (!towardsEnd && local > visibleEnd && local <= lineEnd)
-                return m_pieceStart + local - 1;
-            if (towardsEnd && local < visibleEnd && leavesLine(local))
-                return m_pieceStart + visibleEnd;
-            if (!towardsEnd && local == visibleEnd && qtStep(local, right) == local) {
-                // Back to the caret from which QTextLayout's step towards the end leaves the line.
-                for (int from = visibleEnd - 1; from >= metrics.start; --from) {
-                    if (leavesLine(from))
-                        return m_pieceStart + from;
-                }
+    const QString& text = m_piece->text().string();
+    int visibleEnd = lineEnd;
+    while (visibleEnd > metrics.start && text[visibleEnd - 1].isSpace())
+        --visibleEnd;
+    const bool endIsRight = layout->textOption().textDirection() != Qt::RightToLeft;
+    const bool towardsEnd = right == endIsRight;
+    const auto leavesLine = [&](int from) {
+        const int to = qtStep(from, endIsRight);
+        return to != from && (to < metrics.start || to >= lineEnd);
+    };
+    if (visibleEnd < lineEnd) {
+        if (towardsEnd && local >= visibleEnd && local < lineEnd)
+            return m_pieceStart + local + 1;
+        if (!towardsEnd && local > visibleEnd && local <= lineEnd)
+            return m_pieceStart + local - 1;
+        if (towardsEnd && local < visibleEnd && leavesLine(local))
+            return m_pieceStart + visibleEnd;
+        if (!towardsEnd && local == visibleEnd && qtStep(local, right) == local) {
+            // Back to the caret from which QTextLayout's step towards the end leaves the line.
+            for (int from = visibleEnd - 1; from >= metrics.start; --from) {
+                if (leavesLine(from))
+                    return m_pieceStart + from;
             }
         }
     }

@@ -21,6 +21,8 @@ constexpr qint64 clusterLookBehind = 256;
 constexpr qint64 searchWindow = 4096;
 constexpr qint64 contextBefore = 128;
 constexpr qint64 searchLimit = 64 * 1024;
+// The longest wrapped row whose carets the arrows take in the order of their x.
+constexpr qint64 wrappedRowLimit = 512;
 
 TextRange unionOf(const std::vector<TextRange>& ranges)
 {
@@ -564,6 +566,77 @@ TextSelectionNavigation::Target TextSelectionNavigation::moveVisually(
         }
     }
 
+    // One step within a line, if the line has a caret further in that direction. QTextLayout may
+    // stop inside a grapheme cluster (it splits some that ICU keeps whole: a surrogate pair or a flag
+    // next to right-to-left text, emoji after Thai). Its next steps are followed while they stay in
+    // that cluster; failing that, the caret goes to the nearest cluster edge on that side. (The
+    // direction of its logical step is no guide there, and could send the caret back.)
+    //
+    // Where a line mixes right-to-left text with emoji or other characters outside the BMP,
+    // QTextLayout's steps are not to be trusted at all (they stop inside surrogate pairs, and can go round in
+    // circles), and the carets of the line are taken in the order of their x instead (then of their index
+    // where two share one): every caret is reached once, and Left undoes Right. So are those of a
+    // line that holds runs of both directions: QTextLayout places a wrapped line's end and start in
+    // the line after and before it, and from a run of the other direction at the line's edge its
+    // steps leave the line, jumping the carets of that run.
+    //
+    // Without `index`, the step enters the line from its far side: the caret furthest left for a
+    // step right, furthest right for a step left.
+    const auto xOrderStep = [&](const TextLayoutFragment& layout, const TextLineFragment& line,
+                                std::optional<qint64> index) -> std::optional<std::optional<qint64>> {
+        const bool layoutLeftToRight = layout.baseWritingDirection() != Qt::RightToLeft;
+        const TextLocation layoutStart = layout.rangeInElement().location;
+        const qint64 lineStart = line.characterRange().location;
+        const qint64 lineEnd = std::min(line.characterRange().endLocation, layout.contentLength());
+        if (line.isEstimated() || lineEnd - lineStart > searchWindow
+            || (index && (*index < lineStart || *index > lineEnd)))
+            return std::nullopt;
+        const QString text = m_manager.textContentStorage()->substring(
+            TextRange(layoutStart + lineStart, layoutStart + lineEnd));
+        bool emoji = false;
+        bool rightToLeftText = !layoutLeftToRight;
+        bool otherDirection = false;
+        for (const QChar c : text) {
+            emoji = emoji || c.isSurrogate() || c.unicode() == 0x200D
+                || (c.unicode() >= 0xFE00 && c.unicode() <= 0xFE0F)
+                || u_hasBinaryProperty(c.unicode(), UCHAR_EXTENDED_PICTOGRAPHIC);
+            const QChar::Direction direction = c.direction();
+            const bool rightToLeft = direction == QChar::DirR || direction == QChar::DirAL
+                || direction == QChar::DirAN || direction == QChar::DirRLE || direction == QChar::DirRLO
+                || direction == QChar::DirRLI;
+            // Numbers run left to right inside right-to-left text.
+            const bool leftToRightRun = direction == QChar::DirL || direction == QChar::DirEN
+                || direction == QChar::DirAN || direction == QChar::DirLRE || direction == QChar::DirLRO
+                || direction == QChar::DirLRI;
+            rightToLeftText = rightToLeftText || rightToLeft;
+            otherDirection = otherDirection || (layoutLeftToRight ? rightToLeft : leftToRightRun);
+        }
+        // (Only wrapped rows have such edges: a long unwrapped line keeps QTextLayout's steps, which
+        // cost far less than placing each of its carets.)
+        const bool wrappedRowOfBothDirections
+            = otherDirection && layout.visualLineCount() > 1 && lineEnd - lineStart <= wrappedRowLimit;
+        if (!wrappedRowOfBothDirections && (!emoji || !rightToLeftText))
+            return std::nullopt;
+        // Carets that share an x are taken in reading order towards the line's end: the caret
+        // before a wrapped line's closing spaces stands where the line's end does, and taken after
+        // it was never reached, the move going on to the next row.
+        const auto key = [&](qint64 at) {
+            return std::pair { line.locationForCharacter(at).x(), layoutLeftToRight ? at : -at };
+        };
+        const std::optional<std::pair<double, qint64>> current
+            = index ? std::optional(key(*index)) : std::nullopt;
+        std::optional<std::pair<double, qint64>> best;
+        GraphemeFinder carets(text);
+        for (qsizetype at = 0; at >= 0; at = carets.toNextBoundary()) {
+            const std::pair candidate = key(lineStart + at);
+            if ((!current || (right ? candidate > *current : candidate < *current))
+                && (!best || (right ? candidate < *best : candidate > *best)))
+                best = candidate;
+        }
+        return best ? std::optional<qint64>(layoutLeftToRight ? best->second : -best->second) : std::nullopt;
+    };
+    const auto stepInXOrder
+        = [&](const TextLineFragment& line, qint64 index) { return xOrderStep(fragment, line, index); };
     // Where a move past the end of this row lands: the near end of the next row in reading order.
     auto nextRow = [&]() -> std::optional<Target> {
         const bool down = right != isDocumentRightToLeft();
@@ -577,73 +650,53 @@ TextSelectionNavigation::Target TextSelectionNavigation::moveVisually(
         }
         const auto [leftmost, rightmost] = next->visualLineEdges(nextRowIndex);
         Target result;
-        const qint64 index = right ? leftmost : rightmost;
-        result.location = next->rangeInElement().location + index;
+        qint64 index = right ? leftmost : rightmost;
         const TextLayoutFragment::VisualLine visual = next->visualLine(nextRowIndex);
-        if (nextRowIndex + 1 < next->visualLineCount()
-            && index == std::min(visual.characterRange.endLocation, next->contentLength()))
+        const TextLocation nextStart = next->rangeInElement().location;
+        const qint64 nextRowEnd = std::min(visual.characterRange.endLocation, next->contentLength());
+        const bool wraps = nextRowIndex + 1 < next->visualLineCount();
+        // A row of both directions is entered at the caret its steps start from, which may not be
+        // the one nearest its edge (the start of a row that opens with a run of the other
+        // direction stands at its far end). The end of a wrapped row is the caret being left when
+        // coming back from the start of the row after it, and is passed over then.
+        const auto first = next->lineFragmentIndex(visual.characterRange.location);
+        const auto last = next->lineFragmentIndex(nextRowEnd, TextSelection::Affinity::upstream);
+        std::optional<std::optional<qint64>> entered;
+        if (first && first == last) {
+            const TextLineFragment line = next->lineFragment(*first);
+            entered = xOrderStep(*next, line, std::nullopt);
+            if (entered && *entered && wraps && **entered == nextRowEnd && nextStart + nextRowEnd == from) {
+                if (const auto further = xOrderStep(*next, line, nextRowEnd); further && *further)
+                    entered = further;
+            }
+        }
+        if (entered && *entered) {
+            index = **entered;
+        } else if (wraps && right != (next->baseWritingDirection() != Qt::RightToLeft)
+            && nextStart + nextRowEnd != from) {
+            // Entered at its end from elsewhere than the next row's start (which opens with a run
+            // of the other direction): the caret after its closing spaces is still to be seen.
+            index = nextRowEnd;
+        }
+        result.location = nextStart + index;
+        if (wraps && index == nextRowEnd)
             result.affinity = TextSelection::Affinity::upstream;
         return result;
     };
-    auto landed = [&](qint64 index) {
+    auto landed = [&](const TextLineFragment& line, qint64 index) {
         Target result;
         result.location = start + index;
         if (!lastRow && index == rowEnd) {
             // The end of a wrapped row: shown there, unless going on is where the next row begins.
-            const auto next = nextRow();
+            // (In a row of both directions the end may stand inside the row, with carets still
+            // to come on that side: the move goes on to them first.)
+            const auto ordered = stepInXOrder(line, index);
+            const auto next = ordered && *ordered ? std::nullopt : nextRow();
             if (next && next->location == result.location)
                 return *next;
             result.affinity = TextSelection::Affinity::upstream;
         }
         return result;
-    };
-    // One step within a line, if the line has a caret further in that direction. QTextLayout may
-    // stop inside a grapheme cluster (it splits some that ICU keeps whole: a surrogate pair or a flag
-    // next to right-to-left text, emoji after Thai). Its next steps are followed while they stay in
-    // that cluster; failing that, the caret goes to the nearest cluster edge on that side. (The
-    // direction of its logical step is no guide there, and could send the caret back.)
-    //
-    // Where a line mixes right-to-left text with emoji or other characters outside the BMP,
-    // QTextLayout's steps are not to be trusted at all (they stop inside surrogate pairs, and can go round in
-    // circles), and the carets of the line are taken in the order of their x instead (then of their index
-    // where two share one): every caret is reached once, and Left undoes Right.
-    const auto stepInXOrder
-        = [&](const TextLineFragment& line, qint64 index) -> std::optional<std::optional<qint64>> {
-        const qint64 lineStart = line.characterRange().location;
-        const qint64 lineEnd = std::min(line.characterRange().endLocation, fragment.contentLength());
-        if (lineEnd - lineStart > searchWindow || index < lineStart || index > lineEnd)
-            return std::nullopt;
-        const QString text
-            = m_manager.textContentStorage()->substring(TextRange(start + lineStart, start + lineEnd));
-        bool emoji = false;
-        bool rightToLeftText = !leftToRight;
-        for (const QChar c : text) {
-            emoji = emoji || c.isSurrogate() || c.unicode() == 0x200D
-                || (c.unicode() >= 0xFE00 && c.unicode() <= 0xFE0F)
-                || u_hasBinaryProperty(c.unicode(), UCHAR_EXTENDED_PICTOGRAPHIC);
-            const QChar::Direction direction = c.direction();
-            rightToLeftText = rightToLeftText || direction == QChar::DirR || direction == QChar::DirAL
-                || direction == QChar::DirAN || direction == QChar::DirRLE || direction == QChar::DirRLO
-                || direction == QChar::DirRLI;
-        }
-        if (!emoji || !rightToLeftText)
-            return std::nullopt;
-        // Carets that share an x are taken in reading order towards the line's end: the caret
-        // before a wrapped line's closing spaces stands where the line's end does, and taken after
-        // it was never reached, the move going on to the next row.
-        const auto key = [&](qint64 at) {
-            return std::pair { line.locationForCharacter(at).x(), leftToRight ? at : -at };
-        };
-        const std::pair current = key(index);
-        std::optional<std::pair<double, qint64>> best;
-        GraphemeFinder carets(text);
-        for (qsizetype at = 0; at >= 0; at = carets.toNextBoundary()) {
-            const std::pair candidate = key(lineStart + at);
-            if ((right ? candidate > current : candidate < current)
-                && (!best || (right ? candidate < *best : candidate > *best)))
-                best = candidate;
-        }
-        return best ? std::optional<qint64>(leftToRight ? best->second : -best->second) : std::nullopt;
     };
     auto step = [&](const TextLineFragment& line, qint64 index) -> std::optional<qint64> {
         if (const auto ordered = stepInXOrder(line, index))
@@ -687,7 +740,7 @@ TextSelectionNavigation::Target TextSelectionNavigation::moveVisually(
 
     const qint64 index = from - start;
     if (const auto moved = step(handle.line, index))
-        return landed(*moved);
+        return landed(handle.line, *moved);
     // The neighbouring line of the row on that side: lines run left to right in a left-to-right
     // paragraph and right to left in a right-to-left one.
     const qsizetype neighbour = handle.index + ((right == leftToRight) ? 1 : -1);
@@ -697,9 +750,9 @@ TextSelectionNavigation::Target TextSelectionNavigation::moveVisually(
         // Entered at its near side; where two pieces meet, that is where the caret already is.
         const qint64 edge = line.edgeIndex(!right);
         if (edge != index)
-            return landed(edge);
+            return landed(line, edge);
         if (const auto moved = step(line, edge))
-            return landed(*moved);
+            return landed(line, *moved);
     }
     if (const auto next = nextRow())
         return *next;

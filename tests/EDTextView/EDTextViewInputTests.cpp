@@ -125,6 +125,38 @@ TEST(EDTextViewInput, InputMethodsAreToldWhereTheCaretMoved)
     }
 }
 
+// Qt's queries tell the moving end of a selection (the cursor) from the end that stays (the
+// anchor); a selection extended backwards has its cursor at its start, where the candidate window
+// belongs.
+TEST(EDTextViewInput, TheCursorIsTheEndThatMovesAndTheAnchorTheEndThatStays)
+{
+    ShownView view(QStringLiteral("one two three"));
+    struct Case {
+        qint64 from;
+        Qt::Key key;
+        qint64 cursor;
+        qint64 anchor;
+    };
+    for (const Case& c : { Case { 4, Qt::Key_Right, 7, 4 }, Case { 7, Qt::Key_Left, 4, 7 } }) {
+        view.setCaret(c.from);
+        for (int press = 0; press < 3; ++press)
+            QTest::keyClick(view.view.get(), c.key, Qt::ShiftModifier);
+        view.settle();
+        ASSERT_EQ(view.ranges(), std::vector<TextRange> { TextRange(4, 7) });
+        SCOPED_TRACE(c.key == Qt::Key_Right ? "extended forwards" : "extended backwards");
+        EXPECT_EQ(view->inputMethodQuery(Qt::ImCursorPosition).toInt(), c.cursor);
+        EXPECT_EQ(view->inputMethodQuery(Qt::ImAnchorPosition).toInt(), c.anchor);
+        EXPECT_EQ(view->inputMethodQuery(Qt::ImAbsolutePosition).toInt(), c.cursor);
+        EXPECT_EQ(view->inputMethodQuery(Qt::ImTextBeforeCursor).toString(),
+            QStringLiteral("one two three").left(c.cursor));
+        EXPECT_EQ(view->inputMethodQuery(Qt::ImCurrentSelection).toString(), "two");
+        const QRect cursor = view->inputMethodQuery(Qt::ImCursorRectangle).toRect();
+        const QRect anchor = view->inputMethodQuery(Qt::ImAnchorRectangle).toRect();
+        EXPECT_NEAR(cursor.center().x(), view.pointOf(c.cursor).x() + view->viewport()->x(), 1);
+        EXPECT_NEAR(anchor.center().x(), view.pointOf(c.anchor).x() + view->viewport()->x(), 1);
+    }
+}
+
 TEST(EDTextViewInput, CommitWithReplacementReplacesThatRange)
 {
     ShownView view("ab cd");

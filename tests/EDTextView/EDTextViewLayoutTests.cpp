@@ -435,6 +435,33 @@ TEST(EDTextViewLayout, TheViewFollowsTheEndThatMoved)
             EXPECT_TRUE(view->documentVisibleRect().contains(caret)) << "Down " << press;
         }
     }
+    {
+        // Extending from column 0 leaves the selection's end at the start of a row, which is also
+        // where the row above ends: the row shown is the one the end is on, and the one the next
+        // Shift+Down goes on from.
+        ShownView view(QStringLiteral("word ").repeated(400), QSize(300, 150));
+        const auto row = [&](platform::TextLocation at, platform::TextSelection::Affinity affinity) {
+            const auto handle = view->textLayoutManager().lineFragment(at, affinity);
+            return handle->typographicBounds().translated(handle.fragment->layoutFragmentFrame().topLeft());
+        };
+        for (const auto& [key, from] : { std::pair { Qt::Key_Down, 0 }, std::pair { Qt::Key_Up, 2000 } }) {
+            view.setCaret(from);
+            view.settle();
+            for (int press = 0; press < 20; ++press) {
+                QTest::keyClick(view.view.get(), key, Qt::ShiftModifier);
+                view.settle();
+                const platform::TextSelection selection = view->textLayoutManager().textSelections().back();
+                const TextRange range = selection.textRanges.back();
+                const platform::TextLocation moved = key == Qt::Key_Down ? range.endLocation : range.location;
+                const QRectF shown = row(moved, selection.affinity);
+                const QRectF visible = view->documentVisibleRect();
+                EXPECT_TRUE(shown.top() >= visible.top() - 0.5 && shown.bottom() <= visible.bottom() + 0.5)
+                    << "Shift+" << (key == Qt::Key_Down ? "Down " : "Up ") << press << ": row from "
+                    << shown.top() << " to " << shown.bottom() << ", shown " << visible.top() << " to "
+                    << visible.bottom();
+            }
+        }
+    }
     ShownView view(QStringLiteral("word ").repeated(300) + QStringLiteral("\nshort"), QSize(300, 150));
     view->setWidthTracksTextView(false);
     view.settle();

@@ -462,14 +462,33 @@ TEST(TextSelectionNavigation, ArrowsReachEveryCaretOfWrappedMixedDirectionRows)
         = QString::fromUcs4(U"\u05E9\u05DC\u05D5\u05DD abc \u05E9\u05DC\u05D5\u05DD 12 \u05D0 ");
     const QString flagInHebrew
         = QString::fromUcs4(U"\u05E9\u05DC\u05D5\u05DD \U0001F1EB\U0001F1F7 \u05D0 xy ");
-    const Case cases[] = {
-        { hebrewInEnglish.repeated(6), Direction::right },
-        { directionMarks.repeated(8), Direction::right },
-        { englishInHebrew.repeated(6), Direction::left },
-        { flagInHebrew.repeated(6), Direction::left },
+    std::vector<std::pair<Case, double>> cases = {
+        { { hebrewInEnglish.repeated(6), Direction::right }, 190 },
+        { { directionMarks.repeated(8), Direction::right }, 190 },
+        { { englishInHebrew.repeated(6), Direction::left }, 190 },
+        { { flagInHebrew.repeated(6), Direction::left }, 190 },
     };
-    for (const Case& c : cases) {
-        Stack stack(c.text, 190);
+    // Rows that start or end with a run of the other direction: words of both directions (and
+    // numbers, which take the direction around them) wrapped at every width, so that each kind
+    // of word stands at each edge of some row.
+    const QString rightToLeftWords[] = { QString::fromUcs4(U"\u05D0\u05D1"),
+        QString::fromUcs4(U"\u0645\u0631\u062D\u0628\u0627"), QString::fromUcs4(U"\u05D2\u05D3\u05D4\u05D5"),
+        QString::fromUcs4(U"\u05E9\u05DC\u05D5\u05DD") };
+    const QString leftToRightWords[]
+        = { QStringLiteral("ab"), QStringLiteral("word"), QStringLiteral("xyz") };
+    for (const bool rightToLeft : { false, true }) {
+        QString text = rightToLeft ? rightToLeftWords[0] + ' ' : leftToRightWords[0] + ' ';
+        for (int i = 0; i < 11; ++i) {
+            text += rightToLeftWords[i % 4] + ' ' + leftToRightWords[(i + 1) % 3] + ' ';
+            if (i % 4 == 3)
+                text += QString::number(i * 7) + ' ';
+        }
+        for (double width = 40; width <= 150; width += 9)
+            cases.push_back({ { text, rightToLeft ? Direction::left : Direction::right }, width });
+    }
+    for (const auto& [c, width] : cases) {
+        SCOPED_TRACE(testing::Message() << "width " << width);
+        Stack stack(c.text, width);
         const TextLocation end = c.text.size();
         const std::set<TextLocation> carets = graphemeBoundaries(c.text);
         const Direction backward = c.forward == Direction::right ? Direction::left : Direction::right;
