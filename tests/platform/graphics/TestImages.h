@@ -87,4 +87,61 @@ inline QByteArray writeGif(
     return bytes;
 }
 
+// One frame of a hand-made animated WebP: a whole canvas shown for `durationMilliseconds`.
+struct WebpFrame {
+    QImage image;
+    int durationMilliseconds = 100;
+};
+
+// An animated WebP of opaque frames, each Qt's lossless still encoding of its picture moved into a
+// frame chunk. Qt's writer makes only still pictures.
+inline QByteArray animatedWebp(const std::vector<WebpFrame>& frames, int loopCount = 0)
+{
+    const auto appendLittleEndian = [](QByteArray& out, quint32 value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            out.append(char(value >> (8 * i)));
+    };
+    const auto chunk = [&](const char* tag, const QByteArray& payload) {
+        QByteArray bytes(tag, 4);
+        appendLittleEndian(bytes, quint32(payload.size()), 4);
+        bytes += payload;
+        if (payload.size() % 2)
+            bytes.append('\0');
+        return bytes;
+    };
+    const QSize canvas = frames.front().image.size();
+    QByteArray header;
+    header.append(char(0x02)).append(3, '\0'); // animation
+    appendLittleEndian(header, quint32(canvas.width() - 1), 3);
+    appendLittleEndian(header, quint32(canvas.height() - 1), 3);
+    QByteArray animation;
+    appendLittleEndian(animation, 0xffffffff, 4); // background
+    appendLittleEndian(animation, quint32(loopCount), 2);
+    QByteArray body = QByteArray("WEBP") + chunk("VP8X", header) + chunk("ANIM", animation);
+    for (const WebpFrame& frame : frames) {
+        const QByteArray still = encoded(frame.image, "webp", 100);
+        QByteArray payload;
+        appendLittleEndian(payload, 0, 3); // x / 2
+        appendLittleEndian(payload, 0, 3); // y / 2
+        appendLittleEndian(payload, quint32(frame.image.width() - 1), 3);
+        appendLittleEndian(payload, quint32(frame.image.height() - 1), 3);
+        appendLittleEndian(payload, quint32(frame.durationMilliseconds), 3);
+        payload.append(char(0x02)); // replace, no blending
+        // The bitstream chunks of the still file, after its 12-byte header.
+        for (qsizetype at = 12; at + 8 <= still.size();) {
+            const quint32 size = quint8(still[at + 4]) | quint8(still[at + 5]) << 8
+                | quint8(still[at + 6]) << 16 | quint32(quint8(still[at + 7])) << 24;
+            const qsizetype whole = 8 + qsizetype(size) + qsizetype(size % 2);
+            const QByteArray tag = still.mid(at, 4);
+            if (tag == "VP8 " || tag == "VP8L" || tag == "ALPH")
+                payload += still.mid(at, whole);
+            at += whole;
+        }
+        body += chunk("ANMF", payload);
+    }
+    QByteArray riff("RIFF");
+    appendLittleEndian(riff, quint32(body.size()), 4);
+    return riff + body;
+}
+
 } // namespace testimages
