@@ -5,8 +5,6 @@
 #include "Iris/views/ImageViewWrapper.h"
 
 #include "platform/graphics/ImageEncoding.h"
-#include "platform/graphics/ImageSource.h"
-#include "platform/graphics/TestImages.h"
 #include "platform/ui/AnimationTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -95,65 +93,4 @@ TEST(AnimatedGif, OnlyPlainViewsAskForEveryFrameUpFront)
     scope.manager->succeed(1, ImageWrapper::decodeImage(threeFrameGif()));
     EXPECT_TRUE(animated.animator());
     scope.manager->succeed(0, solid(Qt::red));
-}
-
-namespace {
-
-// What the view shows after each of `ticks` refreshes of `period` seconds: r, g, b or ?.
-std::string playedColors(DrivenAnimatedImageView& view, double period, int ticks)
-{
-    view.link().period = period;
-    std::string shown;
-    for (int tick = 0; tick < ticks; ++tick) {
-        view.link().tick();
-        view.settle();
-        const QColor color = colorOf(view.animator()->currentFrameImage());
-        shown += color == QColor(Qt::red) ? 'r'
-            : color == QColor(Qt::green)  ? 'g'
-            : color == QColor(Qt::blue)   ? 'b'
-                                          : '?';
-    }
-    return shown;
-}
-
-} // namespace
-
-// An animated WebP plays each frame for the time the file gives it, not a tenth of a second each.
-TEST(AnimatedWebp, PlaysEachFrameForItsOwnDuration)
-{
-    installAnimatedImageFrameSources();
-    QImage redPicture(16, 16, QImage::Format_RGB32), greenPicture = redPicture, bluePicture = redPicture;
-    redPicture.fill(Qt::red);
-    greenPicture.fill(Qt::green);
-    bluePicture.fill(Qt::blue);
-    auto webp = ImageWrapper::imageFromData(
-        testimages::animatedWebp({ { redPicture, 50 }, { greenPicture, 200 }, { bluePicture, 0 } }));
-    ASSERT_TRUE(webp);
-    DrivenAnimatedImageView view;
-    view.resize(16, 16);
-    view.setRepeatCount(platform::AnimatedImageView::RepeatCount::once());
-    view.setImage(webp);
-    ASSERT_TRUE(view.animator());
-    view.show();
-    view.settle();
-    EXPECT_EQ(playedColors(view, 0.05, 8), "ggggbbbb");
-}
-
-// A GIF cut short inside its last frame plays the frames before it and never waits on the missing
-// one.
-TEST(AnimatedGif, ACutShortGifPlaysTheFramesThatDecode)
-{
-    installAnimatedImageFrameSources();
-    const QByteArray gif = threeFrameGif();
-    ASSERT_EQ(platform::ImageSource::create(gif.chopped(6)).value()->frameCount(), 3);
-    auto cut = ImageWrapper::decodeImage(gif.chopped(6));
-    ASSERT_TRUE(cut);
-    DrivenAnimatedImageView view;
-    view.resize(16, 16);
-    view.setImage(cut);
-    ASSERT_TRUE(view.animator());
-    view.show();
-    view.settle();
-    EXPECT_EQ(view.animator()->frameCount(), 2);
-    EXPECT_EQ(playedColors(view, 0.1, 6), "grgrgr");
 }
