@@ -3,6 +3,7 @@
 #include "Iris/general/IrisOptionsInfo.h"
 #include "Iris/image/Image.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace iris {
@@ -25,6 +26,25 @@ std::optional<QByteArray> encodedInFormat(
         break;
     }
     return std::nullopt;
+}
+
+// Whether some pixel of the image is not fully opaque, which JPEG would paint black.
+bool hasTransparentPixels(const platform::Image& image)
+{
+    const platform::Bitmap* bitmap = image.bitmap();
+    if (!bitmap || !bitmap->hasAlpha())
+        return false;
+    const QImage& stored = bitmap->image();
+    const QImage pixels
+        = stored.format() == QImage::Format_ARGB32 || stored.format() == QImage::Format_ARGB32_Premultiplied
+        ? stored
+        : stored.convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < pixels.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(pixels.constScanLine(y));
+        if (std::any_of(line, line + pixels.width(), [](QRgb pixel) { return qAlpha(pixel) != 255; }))
+            return true;
+    }
+    return false;
 }
 
 // Whether a JPEG runs to its end-of-image marker. A file cut short still decodes, its missing rows
@@ -106,8 +126,14 @@ std::optional<QByteArray> DefaultCacheSerializer::dataForImage(
             return original;
         return image ? ir(image).pngRepresentation() : std::nullopt;
     }
-    const ImageFormat format = original ? detectImageFormat(*original) : ImageFormat::unknown;
-    return image ? ir(image).dataInFormat(format, compressionQuality) : std::nullopt;
+    if (!image)
+        return std::nullopt;
+    ImageFormat format = original ? detectImageFormat(*original) : ImageFormat::unknown;
+    // A processor may have given a photo clear parts (round corners, a mask): in JPEG they would
+    // come back black from the disk. PNG keeps them; reading goes by the bytes, not the original.
+    if (format == ImageFormat::JPEG && hasTransparentPixels(*image))
+        format = ImageFormat::PNG;
+    return ir(image).dataInFormat(format, compressionQuality);
 }
 
 QString DefaultCacheSerializer::description() const

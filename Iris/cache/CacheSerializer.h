@@ -41,7 +41,8 @@ public:
 using CacheSerializerPtr = std::shared_ptr<const CacheSerializer>;
 
 // Keeps the format of the data the image came from: PNG when that is unknown, JPEG at
-// `compressionQuality`, GIF as the animation's own bytes.
+// `compressionQuality` (PNG for an image with transparent pixels, which JPEG cannot keep), GIF as
+// the animation's own bytes.
 class DefaultCacheSerializer final : public CacheSerializer {
 public:
     DefaultCacheSerializer() = default;

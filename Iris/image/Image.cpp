@@ -21,6 +21,37 @@ const char animatedImageDataKey = 0;
 const char imageFrameCountKey = 0;
 const char frameSourceKey = 0;
 
+// The first `count` frames of another source: what an animation cut short actually shows, so that
+// views play those frames and never wait on one that cannot be made.
+class LeadingFrames final : public ImageFrameSource {
+public:
+    LeadingFrames(std::shared_ptr<ImageFrameSource> source, int count)
+        : m_source(std::move(source))
+        , m_count(count)
+    {
+    }
+
+    using ImageFrameSource::frameImage;
+
+    std::optional<QByteArray> data() const override { return m_source->data(); }
+    int frameCount() const override { return m_count; }
+    std::optional<platform::Bitmap> frameImage(
+        int index, std::optional<platform::Size> maxSize) const override
+    {
+        if (index < 0 || index >= m_count)
+            return std::nullopt;
+        return m_source->frameImage(index, maxSize);
+    }
+    double frameDuration(int index) const override
+    {
+        return index >= 0 && index < m_count ? m_source->frameDuration(index) : 0.0;
+    }
+
+private:
+    std::shared_ptr<ImageFrameSource> m_source;
+    int m_count;
+};
+
 } // namespace
 
 std::optional<platform::Bitmap> ImageWrapper::cgImage() const
@@ -147,6 +178,11 @@ std::shared_ptr<platform::Image> ImageWrapper::animatedImageFromData(
     std::optional<GIFAnimatedImage> animated = GIFAnimatedImage::make(*frameSource, options);
     if (!animated)
         return nullptr;
+    // Every frame was tried (unless only the first was wanted): fewer frames means the rest cannot
+    // be made, and the image says it has only those it shows.
+    if (!options.onlyFirstFrame && !animated->images.empty()
+        && int(animated->images.size()) < frameSource->frameCount())
+        frameSource = std::make_shared<LeadingFrames>(std::move(frameSource), int(animated->images.size()));
     std::shared_ptr<platform::Image> image;
     if (options.onlyFirstFrame) {
         if (animated->images.empty())

@@ -64,7 +64,8 @@ template<> struct IrisWrapper<std::shared_ptr<platform::Image>> {
         const QByteArray& data, const ImageCreatingOptions& options = {});
     // Decodes GIF data frame by frame: the image carries all frames and their total duration, or,
     // with `onlyFirstFrame`, is the first frame alone; either way it carries the data, the frame
-    // count and the frame source. Nothing when any frame cannot be made.
+    // count and the frame source. Data cut short gives the frames before the first that cannot be
+    // made (and counts only those); nothing when the first frame cannot be made.
     static std::shared_ptr<platform::Image> imageFromData(
         const QByteArray& data, const ImageCreatingOptions& options = {});
     static std::shared_ptr<platform::Image> animatedImageFromData(

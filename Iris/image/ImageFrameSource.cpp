@@ -33,9 +33,13 @@ double frameDuration(const platform::ImageSource& source, int index)
     const std::optional<platform::FrameProperties> properties = source.frameProperties(index);
     if (!properties)
         return 0.0;
-    if (!properties->isGif)
-        return gifFrameDelay(std::nullopt);
-    return gifFrameDelay(GIFFrameProperties { properties->gifDelaySeconds, std::nullopt });
+    if (properties->isGif)
+        return gifFrameDelay(GIFFrameProperties { properties->gifDelaySeconds, std::nullopt });
+    // A WebP frame's stored duration is held to the same floor as a GIF delay: players show both
+    // kinds of near-zero frame at the default speed.
+    if (properties->webpDurationSeconds)
+        return gifFrameDelay(GIFFrameProperties { properties->webpDurationSeconds, std::nullopt });
+    return gifFrameDelay(std::nullopt);
 }
 
 int CGImageFrameSource::frameCount() const
@@ -71,16 +75,21 @@ std::optional<GIFAnimatedImage> GIFAnimatedImage::make(
     GIFAnimatedImage animated;
     for (int i = 0; i < count; ++i) {
         std::optional<platform::Bitmap> frame = source.frameImage(i);
-        if (!frame)
-            return std::nullopt;
-        if (count == 1)
-            animated.duration = std::numeric_limits<double>::infinity();
-        else
-            animated.duration += source.frameDuration(i);
+        if (!frame) {
+            // A file cut short or damaged part way still shows the frames before the break, as
+            // other players show them. Later frames are drawn over the missing one, so they go too.
+            if (animated.images.empty())
+                return std::nullopt;
+            break;
+        }
+        animated.duration += source.frameDuration(i);
         animated.images.push_back(platform::Image::create(std::move(*frame)));
         if (options.onlyFirstFrame)
             break;
     }
+    // A single frame to show is a still picture, which lasts for ever.
+    if (animated.images.size() == 1 && (count == 1 || !options.onlyFirstFrame))
+        animated.duration = std::numeric_limits<double>::infinity();
     return animated;
 }
 

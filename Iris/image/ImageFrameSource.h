@@ -54,8 +54,8 @@ struct GIFFrameProperties {
 // less also becomes 0.1 (players show such frames at that speed).
 double gifFrameDelay(const std::optional<GIFFrameProperties>& properties);
 
-// The duration of frame `index` of `source`: 0 when the frame has no properties, else by
-// `gifFrameDelay`.
+// The duration of frame `index` of `source`: 0 when the frame has no properties, else its stored
+// delay (GIF) or duration (animated WebP) by the rule of `gifFrameDelay`.
 double frameDuration(const platform::ImageSource& source, int index);
 
 // The frames of decoded image data.
@@ -86,8 +86,9 @@ private:
 // All frames of an animation, decoded, with their total duration: a short-lived carrier whose
 // content is copied onto the image it helps make.
 struct GIFAnimatedImage {
-    // Nothing when any frame cannot be made. One frame lasts for ever; with `onlyFirstFrame` only
-    // the first frame is made and the total is its own duration.
+    // The frames up to the first one that cannot be made; nothing when the first cannot. One frame
+    // lasts for ever; with `onlyFirstFrame` only the first frame is made and the total is its own
+    // duration.
     static std::optional<GIFAnimatedImage> make(
         const ImageFrameSource& source, const ImageCreatingOptions& options);
 

@@ -5,6 +5,7 @@
 #include "platform/graphics/GifDecoder.h"
 #include "platform/graphics/HeifDecoder.h"
 #include "platform/graphics/JpegDecoder.h"
+#include "platform/graphics/WebpAnimation.h"
 
 #include <QBuffer>
 #include <QImageReader>
@@ -253,6 +254,9 @@ Result<std::shared_ptr<ImageSource>, DecodeError> ImageSource::create(
         = probe.reader.transformation() & QImageIOHandler::TransformationRotate90 ? size.transposed() : size;
     if (probe.reader.supportsAnimation() && probe.reader.loopCount() >= 0)
         source->m_loopCount = probe.reader.loopCount();
+    // Qt's reader tells a frame's duration only once every frame before it is decoded.
+    if (source->m_format == "webp" && source->m_frameCount > 1)
+        source->m_webpDurations = webpFrameDurations(data);
     source->m_data = std::move(data);
     return SourceResult::success(std::move(source));
 }
@@ -335,6 +339,8 @@ std::optional<FrameProperties> ImageSource::frameProperties(int index) const
         properties.isGif = true;
         if (const std::optional<int> centiseconds = m_gif->delayCentiseconds(index))
             properties.gifDelaySeconds = *centiseconds / 100.0;
+    } else if (std::size_t(index) < m_webpDurations.size()) {
+        properties.webpDurationSeconds = m_webpDurations[std::size_t(index)] / 1000.0;
     }
     return properties;
 }

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 namespace platform {
 
@@ -36,11 +37,13 @@ enum class DecodeError {
 };
 
 // What a frame's headers say about its timing. GIF frames carry their delay (in seconds, as stored:
-// hundredths of a second, unclamped) when they have a graphic control block; other formats carry
+// hundredths of a second, unclamped) when they have a graphic control block; the frames of an
+// animated WebP carry their duration (in seconds, as stored: milliseconds); other formats carry
 // nothing.
 struct FrameProperties {
     bool isGif = false;
     std::optional<double> gifDelaySeconds;
+    std::optional<double> webpDurationSeconds;
 };
 
 // Encoded image data and random access to its frames, decoded on demand. JPEG goes through
@@ -101,6 +104,8 @@ private:
     QSize m_pixelSize;
     QSize m_storedSize; // before orientation
     std::optional<int> m_loopCount;
+    // Milliseconds per frame of an animated WebP, read from its frame headers.
+    std::vector<int> m_webpDurations;
     std::unique_ptr<GifDecoder> m_gif;
     mutable std::mutex m_gifMutex; // the GIF decoder keeps its last composited canvas
 };

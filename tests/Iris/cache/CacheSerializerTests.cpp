@@ -136,3 +136,26 @@ TEST(CacheSerializer, ACutJpegReadsAsAbsent)
     EXPECT_TRUE(serializer.imageFromCacheData(progressive, options));
     EXPECT_FALSE(serializer.imageFromCacheData(progressive.left(progressive.size() * 2 / 3), options));
 }
+
+// A photo given round corners by a processor comes back from the disk with clear corners, not black
+// ones; opaque pixels are still written as JPEG.
+TEST(DefaultCacheSerializer, KeepsTransparencyThatJpegWouldLose)
+{
+    const auto& serializer = *DefaultCacheSerializer::shared();
+    const auto photo = ImageWrapper::decodeImage(jpegData);
+    const auto rounded = ir(photo).roundedCornerImage(Radius::point(4), { 12, 8 });
+    const auto written = serializer.dataForImage(rounded, jpegData);
+    EXPECT_EQ(formatOf(written), ImageFormat::PNG);
+    const auto readBack = serializer.imageFromCacheData(*written, IrisParsedOptionsInfo {});
+    ASSERT_TRUE(readBack);
+    EXPECT_EQ(qAlpha(readBack->bitmap()->image().pixel(0, 0)), 0);
+    EXPECT_EQ(formatOf(serializer.dataForImage(photo, jpegData)), ImageFormat::JPEG);
+
+    // One half-clear pixel is enough, in any format with alpha.
+    QImage wide = testimages::pattern(12, 8).convertToFormat(QImage::Format_RGBA64);
+    EXPECT_EQ(formatOf(serializer.dataForImage(Image::create(*platform::Bitmap::fromImage(wide)), jpegData)),
+        ImageFormat::JPEG);
+    wide.setPixelColor(11, 7, QColor(0, 0, 0, 128));
+    EXPECT_EQ(formatOf(serializer.dataForImage(Image::create(*platform::Bitmap::fromImage(wide)), jpegData)),
+        ImageFormat::PNG);
+}

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
+
 #include <cmath>
 #include <limits>
 
@@ -119,15 +121,44 @@ TEST(ImageDecoding, FrameDelayRules)
     EXPECT_EQ(frameDuration(*source.value(), 7), 0.0);
 }
 
-TEST(ImageDecoding, CorruptFrameFailsTheWholeDecode)
+TEST(ImageDecoding, GifCutShortKeepsTheFramesThatDecode)
 {
-    // Cut inside the second frame's pixels: the first frame still decodes on its own.
-    const QByteArray gif = iristest::twoFrameGif().chopped(6);
-    ASSERT_EQ(platform::ImageSource::create(gif).value()->frameCount(), 2);
-    EXPECT_FALSE(ImageWrapper::decodeImage(gif));
-    ImageCreatingOptions firstOnly;
-    firstOnly.onlyFirstFrame = true;
-    EXPECT_TRUE(ImageWrapper::decodeImage(gif, firstOnly));
+    // Cut inside the last of three frames: the two before it show, and only they are counted.
+    const QByteArray three = testimages::writeGif(8, 8,
+        { { QRect(0, 0, 8, 8), 0, DISPOSAL_UNSPECIFIED, 5 },
+            { QRect(0, 0, 8, 8), 1, DISPOSAL_UNSPECIFIED, 20 }, { QRect(0, 0, 8, 8), 2 } });
+    ASSERT_EQ(platform::ImageSource::create(three.chopped(6)).value()->frameCount(), 3);
+    const std::shared_ptr<Image> image = ImageWrapper::decodeImage(three.chopped(6));
+    ASSERT_TRUE(image && ir(image).images());
+    EXPECT_EQ(ir(image).images()->size(), 2u);
+    EXPECT_DOUBLE_EQ(ir(image).duration(), 0.25);
+    EXPECT_EQ(ir(image).imageFrameCount(), 2);
+    EXPECT_EQ(ir(image).frameSource()->frameCount(), 2);
+    EXPECT_EQ(ir(image).frameSource()->data(), three.chopped(6));
+
+    // Cut inside the second of two: the first alone is a still picture.
+    const std::shared_ptr<Image> still = ImageWrapper::decodeImage(iristest::twoFrameGif().chopped(6));
+    ASSERT_TRUE(still);
+    EXPECT_EQ(ir(still).images()->size(), 1u);
+    EXPECT_EQ(ir(still).duration(), std::numeric_limits<double>::infinity());
+
+    // Cut inside the only frame: nothing to show.
+    const QByteArray one = testimages::writeGif(8, 8, { { QRect(0, 0, 8, 8), 0 } }).chopped(6);
+    ASSERT_TRUE(platform::ImageSource::create(one));
+    EXPECT_FALSE(ImageWrapper::decodeImage(one));
+}
+
+TEST(ImageDecoding, AnimatedWebpFramesLastAsTheFileSays)
+{
+    // Stored as 40, 0, 1250 and 11 ms: the last two short ones take the floor GIF delays have.
+    QFile file(QStringLiteral(TINDREL_SOURCE_DIR "/fuzz/corpus/image-source/animated-frame-durations.webp"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const std::shared_ptr<Image> image = ImageWrapper::imageFromData(file.readAll());
+    ASSERT_TRUE(image && ir(image).frameSource());
+    const double expected[] = { 0.04, 0.1, 1.25, 0.1 };
+    for (int i = 0; i < 4; ++i)
+        EXPECT_DOUBLE_EQ(ir(image).frameSource()->frameDuration(i), expected[i]) << "frame " << i;
+    EXPECT_EQ(pixelOf((*ir(image).images())[2], 3, 3), 0xff0000ff);
 }
 
 TEST(ImageDecoding, EnormousDeclaredSizesFail)

@@ -3,6 +3,7 @@
 #include "platform/graphics/JpegDecoder.h"
 #include "platform/graphics/PngWriter.h"
 #include "platform/graphics/TestImages.h"
+#include "platform/graphics/WebpAnimation.h"
 
 #include <gtest/gtest.h>
 
@@ -249,6 +250,25 @@ TEST(ImageSource, CorruptGifFrameFailsButEarlierFramesDecode)
     ASSERT_TRUE(damaged);
     EXPECT_TRUE(damaged->frame(0));
     EXPECT_FALSE(damaged->frame(1));
+}
+
+// The frame headers of a WebP made by hand (fuzz/corpus/image-source), and the same file damaged.
+TEST(WebpAnimation, FrameDurationsAreReadOnlyWithinTheData)
+{
+    QFile file(QStringLiteral(TINDREL_SOURCE_DIR "/fuzz/corpus/image-source/animated-frame-durations.webp"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray webp = file.readAll();
+    EXPECT_EQ(webpFrameDurations(webp), (std::vector<int> { 40, 0, 1250, 11 }));
+    const qsizetype secondFrame = webp.indexOf("ANMF", webp.indexOf("ANMF") + 1);
+    ASSERT_GT(secondFrame, 0);
+    QByteArray claimsTooMuch = webp;
+    claimsTooMuch[secondFrame + 7] = char(0x7f);
+    QByteArray endsEarly = webp;
+    endsEarly[4] = char(secondFrame - 8);
+    endsEarly[5] = char((secondFrame - 8) >> 8);
+    for (const QByteArray& damaged : { webp.left(secondFrame + 20), claimsTooMuch, endsEarly })
+        EXPECT_EQ(webpFrameDurations(damaged), std::vector<int> { 40 });
+    EXPECT_TRUE(webpFrameDurations(testimages::encoded(testimages::pattern(4, 4), "webp")).empty());
 }
 
 TEST(ImageSource, EnormousDeclaredSizesFailAtTheHeader)
