@@ -66,13 +66,13 @@ void recordLastAccess(const QString& path, platform::Date date)
 
 QByteArray lastAccessAttributeValue(platform::Date date)
 {
-    const double seconds = std::clamp(date.timeIntervalSince1970(),
-        platform::Date::distantPast().timeIntervalSince1970(),
-        platform::Date::distantFuture().timeIntervalSince1970());
+    const double seconds
+        = std::clamp(date.timeIntervalSince1970(), platform::Date::distantPast().timeIntervalSince1970(),
+            platform::Date::distantFuture().timeIntervalSince1970());
     // Not-a-number fails every comparison and comes through the clamp; it is recorded as the
     // distant past, as file times record it.
-    const double whole = std::isnan(seconds) ? platform::Date::distantPast().timeIntervalSince1970()
-                                             : std::ceil(seconds);
+    const double whole
+        = std::isnan(seconds) ? platform::Date::distantPast().timeIntervalSince1970() : std::ceil(seconds);
     return QByteArray::number(static_cast<qint64>(whole));
 }
 

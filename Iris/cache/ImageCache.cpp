@@ -12,10 +12,10 @@
 #include <QDir>
 
 #include <limits>
-#include <set>
-#include <utility>
 #include <mutex>
+#include <set>
 #include <stdexcept>
+#include <utility>
 
 namespace iris {
 
@@ -370,8 +370,7 @@ void ImageCache::lookUpImage(const QString& key, const IrisParsedOptionsInfo& op
     }
     ImageCache::lookUpDisk(key, options, callbackQueue,
         [self = shared_from_this(), key, options, callbackQueue, removalGeneration,
-            completion = std::move(completion)](
-            platform::Result<std::shared_ptr<Image>, IrisError> result) {
+            completion = std::move(completion)](platform::Result<std::shared_ptr<Image>, IrisError> result) {
             if (result.isFailure()) {
                 runCallback(callbackQueue,
                     [completion, error = result.error()] { completion(LookUpResult::failure(error)); });

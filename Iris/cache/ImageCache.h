@@ -22,8 +22,8 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <optional>
+#include <set>
 
 namespace iris {
 

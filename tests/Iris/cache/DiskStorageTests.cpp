@@ -540,7 +540,8 @@ TEST_F(DiskStorageTest, ANameThatIsNotOneFolderNameGivesNoFolder)
         ASSERT_TRUE(stored.isFailure()) << name.toStdString();
         EXPECT_EQ(stored.error().errorCode(), 3011) << name.toStdString();
     }
-    EXPECT_EQ(QDir(root.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList {});
+    EXPECT_EQ(
+        QDir(root.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList {});
     EXPECT_FALSE(QFileInfo::exists(QDir(root.path()).filePath("../escaped")));
 }
 
@@ -631,7 +632,8 @@ TEST_F(DiskStorageTest, ACleanReadsEachEntryOnce)
     const Date now = clock.now();
     placeFile(*backend, "expired", 10, now.addingTimeInterval(-100), now.addingTimeInterval(-1));
     for (int i = 0; i < 4; ++i)
-        placeFile(*backend, QString("live%1").arg(i), 40, now.addingTimeInterval(i), now.addingTimeInterval(100));
+        placeFile(
+            *backend, QString("live%1").arg(i), 40, now.addingTimeInterval(i), now.addingTimeInterval(100));
     const int before = fileSystem->calls;
     auto cleaned = backend->removeExpiredFilesAndTrim(now);
     EXPECT_FALSE(cleaned.error);

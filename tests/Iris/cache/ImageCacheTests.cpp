@@ -551,8 +551,7 @@ TEST_F(ImageCacheTest, ADiskHitIsNotPutBackAfterARemovalThatFollowedIt)
     using Removal = std::function<void(ImageCache&)>;
     const std::vector<std::pair<const char*, Removal>> removals {
         { "clearMemoryCache", [](ImageCache& cache) { cache.clearMemoryCache(); } },
-        { "removeEntry from memory",
-            [](ImageCache& cache) { cache.removeEntry("k", "", true, false); } },
+        { "removeEntry from memory", [](ImageCache& cache) { cache.removeEntry("k", "", true, false); } },
     };
     for (const auto& [name, remove] : removals) {
         SCOPED_TRACE(name);
@@ -630,8 +629,8 @@ TEST(ImageCacheCleaning, ACleanOverTheSizeLimitWalksTheFolderOnce)
         DiskStorage::Config("walks", 100, files, QUrl::fromLocalFile(dir.path())));
     auto cache
         = ImageCache::create(ImageCache::ImageStorage::make(MemoryStorage::Config(1 << 20, 120)), disk);
-    cache->writeDataToDiskNow(QByteArray(10, 'x'), "expired", "", CallbackQueue::untouch(),
-        StorageExpiration::seconds(1), {}, {});
+    cache->writeDataToDiskNow(
+        QByteArray(10, 'x'), "expired", "", CallbackQueue::untouch(), StorageExpiration::seconds(1), {}, {});
     for (int i = 0; i < 4; ++i) {
         clock.advance(1);
         cache->writeDataToDiskNow(
