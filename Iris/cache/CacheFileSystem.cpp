@@ -2,13 +2,16 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace iris {
@@ -41,7 +44,56 @@ bool writeAll(int fd, const QByteArray& data)
     return true;
 }
 
+bool attributesUnsupported(int error)
+{
+    return error == ENOTSUP || error == EOPNOTSUPP;
+}
+
+// Records `date` as the file's last access; where that fails the stale record is dropped, so that the
+// access time (which the caller has just set) is what reads find.
+void recordLastAccess(const QString& path, platform::Date date)
+{
+    const QByteArray native = QFile::encodeName(path);
+    const QByteArray value = lastAccessAttributeValue(date);
+    if (::lsetxattr(native.constData(), lastAccessAttributeName, value.constData(), size_t(value.size()), 0)
+        == 0)
+        return;
+    if (!attributesUnsupported(errno))
+        (void)::lremovexattr(native.constData(), lastAccessAttributeName);
+}
+
 } // namespace
+
+QByteArray lastAccessAttributeValue(platform::Date date)
+{
+    const double seconds
+        = std::clamp(date.timeIntervalSince1970(), platform::Date::distantPast().timeIntervalSince1970(),
+            platform::Date::distantFuture().timeIntervalSince1970());
+    // Not-a-number fails every comparison and comes through the clamp; it is recorded as the
+    // distant past, as file times record it.
+    const double whole
+        = std::isnan(seconds) ? platform::Date::distantPast().timeIntervalSince1970() : std::ceil(seconds);
+    return QByteArray::number(static_cast<qint64>(whole));
+}
+
+std::optional<platform::Date> parseLastAccessAttribute(const QByteArray& value)
+{
+    // A sign and at most twelve digits: every date between the distant past and future, and no
+    // overflow.
+    qsizetype digits = value.startsWith('-') ? 1 : 0;
+    if (value.size() - digits < 1 || value.size() - digits > 12)
+        return std::nullopt;
+    for (qsizetype i = digits; i < value.size(); ++i) {
+        if (value.at(i) < '0' || value.at(i) > '9')
+            return std::nullopt;
+    }
+    bool ok = false;
+    const qint64 seconds = value.toLongLong(&ok);
+    const platform::Date date = platform::Date::fromUnixSeconds(double(seconds));
+    if (!ok || date < platform::Date::distantPast() || platform::Date::distantFuture() < date)
+        return std::nullopt;
+    return date;
+}
 
 std::shared_ptr<CacheFileSystem> CacheFileSystem::defaultFileSystem()
 {
@@ -147,7 +199,30 @@ CacheFileSystem::Result<CacheFileSystem::Success> CacheFileSystem::writeFile(
 CacheFileSystem::Result<CacheFileSystem::Success> CacheFileSystem::setDates(
     const QString& path, platform::Date accessDate, platform::Date modificationDate)
 {
-    return platform::setFileDates(path, accessDate, modificationDate);
+    auto set = platform::setFileDates(path, accessDate, modificationDate);
+    if (set.isSuccess())
+        recordLastAccess(path, accessDate);
+    return set;
+}
+
+platform::Date CacheFileSystem::lastAccessDate(const QString& path, const platform::FileStatus& status)
+{
+    const QByteArray native = QFile::encodeName(path);
+    char buffer[32];
+    const ssize_t size = ::lgetxattr(native.constData(), lastAccessAttributeName, buffer, sizeof buffer);
+    if (size >= 0) {
+        if (auto recorded = parseLastAccessAttribute(QByteArray(buffer, qsizetype(size))))
+            return *recorded;
+    } else if (errno != ENODATA && errno != ERANGE) {
+        // No attributes here (or the file has gone): the access time is all there is.
+        return status.accessDate;
+    }
+    // Only a regular file is ever given a record: a read never writes through a link or to a device.
+    if (status.type != platform::FileStatus::Type::regular)
+        return status.accessDate;
+    recordLastAccess(path, status.accessDate);
+    // As recorded (whole seconds), so that this read and every later one agree.
+    return parseLastAccessAttribute(lastAccessAttributeValue(status.accessDate)).value_or(status.accessDate);
 }
 
 CacheFileSystem::Result<CacheFileSystem::Success> CacheFileSystem::removeItem(const QString& path)

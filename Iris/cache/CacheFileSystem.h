@@ -11,6 +11,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace iris {
@@ -23,6 +24,14 @@ struct DataWritingOptions {
 
 // What `CacheFileSystem::writeFile` puts after a file's name for the temporary file it writes first.
 inline constexpr char temporaryFileSuffix[] = ".partial-XXXXXX";
+
+// A cache file's last access is kept in an extended attribute of the file, under this name, as the
+// whole seconds since 1970 in decimal: only the cache writes it, where the file's access time moves
+// with every outside read (an indexer, a backup) on the usual mounts.
+inline constexpr char lastAccessAttributeName[] = "user.org.tindrel.Iris.lastAccess";
+QByteArray lastAccessAttributeValue(platform::Date date);
+// The date an attribute value holds; nothing for a value this cache did not write.
+std::optional<platform::Date> parseLastAccessAttribute(const QByteArray& value);
 
 // The file operations the disk cache makes, in one place so that a test can watch or fail them.
 // Paths are local file paths. The default implementation is POSIX.
@@ -67,9 +76,16 @@ public:
     virtual Result<Success> writeFile(
         const QString& path, const QByteArray& data, DataWritingOptions options);
 
-    // Sets a file's access and modification times.
+    // Sets a file's access and modification times, and keeps the access date as its last access (see
+    // `lastAccessAttributeName`; where the file system has no such attributes, the access time alone
+    // holds it).
     virtual Result<Success> setDates(
         const QString& path, platform::Date accessDate, platform::Date modificationDate);
+
+    // The last access the cache recorded for the file whose status is `status`. A file without the
+    // record (written before the cache kept one, or copied without its attributes) takes its access
+    // time, which is recorded then, so later outside reads no longer move it.
+    virtual platform::Date lastAccessDate(const QString& path, const platform::FileStatus& status);
 
     // Removes a file, or a folder with everything in it.
     virtual Result<Success> removeItem(const QString& path);

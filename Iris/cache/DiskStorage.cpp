@@ -187,7 +187,7 @@ platform::Result<FileMeta, PlatformError> FileMeta::read(
     if (has(keys, ResourceKey::isDirectory))
         meta.isDirectory = info.type == platform::FileStatus::Type::directory;
     if (has(keys, ResourceKey::creationDate))
-        meta.lastAccessDate = info.accessDate;
+        meta.lastAccessDate = fileManager.lastAccessDate(url.toLocalFile(), info);
     if (has(keys, ResourceKey::contentModificationDate))
         meta.estimatedExpirationDate = info.modificationDate;
     if (has(keys, ResourceKey::fileSize) && meta.isRegularFile)
@@ -399,6 +399,8 @@ platform::Result<std::optional<QByteArray>, IrisError> BackendBase::readData(
     if (!contents.value().data)
         return ReadResult::success(std::nullopt);
     FileMeta meta = metaOf(contents.value().status);
+    if (extending.kind() != ExpirationExtending::Kind::none)
+        meta.lastAccessDate = fileManager.lastAccessDate(path, contents.value().status);
     QByteArray data = std::move(*contents.value().data);
 
     // Reads within the same second would write the very dates the file has; they queue nothing.
@@ -490,37 +492,6 @@ platform::Result<std::vector<QUrl>, IrisError> BackendBase::listFileURLs(Resourc
     return ListResult::success(std::move(urls));
 }
 
-platform::Result<std::vector<QUrl>, Error> BackendBase::removeExpiredFiles(Date referenceDate)
-{
-    using CleanResult = platform::Result<std::vector<QUrl>, Error>;
-    if (auto own = checkOwnFolder(); own.isFailure())
-        return CleanResult::failure(own.error());
-    const ResourceKey keys = ResourceKey::isDirectory | ResourceKey::contentModificationDate;
-    auto listed = listFileURLs(keys);
-    if (listed.isFailure())
-        return CleanResult::failure(listed.error());
-    std::shared_ptr<CacheFileSystem> fileManager = currentConfig()->fileManager;
-    std::vector<QUrl> expired;
-    for (const QUrl& url : listed.value()) {
-        auto meta = FileMeta::read(*fileManager, url, keys);
-        if (meta.isFailure()) {
-            expired.push_back(url);
-            continue;
-        }
-        // Folders and anything but plain files are never ours to clean.
-        if (meta.value().isDirectory || !meta.value().isRegularFile)
-            continue;
-        if (meta.value().isExpiredAt(referenceDate))
-            expired.push_back(url);
-    }
-    for (const QUrl& url : expired) {
-        auto removed = removeFileAtURL(url);
-        if (removed.isFailure() && !isAlreadyGone(removed.error()))
-            return CleanResult::failure(removed.error());
-    }
-    return CleanResult::success(std::move(expired));
-}
-
 platform::Result<std::uint64_t, IrisError> BackendBase::totalFileSize() const
 {
     using SizeResult = platform::Result<std::uint64_t, IrisError>;
@@ -537,33 +508,104 @@ platform::Result<std::uint64_t, IrisError> BackendBase::totalFileSize() const
     return SizeResult::success(total);
 }
 
+platform::Result<std::vector<QUrl>, Error> BackendBase::removeExpiredFiles(Date referenceDate)
+{
+    CleanedFiles cleaned = clean(referenceDate, CleanSteps::removeExpired);
+    if (cleaned.error)
+        return platform::Result<std::vector<QUrl>, Error>::failure(*cleaned.error);
+    return platform::Result<std::vector<QUrl>, Error>::success(std::move(cleaned.expired));
+}
+
 platform::Result<std::vector<QUrl>, Error> BackendBase::trimToSizeLimit()
 {
-    using TrimResult = platform::Result<std::vector<QUrl>, Error>;
-    const std::uint64_t sizeLimit = currentConfig()->sizeLimit;
-    if (sizeLimit == 0)
-        return TrimResult::success({});
-    auto total = totalFileSize();
-    if (total.isFailure())
-        return TrimResult::failure(total.error());
-    std::uint64_t size = total.value();
-    if (size < sizeLimit)
-        return TrimResult::success({});
-    if (auto own = checkOwnFolder(); own.isFailure())
-        return TrimResult::failure(own.error());
+    CleanedFiles cleaned = clean(Date::now(), CleanSteps::trim);
+    if (cleaned.error)
+        return platform::Result<std::vector<QUrl>, Error>::failure(*cleaned.error);
+    return platform::Result<std::vector<QUrl>, Error>::success(std::move(cleaned.trimmed));
+}
 
-    const ResourceKey keys = ResourceKey::isDirectory | ResourceKey::creationDate | ResourceKey::fileSize;
-    auto listed = listFileURLs(keys);
-    if (listed.isFailure())
-        return TrimResult::failure(listed.error());
-    std::shared_ptr<CacheFileSystem> fileManager = currentConfig()->fileManager;
-    std::vector<FileMeta> metas;
+BackendBase::CleanedFiles BackendBase::removeExpiredFilesAndTrim(Date referenceDate)
+{
+    return clean(referenceDate, CleanSteps::both);
+}
+
+BackendBase::CleanedFiles BackendBase::clean(Date referenceDate, CleanSteps steps)
+{
+    const bool removeExpired = (unsigned(steps) & unsigned(CleanSteps::removeExpired)) != 0;
+    const std::shared_ptr<const Config> current = currentConfig();
+    const std::uint64_t sizeLimit = (unsigned(steps) & unsigned(CleanSteps::trim)) ? current->sizeLimit : 0;
+    CleanedFiles cleaned;
+    if (!removeExpired && sizeLimit == 0)
+        return cleaned;
+    if (removeExpired) {
+        if (auto own = checkOwnFolder(); own.isFailure()) {
+            cleaned.error = own.error();
+            return cleaned;
+        }
+    }
+    auto listed = listFileURLs(ResourceKey::isDirectory | ResourceKey::contentModificationDate
+        | ResourceKey::creationDate | ResourceKey::fileSize);
+    if (listed.isFailure()) {
+        cleaned.error = listed.error();
+        return cleaned;
+    }
+
+    // The one walk: each entry's status is read once, and tells whether it has expired, what it
+    // weighs and, for the trim, when it was last accessed.
+    struct Survivor {
+        QUrl url;
+        platform::FileStatus status;
+    };
+    CacheFileSystem& fileManager = *current->fileManager;
+    std::vector<QUrl> expired;
+    std::vector<Survivor> survivors;
+    std::uint64_t size = 0;
     for (const QUrl& url : listed.value()) {
-        auto meta = FileMeta::read(*fileManager, url, keys);
-        // Only plain files are trimmed: removing a folder would take files with it that are listed
-        // (and counted) on their own.
-        if (meta.isSuccess() && meta.value().isRegularFile)
-            metas.push_back(std::move(meta).value());
+        auto status = fileManager.status(url.toLocalFile());
+        if (status.isFailure()) {
+            // An entry that cannot be described counts as expired, and toward no size.
+            if (removeExpired)
+                expired.push_back(url);
+            continue;
+        }
+        // Folders and anything but plain files are never ours to clean; they weigh nothing.
+        if (status.value().type != platform::FileStatus::Type::regular)
+            continue;
+        FileMeta meta;
+        meta.estimatedExpirationDate = status.value().modificationDate;
+        if (removeExpired && meta.isExpiredAt(referenceDate)) {
+            expired.push_back(url);
+            continue;
+        }
+        size = saturatingAdd(size, status.value().size > 0 ? std::uint64_t(status.value().size) : 0);
+        survivors.push_back({ url, status.value() });
+    }
+    for (const QUrl& url : expired) {
+        auto removed = removeFileAtURL(url);
+        if (removed.isFailure() && !isAlreadyGone(removed.error())) {
+            cleaned.error = removed.error();
+            return cleaned;
+        }
+        cleaned.expired.push_back(url);
+    }
+
+    if (sizeLimit == 0 || size < sizeLimit)
+        return cleaned;
+    if (!removeExpired) {
+        if (auto own = checkOwnFolder(); own.isFailure()) {
+            cleaned.error = own.error();
+            return cleaned;
+        }
+    }
+    std::vector<FileMeta> metas;
+    metas.reserve(survivors.size());
+    for (const Survivor& survivor : survivors) {
+        FileMeta meta;
+        meta.url = survivor.url;
+        meta.isRegularFile = true;
+        meta.fileSize = survivor.status.size;
+        meta.lastAccessDate = fileManager.lastAccessDate(survivor.url.toLocalFile(), survivor.status);
+        metas.push_back(std::move(meta));
     }
     std::stable_sort(metas.begin(), metas.end(), [](const FileMeta& a, const FileMeta& b) {
         return a.lastAccessDate.value_or(Date::distantPast())
@@ -571,17 +613,18 @@ platform::Result<std::vector<QUrl>, Error> BackendBase::trimToSizeLimit()
     });
 
     const std::uint64_t target = sizeLimit >> 1;
-    std::vector<QUrl> removed;
     while (size > target && !metas.empty()) {
         FileMeta oldest = std::move(metas.back());
         metas.pop_back();
         size = saturatingSubtract(size, sizeOf(oldest));
         auto result = removeFileAtURL(oldest.url);
-        if (result.isFailure() && !isAlreadyGone(result.error()))
-            return TrimResult::failure(result.error());
-        removed.push_back(oldest.url);
+        if (result.isFailure() && !isAlreadyGone(result.error())) {
+            cleaned.error = result.error();
+            return cleaned;
+        }
+        cleaned.trimmed.push_back(oldest.url);
     }
-    return TrimResult::success(std::move(removed));
+    return cleaned;
 }
 
 void BackendBase::waitForPendingNameUpdates() const

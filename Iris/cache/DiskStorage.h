@@ -84,7 +84,7 @@ struct Creation {
 // Which facts a FileMeta is read with; the others stay absent.
 enum class ResourceKey : unsigned {
     isDirectory = 1,
-    creationDate = 2, // the last access, kept in the file's access time
+    creationDate = 2, // the last access, which only the cache records (CacheFileSystem::lastAccessDate)
     contentModificationDate = 4, // the estimated expiry, kept in the modification time
     fileSize = 8,
 };
@@ -153,6 +153,17 @@ public:
     platform::Result<std::vector<QUrl>, Error> trimToSizeLimit();
     platform::Result<std::uint64_t, IrisError> totalFileSize() const;
 
+    // What a clean removed: the expired files, then those trimmed to the size limit. A failure ends
+    // the clean; `error` then says why, and the lists hold what had been removed by then.
+    struct CleanedFiles {
+        std::vector<QUrl> expired;
+        std::vector<QUrl> trimmed;
+        std::optional<Error> error;
+    };
+    // `removeExpiredFiles` followed by `trimToSizeLimit`, from one walk of the folder: the sizes,
+    // expiry and last-access dates are read once per file.
+    CleanedFiles removeExpiredFilesAndTrim(platform::Date referenceDate = platform::Date::now());
+
     // Waits until the queued name listing and name updates have run (for callers that must observe
     // the name set settled, such as tests and benchmarks).
     void waitForPendingNameUpdates() const;
@@ -168,6 +179,8 @@ private:
     };
 
     void loadCachedNames();
+    enum class CleanSteps { removeExpired = 1, trim = 2, both = 3 };
+    CleanedFiles clean(platform::Date referenceDate, CleanSteps steps);
     platform::Result<platform::Success, platform::PlatformError> checkOwnFolder() const;
     QString directoryPath() const { return m_directoryPath; }
     QString pathForName(const QString& name) const { return m_directoryPath + QLatin1Char('/') + name; }
@@ -189,7 +202,8 @@ private:
     std::atomic<bool> m_storageReady { true };
 };
 
-// One file per key in one folder; each file's last access and expiry are its two file times, and
+// One file per key in one folder; each file's expiry is its modification time and its last access a
+// record the cache keeps beside it (CacheFileSystem::lastAccessDate), and
 // the set of names known to be there answers most misses without touching the disk.
 template<typename T> class Backend final : public BackendBase {
 public:

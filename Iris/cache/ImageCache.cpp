@@ -13,7 +13,9 @@
 
 #include <limits>
 #include <mutex>
+#include <set>
 #include <stdexcept>
+#include <utility>
 
 namespace iris {
 
@@ -67,6 +69,19 @@ void requireName(const QString& name)
             "[Iris] You should specify a name for the cache. A cache with empty name is not permitted.");
 }
 
+// The removal generation a disk hit's put-back into memory must still see, set for the length of the
+// synchronous `storeImage` call that makes it (an override that calls this class's own `storeImage`
+// keeps the guard).
+thread_local std::optional<std::uint64_t> putBackUnlessRemovedSince;
+
+class PutBackGuard {
+public:
+    explicit PutBackGuard(std::uint64_t generation) { putBackUnlessRemovedSince = generation; }
+    ~PutBackGuard() { putBackUnlessRemovedSince.reset(); }
+    PutBackGuard(const PutBackGuard&) = delete;
+    PutBackGuard& operator=(const PutBackGuard&) = delete;
+};
+
 QString describe(const DiskStorage::Error& error)
 {
     if (const auto* iris = std::get_if<IrisError>(&error))
@@ -106,6 +121,37 @@ QString cleanedHashUserInfoKey()
 QString ImageCache::processedCacheKey(const QString& key, const QString& identifier)
 {
     return identifier.isEmpty() ? key : key + QLatin1Char('@') + identifier;
+}
+
+void ImageCache::PendingDiskRemovals::clearing()
+{
+    std::lock_guard lock(m_mutex);
+    ++m_clears;
+}
+
+void ImageCache::PendingDiskRemovals::cleared()
+{
+    std::lock_guard lock(m_mutex);
+    --m_clears;
+}
+
+void ImageCache::PendingDiskRemovals::removingKey(const QString& key)
+{
+    std::lock_guard lock(m_mutex);
+    m_keys.insert(key);
+}
+
+void ImageCache::PendingDiskRemovals::removedKey(const QString& key)
+{
+    std::lock_guard lock(m_mutex);
+    if (auto found = m_keys.find(key); found != m_keys.end())
+        m_keys.erase(found);
+}
+
+bool ImageCache::PendingDiskRemovals::covers(const QString& key) const
+{
+    std::lock_guard lock(m_mutex);
+    return m_clears > 0 || m_keys.contains(key);
 }
 
 ImageCache::ImageCache(std::shared_ptr<ImageStorage> memoryStorage, std::shared_ptr<DataStorage> diskStorage)
@@ -209,7 +255,9 @@ void ImageCache::storeImage(std::shared_ptr<Image> image, std::optional<QByteArr
 {
     const QString identifier = options.processor ? options.processor->identifier() : QString();
     const CallbackQueue callbackQueue = options.callbackQueue;
-    m_memoryStorage->storeValue(image, processedCacheKey(key, identifier), options.memoryCacheExpiration);
+    std::optional<std::uint64_t> unlessRemovedSince = std::exchange(putBackUnlessRemovedSince, std::nullopt);
+    m_memoryStorage->storeValue(
+        image, processedCacheKey(key, identifier), options.memoryCacheExpiration, unlessRemovedSince);
 
     if (!toDisk) {
         if (completion)
@@ -287,6 +335,8 @@ void ImageCache::removeEntry(const QString& key, const QString& processorIdentif
             runCallback(callbackQueue, std::move(completion));
         return;
     }
+    const auto pending = m_pendingDiskRemovals;
+    pending->removingKey(computedKey);
     onIoQueue([self = shared_from_this(), computedKey, callbackQueue = std::move(callbackQueue),
                   completion = std::move(completion)] {
         // A file that cannot be removed is left; the completion runs either way.
@@ -294,6 +344,8 @@ void ImageCache::removeEntry(const QString& key, const QString& processorIdentif
         if (completion)
             runCallback(callbackQueue, completion);
     });
+    // Queued apart from the work, so that it runs even when disk work has been stopped.
+    m_ioQueue->async([pending, computedKey] { pending->removedKey(computedKey); });
 }
 
 void ImageCache::lookUpImage(const QString& key, const IrisParsedOptionsInfo& options,
@@ -302,6 +354,8 @@ void ImageCache::lookUpImage(const QString& key, const IrisParsedOptionsInfo& op
     using LookUpResult = platform::Result<ImageCacheResult, IrisError>;
     if (!completion)
         return;
+    // Taken before the memory read: a removal from then on keeps a disk hit out of memory.
+    const std::uint64_t removalGeneration = m_memoryStorage->removalGeneration();
     if (std::shared_ptr<Image> image = lookUpMemory(key, options)) {
         runCallback(callbackQueue, [completion = std::move(completion), image = std::move(image)] {
             completion(LookUpResult::success(ImageCacheResult::memory(image)));
@@ -315,8 +369,8 @@ void ImageCache::lookUpImage(const QString& key, const IrisParsedOptionsInfo& op
         return;
     }
     ImageCache::lookUpDisk(key, options, callbackQueue,
-        [self = shared_from_this(), key, options, callbackQueue, completion = std::move(completion)](
-            platform::Result<std::shared_ptr<Image>, IrisError> result) {
+        [self = shared_from_this(), key, options, callbackQueue, removalGeneration,
+            completion = std::move(completion)](platform::Result<std::shared_ptr<Image>, IrisError> result) {
             if (result.isFailure()) {
                 runCallback(callbackQueue,
                     [completion, error = result.error()] { completion(LookUpResult::failure(error)); });
@@ -340,9 +394,12 @@ void ImageCache::lookUpImage(const QString& key, const IrisParsedOptionsInfo& op
                 });
                 return;
             }
-            // Back into memory before the completion runs, and not written to disk again.
+            // Back into memory before the completion runs, and not written to disk again; but not
+            // when the entry was removed or the memory emptied after this look-up began, or a
+            // look-up started after that removal had been done would still find the image.
             IrisParsedOptionsInfo memoryOptions = options;
             memoryOptions.callbackQueue = CallbackQueue::untouch();
+            PutBackGuard guard(removalGeneration);
             self->storeImage(image, std::nullopt, key, memoryOptions, false,
                 [callbackQueue, completion, image](CacheStoreResult) {
                     runCallback(callbackQueue, [completion, image] {
@@ -422,7 +479,14 @@ void ImageCache::lookUpDisk(const QString& key, const IrisParsedOptionsInfo& opt
     const QString identifier = options.processor ? options.processor->identifier() : QString();
     // A synchronous read copies nothing it is given.
     if (options.loadDiskFileSynchronously) {
-        readFromDisk(*m_diskStorage, processedCacheKey(key, identifier), options, callbackQueue, completion);
+        const QString computedKey = processedCacheKey(key, identifier);
+        // It would overtake a removal already asked for and still waiting on the I/O queue.
+        if (m_pendingDiskRemovals->covers(computedKey)) {
+            if (completion)
+                runCallback(callbackQueue, [completion] { completion(DiskResult::success(nullptr)); });
+            return;
+        }
+        readFromDisk(*m_diskStorage, computedKey, options, callbackQueue, completion);
         return;
     }
     onIoQueue([self = shared_from_this(), computedKey = processedCacheKey(key, identifier), options,
@@ -444,6 +508,10 @@ void ImageCache::clearMemoryCache()
 
 void ImageCache::clearDisk(std::function<void()> completion)
 {
+    const auto pending = m_pendingDiskRemovals;
+    pending->clearing();
+    // Queued apart from the work (below), so that it runs even when disk work has been stopped.
+    const auto cleared = [pending] { pending->cleared(); };
     onIoQueue([self = shared_from_this(), completion = std::move(completion)] {
         // A folder that cannot be emptied is left; the completion runs either way.
         auto removed = self->m_diskStorage->removeAllFiles();
@@ -453,6 +521,7 @@ void ImageCache::clearDisk(std::function<void()> completion)
         if (completion)
             DispatchQueue::main()->async(completion);
     });
+    m_ioQueue->async(cleared);
 }
 
 void ImageCache::purgeExpired(std::function<void()> completion)
@@ -479,24 +548,17 @@ void ImageCache::cleanExpiredDiskCache()
 void ImageCache::purgeExpiredDisk(std::function<void()> completion)
 {
     onIoQueue([self = shared_from_this(), completion = std::move(completion)] {
+        // One walk of the folder serves both steps.
+        DiskStorage::BackendBase::CleanedFiles cleaned
+            = self->m_diskStorage->removeExpiredFilesAndTrim(platform::Date::now());
         QStringList removedNames;
-        const auto collect = [&](const std::vector<QUrl>& urls) {
-            for (const QUrl& url : urls)
+        for (const auto* urls : { &cleaned.expired, &cleaned.trimmed }) {
+            for (const QUrl& url : *urls)
                 removedNames.append(url.fileName());
-        };
-        auto expired = self->m_diskStorage->removeExpiredFiles(platform::Date::now());
-        if (expired.isSuccess()) {
-            collect(expired.value());
-            auto trimmed = self->m_diskStorage->trimToSizeLimit();
-            if (trimmed.isSuccess())
-                collect(trimmed.value());
-            else
-                platform::printError(QStringLiteral("Image cache: trimming the disk cache failed: ")
-                    + describe(trimmed.error()));
-        } else {
-            platform::printError(QStringLiteral("Image cache: removing expired disk cache files failed: ")
-                + describe(expired.error()));
         }
+        if (cleaned.error)
+            platform::printError(
+                QStringLiteral("Image cache: cleaning the disk cache failed: ") + describe(*cleaned.error));
         if (!removedNames.isEmpty()) {
             DispatchQueue::main()->async([self, removedNames] {
                 platform::NotificationCenter::defaultCenter().post(
@@ -513,6 +575,8 @@ CacheType ImageCache::cacheTypeOfKey(const QString& key, const QString& processo
     const QString computedKey = processedCacheKey(key, processorIdentifier);
     if (m_memoryStorage->containsValue(computedKey))
         return CacheType::memory;
+    if (m_pendingDiskRemovals->covers(computedKey))
+        return CacheType::none;
     if (m_diskStorage->containsValue(computedKey, platform::Date::now()))
         return CacheType::disk;
     return CacheType::none;

@@ -21,7 +21,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <set>
 
 namespace iris {
 
@@ -226,8 +228,26 @@ private:
     // Runs `work` on the I/O queue unless disk work has been stopped by then.
     void onIoQueue(std::function<void()> work);
 
+    // The disk removals asked for that the I/O queue has not finished yet. Reads that skip the queue
+    // (synchronous loads, the cached-type check) treat what they cover as gone already.
+    class PendingDiskRemovals {
+    public:
+        void clearing();
+        void cleared();
+        void removingKey(const QString& key);
+        void removedKey(const QString& key);
+        bool covers(const QString& key) const;
+
+    private:
+        mutable std::mutex m_mutex;
+        int m_clears = 0;
+        std::multiset<QString> m_keys;
+    };
+
     std::shared_ptr<ImageStorage> m_memoryStorage;
     std::shared_ptr<DataStorage> m_diskStorage;
+    const std::shared_ptr<PendingDiskRemovals> m_pendingDiskRemovals
+        = std::make_shared<PendingDiskRemovals>();
     std::shared_ptr<platform::DispatchQueue> m_ioQueue;
     std::atomic<bool> m_diskWorkStopped { false };
     // A clean of expired files is queued and has not started yet.

@@ -16,29 +16,34 @@ namespace iris {
 // it over either limit it drops the least recently used entries. A limit of 0 means no limit, and an
 // entry that alone costs more than the cost limit is not kept. Part of the cost limit can be held
 // for entries on their way in (`reserve`): what is stored and what is held stay within the limit
-// together.
+// together. The operations that may drop entries to stay within the limits return the keys they
+// dropped, so that an owner keeping its own index of keys can forget them at once.
 template<typename Value> class LruCostCache {
 public:
     using Pointer = std::shared_ptr<Value>;
 
-    void setTotalCostLimit(std::int64_t limit)
+    std::vector<QString> setTotalCostLimit(std::int64_t limit)
     {
         std::vector<Pointer> evicted;
+        std::vector<QString> evictedKeys;
         {
             std::lock_guard lock(m_mutex);
             m_totalCostLimit = std::max<std::int64_t>(limit, 0);
-            evictOverLimits(evicted);
+            evictOverLimits(evicted, evictedKeys);
         }
+        return evictedKeys;
     }
 
-    void setCountLimit(std::int64_t limit)
+    std::vector<QString> setCountLimit(std::int64_t limit)
     {
         std::vector<Pointer> evicted;
+        std::vector<QString> evictedKeys;
         {
             std::lock_guard lock(m_mutex);
             m_countLimit = std::max<std::int64_t>(limit, 0);
-            evictOverLimits(evicted);
+            evictOverLimits(evicted, evictedKeys);
         }
+        return evictedKeys;
     }
 
     // The entry for `key`, which becomes the most recently used; null when there is none.
@@ -60,29 +65,34 @@ public:
         return found == m_index.end() ? nullptr : found->second->value;
     }
 
-    void setObject(const QString& key, Pointer value, std::int64_t cost)
+    // Stores `value`; the result holds the keys dropped to make room, and `key` itself when the value
+    // alone is over the cost limit and so is not kept.
+    std::vector<QString> setObject(const QString& key, Pointer value, std::int64_t cost)
     {
         // Dropped entries are released after the lock: their destructors may be slow or re-enter.
         std::vector<Pointer> evicted;
+        std::vector<QString> evictedKeys;
         {
             std::lock_guard lock(m_mutex);
             cost = std::max<std::int64_t>(cost, 0);
             eraseLocked(key, evicted);
             if (m_totalCostLimit > 0 && cost > m_totalCostLimit) {
                 evicted.push_back(std::move(value));
-                return;
+                evictedKeys.push_back(key);
+                return evictedKeys;
             }
             m_entries.push_front(Entry { key, std::move(value), cost });
             m_index.emplace(key, m_entries.begin());
             m_totalCost += cost;
-            evictOverLimits(evicted);
+            evictOverLimits(evicted, evictedKeys);
         }
+        return evictedKeys;
     }
 
     // Holds `cost` of the cost limit, dropping the least recently used entries until what is stored
     // fits beside everything held. False, holding nothing, when the holds would then be over the
-    // limit by themselves. Always true without a cost limit.
-    bool reserve(std::int64_t cost)
+    // limit by themselves. Always true without a cost limit. The keys dropped go to `evictedKeys`.
+    bool reserve(std::int64_t cost, std::vector<QString>& evictedKeys)
     {
         std::vector<Pointer> evicted;
         {
@@ -91,7 +101,7 @@ public:
             if (m_totalCostLimit > 0 && m_reservedCost + cost > m_totalCostLimit)
                 return false;
             m_reservedCost += cost;
-            evictOverLimits(evicted);
+            evictOverLimits(evicted, evictedKeys);
         }
         return true;
     }
@@ -162,7 +172,7 @@ private:
         m_index.erase(found);
     }
 
-    void evictOverLimits(std::vector<Pointer>& evicted)
+    void evictOverLimits(std::vector<Pointer>& evicted, std::vector<QString>& evictedKeys)
     {
         while (!m_entries.empty()
             && ((m_totalCostLimit > 0 && m_totalCost + m_reservedCost > m_totalCostLimit)
@@ -171,6 +181,7 @@ private:
             m_totalCost -= oldest.cost;
             evicted.push_back(std::move(oldest.value));
             m_index.erase(oldest.key);
+            evictedKeys.push_back(std::move(oldest.key));
             m_entries.pop_back();
         }
     }

@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <atomic>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <memory>
@@ -29,6 +30,9 @@ struct Config {
     std::int64_t totalCostLimit;
     std::int64_t countLimit = std::numeric_limits<std::int64_t>::max();
     StorageExpiration expiration = StorageExpiration::seconds(300);
+    // Seconds between timed cleans of expired entries. Zero, a negative value, not-a-number or
+    // infinity schedules no timed clean: expired entries still read as absent and go when evicted,
+    // removed, or cleaned by `removeExpired`.
     double cleanInterval;
     bool keepWhenEnteringBackground = false;
 };
@@ -140,16 +144,26 @@ private:
 
 // The memory level of the image cache: values with lifetimes in a cost- and count-limited cache,
 // plus the set of keys stored, which a repeating timer on the main thread walks to drop expired
-// entries. The timer holds the backend weakly. Any thread may call it.
+// entries. A key leaves the set as soon as its entry is evicted, so the set never outgrows the cache.
+// The timer holds the backend weakly. Any thread may call it.
 template<typename T> class Backend : public std::enable_shared_from_this<Backend<T>> {
 public:
     static std::shared_ptr<Backend> make(Config config)
     {
         std::shared_ptr<Backend> backend(new Backend(config));
-        backend->m_cleanTimer = platform::Timer::scheduledRepeating<Backend>(
-            config.cleanInterval, backend, [](Backend& strong) { strong.removeExpired(); });
+        if (hasTimedClean(config.cleanInterval))
+            backend->m_cleanTimer = platform::Timer::scheduledRepeating<Backend>(
+                config.cleanInterval, backend, [](Backend& strong) { strong.removeExpired(); });
         return backend;
     }
+
+    // Whether `make` schedules a timed clean for this interval.
+    static bool hasTimedClean(double cleanInterval)
+    {
+        return std::isfinite(cleanInterval) && cleanInterval > 0;
+    }
+
+    bool isCleaningOnTimer() const { return m_cleanTimer != nullptr; }
 
     ~Backend()
     {
@@ -181,7 +195,14 @@ public:
     // Holds `cost` of the cost limit for a value on its way in, dropping the least recently used
     // values until what is stored fits beside what is held (see LruCostCache::reserve). False,
     // holding nothing, when the holds alone would be over the limit.
-    bool reserve(std::int64_t cost) { return m_storage.reserve(cost); }
+    bool reserve(std::int64_t cost)
+    {
+        std::lock_guard lock(m_lock);
+        std::vector<QString> evicted;
+        const bool reserved = m_storage.reserve(cost, evicted);
+        forgetKeys(evicted);
+        return reserved;
+    }
     void releaseReservation(std::int64_t cost) { m_storage.releaseReservation(cost); }
     // What is held for values on their way in.
     std::int64_t reservedCost() const { return m_storage.reservedCost(); }
@@ -196,10 +217,15 @@ public:
     }
 
     // Stores `value` for `key` with `expiration` (the configured one when absent). An already
-    // expired lifetime stores nothing and leaves an earlier entry of the key as it was.
-    void storeValue(T value, const QString& key, std::optional<StorageExpiration> expiration = std::nullopt)
+    // expired lifetime stores nothing and leaves an earlier entry of the key as it was. With
+    // `unlessRemovedSince`, nothing is stored either when a removal ran after `removalGeneration()`
+    // gave that value: a value read before a clear is never put back after it.
+    void storeValue(T value, const QString& key, std::optional<StorageExpiration> expiration = std::nullopt,
+        std::optional<std::uint64_t> unlessRemovedSince = std::nullopt)
     {
         std::lock_guard lock(m_lock);
+        if (unlessRemovedSince && *unlessRemovedSince != m_removalGeneration.load())
+            return;
         StorageExpiration resolved = expiration.value_or(m_config.expiration);
         if (resolved.isExpired())
             return;
@@ -209,9 +235,13 @@ public:
             entry = std::make_shared<BackgroundKeepingStorageObject<T>>(std::move(value), resolved);
         else
             entry = std::make_shared<StorageObject<T>>(std::move(value), resolved);
-        m_storage.setObject(key, std::move(entry), cost);
+        std::vector<QString> evicted = m_storage.setObject(key, std::move(entry), cost);
         m_keys.insert(key);
+        forgetKeys(evicted);
     }
+
+    // Moves on with every `removeValue` and `removeAll`.
+    std::uint64_t removalGeneration() const { return m_removalGeneration.load(); }
 
     // The live value for `key`, its lifetime moved as `extending` says. An expired entry reads as
     // absent but stays until the next clean.
@@ -235,6 +265,7 @@ public:
     void removeValue(const QString& key)
     {
         std::lock_guard lock(m_lock);
+        ++m_removalGeneration;
         m_storage.removeObject(key);
         m_keys.erase(key);
     }
@@ -242,6 +273,7 @@ public:
     void removeAll()
     {
         std::lock_guard lock(m_lock);
+        ++m_removalGeneration;
         m_storage.removeAllObjects();
         m_keys.clear();
     }
@@ -281,8 +313,15 @@ private:
 
     void applyLimits()
     {
-        m_storage.setTotalCostLimit(m_config.totalCostLimit);
-        m_storage.setCountLimit(m_config.countLimit);
+        forgetKeys(m_storage.setTotalCostLimit(m_config.totalCostLimit));
+        forgetKeys(m_storage.setCountLimit(m_config.countLimit));
+    }
+
+    // Called with `m_lock` held, so no store of the same key can come between the eviction and this.
+    void forgetKeys(const std::vector<QString>& evicted)
+    {
+        for (const QString& key : evicted)
+            m_keys.erase(key);
     }
 
     LruCostCache<StorageObject<T>> m_storage;
@@ -290,6 +329,7 @@ private:
     std::shared_ptr<platform::Timer> m_cleanTimer;
     mutable std::mutex m_lock; // guards m_storage's changes together with m_keys, and m_config
     Config m_config;
+    std::atomic<std::uint64_t> m_removalGeneration { 0 }; // written under m_lock
 };
 
 } // namespace iris::MemoryStorage

@@ -540,6 +540,107 @@ TEST_F(DiskStorageTest, ANameThatIsNotOneFolderNameGivesNoFolder)
         ASSERT_TRUE(stored.isFailure()) << name.toStdString();
         EXPECT_EQ(stored.error().errorCode(), 3011) << name.toStdString();
     }
-    EXPECT_EQ(QDir(root.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList {});
+    EXPECT_EQ(
+        QDir(root.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList {});
     EXPECT_FALSE(QFileInfo::exists(QDir(root.path()).filePath("../escaped")));
+}
+
+namespace {
+
+// What an outside read (an indexer, a backup, `cat`) does to a file on the usual mounts: it moves the
+// access time and nothing else.
+void readFromOutside(const QString& path, Date when)
+{
+    auto status = platform::fileStatus(path);
+    ASSERT_TRUE(status.isSuccess());
+    ASSERT_TRUE(platform::setFileDates(path, when, status.value().modificationDate).isSuccess());
+}
+
+} // namespace
+
+// Only the cache's own reads and stores count as accesses: a file read from outside is neither kept
+// longer by the trim nor given a shorter span when the cache next reads it.
+TEST_F(DiskStorageTest, OutsideReadsDoNotMoveTheLastAccess)
+{
+    auto backend = makeBackend(1000);
+    ASSERT_TRUE(backend->storeValue(QByteArray(300, 'a'), "first").isSuccess());
+    clock.advance(10);
+    ASSERT_TRUE(backend->storeValue(QByteArray(300, 'b'), "second").isSuccess());
+    clock.advance(10);
+    ASSERT_TRUE(backend->storeValue(QByteArray(400, 'c'), "third").isSuccess());
+    readFromOutside(pathFor(*backend, "first"), clock.now().addingTimeInterval(5));
+
+    auto removed = backend->trimToSizeLimit();
+    ASSERT_TRUE(removed.isSuccess());
+    QStringList names;
+    for (const QUrl& url : removed.value())
+        names << url.fileName();
+    EXPECT_EQ(names, (QStringList { backend->fileNameForKey("first"), backend->fileNameForKey("second") }));
+
+    // Stored for 60 s; an outside read 50 s later; the cache's read 55 s later keeps the whole 60 s.
+    ASSERT_TRUE(backend->storeValue("bytes", "span", StorageExpiration::seconds(60)).isSuccess());
+    const Date stored = statusOf(pathFor(*backend, "span")).accessDate;
+    readFromOutside(pathFor(*backend, "span"), stored.addingTimeInterval(50));
+    clock.set(stored.addingTimeInterval(55));
+    ASSERT_TRUE(backend->readValue("span").isSuccess());
+    backend->waitForPendingDateUpdates();
+    EXPECT_EQ(statusOf(pathFor(*backend, "span")).modificationDate, stored.addingTimeInterval(115));
+}
+
+// A file from before the cache kept its own record of the last access takes its access time, once:
+// later outside reads do not change it.
+TEST_F(DiskStorageTest, AnOlderFileTakesItsAccessTimeOnce)
+{
+    auto backend = makeBackend(1000);
+    // Whole seconds, as every record holds.
+    const Date now = Date::fromUnixSeconds(1'800'000'000);
+    const Date expiry = now.addingTimeInterval(1000);
+    const QString older = placeFile(*backend, "older", 400, now.addingTimeInterval(-20), expiry);
+    const QString newer = placeFile(*backend, "newer", 400, now.addingTimeInterval(-10), expiry);
+    auto status = platform::fileStatus(older);
+    ASSERT_TRUE(status.isSuccess());
+    EXPECT_EQ(fileSystem->lastAccessDate(older, status.value()), now.addingTimeInterval(-20));
+    readFromOutside(older, now);
+    status = platform::fileStatus(older);
+    EXPECT_EQ(fileSystem->lastAccessDate(older, status.value()), now.addingTimeInterval(-20));
+
+    placeFile(*backend, "filler", 200, now, expiry);
+    auto removed = backend->trimToSizeLimit();
+    ASSERT_TRUE(removed.isSuccess());
+    ASSERT_EQ(removed.value().size(), 2u);
+    EXPECT_EQ(removed.value()[0].toLocalFile(), older);
+    EXPECT_EQ(removed.value()[1].toLocalFile(), newer);
+}
+
+// Records that the cache did not write (or that were damaged) count as missing, never as a date.
+TEST(CacheLastAccessRecord, OnlyWellFormedRecordsAreRead)
+{
+    EXPECT_EQ(parseLastAccessAttribute("1800000001"), Date::fromUnixSeconds(1'800'000'001));
+    EXPECT_EQ(parseLastAccessAttribute("-5"), Date::fromUnixSeconds(-5));
+    EXPECT_EQ(parseLastAccessAttribute(lastAccessAttributeValue(Date::fromUnixSeconds(12.2))),
+        Date::fromUnixSeconds(13));
+    EXPECT_EQ(parseLastAccessAttribute(lastAccessAttributeValue(Date(std::nan("")))), Date::distantPast());
+    for (const char* bad : { "", "-", "12a", " 12", "1.5", "+3", "99999999999999", "-99999999999999" })
+        EXPECT_EQ(parseLastAccessAttribute(bad), std::nullopt) << bad;
+}
+
+// One walk of the folder serves both steps of a clean over the size limit, and each entry's status is
+// read once.
+TEST_F(DiskStorageTest, ACleanReadsEachEntryOnce)
+{
+    auto backend = makeBackend(100);
+    const Date now = clock.now();
+    placeFile(*backend, "expired", 10, now.addingTimeInterval(-100), now.addingTimeInterval(-1));
+    for (int i = 0; i < 4; ++i)
+        placeFile(
+            *backend, QString("live%1").arg(i), 40, now.addingTimeInterval(i), now.addingTimeInterval(100));
+    const int before = fileSystem->calls;
+    auto cleaned = backend->removeExpiredFilesAndTrim(now);
+    EXPECT_FALSE(cleaned.error);
+    EXPECT_EQ(fileSystem->calls - before, 5);
+    ASSERT_EQ(cleaned.expired.size(), 1u);
+    QStringList trimmed;
+    for (const QUrl& url : cleaned.trimmed)
+        trimmed << url.fileName();
+    EXPECT_EQ(trimmed, (QStringList { "live0", "live1", "live2" }));
 }

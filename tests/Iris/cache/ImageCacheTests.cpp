@@ -512,3 +512,139 @@ TEST(ImageCacheOverrides, ItemFormsAndWhichCallsGoThroughOverrides)
     EXPECT_TRUE(fromDisk);
     EXPECT_EQ(cache->diskReads, 0);
 }
+
+namespace {
+
+// Holds the I/O queue of a cache until opened, so that work queued behind it waits.
+class IoGate {
+public:
+    explicit IoGate(ImageCache& cache)
+    {
+        cache.ioQueue()->async([this] {
+            std::unique_lock lock(m_mutex);
+            m_released.wait(lock, [this] { return m_open; });
+        });
+    }
+    ~IoGate() { open(); }
+
+    void open()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_open = true;
+        }
+        m_released.notify_all();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_released;
+    bool m_open = false;
+};
+
+} // namespace
+
+// A look-up that began before a removal may still deliver what it read, but must not put it back
+// into memory once the removal is done: a later look-up would find an image that was cleared.
+TEST_F(ImageCacheTest, ADiskHitIsNotPutBackAfterARemovalThatFollowedIt)
+{
+    using Removal = std::function<void(ImageCache&)>;
+    const std::vector<std::pair<const char*, Removal>> removals {
+        { "clearMemoryCache", [](ImageCache& cache) { cache.clearMemoryCache(); } },
+        { "removeEntry from memory", [](ImageCache& cache) { cache.removeEntry("k", "", true, false); } },
+    };
+    for (const auto& [name, remove] : removals) {
+        SCOPED_TRACE(name);
+        cache->clearMemoryCache();
+        cache->writeDataToDiskNow(pngBytes(), "k", "", CallbackQueue::untouch(), std::nullopt, {}, {});
+        std::optional<CacheType> delivered;
+        {
+            IoGate gate(*cache);
+            cache->lookUpImage("k", IrisParsedOptionsInfo(), CallbackQueue::untouch(),
+                [&](platform::Result<ImageCacheResult, IrisError> result) {
+                    delivered = result.value().cacheType();
+                });
+            remove(*cache);
+        }
+        drainIo();
+        // Started first, so it delivers the disk copy, but memory stays empty.
+        ASSERT_TRUE(delivered);
+        EXPECT_EQ(*delivered, CacheType::disk);
+        EXPECT_FALSE(cache->lookUpMemory("k", IrisParsedOptionsInfo()));
+    }
+
+    // Without a removal in between the disk hit is put back, as ever.
+    cache->lookUpImage("k", IrisParsedOptionsInfo(), CallbackQueue::untouch(),
+        [](platform::Result<ImageCacheResult, IrisError>) {});
+    drainIo();
+    EXPECT_TRUE(cache->lookUpMemory("k", IrisParsedOptionsInfo()));
+}
+
+// Reads that skip the I/O queue (a synchronous load, the cached-type check) must not overtake a
+// disk removal that was asked for before them and still waits on that queue.
+TEST_F(ImageCacheTest, ReadsOnTheCallingThreadDoNotOvertakeAPendingRemoval)
+{
+    using Removal = std::function<void(ImageCache&)>;
+    const std::vector<std::pair<const char*, Removal>> removals {
+        { "clearAll", [](ImageCache& cache) { cache.clearAll(); } },
+        { "clearDisk", [](ImageCache& cache) { cache.clearDisk(); } },
+        { "removeEntry", [](ImageCache& cache) { cache.removeEntry("k"); } },
+    };
+    IrisParsedOptionsInfo synchronous;
+    synchronous.loadDiskFileSynchronously = true;
+    for (const auto& [name, remove] : removals) {
+        SCOPED_TRACE(name);
+        cache->clearMemoryCache();
+        cache->writeDataToDiskNow(pngBytes(), "k", "", CallbackQueue::untouch(), std::nullopt, {}, {});
+        cache->writeDataToDiskNow(pngBytes(), "other", "", CallbackQueue::untouch(), std::nullopt, {}, {});
+        {
+            IoGate gate(*cache);
+            remove(*cache);
+            EXPECT_EQ(cache->cacheTypeOfKey("k"), CacheType::none);
+            std::optional<CacheType> found;
+            cache->lookUpImage("k", synchronous, CallbackQueue::untouch(),
+                [&](platform::Result<ImageCacheResult, IrisError> result) {
+                    found = result.value().cacheType();
+                });
+            ASSERT_TRUE(found);
+            EXPECT_EQ(*found, CacheType::none);
+            EXPECT_FALSE(cache->lookUpMemory("k", IrisParsedOptionsInfo()));
+        }
+        drainIo();
+        // Once the removal has run, other keys read as before.
+        EXPECT_EQ(cache->cacheTypeOfKey("k"), CacheType::none);
+        if (std::string(name) == "removeEntry")
+            EXPECT_EQ(cache->cacheTypeOfKey("other"), CacheType::disk);
+    }
+}
+
+// A clean over the size limit reads the folder once: expired files and the trim come from the same
+// walk.
+TEST(ImageCacheCleaning, ACleanOverTheSizeLimitWalksTheFolderOnce)
+{
+    QTemporaryDir dir;
+    iristest::ManualClock clock(platform::Date::now());
+    auto files = std::make_shared<WalkCountingFileSystem>();
+    auto disk = std::make_shared<ImageCache::DataStorage>(
+        DiskStorage::Config("walks", 100, files, QUrl::fromLocalFile(dir.path())));
+    auto cache
+        = ImageCache::create(ImageCache::ImageStorage::make(MemoryStorage::Config(1 << 20, 120)), disk);
+    cache->writeDataToDiskNow(
+        QByteArray(10, 'x'), "expired", "", CallbackQueue::untouch(), StorageExpiration::seconds(1), {}, {});
+    for (int i = 0; i < 4; ++i) {
+        clock.advance(1);
+        cache->writeDataToDiskNow(
+            QByteArray(30, 'x'), QString::number(i), "", CallbackQueue::untouch(), std::nullopt, {}, {});
+    }
+    clock.advance(10);
+    CleanRecorder recorder(cache.get());
+    bool cleaned = false;
+    cache->purgeExpiredDisk([&] { cleaned = true; });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return cleaned; }));
+    EXPECT_EQ(files->walks, 1);
+    // 120 bytes live over a limit of 100: the two least recently used go, down to 50.
+    ASSERT_EQ(recorder.names.size(), 1u);
+    EXPECT_EQ(recorder.names.front(),
+        (QStringList { cache->fileNameForKey("expired"), cache->fileNameForKey("0"),
+            cache->fileNameForKey("1"), cache->fileNameForKey("2") }));
+}

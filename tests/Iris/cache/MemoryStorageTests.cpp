@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+
 using namespace iris;
 using platform::Date;
 
@@ -105,15 +108,55 @@ TEST(MemoryStorage, LeastRecentlyUsedGoesFirstOverTheCostLimit)
     EXPECT_TRUE(backend->containsValue("one"));
     EXPECT_FALSE(backend->containsValue("two"));
     EXPECT_TRUE(backend->containsValue("three"));
-    // The evicted key stays in the key set until the next clean.
-    EXPECT_EQ(backend->keys().size(), 3u);
-    backend->removeExpired();
+    // The evicted key leaves the key set with its entry, not at the next clean.
     EXPECT_EQ(backend->keys(), (std::set<QString> { "one", "three" }));
 
-    // A value that alone costs more than the limit is not kept.
+    // A value that alone costs more than the limit is not kept, nor is its key.
     backend->storeValue(Picture { 4, 11 }, "huge");
     EXPECT_FALSE(backend->containsValue("huge"));
     EXPECT_TRUE(backend->containsValue("one"));
+    EXPECT_EQ(backend->keys(), (std::set<QString> { "one", "three" }));
+}
+
+// Between two cleans the key set holds no more keys than the cache holds entries, however many
+// values pass through it, whichever way they are evicted.
+TEST(MemoryStorage, EvictedKeysNeverPileUpBetweenCleans)
+{
+    auto backend = makeBackend(10);
+    for (int i = 0; i < 1000; ++i)
+        backend->storeValue(Picture { i, 3 }, QString::number(i));
+    EXPECT_EQ(backend->keys(), (std::set<QString> { "997", "998", "999" }));
+
+    backend->modifyConfig([](MemoryStorage::Config& config) { config.countLimit = 1; });
+    EXPECT_EQ(backend->keys(), (std::set<QString> { "999" }));
+
+    backend->modifyConfig([](MemoryStorage::Config& config) { config.countLimit = 0; });
+    EXPECT_TRUE(backend->reserve(10));
+    EXPECT_TRUE(backend->keys().empty());
+    backend->releaseReservation(10);
+}
+
+// A zero, negative or not-a-number interval means no timed clean at all, never one that fires every
+// millisecond; a positive one keeps its timer.
+TEST(MemoryStorage, AnIntervalThatIsNotPositiveSchedulesNoClean)
+{
+    for (double interval : { 0.0, -1.0, std::nan(""), std::numeric_limits<double>::infinity() })
+        EXPECT_FALSE(Backend::hasTimedClean(interval)) << interval;
+    EXPECT_TRUE(Backend::hasTimedClean(0.001));
+    EXPECT_TRUE(Backend::hasTimedClean(120));
+
+    for (double interval : { 0.0, -5.0, std::nan("") })
+        EXPECT_FALSE(makeBackend(0, interval)->isCleaningOnTimer()) << interval;
+    EXPECT_TRUE(makeBackend(0, 120)->isCleaningOnTimer());
+
+    // Without a timed clean, an expired entry still reads as absent and goes when asked.
+    iristest::ManualClock clock(Date(5000));
+    auto backend = makeBackend(0, 0);
+    backend->storeValue(Picture { 1 }, "a", StorageExpiration::seconds(1));
+    clock.advance(2);
+    EXPECT_FALSE(backend->containsValue("a"));
+    backend->removeExpired();
+    EXPECT_TRUE(backend->keys().empty());
 }
 
 // Room held for values on their way in counts against the cost limit: holding it drops the least
