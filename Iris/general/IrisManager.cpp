@@ -624,7 +624,8 @@ void IrisManager::consultRetryStrategy(
     // nothing more: no retry, no other source.
     if (state->cancellation->isCancelled()) {
         deliver(state,
-            RetrieveImageResultOrError::failure(error.isCancelledTask() ? std::move(error) : retrievalCancelled()));
+            RetrieveImageResultOrError::failure(
+                error.isCancelledTask() ? std::move(error) : retrievalCancelled()));
         return;
     }
     const std::shared_ptr<const RetryStrategy> strategy = state->options.retryStrategy;

@@ -66,7 +66,8 @@ public:
     virtual std::optional<DownloadTask> runRetrieval(const Source& source, IrisParsedOptionsInfo options,
         DownloadTaskUpdatedCallback downloadTaskUpdated = {},
         ProgressiveImageSetter progressiveImageSetter = {}, ReferenceTaskChecker referenceTaskChecker = {},
-        RetrieveImageCompletion completion = {}, std::shared_ptr<RetrievalCancellation> cancellation = nullptr);
+        RetrieveImageCompletion completion = {},
+        std::shared_ptr<RetrievalCancellation> cancellation = nullptr);
 
     // Answers from the caches when it can, otherwise loads.
     virtual std::optional<DownloadTask> retrieveCacheFirst(const Source& source,
@@ -100,7 +101,8 @@ private:
     void fallBackToNextSource(
         const Source& source, IrisError error, const std::shared_ptr<RetrievalState>& state);
     void startRetrievalAttempt(const Source& source, const std::shared_ptr<RetrievalState>& state);
-    std::optional<DownloadTask> startAttempt(const Source& source, const std::shared_ptr<RetrievalState>& state);
+    std::optional<DownloadTask> startAttempt(
+        const Source& source, const std::shared_ptr<RetrievalState>& state);
     std::optional<DownloadTask> adoptTask(
         const std::shared_ptr<RetrievalState>& state, std::uint64_t stage, std::optional<DownloadTask> task);
     void reloadAfterUnusableEntry(const Source& source, const std::shared_ptr<RetrievingContext>& context,

@@ -112,9 +112,9 @@ std::optional<DownloadTask> runImageSettingRequest(ImageSettingRequest request)
         };
 
     const std::shared_ptr<IrisManager> manager = imageSettingManager();
-    std::optional<DownloadTask> task = manager->runRetrieval(request.source, std::move(options),
-        std::move(taskUpdated), std::move(partialImage), isCurrent, std::move(completion),
-        std::move(cancellation));
+    std::optional<DownloadTask> task
+        = manager->runRetrieval(request.source, std::move(options), std::move(taskUpdated),
+            std::move(partialImage), isCurrent, std::move(completion), std::move(cancellation));
     // A request answered inside the call has already left the slot; its task is not kept.
     slot->setImageTaskIfCurrent(identifier, task);
     return task;

@@ -308,7 +308,8 @@ TEST_F(RetryAndAlternatives, CancellingDuringARetryWaitEndsOnceAndStartsNothing)
     auto [alternative, alternativeCalls] = countingSource("alt", jpegData());
     std::vector<std::optional<DownloadTask>> updates;
     std::optional<DownloadTask> task;
-    auto outcome = start(networkSource("wait.png"),
+    auto outcome = start(
+        networkSource("wait.png"),
         { Item::retryStrategy(strategy), Item::alternativeSources({ alternative }) },
         [&](std::optional<DownloadTask> updated) { updates.push_back(updated); }, &task);
     ASSERT_TRUE(task);
@@ -342,10 +343,10 @@ TEST_F(RetryAndAlternatives, AReloadAfterAnUnusableCacheEntryIsHandedToTheCaller
     auto [alternative, alternativeCalls] = countingSource("alt", jpegData());
     std::vector<std::optional<DownloadTask>> updates;
     auto outcome = std::make_shared<Outcome>();
-    IrisParsedOptionsInfo options(IrisOptionsInfo { Item::targetCache(cache), Item::downloader(downloader),
-        Item::alternativeSources({ alternative }) });
-    const std::optional<DownloadTask> returned = manager->retrieveWithParsedOptions(source, options, {},
-        [&](std::optional<DownloadTask> updated) { updates.push_back(updated); },
+    IrisParsedOptionsInfo options(IrisOptionsInfo {
+        Item::targetCache(cache), Item::downloader(downloader), Item::alternativeSources({ alternative }) });
+    const std::optional<DownloadTask> returned = manager->retrieveWithParsedOptions(
+        source, options, {}, [&](std::optional<DownloadTask> updated) { updates.push_back(updated); },
         outcome->completion(outcome), cancellation);
     EXPECT_FALSE(returned);
     ASSERT_TRUE(testsupport::waitUntil([&] { return updates.size() == 1; }));
