@@ -395,28 +395,3 @@ TEST_F(RetryAndAlternatives, ACancelRacingWithRetriesEndsEachRetrievalOnce)
         EXPECT_EQ(outcome->error().errorCase(), IrisError::Case::responseError);
     }
 }
-
-// Stages only move forward: what an attempt leaves after a later stage has begun changes nothing,
-// a cancel runs the current stage's action once, and a finished retrieval has nothing to cancel.
-TEST(RetrievalCancellation, RunsTheCurrentStagesActionOnce)
-{
-    RetrievalCancellation cancellation;
-    int first = 0;
-    int second = 0;
-    const std::uint64_t early = cancellation.nextStage();
-    const std::uint64_t late = cancellation.nextStage();
-    EXPECT_TRUE(cancellation.enter(late, [&] { ++second; }));
-    EXPECT_TRUE(cancellation.enter(early, [&] { ++first; }));
-    cancellation.cancel();
-    cancellation.cancel();
-    EXPECT_EQ(first, 0);
-    EXPECT_EQ(second, 1);
-    EXPECT_FALSE(cancellation.enter(cancellation.nextStage(), [&] { ++first; }));
-
-    RetrievalCancellation finished;
-    EXPECT_TRUE(finished.enter(finished.nextStage(), [&] { ++first; }));
-    finished.finish();
-    finished.cancel();
-    EXPECT_EQ(first, 0);
-    EXPECT_TRUE(finished.isCancelled());
-}
