@@ -32,12 +32,6 @@ ImageBinder::ImageBinder(std::shared_ptr<ImageRetrieving> retrieving)
 {
 }
 
-ImageBinder::~ImageBinder()
-{
-    if (downloadTask)
-        m_retrieving->cancel(*downloadTask);
-}
-
 void ImageBinder::observe() const
 {
     m_registrar.access(willChangeKey);

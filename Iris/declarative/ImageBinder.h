@@ -25,9 +25,6 @@ class ImageBinder : public std::enable_shared_from_this<ImageBinder> {
 public:
     static std::shared_ptr<ImageBinder> create(
         std::shared_ptr<ImageRetrieving> retrieving = ImageRetrieving::shared());
-    // A binder its view has let go of (given another source, or gone) calls off its retrieval:
-    // nothing can show what it would bring.
-    ~ImageBinder();
 
     // The task of the running retrieval, kept for cancelling.
     std::optional<DownloadTask> downloadTask;

@@ -54,9 +54,9 @@ struct ImageSettingRequest {
 };
 
 // Issues the request's identifier to its slot and runs the retrieval. A newer request of the same
-// slot (or none) calls this one off, so that no file is read and no download goes on for an image
-// that can no longer be shown; its answer misses the identity check, changes nothing, and the
-// caller's completion gets `notCurrentSourceTask`. The slot keeps the task of the current request
+// slot never cancels this one (it may still fill the caches); it only makes its answer miss the
+// identity check, so that the answer changes nothing and the caller's completion gets
+// `notCurrentSourceTask`. The slot keeps the task of the current request
 // only. Returns the task the manager returned.
 std::optional<DownloadTask> runImageSettingRequest(ImageSettingRequest request);
 

@@ -44,30 +44,18 @@ std::optional<std::uint64_t> ImageTaskSlot::taskIdentifier() const
 
 void ImageTaskSlot::setTaskIdentifier(std::optional<std::uint64_t> identifier)
 {
-    std::shared_ptr<RetrievalCancellation> previous;
-    {
-        std::lock_guard lock(m_mutex);
-        if (m_taskIdentifier == identifier)
-            return;
-        m_taskIdentifier = identifier;
-        previous = std::exchange(m_cancellation, nullptr);
-    }
-    // Outside the lock, once the slot waits for the new request: the old one's completion may run at
-    // once, and it must find itself no longer current.
-    if (previous)
-        previous->cancel();
+    std::lock_guard lock(m_mutex);
+    if (m_taskIdentifier == identifier)
+        return;
+    m_taskIdentifier = identifier;
+    m_cancellation.reset();
 }
 
 void ImageTaskSlot::begin(std::uint64_t identifier, std::shared_ptr<RetrievalCancellation> cancellation)
 {
-    std::shared_ptr<RetrievalCancellation> previous;
-    {
-        std::lock_guard lock(m_mutex);
-        m_taskIdentifier = identifier;
-        previous = std::exchange(m_cancellation, std::move(cancellation));
-    }
-    if (previous)
-        previous->cancel();
+    std::lock_guard lock(m_mutex);
+    m_taskIdentifier = identifier;
+    m_cancellation = std::move(cancellation);
 }
 
 std::optional<DownloadTask> ImageTaskSlot::imageTask() const

@@ -32,10 +32,10 @@ public:
         const platform::AssociatedObjects& target, AssociatedKey key);
 
     std::optional<std::uint64_t> taskIdentifier() const;
-    // Waiting for another request (or for none) calls off the one waited for until now: nothing it
-    // brings can be shown any more.
+    // Waiting for another request (or for none) leaves the one waited for until now running: it may
+    // still fill the caches.
     void setTaskIdentifier(std::optional<std::uint64_t> identifier);
-    // Waits for request `identifier`, which `cancellation` calls off; calls off the one before.
+    // Waits for request `identifier`, which `cancellation` calls off when the target is destroyed.
     void begin(std::uint64_t identifier, std::shared_ptr<RetrievalCancellation> cancellation);
     std::optional<DownloadTask> imageTask() const;
     void setImageTask(std::optional<DownloadTask> task);

@@ -21,8 +21,8 @@ class Placeholder;
 // Image setting on any image view: `ir(view).setImage(source, placeholder, options, ...)` shows the
 // placeholder and the loading indicator, asks the image-setting manager for the image and, when the
 // answer arrives, puts the image (or the failure image) into the view on the main thread, but only
-// while the view still waits for that very request. A newer request (or none) calls the older one
-// off: its answer changes nothing and its completion receives `notCurrentSourceTask`. A view
+// while the view still waits for that very request. A newer request never cancels an older one: the
+// older one's answer changes nothing and its completion receives `notCurrentSourceTask`. A view
 // destroyed while it waits cancels its download and is never touched again; its completion receives
 // `notCurrentSourceTask` with the outcome. Main thread only; the wrapper keeps no state of its own.
 template<> struct IrisWrapper<platform::ImageView*> {

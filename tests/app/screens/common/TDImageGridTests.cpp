@@ -1,5 +1,4 @@
 #include "../ScreenTestSupport.h"
-#include "Iris/declarative/ScriptedRetrieving.h"
 #include "app/model/TDMedia.h"
 #include "app/screens/common/TDImageGrid.h"
 #include "platform/graphics/Image.h"
@@ -127,22 +126,6 @@ TEST(TDImageGrid, OnlyTheRowsInViewHaveCellsAndLoadTheirThumbnails)
     ASSERT_TRUE(last);
     EXPECT_LE(last->geometry().bottom(), f.grid->viewport()->height());
     EXPECT_LT(f.grid->cells().size(), 100u);
-}
-
-// A cell scrolled out of view goes, and with it the read of its thumbnail, which nothing can show
-// any more.
-TEST(TDImageGrid, CellsScrolledAwayCallOffTheirThumbnailLoads)
-{
-    iristest::ScopedRetrieving scope;
-    Grid f;
-    f.grid->setMedia(f.records(400));
-    iristest::drainMainQueue();
-    const std::size_t started = scope.manager->calls.size();
-    ASSERT_GT(started, 12u);
-    EXPECT_TRUE(scope.manager->cancelled.empty());
-    f.grid->verticalScrollBar()->setValue(f.grid->verticalScrollBar()->maximum());
-    QCoreApplication::processEvents();
-    EXPECT_EQ(scope.manager->cancelled.size(), started);
 }
 
 // A tap selects and opens; a tap on the selected image clears the outline and opens nothing; a
