@@ -1,6 +1,7 @@
 #include "Iris/declarative/ImageRetrieving.h"
 
 #include "Iris/general/IrisManager.h"
+#include "Iris/general/RetrievalCancellation.h"
 
 #include <mutex>
 
@@ -27,8 +28,12 @@ public:
     std::optional<DownloadTask> retrieveWithParsedOptions(const Source& source, IrisParsedOptionsInfo options,
         ProgressBlock progress, RetrieveImageCompletion completion) override
     {
-        return manager()->retrieveWithParsedOptions(
-            source, std::move(options), std::move(progress), {}, std::move(completion));
+        auto cancellation = std::make_shared<RetrievalCancellation>();
+        std::optional<DownloadTask> task = manager()->retrieveWithParsedOptions(
+            source, std::move(options), std::move(progress), {}, std::move(completion), cancellation);
+        // A read of a data provider has no download to cancel: the view calls it off through its
+        // retrieval.
+        return task ? task : DownloadTask { nullptr, 0, std::move(cancellation) };
     }
     void cancel(const DownloadTask& task) override { cancelTask(task); }
 

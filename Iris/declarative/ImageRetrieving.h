@@ -28,7 +28,8 @@ public:
     virtual ~ImageRetrieving() = default;
 
     virtual IrisOptionsInfo defaultOptions() const = 0;
-    // Calls `completion` once, on the options' callback queue; returns the running download's task.
+    // Calls `completion` once, on the options' callback queue; returns the task by which the
+    // retrieval is cancelled (the running download's, or one for the retrieval alone).
     virtual std::optional<DownloadTask> retrieveWithParsedOptions(const Source& source,
         IrisParsedOptionsInfo options, ProgressBlock progress, RetrieveImageCompletion completion)
         = 0;

@@ -131,7 +131,21 @@ Lanes& localFileLanes()
 
 void LocalFileImageDataProvider::data(ProviderDataHandler handler) const
 {
-    auto work = [url = m_fileURL, maximum = m_maximumFileSizeBytes, handler = std::move(handler)] {
+    dataUnlessCancelled(std::move(handler), {});
+}
+
+void LocalFileImageDataProvider::dataUnlessCancelled(
+    ProviderDataHandler handler, std::function<bool()> cancelled) const
+{
+    // Asked when the read's turn comes: a grid scrolled past queues many reads that nobody waits for
+    // by then.
+    auto work = [url = m_fileURL, maximum = m_maximumFileSizeBytes, handler = std::move(handler),
+                    cancelled = std::move(cancelled)] {
+        if (cancelled && cancelled()) {
+            handler(ProviderDataResult::failure(
+                platform::PlatformError::fromErrno(ECANCELED, url.toLocalFile())));
+            return;
+        }
         handler(dataWithContentsOfURL(url, maximum));
     };
     if (deliversOnConcurrentQueue())

@@ -27,6 +27,14 @@ public:
     virtual QString cacheKey() const = 0;
     // Calls `handler` exactly once with the bytes or the reason there are none.
     virtual void data(ProviderDataHandler handler) const = 0;
+    // The same for a read that may be called off: a provider whose read waits its turn asks
+    // `cancelled` before starting it and, when it answers true, calls back with a failure instead of
+    // reading. The others read as `data` does.
+    virtual void dataUnlessCancelled(ProviderDataHandler handler, std::function<bool()> cancelled) const
+    {
+        (void)cancelled;
+        data(std::move(handler));
+    }
     virtual std::optional<QUrl> contentURL() const { return std::nullopt; }
     virtual QString description() const;
     // Whether `data` calls back on a concurrent queue, where more work on the bytes overlaps with
@@ -60,6 +68,8 @@ public:
     // queue, the reads (and the handlers, which decode there) of all local files together run on
     // at most two threads a core; the rest wait their turn in order.
     void data(ProviderDataHandler handler) const override;
+    // A read called off before its turn comes fails with ECANCELED without touching the file.
+    void dataUnlessCancelled(ProviderDataHandler handler, std::function<bool()> cancelled) const override;
     bool deliversOnConcurrentQueue() const override;
 
     // Files above this size are refused; the cap exists for tests to lower.

@@ -5,6 +5,7 @@
 #include "Iris/general/DataReceivingSideEffect.h"
 #include "Iris/general/ImageDataProvider.h"
 #include "Iris/general/IrisNames.h"
+#include "Iris/general/RetrievalCancellation.h"
 #include "Iris/general/RetryStrategy.h"
 #include "Iris/image/Image.h"
 #include "Iris/networking/ImageModifier.h"
@@ -29,6 +30,7 @@ struct RetrievalState {
     std::optional<Source> firstSource;
     std::shared_ptr<RetrievingContext> context;
     DownloadTaskUpdatedCallback downloadTaskUpdated;
+    std::shared_ptr<RetrievalCancellation> cancellation;
     std::atomic<bool> delivered { false };
 };
 
@@ -73,6 +75,18 @@ IrisError processingFailed(const IrisParsedOptionsInfo& options, ImageProcessIte
     return IrisError::processorError(
         IrisError::ProcessorErrorReason::processingFailed(ErrorObject<ImageProcessor>::of(options.processor),
             ErrorObject<ImageProcessItem>::of(std::make_shared<const ImageProcessItem>(std::move(item)))));
+}
+
+// What a retrieval called off ends with when no cancelled download of its own says so.
+IrisError retrievalCancelled()
+{
+    return IrisError::requestError(
+        IrisError::RequestErrorReason::taskCancelled(ErrorObject<SessionDataTask>::of(nullptr), 0));
+}
+
+bool isCancelled(const std::shared_ptr<RetrievingContext>& context)
+{
+    return context->cancellation && context->cancellation->isCancelled();
 }
 
 IrisError imageNotExisting(const QString& key)
@@ -204,7 +218,8 @@ std::optional<DownloadTask> IrisManager::retrieveSource(const Source& source,
 
 std::optional<DownloadTask> IrisManager::retrieveWithParsedOptions(const Source& source,
     IrisParsedOptionsInfo options, DownloadProgressCallback progress,
-    DownloadTaskUpdatedCallback downloadTaskUpdated, RetrieveImageCompletion completion)
+    DownloadTaskUpdatedCallback downloadTaskUpdated, RetrieveImageCompletion completion,
+    std::shared_ptr<RetrievalCancellation> cancellation)
 {
     if (progress) {
         if (!options.onDataReceived)
@@ -212,13 +227,14 @@ std::optional<DownloadTask> IrisManager::retrieveWithParsedOptions(const Source&
         options.onDataReceived->push_back(
             std::make_shared<ImageLoadingProgressSideEffect>(std::move(progress)));
     }
-    return runRetrieval(
-        source, std::move(options), std::move(downloadTaskUpdated), {}, {}, std::move(completion));
+    return runRetrieval(source, std::move(options), std::move(downloadTaskUpdated), {}, {},
+        std::move(completion), std::move(cancellation));
 }
 
 std::optional<DownloadTask> IrisManager::runRetrieval(const Source& source, IrisParsedOptionsInfo options,
     DownloadTaskUpdatedCallback downloadTaskUpdated, ProgressiveImageSetter progressiveImageSetter,
-    ReferenceTaskChecker referenceTaskChecker, RetrieveImageCompletion completion)
+    ReferenceTaskChecker referenceTaskChecker, RetrieveImageCompletion completion,
+    std::shared_ptr<RetrievalCancellation> cancellation)
 {
     // Options built by hand may carry no processor or serializer; like the downloader and the cache,
     // the retrieval then uses the default one rather than reading a null one at every step.
@@ -255,11 +271,57 @@ std::optional<DownloadTask> IrisManager::runRetrieval(const Source& source, Iris
     state->firstSource = source;
     state->context = std::make_shared<RetrievingContext>(std::move(options), source);
     state->downloadTaskUpdated = std::move(downloadTaskUpdated);
+    state->cancellation = cancellation ? std::move(cancellation) : std::make_shared<RetrievalCancellation>();
+    state->context->cancellation = state->cancellation;
     std::shared_ptr<IrisManager> self = shared_from_this();
-    return retrieveCacheFirst(
+    // Weak: the context belongs to the state. The state lives while a load of it runs.
+    state->context->reloadStarted = [self, weak = std::weak_ptr<RetrievalState>(state)](
+                                        std::uint64_t stage, std::optional<DownloadTask> task) {
+        std::shared_ptr<RetrievalState> state = weak.lock();
+        if (!state || !task)
+            return;
+        std::optional<DownloadTask> adopted = self->adoptTask(state, stage, std::move(task));
+        if (state->downloadTaskUpdated)
+            state->downloadTaskUpdated(std::move(adopted));
+    };
+    if (state->cancellation->isCancelled()) {
+        deliverCancelled(state);
+        return std::nullopt;
+    }
+    return startAttempt(source, state);
+}
+
+std::optional<DownloadTask> IrisManager::startAttempt(
+    const Source& source, const std::shared_ptr<RetrievalState>& state)
+{
+    // Numbered before it starts: an attempt that fails at once has moved the retrieval on by the time
+    // this call returns, and what it leaves must not undo that.
+    const std::uint64_t stage = state->cancellation->nextStage();
+    std::shared_ptr<IrisManager> self = shared_from_this();
+    std::optional<DownloadTask> task = retrieveCacheFirst(
         source, state->context, [self, state, source](RetrieveImageResultOrError result) {
             self->consultRetryStrategy(std::move(result), source, state);
         });
+    return adoptTask(state, stage, std::move(task));
+}
+
+std::optional<DownloadTask> IrisManager::adoptTask(
+    const std::shared_ptr<RetrievalState>& state, std::uint64_t stage, std::optional<DownloadTask> task)
+{
+    RetrievalCancellation& cancellation = *state->cancellation;
+    if (!task) {
+        // A cache look-up or a provider's read: nothing of its own to cancel, so a cancel ends the
+        // retrieval at once; a read still waiting its turn then finds it cancelled and is skipped.
+        std::shared_ptr<IrisManager> self = shared_from_this();
+        if (!cancellation.enter(stage, [self, state] { self->deliverCancelled(state); }))
+            deliverCancelled(state);
+        return std::nullopt;
+    }
+    const DownloadTask download = *task;
+    if (!cancellation.enter(stage, [download] { download.cancel(); }))
+        download.cancel();
+    task->retrieval = state->cancellation;
+    return task;
 }
 
 std::optional<DownloadTask> IrisManager::retrieveCacheFirst(const Source& source,
@@ -287,8 +349,17 @@ std::optional<DownloadTask::WrappedTask> IrisManager::loadAndStore(const Source&
     if (source.kind() == Source::Kind::provider) {
         std::shared_ptr<const ImageDataProvider> provider = source.dataProvider();
         const CallbackQueue processingQueue = processingQueueFor(options);
-        provider->data([self, source, context, options, completion, provider, processingQueue](
+        auto cancelled = [context] { return isCancelled(context); };
+        auto handler = [self, source, context, options, completion, provider, processingQueue](
                            ProviderDataResult result) {
+            // Nobody waits for the image any more: neither decode nor process it.
+            if (isCancelled(context)) {
+                runCallback(options.callbackQueue, [self, source, context, options, completion] {
+                    self->storeInCaches(source, options, context,
+                        ImageLoadingResultOrError::failure(retrievalCancelled()), completion);
+                });
+                return;
+            }
             if (result.isFailure()) {
                 IrisError error
                     = IrisError::imageSettingError(IrisError::ImageSettingErrorReason::dataProviderError(
@@ -304,8 +375,12 @@ std::optional<DownloadTask::WrappedTask> IrisManager::loadAndStore(const Source&
             runCallback(processingQueue,
                 [self, source, context, options, completion, data = result.value(), reservation] {
                     ImageProcessItem item = ImageProcessItem::data(data);
-                    std::shared_ptr<platform::Image> image = runProcessor(*options.processor, item, options);
-                    ImageLoadingResultOrError loaded = image
+                    const bool cancelled = isCancelled(context);
+                    std::shared_ptr<platform::Image> image
+                        = cancelled ? nullptr : runProcessor(*options.processor, item, options);
+                    ImageLoadingResultOrError loaded = cancelled
+                        ? ImageLoadingResultOrError::failure(retrievalCancelled())
+                        : image
                         ? ImageLoadingResultOrError::success(ImageLoadingResult { image, std::nullopt, data })
                         : ImageLoadingResultOrError::failure(processingFailed(options, std::move(item)));
                     runCallback(options.callbackQueue,
@@ -316,7 +391,8 @@ std::optional<DownloadTask::WrappedTask> IrisManager::loadAndStore(const Source&
                             self->storeInCaches(source, options, context, loaded, completion);
                         });
                 });
-        });
+        };
+        provider->dataUnlessCancelled(std::move(handler), std::move(cancelled));
         return DownloadTask::WrappedTask::dataProviding();
     }
 
@@ -366,6 +442,15 @@ bool IrisManager::lookUpCaches(const Source& source, const std::shared_ptr<Retri
     return false;
 }
 
+void IrisManager::reloadAfterUnusableEntry(const Source& source,
+    const std::shared_ptr<RetrievingContext>& context, RetrieveImageCompletion completion)
+{
+    const std::uint64_t stage = context->cancellation ? context->cancellation->nextStage() : 0;
+    std::optional<DownloadTask::WrappedTask> task = loadAndStore(source, context, std::move(completion));
+    if (context->reloadStarted)
+        context->reloadStarted(stage, task ? task->value() : std::nullopt);
+}
+
 void IrisManager::finishTargetHit(const Source& source, const std::shared_ptr<RetrievingContext>& context,
     const IrisParsedOptionsInfo& options, CacheType cachedType, ImageCacheResultOrError lookUp,
     RetrieveImageCompletion completion)
@@ -383,7 +468,7 @@ void IrisManager::finishTargetHit(const Source& source, const std::shared_ptr<Re
         if (cachedType == CacheType::disk && lookUp.isSuccess())
             removeIfUndecodable(target, ImageCache::processedCacheKey(key, options.processor->identifier()));
         if (!options.onlyFromCache) {
-            loadAndStore(source, context, std::move(completion));
+            reloadAfterUnusableEntry(source, context, std::move(completion));
             return;
         }
         runCallback(options.callbackQueue,
@@ -444,7 +529,7 @@ void IrisManager::finishCachedOriginal(const Source& source,
     std::shared_ptr<platform::Image> original = lookUp.isSuccess() ? lookUp.value().image() : nullptr;
     if (!isUsable(original)) {
         if (!options.onlyFromCache) {
-            loadAndStore(source, context, std::move(completion));
+            reloadAfterUnusableEntry(source, context, std::move(completion));
             return;
         }
         if (completion)
@@ -535,6 +620,14 @@ void IrisManager::consultRetryStrategy(
         return;
     }
     IrisError error = result.error();
+    // A retrieval called off ends as cancelled, whatever its last attempt ran into, and starts
+    // nothing more: no retry, no other source.
+    if (state->cancellation->isCancelled()) {
+        deliver(state,
+            RetrieveImageResultOrError::failure(
+                error.isCancelledTask() ? std::move(error) : retrievalCancelled()));
+        return;
+    }
     const std::shared_ptr<const RetryStrategy> strategy = state->options.retryStrategy;
     // A cancelled retrieval was stopped on purpose: retrying it would undo the cancel.
     if (!strategy || error.isCancelledTask()) {
@@ -546,11 +639,18 @@ void IrisManager::consultRetryStrategy(
     else
         state->retryContext->setRetriedCount(state->retryContext->retriedCount() + 1);
 
+    // While the strategy decides (a delayed retry waits), a cancel ends the retrieval there and
+    // then; the decision, when it comes, finds it cancelled and starts nothing.
+    std::shared_ptr<IrisManager> self = shared_from_this();
+    if (!state->cancellation->enter(
+            state->cancellation->nextStage(), [self, state] { self->deliverCancelled(state); })) {
+        deliverCancelled(state);
+        return;
+    }
     // A strategy that answers twice must not start two attempts.
     auto answered = std::make_shared<std::atomic<bool>>(false);
-    std::shared_ptr<IrisManager> self = shared_from_this();
     strategy->retry(state->retryContext, [self, state, source, error, answered](RetryDecision decision) {
-        if (answered->exchange(true))
+        if (answered->exchange(true) || state->cancellation->isCancelled())
             return;
         self->applyRetryDecision(std::move(decision), state, source, error);
     });
@@ -614,18 +714,27 @@ void IrisManager::fallBackToNextSource(
 
 void IrisManager::startRetrievalAttempt(const Source& source, const std::shared_ptr<RetrievalState>& state)
 {
-    std::shared_ptr<IrisManager> self = shared_from_this();
-    std::optional<DownloadTask> task = retrieveCacheFirst(
-        source, state->context, [self, state, source](RetrieveImageResultOrError result) {
-            self->consultRetryStrategy(std::move(result), source, state);
-        });
+    if (state->cancellation->isCancelled()) {
+        deliverCancelled(state);
+        return;
+    }
+    std::optional<DownloadTask> task = startAttempt(source, state);
     if (state->downloadTaskUpdated)
         state->downloadTaskUpdated(std::move(task));
 }
 
+void IrisManager::deliverCancelled(const std::shared_ptr<RetrievalState>& state)
+{
+    deliver(state, RetrieveImageResultOrError::failure(retrievalCancelled()));
+}
+
 void IrisManager::deliver(const std::shared_ptr<RetrievalState>& state, RetrieveImageResultOrError result)
 {
-    if (state->delivered.exchange(true) || !state->completion)
+    if (state->delivered.exchange(true))
+        return;
+    // Nothing is left to call off; what the last stage held (the state itself) is let go.
+    state->cancellation->finish();
+    if (!state->completion)
         return;
     // Every ending, failures after a retry or a cache miss included, reaches the caller on the queue
     // it chose; on a dispatch queue always later, never inside the caller's own call.

@@ -18,6 +18,7 @@
 namespace iris {
 
 class ImageCache;
+class RetrievalCancellation;
 struct RetrievalState;
 
 using DownloadProgressCallback = std::function<void(std::int64_t receivedSize, std::int64_t totalSize)>;
@@ -56,13 +57,17 @@ public:
         DownloadTaskUpdatedCallback downloadTaskUpdated = {}, RetrieveImageCompletion completion = {});
     virtual std::optional<DownloadTask> retrieveWithParsedOptions(const Source& source,
         IrisParsedOptionsInfo options, DownloadProgressCallback progress = {},
-        DownloadTaskUpdatedCallback downloadTaskUpdated = {}, RetrieveImageCompletion completion = {});
+        DownloadTaskUpdatedCallback downloadTaskUpdated = {}, RetrieveImageCompletion completion = {},
+        std::shared_ptr<RetrievalCancellation> cancellation = nullptr);
     // The core. The progressive image setter receives partial images once progressive loading gives
-    // them; the checker gates every data-received side effect of the retrieval.
+    // them; the checker gates every data-received side effect of the retrieval. Cancelling
+    // `cancellation` (or any task handed out for the retrieval) ends it with `taskCancelled`, once,
+    // whatever it is doing, and it starts nothing more; a retrieval made without one gets its own.
     virtual std::optional<DownloadTask> runRetrieval(const Source& source, IrisParsedOptionsInfo options,
         DownloadTaskUpdatedCallback downloadTaskUpdated = {},
         ProgressiveImageSetter progressiveImageSetter = {}, ReferenceTaskChecker referenceTaskChecker = {},
-        RetrieveImageCompletion completion = {});
+        RetrieveImageCompletion completion = {},
+        std::shared_ptr<RetrievalCancellation> cancellation = nullptr);
 
     // Answers from the caches when it can, otherwise loads.
     virtual std::optional<DownloadTask> retrieveCacheFirst(const Source& source,
@@ -96,7 +101,14 @@ private:
     void fallBackToNextSource(
         const Source& source, IrisError error, const std::shared_ptr<RetrievalState>& state);
     void startRetrievalAttempt(const Source& source, const std::shared_ptr<RetrievalState>& state);
+    std::optional<DownloadTask> startAttempt(
+        const Source& source, const std::shared_ptr<RetrievalState>& state);
+    std::optional<DownloadTask> adoptTask(
+        const std::shared_ptr<RetrievalState>& state, std::uint64_t stage, std::optional<DownloadTask> task);
+    void reloadAfterUnusableEntry(const Source& source, const std::shared_ptr<RetrievingContext>& context,
+        RetrieveImageCompletion completion);
     void deliver(const std::shared_ptr<RetrievalState>& state, RetrieveImageResultOrError result);
+    void deliverCancelled(const std::shared_ptr<RetrievalState>& state);
 
     mutable std::mutex m_mutex;
     std::shared_ptr<ImageCache> m_cache;

@@ -3,7 +3,11 @@
 #include "Iris/general/IrisError.h"
 #include "Iris/general/IrisOptionsInfo.h"
 #include "Iris/general/Source.h"
+#include "Iris/networking/DownloadTask.h"
 
+#include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -32,6 +36,12 @@ public:
     IrisParsedOptionsInfo options;
     const Source originalSource;
     std::vector<PropagationError> propagationErrors;
+
+    // Calls the retrieval off; null for a load made outside a retrieval (a prefetch).
+    std::shared_ptr<RetrievalCancellation> cancellation;
+    // Told of a load started in place of a cache entry that turned out unusable, with the stage it
+    // was started at, so that its task reaches the caller as that of any other load does.
+    std::function<void(std::uint64_t stage, std::optional<DownloadTask> task)> reloadStarted;
 };
 
 } // namespace iris

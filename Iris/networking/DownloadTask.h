@@ -6,13 +6,17 @@
 
 namespace iris {
 
+class RetrievalCancellation;
 class SessionDataTask;
 
 // The handle of one download request: the transfer it waits on and its token within it. Copies
-// refer to the same request.
+// refer to the same request. A task the retrieval manager hands out also refers to the retrieval
+// it serves, so that cancelling it calls off the retrieval too, whatever it does by then (another
+// attempt, a wait before a retry).
 struct DownloadTask {
     std::shared_ptr<SessionDataTask> sessionTask;
     std::int64_t cancelToken = 0;
+    std::shared_ptr<RetrievalCancellation> retrieval;
 
     // Cancels this request alone: it completes with `taskCancelled`, and the transfer stops once no
     // request waits on it. Does nothing when the request has already been answered or cancelled.

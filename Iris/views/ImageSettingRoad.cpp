@@ -1,6 +1,7 @@
 #include "Iris/views/ImageSettingRoad.h"
 
 #include "Iris/general/DataReceivingSideEffect.h"
+#include "Iris/general/RetrievalCancellation.h"
 #include "Iris/views/SourceIdentifier.h"
 
 #include <mutex>
@@ -65,7 +66,8 @@ std::optional<DownloadTask> runImageSettingRequest(ImageSettingRequest request)
 {
     const std::uint64_t identifier = SourceIdentifier::next();
     const std::shared_ptr<ImageTaskSlot> slot = request.slot;
-    slot->setTaskIdentifier(identifier);
+    auto cancellation = std::make_shared<RetrievalCancellation>();
+    slot->begin(identifier, cancellation);
 
     IrisParsedOptionsInfo& options = request.options;
     if (request.progress) {
@@ -110,8 +112,9 @@ std::optional<DownloadTask> runImageSettingRequest(ImageSettingRequest request)
         };
 
     const std::shared_ptr<IrisManager> manager = imageSettingManager();
-    std::optional<DownloadTask> task = manager->runRetrieval(request.source, std::move(options),
-        std::move(taskUpdated), std::move(partialImage), isCurrent, std::move(completion));
+    std::optional<DownloadTask> task
+        = manager->runRetrieval(request.source, std::move(options), std::move(taskUpdated),
+            std::move(partialImage), isCurrent, std::move(completion), std::move(cancellation));
     // A request answered inside the call has already left the slot; its task is not kept.
     slot->setImageTaskIfCurrent(identifier, task);
     return task;

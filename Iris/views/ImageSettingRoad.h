@@ -54,9 +54,10 @@ struct ImageSettingRequest {
 };
 
 // Issues the request's identifier to its slot and runs the retrieval. A newer request of the same
-// slot never cancels this one; it only makes its answer miss the identity check, so that the answer
-// changes nothing and the caller's completion gets `notCurrentSourceTask`. The slot keeps the task
-// of the current request only. Returns the task the manager returned.
+// slot never cancels this one (it may still fill the caches); it only makes its answer miss the
+// identity check, so that the answer changes nothing and the caller's completion gets
+// `notCurrentSourceTask`. The slot keeps the task of the current request
+// only. Returns the task the manager returned.
 std::optional<DownloadTask> runImageSettingRequest(ImageSettingRequest request);
 
 // A target property that takes a plain image: a button's image or alternate image, an attachment's

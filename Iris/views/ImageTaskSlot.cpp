@@ -1,5 +1,7 @@
 #include "Iris/views/ImageTaskSlot.h"
 
+#include "Iris/general/RetrievalCancellation.h"
+
 #include <QObject>
 
 #include <utility>
@@ -43,7 +45,17 @@ std::optional<std::uint64_t> ImageTaskSlot::taskIdentifier() const
 void ImageTaskSlot::setTaskIdentifier(std::optional<std::uint64_t> identifier)
 {
     std::lock_guard lock(m_mutex);
+    if (m_taskIdentifier == identifier)
+        return;
     m_taskIdentifier = identifier;
+    m_cancellation.reset();
+}
+
+void ImageTaskSlot::begin(std::uint64_t identifier, std::shared_ptr<RetrievalCancellation> cancellation)
+{
+    std::lock_guard lock(m_mutex);
+    m_taskIdentifier = identifier;
+    m_cancellation = std::move(cancellation);
 }
 
 std::optional<DownloadTask> ImageTaskSlot::imageTask() const
@@ -78,20 +90,25 @@ bool ImageTaskSlot::finishIfCurrent(std::uint64_t identifier)
         return false;
     m_imageTask.reset();
     m_taskIdentifier.reset();
+    m_cancellation.reset();
     return true;
 }
 
 void ImageTaskSlot::targetDestroyed()
 {
     std::optional<DownloadTask> running;
+    std::shared_ptr<RetrievalCancellation> cancellation;
     {
         std::lock_guard lock(m_mutex);
         m_taskIdentifier.reset();
         running = std::exchange(m_imageTask, std::nullopt);
+        cancellation = std::exchange(m_cancellation, nullptr);
     }
     // Cancelled outside the lock: the request's completion may run at once and read the slot.
     if (running)
         running->cancel();
+    if (cancellation)
+        cancellation->cancel();
 }
 
 } // namespace iris

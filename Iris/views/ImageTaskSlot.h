@@ -12,6 +12,8 @@ class QObject;
 
 namespace iris {
 
+class RetrievalCancellation;
+
 // One image slot of a target (an image view's image, a button's image or alternate image, a text
 // attachment's image): the identifier of the request it waits for and the download serving that
 // request. The slot is kept on the target under a key of its own and shared with the closures of
@@ -30,7 +32,11 @@ public:
         const platform::AssociatedObjects& target, AssociatedKey key);
 
     std::optional<std::uint64_t> taskIdentifier() const;
+    // Waiting for another request (or for none) leaves the one waited for until now running: it may
+    // still fill the caches.
     void setTaskIdentifier(std::optional<std::uint64_t> identifier);
+    // Waits for request `identifier`, which `cancellation` calls off when the target is destroyed.
+    void begin(std::uint64_t identifier, std::shared_ptr<RetrievalCancellation> cancellation);
     std::optional<DownloadTask> imageTask() const;
     void setImageTask(std::optional<DownloadTask> task);
 
@@ -49,6 +55,7 @@ private:
     mutable std::mutex m_mutex;
     std::optional<std::uint64_t> m_taskIdentifier;
     std::optional<DownloadTask> m_imageTask;
+    std::shared_ptr<RetrievalCancellation> m_cancellation;
 };
 
 } // namespace iris

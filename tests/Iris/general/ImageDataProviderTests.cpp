@@ -95,6 +95,25 @@ TEST(ImageDataProvider, LocalFileReadsOnItsQueueAfterReturning)
     EXPECT_TRUE(outcome->onLoadingQueue);
     ASSERT_TRUE(outcome->result->isSuccess());
     EXPECT_EQ(outcome->result->value(), QByteArray("bytes"));
+
+    // A read called off before its turn comes fails once without reading; whether it was called off
+    // is asked when the turn comes, not when the read is asked for.
+    std::atomic<bool> calledOff { false };
+    auto skipped = std::make_shared<Outcome>();
+    queue->sync([&] {
+        provider.dataUnlessCancelled(
+            [skipped](ProviderDataResult result) {
+                skipped->result = std::move(result);
+                ++skipped->calls;
+            },
+            [&calledOff] { return calledOff.load(); });
+        calledOff = true;
+    });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return skipped->calls > 0; }));
+    queue->sync([] {});
+    EXPECT_EQ(skipped->calls, 1);
+    ASSERT_TRUE(skipped->result->isFailure());
+    EXPECT_EQ(skipped->result->error().code, ECANCELED);
 }
 
 // Anything but a regular file within the size cap fails, once, rather than blocking or flooding.

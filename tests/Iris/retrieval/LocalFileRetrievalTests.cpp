@@ -1,4 +1,5 @@
 #include "Iris/cache/ImageCache.h"
+#include "Iris/declarative/ImageRetrieving.h"
 #include "Iris/general/IrisManager.h"
 #include "Iris/image/ImageProcessors.h"
 #include "RetrievalTestSupport.h"
@@ -13,6 +14,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <latch>
 
 using namespace iris;
 using namespace retrievaltest;
@@ -326,4 +328,32 @@ TEST_F(LocalFileRetrieval, ACacheFileThatCannotBeReadOrDecodedForNowIsKept)
     EXPECT_FALSE(fourth->succeeded());
     cutCache->ioQueue()->sync([] {});
     EXPECT_TRUE(QFile::exists(path));
+}
+
+// A view that lets go of a local file's image calls off its read: a read still waiting its turn is
+// never made, nothing is decoded or stored, and the retrieval ends at once with the cancel.
+TEST_F(LocalFileRetrieval, AReadCalledOffBeforeItsTurnIsNeverMade)
+{
+    const QUrl url = writeFile("cell.jpeg", jpegData());
+    auto loading = platform::DispatchQueue::makeSerial("blocked-reads");
+    auto release = std::make_shared<std::latch>(1);
+    loading->async([release] { release->wait(); });
+    auto provider
+        = std::make_shared<LocalFileImageDataProvider>(url, std::nullopt, CallbackQueue::dispatch(loading));
+
+    const std::shared_ptr<ImageRetrieving> retrieving = ImageRetrieving::through(manager);
+    auto outcome = std::make_shared<Outcome>();
+    std::optional<DownloadTask> task = retrieving->retrieveWithParsedOptions(
+        Source::provider(provider), IrisParsedOptionsInfo(std::nullopt), {}, outcome->completion(outcome));
+    ASSERT_TRUE(task) << "a provider's read can be called off through its retrieval";
+    retrieving->cancel(*task);
+    ASSERT_TRUE(outcome->wait());
+    EXPECT_TRUE(outcome->error().isCancelledTask());
+
+    release->count_down();
+    loading->sync([] {});
+    Outcome::settle(manager);
+    EXPECT_EQ(outcome->calls, 1);
+    EXPECT_TRUE(outcome->error().isCancelledTask());
+    EXPECT_EQ(cache->cacheTypeOfKey(provider->cacheKey()), CacheType::none);
 }

@@ -1,12 +1,14 @@
 #include "Iris/cache/ImageCache.h"
 #include "Iris/general/DelayRetryStrategy.h"
 #include "Iris/general/IrisManager.h"
+#include "Iris/general/RetrievalCancellation.h"
 #include "Iris/general/RetryStrategy.h"
 #include "RetrievalTestSupport.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <random>
 #include <thread>
 
 using namespace iris;
@@ -283,4 +285,113 @@ TEST_F(RetryAndAlternatives, LowDataConstraintSwitchesOnceToTheLowDataSource)
     ASSERT_FALSE(outcome->succeeded());
     EXPECT_TRUE(outcome->error().isLowDataConstrained());
     EXPECT_EQ(*alternativeCalls, 0);
+}
+
+namespace {
+
+IrisError serverFailure()
+{
+    return IrisError::responseError(
+        IrisError::ResponseErrorReason::URLSessionError({ "url", -1011, "bad response", nullptr }));
+}
+
+} // namespace
+
+// A delayed retry that is waiting is called off by cancelling the task the caller holds: the
+// retrieval ends with the cancel there and then, once, and the retry, when its time comes, starts
+// nothing.
+TEST_F(RetryAndAlternatives, CancellingDuringARetryWaitEndsOnceAndStartsNothing)
+{
+    std::vector<std::function<void()>> waiting;
+    auto strategy = std::make_shared<DelayRetryStrategy>(3, DelayRetryStrategy::Interval::seconds(30),
+        [&](double, std::function<void()> work) { waiting.push_back(std::move(work)); });
+    auto [alternative, alternativeCalls] = countingSource("alt", jpegData());
+    std::vector<std::optional<DownloadTask>> updates;
+    std::optional<DownloadTask> task;
+    auto outcome = start(
+        networkSource("wait.png"),
+        { Item::retryStrategy(strategy), Item::alternativeSources({ alternative }) },
+        [&](std::optional<DownloadTask> updated) { updates.push_back(updated); }, &task);
+    ASSERT_TRUE(task);
+    downloader->finish(task->cancelToken, ImageLoadingResultOrError::failure(serverFailure()));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return waiting.size() == 1; }));
+
+    task->cancel();
+    ASSERT_TRUE(outcome->wait());
+    EXPECT_TRUE(outcome->error().isCancelledTask());
+    waiting.front()();
+    task->cancel();
+    Outcome::settle(manager);
+    EXPECT_EQ(outcome->calls, 1);
+    EXPECT_EQ(downloader->pendingCount(), 0);
+    EXPECT_TRUE(updates.empty());
+    EXPECT_EQ(*alternativeCalls, 0);
+}
+
+// A download started because the cached entry could not be used reaches the caller as any other
+// load's task does, and cancelling it calls the retrieval off.
+TEST_F(RetryAndAlternatives, AReloadAfterAnUnusableCacheEntryIsHandedToTheCaller)
+{
+    const Source source = networkSource("broken.png");
+    std::atomic<bool> written { false };
+    cache->writeDataToDisk("garbage that is no image", source.cacheKey(), {}, std::nullopt,
+        CallbackQueue::untouch(), [&](CacheStoreResult) { written = true; });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return written.load(); }));
+    ASSERT_EQ(cache->cacheTypeOfKey(source.cacheKey()), CacheType::disk);
+
+    auto cancellation = std::make_shared<RetrievalCancellation>();
+    auto [alternative, alternativeCalls] = countingSource("alt", jpegData());
+    std::vector<std::optional<DownloadTask>> updates;
+    auto outcome = std::make_shared<Outcome>();
+    IrisParsedOptionsInfo options(IrisOptionsInfo {
+        Item::targetCache(cache), Item::downloader(downloader), Item::alternativeSources({ alternative }) });
+    const std::optional<DownloadTask> returned = manager->retrieveWithParsedOptions(
+        source, options, {}, [&](std::optional<DownloadTask> updated) { updates.push_back(updated); },
+        outcome->completion(outcome), cancellation);
+    EXPECT_FALSE(returned);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return updates.size() == 1; }));
+    ASSERT_TRUE(updates[0]);
+    EXPECT_EQ(downloader->pendingCount(), 1);
+    EXPECT_EQ(updates[0]->retrieval, cancellation);
+
+    updates[0]->cancel();
+    EXPECT_TRUE(cancellation->isCancelled());
+    // What the transfer answers once its request has been called off does not revive the retrieval.
+    downloader->finish(updates[0]->cancelToken, ImageLoadingResultOrError::failure(serverFailure()));
+    ASSERT_TRUE(outcome->wait());
+    Outcome::settle(manager);
+    EXPECT_EQ(outcome->calls, 1);
+    EXPECT_TRUE(outcome->error().isCancelledTask());
+    EXPECT_EQ(*alternativeCalls, 0);
+}
+
+// Cancels racing with a strategy that answers from threads of its own and with attempts that fail at
+// once: each retrieval still ends exactly once, and a cancelled one with the cancel.
+TEST_F(RetryAndAlternatives, ACancelRacingWithRetriesEndsEachRetrievalOnce)
+{
+    auto failing = std::make_shared<FailingDownloader>();
+    auto strategy = std::make_shared<ScriptedStrategy>(20, true);
+    std::mt19937 random(7);
+    for (int round = 0; round < 40; ++round) {
+        auto cancellation = std::make_shared<RetrievalCancellation>();
+        auto outcome = std::make_shared<Outcome>();
+        IrisParsedOptionsInfo options(IrisOptionsInfo { Item::targetCache(cache), Item::downloader(failing),
+            Item::retryStrategy(strategy),
+            Item::callbackQueue(CallbackQueue::dispatch(manager->processingQueue())) });
+        manager->retrieveWithParsedOptions(
+            networkSource("race.png"), options, {}, {}, outcome->completion(outcome), cancellation);
+        const auto delay = std::chrono::microseconds(random() % 400);
+        std::thread canceller([cancellation, delay] {
+            std::this_thread::sleep_for(delay);
+            cancellation->cancel();
+        });
+        canceller.join();
+        ASSERT_TRUE(outcome->wait());
+        Outcome::settle(manager);
+        EXPECT_EQ(outcome->calls, 1);
+        if (outcome->error().isCancelledTask())
+            continue;
+        // Not cancelled in time: the strategy gave up first.
+        EXPECT_EQ(outcome->error().errorCase(), IrisError::Case::responseError);
+    }
 }

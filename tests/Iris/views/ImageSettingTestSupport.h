@@ -2,6 +2,7 @@
 
 #include "Iris/general/DataReceivingSideEffect.h"
 #include "Iris/general/IrisManager.h"
+#include "Iris/general/RetrievalCancellation.h"
 #include "Iris/views/ImageSettingRoad.h"
 
 #include "platform/graphics/Bitmap.h"
@@ -37,15 +38,17 @@ public:
         ReferenceTaskChecker isCurrent;
         RetrieveImageCompletion completion;
         std::int64_t token = 0;
+        std::shared_ptr<RetrievalCancellation> cancellation;
     };
 
     std::optional<DownloadTask> runRetrieval(const Source& source, IrisParsedOptionsInfo options,
         DownloadTaskUpdatedCallback taskUpdated, ProgressiveImageSetter partialImage,
-        ReferenceTaskChecker isCurrent, RetrieveImageCompletion completion) override
+        ReferenceTaskChecker isCurrent, RetrieveImageCompletion completion,
+        std::shared_ptr<RetrievalCancellation> cancellation) override
     {
         const auto token = std::int64_t(calls.size()) + 100;
         calls.push_back({ source, std::move(options), std::move(taskUpdated), std::move(partialImage),
-            std::move(isCurrent), std::move(completion), token });
+            std::move(isCurrent), std::move(completion), token, std::move(cancellation) });
         if (answerAtOnce) {
             // Like a memory-cache hit on the main thread: answered inside the call, no download.
             succeed(calls.size() - 1, answerAtOnce);
