@@ -279,19 +279,25 @@ bool EDTextSearch::scan(
     // Only matches that start before `limit`: the text past `limit + n - 1` is not read.
     const qsizetype end = qsizetype(std::clamp<qint64>(limit - base + n - 1, 0, text.size()));
     const QStringView region = text.first(end);
+    // Hands on an occurrence as a match or as turned down, and moves past it; false to stop.
+    const auto offer = [&](qsizetype at, qsizetype length) {
+        if (!accepts(text, at, length)) {
+            rejected(base + at);
+            position = at + 1;
+            return true;
+        }
+        if (!found(base + at, length))
+            return false;
+        position = at + (m_stepByOne ? 1 : length);
+        return true;
+    };
     if (m_expanding.empty()) {
         while (position + n <= end) {
             const qsizetype at = region.indexOf(m_needle, position, m_case);
             if (at < 0)
                 return true;
-            if (!accepts(text, at, n)) {
-                rejected(base + at);
-                position = at + 1;
-                continue;
-            }
-            if (!found(base + at, n))
+            if (!offer(at, n))
                 return false;
-            position = at + (m_stepByOne ? 1 : n);
         }
         return true;
     }
@@ -340,14 +346,8 @@ bool EDTextSearch::scan(
         }
         if (at == none || at >= startLimit)
             return true;
-        if (!accepts(text, at, length)) {
-            rejected(base + at);
-            position = at + 1;
-            continue;
-        }
-        if (!found(base + at, length))
+        if (!offer(at, length))
             return false;
-        position = at + (m_stepByOne ? 1 : length);
     }
     return true;
 }

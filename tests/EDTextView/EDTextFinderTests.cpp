@@ -318,25 +318,29 @@ TEST(EDTextFinder, MatchesFollowEditsAsAFreshSearchWould)
     EXPECT_EQ(finder.matches(), (std::vector<qint64> { 0, 2, 4 }));
 
     std::mt19937 random(7);
+    // `edits` random replacements of up to `most - 1` characters by as many from `alphabet`, each
+    // followed by a comparison with a fresh search.
+    const auto editRandomly = [&](const QString& string, const QString& alphabet, int edits, int most) {
+        for (int edit = 0; edit < edits; ++edit) {
+            const qint64 length = view->textContentStorage().length();
+            const qint64 start = qint64(random() % quint32(length + 1));
+            const qint64 end = std::min<qint64>(length, start + qint64(random() % quint32(most)));
+            QString inserted;
+            for (int i = int(random() % quint32(most)); i > 0; --i)
+                inserted += alphabet[qsizetype(random() % quint32(alphabet.size()))];
+            view->replaceCharacters(TextRange(start, end), platform::AttributedString(inserted), false);
+            ASSERT_EQ(finder.matches(), freshSearch(*view, string, finder.options()))
+                << string.toStdString() << " whole words " << finder.options().wholeWords << " after edit "
+                << edit << " in \"" << view->string().toStdString() << '"';
+        }
+    };
     // Ignoring case, with characters that fold to two and combining marks.
-    const QString folding = u"ss\u00dfSia\u0130 \u0301"_qs;
     for (const QString& string : { u"ss"_qs, u"si"_qs, u"a"_qs }) {
         view->setString(u"ssss \u00dfs ia\u0301 SSi"_qs);
         finder.setOptions({ false, false });
         finder.setSearchString(string);
-        for (int edit = 0; edit < 300; ++edit) {
-            const qint64 length = view->textContentStorage().length();
-            const qint64 start = qint64(random() % quint32(length + 1));
-            const qint64 end = std::min<qint64>(length, start + qint64(random() % 3));
-            QString inserted;
-            for (int i = int(random() % 3); i > 0; --i)
-                inserted += folding[qsizetype(random() % quint32(folding.size()))];
-            view->replaceCharacters(TextRange(start, end), platform::AttributedString(inserted), false);
-            ASSERT_EQ(finder.matches(), freshSearch(*view, string, finder.options()))
-                << string.toStdString() << " after edit " << edit << " in \"" << view->string().toStdString() << '"';
-        }
+        editRandomly(string, u"ss\u00dfSia\u0130 \u0301"_qs, 300, 3);
     }
-    const QString alphabet = QStringLiteral("aaaab \n_");
     for (const QString& string :
         { QStringLiteral("ab"), QStringLiteral("aa"), QStringLiteral("a b"), QStringLiteral("b\na") }) {
         for (const bool wholeWords : { false, true }) {
@@ -344,18 +348,7 @@ TEST(EDTextFinder, MatchesFollowEditsAsAFreshSearchWould)
             view->setString(QStringLiteral("aaaaaaaaa b aaaaaaa\nab_ab aaaaaa\nbab ab"));
             finder.setOptions({ true, wholeWords });
             finder.setSearchString(string);
-            for (int edit = 0; edit < 400; ++edit) {
-                const qint64 length = view->textContentStorage().length();
-                const qint64 start = qint64(random() % quint32(length + 1));
-                const qint64 end = std::min<qint64>(length, start + qint64(random() % 4));
-                QString inserted;
-                for (int i = int(random() % 4); i > 0; --i)
-                    inserted += alphabet[qsizetype(random() % quint32(alphabet.size()))];
-                view->replaceCharacters(TextRange(start, end), platform::AttributedString(inserted), false);
-                ASSERT_EQ(finder.matches(), freshSearch(*view, string, finder.options()))
-                    << string.toStdString() << " whole words " << wholeWords << " after edit " << edit
-                    << " in \"" << view->string().toStdString() << '"';
-            }
+            editRandomly(string, QStringLiteral("aaaab \n_"), 400, 4);
         }
     }
 }

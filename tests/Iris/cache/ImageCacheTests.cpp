@@ -613,8 +613,9 @@ TEST_F(ImageCacheTest, ReadsOnTheCallingThreadDoNotOvertakeAPendingRemoval)
         drainIo();
         // Once the removal has run, other keys read as before.
         EXPECT_EQ(cache->cacheTypeOfKey("k"), CacheType::none);
-        if (std::string(name) == "removeEntry")
+        if (std::string(name) == "removeEntry") {
             EXPECT_EQ(cache->cacheTypeOfKey("other"), CacheType::disk);
+        }
     }
 }
 
