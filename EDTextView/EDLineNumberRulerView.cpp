@@ -203,6 +203,7 @@ template<typename T> void EDLineNumberRulerView::assign(T& member, const T& valu
 
 void EDLineNumberRulerView::setFont(const QFont& font)
 {
+    m_fontSource = FontSource::host;
     assign(m_font, font);
 }
 
@@ -351,6 +352,11 @@ void EDLineNumberRulerView::updateLines()
     const auto viewportRange = manager.textViewportLayoutController().viewportRange();
     if (!storage || !viewportRange)
         return;
+    if (m_fontSource == FontSource::textViewAtNextRebuild) {
+        m_fontSource = FontSource::textView;
+        if (const auto font = view->font())
+            m_font = lineNumberFont(*font);
+    }
     // The previous numbers are reusable only if made with the current font; their colours are
     // compared one by one.
     m_previousLines.clear();
@@ -505,6 +511,8 @@ void EDLineNumberRulerView::changeEvent(QEvent* event)
     // Numbers keep the colours they were made with; those that follow the palette are made again.
     if (event->type() == QEvent::PaletteChange)
         invalidateHashMarks();
+    if (event->type() == QEvent::FontChange && m_fontSource != FontSource::host)
+        m_fontSource = FontSource::textViewAtNextRebuild;
     RulerView::changeEvent(event);
 }
 

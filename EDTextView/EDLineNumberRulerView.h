@@ -34,6 +34,9 @@ class EDTextView;
 //   separator runs along that edge.
 // - Changing a setting redraws at once, but numbers already laid out keep the font and colours they
 //   were made with until the next rebuild.
+// - Until the host sets a font, the numbers follow the text view's font after each change of the
+//   widgets' font (the application's font, the desktop's setting): the first rebuild after it takes
+//   the number font from the text view's font again.
 // - Markers (EDRulerMarker) are added by clicks through the text view (its ruler-client side) and
 //   only while `allowsMarkers` is set; the ruler keeps their width equal to its rule thickness.
 //
@@ -61,7 +64,7 @@ public:
 
     // A ruler for `textView`, which becomes its client, in `scrollView` (by default the scroll area
     // the text view is). It copies the text view's font, selected-line settings and text colour
-    // once, here.
+    // here (the font again after a change of the widgets' font).
     explicit EDLineNumberRulerView(EDTextView& textView, QAbstractScrollArea* scrollView = nullptr);
     ~EDLineNumberRulerView() override;
 
@@ -138,7 +141,12 @@ private:
     void positionLines();
     template<typename T> void assign(T& member, const T& value);
 
+    // Where the numbers' font comes from. The text view's own font may change only after the ruler
+    // has heard of a new widget font (children hear first), so it is read at the next rebuild.
+    enum class FontSource { textView, textViewAtNextRebuild, host };
+
     QFont m_font;
+    FontSource m_fontSource = FontSource::textView;
     EDRulerInsets m_rulerInsets;
     std::optional<QColor> m_textColor;
     bool m_drawSeparator = true;

@@ -1,8 +1,10 @@
-// Encoded images of any format: detection, headers, every GIF frame and a thumbnail.
+// Encoded images of any format: detection, headers, the JPEG scan count, every GIF frame and a
+// thumbnail.
 #include "FuzzSupport.h"
 
 #include "Iris/image/ImageFormat.h"
 #include "platform/graphics/ImageSource.h"
+#include "platform/graphics/JpegDecoder.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -12,6 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzzsupport::ensureApplication();
     const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
     iris::detectImageFormat(bytes);
+    // Reached through a decode only for CMYK files without a profile: walked on every input here.
+    platform::jpegScanCount(bytes);
     // Small limits keep each input fast; the limits themselves are what is being exercised.
     platform::DecodingLimits limits;
     limits.maxPixelsPerFrame = 4'000'000;

@@ -299,9 +299,8 @@ std::optional<QImage> ImageSource::decodeJpeg(int maxPixelSize) const
         return std::move(decoded).value();
     if (decoded.error() != JpegFailure::unsupported)
         return std::nullopt;
-    // Qt's reader sets no bound on the scans. Outside the entropy-coded data every 0xFF is stuffed,
-    // so each marker of a scan's start is counted once.
-    if (m_data.count(QByteArrayView("\xFF\xDA", 2)) > maxJpegScans)
+    // Qt's reader sets no bound on the scans.
+    if (jpegScanCount(m_data, maxJpegScans) > maxJpegScans)
         return std::nullopt;
     return readWithQt(0, std::nullopt);
 }

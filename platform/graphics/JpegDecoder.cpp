@@ -386,6 +386,44 @@ bool decodeInto(DecodeState& state, const QByteArray& data, int maxPixelSize, co
 
 } // namespace
 
+int jpegScanCount(QByteArrayView data, int limit)
+{
+    const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
+    const qsizetype size = data.size();
+    int count = 0;
+    qsizetype at = 0;
+    while (count <= limit) {
+        // The next marker: an 0xFF followed by neither a stuffed zero nor another (fill) 0xFF. This
+        // passes over entropy-coded data after a scan's header, and over anything a damaged file
+        // has where a marker belongs. memchr keeps the walk far below a decode's cost.
+        const void* found = at < size ? std::memchr(bytes + at, 0xFF, std::size_t(size - at)) : nullptr;
+        if (!found)
+            return count;
+        at = static_cast<const unsigned char*>(found) - bytes;
+        if (at + 1 >= size)
+            return count;
+        const unsigned char marker = bytes[at + 1];
+        if (marker == 0x00 || marker == 0xFF) {
+            at += marker == 0x00 ? 2 : 1;
+            continue;
+        }
+        at += 2;
+        if (marker == 0xD9)
+            return count;
+        // Start of image, restarts and TEM stand alone; every other marker has a length.
+        if (marker == 0xD8 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7))
+            continue;
+        if (at + 2 > size)
+            return count;
+        if (marker == 0xDA)
+            ++count;
+        // A length under two skips only itself, as a decoder reads such a segment: the markers
+        // after it are read too.
+        at += std::max<qsizetype>(qsizetype(bytes[at]) << 8 | bytes[at + 1], 2);
+    }
+    return count;
+}
+
 QSize sizeFittingLongSide(QSize size, int maxPixelSize)
 {
     const int longSide = std::max(size.width(), size.height());

@@ -3,8 +3,10 @@
 #include "platform/foundation/Result.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QImage>
 
+#include <limits>
 #include <optional>
 
 namespace platform {
@@ -21,6 +23,12 @@ enum class JpegFailure {
 // takes, so a small file of thousands of empty scans would keep a decoder busy for minutes. No
 // encoder writes anywhere near this many; a JPEG with more fails as corrupt.
 constexpr int maxJpegScans = 500;
+
+// The start-of-scan markers of a JPEG, found by walking its segments as a decoder reads them: each
+// marker's length skips its data, so the same two bytes inside metadata (EXIF, ICC, XMP, a
+// thumbnail) are not taken for scans. Bytes where a marker should be are skipped up to the next one,
+// as a decoder resynchronises on a damaged file. Counting stops once past `limit`.
+int jpegScanCount(QByteArrayView data, int limit = std::numeric_limits<int>::max());
 
 // What the markers before a JPEG's first scan say.
 struct JpegHeader {

@@ -412,3 +412,76 @@ TEST(EDLineNumberRulerView, ClientLocationsRulerTogglingAndLifetime)
     fixture.view.setCaret(3);
     fixture.view.settle();
 }
+
+namespace {
+
+// Sets a text view's font to the font its widget inherits whenever that changes, as the note
+// editor does.
+class FollowsWidgetFont : public QObject {
+public:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::FontChange)
+            static_cast<EDTextView*>(watched)->setFont(static_cast<EDTextView*>(watched)->QWidget::font());
+        return false;
+    }
+};
+
+// The application's font for the scope of a test, then the one before.
+struct ApplicationFont {
+    QFont saved = QApplication::font();
+    ~ApplicationFont() { QApplication::setFont(saved); }
+};
+
+} // namespace
+
+// The application's font changes while a note is open (QApplication::setFont, the desktop's
+// setting): where the text takes the new font, its line numbers do too; where the text keeps its
+// font, or the host gave the ruler a font of its own, the numbers keep theirs.
+TEST(EDLineNumberRulerView, NumbersFollowALiveChangeOfTheApplicationFontAsTheTextDoes)
+{
+    enum class Host { textFollows, textKeepsItsFont, rulerFontSet };
+    for (const Host host : { Host::textFollows, Host::textKeepsItsFont, Host::rulerFontSet }) {
+        SCOPED_TRACE(int(host));
+        ApplicationFont restore;
+        RulerFixture f(numberedParagraphs(30));
+        FollowsWidgetFont follower;
+        if (host == Host::textFollows) {
+            f.view->installEventFilter(&follower);
+            f.view->setFont(f.view->QWidget::font());
+        }
+        QFont hostFont("DejaVu Sans Mono");
+        hostFont.setPixelSize(11);
+        if (host == Host::rulerFontSet)
+            f.ruler->setFont(hostFont);
+        f.view.settle();
+        const QFont before = f.ruler->font();
+        const double thicknessBefore = f.ruler->requiredThickness();
+
+        QFont serif("DejaVu Serif");
+        serif.setPixelSize(28);
+        QApplication::setFont(serif);
+        f.view.settle();
+        QCoreApplication::processEvents();
+
+        ASSERT_FALSE(f.ruler->lines().empty());
+        ASSERT_FALSE(f.ruler->lines().front().textLine.glyphRuns.empty());
+        const QString numbersFamily
+            = f.ruler->lines().front().textLine.glyphRuns.front().rawFont().familyName();
+        switch (host) {
+        case Host::textFollows:
+            EXPECT_EQ(f.ruler->font(), EDLineNumberRulerView::lineNumberFont(serif));
+            EXPECT_EQ(numbersFamily, "DejaVu Serif");
+            EXPECT_GT(f.ruler->requiredThickness(), thicknessBefore);
+            f.expectNumbersMatchTheirParagraphs();
+            break;
+        case Host::textKeepsItsFont:
+            EXPECT_EQ(f.ruler->font(), before);
+            break;
+        case Host::rulerFontSet:
+            EXPECT_EQ(f.ruler->font(), hostFont);
+            EXPECT_EQ(numbersFamily, "DejaVu Sans Mono");
+            break;
+        }
+    }
+}

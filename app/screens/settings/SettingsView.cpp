@@ -152,7 +152,12 @@ TDCategoryRow::TDCategoryRow(
     setObjectName(QStringLiteral("categoryRow"));
     setProperty("categoryId", m_category->id().uuidString());
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    setFont(tdappearance::systemFont(rowFontSize));
+    // Only the size and weight are the row's own: the rest is inherited, so that a later change of
+    // the application's font (the desktop's setting) reaches the rows as it reaches the window.
+    QFont font;
+    font.setPixelSize(rowFontSize);
+    font.setWeight(QFont::Normal);
+    setFont(font);
 }
 
 void TDCategoryRow::setSelected(bool selected)

@@ -1,3 +1,4 @@
+#include "Iris/prefetch/ProgressiveJpegFixture.h"
 #include "platform/graphics/ImageSource.h"
 #include "platform/graphics/JpegDecoder.h"
 #include "platform/graphics/TestImages.h"
@@ -18,6 +19,12 @@ QByteArray app1Segment(const QByteArray& payload)
     const int length = 2 + int(payload.size());
     segment.append(char(length >> 8)).append(char(length));
     return segment + payload;
+}
+
+// A segment of any marker with `payload` as its data.
+QByteArray segment(char marker, const QByteArray& payload)
+{
+    return app1Segment(payload).replace(1, 1, QByteArray(1, marker));
 }
 
 // An XMP packet, as photo editors write it.
@@ -181,4 +188,73 @@ TEST(JpegDecoder, ImagesUnderEightPixelsDecodeWithExactPixels)
         ASSERT_TRUE(decoded);
         EXPECT_EQ(decoded.value().convertToFormat(expected.format()), expected);
     }
+}
+
+// Metadata can hold the two bytes of a scan's start anywhere: in EXIF or ICC data, in XMP, in the
+// whole JPEG of a thumbnail. Only the markers a decoder reads as scans are counted, also when the
+// entropy-coded data holds stuffed bytes and restarts, and a damaged file is read no further than
+// its end.
+TEST(JpegDecoder, ScanCountFindsOnlyTheScansADecoderReads)
+{
+    const QByteArray baseline = progressivejpeg::encode(progressivejpeg::picture(64, 48), false);
+    const QByteArray progressive = progressivejpeg::encode(progressivejpeg::picture(64, 48), true);
+    const int progressiveScans = int(progressivejpeg::sosPositions(progressive).size());
+    ASSERT_GT(progressiveScans, 2);
+    const QByteArray markers = QByteArray("\xFF\xDA", 2).repeated(600);
+    const QByteArray metadata = app1Segment(QByteArray("Exif\0\0", 6) + markers)
+        + segment('\xE2', QByteArray("ICC_PROFILE\0\x01\x01", 14) + markers) + segment('\xFE', progressive)
+        + app1Segment(QByteArray("http://ns.adobe.com/xap/1.0/\0", 29) + markers);
+    // Entropy-coded data: stuffed zeros, a fill byte, restarts; then a second scan after fill bytes.
+    const QByteArray sos("\xFF\xDA\x00\x08\x01\x01\x00\x00\x3F\x00", 10);
+    const QByteArray entropy("\x12\xFF\x00\xDA\xFF\xD0\xDA\xFF\x00\xFF\xD7\x34", 12);
+    const QByteArray hand = QByteArray("\xFF\xD8", 2) + sos + entropy + QByteArray("\xFF\xFF", 2) + sos
+        + QByteArray("\xFF\xD9", 2);
+    const struct {
+        const char* name;
+        QByteArray data;
+        int scans;
+    } cases[] = {
+        { "baseline", baseline, 1 },
+        { "progressive", progressive, progressiveScans },
+        { "baseline after metadata", baseline.first(2) + metadata + baseline.sliced(2), 1 },
+        { "progressive after metadata", progressive.first(2) + metadata + progressive.sliced(2),
+            progressiveScans },
+        { "entropy-coded data", hand, 2 },
+        { "nothing after the end of the image", baseline + sos, 1 },
+        // A decoder skips what is not a marker up to the next one.
+        { "garbage between segments", QByteArray("\xFF\xD8", 2) + "garbage" + sos, 1 },
+        { "length past the end", QByteArray("\xFF\xD8\xFF\xE1\xFF\xF0", 6) + sos, 0 },
+        { "length under two", QByteArray("\xFF\xD8\xFF\xE1\x00\x01", 6) + sos, 1 },
+        { "cut inside a length", QByteArray("\xFF\xD8\xFF\xDA\x00", 5), 0 },
+        { "a lone 0xFF at the end", QByteArray("\xFF\xD8\xFF", 3), 0 },
+        { "empty", QByteArray(), 0 },
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(jpegScanCount(c.data), c.scans) << c.name;
+
+    // Counting stops one past the limit.
+    const QByteArray manyScans = progressive.first(progressive.size() - 2) + sos.repeated(1000);
+    EXPECT_EQ(jpegScanCount(manyScans, maxJpegScans), maxJpegScans + 1);
+    // Every prefix of a file stays inside its data and counts no more than the whole.
+    const QByteArray whole = progressive.first(2) + metadata + progressive.sliced(2);
+    for (qsizetype length = 0; length <= whole.size(); length += 7) {
+        const QByteArray prefix = whole.first(length);
+        EXPECT_LE(jpegScanCount(prefix), progressiveScans) << length;
+    }
+}
+
+// A CMYK photo without a profile goes to Qt's reader, whose scans are counted first: hundreds of
+// scan-like byte pairs in its metadata do not make it refused.
+TEST(JpegDecoder, ACmykPhotoWithScanLikeBytesInItsMetadataDecodes)
+{
+    QFile file(QStringLiteral(TINDREL_SOURCE_DIR "/tests/data/images/cmyk-progressive.jpg"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray cmyk = file.readAll();
+    const QByteArray xmp = app1Segment(QByteArray("http://ns.adobe.com/xap/1.0/\0", 29)
+        + QByteArray("\xFF\xDA", 2).repeated(maxJpegScans + 100));
+    auto source = ImageSource::create(cmyk.first(2) + xmp + cmyk.sliced(2));
+    ASSERT_TRUE(source.isSuccess());
+    const auto image = source.value()->frame(0);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->image().size(), QSize(64, 32));
 }

@@ -177,6 +177,28 @@ TEST(SettingsView, RestoreTheDefaultFollowsALiveChangeOfTheApplicationFont)
     QApplication::setFont(saved);
 }
 
+// The rows' names are set in the application's font at their own size: a change of that font while
+// the window is open (the desktop's setting) reaches them, and they are laid out again for it.
+TEST(SettingsView, CategoryRowsFollowALiveChangeOfTheApplicationFont)
+{
+    const QFont saved = QApplication::font();
+    Fixture f;
+    for (const char* family : { "DejaVu Serif", "DejaVu Sans Mono" }) {
+        QFont font = saved;
+        font.setFamily(QString::fromLatin1(family));
+        font.setPointSize(18);
+        QApplication::setFont(font);
+        QCoreApplication::processEvents();
+        TDCategoryRow* row = f.view->rows().front();
+        EXPECT_EQ(row->font().family(), family);
+        EXPECT_EQ(row->font().pixelSize(), 13);
+        EXPECT_EQ(row->font().weight(), QFont::Normal);
+        EXPECT_TRUE(testsupport::waitUntil([&] { return row->height() == row->sizeHint().height(); }))
+            << family;
+    }
+    QApplication::setFont(saved);
+}
+
 // Without a mouse the category "minus" removes is chosen with the arrows.
 // A long Latin name in a right-to-left layout is set against the right edge and still ends in
 // its ellipsis: a dot on the baseline, not a letter, is the ink furthest right.
