@@ -60,9 +60,9 @@ QRect TDLinkMasterView::cardRect(int index) const
 
 void TDLinkMasterView::render()
 {
-    auto links = m_stores.linkStore->tdLinks();
+    const auto& links = m_stores.linkStore->tdLinks();
     const bool empty = links.empty();
-    m_list->setLinks(std::move(links));
+    m_list->followLinks(links, {});
     m_stack->setCurrentWidget(empty ? m_emptyState : static_cast<QWidget*>(m_list));
 }
 

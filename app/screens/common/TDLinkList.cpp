@@ -30,6 +30,13 @@ bool sameText(const std::optional<QString>& a, const std::optional<QString>& b)
     return (a->constData() == b->constData() && a->size() == b->size()) || *a == *b;
 }
 
+// Whether two records show the same; copies of one record share their texts.
+bool sameLink(const TDLink& a, const TDLink& b)
+{
+    return a.id == b.id && a.tdNoteId == b.tdNoteId && sameText(a.title, b.title) && sameText(a.desc, b.desc)
+        && sameText(a.url, b.url);
+}
+
 } // namespace
 
 TDLinkList::TDLinkList(Metrics metrics, CardSetUp setUp, QWidget* parent)
@@ -165,6 +172,45 @@ void TDLinkList::setLinks(std::vector<TDLink> links)
     if (!isVisible())
         return;
     layOutKeeping(anchor);
+}
+
+void TDLinkList::followLinks(
+    const std::vector<TDLink>& source, const std::function<bool(const TDLink&)>& belongs)
+{
+    std::size_t matched = 0;
+    auto it = source.begin();
+    for (; it != source.end() && matched < m_links.size(); ++it) {
+        if (belongs && !belongs(*it))
+            continue;
+        if (!sameLink(*it, m_links[matched]))
+            break;
+        ++matched;
+    }
+    if (matched < m_links.size()) {
+        std::vector<TDLink> links;
+        for (const TDLink& link : source) {
+            if (!belongs || belongs(link))
+                links.push_back(link);
+        }
+        setLinks(std::move(links));
+        return;
+    }
+    const std::size_t before = m_links.size();
+    const auto added = belongs ? std::count_if(it, source.end(), belongs) : source.end() - it;
+    if (added == 0)
+        return;
+    // Growing by half again at least, as push_back would: one add at a time stays cheap.
+    const std::size_t needed = before + static_cast<std::size_t>(added);
+    if (m_links.capacity() < needed)
+        m_links.reserve(std::max(needed, m_links.capacity() + m_links.capacity() / 2));
+    for (; it != source.end(); ++it) {
+        if (!belongs || belongs(*it))
+            m_links.push_back(*it);
+    }
+    // Nothing before the new links moved: the cards, the measured places and a folding place stay.
+    m_widths.resize(m_links.size());
+    if (isVisible())
+        layOutKeeping(std::nullopt);
 }
 
 void TDLinkList::startGap(int index, std::vector<std::pair<QPixmap, int>> pictures)

@@ -48,6 +48,10 @@ public:
     void setFoldsAway(FoldsAway folds, double responseSeconds);
 
     void setLinks(std::vector<TDLink> links);
+    // The links of `source` that `belongs` takes (all of them when it is empty), in order. When
+    // they are the list's links with new ones after them, as after an add, only the new ones are
+    // copied.
+    void followLinks(const std::vector<TDLink>& source, const std::function<bool(const TDLink&)>& belongs);
     int count() const { return static_cast<int>(m_links.size()); }
     const std::vector<TDLink>& links() const { return m_links; }
 

@@ -227,9 +227,9 @@ QAbstractScrollArea* TDLinksPane::scrollArea() const
 
 void TDLinksPane::render()
 {
-    std::vector<TDLink> links = m_stores.linkStore->tdLinks();
-    std::erase_if(links, [&](const TDLink& link) { return !m_note || link.tdNoteId != m_note->id(); });
+    const std::optional<platform::Uuid> noteId = m_note ? std::optional(m_note->id()) : std::nullopt;
     // A card the user deleted folds away at its place among the cards that stay.
-    m_list->setLinks(std::move(links));
+    m_list->followLinks(
+        m_stores.linkStore->tdLinks(), [&](const TDLink& link) { return noteId && link.tdNoteId == *noteId; });
     m_expectedRemovals.clear();
 }
