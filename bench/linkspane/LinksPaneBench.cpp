@@ -6,8 +6,8 @@
 // saved web pages: most with a title and a description of one sentence to a paragraph, some with
 // neither.
 //
-// With --screenshot FOLDER it instead writes links-pane.png there: the pane of a window whose note
-// holds 60 links, light palette, scrolled to the top.
+// With --screenshot FOLDER it instead writes links-pane.png and links-pane-dark.png there: the pane
+// of a window whose note holds 60 links, in a light and a dark palette, scrolled to the top.
 
 #include "app/model/TDLink.h"
 #include "app/screens/note/TDLinksPane.h"
@@ -139,13 +139,18 @@ int screenshot(bench::NoteLibrary& library, const QString& folder)
     for (int i = 0; i < 60; ++i)
         links.push_back(makeLink(i, library.note->id()));
     library.linkStore->setTdLinks(links);
-    auto window = openWindow(library);
-    QElapsedTimer settle;
-    settle.start();
-    while (settle.elapsed() < 300)
-        QCoreApplication::processEvents();
-    if (!paneOf(window.get())->grab().save(folder + QStringLiteral("/links-pane.png")))
-        fail("could not write the screenshot");
+    const QPalette light = QApplication::palette();
+    for (bool dark : { false, true }) {
+        QApplication::setPalette(dark ? bench::darkPalette() : light);
+        auto window = openWindow(library);
+        QElapsedTimer settle;
+        settle.start();
+        while (settle.elapsed() < 300)
+            QCoreApplication::processEvents();
+        const QString file = dark ? QStringLiteral("/links-pane-dark.png") : QStringLiteral("/links-pane.png");
+        if (!paneOf(window.get())->grab().save(folder + file))
+            fail("could not write the screenshot");
+    }
     return 0;
 }
 

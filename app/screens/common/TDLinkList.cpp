@@ -59,6 +59,9 @@ void TDLinkList::setHeader(QWidget* header, QWidget* lastStop)
     m_header = header;
     m_headerLastStop = lastStop;
     header->setParent(viewport());
+    // A scroll area's viewport stands on the Base role, which would turn the header's texts from
+    // window text to field text; the header stands on the window.
+    header->setBackgroundRole(QPalette::Window);
     header->show();
     if (isVisible())
         layOutKeeping(std::nullopt);
@@ -328,14 +331,11 @@ bool TDLinkList::focusNextPrevChild(bool next)
     if (!QAbstractScrollArea::focusNextPrevChild(next))
         return false;
     QWidget* focus = QApplication::focusWidget();
+    // A stop in the header brings the whole header into view, at the top of the content.
     if (m_header && focus && m_header->isAncestorOf(focus)) {
-        const QRect place = focus->geometry().translated(focus->parentWidget()->mapTo(m_header, QPoint()));
         QScrollBar* bar = verticalScrollBar();
-        // The header's own top: the list's content starts at the scroll bar's 0.
-        if (place.top() < bar->value())
-            bar->setValue(place.top());
-        else if (place.bottom() + 1 > bar->value() + viewport()->height())
-            bar->setValue(place.bottom() + 1 - viewport()->height());
+        if (bar->value() > 0)
+            bar->setValue(0);
         return true;
     }
     for (const auto& [index, card] : m_cards) {
