@@ -567,12 +567,13 @@ void TDLinkList::layoutCards()
     placeGhosts();
     if (built) {
         // Tab goes through the header, then the cards in the links' order, whatever order they
-        // were built in.
+        // were built in; a screen reader lists them in the viewport's order of children.
         QWidget* previous = m_headerLastStop.data();
         for (auto& [index, card] : m_cards) {
             if (previous)
                 QWidget::setTabOrder(previous, card);
             previous = card;
+            card->raise();
         }
     }
     measureLater();

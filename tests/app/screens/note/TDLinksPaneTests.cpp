@@ -21,6 +21,7 @@
 #include "support/HttpTestServer.h"
 
 #include <QAbstractScrollArea>
+#include <QAccessible>
 #include <QAction>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -432,6 +433,18 @@ void expectARunOfCards(TDLinksPane* pane, const std::vector<TDLink>& links, int 
             EXPECT_EQ(cards[k]->y(), cards[k - 1]->geometry().bottom() + 1 + TDLinksPane::cardSpacing) << k;
         }
     }
+    // What a screen reader lists: the header, then the cards in the note's order.
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(pane->scrollArea()->viewport());
+    ASSERT_TRUE(list);
+    QStringList told;
+    for (int i = 0; i < list->childCount(); ++i) {
+        if (auto* card = dynamic_cast<TDLinkCard*>(list->child(i)->object()))
+            told.append(card->titleText());
+    }
+    QStringList expected;
+    for (TDLinkCard* card : cards)
+        expected.append(card->titleText());
+    EXPECT_EQ(told, expected);
 }
 
 } // namespace
@@ -466,8 +479,12 @@ TEST_F(TDLinksPaneTest, ANoteOfManyLinksBuildsOnlyTheCardsInViewAndFollowsTheSto
     expectARunOfCards(pane, links, 40);
     EXPECT_FALSE(pane->header()->geometry().intersects(pane->scrollArea()->viewport()->rect()));
 
+    // Scrolled up a little way: the cards above are built after those below.
+    bar->setValue(bar->maximum() / 2 + 600);
+    QCoreApplication::processEvents();
     bar->setValue(bar->maximum() / 2);
     QCoreApplication::processEvents();
+    expectARunOfCards(pane, links, 40);
     TDLinkCard* top = pane->cards()[1];
     const platform::Uuid topId = top->link().id;
     const QRect topPlace = top->geometry();
