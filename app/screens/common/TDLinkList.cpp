@@ -219,6 +219,7 @@ void TDLinkList::followLinks(
 void TDLinkList::startGap(int index, std::vector<std::pair<QPixmap, int>> pictures)
 {
     auto gap = std::make_unique<Gap>();
+    gap->serial = ++m_gapSerial;
     gap->index = index;
     for (const auto& [picture, height] : pictures) {
         gap->fullExtent += height + m_metrics.spacing;
@@ -240,12 +241,12 @@ void TDLinkList::startGap(int index, std::vector<std::pair<QPixmap, int>> pictur
             self->updateScrollBars();
             self->layoutCards();
         },
-        [self, raw] {
+        [self, serial = raw->serial] {
             if (!self)
                 return;
             // Not from inside the spring's own call.
-            QTimer::singleShot(0, self, [self, raw] {
-                std::erase_if(self->m_gaps, [raw](const auto& gap) { return gap.get() == raw; });
+            QTimer::singleShot(0, self, [self, serial] {
+                std::erase_if(self->m_gaps, [serial](const auto& gap) { return gap->serial == serial; });
             });
         });
 }

@@ -72,6 +72,8 @@ private:
     // A place left by folding cards: `extent` of content before the card at `index` that shrinks
     // to nothing, and the pictures drawn in it.
     struct Gap {
+        // Tells a gap from a later one made at the same address.
+        quint64 serial = 0;
         int index = 0;
         int fullExtent = 0;
         int extent = 0;
@@ -122,4 +124,5 @@ private:
     // By index in the links; a hand-edited file may repeat an id.
     std::map<int, QPointer<TDLinkCard>> m_cards;
     std::vector<std::unique_ptr<Gap>> m_gaps;
+    quint64 m_gapSerial = 0;
 };

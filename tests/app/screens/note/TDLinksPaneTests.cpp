@@ -29,6 +29,7 @@
 #include <QMainWindow>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QWheelEvent>
 #include <QToolButton>
 
 using apptest::LibraryRoot;
@@ -470,6 +471,11 @@ TEST_F(TDLinksPaneTest, ANoteOfManyLinksBuildsOnlyTheCardsInViewAndFollowsTheSto
         << "the header's caption keeps its colour inside the list";
 
     QScrollBar* bar = pane->scrollArea()->verticalScrollBar();
+    QWidget* viewport = pane->scrollArea()->viewport();
+    QWheelEvent wheel(QPointF(20, 100), viewport->mapToGlobal(QPointF(20, 100)), {}, QPoint(0, -120),
+        Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(viewport, &wheel);
+    EXPECT_GT(bar->value(), 0) << "the wheel scrolls the pane, which shows no bars";
     bar->setValue(bar->maximum());
     // The range settles once every link is measured, between events.
     ASSERT_TRUE(waitUntil([&] {
