@@ -202,10 +202,13 @@ void TDLinkList::followLinks(
     const auto added = belongs ? std::count_if(it, source.end(), belongs) : source.end() - it;
     if (added == 0)
         return;
-    // Growing by half again at least, as push_back would: one add at a time stays cheap.
+    // With room for the adds to come: an add that moved every link the list holds (and its
+    // width) would cost what the whole list costs.
     const std::size_t needed = before + static_cast<std::size_t>(added);
     if (m_links.capacity() < needed)
-        m_links.reserve(std::max(needed, m_links.capacity() + m_links.capacity() / 2));
+        m_links.reserve(needed + needed / 2 + 16);
+    if (m_widths.capacity() < needed)
+        m_widths.reserve(m_links.capacity());
     for (; it != source.end(); ++it) {
         if (!belongs || belongs(*it))
             m_links.push_back(*it);
