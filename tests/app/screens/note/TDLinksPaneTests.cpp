@@ -536,12 +536,29 @@ TEST_F(TDLinksPaneTest, ADeletedCardFoldsAwayAndTheHeaderComesBackIntoViewOnTheK
     EXPECT_GT(pane->cards()[0]->y(), firstPlace.y()) << "the next card starts below the picture";
     EXPECT_TRUE(waitUntil([&] { return !fading() && pane->cards()[0]->y() == firstPlace.y(); }));
 
+    // The last card, at the end of the list: the list closes up onto the one before it.
+    QScrollBar* bar = pane->scrollArea()->verticalScrollBar();
+    ASSERT_TRUE(waitUntil([&] {
+        bar->setValue(bar->maximum());
+        return pane->cards().back()->link().id == links.back().id;
+    }));
+    deleteAction(pane->cards().back())->trigger();
+    ASSERT_TRUE(waitUntil([&] { return count() == 198; }));
+    EXPECT_TRUE(fading());
+    const int viewHeight = pane->scrollArea()->viewport()->height();
+    EXPECT_TRUE(waitUntil([&] {
+        return !fading() && bar->value() == bar->maximum()
+            && pane->cards().back()->geometry().bottom() + 1 + TDLinksPane::listPadding == viewHeight;
+    }));
+    EXPECT_EQ(pane->cards().back()->link().id, links[links.size() - 2].id);
+
     QWidget* window = pane->window();
     window->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    bar->setValue(0);
+    QCoreApplication::processEvents();
     TDLinkCard* card = pane->cards()[0];
     card->setFocus(Qt::TabFocusReason);
-    QScrollBar* bar = pane->scrollArea()->verticalScrollBar();
     bar->setValue(bar->maximum() / 2);
     QCoreApplication::processEvents();
     ASSERT_TRUE(card->hasFocus()) << "the focused card stays, out of view";
