@@ -83,7 +83,8 @@ std::unique_ptr<QMainWindow> openWindow(const bench::NoteLibrary& library)
     window->show();
     QElapsedTimer waited;
     waited.start();
-    while (!paneOf(window.get()) || paneOf(window.get())->isRenderPending() || paneOf(window.get())->cards().empty()) {
+    while (!paneOf(window.get()) || paneOf(window.get())->isRenderPending()
+        || paneOf(window.get())->cards().empty()) {
         QCoreApplication::processEvents();
         if (waited.elapsed() > 60'000)
             fail("the note window did not show its links");
@@ -147,7 +148,8 @@ int screenshot(bench::NoteLibrary& library, const QString& folder)
         settle.start();
         while (settle.elapsed() < 300)
             QCoreApplication::processEvents();
-        const QString file = dark ? QStringLiteral("/links-pane-dark.png") : QStringLiteral("/links-pane.png");
+        const QString file
+            = dark ? QStringLiteral("/links-pane-dark.png") : QStringLiteral("/links-pane.png");
         if (!paneOf(window.get())->grab().save(folder + file))
             fail("could not write the screenshot");
     }
@@ -202,8 +204,8 @@ int main(int argc, char** argv)
 
     const double openBaseline = sizes.front().best.openMilliseconds;
     const double addBaseline = sizes.front().best.addMilliseconds;
-    std::printf("linkspane: note window %d x 600 offscreen; fastest of %d rounds\n", TDNoteWindow::defaultWidth,
-        rounds);
+    std::printf("linkspane: note window %d x 600 offscreen; fastest of %d rounds\n",
+        TDNoteWindow::defaultWidth, rounds);
     for (const auto& size : sizes) {
         std::printf("%6d links: open %.1f ms, %.2fx the 100-link open; one link added %.2f ms, %.2fx the "
                     "100-link add (target <= %.1fx at 10,000), of which the store's own change %.2f ms; "

@@ -22,7 +22,8 @@ TDLinkMasterView::TDLinkMasterView(TDStores stores, QWidget* parent)
         this);
     m_stack->addWidget(m_emptyState);
     QPointer<TDLinkMasterView> self(this);
-    m_list = new TDLinkList({ listPadding, listSpacing, minimumContentWidth },
+    m_list = new TDLinkList(
+        { listPadding, listSpacing, minimumContentWidth },
         [self](TDLinkCard* card) {
             connect(card, &QAbstractButton::clicked, self.data(), [self, card] {
                 if (self)

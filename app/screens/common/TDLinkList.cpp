@@ -564,7 +564,8 @@ void TDLinkList::layoutCards()
     const QPoint offset(-horizontalScrollBar()->value(), -scrolled);
     for (auto& [index, card] : m_cards) {
         measureUpTo(index + 1);
-        card->setGeometry(QRect(m_metrics.padding, top(index), cardWidth(), heightOf(index)).translated(offset));
+        card->setGeometry(
+            QRect(m_metrics.padding, top(index), cardWidth(), heightOf(index)).translated(offset));
         card->show();
     }
     placeHeader();

@@ -53,13 +53,11 @@ public:
     // copied.
     void followLinks(const std::vector<TDLink>& source, const std::function<bool(const TDLink&)>& belongs);
     int count() const { return static_cast<int>(m_links.size()); }
-    const std::vector<TDLink>& links() const { return m_links; }
 
     // The cards that exist now, in the links' order.
     std::vector<TDLinkCard*> cards() const;
     // Where the card of the link at `index` lies in the list's content (not scrolled).
     QRect cardRect(int index);
-    bool isMeasured() const { return measuredCount() == count(); }
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -84,6 +82,7 @@ private:
     int contentWidth() const;
     int cardWidth() const;
     int measuredCount() const { return static_cast<int>(m_twoLinesBefore.size()) - 1; }
+    bool isMeasured() const { return measuredCount() == count(); }
     void layOutKeeping(const std::optional<std::pair<int, int>>& anchor);
     std::optional<std::pair<int, int>> topAnchor();
     void followWidth();

@@ -38,7 +38,8 @@ TDLinksPane::TDLinksPane(
     setMinimumWidth(minimumWidth);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    m_list = new TDLinkList({ listPadding, cardSpacing, 0 },
+    m_list = new TDLinkList(
+        { listPadding, cardSpacing, 0 },
         [this](TDLinkCard* card) {
             connect(card, &QAbstractButton::clicked, this, [this, card] { openLink(card->link()); });
             card->setContextMenuPolicy(Qt::ActionsContextMenu);
@@ -229,7 +230,7 @@ void TDLinksPane::render()
 {
     const std::optional<platform::Uuid> noteId = m_note ? std::optional(m_note->id()) : std::nullopt;
     // A card the user deleted folds away at its place among the cards that stay.
-    m_list->followLinks(
-        m_stores.linkStore->tdLinks(), [&](const TDLink& link) { return noteId && link.tdNoteId == *noteId; });
+    m_list->followLinks(m_stores.linkStore->tdLinks(),
+        [&](const TDLink& link) { return noteId && link.tdNoteId == *noteId; });
     m_expectedRemovals.clear();
 }

@@ -29,8 +29,8 @@
 #include <QMainWindow>
 #include <QPushButton>
 #include <QScrollBar>
-#include <QWheelEvent>
 #include <QToolButton>
+#include <QWheelEvent>
 
 using apptest::LibraryRoot;
 using testsupport::HttpTestServer;
@@ -413,7 +413,8 @@ std::vector<TDLink> manyLinksOf(const std::shared_ptr<TDNote>& note, int count)
         } else if ((i * 7) % 3 == 2) {
             desc = QString("A long description ").repeated(30);
         }
-        links.push_back(linkOf(note, QString("https://example.com/%1").arg(i), QString("Link %1").arg(i), desc));
+        links.push_back(
+            linkOf(note, QString("https://example.com/%1").arg(i), QString("Link %1").arg(i), desc));
     }
     return links;
 }
@@ -502,8 +503,9 @@ TEST_F(TDLinksPaneTest, ANoteOfManyLinksBuildsOnlyTheCardsInViewAndFollowsTheSto
     EXPECT_EQ(top->geometry(), topPlace) << "the view stays where it was";
     expectARunOfCards(pane, links, 40);
 
-    const auto index = static_cast<std::size_t>(
-        std::find_if(all.begin(), all.end(), [&](const TDLink& link) { return link.id == topId; }) - all.begin());
+    const auto index = static_cast<std::size_t>(std::find_if(all.begin(), all.end(), [&](const TDLink& link) {
+        return link.id == topId;
+    }) - all.begin());
     all[index].title = "Renamed";
     stores.linkStore->setTdLinks(all);
     ASSERT_TRUE(waitUntil([&] { return top->titleText() == "Renamed"; }));
