@@ -19,11 +19,7 @@ class TDLinkList;
 // on a card opens its address in the desktop's web browser; only http and https addresses are
 // opened, anything else is reported in an alert. With no links it shows "No links found".
 //
-// Only the cards in view (and one either side, so that Tab reaches the next card and scrolls it
-// into view) exist. A card's height depends only on whether its description takes one line or two,
-// which the list works out from the description's width (TDLinkDescriptionWidth) down to the view
-// at once and past it between events, so opening the page, scrolling it and following the store
-// cost what its visible part costs.
+// The cards are a TDLinkList, which builds only those in view.
 class TDLinkMasterView : public platform::ObservedWidget {
 public:
     static constexpr int minimumContentWidth = 800;

@@ -6,9 +6,9 @@
 #include "app/notes/TDPageFetcher.h"
 #include "app/screens/common/TDAlert.h"
 #include "app/screens/common/TDDisplayText.h"
+#include "app/screens/common/TDLinkList.h"
 #include "app/screens/common/TDPopover.h"
 #include "app/screens/common/TDProjectDetailViewSectionTitle.h"
-#include "app/screens/common/TDSpringGhost.h"
 #include "app/screens/note/TDAddLinkPopover.h"
 #include "app/store/TDLinkStore.h"
 #include "platform/foundation/Url.h"
@@ -16,17 +16,14 @@
 #include <QAction>
 #include <QApplication>
 #include <QDesktopServices>
-#include <QHash>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QScrollArea>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
 #include <algorithm>
 #include <cassert>
-#include <unordered_set>
 
 TDLinksPane::TDLinksPane(
     std::shared_ptr<TDNote> note, std::shared_ptr<TDProject> project, TDStores stores, QWidget* parent)
@@ -41,25 +38,30 @@ TDLinksPane::TDLinksPane(
     setMinimumWidth(minimumWidth);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    auto* scroll = new QScrollArea(this);
-    scroll->setObjectName(QStringLiteral("linksScrollArea"));
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
+    m_list = new TDLinkList(
+        { listPadding, cardSpacing, 0 },
+        [this](TDLinkCard* card) {
+            connect(card, &QAbstractButton::clicked, this, [this, card] { openLink(card->link()); });
+            card->setContextMenuPolicy(Qt::ActionsContextMenu);
+            auto* remove = new QAction(tdLocalized("Delete"), card);
+            remove->setObjectName(QStringLiteral("deleteLinkAction"));
+            connect(remove, &QAction::triggered, this, [this, card] { deleteLink(card->link()); });
+            card->addAction(remove);
+        },
+        this);
+    m_list->setObjectName(QStringLiteral("linksScrollArea"));
+    m_list->viewport()->setObjectName(QStringLiteral("linksList"));
     // Scrolled by the wheel and the keys, without bars.
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->viewport()->setAutoFillBackground(false);
-    // "+" and the cards are the stops, and Tab scrolls each into view; the area itself would be a
-    // stop with nothing to show or name. A click on the pane's button or empty space leaves the
-    // focus in the text, where Escape in the add popover then gives it back.
-    scroll->setFocusPolicy(Qt::NoFocus);
-    layout->addWidget(scroll);
+    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // "+" and the cards are the stops (the list itself takes no focus), and Tab scrolls each into
+    // view. A click on the pane's button or empty space leaves the focus in the text, where Escape
+    // in the add popover then gives it back.
+    m_list->setFoldsAway(
+        [this](const TDLink& link) { return m_expectedRemovals.contains(link.id.uuidString()); },
+        deletionSpringResponse);
+    layout->addWidget(m_list);
 
-    auto* content = new QWidget(scroll);
-    content->setObjectName(QStringLiteral("linksContent"));
-    auto* stack = new QVBoxLayout(content);
-    stack->setContentsMargins(0, 0, 0, 0);
-    stack->setSpacing(0);
     m_header = new TDProjectDetailViewSectionTitleWithPopover(
         tdLocalized("Links"), Symbol::plus, [this] { m_openPopover = !m_openPopover; },
         { [this] { return m_openPopover; }, [this](bool open) { m_openPopover = open; } },
@@ -69,7 +71,7 @@ TDLinksPane::TDLinksPane(
             m_popover->installEventFilter(this);
             return m_popover;
         },
-        content);
+        m_list->viewport());
     m_header->button()->setToolTip(tdLocalized("Add a link"));
     m_header->button()->setAccessibleName(tdLocalized("Add a link"));
     connect(m_header->button(), &QToolButton::pressed, this, [this] {
@@ -81,16 +83,7 @@ TDLinksPane::TDLinksPane(
         if (m_openPopover)
             m_popover->field()->setFocus(Qt::PopupFocusReason);
     });
-    stack->addWidget(m_header);
-
-    m_list = new QWidget(content);
-    m_list->setObjectName(QStringLiteral("linksList"));
-    m_cardsLayout = new QVBoxLayout(m_list);
-    m_cardsLayout->setContentsMargins(listPadding, listPadding, listPadding, listPadding);
-    m_cardsLayout->setSpacing(cardSpacing);
-    m_cardsLayout->addStretch(1);
-    stack->addWidget(m_list, 1);
-    scroll->setWidget(content);
+    m_list->setHeader(m_header, m_header->button());
 }
 
 TDLinksPane::~TDLinksPane() = default;
@@ -223,64 +216,21 @@ void TDLinksPane::showAlert(const QString& title, const QString& message)
     m_alert = presentTDAlert(window(), title, message);
 }
 
+std::vector<TDLinkCard*> TDLinksPane::cards() const
+{
+    return m_list->cards();
+}
+
+QAbstractScrollArea* TDLinksPane::scrollArea() const
+{
+    return m_list;
+}
+
 void TDLinksPane::render()
 {
-    std::vector<TDLink> links = m_stores.linkStore->tdLinks();
-    std::erase_if(links, [&](const TDLink& link) { return !m_note || link.tdNoteId != m_note->id(); });
-    // A card is known by its link's id; a hand-edited file may repeat one, and each record still
-    // gets its card.
-    std::vector<std::string> keys;
-    QHash<QString, int> seen;
-    for (const TDLink& link : links) {
-        const QString id = link.id.uuidString();
-        keys.push_back((id + QLatin1Char('#') + QString::number(seen[id]++)).toStdString());
-    }
-
-    // A card the user deleted leaves a picture of itself that folds away, at its place among the
-    // cards that stay.
-    struct Leaving {
-        QPixmap picture;
-        int index;
-    };
-    std::vector<Leaving> leaving;
-    const std::unordered_set<std::string> staying(keys.begin(), keys.end());
-    int kept = 0;
-    for (const std::string& key : m_cardKeys) {
-        TDLinkCard* card = m_cards.child(key);
-        if (!card)
-            continue;
-        if (staying.contains(key)) {
-            ++kept;
-            continue;
-        }
-        if (m_expectedRemovals.contains(card->link().id.uuidString()) && card->isVisible())
-            leaving.push_back({ card->grab(), kept });
-    }
+    const std::optional<platform::Uuid> noteId = m_note ? std::optional(m_note->id()) : std::nullopt;
+    // A card the user deleted folds away at its place among the cards that stay.
+    m_list->followLinks(m_stores.linkStore->tdLinks(),
+        [&](const TDLink& link) { return noteId && link.tdNoteId == *noteId; });
     m_expectedRemovals.clear();
-    if (!leaving.empty()) {
-        for (QObject* child : m_list->children()) {
-            if (auto* ghost = dynamic_cast<TDSpringGhost*>(child))
-                ghost->finish();
-        }
-    }
-
-    std::size_t index = 0;
-    m_cards.reconcile(
-        keys,
-        [this, &links, &index](const std::string&) {
-            auto* card = new TDLinkCard(links[index], m_list);
-            connect(card, &QAbstractButton::clicked, this, [this, card] { openLink(card->link()); });
-            card->setContextMenuPolicy(Qt::ActionsContextMenu);
-            auto* remove = new QAction(tdLocalized("Delete"), card);
-            remove->setObjectName(QStringLiteral("deleteLinkAction"));
-            connect(remove, &QAction::triggered, this, [this, card] { deleteLink(card->link()); });
-            card->addAction(remove);
-            card->show();
-            return card;
-        },
-        [&links, &index](TDLinkCard* card, const std::string&) { card->setLink(links[index++]); });
-    m_cardKeys = std::move(keys);
-    m_cards.arrange(m_cardsLayout);
-    for (auto it = leaving.rbegin(); it != leaving.rend(); ++it)
-        TDSpringGhost::collapse(it->picture, m_cardsLayout, it->index, deletionSpringResponse);
 }

@@ -4,7 +4,6 @@
 #include "app/model/TDLink.h"
 #include "app/screens/common/TDLinkCard.h"
 #include "platform/ui/ObservedWidget.h"
-#include "platform/ui/ObservedWidgetUpdates.h"
 
 #include <QPointer>
 #include <QUrl>
@@ -12,13 +11,13 @@
 #include <functional>
 #include <memory>
 #include <set>
-#include <string>
 #include <vector>
 
+class QAbstractScrollArea;
 class QMessageBox;
-class QVBoxLayout;
 class TDAddLinkPopover;
 class TDLinkCapture;
+class TDLinkList;
 class TDNote;
 class TDPageFetcher;
 class TDProject;
@@ -35,7 +34,9 @@ struct TDLinkCaptureFailure;
 // is refused with a message in the popover; a save that fails is shown in an alert.
 //
 // A click on a card opens its address in the desktop's browser, http and https addresses only; the
-// card's "Delete" removes the link, its file and saves, the card folding away on a spring.
+// card's "Delete" removes the link, its file and saves, the card folding away on a spring. Only the
+// cards in view are built (TDLinkList), so a note of thousands of links opens and follows an add in
+// what its visible part costs.
 class TDLinksPane : public platform::ObservedWidget {
 public:
     static constexpr int cardSpacing = 7;
@@ -58,7 +59,9 @@ public:
 
     TDProjectDetailViewSectionTitleWithPopover* header() const { return m_header; }
     TDAddLinkPopover* addLinkPopover() const { return m_popover; }
-    std::vector<TDLinkCard*> cards() const { return m_cards.widgets(); }
+    // The cards built now: those in view and one either side.
+    std::vector<TDLinkCard*> cards() const;
+    QAbstractScrollArea* scrollArea() const;
     bool isPopoverOpen() const { return m_openPopover; }
     int addsInFlight() const { return int(m_addsInFlight.size()); }
 
@@ -96,10 +99,6 @@ private:
     TDAddLinkPopover* m_popover = nullptr;
     // Where the keys were when "+" was pressed; they go back there when the popover closes.
     QPointer<QWidget> m_focusBeforePopover;
-    QWidget* m_list;
-    QVBoxLayout* m_cardsLayout;
-    platform::KeyedChildren<TDLinkCard> m_cards;
-    // The keys of `m_cards`, in their order.
-    std::vector<std::string> m_cardKeys;
+    TDLinkList* m_list;
     QPointer<QMessageBox> m_alert;
 };

@@ -6,10 +6,12 @@
 #include "app/model/TDNote.h"
 #include "app/notes/TDPageFetcher.h"
 #include "app/screens/common/BottomBar.h"
+#include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDFocusRing.h"
 #include "app/screens/common/TDLinkCard.h"
 #include "app/screens/common/TDPopover.h"
 #include "app/screens/common/TDProjectDetailViewSectionTitle.h"
+#include "app/screens/common/TDSpringGhost.h"
 #include "app/screens/note/TDAddLinkPopover.h"
 #include "app/screens/note/TDLinksPane.h"
 #include "app/screens/note/TDNoteView.h"
@@ -18,13 +20,17 @@
 #include "platform/ui/ProgressIndicator.h"
 #include "support/HttpTestServer.h"
 
+#include <QAbstractScrollArea>
+#include <QAccessible>
 #include <QAction>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QToolButton>
+#include <QWheelEvent>
 
 using apptest::LibraryRoot;
 using testsupport::HttpTestServer;
@@ -392,4 +398,173 @@ TEST_F(TDLinksPaneTest, TheStopsRingAreNamedAndThePopoverGivesTheKeysBack)
         ASSERT_TRUE(waitUntil([&] { return QApplication::focusWidget() == add; }));
         EXPECT_TRUE(tdfocusring::isShown(add)) << "the keys came back where they were";
     }
+}
+
+namespace {
+
+// Links of `note` whose descriptions are missing, of one line or of two, in no regular pattern.
+std::vector<TDLink> manyLinksOf(const std::shared_ptr<TDNote>& note, int count)
+{
+    std::vector<TDLink> links;
+    for (int i = 0; i < count; ++i) {
+        std::optional<QString> desc;
+        if ((i * 7) % 3 == 1) {
+            desc = QString("Short %1.").arg(i);
+        } else if ((i * 7) % 3 == 2) {
+            desc = QString("A long description ").repeated(30);
+        }
+        links.push_back(
+            linkOf(note, QString("https://example.com/%1").arg(i), QString("Link %1").arg(i), desc));
+    }
+    return links;
+}
+
+// The cards built are a short run of the note's links, in order, each right below the one before.
+void expectARunOfCards(TDLinksPane* pane, const std::vector<TDLink>& links, int maximum)
+{
+    const auto cards = pane->cards();
+    ASSERT_FALSE(cards.empty());
+    ASSERT_LE(static_cast<int>(cards.size()), maximum);
+    const auto first = std::find_if(
+        links.begin(), links.end(), [&](const TDLink& link) { return link.id == cards[0]->link().id; });
+    ASSERT_NE(first, links.end());
+    for (std::size_t k = 0; k < cards.size(); ++k) {
+        EXPECT_EQ(cards[k]->link().id, (first + k)->id) << k;
+        EXPECT_EQ(cards[k]->height(), cards[k]->heightForWidth(cards[k]->width())) << k;
+        if (k > 0) {
+            EXPECT_EQ(cards[k]->y(), cards[k - 1]->geometry().bottom() + 1 + TDLinksPane::cardSpacing) << k;
+        }
+    }
+    // What a screen reader lists: the header, then the cards in the note's order.
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(pane->scrollArea()->viewport());
+    ASSERT_TRUE(list);
+    QStringList told;
+    for (int i = 0; i < list->childCount(); ++i) {
+        if (auto* card = dynamic_cast<TDLinkCard*>(list->child(i)->object()))
+            told.append(card->titleText());
+    }
+    QStringList expected;
+    for (TDLinkCard* card : cards)
+        expected.append(card->titleText());
+    EXPECT_EQ(told, expected);
+}
+
+} // namespace
+
+// A note of thousands of links: only the cards in view are built, under the header; scrolling
+// builds the next ones; an add while scrolled leaves the view where it was and is counted, and an
+// edit of a link in view shows at once.
+TEST_F(TDLinksPaneTest, ANoteOfManyLinksBuildsOnlyTheCardsInViewAndFollowsTheStore)
+{
+    std::vector<TDLink> links = manyLinksOf(note, 3000);
+    std::vector<TDLink> all = links;
+    all.insert(all.begin() + 10, linkOf(other, "https://example.com/theirs", "Theirs"));
+    stores.linkStore->setTdLinks(all);
+    TDLinksPane* pane = openPane();
+    expectARunOfCards(pane, links, 40);
+    EXPECT_EQ(pane->cards()[0]->link().id, links[0].id);
+    EXPECT_EQ(pane->cards()[0]->y(), pane->header()->geometry().bottom() + 1 + TDLinksPane::listPadding);
+    EXPECT_EQ(count(), 3000);
+    auto* caption = pane->header()->findChild<QWidget*>("sectionCaption");
+    ASSERT_TRUE(caption);
+    EXPECT_EQ(caption->palette().color(caption->foregroundRole()),
+        tdappearance::color(tdappearance::SystemColor::secondaryLabel, false))
+        << "the header's caption keeps its colour inside the list";
+
+    QScrollBar* bar = pane->scrollArea()->verticalScrollBar();
+    QWidget* viewport = pane->scrollArea()->viewport();
+    QWheelEvent wheel(QPointF(20, 100), viewport->mapToGlobal(QPointF(20, 100)), {}, QPoint(0, -120),
+        Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(viewport, &wheel);
+    EXPECT_GT(bar->value(), 0) << "the wheel scrolls the pane, which shows no bars";
+    bar->setValue(bar->maximum());
+    // The range settles once every link is measured, between events.
+    ASSERT_TRUE(waitUntil([&] {
+        bar->setValue(bar->maximum());
+        return !pane->cards().empty() && pane->cards().back()->link().id == links.back().id;
+    }));
+    expectARunOfCards(pane, links, 40);
+    EXPECT_FALSE(pane->header()->geometry().intersects(pane->scrollArea()->viewport()->rect()));
+
+    // Scrolled up a little way: the cards above are built after those below.
+    bar->setValue(bar->maximum() / 2 + 600);
+    QCoreApplication::processEvents();
+    bar->setValue(bar->maximum() / 2);
+    QCoreApplication::processEvents();
+    expectARunOfCards(pane, links, 40);
+    TDLinkCard* top = pane->cards()[1];
+    const platform::Uuid topId = top->link().id;
+    const QRect topPlace = top->geometry();
+    all.push_back(linkOf(note, "https://example.com/new", "New"));
+    links.push_back(all.back());
+    stores.linkStore->setTdLinks(all);
+    ASSERT_TRUE(waitUntil([&] { return count() == 3001; }));
+    EXPECT_EQ(top->link().id, topId);
+    EXPECT_EQ(top->geometry(), topPlace) << "the view stays where it was";
+    expectARunOfCards(pane, links, 40);
+
+    const auto index = static_cast<std::size_t>(std::find_if(all.begin(), all.end(), [&](const TDLink& link) {
+        return link.id == topId;
+    }) - all.begin());
+    all[index].title = "Renamed";
+    stores.linkStore->setTdLinks(all);
+    ASSERT_TRUE(waitUntil([&] { return top->titleText() == "Renamed"; }));
+    EXPECT_EQ(top->geometry(), topPlace);
+}
+
+// A card deleted in view leaves a picture that fades where it was while the card after it slides up
+// into its place; Shift+Tab from the first card, scrolled away, brings "+" back into view.
+TEST_F(TDLinksPaneTest, ADeletedCardFoldsAwayAndTheHeaderComesBackIntoViewOnTheKeys)
+{
+    std::vector<TDLink> links = manyLinksOf(note, 200);
+    stores.linkStore->setTdLinks(links);
+    TDLinksPane* pane = openPane();
+    const QRect firstPlace = pane->cards()[0]->geometry();
+    const platform::Uuid second = pane->cards()[1]->link().id;
+    deleteAction(pane->cards()[0])->trigger();
+    ASSERT_TRUE(waitUntil([&] { return count() == 199; }));
+    // The picture has no meta-object of its own: it is told from the other widgets by its type.
+    auto fading = [&]() -> TDSpringGhost* {
+        for (QObject* child : pane->scrollArea()->viewport()->children()) {
+            if (auto* ghost = dynamic_cast<TDSpringGhost*>(child); ghost && ghost->isVisible())
+                return ghost;
+        }
+        return nullptr;
+    };
+    TDSpringGhost* ghost = fading();
+    ASSERT_TRUE(ghost);
+    EXPECT_EQ(ghost->y(), firstPlace.y());
+    EXPECT_EQ(pane->cards()[0]->link().id, second);
+    EXPECT_GT(pane->cards()[0]->y(), firstPlace.y()) << "the next card starts below the picture";
+    EXPECT_TRUE(waitUntil([&] { return !fading() && pane->cards()[0]->y() == firstPlace.y(); }));
+
+    // The last card, at the end of the list: the list closes up onto the one before it.
+    QScrollBar* bar = pane->scrollArea()->verticalScrollBar();
+    ASSERT_TRUE(waitUntil([&] {
+        bar->setValue(bar->maximum());
+        return pane->cards().back()->link().id == links.back().id;
+    }));
+    deleteAction(pane->cards().back())->trigger();
+    ASSERT_TRUE(waitUntil([&] { return count() == 198; }));
+    EXPECT_TRUE(fading());
+    const int viewHeight = pane->scrollArea()->viewport()->height();
+    EXPECT_TRUE(waitUntil([&] {
+        return !fading() && bar->value() == bar->maximum()
+            && pane->cards().back()->geometry().bottom() + 1 + TDLinksPane::listPadding == viewHeight;
+    }));
+    EXPECT_EQ(pane->cards().back()->link().id, links[links.size() - 2].id);
+
+    QWidget* window = pane->window();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    bar->setValue(0);
+    QCoreApplication::processEvents();
+    TDLinkCard* card = pane->cards()[0];
+    card->setFocus(Qt::TabFocusReason);
+    bar->setValue(bar->maximum() / 2);
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(card->hasFocus()) << "the focused card stays, out of view";
+    QTest::keyClick(card, Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_EQ(QApplication::focusWidget(), pane->header()->button());
+    EXPECT_EQ(bar->value(), 0);
 }
