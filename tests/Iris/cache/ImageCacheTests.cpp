@@ -515,14 +515,15 @@ TEST(ImageCacheOverrides, ItemFormsAndWhichCallsGoThroughOverrides)
 
 namespace {
 
-// Holds the I/O queue of a cache until opened, so that work queued behind it waits.
+// Holds the I/O queue of a cache until opened, so that work queued behind it waits. The state is
+// shared with the held work, which may still be waking when the gate goes.
 class IoGate {
 public:
     explicit IoGate(ImageCache& cache)
     {
-        cache.ioQueue()->async([this] {
-            std::unique_lock lock(m_mutex);
-            m_released.wait(lock, [this] { return m_open; });
+        cache.ioQueue()->async([state = m_state] {
+            std::unique_lock lock(state->mutex);
+            state->released.wait(lock, [&] { return state->open; });
         });
     }
     ~IoGate() { open(); }
@@ -530,16 +531,19 @@ public:
     void open()
     {
         {
-            std::lock_guard lock(m_mutex);
-            m_open = true;
+            std::lock_guard lock(m_state->mutex);
+            m_state->open = true;
         }
-        m_released.notify_all();
+        m_state->released.notify_all();
     }
 
 private:
-    std::mutex m_mutex;
-    std::condition_variable m_released;
-    bool m_open = false;
+    struct State {
+        std::mutex mutex;
+        std::condition_variable released;
+        bool open = false;
+    };
+    const std::shared_ptr<State> m_state = std::make_shared<State>();
 };
 
 } // namespace
