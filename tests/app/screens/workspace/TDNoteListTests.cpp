@@ -115,7 +115,17 @@ TEST(TDNoteList, TabReachesEveryRowInOrderAndScrollsItIntoView)
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), static_cast<QWidget*>(f.view->addNoteButton()));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
-    EXPECT_EQ(static_cast<TDNoteItem*>(QApplication::focusWidget())->titleText(), "Note 29");
+    auto* last = static_cast<TDNoteItem*>(QApplication::focusWidget());
+    EXPECT_EQ(last->titleText(), "Note 29");
+
+    // The arrows scroll the list a step at a time under the focused row, which keeps the focus.
+    QScrollBar* bar = f.list()->verticalScrollBar();
+    const int end = bar->value();
+    QTest::keyClick(last, Qt::Key_Up);
+    EXPECT_EQ(bar->value(), end - TDNoteList::scrollStep);
+    QTest::keyClick(last, Qt::Key_Down);
+    EXPECT_EQ(bar->value(), end);
+    EXPECT_TRUE(last->hasFocus());
 }
 
 // A change of the notes keeps the rows of the notes that stay, the focused one with its focus even
