@@ -42,6 +42,8 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 
 using tdappearance::SystemColor;
 
@@ -142,32 +144,37 @@ private:
     }
 };
 
-// Which notes repeat the id of one before them (a hand-edited library can hold such). Sorted by
-// hash rather than put in a set: the workspace asks on every change of thousands of notes, and
-// equal hashes are rare.
+// Which notes repeat the id of one before them (a hand-edited library can hold such). An open
+// table of indices rather than a set of nodes: the workspace asks on every change of thousands of
+// notes.
 std::vector<bool> repeatedIds(const std::vector<TDNoteList::Entry>& notes)
 {
     std::vector<bool> repeated(notes.size(), false);
-    std::vector<std::pair<std::size_t, std::size_t>> hashes;
-    hashes.reserve(notes.size());
-    for (std::size_t i = 0; i < notes.size(); ++i)
-        hashes.emplace_back(std::hash<platform::Uuid>()(notes[i].note->id()), i);
-    std::sort(hashes.begin(), hashes.end());
-    for (std::size_t run = 0; run < hashes.size();) {
-        std::size_t end = run + 1;
-        while (end < hashes.size() && hashes[end].first == hashes[run].first)
-            ++end;
-        // Within a run the indices ascend, so the first of an id is the one kept.
-        for (std::size_t i = run + 1; i < end; ++i) {
-            for (std::size_t earlier = run; earlier < i; ++earlier) {
-                if (!repeated[hashes[earlier].second]
-                    && notes[hashes[earlier].second].note->id() == notes[hashes[i].second].note->id()) {
-                    repeated[hashes[i].second] = true;
-                    break;
-                }
+    std::size_t capacity = 16;
+    while (capacity < 2 * notes.size())
+        capacity *= 2;
+    std::vector<int> table(capacity, -1);
+    for (std::size_t i = 0; i < notes.size(); ++i) {
+        const platform::Uuid id = notes[i].note->id();
+        const platform::Uuid::Bytes& bytes = id.bytes();
+        std::uint64_t low = 0;
+        std::uint64_t high = 0;
+        std::memcpy(&low, bytes.data(), sizeof low);
+        std::memcpy(&high, bytes.data() + sizeof low, sizeof high);
+        // Random identifiers are spread already; the multiply spreads hand-made ones too.
+        std::size_t slot
+            = static_cast<std::size_t>((low ^ (high * 0x9E3779B97F4A7C15ull)) >> 7) & (capacity - 1);
+        for (;; slot = (slot + 1) & (capacity - 1)) {
+            const int held = table[slot];
+            if (held < 0) {
+                table[slot] = static_cast<int>(i);
+                break;
+            }
+            if (notes[static_cast<std::size_t>(held)].note->id() == id) {
+                repeated[i] = true;
+                break;
             }
         }
-        run = end;
     }
     return repeated;
 }
