@@ -17,10 +17,10 @@
 #include <QLocale>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QScrollArea>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
 
 using tdappearance::SystemColor;
 
@@ -105,6 +105,13 @@ TDNoteItem::TDNoteItem(
     renderNow();
 }
 
+bool TDNoteItem::showsDay(platform::Date date)
+{
+    // Every date within some thousands of years has a day; only the others are worked out.
+    constexpr double surelyShownSeconds = 1e11;
+    return std::abs(date.timeIntervalSinceReferenceDate()) < surelyShownSeconds || tdLocalDay(date).isValid();
+}
+
 QString TDNoteItem::dayText() const
 {
     return m_day->text();
@@ -182,18 +189,6 @@ void TDNoteItem::keyPressEvent(QKeyEvent* event)
         return;
     }
     platform::ObservedWidget::keyPressEvent(event);
-}
-
-void TDNoteItem::focusInEvent(QFocusEvent* event)
-{
-    platform::ObservedWidget::focusInEvent(event);
-    // A row reached with Tab below the fold comes into view; the list shows no scroll bar.
-    for (QWidget* up = parentWidget(); up; up = up->parentWidget()) {
-        if (auto* scroll = qobject_cast<QScrollArea*>(up)) {
-            scroll->ensureWidgetVisible(this, 0, 8);
-            break;
-        }
-    }
 }
 
 void TDNoteItem::applyColors()

@@ -2,6 +2,7 @@
 
 #include "app/TDStores.h"
 #include "app/screens/common/TDOpeningClick.h"
+#include "platform/foundation/Date.h"
 #include "platform/ui/ObservedWidget.h"
 
 #include <memory>
@@ -27,6 +28,10 @@ public:
 
     const std::shared_ptr<TDNote>& note() const { return m_note; }
 
+    // Whether the row of a note of this date shows its day and month: a date too far off to show
+    // shows neither, and its row is a little lower.
+    static bool showsDay(platform::Date date);
+
     // What the row shows.
     QString dayText() const;
     QString monthText() const;
@@ -41,7 +46,6 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
-    void focusInEvent(QFocusEvent* event) override;
     void changeEvent(QEvent* event) override;
 
 private:

@@ -13,7 +13,6 @@
 #include "app/screens/common/TDPopover.h"
 #include "app/screens/common/TDPrimaryButton.h"
 #include "app/screens/common/TDProjectDetailViewSectionTitle.h"
-#include "app/screens/common/TDSpringGhost.h"
 #include "app/screens/workspace/ReferenceImageDropDelegate.h"
 #include "app/screens/workspace/TDCoverImagePopover.h"
 #include "app/screens/workspace/TDImageGridSettings.h"
@@ -38,12 +37,13 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
-#include <QScrollArea>
 #include <QStackedLayout>
 #include <QToolButton>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 
 using tdappearance::SystemColor;
 
@@ -143,6 +143,41 @@ private:
         raise();
     }
 };
+
+// Which notes repeat the id of one before them (a hand-edited library can hold such). An open
+// table of indices rather than a set of nodes: the workspace asks on every change of thousands of
+// notes.
+std::vector<bool> repeatedIds(const std::vector<TDNoteList::Entry>& notes)
+{
+    std::vector<bool> repeated(notes.size(), false);
+    std::size_t capacity = 16;
+    while (capacity < 2 * notes.size())
+        capacity *= 2;
+    std::vector<int> table(capacity, -1);
+    for (std::size_t i = 0; i < notes.size(); ++i) {
+        const platform::Uuid id = notes[i].note->id();
+        const platform::Uuid::Bytes& bytes = id.bytes();
+        std::uint64_t low = 0;
+        std::uint64_t high = 0;
+        std::memcpy(&low, bytes.data(), sizeof low);
+        std::memcpy(&high, bytes.data() + sizeof low, sizeof high);
+        // Random identifiers are spread already; the multiply spreads hand-made ones too.
+        std::size_t slot
+            = static_cast<std::size_t>((low ^ (high * 0x9E3779B97F4A7C15ull)) >> 7) & (capacity - 1);
+        for (;; slot = (slot + 1) & (capacity - 1)) {
+            const int held = table[slot];
+            if (held < 0) {
+                table[slot] = static_cast<int>(i);
+                break;
+            }
+            if (notes[static_cast<std::size_t>(held)].note->id() == id) {
+                repeated[i] = true;
+                break;
+            }
+        }
+    }
+    return repeated;
+}
 
 // A file dialog for one image file, not blocking the window.
 void pickImageFile(QWidget* parent, std::function<void(std::optional<QString>)> chosen)
@@ -274,28 +309,36 @@ void TDProjectDetailView::buildNotesColumn(QWidget* column)
     layout->setSpacing(0);
     layout->addWidget(new TDProjectDetailViewSectionTitle(tdLocalized("Notes"), column));
 
-    auto* scroll = new QScrollArea(column);
-    scroll->setObjectName(QStringLiteral("notesScrollArea"));
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setWidgetResizable(true);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->viewport()->setAutoFillBackground(false);
-    // The rows take the focus, each with its ring; the list itself would be a stop showing nothing.
-    scroll->setFocusPolicy(Qt::NoFocus);
-    m_notesList = new QWidget(scroll);
-    m_notesList->setObjectName(QStringLiteral("notesList"));
-    m_notesLayout = new QVBoxLayout(m_notesList);
-    m_notesLayout->setContentsMargins(notesPadding, notesPadding, notesPadding, notesPadding);
-    m_notesLayout->setSpacing(notesSpacing);
-    m_notesLayout->addStretch(1);
-    scroll->setWidget(m_notesList);
-    layout->addWidget(scroll, 1);
+    m_noteList = new TDNoteList(
+        [this](const std::shared_ptr<TDNote>& note, QWidget* parent) { return makeNoteRow(note, parent); },
+        noteRemovalSpringResponse, column);
+    layout->addWidget(m_noteList, 1);
 
     m_addNoteButton = new TDAddNoteButton(column);
     connect(m_addNoteButton, &QPushButton::clicked, this, [this] { openCreateNewNoteSheet(); });
     layout->addWidget(m_addNoteButton);
     new TDColumnDivider(column);
+}
+
+TDNoteItem* TDProjectDetailView::makeNoteRow(const std::shared_ptr<TDNote>& note, QWidget* parent)
+{
+    auto* row = new TDNoteItem(note, m_project, m_stores, parent);
+    row->setContextMenuPolicy(Qt::ActionsContextMenu);
+    auto* remove = new QAction(tdLocalized("Delete"), row);
+    remove->setObjectName(QStringLiteral("deleteNoteAction"));
+    std::weak_ptr<TDNote> weak = note;
+    QPointer<TDProjectDetailView> self(this);
+    auto windows = m_stores.noteWindows;
+    connect(remove, &QAction::triggered, this, [self, weak, windows] {
+        auto note = weak.lock();
+        if (!note || !self)
+            return;
+        self->deleteNote(note);
+        if (windows && windows->dismissWindow)
+            windows->dismissWindow(note);
+    });
+    row->addAction(remove);
+    return row;
 }
 
 void TDProjectDetailView::buildImagesColumn(QWidget* column)
@@ -428,67 +471,27 @@ void TDProjectDetailView::render()
             SymbolPainter::icon(Symbol::starFill, toolbarIconSize, tint, SymbolPainter::Fill::gradient));
     }
 
-    // The notes by date, oldest first; notes of one date keep their stored order.
-    auto notes = m_project->tdNote();
-    std::stable_sort(notes.begin(), notes.end(), [](const auto& a, const auto& b) {
-        return a->date().timeIntervalSinceReferenceDate() < b->date().timeIntervalSinceReferenceDate();
-    });
-    std::vector<std::string> keys;
-    std::unordered_map<std::string, std::shared_ptr<TDNote>> byKey;
-    for (const auto& note : notes) {
-        std::string key = note->id().uuidString().toStdString();
-        keys.push_back(key);
-        byKey.emplace(key, note);
+    // The notes by date, oldest first; notes of one date keep their stored order. Each date is
+    // read once: every read is recorded by the render's observation scope. A note that repeats the
+    // id of one listed before it is left out.
+    const auto stored = m_project->tdNote();
+    std::vector<std::pair<double, const std::shared_ptr<TDNote>*>> byDate;
+    byDate.reserve(stored.size());
+    for (const auto& note : stored)
+        byDate.emplace_back(note->date().timeIntervalSinceReferenceDate(), &note);
+    std::stable_sort(
+        byDate.begin(), byDate.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<TDNoteList::Entry> notes;
+    notes.reserve(stored.size());
+    for (const auto& [date, note] : byDate)
+        notes.push_back({ *note, TDNoteItem::showsDay(platform::Date(date)) });
+    if (const std::vector<bool> repeated = repeatedIds(notes);
+        std::find(repeated.begin(), repeated.end(), true) != repeated.end()) {
+        std::size_t index = 0;
+        std::erase_if(notes, [&](const auto&) { return repeated[index++]; });
     }
-    // A deleted note's row leaves a picture of itself that fades and closes up on a spring, at
-    // its place among the rows that stay.
-    struct Leaving {
-        QPixmap picture;
-        int index;
-    };
-    std::vector<Leaving> leaving;
-    int kept = 0;
-    for (TDNoteItem* row : m_noteItems.widgets()) {
-        if (byKey.contains(row->note()->id().uuidString().toStdString())) {
-            ++kept;
-            continue;
-        }
-        if (m_expectedNoteRemovals.contains(row->note()->id()) && row->isVisible())
-            leaving.push_back({ row->grab(), kept });
-    }
+    m_noteList->setNotes(std::move(notes), m_expectedNoteRemovals);
     m_expectedNoteRemovals.clear();
-    if (!leaving.empty()) {
-        for (QObject* child : m_notesList->children()) {
-            if (auto* ghost = dynamic_cast<TDSpringGhost*>(child))
-                ghost->finish();
-        }
-    }
-    m_noteItems.reconcile(keys, [&](const std::string& key) {
-        auto note = byKey.at(key);
-        auto* row = new TDNoteItem(note, m_project, m_stores, m_notesList);
-        row->setContextMenuPolicy(Qt::ActionsContextMenu);
-        auto* remove = new QAction(tdLocalized("Delete"), row);
-        remove->setObjectName(QStringLiteral("deleteNoteAction"));
-        std::weak_ptr<TDNote> weak = note;
-        QPointer<TDProjectDetailView> self(this);
-        auto windows = m_stores.noteWindows;
-        connect(remove, &QAction::triggered, this, [self, weak, windows] {
-            auto note = weak.lock();
-            if (!note || !self)
-                return;
-            self->deleteNote(note);
-            if (windows && windows->dismissWindow)
-                windows->dismissWindow(note);
-        });
-        row->addAction(remove);
-        row->show();
-        return row;
-    });
-    m_noteItems.arrange(m_notesLayout);
-    const auto rows = m_noteItems.widgets();
-    tdfocusring::orderTabStops(m_notesList, std::vector<QWidget*>(rows.begin(), rows.end()));
-    for (auto it = leaving.rbegin(); it != leaving.rend(); ++it)
-        TDSpringGhost::collapse(it->picture, m_notesLayout, it->index, noteRemovalSpringResponse);
 
     // The project's images, in the store's order; an image of no project belongs to no workspace.
     std::vector<std::shared_ptr<TDMedia>> images;

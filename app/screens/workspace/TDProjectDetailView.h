@@ -8,10 +8,10 @@
 #include "app/screens/common/TDPopover.h"
 #include "app/screens/common/TDTextFieldSheet.h"
 #include "app/screens/workspace/TDNoteItem.h"
+#include "app/screens/workspace/TDNoteList.h"
 #include "app/store/TDLibrary.h"
 #include "platform/foundation/Url.h"
 #include "platform/ui/ObservedWidget.h"
-#include "platform/ui/ObservedWidgetUpdates.h"
 
 #include <QPointer>
 
@@ -29,7 +29,6 @@ class QMessageBox;
 class QPushButton;
 class QStackedLayout;
 class ReferenceImageDropDelegate;
-class QVBoxLayout;
 class TDCoverImagePopover;
 class TDImageGridSettings;
 class TDMedia;
@@ -50,8 +49,8 @@ class TDProjectDetailView : public platform::ObservedWidget, public TDNavigation
 public:
     static constexpr int notesColumnWidth = 320;
     static constexpr int imagesColumnMinimumWidth = 800;
-    static constexpr int notesSpacing = 7;
-    static constexpr int notesPadding = 8;
+    static constexpr int notesSpacing = TDNoteList::rowSpacing;
+    static constexpr int notesPadding = TDNoteList::padding;
     static constexpr int newNoteFieldMinimumWidth = 260;
     // The springs a deleted note's row leaves on.
     static constexpr double noteRemovalSpringResponse = 0.1;
@@ -83,7 +82,9 @@ public:
     // The star's colour: orange for a favourite, gray otherwise.
     QColor favoriteTint() const { return m_favoriteTint; }
 
-    std::vector<TDNoteItem*> noteItems() const { return m_noteItems.widgets(); }
+    // The rows that exist now (those in or near view), in the order shown.
+    std::vector<TDNoteItem*> noteItems() const { return m_noteList->rows(); }
+    TDNoteList* noteList() const { return m_noteList; }
     QWidget* notesColumn() const { return m_notesColumn; }
     QWidget* imagesColumn() const { return m_imagesColumn; }
     QWidget* imagesPlaceholder() const { return m_placeholder; }
@@ -150,6 +151,7 @@ protected:
 private:
     void buildNotesColumn(QWidget* column);
     void buildImagesColumn(QWidget* column);
+    TDNoteItem* makeNoteRow(const std::shared_ptr<TDNote>& note, QWidget* parent);
     void raiseAlert(QWidget* parent, const QString& title, const QString& message);
     void showFailure(QWidget* parent, const TDLibraryFailure& failure);
     // A completion that shows a failure on the window.
@@ -186,9 +188,7 @@ private:
     QAction* m_settingsAction;
     TDQuickAccessBar* m_quickAccess;
     QWidget* m_notesColumn;
-    QWidget* m_notesList;
-    QVBoxLayout* m_notesLayout;
-    platform::KeyedChildren<TDNoteItem> m_noteItems;
+    TDNoteList* m_noteList;
     QPushButton* m_addNoteButton;
     QWidget* m_imagesColumn;
     TDProjectDetailViewSectionTitleWithPopover* m_imagesTitle;

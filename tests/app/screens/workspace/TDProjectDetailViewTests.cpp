@@ -25,6 +25,7 @@
 #include <QRegularExpression>
 #include <QTest>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 using apptest::LibraryRoot;
 using screentest::alertOn;
