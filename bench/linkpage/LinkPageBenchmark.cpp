@@ -11,6 +11,7 @@
 #include "app/store/TDLinkStore.h"
 #include "app/store/TDMediaStore.h"
 #include "app/store/TDProjectStore.h"
+#include "bench/support/Rounds.h"
 
 #include <QAbstractScrollArea>
 #include <QApplication>
@@ -146,19 +147,13 @@ int main(int argc, char** argv)
 
     // Warm up fonts, styles and the text measurements once.
     buildAndShow(stores, sizes.front().links, added);
-    // Each size goes first in a third of the rounds: the first build of a round follows the
-    // teardown of the last one's window.
-    for (int round = 0; round < rounds; ++round) {
-        for (std::size_t k = 0; k < sizes.size(); ++k) {
-            Size& size = sizes[(k + round) % sizes.size()];
-            const Run run = buildAndShow(stores, size.links, added);
-            if (round == 0 || run.buildMilliseconds < size.best.buildMilliseconds)
-                size.best.buildMilliseconds = run.buildMilliseconds;
-            if (round == 0 || run.addMilliseconds < size.best.addMilliseconds)
-                size.best.addMilliseconds = run.addMilliseconds;
+    bench::rotatingRounds(
+        sizes, rounds, [&](Size& size) { return buildAndShow(stores, size.links, added); },
+        [](Size& size, const Run& run, bool first) {
+            bench::keepFastest(size.best.buildMilliseconds, run.buildMilliseconds, first);
+            bench::keepFastest(size.best.addMilliseconds, run.addMilliseconds, first);
             size.best.cardsBuilt = run.cardsBuilt;
-        }
-    }
+        });
 
     const double baseline = sizes.front().best.buildMilliseconds;
     const double addBaseline = sizes.front().best.addMilliseconds;

@@ -14,6 +14,7 @@
 #include "app/screens/note/TDNoteView.h"
 #include "app/screens/note/TDNoteWindow.h"
 #include "bench/support/NoteWindow.h"
+#include "bench/support/Rounds.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -187,20 +188,14 @@ int main(int argc, char** argv)
 
     // Warm up fonts, styles and the text measurements once.
     openAndAdd(library, sizes.front().links, added);
-    // Each size goes first in a third of the rounds.
-    for (int round = 0; round < rounds; ++round) {
-        for (std::size_t k = 0; k < sizes.size(); ++k) {
-            Size& size = sizes[(k + round) % sizes.size()];
-            const Run run = openAndAdd(library, size.links, added);
-            if (round == 0 || run.openMilliseconds < size.best.openMilliseconds)
-                size.best.openMilliseconds = run.openMilliseconds;
-            if (round == 0 || run.addMilliseconds < size.best.addMilliseconds)
-                size.best.addMilliseconds = run.addMilliseconds;
-            if (round == 0 || run.storeMilliseconds < size.best.storeMilliseconds)
-                size.best.storeMilliseconds = run.storeMilliseconds;
+    bench::rotatingRounds(
+        sizes, rounds, [&](Size& size) { return openAndAdd(library, size.links, added); },
+        [](Size& size, const Run& run, bool first) {
+            bench::keepFastest(size.best.openMilliseconds, run.openMilliseconds, first);
+            bench::keepFastest(size.best.addMilliseconds, run.addMilliseconds, first);
+            bench::keepFastest(size.best.storeMilliseconds, run.storeMilliseconds, first);
             size.best.cardsBuilt = run.cardsBuilt;
-        }
-    }
+        });
 
     const double openBaseline = sizes.front().best.openMilliseconds;
     const double addBaseline = sizes.front().best.addMilliseconds;

@@ -11,6 +11,7 @@
 #include "app/store/TDLinkStore.h"
 #include "app/store/TDMediaStore.h"
 #include "app/store/TDProjectStore.h"
+#include "bench/support/Rounds.h"
 
 #include <QApplication>
 #include <QVBoxLayout>
@@ -118,18 +119,12 @@ int main(int argc, char** argv)
     int serial = 1000000;
     // Warm up fonts, styles and the locale's measurements once.
     showAndAdd(stores, project, sizes.front().notes, serial++);
-    // Each size goes first in a third of the rounds: the first of a round follows the teardown of
-    // the last one's window.
-    for (int round = 0; round < rounds; ++round) {
-        for (std::size_t k = 0; k < sizes.size(); ++k) {
-            Size& size = sizes[(k + round) % sizes.size()];
-            const Run run = showAndAdd(stores, project, size.notes, serial++);
-            if (round == 0 || run.showMilliseconds < size.best.showMilliseconds)
-                size.best.showMilliseconds = run.showMilliseconds;
-            if (round == 0 || run.addMilliseconds < size.best.addMilliseconds)
-                size.best.addMilliseconds = run.addMilliseconds;
-        }
-    }
+    bench::rotatingRounds(
+        sizes, rounds, [&](Size& size) { return showAndAdd(stores, project, size.notes, serial++); },
+        [](Size& size, const Run& run, bool first) {
+            bench::keepFastest(size.best.showMilliseconds, run.showMilliseconds, first);
+            bench::keepFastest(size.best.addMilliseconds, run.addMilliseconds, first);
+        });
 
     const double baseline = sizes.front().best.showMilliseconds;
     const double addBaseline = sizes.front().best.addMilliseconds;
