@@ -11,6 +11,7 @@
 #include "app/store/TDLinkStore.h"
 #include "app/store/TDMediaStore.h"
 #include "app/store/TDProjectStore.h"
+#include "bench/support/Links.h"
 #include "bench/support/Rounds.h"
 
 #include <QAbstractScrollArea>
@@ -34,41 +35,12 @@ constexpr double targetRatio = 1.5;
     std::exit(1);
 }
 
-TDLink makeLink(int i)
-{
-    static const char* const sentences[] = {
-        "Ten ways to keep a sketchbook going through a busy month. ",
-        "The studio\u2019s notes on light, paper and the \u201Cright\u201D pencil \u2014 and why it rarely "
-        "matters. ",
-        "A long read about colour theory for painters who work mostly at night. ",
-        "How we built the set for the winter show. ",
-        "Short. ",
-    };
-    TDLink link;
-    if (i % 9 != 4)
-        link.title
-            = QStringLiteral("Studio notes %1: %2").arg(i).arg(QString::fromUtf8(sentences[i % 4]).trimmed());
-    const int length = i % 6;
-    if (i % 23 == 7) {
-        link.desc = QStringLiteral("\u5C55\u89A7\u4F1A\u306E\u304A\u77E5\u3089\u305B %1").arg(i);
-    } else if (length != 0) {
-        QString description;
-        for (int k = 0; k < length * length; ++k)
-            description += QString::fromUtf8(sentences[(i + k) % 5]);
-        link.desc = description.trimmed();
-    }
-    link.url = QStringLiteral("https://example.com/articles/%1/notes-on-the-work?ref=feed").arg(i);
-    link.id = platform::Uuid::random();
-    link.tdNoteId = platform::Uuid::random();
-    return link;
-}
-
 std::vector<TDLink> makeLinks(int count)
 {
     std::vector<TDLink> links;
     links.reserve(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i)
-        links.push_back(makeLink(i));
+        links.push_back(bench::makeLink(i, platform::Uuid::random()));
     return links;
 }
 
@@ -143,7 +115,7 @@ int main(int argc, char** argv)
     std::vector<Size> sizes;
     for (int count : { 100, 1000, 10000 })
         sizes.push_back({ count, makeLinks(count), {} });
-    const TDLink added = makeLink(3);
+    const TDLink added = bench::makeLink(3, platform::Uuid::random());
 
     // Warm up fonts, styles and the text measurements once.
     buildAndShow(stores, sizes.front().links, added);

@@ -14,6 +14,7 @@
 #include "app/screens/note/TDNoteView.h"
 #include "app/screens/note/TDNoteWindow.h"
 #include "bench/support/NoteWindow.h"
+#include "bench/support/Links.h"
 #include "bench/support/Rounds.h"
 
 #include <QApplication>
@@ -36,33 +37,6 @@ constexpr double targetRatio = 1.5;
 {
     std::fprintf(stderr, "bench_linkspane: %s\n", what);
     std::exit(1);
-}
-
-TDLink makeLink(int i, const platform::Uuid& note)
-{
-    static const char* const sentences[] = {
-        "Ten ways to keep a sketchbook going through a busy month. ",
-        "The studio\u2019s notes on light, paper and the \u201Cright\u201D pencil \u2014 and why it rarely "
-        "matters. ",
-        "A long read about colour theory for painters who work mostly at night. ",
-        "How we built the set for the winter show. ",
-        "Short. ",
-    };
-    TDLink link;
-    if (i % 9 != 4)
-        link.title
-            = QStringLiteral("Studio notes %1: %2").arg(i).arg(QString::fromUtf8(sentences[i % 4]).trimmed());
-    const int length = i % 6;
-    if (length != 0) {
-        QString description;
-        for (int k = 0; k < length * length; ++k)
-            description += QString::fromUtf8(sentences[(i + k) % 5]);
-        link.desc = description.trimmed();
-    }
-    link.url = QStringLiteral("https://example.com/articles/%1/notes-on-the-work?ref=feed").arg(i);
-    link.id = platform::Uuid::random();
-    link.tdNoteId = note;
-    return link;
 }
 
 TDLinksPane* paneOf(QMainWindow* window)
@@ -139,7 +113,7 @@ int screenshot(bench::NoteLibrary& library, const QString& folder)
 {
     std::vector<TDLink> links;
     for (int i = 0; i < 60; ++i)
-        links.push_back(makeLink(i, library.note->id()));
+        links.push_back(bench::makeLink(i, library.note->id()));
     library.linkStore->setTdLinks(links);
     const QPalette light = QApplication::palette();
     for (bool dark : { false, true }) {
@@ -181,10 +155,10 @@ int main(int argc, char** argv)
     for (int count : { 100, 1000, 10000 }) {
         std::vector<TDLink> links;
         for (int i = 0; i < count; ++i)
-            links.push_back(makeLink(i, library.note->id()));
+            links.push_back(bench::makeLink(i, library.note->id()));
         sizes.push_back({ count, std::move(links), {} });
     }
-    const TDLink added = makeLink(3, library.note->id());
+    const TDLink added = bench::makeLink(3, library.note->id());
 
     // Warm up fonts, styles and the text measurements once.
     openAndAdd(library, sizes.front().links, added);
