@@ -104,7 +104,9 @@ QColor readableTint(const QColor& tint, const QColor& background, const QColor& 
 
 QFont systemFont(int pixelSize, QFont::Weight weight)
 {
-    QFont font = QApplication::font();
+    // Only the size and the weight are set: the family and the rest are inherited, so that a widget
+    // given this font follows a later change of the application's font (the desktop's setting).
+    QFont font;
     font.setPixelSize(pixelSize);
     font.setWeight(weight);
     return font;

@@ -152,12 +152,7 @@ TDCategoryRow::TDCategoryRow(
     setObjectName(QStringLiteral("categoryRow"));
     setProperty("categoryId", m_category->id().uuidString());
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    // Only the size and weight are the row's own: the rest is inherited, so that a later change of
-    // the application's font (the desktop's setting) reaches the rows as it reaches the window.
-    QFont font;
-    font.setPixelSize(rowFontSize);
-    font.setWeight(QFont::Normal);
-    setFont(font);
+    setFont(tdappearance::systemFont(rowFontSize));
 }
 
 void TDCategoryRow::setSelected(bool selected)

@@ -22,6 +22,7 @@
 
 #include <QAction>
 #include <QDateEdit>
+#include <QFontInfo>
 #include <QInputMethodEvent>
 #include <QLabel>
 #include <QLayout>
@@ -755,6 +756,29 @@ TEST_F(TDNoteWindowTest, TheTextFollowsALiveChangeOfTheApplicationFont)
         EXPECT_FALSE(text->undoManager()->canUndo());
         EXPECT_EQ(text->string(), "words");
     }
+    QApplication::setFont(saved);
+}
+
+// Every label of the window in the system font (the title, the saved marker, the counts) takes a
+// new family of the application's font at its own size and weight, as a desktop's change of its font
+// would give it.
+TEST_F(TDNoteWindowTest, ItsLabelsFollowALiveChangeOfTheApplicationFontFamily)
+{
+    auto note = addNote("Plan", "words");
+    TDNoteWindow* content = openWindow(note);
+    const QFont saved = QApplication::font();
+    QFont serif = saved;
+    serif.setFamily(QStringLiteral("DejaVu Serif"));
+    QApplication::setFont(serif);
+    QCoreApplication::processEvents();
+    int checked = 0;
+    for (QLabel* label : content->window()->findChildren<QLabel*>()) {
+        if (label->text().isEmpty() || QFontInfo(label->font()).fixedPitch())
+            continue;
+        ++checked;
+        EXPECT_EQ(QFontInfo(label->font()).family(), "DejaVu Serif") << label->text().toStdString();
+    }
+    EXPECT_GE(checked, 3);
     QApplication::setFont(saved);
 }
 
