@@ -58,7 +58,6 @@ void TDNoteList::setNotes(std::vector<Entry> notes, const std::unordered_set<pla
 {
     if (notes == m_notes)
         return;
-    finishGaps();
     // Where a note now stands, or -1. A change moves a kept row by a place or two at most, so it is
     // looked for there first; only a larger move makes the list index every note.
     std::unordered_map<const TDNote*, int> places;
@@ -76,6 +75,17 @@ void TDNoteList::setNotes(std::vector<Entry> notes, const std::unordered_set<pla
         const auto found = places.find(note);
         return found == places.end() ? -1 : found->second;
     };
+    // Where a place among the old notes falls among the new: after the nearest earlier note kept.
+    auto keptPlaceBefore = [&](int index) {
+        for (int before = index - 1; before >= 0; --before) {
+            if (const int kept = placeOf(m_notes[before].note.get(), before); kept >= 0)
+                return kept + 1;
+        }
+        return 0;
+    };
+    // A removal still closing up goes on where its place is now.
+    for (auto& gap : m_gaps)
+        gap->index = keptPlaceBefore(gap->index);
     struct Leaving {
         QPixmap picture;
         int index;
@@ -91,17 +101,8 @@ void TDNoteList::setNotes(std::vector<Entry> notes, const std::unordered_set<pla
             rows.emplace(place, row);
             continue;
         }
-        if (place < 0 && leaving.contains(row->note()->id()) && row->isVisible()) {
-            // Its place among the rows that stay: after the nearest earlier note that is kept.
-            int after = 0;
-            for (int before = index - 1; before >= 0; --before) {
-                if (const int kept = placeOf(m_notes[before].note.get(), before); kept >= 0) {
-                    after = kept + 1;
-                    break;
-                }
-            }
-            gone.push_back({ row->grab(), after, row->height() });
-        }
+        if (place < 0 && leaving.contains(row->note()->id()) && row->isVisible())
+            gone.push_back({ row->grab(), keptPlaceBefore(index), row->height() });
         delete row.data();
     }
     m_rows = std::move(rows);
@@ -361,19 +362,6 @@ void TDNoteList::followRowHeights()
         updateScrollBar();
         layoutRows();
     }
-}
-
-void TDNoteList::finishGaps()
-{
-    if (m_gaps.empty())
-        return;
-    QScopedValueRollback laying(m_laying, true);
-    for (auto& gap : m_gaps) {
-        gap->spring->finish();
-        if (gap->ghost)
-            gap->ghost->finish();
-    }
-    m_gaps.clear();
 }
 
 void TDNoteList::updateScrollBar()

@@ -99,7 +99,6 @@ private:
     // A row fills in its texts only after the render that built it: its kind's height is taken
     // again from the rows as they settle.
     void followRowHeights();
-    void finishGaps();
     void updateScrollBar();
     void layoutRows();
 

@@ -741,6 +741,13 @@ TEST(TDProjectDetailView, ADeletedNotesRowClosesUpOnASpring)
     EXPECT_GT(ghost()->y(), f.row("A")->y());
     EXPECT_LT(ghost()->y(), f.row("C")->y());
     EXPECT_LE(ghost()->height(), rowHeight);
+    // Another change of the notes meanwhile leaves it closing up where it was.
+    f.addNote("D", 800000003);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(f.rowTitles(), (QStringList { "A", "C", "D" }));
+    ASSERT_TRUE(ghost()) << "an unrelated change does not cut the removal short";
+    EXPECT_GT(ghost()->y(), f.row("A")->y());
+    EXPECT_LT(ghost()->y(), f.row("C")->y());
     ASSERT_TRUE(testsupport::waitUntil([&] { return !ghost(); }));
     f.settle();
     QCoreApplication::processEvents();
