@@ -181,10 +181,22 @@ void TDLinkCapture::addLink(std::shared_ptr<TDProject> project, std::shared_ptr<
                     QStringLiteral("Webloc file created successfully at: ") + written.value().path());
             else
                 platform::print(QStringLiteral("Error creating webloc file: ") + written.error().description);
-            libraryOf(store).addLink(link, [completion, link](auto saved) {
+            std::optional<TDLinkCaptureFailure> fileFailure;
+            if (!written)
+                fileFailure = TDLinkCaptureFailure { TDLinkCaptureFailure::Reason::fileNotWritten,
+                    QStringLiteral("The link was added, but its file could not be written in the note's "
+                                   "folder: %1.")
+                        .arg(written.error().description) };
+            libraryOf(store).addLink(link, [completion, link, fileFailure](auto saved) {
                 if (!completion)
                     return;
-                completion(saved ? AddResult::success(link) : AddResult::failure(saveFailed(saved.error())));
+                // A failed save matters more: without it the link is gone at the next start.
+                if (!saved)
+                    completion(AddResult::failure(saveFailed(saved.error())));
+                else if (fileFailure)
+                    completion(AddResult::failure(*fileFailure));
+                else
+                    completion(AddResult::success(link));
             });
         });
 }

@@ -32,6 +32,8 @@ struct TDLinkCaptureFailure {
         saveFailed,
         // The link was deleted and the list saved, but its file could not be removed.
         fileNotRemoved,
+        // The link was added and the list saved, but its ".webloc" file could not be written.
+        fileNotWritten,
     };
     Reason reason;
     QString message;
@@ -48,8 +50,8 @@ std::optional<QUrl> tdWebAddress(const QString& text);
 //
 // Adding fetches the page once (see TDPageFetcher), then writes the link's ".webloc" file, appends
 // the `TDLink` to the store and saves the store. The address recorded is the text given to
-// `addLink`, whatever the field shows when the page arrives. A file that cannot be written is
-// reported on standard output and does not stop the link being added.
+// `addLink`, whatever the field shows when the page arrives. A file that cannot be written does not
+// stop the link being added and saved, but the add then ends with `fileNotWritten`, not as a success.
 //
 // Deleting removes the record and saves the store; only after the save succeeded is the link's own
 // file removed, so a failed save never leaves a record without its file. A file that cannot be

@@ -150,11 +150,27 @@ Result<QString, TDNoteTextFile::Failure> TDNoteTextFile::read(const Url& url)
     return Outcome::success(std::move(*text));
 }
 
+std::optional<TDNoteTextFile::Failure> TDNoteTextFile::readOnlyRefusal(const Url& url)
+{
+    // A replacement goes through a new file renamed over the old one, which the folder's permission
+    // allows whatever the file's own says; the file's own is what the user set to protect it.
+    const QByteArray path = url.path().toUtf8();
+    struct stat info;
+    if (::stat(path.constData(), &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
+    if ((info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0 && ::access(path.constData(), W_OK) == 0)
+        return std::nullopt;
+    return Failure { Reason::readOnly,
+        QStringLiteral("%1 is read-only, so it was not changed.").arg(url.path()) };
+}
+
 Result<Success, TDNoteTextFile::Failure> TDNoteTextFile::write(const Url& url, const QString& text)
 {
     using Outcome = Result<Success, Failure>;
     if (auto refused = refusal(url))
         return Outcome::failure(std::move(*refused));
+    if (auto readOnly = readOnlyRefusal(url))
+        return Outcome::failure(std::move(*readOnly));
     // Reading drops one leading byte-order mark, as files from other editors may start with one; a
     // text that itself begins with U+FEFF gets a mark in front so that it comes back whole.
     QByteArray bytes = text.toUtf8();

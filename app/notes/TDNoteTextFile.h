@@ -27,6 +27,7 @@ public:
             libraryFile,
             missing,
             notRegularFile,
+            readOnly,
             tooLarge,
             notUtf8,
             unreadable,
@@ -41,10 +42,15 @@ public:
     static platform::Result<QString, Failure> read(const platform::Url& url);
 
     // Replaces the file atomically with `text` in UTF-8: a failed write (a full disk included)
-    // leaves the old file as it was. The note's folder is not created. A text larger than
+    // leaves the old file as it was. The note's folder is not created. A file the user made
+    // read-only is refused (`readOnly`), as writing into it would be. A text larger than
     // `maximumTextBytes` in UTF-8 is refused, so that every note saved opens again. A text that begins with
     // U+FEFF is written after a byte-order mark, so `read` gives it back as it was.
     static platform::Result<platform::Success, Failure> write(const platform::Url& url, const QString& text);
+
+    // Why the existing file at `url` must not be replaced: it grants no write permission, to this
+    // user or to anyone (so also when running as root). None when it may be, or is not there.
+    static std::optional<Failure> readOnlyRefusal(const platform::Url& url);
 
     // Renames the file beside itself to "NAME.changed-elsewhere-YYYYMMDDTHHMMSSZ.txt" (with "-2" and
     // on when that is taken) and answers where it went.

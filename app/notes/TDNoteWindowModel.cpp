@@ -242,6 +242,9 @@ std::optional<Message> TDNoteWindowModel::saveText()
     if (m_loadState == LoadState::notLoaded)
         return refuse(tdLocalized("Its text file has not been read yet."));
     const platform::Url url = located->note->contentURL();
+    // Before keeping another version aside, which would move a protected file out of the way.
+    if (auto readOnly = TDNoteTextFile::readOnlyRefusal(url))
+        return refuse(readOnly->description);
     if (auto problem = keepVersionChangedElsewhere(url))
         return refuse(*problem);
     return writeText(url);

@@ -166,13 +166,15 @@ void TDLinksPane::addEnded(const QString& address, const std::optional<TDLinkCap
         found != m_addsInFlight.end())
         m_addsInFlight.erase(found);
     m_popover->setFetching(addsInFlight());
-    if (!failure) {
+    // The link is in the list (its file aside): the popover is done with this address.
+    if (!failure || failure->reason == TDLinkCaptureFailure::Reason::fileNotWritten) {
         // Closing empties the field: only while it still holds this address, not another one the
         // user is typing nor a popover opened again since.
         if (m_popover->field()->text().trimmed() == address)
             setOpenPopover(false);
-        return;
     }
+    if (!failure)
+        return;
     switch (failure->reason) {
     case TDLinkCaptureFailure::Reason::invalidAddress:
         m_popover->showMessage(failure->message);
@@ -183,6 +185,9 @@ void TDLinksPane::addEnded(const QString& address, const std::optional<TDLinkCap
     case TDLinkCaptureFailure::Reason::saveFailed:
     case TDLinkCaptureFailure::Reason::fileNotRemoved:
         showAlert(tdLocalized("The link could not be saved"), failure->message);
+        break;
+    case TDLinkCaptureFailure::Reason::fileNotWritten:
+        showAlert(tdLocalized("The link's file could not be written"), failure->message);
         break;
     }
 }

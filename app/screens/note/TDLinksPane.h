@@ -31,7 +31,8 @@ struct TDLinkCaptureFailure;
 // while the page is fetched, and the popover shows that pages are being fetched. A second press for
 // an address already being added does nothing. When the link has been added and saved, the popover
 // closes, unless the user has typed another address or closed it since. An address that is not a web address
-// is refused with a message in the popover; a save that fails is shown in an alert.
+// is refused with a message in the popover; a save that fails, or a link file that could not be
+// written, is shown in an alert.
 //
 // A click on a card opens its address in the desktop's browser, http and https addresses only; the
 // card's "Delete" removes the link, its file and saves, the card folding away on a spring. Only the

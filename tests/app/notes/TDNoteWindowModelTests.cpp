@@ -290,6 +290,29 @@ TEST_F(TDNoteWindowModelTest, AFullDiskKeepsTheOldFileTheMarkerAndTheWindow)
     EXPECT_EQ(fileOf(note), big.toUtf8());
 }
 
+// A replacement renamed over the file would pass by its permissions: a file the user made
+// read-only is refused, even one changed elsewhere meanwhile, and the window stays open on the text.
+TEST_F(TDNoteWindowModelTest, AReadOnlyNoteFileIsNotReplaced)
+{
+    auto note = addNote("Plan", "kept");
+    const QByteArray path = QFile::encodeName(note->contentURL().path());
+    auto model = open(note);
+    model->loadText();
+    model->setText("typed");
+    for (const QByteArray& onDisk : { QByteArray("kept"), QByteArray("changed elsewhere") }) {
+        writeFile(note->contentURL().path(), onDisk);
+        ASSERT_EQ(::chmod(path.constData(), 0444), 0);
+        auto failed = model->saveText();
+        ASSERT_TRUE(failed) << onDisk.constData();
+        EXPECT_TRUE(failed->text.contains("read-only")) << failed->text.toStdString();
+        EXPECT_EQ(model->label(), "Not Saved");
+        EXPECT_FALSE(model->prepareToClose().mayClose);
+        EXPECT_EQ(fileOf(note), onDisk);
+        EXPECT_EQ(QDir(root.library() + "/Trip/notes/Plan").entryList(QDir::Files).size(), 1);
+        ASSERT_EQ(::chmod(path.constData(), 0644), 0);
+    }
+}
+
 TEST_F(TDNoteWindowModelTest, RenameMovesTheFilesAndSavesTheLibrary)
 {
     auto note = addNote("Plan", "text");

@@ -223,6 +223,28 @@ TEST_F(TDLinksPaneTest, AddingALinkShowsItsCardWritesItsFileAndSavesIt)
     EXPECT_TRUE(openPopover(pane)->field()->text().isEmpty());
 }
 
+// The card shows, as the link is in the list, but an alert says its file is missing rather than
+// the popover closing as if all went well.
+TEST_F(TDLinksPaneTest, ALinkFileThatCannotBeWrittenIsToldInAnAlert)
+{
+    // A file where the links folder goes: the folder cannot be made.
+    QFile blocker(linksFolder);
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    TDLinksPane* pane = openPane();
+    typeAndAdd(openPopover(pane), address("/utf8"));
+    ASSERT_TRUE(
+        waitUntil([&] { return pane->cards().size() == 1 && pane->addsInFlight() == 0; }, addBoundMs));
+    QMessageBox* alert = nullptr;
+    ASSERT_TRUE(waitUntil([&] { return (alert = screentest::alertOn(pane->window())) != nullptr; }));
+    EXPECT_EQ(alert->text(), "The link's file could not be written");
+    EXPECT_TRUE(alert->informativeText().contains("Not a directory"))
+        << alert->informativeText().toStdString();
+    EXPECT_FALSE(pane->isPopoverOpen()) << "the link was added, so its address is done with";
+    screentest::closeAlert(alert);
+    EXPECT_EQ(savedLinks().size(), 1u);
+}
+
 TEST_F(TDLinksPaneTest, AnAddKeepsTheAddressTypedAtThePressAndThePaneStaysUsable)
 {
     stores.linkStore->setTdLinks({ linkOf(note, "https://example.com/kept", "Kept") });
