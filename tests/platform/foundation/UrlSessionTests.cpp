@@ -604,6 +604,31 @@ TEST_F(UrlSessionTest, BodiesThatFailToDecompressFailTheTask)
     EXPECT_LT(statusKilobytes("VmHWM") - residentBefore, 128 * 1024) << "kilobytes of peak growth";
 }
 
+// A body whose encoded stream stops part-way is not the whole body, even when the transfer ends
+// cleanly with every declared byte.
+TEST_F(UrlSessionTest, AnEncodedBodyCutShortFailsTheTask)
+{
+    std::string photo(200 * 1024, '\0');
+    std::mt19937 random(5);
+    for (char& byte : photo)
+        byte = static_cast<char>(random() % 16);
+    const std::string whole = testsupport::gzipped(photo);
+    for (const auto& [path, body] :
+        { std::pair { "/cut.jpg", whole.substr(0, whole.size() / 2) }, std::pair { "/whole.jpg", whole } }) {
+        server.server().Get(path, [body = body](const httplib::Request&, httplib::Response& response) {
+            response.set_header("Content-Encoding", "gzip");
+            response.set_content(body, "image/jpeg");
+        });
+    }
+    startServer();
+
+    const TaskRecord cut = run("/cut.jpg");
+    EXPECT_EQ(errorCode(cut), UrlError::cannotDecodeContentData);
+    const TaskRecord decoded = run("/whole.jpg");
+    EXPECT_EQ(errorCode(decoded), 0);
+    EXPECT_EQ(decoded.data.toStdString(), photo);
+}
+
 TEST_F(UrlSessionTest, BodyCutShortIsALostConnection)
 {
     server.addShortBody("/short", "only part", 1000);
