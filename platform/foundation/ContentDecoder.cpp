@@ -65,6 +65,11 @@ ContentDecoder::Status ContentDecoder::decode(QByteArrayView input, QByteArray& 
     if (m_trailing || input.isEmpty())
         return Status::ok;
     m_encodedBytes += input.size();
+    // Empty blocks decode to nothing at all: without this a stream of them would never end.
+    if (m_encodedBytes > limitBytes) {
+        m_failed = true;
+        return Status::tooLarge;
+    }
 
     if (!m_started) {
         if (m_format == Format::deflate) {

@@ -123,6 +123,14 @@ TEST(ContentDecoder, CorruptBombsAndOversizedBodiesFailAndStayFailed)
     EXPECT_EQ(capped.status, ContentDecoder::Status::tooLarge);
     EXPECT_LE(capped.bytes.size(), 100 * 1024);
 
+    // Empty stored blocks decode to nothing, for ever: the encoded bytes count against the limit too.
+    std::string nothing("\x1f\x8b\x08\0\0\0\0\0\0\x03", 10);
+    while (nothing.size() < 200 * 1024)
+        nothing += std::string("\0\0\0\xff\xff", 5);
+    const Decoded endless = decodeInSteps("gzip", nothing, 4096, 100 * 1024);
+    EXPECT_EQ(endless.status, ContentDecoder::Status::tooLarge);
+    EXPECT_TRUE(endless.bytes.isEmpty());
+
     auto decoder = ContentDecoder::forEncoding("gzip");
     QByteArray out;
     EXPECT_EQ(decoder->decode("garbage!", out, 1024), ContentDecoder::Status::corrupt);
