@@ -134,30 +134,19 @@ TEST_F(NetworkRetrieval, ABodyThatFailsToDecompressIsNeitherDeliveredNorCached)
 // not half a picture shown and cached for good.
 TEST_F(NetworkRetrieval, ABodyWhoseEncodingIsCutShortIsNeitherDeliveredNorCached)
 {
-    QImage picture(320, 240, QImage::Format_RGB32);
-    picture.fill(Qt::darkCyan);
-    const std::string jpeg = testimages::encoded(picture, "jpeg").toStdString();
-    const std::string encoded = testsupport::gzipped(jpeg);
-    for (const auto& [path, body] : { std::pair { "/cut.jpg", encoded.substr(0, encoded.size() / 2) },
-             std::pair { "/whole.jpg", encoded } }) {
-        server.server().Get(path, [body = body](const httplib::Request&, httplib::Response& response) {
-            response.set_header("Content-Encoding", "gzip");
-            response.set_content(body, "image/jpeg");
-        });
-    }
+    const std::string encoded
+        = testsupport::gzipped(testimages::encoded(testimages::pattern(320, 240), "jpeg").toStdString());
+    server.server().Get("/cut.jpg", [encoded](const httplib::Request&, httplib::Response& response) {
+        response.set_header("Content-Encoding", "gzip");
+        response.set_content(encoded.substr(0, encoded.size() / 2), "image/jpeg");
+    });
     server.start();
-
-    const QUrl cut = server.url(QStringLiteral("/cut.jpg"));
-    auto retrieval = retrieve(manager, cut);
+    const QUrl url = server.url(QStringLiteral("/cut.jpg"));
+    auto retrieval = retrieve(manager, url);
     ASSERT_TRUE(retrieval->result);
     ASSERT_TRUE(retrieval->result->isFailure());
     EXPECT_EQ(urlErrorCode(ImageLoadingResultOrError::failure(retrieval->result->error())),
         platform::UrlError::cannotDecodeContentData);
     cache->ioQueue()->sync([] {});
-    EXPECT_EQ(cache->cacheTypeOfKey(cut.toString()), CacheType::none);
-
-    auto whole = retrieve(manager, server.url(QStringLiteral("/whole.jpg")));
-    ASSERT_TRUE(whole->result);
-    ASSERT_TRUE(whole->result->isSuccess());
-    EXPECT_EQ(whole->result->value().image->pixelSize(), (platform::Size { 320, 240 }));
+    EXPECT_EQ(cache->cacheTypeOfKey(url.toString()), CacheType::none);
 }

@@ -597,8 +597,10 @@ TEST_F(UrlSessionTest, BodiesThatFailToDecompressFailTheTask)
     const std::string corrupt = testsupport::corruptGzipped(photo);
     const std::string bomb = testsupport::gzipped(std::string(1024 * 1024, '\0'), 300);
     ASSERT_LT(bomb.size(), 400u * 1024);
-    for (const auto& [path, body] :
-        { std::pair { "/corrupt.jpg", corrupt }, std::pair { "/bomb.jpg", bomb } }) {
+    // A stream that stops part-way, with every declared byte sent, was cut short on its way.
+    const std::string cut = testsupport::gzipped(photo).substr(0, 50 * 1024);
+    for (const auto& [path, body] : { std::pair { "/corrupt.jpg", corrupt }, std::pair { "/bomb.jpg", bomb },
+             std::pair { "/cut.jpg", cut } }) {
         server.server().Get(path, [body = body](const httplib::Request&, httplib::Response& response) {
             response.set_header("Content-Encoding", "gzip");
             response.set_content(body, "image/jpeg");
@@ -608,6 +610,7 @@ TEST_F(UrlSessionTest, BodiesThatFailToDecompressFailTheTask)
 
     const TaskRecord corrupted = run("/corrupt.jpg");
     EXPECT_EQ(errorCode(corrupted), UrlError::cannotDecodeContentData);
+    EXPECT_EQ(errorCode(run("/cut.jpg")), UrlError::cannotDecodeContentData);
 
     const long residentBefore = statusKilobytes("VmRSS");
     QFile peak(QStringLiteral("/proc/self/clear_refs"));
@@ -618,31 +621,6 @@ TEST_F(UrlSessionTest, BodiesThatFailToDecompressFailTheTask)
     EXPECT_EQ(errorCode(exploded), UrlError::cannotDecodeContentData);
     EXPECT_LT(exploded.data.size(), 64 * 1024 * 1024);
     EXPECT_LT(statusKilobytes("VmHWM") - residentBefore, 128 * 1024) << "kilobytes of peak growth";
-}
-
-// A body whose encoded stream stops part-way is not the whole body, even when the transfer ends
-// cleanly with every declared byte.
-TEST_F(UrlSessionTest, AnEncodedBodyCutShortFailsTheTask)
-{
-    std::string photo(200 * 1024, '\0');
-    std::mt19937 random(5);
-    for (char& byte : photo)
-        byte = static_cast<char>(random() % 16);
-    const std::string whole = testsupport::gzipped(photo);
-    for (const auto& [path, body] :
-        { std::pair { "/cut.jpg", whole.substr(0, whole.size() / 2) }, std::pair { "/whole.jpg", whole } }) {
-        server.server().Get(path, [body = body](const httplib::Request&, httplib::Response& response) {
-            response.set_header("Content-Encoding", "gzip");
-            response.set_content(body, "image/jpeg");
-        });
-    }
-    startServer();
-
-    const TaskRecord cut = run("/cut.jpg");
-    EXPECT_EQ(errorCode(cut), UrlError::cannotDecodeContentData);
-    const TaskRecord decoded = run("/whole.jpg");
-    EXPECT_EQ(errorCode(decoded), 0);
-    EXPECT_EQ(decoded.data.toStdString(), photo);
 }
 
 TEST_F(UrlSessionTest, BodyCutShortIsALostConnection)
