@@ -1,5 +1,6 @@
 #include "platform/foundation/UrlSession.h"
 
+#include "platform/foundation/ContentDecoder.h"
 #include "platform/foundation/ThreadSanitizer.h"
 
 #include <QAuthenticator>
@@ -104,8 +105,8 @@ QString describe(int code)
     case UrlError::userCancelledAuthentication:
         return QStringLiteral("cancelled authentication");
     case UrlError::cannotDecodeContentData:
-        return QStringLiteral("The response body could not be decoded (its Content-Encoding is corrupt or "
-                              "expands too far).");
+        return QStringLiteral("The response body could not be decoded (its Content-Encoding is corrupt, cut "
+                              "short or expands too far).");
     case UrlError::dataLengthExceedsMaximum:
         return QStringLiteral("The response is larger than the session allows.");
     case UrlError::secureConnectionFailed:
@@ -223,6 +224,9 @@ struct UrlTransfer {
     std::uint64_t generation = 0;
     QTimer* idleTimer = nullptr;
     QTimer* resourceTimer = nullptr;
+    // The body's Content-Encoding, undone here rather than by Qt, which cannot tell a stream that
+    // stops part-way from a whole one.
+    std::unique_ptr<ContentDecoder> decoder;
     int redirectCount = 0;
     bool createdAfterInvalidation = false;
     bool responseSeen = false;
@@ -565,6 +569,9 @@ void UrlSessionCore::send(const std::shared_ptr<UrlSessionDataTask>& task, const
     QNetworkRequest networkRequest(request.url);
     for (const auto& [name, value] : request.headerFields)
         networkRequest.setRawHeader(name, value);
+    // Asking ourselves keeps Qt from decoding the body: we decode it, and see where it ends.
+    if (!request.hasHeader("Accept-Encoding"))
+        networkRequest.setRawHeader("Accept-Encoding", "gzip, deflate");
     networkRequest.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
     networkRequest.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
     networkRequest.setAttribute(
@@ -586,6 +593,7 @@ void UrlSessionCore::send(const std::shared_ptr<UrlSessionDataTask>& task, const
     transfer.awaitingDecision = false;
     transfer.allowed = false;
     transfer.replyFinished = false;
+    transfer.decoder.reset();
     tasksByReply[reply] = task;
 
     // Each handler holds the core while it runs: the message it sends may be the one that ends the
@@ -655,6 +663,7 @@ void UrlSessionCore::askForResponse(const std::shared_ptr<UrlSessionDataTask>& t
     UrlResponse response = makeResponse(transfer.reply);
     if (response.expectedContentLength > configuration.maximumResponseBodyBytes)
         return fail(task, UrlError::dataLengthExceedsMaximum);
+    transfer.decoder = ContentDecoder::forEncoding(response.value("Content-Encoding"));
     {
         std::lock_guard lock(task->m_mutex);
         task->m_response = response;
@@ -792,9 +801,23 @@ void UrlSessionCore::deliverAvailable(const std::shared_ptr<UrlSessionDataTask>&
 {
     UrlTransfer& transfer = *task->m_transfer;
     while (!transfer.finished && transfer.reply && transfer.reply->bytesAvailable() > 0) {
-        const QByteArray chunk = transfer.reply->readAll();
+        QByteArray chunk = transfer.reply->readAll();
         if (chunk.isEmpty())
             break;
+        if (transfer.decoder) {
+            QByteArray decoded;
+            switch (transfer.decoder->decode(chunk, decoded, configuration.maximumResponseBodyBytes)) {
+            case ContentDecoder::Status::corrupt:
+                return fail(task, UrlError::cannotDecodeContentData);
+            case ContentDecoder::Status::tooLarge:
+                return fail(task, UrlError::dataLengthExceedsMaximum);
+            case ContentDecoder::Status::ok:
+                break;
+            }
+            if (decoded.isEmpty())
+                continue;
+            chunk = std::move(decoded);
+        }
         const std::int64_t total = task->m_bytesReceived.fetch_add(chunk.size()) + chunk.size();
         if (total > configuration.maximumResponseBodyBytes)
             return fail(task, UrlError::dataLengthExceedsMaximum);
@@ -852,6 +875,9 @@ void UrlSessionCore::completeFromReply(const std::shared_ptr<UrlSessionDataTask>
     int code = mapNetworkError(reply->error(), status, transfer.untrustedCertificate);
     if (code == 0 && !hasStatus)
         code = UrlError::badServerResponse;
+    // The transfer ended, but the encoded body did not: what came is only part of it.
+    if (code == 0 && transfer.decoder && !transfer.decoder->isComplete())
+        code = UrlError::cannotDecodeContentData;
     if (code == 0)
         return finish(task, std::nullopt);
     fail(task, code);

@@ -129,3 +129,24 @@ TEST_F(NetworkRetrieval, ABodyThatFailsToDecompressIsNeitherDeliveredNorCached)
     cache->ioQueue()->sync([] {});
     EXPECT_EQ(cache->cacheTypeOfKey(url.toString()), CacheType::none);
 }
+
+// A picture whose gzip encoding stops half-way arrives as a whole transfer; it is a failed download,
+// not half a picture shown and cached for good.
+TEST_F(NetworkRetrieval, ABodyWhoseEncodingIsCutShortIsNeitherDeliveredNorCached)
+{
+    const std::string encoded
+        = testsupport::gzipped(testimages::encoded(testimages::pattern(320, 240), "jpeg").toStdString());
+    server.server().Get("/cut.jpg", [encoded](const httplib::Request&, httplib::Response& response) {
+        response.set_header("Content-Encoding", "gzip");
+        response.set_content(encoded.substr(0, encoded.size() / 2), "image/jpeg");
+    });
+    server.start();
+    const QUrl url = server.url(QStringLiteral("/cut.jpg"));
+    auto retrieval = retrieve(manager, url);
+    ASSERT_TRUE(retrieval->result);
+    ASSERT_TRUE(retrieval->result->isFailure());
+    EXPECT_EQ(urlErrorCode(ImageLoadingResultOrError::failure(retrieval->result->error())),
+        platform::UrlError::cannotDecodeContentData);
+    cache->ioQueue()->sync([] {});
+    EXPECT_EQ(cache->cacheTypeOfKey(url.toString()), CacheType::none);
+}

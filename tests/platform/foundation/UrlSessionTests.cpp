@@ -557,6 +557,19 @@ TEST_F(UrlSessionTest, BodiesPastTheCapFail)
 {
     server.addEndlessStream("/endless");
     server.addBody("/large", std::string(300 * 1024, 'L'));
+    // A gzip stream of empty blocks without end: it decodes to nothing, but its bytes still count.
+    server.server().Get("/nothing", [this](const httplib::Request&, httplib::Response& response) {
+        response.set_header("Content-Encoding", "gzip");
+        response.set_chunked_content_provider(
+            "application/octet-stream", [this, header = true](size_t, httplib::DataSink& sink) mutable {
+                std::string blocks;
+                if (std::exchange(header, false))
+                    blocks.assign("\x1f\x8b\x08\0\0\0\0\0\0\x03", 10);
+                while (blocks.size() < 64 * 1024)
+                    blocks.append("\0\0\0\xff\xff", 5);
+                return !server.isStopping() && sink.write(blocks.data(), blocks.size());
+            });
+    });
     startServer();
     UrlSessionConfiguration configuration;
     configuration.maximumResponseBodyBytes = 256 * 1024;
@@ -565,6 +578,9 @@ TEST_F(UrlSessionTest, BodiesPastTheCapFail)
     const TaskRecord streamed = run("/endless");
     EXPECT_EQ(errorCode(streamed), UrlError::dataLengthExceedsMaximum);
     EXPECT_LE(streamed.data.size(), 256 * 1024);
+    const TaskRecord empty = run("/nothing");
+    EXPECT_EQ(errorCode(empty), UrlError::dataLengthExceedsMaximum);
+    EXPECT_TRUE(empty.data.isEmpty());
 
     // A declared length over the cap fails before the response is told.
     const TaskRecord declared = run("/large");
@@ -581,8 +597,10 @@ TEST_F(UrlSessionTest, BodiesThatFailToDecompressFailTheTask)
     const std::string corrupt = testsupport::corruptGzipped(photo);
     const std::string bomb = testsupport::gzipped(std::string(1024 * 1024, '\0'), 300);
     ASSERT_LT(bomb.size(), 400u * 1024);
-    for (const auto& [path, body] :
-        { std::pair { "/corrupt.jpg", corrupt }, std::pair { "/bomb.jpg", bomb } }) {
+    // A stream that stops part-way, with every declared byte sent, was cut short on its way.
+    const std::string cut = testsupport::gzipped(photo).substr(0, 50 * 1024);
+    for (const auto& [path, body] : { std::pair { "/corrupt.jpg", corrupt }, std::pair { "/bomb.jpg", bomb },
+             std::pair { "/cut.jpg", cut } }) {
         server.server().Get(path, [body = body](const httplib::Request&, httplib::Response& response) {
             response.set_header("Content-Encoding", "gzip");
             response.set_content(body, "image/jpeg");
@@ -592,6 +610,7 @@ TEST_F(UrlSessionTest, BodiesThatFailToDecompressFailTheTask)
 
     const TaskRecord corrupted = run("/corrupt.jpg");
     EXPECT_EQ(errorCode(corrupted), UrlError::cannotDecodeContentData);
+    EXPECT_EQ(errorCode(run("/cut.jpg")), UrlError::cannotDecodeContentData);
 
     const long residentBefore = statusKilobytes("VmRSS");
     QFile peak(QStringLiteral("/proc/self/clear_refs"));
