@@ -6,6 +6,7 @@
 #include "app/store/TDCoverImage.h"
 #include "app/store/TDDirectoryPath.h"
 #include "app/store/TDLibraryFile.h"
+#include "app/store/TDLibraryJournal.h"
 #include "app/store/TDLinkStore.h"
 #include "app/store/TDMediaStore.h"
 #include "app/store/TDNoteFiles.h"
@@ -201,6 +202,23 @@ std::function<void(SaveOutcome)> finishing(std::shared_ptr<Operation<Success>> o
     };
 }
 
+using JournalChange = TDLibraryJournal::Change;
+
+Url libraryFolderOf(const TDStores& stores)
+{
+    return stores.projectStore->libraryFile()->location().deletingLastPathComponent();
+}
+
+// Strikes `entry` off once the saves of its change are on disk: at once after saves that
+// succeeded, else once later saves have written every library file.
+void endOnceSaved(const TDStores& stores, TDLibraryJournal::Entry entry, const SaveOutcome& saved)
+{
+    if (saved)
+        TDLibraryJournal::end(entry);
+    else
+        removeOnceSaved(stores, [entry] { TDLibraryJournal::end(entry); });
+}
+
 // The project's place in the store: the record itself, else the first of its id.
 std::optional<int> projectIndex(const TDProjectStore& store, const std::shared_ptr<TDProject>& project)
 {
@@ -309,6 +327,8 @@ void TDLibrary::deleteNote(
 {
     auto operation = begin<Success>(m_inFlight, std::move(done));
     const platform::Uuid id = note->id();
+    const auto entry = TDLibraryJournal::begin(libraryFolderOf(m_stores),
+        { JournalChange::Kind::deleteNote, project->id(), id, note->title(), {}, {}, note->contentURL() });
     auto notes = project->tdNote();
     std::erase_if(notes, [&](const auto& element) { return element->id() == id; });
     project->setTdNote(notes);
@@ -340,20 +360,23 @@ void TDLibrary::deleteNote(
     // leaves the note's text on disk, where the library still points.
     auto stores = m_stores;
     saveInOrder(stores, { LibraryFile::links, LibraryFile::projects },
-        [operation, stores, project, note](SaveOutcome saved) {
+        [operation, stores, project, note, entry](SaveOutcome saved) {
             if (!saved) {
-                removeOnceSaved(stores, [stores, project, note] {
+                removeOnceSaved(stores, [stores, project, note, entry] {
                     // Not when the note is listed again (the library was loaded anew meanwhile).
                     const auto projects = stores.projectStore->tdProjects();
-                    for (const auto& each : projects) {
-                        for (const auto& other : each->tdNote())
-                            if (other->id() == note->id())
-                                return;
+                    const bool listed = std::any_of(projects.begin(), projects.end(), [&](const auto& each) {
+                        const auto notes = each->tdNote();
+                        return std::any_of(notes.begin(), notes.end(),
+                            [&](const auto& other) { return other->id() == note->id(); });
+                    });
+                    if (!listed) {
+                        auto removed = tdnotefiles::removeNoteFolder(
+                            TDDirectoryPath::projectDirectoryURL(project->name()), *note, projects);
+                        if (!removed)
+                            return printFailure(removed.error().description);
                     }
-                    auto removed = tdnotefiles::removeNoteFolder(
-                        TDDirectoryPath::projectDirectoryURL(project->name()), *note, projects);
-                    if (!removed)
-                        printFailure(removed.error().description);
+                    TDLibraryJournal::end(entry);
                 });
                 return operation->failSaving(saved.error());
             }
@@ -361,6 +384,8 @@ void TDLibrary::deleteNote(
             const Url projectFolder = TDDirectoryPath::projectDirectoryURL(project->name());
             auto removed
                 = tdnotefiles::removeNoteFolder(projectFolder, *note, stores.projectStore->tdProjects());
+            if (removed)
+                TDLibraryJournal::end(entry);
             if (!removed)
                 return operation->fail(Kind::fileFailed,
                     tdLocalized("The note's folder could not be removed."), removed.error().description);
@@ -459,6 +484,17 @@ void TDLibrary::renameNote(const std::shared_ptr<TDProject>& project, const std:
             return operation->fail(Kind::fileFailed, failed, missing->description);
     }
     std::vector<Move> moved;
+    // The files move before the projects are saved: a start after a crash in between points the
+    // note at them.
+    std::optional<TDLibraryJournal::Entry> entry;
+    const auto listChange = [&] {
+        entry = TDLibraryJournal::begin(libraryFolderOf(m_stores),
+            { JournalChange::Kind::renameNote, project->id(), note->id(), note->title(), title, date, {} });
+    };
+    const auto endChange = [&] {
+        if (entry)
+            TDLibraryJournal::end(*entry);
+    };
     if (newFolder != oldFolder) {
         // Never moved onto: a folder of that name that no note lists is someone's, not this note's.
         if (itemExists(newFolder) && !platform::FileManager::isSameItem(oldFolder, newFolder)) {
@@ -466,10 +502,13 @@ void TDLibrary::renameNote(const std::shared_ptr<TDProject>& project, const std:
             return operation->refuse(exists.title, exists.message);
         }
         if (itemExists(oldFolder)) {
+            listChange();
             auto folderMoved = platform::FileManager::moveItem(oldFolder, newFolder);
-            if (!folderMoved)
+            if (!folderMoved) {
+                endChange();
                 return operation->fail(Kind::fileFailed, failed,
                     TDDirectoryPath::explainedNameRefusal(folderMoved.error(), title).description);
+            }
             moved.push_back({ oldFolder, newFolder });
         } else {
             printMissing(oldFolder);
@@ -477,12 +516,18 @@ void TDLibrary::renameNote(const std::shared_ptr<TDProject>& project, const std:
     }
     if (movedTextFile != newTextFile) {
         if (itemExists(movedTextFile)) {
+            if (!entry)
+                listChange();
             auto fileMoved = platform::FileManager::moveItem(movedTextFile, newTextFile);
             if (!fileMoved) {
                 const QString reason
                     = TDDirectoryPath::explainedNameRefusal(fileMoved.error(), title).description;
-                if (undoMoves(moved))
+                if (undoMoves(moved)) {
+                    endChange();
                     return operation->fail(Kind::fileFailed, failed, reason);
+                }
+                // The files stay where the new title puts them; the list keeps the change for a
+                // later start to point the note there.
                 return operation->fail(Kind::fileFailed, failed, reason,
                     reason + QLatin1Char(' ') + tdLocalized("Its folder could not be moved back: ")
                         + newFolder.path());
@@ -498,12 +543,16 @@ void TDLibrary::renameNote(const std::shared_ptr<TDProject>& project, const std:
     note->setTitle(title);
     note->setDate(date);
     note->setContentURL(newTextFile);
-    saveInOrder(m_stores, { LibraryFile::projects },
-        [operation, note, moved, oldTitle, oldDate, oldURL, failed](SaveOutcome saved) {
+    auto stores = m_stores;
+    saveInOrder(stores, { LibraryFile::projects },
+        [operation, stores, entry, note, moved, oldTitle, oldDate, oldURL, failed](SaveOutcome saved) {
+            const bool movedBack = !saved && undoMoves(moved);
+            if (entry)
+                endOnceSaved(stores, *entry, movedBack ? SaveOutcome::success({}) : saved);
             if (saved)
                 return operation->succeed({});
             QString text = tdLocalized("The library could not be saved: ") + saved.error().description;
-            if (undoMoves(moved)) {
+            if (movedBack) {
                 note->setTitle(oldTitle);
                 note->setDate(oldDate);
                 note->setContentURL(oldURL);
@@ -544,18 +593,31 @@ void TDLibrary::createProject(TDProject::Fields fields, Done done)
 void TDLibrary::editProject(const std::shared_ptr<TDProject>& project, ProjectEdit edit, Done done)
 {
     auto operation = begin<Success>(m_inFlight, std::move(done));
+    std::optional<TDLibraryJournal::Entry> entry;
     if (!sameName(edit.name, project->name())) {
+        // The folder moves before either file is saved: a start after a crash in between finds out
+        // from the list which folder the records meant.
+        entry = TDLibraryJournal::begin(libraryFolderOf(m_stores),
+            { JournalChange::Kind::renameProject, project->id(), {}, project->name(), edit.name, {}, {} });
         auto renamed = renameTDProject(*project, edit.name, m_stores.mediaStore->tdMedia());
-        if (!renamed)
+        if (!renamed) {
+            TDLibraryJournal::end(*entry);
             return operation->fail(Kind::fileFailed, tdLocalized("The project folder could not be renamed."),
                 renamed.error().description);
+        }
     }
     if (edit.startDate != project->startDate())
         project->setStartDate(edit.startDate);
     auto current = project->category();
     if (edit.category && (!current || current->id() != edit.category->id()))
         project->setCategory(edit.category);
-    saveInOrder(m_stores, { LibraryFile::projects, LibraryFile::media }, finishing(operation));
+    auto stores = m_stores;
+    saveInOrder(
+        stores, { LibraryFile::projects, LibraryFile::media }, [operation, stores, entry](SaveOutcome saved) {
+            if (entry)
+                endOnceSaved(stores, *entry, saved);
+            finishing(operation)(saved);
+        });
 }
 
 // Removes the record the user chose, found by identity and id: a hand-edited library may hold two
@@ -564,6 +626,9 @@ void TDLibrary::deleteProject(const std::shared_ptr<TDProject>& project, Done do
 {
     auto operation = begin<Success>(m_inFlight, std::move(done));
     const QString name = project->name();
+    // Three saves and a move to the trash: a start after a crash in between finishes the deletion.
+    const auto entry = TDLibraryJournal::begin(libraryFolderOf(m_stores),
+        { JournalChange::Kind::deleteProject, project->id(), {}, name, {}, {}, {} });
     auto projects = m_stores.projectStore->tdProjects();
     auto chosen = std::find_if(projects.begin(), projects.end(),
         [&](const auto& element) { return element == project && element->id() == project->id(); });
@@ -601,15 +666,20 @@ void TDLibrary::deleteProject(const std::shared_ptr<TDProject>& project, Done do
     // leaves the files on disk that the library still points at.
     auto stores = m_stores;
     saveInOrder(stores, { LibraryFile::links, LibraryFile::media, LibraryFile::projects },
-        [operation, stores, name](SaveOutcome saved) {
+        [operation, stores, name, entry](SaveOutcome saved) {
             if (!saved) {
-                removeOnceSaved(stores, [stores, name] {
+                removeOnceSaved(stores, [stores, name, entry] {
                     if (auto removed = removeProjectFolder(name, *stores.projectStore); !removed)
                         printFailure(removed.error().description);
+                    else
+                        TDLibraryJournal::end(entry);
                 });
                 return operation->failSaving(saved.error());
             }
             auto removed = removeProjectFolder(name, *stores.projectStore);
+            // A folder that could not go stays listed, for a later start to try again.
+            if (removed)
+                TDLibraryJournal::end(entry);
             if (!removed)
                 return operation->fail(Kind::fileFailed,
                     tdLocalized("The project folder could not be removed."), removed.error().description);
@@ -909,4 +979,149 @@ void TDLibrary::removeLink(const platform::Uuid& linkId, Done done)
     std::erase_if(links, [&](const TDLink& link) { return link.id == linkId; });
     m_stores.linkStore->setTdLinks(std::move(links));
     saveInOrder(m_stores, { LibraryFile::links }, finishing(operation));
+}
+
+// Finishing what a crash interrupted.
+
+namespace {
+
+bool isRealFolder(const Url& url)
+{
+    const QFileInfo info(url.path());
+    return url.isFileUrl() && info.isDir() && !info.isSymLink();
+}
+
+// The listed project of `id`, of that name unless `name` is empty.
+std::shared_ptr<TDProject> listedProject(
+    const TDStores& stores, const platform::Uuid& id, const QString& name)
+{
+    for (const auto& project : stores.projectStore->tdProjects()) {
+        if (project->id() == id && (name.isEmpty() || project->name() == name))
+            return project;
+    }
+    return nullptr;
+}
+
+std::shared_ptr<TDNote> listedNote(const std::shared_ptr<TDProject>& project, const platform::Uuid& id)
+{
+    for (const auto& note : project ? project->tdNote() : std::vector<std::shared_ptr<TDNote>> {}) {
+        if (note->id() == id)
+            return note;
+    }
+    return nullptr;
+}
+
+void saveThenEnd(const TDStores& stores, std::vector<LibraryFile> order, TDLibraryJournal::Entry entry)
+{
+    saveInOrder(
+        stores, std::move(order), [stores, entry](SaveOutcome saved) { endOnceSaved(stores, entry, saved); });
+}
+
+// Whether the rename had moved the folder: the old one is gone and the new one is there.
+bool folderMoved(const Url& from, const Url& to)
+{
+    return from.isValid() && to.isValid() && !itemExists(from) && isRealFolder(to)
+        && TDDirectoryPath::isInsideLibraryFolder(to);
+}
+
+// Returns whether saves that end the entry were started.
+bool finishProjectRename(const TDStores& stores, TDLibraryJournal::Entry entry, const JournalChange& change)
+{
+    const Url from = TDDirectoryPath::projectDirectoryURL(change.from);
+    const Url to = TDDirectoryPath::projectDirectoryURL(change.to);
+    if (!folderMoved(from, to))
+        return false;
+    // The projects file was not saved: the record still has the old name and paths.
+    if (auto project = listedProject(stores, change.project, change.from)) {
+        const auto projects = stores.projectStore->tdProjects();
+        if (std::any_of(projects.begin(), projects.end(),
+                [&](const auto& other) { return other->name() == change.to; }))
+            return false;
+        pointTDProjectAt(*project, change.to, stores.mediaStore->tdMedia());
+        saveThenEnd(stores, { LibraryFile::projects, LibraryFile::media }, entry);
+        return true;
+    }
+    // The projects file was saved, the media file not.
+    if (listedProject(stores, change.project, change.to)
+        && pointTDProjectMediaInto(change.project, from, to, stores.mediaStore->tdMedia())) {
+        saveThenEnd(stores, { LibraryFile::media }, entry);
+        return true;
+    }
+    return false;
+}
+
+bool finishNoteRename(const TDStores& stores, TDLibraryJournal::Entry entry, const JournalChange& change)
+{
+    const auto project = listedProject(stores, change.project, {});
+    const auto note = listedNote(project, *change.note);
+    if (!note || note->title() != change.from || !change.date || itemExists(note->contentURL()))
+        return false;
+    const Url projectFolder = TDDirectoryPath::projectDirectoryURL(project->name());
+    const Url folder = TDDirectoryPath::noteDirectoryURL(projectFolder, change.to);
+    if (!folder.isValid() || !isRealFolder(folder) || !TDDirectoryPath::isInsideLibraryFolder(folder))
+        return false;
+    // The text file moves after its folder: it may still have the old title's name.
+    Url text = TDDirectoryPath::noteTextFileURL(projectFolder, change.to);
+    if (!QFileInfo(text.path()).isFile())
+        text = folder.appendingPathComponent(note->contentURL().lastPathComponent());
+    if (!text.isValid() || !QFileInfo(text.path()).isFile())
+        return false;
+    note->setTitle(change.to);
+    note->setDate(*change.date);
+    note->setContentURL(text);
+    saveThenEnd(stores, { LibraryFile::projects }, entry);
+    return true;
+}
+
+// Removes the folder of a deleted note that no library file lists any more; false when it could
+// not go.
+bool removeLeftNoteFolder(const TDStores& stores, const JournalChange& change)
+{
+    const auto project = listedProject(stores, change.project, {});
+    if (!project)
+        return true;
+    const auto note = TDNote::make(
+        *change.note, change.project, change.from, change.file.value_or(Url()), platform::Date());
+    auto removed = tdnotefiles::removeNoteFolder(
+        TDDirectoryPath::projectDirectoryURL(project->name()), *note, stores.projectStore->tdProjects());
+    if (!removed)
+        printFailure(removed.error().description);
+    return bool(removed);
+}
+
+} // namespace
+
+void TDLibrary::finishInterruptedChanges()
+{
+    for (const auto& [entry, change] : TDLibraryJournal::takeLeftOver(libraryFolderOf(m_stores))) {
+        switch (change.kind) {
+        case JournalChange::Kind::renameProject:
+            if (finishProjectRename(m_stores, entry, change))
+                continue;
+            break;
+        case JournalChange::Kind::renameNote:
+            if (finishNoteRename(m_stores, entry, change))
+                continue;
+            break;
+        case JournalChange::Kind::deleteProject:
+            // A deletion lists itself again before its first step.
+            if (auto project = listedProject(m_stores, change.project, change.from)) {
+                deleteProject(project);
+            } else if (auto removed = removeProjectFolder(change.from, *m_stores.projectStore); !removed) {
+                // Listed still, for a later start to try again.
+                printFailure(removed.error().description);
+                continue;
+            }
+            break;
+        case JournalChange::Kind::deleteNote: {
+            const auto project = listedProject(m_stores, change.project, {});
+            if (auto note = listedNote(project, *change.note))
+                deleteNote(project, note);
+            else if (!removeLeftNoteFolder(m_stores, change))
+                continue;
+            break;
+        }
+        }
+        TDLibraryJournal::end(entry);
+    }
 }

@@ -72,6 +72,20 @@ public:
     // Then removes what earlier failed saves left and later saves dropped.
     static bool finishPendingWork(std::chrono::milliseconds limit);
 
+    // Finishes the changes that a run which ended before their last step left listed in the
+    // library folder (TDLibraryJournal.h), from what the loaded stores and the disk show. Only for
+    // stores whose every library file loaded (or was not there yet).
+    // - A deletion is carried through, as the user confirmed it and saw it happen: a project or
+    //   note that the projects file still lists is deleted again, its records and then its folder;
+    //   one it no longer lists has its folder moved to the trash if it is still there and no
+    //   project or note names it.
+    // - A rename is carried through only when its folder had moved, else dropped: a project whose
+    //   projects record still has the old name takes the new one and its paths; its images
+    //   recorded inside the old folder point into the new one. A note still under its old title
+    //   takes the new title and date and points at its text file in the moved folder.
+    // The records change before the call returns; the saves follow.
+    void finishInterruptedChanges();
+
     // Notes.
 
     // Checks a title the user typed for a new note of `project` and returns the title the note gets
