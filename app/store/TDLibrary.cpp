@@ -16,6 +16,7 @@
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/Print.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -290,8 +291,16 @@ void TDLibrary::createNote(
     if (!title)
         return operation->refuse(title.error().title, title.error().message);
     const Url projectFolder = TDDirectoryPath::projectDirectoryURL(project->name());
+    const platform::Uuid id = platform::Uuid::random();
+    const platform::Date date = platform::Date::now();
+    // The files are made before the projects are saved: a start after a crash in between lists the
+    // note with them, as a folder no note names would keep its title from being used again.
+    const auto entry = TDLibraryJournal::begin(libraryFolderOf(m_stores),
+        { JournalChange::Kind::createNote, project->id(), id, title.value(), {}, date,
+            TDDirectoryPath::noteTextFileURL(projectFolder, title.value()) });
     auto files = tdnotefiles::createNoteFiles(projectFolder, title.value());
     if (!files) {
+        TDLibraryJournal::end(entry);
         if (files.error().domain == PlatformError::posixDomain && files.error().code == EEXIST) {
             // A folder of that name is there already (a note a failed save left, or a folder of the
             // user's): it is never taken over.
@@ -302,8 +311,7 @@ void TDLibrary::createNote(
             Kind::fileFailed, tdLocalized("The note could not be created."), files.error().description);
     }
 
-    auto note = TDNote::make(
-        platform::Uuid::random(), project->id(), title.value(), files.value(), platform::Date::now());
+    auto note = TDNote::make(id, project->id(), title.value(), files.value(), date);
     auto notes = project->tdNote();
     notes.push_back(note);
     project->setTdNote(notes);
@@ -312,7 +320,9 @@ void TDLibrary::createNote(
         map[note->id()] = TDProjectStore::NoteLocation { *index, static_cast<int>(notes.size()) - 1 };
         m_stores.projectStore->setNoteMap(std::move(map));
     }
-    saveInOrder(m_stores, { LibraryFile::projects }, [operation, note](SaveOutcome saved) {
+    auto stores = m_stores;
+    saveInOrder(stores, { LibraryFile::projects }, [operation, stores, entry, note](SaveOutcome saved) {
+        endOnceSaved(stores, entry, saved);
         // A failed save leaves the note listed and its files on disk; the next save of the projects
         // keeps it.
         if (!saved)
@@ -580,14 +590,24 @@ bool TDLibrary::finishPendingWork(std::chrono::milliseconds limit)
 void TDLibrary::createProject(TDProject::Fields fields, Done done)
 {
     auto operation = begin<Success>(m_inFlight, std::move(done));
+    // The folder is made before the projects are saved: a start after a crash in between removes
+    // it while it is still empty, as a folder no project names would keep its name from being used.
+    const auto entry = TDLibraryJournal::begin(libraryFolderOf(m_stores),
+        { JournalChange::Kind::createProject, fields.id, {}, fields.name, {}, {}, {} });
     auto created = TDProjectStore::createProjectDirectory(fields.name);
-    if (!created)
+    if (!created) {
+        TDLibraryJournal::end(entry);
         return operation->fail(Kind::fileFailed, tdLocalized("The project folder could not be created."),
             created.error().description);
+    }
     auto projects = m_stores.projectStore->tdProjects();
     projects.push_back(TDProject::make(std::move(fields)));
     m_stores.projectStore->setTdProjects(std::move(projects));
-    saveInOrder(m_stores, { LibraryFile::projects }, finishing(operation));
+    auto stores = m_stores;
+    saveInOrder(stores, { LibraryFile::projects }, [operation, stores, entry](SaveOutcome saved) {
+        endOnceSaved(stores, entry, saved);
+        finishing(operation)(saved);
+    });
 }
 
 void TDLibrary::editProject(const std::shared_ptr<TDProject>& project, ProjectEdit edit, Done done)
@@ -1089,12 +1109,57 @@ bool removeLeftNoteFolder(const TDStores& stores, const JournalChange& change)
     return bool(removed);
 }
 
+// The folder of a new project that the projects file does not list: it goes while it is empty,
+// and only then (nothing of the user's is ever in it).
+void removeUnlistedEmptyFolder(const TDStores& stores, const JournalChange& change)
+{
+    const auto projects = stores.projectStore->tdProjects();
+    if (std::any_of(projects.begin(), projects.end(), [&](const auto& project) {
+            return project->id() == change.project || project->name() == change.from;
+        }))
+        return;
+    const Url folder = TDDirectoryPath::projectDirectoryURL(change.from);
+    if (TDDirectoryPath::nameProblem(change.from) || TDProjectStore::isLibraryFileName(change.from)
+        || !isRealFolder(folder) || !TDDirectoryPath::isInsideLibraryFolder(folder))
+        return;
+    QDir().rmdir(folder.path());
+}
+
+// Lists a new note whose files were made while the projects file does not list it; whether saves
+// that end the entry were started.
+bool listUnlistedNote(const TDStores& stores, TDLibraryJournal::Entry entry, const JournalChange& change)
+{
+    const auto project = listedProject(stores, change.project, {});
+    if (!project || listedNote(project, *change.note) || !change.file || !change.date)
+        return false;
+    const Url projectFolder = TDDirectoryPath::projectDirectoryURL(project->name());
+    const Url text = TDDirectoryPath::noteTextFileURL(projectFolder, change.from);
+    // Only where the note's title still puts it, in the project as it is named now.
+    if (text != *change.file || !QFileInfo(text.path()).isFile() || QFileInfo(text.path()).isSymLink())
+        return false;
+    auto notes = project->tdNote();
+    if (std::any_of(
+            notes.begin(), notes.end(), [&](const auto& note) { return note->title() == change.from; }))
+        return false;
+    notes.push_back(TDNote::make(*change.note, project->id(), change.from, text, *change.date));
+    project->setTdNote(std::move(notes));
+    saveThenEnd(stores, { LibraryFile::projects }, entry);
+    return true;
+}
+
 } // namespace
 
 void TDLibrary::finishInterruptedChanges()
 {
     for (const auto& [entry, change] : TDLibraryJournal::takeLeftOver(libraryFolderOf(m_stores))) {
         switch (change.kind) {
+        case JournalChange::Kind::createProject:
+            removeUnlistedEmptyFolder(m_stores, change);
+            break;
+        case JournalChange::Kind::createNote:
+            if (listUnlistedNote(m_stores, entry, change))
+                continue;
+            break;
         case JournalChange::Kind::renameProject:
             if (finishProjectRename(m_stores, entry, change))
                 continue;

@@ -79,6 +79,8 @@ public:
     //   note that the projects file still lists is deleted again, its records and then its folder;
     //   one it no longer lists has its folder moved to the trash if it is still there and no
     //   project or note names it.
+    // - A new project that the projects file does not list has its folder removed while it is
+    //   empty; a new note whose text file was made is listed in its project.
     // - A rename is carried through only when its folder had moved, else dropped: a project whose
     //   projects record still has the old name takes the new one and its paths; its images
     //   recorded inside the old folder point into the new one. A note still under its old title

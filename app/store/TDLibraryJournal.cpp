@@ -24,8 +24,10 @@ namespace {
 constexpr std::int64_t largestFileBytes = 1 << 20;
 
 constexpr std::pair<Kind, const char*> kindNames[] = {
+    { Kind::createProject, "createProject" },
     { Kind::renameProject, "renameProject" },
     { Kind::deleteProject, "deleteProject" },
+    { Kind::createNote, "createNote" },
     { Kind::renameNote, "renameNote" },
     { Kind::deleteNote, "deleteNote" },
 };
@@ -169,9 +171,11 @@ Result<std::vector<Change>, PlatformError> TDLibraryJournal::decode(const QByteA
         if (const Url file = Url::fileUrl(object.value(QLatin1String("file")).toString()); file.isValid())
             change.file = file;
         const bool renames = change.kind == Kind::renameProject || change.kind == Kind::renameNote;
-        const bool ofNote = change.kind == Kind::renameNote || change.kind == Kind::deleteNote;
-        if ((renames && change.to.isEmpty()) || (ofNote && !change.note)
-            || (change.kind == Kind::renameNote && !change.date))
+        const bool ofNote = change.kind == Kind::createNote || change.kind == Kind::renameNote
+            || change.kind == Kind::deleteNote;
+        const bool dated = change.kind == Kind::createNote || change.kind == Kind::renameNote;
+        if ((renames && change.to.isEmpty()) || (ofNote && !change.note) || (dated && !change.date)
+            || (change.kind == Kind::createNote && !change.file))
             continue;
         changes.push_back(std::move(change));
     }

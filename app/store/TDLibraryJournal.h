@@ -29,22 +29,24 @@ class TDLibraryJournal {
 public:
     struct Change {
         enum class Kind {
+            createProject,
             renameProject,
             deleteProject,
+            createNote,
             renameNote,
             deleteNote,
         };
         Kind kind = Kind::renameProject;
         platform::Uuid project;
-        // The note renamed or deleted.
+        // The note made, renamed or deleted.
         std::optional<platform::Uuid> note;
         // The project's name or the note's title before the change.
         QString from;
         // The new name or title of a rename.
         QString to;
-        // The new date of a renamed note.
+        // The date of a note made or renamed.
         std::optional<platform::Date> date;
-        // The text file of a deleted note.
+        // The text file of a note made or deleted.
         std::optional<platform::Url> file;
     };
     using Entry = std::uint64_t;

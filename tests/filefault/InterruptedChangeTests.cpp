@@ -207,7 +207,14 @@ TEST(InterruptedChangeChild, DISABLED_DiesBeforeOneStep)
     bool answered = false;
     const auto done = [&](auto) { answered = true; };
     const QString change = qEnvironmentVariable(changeVariable);
-    if (change == "renameProject")
+    if (change == "createProject") {
+        TDProject::Fields fields;
+        fields.name = "Beta";
+        fields.id = platform::Uuid::random();
+        tdLibrary.createProject(fields, done);
+    } else if (change == "createNote")
+        tdLibrary.createNote(alpha, "Third", done);
+    else if (change == "renameProject")
         tdLibrary.editProject(alpha, { "Omega", alpha->startDate(), alpha->category() }, done);
     else if (change == "deleteProject")
         tdLibrary.deleteProject(alpha, done);
@@ -230,6 +237,9 @@ TEST(InterruptedChange, TheNextStartFinishesAChangeACrashCutShort)
 {
     SKIP_WITHOUT_CHILD_PROCESSES();
     const std::pair<const char*, const char*> windows[] = {
+        // The folder made; the projects file not saved.
+        { "createProject", "projects.library" },
+        { "createNote", "projects.library" },
         // The folder moved; neither library file saved.
         { "renameProject", "projects.library" },
         // The projects saved with the new name; the images still point into the old folder.
@@ -290,7 +300,14 @@ TEST(InterruptedChange, TheNextStartFinishesAChangeACrashCutShort)
             EXPECT_EQ(stores.projectStore->tdProjects().size(), 1u);
             EXPECT_EQ(stores.mediaStore->tdMedia().size(), 1u);
             EXPECT_TRUE(noteTitled(project, "Second"));
-            if (change == std::string("renameProject")) {
+            if (change == std::string("createProject")) {
+                EXPECT_FALSE(QFileInfo::exists(library.root.file("Beta")));
+                EXPECT_FALSE(TDProjectStore::newProjectNameProblem("Beta", std::nullopt).has_value());
+            } else if (change == std::string("createNote")) {
+                const auto note = noteTitled(project, "Third");
+                EXPECT_TRUE(
+                    note && note->contentURL().path() == library.root.file("Alpha/notes/Third/Third.txt"));
+            } else if (change == std::string("renameProject")) {
                 EXPECT_FALSE(QFileInfo::exists(library.root.file("Alpha")));
                 EXPECT_TRUE(noteTitled(project, "Draft"));
                 EXPECT_EQ(stores.linkStore->tdLinks().size(), 1u);
