@@ -1076,6 +1076,11 @@ bool finishNoteRename(const TDStores& stores, TDLibraryJournal::Entry entry, con
     const auto note = listedNote(project, *change.note);
     if (!note || note->title() != change.from || !change.date || itemExists(note->contentURL()))
         return false;
+    // A note made under the new title since owns the folder of that title.
+    const auto notes = project->tdNote();
+    if (std::any_of(
+            notes.begin(), notes.end(), [&](const auto& other) { return other->title() == change.to; }))
+        return false;
     const Url projectFolder = TDDirectoryPath::projectDirectoryURL(project->name());
     const Url folder = TDDirectoryPath::noteDirectoryURL(projectFolder, change.to);
     if (!folder.isValid() || !isRealFolder(folder) || !TDDirectoryPath::isInsideLibraryFolder(folder))

@@ -47,6 +47,9 @@ struct TDLibraryFailure {
 //   one, so one wrong click loses nothing. After a failed save, a deleted item's folder goes once
 //   later saves have written every library file (`finishPendingWork` at the latest), unless a
 //   record names it again.
+// - A change of more than one step on disk (making, renaming or deleting a project or a note) is
+//   listed in the library folder before its first step and struck off once its last is on disk
+//   (TDLibraryJournal.h), so that the next start can finish one a crash cut short.
 // - Each operation ends with exactly one completion, on the main thread: before the call returns
 //   when it fails before its first save (a refused name, a file that could not be made), otherwise
 //   once its saves and the file work after them are done. From the call until just before its

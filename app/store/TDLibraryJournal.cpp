@@ -54,6 +54,10 @@ bool same(const Change& a, const Change& b)
 
 void write(const QString& folderPath, const std::vector<Listed>& listed)
 {
+    // A library folder that is away (its disk unplugged) is not made anew for the list; the change
+    // itself is refused there.
+    if (!platform::FileManager::directoryExists(Url::fileUrl(folderPath)))
+        return;
     const Url file = TDLibraryJournal::location(Url::fileUrl(folderPath));
     Result<platform::Success, PlatformError> written = Result<platform::Success, PlatformError>::success({});
     if (listed.empty()) {
