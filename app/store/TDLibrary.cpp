@@ -861,12 +861,22 @@ void TDLibrary::removeCoverImage(const std::shared_ptr<TDProject>& project, cons
     if (tdcoverimage::isOwnCoverFile(url, projectFolder) && !QFileInfo(url.path()).exists()
         && !QFileInfo(url.path()).isSymLink())
         printFailure(PlatformError::fromErrno(ENOENT, url.path()).description);
+    // The file goes before the projects are saved: a start after a crash in between clears the
+    // cover that names it.
+    const auto entry = TDLibraryJournal::begin(
+        libraryFolderOf(m_stores), { JournalChange::Kind::removeCover, project->id(), {}, {}, {}, {}, url });
     auto removed = tdcoverimage::removeCoverFile(url, projectFolder);
-    if (!removed)
+    if (!removed) {
+        TDLibraryJournal::end(entry);
         return operation->fail(Kind::fileFailed, tdLocalized("The cover image could not be removed."),
             removed.error().description);
+    }
     project->setCoverImageURL(std::nullopt);
-    saveInOrder(m_stores, { LibraryFile::projects }, finishing(operation));
+    auto stores = m_stores;
+    saveInOrder(stores, { LibraryFile::projects }, [operation, stores, entry](SaveOutcome saved) {
+        endOnceSaved(stores, entry, saved);
+        finishing(operation)(saved);
+    });
 }
 
 void TDLibrary::addQuickAccessURL(const std::shared_ptr<TDProject>& project, const Url& url, Done done)
@@ -925,48 +935,67 @@ void TDLibrary::addMedia(std::vector<std::shared_ptr<TDMedia>> media, Done done)
     saveInOrder(m_stores, { LibraryFile::media }, finishing(operation));
 }
 
+namespace {
+
+// Moves to the trash the image's own folders (`folders`, and where its projects keep it now) that no
+// record names any more; the first failure.
+std::optional<PlatformError> removeMediaFolders(const TDStores& stores, std::vector<Url> folders,
+    const std::vector<platform::Uuid>& projectIds, const platform::Uuid& mediaId)
+{
+    // A rename meanwhile moved the image's folder along with its project's.
+    for (const auto& project : stores.projectStore->tdProjects()) {
+        if (std::find(projectIds.begin(), projectIds.end(), project->id()) == projectIds.end())
+            continue;
+        const Url moved = TDDirectoryPath::mediaThumbnailURL(
+            TDDirectoryPath::projectDirectoryURL(project->name()), mediaId)
+                              .deletingLastPathComponent();
+        if (std::find(folders.begin(), folders.end(), moved) == folders.end())
+            folders.push_back(moved);
+    }
+    for (const Url& folder : folders) {
+        const auto kept = stores.mediaStore->tdMedia();
+        const bool stillNamed = std::any_of(kept.begin(), kept.end(), [&](const auto& item) {
+            return item->url().deletingLastPathComponent() == folder
+                || item->thumbnailURL().deletingLastPathComponent() == folder;
+        });
+        if (stillNamed || !isOwnMediaFolder(folder, mediaId))
+            continue;
+        auto removed = TDDirectoryPath::trashItemInsideLibrary(folder);
+        if (!removed)
+            return removed.error();
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
 void TDLibrary::removeMedia(const platform::Uuid& mediaId, Done done)
 {
     auto operation = begin<Success>(m_inFlight, std::move(done));
     auto media = m_stores.mediaStore->tdMedia();
     std::vector<Url> folders;
     std::vector<platform::Uuid> projectIds;
+    std::optional<Url> file;
     for (const auto& item : media) {
         if (item->id() != mediaId)
             continue;
         folders.push_back(item->url().deletingLastPathComponent());
+        file = file.value_or(item->url());
         if (auto projectId = item->tdProjectId())
             projectIds.push_back(*projectId);
     }
+    // The record is saved away before the folder goes: a start after a crash in between removes it.
+    const auto entry = TDLibraryJournal::begin(libraryFolderOf(m_stores),
+        { JournalChange::Kind::deleteMedia, projectIds.empty() ? platform::Uuid() : projectIds.front(),
+            mediaId, {}, {}, {}, file });
     std::erase_if(media, [&](const std::shared_ptr<TDMedia>& item) { return item->id() == mediaId; });
     m_stores.mediaStore->setTdMedia(std::move(media));
     auto stores = m_stores;
-    // The image's folders that nothing names any more; the first that could not be removed.
-    auto removeFolders = [stores, folders, projectIds, mediaId]() -> std::optional<PlatformError> {
-        // A rename meanwhile moved the image's folder along with its project's.
-        std::vector<Url> current = folders;
-        for (const auto& project : stores.projectStore->tdProjects()) {
-            if (std::find(projectIds.begin(), projectIds.end(), project->id()) == projectIds.end())
-                continue;
-            const Url moved = TDDirectoryPath::mediaThumbnailURL(
-                TDDirectoryPath::projectDirectoryURL(project->name()), mediaId)
-                                  .deletingLastPathComponent();
-            if (std::find(current.begin(), current.end(), moved) == current.end())
-                current.push_back(moved);
-        }
-        for (const Url& folder : current) {
-            const auto kept = stores.mediaStore->tdMedia();
-            const bool stillNamed = std::any_of(kept.begin(), kept.end(), [&](const auto& item) {
-                return item->url().deletingLastPathComponent() == folder
-                    || item->thumbnailURL().deletingLastPathComponent() == folder;
-            });
-            if (stillNamed || !isOwnMediaFolder(folder, mediaId))
-                continue;
-            auto removed = TDDirectoryPath::trashItemInsideLibrary(folder);
-            if (!removed)
-                return removed.error();
-        }
-        return std::nullopt;
+    auto removeFolders = [stores, folders, projectIds, mediaId, entry] {
+        auto failed = removeMediaFolders(stores, folders, projectIds, mediaId);
+        if (!failed)
+            TDLibraryJournal::end(entry);
+        return failed;
     };
     saveInOrder(stores, { LibraryFile::media }, [operation, stores, removeFolders](SaveOutcome saved) {
         if (!saved) {
@@ -1073,7 +1102,7 @@ bool finishProjectRename(const TDStores& stores, TDLibraryJournal::Entry entry, 
 bool finishNoteRename(const TDStores& stores, TDLibraryJournal::Entry entry, const JournalChange& change)
 {
     const auto project = listedProject(stores, change.project, {});
-    const auto note = listedNote(project, *change.note);
+    const auto note = listedNote(project, *change.item);
     if (!note || note->title() != change.from || !change.date || itemExists(note->contentURL()))
         return false;
     // A note made under the new title since owns the folder of that title.
@@ -1106,7 +1135,7 @@ bool removeLeftNoteFolder(const TDStores& stores, const JournalChange& change)
     if (!project)
         return true;
     const auto note = TDNote::make(
-        *change.note, change.project, change.from, change.file.value_or(Url()), platform::Date());
+        *change.item, change.project, change.from, change.file.value_or(Url()), platform::Date());
     auto removed = tdnotefiles::removeNoteFolder(
         TDDirectoryPath::projectDirectoryURL(project->name()), *note, stores.projectStore->tdProjects());
     if (!removed)
@@ -1135,7 +1164,7 @@ void removeUnlistedEmptyFolder(const TDStores& stores, const JournalChange& chan
 bool listUnlistedNote(const TDStores& stores, TDLibraryJournal::Entry entry, const JournalChange& change)
 {
     const auto project = listedProject(stores, change.project, {});
-    if (!project || listedNote(project, *change.note) || !change.file || !change.date)
+    if (!project || listedNote(project, *change.item) || !change.file || !change.date)
         return false;
     const Url projectFolder = TDDirectoryPath::projectDirectoryURL(project->name());
     const Url text = TDDirectoryPath::noteTextFileURL(projectFolder, change.from);
@@ -1146,7 +1175,7 @@ bool listUnlistedNote(const TDStores& stores, TDLibraryJournal::Entry entry, con
     if (std::any_of(
             notes.begin(), notes.end(), [&](const auto& note) { return note->title() == change.from; }))
         return false;
-    notes.push_back(TDNote::make(*change.note, project->id(), change.from, text, *change.date));
+    notes.push_back(TDNote::make(*change.item, project->id(), change.from, text, *change.date));
     project->setTdNote(std::move(notes));
     saveThenEnd(stores, { LibraryFile::projects }, entry);
     return true;
@@ -1183,9 +1212,34 @@ void TDLibrary::finishInterruptedChanges()
                 continue;
             }
             break;
+        case JournalChange::Kind::deleteMedia: {
+            const auto media = m_stores.mediaStore->tdMedia();
+            if (std::any_of(media.begin(), media.end(),
+                    [&](const auto& item) { return item->id() == *change.item; })) {
+                removeMedia(*change.item);
+                break;
+            }
+            std::vector<Url> folders;
+            if (change.file)
+                folders.push_back(change.file->deletingLastPathComponent());
+            if (auto failed = removeMediaFolders(m_stores, folders, { change.project }, *change.item)) {
+                printFailure(failed->description);
+                continue;
+            }
+            break;
+        }
+        case JournalChange::Kind::removeCover: {
+            const auto project = listedProject(m_stores, change.project, {});
+            if (project && project->coverImageURL() == change.file && !itemExists(*change.file)) {
+                project->setCoverImageURL(std::nullopt);
+                saveThenEnd(m_stores, { LibraryFile::projects }, entry);
+                continue;
+            }
+            break;
+        }
         case JournalChange::Kind::deleteNote: {
             const auto project = listedProject(m_stores, change.project, {});
-            if (auto note = listedNote(project, *change.note))
+            if (auto note = listedNote(project, *change.item))
                 deleteNote(project, note);
             else if (!removeLeftNoteFolder(m_stores, change))
                 continue;

@@ -47,9 +47,10 @@ struct TDLibraryFailure {
 //   one, so one wrong click loses nothing. After a failed save, a deleted item's folder goes once
 //   later saves have written every library file (`finishPendingWork` at the latest), unless a
 //   record names it again.
-// - A change of more than one step on disk (making, renaming or deleting a project or a note) is
-//   listed in the library folder before its first step and struck off once its last is on disk
-//   (TDLibraryJournal.h), so that the next start can finish one a crash cut short.
+// - A change of more than one step on disk (making, renaming or deleting a project or a note,
+//   deleting an image, removing a cover) is listed in the library folder before its first step and
+//   struck off once its last is on disk (TDLibraryJournal.h), so that the next start can finish
+//   one a crash cut short.
 // - Each operation ends with exactly one completion, on the main thread: before the call returns
 //   when it fails before its first save (a refused name, a file that could not be made), otherwise
 //   once its saves and the file work after them are done. From the call until just before its
@@ -84,6 +85,8 @@ public:
     //   project or note names it.
     // - A new project that the projects file does not list has its folder removed while it is
     //   empty; a new note whose text file was made is listed in its project.
+    // - A deleted image is deleted again while the media file lists it, else its own folder goes to
+    //   the trash; a removed cover whose file is gone is cleared.
     // - A rename is carried through only when its folder had moved, else dropped: a project whose
     //   projects record still has the old name takes the new one and its paths; its images
     //   recorded inside the old folder point into the new one. A note still under its old title

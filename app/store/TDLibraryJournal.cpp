@@ -30,6 +30,8 @@ constexpr std::pair<Kind, const char*> kindNames[] = {
     { Kind::createNote, "createNote" },
     { Kind::renameNote, "renameNote" },
     { Kind::deleteNote, "deleteNote" },
+    { Kind::deleteMedia, "deleteMedia" },
+    { Kind::removeCover, "removeCover" },
 };
 
 struct Listed {
@@ -48,7 +50,7 @@ TDLibraryJournal::Entry s_lastEntry = 0;
 
 bool same(const Change& a, const Change& b)
 {
-    return a.kind == b.kind && a.project == b.project && a.note == b.note && a.from == b.from && a.to == b.to
+    return a.kind == b.kind && a.project == b.project && a.item == b.item && a.from == b.from && a.to == b.to
         && a.date == b.date && a.file == b.file;
 }
 
@@ -78,6 +80,29 @@ std::optional<platform::Uuid> uuidIn(const QJsonObject& object, const char* key)
 {
     const QJsonValue value = object.value(QLatin1String(key));
     return value.isString() ? platform::Uuid::fromString(value.toString()) : std::nullopt;
+}
+
+// Whether `change` has every field its kind needs.
+bool isWhole(const Change& change)
+{
+    switch (change.kind) {
+    case Kind::createProject:
+    case Kind::deleteProject:
+        return !change.from.isEmpty();
+    case Kind::renameProject:
+        return !change.from.isEmpty() && !change.to.isEmpty();
+    case Kind::createNote:
+        return !change.from.isEmpty() && change.item && change.date && change.file;
+    case Kind::renameNote:
+        return !change.from.isEmpty() && !change.to.isEmpty() && change.item && change.date;
+    case Kind::deleteNote:
+        return !change.from.isEmpty() && change.item;
+    case Kind::deleteMedia:
+        return change.item.has_value();
+    case Kind::removeCover:
+        return change.file.has_value();
+    }
+    return false;
 }
 
 } // namespace
@@ -161,25 +186,19 @@ Result<std::vector<Change>, PlatformError> TDLibraryJournal::decode(const QByteA
         const auto kind = std::find_if(std::begin(kindNames), std::end(kindNames),
             [&](const auto& each) { return kindName == QLatin1String(each.second); });
         const auto project = uuidIn(object, "project");
-        const QJsonValue from = object.value(QLatin1String("from"));
-        if (kind == std::end(kindNames) || !project || !from.isString() || from.toString().isEmpty())
+        if (kind == std::end(kindNames) || !project)
             continue;
         Change change;
         change.kind = kind->first;
         change.project = *project;
-        change.from = from.toString();
-        change.note = uuidIn(object, "note");
+        change.from = object.value(QLatin1String("from")).toString();
+        change.item = uuidIn(object, "item");
         change.to = object.value(QLatin1String("to")).toString();
         if (object.value(QLatin1String("date")).isDouble())
             change.date = platform::Date(object.value(QLatin1String("date")).toDouble());
         if (const Url file = Url::fileUrl(object.value(QLatin1String("file")).toString()); file.isValid())
             change.file = file;
-        const bool renames = change.kind == Kind::renameProject || change.kind == Kind::renameNote;
-        const bool ofNote = change.kind == Kind::createNote || change.kind == Kind::renameNote
-            || change.kind == Kind::deleteNote;
-        const bool dated = change.kind == Kind::createNote || change.kind == Kind::renameNote;
-        if ((renames && change.to.isEmpty()) || (ofNote && !change.note) || (dated && !change.date)
-            || (change.kind == Kind::createNote && !change.file))
+        if (!isWhole(change))
             continue;
         changes.push_back(std::move(change));
     }
@@ -196,9 +215,10 @@ QByteArray TDLibraryJournal::encode(const std::vector<Change>& changes)
                 object.insert(QLatin1String("change"), QLatin1String(name));
         }
         object.insert(QLatin1String("project"), change.project.uuidString());
-        object.insert(QLatin1String("from"), change.from);
-        if (change.note)
-            object.insert(QLatin1String("note"), change.note->uuidString());
+        if (!change.from.isEmpty())
+            object.insert(QLatin1String("from"), change.from);
+        if (change.item)
+            object.insert(QLatin1String("item"), change.item->uuidString());
         if (!change.to.isEmpty())
             object.insert(QLatin1String("to"), change.to);
         if (change.date)

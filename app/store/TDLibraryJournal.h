@@ -35,18 +35,20 @@ public:
             createNote,
             renameNote,
             deleteNote,
+            deleteMedia,
+            removeCover,
         };
         Kind kind = Kind::renameProject;
         platform::Uuid project;
-        // The note made, renamed or deleted.
-        std::optional<platform::Uuid> note;
+        // The note or image made, renamed or deleted.
+        std::optional<platform::Uuid> item;
         // The project's name or the note's title before the change.
         QString from;
         // The new name or title of a rename.
         QString to;
         // The date of a note made or renamed.
         std::optional<platform::Date> date;
-        // The text file of a note made or deleted.
+        // The text file of a note made or deleted, a deleted image's file, a removed cover.
         std::optional<platform::Url> file;
     };
     using Entry = std::uint64_t;

@@ -116,7 +116,8 @@ void expectEveryFileThere(const TDStores& stores)
     for (const auto& project : stores.projectStore->tdProjects()) {
         for (const auto& note : project->tdNote())
             named.push_back(note->contentURL());
-        named.push_back(project->coverImageURL().value_or(Url()));
+        if (auto cover = project->coverImageURL())
+            named.push_back(*cover);
     }
     for (const auto& item : stores.mediaStore->tdMedia())
         named.insert(named.end(), { item->url(), item->thumbnailURL() });
@@ -143,7 +144,10 @@ TEST(InterruptedChangeChild, DISABLED_DiesBeforeOneStep)
     if (blocked.endsWith(".library")) {
         ASSERT_TRUE(QDir(library).rename(blocked, blocked + ".held") && QDir(library).mkdir(blocked));
     } else {
-        const QString folder = library + (blocked == "Alpha" ? "/Alpha" : "/Alpha/notes/" + blocked);
+        const auto image = stores.mediaStore->tdMedia().front();
+        const QString folder = blocked == "image"
+            ? image->url().deletingLastPathComponent().path()
+            : library + (blocked == "Alpha" ? "/Alpha" : "/Alpha/notes/" + blocked);
         filefault::arm(folder.toUtf8(), filefault::Mode::failFrom, 1, EIO);
     }
     bool answered = false;
@@ -162,8 +166,12 @@ TEST(InterruptedChangeChild, DISABLED_DiesBeforeOneStep)
         tdLibrary.deleteProject(alpha, done);
     else if (change == "renameNote")
         tdLibrary.renameNote(alpha, alpha->tdNote().front(), "Final", platform::Date(9e8), done);
-    else
+    else if (change == "deleteNote")
         tdLibrary.deleteNote(alpha, alpha->tdNote().front(), done);
+    else if (change == "deleteMedia")
+        tdLibrary.removeMedia(stores.mediaStore->tdMedia().front()->id(), done);
+    else
+        tdLibrary.removeCoverImage(alpha, *alpha->coverImageURL(), done);
     // A note whose save failed takes its files back: that crash comes before the save answers.
     if (change != "renameNote")
         ASSERT_TRUE(platform::runMainLoopUntil([&] { return answered; }, 10s));
@@ -186,24 +194,30 @@ TEST(InterruptedChange, TheNextStartFinishesAChangeACrashCutShort)
         const char* project;
         QStringList notes;
         std::size_t links;
+        std::size_t media;
+        // Paths in the library; "NAME/*" is a folder left empty.
         QStringList gone;
     };
     const QStringList both { "Draft", "Second" };
     const Window windows[] = {
-        { "createProject", "projects.library", "Alpha", both, 1, { "Beta" } },
-        { "createNote", "projects.library", "Alpha", { "Draft", "Second", "Third" }, 1, {} },
+        { "createProject", "projects.library", "Alpha", both, 1, 1, { "Beta" } },
+        { "createNote", "projects.library", "Alpha", { "Draft", "Second", "Third" }, 1, 1, {} },
         // The folder moved, then the projects saved, then the media.
-        { "renameProject", "projects.library", "Omega", both, 1, { "Alpha" } },
-        { "renameProject", "media.library", "Omega", both, 1, { "Alpha" } },
+        { "renameProject", "projects.library", "Omega", both, 1, 1, { "Alpha" } },
+        { "renameProject", "media.library", "Omega", both, 1, 1, { "Alpha" } },
         // The links, the media and the projects saved, then the folder moved to the trash.
-        { "deleteProject", "links.library", nullptr, {}, 0, { "Alpha" } },
-        { "deleteProject", "media.library", nullptr, {}, 0, { "Alpha" } },
-        { "deleteProject", "projects.library", nullptr, {}, 0, { "Alpha" } },
-        { "deleteProject", "Alpha", nullptr, {}, 0, { "Alpha" } },
-        { "deleteNote", "projects.library", "Alpha", { "Second" }, 0, { "Alpha/notes/Draft" } },
-        { "deleteNote", "Draft", "Alpha", { "Second" }, 0, { "Alpha/notes/Draft" } },
+        { "deleteProject", "links.library", nullptr, {}, 0, 0, { "Alpha" } },
+        { "deleteProject", "media.library", nullptr, {}, 0, 0, { "Alpha" } },
+        { "deleteProject", "projects.library", nullptr, {}, 0, 0, { "Alpha" } },
+        { "deleteProject", "Alpha", nullptr, {}, 0, 0, { "Alpha" } },
+        { "deleteNote", "projects.library", "Alpha", { "Second" }, 0, 1, { "Alpha/notes/Draft" } },
+        { "deleteNote", "Draft", "Alpha", { "Second" }, 0, 1, { "Alpha/notes/Draft" } },
         // The folder and the text file moved, then the projects saved.
-        { "renameNote", "projects.library", "Alpha", { "Final", "Second" }, 1, { "Alpha/notes/Draft" } },
+        { "renameNote", "projects.library", "Alpha", { "Final", "Second" }, 1, 1, { "Alpha/notes/Draft" } },
+        { "deleteMedia", "media.library", "Alpha", both, 1, 0, { "Alpha/images/*" } },
+        { "deleteMedia", "image", "Alpha", both, 1, 0, { "Alpha/images/*" } },
+        // The file removed, then the projects saved.
+        { "removeCover", "projects.library", "Alpha", both, 1, 1, {} },
     };
     for (const Window& window : windows) {
         SCOPED_TRACE(std::string(window.change) + " before " + window.blocked);
@@ -236,7 +250,7 @@ TEST(InterruptedChange, TheNextStartFinishesAChangeACrashCutShort)
             expectEveryFileThere(stores);
             const auto projects = stores.projectStore->tdProjects();
             EXPECT_EQ(projects.size(), window.project ? 1u : 0u);
-            EXPECT_EQ(stores.mediaStore->tdMedia().size(), projects.size());
+            EXPECT_EQ(stores.mediaStore->tdMedia().size(), window.media);
             EXPECT_EQ(stores.linkStore->tdLinks().size(), window.links);
             QStringList titles;
             for (const auto& note :
@@ -249,7 +263,10 @@ TEST(InterruptedChange, TheNextStartFinishesAChangeACrashCutShort)
             if (window.project)
                 EXPECT_TRUE(projectNamed(stores, window.project));
             for (const QString& path : window.gone) {
-                EXPECT_FALSE(QFileInfo::exists(library.root.file(path))) << path.toStdString();
+                if (path.endsWith("/*"))
+                    EXPECT_TRUE(QDir(library.root.file(path.chopped(2))).isEmpty()) << path.toStdString();
+                else
+                    EXPECT_FALSE(QFileInfo::exists(library.root.file(path))) << path.toStdString();
                 if (!path.contains('/'))
                     EXPECT_FALSE(TDProjectStore::newProjectNameProblem(path, std::nullopt));
             }
