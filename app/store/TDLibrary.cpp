@@ -1185,7 +1185,9 @@ bool listUnlistedNote(const TDStores& stores, TDLibraryJournal::Entry entry, con
 
 void TDLibrary::finishInterruptedChanges()
 {
-    for (const auto& [entry, change] : TDLibraryJournal::takeLeftOver(libraryFolderOf(m_stores))) {
+    for (const auto& listed : TDLibraryJournal::takeLeftOver(libraryFolderOf(m_stores))) {
+        const TDLibraryJournal::Entry entry = listed.first;
+        const JournalChange& change = listed.second;
         switch (change.kind) {
         case JournalChange::Kind::createProject:
             removeUnlistedEmptyFolder(m_stores, change);
