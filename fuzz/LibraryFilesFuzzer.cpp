@@ -1,9 +1,11 @@
-// The library files and the stored category list: strict decoding of outside JSON, and the cut of a
-// large file into pieces, which must never let through a file the whole parse refuses. The direct
-// reading of the library files must take only files the document takes, and give the same records.
+// The library files, the list of unfinished changes and the stored category list: strict decoding
+// of outside JSON, and the cut of a large file into pieces, which must never let through a file the
+// whole parse refuses. The direct reading of the library files must take only files the document
+// takes, and give the same records.
 #include "FuzzSupport.h"
 
 #include "app/store/TDLibraryCoding.h"
+#include "app/store/TDLibraryJournal.h"
 #include "platform/foundation/Json.h"
 
 #include <cstddef>
@@ -58,6 +60,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzzsupport::ensureApplication();
     const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
     tdlibrary::decodeCategories(bytes);
+    // The list of unfinished changes: what it takes, it writes back the same.
+    if (const auto changes = TDLibraryJournal::decode(bytes)) {
+        const QByteArray written = TDLibraryJournal::encode(changes.value());
+        const auto again = TDLibraryJournal::decode(written);
+        if (!again || TDLibraryJournal::encode(again.value()) != written)
+            std::abort();
+    }
     for (const QByteArray& file : smallAndLarge(bytes)) {
         compare(file, tdlibrary::readProjectsDirectly, tdlibrary::decodeProjects,
             tdlibrary::decodeProjectsThroughDocument, tdlibrary::encodeProjects);

@@ -6,6 +6,7 @@
 #include "app/store/TDCoverImage.h"
 #include "app/store/TDDirectoryPath.h"
 #include "app/store/TDLibraryFile.h"
+#include "app/store/TDLibraryJournal.h"
 #include "app/store/TDLinkStore.h"
 #include "app/store/TDMediaStore.h"
 #include "app/store/TDNoteFiles.h"
@@ -15,6 +16,7 @@
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/Print.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -201,6 +203,23 @@ std::function<void(SaveOutcome)> finishing(std::shared_ptr<Operation<Success>> o
     };
 }
 
+using JournalChange = TDLibraryJournal::Change;
+
+Url libraryFolderOf(const TDStores& stores)
+{
+    return stores.projectStore->libraryFile()->location().deletingLastPathComponent();
+}
+
+// Strikes `entry` off once the saves of its change are on disk: at once after saves that
+// succeeded, else once later saves have written every library file.
+void endOnceSaved(const TDStores& stores, TDLibraryJournal::Entry entry, const SaveOutcome& saved)
+{
+    if (saved)
+        TDLibraryJournal::end(entry);
+    else
+        removeOnceSaved(stores, [entry] { TDLibraryJournal::end(entry); });
+}
+
 // The project's place in the store: the record itself, else the first of its id.
 std::optional<int> projectIndex(const TDProjectStore& store, const std::shared_ptr<TDProject>& project)
 {
@@ -272,8 +291,16 @@ void TDLibrary::createNote(
     if (!title)
         return operation->refuse(title.error().title, title.error().message);
     const Url projectFolder = TDDirectoryPath::projectDirectoryURL(project->name());
+    const platform::Uuid id = platform::Uuid::random();
+    const platform::Date date = platform::Date::now();
+    // The files are made before the projects are saved: a start after a crash in between lists the
+    // note with them, as a folder no note names would keep its title from being used again.
+    const auto entry = TDLibraryJournal::begin(libraryFolderOf(m_stores),
+        { JournalChange::Kind::createNote, project->id(), id, title.value(), {}, date,
+            TDDirectoryPath::noteTextFileURL(projectFolder, title.value()) });
     auto files = tdnotefiles::createNoteFiles(projectFolder, title.value());
     if (!files) {
+        TDLibraryJournal::end(entry);
         if (files.error().domain == PlatformError::posixDomain && files.error().code == EEXIST) {
             // A folder of that name is there already (a note a failed save left, or a folder of the
             // user's): it is never taken over.
@@ -284,8 +311,7 @@ void TDLibrary::createNote(
             Kind::fileFailed, tdLocalized("The note could not be created."), files.error().description);
     }
 
-    auto note = TDNote::make(
-        platform::Uuid::random(), project->id(), title.value(), files.value(), platform::Date::now());
+    auto note = TDNote::make(id, project->id(), title.value(), files.value(), date);
     auto notes = project->tdNote();
     notes.push_back(note);
     project->setTdNote(notes);
@@ -294,7 +320,9 @@ void TDLibrary::createNote(
         map[note->id()] = TDProjectStore::NoteLocation { *index, static_cast<int>(notes.size()) - 1 };
         m_stores.projectStore->setNoteMap(std::move(map));
     }
-    saveInOrder(m_stores, { LibraryFile::projects }, [operation, note](SaveOutcome saved) {
+    auto stores = m_stores;
+    saveInOrder(stores, { LibraryFile::projects }, [operation, stores, entry, note](SaveOutcome saved) {
+        endOnceSaved(stores, entry, saved);
         // A failed save leaves the note listed and its files on disk; the next save of the projects
         // keeps it.
         if (!saved)
@@ -309,6 +337,8 @@ void TDLibrary::deleteNote(
 {
     auto operation = begin<Success>(m_inFlight, std::move(done));
     const platform::Uuid id = note->id();
+    const auto entry = TDLibraryJournal::begin(libraryFolderOf(m_stores),
+        { JournalChange::Kind::deleteNote, project->id(), id, note->title(), {}, {}, note->contentURL() });
     auto notes = project->tdNote();
     std::erase_if(notes, [&](const auto& element) { return element->id() == id; });
     project->setTdNote(notes);
@@ -340,20 +370,23 @@ void TDLibrary::deleteNote(
     // leaves the note's text on disk, where the library still points.
     auto stores = m_stores;
     saveInOrder(stores, { LibraryFile::links, LibraryFile::projects },
-        [operation, stores, project, note](SaveOutcome saved) {
+        [operation, stores, project, note, entry](SaveOutcome saved) {
             if (!saved) {
-                removeOnceSaved(stores, [stores, project, note] {
+                removeOnceSaved(stores, [stores, project, note, entry] {
                     // Not when the note is listed again (the library was loaded anew meanwhile).
                     const auto projects = stores.projectStore->tdProjects();
-                    for (const auto& each : projects) {
-                        for (const auto& other : each->tdNote())
-                            if (other->id() == note->id())
-                                return;
+                    const bool listed = std::any_of(projects.begin(), projects.end(), [&](const auto& each) {
+                        const auto notes = each->tdNote();
+                        return std::any_of(notes.begin(), notes.end(),
+                            [&](const auto& other) { return other->id() == note->id(); });
+                    });
+                    if (!listed) {
+                        auto removed = tdnotefiles::removeNoteFolder(
+                            TDDirectoryPath::projectDirectoryURL(project->name()), *note, projects);
+                        if (!removed)
+                            return printFailure(removed.error().description);
                     }
-                    auto removed = tdnotefiles::removeNoteFolder(
-                        TDDirectoryPath::projectDirectoryURL(project->name()), *note, projects);
-                    if (!removed)
-                        printFailure(removed.error().description);
+                    TDLibraryJournal::end(entry);
                 });
                 return operation->failSaving(saved.error());
             }
@@ -361,6 +394,8 @@ void TDLibrary::deleteNote(
             const Url projectFolder = TDDirectoryPath::projectDirectoryURL(project->name());
             auto removed
                 = tdnotefiles::removeNoteFolder(projectFolder, *note, stores.projectStore->tdProjects());
+            if (removed)
+                TDLibraryJournal::end(entry);
             if (!removed)
                 return operation->fail(Kind::fileFailed,
                     tdLocalized("The note's folder could not be removed."), removed.error().description);
@@ -459,6 +494,17 @@ void TDLibrary::renameNote(const std::shared_ptr<TDProject>& project, const std:
             return operation->fail(Kind::fileFailed, failed, missing->description);
     }
     std::vector<Move> moved;
+    // The files move before the projects are saved: a start after a crash in between points the
+    // note at them.
+    std::optional<TDLibraryJournal::Entry> entry;
+    const auto listChange = [&] {
+        entry = TDLibraryJournal::begin(libraryFolderOf(m_stores),
+            { JournalChange::Kind::renameNote, project->id(), note->id(), note->title(), title, date, {} });
+    };
+    const auto endChange = [&] {
+        if (entry)
+            TDLibraryJournal::end(*entry);
+    };
     if (newFolder != oldFolder) {
         // Never moved onto: a folder of that name that no note lists is someone's, not this note's.
         if (itemExists(newFolder) && !platform::FileManager::isSameItem(oldFolder, newFolder)) {
@@ -466,10 +512,13 @@ void TDLibrary::renameNote(const std::shared_ptr<TDProject>& project, const std:
             return operation->refuse(exists.title, exists.message);
         }
         if (itemExists(oldFolder)) {
+            listChange();
             auto folderMoved = platform::FileManager::moveItem(oldFolder, newFolder);
-            if (!folderMoved)
+            if (!folderMoved) {
+                endChange();
                 return operation->fail(Kind::fileFailed, failed,
                     TDDirectoryPath::explainedNameRefusal(folderMoved.error(), title).description);
+            }
             moved.push_back({ oldFolder, newFolder });
         } else {
             printMissing(oldFolder);
@@ -477,12 +526,18 @@ void TDLibrary::renameNote(const std::shared_ptr<TDProject>& project, const std:
     }
     if (movedTextFile != newTextFile) {
         if (itemExists(movedTextFile)) {
+            if (!entry)
+                listChange();
             auto fileMoved = platform::FileManager::moveItem(movedTextFile, newTextFile);
             if (!fileMoved) {
                 const QString reason
                     = TDDirectoryPath::explainedNameRefusal(fileMoved.error(), title).description;
-                if (undoMoves(moved))
+                if (undoMoves(moved)) {
+                    endChange();
                     return operation->fail(Kind::fileFailed, failed, reason);
+                }
+                // The files stay where the new title puts them; the list keeps the change for a
+                // later start to point the note there.
                 return operation->fail(Kind::fileFailed, failed, reason,
                     reason + QLatin1Char(' ') + tdLocalized("Its folder could not be moved back: ")
                         + newFolder.path());
@@ -498,12 +553,16 @@ void TDLibrary::renameNote(const std::shared_ptr<TDProject>& project, const std:
     note->setTitle(title);
     note->setDate(date);
     note->setContentURL(newTextFile);
-    saveInOrder(m_stores, { LibraryFile::projects },
-        [operation, note, moved, oldTitle, oldDate, oldURL, failed](SaveOutcome saved) {
+    auto stores = m_stores;
+    saveInOrder(stores, { LibraryFile::projects },
+        [operation, stores, entry, note, moved, oldTitle, oldDate, oldURL, failed](SaveOutcome saved) {
+            const bool movedBack = !saved && undoMoves(moved);
+            if (entry)
+                endOnceSaved(stores, *entry, movedBack ? SaveOutcome::success({}) : saved);
             if (saved)
                 return operation->succeed({});
             QString text = tdLocalized("The library could not be saved: ") + saved.error().description;
-            if (undoMoves(moved)) {
+            if (movedBack) {
                 note->setTitle(oldTitle);
                 note->setDate(oldDate);
                 note->setContentURL(oldURL);
@@ -531,31 +590,54 @@ bool TDLibrary::finishPendingWork(std::chrono::milliseconds limit)
 void TDLibrary::createProject(TDProject::Fields fields, Done done)
 {
     auto operation = begin<Success>(m_inFlight, std::move(done));
+    // The folder is made before the projects are saved: a start after a crash in between removes
+    // it while it is still empty, as a folder no project names would keep its name from being used.
+    const auto entry = TDLibraryJournal::begin(libraryFolderOf(m_stores),
+        { JournalChange::Kind::createProject, fields.id, {}, fields.name, {}, {}, {} });
     auto created = TDProjectStore::createProjectDirectory(fields.name);
-    if (!created)
+    if (!created) {
+        TDLibraryJournal::end(entry);
         return operation->fail(Kind::fileFailed, tdLocalized("The project folder could not be created."),
             created.error().description);
+    }
     auto projects = m_stores.projectStore->tdProjects();
     projects.push_back(TDProject::make(std::move(fields)));
     m_stores.projectStore->setTdProjects(std::move(projects));
-    saveInOrder(m_stores, { LibraryFile::projects }, finishing(operation));
+    auto stores = m_stores;
+    saveInOrder(stores, { LibraryFile::projects }, [operation, stores, entry](SaveOutcome saved) {
+        endOnceSaved(stores, entry, saved);
+        finishing(operation)(saved);
+    });
 }
 
 void TDLibrary::editProject(const std::shared_ptr<TDProject>& project, ProjectEdit edit, Done done)
 {
     auto operation = begin<Success>(m_inFlight, std::move(done));
+    std::optional<TDLibraryJournal::Entry> entry;
     if (!sameName(edit.name, project->name())) {
+        // The folder moves before either file is saved: a start after a crash in between finds out
+        // from the list which folder the records meant.
+        entry = TDLibraryJournal::begin(libraryFolderOf(m_stores),
+            { JournalChange::Kind::renameProject, project->id(), {}, project->name(), edit.name, {}, {} });
         auto renamed = renameTDProject(*project, edit.name, m_stores.mediaStore->tdMedia());
-        if (!renamed)
+        if (!renamed) {
+            TDLibraryJournal::end(*entry);
             return operation->fail(Kind::fileFailed, tdLocalized("The project folder could not be renamed."),
                 renamed.error().description);
+        }
     }
     if (edit.startDate != project->startDate())
         project->setStartDate(edit.startDate);
     auto current = project->category();
     if (edit.category && (!current || current->id() != edit.category->id()))
         project->setCategory(edit.category);
-    saveInOrder(m_stores, { LibraryFile::projects, LibraryFile::media }, finishing(operation));
+    auto stores = m_stores;
+    saveInOrder(
+        stores, { LibraryFile::projects, LibraryFile::media }, [operation, stores, entry](SaveOutcome saved) {
+            if (entry)
+                endOnceSaved(stores, *entry, saved);
+            finishing(operation)(saved);
+        });
 }
 
 // Removes the record the user chose, found by identity and id: a hand-edited library may hold two
@@ -564,6 +646,9 @@ void TDLibrary::deleteProject(const std::shared_ptr<TDProject>& project, Done do
 {
     auto operation = begin<Success>(m_inFlight, std::move(done));
     const QString name = project->name();
+    // Three saves and a move to the trash: a start after a crash in between finishes the deletion.
+    const auto entry = TDLibraryJournal::begin(libraryFolderOf(m_stores),
+        { JournalChange::Kind::deleteProject, project->id(), {}, name, {}, {}, {} });
     auto projects = m_stores.projectStore->tdProjects();
     auto chosen = std::find_if(projects.begin(), projects.end(),
         [&](const auto& element) { return element == project && element->id() == project->id(); });
@@ -601,15 +686,20 @@ void TDLibrary::deleteProject(const std::shared_ptr<TDProject>& project, Done do
     // leaves the files on disk that the library still points at.
     auto stores = m_stores;
     saveInOrder(stores, { LibraryFile::links, LibraryFile::media, LibraryFile::projects },
-        [operation, stores, name](SaveOutcome saved) {
+        [operation, stores, name, entry](SaveOutcome saved) {
             if (!saved) {
-                removeOnceSaved(stores, [stores, name] {
+                removeOnceSaved(stores, [stores, name, entry] {
                     if (auto removed = removeProjectFolder(name, *stores.projectStore); !removed)
                         printFailure(removed.error().description);
+                    else
+                        TDLibraryJournal::end(entry);
                 });
                 return operation->failSaving(saved.error());
             }
             auto removed = removeProjectFolder(name, *stores.projectStore);
+            // A folder that could not go stays listed, for a later start to try again.
+            if (removed)
+                TDLibraryJournal::end(entry);
             if (!removed)
                 return operation->fail(Kind::fileFailed,
                     tdLocalized("The project folder could not be removed."), removed.error().description);
@@ -771,12 +861,22 @@ void TDLibrary::removeCoverImage(const std::shared_ptr<TDProject>& project, cons
     if (tdcoverimage::isOwnCoverFile(url, projectFolder) && !QFileInfo(url.path()).exists()
         && !QFileInfo(url.path()).isSymLink())
         printFailure(PlatformError::fromErrno(ENOENT, url.path()).description);
+    // The file goes before the projects are saved: a start after a crash in between clears the
+    // cover that names it.
+    const auto entry = TDLibraryJournal::begin(
+        libraryFolderOf(m_stores), { JournalChange::Kind::removeCover, project->id(), {}, {}, {}, {}, url });
     auto removed = tdcoverimage::removeCoverFile(url, projectFolder);
-    if (!removed)
+    if (!removed) {
+        TDLibraryJournal::end(entry);
         return operation->fail(Kind::fileFailed, tdLocalized("The cover image could not be removed."),
             removed.error().description);
+    }
     project->setCoverImageURL(std::nullopt);
-    saveInOrder(m_stores, { LibraryFile::projects }, finishing(operation));
+    auto stores = m_stores;
+    saveInOrder(stores, { LibraryFile::projects }, [operation, stores, entry](SaveOutcome saved) {
+        endOnceSaved(stores, entry, saved);
+        finishing(operation)(saved);
+    });
 }
 
 void TDLibrary::addQuickAccessURL(const std::shared_ptr<TDProject>& project, const Url& url, Done done)
@@ -835,48 +935,67 @@ void TDLibrary::addMedia(std::vector<std::shared_ptr<TDMedia>> media, Done done)
     saveInOrder(m_stores, { LibraryFile::media }, finishing(operation));
 }
 
+namespace {
+
+// Moves to the trash the image's own folders (`folders`, and where its projects keep it now) that no
+// record names any more; the first failure.
+std::optional<PlatformError> removeMediaFolders(const TDStores& stores, std::vector<Url> folders,
+    const std::vector<platform::Uuid>& projectIds, const platform::Uuid& mediaId)
+{
+    // A rename meanwhile moved the image's folder along with its project's.
+    for (const auto& project : stores.projectStore->tdProjects()) {
+        if (std::find(projectIds.begin(), projectIds.end(), project->id()) == projectIds.end())
+            continue;
+        const Url moved = TDDirectoryPath::mediaThumbnailURL(
+            TDDirectoryPath::projectDirectoryURL(project->name()), mediaId)
+                              .deletingLastPathComponent();
+        if (std::find(folders.begin(), folders.end(), moved) == folders.end())
+            folders.push_back(moved);
+    }
+    for (const Url& folder : folders) {
+        const auto kept = stores.mediaStore->tdMedia();
+        const bool stillNamed = std::any_of(kept.begin(), kept.end(), [&](const auto& item) {
+            return item->url().deletingLastPathComponent() == folder
+                || item->thumbnailURL().deletingLastPathComponent() == folder;
+        });
+        if (stillNamed || !isOwnMediaFolder(folder, mediaId))
+            continue;
+        auto removed = TDDirectoryPath::trashItemInsideLibrary(folder);
+        if (!removed)
+            return removed.error();
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
 void TDLibrary::removeMedia(const platform::Uuid& mediaId, Done done)
 {
     auto operation = begin<Success>(m_inFlight, std::move(done));
     auto media = m_stores.mediaStore->tdMedia();
     std::vector<Url> folders;
     std::vector<platform::Uuid> projectIds;
+    std::optional<Url> file;
     for (const auto& item : media) {
         if (item->id() != mediaId)
             continue;
         folders.push_back(item->url().deletingLastPathComponent());
+        file = file.value_or(item->url());
         if (auto projectId = item->tdProjectId())
             projectIds.push_back(*projectId);
     }
+    // The record is saved away before the folder goes: a start after a crash in between removes it.
+    const auto entry = TDLibraryJournal::begin(libraryFolderOf(m_stores),
+        { JournalChange::Kind::deleteMedia, projectIds.empty() ? platform::Uuid() : projectIds.front(),
+            mediaId, {}, {}, {}, file });
     std::erase_if(media, [&](const std::shared_ptr<TDMedia>& item) { return item->id() == mediaId; });
     m_stores.mediaStore->setTdMedia(std::move(media));
     auto stores = m_stores;
-    // The image's folders that nothing names any more; the first that could not be removed.
-    auto removeFolders = [stores, folders, projectIds, mediaId]() -> std::optional<PlatformError> {
-        // A rename meanwhile moved the image's folder along with its project's.
-        std::vector<Url> current = folders;
-        for (const auto& project : stores.projectStore->tdProjects()) {
-            if (std::find(projectIds.begin(), projectIds.end(), project->id()) == projectIds.end())
-                continue;
-            const Url moved = TDDirectoryPath::mediaThumbnailURL(
-                TDDirectoryPath::projectDirectoryURL(project->name()), mediaId)
-                                  .deletingLastPathComponent();
-            if (std::find(current.begin(), current.end(), moved) == current.end())
-                current.push_back(moved);
-        }
-        for (const Url& folder : current) {
-            const auto kept = stores.mediaStore->tdMedia();
-            const bool stillNamed = std::any_of(kept.begin(), kept.end(), [&](const auto& item) {
-                return item->url().deletingLastPathComponent() == folder
-                    || item->thumbnailURL().deletingLastPathComponent() == folder;
-            });
-            if (stillNamed || !isOwnMediaFolder(folder, mediaId))
-                continue;
-            auto removed = TDDirectoryPath::trashItemInsideLibrary(folder);
-            if (!removed)
-                return removed.error();
-        }
-        return std::nullopt;
+    auto removeFolders = [stores, folders, projectIds, mediaId, entry] {
+        auto failed = removeMediaFolders(stores, folders, projectIds, mediaId);
+        if (!failed)
+            TDLibraryJournal::end(entry);
+        return failed;
     };
     saveInOrder(stores, { LibraryFile::media }, [operation, stores, removeFolders](SaveOutcome saved) {
         if (!saved) {
@@ -909,4 +1028,226 @@ void TDLibrary::removeLink(const platform::Uuid& linkId, Done done)
     std::erase_if(links, [&](const TDLink& link) { return link.id == linkId; });
     m_stores.linkStore->setTdLinks(std::move(links));
     saveInOrder(m_stores, { LibraryFile::links }, finishing(operation));
+}
+
+// Finishing what a crash interrupted.
+
+namespace {
+
+bool isRealFolder(const Url& url)
+{
+    const QFileInfo info(url.path());
+    return url.isFileUrl() && info.isDir() && !info.isSymLink();
+}
+
+// The listed project of `id`, of that name unless `name` is empty.
+std::shared_ptr<TDProject> listedProject(
+    const TDStores& stores, const platform::Uuid& id, const QString& name)
+{
+    for (const auto& project : stores.projectStore->tdProjects()) {
+        if (project->id() == id && (name.isEmpty() || project->name() == name))
+            return project;
+    }
+    return nullptr;
+}
+
+std::shared_ptr<TDNote> listedNote(const std::shared_ptr<TDProject>& project, const platform::Uuid& id)
+{
+    for (const auto& note : project ? project->tdNote() : std::vector<std::shared_ptr<TDNote>> {}) {
+        if (note->id() == id)
+            return note;
+    }
+    return nullptr;
+}
+
+void saveThenEnd(const TDStores& stores, std::vector<LibraryFile> order, TDLibraryJournal::Entry entry)
+{
+    saveInOrder(
+        stores, std::move(order), [stores, entry](SaveOutcome saved) { endOnceSaved(stores, entry, saved); });
+}
+
+// Whether the rename had moved the folder: the old one is gone and the new one is there.
+bool folderMoved(const Url& from, const Url& to)
+{
+    return from.isValid() && to.isValid() && !itemExists(from) && isRealFolder(to)
+        && TDDirectoryPath::isInsideLibraryFolder(to);
+}
+
+// Returns whether saves that end the entry were started.
+bool finishProjectRename(const TDStores& stores, TDLibraryJournal::Entry entry, const JournalChange& change)
+{
+    const Url from = TDDirectoryPath::projectDirectoryURL(change.from);
+    const Url to = TDDirectoryPath::projectDirectoryURL(change.to);
+    if (!folderMoved(from, to))
+        return false;
+    // The projects file was not saved: the record still has the old name and paths.
+    if (auto project = listedProject(stores, change.project, change.from)) {
+        const auto projects = stores.projectStore->tdProjects();
+        if (std::any_of(projects.begin(), projects.end(),
+                [&](const auto& other) { return other->name() == change.to; }))
+            return false;
+        pointTDProjectAt(*project, change.to, stores.mediaStore->tdMedia());
+        saveThenEnd(stores, { LibraryFile::projects, LibraryFile::media }, entry);
+        return true;
+    }
+    // The projects file was saved, the media file not.
+    if (listedProject(stores, change.project, change.to)
+        && pointTDProjectMediaInto(change.project, from, to, stores.mediaStore->tdMedia())) {
+        saveThenEnd(stores, { LibraryFile::media }, entry);
+        return true;
+    }
+    return false;
+}
+
+bool finishNoteRename(const TDStores& stores, TDLibraryJournal::Entry entry, const JournalChange& change)
+{
+    const auto project = listedProject(stores, change.project, {});
+    const auto note = listedNote(project, *change.item);
+    if (!note || note->title() != change.from || !change.date || itemExists(note->contentURL()))
+        return false;
+    // A note made under the new title since owns the folder of that title.
+    const auto notes = project->tdNote();
+    if (std::any_of(
+            notes.begin(), notes.end(), [&](const auto& other) { return other->title() == change.to; }))
+        return false;
+    const Url projectFolder = TDDirectoryPath::projectDirectoryURL(project->name());
+    const Url folder = TDDirectoryPath::noteDirectoryURL(projectFolder, change.to);
+    if (!folder.isValid() || !isRealFolder(folder) || !TDDirectoryPath::isInsideLibraryFolder(folder))
+        return false;
+    // The text file moves after its folder: it may still have the old title's name.
+    Url text = TDDirectoryPath::noteTextFileURL(projectFolder, change.to);
+    if (!QFileInfo(text.path()).isFile())
+        text = folder.appendingPathComponent(note->contentURL().lastPathComponent());
+    if (!text.isValid() || !QFileInfo(text.path()).isFile())
+        return false;
+    note->setTitle(change.to);
+    note->setDate(*change.date);
+    note->setContentURL(text);
+    saveThenEnd(stores, { LibraryFile::projects }, entry);
+    return true;
+}
+
+// Removes the folder of a deleted note that no library file lists any more; false when it could
+// not go.
+bool removeLeftNoteFolder(const TDStores& stores, const JournalChange& change)
+{
+    const auto project = listedProject(stores, change.project, {});
+    if (!project)
+        return true;
+    const auto note = TDNote::make(
+        *change.item, change.project, change.from, change.file.value_or(Url()), platform::Date());
+    auto removed = tdnotefiles::removeNoteFolder(
+        TDDirectoryPath::projectDirectoryURL(project->name()), *note, stores.projectStore->tdProjects());
+    if (!removed)
+        printFailure(removed.error().description);
+    return bool(removed);
+}
+
+// The folder of a new project that the projects file does not list: it goes while it is empty,
+// and only then (nothing of the user's is ever in it).
+void removeUnlistedEmptyFolder(const TDStores& stores, const JournalChange& change)
+{
+    const auto projects = stores.projectStore->tdProjects();
+    if (std::any_of(projects.begin(), projects.end(), [&](const auto& project) {
+            return project->id() == change.project || project->name() == change.from;
+        }))
+        return;
+    const Url folder = TDDirectoryPath::projectDirectoryURL(change.from);
+    if (TDDirectoryPath::nameProblem(change.from) || TDProjectStore::isLibraryFileName(change.from)
+        || !isRealFolder(folder) || !TDDirectoryPath::isInsideLibraryFolder(folder))
+        return;
+    QDir().rmdir(folder.path());
+}
+
+// Lists a new note whose files were made while the projects file does not list it; whether saves
+// that end the entry were started.
+bool listUnlistedNote(const TDStores& stores, TDLibraryJournal::Entry entry, const JournalChange& change)
+{
+    const auto project = listedProject(stores, change.project, {});
+    if (!project || listedNote(project, *change.item) || !change.file || !change.date)
+        return false;
+    const Url projectFolder = TDDirectoryPath::projectDirectoryURL(project->name());
+    const Url text = TDDirectoryPath::noteTextFileURL(projectFolder, change.from);
+    // Only where the note's title still puts it, in the project as it is named now.
+    if (text != *change.file || !QFileInfo(text.path()).isFile() || QFileInfo(text.path()).isSymLink())
+        return false;
+    auto notes = project->tdNote();
+    if (std::any_of(
+            notes.begin(), notes.end(), [&](const auto& note) { return note->title() == change.from; }))
+        return false;
+    notes.push_back(TDNote::make(*change.item, project->id(), change.from, text, *change.date));
+    project->setTdNote(std::move(notes));
+    saveThenEnd(stores, { LibraryFile::projects }, entry);
+    return true;
+}
+
+} // namespace
+
+void TDLibrary::finishInterruptedChanges()
+{
+    for (const auto& listed : TDLibraryJournal::takeLeftOver(libraryFolderOf(m_stores))) {
+        const TDLibraryJournal::Entry entry = listed.first;
+        const JournalChange& change = listed.second;
+        switch (change.kind) {
+        case JournalChange::Kind::createProject:
+            removeUnlistedEmptyFolder(m_stores, change);
+            break;
+        case JournalChange::Kind::createNote:
+            if (listUnlistedNote(m_stores, entry, change))
+                continue;
+            break;
+        case JournalChange::Kind::renameProject:
+            if (finishProjectRename(m_stores, entry, change))
+                continue;
+            break;
+        case JournalChange::Kind::renameNote:
+            if (finishNoteRename(m_stores, entry, change))
+                continue;
+            break;
+        case JournalChange::Kind::deleteProject:
+            // A deletion lists itself again before its first step.
+            if (auto project = listedProject(m_stores, change.project, change.from)) {
+                deleteProject(project);
+            } else if (auto removed = removeProjectFolder(change.from, *m_stores.projectStore); !removed) {
+                // Listed still, for a later start to try again.
+                printFailure(removed.error().description);
+                continue;
+            }
+            break;
+        case JournalChange::Kind::deleteMedia: {
+            const auto media = m_stores.mediaStore->tdMedia();
+            if (std::any_of(media.begin(), media.end(),
+                    [&](const auto& item) { return item->id() == *change.item; })) {
+                removeMedia(*change.item);
+                break;
+            }
+            std::vector<Url> folders;
+            if (change.file)
+                folders.push_back(change.file->deletingLastPathComponent());
+            if (auto failed = removeMediaFolders(m_stores, folders, { change.project }, *change.item)) {
+                printFailure(failed->description);
+                continue;
+            }
+            break;
+        }
+        case JournalChange::Kind::removeCover: {
+            const auto project = listedProject(m_stores, change.project, {});
+            if (project && project->coverImageURL() == change.file && !itemExists(*change.file)) {
+                project->setCoverImageURL(std::nullopt);
+                saveThenEnd(m_stores, { LibraryFile::projects }, entry);
+                continue;
+            }
+            break;
+        }
+        case JournalChange::Kind::deleteNote: {
+            const auto project = listedProject(m_stores, change.project, {});
+            if (auto note = listedNote(project, *change.item))
+                deleteNote(project, note);
+            else if (!removeLeftNoteFolder(m_stores, change))
+                continue;
+            break;
+        }
+        }
+        TDLibraryJournal::end(entry);
+    }
 }

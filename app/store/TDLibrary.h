@@ -47,6 +47,10 @@ struct TDLibraryFailure {
 //   one, so one wrong click loses nothing. After a failed save, a deleted item's folder goes once
 //   later saves have written every library file (`finishPendingWork` at the latest), unless a
 //   record names it again.
+// - A change of more than one step on disk (making, renaming or deleting a project or a note,
+//   deleting an image, removing a cover) is listed in the library folder before its first step and
+//   struck off once its last is on disk (TDLibraryJournal.h), so that the next start can finish
+//   one a crash cut short.
 // - Each operation ends with exactly one completion, on the main thread: before the call returns
 //   when it fails before its first save (a refused name, a file that could not be made), otherwise
 //   once its saves and the file work after them are done. From the call until just before its
@@ -71,6 +75,24 @@ public:
     // program, after its main loop has stopped: a chain of saves goes on only through that loop.
     // Then removes what earlier failed saves left and later saves dropped.
     static bool finishPendingWork(std::chrono::milliseconds limit);
+
+    // Finishes the changes that a run which ended before their last step left listed in the
+    // library folder (TDLibraryJournal.h), from what the loaded stores and the disk show. Only for
+    // stores whose every library file loaded (or was not there yet).
+    // - A deletion is carried through, as the user confirmed it and saw it happen: a project or
+    //   note that the projects file still lists is deleted again, its records and then its folder;
+    //   one it no longer lists has its folder moved to the trash if it is still there and no
+    //   project or note names it.
+    // - A new project that the projects file does not list has its folder removed while it is
+    //   empty; a new note whose text file was made is listed in its project.
+    // - A deleted image is deleted again while the media file lists it, else its own folder goes to
+    //   the trash; a removed cover whose file is gone is cleared.
+    // - A rename is carried through only when its folder had moved, else dropped: a project whose
+    //   projects record still has the old name takes the new one and its paths; its images
+    //   recorded inside the old folder point into the new one. A note still under its old title
+    //   takes the new title and date and points at its text file in the moved folder.
+    // The records change before the call returns; the saves follow.
+    void finishInterruptedChanges();
 
     // Notes.
 

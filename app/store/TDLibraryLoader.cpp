@@ -1,6 +1,7 @@
 #include "app/store/TDLibraryLoader.h"
 
 #include "app/store/TDDirectoryPath.h"
+#include "app/store/TDLibrary.h"
 #include "app/store/TDLibraryCoding.h"
 #include "app/store/TDLinkStore.h"
 #include "app/store/TDMediaStore.h"
@@ -145,6 +146,11 @@ void loadLinks(std::shared_ptr<LoadContext> context)
             context->note(*context->linkStore->libraryFile(), load);
             context->linkStore->setTdLinks(load.list ? std::move(*load.list) : tdlibrary::LinkList {});
             context->linkStore->libraryFile()->finishLoad(load.outcome);
+            // Changes a crash interrupted are finished only over a library that loaded whole: over
+            // a part, they would save what they could not see.
+            if (context->problems.empty())
+                TDLibrary({ context->projectStore, context->mediaStore, context->linkStore, nullptr })
+                    .finishInterruptedChanges();
             context->finish();
         });
     });

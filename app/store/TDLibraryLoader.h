@@ -15,7 +15,9 @@ class TDLinkStore;
 // nothing on standard output (media and links are then not read, and their files are kept before
 // any overwrite); media that do not load print "there is no media" and become an empty list; links
 // that do not load become an empty list. A file that is there but does not load is named on
-// standard error. Nothing is created on disk. `finished` runs on the main queue at the end.
+// standard error. Nothing is created on disk, except that when every file loaded (or was not
+// there), the changes a crash left unfinished are finished (TDLibrary::finishInterruptedChanges)
+// before `finished` runs, their saves following. `finished` runs on the main queue at the end.
 void loadLibraryFiles(std::shared_ptr<TDProjectStore> projectStore, std::shared_ptr<TDMediaStore> mediaStore,
     std::shared_ptr<TDLinkStore> linkStore, std::function<void()> finished = {});
 

@@ -58,6 +58,15 @@ Result<Success, PlatformError> renameTDProject(
         platform::print(QStringLiteral("File does not exist at path: ") + oldPath);
     }
 
+    pointTDProjectAt(project, newName, media);
+    return Result<Success, PlatformError>::success(Success {});
+}
+
+void pointTDProjectAt(
+    TDProject& project, const QString& newName, const std::vector<std::shared_ptr<TDMedia>>& media)
+{
+    const Url oldFolder = TDDirectoryPath::projectDirectoryURL(project.name());
+    const Url newFolder = TDDirectoryPath::projectDirectoryURL(newName);
     project.setName(newName);
     for (const auto& note : project.tdNote()) {
         if (auto moved = rebased(note->contentURL(), oldFolder, newFolder))
@@ -84,5 +93,23 @@ Result<Success, PlatformError> renameTDProject(
         else
             project.setCoverImageURL(newFolder.appendingPathComponent(cover->lastPathComponent()));
     }
-    return Result<Success, PlatformError>::success(Success {});
+}
+
+bool pointTDProjectMediaInto(const platform::Uuid& project, const Url& from, const Url& to,
+    const std::vector<std::shared_ptr<TDMedia>>& media)
+{
+    bool pointed = false;
+    for (const auto& item : media) {
+        if (item->tdProjectId() != project)
+            continue;
+        if (auto moved = rebased(item->url(), from, to)) {
+            item->setUrl(*moved);
+            pointed = true;
+        }
+        if (auto moved = rebased(item->thumbnailURL(), from, to)) {
+            item->setThumbnailURL(*moved);
+            pointed = true;
+        }
+    }
+    return pointed;
 }

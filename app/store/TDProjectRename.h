@@ -18,3 +18,13 @@
 // (a line on standard output says so).
 platform::Result<platform::Success, platform::PlatformError> renameTDProject(
     TDProject& project, const QString& newName, const std::vector<std::shared_ptr<TDMedia>>& media);
+
+// The records' part of a rename alone, for a folder that is already at its new place: sets the name
+// and points the stored paths as above.
+void pointTDProjectAt(
+    TDProject& project, const QString& newName, const std::vector<std::shared_ptr<TDMedia>>& media);
+
+// Points the stored paths of the images of `project` in `media` that lie inside `from` to the same
+// place inside `to`; whether any changed.
+bool pointTDProjectMediaInto(const platform::Uuid& project, const platform::Url& from,
+    const platform::Url& to, const std::vector<std::shared_ptr<TDMedia>>& media);

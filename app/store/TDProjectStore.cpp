@@ -2,6 +2,7 @@
 
 #include "app/store/TDFolderIcon.h"
 #include "app/store/TDLibraryCoding.h"
+#include "app/store/TDLibraryJournal.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/Print.h"
 
@@ -129,7 +130,7 @@ bool TDProjectStore::isLibraryFileName(const QString& name)
         if (name.compare(QLatin1String(file), Qt::CaseInsensitive) == 0)
             return true;
     }
-    return false;
+    return name.compare(TDLibraryJournal::fileName(), Qt::CaseInsensitive) == 0;
 }
 
 std::optional<TDNameProblem> TDProjectStore::newProjectNameProblem(
