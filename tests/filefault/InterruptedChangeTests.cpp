@@ -173,8 +173,9 @@ TEST(InterruptedChangeChild, DISABLED_DiesBeforeOneStep)
     else
         tdLibrary.removeCoverImage(alpha, *alpha->coverImageURL(), done);
     // A note whose save failed takes its files back: that crash comes before the save answers.
-    if (change != "renameNote")
+    if (change != "renameNote") {
         ASSERT_TRUE(platform::runMainLoopUntil([&] { return answered; }, 10s));
+    }
     filefault::disarm();
     std::fputs("answered\n", stdout);
     std::fflush(stdout);
@@ -235,9 +236,10 @@ TEST(InterruptedChange, TheNextStartFinishesAChangeACrashCutShort)
         ASSERT_TRUE(child.readAllStandardOutput().contains("answered\n"))
             << child.readAllStandardError().data();
         const QString blocked = window.blocked;
-        if (blocked.endsWith(".library"))
+        if (blocked.endsWith(".library")) {
             ASSERT_TRUE(QDir(library.root.library()).rmdir(blocked)
                 && QDir(library.root.library()).rename(blocked + ".held", blocked));
+        }
         ASSERT_TRUE(QFileInfo::exists(library.journal())) << "the crash left the change listed";
 
         // Twice: the first start finishes the change, the second shows that it is on disk.
@@ -260,15 +262,18 @@ TEST(InterruptedChange, TheNextStartFinishesAChangeACrashCutShort)
                 EXPECT_TRUE(note->id() != library.draftId || (text && text.value() == "words"));
             }
             EXPECT_EQ(titles, window.notes);
-            if (window.project)
+            if (window.project) {
                 EXPECT_TRUE(projectNamed(stores, window.project));
+            }
             for (const QString& path : window.gone) {
-                if (path.endsWith("/*"))
+                if (path.endsWith("/*")) {
                     EXPECT_TRUE(QDir(library.root.file(path.chopped(2))).isEmpty()) << path.toStdString();
-                else
+                } else {
                     EXPECT_FALSE(QFileInfo::exists(library.root.file(path))) << path.toStdString();
-                if (!path.contains('/'))
+                }
+                if (!path.contains('/')) {
                     EXPECT_FALSE(TDProjectStore::newProjectNameProblem(path, std::nullopt));
+                }
             }
         }
     }
