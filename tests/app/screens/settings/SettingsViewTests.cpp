@@ -192,7 +192,8 @@ TEST(SettingsView, RestoreTheDefaultFollowsALiveChangeOfAppearance)
         double strongest = 1;
         for (int y = button.top(); y <= button.bottom(); ++y)
             for (int x = button.left(); x <= button.right(); ++x)
-                strongest = std::max(strongest, tdappearance::contrastRatio(picture.pixelColor(x, y), ground));
+                strongest
+                    = std::max(strongest, tdappearance::contrastRatio(picture.pixelColor(x, y), ground));
         EXPECT_GE(strongest, 4.5) << (dark ? "dark" : "light");
     }
 }
