@@ -205,13 +205,7 @@ void TDLinkList::handOnFocus(int place, Qt::FocusReason reason)
         m_headerLastStop->setFocus(reason);
         return;
     }
-    for (QWidget* next = nextInFocusChain(); next && next != this; next = next->nextInFocusChain()) {
-        if (!isAncestorOf(next) && (next->focusPolicy() & Qt::TabFocus) && next->isEnabled()
-            && next->isVisibleTo(window())) {
-            next->setFocus(reason);
-            return;
-        }
-    }
+    tdfocusring::focusNextOutside(this, reason);
 }
 
 void TDLinkList::followLinks(

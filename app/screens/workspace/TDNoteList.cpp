@@ -170,13 +170,7 @@ void TDNoteList::handOnFocus(int place, Qt::FocusReason reason)
         return;
     }
     // No row is left: the keys go on to what follows the list.
-    for (QWidget* next = nextInFocusChain(); next && next != this; next = next->nextInFocusChain()) {
-        if (!isAncestorOf(next) && (next->focusPolicy() & Qt::TabFocus) && next->isEnabled()
-            && next->isVisibleTo(window())) {
-            next->setFocus(reason);
-            return;
-        }
-    }
+    tdfocusring::focusNextOutside(this, reason);
 }
 
 std::vector<TDNoteItem*> TDNoteList::rows() const
