@@ -4,12 +4,9 @@
 #include "app/model/TDMedia.h"
 #include "app/screens/common/TDAlert.h"
 #include "app/screens/common/TDContentUnavailableView.h"
-#include "app/screens/common/TDFocusRing.h"
 #include "app/screens/common/TDImageGrid.h"
 #include "app/store/TDMediaStore.h"
 
-#include <QContextMenuEvent>
-#include <QKeyEvent>
 #include <QPointer>
 #include <QStackedLayout>
 
@@ -40,7 +37,6 @@ TDMediaMasterView::TDMediaMasterView(TDStores stores, QWidget* parent)
         });
     });
     m_stack->addWidget(m_grid);
-    m_grid->installEventFilter(this);
     renderNow();
 }
 
@@ -60,29 +56,4 @@ void TDMediaMasterView::render()
     const bool empty = media.empty();
     m_grid->setMedia(std::move(media));
     m_stack->setCurrentWidget(empty ? static_cast<QWidget*>(m_empty) : m_grid);
-}
-
-// The grid opens the current image's menu on the menu's own event, which only the menu key sends:
-// Shift+F10 is turned into one, and so is the menu key where it comes as a key press alone.
-bool TDMediaMasterView::eventFilter(QObject* watched, QEvent* event)
-{
-    if (watched != m_grid)
-        return platform::ObservedWidget::eventFilter(watched, event);
-    if (event->type() == QEvent::ContextMenu
-        && static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Keyboard) {
-        m_menuKeyAnswered = true;
-    } else if (event->type() == QEvent::KeyPress) {
-        auto* key = static_cast<QKeyEvent*>(event);
-        const bool answered = std::exchange(m_menuKeyAnswered, false);
-        if (tdfocusring::opensMenu(key)) {
-            if (!(key->key() == Qt::Key_Menu && answered)) {
-                QContextMenuEvent menu(QContextMenuEvent::Keyboard, m_grid->viewport()->rect().center(),
-                    m_grid->viewport()->mapToGlobal(m_grid->viewport()->rect().center()));
-                QCoreApplication::sendEvent(m_grid, &menu);
-                m_menuKeyAnswered = false;
-            }
-            return true;
-        }
-    }
-    return platform::ObservedWidget::eventFilter(watched, event);
 }

@@ -31,7 +31,6 @@ public:
 
 protected:
     void render() override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     TDStores m_stores;
@@ -39,5 +38,4 @@ private:
     QStackedLayout* m_stack;
     TDContentUnavailableView* m_empty;
     TDImageGrid* m_grid;
-    bool m_menuKeyAnswered = false;
 };

@@ -473,11 +473,25 @@ TDProjectMasterView::TDProjectMasterView(
         // blocks it, so it never opens a second one).
         m_createAction->setShortcut(QKeySequence::New);
         m_createAction->setShortcutContext(Qt::WindowShortcut);
-        m_createAction->setIcon(SymbolPainter::icon(Symbol::folderBadgePlus, TDToolbar::iconSize,
-            tdappearance::color(SystemColor::secondaryLabel, this).toRgb()));
         connect(m_createAction, &QAction::triggered, this, [this] { openCreateProjectSheet(); });
     }
+    applyColors();
     updateToolbar();
+}
+
+void TDProjectMasterView::applyColors()
+{
+    if (m_createAction)
+        m_createAction->setIcon(SymbolPainter::icon(Symbol::folderBadgePlus, TDToolbar::iconSize,
+            tdappearance::color(SystemColor::secondaryLabel, this).toRgb()));
+}
+
+void TDProjectMasterView::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    // The symbol is a picture in one colour: a switch between light and dark draws it again.
+    if (event->type() == QEvent::PaletteChange)
+        applyColors();
 }
 
 TDProjectMasterView::~TDProjectMasterView()

@@ -69,8 +69,12 @@ public:
     void deleteProject(const std::shared_ptr<TDProject>& project);
     int deletesInFlight() const { return m_library.operationsInFlight(); }
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
     void updateToolbar();
+    void applyColors();
 
     TDStores m_stores;
     TDLibrary m_library;

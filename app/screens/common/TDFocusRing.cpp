@@ -157,4 +157,15 @@ void orderTabStops(QWidget* scope, const std::vector<QWidget*>& stops)
         QWidget::setTabOrder(stops.front(), stops[i]);
 }
 
+void focusNextOutside(QWidget* scope, Qt::FocusReason reason)
+{
+    for (QWidget* next = scope->nextInFocusChain(); next && next != scope; next = next->nextInFocusChain()) {
+        if (!scope->isAncestorOf(next) && (next->focusPolicy() & Qt::TabFocus) && next->isEnabled()
+            && next->isVisibleTo(scope->window())) {
+            next->setFocus(reason);
+            return;
+        }
+    }
+}
+
 } // namespace tdfocusring

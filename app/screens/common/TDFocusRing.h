@@ -44,4 +44,8 @@ void showActionsMenu(QWidget* widget);
 // and its other widgets. A widget made later than its neighbours otherwise comes last.
 void orderTabStops(QWidget* scope, const std::vector<QWidget*>& stops);
 
+// Gives the keys to the first stop after `scope` in the Tab order that lies outside it (a list
+// whose last row went); nothing happens when there is none.
+void focusNextOutside(QWidget* scope, Qt::FocusReason reason);
+
 } // namespace tdfocusring

@@ -13,6 +13,7 @@
 
 #include <QAccessible>
 #include <QAction>
+#include <QContextMenuEvent>
 #include <QDesktopServices>
 #include <QEvent>
 #include <QGraphicsOpacityEffect>
@@ -27,6 +28,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 using tdappearance::SystemColor;
 
@@ -295,6 +297,19 @@ void TDImageGrid::scrollContentsBy(int, int)
 
 void TDImageGrid::keyPressEvent(QKeyEvent* event)
 {
+    // Shift+F10 comes only as a key; the menu key, where the desktop has already asked for the
+    // menu, opens nothing more.
+    const bool answered = std::exchange(m_menuKeyAnswered, false);
+    if (tdfocusring::opensMenu(event)) {
+        event->accept();
+        if (event->key() != Qt::Key_Menu || !answered) {
+            const QPoint center = viewport()->rect().center();
+            QContextMenuEvent menu(QContextMenuEvent::Keyboard, center, viewport()->mapToGlobal(center));
+            contextMenuEvent(&menu);
+            m_menuKeyAnswered = false;
+        }
+        return;
+    }
     const int count = static_cast<int>(m_media.size());
     if (count == 0) {
         QAbstractScrollArea::keyPressEvent(event);
@@ -328,6 +343,8 @@ void TDImageGrid::keyPressEvent(QKeyEvent* event)
 
 void TDImageGrid::contextMenuEvent(QContextMenuEvent* event)
 {
+    if (event->reason() == QContextMenuEvent::Keyboard)
+        m_menuKeyAnswered = true;
     if (event->reason() != QContextMenuEvent::Keyboard || m_current < 0) {
         QAbstractScrollArea::contextMenuEvent(event);
         return;

@@ -126,6 +126,9 @@ private:
     int m_current = -1;
     // The ring shows only for a focus the keyboard brought, not for a click.
     bool m_keyboardFocus = false;
+    // Whether a menu request from the keys came just before this key press: the menu key sends one
+    // before its press on some desktops, and its press alone on others.
+    bool m_menuKeyAnswered = false;
 
     // By record, not by id: a hand-edited library may hold two records of one id.
     std::unordered_map<const TDMedia*, QPointer<TDImageGridCell>> m_cells;

@@ -1,5 +1,6 @@
 #include "app/screens/common/TDLinkList.h"
 
+#include "app/screens/common/TDFocusRing.h"
 #include "app/screens/common/TDSpringAnimation.h"
 #include "app/screens/common/TDSpringGhost.h"
 
@@ -10,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <unordered_map>
 
 namespace {
@@ -145,6 +147,17 @@ void TDLinkList::setLinks(std::vector<TDLink> links)
     std::map<int, std::vector<std::pair<QPixmap, int>>> folding;
     const QRect view = viewport()->rect();
     std::map<int, QPointer<TDLinkCard>> cards;
+    // The new index of the first link after `index` that stays.
+    auto placeAfter = [&](int index) {
+        for (int later = index + 1; later < oldCount; ++later) {
+            if (const int now = moved(later); now >= 0)
+                return now;
+        }
+        return newCount;
+    };
+    // A card that goes with the keys in it hands them on once the cards are in place, as its ring.
+    std::optional<int> focusPlace;
+    Qt::FocusReason focusReason = Qt::OtherFocusReason;
     for (auto& [index, card] : m_cards) {
         if (!card)
             continue;
@@ -153,15 +166,12 @@ void TDLinkList::setLinks(std::vector<TDLink> links)
             cards.emplace(now, card);
             continue;
         }
-        if (m_foldsAway && isVisible() && card->geometry().intersects(view) && m_foldsAway(card->link())) {
-            int place = newCount;
-            for (int later = index + 1; later < oldCount; ++later) {
-                if (const int now = moved(later); now >= 0) {
-                    place = now;
-                    break;
-                }
-            }
-            folding[place].emplace_back(card->grab(), card->height());
+        if (m_foldsAway && isVisible() && card->geometry().intersects(view) && m_foldsAway(card->link()))
+            folding[placeAfter(index)].emplace_back(card->grab(), card->height());
+        if (card->hasFocus() || card->isAncestorOf(QApplication::focusWidget())) {
+            focusPlace = placeAfter(index);
+            if (tdfocusring::isShown(card))
+                focusReason = Qt::TabFocusReason;
         }
         delete card.data();
     }
@@ -175,6 +185,27 @@ void TDLinkList::setLinks(std::vector<TDLink> links)
     if (!isVisible())
         return;
     layOutKeeping(anchor);
+    if (focusPlace)
+        handOnFocus(*focusPlace, focusReason);
+}
+
+void TDLinkList::handOnFocus(int place, Qt::FocusReason reason)
+{
+    if (count() > 0) {
+        // The link now in the removed one's place, or the one before it when that was the last.
+        const int index = std::min(place, count() - 1);
+        ensureVisible(index);
+        layoutCards();
+        if (const auto card = m_cards.find(index); card != m_cards.end() && card->second)
+            card->second->setFocus(reason);
+        return;
+    }
+    // No card is left: the header's last stop, or what follows the list.
+    if (m_headerLastStop && m_headerLastStop->isVisibleTo(window())) {
+        m_headerLastStop->setFocus(reason);
+        return;
+    }
+    tdfocusring::focusNextOutside(this, reason);
 }
 
 void TDLinkList::followLinks(

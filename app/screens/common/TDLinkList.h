@@ -95,6 +95,9 @@ private:
     void measureLater();
     void ensureVisible(int index);
     void layoutCards();
+    // Gives the keys to the card now at `place`, or, with no card left, to the header's last stop
+    // or what follows the list.
+    void handOnFocus(int place, Qt::FocusReason reason);
     void placeHeader();
     void placeGhosts();
     void startGap(int index, std::vector<std::pair<QPixmap, int>> pictures);

@@ -333,10 +333,11 @@ void SettingsView::changeEvent(QEvent* event)
     platform::ObservedWidget::changeEvent(event);
     if (event->type() == QEvent::PaletteChange)
         applyColors();
-    // A widget with a style sheet of its own takes a new font only from a parent with one: without
-    // this, "Restore the default" would keep the font it was made with when the application's
-    // font changes. Setting the sheet again makes it take the font it inherits now.
-    if (event->type() == QEvent::FontChange)
+    // A widget with a style sheet of its own takes a new font or palette only from a parent with
+    // one: without this, "Restore the default" would keep the font and the text colour it was made
+    // with (dark text on a dark bar after a switch to dark). Setting the sheet again makes it take
+    // what it inherits now.
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::PaletteChange)
         m_restore->setStyleSheet(m_restore->styleSheet());
 }
 

@@ -5,6 +5,7 @@
 #include "app/screens/common/TDSpringGhost.h"
 #include "app/screens/workspace/TDNoteItem.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QLayoutItem>
 #include <QScopedValueRollback>
@@ -14,6 +15,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <unordered_map>
 
 int TDNoteList::Gap::extent() const
@@ -93,6 +95,9 @@ void TDNoteList::setNotes(std::vector<Entry> notes, const std::unordered_set<pla
     };
     std::vector<Leaving> gone;
     std::map<int, QPointer<TDNoteItem>> rows;
+    // A row that goes with the keys in it hands them on once the rows are in place, as its ring.
+    std::optional<int> focusPlace;
+    Qt::FocusReason focusReason = Qt::OtherFocusReason;
     for (auto& [index, row] : m_rows) {
         if (!row)
             continue;
@@ -103,6 +108,11 @@ void TDNoteList::setNotes(std::vector<Entry> notes, const std::unordered_set<pla
         }
         if (place < 0 && leaving.contains(row->note()->id()) && row->isVisible())
             gone.push_back({ row->grab(), keptPlaceBefore(index), row->height() });
+        if (row->hasFocus() || row->isAncestorOf(QApplication::focusWidget())) {
+            focusPlace = keptPlaceBefore(index);
+            if (tdfocusring::isShown(row))
+                focusReason = Qt::TabFocusReason;
+        }
         delete row.data();
     }
     m_rows = std::move(rows);
@@ -144,6 +154,23 @@ void TDNoteList::setNotes(std::vector<Entry> notes, const std::unordered_set<pla
     }
     updateScrollBar();
     layoutRows();
+    if (focusPlace)
+        handOnFocus(*focusPlace, focusReason);
+}
+
+void TDNoteList::handOnFocus(int place, Qt::FocusReason reason)
+{
+    if (count() > 0) {
+        // The note now in the removed one's place, or the one before it when that was the last.
+        const int index = std::min(place, count() - 1);
+        ensureVisible(index);
+        layoutRows();
+        if (const auto row = m_rows.find(index); row != m_rows.end() && row->second)
+            row->second->setFocus(reason);
+        return;
+    }
+    // No row is left: the keys go on to what follows the list.
+    tdfocusring::focusNextOutside(this, reason);
 }
 
 std::vector<TDNoteItem*> TDNoteList::rows() const

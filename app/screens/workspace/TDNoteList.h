@@ -101,6 +101,8 @@ private:
     void followRowHeights();
     void updateScrollBar();
     void layoutRows();
+    // Gives the keys to the row now at `place`, or to what follows the list when no row is left.
+    void handOnFocus(int place, Qt::FocusReason reason);
 
     RowFactory m_makeRow;
     const double m_removalResponse;

@@ -3,6 +3,8 @@
 #include "app/screens/browser/NavigationView.h"
 #include "app/screens/browser/TDLinkMasterView.h"
 #include "app/screens/common/TDDisplayText.h"
+#include "app/screens/common/TDFocusRing.h"
+#include "app/screens/common/TDLinkCard.h"
 #include "app/store/TDLibrary.h"
 
 #include <QAbstractScrollArea>
@@ -343,4 +345,30 @@ TEST(TDLinkMasterView, TabWalksTheCardsInOrderAndBringsEachIntoView)
     EXPECT_EQ(QApplication::focusWidget(), focused) << "the focused card is kept out of view";
     QTest::keyClick(focused, Qt::Key_Space);
     EXPECT_EQ(desktop.opened, (QList<QUrl> { QUrl(links[start - 5].url) }));
+}
+
+// A focused card whose link is deleted (from its note) hands the keys to the card in its place, with
+// the ring it had (the one before it for the last card).
+TEST(TDLinkMasterView, AFocusedCardWhoseLinkGoesHandsTheKeysToTheCardInItsPlace)
+{
+    Links f({ link("https://a.example", QString("A")), link("https://b.example", QString("B")),
+        link("https://c.example", QString("C")) });
+    f.window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&f.window));
+    auto focusedTitle = [] {
+        auto* card = dynamic_cast<TDLinkCard*>(QApplication::focusWidget());
+        return card ? card->titleText() : QString();
+    };
+    auto remove = [&](const QString& title) {
+        auto links = f.stores.linkStore->tdLinks();
+        std::erase_if(links, [&](const TDLink& each) { return each.title == title; });
+        f.stores.linkStore->setTdLinks(links);
+        QCoreApplication::processEvents();
+    };
+    f.view()->cards()[1]->setFocus(Qt::TabFocusReason);
+    remove("B");
+    EXPECT_EQ(focusedTitle(), "C");
+    EXPECT_TRUE(tdfocusring::isShown(QApplication::focusWidget()));
+    remove("C");
+    EXPECT_EQ(focusedTitle(), "A");
 }

@@ -2,6 +2,8 @@
 #include "Iris/declarative/ScriptedRetrieving.h"
 #include "app/screens/browser/TDProjectItem.h"
 #include "app/screens/browser/TDProjectMasterView.h"
+#include "app/screens/common/SymbolPainter.h"
+#include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDOpeningClick.h"
 #include "app/screens/common/TDSpringAnimation.h"
 #include "app/screens/common/TDToolbar.h"
@@ -433,6 +435,31 @@ TEST(TDProjectMasterView, TheToolbarButtonOpensTheCreateSheetOnce)
     sheet->reject();
     EXPECT_FALSE(view->openCreateNewProjectSheet());
     EXPECT_EQ(view->createProjectSheet(), nullptr);
+}
+
+// The create button's symbol is drawn in the appearance's colour, also after a live switch between
+// light and dark (in the light gray it is faint on a dark toolbar).
+TEST(TDProjectMasterView, TheCreateButtonFollowsALiveChangeOfAppearance)
+{
+    LibraryRoot root;
+    TDStores stores = screentest::makeStores();
+    QWidget window;
+    TDToolbar toolbar(&window);
+    auto* view = new TDProjectMasterView(stores, NavigationType::projects, &toolbar, &window);
+    window.show();
+    const QSize size(TDToolbar::iconSize, TDToolbar::iconSize);
+    auto drawn = [&] { return view->createProjectAction()->icon().pixmap(size).toImage(); };
+    auto expected = [&](bool dark) {
+        return SymbolPainter::icon(Symbol::folderBadgePlus, TDToolbar::iconSize,
+            tdappearance::color(tdappearance::SystemColor::secondaryLabel, dark).toRgb())
+            .pixmap(size)
+            .toImage();
+    };
+    for (bool dark : { true, false }) {
+        screentest::ScopedPalette palette(dark);
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(drawn() == expected(dark)) << (dark ? "dark" : "light");
+    }
 }
 
 // Ctrl+N opens the create sheet as the toolbar's button does, also from a project's page; with the

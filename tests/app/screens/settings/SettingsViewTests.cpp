@@ -177,6 +177,27 @@ TEST(SettingsView, RestoreTheDefaultFollowsALiveChangeOfTheApplicationFont)
     QApplication::setFont(saved);
 }
 
+// "Restore the default" stands out from the bar it sits in after a live switch between light and
+// dark, as it does when the window opens in either.
+TEST(SettingsView, RestoreTheDefaultFollowsALiveChangeOfAppearance)
+{
+    Fixture f;
+    QPushButton* restore = f.view->restoreButton();
+    for (bool dark : { true, false }) {
+        screentest::ScopedPalette palette(dark);
+        QCoreApplication::processEvents();
+        const QImage picture = f.window.grab().toImage();
+        const QRect button(restore->mapTo(&f.window, QPoint(0, 0)), restore->size());
+        const QColor ground = picture.pixelColor(button.topLeft());
+        double strongest = 1;
+        for (int y = button.top(); y <= button.bottom(); ++y)
+            for (int x = button.left(); x <= button.right(); ++x)
+                strongest
+                    = std::max(strongest, tdappearance::contrastRatio(picture.pixelColor(x, y), ground));
+        EXPECT_GE(strongest, 4.5) << (dark ? "dark" : "light");
+    }
+}
+
 // The rows' names are set in the application's font at their own size: a change of that font while
 // the window is open (the desktop's setting) reaches them, and they are laid out again for it.
 TEST(SettingsView, CategoryRowsFollowALiveChangeOfTheApplicationFont)

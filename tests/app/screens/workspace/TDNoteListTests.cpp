@@ -1,5 +1,6 @@
 #include "../ScreenTestSupport.h"
 #include "app/model/TDNote.h"
+#include "app/screens/common/TDFocusRing.h"
 #include "app/screens/workspace/TDNoteItem.h"
 #include "app/screens/workspace/TDNoteList.h"
 #include "app/screens/workspace/TDProjectDetailView.h"
@@ -193,4 +194,32 @@ TEST(TDNoteList, ARowLooksInTheListAsItDoesOnItsOwn)
         QCoreApplication::processEvents();
         EXPECT_EQ(row->grab().toImage(), alone.grab().toImage());
     }
+}
+
+// The focused row's note deleted, the keys go to the row that takes its place (the one before it for
+// the last note), keeping the ring they had, and to "Add a note" once no note is left.
+TEST(TDNoteList, DeletingTheFocusedNoteHandsTheKeysToTheRowInItsPlace)
+{
+    LongWorkspace f(3);
+    auto focusedTitle = [&] {
+        auto* row = dynamic_cast<TDNoteItem*>(QApplication::focusWidget());
+        return row ? row->titleText() : QString();
+    };
+    auto remove = [&](const QString& title) {
+        auto notes = f.project->tdNote();
+        std::erase_if(notes, [&](const auto& note) { return note->title() == title; });
+        f.project->setTdNote(notes);
+        QCoreApplication::processEvents();
+    };
+    f.view->noteItems()[1]->setFocus(Qt::TabFocusReason);
+    remove("Note 1");
+    EXPECT_EQ(focusedTitle(), "Note 2");
+    EXPECT_TRUE(tdfocusring::isShown(QApplication::focusWidget()));
+    remove("Note 2");
+    EXPECT_EQ(focusedTitle(), "Note 0");
+    f.view->noteItems()[0]->clearFocus();
+    f.view->noteItems()[0]->setFocus(Qt::MouseFocusReason);
+    remove("Note 0");
+    EXPECT_EQ(QApplication::focusWidget(), static_cast<QWidget*>(f.view->addNoteButton()));
+    EXPECT_FALSE(tdfocusring::isShown(QApplication::focusWidget())) << "a click's focus shows no ring";
 }

@@ -1,3 +1,4 @@
+#include "../MenuTestSupport.h"
 #include "../ScreenTestSupport.h"
 #include "app/model/TDMedia.h"
 #include "app/screens/common/BottomBar.h"
@@ -9,12 +10,14 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QContextMenuEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QLabel>
 #include <QMimeData>
 #include <QSlider>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -236,4 +239,37 @@ TEST(TDProjectDetailViewImages, DeletingAnImageSavesAndThenTrashesItsFiles)
     f.settle();
     EXPECT_TRUE(f.view->imagesPlaceholder()->isVisible());
     EXPECT_EQ(f.images(), 0);
+}
+
+// The images' menu opens from the keys as on the Media page: Shift+F10, and the menu key whether
+// the desktop sends it as a menu request and a key press or as the key press alone (never twice).
+TEST(TDProjectDetailViewImages, TheMenuKeysOpenTheCurrentImagesMenu)
+{
+    Images f;
+    f.view->importImages({ f.file("one.png"), f.file("two.png") });
+    f.settle();
+    TDImageGrid* grid = f.view->referenceGrid();
+    grid->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(grid, Qt::Key_Right);
+    const QStringList menu { "Delete" };
+    EXPECT_EQ(menutest::menuFrom([&] { QTest::keyClick(grid, Qt::Key_F10, Qt::ShiftModifier); }), menu);
+    EXPECT_EQ(menutest::menuFrom([&] { QTest::keyClick(grid, Qt::Key_Menu); }), menu);
+    // A menu request from the desktop and the menu key's press after it: one menu.
+    int menus = 0;
+    auto countMenu = [&] {
+        QTimer::singleShot(0, [&] {
+            if (auto* open = QApplication::activePopupWidget()) {
+                ++menus;
+                open->close();
+            }
+        });
+    };
+    const QPoint center = grid->viewport()->rect().center();
+    QContextMenuEvent request(QContextMenuEvent::Keyboard, center, grid->viewport()->mapToGlobal(center));
+    countMenu();
+    QCoreApplication::sendEvent(grid, &request);
+    countMenu();
+    QTest::keyClick(grid, Qt::Key_Menu);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(menus, 1);
 }
