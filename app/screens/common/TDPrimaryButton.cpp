@@ -53,7 +53,9 @@ void TDPrimaryButton::paintEvent(QPaintEvent*)
 QPushButton* makeTDSheetButton(const QString& text, QWidget* parent)
 {
     auto* button = new QPushButton(text, parent);
-    button->setAutoDefault(false);
+    // Return presses it while it has the keys, as a focused button in any dialog of the desktop;
+    // the sheet's default button takes Return back when the focus moves on.
+    button->setAutoDefault(true);
     button->setDefault(false);
     button->setMinimumWidth(80);
     return button;

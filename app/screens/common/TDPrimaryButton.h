@@ -3,7 +3,8 @@
 #include <QPushButton>
 
 // The prominent button of a sheet: filled with the accent colour, white text. It is the sheet's
-// default button: Return and Enter press it wherever the focus is in the sheet.
+// default button: Return and Enter press it wherever the focus is in the sheet, except on a
+// focused plain button, which they press instead.
 class TDPrimaryButton : public QPushButton {
 public:
     explicit TDPrimaryButton(const QString& text, QWidget* parent = nullptr);
@@ -12,5 +13,6 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 };
 
-// A plain sheet button ("Cancel"); Return does not press it, Escape cancels the sheet.
+// A plain sheet button ("Cancel"); Return presses it only while it has the keys, Escape cancels
+// the sheet.
 QPushButton* makeTDSheetButton(const QString& text, QWidget* parent);

@@ -6,6 +6,7 @@
 #include "app/screens/workspace/TDProjectDetailView.h"
 
 #include <QLineEdit>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 using apptest::LibraryRoot;
@@ -22,11 +23,18 @@ struct Sheet {
 
 } // namespace
 
-// Return and Enter, with the focus in the sheet's field, press the default button; Escape
-// cancels and does nothing else.
+// Where the keys are when Return, Enter or Escape is pressed.
+enum class Focus { field, cancel, cancelThenField };
+
+// Return and Enter, with the focus in the sheet's field, press the default button; on a focused
+// Cancel they press Cancel, as in every other dialog of the desktop, and the default button is the
+// default again once the focus moves on. Escape cancels and does nothing else.
 TEST(SheetKeys, ReturnAndEnterPressTheDefaultButtonAndEscapeCancels)
 {
-    for (Qt::Key key : { Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape }) {
+    const std::pair<Qt::Key, Focus> presses[] = { { Qt::Key_Return, Focus::field },
+        { Qt::Key_Enter, Focus::field }, { Qt::Key_Escape, Focus::field }, { Qt::Key_Return, Focus::cancel },
+        { Qt::Key_Enter, Focus::cancel }, { Qt::Key_Return, Focus::cancelThenField } };
+    for (const auto& [key, focus] : presses) {
         LibraryRoot root;
         root.makeLibraryFolder();
         QDir(root.library()).mkdir("Alpha");
@@ -78,13 +86,29 @@ TEST(SheetKeys, ReturnAndEnterPressTheDefaultButtonAndEscapeCancels)
                 [&] { return project->name() == "Renamed"; } },
         };
         for (const Sheet& sheet : sheets) {
-            SCOPED_TRACE(std::string(sheet.name) + " " + QKeySequence(key).toString().toStdString());
+            SCOPED_TRACE(std::string(sheet.name) + " " + QKeySequence(key).toString().toStdString() + " focus "
+                + std::to_string(int(focus)));
             const QString typed = QString(sheet.name) == "edit project" ? "Renamed" : "Name";
             auto [opened, field] = sheet.open(typed);
             QPointer<QDialog> dialog = opened;
             ASSERT_TRUE(dialog && field);
-            QTest::keyClick(field, key, key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
-            const bool pressed = key != Qt::Key_Escape;
+            QWidget* target = field;
+            if (focus != Focus::field) {
+                QPushButton* cancel = nullptr;
+                for (auto* button : dialog->findChildren<QPushButton*>())
+                    cancel = button->text() == "Cancel" ? button : cancel;
+                ASSERT_TRUE(cancel);
+                cancel->setFocus(Qt::TabFocusReason);
+                QCoreApplication::processEvents();
+                target = cancel;
+                if (focus == Focus::cancelThenField) {
+                    field->setFocus(Qt::BacktabFocusReason);
+                    QCoreApplication::processEvents();
+                    target = field;
+                }
+            }
+            QTest::keyClick(target, key, key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+            const bool pressed = key != Qt::Key_Escape && focus != Focus::cancel;
             EXPECT_TRUE(testsupport::waitUntil([&] { return !dialog || !dialog->isVisible(); }, 2000))
                 << "the sheet closes";
             QCoreApplication::processEvents();
