@@ -9,6 +9,7 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 
+#include <functional>
 #include <utility>
 
 using namespace textviewtest;
@@ -240,5 +241,55 @@ TEST(EDTextViewInput, ACommandKeyDuringACompositionLeavesUndoThatFits)
             QCoreApplication::processEvents();
         }
         EXPECT_EQ(view->string(), original) << QKeySequence(key | modifiers).toString().toStdString();
+    }
+}
+
+// What a host, a menu or the find bar does to the text while an input method composes: the
+// provisional text becomes typed text, so that undo and redo count in the text they find.
+TEST(EDTextViewInput, AnEditThatIsNoKeyDuringACompositionLeavesUndoThatFits)
+{
+    const QString original = "hello world";
+    const std::pair<const char*, std::function<void(EDTextView&)>> edits[] = {
+        { "deleteToEndOfParagraph:",
+            [](EDTextView& view) { view.doCommandBySelector("deleteToEndOfParagraph:"); } },
+        { "deleteBackward:", [](EDTextView& view) { view.doCommandBySelector("deleteBackward:"); } },
+        { "uppercaseWord:", [](EDTextView& view) { view.doCommandBySelector("uppercaseWord:"); } },
+        { "paste:", [](EDTextView& view) { view.doCommandBySelector("paste:"); } },
+        { "a replacement after it",
+            [](EDTextView& view) {
+                view.replaceCharacters(CharacterRange { 7, 4 }, "there");
+            } },
+        { "a replacement before it",
+            [](EDTextView& view) {
+                view.replaceCharacters(CharacterRange { 0, 1 }, "J");
+            } },
+    };
+    for (const auto& [name, edit] : edits) {
+        SCOPED_TRACE(name);
+        ShownView view(original);
+        QGuiApplication::clipboard()->setText("P");
+        view.setCaret(11);
+        QTest::keyClicks(view.view.get(), "X");
+        QCoreApplication::processEvents();
+        view.setCaret(3);
+        preedit(*view, "ka");
+        edit(*view);
+        QCoreApplication::processEvents();
+        EXPECT_FALSE(view->hasMarkedText());
+        const QString edited = view->string();
+        EXPECT_EQ(edited.mid(3, 1).toLower(), "k");
+        // Typed text now: it is drawn without the provisional underline.
+        EXPECT_FALSE(
+            view->textContentStorage().attributes(3).contains(platform::AttributeKey::underlineStyle));
+        for (int step = 0; view->undoManager()->canUndo() && step < 10; ++step) {
+            view->undo();
+            QCoreApplication::processEvents();
+        }
+        EXPECT_EQ(view->string(), original);
+        for (int step = 0; view->undoManager()->canRedo() && step < 10; ++step) {
+            view->redo();
+            QCoreApplication::processEvents();
+        }
+        EXPECT_EQ(view->string(), edited);
     }
 }
