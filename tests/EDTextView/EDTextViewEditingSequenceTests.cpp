@@ -184,6 +184,10 @@ TEST(EDTextViewEditingSequence, RandomCommandsNeverSplitACharacterAndUndoGivesEv
             initial += pieces[qsizetype(pick(size_t(pieces.size())))];
         view->setString(initial);
         view.settle();
+        const auto formatted = [&] {
+            return view->textContentStorage().attributedString(TextRange(0, view->string().size()));
+        };
+        const platform::AttributedString initialFormatted = formatted();
         std::set<QString> seen { initial };
         KillRingModel killRing;
         std::vector<std::string> done;
@@ -305,6 +309,7 @@ TEST(EDTextViewEditingSequence, RandomCommandsNeverSplitACharacterAndUndoGivesEv
             EXPECT_TRUE(seen.count(view->string())) << view->string().toStdString();
         }
         const QString last = view->string();
+        const platform::AttributedString lastFormatted = formatted();
         std::string trail;
         for (const std::string& each : done)
             trail += each + "; ";
@@ -317,6 +322,7 @@ TEST(EDTextViewEditingSequence, RandomCommandsNeverSplitACharacterAndUndoGivesEv
             EXPECT_TRUE(seen.count(view->string())) << view->string().toStdString();
         }
         EXPECT_EQ(view->string(), initial);
+        EXPECT_TRUE(formatted() == initialFormatted) << "the formatting came back too";
         int redone = 0;
         while (manager->canRedo() && redone < 200) {
             QTest::keyClick(view.view.get(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
@@ -325,6 +331,7 @@ TEST(EDTextViewEditingSequence, RandomCommandsNeverSplitACharacterAndUndoGivesEv
         }
         EXPECT_EQ(redone, undone);
         EXPECT_EQ(view->string(), last);
+        EXPECT_TRUE(formatted() == lastFormatted);
         // Back and forth once more, half way.
         for (int i = 0; i < undone / 2; ++i)
             QTest::keyClick(view.view.get(), Qt::Key_Z, Qt::ControlModifier);
