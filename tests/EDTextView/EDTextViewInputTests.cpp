@@ -249,22 +249,38 @@ TEST(EDTextViewInput, ACommandKeyDuringACompositionLeavesUndoThatFits)
 TEST(EDTextViewInput, AnEditThatIsNoKeyDuringACompositionLeavesUndoThatFits)
 {
     const QString original = "hello world";
-    const std::pair<const char*, std::function<void(EDTextView&)>> edits[] = {
-        { "deleteToEndOfParagraph:",
-            [](EDTextView& view) { view.doCommandBySelector("deleteToEndOfParagraph:"); } },
-        { "deleteBackward:", [](EDTextView& view) { view.doCommandBySelector("deleteBackward:"); } },
-        { "uppercaseWord:", [](EDTextView& view) { view.doCommandBySelector("uppercaseWord:"); } },
-        { "paste:", [](EDTextView& view) { view.doCommandBySelector("paste:"); } },
+    const auto command = [](const char* name) {
+        return [name](EDTextView& view) { view.doCommandBySelector(QString::fromLatin1(name)); };
+    };
+    struct Edit {
+        const char* name;
+        std::function<void(EDTextView&)> edit;
+        QString edited;
+    };
+    const Edit edits[] = {
+        { "deleteToEndOfParagraph:", command("deleteToEndOfParagraph:"), "helka" },
+        { "deleteBackward:", command("deleteBackward:"), "helklo worldX" },
+        { "uppercaseWord:", command("uppercaseWord:"), "HELKALO worldX" },
+        { "paste:", command("paste:"), "helkaPlo worldX" },
+        { "cut: of two ranges after it",
+            [](EDTextView& view) {
+                view.textLayoutManager().setTextSelections(
+                    { platform::TextSelection(TextRange(7, 8)), platform::TextSelection(TextRange(10, 12)) });
+                view.doCommandBySelector("cut:");
+            },
+            "helkalowodX" },
         { "a replacement after it",
             [](EDTextView& view) {
                 view.replaceCharacters(CharacterRange { 7, 4 }, "there");
-            } },
+            },
+            "helkalothereldX" },
         { "a replacement before it",
             [](EDTextView& view) {
                 view.replaceCharacters(CharacterRange { 0, 1 }, "J");
-            } },
+            },
+            "Jelkalo worldX" },
     };
-    for (const auto& [name, edit] : edits) {
+    for (const auto& [name, edit, expected] : edits) {
         SCOPED_TRACE(name);
         ShownView view(original);
         QGuiApplication::clipboard()->setText("P");
@@ -277,7 +293,7 @@ TEST(EDTextViewInput, AnEditThatIsNoKeyDuringACompositionLeavesUndoThatFits)
         QCoreApplication::processEvents();
         EXPECT_FALSE(view->hasMarkedText());
         const QString edited = view->string();
-        EXPECT_EQ(edited.mid(3, 1).toLower(), "k");
+        EXPECT_EQ(edited, expected);
         // Typed text now: it is drawn without the provisional underline.
         EXPECT_FALSE(
             view->textContentStorage().attributes(3).contains(platform::AttributeKey::underlineStyle));
