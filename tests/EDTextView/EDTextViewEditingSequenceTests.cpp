@@ -130,10 +130,17 @@ const Key keys[] = {
     { Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier, "Ctrl+Shift+Z" },
 };
 
+// Commands as a host or a menu sends them: also while an input method composes.
 const char* const commands[] = {
     "deleteToBeginningOfParagraph:",
     "insertParagraphSeparator:",
     "insertLineBreak:",
+    "delete:",
+    "cut:",
+    "paste:",
+    "yank:",
+    "capitalizeWord:",
+    "deleteWordForward:",
 };
 
 // What the kill ring should hold, as far as the test can tell.
@@ -229,6 +236,8 @@ TEST(EDTextViewEditingSequence, RandomCommandsNeverSplitACharacterAndUndoGivesEv
                 name = command;
                 if (name == "deleteToBeginningOfParagraph:")
                     kill = DeleteAction::deleteToBeginningOfParagraph;
+                else if (name == "deleteWordForward:")
+                    kill = DeleteAction::deleteWordForward;
                 break;
             }
             default: {
@@ -296,7 +305,9 @@ TEST(EDTextViewEditingSequence, RandomCommandsNeverSplitACharacterAndUndoGivesEv
                 if (killRing.entry) {
                     EXPECT_EQ(YankingManager::shared().currentEntry(), *killRing.entry);
                 }
-            } else if (!kill && (after != text || now != before || name.rfind("Alt+", 0) == 0)) {
+            } else if (!kill
+                && (after != text || now != before || name.rfind("Alt+", 0) == 0
+                    || name == "capitalizeWord:")) {
                 // A case command selects the words first, which ends a run of kills.
                 killRing.run.reset();
             }
