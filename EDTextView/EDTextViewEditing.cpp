@@ -27,7 +27,10 @@ void EDTextView::replaceCharacters(
         qWarning("EDTextView: an edit made while another edit was being announced was ignored");
         return;
     }
-    const bool committed = commitMarkedTextForEdit();
+    // An edit wholly before the provisional text keeps its places when that text goes (the
+    // composition moves along and goes on); one at or after it does not.
+    const bool committed = !(m_markedText && range.endLocation <= m_markedText->markedRange.location)
+        && commitMarkedTextForEdit();
     registerUndo(range, replacement, allowsTypingCoalescing);
     changeText(range, replacement.length(), replacement.string(),
         [&] { m_textContentStorage->replaceCharacters(range, replacement); });

@@ -274,11 +274,11 @@ TEST(EDTextViewInput, AnEditThatIsNoKeyDuringACompositionLeavesUndoThatFits)
                 view.replaceCharacters(CharacterRange { 7, 4 }, "there");
             },
             "helkalothereldX" },
-        { "a replacement before it",
+        { "a replacement into it",
             [](EDTextView& view) {
-                view.replaceCharacters(CharacterRange { 0, 1 }, "J");
+                view.replaceCharacters(CharacterRange { 2, 2 }, "J");
             },
-            "Jelkalo worldX" },
+            "heJalo worldX" },
     };
     for (const auto& [name, edit, expected] : edits) {
         SCOPED_TRACE(name);
@@ -308,4 +308,18 @@ TEST(EDTextViewInput, AnEditThatIsNoKeyDuringACompositionLeavesUndoThatFits)
         }
         EXPECT_EQ(view->string(), edited);
     }
+
+    // An edit before the provisional text (a correction of the word before) lets the composition
+    // go on where its text moved.
+    ShownView view(original);
+    view.setCaret(6);
+    preedit(*view, "ka");
+    view->replaceCharacters(CharacterRange { 0, 5 }, "hi");
+    EXPECT_TRUE(view->hasMarkedText());
+    EXPECT_EQ(view->markedRange(), (CharacterRange { 3, 2 }));
+    commit(*view, "Q");
+    EXPECT_EQ(view->string(), "hi Qworld");
+    for (int step = 0; view->undoManager()->canUndo() && step < 10; ++step)
+        view->undo();
+    EXPECT_EQ(view->string(), original);
 }
