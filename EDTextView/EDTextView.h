@@ -628,6 +628,10 @@ private:
     void registerUndo(platform::TextRange range, const platform::AttributedString& replacement,
         bool allowsTypingCoalescing);
     void markedTextDidChange(platform::TextRange replaced, qint64 insertedLength);
+    // Before an undoable edit made while an input method composes, at or after the provisional
+    // text: that text is typed.
+    // Answers whether a composition ended (the input method is to be reset).
+    bool commitMarkedTextForEdit();
     // What every change of the text does around `change`, the storage's edit: the will- and
     // did-change notifications and hooks, input method and accessibility updates, and checking.
     // `replacement` is the new text of `range` as those hooks are told it.

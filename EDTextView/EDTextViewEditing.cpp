@@ -4,6 +4,7 @@
 #include "EDTextView/EDTextContentStorage.h"
 #include "EDTextView/EDTextFinderClient.h"
 #include "EDTextView/EDTextLayoutManager.h"
+#include "EDTextView/TextLayoutUtilities.h"
 #include "EDTextView/YankingManager.h"
 #include "platform/foundation/NotificationCenter.h"
 
@@ -26,9 +27,38 @@ void EDTextView::replaceCharacters(
         qWarning("EDTextView: an edit made while another edit was being announced was ignored");
         return;
     }
+    // An edit wholly before the provisional text keeps its places when that text goes (the
+    // composition moves along and goes on); one at or after it does not.
+    const bool committed = !(m_markedText && range.endLocation <= m_markedText->markedRange.location)
+        && commitMarkedTextForEdit();
     registerUndo(range, replacement, allowsTypingCoalescing);
     changeText(range, replacement.length(), replacement.string(),
         [&] { m_textContentStorage->replaceCharacters(range, replacement); });
+    // Told once the edit is done: the input method may answer at once.
+    if (committed)
+        QGuiApplication::inputMethod()->reset();
+}
+
+bool EDTextView::commitMarkedTextForEdit()
+{
+    // Provisional text comes and goes without undo steps. An edit beside it that leaves one (from
+    // a host, a menu or the find bar; keys end the composition before) would count its places in
+    // text that then loses the provisional characters, and undo would put text back elsewhere.
+    // The provisional text becomes typed text instead, with a step of its own. Nothing moves, so
+    // the ranges the caller holds stay right.
+    if (!m_markedText || m_inputMethodEditing)
+        return false;
+    platform::UndoManager* manager = undoManager();
+    if (!manager || !manager->isUndoRegistrationEnabled() || manager->isUndoing() || manager->isRedoing())
+        return false;
+    const auto marked = edtextview::textRange(m_markedText->markedRange, *m_textContentStorage);
+    m_markedText.reset();
+    if (marked && !marked->isEmpty()) {
+        m_textContentStorage->performEditingTransaction(
+            [&] { m_textContentStorage->setAttributes(m_typingAttributes, *marked); });
+        registerUndo(TextRange(marked->location), m_textContentStorage->attributedString(*marked), false);
+    }
+    return true;
 }
 
 void EDTextView::changeText(

@@ -5,6 +5,8 @@
 #include "EDTextView/EDTextLayoutManager.h"
 #include "EDTextView/TextLayoutUtilities.h"
 
+#include <QGuiApplication>
+#include <QInputMethod>
 #include <QLocale>
 #include <QTextBoundaryFinder>
 #include <QThread>
@@ -107,6 +109,9 @@ void EDTextView::transformWords(QString (*transform)(const QString&))
 {
     if (!m_isEditable)
         return;
+    // The words are read with their formatting: provisional text in them is typed text first.
+    if (commitMarkedTextForEdit())
+        QGuiApplication::inputMethod()->reset();
     // Every selection covers whole words: a caret its word, a range the words it touches.
     platform::TextSelectionNavigation& navigation = m_textLayoutManager->textSelectionNavigation();
     std::vector<TextSelection> words;

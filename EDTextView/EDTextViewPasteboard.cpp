@@ -7,6 +7,9 @@
 #include "platform/text/RtfWriter.h"
 #include "platform/ui/Pasteboard.h"
 
+#include <QGuiApplication>
+#include <QInputMethod>
+
 using platform::AttributedString;
 using platform::Pasteboard;
 using platform::TextRange;
@@ -201,6 +204,10 @@ void EDTextView::pasteAsRichText(QObject*)
 
 void EDTextView::delete_(QObject*)
 {
+    // Each deletion would otherwise take provisional text out first, and the ranges after it
+    // would no longer be where they were when the command began.
+    if (m_isEditable && commitMarkedTextForEdit())
+        QGuiApplication::inputMethod()->reset();
     // Last to first, so that each range is still where it was when the command began.
     const std::vector<TextRange> ranges
         = mergedTextRanges(edtextview::textRangesOfSelections(m_textLayoutManager->textSelections()));

@@ -9,6 +9,7 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 
+#include <functional>
 #include <utility>
 
 using namespace textviewtest;
@@ -241,4 +242,84 @@ TEST(EDTextViewInput, ACommandKeyDuringACompositionLeavesUndoThatFits)
         }
         EXPECT_EQ(view->string(), original) << QKeySequence(key | modifiers).toString().toStdString();
     }
+}
+
+// What a host, a menu or the find bar does to the text while an input method composes: the
+// provisional text becomes typed text, so that undo and redo count in the text they find.
+TEST(EDTextViewInput, AnEditThatIsNoKeyDuringACompositionLeavesUndoThatFits)
+{
+    const QString original = "hello world";
+    const auto command = [](const char* name) {
+        return [name](EDTextView& view) { view.doCommandBySelector(QString::fromLatin1(name)); };
+    };
+    struct Edit {
+        const char* name;
+        std::function<void(EDTextView&)> edit;
+        QString edited;
+    };
+    const Edit edits[] = {
+        { "deleteToEndOfParagraph:", command("deleteToEndOfParagraph:"), "helka" },
+        { "deleteBackward:", command("deleteBackward:"), "helklo worldX" },
+        { "uppercaseWord:", command("uppercaseWord:"), "HELKALO worldX" },
+        { "paste:", command("paste:"), "helkaPlo worldX" },
+        { "cut: of two ranges after it",
+            [](EDTextView& view) {
+                view.textLayoutManager().setTextSelections(
+                    { platform::TextSelection(TextRange(7, 8)), platform::TextSelection(TextRange(10, 12)) });
+                view.doCommandBySelector("cut:");
+            },
+            "helkalowodX" },
+        { "a replacement after it",
+            [](EDTextView& view) {
+                view.replaceCharacters(CharacterRange { 7, 4 }, "there");
+            },
+            "helkalothereldX" },
+        { "a replacement into it",
+            [](EDTextView& view) {
+                view.replaceCharacters(CharacterRange { 2, 2 }, "J");
+            },
+            "heJalo worldX" },
+    };
+    for (const auto& [name, edit, expected] : edits) {
+        SCOPED_TRACE(name);
+        ShownView view(original);
+        QGuiApplication::clipboard()->setText("P");
+        view.setCaret(11);
+        QTest::keyClicks(view.view.get(), "X");
+        QCoreApplication::processEvents();
+        view.setCaret(3);
+        preedit(*view, "ka");
+        edit(*view);
+        QCoreApplication::processEvents();
+        EXPECT_FALSE(view->hasMarkedText());
+        const QString edited = view->string();
+        EXPECT_EQ(edited, expected);
+        // Typed text now: it is drawn without the provisional underline.
+        EXPECT_FALSE(
+            view->textContentStorage().attributes(3).contains(platform::AttributeKey::underlineStyle));
+        for (int step = 0; view->undoManager()->canUndo() && step < 10; ++step) {
+            view->undo();
+            QCoreApplication::processEvents();
+        }
+        EXPECT_EQ(view->string(), original);
+        for (int step = 0; view->undoManager()->canRedo() && step < 10; ++step) {
+            view->redo();
+            QCoreApplication::processEvents();
+        }
+        EXPECT_EQ(view->string(), edited);
+    }
+
+    // An edit before the provisional text (a correction of the word before) lets the composition
+    // go on where its text moved.
+    ShownView view(original);
+    view.setCaret(6);
+    preedit(*view, "ka");
+    view->replaceCharacters(CharacterRange { 0, 5 }, "hi");
+    EXPECT_TRUE(view->hasMarkedText());
+    EXPECT_EQ(view->markedRange(), (CharacterRange { 3, 2 }));
+    commit(*view, "Q");
+    EXPECT_EQ(view->string(), "hi Qworld");
+    for (int step = 0; view->undoManager()->canUndo() && step < 10; ++step)
+        view->undo();
+    EXPECT_EQ(view->string(), original);
 }
