@@ -86,7 +86,11 @@ struct Border {
 
 using DrawingCallback = std::function<void(platform::GraphicsContext&)>;
 
-// Box blur parameters: the odd kernel side and the number of passes for a radius.
+// Box blur parameters: the odd kernel side and the number of passes for a radius. Radii whose
+// kernel would be wider than `maxBoxBlurKernel` take that kernel: it already reaches far past the
+// edges of any image a context can hold, so a wider one would change the picture little, and a
+// kernel row's sum of 8-bit samples still fits 32 bits.
+constexpr int maxBoxBlurKernel = (1 << 24) - 1;
 int boxBlurKernelSize(double radius);
 int boxBlurPassCount(double radius);
 

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <random>
 
 using namespace drawingtest;
@@ -35,6 +36,40 @@ QImage naiveBoxBlur(QImage image, int kernel, int passes)
                         for (int dx = -half; dx <= half; ++dx)
                             sum += row[std::clamp(x + dx, 0, width - 1) * 4 + c];
                     }
+                    out.scanLine(y)[x * 4 + c] = uchar((sum + area / 2) / area);
+                }
+            }
+        }
+        image = out;
+    }
+    return image;
+}
+
+// The same average with each sample weighted by how often the clamped window meets it, so that
+// kernels far wider than the image cost no more than the image.
+QImage weightedBoxBlur(QImage image, int kernel, int passes)
+{
+    image = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const int width = image.width(), height = image.height(), half = kernel / 2;
+    const auto weight = [half](int position, int centre, int length) -> std::uint64_t {
+        std::uint64_t w = std::abs(position - centre) <= half ? 1 : 0;
+        if (position == 0)
+            w += std::uint64_t(std::max(0, half - centre));
+        if (position == length - 1)
+            w += std::uint64_t(std::max(0, centre + half - (length - 1)));
+        return w;
+    };
+    const std::uint64_t area = std::uint64_t(kernel) * std::uint64_t(kernel);
+    for (int pass = 0; pass < passes; ++pass) {
+        QImage out(image.size(), image.format());
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                for (int c = 0; c < 4; ++c) {
+                    std::uint64_t sum = 0;
+                    for (int sy = 0; sy < height; ++sy)
+                        for (int sx = 0; sx < width; ++sx)
+                            sum += weight(sy, y, height) * weight(sx, x, width)
+                                * image.constScanLine(sy)[sx * 4 + c];
                     out.scanLine(y)[x * 4 + c] = uchar((sum + area / 2) / area);
                 }
             }
@@ -166,4 +201,33 @@ TEST(BoxBlur, UniformImagesStayUniformWhateverTheKernel)
             for (int x = 0; x < 5; ++x)
                 ASSERT_EQ(pixelAt(blurred, x, y), QColor(10, 200, 30)) << radius;
     }
+}
+
+TEST(BoxBlur, HugeRadiiBlurWithTheWidestKernel)
+{
+    EXPECT_EQ(iris::boxBlurKernelSize(3e6), 5639915);
+    EXPECT_EQ(iris::boxBlurKernelSize(1e7), iris::maxBoxBlurKernel);
+    EXPECT_EQ(iris::boxBlurKernelSize(1e300), iris::maxBoxBlurKernel);
+    EXPECT_EQ(iris::maxBoxBlurKernel % 2, 1);
+
+    std::mt19937 random(20261208);
+    const QImage input = randomPremultiplied(7, 5, random);
+    // Kernels for each way the sums are kept and divided: 32-bit and 64-bit window sums, averages
+    // by a product and by an exact division.
+    for (const double radius : { 1000.0, 1e4, 3e6, 1e300 }) {
+        const auto blurred = iris::boxBlur(imageFrom(input), radius);
+        const QImage expected
+            = weightedBoxBlur(input, iris::boxBlurKernelSize(radius), iris::boxBlurPassCount(radius));
+        ASSERT_NE(expected, input);
+        EXPECT_EQ(blurred->bitmap()->image().convertToFormat(QImage::Format_ARGB32_Premultiplied), expected)
+            << "radius " << radius;
+    }
+}
+
+TEST(BoxBlur, TheWeightedReferenceEqualsTheNaiveOne)
+{
+    std::mt19937 random(3);
+    const QImage input = randomPremultiplied(6, 4, random);
+    for (const int kernel : { 5, 9, 19 })
+        EXPECT_EQ(weightedBoxBlur(input, kernel, 2), naiveBoxBlur(input, kernel, 2)) << kernel;
 }
