@@ -277,3 +277,23 @@ TEST(GraphicsContext, StraightSixteenBitPixelsKeepTheirAlpha)
         }
     }
 }
+
+// Drawn at a fraction under an operation other than source-over, the pixels are faded first; straight
+// 16-bit ones keep their colour and take the fraction once.
+TEST(GraphicsContext, AFractionOfStraightSixteenBitPixelsKeepsTheirColour)
+{
+    QImage straight(4, 4, QImage::Format_RGBA64);
+    straight.fill(QColor(200, 100, 50, 128));
+    const Bitmap bitmap = *Bitmap::fromImage(straight);
+    const auto image = Image::create(bitmap);
+    for (const auto operation : { CompositingOperation::copy, CompositingOperation::multiply }) {
+        const auto context = GraphicsContext::create(Size { 4, 4 }, &bitmap);
+        ASSERT_TRUE(context);
+        context->drawImage(*image, Rect(0, 0, 4, 4), Rect(), operation, 0.5);
+        const QColor drawn = context->pixels().pixelColor(1, 1);
+        EXPECT_EQ(drawn.alpha(), 64) << "operation " << unsigned(operation);
+        EXPECT_NEAR(drawn.red(), 200, 2) << "operation " << unsigned(operation);
+        EXPECT_NEAR(drawn.green(), 100, 2) << "operation " << unsigned(operation);
+        EXPECT_NEAR(drawn.blue(), 50, 2) << "operation " << unsigned(operation);
+    }
+}
