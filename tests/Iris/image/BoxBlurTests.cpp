@@ -212,6 +212,7 @@ TEST(BoxBlur, HugeRadiiBlurWithTheWidestKernel)
 
     std::mt19937 random(20261208);
     const QImage input = randomPremultiplied(7, 5, random);
+    ASSERT_EQ(weightedBoxBlur(input, 19, 2), naiveBoxBlur(input, 19, 2));
     // Kernels for each way the sums are kept and divided: 32-bit and 64-bit window sums, averages
     // by a product and by an exact division.
     for (const double radius : { 1000.0, 1e4, 3e6, 1e300 }) {
@@ -222,12 +223,4 @@ TEST(BoxBlur, HugeRadiiBlurWithTheWidestKernel)
         EXPECT_EQ(blurred->bitmap()->image().convertToFormat(QImage::Format_ARGB32_Premultiplied), expected)
             << "radius " << radius;
     }
-}
-
-TEST(BoxBlur, TheWeightedReferenceEqualsTheNaiveOne)
-{
-    std::mt19937 random(3);
-    const QImage input = randomPremultiplied(6, 4, random);
-    for (const int kernel : { 5, 9, 19 })
-        EXPECT_EQ(weightedBoxBlur(input, kernel, 2), naiveBoxBlur(input, kernel, 2)) << kernel;
 }
