@@ -347,10 +347,22 @@ void boxPass(const QImage& input, QImage& output, int kernel, std::vector<RowSum
     const int half = kernel / 2;
     const std::size_t rowLength = std::size_t(width) * 4;
     const int ringRows = std::min(kernel + 1, height);
-    ring.resize(rowLength * ringRows);
+    // A ring of the window's rows that would pass the budget, as a kernel near the size of a large
+    // image needs, gives way to two rows whose sums are made again as the window reaches them: a
+    // second horizontal pass instead of memory in proportion to the image.
+    const bool keepRing = std::size_t(ringRows) * rowLength * sizeof(RowSum) <= maxBoxBlurRingBytes;
+    ring.resize(rowLength * (keepRing ? ringRows : 2));
     int computed = -1; // the last row whose sums are in the ring
-    auto rowAt = [&](int y) {
+    int held[2] = { -1, -1 }; // the rows in the two rows without a ring
+    auto rowAt = [&](int y, int slot) {
         y = std::clamp(y, 0, height - 1);
+        if (!keepRing) {
+            RowSum* row = ring.data() + rowLength * slot;
+            if (held[slot] != y)
+                horizontalSums(input.constScanLine(y), width, half, row);
+            held[slot] = y;
+            return row;
+        }
         while (computed < y) {
             ++computed;
             horizontalSums(
@@ -364,7 +376,7 @@ void boxPass(const QImage& input, QImage& output, int kernel, std::vector<RowSum
     std::vector<Sum> columns(rowLength, 0);
     const int inside = std::min(half, height - 1);
     for (int y = 0; y <= inside; ++y) {
-        const RowSum* sums = rowAt(y);
+        const RowSum* sums = rowAt(y, 0);
         const Sum weight = Sum(1) + (y == 0 ? Sum(half) : 0) + (y == height - 1 ? Sum(half - inside) : 0);
         for (std::size_t i = 0; i < rowLength; ++i)
             columns[i] += weight * sums[i];
@@ -375,8 +387,8 @@ void boxPass(const QImage& input, QImage& output, int kernel, std::vector<RowSum
             break;
         // The ring holds one row more than the window, so the entering row never takes the
         // leaving row's slot.
-        const RowSum* leaving = rowAt(y - half);
-        const RowSum* entering = rowAt(y + half + 1);
+        const RowSum* leaving = rowAt(y - half, 0);
+        const RowSum* entering = rowAt(y + half + 1, 1);
         Sum* sums = columns.data();
         for (std::size_t i = 0; i < rowLength; ++i)
             sums[i] += Sum(entering[i]) - Sum(leaving[i]);
