@@ -349,8 +349,12 @@ void boxPass(const QImage& input, QImage& output, int kernel, std::vector<RowSum
     const int ringRows = std::min(kernel + 1, height);
     // A ring of the window's rows that would pass the budget, as a kernel near the size of a large
     // image needs, gives way to two rows whose sums are made again as the window reaches them: a
-    // second horizontal pass instead of memory in proportion to the image.
-    const bool keepRing = std::size_t(ringRows) * rowLength * sizeof(RowSum) <= maxBoxBlurRingBytes;
+    // second horizontal pass instead of memory in proportion to the image. A window that always
+    // reaches past both edges needs only the first and last rows after the first window, so it
+    // never keeps a ring.
+    const bool spansImage = half >= height - 1;
+    const bool keepRing
+        = !spansImage && std::size_t(ringRows) * rowLength * sizeof(RowSum) <= maxBoxBlurRingBytes;
     ring.resize(rowLength * (keepRing ? ringRows : 2));
     int computed = -1; // the last row whose sums are in the ring
     int held[2] = { -1, -1 }; // the rows in the two rows without a ring
