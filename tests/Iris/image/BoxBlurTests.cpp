@@ -232,17 +232,15 @@ TEST(BoxBlur, HugeRadiiBlurWithTheWidestKernel)
     }
 }
 
-TEST(BoxBlur, KernelsNearTheSizeOfALargeImageKeepTheirRowSumsWithinBounds)
+TEST(BoxBlur, AKernelNearTheSizeOfALargeImageKeepsItsRowSumsWithinBounds)
 {
-    // The window's rows of sums would pass the blur's budget at these sizes: each is made again
-    // as the window reaches it, with the same result.
+    // The window's rows of sums would pass the blur's budget here: each is made again as the
+    // window reaches it, with the same result.
     std::mt19937 random(11);
     const QImage input = randomPremultiplied(2100, 2100, random);
-    for (const double radius : { 1112.0, 1e6 }) {
-        const int kernel = iris::boxBlurKernelSize(radius);
-        ASSERT_GT(std::size_t(std::min(kernel + 1, 2100)) * 2100 * 4 * 4, iris::maxBoxBlurRingBytes);
-        const auto blurred = iris::boxBlur(imageFrom(input), radius);
-        EXPECT_EQ(blurred->bitmap()->image(), separableBoxBlur(input, kernel, iris::boxBlurPassCount(radius)))
-            << "radius " << radius;
-    }
+    const int kernel = iris::boxBlurKernelSize(1112);
+    ASSERT_LT(kernel / 2, 2100 - 1);
+    ASSERT_GT(std::size_t(kernel + 1) * 2100 * 4 * sizeof(std::uint32_t), iris::maxBoxBlurRingBytes);
+    EXPECT_EQ(iris::boxBlur(imageFrom(input), 1112)->bitmap()->image(),
+        separableBoxBlur(input, kernel, iris::boxBlurPassCount(1112)));
 }
