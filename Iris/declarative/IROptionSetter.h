@@ -204,7 +204,7 @@ public:
         return processor(std::move(composed));
     }
     // The current processor, then `processor` on its result; null adds nothing (a composition with
-    // it would make no image at all).
+    // it would add a decoding stage and change the cache key).
     Self addProcessor(std::shared_ptr<const ImageProcessor> processor) const
     {
         if (!processor)

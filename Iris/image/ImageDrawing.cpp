@@ -122,7 +122,10 @@ QString Border::description() const
 int boxBlurKernelSize(double radius)
 {
     const double clamped = std::max(radius, 2.0);
-    int size = int(std::floor(clamped * 3.0 * 2.5066282746310002 * 0.25 + 0.5));
+    const double estimate = std::floor(clamped * 3.0 * 2.5066282746310002 * 0.25 + 0.5);
+    if (!(estimate < maxBoxBlurKernel))
+        return maxBoxBlurKernel;
+    int size = int(estimate);
     if (size % 2 == 0)
         size += 1;
     return size;
@@ -244,7 +247,12 @@ ImagePtr resizedImageForContentMode(const ImagePtr& image, Size targetSize, Cont
 {
     if (!image)
         return image;
-    return resizedImage(image, toSize(resizedSize(toQSizeF(image->pixelSize()), toQSizeF(targetSize), mode)));
+    QSizeF size = resizedSize(toQSizeF(image->pixelSize()), toQSizeF(targetSize), mode);
+    // Keeping the ratio of a very thin image can round its short side to nothing; it keeps one
+    // pixel, whenever the target has one, rather than the resize failing.
+    if (mode != ContentMode::none && targetSize.width >= 1 && targetSize.height >= 1)
+        size = QSizeF(std::max(size.width(), 1.0), std::max(size.height(), 1.0));
+    return resizedImage(image, toSize(size));
 }
 
 ImagePtr croppedImage(const ImagePtr& image, Size size, Point anchor)
@@ -274,11 +282,16 @@ template<typename RowSum> void horizontalSums(const uchar* row, int width, int h
 {
     std::uint32_t running[4] = { 0, 0, 0, 0 };
     auto at = [&](int x) { return row + std::clamp(x, 0, width - 1) * 4; };
-    for (int x = -half; x <= half; ++x) {
-        const uchar* p = at(x);
+    // The first window, [-half, half], counted in closed form: the first pixel stands for the half
+    // to its left, and the last for whatever reaches past the row's end. A kernel far wider than
+    // the row then costs no more than the row.
+    const int inside = std::min(half, width - 1);
+    const std::uint32_t beyondEnd = std::uint32_t(half - inside);
+    for (int c = 0; c < 4; ++c)
+        running[c] = std::uint32_t(half) * row[c] + beyondEnd * row[(width - 1) * 4 + c];
+    for (int x = 0; x <= inside; ++x)
         for (int c = 0; c < 4; ++c)
-            running[c] += p[c];
-    }
+            running[c] += row[x * 4 + c];
     auto step = [&](int x, const uchar* entering, const uchar* leaving) {
         for (int c = 0; c < 4; ++c) {
             sums[x * 4 + c] = RowSum(running[c]);
@@ -308,9 +321,16 @@ template<typename Sum> void writeAverages(const Sum* columns, std::size_t count,
             out[i] = uchar(float(std::int32_t(columns[i])) * inverse + 0.5f);
         return;
     }
-    const double inverse = 1.0 / (double(kernel) * double(kernel));
+    if (kernel <= 1 << 20) {
+        const double inverse = 1.0 / (double(kernel) * double(kernel));
+        for (std::size_t i = 0; i < count; ++i)
+            out[i] = uchar(double(columns[i]) * inverse + 0.5);
+        return;
+    }
+    // Beyond, the product's error can pass 1 / (2 × area): an exact division.
+    const std::uint64_t area = std::uint64_t(kernel) * std::uint64_t(kernel);
     for (std::size_t i = 0; i < count; ++i)
-        out[i] = uchar(double(columns[i]) * inverse + 0.5);
+        out[i] = uchar((std::uint64_t(columns[i]) + area / 2) / area);
 }
 
 // One box pass, edges extended: every output sample is the rounded mean of the kernel × kernel
@@ -327,10 +347,26 @@ void boxPass(const QImage& input, QImage& output, int kernel, std::vector<RowSum
     const int half = kernel / 2;
     const std::size_t rowLength = std::size_t(width) * 4;
     const int ringRows = std::min(kernel + 1, height);
-    ring.resize(rowLength * ringRows);
+    // A ring of the window's rows that would pass the budget, as a kernel near the size of a large
+    // image needs, gives way to two rows whose sums are made again as the window reaches them: a
+    // second horizontal pass instead of memory in proportion to the image. A window that always
+    // reaches past both edges needs only the first and last rows after the first window, so it
+    // never keeps a ring.
+    const bool spansImage = half >= height - 1;
+    const bool keepRing
+        = !spansImage && std::size_t(ringRows) * rowLength * sizeof(RowSum) <= maxBoxBlurRingBytes;
+    ring.resize(rowLength * (keepRing ? ringRows : 2));
     int computed = -1; // the last row whose sums are in the ring
-    auto rowAt = [&](int y) {
+    int held[2] = { -1, -1 }; // the rows in the two rows without a ring
+    auto rowAt = [&](int y, int slot) {
         y = std::clamp(y, 0, height - 1);
+        if (!keepRing) {
+            RowSum* row = ring.data() + rowLength * slot;
+            if (held[slot] != y)
+                horizontalSums(input.constScanLine(y), width, half, row);
+            held[slot] = y;
+            return row;
+        }
         while (computed < y) {
             ++computed;
             horizontalSums(
@@ -339,11 +375,15 @@ void boxPass(const QImage& input, QImage& output, int kernel, std::vector<RowSum
         return ring.data() + rowLength * (y % ringRows);
     };
 
+    // The first window in closed form, as in horizontalSums: row 0 stands for the rows above it and
+    // the last row for whatever reaches below the image.
     std::vector<Sum> columns(rowLength, 0);
-    for (int y = -half; y <= half; ++y) {
-        const RowSum* sums = rowAt(y);
+    const int inside = std::min(half, height - 1);
+    for (int y = 0; y <= inside; ++y) {
+        const RowSum* sums = rowAt(y, 0);
+        const Sum weight = Sum(1) + (y == 0 ? Sum(half) : 0) + (y == height - 1 ? Sum(half - inside) : 0);
         for (std::size_t i = 0; i < rowLength; ++i)
-            columns[i] += sums[i];
+            columns[i] += weight * sums[i];
     }
     for (int y = 0; y < height; ++y) {
         writeAverages(columns.data(), rowLength, kernel, output.scanLine(y));
@@ -351,16 +391,13 @@ void boxPass(const QImage& input, QImage& output, int kernel, std::vector<RowSum
             break;
         // The ring holds one row more than the window, so the entering row never takes the
         // leaving row's slot.
-        const RowSum* leaving = rowAt(y - half);
-        const RowSum* entering = rowAt(y + half + 1);
+        const RowSum* leaving = rowAt(y - half, 0);
+        const RowSum* entering = rowAt(y + half + 1, 1);
         Sum* sums = columns.data();
         for (std::size_t i = 0; i < rowLength; ++i)
             sums[i] += Sum(entering[i]) - Sum(leaving[i]);
     }
 }
-
-// Kernels beyond this stop being a blur of the picture and only cost time.
-constexpr double maxBlurKernel = 1 << 20;
 
 } // namespace
 
@@ -368,10 +405,7 @@ constexpr double maxBlurKernel = 1 << 20;
 
 ImagePtr boxBlur(const ImagePtr& image, double radius)
 {
-    if (!image || !image->bitmap() || std::isnan(radius))
-        return image;
-    const double kernelEstimate = std::max(radius, 2.0) * 3.0 * 2.5066282746310002 * 0.25 + 0.5;
-    if (!(kernelEstimate < maxBlurKernel))
+    if (!image || !image->bitmap() || !std::isfinite(radius))
         return image;
     const int kernel = boxBlurKernelSize(radius);
     const int passes = boxBlurPassCount(radius);

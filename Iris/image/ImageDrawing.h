@@ -6,6 +6,7 @@
 #include "platform/graphics/CompositingOperation.h"
 #include "platform/graphics/Geometry.h"
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -86,7 +87,13 @@ struct Border {
 
 using DrawingCallback = std::function<void(platform::GraphicsContext&)>;
 
-// Box blur parameters: the odd kernel side and the number of passes for a radius.
+// Box blur parameters: the odd kernel side and the number of passes for a radius. Radii whose
+// kernel would be wider than `maxBoxBlurKernel` take that kernel: it already reaches far past the
+// edges of any image a context can hold, so a wider one would change the picture little, and a
+// kernel row's sum of 8-bit samples still fits 32 bits.
+constexpr int maxBoxBlurKernel = (1 << 24) - 1;
+// The most the blur keeps of row sums between rows; beyond, it makes them again as it needs them.
+constexpr std::size_t maxBoxBlurRingBytes = std::size_t(64) << 20;
 int boxBlurKernelSize(double radius);
 int boxBlurPassCount(double radius);
 

@@ -42,13 +42,16 @@ QString ImageProcessor::description() const
 
 ImageProcessorPtr appendProcessor(ImageProcessorPtr first, ImageProcessorPtr second)
 {
-    QString identifier = (first ? first->identifier() : QString()) + QStringLiteral("|>")
-        + (second ? second->identifier() : QString());
+    // A missing stage only decodes, as the default processor does: its empty identifier says just
+    // that, so a chain with a gap must not fail where the chain its key names succeeds.
+    if (!first)
+        first = DefaultImageProcessor::shared();
+    if (!second)
+        second = DefaultImageProcessor::shared();
+    QString identifier = first->identifier() + QStringLiteral("|>") + second->identifier();
     return std::make_shared<GeneralProcessor>(std::move(identifier),
         [first = std::move(first), second = std::move(second)](const ImageProcessItem& item,
             const IrisParsedOptionsInfo& options) -> std::shared_ptr<platform::Image> {
-            if (!first || !second)
-                return nullptr;
             std::shared_ptr<platform::Image> image = first->process(item, options);
             if (!image)
                 return nullptr;

@@ -79,7 +79,7 @@ private:
 };
 
 // `first`, then `second` on its image; no image as soon as one stage gives none. The identifier is
-// first's, "|>", second's.
+// first's, "|>", second's. A null stage is the shared default processor.
 ImageProcessorPtr appendProcessor(ImageProcessorPtr first, ImageProcessorPtr second);
 
 // The composition operator, left to right: `a | b | c` runs a, then b, then c. (The library's texts

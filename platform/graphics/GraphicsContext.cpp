@@ -234,8 +234,10 @@ void GraphicsContext::drawImage(const Image& image, const Rect& destination, con
         // combines them with the bitmap. QPainter's opacity instead mixes the operation's result with
         // what was there, so a copy at half opacity would keep half of the old pixels.
         const bool deep = bitmap->bitsPerComponent() > 8;
-        QImage faded = bitmap->image().convertToFormat(
-            deep ? QImage::Format_RGBA64_Premultiplied : QImage::Format_ARGB32_Premultiplied);
+        // Through safelyScalable: Qt's own conversion ruins straight 16-bit pixels.
+        QImage faded = safelyScalable(bitmap->image())
+                           .convertToFormat(deep ? QImage::Format_RGBA64_Premultiplied
+                                                 : QImage::Format_ARGB32_Premultiplied);
         if (!faded.isNull()) {
             const auto scaled
                 = [opacity](unsigned sample) { return unsigned(std::lround(sample * opacity)); };

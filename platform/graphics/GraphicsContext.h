@@ -29,9 +29,10 @@ enum class LineCap {
 // contexts at once.
 class GraphicsContext {
 public:
-    // Bounds on a context's bitmap: no side above 65536 pixels and no more than 100 million pixels,
-    // the same as the decoding bound on a frame, so any decodable frame can be redrawn.
-    static constexpr qint64 maxPixelsPerSide = 65536;
+    // Bounds on a context's bitmap: no more than 100 million pixels, the decoding bound on a frame,
+    // and no side above 2^20 pixels, well inside the lengths Qt's rasteriser places exactly (it
+    // loses pixels from about 2^23 on). A strip of one pixel by 100,000 is an ordinary image.
+    static constexpr qint64 maxPixelsPerSide = qint64(1) << 20;
     static constexpr qint64 maxPixels = 100'000'000;
 
     // A transparent bitmap of `size` truncated to whole pixels, 16 bits per component when

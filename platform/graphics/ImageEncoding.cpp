@@ -124,6 +124,16 @@ std::optional<QByteArray> encodePng(const Bitmap& bitmap)
 std::optional<QByteArray> encodeJpeg(const Bitmap& bitmap, double quality)
 {
     const double q = std::isfinite(quality) ? std::clamp(quality, 0.0, 1.0) : 1.0;
+    // Qt's writer drops the alpha of premultiplied 8-bit pixels as stored, which lays them over
+    // black; of every other format it keeps the straight colour, hidden or not. Every picture with
+    // alpha goes the first way.
+    if (bitmap.hasAlpha() && bitmap.image().format() != QImage::Format_ARGB32_Premultiplied) {
+        const QImage flattened
+            = safelyScalable(bitmap.image()).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        if (flattened.isNull())
+            return std::nullopt;
+        return encodeWithQt(flattened, "jpeg", int(std::lround(q * 100)));
+    }
     return encodeWithQt(bitmap.image(), "jpeg", int(std::lround(q * 100)));
 }
 

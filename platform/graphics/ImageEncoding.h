@@ -13,7 +13,8 @@ namespace platform {
 // Nothing when the encoder fails. 16-bit bitmaps give 16-bit PNG.
 std::optional<QByteArray> encodePng(const Bitmap& bitmap);
 
-// `quality` from 0 (smallest) to 1 (best). JPEG has no alpha: transparent pixels come out black.
+// `quality` from 0 (smallest) to 1 (best). JPEG has no alpha: pixels are laid over black, whatever
+// their format.
 std::optional<QByteArray> encodeJpeg(const Bitmap& bitmap, double quality);
 
 // A GIF89a file: each frame on the full canvas (the size of the largest frame), with its duration

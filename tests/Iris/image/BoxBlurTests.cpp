@@ -11,7 +11,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <random>
+#include <vector>
 
 using namespace drawingtest;
 
@@ -37,6 +39,46 @@ QImage naiveBoxBlur(QImage image, int kernel, int passes)
                     }
                     out.scanLine(y)[x * 4 + c] = uchar((sum + area / 2) / area);
                 }
+            }
+        }
+        image = out;
+    }
+    return image;
+}
+
+// The same average, separably: a clamped window's sum along a line is the sum of the samples it
+// covers plus each end sample times how far the window reaches past it, so any kernel costs the
+// same.
+QImage separableBoxBlur(QImage image, int kernel, int passes)
+{
+    image = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const int width = image.width(), height = image.height();
+    const long long half = kernel / 2;
+    const auto windowSums = [half](int length, auto at) {
+        std::vector<std::uint64_t> prefix(length + 1, 0), sums(length);
+        for (int i = 0; i < length; ++i)
+            prefix[i + 1] = prefix[i] + at(i);
+        for (long long i = 0; i < length; ++i) {
+            const long long first = std::max(0LL, i - half), last = std::min<long long>(length - 1, i + half);
+            sums[i] = prefix[last + 1] - prefix[first] + std::uint64_t(std::max(0LL, half - i)) * at(0)
+                + std::uint64_t(std::max(0LL, i + half - (length - 1))) * at(length - 1);
+        }
+        return sums;
+    };
+    const std::uint64_t area = std::uint64_t(kernel) * std::uint64_t(kernel);
+    for (int pass = 0; pass < passes; ++pass) {
+        QImage out(image.size(), image.format());
+        const uchar* in = image.constBits();
+        uchar* written = out.bits();
+        const qsizetype stride = image.bytesPerLine();
+        for (int c = 0; c < 4; ++c) {
+            std::vector<std::vector<std::uint64_t>> rows(height);
+            for (int y = 0; y < height; ++y)
+                rows[y] = windowSums(width, [&](int x) { return std::uint64_t(in[y * stride + x * 4 + c]); });
+            for (int x = 0; x < width; ++x) {
+                const auto columns = windowSums(height, [&](int y) { return rows[y][x]; });
+                for (int y = 0; y < height; ++y)
+                    written[y * stride + x * 4 + c] = uchar((columns[y] + area / 2) / area);
             }
         }
         image = out;
@@ -166,4 +208,39 @@ TEST(BoxBlur, UniformImagesStayUniformWhateverTheKernel)
             for (int x = 0; x < 5; ++x)
                 ASSERT_EQ(pixelAt(blurred, x, y), QColor(10, 200, 30)) << radius;
     }
+}
+
+TEST(BoxBlur, HugeRadiiBlurWithTheWidestKernel)
+{
+    EXPECT_EQ(iris::boxBlurKernelSize(3e6), 5639915);
+    EXPECT_EQ(iris::boxBlurKernelSize(1e7), iris::maxBoxBlurKernel);
+    EXPECT_EQ(iris::boxBlurKernelSize(1e300), iris::maxBoxBlurKernel);
+    EXPECT_EQ(iris::maxBoxBlurKernel % 2, 1);
+
+    std::mt19937 random(20261208);
+    const QImage input = randomPremultiplied(7, 5, random);
+    ASSERT_EQ(separableBoxBlur(input, 19, 2), naiveBoxBlur(input, 19, 2));
+    // Kernels for each way the sums are kept and divided: 32-bit and 64-bit window sums, averages
+    // by a product and by an exact division.
+    for (const double radius : { 1000.0, 1e4, 3e6, 1e300 }) {
+        const auto blurred = iris::boxBlur(imageFrom(input), radius);
+        const QImage expected
+            = separableBoxBlur(input, iris::boxBlurKernelSize(radius), iris::boxBlurPassCount(radius));
+        ASSERT_NE(expected, input);
+        EXPECT_EQ(blurred->bitmap()->image().convertToFormat(QImage::Format_ARGB32_Premultiplied), expected)
+            << "radius " << radius;
+    }
+}
+
+TEST(BoxBlur, AKernelNearTheSizeOfALargeImageKeepsItsRowSumsWithinBounds)
+{
+    // The window's rows of sums would pass the blur's budget here: each is made again as the
+    // window reaches it, with the same result.
+    std::mt19937 random(11);
+    const QImage input = randomPremultiplied(2100, 2100, random);
+    const int kernel = iris::boxBlurKernelSize(1112);
+    ASSERT_LT(kernel / 2, 2100 - 1);
+    ASSERT_GT(std::size_t(kernel + 1) * 2100 * 4 * sizeof(std::uint32_t), iris::maxBoxBlurRingBytes);
+    EXPECT_EQ(iris::boxBlur(imageFrom(input), 1112)->bitmap()->image(),
+        separableBoxBlur(input, kernel, iris::boxBlurPassCount(1112)));
 }

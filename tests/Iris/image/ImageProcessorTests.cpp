@@ -122,3 +122,24 @@ TEST(ImageProcessor, DataGoesThroughTheDefaultProcessorFirst)
     EXPECT_FALSE(processDataThroughDefault(spy, ImageProcessItem::data("nope, not an image"), options));
     EXPECT_EQ(spy.runs, 1);
 }
+
+TEST(ImageProcessor, AMissingStageDecodesOnlyAsItsKeySays)
+{
+    // A chain with a gap has the key of the chain with the default processor there; both give the
+    // same image, so neither can be served the other's cached result wrongly.
+    const auto y = std::make_shared<SpyProcessor>("y", true);
+    const IrisParsedOptionsInfo options;
+    const auto data = ImageProcessItem::data(testimages::encoded(testimages::pattern(5, 5), "png"));
+    const auto leading = appendProcessor(nullptr, y);
+    EXPECT_EQ(leading->identifier(), (DefaultImageProcessor::shared() | y)->identifier());
+    const auto decoded = leading->process(data, options);
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->size(), (platform::Size { 5, 5 }));
+    EXPECT_EQ(y->runs, 1);
+
+    const auto image = sampleImage();
+    const auto trailing = appendProcessor(y, nullptr);
+    EXPECT_EQ(trailing->identifier(), (y | DefaultImageProcessor::shared())->identifier());
+    EXPECT_EQ(trailing->process(ImageProcessItem::image(image), options), image);
+    EXPECT_EQ(y->runs, 2);
+}

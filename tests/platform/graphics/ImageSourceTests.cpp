@@ -620,6 +620,26 @@ TEST(ImageEncoding, RoundTripsThroughTheDecoders)
     EXPECT_FALSE(encodeGif({}));
 }
 
+TEST(ImageEncoding, JpegLaysEveryFormatWithAlphaOverBlack)
+{
+    for (const QImage::Format format : { QImage::Format_ARGB32_Premultiplied, QImage::Format_ARGB32,
+             QImage::Format_RGBA64, QImage::Format_RGBA64_Premultiplied, QImage::Format_Alpha8 }) {
+        SCOPED_TRACE(int(format));
+        QImage picture(8, 8, format);
+        picture.fill(QColor(200, 100, 50, 128));
+        // A hidden colour under full transparency.
+        picture.setPixelColor(0, 0, QColor(255, 255, 255, 0));
+        const auto jpeg = encodeJpeg(*Bitmap::fromImage(picture), 1.0);
+        ASSERT_TRUE(jpeg);
+        const QImage decoded = imageFromData(*jpeg)->bitmap()->image();
+        const QColor expected = format == QImage::Format_Alpha8 ? QColor(0, 0, 0) : QColor(100, 50, 25);
+        EXPECT_NEAR(decoded.pixelColor(5, 5).red(), expected.red(), 3);
+        EXPECT_NEAR(decoded.pixelColor(5, 5).green(), expected.green(), 3);
+        EXPECT_NEAR(decoded.pixelColor(5, 5).blue(), expected.blue(), 3);
+        EXPECT_LT(decoded.pixelColor(0, 0).lightness(), 40);
+    }
+}
+
 TEST(ImageSource, FramesMayBeAskedForFromSeveralThreads)
 {
     std::vector<GifFrame> frames;
