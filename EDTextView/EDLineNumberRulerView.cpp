@@ -29,13 +29,15 @@ constexpr qsizetype cachedLineFragmentLimit = 4;
 // The baseline of the number of an empty document sits this far above the font's line height.
 constexpr double emptyDocumentBaselineRaise = 3.0;
 
-// The extra height a line-height multiple gives a line goes above its glyphs; half of it moves the
-// number up again, so that it stays level with the text.
+// A line-height multiple makes a line `height` tall from a natural height of height / multiple; the
+// glyphs are drawn half the extra height above the baseline the line reports, and so is the number,
+// to stay level with them. Half the extra is taken from the natural height: from the full height it
+// would lift the number by a whole line at a multiple of 2 and off its line above that.
 double lineSpacingOffset(double height, double lineHeightMultiple)
 {
     if (std::abs(lineHeightMultiple) < edtextview::geometryTolerance)
         return 0;
-    return height * (lineHeightMultiple - 1) * -0.5;
+    return height / lineHeightMultiple * (lineHeightMultiple - 1) * -0.5;
 }
 
 // A line is selected when every range touches it.
@@ -442,15 +444,17 @@ void EDLineNumberRulerView::appendLines(const TextLayoutFragment& fragment, qint
 void EDLineNumberRulerView::appendEmptyDocumentLine(
     const TextLayoutFragment& fragment, const EDTextView& view)
 {
-    double offset = -emptyDocumentBaselineRaise;
+    // Where the first letter typed will stand: a line-height multiple moves the glyphs down by half
+    // the extra height it gives the line.
+    double multiple = 0;
     const QVariant style = view.typingAttributes().value(platform::AttributeKey::paragraphStyle);
-    if (style.canConvert<platform::ParagraphStyle>()) {
-        const double multiple = style.value<platform::ParagraphStyle>().lineHeightMultiple;
-        if (std::abs(multiple) >= edtextview::geometryTolerance)
-            offset = lineSpacingOffset(view.typingLineHeight(), multiple);
-    }
+    if (style.canConvert<platform::ParagraphStyle>())
+        multiple = style.value<platform::ParagraphStyle>().lineHeightMultiple;
     const QRectF frame = fragment.layoutFragmentFrame();
-    for (int i = 0; i < numberedLines(fragment).count; ++i) {
+    const NumberedLines numbered = numberedLines(fragment);
+    for (int i = 0; i < numbered.count; ++i) {
+        const double height = numbered.lines[size_t(i)].typographicBounds().height();
+        const double offset = -emptyDocumentBaselineRaise - lineSpacingOffset(height, multiple);
         Line entry;
         entry.number = qint64(m_lines.size()) + 1;
         entry.isSelected = true;

@@ -350,7 +350,8 @@ public:
     qint64 textLength() const override;
     void addAnnotation(const QString& key, const QString& value,
         const std::vector<platform::CharacterRange>& ranges) override;
-    QString annotationAt(const QString& key, qint64 location) const override;
+    QString annotationAt(
+        const QString& key, qint64 location, platform::CharacterRange* run = nullptr) const override;
     QString plainSubstring(platform::CharacterRange range) const override;
     platform::CharacterRange checkingSelectedRange() const override { return selectedRange(); }
     bool checkingAllowsEdits() const override { return m_isEditable; }

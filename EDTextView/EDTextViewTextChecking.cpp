@@ -415,21 +415,48 @@ qint64 EDTextView::textLength() const
     return m_textContentStorage->length();
 }
 
-QString EDTextView::annotationAt(const QString& key, qint64 location) const
+QString EDTextView::annotationAt(const QString& key, qint64 location, CharacterRange* run) const
 {
     const auto character = edtextview::textRange(CharacterRange { location, 1 }, *m_textContentStorage);
     if (!character || character->isEmpty())
         return {};
     QString value;
+    TextRange covered;
     m_textLayoutManager->enumerateRenderingAttributes(
-        character->location, false, [&](const TextAttributes& attributes, TextRange run) {
-            if (run.location > character->location)
+        character->location, false, [&](const TextAttributes& attributes, TextRange each) {
+            if (each.location > character->location)
                 return false;
-            if (run.endLocation <= character->location)
+            if (each.endLocation <= character->location)
                 return true;
             value = attributes.value(key).toString();
+            covered = each;
             return false;
         });
+    if (value.isEmpty() || !run)
+        return value;
+    // Runs split where other drawing attributes (a found match) begin or end; the value goes on
+    // over runs that touch.
+    const auto sameValue
+        = [&](const TextAttributes& attributes) { return attributes.value(key).toString() == value; };
+    m_textLayoutManager->enumerateRenderingAttributes(
+        covered.endLocation, false, [&](const TextAttributes& attributes, TextRange each) {
+            if (each.endLocation <= covered.endLocation)
+                return true;
+            if (each.location != covered.endLocation || !sameValue(attributes))
+                return false;
+            covered.endLocation = each.endLocation;
+            return true;
+        });
+    m_textLayoutManager->enumerateRenderingAttributes(
+        covered.location, true, [&](const TextAttributes& attributes, TextRange each) {
+            if (each.location >= covered.location)
+                return true;
+            if (each.endLocation != covered.location || !sameValue(attributes))
+                return false;
+            covered.location = each.location;
+            return true;
+        });
+    *run = edtextview::characterRange(covered, *m_textContentStorage);
     return value;
 }
 

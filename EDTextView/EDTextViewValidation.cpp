@@ -2,6 +2,8 @@
 
 #include "EDTextView/EDTextContentStorage.h"
 #include "EDTextView/EDTextFinder.h"
+#include "EDTextView/EDTextLayoutManager.h"
+#include "EDTextView/TextLayoutUtilities.h"
 #include "platform/text/UndoManager.h"
 #include "platform/ui/Pasteboard.h"
 #include "platform/ui/RulerView.h"
@@ -76,15 +78,15 @@ bool EDTextView::validateUserInterfaceItem(QAction& item)
     const bool documentIsEmpty = m_textContentStorage->length() == 0;
     switch (*row) {
     case Row::copy:
-    case Row::cutDelete: {
-        const platform::CharacterRange selected = selectedRange();
-        // Cut and Delete remove nothing from a read-only view (cut copies nothing either), so
-        // they are offered only where they act.
-        return !documentIsEmpty && !selected.isNotFound() && selected.length != 0
+    case Row::cutDelete:
+        // Each acts on every selected range, so a range selected beside a caret added after it
+        // counts. Cut and Delete remove nothing from a read-only view (cut copies nothing
+        // either), so they are offered only where they act.
+        return !documentIsEmpty && !edtextview::sortedSelectionTextRanges(*m_textLayoutManager, true).empty()
             && (*row == Row::copy || m_isEditable);
-    }
     case Row::selectAll:
-        return !documentIsEmpty;
+        // A view that cannot select ignores the command.
+        return !documentIsEmpty && m_isSelectable;
     case Row::paste:
         return m_isEditable
             && platform::Pasteboard::general().string(platform::Pasteboard::stringType).has_value();

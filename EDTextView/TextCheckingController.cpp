@@ -29,6 +29,10 @@ constexpr auto grammarType = unsigned(TextCheckingType::grammar);
 constexpr qsizetype longestCorrectedWord = 64;
 // The grammar notes remembered for the context menu; more are forgotten all at once.
 constexpr int maxGrammarDetails = 2000;
+// How far from an edit in a long paragraph the white space around its words is looked for.
+constexpr qint64 wordSearchLength = 1024;
+// How far around a click the word to unlearn is read: beyond any word a dictionary takes.
+constexpr qint64 learntWordReach = 256;
 
 bool isLineEnd(QChar c)
 {
@@ -293,8 +297,10 @@ void TextCheckingController::didChangeTextInRange(CharacterRange range)
     m_typedInsertion = typed && range.length > 0;
 
     if (const TextCheckingTypes types = continuousTypes()) {
-        if (const auto paragraphs = paragraphsOf(range))
-            enqueue(*paragraphs, types, Queueing::afterQuiet);
+        if (const auto paragraphs = paragraphsOf(range)) {
+            const auto [checked, extent] = recheckRange(*paragraphs, range, types);
+            enqueue(checked, types, Queueing::afterQuiet, extent);
+        }
     }
     if (typed && range.length == 1)
         substituteAfterTyping(range);
@@ -310,7 +316,7 @@ void TextCheckingController::didChangeSelection()
     const Range paragraph = *m_deferred;
     m_deferred.reset();
     if (const TextCheckingTypes types = continuousTypes())
-        enqueue(paragraph, types, Queueing::now);
+        enqueue(paragraph, types, Queueing::now, m_deferredExtent);
 }
 
 void TextCheckingController::didChangeTraits()
@@ -377,23 +383,53 @@ void TextCheckingController::checkTextInRange(
 
 // Checking.
 
-void TextCheckingController::enqueue(Range range, TextCheckingTypes types, Queueing queueing)
+std::pair<TextCheckingController::Range, TextCheckingController::Extent> TextCheckingController::recheckRange(
+    Range paragraphs, CharacterRange edited, TextCheckingTypes types) const
+{
+    const std::pair whole(paragraphs, Extent::paragraphs);
+    const auto editedEnd = edited.end();
+    if (types != spellingType || paragraphs.end - paragraphs.start <= wholeRecheckLength || !editedEnd
+        || *editedEnd - edited.location > wholeRecheckLength)
+        return whole;
+    const qint64 from = std::clamp(edited.location - wordSearchLength, paragraphs.start, paragraphs.end);
+    const qint64 to = std::clamp(*editedEnd + wordSearchLength, from, paragraphs.end);
+    const QString text = m_client.plainSubstring({ from, to - from });
+    if (text.size() != to - from || edited.location < from || *editedEnd > to)
+        return whole;
+    // From the white space before the edit to the white space after it: every word it touched,
+    // also two words it joined, and nothing of a word beyond.
+    qsizetype start = edited.location - from;
+    while (start > 0 && !text[start - 1].isSpace())
+        --start;
+    qsizetype end = *editedEnd - from;
+    while (end < text.size() && !text[end].isSpace())
+        ++end;
+    // Without white space within reach, the run of letters is checked with its paragraph.
+    if ((start == 0 && from > paragraphs.start) || (end == text.size() && to < paragraphs.end))
+        return whole;
+    return { Range { from + start, from + end }, Extent::words };
+}
+
+void TextCheckingController::enqueue(Range range, TextCheckingTypes types, Queueing queueing, Extent extent)
 {
     bool waits = queueing != Queueing::now;
-    // A queued range of the same kinds that meets this one joins it, and waits only if both did.
+    // A queued range of the same kinds that meets this one joins it, and waits only if both did;
+    // joined with paragraphs, words are checked with their paragraphs.
     for (auto it = m_pending.begin(); it != m_pending.end();) {
         if (it->types == types && it->range.start <= range.end && range.start <= it->range.end) {
             range = { std::min(range.start, it->range.start), std::max(range.end, it->range.end) };
             waits = waits && it->waitsForQuiet;
+            if (it->extent == Extent::paragraphs)
+                extent = Extent::paragraphs;
             it = m_pending.erase(it);
         } else {
             ++it;
         }
     }
     if (queueing == Queueing::whenIdle)
-        m_pending.push_back({ range, types, waits });
+        m_pending.push_back({ range, types, waits, extent });
     else
-        m_pending.push_front({ range, types, waits });
+        m_pending.push_front({ range, types, waits, extent });
     if (queueing != Queueing::now)
         m_quietTimer->start();
     dispatchNext();
@@ -445,27 +481,29 @@ void TextCheckingController::dispatchNext()
         const qint64 length = m_client.textLength();
         const qint64 start = std::clamp<qint64>(next.range.start, 0, length);
         const qint64 end = std::clamp<qint64>(next.range.end, start, length);
-        // A range ending where a paragraph starts would take that paragraph too: the last one it
-        // wants is the one holding its last character.
-        const qint64 proposed
-            = end - start > snapshotLength ? snapshotLength : std::max<qint64>(0, end - start - 1);
-        // The worker needs the words only, not the annotations on them: one copy of the text.
-        CharacterRange actual { 0, 0 };
-        m_client.viewForRange(CharacterRange { start, proposed }, nullptr, &actual);
+        CharacterRange actual { start, end - start };
+        if (next.extent == Extent::paragraphs) {
+            // A range ending where a paragraph starts would take that paragraph too: the last one
+            // it wants is the one holding its last character.
+            const qint64 proposed
+                = end - start > snapshotLength ? snapshotLength : std::max<qint64>(0, end - start - 1);
+            m_client.viewForRange(CharacterRange { start, proposed }, nullptr, &actual);
+        }
         const auto actualEnd = actual.end();
         if (actual.isNotFound() || actual.length <= 0 || !actualEnd)
             continue;
         if (*actualEnd < end)
             m_pending.push_front({ { *actualEnd, end }, next.types, false });
 
+        // The worker needs the words only, not the annotations on them: one copy of the text.
         auto snapshot = std::make_shared<Snapshot>();
         snapshot->text = m_client.plainSubstring(actual);
         snapshot->types = next.types;
         snapshot->tag = spellCheckerDocumentTag();
         snapshot->cancelled = std::make_shared<std::atomic<bool>>(false);
         const quint64 job = ++m_lastJob;
-        m_inFlight = InFlight { job, { actual.location, *actualEnd }, next.types, m_editLog.hold(),
-            snapshot->cancelled };
+        m_inFlight = InFlight { job, { actual.location, *actualEnd }, next.types, next.extent,
+            m_editLog.hold(), snapshot->cancelled };
 
         const std::weak_ptr<TextCheckingController> weak = weak_from_this();
         SpellChecker* checker = &m_checker;
@@ -479,26 +517,24 @@ void TextCheckingController::dispatchNext()
             std::vector<ParagraphResults> batch;
             qsizetype batched = 0;
             for (const auto& [from, to] : paragraphContents(snapshot->text)) {
-                ParagraphResults results { { from, to }, {} };
-                // A long paragraph goes in pieces, so that closing the text stops the work soon.
+                // A long paragraph goes in pieces cut between words, each with its own results, so
+                // that closing the text stops the work soon and no batch brings the marks of a whole
+                // line of megabytes to the main thread at once.
                 for (qsizetype at = from; at < to;) {
                     if (snapshot->cancelled->load())
                         return;
                     const qsizetype stop
                         = to - at > batchLength ? pieceEnd(snapshot->text, at, at + batchLength) : to;
-                    std::vector<TextCheckingResult> found
-                        = checker->check(snapshot->text, at, stop - at, snapshot->types, snapshot->tag);
-                    results.results.insert(results.results.end(), std::make_move_iterator(found.begin()),
-                        std::make_move_iterator(found.end()));
+                    batch.push_back({ { at, stop },
+                        checker->check(snapshot->text, at, stop - at, snapshot->types, snapshot->tag) });
+                    batched += stop - at;
                     at = stop;
-                }
-                batch.push_back(std::move(results));
-                batched += to - from;
-                // The marks show as the check goes on; the main thread takes each batch in one go.
-                if (batched >= batchLength) {
-                    post(std::move(batch), false);
-                    batch.clear();
-                    batched = 0;
+                    // The marks show as the check goes on; the main thread takes each batch in one go.
+                    if (batched >= batchLength) {
+                        post(std::move(batch), false);
+                        batch.clear();
+                        batched = 0;
+                    }
                 }
             }
             post(std::move(batch), true);
@@ -555,6 +591,7 @@ void TextCheckingController::applyParagraph(
             if (type == TextCheckingType::spelling && typingAt >= 0
                 && (start < typingAt || (start == typingAt && !m_typedInsertion)) && typingAt <= end) {
                 m_deferred = paragraph;
+                m_deferredExtent = m_inFlight ? m_inFlight->extent : Extent::paragraphs;
                 continue;
             }
             if (type == TextCheckingType::grammar) {
@@ -860,19 +897,23 @@ void TextCheckingController::restartCheckInFlight()
     m_inFlight.reset();
     const Range now = m_editLog.cover(inFlight.range, inFlight.since);
     m_editLog.release(inFlight.since);
-    enqueue(now, inFlight.types, Queueing::now);
+    enqueue(now, inFlight.types, Queueing::now, inFlight.extent);
 }
 
-std::shared_ptr<QMenu> TextCheckingController::unlearnMenuAt(const QString& paragraph, qint64 at)
+std::shared_ptr<QMenu> TextCheckingController::unlearnMenuAt(qint64 index)
 {
+    // Only the words around the index are read: a long paragraph is never copied for a menu.
+    const qint64 from = std::max<qint64>(0, index - learntWordReach);
+    const QString around = m_client.plainSubstring({ from, index + learntWordReach - from });
+    const qint64 at = index - from;
     // The word at the offset or just before it, with the apostrophes inside it.
     const auto inWord = [&](qsizetype i) {
-        return i >= 0 && i < paragraph.size()
-            && (isWordCharacter(paragraph[i])
-                || (isApostrophe(paragraph[i]) && i > 0 && i + 1 < paragraph.size()
-                    && isWordCharacter(paragraph[i - 1]) && isWordCharacter(paragraph[i + 1])));
+        return i >= 0 && i < around.size()
+            && (isWordCharacter(around[i])
+                || (isApostrophe(around[i]) && i > 0 && i + 1 < around.size()
+                    && isWordCharacter(around[i - 1]) && isWordCharacter(around[i + 1])));
     };
-    qsizetype start = std::clamp<qsizetype>(at, 0, paragraph.size());
+    qsizetype start = std::clamp<qsizetype>(at, 0, around.size());
     if (!inWord(start))
         --start;
     if (!inWord(start))
@@ -882,7 +923,7 @@ std::shared_ptr<QMenu> TextCheckingController::unlearnMenuAt(const QString& para
         --start;
     while (inWord(end))
         ++end;
-    const QString word = paragraph.mid(start, end - start);
+    const QString word = around.mid(start, end - start);
     // A word learnt by a slip of the hand would otherwise never be marked again.
     if (!m_checker.hasLearnedWord(word))
         return nullptr;
@@ -915,25 +956,20 @@ QWidget* TextCheckingController::view()
 
 std::shared_ptr<QMenu> TextCheckingController::menuAtIndex(qint64 index, bool, CharacterRange* effectiveRange)
 {
-    CharacterRange actual { 0, 0 };
-    const auto text = m_client.annotatedSubstring(CharacterRange { index, 0 }, &actual);
-    if (!text || text->isEmpty())
-        return nullptr;
     // The character at the index, or the one before it (a click on a word's right edge).
-    AttributedString::Span span;
+    CharacterRange range { 0, 0 };
     QString state;
-    for (const qint64 at : { index - actual.location, index - actual.location - 1 }) {
-        if (at < 0 || at >= text->length())
+    for (const qint64 at : { index, index - 1 }) {
+        if (at < 0 || at >= m_client.textLength())
             continue;
-        state = text->attributes(at, &span).value(spellingStateKey).toString();
+        state = m_client.annotationAt(spellingStateKey, at, &range);
         if (state == spellingValue || state == grammarValue)
             break;
         state.clear();
     }
     if (state.isEmpty())
-        return unlearnMenuAt(text->string(), index - actual.location);
-    const QString marked = text->string().mid(span.start, span.length);
-    const CharacterRange range { actual.location + span.start, span.length };
+        return unlearnMenuAt(index);
+    const QString marked = m_client.plainSubstring(range);
     if (effectiveRange)
         *effectiveRange = range;
 

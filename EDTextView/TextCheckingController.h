@@ -71,8 +71,10 @@ public:
     virtual void addAnnotation(
         const QString& key, const QString& value, const std::vector<platform::CharacterRange>& ranges)
         = 0;
-    // The value of the annotation on the character at `location`; empty where it has none.
-    virtual QString annotationAt(const QString& key, qint64 location) const = 0;
+    // The value of the annotation on the character at `location`; empty where it has none. `run`
+    // receives the whole range that value covers without a break.
+    virtual QString annotationAt(
+        const QString& key, qint64 location, platform::CharacterRange* run = nullptr) const = 0;
     // A few characters of the text, without attributes (clamped into the text).
     virtual QString plainSubstring(platform::CharacterRange range) const = 0;
     // The last range of the last selection; {notFound, 0} without one.
@@ -99,6 +101,9 @@ public:
 // - An edit queues its paragraphs and waits `recheckDelayMilliseconds` of quiet before checking, so
 //   that typing never waits and a word is not judged half typed. The misspelt word at the caret
 //   being typed is not marked until the caret leaves it.
+// - In a paragraph longer than `wholeRecheckLength`, an edit checked for spelling only queues the
+//   words it touched (cut at white space) rather than the paragraph: a keystroke in a long line
+//   must not re-mark the whole line on the main thread. Grammar needs whole paragraphs.
 // - Turning a kind of checking on or off drops what was queued, clears every mark, and checks the
 //   whole text again for what is still on.
 class TextCheckingController : public QObject, public std::enable_shared_from_this<TextCheckingController> {
@@ -107,6 +112,7 @@ public:
     static constexpr qsizetype snapshotLength = 1024 * 1024;
     static constexpr qsizetype batchLength = 64 * 1024;
     static constexpr int recheckDelayMilliseconds = 250;
+    static constexpr qsizetype wholeRecheckLength = batchLength;
     // The annotation key, and its values for a misspelt word and a sentence that does not parse.
     static const QString spellingStateKey;
     static inline const QString spellingValue = QStringLiteral("1");
@@ -176,11 +182,19 @@ private:
         qint64 start = 0;
         qint64 end = 0;
     };
+    // What a queued range stands for.
+    enum class Extent {
+        // Every paragraph it touches.
+        paragraphs,
+        // Itself alone: whole words inside one long paragraph.
+        words,
+    };
     struct Pending {
         Range range;
         platform::TextCheckingTypes types = 0;
         // Edited text waits for a pause in typing; other work goes on meanwhile.
         bool waitsForQuiet = false;
+        Extent extent = Extent::paragraphs;
     };
     enum class Queueing {
         // First in the queue, checked as soon as nothing is in flight.
@@ -216,13 +230,14 @@ private:
         std::vector<Sequence> m_holders;
     };
     struct ParagraphResults {
-        Range range; // in the snapshot, without its line end
+        Range range; // in the snapshot: a paragraph without its line end, or a piece of a long one
         std::vector<platform::TextCheckingResult> results;
     };
     struct InFlight {
         quint64 job = 0;
         Range range;
         platform::TextCheckingTypes types = 0;
+        Extent extent = Extent::paragraphs;
         EditLog::Sequence since = 0;
         std::shared_ptr<std::atomic<bool>> cancelled;
     };
@@ -232,8 +247,13 @@ private:
     static Range moved(Range range, const Edit& edit);
     // The paragraphs the range touches, in the text as it is now.
     std::optional<Range> paragraphsOf(platform::CharacterRange range);
+    // What an edit of `edited` in `paragraphs` gets checked again: the words it touched where the
+    // paragraphs are long and only spelling is checked, else the paragraphs.
+    std::pair<Range, Extent> recheckRange(
+        Range paragraphs, platform::CharacterRange edited, platform::TextCheckingTypes types) const;
     // Queues the range and starts what can start.
-    void enqueue(Range range, platform::TextCheckingTypes types, Queueing queueing);
+    void enqueue(Range range, platform::TextCheckingTypes types, Queueing queueing,
+        Extent extent = Extent::paragraphs);
     void quietDidBegin();
     void dispatchNext();
     void batchDidArrive(quint64 job, const std::vector<ParagraphResults>& paragraphs, bool last);
@@ -244,8 +264,8 @@ private:
     void notifyIfIdle();
     // Tells the user that a change of the personal word list holds for this run only.
     void alertWordListNotSaved(const QString& word, const platform::PlatformError& error);
-    // "Unlearn Spelling" for a learnt word at the offset of the paragraph; none for any other word.
-    std::shared_ptr<QMenu> unlearnMenuAt(const QString& paragraph, qint64 at);
+    // "Unlearn Spelling" for a learnt word at the index or just before it; none for any other word.
+    std::shared_ptr<QMenu> unlearnMenuAt(qint64 index);
     // Drops the marks of the words that learning or ignoring `word` made correct.
     void unmarkWordsNowCorrect(const QString& word);
     // Marks the places of `word` that unlearning it made misspelt.
@@ -273,8 +293,9 @@ private:
     std::optional<qint64> m_typingAt;
     // Whether that edit put text in (rather than only taking some out).
     bool m_typedInsertion = false;
-    // The paragraph of a misspelt word left unmarked because it was being typed.
+    // The paragraph (or the words) of a misspelt word left unmarked because it was being typed.
     std::optional<Range> m_deferred;
+    Extent m_deferredExtent = Extent::paragraphs;
     // What the grammar engine said about the sentences it marked, by their text.
     QHash<QString, platform::TextCheckingResult> m_grammarDetails;
 };

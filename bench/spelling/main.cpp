@@ -11,9 +11,15 @@
 //   against a bare Hunspell::spell loop over the marked words (what checking every mark again costs
 //   at the least).
 //
-// With --learning it measures only the last of these. With --screenshot FOLDER it instead writes
-// note-spelling.png there: a note window with spelling and grammar marks and the context menu open on a
-// misspelt word. It needs a real display (see docs/screenshots/make-spelling-screenshot.sh).
+// - a line of 10 MB with a misspelt word in every few, against the same words in paragraphs of
+//   about 700 characters: the longest time the main thread is busy at a stretch while spelling is
+//   turned on, and after a keystroke until the edit is re-checked, and the opening of the context
+//   menu on a misspelt word.
+//
+// With --learning it measures only "Learn Spelling"; with --long-line only the long line. With --screenshot
+// FOLDER it instead writes note-spelling.png there: a note window with spelling and grammar marks and the
+// context menu open on a misspelt word. It needs a real display (see
+// docs/screenshots/make-spelling-screenshot.sh).
 
 #include "bench/support/Compare.h"
 #include "bench/support/NoteWindow.h"
@@ -21,6 +27,7 @@
 #include "EDTextView/EDTextContentStorage.h"
 #include "EDTextView/EDTextLayoutManager.h"
 #include "EDTextView/EDTextView.h"
+#include "EDTextView/EDTextViewDelegate.h"
 #include "app/model/TDNote.h"
 #include "app/screens/note/EDTextEditView.h"
 #include "app/screens/note/TDNoteView.h"
@@ -396,6 +403,96 @@ void learningOnALongNote(Hunspell& bare)
         unlearn, unlearn / baseline);
 }
 
+// The longest stretch the main thread is busy, less a 1 ms timer's interval, from `start` until the
+// controller has nothing left to do.
+double longestStretchUntilIdle(TextCheckingController& controller, const std::function<void()>& start)
+{
+    double longest = 0;
+    QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
+    ticker.setInterval(1);
+    auto last = std::chrono::steady_clock::now();
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        const auto now = std::chrono::steady_clock::now();
+        longest = std::max(longest, std::chrono::duration<double, std::milli>(now - last).count() - 1.0);
+        last = now;
+    });
+    ticker.start();
+    start();
+    longest = std::max(
+        longest, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - last).count());
+    last = std::chrono::steady_clock::now();
+    waitUntilIdle(controller);
+    return longest;
+}
+
+struct LongTextFigures {
+    double firstCheck = 0;
+    double recheck = 0;
+    double menu = 0;
+};
+
+LongTextFigures checkLongText(const QString& text)
+{
+    EDTextView view;
+    auto delegate = std::make_shared<EDTextViewDelegate>();
+    view.setDelegate(delegate);
+    showNote(view, text);
+    TextCheckingController& controller = view.textCheckingController();
+    LongTextFigures figures;
+    std::vector<double> firstChecks, rechecks, menus;
+    const qsizetype middle = text.indexOf(QStringLiteral("wrod"), text.size() / 2);
+    for (int run = 0; run < 5; ++run) {
+        view.setIsContinuousSpellCheckingEnabled(false);
+        QCoreApplication::processEvents();
+        firstChecks.push_back(
+            longestStretchUntilIdle(controller, [&] { view.setIsContinuousSpellCheckingEnabled(true); }));
+        // A letter typed into a correct word and taken out again; the caret then leaves it.
+        for (const bool typing : { true, false }) {
+            view.setSelectedRange({ middle + 6, 0 });
+            rechecks.push_back(longestStretchUntilIdle(controller, [&] {
+                bench::typeKey(
+                    &view, typing ? Qt::Key_X : Qt::Key_Backspace, typing ? QStringLiteral("x") : QString());
+                view.setSelectedRange({ 0, 0 });
+            }));
+        }
+        view.setSelectedRange({ middle + 2, 0 });
+        menus.push_back(bench::milliseconds([&] {
+            if (!view.menuForEvent(nullptr))
+                fail("no context menu");
+        }));
+    }
+    figures.firstCheck = bench::median(firstChecks);
+    figures.recheck = bench::median(rechecks);
+    figures.menu = bench::median(menus);
+    return figures;
+}
+
+void spellingALongLine()
+{
+    const QString sentence = QStringLiteral("The wrod we sketched on the paper was seperate from the rest. ");
+    QString line;
+    while (line.size() < 10'000'000)
+        line += sentence;
+    QString paragraphs = line;
+    for (qsizetype at = 700; at < paragraphs.size(); at += 700) {
+        at = paragraphs.indexOf(QLatin1Char(' '), at);
+        if (at < 0)
+            break;
+        paragraphs[at] = QLatin1Char('\n');
+    }
+    const LongTextFigures ours = checkLongText(line);
+    const LongTextFigures baseline = checkLongText(paragraphs);
+    std::printf("a 10 MB line vs the same words in paragraphs of about 700 characters, longest time the main "
+                "thread is busy at a stretch:\n");
+    std::printf("  while spelling is turned on: %.2f ms vs %.2f ms, ratio %.2f\n", ours.firstCheck,
+        baseline.firstCheck, ours.firstCheck / baseline.firstCheck);
+    std::printf("  after a keystroke, until the edit is re-checked: %.2f ms vs %.2f ms, ratio %.2f\n",
+        ours.recheck, baseline.recheck, ours.recheck / baseline.recheck);
+    std::printf("  opening the context menu on a misspelt word: %.2f ms vs %.2f ms, ratio %.2f\n", ours.menu,
+        baseline.menu, ours.menu / baseline.menu);
+}
+
 void settle(int milliseconds)
 {
     QElapsedTimer settle;
@@ -488,9 +585,14 @@ int main(int argc, char** argv)
         fail("no en_US dictionary");
     Hunspell bare("/usr/share/hunspell/en_US.aff", "/usr/share/hunspell/en_US.dic");
 
-    // With --learning, only Learn and Unlearn Spelling on the long note.
+    // With --learning, only Learn and Unlearn Spelling on the long note; with --long-line, only the
+    // long line.
     if (argc >= 2 && QByteArray(argv[1]) == "--learning") {
         learningOnALongNote(bare);
+        return 0;
+    }
+    if (argc >= 2 && QByteArray(argv[1]) == "--long-line") {
+        spellingALongLine();
         return 0;
     }
     const QString note = makeNote();
@@ -503,5 +605,6 @@ int main(int argc, char** argv)
     checkerAlone(checker, note, words, bare, bareFound);
     throughTheView(note, words, bare, bareFound);
     learningOnALongNote(bare);
+    spellingALongLine();
     return 0;
 }

@@ -282,6 +282,63 @@ TEST(EDLineNumberRulerView, NumbersEndAtTheTrailingInsetBesideTheSeparator)
     EXPECT_EQ(raised.front(), rows.front() - 2);
 }
 
+// Under a line-height multiple each number stands on its line's baseline as the text is drawn,
+// and the number of an empty note where its first letter will: the numbers rose by a whole line at
+// twice the height, and the empty note's number left the view.
+TEST(EDLineNumberRulerView, NumbersStayLevelWithTheirTextAtEveryLineHeight)
+{
+    // The lowest dark row of the piece of a shot between the columns, in each line's band.
+    const auto baselineRows = [](const QImage& shot, int left, int right, const std::vector<QRectF>& bands) {
+        std::vector<int> rows;
+        for (const QRectF& band : bands) {
+            int lowest = -1;
+            for (int y = std::max(0, int(band.top())); y < std::min(shot.height(), int(band.bottom())); ++y) {
+                for (int x = left; x < right; ++x) {
+                    if (isDark(shot.pixelColor(x, y)))
+                        lowest = y;
+                }
+            }
+            rows.push_back(lowest);
+        }
+        return rows;
+    };
+    for (const double multiple : { 0.8, 1.5, 2.0, 3.0 }) {
+        RulerFixture fixture("first line\nlime\nfill");
+        platform::ParagraphStyle style;
+        style.lineHeightMultiple = multiple;
+        fixture.view->setDefaultParagraphStyle(style);
+        fixture.view->setString(fixture.view->string());
+        fixture.ruler->setTextColor(Qt::black);
+        fixture.ruler->setDrawSeparator(false);
+        // The caret out of the columns looked at.
+        fixture.view.setCaret(10);
+        fixture.view.settle();
+        ASSERT_EQ(fixture.numbers(), (std::vector<qint64> { 1, 2, 3 }));
+        std::vector<QRectF> inText, inRuler;
+        for (const auto& line : fixture.ruler->lines()) {
+            const QRectF band = line.layoutFragmentFrame;
+            inText.emplace_back(fixture.view->viewToViewport(band.topLeft()), band.size());
+            inRuler.emplace_back(fixture.ruler->convertFromClient(band.topLeft()), band.size());
+        }
+        // The text's first letters ("fi", "li", "fi") have no descenders, nor have the numbers.
+        const std::vector<int> text = baselineRows(fixture.view->viewport()->grab().toImage(), 3, 20, inText);
+        const std::vector<int> numbers
+            = baselineRows(fixture.ruler->grab().toImage(), 0, fixture.ruler->width() - 2, inRuler);
+        ASSERT_EQ(numbers.size(), text.size());
+        for (size_t i = 0; i < text.size(); ++i) {
+            EXPECT_GT(text[i], int(inText[i].top())) << multiple;
+            EXPECT_NEAR(numbers[i] - inRuler[i].top(), text[i] - inText[i].top(), 1.0)
+                << "line " << i + 1 << " at a multiple of " << multiple;
+        }
+
+        const double numberOfALetter = fixture.ruler->lines().front().textPosition.y();
+        fixture.view->setString(QString());
+        fixture.view.settle();
+        ASSERT_EQ(fixture.numbers(), std::vector<qint64> { 1 });
+        EXPECT_NEAR(fixture.ruler->lines().front().textPosition.y(), numberOfALetter, 1.0) << multiple;
+    }
+}
+
 TEST(EDLineNumberRulerView, AClickTogglesAMarkerWhereMarkersAreAllowed)
 {
     RulerFixture fixture("alpha\nbeta\ngamma\n");

@@ -326,6 +326,126 @@ TEST(EDTextViewTextChecking, AnEditRechecksOnlyItsParagraph)
     EXPECT_EQ(marks(*view), (std::vector<Mark> { spelling("wrod") }));
 }
 
+// In a long line, a keystroke re-checks the words it touched, not the line: re-marking a line of
+// megabytes held the window for a quarter of a second after every pause in typing.
+TEST(EDTextViewTextChecking, AnEditInALongParagraphRechecksOnlyTheWordsItTouched)
+{
+    const QString unit = "good wrod ";
+    const int count = int(TextCheckingController::wholeRecheckLength / unit.size()) + 100;
+    CheckedView view(unit.repeated(count));
+    ASSERT_EQ(marks(*view).size(), size_t(count));
+    QSignalSpy checked(&view->textCheckingController(), &TextCheckingController::didCheck);
+    const qsizetype middle = unit.size() * (count / 2);
+    const auto expectMarks = [&](const QString& around, const std::vector<Mark>& there, size_t total) {
+        std::vector<Mark> near;
+        for (const Mark& mark : marks(*view)) {
+            if (around.contains(mark.text))
+                near.push_back(mark);
+        }
+        EXPECT_EQ(near, there) << around.toStdString();
+        EXPECT_EQ(marks(*view).size(), total) << around.toStdString();
+        for (const QList<QVariant>& check : checked)
+            EXPECT_LT(check[1].toLongLong(), 3 * unit.size()) << "a check of " << check[1].toLongLong();
+        checked.clear();
+    };
+
+    // The misspelt word mended: its mark goes, every other stays.
+    view.setCaret(middle + 7);
+    QTest::keyClick(view.view.get(), Qt::Key_Backspace);
+    QTest::keyClicks(view.view.get(), "or");
+    QTest::keyClick(view.view.get(), Qt::Key_Delete);
+    view.setCaret(0);
+    ASSERT_TRUE(waitUntilChecked(*view));
+    EXPECT_EQ(view->string().mid(middle, unit.size()), "good word ");
+    expectMarks("word", {}, size_t(count - 1));
+
+    // Two words joined by deleting the space between them are judged as one.
+    view.setCaret(middle + 4);
+    QTest::keyClick(view.view.get(), Qt::Key_Delete);
+    view.setCaret(0);
+    ASSERT_TRUE(waitUntilChecked(*view));
+    expectMarks("goodword", { spelling("goodword") }, size_t(count));
+
+    // A space typed inside the joined word makes two correct words again.
+    view.setCaret(middle + 4);
+    QTest::keyClick(view.view.get(), Qt::Key_Space);
+    view.setCaret(0);
+    ASSERT_TRUE(waitUntilChecked(*view));
+    expectMarks("good word", {}, size_t(count - 1));
+}
+
+// A view that records the longest piece of its text read for the text checker, and the most marks
+// it was given at once.
+class ReadCountingView : public EDTextView {
+public:
+    mutable qint64 longestRead = 0;
+    size_t mostMarksAtOnce = 0;
+    void addAnnotation(
+        const QString& key, const QString& value, const std::vector<CharacterRange>& ranges) override
+    {
+        mostMarksAtOnce = std::max(mostMarksAtOnce, ranges.size());
+        EDTextView::addAnnotation(key, value, ranges);
+    }
+    std::optional<platform::AttributedString> annotatedSubstring(
+        CharacterRange proposed, CharacterRange* actual) override
+    {
+        const auto text = EDTextView::annotatedSubstring(proposed, actual);
+        longestRead = std::max<qint64>(longestRead, text ? text->length() : 0);
+        return text;
+    }
+    QString plainSubstring(CharacterRange range) const override
+    {
+        const QString text = EDTextView::plainSubstring(range);
+        longestRead = std::max<qint64>(longestRead, text.size());
+        return text;
+    }
+};
+
+// A line of megabytes is marked in pieces, and the spelling items for a word in it read the words
+// around it, not the line: the first check held the window for a tenth of a second and the menu a
+// quarter of a second at 10 MB. Its guesses and its other items work as anywhere.
+TEST(EDTextViewTextChecking, ALongLineIsMarkedInPiecesAndItsMenuReadsOnlyAroundTheWord)
+{
+    ReadCountingView view;
+    view.setFont(testFont());
+    view.resize(480, 320);
+    view.show();
+    const QString unit = "good wrod ";
+    view.setString(unit.repeated(20'000));
+    auto delegate = std::make_shared<EDTextViewDelegate>();
+    view.setDelegate(delegate);
+    view.setIsContinuousSpellCheckingEnabled(true);
+    ASSERT_TRUE(waitUntilChecked(view));
+    // The first check marks the line piece by piece, so that the window never takes every mark of
+    // it in one go.
+    EXPECT_EQ(marks(view).size(), size_t(20'000));
+    EXPECT_LE(view.mostMarksAtOnce, size_t(TextCheckingController::batchLength / unit.size() + 1));
+
+    const qint64 word = unit.size() * 10'000 + 5;
+    view.setSelectedTextRange(TextRange(word + 2));
+    view.longestRead = 0;
+    QMenu* menu = view.menuForEvent(nullptr);
+    ASSERT_TRUE(menu);
+    EXPECT_LT(view.longestRead, 1024);
+    const QStringList shown = titles(*menu);
+    ASSERT_TRUE(shown.contains("Learn Spelling")) << shown.join(", ").toStdString();
+    EXPECT_EQ(shown.front(), "word");
+    menu->actions().front()->trigger();
+    EXPECT_EQ(view.string().mid(word - 5, 2 * unit.size()), "good word good wrod ");
+
+    // A word learnt before offers to be unlearnt, read the same way.
+    view.textCheckingController().learnSpelling("goood");
+    view.setSelectedTextRange(TextRange(word - 3));
+    view.insertText("o", CharacterRange { word - 3, 0 });
+    view.setSelectedTextRange(TextRange(word - 3));
+    view.longestRead = 0;
+    menu = view.menuForEvent(nullptr);
+    ASSERT_TRUE(menu);
+    EXPECT_LT(view.longestRead, 1024);
+    EXPECT_EQ(titles(*menu).front(), "Unlearn Spelling");
+    view.textCheckingController().unlearnSpelling("goood");
+}
+
 TEST(EDTextViewTextChecking, ASentenceThatDoesNotParseIsMarked)
 {
     if (!platform::SpellChecker::shared().isGrammarCheckingAvailable())

@@ -74,26 +74,36 @@ TEST(EDTextViewValidation, ClipboardAndSelectionRows)
     struct Case {
         const char* state;
         QString text;
-        TextRange selection;
+        // One selection per range, in the order they were made.
+        std::vector<TextRange> selections;
         bool editable;
         bool clipboardText;
         // copy:, cut:/delete:, selectAll:, startSpeaking:, paste and its kinds
         bool copy, cut, selectAll, speak, paste;
+        bool selectable = true;
     };
     const Case cases[] = {
-        { "empty document", "", TextRange(0), true, true, false, false, false, false, true },
-        { "a caret", "some text", TextRange(4), true, true, false, false, true, true, true },
-        { "a selection", "some text", TextRange(0, 4), true, true, true, true, true, true, true },
+        { "empty document", "", { TextRange(0) }, true, true, false, false, false, false, true },
+        { "a caret", "some text", { TextRange(4) }, true, true, false, false, true, true, true },
+        { "a selection", "some text", { TextRange(0, 4) }, true, true, true, true, true, true, true },
         // Cut would neither remove nor copy anything there.
-        { "read-only with a selection", "some text", TextRange(0, 4), false, true, true, false, true, true,
+        { "read-only with a selection", "some text", { TextRange(0, 4) }, false, true, true, false, true,
+            true, false },
+        { "an image on the clipboard", "some text", { TextRange(4) }, true, false, false, false, true, true,
             false },
-        { "an image on the clipboard", "some text", TextRange(4), true, false, false, false, true, true,
-            false },
+        { "a selection, then a caret added after it", "some text", { TextRange(0, 4), TextRange(7) }, true,
+            true, true, true, true, true, true },
+        { "a view that cannot select", "some text", { TextRange(4) }, true, true, false, false, false, true,
+            false, false },
     };
     for (const Case& each : cases) {
         ShownView view(each.text);
-        view->setSelectedTextRange(each.selection);
+        std::vector<platform::TextSelection> selections;
+        for (const TextRange& range : each.selections)
+            selections.emplace_back(range);
+        view->textLayoutManager().setTextSelections(std::move(selections));
         view->setIsEditable(each.editable);
+        view->setIsSelectable(each.selectable);
         each.clipboardText ? clipboardHoldsText() : clipboardHoldsAnImageOnly();
         EXPECT_EQ(validate(*view, "copy:").enabled, each.copy) << each.state;
         for (const char* command : { "cut:", "delete:" })
@@ -107,6 +117,12 @@ TEST(EDTextViewValidation, ClipboardAndSelectionRows)
         // Items the table does not know, and items without a command, are always enabled.
         EXPECT_TRUE(validate(*view, "myOwnCommand:").enabled);
         EXPECT_TRUE(validate(*view, "").enabled);
+        // An enabled Copy puts the selected text on the clipboard.
+        if (each.copy) {
+            QGuiApplication::clipboard()->clear();
+            view->copy(nullptr);
+            EXPECT_EQ(QGuiApplication::clipboard()->text(), each.text.left(4)) << each.state;
+        }
     }
 }
 
