@@ -37,6 +37,8 @@ constexpr std::pair<Kind, const char*> kindNames[] = {
 struct Listed {
     TDLibraryJournal::Entry entry;
     Change change;
+    // Left by an earlier run and not handed on yet.
+    bool carried = false;
 };
 
 // The changes under way, by library folder path.
@@ -141,30 +143,39 @@ void TDLibraryJournal::end(Entry entry)
     }
 }
 
-std::vector<std::pair<TDLibraryJournal::Entry, Change>> TDLibraryJournal::takeLeftOver(
-    const Url& libraryFolder)
+void TDLibraryJournal::carryLeftOver(const Url& libraryFolder)
 {
     assert(platform::DispatchQueue::isMainThread());
-    std::vector<std::pair<Entry, Change>> taken;
     const Url file = location(libraryFolder);
     if (!platform::FileManager::fileExists(file))
-        return taken;
+        return;
     auto bytes = platform::FileManager::readRegularFile(file, largestFileBytes);
     auto decoded
         = bytes ? decode(bytes.value()) : Result<std::vector<Change>, PlatformError>::failure(bytes.error());
     if (!decoded) {
         platform::printError(QStringLiteral("The list of unfinished changes %1 could not be read: %2")
                                  .arg(file.path(), decoded.error().description));
-        return taken;
+        return;
     }
     auto& listed = lists()[libraryFolder.path()];
     for (auto& change : decoded.value()) {
-        const bool underWay = std::any_of(
+        const bool known = std::any_of(
             listed.begin(), listed.end(), [&](const Listed& each) { return same(each.change, change); });
-        if (underWay)
+        if (!known)
+            listed.push_back({ ++s_lastEntry, std::move(change), true });
+    }
+}
+
+std::vector<std::pair<TDLibraryJournal::Entry, Change>> TDLibraryJournal::takeLeftOver(
+    const Url& libraryFolder)
+{
+    assert(platform::DispatchQueue::isMainThread());
+    std::vector<std::pair<Entry, Change>> taken;
+    for (auto& each : lists()[libraryFolder.path()]) {
+        if (!each.carried)
             continue;
-        listed.push_back({ ++s_lastEntry, change });
-        taken.emplace_back(listed.back().entry, std::move(change));
+        each.carried = false;
+        taken.emplace_back(each.entry, each.change);
     }
     return taken;
 }

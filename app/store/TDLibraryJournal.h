@@ -57,8 +57,11 @@ public:
     static Entry begin(const platform::Url& libraryFolder, Change change);
     // Strikes the change off and writes the list; an entry already struck off is ignored.
     static void end(Entry entry);
-    // The changes the file in `libraryFolder` lists that this run did not begin (an earlier run left
-    // them), now listed in this run too: each stays until its entry ends.
+    // Reads the changes an earlier run left listed in `libraryFolder` into this run's list, before
+    // anything of this run writes it: they stay listed, and written with every later change, until
+    // `takeLeftOver` hands them on and their entries end. A start calls it before its load.
+    static void carryLeftOver(const platform::Url& libraryFolder);
+    // The carried changes not handed on yet: each stays listed until its entry ends.
     static std::vector<std::pair<Entry, Change>> takeLeftOver(const platform::Url& libraryFolder);
 
     static QString fileName();

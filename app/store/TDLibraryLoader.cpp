@@ -3,6 +3,7 @@
 #include "app/store/TDDirectoryPath.h"
 #include "app/store/TDLibrary.h"
 #include "app/store/TDLibraryCoding.h"
+#include "app/store/TDLibraryJournal.h"
 #include "app/store/TDLinkStore.h"
 #include "app/store/TDMediaStore.h"
 #include "app/store/TDProjectStore.h"
@@ -197,6 +198,9 @@ void loadLibraryFiles(std::shared_ptr<TDProjectStore> projectStore, std::shared_
     context->projectStore->libraryFile()->beginLoad();
     context->mediaStore->libraryFile()->beginLoad();
     context->linkStore->libraryFile()->beginLoad();
+    // Read before any change of this run writes the list over, even when this load fails.
+    TDLibraryJournal::carryLeftOver(
+        context->projectStore->libraryFile()->location().deletingLastPathComponent());
 
     DispatchQueue::global()->async([context] {
         auto load = readAndDecode<tdlibrary::ProjectList>(

@@ -112,8 +112,15 @@ void JsonWriter::appendString(QStringView text)
     };
     for (qsizetype i = 0; i < text.size(); ++i) {
         char16_t c = text[i].unicode();
-        if (c >= 0x20 && c != u'"' && c != u'\\')
+        if (QChar::isSurrogate(c)) {
+            if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+                ++i;
+                continue;
+            }
+            // UTF-8 cannot hold half a pair; the escape keeps it, as the document writes it.
+        } else if (c >= 0x20 && c != u'"' && c != u'\\') {
             continue;
+        }
         flush(i);
         runStart = i + 1;
         switch (c) {
@@ -139,7 +146,8 @@ void JsonWriter::appendString(QStringView text)
             m_bytes.append("\\f");
             break;
         default: {
-            char escape[] = { '\\', 'u', '0', '0', hex[c >> 4], hex[c & 0xF] };
+            char escape[]
+                = { '\\', 'u', hex[c >> 12], hex[(c >> 8) & 0xF], hex[(c >> 4) & 0xF], hex[c & 0xF] };
             m_bytes.append(escape, sizeof escape);
         }
         }

@@ -226,6 +226,26 @@ TEST(TDRecords, FileUrlsWithAwkwardCharactersRoundTrip)
     }
 }
 
+// Half a surrogate pair cannot be typed, but a hand-edited file can hold one: a save writes back
+// what was read, so the name stays the same through any number of loads and saves.
+TEST(TDRecords, NamesWithHalfASurrogatePairComeBackAsTheyWere)
+{
+    const char* escaped[] = { R"(a\ud800b)", R"(\udc00)", R"(end\udbff)", R"(\udc00\ud800)" };
+    for (const char* text : escaped) {
+        const QByteArray bytes = tdlibrary::encodeProjects({ makeProject("Name") })
+                                     .value()
+                                     .replace("\"Name\"", "\"" + QByteArray(text) + "\"");
+        const auto loaded = tdlibrary::decodeProjects(bytes);
+        ASSERT_TRUE(loaded) << text;
+        const QString name = loaded.value()[0]->name();
+        const QByteArray saved = tdlibrary::encodeProjects(loaded.value()).value();
+        EXPECT_EQ(saved, bytes) << text;
+        const auto again = tdlibrary::decodeProjects(saved);
+        ASSERT_TRUE(again) << text;
+        EXPECT_EQ(again.value()[0]->name(), name) << text;
+    }
+}
+
 TEST(TDRecords, ColumnCountStaysFiniteSoSavesKeepWorking)
 {
     auto project = makeProject("P");

@@ -305,6 +305,34 @@ TEST(InterruptedChange, AListedChangeIsFinishedOnlyWhenItBeganOverALibraryThatLo
     expectEveryFileThere(stores);
 }
 
+// Changes made in a run whose library did not load whole keep what an earlier run left listed, so a
+// later start still finishes it.
+TEST(InterruptedChange, ChangesMadeBeforeTheListIsFinishedKeepIt)
+{
+    Library library;
+    library.root.write(TDLibraryJournal::fileName(),
+        TDLibraryJournal::encode(
+            { { Change::Kind::renameProject, library.alphaId, {}, "Alpha", "Omega", {}, {} } }));
+    const QByteArray media = library.root.read("media.library");
+    library.root.write("media.library", "{ not a list");
+    ASSERT_TRUE(QDir(library.root.library()).rename("Alpha", "Omega"));
+    std::vector<TDLibraryLoadProblem> problems;
+    TDStores damaged = started(&problems);
+    ASSERT_EQ(problems.size(), 1u);
+    TDProject::Fields fields;
+    fields.name = "Beta";
+    fields.id = platform::Uuid::random();
+    run([&](auto done) { TDLibrary(damaged).createProject(fields, done); });
+    EXPECT_TRUE(library.root.read(TDLibraryJournal::fileName()).contains("Omega"));
+
+    library.root.write("media.library", media);
+    const TDStores stores = started();
+    EXPECT_TRUE(projectNamed(stores, "Omega"));
+    EXPECT_TRUE(projectNamed(stores, "Beta"));
+    EXPECT_FALSE(QFileInfo::exists(library.journal()));
+    expectEveryFileThere(stores);
+}
+
 // A change of a kind this version does not know, or without a field its kind needs, is skipped.
 TEST(InterruptedChange, TheListSkipsWhatItCannotUse)
 {
