@@ -463,7 +463,9 @@ void AnimatedImageView::Animator::setCurrentFrameIndex(int index)
     m_currentFrameIndex = index;
     // The index travels with the work: a step that runs late still trims to the window it was
     // queued for, never to one the main thread has moved on from since.
-    m_preloadQueue->async([self = shared_from_this(), index] { self->advancePreloadWindow(index); });
+    const std::uint64_t step = ++m_windowSteps;
+    m_preloadQueue->async(
+        [self = shared_from_this(), index, step] { self->advancePreloadWindow(index, step); });
 }
 
 std::optional<Bitmap> AnimatedImageView::Animator::image(int index) const
@@ -528,9 +530,15 @@ std::vector<int> AnimatedImageView::Animator::preloadIndexes(int index) const
     return indexes;
 }
 
-void AnimatedImageView::Animator::advancePreloadWindow(int currentIndex)
+void AnimatedImageView::Animator::advancePreloadWindow(int currentIndex, std::uint64_t step)
 {
     if (maxFrameCount >= m_frameCount - 1)
+        return;
+    // When decoding is slower than the animation, steps pile up behind it. Only the newest is worth
+    // its work: the others would decode windows already left behind, and the queue would fall
+    // further behind for as long as the animation plays.
+    const auto superseded = [this, step] { return step != m_windowSteps.load(); };
+    if (superseded())
         return;
     const std::vector<int> window = preloadIndexes(currentIndex);
     std::vector<bool> keep(std::size_t(m_frameCount), false);
@@ -547,7 +555,12 @@ void AnimatedImageView::Animator::advancePreloadWindow(int currentIndex)
         }
     });
     dropped.clear();
-    for (int index : window) {
+    // The frame on show first, should a late step find it missing.
+    std::vector<int> indexes { currentIndex };
+    indexes.insert(indexes.end(), window.begin(), window.end());
+    for (int index : indexes) {
+        if (superseded())
+            return;
         std::optional<AnimatedFrame> frame = m_animatedFrames.get(std::size_t(index));
         if (!frame || frame->image)
             continue;

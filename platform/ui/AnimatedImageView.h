@@ -270,7 +270,7 @@ public:
 
 private:
     void loadInitialFrames();
-    void advancePreloadWindow(int currentIndex);
+    void advancePreloadWindow(int currentIndex, std::uint64_t step);
     void redecodeWindow(int currentIndex, std::uint64_t sizeChange);
     // The largest frame to decode at `size`; nothing for the frame's own size.
     std::optional<Size> decodeLimit(Size size) const;
@@ -282,6 +282,8 @@ private:
     Size m_size;
     // Counts size changes, so that only the newest one's decoding runs.
     std::atomic<std::uint64_t> m_sizeChanges { 0 };
+    // Counts frame changes, so that a window step the animation has moved past is skipped.
+    std::atomic<std::uint64_t> m_windowSteps { 0 };
     SafeArray<AnimatedFrame> m_animatedFrames;
     // Written before the first decoding is queued and never again.
     int m_frameCount = 0;

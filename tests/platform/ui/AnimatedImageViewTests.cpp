@@ -468,3 +468,37 @@ TEST(AnimatedImageView, TheStopIsToldOnceEvenWhenTheLastLoopEndsOutOfSight)
         view->settle();
     }
 }
+
+// When decoding falls behind the animation (frames slower to decode than to show), the steps queued
+// meanwhile are not worked through one by one, which would leave the queue further behind for as
+// long as the animation plays: the newest decodes the frame on show and its window.
+TEST(AnimatedImageView, DecodingThatFallsBehindCatchesUpWithTheNewestFrame)
+{
+    struct CountingSource : platform::AnimationFrameSource {
+        int frameCount() const override { return 40; }
+        std::optional<platform::Bitmap> frame(int index, std::optional<platform::Size>) const override
+        {
+            ++decodes;
+            return solidBitmap(frameColor(index));
+        }
+        double frameDuration(int) const override { return 0.05; }
+        mutable std::atomic<int> decodes { 0 };
+    };
+    auto source = std::make_shared<CountingSource>();
+    const auto queue = platform::DispatchQueue::makeSerial("test.preload");
+    const auto animator = std::make_shared<AnimatedImageView::Animator>(platform::Size {},
+        platform::Size { 4, 4 }, 1.0, 10, source, AnimatedImageView::RepeatCount::infinite(),
+        platform::ImageView::ImageScaling::none, queue);
+    animator->prepareFramesAsynchronously();
+    queue->sync([] {});
+    EXPECT_EQ(source->decodes, 11);
+
+    QSemaphore held;
+    queue->async([&held] { held.acquire(); });
+    for (int i = 0; i < 25; ++i)
+        animator->advanceFrame();
+    held.release();
+    queue->sync([] {});
+    EXPECT_EQ(decodedIndexes(*animator), range(25, 35));
+    EXPECT_EQ(source->decodes, 11 + 11);
+}
