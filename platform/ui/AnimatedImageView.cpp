@@ -461,8 +461,8 @@ void AnimatedImageView::Animator::setCurrentFrameIndex(int index)
 {
     m_previousFrameIndex = m_currentFrameIndex;
     m_currentFrameIndex = index;
-    // The index travels with the work: a step that runs late still trims to the window it was
-    // queued for, never to one the main thread has moved on from since.
+    // The index travels with the work, so the step never reads the main thread's field; a step that
+    // runs after a newer one was queued leaves the work to that one.
     const std::uint64_t step = ++m_windowSteps;
     m_preloadQueue->async(
         [self = shared_from_this(), index, step] { self->advancePreloadWindow(index, step); });
