@@ -417,21 +417,6 @@ TEST(AnimatedImageView, FramesFollowTheViewsSizeWhenItChanges)
     EXPECT_EQ(widthsOfDecodedFrames(animator), std::vector<int>(4, 40));
     EXPECT_EQ(decodedIndexes(animator), range(1, 4));
     EXPECT_EQ(colorOf(animator.currentFrameImage()).rgb(), frameColor(1).rgb());
-
-    // Frames made as the animation moves on take the new size too.
-    for (int i = 0; i < 5; ++i)
-        advanceOneFrame(*view);
-    view->settle();
-    EXPECT_EQ(widthsOfDecodedFrames(animator), std::vector<int>(4, 40));
-
-    // Larger than the frames, the view draws them at their own size: nothing to decode again.
-    view->resize(50, 50);
-    EXPECT_EQ(view->animator()->size(), (platform::Size { 50, 50 }));
-    view->settle();
-    EXPECT_EQ(widthsOfDecodedFrames(animator), std::vector<int>(4, 40));
-    QCoreApplication::processEvents();
-    const QImage shot = view->grab().toImage();
-    EXPECT_EQ(shot.pixelColor(6, 6).rgb(), colorOf(animator.currentFrameImage()).rgb());
 }
 
 // The delegate hears of the stop exactly once, also when the animation finished just before the view
