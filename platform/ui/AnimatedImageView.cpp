@@ -5,11 +5,13 @@
 
 #include <QEvent>
 #include <QPainter>
+#include <QResizeEvent>
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <mutex>
+#include <utility>
 
 namespace platform {
 
@@ -57,6 +59,12 @@ public:
 private:
     std::shared_ptr<Image> m_image;
 };
+
+Size pixelSizeOf(const QWidget& view)
+{
+    const double scale = view.devicePixelRatioF();
+    return { view.width() * scale, view.height() * scale };
+}
 
 std::mutex lookupMutex;
 AnimatedImageView::FrameSourceLookup& registeredLookup()
@@ -195,7 +203,11 @@ void AnimatedImageView::setRepeatCount(RepeatCount count)
 void AnimatedImageView::startAnimating()
 {
     m_waitsToBeSeen = false;
-    if (!m_animator || m_animator->maxRepeatCount.isSpent(m_animator->currentRepeatCount))
+    if (!m_animator)
+        return;
+    // An animation that finished while out of sight has not told its delegate of the stop yet.
+    const bool stopOwed = m_animator->isFinished && !m_animator->stopReported;
+    if (m_animator->maxRepeatCount.isSpent(m_animator->currentRepeatCount) && !stopOwed)
         return;
     displayLink().setPaused(false);
 }
@@ -215,12 +227,10 @@ void AnimatedImageView::resetAnimator()
     m_currentFrame.reset();
     const std::shared_ptr<Image>& shown = image();
     if (std::shared_ptr<AnimationFrameSource> source = frameSource(shown)) {
-        const double scale = devicePixelRatioF();
         if (shown->bitmap())
             m_currentFrame = *shown->bitmap();
-        auto animator = std::make_shared<Animator>(Size { width() * scale, height() * scale }, shown->size(),
-            shown->scale(), m_framePreloadCount, std::move(source), m_repeatCount, imageScaling(),
-            preloadQueue());
+        auto animator = std::make_shared<Animator>(pixelSizeOf(*this), shown->size(), shown->scale(),
+            m_framePreloadCount, std::move(source), m_repeatCount, imageScaling(), preloadQueue());
         animator->needsPrescaling = m_needsPrescaling;
         animator->delegate = m_forwarder.get();
         animator->prepareFramesAsynchronously();
@@ -238,6 +248,9 @@ void AnimatedImageView::updateFrameIfNeeded()
         return;
     if (m_animator->isFinished) {
         stopAnimating();
+        // Refreshes already on their way when the link stopped must not tell it again.
+        if (std::exchange(m_animator->stopReported, true))
+            return;
         if (std::shared_ptr<AnimatedImageViewDelegate> listener = delegate())
             listener->animatedImageViewDidStop(*this);
         return;
@@ -359,6 +372,13 @@ void AnimatedImageView::changeEvent(QEvent* event)
         applyPlayRule(isVisible());
 }
 
+void AnimatedImageView::resizeEvent(QResizeEvent* event)
+{
+    ImageView::resizeEvent(event);
+    if (m_animator)
+        m_animator->setSize(pixelSizeOf(*this));
+}
+
 void AnimatedImageView::applyPlayRule(bool onScreen)
 {
     if (!m_autoPlayAnimatedImage || !m_animator)
@@ -372,24 +392,80 @@ void AnimatedImageView::applyPlayRule(bool onScreen)
 AnimatedImageView::Animator::Animator(Size size, Size imageSize, double imageScale, int maxFrameCount,
     std::shared_ptr<AnimationFrameSource> frameSource, RepeatCount maxRepeatCount, ImageScaling contentMode,
     std::shared_ptr<DispatchQueue> preloadQueue)
-    : size(size)
-    , imageSize(imageSize)
+    : imageSize(imageSize)
     , imageScale(imageScale)
     , maxFrameCount(std::max(1, maxFrameCount))
     , frameSource(std::move(frameSource))
     , maxRepeatCount(maxRepeatCount)
     , contentMode(contentMode)
     , m_preloadQueue(std::move(preloadQueue))
+    , m_size(size)
 {
+}
+
+Size AnimatedImageView::Animator::size() const
+{
+    std::lock_guard lock(m_sizeMutex);
+    return m_size;
+}
+
+void AnimatedImageView::Animator::setSize(Size newSize)
+{
+    Size old;
+    {
+        std::lock_guard lock(m_sizeMutex);
+        old = std::exchange(m_size, newSize);
+    }
+    if (decodeLimit(old) == decodeLimit(newSize))
+        return;
+    const std::uint64_t change = ++m_sizeChanges;
+    m_preloadQueue->async([self = shared_from_this(), index = m_currentFrameIndex, change] {
+        self->redecodeWindow(index, change);
+    });
+}
+
+std::optional<Size> AnimatedImageView::Animator::decodeLimit(Size limit) const
+{
+    if (!needsPrescaling || (limit.width == 0 && limit.height == 0))
+        return std::nullopt;
+    // A limit the frames fit in decodes them at their own size, as no limit does.
+    if (limit.width >= imageSize.width * imageScale && limit.height >= imageSize.height * imageScale)
+        return std::nullopt;
+    return limit;
+}
+
+void AnimatedImageView::Animator::redecodeWindow(int currentIndex, std::uint64_t sizeChange)
+{
+    // While a window is being resized only the last size is worth decoding for.
+    if (sizeChange != m_sizeChanges.load() || m_frameCount <= 0)
+        return;
+    std::vector<int> indexes { currentIndex };
+    if (maxFrameCount >= m_frameCount - 1) {
+        // Every frame is kept decoded.
+        for (int i = 1; i < m_frameCount; ++i)
+            indexes.push_back((currentIndex + i) % m_frameCount);
+    } else {
+        for (int index : preloadIndexes(currentIndex))
+            indexes.push_back(index);
+    }
+    // Each frame is replaced once its new pixels are ready: until then the old ones stay on show.
+    for (int index : indexes) {
+        std::optional<AnimatedFrame> frame = m_animatedFrames.get(std::size_t(index));
+        if (!frame || !frame->image)
+            continue;
+        m_animatedFrames.set(std::size_t(index), { decodeFrame(index), frame->duration });
+    }
 }
 
 void AnimatedImageView::Animator::setCurrentFrameIndex(int index)
 {
     m_previousFrameIndex = m_currentFrameIndex;
     m_currentFrameIndex = index;
-    // The index travels with the work: a step that runs late still trims to the window it was
-    // queued for, never to one the main thread has moved on from since.
-    m_preloadQueue->async([self = shared_from_this(), index] { self->advancePreloadWindow(index); });
+    // The index travels with the work, so the step never reads the main thread's field; a step that
+    // runs after a newer one was queued leaves the work to that one.
+    const std::uint64_t step = ++m_windowSteps;
+    m_preloadQueue->async(
+        [self = shared_from_this(), index, step] { self->advancePreloadWindow(index, step); });
 }
 
 std::optional<Bitmap> AnimatedImageView::Animator::image(int index) const
@@ -454,9 +530,15 @@ std::vector<int> AnimatedImageView::Animator::preloadIndexes(int index) const
     return indexes;
 }
 
-void AnimatedImageView::Animator::advancePreloadWindow(int currentIndex)
+void AnimatedImageView::Animator::advancePreloadWindow(int currentIndex, std::uint64_t step)
 {
     if (maxFrameCount >= m_frameCount - 1)
+        return;
+    // When decoding is slower than the animation, steps pile up behind it. Only the newest is worth
+    // its work: the others would decode windows already left behind, and the queue would fall
+    // further behind for as long as the animation plays.
+    const auto superseded = [this, step] { return step != m_windowSteps.load(); };
+    if (superseded())
         return;
     const std::vector<int> window = preloadIndexes(currentIndex);
     std::vector<bool> keep(std::size_t(m_frameCount), false);
@@ -473,7 +555,12 @@ void AnimatedImageView::Animator::advancePreloadWindow(int currentIndex)
         }
     });
     dropped.clear();
-    for (int index : window) {
+    // The frame on show first, should a late step find it missing.
+    std::vector<int> indexes { currentIndex };
+    indexes.insert(indexes.end(), window.begin(), window.end());
+    for (int index : indexes) {
+        if (superseded())
+            return;
         std::optional<AnimatedFrame> frame = m_animatedFrames.get(std::size_t(index));
         if (!frame || frame->image)
             continue;
@@ -484,10 +571,7 @@ void AnimatedImageView::Animator::advancePreloadWindow(int currentIndex)
 
 std::optional<Bitmap> AnimatedImageView::Animator::decodeFrame(int index) const
 {
-    std::optional<Size> maxSize;
-    if (needsPrescaling && !(size.width == 0 && size.height == 0))
-        maxSize = size;
-    return frameSource->frame(index, maxSize);
+    return frameSource->frame(index, decodeLimit(size()));
 }
 
 void AnimatedImageView::Animator::advanceFrame()

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -151,7 +152,8 @@ public:
     // The picture last drawn.
     const std::optional<Bitmap>& currentFrame() const { return m_currentFrame; }
 
-    // Plays from where the animation stands, unless there is nothing to play or its loops are spent.
+    // Plays from where the animation stands, unless there is nothing to play or its loops are spent
+    // (then it runs only for the refresh that tells the delegate of the stop, if that is still owed).
     void startAnimating();
     void stopAnimating();
     // Builds the animator for the current image and applies the play rule.
@@ -180,6 +182,7 @@ protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     class Forwarder;
@@ -216,8 +219,12 @@ public:
         std::shared_ptr<AnimationFrameSource> frameSource, RepeatCount maxRepeatCount,
         ImageScaling contentMode, std::shared_ptr<DispatchQueue> preloadQueue);
 
-    // The largest frame to decode when prescaling: the view's pixel size when it was made.
-    const Size size;
+    // The largest frame to decode when prescaling: the view's pixel size.
+    Size size() const;
+    // Follows the view's new pixel size (main thread). When that changes what a frame decodes to, the
+    // frames shown next are decoded again at the new size, so a view that grows does not go on
+    // showing frames made for its old size.
+    void setSize(Size size);
     const Size imageSize;
     const double imageScale;
     const int maxFrameCount;
@@ -235,6 +242,8 @@ public:
     double timeSinceLastFrameChange = 0;
     std::uint64_t currentRepeatCount = 0;
     bool isFinished = false;
+    // The delegate has heard that the finished animation stopped.
+    bool stopReported = false;
 
     int frameCount() const { return m_frameCount; }
     // The sum of the frames' durations; known once frames are being prepared.
@@ -261,10 +270,20 @@ public:
 
 private:
     void loadInitialFrames();
-    void advancePreloadWindow(int currentIndex);
+    void advancePreloadWindow(int currentIndex, std::uint64_t step);
+    void redecodeWindow(int currentIndex, std::uint64_t sizeChange);
+    // The largest frame to decode at `size`; nothing for the frame's own size.
+    std::optional<Size> decodeLimit(Size size) const;
     std::optional<Bitmap> decodeFrame(int index) const;
 
     const std::shared_ptr<DispatchQueue> m_preloadQueue;
+    // Written on the main thread, read where frames are decoded.
+    mutable std::mutex m_sizeMutex;
+    Size m_size;
+    // Counts size changes, so that only the newest one's decoding runs.
+    std::atomic<std::uint64_t> m_sizeChanges { 0 };
+    // Counts frame changes, so that a window step the animation has moved past is skipped.
+    std::atomic<std::uint64_t> m_windowSteps { 0 };
     SafeArray<AnimatedFrame> m_animatedFrames;
     // Written before the first decoding is queued and never again.
     int m_frameCount = 0;

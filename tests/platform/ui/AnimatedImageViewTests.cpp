@@ -381,3 +381,109 @@ TEST(AnimatedImageView, StartingValuesAndQueueMadeOnFirstRead)
     view.displayLink();
     EXPECT_TRUE(view.isDisplayLinkInitialized());
 }
+
+// Frames are decoded for the view's pixel size. A view that grows after its image was set (a layout
+// giving it its place, a window resized) gets frames at its new size, not the old ones drawn small;
+// while it is being resized only the last size is decoded for.
+TEST(AnimatedImageView, FramesFollowTheViewsSizeWhenItChanges)
+{
+    const auto widthsOfDecodedFrames = [](const AnimatedImageView::Animator& animator) {
+        std::vector<int> widths;
+        for (int i = 0; i < animator.frameCount(); ++i) {
+            if (const auto frame = animator.image(i))
+                widths.push_back(frame->width());
+        }
+        return widths;
+    };
+    QWidget window;
+    window.resize(60, 60);
+    auto* view = new DrivenAnimatedImageView;
+    view->setParent(&window);
+    view->setGeometry(0, 0, 10, 10);
+    view->setFramePreloadCount(3);
+    view->setImage(animation(std::vector<double>(8, 0.05), 40));
+    window.show();
+    view->settle();
+    const auto& animator = *view->animator();
+    EXPECT_EQ(widthsOfDecodedFrames(animator), std::vector<int>(4, 10));
+
+    advanceOneFrame(*view);
+    QSemaphore held;
+    view->preloadQueue()->async([&held] { held.acquire(); });
+    for (int side : { 20, 30, 40 })
+        view->resize(side, side);
+    held.release();
+    view->settle();
+    EXPECT_EQ(widthsOfDecodedFrames(animator), std::vector<int>(4, 40));
+    EXPECT_EQ(decodedIndexes(animator), range(1, 4));
+    EXPECT_EQ(colorOf(animator.currentFrameImage()).rgb(), frameColor(1).rgb());
+}
+
+// The delegate hears of the stop exactly once, also when the animation finished just before the view
+// went out of sight: the stop is told when the view is shown again.
+TEST(AnimatedImageView, TheStopIsToldOnceEvenWhenTheLastLoopEndsOutOfSight)
+{
+    for (bool hiddenAtTheEnd : { false, true }) {
+        SCOPED_TRACE(hiddenAtTheEnd ? "hidden at the end" : "on screen");
+        QWidget window;
+        auto* view = new DrivenAnimatedImageView;
+        view->setParent(&window);
+        auto events = std::make_shared<Events>();
+        view->setDelegate(events);
+        view->setRepeatCount(AnimatedImageView::RepeatCount::once());
+        view->resize(4, 4);
+        view->setImage(animation({ 0.05, 0.05 }));
+        window.show();
+        view->settle();
+        advanceOneFrame(*view);
+        ASSERT_TRUE(view->animator()->isFinished);
+        if (hiddenAtTheEnd) {
+            view->hide();
+            EXPECT_TRUE(view->link().isPaused());
+            view->show();
+        }
+        EXPECT_FALSE(view->link().isPaused());
+        view->link().tick();
+        // A refresh that was already on its way when the link stopped.
+        view->updateFrameIfNeeded();
+        EXPECT_EQ(events->log, (std::vector<std::string> { "loops 1", "stop" }));
+        EXPECT_TRUE(view->link().isPaused());
+        view->startAnimating();
+        EXPECT_TRUE(view->link().isPaused()) << "a spent budget does not start again";
+        view->settle();
+    }
+}
+
+// When decoding falls behind the animation (frames slower to decode than to show), the steps queued
+// meanwhile are not worked through one by one, which would leave the queue further behind for as
+// long as the animation plays: the newest decodes the frame on show and its window.
+TEST(AnimatedImageView, DecodingThatFallsBehindCatchesUpWithTheNewestFrame)
+{
+    struct CountingSource : platform::AnimationFrameSource {
+        int frameCount() const override { return 40; }
+        std::optional<platform::Bitmap> frame(int index, std::optional<platform::Size>) const override
+        {
+            ++decodes;
+            return solidBitmap(frameColor(index));
+        }
+        double frameDuration(int) const override { return 0.05; }
+        mutable std::atomic<int> decodes { 0 };
+    };
+    auto source = std::make_shared<CountingSource>();
+    const auto queue = platform::DispatchQueue::makeSerial("test.preload");
+    const auto animator = std::make_shared<AnimatedImageView::Animator>(platform::Size {},
+        platform::Size { 4, 4 }, 1.0, 10, source, AnimatedImageView::RepeatCount::infinite(),
+        platform::ImageView::ImageScaling::none, queue);
+    animator->prepareFramesAsynchronously();
+    queue->sync([] {});
+    EXPECT_EQ(source->decodes, 11);
+
+    QSemaphore held;
+    queue->async([&held] { held.acquire(); });
+    for (int i = 0; i < 25; ++i)
+        animator->advanceFrame();
+    held.release();
+    queue->sync([] {});
+    EXPECT_EQ(decodedIndexes(*animator), range(25, 35));
+    EXPECT_EQ(source->decodes, 11 + 11);
+}
