@@ -302,7 +302,7 @@ Result<Success, TDNoteTextFile::Failure> TDNoteTextFile::write(const Url& url, c
     return write(url, text, Spelling {});
 }
 
-Result<Url, TDNoteTextFile::Failure> TDNoteTextFile::keepAside(const Url& url)
+Result<Url, TDNoteTextFile::Failure> TDNoteTextFile::keepAside(const Url& url, FileManager::LinkKept link)
 {
     using Outcome = Result<Url, Failure>;
     if (auto refused = refusal(url))
@@ -315,7 +315,7 @@ Result<Url, TDNoteTextFile::Failure> TDNoteTextFile::keepAside(const Url& url)
         extension = QStringLiteral(".txt");
     }
     auto moved = FileManager::keepBeside(
-        url, name, QStringLiteral(".changed-elsewhere-"), extension, maximumTextBytes);
+        url, name, QStringLiteral(".changed-elsewhere-"), extension, maximumTextBytes, link);
     if (!moved)
         return Outcome::failure({ Reason::notWritten, moved.error().description + QLatin1Char('.') });
     return Outcome::success(moved.value());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/foundation/FileManager.h"
 #include "platform/foundation/Result.h"
 #include "platform/foundation/Url.h"
 
@@ -88,8 +89,10 @@ public:
     static std::optional<Failure> readOnlyRefusal(const platform::Url& url);
 
     // Renames the file beside itself to "NAME.changed-elsewhere-YYYYMMDDTHHMMSSZ.txt" (with "-2" and
-    // on when that is taken) and answers where it went.
-    static platform::Result<platform::Url, Failure> keepAside(const platform::Url& url);
+    // on when that is taken) and answers where it went. A symbolic link stays and its target's
+    // content is kept, or with `LinkKept::moved` the link itself is moved aside.
+    static platform::Result<platform::Url, Failure> keepAside(const platform::Url& url,
+        platform::FileManager::LinkKept link = platform::FileManager::LinkKept::copied);
 
     // Strict UTF-8, or UTF-16 or UTF-32 after their byte-order mark: none for malformed or cut-short
     // sequences. A leading byte-order mark is dropped.

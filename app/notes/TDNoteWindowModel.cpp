@@ -230,7 +230,7 @@ std::optional<Message> TDNoteWindowModel::loadText()
             m_shownNote = located->note;
             m_spelling = {};
             m_typed.clear();
-            rememberDiskVersion(std::nullopt, QString());
+            rememberDiskVersion(url, std::nullopt, QString());
             m_unsaved = {};
             return std::nullopt;
         }
@@ -253,7 +253,7 @@ std::optional<Message> TDNoteWindowModel::loadText()
     m_spelling = contents.spelling;
     m_typed.clear();
     replaceText(std::move(contents.text));
-    rememberDiskVersion(version, m_text);
+    rememberDiskVersion(url, version, m_text);
     m_unsaved = {};
     return std::nullopt;
 }
@@ -305,7 +305,7 @@ std::optional<Message> TDNoteWindowModel::writeText(const platform::Url& url)
         platform::print(QStringLiteral("Error: ") + written.error().description);
         return Message { tdLocalized("The note could not be saved"), written.error().description };
     }
-    rememberDiskVersion(platform::FileManager::versionOf(url), spelled);
+    rememberDiskVersion(url, platform::FileManager::versionOf(url), spelled);
     m_unsaved = {};
     setMarker(DotColor::green, savedLabel);
     return std::nullopt;
@@ -332,14 +332,36 @@ bool TDNoteWindowModel::hasUnsavedText() const
     return m_unsaved.differs(m_text);
 }
 
-void TDNoteWindowModel::rememberDiskVersion(std::optional<platform::FileVersion> version, const QString& text)
+void TDNoteWindowModel::rememberDiskVersion(
+    const platform::Url& url, std::optional<platform::FileVersion> version, const QString& text)
 {
+    m_diskLinkTarget = QFileInfo(url.path()).symLinkTarget();
     m_diskVersion = version;
     m_diskDigest = digestOf(text);
 }
 
 std::optional<QString> TDNoteWindowModel::keepVersionChangedElsewhere(const platform::Url& url)
 {
+    // A link put in the file's place leads to a file this window never read: writing through it
+    // would replace that file's text, another note's maybe.
+    const QString linkTarget = QFileInfo(url.path()).symLinkTarget();
+    if (!linkTarget.isEmpty() && linkTarget != m_diskLinkTarget) {
+        auto kept = TDNoteTextFile::keepAside(url, platform::FileManager::LinkKept::moved);
+        if (!kept)
+            return tdLocalized("Another program made its text file a link to %1, and that link could not "
+                               "be moved aside, so nothing was written through it.")
+                       .arg(linkTarget)
+                + QLatin1Char(' ') + kept.error().description;
+        platform::print(QStringLiteral("The note file %1 was made a link to %2 by another program; the link "
+                                       "was kept as %3")
+                            .arg(url.path(), linkTarget, kept.value().path()));
+        m_keptNotice = Message { tdLocalized("The note's file was changed by another program"),
+            tdLocalized("It had been made a link to \"%1\". The link was kept beside the note as \"%2\", "
+                        "that file was left as it is, and the text in this window was saved in the "
+                        "note's own file.")
+                .arg(linkTarget, kept.value().lastPathComponent()) };
+        return std::nullopt;
+    }
     const auto now = platform::FileManager::versionOf(url);
     // Gone, or something other than a file in its place (which the write then refuses).
     if (!now || !now->regular || now == m_diskVersion)

@@ -603,6 +603,36 @@ TEST_F(TDNoteWindowModelTest, AFileChangedElsewhereIsKeptBeforeASaveReplacesIt)
     EXPECT_TRUE(kept[0].endsWith(".txt"));
 }
 
+// A note's file made a link to another note's file while its window is open: the save leaves that
+// note's text alone, keeps the link beside the note and writes a file of the note's own.
+TEST_F(TDNoteWindowModelTest, AFileMadeALinkWhileOpenIsNotWrittenThrough)
+{
+    auto note = addNote("Plan", "old");
+    auto other = addNote("Other", "the other note's text");
+    auto model = open(note);
+    model->loadText();
+    model->setText("typed");
+    QFile::remove(note->contentURL().path());
+    ASSERT_TRUE(QFile::link(other->contentURL().path(), note->contentURL().path()));
+    ASSERT_FALSE(model->saveText());
+    EXPECT_EQ(fileOf(other), "the other note's text");
+    EXPECT_FALSE(QFileInfo(note->contentURL().path()).isSymLink());
+    EXPECT_EQ(fileOf(note), "typed");
+    const auto kept = QDir(root.library() + "/Trip/notes/Plan").entryInfoList({ "Plan.changed-elsewhere-*" });
+    ASSERT_EQ(kept.size(), 1);
+    EXPECT_EQ(kept[0].symLinkTarget(), other->contentURL().path());
+    auto notice = model->takeKeptNotice();
+    ASSERT_TRUE(notice);
+    EXPECT_TRUE(notice->text.contains(kept[0].fileName()));
+
+    // The next save writes the same file again, with nothing more kept.
+    model->setText("typed again");
+    ASSERT_FALSE(model->saveText());
+    EXPECT_EQ(fileOf(note), "typed again");
+    EXPECT_EQ(fileOf(other), "the other note's text");
+    EXPECT_FALSE(model->takeKeptNotice());
+}
+
 // A note deleted while its window holds typing: the window closes with it, and the typing goes into
 // the file that goes to the trash, never into a folder or file that is not the note's any more.
 TEST_F(TDNoteWindowModelTest, ClosingADeletedNoteKeepsItsTypingInItsOwnFileOnly)
