@@ -170,7 +170,9 @@ std::optional<TDNoteTextFile::Contents> TDNoteTextFile::decodedContents(const QB
     QString text = decoder.decode(bytes);
     if (decoder.hasError())
         return std::nullopt;
-    if (unit > 1 && !QStringView(text).isValidUtf16())
+    // They also take a value past U+10FFFF for U+FFFD without an error, which a save would then
+    // write in its place: text that does not give back its bytes was not read right.
+    if (unit > 1 && (!QStringView(text).isValidUtf16() || encodedText(text, spelling) != bytes))
         return std::nullopt;
     spelling.lineEnd = mostCommonLineEnd(text);
     return Contents { std::move(text), spelling };

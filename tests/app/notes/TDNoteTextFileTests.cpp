@@ -62,6 +62,13 @@ TEST(TDNoteTextFile, ATextWithAUnicodeMarkOpensInItsEncoding)
         root.write("note.txt", bytes.chopped(1));
         EXPECT_FALSE(TDNoteTextFile::read(url).isSuccess()) << "cut short";
     }
+    // Values no character has: past U+10FFFF (Qt's decoder takes 0x200A0000 for U+A0000), or half
+    // of a UTF-16 pair.
+    for (const char* hex :
+        { "fffe0000 43000000 00000a20", "fffe0000 00001100", "0000feff 0000d800", "fffe 00d8 4100" }) {
+        root.write("note.txt", QByteArray::fromHex(hex));
+        EXPECT_FALSE(TDNoteTextFile::read(url).isSuccess()) << hex;
+    }
 }
 
 // A note file may be a link (to a synced folder inside the library, say): a save goes through it,
