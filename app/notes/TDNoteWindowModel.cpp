@@ -356,10 +356,10 @@ std::optional<QString> TDNoteWindowModel::keepVersionChangedElsewhere(const plat
                                        "was kept as %3")
                             .arg(url.path(), linkTarget, kept.value().path()));
         m_keptNotice = Message { tdLocalized("The note's file was changed by another program"),
-            tdLocalized("It had been made a link to \"%1\". The link was kept beside the note as \"%2\", "
-                        "that file was left as it is, and the text in this window was saved in the "
-                        "note's own file.")
-                .arg(linkTarget, kept.value().lastPathComponent()) };
+            tdLocalized("It had been made a link to another file, \"%1\". The link was kept beside the "
+                        "note as \"%2\", that file was left as it is, and the text in this window was "
+                        "saved in the note's own file.")
+                .arg(QFileInfo(linkTarget).fileName(), kept.value().lastPathComponent()) };
         return std::nullopt;
     }
     const auto now = platform::FileManager::versionOf(url);
