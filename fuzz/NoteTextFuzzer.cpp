@@ -1,5 +1,6 @@
-// A note file's bytes: the decode either refuses them or gives text that holds no lone surrogate
-// and that a save (UTF-8, a mark before a leading U+FEFF) writes so that it reads back the same.
+// A note file's bytes: the decode either refuses them or gives text that holds no lone surrogate,
+// and a save of that text in the spelling read from the file writes the very same bytes. Line ends
+// typed anywhere are all written as the file's most common one.
 #include "FuzzSupport.h"
 
 #include "app/notes/TDNoteTextFile.h"
@@ -12,15 +13,34 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     fuzzsupport::ensureApplication();
     const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
-    const std::optional<QString> text = TDNoteTextFile::decodedText(bytes);
-    if (!text)
+    const auto contents = TDNoteTextFile::decodedContents(bytes);
+    if (!contents)
         return 0;
-    if (!QStringView(*text).isValidUtf16())
+    const QString& text = contents->text;
+    if (!QStringView(text).isValidUtf16())
         std::abort();
-    QByteArray saved = text->toUtf8();
-    if (text->startsWith(QChar(0xFEFF)))
-        saved.prepend("\xEF\xBB\xBF");
-    if (TDNoteTextFile::decodedText(saved) != text)
+    if (TDNoteTextFile::encodedText(text, contents->spelling) != bytes)
+        std::abort();
+
+    // Everything typed: every line end comes out as the spelling's, and reads back as written.
+    using LineEnd = TDNoteTextFile::Spelling::LineEnd;
+    const QString typed = TDNoteTextFile::withTypedLineEnds(text, contents->spelling, { { 0, text.size() } });
+    const auto reread
+        = TDNoteTextFile::decodedContents(TDNoteTextFile::encodedText(typed, contents->spelling));
+    if (!reread || reread->text != typed)
+        std::abort();
+    const bool onlyWanted = [&] {
+        switch (contents->spelling.lineEnd) {
+        case LineEnd::lf:
+            return !typed.contains(u'\r');
+        case LineEnd::cr:
+            return !typed.contains(u'\n');
+        case LineEnd::crLf:
+            break;
+        }
+        return typed.count(u"\r\n") == typed.count(u'\r') && typed.count(u'\r') == typed.count(u'\n');
+    }();
+    if (!onlyWanted)
         std::abort();
     return 0;
 }

@@ -6,7 +6,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStringDecoder>
+#include <QStringEncoder>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <optional>
@@ -87,23 +89,74 @@ platform::Result<QByteArray, int> readWholeFile(const Url& url, std::int64_t lim
     return Read::success(std::move(bytes));
 }
 
+QStringConverter::Encoding converterEncoding(TDNoteTextFile::Spelling::Encoding encoding)
+{
+    using Encoding = TDNoteTextFile::Spelling::Encoding;
+    switch (encoding) {
+    case Encoding::utf16LE:
+        return QStringConverter::Utf16LE;
+    case Encoding::utf16BE:
+        return QStringConverter::Utf16BE;
+    case Encoding::utf32LE:
+        return QStringConverter::Utf32LE;
+    case Encoding::utf32BE:
+        return QStringConverter::Utf32BE;
+    case Encoding::utf8:
+        break;
+    }
+    return QStringConverter::Utf8;
+}
+
+// Counts CR LF, lone LF and lone CR. A tie goes to LF, the line end Return types.
+TDNoteTextFile::Spelling::LineEnd mostCommonLineEnd(const QString& text)
+{
+    using LineEnd = TDNoteTextFile::Spelling::LineEnd;
+    qsizetype crs = 0;
+    qsizetype crLfs = 0;
+    for (qsizetype at = text.indexOf(u'\r'); at >= 0; at = text.indexOf(u'\r', at + 1)) {
+        ++crs;
+        if (at + 1 < text.size() && text.at(at + 1) == u'\n')
+            ++crLfs;
+    }
+    if (crs == 0)
+        return LineEnd::lf;
+    const qsizetype lfs = text.count(u'\n') - crLfs;
+    const qsizetype loneCrs = crs - crLfs;
+    if (crLfs > lfs && crLfs >= loneCrs)
+        return LineEnd::crLf;
+    if (loneCrs > lfs && loneCrs > crLfs)
+        return LineEnd::cr;
+    return LineEnd::lf;
+}
+
 } // namespace
 
 std::optional<QString> TDNoteTextFile::decodedText(const QByteArray& bytes)
 {
+    auto contents = decodedContents(bytes);
+    if (!contents)
+        return std::nullopt;
+    return std::move(contents->text);
+}
+
+std::optional<TDNoteTextFile::Contents> TDNoteTextFile::decodedContents(const QByteArray& bytes)
+{
+    using Encoding = Spelling::Encoding;
     // A mark of UTF-16 or UTF-32 names the encoding (UTF-32 first: its little-endian mark begins
     // with UTF-16's); anything else must be UTF-8.
-    static const std::pair<QByteArrayView, QStringConverter::Encoding> marks[] = {
-        { QByteArrayView("\xFF\xFE\0\0", 4), QStringConverter::Utf32LE },
-        { QByteArrayView("\0\0\xFE\xFF", 4), QStringConverter::Utf32BE },
-        { QByteArrayView("\xFF\xFE", 2), QStringConverter::Utf16LE },
-        { QByteArrayView("\xFE\xFF", 2), QStringConverter::Utf16BE },
+    static const std::pair<QByteArrayView, Encoding> marks[] = {
+        { QByteArrayView("\xFF\xFE\0\0", 4), Encoding::utf32LE },
+        { QByteArrayView("\0\0\xFE\xFF", 4), Encoding::utf32BE },
+        { QByteArrayView("\xFF\xFE", 2), Encoding::utf16LE },
+        { QByteArrayView("\xFE\xFF", 2), Encoding::utf16BE },
     };
-    QStringConverter::Encoding encoding = QStringConverter::Utf8;
+    Spelling spelling;
+    spelling.byteOrderMark = bytes.startsWith("\xEF\xBB\xBF");
     qsizetype unit = 1;
     for (const auto& [mark, named] : marks) {
         if (bytes.startsWith(mark)) {
-            encoding = named;
+            spelling.encoding = named;
+            spelling.byteOrderMark = true;
             unit = mark.size();
             break;
         }
@@ -113,18 +166,78 @@ std::optional<QString> TDNoteTextFile::decodedText(const QByteArray& bytes)
         return std::nullopt;
     // Stateless: a sequence cut short at the end is an error, not state kept for more input. The
     // mark itself is dropped.
-    QStringDecoder decoder(encoding, QStringDecoder::Flag::Stateless);
+    QStringDecoder decoder(converterEncoding(spelling.encoding), QStringDecoder::Flag::Stateless);
     QString text = decoder.decode(bytes);
     if (decoder.hasError())
         return std::nullopt;
-    if (unit > 1 && !QStringView(text).isValidUtf16())
+    // They also take a value past U+10FFFF for U+FFFD without an error, which a save would then
+    // write in its place: text that does not give back its bytes was not read right.
+    if (unit > 1 && (!QStringView(text).isValidUtf16() || encodedText(text, spelling) != bytes))
         return std::nullopt;
-    return text;
+    spelling.lineEnd = mostCommonLineEnd(text);
+    return Contents { std::move(text), spelling };
+}
+
+QByteArray TDNoteTextFile::encodedText(const QString& text, const Spelling& spelling)
+{
+    if (spelling.encoding == Spelling::Encoding::utf8) {
+        // Reading drops one leading byte-order mark, as files from other editors may start with
+        // one; a text that itself begins with U+FEFF gets a mark in front so that it comes back
+        // whole.
+        QByteArray bytes = text.toUtf8();
+        if (spelling.byteOrderMark || text.startsWith(QChar(0xFEFF)))
+            bytes.prepend("\xEF\xBB\xBF");
+        return bytes;
+    }
+    QStringEncoder encoder(converterEncoding(spelling.encoding), QStringEncoder::Flag::WriteBom);
+    return encoder.encode(text);
+}
+
+QString TDNoteTextFile::withTypedLineEnds(
+    const QString& text, const Spelling& spelling, const Stretches& typed)
+{
+    using LineEnd = Spelling::LineEnd;
+    const QStringView wanted = spelling.lineEnd == LineEnd::crLf ? QStringView(u"\r\n")
+        : spelling.lineEnd == LineEnd::cr                        ? QStringView(u"\r")
+                                                                 : QStringView(u"\n");
+    QString spelled;
+    qsizetype copied = 0;
+    for (const auto& [from, end] : typed) {
+        const qsizetype stop = std::min(end, text.size());
+        for (qsizetype at = std::max<qsizetype>(from, 0); at < stop; ++at) {
+            const QChar c = text.at(at);
+            if (c != u'\r' && c != u'\n')
+                continue;
+            // A CR LF is one line end only when both were typed; half of one kept from the file
+            // stays as it was.
+            const qsizetype length = c == u'\r' && at + 1 < stop && text.at(at + 1) == u'\n' ? 2 : 1;
+            if (QStringView(text).sliced(at, length) != wanted) {
+                if (spelled.isNull())
+                    spelled.reserve(text.size() + text.size() / 16);
+                spelled.append(QStringView(text).sliced(copied, at - copied));
+                spelled.append(wanted);
+                copied = at + length;
+            }
+            at += length - 1;
+        }
+    }
+    if (spelled.isNull())
+        return text;
+    spelled.append(QStringView(text).sliced(copied));
+    return spelled;
 }
 
 Result<QString, TDNoteTextFile::Failure> TDNoteTextFile::read(const Url& url)
 {
-    using Outcome = Result<QString, Failure>;
+    auto contents = readContents(url);
+    if (!contents)
+        return Result<QString, Failure>::failure(std::move(contents).error());
+    return Result<QString, Failure>::success(std::move(std::move(contents).value().text));
+}
+
+Result<TDNoteTextFile::Contents, TDNoteTextFile::Failure> TDNoteTextFile::readContents(const Url& url)
+{
+    using Outcome = Result<Contents, Failure>;
     if (auto refused = refusal(url))
         return Outcome::failure(std::move(*refused));
     auto bytes = readWholeFile(url, maximumTextBytes);
@@ -142,12 +255,12 @@ Result<QString, TDNoteTextFile::Failure> TDNoteTextFile::read(const Url& url)
         return Outcome::failure(
             { Reason::unreadable, platform::PlatformError::fromErrno(error, url.path()).description + '.' });
     }
-    auto text = decodedText(bytes.value());
-    if (!text)
+    auto contents = decodedContents(bytes.value());
+    if (!contents)
         return Outcome::failure({ Reason::notUtf8,
             QStringLiteral("%1 does not hold UTF-8 text (nor UTF-16 or UTF-32 text with a byte-order mark).")
                 .arg(url.path()) });
-    return Outcome::success(std::move(*text));
+    return Outcome::success(std::move(*contents));
 }
 
 std::optional<TDNoteTextFile::Failure> TDNoteTextFile::readOnlyRefusal(const Url& url)
@@ -164,18 +277,22 @@ std::optional<TDNoteTextFile::Failure> TDNoteTextFile::readOnlyRefusal(const Url
         QStringLiteral("%1 is read-only, so it was not changed.").arg(url.path()) };
 }
 
-Result<Success, TDNoteTextFile::Failure> TDNoteTextFile::write(const Url& url, const QString& text)
+Result<Success, TDNoteTextFile::Failure> TDNoteTextFile::write(
+    const Url& url, const QString& text, const Spelling& spelling)
 {
     using Outcome = Result<Success, Failure>;
     if (auto refused = refusal(url))
         return Outcome::failure(std::move(*refused));
     if (auto readOnly = readOnlyRefusal(url))
         return Outcome::failure(std::move(*readOnly));
-    // Reading drops one leading byte-order mark, as files from other editors may start with one; a
-    // text that itself begins with U+FEFF gets a mark in front so that it comes back whole.
-    QByteArray bytes = text.toUtf8();
-    if (text.startsWith(QChar(0xFEFF)))
-        bytes.prepend("\xEF\xBB\xBF");
+    // Notes are kept in UTF-8: a file read in UTF-16 or UTF-32 is written in UTF-8, without their
+    // mark; its line ends stay as they were.
+    Spelling written = spelling;
+    if (written.encoding != Spelling::Encoding::utf8) {
+        written.encoding = Spelling::Encoding::utf8;
+        written.byteOrderMark = false;
+    }
+    const QByteArray bytes = encodedText(text, written);
     // A file past what `read` takes would save and then never open again.
     if (bytes.size() > maximumTextBytes)
         return Outcome::failure({ Reason::tooLarge,
@@ -189,7 +306,12 @@ Result<Success, TDNoteTextFile::Failure> TDNoteTextFile::write(const Url& url, c
     return Outcome::success({});
 }
 
-Result<Url, TDNoteTextFile::Failure> TDNoteTextFile::keepAside(const Url& url)
+Result<Success, TDNoteTextFile::Failure> TDNoteTextFile::write(const Url& url, const QString& text)
+{
+    return write(url, text, Spelling {});
+}
+
+Result<Url, TDNoteTextFile::Failure> TDNoteTextFile::keepAside(const Url& url, FileManager::LinkKept link)
 {
     using Outcome = Result<Url, Failure>;
     if (auto refused = refusal(url))
@@ -202,7 +324,7 @@ Result<Url, TDNoteTextFile::Failure> TDNoteTextFile::keepAside(const Url& url)
         extension = QStringLiteral(".txt");
     }
     auto moved = FileManager::keepBeside(
-        url, name, QStringLiteral(".changed-elsewhere-"), extension, maximumTextBytes);
+        url, name, QStringLiteral(".changed-elsewhere-"), extension, maximumTextBytes, link);
     if (!moved)
         return Outcome::failure({ Reason::notWritten, moved.error().description + QLatin1Char('.') });
     return Outcome::success(moved.value());

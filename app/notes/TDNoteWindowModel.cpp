@@ -75,6 +75,15 @@ void TDNoteWindowModel::setText(QString text)
 {
     if (text == m_text)
         return;
+    // Only what differs counts as typed, so the line ends around it keep their spelling.
+    const qsizetype common = std::min(text.size(), m_text.size());
+    qsizetype head = 0;
+    while (head < common && text.at(head) == m_text.at(head))
+        ++head;
+    qsizetype tail = 0;
+    while (tail < common - head && text.at(text.size() - 1 - tail) == m_text.at(m_text.size() - 1 - tail))
+        ++tail;
+    noteTyped(head, m_text.size() - head - tail, QStringView(text).sliced(head, text.size() - head - tail));
     m_unsaved.include(m_text, 0, m_text.size(), text.size());
     m_registrar.withMutation("text", [&] { m_text = std::move(text); });
     setMarker(DotColor::red, notSavedLabel);
@@ -90,6 +99,7 @@ void TDNoteWindowModel::editText(const std::vector<TextEdit>& edits)
             const qsizetype at = std::clamp<qsizetype>(edit.location, 0, m_text.size());
             const qsizetype length = std::clamp<qsizetype>(edit.length, 0, m_text.size() - at);
             edited.include(m_text, at, length, edit.replacement.size());
+            noteTyped(at, length, edit.replacement);
             m_unsaved.include(m_text, at, length, edit.replacement.size());
             m_text.replace(at, length, edit.replacement);
         }
@@ -97,6 +107,38 @@ void TDNoteWindowModel::editText(const std::vector<TextEdit>& edits)
     // Typing and taking it back within one write-back changes nothing.
     if (edited.differs(m_text))
         setMarker(DotColor::red, notSavedLabel);
+}
+
+void TDNoteWindowModel::noteTyped(qsizetype at, qsizetype length, QStringView replacement)
+{
+    const bool lineEnds = replacement.contains(u'\n') || replacement.contains(u'\r');
+    if (m_typed.empty() && !lineEnds)
+        return;
+    const qsizetype removedEnd = at + length;
+    const qsizetype shift = replacement.size() - length;
+    TDNoteTextFile::Stretches typed;
+    typed.reserve(m_typed.size() + 2);
+    for (const auto& [from, end] : m_typed)
+        if (from < at)
+            typed.emplace_back(from, std::min(end, at));
+    if (lineEnds)
+        typed.emplace_back(at, at + replacement.size());
+    for (const auto& [from, end] : m_typed)
+        if (end > removedEnd)
+            typed.emplace_back(std::max(from, removedEnd) + shift, end + shift);
+    // Touching stretches become one, so a run of typing stays one stretch.
+    m_typed.clear();
+    for (const auto& stretch : typed) {
+        if (!m_typed.empty() && stretch.first <= m_typed.back().second)
+            m_typed.back().second = std::max(m_typed.back().second, stretch.second);
+        else
+            m_typed.push_back(stretch);
+    }
+}
+
+QString TDNoteWindowModel::spelledText() const
+{
+    return TDNoteTextFile::withTypedLineEnds(m_text, m_spelling, m_typed);
 }
 
 void TDNoteWindowModel::ChangedStretch::include(
@@ -177,7 +219,7 @@ std::optional<Message> TDNoteWindowModel::loadText()
     // Taken before the read: a change made meanwhile then shows as a change, keeping a copy too
     // many rather than one too few.
     const auto version = platform::FileManager::versionOf(url);
-    auto read = TDNoteTextFile::read(url);
+    auto read = TDNoteTextFile::readContents(url);
     if (!read) {
         platform::print(QStringLiteral("Error: ") + read.error().description);
         // A file removed from its folder leaves nothing to save over: the note starts empty and its
@@ -186,7 +228,9 @@ std::optional<Message> TDNoteWindowModel::loadText()
             && QFileInfo(url.deletingLastPathComponent().path()).isDir()) {
             m_registrar.withMutation("loadProblem", [&] { m_loadState = LoadState::loaded; });
             m_shownNote = located->note;
-            rememberDiskVersion(std::nullopt, QString());
+            m_spelling = {};
+            m_typed.clear();
+            rememberDiskVersion(url, std::nullopt, QString());
             m_unsaved = {};
             return std::nullopt;
         }
@@ -205,8 +249,11 @@ std::optional<Message> TDNoteWindowModel::loadText()
         m_loadProblem.reset();
     });
     m_shownNote = located->note;
-    replaceText(std::move(read).value());
-    rememberDiskVersion(version, m_text);
+    TDNoteTextFile::Contents contents = std::move(read).value();
+    m_spelling = contents.spelling;
+    m_typed.clear();
+    replaceText(std::move(contents.text));
+    rememberDiskVersion(url, version, m_text);
     m_unsaved = {};
     return std::nullopt;
 }
@@ -252,12 +299,13 @@ std::optional<Message> TDNoteWindowModel::saveText()
 
 std::optional<Message> TDNoteWindowModel::writeText(const platform::Url& url)
 {
-    auto written = TDNoteTextFile::write(url, m_text);
+    const QString spelled = spelledText();
+    auto written = TDNoteTextFile::write(url, spelled, m_spelling);
     if (!written) {
         platform::print(QStringLiteral("Error: ") + written.error().description);
         return Message { tdLocalized("The note could not be saved"), written.error().description };
     }
-    rememberDiskVersion(platform::FileManager::versionOf(url), m_text);
+    rememberDiskVersion(url, platform::FileManager::versionOf(url), spelled);
     m_unsaved = {};
     setMarker(DotColor::green, savedLabel);
     return std::nullopt;
@@ -284,14 +332,36 @@ bool TDNoteWindowModel::hasUnsavedText() const
     return m_unsaved.differs(m_text);
 }
 
-void TDNoteWindowModel::rememberDiskVersion(std::optional<platform::FileVersion> version, const QString& text)
+void TDNoteWindowModel::rememberDiskVersion(
+    const platform::Url& url, std::optional<platform::FileVersion> version, const QString& text)
 {
+    m_diskLinkTarget = QFileInfo(url.path()).symLinkTarget();
     m_diskVersion = version;
     m_diskDigest = digestOf(text);
 }
 
 std::optional<QString> TDNoteWindowModel::keepVersionChangedElsewhere(const platform::Url& url)
 {
+    // A link put in the file's place leads to a file this window never read: writing through it
+    // would replace that file's text, another note's maybe.
+    const QString linkTarget = QFileInfo(url.path()).symLinkTarget();
+    if (!linkTarget.isEmpty() && linkTarget != m_diskLinkTarget) {
+        auto kept = TDNoteTextFile::keepAside(url, platform::FileManager::LinkKept::moved);
+        if (!kept)
+            return tdLocalized("Another program made its text file a link to %1, and that link could not "
+                               "be moved aside, so nothing was written through it.")
+                       .arg(linkTarget)
+                + QLatin1Char(' ') + kept.error().description;
+        platform::print(QStringLiteral("The note file %1 was made a link to %2 by another program; the link "
+                                       "was kept as %3")
+                            .arg(url.path(), linkTarget, kept.value().path()));
+        m_keptNotice = Message { tdLocalized("The note's file was changed by another program"),
+            tdLocalized("It had been made a link to another file, \"%1\". The link was kept beside the "
+                        "note as \"%2\", that file was left as it is, and the text in this window was "
+                        "saved in the note's own file.")
+                .arg(QFileInfo(linkTarget).fileName(), kept.value().lastPathComponent()) };
+        return std::nullopt;
+    }
     const auto now = platform::FileManager::versionOf(url);
     // Gone, or something other than a file in its place (which the write then refuses).
     if (!now || !now->regular || now == m_diskVersion)
@@ -299,7 +369,7 @@ std::optional<QString> TDNoteWindowModel::keepVersionChangedElsewhere(const plat
     // Written again with the same text (a sync client may do that), or already holding the text
     // about to be saved: nothing to keep.
     auto onDisk = TDNoteTextFile::read(url);
-    if (onDisk && (digestOf(onDisk.value()) == m_diskDigest || onDisk.value() == m_text)) {
+    if (onDisk && (digestOf(onDisk.value()) == m_diskDigest || onDisk.value() == spelledText())) {
         m_diskVersion = now;
         return std::nullopt;
     }

@@ -51,7 +51,12 @@ class TDNote;
 //   the file atomically; a failed save (a full disk included) leaves the old file and the marker as
 //   they were and says why. A file that another program (or another Tindrel) changed since it was
 //   read or written here is not overwritten: it is first renamed beside itself (TDNoteTextFile::
-//   keepAside), and `takeKeptNotice` then says where it went.
+//   keepAside), and `takeKeptNotice` then says where it went. A note file made a symbolic link (or
+//   pointed elsewhere) since then is not written through: the link is moved aside the same way, so
+//   the file it points at (another note's, say) keeps its text.
+//   A save spells the file as it was read (encoding, byte-order mark, line ends): a line end the
+//   user typed is written as most of the file's line ends are, and every character the user did not
+//   touch is written as it was read, a file of mixed line ends included.
 //
 // The marker
 //   It starts as "Saved" with a red dot. A change of the text to a different string, a load
@@ -197,8 +202,14 @@ private:
 
     TDNoteWindowModel(std::shared_ptr<TDProjectStore> projectStore, const std::shared_ptr<TDNote>& tdNote);
     void replaceText(QString text);
+    // Takes in the replacement of `length` characters at `at` by `replacement`, before `m_text`
+    // changes.
+    void noteTyped(qsizetype at, qsizetype length, QStringView replacement);
+    // The text as a save writes it.
+    QString spelledText() const;
     void setMarker(DotColor color, const char* label);
-    void rememberDiskVersion(std::optional<platform::FileVersion> version, const QString& text);
+    void rememberDiskVersion(
+        const platform::Url& url, std::optional<platform::FileVersion> version, const QString& text);
     // Renames the file aside when it is not the version last read or written here.
     std::optional<QString> keepVersionChangedElsewhere(const platform::Url& url);
     std::optional<Message> writeText(const platform::Url& url);
@@ -214,6 +225,10 @@ private:
     // How `m_text` differs from what the file held when last read or written.
     ChangedStretch m_unsaved;
     std::uint64_t m_textReplacementCount = 0;
+    // How the file spelled the text when it was read, and where line ends may have been typed
+    // since (the stretches of every insertion that held a CR or an LF, in `m_text`).
+    TDNoteTextFile::Spelling m_spelling;
+    TDNoteTextFile::Stretches m_typed;
     DotColor m_dotColor = DotColor::red;
     QString m_label;
     LoadState m_loadState = LoadState::notLoaded;
@@ -222,6 +237,8 @@ private:
     // The file as last read or written here (none: there was no file), and a digest of its text.
     std::optional<platform::FileVersion> m_diskVersion;
     QByteArray m_diskDigest;
+    // Where the note's file pointed as a symbolic link then (empty: it was none).
+    QString m_diskLinkTarget;
     std::optional<Message> m_keptNotice;
 
     bool m_openEditSheet = false;

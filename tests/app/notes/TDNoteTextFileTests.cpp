@@ -62,6 +62,13 @@ TEST(TDNoteTextFile, ATextWithAUnicodeMarkOpensInItsEncoding)
         root.write("note.txt", bytes.chopped(1));
         EXPECT_FALSE(TDNoteTextFile::read(url).isSuccess()) << "cut short";
     }
+    // Values no character has: past U+10FFFF (Qt's decoder takes 0x200A0000 for U+A0000), or half
+    // of a UTF-16 pair.
+    for (const char* hex :
+        { "fffe0000 43000000 00000a20", "fffe0000 00001100", "0000feff 0000d800", "fffe 00d8 4100" }) {
+        root.write("note.txt", QByteArray::fromHex(hex));
+        EXPECT_FALSE(TDNoteTextFile::read(url).isSuccess()) << hex;
+    }
 }
 
 // A note file may be a link (to a synced folder inside the library, say): a save goes through it,
@@ -112,4 +119,73 @@ TEST(TDNoteTextFile, ALibraryFileIsNeverANotesText)
     const platform::Url note = platform::Url::fileUrl(root.file("note.txt"));
     ASSERT_TRUE(TDNoteTextFile::write(note, "text").isSuccess());
     EXPECT_EQ(TDNoteTextFile::read(note).value(), "text");
+}
+
+// A UTF-8 note read and saved with no edit is the same file to the byte: its byte-order mark and its
+// line ends, however mixed, stay as they were. A UTF-16 or UTF-32 one keeps its text and line ends.
+TEST(TDNoteTextFile, ALoadAndASaveWithoutAnEditKeepEveryByte)
+{
+    LibraryRoot root;
+    root.makeLibraryFolder();
+    const platform::Url url = platform::Url::fileUrl(root.file("note.txt"));
+    QList<QByteArray> samples = { "", "\xEF\xBB\xBF", "\xEF\xBB\xBF\xEF\xBB\xBFtwo marks", "a\r\nb\nc\rd\r\n",
+        QByteArray("\xFF\xFE\0\0", 4), QByteArray("\xFE\xFF\xFE\xFF\0a", 6) };
+    const QDir corpus(QStringLiteral(TINDREL_SOURCE_DIR "/fuzz/corpus/note-text"));
+    const QStringList seeds = corpus.entryList(QDir::Files);
+    ASSERT_GE(seeds.size(), 8);
+    for (const QString& name : seeds) {
+        QFile seed(corpus.filePath(name));
+        ASSERT_TRUE(seed.open(QIODevice::ReadOnly));
+        samples.push_back(seed.readAll());
+    }
+    for (const QByteArray& bytes : samples) {
+        SCOPED_TRACE(bytes.toHex(' ').toStdString());
+        root.write("note.txt", bytes);
+        const auto read = TDNoteTextFile::readContents(url);
+        ASSERT_TRUE(read.isSuccess());
+        ASSERT_TRUE(TDNoteTextFile::write(url, read.value().text, read.value().spelling).isSuccess());
+        // A UTF-16 or UTF-32 file is written in UTF-8, its line ends kept.
+        const bool utf8 = read.value().spelling.encoding == TDNoteTextFile::Spelling::Encoding::utf8;
+        EXPECT_EQ(root.read("note.txt"), utf8 ? bytes : TDNoteTextFile::encodedText(read.value().text, {}));
+    }
+}
+
+// A line end typed into a note is written as most of the file's are; a line end the user did not
+// type stays as the file had it.
+TEST(TDNoteTextFile, TypedLineEndsAreWrittenAsMostOfTheFilesAre)
+{
+    using LineEnd = TDNoteTextFile::Spelling::LineEnd;
+    const struct {
+        QByteArray file;
+        LineEnd most;
+    } files[] = {
+        { "no line end", LineEnd::lf },
+        { "a\r\nb\r\n", LineEnd::crLf },
+        { "a\r\nb\r\nc\n", LineEnd::crLf },
+        { "a\r\nb\n", LineEnd::lf },
+        { "a\rb\rc\r\n", LineEnd::cr },
+        { "a\rb\r\nc\n", LineEnd::lf },
+    };
+    for (const auto& [file, most] : files) {
+        const auto contents = TDNoteTextFile::decodedContents(file);
+        ASSERT_TRUE(contents);
+        EXPECT_EQ(contents->spelling.lineEnd, most) << file.toStdString();
+    }
+
+    TDNoteTextFile::Spelling crLf;
+    crLf.lineEnd = LineEnd::crLf;
+    TDNoteTextFile::Spelling lf;
+    TDNoteTextFile::Spelling cr;
+    cr.lineEnd = LineEnd::cr;
+    // The LF at 3 was typed, the one at 5 was in the file.
+    EXPECT_EQ(TDNoteTextFile::withTypedLineEnds(u"a\r\n\nb\nc"_qs, crLf, { { 3, 4 } }), u"a\r\n\r\nb\nc"_qs);
+    const QString pasted = u"x\r\ny\nz"_qs;
+    EXPECT_EQ(TDNoteTextFile::withTypedLineEnds(pasted, crLf, { { 0, 6 } }), u"x\r\ny\r\nz"_qs);
+    EXPECT_EQ(TDNoteTextFile::withTypedLineEnds(pasted, lf, { { 0, 6 } }), u"x\ny\nz"_qs);
+    EXPECT_EQ(TDNoteTextFile::withTypedLineEnds(pasted, cr, { { 1, 3 }, { 4, 5 } }), u"x\ry\rz"_qs);
+    // Half of a CR LF that was in the file stays; the typed half is a line end of its own.
+    EXPECT_EQ(TDNoteTextFile::withTypedLineEnds(u"a\r\nb"_qs, lf, { { 0, 2 } }), u"a\n\nb"_qs);
+    EXPECT_EQ(TDNoteTextFile::withTypedLineEnds(u"a\r\nb"_qs, crLf, { { 2, 3 } }), u"a\r\r\nb"_qs);
+    const QString untouched = QString::fromLatin1("a\nb\r\n");
+    EXPECT_TRUE(TDNoteTextFile::withTypedLineEnds(untouched, crLf, {}).isSharedWith(untouched));
 }

@@ -176,6 +176,54 @@ TEST_F(TDNoteWindowModelTest, EditsChangeTheTextInPlaceAndUnsavedMeansOtherThanT
     EXPECT_EQ(model->text(), "") << "edits are clamped to the text";
 }
 
+// Return in a note from Windows writes CR LF as the rest of the file has, also on later saves; a
+// note with LF line ends keeps LF only, and a mixed file changes only where the user typed.
+TEST_F(TDNoteWindowModelTest, TypedLineEndsFollowTheFileAndTheRestKeepsItsBytes)
+{
+    auto windows = addNote("Windows", "\xEF\xBB\xBFone\r\ntwo\r\n");
+    auto model = open(windows);
+    model->loadText();
+    ASSERT_EQ(model->text(), u"one\r\ntwo\r\n"_qs);
+    model->editText({ { 3, 0, u"\nnew"_qs }, { 14, 0, u"three\n"_qs } });
+    ASSERT_FALSE(model->saveText());
+    EXPECT_EQ(fileOf(windows), "\xEF\xBB\xBFone\r\nnew\r\ntwo\r\nthree\r\n");
+    model->editText({ { 0, 0, u"zero\n"_qs } });
+    model->editText({ { 2, 2, u""_qs } });
+    ASSERT_FALSE(model->saveText());
+    EXPECT_EQ(fileOf(windows), "\xEF\xBB\xBFze\r\none\r\nnew\r\ntwo\r\nthree\r\n")
+        << "what a later edit moved keeps the line ends the earlier save gave it";
+    model->editText({ { 0, 0, u"a"_qs } });
+    QFile::remove(windows->contentURL().path());
+    writeFile(windows->contentURL().path(), "\xEF\xBB\xBFze\r\none\r\nnew\r\ntwo\r\nthree\r\n");
+    ASSERT_FALSE(model->saveText());
+    EXPECT_FALSE(model->takeKeptNotice()) << "the file written again as saved is nothing to keep";
+
+    auto unix = addNote("Unix", "one\ntwo\n");
+    model = open(unix);
+    model->loadText();
+    model->editText({ { 8, 0, u"pasted\r\nfrom windows\r\n"_qs } });
+    ASSERT_FALSE(model->saveText());
+    EXPECT_EQ(fileOf(unix), "one\ntwo\npasted\nfrom windows\n");
+
+    const QByteArray mixed = "1\r\n2\n3\r\n4\r\n5\n6\r\n";
+    auto both = addNote("Mixed", mixed);
+    model = open(both);
+    model->loadText();
+    model->setText(model->text() + "7\n");
+    model->setText(u"0\n"_qs + model->text());
+    ASSERT_FALSE(model->saveText());
+    EXPECT_EQ(fileOf(both), "0\r\n" + mixed + "7\r\n");
+
+    const QByteArray utf16 = QByteArray::fromHex("fffe 6100 0d00 0a00 6200");
+    auto same = addNote("Same", utf16);
+    model = open(same);
+    model->loadText();
+    model->editText({ { 1, 0, u"\n"_qs } });
+    model->editText({ { 1, 1, u""_qs } });
+    ASSERT_FALSE(model->saveText());
+    EXPECT_EQ(fileOf(same), utf16) << "UTF-16 stays UTF-16";
+}
+
 TEST_F(TDNoteWindowModelTest, AFileThatFailedToLoadIsNeverSavedOver)
 {
     const QString outside = root.root() + "/outside.txt";
@@ -553,6 +601,36 @@ TEST_F(TDNoteWindowModelTest, AFileChangedElsewhereIsKeptBeforeASaveReplacesIt)
     ASSERT_EQ(kept.size(), 1);
     EXPECT_LE(kept[0].toUtf8().size(), 255);
     EXPECT_TRUE(kept[0].endsWith(".txt"));
+}
+
+// A note's file made a link to another note's file while its window is open: the save leaves that
+// note's text alone, keeps the link beside the note and writes a file of the note's own.
+TEST_F(TDNoteWindowModelTest, AFileMadeALinkWhileOpenIsNotWrittenThrough)
+{
+    auto note = addNote("Plan", "old");
+    auto other = addNote("Other", "the other note's text");
+    auto model = open(note);
+    model->loadText();
+    model->setText("typed");
+    QFile::remove(note->contentURL().path());
+    ASSERT_TRUE(QFile::link(other->contentURL().path(), note->contentURL().path()));
+    ASSERT_FALSE(model->saveText());
+    EXPECT_EQ(fileOf(other), "the other note's text");
+    EXPECT_FALSE(QFileInfo(note->contentURL().path()).isSymLink());
+    EXPECT_EQ(fileOf(note), "typed");
+    const auto kept = QDir(root.library() + "/Trip/notes/Plan").entryInfoList({ "Plan.changed-elsewhere-*" });
+    ASSERT_EQ(kept.size(), 1);
+    EXPECT_EQ(kept[0].symLinkTarget(), other->contentURL().path());
+    auto notice = model->takeKeptNotice();
+    ASSERT_TRUE(notice);
+    EXPECT_TRUE(notice->text.contains(kept[0].fileName()));
+
+    // The next save writes the same file again, with nothing more kept.
+    model->setText("typed again");
+    ASSERT_FALSE(model->saveText());
+    EXPECT_EQ(fileOf(note), "typed again");
+    EXPECT_EQ(fileOf(other), "the other note's text");
+    EXPECT_FALSE(model->takeKeptNotice());
 }
 
 // A note deleted while its window holds typing: the window closes with it, and the typing goes into
