@@ -287,12 +287,12 @@ Result<Success, TDNoteTextFile::Failure> TDNoteTextFile::write(
         return Outcome::failure(std::move(*readOnly));
     // Notes are kept in UTF-8: a file read in UTF-16 or UTF-32 is written in UTF-8, without their
     // mark; its line ends stay as they were.
-    Spelling written = spelling;
-    if (written.encoding != Spelling::Encoding::utf8) {
-        written.encoding = Spelling::Encoding::utf8;
-        written.byteOrderMark = false;
+    Spelling inUtf8 = spelling;
+    if (inUtf8.encoding != Spelling::Encoding::utf8) {
+        inUtf8.encoding = Spelling::Encoding::utf8;
+        inUtf8.byteOrderMark = false;
     }
-    const QByteArray bytes = encodedText(text, written);
+    const QByteArray bytes = encodedText(text, inUtf8);
     // A file past what `read` takes would save and then never open again.
     if (bytes.size() > maximumTextBytes)
         return Outcome::failure({ Reason::tooLarge,

@@ -221,7 +221,7 @@ TEST_F(TDNoteWindowModelTest, TypedLineEndsFollowTheFileAndTheRestKeepsItsBytes)
     model->editText({ { 1, 0, u"\n"_qs } });
     model->editText({ { 1, 1, u""_qs } });
     ASSERT_FALSE(model->saveText());
-    EXPECT_EQ(fileOf(same), utf16) << "UTF-16 stays UTF-16";
+    EXPECT_EQ(fileOf(same), "a\r\nb") << "a UTF-16 note is saved in UTF-8, its line ends kept";
 }
 
 TEST_F(TDNoteWindowModelTest, AFileThatFailedToLoadIsNeverSavedOver)
