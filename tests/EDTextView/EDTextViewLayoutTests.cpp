@@ -480,3 +480,39 @@ TEST(EDTextViewLayout, TheViewFollowsTheEndThatMoved)
     view.settle();
     EXPECT_TRUE(shows(0)) << "Shift+Home";
 }
+
+// Under a line-height multiple the glyphs stand in the middle of their taller row: the view scrolls
+// to where they are drawn, or a caret moved up (or to the start) would sit on a row whose letters
+// are just above the top.
+TEST(EDTextViewLayout, TheLineTheCaretMovesToShowsAtEveryLineHeight)
+{
+    for (const double multiple : { 0.8, 1.5, 2.0, 3.0 }) {
+        ShownView view(lines(60), QSize(300, 150));
+        platform::ParagraphStyle style;
+        style.lineHeightMultiple = multiple;
+        view->setDefaultParagraphStyle(style);
+        view->setString(view->string());
+        const auto caretShows = [&](const char* key, int press) {
+            view.settle();
+            ASSERT_EQ(view->insertionPointViews().size(), 1u);
+            const QRectF caret = view->insertionPointViews().front().frame;
+            const QRectF visible = view->documentVisibleRect();
+            EXPECT_TRUE(caret.top() >= visible.top() - 0.5 && caret.bottom() <= visible.bottom() + 0.5)
+                << key << " " << press << " at a multiple of " << multiple << ": caret from " << caret.top()
+                << " to " << caret.bottom() << ", shown " << visible.top() << " to " << visible.bottom();
+        };
+        view.setCaret(view->string().size());
+        view->moveToEndOfDocument();
+        caretShows("Ctrl+End", 0);
+        for (int press = 0; press < 12; ++press) {
+            QTest::keyClick(view.view.get(), Qt::Key_Up);
+            caretShows("Up", press);
+        }
+        QTest::keyClick(view.view.get(), Qt::Key_Home, Qt::ControlModifier);
+        caretShows("Ctrl+Home", 0);
+        for (int press = 0; press < 12; ++press) {
+            QTest::keyClick(view.view.get(), Qt::Key_Down);
+            caretShows("Down", press);
+        }
+    }
+}
