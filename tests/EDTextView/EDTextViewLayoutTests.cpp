@@ -4,6 +4,7 @@
 #include "EDTextView/EDVerticalRuler.h"
 #include "TextViewTestSupport.h"
 
+#include <QPainter>
 #include <QScrollBar>
 
 using namespace textviewtest;
@@ -513,6 +514,39 @@ TEST(EDTextViewLayout, TheLineTheCaretMovesToShowsAtEveryLineHeight)
         for (int press = 0; press < 12; ++press) {
             QTest::keyClick(view.view.get(), Qt::Key_Down);
             caretShows("Down", press);
+        }
+    }
+}
+
+// Under a line-height multiple below 1 the glyphs are taller than their rows and reach into the
+// rows beside them, also across paragraphs: repainting one row (a caret, a highlight, an edit)
+// draws what of its neighbours reaches into it, rather than cutting their letters off.
+TEST(EDTextViewLayout, RepaintingOneRowKeepsTheLettersOfTheRowsBesideIt)
+{
+    for (const double multiple : { 0.4, 0.6, 0.8 }) {
+        ShownView view(QStringLiteral("gggg jjjj yyyy gggg jjjj\nHHHH "
+                                      "\u00C9\u00C9\u00C9\u00C9\ngggg\n\u00C9\u00C9\u00C9\u00C9 gggg"),
+            QSize(200, 150));
+        platform::ParagraphStyle style;
+        style.lineHeightMultiple = multiple;
+        view->setDefaultParagraphStyle(style);
+        view->setString(view->string());
+        view->clearFocus();
+        view.settle();
+        const QImage whole = view->viewport()->grab().toImage();
+        for (const auto& shown : view->fragmentViews()) {
+            for (qsizetype row = 0; row < shown.fragment->visualLineCount(); ++row) {
+                const auto visual = shown.fragment->visualLine(row);
+                const QRect band = QRectF(view->viewToViewport(QPointF(0, shown.frame.top() + visual.y)),
+                    QSizeF(view->viewport()->width(), visual.height))
+                                       .toAlignedRect();
+                QImage repainted = whole;
+                QPainter painter(&repainted);
+                view->viewport()->render(&painter, band.topLeft(), QRegion(band), {});
+                painter.end();
+                EXPECT_TRUE(repainted == whole)
+                    << "a row at " << band.top() << " repainted alone at a multiple of " << multiple;
+            }
         }
     }
 }
