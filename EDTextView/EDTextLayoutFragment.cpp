@@ -44,10 +44,9 @@ void EDTextLayoutFragment::enumerateInvisibleMarks(
     if (state() != State::layoutAvailable)
         return;
     const qsizetype lineCount = lineFragmentCount();
-    for (qsizetype row = visualLineIndex(clip.top()); row < visualLineCount(); ++row) {
+    const auto [firstRow, endRow] = visualLinesMeeting(clip.top(), clip.bottom());
+    for (qsizetype row = firstRow; row < endRow; ++row) {
         const VisualLine visual = visualLine(row);
-        if (visual.y > clip.bottom())
-            break;
         const double top = visual.y + visual.glyphTop - visual.glyphTop / 2;
         const double height = visual.ascent + visual.descent;
         auto mark = [&](double x1, double x2, bool isParagraphEnd) {
@@ -100,10 +99,9 @@ void EDTextLayoutFragment::draw(QPainter& painter, QPointF at) const
     QRectF clip(-1e300, -1e300, 2e300, 2e300);
     if (painter.hasClipping())
         clip = painter.clipBoundingRect().translated(-at);
-    for (qsizetype row = visualLineIndex(clip.top()); row < visualLineCount(); ++row) {
+    const auto [firstRow, endRow] = visualLinesMeeting(clip.top(), clip.bottom());
+    for (qsizetype row = firstRow; row < endRow; ++row) {
         const VisualLine visual = visualLine(row);
-        if (visual.y > clip.bottom())
-            break;
         const QPointF lift(0, -visual.glyphTop / 2);
         // Glyphs may reach a little beyond their advance (italics, overhanging accents).
         const double reach = visual.height;

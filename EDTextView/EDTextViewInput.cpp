@@ -231,8 +231,8 @@ QRect EDTextView::firstRect(CharacterRange range) const
     if (!textRange)
         return {};
     std::optional<QRectF> first;
-    m_textLayoutManager->enumerateTextSegments(*textRange, TextLayoutManager::SegmentType::standard,
-        TextLayoutManager::rangeNotRequired, [&](std::optional<TextRange>, QRectF frame, double) {
+    edtextview::enumerateGlyphSegments(*m_textLayoutManager, *textRange, TextLayoutManager::rangeNotRequired,
+        [&](std::optional<TextRange>, QRectF frame, double) {
             first = frame;
             return false;
         });
@@ -359,8 +359,8 @@ QVariant EDTextView::inputMethodQuery(Qt::InputMethodQuery query) const
         const bool upstream = m_markedText || selections.empty()
             || (cursor ? selections.back().affinity == platform::TextSelection::Affinity::upstream
                        : anchorInText > selection.location);
-        const auto frame = edtextview::textSegmentFrame(*m_textLayoutManager,
-            cursor ? caretInText : anchorInText, TextLayoutManager::SegmentType::standard,
+        const auto frame = edtextview::glyphSegmentFrame(*m_textLayoutManager,
+            TextRange(cursor ? caretInText : anchorInText),
             upstream ? TextLayoutManager::upstreamAffinity : 0u);
         if (!frame)
             return QRect();

@@ -25,19 +25,26 @@ void EDTextView::updateInsertionPointViews()
             const unsigned affinity = selection.affinity == platform::TextSelection::Affinity::upstream
                 ? TextLayoutManager::upstreamAffinity
                 : 0u;
-            auto frame = edtextview::textSegmentFrame(*m_textLayoutManager, range,
-                TextLayoutManager::SegmentType::selection, TextLayoutManager::rangeNotRequired | affinity);
+            // As tall as the glyphs and level with them as they are drawn, not the whole row: a
+            // line-height multiple makes the row taller, and the caret would stand out above and
+            // below the text.
+            auto frame = edtextview::glyphSegmentFrame(
+                *m_textLayoutManager, range, TextLayoutManager::rangeNotRequired | affinity);
             if (!frame)
                 continue;
+            if (emptyDocument) {
+                // A line of the typing font, where its first letter will stand.
+                const QVariant style = m_typingAttributes.value(platform::AttributeKey::paragraphStyle);
+                const double multiple = style.canConvert<platform::ParagraphStyle>()
+                    ? style.value<platform::ParagraphStyle>().lineHeightMultiple
+                    : m_textLayoutManager->defaultParagraphStyle().lineHeightMultiple;
+                frame->setHeight(typingLineHeight() / (edtextview::isAlmostZero(multiple) ? 1.0 : multiple));
+            }
             const double top = std::max(frame->top(), viewBounds.top());
             const double bottom = std::min(frame->bottom(), viewBounds.bottom());
             if (bottom < top)
                 continue;
             QRectF caret(frame->left(), top, frame->width(), bottom - top);
-            if (emptyDocument) {
-                caret.setHeight(typingLineHeight());
-                caret = edtextview::pixelAligned(caret);
-            }
             caret.setWidth(std::max(caret.width(), EDInsertionPointView::minimumWidth));
             frames.push_back(edtextview::pixelAligned(caret, devicePixelRatioF()));
         }

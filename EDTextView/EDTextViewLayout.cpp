@@ -139,8 +139,8 @@ std::optional<QRectF> EDTextView::scrollTargetRect(
     using Affinity = platform::TextSelection::Affinity;
     const double padding = textContainer().lineFragmentPadding;
     auto caretRect = [&](TextLocation location, unsigned options) -> std::optional<QRectF> {
-        auto frame = edtextview::textSegmentFrame(*m_textLayoutManager, location,
-            TextLayoutManager::SegmentType::standard, TextLayoutManager::rangeNotRequired | options);
+        auto frame = edtextview::glyphSegmentFrame(
+            *m_textLayoutManager, TextRange(location), TextLayoutManager::rangeNotRequired | options);
         if (frame && frame->width() == 0)
             frame = QRectF(frame->left() - padding, frame->top(), 2 * padding, frame->height());
         return frame;
@@ -168,8 +168,7 @@ std::optional<QRectF> EDTextView::scrollTargetRect(
         = m_textLayoutManager->lineFragment(range.endLocation, endAffinity);
     if (first && last && first.fragment == last.fragment
         && first->visualLineIndex() == last->visualLineIndex()) {
-        const auto whole = edtextview::textSegmentFrame(*m_textLayoutManager, range,
-            TextLayoutManager::SegmentType::standard,
+        const auto whole = edtextview::glyphSegmentFrame(*m_textLayoutManager, range,
             TextLayoutManager::rangeNotRequired | TextLayoutManager::upstreamAffinity);
         // Wider than the view (Shift+End in a long unwrapped line), the range would show from its
         // start whichever end moved: the moving end is shown instead.

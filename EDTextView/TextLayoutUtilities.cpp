@@ -1,5 +1,6 @@
 #include "EDTextView/TextLayoutUtilities.h"
 
+#include "EDTextView/EDTextLayoutFragment.h"
 #include "platform/text/TextContentStorage.h"
 #include "platform/text/TextSelectionNavigation.h"
 
@@ -267,6 +268,48 @@ std::optional<QRectF> textSegmentFrame(
     TextLayoutManager& manager, TextLocation location, TextLayoutManager::SegmentType type, unsigned options)
 {
     return textSegmentFrame(manager, TextRange(location), type, options);
+}
+
+void enumerateGlyphSegments(
+    TextLayoutManager& manager, TextRange range, unsigned options, const TextLayoutManager::SegmentBody& body)
+{
+    struct Segment {
+        std::optional<TextRange> characters;
+        QRectF frame;
+        double baseline = 0;
+    };
+    // Gathered first: finding a segment's fragment may lay text out, which the enumeration must not
+    // see happen under it.
+    std::vector<Segment> segments;
+    manager.enumerateTextSegments(range, TextLayoutManager::SegmentType::standard, options,
+        [&](std::optional<TextRange> characters, QRectF frame, double baseline) {
+            segments.push_back({ characters, frame, baseline });
+            return true;
+        });
+    for (Segment& segment : segments) {
+        // The baseline lies inside its row at every multiple; under 1, the box's top lies in the row
+        // above.
+        const auto fragment
+            = manager.textLayoutFragment(QPointF(segment.frame.center().x(), segment.baseline));
+        if (const auto* ours = dynamic_cast<const EDTextLayoutFragment*>(fragment.get())) {
+            const double lift = ours->glyphLift(
+                ours->visualLineIndex(segment.baseline - ours->layoutFragmentFrame().top()));
+            segment.frame.translate(0, -lift);
+            segment.baseline -= lift;
+        }
+        if (!body(segment.characters, segment.frame, segment.baseline))
+            return;
+    }
+}
+
+std::optional<QRectF> glyphSegmentFrame(TextLayoutManager& manager, TextRange range, unsigned options)
+{
+    std::optional<QRectF> result;
+    enumerateGlyphSegments(manager, range, options, [&](std::optional<TextRange>, QRectF frame, double) {
+        result = rectUnion(result, frame);
+        return true;
+    });
+    return result;
 }
 
 std::optional<TextLocation> enumerateTextLayoutFragments(TextLayoutManager& manager, TextRange range,

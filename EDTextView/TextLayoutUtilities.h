@@ -94,6 +94,13 @@ std::optional<QRectF> textSegmentFrame(
     TextLayoutManager& manager, TextRange range, TextLayoutManager::SegmentType type, unsigned options);
 std::optional<QRectF> textSegmentFrame(
     TextLayoutManager& manager, TextLocation location, TextLayoutManager::SegmentType type, unsigned options);
+// The boxes of the glyphs of `range` where the view draws them, one per segment: the layer puts the
+// extra height of a line-height multiple above the glyphs, and the view's fragments draw the glyphs
+// half of it higher, in the middle of their row. The baseline handed on moves with them.
+void enumerateGlyphSegments(TextLayoutManager& manager, TextRange range, unsigned options,
+    const TextLayoutManager::SegmentBody& body);
+// Their union (an empty range gives the caret's zero-width box).
+std::optional<QRectF> glyphSegmentFrame(TextLayoutManager& manager, TextRange range, unsigned options);
 std::optional<TextLocation> enumerateTextLayoutFragments(TextLayoutManager& manager, TextRange range,
     unsigned options, const TextLayoutManager::FragmentBody& body);
 void enumerateRenderingAttributes(const TextLayoutManager& manager, TextRange range, bool reverse,

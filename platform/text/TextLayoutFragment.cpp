@@ -1026,7 +1026,8 @@ void TextLayoutFragment::arrange(const LayoutInput& input)
         const double height = rowHeight(m_emptyRow);
         const double width = m_wrapping ? input.containerWidth : 2 * input.padding;
         m_frame = QRectF(0, m_frame.top(), width, height);
-        m_surface = QRectF(0, 0, width, height);
+        m_surface
+            = QRectF(0, 0, width, height).marginsAdded(QMarginsF(0, glyphOverhang(), 0, glyphOverhang()));
         return;
     }
 
@@ -1100,7 +1101,8 @@ void TextLayoutFragment::arrange(const LayoutInput& input)
     m_available = m_wrapping ? input.availableWidth : widest;
     const double width = m_wrapping ? input.containerWidth : widest + 2 * input.padding;
     m_frame = QRectF(0, m_frame.top(), width, height);
-    m_surface = QRectF(0, 0, std::max(width, widest + 2 * input.padding), height);
+    m_surface = QRectF(0, 0, std::max(width, widest + 2 * input.padding), height)
+                    .marginsAdded(QMarginsF(0, glyphOverhang(), 0, glyphOverhang()));
 }
 
 double TextLayoutFragment::rowHeight(const RowMetrics& metrics) const
@@ -1108,6 +1110,15 @@ double TextLayoutFragment::rowHeight(const RowMetrics& metrics) const
     if (metrics.height >= 0)
         return metrics.height;
     return (metrics.ascent + metrics.descent) * m_multiple + m_spacing;
+}
+
+double TextLayoutFragment::glyphOverhang() const
+{
+    if (m_multiple >= 1 || m_rowCount == 0)
+        return 0;
+    const RowMetrics first = rowMetrics(0);
+    const RowMetrics last = rowMetrics(m_rowCount - 1);
+    return (1 - m_multiple) * std::max(first.ascent + first.descent, last.ascent + last.descent);
 }
 
 TextLayoutFragment::RowMetrics TextLayoutFragment::estimatedRow(const Placement& placement) const
@@ -1432,6 +1443,31 @@ std::pair<qint64, qint64> TextLayoutFragment::visualLineEdges(qsizetype row) con
     return { leftmost.edgeIndex(false), rightmost.edgeIndex(true) };
 }
 
+std::pair<qsizetype, qsizetype> TextLayoutFragment::visualLinesMeeting(double top, double bottom) const
+{
+    if (m_rowCount == 0)
+        return { 0, 0 };
+    // However the glyphs sit in a shorter row, they stay within their natural height of it.
+    const auto overhang = [&](const VisualLine& visual) {
+        return m_multiple < 1 ? (visual.ascent + visual.descent) * (1 - m_multiple) : 0.0;
+    };
+    qsizetype first = visualLineIndex(top);
+    while (first > 0) {
+        const VisualLine above = visualLine(first - 1);
+        if (above.y + above.height + overhang(above) <= top)
+            break;
+        --first;
+    }
+    qsizetype last = first;
+    while (last < m_rowCount) {
+        const VisualLine visual = visualLine(last);
+        if (visual.y - overhang(visual) > bottom)
+            break;
+        ++last;
+    }
+    return { first, last };
+}
+
 void TextLayoutFragment::draw(QPainter& painter, QPointF at) const
 {
     if (m_state != State::layoutAvailable)
@@ -1439,10 +1475,9 @@ void TextLayoutFragment::draw(QPainter& painter, QPointF at) const
     QRectF clip(-1e300, -1e300, 2e300, 2e300);
     if (painter.hasClipping())
         clip = painter.clipBoundingRect().translated(-at);
-    for (qsizetype row = visualLineIndex(clip.top()); row < m_rowCount; ++row) {
+    const auto [firstRow, endRow] = visualLinesMeeting(clip.top(), clip.bottom());
+    for (qsizetype row = firstRow; row < endRow; ++row) {
         const VisualLine visual = visualLine(row);
-        if (visual.y > clip.bottom())
-            break;
         // Glyphs may reach a little beyond their advance (italics, overhanging accents).
         const double reach = visual.height;
         for (qsizetype i = visual.firstLineFragment; i < visual.firstLineFragment + visual.lineFragmentCount;

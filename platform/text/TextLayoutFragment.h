@@ -192,6 +192,10 @@ public:
     // Draws the lines that meet the painter's clip (all of them without a clip), with the frame's
     // origin at `at`.
     virtual void draw(QPainter& painter, QPointF at) const;
+    // The rows [first, last) whose glyphs may be drawn between two heights (fragment coordinates):
+    // under a line-height multiple below 1 the glyphs are taller than their row and reach into the
+    // rows beside it, and a row repainted alone would cut them off.
+    std::pair<qsizetype, qsizetype> visualLinesMeeting(double top, double bottom) const;
 
     // Bytes this fragment holds besides the layouts its pieces keep in the manager's ledger.
     qint64 memoryCost() const { return m_cost; }
@@ -314,6 +318,8 @@ private:
     size_t pieceOfLine(qsizetype line) const;
     RowMetrics rowMetrics(qsizetype row) const;
     double rowHeight(const RowMetrics& metrics) const;
+    // How far the glyphs of the first and last rows may reach beyond the fragment's frame.
+    double glyphOverhang() const;
     double rowTop(qsizetype row) const;
     double rowShift(const RowMetrics& metrics) const;
     std::pair<qsizetype, qsizetype> rowLines(qsizetype row) const;

@@ -772,14 +772,22 @@ void TextLayoutManager::enumerateCaretOffsets(
     }
 }
 
-std::optional<TextLocation> TextLayoutManager::caretLocation(QPointF point)
+std::optional<TextLocation> TextLayoutManager::caretLocation(QPointF point, TextSelection::Affinity* affinity)
 {
     auto fragment = textLayoutFragment(point);
     if (!fragment)
         return std::nullopt;
-    const auto index = fragment->characterIndex(point - fragment->layoutFragmentFrame().topLeft());
+    const QPointF inFragment = point - fragment->layoutFragmentFrame().topLeft();
+    const auto index = fragment->characterIndex(inFragment);
     if (!index)
         return std::nullopt;
+    if (affinity) {
+        const qint64 rowEnd
+            = fragment->visualLine(fragment->visualLineIndex(inFragment.y())).characterRange.endLocation;
+        *affinity = *index == rowEnd && *index < fragment->contentLength()
+            ? TextSelection::Affinity::upstream
+            : TextSelection::Affinity::downstream;
+    }
     return fragment->rangeInElement().location + *index;
 }
 

@@ -133,7 +133,10 @@ public:
     void enumerateCaretOffsets(
         TextLocation location, const std::function<bool(double x, TextLocation, bool leadingEdge)>& body);
     // The caret location nearest to a point: the row at the point's y, then the nearest caret x.
-    std::optional<TextLocation> caretLocation(QPointF point);
+    // `affinity`, when given, names the row the caret is drawn on: upstream where the point's row
+    // ends at the caret and the next row begins there (a row cut inside a word, or in a script
+    // written without spaces), so that a click past a row's end leaves the caret on that row.
+    std::optional<TextLocation> caretLocation(QPointF point, TextSelection::Affinity* affinity = nullptr);
     // The writing direction of the paragraph holding `location`, from its first strong character.
     Qt::LayoutDirection baseWritingDirection(TextLocation location);
 

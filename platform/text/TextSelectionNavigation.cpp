@@ -951,7 +951,8 @@ TextSelection TextSelectionNavigation::textSelection(
 std::vector<TextSelection> TextSelectionNavigation::textSelections(
     QPointF point, TextLocation, const std::vector<TextSelection>& anchors, unsigned modifiers, bool, QRectF)
 {
-    const auto location = m_manager.caretLocation(point);
+    TextSelection::Affinity affinity = TextSelection::Affinity::downstream;
+    const auto location = m_manager.caretLocation(point, &affinity);
     if (!location)
         return {};
     if ((modifiers & extend) && !anchors.empty() && !anchors.front().textRanges.empty()) {
@@ -959,13 +960,13 @@ std::vector<TextSelection> TextSelectionNavigation::textSelections(
         const TextRange anchorRange = unionOf(anchorSelection.textRanges);
         const TextLocation anchor = anchorSelection.anchorLocation.value_or(
             *location < anchorRange.location ? anchorRange.endLocation : anchorRange.location);
-        TextSelection selection(TextRange(anchor, *location));
+        TextSelection selection(TextRange(anchor, *location), affinity);
         if (anchorSelection.granularity != TextSelection::Granularity::character)
             selection = textSelection(anchorSelection.granularity, selection);
         selection.anchorLocation = anchor;
         return { selection };
     }
-    return { TextSelection(*location) };
+    return { TextSelection(*location, affinity) };
 }
 
 } // namespace platform

@@ -36,3 +36,53 @@ TEST(EDTextViewInsertionPoint, ACaretWhereAWrappedRowEndsIsDrawnOnTheRowItsAffin
     EXPECT_GT(below.top(), firstRowStart.top());
     EXPECT_DOUBLE_EQ(below.left(), firstRowStart.left());
 }
+
+// Under a line-height multiple the glyphs stand in the middle of a taller row: the caret and the
+// input method's rectangle are level with them, not the whole row; in an empty text the caret is
+// where the first letter will stand.
+TEST(EDTextViewInsertionPoint, TheCaretStandsLevelWithTheGlyphsAtEveryLineHeight)
+{
+    for (const double multiple : { 0.8, 1.0, 1.5, 2.0, 3.0 }) {
+        SCOPED_TRACE(multiple);
+        ShownView view(QStringLiteral("\nHg Hg\n\n")); // ink from the top of an "H" to the foot of a "g"
+        platform::ParagraphStyle style;
+        style.lineHeightMultiple = multiple;
+        view->setDefaultParagraphStyle(style);
+        view->setString(view->string());
+        view->setInsertionPointColor(Qt::red);
+        view.setCaret(6);
+        view.settle();
+        const QImage shot = view->viewport()->grab().toImage();
+        int inkTop = -1, inkBottom = -1; // dark pixels: the red caret is not ink
+        for (int y = 0; y < shot.height(); ++y) {
+            for (int x = 0; x < shot.width(); ++x) {
+                const QColor pixel = shot.pixelColor(x, y);
+                if (std::max({ pixel.red(), pixel.green(), pixel.blue() }) < 128) {
+                    inkTop = inkTop < 0 ? y : inkTop;
+                    inkBottom = y + 1;
+                }
+            }
+        }
+        ASSERT_GE(inkTop, 0);
+        ASSERT_EQ(view->insertionPointViews().size(), 1u);
+        const QRectF caret
+            = view->insertionPointViews().front().frame.translated(-view->documentVisibleRect().topLeft());
+        const QRect told
+            = view->inputMethodQuery(Qt::ImCursorRectangle).toRect().translated(-view->viewport()->pos());
+        // The font's box reaches a little above a capital and below a descender, never a row.
+        for (const QRectF& rect : { caret, QRectF(told) }) {
+            EXPECT_TRUE(rect.top() <= inkTop + 1 && rect.top() >= inkTop - 5)
+                << rect.top() << " for " << inkTop;
+            EXPECT_TRUE(rect.bottom() >= inkBottom - 1 && rect.bottom() <= inkBottom + 3)
+                << rect.bottom() << " for " << inkBottom;
+        }
+
+        view->setString(QString());
+        view.settle();
+        const QRectF empty = view->insertionPointViews().at(0).frame;
+        view->insertText(QStringLiteral("H"), platform::CharacterRange::notFound());
+        view.settle();
+        EXPECT_NEAR(empty.top(), view->insertionPointViews().at(0).frame.top(), 1.0);
+        EXPECT_NEAR(empty.height(), view->insertionPointViews().at(0).frame.height(), 1.0);
+    }
+}

@@ -4,6 +4,7 @@
 #include "EDTextView/EDVerticalRuler.h"
 #include "TextViewTestSupport.h"
 
+#include <QPainter>
 #include <QScrollBar>
 
 using namespace textviewtest;
@@ -479,4 +480,64 @@ TEST(EDTextViewLayout, TheViewFollowsTheEndThatMoved)
     QTest::keyClick(view.view.get(), Qt::Key_Home, Qt::ShiftModifier);
     view.settle();
     EXPECT_TRUE(shows(0)) << "Shift+Home";
+}
+
+// Under a line-height multiple the glyphs stand in the middle of their taller row: the view scrolls
+// to where they are drawn, or a caret moved up (or to the start) would sit on a row whose letters
+// are just above the top.
+TEST(EDTextViewLayout, TheLineTheCaretMovesToShowsAtEveryLineHeight)
+{
+    for (const double multiple : { 0.8, 1.5, 2.0, 3.0 }) {
+        ShownView view(lines(60), QSize(300, 150));
+        platform::ParagraphStyle style;
+        style.lineHeightMultiple = multiple;
+        view->setDefaultParagraphStyle(style);
+        view->setString(view->string());
+        view.setCaret(view->string().size());
+        for (int press = 0; press <= 12; ++press) {
+            if (press < 12)
+                QTest::keyClick(view.view.get(), Qt::Key_Up);
+            else
+                QTest::keyClick(view.view.get(), Qt::Key_Home, Qt::ControlModifier);
+            view.settle();
+            const QRectF caret = view->insertionPointViews().at(0).frame;
+            const QRectF visible = view->documentVisibleRect();
+            EXPECT_TRUE(caret.top() >= visible.top() - 0.5 && caret.bottom() <= visible.bottom() + 0.5)
+                << "press " << press << " at a multiple of " << multiple << ": caret from " << caret.top()
+                << " to " << caret.bottom() << ", shown from " << visible.top();
+        }
+    }
+}
+
+// Under a line-height multiple below 1 the glyphs are taller than their rows and reach into the
+// rows beside them, also across paragraphs: repainting one row (a caret, a highlight, an edit)
+// draws what of its neighbours reaches into it, rather than cutting their letters off.
+TEST(EDTextViewLayout, RepaintingOneRowKeepsTheLettersOfTheRowsBesideIt)
+{
+    for (const double multiple : { 0.4, 0.6, 0.8 }) {
+        ShownView view(QStringLiteral("gggg jjjj yyyy gggg jjjj\nHHHH "
+                                      "\u00C9\u00C9\u00C9\u00C9\ngggg\n\u00C9\u00C9\u00C9\u00C9 gggg"),
+            QSize(200, 150));
+        platform::ParagraphStyle style;
+        style.lineHeightMultiple = multiple;
+        view->setDefaultParagraphStyle(style);
+        view->setString(view->string());
+        view->clearFocus();
+        view.settle();
+        const QImage whole = view->viewport()->grab().toImage();
+        for (const auto& shown : view->fragmentViews()) {
+            for (qsizetype row = 0; row < shown.fragment->visualLineCount(); ++row) {
+                const auto visual = shown.fragment->visualLine(row);
+                const QRect band = QRectF(view->viewToViewport(QPointF(0, shown.frame.top() + visual.y)),
+                    QSizeF(view->viewport()->width(), visual.height))
+                                       .toAlignedRect();
+                QImage repainted = whole;
+                QPainter painter(&repainted);
+                view->viewport()->render(&painter, band.topLeft(), QRegion(band), {});
+                painter.end();
+                EXPECT_TRUE(repainted == whole)
+                    << "a row at " << band.top() << " repainted alone at a multiple of " << multiple;
+            }
+        }
+    }
 }

@@ -509,3 +509,32 @@ TEST(TextSelectionNavigation, ArrowsReachEveryCaretOfWrappedMixedDirectionRows)
         }
     }
 }
+
+// A click past the end of a row cut inside a word, or in text written without spaces, leaves the
+// caret at the end of that row, drawn there (the same offset begins the next row); a click at the
+// start of the next row leaves it there; a drag ending past a row's end ends on that row.
+TEST(TextSelectionNavigation, AClickPastTheEndOfAWrappedRowLeavesTheCaretOnThatRow)
+{
+    for (const QString& text : { QStringLiteral("abcdefghijklmnopqrstuvwxyz").repeated(4),
+             QString::fromUtf8("这是一个很长的中文句子用来测试换行的时候光标的位置是否正确").repeated(2) }) {
+        Stack stack(text, 200);
+        auto fragment = stack.manager.textLayoutFragment(0);
+        ASSERT_GE(fragment->visualLineCount(), 3);
+        const auto drawnRow = [&](const std::vector<TextSelection>& selections) {
+            const auto handle = stack.manager.lineFragment(
+                selections.at(0).textRanges.back().endLocation, selections.at(0).affinity);
+            return handle ? handle->visualLineIndex() : -1;
+        };
+        for (qsizetype row = 0; row + 1 < fragment->visualLineCount(); ++row) {
+            const auto visual = fragment->visualLine(row);
+            const QPointF pastTheEnd(1000, visual.y + visual.height / 2);
+            EXPECT_EQ(drawnRow(stack.navigation().textSelections(pastTheEnd, 0, {}, 0, false, {})), row);
+            EXPECT_EQ(drawnRow(stack.navigation().textSelections(
+                          pastTheEnd, 0, { TextSelection(0) }, TextSelectionNavigation::extend, true, {})),
+                row);
+            const QPointF nextRowStart(-10, pastTheEnd.y() + visual.height);
+            EXPECT_EQ(
+                drawnRow(stack.navigation().textSelections(nextRowStart, 0, {}, 0, false, {})), row + 1);
+        }
+    }
+}
