@@ -625,6 +625,9 @@ void EDTextView::changeEvent(QEvent* event)
     case QEvent::PaletteChange:
     case QEvent::StyleChange:
         syncLayoutDefaults();
+        // The paragraphs in view are laid out again: those shown were made with the palette's text
+        // and invisible-character colours of before, and nothing else may come to replace them.
+        setNeedsLayout();
         updateSelectionHighlights();
         // The carets keep the colour they were given; one that follows the palette takes its new one.
         if (!m_insertionPointColor) {

@@ -84,6 +84,31 @@ TEST(EDTextViewAppearance, DefaultColouredTextFollowsAPaletteChangeAndChosenColo
     EXPECT_TRUE(accessible->attributes(1, &start, &end).contains("color:rgb(255,0,0)"));
 }
 
+// Text laid out and drawn before the switch, with nothing else happening after it, is laid out
+// again in the new colour.
+TEST(EDTextViewAppearance, TextShownBeforeASwitchIsDrawnInTheNewColour)
+{
+    ScopedPalette light(false);
+    QString text;
+    for (int i = 0; i < 40; ++i)
+        text += QStringLiteral("paragraph %1\n").arg(i);
+    ShownView view(text);
+    view.setCaret(20);
+    view.settle();
+    view->viewport()->repaint();
+
+    ScopedPalette dark(true);
+    view.settle();
+    const QImage image = view->viewport()->grab().toImage();
+    int lightPixels = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x)
+            lightPixels += image.pixelColor(x, y).lightness() > 200;
+    }
+    // Far more than a caret's.
+    EXPECT_GT(lightPixels, 1000);
+}
+
 // A caret in the palette's colour takes the new one at a switch, though it does not move; a caret
 // given a colour keeps it.
 TEST(EDTextViewAppearance, TheCaretFollowsAPaletteChangeUnlessGivenAColour)
