@@ -1,5 +1,6 @@
 #include "EDTextView/EDLineNumberRulerView.h"
 
+#include "EDTextView/EDDefaultTextColor.h"
 #include "EDTextView/EDRulerMarker.h"
 #include "EDTextView/EDTextLayoutManager.h"
 #include "EDTextView/EDTextView.h"
@@ -169,9 +170,16 @@ EDLineNumberRulerView::EDLineNumberRulerView(EDTextView& textView, QAbstractScro
     if (const auto font = textView.font())
         m_font = lineNumberFont(*font);
     m_highlightSelectedLine = textView.highlightSelectedLine();
-    m_selectedLineHighlightColor = textView.selectedLineHighlightColor();
+    if (textView.hasOwnSelectedLineHighlightColor())
+        m_selectedLineHighlightColor = textView.selectedLineHighlightColor();
+    else
+        m_followsTextViewHighlightColor = true;
     // Selected lines' numbers take the text's own colour.
-    m_selectedLineTextColor = textView.textColor();
+    if (EDDefaultTextColor::isHeldBy(
+            textView.typingAttributes().value(platform::AttributeKey::foregroundColor)))
+        m_followsTextViewTextColor = true;
+    else
+        m_selectedLineTextColor = textView.textColor();
     setClientView(&textView);
     // Connected with the ruler as context: once the ruler is gone, the connection is too.
     connect(&textView.textLayoutManager(), &EDTextLayoutManager::didChangeSelection, this,
@@ -253,6 +261,8 @@ QColor EDLineNumberRulerView::selectedLineHighlightColor() const
 {
     if (m_selectedLineHighlightColor)
         return *m_selectedLineHighlightColor;
+    if (m_followsTextViewHighlightColor && textView())
+        return textView()->selectedLineHighlightColor();
     QColor color = palette().color(QPalette::Highlight);
     color.setAlphaF(0.25f);
     return color;
@@ -260,11 +270,23 @@ QColor EDLineNumberRulerView::selectedLineHighlightColor() const
 
 void EDLineNumberRulerView::setSelectedLineHighlightColor(const QColor& color)
 {
+    m_followsTextViewHighlightColor = false;
     assign(m_selectedLineHighlightColor, std::optional<QColor>(color));
+}
+
+std::optional<QColor> EDLineNumberRulerView::selectedLineTextColor() const
+{
+    if (m_followsTextViewTextColor && textView())
+        return textView()->textColor();
+    return m_selectedLineTextColor;
 }
 
 void EDLineNumberRulerView::setSelectedLineTextColor(const std::optional<QColor>& color)
 {
+    if (m_followsTextViewTextColor) {
+        m_followsTextViewTextColor = false;
+        update();
+    }
     assign(m_selectedLineTextColor, color);
 }
 
@@ -366,7 +388,7 @@ void EDLineNumberRulerView::updateLines()
         std::swap(m_previousLines, m_lines);
     m_lines.clear();
     m_colors.text = textColor();
-    m_colors.selected = m_selectedLineTextColor.value_or(m_colors.text);
+    m_colors.selected = selectedLineTextColor().value_or(m_colors.text);
     const unsigned options = TextLayoutManager::ensuresLayout | TextLayoutManager::ensuresExtraLineFragment;
     if (manager.documentRange().isEmpty()) {
         manager.enumerateTextLayoutFragments(

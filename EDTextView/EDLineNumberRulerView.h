@@ -64,7 +64,9 @@ public:
 
     // A ruler for `textView`, which becomes its client, in `scrollView` (by default the scroll area
     // the text view is). It copies the text view's font, selected-line settings and text colour
-    // here (the font again after a change of the widgets' font).
+    // here (the font again after a change of the widgets' font). Of the colours, those the text
+    // view takes from the palette are followed rather than copied, until the ruler is given its
+    // own: they change with the palette, and a copy would stay as it was.
     explicit EDLineNumberRulerView(EDTextView& textView, QAbstractScrollArea* scrollView = nullptr);
     ~EDLineNumberRulerView() override;
 
@@ -86,7 +88,7 @@ public:
     void setDrawsBackground(bool draws);
     QColor selectedLineHighlightColor() const;
     void setSelectedLineHighlightColor(const QColor& color);
-    std::optional<QColor> selectedLineTextColor() const { return m_selectedLineTextColor; }
+    std::optional<QColor> selectedLineTextColor() const;
     void setSelectedLineTextColor(const std::optional<QColor>& color);
     QColor separatorColor() const;
     void setSeparatorColor(const QColor& color);
@@ -155,6 +157,9 @@ private:
     bool m_drawsBackground = true;
     std::optional<QColor> m_selectedLineHighlightColor;
     std::optional<QColor> m_selectedLineTextColor;
+    // The text view's colours from its palette, followed until the ruler is given its own.
+    bool m_followsTextViewTextColor = false;
+    bool m_followsTextViewHighlightColor = false;
     std::optional<QColor> m_separatorColor;
     double m_baselineOffset = 0;
     bool m_allowsMarkers = false;

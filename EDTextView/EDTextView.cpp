@@ -3,6 +3,7 @@
 #include "EDTextView/EDScrollBar.h"
 
 #include "EDTextView/CoalescingUndoManager.h"
+#include "EDTextView/EDDefaultTextColor.h"
 #include "EDTextView/EDTextContentStorage.h"
 #include "EDTextView/EDTextFinder.h"
 #include "EDTextView/EDTextFinderClient.h"
@@ -211,10 +212,8 @@ void EDTextView::setFont(const QFont& newFont, CharacterRange range)
 
 std::optional<QColor> EDTextView::textColor() const
 {
-    const QVariant value = m_typingAttributes.value(AttributeKey::foregroundColor);
-    if (!value.canConvert<QColor>())
-        return std::nullopt;
-    return value.value<QColor>();
+    return EDDefaultTextColor::resolved(
+        m_typingAttributes.value(AttributeKey::foregroundColor), palette().color(QPalette::Text));
 }
 
 void EDTextView::setTextColor(const std::optional<QColor>& color)
@@ -261,7 +260,7 @@ TextAttributes EDTextView::defaultTypingAttributes() const
         { AttributeKey::paragraphStyle,
             QVariant::fromValue(m_defaultParagraphStyle.value_or(ParagraphStyle())) },
         { AttributeKey::font, systemFont },
-        { AttributeKey::foregroundColor, palette().color(QPalette::Text) },
+        { AttributeKey::foregroundColor, EDDefaultTextColor::value() },
     };
 }
 
@@ -626,7 +625,15 @@ void EDTextView::changeEvent(QEvent* event)
     case QEvent::PaletteChange:
     case QEvent::StyleChange:
         syncLayoutDefaults();
+        // The paragraphs in view are laid out again: those shown were made with the palette's text
+        // and invisible-character colours of before, and nothing else may come to replace them.
+        setNeedsLayout();
         updateSelectionHighlights();
+        // The carets keep the colour they were given; one that follows the palette takes its new one.
+        if (!m_insertionPointColor) {
+            for (EDInsertionPointView& view : m_insertionPointViews)
+                view.textInsertionIndicator->setInsertionPointColor(insertionPointColor());
+        }
         setNeedsDisplay();
         break;
     default:

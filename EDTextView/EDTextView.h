@@ -141,6 +141,8 @@ public:
     // Sets the font of the whole text and of typing.
     void setFont(const QFont& font);
     void setFont(const QFont& font, platform::CharacterRange range);
+    // The typing colour; the palette's text colour of the moment while typing is in the default
+    // colour (EDDefaultTextColor).
     std::optional<QColor> textColor() const;
     // The typing colour only; the text keeps its colours. None removes it.
     void setTextColor(const std::optional<QColor>& color);
@@ -150,7 +152,8 @@ public:
     const platform::TextAttributes& typingAttributes() const { return m_typingAttributes; }
     // Stores the attributes with the defaults added where they have no entry.
     void setTypingAttributes(const platform::TextAttributes& attributes);
-    // The paragraph style, the system font and the text colour.
+    // The paragraph style, the system font and the default text colour, which follows the palette
+    // (EDDefaultTextColor).
     platform::TextAttributes defaultTypingAttributes() const;
     // Takes the typing attributes from `location`, or from the start of the first selection.
     void updateTypingAttributes(std::optional<platform::TextLocation> location = std::nullopt);
@@ -179,7 +182,9 @@ public:
 
     bool highlightSelectedLine() const { return m_highlightSelectedLine; }
     void setHighlightSelectedLine(bool highlight);
+    // Until one is set, made from the palette and following it.
     QColor selectedLineHighlightColor() const;
+    bool hasOwnSelectedLineHighlightColor() const { return m_selectedLineHighlightColor.has_value(); }
     void setSelectedLineHighlightColor(const QColor& color);
     QColor selectionBackgroundColor() const;
     void setSelectionBackgroundColor(const QColor& color);

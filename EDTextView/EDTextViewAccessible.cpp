@@ -1,5 +1,6 @@
 #include "EDTextView/EDTextViewAccessible.h"
 
+#include "EDTextView/EDDefaultTextColor.h"
 #include "EDTextView/EDTextContentStorage.h"
 #include "EDTextView/EDTextLayoutManager.h"
 #include "EDTextView/EDTextView.h"
@@ -445,9 +446,9 @@ QString EDTextViewAccessible::attributes(int offset, int* startOffset, int* endO
         parts << QStringLiteral("font-style:italic");
     if (attributes.value(AttributeKey::underlineStyle).toInt() != 0)
         parts << QStringLiteral("text-underline-style:solid");
-    const QVariant foreground = attributes.value(AttributeKey::foregroundColor);
-    if (foreground.canConvert<QColor>())
-        parts << QStringLiteral("color:%1").arg(cssColor(foreground.value<QColor>()));
+    if (const auto foreground = EDDefaultTextColor::resolved(
+            attributes.value(AttributeKey::foregroundColor), textView.palette().color(QPalette::Text)))
+        parts << QStringLiteral("color:%1").arg(cssColor(*foreground));
     const QVariant background = attributes.value(AttributeKey::backgroundColor);
     if (background.canConvert<QColor>())
         parts << QStringLiteral("background-color:%1").arg(cssColor(background.value<QColor>()));

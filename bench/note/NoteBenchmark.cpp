@@ -7,15 +7,22 @@
 //   information in its middle), and (for information) against the whole bare road: a key typed
 //   into QPlainTextEdit, toPlainText, and the same write;
 // - the model's save and load alone, against the same baselines (for information);
+// - a switch between light and dark with the note open in its middle, to the next painted frame,
+//   against QPlainTextEdit doing the same;
 // - finding a window's note in a library of 5,000 projects when its position in the note map went
 //   stale (projects before it were deleted), against the lookup through a right position.
 // Prints medians and ratios.
 //
 // With --screenshot FOLDER it instead writes note-window.png and note-window-dark.png there: a note
 // window with a short note and four links, grabbed in a light and a dark palette, and
-// note-window-add-link.png: the light window with its add-link popover open.
+// note-window-add-link.png: the light window with its add-link popover open. Then, for each of
+// the two palettes and three scenes, a window opened in the other palette and switched live to it
+// (caret-live-dark.png, ...) beside one opened in it (caret-opened-dark.png, ...): the two of a
+// pair should look alike.
 
+#include "EDTextView/EDFindBar.h"
 #include "EDTextView/EDTextContentStorage.h"
+#include "EDTextView/EDTextFinder.h"
 #include "EDTextView/EDTextView.h"
 #include "app/model/TDLink.h"
 #include "app/model/TDNote.h"
@@ -40,6 +47,7 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QSaveFile>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QToolButton>
 
@@ -148,6 +156,46 @@ void benchmarks(const QString& home)
             paint(edit);
         },
         openRuns);
+
+    {
+        // The desktop switching between light and dark while the note is open in its middle: the
+        // text in the default colour takes the new one without formats or an edit of the text.
+        auto window = openWindow(library, text.size());
+        EDTextView* view = contentOf(window.get())->noteView()->editor()->textView();
+        const qsizetype middle = text.indexOf(QLatin1Char('\n'), text.size() / 2) + 1;
+        view->setSelectedRange({ middle, 0 });
+        view->scrollRangeToVisible({ middle, 0 });
+        paint(*view);
+        QPlainTextEdit edit;
+        edit.setFont(editorFont);
+        edit.setLineWrapMode(QPlainTextEdit::NoWrap);
+        edit.resize(windowWidth, windowHeight);
+        edit.setPlainText(text);
+        edit.show();
+        QTextCursor cursor = edit.textCursor();
+        cursor.setPosition(int(middle));
+        edit.setTextCursor(cursor);
+        edit.ensureCursorVisible();
+        paint(edit);
+        // Set on each window rather than on the application, so that a switch repaints one side.
+        const QPalette light = QApplication::palette();
+        const QPalette dark = bench::darkPalette();
+        bool oursDark = false, baselineDark = false;
+        bench::compare(
+            "switch between light and dark with a 10 MB note open, to the next painted frame "
+            "(information)",
+            [&] {
+                oursDark = !oursDark;
+                window->setPalette(oursDark ? dark : light);
+                paint(*view);
+            },
+            [&] {
+                baselineDark = !baselineDark;
+                edit.setPalette(baselineDark ? dark : light);
+                paint(edit);
+            },
+            runs);
+    }
 
     {
         auto window = openWindow(library, text.size());
@@ -277,6 +325,93 @@ void noteLookup()
         [&] { lookUpNote(right, first, lookups); });
 }
 
+void settle()
+{
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < 300)
+        QCoreApplication::processEvents();
+}
+
+// A window and its popover as they stand on the screen; the popover may hang past the window.
+QPixmap grabWithPopover(QWidget* window, QWidget* popover)
+{
+    const QRect windowArea(window->mapToGlobal(QPoint()), window->size());
+    const QRect popoverArea(popover->mapToGlobal(QPoint()), popover->size());
+    const QRect area = windowArea.united(popoverArea).adjusted(0, 0, 8, 8);
+    QPixmap shot(area.size());
+    shot.fill(QColor(0x80, 0x80, 0x80));
+    QPainter painter(&shot);
+    painter.drawPixmap(windowArea.topLeft() - area.topLeft(), window->grab());
+    painter.drawPixmap(popoverArea.topLeft() - area.topLeft(), popover->grab());
+    return shot;
+}
+
+void appearanceScreenshots(const bench::NoteLibrary& library, const QString& text, const QString& folder)
+{
+    const QPalette light = QApplication::palette();
+    const QPalette dark = bench::darkPalette();
+    // The window as the user leaves it before the switch: a caret, the find bar showing matches, a
+    // word coloured through the colour panel, spelling checked; or, shorter, with a range selected,
+    // the find and replace fields empty and the links pane scrolled; or its add-link popover open
+    // with its field empty.
+    enum class Scene { caret, selection, popover };
+    const struct {
+        Scene scene;
+        const char* name;
+    } scenes[]
+        = { { Scene::caret, "caret" }, { Scene::selection, "selection" }, { Scene::popover, "add-link" } };
+    for (const auto& [scene, sceneName] : scenes) {
+        for (const bool toDark : { true, false }) {
+            const QPalette& target = toDark ? dark : light;
+            for (const bool live : { true, false }) {
+                QApplication::setPalette(live ? (toDark ? light : dark) : target);
+                auto window = openWindow(library, text.size());
+                window->resize(TDNoteWindow::defaultWidth, scene == Scene::selection ? 300 : 460);
+                window->activateWindow();
+                TDNoteWindow* content = contentOf(window.get());
+                EDTextView* view = content->noteView()->editor()->textView();
+                view->setFocus();
+                view->setIsContinuousSpellCheckingEnabled(true);
+                const QString pink = QStringLiteral("fluorescent pink");
+                view->setSelectedRange({ text.indexOf(pink), pink.size() });
+                view->changeColor(QColor(0xE0, 0x1B, 0x84));
+                content->saveText();
+                QWidget* popover = nullptr;
+                if (scene == Scene::caret) {
+                    view->doCommandBySelector("showFindInterface:");
+                    if (EDFindBar* bar = view->textFinder().findBar()) {
+                        for (const QChar c : QStringLiteral("the"))
+                            bench::typeKey(bar->findField(), Qt::Key_unknown, QString(c));
+                    }
+                    view->setFocus();
+                    view->setSelectedRange({ text.indexOf(QStringLiteral("5-column")) + 2, 0 });
+                } else if (scene == Scene::selection) {
+                    view->doCommandBySelector("showReplaceInterface:");
+                    view->setFocus();
+                    view->setSelectedRange({ text.indexOf(QStringLiteral("Columns")), 30 });
+                    content->noteView()->linksPane()->scrollArea()->verticalScrollBar()->setValue(40);
+                } else {
+                    TDLinksPane* pane = content->noteView()->linksPane();
+                    pane->header()->button()->click();
+                    popover = pane->header()->popover();
+                }
+                settle();
+                if (live)
+                    QApplication::setPalette(target);
+                settle();
+                const QString name
+                    = QStringLiteral("/%1-%2-%3.png")
+                          .arg(QLatin1String(sceneName), QLatin1String(live ? "live" : "opened"),
+                              QLatin1String(toDark ? "dark" : "light"));
+                if (!(popover ? grabWithPopover(window.get(), popover) : window->grab()).save(folder + name))
+                    fail("could not write the screenshot");
+            }
+        }
+    }
+    QApplication::setPalette(light);
+}
+
 int screenshots(const QString& home, const QString& folder)
 {
     const QString text = bench::posterNoteText();
@@ -314,10 +449,7 @@ int screenshots(const QString& home, const QString& folder)
         bench::typeKey(view, Qt::Key_Space, QStringLiteral(" "));
         bench::typeKey(view, Qt::Key_Backspace, QString());
         content->saveText();
-        QElapsedTimer settle;
-        settle.start();
-        while (settle.elapsed() < 300)
-            QCoreApplication::processEvents();
+        settle();
         if (!window->grab().save(folder + QLatin1Char('/') + QLatin1String(shot.file)))
             fail("could not write the screenshot");
     }
@@ -331,23 +463,12 @@ int screenshots(const QString& home, const QString& folder)
     pane->header()->button()->click();
     QLineEdit* field = pane->addLinkPopover()->field();
     field->setText(QStringLiteral("https://example.com/type/specimens"));
-    QElapsedTimer settle;
-    settle.start();
-    while (settle.elapsed() < 300)
-        QCoreApplication::processEvents();
-    QWidget* popover = pane->header()->popover();
-    // The popover may hang past the window's edge, as it does on the desktop.
-    const QRect windowArea(window->mapToGlobal(QPoint()), window->size());
-    const QRect popoverArea(popover->mapToGlobal(QPoint()), popover->size());
-    const QRect area = windowArea.united(popoverArea).adjusted(0, 0, 8, 8);
-    QPixmap shot(area.size());
-    shot.fill(QColor(0x80, 0x80, 0x80));
-    QPainter painter(&shot);
-    painter.drawPixmap(windowArea.topLeft() - area.topLeft(), window->grab());
-    painter.drawPixmap(popoverArea.topLeft() - area.topLeft(), popover->grab());
-    painter.end();
-    if (!shot.save(folder + QStringLiteral("/note-window-add-link.png")))
+    settle();
+    if (!grabWithPopover(window.get(), pane->header()->popover())
+             .save(folder + QStringLiteral("/note-window-add-link.png")))
         fail("could not write the screenshot");
+    window.reset();
+    appearanceScreenshots(library, text, folder);
     return 0;
 }
 

@@ -542,3 +542,42 @@ TEST(EDLineNumberRulerView, NumbersFollowALiveChangeOfTheApplicationFontAsTheTex
         }
     }
 }
+
+// The desktop switches between light and dark: the selected line's number, in the text's colour,
+// and its band, in the text view's selected-line colour, take the new palette's, as the text does;
+// colours given to the ruler or the text view on purpose stay as given.
+TEST(EDLineNumberRulerView, TheSelectedLinesColoursFollowAPaletteChange)
+{
+    ScopedPalette light(false);
+    RulerFixture f("one\ntwo\n");
+    f.ruler->setHighlightSelectedLine(true);
+    f.view.setCaret(5);
+    f.view.settle();
+    const auto selectedColour = [&] {
+        f.view.settle();
+        for (const auto& line : f.ruler->lines()) {
+            if (line.isSelected)
+                return line.textLine.color;
+        }
+        return QColor();
+    };
+    ASSERT_EQ(selectedColour(), QColor(Qt::black));
+    {
+        ScopedPalette dark(true);
+        EXPECT_EQ(selectedColour(), QColor(Qt::white));
+        EXPECT_EQ(f.ruler->selectedLineTextColor(), QColor(Qt::white));
+        EXPECT_EQ(f.ruler->selectedLineHighlightColor(), f.view->selectedLineHighlightColor());
+        f.ruler->setSelectedLineTextColor(QColor(Qt::red));
+    }
+    EXPECT_EQ(selectedColour(), QColor(Qt::red));
+    EXPECT_EQ(f.ruler->selectedLineHighlightColor(), f.view->selectedLineHighlightColor());
+
+    // A text view whose typing colour and band were set: the ruler copies them.
+    ShownView coloured("one\n");
+    coloured->setTextColor(QColor(Qt::blue));
+    coloured->setSelectedLineHighlightColor(QColor(Qt::green));
+    EDLineNumberRulerView ruler(*coloured);
+    ScopedPalette dark(true);
+    EXPECT_EQ(ruler.selectedLineTextColor(), QColor(Qt::blue));
+    EXPECT_EQ(ruler.selectedLineHighlightColor(), QColor(Qt::green));
+}

@@ -7,9 +7,11 @@
 #include "platform/text/TextContentStorage.h"
 
 #include <QApplication>
+#include <QColor>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFont>
+#include <QPalette>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -21,6 +23,11 @@
 inline void PrintTo(const QString& string, std::ostream* out)
 {
     *out << '"' << string.toStdString() << '"';
+}
+
+inline void PrintTo(const QColor& color, std::ostream* out)
+{
+    *out << color.name(QColor::HexArgb).toStdString();
 }
 
 namespace textviewtest {
@@ -44,6 +51,29 @@ inline bool waitFor(const std::function<bool()>& condition, int milliseconds = 5
     }
     return true;
 }
+
+// A light or a dark application palette for the life of the object, as the desktop sets when it
+// switches between the two.
+class ScopedPalette {
+public:
+    explicit ScopedPalette(bool dark)
+        : m_saved(QApplication::palette())
+    {
+        QPalette palette;
+        palette.setColor(QPalette::Window, dark ? QColor(0x32, 0x32, 0x32) : QColor(0xEC, 0xEC, 0xEC));
+        palette.setColor(QPalette::Base, dark ? QColor(0x1E, 0x1E, 0x1E) : QColor(Qt::white));
+        palette.setColor(QPalette::Text, dark ? QColor(Qt::white) : QColor(Qt::black));
+        palette.setColor(QPalette::WindowText, dark ? QColor(Qt::white) : QColor(Qt::black));
+        palette.setColor(QPalette::Highlight, dark ? QColor(0x0A, 0x84, 0xFF) : QColor(0x30, 0x8C, 0xC6));
+        QApplication::setPalette(palette);
+    }
+    ~ScopedPalette() { QApplication::setPalette(m_saved); }
+    ScopedPalette(const ScopedPalette&) = delete;
+    ScopedPalette& operator=(const ScopedPalette&) = delete;
+
+private:
+    QPalette m_saved;
+};
 
 // A text view shown in a window of its own, focused, with a pinned font, laid out.
 struct ShownView {

@@ -1,10 +1,8 @@
 #include "app/screens/note/EDTextEditView.h"
 
-#include "EDTextView/EDLineNumberRulerView.h"
 #include "EDTextView/EDTextContentStorage.h"
 #include "EDTextView/EDTextView.h"
 #include "EDTextView/ui/LineNumbers.h"
-#include "platform/ui/RulerView.h"
 
 #include <QEvent>
 #include <QFont>
@@ -126,27 +124,9 @@ void EDTextEditView::writeSelectionBack()
 
 bool EDTextEditView::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == textView() && event->type() == QEvent::PaletteChange)
-        followPaletteTextColor();
     if (watched == textView() && event->type() == QEvent::FontChange)
         followWidgetFont();
     return TextViewHost::eventFilter(watched, event);
-}
-
-void EDTextEditView::followPaletteTextColor()
-{
-    // A note is plain text in the palette's text colour, which its characters and the selected
-    // line's number keep from when they were made: after a switch between light and dark they
-    // would be drawn dark on dark. Colours are not the note's content, so this edits nothing.
-    EDTextView* view = textView();
-    const QColor text = view->palette().color(QPalette::Text);
-    if (view->textColor() == text)
-        return;
-    view->removeAttribute(platform::AttributeKey::foregroundColor,
-        platform::CharacterRange { 0, view->textContentStorage().length() }, true);
-    view->setTextColor(text);
-    if (auto* ruler = qobject_cast<EDLineNumberRulerView*>(platform::RulerView::verticalRuler(*view)))
-        ruler->setSelectedLineTextColor(text);
 }
 
 void EDTextEditView::followWidgetFont()

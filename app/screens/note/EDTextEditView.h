@@ -60,7 +60,6 @@ protected:
 
 private:
     void pushText(const QString& text);
-    void followPaletteTextColor();
     void followWidgetFont();
     void writeWholeTextBack();
 

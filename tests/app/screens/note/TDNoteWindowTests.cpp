@@ -2,6 +2,7 @@
 #include "../ScreenTestSupport.h"
 #include "EDTextView/EDFindBar.h"
 #include "EDTextView/EDLineNumberRulerView.h"
+#include "EDTextView/EDTextContentStorage.h"
 #include "EDTextView/EDTextFinder.h"
 #include "EDTextView/EDTextView.h"
 #include "EDTextView/EDTextViewCommandList.h"
@@ -832,4 +833,39 @@ TEST_F(TDNoteWindowTest, UndoAfterASaveStopsAtTheSavedText)
     press(text, Qt::Key_W, Qt::ControlModifier);
     ASSERT_TRUE(waitUntil([&] { return window.isNull(); }));
     EXPECT_EQ(fileOf(note), "start saved");
+}
+
+// A word given a colour through the colour panel keeps it when the desktop switches between light
+// and dark, while the rest of the note takes the new text colour; the switch edits nothing.
+TEST_F(TDNoteWindowTest, AColourChosenForAWordSurvivesASwitchOfAppearance)
+{
+    const QColor pink(0xE0, 0x1B, 0x84);
+    screentest::ScopedPalette before(false);
+    auto note = addNote("Poster", "pink words\n");
+    TDNoteWindow* content = openWindow(note);
+    EDTextView* text = textOf(content);
+    text->setFocus();
+    text->setSelectedRange({ 0, 4 });
+    text->changeColor(pink);
+    text->setSelectedRange({ 11, 0 });
+    press(content, Qt::Key_S, Qt::ControlModifier);
+    ASSERT_EQ(marker(content), "Saved green");
+
+    screentest::ScopedPalette after(true);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(text->textContentStorage().attributes(1).value(platform::AttributeKey::foregroundColor), pink);
+    const QImage image = text->viewport()->grab().toImage();
+    int pinkPixels = 0, lightPixels = 0;
+    for (int y = 0; y < std::min(image.height(), 20); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor pixel = image.pixelColor(x, y);
+            pinkPixels += pixel.red() > 150 && pixel.green() < 80;
+            lightPixels += pixel.lightness() > 200;
+        }
+    }
+    EXPECT_GT(pinkPixels, 0) << "the pink word";
+    EXPECT_GT(lightPixels, 0) << "the other word, light on dark";
+    EXPECT_EQ(marker(content), "Saved green");
+    EXPECT_FALSE(text->undoManager()->canUndo());
+    EXPECT_EQ(fileOf(note), "pink words\n");
 }
