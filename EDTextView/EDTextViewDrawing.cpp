@@ -122,7 +122,10 @@ std::optional<QRectF> EDTextView::selectedLineHighlightRect(const QRectF&) const
             TextLayoutManager::SegmentType::standard, TextLayoutManager::upstreamAffinity);
         if (!frame)
             return std::nullopt;
-        return edtextview::pixelAligned(QRectF(bounds().left(), frame->top(), width, typingLineHeight()));
+        // The segment stands where the glyphs will, at the foot of a row made taller by a line-height
+        // multiple: the band is the whole row above that foot, as it will be once a letter is typed.
+        const double rowHeight = typingLineHeight();
+        return edtextview::pixelAligned(QRectF(bounds().left(), frame->bottom() - rowHeight, width, rowHeight));
     }
     const std::vector<TextRange> ranges
         = edtextview::textRangesOfSelections(m_textLayoutManager->textSelections());

@@ -101,6 +101,30 @@ TEST(EDTextViewLayout, CurrentLineBandFollowsTheCaretOnly)
     EXPECT_FALSE(view->selectedLineHighlightRect(all));
 }
 
+// In an empty text the band stands where the first line will, at every line height: typing its
+// first letter moves it nowhere.
+TEST(EDTextViewLayout, AnEmptyTextsBandIsTheRowItsFirstLetterWillHave)
+{
+    for (const double multiple : { 0.8, 1.0, 1.5, 2.0, 3.0 }) {
+        SCOPED_TRACE(multiple);
+        ShownView view(QString {});
+        platform::ParagraphStyle style;
+        style.lineHeightMultiple = multiple;
+        view->setDefaultParagraphStyle(style);
+        view->setHighlightSelectedLine(true);
+        view.setCaret(0);
+        view.settle();
+        const QRectF all = QRectF(view->viewportToView(QPointF(0, 0)), view->viewport()->size());
+        const auto empty = view->selectedLineHighlightRect(all);
+        view->insertText(QStringLiteral("H"), platform::CharacterRange::notFound());
+        view.settle();
+        const auto typed = view->selectedLineHighlightRect(all);
+        ASSERT_TRUE(empty && typed);
+        EXPECT_NEAR(empty->top(), typed->top(), 1);
+        EXPECT_NEAR(empty->height(), typed->height(), 1);
+    }
+}
+
 TEST(EDTextViewLayout, InvisibleCharactersAreMarkedInEitherDirection)
 {
     ShownView view(QStringLiteral("a b\tc\U0001F600d\n\u05D0\u05D1 \u05D2"));
