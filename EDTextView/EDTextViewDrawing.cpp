@@ -98,10 +98,11 @@ void EDTextView::paintEvent(QPaintEvent* event)
         if (caret.frame.intersects(dirty.adjusted(-1, 0, 1, 0)))
             caret.textInsertionIndicator->paint(painter, caret.frame);
     }
-    // Where a drag hovering over the view would drop its text.
+    // Where a drag hovering over the view would drop its text: as tall as the glyphs there, as the
+    // caret is, not the whole of a row a line-height multiple made taller.
     if (m_dropLocation) {
-        if (const auto frame = edtextview::textSegmentFrame(*m_textLayoutManager, TextRange(*m_dropLocation),
-                TextLayoutManager::SegmentType::selection, TextLayoutManager::rangeNotRequired)) {
+        if (const auto frame = edtextview::glyphSegmentFrame(
+                *m_textLayoutManager, TextRange(*m_dropLocation), TextLayoutManager::rangeNotRequired)) {
             painter.fillRect(
                 QRectF(frame->left(), frame->top(), EDInsertionPointView::minimumWidth, frame->height()),
                 insertionPointColor());

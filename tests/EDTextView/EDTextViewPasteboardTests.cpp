@@ -173,6 +173,56 @@ TEST(EDTextViewPasteboard, ForeignRtfPastesAsItsTextOnly)
     EXPECT_EQ(view->string(), "plain");
 }
 
+// The marker of where a drag would drop stands level with the glyphs, as the caret does, under
+// any line-height multiple: not the whole of a taller row.
+TEST(EDTextViewPasteboard, TheDropMarkerIsAsTallAsTheGlyphs)
+{
+    for (const double multiple : { 1.0, 2.0, 3.0 }) {
+        SCOPED_TRACE(multiple);
+        ShownView view(QStringLiteral("Hg Hg"));
+        platform::ParagraphStyle style;
+        style.lineHeightMultiple = multiple;
+        view->setDefaultParagraphStyle(style);
+        view->setString(view->string());
+        view->setInsertionPointColor(Qt::red);
+        view.setCaret(0);
+        view.settle();
+        QMimeData data;
+        data.setText("NEW ");
+        const QPointF at = view.pointOf(4);
+        QDragEnterEvent enter(
+            at.toPoint(), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(view->viewport(), &enter);
+        ASSERT_EQ(view->dropLocation(), 4);
+        view.settle();
+        const QImage shot = view->viewport()->grab().toImage();
+        int inkTop = -1, inkBottom = -1, markTop = -1, markBottom = -1;
+        for (int y = 0; y < shot.height(); ++y) {
+            for (int x = int(at.x()) - 3; x <= int(at.x()) + 3 && x < shot.width(); ++x) {
+                const QColor pixel = shot.pixelColor(std::max(x, 0), y);
+                if (pixel.red() > 200 && pixel.green() < 80 && pixel.blue() < 80) {
+                    markTop = markTop < 0 ? y : markTop;
+                    markBottom = y + 1;
+                }
+            }
+            for (int x = 0; x < shot.width(); ++x) {
+                const QColor pixel = shot.pixelColor(x, y);
+                if (std::max({ pixel.red(), pixel.green(), pixel.blue() }) < 128) {
+                    inkTop = inkTop < 0 ? y : inkTop;
+                    inkBottom = y + 1;
+                }
+            }
+        }
+        ASSERT_GE(inkTop, 0);
+        ASSERT_GE(markTop, 0);
+        EXPECT_LE(markTop, inkTop + 1);
+        EXPECT_GE(markBottom, inkBottom - 1);
+        EXPECT_LE(markBottom - markTop, (inkBottom - inkTop) * 3 / 2);
+        QDragLeaveEvent leave;
+        QCoreApplication::sendEvent(view->viewport(), &leave);
+    }
+}
+
 TEST(EDTextViewPasteboard, DropsInsertAtThePointAndReadOnlyViewsRefuseThem)
 {
     ShownView view("one two");
