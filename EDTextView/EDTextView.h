@@ -643,6 +643,10 @@ private:
     // `replacement` is the new text of `range` as those hooks are told it.
     void changeText(platform::TextRange range, qint64 newLength, const QString& replacement,
         const std::function<void()>& change);
+    // For each of `ranges`, the index of the range of `merged` (their merged ranges) that took it
+    // in: what an edit at several selections did for each, in the selections' order.
+    static std::vector<size_t> mergedIndices(
+        const std::vector<platform::TextRange>& ranges, const std::vector<platform::TextRange>& merged);
     // Runs an undo (or redo) step and leaves a caret after each change it made, where the user
     // looks for what came back or went (the carets of before the step may be far from it).
     void revert(bool undo);
@@ -652,6 +656,14 @@ private:
         platform::TextSelectionNavigation::Destination destination, bool extending);
     void selectGranularity(platform::TextSelection::Granularity granularity);
     void selectionDidChange();
+    // Where a caret an edit left at `at` rests: out of a character the edit made of two (a CR LF,
+    // a surrogate pair), on the side `direction` says.
+    platform::TextLocation caretOutsideCharacter(
+        platform::TextLocation at, platform::TextSelectionNavigation::Direction direction) const;
+    // Moves every selection's ends out of such characters: carets as above, ranges outwards.
+    void placeSelectionsOutsideCharacters(platform::TextSelectionNavigation::Direction direction);
+    // The side a joined character leaves the carets of the running edit on.
+    platform::TextSelectionNavigation::Direction editDirection() const;
 
     // Editing command helpers (EDTextViewEditingCommands.cpp).
     void transformWords(QString (*transform)(const QString&));
@@ -695,6 +707,10 @@ private:
     // the terminator there (with `edgeOnly`, none away from the edge). None at the document's edge.
     std::optional<platform::TextRange> paragraphKillRange(platform::TextLocation caret,
         platform::TextSelectionNavigation::Direction direction, bool edgeOnly) const;
+    // What a line kill from a caret with nothing left on its row removes: the line end there, a
+    // paragraph's terminator or a line separator; none at the document's edge.
+    std::optional<platform::TextRange> lineEndKillRange(
+        platform::TextLocation caret, platform::TextSelectionNavigation::Direction direction) const;
     void deleteByMovement(platform::TextSelectionNavigation::Direction direction,
         platform::TextSelectionNavigation::Destination destination, Decomposition decomposition,
         int deleteAction);

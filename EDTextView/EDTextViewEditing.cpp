@@ -16,6 +16,7 @@
 using platform::AttributedString;
 using platform::CharacterRange;
 using platform::TextRange;
+using Direction = platform::TextSelectionNavigation::Direction;
 
 void EDTextView::replaceCharacters(
     TextRange range, const AttributedString& replacement, bool allowsTypingCoalescing)
@@ -34,6 +35,10 @@ void EDTextView::replaceCharacters(
     registerUndo(range, replacement, allowsTypingCoalescing);
     changeText(range, replacement.length(), replacement.string(),
         [&] { m_textContentStorage->replaceCharacters(range, replacement); });
+    // An edit at several carets, and an undo or redo step, place their carets once all is done.
+    platform::UndoManager* manager = undoManager();
+    if (!m_editingAtSeveralCarets && !(manager && (manager->isUndoing() || manager->isRedoing())))
+        placeSelectionsOutsideCharacters(editDirection());
     // Told once the edit is done: the input method may answer at once.
     if (committed)
         QGuiApplication::inputMethod()->reset();
@@ -239,10 +244,54 @@ void EDTextView::replaceCharacters(const std::vector<TextRange>& ranges, const A
         return;
     // A caret after each replacement. Carried through the edits instead, a selection that ends
     // where another caret stood would grow over that caret's new text, which the next key replaces.
+    // The carets keep the selections' order: the next command (a kill going on with the run)
+    // takes them in the order the user made them. The ends were made from the last range to the
+    // first, one for each.
+    std::reverse(ends.begin(), ends.end());
+    std::vector<size_t> order;
+    std::vector<char> placed(ends.size(), false);
+    if (ends.size() == merged.size()) {
+        for (const size_t owner : mergedIndices(ranges, merged)) {
+            if (!std::exchange(placed[owner], true))
+                order.push_back(owner);
+        }
+    }
+    for (size_t index = 0; index < ends.size(); ++index) {
+        if (!placed[index])
+            order.push_back(index);
+    }
+    const Direction direction = editDirection();
     std::vector<platform::TextSelection> carets;
-    for (auto it = ends.rbegin(); it != ends.rend(); ++it)
-        carets.emplace_back(TextRange(*it));
+    for (const size_t index : order)
+        carets.emplace_back(TextRange(caretOutsideCharacter(ends[index], direction)));
     m_textLayoutManager->setTextSelections(std::move(carets));
+}
+
+std::vector<size_t> EDTextView::mergedIndices(
+    const std::vector<TextRange>& ranges, const std::vector<TextRange>& merged)
+{
+    std::vector<size_t> result;
+    result.reserve(ranges.size());
+    for (const TextRange& range : ranges) {
+        // The merged ranges are sorted and apart: the one holding `range` starts at or before it,
+        // and an equal one wins over one it only touches (a caret at a range's edge).
+        auto it = std::upper_bound(merged.begin(), merged.end(), range.location,
+            [](platform::TextLocation at, const TextRange& each) { return at < each.location; });
+        std::optional<size_t> owner;
+        while (it != merged.begin()) {
+            --it;
+            if (*it == range) {
+                owner = size_t(it - merged.begin());
+                break;
+            }
+            if (!owner && it->location <= range.location && range.endLocation <= it->endLocation)
+                owner = size_t(it - merged.begin());
+            if (it->endLocation < range.location)
+                break;
+        }
+        result.push_back(owner.value_or(0));
+    }
+    return result;
 }
 
 bool EDTextView::shouldChangeText(TextRange range, const std::optional<QString>& replacement)

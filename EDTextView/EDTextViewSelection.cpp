@@ -7,10 +7,26 @@
 #include "platform/foundation/NotificationCenter.h"
 
 using platform::CharacterRange;
+using platform::TextLocation;
 using platform::TextRange;
 using platform::TextSelection;
 using Direction = platform::TextSelectionNavigation::Direction;
 using Destination = platform::TextSelectionNavigation::Destination;
+
+namespace {
+
+// Whether `at` stands between the halves of one character: a CR LF or a surrogate pair.
+bool splitsCharacter(const platform::TextContentStorage& storage, TextLocation at)
+{
+    if (at <= 0 || at >= storage.length())
+        return false;
+    const QString pair = storage.substring(TextRange(at - 1, at + 1));
+    return pair.size() == 2
+        && ((pair[0] == u'\r' && pair[1] == u'\n')
+            || (pair[0].isHighSurrogate() && pair[1].isLowSurrogate()));
+}
+
+} // namespace
 
 void EDTextView::setSelectedTextRange(TextRange range, bool updateLayout)
 {
@@ -53,6 +69,43 @@ void EDTextView::selectionDidChange()
     schedulePrimarySelectionUpdate();
     // Whoever set the selection, the next pass shows it.
     requestLayoutPass();
+}
+
+TextLocation EDTextView::caretOutsideCharacter(TextLocation at, Direction direction) const
+{
+    if (!splitsCharacter(*m_textContentStorage, at))
+        return at;
+    return direction == Direction::backward ? at - 1 : at + 1;
+}
+
+Direction EDTextView::editDirection() const
+{
+    // Backspace leaves the caret before a line end it joined, with the text that followed the
+    // caret still after it; Delete and typing leave what stood before the caret before it.
+    return m_deleteCommandInProgress && m_deletingBackward ? Direction::backward : Direction::forward;
+}
+
+void EDTextView::placeSelectionsOutsideCharacters(Direction direction)
+{
+    std::vector<TextSelection> selections = m_textLayoutManager->textSelections();
+    bool moved = false;
+    for (TextSelection& selection : selections) {
+        for (TextRange& range : selection.textRanges) {
+            const TextRange outside = range.isEmpty()
+                ? TextRange(caretOutsideCharacter(range.location, direction))
+                : edtextview::wholeCharacters(range, *m_textContentStorage);
+            if (outside == range)
+                continue;
+            if (selection.anchorLocation == range.location)
+                selection.anchorLocation = outside.location;
+            else if (selection.anchorLocation == range.endLocation)
+                selection.anchorLocation = outside.endLocation;
+            range = outside;
+            moved = true;
+        }
+    }
+    if (moved)
+        m_textLayoutManager->setTextSelections(std::move(selections));
 }
 
 void EDTextView::selectAll(QObject*)

@@ -13,6 +13,12 @@ using Direction = platform::TextSelectionNavigation::Direction;
 using Destination = platform::TextSelectionNavigation::Destination;
 using DeleteAction = YankingManager::DeleteAction;
 
+namespace {
+
+constexpr char16_t lineSeparator = 0x2028;
+
+} // namespace
+
 void EDTextView::insertCommandText(const QString& text)
 {
     insertText(text, CharacterRange::notFound());
@@ -25,7 +31,7 @@ void EDTextView::insertNewline(QObject*)
 
 void EDTextView::insertLineBreak(QObject*)
 {
-    insertCommandText(QString(QChar(0x2028)));
+    insertCommandText(QString(QChar(lineSeparator)));
 }
 
 void EDTextView::insertParagraphSeparator(QObject*)
@@ -90,6 +96,20 @@ std::optional<TextRange> EDTextView::paragraphKillRange(
     return TextRange(content.location, caret);
 }
 
+std::optional<TextRange> EDTextView::lineEndKillRange(TextLocation caret, Direction direction) const
+{
+    if (const auto kill = paragraphKillRange(caret, direction, true))
+        return kill;
+    // A line separator ends a row inside its paragraph.
+    const TextRange beside
+        = direction == Direction::backward ? TextRange(caret - 1, caret) : TextRange(caret, caret + 1);
+    if (beside.location < 0 || beside.endLocation > m_textContentStorage->length())
+        return std::nullopt;
+    if (m_textContentStorage->substring(beside) != QString(QChar(lineSeparator)))
+        return std::nullopt;
+    return beside;
+}
+
 void EDTextView::deleteByMovement(
     Direction direction, Destination destination, Decomposition decomposition, int deleteAction)
 {
@@ -111,16 +131,27 @@ void EDTextView::deleteByMovement(
                     ranges.push_back(*kill);
             }
         } else {
-            const auto deletions = navigation.deletionRanges(
+            std::vector<TextRange> deletions = navigation.deletionRanges(
                 selection, direction, destination, decomposition == Decomposition::lastCodePoint);
+            // A row's end lies past the line separator that ends it: a kill to it from inside the
+            // row leaves the separator, as a kill to a paragraph's end leaves its terminator.
+            if (destination == Destination::line && direction == Direction::forward
+                && selection.isEmptySelection()) {
+                for (TextRange& range : deletions) {
+                    if (range.length() > 1
+                        && m_textContentStorage->substring(
+                               TextRange(range.endLocation - 1, range.endLocation))
+                            == QString(QChar(lineSeparator)))
+                        range = TextRange(range.location, range.endLocation - 1);
+                }
+            }
             ranges.insert(ranges.end(), deletions.begin(), deletions.end());
-            // A line kill with nothing left on its line, at a paragraph's edge, takes the line end,
-            // so that kills join lines.
+            // A line kill with nothing left on its line takes the line end there, a paragraph's or
+            // a line separator, so that kills join lines.
             if (destination == Destination::line && deletions.empty()) {
                 for (const TextRange& range : selection.textRanges) {
-                    if (const auto kill = range.isEmpty()
-                            ? paragraphKillRange(range.location, direction, true)
-                            : std::nullopt)
+                    if (const auto kill
+                        = range.isEmpty() ? lineEndKillRange(range.location, direction) : std::nullopt)
                         ranges.push_back(*kill);
                 }
             }
@@ -129,14 +160,18 @@ void EDTextView::deleteByMovement(
     std::erase_if(ranges, [](const TextRange& range) { return range.isEmpty(); });
     if (ranges.empty() || !shouldChangeText(ranges, QString()))
         return;
-    // Carets in one word delete that word once, and the kill ring gets it once.
+    // The kill ring gets the pieces in the selections' order. Carets in one word delete that word
+    // once, and the ring gets it once, whole, where the first of them comes.
     const std::vector<TextRange> merged = mergedTextRanges(ranges);
     QString deleted;
-    for (const TextRange& range : merged)
-        deleted += m_textContentStorage->substring(range);
+    std::vector<char> taken(merged.size(), false);
+    for (const size_t index : mergedIndices(ranges, merged)) {
+        if (!std::exchange(taken[index], true))
+            deleted += m_textContentStorage->substring(merged[index]);
+    }
     m_deleteCommandInProgress = true;
     m_deletingBackward = direction == Direction::backward;
-    replaceCharacters(merged, QString(), false);
+    replaceCharacters(ranges, QString(), false);
     m_deleteCommandInProgress = false;
     YankingManager::shared().append(deleted, DeleteAction(deleteAction));
 }

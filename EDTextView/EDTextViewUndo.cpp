@@ -75,8 +75,10 @@ void EDTextView::revert(bool undo)
     if (carets.size() > mostRevertedCarets || !m_revertingAtSeveralCarets)
         carets.resize(1);
     std::vector<platform::TextSelection> selections;
-    for (const platform::TextLocation caret : carets)
-        selections.emplace_back(platform::TextRange(caret));
+    for (const platform::TextLocation caret : carets) {
+        selections.emplace_back(platform::TextRange(
+            caretOutsideCharacter(caret, platform::TextSelectionNavigation::Direction::forward)));
+    }
     m_textLayoutManager->setTextSelections(std::move(selections));
     updateTypingAttributes(carets.front());
     setNeedsLayout();

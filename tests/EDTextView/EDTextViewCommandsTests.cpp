@@ -65,7 +65,7 @@ TEST(EDTextViewCommands, DeleteCommandsAtParagraphAndDocumentEdges)
 {
     struct Case {
         const char* command;
-        const char* text; // "|" stands for a line end
+        const char* text; // "|" stands for a line end, "/" for a line separator
         int caret;
         const char* expected;
     };
@@ -99,10 +99,16 @@ TEST(EDTextViewCommands, DeleteCommandsAtParagraphAndDocumentEdges)
         { "deleteToBeginningOfParagraph:", "ab|cd", 0, "ab|cd" },
         { "deleteToBeginningOfParagraph:", "ab||cd", 3, "ab|cd" },
         { "deleteToBeginningOfParagraph:", "ab|", 3, "ab" },
+        // A line kill at the edge of a row that a line separator ends joins the rows, as at a
+        // paragraph's edge, and leaves the separator from inside the row.
+        { "deleteToBeginningOfLine:", "ab/cd", 3, "abcd" },
+        { "deleteToBeginningOfLine:", "ab//cd", 4, "ab/cd" },
+        { "deleteToEndOfLine:", "ab/cd", 0, "/cd" },
+        { "deleteToEndOfLine:", "ab//cd", 3, "ab/cd" },
     };
     // The same letters in Arabic: logical directions do not depend on the writing direction.
     auto inDirection = [](QString text, bool rightToLeft) {
-        text.replace('|', '\n');
+        text.replace('|', '\n').replace('/', QChar(0x2028));
         if (rightToLeft) {
             text.replace('a', QChar(0x0627)).replace('b', QChar(0x0628));
             text.replace('c', QChar(0x062C)).replace('d', QChar(0x062F));
@@ -138,4 +144,23 @@ TEST(EDTextViewCommands, KillsOfDifferentKindsMakeSeparateEntries)
     EXPECT_EQ(view->string(), "one twoe four");
     // Joined into one entry they would read "\nthre".
     EXPECT_EQ(YankingManager::shared().currentEntry(), "\n");
+}
+
+// Ctrl+Shift+Backspace at the start of a row joins it to the row before, whether Return or
+// Shift+Return (a line separator) began the row; the kill ring gets the line end.
+TEST(EDTextViewCommands, KillingToALineStartAtARowStartJoinsTheRows)
+{
+    for (const Qt::KeyboardModifiers modifiers : { Qt::NoModifier, Qt::ShiftModifier }) {
+        ShownView view;
+        QTest::keyClicks(view.view.get(), "ab");
+        QTest::keyClick(view.view.get(), Qt::Key_Return, modifiers);
+        const QString lineEnd = view->string().mid(2);
+        ASSERT_EQ(lineEnd.size(), 1);
+        QTest::keyClicks(view.view.get(), "cd");
+        QTest::keyClick(view.view.get(), Qt::Key_Home);
+        QTest::keyClick(view.view.get(), Qt::Key_Backspace, Qt::ControlModifier | Qt::ShiftModifier);
+        EXPECT_EQ(view->string(), "abcd") << int(lineEnd.front().unicode());
+        EXPECT_EQ(view.ranges(), std::vector<TextRange> { TextRange(2) });
+        EXPECT_EQ(YankingManager::shared().currentEntry(), lineEnd);
+    }
 }

@@ -155,6 +155,29 @@ TEST(EDTextViewEditingCommands, YankInsertsTheLastKillAtEveryCaret)
     EXPECT_EQ(other->string(), "[two three]");
 }
 
+// A kill at several carets keeps the pieces in the order the carets were made, not the order they
+// stand in; carets in one word still give that word once.
+TEST(EDTextViewEditingCommands, AKillAtSeveralCaretsKeepsThePiecesInTheCaretsOrder)
+{
+    ShownView view("say hello there");
+    view.setCaret(15);
+    for (const qint64 caret : { 7, 9 }) {
+        QTest::mouseClick(
+            view->viewport(), Qt::LeftButton, Qt::ShiftModifier | Qt::ControlModifier, view.pointOf(caret));
+    }
+    ASSERT_EQ(view.ranges(), (std::vector<TextRange> { TextRange(15), TextRange(7), TextRange(9) }));
+    QTest::keyClick(view.view.get(), Qt::Key_Backspace, Qt::ControlModifier);
+    EXPECT_EQ(view->string(), "say  ");
+    EXPECT_EQ(YankingManager::shared().currentEntry(), "therehello");
+    // A second kill in the run goes before the first, its pieces again in the carets' order.
+    view->setString("ab cd ef gh");
+    select(view, { TextRange(11), TextRange(5) });
+    view->deleteWordBackward();
+    view->deleteWordBackward();
+    EXPECT_EQ(view->string(), " ");
+    EXPECT_EQ(YankingManager::shared().currentEntry(), "ef ab ghcd");
+}
+
 // The run of kills is the process's: a caret moved in another view ends it, a refused kill does
 // not, and what one view kills the other yanks, either way round.
 TEST(EDTextViewEditingCommands, KillRunsAndYanksAreSharedByEveryView)

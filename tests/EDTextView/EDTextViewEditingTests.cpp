@@ -83,15 +83,16 @@ TEST(EDTextViewEditing, SeveralCaretsTypeAtEachAndMergeWhenTheyMeet)
     EXPECT_EQ(view->string(), "-alXpha\n-beXta\ngamma");
 
     // A caret where another caret's selection ends, or begins: each types, and what they typed is
-    // not left selected for the next key to replace.
+    // not left selected for the next key to replace. The carets keep their selections' order.
     for (const qint64 caret : { 6, 2 }) {
         view->setString("hello world");
         view->textLayoutManager().setTextSelections(
             { platform::TextSelection(TextRange(2, 6)), platform::TextSelection(TextRange(caret)) });
         QTest::keyClicks(view.view.get(), "XY");
         EXPECT_EQ(view->string(), "heXYXYworld") << "caret at " << caret;
-        EXPECT_EQ(view.ranges(), (std::vector<TextRange> { TextRange(4), TextRange(6) }))
-            << "caret at " << caret;
+        const std::vector<TextRange> carets = caret == 6 ? std::vector { TextRange(4), TextRange(6) }
+                                                         : std::vector { TextRange(6), TextRange(4) };
+        EXPECT_EQ(view.ranges(), carets) << "caret at " << caret;
     }
 }
 
@@ -107,6 +108,61 @@ TEST(EDTextViewEditing, OverlappingRangesAreEditedOnce)
     view->deleteWordBackward();
     EXPECT_EQ(view->string(), "say  there");
     EXPECT_EQ(YankingManager::shared().entries().front(), "hello");
+}
+
+// An edit that makes one character of two (what stood between a CR and a LF deleted, a CR typed
+// before a LF, a surrogate pair joined) never leaves a caret between the halves: Backspace leaves it
+// before the joined character, every other edit after it.
+TEST(EDTextViewEditing, ACaretNeverRestsInsideACharacterAnEditJoins)
+{
+    const QString high(QChar(0xD83D));
+    const QString low(QChar(0xDE00));
+    struct Case {
+        const char* name;
+        QString text;
+        std::vector<TextRange> selections;
+        std::function<void(ShownView&)> edit;
+        QString expected;
+        std::vector<TextRange> carets;
+    };
+    const auto key = [](Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        return [=](ShownView& view) { QTest::keyClick(view.view.get(), key, modifiers); };
+    };
+    const auto insert = [](const QString& text) {
+        return [=](ShownView& view) { view->insertText(text, CharacterRange::notFound()); };
+    };
+    const Case cases[] = {
+        { "Backspace", "a\rX\nb", { TextRange(3) }, key(Qt::Key_Backspace), "a\r\nb", { TextRange(1) } },
+        { "Delete", "a\rX\nb", { TextRange(2) }, key(Qt::Key_Delete), "a\r\nb", { TextRange(3) } },
+        { "cut", "a\rXY\nb", { TextRange(2, 4) }, key(Qt::Key_X, Qt::ControlModifier), "a\r\nb",
+            { TextRange(3) } },
+        { "CR typed before a LF", "a\nb", { TextRange(1) }, insert("\r"), "a\r\nb", { TextRange(3) } },
+        { "Backspace at two carets", "a\rX\nb\rY\nc", { TextRange(3), TextRange(7) }, key(Qt::Key_Backspace),
+            "a\r\nb\r\nc", { TextRange(1), TextRange(4) } },
+        { "surrogates joined", "a" + high + "X" + low, { TextRange(3) }, key(Qt::Key_Backspace),
+            "a" + high + low, { TextRange(1) } },
+    };
+    ShownView view;
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        view->setString(test.text);
+        std::vector<platform::TextSelection> selections;
+        for (const TextRange& range : test.selections)
+            selections.emplace_back(range);
+        view->textLayoutManager().setTextSelections(std::move(selections));
+        test.edit(view);
+        EXPECT_EQ(view->string(), test.expected);
+        EXPECT_EQ(view.ranges(), test.carets);
+        // Done again, the edit joins the characters again.
+        QTest::keyClick(view.view.get(), Qt::Key_Z, Qt::ControlModifier);
+        EXPECT_EQ(view->string(), test.text);
+        QTest::keyClick(view.view.get(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+        EXPECT_EQ(view->string(), test.expected);
+        for (const TextRange& range : view.ranges()) {
+            const QString around = view->string().mid(range.location - 1, 2);
+            EXPECT_FALSE(around == "\r\n" || around == high + low) << range.location;
+        }
+    }
 }
 
 // A delegate that sets a whole new text when it hears of the first of several carets' edits (or of
