@@ -818,7 +818,14 @@ TextSelectionNavigation::Target TextSelectionNavigation::move(TextLocation from,
             target.location = start + characters.location;
         } else {
             target.location = start + std::min(characters.endLocation, fragment.contentLength());
-            if (row + 1 < fragment.visualLineCount())
+            // A row a line separator ends stops before it, as a paragraph's row stops before its line
+            // end: past it the caret would stand at the next row's start.
+            const QString last = characters.endLocation > characters.location && target.location > 0
+                ? m_manager.textContentStorage()->substring(TextRange(target.location - 1, target.location))
+                : QString();
+            if (last == QChar(QChar::LineSeparator))
+                target.location -= 1;
+            else if (row + 1 < fragment.visualLineCount())
                 target.affinity = TextSelection::Affinity::upstream;
         }
         return target;

@@ -47,6 +47,21 @@ TEST(EDTextViewEditing, TypingAndDeletingThroughKeys)
     EXPECT_EQ(view->string(), "keep te words");
 }
 
+// End on a row that a line separator (Shift+Return) ends stops before the separator, as it stops
+// before a paragraph's line end: what is typed then goes at the end of that row, not the next one's
+// start. Shift+End selects up to it.
+TEST(EDTextViewEditing, EndStopsBeforeALineSeparator)
+{
+    ShownView view(QStringLiteral("ab\u2028cd\u2028"));
+    view.setCaret(0);
+    QTest::keyClick(view.view.get(), Qt::Key_End);
+    QTest::keyClicks(view.view.get(), "X");
+    EXPECT_EQ(view->string(), QStringLiteral("abX\u2028cd\u2028"));
+    view.setCaret(4);
+    QTest::keyClick(view.view.get(), Qt::Key_End, Qt::ShiftModifier);
+    EXPECT_EQ(view.ranges(), (std::vector<TextRange> { TextRange(4, 6) }));
+}
+
 TEST(EDTextViewEditing, ConsecutiveKillsGrowOneKillRingEntry)
 {
     ShownView view("first line\nsecond line\nthird");
