@@ -265,8 +265,9 @@ std::optional<std::vector<QRectF>> EDTextFinderClient::rectsForCharacterRange(Ch
     const auto textRange = edtextview::textRange(range, textView->textContentStorage());
     if (!textRange)
         return std::nullopt;
+    // Where the glyphs are drawn: a line-height multiple moves them up from the foot of their row.
     std::vector<QRectF> frames;
-    textView->textLayoutManager().enumerateTextSegments(*textRange, TextLayoutManager::SegmentType::standard,
+    edtextview::enumerateGlyphSegments(textView->textLayoutManager(), *textRange,
         TextLayoutManager::rangeNotRequired, [&](std::optional<TextRange>, QRectF frame, double) {
             frames.push_back(frame);
             return true;

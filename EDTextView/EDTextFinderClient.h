@@ -54,8 +54,8 @@ public:
     void scrollRangeToVisible(platform::CharacterRange range);
     // The text the viewport has laid out, as one range.
     std::vector<platform::CharacterRange> visibleCharacterRanges() const;
-    // The frames of the range's text, one per line (view coordinates), in text order; none when
-    // the range does not convert.
+    // The frames of the range's glyphs where they are drawn, one per line (view coordinates), in
+    // text order; none when the range does not convert.
     std::optional<std::vector<QRectF>> rectsForCharacterRange(platform::CharacterRange range) const;
     // The view shows the whole text: it is the content view at every index, and the effective
     // range is the document's (left as it is without a view).

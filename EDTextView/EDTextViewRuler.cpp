@@ -77,12 +77,16 @@ double EDTextView::rulerViewLocationForPoint(RulerView&, QPointF point)
     const auto fragment = fragmentAt(*m_textLayoutManager, point);
     if (!fragment)
         return point.y();
+    // A line-height multiple makes a typing line typingLineHeight() tall from a natural height of
+    // typingLineHeight() / multiple, and its glyphs are drawn half the extra height above the
+    // line's bottom: a dragged marker stops at their foot. Half the extra taken from the full
+    // height would lift it by a whole line at a multiple of 2, and off its line above that.
     double offset = 0;
     const QVariant style = m_typingAttributes.value(platform::AttributeKey::paragraphStyle);
     if (style.canConvert<platform::ParagraphStyle>()) {
         const double multiple = style.value<platform::ParagraphStyle>().lineHeightMultiple;
         if (std::abs(multiple) >= edtextview::geometryTolerance)
-            offset = typingLineHeight() * (multiple - 1) * -0.5;
+            offset = typingLineHeight() / multiple * (multiple - 1) * -0.5;
     }
     return fragment->layoutFragmentFrame().bottom() + offset;
 }

@@ -439,7 +439,7 @@ TEST(EDLineNumberRulerView, ClientLocationsRulerTogglingAndLifetime)
     EDTextView& view = *fixture.view;
     EDLineNumberRulerView& ruler = *fixture.ruler;
     // A point below the text gives its own y; a line-height multiple of 2 raises a line's bottom
-    // by half the typing line height.
+    // by half the extra height it gives a typing line, a quarter of that line's height.
     EXPECT_EQ(view.rulerViewLocationForPoint(ruler, QPointF(0, 250)), 250);
     const QRectF alpha = view.fragmentViews()[0].fragment->layoutFragmentFrame();
     EXPECT_EQ(view.rulerViewLocationForPoint(ruler, alpha.center()), alpha.bottom());
@@ -449,7 +449,7 @@ TEST(EDLineNumberRulerView, ClientLocationsRulerTogglingAndLifetime)
     typing.insert(platform::AttributeKey::paragraphStyle, QVariant::fromValue(style));
     view.setTypingAttributes(typing);
     EXPECT_DOUBLE_EQ(
-        view.rulerViewLocationForPoint(ruler, alpha.center()), alpha.bottom() - view.typingLineHeight() / 2);
+        view.rulerViewLocationForPoint(ruler, alpha.center()), alpha.bottom() - view.typingLineHeight() / 4);
 
     // Writing the markers' reserved thickness changes nothing; toggling twice shows the ruler again.
     const double reserved = ruler.reservedThicknessForMarkers();

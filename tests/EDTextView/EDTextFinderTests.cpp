@@ -141,6 +141,46 @@ TEST(EDTextFinderClient, ShouldReplaceStopsAtTheFirstRefusalAndSkipsRangesOutsid
     EXPECT_TRUE(client.shouldReplaceCharacters({}, {}));
 }
 
+// Under a line-height multiple the glyphs are drawn in the middle of their taller row: the
+// rectangles of a range cover its letters there, not the foot of the row below them.
+TEST(EDTextFinderClient, TheRectanglesOfARangeCoverItsLettersAtEveryLineHeight)
+{
+    for (const double multiple : { 0.8, 1.0, 1.5, 2.0, 3.0 }) {
+        SCOPED_TRACE(multiple);
+        // Ink on the middle line only, from the top of an "H" to the foot of a "g".
+        ShownView view(QStringLiteral("\nHg Hg\n\n"));
+        platform::ParagraphStyle style;
+        style.lineHeightMultiple = multiple;
+        view->setDefaultParagraphStyle(style);
+        view->setString(view->string());
+        view->setTextColor(QColor(0, 0, 0), CharacterRange { 0, 8 });
+        view->setInsertionPointColor(Qt::red);
+        view.setCaret(0);
+        view.settle();
+        const QImage shot = view->viewport()->grab().toImage();
+        int inkTop = -1, inkBottom = -1;
+        for (int y = 0; y < shot.height(); ++y) {
+            for (int x = 0; x < shot.width(); ++x) {
+                const QColor pixel = shot.pixelColor(x, y);
+                if (std::max({ pixel.red(), pixel.green(), pixel.blue() }) < 128) {
+                    inkTop = inkTop < 0 ? y : inkTop;
+                    inkBottom = y + 1;
+                    break;
+                }
+            }
+        }
+        ASSERT_GE(inkTop, 0);
+        const auto rects = view->textFinderClient().rectsForCharacterRange({ 1, 5 });
+        ASSERT_TRUE(rects);
+        ASSERT_EQ(rects->size(), 1u);
+        const QRectF rect((view->viewToViewport(rects->front().topLeft())), rects->front().size());
+        EXPECT_LE(rect.top(), inkTop + 1) << "the top of the letters sticks out above";
+        EXPECT_GE(rect.top(), inkTop - 5) << "it reaches far above the letters";
+        EXPECT_GE(rect.bottom(), inkBottom - 1) << "the foot of the g sticks out below";
+        EXPECT_LE(rect.bottom(), inkBottom + 3) << "it reaches far below the letters";
+    }
+}
+
 // Case, whole words, matches that could overlap, text outside the BMP and matches across
 // paragraphs, on text kept in many small pieces.
 TEST(EDTextSearch, FindsMatchesWithItsOptions)
