@@ -204,8 +204,10 @@ void EDTextView::complete(QObject*)
     }
     const TextLocation location = carets.front();
     layoutIfNeeded();
-    const auto frame = edtextview::textSegmentFrame(*m_textLayoutManager, location,
-        platform::TextLayoutManager::SegmentType::standard, platform::TextLayoutManager::upstreamAffinity);
+    // Below the letters, where the caret stands, not the foot of a row a line-height multiple made
+    // taller.
+    const auto frame = edtextview::glyphSegmentFrame(
+        *m_textLayoutManager, TextRange(location), platform::TextLayoutManager::upstreamAffinity);
     if (!frame) {
         closeCompletion();
         return;

@@ -279,6 +279,28 @@ TEST(EDTextViewEditingCommands, CompletionShowsTheDelegatesItemsUnderTheCaret)
     EXPECT_FALSE(popUp.isVisible());
 }
 
+// Under a line-height multiple the pop-up opens just below the letters, as the caret stands.
+TEST(EDTextViewEditingCommands, CompletionOpensBelowTheLettersAtEveryLineHeight)
+{
+    for (const double multiple : { 1.0, 2.0, 3.0 }) {
+        SCOPED_TRACE(multiple);
+        ShownView view("I like ap\nnext");
+        platform::ParagraphStyle style;
+        style.lineHeightMultiple = multiple;
+        view->setDefaultParagraphStyle(style);
+        view->setString(view->string());
+        view.setCaret(9);
+        const auto completer = std::make_shared<Completer>();
+        view->setDelegate(completer);
+        view->complete();
+        EDCompletionWindowController& popUp = view->completionWindowController();
+        ASSERT_TRUE(popUp.isVisible());
+        const QRect caret = view->firstRect(platform::CharacterRange { 9, 0 });
+        EXPECT_NEAR(popUp.window()->y(), caret.bottom(), 2);
+        view->cancelOperation(nullptr);
+    }
+}
+
 // The font and colour commands change attributes only: the typing attributes at a caret, the text
 // of a selection run by run.
 TEST(EDTextViewEditingCommands, FontAndColourChangeTypingAttributesOrTheSelection)
