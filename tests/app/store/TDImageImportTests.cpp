@@ -1,6 +1,7 @@
 #include "../FatDisk.h"
 #include "../FileSizeLimit.h"
 #include "../LibraryTestSupport.h"
+#include "support/PoolSqueeze.h"
 #include "app/model/TDMedia.h"
 #include "app/store/TDCategoryStore.h"
 #include "app/store/TDDirectoryPath.h"
@@ -482,4 +483,32 @@ TEST(TDImageImport, QuittingDuringADropLeavesEveryImageOnDiskNamedInTheLibrary)
 
     // A drop after a quit that ended in time imports as before.
     EXPECT_EQ(f.run({ paths[0] }).imported, 1);
+}
+
+// With as many pool threads as the import has lanes (a machine of four cores), a drop of many files
+// still leaves the pool to other work: a save asked as the drop begins lands long before it ends.
+TEST(TDImageImport, ASaveAskedDuringALargeDropLandsBeforeTheDropEnds)
+{
+    Import f;
+    testsupport::PoolSqueeze squeeze(tdimageimport::laneCount);
+    const QByteArray bytes = encoded(picture(QSize(600, 400)), "png");
+    std::vector<QUrl> urls;
+    for (int i = 0; i < 16 * tdimageimport::laneCount; ++i)
+        urls.push_back(QUrl::fromLocalFile(f.write(QStringLiteral("p%1.png").arg(i), bytes)));
+    std::optional<int> importedAtTheSave;
+    int imported = 0;
+    bool answered = false;
+    f.library.importImages(f.project, urls, [&](auto done) {
+        imported = done ? done.value().imported : -1;
+        answered = true;
+    });
+    f.stores.linkStore->save({}, [&](auto done) {
+        EXPECT_TRUE(done);
+        importedAtTheSave = int(f.stores.mediaStore->tdMedia().size());
+    });
+
+    ASSERT_TRUE(testsupport::waitUntil([&] { return answered; }, 120000));
+    ASSERT_TRUE(importedAtTheSave);
+    EXPECT_LT(*importedAtTheSave, int(urls.size()) / 2);
+    EXPECT_EQ(imported, int(urls.size()));
 }

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <latch>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -137,4 +140,74 @@ TEST(DispatchGroup, NotifiesOnceAllWorkHasLeft)
     ASSERT_TRUE(waitUntil([&] { return notified; }));
     EXPECT_EQ(done.load(), 50);
     EXPECT_TRUE(group->wait(std::chrono::milliseconds(0)));
+}
+
+namespace {
+
+// Counts finished pieces of work from any thread; the test's thread waits for all of them.
+class Finished {
+public:
+    void add()
+    {
+        std::lock_guard lock(m_mutex);
+        ++m_count;
+        m_changed.notify_all();
+    }
+    bool waitFor(int count)
+    {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::seconds(20), [&] { return m_count >= count; });
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    int m_count = 0;
+};
+
+} // namespace
+
+// Every pool thread waits for work queued behind it in the same pool: each wait is stood in for by
+// another thread, so the queued work runs and every wait ends.
+TEST(DispatchQueue, WaitsOnEveryPoolThreadForWorkQueuedBehindThemEnd)
+{
+    struct Case {
+        const char* name;
+        // Queues work while the pool is full, then returns the wait for it.
+        std::function<std::function<void()>()> queueAndWait;
+    };
+    const std::vector<Case> cases {
+        { "serial sync",
+            [] {
+                auto queue = DispatchQueue::makeSerial("test.sync-when-full");
+                queue->async([] {});
+                return [queue] { queue->sync([] {}); };
+            } },
+        { "group wait",
+            [] {
+                auto group = DispatchGroup::make();
+                group->async(DispatchQueue::global(), [] {});
+                return [group] { group->wait(); };
+            } },
+    };
+    const int threads = int(platform::sharedPoolSize());
+    for (const Case& c : cases) {
+        std::latch allRunning(threads);
+        std::latch queued(1);
+        std::function<void()> wait;
+        Finished finished;
+        for (int i = 0; i < threads; ++i) {
+            DispatchQueue::global()->async([&, i] {
+                allRunning.arrive_and_wait();
+                if (i == 0) {
+                    wait = c.queueAndWait();
+                    queued.count_down();
+                }
+                queued.wait();
+                wait();
+                finished.add();
+            });
+        }
+        EXPECT_TRUE(finished.waitFor(threads)) << c.name;
+    }
 }
