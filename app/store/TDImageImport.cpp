@@ -509,13 +509,15 @@ void prepareImage(const QString& sourcePath, const Url& projectFolder, const Uui
             return finish(preparation, Prepared::failure(reasonFor(opened.error())));
         preparation->source = std::move(opened).value();
         decodes().take(1, [preparation] {
-            std::optional<QByteArray> thumbnail = thumbnailJpeg(*preparation->source, preparation->pixelScale);
+            std::optional<QByteArray> thumbnail
+                = thumbnailJpeg(*preparation->source, preparation->pixelScale);
             decodes().give(1);
             if (!thumbnail)
                 return finish(preparation, Prepared::failure(tdLocalized("The image is damaged.")));
             preparation->thumbnail = std::move(*thumbnail);
-            platform::DispatchQueue::global(platform::QualityOfService::utility)->async(
-                [preparation] { finish(preparation, writeFiles(*preparation)); });
+            platform::DispatchQueue::global(platform::QualityOfService::utility)->async([preparation] {
+                finish(preparation, writeFiles(*preparation));
+            });
         });
     });
 }

@@ -25,12 +25,12 @@ class TDProject;
 //   photos holds at most that many files in memory, and together no more than a budget of bytes
 //   unless one file alone is larger; fewer decode at once, so the lanes waiting for their copies to
 //   reach the disk leave the processor to the others; a file waiting for its turn holds no thread of
-//   the shared pool, so saves and thumbnails go on beside a drop of any size): the file is read only if it is a regular file
-//   of an image format we import, within the decoding bounds; its JPEG thumbnail is made; then a
-//   folder of its own, "images/<lower-case id>" in the project's folder, receives the thumbnail
-//   "thumbnail.jpg" and a byte copy under the file's own name made safe. Nothing is created before
-//   the file has proved to be an image, and a failure removes the folder again. The project's folder
-//   is never created here: a project deleted meanwhile stays deleted.
+//   the shared pool, so saves and thumbnails go on beside a drop of any size): the file is read only
+//   if it is a regular file of an image format we import, within the decoding bounds; its JPEG
+//   thumbnail is made; then a folder of its own, "images/<lower-case id>" in the project's folder,
+//   receives the thumbnail "thumbnail.jpg" and a byte copy under the file's own name made safe.
+//   Nothing is created before the file has proved to be an image, and a failure removes the folder
+//   again. The project's folder is never created here: a project deleted meanwhile stays deleted.
 // - On the main thread, in the order of the drop: the record is appended only when the project is
 //   still in the store and its copy and thumbnail are where the project's folder is now (a rename
 //   moves them along); otherwise the folder goes and no record is made. A file that failed while a

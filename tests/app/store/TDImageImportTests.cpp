@@ -1,7 +1,6 @@
 #include "../FatDisk.h"
 #include "../FileSizeLimit.h"
 #include "../LibraryTestSupport.h"
-#include "support/PoolSqueeze.h"
 #include "app/model/TDMedia.h"
 #include "app/store/TDCategoryStore.h"
 #include "app/store/TDDirectoryPath.h"
@@ -11,6 +10,7 @@
 #include "app/store/TDMediaStore.h"
 #include "app/store/TDProjectStore.h"
 #include "platform/graphics/ImageEncoding.h"
+#include "support/PoolSqueeze.h"
 
 #include <QBuffer>
 #include <QImage>

@@ -20,8 +20,8 @@ TEST(DispatchQueue, SerialQueueRunsInOrderOneAtATime)
     auto queue = DispatchQueue::makeSerial("test.order");
     std::mutex mutex;
     std::vector<int> seen;
-    std::atomic<int> running{0};
-    std::atomic<bool> overlapped{false};
+    std::atomic<int> running { 0 };
+    std::atomic<bool> overlapped { false };
     for (int i = 0; i < 1000; ++i) {
         queue->async([&, i] {
             if (running.fetch_add(1) != 0)
@@ -43,7 +43,7 @@ TEST(DispatchQueue, SerialQueueRunsInOrderOneAtATime)
 TEST(DispatchQueue, SyncWaitsForEarlierWorkAndRunsOnCallerThread)
 {
     auto queue = DispatchQueue::makeSerial("test.sync");
-    std::atomic<bool> firstDone{false};
+    std::atomic<bool> firstDone { false };
     queue->async([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         firstDone = true;
@@ -72,7 +72,7 @@ TEST(DispatchQueue, IsCurrentOnlyInsideItsOwnWork)
 {
     auto a = DispatchQueue::makeSerial("test.a");
     auto b = DispatchQueue::makeSerial("test.b");
-    std::atomic<int> checks{0};
+    std::atomic<int> checks { 0 };
     a->async([&] {
         if (a->isCurrent() && !b->isCurrent() && DispatchQueue::current() == a.get())
             ++checks;
@@ -86,7 +86,7 @@ TEST(DispatchQueue, MainQueueRunsPostedWorkOnTheMainThreadInOrder)
 {
     ASSERT_TRUE(DispatchQueue::isMainThread());
     std::vector<int> seen;
-    std::atomic<bool> fromWorker{false};
+    std::atomic<bool> fromWorker { false };
     auto main = DispatchQueue::main();
     main->async([&] { seen.push_back(1); });
     main->async([&] { seen.push_back(2); });
@@ -95,13 +95,13 @@ TEST(DispatchQueue, MainQueueRunsPostedWorkOnTheMainThreadInOrder)
         main->async([&fromWorker, main] { fromWorker = DispatchQueue::isMainThread() && main->isCurrent(); });
     });
     ASSERT_TRUE(waitUntil([&] { return fromWorker.load(); }));
-    EXPECT_EQ(seen, (std::vector<int>{1, 2}));
+    EXPECT_EQ(seen, (std::vector<int> { 1, 2 }));
 }
 
 TEST(DispatchQueue, MainSyncFromWorkerRunsOnMainThread)
 {
-    std::atomic<bool> done{false};
-    std::atomic<bool> onMain{false};
+    std::atomic<bool> done { false };
+    std::atomic<bool> onMain { false };
     std::thread worker([&] {
         DispatchQueue::main()->sync([&] { onMain = DispatchQueue::isMainThread(); });
         done = true;
@@ -115,7 +115,7 @@ TEST(DispatchQueue, AsyncAfterRunsNoEarlierThanItsDelay)
 {
     auto queue = DispatchQueue::makeSerial("test.after");
     auto start = std::chrono::steady_clock::now();
-    std::atomic<bool> ran{false};
+    std::atomic<bool> ran { false };
     std::chrono::steady_clock::time_point ranAt;
     queue->asyncAfter(std::chrono::milliseconds(30), [&] {
         ranAt = std::chrono::steady_clock::now();
@@ -124,7 +124,7 @@ TEST(DispatchQueue, AsyncAfterRunsNoEarlierThanItsDelay)
     ASSERT_TRUE(waitUntil([&] { return ran.load(); }));
     EXPECT_GE(ranAt - start, std::chrono::milliseconds(30));
 
-    std::atomic<bool> nanRan{false};
+    std::atomic<bool> nanRan { false };
     queue->asyncAfterSeconds(std::nan(""), [&] { nanRan = true; });
     EXPECT_TRUE(waitUntil([&] { return nanRan.load(); }));
 }
@@ -132,7 +132,7 @@ TEST(DispatchQueue, AsyncAfterRunsNoEarlierThanItsDelay)
 TEST(DispatchGroup, NotifiesOnceAllWorkHasLeft)
 {
     auto group = DispatchGroup::make();
-    std::atomic<int> done{0};
+    std::atomic<int> done { 0 };
     for (int i = 0; i < 50; ++i)
         group->async(DispatchQueue::global(), [&] { ++done; });
     bool notified = false;
