@@ -17,6 +17,35 @@ using platform::Url;
 
 namespace {
 
+// The calls of `work` on the folder, one a line, as the file-fault log writes them.
+std::vector<std::string> callsOf(const QString& folder, const std::function<bool()>& work, bool* succeeded)
+{
+    filefault::arm(QFile::encodeName(folder), filefault::Mode::count);
+    *succeeded = work();
+    filefault::disarm();
+    return filefault::calls();
+}
+
+// The index of the first call at or after `from` that contains `text` (or ends with it); -1 if none.
+int findCall(const std::vector<std::string>& calls, int from, const std::string& text, bool atEnd = false)
+{
+    for (int i = std::max(0, from); i < int(calls.size()); ++i) {
+        const std::string& call = calls[std::size_t(i)];
+        const auto at = call.rfind(text);
+        if (at != std::string::npos && (!atEnd || at + text.size() == call.size()))
+            return i;
+    }
+    return -1;
+}
+
+// The index of the sync of `folder` (its opening, then an fsync) after the rename, if there is one.
+int folderSyncAfterRename(const std::vector<std::string>& calls, const QString& folder)
+{
+    const int renamed = findCall(calls, 0, " rename ");
+    const int opened = findCall(calls, renamed + 1, " open " + QFile::encodeName(folder).toStdString(), true);
+    return opened < 0 ? -1 : findCall(calls, opened + 1, " fsync fd ");
+}
+
 std::string listed(const std::vector<std::string>& calls)
 {
     std::string text;
@@ -25,107 +54,37 @@ std::string listed(const std::vector<std::string>& calls)
     return text;
 }
 
-bool endsWith(const std::string& text, const std::string& ending)
-{
-    return text.size() >= ending.size()
-        && text.compare(text.size() - ending.size(), ending.size(), ending) == 0;
-}
-
-// The index of the first call at or after `from` that `matches`; -1 when there is none.
-int findCall(
-    const std::vector<std::string>& calls, int from, const std::function<bool(const std::string&)>& matches)
-{
-    for (int i = std::max(0, from); i < int(calls.size()); ++i) {
-        if (matches(calls[std::size_t(i)]))
-            return i;
-    }
-    return -1;
-}
-
-bool isFsync(const std::string& call)
-{
-    return call.find(" fsync fd ") != std::string::npos;
-}
-
-// The index of the sync of `folder` (its opening, then an fsync) at or after `from`; -1 when none.
-int folderSync(const std::vector<std::string>& calls, int from, const std::string& folder)
-{
-    const int opened
-        = findCall(calls, from, [&](const std::string& call) { return endsWith(call, " open " + folder); });
-    return opened < 0 ? -1 : findCall(calls, opened + 1, isFsync);
-}
-
-struct Save {
-    const char* name;
-    // Saves into `folder`; whether it reported success.
-    std::function<bool(const QString& folder)> run;
-    // Whether the save renames a new file into place (else it makes or moves a name in the folder).
-    bool writesFile;
-};
-
-const std::vector<Save>& saves()
-{
-    static const std::vector<Save> all {
-        { "new file",
-            [](const QString& folder) {
-                return bool(FileManager::writeAtomically(Url::fileUrl(folder + "/new.json"), "new"));
-            },
-            true },
-        { "replaced file",
-            [](const QString& folder) {
-                return FileManager::writeAtomically(Url::fileUrl(folder + "/old.json"), "old")
-                    && (filefault::arm(QFile::encodeName(folder), filefault::Mode::count), true)
-                    && FileManager::writeAtomically(Url::fileUrl(folder + "/old.json"), "new");
-            },
-            true },
-        { "user defaults",
-            [](const QString& folder) {
-                return bool(platform::UserDefaults(folder + "/settings.ini").setInteger("k", 3));
-            },
-            true },
-        { "new folder",
-            [](const QString& folder) {
-                return bool(FileManager::createDirectory(
-                    Url::fileUrl(folder + "/made"), platform::IntermediateDirectories::doNotCreate));
-            },
-            false },
-        { "moved file",
-            [](const QString& folder) {
-                QFile(folder + "/from").open(QIODevice::WriteOnly);
-                filefault::arm(QFile::encodeName(folder), filefault::Mode::count);
-                return bool(
-                    FileManager::moveItem(Url::fileUrl(folder + "/from"), Url::fileUrl(folder + "/to")));
-            },
-            false },
-    };
-    return all;
-}
-
 } // namespace
 
 // The new content is synced before it is renamed into place, and the folder after, so that a power
-// cut leaves the old file or the new one and a save reported done stays done.
+// cut leaves the old file or the new one and a save reported done stays done. New folders and moves
+// sync the folder that lists them.
 TEST(DurableSaves, EverySaveSyncsItsFileAndThenItsFolderBeforeItReportsDone)
 {
-    for (const Save& save : saves()) {
-        QTemporaryDir root;
-        const std::string folder = QFile::encodeName(root.path()).toStdString();
-        filefault::arm(QFile::encodeName(root.path()), filefault::Mode::count);
-        const bool saved = save.run(root.path());
-        filefault::disarm();
-        const std::vector<std::string> calls = filefault::calls();
-        ASSERT_TRUE(saved) << save.name;
-        int from = 0;
-        if (save.writesFile) {
-            const int renamed = findCall(
-                calls, 0, [](const std::string& call) { return call.find(" rename ") != std::string::npos; });
-            ASSERT_GE(renamed, 0) << save.name << "\n" << listed(calls);
-            EXPECT_GE(findCall(calls, 0, isFsync), 0) << save.name << "\n" << listed(calls);
-            EXPECT_LT(findCall(calls, 0, isFsync), renamed) << save.name << "\n" << listed(calls);
-            from = renamed + 1;
+    QTemporaryDir root;
+    const QString folder = root.path();
+    auto at = [&](const char* name) { return Url::fileUrl(folder + "/" + name); };
+    const std::vector<std::pair<const char*, std::function<bool()>>> saves {
+        { "file", [&] { return bool(FileManager::writeAtomically(at("f.json"), "new")); } },
+        { "user defaults",
+            [&] { return bool(platform::UserDefaults(folder + "/s.ini").setInteger("k", 3)); } },
+        { "new folder",
+            [&] {
+                return bool(
+                    FileManager::createDirectory(at("made"), platform::IntermediateDirectories::doNotCreate));
+            } },
+        { "move", [&] { return bool(FileManager::moveItem(at("f.json"), at("g.json"))); } },
+    };
+    for (const auto& [name, save] : saves) {
+        bool saved = false;
+        const std::vector<std::string> calls = callsOf(folder, save, &saved);
+        ASSERT_TRUE(saved) << name;
+        const int renamed = findCall(calls, 0, " rename ");
+        if (renamed >= 0) {
+            const int fileSynced = findCall(calls, 0, " fsync fd ");
+            EXPECT_TRUE(fileSynced >= 0 && fileSynced < renamed) << name << "\n" << listed(calls);
         }
-        EXPECT_GE(folderSync(calls, from, folder), 0) << save.name << ": the folder is synced last\n"
-                                                      << listed(calls);
+        EXPECT_GE(folderSyncAfterRename(calls, folder), 0) << name << "\n" << listed(calls);
     }
 }
 
@@ -133,20 +92,15 @@ TEST(DurableSaves, EverySaveSyncsItsFileAndThenItsFolderBeforeItReportsDone)
 TEST(DurableSaves, AFolderThatCannotBeSyncedFailsTheSave)
 {
     QTemporaryDir root;
-    const QByteArray folder = QFile::encodeName(root.path());
     const Url file = Url::fileUrl(root.path() + "/f.json");
-    filefault::arm(folder, filefault::Mode::count);
-    ASSERT_TRUE(FileManager::writeAtomically(file, "first"));
-    filefault::disarm();
-    const std::vector<std::string> calls = filefault::calls();
-    const int renamed = findCall(
-        calls, 0, [](const std::string& call) { return call.find(" rename ") != std::string::npos; });
-    const int synced = folderSync(calls, renamed + 1, folder.toStdString());
+    bool saved = false;
+    const auto calls = callsOf(
+        root.path(), [&] { return bool(FileManager::writeAtomically(file, "first")); }, &saved);
+    const int synced = folderSyncAfterRename(calls, root.path());
     ASSERT_GE(synced, 0) << listed(calls);
 
-    filefault::arm(folder, filefault::Mode::failOne, synced + 1, EIO);
-    auto saved = FileManager::writeAtomically(file, "second");
+    filefault::arm(QFile::encodeName(root.path()), filefault::Mode::failOne, synced + 1, EIO);
+    EXPECT_FALSE(FileManager::writeAtomically(file, "second"));
     filefault::disarm();
-    EXPECT_FALSE(saved) << listed(filefault::calls());
     EXPECT_EQ(QDir(root.path()).entryList(QDir::Files | QDir::Hidden), QStringList { "f.json" });
 }

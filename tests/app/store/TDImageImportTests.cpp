@@ -9,8 +9,8 @@
 #include "app/store/TDLinkStore.h"
 #include "app/store/TDMediaStore.h"
 #include "app/store/TDProjectStore.h"
+#include "platform/foundation/DispatchQueue.h"
 #include "platform/graphics/ImageEncoding.h"
-#include "support/PoolSqueeze.h"
 
 #include <QBuffer>
 #include <QImage>
@@ -24,6 +24,8 @@
 #include <QStandardPaths>
 #include <QSysInfo>
 #include <QTimer>
+
+#include <latch>
 
 #include <sys/stat.h>
 #include <sys/statfs.h>
@@ -111,6 +113,28 @@ QSize thumbnailSizeAt(const platform::Url& url)
     QImageReader reader(url.path());
     return reader.format() == "jpeg" ? reader.size() : QSize();
 }
+
+// Leaves the shared pool `threads` threads for as long as it lives, as on a machine of few cores:
+// each of the others runs work that waits for the end of the scope.
+class PoolSqueeze {
+public:
+    explicit PoolSqueeze(unsigned threads)
+    {
+        const unsigned taken = std::max(platform::sharedPoolSize(), threads) - threads;
+        auto started = std::make_shared<std::latch>(taken);
+        for (unsigned i = 0; i < taken; ++i) {
+            platform::DispatchQueue::global()->async([started, released = m_released] {
+                started->count_down();
+                released->wait();
+            });
+        }
+        started->wait();
+    }
+    ~PoolSqueeze() { m_released->count_down(); }
+
+private:
+    std::shared_ptr<std::latch> m_released = std::make_shared<std::latch>(1);
+};
 
 } // namespace
 
@@ -490,7 +514,7 @@ TEST(TDImageImport, QuittingDuringADropLeavesEveryImageOnDiskNamedInTheLibrary)
 TEST(TDImageImport, ASaveAskedDuringALargeDropLandsBeforeTheDropEnds)
 {
     Import f;
-    testsupport::PoolSqueeze squeeze(tdimageimport::laneCount);
+    PoolSqueeze squeeze(tdimageimport::laneCount);
     const QByteArray bytes = encoded(picture(QSize(600, 400)), "png");
     std::vector<QUrl> urls;
     for (int i = 0; i < 16 * tdimageimport::laneCount; ++i)

@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <functional>
 #include <latch>
+#include <semaphore>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -20,8 +20,8 @@ TEST(DispatchQueue, SerialQueueRunsInOrderOneAtATime)
     auto queue = DispatchQueue::makeSerial("test.order");
     std::mutex mutex;
     std::vector<int> seen;
-    std::atomic<int> running { 0 };
-    std::atomic<bool> overlapped { false };
+    std::atomic<int> running{0};
+    std::atomic<bool> overlapped{false};
     for (int i = 0; i < 1000; ++i) {
         queue->async([&, i] {
             if (running.fetch_add(1) != 0)
@@ -43,7 +43,7 @@ TEST(DispatchQueue, SerialQueueRunsInOrderOneAtATime)
 TEST(DispatchQueue, SyncWaitsForEarlierWorkAndRunsOnCallerThread)
 {
     auto queue = DispatchQueue::makeSerial("test.sync");
-    std::atomic<bool> firstDone { false };
+    std::atomic<bool> firstDone{false};
     queue->async([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         firstDone = true;
@@ -72,7 +72,7 @@ TEST(DispatchQueue, IsCurrentOnlyInsideItsOwnWork)
 {
     auto a = DispatchQueue::makeSerial("test.a");
     auto b = DispatchQueue::makeSerial("test.b");
-    std::atomic<int> checks { 0 };
+    std::atomic<int> checks{0};
     a->async([&] {
         if (a->isCurrent() && !b->isCurrent() && DispatchQueue::current() == a.get())
             ++checks;
@@ -86,7 +86,7 @@ TEST(DispatchQueue, MainQueueRunsPostedWorkOnTheMainThreadInOrder)
 {
     ASSERT_TRUE(DispatchQueue::isMainThread());
     std::vector<int> seen;
-    std::atomic<bool> fromWorker { false };
+    std::atomic<bool> fromWorker{false};
     auto main = DispatchQueue::main();
     main->async([&] { seen.push_back(1); });
     main->async([&] { seen.push_back(2); });
@@ -95,13 +95,13 @@ TEST(DispatchQueue, MainQueueRunsPostedWorkOnTheMainThreadInOrder)
         main->async([&fromWorker, main] { fromWorker = DispatchQueue::isMainThread() && main->isCurrent(); });
     });
     ASSERT_TRUE(waitUntil([&] { return fromWorker.load(); }));
-    EXPECT_EQ(seen, (std::vector<int> { 1, 2 }));
+    EXPECT_EQ(seen, (std::vector<int>{1, 2}));
 }
 
 TEST(DispatchQueue, MainSyncFromWorkerRunsOnMainThread)
 {
-    std::atomic<bool> done { false };
-    std::atomic<bool> onMain { false };
+    std::atomic<bool> done{false};
+    std::atomic<bool> onMain{false};
     std::thread worker([&] {
         DispatchQueue::main()->sync([&] { onMain = DispatchQueue::isMainThread(); });
         done = true;
@@ -115,7 +115,7 @@ TEST(DispatchQueue, AsyncAfterRunsNoEarlierThanItsDelay)
 {
     auto queue = DispatchQueue::makeSerial("test.after");
     auto start = std::chrono::steady_clock::now();
-    std::atomic<bool> ran { false };
+    std::atomic<bool> ran{false};
     std::chrono::steady_clock::time_point ranAt;
     queue->asyncAfter(std::chrono::milliseconds(30), [&] {
         ranAt = std::chrono::steady_clock::now();
@@ -124,7 +124,7 @@ TEST(DispatchQueue, AsyncAfterRunsNoEarlierThanItsDelay)
     ASSERT_TRUE(waitUntil([&] { return ran.load(); }));
     EXPECT_GE(ranAt - start, std::chrono::milliseconds(30));
 
-    std::atomic<bool> nanRan { false };
+    std::atomic<bool> nanRan{false};
     queue->asyncAfterSeconds(std::nan(""), [&] { nanRan = true; });
     EXPECT_TRUE(waitUntil([&] { return nanRan.load(); }));
 }
@@ -132,7 +132,7 @@ TEST(DispatchQueue, AsyncAfterRunsNoEarlierThanItsDelay)
 TEST(DispatchGroup, NotifiesOnceAllWorkHasLeft)
 {
     auto group = DispatchGroup::make();
-    std::atomic<int> done { 0 };
+    std::atomic<int> done{0};
     for (int i = 0; i < 50; ++i)
         group->async(DispatchQueue::global(), [&] { ++done; });
     bool notified = false;
@@ -142,41 +142,12 @@ TEST(DispatchGroup, NotifiesOnceAllWorkHasLeft)
     EXPECT_TRUE(group->wait(std::chrono::milliseconds(0)));
 }
 
-namespace {
-
-// Counts finished pieces of work from any thread; the test's thread waits for all of them.
-class Finished {
-public:
-    void add()
-    {
-        std::lock_guard lock(m_mutex);
-        ++m_count;
-        m_changed.notify_all();
-    }
-    bool waitFor(int count)
-    {
-        std::unique_lock lock(m_mutex);
-        return m_changed.wait_for(lock, std::chrono::seconds(20), [&] { return m_count >= count; });
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    int m_count = 0;
-};
-
-} // namespace
-
 // Every pool thread waits for work queued behind it in the same pool: each wait is stood in for by
 // another thread, so the queued work runs and every wait ends.
 TEST(DispatchQueue, WaitsOnEveryPoolThreadForWorkQueuedBehindThemEnd)
 {
-    struct Case {
-        const char* name;
-        // Queues work while the pool is full, then returns the wait for it.
-        std::function<std::function<void()>()> queueAndWait;
-    };
-    const std::vector<Case> cases {
+    // Each queues work while the pool is full and returns the wait for it.
+    const std::vector<std::pair<const char*, std::function<std::function<void()>()>>> cases {
         { "serial sync",
             [] {
                 auto queue = DispatchQueue::makeSerial("test.sync-when-full");
@@ -191,23 +162,33 @@ TEST(DispatchQueue, WaitsOnEveryPoolThreadForWorkQueuedBehindThemEnd)
             } },
     };
     const int threads = int(platform::sharedPoolSize());
-    for (const Case& c : cases) {
-        std::latch allRunning(threads);
-        std::latch queued(1);
+    // Held by the pool's work too: the last of it may still be leaving when the test goes on.
+    struct Run {
+        explicit Run(int threads)
+            : allRunning(threads)
+            , left(threads)
+        {
+        }
+        std::latch allRunning, queued { 1 };
         std::function<void()> wait;
-        Finished finished;
+        std::atomic<int> left;
+        std::binary_semaphore allEnded { 0 };
+    };
+    for (const auto& [name, queueAndWait] : cases) {
+        auto run = std::make_shared<Run>(threads);
         for (int i = 0; i < threads; ++i) {
-            DispatchQueue::global()->async([&, i] {
-                allRunning.arrive_and_wait();
+            DispatchQueue::global()->async([run, i, queueAndWait = queueAndWait] {
+                run->allRunning.arrive_and_wait();
                 if (i == 0) {
-                    wait = c.queueAndWait();
-                    queued.count_down();
+                    run->wait = queueAndWait();
+                    run->queued.count_down();
                 }
-                queued.wait();
-                wait();
-                finished.add();
+                run->queued.wait();
+                run->wait();
+                if (--run->left == 0)
+                    run->allEnded.release();
             });
         }
-        EXPECT_TRUE(finished.waitFor(threads)) << c.name;
+        EXPECT_TRUE(run->allEnded.try_acquire_for(std::chrono::seconds(20))) << name;
     }
 }
