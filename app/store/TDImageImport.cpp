@@ -24,10 +24,8 @@
 #include <atomic>
 #include <cerrno>
 #include <cmath>
-#include <condition_variable>
 #include <deque>
 #include <mutex>
-#include <semaphore>
 
 using platform::FileManager;
 using platform::Result;
@@ -38,50 +36,83 @@ namespace tdimageimport {
 
 namespace {
 
-// Runs queued jobs on the shared pool, at most `laneCount` at a time over the whole program.
-class ImportLanes {
+// A share of something the imports hold (lanes, decodes, bytes in memory). Work that fits beside
+// what is taken is queued on the shared pool at once; the rest waits here, first come first served,
+// holding no thread, and is queued as the shares it needs are given back. A piece larger than the
+// whole goes when nothing else is taken.
+class WorkBudget {
 public:
-    static ImportLanes& shared()
+    explicit WorkBudget(qint64 capacity)
+        : m_capacity(capacity)
     {
-        // Never destroyed: a lane may still be draining while the program exits.
-        static auto* lanes = new ImportLanes;
-        return *lanes;
     }
 
-    void enqueue(std::function<void()> job)
+    void take(qint64 amount, std::function<void()> work)
     {
         {
             std::lock_guard lock(m_mutex);
-            m_jobs.push_back(std::move(job));
-            if (m_running >= laneCount)
+            if (!m_waiting.empty() || !fits(amount)) {
+                m_waiting.push_back({ amount, std::move(work) });
                 return;
-            ++m_running;
+            }
+            m_taken += amount;
         }
-        platform::DispatchQueue::global(platform::QualityOfService::utility)->async([this] { drain(); });
+        run(std::move(work));
+    }
+
+    void give(qint64 amount)
+    {
+        std::vector<std::function<void()>> ready;
+        {
+            std::lock_guard lock(m_mutex);
+            m_taken -= amount;
+            while (!m_waiting.empty() && fits(m_waiting.front().amount)) {
+                m_taken += m_waiting.front().amount;
+                ready.push_back(std::move(m_waiting.front().work));
+                m_waiting.pop_front();
+            }
+        }
+        for (auto& work : ready)
+            run(std::move(work));
     }
 
 private:
-    void drain()
+    struct Waiting {
+        qint64 amount;
+        std::function<void()> work;
+    };
+
+    bool fits(qint64 amount) const { return m_taken == 0 || m_taken + amount <= m_capacity; }
+
+    static void run(std::function<void()> work)
     {
-        for (;;) {
-            std::function<void()> job;
-            {
-                std::lock_guard lock(m_mutex);
-                if (m_jobs.empty()) {
-                    --m_running;
-                    return;
-                }
-                job = std::move(m_jobs.front());
-                m_jobs.pop_front();
-            }
-            job();
-        }
+        platform::DispatchQueue::global(platform::QualityOfService::utility)->async(std::move(work));
     }
 
+    const qint64 m_capacity;
     std::mutex m_mutex;
-    std::deque<std::function<void()>> m_jobs; // behind m_mutex
-    int m_running = 0; // behind m_mutex
+    qint64 m_taken = 0; // behind m_mutex
+    std::deque<Waiting> m_waiting; // behind m_mutex
 };
+
+// Never destroyed: work may still be on its way while the program exits.
+WorkBudget& lanes()
+{
+    static auto* budget = new WorkBudget(laneCount);
+    return *budget;
+}
+
+WorkBudget& decodes()
+{
+    static auto* budget = new WorkBudget(decodeCount);
+    return *budget;
+}
+
+WorkBudget& bytesHeld()
+{
+    static auto* budget = new WorkBudget(bytesInFlight);
+    return *budget;
+}
 
 // Set while the program quits: the files not yet begun are left out.
 std::atomic<bool>& quitting()
@@ -89,44 +120,6 @@ std::atomic<bool>& quitting()
     static std::atomic<bool> flag { false };
     return flag;
 }
-
-// The decodes under way, over every lane.
-std::counting_semaphore<decodeCount>& decodePermits()
-{
-    static auto* permits = new std::counting_semaphore<decodeCount>(decodeCount);
-    return *permits;
-}
-
-// The bytes of the files the lanes hold. A file waits until it fits within the budget beside the
-// others, or until it is alone.
-class ByteBudget {
-public:
-    static ByteBudget& shared()
-    {
-        static auto* budget = new ByteBudget;
-        return *budget;
-    }
-
-    void acquire(qint64 bytes)
-    {
-        std::unique_lock lock(m_mutex);
-        m_released.wait(lock, [&] { return m_used == 0 || m_used + bytes <= bytesInFlight; });
-        m_used += bytes;
-    }
-    void release(qint64 bytes)
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            m_used -= bytes;
-        }
-        m_released.notify_all();
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_released;
-    qint64 m_used = 0; // behind m_mutex
-};
 
 QString reasonFor(const platform::ImageFileError& error)
 {
@@ -208,18 +201,24 @@ public:
     void prepare(std::size_t index)
     {
         const Entry& entry = entries[index];
-        ImportLanes::shared().enqueue(
-            [drop = shared_from_this(), index, path = entry.path, projectFolder = entry.projectFolder,
-                id = entry.id, pixelScale = m_pixelScale]() mutable {
+        // Only the main thread holds the drop: the lane's closures hand their one reference over to it
+        // whatever becomes of their copies.
+        auto held = std::make_shared<std::shared_ptr<Drop>>(shared_from_this());
+        lanes().take(1,
+            [held, index, path = entry.path, projectFolder = entry.projectFolder, id = entry.id,
+                pixelScale = m_pixelScale] {
+                auto answer = [held, index](Result<PreparedImage, QString> outcome, bool leftOut) {
+                    lanes().give(1);
+                    platform::DispatchQueue::main()->async(
+                        [drop = std::move(*held), index, outcome = std::move(outcome), leftOut]() mutable {
+                            drop->deliver(index, std::move(outcome), leftOut);
+                        });
+                };
                 // Once the program quits, a file not yet begun stays where it is and nothing is made for it.
-                const bool leftOut = quitting().load();
-                auto outcome = leftOut ? Result<PreparedImage, QString>::failure(QString())
-                                       : prepareImage(path, projectFolder, id, {}, pixelScale);
-                // The lane keeps no hold on the drop: it ends on the main thread, where it lives.
-                platform::DispatchQueue::main()->async(
-                    [drop = std::move(drop), index, outcome = std::move(outcome), leftOut]() mutable {
-                        drop->deliver(index, std::move(outcome), leftOut);
-                    });
+                if (quitting().load())
+                    return answer(Result<PreparedImage, QString>::failure(QString()), true);
+                prepareImage(path, projectFolder, id, {}, pixelScale,
+                    [answer](Result<PreparedImage, QString> outcome) { answer(std::move(outcome), false); });
             });
     }
 
@@ -423,24 +422,35 @@ QString copyNameForAnyDisk(const QString& copyName)
 
 namespace {
 
-Result<PreparedImage, QString> prepareWithinBudget(const QString& sourcePath, const Url& projectFolder,
-    const Uuid& id, const platform::DecodingLimits& limits, double pixelScale)
-{
-    using Prepared = Result<PreparedImage, QString>;
-    // The thumbnail is of the first frame; the copy is the file's bytes, whatever its frames.
-    platform::DecodingLimits stillLimits = limits;
-    stillLimits.firstFrameOnly = true;
-    auto opened = platform::openImageFile(sourcePath, stillLimits);
-    if (!opened)
-        return Prepared::failure(reasonFor(opened.error()));
-    const std::shared_ptr<platform::ImageSource> source = std::move(opened).value();
-    decodePermits().acquire();
-    std::optional<QByteArray> thumbnail = thumbnailJpeg(*source, pixelScale);
-    decodePermits().release();
-    if (!thumbnail)
-        return Prepared::failure(tdLocalized("The image is damaged."));
+using Prepared = Result<PreparedImage, QString>;
 
-    QString fileName = copyName(QFileInfo(sourcePath).fileName());
+// One file on its way through the stages of `prepareImage`.
+struct Preparation {
+    QString sourcePath;
+    Url projectFolder;
+    Uuid id;
+    platform::DecodingLimits limits;
+    double pixelScale = 1;
+    qint64 bytes = 0;
+    std::shared_ptr<platform::ImageSource> source;
+    QByteArray thumbnail;
+    std::function<void(Prepared)> done;
+};
+
+void finish(const std::shared_ptr<Preparation>& preparation, Prepared outcome)
+{
+    preparation->source.reset();
+    bytesHeld().give(preparation->bytes);
+    auto done = std::move(preparation->done);
+    done(std::move(outcome));
+}
+
+// Makes the import's folder and writes the thumbnail and the copy into it.
+Prepared writeFiles(const Preparation& preparation)
+{
+    const Url& projectFolder = preparation.projectFolder;
+    const Uuid& id = preparation.id;
+    QString fileName = copyName(QFileInfo(preparation.sourcePath).fileName());
     const Url thumbnailURL = TDDirectoryPath::mediaThumbnailURL(projectFolder, id);
     const Url folder = thumbnailURL.deletingLastPathComponent();
     const Url images = folder.deletingLastPathComponent();
@@ -457,17 +467,17 @@ Result<PreparedImage, QString> prepareWithinBudget(const QString& sourcePath, co
         return Prepared::failure(reasonFor(made.error()));
     // The thumbnail first: the copy's name may be anything, even what a save leaves behind for a
     // moment, and so could be taken for a leftover by the thumbnail's save.
-    auto written = FileManager::writeAtomically(thumbnailURL, *thumbnail);
+    auto written = FileManager::writeAtomically(thumbnailURL, preparation.thumbnail);
     if (written)
         written = FileManager::writeAtomically(
-            TDDirectoryPath::mediaFileURL(projectFolder, id, fileName), source->data());
+            TDDirectoryPath::mediaFileURL(projectFolder, id, fileName), preparation.source->data());
     // A memory card's disk (FAT, exFAT) refuses some characters other disks take: the copy goes once
     // more under a name without them, so that the image lands all the same.
     if (!written && TDDirectoryPath::isNameRefusal(written.error())
         && copyNameForAnyDisk(fileName) != fileName) {
         fileName = copyNameForAnyDisk(fileName);
         written = FileManager::writeAtomically(
-            TDDirectoryPath::mediaFileURL(projectFolder, id, fileName), source->data());
+            TDDirectoryPath::mediaFileURL(projectFolder, id, fileName), preparation.source->data());
     }
     if (!written) {
         removeFolder(folder);
@@ -478,15 +488,38 @@ Result<PreparedImage, QString> prepareWithinBudget(const QString& sourcePath, co
 
 } // namespace
 
-Result<PreparedImage, QString> prepareImage(const QString& sourcePath, const Url& projectFolder,
-    const Uuid& id, const platform::DecodingLimits& limits, double pixelScale)
+void prepareImage(const QString& sourcePath, const Url& projectFolder, const Uuid& id,
+    const platform::DecodingLimits& limits, double pixelScale, std::function<void(Prepared)> done)
 {
+    auto preparation = std::make_shared<Preparation>();
+    preparation->sourcePath = sourcePath;
+    preparation->projectFolder = projectFolder;
+    preparation->id = id;
+    // The thumbnail is of the first frame; the copy is the file's bytes, whatever its frames.
+    preparation->limits = limits;
+    preparation->limits.firstFrameOnly = true;
+    preparation->pixelScale = pixelScale;
+    preparation->done = std::move(done);
     // What the file says of its size now; the read itself is bounded by the limits whatever it says.
-    const qint64 bytes = std::clamp<qint64>(QFileInfo(sourcePath).size(), 0, limits.maxTotalBytes);
-    ByteBudget::shared().acquire(bytes);
-    auto prepared = prepareWithinBudget(sourcePath, projectFolder, id, limits, pixelScale);
-    ByteBudget::shared().release(bytes);
-    return prepared;
+    preparation->bytes = std::clamp<qint64>(QFileInfo(sourcePath).size(), 0, limits.maxTotalBytes);
+    // Each stage is a turn of its own on the pool, and one waiting for its share holds no thread.
+    bytesHeld().take(preparation->bytes, [preparation] {
+        auto opened = platform::openImageFile(preparation->sourcePath, preparation->limits);
+        if (!opened)
+            return finish(preparation, Prepared::failure(reasonFor(opened.error())));
+        preparation->source = std::move(opened).value();
+        decodes().take(1, [preparation] {
+            std::optional<QByteArray> thumbnail
+                = thumbnailJpeg(*preparation->source, preparation->pixelScale);
+            decodes().give(1);
+            if (!thumbnail)
+                return finish(preparation, Prepared::failure(tdLocalized("The image is damaged.")));
+            preparation->thumbnail = std::move(*thumbnail);
+            platform::DispatchQueue::global(platform::QualityOfService::utility)->async([preparation] {
+                finish(preparation, writeFiles(*preparation));
+            });
+        });
+    });
 }
 
 void start(TDStores stores, std::shared_ptr<TDProject> project, std::vector<QUrl> urls,

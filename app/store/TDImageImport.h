@@ -24,12 +24,13 @@ class TDProject;
 // - Off the main thread, in one of a few import lanes shared by every drop (so a drop of hundreds of
 //   photos holds at most that many files in memory, and together no more than a budget of bytes
 //   unless one file alone is larger; fewer decode at once, so the lanes waiting for their copies to
-//   reach the disk leave the processor to the others): the file is read only if it is a regular file
-//   of an image format we import, within the decoding bounds; its JPEG thumbnail is made; then a
-//   folder of its own, "images/<lower-case id>" in the project's folder, receives the thumbnail
-//   "thumbnail.jpg" and a byte copy under the file's own name made safe. Nothing is created before
-//   the file has proved to be an image, and a failure removes the folder again. The project's folder
-//   is never created here: a project deleted meanwhile stays deleted.
+//   reach the disk leave the processor to the others; a file waiting for its turn holds no thread of
+//   the shared pool, so saves and thumbnails go on beside a drop of any size): the file is read only
+//   if it is a regular file of an image format we import, within the decoding bounds; its JPEG
+//   thumbnail is made; then a folder of its own, "images/<lower-case id>" in the project's folder,
+//   receives the thumbnail "thumbnail.jpg" and a byte copy under the file's own name made safe.
+//   Nothing is created before the file has proved to be an image, and a failure removes the folder
+//   again. The project's folder is never created here: a project deleted meanwhile stays deleted.
 // - On the main thread, in the order of the drop: the record is appended only when the project is
 //   still in the store and its copy and thumbnail are where the project's folder is now (a rename
 //   moves them along); otherwise the folder goes and no record is made. A file that failed while a
@@ -95,10 +96,11 @@ struct PreparedImage {
 };
 
 // The work of one file off the main thread, described above: reads `sourcePath`, writes the folder
-// of `id` inside `projectFolder`'s "images" folder, or leaves nothing and says why.
-platform::Result<PreparedImage, QString> prepareImage(const QString& sourcePath,
-    const platform::Url& projectFolder, const platform::Uuid& id, const platform::DecodingLimits& limits = {},
-    double pixelScale = 1);
+// of `id` inside `projectFolder`'s "images" folder, or leaves nothing and says why. Its stages run on
+// the shared pool, within the decode and byte budgets; `done` runs once, on a pool thread.
+void prepareImage(const QString& sourcePath, const platform::Url& projectFolder, const platform::Uuid& id,
+    const platform::DecodingLimits& limits, double pixelScale,
+    std::function<void(platform::Result<PreparedImage, QString>)> done);
 
 // Imports the dropped `urls` into `project`. `append` adds one record to the media store (it runs on
 // the main thread, once per imported file, in drop order); `finished` runs once, on the main thread,

@@ -38,6 +38,11 @@ bool holdsQueue(const DispatchQueue* queue)
 
 // The one pool every serial and global queue runs on. It is never destroyed: work may still be
 // queued while static objects are torn down at exit, and joining threads then would hang.
+//
+// A pool thread that waits for other queued work (a sync call to a serial queue or to the main
+// queue, a group's wait) says so, and a thread is started to stand in for it while it waits: work
+// that the waiter needs may sit behind it in this very pool, and with every thread waiting nothing
+// would ever run it. A thread beyond the pool's size ends once it has been idle for a while.
 class ThreadPool {
 public:
     static ThreadPool& shared()
@@ -45,6 +50,8 @@ public:
         static ThreadPool* pool = new ThreadPool(std::max(8u, std::thread::hardware_concurrency() * 2));
         return *pool;
     }
+
+    unsigned size() const { return m_size; }
 
     void post(DispatchWork work)
     {
@@ -55,20 +62,71 @@ public:
         m_ready.notify_one();
     }
 
+    // Marks the calling thread as waiting for other work until the matching `endWaiting`. Does
+    // nothing on a thread that is not the pool's.
+    void beginWaiting()
+    {
+        if (!t_poolThread || t_waitDepth++ > 0)
+            return;
+        bool start = false;
+        {
+            std::lock_guard lock(m_mutex);
+            ++m_waiting;
+            start = m_threads - m_waiting < m_size && m_threads < maxThreads;
+            if (start)
+                ++m_threads;
+        }
+        if (start)
+            startThread();
+    }
+
+    void endWaiting()
+    {
+        if (!t_poolThread || --t_waitDepth > 0)
+            return;
+        std::lock_guard lock(m_mutex);
+        --m_waiting;
+    }
+
 private:
+    // Threads that stand in for waiting ones stop being added here: past this, waits that need
+    // each other are a fault of their own and more threads would not mend it.
+    static constexpr unsigned maxThreads = 512;
+    static constexpr auto surplusIdleLimit = std::chrono::seconds(5);
+
     explicit ThreadPool(unsigned threadCount)
+        : m_size(threadCount)
+        , m_threads(threadCount)
     {
         for (unsigned i = 0; i < threadCount; ++i)
-            std::thread([this] { run(); }).detach();
+            startThread();
     }
+
+    void startThread()
+    {
+        std::thread([this] { run(); }).detach();
+    }
+
+    bool hasSurplus() const { return m_threads - m_waiting > m_size; }
 
     void run()
     {
+        t_poolThread = true;
         for (;;) {
             DispatchWork work;
             {
                 std::unique_lock lock(m_mutex);
-                m_ready.wait(lock, [this] { return !m_work.empty(); });
+                while (m_work.empty()) {
+                    if (!hasSurplus()) {
+                        m_ready.wait(lock);
+                        continue;
+                    }
+                    if (!m_ready.wait_for(lock, surplusIdleLimit, [this] { return !m_work.empty(); })
+                        && hasSurplus()) {
+                        --m_threads;
+                        return;
+                    }
+                }
                 work = std::move(m_work.front());
                 m_work.pop_front();
             }
@@ -76,9 +134,27 @@ private:
         }
     }
 
+    static thread_local bool t_poolThread;
+    static thread_local int t_waitDepth;
+
+    const unsigned m_size;
     std::mutex m_mutex;
     std::condition_variable m_ready;
-    std::deque<DispatchWork> m_work;
+    std::deque<DispatchWork> m_work; // behind m_mutex
+    unsigned m_threads; // behind m_mutex
+    unsigned m_waiting = 0; // behind m_mutex
+};
+
+thread_local bool ThreadPool::t_poolThread = false;
+thread_local int ThreadPool::t_waitDepth = 0;
+
+// Held while the calling thread waits for work queued elsewhere.
+class PoolWaitScope {
+public:
+    PoolWaitScope() { ThreadPool::shared().beginWaiting(); }
+    ~PoolWaitScope() { ThreadPool::shared().endWaiting(); }
+    PoolWaitScope(const PoolWaitScope&) = delete;
+    PoolWaitScope& operator=(const PoolWaitScope&) = delete;
 };
 
 // Fires delayed work at its deadline by handing it to its queue. One thread for the process.
@@ -181,6 +257,7 @@ public:
             done = true;
             doneChanged.notify_one();
         });
+        PoolWaitScope waiting;
         std::unique_lock lock(doneMutex);
         doneChanged.wait(lock, [&] { return done; });
     }
@@ -303,6 +380,7 @@ public:
             }
         }
         if (handoff) {
+            PoolWaitScope waiting;
             std::unique_lock lock(handoff->mutex);
             handoff->ready.wait(lock, [&] { return handoff->granted; });
         }
@@ -477,6 +555,11 @@ bool runMainLoopUntil(const std::function<bool()>& done, std::chrono::millisecon
     return true;
 }
 
+unsigned sharedPoolSize()
+{
+    return ThreadPool::shared().size();
+}
+
 bool DispatchQueue::isMainThread()
 {
     QCoreApplication* app = QCoreApplication::instance();
@@ -543,6 +626,11 @@ void DispatchGroup::notify(const std::shared_ptr<DispatchQueue>& queue, Dispatch
 bool DispatchGroup::wait(std::chrono::nanoseconds timeout)
 {
     std::unique_lock lock(m_state->mutex);
+    if (m_state->count == 0)
+        return true;
+    lock.unlock();
+    PoolWaitScope waiting;
+    lock.lock();
     auto empty = [this] { return m_state->count == 0; };
     if (timeout == std::chrono::nanoseconds::max()) {
         m_state->emptied.wait(lock, empty);

@@ -76,6 +76,10 @@ private:
 // through the main queue must still run. Main thread only.
 bool runMainLoopUntil(const std::function<bool()>& done, std::chrono::milliseconds limit);
 
+// How many threads the shared pool keeps for queued work (more stand in for those waiting in a sync
+// call or a group's wait).
+unsigned sharedPoolSize();
+
 // Counts outstanding work and runs notifications when the count returns to zero.
 class DispatchGroup : public std::enable_shared_from_this<DispatchGroup> {
 public:

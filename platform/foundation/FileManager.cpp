@@ -74,6 +74,21 @@ bool lockingUnsupported(int error)
 
 // Mounts without permission bits (some FUSE and network ones) may refuse to change them; the new
 // file then has the mount's permissions, as the old one had.
+// Makes the names in a folder durable: once this returns, a file renamed or made in it is found
+// there after a power cut. Some network and FUSE file systems cannot sync a folder (EINVAL,
+// EOPNOTSUPP): there nothing more can be done. The POSIX error of a failed sync, else 0.
+int syncFolder(const QByteArray& folder)
+{
+    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    int error = 0;
+    if (::fsync(fd) != 0 && errno != EINVAL && errno != EOPNOTSUPP && errno != EROFS)
+        error = errno;
+    ::close(fd);
+    return error;
+}
+
 bool permissionsUnsupported(int error)
 {
     return error == EPERM || error == EOPNOTSUPP || error == ENOSYS;
@@ -166,17 +181,26 @@ Outcome FileManager::createDirectory(const Url& url, IntermediateDirectories int
     if (!url.isFileUrl())
         return Outcome::failure(invalidUrlError(url));
     QByteArray path = nativePath(url);
+    // Files saved into a new folder are found after a power cut only when the folder is too: the
+    // parent of each folder made here is synced.
     if (intermediates == IntermediateDirectories::doNotCreate) {
         if (::mkdir(path.constData(), 0777) != 0)
             return Outcome::failure(PlatformError::fromErrno(errno, url.path()));
+        syncFolder(QFile::encodeName(QFileInfo(url.path()).path()));
         return Outcome::success({});
     }
+    std::vector<QString> missing;
+    for (QString folder = url.path(); !QFileInfo::exists(folder) && !QFileInfo(folder).isRoot();
+         folder = QFileInfo(folder).path())
+        missing.push_back(folder);
     std::error_code error;
     std::filesystem::create_directories(std::filesystem::path(path.toStdString()), error);
     if (error)
         return Outcome::failure(PlatformError::fromErrno(error.value(), url.path()));
     if (!directoryExists(url))
         return Outcome::failure(PlatformError::fromErrno(EEXIST, url.path()));
+    for (const QString& folder : missing)
+        syncFolder(QFile::encodeName(QFileInfo(folder).path()));
     return Outcome::success({});
 }
 
@@ -222,7 +246,9 @@ Outcome changeCase(const QByteArray& source, const QByteArray& target, const Fai
 
 } // namespace
 
-Outcome FileManager::moveItem(const Url& from, const Url& to)
+namespace {
+
+Outcome renameItem(const Url& from, const Url& to)
 {
     if (!from.isFileUrl())
         return Outcome::failure(invalidUrlError(from));
@@ -236,7 +262,7 @@ Outcome FileManager::moveItem(const Url& from, const Url& to)
     };
     if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
         return Outcome::success({});
-    if (errno == EEXIST && source != target && isSameItem(from, to))
+    if (errno == EEXIST && source != target && FileManager::isSameItem(from, to))
         return changeCase(source, target, failed);
     // NFS, 9p (Windows drives under WSL), VM shared folders and many FUSE file systems reject the
     // no-replace flag (EINVAL; an older kernel or a sandbox: ENOSYS). There, look first; only a file
@@ -245,12 +271,30 @@ Outcome FileManager::moveItem(const Url& from, const Url& to)
         return failed(errno);
     struct stat existing;
     if (::lstat(target.constData(), &existing) == 0)
-        return source != target && isSameItem(from, to) ? changeCase(source, target, failed) : failed(EEXIST);
+        return source != target && FileManager::isSameItem(from, to) ? changeCase(source, target, failed)
+                                                                     : failed(EEXIST);
     if (errno != ENOENT)
         return failed(errno);
     if (::rename(source.constData(), target.constData()) != 0)
         return failed(errno);
     return Outcome::success({});
+}
+
+} // namespace
+
+Outcome FileManager::moveItem(const Url& from, const Url& to)
+{
+    Outcome moved = renameItem(from, to);
+    if (!moved)
+        return moved;
+    // So that the move survives a power cut with what is saved after it. The move itself has
+    // happened: a folder that cannot be synced does not turn it into a failure.
+    const QByteArray into = QFile::encodeName(QFileInfo(to.path()).path());
+    const QByteArray outOf = QFile::encodeName(QFileInfo(from.path()).path());
+    syncFolder(into);
+    if (outOf != into)
+        syncFolder(outOf);
+    return moved;
 }
 
 Result<std::vector<Url>, PlatformError> FileManager::contentsOfDirectory(const Url& url)
@@ -427,6 +471,10 @@ Outcome FileManager::writeAtomically(const Url& url, const QByteArray& bytes)
     if (::rename(temporary.constData(), finalPath.constData()) != 0)
         return fail(errno, true);
     ::close(fd);
+    // Until its folder is synced the rename may be undone by a power cut: a save reported done, and
+    // what was saved after it relying on it, would find the old file back.
+    if (const int error = syncFolder(folder))
+        return Outcome::failure(PlatformError::fromErrno(error, target));
     return Outcome::success({});
 }
 

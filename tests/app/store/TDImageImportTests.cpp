@@ -9,6 +9,7 @@
 #include "app/store/TDLinkStore.h"
 #include "app/store/TDMediaStore.h"
 #include "app/store/TDProjectStore.h"
+#include "platform/foundation/DispatchQueue.h"
 #include "platform/graphics/ImageEncoding.h"
 
 #include <QBuffer>
@@ -23,6 +24,8 @@
 #include <QStandardPaths>
 #include <QSysInfo>
 #include <QTimer>
+
+#include <latch>
 
 #include <sys/stat.h>
 #include <sys/statfs.h>
@@ -110,6 +113,28 @@ QSize thumbnailSizeAt(const platform::Url& url)
     QImageReader reader(url.path());
     return reader.format() == "jpeg" ? reader.size() : QSize();
 }
+
+// Leaves the shared pool `threads` threads for as long as it lives, as on a machine of few cores:
+// each of the others runs work that waits for the end of the scope.
+class PoolSqueeze {
+public:
+    explicit PoolSqueeze(unsigned threads)
+    {
+        const unsigned taken = std::max(platform::sharedPoolSize(), threads) - threads;
+        auto started = std::make_shared<std::latch>(taken);
+        for (unsigned i = 0; i < taken; ++i) {
+            platform::DispatchQueue::global()->async([started, released = m_released] {
+                started->count_down();
+                released->wait();
+            });
+        }
+        started->wait();
+    }
+    ~PoolSqueeze() { m_released->count_down(); }
+
+private:
+    std::shared_ptr<std::latch> m_released = std::make_shared<std::latch>(1);
+};
 
 } // namespace
 
@@ -482,4 +507,32 @@ TEST(TDImageImport, QuittingDuringADropLeavesEveryImageOnDiskNamedInTheLibrary)
 
     // A drop after a quit that ended in time imports as before.
     EXPECT_EQ(f.run({ paths[0] }).imported, 1);
+}
+
+// With as many pool threads as the import has lanes (a machine of four cores), a drop of many files
+// still leaves the pool to other work: a save asked as the drop begins lands long before it ends.
+TEST(TDImageImport, ASaveAskedDuringALargeDropLandsBeforeTheDropEnds)
+{
+    Import f;
+    PoolSqueeze squeeze(tdimageimport::laneCount);
+    const QByteArray bytes = encoded(picture(QSize(600, 400)), "png");
+    std::vector<QUrl> urls;
+    for (int i = 0; i < 16 * tdimageimport::laneCount; ++i)
+        urls.push_back(QUrl::fromLocalFile(f.write(QStringLiteral("p%1.png").arg(i), bytes)));
+    std::optional<int> importedAtTheSave;
+    int imported = 0;
+    bool answered = false;
+    f.library.importImages(f.project, urls, [&](auto done) {
+        imported = done ? done.value().imported : -1;
+        answered = true;
+    });
+    f.stores.linkStore->save({}, [&](auto done) {
+        EXPECT_TRUE(done);
+        importedAtTheSave = int(f.stores.mediaStore->tdMedia().size());
+    });
+
+    ASSERT_TRUE(testsupport::waitUntil([&] { return answered; }, 120000));
+    ASSERT_TRUE(importedAtTheSave);
+    EXPECT_LT(*importedAtTheSave, int(urls.size()) / 2);
+    EXPECT_EQ(imported, int(urls.size()));
 }

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
+#include <latch>
+#include <semaphore>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -137,4 +140,55 @@ TEST(DispatchGroup, NotifiesOnceAllWorkHasLeft)
     ASSERT_TRUE(waitUntil([&] { return notified; }));
     EXPECT_EQ(done.load(), 50);
     EXPECT_TRUE(group->wait(std::chrono::milliseconds(0)));
+}
+
+// Every pool thread waits for work queued behind it in the same pool: each wait is stood in for by
+// another thread, so the queued work runs and every wait ends.
+TEST(DispatchQueue, WaitsOnEveryPoolThreadForWorkQueuedBehindThemEnd)
+{
+    // Each queues work while the pool is full and returns the wait for it.
+    const std::vector<std::pair<const char*, std::function<std::function<void()>()>>> cases {
+        { "serial sync",
+            [] {
+                auto queue = DispatchQueue::makeSerial("test.sync-when-full");
+                queue->async([] {});
+                return [queue] { queue->sync([] {}); };
+            } },
+        { "group wait",
+            [] {
+                auto group = DispatchGroup::make();
+                group->async(DispatchQueue::global(), [] {});
+                return [group] { group->wait(); };
+            } },
+    };
+    const int threads = int(platform::sharedPoolSize());
+    // Held by the pool's work too: the last of it may still be leaving when the test goes on.
+    struct Run {
+        explicit Run(int threads)
+            : allRunning(threads)
+            , left(threads)
+        {
+        }
+        std::latch allRunning, queued { 1 };
+        std::function<void()> wait;
+        std::atomic<int> left;
+        std::binary_semaphore allEnded { 0 };
+    };
+    for (const auto& [name, queueAndWait] : cases) {
+        auto run = std::make_shared<Run>(threads);
+        for (int i = 0; i < threads; ++i) {
+            DispatchQueue::global()->async([run, i, queueAndWait = queueAndWait] {
+                run->allRunning.arrive_and_wait();
+                if (i == 0) {
+                    run->wait = queueAndWait();
+                    run->queued.count_down();
+                }
+                run->queued.wait();
+                run->wait();
+                if (--run->left == 0)
+                    run->allEnded.release();
+            });
+        }
+        EXPECT_TRUE(run->allEnded.try_acquire_for(std::chrono::seconds(20))) << name;
+    }
 }
