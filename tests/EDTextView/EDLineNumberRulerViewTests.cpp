@@ -304,10 +304,7 @@ TEST(EDLineNumberRulerView, NumbersStayLevelWithTheirTextAtEveryLineHeight)
     };
     for (const double multiple : { 0.8, 1.5, 2.0, 3.0 }) {
         RulerFixture fixture("first line\nlime\nfill");
-        platform::ParagraphStyle style;
-        style.lineHeightMultiple = multiple;
-        fixture.view->setDefaultParagraphStyle(style);
-        fixture.view->setString(fixture.view->string());
+        setLineHeightMultiple(*fixture.view, multiple);
         fixture.ruler->setTextColor(Qt::black);
         fixture.ruler->setDrawSeparator(false);
         // The caret out of the columns looked at.

@@ -14,10 +14,7 @@ TEST(EDRulerMarker, ADraggedMarkerStopsAtTheFootOfItsLettersAtEveryLineHeight)
     for (const double multiple : { 0.8, 1.0, 1.5, 2.0, 3.0 }) {
         SCOPED_TRACE(multiple);
         ShownView view(QStringLiteral("alpha\nbeta\ngamma\ndelta\nepsilon"));
-        platform::ParagraphStyle style;
-        style.lineHeightMultiple = multiple;
-        view->setDefaultParagraphStyle(style);
-        view->setString(view->string());
+        setLineHeightMultiple(*view, multiple);
         view->setIsRulerVisible(true);
         auto* ruler = qobject_cast<EDLineNumberRulerView*>(platform::RulerView::verticalRuler(*view));
         ASSERT_TRUE(ruler);

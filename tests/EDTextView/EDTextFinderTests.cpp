@@ -149,26 +149,13 @@ TEST(EDTextFinderClient, TheRectanglesOfARangeCoverItsLettersAtEveryLineHeight)
         SCOPED_TRACE(multiple);
         // Ink on the middle line only, from the top of an "H" to the foot of a "g".
         ShownView view(QStringLiteral("\nHg Hg\n\n"));
-        platform::ParagraphStyle style;
-        style.lineHeightMultiple = multiple;
-        view->setDefaultParagraphStyle(style);
-        view->setString(view->string());
+        setLineHeightMultiple(*view, multiple);
         view->setTextColor(QColor(0, 0, 0), CharacterRange { 0, 8 });
         view->setInsertionPointColor(Qt::red);
         view.setCaret(0);
         view.settle();
         const QImage shot = view->viewport()->grab().toImage();
-        int inkTop = -1, inkBottom = -1;
-        for (int y = 0; y < shot.height(); ++y) {
-            for (int x = 0; x < shot.width(); ++x) {
-                const QColor pixel = shot.pixelColor(x, y);
-                if (std::max({ pixel.red(), pixel.green(), pixel.blue() }) < 128) {
-                    inkTop = inkTop < 0 ? y : inkTop;
-                    inkBottom = y + 1;
-                    break;
-                }
-            }
-        }
+        const auto [inkTop, inkBottom] = inkRows(shot);
         ASSERT_GE(inkTop, 0);
         const auto rects = view->textFinderClient().rectsForCharacterRange({ 1, 5 });
         ASSERT_TRUE(rects);

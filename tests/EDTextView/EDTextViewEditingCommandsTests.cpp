@@ -285,10 +285,7 @@ TEST(EDTextViewEditingCommands, CompletionOpensBelowTheLettersAtEveryLineHeight)
     for (const double multiple : { 1.0, 2.0, 3.0 }) {
         SCOPED_TRACE(multiple);
         ShownView view("I like ap\nnext");
-        platform::ParagraphStyle style;
-        style.lineHeightMultiple = multiple;
-        view->setDefaultParagraphStyle(style);
-        view->setString(view->string());
+        setLineHeightMultiple(*view, multiple);
         view.setCaret(9);
         const auto completer = std::make_shared<Completer>();
         view->setDelegate(completer);

@@ -45,24 +45,12 @@ TEST(EDTextViewInsertionPoint, TheCaretStandsLevelWithTheGlyphsAtEveryLineHeight
     for (const double multiple : { 0.8, 1.0, 1.5, 2.0, 3.0 }) {
         SCOPED_TRACE(multiple);
         ShownView view(QStringLiteral("\nHg Hg\n\n")); // ink from the top of an "H" to the foot of a "g"
-        platform::ParagraphStyle style;
-        style.lineHeightMultiple = multiple;
-        view->setDefaultParagraphStyle(style);
-        view->setString(view->string());
+        setLineHeightMultiple(*view, multiple);
         view->setInsertionPointColor(Qt::red);
         view.setCaret(6);
         view.settle();
         const QImage shot = view->viewport()->grab().toImage();
-        int inkTop = -1, inkBottom = -1; // dark pixels: the red caret is not ink
-        for (int y = 0; y < shot.height(); ++y) {
-            for (int x = 0; x < shot.width(); ++x) {
-                const QColor pixel = shot.pixelColor(x, y);
-                if (std::max({ pixel.red(), pixel.green(), pixel.blue() }) < 128) {
-                    inkTop = inkTop < 0 ? y : inkTop;
-                    inkBottom = y + 1;
-                }
-            }
-        }
+        const auto [inkTop, inkBottom] = inkRows(shot);
         ASSERT_GE(inkTop, 0);
         ASSERT_EQ(view->insertionPointViews().size(), 1u);
         const QRectF caret

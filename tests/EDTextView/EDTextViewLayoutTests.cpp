@@ -108,9 +108,7 @@ TEST(EDTextViewLayout, AnEmptyTextsBandIsTheRowItsFirstLetterWillHave)
     for (const double multiple : { 0.8, 1.0, 1.5, 2.0, 3.0 }) {
         SCOPED_TRACE(multiple);
         ShownView view(QString {});
-        platform::ParagraphStyle style;
-        style.lineHeightMultiple = multiple;
-        view->setDefaultParagraphStyle(style);
+        setLineHeightMultiple(*view, multiple);
         view->setHighlightSelectedLine(true);
         view.setCaret(0);
         view.settle();
@@ -513,10 +511,7 @@ TEST(EDTextViewLayout, TheLineTheCaretMovesToShowsAtEveryLineHeight)
 {
     for (const double multiple : { 0.8, 1.5, 2.0, 3.0 }) {
         ShownView view(lines(60), QSize(300, 150));
-        platform::ParagraphStyle style;
-        style.lineHeightMultiple = multiple;
-        view->setDefaultParagraphStyle(style);
-        view->setString(view->string());
+        setLineHeightMultiple(*view, multiple);
         view.setCaret(view->string().size());
         for (int press = 0; press <= 12; ++press) {
             if (press < 12)
@@ -542,10 +537,7 @@ TEST(EDTextViewLayout, RepaintingOneRowKeepsTheLettersOfTheRowsBesideIt)
         ShownView view(QStringLiteral("gggg jjjj yyyy gggg jjjj\nHHHH "
                                       "\u00C9\u00C9\u00C9\u00C9\ngggg\n\u00C9\u00C9\u00C9\u00C9 gggg"),
             QSize(200, 150));
-        platform::ParagraphStyle style;
-        style.lineHeightMultiple = multiple;
-        view->setDefaultParagraphStyle(style);
-        view->setString(view->string());
+        setLineHeightMultiple(*view, multiple);
         view->clearFocus();
         view.settle();
         const QImage whole = view->viewport()->grab().toImage();

@@ -180,10 +180,7 @@ TEST(EDTextViewPasteboard, TheDropMarkerIsAsTallAsTheGlyphs)
     for (const double multiple : { 1.0, 2.0, 3.0 }) {
         SCOPED_TRACE(multiple);
         ShownView view(QStringLiteral("Hg Hg"));
-        platform::ParagraphStyle style;
-        style.lineHeightMultiple = multiple;
-        view->setDefaultParagraphStyle(style);
-        view->setString(view->string());
+        setLineHeightMultiple(*view, multiple);
         view->setInsertionPointColor(Qt::red);
         view.setCaret(0);
         view.settle();
@@ -196,20 +193,14 @@ TEST(EDTextViewPasteboard, TheDropMarkerIsAsTallAsTheGlyphs)
         ASSERT_EQ(view->dropLocation(), 4);
         view.settle();
         const QImage shot = view->viewport()->grab().toImage();
-        int inkTop = -1, inkBottom = -1, markTop = -1, markBottom = -1;
+        const auto [inkTop, inkBottom] = inkRows(shot);
+        int markTop = -1, markBottom = -1; // the red marker's rows, beside the point
         for (int y = 0; y < shot.height(); ++y) {
-            for (int x = int(at.x()) - 3; x <= int(at.x()) + 3 && x < shot.width(); ++x) {
-                const QColor pixel = shot.pixelColor(std::max(x, 0), y);
+            for (int x = std::max(int(at.x()) - 3, 0); x <= int(at.x()) + 3 && x < shot.width(); ++x) {
+                const QColor pixel = shot.pixelColor(x, y);
                 if (pixel.red() > 200 && pixel.green() < 80 && pixel.blue() < 80) {
                     markTop = markTop < 0 ? y : markTop;
                     markBottom = y + 1;
-                }
-            }
-            for (int x = 0; x < shot.width(); ++x) {
-                const QColor pixel = shot.pixelColor(x, y);
-                if (std::max({ pixel.red(), pixel.green(), pixel.blue() }) < 128) {
-                    inkTop = inkTop < 0 ? y : inkTop;
-                    inkBottom = y + 1;
                 }
             }
         }

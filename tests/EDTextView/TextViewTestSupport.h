@@ -11,10 +11,12 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFont>
+#include <QImage>
 #include <QPalette>
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <ostream>
@@ -202,5 +204,32 @@ struct MeddlingDelegate : EDTextViewDelegate {
     }
     void textViewDidChangeSelection(const platform::Notification&) override { run(Hook::selection); }
 };
+
+// Lays `view`'s text out again under the line-height multiple `multiple`.
+inline void setLineHeightMultiple(EDTextView& view, double multiple)
+{
+    platform::ParagraphStyle style;
+    style.lineHeightMultiple = multiple;
+    view.setDefaultParagraphStyle(style);
+    view.setString(view.string());
+}
+
+// The first row of `shot` holding ink (pixels darker than mid-grey) and the row past the last, or
+// -1 and -1 when there is none.
+inline std::pair<int, int> inkRows(const QImage& shot)
+{
+    int top = -1, bottom = -1;
+    for (int y = 0; y < shot.height(); ++y) {
+        for (int x = 0; x < shot.width(); ++x) {
+            const QColor pixel = shot.pixelColor(x, y);
+            if (std::max({ pixel.red(), pixel.green(), pixel.blue() }) < 128) {
+                top = top < 0 ? y : top;
+                bottom = y + 1;
+                break;
+            }
+        }
+    }
+    return { top, bottom };
+}
 
 } // namespace textviewtest
