@@ -111,18 +111,59 @@ void TDNoteWindowModel::editText(const std::vector<TextEdit>& edits)
 
 void TDNoteWindowModel::noteTyped(qsizetype at, qsizetype length, QStringView replacement)
 {
-    const bool lineEnds = replacement.contains(u'\n') || replacement.contains(u'\r');
-    if (m_typed.empty() && !lineEnds)
-        return;
+    // Removals are told apart by a digest, so a deleted page of text is not kept twice over; two
+    // texts of one length at one place sharing it would only share a line end's spelling.
+    constexpr size_t removalSeed = 0x7d1e5a3bu;
+    const auto holdsLineEnd = [](QStringView text) { return text.contains(u'\n') || text.contains(u'\r'); };
+    const bool lineEnds = holdsLineEnd(replacement);
     const qsizetype removedEnd = at + length;
     const qsizetype shift = replacement.size() - length;
+
+    // What goes back where it was removed takes back the spelling it had; anything else inserted
+    // with a line end counts as typed.
+    TDNoteTextFile::Stretches inserted;
+    if (lineEnds) {
+        const auto restored = std::find_if(m_removals.rbegin(), m_removals.rend(),
+            [&](const Removal& removal) {
+                return removal.at == at && removal.length == replacement.size()
+                    && removal.digest == qHash(replacement, removalSeed);
+            });
+        if (restored != m_removals.rend()) {
+            for (const auto& [from, end] : restored->typed)
+                inserted.emplace_back(at + from, at + end);
+            m_removals.erase(std::next(restored).base());
+        } else {
+            inserted.emplace_back(at, at + replacement.size());
+        }
+    }
+    std::optional<Removal> removal;
+    if (length > 0 && holdsLineEnd(QStringView(m_text).sliced(at, length))) {
+        removal.emplace(Removal { at, length, qHash(QStringView(m_text).sliced(at, length), removalSeed), {} });
+        for (const auto& [from, end] : m_typed)
+            if (from < removedEnd && end > at)
+                removal->typed.emplace_back(std::max(from, at) - at, std::min(end, removedEnd) - at);
+    }
+    // Removals this edit overlaps can no longer come back as they were; the others move with it.
+    std::erase_if(m_removals, [&](const Removal& kept) { return kept.at > at && kept.at < removedEnd; });
+    for (Removal& kept : m_removals)
+        if (kept.at > at && kept.at >= removedEnd)
+            kept.at += shift;
+    if (removal) {
+        m_removals.push_back(std::move(*removal));
+        // Enough for any undo a user makes in one sitting; older removals are let go.
+        constexpr size_t keptRemovals = 256;
+        if (m_removals.size() > keptRemovals)
+            m_removals.erase(m_removals.begin());
+    }
+
+    if (m_typed.empty() && inserted.empty())
+        return;
     TDNoteTextFile::Stretches typed;
-    typed.reserve(m_typed.size() + 2);
+    typed.reserve(m_typed.size() + inserted.size() + 1);
     for (const auto& [from, end] : m_typed)
         if (from < at)
             typed.emplace_back(from, std::min(end, at));
-    if (lineEnds)
-        typed.emplace_back(at, at + replacement.size());
+    typed.insert(typed.end(), inserted.begin(), inserted.end());
     for (const auto& [from, end] : m_typed)
         if (end > removedEnd)
             typed.emplace_back(std::max(from, removedEnd) + shift, end + shift);
@@ -230,6 +271,7 @@ std::optional<Message> TDNoteWindowModel::loadText()
             m_shownNote = located->note;
             m_spelling = {};
             m_typed.clear();
+            m_removals.clear();
             rememberDiskVersion(url, std::nullopt, QString());
             m_unsaved = {};
             return std::nullopt;
@@ -252,6 +294,7 @@ std::optional<Message> TDNoteWindowModel::loadText()
     TDNoteTextFile::Contents contents = std::move(read).value();
     m_spelling = contents.spelling;
     m_typed.clear();
+    m_removals.clear();
     replaceText(std::move(contents.text));
     rememberDiskVersion(url, version, m_text);
     m_unsaved = {};

@@ -229,6 +229,16 @@ private:
     // since (the stretches of every insertion that held a CR or an LF, in `m_text`).
     TDNoteTextFile::Spelling m_spelling;
     TDNoteTextFile::Stretches m_typed;
+    // Recent removals that held a line end, with which of their line ends were typed (relative to
+    // `at`), kept at their place as later edits move it: an undo or redo that puts back exactly what
+    // was removed there gives it back its spelling, so undoing a deletion restores the file's bytes.
+    struct Removal {
+        qsizetype at = 0;
+        qsizetype length = 0;
+        size_t digest = 0;
+        TDNoteTextFile::Stretches typed;
+    };
+    std::vector<Removal> m_removals;
     DotColor m_dotColor = DotColor::red;
     QString m_label;
     LoadState m_loadState = LoadState::notLoaded;
