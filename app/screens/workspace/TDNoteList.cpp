@@ -102,7 +102,9 @@ void TDNoteList::removeNote(int index, Removal removal)
 {
     if (index < 0 || index >= count())
         return;
-    rearrange([&](int old) { return old < index ? old : old == index ? -1 : old - 1; },
+    rearrange([&](int old) { return old < index ? old
+                                 : old == index ? -1
+                                                : old - 1; },
         [&](int) { return removal == Removal::closingUp; },
         [&] {
             m_notes.erase(m_notes.begin() + index);

@@ -54,7 +54,8 @@ int TDNoteOrder::find(const TDNote* note, double date) const
 int TDNoteOrder::placeFor(double date, std::int64_t sequence) const
 {
     const Placed probe { date, sequence, nullptr };
-    return static_cast<int>(std::lower_bound(m_sorted.begin(), m_sorted.end(), probe, before) - m_sorted.begin());
+    return static_cast<int>(
+        std::lower_bound(m_sorted.begin(), m_sorted.end(), probe, before) - m_sorted.begin());
 }
 
 void TDNoteOrder::countIn(const platform::Uuid& id)
@@ -127,12 +128,13 @@ void TDNoteOrder::follow(
         if (index < 0)
             return rebuild(stored, leaving);
         countOut(note->id());
-        const auto removal = leaving.contains(note->id()) ? TDNoteList::Removal::closingUp
-                                                          : TDNoteList::Removal::atOnce;
+        const auto removal
+            = leaving.contains(note->id()) ? TDNoteList::Removal::closingUp : TDNoteList::Removal::atOnce;
         m_sorted.erase(m_sorted.begin() + index);
         m_list->removeNote(index, removal);
     }
-    m_stored.erase(m_stored.begin() + std::ptrdiff_t(head), m_stored.begin() + std::ptrdiff_t(head + removed));
+    m_stored.erase(
+        m_stored.begin() + std::ptrdiff_t(head), m_stored.begin() + std::ptrdiff_t(head + removed));
     // Only after the last note kept: the new notes come last in the stored order.
     for (std::size_t i = head; i < head + added; ++i) {
         const std::shared_ptr<TDNote>& note = stored[i];
@@ -171,7 +173,8 @@ void TDNoteOrder::rebuild(
     entries.reserve(m_sorted.size());
     std::unordered_set<platform::Uuid> listed;
     for (const Placed& placed : m_sorted) {
-        if (m_repeatedIds > 0 && m_idCounts[placed.note->id()] > 1 && !listed.insert(placed.note->id()).second)
+        if (m_repeatedIds > 0 && m_idCounts[placed.note->id()] > 1
+            && !listed.insert(placed.note->id()).second)
             continue;
         entries.push_back({ placed.note, TDNoteItem::showsDay(platform::Date(placed.date)) });
     }

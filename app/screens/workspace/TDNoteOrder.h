@@ -53,8 +53,8 @@ private:
     int find(const TDNote* note, double date) const;
     // Where a note of `date` and `sequence` goes among the sorted notes.
     int placeFor(double date, std::int64_t sequence) const;
-    void rebuild(std::span<const std::shared_ptr<TDNote>> stored,
-        const std::unordered_set<platform::Uuid>& leaving);
+    void rebuild(
+        std::span<const std::shared_ptr<TDNote>> stored, const std::unordered_set<platform::Uuid>& leaving);
     // Counts a listing of `id` in or out, keeping `m_repeatedIds`.
     void countIn(const platform::Uuid& id);
     void countOut(const platform::Uuid& id);
