@@ -17,13 +17,13 @@ class TDNoteList;
 // Keeps the notes column in the order it shows a project's notes: by date, oldest first, notes of
 // one date in their stored order, and a note that repeats the id of one listed before it left out.
 //
-// A change is followed as the rows it moves: a note added after the others, a note removed, a
-// date changed each put in, take out or move one row of the list, found by a binary search, so a
-// change of a project of thousands of notes costs what the rows in view cost. The dates are read
-// unobserved; their changes come through `dateChanged`, and are applied at the next `follow`,
-// together with the change of the stored list. What has no single place to go is ordered anew from
-// the stored list: notes put in before others, a change of many notes at once, and any list that
-// repeats an id (only a hand-edited library holds one).
+// A change is followed as the rows it moves: a note added after the others, a note removed and a
+// date changed each put in, take out or move one row of the list, at a place found by a binary
+// search, so that a change to a project of thousands of notes costs what the rows in view cost.
+// The dates are read unobserved; their changes come through `dateChanged` and are applied at the
+// next `follow`, together with the change of the stored list. What has no single place to go is
+// ordered anew from the stored list: notes put in before others, many changes at once, and any
+// list that repeats an id (only a hand-edited library holds one).
 //
 // Main thread only.
 class TDNoteOrder {
@@ -35,8 +35,8 @@ public:
     void follow(std::span<const std::shared_ptr<TDNote>> stored,
         const std::unordered_set<platform::Uuid>& leaving = {});
 
-    // Takes note that `note`'s date was `previous`; whether the note is one of the list's, whose
-    // row the next `follow` moves.
+    // Hears that the date of `note` changed from `previous`. Returns whether the note is one of the
+    // list's, whose row the next `follow` moves.
     bool dateChanged(const TDNote& note, platform::Date previous);
 
 private:

@@ -192,7 +192,7 @@ private:
     QWidget* m_notesColumn;
     TDNoteList* m_noteList;
     std::unique_ptr<TDNoteOrder> m_noteOrder;
-    // After the order it feeds, so that it goes first.
+    // Declared after the order it feeds, so that it is destroyed first.
     std::unique_ptr<TDNote::DateWatch> m_dateWatch;
     QPushButton* m_addNoteButton;
     QWidget* m_imagesColumn;
