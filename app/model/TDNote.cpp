@@ -2,8 +2,33 @@
 
 #include "app/model/TDJsonKeys.h"
 
+#include <algorithm>
+#include <vector>
+
 using platform::PlatformError;
 using platform::Result;
+
+namespace {
+
+// The watches alive now, in the order they were made. Only the main thread changes dates.
+std::vector<TDNote::DateWatch*>& dateWatches()
+{
+    static std::vector<TDNote::DateWatch*> watches;
+    return watches;
+}
+
+} // namespace
+
+TDNote::DateWatch::DateWatch(OnChange onChange)
+    : m_onChange(std::move(onChange))
+{
+    dateWatches().push_back(this);
+}
+
+TDNote::DateWatch::~DateWatch()
+{
+    std::erase(dateWatches(), this);
+}
 
 TDNote::TDNote(platform::Uuid id, platform::Uuid tdProjectId, QString title, TDCompactUrl contentURL,
     platform::Date date, TDUnknownKeys unknownKeys)
@@ -53,7 +78,10 @@ platform::Date TDNote::date() const
 
 void TDNote::setDate(platform::Date date)
 {
+    const platform::Date previous = m_date;
     m_registrar.withMutation("date", [&] { m_date = date; });
+    for (DateWatch* watch : dateWatches())
+        watch->m_onChange(*this, previous);
 }
 
 void TDNote::writeJson(platform::JsonWriter& writer) const

@@ -98,6 +98,12 @@ std::shared_ptr<TDNote> TDProject::tdNoteAt(int index) const
     return m_tdNote[std::size_t(index)];
 }
 
+std::span<const std::shared_ptr<TDNote>> TDProject::tdNoteInPlace() const
+{
+    m_registrar.access("tdNote");
+    return m_tdNote;
+}
+
 void TDProject::setTdNote(std::vector<std::shared_ptr<TDNote>> notes)
 {
     m_registrar.withMutation("tdNote", [&] { m_tdNote = std::move(notes); });

@@ -17,6 +17,7 @@
 
 #include <memory>
 #include <optional>
+#include <span>
 #include <vector>
 
 // A creative project with its notes. Identified by `id`; it defines no equality of its own.
@@ -55,6 +56,8 @@ public:
     // The note at `index` of `tdNote`, or null out of range; read as `tdNote()` is, without a copy
     // of the list.
     std::shared_ptr<TDNote> tdNoteAt(int index) const;
+    // `tdNote` read in place, without a copy of the list: valid until the list is next set.
+    std::span<const std::shared_ptr<TDNote>> tdNoteInPlace() const;
     void setTdNote(std::vector<std::shared_ptr<TDNote>> notes);
     bool isFavorite() const;
     void setIsFavorite(bool isFavorite);

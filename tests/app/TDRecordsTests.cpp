@@ -337,3 +337,31 @@ TEST(TDRecords, KeysALaterVersionWroteAreWrittenBackUnchanged)
         EXPECT_TRUE(categoryBytes.contains(":9007199254740993")) << "a large integer keeps every digit";
     }
 }
+
+// A date watch hears every change of any note's date once it is stored, with the date replaced;
+// observers of the date are told too, and a watch gone hears nothing more.
+TEST(TDRecords, ADateWatchHearsEachChangeOfANotesDateOnceStored)
+{
+    auto note = TDNote::make(Uuid::random(), Uuid::random(), "a", fileUrl("/x"), platform::Date(10));
+    std::vector<std::pair<double, double>> heard;
+    auto watch = std::make_unique<TDNote::DateWatch>([&](const TDNote& changed, platform::Date previous) {
+        EXPECT_EQ(&changed, note.get());
+        heard.emplace_back(previous.timeIntervalSinceReferenceDate(),
+            changed.unobservedDate().timeIntervalSinceReferenceDate());
+    });
+    int observed = 0;
+    auto tracking = platform::withObservationTracking([&] { note->date(); }, [&] { ++observed; });
+    note->setDate(platform::Date(20));
+    note->setDate(platform::Date(20));
+    note->setTitle("b");
+    EXPECT_EQ(heard, (std::vector<std::pair<double, double>> { { 10, 20 }, { 20, 20 } }));
+    EXPECT_EQ(observed, 1);
+    // Read unobserved, the date leaves no scope waiting on it.
+    auto unobserved = platform::withObservationTracking([&] { note->unobservedDate(); }, [&] { ++observed; });
+    EXPECT_FALSE(unobserved.isActive());
+
+    watch.reset();
+    note->setDate(platform::Date(30));
+    EXPECT_EQ(heard.size(), 2u);
+    EXPECT_EQ(observed, 1);
+}

@@ -63,8 +63,9 @@ void TDNoteList::setNotes(std::vector<Entry> notes, const std::unordered_set<pla
     // Where a note now stands, or -1. A change moves a kept row by a place or two at most, so it is
     // looked for there first; only a larger move makes the list index every note.
     std::unordered_map<const TDNote*, int> places;
-    auto placeOf = [&](const TDNote* note, int near) {
-        for (int candidate : { near, near + 1, near - 1 }) {
+    auto placeOf = [&](int index) {
+        const TDNote* note = m_notes[index].note.get();
+        for (int candidate : { index, index + 1, index - 1 }) {
             if (candidate >= 0 && candidate < static_cast<int>(notes.size())
                 && notes[candidate].note.get() == note)
                 return candidate;
@@ -77,10 +78,81 @@ void TDNoteList::setNotes(std::vector<Entry> notes, const std::unordered_set<pla
         const auto found = places.find(note);
         return found == places.end() ? -1 : found->second;
     };
+    rearrange(
+        placeOf, [&](int index) { return leaving.contains(m_notes[index].note->id()); },
+        [&] {
+            m_notes = std::move(notes);
+            m_withoutDayBefore.resize(m_notes.size() + 1);
+            recountFrom(0);
+        });
+}
+
+void TDNoteList::insertNote(int index, Entry entry)
+{
+    index = std::clamp(index, 0, count());
+    rearrange([&](int old) { return old < index ? old : old + 1; }, [](int) { return false; },
+        [&] {
+            m_notes.insert(m_notes.begin() + index, std::move(entry));
+            m_withoutDayBefore.push_back(0);
+            recountFrom(index);
+        });
+}
+
+void TDNoteList::removeNote(int index, Removal removal)
+{
+    if (index < 0 || index >= count())
+        return;
+    rearrange([&](int old) { return old < index ? old
+                                 : old == index ? -1
+                                                : old - 1; },
+        [&](int) { return removal == Removal::closingUp; },
+        [&] {
+            m_notes.erase(m_notes.begin() + index);
+            m_withoutDayBefore.pop_back();
+            recountFrom(index);
+        });
+}
+
+void TDNoteList::moveNote(int from, int to, bool showsDay)
+{
+    if (from < 0 || from >= count())
+        return;
+    to = std::clamp(to, 0, count() - 1);
+    if (from == to && m_notes[from].showsDay == showsDay)
+        return;
+    rearrange(
+        [&](int old) {
+            if (old == from)
+                return to;
+            if (from < to && old > from && old <= to)
+                return old - 1;
+            if (to < from && old >= to && old < from)
+                return old + 1;
+            return old;
+        },
+        [](int) { return false; },
+        [&] {
+            Entry moved = std::move(m_notes[from]);
+            moved.showsDay = showsDay;
+            m_notes.erase(m_notes.begin() + from);
+            m_notes.insert(m_notes.begin() + to, std::move(moved));
+            recountFrom(std::min(from, to));
+        });
+}
+
+void TDNoteList::recountFrom(int index)
+{
+    for (std::size_t i = std::size_t(index); i < m_notes.size(); ++i)
+        m_withoutDayBefore[i + 1] = m_withoutDayBefore[i] + (m_notes[i].showsDay ? 0 : 1);
+}
+
+void TDNoteList::rearrange(const std::function<int(int)>& placeOf, const std::function<bool(int)>& leaves,
+    const std::function<void()>& store)
+{
     // Where a place among the old notes falls among the new: after the nearest earlier note kept.
     auto keptPlaceBefore = [&](int index) {
         for (int before = index - 1; before >= 0; --before) {
-            if (const int kept = placeOf(m_notes[before].note.get(), before); kept >= 0)
+            if (const int kept = placeOf(before); kept >= 0)
                 return kept + 1;
         }
         return 0;
@@ -101,12 +173,12 @@ void TDNoteList::setNotes(std::vector<Entry> notes, const std::unordered_set<pla
     for (auto& [index, row] : m_rows) {
         if (!row)
             continue;
-        const int place = placeOf(row->note().get(), index);
+        const int place = placeOf(index);
         if (place >= 0 && !rows.contains(place)) {
             rows.emplace(place, row);
             continue;
         }
-        if (place < 0 && leaving.contains(row->note()->id()) && row->isVisible())
+        if (place < 0 && leaves(index) && row->isVisible())
             gone.push_back({ row->grab(), keptPlaceBefore(index), row->height() });
         if (row->hasFocus() || row->isAncestorOf(QApplication::focusWidget())) {
             focusPlace = keptPlaceBefore(index);
@@ -116,10 +188,9 @@ void TDNoteList::setNotes(std::vector<Entry> notes, const std::unordered_set<pla
         delete row.data();
     }
     m_rows = std::move(rows);
-    m_notes = std::move(notes);
-    m_withoutDayBefore.resize(m_notes.size() + 1);
-    for (std::size_t i = 0; i < m_notes.size(); ++i)
-        m_withoutDayBefore[i + 1] = m_withoutDayBefore[i] + (m_notes[i].showsDay ? 0 : 1);
+    store();
+    // Rows kept may now stand in another order: Tab follows the new one.
+    m_tabOrderStale = true;
 
     for (auto& leavingRow : gone) {
         auto gap = std::make_unique<Gap>();
@@ -454,7 +525,8 @@ void TDNoteList::layoutRows()
         }
         gap.ghost->setGeometry(padding, top - scrolled, rowWidth(), height);
     }
-    if (built) {
+    if (built || m_tabOrderStale) {
+        m_tabOrderStale = false;
         // Tab goes through the rows in the list's order, whatever order they were built in.
         const auto ordered = rows();
         tdfocusring::orderTabStops(viewport(), std::vector<QWidget*>(ordered.begin(), ordered.end()));

@@ -51,7 +51,16 @@ public:
     // Follows a new list of notes, in the order shown. Rows of notes kept stay (with their focus);
     // the rows of the notes in `leaving` that are gone close up on a spring.
     void setNotes(std::vector<Entry> notes, const std::unordered_set<platform::Uuid>& leaving = {});
+    // One note put in, taken out or moved, the others keeping their order and their rows: a change
+    // that costs what the rows in view cost.
+    enum class Removal { atOnce, closingUp };
+    void insertNote(int index, Entry entry);
+    void removeNote(int index, Removal removal);
+    // Moves the note at `from` to stand at `to` among the notes as they are after the move.
+    void moveNote(int from, int to, bool showsDay);
     int count() const { return static_cast<int>(m_notes.size()); }
+    // The notes in the order shown.
+    const std::vector<Entry>& entries() const { return m_notes; }
 
     // The rows that exist now, in the order shown.
     std::vector<TDNoteItem*> rows() const;
@@ -80,6 +89,13 @@ private:
         int extent() const;
     };
 
+    // Follows a change of the notes: `placeOf` gives where the note of an old index now stands
+    // (-1 once gone), `leaves` whether a gone note's row closes up on a spring, and `store` puts the
+    // new notes in place.
+    void rearrange(const std::function<int(int)>& placeOf, const std::function<bool(int)>& leaves,
+        const std::function<void()>& store);
+    // Counts again the notes without a day before each index from `index` on.
+    void recountFrom(int index);
     int rowWidth() const { return std::max(0, viewport()->width() - 2 * padding); }
     int heightOf(int index) const;
     // The row's place in the content with no removal under way.
@@ -116,4 +132,5 @@ private:
     int m_undatedHeight = 0;
     int m_measuredWidth = -1;
     bool m_laying = false;
+    bool m_tabOrderStale = false;
 };

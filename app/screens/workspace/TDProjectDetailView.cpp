@@ -17,6 +17,7 @@
 #include "app/screens/workspace/TDCoverImagePopover.h"
 #include "app/screens/workspace/TDImageGridSettings.h"
 #include "app/screens/workspace/TDNoteItem.h"
+#include "app/screens/workspace/TDNoteOrder.h"
 #include "app/screens/workspace/TDQuickAccessBar.h"
 #include "app/screens/workspace/TDStatusPicker.h"
 #include "app/store/TDDirectoryPath.h"
@@ -42,8 +43,6 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <cstdint>
-#include <cstring>
 
 using tdappearance::SystemColor;
 
@@ -143,41 +142,6 @@ private:
         raise();
     }
 };
-
-// Which notes repeat the id of one before them (a hand-edited library can hold such). An open
-// table of indices rather than a set of nodes: the workspace asks on every change of thousands of
-// notes.
-std::vector<bool> repeatedIds(const std::vector<TDNoteList::Entry>& notes)
-{
-    std::vector<bool> repeated(notes.size(), false);
-    std::size_t capacity = 16;
-    while (capacity < 2 * notes.size())
-        capacity *= 2;
-    std::vector<int> table(capacity, -1);
-    for (std::size_t i = 0; i < notes.size(); ++i) {
-        const platform::Uuid id = notes[i].note->id();
-        const platform::Uuid::Bytes& bytes = id.bytes();
-        std::uint64_t low = 0;
-        std::uint64_t high = 0;
-        std::memcpy(&low, bytes.data(), sizeof low);
-        std::memcpy(&high, bytes.data() + sizeof low, sizeof high);
-        // Random identifiers are spread already; the multiply spreads hand-made ones too.
-        std::size_t slot
-            = static_cast<std::size_t>((low ^ (high * 0x9E3779B97F4A7C15ull)) >> 7) & (capacity - 1);
-        for (;; slot = (slot + 1) & (capacity - 1)) {
-            const int held = table[slot];
-            if (held < 0) {
-                table[slot] = static_cast<int>(i);
-                break;
-            }
-            if (notes[static_cast<std::size_t>(held)].note->id() == id) {
-                repeated[i] = true;
-                break;
-            }
-        }
-    }
-    return repeated;
-}
 
 // A file dialog for one image file, not blocking the window.
 void pickImageFile(QWidget* parent, std::function<void(std::optional<QString>)> chosen)
@@ -313,6 +277,12 @@ void TDProjectDetailView::buildNotesColumn(QWidget* column)
         [this](const std::shared_ptr<TDNote>& note, QWidget* parent) { return makeNoteRow(note, parent); },
         noteRemovalSpringResponse, column);
     layout->addWidget(m_noteList, 1);
+    m_noteOrder = std::make_unique<TDNoteOrder>(m_noteList);
+    // Called while the view lives: the watch goes with it.
+    m_dateWatch = std::make_unique<TDNote::DateWatch>([this](const TDNote& note, platform::Date previous) {
+        if (m_noteOrder->dateChanged(note, previous))
+            setNeedsRender();
+    });
 
     m_addNoteButton = new TDAddNoteButton(column);
     connect(m_addNoteButton, &QPushButton::clicked, this, [this] { openCreateNewNoteSheet(); });
@@ -471,26 +441,11 @@ void TDProjectDetailView::render()
             SymbolPainter::icon(Symbol::starFill, toolbarIconSize, tint, SymbolPainter::Fill::gradient));
     }
 
-    // The notes by date, oldest first; notes of one date keep their stored order. Each date is
-    // read once: every read is recorded by the render's observation scope. A note that repeats the
-    // id of one listed before it is left out.
-    const auto stored = m_project->tdNote();
-    std::vector<std::pair<double, const std::shared_ptr<TDNote>*>> byDate;
-    byDate.reserve(stored.size());
-    for (const auto& note : stored)
-        byDate.emplace_back(note->date().timeIntervalSinceReferenceDate(), &note);
-    std::stable_sort(
-        byDate.begin(), byDate.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    std::vector<TDNoteList::Entry> notes;
-    notes.reserve(stored.size());
-    for (const auto& [date, note] : byDate)
-        notes.push_back({ *note, TDNoteItem::showsDay(platform::Date(date)) });
-    if (const std::vector<bool> repeated = repeatedIds(notes);
-        std::find(repeated.begin(), repeated.end(), true) != repeated.end()) {
-        std::size_t index = 0;
-        std::erase_if(notes, [&](const auto&) { return repeated[index++]; });
-    }
-    m_noteList->setNotes(std::move(notes), m_expectedNoteRemovals);
+    // The notes by date, oldest first; notes of one date keep their stored order. The order follows
+    // the change of the list read here and the dates changed since the last render.
+    const auto stored = m_project->tdNoteInPlace();
+    const auto noteCount = static_cast<qint64>(stored.size());
+    m_noteOrder->follow(stored, m_expectedNoteRemovals);
     m_expectedNoteRemovals.clear();
 
     // The project's images, in the store's order; an image of no project belongs to no workspace.
@@ -500,8 +455,7 @@ void TDProjectDetailView::render()
             images.push_back(media);
     }
     const bool hasImages = !images.empty();
-    m_bar->setBarType(bottombar::ProjectDetail {
-        static_cast<qint64>(m_project->tdNote().size()), static_cast<qint64>(images.size()) });
+    m_bar->setBarType(bottombar::ProjectDetail { noteCount, static_cast<qint64>(images.size()) });
     m_grid->setColumnCount(m_project->imageColumnCount());
     m_grid->setMedia(std::move(images));
     m_imagesStack->setCurrentWidget(hasImages ? static_cast<QWidget*>(m_grid) : m_placeholder);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/TDStores.h"
+#include "app/model/TDNote.h"
 #include "app/model/TDStatus.h"
 #include "app/screens/common/EditTDProjectSheet.h"
 #include "app/screens/common/TDImageGrid.h"
@@ -33,6 +34,7 @@ class TDCoverImagePopover;
 class TDImageGridSettings;
 class TDMedia;
 class TDNote;
+class TDNoteOrder;
 class TDProject;
 class TDProjectDetailViewSectionTitleWithPopover;
 class TDQuickAccessBar;
@@ -189,6 +191,9 @@ private:
     TDQuickAccessBar* m_quickAccess;
     QWidget* m_notesColumn;
     TDNoteList* m_noteList;
+    std::unique_ptr<TDNoteOrder> m_noteOrder;
+    // Declared after the order it feeds, so that it is destroyed first.
+    std::unique_ptr<TDNote::DateWatch> m_dateWatch;
     QPushButton* m_addNoteButton;
     QWidget* m_imagesColumn;
     TDProjectDetailViewSectionTitleWithPopover* m_imagesTitle;
