@@ -164,15 +164,15 @@ std::unique_ptr<QProcess> startChild(const char* variable, const QString& value,
     return child;
 }
 
+// Whether the child wrote `wanted` before it ended.
 bool waitForOutput(QProcess& child, QByteArray& output, const QByteArray& wanted)
 {
-    return testsupport::waitUntil(
-        [&] {
-            output += child.readAllStandardOutput();
-            return output.contains(wanted) || child.state() == QProcess::NotRunning;
-        },
-        60000)
-        && output.contains(wanted);
+    auto seen = [&] {
+        output += child.readAllStandardOutput();
+        return output.contains(wanted) || child.state() == QProcess::NotRunning;
+    };
+    testsupport::waitUntil(seen, 60000);
+    return output.contains(wanted);
 }
 
 } // namespace
@@ -283,7 +283,8 @@ TEST(UserDefaults, AWriteKeepsTheCommentsOfAHandEditedFile)
     ASSERT_TRUE(defaults.setInteger("NSTextKillRingSize", 4));
     ASSERT_TRUE(defaults.removeObject("group/key"));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(file.readAll(), "[General]\n; kept by hand\n# the ring\nNSTextKillRingSize=4\n\n[group]\n  ; odd\n");
+    EXPECT_EQ(
+        file.readAll(), "[General]\n; kept by hand\n# the ring\nNSTextKillRingSize=4\n\n[group]\n  ; odd\n");
     file.close();
     EXPECT_EQ(QSettings(path, QSettings::IniFormat).value("NSTextKillRingSize").toInt(), 4);
 }
