@@ -124,8 +124,8 @@ TEST(UserDefaults, WritersAtOnceKeepEveryKey)
 {
     QTemporaryDir root;
     const QString path = root.path() + "/settings.ini";
-    constexpr int writers = 4;
-    constexpr int keysEach = 40;
+    constexpr int writers = 3;
+    constexpr int keysEach = 25;
     std::latch start(writers);
     std::atomic<int> failed { 0 };
     std::vector<std::thread> threads;
