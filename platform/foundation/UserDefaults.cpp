@@ -12,6 +12,7 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -359,6 +360,14 @@ Result<IniFile, PlatformError> readFile(const QString& path)
 constexpr auto lockWait = std::chrono::seconds(10);
 constexpr auto longestPause = std::chrono::milliseconds(20);
 
+// Writers in this program queue here, each woken as the one before finishes, so that only writers
+// in other programs meet at the lock file, whose wait polls.
+std::mutex& writersInThisProgram()
+{
+    static std::mutex writers;
+    return writers;
+}
+
 // Takes the lock around one read-modify-write of the settings file, so that two writers at once,
 // threads of this program or other programs, never write back a file without each other's change.
 // It is QSettings' own lock beside the file, so a writer through QSettings waits for us and we for it.
@@ -461,6 +470,7 @@ Result<Success, PlatformError> UserDefaults::write(
     if (!folder)
         return wrap(folder.error());
     // Held from the read to the rename: a change another writer makes meanwhile is in what we read.
+    const std::lock_guard inThisProgram(writersInThisProgram());
     QLockFile lock(url.path() + QStringLiteral(".lock"));
     if (auto locked = lockSettingsFile(lock); !locked)
         return wrap(locked.error());
