@@ -343,16 +343,20 @@ platform::Result<platform::Success, platform::PlatformError> TDDirectoryPath::tr
     if (QDir::isAbsolutePath(dataFolder)) {
         const QString trash = dataFolder + QStringLiteral("/Trash");
         const bool existed = QFileInfo::exists(trash);
-        // Made the way the library's folders are, so that a trash made now is still there after a
-        // power cut with the item in it.
-        auto made = [](const QString& folder) {
-            return bool(platform::FileManager::createDirectory(
-                Url::fileUrl(folder), platform::IntermediateDirectories::create));
-        };
-        if (made(trash + QStringLiteral("/files")) && made(trash + QStringLiteral("/info"))
+        // A trash made now must still be there after a power cut with the item in it: the folder
+        // that lists each folder made is synced, as for the library's own new folders.
+        QStringList missing;
+        for (QString folder = trash + QStringLiteral("/files");
+             !QFileInfo::exists(folder) && !QFileInfo(folder).isRoot(); folder = QFileInfo(folder).path())
+            missing << folder;
+        if (!QFileInfo::exists(trash + QStringLiteral("/info")))
+            missing << trash + QStringLiteral("/info");
+        if (QDir().mkpath(trash + QStringLiteral("/files")) && QDir().mkpath(trash + QStringLiteral("/info"))
             && infoFolderTakesFiles(trash + QStringLiteral("/info"))) {
             if (!existed)
                 QFile::setPermissions(trash, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+            for (const QString& folder : missing)
+                (void)platform::FileManager::synchronize(Url::fileUrl(QFileInfo(folder).path()));
             QString inTrash;
             if (QFile::moveToTrash(url.path(), &inTrash)) {
                 const QFileInfo moved(inTrash);

@@ -368,9 +368,9 @@ std::mutex& writersInThisProgram()
     return writers;
 }
 
-// Takes the lock around one read-modify-write of the settings file, so that two writers at once,
-// threads of this program or other programs, never write back a file without each other's change.
-// It is QSettings' own lock beside the file, so a writer through QSettings waits for us and we for it.
+// Takes the lock around one read-modify-write of the settings file, so that two programs writing at
+// once never write back a file without each other's change. It is QSettings' own lock beside the
+// file: a program writing through QSettings waits for us, and we for it.
 Outcome lockSettingsFile(QLockFile& lock)
 {
     const QDeadlineTimer deadline(lockWait);
