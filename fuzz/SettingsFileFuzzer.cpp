@@ -1,6 +1,6 @@
 // The settings file: an INI file that the user, other programs or a damaged disk may have changed.
 // Reading any content must not crash, and a write must change only the entry written: every
-// other entry reads back as it was.
+// other entry reads back as it was, and every comment line is still in the file.
 #include "FuzzSupport.h"
 
 #include "platform/foundation/UserDefaults.h"
@@ -39,6 +39,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
     for (std::size_t i = 0; i < keys.size(); ++i) {
         if (defaults.data(keys[int(i)]) != before[i])
+            std::abort();
+    }
+    QFile written(path);
+    if (!written.open(QIODevice::ReadOnly))
+        std::abort();
+    const QList<QByteArray> after = written.readAll().split('\n');
+    for (QByteArray line : QByteArray(reinterpret_cast<const char*>(data), qsizetype(size)).split('\n')) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+        const QByteArray trimmed = line.trimmed();
+        if ((trimmed.startsWith(';') || trimmed.startsWith('#')) && !after.contains(line))
             std::abort();
     }
     return 0;

@@ -72,14 +72,11 @@ bool lockingUnsupported(int error)
     return error == ENOLCK || error == EOPNOTSUPP || error == ENOSYS;
 }
 
-// Mounts without permission bits (some FUSE and network ones) may refuse to change them; the new
-// file then has the mount's permissions, as the old one had.
-// Makes the names in a folder durable: once this returns, a file renamed or made in it is found
-// there after a power cut. Some network and FUSE file systems cannot sync a folder (EINVAL,
-// EOPNOTSUPP): there nothing more can be done. The POSIX error of a failed sync, else 0.
-int syncFolder(const QByteArray& folder)
+// Syncs what `fd` names, then closes it; nothing when it is no descriptor. Some network and FUSE
+// file systems cannot sync a folder (EINVAL, EOPNOTSUPP): there nothing more can be done. The POSIX
+// error of a failed sync, else 0.
+int syncAndClose(int fd)
 {
-    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return 0;
     int error = 0;
@@ -89,6 +86,15 @@ int syncFolder(const QByteArray& folder)
     return error;
 }
 
+// Makes the names in a folder durable: once this returns, a file renamed or made in it is found
+// there after a power cut.
+int syncFolder(const QByteArray& folder)
+{
+    return syncAndClose(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
+// Mounts without permission bits (some FUSE and network ones) may refuse to change them; the new
+// file then has the mount's permissions, as the old one had.
 bool permissionsUnsupported(int error)
 {
     return error == EPERM || error == EOPNOTSUPP || error == ENOSYS;
@@ -475,6 +481,17 @@ Outcome FileManager::writeAtomically(const Url& url, const QByteArray& bytes)
     // what was saved after it relying on it, would find the old file back.
     if (const int error = syncFolder(folder))
         return Outcome::failure(PlatformError::fromErrno(error, target));
+    return Outcome::success({});
+}
+
+Outcome FileManager::synchronize(const Url& url)
+{
+    if (!url.isFileUrl())
+        return Outcome::failure(invalidUrlError(url));
+    // Not blocking: a pipe found where a file was expected is opened and let be, never waited on.
+    const int fd = ::open(nativePath(url).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (const int error = syncAndClose(fd))
+        return Outcome::failure(PlatformError::fromErrno(error, url.path()));
     return Outcome::success({});
 }
 

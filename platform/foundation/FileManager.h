@@ -73,6 +73,11 @@ public:
     // The folder is not created.
     static Result<Success, PlatformError> writeAtomically(const Url& url, const QByteArray& bytes);
 
+    // Puts on disk what another library wrote or renamed without syncing: once this returns, a
+    // file's content, or the names in a folder, survive a power cut. Nothing at `url`, or a file
+    // system that cannot sync a folder (some network and FUSE ones), is no failure.
+    static Result<Success, PlatformError> synchronize(const Url& url);
+
     // The version of what is at `url` (through a symbolic link); none when nothing is there.
     static std::optional<FileVersion> versionOf(const Url& url);
 

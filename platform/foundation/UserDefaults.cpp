@@ -3,11 +3,17 @@
 #include "platform/foundation/Environment.h"
 #include "platform/foundation/FileManager.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
+#include <QLockFile>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 namespace platform {
@@ -254,8 +260,13 @@ struct IniFile {
             if (line.endsWith('\r'))
                 line.chop(1);
             const QByteArray trimmed = line.trimmed();
-            if (trimmed.isEmpty() || trimmed.startsWith(';') || trimmed.startsWith('#'))
+            if (trimmed.isEmpty())
                 continue;
+            // A comment someone wrote into the file stays where it was, as any line that is no entry.
+            if (trimmed.startsWith(';') || trimmed.startsWith('#')) {
+                file.sections[current].lines.push_back({ std::nullopt, {}, {}, line });
+                continue;
+            }
             if (trimmed.startsWith('[') && trimmed.endsWith(']')) {
                 const QByteArray header = trimmed.mid(1, trimmed.size() - 2).trimmed();
                 const QString name = unescapedKey(header);
@@ -343,6 +354,45 @@ Result<IniFile, PlatformError> readFile(const QString& path)
     return Result<IniFile, PlatformError>::failure(bytes.error());
 }
 
+// A write holds the lock for the few milliseconds of one read and one atomic write. A holder that
+// died is found out at once (its process is gone) and one on another machine sharing the folder
+// after QLockFile's stale time; a live holder that never lets go fails the write after this wait.
+constexpr auto lockWait = std::chrono::seconds(10);
+constexpr auto longestPause = std::chrono::milliseconds(20);
+
+// Writers in this program queue here, each woken as the one before finishes, so that only writers
+// in other programs meet at the lock file, whose wait polls.
+std::mutex& writersInThisProgram()
+{
+    static std::mutex writers;
+    return writers;
+}
+
+// Takes the lock around one read-modify-write of the settings file, so that two programs writing at
+// once never write back a file without each other's change. It is QSettings' own lock beside the
+// file: a program writing through QSettings waits for us, and we for it.
+Outcome lockSettingsFile(QLockFile& lock)
+{
+    const QDeadlineTimer deadline(lockWait);
+    auto pause = std::chrono::milliseconds(1);
+    // QLockFile's own wait doubles its pause up to seconds: under a burst of writes it would sleep
+    // long after the other writer has finished.
+    while (!lock.tryLock(0)) {
+        if (lock.error() == QLockFile::PermissionError)
+            return Outcome::failure(PlatformError::fromErrno(EACCES, lock.fileName()));
+        if (lock.error() != QLockFile::LockFailedError)
+            return Outcome::failure(PlatformError::fromErrno(EIO, lock.fileName()));
+        if (deadline.hasExpired())
+            return Outcome::failure(PlatformError::fromErrno(EWOULDBLOCK,
+                QStringLiteral("%1 is held by another program writing the settings").arg(lock.fileName())));
+        const auto left
+            = std::chrono::duration_cast<std::chrono::milliseconds>(deadline.remainingTimeAsDuration());
+        std::this_thread::sleep_for(std::min(pause, left));
+        pause = std::min(pause * 2, longestPause);
+    }
+    return Outcome::success({});
+}
+
 } // namespace
 
 UserDefaults UserDefaults::standard()
@@ -415,14 +465,19 @@ Result<Success, PlatformError> UserDefaults::write(
             error));
     };
     const Url url = Url::fileUrl(QFileInfo(m_path).absoluteFilePath());
-    auto file = readFile(m_path);
-    if (!file)
-        return wrap(file.error());
-    file.value().set(key, rawValue);
     auto folder
         = FileManager::createDirectory(url.deletingLastPathComponent(), IntermediateDirectories::create);
     if (!folder)
         return wrap(folder.error());
+    // Held from the read to the rename: a change another writer makes meanwhile is in what we read.
+    const std::lock_guard inThisProgram(writersInThisProgram());
+    QLockFile lock(url.path() + QStringLiteral(".lock"));
+    if (auto locked = lockSettingsFile(lock); !locked)
+        return wrap(locked.error());
+    auto file = readFile(m_path);
+    if (!file)
+        return wrap(file.error());
+    file.value().set(key, rawValue);
     auto written = FileManager::writeAtomically(url, file.value().serialized());
     if (!written)
         return wrap(written.error());

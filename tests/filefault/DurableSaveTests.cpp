@@ -1,10 +1,13 @@
 // Saves watched call by call: what a save wrote, and the name it wrote it under, are on the disk
 // before the save is reported done.
 #include "FileFaults.h"
+#include "app/LibraryTestSupport.h"
+#include "app/store/TDDirectoryPath.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/UserDefaults.h"
 
 #include <QDir>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -103,4 +106,50 @@ TEST(DurableSaves, AFolderThatCannotBeSyncedFailsTheSave)
     EXPECT_FALSE(FileManager::writeAtomically(file, "second"));
     filefault::disarm();
     EXPECT_EQ(QDir(root.path()).entryList(QDir::Files | QDir::Hidden), QStringList { "f.json" });
+}
+
+// Qt writes a trashed item's record and moves the item without syncing either: a power cut could
+// leave the item in the trash with no record of where it came from, or a record of nothing. Both,
+// and the folders the move changed (the trash too when it was made for this move), are synced
+// before the move is reported done.
+TEST(DurableSaves, AMoveToTheTrashSyncsItsRecordAndTheFoldersItChanged)
+{
+    const QString trash = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Trash";
+    // The index of the fsync right after an opening of `path` at or after `from`; -1 if none.
+    auto syncOf = [](const std::vector<std::string>& calls, int from, const QString& path) {
+        const int opened = findCall(calls, from, " open " + QFile::encodeName(path).toStdString(), true);
+        const bool synced = opened >= 0 && opened + 1 < int(calls.size())
+            && calls[std::size_t(opened + 1)].find(" fsync fd ") != std::string::npos;
+        return synced ? opened + 1 : -1;
+    };
+    for (const bool trashExisted : { true, false }) {
+        SCOPED_TRACE(trashExisted);
+        QDir(trash).removeRecursively();
+        for (const char* folder : { "/files", "/info" }) {
+            if (trashExisted)
+                QDir().mkpath(trash + folder);
+        }
+        apptest::LibraryRoot root;
+        QDir().mkpath(root.library() + "/Draft/notes");
+        bool trashed = false;
+        const auto calls = callsOf(
+            QDir::homePath(),
+            [&] {
+                return bool(TDDirectoryPath::trashItemInsideLibrary(Url::fileUrl(root.library() + "/Draft")));
+            },
+            &trashed);
+        ASSERT_TRUE(trashed);
+        ASSERT_TRUE(QFileInfo(trash + "/files/Draft/notes").isDir());
+        const int moved = findCall(calls, 0, "rename");
+        ASSERT_GE(moved, 0) << listed(calls);
+        for (const QString& path :
+            { trash + "/info/Draft.trashinfo", trash + "/info", trash + "/files", root.library() })
+            EXPECT_GE(syncOf(calls, moved, path), 0) << path.toStdString() << "\n" << listed(calls);
+        if (!trashExisted) {
+            const int made
+                = findCall(calls, 0, " mkdir " + QFile::encodeName(trash).toStdString() + "/files", true);
+            EXPECT_GE(syncOf(calls, made, trash), 0) << listed(calls);
+            EXPECT_GE(syncOf(calls, made, QFileInfo(trash).path()), 0) << listed(calls);
+        }
+    }
 }

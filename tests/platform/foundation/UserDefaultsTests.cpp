@@ -6,10 +6,21 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLockFile>
 #include <QPoint>
+#include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <iostream>
+#include <latch>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
 
 using platform::UserDefaults;
 
@@ -106,6 +117,138 @@ TEST(UserDefaults, ReadsAndKeepsWhatQtWroteAndQtReadsWhatItWrites)
     EXPECT_FALSE(qt.contains("group/odd key%"));
     EXPECT_EQ(qt.value("list").toStringList(), (QStringList { "a", "b" }));
     EXPECT_EQ(qt.value("point").toPoint(), QPoint(3, 4));
+}
+
+namespace {
+
+constexpr int keysPerWriter = 25;
+
+// Sets keys of its own, one write each; how many writes failed.
+int writeKeys(const QString& path, const QString& writer)
+{
+    UserDefaults defaults(path);
+    int failed = 0;
+    for (int k = 0; k < keysPerWriter; ++k)
+        failed += defaults.setInteger(writer + "-" + QString::number(k), k) ? 0 : 1;
+    return failed;
+}
+
+// This test binary running `childTest` with the settings file `path`, once it has printed `ready`.
+std::unique_ptr<QProcess> startedChild(const QString& path, const QString& childTest, const QByteArray& ready)
+{
+    auto child = std::make_unique<QProcess>();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("TINDREL_SETTINGS_CHILD_FILE", path);
+    child->setProcessEnvironment(environment);
+    child->start(QCoreApplication::applicationFilePath(),
+        { "--gtest_also_run_disabled_tests", "--gtest_filter=UserDefaultsChild.DISABLED_" + childTest });
+    QByteArray output;
+    testsupport::waitUntil(
+        [&] {
+            output += child->readAllStandardOutput();
+            return output.contains(ready) || child->state() == QProcess::NotRunning;
+        },
+        60000);
+    EXPECT_TRUE(output.contains(ready)) << output.constData();
+    return child;
+}
+
+void printAndFlush(const char* text)
+{
+    std::printf("%s\n", text);
+    std::fflush(stdout);
+}
+
+} // namespace
+
+// Run only as a child of the test below: sets keys of its own once told to.
+TEST(UserDefaultsChild, DISABLED_SetsKeysWhenToldTo)
+{
+    printAndFlush("ready");
+    std::string go;
+    std::getline(std::cin, go);
+    EXPECT_EQ(writeKeys(qEnvironmentVariable("TINDREL_SETTINGS_CHILD_FILE"), "child"), 0);
+}
+
+// Writers at one moment, threads of this program and another program, each read the file, change it
+// and write it back: without a lock around the three, one writes back a file without another's change.
+TEST(UserDefaults, WritersAtOnceKeepEveryKey)
+{
+    QTemporaryDir root;
+    const QString path = root.path() + "/settings.ini";
+    QStringList writers { "thread0", "thread1", "thread2" };
+    std::unique_ptr<QProcess> child;
+    if (testsupport::canStartChildProcesses) {
+        child = startedChild(path, "SetsKeysWhenToldTo", "ready\n");
+        child->write("go\n");
+        ASSERT_TRUE(child->waitForBytesWritten());
+        writers << "child";
+    }
+    std::latch start(3);
+    std::atomic<int> failed { 0 };
+    std::vector<std::thread> threads;
+    for (int w = 0; w < 3; ++w) {
+        threads.emplace_back([&, writer = writers[w]] {
+            start.arrive_and_wait();
+            failed += writeKeys(path, writer);
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(failed, 0);
+    if (child) {
+        ASSERT_TRUE(testsupport::waitUntil([&] { return child->state() == QProcess::NotRunning; }, 60000));
+        EXPECT_EQ(child->exitCode(), 0) << child->readAllStandardOutput().constData();
+    }
+    for (const QString& writer : writers) {
+        for (int k = 0; k < keysPerWriter; ++k)
+            EXPECT_EQ(UserDefaults(path).integer(writer + "-" + QString::number(k)), k)
+                << writer.toStdString() << k;
+    }
+    EXPECT_FALSE(QFile::exists(path + ".lock")) << "the lock is let go after each write";
+}
+
+// Run only as the child of the test below: takes the settings lock and holds it until killed.
+TEST(UserDefaultsChild, DISABLED_HoldsTheLockUntilKilled)
+{
+    QLockFile lock(qEnvironmentVariable("TINDREL_SETTINGS_CHILD_FILE") + ".lock");
+    ASSERT_TRUE(lock.tryLock(0));
+    printAndFlush("locked");
+    std::string never;
+    std::getline(std::cin, never);
+}
+
+// A program that died holding the lock does not keep the settings from being written.
+TEST(UserDefaults, ALockLeftByAProgramThatDiedIsTakenOver)
+{
+    SKIP_WITHOUT_CHILD_PROCESSES();
+    QTemporaryDir root;
+    const QString path = root.path() + "/settings.ini";
+    auto holder = startedChild(path, "HoldsTheLockUntilKilled", "locked\n");
+    holder->kill();
+    ASSERT_TRUE(holder->waitForFinished());
+    ASSERT_TRUE(QFile::exists(path + ".lock"));
+
+    auto written = UserDefaults(path).setInteger("after", 5);
+    ASSERT_TRUE(written) << written.error().description.toStdString();
+    EXPECT_EQ(UserDefaults(path).integer("after"), 5);
+}
+
+// Comments written into the file by hand stay where they were when a write changes the file.
+TEST(UserDefaults, AWriteKeepsTheCommentsOfAHandEditedFile)
+{
+    QTemporaryDir root;
+    const QString path = root.path() + "/settings.ini";
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("; kept by hand\n[General]\n# the ring\nNSTextKillRingSize=3\n\n[group]\n  ; odd\nkey=1\n");
+    file.close();
+    UserDefaults defaults(path);
+    ASSERT_TRUE(defaults.setInteger("NSTextKillRingSize", 4));
+    ASSERT_TRUE(defaults.removeObject("group/key"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(
+        file.readAll(), "[General]\n; kept by hand\n# the ring\nNSTextKillRingSize=4\n\n[group]\n  ; odd\n");
 }
 
 TEST(Bundle, FindsResourcesOnlyAsRegularFilesInTheResourceFolder)
