@@ -198,8 +198,15 @@ void keep(const QImage& image)
     sink = sink + image.sizeInBytes();
 }
 
-// A decoded 24 MP photograph: no alpha, as a JPEG decodes.
+// A decoded 24 MP photograph with no alpha: 8 bits per sample as a JPEG decodes, or 16 as a deep PNG.
 constexpr int photoWidth = 6000, photoHeight = 4000;
+
+std::shared_ptr<platform::Image> photograph(bool deep)
+{
+    return platform::Image::create(*platform::Bitmap::fromImage(
+        photoLike(photoWidth, photoHeight)
+            .convertToFormat(deep ? QImage::Format_RGBX64 : QImage::Format_RGB32)));
+}
 
 struct NamedFilter {
     const char* name;
@@ -221,10 +228,9 @@ iris::Filter wholeImage(const iris::Filter& filter)
 
 // The child's side: filters the photograph once and prints the growth of the resident set's peak
 // over what the process held before, in kilobytes.
-int measureFilterPeak(const QString& name, const QString& path)
+int measureFilterPeak(const QString& name, const QString& path, const QString& depth)
 {
-    const auto photo = platform::Image::create(*platform::Bitmap::fromImage(
-        photoLike(photoWidth, photoHeight).convertToFormat(QImage::Format_RGB32)));
+    const auto photo = photograph(depth == QLatin1String("16"));
     for (const NamedFilter& candidate : colourFilters()) {
         if (name != QLatin1String(candidate.name))
             continue;
@@ -240,11 +246,12 @@ int measureFilterPeak(const QString& name, const QString& path)
     return 1;
 }
 
-std::optional<double> filterPeakMegabytes(const char* name, const char* path)
+std::optional<double> filterPeakMegabytes(const char* name, const char* path, int depth)
 {
     QProcess child;
     child.start(QCoreApplication::applicationFilePath(),
-        { QStringLiteral("filter-peak"), QString::fromUtf8(name), QString::fromUtf8(path) });
+        { QStringLiteral("filter-peak"), QString::fromUtf8(name), QString::fromUtf8(path),
+            QString::number(depth) });
     if (!child.waitForFinished(300'000) || child.exitCode() != 0)
         return std::nullopt;
     const QList<QByteArray> fields = child.readAllStandardOutput().trimmed().split(' ');
@@ -255,22 +262,24 @@ std::optional<double> filterPeakMegabytes(const char* name, const char* path)
 
 void compareColourFilters()
 {
-    const auto photo = platform::Image::create(*platform::Bitmap::fromImage(
-        photoLike(photoWidth, photoHeight).convertToFormat(QImage::Format_RGB32)));
-    for (const NamedFilter& candidate : colourFilters()) {
-        const bool same = iris::applyFilter(photo, candidate.filter)->bitmap()->image()
-            == iris::applyFilter(photo, wholeImage(candidate.filter))->bitmap()->image();
-        const std::optional<double> tiledPeak = filterPeakMegabytes(candidate.name, "tiled");
-        const std::optional<double> wholePeak = filterPeakMegabytes(candidate.name, "whole");
-        std::printf(
-            "%s 6000x4000: same pixels as the whole-image path: %s; peak memory %.0f MB against %.0f MB "
-            "(ratio %.3f)\n",
-            candidate.name, same ? "yes" : "NO", tiledPeak.value_or(-1), wholePeak.value_or(-1),
-            tiledPeak && wholePeak ? *tiledPeak / *wholePeak : -1.0);
-        bench::compare(
-            std::string(candidate.name) + " 6000x4000 in tiles vs a float copy of the whole image",
-            [&] { keep(iris::applyFilter(photo, candidate.filter)); },
-            [&] { keep(iris::applyFilter(photo, wholeImage(candidate.filter))); }, 5);
+    for (const int depth : { 8, 16 }) {
+        const auto photo = photograph(depth == 16);
+        for (const NamedFilter& candidate : colourFilters()) {
+            const std::string name
+                = std::string(candidate.name) + " 6000x4000 " + std::to_string(depth) + "-bit";
+            const bool same = iris::applyFilter(photo, candidate.filter)->bitmap()->image()
+                == iris::applyFilter(photo, wholeImage(candidate.filter))->bitmap()->image();
+            const std::optional<double> tiledPeak = filterPeakMegabytes(candidate.name, "tiled", depth);
+            const std::optional<double> wholePeak = filterPeakMegabytes(candidate.name, "whole", depth);
+            std::printf("%s: same pixels as the whole-image path: %s; peak memory %.0f MB against %.0f MB "
+                        "(ratio %.3f)\n",
+                name.c_str(), same ? "yes" : "NO", tiledPeak.value_or(-1), wholePeak.value_or(-1),
+                tiledPeak && wholePeak ? *tiledPeak / *wholePeak : -1.0);
+            bench::compare(
+                name + " in tiles vs a float copy of the whole image",
+                [&] { keep(iris::applyFilter(photo, candidate.filter)); },
+                [&] { keep(iris::applyFilter(photo, wholeImage(candidate.filter))); }, 5);
+        }
     }
 }
 
@@ -282,8 +291,8 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     const QStringList arguments = QCoreApplication::arguments();
-    if (arguments.size() == 4 && arguments[1] == QLatin1String("filter-peak"))
-        return measureFilterPeak(arguments[2], arguments[3]);
+    if (arguments.size() == 5 && arguments[1] == QLatin1String("filter-peak"))
+        return measureFilterPeak(arguments[2], arguments[3], arguments[4]);
     if (arguments.size() == 2 && arguments[1] == QLatin1String("filters")) {
         compareColourFilters();
         return 0;
