@@ -180,20 +180,6 @@ TEST(GraphicsContext, ClipStrokeAndStateRestore)
     EXPECT_EQ(at(context->pixels(), 1, 1), blue); // y = 8 up is row 1; the square cap reaches x = 1
 }
 
-TEST(GraphicsContext, TakenPixelsAreTheDrawnBitmapAndEndTheDrawing)
-{
-    auto context = GraphicsContext::create({ 3, 2 });
-    ASSERT_TRUE(context);
-    context->setFillColor(Color { 0, 0, 1, 1 });
-    context->fillRect(Rect(0, 0, 3, 2));
-    const uchar* drawnInto = context->pixels().constBits();
-    const QImage taken = context->takePixels();
-    EXPECT_EQ(taken.constBits(), drawnInto);
-    EXPECT_EQ(at(taken, 2, 1), blue);
-    EXPECT_FALSE(context->painter().isActive());
-    EXPECT_TRUE(context->pixels().isNull());
-}
-
 TEST(GraphicsContext, CurrentContextStackIsPerThread)
 {
     EXPECT_FALSE(GraphicsContext::current());
