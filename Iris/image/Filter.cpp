@@ -38,14 +38,30 @@ std::shared_ptr<const Filter::ColorControlsFactory> installedColorControls;
 
 Filter defaultTint(const platform::Color& color)
 {
-    return { [color](const FilterImage& input) { return tintFilter(input, color); } };
+    auto transform = [color](const FilterImage& input) { return tintFilter(input, color); };
+    return { transform, Filter::Reach::eachPixel };
 }
 
 Filter defaultColorControls(double brightness, double contrast, double saturation, double inputEV)
 {
-    return { [=](const FilterImage& input) {
+    auto transform = [=](const FilterImage& input) {
         return colorControlsFilter(input, brightness, contrast, saturation, inputEV);
-    } };
+    };
+    return { transform, Filter::Reach::eachPixel };
+}
+
+// The bitmap's pixels as premultiplied RGBA at the filter's working depth; the pixels themselves,
+// not a copy, when they already are. A null image when memory for a copy cannot be found.
+QImage workingPixels(const QImage& image, bool deep)
+{
+    if (deep)
+        return platform::safelyScalable(image).convertToFormat(QImage::Format_RGBA64_Premultiplied);
+    return image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+}
+
+QImage::Format workingFormat(bool deep)
+{
+    return deep ? QImage::Format_RGBA64_Premultiplied : QImage::Format_ARGB32_Premultiplied;
 }
 
 } // namespace
@@ -93,43 +109,34 @@ double FilterContext::encodedFromLinear(double value) const
     return m_encode[index] + (m_encode[index + 1] - m_encode[index]) * t;
 }
 
-FilterImage FilterContext::imageFromBitmap(const platform::Bitmap& bitmap) const
+void FilterContext::readPixels(const QImage& source, int x0, int y0, FilterImage& into) const
 {
-    const bool deep = bitmap.bitsPerComponent() > 8;
-    FilterImage result(bitmap.width(), bitmap.height(), deep);
-    if (deep) {
-        const QImage source
-            = platform::safelyScalable(bitmap.image()).convertToFormat(QImage::Format_RGBA64_Premultiplied);
-        // A copy memory could not be found for: no pixels, so no filtered image.
-        if (source.isNull())
-            return FilterImage(0, 0, deep);
-        for (int y = 0; y < result.height; ++y) {
-            const QRgba64* row = reinterpret_cast<const QRgba64*>(source.constScanLine(y));
-            for (int x = 0; x < result.width; ++x) {
-                float* out = result.pixel(x, y);
+    for (int y = 0; y < into.height; ++y) {
+        float* out = into.pixel(0, y);
+        if (into.deepColor) {
+            const QRgba64* row = reinterpret_cast<const QRgba64*>(source.constScanLine(y0 + y)) + x0;
+            for (int x = 0; x < into.width; ++x, out += 4) {
                 const double alpha = row[x].alpha() / 65535.0;
-                if (alpha <= 0)
+                if (alpha <= 0) {
+                    std::fill(out, out + 4, 0.0f);
                     continue;
+                }
                 const double components[3]
                     = { row[x].red() / 65535.0, row[x].green() / 65535.0, row[x].blue() / 65535.0 };
                 for (int c = 0; c < 3; ++c)
                     out[c] = float(linearFromEncoded(components[c] / alpha) * alpha);
                 out[3] = float(alpha);
             }
+            continue;
         }
-        return result;
-    }
-    const QImage source = bitmap.image().convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    if (source.isNull())
-        return FilterImage(0, 0, deep);
-    for (int y = 0; y < result.height; ++y) {
-        const QRgb* row = reinterpret_cast<const QRgb*>(source.constScanLine(y));
-        for (int x = 0; x < result.width; ++x) {
-            float* out = result.pixel(x, y);
+        const QRgb* row = reinterpret_cast<const QRgb*>(source.constScanLine(y0 + y)) + x0;
+        for (int x = 0; x < into.width; ++x, out += 4) {
             const QRgb p = row[x];
             const int alpha = qAlpha(p);
-            if (alpha == 0)
+            if (alpha == 0) {
+                std::fill(out, out + 4, 0.0f);
                 continue;
+            }
             const int components[3] = { qRed(p), qGreen(p), qBlue(p) };
             if (alpha == 255) {
                 for (int c = 0; c < 3; ++c)
@@ -143,23 +150,16 @@ FilterImage FilterContext::imageFromBitmap(const platform::Bitmap& bitmap) const
             out[3] = float(a);
         }
     }
-    return result;
 }
 
-std::optional<platform::Bitmap> FilterContext::render(const FilterImage& image) const
+void FilterContext::writePixels(const FilterImage& from, QImage& output, int x0, int y0) const
 {
-    if (image.width <= 0 || image.height <= 0
-        || image.pixels.size() != std::size_t(image.width) * image.height * 4)
-        return std::nullopt;
-    QImage output(image.width, image.height,
-        image.deepColor ? QImage::Format_RGBA64_Premultiplied : QImage::Format_ARGB32_Premultiplied);
-    if (output.isNull())
-        return std::nullopt;
-    const double scale = image.deepColor ? 65535.0 : 255.0;
-    for (int y = 0; y < image.height; ++y) {
-        uchar* line = output.scanLine(y);
-        for (int x = 0; x < image.width; ++x) {
-            const float* in = image.pixel(x, y);
+    const bool deep = output.format() == QImage::Format_RGBA64_Premultiplied;
+    const double scale = deep ? 65535.0 : 255.0;
+    for (int y = 0; y < from.height; ++y) {
+        uchar* line = output.scanLine(y0 + y);
+        for (int x = 0; x < from.width; ++x) {
+            const float* in = from.pixel(x, y);
             const double alpha = unitClamped(in[3]);
             unsigned out[4] = { 0, 0, 0, unsigned(std::lround(alpha * scale)) };
             if (alpha > 0) {
@@ -168,10 +168,79 @@ std::optional<platform::Bitmap> FilterContext::render(const FilterImage& image) 
                     out[c] = unsigned(std::lround(encoded * alpha * scale));
                 }
             }
-            if (image.deepColor)
-                reinterpret_cast<QRgba64*>(line)[x] = QRgba64::fromRgba64(out[0], out[1], out[2], out[3]);
+            if (deep)
+                reinterpret_cast<QRgba64*>(line)[x0 + x]
+                    = QRgba64::fromRgba64(out[0], out[1], out[2], out[3]);
             else
-                reinterpret_cast<QRgb*>(line)[x] = qRgba(int(out[0]), int(out[1]), int(out[2]), int(out[3]));
+                reinterpret_cast<QRgb*>(line)[x0 + x]
+                    = qRgba(int(out[0]), int(out[1]), int(out[2]), int(out[3]));
+        }
+    }
+}
+
+FilterImage FilterContext::imageFromBitmap(const platform::Bitmap& bitmap) const
+{
+    const bool deep = bitmap.bitsPerComponent() > 8;
+    FilterImage result(bitmap.width(), bitmap.height(), deep);
+    const QImage source = workingPixels(bitmap.image(), deep);
+    // A copy memory could not be found for: no pixels, so no filtered image.
+    if (source.isNull())
+        return FilterImage(0, 0, deep);
+    readPixels(source, 0, 0, result);
+    return result;
+}
+
+std::optional<platform::Bitmap> FilterContext::render(const FilterImage& image) const
+{
+    if (image.width <= 0 || image.height <= 0
+        || image.pixels.size() != std::size_t(image.width) * image.height * 4)
+        return std::nullopt;
+    QImage output(image.width, image.height, workingFormat(image.deepColor));
+    if (output.isNull())
+        return std::nullopt;
+    writePixels(image, output, 0, 0);
+    return platform::Bitmap::fromImage(std::move(output));
+}
+
+std::optional<platform::Bitmap> FilterContext::renderTiled(
+    const platform::Bitmap& bitmap, const Transform& transform) const
+{
+    const int width = bitmap.width(), height = bitmap.height();
+    if (width <= 0 || height <= 0 || !transform)
+        return std::nullopt;
+    const bool deep = bitmap.bitsPerComponent() > 8;
+    const QImage& image = bitmap.image();
+    // Pixels already at the working depth are read where they are; others are converted a tile at
+    // a time, so no converted copy of the whole image is made either.
+    const bool readInPlace = image.format() == workingFormat(deep);
+    const int tileWidth = int(std::min<std::size_t>(std::size_t(width), tilePixels));
+    const int tileHeight = int(std::max<std::size_t>(1, tilePixels / std::size_t(tileWidth)));
+    QImage output;
+    FilterImage tile;
+    for (int y = 0; y < height; y += tileHeight) {
+        for (int x = 0; x < width; x += tileWidth) {
+            const int w = std::min(tileWidth, width - x), h = std::min(tileHeight, height - y);
+            if (tile.width != w || tile.height != h)
+                tile = FilterImage(w, h, deep);
+            if (readInPlace) {
+                readPixels(image, x, y, tile);
+            } else {
+                const QImage part = workingPixels(image.copy(x, y, w, h), deep);
+                if (part.isNull())
+                    return std::nullopt;
+                readPixels(part, 0, 0, tile);
+            }
+            const std::optional<FilterImage> filtered = transform(tile);
+            if (!filtered || filtered->width != w || filtered->height != h
+                || filtered->pixels.size() != std::size_t(w) * h * 4)
+                return std::nullopt;
+            // The first tile's depth is the output's, as the whole image's would be.
+            if (output.isNull()) {
+                output = QImage(width, height, workingFormat(filtered->deepColor));
+                if (output.isNull())
+                    return std::nullopt;
+            }
+            writePixels(*filtered, output, x, y);
         }
     }
     return platform::Bitmap::fromImage(std::move(output));
@@ -245,10 +314,14 @@ std::shared_ptr<platform::Image> applyFilter(
     if (!image || !image->bitmap() || !filter.transform)
         return image;
     const FilterContext& context = FilterContext::shared();
-    std::optional<FilterImage> output = filter.transform(context.imageFromBitmap(*image->bitmap()));
-    if (!output)
-        return image;
-    std::optional<platform::Bitmap> rendered = context.render(*output);
+    std::optional<platform::Bitmap> rendered;
+    if (filter.reach == Filter::Reach::eachPixel) {
+        rendered = context.renderTiled(*image->bitmap(), filter.transform);
+    } else {
+        const std::optional<FilterImage> output = filter.transform(context.imageFromBitmap(*image->bitmap()));
+        if (output)
+            rendered = context.render(*output);
+    }
     if (!rendered)
         return image;
     return redrawAtPixelSize(*rendered, image, image->pixelSize());

@@ -45,13 +45,12 @@ bool isUsableLength(double value)
 }
 
 // Ends the drawing and hands back its pixels. When nothing but the caller holds the context its
-// bitmap is taken over without a copy: the painter ends with the context, so nothing can write into
-// the shared pixels afterwards.
+// bitmap is taken over without a copy: nothing else can draw into it afterwards.
 ImagePtr finish(std::shared_ptr<GraphicsContext> context)
 {
     if (context.use_count() != 1)
         return context->makeImage();
-    QImage pixels = context->pixels();
+    QImage pixels = context->takePixels();
     context.reset();
     std::optional<Bitmap> bitmap = Bitmap::fromImage(std::move(pixels));
     return bitmap ? Image::create(std::move(*bitmap)) : nullptr;

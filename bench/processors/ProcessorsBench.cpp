@@ -1,9 +1,15 @@
 // Drawing operations against baselines in the same run: the box blur against a plain separable
 // sliding-window box filter with the same output and a huge radius against an ordinary one, resizing against
-// QImage::scaled, and round corners against a bare QPainter clip. Prints the median times and their ratios.
+// QImage::scaled, and round corners against a bare QPainter clip. Then the colour filters on a 24 MP
+// picture, a tile at a time against the same filter over a float copy of the whole picture: time, and
+// the peak memory of each, measured in a fresh process per filter and path. Prints the median times
+// and their ratios. `bench_processors filters` runs the colour filters alone.
 
+#include "Iris/image/Filter.h"
 #include "Iris/image/ImageDrawing.h"
+#include "Iris/image/ImageProcessors.h"
 #include "bench/support/Compare.h"
+#include "bench/support/Memory.h"
 
 #include "platform/graphics/Bitmap.h"
 #include "platform/graphics/Image.h"
@@ -12,12 +18,14 @@
 #include <QImage>
 #include <QPainter>
 #include <QPainterPath>
+#include <QProcess>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -190,6 +198,91 @@ void keep(const QImage& image)
     sink = sink + image.sizeInBytes();
 }
 
+// A decoded 24 MP photograph with no alpha: 8 bits per sample as a JPEG decodes, or 16 as a deep PNG.
+constexpr int photoWidth = 6000, photoHeight = 4000;
+
+std::shared_ptr<platform::Image> photograph(bool deep)
+{
+    return platform::Image::create(*platform::Bitmap::fromImage(
+        photoLike(photoWidth, photoHeight)
+            .convertToFormat(deep ? QImage::Format_RGBX64 : QImage::Format_RGB32)));
+}
+
+struct NamedFilter {
+    const char* name;
+    iris::Filter filter;
+};
+
+std::vector<NamedFilter> colourFilters()
+{
+    return { { "tint", iris::Filter::tintFactory()(platform::Color { 0.9, 0.4, 0.1, 0.35 }) },
+        { "colour controls", iris::Filter::colorControlsFactory()(0.1, 1.1, 0.8, 0.3) },
+        { "black and white", iris::BlackWhiteProcessor().coreImageFilter() } };
+}
+
+// The same transform over a float copy of the whole picture at once.
+iris::Filter wholeImage(const iris::Filter& filter)
+{
+    return { filter.transform, iris::Filter::Reach::wholeImage };
+}
+
+// The child's side: filters the photograph once and prints the growth of the resident set's peak
+// over what the process held before, in kilobytes.
+int measureFilterPeak(const QString& name, const QString& path, const QString& depth)
+{
+    const auto photo = photograph(depth == QLatin1String("16"));
+    for (const NamedFilter& candidate : colourFilters()) {
+        if (name != QLatin1String(candidate.name))
+            continue;
+        const iris::Filter filter
+            = path == QLatin1String("whole") ? wholeImage(candidate.filter) : candidate.filter;
+        const long residentBefore = bench::statusKilobytes("VmRSS");
+        bench::resetPeak();
+        const auto result = iris::applyFilter(photo, filter);
+        const long peak = bench::statusKilobytes("VmHWM") - residentBefore;
+        std::printf("%ld %d\n", peak, result != photo ? 1 : 0);
+        return 0;
+    }
+    return 1;
+}
+
+std::optional<double> filterPeakMegabytes(const char* name, const char* path, int depth)
+{
+    QProcess child;
+    child.start(QCoreApplication::applicationFilePath(),
+        { QStringLiteral("filter-peak"), QString::fromUtf8(name), QString::fromUtf8(path),
+            QString::number(depth) });
+    if (!child.waitForFinished(300'000) || child.exitCode() != 0)
+        return std::nullopt;
+    const QList<QByteArray> fields = child.readAllStandardOutput().trimmed().split(' ');
+    if (fields.size() != 2 || fields[1] != "1")
+        return std::nullopt;
+    return fields[0].toDouble() / 1024;
+}
+
+void compareColourFilters()
+{
+    for (const int depth : { 8, 16 }) {
+        const auto photo = photograph(depth == 16);
+        for (const NamedFilter& candidate : colourFilters()) {
+            const std::string name
+                = std::string(candidate.name) + " 6000x4000 " + std::to_string(depth) + "-bit";
+            const bool same = iris::applyFilter(photo, candidate.filter)->bitmap()->image()
+                == iris::applyFilter(photo, wholeImage(candidate.filter))->bitmap()->image();
+            const std::optional<double> tiledPeak = filterPeakMegabytes(candidate.name, "tiled", depth);
+            const std::optional<double> wholePeak = filterPeakMegabytes(candidate.name, "whole", depth);
+            std::printf("%s: same pixels as the whole-image path: %s; peak memory %.0f MB against %.0f MB "
+                        "(ratio %.3f)\n",
+                name.c_str(), same ? "yes" : "NO", tiledPeak.value_or(-1), wholePeak.value_or(-1),
+                tiledPeak && wholePeak ? *tiledPeak / *wholePeak : -1.0);
+            bench::compare(
+                name + " in tiles vs a float copy of the whole image",
+                [&] { keep(iris::applyFilter(photo, candidate.filter)); },
+                [&] { keep(iris::applyFilter(photo, wholeImage(candidate.filter))); }, 5);
+        }
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -197,6 +290,13 @@ int main(int argc, char** argv)
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
+    const QStringList arguments = QCoreApplication::arguments();
+    if (arguments.size() == 5 && arguments[1] == QLatin1String("filter-peak"))
+        return measureFilterPeak(arguments[2], arguments[3], arguments[4]);
+    if (arguments.size() == 2 && arguments[1] == QLatin1String("filters")) {
+        compareColourFilters();
+        return 0;
+    }
 
     const QImage large = photoLike(2000, 2000);
     const auto largeImage = platform::Image::create(*platform::Bitmap::fromImage(large));
@@ -266,5 +366,6 @@ int main(int argc, char** argv)
     for (const Comparison& comparison : comparisons)
         bench::compare(
             comparison.name, comparison.ours, comparison.baseline, comparison.runs, comparison.runs > 1);
+    compareColourFilters();
     return 0;
 }

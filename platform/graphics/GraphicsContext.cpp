@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace platform {
 
@@ -77,7 +78,8 @@ GraphicsContext::GraphicsContext(Size size, QImage image, int bitsPerComponent)
 
 GraphicsContext::~GraphicsContext()
 {
-    m_painter.end();
+    if (m_painter.isActive())
+        m_painter.end();
 }
 
 void GraphicsContext::saveState()
@@ -275,6 +277,13 @@ std::shared_ptr<Image> GraphicsContext::makeImage(double scale) const
     if (!bitmap)
         return nullptr;
     return Image::create(std::move(*bitmap), scale);
+}
+
+QImage GraphicsContext::takePixels()
+{
+    if (m_painter.isActive())
+        m_painter.end();
+    return std::exchange(m_image, QImage());
 }
 
 std::shared_ptr<GraphicsContext> GraphicsContext::current()

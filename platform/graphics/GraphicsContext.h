@@ -94,6 +94,9 @@ public:
     // A copy of the pixels drawn so far, as an image whose point size is its pixel size divided by
     // `scale`. The context stays usable.
     std::shared_ptr<Image> makeImage(double scale = 1.0) const;
+    // Ends the drawing and hands over the bitmap itself. Taking it while the painter is still active
+    // would copy it (QImage copies an image being painted on); afterwards the context draws nothing.
+    QImage takePixels();
 
     // The bitmap itself, for per-pixel work (y-down, as stored). Writes through `pixels()` are seen
     // by later drawing.

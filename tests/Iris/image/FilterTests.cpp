@@ -8,7 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <malloc.h>
+
 #include <atomic>
+#include <cstdint>
 #include <thread>
 
 using namespace drawingtest;
@@ -49,6 +52,29 @@ void expectClose(const QImage& a, const QImage& b, int tolerance)
     }
 }
 
+// Straight-alpha noise with fully transparent, opaque and in-between pixels, in `format`.
+QImage noise(int width, int height, QImage::Format format)
+{
+    QImage image(width, height, QImage::Format_ARGB32);
+    std::uint32_t state = 12345;
+    for (int y = 0; y < height; ++y) {
+        QRgb* row = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            state = state * 1664525 + 1013904223;
+            const int alphaKind = (state >> 28) % 4;
+            const int alpha = alphaKind == 0 ? 0 : alphaKind == 1 ? int(state >> 20) % 256 : 255;
+            row[x] = qRgba(int(state >> 24), int(state >> 16) % 256, int(state >> 8) % 256, alpha);
+        }
+    }
+    return image.convertToFormat(format);
+}
+
+qint64 heapInUse()
+{
+    const struct mallinfo2 info = mallinfo2();
+    return qint64(info.uordblks) + qint64(info.hblkhd);
+}
+
 } // namespace
 
 TEST(Filter, ApplyingReturnsTheInputWhenThereIsNothingToFilter)
@@ -65,6 +91,73 @@ TEST(Filter, ApplyingReturnsTheInputWhenThereIsNothingToFilter)
     const auto image = imageFrom(colourful(4, 4));
     const Filter nothing { [](const FilterImage&) -> std::optional<FilterImage> { return std::nullopt; } };
     EXPECT_EQ(applyFilter(image, nothing), image);
+    EXPECT_EQ(applyFilter(image, { nothing.transform, Filter::Reach::eachPixel }), image);
+
+    // A filter that claims to work on each pixel but gives a tile back at another size has broken
+    // its word: no half-filtered picture comes out.
+    const auto tall = imageFrom(noise(3, int(FilterContext::tilePixels / 3) + 10, QImage::Format_ARGB32));
+    int tiles = 0;
+    const Filter shrinking { [&](const FilterImage& input) -> std::optional<FilterImage> {
+                                if (++tiles == 1)
+                                    return input;
+                                return FilterImage(input.width, input.height - 1);
+                            },
+        Filter::Reach::eachPixel };
+    EXPECT_EQ(applyFilter(tall, shrinking), tall);
+    EXPECT_EQ(tiles, 2);
+}
+
+TEST(Filter, TilesGiveTheWholeImagesPixelsToTheBit)
+{
+    const int longSide = int(FilterContext::tilePixels) + 37;
+    const QSize sizes[] = { { 1, longSide }, { longSide, 1 }, { 601, 500 }, { 3, 2 } };
+    const QImage::Format formats[] = { QImage::Format_ARGB32_Premultiplied, QImage::Format_ARGB32,
+        QImage::Format_RGB32, QImage::Format_Indexed8, QImage::Format_RGBA64,
+        QImage::Format_RGBA64_Premultiplied, QImage::Format_Grayscale16 };
+    const Filter filters[] = { Filter::tintFactory()(Color { 0.2, 0.5, 0.9, 0.4 }),
+        Filter::colorControlsFactory()(0.1, 1.2, 0.6, 0.4), Filter::colorControlsFactory()(0, 1, 0, 0.7) };
+    for (const Filter& filter : filters)
+        ASSERT_EQ(filter.reach, Filter::Reach::eachPixel);
+
+    for (const QSize size : sizes) {
+        for (const QImage::Format format : formats) {
+            const auto image = imageFrom(noise(size.width(), size.height(), format));
+            for (std::size_t f = 0; f < std::size(filters); ++f) {
+                const auto tiled = applyFilter(image, filters[f]);
+                const auto whole = applyFilter(image, Filter { filters[f].transform });
+                ASSERT_NE(tiled, image);
+                ASSERT_EQ(tiled->pixelSize(), image->pixelSize());
+                ASSERT_TRUE(tiled->bitmap()->image() == whole->bitmap()->image())
+                    << size.width() << " x " << size.height() << ", format " << int(format) << ", filter "
+                    << f;
+            }
+        }
+    }
+}
+
+TEST(Filter, TintingALargeImageHoldsAFewMegabytesOfFloats)
+{
+    // Sampled while each tile's output is alive: the tiles' floats, their converted pixels and the
+    // rendered picture. The whole image in floats would be 128 MB on its own.
+    const auto image = imageFrom(noise(2000, 2000, QImage::Format_RGB32));
+    const Filter tint = Filter::tintFactory()(Color { 0, 0.5, 1, 0.3 });
+    const qint64 before = heapInUse();
+    qint64 peak = 0;
+    std::size_t largest = 0;
+    const auto sampling = [&](const FilterImage& input) {
+        std::optional<FilterImage> output = tint.transform(input);
+        peak = std::max(peak, heapInUse() - before);
+        largest = std::max(largest, std::size_t(input.width) * input.height);
+        return output;
+    };
+    applyFilter(image, { sampling, tint.reach });
+    EXPECT_LE(largest, FilterContext::tilePixels);
+    const qint64 renderedBytes = 2000 * 2000 * 4;
+    EXPECT_LT(peak, renderedBytes + 4 * qint64(FilterContext::tilePixels) * 16) << peak;
+
+    // A filter that may look at other pixels still sees the whole image at once.
+    applyFilter(image, { sampling, Filter::Reach::wholeImage });
+    EXPECT_EQ(largest, 2000u * 2000u);
 }
 
 TEST(Filter, OpaqueTintGivesOneColourAndTransparentTintACopy)

@@ -109,6 +109,20 @@ TEST(ImageDrawing, ResultsAreSizedInPixelsAndLeaveTheGraphicsStateAsItWas)
     platform::GraphicsContext::setCurrent(nullptr);
 }
 
+TEST(ImageDrawing, TheDrawnBitmapBecomesTheResultWithoutACopy)
+{
+    // A copy would briefly hold the result twice: 96 MB more for a 24 MP photograph.
+    const auto image = solidImage(64, 32, Qt::red);
+    const uchar* drawnInto = nullptr;
+    const auto drawn = iris::drawToSize(image, { 64, 32 }, [&](platform::GraphicsContext& context) {
+        context.drawImage(*image, { { 0, 0 }, { 64, 32 } });
+        drawnInto = context.pixels().constBits();
+    });
+    ASSERT_NE(drawn, image);
+    EXPECT_EQ(drawn->bitmap()->image().constBits(), drawnInto);
+    EXPECT_EQ(pixelAt(drawn, 10, 10), QColor(Qt::red));
+}
+
 TEST(ImageDrawing, AnimatedImagesAreNotRedrawnByDecoding)
 {
     const auto frame = *platform::Bitmap::fromImage(gradient(4, 4));
