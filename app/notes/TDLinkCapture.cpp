@@ -5,6 +5,8 @@
 #include "app/notes/TDPageFetcher.h"
 #include "app/notes/TDWeblocFile.h"
 #include "app/store/TDLibrary.h"
+#include "app/store/TDLibraryFile.h"
+#include "app/store/TDLibraryJournal.h"
 #include "app/store/TDLinkStore.h"
 #include "app/store/TDProjectStore.h"
 #include "platform/foundation/DispatchQueue.h"
@@ -175,6 +177,14 @@ void TDLinkCapture::addLink(std::shared_ptr<TDProject> project, std::shared_ptr<
             }
             TDLink link { std::move(info.title), std::move(info.desc), address, platform::Uuid::random(),
                 note->id() };
+            // Listed before it is written: the next start after a crash that kept the link out of the
+            // links file removes it.
+            std::vector<TDLibraryJournal::Change> changes;
+            for (const auto& file : TDWeblocFile::placesToWrite(place->project->name(), place->note->title(), link))
+                changes.push_back({ TDLibraryJournal::Change::Kind::addLink, place->project->id(), link.id, {}, {},
+                    {}, file });
+            const auto listed = TDLibraryJournal::begin(
+                store->libraryFile()->location().deletingLastPathComponent(), std::move(changes));
             const auto written = TDWeblocFile::write(place->project->name(), place->note->title(), link);
             if (written)
                 platform::print(
@@ -187,7 +197,11 @@ void TDLinkCapture::addLink(std::shared_ptr<TDProject> project, std::shared_ptr<
                     QStringLiteral("The link was added, but its file could not be written in the note's "
                                    "folder: %1.")
                         .arg(written.error().description) };
-            libraryOf(store).addLink(link, [completion, link, fileFailure](auto saved) {
+            libraryOf(store).addLink(link, [completion, link, fileFailure, listed](auto saved) {
+                // Once the links file names the link, its file is the record's. After a failed save
+                // the file stays listed: the next start keeps it if a later save wrote the link.
+                if (saved)
+                    TDLibraryJournal::end(listed);
                 if (!completion)
                     return;
                 // A failed save matters more: without it the link is gone at the next start.

@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
 #include <cassert>
 #include <cerrno>
 #include <map>
@@ -20,8 +21,9 @@ using Kind = TDLibraryJournal::Change::Kind;
 
 namespace {
 
-// A list this long is no list of ours; reading it whole would only cost memory.
-constexpr std::int64_t largestFileBytes = 1 << 20;
+// A list this long is no list of ours; reading it whole would only cost memory. A drop of a hundred
+// thousand images lists each of them, in about 25 MiB.
+constexpr std::int64_t largestFileBytes = std::int64_t(64) << 20;
 
 constexpr std::pair<Kind, const char*> kindNames[] = {
     { Kind::createProject, "createProject" },
@@ -32,6 +34,9 @@ constexpr std::pair<Kind, const char*> kindNames[] = {
     { Kind::deleteNote, "deleteNote" },
     { Kind::deleteMedia, "deleteMedia" },
     { Kind::removeCover, "removeCover" },
+    { Kind::importMedia, "importMedia" },
+    { Kind::addLink, "addLink" },
+    { Kind::setCover, "setCover" },
 };
 
 struct Listed {
@@ -102,7 +107,11 @@ bool isWhole(const Change& change)
     case Kind::deleteMedia:
         return change.item.has_value();
     case Kind::removeCover:
+    case Kind::setCover:
         return change.file.has_value();
+    case Kind::importMedia:
+    case Kind::addLink:
+        return change.item && change.file;
     }
     return false;
 }
@@ -121,25 +130,40 @@ Url TDLibraryJournal::location(const Url& libraryFolder)
 
 TDLibraryJournal::Entry TDLibraryJournal::begin(const Url& libraryFolder, Change change)
 {
+    std::vector<Change> one;
+    one.push_back(std::move(change));
+    return begin(libraryFolder, std::move(one)).front();
+}
+
+std::vector<TDLibraryJournal::Entry> TDLibraryJournal::begin(
+    const Url& libraryFolder, std::vector<Change> changes)
+{
     assert(platform::DispatchQueue::isMainThread());
     auto& listed = lists()[libraryFolder.path()];
-    const Entry entry = ++s_lastEntry;
-    listed.push_back({ entry, std::move(change) });
-    write(libraryFolder.path(), listed);
-    return entry;
+    std::vector<Entry> entries;
+    for (auto& change : changes) {
+        entries.push_back(++s_lastEntry);
+        listed.push_back({ entries.back(), std::move(change) });
+    }
+    if (!entries.empty())
+        write(libraryFolder.path(), listed);
+    return entries;
 }
 
 void TDLibraryJournal::end(Entry entry)
 {
+    end(std::vector<Entry> { entry });
+}
+
+void TDLibraryJournal::end(const std::vector<Entry>& entries)
+{
     assert(platform::DispatchQueue::isMainThread());
     for (auto& [folder, listed] : lists()) {
-        const auto found = std::find_if(
-            listed.begin(), listed.end(), [&](const Listed& each) { return each.entry == entry; });
-        if (found == listed.end())
-            continue;
-        listed.erase(found);
-        write(folder, listed);
-        return;
+        const auto removed = std::erase_if(listed, [&](const Listed& each) {
+            return std::find(entries.begin(), entries.end(), each.entry) != entries.end();
+        });
+        if (removed > 0)
+            write(folder, listed);
     }
 }
 

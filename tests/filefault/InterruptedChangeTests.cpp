@@ -4,8 +4,11 @@
 #include "app/LibraryTestSupport.h"
 #include "app/model/TDMedia.h"
 #include "app/model/TDNote.h"
+#include "app/notes/TDLinkCapture.h"
 #include "app/notes/TDNoteTextFile.h"
+#include "app/notes/TDPageFetcher.h"
 #include "app/store/TDCategoryStore.h"
+#include "app/store/TDDirectoryPath.h"
 #include "app/store/TDLibrary.h"
 #include "app/store/TDLibraryJournal.h"
 #include "app/store/TDLibraryLoader.h"
@@ -125,6 +128,44 @@ void expectEveryFileThere(const TDStores& stores)
         EXPECT_TRUE(QFileInfo(url.path()).isFile()) << url.path().toStdString();
 }
 
+// Every image folder, cover file and link file in the library is named by a record: nothing a
+// change made is left behind its records.
+void expectNothingUnnamed(const TDStores& stores)
+{
+    const QString library = TDDirectoryPath::libraryFolderURL().path();
+    QStringList named, found;
+    for (const auto& item : stores.mediaStore->tdMedia())
+        named << item->url().deletingLastPathComponent().path();
+    for (const auto& project : stores.projectStore->tdProjects()) {
+        if (auto cover = project->coverImageURL())
+            named << cover->path();
+        for (const auto& note : project->tdNote()) {
+            for (const auto& link : stores.linkStore->tdLinks()) {
+                if (link.tdNoteId == note->id())
+                    named << TDDirectoryPath::noteLinksDirectoryURL(
+                        TDDirectoryPath::projectDirectoryURL(project->name()), note->title())
+                                 .path()
+                            + "/" + link.id.lowercaseString().left(8);
+            }
+        }
+    }
+    for (const QString& project : QDir(library).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const QString folder = library + "/" + project;
+        for (const QString& cover : QDir(folder).entryList({ "*-cover-image.jpeg" }, QDir::Files))
+            found << folder + "/" + cover;
+        for (const QString& image : QDir(folder + "/images").entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+            found << folder + "/images/" + image;
+        for (const QString& note : QDir(folder + "/notes").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            const QString links = folder + "/notes/" + note + "/links";
+            // A link's file as "<its links folder>/<the first digits of its id>".
+            for (const QString& file : QDir(links).entryList({ "*.webloc" }, QDir::Files))
+                found << links + "/" + file.chopped(7).right(8);
+        }
+    }
+    for (const QString& path : found)
+        EXPECT_TRUE(named.contains(path)) << "no record names " << path.toStdString();
+}
+
 } // namespace
 
 // Run only as the child of the test below: starts over the library, makes one change while one of
@@ -143,6 +184,8 @@ TEST(InterruptedChangeChild, DISABLED_DiesBeforeOneStep)
     const QString blocked = qEnvironmentVariable(blockedVariable);
     if (blocked.endsWith(".library")) {
         ASSERT_TRUE(QDir(library).rename(blocked, blocked + ".held") && QDir(library).mkdir(blocked));
+    } else if (blocked == "cover") {
+        filefault::arm(alpha->coverImageURL()->path().toUtf8(), filefault::Mode::failFrom, 1, EIO);
     } else {
         const auto image = stores.mediaStore->tdMedia().front();
         const QString folder = blocked == "image"
@@ -170,6 +213,14 @@ TEST(InterruptedChangeChild, DISABLED_DiesBeforeOneStep)
         tdLibrary.deleteNote(alpha, alpha->tdNote().front(), done);
     else if (change == "deleteMedia")
         tdLibrary.removeMedia(stores.mediaStore->tdMedia().front()->id(), done);
+    else if (change == "importImages")
+        tdLibrary.importImages(alpha, { QUrl::fromLocalFile(root + "/base.png") }, done);
+    else if (change == "setCover")
+        tdLibrary.setCoverImage(alpha, root + "/cover.png", done);
+    else if (change == "addLink")
+        // Refused at once: the link is added without a title.
+        TDLinkCapture(stores.linkStore, TDPageFetcher::make(), stores.projectStore)
+            .addLink(alpha, alpha->tdNote().front(), "http://127.0.0.1:1/", done);
     else
         tdLibrary.removeCoverImage(alpha, *alpha->coverImageURL(), done);
     // A note whose save failed takes its files back: that crash comes before the save answers.
@@ -219,6 +270,13 @@ TEST(InterruptedChange, TheNextStartFinishesAChangeACrashCutShort)
         { "deleteMedia", "image", "Alpha", both, 1, 0, { "Alpha/images/*" } },
         // The file removed, then the projects saved.
         { "removeCover", "projects.library", "Alpha", both, 1, 1, {} },
+        // The copy and thumbnail made, then the media saved.
+        { "importImages", "media.library", "Alpha", both, 1, 1, {} },
+        // The link's file written, then the links saved.
+        { "addLink", "links.library", "Alpha", both, 1, 1, {} },
+        // The new file written, then the projects saved, then the old file removed.
+        { "setCover", "projects.library", "Alpha", both, 1, 1, {} },
+        { "setCover", "cover", "Alpha", both, 1, 1, {} },
     };
     for (const Window& window : windows) {
         SCOPED_TRACE(std::string(window.change) + " before " + window.blocked);
@@ -240,7 +298,7 @@ TEST(InterruptedChange, TheNextStartFinishesAChangeACrashCutShort)
             ASSERT_TRUE(QDir(library.root.library()).rmdir(blocked)
                 && QDir(library.root.library()).rename(blocked + ".held", blocked));
         }
-        ASSERT_TRUE(QFileInfo::exists(library.journal())) << "the crash left the change listed";
+        EXPECT_TRUE(QFileInfo::exists(library.journal())) << "the crash left the change listed";
 
         // Twice: the first start finishes the change, the second shows that it is on disk.
         for (int start = 0; start < 2; ++start) {
@@ -250,6 +308,7 @@ TEST(InterruptedChange, TheNextStartFinishesAChangeACrashCutShort)
             EXPECT_TRUE(problems.empty());
             EXPECT_FALSE(QFileInfo::exists(library.journal()));
             expectEveryFileThere(stores);
+            expectNothingUnnamed(stores);
             const auto projects = stores.projectStore->tdProjects();
             EXPECT_EQ(projects.size(), window.project ? 1u : 0u);
             EXPECT_EQ(stores.mediaStore->tdMedia().size(), window.media);
