@@ -187,6 +187,8 @@ public:
         Uuid id;
         std::optional<Result<PreparedImage, QString>> outcome;
         bool leftOut = false;
+        // Its folder's place in `m_listed`.
+        std::optional<std::size_t> listed;
     };
     // A folder listed before a lane made it.
     struct Listed {
@@ -219,8 +221,10 @@ public:
         }
         const Url library = m_stores.projectStore->libraryFile()->location().deletingLastPathComponent();
         const auto listed = TDLibraryJournal::begin(library, changes);
-        for (std::size_t i = 0; i < listed.size(); ++i)
+        for (std::size_t i = 0; i < listed.size(); ++i) {
+            entries[indices[i]].listed = m_listed.size();
             m_listed.push_back({ listed[i], *changes[i].file });
+        }
     }
 
     void deliver(std::size_t index, Result<PreparedImage, QString> outcome, bool leftOut = false)
@@ -309,8 +313,8 @@ private:
         }
         m_append(TDMedia::make(entry.id, file, thumbnail, m_project->id()));
         ++m_report.imported;
-        for (auto& listed : m_listed)
-            listed.recorded = listed.recorded || listed.folder == prepared.folder;
+        if (entry.listed)
+            m_listed[*entry.listed].recorded = true;
         return true;
     }
 

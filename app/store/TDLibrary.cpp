@@ -1288,15 +1288,12 @@ bool listUnlistedNote(const TDStores& stores, TDLibraryJournal::Entry entry, con
 
 // Removes the folder an import listed for the image `change.item` where no record names it: the copy
 // and thumbnail of a drop whose records never reached the media file.
-std::optional<PlatformError> removeUnrecordedImport(const TDStores& stores, const JournalChange& change)
+// `namedFolders` holds the paths of the folders the media records name.
+std::optional<PlatformError> removeUnrecordedImport(
+    const TDStores& stores, const JournalChange& change, const std::unordered_set<QString>& namedFolders)
 {
-    const auto media = stores.mediaStore->tdMedia();
     for (const Url& folder : listedAndMoved(stores, change.project, *change.file, 2)) {
-        const bool named = std::any_of(media.begin(), media.end(), [&](const auto& item) {
-            return item->url().deletingLastPathComponent() == folder
-                || item->thumbnailURL().deletingLastPathComponent() == folder;
-        });
-        if (named || !isOwnMediaFolder(folder, *change.item))
+        if (namedFolders.contains(folder.path()) || !isOwnMediaFolder(folder, *change.item))
             continue;
         if (auto removed = TDDirectoryPath::removeItemInsideLibrary(folder); !removed)
             return removed.error();
@@ -1325,6 +1322,9 @@ std::optional<PlatformError> removeUnrecordedLinkFile(const TDStores& stores, co
 
 void TDLibrary::finishInterruptedChanges()
 {
+    // Struck off together: after a crash in a large drop, thousands are listed.
+    std::vector<TDLibraryJournal::Entry> finished;
+    std::optional<std::unordered_set<QString>> mediaFolders;
     for (const auto& listed : TDLibraryJournal::takeLeftOver(libraryFolderOf(m_stores))) {
         const TDLibraryJournal::Entry entry = listed.first;
         const JournalChange& change = listed.second;
@@ -1382,8 +1382,14 @@ void TDLibrary::finishInterruptedChanges()
         case JournalChange::Kind::importMedia:
         case JournalChange::Kind::addLink:
         case JournalChange::Kind::setCover: {
+            if (!mediaFolders) {
+                mediaFolders.emplace();
+                for (const auto& item : m_stores.mediaStore->tdMedia())
+                    mediaFolders->insert({ item->url().deletingLastPathComponent().path(),
+                        item->thumbnailURL().deletingLastPathComponent().path() });
+            }
             const auto failed = change.kind == JournalChange::Kind::importMedia
-                ? removeUnrecordedImport(m_stores, change)
+                ? removeUnrecordedImport(m_stores, change, *mediaFolders)
                 : change.kind == JournalChange::Kind::addLink
                 ? removeUnrecordedLinkFile(m_stores, change)
                 : removeUnnamedCoverFile(m_stores, change.project, *change.file);
@@ -1403,6 +1409,7 @@ void TDLibrary::finishInterruptedChanges()
             break;
         }
         }
-        TDLibraryJournal::end(entry);
+        finished.push_back(entry);
     }
+    TDLibraryJournal::end(finished);
 }

@@ -12,6 +12,7 @@
 #include <cassert>
 #include <cerrno>
 #include <map>
+#include <unordered_set>
 
 using platform::PlatformError;
 using platform::Result;
@@ -158,10 +159,12 @@ void TDLibraryJournal::end(Entry entry)
 void TDLibraryJournal::end(const std::vector<Entry>& entries)
 {
     assert(platform::DispatchQueue::isMainThread());
+    if (entries.empty())
+        return;
+    const std::unordered_set<Entry> ended(entries.begin(), entries.end());
     for (auto& [folder, listed] : lists()) {
-        const auto removed = std::erase_if(listed, [&](const Listed& each) {
-            return std::find(entries.begin(), entries.end(), each.entry) != entries.end();
-        });
+        const auto removed
+            = std::erase_if(listed, [&](const Listed& each) { return ended.contains(each.entry); });
         if (removed > 0)
             write(folder, listed);
     }
@@ -182,9 +185,12 @@ void TDLibraryJournal::carryLeftOver(const Url& libraryFolder)
         return;
     }
     auto& listed = lists()[libraryFolder.path()];
+    // Only what this run listed before can be listed again; the file's own changes are compared with
+    // those alone, as a list after a large drop holds thousands.
+    const std::size_t before = listed.size();
     for (auto& change : decoded.value()) {
-        const bool known = std::any_of(
-            listed.begin(), listed.end(), [&](const Listed& each) { return same(each.change, change); });
+        const bool known = std::any_of(listed.begin(), listed.begin() + std::ptrdiff_t(before),
+            [&](const Listed& each) { return same(each.change, change); });
         if (!known)
             listed.push_back({ ++s_lastEntry, std::move(change), true });
     }

@@ -107,6 +107,7 @@ struct Library {
             library.importImages(alpha, { QUrl::fromLocalFile(image("base.png")) }, done);
         });
         run([&](auto done) { library.setCoverImage(alpha, image("cover.png"), done); });
+        EXPECT_FALSE(QFileInfo::exists(journal())) << "changes that ended are struck off";
     }
 
     QString journal() const { return root.file(TDLibraryJournal::fileName()); }
@@ -392,6 +393,79 @@ TEST(InterruptedChange, ChangesMadeBeforeTheListIsFinishedKeepIt)
     expectEveryFileThere(stores);
 }
 
+// A file listed as made before its record is removed at the next start only when no record names
+// it, and only where the program makes such files: never a file the list does not name, an
+// original outside the library, or another kind of file.
+TEST(InterruptedChange, AListedFileGoesOnlyWhenItIsTheProgramsOwnAndNoRecordNamesIt)
+{
+    Library library;
+    TDStores before = started();
+    const auto alpha = projectNamed(before, "Alpha");
+    const auto draft = alpha->tdNote().front();
+    // A link added whole leaves nothing listed.
+    bool added = false;
+    TDLinkCapture(before.linkStore, TDPageFetcher::make(), before.projectStore)
+        .addLink(alpha, draft, "http://127.0.0.1:1/", [&](auto) { added = true; });
+    ASSERT_TRUE(platform::runMainLoopUntil([&] { return added; }, 10s));
+    EXPECT_FALSE(QFileInfo::exists(library.journal()));
+
+    const QString folder = library.root.file("Alpha");
+    const auto makeFile = [](const QString& path) {
+        QDir().mkpath(QFileInfo(path).path());
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write("bytes") == 5);
+        return Url::fileUrl(path);
+    };
+    const auto imageFolder = [&](const platform::Uuid& id) {
+        makeFile(folder + "/images/" + id.lowercaseString() + "/thumbnail.jpg");
+        return Url::fileUrl(folder + "/images/" + id.lowercaseString());
+    };
+    const auto linkFile = [&](const platform::Uuid& id) {
+        return makeFile(folder + "/notes/Draft/links/Page " + id.lowercaseString().left(8) + ".webloc");
+    };
+    const auto media = before.mediaStore->tdMedia().front();
+    const TDLink& link = before.linkStore->tdLinks().front();
+    const platform::Uuid orphan = platform::Uuid::random(), unlisted = platform::Uuid::random(),
+                         stranger = platform::Uuid::random();
+    const Url original = Url::fileUrl(library.root.root() + "/base.png");
+    const Url text = draft->contentURL();
+    using K = Change::Kind;
+    struct Listed {
+        K kind;
+        platform::Uuid item;
+        Url file;
+        bool goes;
+    };
+    const std::vector<Listed> listed {
+        { K::importMedia, orphan, imageFolder(orphan), true },
+        { K::importMedia, media->id(), media->url().deletingLastPathComponent(), false },
+        // A folder of another id, an original, a note's text.
+        { K::importMedia, stranger, imageFolder(platform::Uuid::random()), false },
+        { K::importMedia, stranger, original, false },
+        { K::importMedia, stranger, Url::fileUrl(folder + "/notes"), false },
+        { K::setCover, {}, makeFile(folder + "/" + orphan.lowercaseString() + "-cover-image.jpeg"), true },
+        { K::setCover, {}, *alpha->coverImageURL(), false },
+        { K::setCover, {}, Url::fileUrl(library.root.root() + "/cover.png"), false },
+        { K::setCover, {}, text, false },
+        { K::addLink, orphan, linkFile(orphan), true },
+        { K::addLink, link.id, linkFile(link.id), false },
+        { K::addLink, stranger, text, false },
+        { K::addLink, stranger, original, false },
+    };
+    const Url unlistedFolder = imageFolder(unlisted);
+    std::vector<Change> changes;
+    for (const Listed& each : listed)
+        changes.push_back({ each.kind, library.alphaId, each.item, {}, {}, {}, each.file });
+    library.root.write(TDLibraryJournal::fileName(), TDLibraryJournal::encode(changes));
+
+    const TDStores stores = started();
+    EXPECT_FALSE(QFileInfo::exists(library.journal()));
+    for (const Listed& each : listed)
+        EXPECT_EQ(QFileInfo::exists(each.file.path()), !each.goes) << each.file.path().toStdString();
+    EXPECT_TRUE(QFileInfo::exists(unlistedFolder.path()));
+    expectEveryFileThere(stores);
+}
+
 // A change of a kind this version does not know, or without a field its kind needs, is skipped.
 TEST(InterruptedChange, TheListSkipsWhatItCannotUse)
 {
@@ -400,12 +474,20 @@ TEST(InterruptedChange, TheListSkipsWhatItCannotUse)
         { Change::Kind::deleteProject, project, {}, "A", {}, {}, {} },
         { Change::Kind::renameProject, project, {}, "A", "B", {}, {} },
         { Change::Kind::renameNote, project, platform::Uuid::random(), "x", "y", platform::Date(12.5), {} },
+        { Change::Kind::importMedia, project, platform::Uuid::random(), {}, {}, {}, Url::fileUrl("/a/images/b") },
+        { Change::Kind::addLink, project, {}, {}, {}, {}, Url::fileUrl("/a/links/b.webloc") },
+        { Change::Kind::setCover, project, {}, {}, {}, {}, {} },
+        { Change::Kind::setCover, project, {}, {}, {}, {}, Url::fileUrl("/a/b-cover-image.jpeg") },
     });
     const auto kept
         = TDLibraryJournal::decode(written.replace("renameProject", "later").replace("date", "when"));
     ASSERT_TRUE(kept);
-    ASSERT_EQ(kept.value().size(), 1u);
+    ASSERT_EQ(kept.value().size(), 3u);
     EXPECT_EQ(kept.value()[0].kind, Change::Kind::deleteProject);
+    EXPECT_EQ(kept.value()[1].kind, Change::Kind::importMedia);
+    EXPECT_EQ(kept.value()[2].kind, Change::Kind::setCover);
+    EXPECT_EQ(TDLibraryJournal::encode(kept.value()),
+        TDLibraryJournal::encode(TDLibraryJournal::decode(TDLibraryJournal::encode(kept.value())).value()));
     for (const char* damaged : { "", "[]", "{\"changes\":3}", "{\"changes\":[" })
         EXPECT_FALSE(TDLibraryJournal::decode(damaged)) << damaged;
     EXPECT_TRUE(TDProjectStore::isLibraryFileName(TDLibraryJournal::fileName()));
