@@ -108,6 +108,18 @@ std::optional<Place> placeNow(
     return Place { std::move(project), *found };
 }
 
+// Lists the places of `link`'s file in the library folder's list of unfinished changes: the next
+// start removes a file there whose link the links file does not hold.
+std::vector<TDLibraryJournal::Entry> listLinkFile(TDLibraryJournal::Change::Kind kind,
+    const TDLinkStore& store, const TDProject& project, const QString& noteTitle, const TDLink& link)
+{
+    std::vector<TDLibraryJournal::Change> changes;
+    for (const auto& file : TDWeblocFile::places(project.name(), noteTitle, link))
+        changes.push_back({ kind, project.id(), link.id, {}, {}, {}, file });
+    return TDLibraryJournal::begin(
+        store.libraryFile()->location().deletingLastPathComponent(), std::move(changes));
+}
+
 } // namespace
 
 std::optional<QUrl> tdWebAddress(const QString& text)
@@ -179,12 +191,8 @@ void TDLinkCapture::addLink(std::shared_ptr<TDProject> project, std::shared_ptr<
                 note->id() };
             // Listed before it is written: the next start after a crash that kept the link out of the
             // links file removes it.
-            std::vector<TDLibraryJournal::Change> changes;
-            for (const auto& file : TDWeblocFile::placesToWrite(place->project->name(), place->note->title(), link))
-                changes.push_back({ TDLibraryJournal::Change::Kind::addLink, place->project->id(), link.id, {}, {},
-                    {}, file });
-            const auto listed = TDLibraryJournal::begin(
-                store->libraryFile()->location().deletingLastPathComponent(), std::move(changes));
+            const auto listed = listLinkFile(
+                TDLibraryJournal::Change::Kind::addLink, *store, *place->project, place->note->title(), link);
             const auto written = TDWeblocFile::write(place->project->name(), place->note->title(), link);
             if (written)
                 platform::print(
@@ -219,16 +227,24 @@ void TDLinkCapture::deleteLink(std::shared_ptr<TDProject> project, std::shared_p
     const TDLink& link, DeleteCompletion completion)
 {
     assert(DispatchQueue::isMainThread() && project && note);
+    // Listed before the links file stops naming the link: a crash before its file goes leaves it to
+    // the next start.
+    const auto listed
+        = listLinkFile(TDLibraryJournal::Change::Kind::deleteLink, *m_store, *project, note->title(), link);
     libraryOf(m_store).removeLink(link.id,
-        [project = std::move(project), note = std::move(note), link, completion = std::move(completion)](
-            auto saved) {
+        [project = std::move(project), note = std::move(note), link, listed,
+            completion = std::move(completion)](auto saved) {
             if (!saved) {
-                // The file stays: the link is still in the list on disk.
+                // The file stays: the link is still in the list on disk. It stays listed too, for the
+                // next start to remove once a later save dropped the link.
                 if (completion)
                     completion(DeleteResult::failure(saveFailed(saved.error())));
                 return;
             }
             const auto removed = TDWeblocFile::remove(project->name(), note->title(), link);
+            // One that could not go stays listed.
+            if (removed)
+                TDLibraryJournal::end(listed);
             if (!removed) {
                 platform::print(QStringLiteral("Error removing webloc file: ") + removed.error().description);
                 if (completion)

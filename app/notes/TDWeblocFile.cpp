@@ -141,17 +141,11 @@ Url TDWeblocFile::location(const QString& projectName, const QString& noteTitle,
         TDDirectoryPath::projectDirectoryURL(projectName), noteTitle, name(link));
 }
 
-std::vector<Url> TDWeblocFile::placesToWrite(
+std::vector<Url> TDWeblocFile::places(
     const QString& projectName, const QString& noteTitle, const TDLink& link)
 {
-    std::vector<Url> places;
-    const Url file = location(projectName, noteTitle, link);
-    const Url onFat = TDDirectoryPath::weblocFileURL(TDDirectoryPath::projectDirectoryURL(projectName),
-        noteTitle, TDDirectoryPath::nameForAnyDisk(name(link)));
-    for (const Url& each : { file, onFat }) {
-        if (each.isValid() && std::find(places.begin(), places.end(), each) == places.end())
-            places.push_back(each);
-    }
+    std::vector<Url> places = candidateLocations(projectName, noteTitle, link);
+    std::erase_if(places, [](const Url& each) { return !each.isValid(); });
     return places;
 }
 

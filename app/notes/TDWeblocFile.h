@@ -29,9 +29,9 @@ public:
     // Where the link's file lives; invalid when the project name or note title cannot name a folder.
     static platform::Url location(const QString& projectName, const QString& noteTitle, const TDLink& link);
 
-    // Every place `write` may put the link's file: `location`, and the name for a disk that refuses
-    // some of its characters when that differs. Only valid URLs.
-    static std::vector<platform::Url> placesToWrite(
+    // Every place the link's file may be: `location`, the name for a disk that refuses some of its
+    // characters, and the name earlier versions gave it. Only valid URLs.
+    static std::vector<platform::Url> places(
         const QString& projectName, const QString& noteTitle, const TDLink& link);
 
     // Writes the link's file atomically and returns where. The project folder must exist; the

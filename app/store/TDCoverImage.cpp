@@ -78,7 +78,8 @@ Result<Success, PlatformError> writeCoverFile(const Url& file, const QByteArray&
 {
     if (!file.isValid() || !TDDirectoryPath::isInsideLibraryFolder(file))
         return Result<Success, PlatformError>::failure(PlatformError::fromErrno(EINVAL,
-            QStringLiteral("%1 is not a project folder in the library").arg(file.deletingLastPathComponent().path())));
+            QStringLiteral("%1 is not a project folder in the library")
+                .arg(file.deletingLastPathComponent().path())));
     return FileManager::writeAtomically(file, jpeg);
 }
 

@@ -212,7 +212,8 @@ Url libraryFolderOf(const TDStores& stores)
 
 // Strikes `entry` off once the saves of its change are on disk: at once after saves that
 // succeeded, else once later saves have written every library file.
-void endOnceSaved(const TDStores& stores, std::vector<TDLibraryJournal::Entry> entries, const SaveOutcome& saved)
+void endOnceSaved(
+    const TDStores& stores, std::vector<TDLibraryJournal::Entry> entries, const SaveOutcome& saved)
 {
     if (saved)
         TDLibraryJournal::end(entries);
@@ -273,8 +274,8 @@ bool isOwnMediaFolder(const Url& folder, const platform::Uuid& id)
 
 // `file`, listed by a change of the project `projectId`, and where it is now when a rename moved
 // the project's folder since.
-std::vector<Url> listedAndMoved(const TDStores& stores, const platform::Uuid& projectId, const Url& file,
-    int depthInProject)
+std::vector<Url> listedAndMoved(
+    const TDStores& stores, const platform::Uuid& projectId, const Url& file, int depthInProject)
 {
     std::vector<Url> places { file };
     Url inProject = file;
@@ -310,7 +311,8 @@ std::optional<PlatformError> removeUnnamedCoverFile(
 {
     for (const Url& place : listedAndMoved(stores, projectId, file, 1)) {
         const Url folder = place.deletingLastPathComponent();
-        if (isCoverOfAnyProject(stores, place) || folder.deletingLastPathComponent() != TDDirectoryPath::libraryFolderURL())
+        if (isCoverOfAnyProject(stores, place)
+            || folder.deletingLastPathComponent() != TDDirectoryPath::libraryFolderURL())
             continue;
         if (auto removed = tdcoverimage::removeCoverFile(place, folder); !removed)
             return removed.error();
@@ -914,9 +916,9 @@ void makeCover(std::shared_ptr<CoverChoice> choice, QByteArray jpeg)
     // removes.
     const Url target = tdcoverimage::newCoverFileURL(folder);
     if (target.isValid())
-        choice->listed.emplace_back(TDLibraryJournal::begin(libraryFolderOf(choice->stores),
-                                        { JournalChange::Kind::setCover, choice->project->id(), {}, {}, {},
-                                            {}, target }),
+        choice->listed.emplace_back(
+            TDLibraryJournal::begin(libraryFolderOf(choice->stores),
+                { JournalChange::Kind::setCover, choice->project->id(), {}, {}, {}, {}, target }),
             target);
     coverQueue()->async([choice = std::move(choice), jpeg = std::move(jpeg), folder, path, target]() mutable {
         std::optional<CoverFailure> failure;
@@ -1309,7 +1311,8 @@ std::optional<PlatformError> removeUnrecordedLinkFile(const TDStores& stores, co
     if (std::any_of(links.begin(), links.end(), [&](const TDLink& link) { return link.id == *change.item; }))
         return std::nullopt;
     const Url& file = *change.file;
-    const QString ending = QLatin1Char(' ') + change.item->lowercaseString().left(8) + QStringLiteral(".webloc");
+    const QString ending
+        = QLatin1Char(' ') + change.item->lowercaseString().left(8) + QStringLiteral(".webloc");
     if (!file.isFileUrl() || !file.lastPathComponent().endsWith(ending)
         || file.deletingLastPathComponent().lastPathComponent() != QLatin1String("links") || !itemExists(file)
         || QFileInfo(file.path()).isDir())
@@ -1381,6 +1384,7 @@ void TDLibrary::finishInterruptedChanges()
         }
         case JournalChange::Kind::importMedia:
         case JournalChange::Kind::addLink:
+        case JournalChange::Kind::deleteLink:
         case JournalChange::Kind::setCover: {
             if (!mediaFolders) {
                 mediaFolders.emplace();
@@ -1390,9 +1394,9 @@ void TDLibrary::finishInterruptedChanges()
             }
             const auto failed = change.kind == JournalChange::Kind::importMedia
                 ? removeUnrecordedImport(m_stores, change, *mediaFolders)
-                : change.kind == JournalChange::Kind::addLink
-                ? removeUnrecordedLinkFile(m_stores, change)
-                : removeUnnamedCoverFile(m_stores, change.project, *change.file);
+                : change.kind == JournalChange::Kind::setCover
+                ? removeUnnamedCoverFile(m_stores, change.project, *change.file)
+                : removeUnrecordedLinkFile(m_stores, change);
             if (failed) {
                 // Listed still, for a later start to try again.
                 printFailure(failed->description);

@@ -93,8 +93,9 @@ public:
     //   recorded inside the old folder point into the new one. A note still under its old title
     //   takes the new title and date and points at its text file in the moved folder.
     // - A file made before the record that names it was saved (an imported image's own folder, a
-    //   link's file, a new or replaced cover) is removed when no record names it; these are copies
-    //   the program made, and only the files listed are touched.
+    //   link's file, a new cover), or left when its record went (a deleted link's file, a replaced
+    //   cover), is removed when no record names it; these are files the program made, and only the
+    //   files listed are touched.
     // The records change before the call returns; the saves follow.
     void finishInterruptedChanges();
 

@@ -38,6 +38,7 @@ constexpr std::pair<Kind, const char*> kindNames[] = {
     { Kind::importMedia, "importMedia" },
     { Kind::addLink, "addLink" },
     { Kind::setCover, "setCover" },
+    { Kind::deleteLink, "deleteLink" },
 };
 
 struct Listed {
@@ -112,6 +113,7 @@ bool isWhole(const Change& change)
         return change.file.has_value();
     case Kind::importMedia:
     case Kind::addLink:
+    case Kind::deleteLink:
         return change.item && change.file;
     }
     return false;

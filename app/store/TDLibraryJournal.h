@@ -43,6 +43,9 @@ public:
             importMedia,
             addLink,
             setCover,
+            // A link's file, listed before the link's record goes, for the next start to remove it
+            // should a crash come between the two.
+            deleteLink,
         };
         Kind kind = Kind::renameProject;
         platform::Uuid project;

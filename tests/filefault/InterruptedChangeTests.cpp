@@ -7,6 +7,7 @@
 #include "app/notes/TDLinkCapture.h"
 #include "app/notes/TDNoteTextFile.h"
 #include "app/notes/TDPageFetcher.h"
+#include "app/notes/TDWeblocFile.h"
 #include "app/store/TDCategoryStore.h"
 #include "app/store/TDDirectoryPath.h"
 #include "app/store/TDLibrary.h"
@@ -144,7 +145,7 @@ void expectNothingUnnamed(const TDStores& stores)
             for (const auto& link : stores.linkStore->tdLinks()) {
                 if (link.tdNoteId == note->id())
                     named << TDDirectoryPath::noteLinksDirectoryURL(
-                        TDDirectoryPath::projectDirectoryURL(project->name()), note->title())
+                                 TDDirectoryPath::projectDirectoryURL(project->name()), note->title())
                                  .path()
                             + "/" + link.id.lowercaseString().left(8);
             }
@@ -187,6 +188,10 @@ TEST(InterruptedChangeChild, DISABLED_DiesBeforeOneStep)
         ASSERT_TRUE(QDir(library).rename(blocked, blocked + ".held") && QDir(library).mkdir(blocked));
     } else if (blocked == "cover") {
         filefault::arm(alpha->coverImageURL()->path().toUtf8(), filefault::Mode::failFrom, 1, EIO);
+    } else if (blocked == "link") {
+        const auto written = TDWeblocFile::write("Alpha", "Draft", stores.linkStore->tdLinks().front());
+        ASSERT_TRUE(written);
+        filefault::arm(written.value().path().toUtf8(), filefault::Mode::failFrom, 1, EIO);
     } else {
         const auto image = stores.mediaStore->tdMedia().front();
         const QString folder = blocked == "image"
@@ -222,6 +227,9 @@ TEST(InterruptedChangeChild, DISABLED_DiesBeforeOneStep)
         // Refused at once: the link is added without a title.
         TDLinkCapture(stores.linkStore, TDPageFetcher::make(), stores.projectStore)
             .addLink(alpha, alpha->tdNote().front(), "http://127.0.0.1:1/", done);
+    else if (change == "deleteLink")
+        TDLinkCapture(stores.linkStore, stores.projectStore)
+            .deleteLink(alpha, alpha->tdNote().front(), stores.linkStore->tdLinks().front(), done);
     else
         tdLibrary.removeCoverImage(alpha, *alpha->coverImageURL(), done);
     // A note whose save failed takes its files back: that crash comes before the save answers.
@@ -275,6 +283,8 @@ TEST(InterruptedChange, TheNextStartFinishesAChangeACrashCutShort)
         { "importImages", "media.library", "Alpha", both, 1, 1, {} },
         // The link's file written, then the links saved.
         { "addLink", "links.library", "Alpha", both, 1, 1, {} },
+        // The links saved, then the link's file removed.
+        { "deleteLink", "link", "Alpha", both, 0, 1, {} },
         // The new file written, then the projects saved, then the old file removed.
         { "setCover", "projects.library", "Alpha", both, 1, 1, {} },
         { "setCover", "cover", "Alpha", both, 1, 1, {} },
@@ -474,7 +484,8 @@ TEST(InterruptedChange, TheListSkipsWhatItCannotUse)
         { Change::Kind::deleteProject, project, {}, "A", {}, {}, {} },
         { Change::Kind::renameProject, project, {}, "A", "B", {}, {} },
         { Change::Kind::renameNote, project, platform::Uuid::random(), "x", "y", platform::Date(12.5), {} },
-        { Change::Kind::importMedia, project, platform::Uuid::random(), {}, {}, {}, Url::fileUrl("/a/images/b") },
+        { Change::Kind::importMedia, project, platform::Uuid::random(), {}, {}, {},
+            Url::fileUrl("/a/images/b") },
         { Change::Kind::addLink, project, {}, {}, {}, {}, Url::fileUrl("/a/links/b.webloc") },
         { Change::Kind::setCover, project, {}, {}, {}, {}, {} },
         { Change::Kind::setCover, project, {}, {}, {}, {}, Url::fileUrl("/a/b-cover-image.jpeg") },
