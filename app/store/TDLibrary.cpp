@@ -1288,9 +1288,9 @@ bool listUnlistedNote(const TDStores& stores, TDLibraryJournal::Entry entry, con
     return true;
 }
 
-// Removes the folder an import listed for the image `change.item` where no record names it: the copy
-// and thumbnail of a drop whose records never reached the media file.
-// `namedFolders` holds the paths of the folders the media records name.
+// Removes the folder an import listed for the image `change.item` where no record names it (the copy
+// and thumbnail of a drop whose records never reached the media file); `namedFolders` holds the
+// paths of the folders the media records name.
 std::optional<PlatformError> removeUnrecordedImport(
     const TDStores& stores, const JournalChange& change, const std::unordered_set<QString>& namedFolders)
 {
@@ -1386,17 +1386,20 @@ void TDLibrary::finishInterruptedChanges()
         case JournalChange::Kind::addLink:
         case JournalChange::Kind::deleteLink:
         case JournalChange::Kind::setCover: {
-            if (!mediaFolders) {
-                mediaFolders.emplace();
-                for (const auto& item : m_stores.mediaStore->tdMedia())
-                    mediaFolders->insert({ item->url().deletingLastPathComponent().path(),
-                        item->thumbnailURL().deletingLastPathComponent().path() });
+            std::optional<PlatformError> failed;
+            if (change.kind == JournalChange::Kind::importMedia) {
+                if (!mediaFolders) {
+                    mediaFolders.emplace();
+                    for (const auto& item : m_stores.mediaStore->tdMedia())
+                        mediaFolders->insert({ item->url().deletingLastPathComponent().path(),
+                            item->thumbnailURL().deletingLastPathComponent().path() });
+                }
+                failed = removeUnrecordedImport(m_stores, change, *mediaFolders);
+            } else if (change.kind == JournalChange::Kind::setCover) {
+                failed = removeUnnamedCoverFile(m_stores, change.project, *change.file);
+            } else {
+                failed = removeUnrecordedLinkFile(m_stores, change);
             }
-            const auto failed = change.kind == JournalChange::Kind::importMedia
-                ? removeUnrecordedImport(m_stores, change, *mediaFolders)
-                : change.kind == JournalChange::Kind::setCover
-                ? removeUnnamedCoverFile(m_stores, change.project, *change.file)
-                : removeUnrecordedLinkFile(m_stores, change);
             if (failed) {
                 // Listed still, for a later start to try again.
                 printFailure(failed->description);
