@@ -1328,7 +1328,15 @@ void TDLibrary::finishInterruptedChanges()
     // Struck off together: after a crash in a large drop, thousands are listed.
     std::vector<TDLibraryJournal::Entry> finished;
     std::optional<std::unordered_set<QString>> mediaFolders;
-    for (const auto& listed : TDLibraryJournal::takeLeftOver(libraryFolderOf(m_stores))) {
+    auto leftOver = TDLibraryJournal::takeLeftOver(libraryFolderOf(m_stores));
+    // Files a change made go last, once a rename finished meanwhile has put their project's folder
+    // where its record says.
+    std::stable_partition(leftOver.begin(), leftOver.end(), [](const auto& listed) {
+        const auto kind = listed.second.kind;
+        return kind != JournalChange::Kind::importMedia && kind != JournalChange::Kind::addLink
+            && kind != JournalChange::Kind::deleteLink && kind != JournalChange::Kind::setCover;
+    });
+    for (const auto& listed : leftOver) {
         const TDLibraryJournal::Entry entry = listed.first;
         const JournalChange& change = listed.second;
         switch (change.kind) {

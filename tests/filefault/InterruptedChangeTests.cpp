@@ -476,6 +476,28 @@ TEST(InterruptedChange, AListedFileGoesOnlyWhenItIsTheProgramsOwnAndNoRecordName
     expectEveryFileThere(stores);
 }
 
+// A drop listed its folder, then a rename moved the project's folder, and neither was saved: the
+// copy goes from the folder the finished rename gives the project.
+TEST(InterruptedChange, ACopyListedBeforeARenameGoesFromTheRenamedFolder)
+{
+    Library library;
+    const platform::Uuid id = platform::Uuid::random();
+    const QString copy = "/images/" + id.lowercaseString() + "/thumbnail.jpg";
+    library.root.write(TDLibraryJournal::fileName(),
+        TDLibraryJournal::encode(
+            { { Change::Kind::importMedia, library.alphaId, id, {}, {}, {},
+                  Url::fileUrl(library.root.file("Alpha" + copy)).deletingLastPathComponent() },
+                { Change::Kind::renameProject, library.alphaId, {}, "Alpha", "Omega", {}, {} } }));
+    QDir().mkpath(QFileInfo(library.root.file("Alpha" + copy)).path());
+    library.root.write("Alpha" + copy, "bytes");
+    ASSERT_TRUE(QDir(library.root.library()).rename("Alpha", "Omega"));
+    const TDStores stores = started();
+    EXPECT_TRUE(projectNamed(stores, "Omega"));
+    EXPECT_FALSE(QFileInfo::exists(library.root.file("Omega" + copy)));
+    expectEveryFileThere(stores);
+    expectNothingUnnamed(stores);
+}
+
 // A change of a kind this version does not know, or without a field its kind needs, is skipped.
 TEST(InterruptedChange, TheListSkipsWhatItCannotUse)
 {
