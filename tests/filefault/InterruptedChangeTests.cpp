@@ -412,13 +412,6 @@ TEST(InterruptedChange, AListedFileGoesOnlyWhenItIsTheProgramsOwnAndNoRecordName
     TDStores before = started();
     const auto alpha = projectNamed(before, "Alpha");
     const auto draft = alpha->tdNote().front();
-    // A link added whole leaves nothing listed.
-    bool added = false;
-    TDLinkCapture(before.linkStore, TDPageFetcher::make(), before.projectStore)
-        .addLink(alpha, draft, "http://127.0.0.1:1/", [&](auto) { added = true; });
-    ASSERT_TRUE(platform::runMainLoopUntil([&] { return added; }, 10s));
-    EXPECT_FALSE(QFileInfo::exists(library.journal()));
-
     const QString folder = library.root.file("Alpha");
     const auto makeFile = [](const QString& path) {
         QDir().mkpath(QFileInfo(path).path());
