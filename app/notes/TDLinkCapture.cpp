@@ -5,6 +5,8 @@
 #include "app/notes/TDPageFetcher.h"
 #include "app/notes/TDWeblocFile.h"
 #include "app/store/TDLibrary.h"
+#include "app/store/TDLibraryFile.h"
+#include "app/store/TDLibraryJournal.h"
 #include "app/store/TDLinkStore.h"
 #include "app/store/TDProjectStore.h"
 #include "platform/foundation/DispatchQueue.h"
@@ -106,6 +108,18 @@ std::optional<Place> placeNow(
     return Place { std::move(project), *found };
 }
 
+// Lists the places of `link`'s file in the library folder's list of unfinished changes: the next
+// start removes a file there whose link the links file does not hold.
+std::vector<TDLibraryJournal::Entry> listLinkFile(TDLibraryJournal::Change::Kind kind,
+    const TDLinkStore& store, const TDProject& project, const QString& noteTitle, const TDLink& link)
+{
+    std::vector<TDLibraryJournal::Change> changes;
+    for (const auto& file : TDWeblocFile::places(project.name(), noteTitle, link))
+        changes.push_back({ kind, project.id(), link.id, {}, {}, {}, file });
+    return TDLibraryJournal::begin(
+        store.libraryFile()->location().deletingLastPathComponent(), std::move(changes));
+}
+
 } // namespace
 
 std::optional<QUrl> tdWebAddress(const QString& text)
@@ -175,6 +189,10 @@ void TDLinkCapture::addLink(std::shared_ptr<TDProject> project, std::shared_ptr<
             }
             TDLink link { std::move(info.title), std::move(info.desc), address, platform::Uuid::random(),
                 note->id() };
+            // Listed before it is written: the next start after a crash that kept the link out of the
+            // links file removes it.
+            const auto listed = listLinkFile(
+                TDLibraryJournal::Change::Kind::addLink, *store, *place->project, place->note->title(), link);
             const auto written = TDWeblocFile::write(place->project->name(), place->note->title(), link);
             if (written)
                 platform::print(
@@ -187,7 +205,11 @@ void TDLinkCapture::addLink(std::shared_ptr<TDProject> project, std::shared_ptr<
                     QStringLiteral("The link was added, but its file could not be written in the note's "
                                    "folder: %1.")
                         .arg(written.error().description) };
-            libraryOf(store).addLink(link, [completion, link, fileFailure](auto saved) {
+            libraryOf(store).addLink(link, [completion, link, fileFailure, listed](auto saved) {
+                // Once the links file names the link, its file is the record's. After a failed save
+                // the file stays listed: the next start keeps it if a later save wrote the link.
+                if (saved)
+                    TDLibraryJournal::end(listed);
                 if (!completion)
                     return;
                 // A failed save matters more: without it the link is gone at the next start.
@@ -205,16 +227,24 @@ void TDLinkCapture::deleteLink(std::shared_ptr<TDProject> project, std::shared_p
     const TDLink& link, DeleteCompletion completion)
 {
     assert(DispatchQueue::isMainThread() && project && note);
+    // Listed before the links file stops naming the link: a crash before its file goes leaves it to
+    // the next start.
+    const auto listed
+        = listLinkFile(TDLibraryJournal::Change::Kind::deleteLink, *m_store, *project, note->title(), link);
     libraryOf(m_store).removeLink(link.id,
-        [project = std::move(project), note = std::move(note), link, completion = std::move(completion)](
-            auto saved) {
+        [project = std::move(project), note = std::move(note), link, listed,
+            completion = std::move(completion)](auto saved) {
             if (!saved) {
-                // The file stays: the link is still in the list on disk.
+                // The file stays: the link is still in the list on disk. It stays listed too, for the
+                // next start to remove once a later save dropped the link.
                 if (completion)
                     completion(DeleteResult::failure(saveFailed(saved.error())));
                 return;
             }
             const auto removed = TDWeblocFile::remove(project->name(), note->title(), link);
+            // One that could not go stays listed.
+            if (removed)
+                TDLibraryJournal::end(listed);
             if (!removed) {
                 platform::print(QStringLiteral("Error removing webloc file: ") + removed.error().description);
                 if (completion)

@@ -57,6 +57,10 @@ std::optional<QUrl> tdWebAddress(const QString& text);
 // file removed, so a failed save never leaves a record without its file. A file that cannot be
 // removed then fails the deletion, though the record is gone.
 //
+// The link's file is listed in the library folder's list of unfinished changes (TDLibraryJournal.h)
+// before it is written and before its record goes, and struck off once the links file and the file
+// agree, so that the next start after a crash in between removes a file no link names.
+//
 // Work in flight holds the store, project and note it needs, so it ends even when the pane that
 // asked for it is gone.
 class TDLinkCapture {

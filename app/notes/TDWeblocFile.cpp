@@ -141,6 +141,14 @@ Url TDWeblocFile::location(const QString& projectName, const QString& noteTitle,
         TDDirectoryPath::projectDirectoryURL(projectName), noteTitle, name(link));
 }
 
+std::vector<Url> TDWeblocFile::places(
+    const QString& projectName, const QString& noteTitle, const TDLink& link)
+{
+    std::vector<Url> places = candidateLocations(projectName, noteTitle, link);
+    std::erase_if(places, [](const Url& each) { return !each.isValid(); });
+    return places;
+}
+
 Result<Url, PlatformError> TDWeblocFile::write(
     const QString& projectName, const QString& noteTitle, const TDLink& link)
 {

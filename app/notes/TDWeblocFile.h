@@ -8,6 +8,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <vector>
+
 // The ".webloc" file of a link: a small XML property list holding its address, in the "links"
 // folder of its note. Each link has a file of its own, named from its title and its id, so the name
 // can be worked out again to remove exactly that file. Main thread (or any one thread at a time).
@@ -26,6 +28,11 @@ public:
 
     // Where the link's file lives; invalid when the project name or note title cannot name a folder.
     static platform::Url location(const QString& projectName, const QString& noteTitle, const TDLink& link);
+
+    // Every place the link's file may be: `location`, the name for a disk that refuses some of its
+    // characters, and the name earlier versions gave it. Only valid URLs.
+    static std::vector<platform::Url> places(
+        const QString& projectName, const QString& noteTitle, const TDLink& link);
 
     // Writes the link's file atomically and returns where. The project folder must exist; the
     // note's "links" folder is created when missing. Refused: an address that does not parse, a

@@ -69,17 +69,18 @@ Result<QByteArray, PlatformError> jpegData(const QString& path)
     return Outcome::success(*jpeg);
 }
 
-Result<Url, PlatformError> writeCoverFile(const Url& projectFolder, const QByteArray& jpeg)
+Url newCoverFileURL(const Url& projectFolder)
 {
-    using Outcome = Result<Url, PlatformError>;
-    Url file = TDDirectoryPath::coverImageFileURL(projectFolder, platform::Uuid::random().lowercaseString());
+    return TDDirectoryPath::coverImageFileURL(projectFolder, platform::Uuid::random().lowercaseString());
+}
+
+Result<Success, PlatformError> writeCoverFile(const Url& file, const QByteArray& jpeg)
+{
     if (!file.isValid() || !TDDirectoryPath::isInsideLibraryFolder(file))
-        return Outcome::failure(PlatformError::fromErrno(
-            EINVAL, QStringLiteral("%1 is not a project folder in the library").arg(projectFolder.path())));
-    auto written = FileManager::writeAtomically(file, jpeg);
-    if (!written)
-        return Outcome::failure(written.error());
-    return Outcome::success(file);
+        return Result<Success, PlatformError>::failure(PlatformError::fromErrno(EINVAL,
+            QStringLiteral("%1 is not a project folder in the library")
+                .arg(file.deletingLastPathComponent().path())));
+    return FileManager::writeAtomically(file, jpeg);
 }
 
 bool isOwnCoverFile(const Url& url, const Url& projectFolder)

@@ -18,9 +18,12 @@ inline constexpr double jpegQuality = 0.2;
 // transparency laid over white. The error says why a file cannot be used.
 platform::Result<QByteArray, platform::PlatformError> jpegData(const QString& path);
 
-// Writes `jpeg` as a new cover file in `projectFolder` and returns its URL.
-platform::Result<platform::Url, platform::PlatformError> writeCoverFile(
-    const platform::Url& projectFolder, const QByteArray& jpeg);
+// A new cover file's place in `projectFolder`, under a name no cover had before.
+platform::Url newCoverFileURL(const platform::Url& projectFolder);
+
+// Writes `jpeg` as the cover file `file` (from `newCoverFileURL`).
+platform::Result<platform::Success, platform::PlatformError> writeCoverFile(
+    const platform::Url& file, const QByteArray& jpeg);
 
 // Whether `url` names a cover file of the project's own: directly in its folder, with the cover
 // name's ending, inside the library folder.

@@ -4,6 +4,8 @@
 #include "app/model/TDMedia.h"
 #include "app/model/TDProject.h"
 #include "app/store/TDDirectoryPath.h"
+#include "app/store/TDLibraryFile.h"
+#include "app/store/TDLibraryJournal.h"
 #include "app/store/TDMediaStore.h"
 #include "app/store/TDProjectStore.h"
 #include "platform/foundation/DispatchQueue.h"
@@ -149,12 +151,22 @@ QString reasonFor(const platform::PlatformError& error)
     return tdLocalized("It could not be copied into the project: ") + error.description;
 }
 
+bool itemExists(const Url& url)
+{
+    QFileInfo info(url.path());
+    return url.isFileUrl() && (info.exists() || info.isSymLink());
+}
+
 // Removes an import's own folder; one already gone counts as removed.
 void removeFolder(const Url& folder)
 {
-    QFileInfo info(folder.path());
-    if (folder.isFileUrl() && (info.exists() || info.isSymLink()))
+    if (itemExists(folder))
         TDDirectoryPath::removeItemInsideLibrary(folder);
+}
+
+Url ownFolder(const Url& projectFolder, const Uuid& id)
+{
+    return TDDirectoryPath::mediaThumbnailURL(projectFolder, id).deletingLastPathComponent();
 }
 
 bool isRegularFile(const Url& url)
@@ -175,6 +187,14 @@ public:
         Uuid id;
         std::optional<Result<PreparedImage, QString>> outcome;
         bool leftOut = false;
+        // Its folder's place in `m_listed`.
+        std::optional<std::size_t> listed;
+    };
+    // A folder listed before a lane made it.
+    struct Listed {
+        TDLibraryJournal::Entry entry;
+        Url folder;
+        bool recorded = false;
     };
 
     Drop(TDStores stores, std::shared_ptr<TDProject> project, double pixelScale,
@@ -189,6 +209,23 @@ public:
     }
 
     std::vector<Entry> entries;
+
+    // Lists the folders the files of `indices` are about to get, in one write of the list.
+    void list(const std::vector<std::size_t>& indices)
+    {
+        std::vector<TDLibraryJournal::Change> changes;
+        for (const std::size_t index : indices) {
+            const Entry& entry = entries[index];
+            changes.push_back({ TDLibraryJournal::Change::Kind::importMedia, m_project->id(), entry.id, {},
+                {}, {}, ownFolder(entry.projectFolder, entry.id) });
+        }
+        const Url library = m_stores.projectStore->libraryFile()->location().deletingLastPathComponent();
+        const auto listed = TDLibraryJournal::begin(library, changes);
+        for (std::size_t i = 0; i < listed.size(); ++i) {
+            entries[indices[i]].listed = m_listed.size();
+            m_listed.push_back({ listed[i], *changes[i].file });
+        }
+    }
 
     void deliver(std::size_t index, Result<PreparedImage, QString> outcome, bool leftOut = false)
     {
@@ -231,6 +268,7 @@ public:
             ++m_next;
         if (m_next == entries.size() && !m_done) {
             m_done = true;
+            strikeOffListed();
             if (m_finished)
                 m_finished(std::move(m_report));
         }
@@ -247,7 +285,7 @@ private:
             ++m_report.leftOut;
             return true;
         }
-        if (!*entry.outcome && retryInMovedFolder(entry)) {
+        if (!*entry.outcome && retryInMovedFolder(index)) {
             prepare(index);
             return false;
         }
@@ -275,7 +313,23 @@ private:
         }
         m_append(TDMedia::make(entry.id, file, thumbnail, m_project->id()));
         ++m_report.imported;
+        if (entry.listed)
+            m_listed[*entry.listed].recorded = true;
         return true;
+    }
+
+    // A folder that went again needs its entry no more; one whose record was appended keeps it until
+    // the media file names the record. One that could not go stays listed for the next start.
+    void strikeOffListed()
+    {
+        std::vector<TDLibraryJournal::Entry> ended;
+        for (const auto& listed : m_listed) {
+            if (listed.recorded)
+                m_report.listed.push_back(listed.entry);
+            else if (!itemExists(listed.folder))
+                ended.push_back(listed.entry);
+        }
+        TDLibraryJournal::end(ended);
     }
 
     bool projectInStore() const
@@ -286,17 +340,19 @@ private:
 
     // A rename of the project moved its folder while the file was on its way: the file goes again,
     // under a new id, into the folder the project has now; what the first try left there goes.
-    bool retryInMovedFolder(Entry& entry)
+    bool retryInMovedFolder(std::size_t index)
     {
+        Entry& entry = entries[index];
         if (entry.path.isEmpty() || !projectInStore())
             return false;
         const Url folder = TDDirectoryPath::projectDirectoryURL(m_project->name());
         if (folder == entry.projectFolder)
             return false;
-        removeFolder(TDDirectoryPath::mediaThumbnailURL(folder, entry.id).deletingLastPathComponent());
+        removeFolder(ownFolder(folder, entry.id));
         entry.projectFolder = folder;
         entry.id = Uuid::random();
         entry.outcome.reset();
+        list({ index });
         return true;
     }
 
@@ -306,6 +362,7 @@ private:
     std::function<void(std::shared_ptr<TDMedia>)> m_append;
     std::function<void(TDImageImportReport)> m_finished;
     TDImageImportReport m_report;
+    std::vector<Listed> m_listed;
     std::size_t m_next = 0;
     bool m_done = false;
 };
@@ -561,6 +618,8 @@ void start(TDStores stores, std::shared_ptr<TDProject> project, std::vector<QUrl
         platform::DispatchQueue::main()->async([drop] { drop->flush(); });
         return;
     }
+    // Listed before any lane begins: a crash from here on leaves no folder the list does not name.
+    drop->list(jobs);
     for (const std::size_t index : jobs)
         drop->prepare(index);
 }

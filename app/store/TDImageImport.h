@@ -11,6 +11,7 @@
 #include <QUrl>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -36,6 +37,10 @@ class TDProject;
 //   moves them along); otherwise the folder goes and no record is made. A file that failed while a
 //   rename moved the project's folder goes again, into the folder the project has now; one that
 //   failed because its project was deleted meanwhile went with the project and is not reported.
+// - Each file's folder is listed in the library folder's list of unfinished changes
+//   (TDLibraryJournal.h) before a lane makes it, so that the next start after a crash removes a
+//   copy that no record names. A folder that went again is struck off when the drop ends; one whose
+//   record was appended waits in the report until the media file that names it is saved.
 // - Once every file is handled, `finished` runs once with what happened to each.
 // - When the program quits, `finishBeforeQuit` runs (below): the drops end before the program does.
 //
@@ -53,6 +58,8 @@ struct TDImageImportReport {
     // Files not begun because the program was quitting: nothing was made for them.
     int leftOut = 0;
     std::vector<TDImageImportFailure> failures;
+    // The list entries of the imported files' folders, to strike off once the media are saved.
+    std::vector<std::uint64_t> listed;
 };
 
 namespace tdimageimport {

@@ -212,12 +212,18 @@ Url libraryFolderOf(const TDStores& stores)
 
 // Strikes `entry` off once the saves of its change are on disk: at once after saves that
 // succeeded, else once later saves have written every library file.
-void endOnceSaved(const TDStores& stores, TDLibraryJournal::Entry entry, const SaveOutcome& saved)
+void endOnceSaved(
+    const TDStores& stores, std::vector<TDLibraryJournal::Entry> entries, const SaveOutcome& saved)
 {
     if (saved)
-        TDLibraryJournal::end(entry);
+        TDLibraryJournal::end(entries);
     else
-        removeOnceSaved(stores, [entry] { TDLibraryJournal::end(entry); });
+        removeOnceSaved(stores, [entries] { TDLibraryJournal::end(entries); });
+}
+
+void endOnceSaved(const TDStores& stores, TDLibraryJournal::Entry entry, const SaveOutcome& saved)
+{
+    endOnceSaved(stores, std::vector<TDLibraryJournal::Entry> { entry }, saved);
 }
 
 // The project's place in the store: the record itself, else the first of its id.
@@ -264,6 +270,54 @@ bool isOwnMediaFolder(const Url& folder, const platform::Uuid& id)
         return false;
     QFileInfo info(folder.path());
     return info.isDir() && !info.isSymLink() && TDDirectoryPath::isInsideLibraryFolder(folder);
+}
+
+// `file`, listed by a change of the project `projectId`, and where it is now when a rename moved
+// the project's folder since.
+std::vector<Url> listedAndMoved(
+    const TDStores& stores, const platform::Uuid& projectId, const Url& file, int depthInProject)
+{
+    std::vector<Url> places { file };
+    Url inProject = file;
+    QStringList below;
+    for (int i = 0; i < depthInProject; ++i) {
+        below.prepend(inProject.lastPathComponent());
+        inProject = inProject.deletingLastPathComponent();
+    }
+    for (const auto& project : stores.projectStore->tdProjects()) {
+        if (project->id() != projectId)
+            continue;
+        Url moved = TDDirectoryPath::projectDirectoryURL(project->name());
+        for (const QString& component : below)
+            moved = moved.appendingPathComponent(component);
+        if (moved.isValid() && std::find(places.begin(), places.end(), moved) == places.end())
+            places.push_back(moved);
+    }
+    return places;
+}
+
+bool isCoverOfAnyProject(const TDStores& stores, const Url& file)
+{
+    const auto projects = stores.projectStore->tdProjects();
+    return std::any_of(projects.begin(), projects.end(),
+        [&](const auto& project) { return project->coverImageURL() == file; });
+}
+
+// Removes a cover file a change of `projectId` listed, where it is and where the project's folder is
+// now, unless a project names it as its cover. Only a cover file directly in a project folder of the
+// library goes. The first failure.
+std::optional<PlatformError> removeUnnamedCoverFile(
+    const TDStores& stores, const platform::Uuid& projectId, const Url& file)
+{
+    for (const Url& place : listedAndMoved(stores, projectId, file, 1)) {
+        const Url folder = place.deletingLastPathComponent();
+        if (isCoverOfAnyProject(stores, place)
+            || folder.deletingLastPathComponent() != TDDirectoryPath::libraryFolderURL())
+            continue;
+        if (auto removed = tdcoverimage::removeCoverFile(place, folder); !removed)
+            return removed.error();
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -748,7 +802,23 @@ struct CoverChoice {
     std::shared_ptr<TDProject> project;
     std::uint64_t number;
     QString imagePath;
+    // The files this choice is making, listed before each is written.
+    std::vector<std::pair<TDLibraryJournal::Entry, Url>> listed;
 };
+
+// Strikes off the files of `choice` that are nowhere any more.
+void endGoneCoverFiles(CoverChoice& choice)
+{
+    std::vector<TDLibraryJournal::Entry> gone;
+    std::erase_if(choice.listed, [&](const auto& listed) {
+        const auto places = listedAndMoved(choice.stores, choice.project->id(), listed.second, 1);
+        if (std::any_of(places.begin(), places.end(), [](const Url& place) { return itemExists(place); }))
+            return false;
+        gone.push_back(listed.first);
+        return true;
+    });
+    TDLibraryJournal::end(gone);
+}
 
 struct CoverFailure {
     QString title;
@@ -781,6 +851,7 @@ void coverMade(std::shared_ptr<CoverChoice> choice, const QByteArray& jpeg, cons
     if (!latestChoice || !inStore) {
         if (landed)
             tdcoverimage::removeCoverFile(*landed, folder);
+        endGoneCoverFiles(*choice);
         if (latestChoice)
             latest.erase(found);
         return choice->operation->succeed({});
@@ -788,21 +859,48 @@ void coverMade(std::shared_ptr<CoverChoice> choice, const QByteArray& jpeg, cons
     if (!landed && !jpeg.isEmpty() && folder != writtenFolder)
         return makeCover(std::move(choice), jpeg);
     latest.erase(found);
-    if (failure)
+    if (failure) {
+        endGoneCoverFiles(*choice);
         return choice->operation->fail(Kind::fileFailed, failure->title, failure->reason);
+    }
 
     auto old = project.coverImageURL();
+    std::vector<TDLibraryJournal::Entry> listed;
+    for (const auto& each : choice->listed)
+        listed.push_back(each.first);
+    // Once the save names the new file, the replaced one is named by no record: listed before, it
+    // goes at the next start should a crash come first.
+    std::optional<TDLibraryJournal::Entry> oldListed;
+    if (old && *old != *landed && tdcoverimage::isOwnCoverFile(*old, folder))
+        oldListed = TDLibraryJournal::begin(libraryFolderOf(choice->stores),
+            { JournalChange::Kind::setCover, project.id(), {}, {}, {}, {}, *old });
     choice->project->setCoverImageURL(*landed);
-    saveInOrder(choice->stores, { LibraryFile::projects },
-        [operation = choice->operation, old, folder, file = *landed](SaveOutcome saved) {
-            if (!saved)
+    auto stores = choice->stores;
+    saveInOrder(stores, { LibraryFile::projects },
+        [operation = choice->operation, stores, projectId = project.id(), old, oldListed, listed, folder,
+            file = *landed](SaveOutcome saved) {
+            if (!saved) {
+                // The new cover reaches the library with a later save, and only then may the old
+                // file go.
+                removeOnceSaved(stores, [stores, projectId, old, oldListed, listed] {
+                    if (old && oldListed) {
+                        if (auto failed = removeUnnamedCoverFile(stores, projectId, *old))
+                            return printFailure(failed->description);
+                        TDLibraryJournal::end(*oldListed);
+                    }
+                    TDLibraryJournal::end(listed);
+                });
                 return operation->failSaving(saved.error());
+            }
+            TDLibraryJournal::end(listed);
             // The replaced cover's file goes once the library no longer names it; one left behind
-            // is only reported.
+            // is only reported, and stays listed for the next start to remove.
             if (old && *old != file) {
                 auto removed = tdcoverimage::removeCoverFile(*old, folder);
                 if (!removed)
                     printFailure(removed.error().description);
+                else if (oldListed)
+                    TDLibraryJournal::end(*oldListed);
             }
             operation->succeed({});
         });
@@ -814,7 +912,15 @@ void makeCover(std::shared_ptr<CoverChoice> choice, QByteArray jpeg)
 {
     const Url folder = TDDirectoryPath::projectDirectoryURL(choice->project->name());
     const QString path = choice->imagePath;
-    coverQueue()->async([choice = std::move(choice), jpeg = std::move(jpeg), folder, path]() mutable {
+    // Listed before it is written: a crash before the save names it leaves a file the next start
+    // removes.
+    const Url target = tdcoverimage::newCoverFileURL(folder);
+    if (target.isValid())
+        choice->listed.emplace_back(
+            TDLibraryJournal::begin(libraryFolderOf(choice->stores),
+                { JournalChange::Kind::setCover, choice->project->id(), {}, {}, {}, {}, target }),
+            target);
+    coverQueue()->async([choice = std::move(choice), jpeg = std::move(jpeg), folder, path, target]() mutable {
         std::optional<CoverFailure> failure;
         std::optional<Url> file;
         if (jpeg.isEmpty()) {
@@ -826,9 +932,9 @@ void makeCover(std::shared_ptr<CoverChoice> choice, QByteArray jpeg)
                     made.error().description };
         }
         if (!failure) {
-            auto written = tdcoverimage::writeCoverFile(folder, jpeg);
+            auto written = tdcoverimage::writeCoverFile(target, jpeg);
             if (written)
-                file = written.value();
+                file = target;
             else
                 failure = CoverFailure { tdLocalized("The cover image could not be saved."),
                     written.error().description };
@@ -915,7 +1021,8 @@ void TDLibrary::importImages(
         [operation, stores](TDImageImportReport report) {
             for (const auto& failure : report.failures)
                 printFailure(failure.fileName + QStringLiteral(": ") + failure.reason);
-            saveInOrder(stores, { LibraryFile::media }, [operation, report](SaveOutcome saved) {
+            saveInOrder(stores, { LibraryFile::media }, [operation, stores, report](SaveOutcome saved) {
+                endOnceSaved(stores, report.listed, saved);
                 if (!saved)
                     return operation->failSaving(saved.error());
                 operation->succeed(report);
@@ -1181,11 +1288,55 @@ bool listUnlistedNote(const TDStores& stores, TDLibraryJournal::Entry entry, con
     return true;
 }
 
+// Removes the folder an import listed for the image `change.item` where no record names it (the copy
+// and thumbnail of a drop whose records never reached the media file); `namedFolders` holds the
+// paths of the folders the media records name.
+std::optional<PlatformError> removeUnrecordedImport(
+    const TDStores& stores, const JournalChange& change, const std::unordered_set<QString>& namedFolders)
+{
+    for (const Url& folder : listedAndMoved(stores, change.project, *change.file, 2)) {
+        if (namedFolders.contains(folder.path()) || !isOwnMediaFolder(folder, *change.item))
+            continue;
+        if (auto removed = TDDirectoryPath::removeItemInsideLibrary(folder); !removed)
+            return removed.error();
+    }
+    return std::nullopt;
+}
+
+// Removes a link's file that was written before a crash kept the link out of the links file. Only a
+// file named as that link's file, in a note's "links" folder of the library.
+std::optional<PlatformError> removeUnrecordedLinkFile(const TDStores& stores, const JournalChange& change)
+{
+    const auto links = stores.linkStore->tdLinks();
+    if (std::any_of(links.begin(), links.end(), [&](const TDLink& link) { return link.id == *change.item; }))
+        return std::nullopt;
+    const Url& file = *change.file;
+    const QString ending
+        = QLatin1Char(' ') + change.item->lowercaseString().left(8) + QStringLiteral(".webloc");
+    if (!file.isFileUrl() || !file.lastPathComponent().endsWith(ending)
+        || file.deletingLastPathComponent().lastPathComponent() != QLatin1String("links") || !itemExists(file)
+        || QFileInfo(file.path()).isDir())
+        return std::nullopt;
+    auto removed = TDDirectoryPath::removeItemInsideLibrary(file);
+    return removed ? std::nullopt : std::optional<PlatformError>(removed.error());
+}
+
 } // namespace
 
 void TDLibrary::finishInterruptedChanges()
 {
-    for (const auto& listed : TDLibraryJournal::takeLeftOver(libraryFolderOf(m_stores))) {
+    // Struck off together: after a crash in a large drop, thousands are listed.
+    std::vector<TDLibraryJournal::Entry> finished;
+    std::optional<std::unordered_set<QString>> mediaFolders;
+    auto leftOver = TDLibraryJournal::takeLeftOver(libraryFolderOf(m_stores));
+    // Files a change made go last, once a rename finished meanwhile has put their project's folder
+    // where its record says.
+    std::stable_partition(leftOver.begin(), leftOver.end(), [](const auto& listed) {
+        const auto kind = listed.second.kind;
+        return kind != JournalChange::Kind::importMedia && kind != JournalChange::Kind::addLink
+            && kind != JournalChange::Kind::deleteLink && kind != JournalChange::Kind::setCover;
+    });
+    for (const auto& listed : leftOver) {
         const TDLibraryJournal::Entry entry = listed.first;
         const JournalChange& change = listed.second;
         switch (change.kind) {
@@ -1239,6 +1390,31 @@ void TDLibrary::finishInterruptedChanges()
             }
             break;
         }
+        case JournalChange::Kind::importMedia:
+        case JournalChange::Kind::addLink:
+        case JournalChange::Kind::deleteLink:
+        case JournalChange::Kind::setCover: {
+            std::optional<PlatformError> failed;
+            if (change.kind == JournalChange::Kind::importMedia) {
+                if (!mediaFolders) {
+                    mediaFolders.emplace();
+                    for (const auto& item : m_stores.mediaStore->tdMedia())
+                        mediaFolders->insert({ item->url().deletingLastPathComponent().path(),
+                            item->thumbnailURL().deletingLastPathComponent().path() });
+                }
+                failed = removeUnrecordedImport(m_stores, change, *mediaFolders);
+            } else if (change.kind == JournalChange::Kind::setCover) {
+                failed = removeUnnamedCoverFile(m_stores, change.project, *change.file);
+            } else {
+                failed = removeUnrecordedLinkFile(m_stores, change);
+            }
+            if (failed) {
+                // Listed still, for a later start to try again.
+                printFailure(failed->description);
+                continue;
+            }
+            break;
+        }
         case JournalChange::Kind::deleteNote: {
             const auto project = listedProject(m_stores, change.project, {});
             if (auto note = listedNote(project, *change.item))
@@ -1248,6 +1424,7 @@ void TDLibrary::finishInterruptedChanges()
             break;
         }
         }
-        TDLibraryJournal::end(entry);
+        finished.push_back(entry);
     }
+    TDLibraryJournal::end(finished);
 }

@@ -48,7 +48,8 @@ struct TDLibraryFailure {
 //   later saves have written every library file (`finishPendingWork` at the latest), unless a
 //   record names it again.
 // - A change of more than one step on disk (making, renaming or deleting a project or a note,
-//   deleting an image, removing a cover) is listed in the library folder before its first step and
+//   deleting an image, removing a cover; and the files an import, a link or a cover makes before
+//   the record that names them is saved) is listed in the library folder before its first step and
 //   struck off once its last is on disk (TDLibraryJournal.h), so that the next start can finish
 //   one a crash cut short.
 // - Each operation ends with exactly one completion, on the main thread: before the call returns
@@ -91,6 +92,10 @@ public:
     //   projects record still has the old name takes the new one and its paths; its images
     //   recorded inside the old folder point into the new one. A note still under its old title
     //   takes the new title and date and points at its text file in the moved folder.
+    // - A file made before the record that names it was saved (an imported image's own folder, a
+    //   link's file, a new cover), or left when its record went (a deleted link's file, a replaced
+    //   cover), is removed when no record names it; these are files the program made, and only the
+    //   files listed are touched.
     // The records change before the call returns; the saves follow.
     void finishInterruptedChanges();
 

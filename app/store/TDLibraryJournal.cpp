@@ -8,9 +8,11 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
 #include <cassert>
 #include <cerrno>
 #include <map>
+#include <unordered_set>
 
 using platform::PlatformError;
 using platform::Result;
@@ -20,8 +22,9 @@ using Kind = TDLibraryJournal::Change::Kind;
 
 namespace {
 
-// A list this long is no list of ours; reading it whole would only cost memory.
-constexpr std::int64_t largestFileBytes = 1 << 20;
+// A list this long is no list of ours; reading it whole would only cost memory. A drop of a hundred
+// thousand images lists each of them, in about 25 MiB.
+constexpr std::int64_t largestFileBytes = std::int64_t(64) << 20;
 
 constexpr std::pair<Kind, const char*> kindNames[] = {
     { Kind::createProject, "createProject" },
@@ -32,6 +35,10 @@ constexpr std::pair<Kind, const char*> kindNames[] = {
     { Kind::deleteNote, "deleteNote" },
     { Kind::deleteMedia, "deleteMedia" },
     { Kind::removeCover, "removeCover" },
+    { Kind::importMedia, "importMedia" },
+    { Kind::addLink, "addLink" },
+    { Kind::setCover, "setCover" },
+    { Kind::deleteLink, "deleteLink" },
 };
 
 struct Listed {
@@ -102,7 +109,12 @@ bool isWhole(const Change& change)
     case Kind::deleteMedia:
         return change.item.has_value();
     case Kind::removeCover:
+    case Kind::setCover:
         return change.file.has_value();
+    case Kind::importMedia:
+    case Kind::addLink:
+    case Kind::deleteLink:
+        return change.item && change.file;
     }
     return false;
 }
@@ -121,25 +133,42 @@ Url TDLibraryJournal::location(const Url& libraryFolder)
 
 TDLibraryJournal::Entry TDLibraryJournal::begin(const Url& libraryFolder, Change change)
 {
+    std::vector<Change> one;
+    one.push_back(std::move(change));
+    return begin(libraryFolder, std::move(one)).front();
+}
+
+std::vector<TDLibraryJournal::Entry> TDLibraryJournal::begin(
+    const Url& libraryFolder, std::vector<Change> changes)
+{
     assert(platform::DispatchQueue::isMainThread());
     auto& listed = lists()[libraryFolder.path()];
-    const Entry entry = ++s_lastEntry;
-    listed.push_back({ entry, std::move(change) });
-    write(libraryFolder.path(), listed);
-    return entry;
+    std::vector<Entry> entries;
+    for (auto& change : changes) {
+        entries.push_back(++s_lastEntry);
+        listed.push_back({ entries.back(), std::move(change) });
+    }
+    if (!entries.empty())
+        write(libraryFolder.path(), listed);
+    return entries;
 }
 
 void TDLibraryJournal::end(Entry entry)
 {
+    end(std::vector<Entry> { entry });
+}
+
+void TDLibraryJournal::end(const std::vector<Entry>& entries)
+{
     assert(platform::DispatchQueue::isMainThread());
-    for (auto& [folder, listed] : lists()) {
-        const auto found = std::find_if(
-            listed.begin(), listed.end(), [&](const Listed& each) { return each.entry == entry; });
-        if (found == listed.end())
-            continue;
-        listed.erase(found);
-        write(folder, listed);
+    if (entries.empty())
         return;
+    const std::unordered_set<Entry> ended(entries.begin(), entries.end());
+    for (auto& [folder, listed] : lists()) {
+        const auto removed
+            = std::erase_if(listed, [&](const Listed& each) { return ended.contains(each.entry); });
+        if (removed > 0)
+            write(folder, listed);
     }
 }
 
@@ -158,9 +187,12 @@ void TDLibraryJournal::carryLeftOver(const Url& libraryFolder)
         return;
     }
     auto& listed = lists()[libraryFolder.path()];
+    // Only what this run listed before can be listed again; the file's own changes are compared with
+    // those alone, as a list after a large drop holds thousands.
+    const std::size_t before = listed.size();
     for (auto& change : decoded.value()) {
-        const bool known = std::any_of(
-            listed.begin(), listed.end(), [&](const Listed& each) { return same(each.change, change); });
+        const bool known = std::any_of(listed.begin(), listed.begin() + std::ptrdiff_t(before),
+            [&](const Listed& each) { return same(each.change, change); });
         if (!known)
             listed.push_back({ ++s_lastEntry, std::move(change), true });
     }

@@ -37,10 +37,19 @@ public:
             deleteNote,
             deleteMedia,
             removeCover,
+            // Files a change makes before the record that names them is saved; the next start
+            // removes those no record names: an imported image's own folder (its copy and
+            // thumbnail), a link's file, and a cover file (the new one, or the one it replaces).
+            importMedia,
+            addLink,
+            setCover,
+            // A link's file, listed before the link's record goes, for the next start to remove it
+            // should a crash come between the two.
+            deleteLink,
         };
         Kind kind = Kind::renameProject;
         platform::Uuid project;
-        // The note or image made, renamed or deleted.
+        // The note, image or link made, renamed or deleted.
         std::optional<platform::Uuid> item;
         // The project's name or the note's title before the change.
         QString from;
@@ -48,15 +57,20 @@ public:
         QString to;
         // The date of a note made or renamed.
         std::optional<platform::Date> date;
-        // The text file of a note made or deleted, a deleted image's file, a removed cover.
+        // The text file of a note made or deleted, a deleted image's file, a removed cover, the file
+        // or folder an import, a link or a cover makes.
         std::optional<platform::Url> file;
     };
     using Entry = std::uint64_t;
 
     // Lists `change` under the library folder `libraryFolder` and writes the list.
     static Entry begin(const platform::Url& libraryFolder, Change change);
+    // Lists `changes` with one write of the list, as a drop of many files needs.
+    static std::vector<Entry> begin(const platform::Url& libraryFolder, std::vector<Change> changes);
     // Strikes the change off and writes the list; an entry already struck off is ignored.
     static void end(Entry entry);
+    // Strikes `entries` off with one write of each list they were in.
+    static void end(const std::vector<Entry>& entries);
     // Reads the changes an earlier run left listed in `libraryFolder` into this run's list, before
     // anything of this run writes it: they stay listed, and written with every later change, until
     // `takeLeftOver` hands them on and their entries end. A start calls it before its load.

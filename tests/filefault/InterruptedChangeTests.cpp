@@ -4,8 +4,12 @@
 #include "app/LibraryTestSupport.h"
 #include "app/model/TDMedia.h"
 #include "app/model/TDNote.h"
+#include "app/notes/TDLinkCapture.h"
 #include "app/notes/TDNoteTextFile.h"
+#include "app/notes/TDPageFetcher.h"
+#include "app/notes/TDWeblocFile.h"
 #include "app/store/TDCategoryStore.h"
+#include "app/store/TDDirectoryPath.h"
 #include "app/store/TDLibrary.h"
 #include "app/store/TDLibraryJournal.h"
 #include "app/store/TDLibraryLoader.h"
@@ -104,6 +108,7 @@ struct Library {
             library.importImages(alpha, { QUrl::fromLocalFile(image("base.png")) }, done);
         });
         run([&](auto done) { library.setCoverImage(alpha, image("cover.png"), done); });
+        EXPECT_FALSE(QFileInfo::exists(journal())) << "changes that ended are struck off";
     }
 
     QString journal() const { return root.file(TDLibraryJournal::fileName()); }
@@ -125,6 +130,44 @@ void expectEveryFileThere(const TDStores& stores)
         EXPECT_TRUE(QFileInfo(url.path()).isFile()) << url.path().toStdString();
 }
 
+// Every image folder, cover file and link file in the library is named by a record: nothing a
+// change made is left behind its records.
+void expectNothingUnnamed(const TDStores& stores)
+{
+    const QString library = TDDirectoryPath::libraryFolderURL().path();
+    QStringList named, found;
+    for (const auto& item : stores.mediaStore->tdMedia())
+        named << item->url().deletingLastPathComponent().path();
+    for (const auto& project : stores.projectStore->tdProjects()) {
+        if (auto cover = project->coverImageURL())
+            named << cover->path();
+        for (const auto& note : project->tdNote()) {
+            for (const auto& link : stores.linkStore->tdLinks()) {
+                if (link.tdNoteId == note->id())
+                    named << TDDirectoryPath::noteLinksDirectoryURL(
+                                 TDDirectoryPath::projectDirectoryURL(project->name()), note->title())
+                                 .path()
+                            + "/" + link.id.lowercaseString().left(8);
+            }
+        }
+    }
+    for (const QString& project : QDir(library).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        const QString folder = library + "/" + project;
+        for (const QString& cover : QDir(folder).entryList({ "*-cover-image.jpeg" }, QDir::Files))
+            found << folder + "/" + cover;
+        for (const QString& image : QDir(folder + "/images").entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+            found << folder + "/images/" + image;
+        for (const QString& note : QDir(folder + "/notes").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            const QString links = folder + "/notes/" + note + "/links";
+            // A link's file as "<its links folder>/<the first digits of its id>".
+            for (const QString& file : QDir(links).entryList({ "*.webloc" }, QDir::Files))
+                found << links + "/" + file.chopped(7).right(8);
+        }
+    }
+    for (const QString& path : found)
+        EXPECT_TRUE(named.contains(path)) << "no record names " << path.toStdString();
+}
+
 } // namespace
 
 // Run only as the child of the test below: starts over the library, makes one change while one of
@@ -143,6 +186,12 @@ TEST(InterruptedChangeChild, DISABLED_DiesBeforeOneStep)
     const QString blocked = qEnvironmentVariable(blockedVariable);
     if (blocked.endsWith(".library")) {
         ASSERT_TRUE(QDir(library).rename(blocked, blocked + ".held") && QDir(library).mkdir(blocked));
+    } else if (blocked == "cover") {
+        filefault::arm(alpha->coverImageURL()->path().toUtf8(), filefault::Mode::failFrom, 1, EIO);
+    } else if (blocked == "link") {
+        const auto written = TDWeblocFile::write("Alpha", "Draft", stores.linkStore->tdLinks().front());
+        ASSERT_TRUE(written);
+        filefault::arm(written.value().path().toUtf8(), filefault::Mode::failFrom, 1, EIO);
     } else {
         const auto image = stores.mediaStore->tdMedia().front();
         const QString folder = blocked == "image"
@@ -170,6 +219,17 @@ TEST(InterruptedChangeChild, DISABLED_DiesBeforeOneStep)
         tdLibrary.deleteNote(alpha, alpha->tdNote().front(), done);
     else if (change == "deleteMedia")
         tdLibrary.removeMedia(stores.mediaStore->tdMedia().front()->id(), done);
+    else if (change == "importImages")
+        tdLibrary.importImages(alpha, { QUrl::fromLocalFile(root + "/base.png") }, done);
+    else if (change == "setCover")
+        tdLibrary.setCoverImage(alpha, root + "/cover.png", done);
+    else if (change == "addLink")
+        // Refused at once: the link is added without a title.
+        TDLinkCapture(stores.linkStore, TDPageFetcher::make(), stores.projectStore)
+            .addLink(alpha, alpha->tdNote().front(), "http://127.0.0.1:1/", done);
+    else if (change == "deleteLink")
+        TDLinkCapture(stores.linkStore, stores.projectStore)
+            .deleteLink(alpha, alpha->tdNote().front(), stores.linkStore->tdLinks().front(), done);
     else
         tdLibrary.removeCoverImage(alpha, *alpha->coverImageURL(), done);
     // A note whose save failed takes its files back: that crash comes before the save answers.
@@ -219,6 +279,15 @@ TEST(InterruptedChange, TheNextStartFinishesAChangeACrashCutShort)
         { "deleteMedia", "image", "Alpha", both, 1, 0, { "Alpha/images/*" } },
         // The file removed, then the projects saved.
         { "removeCover", "projects.library", "Alpha", both, 1, 1, {} },
+        // The copy and thumbnail made, then the media saved.
+        { "importImages", "media.library", "Alpha", both, 1, 1, {} },
+        // The link's file written, then the links saved.
+        { "addLink", "links.library", "Alpha", both, 1, 1, {} },
+        // The links saved, then the link's file removed.
+        { "deleteLink", "link", "Alpha", both, 0, 1, {} },
+        // The new file written, then the projects saved, then the old file removed.
+        { "setCover", "projects.library", "Alpha", both, 1, 1, {} },
+        { "setCover", "cover", "Alpha", both, 1, 1, {} },
     };
     for (const Window& window : windows) {
         SCOPED_TRACE(std::string(window.change) + " before " + window.blocked);
@@ -240,7 +309,7 @@ TEST(InterruptedChange, TheNextStartFinishesAChangeACrashCutShort)
             ASSERT_TRUE(QDir(library.root.library()).rmdir(blocked)
                 && QDir(library.root.library()).rename(blocked + ".held", blocked));
         }
-        ASSERT_TRUE(QFileInfo::exists(library.journal())) << "the crash left the change listed";
+        EXPECT_TRUE(QFileInfo::exists(library.journal())) << "the crash left the change listed";
 
         // Twice: the first start finishes the change, the second shows that it is on disk.
         for (int start = 0; start < 2; ++start) {
@@ -250,6 +319,7 @@ TEST(InterruptedChange, TheNextStartFinishesAChangeACrashCutShort)
             EXPECT_TRUE(problems.empty());
             EXPECT_FALSE(QFileInfo::exists(library.journal()));
             expectEveryFileThere(stores);
+            expectNothingUnnamed(stores);
             const auto projects = stores.projectStore->tdProjects();
             EXPECT_EQ(projects.size(), window.project ? 1u : 0u);
             EXPECT_EQ(stores.mediaStore->tdMedia().size(), window.media);
@@ -333,6 +403,94 @@ TEST(InterruptedChange, ChangesMadeBeforeTheListIsFinishedKeepIt)
     expectEveryFileThere(stores);
 }
 
+// A file listed as made before its record is removed at the next start only when no record names
+// it, and only where the program makes such files: never a file the list does not name, an
+// original outside the library, or another kind of file.
+TEST(InterruptedChange, AListedFileGoesOnlyWhenItIsTheProgramsOwnAndNoRecordNamesIt)
+{
+    Library library;
+    TDStores before = started();
+    const auto alpha = projectNamed(before, "Alpha");
+    const auto draft = alpha->tdNote().front();
+    const QString folder = library.root.file("Alpha");
+    const auto makeFile = [](const QString& path) {
+        QDir().mkpath(QFileInfo(path).path());
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly) && file.write("bytes") == 5);
+        return Url::fileUrl(path);
+    };
+    const auto imageFolder = [&](const platform::Uuid& id) {
+        makeFile(folder + "/images/" + id.lowercaseString() + "/thumbnail.jpg");
+        return Url::fileUrl(folder + "/images/" + id.lowercaseString());
+    };
+    const auto linkFile = [&](const platform::Uuid& id) {
+        return makeFile(folder + "/notes/Draft/links/Page " + id.lowercaseString().left(8) + ".webloc");
+    };
+    const auto media = before.mediaStore->tdMedia().front();
+    const TDLink& link = before.linkStore->tdLinks().front();
+    const platform::Uuid orphan = platform::Uuid::random(), unlisted = platform::Uuid::random(),
+                         stranger = platform::Uuid::random();
+    const Url original = Url::fileUrl(library.root.root() + "/base.png");
+    const Url text = draft->contentURL();
+    using K = Change::Kind;
+    struct Listed {
+        K kind;
+        platform::Uuid item;
+        Url file;
+        bool goes;
+    };
+    const std::vector<Listed> listed {
+        { K::importMedia, orphan, imageFolder(orphan), true },
+        { K::importMedia, media->id(), media->url().deletingLastPathComponent(), false },
+        // A folder of another id, an original, a note's text.
+        { K::importMedia, stranger, imageFolder(platform::Uuid::random()), false },
+        { K::importMedia, stranger, original, false },
+        { K::importMedia, stranger, Url::fileUrl(folder + "/notes"), false },
+        { K::setCover, {}, makeFile(folder + "/" + orphan.lowercaseString() + "-cover-image.jpeg"), true },
+        { K::setCover, {}, *alpha->coverImageURL(), false },
+        { K::setCover, {}, Url::fileUrl(library.root.root() + "/cover.png"), false },
+        { K::setCover, {}, text, false },
+        { K::addLink, orphan, linkFile(orphan), true },
+        { K::addLink, link.id, linkFile(link.id), false },
+        { K::addLink, stranger, text, false },
+        { K::addLink, stranger, original, false },
+    };
+    const Url unlistedFolder = imageFolder(unlisted);
+    std::vector<Change> changes;
+    for (const Listed& each : listed)
+        changes.push_back({ each.kind, library.alphaId, each.item, {}, {}, {}, each.file });
+    library.root.write(TDLibraryJournal::fileName(), TDLibraryJournal::encode(changes));
+
+    const TDStores stores = started();
+    EXPECT_FALSE(QFileInfo::exists(library.journal()));
+    for (const Listed& each : listed)
+        EXPECT_EQ(QFileInfo::exists(each.file.path()), !each.goes) << each.file.path().toStdString();
+    EXPECT_TRUE(QFileInfo::exists(unlistedFolder.path()));
+    expectEveryFileThere(stores);
+}
+
+// A drop listed its folder, then a rename moved the project's folder, and neither was saved: the
+// copy goes from the folder the finished rename gives the project.
+TEST(InterruptedChange, ACopyListedBeforeARenameGoesFromTheRenamedFolder)
+{
+    Library library;
+    const platform::Uuid id = platform::Uuid::random();
+    const QString copy = "/images/" + id.lowercaseString() + "/thumbnail.jpg";
+    library.root.write(TDLibraryJournal::fileName(),
+        TDLibraryJournal::encode(
+            { { Change::Kind::importMedia, library.alphaId, id, {}, {}, {},
+                  Url::fileUrl(library.root.file("Alpha" + copy)).deletingLastPathComponent() },
+                { Change::Kind::renameProject, library.alphaId, {}, "Alpha", "Omega", {}, {} } }));
+    QDir().mkpath(QFileInfo(library.root.file("Alpha" + copy)).path());
+    library.root.write("Alpha" + copy, "bytes");
+    ASSERT_TRUE(QDir(library.root.library()).rename("Alpha", "Omega"));
+    const TDStores stores = started();
+    EXPECT_TRUE(projectNamed(stores, "Omega"));
+    EXPECT_FALSE(QFileInfo::exists(library.root.file("Omega" + copy)));
+    expectEveryFileThere(stores);
+    expectNothingUnnamed(stores);
+}
+
 // A change of a kind this version does not know, or without a field its kind needs, is skipped.
 TEST(InterruptedChange, TheListSkipsWhatItCannotUse)
 {
@@ -341,12 +499,19 @@ TEST(InterruptedChange, TheListSkipsWhatItCannotUse)
         { Change::Kind::deleteProject, project, {}, "A", {}, {}, {} },
         { Change::Kind::renameProject, project, {}, "A", "B", {}, {} },
         { Change::Kind::renameNote, project, platform::Uuid::random(), "x", "y", platform::Date(12.5), {} },
+        { Change::Kind::importMedia, project, platform::Uuid::random(), {}, {}, {},
+            Url::fileUrl("/a/images/b") },
+        { Change::Kind::addLink, project, {}, {}, {}, {}, Url::fileUrl("/a/links/b.webloc") },
+        { Change::Kind::setCover, project, {}, {}, {}, {}, {} },
+        { Change::Kind::setCover, project, {}, {}, {}, {}, Url::fileUrl("/a/b-cover-image.jpeg") },
     });
     const auto kept
         = TDLibraryJournal::decode(written.replace("renameProject", "later").replace("date", "when"));
     ASSERT_TRUE(kept);
-    ASSERT_EQ(kept.value().size(), 1u);
+    ASSERT_EQ(kept.value().size(), 3u);
     EXPECT_EQ(kept.value()[0].kind, Change::Kind::deleteProject);
+    EXPECT_EQ(kept.value()[1].kind, Change::Kind::importMedia);
+    EXPECT_EQ(kept.value()[2].kind, Change::Kind::setCover);
     for (const char* damaged : { "", "[]", "{\"changes\":3}", "{\"changes\":[" })
         EXPECT_FALSE(TDLibraryJournal::decode(damaged)) << damaged;
     EXPECT_TRUE(TDProjectStore::isLibraryFileName(TDLibraryJournal::fileName()));

@@ -239,6 +239,8 @@ TEST_F(TDLinkCaptureTest, LinksWithOneTitleKeepTheirOwnFilesAndDeleteOnlyTheirOw
     ASSERT_EQ(capture->links(note->id()).size(), 1u);
     EXPECT_EQ(capture->links(note->id())[0].id, b.id);
     EXPECT_EQ(savedLinks().size(), 2u);
+    EXPECT_FALSE(QFile::exists(root.file(".unfinished-changes")))
+        << "adds and deletes that ended are struck off";
 }
 
 TEST_F(TDLinkCaptureTest, DeletingKeepsTheFileWhenTheSaveFails)

@@ -373,6 +373,39 @@ TEST(TDLibrary, ACoverOnItsWayGivesWayToWhatTheUserDidMeanwhile)
     EXPECT_EQ(failures, 0);
 }
 
+// A cover replaced while the save failed: the library file still names the old one, which goes once
+// a later save wrote the new one; until then both files stay.
+TEST(TDLibrary, ACoverReplacedWhenItsSaveFailedLeavesTheOldFileOnlyUntilALaterSave)
+{
+    Library f;
+    const QString folder = f.root.library() + "/Alpha";
+    std::optional<bool> answer;
+    f.library.setCoverImage(
+        f.project, f.image("a.png", QSize(30, 20)), [&](auto set) { answer = bool(set); });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return answer.has_value(); }) && *answer);
+    const QString old = f.project->coverImageURL()->path();
+
+    QFile::remove(f.root.file("projects.library"));
+    f.blockSaves();
+    answer.reset();
+    f.library.setCoverImage(
+        f.project, f.image("b.png", QSize(40, 10)), [&](auto set) { answer = bool(set); });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return answer.has_value(); }));
+    EXPECT_FALSE(*answer);
+    EXPECT_TRUE(QFileInfo::exists(old)) << "the library file names it still";
+    EXPECT_EQ(QDir(folder).entryList({ "*-cover-image.jpeg" }, QDir::Files).size(), 2);
+
+    for (const char* name : { "projects.library", "media.library", "links.library" })
+        QDir(f.root.library()).rmdir(name);
+    f.library.saveProjectChange();
+    f.stores.mediaStore->save(f.stores.mediaStore->tdMedia());
+    f.stores.linkStore->save(f.stores.linkStore->tdLinks());
+    ASSERT_TRUE(TDLibrary::finishPendingWork(std::chrono::seconds(5)));
+    EXPECT_EQ(QDir(folder).entryList({ "*-cover-image.jpeg" }, QDir::Files),
+        QStringList { f.project->coverImageURL()->lastPathComponent() });
+    EXPECT_FALSE(QFileInfo::exists(f.root.file(".unfinished-changes"))) << "struck off";
+}
+
 TEST(TDLibrary, QuickAccessEntriesAreAppendedRemovedByValueAndSaved)
 {
     Library f;
