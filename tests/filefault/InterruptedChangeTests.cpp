@@ -63,7 +63,7 @@ std::shared_ptr<TDProject> projectNamed(const TDStores& stores, const QString& n
 template<typename Start> void run(Start start)
 {
     bool answered = false;
-    start([&](auto outcome) {
+    start([&](const auto& outcome) {
         EXPECT_TRUE(outcome);
         answered = true;
     });
