@@ -1,10 +1,60 @@
-// A JPEG arriving in pieces: the first byte of the input picks the piece size.
+// A JPEG arriving in pieces: the first byte of the input picks the piece size. The decoder reads
+// the pieces, and the download's marker scans read the growing bytes as progressive display does,
+// in both of its modes; the scans must find each start-of-scan marker once, in order.
 #include "FuzzSupport.h"
+
+#include "Iris/image/ImageFormat.h"
+#include "Iris/networking/ImageProgressive.h"
 
 #include "platform/graphics/ProgressiveJpegDecoder.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
+
+namespace {
+
+void scanAsItArrives(QByteArrayView whole, std::size_t piece)
+{
+    std::vector<qsizetype> markers;
+    for (qsizetype i = 0; i + 1 < whole.size(); ++i) {
+        if (uchar(whole[i]) == 0xFF && uchar(whole[i + 1]) == 0xDA)
+            markers.push_back(i);
+    }
+    const bool progressive = iris::containsJPEGMarker(whole, iris::JPEGMarker::SOF2());
+    for (bool fastest : { true, false }) {
+        iris::ImageProgressiveDecoder scanner(
+            iris::ImageProgressive(false, fastest, 0), iris::CallbackQueue::untouch(), {});
+        std::vector<qsizetype> found;
+        qsizetype length = 0;
+        while (length < whole.size()) {
+            length = std::min<qsizetype>(whole.size(), length + qsizetype(piece));
+            const QByteArrayView data = whole.first(length);
+            if (fastest) {
+                if (std::optional<qsizetype> prefix = scanner.scanLatestLength(data))
+                    found.push_back(*prefix);
+            } else {
+                for (qsizetype prefix : scanner.scanEveryLengths(data))
+                    found.push_back(prefix);
+            }
+        }
+        const std::int64_t expectedCount = progressive ? std::int64_t(markers.size()) : 0;
+        if (scanner.scannedCount() != expectedCount)
+            __builtin_trap();
+        // Every prefix ends just before a marker that is not the first, in order; in every-scan mode
+        // each such marker gives one.
+        if (!fastest && progressive && markers.size() > 1
+            && found != std::vector<qsizetype>(markers.begin() + 1, markers.end()))
+            __builtin_trap();
+        for (std::size_t i = 0; i < found.size(); ++i) {
+            if (found[i] < 1 || uchar(whole[found[i]]) != 0xFF || uchar(whole[found[i] + 1]) != 0xDA
+                || (i > 0 && found[i] <= found[i - 1]))
+                __builtin_trap();
+        }
+    }
+}
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
@@ -32,5 +82,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     decoder.finish();
     decoder.render();
+    scanAsItArrives(QByteArrayView(reinterpret_cast<const char*>(data + 1), qsizetype(size - 1)), piece);
     return 0;
 }

@@ -157,7 +157,7 @@ ImageProgressiveDecoder::ImageProgressiveDecoder(
 
 ImageProgressiveDecoder::~ImageProgressiveDecoder() = default;
 
-bool ImageProgressiveDecoder::isProgressiveJPEG(const QByteArray& data)
+bool ImageProgressiveDecoder::isProgressiveJPEG(QByteArrayView data)
 {
     if (m_progressive)
         return true;
@@ -166,7 +166,7 @@ bool ImageProgressiveDecoder::isProgressiveJPEG(const QByteArray& data)
     // The last byte seen may be the first of a marker the next chunk completes.
     const qsizetype from = std::max<qsizetype>(0, std::min(m_progressiveSearchedTo, data.size()) - 1);
     const auto [first, second] = JPEGMarker::SOF2().bytes();
-    const auto* bytes = reinterpret_cast<const uchar*>(data.constData());
+    const auto* bytes = reinterpret_cast<const uchar*>(data.data());
     const uchar* end = bytes + data.size();
     for (const uchar* at = bytes + from; at + 1 < end && !m_progressive;) {
         const auto* found = static_cast<const uchar*>(std::memchr(at, first, std::size_t(end - at - 1)));
@@ -179,27 +179,41 @@ bool ImageProgressiveDecoder::isProgressiveJPEG(const QByteArray& data)
     return m_progressive;
 }
 
-std::optional<qsizetype> ImageProgressiveDecoder::scanLatestLength(const QByteArray& data)
+std::int64_t ImageProgressiveDecoder::scanMarkers(
+    QByteArrayView data, std::int64_t& last, std::vector<qsizetype>* prefixes)
 {
-    if (!isProgressiveJPEG(data))
-        return std::nullopt;
-    std::int64_t index = m_scannedIndex + 1;
-    const std::int64_t length = data.size();
-    if (index >= length)
-        return std::nullopt;
     std::int64_t count = m_scannedCount;
-    std::int64_t last = 0;
-    const auto* bytes = reinterpret_cast<const uchar*>(data.constData());
+    last = 0;
+    const std::int64_t index = m_scannedIndex + 1;
+    const std::int64_t length = data.size();
     // The last byte is never taken as a marker's first: a marker split between two updates is found
     // by the next one.
-    while (index < length - 1) {
-        m_scannedIndex = index;
-        if (bytes[index] == 0xFF && bytes[index + 1] == 0xDA) {
-            last = index;
+    if (index >= length - 1)
+        return count;
+    const auto* bytes = reinterpret_cast<const uchar*>(data.data());
+    const uchar* stop = bytes + length - 1;
+    for (const uchar* at = bytes + index; at < stop;) {
+        const auto* found = static_cast<const uchar*>(std::memchr(at, 0xFF, std::size_t(stop - at)));
+        if (!found)
+            break;
+        if (found[1] == 0xDA) {
+            last = found - bytes;
+            if (prefixes && count > 0)
+                prefixes->push_back(qsizetype(last));
             ++count;
         }
-        ++index;
+        at = found + 1;
     }
+    m_scannedIndex = length - 2;
+    return count;
+}
+
+std::optional<qsizetype> ImageProgressiveDecoder::scanLatestLength(QByteArrayView data)
+{
+    if (!isProgressiveJPEG(data) || m_scannedIndex + 1 >= data.size())
+        return std::nullopt;
+    std::int64_t last = 0;
+    const std::int64_t count = scanMarkers(data, last, nullptr);
     if (count <= m_scannedCount)
         return std::nullopt;
     m_scannedCount = count;
@@ -208,26 +222,13 @@ std::optional<qsizetype> ImageProgressiveDecoder::scanLatestLength(const QByteAr
     return qsizetype(last);
 }
 
-std::vector<qsizetype> ImageProgressiveDecoder::scanEveryLengths(const QByteArray& data)
+std::vector<qsizetype> ImageProgressiveDecoder::scanEveryLengths(QByteArrayView data)
 {
-    if (!isProgressiveJPEG(data))
+    if (!isProgressiveJPEG(data) || m_scannedIndex + 1 >= data.size())
         return {};
-    std::int64_t index = m_scannedIndex + 1;
-    const std::int64_t length = data.size();
-    if (index >= length)
-        return {};
-    std::int64_t count = m_scannedCount;
     std::vector<qsizetype> prefixes;
-    const auto* bytes = reinterpret_cast<const uchar*>(data.constData());
-    while (index < length - 1) {
-        m_scannedIndex = index;
-        if (bytes[index] == 0xFF && bytes[index + 1] == 0xDA) {
-            if (count > 0)
-                prefixes.push_back(qsizetype(index));
-            ++count;
-        }
-        ++index;
-    }
+    std::int64_t last = 0;
+    const std::int64_t count = scanMarkers(data, last, &prefixes);
     if (count <= m_scannedCount)
         return {};
     m_scannedCount = count;
@@ -463,6 +464,29 @@ void ImageProgressiveProvider::applyUpdate(std::function<void()> completion)
     });
 }
 
+ImageProgressiveProvider::Step ImageProgressiveProvider::takeStep(
+    QByteArrayView data, std::int64_t expectedLength)
+{
+    Step step;
+    if (data.isEmpty() || (expectedLength >= 0 && data.size() >= expectedLength)) {
+        step.whole = true;
+        return step;
+    }
+    if (m_option.isFastestScan()) {
+        if (std::optional<qsizetype> prefix = m_decoder.scanLatestLength(data))
+            step.prefixes.push_back(*prefix);
+    } else {
+        step.prefixes = m_decoder.scanEveryLengths(data);
+    }
+    if (step.prefixes.empty())
+        return step;
+    step.fed = m_decoder.fedLength();
+    const qint64 end = std::min<qint64>(step.prefixes.back() + 2, data.size());
+    if (end > step.fed)
+        step.tail = data.sliced(step.fed, end - step.fed).toByteArray();
+    return step;
+}
+
 void ImageProgressiveProvider::runPending(std::function<void()> completion)
 {
     std::optional<Pending> pending;
@@ -475,39 +499,32 @@ void ImageProgressiveProvider::runPending(std::function<void()> completion)
         completion();
         return;
     }
-    // The bytes are read now and only the new ones travel on, so no copy of the whole download
-    // waits in a queue while more bytes arrive.
-    QByteArray data = pending->data;
+    // The bytes are read in place, now, and only those the decoder has not been given travel on:
+    // no share of the download outlives the read, so the next chunk is appended without a copy of
+    // the bytes before it, and no copy of them waits in a queue.
+    Step step;
+    auto take = [&](QByteArrayView data) { step = takeStep(data, pending->expectedLength); };
     if (std::shared_ptr<SessionDataTask> task = pending->task.lock())
-        data = task->mutableData();
+        task->readReceivedData(take);
+    else
+        take(pending->data);
     // The whole file is in: the download's own completion shows it at once, so a partial image of
     // it would only be decoded beside the final one. The decoder's memory goes now instead.
-    if (data.isEmpty() || (pending->expectedLength >= 0 && data.size() >= pending->expectedLength)) {
+    if (step.whole) {
         runCallback(m_decoder.processingQueue(), [self = shared_from_this(), completion] {
             self->m_decoder.releaseDecoder();
             runCallback(CallbackQueue::mainCurrentOrAsync(), completion);
         });
         return;
     }
-    std::vector<qsizetype> prefixes;
-    if (m_option.isFastestScan()) {
-        if (std::optional<qsizetype> prefix = m_decoder.scanLatestLength(data))
-            prefixes.push_back(*prefix);
-    } else {
-        prefixes = m_decoder.scanEveryLengths(data);
-    }
-    if (prefixes.empty()) {
+    if (step.prefixes.empty()) {
         completion();
         return;
     }
     const std::int64_t count = m_decoder.scannedCount();
-    const qint64 fed = m_decoder.fedLength();
-    const qint64 end = std::min<qint64>(prefixes.back() + 2, data.size());
-    QByteArray tail = end > fed ? data.mid(fed, end - fed) : QByteArray();
-    data = QByteArray();
     runCallback(m_decoder.processingQueue(),
-        [self = shared_from_this(), tail = std::move(tail), callbacks = std::move(pending->callbacks),
-            prefixes = std::move(prefixes), count, fed, completion] {
+        [self = shared_from_this(), tail = std::move(step.tail), callbacks = std::move(pending->callbacks),
+            prefixes = std::move(step.prefixes), count, fed = step.fed, completion] {
             for (qsizetype prefix : prefixes) {
                 std::vector<std::shared_ptr<platform::Image>> images
                     = self->m_decoder.decode(tail, fed, prefix, count, callbacks);

@@ -8,6 +8,7 @@
 #include "Iris/utility/Delegate.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 
 #include <atomic>
 #include <cstdint>
@@ -117,9 +118,10 @@ public:
     std::optional<QByteArray> scanLatest(const QByteArray& data);
     // One prefix per new marker after the first of the download, in order.
     std::vector<QByteArray> scanEvery(const QByteArray& data);
-    // The same, as prefix lengths, so that no prefix is copied.
-    std::optional<qsizetype> scanLatestLength(const QByteArray& data);
-    std::vector<qsizetype> scanEveryLengths(const QByteArray& data);
+    // The same, as prefix lengths, so that no prefix is copied. Each call examines only the bytes
+    // after `scannedIndex`, in place.
+    std::optional<qsizetype> scanLatestLength(QByteArrayView data);
+    std::vector<qsizetype> scanEveryLengths(QByteArrayView data);
 
     std::int64_t scannedCount() const { return m_scannedCount; }
     std::int64_t scannedIndex() const { return m_scannedIndex; }
@@ -157,7 +159,12 @@ public:
 private:
     // Whether the download so far is a progressive JPEG. Searches only the bytes it has not seen,
     // so a baseline JPEG arriving in many chunks is not scanned whole at each one.
-    bool isProgressiveJPEG(const QByteArray& data);
+    bool isProgressiveJPEG(QByteArrayView data);
+    // Counts the start-of-scan markers after `scannedIndex` and moves it to the last byte that can
+    // start one. Gives the count they bring `scannedCount` to (which it leaves alone) and the last
+    // marker's position (0: none); each marker that has one before it adds its position to
+    // `prefixes`, when given.
+    std::int64_t scanMarkers(QByteArrayView data, std::int64_t& last, std::vector<qsizetype>* prefixes);
 
     const ImageProgressive m_option;
     const CallbackQueue m_processingQueue;
@@ -222,6 +229,17 @@ private:
         // The length the response declared (-1: unknown).
         std::int64_t expectedLength = -1;
     };
+    // What one update does: let the decoder go (the whole file is in), nothing, or decode
+    // `prefixes` from `tail`, the bytes from `fed` on that the decoder has not been given.
+    struct Step {
+        bool whole = false;
+        std::vector<qsizetype> prefixes;
+        QByteArray tail;
+        qint64 fed = 0;
+    };
+    // Scans the bytes `data` has gained and copies out the ones the decoder needs; costs what those
+    // bytes cost, whatever came before them. Runs on the serial queue.
+    Step takeStep(QByteArrayView data, std::int64_t expectedLength);
     bool shouldApply() const;
     void applyUpdate(std::function<void()> completion);
     void enqueue(Pending pending);

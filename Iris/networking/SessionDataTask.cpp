@@ -2,6 +2,7 @@
 
 #include "platform/foundation/UrlSessionTask.h"
 
+#include <algorithm>
 #include <cassert>
 
 namespace iris {
@@ -34,6 +35,18 @@ std::int64_t SessionDataTask::receivedLength() const
 {
     std::lock_guard lock(m_dataMutex);
     return m_data.size();
+}
+
+void SessionDataTask::readReceivedData(const std::function<void(QByteArrayView)>& read) const
+{
+    std::lock_guard lock(m_dataMutex);
+    read(QByteArrayView(m_data));
+}
+
+std::int64_t SessionDataTask::relocatedBytes() const
+{
+    std::lock_guard lock(m_dataMutex);
+    return m_relocatedBytes;
 }
 
 std::optional<std::int64_t> SessionDataTask::addCallback(TaskCallback callback)
@@ -116,10 +129,19 @@ void SessionDataTask::resume()
         m_task->resume();
 }
 
-void SessionDataTask::didReceiveData(const QByteArray& chunk)
+void SessionDataTask::didReceiveData(const QByteArray& chunk, std::int64_t expectedLength)
 {
     std::lock_guard lock(m_dataMutex);
+    // A declared length is bounded by the session's body limit, but a server may declare more than
+    // it sends: beyond this the buffer grows as the bytes come. Untouched room costs no memory.
+    constexpr std::int64_t maxReservedBytes = 64 * 1024 * 1024;
+    if (m_data.isEmpty() && expectedLength > chunk.size())
+        m_data.reserve(qsizetype(std::min(expectedLength, maxReservedBytes)));
+    const char* before = m_data.constData();
+    const qsizetype kept = m_data.size();
     m_data.append(chunk);
+    if (kept > 0 && m_data.constData() != before)
+        m_relocatedBytes += kept;
 }
 
 void SessionDataTask::cancelAllCallbacks()

@@ -10,11 +10,13 @@
 #include "platform/foundation/UrlResponse.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <QUrl>
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -54,9 +56,18 @@ public:
 
     explicit SessionDataTask(std::shared_ptr<platform::UrlSessionDataTask> task);
 
-    // A copy of the bytes received so far (cheap: the buffer is shared until the next append).
+    // The bytes received so far, shared rather than copied. While the transfer runs, a share held
+    // across the next chunk makes that chunk's append copy every byte before it: readers that come
+    // back at each chunk use `readReceivedData` instead.
     QByteArray mutableData() const;
     std::int64_t receivedLength() const;
+    // Runs `read` on the bytes received so far, in place. The view lives only for the call (it holds
+    // the data lock, so the next chunk waits): `read` copies out what it keeps and should cost what
+    // the bytes it has not seen before cost.
+    void readReceivedData(const std::function<void(QByteArrayView)>& read) const;
+    // Bytes of earlier chunks copied to make room for later ones. A transfer whose length was
+    // declared, read only through `readReceivedData` while it runs, copies none.
+    std::int64_t relocatedBytes() const;
     const std::optional<QUrl>& originalURL() const { return m_originalURL; }
     const std::shared_ptr<platform::UrlSessionDataTask>& task() const { return m_task; }
 
@@ -80,7 +91,9 @@ public:
     // Starts the platform transfer once; later calls do nothing.
     void resume();
 
-    void didReceiveData(const QByteArray& chunk);
+    // `expectedLength` is the length the response declared (-1: none); the first chunk reserves
+    // room for it, up to a bound, so that the bytes are not moved as they accumulate.
+    void didReceiveData(const QByteArray& chunk, std::int64_t expectedLength = -1);
 
     // Cancels every waiting request, one by one, each through `onCallbackCancelled`.
     void cancelAllCallbacks();
@@ -100,6 +113,7 @@ private:
 
     mutable std::mutex m_dataMutex;
     QByteArray m_data;
+    std::int64_t m_relocatedBytes = 0;
 
     mutable std::mutex m_mutex;
     std::map<std::int64_t, TaskCallback> m_callbacksStore;

@@ -214,13 +214,13 @@ void SessionDelegate::didReceiveData(platform::UrlSession& session,
     std::shared_ptr<SessionDataTask> task = taskForSessionTask(*sessionTask);
     if (!task)
         return;
-    task->didReceiveData(chunk);
+    const std::optional<UrlResponse> response = sessionTask->response();
+    const std::int64_t expected = response ? response->expectedContentLength : -1;
+    task->didReceiveData(chunk, expected);
     const SessionDataTask::Callbacks callbacks = task->callbacks();
     if (callbacks.empty())
         return;
     const std::int64_t accumulated = task->receivedLength();
-    const std::optional<UrlResponse> response = sessionTask->response();
-    const std::int64_t expected = response ? response->expectedContentLength : -1;
     for (const TaskCallback& callback : callbacks) {
         if (!callback.options.onDataReceived)
             continue;

@@ -1,12 +1,14 @@
 // Times the image downloader against a bare QNetworkAccessManager doing the same fetches and the
 // same decoding, in the same process, against one local server, and prints the ratio of their
 // times (ours / baseline). Both decode with libjpeg-turbo on one worker thread, off the main thread,
-// and hand the image back to the main thread.
+// and hand the image back to the main thread. With DOWNLOAD_PROGRESSIVE set it measures progressive
+// display instead (ProgressiveDownload.cpp).
 
 #include "Iris/general/IrisOptionsInfo.h"
 #include "Iris/networking/ImageDownloader.h"
 #include "Iris/networking/SessionDataTask.h"
 
+#include "bench/download/ProgressiveDownload.h"
 #include "bench/support/BareJpeg.h"
 #include "bench/support/BenchServer.h"
 #include "platform/foundation/DispatchQueue.h"
@@ -207,6 +209,9 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication application(argc, argv);
     QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
+    // DOWNLOAD_PROGRESSIVE=1: only the progressive JPEG measurement.
+    if (qEnvironmentVariableIsSet("DOWNLOAD_PROGRESSIVE"))
+        return bench::progressiveDownload();
 
     const QByteArray body = noiseJpeg(100 * 1024);
     BenchServer server(body);

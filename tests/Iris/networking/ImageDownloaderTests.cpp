@@ -553,6 +553,23 @@ TEST_F(DownloaderTest, ProgressIsReportedOnTheMainQueueAndLowDataRequestsRefuseC
     EXPECT_TRUE(refused.error().isLowDataConstrained());
 }
 
+// The session passes the declared length on, so a large body arriving in many chunks is gathered
+// in place: no chunk copies the bytes before it.
+TEST_F(DownloaderTest, ADeclaredLengthLetsTheBytesGatherInPlace)
+{
+    std::string body(3 * 1024 * 1024, '\0');
+    for (std::size_t i = 0; i < body.size(); ++i)
+        body[i] = char(i * 7 % 253);
+    server.addBody("/large.bin", body, 200, "application/octet-stream");
+    server.start();
+    std::optional<DownloadTask> task;
+    auto answers = download(server.url(QStringLiteral("/large.bin")), {}, &task);
+    ASSERT_TRUE(waitUntil([&] { return answers->count() == 1; }, 10000));
+    ASSERT_TRUE(task && task->sessionTask);
+    EXPECT_EQ(task->sessionTask->mutableData(), QByteArray::fromStdString(body));
+    EXPECT_EQ(task->sessionTask->relocatedBytes(), 0);
+}
+
 TEST(ImageDownloaderDeathTest, ADownloaderMustHaveAName)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");

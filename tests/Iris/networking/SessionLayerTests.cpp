@@ -252,6 +252,36 @@ std::vector<ImageOrError> processAll(
 
 } // namespace
 
+// The bytes accumulate in place: a declared length is reserved at the first chunk, so no chunk
+// moves the ones before it; without one (or past a length that was too small) the buffer grows by
+// doubling, so the bytes moved stay within a small multiple of the total. A declared length far
+// beyond what comes reserves only a bounded room. Readers see exactly the bytes received so far.
+TEST(SessionDataTask, ChunksAccumulateWithoutMovingTheBytesBeforeThem)
+{
+    struct Row {
+        std::int64_t declared;
+        bool moves;
+    };
+    QByteArray body(300 * 1024, Qt::Uninitialized);
+    for (qsizetype i = 0; i < body.size(); ++i)
+        body[i] = char(i % 251);
+    for (const Row& row : { Row { body.size(), false }, Row { -1, true }, Row { body.size() / 3, true },
+             Row { std::int64_t(1) << 40, false } }) {
+        SessionDataTask task(nullptr);
+        for (qsizetype offset = 0; offset < body.size(); offset += 1000) {
+            task.didReceiveData(body.mid(offset, 1000), row.declared);
+            task.readReceivedData([&](QByteArrayView bytes) {
+                EXPECT_TRUE(
+                    bytes == QByteArrayView(body).first(std::min<qsizetype>(offset + 1000, body.size())))
+                    << row.declared << " " << offset;
+            });
+        }
+        EXPECT_EQ(task.mutableData(), body) << row.declared;
+        EXPECT_EQ(task.relocatedBytes() > 0, row.moves) << row.declared;
+        EXPECT_LE(task.relocatedBytes(), 3 * body.size()) << row.declared;
+    }
+}
+
 TEST(ImageDataProcessor, EachProcessorRunsOncePerDownload)
 {
     const QByteArray png = testimages::encoded(testimages::pattern(10, 5), "png");

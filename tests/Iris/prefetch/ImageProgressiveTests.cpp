@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 
 #include <future>
+#include <thread>
 
 using namespace iris;
 using namespace iristest;
@@ -130,6 +131,83 @@ TEST(ImageProgressive, EveryScanTable)
     EXPECT_TRUE(prefixes[2] == start + sos + "d2" + sos + "d3");
     EXPECT_EQ(decoder.scannedCount(), 4);
     EXPECT_TRUE(decoder.scanEvery(data).empty());
+}
+
+// The markers found however the bytes are cut, including one byte at a time and cuts inside a
+// marker or after FF FF, are exactly the file's own, each found once.
+TEST(ImageProgressive, EveryMarkerIsFoundOnceWhateverTheChunks)
+{
+    QByteArray file = encode(picture(96, 64, true), true);
+    // Fill bytes before a marker, as a JPEG may have.
+    const qsizetype second = sosPositions(file).at(1);
+    file.insert(second, QByteArray(3, '\xFF'));
+    const std::vector<qsizetype> expected = sosPositions(file);
+    ASSERT_GE(expected.size(), 6u);
+    for (qsizetype step : { 1, 2, 3, 7, 64, 1000 }) {
+        ImageProgressiveDecoder decoder = makeDecoder(true, false);
+        std::vector<qsizetype> found;
+        for (qsizetype length = std::min(step, file.size());; length = std::min(length + step, file.size())) {
+            for (qsizetype prefix : decoder.scanEveryLengths(QByteArrayView(file).first(length)))
+                found.push_back(prefix);
+            if (length == file.size())
+                break;
+        }
+        // The first marker yields no prefix.
+        EXPECT_EQ(found, std::vector<qsizetype>(expected.begin() + 1, expected.end())) << step;
+        EXPECT_EQ(decoder.scannedCount(), std::int64_t(expected.size())) << step;
+        EXPECT_EQ(decoder.scannedIndex(), file.size() - 2) << step;
+    }
+}
+
+// A progressive JPEG arriving with its declared length while the provider reads it at every chunk:
+// the bytes received are never copied to make room for later ones, so a chunk costs what its own
+// bytes cost however many came before it.
+TEST(ImageProgressive, ReadingTheDownloadAsItGrowsCopiesNoEarlierBytes)
+{
+    const QByteArray file = encode(picture(320, 240, true), true);
+    IrisParsedOptionsInfo options;
+    options.progressiveJPEG = std::make_shared<ImageProgressive>(false, false, 0);
+    auto provider = ImageProgressiveProvider::create(options, [](auto) {});
+    ASSERT_TRUE(provider);
+    auto task = std::make_shared<SessionDataTask>(nullptr);
+    TaskCallback callback;
+    callback.options = options;
+    const SessionDataTask::Callbacks callbacks { callback };
+    std::atomic<bool> stop { false };
+
+    auto idle = [&] {
+        std::size_t items = 1;
+        provider->queue()->queue()->sync([&] { items = provider->queue()->itemCount(); });
+        return items == 0;
+    };
+    // Chunks come from another thread, as from the network, each followed by an update; the next
+    // chunk comes once the main queue has taken the update, so chunks arrive while updates read.
+    // Every 16 chunks the provider catches up, so it reads before the whole file is in.
+    auto updated = std::make_shared<std::atomic<int>>(0);
+    std::atomic<int> chunks { 0 };
+    std::atomic<bool> sent { false };
+    std::thread network([&] {
+        for (qsizetype offset = 0; offset < file.size(); offset += 64, ++chunks) {
+            task->didReceiveData(file.mid(offset, 64), file.size());
+            platform::DispatchQueue::main()->async(
+                [provider, task, callbacks, updated, length = file.size()] {
+                    provider->update(std::weak_ptr<SessionDataTask>(task), callbacks, length);
+                    ++*updated;
+                });
+            while (*updated <= chunks && !stop)
+                std::this_thread::yield();
+            while (chunks % 16 == 15 && !idle() && !stop)
+                std::this_thread::yield();
+        }
+        sent = true;
+    });
+    const bool finished = waitUntil([&] { return sent && *updated == chunks && idle(); }, 20000);
+    stop = true;
+    network.join();
+    ASSERT_TRUE(finished);
+    EXPECT_EQ(task->mutableData(), file);
+    EXPECT_EQ(task->relocatedBytes(), 0);
+    EXPECT_GT(provider->decoder().scannedCount(), 1);
 }
 
 TEST(ImageProgressive, BlurTable)
