@@ -77,6 +77,9 @@ ImagePtr drawWithReference(
     return result ? result : fallback;
 }
 
+// Rounded corners of an image up to this many pixels wide are cut with a mask rather than a clip.
+constexpr int maxWidthMaskedNotClipped = 2;
+
 // The path, filled by the even-odd rule.
 QPainterPath evenOdd(QPainterPath path)
 {
@@ -169,14 +172,40 @@ ImagePtr roundedCornerImage(const ImagePtr& image, Radius radius, Size targetSiz
         return image;
     return drawToSize(image, targetSize, [&](GraphicsContext& context) {
         const Rect rect = boundsOf(targetSize);
+        const QRectF qrect(0, 0, targetSize.width, targetSize.height);
+        const QPainterPath rounded = evenOdd(roundedRectPath(qrect, corners, radius.resolved(targetSize)));
+        if (context.pixels().width() > maxWidthMaskedNotClipped) {
+            if (backgroundColor) {
+                context.setFillColor(*backgroundColor);
+                context.fillRect(rect);
+            }
+            context.painter().setClipPath(rounded, Qt::IntersectClip);
+            context.drawImage(*image, rect);
+            return;
+        }
+        // Qt takes an antialiased clip whose every row is one run of equal coverage over the same
+        // columns for a plain rectangle, and drops the coverage: an image this narrow would keep its
+        // corners whole. It is drawn whole and masked instead, and the background goes under it.
+        context.drawImage(*image, rect);
+        QImage mask(context.pixels().size(), QImage::Format_ARGB32_Premultiplied);
+        mask.fill(Qt::transparent);
+        {
+            QPainter maskPainter(&mask);
+            maskPainter.setRenderHint(QPainter::Antialiasing, true);
+            maskPainter.setTransform(context.painter().transform());
+            maskPainter.fillPath(rounded, Qt::black);
+        }
+        QPainter& painter = context.painter();
+        painter.save();
+        painter.resetTransform();
+        painter.setCompositionMode(QPainter::CompositionMode_DestinationIn);
+        painter.drawImage(0, 0, mask);
+        painter.restore();
         if (backgroundColor) {
             context.setFillColor(*backgroundColor);
+            context.setCompositingOperation(platform::CompositingOperation::destinationOver);
             context.fillRect(rect);
         }
-        const double resolved = radius.resolved(targetSize);
-        const QRectF qrect(0, 0, targetSize.width, targetSize.height);
-        context.painter().setClipPath(evenOdd(roundedRectPath(qrect, corners, resolved)), Qt::IntersectClip);
-        context.drawImage(*image, rect);
     });
 }
 

@@ -1,6 +1,7 @@
 #include "app/store/TDCoverImage.h"
 
 #include "app/store/TDDirectoryPath.h"
+#include "app/store/TDImageImport.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/Uuid.h"
 #include "platform/graphics/ImageEncoding.h"
@@ -37,8 +38,12 @@ Result<QByteArray, PlatformError> jpegData(const QString& path)
 {
     using Outcome = Result<QByteArray, PlatformError>;
     auto bytes = FileManager::readRegularFile(Url::fileUrl(path), maximumFileBytes);
-    if (!bytes)
-        return Outcome::failure(bytes.error());
+    if (!bytes) {
+        const PlatformError& error = bytes.error();
+        if (error.domain == PlatformError::posixDomain && error.code == EFBIG)
+            return Outcome::failure(notAnImage(path, tdimageimport::tooLargeReason()));
+        return Outcome::failure(error);
+    }
     // A cover is the first frame of an animation.
     platform::DecodingLimits limits;
     limits.firstFrameOnly = true;
@@ -48,7 +53,7 @@ Result<QByteArray, PlatformError> jpegData(const QString& path)
         case platform::DecodeError::unrecognizedFormat:
             return Outcome::failure(notAnImage(path, QStringLiteral("not an image this program can read")));
         case platform::DecodeError::tooLarge:
-            return Outcome::failure(notAnImage(path, QStringLiteral("the picture is too large")));
+            return Outcome::failure(notAnImage(path, tdimageimport::tooLargeReason()));
         case platform::DecodeError::corrupt:
             return Outcome::failure(notAnImage(path, QStringLiteral("the image is damaged")));
         }

@@ -139,7 +139,7 @@ QString reasonFor(const platform::ImageFileError& error)
         return tdLocalized(
             "It is not an image Tindrel can add (PNG, JPEG, GIF, WebP, TIFF, BMP, HEIC, HEIF or AVIF).");
     case Problem::tooLarge:
-        return tdLocalized("The picture is too large to open.");
+        return tooLargeReason();
     case Problem::corrupt:
         return tdLocalized("The image is damaged.");
     }
@@ -381,6 +381,11 @@ bool isOpen(const std::weak_ptr<Drop>& weak)
 }
 
 } // namespace
+
+QString tooLargeReason()
+{
+    return tdLocalized("The picture is too large to open.");
+}
 
 QSize thumbnailSize(QSize size, double pixelScale)
 {

@@ -84,6 +84,10 @@ double thumbnailPixelScale();
 // The JPEG thumbnail of an image, transparency laid over white; nothing when it cannot be decoded.
 std::optional<QByteArray> thumbnailJpeg(const platform::ImageSource& source, double pixelScale = 1);
 
+// Why a picture beyond the decoding bounds, or a file larger than any picture within them, is
+// refused: told alike wherever the user chose it, as a cover too.
+QString tooLargeReason();
+
 // The name the copy of a dropped file gets: the file's name made safe for one path component, and
 // never the thumbnail's own name.
 QString copyName(const QString& droppedName);

@@ -754,8 +754,17 @@ TextSelectionNavigation::Target TextSelectionNavigation::moveVisually(
         if (const auto moved = step(line, edge))
             return landed(line, *moved);
     }
-    if (const auto next = nextRow())
+    if (const auto next = nextRow()) {
+        // A row cut inside a word ends where the next one begins: crossing there alone would pass
+        // over no character, so the move goes on one caret along the row it reached, as a step
+        // along a row past its end lands on the next row's start, never on the end it leaves.
+        if (next->location == from) {
+            const Target further = moveVisually(next->location, next->affinity, right, laidOut);
+            if (further.location != from)
+                return further;
+        }
         return *next;
+    }
     return target;
 }
 

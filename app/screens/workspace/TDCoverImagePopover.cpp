@@ -120,15 +120,20 @@ TDCoverImagePopover::TDCoverImagePopover(std::shared_ptr<TDProject> project, std
 
 void TDCoverImagePopover::render()
 {
-    auto cover = m_project->coverImageURL();
+    const auto stored = m_project->coverImageURL();
+    // A cover removed while the popover shows it fades away over the "plus" tile.
+    if (m_shown && !stored && isVisible())
+        TDSpringGhost::fadeOut(m_tile->grab(), m_tile, m_tile->rect(), removalSpringResponse);
+    auto cover = stored;
     if (cover && !TDDirectoryPath::isOpenableLibraryFile(*cover))
         cover.reset();
-    // A cover removed while the popover shows it fades away over the "plus" tile.
-    if (m_shown && !cover && isVisible())
-        TDSpringGhost::fadeOut(m_tile->grab(), m_tile, m_tile->rect(), removalSpringResponse);
-    m_shown = cover;
     if (cover) {
-        auto view = iris::IRImage(cover->qUrl()).resizable();
+        // A failed retrieval changes nothing a render observes: it asks for one of its own.
+        QPointer<TDCoverImagePopover> self(this);
+        auto view = iris::IRImage(cover->qUrl()).resizable().onFailure([self](const iris::IrisError&) {
+            if (self)
+                self->setNeedsRender();
+        });
         if (!m_coverView) {
             m_coverView = new iris::IRImageView(view, m_tile);
             m_coverView->setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -137,9 +142,17 @@ void TDCoverImagePopover::render()
             m_coverView->setView(view);
         }
         m_coverView->binder()->observe();
+        // A file deleted or spoilt by another program after the last look leaves nothing to show: the
+        // tile offers another cover, as the project's card shows its tile without one. The view stays,
+        // hidden, so that its failed retrieval is not started again by the next render.
+        const bool unreadable = m_coverView->binder()->loaded && !m_coverView->binder()->loadedImage;
+        m_coverView->setVisible(!unreadable);
+        if (unreadable)
+            cover.reset();
     } else if (m_coverView) {
         delete m_coverView.data();
     }
+    m_shown = cover;
     // Without a pointer, the cover is reached with Tab.
     const bool tileHadFocus = m_tile->hasFocus();
     m_tile->setFocusPolicy(cover ? Qt::TabFocus : Qt::NoFocus);
@@ -150,6 +163,12 @@ void TDCoverImagePopover::render()
     placeCover();
     m_corners->raise();
     m_remove->raise();
+}
+
+// The file may have gone since the last render: each opening looks again.
+void TDCoverImagePopover::appeared()
+{
+    renderNow();
 }
 
 // The cover fills the tile with its aspect ratio kept, centred; what overflows is cut off.

@@ -18,9 +18,9 @@ class TDProject;
 // The content of the workspace's "Photo" popover: "Cover image:" over a 120 x 68 tile. With a cover
 // the tile shows it filling the tile, and while the pointer is over it (or it was reached with Tab)
 // a button to remove it, which fades in and out on a spring; without one the tile is a "plus" button
-// that asks for an image file, over which a removed cover fades away. From the keyboard, Delete,
-// Return or Space on the tile shows the button, and once shown removes the cover. Only a cover file
-// inside the library is ever shown.
+// that asks for an image file, over which a removed cover fades away. A cover whose file is gone or
+// unreadable shows that tile too. From the keyboard, Delete, Return or Space on the tile shows the
+// button, and once shown removes the cover. Only a cover file inside the library is ever shown.
 class TDCoverImagePopover : public platform::ObservedWidget {
 public:
     static constexpr int tileWidth = 120;
@@ -41,6 +41,7 @@ public:
 
 protected:
     void render() override;
+    void appeared() override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void changeEvent(QEvent* event) override;
 

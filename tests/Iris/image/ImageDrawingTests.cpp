@@ -153,6 +153,42 @@ TEST(ImageDrawing, CornerRadiusIsClampedToHalfTheShorterSide)
     EXPECT_TRUE(isOpaqueRed(pixelAt(rounded, 50, 39)));
 }
 
+// Corners get the same antialiased coverage however narrow the image: a disc covers a quarter pi
+// of its square at any size, each end of a strip one pixel across is a half disc over half a
+// pixel, and one pixel rounded at one corner loses a quarter of what a disc leaves out.
+TEST(ImageDrawing, NarrowImagesKeepTheirAntialiasedCorners)
+{
+    const double disc = 255 * M_PI / 4;
+    for (int side : { 1, 2, 8 }) {
+        const auto rounded
+            = iris::roundedCornerImage(solidImage(side, side, Qt::red), 1000, { double(side), double(side) });
+        double sum = 0;
+        for (int y = 0; y < side; ++y)
+            for (int x = 0; x < side; ++x)
+                sum += pixelAt(rounded, x, y).alpha();
+        EXPECT_NEAR(sum / (side * side), disc, 8) << side;
+    }
+    for (const Size size : { Size { 1, 6 }, Size { 6, 1 } }) {
+        const auto strip
+            = iris::roundedCornerImage(solidImage(int(size.width), int(size.height), Qt::red), 1000, size);
+        auto alphaAt = [&](int i) {
+            return size.width == 1 ? pixelAt(strip, 0, i).alpha() : pixelAt(strip, i, 0).alpha();
+        };
+        EXPECT_NEAR(alphaAt(0), 127.5 + disc / 2, 6) << size.width;
+        EXPECT_NEAR(alphaAt(5), 127.5 + disc / 2, 6) << size.width;
+        EXPECT_EQ(alphaAt(2), 255) << size.width;
+    }
+    const auto one = iris::roundedCornerImage(solidImage(1, 1, Qt::red), 1000, { 1, 1 }, RectCorner::topLeft);
+    EXPECT_NEAR(pixelAt(one, 0, 0).alpha(), 255 - (255 - disc) / 4, 6);
+    // The background shows through the cut, opaque.
+    const auto shown = iris::roundedCornerImage(
+        solidImage(1, 1, Qt::red), 1000, { 1, 1 }, RectCorner::all, Color { 0, 0, 1, 1 });
+    const QColor mixed = pixelAt(shown, 0, 0);
+    EXPECT_EQ(mixed.alpha(), 255);
+    EXPECT_NEAR(mixed.red(), disc, 8);
+    EXPECT_NEAR(mixed.blue(), 255 - disc, 8);
+}
+
 TEST(ImageDrawing, RoundedCornersStretchToTheTargetAndShowTheBackground)
 {
     const auto image = solidImage(10, 10, Qt::red);

@@ -261,6 +261,34 @@ TEST(TDImageImport, RefusesPipesFoldersHugeHeadersAndRemoteFilesAtOnce)
     EXPECT_EQ(f.mediaSaves(), saves + 2);
 }
 
+// A picture too large to open is told in the same words whether it was dropped as a reference image
+// or chosen as a cover: one whose headers declare too many pixels, and a file larger than any
+// picture the bounds allow (sparse, so it costs no disk).
+TEST(TDImageImport, APictureTooLargeIsToldAlikeAsACover)
+{
+    Import f;
+    QByteArray huge = encoded(picture(QSize(8, 8)), "png");
+    huge.replace(16, 8, QByteArray("\x00\x00\xea\x60\x00\x00\xea\x60", 8));
+    const QString hugePath = f.write("huge.png", huge);
+    const QString vastPath = f.write("vast.png", encoded(picture(QSize(8, 8)), "png"));
+    ASSERT_TRUE(QFile(vastPath).resize(platform::DecodingLimits().maxTotalBytes + 1));
+
+    std::map<QString, QString> reasons;
+    for (const auto& failure : f.run({ hugePath, vastPath }).failures)
+        reasons[failure.fileName] = failure.reason;
+    for (const QString& path : { hugePath, vastPath }) {
+        const QString name = QFileInfo(path).fileName();
+        ASSERT_FALSE(reasons[name].isEmpty()) << name.toStdString();
+        std::optional<TDLibraryFailure> refused;
+        f.library.setCoverImage(
+            f.project, path, [&](auto set) { refused = set ? TDLibraryFailure {} : set.error(); });
+        ASSERT_TRUE(testsupport::waitUntil([&] { return refused.has_value(); }));
+        EXPECT_EQ(refused->title, "The image cannot be used as a cover.");
+        EXPECT_TRUE(refused->message.endsWith(": " + reasons[name]))
+            << refused->message.toStdString() << " / " << reasons[name].toStdString();
+    }
+}
+
 // File managers percent-encode the names they drop; some programs name this machine, or
 // "localhost", as the file URL's host. Each of these reaches its file; another machine's host is
 // refused as remote, not looked for on this one.

@@ -538,3 +538,38 @@ TEST(TextSelectionNavigation, AClickPastTheEndOfAWrappedRowLeavesTheCaretOnThatR
         }
     }
 }
+
+// Where a row is cut inside a word, its end and the next row's start are one offset. Each arrow
+// press across that edge passes over one character, in text of either direction: back from the
+// next row's start to before the row's last letter, as a press forward from there reaches the
+// next row's start; and forward from the row's end (after End, or a click past it) to after the
+// next row's first letter.
+TEST(TextSelectionNavigation, ArrowsAcrossARowCutInsideAWordPassOneCharacter)
+{
+    using Affinity = TextSelection::Affinity;
+    const QString words[] = { QStringLiteral("abcdefghijklmnopqrstuvwxyz"),
+        QString::fromUcs4(U"\u05D0\u05D1\u05D2\u05D3\u05D4\u05D5\u05D6\u05D7\u05D8\u05D9\u05DB"
+                          U"\u05DC\u05DE\u05E0\u05E1\u05E2\u05E4\u05E6\u05E7\u05E8\u05E9\u05EA") };
+    for (const QString& word : words) {
+        Stack stack(word.repeated(4), 200);
+        const bool rightToLeft = word.front().direction() == QChar::DirR;
+        const Direction forward = rightToLeft ? Direction::left : Direction::right;
+        const Direction back = rightToLeft ? Direction::right : Direction::left;
+        auto moved = [&](TextLocation from, Affinity affinity, Direction direction) {
+            const auto result = stack.navigation().destinationSelection(
+                TextSelection(from, affinity), direction, Destination::character, false, false);
+            return result ? result->textRanges.front().location : -1;
+        };
+        const auto fragment = stack.manager.textLayoutFragment(0);
+        ASSERT_GE(fragment->visualLineCount(), 3);
+        for (qsizetype row = 0; row + 1 < fragment->visualLineCount(); ++row) {
+            const TextLocation edge = fragment->visualLine(row).characterRange.endLocation;
+            SCOPED_TRACE(
+                testing::Message() << (rightToLeft ? "right to left" : "left to right") << ", edge " << edge);
+            EXPECT_EQ(moved(edge, Affinity::downstream, back), edge - 1);
+            EXPECT_EQ(moved(edge - 1, Affinity::downstream, forward), edge);
+            EXPECT_EQ(moved(edge, Affinity::upstream, forward), edge + 1);
+            EXPECT_EQ(moved(edge + 1, Affinity::downstream, back), edge);
+        }
+    }
+}

@@ -754,3 +754,50 @@ TEST(TDProjectDetailView, ADeletedNotesRowClosesUpOnASpring)
     EXPECT_EQ(f.row("C")->y() - f.row("A")->y(), rowHeight + TDProjectDetailView::notesSpacing)
         << "the rows close up";
 }
+
+// A cover file that another program deleted or spoilt, before the popover first showed it or while
+// it was closed, leaves no empty tile: the popover offers the "plus" tile, as the project's card
+// shows its tile without a cover, and another picture can be chosen from it at once.
+TEST(TDProjectDetailView, ACoverWhoseFileIsGoneOffersAnother)
+{
+    enum class Spoil { deletedBeforeShown, deletedAfterShown, overwritten };
+    for (Spoil spoil : { Spoil::deletedBeforeShown, Spoil::deletedAfterShown, Spoil::overwritten }) {
+        SCOPED_TRACE(int(spoil));
+        Workspace f;
+        QString chosen = writeImage(f.root.root() + "/c.png", QSize(40, 30));
+        f.view->setCoverImagePicker(
+            [&](QWidget*, std::function<void(std::optional<QString>)> done) { done(chosen); });
+        f.view->setCoverImage(chosen);
+        f.settle();
+        ASSERT_TRUE(f.project->coverImageURL());
+        const QString path = f.project->coverImageURL()->path();
+        TDCoverImagePopover* content = f.view->coverPopoverContent();
+        if (spoil == Spoil::deletedAfterShown) {
+            f.view->setShowCoverImagePopover(true);
+            ASSERT_TRUE(testsupport::waitUntil(
+                [&] { return content->coverView()->binder()->loadedImage != nullptr; }));
+            f.view->setShowCoverImagePopover(false);
+        }
+        if (spoil == Spoil::overwritten) {
+            QFile file(path);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write("no longer a picture");
+        } else {
+            ASSERT_TRUE(QFile::remove(path));
+        }
+        f.view->setShowCoverImagePopover(true);
+        EXPECT_TRUE(testsupport::waitUntil([&] { return content->addButton()->isVisible(); }));
+        EXPECT_FALSE(content->showsCover());
+
+        chosen = writeImage(f.root.root() + "/d.png", QSize(40, 30));
+        content->addButton()->click();
+        f.settle();
+        ASSERT_TRUE(f.project->coverImageURL());
+        EXPECT_NE(f.project->coverImageURL()->path(), path);
+        f.view->setShowCoverImagePopover(true);
+        EXPECT_TRUE(testsupport::waitUntil(
+            [&] { return content->coverView() && content->coverView()->binder()->loadedImage != nullptr; }));
+        EXPECT_TRUE(content->showsCover());
+        EXPECT_FALSE(content->addButton()->isVisible());
+    }
+}
