@@ -511,7 +511,7 @@ TEST(TDImageImport, QuittingDuringADropLeavesEveryImageOnDiskNamedInTheLibrary)
     for (const QString& path : paths)
         urls.push_back(QUrl::fromLocalFile(path));
     std::optional<TDImageImportReport> report;
-    f.library.importImages(f.project, urls, [&](auto done) {
+    f.library.importImages(f.project, urls, [&](const auto& done) {
         ASSERT_TRUE(done);
         report = done.value();
     });
