@@ -1,9 +1,11 @@
 // RTF from the clipboard: the reader must stay within its bounds on any input, and whatever it
-// reads must survive our own writer and reader unchanged.
+// reads must survive our own writer and reader unchanged. What it reads is pasted as the text view
+// pastes it, into the middle of a document kept in small chunks, and must land there as it was read.
 #include "FuzzSupport.h"
 
 #include "platform/text/RtfReader.h"
 #include "platform/text/RtfWriter.h"
+#include "platform/text/TextContentStorage.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -18,6 +20,18 @@ QString withUnixLineEnds(QString text)
     return text;
 }
 
+void checkPaste(const platform::AttributedString& text)
+{
+    platform::TextContentStorage storage;
+    storage.setChunkLimits(2, 16, 8);
+    storage.setString(QStringLiteral("one\ntwo\r\nthree"));
+    platform::AttributedString expected = storage.attributedString();
+    storage.replaceCharacters(platform::TextRange(2, 5), text);
+    expected.replace(2, 3, text);
+    if (!(storage.attributedString() == expected) || storage.length() != expected.length())
+        std::abort();
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -29,6 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const platform::AttributedString& text = result.value();
     if (text.length() > qsizetype(size))
         std::abort();
+    checkPaste(text);
     const auto again = platform::RtfReader::read(platform::RtfWriter::write(text));
     if (again.isFailure() || again.value().string() != withUnixLineEnds(text.string()))
         std::abort();

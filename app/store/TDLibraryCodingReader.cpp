@@ -137,8 +137,13 @@ QString TDLibraryCodingReader::decode(const Token& token)
         const char* run = at;
         while (at < end && *at != '\\')
             ++at;
-        if (at > run)
+        if (at > run) {
+            // QString::fromUtf8 drops a byte-order mark that starts its input; after an escape it
+            // is a character of the string, which the document keeps.
+            if (QByteArrayView(run, at - run).startsWith("\xEF\xBB\xBF"))
+                text.append(QChar(0xFEFF));
             text.append(QString::fromUtf8(run, at - run));
+        }
         if (at == end)
             break;
         const char kind = at[1];

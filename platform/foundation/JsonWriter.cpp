@@ -118,6 +118,9 @@ void JsonWriter::appendString(QStringView text)
                 continue;
             }
             // UTF-8 cannot hold half a pair; the escape keeps it, as the document writes it.
+        } else if (c == 0xFEFF && i == 0) {
+            // Readers take a byte-order mark that starts a string without escapes for an encoding
+            // mark and drop it; escaped, it stays a character of the string.
         } else if (c >= 0x20 && c != u'"' && c != u'\\') {
             continue;
         }

@@ -201,6 +201,10 @@ TEST(TDLibraryDirectReading, StringsAndNumbersAtTheEdgesReadAsTheDocumentReadsTh
         { "\"\xC2\x80 \xDF\xBF \xE0\xA0\x80 \xED\x9F\xBF \xEE\x80\x80 \xEF\xBF\xBF\"", true },
         { "\"\xF0\x90\x80\x80 \xF3\xBF\xBF\xBF \xF4\x8F\xBF\xBF\"", true },
         { R"("\uD83D\uDE00 \u00e9\u00E9 \/")", true },
+        // A byte-order mark inside a string: the document drops one that starts a string without
+        // escapes, and keeps every one in a string with escapes.
+        { "\"\xEF\xBB\xBF\xEF\xBB\xBF" "a\"", true },
+        { "\"\xEF\xBB\xBF\\\"q\\n\xEF\xBB\xBF" "b\\t\xEF\xBB\xBF\"", true },
         { "\"\xC1\xBF\"", false }, // overlong
         { "\"\xE0\x9F\xBF\"", false }, // overlong
         { "\"\xED\xA0\x80\"", false }, // a surrogate
@@ -281,4 +285,16 @@ TEST(TDLibraryDirectReading, RecordsGiveBackTheUrlTheyWereGiven)
         media->setThumbnailURL(url);
         EXPECT_EQ(media->thumbnailURL().qUrl(), url.qUrl()) << what;
     }
+}
+
+// A name that begins with U+FEFF (a page title may) is written so that both readings give it back.
+TEST(TDLibraryDirectReading, ANameBeginningWithAByteOrderMarkSurvivesASaveAndALoad)
+{
+    const QString name = QChar(0xFEFF) + QStringLiteral("Name");
+    const QByteArray saved = written({ makeProject(name, 1, true) });
+    const auto direct = tdlibrary::readProjectsDirectly(saved);
+    ASSERT_TRUE(direct);
+    EXPECT_EQ(direct->at(0)->name(), name);
+    EXPECT_EQ(tdlibrary::decodeProjectsThroughDocument(saved).value().at(0)->name(), name);
+    EXPECT_EQ(written(*direct), saved);
 }
