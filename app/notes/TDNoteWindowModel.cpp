@@ -123,11 +123,11 @@ void TDNoteWindowModel::noteTyped(qsizetype at, qsizetype length, QStringView re
     // with a line end counts as typed.
     TDNoteTextFile::Stretches inserted;
     if (lineEnds) {
-        const auto restored = std::find_if(m_removals.rbegin(), m_removals.rend(),
-            [&](const Removal& removal) {
-                return removal.at == at && removal.length == replacement.size()
-                    && removal.digest == qHash(replacement, removalSeed);
-            });
+        const auto restored
+            = std::find_if(m_removals.rbegin(), m_removals.rend(), [&](const Removal& removal) {
+                  return removal.at == at && removal.length == replacement.size()
+                      && removal.digest == qHash(replacement, removalSeed);
+              });
         if (restored != m_removals.rend()) {
             for (const auto& [from, end] : restored->typed)
                 inserted.emplace_back(at + from, at + end);
@@ -138,7 +138,8 @@ void TDNoteWindowModel::noteTyped(qsizetype at, qsizetype length, QStringView re
     }
     std::optional<Removal> removal;
     if (length > 0 && holdsLineEnd(QStringView(m_text).sliced(at, length))) {
-        removal.emplace(Removal { at, length, qHash(QStringView(m_text).sliced(at, length), removalSeed), {} });
+        removal.emplace(
+            Removal { at, length, qHash(QStringView(m_text).sliced(at, length), removalSeed), {} });
         for (const auto& [from, end] : m_typed)
             if (from < removedEnd && end > at)
                 removal->typed.emplace_back(std::max(from, at) - at, std::min(end, removedEnd) - at);

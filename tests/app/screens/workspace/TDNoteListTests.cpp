@@ -1,4 +1,5 @@
 #include "../ScreenTestSupport.h"
+#include "WorkspaceTestSupport.h"
 #include "app/model/TDNote.h"
 #include "app/screens/common/TDFocusRing.h"
 #include "app/screens/workspace/TDNoteItem.h"
@@ -32,15 +33,7 @@ struct LongWorkspace {
         for (int i = 0; i < count; ++i)
             notes.push_back(note(QStringLiteral("Note %1").arg(i), date ? date(i) : 8e8 + i * day));
         project->setTdNote(notes);
-        auto* layout = new QVBoxLayout(&window);
-        layout->setContentsMargins(0, 0, 0, 0);
-        view = new TDProjectDetailView(project, stores, &window);
-        layout->addWidget(view);
-        window.resize(1300, 700);
-        window.show();
-        window.activateWindow();
-        EXPECT_TRUE(QTest::qWaitForWindowActive(&window));
-        QCoreApplication::processEvents();
+        view = screentest::showWorkspace(window, project, stores, true);
     }
 
     std::shared_ptr<TDNote> note(const QString& title, double date) const

@@ -1,4 +1,5 @@
 #include "../ScreenTestSupport.h"
+#include "WorkspaceTestSupport.h"
 #include "app/model/TDNote.h"
 #include "app/screens/workspace/TDNoteItem.h"
 #include "app/screens/workspace/TDNoteList.h"
@@ -38,15 +39,7 @@ struct Workspace {
         for (double date : dates)
             notes.push_back(note(date));
         project->setTdNote(notes);
-        auto* layout = new QVBoxLayout(&window);
-        layout->setContentsMargins(0, 0, 0, 0);
-        view = new TDProjectDetailView(project, stores, &window);
-        layout->addWidget(view);
-        window.resize(1300, 700);
-        window.show();
-        window.activateWindow();
-        EXPECT_TRUE(QTest::qWaitForWindowActive(&window));
-        QCoreApplication::processEvents();
+        view = screentest::showWorkspace(window, project, stores, true);
     }
 
     std::shared_ptr<TDNote> note(double date, std::optional<platform::Uuid> id = {})

@@ -1,4 +1,5 @@
 #include "../ScreenTestSupport.h"
+#include "WorkspaceTestSupport.h"
 #include "app/TindrelApp.h"
 #include "app/screens/common/BottomBar.h"
 #include "app/screens/common/TDAppearance.h"
@@ -66,13 +67,7 @@ struct Workspace {
                 } });
         if (before)
             before(*this);
-        auto* layout = new QVBoxLayout(&window);
-        layout->setContentsMargins(0, 0, 0, 0);
-        view = new TDProjectDetailView(project, stores, &window);
-        layout->addWidget(view);
-        window.resize(1300, 700);
-        window.show();
-        QCoreApplication::processEvents();
+        view = screentest::showWorkspace(window, project, stores, false);
     }
     ~Workspace() { settle(); }
 
