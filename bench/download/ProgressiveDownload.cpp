@@ -13,6 +13,7 @@
 
 #include "bench/support/BareJpeg.h"
 #include "bench/support/BenchServer.h"
+#include "bench/support/ProgressiveFile.h"
 #include "platform/graphics/Image.h"
 #include "tests/Iris/prefetch/ProgressiveJpegFixture.h"
 
@@ -21,11 +22,9 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <functional>
-#include <random>
 
 namespace bench {
 
@@ -40,30 +39,6 @@ double processCpuSeconds()
     timespec now {};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
     return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
-}
-
-QImage noisyPicture(int width, int height)
-{
-    QImage image(width, height, QImage::Format_RGB32);
-    std::mt19937 random(11);
-    std::uniform_int_distribution<int> noise(0, 255);
-    for (int y = 0; y < height; ++y) {
-        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-        for (int x = 0; x < width; ++x)
-            line[x] = qRgb((x + noise(random)) / 2, (y + noise(random)) / 2 & 255, noise(random));
-    }
-    return image;
-}
-
-QByteArray progressiveFileOfAbout(double megabytes, QSize& size)
-{
-    int width = 3600, height = 2700;
-    QByteArray file = progressivejpeg::encode(noisyPicture(width, height), true, 95);
-    const double scale = std::sqrt(megabytes * 1024 * 1024 / double(file.size()));
-    width = int(width * scale) / 16 * 16;
-    height = int(height * scale) / 16 * 16;
-    size = QSize(width, height);
-    return progressivejpeg::encode(noisyPicture(width, height), true, 95);
 }
 
 struct Run {
@@ -117,7 +92,7 @@ Run retrieve(
 int progressiveDownload()
 {
     QSize size;
-    const QByteArray file = progressiveFileOfAbout(20, size);
+    const QByteArray file = bench::progressiveFileOfAbout(20, size);
     constexpr std::size_t chunkBytes = 64 * 1024;
     // A short pause between chunks makes each its own arrival, as on a real network.
     BenchServer server(file, std::chrono::milliseconds(0), chunkBytes, std::chrono::milliseconds(1));

@@ -16,6 +16,7 @@
 
 #include "bench/support/BenchServer.h"
 #include "bench/support/Memory.h"
+#include "bench/support/ProgressiveFile.h"
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/graphics/Image.h"
 #include "tests/Iris/prefetch/ProgressiveJpegFixture.h"
@@ -36,7 +37,6 @@
 #include <cstdlib>
 #include <functional>
 #include <mutex>
-#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -59,19 +59,6 @@ void waitFor(const std::function<bool()>& condition)
 double seconds(Clock::time_point since)
 {
     return std::chrono::duration<double>(Clock::now() - since).count();
-}
-
-QImage noisyPicture(int width, int height)
-{
-    QImage image(width, height, QImage::Format_RGB32);
-    std::mt19937 random(11);
-    std::uniform_int_distribution<int> noise(0, 255);
-    for (int y = 0; y < height; ++y) {
-        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-        for (int x = 0; x < width; ++x)
-            line[x] = qRgb((x + noise(random)) / 2, (y + noise(random)) / 2 & 255, noise(random));
-    }
-    return image;
 }
 
 // Resident and peak resident memory of this process, in bytes.
@@ -239,7 +226,7 @@ int main(int argc, char** argv)
     // 1.
     if (!hitsOnly) {
         constexpr int count = 500;
-        const QByteArray body = progressivejpeg::encode(noisyPicture(64, 48), false, 80);
+        const QByteArray body = progressivejpeg::encode(bench::noisyPicture(64, 48), false, 80);
         BenchServer server(body, std::chrono::milliseconds(20));
         auto downloader = iris::ImageDownloader::create(QStringLiteral("bench-prefetch"));
         QTemporaryDir folder;
@@ -265,13 +252,9 @@ int main(int argc, char** argv)
 
     // 2.
     if (!hitsOnly) {
-        int width = 3600, height = 2700;
-        QByteArray file = progressivejpeg::encode(noisyPicture(width, height), true, 95);
-        // Aim for about 20 MB.
-        const double scale = std::sqrt(20.0 * 1024 * 1024 / double(file.size()));
-        width = int(width * scale) / 16 * 16;
-        height = int(height * scale) / 16 * 16;
-        file = progressivejpeg::encode(noisyPicture(width, height), true, 95);
+        QSize size;
+        const QByteArray file = bench::progressiveFileOfAbout(20, size);
+        const int width = size.width(), height = size.height();
         const double decoded = double(width) * height * 4;
         std::printf("progressive JPEG: %d x %d, %.1f MB, decoded %.1f MB\n", width, height,
             file.size() / 1048576.0, decoded / 1048576.0);
