@@ -36,6 +36,7 @@
 #include "app/store/TDProjectStore.h"
 #include "bench/support/Memory.h"
 #include "platform/foundation/Environment.h"
+#include "tests/support/TestSupport.h"
 
 #include <QAbstractScrollArea>
 #include <QAction>
@@ -85,17 +86,10 @@ void objectRemoved(QObject*)
     std::exit(1);
 }
 
+// Runs the main loop until `condition` holds, at most 10 s (the loads of a long run are slow).
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 10000)
 {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QCoreApplication::sendPostedEvents();
-        QThread::yieldCurrentThread();
-    }
-    return true;
+    return testsupport::waitUntil(condition, timeoutMs);
 }
 
 int entriesIn(const char* folder)
