@@ -8,7 +8,6 @@
 #include "platform/ui/ObservedWidget.h"
 
 #include <QList>
-#include <QPointer>
 #include <QRectF>
 
 #include <QString>

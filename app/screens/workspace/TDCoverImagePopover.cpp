@@ -14,6 +14,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPointer>
 #include <QStyleHints>
 #include <QToolButton>
 #include <QVBoxLayout>

@@ -6,7 +6,6 @@
 #include "platform/foundation/Url.h"
 #include "platform/ui/ObservedWidget.h"
 
-#include <QPointer>
 
 #include <functional>
 #include <memory>
