@@ -1,5 +1,6 @@
 #include "app/store/TDCoverImage.h"
 
+#include "app/TDLocalizedText.h"
 #include "app/store/TDDirectoryPath.h"
 #include "app/store/TDImageImport.h"
 #include "platform/foundation/FileManager.h"
@@ -26,10 +27,18 @@ namespace {
 constexpr std::int64_t maximumFileBytes = std::int64_t(256) << 20;
 const QString coverSuffix = QStringLiteral("-cover-image.jpeg");
 
-PlatformError notAnImage(const QString& path, const QString& why)
+// Told as a drop of the same file tells it: the file's name in quotes, then why.
+PlatformError refused(
+    const QString& path, const QString& reason, PlatformError cause = PlatformError::fromErrno(EINVAL))
 {
-    return PlatformError::wrapping(QStringLiteral("cover"), 1, QStringLiteral("%1: %2").arg(path, why),
-        PlatformError::fromErrno(EINVAL));
+    return PlatformError::wrapping(QStringLiteral("cover"), 1,
+        tdimageimport::refusedFileLine(QFileInfo(path).fileName(), reason), std::move(cause));
+}
+
+PlatformError refused(const QString& path, platform::ImageFileError error)
+{
+    PlatformError cause = error.cause.value_or(PlatformError::fromErrno(EINVAL));
+    return refused(path, tdimageimport::refusalReason(error), std::move(cause));
 }
 
 } // namespace
@@ -37,30 +46,35 @@ PlatformError notAnImage(const QString& path, const QString& why)
 Result<QByteArray, PlatformError> jpegData(const QString& path)
 {
     using Outcome = Result<QByteArray, PlatformError>;
+    using Problem = platform::ImageFileProblem;
     auto bytes = FileManager::readRegularFile(Url::fileUrl(path), maximumFileBytes);
     if (!bytes) {
         const PlatformError& error = bytes.error();
-        if (error.domain == PlatformError::posixDomain && error.code == EFBIG)
-            return Outcome::failure(notAnImage(path, tdimageimport::tooLargeReason()));
-        return Outcome::failure(error);
+        const bool posix = error.domain == PlatformError::posixDomain;
+        if (posix && error.code == EFBIG)
+            return Outcome::failure(refused(path, { Problem::tooLarge, std::nullopt }));
+        if (posix && (error.code == EISDIR || error.code == EINVAL))
+            return Outcome::failure(refused(path, { Problem::notARegularFile, error }));
+        return Outcome::failure(refused(path, { Problem::unreadable, error }));
     }
-    // A cover is the first frame of an animation.
+    // A cover is the first frame of an animation. Any picture the decoders read will do, not only
+    // the formats a drop takes.
     platform::DecodingLimits limits;
     limits.firstFrameOnly = true;
     auto source = platform::ImageSource::create(bytes.value(), limits);
     if (!source) {
         switch (source.error()) {
         case platform::DecodeError::unrecognizedFormat:
-            return Outcome::failure(notAnImage(path, QStringLiteral("not an image this program can read")));
+            return Outcome::failure(refused(path, { Problem::notAnImage, std::nullopt }));
         case platform::DecodeError::tooLarge:
-            return Outcome::failure(notAnImage(path, tdimageimport::tooLargeReason()));
+            return Outcome::failure(refused(path, { Problem::tooLarge, std::nullopt }));
         case platform::DecodeError::corrupt:
-            return Outcome::failure(notAnImage(path, QStringLiteral("the image is damaged")));
+            return Outcome::failure(refused(path, { Problem::corrupt, std::nullopt }));
         }
     }
     auto bitmap = source.value()->frame(0);
     if (!bitmap)
-        return Outcome::failure(notAnImage(path, QStringLiteral("the image is damaged")));
+        return Outcome::failure(refused(path, { Problem::corrupt, std::nullopt }));
     // JPEG has no transparency: what was see-through becomes white, not black.
     QImage flat(bitmap->image().size(), QImage::Format_RGB32);
     flat.fill(Qt::white);
@@ -70,7 +84,7 @@ Result<QByteArray, PlatformError> jpegData(const QString& path)
     }
     auto jpeg = platform::encodeJpeg(*platform::Bitmap::fromImage(flat), jpegQuality);
     if (!jpeg)
-        return Outcome::failure(notAnImage(path, QStringLiteral("no JPEG could be made of it")));
+        return Outcome::failure(refused(path, tdLocalized("No JPEG could be made of it.")));
     return Outcome::success(*jpeg);
 }
 

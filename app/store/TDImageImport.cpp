@@ -123,29 +123,6 @@ std::atomic<bool>& quitting()
     return flag;
 }
 
-QString reasonFor(const platform::ImageFileError& error)
-{
-    using Problem = platform::ImageFileProblem;
-    switch (error.problem) {
-    case Problem::notARegularFile:
-        return error.cause && error.cause->code == EISDIR
-                && error.cause->domain == platform::PlatformError::posixDomain
-            ? tdLocalized("It is a folder, not an image file.")
-            : tdLocalized("It is not a regular file.");
-    case Problem::unreadable:
-        return tdLocalized("It could not be read: ")
-            + (error.cause ? error.cause->description : tdLocalized("unknown error"));
-    case Problem::notAnImage:
-        return tdLocalized(
-            "It is not an image Tindrel can add (PNG, JPEG, GIF, WebP, TIFF, BMP, HEIC, HEIF or AVIF).");
-    case Problem::tooLarge:
-        return tooLargeReason();
-    case Problem::corrupt:
-        return tdLocalized("The image is damaged.");
-    }
-    return tdLocalized("The image is damaged.");
-}
-
 QString reasonFor(const platform::PlatformError& error)
 {
     return tdLocalized("It could not be copied into the project: ") + error.description;
@@ -387,6 +364,34 @@ QString tooLargeReason()
     return tdLocalized("The picture is too large to open.");
 }
 
+QString refusalReason(const platform::ImageFileError& error)
+{
+    using Problem = platform::ImageFileProblem;
+    switch (error.problem) {
+    case Problem::notARegularFile:
+        return error.cause && error.cause->code == EISDIR
+                && error.cause->domain == platform::PlatformError::posixDomain
+            ? tdLocalized("It is a folder, not an image file.")
+            : tdLocalized("It is not a regular file.");
+    case Problem::unreadable:
+        return tdLocalized("It could not be read: ")
+            + (error.cause ? error.cause->description : tdLocalized("unknown error"));
+    case Problem::notAnImage:
+        return tdLocalized(
+            "It is not an image Tindrel can add (PNG, JPEG, GIF, WebP, TIFF, BMP, HEIC, HEIF or AVIF).");
+    case Problem::tooLarge:
+        return tooLargeReason();
+    case Problem::corrupt:
+        return tdLocalized("The image is damaged.");
+    }
+    return tdLocalized("The image is damaged.");
+}
+
+QString refusedFileLine(const QString& fileName, const QString& reason)
+{
+    return QStringLiteral("\u201C%1\u201D: %2").arg(fileName, reason);
+}
+
 QSize thumbnailSize(QSize size, double pixelScale)
 {
     const int longSide = std::max(1, int(std::lround(thumbnailLongSide * pixelScale)));
@@ -568,14 +573,15 @@ void prepareImage(const QString& sourcePath, const Url& projectFolder, const Uui
     bytesHeld().take(preparation->bytes, [preparation] {
         auto opened = platform::openImageFile(preparation->sourcePath, preparation->limits);
         if (!opened)
-            return finish(preparation, Prepared::failure(reasonFor(opened.error())));
+            return finish(preparation, Prepared::failure(refusalReason(opened.error())));
         preparation->source = std::move(opened).value();
         decodes().take(1, [preparation] {
             std::optional<QByteArray> thumbnail
                 = thumbnailJpeg(*preparation->source, preparation->pixelScale);
             decodes().give(1);
             if (!thumbnail)
-                return finish(preparation, Prepared::failure(tdLocalized("The image is damaged.")));
+                return finish(preparation,
+                    Prepared::failure(refusalReason({ platform::ImageFileProblem::corrupt, std::nullopt })));
             preparation->thumbnail = std::move(*thumbnail);
             platform::DispatchQueue::global(platform::QualityOfService::utility)->async([preparation] {
                 finish(preparation, writeFiles(*preparation));

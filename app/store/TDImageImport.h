@@ -4,6 +4,7 @@
 #include "platform/foundation/Result.h"
 #include "platform/foundation/Url.h"
 #include "platform/foundation/Uuid.h"
+#include "platform/graphics/ImageFile.h"
 #include "platform/graphics/ImageSource.h"
 
 #include <QByteArray>
@@ -87,6 +88,13 @@ std::optional<QByteArray> thumbnailJpeg(const platform::ImageSource& source, dou
 // Why a picture beyond the decoding bounds, or a file larger than any picture within them, is
 // refused: told alike wherever the user chose it, as a cover too.
 QString tooLargeReason();
+
+// Why an image file the user chose cannot be used, in the same words whether it was dropped as a
+// reference image or chosen as a cover.
+QString refusalReason(const platform::ImageFileError& error);
+
+// The line an alert gives a file it refuses: the file's name in quotes, then why.
+QString refusedFileLine(const QString& fileName, const QString& reason);
 
 // The name the copy of a dropped file gets: the file's name made safe for one path component, and
 // never the thumbnail's own name.

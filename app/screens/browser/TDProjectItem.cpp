@@ -5,8 +5,6 @@
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDDisplayText.h"
 #include "app/screens/common/TDFocusRing.h"
-#include "app/store/TDDirectoryPath.h"
-#include "platform/graphics/Image.h"
 
 #include <QAccessible>
 #include <QEvent>
@@ -92,6 +90,7 @@ TDProjectItem::TDProjectItem(std::shared_ptr<TDProject> project, double wholeWid
     : platform::ObservedWidget(parent)
     , m_project(std::move(project))
     , m_wholeWidth(wholeWidth)
+    , m_coverView(this)
 {
     setObjectName(QStringLiteral("projectCard"));
     setAttribute(Qt::WA_OpaquePaintEvent, false);
@@ -128,27 +127,10 @@ void TDProjectItem::render()
     m_name = tdDisplayText(m_project->name());
     m_isFavorite = m_project->isFavorite();
     m_status = m_project->status();
-    m_cover = m_project->coverImageURL();
-    // A library file may have been edited or synced from elsewhere: only a cover inside the library
-    // is read, anything else shows the tile without a cover.
-    if (m_cover && !TDDirectoryPath::isOpenableLibraryFile(*m_cover))
-        m_cover.reset();
-    if (m_cover) {
-        // A view value with the same source keeps its binder, and so its image.
-        auto view = iris::IRImage(m_cover->qUrl()).resizable();
-        if (!m_coverView) {
-            m_coverView = new iris::IRImageView(view, this);
-            m_coverView->setAttribute(Qt::WA_TransparentForMouseEvents);
-            m_coverView->show();
-        } else {
-            m_coverView->setView(view);
-        }
-        m_coverView->binder()->observe();
+    m_cover = m_coverView.show(m_project->coverImageURL(), this);
+    if (m_coverView.view())
         m_overlay->raise();
-    } else if (m_coverView) {
-        delete m_coverView.data();
-    }
-    placeCover();
+    m_coverView.place();
     setAccessibleName(m_name);
     setAccessibleDescription(rawValue(m_status));
     setToolTip(tdToolTipText(m_name));
@@ -175,31 +157,11 @@ QRectF TDProjectItem::starRect() const
     return QRectF(left, centre - starExtent / 2, starExtent, starExtent);
 }
 
-// The cover fills the tile with its aspect ratio kept, centred; the card clips what overflows.
-void TDProjectItem::placeCover()
-{
-    if (!m_coverView)
-        return;
-    QRect frame = rect();
-    if (const auto& image = m_coverView->binder()->loadedImage) {
-        platform::Size imageSize = image->size();
-        if (imageSize.width > 0 && imageSize.height > 0) {
-            double scale = std::max(width() / imageSize.width, height() / imageSize.height);
-            double w = std::ceil(imageSize.width * scale);
-            double h = std::ceil(imageSize.height * scale);
-            frame = QRect(static_cast<int>(std::floor((width() - w) / 2)),
-                static_cast<int>(std::floor((height() - h) / 2)), static_cast<int>(w), static_cast<int>(h));
-        }
-    }
-    if (m_coverView->geometry() != frame)
-        m_coverView->setGeometry(frame);
-}
-
 void TDProjectItem::resizeEvent(QResizeEvent* event)
 {
     platform::ObservedWidget::resizeEvent(event);
     m_overlay->setGeometry(rect());
-    placeCover();
+    m_coverView.place();
 }
 
 void TDProjectItem::paintEvent(QPaintEvent*)

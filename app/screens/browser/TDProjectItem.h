@@ -2,12 +2,12 @@
 
 #include "Iris/declarative/IRImageView.h"
 #include "app/model/TDStatus.h"
+#include "app/screens/common/TDCoverView.h"
 #include "app/screens/common/TDOpeningClick.h"
 #include "platform/foundation/Url.h"
 #include "platform/ui/ObservedWidget.h"
 
 #include <QList>
-#include <QPointer>
 #include <QRectF>
 
 #include <QString>
@@ -20,7 +20,8 @@ class TDProject;
 
 // The card of one project in the grid: the cover (or a neutral tile) with the category at the top
 // left, the favourite star and the status dot at the top right and the name at the bottom left
-// (mirrored in a right-to-left layout).
+// (mirrored in a right-to-left layout). A cover whose file is gone or cannot be decoded shows the
+// neutral tile.
 // The whole rectangle takes clicks; what a click does is the grid's business.
 class TDProjectItem : public platform::ObservedWidget {
 public:
@@ -58,6 +59,7 @@ public:
     QString categoryText() const { return m_category; }
     QString nameText() const { return m_name; }
     bool showsStar() const { return m_isFavorite; }
+    // Whether the cover is shown: set, and not known to be unreadable.
     bool hasCover() const { return m_cover.has_value(); }
     TDStatus status() const { return m_status; }
     QRectF starRect() const;
@@ -67,7 +69,7 @@ public:
     QList<QRectF> nameLineRects() const;
     // The cover's image view, present while the project has a cover. It starts the retrieval when
     // it comes into view, so only cards on screen load their covers.
-    iris::IRImageView* coverView() const { return m_coverView; }
+    iris::IRImageView* coverView() const { return m_coverView.view(); }
 
 protected:
     void render() override;
@@ -88,14 +90,13 @@ private:
     QList<NameLine> nameLayout() const;
     void paintOverlay(QPainter& painter);
     void updateSize();
-    void placeCover();
 
     std::shared_ptr<TDProject> m_project;
     double m_wholeWidth;
     std::optional<int> m_widthLimit;
     std::function<void()> m_onOpen;
     TDOpeningClick m_click;
-    QPointer<iris::IRImageView> m_coverView;
+    TDCoverView m_coverView;
     QWidget* m_overlay;
     // Rendered from the project.
     QString m_category;

@@ -5,8 +5,6 @@
 #include "app/screens/common/SymbolPainter.h"
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDSpringGhost.h"
-#include "app/store/TDDirectoryPath.h"
-#include "platform/graphics/Image.h"
 
 #include <QEvent>
 #include <QGraphicsOpacityEffect>
@@ -16,11 +14,10 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPointer>
 #include <QStyleHints>
 #include <QToolButton>
 #include <QVBoxLayout>
-
-#include <cmath>
 
 using tdappearance::SystemColor;
 
@@ -124,34 +121,9 @@ void TDCoverImagePopover::render()
     // A cover removed while the popover shows it fades away over the "plus" tile.
     if (m_shown && !stored && isVisible())
         TDSpringGhost::fadeOut(m_tile->grab(), m_tile, m_tile->rect(), removalSpringResponse);
-    auto cover = stored;
-    if (cover && !TDDirectoryPath::isOpenableLibraryFile(*cover))
-        cover.reset();
-    if (cover) {
-        // A failed retrieval changes nothing a render observes: it asks for one of its own.
-        QPointer<TDCoverImagePopover> self(this);
-        auto view = iris::IRImage(cover->qUrl()).resizable().onFailure([self](const iris::IrisError&) {
-            if (self)
-                self->setNeedsRender();
-        });
-        if (!m_coverView) {
-            m_coverView = new iris::IRImageView(view, m_tile);
-            m_coverView->setAttribute(Qt::WA_TransparentForMouseEvents);
-            m_coverView->show();
-        } else {
-            m_coverView->setView(view);
-        }
-        m_coverView->binder()->observe();
-        // A file deleted or spoilt by another program after the last look leaves nothing to show: the
-        // tile offers another cover, as the project's card shows its tile without one. The view stays,
-        // hidden, so that its failed retrieval is not started again by the next render.
-        const bool unreadable = m_coverView->binder()->loaded && !m_coverView->binder()->loadedImage;
-        m_coverView->setVisible(!unreadable);
-        if (unreadable)
-            cover.reset();
-    } else if (m_coverView) {
-        delete m_coverView.data();
-    }
+    // A file deleted or spoilt by another program after the last look leaves nothing to show: the
+    // tile offers another cover, as the project's card shows its tile without one.
+    const auto cover = m_coverView.show(stored, m_tile);
     m_shown = cover;
     // Without a pointer, the cover is reached with Tab.
     const bool tileHadFocus = m_tile->hasFocus();
@@ -160,7 +132,7 @@ void TDCoverImagePopover::render()
     if (!cover && tileHadFocus)
         m_add->setFocus(Qt::OtherFocusReason);
     m_remove->setVisible(cover && m_showCrossButton);
-    placeCover();
+    m_coverView.place();
     m_corners->raise();
     m_remove->raise();
 }
@@ -169,26 +141,6 @@ void TDCoverImagePopover::render()
 void TDCoverImagePopover::appeared()
 {
     renderNow();
-}
-
-// The cover fills the tile with its aspect ratio kept, centred; what overflows is cut off.
-void TDCoverImagePopover::placeCover()
-{
-    if (!m_coverView)
-        return;
-    QRect frame = m_tile->rect();
-    if (const auto& image = m_coverView->binder()->loadedImage) {
-        platform::Size size = image->size();
-        if (size.width > 0 && size.height > 0) {
-            double scale = std::max(tileWidth / size.width, tileHeight / size.height);
-            double w = std::ceil(size.width * scale);
-            double h = std::ceil(size.height * scale);
-            frame = QRect(static_cast<int>(std::floor((tileWidth - w) / 2)),
-                static_cast<int>(std::floor((tileHeight - h) / 2)), static_cast<int>(w), static_cast<int>(h));
-        }
-    }
-    if (m_coverView->geometry() != frame)
-        m_coverView->setGeometry(frame);
 }
 
 // The button comes and goes on a spring. It takes clicks only while the pointer is over the

@@ -1,11 +1,11 @@
 #pragma once
 
 #include "Iris/declarative/IRImageView.h"
+#include "app/screens/common/TDCoverView.h"
 #include "app/screens/common/TDSpringAnimation.h"
 #include "platform/foundation/Url.h"
 #include "platform/ui/ObservedWidget.h"
 
-#include <QPointer>
 
 #include <functional>
 #include <memory>
@@ -37,7 +37,7 @@ public:
     QToolButton* addButton() const { return m_add; }
     QToolButton* removeButton() const { return m_remove; }
     QWidget* tile() const { return m_tile; }
-    iris::IRImageView* coverView() const { return m_coverView; }
+    iris::IRImageView* coverView() const { return m_coverView.view(); }
 
 protected:
     void render() override;
@@ -47,7 +47,6 @@ protected:
 
 private:
     friend class TDCoverTileCorners;
-    void placeCover();
     void setShowCrossButton(bool show);
     void applyColors();
 
@@ -61,7 +60,7 @@ private:
     QLabel* m_caption;
     QWidget* m_tile;
     QWidget* m_corners;
-    QPointer<iris::IRImageView> m_coverView;
+    TDCoverView m_coverView { this };
     QToolButton* m_add;
     QToolButton* m_remove;
     // When the last press on the remove button came: the add button under it takes no press of the

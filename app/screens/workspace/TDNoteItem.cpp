@@ -131,10 +131,17 @@ void TDNoteItem::render()
 {
     QDate day = tdLocalDay(m_note->date());
     QLocale locale;
-    m_day->setText(locale.toString(day, QStringLiteral("dd")));
-    // The stand-alone form: the month named on its own, not inside a date.
-    m_month->setText(
-        day.isValid() ? locale.standaloneMonthName(day.month(), QLocale::ShortFormat) : QString());
+    if (day.isValid()) {
+        m_day->setText(locale.toString(day, QStringLiteral("dd")));
+        // The stand-alone form: the month named on its own, not inside a date.
+        m_month->setText(locale.standaloneMonthName(day.month(), QLocale::ShortFormat));
+    } else {
+        // Cleared, not given an empty text: a label that once held text and now holds an empty one
+        // stands a pixel higher than one that never held any, and the list gives every row without
+        // a day one height.
+        m_day->clear();
+        m_month->clear();
+    }
     m_title->setFullText(m_note->title());
     // Read out as the row shows it: the title, then the date.
     setAccessibleName(day.isValid()

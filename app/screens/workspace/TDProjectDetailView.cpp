@@ -21,6 +21,7 @@
 #include "app/screens/workspace/TDQuickAccessBar.h"
 #include "app/screens/workspace/TDStatusPicker.h"
 #include "app/store/TDDirectoryPath.h"
+#include "app/store/TDImageImport.h"
 #include "app/store/TDLinkStore.h"
 #include "app/store/TDMediaStore.h"
 #include "app/store/TDProjectStore.h"
@@ -660,8 +661,8 @@ void TDProjectDetailView::importImages(std::vector<QUrl> urls)
             return;
         QStringList lines;
         for (std::size_t i = 0; i < failures.size() && i < std::size_t(listedFailures); ++i)
-            lines.append(QStringLiteral("\u201C%1\u201D: %2")
-                             .arg(tdDisplayText(failures[i].fileName), failures[i].reason));
+            lines.append(
+                tdimageimport::refusedFileLine(tdDisplayText(failures[i].fileName), failures[i].reason));
         if (failures.size() > std::size_t(listedFailures))
             lines.append(tdLocalized("and %1 more.").arg(failures.size() - listedFailures));
         const QString title = failures.size() == 1

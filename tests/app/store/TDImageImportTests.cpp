@@ -261,32 +261,41 @@ TEST(TDImageImport, RefusesPipesFoldersHugeHeadersAndRemoteFilesAtOnce)
     EXPECT_EQ(f.mediaSaves(), saves + 2);
 }
 
-// A picture too large to open is told in the same words whether it was dropped as a reference image
-// or chosen as a cover: one whose headers declare too many pixels, and a file larger than any
-// picture the bounds allow (sparse, so it costs no disk).
-TEST(TDImageImport, APictureTooLargeIsToldAlikeAsACover)
+// A file refused as a cover is told as a drop of it is: by its name in quotes, never its path, and
+// for the same cause in the same words. Among the causes, a picture too large to open: one whose
+// headers declare too many pixels, and a file larger than any picture the bounds allow (sparse, so
+// it costs no disk).
+TEST(TDImageImport, ARefusedFileIsToldAlikeAsACover)
 {
     Import f;
     QByteArray huge = encoded(picture(QSize(8, 8)), "png");
     huge.replace(16, 8, QByteArray("\x00\x00\xea\x60\x00\x00\xea\x60", 8));
-    const QString hugePath = f.write("huge.png", huge);
-    const QString vastPath = f.write("vast.png", encoded(picture(QSize(8, 8)), "png"));
-    ASSERT_TRUE(QFile(vastPath).resize(platform::DecodingLimits().maxTotalBytes + 1));
+    const QString vast = f.write("vast.png", encoded(picture(QSize(8, 8)), "png"));
+    ASSERT_TRUE(QFile(vast).resize(platform::DecodingLimits().maxTotalBytes + 1));
+    const QString pipe = f.drop() + "/pipe.png";
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    QDir().mkpath(f.drop() + "/folder.png");
+    const QStringList paths
+        = { f.write("huge.png", huge), vast, f.write("notes.png", "just some text, not a picture"),
+              f.write("cut.png", encoded(picture(QSize(30, 30)), "png").left(40)), pipe,
+              f.drop() + "/folder.png", f.drop() + "/missing.png" };
 
     std::map<QString, QString> reasons;
-    for (const auto& failure : f.run({ hugePath, vastPath }).failures)
+    for (const auto& failure : f.run(paths).failures)
         reasons[failure.fileName] = failure.reason;
-    for (const QString& path : { hugePath, vastPath }) {
+    for (const QString& path : paths) {
         const QString name = QFileInfo(path).fileName();
-        ASSERT_FALSE(reasons[name].isEmpty()) << name.toStdString();
+        SCOPED_TRACE(name.toStdString());
+        ASSERT_FALSE(reasons[name].isEmpty());
         std::optional<TDLibraryFailure> refused;
         f.library.setCoverImage(
             f.project, path, [&](auto set) { refused = set ? TDLibraryFailure {} : set.error(); });
         ASSERT_TRUE(testsupport::waitUntil([&] { return refused.has_value(); }));
         EXPECT_EQ(refused->title, "The image cannot be used as a cover.");
-        EXPECT_TRUE(refused->message.endsWith(": " + reasons[name]))
-            << refused->message.toStdString() << " / " << reasons[name].toStdString();
+        EXPECT_EQ(refused->message, QString::fromUtf8("\u201C%1\u201D: %2").arg(name, reasons[name]));
     }
+    EXPECT_TRUE(reasons["huge.png"].contains("too large"));
+    EXPECT_TRUE(reasons["vast.png"].contains("too large"));
 }
 
 // File managers percent-encode the names they drop; some programs name this machine, or

@@ -3,6 +3,8 @@
 #include "app/screens/browser/TDProjectItem.h"
 #include "app/screens/common/TDAppearance.h"
 
+#include <QBuffer>
+
 #include <sys/stat.h>
 
 using screentest::ScopedPalette;
@@ -216,4 +218,76 @@ TEST(TDProjectItem, InARightToLeftLayoutTheCardIsMirroredAndItsTextsKeepTheirOwn
     EXPECT_NEAR(leftToRight.left(), TDProjectItem::leadingPadding, 6);
     EXPECT_NEAR(rightToLeft.right(), 238 - TDProjectItem::leadingPadding, 6);
     EXPECT_EQ(mirrored, forwards) << "the same name, drawn the same way, against the other edge";
+}
+
+// A cover file that is there but holds no picture (junk, nothing, a picture cut short) is shown as a
+// cover whose file is gone: the card's own tile, not a darkened empty one.
+TEST(TDProjectItem, ACoverThatCannotBeDecodedShowsTheTileWithoutACover)
+{
+    ScopedPalette light(false);
+    apptest::LibraryRoot root;
+    QImage picture(64, 48, QImage::Format_RGB32);
+    picture.fill(Qt::red);
+    QBuffer png;
+    png.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(picture.save(&png, "PNG"));
+    QBuffer jpeg;
+    jpeg.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(picture.save(&jpeg, "JPEG"));
+    const std::pair<const char*, QByteArray> damaged[]
+        = { { "junk", "not a picture at all" }, { "empty", {} }, { "png header", png.data().left(40) },
+              { "png half", png.data().left(png.data().size() / 2) },
+              { "jpeg half", jpeg.data().left(jpeg.data().size() / 2) } };
+    QWidget ground;
+    ground.resize(520, 180);
+    ground.show();
+    for (const auto& [kind, bytes] : damaged) {
+        SCOPED_TRACE(kind);
+        const QString name = QString::fromLatin1(kind).replace(' ', '-') + ".png";
+        root.write(name, bytes);
+        auto spoilt = screentest::project("Cover", TDCategory::make(platform::Uuid::random(), "Music"));
+        spoilt->setCoverImageURL(apptest::fileUrl(root.file(name)));
+        auto gone = screentest::project("Cover", TDCategory::make(platform::Uuid::random(), "Music"));
+        gone->setCoverImageURL(apptest::fileUrl(root.file("missing.png")));
+        TDProjectItem shown(spoilt, 1000, &ground);
+        TDProjectItem expected(gone, 1000, &ground);
+        shown.show();
+        expected.show();
+        EXPECT_TRUE(testsupport::waitUntil([&] { return !shown.hasCover(); }));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(shown.grab().toImage(), expected.grab().toImage());
+    }
+}
+
+// A failed retrieval is not tried again by the card's next render nor by the card coming back into
+// view; a cover chosen afterwards is retrieved and shown.
+TEST(TDProjectItem, AFailedCoverIsNotRetrievedAgainUntilAnotherIsChosen)
+{
+    apptest::LibraryRoot root;
+    iristest::ScopedRetrieving retrieving;
+    auto project = screentest::project("Covered", TDCategory::make(platform::Uuid::random(), "Music"));
+    project->setCoverImageURL(libraryFile(root, "spoilt.png"));
+    QWidget ground;
+    ground.resize(400, 300);
+    auto* card = new TDProjectItem(project, 1000, &ground);
+    ground.show();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return retrieving.manager->calls.size() == 1; }));
+    EXPECT_TRUE(card->hasCover()) << "a cover on its way is shown as one";
+    retrieving.manager->fail(
+        0, iris::IrisError::processorError(iris::IrisError::ProcessorErrorReason::processingFailed({}, {})));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !card->hasCover(); }));
+
+    project->setName("Renamed");
+    card->hide();
+    card->show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(retrieving.manager->calls.size(), 1u);
+    EXPECT_FALSE(card->hasCover());
+
+    project->setCoverImageURL(libraryFile(root, "fresh.png"));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return retrieving.manager->calls.size() == 2; }));
+    retrieving.manager->succeed(1, iristest::solidImage(QColor(255, 0, 0), 400, 200), iris::CacheType::none);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return card->coverView()->binder()->loadedImage != nullptr; }));
+    EXPECT_TRUE(card->hasCover());
+    EXPECT_TRUE(card->coverView()->isVisible());
 }
