@@ -324,7 +324,7 @@ platform::Result<Success, IrisError> BackendBase::storeData(const QByteArray& da
     const Date expirationDate = roundedUpToWholeSecond(resolved.estimatedExpirationSinceNow());
     auto dated = fileManager.setDates(path, accessDate, expirationDate);
     if (dated.isFailure()) {
-        (void)fileManager.removeItem(path);
+        (void)removeItemAndName(fileManager, path);
         std::map<QString, QVariant> attributes { { QStringLiteral("accessDate"), dateAttribute(accessDate) },
             { QStringLiteral("modificationDate"), dateAttribute(expirationDate) } };
         return StoreResult::failure(IrisError::cacheError(
@@ -433,7 +433,26 @@ platform::Result<Success, PlatformError> BackendBase::removeFileAtURL(const QUrl
     if (directory.isEmpty() || !url.isLocalFile() || !path.startsWith(directory + QLatin1Char('/')))
         return platform::Result<Success, PlatformError>::failure(
             PlatformError::fromErrno(EPERM, path + QStringLiteral(" (outside the cache folder)")));
-    return currentConfig()->fileManager->removeItem(path);
+    return removeItemAndName(*currentConfig()->fileManager, path);
+}
+
+platform::Result<Success, PlatformError> BackendBase::removeItemAndName(
+    CacheFileSystem& fileManager, const QString& path)
+{
+    // Only an entry directly in the folder has its name in the set; a file of the same name in a
+    // subfolder is another file.
+    const qsizetype nameStart = m_directoryPath.size() + 1;
+    const bool inFolderItself
+        = path.size() > nameStart && path.lastIndexOf(QLatin1Char('/')) == nameStart - 1;
+    std::optional<platform::Result<Success, PlatformError>> removed;
+    m_maybeCachedCheckingQueue->sync([&] {
+        removed = fileManager.removeItem(path);
+        // After any other failure the entry may still be there, so its name stays.
+        const bool gone = removed->isSuccess() || isAlreadyGone(removed->error());
+        if (gone && inFolderItself && m_maybeCached->names)
+            m_maybeCached->names->erase(path.mid(nameStart));
+    });
+    return std::move(*removed);
 }
 
 platform::Result<Success, Error> BackendBase::removeAllFiles(bool skipCreatingDirectory)
@@ -441,9 +460,18 @@ platform::Result<Success, Error> BackendBase::removeAllFiles(bool skipCreatingDi
     using RemoveResult = platform::Result<Success, Error>;
     if (auto own = checkOwnFolder(); own.isFailure())
         return RemoveResult::failure(own.error());
-    auto removed = currentConfig()->fileManager->removeItem(directoryPath());
-    if (removed.isFailure())
-        return RemoveResult::failure(removed.error());
+    std::shared_ptr<CacheFileSystem> fileManager = currentConfig()->fileManager;
+    std::optional<platform::Result<Success, PlatformError>> removed;
+    // In one turn of the checking queue, as for a single file (see NameSet). A removal that fails
+    // part-way keeps every name: each may still have its file.
+    m_maybeCachedCheckingQueue->sync([&] {
+        removed = fileManager->removeItem(directoryPath());
+        const bool gone = removed->isSuccess() || isAlreadyGone(removed->error());
+        if (gone && m_maybeCached->names)
+            m_maybeCached->names->clear();
+    });
+    if (removed->isFailure())
+        return RemoveResult::failure(removed->error());
     if (!skipCreatingDirectory) {
         auto created = createDirectoryIfMissing();
         if (created.isFailure())
@@ -635,6 +663,16 @@ void BackendBase::waitForPendingNameUpdates() const
 void BackendBase::waitForPendingDateUpdates() const
 {
     m_metaChangingQueue->sync([] {});
+}
+
+std::optional<std::size_t> BackendBase::maybeCachedNameCount() const
+{
+    std::optional<std::size_t> count;
+    m_maybeCachedCheckingQueue->sync([&] {
+        if (m_maybeCached->names)
+            count = m_maybeCached->names->size();
+    });
+    return count;
 }
 
 } // namespace iris::DiskStorage
