@@ -117,6 +117,14 @@ bool isAlreadyGone(const PlatformError& error)
     return error.domain == PlatformError::posixDomain && error.code == ENOENT;
 }
 
+// Whether a removal has left nothing at `path`. A folder's removal can fail with ENOENT part-way (an
+// entry inside went meanwhile) and leave the rest, so that error alone does not say.
+bool isGoneAfterRemoval(CacheFileSystem& fileManager, const QString& path,
+    const platform::Result<Success, PlatformError>& removed)
+{
+    return removed.isSuccess() || (isAlreadyGone(removed.error()) && !fileManager.fileExists(path));
+}
+
 // The access and expiry dates a read with `extending` gives the file, counted from now; nothing
 // when the read leaves them alone.
 std::optional<std::pair<Date, Date>> extendedDates(const FileMeta& meta, const ExpirationExtending& extending)
@@ -447,9 +455,7 @@ platform::Result<Success, PlatformError> BackendBase::removeItemAndName(
     std::optional<platform::Result<Success, PlatformError>> removed;
     m_maybeCachedCheckingQueue->sync([&] {
         removed = fileManager.removeItem(path);
-        // After any other failure the entry may still be there, so its name stays.
-        const bool gone = removed->isSuccess() || isAlreadyGone(removed->error());
-        if (gone && inFolderItself && m_maybeCached->names)
+        if (inFolderItself && m_maybeCached->names && isGoneAfterRemoval(fileManager, path, *removed))
             m_maybeCached->names->erase(path.mid(nameStart));
     });
     return std::move(*removed);
@@ -466,8 +472,7 @@ platform::Result<Success, Error> BackendBase::removeAllFiles(bool skipCreatingDi
     // part-way keeps every name: each may still have its file.
     m_maybeCachedCheckingQueue->sync([&] {
         removed = fileManager->removeItem(directoryPath());
-        const bool gone = removed->isSuccess() || isAlreadyGone(removed->error());
-        if (gone && m_maybeCached->names)
+        if (m_maybeCached->names && isGoneAfterRemoval(*fileManager, directoryPath(), *removed))
             m_maybeCached->names->clear();
     });
     if (removed->isFailure())

@@ -685,8 +685,10 @@ TEST_F(DiskStorageTest, TheNameSetForgetsEveryFileTheStorageRemoves)
     ASSERT_EQ(backend->trimToSizeLimit().value().size(), 10u); // 100 bytes down to 50
     EXPECT_EQ(namesBeyond(10), marker);
 
-    // A failed removal keeps the name, and so does a file of the same name in a subfolder.
-    fileSystem->refusedRemovalError = EACCES;
+    // A removal that fails keeps the name, even with "no such file" while the entry is still there
+    // (as from a folder's removal that lost a race part-way); so does a file of the same name in a
+    // subfolder.
+    fileSystem->refusedRemovalError = ENOENT;
     EXPECT_FALSE(backend->removeFileForKey(key(10)) || backend->removeAllFiles());
     fileSystem->refusedRemovalError = 0;
     ASSERT_TRUE(QDir(backend->directoryURL().toLocalFile()).mkdir("sub"));
