@@ -466,22 +466,23 @@ platform::Result<Success, Error> BackendBase::removeAllFiles(bool skipCreatingDi
     using RemoveResult = platform::Result<Success, Error>;
     if (auto own = checkOwnFolder(); own.isFailure())
         return RemoveResult::failure(own.error());
-    std::shared_ptr<CacheFileSystem> fileManager = currentConfig()->fileManager;
-    std::optional<platform::Result<Success, PlatformError>> removed;
-    // In one turn of the checking queue, as for a single file (see NameSet). A removal that fails
-    // part-way keeps every name: each may still have its file.
-    m_maybeCachedCheckingQueue->sync([&] {
-        removed = fileManager->removeItem(directoryPath());
-        if (m_maybeCached->names && isGoneAfterRemoval(*fileManager, directoryPath(), *removed))
-            m_maybeCached->names->clear();
-    });
-    if (removed->isFailure())
-        return RemoveResult::failure(removed->error());
-    if (!skipCreatingDirectory) {
+    // Until the folder has been listed again every read asks the file system. Holding the checking
+    // queue for a whole folder's removal would stall every read meanwhile; names dropped before the
+    // files go could be missing while a file is still there (the removal may fail part-way), and
+    // names dropped after could lose a store made in between.
+    m_maybeCachedCheckingQueue->async([names = m_maybeCached] { names->names.reset(); });
+    auto removed = currentConfig()->fileManager->removeItem(directoryPath());
+    std::optional<IrisError> notCreated;
+    if (removed.isSuccess() && !skipCreatingDirectory) {
         auto created = createDirectoryIfMissing();
         if (created.isFailure())
-            return RemoveResult::failure(created.error());
+            notCreated = created.error();
     }
+    loadCachedNames();
+    if (removed.isFailure())
+        return RemoveResult::failure(removed.error());
+    if (notCreated)
+        return RemoveResult::failure(*notCreated);
     return RemoveResult::success({});
 }
 

@@ -180,7 +180,7 @@ private:
     // A name missing from a present set means its file is surely absent; a name in it only that the
     // file may be there. A store adds its name after its file is in place; a removal drops the name
     // in the same turn of the checking queue as it removes the file, so a store that writes the file
-    // again afterwards has its insert queued after the drop.
+    // again afterwards has its insert queued after the drop. Removing the whole folder lists it anew.
     struct NameSet {
         std::optional<std::set<QString>> names; // touched only on the checking queue
     };
