@@ -117,6 +117,14 @@ bool isAlreadyGone(const PlatformError& error)
     return error.domain == PlatformError::posixDomain && error.code == ENOENT;
 }
 
+// Whether a removal has left nothing at `path`. A folder's removal can fail with ENOENT part-way (an
+// entry inside went meanwhile) and leave the rest, so that error alone does not say.
+bool isGoneAfterRemoval(CacheFileSystem& fileManager, const QString& path,
+    const platform::Result<Success, PlatformError>& removed)
+{
+    return removed.isSuccess() || (isAlreadyGone(removed.error()) && !fileManager.fileExists(path));
+}
+
 // The access and expiry dates a read with `extending` gives the file, counted from now; nothing
 // when the read leaves them alone.
 std::optional<std::pair<Date, Date>> extendedDates(const FileMeta& meta, const ExpirationExtending& extending)
@@ -324,7 +332,7 @@ platform::Result<Success, IrisError> BackendBase::storeData(const QByteArray& da
     const Date expirationDate = roundedUpToWholeSecond(resolved.estimatedExpirationSinceNow());
     auto dated = fileManager.setDates(path, accessDate, expirationDate);
     if (dated.isFailure()) {
-        (void)fileManager.removeItem(path);
+        (void)removeItemAndName(fileManager, path);
         std::map<QString, QVariant> attributes { { QStringLiteral("accessDate"), dateAttribute(accessDate) },
             { QStringLiteral("modificationDate"), dateAttribute(expirationDate) } };
         return StoreResult::failure(IrisError::cacheError(
@@ -433,7 +441,24 @@ platform::Result<Success, PlatformError> BackendBase::removeFileAtURL(const QUrl
     if (directory.isEmpty() || !url.isLocalFile() || !path.startsWith(directory + QLatin1Char('/')))
         return platform::Result<Success, PlatformError>::failure(
             PlatformError::fromErrno(EPERM, path + QStringLiteral(" (outside the cache folder)")));
-    return currentConfig()->fileManager->removeItem(path);
+    return removeItemAndName(*currentConfig()->fileManager, path);
+}
+
+platform::Result<Success, PlatformError> BackendBase::removeItemAndName(
+    CacheFileSystem& fileManager, const QString& path)
+{
+    // Only an entry directly in the folder has its name in the set; a file of the same name in a
+    // subfolder is another file.
+    const qsizetype nameStart = m_directoryPath.size() + 1;
+    const bool inFolderItself
+        = path.size() > nameStart && path.lastIndexOf(QLatin1Char('/')) == nameStart - 1;
+    std::optional<platform::Result<Success, PlatformError>> removed;
+    m_maybeCachedCheckingQueue->sync([&] {
+        removed = fileManager.removeItem(path);
+        if (inFolderItself && m_maybeCached->names && isGoneAfterRemoval(fileManager, path, *removed))
+            m_maybeCached->names->erase(path.mid(nameStart));
+    });
+    return std::move(*removed);
 }
 
 platform::Result<Success, Error> BackendBase::removeAllFiles(bool skipCreatingDirectory)
@@ -441,14 +466,23 @@ platform::Result<Success, Error> BackendBase::removeAllFiles(bool skipCreatingDi
     using RemoveResult = platform::Result<Success, Error>;
     if (auto own = checkOwnFolder(); own.isFailure())
         return RemoveResult::failure(own.error());
+    // Until the folder has been listed again every read asks the file system. Holding the checking
+    // queue for a whole folder's removal would stall every read meanwhile; names dropped before the
+    // files go could be missing while a file is still there (the removal may fail part-way), and
+    // names dropped after could lose a store made in between.
+    m_maybeCachedCheckingQueue->async([names = m_maybeCached] { names->names.reset(); });
     auto removed = currentConfig()->fileManager->removeItem(directoryPath());
-    if (removed.isFailure())
-        return RemoveResult::failure(removed.error());
-    if (!skipCreatingDirectory) {
+    std::optional<IrisError> notCreated;
+    if (removed.isSuccess() && !skipCreatingDirectory) {
         auto created = createDirectoryIfMissing();
         if (created.isFailure())
-            return RemoveResult::failure(created.error());
+            notCreated = created.error();
     }
+    loadCachedNames();
+    if (removed.isFailure())
+        return RemoveResult::failure(removed.error());
+    if (notCreated)
+        return RemoveResult::failure(*notCreated);
     return RemoveResult::success({});
 }
 
@@ -635,6 +669,16 @@ void BackendBase::waitForPendingNameUpdates() const
 void BackendBase::waitForPendingDateUpdates() const
 {
     m_metaChangingQueue->sync([] {});
+}
+
+std::optional<std::size_t> BackendBase::maybeCachedNameCount() const
+{
+    std::optional<std::size_t> count;
+    m_maybeCachedCheckingQueue->sync([&] {
+        if (m_maybeCached->names)
+            count = m_maybeCached->names->size();
+    });
+    return count;
 }
 
 } // namespace iris::DiskStorage

@@ -169,16 +169,26 @@ public:
     void waitForPendingNameUpdates() const;
     // Waits until the queued date updates of earlier reads have run.
     void waitForPendingDateUpdates() const;
+    // How many names the set of names that may be cached holds once the queued updates have run;
+    // nothing while the set is absent. For tests and benchmarks that watch it stay bounded.
+    std::optional<std::size_t> maybeCachedNameCount() const;
 
 protected:
     BackendBase(Config config, bool createDirectory);
 
 private:
+    // A name missing from a present set means its file is surely absent; a name in it only that the
+    // file may be there. A store adds its name after its file is in place; a removal drops the name
+    // in the same turn of the checking queue as it removes the file, so a store that writes the file
+    // again afterwards has its insert queued after the drop. Removing the whole folder lists it anew.
     struct NameSet {
         std::optional<std::set<QString>> names; // touched only on the checking queue
     };
 
     void loadCachedNames();
+    // Every removal the storage makes goes through here, so that the name set forgets what is gone.
+    platform::Result<platform::Success, platform::PlatformError> removeItemAndName(
+        CacheFileSystem& fileManager, const QString& path);
     enum class CleanSteps { removeExpired = 1, trim = 2, both = 3 };
     CleanedFiles clean(platform::Date referenceDate, CleanSteps steps);
     platform::Result<platform::Success, platform::PlatformError> checkOwnFolder() const;

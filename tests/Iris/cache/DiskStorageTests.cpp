@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <limits>
+#include <thread>
 #include <unistd.h>
 
 using namespace iris;
@@ -40,6 +41,20 @@ public:
         const QString& path, const std::function<bool(const platform::FileStatus&)>& accept) override
     {
         return ++calls, CacheFileSystem::readFileIfAccepted(path, accept);
+    }
+
+    // When set, a removal fails with this errno and leaves the entry.
+    std::atomic<int> refusedRemovalError { 0 };
+    std::function<void()> afterRemoval;
+
+    Result<platform::Success> removeItem(const QString& path) override
+    {
+        if (int error = refusedRemovalError)
+            return Result<platform::Success>::failure(platform::PlatformError::fromErrno(error, path));
+        auto removed = CacheFileSystem::removeItem(path);
+        if (afterRemoval)
+            afterRemoval();
+        return removed;
     }
 };
 
@@ -643,4 +658,73 @@ TEST_F(DiskStorageTest, ACleanReadsEachEntryOnce)
     for (const QUrl& url : cleaned.trimmed)
         trimmed << url.fileName();
     EXPECT_EQ(trimmed, (QStringList { "live0", "live1", "live2" }));
+}
+
+// The set of names that may be cached used to keep the name of every file ever stored, whatever
+// removed it. A name leaves only when its file is surely gone.
+TEST_F(DiskStorageTest, TheNameSetForgetsEveryFileTheStorageRemoves)
+{
+    makeBackend(); // the folder exists before the backend lists it
+    auto backend = makeBackend(100);
+    auto key = [](int i) { return QString("key%1").arg(i); };
+    auto namesBeyond = [&](std::size_t stored) {
+        backend->waitForPendingNameUpdates();
+        for (int i = 0; i < 40; ++i)
+            EXPECT_EQ(backend->containsValue(key(i)), QFile::exists(pathFor(*backend, key(i)))) << i;
+        return backend->maybeCachedNameCount().value() - stored;
+    };
+    for (int i = 0; i < 40; ++i)
+        ASSERT_TRUE(backend->storeValue("bytes", key(i), StorageExpiration::seconds(i < 10 ? 10 : 99)));
+    const std::size_t marker = namesBeyond(40);
+    for (int i = 30; i < 40; ++i)
+        ASSERT_TRUE(backend->removeFileForKey(key(i)));
+    EXPECT_EQ(namesBeyond(30), marker);
+    clock.advance(20);
+    ASSERT_EQ(backend->removeExpiredFiles().value().size(), 10u);
+    EXPECT_EQ(namesBeyond(20), marker);
+    ASSERT_EQ(backend->trimToSizeLimit().value().size(), 10u); // 100 bytes down to 50
+    EXPECT_EQ(namesBeyond(10), marker);
+
+    // A removal that fails keeps the name, even with "no such file" while the entry is still there
+    // (as from a folder's removal that lost a race part-way); so does a file of the same name in a
+    // subfolder.
+    fileSystem->refusedRemovalError = ENOENT;
+    EXPECT_FALSE(backend->removeFileForKey(key(10)) || backend->removeAllFiles());
+    fileSystem->refusedRemovalError = 0;
+    EXPECT_EQ(namesBeyond(10), marker);
+    ASSERT_TRUE(QDir(backend->directoryURL().toLocalFile()).mkdir("sub"));
+    placeFile(*backend, "sub/" + backend->fileNameForKey(key(11)), 1, clock.now(), clock.now());
+    ASSERT_EQ(backend->removeExpiredFiles().value().size(), 1u);
+    EXPECT_EQ(namesBeyond(10), marker);
+
+    ASSERT_TRUE(backend->removeAllFiles());
+    EXPECT_EQ(namesBeyond(0), marker);
+}
+
+// A store that lands after a removal has taken the file away, but before that removal is over, must
+// leave its name in the set: the file is there again.
+TEST_F(DiskStorageTest, AStoreLandingDuringARemovalIsStillFound)
+{
+    const std::vector<std::function<bool(Backend&)>> removals { //
+        [](Backend& backend) { return backend.removeFileForKey("key").isSuccess(); },
+        [](Backend& backend) { return backend.removeExpiredFiles().value().size() == 1; },
+        [](Backend& backend) { return backend.trimToSizeLimit().value().size() == 1; },
+        [](Backend& backend) { return backend.removeAllFiles().isSuccess(); }
+    };
+    makeBackend();
+    for (std::size_t i = 0; i < removals.size(); ++i) {
+        auto backend = makeBackend(4); // five bytes are over the limit
+        ASSERT_TRUE(backend->storeValue("bytes", "key", StorageExpiration::seconds(10)));
+        backend->waitForPendingNameUpdates();
+        clock.advance(20);
+        bool storedAgain = false;
+        fileSystem->afterRemoval = [&] {
+            if (!std::exchange(storedAgain, true))
+                std::thread([&] { EXPECT_TRUE(backend->storeValue("again", "key")); }).join();
+        };
+        EXPECT_TRUE(removals[i](*backend)) << i;
+        fileSystem->afterRemoval = nullptr;
+        backend->waitForPendingNameUpdates();
+        EXPECT_TRUE(QFile::exists(pathFor(*backend, "key")) && backend->containsValue("key")) << i;
+    }
 }

@@ -3,10 +3,12 @@
 
 #include "support/TestSupport.h"
 
+#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <latch>
 #include <thread>
 #include <vector>
 
@@ -95,4 +97,51 @@ TEST(StorageConcurrency, DiskTierReadOnTheMainThreadWhileWrittenOnItsQueue)
     EXPECT_FALSE(storeFailed);
     EXPECT_FALSE(torn);
     EXPECT_GT(hits + int(backend->containsValue("key0")), 0);
+}
+
+// Stores race removals of the same keys (one by one, by a clean, or of the whole folder). Once they
+// have settled, "is it cached" agrees with the disk for every key.
+TEST(StorageConcurrency, IsCachedStaysRightThroughRemovalsRacingStores)
+{
+    QTemporaryDir root;
+    DiskStorage::Config config(
+        "racing", 1, CacheFileSystem::defaultFileSystem(), QUrl::fromLocalFile(root.path()));
+    DiskStorage::Backend<QByteArray> creator(config); // so that the backend below lists a folder
+    DiskStorage::Backend<QByteArray> backend(config);
+    auto key = [](int i) { return QString("key%1").arg(i % 16); };
+    for (int round = 0; round < 30; ++round) {
+        std::latch start(3);
+        auto racing = [&](std::function<void()> work) {
+            return std::thread([&start, work] {
+                start.arrive_and_wait();
+                work();
+            });
+        };
+        std::thread storer = racing([&] {
+            for (int i = 0; i < 16; ++i) {
+                (void)backend.storeValue("bytes", key(i));
+                (void)backend.containsValue(key(i + 5));
+            }
+        });
+        std::thread remover = racing([&] {
+            for (int i = 16; i > 0; --i)
+                (void)backend.removeFileForKey(key(i));
+        });
+        std::thread cleaner = racing([&] {
+            if (round % 3 == 0)
+                (void)backend.removeExpiredFiles(platform::Date::now().addingTimeInterval(30 * 86400));
+            else if (round % 3 == 1)
+                (void)backend.trimToSizeLimit();
+            else
+                (void)backend.removeAllFiles();
+        });
+        for (std::thread* thread : { &storer, &remover, &cleaner })
+            thread->join();
+        backend.waitForPendingNameUpdates();
+        ASSERT_TRUE(backend.maybeCachedNameCount());
+        for (int i = 0; i < 16; ++i)
+            ASSERT_EQ(
+                backend.containsValue(key(i)), QFile::exists(backend.fileURLForKey(key(i)).toLocalFile()))
+                << "round " << round << ", key " << i;
+    }
 }
