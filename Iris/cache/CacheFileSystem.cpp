@@ -166,7 +166,9 @@ CacheFileSystem::Result<QByteArray> CacheFileSystem::readFile(const QString& pat
 CacheFileSystem::Result<platform::FileContents> CacheFileSystem::readFileIfAccepted(
     const QString& path, const std::function<bool(const platform::FileStatus&)>& shouldRead)
 {
-    return platform::readFileIfAccepted(path, shouldRead, platform::FinalSymbolicLink::refuse);
+    // The last access the cache recorded comes along, as every read of a live file needs it.
+    return platform::readFileIfAccepted(
+        path, shouldRead, platform::FinalSymbolicLink::refuse, lastAccessAttributeName);
 }
 
 CacheFileSystem::Result<CacheFileSystem::Success> CacheFileSystem::writeFile(
@@ -205,15 +207,17 @@ CacheFileSystem::Result<CacheFileSystem::Success> CacheFileSystem::setDates(
     return set;
 }
 
-platform::Date CacheFileSystem::lastAccessDate(const QString& path, const platform::FileStatus& status)
+namespace {
+
+// The last access a read finds in `attribute` (the file's record, or why it has none), recording
+// the access time where the file has no record yet.
+platform::Date lastAccessFrom(
+    const QString& path, const platform::FileStatus& status, const platform::FileAttributeValue& attribute)
 {
-    const QByteArray native = QFile::encodeName(path);
-    char buffer[32];
-    const ssize_t size = ::lgetxattr(native.constData(), lastAccessAttributeName, buffer, sizeof buffer);
-    if (size >= 0) {
-        if (auto recorded = parseLastAccessAttribute(QByteArray(buffer, qsizetype(size))))
+    if (attribute.value) {
+        if (auto recorded = parseLastAccessAttribute(*attribute.value))
             return *recorded;
-    } else if (errno != ENODATA && errno != ERANGE) {
+    } else if (attribute.error != ENODATA && attribute.error != ERANGE) {
         // No attributes here (or the file has gone): the access time is all there is.
         return status.accessDate;
     }
@@ -223,6 +227,28 @@ platform::Date CacheFileSystem::lastAccessDate(const QString& path, const platfo
     recordLastAccess(path, status.accessDate);
     // As recorded (whole seconds), so that this read and every later one agree.
     return parseLastAccessAttribute(lastAccessAttributeValue(status.accessDate)).value_or(status.accessDate);
+}
+
+} // namespace
+
+platform::Date CacheFileSystem::lastAccessDate(const QString& path, const platform::FileStatus& status)
+{
+    const QByteArray native = QFile::encodeName(path);
+    char buffer[32];
+    const ssize_t size = ::lgetxattr(native.constData(), lastAccessAttributeName, buffer, sizeof buffer);
+    platform::FileAttributeValue attribute;
+    if (size >= 0)
+        attribute.value = QByteArray(buffer, qsizetype(size));
+    else
+        attribute.error = errno;
+    return lastAccessFrom(path, status, attribute);
+}
+
+platform::Date CacheFileSystem::lastAccessDate(const QString& path, const platform::FileContents& contents)
+{
+    if (!contents.attribute)
+        return lastAccessDate(path, contents.status);
+    return lastAccessFrom(path, contents.status, *contents.attribute);
 }
 
 CacheFileSystem::Result<CacheFileSystem::Success> CacheFileSystem::removeItem(const QString& path)

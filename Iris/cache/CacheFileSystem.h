@@ -86,6 +86,8 @@ public:
     // record (written before the cache kept one, or copied without its attributes) takes its access
     // time, which is recorded then, so later outside reads no longer move it.
     virtual platform::Date lastAccessDate(const QString& path, const platform::FileStatus& status);
+    // The same from what `readFileIfAccepted` read, which brings the record along where it could.
+    platform::Date lastAccessDate(const QString& path, const platform::FileContents& contents);
 
     // Removes a file, or a folder with everything in it.
     virtual Result<Success> removeItem(const QString& path);

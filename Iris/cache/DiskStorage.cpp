@@ -408,7 +408,7 @@ platform::Result<std::optional<QByteArray>, IrisError> BackendBase::readData(
         return ReadResult::success(std::nullopt);
     FileMeta meta = metaOf(contents.value().status);
     if (extending.kind() != ExpirationExtending::Kind::none)
-        meta.lastAccessDate = fileManager.lastAccessDate(path, contents.value().status);
+        meta.lastAccessDate = fileManager.lastAccessDate(path, contents.value());
     QByteArray data = std::move(*contents.value().data);
 
     // Reads within the same second would write the very dates the file has; they queue nothing.

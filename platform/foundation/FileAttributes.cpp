@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <new>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace platform {
@@ -111,8 +112,9 @@ Result<QByteArray, PlatformError> readFileKeepingAccessTime(const QString& path,
     return Result<QByteArray, PlatformError>::success(std::move(*std::move(contents).value().data));
 }
 
-Result<FileContents, PlatformError> readFileIfAccepted(
-    const QString& path, const std::function<bool(const FileStatus&)>& shouldRead, FinalSymbolicLink link)
+Result<FileContents, PlatformError> readFileIfAccepted(const QString& path,
+    const std::function<bool(const FileStatus&)>& shouldRead, FinalSymbolicLink link,
+    const char* attributeName)
 {
     using ReadResult = Result<FileContents, PlatformError>;
     const QByteArray encoded = QFile::encodeName(path);
@@ -134,6 +136,17 @@ Result<FileContents, PlatformError> readFileIfAccepted(
     contents.status.size = info.st_size;
     contents.status.accessDate = dateFromStatTime(info.st_atim);
     contents.status.modificationDate = dateFromStatTime(info.st_mtim);
+    if (attributeName) {
+        // Through the open file: no second walk of the path.
+        char buffer[256];
+        FileAttributeValue attribute;
+        const ssize_t size = ::fgetxattr(file.get(), attributeName, buffer, sizeof buffer);
+        if (size >= 0)
+            attribute.value = QByteArray(buffer, qsizetype(size));
+        else
+            attribute.error = errno;
+        contents.attribute = std::move(attribute);
+    }
     if (!shouldRead(contents.status))
         return ReadResult::success(std::move(contents));
 

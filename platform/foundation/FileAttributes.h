@@ -48,12 +48,21 @@ Result<QByteArray, PlatformError> readFileKeepingAccessTime(
 
 // As above, but first hands the open file's status to `shouldRead`; the bytes are read only when it
 // accepts. One open and one status read answer both "what is there" and "what does it hold".
+// With `attributeName`, the file's extended attribute of that name is read through the same open
+// file: its value, or the errno that told why there is none (ENODATA when the file has no such
+// attribute).
+struct FileAttributeValue {
+    std::optional<QByteArray> value;
+    int error = 0;
+};
 struct FileContents {
     FileStatus status;
     std::optional<QByteArray> data;
+    // Only when an attribute was asked for of a regular file.
+    std::optional<FileAttributeValue> attribute;
 };
 Result<FileContents, PlatformError> readFileIfAccepted(const QString& path,
     const std::function<bool(const FileStatus&)>& shouldRead,
-    FinalSymbolicLink link = FinalSymbolicLink::follow);
+    FinalSymbolicLink link = FinalSymbolicLink::follow, const char* attributeName = nullptr);
 
 } // namespace platform

@@ -4,9 +4,11 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cmath>
 #include <limits>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 using platform::Date;
@@ -95,4 +97,32 @@ TEST(FileAttributes, ReadRefusesWhatIsNotARegularFile)
     EXPECT_EQ(missing.error().code, ENOENT);
     EXPECT_EQ(writeFile(dir, "empty", {}), dir.filePath("empty"));
     EXPECT_EQ(platform::readFileKeepingAccessTime(dir.filePath("empty")).value(), QByteArray());
+}
+
+// An attribute asked for comes with the read, from the open file: its value, or why there is none,
+// also when the bytes are not read; nothing is read when none is asked for.
+TEST(FileAttributes, AReadBringsTheAttributeAskedFor)
+{
+    QTemporaryDir dir;
+    const QString path = writeFile(dir, "file", "bytes");
+    const QByteArray native = QFile::encodeName(path);
+    if (::setxattr(native.constData(), "user.test.mark", "42", 2, 0) != 0)
+        GTEST_SKIP() << "this file system keeps no user attributes";
+    const auto read = [&](const char* name, bool accept) {
+        auto contents = platform::readFileIfAccepted(
+            path, [&](const platform::FileStatus&) { return accept; }, platform::FinalSymbolicLink::refuse,
+            name);
+        EXPECT_TRUE(contents.isSuccess());
+        return contents.value();
+    };
+    const auto marked = read("user.test.mark", true);
+    ASSERT_TRUE(marked.attribute && marked.attribute->value);
+    EXPECT_EQ(*marked.attribute->value, "42");
+    EXPECT_EQ(marked.data, QByteArray("bytes"));
+    const auto unread = read("user.test.other", false);
+    ASSERT_TRUE(unread.attribute);
+    EXPECT_FALSE(unread.attribute->value);
+    EXPECT_EQ(unread.attribute->error, ENODATA);
+    EXPECT_FALSE(unread.data);
+    EXPECT_FALSE(read(nullptr, true).attribute);
 }
