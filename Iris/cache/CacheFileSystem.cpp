@@ -49,19 +49,6 @@ bool attributesUnsupported(int error)
     return error == ENOTSUP || error == EOPNOTSUPP;
 }
 
-// Records `date` as the file's last access; where that fails the stale record is dropped, so that the
-// access time (which the caller has just set) is what reads find.
-void recordLastAccess(const QString& path, platform::Date date)
-{
-    const QByteArray native = QFile::encodeName(path);
-    const QByteArray value = lastAccessAttributeValue(date);
-    if (::lsetxattr(native.constData(), lastAccessAttributeName, value.constData(), size_t(value.size()), 0)
-        == 0)
-        return;
-    if (!attributesUnsupported(errno))
-        (void)::lremovexattr(native.constData(), lastAccessAttributeName);
-}
-
 } // namespace
 
 QByteArray lastAccessAttributeValue(platform::Date date)
@@ -166,9 +153,15 @@ CacheFileSystem::Result<QByteArray> CacheFileSystem::readFile(const QString& pat
 CacheFileSystem::Result<platform::FileContents> CacheFileSystem::readFileIfAccepted(
     const QString& path, const std::function<bool(const platform::FileStatus&)>& shouldRead)
 {
-    // The last access the cache recorded comes along, as every read of a live file needs it.
-    return platform::readFileIfAccepted(
-        path, shouldRead, platform::FinalSymbolicLink::refuse, lastAccessAttributeName);
+    // The last access the cache recorded comes along, as every read of a live file needs it, unless
+    // this program wrote it.
+    bool remembered = false;
+    {
+        const std::lock_guard lock(m_recordedLock);
+        remembered = m_recorded.contains(path);
+    }
+    return platform::readFileIfAccepted(path, shouldRead, platform::FinalSymbolicLink::refuse,
+        remembered ? nullptr : lastAccessAttributeName);
 }
 
 CacheFileSystem::Result<CacheFileSystem::Success> CacheFileSystem::writeFile(
@@ -198,20 +191,40 @@ CacheFileSystem::Result<CacheFileSystem::Success> CacheFileSystem::writeFile(
     return Result<Success>::success({});
 }
 
+void CacheFileSystem::recordLastAccess(const QString& path, platform::Date date, platform::Date modification)
+{
+    const QByteArray native = QFile::encodeName(path);
+    const QByteArray value = lastAccessAttributeValue(date);
+    if (::lsetxattr(native.constData(), lastAccessAttributeName, value.constData(), size_t(value.size()), 0)
+        == 0) {
+        // Far more than the files a session reads again; past it, reads go to the files.
+        constexpr size_t mostRemembered = 4096;
+        const std::lock_guard lock(m_recordedLock);
+        if (m_recorded.size() >= mostRemembered)
+            m_recorded.clear();
+        m_recorded[path] = { parseLastAccessAttribute(value).value_or(date), modification };
+        return;
+    }
+    if (!attributesUnsupported(errno))
+        (void)::lremovexattr(native.constData(), lastAccessAttributeName);
+}
+
 CacheFileSystem::Result<CacheFileSystem::Success> CacheFileSystem::setDates(
     const QString& path, platform::Date accessDate, platform::Date modificationDate)
 {
+    {
+        const std::lock_guard lock(m_recordedLock);
+        m_recorded.erase(path);
+    }
     auto set = platform::setFileDates(path, accessDate, modificationDate);
     if (set.isSuccess())
-        recordLastAccess(path, accessDate);
+        recordLastAccess(path, accessDate, modificationDate);
     return set;
 }
 
-namespace {
-
 // The last access a read finds in `attribute` (the file's record, or why it has none), recording
 // the access time where the file has no record yet.
-platform::Date lastAccessFrom(
+platform::Date CacheFileSystem::lastAccessFrom(
     const QString& path, const platform::FileStatus& status, const platform::FileAttributeValue& attribute)
 {
     if (attribute.value) {
@@ -224,12 +237,10 @@ platform::Date lastAccessFrom(
     // Only a regular file is ever given a record: a read never writes through a link or to a device.
     if (status.type != platform::FileStatus::Type::regular)
         return status.accessDate;
-    recordLastAccess(path, status.accessDate);
+    recordLastAccess(path, status.accessDate, status.modificationDate);
     // As recorded (whole seconds), so that this read and every later one agree.
     return parseLastAccessAttribute(lastAccessAttributeValue(status.accessDate)).value_or(status.accessDate);
 }
-
-} // namespace
 
 platform::Date CacheFileSystem::lastAccessDate(const QString& path, const platform::FileStatus& status)
 {
@@ -246,6 +257,12 @@ platform::Date CacheFileSystem::lastAccessDate(const QString& path, const platfo
 
 platform::Date CacheFileSystem::lastAccessDate(const QString& path, const platform::FileContents& contents)
 {
+    {
+        const std::lock_guard lock(m_recordedLock);
+        const auto recorded = m_recorded.find(path);
+        if (recorded != m_recorded.end() && recorded->second.modification == contents.status.modificationDate)
+            return recorded->second.lastAccess;
+    }
     if (!contents.attribute)
         return lastAccessDate(path, contents.status);
     return lastAccessFrom(path, contents.status, *contents.attribute);
@@ -253,6 +270,12 @@ platform::Date CacheFileSystem::lastAccessDate(const QString& path, const platfo
 
 CacheFileSystem::Result<CacheFileSystem::Success> CacheFileSystem::removeItem(const QString& path)
 {
+    {
+        // What a removed folder held stays until the map is full: a file is checked against its
+        // modification date when read.
+        const std::lock_guard lock(m_recordedLock);
+        m_recorded.erase(path);
+    }
     std::error_code error;
     std::uintmax_t removed = fs::remove_all(nativePath(path), error);
     if (error)

@@ -11,7 +11,9 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 namespace iris {
@@ -91,6 +93,23 @@ public:
 
     // Removes a file, or a folder with everything in it.
     virtual Result<Success> removeItem(const QString& path);
+
+private:
+    struct Recorded {
+        platform::Date lastAccess;
+        platform::Date modification;
+    };
+    platform::Date lastAccessFrom(const QString& path, const platform::FileStatus& status,
+        const platform::FileAttributeValue& attribute);
+    // Records `date` as the file's last access and remembers it; where that fails the stale record
+    // is dropped, so that the access time (which the caller has just set) is what reads find.
+    void recordLastAccess(const QString& path, platform::Date date, platform::Date modification);
+
+    // The last accesses this program recorded, with the modification date the file had then: while
+    // a file keeps that date, nothing but this cache has written it, so a hit need not read the
+    // record again. Bounded; anything missing is read from the file.
+    std::mutex m_recordedLock;
+    std::unordered_map<QString, Recorded> m_recorded;
 };
 
 } // namespace iris

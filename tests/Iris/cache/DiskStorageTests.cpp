@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <limits>
+#include <sys/xattr.h>
 #include <thread>
 #include <unistd.h>
 
@@ -625,6 +626,36 @@ TEST_F(DiskStorageTest, AnOlderFileTakesItsAccessTimeOnce)
     ASSERT_EQ(removed.value().size(), 2u);
     EXPECT_EQ(removed.value()[0].toLocalFile(), older);
     EXPECT_EQ(removed.value()[1].toLocalFile(), newer);
+}
+
+// A last access the cache recorded itself is not read from the file again while the file keeps the
+// modification date it was given; a file changed since is read afresh.
+TEST_F(DiskStorageTest, ARememberedLastAccessGivesWayToAFileChangedSince)
+{
+    auto backend = makeBackend(1000);
+    const Date now = Date::fromUnixSeconds(1'800'000'000);
+    const QString path = placeFile(*backend, "kept", 100, now, now.addingTimeInterval(1000));
+    ASSERT_TRUE(
+        fileSystem->setDates(path, now.addingTimeInterval(5), now.addingTimeInterval(900)).isSuccess());
+    const auto read = [&] {
+        auto contents
+            = fileSystem->readFileIfAccepted(path, [](const platform::FileStatus&) { return true; });
+        EXPECT_TRUE(contents.isSuccess());
+        return contents.value();
+    };
+    const auto remembered = read();
+    EXPECT_FALSE(remembered.attribute) << "the record this program wrote is not read again";
+    EXPECT_EQ(fileSystem->lastAccessDate(path, remembered), now.addingTimeInterval(5));
+
+    // Another run of the cache stored the file again, with its own record and dates.
+    const QByteArray native = QFile::encodeName(path);
+    const QByteArray record = lastAccessAttributeValue(now.addingTimeInterval(40));
+    if (::setxattr(native.constData(), lastAccessAttributeName, record.constData(), size_t(record.size()), 0)
+        != 0)
+        GTEST_SKIP() << "this file system keeps no user attributes";
+    ASSERT_TRUE(
+        platform::setFileDates(path, now.addingTimeInterval(40), now.addingTimeInterval(2000)).isSuccess());
+    EXPECT_EQ(fileSystem->lastAccessDate(path, read()), now.addingTimeInterval(40));
 }
 
 // Records that the cache did not write (or that were damaged) count as missing, never as a date.
