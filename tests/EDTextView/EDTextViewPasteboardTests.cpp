@@ -53,6 +53,16 @@ void select(ShownView& view, std::vector<TextRange> ranges)
     view->textLayoutManager().setTextSelections(std::move(selections));
 }
 
+// A drag from outside the program entering `target` at `at`, offering to copy or move `data`;
+// whether the target took it.
+bool enterDrag(QWidget* target, QPointF at, QMimeData& data)
+{
+    QDragEnterEvent enter(
+        at.toPoint(), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &enter);
+    return enter.isAccepted();
+}
+
 struct Refusing : EDTextViewDelegate {
     bool textViewShouldChangeText(EDTextView&, TextRange, const QString&) override { return false; }
 };
@@ -187,9 +197,7 @@ TEST(EDTextViewPasteboard, TheDropMarkerIsAsTallAsTheGlyphs)
         QMimeData data;
         data.setText("NEW ");
         const QPointF at = view.pointOf(4);
-        QDragEnterEvent enter(
-            at.toPoint(), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(view->viewport(), &enter);
+        enterDrag(view->viewport(), at, data);
         ASSERT_EQ(view->dropLocation(), 4);
         view.settle();
         const QImage shot = view->viewport()->grab().toImage();
@@ -220,10 +228,7 @@ TEST(EDTextViewPasteboard, DropsInsertAtThePointAndReadOnlyViewsRefuseThem)
     QMimeData data;
     data.setText("NEW ");
     const QPointF at = view.pointOf(4);
-    QDragEnterEvent enter(
-        at.toPoint(), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(view->viewport(), &enter);
-    EXPECT_TRUE(enter.isAccepted());
+    EXPECT_TRUE(enterDrag(view->viewport(), at, data));
     EXPECT_EQ(view->dropLocation(), 4);
     QDropEvent drop(at, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(view->viewport(), &drop);
@@ -253,10 +258,7 @@ TEST(EDTextViewPasteboard, ADragHeldNearAnEdgeScrollsTheViewAndDropsWhereItIsLet
     QMimeData data;
     data.setText("NEW");
     const QPointF nearBottom(40, view->viewport()->height() - 2);
-    QDragEnterEvent enter(
-        nearBottom.toPoint(), Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(view->viewport(), &enter);
-    ASSERT_TRUE(enter.isAccepted());
+    ASSERT_TRUE(enterDrag(view->viewport(), nearBottom, data));
     ASSERT_TRUE(waitFor([&] { return bar->value() > 3 * view->typingLineHeight(); }));
     QDropEvent drop(nearBottom, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, Qt::NoModifier);
     const std::optional<platform::TextLocation> under = view->dropLocation();
