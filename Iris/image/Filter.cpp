@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <mutex>
+#include <utility>
 
 namespace iris {
 
@@ -324,7 +325,7 @@ std::shared_ptr<platform::Image> applyFilter(
     }
     if (!rendered)
         return image;
-    return redrawAtPixelSize(*rendered, image, image->pixelSize());
+    return redrawAtPixelSize(std::move(*rendered), image, image->pixelSize());
 }
 
 std::shared_ptr<platform::Image> tintedImage(

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace iris {
@@ -549,6 +550,14 @@ ImagePtr redrawAtPixelSize(const Bitmap& bitmap, const ImagePtr& reference, Size
         reference, reference->bitmap(), reference->pixelSize(), [&](GraphicsContext& context) {
             context.drawImage(*drawn, boundsOf(size), Rect(), platform::CompositingOperation::copy, 1.0);
         });
+}
+
+ImagePtr redrawAtPixelSize(Bitmap&& bitmap, const ImagePtr& reference, Size size)
+{
+    if (reference && size == reference->pixelSize() && bitmap.pixelSize() == size
+        && bitmap.image().format() == GraphicsContext::pixelFormat(reference->bitmap()))
+        return Image::create(std::move(bitmap));
+    return redrawAtPixelSize(std::as_const(bitmap), reference, size);
 }
 
 } // namespace iris

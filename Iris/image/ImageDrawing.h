@@ -137,5 +137,8 @@ ImagePtr redrawInBitmapContext(const ImagePtr& reference, const platform::Bitmap
 // `bitmap` copied into the rectangle from the origin to `size` of a bitmap of the reference's pixel
 // size.
 ImagePtr redrawAtPixelSize(const platform::Bitmap& bitmap, const ImagePtr& reference, platform::Size size);
+// The same, taking the bitmap over as the result where the copy would give its pixels unchanged (the
+// reference's pixel size and a drawing's own format), so the picture is not held twice.
+ImagePtr redrawAtPixelSize(platform::Bitmap&& bitmap, const ImagePtr& reference, platform::Size size);
 
 } // namespace iris

@@ -52,8 +52,7 @@ std::shared_ptr<GraphicsContext> GraphicsContext::create(Size size, int bitsPerC
     if (!pixels)
         return nullptr;
     const int bits = bitsPerComponent == 16 ? 16 : 8;
-    QImage image(
-        *pixels, bits == 16 ? QImage::Format_RGBA64_Premultiplied : QImage::Format_ARGB32_Premultiplied);
+    QImage image(*pixels, pixelFormat(bits));
     if (image.isNull())
         return nullptr;
     image.fill(Qt::transparent);
@@ -63,6 +62,16 @@ std::shared_ptr<GraphicsContext> GraphicsContext::create(Size size, int bitsPerC
 std::shared_ptr<GraphicsContext> GraphicsContext::create(Size size, const Bitmap* reference)
 {
     return create(size, reference ? reference->bitsPerComponent() : 8);
+}
+
+QImage::Format GraphicsContext::pixelFormat(int bitsPerComponent)
+{
+    return bitsPerComponent == 16 ? QImage::Format_RGBA64_Premultiplied : QImage::Format_ARGB32_Premultiplied;
+}
+
+QImage::Format GraphicsContext::pixelFormat(const Bitmap* reference)
+{
+    return pixelFormat(reference ? reference->bitsPerComponent() : 8);
 }
 
 GraphicsContext::GraphicsContext(Size size, QImage image, int bitsPerComponent)

@@ -41,6 +41,9 @@ public:
     static std::shared_ptr<GraphicsContext> create(Size size, int bitsPerComponent = 8);
     // As above with the bits per component of `reference`, or 8 without one.
     static std::shared_ptr<GraphicsContext> create(Size size, const Bitmap* reference);
+    // The pixel format of the bitmap such a context draws into.
+    static QImage::Format pixelFormat(int bitsPerComponent);
+    static QImage::Format pixelFormat(const Bitmap* reference);
 
     ~GraphicsContext();
     GraphicsContext(const GraphicsContext&) = delete;

@@ -2,9 +2,11 @@
 
 #include "Iris/general/IrisOptionsInfo.h"
 #include "Iris/image/Filter.h"
+#include "Iris/image/ImageDrawing.h"
 #include "Iris/image/ImageProcessors.h"
 
 #include "platform/graphics/ImageEncoding.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -158,6 +160,32 @@ TEST(Filter, TintingALargeImageHoldsAFewMegabytesOfFloats)
     // A filter that may look at other pixels still sees the whole image at once.
     applyFilter(image, { sampling, Filter::Reach::wholeImage });
     EXPECT_EQ(largest, 2000u * 2000u);
+}
+
+TEST(Filter, TheFilteredPictureIsHandedOverAsDrawingItWouldGiveIt)
+{
+    // What the copy into a drawing of the image's own size would give, in each depth and layout.
+    const Filter tint = Filter::tintFactory()(Color { 0.7, 0.2, 0.1, 0.5 });
+    for (const QImage::Format format : { QImage::Format_ARGB32_Premultiplied, QImage::Format_RGB32,
+             QImage::Format_Indexed8, QImage::Format_RGBA64, QImage::Format_Grayscale16 }) {
+        const auto image = imageFrom(noise(61, 37, format));
+        const auto result = applyFilter(image, tint);
+        const std::optional<platform::Bitmap> rendered
+            = FilterContext::shared().renderTiled(*image->bitmap(), tint.transform);
+        ASSERT_TRUE(rendered);
+        const auto drawn = redrawAtPixelSize(*rendered, image, image->pixelSize());
+        ASSERT_TRUE(result->bitmap()->image() == drawn->bitmap()->image()) << int(format);
+        EXPECT_EQ(result->bitmap()->image().format(), drawn->bitmap()->image().format());
+        EXPECT_EQ(result->size(), drawn->size());
+    }
+
+    // Drawn once more, a 64 MB result was briefly held twice.
+    const auto large = imageFrom(noise(4000, 4000, QImage::Format_ARGB32_Premultiplied));
+    testsupport::resetPeakResident();
+    const long before = testsupport::statusKilobytes("VmHWM");
+    const auto tinted = applyFilter(large, tint);
+    ASSERT_NE(tinted, large);
+    EXPECT_LT(testsupport::statusKilobytes("VmHWM") - before, (64 + 24) * 1024) << "kilobytes";
 }
 
 TEST(Filter, OpaqueTintGivesOneColourAndTransparentTintACopy)

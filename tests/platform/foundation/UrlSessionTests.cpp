@@ -17,6 +17,7 @@
 
 using namespace platform;
 using testsupport::HttpTestServer;
+using testsupport::statusKilobytes;
 using testsupport::waitUntil;
 
 namespace {
@@ -178,19 +179,6 @@ protected:
 int errorCode(const TaskRecord& record)
 {
     return record.error ? record.error->code : 0;
-}
-
-long statusKilobytes(const char* field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray prefix = QByteArray(field) + ':';
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(prefix))
-            return line.mid(prefix.size()).trimmed().split(' ').value(0).toLong();
-    }
-    return 0;
 }
 
 TEST_F(UrlSessionTest, GetDeliversResponseAndBodyOnTheNetworkThread)
@@ -613,10 +601,7 @@ TEST_F(UrlSessionTest, BodiesThatFailToDecompressFailTheTask)
     EXPECT_EQ(errorCode(run("/cut.jpg")), UrlError::cannotDecodeContentData);
 
     const long residentBefore = statusKilobytes("VmRSS");
-    QFile peak(QStringLiteral("/proc/self/clear_refs"));
-    if (peak.open(QIODevice::WriteOnly))
-        peak.write("5");
-    peak.close();
+    testsupport::resetPeakResident();
     const TaskRecord exploded = run(UrlRequest(server.url("/bomb.jpg")), 30000);
     EXPECT_EQ(errorCode(exploded), UrlError::cannotDecodeContentData);
     EXPECT_LT(exploded.data.size(), 64 * 1024 * 1024);

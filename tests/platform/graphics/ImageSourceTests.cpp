@@ -4,6 +4,7 @@
 #include "platform/graphics/PngWriter.h"
 #include "platform/graphics/TestImages.h"
 #include "platform/graphics/WebpAnimation.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -92,26 +93,6 @@ QByteArray withIccProfile(const QByteArray& jpeg, const QByteArray& profile)
     marker.append(char(length >> 8)).append(char(length));
     marker.append("ICC_PROFILE\0\x01\x01", 14).append(profile);
     return jpeg.left(2) + marker + jpeg.mid(2);
-}
-
-// This process's peak resident memory, in bytes, after resetting it to the current figure.
-qint64 peakResidentBytes()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong() * 1024;
-    }
-    return -1;
-}
-
-void resetPeakResidentBytes()
-{
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    if (clear.open(QIODevice::WriteOnly))
-        clear.write("5");
 }
 
 } // namespace
@@ -320,14 +301,14 @@ TEST(ImageSource, PngChunksLongerThanTheFileFailBeforeAnyAllocation)
     QByteArray cutInIdat = testimages::encoded(testimages::pattern(64, 64), "png");
     cutInIdat.chop(40);
     for (const QByteArray& data : { claims2Gb, cutInIdat }) {
-        resetPeakResidentBytes();
-        const qint64 before = peakResidentBytes();
+        testsupport::resetPeakResident();
+        const long before = testsupport::statusKilobytes("VmHWM");
         auto created = ImageSource::create(data);
         ASSERT_TRUE(created.isFailure());
         EXPECT_EQ(created.error(), DecodeError::corrupt);
         EXPECT_FALSE(imageFromData(data));
         EXPECT_FALSE(thumbnailFromData(data, 32));
-        EXPECT_LT(peakResidentBytes() - before, 64 << 20);
+        EXPECT_LT(testsupport::statusKilobytes("VmHWM") - before, 64 << 10) << "kilobytes";
     }
 }
 
