@@ -5,10 +5,8 @@
 #include <QWidget>
 #include <QWindow>
 
-// The screens of this suite's offscreen platform (screens.json beside this file): "normal" at 1x,
-// "dense" at 2x and "normal-too" at 1x, side by side.
-namespace screentest {
-
+// The suite's offscreen screens (screens.json), side by side: "first" at 1x (the primary: Qt orders
+// them by name), "second" at 2x and "third" at 1x.
 inline QScreen* screenNamed(const QString& name)
 {
     for (QScreen* screen : QGuiApplication::screens()) {
@@ -18,22 +16,13 @@ inline QScreen* screenNamed(const QString& name)
     return nullptr;
 }
 
-inline bool haveScreens()
-{
-    return screenNamed("normal") && screenNamed("dense") && screenNamed("normal-too");
-}
-
-// Moves a shown top-level window to `name`, as the window system does when the user drags it there.
+// Moves a shown window to another screen, as the window system does when the user drags it there.
 inline void moveTo(QWidget* window, const QString& name)
 {
     window->windowHandle()->setScreen(screenNamed(name));
 }
 
-} // namespace screentest
-
-// Run on another platform (a real display), the suite has no screens to move between.
+// On a real display the suite has no screens to move between.
 #define REQUIRE_TEST_SCREENS()                                                                               \
-    do {                                                                                                     \
-        if (!screentest::haveScreens())                                                                      \
-            GTEST_SKIP() << "needs the offscreen platform with the screens of screens.json";                 \
-    } while (false)
+    if (!screenNamed("second") || !screenNamed("third"))                                                     \
+    GTEST_SKIP() << "needs the offscreen screens of screens.json"
