@@ -32,6 +32,9 @@ bool ScreenRatioWatcher::eventFilter(QObject* watched, QEvent* event)
         case QEvent::ParentChange:
         case QEvent::WinIdChange:
         case QEvent::ScreenChangeInternal:
+#if QT_VERSION >= QT_VERSION_CHECK(6, 6, 0)
+        case QEvent::DevicePixelRatioChange:
+#endif
             follow();
             compare();
             break;
