@@ -2,6 +2,7 @@
 
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/graphics/Image.h"
+#include "platform/ui/ScreenRatioWatcher.h"
 
 #include <QEvent>
 #include <QPainter>
@@ -146,6 +147,12 @@ AnimatedImageView::AnimatedImageView(QWidget* parent)
 {
     // The view plays animations itself; the base class's flag stays off.
     ImageView::setAnimates(false);
+    // Frames are decoded for the view's pixel size, which changes with its screen's ratio too.
+    ScreenRatioWatcher::watch(this, [this] {
+        if (m_animator)
+            m_animator->setSize(pixelSizeOf(*this));
+        update();
+    });
 }
 
 AnimatedImageView::~AnimatedImageView()

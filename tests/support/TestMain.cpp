@@ -9,8 +9,14 @@
 // the real user's Documents, caches or settings, and leaves nothing behind in the temporary folder.
 int main(int argc, char** argv)
 {
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {
+#ifdef TINDREL_TEST_SCREENS
+        // A suite that moves windows between screens describes them in a file of its own.
+        qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" TINDREL_TEST_SCREENS);
+#else
         qputenv("QT_QPA_PLATFORM", "offscreen");
+#endif
+    }
 
     QTemporaryDir home(QDir::tempPath() + "/tindrel-test-home-XXXXXX");
     if (!home.isValid())

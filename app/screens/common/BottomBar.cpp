@@ -121,8 +121,7 @@ void BottomBar::rebuild()
             } else {
                 auto* dot = new QLabel(this);
                 dot->setObjectName(QStringLiteral("barDot"));
-                dot->setPixmap(SymbolPainter::pixmap(Symbol::circleFill, dotSize, value.color,
-                    SymbolPainter::Fill::flat, devicePixelRatioF()));
+                SymbolPainter::setPixmap(dot, Symbol::circleFill, dotSize, value.color);
                 auto* status
                     = text(value.text, tdappearance::monospacedFont(fontSize), secondary, "barStatusText");
                 pair(dot, status);

@@ -1,6 +1,9 @@
 #include "app/screens/common/SymbolPainter.h"
 
+#include "platform/ui/ScreenRatioWatcher.h"
+
 #include <QHash>
+#include <QLabel>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
@@ -10,6 +13,40 @@
 #include <numbers>
 
 namespace {
+
+// What a label shows through SymbolPainter::setPixmap, kept with the label so that the pixmap can be
+// drawn again at a new ratio.
+class SymbolPixmapKeeper final : public QObject {
+public:
+    explicit SymbolPixmapKeeper(QLabel* label)
+        : QObject(label)
+        , m_label(label)
+    {
+        platform::ScreenRatioWatcher::watch(label, [this] { draw(); });
+    }
+
+    static SymbolPixmapKeeper* of(QLabel* label)
+    {
+        for (QObject* child : label->children()) {
+            if (auto* keeper = dynamic_cast<SymbolPixmapKeeper*>(child))
+                return keeper;
+        }
+        return new SymbolPixmapKeeper(label);
+    }
+
+    Symbol symbol = Symbol::circleFill;
+    int size = 0;
+    QColor color;
+    SymbolPainter::Fill fill = SymbolPainter::Fill::flat;
+
+    void draw()
+    {
+        m_label->setPixmap(SymbolPainter::pixmap(symbol, size, color, fill, m_label->devicePixelRatioF()));
+    }
+
+private:
+    QLabel* const m_label;
+};
 
 // Every shape is drawn in a 24 x 24 design box, then scaled into the caller's box.
 constexpr qreal designSize = 24;
@@ -443,4 +480,14 @@ QIcon SymbolPainter::icon(Symbol symbol, int size, const QColor& color, Fill fil
     icon.addPixmap(pixmap(symbol, size, color, fill, 2.0));
     icons.insert(key, icon);
     return icon;
+}
+
+void SymbolPainter::setPixmap(QLabel* label, Symbol symbol, int size, const QColor& color, Fill fill)
+{
+    SymbolPixmapKeeper* keeper = SymbolPixmapKeeper::of(label);
+    keeper->symbol = symbol;
+    keeper->size = size;
+    keeper->color = color;
+    keeper->fill = fill;
+    keeper->draw();
 }

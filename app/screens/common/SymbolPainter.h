@@ -8,6 +8,7 @@
 
 #include <optional>
 
+class QLabel;
 class QPainter;
 
 // The symbols the screens show, drawn with paths of our own: the desktop's icon themes cannot be
@@ -53,4 +54,10 @@ public:
     static QPixmap pixmap(
         Symbol symbol, int size, int glyphSize, const QColor& color, Fill fill, qreal devicePixelRatio);
     static QIcon icon(Symbol symbol, int size, const QColor& color, Fill fill = Fill::flat);
+
+    // Shows `symbol` in `label` as a pixmap at the label's device pixel ratio, drawn again each time
+    // that ratio changes (its window moved to a screen of another ratio), so it never shows blurred
+    // or four times too heavy. A later call replaces the symbol.
+    static void setPixmap(
+        QLabel* label, Symbol symbol, int size, const QColor& color, Fill fill = Fill::flat);
 };

@@ -4,6 +4,7 @@
 #include "app/screens/common/SymbolPainter.h"
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDDisplayText.h"
+#include "platform/ui/ScreenRatioWatcher.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -79,6 +80,9 @@ QMessageBox* presentTDAlert(
     box->setText(title);
     box->setInformativeText(message);
     box->setIconPixmap(warningIcon(box->devicePixelRatioF()));
+    // Made before the box has a screen: drawn again for the one it is shown on, and each it moves to.
+    platform::ScreenRatioWatcher::watch(
+        box, [box] { box->setIconPixmap(warningIcon(box->devicePixelRatioF())); });
     if (auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
         QFont font = label->font();
         font.setBold(true);

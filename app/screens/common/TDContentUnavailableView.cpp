@@ -69,8 +69,7 @@ void TDContentUnavailableView::applyColors()
 {
     const bool dark = tdappearance::isDark(this);
     const QColor secondary = tdappearance::color(SystemColor::secondaryLabel, dark);
-    m_symbolLabel->setPixmap(SymbolPainter::pixmap(
-        m_symbol, symbolSize, secondary, SymbolPainter::Fill::flat, devicePixelRatioF()));
+    SymbolPainter::setPixmap(m_symbolLabel, m_symbol, symbolSize, secondary);
     auto recolor = [](QLabel* label, const QColor& color) {
         QPalette palette = label->palette();
         palette.setColor(QPalette::WindowText, color);

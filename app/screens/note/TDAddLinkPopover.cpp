@@ -118,8 +118,8 @@ void TDAddLinkPopover::applyColors()
     QPalette palette = m_status->palette();
     palette.setColor(QPalette::WindowText, tdappearance::color(SystemColor::secondaryLabel, dark));
     m_status->setPalette(palette);
-    m_warning->setPixmap(SymbolPainter::pixmap(Symbol::exclamationmarkTriangleFill, statusIconSize,
-        tdappearance::color(SystemColor::orange, dark), SymbolPainter::Fill::flat, devicePixelRatioF()));
+    SymbolPainter::setPixmap(m_warning, Symbol::exclamationmarkTriangleFill, statusIconSize,
+        tdappearance::color(SystemColor::orange, dark));
 }
 
 void TDAddLinkPopover::hideEvent(QHideEvent* event)

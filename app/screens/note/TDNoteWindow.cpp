@@ -77,8 +77,9 @@ TDNoteWindow::TDNoteWindow(std::shared_ptr<TDNote> note, TDStores stores, QWidge
     auto* problem = new QHBoxLayout(m_problem);
     problem->setContentsMargins(12, 8, 12, 8);
     auto* icon = new QLabel(m_problem);
-    icon->setPixmap(SymbolPainter::pixmap(Symbol::exclamationmarkTriangleFill, 16,
-        tdappearance::color(SystemColor::orange, false), SymbolPainter::Fill::flat, devicePixelRatioF()));
+    // Made before the window has a screen; the label follows the ratio of the one it is shown on.
+    SymbolPainter::setPixmap(
+        icon, Symbol::exclamationmarkTriangleFill, 16, tdappearance::color(SystemColor::orange, false));
     problem->addWidget(icon, 0, Qt::AlignTop);
     m_problemText = new QLabel(m_problem);
     m_problemText->setObjectName(QStringLiteral("loadProblemText"));

@@ -381,8 +381,7 @@ void TDProjectDetailView::applyColors()
         text->setPalette(palette);
     }
     if (auto* symbol = m_placeholder->findChild<QLabel*>(QStringLiteral("imagesPlaceholderSymbol")))
-        symbol->setPixmap(SymbolPainter::pixmap(Symbol::photoBadgePlusFill, placeholderSymbolSize, tertiary,
-            SymbolPainter::Fill::flat, devicePixelRatioF()));
+        SymbolPainter::setPixmap(symbol, Symbol::photoBadgePlusFill, placeholderSymbolSize, tertiary);
     m_photoAction->setIcon(SymbolPainter::icon(
         Symbol::photo, toolbarIconSize, tdappearance::color(SystemColor::secondaryLabel, dark).toRgb()));
     m_settingsAction->setIcon(

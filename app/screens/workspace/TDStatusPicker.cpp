@@ -72,8 +72,8 @@ void TDStatusPicker::render()
         const QSignalBlocker block(m_picker);
         m_picker->setCurrentIndex(index);
     }
-    m_dot->setPixmap(SymbolPainter::pixmap(Symbol::circleFill, dotSize,
-        tdappearance::color(statusColor(status), this), SymbolPainter::Fill::gradient, devicePixelRatioF()));
+    SymbolPainter::setPixmap(m_dot, Symbol::circleFill, dotSize,
+        tdappearance::color(statusColor(status), this), SymbolPainter::Fill::gradient);
     m_dot->setAccessibleName(rawValue(status));
 }
 
