@@ -325,8 +325,9 @@ void paletteSwitch(const QString& document)
             .arg(before.scroll)
             .arg(after.scroll);
     };
-    print(QStringLiteral("a switch between light and dark, 200,000 paragraphs open at the middle: the text at the top "
-                         "of the view moved by %1 at the next frame, by %2 once settled (target: 0 px)")
+    print(QStringLiteral(
+        "a switch between light and dark, 200,000 paragraphs open at the middle: the text at the top "
+        "of the view moved by %1 at the next frame, by %2 once settled (target: 0 px)")
               .arg(moved(switched), moved(settled)));
     bool dark = true;
     bench::compare(

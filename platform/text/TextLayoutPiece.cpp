@@ -39,8 +39,8 @@ QTextCharFormat formatFor(const TextAttributes& attributes, const TextLayoutPiec
         if (!(font == parameters.font))
             format.setFont(font, QTextCharFormat::FontPropertiesAll);
     }
-    if (auto it = attributes.find(AttributeKey::foregroundColor);
-        it != attributes.end() && it->canConvert<QColor>() && !carriesDefaultForeground(attributes, parameters))
+    if (auto it = attributes.find(AttributeKey::foregroundColor); it != attributes.end()
+        && it->canConvert<QColor>() && !carriesDefaultForeground(attributes, parameters))
         format.setForeground(it->value<QColor>());
     if (auto it = attributes.find(AttributeKey::backgroundColor);
         it != attributes.end() && it->canConvert<QColor>())
@@ -105,8 +105,10 @@ TextLayoutPiece::TextLayoutPiece(
     , m_parameters(parameters)
     , m_memory(std::move(memory))
 {
-    m_bakesForeground = std::any_of(m_text.runs().begin(), m_text.runs().end(),
-        [&](const AttributedString::Run& run) { return carriesDefaultForeground(run.attributes, m_parameters); });
+    m_bakesForeground
+        = std::any_of(m_text.runs().begin(), m_text.runs().end(), [&](const AttributedString::Run& run) {
+              return carriesDefaultForeground(run.attributes, m_parameters);
+          });
 }
 
 TextLayoutPiece::~TextLayoutPiece()

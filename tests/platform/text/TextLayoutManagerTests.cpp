@@ -510,7 +510,8 @@ TEST(TextLayoutManager, ANewDefaultColourRedrawsWithoutANewLayout)
     stack.manager.setDefaultForegroundColor(green);
     for (qint64 i = 0; i < 3; ++i) {
         EXPECT_TRUE(stack.storage.isLayoutParagraphMeasured(i)) << i;
-        EXPECT_EQ(stack.storage.layoutParagraphHeight(i), float(before[size_t(i)]->layoutFragmentFrame().height()));
+        EXPECT_EQ(
+            stack.storage.layoutParagraphHeight(i), float(before[size_t(i)]->layoutFragmentFrame().height()));
     }
     EXPECT_EQ(stack.storage.layoutParagraphHeight(20), estimate);
     auto plain = stack.manager.layoutFragment(0, true);
