@@ -36,6 +36,11 @@ Ink inkOf(const ShownView& view, qint64 from, qint64 to)
     return ink;
 }
 
+platform::TextLocation viewportStart(EDTextView& view)
+{
+    return view.textLayoutManager().textViewportLayoutController().viewportRange()->location;
+}
+
 struct ChangeCounter : EDTextViewDelegate {
     int changes = 0;
     void textDidChange(const platform::Notification&) override { ++changes; }
@@ -101,9 +106,9 @@ TEST(EDTextViewAppearance, TextShownBeforeASwitchIsDrawnInTheNewColour)
     EXPECT_GT(inkOf(view, 0, 15).lightest, 200);
 }
 
-// A switch with a long note scrolled to its middle moves nothing: the scroll position, the caret
-// and every paragraph in view stay where they were, none is laid out again, and the text shows in
-// the new colour. A new font still lays the text out again.
+// A switch with a long note paged to its middle moves nothing: the scroll position, the caret and
+// every paragraph in view stay where they were, none is laid out again, and the text shows in the
+// new colour. A new font still lays the text out again.
 TEST(EDTextViewAppearance, ASwitchKeepsTheLayoutOfALongNote)
 {
     ScopedPalette light(false);
@@ -119,54 +124,33 @@ TEST(EDTextViewAppearance, ASwitchKeepsTheLayoutOfALongNote)
         text += QStringLiteral("paragraph %1 ").arg(i).repeated(1 + (i * 7) % 11) + QLatin1Char('\n');
     view->setString(text);
     view.settle();
-    // Paged down to the middle, so that the paragraphs above are measured, not estimated.
     QScrollBar& scrollBar = *view->verticalScrollBar();
     while (scrollBar.value() < scrollBar.maximum() / 2) {
         scrollBar.triggerAction(QAbstractSlider::SliderPageStepAdd);
         view.settle();
     }
-    const auto viewport = view->textLayoutManager().textViewportLayoutController().viewportRange();
-    ASSERT_TRUE(viewport);
-    view.setCaret(viewport->location + 30);
+    view.setCaret(viewportStart(*view) + 30);
     view.settle();
-    view->viewport()->repaint();
-
-    struct Shown {
-        int scroll = 0;
-        QRectF caret;
-        std::vector<std::pair<platform::TextRange, QRectF>> paragraphs;
-        bool operator==(const Shown&) const = default;
-    };
     const auto shown = [&] {
-        Shown result;
-        result.scroll = view->verticalScrollBar()->value();
-        if (!view->insertionPointViews().empty())
-            result.caret = view->insertionPointViews().front().frame;
+        std::vector<QRectF> frames { QRectF(0, scrollBar.value(), 0, 0) };
+        for (const auto& caret : view->insertionPointViews())
+            frames.push_back(caret.frame);
         for (const auto& fragment : view->fragmentViews())
-            result.paragraphs.emplace_back(fragment.fragment->rangeInElement(), fragment.frame);
-        return result;
+            frames.push_back(fragment.frame);
+        return frames;
     };
-    const Shown before = shown();
-    ASSERT_FALSE(before.caret.isEmpty());
-    ASSERT_GT(before.paragraphs.size(), 5u);
+    const std::vector<QRectF> before = shown();
+    ASSERT_GT(before.size(), 5u);
     const int madeBefore = made;
-
     {
         ScopedPalette dark(true);
         view.settle();
         EXPECT_TRUE(shown() == before) << "nothing moved";
         EXPECT_EQ(made, madeBefore) << "no paragraph was laid out again";
-        int lightPixels = 0;
-        const QImage image = view->viewport()->grab().toImage();
-        for (int y = 0; y < image.height(); ++y) {
-            for (int x = 0; x < image.width(); ++x)
-                lightPixels += image.pixelColor(x, y).lightness() > 200;
-        }
-        EXPECT_GT(lightPixels, 1000) << "the text shows light on dark";
-        EXPECT_EQ(image.pixelColor(image.width() - 2, image.height() - 2), QColor(0x1E, 0x1E, 0x1E));
+        EXPECT_GT(inkOf(view, viewportStart(*view), viewportStart(*view) + 9).lightest, 200);
     }
     view.settle();
-    EXPECT_TRUE(shown() == before) << "nor back to light";
+    EXPECT_TRUE(shown() == before) << "nor back in light";
     EXPECT_EQ(made, madeBefore);
 
     QFont larger = testFont();
