@@ -6,6 +6,8 @@
 #include "EDTextView/EDTextView.h"
 #include "platform/text/TextContentStorage.h"
 
+#include <QAccessibleWidget>
+#include <QCoreApplication>
 #include <QEvent>
 #include <QFontDatabase>
 #include <QFontInfo>
@@ -85,6 +87,24 @@ NumberedLines numberedLines(const TextLayoutFragment& fragment)
             numbered.lines[numbered.count++] = last;
     }
     return numbered;
+}
+
+// Qt has no ruler role: the strip of numbers beside the text is a pane (a panel to assistive
+// technologies), named by the ruler's accessible name.
+QAccessibleInterface* rulerAccessibleFactory(const QString&, QObject* object)
+{
+    if (auto* ruler = qobject_cast<EDLineNumberRulerView*>(object))
+        return new QAccessibleWidget(ruler, QAccessible::Pane);
+    return nullptr;
+}
+
+void installRulerAccessibleFactory()
+{
+    static const bool installed = [] {
+        QAccessible::installFactory(rulerAccessibleFactory);
+        return true;
+    }();
+    Q_UNUSED(installed);
 }
 
 } // namespace
@@ -167,6 +187,10 @@ EDLineNumberRulerView::EDLineNumberRulerView(EDTextView& textView, QAbstractScro
     : RulerView(scrollView ? scrollView : &textView)
     , m_font(defaultFont())
 {
+    installRulerAccessibleFactory();
+    setAccessibleName(QCoreApplication::translate("EDLineNumberRulerView", "Line Numbers"));
+    // Clicks toggle markers; the keys stay with the text.
+    setFocusPolicy(Qt::NoFocus);
     if (const auto font = textView.font())
         m_font = lineNumberFont(*font);
     m_highlightSelectedLine = textView.highlightSelectedLine();

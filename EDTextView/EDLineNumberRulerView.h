@@ -39,6 +39,8 @@ class EDTextView;
 //   the number font from the text view's font again.
 // - Markers (EDRulerMarker) are added by clicks through the text view (its ruler-client side) and
 //   only while `allowsMarkers` is set; the ruler keeps their width equal to its rule thickness.
+// - Assistive technologies find it among the text view's children as a pane named "Line Numbers".
+//   It never takes the focus: a click on it leaves the keys with the text.
 //
 // Main thread only.
 class EDLineNumberRulerView : public platform::RulerView {

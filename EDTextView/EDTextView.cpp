@@ -625,8 +625,9 @@ void EDTextView::changeEvent(QEvent* event)
     case QEvent::PaletteChange:
     case QEvent::StyleChange:
         syncLayoutDefaults();
-        // The paragraphs in view are laid out again: those shown were made with the palette's text
-        // and invisible-character colours of before, and nothing else may come to replace them.
+        // The layer keeps its layouts through a new text colour; a layout pass gives the fragments
+        // in view the palette's new colour for invisible characters, and the repaint below draws
+        // the text in the new colour.
         setNeedsLayout();
         updateSelectionHighlights();
         // The carets keep the colour they were given; one that follows the palette takes its new one.

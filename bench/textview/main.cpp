@@ -6,6 +6,8 @@
 // - 1,000 keystrokes at the end and at line 100,000, each with its layout and paint, as
 //   percentiles;
 // - opening a single line of 1, 5, 20 and 100 MB, and keystrokes in its middle;
+// - a switch between light and dark with the document paged to its middle, to the next painted
+//   frame, against the view's own repaint with nothing changed; and how far the text in view moved;
 // - resident memory after scrolling through the whole document, against the file's size;
 // - the peak and resident memory of opening a 50 MB note file, each editor in a fresh process, ours
 //   given the text as a QString and decoded straight into its storage's blocks.
@@ -13,7 +15,7 @@
 // With --screenshot it instead shows two views of a long note, one with the caret and its line's
 // band and one with a selection, with invisible characters (docs/screenshots/ grabs it); with
 // --pagedown [baseline] it runs only the page-downs of one editor, for a profiler; --longlines-only,
-// --pagedowns-only and --open-memory-only run only those parts.
+// --pagedowns-only, --palette-only and --open-memory-only run only those parts.
 
 #include "EDTextView/EDTextView.h"
 #include "bench/support/Compare.h"
@@ -21,12 +23,14 @@
 #include "bench/support/Memory.h"
 #include "platform/foundation/Print.h"
 #include "platform/text/TextBlocks.h"
+#include "platform/text/TextLayoutFragment.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QPalette>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QScrollBar>
@@ -256,6 +260,87 @@ void pageDowns(const QString& document)
               .arg(ours, 0, 'f', 0)
               .arg(baseline, 0, 'f', 0)
               .arg(ours / baseline, 0, 'f', 3));
+}
+
+QPalette benchPalette(bool dark)
+{
+    QPalette palette;
+    palette.setColor(QPalette::Window, dark ? QColor(0x32, 0x32, 0x32) : QColor(0xEC, 0xEC, 0xEC));
+    palette.setColor(QPalette::Base, dark ? QColor(0x1E, 0x1E, 0x1E) : QColor(Qt::white));
+    palette.setColor(QPalette::Text, dark ? QColor(Qt::white) : QColor(Qt::black));
+    palette.setColor(QPalette::WindowText, dark ? QColor(Qt::white) : QColor(Qt::black));
+    return palette;
+}
+
+// A switch between light and dark with the document open at its middle, paged to from a little
+// above so that the paragraphs around are measured, to the next painted frame; the baseline is the
+// view's own repaint with nothing changed. Then whether the text in view moved: where the paragraph
+// at the top of the view stands, right after the switch and once the layout has settled (further
+// passes, as scrolling or the caret's blink bring).
+void paletteSwitch(const QString& document)
+{
+    const QPalette saved = QApplication::palette();
+    QApplication::setPalette(benchPalette(false));
+    auto editor = makeEditor(true);
+    editor->load(document);
+    auto& view = static_cast<EDTextView&>(editor->widget());
+    editor->placeCaret(document.size() / 2 - 20000);
+    for (int i = 0; i < 200; ++i)
+        editor->pageDown();
+    // Where the paragraph at the top of the view stands in the viewport (none when it is no
+    // longer in view), and the scroll position.
+    struct Place {
+        std::optional<double> y;
+        int scroll = 0;
+    };
+    qint64 top = -1;
+    auto place = [&] {
+        Place result;
+        result.scroll = view.verticalScrollBar()->value();
+        const QRectF visible = view.documentVisibleRect();
+        for (const auto& shown : view.fragmentViews()) {
+            if (top < 0 && shown.frame.bottom() > visible.top())
+                top = shown.fragment->rangeInElement().location;
+            if (shown.fragment->rangeInElement().location == top) {
+                result.y = shown.frame.top() - visible.top();
+                break;
+            }
+        }
+        return result;
+    };
+    const Place before = place();
+    QApplication::setPalette(benchPalette(true));
+    editor->paint();
+    const Place switched = place();
+    // Further layout passes, as scrolling or the caret's blink bring.
+    for (int i = 0; i < 20; ++i) {
+        view.setNeedsLayout();
+        editor->paint();
+    }
+    const Place settled = place();
+    auto moved = [&](const Place& after) {
+        return QStringLiteral("%1 (scroll position %2 -> %3)")
+            .arg(after.y ? QStringLiteral("%1 px").arg(*after.y - *before.y, 0, 'f', 1)
+                         : QStringLiteral("more than the view's height"))
+            .arg(before.scroll)
+            .arg(after.scroll);
+    };
+    print(QStringLiteral(
+        "a switch between light and dark, 200,000 paragraphs open at the middle: the text at the top "
+        "of the view moved by %1 at the next frame, by %2 once settled (target: 0 px)")
+              .arg(moved(switched), moved(settled)));
+    bool dark = true;
+    bench::compare(
+        "a switch between light and dark, 200,000 paragraphs open at the middle, to the next painted frame, "
+        "against a repaint with nothing changed",
+        [&] {
+            dark = !dark;
+            QApplication::setPalette(benchPalette(dark));
+            editor->paint();
+        },
+        [&] { editor->paint(); }, 21);
+    editor.reset();
+    QApplication::setPalette(saved);
 }
 
 // Keystrokes at `location`, up to `count` or until `budgetMs` is spent (the baseline can take
@@ -596,6 +681,10 @@ int main(int argc, char** argv)
         pageDowns(makeDocument());
         return 0;
     }
+    if (argc >= 2 && QByteArray(argv[1]) == "--palette-only") {
+        paletteSwitch(makeDocument());
+        return 0;
+    }
     if (argc >= 2 && QByteArray(argv[1]) == "--open-memory-only") {
         openingMemory(QCoreApplication::applicationFilePath());
         return 0;
@@ -612,6 +701,7 @@ int main(int argc, char** argv)
     openToFirstFrame(document);
     pageDowns(document);
     keystrokeLatency(document);
+    paletteSwitch(document);
     longLines();
     memoryAfterFullScroll(QCoreApplication::applicationFilePath());
     openingMemory(QCoreApplication::applicationFilePath());

@@ -436,10 +436,9 @@ void TextLineFragment::draw(QPainter& painter, QPointF at) const
     // only they are put back: a full save and restore per line costs more than drawing a short one.
     const QTransform transform = painter.transform();
     // Text without a colour of its own was laid out without one, and takes the pen's.
-    const QColor& foreground = m_piece->parameters().foreground;
     const QPen pen = painter.pen();
-    if (foreground.isValid())
-        painter.setPen(foreground);
+    if (m_foreground && m_foreground->isValid())
+        painter.setPen(*m_foreground);
     painter.translate(at.x() + lineOriginX() - m_bounds.left(), at.y() + m_glyphOrigin.y() - line.ascent());
     line.draw(&painter, QPointF(0, 0));
     painter.setTransform(transform);
@@ -478,6 +477,25 @@ AttributedString TextLayoutFragment::attributedString() const
         result.append(placement.piece->text());
     result.append(m_terminator);
     return result;
+}
+
+bool TextLayoutFragment::recolour(const QColor& foreground)
+{
+    // A piece without text in its own default colour draws every default-coloured run in the
+    // colour it is given; one with such text only in the colour it was laid out with.
+    const auto drawsRight = [&](const Placement& placement) {
+        return placement.isEstimated() || !placement.piece->bakesForeground()
+            || placement.piece->parameters().foreground == foreground;
+    };
+    if (!std::all_of(m_pieces.begin(), m_pieces.end(), drawsRight))
+        return false;
+    if (m_inheritance && !std::all_of(m_inheritance->pieces.begin(), m_inheritance->pieces.end(), drawsRight))
+        return false;
+    m_pieceParameters.foreground = foreground;
+    // Kept equal to the parameters an edit's new layout compares them with, so that it reuses them.
+    if (m_inheritance)
+        m_inheritance->parameters.foreground = foreground;
+    return true;
 }
 
 void TextLayoutFragment::inherit(const TextLayoutFragment& previous, const Edit& edit)
@@ -1275,6 +1293,7 @@ TextLineFragment TextLayoutFragment::lineFragment(qsizetype index) const
     const double natural = rowMetrics.ascent + rowMetrics.descent;
     const double height = natural * m_multiple;
     line.m_piece = placement.piece.get();
+    line.m_foreground = &m_pieceParameters.foreground;
     line.m_lineInPiece = inPiece;
     line.m_pieceStart = placement.start;
     line.m_row = row;

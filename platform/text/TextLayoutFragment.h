@@ -6,6 +6,7 @@
 #include "platform/text/TextRange.h"
 #include "platform/text/TextSelection.h"
 
+#include <QColor>
 #include <QFont>
 #include <QPointer>
 #include <QRectF>
@@ -80,6 +81,9 @@ private:
 
     const TextLayoutPiece* m_piece = nullptr; // none for an empty paragraph's line
     const AttributedString* m_terminator = nullptr; // the paragraph's last line only
+    // The fragment's default colour, which text without a colour of its own is drawn in; read
+    // when drawing, so that a line made before a change of it draws in the new one.
+    const QColor* m_foreground = nullptr;
     qint32 m_lineInPiece = 0;
     qint64 m_pieceStart = 0; // paragraph-relative start of the piece
     qsizetype m_row = 0;
@@ -197,6 +201,9 @@ public:
     // rows beside it, and a row repainted alone would cut them off.
     std::pair<qsizetype, qsizetype> visualLinesMeeting(double top, double bottom) const;
 
+    // The colour text without one of its own is drawn in.
+    QColor foregroundColor() const { return m_pieceParameters.foreground; }
+
     // Bytes this fragment holds besides the layouts its pieces keep in the manager's ledger.
     qint64 memoryCost() const { return m_cost; }
     // Whether part of the paragraph is estimated rather than laid out.
@@ -277,6 +284,10 @@ private:
 
     void place(TextLayoutManager* manager, qint64 paragraphIndex, TextRange range, double y);
     void layout(const LayoutInput& input);
+    // Takes a new default colour without a new layout: a colour moves nothing. False, and nothing
+    // changed, when some text carries a colour of its own equal to the old default and so was laid
+    // out without a format; only a new layout draws that text apart from the rest.
+    bool recolour(const QColor& foreground);
     // Takes over what `previous` laid out (or inherited), to be reused after `edit`.
     void inherit(const TextLayoutFragment& previous, const Edit& edit);
     std::vector<Placement> placePieces(const LayoutInput& input);

@@ -212,7 +212,16 @@ void TextLayoutManager::setDefaultForegroundColor(const QColor& color)
     if (color == m_defaultForeground)
         return;
     m_defaultForeground = color;
-    layoutParametersDidChange();
+    // A colour moves nothing: fragments keep their layout and every paragraph its measured
+    // height, so a long document does not settle its estimates again. Only a paragraph with text
+    // in its own colour equal to the old default is laid out afresh, at the same height.
+    std::vector<quint32> stale;
+    for (auto& [identifier, entry] : m_cache) {
+        if (!entry.fragment->recolour(color))
+            stale.push_back(identifier);
+    }
+    for (const quint32 identifier : stale)
+        eraseEntry(identifier);
 }
 
 void TextLayoutManager::setDefaultParagraphStyle(const ParagraphStyle& style)

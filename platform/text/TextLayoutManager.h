@@ -83,7 +83,8 @@ public:
     QFont defaultFont() const { return m_defaultFont; }
     void setDefaultFont(const QFont& font);
     // The colour of text that carries none (invalid: the painter's pen). Text in the default font
-    // and colour lays out faster, without formats.
+    // and colour lays out faster, without formats. A new colour keeps the layouts and heights
+    // (the caller redraws); a new font or style lays everything out again.
     QColor defaultForegroundColor() const { return m_defaultForeground; }
     void setDefaultForegroundColor(const QColor& color);
     // The style of paragraphs whose first character carries none, and of empty lines.

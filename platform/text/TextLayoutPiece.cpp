@@ -6,6 +6,7 @@
 #include <QTextBoundaryFinder>
 #include <QTextLayout>
 
+#include <algorithm>
 #include <limits>
 
 namespace platform {
@@ -22,6 +23,13 @@ constexpr qint64 layoutBytesPerUnit = 40;
 constexpr qint64 layoutBytesPerLine = 96;
 constexpr qint64 layoutBytesFixed = 2048;
 
+// Whether a run carries a colour of its own that is the default one, and so gets no format.
+bool carriesDefaultForeground(const TextAttributes& attributes, const TextLayoutPiece::Parameters& parameters)
+{
+    const auto it = attributes.find(AttributeKey::foregroundColor);
+    return it != attributes.end() && it->canConvert<QColor>() && it->value<QColor>() == parameters.foreground;
+}
+
 // The format of a run, without what the layout's defaults already give.
 QTextCharFormat formatFor(const TextAttributes& attributes, const TextLayoutPiece::Parameters& parameters)
 {
@@ -31,12 +39,9 @@ QTextCharFormat formatFor(const TextAttributes& attributes, const TextLayoutPiec
         if (!(font == parameters.font))
             format.setFont(font, QTextCharFormat::FontPropertiesAll);
     }
-    if (auto it = attributes.find(AttributeKey::foregroundColor);
-        it != attributes.end() && it->canConvert<QColor>()) {
-        const QColor color = it->value<QColor>();
-        if (color != parameters.foreground)
-            format.setForeground(color);
-    }
+    if (auto it = attributes.find(AttributeKey::foregroundColor); it != attributes.end()
+        && it->canConvert<QColor>() && !carriesDefaultForeground(attributes, parameters))
+        format.setForeground(it->value<QColor>());
     if (auto it = attributes.find(AttributeKey::backgroundColor);
         it != attributes.end() && it->canConvert<QColor>())
         format.setBackground(it->value<QColor>());
@@ -100,6 +105,10 @@ TextLayoutPiece::TextLayoutPiece(
     , m_parameters(parameters)
     , m_memory(std::move(memory))
 {
+    m_bakesForeground
+        = std::any_of(m_text.runs().begin(), m_text.runs().end(), [&](const AttributedString::Run& run) {
+              return carriesDefaultForeground(run.attributes, m_parameters);
+          });
 }
 
 TextLayoutPiece::~TextLayoutPiece()

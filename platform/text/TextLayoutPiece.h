@@ -42,7 +42,9 @@ public:
         double startX = 0;
         double tabInterval = 28.0;
         // The colour of text that carries none. Text whose font and colour are these defaults
-        // is laid out without formats, which costs QTextLayout noticeably less.
+        // is laid out without formats, which costs QTextLayout noticeably less; it is drawn in
+        // the colour its fragment gives, so a piece holding none of its own (bakesForeground)
+        // draws right in any default colour.
         QColor foreground;
         bool justified = false;
         Qt::LayoutDirection direction = Qt::LeftToRight;
@@ -87,6 +89,9 @@ public:
     const AttributedString& text() const { return m_text; }
     qsizetype length() const { return m_text.length(); }
     const Parameters& parameters() const { return m_parameters; }
+    // Whether some of the text carries a colour of its own equal to `parameters().foreground`,
+    // and so was laid out without a format: it draws right only in that default colour.
+    bool bakesForeground() const { return m_bakesForeground; }
     const std::vector<Line>& lines() const { return m_lines; }
     // The sum of the natural heights (ascent plus descent) of the lines before each line, and of
     // all of them last, so that where a line sits costs no walk over the lines before it.
@@ -133,6 +138,7 @@ private:
     std::vector<double> m_heightBefore;
     double m_widest = 0;
     bool m_continuesRow = false;
+    bool m_bakesForeground = false;
     qint64 m_layoutCost = 0;
     std::shared_ptr<TextLayoutMemory> m_memory;
     mutable std::shared_ptr<QTextLayout> m_layout;

@@ -2,6 +2,7 @@
 #include "EDTextView/EDRulerMarker.h"
 #include "TextViewTestSupport.h"
 
+#include <QAccessible>
 #include <QFontMetricsF>
 #include <QScrollBar>
 
@@ -375,6 +376,30 @@ TEST(EDLineNumberRulerView, AClickTogglesAMarkerWhereMarkersAreAllowed)
     fixture.view->setIsEditable(false);
     QTest::mouseClick(&ruler, Qt::LeftButton, {}, onBeta);
     EXPECT_TRUE(ruler.markers().empty());
+}
+
+// A screen reader finds the ruler beside the text as a pane named "Line Numbers"; a click on it
+// leaves the focus with the text, and it offers itself to no focus.
+TEST(EDLineNumberRulerView, IsANamedPaneToAssistiveTechnologiesAndNeverTakesTheFocus)
+{
+    RulerFixture fixture("alpha\nbeta\ngamma\n");
+    QAccessibleInterface* textView = QAccessible::queryAccessibleInterface(fixture.view.view.get());
+    ASSERT_TRUE(textView);
+    QAccessibleInterface* ruler = nullptr;
+    for (int i = 0; i < textView->childCount(); ++i) {
+        if (textView->child(i) && textView->child(i)->object() == fixture.ruler)
+            ruler = textView->child(i);
+    }
+    ASSERT_TRUE(ruler) << "among the text view's children";
+    EXPECT_EQ(ruler->role(), QAccessible::Pane);
+    EXPECT_EQ(ruler->text(QAccessible::Name), "Line Numbers");
+    EXPECT_FALSE(ruler->state().focusable);
+
+    fixture.ruler->setAllowsMarkers(true);
+    QTest::mouseClick(fixture.ruler, Qt::LeftButton, {}, fixture.rulerPoint(7));
+    EXPECT_EQ(fixture.ruler->markers().size(), 1u);
+    EXPECT_TRUE(fixture.view->hasFocus());
+    EXPECT_FALSE(fixture.ruler->hasFocus());
 }
 
 // A marker dragged to another line is on that line: a click there takes it away.

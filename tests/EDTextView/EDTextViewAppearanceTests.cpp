@@ -1,9 +1,11 @@
 #include "EDTextView/EDDefaultTextColor.h"
+#include "EDTextView/EDTextLayoutFragment.h"
 #include "TextViewTestSupport.h"
 #include "platform/text/UndoManager.h"
 
 #include <QAccessible>
 #include <QAccessibleTextInterface>
+#include <QScrollBar>
 
 using namespace textviewtest;
 using platform::TextRange;
@@ -32,6 +34,11 @@ Ink inkOf(const ShownView& view, qint64 from, qint64 to)
         }
     }
     return ink;
+}
+
+platform::TextLocation viewportStart(EDTextView& view)
+{
+    return view.textLayoutManager().textViewportLayoutController().viewportRange()->location;
 }
 
 struct ChangeCounter : EDTextViewDelegate {
@@ -97,6 +104,60 @@ TEST(EDTextViewAppearance, TextShownBeforeASwitchIsDrawnInTheNewColour)
     ScopedPalette dark(true);
     view.settle();
     EXPECT_GT(inkOf(view, 0, 15).lightest, 200);
+}
+
+// A switch with a long note paged to its middle moves nothing: the scroll position, the caret and
+// every paragraph in view stay where they were, none is laid out again, and the text shows in the
+// new colour. A new font still lays the text out again.
+TEST(EDTextViewAppearance, ASwitchKeepsTheLayoutOfALongNote)
+{
+    ScopedPalette light(false);
+    ShownView view;
+    int made = 0;
+    view->textLayoutManager().setFragmentFactory([&made] {
+        ++made;
+        return std::make_shared<EDTextLayoutFragment>();
+    });
+    // Paragraphs of unlike lengths, some wrapped, so that estimates of their heights miss.
+    QString text;
+    for (int i = 0; i < 1000; ++i)
+        text += QStringLiteral("paragraph %1 ").arg(i).repeated(1 + (i * 7) % 11) + QLatin1Char('\n');
+    view->setString(text);
+    view.settle();
+    QScrollBar& scrollBar = *view->verticalScrollBar();
+    while (scrollBar.value() < scrollBar.maximum() / 2) {
+        scrollBar.triggerAction(QAbstractSlider::SliderPageStepAdd);
+        view.settle();
+    }
+    view.setCaret(viewportStart(*view) + 30);
+    view.settle();
+    const auto shown = [&] {
+        std::vector<QRectF> frames { QRectF(0, scrollBar.value(), 0, 0) };
+        for (const auto& caret : view->insertionPointViews())
+            frames.push_back(caret.frame);
+        for (const auto& fragment : view->fragmentViews())
+            frames.push_back(fragment.frame);
+        return frames;
+    };
+    const std::vector<QRectF> before = shown();
+    ASSERT_GT(before.size(), 5u);
+    const int madeBefore = made;
+    {
+        ScopedPalette dark(true);
+        view.settle();
+        EXPECT_TRUE(shown() == before) << "nothing moved";
+        EXPECT_EQ(made, madeBefore) << "no paragraph was laid out again";
+        EXPECT_GT(inkOf(view, viewportStart(*view), viewportStart(*view) + 9).lightest, 200);
+    }
+    view.settle();
+    EXPECT_TRUE(shown() == before) << "nor back in light";
+    EXPECT_EQ(made, madeBefore);
+
+    QFont larger = testFont();
+    larger.setPixelSize(18);
+    view->setFont(larger);
+    view.settle();
+    EXPECT_GT(made, madeBefore) << "a new font lays the text out again";
 }
 
 // A caret in the palette's colour takes the new one at a switch, though it does not move; a caret

@@ -456,6 +456,103 @@ TEST(TextLayoutManager, TextInTheDefaultColourDrawsInItWhateverThePen)
     EXPECT_EQ(hue(int(split) + 1, 200), red.hue());
 }
 
+namespace {
+
+// The hue of the darkest ink a line draws between two x (its whole width by default), on white,
+// with a pen it must not use.
+int inkHue(const TextLineFragment& line, double fromX = 0, double toX = 0)
+{
+    const QRectF bounds = line.typographicBounds();
+    QImage image(int(bounds.right()) + 2, int(bounds.bottom()) + 2, QImage::Format_ARGB32);
+    image.fill(Qt::white);
+    {
+        QPainter painter(&image);
+        painter.setPen(Qt::magenta);
+        line.draw(painter, bounds.topLeft());
+    }
+    QColor darkest(Qt::white);
+    for (int x = int(std::max(fromX, bounds.left())) + 1; x < int(toX > 0 ? toX : bounds.right()) - 1; ++x) {
+        for (int y = 0; y < image.height(); ++y) {
+            if (image.pixelColor(x, y).lightness() < darkest.lightness())
+                darkest = image.pixelColor(x, y);
+        }
+    }
+    return darkest.hue();
+}
+
+} // namespace
+
+// A new default colour keeps every fragment and measured height: text without a colour of its own
+// draws in the new one, text given a colour keeps it, even one equal to the old default, whose
+// paragraph alone is laid out again. Back to the first colour, nothing is laid out. A new font
+// still lays everything out again.
+TEST(TextLayoutManager, ANewDefaultColourRedrawsWithoutANewLayout)
+{
+    const QColor blue(0, 0, 255), green(0, 128, 0), red(255, 0, 0);
+    AttributedString text("PLAIN\n");
+    text.append(AttributedString("BLUE", { { AttributeKey::foregroundColor, blue } }));
+    text.append(AttributedString(" rest\n"));
+    text.append(AttributedString("RED", { { AttributeKey::foregroundColor, red } }));
+    text.append(AttributedString("\nmore\n"));
+    Stack stack(text);
+    stack.manager.setDefaultForegroundColor(blue);
+    int made = 0;
+    stack.manager.setFragmentFactory([&made] {
+        ++made;
+        return std::make_shared<TextLayoutFragment>();
+    });
+    std::vector<std::shared_ptr<TextLayoutFragment>> before;
+    for (qint64 i = 0; i < 3; ++i)
+        before.push_back(stack.manager.layoutFragment(i, true));
+
+    stack.manager.setDefaultForegroundColor(green);
+    for (qint64 i = 0; i < 3; ++i)
+        EXPECT_TRUE(stack.storage.isLayoutParagraphMeasured(i)) << i;
+    EXPECT_EQ(stack.manager.layoutFragment(0, true).get(), before[0].get());
+    EXPECT_EQ(stack.manager.layoutFragment(2, true).get(), before[2].get());
+    const auto mixed = stack.manager.layoutFragment(1, true);
+    EXPECT_EQ(made, 4) << "only the paragraph with text in the old default colour is laid out again";
+    EXPECT_EQ(mixed->layoutFragmentFrame().height(), before[1]->layoutFragmentFrame().height());
+    const double split = mixed->lineFragment(0).locationForCharacter(4).x();
+    EXPECT_EQ(inkHue(before[0]->lineFragment(0)), green.hue());
+    EXPECT_EQ(inkHue(mixed->lineFragment(0), 0, split), blue.hue());
+    EXPECT_EQ(inkHue(mixed->lineFragment(0), split), green.hue());
+    EXPECT_EQ(inkHue(before[2]->lineFragment(0)), red.hue());
+
+    stack.manager.setDefaultForegroundColor(blue);
+    EXPECT_EQ(stack.manager.layoutFragment(1, true).get(), mixed.get());
+    EXPECT_EQ(made, 4);
+    EXPECT_EQ(inkHue(mixed->lineFragment(0), split), blue.hue());
+
+    QFont larger = testFont();
+    larger.setPixelSize(20);
+    stack.manager.setDefaultFont(larger);
+    EXPECT_NE(stack.manager.layoutFragment(0, true).get(), before[0].get());
+}
+
+// A long paragraph laid out in part keeps its pieces through a new colour, in which it lays out
+// the rest, and an edit after the change builds on both.
+TEST(TextLayoutManager, ALongParagraphKeepsItsPiecesThroughANewDefaultColour)
+{
+    const QColor blue(0, 0, 255), green(0, 128, 0);
+    Stack stack(QStringLiteral("word ").repeated(400) + "\n", 300);
+    stack.manager.setPieceLengths(64, 32, 256);
+    stack.manager.setDefaultForegroundColor(blue);
+    stack.manager.ensureLayout(TextRange(0, 100));
+    const auto fragment = stack.manager.layoutFragment(0, true);
+    ASSERT_TRUE(fragment->hasEstimatedText());
+
+    stack.manager.setDefaultForegroundColor(green);
+    stack.manager.ensureLayout(TextRange(1500, 1600));
+    EXPECT_EQ(stack.manager.layoutFragment(0, true).get(), fragment.get());
+    EXPECT_EQ(inkHue(fragment->lineFragment(0)), green.hue());
+    EXPECT_EQ(inkHue(stack.manager.lineFragment(1550).line), green.hue());
+
+    stack.storage.replaceCharacters(TextRange(1550, 1550), AttributedString("x"));
+    EXPECT_EQ(inkHue(stack.manager.layoutFragment(0, true)->lineFragment(0)), green.hue());
+    EXPECT_EQ(inkHue(stack.manager.lineFragment(1550).line), green.hue());
+}
+
 TEST(TextLayoutFragment, DrawingLeavesThePaintersPenAndTransformAsTheyWere)
 {
     Stack stack("Two rows of text that wrap inside a narrow container", 120);
