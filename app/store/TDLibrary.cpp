@@ -1303,22 +1303,25 @@ std::optional<PlatformError> removeUnrecordedImport(
     return std::nullopt;
 }
 
-// Removes a link's file that was written before a crash kept the link out of the links file. Only a
-// file named as that link's file, in a note's "links" folder of the library.
+// Removes a link's file that was written before a crash kept the link out of the links file, where
+// it was listed and where a rename has put its project's folder since ("notes/<title>/links/<file>"
+// in it). Only a file named as that link's file, in a note's "links" folder of the library.
 std::optional<PlatformError> removeUnrecordedLinkFile(const TDStores& stores, const JournalChange& change)
 {
     const auto links = stores.linkStore->tdLinks();
     if (std::any_of(links.begin(), links.end(), [&](const TDLink& link) { return link.id == *change.item; }))
         return std::nullopt;
-    const Url& file = *change.file;
     const QString ending
         = QLatin1Char(' ') + change.item->lowercaseString().left(8) + QStringLiteral(".webloc");
-    if (!file.isFileUrl() || !file.lastPathComponent().endsWith(ending)
-        || file.deletingLastPathComponent().lastPathComponent() != QLatin1String("links") || !itemExists(file)
-        || QFileInfo(file.path()).isDir())
-        return std::nullopt;
-    auto removed = TDDirectoryPath::removeItemInsideLibrary(file);
-    return removed ? std::nullopt : std::optional<PlatformError>(removed.error());
+    for (const Url& file : listedAndMoved(stores, change.project, *change.file, 4)) {
+        if (!file.isFileUrl() || !file.lastPathComponent().endsWith(ending)
+            || file.deletingLastPathComponent().lastPathComponent() != QLatin1String("links")
+            || !itemExists(file) || QFileInfo(file.path()).isDir())
+            continue;
+        if (auto removed = TDDirectoryPath::removeItemInsideLibrary(file); !removed)
+            return removed.error();
+    }
+    return std::nullopt;
 }
 
 } // namespace

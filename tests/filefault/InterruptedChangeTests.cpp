@@ -201,7 +201,10 @@ TEST(InterruptedChangeChild, DISABLED_DiesBeforeOneStep)
     }
     bool answered = false;
     const auto done = [&](auto) { answered = true; };
-    const QString change = qEnvironmentVariable(changeVariable);
+    // "CHANGE+rename": the project is renamed once the change answered, before the crash.
+    QString change = qEnvironmentVariable(changeVariable);
+    const bool thenRename = change.endsWith("+rename");
+    change.remove("+rename");
     TDProject::Fields beta;
     beta.name = "Beta";
     beta.id = platform::Uuid::random();
@@ -234,6 +237,11 @@ TEST(InterruptedChangeChild, DISABLED_DiesBeforeOneStep)
         tdLibrary.removeCoverImage(alpha, *alpha->coverImageURL(), done);
     // A note whose save failed takes its files back: that crash comes before the save answers.
     if (change != "renameNote") {
+        ASSERT_TRUE(platform::runMainLoopUntil([&] { return answered; }, 10s));
+    }
+    if (thenRename) {
+        answered = false;
+        tdLibrary.editProject(alpha, { "Omega", alpha->startDate(), alpha->category() }, done);
         ASSERT_TRUE(platform::runMainLoopUntil([&] { return answered; }, 10s));
     }
     filefault::disarm();
@@ -288,6 +296,11 @@ TEST(InterruptedChange, TheNextStartFinishesAChangeACrashCutShort)
         // The new file written, then the projects saved, then the old file removed.
         { "setCover", "projects.library", "Alpha", both, 1, 1, {} },
         { "setCover", "cover", "Alpha", both, 1, 1, {} },
+        // A file made, its record not saved, then the project renamed: the file goes from the
+        // renamed folder.
+        { "addLink+rename", "links.library", "Omega", both, 1, 1, { "Alpha" } },
+        { "setCover+rename", "projects.library", "Omega", both, 1, 1, { "Alpha" } },
+        { "importImages+rename", "media.library", "Omega", both, 1, 1, { "Alpha" } },
     };
     for (const Window& window : windows) {
         SCOPED_TRACE(std::string(window.change) + " before " + window.blocked);
