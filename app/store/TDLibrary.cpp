@@ -1324,6 +1324,52 @@ std::optional<PlatformError> removeUnrecordedLinkFile(const TDStores& stores, co
     return std::nullopt;
 }
 
+// Whether finishing a change of `kind` removes records or files. The others only complete records
+// from what they find on disk (a moved folder, a made text file) or clear what is gone.
+bool removesWhatItNames(JournalChange::Kind kind)
+{
+    switch (kind) {
+    case JournalChange::Kind::createProject:
+    case JournalChange::Kind::createNote:
+    case JournalChange::Kind::renameProject:
+    case JournalChange::Kind::renameNote:
+    case JournalChange::Kind::removeCover:
+        return false;
+    case JournalChange::Kind::deleteProject:
+    case JournalChange::Kind::deleteNote:
+    case JournalChange::Kind::deleteMedia:
+    case JournalChange::Kind::importMedia:
+    case JournalChange::Kind::addLink:
+    case JournalChange::Kind::setCover:
+    case JournalChange::Kind::deleteLink:
+        break;
+    }
+    return true;
+}
+
+QString describe(const JournalChange& change)
+{
+    static const std::pair<JournalChange::Kind, const char*> what[] = {
+        { JournalChange::Kind::deleteProject, "deleting the project" },
+        { JournalChange::Kind::deleteNote, "deleting the note" },
+        { JournalChange::Kind::deleteMedia, "deleting an image" },
+        { JournalChange::Kind::importMedia, "adding an image" },
+        { JournalChange::Kind::addLink, "adding a link" },
+        { JournalChange::Kind::setCover, "setting a cover" },
+        { JournalChange::Kind::deleteLink, "deleting a link" },
+    };
+    QString text = QStringLiteral("a change");
+    for (const auto& [kind, words] : what) {
+        if (kind == change.kind)
+            text = QLatin1String(words);
+    }
+    if (!change.from.isEmpty())
+        text += QStringLiteral(" \u201C%1\u201D").arg(change.from);
+    if (change.file)
+        text += QLatin1Char(' ') + change.file->path();
+    return text;
+}
+
 } // namespace
 
 void TDLibrary::finishInterruptedChanges()
@@ -1342,6 +1388,16 @@ void TDLibrary::finishInterruptedChanges()
     for (const auto& listed : leftOver) {
         const TDLibraryJournal::Entry entry = listed.first;
         const JournalChange& change = listed.second;
+        if (change.stale && removesWhatItNames(change.kind)) {
+            // The library changed after this was listed (a project used, a library file replaced):
+            // what it would remove may be the user's again, or named by a record this start cannot
+            // see. It is left as it is.
+            platform::printError(QStringLiteral("A change left unfinished (%1) was not finished, as the "
+                                                "library changed meanwhile; its files are left as they are.")
+                                     .arg(describe(change)));
+            finished.push_back(entry);
+            continue;
+        }
         switch (change.kind) {
         case JournalChange::Kind::createProject:
             removeUnlistedEmptyFolder(m_stores, change);
