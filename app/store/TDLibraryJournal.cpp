@@ -125,6 +125,11 @@ void printFailure(const Url& file, const PlatformError& error)
     platform::printError(QStringLiteral("Could not save %1: %2").arg(file.path(), error.description));
 }
 
+platform::FileVersion versionIn(const struct stat& info)
+{
+    return { info.st_dev, info.st_ino, info.st_size, info.st_mtim, S_ISREG(info.st_mode) };
+}
+
 // Opens the file this run last wrote, if it is still as it was left.
 int openAsWritten(const Url& file, const Journal& journal)
 {
@@ -134,9 +139,7 @@ int openAsWritten(const Url& file, const Journal& journal)
     if (fd < 0)
         return -1;
     struct stat info;
-    if (::fstat(fd, &info) != 0
-        || !(platform::FileVersion { info.st_dev, info.st_ino, info.st_size, info.st_mtim, S_ISREG(info.st_mode) }
-            == *journal.written)) {
+    if (::fstat(fd, &info) != 0 || !(versionIn(info) == *journal.written)) {
         ::close(fd);
         return -1;
     }
@@ -151,8 +154,8 @@ bool writeInPlace(int fd, const std::vector<std::pair<std::int64_t, QByteArray>>
     for (const auto& [offset, bytes] : pieces) {
         std::int64_t done = 0;
         while (written && done < bytes.size()) {
-            const ssize_t wrote = ::pwrite(fd, bytes.constData() + done, std::size_t(bytes.size() - done),
-                off_t(offset + done));
+            const ssize_t wrote = ::pwrite(
+                fd, bytes.constData() + done, std::size_t(bytes.size() - done), off_t(offset + done));
             if (wrote < 0 && errno == EINTR)
                 continue;
             written = wrote > 0;
@@ -162,8 +165,7 @@ bool writeInPlace(int fd, const std::vector<std::pair<std::int64_t, QByteArray>>
     struct stat info;
     written = written && ::fsync(fd) == 0 && ::fstat(fd, &info) == 0;
     if (written)
-        journal.written
-            = platform::FileVersion { info.st_dev, info.st_ino, info.st_size, info.st_mtim, S_ISREG(info.st_mode) };
+        journal.written = versionIn(info);
     else
         journal.written.reset();
     ::close(fd);
@@ -383,9 +385,9 @@ void TDLibraryJournal::carryLeftOver(const Url& libraryFolder)
     if (!found || !found.value().whole) {
         journal.damaged = true;
         platform::printError(
-            QStringLiteral("The list of unfinished changes %1 could not be read whole; it will be kept aside: %2")
-                .arg(file.path(),
-                    found ? QStringLiteral("it was cut short") : found.error().description));
+            QStringLiteral(
+                "The list of unfinished changes %1 could not be read whole; it will be kept aside: %2")
+                .arg(file.path(), found ? QStringLiteral("it was cut short") : found.error().description));
         if (!found)
             return;
     }
@@ -393,8 +395,9 @@ void TDLibraryJournal::carryLeftOver(const Url& libraryFolder)
     // those alone, as a list after a large drop holds thousands.
     const std::size_t before = journal.listed.size();
     for (auto& change : found.value().changes) {
-        const bool known = std::any_of(journal.listed.begin(), journal.listed.begin() + std::ptrdiff_t(before),
-            [&](const Listed& each) { return same(each.change, change); });
+        const bool known
+            = std::any_of(journal.listed.begin(), journal.listed.begin() + std::ptrdiff_t(before),
+                [&](const Listed& each) { return same(each.change, change); });
         if (!known)
             journal.listed.push_back({ ++s_lastEntry, std::move(change), true });
     }

@@ -179,7 +179,8 @@ void crashDuring(const Library& library, const char* change, const char* blocked
     environment.insert(blockedVariable, blocked);
     child.setProcessEnvironment(environment);
     child.start(QCoreApplication::applicationFilePath(),
-        { "--gtest_also_run_disabled_tests", "--gtest_filter=InterruptedChangeChild.DISABLED_DiesBeforeOneStep" });
+        { "--gtest_also_run_disabled_tests",
+            "--gtest_filter=InterruptedChangeChild.DISABLED_DiesBeforeOneStep" });
     ASSERT_TRUE(child.waitForStarted() && child.waitForFinished(60000));
     ASSERT_TRUE(child.readAllStandardOutput().contains("answered\n")) << child.readAllStandardError().data();
     if (QString(blocked).endsWith(".library")) {
@@ -561,7 +562,8 @@ TEST(InterruptedChange, AChangeCarriedThroughARunThatUsedTheLibraryRemovesNothin
                 ASSERT_TRUE(alpha);
                 if (used) {
                     run([&](auto done) {
-                        TDLibrary(partial).createNote(alpha, "Third", [done](auto made) { done(bool(made)); });
+                        TDLibrary(partial).createNote(
+                            alpha, "Third", [done](auto made) { done(bool(made)); });
                     });
                 }
             }
@@ -661,7 +663,7 @@ TEST(InterruptedChange, AChangeMadeDuringALargeDropCostsWhatItAdds)
         return decoded ? decoded.value().size() : 0u;
     };
     const auto inode = [&] {
-        struct stat info {};
+        struct stat info { };
         ::stat(QFile::encodeName(root.file(TDLibraryJournal::fileName())).constData(), &info);
         return info.st_ino;
     };

@@ -26,7 +26,7 @@ TEST(TDCoverImage, ARefusalNamesTheFormatsACoverTakes)
     const auto refused = tdcoverimage::jpegData(fake.fileName());
     ASSERT_FALSE(refused);
     const QString reason = refused.error().description;
-    EXPECT_TRUE(reason.contains("\u201C" "fake.ico\u201D")) << reason.toStdString();
+    EXPECT_TRUE(reason.contains(QString::fromUtf8("\u201Cfake.ico\u201D"))) << reason.toStdString();
     EXPECT_TRUE(reason.contains("as a cover")) << reason.toStdString();
     EXPECT_TRUE(reason.contains("ICO")) << reason.toStdString();
     EXPECT_FALSE(reason.contains("can add")) << reason.toStdString();
