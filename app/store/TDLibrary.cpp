@@ -1377,6 +1377,8 @@ void TDLibrary::finishInterruptedChanges()
     // Struck off together: after a crash in a large drop, thousands are listed.
     std::vector<TDLibraryJournal::Entry> finished;
     std::optional<std::unordered_set<QString>> mediaFolders;
+    constexpr int printedLeftAsTheyAre = 5;
+    int leftAsTheyAre = 0;
     auto leftOver = TDLibraryJournal::takeLeftOver(libraryFolderOf(m_stores));
     // Files a change made go last, once a rename finished meanwhile has put their project's folder
     // where its record says.
@@ -1391,10 +1393,12 @@ void TDLibrary::finishInterruptedChanges()
         if (change.stale && removesWhatItNames(change.kind)) {
             // The library changed after this was listed (a project used, a library file replaced):
             // what it would remove may be the user's again, or named by a record this start cannot
-            // see. It is left as it is.
-            platform::printError(QStringLiteral("A change left unfinished (%1) was not finished, as the "
-                                                "library changed meanwhile; its files are left as they are.")
-                                     .arg(describe(change)));
+            // see. It is left as it is; a drop's thousands are told in one line.
+            if (++leftAsTheyAre <= printedLeftAsTheyAre)
+                platform::printError(
+                    QStringLiteral("A change left unfinished (%1) was not finished, as the "
+                                   "library changed meanwhile; its files are left as they are.")
+                        .arg(describe(change)));
             finished.push_back(entry);
             continue;
         }
@@ -1485,5 +1489,8 @@ void TDLibrary::finishInterruptedChanges()
         }
         finished.push_back(entry);
     }
+    if (leftAsTheyAre > printedLeftAsTheyAre)
+        platform::printError(QStringLiteral("%1 more changes left unfinished were not finished either.")
+                                 .arg(leftAsTheyAre - printedLeftAsTheyAre));
     TDLibraryJournal::end(finished);
 }
