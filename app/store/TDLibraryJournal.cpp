@@ -382,8 +382,8 @@ void TDLibraryJournal::carryLeftOver(const Url& libraryFolder)
     Journal& journal = journals()[libraryFolder.path()];
     auto bytes = platform::FileManager::readRegularFile(file, largestFileBytes);
     auto found = bytes ? read(bytes.value()) : Result<Read, PlatformError>::failure(bytes.error());
-    if (!found || !found.value().whole) {
-        journal.damaged = true;
+    journal.damaged = !found || !found.value().whole;
+    if (journal.damaged) {
         platform::printError(
             QStringLiteral(
                 "The list of unfinished changes %1 could not be read whole; it will be kept aside: %2")
