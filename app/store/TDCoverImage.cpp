@@ -38,6 +38,13 @@ PlatformError refused(
 PlatformError refused(const QString& path, platform::ImageFileError error)
 {
     PlatformError cause = error.cause.value_or(PlatformError::fromErrno(EINVAL));
+    // A cover takes more formats than a drop does: the drop's list would turn away an icon the user
+    // can in fact choose.
+    if (error.problem == platform::ImageFileProblem::notAnImage)
+        return refused(path,
+            tdLocalized("It is not a picture Tindrel can use as a cover (PNG, JPEG, GIF, WebP, TIFF, BMP, "
+                        "ICO, ICNS, HEIC, HEIF or AVIF)."),
+            std::move(cause));
     return refused(path, tdimageimport::refusalReason(error), std::move(cause));
 }
 

@@ -16,7 +16,8 @@ inline constexpr double jpegQuality = 0.2;
 // The JPEG of the image file at `path`, at the picture's own size: read only as a regular file,
 // decoded within the decoding bounds (so a picture too large to decode is refused, never scaled),
 // transparency laid over white. The error's description names the file and says why it cannot be
-// used, in the words a drop of the same file gets.
+// used, in the words a drop of the same file gets; a file that is no picture is told the formats a
+// cover takes, which are more than a drop's.
 platform::Result<QByteArray, platform::PlatformError> jpegData(const QString& path);
 
 // A new cover file's place in `projectFolder`, under a name no cover had before.

@@ -1303,22 +1303,71 @@ std::optional<PlatformError> removeUnrecordedImport(
     return std::nullopt;
 }
 
-// Removes a link's file that was written before a crash kept the link out of the links file. Only a
-// file named as that link's file, in a note's "links" folder of the library.
+// Removes a link's file that was written before a crash kept the link out of the links file, where
+// it was listed and where a rename has put its project's folder since ("notes/<title>/links/<file>"
+// in it). Only a file named as that link's file, in a note's "links" folder of the library.
 std::optional<PlatformError> removeUnrecordedLinkFile(const TDStores& stores, const JournalChange& change)
 {
     const auto links = stores.linkStore->tdLinks();
     if (std::any_of(links.begin(), links.end(), [&](const TDLink& link) { return link.id == *change.item; }))
         return std::nullopt;
-    const Url& file = *change.file;
     const QString ending
         = QLatin1Char(' ') + change.item->lowercaseString().left(8) + QStringLiteral(".webloc");
-    if (!file.isFileUrl() || !file.lastPathComponent().endsWith(ending)
-        || file.deletingLastPathComponent().lastPathComponent() != QLatin1String("links") || !itemExists(file)
-        || QFileInfo(file.path()).isDir())
-        return std::nullopt;
-    auto removed = TDDirectoryPath::removeItemInsideLibrary(file);
-    return removed ? std::nullopt : std::optional<PlatformError>(removed.error());
+    for (const Url& file : listedAndMoved(stores, change.project, *change.file, 4)) {
+        if (!file.isFileUrl() || !file.lastPathComponent().endsWith(ending)
+            || file.deletingLastPathComponent().lastPathComponent() != QLatin1String("links")
+            || !itemExists(file) || QFileInfo(file.path()).isDir())
+            continue;
+        if (auto removed = TDDirectoryPath::removeItemInsideLibrary(file); !removed)
+            return removed.error();
+    }
+    return std::nullopt;
+}
+
+// Whether finishing a change of `kind` removes records or files. The others only complete records
+// from what they find on disk (a moved folder, a made text file) or clear what is gone.
+bool removesWhatItNames(JournalChange::Kind kind)
+{
+    switch (kind) {
+    case JournalChange::Kind::createProject:
+    case JournalChange::Kind::createNote:
+    case JournalChange::Kind::renameProject:
+    case JournalChange::Kind::renameNote:
+    case JournalChange::Kind::removeCover:
+        return false;
+    case JournalChange::Kind::deleteProject:
+    case JournalChange::Kind::deleteNote:
+    case JournalChange::Kind::deleteMedia:
+    case JournalChange::Kind::importMedia:
+    case JournalChange::Kind::addLink:
+    case JournalChange::Kind::setCover:
+    case JournalChange::Kind::deleteLink:
+        break;
+    }
+    return true;
+}
+
+QString describe(const JournalChange& change)
+{
+    static const std::pair<JournalChange::Kind, const char*> what[] = {
+        { JournalChange::Kind::deleteProject, "deleting the project" },
+        { JournalChange::Kind::deleteNote, "deleting the note" },
+        { JournalChange::Kind::deleteMedia, "deleting an image" },
+        { JournalChange::Kind::importMedia, "adding an image" },
+        { JournalChange::Kind::addLink, "adding a link" },
+        { JournalChange::Kind::setCover, "setting a cover" },
+        { JournalChange::Kind::deleteLink, "deleting a link" },
+    };
+    QString text = QStringLiteral("a change");
+    for (const auto& [kind, words] : what) {
+        if (kind == change.kind)
+            text = QLatin1String(words);
+    }
+    if (!change.from.isEmpty())
+        text += QStringLiteral(" \u201C%1\u201D").arg(change.from);
+    if (change.file)
+        text += QLatin1Char(' ') + change.file->path();
+    return text;
 }
 
 } // namespace
@@ -1328,6 +1377,8 @@ void TDLibrary::finishInterruptedChanges()
     // Struck off together: after a crash in a large drop, thousands are listed.
     std::vector<TDLibraryJournal::Entry> finished;
     std::optional<std::unordered_set<QString>> mediaFolders;
+    constexpr int printedLeftAsTheyAre = 5;
+    int leftAsTheyAre = 0;
     auto leftOver = TDLibraryJournal::takeLeftOver(libraryFolderOf(m_stores));
     // Files a change made go last, once a rename finished meanwhile has put their project's folder
     // where its record says.
@@ -1339,6 +1390,18 @@ void TDLibrary::finishInterruptedChanges()
     for (const auto& listed : leftOver) {
         const TDLibraryJournal::Entry entry = listed.first;
         const JournalChange& change = listed.second;
+        if (change.stale && removesWhatItNames(change.kind)) {
+            // The library changed after this was listed (a project used, a library file replaced):
+            // what it would remove may be the user's again, or named by a record this start cannot
+            // see. It is left as it is; a drop's thousands are told in one line.
+            if (++leftAsTheyAre <= printedLeftAsTheyAre)
+                platform::printError(
+                    QStringLiteral("A change left unfinished (%1) was not finished, as the "
+                                   "library changed meanwhile; its files are left as they are.")
+                        .arg(describe(change)));
+            finished.push_back(entry);
+            continue;
+        }
         switch (change.kind) {
         case JournalChange::Kind::createProject:
             removeUnlistedEmptyFolder(m_stores, change);
@@ -1426,5 +1489,8 @@ void TDLibrary::finishInterruptedChanges()
         }
         finished.push_back(entry);
     }
+    if (leftAsTheyAre > printedLeftAsTheyAre)
+        platform::printError(QStringLiteral("%1 more changes left unfinished were not finished either.")
+                                 .arg(leftAsTheyAre - printedLeftAsTheyAre));
     TDLibraryJournal::end(finished);
 }

@@ -96,6 +96,11 @@ public:
     //   link's file, a new cover), or left when its record went (a deleted link's file, a replaced
     //   cover), is removed when no record names it; these are files the program made, and only the
     //   files listed are touched.
+    // - A change carried through a run that changed the library before it loaded whole (marked
+    //   stale, TDLibraryJournal.h) is finished only where that adds or completes records from
+    //   what is on disk (a new project or note, a rename, a cover whose file is gone); one that
+    //   would remove records or files (a deletion, a file made before its record) is left as it
+    //   is and reported on standard error, as the project may be the user's again.
     // The records change before the call returns; the saves follow.
     void finishInterruptedChanges();
 

@@ -19,10 +19,26 @@
 // program that dies in between leaves them listed, and the next start finishes them from the files
 // as it finds them (TDLibrary::finishInterruptedChanges).
 //
-// The list lives in one small hidden file in the library folder, replaced atomically and flushed to
-// disk before the step it guards; it is removed when the list is empty. Older versions of the
-// program do not read it and leave it alone. A list that cannot be written is reported on standard
-// error and the change goes on: it is still as safe as it was without one.
+// The list lives in one hidden file in the library folder, flushed to disk before the step it
+// guards; it is removed when the list is empty. A drop of many images lists thousands of changes, so
+// a change made meanwhile costs what it adds, not the whole list: it is appended, one change a line,
+// in place of the closing brackets, and struck off by overwriting its kind's name with dashes of the
+// same length, a kind no version knows. The file stays one JSON document throughout, read by every
+// version that reads the list; it is replaced whole (atomically) on this run's first write, when
+// struck-off lines outweigh the listed ones, and whenever it is not as this run last left it.
+// Older versions of the program do not read it and leave it alone. A list that cannot be written is
+// reported on standard error and the change goes on: it is still as safe as it was without one.
+//
+// A list that cannot be read whole (damaged, or cut short by a crash while a line was added) is kept
+// beside itself as ".unfinished-changes.damaged-<time>" before this run first writes the list, so
+// nothing reads it as the list again and nothing it held is lost; what could be read of it is
+// carried on as usual.
+//
+// Changes left by an earlier run are carried by a start whose library did not load whole until a
+// start that loads it whole finishes them. A change listed during such a run marks every change
+// carried then as `stale`: the library may have changed under them (a project used meanwhile, a
+// library file replaced), and the finishing start only completes what it can check on disk
+// (TDLibrary::finishInterruptedChanges).
 //
 // Main thread only, except `decode` and `encode`.
 class TDLibraryJournal {
@@ -60,6 +76,13 @@ public:
         // The text file of a note made or deleted, a deleted image's file, a removed cover, the file
         // or folder an import, a link or a cover makes.
         std::optional<platform::Url> file;
+        // Carried through a run that changed the library before it could finish this change.
+        bool stale = false;
+    };
+    // What `read` makes of a file: the changes, and whether the file held nothing else.
+    struct Read {
+        std::vector<Change> changes;
+        bool whole = true;
     };
     using Entry = std::uint64_t;
 
@@ -84,5 +107,10 @@ public:
     // The file's content. A change of a kind this version does not know, or that lacks a field its
     // kind needs, is skipped.
     static platform::Result<std::vector<Change>, platform::PlatformError> decode(const QByteArray& bytes);
+    // As `decode`; a file that is no whole document but begins as `encode` writes one (the last line
+    // cut short by a crash while it was added, say) gives the changes of its whole lines, up to the
+    // first line that is not one, and `whole` false.
+    static platform::Result<Read, platform::PlatformError> read(const QByteArray& bytes);
+    // One change a line between an opening and a closing line, so that changes can be appended.
     static QByteArray encode(const std::vector<Change>& changes);
 };

@@ -24,6 +24,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <sys/stat.h>
 
 using apptest::LibraryRoot;
 using platform::Url;
@@ -168,6 +169,26 @@ void expectNothingUnnamed(const TDStores& stores)
         EXPECT_TRUE(named.contains(path)) << "no record names " << path.toStdString();
 }
 
+// Runs the child below over `library`: it makes `change` while `blocked` fails, and dies.
+void crashDuring(const Library& library, const char* change, const char* blocked)
+{
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(rootVariable, library.root.root());
+    environment.insert(changeVariable, change);
+    environment.insert(blockedVariable, blocked);
+    child.setProcessEnvironment(environment);
+    child.start(QCoreApplication::applicationFilePath(),
+        { "--gtest_also_run_disabled_tests",
+            "--gtest_filter=InterruptedChangeChild.DISABLED_DiesBeforeOneStep" });
+    ASSERT_TRUE(child.waitForStarted() && child.waitForFinished(60000));
+    ASSERT_TRUE(child.readAllStandardOutput().contains("answered\n")) << child.readAllStandardError().data();
+    if (QString(blocked).endsWith(".library")) {
+        ASSERT_TRUE(QDir(library.root.library()).rmdir(blocked)
+            && QDir(library.root.library()).rename(QString(blocked) + ".held", blocked));
+    }
+}
+
 } // namespace
 
 // Run only as the child of the test below: starts over the library, makes one change while one of
@@ -201,7 +222,10 @@ TEST(InterruptedChangeChild, DISABLED_DiesBeforeOneStep)
     }
     bool answered = false;
     const auto done = [&](auto) { answered = true; };
-    const QString change = qEnvironmentVariable(changeVariable);
+    // "CHANGE+rename": the project is renamed once the change answered, before the crash.
+    QString change = qEnvironmentVariable(changeVariable);
+    const bool thenRename = change.endsWith("+rename");
+    change.remove("+rename");
     TDProject::Fields beta;
     beta.name = "Beta";
     beta.id = platform::Uuid::random();
@@ -234,6 +258,11 @@ TEST(InterruptedChangeChild, DISABLED_DiesBeforeOneStep)
         tdLibrary.removeCoverImage(alpha, *alpha->coverImageURL(), done);
     // A note whose save failed takes its files back: that crash comes before the save answers.
     if (change != "renameNote") {
+        ASSERT_TRUE(platform::runMainLoopUntil([&] { return answered; }, 10s));
+    }
+    if (thenRename) {
+        answered = false;
+        tdLibrary.editProject(alpha, { "Omega", alpha->startDate(), alpha->category() }, done);
         ASSERT_TRUE(platform::runMainLoopUntil([&] { return answered; }, 10s));
     }
     filefault::disarm();
@@ -288,27 +317,16 @@ TEST(InterruptedChange, TheNextStartFinishesAChangeACrashCutShort)
         // The new file written, then the projects saved, then the old file removed.
         { "setCover", "projects.library", "Alpha", both, 1, 1, {} },
         { "setCover", "cover", "Alpha", both, 1, 1, {} },
+        // A file made, its record not saved, then the project renamed: the file goes from the
+        // renamed folder.
+        { "addLink+rename", "links.library", "Omega", both, 1, 1, { "Alpha" } },
+        { "setCover+rename", "projects.library", "Omega", both, 1, 1, { "Alpha" } },
+        { "importImages+rename", "media.library", "Omega", both, 1, 1, { "Alpha" } },
     };
     for (const Window& window : windows) {
         SCOPED_TRACE(std::string(window.change) + " before " + window.blocked);
         Library library;
-        QProcess child;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(rootVariable, library.root.root());
-        environment.insert(changeVariable, window.change);
-        environment.insert(blockedVariable, window.blocked);
-        child.setProcessEnvironment(environment);
-        child.start(QCoreApplication::applicationFilePath(),
-            { "--gtest_also_run_disabled_tests",
-                "--gtest_filter=InterruptedChangeChild.DISABLED_DiesBeforeOneStep" });
-        ASSERT_TRUE(child.waitForStarted() && child.waitForFinished(60000));
-        ASSERT_TRUE(child.readAllStandardOutput().contains("answered\n"))
-            << child.readAllStandardError().data();
-        const QString blocked = window.blocked;
-        if (blocked.endsWith(".library")) {
-            ASSERT_TRUE(QDir(library.root.library()).rmdir(blocked)
-                && QDir(library.root.library()).rename(blocked + ".held", blocked));
-        }
+        crashDuring(library, window.change, window.blocked);
         EXPECT_TRUE(QFileInfo::exists(library.journal())) << "the crash left the change listed";
 
         // Twice: the first start finishes the change, the second shows that it is on disk.
@@ -515,4 +533,155 @@ TEST(InterruptedChange, TheListSkipsWhatItCannotUse)
     for (const char* damaged : { "", "[]", "{\"changes\":3}", "{\"changes\":[" })
         EXPECT_FALSE(TDLibraryJournal::decode(damaged)) << damaged;
     EXPECT_TRUE(TDProjectStore::isLibraryFileName(TDLibraryJournal::fileName()));
+}
+
+// A deletion cut short before its first save, then a start whose library did not load whole showed
+// the project again. Used there (a note added), the project is the user's again, and the next start
+// that loads the library whole leaves it and its files as they are; left unused, the deletion is
+// finished.
+TEST(InterruptedChange, AChangeCarriedThroughARunThatUsedTheLibraryRemovesNothing)
+{
+    SKIP_WITHOUT_CHILD_PROCESSES();
+    struct Row {
+        const char* change;
+        const char* blocked;
+    };
+    for (const Row row : { Row { "deleteProject", "links.library" }, Row { "deleteNote", "links.library" },
+             Row { "deleteMedia", "media.library" } }) {
+        for (const bool used : { true, false }) {
+            SCOPED_TRACE(std::string(row.change) + (used ? ", used meanwhile" : ", not used"));
+            Library library;
+            crashDuring(library, row.change, row.blocked);
+            const QByteArray links = library.root.read("links.library");
+            library.root.write("links.library", "{ not a list");
+            {
+                std::vector<TDLibraryLoadProblem> problems;
+                TDStores partial = started(&problems);
+                ASSERT_EQ(problems.size(), 1u);
+                const auto alpha = projectNamed(partial, "Alpha");
+                ASSERT_TRUE(alpha);
+                if (used) {
+                    run([&](auto done) {
+                        TDLibrary(partial).createNote(
+                            alpha, "Third", [done](auto made) { done(bool(made)); });
+                    });
+                }
+            }
+            library.root.write("links.library", links);
+
+            const TDStores stores = started();
+            EXPECT_FALSE(QFileInfo::exists(library.journal()));
+            expectEveryFileThere(stores);
+            const auto alpha = projectNamed(stores, "Alpha");
+            const std::string change = row.change;
+            if (!used) {
+                EXPECT_EQ(!alpha, change == "deleteProject");
+                if (alpha) {
+                    EXPECT_EQ(alpha->tdNote().size() + stores.mediaStore->tdMedia().size(), 2u);
+                }
+                continue;
+            }
+            if (!alpha) {
+                ADD_FAILURE() << "the project was deleted";
+                continue;
+            }
+            QStringList titles;
+            for (const auto& note : alpha->tdNote())
+                titles << note->title();
+            EXPECT_EQ(titles, QStringList({ "Draft", "Second", "Third" }));
+            EXPECT_EQ(stores.mediaStore->tdMedia().size(), 1u);
+            EXPECT_EQ(stores.linkStore->tdLinks().size(), 1u);
+            EXPECT_TRUE(QFileInfo(library.root.file("Alpha/notes/Draft")).isDir());
+        }
+    }
+}
+
+// A list that cannot be read whole is kept beside itself, byte for byte, before the first write of
+// the list; what could be read of one cut short by a crash is still finished.
+TEST(InterruptedChange, AListThatCannotBeReadIsKeptAside)
+{
+    SKIP_WITHOUT_CHILD_PROCESSES();
+    const auto keptLists = [](const Library& library) {
+        return QDir(library.root.library())
+            .entryList({ TDLibraryJournal::fileName() + ".damaged-*" }, QDir::Files | QDir::Hidden);
+    };
+    {
+        // Damaged, then a change that a crash cuts short: the change is listed anew and finished.
+        Library library;
+        library.root.write(TDLibraryJournal::fileName(), "{\"changes\":[{\"change\":");
+        crashDuring(library, "createProject", "projects.library");
+        ASSERT_EQ(keptLists(library).size(), 1);
+        EXPECT_EQ(library.root.read(keptLists(library).front()), "{\"changes\":[{\"change\":");
+        const TDStores stores = started();
+        EXPECT_FALSE(projectNamed(stores, "Beta"));
+        EXPECT_FALSE(QFileInfo::exists(library.root.file("Beta")));
+        EXPECT_FALSE(QFileInfo::exists(library.journal()));
+        EXPECT_EQ(keptLists(library).size(), 1);
+    }
+    {
+        // Cut short within a line: the lines before it are read and finished.
+        Library library;
+        const QByteArray listed = TDLibraryJournal::encode({
+            { Change::Kind::renameProject, library.alphaId, {}, "Alpha", "Omega", {}, {} },
+            { Change::Kind::createProject, platform::Uuid::random(), {}, "Gamma", {}, {}, {} },
+        });
+        const QByteArray cut = listed.left(listed.indexOf("Gamma"));
+        library.root.write(TDLibraryJournal::fileName(), cut);
+        ASSERT_TRUE(QDir(library.root.library()).rename("Alpha", "Omega"));
+        const auto read = TDLibraryJournal::read(cut);
+        ASSERT_TRUE(read);
+        EXPECT_FALSE(read.value().whole);
+        EXPECT_EQ(read.value().changes.size(), 1u);
+        const TDStores stores = started();
+        EXPECT_TRUE(projectNamed(stores, "Omega"));
+        expectEveryFileThere(stores);
+        ASSERT_EQ(keptLists(library).size(), 1);
+        EXPECT_EQ(library.root.read(keptLists(library).front()), cut);
+        EXPECT_FALSE(QFileInfo::exists(library.journal()));
+    }
+}
+
+// While a large drop is listed, a change is appended and struck off in place: the file is not
+// written anew, and at every step it is one document that lists exactly what is under way, struck
+// lines compacted away once they outweigh the rest.
+TEST(InterruptedChange, AChangeMadeDuringALargeDropCostsWhatItAdds)
+{
+    LibraryRoot root;
+    root.makeLibraryFolder();
+    const Url folder = Url::fileUrl(root.library());
+    const auto changeAt = [&](int i) {
+        return Change { Change::Kind::importMedia, platform::Uuid::random(), platform::Uuid::random(), {}, {},
+            {}, Url::fileUrl(root.file(QString("Alpha/images/%1").arg(i))) };
+    };
+    std::vector<Change> dropped;
+    for (int i = 0; i < 2000; ++i)
+        dropped.push_back(changeAt(i));
+    const auto drop = TDLibraryJournal::begin(folder, dropped);
+    const auto listedNow = [&] {
+        const auto decoded = TDLibraryJournal::decode(root.read(TDLibraryJournal::fileName()));
+        EXPECT_TRUE(decoded);
+        return decoded ? decoded.value().size() : 0u;
+    };
+    const auto inode = [&] {
+        struct stat info { };
+        ::stat(QFile::encodeName(root.file(TDLibraryJournal::fileName())).constData(), &info);
+        return info.st_ino;
+    };
+    const auto before = inode();
+    const auto bytes = QFileInfo(root.file(TDLibraryJournal::fileName())).size();
+    const auto one = TDLibraryJournal::begin(folder,
+        { Change::Kind::renameNote, platform::Uuid::random(), platform::Uuid::random(), "Draft", "Final",
+            platform::Date(8e8), {} });
+    EXPECT_EQ(listedNow(), 2001u);
+    const auto more = TDLibraryJournal::begin(folder, { changeAt(-1), changeAt(-2) });
+    TDLibraryJournal::end(one);
+    EXPECT_EQ(listedNow(), 2002u);
+    EXPECT_EQ(inode(), before) << "appended and struck off in place";
+    EXPECT_LT(QFileInfo(root.file(TDLibraryJournal::fileName())).size(), bytes + 1000);
+
+    TDLibraryJournal::end(drop);
+    EXPECT_EQ(listedNow(), 2u);
+    EXPECT_LT(QFileInfo(root.file(TDLibraryJournal::fileName())).size(), 1000) << "compacted";
+    TDLibraryJournal::end(more);
+    EXPECT_FALSE(QFileInfo::exists(root.file(TDLibraryJournal::fileName())));
 }
