@@ -1,5 +1,7 @@
 #pragma once
 
+#include "bench/support/Memory.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
@@ -47,27 +49,13 @@ inline bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 50
     return true;
 }
 
-// A field of /proc/self/status in kilobytes ("VmRSS", "VmHWM"); 0 when it cannot be read.
-inline long statusKilobytes(const char* field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray prefix = QByteArray(field) + ':';
-    for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith(prefix))
-            return line.mid(prefix.size()).trimmed().split(' ').value(0).toLong();
-    }
-    return 0;
-}
-
-// Brings the peak resident size ("VmHWM") down to the current one, so that a peak read afterwards
+// The benchmarks' own readings of this process's memory: a field of /proc/self/status in kilobytes
+// ("VmRSS", "VmHWM"), and the peak brought down to the current size, so that a peak read afterwards
 // is that of the work done in between.
+using bench::statusKilobytes;
 inline void resetPeakResident()
 {
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    if (clear.open(QIODevice::WriteOnly))
-        clear.write("5");
+    bench::resetPeak();
 }
 
 inline bool isMainThread()
