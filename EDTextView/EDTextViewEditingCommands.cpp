@@ -168,6 +168,14 @@ EDCompletionWindowController& EDTextView::completionWindowController()
     if (!m_completionWindowController) {
         m_completionWindowController = std::make_unique<EDCompletionWindowController>(
             m_delegateProxy->completionViewController(*this));
+        // The items were asked for at a caret in the text as it was: once either changes by any
+        // other way than a typed key (which closes the pop-up itself), a chosen item would land
+        // where it no longer fits.
+        EDCompletionWindowController* controller = m_completionWindowController.get();
+        const auto close = [controller] { controller->close(); };
+        connect(m_textContentStorage.get(), &platform::TextContentStorage::textDidChange, controller, close);
+        connect(
+            m_textLayoutManager.get(), &platform::TextLayoutManager::selectionDidChange, controller, close);
     }
     return *m_completionWindowController;
 }

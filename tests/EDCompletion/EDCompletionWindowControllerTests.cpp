@@ -258,3 +258,28 @@ TEST_F(CompletionPopUp, OutlivesTheWindowItWasShownOver)
     ASSERT_EQ(choices.size(), 1u);
     EXPECT_EQ(choices[0].id, "item 0");
 }
+
+// The list serves the field that has the focus: once the focus goes to another field of the same
+// window, or the field is hidden or deleted, the list closes, and Return typed in the other field
+// chooses nothing.
+TEST_F(CompletionPopUp, ClosesWhenItsFieldLosesTheFocusIsHiddenOrGoes)
+{
+    auto* otherField = new QLineEdit(&window);
+    otherField->show();
+    show(3);
+    otherField->setFocus();
+    EXPECT_FALSE(controller->isVisible());
+    QTest::keyClick(otherField, Qt::Key_Return);
+    EXPECT_TRUE(choices.empty());
+
+    field->setFocus();
+    show(3);
+    field->hide();
+    EXPECT_FALSE(controller->isVisible());
+
+    field->show();
+    show(3);
+    delete std::exchange(field, otherField);
+    EXPECT_FALSE(controller->isVisible());
+    EXPECT_TRUE(viewController->items().empty());
+}

@@ -279,6 +279,33 @@ TEST(EDTextViewEditingCommands, CompletionShowsTheDelegatesItemsUnderTheCaret)
     EXPECT_FALSE(popUp.isVisible());
 }
 
+// The items were offered for the caret and the text as they were: a click that moves the caret, or
+// a text set under the pop-up, closes it, and Return is then the view's again.
+TEST(EDTextViewEditingCommands, CompletionClosesWhenTheCaretOrTheTextChangesUnderIt)
+{
+    ShownView view("I like ap and more");
+    view.setCaret(9);
+    const auto completer = std::make_shared<Completer>();
+    view->setDelegate(completer);
+    EDCompletionWindowController& popUp = view->completionWindowController();
+
+    view->complete();
+    ASSERT_TRUE(popUp.isVisible());
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view.pointOf(13));
+    EXPECT_FALSE(popUp.isVisible());
+    QTest::keyClick(view.view.get(), Qt::Key_Return);
+    EXPECT_EQ(view->string(), "I like ap and\n more");
+
+    view->setString("I like ap");
+    view.setCaret(9);
+    view->complete();
+    ASSERT_TRUE(popUp.isVisible());
+    view->setString("banana");
+    EXPECT_FALSE(popUp.isVisible());
+    QTest::keyClick(view.view.get(), Qt::Key_Return);
+    EXPECT_FALSE(view->string().contains("pple"));
+}
+
 // Under a line-height multiple the pop-up opens just below the letters, as the caret stands.
 TEST(EDTextViewEditingCommands, CompletionOpensBelowTheLettersAtEveryLineHeight)
 {
