@@ -8,6 +8,7 @@
 #include <QGuiApplication>
 #include <QInputMethod>
 #include <QLocale>
+#include <QScreen>
 #include <QTextBoundaryFinder>
 #include <QThread>
 
@@ -233,6 +234,15 @@ void EDTextView::complete(QObject*)
     EDCompletionWindowController& controller = completionWindowController();
     controller.show(items, this, topLeft);
     controller.setDelegate(this);
+    // Kept on the screen, a list with no room below the line would be pushed up over the letters
+    // being completed: it goes above the line instead, where there is room for it.
+    QWidget* popUp = controller.window();
+    if (popUp && popUp->y() < topLeft.y()) {
+        const int lineTop = viewport()->mapToGlobal(viewToViewport(frame->topLeft())).toPoint().y();
+        const QScreen* screen = QGuiApplication::screenAt(topLeft);
+        if (screen && lineTop - popUp->height() >= screen->availableGeometry().top())
+            popUp->move(popUp->x(), lineTop - popUp->height());
+    }
 }
 
 void EDTextView::cancelOperation(QObject* sender)

@@ -325,6 +325,25 @@ TEST(EDTextViewEditingCommands, CompletionOpensBelowTheLettersAtEveryLineHeight)
     }
 }
 
+// A caret on the last line of the screen opens the list above its line, not over the letters.
+TEST(EDTextViewEditingCommands, CompletionNearTheFootOfTheScreenOpensAboveTheLine)
+{
+    ShownView view("I like ap");
+    const QRect screen = view->screen()->availableGeometry();
+    view->window()->move(screen.left() + 40, screen.bottom() - 30);
+    QCoreApplication::processEvents();
+    view.setCaret(9);
+    const auto completer = std::make_shared<Completer>();
+    view->setDelegate(completer);
+    view->complete();
+    EDCompletionWindowController& popUp = view->completionWindowController();
+    ASSERT_TRUE(popUp.isVisible());
+    const QRect caret = view->firstRect(platform::CharacterRange { 9, 0 });
+    EXPECT_FALSE(popUp.window()->frameGeometry().intersects(caret));
+    EXPECT_NEAR(popUp.window()->frameGeometry().bottom(), caret.top(), 2);
+    EXPECT_TRUE(screen.contains(popUp.window()->frameGeometry()));
+}
+
 // The font and colour commands change attributes only: the typing attributes at a caret, the text
 // of a selection run by run.
 TEST(EDTextViewEditingCommands, FontAndColourChangeTypingAttributesOrTheSelection)
