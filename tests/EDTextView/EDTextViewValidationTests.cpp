@@ -126,6 +126,19 @@ TEST(EDTextViewValidation, ClipboardAndSelectionRows)
     }
 }
 
+// Each paste item enabled by plain text on the clipboard pastes that text.
+TEST(EDTextViewValidation, EveryEnabledPasteItemPastesPlainText)
+{
+    for (const char* command : { "paste:", "pasteAsPlainText:", "pasteAsRichText:" }) {
+        ShownView view("some text");
+        view->setSelectedTextRange(TextRange(5));
+        clipboardHoldsText();
+        ASSERT_TRUE(validate(*view, command).enabled) << command;
+        view->doCommandBySelector(command);
+        EXPECT_EQ(view->string(), "some pastedtext") << command;
+    }
+}
+
 TEST(EDTextViewValidation, UndoAndRedoKeepTheirTitlesCurrent)
 {
     ShownView view("text");
