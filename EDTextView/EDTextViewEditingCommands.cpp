@@ -9,6 +9,7 @@
 #include <QInputMethod>
 #include <QLocale>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTextBoundaryFinder>
 #include <QThread>
 
@@ -21,6 +22,49 @@ namespace {
 
 // Completion pop-ups open this far left of the caret, at the bottom of its line.
 constexpr double completionAnchorOffsetX = -14.0;
+
+// Where a completion pop-up for a caret goes, in global coordinates: the top-left of the list, and
+// the top of the caret's line for a list with no room below it. None when the caret is not laid
+// out.
+struct CompletionPlace {
+    QPoint topLeft;
+    int lineTop = 0;
+    bool caretIsInView = false;
+};
+
+std::optional<CompletionPlace> completionPlace(EDTextView& view, TextLocation caret)
+{
+    // Below the letters, where the caret stands, not the foot of a row a line-height multiple made
+    // taller.
+    const auto frame = edtextview::glyphSegmentFrame(
+        view.textLayoutManager(), TextRange(caret), platform::TextLayoutManager::upstreamAffinity);
+    if (!frame)
+        return std::nullopt;
+    const QPointF anchor = frame->topLeft() + QPointF(completionAnchorOffsetX, frame->height());
+    const QPointF caretTop = view.viewToViewport(frame->topLeft());
+    QWidget* viewport = view.viewport();
+    return CompletionPlace { viewport->mapToGlobal(view.viewToViewport(anchor)).toPoint(),
+        viewport->mapToGlobal(caretTop).toPoint().y(), viewport->rect().contains(caretTop.toPoint()) };
+}
+
+// Kept on the screen, a list with no room below the line would be pushed up over the letters
+// being completed: it goes above the line instead, where there is room for it.
+void keepOffTheLine(QWidget& popUp, const CompletionPlace& place)
+{
+    const QScreen* screen = QGuiApplication::screenAt(place.topLeft);
+    if (!screen)
+        return;
+    const QRect available = screen->availableGeometry();
+    QPoint position(std::clamp(place.topLeft.x(), available.left(),
+                        std::max(available.left(), available.right() + 1 - popUp.width())),
+        place.topLeft.y());
+    if (position.y() + popUp.height() > available.bottom() + 1) {
+        position.setY(place.lineTop - popUp.height() >= available.top()
+                ? place.lineTop - popUp.height()
+                : std::max(available.top(), available.bottom() + 1 - popUp.height()));
+    }
+    popUp.move(position);
+}
 
 QString uppercased(const QString& text)
 {
@@ -177,6 +221,27 @@ EDCompletionWindowController& EDTextView::completionWindowController()
         connect(m_textContentStorage.get(), &platform::TextContentStorage::textDidChange, controller, close);
         connect(
             m_textLayoutManager.get(), &platform::TextLayoutManager::selectionDidChange, controller, close);
+        // Scrolled, the list goes with its caret, and closes once the caret is out of sight. After
+        // the layout pass the scroll asks for, which lays out what came into view.
+        const auto follow = [this, controller] {
+            QMetaObject::invokeMethod(
+                controller,
+                [this, controller] {
+                    if (!controller->isVisible() || !controller->window())
+                        return;
+                    const std::vector<TextLocation> carets
+                        = edtextview::insertionPointLocations(*m_textLayoutManager);
+                    const auto place = carets.empty() ? std::nullopt : completionPlace(*this, carets.front());
+                    if (!place || !place->caretIsInView) {
+                        controller->close();
+                        return;
+                    }
+                    keepOffTheLine(*controller->window(), *place);
+                },
+                Qt::QueuedConnection);
+        };
+        connect(verticalScrollBar(), &QScrollBar::valueChanged, controller, follow);
+        connect(horizontalScrollBar(), &QScrollBar::valueChanged, controller, follow);
     }
     return *m_completionWindowController;
 }
@@ -213,15 +278,11 @@ void EDTextView::complete(QObject*)
     }
     const TextLocation location = carets.front();
     layoutIfNeeded();
-    // Below the letters, where the caret stands, not the foot of a row a line-height multiple made
-    // taller.
-    const auto frame = edtextview::glyphSegmentFrame(
-        *m_textLayoutManager, TextRange(location), platform::TextLayoutManager::upstreamAffinity);
-    if (!frame) {
+    const std::optional<CompletionPlace> place = completionPlace(*this, location);
+    if (!place) {
         closeCompletion();
         return;
     }
-    const QPointF anchor = frame->topLeft() + QPointF(completionAnchorOffsetX, frame->height());
     const EDCompletionItems items
         = m_delegateProxy->completionItems(*this, location).value_or(EDCompletionItems());
     if (items.empty()) {
@@ -230,19 +291,11 @@ void EDTextView::complete(QObject*)
     }
     if (!window())
         return;
-    const QPoint topLeft = viewport()->mapToGlobal(viewToViewport(anchor)).toPoint();
     EDCompletionWindowController& controller = completionWindowController();
-    controller.show(items, this, topLeft);
+    controller.show(items, this, place->topLeft);
     controller.setDelegate(this);
-    // Kept on the screen, a list with no room below the line would be pushed up over the letters
-    // being completed: it goes above the line instead, where there is room for it.
-    QWidget* popUp = controller.window();
-    if (popUp && popUp->y() < topLeft.y()) {
-        const int lineTop = viewport()->mapToGlobal(viewToViewport(frame->topLeft())).toPoint().y();
-        const QScreen* screen = QGuiApplication::screenAt(topLeft);
-        if (screen && lineTop - popUp->height() >= screen->availableGeometry().top())
-            popUp->move(popUp->x(), lineTop - popUp->height());
-    }
+    if (controller.window())
+        keepOffTheLine(*controller.window(), *place);
 }
 
 void EDTextView::cancelOperation(QObject* sender)

@@ -6,6 +6,7 @@
 #include <QColorDialog>
 #include <QFontDialog>
 #include <QLabel>
+#include <QScrollBar>
 
 using namespace textviewtest;
 using platform::TextRange;
@@ -342,6 +343,38 @@ TEST(EDTextViewEditingCommands, CompletionNearTheFootOfTheScreenOpensAboveTheLin
     EXPECT_FALSE(popUp.window()->frameGeometry().intersects(caret));
     EXPECT_NEAR(popUp.window()->frameGeometry().bottom(), caret.top(), 2);
     EXPECT_TRUE(screen.contains(popUp.window()->frameGeometry()));
+}
+
+// Scrolled, the list stays under its caret, and closes once the caret is out of sight.
+TEST(EDTextViewEditingCommands, CompletionFollowsItsCaretWhenTheTextScrolls)
+{
+    QString text;
+    for (int line = 0; line < 60; ++line)
+        text += QString("line %1\n").arg(line);
+    text += "I like ap";
+    const qint64 caret = text.size();
+    text += "\n" + text;
+    ShownView view(text);
+    view.setCaret(caret);
+    view->scrollRangeToVisible(platform::CharacterRange { caret, 0 });
+    view.settle();
+    const auto completer = std::make_shared<Completer>();
+    view->setDelegate(completer);
+    view->complete();
+    EDCompletionWindowController& popUp = view->completionWindowController();
+    ASSERT_TRUE(popUp.isVisible());
+    const auto caretBottom = [&] { return view->firstRect(platform::CharacterRange { caret, 0 }).bottom(); };
+    const int shown = caretBottom();
+    EXPECT_NEAR(popUp.window()->y(), shown, 2);
+
+    QScrollBar* scroller = view->verticalScrollBar();
+    scroller->setValue(scroller->value() + 40);
+    EXPECT_TRUE(waitFor([&] { return std::abs(popUp.window()->y() - (shown - 40)) <= 2; }))
+        << popUp.window()->y() << " for a caret at " << caretBottom();
+    ASSERT_TRUE(popUp.isVisible());
+
+    scroller->setValue(0);
+    EXPECT_TRUE(waitFor([&] { return !popUp.isVisible(); }));
 }
 
 // The font and colour commands change attributes only: the typing attributes at a caret, the text
