@@ -30,6 +30,8 @@ struct CompletionPlace {
     QPoint topLeft;
     int lineTop = 0;
     bool caretIsInView = false;
+    // A line at the foot of the screen puts the point just past it.
+    QScreen* screen = nullptr;
 };
 
 std::optional<CompletionPlace> completionPlace(EDTextView& view, TextLocation caret)
@@ -43,18 +45,19 @@ std::optional<CompletionPlace> completionPlace(EDTextView& view, TextLocation ca
     const QPointF anchor = frame->topLeft() + QPointF(completionAnchorOffsetX, frame->height());
     const QPointF caretTop = view.viewToViewport(frame->topLeft());
     QWidget* viewport = view.viewport();
-    return CompletionPlace { viewport->mapToGlobal(view.viewToViewport(anchor)).toPoint(),
-        viewport->mapToGlobal(caretTop).toPoint().y(), viewport->rect().contains(caretTop.toPoint()) };
+    const QPoint topLeft = viewport->mapToGlobal(view.viewToViewport(anchor)).toPoint();
+    QScreen* screen = QGuiApplication::screenAt(topLeft);
+    return CompletionPlace { topLeft, viewport->mapToGlobal(caretTop).toPoint().y(),
+        viewport->rect().contains(caretTop.toPoint()), screen ? screen : view.screen() };
 }
 
 // Kept on the screen, a list with no room below the line would be pushed up over the letters
 // being completed: it goes above the line instead, where there is room for it.
 void keepOffTheLine(QWidget& popUp, const CompletionPlace& place)
 {
-    const QScreen* screen = QGuiApplication::screenAt(place.topLeft);
-    if (!screen)
+    if (!place.screen)
         return;
-    const QRect available = screen->availableGeometry();
+    const QRect available = place.screen->availableGeometry();
     QPoint position(std::clamp(place.topLeft.x(), available.left(),
                         std::max(available.left(), available.right() + 1 - popUp.width())),
         place.topLeft.y());
