@@ -24,6 +24,7 @@ EDCompletionWindowController::EDCompletionWindowController(
 EDCompletionWindowController::~EDCompletionWindowController()
 {
     watchParentWindow(nullptr);
+    watchHost(nullptr);
     if (m_window) {
         if (auto* content = m_window->contentViewController(); content && content->delegate() == this)
             content->setDelegate(nullptr);
@@ -69,6 +70,7 @@ void EDCompletionWindowController::show(EDCompletionItems items, QWidget* parent
     window.move(position);
 
     watchParentWindow(parentWindow);
+    watchHost(parent);
     if (!wasVisible)
         window.show();
 }
@@ -107,14 +109,41 @@ void EDCompletionWindowController::watchParentWindow(QWidget* parentWindow)
         m_parentPosition = parentWindow->pos();
 }
 
+void EDCompletionWindowController::watchHost(QWidget* host)
+{
+    if (m_host == host)
+        return;
+    // A host that is the parent window itself stays watched as that.
+    if (m_host && m_host != m_parentWindow)
+        m_host->removeEventFilter(this);
+    disconnect(m_hostDestroyed);
+    m_host = host;
+    if (!host)
+        return;
+    host->installEventFilter(this);
+    m_hostDestroyed = connect(host, &QObject::destroyed, this, [this] {
+        if (isVisible())
+            close();
+    });
+}
+
 bool EDCompletionWindowController::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == m_host && m_host != m_parentWindow) {
+        // Keys typed elsewhere are not the list's, and a list left over a hidden field points
+        // at nothing.
+        if ((event->type() == QEvent::FocusOut || event->type() == QEvent::Hide) && isVisible())
+            close();
+        return QObject::eventFilter(watched, event);
+    }
     if (watched != m_parentWindow)
         return QObject::eventFilter(watched, event);
     switch (event->type()) {
     case QEvent::WindowDeactivate:
     case QEvent::Hide:
-        close();
+        // The field it serves may have closed it already, losing the focus with its window.
+        if (isVisible())
+            close();
         break;
     case QEvent::Move: {
         // A child window goes where its parent goes.

@@ -29,9 +29,10 @@ protected:
 // chooses goes to the delegate. Main thread only.
 //
 // Shown, the pop-up is a child window of its parent window, above it: it moves with it, and it
-// closes when that window stops being the active one or is hidden. Closing empties the
-// list. One controller, view controller and window serve every showing, over whichever window,
-// and outlive the windows they were shown over.
+// closes when that window stops being the active one or is hidden, and when the widget it was
+// shown for loses the keyboard focus, is hidden or goes. Closing empties the list. One controller,
+// view controller and window serve every showing, over whichever window, and outlive the windows
+// they were shown over.
 class EDCompletionWindowController : public QObject, public EDCompletionViewControllerDelegate {
     Q_OBJECT
 
@@ -65,10 +66,14 @@ protected:
 
 private:
     void watchParentWindow(QWidget* parentWindow);
+    void watchHost(QWidget* host);
 
     EDCompletionWindowDelegate* m_delegate = nullptr;
     QPointer<EDCompletionWindow> m_window;
     QPointer<QWidget> m_parentWindow;
     QMetaObject::Connection m_parentDestroyed;
+    // The widget the pop-up serves, which keeps the keyboard focus while it is shown.
+    QPointer<QWidget> m_host;
+    QMetaObject::Connection m_hostDestroyed;
     QPoint m_parentPosition;
 };

@@ -8,6 +8,8 @@
 #include <QGuiApplication>
 #include <QInputMethod>
 #include <QLocale>
+#include <QScreen>
+#include <QScrollBar>
 #include <QTextBoundaryFinder>
 #include <QThread>
 
@@ -20,6 +22,52 @@ namespace {
 
 // Completion pop-ups open this far left of the caret, at the bottom of its line.
 constexpr double completionAnchorOffsetX = -14.0;
+
+// Where a completion pop-up for a caret goes, in global coordinates: the top-left of the list, and
+// the top of the caret's line for a list with no room below it. None when the caret is not laid
+// out.
+struct CompletionPlace {
+    QPoint topLeft;
+    int lineTop = 0;
+    bool caretIsInView = false;
+    // A line at the foot of the screen puts the point just past it.
+    QScreen* screen = nullptr;
+};
+
+std::optional<CompletionPlace> completionPlace(EDTextView& view, TextLocation caret)
+{
+    // Below the letters, where the caret stands, not the foot of a row a line-height multiple made
+    // taller.
+    const auto frame = edtextview::glyphSegmentFrame(
+        view.textLayoutManager(), TextRange(caret), platform::TextLayoutManager::upstreamAffinity);
+    if (!frame)
+        return std::nullopt;
+    const QPointF anchor = frame->topLeft() + QPointF(completionAnchorOffsetX, frame->height());
+    const QPointF caretTop = view.viewToViewport(frame->topLeft());
+    QWidget* viewport = view.viewport();
+    const QPoint topLeft = viewport->mapToGlobal(view.viewToViewport(anchor)).toPoint();
+    QScreen* screen = QGuiApplication::screenAt(topLeft);
+    return CompletionPlace { topLeft, viewport->mapToGlobal(caretTop).toPoint().y(),
+        viewport->rect().contains(caretTop.toPoint()), screen ? screen : view.screen() };
+}
+
+// Kept on the screen, a list with no room below the line would be pushed up over the letters
+// being completed: it goes above the line instead, where there is room for it.
+void keepOffTheLine(QWidget& popUp, const CompletionPlace& place)
+{
+    if (!place.screen)
+        return;
+    const QRect available = place.screen->availableGeometry();
+    QPoint position(std::clamp(place.topLeft.x(), available.left(),
+                        std::max(available.left(), available.right() + 1 - popUp.width())),
+        place.topLeft.y());
+    if (position.y() + popUp.height() > available.bottom() + 1) {
+        position.setY(place.lineTop - popUp.height() >= available.top()
+                ? place.lineTop - popUp.height()
+                : std::max(available.top(), available.bottom() + 1 - popUp.height()));
+    }
+    popUp.move(position);
+}
 
 QString uppercased(const QString& text)
 {
@@ -168,6 +216,35 @@ EDCompletionWindowController& EDTextView::completionWindowController()
     if (!m_completionWindowController) {
         m_completionWindowController = std::make_unique<EDCompletionWindowController>(
             m_delegateProxy->completionViewController(*this));
+        // The items were asked for at a caret in the text as it was: once either changes by any
+        // other way than a typed key (which closes the pop-up itself), a chosen item would land
+        // where it no longer fits.
+        EDCompletionWindowController* controller = m_completionWindowController.get();
+        const auto close = [controller] { controller->close(); };
+        connect(m_textContentStorage.get(), &platform::TextContentStorage::textDidChange, controller, close);
+        connect(
+            m_textLayoutManager.get(), &platform::TextLayoutManager::selectionDidChange, controller, close);
+        // Scrolled, the list goes with its caret, and closes once the caret is out of sight. After
+        // the layout pass the scroll asks for, which lays out what came into view.
+        const auto follow = [this, controller] {
+            QMetaObject::invokeMethod(
+                controller,
+                [this, controller] {
+                    if (!controller->isVisible() || !controller->window())
+                        return;
+                    const std::vector<TextLocation> carets
+                        = edtextview::insertionPointLocations(*m_textLayoutManager);
+                    const auto place = carets.empty() ? std::nullopt : completionPlace(*this, carets.front());
+                    if (!place || !place->caretIsInView) {
+                        controller->close();
+                        return;
+                    }
+                    keepOffTheLine(*controller->window(), *place);
+                },
+                Qt::QueuedConnection);
+        };
+        connect(verticalScrollBar(), &QScrollBar::valueChanged, controller, follow);
+        connect(horizontalScrollBar(), &QScrollBar::valueChanged, controller, follow);
     }
     return *m_completionWindowController;
 }
@@ -204,15 +281,11 @@ void EDTextView::complete(QObject*)
     }
     const TextLocation location = carets.front();
     layoutIfNeeded();
-    // Below the letters, where the caret stands, not the foot of a row a line-height multiple made
-    // taller.
-    const auto frame = edtextview::glyphSegmentFrame(
-        *m_textLayoutManager, TextRange(location), platform::TextLayoutManager::upstreamAffinity);
-    if (!frame) {
+    const std::optional<CompletionPlace> place = completionPlace(*this, location);
+    if (!place) {
         closeCompletion();
         return;
     }
-    const QPointF anchor = frame->topLeft() + QPointF(completionAnchorOffsetX, frame->height());
     const EDCompletionItems items
         = m_delegateProxy->completionItems(*this, location).value_or(EDCompletionItems());
     if (items.empty()) {
@@ -221,10 +294,11 @@ void EDTextView::complete(QObject*)
     }
     if (!window())
         return;
-    const QPoint topLeft = viewport()->mapToGlobal(viewToViewport(anchor)).toPoint();
     EDCompletionWindowController& controller = completionWindowController();
-    controller.show(items, this, topLeft);
+    controller.show(items, this, place->topLeft);
     controller.setDelegate(this);
+    if (controller.window())
+        keepOffTheLine(*controller.window(), *place);
 }
 
 void EDTextView::cancelOperation(QObject* sender)

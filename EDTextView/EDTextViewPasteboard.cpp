@@ -197,8 +197,13 @@ void EDTextView::pasteAsPlainText(QObject*)
     readSelectionFromPasteboard(Pasteboard::general(), Pasteboard::stringType);
 }
 
-void EDTextView::pasteAsRichText(QObject*)
+void EDTextView::pasteAsRichText(QObject* sender)
 {
+    // Plain text is offered under the same menu item: it is rich text without formatting.
+    if (!Pasteboard::general().canReadItemWithDataConformingToTypes({ Pasteboard::rtfType })) {
+        pasteAsPlainText(sender);
+        return;
+    }
     readSelectionFromPasteboard(Pasteboard::general(), Pasteboard::rtfType);
 }
 

@@ -258,3 +258,22 @@ TEST_F(CompletionPopUp, OutlivesTheWindowItWasShownOver)
     ASSERT_EQ(choices.size(), 1u);
     EXPECT_EQ(choices[0].id, "item 0");
 }
+
+// The list serves its field: it closes once the focus goes to another field of the window (whose
+// Return then chooses nothing), or the field is hidden or deleted, with or without the focus.
+TEST_F(CompletionPopUp, ClosesWhenItsFieldLosesTheFocusIsHiddenOrGoes)
+{
+    auto* otherField = new QLineEdit(&window);
+    otherField->show();
+    const std::function<void()> leaves[] = { [&] { otherField->setFocus(); }, [&] { field->hide(); },
+        [&] { delete std::exchange(field, otherField); } };
+    for (int leave = 0; leave < 3; ++leave) {
+        field->show();
+        (leave == 0 ? field : otherField)->setFocus();
+        show(3);
+        leaves[leave]();
+        EXPECT_FALSE(controller->isVisible()) << leave;
+        QTest::keyClick(otherField, Qt::Key_Return);
+        EXPECT_TRUE(choices.empty()) << leave;
+    }
+}

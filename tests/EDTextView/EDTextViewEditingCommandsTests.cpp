@@ -6,6 +6,7 @@
 #include <QColorDialog>
 #include <QFontDialog>
 #include <QLabel>
+#include <QScrollBar>
 
 using namespace textviewtest;
 using platform::TextRange;
@@ -279,6 +280,25 @@ TEST(EDTextViewEditingCommands, CompletionShowsTheDelegatesItemsUnderTheCaret)
     EXPECT_FALSE(popUp.isVisible());
 }
 
+// The items were offered for the caret and the text as they were: a click that moves the caret, or
+// a text set under the pop-up, closes it, and Return is then the view's again.
+TEST(EDTextViewEditingCommands, CompletionClosesWhenTheCaretOrTheTextChangesUnderIt)
+{
+    ShownView view("I like ap and more");
+    view.setCaret(9);
+    const auto completer = std::make_shared<Completer>();
+    view->setDelegate(completer);
+    view->complete();
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view.pointOf(13));
+    QTest::keyClick(view.view.get(), Qt::Key_Return);
+    EXPECT_EQ(view->string(), "I like ap and\n more");
+    view.setCaret(9);
+    view->complete();
+    ASSERT_TRUE(view->completionWindowController().isVisible());
+    view->setString("banana");
+    EXPECT_FALSE(view->completionWindowController().isVisible());
+}
+
 // Under a line-height multiple the pop-up opens just below the letters, as the caret stands.
 TEST(EDTextViewEditingCommands, CompletionOpensBelowTheLettersAtEveryLineHeight)
 {
@@ -296,6 +316,32 @@ TEST(EDTextViewEditingCommands, CompletionOpensBelowTheLettersAtEveryLineHeight)
         EXPECT_NEAR(popUp.window()->y(), caret.bottom(), 2);
         view->cancelOperation(nullptr);
     }
+}
+
+// The list keeps beside its caret: above the line when there is no room below it, and there as the
+// text scrolls, until the caret goes out of sight.
+TEST(EDTextViewEditingCommands, CompletionStaysBesideItsCaretAtTheFootOfTheScreenAndWhenScrolled)
+{
+    const QString text = QString("line\n").repeated(60) + "I like ap";
+    const qint64 caret = text.size();
+    ShownView view(text + "\n" + text);
+    view->window()->move(40, view->screen()->availableGeometry().bottom() + 1 - view->window()->height());
+    view.setCaret(caret);
+    view->scrollRangeToVisible(platform::CharacterRange { caret, 0 });
+    view.settle();
+    const auto completer = std::make_shared<Completer>();
+    view->setDelegate(completer);
+    view->complete();
+    EDCompletionWindowController& popUp = view->completionWindowController();
+    const auto aboveTheLine = [&] {
+        const QRect line = view->firstRect(platform::CharacterRange { caret, 0 });
+        return popUp.isVisible() && std::abs(popUp.window()->frameGeometry().bottom() - line.top()) <= 2;
+    };
+    EXPECT_TRUE(aboveTheLine());
+    view->verticalScrollBar()->setValue(view->verticalScrollBar()->value() + 20);
+    EXPECT_TRUE(waitFor(aboveTheLine));
+    view->verticalScrollBar()->setValue(0);
+    EXPECT_TRUE(waitFor([&] { return !popUp.isVisible(); }));
 }
 
 // The font and colour commands change attributes only: the typing attributes at a caret, the text

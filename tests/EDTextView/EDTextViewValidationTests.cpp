@@ -126,6 +126,17 @@ TEST(EDTextViewValidation, ClipboardAndSelectionRows)
     }
 }
 
+// Paste as Rich Text, enabled by plain text on the clipboard, pastes that text.
+TEST(EDTextViewValidation, PasteAsRichTextPastesPlainText)
+{
+    ShownView view("some text");
+    view->setSelectedTextRange(TextRange(5));
+    clipboardHoldsText();
+    ASSERT_TRUE(validate(*view, "pasteAsRichText:").enabled);
+    view->pasteAsRichText();
+    EXPECT_EQ(view->string(), "some pastedtext");
+}
+
 TEST(EDTextViewValidation, UndoAndRedoKeepTheirTitlesCurrent)
 {
     ShownView view("text");
