@@ -629,6 +629,7 @@ private:
     QColor resolvedSelectionColor() const;
     void setNeedsDisplay();
     void setNeedsDisplay(const QRectF& viewRect);
+    void setNeedsDisplayInViewport(const QRect& area);
 
     // Editing core helpers (EDTextViewEditing.cpp).
     void registerUndo(platform::TextRange range, const platform::AttributedString& replacement,
@@ -826,6 +827,8 @@ private:
     // While a paint lays out first: what it is about to paint, so that layout asks for no second
     // paint of it.
     std::optional<QRegion> m_regionBeingPainted;
+    // What the layout run by a paint asked to be drawn outside that paint's region.
+    QRegion m_displayAfterPaint;
     std::vector<QRectF> m_selectionHighlights;
     // The selected-line band as last shown, so that a new one repaints where the old one was.
     std::optional<QRectF> m_shownSelectedLineBand;

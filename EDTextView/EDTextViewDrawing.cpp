@@ -9,6 +9,7 @@
 #include <QPainter>
 
 #include <cmath>
+#include <utility>
 
 using platform::TextLayoutFragment;
 using platform::TextLayoutManager;
@@ -48,18 +49,25 @@ QColor EDTextView::resolvedSelectionColor() const
 
 void EDTextView::setNeedsDisplay()
 {
-    if (m_regionBeingPainted && m_regionBeingPainted->contains(viewport()->rect()))
-        return;
-    viewport()->update();
+    setNeedsDisplayInViewport(viewport()->rect());
 }
 
 void EDTextView::setNeedsDisplay(const QRectF& viewRect)
 {
-    const QRect area
-        = viewRect.translated(-documentVisibleRect().topLeft()).toAlignedRect().adjusted(-1, -1, 1, 1);
-    if (m_regionBeingPainted && m_regionBeingPainted->contains(area))
+    setNeedsDisplayInViewport(
+        viewRect.translated(-documentVisibleRect().topLeft()).toAlignedRect().adjusted(-1, -1, 1, 1));
+}
+
+void EDTextView::setNeedsDisplayInViewport(const QRect& area)
+{
+    if (!m_regionBeingPainted) {
+        viewport()->update(area);
         return;
-    viewport()->update(area);
+    }
+    // A paint lays out what an edit left, and what that pass asks to be drawn beyond the area being
+    // painted is asked for again after it (a caret's blink painting first left a whole new text
+    // undrawn). QRegion::contains only tells an overlap.
+    m_displayAfterPaint += QRegion(area).subtracted(*m_regionBeingPainted);
 }
 
 void EDTextView::paintEvent(QPaintEvent* event)
@@ -67,6 +75,14 @@ void EDTextView::paintEvent(QPaintEvent* event)
     m_regionBeingPainted = event->region();
     layoutIfNeeded();
     m_regionBeingPainted.reset();
+    if (!m_displayAfterPaint.isEmpty()) {
+        QMetaObject::invokeMethod(
+            viewport(),
+            [viewport = viewport(), area = std::exchange(m_displayAfterPaint, {})] {
+                viewport->update(area);
+            },
+            Qt::QueuedConnection);
+    }
     QPainter painter(viewport());
     const QRect area = event->rect();
     painter.fillRect(area, m_backgroundColor.value_or(palette().color(QPalette::Base)));
@@ -126,7 +142,8 @@ std::optional<QRectF> EDTextView::selectedLineHighlightRect(const QRectF&) const
         // The segment stands where the glyphs will, at the foot of a row made taller by a line-height
         // multiple: the band is the whole row above that foot, as it will be once a letter is typed.
         const double rowHeight = typingLineHeight();
-        return edtextview::pixelAligned(QRectF(bounds().left(), frame->bottom() - rowHeight, width, rowHeight));
+        return edtextview::pixelAligned(
+            QRectF(bounds().left(), frame->bottom() - rowHeight, width, rowHeight));
     }
     const std::vector<TextRange> ranges
         = edtextview::textRangesOfSelections(m_textLayoutManager->textSelections());

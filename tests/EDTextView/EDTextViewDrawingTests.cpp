@@ -332,6 +332,16 @@ TEST(EDTextViewDrawing, ContextMenuItemsRunTheirCommands)
 // Moving the caret and typing repaint the carets, the selected-line band and the rows that changed,
 // not the whole text, and leave nothing of the old ones drawn; an edit that moves the rows below
 // repaints them too, where they were and where they are.
+TEST(EDTextViewDrawing, WhatAPaintOfAnotherAreaLaysOutStillReachesTheScreen)
+{
+    // A small paint (a caret's blink) that comes before the layout an edit asked for lays the edit
+    // out: the text it placed beyond that small area was left undrawn until something repainted.
+    ShownView view;
+    view->setString(QStringLiteral("Text given just before a small paint."));
+    view->viewport()->repaint(QRect(0, 0, 4, 4));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return stalePixels(view) == 0; }, 2000));
+}
+
 TEST(EDTextViewDrawing, CaretMovesAndTypingRepaintOnlyWhatChanged)
 {
     QString text = QStringLiteral("a paragraph long enough to wrap over two rows of this narrow view\n\n");
