@@ -10,6 +10,8 @@
 #include "app/model/TDNote.h"
 #include "app/notes/TDNoteWindowModel.h"
 #include "app/screens/common/BottomBar.h"
+#include "app/screens/common/TDPopover.h"
+#include "app/screens/common/TDProjectDetailViewSectionTitle.h"
 #include "app/screens/common/TDToolbar.h"
 #include "app/screens/note/EDTextEditView.h"
 #include "app/screens/note/TDAddLinkPopover.h"
@@ -808,6 +810,8 @@ TEST_F(TDNoteWindowTest, TypingOfADeletedNoteThatCannotBeKeptStaysInView)
     EXPECT_TRUE(textOf(content)->isVisibleTo(content));
     EXPECT_EQ(textOf(content)->string(), "typed text");
     EXPECT_FALSE(content->saveAction()->isEnabled());
+    EXPECT_FALSE(content->noteView()->linksPane()->header()->button()->isEnabled())
+        << "no link can be added to the deleted note";
     content->closeAlert()->findChild<QPushButton*>("closeWithoutSavingButton")->click();
     EXPECT_TRUE(waitUntil([&] { return window.isNull(); }));
     EXPECT_FALSE(QFileInfo::exists(root.library() + "/Trip/notes/Plan")) << "no folder made again";
