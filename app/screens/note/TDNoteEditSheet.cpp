@@ -64,6 +64,9 @@ TDNoteEditSheet::TDNoteEditSheet(std::shared_ptr<TDNoteWindowModel> model, QWidg
     outer->setContentsMargins(0, 0, 0, 0);
     outer->setSizeConstraint(QLayout::SetFixedSize);
     m_form = new Form(*this);
+    // The fixed-size layout would shrink the sheet to its content's least width, leaving the title
+    // field room for a dozen characters.
+    m_form->setFixedWidth(sheetWidth);
     outer->addWidget(m_form);
     auto* layout = new QVBoxLayout(m_form);
     layout->setContentsMargins(0, 0, 0, 0);

@@ -308,6 +308,8 @@ TEST_F(TDNoteWindowTest, RenameFromTheSheetMovesTheFilesAndRetitlesTheWindow)
     TDNoteEditSheet* sheet = content->editSheet();
     ASSERT_TRUE(sheet);
     EXPECT_EQ(sheet->titleField()->text(), "Plan");
+    EXPECT_EQ(sheet->width(), TDNoteEditSheet::sheetWidth);
+    EXPECT_GT(sheet->titleField()->width(), TDNoteEditSheet::sheetWidth / 2) << "room for a long title";
 
     sheet->titleField()->setText("Idea");
     emit sheet->titleField()->textEdited("Idea");
