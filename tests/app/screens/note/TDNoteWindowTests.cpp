@@ -318,6 +318,10 @@ TEST_F(TDNoteWindowTest, RenameFromTheSheetMovesTheFilesAndRetitlesTheWindow)
     EXPECT_EQ(screentest::alertOn(sheet)->text(), "The note already exists");
     screentest::closeAlert(screentest::alertOn(sheet));
     EXPECT_TRUE(sheet->isVisible()) << "the sheet stays open";
+    QTest::keyClick(sheet->titleField(), Qt::Key_Return);
+    ASSERT_TRUE(waitUntil([&] { return screentest::alertOn(sheet); }));
+    screentest::closeAlert(screentest::alertOn(sheet));
+    EXPECT_FALSE(screentest::alertOn(sheet)) << "Return saves once: one alert";
 
     sheet->titleField()->setText("Plan B");
     emit sheet->titleField()->textEdited("Plan B");
