@@ -268,7 +268,11 @@ std::optional<Message> TDNoteWindowModel::loadText()
         // first save writes the file again. A folder that is gone too means more moved than a file.
         if (read.error().reason == TDNoteTextFile::Failure::Reason::missing
             && QFileInfo(url.deletingLastPathComponent().path()).isDir()) {
-            m_registrar.withMutation("loadProblem", [&] { m_loadState = LoadState::loaded; });
+            // An earlier try may have failed (the folder was gone then): its reason no longer holds.
+            m_registrar.withMutation("loadProblem", [&] {
+                m_loadState = LoadState::loaded;
+                m_loadProblem.reset();
+            });
             m_shownNote = located->note;
             m_spelling = {};
             m_typed.clear();

@@ -64,6 +64,9 @@ TDNoteEditSheet::TDNoteEditSheet(std::shared_ptr<TDNoteWindowModel> model, QWidg
     outer->setContentsMargins(0, 0, 0, 0);
     outer->setSizeConstraint(QLayout::SetFixedSize);
     m_form = new Form(*this);
+    // The fixed-size layout would shrink the sheet to its content's least width, leaving the title
+    // field room for a dozen characters.
+    m_form->setFixedWidth(sheetWidth);
     outer->addWidget(m_form);
     auto* layout = new QVBoxLayout(m_form);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -84,7 +87,6 @@ TDNoteEditSheet::TDNoteEditSheet(std::shared_ptr<TDNoteWindowModel> model, QWidg
     m_title->setPalette(palette);
     connect(
         m_title, &QLineEdit::textEdited, this, [this](const QString& text) { m_model->setNewTitle(text); });
-    connect(m_title, &QLineEdit::returnPressed, this, [this] { save(); });
     group->addRow(tdLocalized("Title"), m_title, TDGroupedBox::Width::expanding);
 
     m_date = new QDateEdit(m_form);
@@ -110,6 +112,7 @@ TDNoteEditSheet::TDNoteEditSheet(std::shared_ptr<TDNoteWindowModel> model, QWidg
     connect(m_cancel, &QPushButton::clicked, this, [this] { reject(); });
     buttons->addWidget(m_cancel);
     buttons->addStretch(1);
+    // The default button: Return anywhere in the sheet presses it, once.
     m_save = new TDPrimaryButton(tdLocalized("Save"), m_form);
     m_save->setObjectName(QStringLiteral("saveButton"));
     connect(m_save, &QPushButton::clicked, this, [this] { save(); });

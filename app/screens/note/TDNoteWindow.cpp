@@ -189,6 +189,8 @@ void TDNoteWindow::render()
     if (!found) {
         // Typing that could not be kept when its note was deleted stays in view, to be copied.
         if (m_noteView && m_model->hasUnsavedText()) {
+            // No link can be added to a note that is gone.
+            platform::setEnabledIfChanged(m_noteView->linksPane(), false);
             showEditSheet(false);
             return;
         }
@@ -236,6 +238,7 @@ void TDNoteWindow::render()
         m_noteView->linksPane()->addLinkPopover()->addActions({ m_save, m_closeFromPopover });
     } else {
         m_noteView->setNote(located->note, located->project);
+        platform::setEnabledIfChanged(m_noteView->linksPane(), true);
     }
     // Nothing can be typed until the text is read, nor into a note whose file could not be read.
     platform::setEnabledIfChanged(m_noteView->editor(), m_model->canEdit());

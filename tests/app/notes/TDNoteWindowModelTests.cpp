@@ -288,13 +288,17 @@ TEST_F(TDNoteWindowModelTest, AFileThatFailedToLoadIsNeverSavedOver)
 }
 
 // A text file removed by another program leaves nothing to save over: the note opens empty, and its
-// first save writes the file again.
+// first save writes the file again. A first try made while its folder was gone too is forgotten.
 TEST_F(TDNoteWindowModelTest, ANoteWhoseFileIsGoneOpensEmptyAndSavesItAgain)
 {
     auto note = addNote("Plan", "gone");
-    QFile::remove(note->contentURL().path());
+    const QString folder = QFileInfo(note->contentURL().path()).path();
+    QDir(folder).removeRecursively();
     auto model = open(note);
     CapturedStream out(stdout);
+    ASSERT_TRUE(model->loadText());
+    QDir().mkpath(folder);
+    out.take();
     EXPECT_FALSE(model->loadText());
     EXPECT_TRUE(out.take().startsWith("Error: There is no file"));
     EXPECT_FALSE(model->loadProblem());

@@ -10,6 +10,8 @@
 #include "app/model/TDNote.h"
 #include "app/notes/TDNoteWindowModel.h"
 #include "app/screens/common/BottomBar.h"
+#include "app/screens/common/TDPopover.h"
+#include "app/screens/common/TDProjectDetailViewSectionTitle.h"
 #include "app/screens/common/TDToolbar.h"
 #include "app/screens/note/EDTextEditView.h"
 #include "app/screens/note/TDAddLinkPopover.h"
@@ -306,6 +308,8 @@ TEST_F(TDNoteWindowTest, RenameFromTheSheetMovesTheFilesAndRetitlesTheWindow)
     TDNoteEditSheet* sheet = content->editSheet();
     ASSERT_TRUE(sheet);
     EXPECT_EQ(sheet->titleField()->text(), "Plan");
+    EXPECT_EQ(sheet->width(), TDNoteEditSheet::sheetWidth);
+    EXPECT_GT(sheet->titleField()->width(), TDNoteEditSheet::sheetWidth / 2) << "room for a long title";
 
     sheet->titleField()->setText("Idea");
     emit sheet->titleField()->textEdited("Idea");
@@ -314,6 +318,10 @@ TEST_F(TDNoteWindowTest, RenameFromTheSheetMovesTheFilesAndRetitlesTheWindow)
     EXPECT_EQ(screentest::alertOn(sheet)->text(), "The note already exists");
     screentest::closeAlert(screentest::alertOn(sheet));
     EXPECT_TRUE(sheet->isVisible()) << "the sheet stays open";
+    QTest::keyClick(sheet->titleField(), Qt::Key_Return);
+    ASSERT_TRUE(waitUntil([&] { return screentest::alertOn(sheet); }));
+    screentest::closeAlert(screentest::alertOn(sheet));
+    EXPECT_FALSE(screentest::alertOn(sheet)) << "Return saves once: one alert";
 
     sheet->titleField()->setText("Plan B");
     emit sheet->titleField()->textEdited("Plan B");
@@ -808,6 +816,8 @@ TEST_F(TDNoteWindowTest, TypingOfADeletedNoteThatCannotBeKeptStaysInView)
     EXPECT_TRUE(textOf(content)->isVisibleTo(content));
     EXPECT_EQ(textOf(content)->string(), "typed text");
     EXPECT_FALSE(content->saveAction()->isEnabled());
+    EXPECT_FALSE(content->noteView()->linksPane()->header()->button()->isEnabled())
+        << "no link can be added to the deleted note";
     content->closeAlert()->findChild<QPushButton*>("closeWithoutSavingButton")->click();
     EXPECT_TRUE(waitUntil([&] { return window.isNull(); }));
     EXPECT_FALSE(QFileInfo::exists(root.library() + "/Trip/notes/Plan")) << "no folder made again";
