@@ -189,6 +189,10 @@ private:
 
     void applyPlayRule(bool onScreen);
     void animatorDidCompleteLoops(std::uint64_t loopCount);
+    // Shown and not in a minimised window, whose widgets get a hide event yet stay visible.
+    bool isOnScreen() const { return m_shown && isVisible(); }
+    // A refresh from the display link.
+    void screenUpdated();
 
     bool m_autoPlayAnimatedImage = true;
     int m_framePreloadCount = 10;
@@ -205,6 +209,8 @@ private:
     std::optional<Bitmap> m_currentFrame;
     // Paused while out of sight; the next paint plays on.
     bool m_waitsToBeSeen = false;
+    // Between a show event and a hide event.
+    bool m_shown = false;
     float m_horizontalResistance = defaultPriority;
     float m_verticalResistance = defaultPriority;
 };

@@ -487,3 +487,53 @@ TEST(AnimatedImageView, DecodingThatFallsBehindCatchesUpWithTheNewestFrame)
     EXPECT_EQ(decodedIndexes(*animator), range(25, 35));
     EXPECT_EQ(source->decodes, 11 + 11);
 }
+
+// A minimised window's widgets stay visible, so a new image arriving there must not start playback;
+// nor may a view started by hand play on while hidden or before it was ever shown. Each rests on the
+// next refresh and plays on when shown again.
+TEST(AnimatedImageView, RestsWhileMinimisedHiddenOrNeverShown)
+{
+    {
+        QWidget window;
+        auto* view = new DrivenAnimatedImageView;
+        view->setParent(&window);
+        view->resize(4, 4);
+        view->setImage(animation({ 0.05, 0.05, 0.05 }));
+        window.show();
+        window.setWindowState(Qt::WindowMinimized);
+        EXPECT_TRUE(view->link().isPaused());
+        view->setImage(animation({ 0.05, 0.05 }));
+        EXPECT_TRUE(view->link().isPaused()) << "a new image while minimised";
+        window.setWindowState(Qt::WindowNoState);
+        EXPECT_FALSE(view->link().isPaused()) << "restored";
+        view->settle();
+    }
+    {
+        QWidget window;
+        auto* view = new DrivenAnimatedImageView;
+        view->setParent(&window);
+        view->resize(4, 4);
+        view->setAutoPlayAnimatedImage(false);
+        view->setImage(animation({ 0.05, 0.05, 0.05 }));
+        window.show();
+        view->setAnimates(true);
+        window.hide();
+        advanceOneFrame(*view);
+        view->link().tick();
+        EXPECT_TRUE(view->link().isPaused()) << "started by hand, then hidden";
+        EXPECT_EQ(view->animator()->currentFrameIndex(), 1);
+        window.show();
+        EXPECT_TRUE(testsupport::waitUntil([&] { return !view->link().isPaused(); })) << "shown again";
+        view->settle();
+    }
+    DrivenAnimatedImageView view;
+    view.setImage(animation({ 0.05, 0.05, 0.05 }));
+    view.setAnimates(true);
+    view.link().period = 0.05;
+    view.link().tick();
+    EXPECT_TRUE(view.link().isPaused()) << "never shown";
+    EXPECT_EQ(view.animator()->currentFrameIndex(), 0);
+    view.show();
+    EXPECT_FALSE(view.link().isPaused());
+    view.settle();
+}
