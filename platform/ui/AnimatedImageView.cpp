@@ -251,6 +251,9 @@ void AnimatedImageView::resetAnimator()
 
 void AnimatedImageView::screenUpdated()
 {
+    // A refresh that was on its way when the link was paused: the view was stopped or rests.
+    if (!m_displayLink || m_displayLink->isPaused())
+        return;
     // Hidden, minimised or never shown, the view would decode and draw frames no one sees (started
     // by hand, it is not stopped by the hide): it rests until it is shown or drawn again.
     if (m_animator && !isOnScreen()) {

@@ -516,18 +516,20 @@ TEST(AnimatedImageView, RestsWhileMinimisedHiddenOrNeverShown)
         view->setAutoPlayAnimatedImage(false);
         view->setImage(animation({ 0.05, 0.05, 0.05 }));
         window.show();
+        view->settle();
         view->setAnimates(true);
         window.hide();
-        advanceOneFrame(*view);
+        view->link().period = 0.05;
         view->link().tick();
         EXPECT_TRUE(view->link().isPaused()) << "started by hand, then hidden";
-        EXPECT_EQ(view->animator()->currentFrameIndex(), 1);
+        EXPECT_EQ(view->animator()->currentFrameIndex(), 0);
         window.show();
         EXPECT_TRUE(testsupport::waitUntil([&] { return !view->link().isPaused(); })) << "shown again";
         view->settle();
     }
     DrivenAnimatedImageView view;
     view.setImage(animation({ 0.05, 0.05, 0.05 }));
+    view.settle();
     view.setAnimates(true);
     view.link().period = 0.05;
     view.link().tick();
@@ -536,4 +538,36 @@ TEST(AnimatedImageView, RestsWhileMinimisedHiddenOrNeverShown)
     view.show();
     EXPECT_FALSE(view.link().isPaused());
     view.settle();
+}
+
+// A refresh already on its way when a view was stopped by hand must not make it play again once
+// it is drawn.
+TEST(AnimatedImageView, AViewStoppedByHandStaysStoppedAfterALateRefresh)
+{
+    struct Painted : DrivenAnimatedImageView {
+        void paintEvent(QPaintEvent* event) override
+        {
+            ++paints;
+            DrivenAnimatedImageView::paintEvent(event);
+        }
+        int paints = 0;
+    };
+    QWidget window;
+    window.resize(20, 20);
+    auto* view = new Painted;
+    view->setParent(&window);
+    view->resize(4, 4);
+    view->setAutoPlayAnimatedImage(false);
+    view->setImage(animation({ 0.05, 0.05, 0.05 }));
+    window.show();
+    view->setAnimates(true);
+    view->setAnimates(false);
+    window.hide();
+    const std::shared_ptr<platform::DisplayLinkTarget> target = view->link().target;
+    target->onScreenUpdate();
+    view->paints = 0;
+    window.show();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return view->paints > 0; }));
+    EXPECT_TRUE(view->link().isPaused());
+    view->settle();
 }
