@@ -257,8 +257,7 @@ void AnimatedImageView::screenUpdated()
     // Hidden, minimised or never shown, the view would decode and draw frames no one sees (started
     // by hand, it is not stopped by the hide): it rests until it is shown or drawn again.
     if (m_animator && !isOnScreen()) {
-        if (m_displayLink)
-            m_displayLink->setPaused(true);
+        m_displayLink->setPaused(true);
         m_waitsToBeSeen = true;
         return;
     }

@@ -48,8 +48,8 @@ public:
 // a whole animation: it keeps the frame shown and the `framePreloadCount` frames after it, decodes
 // them on a serial queue of its own and drops each frame it leaves. A still image, or an image whose
 // frames it cannot find, is shown as the plain image view shows it. Playback runs while the view is
-// visible (with `autoPlayAnimatedImage`) and for `repeatCount` loops; a view scrolled out of sight
-// rests until it is drawn again. Main thread only.
+// visible (with `autoPlayAnimatedImage`) and for `repeatCount` loops; a view scrolled out of sight,
+// hidden or in a minimised window rests until it is shown or drawn again. Main thread only.
 class AnimatedImageView : public ImageView {
 public:
     // How many loops to play.
