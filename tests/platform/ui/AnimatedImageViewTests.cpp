@@ -490,59 +490,9 @@ TEST(AnimatedImageView, DecodingThatFallsBehindCatchesUpWithTheNewestFrame)
 
 // A minimised window's widgets stay visible, so a new image arriving there must not start playback;
 // nor may a view started by hand play on while hidden or before it was ever shown. Each rests on the
-// next refresh and plays on when shown again.
+// next refresh and plays on when shown again; one stopped by hand stays stopped, even after a
+// refresh that was on its way.
 TEST(AnimatedImageView, RestsWhileMinimisedHiddenOrNeverShown)
-{
-    {
-        QWidget window;
-        auto* view = new DrivenAnimatedImageView;
-        view->setParent(&window);
-        view->resize(4, 4);
-        view->setImage(animation({ 0.05, 0.05, 0.05 }));
-        window.show();
-        window.setWindowState(Qt::WindowMinimized);
-        EXPECT_TRUE(view->link().isPaused());
-        view->setImage(animation({ 0.05, 0.05 }));
-        EXPECT_TRUE(view->link().isPaused()) << "a new image while minimised";
-        window.setWindowState(Qt::WindowNoState);
-        EXPECT_FALSE(view->link().isPaused()) << "restored";
-        view->settle();
-    }
-    {
-        QWidget window;
-        auto* view = new DrivenAnimatedImageView;
-        view->setParent(&window);
-        view->resize(4, 4);
-        view->setAutoPlayAnimatedImage(false);
-        view->setImage(animation({ 0.05, 0.05, 0.05 }));
-        window.show();
-        view->settle();
-        view->setAnimates(true);
-        window.hide();
-        view->link().period = 0.05;
-        view->link().tick();
-        EXPECT_TRUE(view->link().isPaused()) << "started by hand, then hidden";
-        EXPECT_EQ(view->animator()->currentFrameIndex(), 0);
-        window.show();
-        EXPECT_TRUE(testsupport::waitUntil([&] { return !view->link().isPaused(); })) << "shown again";
-        view->settle();
-    }
-    DrivenAnimatedImageView view;
-    view.setImage(animation({ 0.05, 0.05, 0.05 }));
-    view.settle();
-    view.setAnimates(true);
-    view.link().period = 0.05;
-    view.link().tick();
-    EXPECT_TRUE(view.link().isPaused()) << "never shown";
-    EXPECT_EQ(view.animator()->currentFrameIndex(), 0);
-    view.show();
-    EXPECT_FALSE(view.link().isPaused());
-    view.settle();
-}
-
-// A refresh already on its way when a view was stopped by hand must not make it play again once
-// it is drawn.
-TEST(AnimatedImageView, AViewStoppedByHandStaysStoppedAfterALateRefresh)
 {
     struct Painted : DrivenAnimatedImageView {
         void paintEvent(QPaintEvent* event) override
@@ -557,17 +507,42 @@ TEST(AnimatedImageView, AViewStoppedByHandStaysStoppedAfterALateRefresh)
     auto* view = new Painted;
     view->setParent(&window);
     view->resize(4, 4);
-    view->setAutoPlayAnimatedImage(false);
     view->setImage(animation({ 0.05, 0.05, 0.05 }));
     window.show();
+    view->settle();
+    window.setWindowState(Qt::WindowMinimized);
+    view->setImage(animation({ 0.05, 0.05 }));
+    EXPECT_TRUE(view->link().isPaused()) << "a new image while minimised";
+    window.setWindowState(Qt::WindowNoState);
+    EXPECT_FALSE(view->link().isPaused()) << "restored";
+
+    view->setAutoPlayAnimatedImage(false);
+    window.hide();
     view->setAnimates(true);
+    view->settle();
+    view->link().period = 0.05;
+    view->link().tick();
+    EXPECT_TRUE(view->link().isPaused()) << "started by hand, then hidden";
+    EXPECT_EQ(view->animator()->currentFrameIndex(), 0);
+    window.show();
+    EXPECT_TRUE(testsupport::waitUntil([&] { return !view->link().isPaused(); })) << "shown again";
+
     view->setAnimates(false);
     window.hide();
-    const std::shared_ptr<platform::DisplayLinkTarget> target = view->link().target;
-    target->onScreenUpdate();
+    view->link().target->onScreenUpdate();
     view->paints = 0;
     window.show();
     ASSERT_TRUE(testsupport::waitUntil([&] { return view->paints > 0; }));
-    EXPECT_TRUE(view->link().isPaused());
+    EXPECT_TRUE(view->link().isPaused()) << "stopped by hand, after a late refresh";
     view->settle();
+
+    DrivenAnimatedImageView never;
+    never.setImage(animation({ 0.05, 0.05, 0.05 }));
+    never.settle();
+    never.setAnimates(true);
+    never.link().period = 0.05;
+    never.link().tick();
+    EXPECT_TRUE(never.link().isPaused()) << "never shown";
+    EXPECT_EQ(never.animator()->currentFrameIndex(), 0);
+    never.settle();
 }
