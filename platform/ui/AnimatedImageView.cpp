@@ -99,7 +99,7 @@ bool AnimatedImageView::RepeatCount::operator==(const RepeatCount& other) const
 void AnimatedImageView::TargetProxy::onScreenUpdate()
 {
     if (m_target)
-        m_target->updateFrameIfNeeded();
+        m_target->screenUpdated();
 }
 
 class AnimatedImageView::Forwarder final : public AnimatorDelegate {
@@ -246,7 +246,22 @@ void AnimatedImageView::resetAnimator()
     // A link left running with nothing to play would wake the program every refresh.
     if (!m_animator)
         stopAnimating();
-    applyPlayRule(isVisible());
+    applyPlayRule(isOnScreen());
+}
+
+void AnimatedImageView::screenUpdated()
+{
+    // A refresh that was on its way when the link was paused: the view was stopped or rests.
+    if (!m_displayLink || m_displayLink->isPaused())
+        return;
+    // Hidden, minimised or never shown, the view would decode and draw frames no one sees (started
+    // by hand, it is not stopped by the hide): it rests until it is shown or drawn again.
+    if (m_animator && !isOnScreen()) {
+        m_displayLink->setPaused(true);
+        m_waitsToBeSeen = true;
+        return;
+    }
+    updateFrameIfNeeded();
 }
 
 void AnimatedImageView::updateFrameIfNeeded()
@@ -363,12 +378,14 @@ void AnimatedImageView::paintEvent(QPaintEvent* event)
 void AnimatedImageView::showEvent(QShowEvent* event)
 {
     ImageView::showEvent(event);
+    m_shown = true;
     applyPlayRule(true);
 }
 
 void AnimatedImageView::hideEvent(QHideEvent* event)
 {
     ImageView::hideEvent(event);
+    m_shown = false;
     applyPlayRule(false);
 }
 
@@ -376,7 +393,7 @@ void AnimatedImageView::changeEvent(QEvent* event)
 {
     ImageView::changeEvent(event);
     if (event->type() == QEvent::ParentChange)
-        applyPlayRule(isVisible());
+        applyPlayRule(isOnScreen());
 }
 
 void AnimatedImageView::resizeEvent(QResizeEvent* event)

@@ -48,8 +48,8 @@ public:
 // a whole animation: it keeps the frame shown and the `framePreloadCount` frames after it, decodes
 // them on a serial queue of its own and drops each frame it leaves. A still image, or an image whose
 // frames it cannot find, is shown as the plain image view shows it. Playback runs while the view is
-// visible (with `autoPlayAnimatedImage`) and for `repeatCount` loops; a view scrolled out of sight
-// rests until it is drawn again. Main thread only.
+// visible (with `autoPlayAnimatedImage`) and for `repeatCount` loops; a view scrolled out of sight,
+// hidden or in a minimised window rests until it is shown or drawn again. Main thread only.
 class AnimatedImageView : public ImageView {
 public:
     // How many loops to play.
@@ -189,6 +189,10 @@ private:
 
     void applyPlayRule(bool onScreen);
     void animatorDidCompleteLoops(std::uint64_t loopCount);
+    // Shown and not in a minimised window, whose widgets get a hide event yet stay visible.
+    bool isOnScreen() const { return m_shown && isVisible(); }
+    // A refresh from the display link.
+    void screenUpdated();
 
     bool m_autoPlayAnimatedImage = true;
     int m_framePreloadCount = 10;
@@ -205,6 +209,8 @@ private:
     std::optional<Bitmap> m_currentFrame;
     // Paused while out of sight; the next paint plays on.
     bool m_waitsToBeSeen = false;
+    // Between a show event and a hide event.
+    bool m_shown = false;
     float m_horizontalResistance = defaultPriority;
     float m_verticalResistance = defaultPriority;
 };

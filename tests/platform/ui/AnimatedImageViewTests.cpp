@@ -487,3 +487,62 @@ TEST(AnimatedImageView, DecodingThatFallsBehindCatchesUpWithTheNewestFrame)
     EXPECT_EQ(decodedIndexes(*animator), range(25, 35));
     EXPECT_EQ(source->decodes, 11 + 11);
 }
+
+// A minimised window's widgets stay visible, so a new image arriving there must not start playback;
+// nor may a view started by hand play on while hidden or before it was ever shown. Each rests on the
+// next refresh and plays on when shown again; one stopped by hand stays stopped, even after a
+// refresh that was on its way.
+TEST(AnimatedImageView, RestsWhileMinimisedHiddenOrNeverShown)
+{
+    struct Painted : DrivenAnimatedImageView {
+        void paintEvent(QPaintEvent* event) override
+        {
+            ++paints;
+            DrivenAnimatedImageView::paintEvent(event);
+        }
+        int paints = 0;
+    };
+    QWidget window;
+    window.resize(20, 20);
+    auto* view = new Painted;
+    view->setParent(&window);
+    view->resize(4, 4);
+    view->setImage(animation({ 0.05, 0.05, 0.05 }));
+    window.show();
+    view->settle();
+    window.setWindowState(Qt::WindowMinimized);
+    view->setImage(animation({ 0.05, 0.05 }));
+    EXPECT_TRUE(view->link().isPaused()) << "a new image while minimised";
+    window.setWindowState(Qt::WindowNoState);
+    EXPECT_FALSE(view->link().isPaused()) << "restored";
+
+    view->setAutoPlayAnimatedImage(false);
+    window.hide();
+    view->setAnimates(true);
+    view->settle();
+    view->link().period = 0.05;
+    view->link().tick();
+    EXPECT_TRUE(view->link().isPaused()) << "started by hand, then hidden";
+    EXPECT_EQ(view->animator()->currentFrameIndex(), 0);
+    window.show();
+    EXPECT_TRUE(testsupport::waitUntil([&] { return !view->link().isPaused(); })) << "shown again";
+
+    view->setAnimates(false);
+    window.hide();
+    view->link().target->onScreenUpdate();
+    view->paints = 0;
+    window.show();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return view->paints > 0; }));
+    EXPECT_TRUE(view->link().isPaused()) << "stopped by hand, after a late refresh";
+    view->settle();
+
+    DrivenAnimatedImageView never;
+    never.setImage(animation({ 0.05, 0.05, 0.05 }));
+    never.settle();
+    never.setAnimates(true);
+    never.link().period = 0.05;
+    never.link().tick();
+    EXPECT_TRUE(never.link().isPaused()) << "never shown";
+    EXPECT_EQ(never.animator()->currentFrameIndex(), 0);
+    never.settle();
+}
