@@ -41,8 +41,13 @@ public:
     Result<platform::FileContents> readFileIfAccepted(
         const QString& path, const std::function<bool(const platform::FileStatus&)>& accept) override
     {
-        return ++calls, CacheFileSystem::readFileIfAccepted(path, accept);
+        ++calls;
+        auto contents = CacheFileSystem::readFileIfAccepted(path, accept);
+        if (afterRead)
+            afterRead();
+        return contents;
     }
+    std::function<void()> afterRead;
 
     // When set, a removal fails with this errno and leaves the entry.
     std::atomic<int> refusedRemovalError { 0 };
@@ -758,4 +763,46 @@ TEST_F(DiskStorageTest, AStoreLandingDuringARemovalIsStillFound)
         backend->waitForPendingNameUpdates();
         EXPECT_TRUE(QFile::exists(pathFor(*backend, "key")) && backend->containsValue("key")) << i;
     }
+}
+
+// A file another program deleted keeps no name in the set: the next miss for it is answered without
+// the file system, and the set does not keep every such name for as long as the program runs.
+TEST_F(DiskStorageTest, AReadThatFindsAFileDeletedFromOutsideForgetsItsName)
+{
+    makeBackend();
+    auto backend = makeBackend();
+    for (const char* key : { "loaded", "looked up", "kept" })
+        ASSERT_TRUE(backend->storeValue("bytes", key));
+    backend->waitForPendingNameUpdates();
+    const std::size_t stored = backend->maybeCachedNameCount().value();
+    ASSERT_TRUE(QFile::remove(pathFor(*backend, "loaded")));
+    ASSERT_TRUE(QFile::remove(pathFor(*backend, "looked up")));
+    EXPECT_EQ(backend->readValue("loaded").value(), std::nullopt);
+    EXPECT_FALSE(backend->containsValue("looked up"));
+    backend->waitForPendingNameUpdates();
+    EXPECT_EQ(backend->maybeCachedNameCount(), stored - 2);
+    fileSystem->calls = 0;
+    EXPECT_EQ(backend->readValue("loaded").value(), std::nullopt);
+    EXPECT_FALSE(backend->containsValue("looked up"));
+    EXPECT_EQ(fileSystem->calls, 0);
+    EXPECT_TRUE(backend->containsValue("kept"));
+}
+
+// A store that writes the file again between the read that found it gone and the name's removal
+// keeps its name: the file is there.
+TEST_F(DiskStorageTest, AStoreLandingAfterAReadFoundTheFileGoneIsStillFound)
+{
+    makeBackend();
+    auto backend = makeBackend();
+    ASSERT_TRUE(backend->storeValue("bytes", "key"));
+    backend->waitForPendingNameUpdates();
+    ASSERT_TRUE(QFile::remove(pathFor(*backend, "key")));
+    fileSystem->afterRead = [&] {
+        fileSystem->afterRead = nullptr;
+        std::thread([&] { EXPECT_TRUE(backend->storeValue("again", "key")); }).join();
+        backend->waitForPendingNameUpdates(); // its insert has run before the read's answer
+    };
+    EXPECT_EQ(backend->readValue("key").value(), std::nullopt);
+    backend->waitForPendingNameUpdates();
+    EXPECT_EQ(backend->readValue("key").value(), QByteArray("again"));
 }
