@@ -4,6 +4,7 @@
 #include "app/LibraryTestSupport.h"
 #include "app/store/TDDirectoryPath.h"
 #include "platform/foundation/FileManager.h"
+#include "platform/foundation/Trash.h"
 #include "platform/foundation/UserDefaults.h"
 
 #include <QDir>
@@ -108,10 +109,10 @@ TEST(DurableSaves, AFolderThatCannotBeSyncedFailsTheSave)
     EXPECT_EQ(QDir(root.path()).entryList(QDir::Files | QDir::Hidden), QStringList { "f.json" });
 }
 
-// Qt writes a trashed item's record and moves the item without syncing either: a power cut could
-// leave the item in the trash with no record of where it came from, or a record of nothing. Both,
-// and the folders the move changed (the trash too when it was made for this move), are synced
-// before the move is reported done.
+// A power cut during a move to the trash must not leave the item in the trash with no record of
+// where it came from, or with half a record: the record is synced with its folder before the item
+// moves, and the folders the move changed (the trash too when it was made for this move) before the
+// move is reported done.
 TEST(DurableSaves, AMoveToTheTrashSyncsItsRecordAndTheFoldersItChanged)
 {
     const QString trash = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Trash";
@@ -142,8 +143,16 @@ TEST(DurableSaves, AMoveToTheTrashSyncsItsRecordAndTheFoldersItChanged)
         ASSERT_TRUE(QFileInfo(trash + "/files/Draft/notes").isDir());
         const int moved = findCall(calls, 0, "rename");
         ASSERT_GE(moved, 0) << listed(calls);
-        for (const QString& path :
-            { trash + "/info/Draft.trashinfo", trash + "/info", trash + "/files", root.library() })
+        // The record, whole and under its name, before the item moves; the names the move changed after.
+        const int recorded = findCall(
+            calls, 0, " open " + QFile::encodeName(trash).toStdString() + "/info/Draft.trashinfo", true);
+        const int recordSynced = findCall(calls, recorded, " fsync fd ");
+        EXPECT_TRUE(
+            recorded >= 0 && recordSynced >= 0 && recordSynced < findCall(calls, recorded, " close fd "))
+            << listed(calls);
+        const int infoSynced = syncOf(calls, recordSynced, trash + "/info");
+        EXPECT_TRUE(infoSynced >= 0 && infoSynced < moved) << listed(calls);
+        for (const QString& path : { trash + "/files", root.library() })
             EXPECT_GE(syncOf(calls, moved, path), 0) << path.toStdString() << "\n" << listed(calls);
         if (!trashExisted) {
             const int made
@@ -152,4 +161,54 @@ TEST(DurableSaves, AMoveToTheTrashSyncsItsRecordAndTheFoldersItChanged)
             EXPECT_GE(syncOf(calls, made, QFileInfo(trash).path()), 0) << listed(calls);
         }
     }
+}
+
+// A move to the trash stopped at any of its steps, as by a kill, leaves the item where it was or in
+// the trash with its whole record, never in the trash without one. A rename that fails takes its
+// record back.
+TEST(DurableSaves, AMoveToTheTrashStoppedAtAnyStepLeavesTheItemWithItsRecord)
+{
+    const QString trash = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Trash";
+    apptest::LibraryRoot root;
+    const QString item = root.library() + "/Draft 50%";
+    auto reset = [&] {
+        QDir(trash).removeRecursively();
+        QDir().mkpath(trash + "/files");
+        QDir().mkpath(trash + "/info");
+        QDir().mkpath(item + "/notes");
+    };
+    auto trashItem = [&] { return bool(TDDirectoryPath::trashItemInsideLibrary(Url::fileUrl(item))); };
+    reset();
+    bool trashed = false;
+    const auto calls = callsOf(QDir::homePath(), trashItem, &trashed);
+    ASSERT_TRUE(trashed);
+    for (int stop = 1; stop <= int(calls.size()); ++stop) {
+        reset();
+        filefault::arm(QFile::encodeName(QDir::homePath()), filefault::Mode::failFrom, stop, EIO);
+        (void)trashItem();
+        filefault::disarm();
+        const QStringList inTrash = QDir(trash + "/files").entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+        EXPECT_EQ(int(QFileInfo(item + "/notes").isDir()) + inTrash.size(), 1)
+            << "stopped at " << calls[stop - 1];
+        for (const QString& name : inTrash) {
+            QFile record(trash + "/info/" + name + ".trashinfo");
+            ASSERT_TRUE(record.open(QIODevice::ReadOnly)) << "stopped at " << calls[stop - 1];
+            const QByteArray text = record.readAll();
+            EXPECT_TRUE(text.startsWith("[Trash Info]\nPath=")
+                && text.contains("/Draft%2050%25\nDeletionDate=") && text.endsWith("\n")
+                && text.count('\n') == 3)
+                << "stopped at " << calls[stop - 1] << ": " << text.constData();
+        }
+    }
+
+    reset();
+    const int renamed = findCall(calls, 0, " renameat2 ");
+    ASSERT_GE(renamed, 0) << listed(calls);
+    filefault::arm(QFile::encodeName(QDir::homePath()), filefault::Mode::failOne, renamed + 1, EIO);
+    auto moved = platform::Trash::moveToTrash(Url::fileUrl(item));
+    filefault::disarm();
+    ASSERT_FALSE(moved);
+    EXPECT_EQ(moved.error().code, EIO);
+    EXPECT_TRUE(QFileInfo(item + "/notes").isDir());
+    EXPECT_TRUE(QDir(trash + "/info").isEmpty());
 }
