@@ -164,51 +164,35 @@ TEST(DurableSaves, AMoveToTheTrashSyncsItsRecordAndTheFoldersItChanged)
 }
 
 // A move to the trash stopped at any of its steps, as by a kill, leaves the item where it was or in
-// the trash with its whole record, never in the trash without one. A rename that fails takes its
-// record back.
+// the trash with its whole record. A rename that fails takes its record back.
 TEST(DurableSaves, AMoveToTheTrashStoppedAtAnyStepLeavesTheItemWithItsRecord)
 {
     const QString trash = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Trash";
     apptest::LibraryRoot root;
-    const QString item = root.library() + "/Draft 50%";
-    auto reset = [&] {
-        QDir(trash).removeRecursively();
-        QDir().mkpath(trash + "/files");
-        QDir().mkpath(trash + "/info");
-        QDir().mkpath(item + "/notes");
-    };
-    auto trashItem = [&] { return bool(TDDirectoryPath::trashItemInsideLibrary(Url::fileUrl(item))); };
-    reset();
+    const QString item = root.library() + "/Draft";
+    auto reset = [&] { return QDir(trash).removeRecursively() && QDir().mkpath(item + "/notes"); };
+    auto trashItem = [&] { return bool(platform::Trash::moveToTrash(Url::fileUrl(item))); };
     bool trashed = false;
+    ASSERT_TRUE(reset());
     const auto calls = callsOf(QDir::homePath(), trashItem, &trashed);
-    ASSERT_TRUE(trashed);
-    for (int stop = 1; stop <= int(calls.size()); ++stop) {
-        reset();
-        filefault::arm(QFile::encodeName(QDir::homePath()), filefault::Mode::failFrom, stop, EIO);
-        (void)trashItem();
+    for (int stop = 1; stop <= int(calls.size()) + 1; ++stop) {
+        const bool renameFails = stop > int(calls.size());
+        const int at = renameFails ? findCall(calls, 0, " renameat2 ") + 1 : stop;
+        ASSERT_TRUE(reset());
+        filefault::arm(QFile::encodeName(QDir::homePath()),
+            renameFails ? filefault::Mode::failOne : filefault::Mode::failFrom, at, EIO);
+        trashed = trashItem();
         filefault::disarm();
-        const QStringList inTrash = QDir(trash + "/files").entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
-        EXPECT_EQ(int(QFileInfo(item + "/notes").isDir()) + inTrash.size(), 1)
-            << "stopped at " << calls[stop - 1];
-        for (const QString& name : inTrash) {
-            QFile record(trash + "/info/" + name + ".trashinfo");
-            ASSERT_TRUE(record.open(QIODevice::ReadOnly)) << "stopped at " << calls[stop - 1];
-            const QByteArray text = record.readAll();
-            EXPECT_TRUE(text.startsWith("[Trash Info]\nPath=")
-                && text.contains("/Draft%2050%25\nDeletionDate=") && text.endsWith("\n")
-                && text.count('\n') == 3)
-                << "stopped at " << calls[stop - 1] << ": " << text.constData();
-        }
+        QFile info(trash + "/info/Draft.trashinfo");
+        const QByteArray record = info.open(QIODevice::ReadOnly) ? info.readAll() : QByteArray();
+        const bool inTrash = QFileInfo(trash + "/files/Draft/notes").isDir();
+        const std::string step = calls[std::size_t(at - 1)];
+        EXPECT_NE(QFileInfo(item + "/notes").isDir(), inTrash) << step;
+        if (inTrash)
+            EXPECT_TRUE(record.startsWith("[Trash Info]\nPath=") && record.count('\n') == 3
+                && record.contains("/Draft\nDeletionDate="))
+                << step << ": " << record.constData();
+        if (renameFails)
+            EXPECT_FALSE(trashed || info.exists()) << step;
     }
-
-    reset();
-    const int renamed = findCall(calls, 0, " renameat2 ");
-    ASSERT_GE(renamed, 0) << listed(calls);
-    filefault::arm(QFile::encodeName(QDir::homePath()), filefault::Mode::failOne, renamed + 1, EIO);
-    auto moved = platform::Trash::moveToTrash(Url::fileUrl(item));
-    filefault::disarm();
-    ASSERT_FALSE(moved);
-    EXPECT_EQ(moved.error().code, EIO);
-    EXPECT_TRUE(QFileInfo(item + "/notes").isDir());
-    EXPECT_TRUE(QDir(trash + "/info").isEmpty());
 }

@@ -3,7 +3,6 @@
 
 #include "support/TestSupport.h"
 
-#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -144,53 +143,5 @@ TEST(StorageConcurrency, IsCachedStaysRightThroughRemovalsRacingStores)
             ASSERT_EQ(
                 backend.containsValue(key(i)), QFile::exists(backend.fileURLForKey(key(i)).toLocalFile()))
                 << "round " << round << ", key " << i;
-    }
-}
-
-// Another program deletes the files that stores write again, and reads find them gone. Once they
-// have settled, "is it cached" agrees with the disk for every key.
-TEST(StorageConcurrency, IsCachedStaysRightThroughOutsideDeletionsRacingStores)
-{
-    QTemporaryDir root;
-    DiskStorage::Config config(
-        "outside", 0, CacheFileSystem::defaultFileSystem(), QUrl::fromLocalFile(root.path()));
-    DiskStorage::Backend<QByteArray> creator(config); // so that the backend below lists a folder
-    DiskStorage::Backend<QByteArray> backend(config);
-    auto key = [](int i) { return QString("key%1").arg(i % 8); };
-    for (int round = 0; round < 30; ++round) {
-        std::latch start(3);
-        auto racing = [&](std::function<void()> work) {
-            return std::thread([&start, work] {
-                start.arrive_and_wait();
-                work();
-            });
-        };
-        std::thread storer = racing([&] {
-            for (int i = 0; i < 16; ++i)
-                (void)backend.storeValue("bytes", key(i));
-        });
-        std::thread outsider = racing([&] {
-            for (int i = 16; i > 0; --i)
-                QFile::remove(backend.fileURLForKey(key(i)).toLocalFile());
-        });
-        std::thread reader = racing([&] {
-            for (int i = 0; i < 16; ++i)
-                (void)(i % 2 ? backend.containsValue(key(i)) : backend.readValue(key(i)).isSuccess());
-        });
-        for (std::thread* thread : { &storer, &outsider, &reader })
-            thread->join();
-        for (int i = 0; i < 8; ++i)
-            (void)backend.readValue(key(i));
-        backend.waitForPendingNameUpdates();
-        ASSERT_TRUE(backend.maybeCachedNameCount());
-        for (int i = 0; i < 8; ++i)
-            ASSERT_EQ(
-                backend.containsValue(key(i)), QFile::exists(backend.fileURLForKey(key(i)).toLocalFile()))
-                << "round " << round << ", key " << i;
-        // No name is kept for a file that is gone (the folder holds a marker of its own too).
-        const auto entries
-            = QDir(root.path() + "/" + backend.directoryURL().fileName())
-                  .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-        EXPECT_EQ(*backend.maybeCachedNameCount(), std::size_t(entries.size())) << "round " << round;
     }
 }
