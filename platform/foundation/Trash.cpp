@@ -61,9 +61,11 @@ std::optional<dev_t> deviceOfNearest(QString path)
 QString topFolderOf(const QString& folder, dev_t device)
 {
     QString top = QFileInfo(folder).canonicalFilePath();
+    if (top.isEmpty())
+        return folder;
     while (top != QLatin1String("/")) {
         const QString parent = parentOf(top);
-        if (deviceOf(parent) != device)
+        if (parent == top || deviceOf(parent) != device)
             break;
         top = parent;
     }

@@ -264,7 +264,9 @@ struct IniFile {
         if (!lines.isEmpty() && lines.back().isEmpty())
             lines.pop_back();
         for (QByteArray line : lines) {
-            if (line.endsWith('\r'))
+            // Every carriage return at the end: a line written back ends in "\n" alone, so a
+            // second write gives the same file.
+            while (line.endsWith('\r'))
                 line.chop(1);
             const QByteArray trimmed = line.trimmed();
             // A comment or blank line someone wrote into the file stays where it was, as any line

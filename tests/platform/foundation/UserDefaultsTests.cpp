@@ -252,7 +252,8 @@ TEST(UserDefaults, AWriteKeepsTheCommentsOfAHandEditedFile)
 }
 
 // Blank lines written by hand stay where they were, between keys and between groups; ours between
-// groups is never doubled, each write gives the same file, and an emptied group goes with its own.
+// groups is never doubled, each write gives the same file (line ends too), and an emptied group goes
+// with its own.
 TEST(UserDefaults, AWriteKeepsTheBlankLinesOfAHandEditedFile)
 {
     QTemporaryDir root;
@@ -263,16 +264,18 @@ TEST(UserDefaults, AWriteKeepsTheBlankLinesOfAHandEditedFile)
     };
     QFile out(path);
     ASSERT_TRUE(out.open(QIODevice::WriteOnly));
-    out.write("[General]\nring=3\n\n\nTDCategories=x\n\n[group]\n\nkey=1\n  \n\n[other]\nk=2\n");
+    out.write(
+        "[General]\n; by hand\r\r\nring=4\n\n\nTDCategories=x\n\n[group]\n\nkey=1\n  \n\n[other]\nk=2\n");
     out.close();
     UserDefaults defaults(path);
     for (int write = 0; write < 3; ++write) {
-        ASSERT_TRUE(defaults.setInteger("ring", 4) && defaults.setInteger("added", 5));
+        ASSERT_TRUE(write == 0 ? defaults.setInteger("added", 5) : defaults.setInteger("ring", 4));
         EXPECT_EQ(written(),
-            "[General]\nring=4\n\n\nTDCategories=x\nadded=5\n\n[group]\n\nkey=1\n  \n\n[other]\nk=2\n");
+            "[General]\n; by hand\nring=4\n\n\nTDCategories=x\nadded=5\n\n[group]\n\nkey=1\n  "
+            "\n\n[other]\nk=2\n");
     }
     ASSERT_TRUE(defaults.removeObject("group/key") && defaults.removeObject("added"));
-    EXPECT_EQ(written(), "[General]\nring=4\n\n\nTDCategories=x\n\n[other]\nk=2\n");
+    EXPECT_EQ(written(), "[General]\n; by hand\nring=4\n\n\nTDCategories=x\n\n[other]\nk=2\n");
 }
 
 TEST(Bundle, FindsResourcesOnlyAsRegularFilesInTheResourceFolder)
