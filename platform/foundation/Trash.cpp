@@ -201,13 +201,15 @@ int writeAndSync(int fd, const QByteArray& bytes)
     return synced ? synced : closed;
 }
 
-} // namespace
-
-QByteArray Trash::record(const QString& originalPath, const QString& deletionDate)
+// The record of an item trashed from `originalPath`, its path escaped as in URLs, "/" kept, and the
+// deletion date in local time to the second.
+QByteArray trashRecord(const QString& originalPath, const QString& deletionDate)
 {
     return "[Trash Info]\nPath=" + native(originalPath).toPercentEncoding("/")
         + "\nDeletionDate=" + deletionDate.toUtf8() + "\n";
 }
+
+} // namespace
 
 Moved Trash::moveToTrash(const Url& item)
 {
@@ -223,7 +225,7 @@ Moved Trash::moveToTrash(const Url& item)
     const QString files = trash.value() + QStringLiteral("/files");
     const QString infoFolder = trash.value() + QStringLiteral("/info");
     const QByteArray record
-        = Trash::record(path, QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-ddThh:mm:ss")));
+        = trashRecord(path, QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-ddThh:mm:ss")));
 
     for (int attempt = 0; attempt < mostNamesTried; ++attempt) {
         const QString name = candidateName(QFileInfo(path).fileName(), attempt);

@@ -4,9 +4,6 @@
 #include "platform/foundation/Result.h"
 #include "platform/foundation/Url.h"
 
-#include <QByteArray>
-#include <QString>
-
 namespace platform {
 
 // The desktop's trash, as the freedesktop.org layout has it: a trash folder holds "files", where a
@@ -22,14 +19,11 @@ namespace platform {
 // nothing is left, which the desktop's trash passes over.
 class Trash {
 public:
-    // Moves the file or folder at `item` to the trash and gives back where it now lies. Fails, with
-    // the item where it was and no record of it left, when no trash on its disk takes it (EXDEV
-    // when there is none there; the item is never copied to another disk).
+    // Moves the file or folder at `item` to the trash and gives back where it now lies: under its
+    // own name, or that name + "-0001" and on where it is taken, cut at a character where its
+    // record's name would be too long. Fails, with the item where it was, when no trash on its disk
+    // takes it (EXDEV when there is none there; the item is never copied to another disk).
     static Result<Url, PlatformError> moveToTrash(const Url& item);
-
-    // The record written for an item at `originalPath` trashed at `deletionDate`, local time, whole
-    // seconds ("2026-12-08T14:05:00"). The path is escaped as in URLs, "/" kept.
-    static QByteArray record(const QString& originalPath, const QString& deletionDate);
 };
 
 } // namespace platform

@@ -192,11 +192,13 @@ TEST(DurableSaves, AMoveToTheTrashStoppedAtAnyStepLeavesTheItemWithItsRecord)
         const bool inTrash = QFileInfo(trash + "/files/Draft/notes").isDir();
         const std::string step = calls[std::size_t(at - 1)];
         EXPECT_NE(QFileInfo(item + "/notes").isDir(), inTrash) << step;
-        if (inTrash)
+        if (inTrash) {
             EXPECT_TRUE(record.startsWith("[Trash Info]\nPath=") && record.count('\n') == 3
                 && record.contains("/Draft\nDeletionDate="))
                 << step << ": " << record.constData();
-        if (renameFails)
+        }
+        if (renameFails) {
             EXPECT_FALSE(trashed || info.exists()) << step;
+        }
     }
 }
