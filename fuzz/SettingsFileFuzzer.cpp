@@ -1,6 +1,7 @@
 // The settings file: an INI file that the user, other programs or a damaged disk may have changed.
 // Reading any content must not crash, and a write must change only the entry written: every
-// other entry reads back as it was, and every comment line is still in the file.
+// other entry reads back as it was, every comment line is still in the file, and writing the same
+// again changes nothing.
 #include "FuzzSupport.h"
 
 #include "platform/foundation/UserDefaults.h"
@@ -41,10 +42,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (defaults.data(keys[int(i)]) != before[i])
             std::abort();
     }
-    QFile written(path);
-    if (!written.open(QIODevice::ReadOnly))
+    auto contents = [&] {
+        QFile written(path);
+        if (!written.open(QIODevice::ReadOnly))
+            std::abort();
+        return written.readAll();
+    };
+    const QByteArray once = contents();
+    // The same write again leaves the file as it was: nothing of ours, a blank line neither, is
+    // added at each write.
+    if (!defaults.setData("written", value))
+        return 0;
+    if (contents() != once)
         std::abort();
-    const QList<QByteArray> after = written.readAll().split('\n');
+    const QList<QByteArray> after = once.split('\n');
     for (QByteArray line : QByteArray(reinterpret_cast<const char*>(data), qsizetype(size)).split('\n')) {
         if (line.endsWith('\r'))
             line.chop(1);

@@ -357,15 +357,24 @@ platform::Result<std::optional<QByteArray>, IrisError> BackendBase::readData(
     const std::shared_ptr<const Config> current = currentConfig();
     const QString name = fileNameForKey(key, *current);
     bool knownAbsent = false;
+    bool listed = false;
     // The checking queue is never the caller's own: a read is never queued on it.
-    m_maybeCachedCheckingQueue->sync(
-        [&] { knownAbsent = m_maybeCached->names && !m_maybeCached->names->contains(name); });
+    m_maybeCachedCheckingQueue->sync([&] {
+        listed = m_maybeCached->names && m_maybeCached->names->contains(name);
+        knownAbsent = m_maybeCached->names && !listed;
+    });
     if (knownAbsent)
         return ReadResult::success(std::nullopt);
 
     CacheFileSystem& fileManager = *current->fileManager;
     const QString path = pathForName(name);
-    auto isGone = [](const PlatformError& error) { return isAlreadyGone(error) || error.code == ENOTDIR; };
+    auto isGone = [&](const PlatformError& error) {
+        if (!isAlreadyGone(error) && error.code != ENOTDIR)
+            return false;
+        if (listed)
+            forgetNameIfGone(current->fileManager, name);
+        return true;
+    };
     auto metaOf = [](const platform::FileStatus& status) {
         FileMeta meta;
         meta.lastAccessDate = status.accessDate;
@@ -420,6 +429,18 @@ platform::Result<std::optional<QByteArray>, IrisError> BackendBase::readData(
         });
     }
     return ReadResult::success(std::move(data));
+}
+
+void BackendBase::forgetNameIfGone(std::shared_ptr<CacheFileSystem> fileManager, const QString& name)
+{
+    // Another program deleted the file. The read that found it gone does not wait for the queue; the
+    // look on the queue sees a store that wrote the file again since, whose insert may already
+    // have run, and keeps the name then.
+    m_maybeCachedCheckingQueue->async(
+        [names = m_maybeCached, fileManager = std::move(fileManager), name, path = pathForName(name)] {
+            if (names->names && names->names->contains(name) && !fileManager->fileExists(path))
+                names->names->erase(name);
+        });
 }
 
 bool BackendBase::containsValue(const QString& key, Date referenceDate)

@@ -181,11 +181,14 @@ private:
     // file may be there. A store adds its name after its file is in place; a removal drops the name
     // in the same turn of the checking queue as it removes the file, so a store that writes the file
     // again afterwards has its insert queued after the drop. Removing the whole folder lists it anew.
+    // A read that finds a listed file deleted from outside has the name dropped later, on the queue.
     struct NameSet {
         std::optional<std::set<QString>> names; // touched only on the checking queue
     };
 
     void loadCachedNames();
+    // Drops `name` from the set once the checking queue finds its file still gone.
+    void forgetNameIfGone(std::shared_ptr<CacheFileSystem> fileManager, const QString& name);
     // Every removal the storage makes goes through here, so that the name set forgets what is gone.
     platform::Result<platform::Success, platform::PlatformError> removeItemAndName(
         CacheFileSystem& fileManager, const QString& path);

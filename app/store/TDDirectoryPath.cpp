@@ -1,16 +1,13 @@
 #include "app/store/TDDirectoryPath.h"
 
 #include "platform/foundation/FileManager.h"
+#include "platform/foundation/Trash.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <QStandardPaths>
 
 #include <algorithm>
 #include <cerrno>
-#include <fcntl.h>
-#include <unistd.h>
 
 using platform::Url;
 
@@ -299,76 +296,13 @@ platform::Result<platform::Success, platform::PlatformError> TDDirectoryPath::re
     return platform::FileManager::removeItem(url);
 }
 
-namespace {
-
-// Whether a new file can be made in the trash's "info" folder. Qt 6.4's moveToTrash tries one name
-// after another for as long as its info file cannot be made there (a full disk, a folder left
-// unwritable): asked only when one can, it never spins.
-bool infoFolderTakesFiles(const QString& folder)
-{
-    const QByteArray probe = QFile::encodeName(folder) + "/.tindrel-probe-" + QByteArray::number(::getpid());
-    const int fd = ::open(probe.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return errno == EEXIST;
-    ::close(fd);
-    ::unlink(probe.constData());
-    return true;
-}
-
-// Qt writes the item's ".trashinfo" and renames the item into the trash without syncing either: a
-// power cut could leave the item in the trash with no record of where it came from (the desktop's
-// trash then neither shows nor restores it), or a record of nothing. The record's content first,
-// then the names of the record, of the item and of the folder it left. The move has happened by
-// now: a sync that fails does not turn it into a failure.
-void syncTrashedItem(const QFileInfo& inTrash, const Url& from)
-{
-    const QString trash = QFileInfo(inTrash.absolutePath()).absolutePath();
-    const QString info = trash + QStringLiteral("/info");
-    for (const QString& path : { info + QLatin1Char('/') + inTrash.fileName() + QStringLiteral(".trashinfo"),
-             info, inTrash.absolutePath() })
-        (void)platform::FileManager::synchronize(Url::fileUrl(path));
-    (void)platform::FileManager::synchronize(from.deletingLastPathComponent());
-}
-
-} // namespace
-
 platform::Result<platform::Success, platform::PlatformError> TDDirectoryPath::trashItemInsideLibrary(
     const Url& url)
 {
     if (auto refusal = outsideLibrary(url))
         return platform::Result<platform::Success, platform::PlatformError>::failure(*refusal);
-    // Qt 6.4 moves the item into "files" under the current folder when the home trash is missing and
-    // cannot be made in one step: it is made first, and a result outside a trash is taken back.
-    const QString dataFolder = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-    if (QDir::isAbsolutePath(dataFolder)) {
-        const QString trash = dataFolder + QStringLiteral("/Trash");
-        const bool existed = QFileInfo::exists(trash);
-        // A trash made now must still be there after a power cut with the item in it: the folder
-        // that lists each folder made is synced, as for the library's own new folders.
-        QStringList missing;
-        for (QString folder = trash + QStringLiteral("/files");
-             !QFileInfo::exists(folder) && !QFileInfo(folder).isRoot(); folder = QFileInfo(folder).path())
-            missing << folder;
-        if (!QFileInfo::exists(trash + QStringLiteral("/info")))
-            missing << trash + QStringLiteral("/info");
-        if (QDir().mkpath(trash + QStringLiteral("/files")) && QDir().mkpath(trash + QStringLiteral("/info"))
-            && infoFolderTakesFiles(trash + QStringLiteral("/info"))) {
-            if (!existed)
-                QFile::setPermissions(trash, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-            for (const QString& folder : missing)
-                (void)platform::FileManager::synchronize(Url::fileUrl(QFileInfo(folder).path()));
-            QString inTrash;
-            if (QFile::moveToTrash(url.path(), &inTrash)) {
-                const QFileInfo moved(inTrash);
-                if (moved.isAbsolute() && moved.dir().dirName() == QStringLiteral("files")) {
-                    syncTrashedItem(moved, url);
-                    return platform::Result<platform::Success, platform::PlatformError>::success({});
-                }
-                auto back = platform::FileManager::moveItem(Url::fileUrl(moved.absoluteFilePath()), url);
-                if (!back)
-                    return back;
-            }
-        }
-    }
+    // A move that fails leaves the item where it was.
+    if (platform::Trash::moveToTrash(url))
+        return platform::Result<platform::Success, platform::PlatformError>::success({});
     return platform::FileManager::removeItem(url);
 }

@@ -12,6 +12,7 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <iterator>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -243,6 +244,8 @@ struct IniFile {
         QByteArray rawKey;
         QByteArray rawValue;
         QByteArray text; // a line that is no entry
+
+        bool isBlank() const { return !key && text.trimmed().isEmpty(); }
     };
     struct Section {
         QByteArray header; // as written between the brackets
@@ -256,14 +259,19 @@ struct IniFile {
         file.sections.push_back({ "General", {} });
         std::size_t current = 0;
         QString prefix;
-        for (QByteArray line : bytes.split('\n')) {
-            if (line.endsWith('\r'))
+        QList<QByteArray> lines = bytes.split('\n');
+        // What follows the last line break is no line.
+        if (!lines.isEmpty() && lines.back().isEmpty())
+            lines.pop_back();
+        for (QByteArray line : lines) {
+            // Every carriage return at the end: a line written back ends in "\n" alone, so a
+            // second write gives the same file.
+            while (line.endsWith('\r'))
                 line.chop(1);
             const QByteArray trimmed = line.trimmed();
-            if (trimmed.isEmpty())
-                continue;
-            // A comment someone wrote into the file stays where it was, as any line that is no entry.
-            if (trimmed.startsWith(';') || trimmed.startsWith('#')) {
+            // A comment or blank line someone wrote into the file stays where it was, as any line
+            // that is no entry.
+            if (trimmed.isEmpty() || trimmed.startsWith(';') || trimmed.startsWith('#')) {
                 file.sections[current].lines.push_back({ std::nullopt, {}, {}, line });
                 continue;
             }
@@ -323,21 +331,34 @@ struct IniFile {
             }
             section.lines = std::move(kept);
         }
-        if (!placed)
-            sections.front().lines.push_back({ key, escapedKey(key), *rawValue, {} });
+        if (!placed) {
+            // Before the blank lines that end the section, which part it from the next one.
+            auto& lines = sections.front().lines;
+            auto at = lines.end();
+            while (at != lines.begin() && std::prev(at)->isBlank())
+                --at;
+            lines.insert(at, { key, escapedKey(key), *rawValue, {} });
+        }
     }
 
     QByteArray serialized() const
     {
         QByteArray out;
+        bool endsBlank = false;
         for (const auto& section : sections) {
-            if (section.lines.empty())
+            // A section left with blank lines alone is dropped with them, so that removing its last
+            // key does not leave a gap that each later write would keep.
+            if (std::all_of(section.lines.begin(), section.lines.end(),
+                    [](const Line& line) { return line.isBlank(); }))
                 continue;
-            if (!out.isEmpty())
+            // Sections are parted by one blank line: the file's own where it has one.
+            if (!out.isEmpty() && !endsBlank)
                 out += '\n';
             out += '[' + section.header + "]\n";
-            for (const auto& line : section.lines)
+            for (const auto& line : section.lines) {
                 out += (line.key ? line.rawKey + '=' + line.rawValue : line.text) + '\n';
+                endsBlank = line.isBlank();
+            }
         }
         return out;
     }

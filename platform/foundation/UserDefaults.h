@@ -14,11 +14,11 @@ namespace platform {
 // array as "@ByteArray(...)", an integer as its digits). Every read reads the file as it is now.
 // Every write replaces the whole file with the one checked atomic write of FileManager, so a full
 // disk or a killed write leaves the old file whole and the failure is returned; entries this class
-// does not understand, and comment lines, are written back as they were. A file that exists but
-// cannot be read is never written over. Each write reads, changes and replaces the file under the
-// lock file beside it (the file's name + ".lock", as QSettings names it), so writers at the same
-// moment, in this program or in others, each keep their change; a lock its program left behind
-// when it died is taken over.
+// does not understand, comment lines and blank lines are written back where they were. A file that
+// exists but cannot be read is never written over. Each write reads, changes and replaces the file
+// under the lock file beside it (the file's name + ".lock", as QSettings names it), so writers at
+// the same moment, in this program or in others, each keep their change; a lock its program left
+// behind when it died is taken over.
 class UserDefaults {
 public:
     // The defaults in `Environment::settingsFile()`.

@@ -4,6 +4,7 @@
 #include "app/LibraryTestSupport.h"
 #include "app/store/TDDirectoryPath.h"
 #include "platform/foundation/FileManager.h"
+#include "platform/foundation/Trash.h"
 #include "platform/foundation/UserDefaults.h"
 
 #include <QDir>
@@ -108,10 +109,10 @@ TEST(DurableSaves, AFolderThatCannotBeSyncedFailsTheSave)
     EXPECT_EQ(QDir(root.path()).entryList(QDir::Files | QDir::Hidden), QStringList { "f.json" });
 }
 
-// Qt writes a trashed item's record and moves the item without syncing either: a power cut could
-// leave the item in the trash with no record of where it came from, or a record of nothing. Both,
-// and the folders the move changed (the trash too when it was made for this move), are synced
-// before the move is reported done.
+// A power cut during a move to the trash must not leave the item in the trash with no record of
+// where it came from, or with half a record: the record is synced with its folder before the item
+// moves, and the folders the move changed (the trash too when it was made for this move) before the
+// move is reported done.
 TEST(DurableSaves, AMoveToTheTrashSyncsItsRecordAndTheFoldersItChanged)
 {
     const QString trash = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Trash";
@@ -142,14 +143,62 @@ TEST(DurableSaves, AMoveToTheTrashSyncsItsRecordAndTheFoldersItChanged)
         ASSERT_TRUE(QFileInfo(trash + "/files/Draft/notes").isDir());
         const int moved = findCall(calls, 0, "rename");
         ASSERT_GE(moved, 0) << listed(calls);
-        for (const QString& path :
-            { trash + "/info/Draft.trashinfo", trash + "/info", trash + "/files", root.library() })
+        // The record, whole and under its name, before the item moves; the names the move changed after.
+        const int recorded = findCall(
+            calls, 0, " open " + QFile::encodeName(trash).toStdString() + "/info/Draft.trashinfo", true);
+        const int recordSynced = findCall(calls, recorded, " fsync fd ");
+        EXPECT_TRUE(
+            recorded >= 0 && recordSynced >= 0 && recordSynced < findCall(calls, recorded, " close fd "))
+            << listed(calls);
+        const int infoSynced = syncOf(calls, recordSynced, trash + "/info");
+        EXPECT_TRUE(infoSynced >= 0 && infoSynced < moved) << listed(calls);
+        for (const QString& path : { trash + "/files", root.library() })
             EXPECT_GE(syncOf(calls, moved, path), 0) << path.toStdString() << "\n" << listed(calls);
         if (!trashExisted) {
             const int made
                 = findCall(calls, 0, " mkdir " + QFile::encodeName(trash).toStdString() + "/files", true);
             EXPECT_GE(syncOf(calls, made, trash), 0) << listed(calls);
             EXPECT_GE(syncOf(calls, made, QFileInfo(trash).path()), 0) << listed(calls);
+        }
+    }
+}
+
+// A move to the trash stopped at any of its steps, as by a kill, leaves the item where it was or in
+// the trash with its whole record. A rename that fails takes its record back.
+TEST(DurableSaves, AMoveToTheTrashStoppedAtAnyStepLeavesTheItemWithItsRecord)
+{
+    const QString trash = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Trash";
+    apptest::LibraryRoot root;
+    const QString item = root.library() + "/Draft";
+    // The same folders before every run, so that the calls counted once are the calls of each.
+    auto reset = [&] {
+        return QDir(trash).removeRecursively() && QDir().mkpath(QFileInfo(trash).path())
+            && QDir().mkpath(item + "/notes");
+    };
+    auto trashItem = [&] { return bool(platform::Trash::moveToTrash(Url::fileUrl(item))); };
+    bool trashed = false;
+    ASSERT_TRUE(reset());
+    const auto calls = callsOf(QDir::homePath(), trashItem, &trashed);
+    for (int stop = 1; stop <= int(calls.size()) + 1; ++stop) {
+        const bool renameFails = stop > int(calls.size());
+        const int at = renameFails ? findCall(calls, 0, " renameat2 ") + 1 : stop;
+        ASSERT_TRUE(reset());
+        filefault::arm(QFile::encodeName(QDir::homePath()),
+            renameFails ? filefault::Mode::failOne : filefault::Mode::failFrom, at, EIO);
+        trashed = trashItem();
+        filefault::disarm();
+        QFile info(trash + "/info/Draft.trashinfo");
+        const QByteArray record = info.open(QIODevice::ReadOnly) ? info.readAll() : QByteArray();
+        const bool inTrash = QFileInfo(trash + "/files/Draft/notes").isDir();
+        const std::string step = calls[std::size_t(at - 1)];
+        EXPECT_NE(QFileInfo(item + "/notes").isDir(), inTrash) << step;
+        if (inTrash) {
+            EXPECT_TRUE(record.startsWith("[Trash Info]\nPath=") && record.count('\n') == 3
+                && record.contains("/Draft\nDeletionDate="))
+                << step << ": " << record.constData();
+        }
+        if (renameFails) {
+            EXPECT_FALSE(trashed || info.exists()) << step;
         }
     }
 }

@@ -41,8 +41,13 @@ public:
     Result<platform::FileContents> readFileIfAccepted(
         const QString& path, const std::function<bool(const platform::FileStatus&)>& accept) override
     {
-        return ++calls, CacheFileSystem::readFileIfAccepted(path, accept);
+        ++calls;
+        auto contents = CacheFileSystem::readFileIfAccepted(path, accept);
+        if (afterRead)
+            afterRead();
+        return contents;
     }
+    std::function<void()> afterRead;
 
     // When set, a removal fails with this errno and leaves the entry.
     std::atomic<int> refusedRemovalError { 0 };
@@ -758,4 +763,31 @@ TEST_F(DiskStorageTest, AStoreLandingDuringARemovalIsStillFound)
         backend->waitForPendingNameUpdates();
         EXPECT_TRUE(QFile::exists(pathFor(*backend, "key")) && backend->containsValue("key")) << i;
     }
+}
+
+// A name whose file another program deleted leaves the set once a read finds the file gone, so the
+// next miss asks no file system; a store that writes the file again meanwhile keeps its name.
+TEST_F(DiskStorageTest, AReadThatFindsAFileDeletedFromOutsideForgetsItsName)
+{
+    makeBackend();
+    auto backend = makeBackend();
+    for (const char* key : { "loaded", "looked up", "again" }) {
+        ASSERT_TRUE(backend->storeValue("bytes", key));
+        ASSERT_TRUE(QFile::remove(pathFor(*backend, key)));
+    }
+    backend->waitForPendingNameUpdates();
+    bool stored = false;
+    fileSystem->afterRead = [&] {
+        if (!std::exchange(stored, true))
+            std::thread([&] { EXPECT_TRUE(backend->storeValue("back", "again")); }).join();
+        backend->waitForPendingNameUpdates(); // the store's insert runs before the read answers
+    };
+    EXPECT_EQ(backend->readValue("again").value(), std::nullopt);
+    EXPECT_EQ(backend->readValue("loaded").value(), std::nullopt);
+    EXPECT_FALSE(backend->containsValue("looked up"));
+    backend->waitForPendingNameUpdates();
+    fileSystem->calls = 0;
+    EXPECT_FALSE(backend->containsValue("loaded") || backend->containsValue("looked up"));
+    EXPECT_EQ(fileSystem->calls, 0);
+    EXPECT_EQ(backend->readValue("again").value(), QByteArray("back"));
 }

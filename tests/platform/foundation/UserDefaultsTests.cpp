@@ -251,6 +251,33 @@ TEST(UserDefaults, AWriteKeepsTheCommentsOfAHandEditedFile)
         file.readAll(), "[General]\n; kept by hand\n# the ring\nNSTextKillRingSize=4\n\n[group]\n  ; odd\n");
 }
 
+// Blank lines written by hand stay where they were, between keys and between groups; ours between
+// groups is never doubled, each write gives the same file (line ends too), and an emptied group goes
+// with its own.
+TEST(UserDefaults, AWriteKeepsTheBlankLinesOfAHandEditedFile)
+{
+    QTemporaryDir root;
+    const QString path = root.path() + "/settings.ini";
+    auto written = [&] {
+        QFile in(path);
+        return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
+    };
+    QFile out(path);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write(
+        "[General]\n; by hand\r\r\nring=4\n\n\nTDCategories=x\n\n[group]\n\nkey=1\n  \n\n[other]\nk=2\n");
+    out.close();
+    UserDefaults defaults(path);
+    for (int write = 0; write < 3; ++write) {
+        ASSERT_TRUE(write == 0 ? defaults.setInteger("added", 5) : defaults.setInteger("ring", 4));
+        EXPECT_EQ(written(),
+            "[General]\n; by hand\nring=4\n\n\nTDCategories=x\nadded=5\n\n[group]\n\nkey=1\n  "
+            "\n\n[other]\nk=2\n");
+    }
+    ASSERT_TRUE(defaults.removeObject("group/key") && defaults.removeObject("added"));
+    EXPECT_EQ(written(), "[General]\n; by hand\nring=4\n\n\nTDCategories=x\n\n[other]\nk=2\n");
+}
+
 TEST(Bundle, FindsResourcesOnlyAsRegularFilesInTheResourceFolder)
 {
     QTemporaryDir root;

@@ -1,0 +1,78 @@
+#include "platform/foundation/Trash.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <sys/mount.h>
+#include <unistd.h>
+
+using platform::Trash;
+using platform::Url;
+
+namespace {
+
+QString homeTrash()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Trash";
+}
+
+// The item made at `path`, then moved to the trash; where it went, or "" when it stayed.
+QString trashed(const QString& path)
+{
+    QFile(path).open(QIODevice::WriteOnly);
+    auto moved = Trash::moveToTrash(Url::fileUrl(path));
+    EXPECT_NE(QFile::exists(path), bool(moved)) << path.toStdString();
+    return moved ? moved.value().path() : QString();
+}
+
+QByteArray read(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+// A name taken gets "-0001" and on, a name too long for its record is cut at a character, and the
+// record says where the item was, escaped as in URLs.
+TEST(Trash, EachItemGetsANameOfItsOwnAndARecordOfWhereItWas)
+{
+    QDir(homeTrash()).removeRecursively();
+    QTemporaryDir home(QDir::homePath() + "/trashed-XXXXXX");
+    const QString files = homeTrash() + "/files/", longName = QString(125, QChar(0xe9)) + ".txt";
+    EXPECT_EQ(trashed(home.path() + "/a 50%"), files + "a 50%");
+    EXPECT_EQ(trashed(home.path() + "/a 50%"), files + "a 50%-0001");
+    EXPECT_EQ(trashed(home.path() + "/" + longName), files + longName.left(122)); // + ".trashinfo": 254 bytes
+    EXPECT_TRUE(read(homeTrash() + "/info/a 50%-0001.trashinfo")
+                    .startsWith("[Trash Info]\nPath=" + QFile::encodeName(home.path())
+                        + "/a%2050%25\nDeletionDate=2"));
+    EXPECT_TRUE(read(homeTrash() + "/info/" + longName.left(122) + ".trashinfo").contains("%C3%A9.txt\n"));
+    EXPECT_EQ(Trash::moveToTrash(Url::fileUrl(home.path() + "/gone")).error().code, ENOENT);
+}
+
+// An item on another disk goes to that disk's trash, renamed, never copied: the administrator's
+// shared ".Trash" (sticky) holds a folder per user, else the disk has a ".Trash-UID" of the user's.
+// Where neither can be made, the item stays, with no record anywhere.
+TEST(Trash, AnItemOnAnotherDiskGoesToThatDisksTrashOrStays)
+{
+    QTemporaryDir disk;
+    const QByteArray top = QFile::encodeName(disk.path());
+    if (::mount("tindrel-test", top.constData(), "tmpfs", 0, nullptr) != 0)
+        GTEST_SKIP() << "this test needs to mount a tmpfs";
+    const QString user = QString::number(::getuid()), own = disk.path() + "/.Trash-" + user;
+    EXPECT_EQ(trashed(disk.path() + "/one"), own + "/files/one");
+    EXPECT_TRUE(read(own + "/info/one.trashinfo").contains("Path=" + top + "/one\n"));
+    ::mkdir(top + "/.Trash", 0777);
+    ::chmod(top + "/.Trash", 01777);
+    EXPECT_EQ(trashed(disk.path() + "/two"), disk.path() + "/.Trash/" + user + "/files/two");
+    QDir(disk.path() + "/.Trash").removeRecursively();
+    QDir(own).removeRecursively();
+    QFile(own).open(QIODevice::WriteOnly);
+    EXPECT_EQ(trashed(disk.path() + "/three"), "");
+    EXPECT_EQ(Trash::moveToTrash(Url::fileUrl(disk.path() + "/three")).error().code, EXDEV);
+    EXPECT_FALSE(QFile::exists(homeTrash() + "/info/three.trashinfo"));
+    ::umount2(top.constData(), MNT_DETACH);
+}
