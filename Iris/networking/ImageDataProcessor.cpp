@@ -16,11 +16,12 @@
 
 namespace iris {
 
-ImageDataProcessor::ImageDataProcessor(
-    QByteArray data, SessionDataTask::Callbacks callbacks, std::optional<CallbackQueue> processingQueue)
+ImageDataProcessor::ImageDataProcessor(QByteArray data, SessionDataTask::Callbacks callbacks,
+    std::optional<CallbackQueue> processingQueue, std::shared_ptr<const SessionDataTask> source)
     : m_data(std::move(data))
     , m_callbacks(std::move(callbacks))
     , m_queue(processingQueue ? *processingQueue : CallbackQueue::dispatch(sharedProcessingQueue()))
+    , m_source(std::move(source))
 {
 }
 
@@ -60,13 +61,14 @@ void ImageDataProcessor::processData()
 {
     if (m_callbacks.empty())
         return;
-    const std::vector<std::shared_ptr<ImageProgressiveProvider>> providers = progressiveProviders(m_callbacks);
+    const std::vector<std::shared_ptr<ImageProgressiveProvider>> providers
+        = m_source ? progressiveProviders(m_callbacks) : std::vector<std::shared_ptr<ImageProgressiveProvider>>();
     // What the default processor makes of a progressive JPEG whose scans a decoder has already read:
     // that decoder's last pass gives the same pixels without reading them all again. Other
     // processors are handed the data as always.
     auto finishedProgressiveImage = [&]() -> std::shared_ptr<platform::Image> {
         for (const std::shared_ptr<ImageProgressiveProvider>& provider : providers) {
-            if (std::shared_ptr<platform::Image> image = provider->decoder().finishedImage(m_data))
+            if (std::shared_ptr<platform::Image> image = provider->decoder().finishedImage(m_data, m_source))
                 return image;
         }
         return nullptr;

@@ -282,17 +282,20 @@ void ImageProgressiveDecoder::noteSource(const std::shared_ptr<SessionDataTask>&
     }
 }
 
-std::shared_ptr<platform::Image> ImageProgressiveDecoder::finishedImage(const QByteArray& data)
+std::shared_ptr<platform::Image> ImageProgressiveDecoder::finishedImage(
+    const QByteArray& data, const std::shared_ptr<const SessionDataTask>& source)
 {
     std::lock_guard lock(m_mutex);
-    std::shared_ptr<SessionDataTask> task = m_sources == Sources::one ? m_source.lock() : nullptr;
+    // The weak reference keeps its owner's identity after the task has gone.
+    const bool readFromSource = source && m_sources == Sources::one && !m_source.owner_before(source)
+        && !source.owner_before(m_source);
     // Nothing read yet would make this a whole decode of the file, which the usual path does as well.
-    if (!task || m_fed <= 0 || m_fed > data.size()) {
+    if (!readFromSource || m_fed <= 0 || m_fed > data.size()) {
         m_jpeg->release();
         return nullptr;
     }
     // Bytes a delegate changed, or a copy of them, are not known to be the ones read.
-    const QByteArray received = task->mutableData();
+    const QByteArray received = source->mutableData();
     if (received.constData() != data.constData() || received.size() != data.size()) {
         m_jpeg->release();
         return nullptr;
@@ -304,7 +307,10 @@ std::shared_ptr<platform::Image> ImageProgressiveDecoder::finishedImage(const QB
     if (!pixels)
         return nullptr;
     std::optional<platform::Bitmap> bitmap = platform::Bitmap::fromImage(std::move(*pixels));
-    return bitmap ? platform::Image::create(std::move(*bitmap)) : nullptr;
+    std::shared_ptr<platform::Image> image = bitmap ? platform::Image::create(std::move(*bitmap)) : nullptr;
+    if (image)
+        ++m_statistics.finishedImages;
+    return image;
 }
 
 ImageProgressiveDecoder::Statistics ImageProgressiveDecoder::statistics() const

@@ -152,16 +152,20 @@ public:
     // The download the bytes given to `decode` come from (null: bytes handed over directly). The
     // finished image is made only when every byte came from one download.
     void noteSource(const std::shared_ptr<SessionDataTask>& task);
-    // The image of the whole download `data`, made from the scans the decoder has already read
-    // rather than by decoding the file again: only when `data` is the very buffer of the one
-    // download the decoder read (not bytes a delegate changed), and the decoder can give exactly the
-    // image the one-shot decode would. Null otherwise; the decoder's memory goes either way.
-    std::shared_ptr<platform::Image> finishedImage(const QByteArray& data);
+    // The image of `data`, the bytes download `source` ended with, made from the scans the decoder
+    // has already read rather than by decoding the file again: only when the decoder read from that
+    // download alone, `data` is its very buffer (not bytes a delegate changed), and the decoder can
+    // give exactly the image the one-shot decode would. Null otherwise; the decoder's memory goes
+    // either way.
+    std::shared_ptr<platform::Image> finishedImage(
+        const QByteArray& data, const std::shared_ptr<const SessionDataTask>& source);
 
-    // Counts the decodes that found an image, and the blur radii used (tests read them).
+    // Counts the decodes that found an image, the blur radii used, and the finished images made
+    // (tests read them).
     struct Statistics {
         int images = 0;
         std::vector<double> blurRadii;
+        int finishedImages = 0;
     };
     Statistics statistics() const;
 

@@ -61,6 +61,8 @@ struct ProgressiveJpegDecoder::State {
     bool inOutput = false;
     // The bytes ran out for good before the end marker: libjpeg was handed one of our own.
     bool cutShort = false;
+    // Warnings up to the first scan (a marker libjpeg does not like) are met by every decode alike.
+    long headerWarnings = 0;
     // Rendered images are this many times smaller on each side than the decoder's output.
     int reduction = 1;
     // One output row, and the sums of a band of them, for a reduced rendering.
@@ -258,6 +260,7 @@ void ProgressiveJpegDecoder::consume()
             return;
         state.headerRead = true;
         readOrientationAndProfile(state);
+        state.headerWarnings = state.errors.base.num_warnings;
         const qint64 pixels = qint64(info.image_width) * qint64(info.image_height);
         if (info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK) {
             fail(JpegFailure::unsupported);
@@ -455,7 +458,8 @@ std::optional<QImage> ProgressiveJpegDecoder::finishedImage()
     // with no damage worked around, in three colour components (other files come out of that
     // decode in another format).
     const bool clean = !m_failure && m_state && m_state->started && m_state->inputComplete
-        && !m_state->cutShort && m_state->errors.base.num_warnings == 0 && m_state->info.num_components == 3;
+        && !m_state->cutShort && m_state->errors.base.num_warnings == m_state->headerWarnings
+        && m_state->info.num_components == 3;
     if (!clean || !renderFinishedPass()) {
         release();
         return std::nullopt;
