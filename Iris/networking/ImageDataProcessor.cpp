@@ -61,8 +61,9 @@ void ImageDataProcessor::processData()
 {
     if (m_callbacks.empty())
         return;
-    const std::vector<std::shared_ptr<ImageProgressiveProvider>> providers
-        = m_source ? progressiveProviders(m_callbacks) : std::vector<std::shared_ptr<ImageProgressiveProvider>>();
+    const std::vector<std::shared_ptr<ImageProgressiveProvider>> providers = m_source
+        ? progressiveProviders(m_callbacks)
+        : std::vector<std::shared_ptr<ImageProgressiveProvider>>();
     // What the default processor makes of a progressive JPEG whose scans a decoder has already read:
     // that decoder's last pass gives the same pixels without reading them all again. Other
     // processors are handed the data as always.

@@ -29,7 +29,8 @@ public:
     // the download the data came from, when there is one: a progressive decoder that read it may
     // then give its image.
     ImageDataProcessor(QByteArray data, SessionDataTask::Callbacks callbacks,
-        std::optional<CallbackQueue> processingQueue, std::shared_ptr<const SessionDataTask> source = nullptr);
+        std::optional<CallbackQueue> processingQueue,
+        std::shared_ptr<const SessionDataTask> source = nullptr);
 
     // Told once per request, in request order, on the processing queue.
     Delegate<std::pair<ImageOrError, TaskCallback>, std::monostate> onImageProcessed;

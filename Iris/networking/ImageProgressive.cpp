@@ -285,18 +285,17 @@ void ImageProgressiveDecoder::noteSource(const std::shared_ptr<SessionDataTask>&
 std::shared_ptr<platform::Image> ImageProgressiveDecoder::finishedImage(
     const QByteArray& data, const std::shared_ptr<const SessionDataTask>& source)
 {
+    // Taken before the decoder's lock: reading the download's bytes holds the download's lock while
+    // it asks for the decoder's.
+    const QByteArray received = source ? source->mutableData() : QByteArray();
     std::lock_guard lock(m_mutex);
     // The weak reference keeps its owner's identity after the task has gone.
     const bool readFromSource = source && m_sources == Sources::one && !m_source.owner_before(source)
         && !source.owner_before(m_source);
-    // Nothing read yet would make this a whole decode of the file, which the usual path does as well.
-    if (!readFromSource || m_fed <= 0 || m_fed > data.size()) {
-        m_jpeg->release();
-        return nullptr;
-    }
-    // Bytes a delegate changed, or a copy of them, are not known to be the ones read.
-    const QByteArray received = source->mutableData();
-    if (received.constData() != data.constData() || received.size() != data.size()) {
+    // Nothing read yet would make this a whole decode of the file, which the usual path does as
+    // well. Bytes a delegate changed, or a copy of them, are not known to be the ones read.
+    if (!readFromSource || m_fed <= 0 || m_fed > data.size() || received.constData() != data.constData()
+        || received.size() != data.size()) {
         m_jpeg->release();
         return nullptr;
     }

@@ -634,7 +634,7 @@ TEST_F(ProgressiveDownload, TheFinishedImageIsMadeFromTheScansAlreadyRead)
     gate->releaseChunks(file.size() / qsizetype(chunkBytes) + 1);
     ASSERT_TRUE(waitUntil([&] { return answers->count() > 0; }, 10000));
     ASSERT_TRUE(answers->first().isSuccess());
-    const ImageLoadingResult& loaded = answers->first().value();
+    const ImageLoadingResult loaded = answers->first().value();
     EXPECT_EQ(loaded.originalData, file);
     const QImage finished = loaded.image->bitmap()->image();
     EXPECT_EQ(finished.format(), usualDecode(file).format());
@@ -661,7 +661,8 @@ TEST_F(ProgressiveDownload, AnythingTheDecoderDidNotReadCleanlyIsDecodedAsUsual)
             : bytes(std::move(bytes))
         {
         }
-        std::optional<QByteArray> modifiedDataForURL(ImageDownloader&, const QByteArray& data, const QUrl& url) override
+        std::optional<QByteArray> modifiedDataForURL(
+            ImageDownloader&, const QByteArray& data, const QUrl& url) override
         {
             return url.path().startsWith(QLatin1String("/replaced")) ? bytes : data;
         }
@@ -670,8 +671,8 @@ TEST_F(ProgressiveDownload, AnythingTheDecoderDidNotReadCleanlyIsDecodedAsUsual)
     auto replacing = std::make_shared<Replacing>(replacement);
     downloader->setDelegate(replacing);
     auto sawData = std::make_shared<std::atomic<bool>>(false);
-    auto ownProcessor = std::make_shared<GeneralProcessor>(QStringLiteral("own"),
-        [sawData](const ImageProcessItem& item, const IrisParsedOptionsInfo& options) {
+    auto ownProcessor = std::make_shared<GeneralProcessor>(
+        QStringLiteral("own"), [sawData](const ImageProcessItem& item, const IrisParsedOptionsInfo& options) {
             if (!item.isImage())
                 *sawData = true;
             return DefaultImageProcessor::shared()->process(item, options);
@@ -705,7 +706,7 @@ TEST_F(ProgressiveDownload, AnythingTheDecoderDidNotReadCleanlyIsDecodedAsUsual)
         gates[i]->releaseChunks(1000);
         ASSERT_TRUE(waitUntil([&] { return answers->count() > 0; }, 10000)) << c.path;
         ASSERT_TRUE(answers->first().isSuccess()) << c.path;
-        const ImageLoadingResult& loaded = answers->first().value();
+        const ImageLoadingResult loaded = answers->first().value();
         EXPECT_TRUE(loaded.image->bitmap()->image() == usualDecode(c.decoded)) << c.path;
         EXPECT_EQ(provider->decoder().statistics().finishedImages, 0) << c.path;
     }

@@ -224,6 +224,12 @@ TEST(ProgressiveJpegDecoder, FuzzCorpusDecodesWithoutCrashing)
         }
         decoder.finish();
         (void)decoder.render();
+        // A finished image, when there is one, is the one-shot decode's.
+        if (std::optional<QImage> finished = decoder.finishedImage()) {
+            Result<QImage, JpegFailure> oneShot = decodeScaledJpeg(input.sliced(1), 0, DecodingLimits());
+            ASSERT_TRUE(oneShot.isSuccess()) << name.toStdString();
+            EXPECT_TRUE(*finished == oneShot.value()) << name.toStdString();
+        }
         (void)ProgressiveJpegDecoder::decodePrefix(input.sliced(1));
     }
 }
