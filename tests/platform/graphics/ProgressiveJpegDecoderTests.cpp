@@ -277,41 +277,6 @@ TEST(ProgressiveJpegDecoder, PartialImagesAreUprightAndInSrgbLikeTheFinishedOne)
 
 namespace {
 
-// A JPEG with the sampling and restart interval given: `sampling` is the luma's horizontal and
-// vertical factors (2, 2 for 4:2:0; 1, 1 for 4:4:4).
-QByteArray encodeWith(const QImage& source, bool progressive, int horizontal, int vertical, int restartRows)
-{
-    const QImage image = source.convertToFormat(QImage::Format_RGB888);
-    jpeg_compress_struct info {};
-    jpeg_error_mgr errors {};
-    info.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&info);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&info, &buffer, &size);
-    info.image_width = JDIMENSION(image.width());
-    info.image_height = JDIMENSION(image.height());
-    info.input_components = 3;
-    info.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, 85, TRUE);
-    info.comp_info[0].h_samp_factor = horizontal;
-    info.comp_info[0].v_samp_factor = vertical;
-    info.restart_in_rows = restartRows;
-    if (progressive)
-        jpeg_simple_progression(&info);
-    jpeg_start_compress(&info, TRUE);
-    while (info.next_scanline < info.image_height) {
-        JSAMPROW row = const_cast<JSAMPROW>(image.constScanLine(int(info.next_scanline)));
-        jpeg_write_scanlines(&info, &row, 1);
-    }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    QByteArray bytes(reinterpret_cast<const char*>(buffer), qsizetype(size));
-    std::free(buffer);
-    return bytes;
-}
-
 // What the decoder gives for `data` fed in pieces of `piece` bytes, rendering as scans complete the
 // way a download shows them.
 std::optional<QImage> finishedAfterPieces(const QByteArray& data, qsizetype piece, qint64 cap = 0)
@@ -349,9 +314,9 @@ TEST(ProgressiveJpegDecoder, FinishedImageIsTheOneShotDecodeToThePixel)
     const Case cases[] = {
         { "4:2:0, fed whole", plain, plain.size(), 0 },
         { "4:2:0, in small pieces, reduced partial images", plain, 333, 80 * 60 },
-        { "4:4:4, odd size", encodeWith(picture(97, 61, true), true, 1, 1, 0), 200, 0 },
-        { "4:2:2, restart every row", encodeWith(picture(130, 70, true), true, 2, 1, 1), 150, 0 },
-        { "4:2:0, restart every 3 rows, reduced", encodeWith(picture(250, 190, true), true, 2, 2, 3), 700,
+        { "4:4:4, odd size", encode(picture(97, 61, true), true, 85, 1, 1), 200, 0 },
+        { "4:2:2, restart every row", encode(picture(130, 70, true), true, 85, 2, 1, 1), 150, 0 },
+        { "4:2:0, restart every 3 rows, reduced", encode(picture(250, 190, true), true, 85, 2, 2, 3), 700,
             1000 },
         { "1 by 1", encode(picture(1, 1), true), 50, 0 },
         { "turned, wide gamut", withOrientationAndProfile(plain, 6, icc), 1000, 0 },
