@@ -1,11 +1,14 @@
-// A JPEG arriving in pieces: the first byte of the input picks the piece size. The decoder reads
-// the pieces, and the download's marker scans read the growing bytes as progressive display does,
-// in both of its modes; the scans must find each start-of-scan marker once, in order.
+// A JPEG arriving in pieces: the first byte of the input picks the piece size (and, by its lowest
+// bit, whether partial images are rendered reduced). The decoder reads the pieces, and the
+// download's marker scans read the growing bytes as progressive display does, in both of its modes;
+// the scans must find each start-of-scan marker once, in order. The finished image the decoder gives
+// must be the one-shot decode's, to the pixel.
 #include "FuzzSupport.h"
 
 #include "Iris/image/ImageFormat.h"
 #include "Iris/networking/ImageProgressive.h"
 
+#include "platform/graphics/JpegDecoder.h"
 #include "platform/graphics/ProgressiveJpegDecoder.h"
 
 #include <cstddef>
@@ -65,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     platform::DecodingLimits limits;
     limits.maxPixelsPerFrame = 4'000'000;
     limits.maxTotalBytes = 64 * 1024 * 1024;
-    platform::ProgressiveJpegDecoder decoder(limits);
+    platform::ProgressiveJpegDecoder decoder(limits, data[0] & 1 ? 64 * 64 : 0);
     const char* bytes = reinterpret_cast<const char*>(data + 1);
     std::size_t remaining = size - 1;
     int rendered = -1;
@@ -81,7 +84,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         remaining -= count;
     }
     decoder.finish();
-    decoder.render();
+    if (data[0] & 2)
+        decoder.render();
+    if (std::optional<QImage> finished = decoder.finishedImage()) {
+        const QByteArray whole(reinterpret_cast<const char*>(data + 1), qsizetype(size - 1));
+        platform::Result<QImage, platform::JpegFailure> oneShot
+            = platform::decodeScaledJpeg(whole, 0, limits);
+        if (!oneShot.isSuccess() || oneShot.value().format() != finished->format()
+            || oneShot.value() != *finished)
+            __builtin_trap();
+    }
     scanAsItArrives(QByteArrayView(reinterpret_cast<const char*>(data + 1), qsizetype(size - 1)), piece);
     return 0;
 }

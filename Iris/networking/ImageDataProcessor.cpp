@@ -3,6 +3,7 @@
 #include "Iris/general/IrisNames.h"
 #include "Iris/image/Image.h"
 #include "Iris/image/ImageProcessor.h"
+#include "Iris/networking/ImageProgressive.h"
 
 #include "platform/foundation/DispatchQueue.h"
 #include "platform/graphics/Bitmap.h"
@@ -15,11 +16,12 @@
 
 namespace iris {
 
-ImageDataProcessor::ImageDataProcessor(
-    QByteArray data, SessionDataTask::Callbacks callbacks, std::optional<CallbackQueue> processingQueue)
+ImageDataProcessor::ImageDataProcessor(QByteArray data, SessionDataTask::Callbacks callbacks,
+    std::optional<CallbackQueue> processingQueue, std::shared_ptr<const SessionDataTask> source)
     : m_data(std::move(data))
     , m_callbacks(std::move(callbacks))
     , m_queue(processingQueue ? *processingQueue : CallbackQueue::dispatch(sharedProcessingQueue()))
+    , m_source(std::move(source))
 {
 }
 
@@ -35,10 +37,43 @@ void ImageDataProcessor::startProcessing()
     runCallback(m_queue, [self = shared_from_this()] { self->processData(); });
 }
 
+namespace {
+
+// The progressive decoders that read the download as it arrived, one per request that showed it.
+std::vector<std::shared_ptr<ImageProgressiveProvider>> progressiveProviders(
+    const SessionDataTask::Callbacks& callbacks)
+{
+    std::vector<std::shared_ptr<ImageProgressiveProvider>> providers;
+    for (const TaskCallback& callback : callbacks) {
+        if (!callback.options.onDataReceived)
+            continue;
+        for (const std::shared_ptr<DataReceivingSideEffect>& effect : *callback.options.onDataReceived) {
+            if (auto provider = std::dynamic_pointer_cast<ImageProgressiveProvider>(effect))
+                providers.push_back(std::move(provider));
+        }
+    }
+    return providers;
+}
+
+} // namespace
+
 void ImageDataProcessor::processData()
 {
     if (m_callbacks.empty())
         return;
+    const std::vector<std::shared_ptr<ImageProgressiveProvider>> providers = m_source
+        ? progressiveProviders(m_callbacks)
+        : std::vector<std::shared_ptr<ImageProgressiveProvider>>();
+    // What the default processor makes of a progressive JPEG whose scans a decoder has already read:
+    // that decoder's last pass gives the same pixels without reading them all again. Other
+    // processors are handed the data as always.
+    auto finishedProgressiveImage = [&]() -> std::shared_ptr<platform::Image> {
+        for (const std::shared_ptr<ImageProgressiveProvider>& provider : providers) {
+            if (std::shared_ptr<platform::Image> image = provider->decoder().finishedImage(m_data, m_source))
+                return image;
+        }
+        return nullptr;
+    };
     std::map<QString, std::shared_ptr<platform::Image>> imagesByProcessor;
     // One decoded copy per image: requests joined on one download would otherwise each hold pixels
     // of their own. The key keeps its image alive, so an address is never reused within the run.
@@ -54,9 +89,12 @@ void ImageDataProcessor::processData()
         if (auto found = imagesByProcessor.find(identifier); found != imagesByProcessor.end()) {
             image = found->second;
         } else {
+            if (!providers.empty() && dynamic_cast<const DefaultImageProcessor*>(processor.get()))
+                image = finishedProgressiveImage();
             // A processor is outside code running on a queue thread: whatever it throws means "no image".
             try {
-                image = processor->process(item, callback.options);
+                if (!image)
+                    image = processor->process(item, callback.options);
             } catch (...) {
                 image = nullptr;
             }
@@ -83,6 +121,9 @@ void ImageDataProcessor::processData()
         }
         onImageProcessed({ ImageOrError::success(std::move(result)), callback });
     }
+    // The decoders that gave nothing hold the coefficients of a whole image.
+    for (const std::shared_ptr<ImageProgressiveProvider>& provider : providers)
+        provider->decoder().releaseDecoder();
 }
 
 std::shared_ptr<platform::Image> ImageDataProcessor::decodedImage(

@@ -25,9 +25,12 @@ using ImageOrError = platform::Result<std::shared_ptr<platform::Image>, IrisErro
 // processor runs once, each request gets its own (optionally decoded) image or failure.
 class ImageDataProcessor : public std::enable_shared_from_this<ImageDataProcessor> {
 public:
-    // Without a processing queue, processing runs on the shared serial processing queue.
-    ImageDataProcessor(
-        QByteArray data, SessionDataTask::Callbacks callbacks, std::optional<CallbackQueue> processingQueue);
+    // Without a processing queue, processing runs on the shared serial processing queue. `source` is
+    // the download the data came from, when there is one: a progressive decoder that read it may
+    // then give its image.
+    ImageDataProcessor(QByteArray data, SessionDataTask::Callbacks callbacks,
+        std::optional<CallbackQueue> processingQueue,
+        std::shared_ptr<const SessionDataTask> source = nullptr);
 
     // Told once per request, in request order, on the processing queue.
     Delegate<std::pair<ImageOrError, TaskCallback>, std::monostate> onImageProcessed;
@@ -54,6 +57,7 @@ private:
     const QByteArray m_data;
     const SessionDataTask::Callbacks m_callbacks;
     const CallbackQueue m_queue;
+    const std::shared_ptr<const SessionDataTask> m_source;
 };
 
 } // namespace iris

@@ -348,7 +348,8 @@ DownloadTask ImageDownloader::addDownloadTask(const DownloadingContext& context,
             [weakSelf, context](
                 SessionDataTask& done, std::pair<DownloadResult, SessionDataTask::Callbacks> input) {
                 if (std::shared_ptr<ImageDownloader> self = weakSelf.lock()) {
-                    self->handleTaskDone(context, std::move(input.first), std::move(input.second));
+                    self->handleTaskDone(
+                        context, done.shared_from_this(), std::move(input.first), std::move(input.second));
                 } else {
                     std::shared_ptr<SessionDataTask> strong = done.shared_from_this();
                     for (const TaskCallback& callback : input.second)
@@ -402,8 +403,8 @@ void ImageDownloader::failCallbacks(const SessionDataTask::Callbacks& callbacks,
         complete(callback, ImageLoadingResultOrError::failure(error));
 }
 
-void ImageDownloader::handleTaskDone(
-    const DownloadingContext& context, DownloadResult result, SessionDataTask::Callbacks callbacks)
+void ImageDownloader::handleTaskDone(const DownloadingContext& context,
+    const std::shared_ptr<SessionDataTask>& task, DownloadResult result, SessionDataTask::Callbacks callbacks)
 {
     reportDownloadFinished(result, context.url);
     if (result.isFailure()) {
@@ -412,7 +413,7 @@ void ImageDownloader::handleTaskDone(
     }
     DownloadedData downloaded = std::move(result).value();
     auto processor = std::make_shared<ImageDataProcessor>(
-        downloaded.data, std::move(callbacks), context.options.processingQueue);
+        downloaded.data, std::move(callbacks), context.options.processingQueue, task);
     std::weak_ptr<ImageDownloader> weakSelf = weak_from_this();
     processor->onImageProcessed.delegate<ImageDataProcessor>(processor,
         [weakSelf, url = context.url, response = downloaded.response, data = downloaded.data](

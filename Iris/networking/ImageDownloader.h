@@ -167,8 +167,8 @@ private:
     void ensureSetUp();
     void replaceSession(bool rebindHooks);
     std::shared_ptr<platform::UrlSession> currentSession() const;
-    void handleTaskDone(
-        const DownloadingContext& context, DownloadResult result, SessionDataTask::Callbacks callbacks);
+    void handleTaskDone(const DownloadingContext& context, const std::shared_ptr<SessionDataTask>& task,
+        DownloadResult result, SessionDataTask::Callbacks callbacks);
     static void failCallbacks(const SessionDataTask::Callbacks& callbacks, const IrisError& error);
 
     const QString m_name;

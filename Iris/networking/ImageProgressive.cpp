@@ -267,9 +267,49 @@ void ImageProgressiveDecoder::releaseDecoder()
 void ImageProgressiveDecoder::downloadFinished()
 {
     m_downloadFinished = true;
-    std::unique_lock lock(m_mutex, std::try_to_lock);
-    if (lock.owns_lock())
+}
+
+void ImageProgressiveDecoder::noteSource(const std::shared_ptr<SessionDataTask>& task)
+{
+    std::lock_guard lock(m_mutex);
+    if (!task || (m_sources != Sources::none && m_source.lock() != task)) {
+        m_sources = Sources::several;
+        return;
+    }
+    if (m_sources == Sources::none) {
+        m_sources = Sources::one;
+        m_source = task;
+    }
+}
+
+std::shared_ptr<platform::Image> ImageProgressiveDecoder::finishedImage(
+    const QByteArray& data, const std::shared_ptr<const SessionDataTask>& source)
+{
+    // Taken before the decoder's lock: reading the download's bytes holds the download's lock while
+    // it asks for the decoder's.
+    const QByteArray received = source ? source->mutableData() : QByteArray();
+    std::lock_guard lock(m_mutex);
+    // The weak reference keeps its owner's identity after the task has gone.
+    const bool readFromSource = source && m_sources == Sources::one && !m_source.owner_before(source)
+        && !source.owner_before(m_source);
+    // Nothing read yet would make this a whole decode of the file, which the usual path does as
+    // well. Bytes a delegate changed, or a copy of them, are not known to be the ones read.
+    if (!readFromSource || m_fed <= 0 || m_fed > data.size() || received.constData() != data.constData()
+        || received.size() != data.size()) {
         m_jpeg->release();
+        return nullptr;
+    }
+    m_jpeg->append(QByteArrayView(data).sliced(m_fed));
+    m_fed = data.size();
+    m_jpeg->finish();
+    std::optional<QImage> pixels = m_jpeg->finishedImage();
+    if (!pixels)
+        return nullptr;
+    std::optional<platform::Bitmap> bitmap = platform::Bitmap::fromImage(std::move(*pixels));
+    std::shared_ptr<platform::Image> image = bitmap ? platform::Image::create(std::move(*bitmap)) : nullptr;
+    if (image)
+        ++m_statistics.finishedImages;
+    return image;
 }
 
 ImageProgressiveDecoder::Statistics ImageProgressiveDecoder::statistics() const
@@ -285,10 +325,9 @@ std::vector<std::shared_ptr<platform::Image>> ImageProgressiveDecoder::decode(co
     std::shared_ptr<platform::Image> image;
     {
         std::lock_guard lock(m_mutex);
-        if (m_downloadFinished) {
-            m_jpeg->release();
+        // The decoder is kept for the finished image.
+        if (m_downloadFinished)
             return std::vector<std::shared_ptr<platform::Image>>(callbacks.size());
-        }
         // The decoder keeps its state between prefixes; it is given the marker that ends the prefix
         // too, so that it knows the scan before it has ended.
         const qint64 end = std::min<qint64>(prefixLength + 2, tailOffset + tail.size());
@@ -296,6 +335,10 @@ std::vector<std::shared_ptr<platform::Image>> ImageProgressiveDecoder::decode(co
             m_jpeg->append(QByteArrayView(tail).sliced(m_fed - tailOffset, end - m_fed));
             m_fed = end;
         }
+        // The download may have ended while the bytes were read: the scans are kept for the
+        // finished image, but a partial image would only come after it.
+        if (m_downloadFinished)
+            return std::vector<std::shared_ptr<platform::Image>>(callbacks.size());
         double reduction = 1;
         if (std::optional<QImage> pixels = m_jpeg->render()) {
             const QSize full = m_jpeg->size().value_or(pixels->size());
@@ -306,8 +349,6 @@ std::vector<std::shared_ptr<platform::Image>> ImageProgressiveDecoder::decode(co
                 image = platform::Image::createWithPointSize(
                     { *bitmap }, platform::Size { full.width() / scale, full.height() / scale });
         }
-        if (m_downloadFinished)
-            m_jpeg->release();
         if (image)
             ++m_statistics.images;
         if (image && blurs(m_option.isBlur(), scannedCountAtScan)) {
@@ -504,20 +545,16 @@ void ImageProgressiveProvider::runPending(std::function<void()> completion)
     // the bytes before it, and no copy of them waits in a queue.
     Step step;
     auto take = [&](QByteArrayView data) { step = takeStep(data, pending->expectedLength); };
-    if (std::shared_ptr<SessionDataTask> task = pending->task.lock())
+    std::shared_ptr<SessionDataTask> task = pending->task.lock();
+    if (task)
         task->readReceivedData(take);
     else
         take(pending->data);
-    // The whole file is in: the download's own completion shows it at once, so a partial image of
-    // it would only be decoded beside the final one. The decoder's memory goes now instead.
-    if (step.whole) {
-        runCallback(m_decoder.processingQueue(), [self = shared_from_this(), completion] {
-            self->m_decoder.releaseDecoder();
-            runCallback(CallbackQueue::mainCurrentOrAsync(), completion);
-        });
-        return;
-    }
-    if (step.prefixes.empty()) {
+    if (!step.tail.isEmpty())
+        m_decoder.noteSource(task);
+    // The whole file is in: the download's own completion shows it at once, made from what the
+    // decoder has read so far, so a partial image of it would only be decoded beside the final one.
+    if (step.whole || step.prefixes.empty()) {
         completion();
         return;
     }

@@ -143,16 +143,29 @@ public:
     std::vector<std::shared_ptr<platform::Image>> decode(const QByteArray& tail, qint64 tailOffset,
         qsizetype prefixLength, std::int64_t scannedCountAtScan, const SessionDataTask::Callbacks& callbacks);
 
-    // Once the whole file is in, the normal completion shows it: the decoder's memory can go, and
-    // later decodes make nothing. `downloadFinished` may be called on any thread and never waits:
-    // a decode under way lets the memory go when it ends.
+    // Once the whole file is in, the download's completion shows it, so later decodes make
+    // nothing; the decoder is kept for `finishedImage` until `releaseDecoder`. `downloadFinished`
+    // may be called on any thread and never waits.
     void releaseDecoder();
     void downloadFinished();
 
-    // Counts the decodes that found an image, and the blur radii used (tests read them).
+    // The download the bytes given to `decode` come from (null: bytes handed over directly). The
+    // finished image is made only when every byte came from one download.
+    void noteSource(const std::shared_ptr<SessionDataTask>& task);
+    // The image of `data`, the bytes download `source` ended with, made from the scans the decoder
+    // has already read rather than by decoding the file again: only when the decoder read from that
+    // download alone, `data` is its very buffer (not bytes a delegate changed), and the decoder can
+    // give exactly the image the one-shot decode would. Null otherwise; the decoder's memory goes
+    // either way.
+    std::shared_ptr<platform::Image> finishedImage(
+        const QByteArray& data, const std::shared_ptr<const SessionDataTask>& source);
+
+    // Counts the decodes that found an image, the blur radii used, and the finished images made
+    // (tests read them).
     struct Statistics {
         int images = 0;
         std::vector<double> blurRadii;
+        int finishedImages = 0;
     };
     Statistics statistics() const;
 
@@ -177,6 +190,9 @@ private:
     mutable std::mutex m_mutex;
     std::unique_ptr<platform::ProgressiveJpegDecoder> m_jpeg;
     qint64 m_fed = 0;
+    enum class Sources { none, one, several };
+    Sources m_sources = Sources::none;
+    std::weak_ptr<SessionDataTask> m_source;
     Statistics m_statistics;
     std::atomic<bool> m_downloadFinished { false };
 };

@@ -5,10 +5,12 @@
 #include <QColorSpace>
 
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -32,8 +34,12 @@ void ignoreMessage(j_common_ptr)
 {
 }
 
-void ignoreMessageLevel(j_common_ptr, int)
+// Warnings (damage libjpeg worked around) are counted, as the standard handler does, so that an
+// image read past damage is never taken for a clean decode.
+void countWarning(j_common_ptr info, int level)
 {
+    if (level < 0)
+        ++info->err->num_warnings;
 }
 
 const JOCTET endOfImage[] = { 0xFF, 0xD9 };
@@ -53,6 +59,15 @@ struct ProgressiveJpegDecoder::State {
     bool started = false;
     bool inputComplete = false;
     bool inOutput = false;
+    // The bytes ran out for good before the end marker: libjpeg was handed one of our own.
+    bool cutShort = false;
+    // Warnings up to the first scan (a marker libjpeg does not like) are met by every decode alike.
+    long headerWarnings = 0;
+    // Rendered images are this many times smaller on each side than the decoder's output.
+    int reduction = 1;
+    // One output row, and the sums of a band of them, for a reduced rendering.
+    std::vector<JOCTET> row;
+    std::vector<quint32> sums;
     // What the markers before the first scan say of how the pixels are meant to be seen.
     int orientation = 1;
     QByteArray icc;
@@ -67,6 +82,7 @@ struct ProgressiveJpegDecoder::State {
         State* state = of(info);
         if (!state->ended)
             return FALSE;
+        state->cutShort = true;
         // Cut short for good: an end marker lets libjpeg finish with what it has.
         info->src->next_input_byte = endOfImage;
         info->src->bytes_in_buffer = sizeof endOfImage;
@@ -93,7 +109,7 @@ struct ProgressiveJpegDecoder::State {
         info.err = jpeg_std_error(&errors.base);
         errors.base.error_exit = exitByJump;
         errors.base.output_message = ignoreMessage;
-        errors.base.emit_message = ignoreMessageLevel;
+        errors.base.emit_message = countWarning;
         jpeg_create_decompress(&info);
         info.client_data = this;
         source.init_source = initSource;
@@ -214,7 +230,9 @@ std::optional<QSize> ProgressiveJpegDecoder::outputSize() const
 {
     if (!m_state || !m_state->started)
         return std::nullopt;
-    const QSize stored(int(m_state->info.output_width), int(m_state->info.output_height));
+    const int reduction = m_state->reduction;
+    const QSize stored(int(m_state->info.output_width + reduction - 1) / reduction,
+        int(m_state->info.output_height + reduction - 1) / reduction);
     return m_state->orientation >= 5 ? stored.transposed() : stored;
 }
 
@@ -242,6 +260,7 @@ void ProgressiveJpegDecoder::consume()
             return;
         state.headerRead = true;
         readOrientationAndProfile(state);
+        state.headerWarnings = state.errors.base.num_warnings;
         const qint64 pixels = qint64(info.image_width) * qint64(info.image_height);
         if (info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK) {
             fail(JpegFailure::unsupported);
@@ -257,15 +276,15 @@ void ProgressiveJpegDecoder::consume()
         // Smoothing would make the output of the scan being read wait for rows beyond it; early
         // scans are blurred by the caller anyway.
         info.do_block_smoothing = FALSE;
+        // Decoded at full size whatever the cap, since libjpeg cannot change the scale between
+        // output passes: the last pass can then be the finished image itself.
+        if (m_maxOutputPixels > 0) {
+            while (state.reduction < 8
+                && (pixels / (qint64(state.reduction) * state.reduction)) > m_maxOutputPixels)
+                state.reduction *= 2;
+        }
         // The coefficients of a progressive image are kept whole; beyond the limit there is no
         // backing store, so libjpeg fails instead of allocating.
-        if (m_maxOutputPixels > 0) {
-            unsigned denominator = 1;
-            while (denominator < 8 && (pixels / (qint64(denominator) * denominator)) > m_maxOutputPixels)
-                denominator *= 2;
-            info.scale_num = 1;
-            info.scale_denom = denominator;
-        }
         info.mem->max_memory_to_use = long(std::min<qint64>(m_limits.maxTotalBytes, LONG_MAX));
     }
     if (!state.started) {
@@ -285,6 +304,79 @@ void ProgressiveJpegDecoder::consume()
         }
     }
 }
+
+namespace {
+
+// Reads the rows of the output pass under way into `state.output`; with a reduction, each band of
+// that many rows becomes one row of averages. Stops early when libjpeg suspends for bytes.
+void readOutputPass(auto& state)
+{
+    jpeg_decompress_struct& info = state.info;
+    const int factor = state.reduction;
+    if (factor == 1) {
+        while (info.output_scanline < info.output_height) {
+            JSAMPROW row = state.output.scanLine(int(info.output_scanline));
+            if (jpeg_read_scanlines(&info, &row, 1) != 1)
+                return;
+        }
+        return;
+    }
+    // Sums are kept two channels to a 32-bit word (bytes 0 and 2 of each pixel in one, 1 and 3 in
+    // the other), 16 bits a channel: a square of 8 by 8 pixels sums to at most 16320.
+    const std::size_t width = std::size_t(info.output_width);
+    state.row.resize(width * 4);
+    state.sums.resize(width * 2);
+    const int outputWidth = state.output.width();
+    const int wholeColumns = int(width) / factor;
+    for (int y = 0; info.output_scanline < info.output_height; ++y) {
+        std::fill(state.sums.begin(), state.sums.end(), quint32(0));
+        int rows = 0;
+        for (; rows < factor && info.output_scanline < info.output_height; ++rows) {
+            JSAMPROW row = state.row.data();
+            if (jpeg_read_scanlines(&info, &row, 1) != 1)
+                return;
+            const JOCTET* in = state.row.data();
+            quint32* sums = state.sums.data();
+            for (std::size_t x = 0; x < width; ++x) {
+                quint32 pixel;
+                std::memcpy(&pixel, in + x * 4, 4);
+                sums[2 * x] += pixel & 0x00FF00FFu;
+                sums[2 * x + 1] += (pixel >> 8) & 0x00FF00FFu;
+            }
+        }
+        auto* out = reinterpret_cast<quint32*>(state.output.scanLine(y));
+        const quint32* sums = state.sums.data();
+        // A whole square of a power of two pixels averages by a shift of both channels of a word at
+        // once; only the squares cut by the right and bottom edges need a division.
+        if (rows == factor) {
+            const int shift = std::countr_zero(unsigned(factor * factor));
+            const quint32 half = quint32(factor * factor / 2) * 0x00010001u;
+            for (int x = 0; x < wholeColumns; ++x) {
+                const quint32* square = sums + std::size_t(x) * std::size_t(factor) * 2;
+                quint32 even = half, odd = half;
+                for (int column = 0; column < factor; ++column) {
+                    even += square[2 * column];
+                    odd += square[2 * column + 1];
+                }
+                out[x] = ((even >> shift) & 0x00FF00FFu) | (((odd >> shift) & 0x00FF00FFu) << 8);
+            }
+        }
+        for (int x = rows == factor ? wholeColumns : 0; x < outputWidth; ++x) {
+            const std::size_t first = std::size_t(x) * std::size_t(factor);
+            const std::size_t columns = std::min(std::size_t(factor), width - first);
+            const quint32 count = quint32(columns) * quint32(rows);
+            quint32 even = 0, odd = 0;
+            for (std::size_t column = 0; column < columns; ++column) {
+                even += sums[2 * (first + column)];
+                odd += sums[2 * (first + column) + 1];
+            }
+            auto average = [count](quint32 sum) { return ((sum & 0xFFFFu) + count / 2) / count; };
+            out[x] = average(even) | average(even >> 16) << 16 | average(odd) << 8 | average(odd >> 16) << 24;
+        }
+    }
+}
+
+} // namespace
 
 std::optional<QImage> ProgressiveJpegDecoder::render()
 {
@@ -308,17 +400,14 @@ std::optional<QImage> ProgressiveJpegDecoder::render()
     if (!jpeg_start_output(&info, scan))
         return std::nullopt;
     state.inOutput = true;
-    state.output
-        = QImage(int(info.output_width), int(info.output_height), QImage::Format_ARGB32_Premultiplied);
+    const int reduction = state.reduction;
+    state.output = QImage(int(info.output_width + reduction - 1) / reduction,
+        int(info.output_height + reduction - 1) / reduction, QImage::Format_ARGB32_Premultiplied);
     if (state.output.isNull()) {
         fail(JpegFailure::tooLarge);
         return std::nullopt;
     }
-    while (info.output_scanline < info.output_height) {
-        JSAMPROW row = state.output.scanLine(int(info.output_scanline));
-        if (jpeg_read_scanlines(&info, &row, 1) != 1)
-            break;
-    }
+    readOutputPass(state);
     if (jpeg_finish_output(&info))
         state.inOutput = false;
     if (info.output_scanline < info.output_height)
@@ -331,6 +420,60 @@ std::optional<QImage> ProgressiveJpegDecoder::render()
         convertToSrgb(image);
     }
     return orientedByExif(image, state.orientation);
+}
+
+bool ProgressiveJpegDecoder::renderFinishedPass()
+{
+    State& state = *m_state;
+    jpeg_decompress_struct& info = state.info;
+    if (setjmp(state.errors.jump)) {
+        fail(JpegFailure::corrupt);
+        return false;
+    }
+    if (state.inOutput) {
+        if (!jpeg_finish_output(&info))
+            return false;
+        state.inOutput = false;
+    }
+    // The settings of the one-shot decode, which smooths the blocks of a file whose scans leave
+    // coefficients unrefined.
+    info.do_block_smoothing = TRUE;
+    state.reduction = 1;
+    if (!jpeg_start_output(&info, info.input_scan_number))
+        return false;
+    state.inOutput = true;
+    // libjpeg sets the fourth byte of each pixel to 0xFF, as the one-shot decode's padded format.
+    state.output = QImage(int(info.output_width), int(info.output_height), QImage::Format_RGB32);
+    if (state.output.isNull()) {
+        fail(JpegFailure::tooLarge);
+        return false;
+    }
+    readOutputPass(state);
+    return info.output_scanline == info.output_height;
+}
+
+std::optional<QImage> ProgressiveJpegDecoder::finishedImage()
+{
+    // Only a file read the way the one-shot decode reads it: to an end marker that was in the data,
+    // with no damage worked around, in three colour components (other files come out of that
+    // decode in another format).
+    const bool clean = !m_failure && m_state && m_state->started && m_state->inputComplete
+        && !m_state->cutShort && m_state->errors.base.num_warnings == m_state->headerWarnings
+        && m_state->info.num_components == 3;
+    if (!clean || !renderFinishedPass()) {
+        release();
+        return std::nullopt;
+    }
+    QImage image = std::exchange(m_state->output, QImage());
+    const QByteArray icc = m_state->icc;
+    const int orientation = m_state->orientation;
+    release();
+    // The same steps, in the same order, as the one-shot decode's.
+    if (!icc.isEmpty()) {
+        image.setColorSpace(QColorSpace::fromIccProfile(icc));
+        convertToSrgb(image);
+    }
+    return orientedByExif(image, orientation);
 }
 
 Result<QImage, JpegFailure> ProgressiveJpegDecoder::decodePrefix(

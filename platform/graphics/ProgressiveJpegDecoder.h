@@ -23,8 +23,9 @@ namespace platform {
 // fails the decoder; it never crashes.
 class ProgressiveJpegDecoder {
 public:
-    // With `maxOutputPixels` above 0 the image is rendered reduced by 2, 4 or 8 (by DCT scaling,
-    // cheaply) until it has at most that many pixels.
+    // With `maxOutputPixels` above 0 the image is rendered reduced by 2, 4 or 8 (each pixel the
+    // average of a square of the full-size output) until it has at most that many pixels. The
+    // decoder itself stays at full size, so that it can still give the finished image.
     explicit ProgressiveJpegDecoder(DecodingLimits limits = {}, qint64 maxOutputPixels = 0);
     ~ProgressiveJpegDecoder();
     ProgressiveJpegDecoder(const ProgressiveJpegDecoder&) = delete;
@@ -54,12 +55,20 @@ public:
     // nothing before the first scan is complete, or once the decoder has failed.
     std::optional<QImage> render();
 
+    // Once `finish` has been called: the image of the whole file, pixel for pixel the one
+    // decodeScaledJpeg gives for the same bytes at full size (same format, same orientation and
+    // colours), at the cost of one pass over the coefficients already read. Nothing unless the file is
+    // a colour JPEG read to its end marker with no damage found on the way; the caller then decodes
+    // the file the usual way. The decoder's memory goes either way.
+    std::optional<QImage> finishedImage();
+
     // One image from data that may be cut short anywhere.
     static Result<QImage, JpegFailure> decodePrefix(QByteArrayView data, const DecodingLimits& limits = {});
 
 private:
     struct State;
     void consume();
+    bool renderFinishedPass();
     void fail(JpegFailure failure);
 
     DecodingLimits m_limits;

@@ -6,7 +6,9 @@
 #include "Iris/image/ImageProcessors.h"
 #include "Iris/networking/ImageProgressive.h"
 
+#include "platform/graphics/Bitmap.h"
 #include "platform/graphics/Image.h"
+#include "platform/graphics/ImageSource.h"
 
 #include <QTemporaryDir>
 
@@ -595,4 +597,149 @@ TEST_F(ProgressiveDownload, ACutOrCorruptedFileEndsOnceAndCachesNothingBroken)
     ASSERT_TRUE(damaged->result->isSuccess());
     EXPECT_EQ(damaged->result->value().image->pixelSize(), (platform::Size { 320, 240 }));
     EXPECT_EQ(cache->lookUpMemory(key, IrisParsedOptionsInfo()), damaged->result->value().image);
+}
+
+namespace {
+
+// The pixels the usual decode makes of `data`, in its format.
+QImage usualDecode(const QByteArray& data)
+{
+    std::shared_ptr<platform::Image> image = platform::imageFromData(data);
+    return image && image->bitmap() ? image->bitmap()->image() : QImage();
+}
+
+std::shared_ptr<ImageProgressiveProvider> showingProvider(IrisParsedOptionsInfo& options)
+{
+    options.progressiveJPEG = std::make_shared<ImageProgressive>(false, false, 0);
+    auto provider = ImageProgressiveProvider::create(options, [](auto) {});
+    options.onDataReceived = std::vector<std::shared_ptr<DataReceivingSideEffect>> { provider };
+    return provider;
+}
+
+} // namespace
+
+// The finished image comes from the scans the partial images were made of, not from a second decode
+// of the file, and it is the usual decode to the pixel; what the cache is given is the file itself.
+TEST_F(ProgressiveDownload, TheFinishedImageIsMadeFromTheScansAlreadyRead)
+{
+    const QByteArray file = encode(picture(320, 240, true), true);
+    const std::size_t chunkBytes = 1024;
+    auto gate = server.addSteppedChunks("/finished.jpg", file.toStdString(), chunkBytes);
+    server.start();
+    IrisParsedOptionsInfo options;
+    auto provider = showingProvider(options);
+    auto answers = download(server.url(QStringLiteral("/finished.jpg")), options);
+    releaseThroughScan(gate, file, 5);
+    ASSERT_TRUE(waitUntil([&] { return provider->decoder().statistics().images > 0; }, 10000));
+    gate->releaseChunks(file.size() / qsizetype(chunkBytes) + 1);
+    ASSERT_TRUE(waitUntil([&] { return answers->count() > 0; }, 10000));
+    ASSERT_TRUE(answers->first().isSuccess());
+    const ImageLoadingResult loaded = answers->first().value();
+    EXPECT_EQ(loaded.originalData, file);
+    const QImage finished = loaded.image->bitmap()->image();
+    EXPECT_EQ(finished.format(), usualDecode(file).format());
+    EXPECT_TRUE(finished == usualDecode(file));
+    EXPECT_EQ(loaded.image->size(), (platform::Size { 320, 240 }));
+    EXPECT_EQ(provider->decoder().statistics().finishedImages, 1);
+}
+
+// The finished image is only made from the very bytes the decoder read, cleanly: damaged scan data,
+// bytes a delegate replaced, or a processor of its own (which is handed the data) get the usual
+// decode of what the request was given.
+TEST_F(ProgressiveDownload, AnythingTheDecoderDidNotReadCleanlyIsDecodedAsUsual)
+{
+    const QByteArray file = encode(picture(320, 240, true), true);
+    QByteArray damaged = file;
+    for (qsizetype at = file.size() * 7 / 10; at < file.size() * 7 / 10 + 64; ++at)
+        damaged[at] = char(uchar(damaged[at]) ^ 0x55);
+    // Changed where the decoder has long read, so that only the bytes' identity tells them apart.
+    QByteArray replacement = file;
+    for (qsizetype at = sosPositions(file).front() + 40; at < sosPositions(file).front() + 80; ++at)
+        replacement[at] = char(uchar(replacement[at]) ^ 0x0F);
+    struct Replacing final : ImageDownloaderDelegate {
+        explicit Replacing(QByteArray bytes)
+            : bytes(std::move(bytes))
+        {
+        }
+        std::optional<QByteArray> modifiedDataForURL(
+            ImageDownloader&, const QByteArray& data, const QUrl& url) override
+        {
+            return url.path().startsWith(QLatin1String("/replaced")) ? bytes : data;
+        }
+        QByteArray bytes;
+    };
+    auto replacing = std::make_shared<Replacing>(replacement);
+    downloader->setDelegate(replacing);
+    auto sawData = std::make_shared<std::atomic<bool>>(false);
+    auto ownProcessor = std::make_shared<GeneralProcessor>(
+        QStringLiteral("own"), [sawData](const ImageProcessItem& item, const IrisParsedOptionsInfo& options) {
+            if (!item.isImage())
+                *sawData = true;
+            return DefaultImageProcessor::shared()->process(item, options);
+        });
+
+    struct Case {
+        const char* path;
+        QByteArray served;
+        QByteArray decoded;
+        std::shared_ptr<const ImageProcessor> processor;
+    };
+    const Case cases[] = {
+        { "/damaged.jpg", damaged, damaged, nullptr },
+        { "/replaced.jpg", file, replacement, nullptr },
+        { "/own-processor.jpg", file, file, ownProcessor },
+    };
+    std::vector<std::shared_ptr<testsupport::HttpTestServer::ChunkGate>> gates;
+    for (const Case& c : cases)
+        gates.push_back(server.addSteppedChunks(c.path, c.served.toStdString(), 1024));
+    server.start();
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const Case& c = cases[i];
+        IrisParsedOptionsInfo options;
+        if (c.processor)
+            options.processor = c.processor;
+        auto provider = showingProvider(options);
+        auto answers = download(server.url(QString::fromLatin1(c.path)), options);
+        m_released = 0;
+        releaseThroughScan(gates[i], c.served, 5);
+        ASSERT_TRUE(waitUntil([&] { return provider->decoder().statistics().images > 0; }, 10000)) << c.path;
+        gates[i]->releaseChunks(1000);
+        ASSERT_TRUE(waitUntil([&] { return answers->count() > 0; }, 10000)) << c.path;
+        ASSERT_TRUE(answers->first().isSuccess()) << c.path;
+        const ImageLoadingResult loaded = answers->first().value();
+        EXPECT_TRUE(loaded.image->bitmap()->image() == usualDecode(c.decoded)) << c.path;
+        EXPECT_EQ(provider->decoder().statistics().finishedImages, 0) << c.path;
+    }
+    EXPECT_TRUE(sawData->load());
+}
+
+// A download cancelled after its first partial images answers once, and the decoder that read its
+// scans, with everything it held, goes with the last reference to the request.
+TEST_F(ProgressiveDownload, ACancelledDownloadLeavesNothingBehind)
+{
+    const QByteArray file = encode(picture(320, 240, true), true);
+    auto gate = server.addSteppedChunks("/cancelled.jpg", file.toStdString(), 1024);
+    server.start();
+    std::weak_ptr<ImageProgressiveProvider> weakProvider;
+    std::shared_ptr<Answers> answers;
+    {
+        IrisParsedOptionsInfo options;
+        auto provider = showingProvider(options);
+        weakProvider = provider;
+        std::optional<DownloadTask> task;
+        answers = download(server.url(QStringLiteral("/cancelled.jpg")), options, &task);
+        ASSERT_TRUE(task);
+        releaseThroughScan(gate, file, 4);
+        ASSERT_TRUE(waitUntil([&] { return provider->decoder().statistics().images > 0; }, 10000));
+        task->cancel();
+        ASSERT_TRUE(waitUntil([&] { return answers->count() > 0; }, 10000));
+        EXPECT_TRUE(answers->first().isFailure());
+        EXPECT_EQ(provider->decoder().statistics().finishedImages, 0);
+    }
+    // The answer's error names the download, which holds the request's options until it goes.
+    EXPECT_EQ(answers->count(), 1);
+    answers.reset();
+    gate->releaseChunks(1000);
+    // Work still queued for it holds it until it has run.
+    EXPECT_TRUE(waitUntil([&] { return weakProvider.expired(); }, 10000));
 }

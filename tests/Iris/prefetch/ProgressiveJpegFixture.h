@@ -37,7 +37,10 @@ inline QImage picture(int width, int height, bool noisy = false, unsigned seed =
     return image;
 }
 
-inline QByteArray encode(const QImage& source, bool progressive, int quality = 90)
+// The luma's sampling factors are `horizontal` and `vertical` (2, 2: 4:2:0; 1, 1: 4:4:4); a restart
+// marker follows every `restartRows` rows of blocks (0: none).
+inline QByteArray encode(const QImage& source, bool progressive, int quality = 90, int horizontal = 2,
+    int vertical = 2, int restartRows = 0)
 {
     const QImage image = source.convertToFormat(QImage::Format_RGB888);
     jpeg_compress_struct info {};
@@ -53,6 +56,9 @@ inline QByteArray encode(const QImage& source, bool progressive, int quality = 9
     info.in_color_space = JCS_RGB;
     jpeg_set_defaults(&info);
     jpeg_set_quality(&info, quality, TRUE);
+    info.comp_info[0].h_samp_factor = horizontal;
+    info.comp_info[0].v_samp_factor = vertical;
+    info.restart_in_rows = restartRows;
     if (progressive)
         jpeg_simple_progression(&info);
     jpeg_start_compress(&info, TRUE);

@@ -1,15 +1,18 @@
 #include "Iris/prefetch/ProgressiveJpegFixture.h"
 
 #include "platform/graphics/ImageSource.h"
+#include "platform/graphics/JpegDecoder.h"
 #include "platform/graphics/ProgressiveJpegDecoder.h"
 
 #include <QColorSpace>
 #include <QtEndian>
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
+#include <QImageWriter>
 
 #include <gtest/gtest.h>
 
@@ -221,11 +224,17 @@ TEST(ProgressiveJpegDecoder, FuzzCorpusDecodesWithoutCrashing)
         }
         decoder.finish();
         (void)decoder.render();
+        // A finished image, when there is one, is the one-shot decode's.
+        if (std::optional<QImage> finished = decoder.finishedImage()) {
+            Result<QImage, JpegFailure> oneShot = decodeScaledJpeg(input.sliced(1), 0, DecodingLimits());
+            ASSERT_TRUE(oneShot.isSuccess()) << name.toStdString();
+            EXPECT_TRUE(*finished == oneShot.value()) << name.toStdString();
+        }
         (void)ProgressiveJpegDecoder::decodePrefix(input.sliced(1));
     }
 }
 
-// A cap on output pixels renders reduced by DCT scaling, never beyond one eighth.
+// A cap on output pixels renders reduced, never beyond one eighth.
 TEST(ProgressiveJpegDecoder, RendersReducedUnderAPixelCap)
 {
     const QByteArray data = encode(picture(160, 120), true);
@@ -263,5 +272,106 @@ TEST(ProgressiveJpegDecoder, PartialImagesAreUprightAndInSrgbLikeTheFinishedOne)
         std::optional<QImage> partial = decoder.render();
         ASSERT_TRUE(partial);
         EXPECT_LE(maxChannelDifference(*partial, finished->image()), 2) << orientation;
+    }
+}
+
+namespace {
+
+// What the decoder gives for `data` fed in pieces of `piece` bytes, rendering as scans complete the
+// way a download shows them.
+std::optional<QImage> finishedAfterPieces(const QByteArray& data, qsizetype piece, qint64 cap = 0)
+{
+    ProgressiveJpegDecoder decoder(DecodingLimits(), cap);
+    int rendered = 0;
+    for (qsizetype at = 0; at < data.size(); at += piece) {
+        decoder.append(QByteArrayView(data).sliced(at, std::min(piece, data.size() - at)));
+        if (decoder.completedScans() > rendered) {
+            rendered = decoder.completedScans();
+            (void)decoder.render();
+        }
+    }
+    decoder.finish();
+    return decoder.finishedImage();
+}
+
+} // namespace
+
+// The decoder's last pass over the scans it has read is the one-shot decode to the pixel, in the
+// same format: whatever the size, sampling, restart interval, orientation, profile or pixel cap,
+// and for a file whose scans leave coefficients unrefined (which the one-shot decode smooths).
+TEST(ProgressiveJpegDecoder, FinishedImageIsTheOneShotDecodeToThePixel)
+{
+    const QByteArray icc = QColorSpace(QColorSpace::AdobeRgb).iccProfile();
+    const QByteArray plain = encode(picture(320, 240, true), true);
+    const std::vector<qsizetype> scans = sosPositions(plain);
+    ASSERT_GE(scans.size(), 4u);
+    struct Case {
+        const char* name;
+        QByteArray data;
+        qsizetype piece;
+        qint64 cap;
+    };
+    const Case cases[] = {
+        { "4:2:0, fed whole", plain, plain.size(), 0 },
+        { "4:2:0, in small pieces, reduced partial images", plain, 333, 80 * 60 },
+        { "4:4:4, odd size", encode(picture(97, 61, true), true, 85, 1, 1), 200, 0 },
+        { "4:2:2, restart every row", encode(picture(130, 70, true), true, 85, 2, 1, 1), 150, 0 },
+        { "4:2:0, restart every 3 rows, reduced", encode(picture(250, 190, true), true, 85, 2, 2, 3), 700,
+            1000 },
+        { "1 by 1", encode(picture(1, 1), true), 50, 0 },
+        { "turned, wide gamut", withOrientationAndProfile(plain, 6, icc), 1000, 0 },
+        { "mirrored", withOrientationAndProfile(plain, 2, QByteArray()), 1000, 0 },
+        { "scans left unrefined", plain.first(scans[scans.size() - 2]) + QByteArray("\xFF\xD9", 2), 500, 0 },
+        { "baseline", encode(picture(64, 48, true), false), 100, 0 },
+    };
+    for (const Case& c : cases) {
+        Result<QImage, JpegFailure> oneShot = decodeScaledJpeg(c.data, 0, DecodingLimits());
+        ASSERT_TRUE(oneShot.isSuccess()) << c.name;
+        std::optional<QImage> finished = finishedAfterPieces(c.data, c.piece, c.cap);
+        ASSERT_TRUE(finished) << c.name;
+        EXPECT_EQ(finished->format(), oneShot.value().format()) << c.name;
+        EXPECT_EQ(finished->size(), oneShot.value().size()) << c.name;
+        EXPECT_TRUE(*finished == oneShot.value()) << c.name;
+    }
+}
+
+// Whatever the one-shot decode would read another way gives no finished image, so that the caller
+// decodes the file itself: a file cut short, damage worked around, grey pixels (another format),
+// a failed decoder, or bytes still missing. The decoder lets its memory go in every case.
+TEST(ProgressiveJpegDecoder, FinishedImageRefusesWhatTheOneShotDecodeReadsOtherwise)
+{
+    const QByteArray data = encode(picture(160, 120, true), true);
+    QByteArray damaged = data;
+    for (qsizetype at = data.size() * 6 / 10; at < data.size() * 6 / 10 + 40; ++at)
+        damaged[at] = char(uchar(damaged[at]) ^ 0x55);
+    const QImage grey = picture(64, 48, true).convertToFormat(QImage::Format_Grayscale8);
+    QByteArray greyJpeg;
+    {
+        QBuffer buffer(&greyJpeg);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter writer(&buffer, "jpeg");
+        writer.setProgressiveScanWrite(true);
+        ASSERT_TRUE(writer.write(grey));
+    }
+    struct Case {
+        const char* name;
+        QByteArray data;
+        bool finish;
+    };
+    const Case cases[] = {
+        { "cut short", data.first(data.size() * 2 / 3), true },
+        { "damaged scan data", damaged, true },
+        { "grey", greyJpeg, true },
+        { "not a JPEG", QByteArray(300, 'x'), true },
+        { "not finished", data.first(data.size() - 1), false },
+    };
+    for (const Case& c : cases) {
+        ProgressiveJpegDecoder decoder;
+        decoder.append(c.data);
+        if (c.finish)
+            decoder.finish();
+        EXPECT_FALSE(decoder.finishedImage()) << c.name;
+        EXPECT_FALSE(decoder.render()) << c.name;
+        EXPECT_FALSE(decoder.size()) << c.name;
     }
 }
