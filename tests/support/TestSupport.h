@@ -58,6 +58,20 @@ inline void resetPeakResident()
     bench::resetPeak();
 }
 
+// Whether those figures are the program's alone: a sanitizer's shadow memory grows with each byte
+// the program touches.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+inline constexpr bool residentSizesAreTheProgramsOwn = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+inline constexpr bool residentSizesAreTheProgramsOwn = false;
+#else
+inline constexpr bool residentSizesAreTheProgramsOwn = true;
+#endif
+#else
+inline constexpr bool residentSizesAreTheProgramsOwn = true;
+#endif
+
 inline bool isMainThread()
 {
     return QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread();
