@@ -16,6 +16,7 @@
 #include "app/store/TDMediaStore.h"
 #include "app/store/TDProjectStore.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -351,6 +352,9 @@ QString NavigationView::navigationTitle() const
 // page where it is.
 void NavigationView::replaceDestination()
 {
+    // A click on the sidebar leaves the keys where they were, which may be in the page that goes.
+    QWidget* focused = QApplication::focusWidget();
+    const bool hadKeys = m_destination && focused && m_destination->isAncestorOf(focused);
     if (m_destination) {
         m_detailLayout->removeWidget(m_destination);
         delete m_destination;
@@ -374,6 +378,23 @@ void NavigationView::replaceDestination()
     }
     m_detailLayout->insertWidget(1, m_destination, 1);
     m_destination->show();
+    if (hadKeys)
+        giveKeysToDestination();
+}
+
+// The keys go on at the new page's first stop, or in the sidebar when the page has none (an empty
+// state), rather than nowhere, where the arrows would do nothing.
+void NavigationView::giveKeysToDestination()
+{
+    for (QWidget* next = m_destination->nextInFocusChain(); next != m_destination;
+         next = next->nextInFocusChain()) {
+        if (m_destination->isAncestorOf(next) && (next->focusPolicy() & Qt::TabFocus) && next->isEnabled()
+            && next->isVisibleTo(m_destination)) {
+            next->setFocus(Qt::OtherFocusReason);
+            return;
+        }
+    }
+    m_sidebar->setFocus(Qt::OtherFocusReason);
 }
 
 void NavigationView::render()
