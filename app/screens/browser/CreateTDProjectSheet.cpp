@@ -71,7 +71,7 @@ bool CreateTDProjectSheet::validateName()
 
 void CreateTDProjectSheet::createProject()
 {
-    if (m_creating)
+    if (isSaving())
         return;
     TDProjectStore::prepareLibraryFolder();
     if (!validateName())
@@ -85,15 +85,12 @@ void CreateTDProjectSheet::createProject()
     fields.startDate = m_startDate;
     fields.imageColumnCount = TDProject::defaultImageColumnCount;
 
-    m_creating = true;
-    m_form->primaryButton()->setEnabled(false);
+    setSaving(true);
     QPointer<CreateTDProjectSheet> self(this);
     QPointer<QWidget> presenter = parentWidget();
     TDLibrary(m_stores).createProject(std::move(fields), [self, presenter](auto created) {
-        if (self) {
-            self->m_creating = false;
-            self->m_form->primaryButton()->setEnabled(true);
-        }
+        if (self)
+            self->setSaving(false);
         if (!created && created.error().kind == TDLibraryFailure::Kind::fileFailed) {
             // Nothing was added: the sheet stays open with the alert over it.
             if (self)

@@ -26,5 +26,4 @@ protected:
 
 private:
     bool m_shown = false;
-    bool m_creating = false;
 };

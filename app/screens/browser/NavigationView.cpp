@@ -16,6 +16,7 @@
 #include "app/store/TDMediaStore.h"
 #include "app/store/TDProjectStore.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -94,6 +95,19 @@ public:
         painter->setRenderHint(QPainter::Antialiasing, true);
         painter->setRenderHint(QPainter::TextAntialiasing, true);
         const QRect rect = option.rect;
+        // Laid out from the left, then mirrored whole in a right-to-left layout: the symbol stays
+        // beside its title and the chevron at the header's far end.
+        const bool mirrored = option.direction == Qt::RightToLeft;
+        auto place = [&](const QRectF& logical) {
+            if (!mirrored)
+                return logical;
+            const QRectF bounds(rect);
+            return QRectF(bounds.left() + bounds.right() - logical.right(), logical.top(), logical.width(),
+                logical.height());
+        };
+        // Absolute: the painter would mirror a plain left or right once more.
+        const Qt::Alignment leading
+            = (mirrored ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignAbsolute | Qt::AlignVCenter;
         if (index.data(headerRole).toBool()) {
             const auto* tree = static_cast<const QTreeWidget*>(view);
             // A header the keys reached (Left from one of its rows) is where they act.
@@ -102,12 +116,12 @@ public:
             QFont font = tdappearance::systemFont(headerFontSize, QFont::Bold);
             painter->setFont(font);
             painter->setPen(tdappearance::color(SystemColor::secondaryLabel, dark));
-            QRect text = rect.adjusted(18, 6, -30, 0);
-            painter->drawText(
-                text, Qt::AlignLeading | Qt::AlignVCenter, index.data(Qt::DisplayRole).toString());
+            const QRectF text = place(QRectF(rect.adjusted(18, 6, -30, 0)));
+            painter->drawText(text, leading, index.data(Qt::DisplayRole).toString());
             bool expanded = tree && tree->isExpanded(index);
-            QRectF chevron(rect.right() - 24, rect.center().y() - 2, 9, 9);
-            SymbolPainter::paint(*painter, expanded ? Symbol::chevronDown : Symbol::chevronRight, chevron,
+            const QRectF chevron = place(QRectF(rect.right() - 24, rect.center().y() - 2, 9, 9));
+            const Symbol folded = mirrored ? Symbol::chevronLeft : Symbol::chevronRight;
+            SymbolPainter::paint(*painter, expanded ? Symbol::chevronDown : folded, chevron,
                 tdappearance::color(SystemColor::tertiaryLabel, dark).darker(dark ? 70 : 130));
             painter->restore();
             return;
@@ -128,8 +142,10 @@ public:
         auto destination = static_cast<NavigationType>(index.data(destinationRole).toInt());
         if (const NavigationItemLabel* label = labelFor(destination)) {
             const double glyph = label->iconSize == iconBox ? iconBox : label->iconSize;
-            QRectF box(background.left() + 10, rect.center().y() - iconBox / 2.0 + 0.5, iconBox, iconBox);
-            QRectF symbol(box.center().x() - glyph / 2, box.center().y() - glyph / 2, glyph, glyph);
+            const QRectF box(
+                background.left() + 10, rect.center().y() - iconBox / 2.0 + 0.5, iconBox, iconBox);
+            const QRectF symbol
+                = place(QRectF(box.center().x() - glyph / 2, box.center().y() - glyph / 2, glyph, glyph));
             // On the selection every symbol is white, as the title is; elsewhere a symbol keeps its
             // colour unless that colour would vanish into the sidebar (the white of "All").
             const QColor tint = selected
@@ -141,8 +157,9 @@ public:
             painter->setFont(tdappearance::systemFont(rowFontSize));
             painter->setPen(
                 selected ? QColor(Qt::white) : tdappearance::color(SystemColor::primaryLabel, dark));
-            QRectF text(box.right() + 8, rect.top(), background.right() - box.right() - 14, rect.height());
-            painter->drawText(text, Qt::AlignLeading | Qt::AlignVCenter,
+            const QRectF text = place(
+                QRectF(box.right() + 8, rect.top(), background.right() - box.right() - 14, rect.height()));
+            painter->drawText(text, leading,
                 painter->fontMetrics().elidedText(
                     index.data(Qt::DisplayRole).toString(), Qt::ElideRight, static_cast<int>(text.width())));
         }
@@ -351,6 +368,9 @@ QString NavigationView::navigationTitle() const
 // page where it is.
 void NavigationView::replaceDestination()
 {
+    // A click on the sidebar leaves the keys where they were, which may be in the page that goes.
+    QWidget* focused = QApplication::focusWidget();
+    const bool hadKeys = m_destination && focused && m_destination->isAncestorOf(focused);
     if (m_destination) {
         m_detailLayout->removeWidget(m_destination);
         delete m_destination;
@@ -374,6 +394,23 @@ void NavigationView::replaceDestination()
     }
     m_detailLayout->insertWidget(1, m_destination, 1);
     m_destination->show();
+    if (hadKeys)
+        giveKeysToDestination();
+}
+
+// The keys go on at the new page's first stop, or in the sidebar when the page has none (an empty
+// state), rather than nowhere, where the arrows would do nothing.
+void NavigationView::giveKeysToDestination()
+{
+    for (QWidget* next = m_destination->nextInFocusChain(); next != m_destination;
+         next = next->nextInFocusChain()) {
+        if (m_destination->isAncestorOf(next) && (next->focusPolicy() & Qt::TabFocus) && next->isEnabled()
+            && next->isVisibleTo(m_destination)) {
+            next->setFocus(Qt::OtherFocusReason);
+            return;
+        }
+    }
+    m_sidebar->setFocus(Qt::OtherFocusReason);
 }
 
 void NavigationView::render()

@@ -63,6 +63,7 @@ private:
     void buildSidebar();
     void applySidebarColors();
     void replaceDestination();
+    void giveKeysToDestination();
     void keepSelection();
     std::vector<NavigationType> visibleDestinations() const;
     bool moveSidebarSelection(int key);

@@ -34,7 +34,7 @@ bool EditTDProjectSheet::validateName()
 
 void EditTDProjectSheet::save()
 {
-    if (m_saving)
+    if (isSaving())
         return;
     if (!sameName(m_name, m_project->name())) {
         // Two projects of one name would share one folder, and deleting either would remove both.
@@ -57,14 +57,12 @@ void EditTDProjectSheet::save()
     const auto current = m_project->category();
     if (category && !(current && current->id() == category->id()) && !isPickedCategoryListed())
         category = nullptr;
-    m_saving = true;
-    m_form->primaryButton()->setEnabled(false);
+    setSaving(true);
     QPointer<EditTDProjectSheet> self(this);
     TDLibrary(m_stores).editProject(m_project, { m_name, m_startDate, category }, [self](auto saved) {
         if (!self)
             return;
-        self->m_saving = false;
-        self->m_form->primaryButton()->setEnabled(true);
+        self->setSaving(false);
         if (!saved) {
             self->raiseAlert(saved.error().title, saved.error().message);
             return;

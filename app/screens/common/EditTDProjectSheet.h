@@ -13,8 +13,6 @@ class EditTDProjectSheet : public TDProjectSheet {
 public:
     EditTDProjectSheet(std::shared_ptr<TDProject> project, TDStores stores, QWidget* parent = nullptr);
 
-    bool isSaving() const { return m_saving; }
-
     // The blank-name test on the trimmed name; raises its alert when it fails.
     bool validateName();
     // The Save action.
@@ -22,5 +20,4 @@ public:
 
 private:
     std::shared_ptr<TDProject> m_project;
-    bool m_saving = false;
 };

@@ -5,6 +5,7 @@
 #include "app/screens/common/TDProjectSheetTemplate.h"
 #include "app/store/TDCategoryStore.h"
 
+#include <QPushButton>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -38,6 +39,20 @@ void TDProjectSheet::addForm(const QString& primaryLabel, std::function<void()> 
         [this] { reject(); }, std::move(primaryAction), primaryLabel, this);
     m_form->setFixedWidth(sheetWidth);
     layout->addWidget(m_form);
+}
+
+void TDProjectSheet::setSaving(bool saving)
+{
+    m_saving = saving;
+    m_form->primaryButton()->setEnabled(!saving);
+    m_form->cancelButton()->setEnabled(!saving);
+}
+
+void TDProjectSheet::reject()
+{
+    if (m_saving)
+        return;
+    QDialog::reject();
 }
 
 void TDProjectSheet::raiseAlert(const QString& title, const QString& message)

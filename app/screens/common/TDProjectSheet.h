@@ -22,6 +22,10 @@ public:
     TDProjectSheetTemplate* form() const { return m_form; }
     // The alert up at the moment, if any.
     QMessageBox* alert() const { return m_alert; }
+    // Whether the save the primary button started still runs.
+    bool isSaving() const { return m_saving; }
+
+    void reject() override;
 
 protected:
     TDProjectSheet(TDStores stores, QString name, platform::Date startDate,
@@ -30,6 +34,9 @@ protected:
     // Lays out the form, its primary button labelled `primaryLabel` running `primaryAction`; Cancel
     // rejects the sheet.
     void addForm(const QString& primaryLabel, std::function<void()> primaryAction);
+    // While the save runs, neither button nor Escape nor the window's close closes the sheet: the
+    // project has changed already, and the outcome, a failure too, is shown on the sheet.
+    void setSaving(bool saving);
     // Raises an alert unless one is up already.
     void raiseAlert(const QString& title, const QString& message);
     // Project names compare as the same text whatever its Unicode form.
@@ -44,4 +51,7 @@ protected:
     std::shared_ptr<TDCategory> m_selectedTDCategory;
     TDProjectSheetTemplate* m_form = nullptr;
     QPointer<QMessageBox> m_alert;
+
+private:
+    bool m_saving = false;
 };

@@ -407,6 +407,10 @@ void SettingsView::updateDeleteButton()
     const bool listed = m_selectedTDCategory
         && std::any_of(categories.begin(), categories.end(),
             [&](const auto& category) { return category->id() == m_selectedTDCategory->id(); });
+    // Greyed with the keys on it, "minus" would pass them on to "plus", where the next Space opens
+    // the new-category sheet: they go back to the list, where the arrows choose what goes next.
+    if (!listed && m_minus->hasFocus())
+        m_list->setFocus(tdfocusring::isShown(m_minus) ? Qt::TabFocusReason : Qt::OtherFocusReason);
     platform::setEnabledIfChanged(m_minus, listed);
 }
 

@@ -285,3 +285,21 @@ TEST(TDProjectSheetTemplate, PickerFollowsTheStoreByIdAndDatesKeepTheirTimeOfDay
     QTest::mouseClick(form.cancelButton(), Qt::LeftButton);
     EXPECT_EQ(dismissed, 1);
 }
+
+// The project is made when Create is pressed: Cancel and Escape after it cannot undo that, so the
+// sheet stays until the save ends and closes as created.
+TEST(CreateTDProjectSheet, CancelWhileSavingKeepsTheSheetUntilItIsCreated)
+{
+    Fixture f;
+    CreateTDProjectSheet* sheet = f.open();
+    f.type(sheet, "Kept");
+    f.create(sheet);
+    EXPECT_FALSE(sheet->form()->cancelButton()->isEnabled());
+    QTest::mouseClick(sheet->form()->cancelButton(), Qt::LeftButton);
+    QTest::keyClick(sheet, Qt::Key_Escape);
+    sheet->close();
+    EXPECT_TRUE(sheet->isVisible());
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !sheet->isVisible(); }));
+    EXPECT_EQ(sheet->result(), QDialog::Accepted);
+    EXPECT_EQ(f.stores.projectStore->tdProjects().size(), 1u);
+}

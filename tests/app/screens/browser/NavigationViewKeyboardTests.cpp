@@ -122,3 +122,40 @@ TEST(NavigationViewKeyboard, TheSectionHeadersFoldAndUnfoldFromTheKeys)
     press(Qt::Key_Left, projects);
     EXPECT_TRUE(view->isMenuExpanded());
 }
+
+// A click on another destination leaves the keys in the main window: the grid that had them is
+// replaced, and the keys go on in the page that takes its place.
+TEST(NavigationViewKeyboard, AClickOnAnotherDestinationKeepsTheKeysInTheWindow)
+{
+    apptest::LibraryRoot root;
+    TDStores stores = screentest::makeStores();
+    auto category = stores.categoryStore->tdCategories().front();
+    auto garden = screentest::project("Garden", category);
+    garden->setIsFavorite(true);
+    stores.projectStore->setTdProjects({ garden, screentest::project("Lamp", category) });
+    QMainWindow window;
+    NavigationView* view = showInActiveWindow(window, stores, QSize(1200, 760));
+    ASSERT_TRUE(view);
+
+    QWidget* grid = window.findChild<QWidget*>("projectGrid");
+    grid->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(grid->hasFocus());
+    auto* sidebar = window.findChild<QTreeWidget*>("sidebar");
+    auto* favorite = sidebar->findItems("Favorite", Qt::MatchExactly | Qt::MatchRecursive).front();
+    const QRect row = sidebar->visualItemRect(favorite);
+    QTest::mouseClick(sidebar->viewport(), Qt::LeftButton, {}, row.center());
+    QCoreApplication::processEvents();
+    ASSERT_EQ(view->navigationTitle(), "Favorite");
+
+    QWidget* now = QApplication::focusWidget();
+    ASSERT_TRUE(now) << "the keys went nowhere";
+    EXPECT_EQ(now->objectName(), "projectGrid");
+    EXPECT_TRUE(window.isAncestorOf(now));
+
+    // A page with nowhere to take them (no archived project) leaves them in the sidebar.
+    auto* archived = sidebar->findItems("Archived", Qt::MatchExactly | Qt::MatchRecursive).front();
+    QTest::mouseClick(sidebar->viewport(), Qt::LeftButton, {}, sidebar->visualItemRect(archived).center());
+    QCoreApplication::processEvents();
+    ASSERT_EQ(view->navigationTitle(), "Archived");
+    EXPECT_EQ(QApplication::focusWidget(), sidebar);
+}

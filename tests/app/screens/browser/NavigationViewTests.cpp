@@ -339,3 +339,40 @@ TEST(NavigationView, EverySidebarSymbolReadsSelectedAndNot)
         }
     }
 }
+
+// Mirrored, a row's symbol sits beside its title at the right and a section's chevron at the left
+// end of its header, rather than across the whole sidebar from them.
+TEST(NavigationView, InARightToLeftLayoutTheSidebarRowsAreMirrored)
+{
+    Fixture f;
+    auto* sidebar = f.window.findChild<QTreeWidget*>("sidebar");
+    sidebar->setLayoutDirection(Qt::RightToLeft);
+    QCoreApplication::processEvents();
+    const QImage image = sidebar->viewport()->grab().toImage().scaled(sidebar->viewport()->size());
+
+    auto* favorite = sidebar->findItems("Favorite", Qt::MatchExactly | Qt::MatchRecursive).front();
+    const QRect row = sidebar->visualItemRect(favorite);
+    int starLeft = row.right();
+    for (int y = row.top(); y <= row.bottom(); ++y) {
+        for (int x = row.left(); x <= row.right(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.red() > 200 && c.green() > 90 && c.green() < 200 && c.blue() < 90)
+                starLeft = std::min(starLeft, x);
+        }
+    }
+    ASSERT_LT(starLeft, row.right()) << "the star is drawn";
+    EXPECT_GT(starLeft, row.center().x()) << "the star sits by its title";
+
+    const QRect header = sidebar->visualItemRect(sidebar->topLevelItem(0));
+    const QColor ground = image.pixelColor(header.center().x(), header.center().y());
+    // The left half holds the chevron alone; the title is at the right.
+    int lastMarked = -1;
+    for (int y = header.top(); y <= header.bottom(); ++y) {
+        for (int x = header.left(); x <= header.center().x(); ++x) {
+            if (image.pixelColor(x, y) != ground)
+                lastMarked = std::max(lastMarked, x);
+        }
+    }
+    EXPECT_GE(lastMarked, header.left() + 14) << "the chevron is at the left end";
+    EXPECT_LT(lastMarked, header.left() + 30) << "and nothing else is";
+}

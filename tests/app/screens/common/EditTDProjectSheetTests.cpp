@@ -353,3 +353,28 @@ TEST(EditTDProjectSheet, AnEarlyStartDateShowsAsItIs)
     EXPECT_EQ(sheet->form()->dateField()->date().toString(Qt::ISODate), "1600-03-01");
     sheet->reject();
 }
+
+// Once Save has changed the project, Cancel and Escape cannot take it back: the sheet stays until
+// the save ends, so that a failure is still shown on it.
+TEST(EditTDProjectSheet, CancelWhileSavingKeepsTheSheetForTheOutcome)
+{
+    Fixture f;
+    QDir(f.root.library()).mkdir("projects.library");
+    EditTDProjectSheet* sheet = f.open();
+    f.rename(sheet, "P2");
+    apptest::CapturedStream out(stdout);
+    f.save(sheet);
+    ASSERT_TRUE(sheet->isSaving());
+    EXPECT_FALSE(sheet->form()->cancelButton()->isEnabled());
+    QTest::mouseClick(sheet->form()->cancelButton(), Qt::LeftButton);
+    QTest::keyClick(sheet, Qt::Key_Escape);
+    sheet->close();
+    EXPECT_TRUE(sheet->isVisible());
+    ASSERT_TRUE(testsupport::waitUntil([&] { return alertOn(sheet) != nullptr; }));
+    EXPECT_EQ(alertOn(sheet)->text(), "The library could not be saved.");
+    EXPECT_TRUE(sheet->isVisible());
+    closeAlert(alertOn(sheet));
+    EXPECT_TRUE(sheet->form()->cancelButton()->isEnabled());
+    QTest::mouseClick(sheet->form()->cancelButton(), Qt::LeftButton);
+    EXPECT_FALSE(sheet->isVisible());
+}

@@ -37,3 +37,27 @@ TEST(SettingsViewKeyboard, EveryStopRingsAndIsNamed)
         EXPECT_LT(focustest::changedPixels(clicked, without), focustest::visibleRing);
     }
 }
+
+// "minus" from the keys goes grey once its category is gone: the keys go back to the list, where
+// the arrows choose the next one, not on to "plus", where a second Space would open the sheet.
+TEST(SettingsViewKeyboard, MinusFromTheKeysHandsThemBackToTheList)
+{
+    apptest::LibraryRoot root;
+    TDStores stores = screentest::makeStores();
+    QWidget window;
+    auto* view = new SettingsView(stores, &window);
+    (new QVBoxLayout(&window))->addWidget(view);
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+
+    QWidget* minus = window.findChild<QWidget*>("deleteCategoryButton");
+    minus->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(minus, Qt::Key_Space);
+    QCoreApplication::processEvents();
+    ASSERT_EQ(stores.categoryStore->tdCategories().size(), 4u);
+    ASSERT_TRUE(QApplication::focusWidget());
+    EXPECT_EQ(QApplication::focusWidget()->objectName(), "categoryList");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    EXPECT_FALSE(view->newCategoryField()) << "no sheet opened";
+}
