@@ -146,6 +146,9 @@ EDTextView* EDTextView::scrollableTextView(const QRect& frame, QWidget* parent)
 
 void EDTextView::setIsEditable(bool editable)
 {
+    // The input method is not heard once the text may not be edited: a composition ends first.
+    if (!editable && m_isEditable)
+        commitInputMethodFirst();
     m_isEditable = editable;
     setAttribute(Qt::WA_InputMethodEnabled, editable);
     updateInsertionPointViews();

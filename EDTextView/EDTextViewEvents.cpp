@@ -5,6 +5,7 @@
 #include "EDTextView/EDTextFinder.h"
 #include "EDTextView/EDTextLayoutManager.h"
 #include "EDTextView/TextLayoutUtilities.h"
+#include "platform/text/GraphemeClusters.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -27,6 +28,9 @@ using Modifier = platform::TextSelectionNavigation::Modifier;
 namespace {
 
 constexpr int autoscrollIntervalMilliseconds = 50;
+
+// How far around a caret a character drawn beside it is looked for.
+constexpr qint64 clusterReach = 64;
 
 // Text a key types: printable characters, not those of a shortcut. Control with Alt is AltGr on
 // some keyboards, which types.
@@ -199,6 +203,13 @@ void EDTextView::mouseDown(QMouseEvent* event, int clickCount)
         return;
     }
     if (clickCount == 2) {
+        // The word is the one of the character clicked: on its right half the first click left
+        // the caret after it, where the space or the next word begins.
+        const std::optional<TextRange> caret = selectedTextRange();
+        if (caret && caret->isEmpty() && m_textLayoutManager->textSelections().size() == 1) {
+            if (const auto under = characterUnderPoint(point, caret->location))
+                m_textLayoutManager->setTextSelections({ TextSelection(*under) });
+        }
         selectWord(this);
         return;
     }
@@ -425,10 +436,19 @@ QMenu* EDTextView::menuForEvent(QContextMenuEvent* event)
 
 std::optional<TextLocation> EDTextView::characterUnderPoint(QPointF viewPoint, TextLocation caret)
 {
-    // The character drawn under the point is one of the two beside the nearest caret.
+    // The character drawn under the point is one of the two beside the nearest caret: whole
+    // clusters, as a joined emoji is drawn as one.
     const qint64 length = m_textContentStorage->length();
-    for (const TextRange candidate :
-        { TextRange(std::max<qint64>(0, caret - 1), caret), TextRange(caret, std::min(length, caret + 1)) }) {
+    const TextLocation windowStart = std::max<qint64>(0, caret - clusterReach);
+    const QString near
+        = m_textContentStorage->substring(TextRange(windowStart, std::min(length, caret + clusterReach)));
+    platform::GraphemeFinder finder(near);
+    finder.setPosition(caret - windowStart);
+    const qsizetype before = finder.toPreviousBoundary();
+    finder.setPosition(caret - windowStart);
+    const qsizetype after = finder.toNextBoundary();
+    for (const TextRange candidate : { TextRange(before < 0 ? caret : windowStart + before, caret),
+             TextRange(caret, after < 0 ? caret : windowStart + after) }) {
         const TextRange character = edtextview::wholeCharacters(candidate, *m_textContentStorage);
         if (character.isEmpty())
             continue;

@@ -964,21 +964,46 @@ TextSelection TextSelectionNavigation::textSelection(
     return selection;
 }
 
-std::vector<TextSelection> TextSelectionNavigation::textSelections(
-    QPointF point, TextLocation, const std::vector<TextSelection>& anchors, unsigned modifiers, bool, QRectF)
+std::vector<TextSelection> TextSelectionNavigation::textSelections(QPointF point, TextLocation,
+    const std::vector<TextSelection>& anchors, unsigned modifiers, bool selecting, QRectF bounds)
 {
     TextSelection::Affinity affinity = TextSelection::Affinity::downstream;
-    const auto location = m_manager.caretLocation(point, &affinity);
+    std::optional<TextLocation> location = m_manager.caretLocation(point, &affinity);
     if (!location)
         return {};
+    // A drag above the text or below it reaches its start or its end, whatever the column.
+    const TextContentStorage* storage = m_manager.textContentStorage();
+    if (selecting && storage && bounds.isValid()) {
+        if (point.y() < bounds.top()) {
+            location = 0;
+            affinity = TextSelection::Affinity::downstream;
+        } else if (point.y() >= bounds.bottom()) {
+            location = storage->length();
+            affinity = TextSelection::Affinity::downstream;
+        }
+    }
     if ((modifiers & extend) && !anchors.empty() && !anchors.front().textRanges.empty()) {
         const TextSelection& anchorSelection = anchors.front();
         const TextRange anchorRange = unionOf(anchorSelection.textRanges);
         const TextLocation anchor = anchorSelection.anchorLocation.value_or(
             *location < anchorRange.location ? anchorRange.endLocation : anchorRange.location);
         TextSelection selection(TextRange(anchor, *location), affinity);
-        if (anchorSelection.granularity != TextSelection::Granularity::character)
-            selection = textSelection(anchorSelection.granularity, selection);
+        if (anchorSelection.granularity != TextSelection::Granularity::character) {
+            const TextSelection::Granularity granularity = anchorSelection.granularity;
+            selection = textSelection(granularity, selection);
+            // The word (or paragraph) the selection grew from stays selected when the extension
+            // turns to the other side of it: it lies on the side of the anchor the selection held.
+            std::optional<TextRange> grownFrom;
+            if (anchor == anchorRange.location && !anchorRange.isEmpty())
+                grownFrom = TextRange(anchor, anchor + 1);
+            else if (anchor == anchorRange.endLocation && !anchorRange.isEmpty())
+                grownFrom = TextRange(anchor - 1, anchor);
+            if (grownFrom) {
+                const TextSelection unit = textSelection(granularity, TextSelection(*grownFrom));
+                selection = TextSelection(unionOf(selection.textRanges).united(unionOf(unit.textRanges)),
+                    TextSelection::Affinity::downstream, granularity);
+            }
+        }
         selection.anchorLocation = anchor;
         return { selection };
     }

@@ -323,3 +323,19 @@ TEST(EDTextViewInput, AnEditThatIsNoKeyDuringACompositionLeavesUndoThatFits)
         view->undo();
     EXPECT_EQ(view->string(), original);
 }
+
+// A view made read-only in the middle of a composition hears nothing more from the input method:
+// its provisional text must not stay in the note.
+TEST(EDTextViewInput, ACompositionEndsWhenTheViewStopsBeingEditable)
+{
+    ShownView view("one two");
+    view.setCaret(3);
+    preedit(*view, "ni");
+    ASSERT_EQ(view->string(), "oneni two");
+    view->setIsEditable(false);
+    EXPECT_EQ(view->string(), "one two");
+    EXPECT_FALSE(view->hasMarkedText());
+    view->setIsEditable(true);
+    preedit(*view, "ka");
+    EXPECT_EQ(view->string(), "oneka two");
+}

@@ -1,6 +1,10 @@
 #include "TextViewTestSupport.h"
 
 #include <QScrollBar>
+#include <QStyleHints>
+#include <QWindow>
+
+#include <tuple>
 
 using namespace textviewtest;
 using platform::TextRange;
@@ -100,4 +104,62 @@ TEST(EDTextViewSelection, ASelectionSetByOffsetNeverCutsACharacterInTwo)
     view->setSelectedRange({ 2, 0 });
     QTest::keyClicks(view.view.get(), "X");
     EXPECT_EQ(view->string(), QStringLiteral("aX\U0001F600b\r\nc"));
+}
+
+namespace {
+
+// Clicks as the window system delivers them, so that a double click is a press and a double click.
+QPoint inWindow(const ShownView& view, QPoint viewportPoint)
+{
+    return view->viewport()->mapTo(view->window(), viewportPoint);
+}
+
+void waitOutDoubleClick()
+{
+    QTest::qWait(QGuiApplication::styleHints()->mouseDoubleClickInterval() + 50);
+}
+
+} // namespace
+
+TEST(EDTextViewSelection, ADoubleClickSelectsTheWordOfTheCharacterClicked)
+{
+    const QString family = QString::fromUtf8("\U0001F468\u200D\U0001F469\u200D\U0001F467");
+    ShownView view("alpha " + family + " beta");
+    QWindow* window = view->window()->windowHandle();
+    // The right half of the last letter of "alpha", and the middle of the joined emoji.
+    QTest::mouseDClick(
+        window, Qt::LeftButton, Qt::NoModifier, inWindow(view, view.pointOf(5) - QPoint(2, 0)));
+    EXPECT_EQ(view.ranges(), std::vector<TextRange> { TextRange(0, 5) });
+    waitOutDoubleClick();
+    const QPoint emoji = (view.pointOf(6) + view.pointOf(6 + family.size())) / 2;
+    QTest::mouseDClick(window, Qt::LeftButton, Qt::NoModifier, inWindow(view, emoji));
+    EXPECT_EQ(view.ranges(), std::vector<TextRange> { TextRange(6, 6 + family.size()) });
+}
+
+TEST(EDTextViewSelection, ShiftClickAfterADoubleClickKeepsTheWordOnEitherSide)
+{
+    ShownView view("one two three four");
+    QWindow* window = view->window()->windowHandle();
+    QTest::mouseDClick(window, Qt::LeftButton, Qt::NoModifier, inWindow(view, view.pointOf(5)));
+    const std::pair<qint64, TextRange> clicks[] = { { 16, TextRange(4, 18) }, { 1, TextRange(0, 7) } };
+    for (const auto& [at, expected] : clicks) {
+        waitOutDoubleClick();
+        QTest::mouseClick(window, Qt::LeftButton, Qt::ShiftModifier, inWindow(view, view.pointOf(at)));
+        EXPECT_EQ(view.ranges(), std::vector<TextRange> { expected }) << at;
+    }
+}
+
+TEST(EDTextViewSelection, ADragAboveOrBelowTheTextReachesItsStartOrEnd)
+{
+    ShownView view("first line\nsecond line");
+    const int x = view.pointOf(3).x();
+    for (const auto& [from, y, expected] :
+        { std::tuple(qint64(3), view->viewport()->height() + 40, TextRange(3, 22)),
+            std::tuple(qint64(14), -40, TextRange(0, 14)) }) {
+        view.setCaret(0);
+        QTest::mousePress(view->viewport(), Qt::LeftButton, Qt::NoModifier, view.pointOf(from));
+        QTest::mouseMove(view->viewport(), QPoint(x, y));
+        EXPECT_EQ(view.ranges(), std::vector<TextRange> { expected }) << y;
+        QTest::mouseRelease(view->viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(x, y));
+    }
 }
