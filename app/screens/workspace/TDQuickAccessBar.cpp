@@ -475,6 +475,10 @@ void TDQuickAccessBar::render()
             leaving.push_back({ entry->grab(), kept });
     }
     m_expectedRemovals.clear();
+    // Enabled before a removed entry is hidden: the keys that entry held pass on to the next stop,
+    // which after the last entry is this button.
+    const bool full = static_cast<int>(urls.size()) > addLimit;
+    platform::setEnabledIfChanged(m_addButton, !full);
 
     QPointer<TDQuickAccessBar> self(this);
     m_entries.reconcile(
@@ -507,8 +511,6 @@ void TDQuickAccessBar::render()
         TDSpringGhost::collapse(it->picture, m_entriesLayout, it->index, removalSpringResponse)
             ->setObjectName(QStringLiteral("quickAccessGhost"));
     platform::setVisibleIfChanged(m_strip, !urls.empty() || !leaving.empty());
-    const bool full = static_cast<int>(urls.size()) > addLimit;
-    platform::setEnabledIfChanged(m_addButton, !full);
     // A greyed "+" that still offered to add would leave the user guessing what is wrong.
     const QString why = full ? tdLocalized("The bar is full. Delete an entry to add another.") : QString();
     m_addButton->setToolTip(full ? why : tdLocalized("Add a file or folder"));

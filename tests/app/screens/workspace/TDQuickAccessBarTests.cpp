@@ -279,3 +279,41 @@ TEST(TDQuickAccessBar, AnImpatientClickOrAHeldKeyOpensTheItemOnce)
     screentest::holdKey(entry, Qt::Key_Return, "\r");
     EXPECT_EQ(desktop.opened.size(), 3);
 }
+
+// Deleting the entry that has the keys leaves them in the bar: on the entry in its place, or on
+// the add button after the last one, which a full bar enables again by that deletion.
+TEST(TDQuickAccessBar, DeletingTheFocusedEntryKeepsTheKeysInTheBar)
+{
+    Bar f;
+    f.window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&f.window));
+    std::vector<platform::Url> urls;
+    for (int i = 0; i < 9; ++i)
+        urls.push_back(apptest::fileUrl(f.root.root() + QStringLiteral("/item %1").arg(i)));
+    f.project->setQuickAccessURL(urls);
+    QCoreApplication::processEvents();
+    ASSERT_FALSE(f.bar->addButton()->isEnabled());
+
+    f.bar->entries()[4]->setFocus(Qt::TabFocusReason);
+    f.bar->entries()[4]->deleteAction()->trigger();
+    f.settle();
+    ASSERT_EQ(f.bar->entries().size(), 8u);
+    EXPECT_EQ(QApplication::focusWidget(), f.bar->entries()[4]) << "the entry now in its place";
+
+    f.bar->entries().back()->setFocus(Qt::TabFocusReason);
+    f.bar->entries().back()->deleteAction()->trigger();
+    f.settle();
+    ASSERT_EQ(f.bar->entries().size(), 7u);
+    EXPECT_EQ(QApplication::focusWidget(), f.bar->addButton());
+
+    // A full bar: the add button is enabled only by the deletion itself.
+    urls.resize(9, apptest::fileUrl(f.root.root() + "/more"));
+    f.project->setQuickAccessURL(urls);
+    QCoreApplication::processEvents();
+    ASSERT_FALSE(f.bar->addButton()->isEnabled());
+    f.bar->entries().back()->setFocus(Qt::TabFocusReason);
+    f.bar->entries().back()->deleteAction()->trigger();
+    f.settle();
+    EXPECT_TRUE(f.bar->addButton()->isEnabled());
+    EXPECT_EQ(QApplication::focusWidget(), f.bar->addButton());
+}
