@@ -478,7 +478,8 @@ void TDQuickAccessBar::render()
     // Enabled before a removed entry is hidden: the keys that entry held pass on to the next stop,
     // which after the last entry is this button.
     const bool full = static_cast<int>(urls.size()) > addLimit;
-    platform::setEnabledIfChanged(m_addButton, !full);
+    if (!full)
+        platform::setEnabledIfChanged(m_addButton, true);
 
     QPointer<TDQuickAccessBar> self(this);
     m_entries.reconcile(
@@ -506,6 +507,13 @@ void TDQuickAccessBar::render()
     std::vector<QWidget*> stops(entries.begin(), entries.end());
     stops.push_back(m_addButton);
     tdfocusring::orderTabStops(this, stops);
+    if (full && m_addButton->isEnabled()) {
+        // The entry just added takes the keys of the button it disables, rather than the next
+        // stop outside the bar.
+        if (m_addButton->hasFocus() && !entries.empty())
+            entries.back()->setFocus(Qt::BacktabFocusReason);
+        m_addButton->setEnabled(false);
+    }
     for (auto it = leaving.rbegin(); it != leaving.rend(); ++it)
         // The entries after it slide over instead of jumping.
         TDSpringGhost::collapse(it->picture, m_entriesLayout, it->index, removalSpringResponse)

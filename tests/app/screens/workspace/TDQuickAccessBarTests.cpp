@@ -316,4 +316,13 @@ TEST(TDQuickAccessBar, DeletingTheFocusedEntryKeepsTheKeysInTheBar)
     f.settle();
     EXPECT_TRUE(f.bar->addButton()->isEnabled());
     EXPECT_EQ(QApplication::focusWidget(), f.bar->addButton());
+
+    // The other way: the ninth entry, added from the keyboard, takes the keys of the button it
+    // disables.
+    f.picks = { f.filePath() };
+    QTest::keyClick(f.bar->addButton(), Qt::Key_Space);
+    f.settle();
+    ASSERT_EQ(f.bar->entries().size(), 9u);
+    EXPECT_FALSE(f.bar->addButton()->isEnabled());
+    EXPECT_EQ(QApplication::focusWidget(), f.bar->entries().back());
 }
