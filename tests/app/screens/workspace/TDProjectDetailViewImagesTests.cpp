@@ -273,3 +273,22 @@ TEST(TDProjectDetailViewImages, TheMenuKeysOpenTheCurrentImagesMenu)
     QCoreApplication::processEvents();
     EXPECT_EQ(menus, 1);
 }
+
+// Deleting the last image from the keys hands them to the settings button over the placeholder
+// that takes the grid's place; the placeholder itself would hold them with no ring and no use.
+TEST(TDProjectDetailViewImages, DeletingTheLastImageFromTheKeysHandsThemToTheSettingsButton)
+{
+    Images f;
+    f.window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&f.window));
+    f.view->importImages({ f.file("one.png") });
+    f.settle();
+    TDImageGrid* grid = f.view->referenceGrid();
+    grid->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(grid->hasFocus());
+    f.view->deleteReferenceImage(f.stores.mediaStore->tdMedia().front());
+    f.settle();
+    ASSERT_TRUE(f.view->imagesPlaceholder()->isVisible());
+    QWidget* focus = QApplication::focusWidget();
+    EXPECT_EQ(focus, f.view->imagesTitle()->button()) << (focus ? focus->objectName().toStdString() : "none");
+}
