@@ -461,10 +461,11 @@ void TDProjectDetailView::render()
     QWidget* shown = hasImages ? static_cast<QWidget*>(m_grid) : m_placeholder;
     if (m_imagesStack->currentWidget() != shown) {
         // The placeholder takes no keys, though the stack would hand it the grid's: they go to the
-        // settings button over it.
+        // settings button over it, ringed as the grid was.
         QWidget* focus = window()->focusWidget();
         if (!hasImages && focus && (focus == m_grid || m_grid->isAncestorOf(focus)))
-            m_imagesTitle->button()->setFocus(Qt::BacktabFocusReason);
+            m_imagesTitle->button()->setFocus(
+                m_grid->showsFocusRing() ? Qt::BacktabFocusReason : Qt::OtherFocusReason);
         m_imagesStack->setCurrentWidget(shown);
     }
 }

@@ -2,6 +2,7 @@
 #include "../ScreenTestSupport.h"
 #include "app/model/TDMedia.h"
 #include "app/screens/common/BottomBar.h"
+#include "app/screens/common/TDFocusRing.h"
 #include "app/screens/common/TDPopover.h"
 #include "app/screens/common/TDProjectDetailViewSectionTitle.h"
 #include "app/screens/workspace/ReferenceImageDropDelegate.h"
@@ -281,14 +282,16 @@ TEST(TDProjectDetailViewImages, DeletingTheLastImageFromTheKeysHandsThemToTheSet
     Images f;
     f.window.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&f.window));
-    f.view->importImages({ f.file("one.png") });
-    f.settle();
-    TDImageGrid* grid = f.view->referenceGrid();
-    grid->setFocus(Qt::TabFocusReason);
-    ASSERT_TRUE(grid->hasFocus());
-    f.view->deleteReferenceImage(f.stores.mediaStore->tdMedia().front());
-    f.settle();
-    ASSERT_TRUE(f.view->imagesPlaceholder()->isVisible());
-    QWidget* focus = QApplication::focusWidget();
-    EXPECT_EQ(focus, f.view->imagesTitle()->button()) << (focus ? focus->objectName().toStdString() : "none");
+    // Ringed when the keys came to the grid from the keyboard, not after a click.
+    for (Qt::FocusReason reason : { Qt::TabFocusReason, Qt::MouseFocusReason }) {
+        f.view->importImages({ f.file("one.png") });
+        f.settle();
+        f.view->referenceGrid()->setFocus(reason);
+        f.view->deleteReferenceImage(f.stores.mediaStore->tdMedia().front());
+        f.settle();
+        ASSERT_TRUE(f.view->imagesPlaceholder()->isVisible());
+        QWidget* focus = QApplication::focusWidget();
+        EXPECT_EQ(focus, f.view->imagesTitle()->button()) << (focus ? focus->objectName().toStdString() : "");
+        EXPECT_EQ(tdfocusring::isShown(f.view->imagesTitle()->button()), reason == Qt::TabFocusReason);
+    }
 }
