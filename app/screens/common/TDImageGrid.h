@@ -69,6 +69,8 @@ public:
     int columnCount() const { return m_columns; }
     void setContentMode(ContentMode mode);
     ContentMode contentMode() const { return m_contentMode; }
+    // Whether the grid has the keys with its ring drawn: they came from the keyboard.
+    bool showsFocusRing() const { return m_keyboardFocus && hasFocus(); }
 
     // Selects `media` and opens its file, or clears the selection when `media` is the selected one.
     void tap(const std::shared_ptr<TDMedia>& media);

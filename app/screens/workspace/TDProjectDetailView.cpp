@@ -458,7 +458,16 @@ void TDProjectDetailView::render()
     m_bar->setBarType(bottombar::ProjectDetail { noteCount, static_cast<qint64>(images.size()) });
     m_grid->setColumnCount(m_project->imageColumnCount());
     m_grid->setMedia(std::move(images));
-    m_imagesStack->setCurrentWidget(hasImages ? static_cast<QWidget*>(m_grid) : m_placeholder);
+    QWidget* shown = hasImages ? static_cast<QWidget*>(m_grid) : m_placeholder;
+    if (m_imagesStack->currentWidget() != shown) {
+        // The placeholder takes no keys, though the stack would hand it the grid's: they go to the
+        // settings button over it, ringed as the grid was.
+        QWidget* focus = window()->focusWidget();
+        if (!hasImages && focus && (focus == m_grid || m_grid->isAncestorOf(focus)))
+            m_imagesTitle->button()->setFocus(
+                m_grid->showsFocusRing() ? Qt::BacktabFocusReason : Qt::OtherFocusReason);
+        m_imagesStack->setCurrentWidget(shown);
+    }
 }
 
 void TDProjectDetailView::watchStatus()

@@ -475,6 +475,11 @@ void TDQuickAccessBar::render()
             leaving.push_back({ entry->grab(), kept });
     }
     m_expectedRemovals.clear();
+    // Enabled before a removed entry is hidden: the keys that entry held pass on to the next stop,
+    // which after the last entry is this button.
+    const bool full = static_cast<int>(urls.size()) > addLimit;
+    if (!full)
+        platform::setEnabledIfChanged(m_addButton, true);
 
     QPointer<TDQuickAccessBar> self(this);
     m_entries.reconcile(
@@ -502,13 +507,18 @@ void TDQuickAccessBar::render()
     std::vector<QWidget*> stops(entries.begin(), entries.end());
     stops.push_back(m_addButton);
     tdfocusring::orderTabStops(this, stops);
+    if (full && m_addButton->isEnabled()) {
+        // The entry just added takes the keys of the button it disables, rather than the next
+        // stop outside the bar.
+        if (m_addButton->hasFocus() && !entries.empty())
+            entries.back()->setFocus(Qt::BacktabFocusReason);
+        m_addButton->setEnabled(false);
+    }
     for (auto it = leaving.rbegin(); it != leaving.rend(); ++it)
         // The entries after it slide over instead of jumping.
         TDSpringGhost::collapse(it->picture, m_entriesLayout, it->index, removalSpringResponse)
             ->setObjectName(QStringLiteral("quickAccessGhost"));
     platform::setVisibleIfChanged(m_strip, !urls.empty() || !leaving.empty());
-    const bool full = static_cast<int>(urls.size()) > addLimit;
-    platform::setEnabledIfChanged(m_addButton, !full);
     // A greyed "+" that still offered to add would leave the user guessing what is wrong.
     const QString why = full ? tdLocalized("The bar is full. Delete an entry to add another.") : QString();
     m_addButton->setToolTip(full ? why : tdLocalized("Add a file or folder"));

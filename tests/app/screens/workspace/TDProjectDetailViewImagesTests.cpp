@@ -2,6 +2,7 @@
 #include "../ScreenTestSupport.h"
 #include "app/model/TDMedia.h"
 #include "app/screens/common/BottomBar.h"
+#include "app/screens/common/TDFocusRing.h"
 #include "app/screens/common/TDPopover.h"
 #include "app/screens/common/TDProjectDetailViewSectionTitle.h"
 #include "app/screens/workspace/ReferenceImageDropDelegate.h"
@@ -272,4 +273,25 @@ TEST(TDProjectDetailViewImages, TheMenuKeysOpenTheCurrentImagesMenu)
     QTest::keyClick(grid, Qt::Key_Menu);
     QCoreApplication::processEvents();
     EXPECT_EQ(menus, 1);
+}
+
+// Deleting the last image from the keys hands them to the settings button over the placeholder
+// that takes the grid's place; the placeholder itself would hold them with no ring and no use.
+TEST(TDProjectDetailViewImages, DeletingTheLastImageFromTheKeysHandsThemToTheSettingsButton)
+{
+    Images f;
+    f.window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&f.window));
+    // Ringed when the keys came to the grid from the keyboard, not after a click.
+    for (Qt::FocusReason reason : { Qt::TabFocusReason, Qt::MouseFocusReason }) {
+        f.view->importImages({ f.file("one.png") });
+        f.settle();
+        f.view->referenceGrid()->setFocus(reason);
+        f.view->deleteReferenceImage(f.stores.mediaStore->tdMedia().front());
+        f.settle();
+        ASSERT_TRUE(f.view->imagesPlaceholder()->isVisible());
+        QWidget* focus = QApplication::focusWidget();
+        EXPECT_EQ(focus, f.view->imagesTitle()->button()) << (focus ? focus->objectName().toStdString() : "");
+        EXPECT_EQ(tdfocusring::isShown(f.view->imagesTitle()->button()), reason == Qt::TabFocusReason);
+    }
 }

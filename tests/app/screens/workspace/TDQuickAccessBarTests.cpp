@@ -279,3 +279,30 @@ TEST(TDQuickAccessBar, AnImpatientClickOrAHeldKeyOpensTheItemOnce)
     screentest::holdKey(entry, Qt::Key_Return, "\r");
     EXPECT_EQ(desktop.opened.size(), 3);
 }
+
+// The keys stay in a full bar while its add button is enabled or disabled under them: deleting the
+// focused last entry hands them to the button it enables, and the ninth entry, added from the
+// keyboard, takes them from the button it disables.
+TEST(TDQuickAccessBar, TheKeysStayInTheBarWhenTheAddButtonComesOrGoes)
+{
+    Bar f;
+    f.window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&f.window));
+    std::vector<platform::Url> urls(8, f.folder());
+    urls.push_back(f.file());
+    f.project->setQuickAccessURL(urls);
+    QCoreApplication::processEvents();
+    ASSERT_FALSE(f.bar->addButton()->isEnabled());
+    f.bar->entries().back()->setFocus(Qt::TabFocusReason);
+    f.bar->entries().back()->deleteAction()->trigger();
+    f.settle();
+    EXPECT_TRUE(f.bar->addButton()->isEnabled());
+    EXPECT_EQ(QApplication::focusWidget(), f.bar->addButton());
+
+    f.picks = { f.filePath() };
+    QTest::keyClick(f.bar->addButton(), Qt::Key_Space);
+    f.settle();
+    ASSERT_EQ(f.bar->entries().size(), 9u);
+    EXPECT_FALSE(f.bar->addButton()->isEnabled());
+    EXPECT_EQ(QApplication::focusWidget(), f.bar->entries().back());
+}
