@@ -142,9 +142,20 @@ void TDImageGrid::setMedia(std::vector<std::shared_ptr<TDMedia>> media)
     m_expectedRemovals.clear();
     if (!leaving.empty())
         springFromCurrentPlaces(removalSpringResponse, std::move(leaving));
+    // The keys stay on their image when others come or go; when it goes itself, they go on from the
+    // same place.
+    const std::shared_ptr<TDMedia> current
+        = m_current >= 0 && m_current < static_cast<int>(m_media.size()) ? m_media[std::size_t(m_current)] : nullptr;
     m_media = std::move(media);
-    // After a deletion the keyboard goes on from the same place.
-    m_current = std::min(m_current, static_cast<int>(m_media.size()) - 1);
+    // The record itself, or one of its id read back from the library file.
+    auto stays = std::find(m_media.begin(), m_media.end(), current);
+    if (current && stays == m_media.end())
+        stays = std::find_if(m_media.begin(), m_media.end(),
+            [&](const auto& item) { return item && item->id() == current->id(); });
+    if (current && stays != m_media.end())
+        m_current = static_cast<int>(stays - m_media.begin());
+    else
+        m_current = std::min(m_current, static_cast<int>(m_media.size()) - 1);
     updateScrollRange();
     layoutCells();
 }

@@ -349,6 +349,10 @@ void TDLinkList::scrollContentsBy(int, int)
 void TDLinkList::changeEvent(QEvent* event)
 {
     QAbstractScrollArea::changeEvent(event);
+    if (event->type() == QEvent::LayoutDirectionChange && isVisible()) {
+        layoutCards();
+        return;
+    }
     // The cards' texts are in the application's font: every width is summed again.
     if (event->type() != QEvent::FontChange)
         return;
@@ -378,6 +382,14 @@ bool TDLinkList::focusNextPrevChild(bool next)
             ensureVisible(index);
     }
     return true;
+}
+
+// How far the content's left edge lies left of the view's. Right to left, a bar at its start shows
+// the content's right edge, where the cards' texts begin.
+int TDLinkList::horizontalScrolled() const
+{
+    const QScrollBar* bar = horizontalScrollBar();
+    return isRightToLeft() ? bar->maximum() - bar->value() : bar->value();
 }
 
 int TDLinkList::contentWidth() const
@@ -512,12 +524,12 @@ void TDLinkList::placeHeader()
 {
     if (m_header)
         m_header->setGeometry(
-            -horizontalScrollBar()->value(), -verticalScrollBar()->value(), contentWidth(), m_headerHeight);
+            -horizontalScrolled(), -verticalScrollBar()->value(), contentWidth(), m_headerHeight);
 }
 
 void TDLinkList::placeGhosts()
 {
-    const QPoint offset(-horizontalScrollBar()->value(), -verticalScrollBar()->value());
+    const QPoint offset(-horizontalScrolled(), -verticalScrollBar()->value());
     for (const auto& gap : m_gaps) {
         int y = top(gap->index) - gap->extent;
         int left = gap->extent;
@@ -592,7 +604,7 @@ void TDLinkList::layoutCards()
             built = true;
         }
     }
-    const QPoint offset(-horizontalScrollBar()->value(), -scrolled);
+    const QPoint offset(-horizontalScrolled(), -scrolled);
     for (auto& [index, card] : m_cards) {
         measureUpTo(index + 1);
         card->setGeometry(

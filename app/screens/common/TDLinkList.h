@@ -79,6 +79,7 @@ private:
         std::unique_ptr<TDSpringAnimation> spring;
     };
 
+    int horizontalScrolled() const;
     int contentWidth() const;
     int cardWidth() const;
     int measuredCount() const { return static_cast<int>(m_twoLinesBefore.size()) - 1; }

@@ -372,3 +372,28 @@ TEST(TDLinkMasterView, AFocusedCardWhoseLinkGoesHandsTheKeysToTheCardInItsPlace)
     remove("C");
     EXPECT_EQ(focusedTitle(), "A");
 }
+
+// In a window too narrow for the cards, right to left, the list starts at the cards' right edge,
+// where their texts begin, and scrolls towards their left; a change of direction follows at once.
+TEST(TDLinkMasterView, ARightToLeftListNarrowerThanItsCardsStartsAtTheirRightEdge)
+{
+    Links f({ link("https://example.org/a", QString::fromUtf8("כותרת"), QString::fromUtf8("תיאור")) });
+    f.window.setLayoutDirection(Qt::RightToLeft);
+    f.window.resize(900, 400);
+    QCoreApplication::processEvents();
+    QAbstractScrollArea* area = f.view()->scrollArea();
+    QScrollBar* bar = area->horizontalScrollBar();
+    ASSERT_GT(bar->maximum(), 0) << "narrower than the cards";
+    ASSERT_EQ(f.view()->cards().size(), 1u);
+    TDLinkCard* card = f.view()->cards().front();
+    const int right = area->viewport()->width() - 1 - TDLinkMasterView::listPadding;
+    EXPECT_EQ(bar->value(), 0);
+    EXPECT_EQ(card->geometry().right(), right);
+    bar->setValue(bar->maximum());
+    EXPECT_EQ(card->geometry().left(), TDLinkMasterView::listPadding) << "scrolled to the far end";
+
+    bar->setValue(0);
+    f.window.setLayoutDirection(Qt::LeftToRight);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(card->geometry().left(), TDLinkMasterView::listPadding);
+}

@@ -85,3 +85,48 @@ TEST(TDMediaMasterView, FollowsTheStoreInItsOrderTwelveColumnsFilling)
     EXPECT_EQ(f.view->emptyState()->description(),
         "Oops! looks like there is no project. Try to make one for your creative journey.");
 }
+
+// The keys stay on their image while others go: one deleted with the mouse before it, or a whole
+// project's images at once. Only when their own image goes do they move on to the one after it.
+TEST(TDMediaMasterView, TheKeysStayOnTheirImageWhenOthersGo)
+{
+    Media f;
+    std::vector<std::shared_ptr<TDMedia>> records;
+    for (int i = 0; i < 30; ++i)
+        records.push_back(f.record(i % 3 == 0 ? "Alpha" : "Beta"));
+    f.stores.mediaStore->setTdMedia(records);
+    f.show();
+    f.view->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(f.view));
+    TDImageGrid* grid = f.view->grid();
+    grid->setFocus(Qt::TabFocusReason);
+    for (int i = 0; i < 14; ++i)
+        QTest::keyClick(grid, Qt::Key_Right);
+    ASSERT_EQ(grid->currentIndex(), 14);
+    auto current = [&] { return grid->media()[std::size_t(grid->currentIndex())]; };
+    const auto kept = records[14];
+
+    TDImageGridCell* other = grid->cellFor(records[4]->id());
+    ASSERT_TRUE(other);
+    other->actions().front()->trigger();
+    ASSERT_TRUE(
+        testsupport::waitUntil([&] { return f.view->savesInFlight() == 0 && grid->media().size() == 29; }));
+    EXPECT_EQ(current(), kept) << "a deleted image before it";
+
+    // Alpha goes with its images.
+    std::vector<std::shared_ptr<TDMedia>> beta;
+    for (const auto& media : grid->media()) {
+        if (media->url().path().contains("/Beta/"))
+            beta.push_back(media);
+    }
+    f.stores.mediaStore->setTdMedia(beta);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return grid->media().size() == beta.size(); }));
+    EXPECT_EQ(current(), kept) << "a project's images gone";
+
+    const int place = grid->currentIndex();
+    auto rest = beta;
+    rest.erase(rest.begin() + place);
+    f.stores.mediaStore->setTdMedia(rest);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return grid->media().size() == rest.size(); }));
+    EXPECT_EQ(grid->currentIndex(), place) << "its own image gone, the next one takes its place";
+}
