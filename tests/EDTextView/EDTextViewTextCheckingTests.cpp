@@ -836,3 +836,23 @@ TEST(EDTextViewTextChecking, SpellingPanelForgetsAClosedView)
     EXPECT_FALSE(substitutions.smartQuotesBox()->isEnabled());
     substitutions.close();
 }
+
+// A guess chosen from a context menu after the text changed under it replaces nothing but the word
+// it was offered for.
+TEST(EDTextViewTextChecking, MenuGuessLeavesTextThatMovedUnderIt)
+{
+    CheckedView view("Ths is it.");
+    QMenu* menu = view.menuAt(1);
+    ASSERT_TRUE(menu);
+    const QString guess = menu->actions().front()->text();
+    ASSERT_FALSE(guess.isEmpty());
+    view->insertText(QStringLiteral("So "), { 0, 0 });
+    menu->actions().front()->trigger();
+    EXPECT_EQ(view->string(), "So Ths is it.");
+
+    ASSERT_TRUE(waitUntilChecked(*view));
+    menu = view.menuAt(4);
+    ASSERT_TRUE(menu);
+    menu->actions().front()->trigger();
+    EXPECT_EQ(view->string(), "So " + guess + " is it.");
+}
