@@ -86,6 +86,8 @@ public:
     void performAction(int action);
     // The client's text is about to change: where an incremental search began no longer holds.
     void noteClientStringWillChange();
+    // Whether the client's text may be edited changed: the bar's replace controls follow.
+    void noteClientEditabilityChanged() { emit matchesDidChange(); }
 
     QString searchString() const { return m_searchString; }
     // Finds every match anew.

@@ -154,6 +154,7 @@ void EDTextView::setIsEditable(bool editable)
     updateInsertionPointViews();
     if (editable)
         setIsSelectable(true);
+    m_textFinder->noteClientEditabilityChanged();
 }
 
 void EDTextView::setIsSelectable(bool selectable)

@@ -979,8 +979,11 @@ std::shared_ptr<QMenu> TextCheckingController::menuAtIndex(qint64 index, bool, C
     const auto addReplacement = [&](const QString& replacement) {
         QAction* action = menu->addAction(replacement);
         action->setEnabled(editable);
-        connect(action, &QAction::triggered, this, [weak, range, replacement] {
-            if (const auto self = weak.lock())
+        // The menu may outlive edits of the text: a guess replaces its word only while the word
+        // still stands where the menu found it, never text that moved there since.
+        connect(action, &QAction::triggered, this, [weak, range, replacement, marked] {
+            const auto self = weak.lock();
+            if (self && self->m_client.plainSubstring(range) == marked)
                 self->m_client.replaceCharacters(range, AttributedString(replacement));
         });
     };

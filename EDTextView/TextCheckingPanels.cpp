@@ -108,10 +108,14 @@ SpellingPanel::SpellingPanel()
     connect(m_guesses, &QListWidget::currentTextChanged, m_word, &QLineEdit::setText);
     connect(m_guesses, &QListWidget::itemDoubleClicked, m_change, &QPushButton::click);
     connect(m_change, &QPushButton::clicked, this, [this] {
-        if (m_target && !m_word->text().isEmpty()) {
+        if (!m_target || m_word->text().isEmpty())
+            return;
+        // The word found is what Change corrects; once the user has selected something else, the
+        // panel shows the next problem from there instead of overwriting that selection.
+        const platform::CharacterRange selected = m_target->selectedRange();
+        if (!m_found.isEmpty() && !selected.isNotFound() && m_target->plainSubstring(selected) == m_found)
             m_target->changeSpelling(m_word);
-            findNext();
-        }
+        findNext();
     });
     connect(m_findNext, &QPushButton::clicked, this, &SpellingPanel::findNext);
     connect(m_ignore, &QPushButton::clicked, this, [this] {
@@ -155,7 +159,18 @@ SpellingPanel::~SpellingPanel()
 
 void SpellingPanel::setTarget(QWidget* textView)
 {
-    m_target = qobject_cast<EDTextView*>(textView);
+    EDTextView* target = qobject_cast<EDTextView*>(textView);
+    if (target != m_target) {
+        disconnect(m_targetGone);
+        // What was found in a view that closes can be neither changed nor ignored.
+        if (target) {
+            m_targetGone = connect(target, &QObject::destroyed, this, [this] {
+                m_target = nullptr;
+                showNothingFound();
+            });
+        }
+    }
+    m_target = target;
     refresh();
 }
 
@@ -278,7 +293,18 @@ SubstitutionsPanel::~SubstitutionsPanel()
 
 void SubstitutionsPanel::setTarget(QWidget* textView)
 {
-    m_target = qobject_cast<EDTextView*>(textView);
+    EDTextView* target = qobject_cast<EDTextView*>(textView);
+    if (target != m_target) {
+        disconnect(m_targetGone);
+        // Settings of a view that closed are no longer anyone's to change.
+        if (target) {
+            m_targetGone = connect(target, &QObject::destroyed, this, [this] {
+                m_target = nullptr;
+                refresh();
+            });
+        }
+    }
+    m_target = target;
     refresh();
 }
 

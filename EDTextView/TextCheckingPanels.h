@@ -59,6 +59,7 @@ private:
     QPushButton* m_learn = nullptr;
     QComboBox* m_language = nullptr;
     QCheckBox* m_grammar = nullptr;
+    QMetaObject::Connection m_targetGone;
     platform::NotificationCenter::Token m_observer;
 };
 
@@ -85,5 +86,6 @@ private:
     QCheckBox* m_quotes = nullptr;
     QCheckBox* m_completion = nullptr;
     QCheckBox* m_correction = nullptr;
+    QMetaObject::Connection m_targetGone;
     platform::NotificationCenter::Token m_observer;
 };

@@ -971,3 +971,25 @@ TEST(EDTextFinder, ReplaceAllAfterEditsReplacesWhatIsThereNow)
     EXPECT_EQ(view->string(), expected);
     EXPECT_TRUE(finder.matches().empty());
 }
+
+// A view that stops taking edits while the replace bar is open turns its replace controls off at
+// once, and back on when it takes edits again.
+TEST(EDFindBar, ReplaceControlsFollowWhetherTheTextMayChange)
+{
+    ShownView view("one cat, two cats");
+    EDTextFinder& finder = view->textFinder();
+    finder.setSearchString("cat");
+    finder.performAction(EDTextFinder::showReplaceInterface);
+    EDFindBar* bar = finder.findBar();
+    ASSERT_TRUE(bar);
+    EXPECT_TRUE(bar->replaceAllButton()->isEnabled());
+
+    view->setIsEditable(false);
+    EXPECT_FALSE(bar->replaceButton()->isEnabled());
+    EXPECT_FALSE(bar->replaceAllButton()->isEnabled());
+    EXPECT_FALSE(bar->replaceField()->isEnabled());
+    EXPECT_FALSE(bar->replaceToggle()->isEnabled());
+
+    view->setIsEditable(true);
+    EXPECT_TRUE(bar->replaceAllButton()->isEnabled());
+}

@@ -3,6 +3,7 @@
 #include "platform/foundation/UserDefaults.h"
 #include "platform/ui/SpellChecker.h"
 
+#include <QCheckBox>
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QLabel>
@@ -777,4 +778,81 @@ TEST(EDTextViewTextChecking, AWordLearntWhileACheckIsInFlightIsNotMarkedAgain)
         EXPECT_TRUE(left == marks(*view));
         ASSERT_TRUE(platform::SpellChecker::shared().unlearnWord("glimbrot").isSuccess());
     }
+}
+
+// Change in the spelling panel corrects the word it found, not whatever was selected since (it
+// shows the next problem from there instead); a word that moved with an edit before it is still
+// the one corrected.
+TEST(EDTextViewTextChecking, SpellingPanelChangesOnlyTheWordItFound)
+{
+    const QString text = "Ths is a tset.";
+    ShownView view(text);
+    view->showGuessPanel();
+    SpellingPanel* panel = SpellingPanel::visiblePanel();
+    ASSERT_TRUE(panel);
+    ASSERT_TRUE(waitFor([&] { return panel->problemLabel()->text().contains("Ths"); }));
+
+    view->setSelectedRange({ 4, 2 });
+    panel->wordField()->setText("This");
+    panel->changeButton()->click();
+    EXPECT_EQ(view->string(), text);
+    ASSERT_TRUE(waitFor([&] { return panel->problemLabel()->text().contains("tset"); }));
+    EXPECT_EQ(view->selectedRange(), (CharacterRange { 9, 4 }));
+
+    // Text put before the word moves it, and the selection with it.
+    view->insertText(QStringLiteral("So "), { 0, 0 });
+    view->setSelectedRange({ 12, 4 });
+    panel->wordField()->setText("test");
+    panel->changeButton()->click();
+    EXPECT_EQ(view->string(), "So Ths is a test.");
+    panel->close();
+}
+
+// A spelling panel left open over a text view that closes forgets that view's word: its buttons
+// have nothing to act on.
+TEST(EDTextViewTextChecking, SpellingPanelForgetsAClosedView)
+{
+    auto view = std::make_unique<ShownView>("Ths is it.");
+    (*view)->showGuessPanel();
+    SpellingPanel* panel = SpellingPanel::visiblePanel();
+    ASSERT_TRUE(panel);
+    ASSERT_TRUE(waitFor([&] { return panel->problemLabel()->text().contains("Ths"); }));
+    EXPECT_TRUE(panel->ignoreButton()->isEnabled());
+    view.reset();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(panel->problemLabel()->text().contains("Ths"));
+    EXPECT_FALSE(panel->changeButton()->isEnabled());
+    EXPECT_FALSE(panel->ignoreButton()->isEnabled());
+    EXPECT_FALSE(panel->learnButton()->isEnabled());
+    EXPECT_FALSE(panel->findNextButton()->isEnabled());
+    panel->close();
+
+    auto other = std::make_unique<ShownView>("Words.");
+    (*other)->orderFrontSubstitutionsPanel();
+    SubstitutionsPanel& substitutions = SubstitutionsPanel::shared();
+    ASSERT_EQ(substitutions.target(), other->view.get());
+    EXPECT_TRUE(substitutions.smartQuotesBox()->isEnabled());
+    other.reset();
+    EXPECT_FALSE(substitutions.smartQuotesBox()->isEnabled());
+    substitutions.close();
+}
+
+// A guess chosen from a context menu after the text changed under it replaces nothing but the word
+// it was offered for.
+TEST(EDTextViewTextChecking, MenuGuessLeavesTextThatMovedUnderIt)
+{
+    CheckedView view("Ths is it.");
+    QMenu* menu = view.menuAt(1);
+    ASSERT_TRUE(menu);
+    const QString guess = menu->actions().front()->text();
+    ASSERT_FALSE(guess.isEmpty());
+    view->insertText(QStringLiteral("So "), { 0, 0 });
+    menu->actions().front()->trigger();
+    EXPECT_EQ(view->string(), "So Ths is it.");
+
+    ASSERT_TRUE(waitUntilChecked(*view));
+    menu = view.menuAt(4);
+    ASSERT_TRUE(menu);
+    menu->actions().front()->trigger();
+    EXPECT_EQ(view->string(), "So " + guess + " is it.");
 }
