@@ -16,9 +16,28 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <functional>
+
 using platform::SpellChecker;
 
 namespace {
+
+// Makes `target` the view a panel serves; `gone` runs once that view is destroyed, the panel having
+// let go of it.
+void serve(QObject* panel, QPointer<EDTextView>& current, QMetaObject::Connection& watch, EDTextView* target,
+    std::function<void()> gone)
+{
+    if (target != current) {
+        QObject::disconnect(watch);
+        if (target) {
+            watch = QObject::connect(target, &QObject::destroyed, panel, [&current, gone = std::move(gone)] {
+                current = nullptr;
+                gone();
+            });
+        }
+    }
+    current = target;
+}
 
 // "English (United States)" for "en_US"; the dictionary's own name when the locale knows nothing
 // of it.
@@ -159,18 +178,8 @@ SpellingPanel::~SpellingPanel()
 
 void SpellingPanel::setTarget(QWidget* textView)
 {
-    EDTextView* target = qobject_cast<EDTextView*>(textView);
-    if (target != m_target) {
-        disconnect(m_targetGone);
-        // What was found in a view that closes can be neither changed nor ignored.
-        if (target) {
-            m_targetGone = connect(target, &QObject::destroyed, this, [this] {
-                m_target = nullptr;
-                showNothingFound();
-            });
-        }
-    }
-    m_target = target;
+    // What was found in a view that closes can be neither changed nor ignored.
+    serve(this, m_target, m_targetGone, qobject_cast<EDTextView*>(textView), [this] { showNothingFound(); });
     refresh();
 }
 
@@ -293,18 +302,8 @@ SubstitutionsPanel::~SubstitutionsPanel()
 
 void SubstitutionsPanel::setTarget(QWidget* textView)
 {
-    EDTextView* target = qobject_cast<EDTextView*>(textView);
-    if (target != m_target) {
-        disconnect(m_targetGone);
-        // Settings of a view that closed are no longer anyone's to change.
-        if (target) {
-            m_targetGone = connect(target, &QObject::destroyed, this, [this] {
-                m_target = nullptr;
-                refresh();
-            });
-        }
-    }
-    m_target = target;
+    // Settings of a view that closed are no longer anyone's to change.
+    serve(this, m_target, m_targetGone, qobject_cast<EDTextView*>(textView), [this] { refresh(); });
     refresh();
 }
 
