@@ -149,12 +149,16 @@ void EDTextView::setIsEditable(bool editable)
     // The input method is not heard once the text may not be edited: a composition ends first.
     if (!editable && m_isEditable)
         commitInputMethodFirst();
+    const bool changed = editable != m_isEditable;
     m_isEditable = editable;
     setAttribute(Qt::WA_InputMethodEnabled, editable);
     updateInsertionPointViews();
     if (editable)
         setIsSelectable(true);
     m_textFinder->noteClientEditabilityChanged();
+    // The spelling and substitutions panels offer their changes only while the text may change.
+    if (changed)
+        platform::NotificationCenter::defaultCenter().post(platform::SpellChecker::panelsNeedUpdate, this);
 }
 
 void EDTextView::setIsSelectable(bool selectable)

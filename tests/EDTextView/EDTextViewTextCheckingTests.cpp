@@ -809,7 +809,7 @@ TEST(EDTextViewTextChecking, SpellingPanelChangesOnlyTheWordItFound)
 }
 
 // A spelling panel left open over a text view that closes forgets that view's word: its buttons
-// have nothing to act on.
+// have nothing to act on. Over a view that turns read-only, the panels offer no change.
 TEST(EDTextViewTextChecking, SpellingPanelForgetsAClosedView)
 {
     auto view = std::make_unique<ShownView>("Ths is it.");
@@ -818,6 +818,12 @@ TEST(EDTextViewTextChecking, SpellingPanelForgetsAClosedView)
     ASSERT_TRUE(panel);
     ASSERT_TRUE(waitFor([&] { return panel->problemLabel()->text().contains("Ths"); }));
     EXPECT_TRUE(panel->ignoreButton()->isEnabled());
+    // A note that stays open but may no longer change takes no correction.
+    ASSERT_TRUE(panel->changeButton()->isEnabled());
+    (*view)->setIsEditable(false);
+    EXPECT_TRUE(waitFor([&] { return !panel->changeButton()->isEnabled(); }));
+    (*view)->setIsEditable(true);
+    EXPECT_TRUE(waitFor([&] { return panel->changeButton()->isEnabled(); }));
     view.reset();
     QCoreApplication::processEvents();
     EXPECT_FALSE(panel->problemLabel()->text().contains("Ths"));
@@ -832,6 +838,8 @@ TEST(EDTextViewTextChecking, SpellingPanelForgetsAClosedView)
     SubstitutionsPanel& substitutions = SubstitutionsPanel::shared();
     ASSERT_EQ(substitutions.target(), other->view.get());
     EXPECT_TRUE(substitutions.smartQuotesBox()->isEnabled());
+    (*other)->setIsEditable(false);
+    EXPECT_TRUE(waitFor([&] { return !substitutions.smartQuotesBox()->isEnabled(); }));
     other.reset();
     EXPECT_FALSE(substitutions.smartQuotesBox()->isEnabled());
     substitutions.close();
