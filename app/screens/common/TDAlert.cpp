@@ -14,6 +14,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include <utility>
+
 namespace {
 
 constexpr int iconSize = 48;
@@ -32,8 +34,27 @@ QPixmap warningIcon(qreal devicePixelRatio)
         devicePixelRatio);
 }
 
+// The given text behind [start, start + length) of `shown`, which is `given` with break points
+// (zero-width spaces) put in.
+QString givenPart(const QString& given, const QString& shown, qsizetype start, qsizetype length)
+{
+    QString part;
+    qsizetype j = 0;
+    for (qsizetype i = 0; i < shown.size() && i < start + length; ++i) {
+        const bool inserted
+            = shown.at(i) == QChar(0x200B) && (j >= given.size() || given.at(j) != QChar(0x200B));
+        if (inserted)
+            continue;
+        if (i >= start && j < given.size())
+            part += given.at(j);
+        ++j;
+    }
+    return part;
+}
+
 // Ctrl+C in a message box copies its texts; the labels' hold break points that must not end up
-// in a copied path, so the texts go as they were given.
+// in a copied path, so the texts go as they were given, and so does a part selected in a label and
+// copied from it (by its keys or its menu).
 class CopyAsGiven : public QObject {
 public:
     CopyAsGiven(QMessageBox* box, QString title, QString message)
@@ -42,6 +63,21 @@ public:
         , m_message(std::move(message))
     {
         box->installEventFilter(this);
+        connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this, [this, box] {
+            QClipboard* clipboard = QGuiApplication::clipboard();
+            const QString copied = clipboard->text();
+            if (!copied.contains(QChar(0x200B)))
+                return;
+            for (const auto& [name, given] : { std::pair(QStringLiteral("qt_msgbox_label"), &m_title),
+                     std::pair(QStringLiteral("qt_msgbox_informativelabel"), &m_message) }) {
+                const QLabel* label = box->findChild<QLabel*>(name);
+                if (label && label->hasSelectedText() && label->selectedText() == copied) {
+                    clipboard->setText(
+                        givenPart(*given, label->text(), label->selectionStart(), copied.size()));
+                    return;
+                }
+            }
+        });
     }
 
 protected:

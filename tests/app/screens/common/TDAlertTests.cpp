@@ -122,5 +122,14 @@ TEST(TDAlert, ATextWiderThanTheBoxBreaksInsteadOfBeingCutOff)
     const QString copied = QGuiApplication::clipboard()->text();
     EXPECT_TRUE(copied.contains(message)) << copied.toStdString();
     EXPECT_FALSE(copied.contains(QChar(0x200B)));
+
+    // So is a part selected with the mouse and copied from the label.
+    const int end = int(informative->text().indexOf(QStringLiteral("\" already")));
+    informative->setSelection(1, end - 1);
+    ASSERT_TRUE(informative->selectedText().contains(QChar(0x200B)));
+    informative->setFocus();
+    QTest::keyClick(informative, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(),
+        message.mid(1, message.indexOf(QStringLiteral("\" already")) - 1));
     box->buttons().front()->click();
 }
