@@ -72,10 +72,27 @@ void TextViewRepresentable::updateView(Value value)
             m_shownLineSpacing = m_parent.lineSpacing;
         }
     }
+    applyLineSpacingToNewText();
     updateSelection(m_parent.selection.get ? m_parent.selection.get() : std::nullopt);
     updateEnabledAndWrapping(m_parent.options);
     if (!view->font() || *view->font() != m_parent.font)
         view->setFont(m_parent.font);
+}
+
+void TextViewRepresentable::applyLineSpacingToNewText()
+{
+    // The styled text carries the spacing only in the paragraphs it had. Text typed into an empty
+    // view, and a bound text shown as it is once the caret's paragraph already has the spacing,
+    // have no paragraph style of their own: the view's default gives them the spacing.
+    EDTextView* view = textView();
+    ParagraphStyle style = view->defaultParagraphStyle().value_or(ParagraphStyle());
+    if (style.lineSpacing == m_parent.lineSpacing)
+        return;
+    style.lineSpacing = m_parent.lineSpacing;
+    view->setDefaultParagraphStyle(style);
+    // Setting the default resets the typing style; where there is text, typing goes on in the
+    // style of the text at the caret.
+    view->updateTypingAttributes();
 }
 
 void TextViewRepresentable::writeTextBack()
