@@ -81,9 +81,9 @@ void TextViewRepresentable::updateView(Value value)
 
 void TextViewRepresentable::applyLineSpacingToNewText()
 {
-    // The styled text carries the spacing only in the paragraphs it had. Text typed into an empty
-    // view, and a bound text shown as it is once the caret's paragraph already has the spacing,
-    // have no paragraph style of their own: the view's default gives them the spacing.
+    // Text without a paragraph style of its own (typed into an empty view, or a bound text shown
+    // as it is because the typing style already has the spacing) is laid out in the view's default
+    // style, which therefore carries the spacing too.
     EDTextView* view = textView();
     ParagraphStyle style = view->defaultParagraphStyle().value_or(ParagraphStyle());
     if (style.lineSpacing == m_parent.lineSpacing)
