@@ -72,10 +72,27 @@ void TextViewRepresentable::updateView(Value value)
             m_shownLineSpacing = m_parent.lineSpacing;
         }
     }
+    applyLineSpacingToNewText();
     updateSelection(m_parent.selection.get ? m_parent.selection.get() : std::nullopt);
     updateEnabledAndWrapping(m_parent.options);
     if (!view->font() || *view->font() != m_parent.font)
         view->setFont(m_parent.font);
+}
+
+void TextViewRepresentable::applyLineSpacingToNewText()
+{
+    // Text without a paragraph style of its own (typed into an empty view, or a bound text shown
+    // as it is because the typing style already has the spacing) is laid out in the view's default
+    // style, which therefore carries the spacing too.
+    EDTextView* view = textView();
+    ParagraphStyle style = view->defaultParagraphStyle().value_or(ParagraphStyle());
+    if (style.lineSpacing == m_parent.lineSpacing)
+        return;
+    style.lineSpacing = m_parent.lineSpacing;
+    view->setDefaultParagraphStyle(style);
+    // Setting the default resets the typing style; where there is text, typing goes on in the
+    // style of the text at the caret.
+    view->updateTypingAttributes();
 }
 
 void TextViewRepresentable::writeTextBack()

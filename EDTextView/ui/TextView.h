@@ -37,7 +37,7 @@ public:
     // The enabled state is the widget's own.
     struct Value {
         QFont font = FontEnvironmentKey::defaultValue();
-        // Points added below every line of the shown text.
+        // Points added below every line of the shown text and of what is typed into it.
         double lineSpacing = 0;
         Binding<platform::AttributedString> text;
         // None leaves the view's selection alone.
@@ -64,6 +64,8 @@ protected:
     void environmentChanged() override;
 
 private:
+    void applyLineSpacingToNewText();
+
     Value m_parent;
     // The bound text the view shows, and the line spacing it was shown with.
     platform::AttributedString m_shownText;

@@ -141,6 +141,34 @@ TEST(TextView, LineSpacingReachesEveryParagraphAndKeepsWhatRunsSay)
         << "plain text takes the typing font";
 }
 
+// The spacing holds for text without a paragraph style of its own: what is typed into an empty
+// view, and a bound text shown as it is because the caret's paragraph already had the spacing.
+TEST(TextView, LineSpacingHoldsForTypedTextAndForEveryTextBoundLater)
+{
+    const auto paragraphHeights = [](EDTextView& view) {
+        QCoreApplication::processEvents();
+        view.layoutIfNeeded();
+        std::vector<double> heights;
+        for (const auto& shown : view.fragmentViews())
+            heights.push_back(shown.fragment->layoutFragmentFrame().height());
+        return heights;
+    };
+    Screen plain("x");
+    const double spaced = paragraphHeights(plain.textView()).front() + 10;
+    Screen screen("");
+    screen.view->lineSpacing(10);
+    typeText(&screen.textView(), "a");
+    EXPECT_EQ(paragraphHeights(screen.textView()), std::vector<double> { spaced }) << "typed";
+    ASSERT_TRUE(waitFor([&] { return screen.text.string() == "a"; }));
+    for (const char* bound : { "x", "y\nz", "again" }) {
+        screen.text = AttributedString(bound);
+        screen.render();
+        EXPECT_EQ(
+            paragraphHeights(screen.textView()), std::vector<double>(QString(bound).count('\n') + 1, spaced))
+            << bound;
+    }
+}
+
 TEST(TextView, TheSelectionBindingMovesTheSelectionOnlyWithARangeInsideTheText)
 {
     Screen screen("abcdef");
