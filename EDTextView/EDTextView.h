@@ -607,6 +607,16 @@ private:
     void didLayout(platform::TextViewportLayoutController& controller) override;
     void layout();
     bool fragmentViewsFollowHeights() const;
+    // The row at the top of the view and how far into it the view starts: what a change of width,
+    // which estimates every height above again, must leave where it was.
+    struct TopAnchor {
+        platform::TextLocation location = 0;
+        double offset = 0;
+        // A caret in view stays in view, as the rows below the anchor change too.
+        bool caretShown = false;
+    };
+    std::optional<TopAnchor> topAnchor();
+    void scrollToTopAnchor(TopAnchor anchor);
     void setFrameSize(QSizeF size);
     void updateScrollBars();
     void tileRuler();
@@ -824,6 +834,7 @@ private:
     // settles cannot keep the event loop laying out.
     int m_unsettledLayouts = 0;
     bool m_scrolledDuringLayout = false;
+    std::optional<TopAnchor> m_pendingTopAnchor;
     // While a paint lays out first: what it is about to paint, so that layout asks for no second
     // paint of it.
     std::optional<QRegion> m_regionBeingPainted;

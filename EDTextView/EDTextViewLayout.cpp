@@ -75,6 +75,8 @@ void EDTextView::layout()
     bool settled = false;
     for (int pass = 0; pass < maximumLayoutPasses && !settled; ++pass) {
         m_scrolledDuringLayout = false;
+        if (const auto anchor = std::exchange(m_pendingTopAnchor, std::nullopt))
+            scrollToTopAnchor(*anchor);
         controller.layoutViewport();
         bool scrolledToSelection = false;
         if (m_needsScrollToSelection) {
@@ -256,10 +258,61 @@ void EDTextView::updateTextContainerSize()
     if (container.heightTracksTextView)
         size.setHeight(std::max(1, viewport()->height()));
     if (!edtextview::isAlmostEqual(size, container.size)) {
+        // Rows of another width change the estimated height of everything above the view, which
+        // would move the text under the user's eyes by thousands of lines in a long note.
+        if (!edtextview::isAlmostEqual(size.width(), container.size.width()) && !m_pendingTopAnchor)
+            m_pendingTopAnchor = topAnchor();
         container.size = size;
         m_textLayoutManager->setTextContainer(container);
         setNeedsLayout();
     }
+}
+
+std::optional<EDTextView::TopAnchor> EDTextView::topAnchor()
+{
+    // Nothing shown yet: nothing to keep.
+    if (m_fragmentViews.empty())
+        return std::nullopt;
+    const QRectF visible = documentVisibleRect();
+    const platform::TextLineFragmentHandle line
+        = m_textLayoutManager->lineFragment(QPointF(visible.left(), visible.top()));
+    if (!line)
+        return std::nullopt;
+    const TextLayoutFragment& fragment = *line.fragment;
+    const TextLayoutFragment::VisualLine row = fragment.visualLine(line->visualLineIndex());
+    const double rowTop = fragment.layoutFragmentFrame().top() + row.y;
+    // Ctrl+End, then a ruler widened for the longer numbers it brought into view: the end must
+    // still show. Found by place, as the views of the last layout may stand for an earlier scroll.
+    bool caretShown = false;
+    const auto& selections = m_textLayoutManager->textSelections();
+    if (!selections.empty() && !selections.back().textRanges.empty()
+        && selections.back().textRanges.back().isEmpty()) {
+        const platform::TextLineFragmentHandle caret
+            = m_textLayoutManager->lineFragment(selections.back().textRanges.back().location);
+        if (caret) {
+            const TextLayoutFragment::VisualLine caretRow
+                = caret.fragment->visualLine(caret->visualLineIndex());
+            const double top = caret.fragment->layoutFragmentFrame().top() + caretRow.y;
+            caretShown = top + caretRow.height > visible.top() && top < visible.bottom();
+        }
+    }
+    return TopAnchor { fragment.rangeInElement().location + row.characterRange.location,
+        visible.top() - rowTop, caretShown };
+}
+
+void EDTextView::scrollToTopAnchor(TopAnchor anchor)
+{
+    const TextLocation location = std::min(anchor.location, m_textContentStorage->length());
+    const platform::TextLineFragmentHandle line = m_textLayoutManager->lineFragment(location);
+    if (!line)
+        return;
+    const TextLayoutFragment& fragment = *line.fragment;
+    const TextLayoutFragment::VisualLine row = fragment.visualLine(line->visualLineIndex());
+    const double rowTop = fragment.layoutFragmentFrame().top() + row.y;
+    const QRectF visible = documentVisibleRect();
+    scrollPoint(QPointF(visible.left(), rowTop + std::clamp(anchor.offset, 0.0, row.height)));
+    if (anchor.caretShown)
+        m_needsScrollToSelection = true;
 }
 
 void EDTextView::sizeToFit()
@@ -316,6 +369,8 @@ void EDTextView::scrollContentsBy(int, int)
         setNeedsDisplay();
         return;
     }
+    // A scroll made after a change of width, before it was laid out, says where to be instead.
+    m_pendingTopAnchor.reset();
     setNeedsLayout();
 }
 

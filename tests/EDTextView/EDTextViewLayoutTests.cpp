@@ -557,3 +557,58 @@ TEST(EDTextViewLayout, RepaintingOneRowKeepsTheLettersOfTheRowsBesideIt)
         }
     }
 }
+
+// Wrapped at another width, every estimated height above the view changes: the paragraph at the top
+// of the view stays there, whether the window narrows, the ruler comes, or the ruler widens for the
+// longer numbers a jump to the end brings into view.
+TEST(EDTextViewLayout, AWidthChangeKeepsTheTextAtTheTopOfTheView)
+{
+    ShownView view(lines(100010, QStringLiteral("paragraph %1 of a long note that wraps at this width")),
+        QSize(260, 320));
+    const platform::TextContentStorage& storage = view->textContentStorage();
+    auto firstShownParagraph = [&] {
+        const QRectF visible = view->documentVisibleRect();
+        for (const auto& shown : view->fragmentViews()) {
+            if (shown.frame.bottom() > visible.top())
+                return shown.fragment->layoutParagraphIndex();
+        }
+        return qint64(-1);
+    };
+    view->scrollPoint(QPointF(0, storage.layoutParagraphY(50000)));
+    view.settle();
+    const qint64 first = firstShownParagraph();
+    ASSERT_NEAR(double(first), 50000.0, 1.0);
+    view->resize(view->width() - 30, view->height());
+    view.settle();
+    EXPECT_EQ(firstShownParagraph(), first) << "narrowed";
+    view->setIsRulerVisible(true);
+    view.settle();
+    EXPECT_EQ(firstShownParagraph(), first) << "with the ruler";
+
+    // The caret on the view's last row stays in view although the rows above it multiply.
+    const QRectF shown = view->documentVisibleRect();
+    const auto bottom = view->textLayoutManager().lineFragment(QPointF(0, shown.bottom() - 20));
+    ASSERT_TRUE(bottom);
+    const qint64 caret = bottom.fragment->rangeInElement().location + 3;
+    view.setCaret(caret);
+    view.settle();
+    view->resize(view->width() - 60, view->height());
+    view.settle();
+    const auto line = view->textLayoutManager().lineFragment(caret);
+    ASSERT_TRUE(line);
+    const auto row = line.fragment->visualLine(line->visualLineIndex());
+    const double top = line.fragment->layoutFragmentFrame().top() + row.y;
+    const QRectF after = view->documentVisibleRect();
+    EXPECT_GE(top, after.top());
+    EXPECT_LE(top + row.height, after.bottom() + 1);
+
+    view.setCaret(0);
+    view.settle();
+    QTest::keyClick(view.view.get(), Qt::Key_End, Qt::ControlModifier);
+    view.settle();
+    const QRectF visible = view->documentVisibleRect();
+    ASSERT_FALSE(view->fragmentViews().empty());
+    const auto& last = view->fragmentViews().back();
+    EXPECT_EQ(last.fragment->layoutParagraphIndex(), storage.layoutParagraphCount() - 1);
+    EXPECT_TRUE(last.frame.intersects(visible));
+}
