@@ -1,3 +1,4 @@
+#include "FileSizeLimit.h"
 #include "LibraryTestSupport.h"
 #include "app/store/TDLibraryCoding.h"
 #include "app/store/TDLibraryLoader.h"
@@ -462,4 +463,54 @@ TEST(TDLibraryLock, OneHolderPerLibraryUntilItLetsGo)
     first.reset();
     EXPECT_TRUE(TDLibraryLock::acquire(library, &outcome)) << "free again once the holder is gone";
     EXPECT_EQ(outcome, TDLibraryLock::Outcome::acquired);
+}
+
+// A file that is kept aside before a save replaces it stays in its place until the new one is
+// whole: a save that fails on a full disk (or a crash before it ends) must not leave the library
+// without the file, which the next start would take for a new, empty library.
+TEST(TDLibraryLoad, AFileKeptAsideStaysInPlaceWhenTheSaveThatReplacesItFails)
+{
+    LibraryRoot root;
+    const QByteArray ours = projectsBytes(2);
+    root.write("projects.library", ours);
+    const QByteArray damaged = mediaBytes(2).left(60);
+    root.write("media.library", damaged);
+    Stores stores;
+    CapturedStream out(stdout);
+    stores.load();
+    out.take();
+    ASSERT_EQ(stores.projects->tdProjects().size(), 2u);
+    const QByteArray theirs = projectsBytes(40);
+    root.write("projects.library", theirs);
+
+    CapturedStream err(stderr);
+    int failed = 0;
+    {
+        apptest::FileSizeLimit full(16);
+        stores.projects->save(stores.projects->tdProjects(), [&](auto result) { failed += !result; });
+        stores.media->save(
+            { TDMedia::make(Uuid::random(), apptest::fileUrl("/m.png"), apptest::fileUrl("/t.jpg"), {}) },
+            [&](auto result) { failed += !result; });
+        ASSERT_TRUE(testsupport::waitUntil([&] { return failed == 2; }));
+    }
+    err.take();
+    EXPECT_EQ(root.read("projects.library"), theirs) << "the other program's version is still the library";
+    EXPECT_EQ(root.read("media.library"), damaged) << "the file that did not load is still there";
+
+    // Once there is room, the save goes on as before: each old version is kept beside the new file.
+    int saved = 0;
+    stores.projects->save(stores.projects->tdProjects(), [&](auto result) { saved += result.isSuccess(); });
+    stores.media->save({}, [&](auto result) { saved += result.isSuccess(); });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return saved == 2; }));
+    const QStringList kept = root.libraryEntries().filter(
+        QRegularExpression(R"(^projects\.library\.changed-elsewhere-\d{8}T\d{6}Z(-\d+)?$)"));
+    ASSERT_EQ(kept.size(), 1) << "kept once, although the first save that kept it failed";
+    EXPECT_EQ(root.read(kept[0]), theirs);
+    const QStringList keptMedia = damagedCopies(root, "media.library");
+    ASSERT_EQ(keptMedia.size(), 1);
+    EXPECT_EQ(root.read(keptMedia[0]), damaged);
+    EXPECT_EQ(tdlibrary::decodeProjects(root.read("projects.library")).value().size(), 2u);
+    EXPECT_EQ(root.read("media.library"), QByteArray("[]"));
+    EXPECT_TRUE(root.libraryEntries().filter(".keeping").isEmpty())
+        << root.libraryEntries().join(", ").toStdString();
 }
