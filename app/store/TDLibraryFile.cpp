@@ -228,13 +228,14 @@ Result<Success, PlatformError> TDLibraryFile::keepAside(
     using Outcome = Result<Success, PlatformError>;
     // A plain file is kept under a second name of the same file (a hard link), and so stays the
     // library file until the write's rename replaces it: a write that fails (a full disk) or a crash
-    // before the rename leaves the library its file, not a folder that looks new and empty. Where the
-    // disk makes no such links, the file is moved aside as before.
+    // before the rename leaves the library its file, not a folder that looks new and empty. It is
+    // moved aside instead where the disk makes no such links, or where its owner may not read it:
+    // the new file takes the mode of the one it replaces.
     platform::Url kept = m_location;
     const QFileInfo info(m_location.path());
     const platform::Url second = m_location.deletingLastPathComponent().appendingPathComponent(
         QLatin1Char('.') + m_location.lastPathComponent() + QStringLiteral(".keeping"));
-    if (!info.isSymLink() && info.isFile() && second.isValid()) {
+    if (!info.isSymLink() && info.isFile() && info.permission(QFileDevice::ReadOwner) && second.isValid()) {
         // One a crash left holds the version that was loaded since: the file itself.
         ::unlink(QFile::encodeName(second.path()).constData());
         if (::link(QFile::encodeName(m_location.path()).constData(),

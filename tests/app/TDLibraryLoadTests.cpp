@@ -514,3 +514,21 @@ TEST(TDLibraryLoad, AFileKeptAsideStaysInPlaceWhenTheSaveThatReplacesItFails)
     EXPECT_TRUE(root.libraryEntries().filter(".keeping").isEmpty())
         << root.libraryEntries().join(", ").toStdString();
 }
+
+// The file that replaces one kept aside takes its mode: one its owner could not read must not pass
+// that on, or the library would not load at the next start either.
+TEST(TDLibraryLoad, AFileItsOwnerCannotReadIsReplacedByOneItCan)
+{
+    LibraryRoot root;
+    root.write("projects.library", "[{");
+    ASSERT_TRUE(QFile::setPermissions(root.file("projects.library"), QFileDevice::Permissions {}));
+    Stores stores;
+    stores.load();
+    CapturedStream err(stderr);
+    bool saved = false;
+    stores.projects->save({ makeProject("New") }, [&](auto result) { saved = result.isSuccess(); });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return saved; }));
+    err.take();
+    EXPECT_TRUE(QFileInfo(root.file("projects.library")).permission(QFileDevice::ReadOwner));
+    EXPECT_EQ(damagedCopies(root, "projects.library").size(), 1);
+}
