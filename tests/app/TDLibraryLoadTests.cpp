@@ -532,3 +532,21 @@ TEST(TDLibraryLoad, AFileItsOwnerCannotReadIsReplacedByOneItCan)
     EXPECT_TRUE(QFileInfo(root.file("projects.library")).permission(QFileDevice::ReadOwner));
     EXPECT_EQ(damagedCopies(root, "projects.library").size(), 1);
 }
+
+// The same when the link to the other disk is a folder further up, the documents folder itself.
+TEST(TDLibraryLoad, ADocumentsFolderOnADiskNotConnectedIsReported)
+{
+    LibraryRoot root;
+    const QString disk = root.root() + "/stick/Documents";
+    ASSERT_TRUE(QDir(root.documents()).removeRecursively());
+    ASSERT_TRUE(QFile::link(disk, root.documents()));
+    Stores stores;
+    std::vector<TDLibraryLoadProblem> problems;
+    bool done = false;
+    CapturedStream err(stderr);
+    loadLibraryFiles(stores.projects, stores.media, stores.links,
+        [&](std::vector<TDLibraryLoadProblem> found) { problems = std::move(found), done = true; });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return done; }));
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_TRUE(problems[0].reason.contains(disk)) << problems[0].reason.toStdString();
+}
