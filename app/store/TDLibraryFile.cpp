@@ -236,7 +236,7 @@ Result<Success, PlatformError> TDLibraryFile::keepAside(
     const platform::Url second = m_location.deletingLastPathComponent().appendingPathComponent(
         QLatin1Char('.') + m_location.lastPathComponent() + QStringLiteral(".keeping"));
     if (!info.isSymLink() && info.isFile() && info.permission(QFileDevice::ReadOwner) && second.isValid()) {
-        // One a crash left holds the version that was loaded since: the file itself.
+        // One a crash left behind is another name of a version the start since has loaded: it goes.
         ::unlink(QFile::encodeName(second.path()).constData());
         if (::link(QFile::encodeName(m_location.path()).constData(),
                 QFile::encodeName(second.path()).constData())
