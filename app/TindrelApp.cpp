@@ -19,6 +19,7 @@
 #include "app/store/TDMediaStore.h"
 #include "app/store/TDProjectStore.h"
 #include "platform/foundation/DispatchQueue.h"
+#include "platform/foundation/Environment.h"
 #include "platform/foundation/Print.h"
 #include "platform/ui/ApplicationNotifications.h"
 #include "platform/ui/TerminationSignals.h"
@@ -194,6 +195,18 @@ void TindrelApp::configureAllocator()
     mallopt(M_MMAP_THRESHOLD, 1 << 20);
 }
 
+void TindrelApp::pinLibraryLocation()
+{
+    // The desktop names the documents folder anew at each ask, and a settings panel may change it
+    // while the program runs: new folders would then go to a library other than the one whose files
+    // the stores write, and notes there would no longer count as inside the library.
+    platform::Environment::Roots roots = platform::Environment::roots();
+    if (roots.documentsDirectory)
+        return;
+    roots.documentsDirectory = platform::Environment::documentsDirectory();
+    platform::Environment::setRoots(std::move(roots));
+}
+
 int TindrelApp::main(int argc, char** argv)
 {
     configureAllocator();
@@ -202,6 +215,7 @@ int TindrelApp::main(int argc, char** argv)
     QApplication::setApplicationDisplayName(QStringLiteral("Tindrel"));
     QApplication::setWindowIcon(programIcon());
     platform::installApplicationNotifications();
+    pinLibraryLocation();
     TDLibraryLock::Outcome claim;
     const auto lock = TDLibraryLock::acquire(TDDirectoryPath::libraryFolderURL(), &claim);
     if (claim == TDLibraryLock::Outcome::heldElsewhere) {

@@ -33,6 +33,9 @@ public:
     static int main(int argc, char** argv);
     // The allocator settings `main` makes before anything else (benchmarks start the same way).
     static void configureAllocator();
+    // Fixes the documents folder, and with it the library folder, for the rest of the process, as
+    // `main` does before anything reads it.
+    static void pinLibraryLocation();
     // The program's icon, the library folder's picture at the sizes desktops show; null when the
     // bundled picture does not load.
     static QIcon programIcon();

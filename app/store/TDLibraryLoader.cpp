@@ -27,15 +27,18 @@ template<typename List> struct FileLoad {
     QString reason;
 };
 
-// Why the library folder holding `file` cannot be reached: it is a link to a place that is not
-// there (a disk not connected). Empty when it can, or when nothing is there at all (a first start).
+// Why the library folder holding `file` cannot be reached: it, or a folder above it (the documents
+// folder), is a link to a place that is not there (a disk not connected). Empty when it can, or when
+// nothing is there at all (a first start).
 QString unreachableFolder(const platform::Url& file)
 {
-    const QFileInfo folder(file.deletingLastPathComponent().path());
-    if (!folder.isSymLink() || folder.exists())
-        return {};
-    return QStringLiteral("%1 leads to %2, which is not there; is its disk connected?")
-        .arg(folder.filePath(), folder.symLinkTarget());
+    for (QFileInfo folder(file.deletingLastPathComponent().path()); !folder.exists();
+         folder = QFileInfo(folder.absolutePath())) {
+        if (folder.isSymLink())
+            return QStringLiteral("%1 leads to %2, which is not there; is its disk connected?")
+                .arg(folder.filePath(), folder.symLinkTarget());
+    }
+    return {};
 }
 
 template<typename List, typename Decode>

@@ -25,6 +25,14 @@ std::optional<Url> rebased(const Url& url, const Url& from, const Url& to)
     return moved;
 }
 
+// `url` rebuilt as `rebuilt` where that names a place; otherwise (a title no folder can have, an
+// address with no file name) `url` as it was. A record never gets an empty address: the library file
+// holding one would not load.
+Url rebuiltOr(const Url& rebuilt, const Url& url)
+{
+    return rebuilt.isValid() ? rebuilt : url;
+}
+
 } // namespace
 
 Result<Success, PlatformError> renameTDProject(
@@ -72,7 +80,8 @@ void pointTDProjectAt(
         if (auto moved = rebased(note->contentURL(), oldFolder, newFolder))
             note->setContentURL(*moved);
         else
-            note->setContentURL(TDDirectoryPath::noteTextFileURL(newFolder, note->title()));
+            note->setContentURL(
+                rebuiltOr(TDDirectoryPath::noteTextFileURL(newFolder, note->title()), note->contentURL()));
     }
     for (const auto& item : media) {
         if (item->tdProjectId() != project.id())
@@ -80,18 +89,24 @@ void pointTDProjectAt(
         if (auto moved = rebased(item->url(), oldFolder, newFolder))
             item->setUrl(*moved);
         else
-            item->setUrl(
-                TDDirectoryPath::mediaFileURL(newFolder, item->id(), item->url().lastPathComponent()));
+            item->setUrl(rebuiltOr(
+                TDDirectoryPath::mediaFileURL(newFolder, item->id(), item->url().lastPathComponent()),
+                item->url()));
         if (auto moved = rebased(item->thumbnailURL(), oldFolder, newFolder))
             item->setThumbnailURL(*moved);
         else
-            item->setThumbnailURL(TDDirectoryPath::mediaThumbnailURL(newFolder, item->id()));
+            item->setThumbnailURL(
+                rebuiltOr(TDDirectoryPath::mediaThumbnailURL(newFolder, item->id()), item->thumbnailURL()));
     }
     if (auto cover = project.coverImageURL()) {
-        if (auto moved = rebased(*cover, oldFolder, newFolder))
+        if (auto moved = rebased(*cover, oldFolder, newFolder)) {
             project.setCoverImageURL(*moved);
-        else
-            project.setCoverImageURL(newFolder.appendingPathComponent(cover->lastPathComponent()));
+        } else {
+            const QString file = cover->lastPathComponent();
+            project.setCoverImageURL(rebuiltOr(
+                platform::isSinglePathComponent(file) ? newFolder.appendingPathComponent(file) : Url(),
+                *cover));
+        }
     }
 }
 

@@ -1,3 +1,4 @@
+#include "FileSizeLimit.h"
 #include "LibraryTestSupport.h"
 #include "app/store/TDLibraryCoding.h"
 #include "app/store/TDLibraryLoader.h"
@@ -462,4 +463,71 @@ TEST(TDLibraryLock, OneHolderPerLibraryUntilItLetsGo)
     first.reset();
     EXPECT_TRUE(TDLibraryLock::acquire(library, &outcome)) << "free again once the holder is gone";
     EXPECT_EQ(outcome, TDLibraryLock::Outcome::acquired);
+}
+
+// A file kept aside before a save replaces it stays the library file until the new one is whole: a
+// save that fails on a full disk (or a crash before it ends) must not leave a library without it.
+TEST(TDLibraryLoad, AFileKeptAsideStaysInPlaceWhenTheSaveThatReplacesItFails)
+{
+    LibraryRoot root;
+    root.write("projects.library", projectsBytes(2));
+    const QByteArray damaged = mediaBytes(2).left(60);
+    root.write("media.library", damaged);
+    Stores stores;
+    {
+        CapturedStream out(stdout);
+        stores.load();
+    }
+    const QByteArray theirs = projectsBytes(40);
+    root.write("projects.library", theirs);
+    auto saveBoth = [&] {
+        int ended = 0, saved = 0;
+        for (auto* file : { stores.projects->libraryFile().get(), stores.media->libraryFile().get() })
+            file->write(
+                [list = projectsBytes(1)] {
+                    return platform::Result<QByteArray, platform::PlatformError>::success(list);
+                },
+                [&](auto result) { ++ended, saved += bool(result); });
+        EXPECT_TRUE(testsupport::waitUntil([&] { return ended == 2; }));
+        return saved;
+    };
+    {
+        apptest::FileSizeLimit full(16);
+        ASSERT_EQ(saveBoth(), 0);
+    }
+    EXPECT_EQ(root.read("projects.library"), theirs) << "the other program's version is still there";
+    EXPECT_EQ(root.read("media.library"), damaged) << "the file that did not load is still there";
+
+    ASSERT_EQ(saveBoth(), 2);
+    const QStringList kept
+        = root.libraryEntries().filter(QRegularExpression(R"(^projects\.library\.changed-)"));
+    ASSERT_EQ(kept.size(), 1) << "kept once, although the first save that kept it failed";
+    EXPECT_EQ(root.read(kept[0]), theirs);
+    ASSERT_EQ(damagedCopies(root, "media.library").size(), 1);
+    EXPECT_EQ(root.read(damagedCopies(root, "media.library")[0]), damaged);
+    EXPECT_TRUE(root.libraryEntries().filter(".keeping").isEmpty());
+
+    // The new file takes the mode of the one it replaces: one its owner cannot read is moved aside.
+    root.write("projects.library", "[{");
+    ASSERT_TRUE(QFile::setPermissions(root.file("projects.library"), QFileDevice::Permissions {}));
+    ASSERT_EQ(saveBoth(), 2);
+    EXPECT_TRUE(QFileInfo(root.file("projects.library")).permission(QFileDevice::ReadOwner));
+}
+
+// The same as a library folder on a disk not connected, for a link further up: the documents folder.
+TEST(TDLibraryLoad, ADocumentsFolderOnADiskNotConnectedIsReported)
+{
+    LibraryRoot root;
+    const QString disk = root.root() + "/stick/Documents";
+    ASSERT_TRUE(QDir(root.documents()).removeRecursively());
+    ASSERT_TRUE(QFile::link(disk, root.documents()));
+    Stores stores;
+    std::vector<TDLibraryLoadProblem> problems;
+    bool done = false;
+    CapturedStream err(stderr);
+    loadLibraryFiles(stores.projects, stores.media, stores.links,
+        [&](std::vector<TDLibraryLoadProblem> found) { problems = std::move(found), done = true; });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return done; }));
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_TRUE(problems[0].reason.contains(disk)) << problems[0].reason.toStdString();
 }

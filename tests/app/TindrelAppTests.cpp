@@ -4,6 +4,7 @@
 #include "app/model/TDNote.h"
 #include "app/screens/browser/NavigationView.h"
 #include "app/store/TDCategoryStore.h"
+#include "app/store/TDDirectoryPath.h"
 #include "app/store/TDLibrary.h"
 #include "app/store/TDLibraryCoding.h"
 #include "app/store/TDLibraryFile.h"
@@ -420,4 +421,26 @@ TEST(TindrelApp, ClosingTheMainWindowClosesTheNoteWindowsWhichSaveFirst)
     QFile file(notes[0]->contentURL().path());
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), "typed");
+}
+
+// The desktop may name another documents folder while the program runs (a settings panel rewriting
+// the user's folders): the library, its files and its folders, stays where it was at the start.
+TEST(TindrelApp, TheLibraryStaysWhereItWasWhenTheDesktopNamesAnotherDocumentsFolder)
+{
+    platform::Environment::resetRoots();
+    QDir().mkpath(QDir::homePath() + "/.config");
+    QFile userFolders(QDir::homePath() + "/.config/user-dirs.dirs");
+    auto nameDocuments = [&](const QByteArray& folder) {
+        ASSERT_TRUE(userFolders.open(QIODevice::WriteOnly));
+        userFolders.write("XDG_DOCUMENTS_DIR=\"$HOME/" + folder + "\"\n");
+        userFolders.close();
+    };
+    nameDocuments("Before");
+    TindrelApp::pinLibraryLocation();
+    nameDocuments("After");
+    EXPECT_EQ(TDDirectoryPath::libraryFolderURL().path(), QDir::homePath() + "/Before/Tindrel.folder");
+    EXPECT_EQ(
+        TDDirectoryPath::projectDirectoryURL("P").path(), QDir::homePath() + "/Before/Tindrel.folder/P");
+    platform::Environment::resetRoots();
+    userFolders.remove();
 }
