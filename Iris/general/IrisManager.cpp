@@ -11,6 +11,7 @@
 #include "Iris/networking/ImageModifier.h"
 #include "Iris/networking/ImageProgressive.h"
 
+#include "platform/graphics/DecodeAhead.h"
 #include "platform/graphics/Image.h"
 #include "platform/graphics/ImageSource.h"
 
@@ -376,6 +377,10 @@ std::optional<DownloadTask::WrappedTask> IrisManager::loadAndStore(const Source&
                 [self, source, context, options, completion, data = result.value(), reservation] {
                     ImageProcessItem item = ImageProcessItem::data(data);
                     const bool cancelled = isCancelled(context);
+                    // Nobody takes what was decoded ahead for bytes that are not processed; left
+                    // waiting, it would hold its memory outside the tier's limit.
+                    if (cancelled)
+                        platform::decodeAhead::take(data);
                     std::shared_ptr<platform::Image> image
                         = cancelled ? nullptr : runProcessor(*options.processor, item, options);
                     ImageLoadingResultOrError loaded = cancelled
