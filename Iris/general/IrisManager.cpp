@@ -450,6 +450,12 @@ bool IrisManager::lookUpCaches(const Source& source, const std::shared_ptr<Retri
 void IrisManager::reloadAfterUnusableEntry(const Source& source,
     const std::shared_ptr<RetrievingContext>& context, RetrieveImageCompletion completion)
 {
+    // Called off while the entry was read: nobody waits for the image, so nothing is loaded.
+    if (isCancelled(context)) {
+        if (completion)
+            completion(RetrieveImageResultOrError::failure(retrievalCancelled()));
+        return;
+    }
     const std::uint64_t stage = context->cancellation ? context->cancellation->nextStage() : 0;
     std::optional<DownloadTask::WrappedTask> task = loadAndStore(source, context, std::move(completion));
     if (context->reloadStarted)

@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <latch>
 #include <random>
 #include <thread>
 
@@ -363,6 +364,32 @@ TEST_F(RetryAndAlternatives, AReloadAfterAnUnusableCacheEntryIsHandedToTheCaller
     EXPECT_EQ(outcome->calls, 1);
     EXPECT_TRUE(outcome->error().isCancelledTask());
     EXPECT_EQ(*alternativeCalls, 0);
+}
+
+// A retrieval called off while its cache entry is being read starts no load when the entry turns out
+// unusable: nobody waits for the image any more.
+TEST_F(RetryAndAlternatives, AnUnusableCacheEntryFoundAfterACancelStartsNoLoad)
+{
+    const Source source = networkSource("broken-late.png");
+    std::atomic<bool> written { false };
+    cache->writeDataToDisk("garbage that is no image", source.cacheKey(), {}, std::nullopt,
+        CallbackQueue::untouch(), [&](CacheStoreResult) { written = true; });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return written.load(); }));
+    auto release = std::make_shared<std::latch>(1);
+    cache->ioQueue()->async([release] { release->wait(); });
+
+    auto cancellation = std::make_shared<RetrievalCancellation>();
+    auto outcome = std::make_shared<Outcome>();
+    IrisParsedOptionsInfo options(IrisOptionsInfo { Item::targetCache(cache), Item::downloader(downloader) });
+    manager->retrieveWithParsedOptions(source, options, {}, {}, outcome->completion(outcome), cancellation);
+    cancellation->cancel();
+    ASSERT_TRUE(outcome->wait());
+    EXPECT_TRUE(outcome->error().isCancelledTask());
+
+    release->count_down();
+    Outcome::settle(manager);
+    EXPECT_EQ(outcome->calls, 1);
+    EXPECT_EQ(downloader->pendingCount(), 0);
 }
 
 // Cancels racing with a strategy that answers from threads of its own and with attempts that fail at
