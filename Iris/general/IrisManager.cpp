@@ -615,8 +615,10 @@ void IrisManager::storeInCaches(const Source& source, const IrisParsedOptionsInf
         });
     if (cacheOriginal) {
         const std::shared_ptr<ImageCache> original = options.originalCache ? options.originalCache : target;
+        // Reported on the caller's queue, like the image's store: when this write is the last to
+        // finish, the completion it lets run runs there too, not on the cache's I/O queue.
         original->writeDataToDisk(originalData, key, QString(), options.diskCacheExpiration,
-            CallbackQueue::untouch(), [coordinator, trigger](CacheStoreResult) {
+            options.callbackQueue, [coordinator, trigger](CacheStoreResult) {
                 coordinator->applyCacheAction(CacheCallbackCoordinator::Action::originalStored, trigger);
             });
     }
