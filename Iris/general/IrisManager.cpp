@@ -33,6 +33,28 @@ struct RetrievalState {
     DownloadTaskUpdatedCallback downloadTaskUpdated;
     std::shared_ptr<RetrievalCancellation> cancellation;
     std::atomic<bool> delivered { false };
+
+    // The task of the attempt started last, by stage. A source that fails inside the call that
+    // started it gives way to the next one there and then; the caller is handed the task of the
+    // attempt that is still running, never the finished one's.
+    std::optional<DownloadTask> latestTask() const
+    {
+        std::lock_guard lock(taskMutex);
+        return task;
+    }
+    void recordTask(std::uint64_t stage, const std::optional<DownloadTask>& started)
+    {
+        std::lock_guard lock(taskMutex);
+        if (stage < taskStage)
+            return;
+        taskStage = stage;
+        task = started;
+    }
+
+private:
+    mutable std::mutex taskMutex;
+    std::uint64_t taskStage = 0;
+    std::optional<DownloadTask> task;
 };
 
 namespace {
@@ -281,9 +303,9 @@ std::optional<DownloadTask> IrisManager::runRetrieval(const Source& source, Iris
         std::shared_ptr<RetrievalState> state = weak.lock();
         if (!state || !task)
             return;
-        std::optional<DownloadTask> adopted = self->adoptTask(state, stage, std::move(task));
+        self->adoptTask(state, stage, std::move(task));
         if (state->downloadTaskUpdated)
-            state->downloadTaskUpdated(std::move(adopted));
+            state->downloadTaskUpdated(state->latestTask());
     };
     if (state->cancellation->isCancelled()) {
         deliverCancelled(state);
@@ -303,7 +325,8 @@ std::optional<DownloadTask> IrisManager::startAttempt(
         source, state->context, [self, state, source](RetrieveImageResultOrError result) {
             self->consultRetryStrategy(std::move(result), source, state);
         });
-    return adoptTask(state, stage, std::move(task));
+    adoptTask(state, stage, std::move(task));
+    return state->latestTask();
 }
 
 std::optional<DownloadTask> IrisManager::adoptTask(
@@ -316,12 +339,14 @@ std::optional<DownloadTask> IrisManager::adoptTask(
         std::shared_ptr<IrisManager> self = shared_from_this();
         if (!cancellation.enter(stage, [self, state] { self->deliverCancelled(state); }))
             deliverCancelled(state);
+        state->recordTask(stage, std::nullopt);
         return std::nullopt;
     }
     const DownloadTask download = *task;
     if (!cancellation.enter(stage, [download] { download.cancel(); }))
         download.cancel();
     task->retrieval = state->cancellation;
+    state->recordTask(stage, task);
     return task;
 }
 

@@ -75,6 +75,29 @@ public:
     std::atomic<int> requests { 0 };
 };
 
+// Refuses URLs whose path holds "bad" at once, inside the call, as a downloader does with a request
+// it cannot make; hands every other request to `pending`.
+class RefusingDownloader final : public ImageDownloader {
+public:
+    explicit RefusingDownloader(std::shared_ptr<FakeDownloader> pending)
+        : ImageDownloader(QStringLiteral("refusing"))
+        , m_pending(std::move(pending))
+    {
+    }
+    std::optional<DownloadTask> downloadImage(
+        const QUrl& url, const IrisParsedOptionsInfo& options, DownloadCompletion completion) override
+    {
+        if (!url.path().contains("bad"))
+            return m_pending->downloadImage(url, options, std::move(completion));
+        completion(ImageLoadingResultOrError::failure(
+            IrisError::requestError(IrisError::RequestErrorReason::emptyRequest())));
+        return std::nullopt;
+    }
+
+private:
+    std::shared_ptr<FakeDownloader> m_pending;
+};
+
 class RetryAndAlternatives : public ::testing::Test {
 protected:
     void SetUp() override
@@ -297,6 +320,34 @@ IrisError serverFailure()
 }
 
 } // namespace
+
+// Sources refused inside the call give way to an alternative there and then: the caller is handed
+// the alternative's download, by the call and as the last task reported, so cancelling what it
+// holds calls the download off.
+TEST_F(RetryAndAlternatives, TheTaskHandedOutIsTheOneOfTheAttemptStillRunning)
+{
+    auto refusing = std::make_shared<RefusingDownloader>(downloader);
+    std::vector<std::optional<DownloadTask>> updates;
+    std::optional<DownloadTask> task;
+    auto outcome = start(networkSource("bad-first.png"),
+        { Item::downloader(refusing),
+            Item::alternativeSources({ networkSource("bad-second.png"), networkSource("good.png") }) },
+        [&](std::optional<DownloadTask> updated) { updates.push_back(updated); }, &task);
+    ASSERT_EQ(downloader->pendingCount(), 1);
+    ASSERT_TRUE(task);
+    ASSERT_FALSE(updates.empty());
+    ASSERT_TRUE(updates.back());
+    EXPECT_EQ(updates.back()->cancelToken, task->cancelToken);
+
+    task->cancel();
+    ASSERT_TRUE(task->retrieval);
+    EXPECT_TRUE(task->retrieval->isCancelled());
+    downloader->cancel(task->cancelToken);
+    ASSERT_TRUE(outcome->wait());
+    Outcome::settle(manager);
+    EXPECT_EQ(outcome->calls, 1);
+    EXPECT_TRUE(outcome->error().isCancelledTask());
+}
 
 // A delayed retry that is waiting is called off by cancelling the task the caller holds: the
 // retrieval ends with the cancel there and then, once, and the retry, when its time comes, starts
