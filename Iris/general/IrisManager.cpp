@@ -39,22 +39,22 @@ struct RetrievalState {
     // attempt that is still running, never the finished one's.
     std::optional<DownloadTask> latestTask() const
     {
-        std::lock_guard lock(taskMutex);
-        return task;
+        std::lock_guard lock(m_taskMutex);
+        return m_task;
     }
     void recordTask(std::uint64_t stage, const std::optional<DownloadTask>& started)
     {
-        std::lock_guard lock(taskMutex);
-        if (stage < taskStage)
+        std::lock_guard lock(m_taskMutex);
+        if (stage < m_taskStage)
             return;
-        taskStage = stage;
-        task = started;
+        m_taskStage = stage;
+        m_task = started;
     }
 
 private:
-    mutable std::mutex taskMutex;
-    std::uint64_t taskStage = 0;
-    std::optional<DownloadTask> task;
+    mutable std::mutex m_taskMutex;
+    std::uint64_t m_taskStage = 0;
+    std::optional<DownloadTask> m_task;
 };
 
 namespace {
@@ -329,7 +329,7 @@ std::optional<DownloadTask> IrisManager::startAttempt(
     return state->latestTask();
 }
 
-std::optional<DownloadTask> IrisManager::adoptTask(
+void IrisManager::adoptTask(
     const std::shared_ptr<RetrievalState>& state, std::uint64_t stage, std::optional<DownloadTask> task)
 {
     RetrievalCancellation& cancellation = *state->cancellation;
@@ -340,14 +340,13 @@ std::optional<DownloadTask> IrisManager::adoptTask(
         if (!cancellation.enter(stage, [self, state] { self->deliverCancelled(state); }))
             deliverCancelled(state);
         state->recordTask(stage, std::nullopt);
-        return std::nullopt;
+        return;
     }
     const DownloadTask download = *task;
     if (!cancellation.enter(stage, [download] { download.cancel(); }))
         download.cancel();
     task->retrieval = state->cancellation;
     state->recordTask(stage, task);
-    return task;
 }
 
 std::optional<DownloadTask> IrisManager::retrieveCacheFirst(const Source& source,

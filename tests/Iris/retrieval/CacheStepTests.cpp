@@ -335,8 +335,8 @@ TEST_F(CacheStep, AStoreAwaitingTheOriginalsWriteCompletesOnTheCallbackQueue)
         Item::waitForCache(), Item::cacheMemoryOnly(), Item::callbackQueue(CallbackQueue::dispatch(queue)) });
     auto outcome = std::make_shared<Outcome>();
     outcome->expectedQueue = queue;
-    manager->loadAndStore(source, std::make_shared<RetrievingContext>(options, source),
-        outcome->completion(outcome));
+    manager->loadAndStore(
+        source, std::make_shared<RetrievingContext>(options, source), outcome->completion(outcome));
     // The image is stored in memory and reported on the queue; only then can the original be written.
     manager->processingQueue()->sync([] {});
     queue->sync([] {});

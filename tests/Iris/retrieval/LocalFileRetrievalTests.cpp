@@ -375,7 +375,8 @@ TEST_F(LocalFileRetrieval, AnImageDecodedAheadForARetrievalCalledOffIsLetGo)
     IrisParsedOptionsInfo options(IrisOptionsInfo { IrisOptionsInfoItem::targetCache(cache),
         IrisOptionsInfoItem::processingQueue(CallbackQueue::dispatch(processing)) });
     manager->retrieveWithParsedOptions(source, options, {}, {}, outcome->completion(outcome), cancellation);
-    ASSERT_TRUE(testsupport::waitUntil([&] { return platform::decodeAhead::waitingBytes() > waitingBefore; }));
+    ASSERT_TRUE(
+        testsupport::waitUntil([&] { return platform::decodeAhead::waitingBytes() > waitingBefore; }));
 
     cancellation->cancel();
     ASSERT_TRUE(outcome->wait());

@@ -329,7 +329,8 @@ TEST_F(RetryAndAlternatives, TheTaskHandedOutIsTheOneOfTheAttemptStillRunning)
     auto refusing = std::make_shared<RefusingDownloader>(downloader);
     std::vector<std::optional<DownloadTask>> updates;
     std::optional<DownloadTask> task;
-    auto outcome = start(networkSource("bad-first.png"),
+    auto outcome = start(
+        networkSource("bad-first.png"),
         { Item::downloader(refusing),
             Item::alternativeSources({ networkSource("bad-second.png"), networkSource("good.png") }) },
         [&](std::optional<DownloadTask> updated) { updates.push_back(updated); }, &task);
