@@ -11,6 +11,7 @@
 #include "Iris/networking/ImageModifier.h"
 #include "Iris/networking/ImageProgressive.h"
 
+#include "platform/graphics/DecodeAhead.h"
 #include "platform/graphics/Image.h"
 #include "platform/graphics/ImageSource.h"
 
@@ -32,6 +33,28 @@ struct RetrievalState {
     DownloadTaskUpdatedCallback downloadTaskUpdated;
     std::shared_ptr<RetrievalCancellation> cancellation;
     std::atomic<bool> delivered { false };
+
+    // The task of the attempt started last, by stage. A source that fails inside the call that
+    // started it gives way to the next one there and then; the caller is handed the task of the
+    // attempt that is still running, never the finished one's.
+    std::optional<DownloadTask> latestTask() const
+    {
+        std::lock_guard lock(m_taskMutex);
+        return m_task;
+    }
+    void recordTask(std::uint64_t stage, const std::optional<DownloadTask>& started)
+    {
+        std::lock_guard lock(m_taskMutex);
+        if (stage < m_taskStage)
+            return;
+        m_taskStage = stage;
+        m_task = started;
+    }
+
+private:
+    mutable std::mutex m_taskMutex;
+    std::uint64_t m_taskStage = 0;
+    std::optional<DownloadTask> m_task;
 };
 
 namespace {
@@ -280,9 +303,9 @@ std::optional<DownloadTask> IrisManager::runRetrieval(const Source& source, Iris
         std::shared_ptr<RetrievalState> state = weak.lock();
         if (!state || !task)
             return;
-        std::optional<DownloadTask> adopted = self->adoptTask(state, stage, std::move(task));
+        self->adoptTask(state, stage, std::move(task));
         if (state->downloadTaskUpdated)
-            state->downloadTaskUpdated(std::move(adopted));
+            state->downloadTaskUpdated(state->latestTask());
     };
     if (state->cancellation->isCancelled()) {
         deliverCancelled(state);
@@ -302,10 +325,11 @@ std::optional<DownloadTask> IrisManager::startAttempt(
         source, state->context, [self, state, source](RetrieveImageResultOrError result) {
             self->consultRetryStrategy(std::move(result), source, state);
         });
-    return adoptTask(state, stage, std::move(task));
+    adoptTask(state, stage, std::move(task));
+    return state->latestTask();
 }
 
-std::optional<DownloadTask> IrisManager::adoptTask(
+void IrisManager::adoptTask(
     const std::shared_ptr<RetrievalState>& state, std::uint64_t stage, std::optional<DownloadTask> task)
 {
     RetrievalCancellation& cancellation = *state->cancellation;
@@ -315,13 +339,14 @@ std::optional<DownloadTask> IrisManager::adoptTask(
         std::shared_ptr<IrisManager> self = shared_from_this();
         if (!cancellation.enter(stage, [self, state] { self->deliverCancelled(state); }))
             deliverCancelled(state);
-        return std::nullopt;
+        state->recordTask(stage, std::nullopt);
+        return;
     }
     const DownloadTask download = *task;
     if (!cancellation.enter(stage, [download] { download.cancel(); }))
         download.cancel();
     task->retrieval = state->cancellation;
-    return task;
+    state->recordTask(stage, task);
 }
 
 std::optional<DownloadTask> IrisManager::retrieveCacheFirst(const Source& source,
@@ -376,6 +401,10 @@ std::optional<DownloadTask::WrappedTask> IrisManager::loadAndStore(const Source&
                 [self, source, context, options, completion, data = result.value(), reservation] {
                     ImageProcessItem item = ImageProcessItem::data(data);
                     const bool cancelled = isCancelled(context);
+                    // Nobody takes what was decoded ahead for bytes that are not processed; left
+                    // waiting, it would hold its memory outside the tier's limit.
+                    if (cancelled)
+                        platform::decodeAhead::take(data);
                     std::shared_ptr<platform::Image> image
                         = cancelled ? nullptr : runProcessor(*options.processor, item, options);
                     ImageLoadingResultOrError loaded = cancelled
@@ -445,6 +474,12 @@ bool IrisManager::lookUpCaches(const Source& source, const std::shared_ptr<Retri
 void IrisManager::reloadAfterUnusableEntry(const Source& source,
     const std::shared_ptr<RetrievingContext>& context, RetrieveImageCompletion completion)
 {
+    // Called off while the entry was read: nobody waits for the image, so nothing is loaded.
+    if (isCancelled(context)) {
+        if (completion)
+            completion(RetrieveImageResultOrError::failure(retrievalCancelled()));
+        return;
+    }
     const std::uint64_t stage = context->cancellation ? context->cancellation->nextStage() : 0;
     std::optional<DownloadTask::WrappedTask> task = loadAndStore(source, context, std::move(completion));
     if (context->reloadStarted)
@@ -604,8 +639,10 @@ void IrisManager::storeInCaches(const Source& source, const IrisParsedOptionsInf
         });
     if (cacheOriginal) {
         const std::shared_ptr<ImageCache> original = options.originalCache ? options.originalCache : target;
+        // Reported on the caller's queue, like the image's store: when this write is the last to
+        // finish, the completion it lets run runs there too, not on the cache's I/O queue.
         original->writeDataToDisk(originalData, key, QString(), options.diskCacheExpiration,
-            CallbackQueue::untouch(), [coordinator, trigger](CacheStoreResult) {
+            options.callbackQueue, [coordinator, trigger](CacheStoreResult) {
                 coordinator->applyCacheAction(CacheCallbackCoordinator::Action::originalStored, trigger);
             });
     }

@@ -103,7 +103,8 @@ private:
     void startRetrievalAttempt(const Source& source, const std::shared_ptr<RetrievalState>& state);
     std::optional<DownloadTask> startAttempt(
         const Source& source, const std::shared_ptr<RetrievalState>& state);
-    std::optional<DownloadTask> adoptTask(
+    // Lets cancelling reach the attempt's task and records it as the retrieval's latest.
+    void adoptTask(
         const std::shared_ptr<RetrievalState>& state, std::uint64_t stage, std::optional<DownloadTask> task);
     void reloadAfterUnusableEntry(const Source& source, const std::shared_ptr<RetrievingContext>& context,
         RetrieveImageCompletion completion);

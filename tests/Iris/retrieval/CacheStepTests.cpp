@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <latch>
 #include <mutex>
 
 using namespace iris;
@@ -318,6 +319,33 @@ TEST_F(CacheStep, WaitForCacheCompletesOnlyAfterTheDiskWrite)
     *release = true;
     cache->ioQueue()->sync([] {});
     EXPECT_TRUE(QFile::exists(cache->filePathForKey("unwaited")));
+}
+
+// A load made outside a retrieval (as the prefetcher makes one) hears of its store on its own
+// callback queue also when the original's disk write is the last to finish.
+TEST_F(CacheStep, AStoreAwaitingTheOriginalsWriteCompletesOnTheCallbackQueue)
+{
+    auto release = std::make_shared<std::latch>(1);
+    cache->ioQueue()->async([release] { release->wait(); });
+
+    auto queue = platform::DispatchQueue::makeSerial("prefetching");
+    auto [source, calls] = countingSource("original-last", jpegData());
+    IrisParsedOptionsInfo options(IrisOptionsInfo { Item::targetCache(cache),
+        Item::processor(std::make_shared<CountingProcessor>("p")), Item::cacheOriginalImage(),
+        Item::waitForCache(), Item::cacheMemoryOnly(), Item::callbackQueue(CallbackQueue::dispatch(queue)) });
+    auto outcome = std::make_shared<Outcome>();
+    outcome->expectedQueue = queue;
+    manager->loadAndStore(
+        source, std::make_shared<RetrievingContext>(options, source), outcome->completion(outcome));
+    // The image is stored in memory and reported on the queue; only then can the original be written.
+    manager->processingQueue()->sync([] {});
+    queue->sync([] {});
+    queue->sync([] {});
+    EXPECT_EQ(outcome->calls, 0);
+    release->count_down();
+    ASSERT_TRUE(outcome->wait());
+    EXPECT_TRUE(outcome->succeeded());
+    EXPECT_TRUE(outcome->onExpectedQueue);
 }
 
 // With a serializer that keeps the original bytes, a disk hit is processed once and the processed

@@ -1,6 +1,7 @@
 #include "Iris/cache/ImageCache.h"
 #include "Iris/declarative/ImageRetrieving.h"
 #include "Iris/general/IrisManager.h"
+#include "Iris/general/RetrievalCancellation.h"
 #include "Iris/image/ImageProcessors.h"
 #include "RetrievalTestSupport.h"
 
@@ -356,4 +357,36 @@ TEST_F(LocalFileRetrieval, AReadCalledOffBeforeItsTurnIsNeverMade)
     EXPECT_EQ(outcome->calls, 1);
     EXPECT_TRUE(outcome->error().isCancelledTask());
     EXPECT_EQ(cache->cacheTypeOfKey(provider->cacheKey()), CacheType::none);
+}
+
+// A retrieval called off after its file was decoded ahead, while the image waits for the processing
+// queue, leaves nothing decoded behind: the image is let go with the retrieval instead of holding
+// memory beyond the tier's limit until some later decode happens to sweep it away.
+TEST_F(LocalFileRetrieval, AnImageDecodedAheadForARetrievalCalledOffIsLetGo)
+{
+    const Source source = convertToSource(writeFile("scrolled-past.jpeg", jpegData(400, 300)));
+    const qint64 waitingBefore = platform::decodeAhead::waitingBytes();
+    auto processing = platform::DispatchQueue::makeSerial("blocked-processing");
+    auto release = std::make_shared<std::latch>(1);
+    processing->async([release] { release->wait(); });
+
+    auto cancellation = std::make_shared<RetrievalCancellation>();
+    auto outcome = std::make_shared<Outcome>();
+    IrisParsedOptionsInfo options(IrisOptionsInfo { IrisOptionsInfoItem::targetCache(cache),
+        IrisOptionsInfoItem::processingQueue(CallbackQueue::dispatch(processing)) });
+    manager->retrieveWithParsedOptions(source, options, {}, {}, outcome->completion(outcome), cancellation);
+    ASSERT_TRUE(
+        testsupport::waitUntil([&] { return platform::decodeAhead::waitingBytes() > waitingBefore; }));
+
+    cancellation->cancel();
+    ASSERT_TRUE(outcome->wait());
+    EXPECT_TRUE(outcome->error().isCancelledTask());
+    release->count_down();
+    // The bytes reach the blocked queue some time after their image was decoded.
+    EXPECT_TRUE(
+        testsupport::waitUntil([&] { return platform::decodeAhead::waitingBytes() == waitingBefore; }));
+    processing->sync([] {});
+    Outcome::settle(manager);
+    EXPECT_EQ(outcome->calls, 1);
+    EXPECT_EQ(cache->cacheTypeOfKey(source.cacheKey()), CacheType::none);
 }

@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <latch>
 #include <random>
 #include <thread>
 
@@ -72,6 +73,29 @@ public:
         return std::nullopt;
     }
     std::atomic<int> requests { 0 };
+};
+
+// Refuses URLs whose path holds "bad" at once, inside the call, as a downloader does with a request
+// it cannot make; hands every other request to `pending`.
+class RefusingDownloader final : public ImageDownloader {
+public:
+    explicit RefusingDownloader(std::shared_ptr<FakeDownloader> pending)
+        : ImageDownloader(QStringLiteral("refusing"))
+        , m_pending(std::move(pending))
+    {
+    }
+    std::optional<DownloadTask> downloadImage(
+        const QUrl& url, const IrisParsedOptionsInfo& options, DownloadCompletion completion) override
+    {
+        if (!url.path().contains("bad"))
+            return m_pending->downloadImage(url, options, std::move(completion));
+        completion(ImageLoadingResultOrError::failure(
+            IrisError::requestError(IrisError::RequestErrorReason::emptyRequest())));
+        return std::nullopt;
+    }
+
+private:
+    std::shared_ptr<FakeDownloader> m_pending;
 };
 
 class RetryAndAlternatives : public ::testing::Test {
@@ -297,6 +321,35 @@ IrisError serverFailure()
 
 } // namespace
 
+// Sources refused inside the call give way to an alternative there and then: the caller is handed
+// the alternative's download, by the call and as the last task reported, so cancelling what it
+// holds calls the download off.
+TEST_F(RetryAndAlternatives, TheTaskHandedOutIsTheOneOfTheAttemptStillRunning)
+{
+    auto refusing = std::make_shared<RefusingDownloader>(downloader);
+    std::vector<std::optional<DownloadTask>> updates;
+    std::optional<DownloadTask> task;
+    auto outcome = start(
+        networkSource("bad-first.png"),
+        { Item::downloader(refusing),
+            Item::alternativeSources({ networkSource("bad-second.png"), networkSource("good.png") }) },
+        [&](std::optional<DownloadTask> updated) { updates.push_back(updated); }, &task);
+    ASSERT_EQ(downloader->pendingCount(), 1);
+    ASSERT_TRUE(task);
+    ASSERT_FALSE(updates.empty());
+    ASSERT_TRUE(updates.back());
+    EXPECT_EQ(updates.back()->cancelToken, task->cancelToken);
+
+    task->cancel();
+    ASSERT_TRUE(task->retrieval);
+    EXPECT_TRUE(task->retrieval->isCancelled());
+    downloader->cancel(task->cancelToken);
+    ASSERT_TRUE(outcome->wait());
+    Outcome::settle(manager);
+    EXPECT_EQ(outcome->calls, 1);
+    EXPECT_TRUE(outcome->error().isCancelledTask());
+}
+
 // A delayed retry that is waiting is called off by cancelling the task the caller holds: the
 // retrieval ends with the cancel there and then, once, and the retry, when its time comes, starts
 // nothing.
@@ -363,6 +416,32 @@ TEST_F(RetryAndAlternatives, AReloadAfterAnUnusableCacheEntryIsHandedToTheCaller
     EXPECT_EQ(outcome->calls, 1);
     EXPECT_TRUE(outcome->error().isCancelledTask());
     EXPECT_EQ(*alternativeCalls, 0);
+}
+
+// A retrieval called off while its cache entry is being read starts no load when the entry turns out
+// unusable: nobody waits for the image any more.
+TEST_F(RetryAndAlternatives, AnUnusableCacheEntryFoundAfterACancelStartsNoLoad)
+{
+    const Source source = networkSource("broken-late.png");
+    std::atomic<bool> written { false };
+    cache->writeDataToDisk("garbage that is no image", source.cacheKey(), {}, std::nullopt,
+        CallbackQueue::untouch(), [&](CacheStoreResult) { written = true; });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return written.load(); }));
+    auto release = std::make_shared<std::latch>(1);
+    cache->ioQueue()->async([release] { release->wait(); });
+
+    auto cancellation = std::make_shared<RetrievalCancellation>();
+    auto outcome = std::make_shared<Outcome>();
+    IrisParsedOptionsInfo options(IrisOptionsInfo { Item::targetCache(cache), Item::downloader(downloader) });
+    manager->retrieveWithParsedOptions(source, options, {}, {}, outcome->completion(outcome), cancellation);
+    cancellation->cancel();
+    ASSERT_TRUE(outcome->wait());
+    EXPECT_TRUE(outcome->error().isCancelledTask());
+
+    release->count_down();
+    Outcome::settle(manager);
+    EXPECT_EQ(outcome->calls, 1);
+    EXPECT_EQ(downloader->pendingCount(), 0);
 }
 
 // Cancels racing with a strategy that answers from threads of its own and with attempts that fail at
