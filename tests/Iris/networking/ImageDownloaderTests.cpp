@@ -432,6 +432,8 @@ TEST_F(DownloaderTest, ARequestRacingASessionReplacementIsAnswered)
     auto current = std::make_shared<EndingDelegate>();
     downloader->setSessionDelegate(current);
     for (int round = 0; round < 12; ++round) {
+        // The last round's transfer unregisters under the lock held below; it must be done first.
+        ASSERT_TRUE(waitUntil([&] { return current->allTasks().empty(); }));
         std::latch holding(1), released(1), asked(1);
         // The transfer maker runs under the delegate's lock.
         std::thread holder([&] {
