@@ -205,6 +205,10 @@ ImageDownloader::Sessions ImageDownloader::currentSessions() const
 void ImageDownloader::replaceSession(std::shared_ptr<SessionDelegate> delegate)
 {
     const bool rebindHooks = delegate != nullptr;
+    // A new delegate answers for this downloader before its session can carry a request: a response
+    // met by unbound hooks would be refused whatever its status.
+    if (rebindHooks)
+        bindHooks(delegate);
     Sessions old;
     {
         std::lock_guard lock(m_mutex);
@@ -233,7 +237,11 @@ void ImageDownloader::ensureSetUp()
 
 void ImageDownloader::setupSessionHandler()
 {
-    std::shared_ptr<SessionDelegate> hooks = sessionDelegate();
+    bindHooks(sessionDelegate());
+}
+
+void ImageDownloader::bindHooks(const std::shared_ptr<SessionDelegate>& hooks)
+{
     std::shared_ptr<ImageDownloader> self = shared_from_this();
 
     hooks->onReceiveSessionChallenge.delegate<ImageDownloader>(

@@ -172,6 +172,8 @@ private:
     };
 
     void ensureSetUp();
+    // What `setupSessionHandler` does, for a given session delegate.
+    void bindHooks(const std::shared_ptr<SessionDelegate>& hooks);
     // Puts in a new session (with `delegate`, or the current delegate when null).
     void replaceSession(std::shared_ptr<SessionDelegate> delegate);
     Sessions currentSessions() const;

@@ -471,6 +471,41 @@ TEST_F(DownloaderTest, ARequestRacingASessionReplacementIsAnswered)
     }
 }
 
+// A new session delegate answers for the downloader from its session's first request, even while
+// the downloader is still being set up around it.
+TEST_F(DownloaderTest, ANewSessionDelegateAnswersFromTheFirstRequest)
+{
+    struct PausingSetUp final : ImageDownloader {
+        PausingSetUp()
+            : ImageDownloader(QStringLiteral("pausing"))
+        {
+        }
+        std::latch* paused = nullptr;
+        std::latch* resume = nullptr;
+        void setupSessionHandler() override
+        {
+            if (paused) {
+                paused->count_down();
+                resume->wait();
+            }
+            ImageDownloader::setupSessionHandler();
+        }
+    };
+    server.start();
+    auto pausing = std::make_shared<PausingSetUp>();
+    downloader = pausing;
+    ASSERT_TRUE(fetch(QStringLiteral("/image.png")).isSuccess());
+    std::latch paused(1), resume(1);
+    pausing->paused = &paused;
+    pausing->resume = &resume;
+    std::thread replacing([&] { pausing->setSessionDelegate(std::make_shared<SessionDelegate>()); });
+    paused.wait();
+    const ImageLoadingResultOrError during = fetch(QStringLiteral("/image.png"));
+    resume.count_down();
+    replacing.join();
+    EXPECT_TRUE(during.isSuccess()) << during.error().localizedDescription().toStdString();
+}
+
 TEST_F(DownloaderTest, AReleasedDownloaderAnswersItsWaitingRequests)
 {
     server.addStall("/slow.png");
