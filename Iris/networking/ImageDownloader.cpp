@@ -70,8 +70,8 @@ ImageDownloader::ImageDownloader(QString name)
                                             "downloader with empty name is not permitted."));
         std::abort();
     }
-    m_sessionDelegate = std::make_shared<SessionDelegate>();
-    m_session = platform::UrlSession::create(m_sessionConfiguration, m_sessionDelegate);
+    m_sessions.delegate = std::make_shared<SessionDelegate>();
+    m_sessions.session = platform::UrlSession::create(m_sessionConfiguration, m_sessions.delegate);
 }
 
 std::shared_ptr<ImageDownloader> ImageDownloader::create(QString name)
@@ -83,13 +83,7 @@ std::shared_ptr<ImageDownloader> ImageDownloader::create(QString name)
 
 ImageDownloader::~ImageDownloader()
 {
-    std::shared_ptr<SessionDelegate> sessionDelegate;
-    std::shared_ptr<platform::UrlSession> session;
-    {
-        std::lock_guard lock(m_mutex);
-        sessionDelegate = m_sessionDelegate;
-        session = m_session;
-    }
+    const auto [sessionDelegate, session] = currentSessions();
     // Requests still waiting are answered rather than dropped: a caller waiting for an answer that
     // never comes would stay "loading" for ever.
     for (const std::shared_ptr<SessionDataTask>& task : sessionDelegate->allTasks()) {
@@ -145,22 +139,17 @@ void ImageDownloader::setSessionConfiguration(platform::UrlSessionConfiguration 
         std::lock_guard lock(m_mutex);
         m_sessionConfiguration = configuration;
     }
-    replaceSession(false);
+    replaceSession(nullptr);
 }
 
 std::shared_ptr<SessionDelegate> ImageDownloader::sessionDelegate() const
 {
-    std::lock_guard lock(m_mutex);
-    return m_sessionDelegate;
+    return currentSessions().delegate;
 }
 
 void ImageDownloader::setSessionDelegate(std::shared_ptr<SessionDelegate> delegate)
 {
-    {
-        std::lock_guard lock(m_mutex);
-        m_sessionDelegate = delegate ? std::move(delegate) : std::make_shared<SessionDelegate>();
-    }
-    replaceSession(true);
+    replaceSession(delegate ? std::move(delegate) : std::make_shared<SessionDelegate>());
 }
 
 bool ImageDownloader::requestsUsePipelining() const
@@ -207,26 +196,38 @@ void ImageDownloader::setAuthenticationChallengeResponder(
     m_responder = responder;
 }
 
-std::shared_ptr<platform::UrlSession> ImageDownloader::currentSession() const
+ImageDownloader::Sessions ImageDownloader::currentSessions() const
 {
-    std::lock_guard lock(m_mutex);
-    return m_session;
+    std::lock_guard lock(m_sessionsMutex);
+    return m_sessions;
 }
 
-void ImageDownloader::replaceSession(bool rebindHooks)
+void ImageDownloader::replaceSession(std::shared_ptr<SessionDelegate> delegate)
 {
-    std::shared_ptr<platform::UrlSession> old;
+    const bool rebindHooks = delegate != nullptr;
+    // A new delegate answers for this downloader before its session can carry a request: a response
+    // met by unbound hooks would be refused whatever its status.
+    if (rebindHooks)
+        bindHooks(delegate);
+    Sessions old;
     {
         std::lock_guard lock(m_mutex);
+        if (!delegate)
+            delegate = currentSessions().delegate;
+        Sessions fresh { delegate, platform::UrlSession::create(m_sessionConfiguration, delegate) };
+        {
+            std::lock_guard sessionsLock(m_sessionsMutex);
+            old = std::exchange(m_sessions, std::move(fresh));
+        }
         // The old session's transfers are about to be cancelled: new requests must not join them.
         // They stay known to the delegate, so their cancellation still answers their own requests.
-        m_sessionDelegate->retireAllTasks();
-        old = std::exchange(
-            m_session, platform::UrlSession::create(m_sessionConfiguration, m_sessionDelegate));
+        // When the delegate stays, a request registering a transfer of the old session holds its
+        // lock: this waits for it, so that transfer is retired too.
+        delegate->retireAllTasks();
     }
     if (rebindHooks)
         setupSessionHandler();
-    old->invalidateAndCancel();
+    old.session->invalidateAndCancel();
 }
 
 void ImageDownloader::ensureSetUp()
@@ -236,7 +237,11 @@ void ImageDownloader::ensureSetUp()
 
 void ImageDownloader::setupSessionHandler()
 {
-    std::shared_ptr<SessionDelegate> hooks = sessionDelegate();
+    bindHooks(sessionDelegate());
+}
+
+void ImageDownloader::bindHooks(const std::shared_ptr<SessionDelegate>& hooks)
+{
     std::shared_ptr<ImageDownloader> self = shared_from_this();
 
     hooks->onReceiveSessionChallenge.delegate<ImageDownloader>(
@@ -330,16 +335,19 @@ void ImageDownloader::makeDownloadingContext(
 
 DownloadTask ImageDownloader::addDownloadTask(const DownloadingContext& context, TaskCallback callback)
 {
-    std::shared_ptr<SessionDelegate> hooks;
-    std::shared_ptr<platform::UrlSession> session;
-    {
-        std::lock_guard lock(m_mutex);
-        hooks = m_sessionDelegate;
-        session = m_session;
-    }
+    Sessions sessions = currentSessions();
     std::weak_ptr<ImageDownloader> weakSelf = weak_from_this();
     auto makeTask = [&]() -> std::shared_ptr<SessionDataTask> {
-        std::shared_ptr<platform::UrlSessionDataTask> dataTask = session->dataTask(context.request);
+        std::shared_ptr<platform::UrlSessionDataTask> dataTask;
+        {
+            // A session replaced since it was looked up may already have ended: a transfer made from
+            // it would never be heard of again. Made while the session is current, the transfer is
+            // one the replacement cancels, which answers its requests.
+            std::lock_guard lock(m_sessionsMutex);
+            if (m_sessions.session != sessions.session)
+                return nullptr;
+            dataTask = sessions.session->dataTask(context.request);
+        }
         dataTask->setPriority(context.options.downloadPriority);
         auto task = std::make_shared<SessionDataTask>(std::move(dataTask));
         // Bound before the task can be seen by anyone, so no end of it goes unheard. The task is the
@@ -360,9 +368,13 @@ DownloadTask ImageDownloader::addDownloadTask(const DownloadingContext& context,
             });
         return task;
     };
-    std::optional<std::pair<DownloadTask, bool>> added
-        = hooks->addOrJoinTask(context.url, makeTask, std::move(callback));
-    return added->first;
+    for (;;) {
+        if (std::optional<std::pair<DownloadTask, bool>> added
+            = sessions.delegate->addOrJoinTask(context.url, makeTask, callback))
+            return added->first;
+        // The session was replaced meanwhile: register with the one that replaced it.
+        sessions = currentSessions();
+    }
 }
 
 DownloadTask ImageDownloader::startDownloadTask(const DownloadingContext& context, TaskCallback callback)

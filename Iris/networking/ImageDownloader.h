@@ -164,9 +164,19 @@ protected:
         const ImageOrError& result, const QUrl& url, const std::optional<platform::UrlResponse>& response);
 
 private:
+    // A session and the delegate that hears its messages: a transfer is only ever made from the
+    // session of the delegate it is registered with.
+    struct Sessions {
+        std::shared_ptr<SessionDelegate> delegate;
+        std::shared_ptr<platform::UrlSession> session;
+    };
+
     void ensureSetUp();
-    void replaceSession(bool rebindHooks);
-    std::shared_ptr<platform::UrlSession> currentSession() const;
+    // What `setupSessionHandler` does, for a given session delegate.
+    void bindHooks(const std::shared_ptr<SessionDelegate>& hooks);
+    // Puts in a new session (with `delegate`, or the current delegate when null).
+    void replaceSession(std::shared_ptr<SessionDelegate> delegate);
+    Sessions currentSessions() const;
     void handleTaskDone(const DownloadingContext& context, const std::shared_ptr<SessionDataTask>& task,
         DownloadResult result, SessionDataTask::Callbacks callbacks);
     static void failCallbacks(const SessionDataTask::Callbacks& callbacks, const IrisError& error);
@@ -178,12 +188,15 @@ private:
     double m_downloadTimeout = defaultDownloadTimeoutSeconds;
     std::optional<std::set<QString>> m_trustedHosts;
     platform::UrlSessionConfiguration m_sessionConfiguration = platform::UrlSessionConfiguration::ephemeral();
-    std::shared_ptr<SessionDelegate> m_sessionDelegate;
     bool m_requestsUsePipelining = false;
     std::weak_ptr<ImageDownloaderDelegate> m_delegate;
     std::weak_ptr<AuthenticationChallengeResponsible> m_responder;
     bool m_responderIsSelf = true;
-    std::shared_ptr<platform::UrlSession> m_session;
+
+    // Taken alone, after `m_mutex` when both are, and around making a transfer from the session, so
+    // that no transfer is made from a session once it has been replaced (and is about to end).
+    mutable std::mutex m_sessionsMutex;
+    Sessions m_sessions;
 };
 
 } // namespace iris

@@ -293,7 +293,9 @@ void ImagePrefetcher::record(SourceList Outcomes::*list, std::size_t index)
 
 void ImagePrefetcher::reportProgress()
 {
-    if (!m_progressBlock && !m_progressSourceBlock)
+    // Nothing follows the completion: a stop after a start that opened no lanes must not report as
+    // failed the sources the completion did not list.
+    if (m_completionReported || (!m_progressBlock && !m_progressSourceBlock))
         return;
     // Only the queue appends, so it reads the lengths without the lock.
     runCallback(CallbackQueue::mainCurrentOrAsync(),

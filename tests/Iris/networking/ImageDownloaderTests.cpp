@@ -13,6 +13,8 @@
 
 #include <QThread>
 
+#include <latch>
+
 #include <mutex>
 #include <thread>
 
@@ -411,6 +413,97 @@ TEST_F(DownloaderTest, ReplacingTheSessionCancelsOldTransfersAndStartsNewOnes)
     fresh->cancel();
     ASSERT_TRUE(waitUntil([&] { return renewed->count() == 1; }));
     EXPECT_TRUE(renewed->first().error().isCancelledTask());
+}
+
+// A request that reaches the downloader while its session is being replaced is answered: it may
+// be cancelled with the old session or go to the new one, but it never waits on a session that can
+// no longer tell anyone about it. The old delegate's lock is held meanwhile, so a request that took
+// the old session cannot register until that session has ended.
+TEST_F(DownloaderTest, ARequestRacingASessionReplacementIsAnswered)
+{
+    struct EndingDelegate final : SessionDelegate {
+        std::atomic<bool> ended { false };
+        void didBecomeInvalid(platform::UrlSession&, const std::optional<UrlError>&) override
+        {
+            ended = true;
+        }
+    };
+    server.start();
+    auto current = std::make_shared<EndingDelegate>();
+    downloader->setSessionDelegate(current);
+    for (int round = 0; round < 12; ++round) {
+        // The last round's transfer unregisters under the lock held below; it must be done first.
+        ASSERT_TRUE(waitUntil([&] { return current->allTasks().empty(); }));
+        std::latch holding(1), released(1), asked(1);
+        // The transfer maker runs under the delegate's lock.
+        std::thread holder([&] {
+            current->addOrJoinTask(
+                server.url(QStringLiteral("/held")),
+                [&]() -> std::shared_ptr<SessionDataTask> {
+                    holding.count_down();
+                    released.wait();
+                    return nullptr;
+                },
+                TaskCallback {});
+        });
+        holding.wait();
+        IrisParsedOptionsInfo options;
+        options.callbackQueue = CallbackQueue::untouch();
+        options.requestModifier = std::make_shared<AnyModifier>([&asked](const UrlRequest& request) {
+            asked.count_down();
+            return std::optional<UrlRequest>(request);
+        });
+        auto answers = std::make_shared<Answers>();
+        std::thread requester([&] {
+            downloader->downloadImage(
+                server.url(QStringLiteral("/image.png")), options, answers->completion());
+        });
+        asked.wait();
+        auto replaced = std::exchange(current, std::make_shared<EndingDelegate>());
+        downloader->setSessionDelegate(current);
+        EXPECT_TRUE(waitUntil([&] { return replaced->ended.load(); }));
+        released.count_down();
+        holder.join();
+        requester.join();
+        ASSERT_TRUE(waitUntil([&] { return answers->count() == 1; }, 3000)) << "round " << round;
+        const ImageLoadingResultOrError outcome = answers->first();
+        EXPECT_TRUE(outcome.isSuccess() || urlErrorCode(outcome) == UrlError::cancelled);
+    }
+}
+
+// A new session delegate answers for the downloader from its session's first request, even while
+// the downloader is still being set up around it.
+TEST_F(DownloaderTest, ANewSessionDelegateAnswersFromTheFirstRequest)
+{
+    struct PausingSetUp final : ImageDownloader {
+        PausingSetUp()
+            : ImageDownloader(QStringLiteral("pausing"))
+        {
+        }
+        std::latch* paused = nullptr;
+        std::latch* resume = nullptr;
+        void setupSessionHandler() override
+        {
+            if (paused) {
+                paused->count_down();
+                resume->wait();
+            }
+            ImageDownloader::setupSessionHandler();
+        }
+    };
+    server.start();
+    auto pausing = std::make_shared<PausingSetUp>();
+    downloader = pausing;
+    ASSERT_TRUE(fetch(QStringLiteral("/image.png")).isSuccess());
+    std::latch paused(1), resume(1);
+    pausing->paused = &paused;
+    pausing->resume = &resume;
+    std::thread replacing([&] { pausing->setSessionDelegate(std::make_shared<SessionDelegate>()); });
+    paused.wait();
+    const ImageLoadingResultOrError during = fetch(QStringLiteral("/image.png"));
+    resume.count_down();
+    replacing.join();
+    EXPECT_TRUE(during.isSuccess()) << during.error().localizedDescription().toStdString();
 }
 
 TEST_F(DownloaderTest, AReleasedDownloaderAnswersItsWaitingRequests)

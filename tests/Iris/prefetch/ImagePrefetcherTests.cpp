@@ -4,6 +4,7 @@
 #include "Iris/general/ImageDataProvider.h"
 #include "Iris/networking/ImagePrefetcher.h"
 
+#include "platform/foundation/DispatchQueue.h"
 #include "platform/graphics/Image.h"
 
 #include <QFile>
@@ -283,6 +284,27 @@ TEST_F(Prefetch, StopBeforeStartDuringDownloadsAndAfterFinishing)
         expectEachSourceOnce(*finish, sources);
         EXPECT_EQ(finish->completed.size(), 2u);
     }
+}
+
+// After the completion nothing more is reported: a stop after a start that opened no lanes does
+// not report the sources it never started as failed.
+TEST_F(Prefetch, NothingIsReportedAfterTheCompletion)
+{
+    server.start();
+    auto finish = std::make_shared<Finish>();
+    auto prefetcher = make(networkSources(QStringLiteral("/image"), 2), options(), finish);
+    prefetcher->setMaxConcurrentDownloads(0);
+    prefetcher->start();
+    ASSERT_TRUE(waitUntil([&] { return finish->sourceCalls == 1; }));
+    prefetcher->stop();
+    // Once the stop step has run, whatever it reported is queued for the main thread before this.
+    prefetcher->optionsInfo().callbackQueue.queue()->sync([] {});
+    bool drained = false;
+    platform::DispatchQueue::main()->async([&] { drained = true; });
+    ASSERT_TRUE(waitUntil([&] { return drained; }));
+    EXPECT_EQ(finish->progressCalls, 0);
+    EXPECT_EQ(finish->sourceCalls, 1);
+    EXPECT_EQ(finish->total(), 0u);
 }
 
 // Mixed hits and misses, stopped at a random moment: one completion, each source once, and nothing
