@@ -2,6 +2,7 @@
 
 #include "EDTextView/EDTextContentStorage.h"
 #include "EDTextView/EDTextLayoutManager.h"
+#include "EDTextView/PastedText.h"
 #include "EDTextView/TextLayoutRangeView.h"
 #include "EDTextView/TextLayoutUtilities.h"
 #include "platform/text/RtfWriter.h"
@@ -285,7 +286,8 @@ bool EDTextView::performDrop(
             return false;
         text = AttributedString(*plain, typingAttributes(location));
     }
-    if (text->isEmpty())
+    text = edtextview::pastedText(*text);
+    if (!text || text->isEmpty())
         return false;
 
     const bool moveHere = source == this && action == Qt::MoveAction;

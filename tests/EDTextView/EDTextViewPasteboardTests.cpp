@@ -441,3 +441,42 @@ TEST(EDTextViewPasteboard, SelectedTextIsThePrimarySelectionAndAMiddleClickPaste
     QTest::mouseClick(view->viewport(), Qt::MiddleButton, Qt::NoModifier, view.pointOf(0));
     EXPECT_EQ(view->string(), "pick this wordthis");
 }
+
+// Text from another program may carry characters no key types: NULs, a terminal's escape
+// sequences, a delete, halves of surrogate pairs. They are left out of a paste or a drop (a lone
+// half becomes U+FFFD, as a save would make it); tabs and line ends stay, and so does the
+// formatting of what is kept.
+TEST(EDTextViewPasteboard, PastesAndDropsLeaveOutCharactersNoKeyTypes)
+{
+    const QChar nul(0);
+    ShownView view("[]");
+    view.setCaret(1);
+    offer({}, QStringLiteral("a") + nul + QStringLiteral("b\x1b[1mc\td\r\ne\x7f"));
+    view->paste();
+    EXPECT_EQ(view->string(), "[ab[1mc\td\r\ne]");
+
+    QFont bold = testFont();
+    bold.setBold(true);
+    AttributedString rich(QStringLiteral("x") + nul + QStringLiteral("y"), { { AttributeKey::font, bold } });
+    rich.append(AttributedString(QStringLiteral("z") + QChar(0xD800)));
+    offer(platform::RtfWriter::write(rich));
+    view->setString("[]");
+    view.setCaret(1);
+    view->paste();
+    EXPECT_EQ(view->string(), QStringLiteral("[xyz") + QChar(QChar::ReplacementCharacter) + "]");
+    EXPECT_TRUE(view->textContentStorage().attributes(2).value(AttributeKey::font).value<QFont>().bold());
+
+    // Nothing left to paste: the selection stays.
+    offer({}, QString(3, nul));
+    view->setString("keep me");
+    view->setSelectedTextRange(TextRange(0, 4));
+    view->paste();
+    EXPECT_EQ(view->string(), "keep me");
+
+    QMimeData dropped;
+    dropped.setText(QStringLiteral("in") + nul + "to ");
+    EXPECT_TRUE(enterDrag(view->viewport(), view.pointOf(0), dropped));
+    QDropEvent drop(view.pointOf(0), Qt::CopyAction, &dropped, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(view->viewport(), &drop);
+    EXPECT_EQ(view->string(), "into keep me");
+}
