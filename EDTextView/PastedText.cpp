@@ -4,9 +4,25 @@ namespace edtextview {
 
 namespace {
 
-bool isUntypable(char16_t c)
+bool isUntypable(QChar c)
 {
-    return (c < 0x20 && c != u'\t' && c != u'\n' && c != u'\r') || c == 0x7F;
+    const char16_t unit = c.unicode();
+    return (unit < 0x20 && unit != u'\t' && unit != u'\n' && unit != u'\r') || unit == 0x7F;
+}
+
+bool isLoneSurrogate(const QString& text, qsizetype at)
+{
+    const QChar c = text[at];
+    if (c.isHighSurrogate())
+        return at + 1 == text.size() || !text[at + 1].isLowSurrogate();
+    if (c.isLowSurrogate())
+        return at == 0 || !text[at - 1].isHighSurrogate();
+    return false;
+}
+
+bool needsChange(const QString& text, qsizetype at)
+{
+    return isUntypable(text[at]) || isLoneSurrogate(text, at);
 }
 
 } // namespace
@@ -14,35 +30,27 @@ bool isUntypable(char16_t c)
 std::optional<platform::AttributedString> pastedText(const platform::AttributedString& text)
 {
     const QString& string = text.string();
-    platform::AttributedString result;
-    // The start of the characters kept since the last one left out or replaced.
-    qsizetype keptFrom = 0;
-    bool changed = false;
-    const auto keepUpTo = [&](qsizetype end) {
-        if (end > keptFrom)
-            result.append(text.mid(keptFrom, end - keptFrom));
-    };
-    for (qsizetype i = 0; i < string.size(); ++i) {
-        const QChar c = string[i];
-        if (c.isHighSurrogate() && i + 1 < string.size() && string[i + 1].isLowSurrogate()) {
-            ++i;
-            continue;
-        }
-        if (c.isSurrogate()) {
-            keepUpTo(i);
-            result.append(
-                platform::AttributedString(QString(QChar::ReplacementCharacter), text.attributes(i)));
-        } else if (isUntypable(c.unicode())) {
-            keepUpTo(i);
-        } else {
-            continue;
-        }
-        keptFrom = i + 1;
-        changed = true;
-    }
-    if (!changed)
+    qsizetype first = 0;
+    while (first < string.size() && !needsChange(string, first))
+        ++first;
+    if (first == string.size())
         return text;
-    keepUpTo(string.size());
+    // Run by run, so that a long text of many runs costs one pass.
+    platform::AttributedString result;
+    result.reserve(string.size());
+    qsizetype runStart = 0;
+    for (const platform::AttributedString::Run& run : text.runs()) {
+        QString kept;
+        kept.reserve(run.length);
+        for (qsizetype at = runStart; at < runStart + run.length; ++at) {
+            if (isLoneSurrogate(string, at))
+                kept += QChar(QChar::ReplacementCharacter);
+            else if (!isUntypable(string[at]))
+                kept += string[at];
+        }
+        result.append(platform::AttributedString(kept, run.attributes));
+        runStart += run.length;
+    }
     if (result.isEmpty())
         return std::nullopt;
     return result;
