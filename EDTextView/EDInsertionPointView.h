@@ -67,4 +67,7 @@ struct EDInsertionPointView {
     std::unique_ptr<EDInsertionPointIndicator> textInsertionIndicator;
     // Whether its indicator was last told to blink.
     bool blinks = false;
+    // The view's count of text changes when it was made: an edit that leaves the caret where it
+    // was (a forward delete) shows it again, as any typing does.
+    quint64 textChanges = 0;
 };

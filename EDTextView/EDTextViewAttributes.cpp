@@ -43,6 +43,8 @@ void EDTextView::setText(const AttributedString& text)
     if (refusesNewText(m_willChangeDepth))
         return;
     ++m_textsSet;
+    // A mouse drag selecting from a place in the old text goes on from the selection of the new.
+    m_mouseDraggingSelectionAnchors.reset();
     // Provisional text of an input method does not survive a new text.
     if (m_markedText) {
         m_markedText.reset();
@@ -63,6 +65,7 @@ void EDTextView::setText(platform::TextBlocks&& text)
     if (refusesNewText(m_willChangeDepth))
         return;
     ++m_textsSet;
+    m_mouseDraggingSelectionAnchors.reset();
     if (m_markedText) {
         m_markedText.reset();
         QGuiApplication::inputMethod()->reset();

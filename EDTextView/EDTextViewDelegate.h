@@ -5,6 +5,7 @@
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/text/TextRange.h"
 
+#include <QPointer>
 #include <QRectF>
 #include <QString>
 
@@ -15,6 +16,7 @@
 class EDCompletionViewControllerProtocol;
 class EDPluginEvents;
 class EDTextView;
+class QAction;
 class QContextMenuEvent;
 class QMenu;
 
@@ -98,5 +100,16 @@ public:
     bool wantsChangedText() const;
 
 private:
+    // Takes the plug-ins' items out of the menu they were last added to: a menu the delegate
+    // keeps and answers again would otherwise gain them once more on every opening.
+    void removePluginItems();
+
     EDTextView& m_view;
+    QPointer<QMenu> m_pluginItemsMenu;
+    // The separator and submenus made for the plug-ins' items (the menu's own), and the plug-ins'
+    // actions added as they are.
+    std::vector<QPointer<QObject>> m_madePluginItems;
+    std::vector<QPointer<QAction>> m_addedPluginActions;
+    // The plug-ins' menus own the actions shown; they live until the next menu is asked for.
+    std::vector<std::shared_ptr<QMenu>> m_pluginMenus;
 };

@@ -2,6 +2,7 @@
 
 #include "EDTextView/EDTextContentStorage.h"
 #include "EDTextView/EDTextLayoutManager.h"
+#include "EDTextView/PastedText.h"
 #include "EDTextView/TextLayoutRangeView.h"
 #include "EDTextView/TextLayoutUtilities.h"
 #include "platform/text/RtfWriter.h"
@@ -38,6 +39,10 @@ namespace {
 // not the platform reports one.
 QPointer<EDTextView> draggingSource;
 bool movedIntoAnotherView = false;
+// The source's count of text changes when the drag began. Its text may change while the drag runs
+// (the host, a timer); the dragged ranges then no longer hold the dragged text, and the text is
+// copied instead of moved, so that nothing else is taken out.
+quint64 sourceTextChangesAtStart = 0;
 
 } // namespace
 
@@ -125,10 +130,12 @@ void EDTextView::beginDraggingSelection()
     m_draggedRanges = ranges;
     draggingSource = this;
     movedIntoAnotherView = false;
+    sourceTextChangesAtStart = m_textChanges;
     executeDrag(*drag);
     // Moved onto another view of this program: the text leaves this one. A move within this view
     // was done by the drop itself; a drop into another program is a copy, whatever it asked for.
-    if (movedIntoAnotherView && !m_draggedRanges.empty() && shouldChangeText(m_draggedRanges, QString()))
+    if (movedIntoAnotherView && !m_draggedRanges.empty() && m_textChanges == sourceTextChangesAtStart
+        && shouldChangeText(m_draggedRanges, QString()))
         replaceCharacters(m_draggedRanges, QString(), false);
     draggingSource = nullptr;
     movedIntoAnotherView = false;
@@ -285,10 +292,12 @@ bool EDTextView::performDrop(
             return false;
         text = AttributedString(*plain, typingAttributes(location));
     }
-    if (text->isEmpty())
+    text = edtextview::pastedText(*text);
+    if (!text || text->isEmpty())
         return false;
 
-    const bool moveHere = source == this && action == Qt::MoveAction;
+    const bool moveHere
+        = source == this && action == Qt::MoveAction && m_textChanges == sourceTextChangesAtStart;
     std::vector<TextRange> moved = moveHere ? mergedTextRanges(m_draggedRanges) : std::vector<TextRange>();
     // Dropped onto the dragged text itself: nothing moves.
     for (const TextRange& range : moved) {

@@ -49,10 +49,12 @@ void EDTextView::updateInsertionPointViews()
             frames.push_back(edtextview::pixelAligned(caret, devicePixelRatioF()));
         }
     }
-    // The same carets keep blinking as they were; a caret that moved starts over, shown.
+    // The same carets keep blinking as they were; a caret that moved, or an edit, starts over, shown.
     const bool unchanged = frames.size() == m_insertionPointViews.size()
         && std::equal(frames.begin(), frames.end(), m_insertionPointViews.begin(),
-            [](const QRectF& frame, const EDInsertionPointView& view) { return frame == view.frame; });
+            [this](const QRectF& frame, const EDInsertionPointView& view) {
+                return frame == view.frame && view.textChanges == m_textChanges;
+            });
     if (unchanged && !frames.empty()) {
         updateInsertionPointBlinking();
         return;
@@ -70,7 +72,7 @@ void EDTextView::updateInsertionPointViews()
             indicator->blinkStart();
         else
             indicator->blinkStop();
-        m_insertionPointViews.push_back({ frame, std::move(indicator), blinks });
+        m_insertionPointViews.push_back({ frame, std::move(indicator), blinks, m_textChanges });
         setNeedsDisplay(frame);
     }
 }

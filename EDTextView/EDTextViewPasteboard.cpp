@@ -2,6 +2,7 @@
 
 #include "EDTextView/EDTextContentStorage.h"
 #include "EDTextView/EDTextLayoutManager.h"
+#include "EDTextView/PastedText.h"
 #include "EDTextView/TextLayoutUtilities.h"
 #include "platform/text/RtfReader.h"
 #include "platform/text/RtfWriter.h"
@@ -77,12 +78,13 @@ bool EDTextView::readSelectionFromPasteboard(const Pasteboard& pasteboard, const
     const std::vector<TextRange> targets
         = edtextview::textRangesOfSelections(m_textLayoutManager->textSelections());
     if (*kind == Pasteboard::Kind::string) {
-        const auto text = pasteboard.string(Pasteboard::stringType);
-        if (!text)
+        const auto plain = pasteboard.string(Pasteboard::stringType);
+        if (!plain)
             return false;
-        if (!shouldChangeText(targets, *text))
+        const auto text = edtextview::pastedText(AttributedString(*plain, m_typingAttributes));
+        if (!text || !shouldChangeText(targets, text->string()))
             return false;
-        replaceCharacters(targets, *text, true);
+        replaceCharacters(targets, *text);
         return true;
     }
     const auto data = pasteboard.data(Pasteboard::rtfType);
@@ -95,13 +97,14 @@ bool EDTextView::readSelectionFromPasteboard(const Pasteboard& pasteboard, const
     return replaceSelectionWithRichText(read.value());
 }
 
-bool EDTextView::replaceSelectionWithRichText(const AttributedString& text)
+bool EDTextView::replaceSelectionWithRichText(const AttributedString& rich)
 {
+    const auto text = edtextview::pastedText(rich);
     const std::vector<TextRange> targets
         = edtextview::textRangesOfSelections(m_textLayoutManager->textSelections());
-    if (!shouldChangeText(targets, text.string()))
+    if (!text || !shouldChangeText(targets, text->string()))
         return false;
-    replaceCharacters(targets, text);
+    replaceCharacters(targets, *text);
     return true;
 }
 

@@ -124,9 +124,26 @@ void EDTextViewDelegateProxy::textViewDidChangeText(
     }
 }
 
+void EDTextViewDelegateProxy::removePluginItems()
+{
+    if (m_pluginItemsMenu) {
+        for (const QPointer<QAction>& action : m_addedPluginActions) {
+            if (action)
+                m_pluginItemsMenu->removeAction(action);
+        }
+        for (const QPointer<QObject>& made : m_madePluginItems)
+            delete made.data();
+    }
+    m_pluginItemsMenu = nullptr;
+    m_madePluginItems.clear();
+    m_addedPluginActions.clear();
+    m_pluginMenus.clear();
+}
+
 QMenu* EDTextViewDelegateProxy::textViewMenu(
     EDTextView& view, QMenu* proposed, QContextMenuEvent* event, TextLocation location)
 {
+    removePluginItems();
     auto delegate = source.lock();
     QMenu* menu = delegate ? delegate->textViewMenu(view, proposed, event, location) : nullptr;
     std::vector<std::shared_ptr<QMenu>> collected;
@@ -140,18 +157,20 @@ QMenu* EDTextViewDelegateProxy::textViewMenu(
         return nullptr;
     if (collected.empty())
         return menu;
-    menu->addSeparator();
+    m_pluginItemsMenu = menu;
+    m_madePluginItems.push_back(menu->addSeparator());
     for (const auto& pluginMenu : collected) {
         const QList<QAction*> actions = pluginMenu->actions();
         if (actions.size() == 1) {
             menu->addAction(actions.front());
+            m_addedPluginActions.push_back(actions.front());
         } else if (actions.size() > 1) {
             QMenu* submenu = menu->addMenu(pluginMenu->title());
             submenu->addActions(actions);
+            m_madePluginItems.push_back(submenu);
         }
-        // The actions stay the plug-in menu's, so that menu lives as long as the context menu.
-        QObject::connect(menu, &QObject::destroyed, [keep = pluginMenu] {});
     }
+    m_pluginMenus = std::move(collected);
     return menu;
 }
 

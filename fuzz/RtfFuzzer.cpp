@@ -1,8 +1,9 @@
 // RTF from the clipboard: the reader must stay within its bounds on any input, and whatever it
-// reads must survive our own writer and reader unchanged. What it reads is pasted as the text view
-// pastes it, into the middle of a document kept in small chunks, and must land there as it was read.
+// reads must survive our own writer and reader unchanged. What it reads, as read and as the text view
+// pastes it, goes into the middle of a document kept in small chunks, and must land there as it was.
 #include "FuzzSupport.h"
 
+#include "EDTextView/PastedText.h"
 #include "platform/text/RtfReader.h"
 #include "platform/text/RtfWriter.h"
 #include "platform/text/TextContentStorage.h"
@@ -44,6 +45,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (text.length() > qsizetype(size))
         std::abort();
     checkPaste(text);
+    if (const auto pasted = edtextview::pastedText(text))
+        checkPaste(*pasted);
     const auto again = platform::RtfReader::read(platform::RtfWriter::write(text));
     if (again.isFailure() || again.value().string() != withUnixLineEnds(text.string()))
         std::abort();

@@ -502,6 +502,28 @@ TEST(EDTextViewEditing, ContextMenuJoinsDelegateAndPluginMenus)
         (QStringList { "Cut", "Copy", "Paste", "Paste and Match Style", "-", "Select All", "-",
             "Spelling and Grammar", "Substitutions", "Speech", "-", "Item 0", "Tools", "-" }));
     EXPECT_EQ(menu->actions()[12]->menu()->actions().size(), 3);
+
+    // A delegate that keeps a menu of its own and answers it every time shows the plug-ins' items
+    // once, however often the menu opens.
+    struct KeepingDelegate : EDTextViewDelegate {
+        QMenu own;
+        QMenu* textViewMenu(EDTextView&, QMenu*, QContextMenuEvent*, platform::TextLocation) override
+        {
+            return &own;
+        }
+    };
+    const auto keeping = std::make_shared<KeepingDelegate>();
+    keeping->own.addAction(QStringLiteral("Own"));
+    view->setDelegate(keeping);
+    for (int opening = 0; opening < 3; ++opening)
+        ASSERT_EQ(view->menuForEvent(&event), &keeping->own);
+    QStringList items;
+    for (QAction* action : keeping->own.actions()) {
+        if (!action->isSeparator())
+            items << action->text();
+    }
+    EXPECT_EQ(items, (QStringList { "Own", "Item 0", "Tools" }));
+    view->setDelegate(nullptr);
 }
 
 // Shift+F10 opens the context menu at the caret, as the Menu key does, so that its commands (the

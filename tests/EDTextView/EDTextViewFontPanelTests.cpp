@@ -1,6 +1,12 @@
+#include "EDTextView/EDFontManager.h"
 #include "TextViewTestSupport.h"
 
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QFontMetricsF>
+
 using namespace textviewtest;
+using platform::TextRange;
 
 namespace AttributeKey = platform::AttributeKey;
 
@@ -22,4 +28,36 @@ TEST(EDTextViewFontPanel, UnderlineAtACaretIsForWhatIsTypedNext)
     QTest::keyClicks(view.view.get(), "c");
     EXPECT_FALSE(underlined(7));
     EXPECT_EQ(view->string(), "plainabc");
+}
+
+// The dialog names a face by its style ("Book", "Bold"). A change of family keeps each run's own
+// weight and slant, and a change of face gives every run that face's weight, whatever face the
+// run was drawn in before.
+TEST(EDTextViewFontPanel, AChangeOfFamilyOrFaceKeepsWhatTheUserDidNotChange)
+{
+    ShownView view("bold plain");
+    QFont bold = testFont();
+    bold.setBold(true);
+    view->addAttributes({ { AttributeKey::font, bold } }, TextRange(0, 4), true);
+    view->setSelectedTextRange(TextRange(0, 10));
+    const auto drawnLike = [&](qint64 at, QFont::Weight weight) {
+        QFont expected("DejaVu Serif");
+        expected.setPixelSize(testFont().pixelSize());
+        expected.setWeight(weight);
+        const QFont font = view->textContentStorage().attributes(at).value(AttributeKey::font).value<QFont>();
+        const QString sample = QStringLiteral("Wide MMMM sample");
+        return QFontInfo(font).family() == QFontInfo(expected).family()
+            && QFontMetricsF(font).horizontalAdvance(sample)
+            == QFontMetricsF(expected).horizontalAdvance(sample);
+    };
+    const QFont sansBook = QFontDatabase::font("DejaVu Sans Mono", "Book", 10);
+    const QFont serifBook = QFontDatabase::font("DejaVu Serif", "Book", 10);
+    ASSERT_EQ(serifBook.styleName(), "Book") << "the dialog's fonts name their face";
+    view->changeFont(EDFontManager(sansBook, serifBook));
+    EXPECT_TRUE(drawnLike(1, QFont::Bold));
+    EXPECT_TRUE(drawnLike(6, QFont::Normal));
+
+    view->changeFont(EDFontManager(serifBook, QFontDatabase::font("DejaVu Serif", "Bold", 10)));
+    EXPECT_TRUE(drawnLike(1, QFont::Bold));
+    EXPECT_TRUE(drawnLike(6, QFont::Bold));
 }

@@ -74,3 +74,26 @@ TEST(EDTextViewInsertionPoint, TheCaretStandsLevelWithTheGlyphsAtEveryLineHeight
         EXPECT_NEAR(empty.height(), view->insertionPointViews().at(0).frame.height(), 1.0);
     }
 }
+
+// A caret caught in the hidden half of its blink shows again at every edit, also one that leaves it
+// where it was: held down, forward delete keeps it in sight.
+TEST(EDTextViewInsertionPoint, AnEditThatLeavesTheCaretInPlaceShowsIt)
+{
+    ShownView view("hello world");
+    view.setCaret(3);
+    const auto hidden = [&] {
+        view.settle();
+        const auto& carets = view->insertionPointViews();
+        EXPECT_EQ(carets.size(), 1u);
+        const auto* built = carets.empty()
+            ? nullptr
+            : dynamic_cast<const EDTextInsertionIndicator*>(carets.front().textInsertionIndicator.get());
+        return built && built->isHidden();
+    };
+    for (int press = 0; press < 2; ++press) {
+        ASSERT_TRUE(waitFor(hidden));
+        QTest::keyClick(view.view.get(), Qt::Key_Delete);
+        EXPECT_FALSE(hidden());
+    }
+    EXPECT_EQ(view->string(), "hel world");
+}

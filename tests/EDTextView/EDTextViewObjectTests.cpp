@@ -50,6 +50,17 @@ TEST(EDTextViewObject, ReplacingTheTextKeepsTheCaretInsideIt)
     EXPECT_EQ(view.ranges(), std::vector<TextRange> { TextRange(5) });
     view->setSelectedTextRange(TextRange(2, 5));
     EXPECT_EQ(view.ranges(), std::vector<TextRange> { TextRange(2, 5) });
+
+    // A new text arriving while the mouse selects: the drag goes on inside the new text, not from
+    // where it began in the old one.
+    view->setString("a longer first text, long enough to select by dragging over it");
+    QTest::mousePress(view->viewport(), Qt::LeftButton, Qt::NoModifier, view.pointOf(60));
+    QTest::mouseMove(view->viewport(), view.pointOf(50));
+    view->setString("short");
+    view.settle();
+    QTest::mouseMove(view->viewport(), view.pointOf(2));
+    QTest::mouseRelease(view->viewport(), Qt::LeftButton, Qt::NoModifier, view.pointOf(2));
+    EXPECT_EQ(view.ranges(), std::vector<TextRange> { TextRange(2, 5) });
 }
 
 TEST(EDTextViewObject, EditingBeginsAndEndsWithTheFocusNotWithTheWindow)

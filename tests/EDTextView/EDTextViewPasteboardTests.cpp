@@ -326,8 +326,12 @@ namespace {
 struct DraggingView : EDTextView {
     QWidget* dropTarget = nullptr;
     QPoint dropPoint;
+    // What happens elsewhere while the pointer travels.
+    std::function<void()> whileDragging;
     Qt::DropAction executeDrag(QDrag& drag) override
     {
+        if (whileDragging)
+            whileDragging();
         QDragEnterEvent enter(
             dropPoint, Qt::CopyAction | Qt::MoveAction, drag.mimeData(), Qt::LeftButton, {});
         QCoreApplication::sendEvent(dropTarget, &enter);
@@ -424,6 +428,21 @@ TEST(EDTextViewPasteboard, DraggingTheSelectionMovesItWithinAndBetweenViews)
     drag(sourceHolder.pointOf(1), source->viewport(), sourceHolder.pointOf(7));
     EXPECT_EQ(source->string(), "new text");
     source->setDelegate(nullptr);
+
+    // The text changed while the drag ran, so the dragged range holds other text: the drop copies
+    // instead of taking that text out, onto another view and within the view alike.
+    source->whileDragging
+        = [source] { source->replaceCharacters(TextRange(0), AttributedString("new "), false); };
+    target->setString("");
+    for (const platform::TextLocation press : { 3, 0 }) {
+        source->setString("drag me here");
+        source->setSelectedTextRange(TextRange(0, 5));
+        sourceHolder.settle();
+        QWidget* to = press ? target->viewport() : source->viewport();
+        drag(sourceHolder.pointOf(press), to, press ? target.pointOf(0) : sourceHolder.pointOf(12));
+        EXPECT_EQ(source->string(), press ? "new drag me here" : "new drag me drag here");
+    }
+    EXPECT_EQ(target->string(), "drag ");
 }
 
 // Where the desktop has a primary selection (X11), selected text is offered there and a middle
@@ -440,4 +459,43 @@ TEST(EDTextViewPasteboard, SelectedTextIsThePrimarySelectionAndAMiddleClickPaste
     view->setIsEditable(false);
     QTest::mouseClick(view->viewport(), Qt::MiddleButton, Qt::NoModifier, view.pointOf(0));
     EXPECT_EQ(view->string(), "pick this wordthis");
+}
+
+// Text from another program may carry characters no key types: NULs, a terminal's escape
+// sequences, a delete, halves of surrogate pairs. They are left out of a paste or a drop (a lone
+// half becomes U+FFFD, as a save would make it); tabs and line ends stay, and so does the
+// formatting of what is kept.
+TEST(EDTextViewPasteboard, PastesAndDropsLeaveOutCharactersNoKeyTypes)
+{
+    const QChar nul(0);
+    ShownView view("[]");
+    view.setCaret(1);
+    offer({}, QStringLiteral("a") + nul + QStringLiteral("b\x1b[1mc\td\r\ne\x7f"));
+    view->paste();
+    EXPECT_EQ(view->string(), "[ab[1mc\td\r\ne]");
+
+    QFont bold = testFont();
+    bold.setBold(true);
+    AttributedString rich(QStringLiteral("x") + nul + QStringLiteral("y"), { { AttributeKey::font, bold } });
+    rich.append(AttributedString(QStringLiteral("z") + QChar(0xD800)));
+    offer(platform::RtfWriter::write(rich));
+    view->setString("[]");
+    view.setCaret(1);
+    view->paste();
+    EXPECT_EQ(view->string(), QStringLiteral("[xyz") + QChar(QChar::ReplacementCharacter) + "]");
+    EXPECT_TRUE(view->textContentStorage().attributes(2).value(AttributeKey::font).value<QFont>().bold());
+
+    // Nothing left to paste: the selection stays.
+    offer({}, QString(3, nul));
+    view->setString("keep me");
+    view->setSelectedTextRange(TextRange(0, 4));
+    view->paste();
+    EXPECT_EQ(view->string(), "keep me");
+
+    QMimeData dropped;
+    dropped.setText(QStringLiteral("in") + nul + "to ");
+    EXPECT_TRUE(enterDrag(view->viewport(), view.pointOf(0), dropped));
+    QDropEvent drop(view.pointOf(0), Qt::CopyAction, &dropped, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(view->viewport(), &drop);
+    EXPECT_EQ(view->string(), "into keep me");
 }
