@@ -415,7 +415,11 @@ std::shared_ptr<Image> imageFromData(const QByteArray& data, const DecodingLimit
 std::optional<Bitmap> thumbnailFromData(
     const QByteArray& data, int maxPixelSize, const DecodingLimits& limits)
 {
-    auto created = ImageSource::create(data, limits);
+    // Only the first frame is made, so only it is held to the limits: a long animation too large
+    // as a whole still gives its thumbnail.
+    DecodingLimits firstFrame = limits;
+    firstFrame.firstFrameOnly = true;
+    auto created = ImageSource::create(data, firstFrame);
     if (!created)
         return std::nullopt;
     return created.value()->thumbnail(maxPixelSize);

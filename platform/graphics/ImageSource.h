@@ -119,7 +119,8 @@ std::shared_ptr<Image> imageFromData(const QByteArray& data, const DecodingLimit
 // The same from a source already made.
 std::shared_ptr<Image> stillImageFrom(const ImageSource& source, const DecodingLimits& limits);
 
-// The first frame of `data` at most `maxPixelSize` pixels on its longer side, never upscaled.
+// The first frame of `data` at most `maxPixelSize` pixels on its longer side, never upscaled. Later
+// frames are neither read nor counted against `limits`.
 std::optional<Bitmap> thumbnailFromData(
     const QByteArray& data, int maxPixelSize, const DecodingLimits& limits = {});
 

@@ -170,6 +170,29 @@ TEST(ImageDecoding, EnormousDeclaredSizesFail)
     }
 }
 
+// Only the first frame is made, so only it counts against the bounds; the whole animation still
+// does not decode.
+TEST(ImageDecoding, TheFirstFrameOfAnAnimationTooLargeAsAWholeDecodes)
+{
+    const QByteArray recording = iristest::longRecordingGif();
+    EXPECT_FALSE(ImageWrapper::decodeImage(recording));
+
+    ImageCreatingOptions firstFrame;
+    firstFrame.onlyFirstFrame = true;
+    const std::shared_ptr<Image> still = ImageWrapper::decodeImage(recording, firstFrame);
+    ASSERT_TRUE(still);
+    EXPECT_EQ(ir(still).pixelSize(), (platform::Size { 1920, 1080 }));
+    EXPECT_EQ(pixelOf(still, 960, 540), 0xff0000ff);
+    EXPECT_FALSE(ir(still).images());
+    EXPECT_EQ(ir(still).imageFrameCount(), 1);
+    EXPECT_EQ(ir(still).animatedImageData(), recording);
+
+    const std::shared_ptr<Image> thumbnail = ImageWrapper::downsampledImage(recording, { 100, 100 }, 2);
+    ASSERT_TRUE(thumbnail);
+    EXPECT_EQ(thumbnail->pixelSize(), (platform::Size { 200, 113 }));
+    EXPECT_EQ(pixelOf(thumbnail, 100, 56), 0xff0000ff);
+}
+
 TEST(ImageDecoding, FrameImageWithZeroMaximumIsWhole)
 {
     auto created = platform::ImageSource::create(testimages::encoded(testimages::pattern(64, 32), "png"));

@@ -262,6 +262,18 @@ TEST(ImageDrawing, CroppingCutsAroundTheClampedAnchor)
         ASSERT_EQ(cropped->bitmap()->image().size(), row.expected.size()) << row.anchor.x;
         EXPECT_EQ(cropped->bitmap()->image(), source.copy(row.expected)) << row.anchor.x;
     }
+
+    // Around a centre between pixels the cut keeps the size asked for, moved to whole pixels.
+    const QImage odd = gradient(101, 51);
+    const Row oddRows[] = {
+        { { 50, 25 }, { 0.5, 0.5 }, QRect(26, 13, 50, 25) },
+        { { 49.5, 25 }, { 1, 1 }, QRect(51, 26, 50, 25) },
+        { { 0.4, 0.4 }, { 0, 0 }, QRect(0, 0, 1, 1) },
+    };
+    for (const Row& row : oddRows) {
+        const auto cropped = iris::croppedImage(imageFrom(odd), row.size, row.anchor);
+        EXPECT_EQ(cropped->bitmap()->image(), odd.copy(row.expected)) << row.size.width;
+    }
 }
 
 TEST(ImageDrawing, OverlayLaysTheColourWithTheInverseAlphaOnOpaquePartsOnly)
