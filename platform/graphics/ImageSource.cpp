@@ -398,8 +398,8 @@ std::shared_ptr<Image> imageFromData(const QByteArray& data, const DecodingLimit
             return std::move(ahead.image);
     }
     // A JPEG is decoded at once, its header read by the decode itself rather than once more by a
-    // source first. What that decode does not take (a damaged file, CMYK without a profile) goes the
-    // general way, which gives the same image or none.
+    // source first. What that decode does not take (a damaged file, an unusual number of
+    // components) goes the general way, which gives the same image or none.
     if (looksLikeJpeg(data)) {
         if (auto decoded = decodeScaledJpeg(data, 0, limits)) {
             if (std::optional<Bitmap> bitmap = Bitmap::fromImage(std::move(decoded).value()))

@@ -47,8 +47,8 @@ struct FrameProperties {
 };
 
 // Encoded image data and random access to its frames, decoded on demand. JPEG goes through
-// libjpeg-turbo straight to the pixel format we draw (CMYK JPEGs through their CMYK profile, or
-// through Qt when they have none); HEIC, HEIF and AVIF through libheif (the primary image); PNG,
+// libjpeg-turbo straight to the pixel format we draw (CMYK JPEGs through their CMYK profile, or the
+// plain conversion when they have none); HEIC, HEIF and AVIF through libheif (the primary image); PNG,
 // WebP, TIFF, BMP and the other formats Qt's image plugins read through QImageReader; the
 // orientation is applied and every colour profile converted to sRGB. GIF goes through giflib, its
 // frames composited onto the full canvas by their disposal methods. Thread-safe: frames may be
