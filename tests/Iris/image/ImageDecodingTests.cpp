@@ -166,6 +166,9 @@ TEST(ImageDecoding, EnormousDeclaredSizesFail)
     for (const QByteArray& data : { iristest::pngDeclaring(60000, 60000),
              iristest::jpegDeclaring(60000, 60000), iristest::gifDeclaring(60000, 60000) }) {
         EXPECT_FALSE(ImageWrapper::decodeImage(data));
+        ImageCreatingOptions firstFrame;
+        firstFrame.onlyFirstFrame = true;
+        EXPECT_FALSE(ImageWrapper::decodeImage(data, firstFrame));
         EXPECT_FALSE(ImageWrapper::downsampledImage(data, { 100, 100 }, 1));
     }
 }
