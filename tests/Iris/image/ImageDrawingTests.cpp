@@ -242,6 +242,20 @@ TEST(ImageDrawing, ResizingStretchesAndContentModesKeepTheRatio)
         (Size { 200, 100 }));
 }
 
+// A target between whole pixels is drawn over the whole bitmap it is cut to, so no corner loses
+// its last half pixel to the edge.
+TEST(ImageDrawing, RoundedCornersAtAFractionalSizeAreAlike)
+{
+    const auto rounded = iris::roundedCornerImage(solidImage(100, 100, Qt::red), 20.0, { 100.9, 100.9 });
+    const QImage& pixels = rounded->bitmap()->image();
+    ASSERT_EQ(pixels.size(), QSize(100, 100));
+    for (int i = 0; i < 10; ++i) {
+        const int topLeft = qAlpha(pixels.pixel(i, i));
+        for (const QPoint corner : { QPoint(99 - i, i), QPoint(i, 99 - i), QPoint(99 - i, 99 - i) })
+            EXPECT_NEAR(qAlpha(pixels.pixel(corner)), topLeft, 2) << i << " " << corner.x() << "," << corner.y();
+    }
+}
+
 TEST(ImageDrawing, CroppingCutsAroundTheClampedAnchor)
 {
     const QImage source = gradient(200, 100);
