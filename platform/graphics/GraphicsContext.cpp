@@ -83,8 +83,8 @@ GraphicsContext::GraphicsContext(Size size, QImage image, int bitsPerComponent)
     m_painter.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
     // The one place where y-up points become Qt's y-down pixels. The scale is exactly 1 for a size
     // of whole pixels.
-    m_painter.setTransform(QTransform(m_image.width() / size.width, 0, 0, -m_image.height() / size.height, 0,
-        m_image.height()));
+    m_painter.setTransform(
+        QTransform(m_image.width() / size.width, 0, 0, -m_image.height() / size.height, 0, m_image.height()));
 }
 
 GraphicsContext::~GraphicsContext()

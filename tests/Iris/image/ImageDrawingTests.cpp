@@ -252,7 +252,8 @@ TEST(ImageDrawing, RoundedCornersAtAFractionalSizeAreAlike)
     for (int i = 0; i < 10; ++i) {
         const int topLeft = qAlpha(pixels.pixel(i, i));
         for (const QPoint corner : { QPoint(99 - i, i), QPoint(i, 99 - i), QPoint(99 - i, 99 - i) })
-            EXPECT_NEAR(qAlpha(pixels.pixel(corner)), topLeft, 2) << i << " " << corner.x() << "," << corner.y();
+            EXPECT_NEAR(qAlpha(pixels.pixel(corner)), topLeft, 2)
+                << i << " " << corner.x() << "," << corner.y();
     }
 }
 

@@ -70,7 +70,8 @@ QByteArray withoutProfile(QByteArray jpeg)
 // says, not as inverted ones.
 TEST(JpegDecoder, CmykWithoutAProfileOrAdobeMarkerIsReadAsInks)
 {
-    QFile file(QStringLiteral(TINDREL_SOURCE_DIR "/fuzz/corpus/image-source/cmyk-inks-without-adobe-marker.jpg"));
+    QFile file(
+        QStringLiteral(TINDREL_SOURCE_DIR "/fuzz/corpus/image-source/cmyk-inks-without-adobe-marker.jpg"));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QByteArray jpeg = file.readAll();
     const auto image = imageFromData(jpeg);
