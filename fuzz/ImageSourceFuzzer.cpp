@@ -1,5 +1,5 @@
 // Encoded images of any format: detection, headers, the JPEG scan count, every GIF frame and a
-// thumbnail.
+// thumbnail, also of an animation too large as a whole.
 #include "FuzzSupport.h"
 
 #include "Iris/image/ImageFormat.h"
@@ -21,8 +21,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     limits.maxPixelsPerFrame = 4'000'000;
     limits.maxTotalBytes = 64 * 1024 * 1024;
     auto source = platform::ImageSource::create(bytes, limits);
-    if (source.isFailure())
+    if (source.isFailure()) {
+        // An animation too large as a whole is still read for its first frame.
+        if (source.error() == platform::DecodeError::tooLarge)
+            platform::thumbnailFromData(bytes, 64, limits);
         return 0;
+    }
     const auto& image = source.value();
     for (int i = 0; i < std::min(image->frameCount(), 8); ++i) {
         image->frame(i);

@@ -160,6 +160,14 @@ std::shared_ptr<platform::Image> ImageWrapper::imageFromData(
     const QByteArray& data, const ImageCreatingOptions& options)
 {
     auto created = platform::ImageSource::create(data);
+    // An animation too large as a whole (a long screen recording) still has a first frame to show
+    // when that is all that is wanted. Only then is the source limited to it: otherwise the frame
+    // count keeps saying how many frames the data holds.
+    if (!created && created.error() == platform::DecodeError::tooLarge && options.onlyFirstFrame) {
+        platform::DecodingLimits firstFrame;
+        firstFrame.firstFrameOnly = true;
+        created = platform::ImageSource::create(data, firstFrame);
+    }
     if (!created)
         return nullptr;
     std::shared_ptr<const platform::ImageSource> source = std::move(created).value();

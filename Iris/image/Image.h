@@ -65,7 +65,9 @@ template<> struct IrisWrapper<std::shared_ptr<platform::Image>> {
     // Decodes GIF data frame by frame: the image carries all frames and their total duration, or,
     // with `onlyFirstFrame`, is the first frame alone; either way it carries the data, the frame
     // count and the frame source. Data cut short gives the frames before the first that cannot be
-    // made (and counts only those); nothing when the first frame cannot be made.
+    // made (and counts only those); nothing when the first frame cannot be made. With
+    // `onlyFirstFrame`, an animation beyond the decoding limits as a whole still gives its first
+    // frame, and then counts only that one.
     static std::shared_ptr<platform::Image> imageFromData(
         const QByteArray& data, const ImageCreatingOptions& options = {});
     static std::shared_ptr<platform::Image> animatedImageFromData(

@@ -292,7 +292,13 @@ ImagePtr croppedImage(const ImagePtr& image, Size size, Point anchor)
         = constrainedRect(toQSizeF(image->pixelSize()), toQSizeF(size), QPointF(anchor.x, anchor.y));
     if (rect.isEmpty() || !std::isfinite(rect.x()) || !std::isfinite(rect.y()))
         return image;
-    std::optional<Bitmap> cut = image->bitmap()->cropped(rect.toAlignedRect());
+    // The cut has the size asked for: a rectangle between pixels moves to the nearest whole ones
+    // rather than growing to take in every pixel it touches, which would make a 50-pixel crop of an
+    // odd-sized image 51 pixels wide.
+    const int width = std::max(1, qRound(rect.width())), height = std::max(1, qRound(rect.height()));
+    const int x = std::clamp(qRound(rect.x()), 0, std::max(0, int(image->pixelSize().width) - width));
+    const int y = std::clamp(qRound(rect.y()), 0, std::max(0, int(image->pixelSize().height) - height));
+    std::optional<Bitmap> cut = image->bitmap()->cropped(QRect(x, y, width, height));
     if (!cut)
         return image;
     return Image::create(std::move(*cut));

@@ -93,6 +93,27 @@ bool convertCmykToSrgb(QImage& image, const QByteArray& iccProfile, CmykStorage 
     return true;
 }
 
+void convertCmykToRgbWithoutProfile(QImage& image, CmykStorage storage)
+{
+    if (image.depth() != 32)
+        return;
+    if (image.format() != QImage::Format_RGB32)
+        image = image.convertToFormat(QImage::Format_RGB32);
+    const bool inverted = storage == CmykStorage::inverted;
+    for (int y = 0; y < image.height(); ++y) {
+        // The four samples in file order, whatever the byte order of a QRgb.
+        uchar* samples = image.scanLine(y);
+        for (int x = 0; x < image.width(); ++x, samples += 4) {
+            int left[4];
+            for (int i = 0; i < 4; ++i)
+                left[i] = inverted ? samples[i] : 255 - samples[i];
+            const auto channel = [&](int ink) { return (left[ink] * left[3] + 127) / 255; };
+            reinterpret_cast<QRgb*>(samples)[0] = qRgb(channel(0), channel(1), channel(2));
+        }
+    }
+    image.setColorSpace(QColorSpace(QColorSpace::SRgb));
+}
+
 void convertToSrgb(QImage& image)
 {
     if (image.format() == QImage::Format_Alpha8)

@@ -25,4 +25,9 @@ enum class CmykStorage {
 // image unchanged, when the profile cannot be used.
 bool convertCmykToSrgb(QImage& image, const QByteArray& iccProfile, CmykStorage storage);
 
+// The same without a profile: each of red, green and blue is what its ink (C, M or Y) leaves of
+// white, times what the black leaves, as readers convert CMYK that names no profile. Images that
+// are not 32 bits per pixel are left as they are.
+void convertCmykToRgbWithoutProfile(QImage& image, CmykStorage storage);
+
 } // namespace platform

@@ -81,8 +81,10 @@ GraphicsContext::GraphicsContext(Size size, QImage image, int bitsPerComponent)
 {
     m_painter.begin(&m_image);
     m_painter.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
-    // The one place where y-up points become Qt's y-down pixels.
-    m_painter.setTransform(QTransform(1, 0, 0, -1, 0, m_image.height()));
+    // The one place where y-up points become Qt's y-down pixels. The scale is exactly 1 for a size
+    // of whole pixels.
+    m_painter.setTransform(
+        QTransform(m_image.width() / size.width, 0, 0, -m_image.height() / size.height, 0, m_image.height()));
 }
 
 GraphicsContext::~GraphicsContext()

@@ -22,11 +22,13 @@ enum class LineCap {
     square,
 };
 
-// A drawing surface: a QPainter on a premultiplied QImage, with y-up geometry whose unit is one pixel
-// (the origin is the bottom-left corner of the bitmap). Colours, line settings, alpha and the
-// compositing operation are graphics state, saved and restored with the painter's clip and
-// transform. A context belongs to one thread at a time; different threads draw on different
-// contexts at once.
+// A drawing surface: a QPainter on a premultiplied QImage, with y-up geometry (the origin is the
+// bottom-left corner of the bitmap) in which the size asked for covers the whole bitmap: the unit is
+// one pixel for a size of whole pixels, and a little more when the size was cut to whole pixels, so
+// that a drawing of 100.5 × 50 fills a bitmap of 100 × 50 without losing its last half pixel.
+// Colours, line settings, alpha and the compositing operation are graphics state, saved and
+// restored with the painter's clip and transform. A context belongs to one thread at a time;
+// different threads draw on different contexts at once.
 class GraphicsContext {
 public:
     // Bounds on a context's bitmap: no more than 100 million pixels, the decoding bound on a frame,
@@ -54,7 +56,8 @@ public:
     int pixelWidth() const { return m_image.width(); }
     int pixelHeight() const { return m_image.height(); }
     int bitsPerComponent() const { return m_bitsPerComponent; }
-    Rect bounds() const { return Rect(0, 0, pixelWidth(), pixelHeight()); }
+    // The whole bitmap in the context's units: the size asked for.
+    Rect bounds() const { return Rect(0, 0, m_size.width, m_size.height); }
 
     void saveState();
     // Does nothing when no state is saved.

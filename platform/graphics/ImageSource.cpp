@@ -398,8 +398,8 @@ std::shared_ptr<Image> imageFromData(const QByteArray& data, const DecodingLimit
             return std::move(ahead.image);
     }
     // A JPEG is decoded at once, its header read by the decode itself rather than once more by a
-    // source first. What that decode does not take (a damaged file, CMYK without a profile) goes the
-    // general way, which gives the same image or none.
+    // source first. What that decode does not take (a damaged file, an unusual number of
+    // components) goes the general way, which gives the same image or none.
     if (looksLikeJpeg(data)) {
         if (auto decoded = decodeScaledJpeg(data, 0, limits)) {
             if (std::optional<Bitmap> bitmap = Bitmap::fromImage(std::move(decoded).value()))
@@ -415,7 +415,11 @@ std::shared_ptr<Image> imageFromData(const QByteArray& data, const DecodingLimit
 std::optional<Bitmap> thumbnailFromData(
     const QByteArray& data, int maxPixelSize, const DecodingLimits& limits)
 {
-    auto created = ImageSource::create(data, limits);
+    // Only the first frame is made, so only it is held to the limits: a long animation too large
+    // as a whole still gives its thumbnail.
+    DecodingLimits firstFrame = limits;
+    firstFrame.firstFrameOnly = true;
+    auto created = ImageSource::create(data, firstFrame);
     if (!created)
         return std::nullopt;
     return created.value()->thumbnail(maxPixelSize);

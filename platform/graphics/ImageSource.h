@@ -47,8 +47,8 @@ struct FrameProperties {
 };
 
 // Encoded image data and random access to its frames, decoded on demand. JPEG goes through
-// libjpeg-turbo straight to the pixel format we draw (CMYK JPEGs through their CMYK profile, or
-// through Qt when they have none); HEIC, HEIF and AVIF through libheif (the primary image); PNG,
+// libjpeg-turbo straight to the pixel format we draw (CMYK JPEGs through their CMYK profile, or the
+// plain conversion when they have none); HEIC, HEIF and AVIF through libheif (the primary image); PNG,
 // WebP, TIFF, BMP and the other formats Qt's image plugins read through QImageReader; the
 // orientation is applied and every colour profile converted to sRGB. GIF goes through giflib, its
 // frames composited onto the full canvas by their disposal methods. Thread-safe: frames may be
@@ -119,7 +119,8 @@ std::shared_ptr<Image> imageFromData(const QByteArray& data, const DecodingLimit
 // The same from a source already made.
 std::shared_ptr<Image> stillImageFrom(const ImageSource& source, const DecodingLimits& limits);
 
-// The first frame of `data` at most `maxPixelSize` pixels on its longer side, never upscaled.
+// The first frame of `data` at most `maxPixelSize` pixels on its longer side, never upscaled. Later
+// frames are neither read nor counted against `limits`.
 std::optional<Bitmap> thumbnailFromData(
     const QByteArray& data, int maxPixelSize, const DecodingLimits& limits = {});
 

@@ -257,7 +257,8 @@ struct DecodeState {
     JOCTET* icc = nullptr;
     unsigned iccLength = 0;
     jpeg_progress_mgr progress {};
-    // CMYK samples decoded as they are, for a conversion through the file's CMYK profile.
+    // CMYK samples decoded as they are, for a conversion through the file's CMYK profile or, without
+    // one, the plain conversion.
     bool cmyk = false;
     bool cmykInverted = false;
 };
@@ -329,9 +330,9 @@ bool decodeInto(DecodeState& state, const QByteArray& data, int maxPixelSize, co
         info.out_color_space = QSysInfo::ByteOrder == QSysInfo::LittleEndian ? JCS_EXT_BGRX : JCS_EXT_XRGB;
     else if (info.num_components == 1)
         info.out_color_space = JCS_GRAYSCALE;
-    else if (info.num_components == 4 && state.icc
-        && isCmykProfile(QByteArrayView(state.icc, qsizetype(state.iccLength)))) {
-        // YCCK comes out as CMYK too. Files with an Adobe marker store the samples inverted.
+    else if (info.num_components == 4) {
+        // YCCK comes out as CMYK too. Files with an Adobe marker store the samples inverted; the
+        // others store them as inks, 0 for none.
         info.out_color_space = JCS_CMYK;
         state.cmyk = true;
         state.cmykInverted = info.saw_Adobe_marker;
@@ -458,10 +459,13 @@ Result<QImage, JpegFailure> decodeScaledJpeg(
     std::free(state->icc);
     if (!decoded)
         return JpegResult::failure(state->failure);
-    // Converted before any scaling, which would blend the K samples held where alpha goes.
-    if (state->cmyk
-        && !convertCmykToSrgb(image, icc, state->cmykInverted ? CmykStorage::inverted : CmykStorage::plain))
-        return JpegResult::failure(JpegFailure::unsupported);
+    // Converted before any scaling, which would blend the K samples held where alpha goes. A profile
+    // that cannot be used counts as none.
+    if (state->cmyk) {
+        const CmykStorage storage = state->cmykInverted ? CmykStorage::inverted : CmykStorage::plain;
+        if (!convertCmykToSrgb(image, icc, storage))
+            convertCmykToRgbWithoutProfile(image, storage);
+    }
 
     // Fitted from the stored size, not from the DCT's rounded-up output, so that the aspect ratio is
     // the one every other format gets; the quarter turns of the orientation come after.

@@ -14,7 +14,7 @@ namespace platform {
 struct DecodingLimits;
 
 enum class JpegFailure {
-    unsupported, // a JPEG this path does not handle (CMYK without a CMYK profile): decode it another way
+    unsupported, // a JPEG this path does not handle (neither grey, colour nor CMYK): decode it another way
     tooLarge,
     corrupt,
 };
@@ -42,8 +42,8 @@ std::optional<JpegHeader> readJpegHeader(const QByteArray& data);
 
 // Decodes a JPEG straight at a reduced size by DCT scaling, to at most `maxPixelSize` pixels on the
 // longer side (never more than the image has; 0 or less: whole), with its EXIF orientation and
-// colour profile applied. Colour JPEGs come out as RGB32 and grey ones as Grayscale8; CMYK ones are
-// decoded here only when they carry a CMYK profile, and come out as RGB32. A JPEG whose stored size
+// colour profile applied. Colour JPEGs come out as RGB32 and grey ones as Grayscale8; CMYK and YCCK
+// ones come out as RGB32, through their CMYK profile when they carry one. A JPEG whose stored size
 // is over either limit fails as too large before anything is decoded.
 Result<QImage, JpegFailure> decodeScaledJpeg(
     const QByteArray& data, int maxPixelSize, const DecodingLimits& limits);

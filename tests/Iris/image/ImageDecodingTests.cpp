@@ -166,8 +166,34 @@ TEST(ImageDecoding, EnormousDeclaredSizesFail)
     for (const QByteArray& data : { iristest::pngDeclaring(60000, 60000),
              iristest::jpegDeclaring(60000, 60000), iristest::gifDeclaring(60000, 60000) }) {
         EXPECT_FALSE(ImageWrapper::decodeImage(data));
+        ImageCreatingOptions firstFrame;
+        firstFrame.onlyFirstFrame = true;
+        EXPECT_FALSE(ImageWrapper::decodeImage(data, firstFrame));
         EXPECT_FALSE(ImageWrapper::downsampledImage(data, { 100, 100 }, 1));
     }
+}
+
+// Only the first frame is made, so only it counts against the bounds; the whole animation still
+// does not decode.
+TEST(ImageDecoding, TheFirstFrameOfAnAnimationTooLargeAsAWholeDecodes)
+{
+    const QByteArray recording = iristest::longRecordingGif();
+    EXPECT_FALSE(ImageWrapper::decodeImage(recording));
+
+    ImageCreatingOptions firstFrame;
+    firstFrame.onlyFirstFrame = true;
+    const std::shared_ptr<Image> still = ImageWrapper::decodeImage(recording, firstFrame);
+    ASSERT_TRUE(still);
+    EXPECT_EQ(ir(still).pixelSize(), (platform::Size { 1920, 1080 }));
+    EXPECT_EQ(pixelOf(still, 960, 540), 0xff0000ff);
+    EXPECT_FALSE(ir(still).images());
+    EXPECT_EQ(ir(still).imageFrameCount(), 1);
+    EXPECT_EQ(ir(still).animatedImageData(), recording);
+
+    const std::shared_ptr<Image> thumbnail = ImageWrapper::downsampledImage(recording, { 100, 100 }, 2);
+    ASSERT_TRUE(thumbnail);
+    EXPECT_EQ(thumbnail->pixelSize(), (platform::Size { 200, 113 }));
+    EXPECT_EQ(pixelOf(thumbnail, 100, 56), 0xff0000ff);
 }
 
 TEST(ImageDecoding, FrameImageWithZeroMaximumIsWhole)

@@ -242,6 +242,21 @@ TEST(ImageDrawing, ResizingStretchesAndContentModesKeepTheRatio)
         (Size { 200, 100 }));
 }
 
+// A target between whole pixels is drawn over the whole bitmap it is cut to, so no corner loses
+// its last half pixel to the edge.
+TEST(ImageDrawing, RoundedCornersAtAFractionalSizeAreAlike)
+{
+    const auto rounded = iris::roundedCornerImage(solidImage(100, 100, Qt::red), 20.0, { 100.9, 100.9 });
+    const QImage& pixels = rounded->bitmap()->image();
+    ASSERT_EQ(pixels.size(), QSize(100, 100));
+    for (int i = 0; i < 10; ++i) {
+        const int topLeft = qAlpha(pixels.pixel(i, i));
+        for (const QPoint corner : { QPoint(99 - i, i), QPoint(i, 99 - i), QPoint(99 - i, 99 - i) })
+            EXPECT_NEAR(qAlpha(pixels.pixel(corner)), topLeft, 2)
+                << i << " " << corner.x() << "," << corner.y();
+    }
+}
+
 TEST(ImageDrawing, CroppingCutsAroundTheClampedAnchor)
 {
     const QImage source = gradient(200, 100);
@@ -261,6 +276,18 @@ TEST(ImageDrawing, CroppingCutsAroundTheClampedAnchor)
         const auto cropped = iris::croppedImage(image, row.size, row.anchor);
         ASSERT_EQ(cropped->bitmap()->image().size(), row.expected.size()) << row.anchor.x;
         EXPECT_EQ(cropped->bitmap()->image(), source.copy(row.expected)) << row.anchor.x;
+    }
+
+    // Around a centre between pixels the cut keeps the size asked for, moved to whole pixels.
+    const QImage odd = gradient(101, 51);
+    const Row oddRows[] = {
+        { { 50, 25 }, { 0.5, 0.5 }, QRect(26, 13, 50, 25) },
+        { { 49.5, 25 }, { 1, 1 }, QRect(51, 26, 50, 25) },
+        { { 0.4, 0.4 }, { 0, 0 }, QRect(0, 0, 1, 1) },
+    };
+    for (const Row& row : oddRows) {
+        const auto cropped = iris::croppedImage(imageFrom(odd), row.size, row.anchor);
+        EXPECT_EQ(cropped->bitmap()->image(), odd.copy(row.expected)) << row.size.width;
     }
 }
 

@@ -64,4 +64,13 @@ inline QByteArray twoFrameGif(int firstDelay = 5, int secondDelay = 20)
     return testimages::writeGif(8, 8, { first, second });
 }
 
+// A screen recording: 200 frames on a 1920 × 1080 canvas, beyond the decoding bound on all frames
+// together. Its first frame, which covers the canvas, is blue.
+inline QByteArray longRecordingGif()
+{
+    std::vector<testimages::GifFrame> frames(200, { QRect(0, 0, 1, 1), 1 });
+    frames.front() = { QRect(0, 0, 1920, 1080), 2 };
+    return testimages::writeGif(1920, 1080, frames);
+}
+
 } // namespace iristest

@@ -43,6 +43,13 @@ TEST(GraphicsContext, RefusesSizesItCannotDraw)
     EXPECT_EQ(truncated->pixelHeight(), 3);
     EXPECT_EQ(truncated->size(), (Size { 10.7, 3.2 }));
     EXPECT_EQ(at(truncated->pixels(), 0, 0), 0u);
+
+    // The size asked for covers the bitmap: its right half is the bitmap's right half.
+    truncated->setFillColor({ 1, 0, 0, 1 });
+    truncated->fillRect(Rect(5.35, 0, 5.35, 3.2));
+    EXPECT_EQ(at(truncated->pixels(), 4, 0), 0u);
+    EXPECT_EQ(at(truncated->pixels(), 5, 0), red);
+    EXPECT_EQ(at(truncated->pixels(), 9, 2), red);
 }
 
 TEST(GraphicsContext, YUpGeometryLandsAtTheBottom)

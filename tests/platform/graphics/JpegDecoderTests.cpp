@@ -8,6 +8,7 @@
 #include <QFile>
 
 #include <cmath>
+#include <utility>
 
 using namespace platform;
 
@@ -62,6 +63,31 @@ QByteArray withoutProfile(QByteArray jpeg)
 }
 
 } // namespace
+
+// fuzz/corpus/image-source/cmyk-inks-without-adobe-marker.jpg: 16 × 8, written by libjpeg with
+// samples as inks and no Adobe marker; the left half is cyan and the right half yellow, under black
+// that grows by 16 per column. Without a profile the samples are read as inks, as the missing marker
+// says, not as inverted ones.
+TEST(JpegDecoder, CmykWithoutAProfileOrAdobeMarkerIsReadAsInks)
+{
+    QFile file(
+        QStringLiteral(TINDREL_SOURCE_DIR "/fuzz/corpus/image-source/cmyk-inks-without-adobe-marker.jpg"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray jpeg = file.readAll();
+    const auto image = imageFromData(jpeg);
+    const auto thumbnail = thumbnailFromData(jpeg, 8);
+    ASSERT_TRUE(image && thumbnail);
+    ASSERT_EQ(thumbnail->image().size(), QSize(8, 4));
+    // Cyan without black, and yellow under half black.
+    for (const auto& [pixel, expected] : { std::pair(image->bitmap()->image().pixel(0, 4), qRgb(0, 255, 255)),
+             std::pair(image->bitmap()->image().pixel(8, 4), qRgb(127, 127, 0)),
+             std::pair(thumbnail->image().pixel(0, 2), qRgb(0, 255, 255)) }) {
+        EXPECT_EQ(qAlpha(pixel), 255);
+        EXPECT_NEAR(qRed(pixel), qRed(expected), 12);
+        EXPECT_NEAR(qGreen(pixel), qGreen(expected), 12);
+        EXPECT_NEAR(qBlue(pixel), qBlue(expected), 12);
+    }
+}
 
 // tests/data/images/cmyk-with-profile.jpg: 64 × 32, four bands of cyan, half black, no ink, and
 // cyan with black, written by libjpeg as photo editors write CMYK (inverted samples, an Adobe
