@@ -873,6 +873,9 @@ private:
     bool m_inputMethodEditing = false;
     std::unique_ptr<QMenu> m_contextMenu;
     std::shared_ptr<QMenu> m_checkingMenu;
+    // The separator last put at the end of a context menu: a menu the delegate keeps and answers
+    // again gets one at its end, not one more at every opening.
+    QPointer<QAction> m_menuEndSeparator;
     std::unique_ptr<EDCompletionWindowController> m_completionWindowController;
     // Dragging the selection: where a press in it was, until it becomes a drag or a click.
     std::optional<QPointF> m_pressInSelection;

@@ -427,10 +427,11 @@ QMenu* EDTextView::menuForEvent(QContextMenuEvent* event)
         menu->insertActions(first, items);
         menu->insertSeparator(first);
     }
+    delete m_menuEndSeparator.data();
     QMenu* answer = m_delegateProxy->textViewMenu(*this, menu, event, location);
     if (!answer)
         return nullptr;
-    answer->addSeparator();
+    m_menuEndSeparator = answer->addSeparator();
     return answer;
 }
 

@@ -518,11 +518,9 @@ TEST(EDTextViewEditing, ContextMenuJoinsDelegateAndPluginMenus)
     for (int opening = 0; opening < 3; ++opening)
         ASSERT_EQ(view->menuForEvent(&event), &keeping->own);
     QStringList items;
-    for (QAction* action : keeping->own.actions()) {
-        if (!action->isSeparator())
-            items << action->text();
-    }
-    EXPECT_EQ(items, (QStringList { "Own", "Item 0", "Tools" }));
+    for (QAction* action : keeping->own.actions())
+        items << (action->isSeparator() ? QStringLiteral("-") : action->text());
+    EXPECT_EQ(items, (QStringList { "Own", "-", "Item 0", "Tools", "-" }));
     view->setDelegate(nullptr);
 }
 
@@ -612,8 +610,8 @@ TEST(EDTextViewEditing, AMenuAskedForWithoutAnEventIsTheSelectionsOne)
     struct Recording : EDTextViewDelegate {
         std::optional<platform::TextLocation> location;
         bool hadEvent = true;
-        QMenu* textViewMenu(EDTextView&, QMenu* proposed, QContextMenuEvent* event,
-            platform::TextLocation at) override
+        QMenu* textViewMenu(
+            EDTextView&, QMenu* proposed, QContextMenuEvent* event, platform::TextLocation at) override
         {
             location = at;
             hadEvent = event != nullptr;
