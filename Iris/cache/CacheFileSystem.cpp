@@ -165,29 +165,42 @@ CacheFileSystem::Result<platform::FileContents> CacheFileSystem::readFileIfAccep
 }
 
 CacheFileSystem::Result<CacheFileSystem::Success> CacheFileSystem::writeFile(
-    const QString& path, const QByteArray& data, DataWritingOptions)
+    const QString& path, const QByteArray& data, DataWritingOptions, const BeforeNaming& beforeNaming)
 {
-    // The partial file is visible on purpose: if the process dies before the rename, listings see
+    // The partial file is visible on purpose: if the process dies while it is written, listings see
     // it, and its current modification date makes it count as expired for the next clean.
     QByteArray temporary = QFile::encodeName(path) + temporaryFileSuffix;
     int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0)
         return Result<Success>::failure(PlatformError::fromErrno(errno, path));
+    const QString temporaryPath = QFile::decodeName(temporary);
+    auto abandon = [&](Result<Success> failure) {
+        ::unlink(temporary.constData());
+        const std::lock_guard lock(m_recordedLock);
+        m_recorded.erase(temporaryPath);
+        return failure;
+    };
     bool written = writeAll(fd, data);
     int writeError = errno;
     if (::close(fd) != 0 && written) {
         written = false;
         writeError = errno;
     }
-    if (!written) {
-        ::unlink(temporary.constData());
-        return Result<Success>::failure(PlatformError::fromErrno(writeError, path));
+    if (!written)
+        return abandon(Result<Success>::failure(PlatformError::fromErrno(writeError, path)));
+    if (beforeNaming) {
+        if (auto prepared = beforeNaming(temporaryPath); prepared.isFailure())
+            return abandon(prepared);
     }
-    if (::rename(temporary.constData(), QFile::encodeName(path).constData()) != 0) {
-        int renameError = errno;
-        ::unlink(temporary.constData());
-        return Result<Success>::failure(PlatformError::fromErrno(renameError, path));
-    }
+    if (::rename(temporary.constData(), QFile::encodeName(path).constData()) != 0)
+        return abandon(Result<Success>::failure(PlatformError::fromErrno(errno, path)));
+    // What was recorded of the new file under its temporary name now holds for its own name, and
+    // nothing recorded of the file it replaced does.
+    const std::lock_guard lock(m_recordedLock);
+    if (auto recorded = m_recorded.extract(temporaryPath))
+        m_recorded.insert_or_assign(path, recorded.mapped());
+    else
+        m_recorded.erase(path);
     return Result<Success>::success({});
 }
 

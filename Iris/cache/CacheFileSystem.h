@@ -73,10 +73,14 @@ public:
     virtual Result<platform::FileContents> readFileIfAccepted(
         const QString& path, const std::function<bool(const platform::FileStatus&)>& shouldRead);
 
+    // Runs on the new file, under its temporary name, once its bytes are written; a failure abandons
+    // the write and is its result.
+    using BeforeNaming = std::function<Result<Success>(const QString& temporaryPath)>;
+
     // Writes `data` to `path`: to a new file beside it, then renamed over it, so a reader sees the
     // old bytes or the new ones, never a part. Fails with ENOENT when the folder is missing.
-    virtual Result<Success> writeFile(
-        const QString& path, const QByteArray& data, DataWritingOptions options);
+    virtual Result<Success> writeFile(const QString& path, const QByteArray& data, DataWritingOptions options,
+        const BeforeNaming& beforeNaming = {});
 
     // Sets a file's access and modification times, and keeps the access date as its last access (see
     // `lastAccessAttributeName`; where the file system has no such attributes, the access time alone

@@ -313,7 +313,21 @@ platform::Result<Success, IrisError> BackendBase::storeData(const QByteArray& da
     const QString path = pathForName(name);
     const QUrl fileURL = QUrl::fromLocalFile(path);
     CacheFileSystem& fileManager = *current->fileManager;
-    auto written = fileManager.writeFile(path, data, options);
+    const Date accessDate = roundedUpToWholeSecond(Date::now());
+    const Date expirationDate = roundedUpToWholeSecond(resolved.estimatedExpirationSinceNow());
+    // The file takes its name with its dates already set. Undated, a reader could find it expired,
+    // or live with a lifetime of nothing, and extend it to that after the dates below were written.
+    std::optional<PlatformError> datesFailure;
+    const auto write = [&] {
+        datesFailure.reset();
+        return fileManager.writeFile(path, data, options, [&](const QString& temporaryPath) {
+            auto dated = fileManager.setDates(temporaryPath, accessDate, expirationDate);
+            if (dated.isFailure())
+                datesFailure = dated.error();
+            return dated;
+        });
+    };
+    auto written = write();
     if (written.isFailure() && written.error().domain == PlatformError::posixDomain
         && written.error().code == ENOENT) {
         auto created = createDirectoryIfMissing();
@@ -322,22 +336,18 @@ platform::Result<Success, IrisError> BackendBase::storeData(const QByteArray& da
             return StoreResult::failure(IrisError::cacheError(CacheErrorReason::cannotCreateCacheFile(
                 fileURL, key, data, reason ? reason->error : PlatformError {})));
         }
-        written = fileManager.writeFile(path, data, options);
+        written = write();
+    }
+    if (written.isFailure() && datesFailure) {
+        // Nothing took the key's name: a file stored before stays as it was.
+        std::map<QString, QVariant> attributes { { QStringLiteral("accessDate"), dateAttribute(accessDate) },
+            { QStringLiteral("modificationDate"), dateAttribute(expirationDate) } };
+        return StoreResult::failure(IrisError::cacheError(
+            CacheErrorReason::cannotSetCacheFileAttribute(path, std::move(attributes), *datesFailure)));
     }
     if (written.isFailure())
         return StoreResult::failure(IrisError::cacheError(
             CacheErrorReason::cannotCreateCacheFile(fileURL, key, data, written.error())));
-
-    const Date accessDate = roundedUpToWholeSecond(Date::now());
-    const Date expirationDate = roundedUpToWholeSecond(resolved.estimatedExpirationSinceNow());
-    auto dated = fileManager.setDates(path, accessDate, expirationDate);
-    if (dated.isFailure()) {
-        (void)removeItemAndName(fileManager, path);
-        std::map<QString, QVariant> attributes { { QStringLiteral("accessDate"), dateAttribute(accessDate) },
-            { QStringLiteral("modificationDate"), dateAttribute(expirationDate) } };
-        return StoreResult::failure(IrisError::cacheError(
-            CacheErrorReason::cannotSetCacheFileAttribute(path, std::move(attributes), dated.error())));
-    }
 
     m_maybeCachedCheckingQueue->async([names = m_maybeCached, name] {
         if (names->names)
