@@ -204,12 +204,16 @@ CacheFileSystem::Result<CacheFileSystem::Success> CacheFileSystem::writeFile(
     return Result<Success>::success({});
 }
 
-void CacheFileSystem::recordLastAccess(const QString& path, platform::Date date, platform::Date modification)
+void CacheFileSystem::recordLastAccess(
+    const QString& path, platform::Date date, platform::Date modification, int fd)
 {
     const QByteArray native = QFile::encodeName(path);
     const QByteArray value = lastAccessAttributeValue(date);
-    if (::lsetxattr(native.constData(), lastAccessAttributeName, value.constData(), size_t(value.size()), 0)
-        == 0) {
+    const int set = fd >= 0
+        ? ::fsetxattr(fd, lastAccessAttributeName, value.constData(), size_t(value.size()), 0)
+        : ::lsetxattr(
+            native.constData(), lastAccessAttributeName, value.constData(), size_t(value.size()), 0);
+    if (set == 0) {
         // Far more than the files a session reads again; past it, reads go to the files.
         constexpr size_t mostRemembered = 4096;
         const std::lock_guard lock(m_recordedLock);
@@ -219,7 +223,8 @@ void CacheFileSystem::recordLastAccess(const QString& path, platform::Date date,
         return;
     }
     if (!attributesUnsupported(errno))
-        (void)::lremovexattr(native.constData(), lastAccessAttributeName);
+        (void)(fd >= 0 ? ::fremovexattr(fd, lastAccessAttributeName)
+                       : ::lremovexattr(native.constData(), lastAccessAttributeName));
 }
 
 CacheFileSystem::Result<CacheFileSystem::Success> CacheFileSystem::setDates(
@@ -232,6 +237,31 @@ CacheFileSystem::Result<CacheFileSystem::Success> CacheFileSystem::setDates(
     auto set = platform::setFileDates(path, accessDate, modificationDate);
     if (set.isSuccess())
         recordLastAccess(path, accessDate, modificationDate);
+    return set;
+}
+
+CacheFileSystem::Result<CacheFileSystem::Success> CacheFileSystem::setDatesIfUnchanged(const QString& path,
+    platform::Date modificationBefore, platform::Date accessDate, platform::Date modificationDate)
+{
+    const QByteArray native = QFile::encodeName(path);
+    int fd = ::open(native.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOATIME);
+    if (fd < 0 && errno == EPERM)
+        fd = ::open(native.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return Result<Success>::failure(PlatformError::fromErrno(errno, path));
+    struct stat info { };
+    Result<Success> set = Result<Success>::failure(PlatformError::fromErrno(ESTALE, path));
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)
+        && platform::dateFromTimespec(info.st_mtim) == modificationBefore) {
+        {
+            const std::lock_guard lock(m_recordedLock);
+            m_recorded.erase(path);
+        }
+        set = platform::setFileDates(fd, accessDate, modificationDate);
+        if (set.isSuccess())
+            recordLastAccess(path, accessDate, modificationDate, fd);
+    }
+    ::close(fd);
     return set;
 }
 

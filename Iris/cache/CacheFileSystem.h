@@ -88,6 +88,12 @@ public:
     virtual Result<Success> setDates(
         const QString& path, platform::Date accessDate, platform::Date modificationDate);
 
+    // As `setDates`, but only while the file at `path` is still the one whose modification date was
+    // `modificationBefore`: the dates go to the file opened and checked, so a file put in its place
+    // meanwhile is never touched. Fails with ESTALE when the file has changed.
+    virtual Result<Success> setDatesIfUnchanged(const QString& path, platform::Date modificationBefore,
+        platform::Date accessDate, platform::Date modificationDate);
+
     // The last access the cache recorded for the file whose status is `status`. A file without the
     // record (written before the cache kept one, or copied without its attributes) takes its access
     // time, which is recorded then, so later outside reads no longer move it.
@@ -107,7 +113,8 @@ private:
         const platform::FileAttributeValue& attribute);
     // Records `date` as the file's last access and remembers it; where that fails the stale record
     // is dropped, so that the access time (which the caller has just set) is what reads find.
-    void recordLastAccess(const QString& path, platform::Date date, platform::Date modification);
+    // With `fd`, through that open file instead of the path.
+    void recordLastAccess(const QString& path, platform::Date date, platform::Date modification, int fd = -1);
 
     // The last accesses this program recorded, with the modification date the file had then: while
     // a file keeps that date, nothing but this cache has written it, so a hit need not read the

@@ -149,9 +149,11 @@ std::optional<std::pair<Date, Date>> extendedDates(const FileMeta& meta, const E
 
 void extendDates(CacheFileSystem& fileManager, const FileMeta& meta, const ExpirationExtending& extending)
 {
-    // The file may have gone meanwhile; then there is nothing to extend.
+    // This runs after the read returned. A file gone meanwhile has nothing to extend; one dated anew
+    // since (stored again, or extended by a later read) keeps the lifetime it was given then.
     if (auto dates = extendedDates(meta, extending))
-        (void)fileManager.setDates(meta.url.toLocalFile(), dates->first, dates->second);
+        (void)fileManager.setDatesIfUnchanged(
+            meta.url.toLocalFile(), *meta.estimatedExpirationDate, dates->first, dates->second);
 }
 
 } // namespace

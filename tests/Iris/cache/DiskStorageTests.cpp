@@ -71,6 +71,13 @@ public:
             return Result<platform::Success>::failure(platform::PlatformError::fromErrno(error, path));
         return CacheFileSystem::setDates(path, access, modification);
     }
+    Result<platform::Success> setDatesIfUnchanged(
+        const QString& path, Date before, Date access, Date modification) override
+    {
+        if (beforeDates)
+            beforeDates();
+        return CacheFileSystem::setDatesIfUnchanged(path, before, access, modification);
+    }
 
     // When set, a removal fails with this errno and leaves the entry.
     std::atomic<int> refusedRemovalError { 0 };
@@ -815,37 +822,27 @@ TEST_F(DiskStorageTest, AReadThatFindsAFileDeletedFromOutsideForgetsItsName)
     EXPECT_EQ(backend->readValue("again").value(), QByteArray("back"));
 }
 
-// A file takes its name with its dates. Undated, a read on another thread found it live with a
-// lifetime of nothing, and the date extension of that read, landing after the store, left the new
-// file expired at once.
+// A file takes its name with its dates: a read that finds it at once finds it live for its whole
+// lifetime, not undated (which reads as expired). A store whose dates fail keeps the file stored
+// before.
 TEST_F(DiskStorageTest, AStoredFileIsNeverSeenWithoutItsDates)
 {
-    // The clock runs behind the file system's, so an undated file would read as live.
+    // The clock runs behind the file system's, so an undated file is live only for the next hour.
     clock.set(Date::fromUnixSeconds(double(std::time(nullptr)) - 3600));
     auto backend = makeBackend();
     ASSERT_TRUE(backend->storeValue("old", "key"));
     backend->waitForPendingNameUpdates();
-
-    std::latch stored(1);
-    const auto storingThread = std::this_thread::get_id();
-    fileSystem->beforeDates = [&] {
-        if (std::this_thread::get_id() != storingThread)
-            stored.wait();
-    };
     std::optional<QByteArray> seen;
+    bool liveForItsLifetime = false;
     fileSystem->afterWrite = [&] {
-        auto read = backend->readValue("key", clock.now(), true, ExpirationExtending::cacheTime());
+        auto read = backend->readValue("key", clock.now(), true, ExpirationExtending::none());
         seen = read.isSuccess() ? read.value() : std::nullopt;
+        liveForItsLifetime = backend->containsValue("key", clock.now().addingTimeInterval(7200));
     };
     ASSERT_TRUE(backend->storeValue("new", "key"));
-    stored.count_down();
-    backend->waitForPendingDateUpdates();
-    fileSystem->beforeDates = nullptr;
     EXPECT_EQ(seen, QByteArray("new"));
-    clock.advance(86400);
-    EXPECT_TRUE(backend->containsValue("key", clock.now()));
+    EXPECT_TRUE(liveForItsLifetime);
 
-    // Dates that cannot be set fail the store, and the file stored before stays as it was.
     fileSystem->refusedDatesError = EIO;
     auto failed = backend->storeValue("newer", "key");
     fileSystem->refusedDatesError = 0;
@@ -854,4 +851,26 @@ TEST_F(DiskStorageTest, AStoredFileIsNeverSeenWithoutItsDates)
     EXPECT_EQ(backend->readValue("key").value(), QByteArray("new"));
     EXPECT_EQ(QDir(backend->directoryURL().toLocalFile()).entryList(QDir::Files),
         QStringList { pathFor(*backend, "key").section('/', -1) });
+}
+
+// A read moves the file's dates later, on another queue; a store that gave the file a new lifetime
+// meanwhile keeps it.
+TEST_F(DiskStorageTest, AReadsLateDateChangeLeavesALaterStoresLifetime)
+{
+    auto backend = makeBackend();
+    ASSERT_TRUE(backend->storeValue("old", "key"));
+    clock.advance(10);
+    std::latch stored(1);
+    const auto storingThread = std::this_thread::get_id();
+    fileSystem->beforeDates = [&] {
+        if (std::this_thread::get_id() != storingThread)
+            stored.wait();
+    };
+    ASSERT_EQ(backend->readValue("key").value(), QByteArray("old"));
+    ASSERT_TRUE(backend->storeValue("new", "key", StorageExpiration::seconds(60)));
+    stored.count_down();
+    backend->waitForPendingDateUpdates();
+    fileSystem->beforeDates = nullptr;
+    clock.advance(120);
+    EXPECT_FALSE(backend->containsValue("key"));
 }
