@@ -165,38 +165,55 @@ CacheFileSystem::Result<platform::FileContents> CacheFileSystem::readFileIfAccep
 }
 
 CacheFileSystem::Result<CacheFileSystem::Success> CacheFileSystem::writeFile(
-    const QString& path, const QByteArray& data, DataWritingOptions)
+    const QString& path, const QByteArray& data, DataWritingOptions, const BeforeNaming& beforeNaming)
 {
-    // The partial file is visible on purpose: if the process dies before the rename, listings see
+    // The partial file is visible on purpose: if the process dies while it is written, listings see
     // it, and its current modification date makes it count as expired for the next clean.
     QByteArray temporary = QFile::encodeName(path) + temporaryFileSuffix;
     int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0)
         return Result<Success>::failure(PlatformError::fromErrno(errno, path));
+    const QString temporaryPath = QFile::decodeName(temporary);
+    auto abandon = [&](Result<Success> failure) {
+        ::unlink(temporary.constData());
+        const std::lock_guard lock(m_recordedLock);
+        m_recorded.erase(temporaryPath);
+        return failure;
+    };
     bool written = writeAll(fd, data);
     int writeError = errno;
     if (::close(fd) != 0 && written) {
         written = false;
         writeError = errno;
     }
-    if (!written) {
-        ::unlink(temporary.constData());
-        return Result<Success>::failure(PlatformError::fromErrno(writeError, path));
+    if (!written)
+        return abandon(Result<Success>::failure(PlatformError::fromErrno(writeError, path)));
+    if (beforeNaming) {
+        if (auto prepared = beforeNaming(temporaryPath); prepared.isFailure())
+            return abandon(prepared);
     }
-    if (::rename(temporary.constData(), QFile::encodeName(path).constData()) != 0) {
-        int renameError = errno;
-        ::unlink(temporary.constData());
-        return Result<Success>::failure(PlatformError::fromErrno(renameError, path));
-    }
+    if (::rename(temporary.constData(), QFile::encodeName(path).constData()) != 0)
+        return abandon(Result<Success>::failure(PlatformError::fromErrno(errno, path)));
+    // What was recorded of the new file under its temporary name now holds for its own name, and
+    // nothing recorded of the file it replaced does.
+    const std::lock_guard lock(m_recordedLock);
+    if (auto recorded = m_recorded.extract(temporaryPath))
+        m_recorded.insert_or_assign(path, recorded.mapped());
+    else
+        m_recorded.erase(path);
     return Result<Success>::success({});
 }
 
-void CacheFileSystem::recordLastAccess(const QString& path, platform::Date date, platform::Date modification)
+void CacheFileSystem::recordLastAccess(
+    const QString& path, platform::Date date, platform::Date modification, int fd)
 {
     const QByteArray native = QFile::encodeName(path);
     const QByteArray value = lastAccessAttributeValue(date);
-    if (::lsetxattr(native.constData(), lastAccessAttributeName, value.constData(), size_t(value.size()), 0)
-        == 0) {
+    const int set = fd >= 0
+        ? ::fsetxattr(fd, lastAccessAttributeName, value.constData(), size_t(value.size()), 0)
+        : ::lsetxattr(
+            native.constData(), lastAccessAttributeName, value.constData(), size_t(value.size()), 0);
+    if (set == 0) {
         // Far more than the files a session reads again; past it, reads go to the files.
         constexpr size_t mostRemembered = 4096;
         const std::lock_guard lock(m_recordedLock);
@@ -206,7 +223,8 @@ void CacheFileSystem::recordLastAccess(const QString& path, platform::Date date,
         return;
     }
     if (!attributesUnsupported(errno))
-        (void)::lremovexattr(native.constData(), lastAccessAttributeName);
+        (void)(fd >= 0 ? ::fremovexattr(fd, lastAccessAttributeName)
+                       : ::lremovexattr(native.constData(), lastAccessAttributeName));
 }
 
 CacheFileSystem::Result<CacheFileSystem::Success> CacheFileSystem::setDates(
@@ -219,6 +237,31 @@ CacheFileSystem::Result<CacheFileSystem::Success> CacheFileSystem::setDates(
     auto set = platform::setFileDates(path, accessDate, modificationDate);
     if (set.isSuccess())
         recordLastAccess(path, accessDate, modificationDate);
+    return set;
+}
+
+CacheFileSystem::Result<CacheFileSystem::Success> CacheFileSystem::setDatesIfUnchanged(const QString& path,
+    platform::Date modificationBefore, platform::Date accessDate, platform::Date modificationDate)
+{
+    const QByteArray native = QFile::encodeName(path);
+    int fd = ::open(native.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NOATIME);
+    if (fd < 0 && errno == EPERM)
+        fd = ::open(native.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return Result<Success>::failure(PlatformError::fromErrno(errno, path));
+    struct stat info { };
+    Result<Success> set = Result<Success>::failure(PlatformError::fromErrno(ESTALE, path));
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)
+        && platform::dateFromTimespec(info.st_mtim) == modificationBefore) {
+        {
+            const std::lock_guard lock(m_recordedLock);
+            m_recorded.erase(path);
+        }
+        set = platform::setFileDates(fd, accessDate, modificationDate);
+        if (set.isSuccess())
+            recordLastAccess(path, accessDate, modificationDate, fd);
+    }
+    ::close(fd);
     return set;
 }
 

@@ -73,16 +73,26 @@ public:
     virtual Result<platform::FileContents> readFileIfAccepted(
         const QString& path, const std::function<bool(const platform::FileStatus&)>& shouldRead);
 
+    // Runs on the new file, under its temporary name, once its bytes are written; a failure abandons
+    // the write and is its result.
+    using BeforeNaming = std::function<Result<Success>(const QString& temporaryPath)>;
+
     // Writes `data` to `path`: to a new file beside it, then renamed over it, so a reader sees the
     // old bytes or the new ones, never a part. Fails with ENOENT when the folder is missing.
-    virtual Result<Success> writeFile(
-        const QString& path, const QByteArray& data, DataWritingOptions options);
+    virtual Result<Success> writeFile(const QString& path, const QByteArray& data, DataWritingOptions options,
+        const BeforeNaming& beforeNaming = {});
 
     // Sets a file's access and modification times, and keeps the access date as its last access (see
     // `lastAccessAttributeName`; where the file system has no such attributes, the access time alone
     // holds it).
     virtual Result<Success> setDates(
         const QString& path, platform::Date accessDate, platform::Date modificationDate);
+
+    // As `setDates`, but only while the file at `path` is still the one whose modification date was
+    // `modificationBefore`: the dates go to the file opened and checked, so a file put in its place
+    // meanwhile is never touched. Fails with ESTALE when the file has changed.
+    virtual Result<Success> setDatesIfUnchanged(const QString& path, platform::Date modificationBefore,
+        platform::Date accessDate, platform::Date modificationDate);
 
     // The last access the cache recorded for the file whose status is `status`. A file without the
     // record (written before the cache kept one, or copied without its attributes) takes its access
@@ -103,7 +113,8 @@ private:
         const platform::FileAttributeValue& attribute);
     // Records `date` as the file's last access and remembers it; where that fails the stale record
     // is dropped, so that the access time (which the caller has just set) is what reads find.
-    void recordLastAccess(const QString& path, platform::Date date, platform::Date modification);
+    // With `fd`, through that open file instead of the path.
+    void recordLastAccess(const QString& path, platform::Date date, platform::Date modification, int fd = -1);
 
     // The last accesses this program recorded, with the modification date the file had then: while
     // a file keeps that date, nothing but this cache has written it, so a hit need not read the

@@ -149,9 +149,11 @@ std::optional<std::pair<Date, Date>> extendedDates(const FileMeta& meta, const E
 
 void extendDates(CacheFileSystem& fileManager, const FileMeta& meta, const ExpirationExtending& extending)
 {
-    // The file may have gone meanwhile; then there is nothing to extend.
+    // This runs after the read returned. A file gone meanwhile has nothing to extend; one dated anew
+    // since (stored again, or extended by a later read) keeps the lifetime it was given then.
     if (auto dates = extendedDates(meta, extending))
-        (void)fileManager.setDates(meta.url.toLocalFile(), dates->first, dates->second);
+        (void)fileManager.setDatesIfUnchanged(
+            meta.url.toLocalFile(), *meta.estimatedExpirationDate, dates->first, dates->second);
 }
 
 } // namespace
@@ -313,7 +315,21 @@ platform::Result<Success, IrisError> BackendBase::storeData(const QByteArray& da
     const QString path = pathForName(name);
     const QUrl fileURL = QUrl::fromLocalFile(path);
     CacheFileSystem& fileManager = *current->fileManager;
-    auto written = fileManager.writeFile(path, data, options);
+    const Date accessDate = roundedUpToWholeSecond(Date::now());
+    const Date expirationDate = roundedUpToWholeSecond(resolved.estimatedExpirationSinceNow());
+    // The file takes its name with its dates already set. Undated, a reader could find it expired,
+    // or live with a lifetime of nothing, and extend it to that after the dates below were written.
+    std::optional<PlatformError> datesFailure;
+    const auto write = [&] {
+        datesFailure.reset();
+        return fileManager.writeFile(path, data, options, [&](const QString& temporaryPath) {
+            auto dated = fileManager.setDates(temporaryPath, accessDate, expirationDate);
+            if (dated.isFailure())
+                datesFailure = dated.error();
+            return dated;
+        });
+    };
+    auto written = write();
     if (written.isFailure() && written.error().domain == PlatformError::posixDomain
         && written.error().code == ENOENT) {
         auto created = createDirectoryIfMissing();
@@ -322,22 +338,18 @@ platform::Result<Success, IrisError> BackendBase::storeData(const QByteArray& da
             return StoreResult::failure(IrisError::cacheError(CacheErrorReason::cannotCreateCacheFile(
                 fileURL, key, data, reason ? reason->error : PlatformError {})));
         }
-        written = fileManager.writeFile(path, data, options);
+        written = write();
+    }
+    if (written.isFailure() && datesFailure) {
+        // Nothing took the key's name: a file stored before stays as it was.
+        std::map<QString, QVariant> attributes { { QStringLiteral("accessDate"), dateAttribute(accessDate) },
+            { QStringLiteral("modificationDate"), dateAttribute(expirationDate) } };
+        return StoreResult::failure(IrisError::cacheError(
+            CacheErrorReason::cannotSetCacheFileAttribute(path, std::move(attributes), *datesFailure)));
     }
     if (written.isFailure())
         return StoreResult::failure(IrisError::cacheError(
             CacheErrorReason::cannotCreateCacheFile(fileURL, key, data, written.error())));
-
-    const Date accessDate = roundedUpToWholeSecond(Date::now());
-    const Date expirationDate = roundedUpToWholeSecond(resolved.estimatedExpirationSinceNow());
-    auto dated = fileManager.setDates(path, accessDate, expirationDate);
-    if (dated.isFailure()) {
-        (void)removeItemAndName(fileManager, path);
-        std::map<QString, QVariant> attributes { { QStringLiteral("accessDate"), dateAttribute(accessDate) },
-            { QStringLiteral("modificationDate"), dateAttribute(expirationDate) } };
-        return StoreResult::failure(IrisError::cacheError(
-            CacheErrorReason::cannotSetCacheFileAttribute(path, std::move(attributes), dated.error())));
-    }
 
     m_maybeCachedCheckingQueue->async([names = m_maybeCached, name] {
         if (names->names)

@@ -396,7 +396,8 @@ void ImageCache::lookUpImage(const QString& key, const IrisParsedOptionsInfo& op
             }
             // Back into memory before the completion runs, and not written to disk again; but not
             // when the entry was removed or the memory emptied after this look-up began, or a
-            // look-up started after that removal had been done would still find the image.
+            // look-up started after that removal had been done would still find the image; nor over
+            // an image stored since, which may come from a reload and be newer than this file.
             IrisParsedOptionsInfo memoryOptions = options;
             memoryOptions.callbackQueue = CallbackQueue::untouch();
             PutBackGuard guard(removalGeneration);

@@ -217,14 +217,16 @@ public:
     }
 
     // Stores `value` for `key` with `expiration` (the configured one when absent). An already
-    // expired lifetime stores nothing and leaves an earlier entry of the key as it was. With
-    // `unlessRemovedSince`, nothing is stored either when a removal ran after `removalGeneration()`
-    // gave that value: a value read before a clear is never put back after it.
+    // expired lifetime stores nothing and leaves an earlier entry of the key as it was.
+    // `unlessRemovedSince` marks a value put back from elsewhere by a look-up that found no live
+    // value here when `removalGeneration()` gave that number. It is not stored when a removal ran
+    // since (a value read before a clear is never put back after it), nor over a live value, which
+    // was stored after that look-up began and so is at least as new.
     void storeValue(T value, const QString& key, std::optional<StorageExpiration> expiration = std::nullopt,
         std::optional<std::uint64_t> unlessRemovedSince = std::nullopt)
     {
         std::lock_guard lock(m_lock);
-        if (unlessRemovedSince && *unlessRemovedSince != m_removalGeneration.load())
+        if (unlessRemovedSince && (*unlessRemovedSince != m_removalGeneration.load() || holdsLiveValue(key)))
             return;
         StorageExpiration resolved = expiration.value_or(m_config.expiration);
         if (resolved.isExpired())
@@ -309,6 +311,12 @@ private:
         : m_config(config)
     {
         applyLimits();
+    }
+
+    bool holdsLiveValue(const QString& key) const
+    {
+        std::shared_ptr<StorageObject<T>> entry = m_storage.peek(key);
+        return entry && !entry->isExpired() && entry->value();
     }
 
     void applyLimits()

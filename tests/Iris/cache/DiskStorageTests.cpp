@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <ctime>
+#include <latch>
 #include <limits>
 #include <sys/xattr.h>
 #include <thread>
@@ -48,6 +50,34 @@ public:
         return contents;
     }
     std::function<void()> afterRead;
+
+    std::function<void()> afterWrite; // run once, by the next write, when the new file has its name
+    Result<platform::Success> writeFile(const QString& path, const QByteArray& data,
+        DataWritingOptions options, const BeforeNaming& beforeNaming) override
+    {
+        auto written = CacheFileSystem::writeFile(path, data, options, beforeNaming);
+        if (auto hook = std::exchange(afterWrite, nullptr))
+            hook();
+        return written;
+    }
+
+    std::function<void()> beforeDates;
+    std::atomic<int> refusedDatesError { 0 }; // when set, setting dates fails with it
+    Result<platform::Success> setDates(const QString& path, Date access, Date modification) override
+    {
+        if (beforeDates)
+            beforeDates();
+        if (int error = refusedDatesError)
+            return Result<platform::Success>::failure(platform::PlatformError::fromErrno(error, path));
+        return CacheFileSystem::setDates(path, access, modification);
+    }
+    Result<platform::Success> setDatesIfUnchanged(
+        const QString& path, Date before, Date access, Date modification) override
+    {
+        if (beforeDates)
+            beforeDates();
+        return CacheFileSystem::setDatesIfUnchanged(path, before, access, modification);
+    }
 
     // When set, a removal fails with this errno and leaves the entry.
     std::atomic<int> refusedRemovalError { 0 };
@@ -790,4 +820,57 @@ TEST_F(DiskStorageTest, AReadThatFindsAFileDeletedFromOutsideForgetsItsName)
     EXPECT_FALSE(backend->containsValue("loaded") || backend->containsValue("looked up"));
     EXPECT_EQ(fileSystem->calls, 0);
     EXPECT_EQ(backend->readValue("again").value(), QByteArray("back"));
+}
+
+// A file takes its name with its dates: a read that finds it at once finds it live for its whole
+// lifetime, not undated (which reads as expired). A store whose dates fail keeps the file stored
+// before.
+TEST_F(DiskStorageTest, AStoredFileIsNeverSeenWithoutItsDates)
+{
+    // The clock runs behind the file system's, so an undated file is live only for the next hour.
+    clock.set(Date::fromUnixSeconds(double(std::time(nullptr)) - 3600));
+    auto backend = makeBackend();
+    ASSERT_TRUE(backend->storeValue("old", "key"));
+    backend->waitForPendingNameUpdates();
+    std::optional<QByteArray> seen;
+    bool liveForItsLifetime = false;
+    fileSystem->afterWrite = [&] {
+        auto read = backend->readValue("key", clock.now(), true, ExpirationExtending::none());
+        seen = read.isSuccess() ? read.value() : std::nullopt;
+        liveForItsLifetime = backend->containsValue("key", clock.now().addingTimeInterval(7200));
+    };
+    ASSERT_TRUE(backend->storeValue("new", "key"));
+    EXPECT_EQ(seen, QByteArray("new"));
+    EXPECT_TRUE(liveForItsLifetime);
+
+    fileSystem->refusedDatesError = EIO;
+    auto failed = backend->storeValue("newer", "key");
+    fileSystem->refusedDatesError = 0;
+    ASSERT_TRUE(failed.isFailure());
+    EXPECT_EQ(failed.error().cacheReason()->kind, CacheKind::cannotSetCacheFileAttribute);
+    EXPECT_EQ(backend->readValue("key").value(), QByteArray("new"));
+    EXPECT_EQ(QDir(backend->directoryURL().toLocalFile()).entryList(QDir::Files),
+        QStringList { pathFor(*backend, "key").section('/', -1) });
+}
+
+// A read moves the file's dates later, on another queue; a store that gave the file a new lifetime
+// meanwhile keeps it.
+TEST_F(DiskStorageTest, AReadsLateDateChangeLeavesALaterStoresLifetime)
+{
+    auto backend = makeBackend();
+    ASSERT_TRUE(backend->storeValue("old", "key"));
+    clock.advance(10);
+    std::latch stored(1);
+    const auto storingThread = std::this_thread::get_id();
+    fileSystem->beforeDates = [&] {
+        if (std::this_thread::get_id() != storingThread)
+            stored.wait();
+    };
+    ASSERT_EQ(backend->readValue("key").value(), QByteArray("old"));
+    ASSERT_TRUE(backend->storeValue("new", "key", StorageExpiration::seconds(60)));
+    stored.count_down();
+    backend->waitForPendingDateUpdates();
+    fileSystem->beforeDates = nullptr;
+    clock.advance(120);
+    EXPECT_FALSE(backend->containsValue("key"));
 }

@@ -584,6 +584,42 @@ TEST_F(ImageCacheTest, ADiskHitIsNotPutBackAfterARemovalThatFollowedIt)
     EXPECT_TRUE(cache->lookUpMemory("k", IrisParsedOptionsInfo()));
 }
 
+// A look-up that reads the old file must not, once it puts its image back into memory, replace a new
+// image stored for the key in the meantime (a reload that was forced): later memory hits would show
+// the old picture while the disk holds the new one.
+TEST_F(ImageCacheTest, ADiskHitNeverReplacesAnImageStoredAfterItsLookUpBegan)
+{
+    cache->writeDataToDiskNow(pngBytes(8, 8), "k", "", CallbackQueue::untouch(), std::nullopt, {}, {});
+    const std::shared_ptr<Image> reloaded = pictureImage(12, 12);
+    std::optional<CacheType> delivered;
+    {
+        IoGate gate(*cache);
+        cache->lookUpImage("k", IrisParsedOptionsInfo(), CallbackQueue::untouch(),
+            [&](platform::Result<ImageCacheResult, IrisError> result) {
+                delivered = result.value().cacheType();
+            });
+        cache->storeImage(reloaded, std::nullopt, "k", IrisParsedOptionsInfo(), false);
+    }
+    drainIo();
+    ASSERT_TRUE(delivered);
+    EXPECT_EQ(*delivered, CacheType::disk);
+    EXPECT_EQ(cache->lookUpMemory("k", IrisParsedOptionsInfo()).get(), reloaded.get());
+
+    // An entry that has expired is no newer image: the disk hit takes its place.
+    iristest::ManualClock clock(platform::Date::now());
+    cache->clearMemoryCache();
+    IrisParsedOptionsInfo shortLived;
+    shortLived.memoryCacheExpiration = StorageExpiration::seconds(10);
+    cache->storeImage(pictureImage(4, 4), std::nullopt, "k", shortLived, false);
+    clock.advance(20);
+    cache->lookUpImage("k", IrisParsedOptionsInfo(), CallbackQueue::untouch(),
+        [](platform::Result<ImageCacheResult, IrisError>) {});
+    drainIo();
+    const std::shared_ptr<Image> putBack = cache->lookUpMemory("k", IrisParsedOptionsInfo());
+    ASSERT_TRUE(putBack);
+    EXPECT_EQ(putBack->pixelSize().width, 8);
+}
+
 // Reads that skip the I/O queue (a synchronous load, the cached-type check) must not overtake a
 // disk removal that was asked for before them and still waits on that queue.
 TEST_F(ImageCacheTest, ReadsOnTheCallingThreadDoNotOvertakeAPendingRemoval)
