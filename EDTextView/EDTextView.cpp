@@ -396,6 +396,8 @@ void EDTextView::setHeightTracksTextView(bool tracks)
 void EDTextView::setHighlightSelectedLine(bool highlight)
 {
     m_highlightSelectedLine = highlight;
+    // The band painted from now on is the one the next caret move or selection must clear.
+    m_shownSelectedLineBand = selectedLineHighlightRect(documentVisibleRect());
     setNeedsDisplay();
 }
 
