@@ -278,11 +278,17 @@ void EDTextView::syncLayoutDefaults()
     // those follow the caret through text of several styles, and every change of a layout default
     // lays the text out again.
     const QFont font = m_font.value_or(defaultTypingAttributes().value(AttributeKey::font).value<QFont>());
-    if (!(font == m_textLayoutManager->defaultFont()))
+    const ParagraphStyle style = m_defaultParagraphStyle.value_or(ParagraphStyle());
+    const bool fontChanges = !(font == m_textLayoutManager->defaultFont());
+    const bool styleChanges = !(style == m_textLayoutManager->defaultParagraphStyle());
+    // Either estimates every height above the view afresh, which would move the text under the
+    // user's eyes by thousands of lines in a long note: the row at the top stays there instead.
+    if ((fontChanges || styleChanges) && !m_pendingTopAnchor)
+        m_pendingTopAnchor = topAnchor();
+    if (fontChanges)
         m_textLayoutManager->setDefaultFont(font);
     m_textLayoutManager->setDefaultForegroundColor(palette().color(QPalette::Text));
-    const ParagraphStyle style = m_defaultParagraphStyle.value_or(ParagraphStyle());
-    if (!(style == m_textLayoutManager->defaultParagraphStyle()))
+    if (styleChanges)
         m_textLayoutManager->setDefaultParagraphStyle(style);
 }
 
@@ -396,6 +402,8 @@ void EDTextView::setHeightTracksTextView(bool tracks)
 void EDTextView::setHighlightSelectedLine(bool highlight)
 {
     m_highlightSelectedLine = highlight;
+    // The band painted from now on is the one the next caret move or selection must clear.
+    m_shownSelectedLineBand = selectedLineHighlightRect(documentVisibleRect());
     setNeedsDisplay();
 }
 

@@ -310,7 +310,12 @@ void EDTextView::scrollToTopAnchor(TopAnchor anchor)
     const TextLayoutFragment::VisualLine row = fragment.visualLine(line->visualLineIndex());
     const double rowTop = fragment.layoutFragmentFrame().top() + row.y;
     const QRectF visible = documentVisibleRect();
-    scrollPoint(QPointF(visible.left(), rowTop + std::clamp(anchor.offset, 0.0, row.height)));
+    const double top = rowTop + std::clamp(anchor.offset, 0.0, row.height);
+    // Heights estimated afresh (a larger font) may put the row beyond the scroll range left from
+    // before: the range follows them first, or the view would stop short of the row.
+    if (top > verticalScrollBar()->maximum())
+        sizeToFit();
+    scrollPoint(QPointF(visible.left(), top));
     if (anchor.caretShown)
         m_needsScrollToSelection = true;
 }

@@ -360,10 +360,13 @@ TextLayoutFragment::LayoutInput TextLayoutManager::layoutInput(
     input.terminator
         = m_storage->attributedString(TextRange(range.endLocation - terminator, range.endLocation));
     input.style = m_defaultStyle;
-    if (input.contentLength > 0) {
+    // An empty paragraph's style is on its line end, as its font is.
+    if (input.contentLength > 0 || terminator > 0) {
         const QVariant style = m_storage->attributes(range.location).value(AttributeKey::paragraphStyle);
         if (style.canConvert<ParagraphStyle>())
             input.style = style.value<ParagraphStyle>();
+    }
+    if (input.contentLength > 0) {
         const TextRange content(range.location, range.location + input.contentLength);
         if (readAhead && input.contentLength <= m_estimateBeyond) {
             // A paragraph laid out whole is read once, for its direction and for its pieces.

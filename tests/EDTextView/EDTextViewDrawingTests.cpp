@@ -387,3 +387,24 @@ TEST(EDTextViewDrawing, CaretMovesAndTypingRepaintOnlyWhatChanged)
         view->viewport()->removeEventFilter(&painted);
     }
 }
+
+// The band turned on while the text shows, then a selection made before anything else is laid
+// out: the band goes, all of it.
+TEST(EDTextViewDrawing, ASelectionClearsABandTurnedOnWhileTheTextShows)
+{
+    const std::vector<std::pair<const char*, std::function<void(ShownView&)>>> selections = {
+        { "Shift+End",
+            [](ShownView& view) { QTest::keyClick(view.view.get(), Qt::Key_End, Qt::ShiftModifier); } },
+        { "a range given", [](ShownView& view) { view->setSelectedTextRange(TextRange(2, 30)); } },
+    };
+    for (const auto& [name, select] : selections) {
+        ShownView view(QStringLiteral("first line\nsecond line\nthird line\n"));
+        view.setCaret(0);
+        view.settle();
+        view->setHighlightSelectedLine(true);
+        view.settle();
+        ASSERT_EQ(stalePixels(view), 0) << name;
+        select(view);
+        EXPECT_EQ(stalePixels(view), 0) << name;
+    }
+}

@@ -612,3 +612,51 @@ TEST(EDTextViewLayout, AWidthChangeKeepsTheTextAtTheTopOfTheView)
     EXPECT_EQ(last.fragment->layoutParagraphIndex(), storage.layoutParagraphCount() - 1);
     EXPECT_TRUE(last.frame.intersects(visible));
 }
+
+// A new font or line spacing estimates every height above the view afresh: the paragraph at the
+// top of the view stays there, whether the text grows (past the old end of the scroll range) or
+// shrinks.
+TEST(EDTextViewLayout, AFontOrSpacingChangeKeepsTheTextAtTheTopOfTheView)
+{
+    ShownView view(lines(20010, QStringLiteral("paragraph %1 of a long note that wraps at this width")),
+        QSize(260, 320));
+    const platform::TextContentStorage& storage = view->textContentStorage();
+    auto firstShownParagraph = [&] {
+        const QRectF visible = view->documentVisibleRect();
+        for (const auto& shown : view->fragmentViews()) {
+            if (shown.frame.bottom() > visible.top())
+                return shown.fragment->layoutParagraphIndex();
+        }
+        return qint64(-1);
+    };
+    view->scrollPoint(QPointF(0, storage.layoutParagraphY(10000)));
+    view.settle();
+    const qint64 first = firstShownParagraph();
+    ASSERT_NEAR(double(first), 10000.0, 1.0);
+    platform::ParagraphStyle spaced;
+    spaced.lineSpacing = 6;
+    platform::ParagraphStyle taller;
+    taller.lineHeightMultiple = 1.5;
+    const std::vector<std::pair<const char*, std::function<void()>>> changes = {
+        { "larger font",
+            [&] {
+                QFont font = testFont();
+                font.setPixelSize(22);
+                view->setFont(font);
+            } },
+        { "smaller font",
+            [&] {
+                QFont font = testFont();
+                font.setPixelSize(10);
+                view->setFont(font);
+            } },
+        { "line spacing", [&] { view->setDefaultParagraphStyle(spaced); } },
+        { "line-height multiple", [&] { view->setDefaultParagraphStyle(taller); } },
+    };
+    for (const auto& [name, change] : changes) {
+        change();
+        view.settle();
+        EXPECT_EQ(firstShownParagraph(), first) << name;
+        expectRowsInViewLaidOut(*view);
+    }
+}

@@ -1048,3 +1048,27 @@ TEST(TextLayoutManager, AnEditEndsTheColumnThatUpAndDownKeep)
             << "after replacing at " << replaced.location;
     }
 }
+
+// A blank line inside text given a paragraph style is as tall as the lines around it: its style is
+// on its line end, as its font is.
+TEST(TextLayoutManager, AnEmptyParagraphTakesTheStyleOnItsLineEnd)
+{
+    ParagraphStyle multiple;
+    multiple.lineHeightMultiple = 1.8;
+    ParagraphStyle spacing;
+    spacing.lineSpacing = 7;
+    for (const ParagraphStyle& style : { multiple, spacing }) {
+        for (const QString& text : { QStringLiteral("text\n\nmore"), QStringLiteral("text\r\n\r\nmore"),
+                 QStringLiteral("text\u2029\u2029more") }) {
+            Stack stack(
+                AttributedString(text, { { AttributeKey::paragraphStyle, QVariant::fromValue(style) } }),
+                400);
+            auto first = stack.manager.textLayoutFragment(0);
+            auto empty = stack.manager.textLayoutFragment(stack.storage.layoutParagraphRange(1).location);
+            ASSERT_TRUE(first && empty);
+            ASSERT_EQ(empty->layoutParagraphIndex(), 1);
+            EXPECT_NEAR(empty->layoutFragmentFrame().height(), first->layoutFragmentFrame().height(), 1e-6)
+                << text.size();
+        }
+    }
+}
