@@ -666,3 +666,68 @@ TEST_F(TDNoteWindowModelTest, ClosingADeletedNoteKeepsItsTypingInItsOwnFileOnly)
     EXPECT_FALSE(QFileInfo::exists(root.library() + "/Trip/notes/Gone"));
     EXPECT_EQ(fileOf(replaced), "another note's");
 }
+
+// Another program's version kept aside before a save stays the note's file until the new one is
+// whole: a save that fails on a full disk (or a crash before it ends) must not leave the note
+// without its file, which the next opening would take for an empty note.
+TEST_F(TDNoteWindowModelTest, AVersionKeptAsideStaysInPlaceWhenTheSaveThatReplacesItFails)
+{
+    // The longest title a note can have, too.
+    for (const QString& title : { u"Plan"_qs, QString(125, QChar(0x00E9)) + u"x"_qs }) {
+        SCOPED_TRACE(title.toStdString());
+        auto note = addNote(title, "first");
+        auto model = open(note);
+        model->loadText();
+        QFile::remove(note->contentURL().path());
+        writeFile(note->contentURL().path(), "changed elsewhere");
+        const QString big(256 * 1024, QLatin1Char('n'));
+        model->setText(big);
+        std::optional<Model::Message> failed;
+        {
+            CapturedStream out(stdout);
+            FileSizeLimit full(64 * 1024);
+            failed = model->saveText();
+        }
+        ASSERT_TRUE(failed);
+        EXPECT_EQ(fileOf(note), "changed elsewhere") << "the other program's version is still the note";
+        auto reopened = open(note);
+        EXPECT_FALSE(reopened->loadText());
+        EXPECT_EQ(reopened->text(), "changed elsewhere");
+
+        // With room again the save goes on: that version is kept once, beside the new file.
+        {
+            CapturedStream out(stdout);
+            failed = model->saveText();
+        }
+        ASSERT_FALSE(failed) << failed->text.toStdString();
+        EXPECT_EQ(fileOf(note), big.toUtf8());
+        const QDir folder(QFileInfo(note->contentURL().path()).path());
+        const QStringList entries = folder.entryList(QDir::Files | QDir::Hidden);
+        ASSERT_EQ(entries.size(), 2) << "one kept file and nothing else: "
+                                     << entries.join(", ").toStdString();
+        const QString kept = entries.filter(".changed-elsewhere-").value(0);
+        EXPECT_TRUE(kept.endsWith(".txt")) << kept.toStdString();
+        QFile keptFile(folder.filePath(kept));
+        ASSERT_TRUE(keptFile.open(QIODevice::ReadOnly));
+        EXPECT_EQ(keptFile.readAll(), "changed elsewhere");
+        auto notice = model->takeKeptNotice();
+        ASSERT_TRUE(notice);
+        EXPECT_TRUE(notice->text.contains(kept));
+    }
+
+    // The new file takes the mode of the one it replaces: one its owner could not read is moved
+    // aside instead, so that the note still opens afterwards.
+    auto note = addNote("Locked", "first");
+    auto model = open(note);
+    model->loadText();
+    QFile::remove(note->contentURL().path());
+    writeFile(note->contentURL().path(), "changed elsewhere");
+    ASSERT_TRUE(QFile::setPermissions(note->contentURL().path(), QFileDevice::WriteOwner));
+    model->setText("typed");
+    {
+        CapturedStream out(stdout);
+        ASSERT_FALSE(model->saveText());
+    }
+    EXPECT_TRUE(QFileInfo(note->contentURL().path()).permission(QFileDevice::ReadOwner));
+    EXPECT_EQ(fileOf(note), "typed");
+}
