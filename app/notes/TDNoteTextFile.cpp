@@ -326,8 +326,9 @@ Result<Url, TDNoteTextFile::Failure> TDNoteTextFile::keepAside(const Url& url, F
     // A plain file is kept under a second name of the same file (a hard link), and so stays the
     // note's file until the save's rename replaces it: a save that fails (a full disk) or a crash
     // before the rename leaves the note its text, not a missing file that opens as an empty note.
-    // It is moved aside instead where the disk makes no such links, or where its owner may not read
-    // it: the new file takes the mode of the one it replaces.
+    // Where the disk makes no such links (a memory card) the second name is a copy, and where there
+    // is no room for one the save is refused. A file its owner may not read is moved aside instead:
+    // the new file takes the mode of the one it replaces.
     Url kept = url;
     const QFileInfo info(url.path());
     // Short whatever the title, so that the longest note name has one too.
@@ -337,8 +338,18 @@ Result<Url, TDNoteTextFile::Failure> TDNoteTextFile::keepAside(const Url& url, F
     if (!info.isSymLink() && info.isFile() && info.permission(QFileDevice::ReadOwner) && second.isValid()) {
         // One a crash left behind is another name of a version kept since or of the file itself.
         ::unlink(secondPath.constData());
-        if (::link(QFile::encodeName(url.path()).constData(), secondPath.constData()) == 0)
+        if (::link(QFile::encodeName(url.path()).constData(), secondPath.constData()) == 0) {
             kept = second;
+        } else {
+            auto bytes = readWholeFile(url, maximumTextBytes);
+            auto copied = bytes ? FileManager::writeAtomically(second, bytes.value())
+                                : Result<Success, platform::PlatformError>::failure(
+                                    platform::PlatformError::fromErrno(bytes.error(), url.path()));
+            if (!copied)
+                return Outcome::failure(
+                    { Reason::notWritten, copied.error().description + QLatin1Char('.') });
+            kept = second;
+        }
     }
     auto moved = FileManager::keepBeside(
         kept, name, QStringLiteral(".changed-elsewhere-"), extension, maximumTextBytes, link);

@@ -1,3 +1,4 @@
+#include "../FatDisk.h"
 #include "../FileSizeLimit.h"
 #include "../LibraryTestSupport.h"
 #include "app/notes/TDNoteTextFile.h"
@@ -730,4 +731,39 @@ TEST_F(TDNoteWindowModelTest, AVersionKeptAsideStaysInPlaceWhenTheSaveThatReplac
     }
     EXPECT_TRUE(QFileInfo(note->contentURL().path()).permission(QFileDevice::ReadOwner));
     EXPECT_EQ(fileOf(note), "typed");
+}
+
+// A memory card makes no second names of a file: the version kept aside is a copy there, so it too
+// stays in place when the save that follows fails.
+TEST_F(TDNoteWindowModelTest, AVersionKeptAsideOnAMemoryCardStaysInPlaceWhenTheSaveFails)
+{
+    QDir(root.library()).removeRecursively();
+    apptest::FatDisk card(root.documents());
+    if (!card.mounted())
+        GTEST_SKIP() << "no FAT disk could be mounted";
+    root.makeLibraryFolder();
+    auto note = addNote("Plan", "first");
+    auto model = open(note);
+    model->loadText();
+    writeFile(note->contentURL().path(), "changed elsewhere");
+    model->setText(QString(256 * 1024, QLatin1Char('n')));
+    std::optional<Model::Message> failed;
+    {
+        CapturedStream out(stdout);
+        FileSizeLimit full(64 * 1024);
+        failed = model->saveText();
+    }
+    ASSERT_TRUE(failed);
+    EXPECT_EQ(fileOf(note), "changed elsewhere") << "the other program's version is still the note";
+    {
+        CapturedStream out(stdout);
+        failed = model->saveText();
+    }
+    ASSERT_FALSE(failed) << failed->text.toStdString();
+    const QDir folder(QFileInfo(note->contentURL().path()).path());
+    const QStringList entries = folder.entryList(QDir::Files | QDir::Hidden);
+    ASSERT_EQ(entries.size(), 2) << entries.join(", ").toStdString();
+    QFile kept(folder.filePath(entries.filter(".changed-elsewhere-").value(0)));
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), "changed elsewhere");
 }
