@@ -327,8 +327,8 @@ Result<Url, TDNoteTextFile::Failure> TDNoteTextFile::keepAside(const Url& url, F
     // note's file until the save's rename replaces it: a save that fails (a full disk) or a crash
     // before the rename leaves the note its text, not a missing file that opens as an empty note.
     // Where the disk makes no such links (a memory card) the second name is a copy, and where there
-    // is no room for one the save is refused. A file its owner may not read is moved aside instead:
-    // the new file takes the mode of the one it replaces.
+    // is no room for one the save is refused. A file its owner may not read is moved aside instead,
+    // as the new file would take its mode; so is one too large to copy.
     Url kept = url;
     const QFileInfo info(url.path());
     // Short whatever the title, so that the longest note name has one too.
@@ -340,12 +340,8 @@ Result<Url, TDNoteTextFile::Failure> TDNoteTextFile::keepAside(const Url& url, F
         ::unlink(secondPath.constData());
         if (::link(QFile::encodeName(url.path()).constData(), secondPath.constData()) == 0) {
             kept = second;
-        } else {
-            auto bytes = readWholeFile(url, maximumTextBytes);
-            auto copied = bytes ? FileManager::writeAtomically(second, bytes.value())
-                                : Result<Success, platform::PlatformError>::failure(
-                                    platform::PlatformError::fromErrno(bytes.error(), url.path()));
-            if (!copied)
+        } else if (auto bytes = readWholeFile(url, maximumTextBytes)) {
+            if (auto copied = FileManager::writeAtomically(second, bytes.value()); !copied)
                 return Outcome::failure(
                     { Reason::notWritten, copied.error().description + QLatin1Char('.') });
             kept = second;
