@@ -89,9 +89,10 @@ public:
     // user or to anyone (so also when running as root). None when it may be, or is not there.
     static std::optional<Failure> readOnlyRefusal(const platform::Url& url);
 
-    // Renames the file beside itself to "NAME.changed-elsewhere-YYYYMMDDTHHMMSSZ.txt" (with "-2" and
-    // on when that is taken) and answers where it went. A symbolic link stays and its target's
-    // content is kept, or with `LinkKept::moved` the link itself is moved aside.
+    // Keeps the file beside itself as "NAME.changed-elsewhere-YYYYMMDDTHHMMSSZ.txt" (with "-2" and
+    // on when that is taken) and answers where. A plain file stays in its place too, until the save
+    // that follows replaces it. A symbolic link stays and its target's content is kept, or with
+    // `LinkKept::moved` the link itself is moved aside.
     static platform::Result<platform::Url, Failure> keepAside(const platform::Url& url,
         platform::FileManager::LinkKept link = platform::FileManager::LinkKept::copied);
 

@@ -426,6 +426,10 @@ std::optional<QString> TDNoteWindowModel::keepVersionChangedElsewhere(const plat
         return tdLocalized("Another program changed its text file, and that version could not be kept "
                            "aside, so the file was not replaced.")
             + QLatin1Char(' ') + kept.error().description;
+    // That version is safe now: a save that fails after this and is tried again keeps no second copy.
+    m_diskVersion = now;
+    if (onDisk)
+        m_diskDigest = digestOf(onDisk.value());
     platform::print(QStringLiteral("The note file %1 was changed by another program; it was kept as %2")
                         .arg(url.path(), kept.value().path()));
     m_keptNotice = Message { tdLocalized("The note's file was changed by another program"),

@@ -50,10 +50,11 @@ class TDNote;
 //   The window should make the text view read-only while `canEdit()` is false. `saveText` replaces
 //   the file atomically; a failed save (a full disk included) leaves the old file and the marker as
 //   they were and says why. A file that another program (or another Tindrel) changed since it was
-//   read or written here is not overwritten: it is first renamed beside itself (TDNoteTextFile::
-//   keepAside), and `takeKeptNotice` then says where it went. A note file made a symbolic link (or
-//   pointed elsewhere) since then is not written through: the link is moved aside the same way, so
-//   the file it points at (another note's, say) keeps its text.
+//   read or written here is not overwritten: it is first kept beside itself (TDNoteTextFile::
+//   keepAside), staying in place until the new file is whole, and `takeKeptNotice` then says where
+//   it went. A note file made a symbolic link (or pointed elsewhere) since then is not written
+//   through: the link is moved aside the same way, so the file it points at (another note's, say)
+//   keeps its text.
 //   A save spells the file as it was read (encoding, byte-order mark, line ends): a line end the
 //   user typed is written as most of the file's line ends are, and every character the user did not
 //   touch is written as it was read, a file of mixed line ends included.

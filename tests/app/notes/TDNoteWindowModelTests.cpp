@@ -1,3 +1,4 @@
+#include "../FatDisk.h"
 #include "../FileSizeLimit.h"
 #include "../LibraryTestSupport.h"
 #include "app/notes/TDNoteTextFile.h"
@@ -665,4 +666,65 @@ TEST_F(TDNoteWindowModelTest, ClosingADeletedNoteKeepsItsTypingInItsOwnFileOnly)
     }
     EXPECT_FALSE(QFileInfo::exists(root.library() + "/Trip/notes/Gone"));
     EXPECT_EQ(fileOf(replaced), "another note's");
+}
+
+// Another program's version kept aside before a save stays the note's file until the new one is
+// whole: a save that fails on a full disk (or a crash before it ends) must not leave the note
+// without its file, which the next opening would take for an empty note. On a memory card, which
+// makes no second names of a file, the version is kept as a copy.
+TEST_F(TDNoteWindowModelTest, AVersionKeptAsideStaysInPlaceWhenTheSaveThatReplacesItFails)
+{
+    auto saveOverAChangedVersion = [&](const std::shared_ptr<TDNote>& note) {
+        auto model = open(note);
+        model->loadText();
+        writeFile(note->contentURL().path(), "changed elsewhere");
+        const QString big(256 * 1024, QLatin1Char('n'));
+        model->setText(big);
+        std::optional<Model::Message> failed;
+        {
+            CapturedStream out(stdout);
+            FileSizeLimit full(64 * 1024);
+            failed = model->saveText();
+        }
+        EXPECT_TRUE(failed);
+        EXPECT_EQ(fileOf(note), "changed elsewhere") << "the other program's version is still the note";
+        // With room again the save goes on: that version is kept once, beside the new file.
+        {
+            CapturedStream out(stdout);
+            failed = model->saveText();
+        }
+        ASSERT_FALSE(failed) << failed->text.toStdString();
+        EXPECT_EQ(fileOf(note), big.toUtf8());
+        const QDir folder(QFileInfo(note->contentURL().path()).path());
+        const QStringList entries = folder.entryList(QDir::Files | QDir::Hidden);
+        ASSERT_EQ(entries.size(), 2) << "one kept file and nothing else: "
+                                     << entries.join(", ").toStdString();
+        QFile kept(folder.filePath(entries.filter(".changed-elsewhere-").value(0)));
+        ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+        EXPECT_EQ(kept.readAll(), "changed elsewhere");
+        ASSERT_TRUE(model->takeKeptNotice());
+    };
+    saveOverAChangedVersion(addNote("Plan", "first"));
+    saveOverAChangedVersion(addNote(QString(125, QChar(0x00E9)) + u"x"_qs, "first"));
+
+    // The new file takes the mode of the one it replaces: one its owner could not read is moved
+    // aside instead, so that the note still opens afterwards.
+    auto locked = addNote("Locked", "first");
+    auto model = open(locked);
+    model->loadText();
+    writeFile(locked->contentURL().path(), "changed elsewhere");
+    ASSERT_TRUE(QFile::setPermissions(locked->contentURL().path(), QFileDevice::WriteOwner));
+    model->setText("typed");
+    {
+        CapturedStream out(stdout);
+        ASSERT_FALSE(model->saveText());
+    }
+    EXPECT_TRUE(QFileInfo(locked->contentURL().path()).permission(QFileDevice::ReadOwner));
+
+    QDir(root.library()).removeRecursively();
+    apptest::FatDisk card(root.documents());
+    if (!card.mounted())
+        GTEST_SKIP() << "no FAT disk could be mounted";
+    root.makeLibraryFolder();
+    saveOverAChangedVersion(addNote("On a card", "first"));
 }
