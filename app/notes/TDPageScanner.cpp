@@ -152,6 +152,14 @@ std::optional<Charset> charsetFromMeta(QByteArrayView page, qsizetype windowByte
 {
     const QByteArrayView window = page.first(std::min(page.size(), windowBytes));
     for (qsizetype at = window.indexOf('<'); at >= 0; at = window.indexOf('<', at + 1)) {
+        // A commented-out meta element names no charset.
+        if (startsWithAt(window, at, "<!--")) {
+            const qsizetype close = window.indexOf("-->", at + 2);
+            if (close < 0)
+                break;
+            at = close + 2;
+            continue;
+        }
         if (!startsWithAtIgnoringCase(window, at, "<meta"))
             continue;
         qsizetype end = window.indexOf('>', at);
