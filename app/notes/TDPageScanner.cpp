@@ -152,6 +152,14 @@ std::optional<Charset> charsetFromMeta(QByteArrayView page, qsizetype windowByte
 {
     const QByteArrayView window = page.first(std::min(page.size(), windowBytes));
     for (qsizetype at = window.indexOf('<'); at >= 0; at = window.indexOf('<', at + 1)) {
+        // A commented-out meta element names no charset.
+        if (startsWithAt(window, at, "<!--")) {
+            const qsizetype close = window.indexOf("-->", at + 2);
+            if (close < 0)
+                break;
+            at = close + 2;
+            continue;
+        }
         if (!startsWithAtIgnoringCase(window, at, "<meta"))
             continue;
         qsizetype end = window.indexOf('>', at);
@@ -268,6 +276,85 @@ private:
     Needle m_needle;
     qsizetype m_searchedFrom = std::numeric_limits<qsizetype>::max();
     qsizetype m_found = -1;
+};
+
+// Stretches of a page that are no markup of the page itself: comments, and the text of scripts and
+// styles. A title or description there (commented out, or written by a script) is not the page's.
+// The text of title and textarea elements is skipped over unread, as a browser reads it: a "<!--"
+// or "<script>" written in a title starts nothing. Positions asked for never decrease, so the page
+// is walked once over a whole scan.
+class HiddenStretches {
+public:
+    explicit HiddenStretches(QByteArrayView page)
+        : m_page(page)
+    {
+    }
+
+    // The end of the hidden stretch holding `at`, or -1 when `at` lies in the page's own markup.
+    qsizetype endHolding(qsizetype at)
+    {
+        while (m_end <= at && m_walked < m_page.size())
+            findNext();
+        return at >= m_start && at < m_end ? m_end : -1;
+    }
+
+private:
+    // Where an element's text that ends at "</name" ends (after that tag's name), or the page's end.
+    qsizetype endOfText(qsizetype from, QByteArrayView lowerName) const
+    {
+        for (qsizetype at = m_page.indexOf('<', from); at >= 0; at = m_page.indexOf('<', at + 1)) {
+            if (m_page.size() - at > 1 && m_page[at + 1] == '/'
+                && startsWithAtIgnoringCase(m_page, at + 2, lowerName) && endsName(at + 2 + lowerName.size()))
+                return at + 2 + lowerName.size();
+        }
+        return m_page.size();
+    }
+
+    bool endsName(qsizetype at) const
+    {
+        return at >= m_page.size() || isAsciiSpace(m_page[at]) || m_page[at] == '>' || m_page[at] == '/';
+    }
+
+    bool opensElement(qsizetype at, QByteArrayView lowerName) const
+    {
+        return startsWithAtIgnoringCase(m_page, at + 1, lowerName) && endsName(at + 1 + lowerName.size());
+    }
+
+    void findNext()
+    {
+        static constexpr std::array<QByteArrayView, 2> rawText { "script", "style" };
+        static constexpr std::array<QByteArrayView, 2> readText { "title", "textarea" };
+        for (qsizetype at = m_page.indexOf('<', m_walked); at >= 0; at = m_page.indexOf('<', at + 1)) {
+            if (startsWithAt(m_page, at, "<!--")) {
+                // "<!-->" and "<!--->" are whole, empty comments.
+                const qsizetype close = m_page.indexOf("-->", at + 2);
+                return setHidden(at, close < 0 ? m_page.size() : close + 3);
+            }
+            for (QByteArrayView name : rawText) {
+                if (opensElement(at, name))
+                    return setHidden(at, endOfText(at + 1 + name.size(), name));
+            }
+            for (QByteArrayView name : readText) {
+                if (opensElement(at, name)) {
+                    at = endOfText(at + 1 + name.size(), name) - 1;
+                    break;
+                }
+            }
+        }
+        m_walked = m_page.size();
+    }
+
+    void setHidden(qsizetype start, qsizetype end)
+    {
+        m_start = start;
+        m_end = end;
+        m_walked = end;
+    }
+
+    QByteArrayView m_page;
+    qsizetype m_walked = 0;
+    qsizetype m_start = -1;
+    qsizetype m_end = -1;
 };
 
 // The Latin-1 supplement's named references, in code-point order from U+00A0.
@@ -409,6 +496,7 @@ std::optional<QString> decodeText(QByteArrayView bytes, const Charset& charset)
 std::optional<QString> scanTitle(QByteArrayView page, const Charset& charset)
 {
     const Needle opens(titleOpen);
+    HiddenStretches hidden(page);
     OccurrenceFinder closes(page, titleClose);
     TerminatorFinder terminators(page, charset.kind == Charset::Kind::utf8);
     qsizetype from = 0;
@@ -416,6 +504,10 @@ std::optional<QString> scanTitle(QByteArrayView page, const Charset& charset)
         const qsizetype open = opens.in(page, from);
         if (open < 0)
             return std::nullopt;
+        if (const qsizetype hiddenEnd = hidden.endHolding(open); hiddenEnd >= 0) {
+            from = hiddenEnd;
+            continue;
+        }
         const qsizetype start = open + titleOpen.size();
         const qsizetype close = closes.next(start);
         if (close < 0)
@@ -479,6 +571,7 @@ qsizetype descriptionContentStart(QByteArrayView page, qsizetype open, qsizetype
 std::optional<QString> scanDescription(QByteArrayView page, const Charset& charset)
 {
     const Needle opens(metaOpen);
+    HiddenStretches hidden(page);
     OccurrenceFinder doubleQuotes(page, "\"");
     OccurrenceFinder singleQuotes(page, "'");
     TerminatorFinder terminators(page, charset.kind == Charset::Kind::utf8);
@@ -487,6 +580,10 @@ std::optional<QString> scanDescription(QByteArrayView page, const Charset& chars
         const qsizetype open = opens.in(page, from);
         if (open < 0)
             return std::nullopt;
+        if (const qsizetype hiddenEnd = hidden.endHolding(open); hiddenEnd >= 0) {
+            from = hiddenEnd;
+            continue;
+        }
         qsizetype stop = open + 1;
         const qsizetype start = descriptionContentStart(page, open, &stop);
         if (start < 0) {

@@ -98,6 +98,41 @@ TEST(TDPageScanner, TakesTitleAndDescriptionAsTheirCharsetAndMarkupSay)
     }
 }
 
+// A commented-out head, or markup a script writes, is not what the page says about itself; text
+// inside a title names nothing, whatever it looks like.
+TEST(TDPageScanner, CommentsScriptsAndStylesHoldNoTitleOrDescription)
+{
+    const std::optional<QString> none;
+    const ScanCase cases[] = {
+        { "a commented-out title and description",
+            "<!-- <title>Old</title><meta name=\"description\" content=\"old\"> --><title>New</title>"
+            "<meta name=\"description\" content=\"new\">",
+            "", u"New"_qs, u"new"_qs },
+        { "markup a script writes, its end tag in capitals",
+            "<script>document.write('<title>Fake</title><meta name=\"description\" content=\"fake\">')"
+            "</SCRIPT ><title>Real</title><meta name=\"description\" content=\"real\">",
+            "", u"Real"_qs, u"real"_qs },
+        { "a style", "<style>/* <title>x</title> */</style><title>Styled</title>", "", u"Styled"_qs, none },
+        { "a comment left open hides the rest",
+            "<title>Kept</title><!-- <meta name=\"description\" content=\"hidden\">", "", u"Kept"_qs, none },
+        { "empty comments", "<!--><!---><title>Shown</title>", "", u"Shown"_qs, none },
+        { "a title that mentions markup",
+            "<title>Use <script> and <!-- well</title><meta name=\"description\" content=\"after\">", "",
+            u"Use <script> and <!-- well"_qs, u"after"_qs },
+        { "a commented-out charset", "<!-- <meta charset=\"windows-1252\"> --><title>Caf\xC3\xA9</title>", "",
+            u"Caf\u00e9"_qs, none },
+        { "names that only begin like a script",
+            "<scripts><title>Plural</title><script>s = '</scripting><title>No</title>'</script>", "",
+            u"Plural"_qs, none },
+    };
+    for (const ScanCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        const TDPageInfo info = TDPageScanner::scan(c.page, c.contentType);
+        EXPECT_EQ(info.title, c.title);
+        EXPECT_EQ(info.desc, c.desc);
+    }
+}
+
 // Inputs the fuzzer found troublesome are kept and scanned here.
 TEST(TDPageScanner, ScansTheFuzzCorpus)
 {
