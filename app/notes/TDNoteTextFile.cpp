@@ -323,34 +323,11 @@ Result<Url, TDNoteTextFile::Failure> TDNoteTextFile::keepAside(const Url& url, F
         name.chop(4);
         extension = QStringLiteral(".txt");
     }
-    // A plain file is kept under a second name of the same file (a hard link), and so stays the
-    // note's file until the save's rename replaces it: a save that fails (a full disk) or a crash
-    // before the rename leaves the note its text, not a missing file that opens as an empty note.
-    // Where the disk makes no such links (a memory card) the second name is a copy, and where there
-    // is no room for one the save is refused. A file its owner may not read is moved aside instead,
-    // as the new file would take its mode; so is one too large to copy.
-    Url kept = url;
-    const QFileInfo info(url.path());
-    // Short whatever the title, so that the longest note name has one too.
-    const Url second = url.deletingLastPathComponent().appendingPathComponent(
-        QStringLiteral(".changed-elsewhere.keeping"));
-    const QByteArray secondPath = QFile::encodeName(second.path());
-    if (!info.isSymLink() && info.isFile() && info.permission(QFileDevice::ReadOwner) && second.isValid()) {
-        // One a crash left behind is another name of a version kept since or of the file itself.
-        ::unlink(secondPath.constData());
-        if (::link(QFile::encodeName(url.path()).constData(), secondPath.constData()) == 0) {
-            kept = second;
-        } else if (auto bytes = readWholeFile(url, maximumTextBytes)) {
-            if (auto copied = FileManager::writeAtomically(second, bytes.value()); !copied)
-                return Outcome::failure(
-                    { Reason::notWritten, copied.error().description + QLatin1Char('.') });
-            kept = second;
-        }
-    }
-    auto moved = FileManager::keepBeside(
-        kept, name, QStringLiteral(".changed-elsewhere-"), extension, maximumTextBytes, link);
-    if (!moved && kept != url)
-        ::unlink(secondPath.constData());
+    // A plain file stays the note's until the save's rename replaces it: a save that fails (a full
+    // disk) or a crash before the rename leaves the note its text, not a missing file that opens as
+    // an empty note.
+    auto moved = FileManager::keepBeside(url, name, QStringLiteral(".changed-elsewhere-"), extension,
+        maximumTextBytes, link, FileManager::Original::staysUntilReplaced);
     if (!moved)
         return Outcome::failure({ Reason::notWritten, moved.error().description + QLatin1Char('.') });
     return Outcome::success(moved.value());

@@ -13,8 +13,6 @@
 #include <mutex>
 #include <utility>
 
-#include <unistd.h>
-
 using platform::DispatchQueue;
 using platform::PlatformError;
 using platform::Result;
@@ -226,28 +224,12 @@ Result<Success, PlatformError> TDLibraryFile::keepAside(
     const QString& suffix, const QString& why, platform::FileManager::LinkKept link)
 {
     using Outcome = Result<Success, PlatformError>;
-    // A plain file is kept under a second name of the same file (a hard link), and so stays the
-    // library file until the write's rename replaces it: a write that fails (a full disk) or a crash
-    // before the rename leaves the library its file, not a folder that looks new and empty. It is
-    // moved aside instead where the disk makes no such links, or where its owner may not read it:
-    // the new file takes the mode of the one it replaces.
-    platform::Url kept = m_location;
-    const QFileInfo info(m_location.path());
-    const platform::Url second = m_location.deletingLastPathComponent().appendingPathComponent(
-        QLatin1Char('.') + m_location.lastPathComponent() + QStringLiteral(".keeping"));
-    if (!info.isSymLink() && info.isFile() && info.permission(QFileDevice::ReadOwner) && second.isValid()) {
-        // One a crash left behind is another name of a version the start since has loaded: it goes.
-        ::unlink(QFile::encodeName(second.path()).constData());
-        if (::link(QFile::encodeName(m_location.path()).constData(),
-                QFile::encodeName(second.path()).constData())
-            == 0)
-            kept = second;
-    }
-    // A library file that is a symbolic link (to a synced folder, say) keeps pointing where it did.
-    auto moved = platform::FileManager::keepBeside(kept, m_location.lastPathComponent(), suffix, QString(),
-        platform::FileManager::defaultReadLimitBytes, link);
-    if (!moved && kept != m_location)
-        ::unlink(QFile::encodeName(second.path()).constData());
+    // A library file that is a symbolic link (to a synced folder, say) keeps pointing where it did;
+    // a plain one stays the library's until the write's rename replaces it, so that a write that
+    // fails (a full disk) leaves the library its file, not a folder that looks new and empty.
+    auto moved = platform::FileManager::keepBeside(m_location, m_location.lastPathComponent(), suffix,
+        QString(), platform::FileManager::defaultReadLimitBytes, link,
+        platform::FileManager::Original::staysUntilReplaced);
     if (!moved)
         return Outcome::failure(PlatformError::wrapping(QStringLiteral("library"), 1,
             QStringLiteral("could not keep the library file that %1 aside, so it was not replaced").arg(why),

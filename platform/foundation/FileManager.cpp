@@ -513,7 +513,7 @@ std::optional<FileVersion> FileManager::versionOf(const Url& url)
 }
 
 Result<Url, PlatformError> FileManager::keepBeside(const Url& url, QString name, const QString& suffix,
-    const QString& extension, std::int64_t limitBytes, LinkKept link)
+    const QString& extension, std::int64_t limitBytes, LinkKept link, Original original)
 {
     using Kept = Result<Url, PlatformError>;
     if (!url.isFileUrl())
@@ -534,9 +534,19 @@ Result<Url, PlatformError> FileManager::keepBeside(const Url& url, QString name,
     for (int attempt = 2; fileExists(kept); ++attempt)
         kept = folder.appendingPathComponent(base + QStringLiteral("-%1").arg(attempt) + extension);
     Outcome moved = Outcome::success({});
-    if (link == LinkKept::copied && QFileInfo(url.path()).isSymLink()) {
+    const QFileInfo info(url.path());
+    if (link == LinkKept::copied && info.isSymLink()) {
         auto bytes = readRegularFile(url, limitBytes);
         moved = bytes ? writeAtomically(kept, bytes.value()) : Outcome::failure(bytes.error());
+    } else if (original == Original::staysUntilReplaced && !info.isSymLink() && info.isFile()
+        && info.permission(QFileDevice::ReadOwner)) {
+        if (::link(QFile::encodeName(url.path()).constData(), QFile::encodeName(kept.path()).constData())
+            != 0) {
+            // A disk that makes no links (a memory card) gets a copy, and with no room for one
+            // nothing is kept; a file that cannot be read whole (too large) is moved after all.
+            auto bytes = readRegularFile(url, limitBytes);
+            moved = bytes ? writeAtomically(kept, bytes.value()) : moveItem(url, kept);
+        }
     } else {
         moved = moveItem(url, kept);
     }

@@ -86,11 +86,17 @@ public:
     // that is taken; a long `name` gives up its end so that the whole fits a file name. The file is
     // moved; a symbolic link stays where it is and its target's content (at most `limitBytes`) is
     // copied instead, so the link keeps pointing where it did; with `LinkKept::moved` the link
-    // itself is moved, and what it points at is left as it is. Where it was kept.
+    // itself is moved, and what it points at is left as it is. With `Original::staysUntilReplaced`, a
+    // plain file its owner may read is kept as a second name of it (a hard link; a copy where the disk
+    // makes no links, and nothing kept where there is no room for one) and so stays at `url` until
+    // whatever replaces it does: a write that fails (a full disk) or a crash before that leaves it
+    // there. One its owner may not read (the file replacing it would take its mode) or larger than
+    // `limitBytes` on a disk without links is moved. Where it was kept.
     enum class LinkKept { copied, moved };
+    enum class Original { moved, staysUntilReplaced };
     static Result<Url, PlatformError> keepBeside(const Url& url, QString name, const QString& suffix,
         const QString& extension, std::int64_t limitBytes = defaultReadLimitBytes,
-        LinkKept link = LinkKept::copied);
+        LinkKept link = LinkKept::copied, Original original = Original::moved);
 };
 
 } // namespace platform
