@@ -45,6 +45,17 @@ void expectRowsInViewLaidOut(EDTextView& view)
     }
 }
 
+// The paragraph at the top of the view.
+qint64 firstShownParagraph(const EDTextView& view)
+{
+    const QRectF visible = view.documentVisibleRect();
+    for (const auto& shown : view.fragmentViews()) {
+        if (shown.frame.bottom() > visible.top())
+            return shown.fragment->layoutParagraphIndex();
+    }
+    return -1;
+}
+
 } // namespace
 
 TEST(EDTextViewLayout, OnlyTheViewportIsLaidOut)
@@ -566,24 +577,16 @@ TEST(EDTextViewLayout, AWidthChangeKeepsTheTextAtTheTopOfTheView)
     ShownView view(lines(100010, QStringLiteral("paragraph %1 of a long note that wraps at this width")),
         QSize(260, 320));
     const platform::TextContentStorage& storage = view->textContentStorage();
-    auto firstShownParagraph = [&] {
-        const QRectF visible = view->documentVisibleRect();
-        for (const auto& shown : view->fragmentViews()) {
-            if (shown.frame.bottom() > visible.top())
-                return shown.fragment->layoutParagraphIndex();
-        }
-        return qint64(-1);
-    };
     view->scrollPoint(QPointF(0, storage.layoutParagraphY(50000)));
     view.settle();
-    const qint64 first = firstShownParagraph();
+    const qint64 first = firstShownParagraph(*view);
     ASSERT_NEAR(double(first), 50000.0, 1.0);
     view->resize(view->width() - 30, view->height());
     view.settle();
-    EXPECT_EQ(firstShownParagraph(), first) << "narrowed";
+    EXPECT_EQ(firstShownParagraph(*view), first) << "narrowed";
     view->setIsRulerVisible(true);
     view.settle();
-    EXPECT_EQ(firstShownParagraph(), first) << "with the ruler";
+    EXPECT_EQ(firstShownParagraph(*view), first) << "with the ruler";
 
     // The caret on the view's last row stays in view although the rows above it multiply.
     const QRectF shown = view->documentVisibleRect();
@@ -621,17 +624,9 @@ TEST(EDTextViewLayout, AFontOrSpacingChangeKeepsTheTextAtTheTopOfTheView)
     ShownView view(lines(20010, QStringLiteral("paragraph %1 of a long note that wraps at this width")),
         QSize(260, 320));
     const platform::TextContentStorage& storage = view->textContentStorage();
-    auto firstShownParagraph = [&] {
-        const QRectF visible = view->documentVisibleRect();
-        for (const auto& shown : view->fragmentViews()) {
-            if (shown.frame.bottom() > visible.top())
-                return shown.fragment->layoutParagraphIndex();
-        }
-        return qint64(-1);
-    };
     view->scrollPoint(QPointF(0, storage.layoutParagraphY(10000)));
     view.settle();
-    const qint64 first = firstShownParagraph();
+    const qint64 first = firstShownParagraph(*view);
     ASSERT_NEAR(double(first), 10000.0, 1.0);
     platform::ParagraphStyle spaced;
     spaced.lineSpacing = 6;
@@ -656,7 +651,7 @@ TEST(EDTextViewLayout, AFontOrSpacingChangeKeepsTheTextAtTheTopOfTheView)
     for (const auto& [name, change] : changes) {
         change();
         view.settle();
-        EXPECT_EQ(firstShownParagraph(), first) << name;
+        EXPECT_EQ(firstShownParagraph(*view), first) << name;
         expectRowsInViewLaidOut(*view);
     }
 }

@@ -25,6 +25,17 @@ struct Stores {
         loadLibraryFiles(projects, media, links, [&] { done = true; });
         ASSERT_TRUE(testsupport::waitUntil([&] { return done; }));
     }
+
+    // Loads, and answers the problems the load reported.
+    std::vector<TDLibraryLoadProblem> loadProblems()
+    {
+        std::vector<TDLibraryLoadProblem> problems;
+        bool done = false;
+        loadLibraryFiles(projects, media, links,
+            [&](std::vector<TDLibraryLoadProblem> found) { problems = std::move(found), done = true; });
+        EXPECT_TRUE(testsupport::waitUntil([&] { return done; }));
+        return problems;
+    }
 };
 
 QByteArray projectsBytes(int count)
@@ -251,11 +262,7 @@ TEST(TDLibraryLoad, AMissingProjectsFileBesideTheOtherFilesIsReported)
     root.write("media.library", mediaBytes(2));
     root.write("links.library", linksBytes(1));
     Stores stores;
-    std::vector<TDLibraryLoadProblem> problems;
-    bool done = false;
-    loadLibraryFiles(stores.projects, stores.media, stores.links,
-        [&](std::vector<TDLibraryLoadProblem> found) { problems = std::move(found), done = true; });
-    ASSERT_TRUE(testsupport::waitUntil([&] { return done; }));
+    const std::vector<TDLibraryLoadProblem> problems = stores.loadProblems();
     ASSERT_EQ(problems.size(), 3u);
     EXPECT_EQ(problems[0].fileName, "projects.library");
     EXPECT_TRUE(problems[0].read && !problems[0].reason.isEmpty());
@@ -272,12 +279,8 @@ TEST(TDLibraryLoad, ALibraryOnADiskNotConnectedIsReportedAndItsFilesAreKept)
     QDir().mkpath(root.documents());
     ASSERT_TRUE(QFile::link(disk, root.library()));
     Stores stores;
-    std::vector<TDLibraryLoadProblem> problems;
-    bool done = false;
     CapturedStream err(stderr);
-    loadLibraryFiles(stores.projects, stores.media, stores.links,
-        [&](std::vector<TDLibraryLoadProblem> found) { problems = std::move(found), done = true; });
-    ASSERT_TRUE(testsupport::waitUntil([&] { return done; }));
+    const std::vector<TDLibraryLoadProblem> problems = stores.loadProblems();
     ASSERT_EQ(problems.size(), 1u);
     EXPECT_EQ(problems[0].fileName, "projects.library");
     EXPECT_TRUE(problems[0].reason.contains(disk)) << problems[0].reason.toStdString();
@@ -522,12 +525,8 @@ TEST(TDLibraryLoad, ADocumentsFolderOnADiskNotConnectedIsReported)
     ASSERT_TRUE(QDir(root.documents()).removeRecursively());
     ASSERT_TRUE(QFile::link(disk, root.documents()));
     Stores stores;
-    std::vector<TDLibraryLoadProblem> problems;
-    bool done = false;
     CapturedStream err(stderr);
-    loadLibraryFiles(stores.projects, stores.media, stores.links,
-        [&](std::vector<TDLibraryLoadProblem> found) { problems = std::move(found), done = true; });
-    ASSERT_TRUE(testsupport::waitUntil([&] { return done; }));
+    const std::vector<TDLibraryLoadProblem> problems = stores.loadProblems();
     ASSERT_EQ(problems.size(), 1u);
     EXPECT_TRUE(problems[0].reason.contains(disk)) << problems[0].reason.toStdString();
 }

@@ -25,6 +25,16 @@ QByteArray utf16LittleEndianWithMark(const QString& text)
     return bytes;
 }
 
+template<std::size_t N> void expectScans(const ScanCase (&cases)[N])
+{
+    for (const ScanCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        const TDPageInfo info = TDPageScanner::scan(c.page, c.contentType);
+        EXPECT_EQ(info.title, c.title);
+        EXPECT_EQ(info.desc, c.desc);
+    }
+}
+
 } // namespace
 
 TEST(TDPageScanner, TakesTitleAndDescriptionAsTheirCharsetAndMarkupSay)
@@ -90,12 +100,7 @@ TEST(TDPageScanner, TakesTitleAndDescriptionAsTheirCharsetAndMarkupSay)
             "content=\"\x93\xfa\">",
             "", none, u"\u65e5"_qs },
     };
-    for (const ScanCase& c : cases) {
-        SCOPED_TRACE(c.what);
-        const TDPageInfo info = TDPageScanner::scan(c.page, c.contentType);
-        EXPECT_EQ(info.title, c.title);
-        EXPECT_EQ(info.desc, c.desc);
-    }
+    expectScans(cases);
 }
 
 // A commented-out head, or markup a script writes, is not what the page says about itself; text
@@ -125,12 +130,7 @@ TEST(TDPageScanner, CommentsScriptsAndStylesHoldNoTitleOrDescription)
             "<scripts><title>Plural</title><script>s = '</scripting><title>No</title>'</script>", "",
             u"Plural"_qs, none },
     };
-    for (const ScanCase& c : cases) {
-        SCOPED_TRACE(c.what);
-        const TDPageInfo info = TDPageScanner::scan(c.page, c.contentType);
-        EXPECT_EQ(info.title, c.title);
-        EXPECT_EQ(info.desc, c.desc);
-    }
+    expectScans(cases);
 }
 
 // Inputs the fuzzer found troublesome are kept and scanned here.
