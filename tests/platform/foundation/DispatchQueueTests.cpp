@@ -193,41 +193,29 @@ TEST(DispatchQueue, WaitsOnEveryPoolThreadForWorkQueuedBehindThemEnd)
     }
 }
 
-// Main-queue work that runs an event loop of its own (a modal dialog, a wait for saves at quit)
-// still sees the main-queue work queued meanwhile, from the main thread or another, and a worker
-// waiting in a main-queue sync is answered.
+// Main-queue work that runs an event loop of its own (a modal dialog, a wait for saves) still sees
+// the main-queue work queued meanwhile, in order, and a worker waiting in a main-queue sync is
+// answered.
 TEST(DispatchQueue, MainQueueWorkRunsInsideAnEventLoopStartedByMainQueueWork)
 {
     auto main = DispatchQueue::main();
     std::vector<int> order;
     bool nestedDone = false;
-    bool outerDone = false;
-    std::atomic<bool> fromWorker { false };
     std::atomic<bool> syncAnswered { false };
     std::thread worker;
     main->async([&] {
         order.push_back(1);
-        bool fromMain = false;
-        main->async([&] {
-            order.push_back(2);
-            fromMain = true;
-        });
+        main->async([&] { order.push_back(2); });
         worker = std::thread([&] {
-            main->async([&] { fromWorker = true; });
             main->sync([&] { order.push_back(3); });
             syncAnswered = true;
         });
-        nestedDone = platform::runMainLoopUntil(
-            [&] { return fromMain && fromWorker && syncAnswered; }, std::chrono::seconds(3));
+        nestedDone = platform::runMainLoopUntil([&] { return syncAnswered.load(); }, std::chrono::seconds(3));
         order.push_back(4);
     });
-    main->async([&] {
-        order.push_back(5);
-        outerDone = true;
-    });
-    ASSERT_TRUE(waitUntil([&] { return outerDone && syncAnswered; }, 15000));
+    main->async([&] { order.push_back(5); });
+    ASSERT_TRUE(waitUntil([&] { return order.size() == 5 && syncAnswered; }, 15000));
     worker.join();
     EXPECT_TRUE(nestedDone);
-    // Everything runs in the order it was queued, the work queued before the loop began included.
     EXPECT_EQ(order, (std::vector<int> { 1, 5, 2, 3, 4 }));
 }
