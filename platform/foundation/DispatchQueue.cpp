@@ -274,12 +274,18 @@ private:
         {
             std::lock_guard lock(m_mutex);
             count = m_items.size();
+            // This drain's event has arrived: work queued from now on posts the next one at once, so
+            // an event loop that the work runs (a modal dialog, a wait for saves) drains it too.
+            m_drainPosted = false;
         }
         CurrentQueueScope scope(this);
         for (std::size_t i = 0; i < count; ++i) {
             DispatchWork work;
             {
                 std::lock_guard lock(m_mutex);
+                // A drain inside an event loop that earlier work ran may have taken the rest.
+                if (m_items.empty())
+                    break;
                 work = std::move(m_items.front());
                 m_items.pop_front();
             }
@@ -288,8 +294,8 @@ private:
         bool postAgain = false;
         {
             std::lock_guard lock(m_mutex);
-            postAgain = !m_items.empty();
-            m_drainPosted = postAgain;
+            postAgain = !m_items.empty() && !m_drainPosted;
+            m_drainPosted = m_drainPosted || postAgain;
         }
         if (postAgain) {
             if (QCoreApplication* app = QCoreApplication::instance())

@@ -60,21 +60,32 @@ std::optional<QString> ProcessInfo::cgroupMemoryMaxPath(const QString& cgroupFil
 
 std::uint64_t ProcessInfo::physicalMemory()
 {
-    std::uint64_t memory = machinePhysicalMemory();
-    const QString root = QStringLiteral("/sys/fs/cgroup");
-    std::optional<QString> path
-        = cgroupMemoryMaxPath(readSmallTextFile(QStringLiteral("/proc/self/cgroup")), root);
-    // Inside a container the process's own group is often the root of its namespace; its file is
-    // then at the top of the mount.
-    for (const QString& candidate : { path.value_or(QString()), root + QLatin1String("/memory.max") }) {
-        if (candidate.isEmpty())
-            continue;
-        if (std::optional<std::uint64_t> limit = parseCgroupMemoryMax(readSmallTextFile(candidate))) {
-            if (*limit > 0)
-                memory = memory == 0 ? *limit : std::min(memory, *limit);
-            break;
+    return memoryLimit(readSmallTextFile(QStringLiteral("/proc/self/cgroup")), QStringLiteral("/sys/fs/cgroup"),
+        machinePhysicalMemory());
+}
+
+std::uint64_t ProcessInfo::memoryLimit(
+    const QString& cgroupFile, const QString& cgroupRoot, std::uint64_t machineMemory)
+{
+    const QLatin1String limitFile("/memory.max");
+    std::uint64_t memory = machineMemory;
+    const auto lower = [&](const QString& group) {
+        const std::optional<std::uint64_t> limit = parseCgroupMemoryMax(readSmallTextFile(group + limitFile));
+        if (limit && *limit > 0)
+            memory = memory == 0 ? *limit : std::min(memory, *limit);
+    };
+    // The kernel holds a group to the limits of every group above it too: a user slice or a
+    // container's group may set the one that binds while the program's own group says "max".
+    if (std::optional<QString> path = cgroupMemoryMaxPath(cgroupFile, cgroupRoot)) {
+        QString group = path->chopped(limitFile.size());
+        while (group.size() > cgroupRoot.size()) {
+            lower(group);
+            group.truncate(group.lastIndexOf(QLatin1Char('/')));
         }
     }
+    // Inside a container the process's own group is often the root of its namespace; its file is
+    // then at the top of the mount.
+    lower(cgroupRoot);
     return memory;
 }
 

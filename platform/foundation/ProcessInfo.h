@@ -14,6 +14,11 @@ public:
     // matters more than the host's size: exceeding it gets the process killed.
     static std::uint64_t physicalMemory();
 
+    // What `physicalMemory` computes from the contents of /proc/self/cgroup (`cgroupFile`), the
+    // cgroup v2 mount (`cgroupRoot`) and the machine's memory.
+    static std::uint64_t memoryLimit(
+        const QString& cgroupFile, const QString& cgroupRoot, std::uint64_t machineMemory);
+
     // The machine's physical memory in bytes, from sysconf.
     static std::uint64_t machinePhysicalMemory();
 

@@ -2,6 +2,7 @@
 
 #include <QPointer>
 #include <QString>
+#include <QThread>
 #include <QTimer>
 
 #include <chrono>
@@ -12,7 +13,6 @@
 #include <vector>
 
 class QScreen;
-class QThread;
 
 namespace platform {
 
@@ -27,11 +27,12 @@ public:
     static RunLoop main();
     static RunLoop current();
 
+    // Null once the thread has ended.
     QThread* thread() const { return m_thread; }
-    // Runs `work` on this loop's next pass; dropped when the thread has no event loop.
+    // Runs `work` on this loop's next pass; dropped when the thread has no event loop or has ended.
     void perform(std::function<void()> work) const;
 
-    bool operator==(const RunLoop&) const = default;
+    bool operator==(const RunLoop& other) const { return m_thread == other.m_thread; }
 
 private:
     explicit RunLoop(QThread* thread)
@@ -39,7 +40,8 @@ private:
     {
     }
 
-    QThread* m_thread;
+    // A run loop may be kept after its thread ends (a thread Qt adopted is deleted as it ends).
+    QPointer<QThread> m_thread;
 };
 
 // Removes every entry equal to `mode` from `modes`, keeping the order of the rest.

@@ -192,3 +192,30 @@ TEST(DispatchQueue, WaitsOnEveryPoolThreadForWorkQueuedBehindThemEnd)
         EXPECT_TRUE(run->allEnded.try_acquire_for(std::chrono::seconds(20))) << name;
     }
 }
+
+// Main-queue work that runs an event loop of its own (a modal dialog, a wait for saves) still sees
+// the main-queue work queued meanwhile, in order, and a worker waiting in a main-queue sync is
+// answered.
+TEST(DispatchQueue, MainQueueWorkRunsInsideAnEventLoopStartedByMainQueueWork)
+{
+    auto main = DispatchQueue::main();
+    std::vector<int> order;
+    bool nestedDone = false;
+    std::atomic<bool> syncAnswered { false };
+    std::thread worker;
+    main->async([&] {
+        order.push_back(1);
+        main->async([&] { order.push_back(2); });
+        worker = std::thread([&] {
+            main->sync([&] { order.push_back(3); });
+            syncAnswered = true;
+        });
+        nestedDone = platform::runMainLoopUntil([&] { return syncAnswered.load(); }, std::chrono::seconds(3));
+        order.push_back(4);
+    });
+    main->async([&] { order.push_back(5); });
+    ASSERT_TRUE(waitUntil([&] { return order.size() == 5 && syncAnswered; }, 15000));
+    worker.join();
+    EXPECT_TRUE(nestedDone);
+    EXPECT_EQ(order, (std::vector<int> { 1, 5, 2, 3, 4 }));
+}

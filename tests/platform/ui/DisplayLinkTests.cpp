@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <thread>
+
 using platform::DisplayLink;
 using platform::DisplayLinkTimeStamp;
 using platform::RunLoop;
@@ -95,4 +98,23 @@ TEST(DisplayLink, TicksAtTheScreensRefreshRate)
     EXPECT_NEAR(link.duration(), 1 / rate, 1e-6);
     link.setPaused(true);
     EXPECT_FALSE(link.isRunning());
+}
+
+// A run loop of a thread that has ended is skipped: nothing is sent to a thread that is gone, and
+// the other run loops are still called.
+TEST(DisplayLink, SkipsARunLoopWhoseThreadHasEnded)
+{
+    std::optional<RunLoop> ended;
+    std::thread([&] { ended = RunLoop::current(); }).join();
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(ended->thread(), nullptr);
+
+    auto target = std::make_shared<Counter>();
+    DisplayLink link(target);
+    link.add(*ended, platform::commonRunLoopModes);
+    link.add(RunLoop::main(), platform::commonRunLoopModes);
+    link.handleOutput({ 1'000'000'000, 1'000'000'000, 16'666'667, 0 });
+    link.handleOutput({ 1'016'666'667, 1'000'000'000, 16'666'667, 0 });
+    runPostedCalls();
+    EXPECT_EQ(target->calls, 1);
 }
