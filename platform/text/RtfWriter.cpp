@@ -27,6 +27,7 @@ struct RunFormat {
     int underlineColor = 0;
     bool bold = false;
     bool italic = false;
+    bool strike = false;
     bool operator==(const RunFormat&) const = default;
 };
 
@@ -202,6 +203,7 @@ private:
         format.halfPoints = halfPointsOf(font);
         format.bold = font.bold();
         format.italic = font.italic();
+        format.strike = font.strikeOut();
         if (const auto it = attributes.constFind(AttributeKey::underlineStyle); it != attributes.cend())
             format.underline = it->toInt();
         if (format.underline == 0 && font.underline())
@@ -236,6 +238,8 @@ private:
             word(format.bold ? "\\b" : "\\b0");
         if (format.italic != m_format.italic)
             word(format.italic ? "\\i" : "\\i0");
+        if (format.strike != m_format.strike)
+            word(format.strike ? "\\strike" : "\\strike0");
         if (format.underline != m_format.underline) {
             switch (format.underline) {
             case 0:

@@ -225,3 +225,26 @@ TEST(Rtf, ALastParagraphWithoutAMarkKeepsItsAlignment)
     EXPECT_EQ(alignmentAt(back, 0), TextAlignment::center);
     EXPECT_EQ(alignmentAt(readRtf("{\\rtf1\\ansi\\pard\\qr right{\\b bold}}"), 0), TextAlignment::right);
 }
+
+// Struck-through text copied out of a note comes back struck through, and so does the strike-through
+// other programs write, in a group or switched off again.
+TEST(Rtf, StrikeThroughSurvivesCopyAndPaste)
+{
+    QFont font("DejaVu Sans");
+    font.setPointSizeF(12);
+    QFont struck = font;
+    struck.setStrikeOut(true);
+    AttributedString text("plain ", styled(font));
+    text.append(AttributedString("struck\ncentred", styled(struck)));
+    text.append(AttributedString(" plain", styled(font)));
+    text.addAttributes({ { AttributeKey::paragraphStyle, aligned(TextAlignment::center) } }, 13, 14);
+    EXPECT_EQ(readRtf(RtfWriter::write(text)), text);
+
+    const AttributedString pasted
+        = readRtf("{\\rtf1 a{\\strike b}c\\strike d\\strike0 e\\striked1 f\\plain g\\strike\\b h}");
+    ASSERT_EQ(pasted.string(), "abcdefgh");
+    const char* expected = "01010101";
+    for (qsizetype i = 0; i < pasted.length(); ++i)
+        EXPECT_EQ(fontAt(pasted, i).strikeOut(), expected[i] == '1') << i;
+    EXPECT_TRUE(fontAt(pasted, 7).bold());
+}
