@@ -181,7 +181,8 @@ private:
     int colorIndex(const QVariant& value)
     {
         const QColor color = value.value<QColor>();
-        if (!color.isValid())
+        // RTF colours have no alpha: a transparent one would be read back opaque.
+        if (!color.isValid() || color.alpha() == 0)
             return 0;
         const QRgb rgb = color.rgb() & 0xFFFFFF;
         if (const auto it = m_colorIndexes.constFind(rgb); it != m_colorIndexes.cend())

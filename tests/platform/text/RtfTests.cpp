@@ -248,3 +248,19 @@ TEST(Rtf, StrikeThroughSurvivesCopyAndPaste)
         EXPECT_EQ(fontAt(pasted, i).strikeOut(), expected[i] == '1') << i;
     EXPECT_TRUE(fontAt(pasted, 7).bold());
 }
+
+// A transparent colour paints nothing; written as its red, green and blue it would come back
+// opaque black, hiding black text under a black background.
+TEST(Rtf, ATransparentColourIsNotWrittenAsBlack)
+{
+    QFont font("DejaVu Sans");
+    font.setPointSizeF(12);
+    AttributedString text(
+        "clear", styled(font, { { AttributeKey::backgroundColor, QColor(Qt::transparent) } }));
+    text.append(
+        AttributedString(" red", styled(font, { { AttributeKey::backgroundColor, QColor(255, 0, 0) } })));
+    const AttributedString back = readRtf(RtfWriter::write(text));
+    ASSERT_EQ(back.string(), text.string());
+    EXPECT_FALSE(back.attribute(AttributeKey::backgroundColor, 0).isValid());
+    EXPECT_EQ(back.attribute(AttributeKey::backgroundColor, 6).value<QColor>(), QColor(255, 0, 0));
+}
