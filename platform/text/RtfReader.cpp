@@ -598,7 +598,11 @@ private:
     void paragraphBreak()
     {
         emitUnit('\n');
-        endParagraph();
+        // A mark that leaves no line end (hidden, or outside the text) joins its text to the next
+        // paragraph, which then gives the whole its one alignment.
+        const GroupState& current = state();
+        if (current.destination == Destination::text && !current.discardText && !current.format.hidden)
+            endParagraph();
     }
 
     void endRow()

@@ -264,3 +264,18 @@ TEST(Rtf, ATransparentColourIsNotWrittenAsBlack)
     EXPECT_FALSE(back.attribute(AttributeKey::backgroundColor, 0).isValid());
     EXPECT_EQ(back.attribute(AttributeKey::backgroundColor, 6).value<QColor>(), QColor(255, 0, 0));
 }
+
+// A paragraph mark that leaves no line end in the text (hidden, or lost in a font table) does not
+// split the paragraph's alignment: its text joins the next paragraph, which copies and pastes back
+// as it was read.
+TEST(Rtf, AParagraphMarkThatLeavesNoLineEndKeepsOneAlignment)
+{
+    for (const char* rtf :
+        { "{\\rtf1\\qc a{\\v x\\par}\\pard b\\par\\qr c}", "{\\rtf1\\qc a{\\fonttbl\\par}\\pard b}" }) {
+        const AttributedString text = readRtf(rtf);
+        ASSERT_TRUE(text.string().startsWith("ab")) << rtf;
+        EXPECT_EQ(alignmentAt(text, 0), TextAlignment::natural) << rtf;
+        EXPECT_EQ(alignmentAt(text, 1), TextAlignment::natural) << rtf;
+        EXPECT_EQ(readRtf(RtfWriter::write(text)), text) << rtf;
+    }
+}
