@@ -169,12 +169,13 @@ private:
 
     int fontIndex(const QFont& font)
     {
-        const QString family = font.family();
-        if (const auto it = m_fontIndexes.constFind(family); it != m_fontIndexes.cend())
+        // An entry per family and kind, as the kind chooses the fallback where the family is missing.
+        const QString key = font.family() + QLatin1Char('\n') + QLatin1String(familyWord(font.styleHint()));
+        if (const auto it = m_fontIndexes.constFind(key); it != m_fontIndexes.cend())
             return *it;
         const int index = int(m_fonts.size());
         m_fonts.push_back(font);
-        m_fontIndexes.insert(family, index);
+        m_fontIndexes.insert(key, index);
         return index;
     }
 

@@ -279,3 +279,16 @@ TEST(Rtf, AParagraphMarkThatLeavesNoLineEndKeepsOneAlignment)
         EXPECT_EQ(readRtf(RtfWriter::write(text)), text) << rtf;
     }
 }
+
+// Two fonts of one family that fall back differently (a sans-serif and an unspecified kind) keep
+// a font table entry each.
+TEST(Rtf, FontsOfOneFamilyKeepTheirKind)
+{
+    QFont any("DejaVu Sans");
+    any.setPointSizeF(12);
+    QFont sans = any;
+    sans.setStyleHint(QFont::SansSerif);
+    AttributedString text("any ", styled(any));
+    text.append(AttributedString("sans", styled(sans)));
+    EXPECT_EQ(readRtf(RtfWriter::write(text)), text);
+}
