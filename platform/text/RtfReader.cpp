@@ -52,6 +52,7 @@ enum class Keyword {
     cf,
     cb,
     ulc,
+    strike,
     plain,
     fcharset,
     cpg,
@@ -125,6 +126,8 @@ const std::unordered_map<std::string_view, Keyword>& keywords()
             { "chcbpat", Keyword::cb },
             { "highlight", Keyword::cb },
             { "ulc", Keyword::ulc },
+            { "strike", Keyword::strike },
+            { "striked", Keyword::strike },
             { "plain", Keyword::plain },
             { "fcharset", Keyword::fcharset },
             { "cpg", Keyword::cpg },
@@ -206,6 +209,7 @@ struct CharacterFormat {
     bool bold = false;
     bool italic = false;
     bool hidden = false;
+    bool strike = false;
     bool operator==(const CharacterFormat&) const = default;
 };
 
@@ -242,7 +246,7 @@ struct AttributeCacheHash {
     {
         const CharacterFormat& f = key.format;
         return qHashMulti(0, f.font, f.halfPoints, f.underline, f.foreground, f.background, f.underlineColor,
-            f.bold, f.italic, int(key.alignment));
+            f.bold, f.italic, f.strike, int(key.alignment));
     }
 };
 
@@ -594,7 +598,11 @@ private:
     void paragraphBreak()
     {
         emitUnit('\n');
-        endParagraph();
+        // A mark that leaves no line end (hidden, or outside the text) joins its text to the next
+        // paragraph, which then gives the whole its one alignment.
+        const GroupState& current = state();
+        if (current.destination == Destination::text && !current.discardText && !current.format.hidden)
+            endParagraph();
     }
 
     void endRow()
@@ -636,6 +644,7 @@ private:
         font.setPointSizeF(format.halfPoints / 2.0);
         font.setBold(format.bold);
         font.setItalic(format.italic);
+        font.setStrikeOut(format.strike);
         attributes.insert(AttributeKey::font, font);
         if (const QColor color = colorAt(format.foreground); color.isValid())
             attributes.insert(AttributeKey::foregroundColor, color);
@@ -784,6 +793,9 @@ private:
             break;
         case Keyword::v:
             format.hidden = on;
+            break;
+        case Keyword::strike:
+            format.strike = on;
             break;
         case Keyword::ul:
         case Keyword::ulother:

@@ -27,6 +27,7 @@ struct RunFormat {
     int underlineColor = 0;
     bool bold = false;
     bool italic = false;
+    bool strike = false;
     bool operator==(const RunFormat&) const = default;
 };
 
@@ -168,19 +169,21 @@ private:
 
     int fontIndex(const QFont& font)
     {
-        const QString family = font.family();
-        if (const auto it = m_fontIndexes.constFind(family); it != m_fontIndexes.cend())
+        // An entry per family and kind, as the kind chooses the fallback where the family is missing.
+        const QString key = font.family() + QLatin1Char('\n') + QLatin1String(familyWord(font.styleHint()));
+        if (const auto it = m_fontIndexes.constFind(key); it != m_fontIndexes.cend())
             return *it;
         const int index = int(m_fonts.size());
         m_fonts.push_back(font);
-        m_fontIndexes.insert(family, index);
+        m_fontIndexes.insert(key, index);
         return index;
     }
 
     int colorIndex(const QVariant& value)
     {
         const QColor color = value.value<QColor>();
-        if (!color.isValid())
+        // RTF colours have no alpha: a transparent one would be read back opaque.
+        if (!color.isValid() || color.alpha() == 0)
             return 0;
         const QRgb rgb = color.rgb() & 0xFFFFFF;
         if (const auto it = m_colorIndexes.constFind(rgb); it != m_colorIndexes.cend())
@@ -202,6 +205,7 @@ private:
         format.halfPoints = halfPointsOf(font);
         format.bold = font.bold();
         format.italic = font.italic();
+        format.strike = font.strikeOut();
         if (const auto it = attributes.constFind(AttributeKey::underlineStyle); it != attributes.cend())
             format.underline = it->toInt();
         if (format.underline == 0 && font.underline())
@@ -236,6 +240,8 @@ private:
             word(format.bold ? "\\b" : "\\b0");
         if (format.italic != m_format.italic)
             word(format.italic ? "\\i" : "\\i0");
+        if (format.strike != m_format.strike)
+            word(format.strike ? "\\strike" : "\\strike0");
         if (format.underline != m_format.underline) {
             switch (format.underline) {
             case 0:

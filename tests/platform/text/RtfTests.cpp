@@ -225,3 +225,70 @@ TEST(Rtf, ALastParagraphWithoutAMarkKeepsItsAlignment)
     EXPECT_EQ(alignmentAt(back, 0), TextAlignment::center);
     EXPECT_EQ(alignmentAt(readRtf("{\\rtf1\\ansi\\pard\\qr right{\\b bold}}"), 0), TextAlignment::right);
 }
+
+// Struck-through text copied out of a note comes back struck through, and so does the strike-through
+// other programs write, in a group or switched off again.
+TEST(Rtf, StrikeThroughSurvivesCopyAndPaste)
+{
+    QFont font("DejaVu Sans");
+    font.setPointSizeF(12);
+    QFont struck = font;
+    struck.setStrikeOut(true);
+    AttributedString text("plain ", styled(font));
+    text.append(AttributedString("struck\ncentred", styled(struck)));
+    text.append(AttributedString(" plain", styled(font)));
+    text.addAttributes({ { AttributeKey::paragraphStyle, aligned(TextAlignment::center) } }, 13, 14);
+    EXPECT_EQ(readRtf(RtfWriter::write(text)), text);
+
+    const AttributedString pasted
+        = readRtf("{\\rtf1 a{\\strike b}c\\strike d\\strike0 e\\striked1 f\\plain g\\strike\\b h}");
+    ASSERT_EQ(pasted.string(), "abcdefgh");
+    const char* expected = "01010101";
+    for (qsizetype i = 0; i < pasted.length(); ++i)
+        EXPECT_EQ(fontAt(pasted, i).strikeOut(), expected[i] == '1') << i;
+    EXPECT_TRUE(fontAt(pasted, 7).bold());
+}
+
+// A transparent colour paints nothing; written as its red, green and blue it would come back
+// opaque black, hiding black text under a black background.
+TEST(Rtf, ATransparentColourIsNotWrittenAsBlack)
+{
+    QFont font("DejaVu Sans");
+    font.setPointSizeF(12);
+    AttributedString text(
+        "clear", styled(font, { { AttributeKey::backgroundColor, QColor(Qt::transparent) } }));
+    text.append(
+        AttributedString(" red", styled(font, { { AttributeKey::backgroundColor, QColor(255, 0, 0) } })));
+    const AttributedString back = readRtf(RtfWriter::write(text));
+    ASSERT_EQ(back.string(), text.string());
+    EXPECT_FALSE(back.attribute(AttributeKey::backgroundColor, 0).isValid());
+    EXPECT_EQ(back.attribute(AttributeKey::backgroundColor, 6).value<QColor>(), QColor(255, 0, 0));
+}
+
+// A paragraph mark that leaves no line end in the text (hidden, or lost in a font table) does not
+// split the paragraph's alignment: its text joins the next paragraph, which copies and pastes back
+// as it was read.
+TEST(Rtf, AParagraphMarkThatLeavesNoLineEndKeepsOneAlignment)
+{
+    for (const char* rtf :
+        { "{\\rtf1\\qc a{\\v x\\par}\\pard b\\par\\qr c}", "{\\rtf1\\qc a{\\fonttbl\\par}\\pard b}" }) {
+        const AttributedString text = readRtf(rtf);
+        ASSERT_TRUE(text.string().startsWith("ab")) << rtf;
+        EXPECT_EQ(alignmentAt(text, 0), TextAlignment::natural) << rtf;
+        EXPECT_EQ(alignmentAt(text, 1), TextAlignment::natural) << rtf;
+        EXPECT_EQ(readRtf(RtfWriter::write(text)), text) << rtf;
+    }
+}
+
+// Two fonts of one family that fall back differently (a sans-serif and an unspecified kind) keep
+// a font table entry each.
+TEST(Rtf, FontsOfOneFamilyKeepTheirKind)
+{
+    QFont any("DejaVu Sans");
+    any.setPointSizeF(12);
+    QFont sans = any;
+    sans.setStyleHint(QFont::SansSerif);
+    AttributedString text("any ", styled(any));
+    text.append(AttributedString("sans", styled(sans)));
+    EXPECT_EQ(readRtf(RtfWriter::write(text)), text);
+}
