@@ -811,6 +811,12 @@ QStringList SpellChecker::guesses(const QString& word) const
     if (const auto contraction = std::find_if(guesses.begin(), guesses.end(), isContraction);
         contraction != guesses.end() && contraction != guesses.begin())
         guesses.move(contraction - guesses.begin(), 0);
+    // Dictionaries spell apostrophes straight: a guess put in place of a word typed with the
+    // typographic one keeps the writer's apostrophe.
+    if (word.contains(QChar(0x2019)) && !word.contains(QLatin1Char('\''))) {
+        for (QString& guess : guesses)
+            guess.replace(QLatin1Char('\''), QChar(0x2019));
+    }
     return guesses;
 }
 

@@ -131,6 +131,9 @@ TEST(SpellChecker, SuggestsCorrections)
     EXPECT_EQ(guesses.first(), "misspelled");
     EXPECT_TRUE(checker.isCorrect(guesses.first()));
     EXPECT_TRUE(checker.guesses("").isEmpty());
+    // A word typed with a typographic apostrophe is corrected with one.
+    EXPECT_EQ(checker.guesses("wouldn\u2019tt").value(0), "wouldn\u2019t");
+    EXPECT_EQ(checker.guesses("wouldn'tt").value(0), "wouldn't");
 }
 
 // The likeliest word comes first: the common word for a typo capitalised at the start of a
