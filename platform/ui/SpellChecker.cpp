@@ -88,6 +88,11 @@ bool isWordCodePoint(char32_t c)
     return QChar::isLetterOrNumber(c) || QChar::isMark(c);
 }
 
+bool startsWord(char32_t c)
+{
+    return QChar::isLetterOrNumber(c);
+}
+
 bool isApostrophe(char16_t c)
 {
     return c == u'\'' || c == 0x2019;
@@ -297,8 +302,10 @@ template<typename Body> void forEachWord(const QString& string, qsizetype start,
     qsizetype i = start;
     while (i < end) {
         int units = 1;
+        // A mark only ever follows a letter: one after a symbol (the variation selector of an
+        // emoji) starts no word.
         if (text[i] < 0x80 ? asciiClasses[text[i]] == notWord
-                           : !isWordCodePoint(codePointAt(text, i, size, units))) {
+                           : !startsWord(codePointAt(text, i, size, units))) {
             i += units;
             continue;
         }
@@ -524,6 +531,7 @@ bool SpellChecker::setLanguage(const QString& language)
     if (language != m_language) {
         m_language = language;
         m_dictionary.reset();
+        m_addedToDictionary.clear();
         m_encoder.reset();
         m_dictionaryEncoding.clear();
         m_dictionaryLoaded = false;
@@ -562,11 +570,22 @@ Hunspell* SpellChecker::dictionaryLocked() const
         }
         break;
     }
-    if (m_dictionary) {
+    if (m_dictionary && m_dictionaryEncoding.isEmpty()) {
         for (const QString& word : m_learned)
-            m_dictionary->add(word.toUtf8().toStdString());
+            addLearnedWordLocked(word);
     }
     return m_dictionary.get();
+}
+
+void SpellChecker::addLearnedWordLocked(const QString& word) const
+{
+    // Removing a word from hunspell forbids every entry of it, the dictionary's own included: only
+    // words it did not know are added, so that only those are ever removed.
+    const std::string utf8 = word.toUtf8().toStdString();
+    if (m_dictionary->spell(utf8))
+        return;
+    m_dictionary->add(utf8);
+    m_addedToDictionary.insert(word);
 }
 
 std::unique_lock<std::mutex> SpellChecker::lockAsCaller() const
@@ -792,6 +811,12 @@ QStringList SpellChecker::guesses(const QString& word) const
     if (const auto contraction = std::find_if(guesses.begin(), guesses.end(), isContraction);
         contraction != guesses.end() && contraction != guesses.begin())
         guesses.move(contraction - guesses.begin(), 0);
+    // Dictionaries spell apostrophes straight: a guess put in place of a word typed with the
+    // typographic one keeps the writer's apostrophe.
+    if (word.contains(QChar(0x2019)) && !word.contains(QLatin1Char('\''))) {
+        for (QString& guess : guesses)
+            guess.replace(QLatin1Char('\''), QChar(0x2019));
+    }
     return guesses;
 }
 
@@ -842,7 +867,7 @@ Result<Success, PlatformError> SpellChecker::learnWord(const QString& word)
             return Result<Success, PlatformError>::success({});
         m_learned.insert(candidate);
         if (m_dictionaryLoaded && m_dictionary && m_dictionaryEncoding.isEmpty())
-            m_dictionary->add(candidate.toUtf8().toStdString());
+            addLearnedWordLocked(candidate);
     }
     return savePersonalWordList();
 }
@@ -854,7 +879,7 @@ Result<Success, PlatformError> SpellChecker::unlearnWord(const QString& word)
         const std::unique_lock lock = lockAsCaller();
         if (!m_learned.remove(candidate))
             return Result<Success, PlatformError>::success({});
-        if (m_dictionaryLoaded && m_dictionary && m_dictionaryEncoding.isEmpty())
+        if (m_dictionary && m_addedToDictionary.remove(candidate))
             m_dictionary->remove(candidate.toUtf8().toStdString());
     }
     return savePersonalWordList();

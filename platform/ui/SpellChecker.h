@@ -175,6 +175,9 @@ private:
 
     // Loads the dictionary of the current language if needed. Called with `m_mutex` held.
     Hunspell* dictionaryLocked() const;
+    // Adds a learnt word to a loaded UTF-8 dictionary unless it knows the word already. Called with
+    // `m_mutex` held.
+    void addLearnedWordLocked(const QString& word) const;
     // The dictionary's own suggestions for a normalised word. Called with `m_mutex` held.
     QStringList guessesLocked(Hunspell* dictionary, const QString& candidate) const;
     // The verdict on a word in UTF-8, normalised. Called with `m_mutex` held.
@@ -207,6 +210,8 @@ private:
     mutable std::unique_ptr<DictionaryEncoder> m_encoder;
     mutable std::string m_encoded;
     QSet<QString> m_learned;
+    // The learnt words added to the loaded dictionary, the only ones it may be asked to remove.
+    mutable QSet<QString> m_addedToDictionary;
     mutable quint64 m_lookUps = 0;
     // Normalised words in UTF-8, as a check has them at hand.
     QHash<DocumentTag, QSet<QByteArray>> m_ignored;

@@ -87,6 +87,7 @@ TEST(SpellChecker, FindsWordsAndSkipsAddresses)
         { "qzxv2 2qzxv na\u00efve qzxv\u00e9 qzxve\u0301", { "na\u00efve", "qzxv\u00e9", "qzxve\u0301" } },
         { QString(101, 'q') + " qzxv", { "qzxv" } },
         { "\U0001D400qzxv", { "\U0001D400qzxv" } },
+        { "\u2764\uFE0Flove \u2764\uFE0Fqzxv", { "qzxv" } },
     };
     for (const auto& testCase : cases)
         EXPECT_EQ(words(testCase.text, checker.check(testCase.text, spelling)), testCase.misspelt)
@@ -130,6 +131,9 @@ TEST(SpellChecker, SuggestsCorrections)
     EXPECT_EQ(guesses.first(), "misspelled");
     EXPECT_TRUE(checker.isCorrect(guesses.first()));
     EXPECT_TRUE(checker.guesses("").isEmpty());
+    // A word typed with a typographic apostrophe is corrected with one.
+    EXPECT_EQ(checker.guesses("wouldn\u2019tt").value(0), "wouldn\u2019t");
+    EXPECT_EQ(checker.guesses("wouldn'tt").value(0), "wouldn't");
 }
 
 // The likeliest word comes first: the common word for a typo capitalised at the start of a
@@ -200,6 +204,35 @@ TEST(SpellChecker, LearnedWordsSurviveARestart)
     EXPECT_FALSE(checker.isCorrect("Tindrelish"));
     EXPECT_TRUE(checker.isCorrect("flurb's"));
     EXPECT_TRUE(QDir(fixture.folder.filePath("spelling")).entryList({ "*.damaged-*" }).isEmpty());
+}
+
+// Unlearning a word the dictionary knows anyway (learnt in another language, or in another case)
+// leaves it as correct as it was before.
+TEST(SpellChecker, UnlearningAWordTheDictionaryKnowsKeepsItCorrect)
+{
+    Checker fixture;
+    for (const QString& word : { u"hello"_qs, u"Hello"_qs, u"Paris"_qs }) {
+        SpellChecker checker(fixture.configuration());
+        EXPECT_TRUE(checker.isCorrect(word));
+        ASSERT_TRUE(checker.learnWord(word).isSuccess());
+        ASSERT_TRUE(checker.unlearnWord(word).isSuccess());
+        EXPECT_TRUE(checker.isCorrect(word)) << word.toStdString();
+        EXPECT_TRUE(checker.isCorrect(word.toLower() == word ? word : word.toUpper()));
+    }
+    // Learnt in an earlier run: added when the dictionary is loaded.
+    {
+        SpellChecker checker(fixture.configuration());
+        ASSERT_TRUE(checker.learnWord("colour").isSuccess());
+        ASSERT_TRUE(checker.learnWord("hello").isSuccess());
+        ASSERT_TRUE(checker.learnWord("Tindrelish").isSuccess());
+    }
+    SpellChecker checker(fixture.configuration());
+    EXPECT_TRUE(checker.check("colour Tindrelish", spelling).empty());
+    ASSERT_TRUE(checker.unlearnWord("colour").isSuccess());
+    ASSERT_TRUE(checker.unlearnWord("hello").isSuccess());
+    ASSERT_TRUE(checker.unlearnWord("Tindrelish").isSuccess());
+    const QString text = "hello colour Tindrelish";
+    EXPECT_EQ(words(text, checker.check(text, spelling)), QStringList({ "colour", "Tindrelish" }));
 }
 
 TEST(SpellChecker, AWordWithALineBreakIsRefused)
