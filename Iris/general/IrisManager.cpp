@@ -265,11 +265,18 @@ std::optional<DownloadTask> IrisManager::runRetrieval(const Source& source, Iris
         options.processor = DefaultImageProcessor::shared();
     if (!options.cacheSerializer)
         options.cacheSerializer = DefaultCacheSerializer::shared();
+    if (!cancellation)
+        cancellation = std::make_shared<RetrievalCancellation>();
     // Partial images of a progressive download go to the caller's setter, as the options' updating
-    // strategy says.
-    auto refresh = [setter = std::move(progressiveImageSetter), progressive = options.progressiveJPEG](
+    // strategy says. One still being decoded when the retrieval ends is dropped: after the final
+    // image it would replace it, after a cancel nobody waits for it.
+    auto refresh = [setter = std::move(progressiveImageSetter), progressive = options.progressiveJPEG,
+                       ended = std::weak_ptr<const RetrievalCancellation>(cancellation)](
                        std::shared_ptr<platform::Image> image) {
         if (!setter)
+            return;
+        std::shared_ptr<const RetrievalCancellation> state = ended.lock();
+        if (!state || state->hasEnded())
             return;
         std::optional<UpdatingStrategy> strategy
             = progressive ? progressive->onImageUpdated()->call(image) : std::nullopt;
@@ -294,7 +301,7 @@ std::optional<DownloadTask> IrisManager::runRetrieval(const Source& source, Iris
     state->firstSource = source;
     state->context = std::make_shared<RetrievingContext>(std::move(options), source);
     state->downloadTaskUpdated = std::move(downloadTaskUpdated);
-    state->cancellation = cancellation ? std::move(cancellation) : std::make_shared<RetrievalCancellation>();
+    state->cancellation = std::move(cancellation);
     state->context->cancellation = state->cancellation;
     std::shared_ptr<IrisManager> self = shared_from_this();
     // Weak: the context belongs to the state. The state lives while a load of it runs.
