@@ -10,6 +10,7 @@
 #include "Iris/image/Image.h"
 #include "Iris/networking/ImageModifier.h"
 #include "Iris/networking/ImageProgressive.h"
+#include "Iris/networking/RequestModifier.h"
 
 #include "platform/graphics/DecodeAhead.h"
 #include "platform/graphics/Image.h"
@@ -111,6 +112,53 @@ bool isCancelled(const std::shared_ptr<RetrievingContext>& context)
 {
     return context->cancellation && context->cancellation->isCancelled();
 }
+
+// Follows a download whose request modifier answers after the download call has returned, when
+// the retrieval has moved on with no task to call off. A retrieval called off before the answer
+// sends no request; a download a late answer starts is handed to the retrieval like any other, so
+// that calling it off cancels the download.
+class RetrievalRequestModifier final : public AsyncImageDownloadRequestModifier {
+public:
+    RetrievalRequestModifier(std::shared_ptr<const AsyncImageDownloadRequestModifier> inner,
+        const std::shared_ptr<RetrievingContext>& context)
+        : m_inner(std::move(inner))
+        , m_context(context)
+    {
+    }
+
+    void modifyRequest(
+        const platform::UrlRequest& request, RequestModifierCompletion completion) const override
+    {
+        m_inner->modifyRequest(request,
+            [weak = m_context, completion = std::move(completion)](
+                std::optional<platform::UrlRequest> modified) {
+                std::shared_ptr<RetrievingContext> context = weak.lock();
+                completion(context && !isCancelled(context) ? std::move(modified) : std::nullopt);
+            });
+        *m_returned = true;
+    }
+
+    DownloadTaskStartedHandler taskStartedHandler() const override
+    {
+        return [inner = m_inner->taskStartedHandler(), returned = m_returned, weak = m_context](
+                   std::optional<DownloadTask> task) {
+            if (inner)
+                inner(task);
+            // A task started inside the call is the call's result, which the retrieval adopts.
+            std::shared_ptr<RetrievingContext> context = weak.lock();
+            if (!task || !*returned || !context || !context->cancellation || !context->reloadStarted)
+                return;
+            // A stage of its own: the attempt's own stage, entered with no task once the call
+            // returned, may come later and must not replace it.
+            context->reloadStarted(context->cancellation->nextStage(), std::move(task));
+        };
+    }
+
+private:
+    const std::shared_ptr<const AsyncImageDownloadRequestModifier> m_inner;
+    const std::weak_ptr<RetrievingContext> m_context;
+    const std::shared_ptr<std::atomic<bool>> m_returned = std::make_shared<std::atomic<bool>>(false);
+};
 
 IrisError imageNotExisting(const QString& key)
 {
@@ -433,8 +481,12 @@ std::optional<DownloadTask::WrappedTask> IrisManager::loadAndStore(const Source&
     }
 
     std::shared_ptr<ImageDownloader> loader = options.downloader ? options.downloader : downloader();
-    std::optional<DownloadTask> task = loader->downloadImage(source.resource()->downloadURL(), options,
-        [self, source, context, options, completion](ImageLoadingResultOrError result) {
+    IrisParsedOptionsInfo downloadOptions = options;
+    if (options.requestModifier && context->cancellation)
+        downloadOptions.requestModifier
+            = std::make_shared<RetrievalRequestModifier>(options.requestModifier, context);
+    std::optional<DownloadTask> task = loader->downloadImage(source.resource()->downloadURL(),
+        downloadOptions, [self, source, context, options, completion](ImageLoadingResultOrError result) {
             self->storeInCaches(source, options, context, std::move(result), completion);
         });
     if (!task)

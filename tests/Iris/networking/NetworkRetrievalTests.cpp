@@ -3,7 +3,10 @@
 #include "Iris/cache/ImageCache.h"
 #include "Iris/general/DelayRetryStrategy.h"
 #include "Iris/general/IrisManager.h"
+#include "Iris/general/RetrievalCancellation.h"
 #include "Iris/general/RetrieveImageResult.h"
+#include "Iris/networking/RequestModifier.h"
+#include "Iris/networking/SessionDelegate.h"
 
 #include "platform/graphics/Image.h"
 
@@ -11,6 +14,7 @@
 #include <QTemporaryDir>
 
 #include <map>
+#include <thread>
 
 using namespace iris;
 using namespace iristest;
@@ -139,5 +143,61 @@ TEST_F(NetworkRetrieval, ABodyThatFailsToDecompressOrIsCutShortIsNeitherDelivere
             platform::UrlError::cannotDecodeContentData);
         cache->ioQueue()->sync([] {});
         EXPECT_EQ(cache->cacheTypeOfKey(url.toString()), CacheType::none);
+    }
+}
+
+// A request modifier that answers later, from another thread: a retrieval called off before it
+// answers sends no request, and one called off once the download has started cancels that download.
+TEST_F(NetworkRetrieval, ARetrievalCalledOffAroundALateRequestModifierLeavesNoDownloadRunning)
+{
+    server.addStall("/stalled.png");
+    server.start();
+    struct Later final : AsyncImageDownloadRequestModifier {
+        mutable std::mutex mutex;
+        mutable std::optional<platform::UrlRequest> request;
+        mutable RequestModifierCompletion completion;
+        void modifyRequest(const platform::UrlRequest& asked, RequestModifierCompletion answer) const override
+        {
+            std::lock_guard lock(mutex);
+            request = asked;
+            completion = std::move(answer);
+        }
+        bool asked() const
+        {
+            std::lock_guard lock(mutex);
+            return bool(completion);
+        }
+        // Taken out: the completion holds the options, which hold this modifier.
+        void answer() const
+        {
+            std::unique_lock lock(mutex);
+            auto [asked, answer] = std::pair(*request, std::exchange(completion, nullptr));
+            lock.unlock();
+            std::thread([asked, answer] { answer(asked); }).join();
+        }
+    };
+    const QUrl url = server.url(QStringLiteral("/stalled.png"));
+    for (const bool startFirst : { false, true }) {
+        SCOPED_TRACE(startFirst ? "called off after the download started" : "called off before");
+        auto modifier = std::make_shared<Later>();
+        IrisParsedOptionsInfo options;
+        options.requestModifier = modifier;
+        auto cancellation = std::make_shared<RetrievalCancellation>();
+        auto answered = std::make_shared<std::atomic<int>>(0);
+        manager->runRetrieval(
+            convertToSource(url), options, {}, {}, {}, [answered](auto) { ++*answered; }, cancellation);
+        ASSERT_TRUE(modifier->asked());
+        if (startFirst) {
+            modifier->answer();
+            ASSERT_TRUE(waitUntil([&] { return server.requestCount("/stalled.png") == 1; }, 10000));
+            cancellation->cancel();
+        } else {
+            cancellation->cancel();
+            modifier->answer();
+        }
+        ASSERT_TRUE(waitUntil([&] { return answered->load() > 0; }, 10000));
+        EXPECT_TRUE(waitUntil([&] { return downloader->sessionDelegate()->allTasks().empty(); }, 3000));
+        EXPECT_EQ(server.requestCount("/stalled.png"), startFirst ? 1 : 0);
+        EXPECT_EQ(answered->load(), 1);
     }
 }
