@@ -153,30 +153,13 @@ TEST_F(NetworkRetrieval, ARetrievalCalledOffAroundALateRequestModifierLeavesNoDo
     server.addStall("/stalled.png");
     server.start();
     struct Later final : AsyncImageDownloadRequestModifier {
-        mutable std::mutex mutex;
-        mutable std::optional<platform::UrlRequest> request;
-        mutable RequestModifierCompletion completion;
-        void modifyRequest(const platform::UrlRequest& asked, RequestModifierCompletion answer) const override
+        // Taken out when answered: the completion holds the options, which hold this modifier.
+        mutable std::function<void()> answer;
+        void modifyRequest(const platform::UrlRequest& request, RequestModifierCompletion done) const override
         {
-            std::lock_guard lock(mutex);
-            request = asked;
-            completion = std::move(answer);
-        }
-        bool asked() const
-        {
-            std::lock_guard lock(mutex);
-            return bool(completion);
-        }
-        // Taken out: the completion holds the options, which hold this modifier.
-        void answer() const
-        {
-            std::unique_lock lock(mutex);
-            auto [asked, answer] = std::pair(*request, std::exchange(completion, nullptr));
-            lock.unlock();
-            std::thread([asked, answer] { answer(asked); }).join();
+            answer = [request, done] { std::thread([&] { done(request); }).join(); };
         }
     };
-    const QUrl url = server.url(QStringLiteral("/stalled.png"));
     for (const bool startFirst : { false, true }) {
         SCOPED_TRACE(startFirst ? "called off after the download started" : "called off before");
         auto modifier = std::make_shared<Later>();
@@ -185,19 +168,17 @@ TEST_F(NetworkRetrieval, ARetrievalCalledOffAroundALateRequestModifierLeavesNoDo
         auto cancellation = std::make_shared<RetrievalCancellation>();
         auto answered = std::make_shared<std::atomic<int>>(0);
         manager->runRetrieval(
-            convertToSource(url), options, {}, {}, {}, [answered](auto) { ++*answered; }, cancellation);
-        ASSERT_TRUE(modifier->asked());
-        if (startFirst) {
-            modifier->answer();
-            ASSERT_TRUE(waitUntil([&] { return server.requestCount("/stalled.png") == 1; }, 10000));
+            convertToSource(server.url(QStringLiteral("/stalled.png"))), options, {}, {}, {},
+            [answered](auto) { ++*answered; }, cancellation);
+        ASSERT_TRUE(modifier->answer);
+        if (!startFirst)
             cancellation->cancel();
-        } else {
-            cancellation->cancel();
-            modifier->answer();
-        }
+        std::exchange(modifier->answer, nullptr)();
+        ASSERT_TRUE(waitUntil([&] { return server.requestCount("/stalled.png") == int(startFirst); }, 10000));
+        cancellation->cancel();
         ASSERT_TRUE(waitUntil([&] { return answered->load() > 0; }, 10000));
         EXPECT_TRUE(waitUntil([&] { return downloader->sessionDelegate()->allTasks().empty(); }, 3000));
-        EXPECT_EQ(server.requestCount("/stalled.png"), startFirst ? 1 : 0);
+        EXPECT_EQ(server.requestCount("/stalled.png"), int(startFirst));
         EXPECT_EQ(answered->load(), 1);
     }
 }

@@ -745,73 +745,54 @@ TEST_F(ProgressiveDownload, ACancelledDownloadLeavesNothingBehind)
     EXPECT_TRUE(waitUntil([&] { return weakProvider.expired(); }, 10000));
 }
 
-// A partial image still being processed when the final image is delivered, or when the retrieval is
-// called off, never reaches the caller after that: it would replace the finished picture, or show
-// one nobody waits for.
+// A partial image still being processed when the retrieval ends (its final image delivered, or
+// called off) never reaches the caller: it would replace the finished picture.
 TEST_F(ProgressiveDownload, NoPartialImageReachesTheCallerAfterTheRetrievalEnded)
 {
     const QByteArray file = encode(picture(320, 240, true), true);
-    auto finishedGate = server.addSteppedChunks("/finished-first.jpg", file.toStdString(), 1024);
-    auto cancelledGate = server.addSteppedChunks("/cancelled-first.jpg", file.toStdString(), 1024);
+    const std::shared_ptr<testsupport::HttpTestServer::ChunkGate> gates[]
+        = { server.addSteppedChunks("/ends.jpg", file.toStdString(), 1024),
+              server.addSteppedChunks("/called-off.jpg", file.toStdString(), 1024) };
     server.start();
-
     for (const bool cancel : { false, true }) {
-        SCOPED_TRACE(cancel ? "cancelled" : "finished");
-        const auto& gate = cancel ? cancelledGate : finishedGate;
-        // Partial images reach the processor as images, the final one as data: only a partial one is
-        // held, so the final image overtakes it.
-        std::promise<void> release;
-        auto held = release.get_future().share();
-        auto partialHeld = std::make_shared<std::atomic<bool>>(false);
-        auto holding = std::make_shared<GeneralProcessor>(QStringLiteral("holding"),
-            [held, partialHeld](const ImageProcessItem& item, const IrisParsedOptionsInfo& options) {
-                if (item.isImage()) {
-                    *partialHeld = true;
-                    held.wait();
+        SCOPED_TRACE(cancel ? "called off" : "finished");
+        // Partial images reach the processor as images, the final one as data: only partial ones wait.
+        struct Release {
+            std::promise<void> promise;
+            ~Release()
+            {
+                try {
+                    promise.set_value();
+                } catch (const std::future_error&) {
                 }
+            }
+        } release;
+        auto held = std::make_shared<std::atomic<bool>>(false);
+        auto holding = std::make_shared<GeneralProcessor>(QStringLiteral("holding"),
+            [wait = release.promise.get_future().share(), held](
+                const ImageProcessItem& item, const auto& options) {
+                if (item.isImage() && (*held = true))
+                    wait.wait();
                 return DefaultImageProcessor::shared()->process(item, options);
             });
-        struct Releaser {
-            std::promise<void>& promise;
-            bool done = false;
-            void operator()()
-            {
-                if (!std::exchange(done, true))
-                    promise.set_value();
-            }
-            ~Releaser() { (*this)(); }
-        } releaser { release };
-
-        IrisOptionsInfo items { IrisOptionsInfoItem::progressiveJPEG(
-                                    std::make_shared<ImageProgressive>(false, true, 0)),
-            IrisOptionsInfoItem::processor(holding) };
         auto ended = std::make_shared<std::atomic<bool>>(false);
-        auto lateImages = std::make_shared<std::atomic<int>>(0);
+        auto late = std::make_shared<std::atomic<int>>(0);
         auto cancellation = std::make_shared<RetrievalCancellation>();
         manager->runRetrieval(
-            convertToSource(server.url(
-                cancel ? QStringLiteral("/cancelled-first.jpg") : QStringLiteral("/finished-first.jpg"))),
-            IrisParsedOptionsInfo(items), {},
-            [ended, lateImages, cancellation](std::shared_ptr<platform::Image>) {
-                if (*ended || cancellation->isCancelled())
-                    ++*lateImages;
-            },
-            {}, [ended](RetrieveImageResultOrError) { *ended = true; }, cancellation);
+            convertToSource(server.url(cancel ? "/called-off.jpg" : "/ends.jpg")),
+            IrisParsedOptionsInfo({ { IrisOptionsInfoItem::processor(holding),
+                IrisOptionsInfoItem::progressiveJPEG(std::make_shared<ImageProgressive>(false, true, 0)) } }),
+            {}, [=](auto) { *late += *ended || cancellation->isCancelled(); }, {},
+            [ended](auto) { *ended = true; }, cancellation);
         m_released = 0;
-        releaseThroughScan(gate, file, 3);
-        ASSERT_TRUE(waitUntil([&] { return partialHeld->load(); }, 10000));
-        if (cancel)
-            cancellation->cancel();
-        else
-            gate->releaseChunks(1000);
+        releaseThroughScan(gates[cancel], file, 3);
+        ASSERT_TRUE(waitUntil([&] { return held->load(); }, 10000));
+        cancel ? cancellation->cancel() : gates[cancel]->releaseChunks(1000);
         ASSERT_TRUE(waitUntil([&] { return ended->load(); }, 10000));
-        releaser();
-        for (int round = 0; round < 3; ++round) {
-            ImageProgressiveProvider::progressiveProcessingQueue()->sync([] {});
-            QCoreApplication::processEvents();
-        }
-        if (cancel)
-            gate->releaseChunks(1000);
-        EXPECT_EQ(*lateImages, 0);
+        release.promise.set_value();
+        ImageProgressiveProvider::progressiveProcessingQueue()->sync([] {});
+        QCoreApplication::processEvents();
+        EXPECT_EQ(*late, 0);
+        gates[cancel]->releaseChunks(1000);
     }
 }
