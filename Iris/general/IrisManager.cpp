@@ -148,9 +148,12 @@ public:
             std::shared_ptr<RetrievingContext> context = weak.lock();
             if (!task || !*returned || !context || !context->cancellation || !context->reloadStarted)
                 return;
-            // A stage of its own: the attempt's own stage, entered with no task once the call
-            // returned, may come later and must not replace it.
-            context->reloadStarted(context->cancellation->nextStage(), std::move(task));
+            // A stage of its own, numbered now: the attempt's own stage, entered with no task once
+            // the call returned, may come later and must not replace it, and a retry started meanwhile
+            // keeps its later one. The caller hears of the task on its own queue.
+            const std::uint64_t stage = context->cancellation->nextStage();
+            runCallback(context->options.callbackQueue,
+                [context, stage, task] { context->reloadStarted(stage, task); });
         };
     }
 
