@@ -326,8 +326,8 @@ std::optional<DownloadTask> IrisManager::runRetrieval(const Source& source, Iris
                        std::shared_ptr<platform::Image> image) {
         if (!setter)
             return;
-        std::shared_ptr<const RetrievalCancellation> state = ended.lock();
-        if (!state || state->hasEnded())
+        std::shared_ptr<const RetrievalCancellation> retrieval = ended.lock();
+        if (!retrieval || retrieval->hasEnded())
             return;
         std::optional<UpdatingStrategy> strategy
             = progressive ? progressive->onImageUpdated()->call(image) : std::nullopt;
