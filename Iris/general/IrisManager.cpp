@@ -10,6 +10,7 @@
 #include "Iris/image/Image.h"
 #include "Iris/networking/ImageModifier.h"
 #include "Iris/networking/ImageProgressive.h"
+#include "Iris/networking/RequestModifier.h"
 
 #include "platform/graphics/DecodeAhead.h"
 #include "platform/graphics/Image.h"
@@ -111,6 +112,56 @@ bool isCancelled(const std::shared_ptr<RetrievingContext>& context)
 {
     return context->cancellation && context->cancellation->isCancelled();
 }
+
+// Follows a download whose request modifier answers after the download call has returned, when
+// the retrieval has moved on with no task to call off. A retrieval called off before the answer
+// sends no request; a download a late answer starts is handed to the retrieval like any other, so
+// that calling it off cancels the download.
+class RetrievalRequestModifier final : public AsyncImageDownloadRequestModifier {
+public:
+    RetrievalRequestModifier(std::shared_ptr<const AsyncImageDownloadRequestModifier> inner,
+        const std::shared_ptr<RetrievingContext>& context)
+        : m_inner(std::move(inner))
+        , m_context(context)
+    {
+    }
+
+    void modifyRequest(
+        const platform::UrlRequest& request, RequestModifierCompletion completion) const override
+    {
+        m_inner->modifyRequest(request,
+            [weak = m_context, completion = std::move(completion)](
+                std::optional<platform::UrlRequest> modified) {
+                std::shared_ptr<RetrievingContext> context = weak.lock();
+                completion(context && !isCancelled(context) ? std::move(modified) : std::nullopt);
+            });
+        *m_returned = true;
+    }
+
+    DownloadTaskStartedHandler taskStartedHandler() const override
+    {
+        return [inner = m_inner->taskStartedHandler(), returned = m_returned, weak = m_context](
+                   std::optional<DownloadTask> task) {
+            if (inner)
+                inner(task);
+            // A task started inside the call is the call's result, which the retrieval adopts.
+            std::shared_ptr<RetrievingContext> context = weak.lock();
+            if (!task || !*returned || !context || !context->cancellation || !context->reloadStarted)
+                return;
+            // A stage of its own, numbered now: the attempt's own stage, entered with no task once
+            // the call returned, may come later and must not replace it, and a retry started meanwhile
+            // keeps its later one. The caller hears of the task on its own queue.
+            const std::uint64_t stage = context->cancellation->nextStage();
+            runCallback(context->options.callbackQueue,
+                [context, stage, task] { context->reloadStarted(stage, task); });
+        };
+    }
+
+private:
+    const std::shared_ptr<const AsyncImageDownloadRequestModifier> m_inner;
+    const std::weak_ptr<RetrievingContext> m_context;
+    const std::shared_ptr<std::atomic<bool>> m_returned = std::make_shared<std::atomic<bool>>(false);
+};
 
 IrisError imageNotExisting(const QString& key)
 {
@@ -265,11 +316,18 @@ std::optional<DownloadTask> IrisManager::runRetrieval(const Source& source, Iris
         options.processor = DefaultImageProcessor::shared();
     if (!options.cacheSerializer)
         options.cacheSerializer = DefaultCacheSerializer::shared();
+    if (!cancellation)
+        cancellation = std::make_shared<RetrievalCancellation>();
     // Partial images of a progressive download go to the caller's setter, as the options' updating
-    // strategy says.
-    auto refresh = [setter = std::move(progressiveImageSetter), progressive = options.progressiveJPEG](
+    // strategy says. One still being decoded when the retrieval ends is dropped: after the final
+    // image it would replace it, after a cancel nobody waits for it.
+    auto refresh = [setter = std::move(progressiveImageSetter), progressive = options.progressiveJPEG,
+                       ended = std::weak_ptr<const RetrievalCancellation>(cancellation)](
                        std::shared_ptr<platform::Image> image) {
         if (!setter)
+            return;
+        std::shared_ptr<const RetrievalCancellation> retrieval = ended.lock();
+        if (!retrieval || retrieval->hasEnded())
             return;
         std::optional<UpdatingStrategy> strategy
             = progressive ? progressive->onImageUpdated()->call(image) : std::nullopt;
@@ -294,7 +352,7 @@ std::optional<DownloadTask> IrisManager::runRetrieval(const Source& source, Iris
     state->firstSource = source;
     state->context = std::make_shared<RetrievingContext>(std::move(options), source);
     state->downloadTaskUpdated = std::move(downloadTaskUpdated);
-    state->cancellation = cancellation ? std::move(cancellation) : std::make_shared<RetrievalCancellation>();
+    state->cancellation = std::move(cancellation);
     state->context->cancellation = state->cancellation;
     std::shared_ptr<IrisManager> self = shared_from_this();
     // Weak: the context belongs to the state. The state lives while a load of it runs.
@@ -426,8 +484,12 @@ std::optional<DownloadTask::WrappedTask> IrisManager::loadAndStore(const Source&
     }
 
     std::shared_ptr<ImageDownloader> loader = options.downloader ? options.downloader : downloader();
-    std::optional<DownloadTask> task = loader->downloadImage(source.resource()->downloadURL(), options,
-        [self, source, context, options, completion](ImageLoadingResultOrError result) {
+    IrisParsedOptionsInfo downloadOptions = options;
+    if (options.requestModifier && context->cancellation)
+        downloadOptions.requestModifier
+            = std::make_shared<RetrievalRequestModifier>(options.requestModifier, context);
+    std::optional<DownloadTask> task = loader->downloadImage(source.resource()->downloadURL(),
+        downloadOptions, [self, source, context, options, completion](ImageLoadingResultOrError result) {
             self->storeInCaches(source, options, context, std::move(result), completion);
         });
     if (!task)

@@ -45,14 +45,17 @@ void apply(IrisParsedOptionsInfo& options, const IrisOptionsInfoItem& item)
     case Kind::redirectHandler:
         options.redirectHandler = pointerOf<const ImageDownloadRedirectHandler>(item);
         break;
+    // A null processor or serializer stands for the default one, and replaces an earlier choice like
+    // any later item would.
     case Kind::processor:
-        // A null processor would leave every later step without one; the default stands instead.
-        if (auto processor = pointerOf<const ImageProcessor>(item))
-            options.processor = std::move(processor);
+        options.processor = pointerOf<const ImageProcessor>(item);
+        if (!options.processor)
+            options.processor = DefaultImageProcessor::shared();
         break;
     case Kind::cacheSerializer:
-        if (auto serializer = pointerOf<const CacheSerializer>(item))
-            options.cacheSerializer = std::move(serializer);
+        options.cacheSerializer = pointerOf<const CacheSerializer>(item);
+        if (!options.cacheSerializer)
+            options.cacheSerializer = DefaultCacheSerializer::shared();
         break;
     case Kind::imageModifier:
         options.imageModifier = pointerOf<const ImageModifier>(item);

@@ -25,6 +25,12 @@ bool RetrievalCancellation::isCancelled() const
     return m_cancelled;
 }
 
+bool RetrievalCancellation::hasEnded() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_cancelled || m_finished;
+}
+
 bool RetrievalCancellation::enter(std::uint64_t stage, std::function<void()> onCancel)
 {
     std::function<void()> dropped;

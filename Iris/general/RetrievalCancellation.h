@@ -17,6 +17,8 @@ public:
     // stage's action runs on the calling thread, outside the lock.
     void cancel();
     bool isCancelled() const;
+    // Cancelled, or finished with its answer decided: nothing more of it may reach the caller.
+    bool hasEnded() const;
 
     // Enters stage `stage` of the retrieval, whose cancelling runs `onCancel`. Stages only move
     // forward: an earlier stage entered late (an attempt whose failure arrived before its start was

@@ -189,3 +189,18 @@ TEST(ImageLoadingProgressSideEffect, ReportsAccumulatedBytesOnTheMainQueue)
     EXPECT_EQ(reports[2], std::make_pair(std::int64_t(0), std::int64_t(0)));
     EXPECT_TRUE(onMain);
 }
+
+// A null processor or serializer stands for the default one, so given after another it replaces
+// that one like any later item: the retrieval does not keep running the earlier choice.
+TEST(IrisParsedOptionsInfo, ANullProcessorOrSerializerGivenLaterRestoresTheDefault)
+{
+    auto chosen = std::make_shared<GeneralProcessor>("chosen", nullptr);
+    auto serializer = std::make_shared<DefaultCacheSerializer>();
+    IrisParsedOptionsInfo options(IrisOptionsInfo { Item::processor(chosen),
+        Item::cacheSerializer(serializer), Item::processor(nullptr), Item::cacheSerializer(nullptr) });
+    EXPECT_EQ(options.processor, DefaultImageProcessor::shared());
+    EXPECT_EQ(options.cacheSerializer, DefaultCacheSerializer::shared());
+
+    IrisParsedOptionsInfo onlyNull(IrisOptionsInfo { Item::processor(nullptr) });
+    EXPECT_EQ(onlyNull.processor, DefaultImageProcessor::shared());
+}

@@ -3,7 +3,10 @@
 #include "Iris/cache/ImageCache.h"
 #include "Iris/general/DelayRetryStrategy.h"
 #include "Iris/general/IrisManager.h"
+#include "Iris/general/RetrievalCancellation.h"
 #include "Iris/general/RetrieveImageResult.h"
+#include "Iris/networking/RequestModifier.h"
+#include "Iris/networking/SessionDelegate.h"
 
 #include "platform/graphics/Image.h"
 
@@ -11,6 +14,7 @@
 #include <QTemporaryDir>
 
 #include <map>
+#include <thread>
 
 using namespace iris;
 using namespace iristest;
@@ -139,5 +143,42 @@ TEST_F(NetworkRetrieval, ABodyThatFailsToDecompressOrIsCutShortIsNeitherDelivere
             platform::UrlError::cannotDecodeContentData);
         cache->ioQueue()->sync([] {});
         EXPECT_EQ(cache->cacheTypeOfKey(url.toString()), CacheType::none);
+    }
+}
+
+// A request modifier that answers later, from another thread: a retrieval called off before it
+// answers sends no request, and one called off once the download has started cancels that download.
+TEST_F(NetworkRetrieval, ARetrievalCalledOffAroundALateRequestModifierLeavesNoDownloadRunning)
+{
+    server.addStall("/stalled.png");
+    server.start();
+    struct Later final : AsyncImageDownloadRequestModifier {
+        // Taken out when answered: the completion holds the options, which hold this modifier.
+        mutable std::function<void()> answer;
+        void modifyRequest(const platform::UrlRequest& request, RequestModifierCompletion done) const override
+        {
+            answer = [request, done] { std::thread([&] { done(request); }).join(); };
+        }
+    };
+    for (const bool startFirst : { false, true }) {
+        SCOPED_TRACE(startFirst ? "called off after the download started" : "called off before");
+        auto modifier = std::make_shared<Later>();
+        IrisParsedOptionsInfo options;
+        options.requestModifier = modifier;
+        auto cancellation = std::make_shared<RetrievalCancellation>();
+        auto answered = std::make_shared<std::atomic<int>>(0);
+        manager->runRetrieval(
+            convertToSource(server.url(QStringLiteral("/stalled.png"))), options, {}, {}, {},
+            [answered](auto) { ++*answered; }, cancellation);
+        ASSERT_TRUE(modifier->answer);
+        if (!startFirst)
+            cancellation->cancel();
+        std::exchange(modifier->answer, nullptr)();
+        ASSERT_TRUE(waitUntil([&] { return server.requestCount("/stalled.png") == int(startFirst); }, 10000));
+        cancellation->cancel();
+        ASSERT_TRUE(waitUntil([&] { return answered->load() > 0; }, 10000));
+        EXPECT_TRUE(waitUntil([&] { return downloader->sessionDelegate()->allTasks().empty(); }, 3000));
+        EXPECT_EQ(server.requestCount("/stalled.png"), int(startFirst));
+        EXPECT_EQ(answered->load(), 1);
     }
 }

@@ -3,6 +3,7 @@
 
 #include "Iris/cache/ImageCache.h"
 #include "Iris/general/IrisManager.h"
+#include "Iris/general/RetrievalCancellation.h"
 #include "Iris/image/ImageProcessors.h"
 #include "Iris/networking/ImageProgressive.h"
 
@@ -742,4 +743,56 @@ TEST_F(ProgressiveDownload, ACancelledDownloadLeavesNothingBehind)
     gate->releaseChunks(1000);
     // Work still queued for it holds it until it has run.
     EXPECT_TRUE(waitUntil([&] { return weakProvider.expired(); }, 10000));
+}
+
+// A partial image still being processed when the retrieval ends (its final image delivered, or
+// called off) never reaches the caller: it would replace the finished picture.
+TEST_F(ProgressiveDownload, NoPartialImageReachesTheCallerAfterTheRetrievalEnded)
+{
+    const QByteArray file = encode(picture(320, 240, true), true);
+    const std::shared_ptr<testsupport::HttpTestServer::ChunkGate> gates[]
+        = { server.addSteppedChunks("/ends.jpg", file.toStdString(), 1024),
+              server.addSteppedChunks("/called-off.jpg", file.toStdString(), 1024) };
+    server.start();
+    for (const bool cancel : { false, true }) {
+        SCOPED_TRACE(cancel ? "called off" : "finished");
+        // Partial images reach the processor as images, the final one as data: only partial ones wait.
+        struct Release {
+            std::promise<void> promise;
+            ~Release()
+            {
+                try {
+                    promise.set_value();
+                } catch (const std::future_error&) {
+                }
+            }
+        } release;
+        auto held = std::make_shared<std::atomic<bool>>(false);
+        auto holding = std::make_shared<GeneralProcessor>(QStringLiteral("holding"),
+            [wait = release.promise.get_future().share(), held](
+                const ImageProcessItem& item, const auto& options) {
+                if (item.isImage() && (*held = true))
+                    wait.wait();
+                return DefaultImageProcessor::shared()->process(item, options);
+            });
+        auto ended = std::make_shared<std::atomic<bool>>(false);
+        auto late = std::make_shared<std::atomic<int>>(0);
+        auto cancellation = std::make_shared<RetrievalCancellation>();
+        manager->runRetrieval(
+            convertToSource(server.url(cancel ? "/called-off.jpg" : "/ends.jpg")),
+            IrisParsedOptionsInfo({ { IrisOptionsInfoItem::processor(holding),
+                IrisOptionsInfoItem::progressiveJPEG(std::make_shared<ImageProgressive>(false, true, 0)) } }),
+            {}, [=](auto) { *late += *ended || cancellation->isCancelled(); }, {},
+            [ended](auto) { *ended = true; }, cancellation);
+        m_released = 0;
+        releaseThroughScan(gates[cancel], file, 3);
+        ASSERT_TRUE(waitUntil([&] { return held->load(); }, 10000));
+        cancel ? cancellation->cancel() : gates[cancel]->releaseChunks(1000);
+        ASSERT_TRUE(waitUntil([&] { return ended->load(); }, 10000));
+        release.promise.set_value();
+        ImageProgressiveProvider::progressiveProcessingQueue()->sync([] {});
+        QCoreApplication::processEvents();
+        EXPECT_EQ(*late, 0);
+        gates[cancel]->releaseChunks(1000);
+    }
 }
