@@ -460,6 +460,29 @@ std::vector<NavigationType> NavigationView::visibleDestinations() const
     return rows;
 }
 
+std::optional<NavigationType> NavigationView::nearestVisibleDestination(bool below) const
+{
+    std::optional<NavigationType> nearest;
+    bool passed = false;
+    for (int section = 0; section < m_sidebar->topLevelItemCount(); ++section) {
+        QTreeWidgetItem* header = m_sidebar->topLevelItem(section);
+        for (int row = 0; row < header->childCount(); ++row) {
+            const auto destination
+                = static_cast<NavigationType>(header->child(row)->data(0, destinationRole).toInt());
+            if (destination == m_selectedNavigationItem) {
+                if (!below)
+                    return nearest;
+                passed = true;
+            } else if (header->isExpanded() && (!below || passed)) {
+                if (below)
+                    return destination;
+                nearest = destination;
+            }
+        }
+    }
+    return below ? std::nullopt : nearest;
+}
+
 QTreeWidgetItem* NavigationView::keyHeader() const
 {
     QTreeWidgetItem* current = m_sidebar->currentItem();
@@ -515,6 +538,13 @@ bool NavigationView::moveSidebarSelection(int key)
     if (rows.empty())
         return key == Qt::Key_Up || key == Qt::Key_Down || key == Qt::Key_Home || key == Qt::Key_End;
     auto at = std::find(rows.begin(), rows.end(), m_selectedNavigationItem);
+    if (at == rows.end() && (key == Qt::Key_Up || key == Qt::Key_Down)) {
+        // The page shown is in a folded section: a step goes to the nearest row shown on its side,
+        // not round to the far end of the sidebar.
+        if (auto nearest = nearestVisibleDestination(key == Qt::Key_Down))
+            select(*nearest);
+        return true;
+    }
     const int current = at == rows.end() ? -1 : static_cast<int>(at - rows.begin());
     const std::optional<int> next = tdKeyboardStep(key, current, static_cast<int>(rows.size()));
     if (!next)

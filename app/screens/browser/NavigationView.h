@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 #include <vector>
 
 class BottomBar;
@@ -66,6 +67,8 @@ private:
     void giveKeysToDestination();
     void keepSelection();
     std::vector<NavigationType> visibleDestinations() const;
+    // The destination of the nearest row shown below (or above) the selected one, in sidebar order.
+    std::optional<NavigationType> nearestVisibleDestination(bool below) const;
     bool moveSidebarSelection(int key);
     bool stepFromHeader(QTreeWidgetItem* header, int key);
     // The section header the keys are on, if they are on one rather than on the selected row.

@@ -297,6 +297,38 @@ TEST(NavigationView, TheArrowsMoveThroughTheSidebar)
     EXPECT_TRUE(grid.isNull()) << "a step changes the page, as a click does";
 }
 
+// The page shown may sit in a folded section: Up and Down go to the nearest row shown on their side
+// of it, and do nothing where there is none, rather than jumping to the far end of the sidebar.
+TEST(NavigationView, FromAPageInAFoldedSectionTheArrowsStepToTheNearestRowShown)
+{
+    Fixture f;
+    QTreeWidget* sidebar = f.view->sidebar();
+    QTreeWidgetItem* projects = sidebar->topLevelItem(0);
+    QTreeWidgetItem* other = sidebar->topLevelItem(1);
+    const struct {
+        NavigationType shown;
+        QTreeWidgetItem* folded;
+        Qt::Key key;
+        NavigationType expected;
+    } steps[] = {
+        { NavigationType::archived, projects, Qt::Key_Up, NavigationType::archived },
+        { NavigationType::archived, projects, Qt::Key_Down, NavigationType::media },
+        { NavigationType::media, other, Qt::Key_Up, NavigationType::favorite },
+        { NavigationType::links, other, Qt::Key_Down, NavigationType::links },
+        { NavigationType::links, other, Qt::Key_Home, NavigationType::projects },
+    };
+    for (const auto& step : steps) {
+        projects->setExpanded(true);
+        other->setExpanded(true);
+        f.view->select(step.shown);
+        step.folded->setExpanded(false);
+        sidebar->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(sidebar, step.key);
+        EXPECT_EQ(f.view->selectedNavigationItem(), step.expected)
+            << rawValue(step.shown).toStdString() << " folded, key " << step.key;
+    }
+}
+
 // A long session: each visit of a page drew new copies of its toolbar's icons into the pixmap
 // cache, about 1 KB a visit that only the cache's limit ever stopped.
 TEST(NavigationView, APageBuiltAgainReusesItsIcons)
