@@ -20,13 +20,17 @@
 #include <QEvent>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLayout>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPointer>
 #include <QScreen>
 #include <QSplitter>
 #include <QStyledItemDelegate>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 using tdappearance::SystemColor;
 
@@ -440,10 +444,18 @@ void NavigationView::showEvent(QShowEvent* event)
         m_onAppear();
 }
 
-void NavigationView::setAvailableWidth(std::function<int()> availableWidth)
+void NavigationView::setAvailableArea(std::function<QRect()> availableArea)
 {
-    m_availableWidth = std::move(availableWidth);
+    m_availableArea = std::move(availableArea);
     fitSidebar();
+}
+
+QRect NavigationView::availableArea() const
+{
+    if (m_availableArea)
+        return m_availableArea();
+    QScreen* screen = window()->screen();
+    return screen ? screen->availableGeometry() : QRect();
 }
 
 // The visible destination rows, top to bottom: a collapsed section's rows are skipped.
@@ -458,6 +470,29 @@ std::vector<NavigationType> NavigationView::visibleDestinations() const
             rows.push_back(static_cast<NavigationType>(header->child(row)->data(0, destinationRole).toInt()));
     }
     return rows;
+}
+
+std::optional<NavigationType> NavigationView::nearestVisibleDestination(bool below) const
+{
+    std::optional<NavigationType> nearest;
+    bool passed = false;
+    for (int section = 0; section < m_sidebar->topLevelItemCount(); ++section) {
+        QTreeWidgetItem* header = m_sidebar->topLevelItem(section);
+        for (int row = 0; row < header->childCount(); ++row) {
+            const auto destination
+                = static_cast<NavigationType>(header->child(row)->data(0, destinationRole).toInt());
+            if (destination == m_selectedNavigationItem) {
+                if (!below)
+                    return nearest;
+                passed = true;
+            } else if (header->isExpanded() && (!below || passed)) {
+                if (below)
+                    return destination;
+                nearest = destination;
+            }
+        }
+    }
+    return below ? std::nullopt : nearest;
 }
 
 QTreeWidgetItem* NavigationView::keyHeader() const
@@ -515,6 +550,13 @@ bool NavigationView::moveSidebarSelection(int key)
     if (rows.empty())
         return key == Qt::Key_Up || key == Qt::Key_Down || key == Qt::Key_Home || key == Qt::Key_End;
     auto at = std::find(rows.begin(), rows.end(), m_selectedNavigationItem);
+    if (at == rows.end() && (key == Qt::Key_Up || key == Qt::Key_Down)) {
+        // The page shown is in a folded section: a step goes to the nearest row shown on its side,
+        // not round to the far end of the sidebar.
+        if (auto nearest = nearestVisibleDestination(key == Qt::Key_Down))
+            select(*nearest);
+        return true;
+    }
     const int current = at == rows.end() ? -1 : static_cast<int>(at - rows.begin());
     const std::optional<int> next = tdKeyboardStep(key, current, static_cast<int>(rows.size()));
     if (!next)
@@ -561,8 +603,12 @@ bool NavigationView::eventFilter(QObject* watched, QEvent* event)
     // Before a layout passes the column's new minimum up to the window, which would otherwise grow
     // past the screen first: whichever of the layouts on the way up is asked first.
     if (event->type() == QEvent::LayoutRequest
-        && (watched == m_detail || watched == m_splitter || watched == this || watched == window()))
+        && (watched == m_detail || watched == m_splitter || watched == this || watched == window())) {
         fitSidebar();
+        followPageWidth();
+    }
+    if (event->type() == QEvent::Resize && watched == window() && watched != this)
+        keepWidenedWindowOnScreen();
     return platform::ObservedWidget::eventFilter(watched, event);
 }
 
@@ -579,20 +625,73 @@ void NavigationView::fitSidebar()
     // to the others.
     bool hide = false;
     if (projects && projects->stackDepth() > 0) {
-        int available = 0;
-        if (m_availableWidth) {
-            available = m_availableWidth();
-        } else if (QScreen* screen = window()->screen()) {
-            const QWidget* shell = window();
-            available
-                = screen->availableGeometry().width() - (shell->frameGeometry().width() - shell->width());
-        }
+        const QWidget* shell = window();
+        const int available = availableArea().width() - (shell->frameGeometry().width() - shell->width());
         const int needed = sidebarMinimumWidth + m_splitter->handleWidth()
             + std::max(m_detail->minimumWidth(), m_detailLayout->totalMinimumSize().width());
         hide = available > 0 && needed > available;
     }
     if (m_sidebar->isHidden() != hide)
         m_sidebar->setHidden(hide);
+}
+
+// Notes the window's width before a pushed page can widen it (the layouts have not passed the page's
+// minimum up yet), and once the page has gone gives back what the page took, while the window is
+// still as the page left it.
+void NavigationView::followPageWidth()
+{
+    QWidget* shell = window();
+    if (shell == this)
+        return;
+    auto* projects = dynamic_cast<TDProjectMasterView*>(m_destination);
+    if (projects && projects->stackDepth() > 0) {
+        if (!m_pageWidening)
+            m_pageWidening = PageWidening { shell->width() };
+        return;
+    }
+    if (!m_pageWidening)
+        return;
+    const PageWidening widening = *m_pageWidening;
+    m_pageWidening.reset();
+    if (!widening.widthAfter || shell->width() != *widening.widthAfter
+        || (shell->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
+        return;
+    // Once the layouts have let the window's minimum down again.
+    QMetaObject::invokeMethod(
+        shell,
+        [shell = QPointer<QWidget>(shell), widening] {
+            if (!shell)
+                return;
+            // The new minimum goes up one layout at a time, each by an event of its own.
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+            if (QLayout* layout = shell->layout())
+                layout->activate();
+            shell->resize(widening.widthBefore, shell->height());
+            if (widening.shift > 0)
+                shell->move(shell->x() + widening.shift, shell->y());
+        },
+        Qt::QueuedConnection);
+}
+
+// A window that a pushed page has just widened to its minimum grows to the right, past the edge of
+// the screen when it stood near it: it is moved in, so the page's toolbar stays in reach.
+void NavigationView::keepWidenedWindowOnScreen()
+{
+    QWidget* shell = window();
+    auto* projects = dynamic_cast<TDProjectMasterView*>(m_destination);
+    if (!m_pageWidening || !projects || projects->stackDepth() == 0
+        || shell->width() <= m_pageWidening->widthBefore || shell->width() > shell->minimumWidth()
+        || (shell->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
+        return;
+    const QRect area = availableArea();
+    const QRect frame = shell->frameGeometry();
+    const int shift
+        = area.isValid() ? std::clamp(frame.right() - area.right(), 0, frame.left() - area.left()) : 0;
+    if (shift > 0) {
+        shell->move(shell->x() - shift, shell->y());
+        m_pageWidening->shift += shift;
+    }
+    m_pageWidening->widthAfter = shell->width();
 }
 
 void NavigationView::applySidebarColors()

@@ -4,9 +4,11 @@
 #include "app/model/NavigationType.h"
 #include "platform/ui/ObservedWidget.h"
 
+#include <QRect>
 #include <QString>
 
 #include <functional>
+#include <optional>
 #include <vector>
 
 class BottomBar;
@@ -46,11 +48,12 @@ public:
     QWidget* destinationView() const { return m_destination; }
     QString navigationTitle() const;
 
-    // The width the window may take on its screen, its frame left out. While a page pushed in the
-    // detail column (a project's workspace) needs more than the screen leaves beside the sidebar,
-    // the sidebar steps aside, so nothing of the page lies off the screen; going back brings it
-    // again. Tests replace the screen's width.
-    void setAvailableWidth(std::function<int()> availableWidth);
+    // The area windows may take on the window's screen. While a page pushed in the detail column (a
+    // project's workspace) needs more than the screen leaves beside the sidebar, the sidebar steps
+    // aside, so nothing of the page lies off the screen; going back brings it again. A window the
+    // page widens is moved in to stay inside the area, and going back gives it its earlier width
+    // and place, unless it was resized meanwhile. Tests replace the screen's area.
+    void setAvailableArea(std::function<QRect()> availableArea);
 
 protected:
     void render() override;
@@ -59,13 +62,18 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    QRect availableArea() const;
     void fitSidebar();
+    void followPageWidth();
+    void keepWidenedWindowOnScreen();
     void buildSidebar();
     void applySidebarColors();
     void replaceDestination();
     void giveKeysToDestination();
     void keepSelection();
     std::vector<NavigationType> visibleDestinations() const;
+    // The destination of the nearest row shown below (or above) the selected one, in sidebar order.
+    std::optional<NavigationType> nearestVisibleDestination(bool below) const;
     bool moveSidebarSelection(int key);
     bool stepFromHeader(QTreeWidgetItem* header, int key);
     // The section header the keys are on, if they are on one rather than on the selected row.
@@ -82,7 +90,15 @@ private:
     TDToolbar* m_toolbar;
     QWidget* m_detail;
     QVBoxLayout* m_detailLayout;
-    std::function<int()> m_availableWidth;
+    std::function<QRect()> m_availableArea;
+    // The window's width before a pushed page widened it, how far it was then moved in to stay on
+    // the screen, and the width the page gave it.
+    struct PageWidening {
+        int widthBefore = 0;
+        int shift = 0;
+        std::optional<int> widthAfter;
+    };
+    std::optional<PageWidening> m_pageWidening;
     QWidget* m_destination = nullptr;
     BottomBar* m_bar;
 };

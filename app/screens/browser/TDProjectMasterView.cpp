@@ -17,6 +17,7 @@
 #include "platform/ui/ObservedWidget.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QContextMenuEvent>
 #include <QEvent>
 #include <QGraphicsOpacityEffect>
@@ -425,6 +426,26 @@ public:
 
     bool showsEmptyState() const { return m_layout->currentWidget() == m_empty; }
     QWidget* emptyState() const { return m_empty; }
+
+    // The empty state has nothing to act on: the keys the grid had go on to the window's next stop,
+    // as Tab would take them, rather than staying where arrows and Return do nothing.
+    void passKeysOn()
+    {
+        // Unless they have found a place of their own meanwhile.
+        if (QWidget* focused = QApplication::focusWidget();
+            focused && focused->isVisible() && focused != m_grid && !isAncestorOf(focused))
+            return;
+        QWidget* shell = window();
+        for (QWidget* next = m_grid->nextInFocusChain(); next != m_grid; next = next->nextInFocusChain()) {
+            if (next != shell && !shell->isAncestorOf(next))
+                continue;
+            if ((next->focusPolicy() & Qt::TabFocus) && next->isEnabled() && next->isVisibleTo(shell)
+                && !isAncestorOf(next)) {
+                next->setFocus(Qt::TabFocusReason);
+                return;
+            }
+        }
+    }
     QScrollArea* scrollArea() const { return m_area; }
     TDProjectGrid* grid() const { return m_grid; }
 
@@ -433,8 +454,11 @@ protected:
     {
         auto projects = TDProjectMasterView::selection(*m_stores.projectStore, m_type);
         bool empty = projects.empty();
+        const bool hadKeys = m_grid->hasFocus();
         m_grid->setProjects(std::move(projects));
         m_layout->setCurrentWidget(empty ? static_cast<QWidget*>(m_empty) : m_area);
+        if (empty && hadKeys)
+            passKeysOn();
     }
 
 private:
@@ -581,13 +605,26 @@ void TDProjectMasterView::pop()
     m_stack->removeWidget(page);
     page->deleteLater();
     m_stack->setCurrentIndex(m_stack->count() - 1);
-    // Back where the keys left: on the card of the project that was opened.
-    if (stackDepth() == 0 && m_gridHadFocus) {
-        m_gridHadFocus = false;
-        m_root->grid()->setFocus(Qt::OtherFocusReason);
-    }
     setMinimumWidth(stackDepth() > 0 ? std::max(minimumWidth, topPage()->minimumWidth()) : minimumWidth);
     updateToolbar();
+    // Back where the keys left: on the card of the project that was opened. After the toolbar has
+    // dropped its Back button, which would otherwise be the next stop.
+    if (stackDepth() == 0 && m_gridHadFocus) {
+        m_gridHadFocus = false;
+        // The page may have taken the last project the grid showed out of its selection. The keys
+        // go on once the window has laid itself out again: the sidebar, which a wide page may have
+        // pushed aside, comes back only then.
+        if (m_root->showsEmptyState())
+            QMetaObject::invokeMethod(
+                m_root,
+                [root = QPointer<TDProjectGridRoot>(m_root)] {
+                    if (root)
+                        root->passKeysOn();
+                },
+                Qt::QueuedConnection);
+        else
+            m_root->grid()->setFocus(Qt::OtherFocusReason);
+    }
 }
 
 void TDProjectMasterView::updateToolbar()

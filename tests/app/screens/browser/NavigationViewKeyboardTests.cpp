@@ -1,9 +1,12 @@
 #include "../FocusTestSupport.h"
 #include "../ScreenTestSupport.h"
 #include "app/screens/browser/NavigationView.h"
+#include "app/screens/browser/TDProjectMasterView.h"
 #include "app/screens/common/TDToolbar.h"
 
+#include <QAction>
 #include <QMainWindow>
+#include <QMenu>
 #include <QTreeWidget>
 
 namespace {
@@ -158,4 +161,49 @@ TEST(NavigationViewKeyboard, AClickOnAnotherDestinationKeepsTheKeysInTheWindow)
     QCoreApplication::processEvents();
     ASSERT_EQ(view->navigationTitle(), "Archived");
     EXPECT_EQ(QApplication::focusWidget(), sidebar);
+}
+
+// The grid that had the keys and is left with no card (its last project deleted from the keys, or
+// moved out of the destination by its page) hands them to the sidebar, where the arrows act.
+TEST(NavigationViewKeyboard, AGridLeftWithoutCardsHandsTheKeysToTheSidebar)
+{
+    apptest::LibraryRoot root;
+    root.makeLibraryFolder();
+    TDStores stores = screentest::makeStores();
+    auto category = stores.categoryStore->tdCategories().front();
+    auto lamp = screentest::project("Lamp", category, TDStatus::archived, true);
+    stores.projectStore->setTdProjects({ lamp, screentest::project("Garden", category) });
+    QMainWindow window;
+    NavigationView* view = showInActiveWindow(window, stores, QSize(1200, 760));
+    ASSERT_TRUE(view);
+
+    view->select(NavigationType::archived);
+    auto* archived = dynamic_cast<TDProjectMasterView*>(view->destinationView());
+    ASSERT_TRUE(archived);
+    archived->grid()->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(archived->grid(), Qt::Key_Return);
+    ASSERT_EQ(archived->stackDepth(), 1);
+    lamp->setStatus(TDStatus::inProgress);
+    QCoreApplication::processEvents();
+    view->toolbar()->triggerBack();
+    ASSERT_TRUE(archived->showsEmptyState());
+    EXPECT_TRUE(testsupport::waitUntil([&] { return QApplication::focusWidget() == view->sidebar(); }));
+    QTest::keyClick(view->sidebar(), Qt::Key_Down);
+    EXPECT_EQ(view->selectedNavigationItem(), NavigationType::finished) << "the arrows act again";
+
+    view->select(NavigationType::favorite);
+    auto* favorite = dynamic_cast<TDProjectMasterView*>(view->destinationView());
+    ASSERT_TRUE(favorite);
+    favorite->grid()->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(favorite->grid(), Qt::Key_Menu);
+    auto* menu = QApplication::activePopupWidget();
+    ASSERT_TRUE(menu && menu->objectName() == "cardMenu");
+    menu->findChild<QAction*>("deleteProjectAction")->trigger();
+    menu->close();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return favorite->deletesInFlight() == 0; }));
+    ASSERT_TRUE(favorite->showsEmptyState());
+    // The test platform leaves no window active once a popup closes.
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    EXPECT_EQ(QApplication::focusWidget(), view->sidebar());
 }

@@ -164,7 +164,7 @@ TEST(NavigationView, APushedPageTooWideForTheScreenBesideTheSidebarTakesItsPlace
 {
     Fixture f;
     int screenWidth = 1280;
-    f.view->setAvailableWidth([&] { return screenWidth; });
+    f.view->setAvailableArea([&] { return QRect(0, 0, screenWidth, 1000); });
     auto category = f.stores.categoryStore->tdCategories().front();
     auto project = screentest::project("A", category);
     f.stores.projectStore->setTdProjects({ project });
@@ -202,7 +202,7 @@ TEST(NavigationView, APushedPageTooWideForTheScreenBesideTheSidebarTakesItsPlace
 TEST(NavigationView, AProjectOpensInAWindowOfThePreferredWidthWithoutWideningIt)
 {
     Fixture f;
-    f.view->setAvailableWidth([] { return 1920; });
+    f.view->setAvailableArea([] { return QRect(0, 0, 1920, 1080); });
     f.window.resize(NavigationView::preferredWindowWidth(), 760);
     auto project = screentest::project("A", f.stores.categoryStore->tdCategories().front());
     f.stores.projectStore->setTdProjects({ project });
@@ -215,6 +215,47 @@ TEST(NavigationView, AProjectOpensInAWindowOfThePreferredWidthWithoutWideningIt)
     EXPECT_TRUE(f.view->sidebar()->isVisible());
     EXPECT_LE(f.window.minimumSizeHint().width(), width);
     EXPECT_EQ(f.window.width(), width);
+}
+
+// A window made narrower than a project's workspace grows when one opens: near the screen's right
+// edge it grew past it, hiding the page's toolbar, and after Back it stayed wide.
+TEST(NavigationView, AWindowAPageWidensStaysOnTheScreenAndBackGivesItsWidthAndPlaceAgain)
+{
+    Fixture f;
+    const QRect area(0, 0, 1600, 1000);
+    f.view->setAvailableArea([&] { return area; });
+    auto project = screentest::project("A", f.stores.categoryStore->tdCategories().front());
+    f.stores.projectStore->setTdProjects({ project });
+    auto* grid = dynamic_cast<TDProjectMasterView*>(f.view->destinationView());
+    ASSERT_TRUE(testsupport::waitUntil([&] { return grid->cards().size() == 1; }));
+    f.window.resize(1000, 600);
+    f.window.move(580, 100);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return f.window.pos() == QPoint(580, 100); }));
+    const QRect chosen(f.window.pos(), f.window.size());
+
+    grid->push(project);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return f.window.width() > chosen.width(); }));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(f.view->sidebar()->isVisible());
+    EXPECT_LE(f.window.frameGeometry().right(), area.right()) << "moved in, not past the edge";
+    EXPECT_GE(f.window.frameGeometry().left(), area.left());
+
+    grid->pop();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return f.window.width() == chosen.width(); }))
+        << f.window.width();
+    EXPECT_EQ(QRect(f.window.pos(), f.window.size()), chosen);
+
+    // Resized while the page shows, the window keeps the user's size.
+    grid->push(project);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return f.window.width() > chosen.width(); }));
+    QCoreApplication::processEvents();
+    const int resized = f.window.width() + 40;
+    f.window.resize(resized, 600);
+    QCoreApplication::processEvents();
+    grid->pop();
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(f.window.width(), resized);
 }
 
 TEST(NavigationView, CollapsingASectionOrCtrlClickingKeepsTheSelection)
@@ -295,6 +336,38 @@ TEST(NavigationView, TheArrowsMoveThroughTheSidebar)
     QTest::keyClick(sidebar, Qt::Key_End);
     EXPECT_EQ(f.view->selectedNavigationItem(), NavigationType::favorite);
     EXPECT_TRUE(grid.isNull()) << "a step changes the page, as a click does";
+}
+
+// The page shown may sit in a folded section: Up and Down go to the nearest row shown on their side
+// of it, and do nothing where there is none, rather than jumping to the far end of the sidebar.
+TEST(NavigationView, FromAPageInAFoldedSectionTheArrowsStepToTheNearestRowShown)
+{
+    Fixture f;
+    QTreeWidget* sidebar = f.view->sidebar();
+    QTreeWidgetItem* projects = sidebar->topLevelItem(0);
+    QTreeWidgetItem* other = sidebar->topLevelItem(1);
+    const struct {
+        NavigationType shown;
+        QTreeWidgetItem* folded;
+        Qt::Key key;
+        NavigationType expected;
+    } steps[] = {
+        { NavigationType::archived, projects, Qt::Key_Up, NavigationType::archived },
+        { NavigationType::archived, projects, Qt::Key_Down, NavigationType::media },
+        { NavigationType::media, other, Qt::Key_Up, NavigationType::favorite },
+        { NavigationType::links, other, Qt::Key_Down, NavigationType::links },
+        { NavigationType::links, other, Qt::Key_Home, NavigationType::projects },
+    };
+    for (const auto& step : steps) {
+        projects->setExpanded(true);
+        other->setExpanded(true);
+        f.view->select(step.shown);
+        step.folded->setExpanded(false);
+        sidebar->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(sidebar, step.key);
+        EXPECT_EQ(f.view->selectedNavigationItem(), step.expected)
+            << rawValue(step.shown).toStdString() << " folded, key " << step.key;
+    }
 }
 
 // A long session: each visit of a page drew new copies of its toolbar's icons into the pixmap
