@@ -4,6 +4,8 @@
 #include "Iris/general/RetrievalCancellation.h"
 #include "Iris/views/SourceIdentifier.h"
 
+#include "platform/foundation/DispatchQueue.h"
+
 #include <mutex>
 
 namespace iris {
@@ -15,6 +17,29 @@ std::shared_ptr<IrisManager>& managerOverride()
 {
     static std::shared_ptr<IrisManager> manager;
     return manager;
+}
+
+// The closures of one request that run on the main thread.
+struct MainThreadSide {
+    std::function<bool()> targetAlive;
+    std::function<void(std::shared_ptr<platform::Image>)> showPartialImage;
+    std::function<void()> answerArrived;
+    std::function<void(const RetrieveImageResultOrError&, const ImageSettingRequest::FailureImage&)>
+        applyOutcome;
+    RetrieveImageCompletion completion;
+    DownloadProgressCallback progress;
+};
+
+// Shares `value` and deletes it on the main thread once the last holder lets go, wherever that is.
+template<typename T> std::shared_ptr<const T> releasedOnMainThread(T value)
+{
+    return std::shared_ptr<const T>(new T(std::move(value)), [](const T* held) {
+        if (platform::DispatchQueue::isMainThread()) {
+            delete held;
+            return;
+        }
+        platform::DispatchQueue::main()->async([held] { delete held; });
+    });
 }
 
 } // namespace
@@ -69,22 +94,34 @@ std::optional<DownloadTask> runImageSettingRequest(ImageSettingRequest request)
     auto cancellation = std::make_shared<RetrievalCancellation>();
     slot->begin(identifier, cancellation);
 
+    // Everything the main thread runs for this request, the caller's closures among them. They may
+    // hold widgets (a builder holds its placeholder, a caller's completion what it captured), and
+    // the retrieval lets go of its closures on whichever thread it ends on.
+    const auto side = releasedOnMainThread(MainThreadSide { std::move(request.targetAlive),
+        std::move(request.showPartialImage), std::move(request.answerArrived),
+        std::move(request.applyOutcome), std::move(request.completion), std::move(request.progress) });
+    auto isCurrent = [slot, identifier] { return slot->isCurrent(identifier); };
+
     IrisParsedOptionsInfo& options = request.options;
-    if (request.progress) {
+    if (side->progress) {
         if (!options.onDataReceived)
             options.onDataReceived.emplace();
-        options.onDataReceived->push_back(std::make_shared<ImageLoadingProgressSideEffect>(request.progress));
+        // Checked again on the main thread: a report let through just before a newer request was
+        // issued would otherwise arrive after it, even after its answer.
+        options.onDataReceived->push_back(std::make_shared<ImageLoadingProgressSideEffect>(
+            [isCurrent, side](std::int64_t received, std::int64_t total) {
+                if (isCurrent() && side->targetAlive())
+                    side->progress(received, total);
+            }));
     }
 
-    auto isCurrent = [slot, identifier] { return slot->isCurrent(identifier); };
     ProgressiveImageSetter partialImage;
-    if (request.showPartialImage) {
+    if (side->showPartialImage) {
         // Checked again here, on the main thread: between the provider's own check and this call a
         // newer request may have been issued.
-        partialImage = [isCurrent, alive = request.targetAlive, show = request.showPartialImage](
-                           std::shared_ptr<platform::Image> image) {
-            if (isCurrent() && alive())
-                show(std::move(image));
+        partialImage = [isCurrent, side](std::shared_ptr<platform::Image> image) {
+            if (isCurrent() && side->targetAlive())
+                side->showPartialImage(std::move(image));
         };
     }
 
@@ -92,24 +129,24 @@ std::optional<DownloadTask> runImageSettingRequest(ImageSettingRequest request)
         slot->setImageTaskIfCurrent(identifier, task);
     };
 
-    RetrieveImageCompletion completion =
-        [slot, identifier, source = request.source, failureImage = options.onFailureImage,
-            alive = request.targetAlive, answerArrived = request.answerArrived, apply = request.applyOutcome,
-            done = request.completion](RetrieveImageResultOrError outcome) {
-            CallbackQueue::mainCurrentOrAsync().execute([=] {
-                if (answerArrived)
-                    answerArrived();
-                if (!alive() || !slot->finishIfCurrent(identifier)) {
-                    if (done)
-                        done(RetrieveImageResultOrError::failure(notCurrentSourceTaskError(outcome, source)));
-                    return;
-                }
-                if (apply)
-                    apply(outcome, failureImage);
-                if (done)
-                    done(outcome);
-            });
-        };
+    RetrieveImageCompletion completion = [slot, identifier, source = request.source,
+                                             failureImage = options.onFailureImage,
+                                             side](RetrieveImageResultOrError outcome) {
+        CallbackQueue::mainCurrentOrAsync().execute([=] {
+            if (side->answerArrived)
+                side->answerArrived();
+            if (!side->targetAlive() || !slot->finishIfCurrent(identifier)) {
+                if (side->completion)
+                    side->completion(
+                        RetrieveImageResultOrError::failure(notCurrentSourceTaskError(outcome, source)));
+                return;
+            }
+            if (side->applyOutcome)
+                side->applyOutcome(outcome, failureImage);
+            if (side->completion)
+                side->completion(outcome);
+        });
+    };
 
     const std::shared_ptr<IrisManager> manager = imageSettingManager();
     std::optional<DownloadTask> task

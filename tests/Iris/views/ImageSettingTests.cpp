@@ -6,12 +6,15 @@
 #include "Iris/views/ImageViewWrapper.h"
 #include "Iris/views/TextAttachmentWrapper.h"
 
+#include "platform/foundation/DispatchQueue.h"
 #include "platform/graphics/ImageEncoding.h"
 #include "platform/ui/AnimatedImageView.h"
 #include "platform/ui/Button.h"
 #include "platform/ui/ImageView.h"
 #include "platform/ui/ProgressIndicator.h"
 #include "platform/ui/TextAttachment.h"
+
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -41,6 +44,8 @@ struct Targets {
     std::shared_ptr<platform::TextAttachment> attachment = std::make_shared<platform::TextAttachment>();
     QWidget text;
     int textViewAsked = 0;
+    // Handed to every request made through `all()`.
+    DownloadProgressCallback progress;
 
     std::vector<Target> all()
     {
@@ -54,22 +59,22 @@ struct Targets {
         return {
             { "image view",
                 [=, this](auto source, auto placeholder, auto options, auto completion) {
-                    return ir(&view).setImage(
-                        std::move(source), placeholderOf(placeholder), options, {}, std::move(completion));
+                    return ir(&view).setImage(std::move(source), placeholderOf(placeholder), options,
+                        progress, std::move(completion));
                 },
                 [this] { return view.image(); }, [this] { return ir(&view).imageTask(); },
                 [this] { return ir(&view).taskIdentifier(); } },
             { "button image",
                 [this](auto source, auto placeholder, auto options, auto completion) {
                     return ir(&button).setButtonImage(
-                        source, placeholder, options, {}, std::move(completion));
+                        source, placeholder, options, progress, std::move(completion));
                 },
                 [this] { return button.image(); }, [this] { return ir(&button).imageTask(); },
                 [this] { return ir(&button).taskIdentifier(); } },
             { "button alternate image",
                 [this](auto source, auto placeholder, auto options, auto completion) {
                     return ir(&button).setButtonAlternateImage(
-                        source, placeholder, options, {}, std::move(completion));
+                        source, placeholder, options, progress, std::move(completion));
                 },
                 [this] { return button.alternateImage(); },
                 [this] { return ir(&button).alternateImageTask(); },
@@ -78,7 +83,7 @@ struct Targets {
                 [=, this](auto source, auto placeholder, auto options, auto completion) {
                     return ir(attachment)
                         .setAttachmentImage(
-                            source, displaying, placeholder, options, {}, std::move(completion));
+                            source, displaying, placeholder, options, progress, std::move(completion));
                 },
                 [this] { return attachment->image(); }, [this] { return ir(attachment).imageTask(); },
                 [this] { return ir(attachment).taskIdentifier(); } },
@@ -95,6 +100,7 @@ struct Targets {
                             if (completion)
                                 completion(RetrieveImageResultOrError::failure(error));
                         })
+                        .onProgress(progress)
                         .set(&view);
                 },
                 [this] { return view.image(); }, [this] { return ir(&view).imageTask(); },
@@ -372,4 +378,108 @@ TEST(ImageSetting, IdentityChecksFromOtherThreadsSeeOnlyTheCurrentRequest)
     EXPECT_TRUE(scope.manager->calls.back().isCurrent());
     for (std::size_t i = 0; i < scope.manager->calls.size(); ++i)
         scope.manager->fail(i, cancelled());
+}
+
+namespace {
+
+// Counts where it is destroyed: on the main thread or off it.
+struct ThreadWitness {
+    explicit ThreadWitness(std::atomic<int>& offMain, std::atomic<int>& onMain)
+        : offMain(offMain)
+        , onMain(onMain)
+    {
+    }
+    ~ThreadWitness() { ++(QThread::currentThread() == qApp->thread() ? onMain : offMain); }
+    std::atomic<int>& offMain;
+    std::atomic<int>& onMain;
+};
+
+// A placeholder that shows nothing and tells where it is destroyed.
+struct WitnessPlaceholder final : Placeholder {
+    explicit WitnessPlaceholder(std::atomic<int>& offMain, std::atomic<int>& onMain)
+        : witness(offMain, onMain)
+    {
+    }
+    void add(platform::ImageView&) override { }
+    void remove(platform::ImageView&) override { }
+    ThreadWitness witness;
+};
+
+// Runs what was posted to the main queue so far.
+void drainMainQueue()
+{
+    bool drained = false;
+    platform::DispatchQueue::main()->async([&] { drained = true; });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return drained; }));
+}
+
+} // namespace
+
+// The retrieval lets go of a request's closures on whichever thread it ends on; what the caller put
+// in them (widgets, a builder with its placeholder and hooks) is still let go on the main thread.
+TEST(ImageSetting, WhatARequestHoldsIsLetGoOnTheMainThread)
+{
+    std::atomic<int> offMain { 0 }, onMain { 0 };
+    auto dropOnAnotherThread = [](std::vector<ScriptedManager::Call> calls) {
+        std::thread([dropped = std::move(calls)]() mutable { dropped.clear(); }).join();
+    };
+    forEachTarget([&](const Target& target, Targets& targets) {
+        ScopedManager scope;
+        auto completionHolds = std::make_shared<ThreadWitness>(offMain, onMain);
+        auto progressHolds = std::make_shared<ThreadWitness>(offMain, onMain);
+        targets.progress = [progressHolds](std::int64_t, std::int64_t) {};
+        target.set(sourceNamed("a"), nullptr, {}, [completionHolds](RetrieveImageResultOrError) {});
+        completionHolds.reset();
+        progressHolds.reset();
+        targets.progress = nullptr;
+        scope.manager->succeed(0, solid(Qt::red));
+        dropOnAnotherThread(std::move(scope.manager->calls));
+    });
+    EXPECT_EQ(offMain, 0);
+    EXPECT_TRUE(testsupport::waitUntil([&] { return onMain == 10; }));
+
+    // A builder keeps its placeholder; its loads keep the builder.
+    offMain = onMain = 0;
+    ScopedManager scope;
+    platform::ImageView view;
+    IR::source(sourceNamed("b"))
+        .placeholder(std::make_shared<WitnessPlaceholder>(offMain, onMain))
+        .set(&view);
+    scope.manager->succeed(0, solid(Qt::red));
+    EXPECT_FALSE(ir(&view).placeholder());
+    dropOnAnotherThread(std::move(scope.manager->calls));
+    EXPECT_EQ(offMain, 0);
+    EXPECT_TRUE(testsupport::waitUntil([&] { return onMain == 1; }));
+}
+
+// Progress checked as current on the network thread reaches the main thread later; by then a newer
+// request (here a memory hit, answered at once) may have taken the target, and the older progress
+// must not touch it.
+TEST(ImageSetting, ProgressOfARequestNoLongerAwaitedIsDropped)
+{
+    forEachTarget([&](const Target& target, Targets& targets) {
+        ScopedManager scope;
+        std::vector<std::string> heard;
+        targets.progress = [&](std::int64_t received, std::int64_t total) {
+            heard.push_back(std::to_string(received) + "/" + std::to_string(total));
+        };
+        target.set(sourceNamed("a"), nullptr, {}, {});
+        std::shared_ptr<DataReceivingSideEffect> progress;
+        for (const auto& effect : *scope.manager->calls[0].options.onDataReceived) {
+            if (std::dynamic_pointer_cast<ImageLoadingProgressSideEffect>(effect))
+                progress = effect;
+        }
+        ASSERT_TRUE(progress);
+        std::thread([&] { progress->reportReceivedData(nullptr, nullptr, {}, 5, 10); }).join();
+        std::thread([&] { progress->reportReceivedData(nullptr, nullptr, {}, 6, 10); }).join();
+        drainMainQueue();
+        EXPECT_EQ(heard, (std::vector<std::string> { "5/10", "6/10" }));
+
+        std::thread([&] { progress->reportReceivedData(nullptr, nullptr, {}, 7, 10); }).join();
+        scope.manager->answerAtOnce = solid(Qt::green);
+        target.set(sourceNamed("b"), nullptr, {}, {});
+        drainMainQueue();
+        EXPECT_EQ(heard.size(), 2u) << "the older request's report came after the newer one's answer";
+        scope.manager->fail(0, cancelled());
+    });
 }
