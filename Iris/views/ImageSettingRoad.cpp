@@ -19,17 +19,6 @@ std::shared_ptr<IrisManager>& managerOverride()
     return manager;
 }
 
-// The closures of one request that run on the main thread.
-struct MainThreadSide {
-    std::function<bool()> targetAlive;
-    std::function<void(std::shared_ptr<platform::Image>)> showPartialImage;
-    std::function<void()> answerArrived;
-    std::function<void(const RetrieveImageResultOrError&, const ImageSettingRequest::FailureImage&)>
-        applyOutcome;
-    RetrieveImageCompletion completion;
-    DownloadProgressCallback progress;
-};
-
 // Shares `value` and deletes it on the main thread once the last holder lets go, wherever that is.
 template<typename T> std::shared_ptr<const T> releasedOnMainThread(T value)
 {
@@ -94,15 +83,12 @@ std::optional<DownloadTask> runImageSettingRequest(ImageSettingRequest request)
     auto cancellation = std::make_shared<RetrievalCancellation>();
     slot->begin(identifier, cancellation);
 
-    // Everything the main thread runs for this request, the caller's closures among them. They may
-    // hold widgets (a builder holds its placeholder, a caller's completion what it captured), and
-    // the retrieval lets go of its closures on whichever thread it ends on.
-    const auto side = releasedOnMainThread(MainThreadSide { std::move(request.targetAlive),
-        std::move(request.showPartialImage), std::move(request.answerArrived),
-        std::move(request.applyOutcome), std::move(request.completion), std::move(request.progress) });
+    IrisParsedOptionsInfo options = std::move(request.options);
+    // The closures the main thread runs for this request, the caller's among them, may hold widgets
+    // (a builder holds its placeholder); the retrieval lets go of them on whichever thread it ends on.
+    const auto side = releasedOnMainThread(std::move(request));
     auto isCurrent = [slot, identifier] { return slot->isCurrent(identifier); };
 
-    IrisParsedOptionsInfo& options = request.options;
     if (side->progress) {
         if (!options.onDataReceived)
             options.onDataReceived.emplace();
@@ -129,16 +115,15 @@ std::optional<DownloadTask> runImageSettingRequest(ImageSettingRequest request)
         slot->setImageTaskIfCurrent(identifier, task);
     };
 
-    RetrieveImageCompletion completion = [slot, identifier, source = request.source,
-                                             failureImage = options.onFailureImage,
-                                             side](RetrieveImageResultOrError outcome) {
+    RetrieveImageCompletion completion = [slot, identifier, failureImage = options.onFailureImage, side](
+                                             RetrieveImageResultOrError outcome) {
         CallbackQueue::mainCurrentOrAsync().execute([=] {
             if (side->answerArrived)
                 side->answerArrived();
             if (!side->targetAlive() || !slot->finishIfCurrent(identifier)) {
                 if (side->completion)
-                    side->completion(
-                        RetrieveImageResultOrError::failure(notCurrentSourceTaskError(outcome, source)));
+                    side->completion(RetrieveImageResultOrError::failure(
+                        notCurrentSourceTaskError(outcome, side->source)));
                 return;
             }
             if (side->applyOutcome)
@@ -150,7 +135,7 @@ std::optional<DownloadTask> runImageSettingRequest(ImageSettingRequest request)
 
     const std::shared_ptr<IrisManager> manager = imageSettingManager();
     std::optional<DownloadTask> task
-        = manager->runRetrieval(request.source, std::move(options), std::move(taskUpdated),
+        = manager->runRetrieval(side->source, std::move(options), std::move(taskUpdated),
             std::move(partialImage), isCurrent, std::move(completion), std::move(cancellation));
     // A request answered inside the call has already left the slot; its task is not kept.
     slot->setImageTaskIfCurrent(identifier, task);
