@@ -4,6 +4,8 @@
 #include "Iris/general/RetrievalCancellation.h"
 #include "Iris/views/SourceIdentifier.h"
 
+#include "platform/foundation/DispatchQueue.h"
+
 #include <mutex>
 
 namespace iris {
@@ -15,6 +17,18 @@ std::shared_ptr<IrisManager>& managerOverride()
 {
     static std::shared_ptr<IrisManager> manager;
     return manager;
+}
+
+// Shares `value` and deletes it on the main thread once the last holder lets go, wherever that is.
+template<typename T> std::shared_ptr<const T> releasedOnMainThread(T value)
+{
+    return std::shared_ptr<const T>(new T(std::move(value)), [](const T* held) {
+        if (platform::DispatchQueue::isMainThread()) {
+            delete held;
+            return;
+        }
+        platform::DispatchQueue::main()->async([held] { delete held; });
+    });
 }
 
 } // namespace
@@ -69,22 +83,31 @@ std::optional<DownloadTask> runImageSettingRequest(ImageSettingRequest request)
     auto cancellation = std::make_shared<RetrievalCancellation>();
     slot->begin(identifier, cancellation);
 
-    IrisParsedOptionsInfo& options = request.options;
-    if (request.progress) {
+    IrisParsedOptionsInfo options = std::move(request.options);
+    // The closures the main thread runs for this request, the caller's among them, may hold widgets
+    // (a builder holds its placeholder); the retrieval lets go of them on whichever thread it ends on.
+    const auto side = releasedOnMainThread(std::move(request));
+    auto isCurrent = [slot, identifier] { return slot->isCurrent(identifier); };
+
+    if (side->progress) {
         if (!options.onDataReceived)
             options.onDataReceived.emplace();
-        options.onDataReceived->push_back(std::make_shared<ImageLoadingProgressSideEffect>(request.progress));
+        // Checked again on the main thread: a report let through just before a newer request was
+        // issued would otherwise arrive after it, even after its answer.
+        options.onDataReceived->push_back(std::make_shared<ImageLoadingProgressSideEffect>(
+            [isCurrent, side](std::int64_t received, std::int64_t total) {
+                if (isCurrent() && side->targetAlive())
+                    side->progress(received, total);
+            }));
     }
 
-    auto isCurrent = [slot, identifier] { return slot->isCurrent(identifier); };
     ProgressiveImageSetter partialImage;
-    if (request.showPartialImage) {
+    if (side->showPartialImage) {
         // Checked again here, on the main thread: between the provider's own check and this call a
         // newer request may have been issued.
-        partialImage = [isCurrent, alive = request.targetAlive, show = request.showPartialImage](
-                           std::shared_ptr<platform::Image> image) {
-            if (isCurrent() && alive())
-                show(std::move(image));
+        partialImage = [isCurrent, side](std::shared_ptr<platform::Image> image) {
+            if (isCurrent() && side->targetAlive())
+                side->showPartialImage(std::move(image));
         };
     }
 
@@ -92,28 +115,27 @@ std::optional<DownloadTask> runImageSettingRequest(ImageSettingRequest request)
         slot->setImageTaskIfCurrent(identifier, task);
     };
 
-    RetrieveImageCompletion completion =
-        [slot, identifier, source = request.source, failureImage = options.onFailureImage,
-            alive = request.targetAlive, answerArrived = request.answerArrived, apply = request.applyOutcome,
-            done = request.completion](RetrieveImageResultOrError outcome) {
-            CallbackQueue::mainCurrentOrAsync().execute([=] {
-                if (answerArrived)
-                    answerArrived();
-                if (!alive() || !slot->finishIfCurrent(identifier)) {
-                    if (done)
-                        done(RetrieveImageResultOrError::failure(notCurrentSourceTaskError(outcome, source)));
-                    return;
-                }
-                if (apply)
-                    apply(outcome, failureImage);
-                if (done)
-                    done(outcome);
-            });
-        };
+    RetrieveImageCompletion completion = [slot, identifier, failureImage = options.onFailureImage, side](
+                                             RetrieveImageResultOrError outcome) {
+        CallbackQueue::mainCurrentOrAsync().execute([=] {
+            if (side->answerArrived)
+                side->answerArrived();
+            if (!side->targetAlive() || !slot->finishIfCurrent(identifier)) {
+                if (side->completion)
+                    side->completion(RetrieveImageResultOrError::failure(
+                        notCurrentSourceTaskError(outcome, side->source)));
+                return;
+            }
+            if (side->applyOutcome)
+                side->applyOutcome(outcome, failureImage);
+            if (side->completion)
+                side->completion(outcome);
+        });
+    };
 
     const std::shared_ptr<IrisManager> manager = imageSettingManager();
     std::optional<DownloadTask> task
-        = manager->runRetrieval(request.source, std::move(options), std::move(taskUpdated),
+        = manager->runRetrieval(side->source, std::move(options), std::move(taskUpdated),
             std::move(partialImage), isCurrent, std::move(completion), std::move(cancellation));
     // A request answered inside the call has already left the slot; its task is not kept.
     slot->setImageTaskIfCurrent(identifier, task);

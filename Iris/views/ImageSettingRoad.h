@@ -28,7 +28,7 @@ IrisError emptySourceError();
 IrisError notCurrentSourceTaskError(const RetrieveImageResultOrError& outcome, const Source& source);
 
 // One request of one slot, from the identifier it is issued to the completion on the main thread.
-// What differs between targets comes in as closures, all run on the main thread.
+// What differs between targets comes in as closures, all run and let go of on the main thread.
 struct ImageSettingRequest {
     explicit ImageSettingRequest(Source source)
         : source(std::move(source))

@@ -6,12 +6,15 @@
 #include "Iris/views/ImageViewWrapper.h"
 #include "Iris/views/TextAttachmentWrapper.h"
 
+#include "platform/foundation/DispatchQueue.h"
 #include "platform/graphics/ImageEncoding.h"
 #include "platform/ui/AnimatedImageView.h"
 #include "platform/ui/Button.h"
 #include "platform/ui/ImageView.h"
 #include "platform/ui/ProgressIndicator.h"
 #include "platform/ui/TextAttachment.h"
+
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -41,6 +44,8 @@ struct Targets {
     std::shared_ptr<platform::TextAttachment> attachment = std::make_shared<platform::TextAttachment>();
     QWidget text;
     int textViewAsked = 0;
+    // Handed to every request made through `all()`.
+    DownloadProgressCallback progress;
 
     std::vector<Target> all()
     {
@@ -54,22 +59,22 @@ struct Targets {
         return {
             { "image view",
                 [=, this](auto source, auto placeholder, auto options, auto completion) {
-                    return ir(&view).setImage(
-                        std::move(source), placeholderOf(placeholder), options, {}, std::move(completion));
+                    return ir(&view).setImage(std::move(source), placeholderOf(placeholder), options,
+                        progress, std::move(completion));
                 },
                 [this] { return view.image(); }, [this] { return ir(&view).imageTask(); },
                 [this] { return ir(&view).taskIdentifier(); } },
             { "button image",
                 [this](auto source, auto placeholder, auto options, auto completion) {
                     return ir(&button).setButtonImage(
-                        source, placeholder, options, {}, std::move(completion));
+                        source, placeholder, options, progress, std::move(completion));
                 },
                 [this] { return button.image(); }, [this] { return ir(&button).imageTask(); },
                 [this] { return ir(&button).taskIdentifier(); } },
             { "button alternate image",
                 [this](auto source, auto placeholder, auto options, auto completion) {
                     return ir(&button).setButtonAlternateImage(
-                        source, placeholder, options, {}, std::move(completion));
+                        source, placeholder, options, progress, std::move(completion));
                 },
                 [this] { return button.alternateImage(); },
                 [this] { return ir(&button).alternateImageTask(); },
@@ -78,7 +83,7 @@ struct Targets {
                 [=, this](auto source, auto placeholder, auto options, auto completion) {
                     return ir(attachment)
                         .setAttachmentImage(
-                            source, displaying, placeholder, options, {}, std::move(completion));
+                            source, displaying, placeholder, options, progress, std::move(completion));
                 },
                 [this] { return attachment->image(); }, [this] { return ir(attachment).imageTask(); },
                 [this] { return ir(attachment).taskIdentifier(); } },
@@ -95,6 +100,7 @@ struct Targets {
                             if (completion)
                                 completion(RetrieveImageResultOrError::failure(error));
                         })
+                        .onProgress(progress)
                         .set(&view);
                 },
                 [this] { return view.image(); }, [this] { return ir(&view).imageTask(); },
@@ -372,4 +378,71 @@ TEST(ImageSetting, IdentityChecksFromOtherThreadsSeeOnlyTheCurrentRequest)
     EXPECT_TRUE(scope.manager->calls.back().isCurrent());
     for (std::size_t i = 0; i < scope.manager->calls.size(); ++i)
         scope.manager->fail(i, cancelled());
+}
+
+namespace {
+
+// A placeholder that shows nothing and counts where it is destroyed.
+struct WitnessPlaceholder final : Placeholder {
+    explicit WitnessPlaceholder(std::atomic<int>& offMain)
+        : offMain(offMain)
+    {
+    }
+    ~WitnessPlaceholder() override { offMain += QThread::currentThread() != qApp->thread(); }
+    void add(platform::ImageView&) override { }
+    void remove(platform::ImageView&) override { }
+    std::atomic<int>& offMain;
+};
+
+} // namespace
+
+// The retrieval lets go of a request's closures on whichever thread it ends on; what the caller put
+// in them (widgets, a builder with its placeholder and hooks) is still let go on the main thread.
+TEST(ImageSetting, WhatARequestHoldsIsLetGoOnTheMainThread)
+{
+    std::atomic<int> offMain { 0 };
+    std::weak_ptr<Placeholder> builderPlaceholder;
+    forEachTarget([&](const Target& target, Targets& targets) {
+        ScopedManager scope;
+        auto held = std::make_shared<WitnessPlaceholder>(offMain);
+        targets.progress = [held](std::int64_t, std::int64_t) {};
+        target.set(sourceNamed("a"), nullptr, {}, [held](RetrieveImageResultOrError) {});
+        IR::source(sourceNamed("b"))
+            .placeholder(std::make_shared<WitnessPlaceholder>(offMain))
+            .set(&targets.view);
+        builderPlaceholder = ir(&targets.view).placeholder();
+        held.reset();
+        targets.progress = nullptr;
+        scope.manager->succeed(0, solid(Qt::red));
+        scope.manager->succeed(1, solid(Qt::red));
+        std::thread([calls = std::move(scope.manager->calls)]() mutable { calls.clear(); }).join();
+        EXPECT_TRUE(testsupport::waitUntil([&] { return builderPlaceholder.expired(); }));
+    });
+    EXPECT_EQ(offMain, 0);
+}
+
+// Progress let through on the network thread reaches the main thread later; by then a newer request
+// (here a memory hit, answered at once) may have taken the target, and that progress must not reach
+// the caller.
+TEST(ImageSetting, ProgressOfARequestNoLongerAwaitedIsDropped)
+{
+    forEachTarget([&](const Target& target, Targets& targets) {
+        ScopedManager scope;
+        int heard = 0;
+        targets.progress = [&](std::int64_t, std::int64_t) { ++heard; };
+        target.set(sourceNamed("a"), nullptr, {}, {});
+        const auto report = [effect = scope.manager->calls[0].options.onDataReceived->back()] {
+            std::thread([&] { effect->reportReceivedData(nullptr, nullptr, {}, 5, 10); }).join();
+        };
+        report();
+        EXPECT_TRUE(testsupport::waitUntil([&] { return heard == 1; }));
+        report();
+        scope.manager->answerAtOnce = solid(Qt::green);
+        target.set(sourceNamed("b"), nullptr, {}, {});
+        bool drained = false;
+        platform::DispatchQueue::main()->async([&] { drained = true; });
+        ASSERT_TRUE(testsupport::waitUntil([&] { return drained; }));
+        EXPECT_EQ(heard, 1) << "the older request's report came after the newer one's answer";
+        scope.manager->fail(0, cancelled());
+    });
 }
