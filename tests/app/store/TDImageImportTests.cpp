@@ -369,6 +369,43 @@ TEST(TDImageImport, FilesOfOneNameAndUnsafeNamesKeepTheirOwnBytes)
     }
 }
 
+// A name that fits is copied as it is, whatever follows its last dot: only a name cut to fit gets
+// its extension back.
+TEST(TDImageImport, ANameThatFitsIsCopiedAsItIs)
+{
+    const QStringList kept { "Fig. 3", "photo. png", "Notes .jpg", QString::fromUtf8("scan.\u200Fpng"),
+        "v2.\tfinal" };
+    for (const QString& name : kept)
+        EXPECT_EQ(tdimageimport::copyName(name), TDDirectoryPath::safeName(name)) << name.toStdString();
+
+    Import f;
+    const QString dropped = f.write("Fig. 3", encoded(picture(QSize(40, 30)), "png"));
+    ASSERT_EQ(f.run({ dropped }).imported, 1);
+    EXPECT_EQ(f.stores.mediaStore->tdMedia()[0]->url().lastPathComponent(), "Fig. 3");
+}
+
+// Only a file URL naming a whole path reaches a file: one with a relative path would be looked for
+// wherever the program happened to start.
+TEST(TDImageImport, AFileUrlWithARelativePathIsNoFileOfThisComputer)
+{
+    Import f;
+    const QString name = "relative.png";
+    f.write(name, encoded(picture(QSize(20, 20)), "png"));
+    const QString previous = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(f.drop()));
+    for (const QByteArray& text : { QByteArray("file:relative.png"), QByteArray("file:./relative.png") }) {
+        const QUrl url = QUrl::fromEncoded(text);
+        ASSERT_TRUE(url.isLocalFile()) << text.constData();
+        EXPECT_FALSE(tdimageimport::localPath(url)) << text.constData();
+    }
+    const TDImageImportReport report = f.run({}, { QUrl::fromEncoded("file:relative.png") });
+    QDir::setCurrent(previous);
+    EXPECT_EQ(report.imported, 0);
+    ASSERT_EQ(report.failures.size(), 1u);
+    EXPECT_TRUE(report.failures[0].reason.contains("not a file on this computer"));
+    EXPECT_TRUE(f.imageFolders().isEmpty());
+}
+
 // A library on a memory card: its disk refuses : * ? " < > | \ in a name, so the copy of such a
 // file lands under the name with those characters made "-", keeping its extension. Other disks keep
 // the name as it is.
