@@ -284,6 +284,12 @@ private:
             // The project went, or its folder moved away from under the import: whatever the import
             // wrote goes with it, wherever it ended up.
             removeFolder(prepared.folder);
+            // Written after a rename into a folder of the old name made again meanwhile (another
+            // project's now): the file goes again, into the folder the project has now.
+            if (retryInMovedFolder(index)) {
+                prepare(index);
+                return false;
+            }
             removeFolder(thumbnail.deletingLastPathComponent());
             ++m_report.discarded;
             return true;

@@ -549,6 +549,32 @@ TEST(TDImageImport, RenamingTheProjectDuringADropLandsEveryFileInItsNewFolder)
     }
 }
 
+// A project renamed during its drop while a new folder of its old name is made at once (another
+// project taking that name): the files written into that folder still go to the renamed project,
+// and the other folder keeps nothing of them.
+TEST(TDImageImport, FilesWrittenIntoAFolderOfTheOldNameLandInTheRenamedProject)
+{
+    Import f;
+    const QByteArray bytes = encoded(picture(QSize(900, 700)), "bmp");
+    std::vector<QUrl> urls;
+    for (int i = 0; i < 3 * tdimageimport::laneCount; ++i)
+        urls.push_back(QUrl::fromLocalFile(f.write(QStringLiteral("p%1.bmp").arg(i), bytes)));
+    std::optional<TDImageImportReport> report;
+    f.library.importImages(
+        f.project, urls, [&](auto done) { report = done ? done.value() : TDImageImportReport {}; });
+    f.library.editProject(f.project, { "Beta", f.project->startDate(), f.project->category() });
+    ASSERT_TRUE(QDir().mkdir(f.root.library() + "/Alpha"));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return report && f.library.operationsInFlight() == 0; }, 30000));
+
+    EXPECT_EQ(report->imported, int(urls.size()));
+    EXPECT_EQ(report->discarded, 0);
+    EXPECT_TRUE(report->failures.empty()) << report->failures.front().reason.toStdString();
+    ASSERT_EQ(f.stores.mediaStore->tdMedia().size(), urls.size());
+    for (const auto& media : f.stores.mediaStore->tdMedia())
+        EXPECT_TRUE(QFileInfo(media->url().path()).isFile()) << media->url().path().toStdString();
+    EXPECT_TRUE(f.imageFolders().isEmpty()) << f.imageFolders().join(", ").toStdString();
+}
+
 // Quitting in the middle of a drop: the files under way are finished and recorded, the ones not yet
 // begun are left out with nothing made for them, and before the quit goes on the library file names
 // every image folder the project holds.
