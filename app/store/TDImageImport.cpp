@@ -284,6 +284,12 @@ private:
             // The project went, or its folder moved away from under the import: whatever the import
             // wrote goes with it, wherever it ended up.
             removeFolder(prepared.folder);
+            // Written after a rename into a folder of the old name made again meanwhile (another
+            // project's now): the file goes again, into the folder the project has now.
+            if (retryInMovedFolder(index)) {
+                prepare(index);
+                return false;
+            }
             removeFolder(thumbnail.deletingLastPathComponent());
             ++m_report.discarded;
             return true;
@@ -440,6 +446,9 @@ std::optional<QString> localPath(const QUrl& url)
 {
     if (!url.isLocalFile())
         return std::nullopt;
+    // A relative path ("file:photo.png") would be looked for wherever the program started.
+    if (!url.path(QUrl::FullyDecoded).startsWith(QLatin1Char('/')))
+        return std::nullopt;
     const QString host = url.host();
     if (host.isEmpty())
         return url.toLocalFile();
@@ -470,10 +479,14 @@ QString besideTheThumbnail(const QString& name)
 QString copyName(const QString& droppedName)
 {
     QString name = TDDirectoryPath::safeName(droppedName);
-    // A name cut short to fit keeps its extension, by which other programs tell the file's kind.
+    // A name cut short to fit keeps its extension, by which other programs tell the file's kind. Making
+    // a name safe never lengthens it, so one that fitted as dropped was not cut, whatever follows its
+    // last dot ("Fig. 3").
+    const bool mayHaveBeenCut = droppedName.toUtf8().size() > TDDirectoryPath::maximumOutsideNameBytes;
     const QString suffix = QFileInfo(droppedName).suffix();
     const QString ending = QLatin1Char('.') + TDDirectoryPath::safeName(suffix);
-    if (!suffix.isEmpty() && !name.endsWith(ending) && ending.size() <= longestKeptExtension) {
+    if (mayHaveBeenCut && !suffix.isEmpty() && !name.endsWith(ending)
+        && ending.size() <= longestKeptExtension) {
         const qsizetype room = TDDirectoryPath::maximumOutsideNameBytes - ending.toUtf8().size();
         while (!name.isEmpty() && name.toUtf8().size() > room)
             name.chop(name.size() > 1 && name.back().isLowSurrogate() ? 2 : 1);

@@ -36,8 +36,9 @@ class TDProject;
 // - On the main thread, in the order of the drop: the record is appended only when the project is
 //   still in the store and its copy and thumbnail are where the project's folder is now (a rename
 //   moves them along); otherwise the folder goes and no record is made. A file that failed while a
-//   rename moved the project's folder goes again, into the folder the project has now; one that
-//   failed because its project was deleted meanwhile went with the project and is not reported.
+//   rename moved the project's folder, or landed in a folder of the old name made again meanwhile,
+//   goes again, into the folder the project has now; one that failed because its project was
+//   deleted meanwhile went with the project and is not reported.
 // - Each file's folder is listed in the library folder's list of unfinished changes
 //   (TDLibraryJournal.h) before a lane makes it, so that the next start after a crash removes a
 //   copy that no record names. A folder that went again is struck off when the drop ends; one whose

@@ -28,22 +28,6 @@ bool mayBeImage(const QString& fileName)
     return false;
 }
 
-// The URLs of a drop, read from the list itself where there is one: Qt takes each of its comment
-// lines for a URL too, which the import would then name as a file it could not add.
-QList<QUrl> droppedUrls(const QMimeData& data)
-{
-    const QByteArray list = data.data(QStringLiteral("text/uri-list"));
-    if (list.isEmpty())
-        return data.urls();
-    QList<QUrl> urls;
-    for (const QByteArray& line : list.split('\n')) {
-        const QByteArray entry = line.trimmed();
-        if (!entry.isEmpty() && !entry.startsWith('#'))
-            urls.append(QUrl::fromEncoded(entry));
-    }
-    return urls;
-}
-
 // The outline over the area while a drag of images hovers it.
 class TDDropHighlight : public QWidget {
 public:
@@ -82,6 +66,22 @@ ReferenceImageDropDelegate::ReferenceImageDropDelegate(
     target->setAcceptDrops(true);
     target->installEventFilter(this);
     m_highlight = new TDDropHighlight(target);
+}
+
+// Read from the list itself: Qt takes each of its comment lines for a URL too, which the import
+// would then name as a file it could not add.
+QList<QUrl> ReferenceImageDropDelegate::droppedUrls(const QMimeData& data)
+{
+    const QByteArray list = data.data(QStringLiteral("text/uri-list"));
+    if (list.isEmpty())
+        return data.urls();
+    QList<QUrl> urls;
+    for (const QByteArray& line : list.split('\n')) {
+        const QByteArray entry = line.trimmed();
+        if (!entry.isEmpty() && !entry.startsWith('#'))
+            urls.append(QUrl::fromEncoded(entry));
+    }
+    return urls;
 }
 
 bool ReferenceImageDropDelegate::validateDrop(const QMimeData* data)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QUrl>
@@ -20,6 +21,9 @@ public:
     ReferenceImageDropDelegate(QWidget* target, std::function<void(std::vector<QUrl>)> performDrop);
 
     static bool validateDrop(const QMimeData* data);
+    // The addresses a drop carries, read from its URI list where there is one: the list's comment
+    // lines are no addresses.
+    static QList<QUrl> droppedUrls(const QMimeData& data);
     // Always true: the files that cannot be added are reported by the import.
     bool performDrop(const QMimeData* data);
     bool isTargeted() const;

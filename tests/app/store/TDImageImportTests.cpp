@@ -369,6 +369,43 @@ TEST(TDImageImport, FilesOfOneNameAndUnsafeNamesKeepTheirOwnBytes)
     }
 }
 
+// A name that fits is copied as it is, whatever follows its last dot: only a name cut to fit gets
+// its extension back.
+TEST(TDImageImport, ANameThatFitsIsCopiedAsItIs)
+{
+    const QStringList kept { "Fig. 3", "photo. png", "Notes .jpg", QString::fromUtf8("scan.\u200Fpng"),
+        "v2.\tfinal" };
+    for (const QString& name : kept)
+        EXPECT_EQ(tdimageimport::copyName(name), TDDirectoryPath::safeName(name)) << name.toStdString();
+
+    Import f;
+    const QString dropped = f.write("Fig. 3", encoded(picture(QSize(40, 30)), "png"));
+    ASSERT_EQ(f.run({ dropped }).imported, 1);
+    EXPECT_EQ(f.stores.mediaStore->tdMedia()[0]->url().lastPathComponent(), "Fig. 3");
+}
+
+// Only a file URL naming a whole path reaches a file: one with a relative path would be looked for
+// wherever the program happened to start.
+TEST(TDImageImport, AFileUrlWithARelativePathIsNoFileOfThisComputer)
+{
+    Import f;
+    const QString name = "relative.png";
+    f.write(name, encoded(picture(QSize(20, 20)), "png"));
+    const QString previous = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(f.drop()));
+    for (const QByteArray& text : { QByteArray("file:relative.png"), QByteArray("file:./relative.png") }) {
+        const QUrl url = QUrl::fromEncoded(text);
+        ASSERT_TRUE(url.isLocalFile()) << text.constData();
+        EXPECT_FALSE(tdimageimport::localPath(url)) << text.constData();
+    }
+    const TDImageImportReport report = f.run({}, { QUrl::fromEncoded("file:relative.png") });
+    QDir::setCurrent(previous);
+    EXPECT_EQ(report.imported, 0);
+    ASSERT_EQ(report.failures.size(), 1u);
+    EXPECT_TRUE(report.failures[0].reason.contains("not a file on this computer"));
+    EXPECT_TRUE(f.imageFolders().isEmpty());
+}
+
 // A library on a memory card: its disk refuses : * ? " < > | \ in a name, so the copy of such a
 // file lands under the name with those characters made "-", keeping its extension. Other disks keep
 // the name as it is.
@@ -510,6 +547,32 @@ TEST(TDImageImport, RenamingTheProjectDuringADropLandsEveryFileInItsNewFolder)
         EXPECT_EQ(QDir(f.root.library() + "/Beta/images").entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
             named);
     }
+}
+
+// A project renamed during its drop while a new folder of its old name is made at once (another
+// project taking that name): the files written into that folder still go to the renamed project,
+// and the other folder keeps nothing of them.
+TEST(TDImageImport, FilesWrittenIntoAFolderOfTheOldNameLandInTheRenamedProject)
+{
+    Import f;
+    const QByteArray bytes = encoded(picture(QSize(900, 700)), "bmp");
+    std::vector<QUrl> urls;
+    for (int i = 0; i < 3 * tdimageimport::laneCount; ++i)
+        urls.push_back(QUrl::fromLocalFile(f.write(QStringLiteral("p%1.bmp").arg(i), bytes)));
+    std::optional<TDImageImportReport> report;
+    f.library.importImages(
+        f.project, urls, [&](auto done) { report = done ? done.value() : TDImageImportReport {}; });
+    f.library.editProject(f.project, { "Beta", f.project->startDate(), f.project->category() });
+    ASSERT_TRUE(QDir().mkdir(f.root.library() + "/Alpha"));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return report && f.library.operationsInFlight() == 0; }, 30000));
+
+    EXPECT_EQ(report->imported, int(urls.size()));
+    EXPECT_EQ(report->discarded, 0);
+    EXPECT_TRUE(report->failures.empty()) << report->failures.front().reason.toStdString();
+    ASSERT_EQ(f.stores.mediaStore->tdMedia().size(), urls.size());
+    for (const auto& media : f.stores.mediaStore->tdMedia())
+        EXPECT_TRUE(QFileInfo(media->url().path()).isFile()) << media->url().path().toStdString();
+    EXPECT_TRUE(f.imageFolders().isEmpty()) << f.imageFolders().join(", ").toStdString();
 }
 
 // Quitting in the middle of a drop: the files under way are finished and recorded, the ones not yet
