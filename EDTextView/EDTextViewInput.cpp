@@ -353,12 +353,15 @@ QVariant EDTextView::inputMethodQuery(Qt::InputMethodQuery query) const
     case Qt::ImCursorRectangle:
     case Qt::ImAnchorRectangle: {
         // Where the caret is drawn: at a wrapped row's edge that is the row its affinity names. A
-        // composition's candidates stay beside the composed text, at the end of its row. The anchor
-        // stands where the highlight begins or ends.
+        // composition's candidates stay beside the composed text: on the row of the composed
+        // character before its cursor, or of its first one when the cursor stands at its start
+        // (which may open a row). The anchor stands where the highlight begins or ends.
         const bool cursor = query == Qt::ImCursorRectangle || m_markedText;
-        const bool upstream = m_markedText || selections.empty()
-            || (cursor ? selections.back().affinity == platform::TextSelection::Affinity::upstream
-                       : anchorInText > selection.location);
+        const bool upstream = m_markedText
+            ? caretInText > m_markedText->markedRange.location
+            : (selections.empty()
+                || (cursor ? selections.back().affinity == platform::TextSelection::Affinity::upstream
+                           : anchorInText > selection.location));
         const auto frame = edtextview::glyphSegmentFrame(*m_textLayoutManager,
             TextRange(cursor ? caretInText : anchorInText),
             upstream ? TextLayoutManager::upstreamAffinity : 0u);

@@ -158,6 +158,27 @@ TEST(EDTextViewInput, TheCursorIsTheEndThatMovesAndTheAnchorTheEndThatStays)
     }
 }
 
+// The candidate window stands on the row of the composed text: a composition begun at the start
+// of a wrapped row, with the input method's cursor at its start (as while converting), is shown
+// there, not at the end of the row above.
+TEST(EDTextViewInput, TheCandidateWindowStaysOnTheRowACompositionOpens)
+{
+    ShownView view(QStringLiteral("word ").repeated(40), QSize(200, 300));
+    qint64 rowStart = 1;
+    while (view.pointOf(rowStart).y() == view.pointOf(0).y())
+        ++rowStart;
+    view.setCaret(rowStart);
+    const QRect caret = view->inputMethodQuery(Qt::ImCursorRectangle).toRect();
+    for (const int cursor : { 0, 1, 2 }) {
+        QInputMethodEvent event("ka", { { QInputMethodEvent::Cursor, cursor, 1, QVariant() } });
+        QCoreApplication::sendEvent(view.view.get(), &event);
+        const QRect candidates = view->inputMethodQuery(Qt::ImCursorRectangle).toRect();
+        EXPECT_NEAR(candidates.center().y(), caret.center().y(), 1) << "cursor " << cursor;
+        EXPECT_NEAR(candidates.x(), view.pointOf(rowStart + cursor).x() + view->viewport()->x(), 1)
+            << "cursor " << cursor;
+    }
+}
+
 TEST(EDTextViewInput, CommitWithReplacementReplacesThatRange)
 {
     ShownView view("ab cd");
