@@ -77,6 +77,11 @@ bool EDTextView::acceptsShortcutOverride(QKeyEvent* event) const
         return (m_isEditable || binding->isMenuKeyEquivalent
                    || binding->command == EDTextViewCommand::cancelOperation)
             && takesKeyFor(binding->command);
+    // Alt with a letter is the window's first (a menu's or a button's key): it types only when
+    // nothing takes it. AltGr reported as Control with Alt types at once.
+    const Qt::KeyboardModifiers modifiers = event->modifiers();
+    if ((modifiers & Qt::AltModifier) && !(modifiers & Qt::ControlModifier))
+        return false;
     return m_isEditable && isTypedText(*event);
 }
 
