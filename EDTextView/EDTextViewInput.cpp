@@ -75,6 +75,14 @@ private:
 // Surrounding text reported to input methods is bounded, however long the paragraph.
 constexpr qint64 surroundingTextReach = 512;
 
+// Whether Qt's cursor, the end of the selection that moves, is its start: the selection was
+// extended backwards.
+bool cursorIsSelectionStart(const std::vector<platform::TextSelection>& selections, CharacterRange selection)
+{
+    return !selection.isNotFound() && selection.length > 0 && !selections.empty()
+        && selections.back().anchorLocation == selection.location + selection.length;
+}
+
 } // namespace
 
 AttributedString EDTextView::markedAttributedString(const AttributedString& string) const
@@ -261,12 +269,15 @@ void EDTextView::inputMethodEvent(QInputMethodEvent* event)
     if (!commit.isEmpty() || event->replacementLength() != 0) {
         CharacterRange replacement = CharacterRange::notFound();
         if (event->replacementLength() != 0 || event->replacementStart() != 0) {
-            // Qt counts the replacement from the caret, in the text without the preedit.
+            // Qt counts the replacement from the cursor it was told of, in the text without the
+            // preedit.
             unmarkText();
             const CharacterRange caret = selectedRange();
             if (!caret.isNotFound()) {
-                const qint64 from
-                    = std::max<qint64>(0, caret.location + caret.length + event->replacementStart());
+                const qint64 cursor = cursorIsSelectionStart(m_textLayoutManager->textSelections(), caret)
+                    ? caret.location
+                    : caret.location + caret.length;
+                const qint64 from = std::max<qint64>(0, cursor + event->replacementStart());
                 replacement = { from, std::max(0, event->replacementLength()) };
             }
         }
@@ -301,8 +312,7 @@ QVariant EDTextView::inputMethodQuery(Qt::InputMethodQuery query) const
     // Qt's cursor is the end that moves and its anchor the end that stays: a selection extended
     // backwards has its cursor at its start, and the candidate window belongs there.
     const auto& selections = m_textLayoutManager->textSelections();
-    const bool cursorIsStart = !selection.isNotFound() && selection.length > 0 && !selections.empty()
-        && selections.back().anchorLocation == selection.location + selection.length;
+    const bool cursorIsStart = cursorIsSelectionStart(selections, selection);
     const TextLocation cursorInText = selection.isNotFound()
         ? 0
         : (cursorIsStart ? selection.location : selection.location + selection.length);

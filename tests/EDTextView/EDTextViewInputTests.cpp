@@ -195,6 +195,14 @@ TEST(EDTextViewInput, CommitWithReplacementReplacesThatRange)
     EXPECT_EQ(view->string(), "ab zzcd ef");
     view->insertText(QStringLiteral("CD"), CharacterRange { 5, 2 }); // "cd", after the marked text
     EXPECT_EQ(view->string(), "ab CD ef");
+    // Qt counts from the cursor it was told of: the start of a selection extended backwards.
+    view->setString("one two three");
+    view.setCaret(7);
+    for (int press = 0; press < 3; ++press)
+        QTest::keyClick(view.view.get(), Qt::Key_Left, Qt::ShiftModifier);
+    ASSERT_EQ(view.ranges(), std::vector<TextRange> { TextRange(4, 7) });
+    commit(*view, "ONE ", -4, 4);
+    EXPECT_EQ(view->string(), "ONE two three");
 }
 
 TEST(EDTextViewInput, QueriesStayInsideTheText)
