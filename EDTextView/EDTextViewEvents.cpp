@@ -295,11 +295,17 @@ void EDTextView::endMouseDrag()
 void EDTextView::selectAtPoint(QPointF viewPoint, const std::vector<TextSelection>& anchors,
     unsigned modifiers, bool selecting, TextLocation containerLocation)
 {
-    std::vector<TextSelection> selections
-        = m_textLayoutManager->textSelectionNavigation().textSelections(viewPoint, containerLocation, anchors,
-            modifiers, selecting, m_textLayoutManager->usageBoundsForTextContainer());
-    if (!selections.empty())
-        m_textLayoutManager->setTextSelections(std::move(selections));
+    // A drag extends the selection its press made, the last one; carets added before it with
+    // Shift+Control stay where they are instead of being swallowed into one selection.
+    const bool keepsOthers = selecting && anchors.size() > 1;
+    std::vector<TextSelection> selections = m_textLayoutManager->textSelectionNavigation().textSelections(
+        viewPoint, containerLocation, keepsOthers ? std::vector<TextSelection> { anchors.back() } : anchors,
+        modifiers, selecting, m_textLayoutManager->usageBoundsForTextContainer());
+    if (selections.empty())
+        return;
+    if (keepsOthers)
+        selections.insert(selections.begin(), anchors.begin(), anchors.end() - 1);
+    m_textLayoutManager->setTextSelections(std::move(selections));
 }
 
 void EDTextView::updateAfterMouseSelection()

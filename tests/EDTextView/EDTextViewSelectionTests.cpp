@@ -99,7 +99,8 @@ TEST(EDTextViewSelection, ASelectionSetByOffsetNeverCutsACharacterInTwo)
              Case { { 0, 2 }, TextRange(0, 3) }, Case { { 5, 0 }, TextRange(4) },
              Case { { 3, 2 }, TextRange(3, 6) }, Case { { 1, 2 }, TextRange(1, 3) } }) {
         view->setSelectedRange(c.set);
-        EXPECT_EQ(view.ranges(), std::vector<TextRange> { c.expected }) << c.set.location << "+" << c.set.length;
+        EXPECT_EQ(view.ranges(), std::vector<TextRange> { c.expected })
+            << c.set.location << "+" << c.set.length;
     }
     view->setSelectedRange({ 2, 0 });
     QTest::keyClicks(view.view.get(), "X");
@@ -162,4 +163,32 @@ TEST(EDTextViewSelection, ADragAboveOrBelowTheTextReachesItsStartOrEnd)
         EXPECT_EQ(view.ranges(), std::vector<TextRange> { expected }) << y;
         QTest::mouseRelease(view->viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(x, y));
     }
+}
+
+// A press with Shift and Control adds a caret; the pointer moving while the button is down drags
+// out that caret alone. It used to extend the first caret to the pointer instead, turning every
+// caret and the text between them into one selection that the next key typed over.
+TEST(EDTextViewSelection, ADragFromAnAddedCaretKeepsTheOtherCarets)
+{
+    ShownView view("one two three four five");
+    const Qt::KeyboardModifiers addCaret = Qt::ShiftModifier | Qt::ControlModifier;
+    struct Case {
+        qint64 press;
+        qint64 release;
+        std::vector<TextRange> expected;
+    };
+    for (const Case& c : { Case { 9, 9, { TextRange(1), TextRange(9) } },
+             Case { 14, 18, { TextRange(1), TextRange(14, 18) } } }) {
+        view.setCaret(1);
+        waitOutDoubleClick();
+        QTest::mousePress(view->viewport(), Qt::LeftButton, addCaret, view.pointOf(c.press));
+        // A hand never holds quite still.
+        QTest::mouseMove(view->viewport(), view.pointOf(c.press) + QPoint(1, 0));
+        QTest::mouseMove(view->viewport(), view.pointOf(c.release) + QPoint(1, 0));
+        QTest::mouseRelease(
+            view->viewport(), Qt::LeftButton, addCaret, view.pointOf(c.release) + QPoint(1, 0));
+        EXPECT_EQ(view.ranges(), c.expected) << c.press << " to " << c.release;
+    }
+    QTest::keyClicks(view.view.get(), "X");
+    EXPECT_EQ(view->string(), "oXne two three X five");
 }
