@@ -305,6 +305,10 @@ void EDTextView::selectAtPoint(QPointF viewPoint, const std::vector<TextSelectio
         return;
     if (keepsOthers)
         selections.insert(selections.begin(), anchors.begin(), anchors.end() - 1);
+    // A drag moving within one character, or resting past the text's edge while the view scrolls,
+    // changes nothing: setting the same selection again would tell everyone of a change each time.
+    if (selecting && selections == m_textLayoutManager->textSelections())
+        return;
     m_textLayoutManager->setTextSelections(std::move(selections));
 }
 

@@ -1,7 +1,9 @@
 #include "TextViewTestSupport.h"
 
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QStyleHints>
+#include <QTimer>
 #include <QWindow>
 
 #include <tuple>
@@ -191,4 +193,39 @@ TEST(EDTextViewSelection, ADragFromAnAddedCaretKeepsTheOtherCarets)
     }
     QTest::keyClicks(view.view.get(), "X");
     EXPECT_EQ(view->string(), "oXne two three X five");
+}
+
+namespace {
+
+struct SelectionChangeCounter : EDTextViewDelegate {
+    int changes = 0;
+    void textViewDidChangeSelection(const platform::Notification&) override { ++changes; }
+};
+
+} // namespace
+
+// While the pointer of a drag rests past the end of the text, the view goes on scrolling towards it
+// but the selection stays as it is, and nobody is told of a change again and again (each telling
+// reaches the delegate, screen readers and the desktop's primary selection).
+TEST(EDTextViewSelection, ADragRestingPastTheEndReportsNoChangeThatIsNone)
+{
+    ShownView view("short text\nsecond");
+    const auto counter = std::make_shared<SelectionChangeCounter>();
+    view->setDelegate(counter);
+    const QPoint below(30, view->viewport()->height() + 20);
+    QTest::mousePress(view->viewport(), Qt::LeftButton, Qt::NoModifier, view.pointOf(2));
+    QTest::mouseMove(view->viewport(), below);
+    ASSERT_EQ(view.ranges(), std::vector<TextRange> { TextRange(2, 17) });
+    const int changes = counter->changes;
+    QTest::mouseMove(view->viewport(), below + QPoint(5, 10));
+    const auto timers = view->findChildren<QTimer*>();
+    const auto autoscroll
+        = std::find_if(timers.begin(), timers.end(), [](const QTimer* timer) { return timer->isActive(); });
+    ASSERT_NE(autoscroll, timers.end());
+    QSignalSpy ticks(*autoscroll, &QTimer::timeout);
+    for (int tick = 0; tick < 3; ++tick)
+        ASSERT_TRUE(ticks.wait());
+    EXPECT_EQ(counter->changes, changes);
+    EXPECT_EQ(view.ranges(), std::vector<TextRange> { TextRange(2, 17) });
+    QTest::mouseRelease(view->viewport(), Qt::LeftButton, Qt::NoModifier, below + QPoint(5, 10));
 }
