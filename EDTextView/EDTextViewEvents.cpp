@@ -77,6 +77,11 @@ bool EDTextView::acceptsShortcutOverride(QKeyEvent* event) const
         return (m_isEditable || binding->isMenuKeyEquivalent
                    || binding->command == EDTextViewCommand::cancelOperation)
             && takesKeyFor(binding->command);
+    // Alt with a letter is the window's first (a menu's or a button's key): it types only when
+    // nothing takes it. AltGr reported as Control with Alt types at once.
+    const Qt::KeyboardModifiers modifiers = event->modifiers();
+    if ((modifiers & Qt::AltModifier) && !(modifiers & Qt::ControlModifier))
+        return false;
     return m_isEditable && isTypedText(*event);
 }
 
@@ -290,11 +295,21 @@ void EDTextView::endMouseDrag()
 void EDTextView::selectAtPoint(QPointF viewPoint, const std::vector<TextSelection>& anchors,
     unsigned modifiers, bool selecting, TextLocation containerLocation)
 {
-    std::vector<TextSelection> selections
-        = m_textLayoutManager->textSelectionNavigation().textSelections(viewPoint, containerLocation, anchors,
-            modifiers, selecting, m_textLayoutManager->usageBoundsForTextContainer());
-    if (!selections.empty())
-        m_textLayoutManager->setTextSelections(std::move(selections));
+    // A drag extends the selection its press made, the last one; carets added before it with
+    // Shift+Control stay where they are instead of being swallowed into one selection.
+    const bool keepsOthers = selecting && anchors.size() > 1;
+    std::vector<TextSelection> selections = m_textLayoutManager->textSelectionNavigation().textSelections(
+        viewPoint, containerLocation, keepsOthers ? std::vector<TextSelection> { anchors.back() } : anchors,
+        modifiers, selecting, m_textLayoutManager->usageBoundsForTextContainer());
+    if (selections.empty())
+        return;
+    if (keepsOthers)
+        selections.insert(selections.begin(), anchors.begin(), anchors.end() - 1);
+    // A drag moving within one character, or resting past the text's edge while the view scrolls,
+    // changes nothing: setting the same selection again would tell everyone of a change each time.
+    if (selecting && selections == m_textLayoutManager->textSelections())
+        return;
+    m_textLayoutManager->setTextSelections(std::move(selections));
 }
 
 void EDTextView::updateAfterMouseSelection()

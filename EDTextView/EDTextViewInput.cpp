@@ -75,6 +75,14 @@ private:
 // Surrounding text reported to input methods is bounded, however long the paragraph.
 constexpr qint64 surroundingTextReach = 512;
 
+// Whether Qt's cursor, the end of the selection that moves, is its start: the selection was
+// extended backwards.
+bool cursorIsSelectionStart(const std::vector<platform::TextSelection>& selections, CharacterRange selection)
+{
+    return !selection.isNotFound() && selection.length > 0 && !selections.empty()
+        && selections.back().anchorLocation == selection.location + selection.length;
+}
+
 } // namespace
 
 AttributedString EDTextView::markedAttributedString(const AttributedString& string) const
@@ -261,12 +269,15 @@ void EDTextView::inputMethodEvent(QInputMethodEvent* event)
     if (!commit.isEmpty() || event->replacementLength() != 0) {
         CharacterRange replacement = CharacterRange::notFound();
         if (event->replacementLength() != 0 || event->replacementStart() != 0) {
-            // Qt counts the replacement from the caret, in the text without the preedit.
+            // Qt counts the replacement from the cursor it was told of, in the text without the
+            // preedit.
             unmarkText();
             const CharacterRange caret = selectedRange();
             if (!caret.isNotFound()) {
-                const qint64 from
-                    = std::max<qint64>(0, caret.location + caret.length + event->replacementStart());
+                const qint64 cursor = cursorIsSelectionStart(m_textLayoutManager->textSelections(), caret)
+                    ? caret.location
+                    : caret.location + caret.length;
+                const qint64 from = std::max<qint64>(0, cursor + event->replacementStart());
                 replacement = { from, std::max(0, event->replacementLength()) };
             }
         }
@@ -301,8 +312,7 @@ QVariant EDTextView::inputMethodQuery(Qt::InputMethodQuery query) const
     // Qt's cursor is the end that moves and its anchor the end that stays: a selection extended
     // backwards has its cursor at its start, and the candidate window belongs there.
     const auto& selections = m_textLayoutManager->textSelections();
-    const bool cursorIsStart = !selection.isNotFound() && selection.length > 0 && !selections.empty()
-        && selections.back().anchorLocation == selection.location + selection.length;
+    const bool cursorIsStart = cursorIsSelectionStart(selections, selection);
     const TextLocation cursorInText = selection.isNotFound()
         ? 0
         : (cursorIsStart ? selection.location : selection.location + selection.length);
@@ -353,12 +363,15 @@ QVariant EDTextView::inputMethodQuery(Qt::InputMethodQuery query) const
     case Qt::ImCursorRectangle:
     case Qt::ImAnchorRectangle: {
         // Where the caret is drawn: at a wrapped row's edge that is the row its affinity names. A
-        // composition's candidates stay beside the composed text, at the end of its row. The anchor
-        // stands where the highlight begins or ends.
+        // composition's candidates stay beside the composed text: on the row of the composed
+        // character before its cursor, or of its first one when the cursor stands at its start
+        // (which may open a row). The anchor stands where the highlight begins or ends.
         const bool cursor = query == Qt::ImCursorRectangle || m_markedText;
-        const bool upstream = m_markedText || selections.empty()
-            || (cursor ? selections.back().affinity == platform::TextSelection::Affinity::upstream
-                       : anchorInText > selection.location);
+        const bool upstream = m_markedText
+            ? caretInText > m_markedText->markedRange.location
+            : (selections.empty()
+                || (cursor ? selections.back().affinity == platform::TextSelection::Affinity::upstream
+                           : anchorInText > selection.location));
         const auto frame = edtextview::glyphSegmentFrame(*m_textLayoutManager,
             TextRange(cursor ? caretInText : anchorInText),
             upstream ? TextLayoutManager::upstreamAffinity : 0u);

@@ -1,5 +1,6 @@
 #include "TextViewTestSupport.h"
 
+#include <QAction>
 #include <QContextMenuEvent>
 #include <QMenu>
 #include <QTimer>
@@ -35,4 +36,23 @@ TEST(EDTextViewEvents, ARightClickSelectsOnlyAWordUnderThePointer)
     EXPECT_EQ(rightClick(view.pointOf(13) + QPoint(0, 100)), (Ranges { TextRange(13) }));
     const QPoint onTheSpace = view.pointOf(3) + QPoint(int(half / 2), 0);
     EXPECT_EQ(rightClick(onTheSpace).front().length(), 0);
+}
+
+// Alt with a letter belongs to the window first (a menu's or a button's key); it types the letter
+// only where nothing else takes it.
+TEST(EDTextViewEvents, AltWithALetterReachesTheWindowBeforeTyping)
+{
+    ShownView view("note");
+    view.moveIntoNewWindow();
+    view.setCaret(4);
+    QAction action(view->window());
+    action.setShortcut(QKeySequence(Qt::ALT | Qt::Key_T));
+    view->window()->addAction(&action);
+    int triggered = 0;
+    QObject::connect(&action, &QAction::triggered, [&] { ++triggered; });
+    QTest::keyClick(view.view.get(), Qt::Key_T, Qt::AltModifier);
+    EXPECT_EQ(triggered, 1);
+    EXPECT_EQ(view->string(), "note");
+    QTest::keyClick(view.view.get(), Qt::Key_S, Qt::AltModifier);
+    EXPECT_EQ(view->string(), "notes");
 }

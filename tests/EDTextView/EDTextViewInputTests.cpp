@@ -158,6 +158,27 @@ TEST(EDTextViewInput, TheCursorIsTheEndThatMovesAndTheAnchorTheEndThatStays)
     }
 }
 
+// The candidate window stands on the row of the composed text: a composition begun at the start
+// of a wrapped row, with the input method's cursor at its start (as while converting), is shown
+// there, not at the end of the row above.
+TEST(EDTextViewInput, TheCandidateWindowStaysOnTheRowACompositionOpens)
+{
+    ShownView view(QStringLiteral("word ").repeated(40), QSize(200, 300));
+    qint64 rowStart = 1;
+    while (view.pointOf(rowStart).y() == view.pointOf(0).y())
+        ++rowStart;
+    view.setCaret(rowStart);
+    const QRect caret = view->inputMethodQuery(Qt::ImCursorRectangle).toRect();
+    for (const int cursor : { 0, 1, 2 }) {
+        QInputMethodEvent event("ka", { { QInputMethodEvent::Cursor, cursor, 1, QVariant() } });
+        QCoreApplication::sendEvent(view.view.get(), &event);
+        const QRect candidates = view->inputMethodQuery(Qt::ImCursorRectangle).toRect();
+        EXPECT_NEAR(candidates.center().y(), caret.center().y(), 1) << "cursor " << cursor;
+        EXPECT_NEAR(candidates.x(), view.pointOf(rowStart + cursor).x() + view->viewport()->x(), 1)
+            << "cursor " << cursor;
+    }
+}
+
 TEST(EDTextViewInput, CommitWithReplacementReplacesThatRange)
 {
     ShownView view("ab cd");
@@ -174,6 +195,14 @@ TEST(EDTextViewInput, CommitWithReplacementReplacesThatRange)
     EXPECT_EQ(view->string(), "ab zzcd ef");
     view->insertText(QStringLiteral("CD"), CharacterRange { 5, 2 }); // "cd", after the marked text
     EXPECT_EQ(view->string(), "ab CD ef");
+    // Qt counts from the cursor it was told of: the start of a selection extended backwards.
+    view->setString("one two three");
+    view.setCaret(7);
+    for (int press = 0; press < 3; ++press)
+        QTest::keyClick(view.view.get(), Qt::Key_Left, Qt::ShiftModifier);
+    ASSERT_EQ(view.ranges(), std::vector<TextRange> { TextRange(4, 7) });
+    commit(*view, "ONE ", -4, 4);
+    EXPECT_EQ(view->string(), "ONE two three");
 }
 
 TEST(EDTextViewInput, QueriesStayInsideTheText)

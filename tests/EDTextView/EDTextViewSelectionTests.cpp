@@ -1,7 +1,9 @@
 #include "TextViewTestSupport.h"
 
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QStyleHints>
+#include <QTimer>
 #include <QWindow>
 
 #include <tuple>
@@ -99,7 +101,8 @@ TEST(EDTextViewSelection, ASelectionSetByOffsetNeverCutsACharacterInTwo)
              Case { { 0, 2 }, TextRange(0, 3) }, Case { { 5, 0 }, TextRange(4) },
              Case { { 3, 2 }, TextRange(3, 6) }, Case { { 1, 2 }, TextRange(1, 3) } }) {
         view->setSelectedRange(c.set);
-        EXPECT_EQ(view.ranges(), std::vector<TextRange> { c.expected }) << c.set.location << "+" << c.set.length;
+        EXPECT_EQ(view.ranges(), std::vector<TextRange> { c.expected })
+            << c.set.location << "+" << c.set.length;
     }
     view->setSelectedRange({ 2, 0 });
     QTest::keyClicks(view.view.get(), "X");
@@ -162,4 +165,67 @@ TEST(EDTextViewSelection, ADragAboveOrBelowTheTextReachesItsStartOrEnd)
         EXPECT_EQ(view.ranges(), std::vector<TextRange> { expected }) << y;
         QTest::mouseRelease(view->viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(x, y));
     }
+}
+
+// A press with Shift and Control adds a caret; the pointer moving while the button is down drags
+// out that caret alone. It used to extend the first caret to the pointer instead, turning every
+// caret and the text between them into one selection that the next key typed over.
+TEST(EDTextViewSelection, ADragFromAnAddedCaretKeepsTheOtherCarets)
+{
+    ShownView view("one two three four five");
+    const Qt::KeyboardModifiers addCaret = Qt::ShiftModifier | Qt::ControlModifier;
+    struct Case {
+        qint64 press;
+        qint64 release;
+        std::vector<TextRange> expected;
+    };
+    for (const Case& c : { Case { 9, 9, { TextRange(1), TextRange(9) } },
+             Case { 14, 18, { TextRange(1), TextRange(14, 18) } } }) {
+        view.setCaret(1);
+        waitOutDoubleClick();
+        QTest::mousePress(view->viewport(), Qt::LeftButton, addCaret, view.pointOf(c.press));
+        // A hand never holds quite still.
+        QTest::mouseMove(view->viewport(), view.pointOf(c.press) + QPoint(1, 0));
+        QTest::mouseMove(view->viewport(), view.pointOf(c.release) + QPoint(1, 0));
+        QTest::mouseRelease(
+            view->viewport(), Qt::LeftButton, addCaret, view.pointOf(c.release) + QPoint(1, 0));
+        EXPECT_EQ(view.ranges(), c.expected) << c.press << " to " << c.release;
+    }
+    QTest::keyClicks(view.view.get(), "X");
+    EXPECT_EQ(view->string(), "oXne two three X five");
+}
+
+namespace {
+
+struct SelectionChangeCounter : EDTextViewDelegate {
+    int changes = 0;
+    void textViewDidChangeSelection(const platform::Notification&) override { ++changes; }
+};
+
+} // namespace
+
+// While the pointer of a drag rests past the end of the text, the view goes on scrolling towards it
+// but the selection stays as it is, and nobody is told of a change again and again (each telling
+// reaches the delegate, screen readers and the desktop's primary selection).
+TEST(EDTextViewSelection, ADragRestingPastTheEndReportsNoChangeThatIsNone)
+{
+    ShownView view("short text\nsecond");
+    const auto counter = std::make_shared<SelectionChangeCounter>();
+    view->setDelegate(counter);
+    const QPoint below(30, view->viewport()->height() + 20);
+    QTest::mousePress(view->viewport(), Qt::LeftButton, Qt::NoModifier, view.pointOf(2));
+    QTest::mouseMove(view->viewport(), below);
+    ASSERT_EQ(view.ranges(), std::vector<TextRange> { TextRange(2, 17) });
+    const int changes = counter->changes;
+    QTest::mouseMove(view->viewport(), below + QPoint(5, 10));
+    const auto timers = view->findChildren<QTimer*>();
+    const auto autoscroll
+        = std::find_if(timers.begin(), timers.end(), [](const QTimer* timer) { return timer->isActive(); });
+    ASSERT_NE(autoscroll, timers.end());
+    QSignalSpy ticks(*autoscroll, &QTimer::timeout);
+    for (int tick = 0; tick < 3; ++tick)
+        ASSERT_TRUE(ticks.wait());
+    EXPECT_EQ(counter->changes, changes);
+    EXPECT_EQ(view.ranges(), std::vector<TextRange> { TextRange(2, 17) });
+    QTest::mouseRelease(view->viewport(), Qt::LeftButton, Qt::NoModifier, below + QPoint(5, 10));
 }
