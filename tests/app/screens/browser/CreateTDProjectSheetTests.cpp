@@ -200,6 +200,7 @@ TEST(CreateTDProjectSheet, AStoredEmptyCategoryListRefusesWithoutCrashing)
     QMessageBox* alert = alertOn(sheet);
     ASSERT_TRUE(alert);
     EXPECT_EQ(alert->text(), "A category is required");
+    EXPECT_EQ(alert->informativeText(), "Add a category in Settings to create a project.");
     EXPECT_TRUE(stores.projectStore->tdProjects().empty());
 
     // A category added meanwhile (in the settings window) appears and can be chosen.
@@ -227,6 +228,8 @@ TEST(CreateTDProjectSheet, ACategoryDeletedInTheSettingsSinceItWasPickedIsRefuse
     QMessageBox* alert = alertOn(sheet);
     ASSERT_TRUE(alert);
     EXPECT_EQ(alert->text(), "A category is required");
+    // Four categories are left to choose from in the picker: none needs adding in the settings.
+    EXPECT_EQ(alert->informativeText(), "Please choose a category.");
     EXPECT_TRUE(f.stores.projectStore->tdProjects().empty());
 }
 
