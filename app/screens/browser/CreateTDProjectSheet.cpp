@@ -56,7 +56,10 @@ bool CreateTDProjectSheet::validateName()
             tdLocalized("A name is required to create a project name. Please enter a name."));
         return false;
     }
-    if (auto problem = TDProjectStore::newProjectNameProblem(m_name)) {
+    auto problem = TDProjectStore::newProjectNameProblem(m_name);
+    if (!problem)
+        problem = TDProjectStore::missingFolderNameProblem(m_name, m_stores.projectStore->tdProjects());
+    if (problem) {
         raiseAlert(problem->title, problem->message);
         return false;
     }

@@ -1,3 +1,4 @@
+#include "../../FatDisk.h"
 #include "../ScreenTestSupport.h"
 #include "app/screens/browser/CreateTDProjectSheet.h"
 #include "app/screens/common/TDProjectSheetTemplate.h"
@@ -123,6 +124,36 @@ TEST(CreateTDProjectSheet, RefusedNamesRaiseTheirAlertAndCreateNothing)
         EXPECT_TRUE(sheet->isVisible()) << "the sheet stays open";
         EXPECT_EQ(f.stores.projectStore->tdProjects().size(), 2u);
         EXPECT_EQ(f.root.snapshot(), before) << test.name.toStdString();
+    }
+}
+
+// On a disk that ignores letter case (a memory card), "idea" names the folder a project "Idea" would
+// find again: deleting "Idea" would then remove the new project's folder. With "Idea"'s folder
+// missing the disk cannot be asked, so the name is refused on every disk.
+TEST(CreateTDProjectSheet, ANameAFolderlessProjectHasButForCaseIsRefused)
+{
+    for (bool card : { false, true }) {
+        Fixture f;
+        f.root.makeLibraryFolder();
+        std::optional<apptest::FatDisk> disk;
+        if (card) {
+            disk.emplace(f.root.library());
+            if (!disk->mounted())
+                GTEST_SKIP() << "no FAT disk can be mounted here";
+        }
+        auto category = f.stores.categoryStore->tdCategories().front();
+        f.stores.projectStore->setTdProjects({ screentest::project("Idea", category) });
+        auto before = f.root.snapshot();
+        CreateTDProjectSheet* sheet = f.open();
+        f.type(sheet, "idea");
+        f.create(sheet);
+        QMessageBox* alert = alertOn(sheet);
+        ASSERT_TRUE(alert) << "card " << card;
+        EXPECT_EQ(alert->text(), "The project already exist.");
+        closeAlert(alert);
+        EXPECT_EQ(f.stores.projectStore->tdProjects().size(), 1u);
+        EXPECT_EQ(f.root.snapshot(), before);
+        sheet->reject();
     }
 }
 
