@@ -168,8 +168,7 @@ TEST(EditTDProjectSheet, RefusedRenamesMoveNothing)
 // renamed project's folder. Where the other folder is there, the disk itself tells.
 TEST(EditTDProjectSheet, ARenameOntoAFolderlessProjectsNameButForCaseIsRefused)
 {
-    for (const QString name : { QString("gone"), QString("GONE."), QString::fromUtf8("Cafe\xcc\x81"),
-             QString::fromUtf8("CAF\xc3\x89 ") }) {
+    for (const QString name : { QString("GONE."), QString::fromUtf8("CAFE\xcc\x81 ") }) {
         Fixture f;
         auto category = f.stores.categoryStore->tdCategories().front();
         f.stores.projectStore->setTdProjects({ f.p, f.q, screentest::project("Gone", category),
