@@ -304,8 +304,12 @@ QWidget* TindrelApp::openSettings()
         m_settingsWindow = window;
         tdCentreWindow(window, m_mainWindow);
     }
+    // Open already, behind another window or minimised, it comes back with the keys: raised alone
+    // it would stay out of their reach.
+    m_settingsWindow->setWindowState(m_settingsWindow->windowState() & ~Qt::WindowMinimized);
     m_settingsWindow->show();
     m_settingsWindow->raise();
+    m_settingsWindow->activateWindow();
     return m_settingsWindow;
 }
 

@@ -29,6 +29,16 @@ platform::Uuid defaultCategoryId(const char* name)
     return platform::Uuid(bytes);
 }
 
+// The stored list: the byte array this program writes, else the entry as the file spells it (a
+// list written into the file by hand loads as well; anything else of that key does not decode, and
+// so is kept aside before a save replaces it).
+std::optional<QByteArray> storedList(const platform::UserDefaults& defaults)
+{
+    if (auto data = defaults.data(TDCategoryStore::defaultsKey))
+        return data;
+    return defaults.storedText(TDCategoryStore::defaultsKey);
+}
+
 } // namespace
 
 TDCategoryStore::TDCategoryStore()
@@ -49,7 +59,7 @@ const TDCategoryStore::CategoryList& TDCategoryStore::defaultCategories()
 
 TDCategoryStore::CategoryList TDCategoryStore::load()
 {
-    auto stored = platform::UserDefaults::standard().data(defaultsKey);
+    auto stored = storedList(platform::UserDefaults::standard());
     if (!stored)
         return defaultCategories();
     auto decoded = tdlibrary::decodeCategories(*stored);
@@ -78,7 +88,7 @@ Result<Success, PlatformError> TDCategoryStore::save()
         return Result<Success, PlatformError>::failure(encoded.error());
     }
     auto defaults = platform::UserDefaults::standard();
-    auto stored = defaults.data(defaultsKey);
+    auto stored = storedList(defaults);
     if (stored && !tdlibrary::decodeCategories(*stored)) {
         auto kept = defaults.setData(damagedDefaultsKey, *stored);
         if (!kept) {

@@ -1,5 +1,6 @@
 #include "app/store/TDProjectStore.h"
 
+#include "app/TDLocalizedText.h"
 #include "app/store/TDFolderIcon.h"
 #include "app/store/TDLibraryCoding.h"
 #include "app/store/TDLibraryJournal.h"
@@ -10,6 +11,19 @@ using platform::FileManager;
 using platform::PlatformError;
 using platform::Result;
 using platform::Success;
+
+namespace {
+
+// `name` as a disk that ignores letter case, Unicode form and trailing dots and spaces sees it.
+QString looseName(const QString& name)
+{
+    QString loose = name.normalized(QString::NormalizationForm_KC).toCaseFolded();
+    while (!loose.isEmpty() && (loose.back() == QLatin1Char('.') || loose.back() == QLatin1Char(' ')))
+        loose.chop(1);
+    return loose;
+}
+
+} // namespace
 
 TDProjectStore::TDProjectStore()
     : TDProjectStore(TDLibraryFile::forLocation(TDDirectoryPath::projectsLibraryURL()))
@@ -151,5 +165,23 @@ std::optional<TDNameProblem> TDProjectStore::newProjectNameProblem(
         return TDNameProblem { QStringLiteral("The project folder already exists."),
             QStringLiteral("The library folder already holds a folder with the name you entered. "
                            "Please enter a different name.") };
+    return std::nullopt;
+}
+
+std::optional<TDNameProblem> TDProjectStore::missingFolderNameProblem(
+    const QString& name, const ProjectList& others)
+{
+    const QString loose = looseName(name);
+    for (const auto& other : others) {
+        const QString otherName = other->name();
+        if (looseName(otherName) != loose)
+            continue;
+        const platform::Url folder = TDDirectoryPath::projectDirectoryURL(otherName);
+        if (folder.isValid() && FileManager::fileExists(folder))
+            continue;
+        return TDNameProblem { tdLocalized("The project already exist."),
+            tdLocalized(
+                "A project with the name you entered already exists. Please enter a different name.") };
+    }
     return std::nullopt;
 }

@@ -71,6 +71,15 @@ public:
     static std::optional<TDNameProblem> newProjectNameProblem(
         const QString& name, const std::optional<QString>& renamedFrom = std::nullopt);
 
+    // Why `name` cannot name a new or renamed project's folder when one of `others` (the other
+    // projects) has no folder on disk under a name that differs from `name` only in letter case,
+    // Unicode form or trailing dots and spaces: a disk that ignores those (FAT, exFAT, NTFS, a
+    // Windows share) would give both projects the new folder, and deleting the other one would
+    // remove it. With the other folder missing the disk cannot be asked, so such a name is refused
+    // on every disk. None when no such project exists.
+    static std::optional<TDNameProblem> missingFolderNameProblem(
+        const QString& name, const ProjectList& others);
+
 private:
     ProjectList m_tdProjects;
     NoteMap m_noteMap;

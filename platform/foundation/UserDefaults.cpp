@@ -445,6 +445,11 @@ std::optional<QByteArray> UserDefaults::data(const QString& key) const
     return value.bytes;
 }
 
+std::optional<QByteArray> UserDefaults::storedText(const QString& key) const
+{
+    return rawValue(key);
+}
+
 std::optional<long long> UserDefaults::integer(const QString& key) const
 {
     auto raw = rawValue(key);

@@ -27,6 +27,9 @@ public:
     explicit UserDefaults(const QString& path);
 
     std::optional<QByteArray> data(const QString& key) const;
+    // The value as the file spells it, whatever its kind (a byte array, a string, a list someone
+    // wrote by hand); none when the file has no entry of `key`.
+    std::optional<QByteArray> storedText(const QString& key) const;
     Result<Success, PlatformError> setData(const QString& key, const QByteArray& value);
 
     std::optional<long long> integer(const QString& key) const;

@@ -114,3 +114,31 @@ TEST(TDCategoryStore, AnUndecodableStoredListIsKeptBeforeItIsReplaced)
     EXPECT_EQ(stored(TDCategoryStore::damagedDefaultsKey), bad)
         << "the kept copy is not overwritten by a good list";
 }
+
+// A list written into the settings file by hand, not as the byte array this program writes, loads
+// as it reads; a value of that key that does not read as a list (a quoted string) is kept as it
+// was written before a save replaces it.
+TEST(TDCategoryStore, AListWrittenByHandLoadsAndAnotherValueIsKeptBeforeItIsReplaced)
+{
+    const QByteArray list = R"([{"_id": "5f0c1b7e-2a1d-4c3b-9e8f-0a1b2c3d4e5f", "_name": "Mine"}])";
+    for (const QByteArray written : { list, '"' + list + '"' }) {
+        SCOPED_TRACE(written.constData());
+        LibraryRoot root;
+        QFile file(root.root() + "/settings.ini");
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("[General]\nTDCategories=" + written + "\n");
+        file.close();
+        TDCategoryStore categories;
+        const bool byHand = written == list;
+        EXPECT_EQ(names(categories.tdCategories()),
+            byHand ? QStringList { "Mine" } : names(TDCategoryStore::defaultCategories()));
+        CapturedStream err(stderr);
+        categories.add("New");
+        EXPECT_EQ(err.take().contains("TDCategories.damaged"), !byHand);
+        EXPECT_EQ(
+            stored(TDCategoryStore::damagedDefaultsKey), byHand ? std::nullopt : std::optional(written));
+        auto saved = tdlibrary::decodeCategories(*stored());
+        ASSERT_TRUE(saved);
+        EXPECT_EQ(names(saved.value()).back(), "New");
+    }
+}

@@ -314,6 +314,27 @@ TEST(TindrelApp, SettingsOpenCentredOnTheMainWindowAndCtrlQQuitsFromThem)
     EXPECT_FALSE(settings->isVisible());
 }
 
+// "Settings…" on a settings window left behind the main window, or minimised, brings it back with
+// the keys: raised alone, it would stay out of reach of the keyboard and the menu item would seem
+// to do nothing.
+TEST(TindrelApp, SettingsAgainBringsTheOpenWindowForwardWithTheKeys)
+{
+    LibraryRoot root;
+    TindrelApp app;
+    QMainWindow* main = app.showMainWindow();
+    QWidget* settings = app.openSettings();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(settings));
+    for (bool minimised : { false, true }) {
+        if (minimised)
+            settings->showMinimized();
+        main->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(main));
+        EXPECT_EQ(app.openSettings(), settings);
+        EXPECT_TRUE(QTest::qWaitForWindowActive(settings)) << "minimised " << minimised;
+        EXPECT_FALSE(settings->isMinimized());
+    }
+}
+
 TEST(TindrelApp, CtrlWAndEscapeCloseTheSettingsWindow)
 {
     LibraryRoot root;

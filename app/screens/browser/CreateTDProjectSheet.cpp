@@ -56,14 +56,20 @@ bool CreateTDProjectSheet::validateName()
             tdLocalized("A name is required to create a project name. Please enter a name."));
         return false;
     }
-    if (auto problem = TDProjectStore::newProjectNameProblem(m_name)) {
+    auto problem = TDProjectStore::newProjectNameProblem(m_name);
+    if (!problem)
+        problem = TDProjectStore::missingFolderNameProblem(m_name, m_stores.projectStore->tdProjects());
+    if (problem) {
         raiseAlert(problem->title, problem->message);
         return false;
     }
-    // A category deleted in the settings window since it was picked is no category.
+    // A category deleted in the settings window since it was picked is no category. With others
+    // left, the picker is where the user finds one, not the settings.
     if (!isPickedCategoryListed()) {
         raiseAlert(tdLocalized("A category is required"),
-            tdLocalized("Add a category in Settings to create a project."));
+            m_stores.categoryStore->tdCategories().empty()
+                ? tdLocalized("Add a category in Settings to create a project.")
+                : tdLocalized("Please choose a category."));
         return false;
     }
     return true;

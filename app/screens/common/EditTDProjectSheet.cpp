@@ -38,15 +38,22 @@ void EditTDProjectSheet::save()
         return;
     if (!sameName(m_name, m_project->name())) {
         // Two projects of one name would share one folder, and deleting either would remove both.
+        TDProjectStore::ProjectList others;
         for (const auto& other : m_stores.projectStore->tdProjects()) {
-            if (other->id() != m_project->id() && sameName(other->name(), m_name)) {
+            if (other->id() == m_project->id())
+                continue;
+            if (sameName(other->name(), m_name)) {
                 raiseAlert(tdLocalized("The project already exist."),
                     tdLocalized("A project with the name you entered already exists. Please enter a "
                                 "different name."));
                 return;
             }
+            others.push_back(other);
         }
-        if (auto problem = TDProjectStore::newProjectNameProblem(m_name, m_project->name())) {
+        auto problem = TDProjectStore::newProjectNameProblem(m_name, m_project->name());
+        if (!problem)
+            problem = TDProjectStore::missingFolderNameProblem(m_name, others);
+        if (problem) {
             raiseAlert(problem->title, problem->message);
             return;
         }

@@ -12,6 +12,7 @@
 #include "app/screens/common/TDPrimaryButton.h"
 #include "app/screens/common/TDTextFieldSheet.h"
 #include "app/store/TDCategoryStore.h"
+#include "app/store/TDLibraryFile.h"
 #include "app/store/TDProjectStore.h"
 #include "platform/ui/ObservedWidgetUpdates.h"
 
@@ -475,6 +476,15 @@ void SettingsView::deleteCategory()
         [&](const auto& category) { return category->id() == m_selectedTDCategory->id(); });
     if (selected == categories.end())
         return;
+    QWidget* window = this->window();
+    // This window can be opened while the library is still loading: until its projects are in, an
+    // empty project list would let a category in use go.
+    const auto& projectsFile = m_stores.projectStore->libraryFile();
+    if (projectsFile && projectsFile->isLoading()) {
+        raiseAlert(window, tdLocalized("Can't delete the category"),
+            tdLocalized("The projects are still being loaded. Please try again in a moment."));
+        return;
+    }
     // The store removes every category of that name: each of them must pass the tests.
     std::vector<platform::Uuid> removed;
     for (const auto& category : categories) {
@@ -489,7 +499,6 @@ void SettingsView::deleteCategory()
             break;
         }
     }
-    QWidget* window = this->window();
     if (inUse) {
         raiseAlert(window, tdLocalized("Can't delete the category"),
             tdLocalized("Some projects are made in the category you are trying to remove. To delete this "

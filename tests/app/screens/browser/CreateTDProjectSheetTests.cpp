@@ -1,3 +1,4 @@
+#include "../../FatDisk.h"
 #include "../ScreenTestSupport.h"
 #include "app/screens/browser/CreateTDProjectSheet.h"
 #include "app/screens/common/TDProjectSheetTemplate.h"
@@ -126,6 +127,36 @@ TEST(CreateTDProjectSheet, RefusedNamesRaiseTheirAlertAndCreateNothing)
     }
 }
 
+// On a disk that ignores letter case (a memory card), "idea" names the folder a project "Idea" would
+// find again: deleting "Idea" would then remove the new project's folder. With "Idea"'s folder
+// missing the disk cannot be asked, so the name is refused on every disk.
+TEST(CreateTDProjectSheet, ANameAFolderlessProjectHasButForCaseIsRefused)
+{
+    for (bool card : { false, true }) {
+        Fixture f;
+        f.root.makeLibraryFolder();
+        std::optional<apptest::FatDisk> disk;
+        if (card) {
+            disk.emplace(f.root.library());
+            if (!disk->mounted())
+                GTEST_SKIP() << "no FAT disk can be mounted here";
+        }
+        auto category = f.stores.categoryStore->tdCategories().front();
+        f.stores.projectStore->setTdProjects({ screentest::project("Idea", category) });
+        auto before = f.root.snapshot();
+        CreateTDProjectSheet* sheet = f.open();
+        f.type(sheet, "idea");
+        f.create(sheet);
+        QMessageBox* alert = alertOn(sheet);
+        ASSERT_TRUE(alert) << "card " << card;
+        EXPECT_EQ(alert->text(), "The project already exist.");
+        closeAlert(alert);
+        EXPECT_EQ(f.stores.projectStore->tdProjects().size(), 1u);
+        EXPECT_EQ(f.root.snapshot(), before);
+        sheet->reject();
+    }
+}
+
 TEST(CreateTDProjectSheet, CreatePreparesTheLibraryFolderEvenForARefusedName)
 {
     Fixture f;
@@ -200,6 +231,7 @@ TEST(CreateTDProjectSheet, AStoredEmptyCategoryListRefusesWithoutCrashing)
     QMessageBox* alert = alertOn(sheet);
     ASSERT_TRUE(alert);
     EXPECT_EQ(alert->text(), "A category is required");
+    EXPECT_EQ(alert->informativeText(), "Add a category in Settings to create a project.");
     EXPECT_TRUE(stores.projectStore->tdProjects().empty());
 
     // A category added meanwhile (in the settings window) appears and can be chosen.
@@ -227,6 +259,8 @@ TEST(CreateTDProjectSheet, ACategoryDeletedInTheSettingsSinceItWasPickedIsRefuse
     QMessageBox* alert = alertOn(sheet);
     ASSERT_TRUE(alert);
     EXPECT_EQ(alert->text(), "A category is required");
+    // Four categories are left to choose from in the picker: none needs adding in the settings.
+    EXPECT_EQ(alert->informativeText(), "Please choose a category.");
     EXPECT_TRUE(f.stores.projectStore->tdProjects().empty());
 }
 

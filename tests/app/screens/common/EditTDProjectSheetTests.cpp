@@ -163,6 +163,36 @@ TEST(EditTDProjectSheet, RefusedRenamesMoveNothing)
     }
 }
 
+// A project whose folder is missing would find it again under a name that differs only in case,
+// Unicode form or trailing dots on a disk that ignores those, and a deletion of it would remove the
+// renamed project's folder. Where the other folder is there, the disk itself tells.
+TEST(EditTDProjectSheet, ARenameOntoAFolderlessProjectsNameButForCaseIsRefused)
+{
+    for (const QString name : { QString("GONE."), QString::fromUtf8("CAFE\xcc\x81 ") }) {
+        Fixture f;
+        auto category = f.stores.categoryStore->tdCategories().front();
+        f.stores.projectStore->setTdProjects({ f.p, f.q, screentest::project("Gone", category),
+            screentest::project(QString::fromUtf8("caf\xc3\xa9"), category) });
+        auto before = f.root.snapshot();
+        EditTDProjectSheet* sheet = f.open();
+        f.rename(sheet, name);
+        f.save(sheet);
+        QMessageBox* alert = alertOn(sheet);
+        ASSERT_TRUE(alert) << name.toStdString();
+        EXPECT_EQ(alert->text(), "The project already exist.");
+        closeAlert(alert);
+        EXPECT_EQ(f.p->name(), "P");
+        EXPECT_EQ(f.root.snapshot(), before) << name.toStdString();
+    }
+
+    Fixture f;
+    EditTDProjectSheet* sheet = f.open();
+    f.rename(sheet, "q");
+    f.save(sheet);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !sheet->isVisible(); }));
+    EXPECT_EQ(f.p->name(), "q") << "Q's folder is there, and this disk tells q from Q";
+}
+
 TEST(EditTDProjectSheet, AFailedMoveChangesNothing)
 {
     Fixture f;

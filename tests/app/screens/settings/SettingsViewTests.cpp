@@ -3,6 +3,7 @@
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDProjectSheetTemplate.h"
 #include "app/screens/settings/SettingsView.h"
+#include "app/store/TDLibraryLoader.h"
 #include "platform/foundation/UserDefaults.h"
 
 #include <QComboBox>
@@ -351,6 +352,33 @@ TEST(SettingsView, ADefaultCategoryAProjectTookInAnEarlierLaunchIsStillInUse)
     ASSERT_TRUE(alertOn(&f.window));
     EXPECT_EQ(alertOn(&f.window)->text(), "Can't delete the category");
     EXPECT_EQ(f.rowNames().size(), 5);
+}
+
+// The settings window opens at once, while the library may still be loading: until the projects
+// are in, no category can be known to be unused.
+TEST(SettingsView, MinusWaitsForTheProjectsToLoadBeforeDeletingACategory)
+{
+    Fixture f([](Fixture& f) {
+        auto encoded = tdlibrary::encodeProjects(
+            { screentest::project("Loaded", f.stores.categoryStore->tdCategories().front()) });
+        ASSERT_TRUE(encoded);
+        f.root.write("projects.library", encoded.value());
+    });
+    loadLibraryFiles(f.stores.projectStore, f.stores.mediaStore, f.stores.linkStore);
+    ASSERT_TRUE(f.stores.projectStore->tdProjects().empty()) << "still loading";
+    f.minus();
+    QMessageBox* alert = alertOn(&f.window);
+    ASSERT_TRUE(alert);
+    EXPECT_EQ(alert->text(), "Can't delete the category");
+    closeAlert(alert);
+    EXPECT_EQ(f.rowNames().size(), 5);
+    EXPECT_EQ(storedNames(), QStringList()) << "nothing saved";
+
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !f.stores.projectStore->tdProjects().empty(); }));
+    f.click(1);
+    f.minus();
+    EXPECT_FALSE(alertOn(&f.window));
+    EXPECT_EQ(f.rowNames().size(), 4) << "an unused one goes once the projects are in";
 }
 
 TEST(SettingsView, AfterADeletionMinusActsOnNothingUntilARowIsChosen)
