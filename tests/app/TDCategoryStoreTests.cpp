@@ -121,7 +121,7 @@ TEST(TDCategoryStore, AnUndecodableStoredListIsKeptBeforeItIsReplaced)
 TEST(TDCategoryStore, AListWrittenByHandLoadsAndAnotherValueIsKeptBeforeItIsReplaced)
 {
     const QByteArray list = R"([{"_id": "5f0c1b7e-2a1d-4c3b-9e8f-0a1b2c3d4e5f", "_name": "Mine"}])";
-    for (const QByteArray written : { list, '"' + list + '"' }) {
+    for (const QByteArray& written : { list, '"' + list + '"' }) {
         SCOPED_TRACE(written.constData());
         LibraryRoot root;
         QFile file(root.root() + "/settings.ini");

@@ -168,7 +168,7 @@ TEST(EditTDProjectSheet, RefusedRenamesMoveNothing)
 // renamed project's folder. Where the other folder is there, the disk itself tells.
 TEST(EditTDProjectSheet, ARenameOntoAFolderlessProjectsNameButForCaseIsRefused)
 {
-    for (const QString name : { QString("GONE."), QString::fromUtf8("CAFE\xcc\x81 ") }) {
+    for (const QString& name : { QString("GONE."), QString::fromUtf8("CAFE\xcc\x81 ") }) {
         Fixture f;
         auto category = f.stores.categoryStore->tdCategories().front();
         f.stores.projectStore->setTdProjects({ f.p, f.q, screentest::project("Gone", category),
