@@ -18,6 +18,25 @@ using platform::CharacterRange;
 using platform::TextRange;
 using Direction = platform::TextSelectionNavigation::Direction;
 
+namespace {
+
+// Counts the edits under way, however they end.
+class EditingScope {
+public:
+    explicit EditingScope(int& depth)
+        : m_depth(++depth)
+    {
+    }
+    ~EditingScope() { --m_depth; }
+    EditingScope(const EditingScope&) = delete;
+    EditingScope& operator=(const EditingScope&) = delete;
+
+private:
+    int& m_depth;
+};
+
+} // namespace
+
 void EDTextView::replaceCharacters(
     TextRange range, const AttributedString& replacement, bool allowsTypingCoalescing)
 {
@@ -30,6 +49,7 @@ void EDTextView::replaceCharacters(
     }
     // An edit wholly before the provisional text keeps its places when that text goes (the
     // composition moves along and goes on); one at or after it does not.
+    const EditingScope editing(m_editingDepth);
     const bool committed = !(m_markedText && range.endLocation <= m_markedText->markedRange.location)
         && commitMarkedTextForEdit();
     registerUndo(range, replacement, allowsTypingCoalescing);
@@ -192,6 +212,7 @@ void EDTextView::replaceCharacters(const std::vector<TextRange>& ranges, const A
     // would otherwise leave a step per caret, each giving a text the user never saw.
     // A pending run is a step of its own, registered before the group opens.
     breakUndoCoalescing();
+    const EditingScope editing(m_editingDepth);
     platform::UndoManager* manager = undoManager();
     if (manager)
         manager->beginUndoGrouping();

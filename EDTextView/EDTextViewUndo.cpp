@@ -22,6 +22,12 @@ bool EDTextView::isCoalescing() const
     return manager && manager->hasPendingRun();
 }
 
+void EDTextView::endTypingRunOnMove()
+{
+    if (m_editingDepth == 0)
+        breakUndoCoalescing();
+}
+
 void EDTextView::undo(QObject*)
 {
     revert(true);

@@ -487,3 +487,72 @@ TEST(EDTextViewUndo, ARunOfDeletionsOneWayIsOneStep)
     }
     EXPECT_FALSE(view->undoManager()->canUndo());
 }
+
+// Keys typed or deleted after the caret went somewhere and came back, by keys or a click, are a
+// step of their own; a run undoes back to what the user saw before the move.
+TEST(EDTextViewUndo, AMoveOfTheCaretEndsTheTypingRun)
+{
+    const QString original = "0123456789";
+    ShownView view(original);
+    struct Case {
+        const char* name;
+        Qt::Key key;
+        std::function<void()> move;
+        QString beforeMove;
+        QString after;
+    };
+    const Case cases[] = {
+        { "typing, Left and Right", Qt::Key_A,
+            [&] {
+                QTest::keyClick(view.view.get(), Qt::Key_Left);
+                QTest::keyClick(view.view.get(), Qt::Key_Right);
+            },
+            "0123456789aa", "0123456789aaa" },
+        { "Backspace, Home and End", Qt::Key_Backspace,
+            [&] {
+                QTest::keyClick(view.view.get(), Qt::Key_Home);
+                QTest::keyClick(view.view.get(), Qt::Key_End);
+            },
+            "01234567", "0123456" },
+        { "typing, a click at its end", Qt::Key_A,
+            [&] { QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view.pointOf(12)); },
+            "0123456789aa", "0123456789aaa" },
+    };
+    for (const Case& test : cases) {
+        view->setString(original);
+        view.setCaret(10);
+        QTest::keyClick(view.view.get(), test.key);
+        QTest::keyClick(view.view.get(), test.key);
+        test.move();
+        QTest::keyClick(view.view.get(), test.key);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(view->string(), test.after) << test.name;
+        QTest::keyClick(view.view.get(), Qt::Key_Z, Qt::ControlModifier);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(view->string(), test.beforeMove) << test.name;
+        QTest::keyClick(view.view.get(), Qt::Key_Z, Qt::ControlModifier);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(view->string(), original) << test.name;
+    }
+}
+
+// A yank is a step of its own, as a paste is: typing just before or just after it undoes apart.
+TEST(EDTextViewUndo, AYankIsAStepOfItsOwn)
+{
+    ShownView view("one two");
+    view.setCaret(7);
+    view->deleteWordBackward();
+    QCoreApplication::processEvents();
+    QTest::keyClicks(view.view.get(), "ab");
+    QTest::keyClick(view.view.get(), Qt::Key_Y, Qt::ControlModifier);
+    QTest::keyClicks(view.view.get(), "cd");
+    QTest::keyClick(view.view.get(), Qt::Key_Y, Qt::ControlModifier);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(view->string(), "one abtwocdtwo");
+    for (const char* before : { "one abtwocd", "one abtwo", "one ab", "one ", "one two" }) {
+        QTest::keyClick(view.view.get(), Qt::Key_Z, Qt::ControlModifier);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(view->string(), before);
+    }
+    EXPECT_FALSE(view->undoManager()->canUndo());
+}
