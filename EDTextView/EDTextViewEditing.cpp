@@ -151,17 +151,20 @@ void EDTextView::registerUndo(
     // the undo stack, so that undo and redo take turns.
     const TextRange newRange(range.location, range.location + replacement.length());
     const AttributedString oldText = m_textContentStorage->attributedString(range);
-    manager->registerUndo(this, [view, newRange, oldText, textsSet, severalCarets = m_editingAtSeveralCarets] {
-        if (!view || view->m_textsSet != textsSet)
-            return;
-        // The step that takes this one back is made at several carets too, or not.
-        const bool wasEditing = view->m_editingAtSeveralCarets;
-        view->m_editingAtSeveralCarets = severalCarets;
-        if (!severalCarets)
-            view->m_revertingAtSeveralCarets = false;
-        view->replaceCharacters(newRange, oldText, false);
-        view->m_editingAtSeveralCarets = wasEditing;
-    });
+    manager->registerUndo(
+        this,
+        [view, newRange, oldText, textsSet, severalCarets = m_editingAtSeveralCarets] {
+            if (!view || view->m_textsSet != textsSet)
+                return;
+            // The step that takes this one back is made at several carets too, or not.
+            const bool wasEditing = view->m_editingAtSeveralCarets;
+            view->m_editingAtSeveralCarets = severalCarets;
+            if (!severalCarets)
+                view->m_revertingAtSeveralCarets = false;
+            view->replaceCharacters(newRange, oldText, false);
+            view->m_editingAtSeveralCarets = wasEditing;
+        },
+        oldText.length() * qint64(sizeof(QChar)));
 }
 
 void EDTextView::markedTextDidChange(TextRange replaced, qint64 insertedLength)

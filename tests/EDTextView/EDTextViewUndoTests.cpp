@@ -1,3 +1,4 @@
+#include "EDTextView/CoalescingUndoManager.h"
 #include "EDTextView/EDTextFinder.h"
 #include "TextViewTestSupport.h"
 #include "platform/text/TextBlocks.h"
@@ -555,4 +556,43 @@ TEST(EDTextViewUndo, AYankIsAStepOfItsOwn)
         EXPECT_EQ(view->string(), before);
     }
     EXPECT_FALSE(view->undoManager()->canUndo());
+}
+
+// The text the undo steps keep is bounded, whatever the session: past the bound the oldest steps
+// go, and the newest still give back the texts the user saw, each in turn.
+TEST(EDTextViewUndo, TheUndoStepsOfALongSessionKeepBoundedText)
+{
+    ShownView view("start");
+    platform::UndoManager* manager = view->undoManager();
+    EXPECT_EQ(manager->maximumUndoBytes(), CoalescingUndoManager::defaultMaximumUndoBytes);
+
+    const QString page = QStringLiteral("a line of a long note\n").repeated(5000);
+    const qint64 pageBytes = page.size() * qint64(sizeof(QChar));
+    manager->setMaximumUndoBytes(3 * pageBytes + pageBytes / 2);
+    std::vector<QString> texts;
+    for (int i = 0; i < 8; ++i) {
+        texts.push_back(QString::number(i) + page);
+        // Every text in turn replaces the whole note: each step keeps the text before it.
+        view->setSelectedTextRange(view->textContentStorage().documentRange());
+        QGuiApplication::clipboard()->setText(texts.back());
+        QTest::keyClick(view.view.get(), Qt::Key_V, Qt::ControlModifier);
+        QCoreApplication::processEvents();
+        // Typed over a selection of the whole note, a run keeps that text too.
+        if (i == 7) {
+            view->setSelectedTextRange(view->textContentStorage().documentRange());
+            QTest::keyClicks(view.view.get(), "typed");
+            view->breakUndoCoalescing();
+        }
+        EXPECT_LE(manager->undoBytes(), manager->maximumUndoBytes());
+    }
+    EXPECT_EQ(view->string(), "typed");
+    for (const int i : { 7, 6, 5 }) {
+        ASSERT_TRUE(manager->canUndo());
+        QTest::keyClick(view.view.get(), Qt::Key_Z, Qt::ControlModifier);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(view->string(), texts[size_t(i)]);
+    }
+    EXPECT_FALSE(manager->canUndo());
+    EXPECT_EQ(undoAll(view, true), 3);
+    EXPECT_EQ(view->string(), "typed");
 }
