@@ -775,8 +775,8 @@ private:
     void annotationsDidChange(platform::TextRange range);
     void validateMenu(QMenu& menu);
 
-    // Drops the undo steps and the pending typing run that refer to the text a whole-text
-    // replacement took away.
+    // Drops the undo steps and the pending typing run that refer to a text that is gone: the one a
+    // whole-text replacement took away, or the one an edit made while undo is not allowed changed.
     void clearUndoForNewText();
     // Gives the layout manager the view's font, text colour and paragraph style as the defaults
     // of text without its own (empty lines, estimates, and formats it can leave out).

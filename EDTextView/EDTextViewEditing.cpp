@@ -112,6 +112,9 @@ void EDTextView::registerUndo(
     TextRange range, const AttributedString& replacement, bool allowsTypingCoalescing)
 {
     platform::UndoManager* manager = undoManager();
+    // An edit made while undo is not allowed moves the text under the steps kept from before.
+    if (!manager && !m_allowsUndo && !(range.isEmpty() && replacement.length() == 0))
+        clearUndoForNewText();
     if (!manager || !manager->isUndoRegistrationEnabled())
         return;
     // Nothing replaced by nothing (a yank or paste of an empty text) changes nothing: a step for it

@@ -596,3 +596,39 @@ TEST(EDTextViewUndo, TheUndoStepsOfALongSessionKeepBoundedText)
     EXPECT_EQ(undoAll(view, true), 3);
     EXPECT_EQ(view->string(), "typed");
 }
+
+// Edits made while undo is not allowed, or a new text set then, leave nothing to undo once it is
+// allowed again: the steps from before would take back text at places that moved.
+TEST(EDTextViewUndo, StepsFromBeforeUndoWasTurnedOffAreNotUndoneInTheChangedText)
+{
+    const std::function<void(ShownView&)> changes[] = {
+        [](ShownView& view) {
+            view->setSelectedTextRange(TextRange(0, 5));
+            QTest::keyClick(view.view.get(), Qt::Key_Backspace);
+        },
+        [](ShownView& view) { QTest::keyClicks(view.view.get(), "!"); },
+        [](ShownView& view) { view->setString(" world"); },
+    };
+    for (const auto& change : changes) {
+        ShownView view("hello");
+        view.setCaret(5);
+        QTest::keyClicks(view.view.get(), " wor");
+        QCoreApplication::processEvents();
+        view.setCaret(0);
+        view->replaceCharacters(TextRange(0), QStringLiteral(">"));
+        QTest::keyClicks(view.view.get(), "ld");
+        view->setAllowsUndo(false);
+        change(view);
+        QCoreApplication::processEvents();
+        const QString changed = view->string();
+        view->setAllowsUndo(true);
+        EXPECT_FALSE(view->undoManager()->canUndo());
+        QTest::keyClick(view.view.get(), Qt::Key_Z, Qt::ControlModifier);
+        EXPECT_EQ(view->string(), changed);
+        // Steps made since undo came back undo as usual.
+        view.setCaret(0);
+        QTest::keyClicks(view.view.get(), "new");
+        QTest::keyClick(view.view.get(), Qt::Key_Z, Qt::ControlModifier);
+        EXPECT_EQ(view->string(), changed);
+    }
+}
