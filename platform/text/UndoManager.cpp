@@ -114,7 +114,7 @@ void UndoManager::setMaximumUndoBytes(qint64 bytes)
 void UndoManager::trim()
 {
     // From the bottom of a stack: the step furthest from the text as it is now.
-    const auto dropOldest = [this](std::vector<Group>& stack, size_t count) {
+    const auto dropOldest = [this](std::deque<Group>& stack, size_t count) {
         for (size_t i = 0; i < count; ++i)
             m_bytes -= stack[i].bytes;
         stack.erase(stack.begin(), stack.begin() + qsizetype(count));
@@ -123,7 +123,7 @@ void UndoManager::trim()
         dropOldest(m_undoStack, m_undoStack.size() - size_t(m_levelsOfUndo));
     if (m_maximumUndoBytes <= 0)
         return;
-    for (std::vector<Group>* stack : { &m_undoStack, &m_redoStack }) {
+    for (std::deque<Group>* stack : { &m_undoStack, &m_redoStack }) {
         size_t count = 0;
         qint64 freed = 0;
         while (m_bytes - freed > m_maximumUndoBytes && count + 1 < stack->size())
@@ -191,7 +191,7 @@ void UndoManager::removeAllActions()
 
 void UndoManager::removeAllActions(const void* target)
 {
-    auto strip = [this, target](std::vector<Group>& stack) {
+    auto strip = [this, target](std::deque<Group>& stack) {
         for (Group& group : stack) {
             std::erase_if(group.actions, [target](const Action& action) { return action.target == target; });
             m_bytes -= group.bytes;

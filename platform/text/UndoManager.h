@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QString>
 
+#include <deque>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -82,8 +83,9 @@ private:
     void closeEventGroup();
     void trim();
 
-    std::vector<Group> m_undoStack;
-    std::vector<Group> m_redoStack;
+    // Deques: the bound drops steps from the bottom, once per new step in a long session.
+    std::deque<Group> m_undoStack;
+    std::deque<Group> m_redoStack;
     Group m_openGroup;
     int m_groupingLevel = 0;
     bool m_eventGroupOpen = false;
