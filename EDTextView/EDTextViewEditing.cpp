@@ -47,9 +47,9 @@ void EDTextView::replaceCharacters(
         qWarning("EDTextView: an edit made while another edit was being announced was ignored");
         return;
     }
+    const EditingScope editing(m_editingDepth);
     // An edit wholly before the provisional text keeps its places when that text goes (the
     // composition moves along and goes on); one at or after it does not.
-    const EditingScope editing(m_editingDepth);
     const bool committed = !(m_markedText && range.endLocation <= m_markedText->markedRange.location)
         && commitMarkedTextForEdit();
     registerUndo(range, replacement, allowsTypingCoalescing);

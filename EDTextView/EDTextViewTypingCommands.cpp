@@ -1,7 +1,6 @@
 #include "EDTextView/EDTextView.h"
 
 #include "EDTextView/CoalescingUndoManager.h"
-
 #include "EDTextView/EDTextContentStorage.h"
 #include "EDTextView/EDTextLayoutManager.h"
 #include "EDTextView/TextLayoutUtilities.h"
