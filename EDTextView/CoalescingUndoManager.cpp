@@ -7,6 +7,7 @@ using platform::TextRange;
 CoalescingUndoManager::CoalescingUndoManager(QObject* parent)
     : platform::UndoManager(parent)
 {
+    setMaximumUndoBytes(defaultMaximumUndoBytes);
 }
 
 void CoalescingUndoManager::coalesce(TextRange replaced, qint64 insertedLength,
@@ -66,7 +67,10 @@ void CoalescingUndoManager::breakCoalescing()
     const bool grouped = groupsByEvent();
     setGroupsByEvent(false);
     beginUndoGrouping();
-    registerUndo(run->target, [action = run->undoAction, value = *run->value] { action(value); });
+    const qint64 kept = run->value->attributedString ? run->value->attributedString->length() : 0;
+    registerUndo(
+        run->target, [action = run->undoAction, value = *run->value] { action(value); },
+        kept * qint64(sizeof(QChar)));
     endUndoGrouping();
     setGroupsByEvent(grouped);
 }

@@ -43,6 +43,10 @@ public:
         NoChangeCheck changesNothing;
     };
 
+    // What the steps of a long session may keep before the oldest go: a dozen whole-text edits of
+    // a 10 MB note, or a million typed words.
+    static constexpr qint64 defaultMaximumUndoBytes = qint64(256) << 20;
+
     explicit CoalescingUndoManager(QObject* parent = nullptr);
 
     const std::optional<Coalescing>& coalescing() const { return m_coalescing; }

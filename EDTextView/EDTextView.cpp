@@ -92,6 +92,8 @@ EDTextView::EDTextView(QWidget* parent)
     m_textLayoutManager->textViewportLayoutController().setDelegate(this);
     connect(m_textLayoutManager.get(), &EDTextLayoutManager::didChangeSelection, this,
         &EDTextView::selectionDidChange);
+    connect(m_textLayoutManager.get(), &EDTextLayoutManager::didChangeSelection, this,
+        &EDTextView::endTypingRunOnMove);
     // Grown outside a layout, the text is sized to fit in the next one: scroll ranges reach it all.
     connect(m_textLayoutManager.get(), &platform::TextLayoutManager::usageBoundsDidChange, this, [this] {
         updateGeometry();

@@ -661,6 +661,9 @@ private:
     // Runs an undo (or redo) step and leaves a caret after each change it made, where the user
     // looks for what came back or went (the carets of before the step may be far from it).
     void revert(bool undo);
+    // A selection set by anything but an edit (a click, an arrow key) ends the typing run: keys
+    // typed or deleted after the caret went away are a step of their own, even back at its end.
+    void endTypingRunOnMove();
 
     // Selection helpers (EDTextViewSelection.cpp).
     void moveSelections(platform::TextSelectionNavigation::Direction direction,
@@ -772,8 +775,8 @@ private:
     void annotationsDidChange(platform::TextRange range);
     void validateMenu(QMenu& menu);
 
-    // Drops the undo steps and the pending typing run that refer to the text a whole-text
-    // replacement took away.
+    // Drops the undo steps and the pending typing run that refer to a text that is gone: the one a
+    // whole-text replacement took away, or the one an edit made while undo is not allowed changed.
     void clearUndoForNewText();
     // Gives the layout manager the view's font, text colour and paragraph style as the defaults
     // of text without its own (empty lines, estimates, and formats it can leave out).
@@ -861,6 +864,8 @@ private:
     bool m_deletingBackward = false;
     // Edits from hooks that run before the text changes would land on a stale range.
     int m_willChangeDepth = 0;
+    // While an edit runs, the selections it sets are its own, not a move of the caret.
+    int m_editingDepth = 0;
     // An undo or redo step leaves a caret after each of its changes; a step of more changes (a
     // replace-all undone) leaves one, at the first.
     static constexpr size_t mostRevertedCarets = 64;

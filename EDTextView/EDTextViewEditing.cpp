@@ -18,6 +18,25 @@ using platform::CharacterRange;
 using platform::TextRange;
 using Direction = platform::TextSelectionNavigation::Direction;
 
+namespace {
+
+// Counts the edits under way, however they end.
+class EditingScope {
+public:
+    explicit EditingScope(int& depth)
+        : m_depth(++depth)
+    {
+    }
+    ~EditingScope() { --m_depth; }
+    EditingScope(const EditingScope&) = delete;
+    EditingScope& operator=(const EditingScope&) = delete;
+
+private:
+    int& m_depth;
+};
+
+} // namespace
+
 void EDTextView::replaceCharacters(
     TextRange range, const AttributedString& replacement, bool allowsTypingCoalescing)
 {
@@ -28,6 +47,7 @@ void EDTextView::replaceCharacters(
         qWarning("EDTextView: an edit made while another edit was being announced was ignored");
         return;
     }
+    const EditingScope editing(m_editingDepth);
     // An edit wholly before the provisional text keeps its places when that text goes (the
     // composition moves along and goes on); one at or after it does not.
     const bool committed = !(m_markedText && range.endLocation <= m_markedText->markedRange.location)
@@ -92,6 +112,9 @@ void EDTextView::registerUndo(
     TextRange range, const AttributedString& replacement, bool allowsTypingCoalescing)
 {
     platform::UndoManager* manager = undoManager();
+    // An edit made while undo is not allowed moves the text under the steps kept from before.
+    if (!manager && !m_allowsUndo && !(range.isEmpty() && replacement.length() == 0))
+        clearUndoForNewText();
     if (!manager || !manager->isUndoRegistrationEnabled())
         return;
     // Nothing replaced by nothing (a yank or paste of an empty text) changes nothing: a step for it
@@ -131,17 +154,20 @@ void EDTextView::registerUndo(
     // the undo stack, so that undo and redo take turns.
     const TextRange newRange(range.location, range.location + replacement.length());
     const AttributedString oldText = m_textContentStorage->attributedString(range);
-    manager->registerUndo(this, [view, newRange, oldText, textsSet, severalCarets = m_editingAtSeveralCarets] {
-        if (!view || view->m_textsSet != textsSet)
-            return;
-        // The step that takes this one back is made at several carets too, or not.
-        const bool wasEditing = view->m_editingAtSeveralCarets;
-        view->m_editingAtSeveralCarets = severalCarets;
-        if (!severalCarets)
-            view->m_revertingAtSeveralCarets = false;
-        view->replaceCharacters(newRange, oldText, false);
-        view->m_editingAtSeveralCarets = wasEditing;
-    });
+    manager->registerUndo(
+        this,
+        [view, newRange, oldText, textsSet, severalCarets = m_editingAtSeveralCarets] {
+            if (!view || view->m_textsSet != textsSet)
+                return;
+            // The step that takes this one back is made at several carets too, or not.
+            const bool wasEditing = view->m_editingAtSeveralCarets;
+            view->m_editingAtSeveralCarets = severalCarets;
+            if (!severalCarets)
+                view->m_revertingAtSeveralCarets = false;
+            view->replaceCharacters(newRange, oldText, false);
+            view->m_editingAtSeveralCarets = wasEditing;
+        },
+        oldText.length() * qint64(sizeof(QChar)));
 }
 
 void EDTextView::markedTextDidChange(TextRange replaced, qint64 insertedLength)
@@ -192,6 +218,7 @@ void EDTextView::replaceCharacters(const std::vector<TextRange>& ranges, const A
     // would otherwise leave a step per caret, each giving a text the user never saw.
     // A pending run is a step of its own, registered before the group opens.
     breakUndoCoalescing();
+    const EditingScope editing(m_editingDepth);
     platform::UndoManager* manager = undoManager();
     if (manager)
         manager->beginUndoGrouping();

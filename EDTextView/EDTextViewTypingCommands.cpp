@@ -1,5 +1,6 @@
 #include "EDTextView/EDTextView.h"
 
+#include "EDTextView/CoalescingUndoManager.h"
 #include "EDTextView/EDTextContentStorage.h"
 #include "EDTextView/EDTextLayoutManager.h"
 #include "EDTextView/TextLayoutUtilities.h"
@@ -243,6 +244,13 @@ void EDTextView::yank(QObject*)
     // Like typing, a yank is refused by a view that may not be edited, and by its delegate.
     if (!shouldChangeText(carets, entry))
         return;
+    // Like a paste, a yank is an undo step apart from the keys typed before and after it. Right
+    // after a kill it goes with the kill, so that a kill yanked back where it was leaves no step.
+    const auto* coalescing = dynamic_cast<CoalescingUndoManager*>(undoManager());
+    if (coalescing && coalescing->coalescing()
+        && coalescing->coalescing()->deleting == CoalescingUndoManager::Deletion::none)
+        breakUndoCoalescing();
     replaceCharacters(carets, entry, true);
+    breakUndoCoalescing();
     killRing.yanking = true;
 }

@@ -22,6 +22,12 @@ bool EDTextView::isCoalescing() const
     return manager && manager->hasPendingRun();
 }
 
+void EDTextView::endTypingRunOnMove()
+{
+    if (m_editingDepth == 0)
+        breakUndoCoalescing();
+}
+
 void EDTextView::undo(QObject*)
 {
     revert(true);
@@ -86,10 +92,16 @@ void EDTextView::revert(bool undo)
 
 void EDTextView::clearUndoForNewText()
 {
-    platform::UndoManager* manager = undoManager();
-    if (!manager)
-        return;
-    if (auto* coalescing = dynamic_cast<CoalescingUndoManager*>(manager))
-        coalescing->dropCoalescing();
-    manager->removeAllActions(this);
+    // Undo allowed or not: once allowed again, the steps kept from before would edit the new text
+    // at the old one's offsets.
+    std::vector<platform::UndoManager*> managers { m_undoManager.get() };
+    if (auto delegate = m_delegateProxy->source.lock()) {
+        if (platform::UndoManager* manager = delegate->undoManager(*this))
+            managers.push_back(manager);
+    }
+    for (platform::UndoManager* manager : managers) {
+        if (auto* coalescing = dynamic_cast<CoalescingUndoManager*>(manager))
+            coalescing->dropCoalescing();
+        manager->removeAllActions(this);
+    }
 }

@@ -3,7 +3,16 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 
+#include <algorithm>
+
 namespace platform {
+
+namespace {
+
+// What an action costs besides what its handler keeps: the action, the closure and its captures.
+constexpr qint64 actionUpkeepBytes = 128;
+
+} // namespace
 
 UndoManager::UndoManager(QObject* parent)
     : QObject(parent)
@@ -21,16 +30,17 @@ void UndoManager::enableUndoRegistration()
         --m_disabledCount;
 }
 
-void UndoManager::registerUndo(const void* target, Handler handler)
+void UndoManager::registerUndo(const void* target, Handler handler, qint64 bytes)
 {
     if (!isUndoRegistrationEnabled() || !handler)
         return;
+    bytes = std::max<qint64>(0, bytes) + actionUpkeepBytes;
     if (m_groupingLevel == 0) {
         // Without an event loop there are no events to group by.
         if (!m_groupsByEvent || !QCoreApplication::instance()) {
             // Outside any group and without event grouping, each action is a step of its own.
             beginUndoGrouping();
-            m_openGroup.actions.push_back({ target, std::move(handler) });
+            m_openGroup.actions.push_back({ target, std::move(handler), bytes });
             endUndoGrouping();
             return;
         }
@@ -46,7 +56,7 @@ void UndoManager::registerUndo(const void* target, Handler handler)
             },
             Qt::QueuedConnection);
     }
-    m_openGroup.actions.push_back({ target, std::move(handler) });
+    m_openGroup.actions.push_back({ target, std::move(handler), bytes });
 }
 
 void UndoManager::closeEventGroup()
@@ -77,21 +87,49 @@ void UndoManager::closeGroup()
     m_openGroup = {};
     if (group.actions.empty())
         return;
+    group.bytes = 0;
+    for (const Action& action : group.actions)
+        group.bytes += action.bytes;
+    m_bytes += group.bytes;
     if (m_undoing) {
         m_redoStack.push_back(std::move(group));
     } else {
-        if (!m_redoing)
+        if (!m_redoing) {
+            for (const Group& dropped : m_redoStack)
+                m_bytes -= dropped.bytes;
             m_redoStack.clear();
+        }
         m_undoStack.push_back(std::move(group));
-        trim();
     }
+    trim();
     emit didCloseUndoGroup();
+}
+
+void UndoManager::setMaximumUndoBytes(qint64 bytes)
+{
+    m_maximumUndoBytes = std::max<qint64>(0, bytes);
+    trim();
 }
 
 void UndoManager::trim()
 {
+    // From the bottom of a stack: the step furthest from the text as it is now.
+    const auto dropOldest = [this](std::deque<Group>& stack, size_t count) {
+        for (size_t i = 0; i < count; ++i)
+            m_bytes -= stack[i].bytes;
+        stack.erase(stack.begin(), stack.begin() + qsizetype(count));
+    };
     if (m_levelsOfUndo > 0 && int(m_undoStack.size()) > m_levelsOfUndo)
-        m_undoStack.erase(m_undoStack.begin(), m_undoStack.end() - m_levelsOfUndo);
+        dropOldest(m_undoStack, m_undoStack.size() - size_t(m_levelsOfUndo));
+    if (m_maximumUndoBytes <= 0)
+        return;
+    for (std::deque<Group>* stack : { &m_undoStack, &m_redoStack }) {
+        size_t count = 0;
+        qint64 freed = 0;
+        while (m_bytes - freed > m_maximumUndoBytes && count + 1 < stack->size())
+            freed += (*stack)[count++].bytes;
+        dropOldest(*stack, count);
+    }
 }
 
 bool UndoManager::canUndo() const
@@ -113,6 +151,7 @@ void UndoManager::undo()
         return;
     Group group = std::move(m_undoStack.back());
     m_undoStack.pop_back();
+    m_bytes -= group.bytes;
     m_undoing = true;
     beginUndoGrouping();
     m_openGroup.name = group.name;
@@ -131,6 +170,7 @@ void UndoManager::redo()
         return;
     Group group = std::move(m_redoStack.back());
     m_redoStack.pop_back();
+    m_bytes -= group.bytes;
     m_redoing = true;
     beginUndoGrouping();
     m_openGroup.name = group.name;
@@ -146,13 +186,20 @@ void UndoManager::removeAllActions()
     m_undoStack.clear();
     m_redoStack.clear();
     m_openGroup.actions.clear();
+    m_bytes = 0;
 }
 
 void UndoManager::removeAllActions(const void* target)
 {
-    auto strip = [target](std::vector<Group>& stack) {
-        for (Group& group : stack)
+    auto strip = [this, target](std::deque<Group>& stack) {
+        for (Group& group : stack) {
             std::erase_if(group.actions, [target](const Action& action) { return action.target == target; });
+            m_bytes -= group.bytes;
+            group.bytes = 0;
+            for (const Action& action : group.actions)
+                group.bytes += action.bytes;
+            m_bytes += group.bytes;
+        }
         std::erase_if(stack, [](const Group& group) { return group.actions.empty(); });
     };
     strip(m_undoStack);

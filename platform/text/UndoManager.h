@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QString>
 
+#include <deque>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -13,6 +14,10 @@ namespace platform {
 // registered outside an explicit group opens a group that closes when control returns to the event
 // loop, so everything one user action registers undoes as one step. Actions registered while undoing
 // go to the redo stack, and those registered while redoing back to the undo stack.
+//
+// What the steps keep (the text an edit replaced) can be bounded: past `maximumUndoBytes` the
+// oldest undo steps go, then the furthest redo steps, but never the step that undo or redo would
+// take next. Dropping from the far ends leaves every step that stays applicable.
 class UndoManager : public QObject {
     Q_OBJECT
 public:
@@ -21,8 +26,9 @@ public:
     explicit UndoManager(QObject* parent = nullptr);
     ~UndoManager() override;
 
-    // `target` only tags the action, so that `removeAllActions(target)` can drop it.
-    void registerUndo(const void* target, Handler handler);
+    // `target` only tags the action, so that `removeAllActions(target)` can drop it. `bytes` is
+    // what the handler keeps alive (the text it puts back), counted against `maximumUndoBytes`.
+    void registerUndo(const void* target, Handler handler, qint64 bytes = 0);
     void beginUndoGrouping();
     void endUndoGrouping();
     int groupingLevel() const { return m_groupingLevel; }
@@ -50,6 +56,11 @@ public:
     virtual QString redoMenuItemTitle() const;
     int levelsOfUndo() const { return m_levelsOfUndo; }
     void setLevelsOfUndo(int levels) { m_levelsOfUndo = std::max(0, levels); }
+    // 0, the default, bounds nothing.
+    qint64 maximumUndoBytes() const { return m_maximumUndoBytes; }
+    void setMaximumUndoBytes(qint64 bytes);
+    // What the undo and redo steps keep, each action counted with its own upkeep.
+    qint64 undoBytes() const { return m_bytes; }
 
 signals:
     void didUndo();
@@ -60,18 +71,21 @@ private:
     struct Action {
         const void* target = nullptr;
         Handler handler;
+        qint64 bytes = 0;
     };
     struct Group {
         std::vector<Action> actions;
         QString name;
+        qint64 bytes = 0;
     };
 
     void closeGroup();
     void closeEventGroup();
     void trim();
 
-    std::vector<Group> m_undoStack;
-    std::vector<Group> m_redoStack;
+    // Deques: the bound drops steps from the bottom, once per new step in a long session.
+    std::deque<Group> m_undoStack;
+    std::deque<Group> m_redoStack;
     Group m_openGroup;
     int m_groupingLevel = 0;
     bool m_eventGroupOpen = false;
@@ -80,6 +94,9 @@ private:
     bool m_undoing = false;
     bool m_redoing = false;
     int m_levelsOfUndo = 0;
+    qint64 m_maximumUndoBytes = 0;
+    // The sum of the groups' bytes on both stacks.
+    qint64 m_bytes = 0;
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };
 

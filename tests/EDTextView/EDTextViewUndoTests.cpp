@@ -1,3 +1,4 @@
+#include "EDTextView/CoalescingUndoManager.h"
 #include "EDTextView/EDTextFinder.h"
 #include "TextViewTestSupport.h"
 #include "platform/text/TextBlocks.h"
@@ -486,4 +487,148 @@ TEST(EDTextViewUndo, ARunOfDeletionsOneWayIsOneStep)
         EXPECT_EQ(view->string(), before);
     }
     EXPECT_FALSE(view->undoManager()->canUndo());
+}
+
+// Keys typed or deleted after the caret went somewhere and came back, by keys or a click, are a
+// step of their own; a run undoes back to what the user saw before the move.
+TEST(EDTextViewUndo, AMoveOfTheCaretEndsTheTypingRun)
+{
+    const QString original = "0123456789";
+    ShownView view(original);
+    struct Case {
+        const char* name;
+        Qt::Key key;
+        std::function<void()> move;
+        QString beforeMove;
+        QString after;
+    };
+    const Case cases[] = {
+        { "typing, Left and Right", Qt::Key_A,
+            [&] {
+                QTest::keyClick(view.view.get(), Qt::Key_Left);
+                QTest::keyClick(view.view.get(), Qt::Key_Right);
+            },
+            "0123456789aa", "0123456789aaa" },
+        { "Backspace, Home and End", Qt::Key_Backspace,
+            [&] {
+                QTest::keyClick(view.view.get(), Qt::Key_Home);
+                QTest::keyClick(view.view.get(), Qt::Key_End);
+            },
+            "01234567", "0123456" },
+        { "typing, a click at its end", Qt::Key_A,
+            [&] { QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view.pointOf(12)); },
+            "0123456789aa", "0123456789aaa" },
+    };
+    for (const Case& test : cases) {
+        view->setString(original);
+        view.setCaret(10);
+        QTest::keyClick(view.view.get(), test.key);
+        QTest::keyClick(view.view.get(), test.key);
+        test.move();
+        QTest::keyClick(view.view.get(), test.key);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(view->string(), test.after) << test.name;
+        QTest::keyClick(view.view.get(), Qt::Key_Z, Qt::ControlModifier);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(view->string(), test.beforeMove) << test.name;
+        QTest::keyClick(view.view.get(), Qt::Key_Z, Qt::ControlModifier);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(view->string(), original) << test.name;
+    }
+}
+
+// A yank is a step of its own, as a paste is: typing just before or just after it undoes apart.
+TEST(EDTextViewUndo, AYankIsAStepOfItsOwn)
+{
+    ShownView view("one two");
+    view.setCaret(7);
+    view->deleteWordBackward();
+    QCoreApplication::processEvents();
+    QTest::keyClicks(view.view.get(), "ab");
+    QTest::keyClick(view.view.get(), Qt::Key_Y, Qt::ControlModifier);
+    QTest::keyClicks(view.view.get(), "cd");
+    QTest::keyClick(view.view.get(), Qt::Key_Y, Qt::ControlModifier);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(view->string(), "one abtwocdtwo");
+    for (const char* before : { "one abtwocd", "one abtwo", "one ab", "one ", "one two" }) {
+        QTest::keyClick(view.view.get(), Qt::Key_Z, Qt::ControlModifier);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(view->string(), before);
+    }
+    EXPECT_FALSE(view->undoManager()->canUndo());
+}
+
+// The text the undo steps keep is bounded, whatever the session: past the bound the oldest steps
+// go, and the newest still give back the texts the user saw, each in turn.
+TEST(EDTextViewUndo, TheUndoStepsOfALongSessionKeepBoundedText)
+{
+    ShownView view("start");
+    platform::UndoManager* manager = view->undoManager();
+    EXPECT_EQ(manager->maximumUndoBytes(), CoalescingUndoManager::defaultMaximumUndoBytes);
+
+    const QString page = QStringLiteral("a line of a long note\n").repeated(5000);
+    const qint64 pageBytes = page.size() * qint64(sizeof(QChar));
+    manager->setMaximumUndoBytes(3 * pageBytes + pageBytes / 2);
+    std::vector<QString> texts;
+    for (int i = 0; i < 8; ++i) {
+        texts.push_back(QString::number(i) + page);
+        // Every text in turn replaces the whole note: each step keeps the text before it.
+        view->setSelectedTextRange(view->textContentStorage().documentRange());
+        QGuiApplication::clipboard()->setText(texts.back());
+        QTest::keyClick(view.view.get(), Qt::Key_V, Qt::ControlModifier);
+        QCoreApplication::processEvents();
+        // Typed over a selection of the whole note, a run keeps that text too.
+        if (i == 7) {
+            view->setSelectedTextRange(view->textContentStorage().documentRange());
+            QTest::keyClicks(view.view.get(), "typed");
+            view->breakUndoCoalescing();
+        }
+        EXPECT_LE(manager->undoBytes(), manager->maximumUndoBytes());
+    }
+    EXPECT_EQ(view->string(), "typed");
+    for (const int i : { 7, 6, 5 }) {
+        ASSERT_TRUE(manager->canUndo());
+        QTest::keyClick(view.view.get(), Qt::Key_Z, Qt::ControlModifier);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(view->string(), texts[size_t(i)]);
+    }
+    EXPECT_FALSE(manager->canUndo());
+    EXPECT_EQ(undoAll(view, true), 3);
+    EXPECT_EQ(view->string(), "typed");
+}
+
+// Edits made while undo is not allowed, or a new text set then, leave nothing to undo once it is
+// allowed again: the steps from before would take back text at places that moved.
+TEST(EDTextViewUndo, StepsFromBeforeUndoWasTurnedOffAreNotUndoneInTheChangedText)
+{
+    const std::function<void(ShownView&)> changes[] = {
+        [](ShownView& view) {
+            view->setSelectedTextRange(TextRange(0, 5));
+            QTest::keyClick(view.view.get(), Qt::Key_Backspace);
+        },
+        [](ShownView& view) { QTest::keyClicks(view.view.get(), "!"); },
+        [](ShownView& view) { view->setString(" world"); },
+    };
+    for (const auto& change : changes) {
+        ShownView view("hello");
+        view.setCaret(5);
+        QTest::keyClicks(view.view.get(), " wor");
+        QCoreApplication::processEvents();
+        view.setCaret(0);
+        view->replaceCharacters(TextRange(0), QStringLiteral(">"));
+        QTest::keyClicks(view.view.get(), "ld");
+        view->setAllowsUndo(false);
+        change(view);
+        QCoreApplication::processEvents();
+        const QString changed = view->string();
+        view->setAllowsUndo(true);
+        EXPECT_FALSE(view->undoManager()->canUndo());
+        QTest::keyClick(view.view.get(), Qt::Key_Z, Qt::ControlModifier);
+        EXPECT_EQ(view->string(), changed);
+        // Steps made since undo came back undo as usual.
+        view.setCaret(0);
+        QTest::keyClicks(view.view.get(), "new");
+        QTest::keyClick(view.view.get(), Qt::Key_Z, Qt::ControlModifier);
+        EXPECT_EQ(view->string(), changed);
+    }
 }

@@ -125,3 +125,57 @@ TEST(UndoManager, MenuTitlesCarryTheActionName)
     manager.undo();
     EXPECT_EQ(manager.redoMenuItemTitle(), "Redo");
 }
+
+// Past the most bytes the steps may keep, the oldest undo steps go, then the furthest redo steps;
+// the step undo or redo would take next always stays, and what stays still applies in order.
+TEST(UndoManager, TheStepsFurthestBackGoPastTheMostBytes)
+{
+    UndoManager manager;
+    manager.setGroupsByEvent(false);
+    QString text;
+    std::function<void(QString)> setText = [&](QString value) {
+        const QString old = text;
+        text = value;
+        manager.registerUndo(
+            nullptr, [&, old] { setText(old); }, 1000);
+    };
+    for (const char* value : { "a", "b", "c", "d", "e" })
+        setText(value);
+    const qint64 oneStep = manager.undoBytes() / 5;
+    EXPECT_GE(oneStep, 1000);
+
+    manager.setMaximumUndoBytes(2 * oneStep + oneStep / 2);
+    EXPECT_EQ(manager.undoBytes(), 2 * oneStep);
+    manager.undo();
+    manager.undo();
+    EXPECT_EQ(text, "c");
+    EXPECT_FALSE(manager.canUndo());
+    manager.redo();
+    EXPECT_EQ(text, "d");
+
+    // A new step clears the redo stack and its bytes; one step over the bound on its own stays.
+    setText("f");
+    EXPECT_FALSE(manager.canRedo());
+    manager.setMaximumUndoBytes(oneStep / 2);
+    EXPECT_EQ(manager.undoBytes(), oneStep);
+    manager.undo();
+    EXPECT_EQ(text, "d");
+    EXPECT_FALSE(manager.canUndo());
+    EXPECT_TRUE(manager.canRedo());
+
+    // Redo steps far from the text go too, and removing actions gives their bytes back.
+    manager.setMaximumUndoBytes(0);
+    for (const char* value : { "g", "h", "i" })
+        setText(value);
+    manager.undo();
+    manager.undo();
+    manager.undo();
+    EXPECT_EQ(text, "d");
+    manager.setMaximumUndoBytes(2 * oneStep + oneStep / 2);
+    manager.redo();
+    manager.redo();
+    EXPECT_EQ(text, "h");
+    EXPECT_FALSE(manager.canRedo());
+    manager.removeAllActions(nullptr);
+    EXPECT_EQ(manager.undoBytes(), 0);
+}
