@@ -144,6 +144,46 @@ TEST(TDQuickAccessBar, DuplicatesAreDrawnByPlaceAndGoTogether)
     EXPECT_TRUE(QFileInfo::exists(f.filePath()));
 }
 
+// Right to left the entries run from the right, each with its icon at the right of its name and
+// its line at its left, between it and the next entry; the last one has none at either edge.
+TEST(TDQuickAccessBar, RightToLeftTheIconLeadsAndTheLineFallsBetweenEntries)
+{
+    Bar f;
+    f.project->setQuickAccessURL({ f.file(), f.folder() });
+    f.shown();
+    for (Qt::LayoutDirection direction : { Qt::LeftToRight, Qt::RightToLeft }) {
+        SCOPED_TRACE(direction == Qt::RightToLeft ? "right to left" : "left to right");
+        f.window.setLayoutDirection(direction);
+        QCoreApplication::processEvents();
+        const auto entries = f.bar->entries();
+        ASSERT_EQ(entries.size(), 2u);
+        const bool mirrored = direction == Qt::RightToLeft;
+        EXPECT_EQ(entries[0]->x() > entries[1]->x(), mirrored);
+        const QImage picture = f.bar->grab().toImage();
+        auto inkAt = [&](TDQuickAccessEntry* entry, int x) {
+            const QPoint at = entry->mapTo(f.bar, QPoint(x, entry->height() / 2));
+            return screentest::inkBounds(
+                picture, picture.pixelColor(f.bar->width() - 2, at.y()), QRect(at, QSize(1, 1)), 10)
+                .isValid();
+        };
+        auto inkColumns = [&](TDQuickAccessEntry* entry) {
+            const QRect ink = screentest::inkBounds(picture, picture.pixelColor(f.bar->width() - 2, 2),
+                QRect(entry->mapTo(f.bar, QPoint()), entry->size()), 10);
+            return ink.translated(-entry->mapTo(f.bar, QPoint()));
+        };
+        const int last = entries[0]->width() - 1;
+        EXPECT_EQ(inkAt(entries[0], last), !mirrored) << "the line, on the side of the next entry";
+        EXPECT_EQ(inkAt(entries[0], 0), mirrored);
+        EXPECT_FALSE(inkAt(entries[1], 0) || inkAt(entries[1], entries[1]->width() - 1));
+        // The icon (16 pixels after a 5-pixel margin) leads: at the right when mirrored.
+        const QRect ink = inkColumns(entries[1]);
+        if (mirrored)
+            EXPECT_EQ(ink.right(), entries[1]->width() - 1 - TDQuickAccessEntry::iconHorizontalPadding);
+        else
+            EXPECT_EQ(ink.left(), TDQuickAccessEntry::iconHorizontalPadding);
+    }
+}
+
 TEST(TDQuickAccessBar, TheAddButtonStopsAtNineEntriesAndComesBackAfterARemoval)
 {
     Bar f;
