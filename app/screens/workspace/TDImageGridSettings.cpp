@@ -60,12 +60,13 @@ protected:
         const bool dark = tdappearance::isDark(this);
         const QRectF frame = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
         constexpr double radius = 5;
-        // Rounded on the group's outer edge only.
+        // Rounded on the group's outer edge only, which right to left is the other side.
+        const bool roundedLeft = (m_edge == Edge::leading) != isRightToLeft();
         QPainterPath shape;
         shape.addRoundedRect(frame, radius, radius);
         QPainterPath square;
-        square.addRect(m_edge == Edge::leading ? frame.adjusted(frame.width() / 2, 0, 0, 0)
-                                               : frame.adjusted(0, 0, -frame.width() / 2, 0));
+        square.addRect(roundedLeft ? frame.adjusted(frame.width() / 2, 0, 0, 0)
+                                   : frame.adjusted(0, 0, -frame.width() / 2, 0));
         shape = shape.united(square);
         QColor fill = isChecked() ? tdappearance::color(SystemColor::selectedContentBackground, dark)
                                   : tdappearance::color(SystemColor::controlBackground, dark);
