@@ -118,6 +118,7 @@ public:
     explicit TDColumnDivider(QWidget* column)
         : QWidget(column)
     {
+        setObjectName(QStringLiteral("columnDivider"));
         setAttribute(Qt::WA_TransparentForMouseEvents);
         column->installEventFilter(this);
         place();
@@ -126,7 +127,7 @@ public:
 protected:
     bool eventFilter(QObject*, QEvent* event) override
     {
-        if (event->type() == QEvent::Resize)
+        if (event->type() == QEvent::Resize || event->type() == QEvent::LayoutDirectionChange)
             place();
         return false;
     }
@@ -139,7 +140,9 @@ protected:
 private:
     void place()
     {
-        setGeometry(parentWidget()->width() - 1, 0, 1, parentWidget()->height());
+        // Right to left the images column lies on the left: the trailing edge is the left one.
+        const QWidget* column = parentWidget();
+        setGeometry(column->isRightToLeft() ? 0 : column->width() - 1, 0, 1, column->height());
         raise();
     }
 };

@@ -214,6 +214,25 @@ TEST(TDProjectDetailView, LaysOutTheColumnsTitlesAndCountsOnlyItsOwnImages)
     f.view->editSheet()->reject();
 }
 
+// The line over the notes column's edge stays next to the images column, right to left too.
+TEST(TDProjectDetailView, TheLineBetweenTheColumnsStaysBetweenThem)
+{
+    Workspace f;
+    QWidget* divider = f.view->notesColumn()->findChild<QWidget*>("columnDivider");
+    ASSERT_TRUE(divider);
+    for (Qt::LayoutDirection direction : { Qt::RightToLeft, Qt::LeftToRight }) {
+        f.window.setLayoutDirection(direction);
+        QCoreApplication::processEvents();
+        const QRect line(divider->mapTo(f.view, QPoint()), divider->size());
+        const QRect images(f.view->imagesColumn()->mapTo(f.view, QPoint()), f.view->imagesColumn()->size());
+        EXPECT_EQ(line.width(), 1);
+        if (direction == Qt::RightToLeft)
+            EXPECT_EQ(line.left(), images.right() + 1) << "right to left";
+        else
+            EXPECT_EQ(line.right(), images.left() - 1) << "left to right";
+    }
+}
+
 TEST(TDProjectDetailView, NotesAreListedByDateAndNotesOfOneDateKeepTheirStoredOrder)
 {
     QDateTime fifthOfDecember(QDate(2025, 12, 5), QTime(12, 0), Qt::LocalTime);
