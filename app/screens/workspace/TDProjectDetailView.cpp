@@ -102,11 +102,17 @@ protected:
         const int textWidth = metrics.horizontalAdvance(text());
         const int total = addNoteFontSize + addNoteSpacing + textWidth;
         const int left = (width() - total) / 2;
+        // The symbol leads the text: on its right, right to left.
+        auto visual = [this](const QRectF& logical) {
+            return isRightToLeft()
+                ? QRectF(width() - logical.right(), logical.top(), logical.width(), logical.height())
+                : logical;
+        };
         const QRectF symbol(left, (height() - addNoteFontSize) / 2.0, addNoteFontSize, addNoteFontSize);
-        SymbolPainter::paint(painter, Symbol::plusCircleFill, symbol, ink);
+        SymbolPainter::paint(painter, Symbol::plusCircleFill, visual(symbol), ink);
         painter.setPen(ink);
         painter.setFont(font());
-        painter.drawText(QRect(left + addNoteFontSize + addNoteSpacing, 0, textWidth + 2, height()),
+        painter.drawText(visual(QRectF(left + addNoteFontSize + addNoteSpacing, 0, textWidth + 2, height())),
             Qt::AlignLeft | Qt::AlignVCenter, text());
     }
 };

@@ -233,6 +233,32 @@ TEST(TDProjectDetailView, TheLineBetweenTheColumnsStaysBetweenThem)
     }
 }
 
+// "Add a note" starts with its filled symbol at the leading edge of the text, the right one right to
+// left; the text's letters fill little of the symbol's square.
+TEST(TDProjectDetailView, TheAddNoteSymbolLeadsItsText)
+{
+    Workspace f;
+    QPushButton* button = f.view->addNoteButton();
+    for (Qt::LayoutDirection direction : { Qt::LeftToRight, Qt::RightToLeft }) {
+        f.window.setLayoutDirection(direction);
+        QCoreApplication::processEvents();
+        const QImage picture = button->grab().toImage();
+        const QColor ground = picture.pixelColor(2, picture.height() / 2);
+        const int symbol = 13;
+        const int left
+            = (button->width() - symbol - 5 - button->fontMetrics().horizontalAdvance(button->text())) / 2;
+        QRect leading(left, (button->height() - symbol) / 2, symbol, symbol);
+        if (direction == Qt::RightToLeft)
+            leading.moveRight(button->width() - 1 - left);
+        int ink = 0;
+        for (int y = leading.top(); y <= leading.bottom(); ++y)
+            for (int x = leading.left(); x <= leading.right(); ++x)
+                ink += std::abs(picture.pixelColor(x, y).lightness() - ground.lightness()) > 60;
+        EXPECT_GT(ink, symbol * symbol / 2)
+            << (direction == Qt::RightToLeft ? "right to left" : "left to right");
+    }
+}
+
 TEST(TDProjectDetailView, NotesAreListedByDateAndNotesOfOneDateKeepTheirStoredOrder)
 {
     QDateTime fifthOfDecember(QDate(2025, 12, 5), QTime(12, 0), Qt::LocalTime);
