@@ -214,48 +214,37 @@ TEST(TDProjectDetailView, LaysOutTheColumnsTitlesAndCountsOnlyItsOwnImages)
     f.view->editSheet()->reject();
 }
 
-// The line over the notes column's edge stays next to the images column, right to left too.
-TEST(TDProjectDetailView, TheLineBetweenTheColumnsStaysBetweenThem)
+// Right to left the notes column lies on the right: the line over its edge stays next to the
+// images, and the filled symbol of "Add a note" leads its text on the right (the letters there fill
+// little of the symbol's square).
+TEST(TDProjectDetailView, RightToLeftTheColumnLineAndTheAddNoteSymbolFollowTheDirection)
 {
     Workspace f;
     QWidget* divider = f.view->notesColumn()->findChild<QWidget*>("columnDivider");
     ASSERT_TRUE(divider);
+    QPushButton* button = f.view->addNoteButton();
     for (Qt::LayoutDirection direction : { Qt::RightToLeft, Qt::LeftToRight }) {
+        SCOPED_TRACE(direction == Qt::RightToLeft ? "right to left" : "left to right");
+        const bool mirrored = direction == Qt::RightToLeft;
         f.window.setLayoutDirection(direction);
         QCoreApplication::processEvents();
         const QRect line(divider->mapTo(f.view, QPoint()), divider->size());
         const QRect images(f.view->imagesColumn()->mapTo(f.view, QPoint()), f.view->imagesColumn()->size());
-        EXPECT_EQ(line.width(), 1);
-        if (direction == Qt::RightToLeft)
-            EXPECT_EQ(line.left(), images.right() + 1) << "right to left";
-        else
-            EXPECT_EQ(line.right(), images.left() - 1) << "left to right";
-    }
-}
+        EXPECT_EQ(
+            mirrored ? line.left() - 1 : line.right() + 1, mirrored ? images.right() : images.left());
 
-// "Add a note" starts with its filled symbol at the leading edge of the text, the right one right to
-// left; the text's letters fill little of the symbol's square.
-TEST(TDProjectDetailView, TheAddNoteSymbolLeadsItsText)
-{
-    Workspace f;
-    QPushButton* button = f.view->addNoteButton();
-    for (Qt::LayoutDirection direction : { Qt::LeftToRight, Qt::RightToLeft }) {
-        f.window.setLayoutDirection(direction);
-        QCoreApplication::processEvents();
         const QImage picture = button->grab().toImage();
-        const QColor ground = picture.pixelColor(2, picture.height() / 2);
+        const int ground = picture.pixelColor(2, picture.height() / 2).lightness();
         const int symbol = 13;
         const int left
             = (button->width() - symbol - 5 - button->fontMetrics().horizontalAdvance(button->text())) / 2;
-        QRect leading(left, (button->height() - symbol) / 2, symbol, symbol);
-        if (direction == Qt::RightToLeft)
-            leading.moveRight(button->width() - 1 - left);
+        QRect leading(mirrored ? button->width() - left - symbol : left, (button->height() - symbol) / 2,
+            symbol, symbol);
         int ink = 0;
         for (int y = leading.top(); y <= leading.bottom(); ++y)
             for (int x = leading.left(); x <= leading.right(); ++x)
-                ink += std::abs(picture.pixelColor(x, y).lightness() - ground.lightness()) > 60;
-        EXPECT_GT(ink, symbol * symbol / 2)
-            << (direction == Qt::RightToLeft ? "right to left" : "left to right");
+                ink += std::abs(picture.pixelColor(x, y).lightness() - ground) > 60;
+        EXPECT_GT(ink, symbol * symbol / 2);
     }
 }
 
