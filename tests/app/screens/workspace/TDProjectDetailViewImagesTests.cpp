@@ -210,6 +210,10 @@ TEST(TDProjectDetailViewImages, TheSettingsPopoverSetsTheColumnsAndFitOrFill)
     QCoreApplication::processEvents();
     EXPECT_EQ(f.project->imageColumnCount(), 3);
     EXPECT_EQ(f.projectSaves(), before);
+    // A move against that end, which changes no value of the slider, chooses the end.
+    f.view->gridSettings()->slider()->triggerAction(QAbstractSlider::SliderSingleStepSub);
+    EXPECT_EQ(f.project->imageColumnCount(), 6);
+    EXPECT_EQ(f.projectSaves(), before + 1);
     f.view->setShowPopoverToChangeImageColumnCount(false);
 }
 
