@@ -141,7 +141,7 @@ void TDImageGrid::setMedia(std::vector<std::shared_ptr<TDMedia>> media)
     }
     m_expectedRemovals.clear();
     if (!leaving.empty())
-        springFromCurrentPlaces(removalSpringResponse, std::move(leaving));
+        springFrom(placesInView(), removalSpringResponse, std::move(leaving));
     // The keys stay on their image when others come or go; when it goes itself, they go on from the
     // same place.
     const std::shared_ptr<TDMedia> current
@@ -165,13 +165,18 @@ void TDImageGrid::setColumnCount(double storedCount)
     const int columns = columnsFor(storedCount);
     if (columns == m_columns)
         return;
-    if (m_laidOut && isVisible()) {
+    const bool animated = m_laidOutWidth > 0 && isVisible();
+    if (animated) {
         m_removalSpring.finish();
         m_layoutSpring.finish();
-        springFromCurrentPlaces(layoutSpringResponse);
     }
+    const auto shown = animated ? placesInView() : std::unordered_map<const TDMedia*, QRect> {};
+    const auto anchor = scrollAnchor();
     m_columns = columns;
     updateScrollRange();
+    scrollTo(anchor);
+    if (animated)
+        springFrom(shown, layoutSpringResponse);
     layoutCells();
 }
 
@@ -296,8 +301,10 @@ void TDImageGrid::changeEvent(QEvent* event)
 
 void TDImageGrid::resizeEvent(QResizeEvent* event)
 {
+    const auto anchor = scrollAnchor();
     QAbstractScrollArea::resizeEvent(event);
     updateScrollRange();
+    scrollTo(anchor);
     layoutCells();
 }
 
@@ -428,12 +435,33 @@ void TDImageGrid::updateScrollRange()
     bar->setRange(0, std::max(0, int(std::ceil(contentHeight())) - visible));
 }
 
+std::optional<TDImageGrid::ScrollAnchor> TDImageGrid::scrollAnchor() const
+{
+    const int scroll = verticalScrollBar()->value();
+    if (m_laidOutWidth <= 0 || scroll <= 0)
+        return std::nullopt;
+    const double pitch = m_laidOutWidth / m_columns + rowSpacing;
+    const double into = scroll - padding;
+    const int row = std::max(0, int(std::floor(into / pitch)));
+    return ScrollAnchor { row * m_columns, (into - row * pitch) / pitch };
+}
+
+void TDImageGrid::scrollTo(const std::optional<ScrollAnchor>& anchor)
+{
+    const double width = layoutWidth();
+    if (!anchor || width <= 0)
+        return;
+    const double pitch = width / m_columns + rowSpacing;
+    const int row = anchor->index / m_columns;
+    verticalScrollBar()->setValue(int(std::lround(padding + (row + anchor->share) * pitch)));
+}
+
 void TDImageGrid::layoutCells()
 {
     const double width = layoutWidth();
     if (width <= 0)
         return;
-    m_laidOut = true;
+    m_laidOutWidth = width;
     const int scroll = verticalScrollBar()->value();
     const double pitch = width / m_columns + rowSpacing;
     // The rows in view and one more on either side, so a cell is ready as it scrolls in.
@@ -467,14 +495,24 @@ void TDImageGrid::layoutCells()
     }
 }
 
-void TDImageGrid::springFromCurrentPlaces(double response, std::vector<QPointer<TDImageGridCell>> leaving)
+std::unordered_map<const TDMedia*, QRect> TDImageGrid::placesInView() const
 {
-    const int scroll = verticalScrollBar()->value();
-    m_from.clear();
+    std::unordered_map<const TDMedia*, QRect> places;
     for (const auto& [record, cell] : m_cells) {
         if (cell && cell->isVisible())
-            m_from.emplace(record, QRectF(cell->geometry()).translated(0, scroll));
+            places.emplace(record, cell->geometry());
     }
+    return places;
+}
+
+void TDImageGrid::springFrom(std::unordered_map<const TDMedia*, QRect> places, double response,
+    std::vector<QPointer<TDImageGridCell>> leaving)
+{
+    // From where they were on screen, whatever the scrolling since.
+    const int scroll = verticalScrollBar()->value();
+    m_from.clear();
+    for (const auto& [record, place] : places)
+        m_from.emplace(record, QRectF(place).translated(0, scroll));
     for (const auto& cell : leaving) {
         cell->setAttribute(Qt::WA_TransparentForMouseEvents);
         cell->setGraphicsEffect(new QGraphicsOpacityEffect(cell));

@@ -106,11 +106,24 @@ protected:
 private:
     friend class TDImageGridCell;
 
+    // The image whose row the view starts in, and how far into that row as a share of a row and
+    // its spacing; none at the very top, where the view stays. A change of width or of columns
+    // scrolls back to it, so the images in view stay in view.
+    struct ScrollAnchor {
+        int index;
+        double share;
+    };
+    std::optional<ScrollAnchor> scrollAnchor() const;
+    void scrollTo(const std::optional<ScrollAnchor>& anchor);
+
     void layoutCells();
     void updateScrollRange();
-    // Moves the cells from where they are now to their new places on a spring; the springs under
-    // way have been finished.
-    void springFromCurrentPlaces(double response, std::vector<QPointer<TDImageGridCell>> leaving = {});
+    // Where the cells shown now are, in the viewport.
+    std::unordered_map<const TDMedia*, QRect> placesInView() const;
+    // Moves the cells from `places` (in the viewport, before a change) to their new places on a
+    // spring; the springs under way have been finished.
+    void springFrom(std::unordered_map<const TDMedia*, QRect> places, double response,
+        std::vector<QPointer<TDImageGridCell>> leaving = {});
     TDImageGridCell* makeCell(const std::shared_ptr<TDMedia>& media);
     void refreshSelection();
     void setCurrent(int index);
@@ -124,7 +137,9 @@ private:
     std::function<void(const QUrl&)> m_opener;
     std::function<void(const std::shared_ptr<TDMedia>&)> m_onDelete;
     std::unordered_set<platform::Uuid> m_expectedRemovals;
-    bool m_laidOut = false;
+    // The width the cells were last laid out for; 0 before the first layout. The scroll offset
+    // counts rows of this width until the next layout.
+    double m_laidOutWidth = 0;
     int m_current = -1;
     // The ring shows only for a focus the keyboard brought, not for a click.
     bool m_keyboardFocus = false;

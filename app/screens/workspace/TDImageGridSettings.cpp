@@ -1,8 +1,8 @@
 #include "app/screens/workspace/TDImageGridSettings.h"
 
+#include "app/TDLocalizedText.h"
 #include "app/model/TDProject.h"
 #include "app/screens/common/TDAppearance.h"
-#include "app/TDLocalizedText.h"
 
 #include <QButtonGroup>
 #include <QHBoxLayout>
@@ -60,12 +60,13 @@ protected:
         const bool dark = tdappearance::isDark(this);
         const QRectF frame = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
         constexpr double radius = 5;
-        // Rounded on the group's outer edge only.
+        // Rounded on the group's outer edge only, which right to left is the other side.
+        const bool roundedLeft = (m_edge == Edge::leading) != isRightToLeft();
         QPainterPath shape;
         shape.addRoundedRect(frame, radius, radius);
         QPainterPath square;
-        square.addRect(m_edge == Edge::leading ? frame.adjusted(frame.width() / 2, 0, 0, 0)
-                                               : frame.adjusted(0, 0, -frame.width() / 2, 0));
+        square.addRect(roundedLeft ? frame.adjusted(frame.width() / 2, 0, 0, 0)
+                                   : frame.adjusted(0, 0, -frame.width() / 2, 0));
         shape = shape.united(square);
         QColor fill = isChecked() ? tdappearance::color(SystemColor::selectedContentBackground, dark)
                                   : tdappearance::color(SystemColor::controlBackground, dark);
@@ -115,13 +116,18 @@ TDImageGridSettings::TDImageGridSettings(std::shared_ptr<TDProject> project,
     columns->addWidget(label(QStringLiteral("%1").arg(maximumColumns), this));
     layout->addLayout(columns);
     // Renders set the slider with its signals blocked, so only the user's moves write and save.
-    connect(m_slider, &QSlider::valueChanged, this, [this](int value) {
+    auto choose = [this](int value) {
         if (m_project->imageColumnCount() == value)
             return;
         m_project->setImageColumnCount(value);
         if (m_saveColumnCount)
             m_saveColumnCount();
-    });
+    };
+    connect(m_slider, &QSlider::valueChanged, this, choose);
+    // A count beyond the range (an edited library file) shows at the nearest end, where a move
+    // against that end changes no value: the user still chose that end.
+    connect(
+        m_slider, &QSlider::actionTriggered, this, [this, choose] { choose(m_slider->sliderPosition()); });
 
     auto* present = new QHBoxLayout;
     present->setSpacing(0);

@@ -102,11 +102,17 @@ protected:
         const int textWidth = metrics.horizontalAdvance(text());
         const int total = addNoteFontSize + addNoteSpacing + textWidth;
         const int left = (width() - total) / 2;
+        // The symbol leads the text: on its right, right to left.
+        auto visual = [this](const QRectF& logical) {
+            return isRightToLeft()
+                ? QRectF(width() - logical.right(), logical.top(), logical.width(), logical.height())
+                : logical;
+        };
         const QRectF symbol(left, (height() - addNoteFontSize) / 2.0, addNoteFontSize, addNoteFontSize);
-        SymbolPainter::paint(painter, Symbol::plusCircleFill, symbol, ink);
+        SymbolPainter::paint(painter, Symbol::plusCircleFill, visual(symbol), ink);
         painter.setPen(ink);
         painter.setFont(font());
-        painter.drawText(QRect(left + addNoteFontSize + addNoteSpacing, 0, textWidth + 2, height()),
+        painter.drawText(visual(QRectF(left + addNoteFontSize + addNoteSpacing, 0, textWidth + 2, height())),
             Qt::AlignLeft | Qt::AlignVCenter, text());
     }
 };
@@ -118,6 +124,7 @@ public:
     explicit TDColumnDivider(QWidget* column)
         : QWidget(column)
     {
+        setObjectName(QStringLiteral("columnDivider"));
         setAttribute(Qt::WA_TransparentForMouseEvents);
         column->installEventFilter(this);
         place();
@@ -126,7 +133,7 @@ public:
 protected:
     bool eventFilter(QObject*, QEvent* event) override
     {
-        if (event->type() == QEvent::Resize)
+        if (event->type() == QEvent::Resize || event->type() == QEvent::LayoutDirectionChange)
             place();
         return false;
     }
@@ -139,7 +146,9 @@ protected:
 private:
     void place()
     {
-        setGeometry(parentWidget()->width() - 1, 0, 1, parentWidget()->height());
+        // Right to left the images column lies on the left: the trailing edge is the left one.
+        const QWidget* column = parentWidget();
+        setGeometry(column->isRightToLeft() ? 0 : column->width() - 1, 0, 1, column->height());
         raise();
     }
 };

@@ -250,8 +250,12 @@ void TDQuickAccessEntry::paintEvent(QPaintEvent*)
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing, true);
     const bool dark = tdappearance::isDark(this);
+    // Laid out from the leading edge: mirrored right to left, the icon leads and the line still
+    // falls between this entry and the next.
+    auto visual
+        = [this](const QRect& logical) { return QStyle::visualRect(layoutDirection(), rect(), logical); };
     const int separatorWidth = m_showsSeparator ? separatorPadding + 1 - iconHorizontalPadding : 0;
-    const QRectF body = QRectF(rect()).adjusted(0, 0, -separatorWidth, 0);
+    const QRectF body = visual(rect().adjusted(0, 0, -separatorWidth, 0));
     if (m_pressed || m_hovered) {
         QPainterPath shape;
         shape.addRoundedRect(body.adjusted(0.5, 0.5, -0.5, -0.5), 4, 4);
@@ -260,17 +264,18 @@ void TDQuickAccessEntry::paintEvent(QPaintEvent*)
     }
     int x = iconHorizontalPadding;
     if (hasIcon()) {
-        m_icon.paint(&painter, QRect(x, (height() - iconSize) / 2, iconSize, iconSize));
+        m_icon.paint(&painter, visual(QRect(x, (height() - iconSize) / 2, iconSize, iconSize)));
         x += iconSize + iconHorizontalPadding;
     }
     if (!m_name.isEmpty()) {
         painter.setPen(tdappearance::color(SystemColor::primaryLabel, dark));
         const QString shown = fontMetrics().elidedText(m_name, Qt::ElideMiddle, nameMaximumWidth);
-        painter.drawText(QRect(x, 0, nameWidth() + 2, height()), Qt::AlignLeft | Qt::AlignVCenter, shown);
+        painter.drawText(
+            visual(QRect(x, 0, nameWidth() + 2, height())), Qt::AlignLeft | Qt::AlignVCenter, shown);
     }
     if (m_showsSeparator) {
         painter.setRenderHint(QPainter::Antialiasing, false);
-        painter.fillRect(QRect(width() - 1, separatorPadding, 1, height() - 2 * separatorPadding),
+        painter.fillRect(visual(QRect(width() - 1, separatorPadding, 1, height() - 2 * separatorPadding)),
             tdappearance::color(SystemColor::separator, dark).darker(dark ? 100 : 150));
     }
     if (hasFocus() && m_showsFocus) {

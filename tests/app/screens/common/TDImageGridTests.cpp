@@ -128,6 +128,55 @@ TEST(TDImageGrid, OnlyTheRowsInViewHaveCellsAndLoadTheirThumbnails)
     EXPECT_LT(f.grid->cells().size(), 100u);
 }
 
+// Scrolled far down, a wider window or a new column count keeps the same images at the top of the
+// view instead of whatever lies at the old offset; the cells spring from where they stood on screen.
+TEST(TDImageGrid, TheImagesInViewStayThereWhenTheWidthOrTheColumnsChange)
+{
+    Grid f;
+    std::vector<std::shared_ptr<TDMedia>> records;
+    for (int i = 0; i < 2000; ++i) {
+        const auto id = platform::Uuid::random();
+        const QString folder = f.root.library() + "/P/images/" + id.lowercaseString();
+        records.push_back(TDMedia::make(id, apptest::fileUrl(folder + "/a.png"),
+            apptest::fileUrl(folder + "/thumbnail.jpg"), platform::Uuid::random()));
+    }
+    f.grid->setMedia(records);
+    // The row of image 600 starts 20 pixels above the view.
+    const std::size_t anchor = 600;
+    f.grid->verticalScrollBar()->setValue(int(f.grid->cellRect(int(anchor)).top() + 20));
+    auto anchorPlace = [&] {
+        TDImageGridCell* cell = f.grid->cellFor(records[anchor]->id());
+        // Far off when it has no cell: it is out of view.
+        return cell ? cell->geometry() : QRect(0, 100000, 80, 80);
+    };
+    ASSERT_NEAR(anchorPlace().top(), -20, 1);
+    // The same share of a row and its spacing, rows being as high as the cells are wide apart.
+    auto sameShare = [&] {
+        const double pitch = anchorPlace().height() + TDImageGrid::rowSpacing;
+        return -20 * pitch / (80 + TDImageGrid::rowSpacing);
+    };
+
+    // As far into its row as before.
+    f.grid->resize(1900, 900);
+    QCoreApplication::processEvents();
+    EXPECT_NEAR(anchorPlace().top(), sameShare(), 3);
+    f.grid->resize(700, 600);
+    QCoreApplication::processEvents();
+    EXPECT_NEAR(anchorPlace().top(), sameShare(), 3);
+
+    const QRect before = anchorPlace();
+    f.grid->setColumnCount(6);
+    EXPECT_EQ(anchorPlace(), before) << "springs from its place";
+    EXPECT_TRUE(testsupport::waitUntil([&] { return anchorPlace().width() > 2 * before.width(); }));
+    EXPECT_NEAR(anchorPlace().top(), sameShare(), 3);
+
+    f.grid->verticalScrollBar()->setValue(0);
+    f.grid->setColumnCount(12);
+    f.grid->resize(1200, 600);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(f.grid->verticalScrollBar()->value(), 0) << "the top stays the top";
+}
+
 // A tap selects and opens; a tap on the selected image clears the outline and opens nothing; a
 // tap on another moves the outline and opens that one. An address that is no image of the
 // library (edited into the library file) is never handed to the desktop.

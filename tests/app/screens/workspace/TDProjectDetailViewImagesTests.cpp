@@ -210,7 +210,36 @@ TEST(TDProjectDetailViewImages, TheSettingsPopoverSetsTheColumnsAndFitOrFill)
     QCoreApplication::processEvents();
     EXPECT_EQ(f.project->imageColumnCount(), 3);
     EXPECT_EQ(f.projectSaves(), before);
+    // A move against that end, which changes no value of the slider, chooses the end.
+    f.view->gridSettings()->slider()->triggerAction(QAbstractSlider::SliderSingleStepSub);
+    EXPECT_EQ(f.project->imageColumnCount(), 6);
+    EXPECT_EQ(f.projectSaves(), before + 1);
     f.view->setShowPopoverToChangeImageColumnCount(false);
+}
+
+// The two halves of the Fit and Fill switch are rounded at the switch's outer corners, on either
+// side in a right-to-left layout too.
+TEST(TDProjectDetailViewImages, TheFitAndFillSwitchIsRoundedOnItsOuterCorners)
+{
+    auto project = screentest::project("Alpha", nullptr);
+    for (Qt::LayoutDirection direction : { Qt::LeftToRight, Qt::RightToLeft }) {
+        SCOPED_TRACE(direction == Qt::RightToLeft ? "right to left" : "left to right");
+        ContentMode mode = ContentMode::fill;
+        TDImageGridSettings settings(project, { [&] { return mode; }, [&](ContentMode m) { mode = m; } }, {});
+        settings.setLayoutDirection(direction);
+        settings.show();
+        QCoreApplication::processEvents();
+        QAbstractButton* fill = settings.fillButton();
+        const bool fillOnLeft = fill->x() < settings.fitButton()->x();
+        EXPECT_EQ(fillOnLeft, direction == Qt::RightToLeft);
+        const QImage picture = fill->grab().toImage();
+        const QColor accent = picture.pixelColor(picture.rect().center() + QPoint(0, picture.height() / 4));
+        auto filled = [&](int x) { return picture.pixelColor(x, 1) == accent; };
+        const int outer = fillOnLeft ? 1 : picture.width() - 2;
+        const int inner = fillOnLeft ? picture.width() - 2 : 1;
+        EXPECT_FALSE(filled(outer)) << "the outer corner is rounded off";
+        EXPECT_TRUE(filled(inner)) << "the inner corner meets the other half square";
+    }
 }
 
 // "Delete" takes the image out of the library and saves the media; only then do its copy and

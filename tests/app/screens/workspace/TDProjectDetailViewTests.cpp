@@ -214,6 +214,40 @@ TEST(TDProjectDetailView, LaysOutTheColumnsTitlesAndCountsOnlyItsOwnImages)
     f.view->editSheet()->reject();
 }
 
+// Right to left the notes column lies on the right: the line over its edge stays next to the
+// images, and the filled symbol of "Add a note" leads its text on the right (the letters there fill
+// little of the symbol's square).
+TEST(TDProjectDetailView, RightToLeftTheColumnLineAndTheAddNoteSymbolFollowTheDirection)
+{
+    Workspace f;
+    QWidget* divider = f.view->notesColumn()->findChild<QWidget*>("columnDivider");
+    ASSERT_TRUE(divider);
+    QPushButton* button = f.view->addNoteButton();
+    for (Qt::LayoutDirection direction : { Qt::RightToLeft, Qt::LeftToRight }) {
+        SCOPED_TRACE(direction == Qt::RightToLeft ? "right to left" : "left to right");
+        const bool mirrored = direction == Qt::RightToLeft;
+        f.window.setLayoutDirection(direction);
+        QCoreApplication::processEvents();
+        const QRect line(divider->mapTo(f.view, QPoint()), divider->size());
+        const QRect images(f.view->imagesColumn()->mapTo(f.view, QPoint()), f.view->imagesColumn()->size());
+        EXPECT_EQ(
+            mirrored ? line.left() - 1 : line.right() + 1, mirrored ? images.right() : images.left());
+
+        const QImage picture = button->grab().toImage();
+        const int ground = picture.pixelColor(2, picture.height() / 2).lightness();
+        const int symbol = 13;
+        const int left
+            = (button->width() - symbol - 5 - button->fontMetrics().horizontalAdvance(button->text())) / 2;
+        QRect leading(mirrored ? button->width() - left - symbol : left, (button->height() - symbol) / 2,
+            symbol, symbol);
+        int ink = 0;
+        for (int y = leading.top(); y <= leading.bottom(); ++y)
+            for (int x = leading.left(); x <= leading.right(); ++x)
+                ink += std::abs(picture.pixelColor(x, y).lightness() - ground) > 60;
+        EXPECT_GT(ink, symbol * symbol / 2);
+    }
+}
+
 TEST(TDProjectDetailView, NotesAreListedByDateAndNotesOfOneDateKeepTheirStoredOrder)
 {
     QDateTime fifthOfDecember(QDate(2025, 12, 5), QTime(12, 0), Qt::LocalTime);

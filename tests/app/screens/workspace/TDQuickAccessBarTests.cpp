@@ -144,6 +144,38 @@ TEST(TDQuickAccessBar, DuplicatesAreDrawnByPlaceAndGoTogether)
     EXPECT_TRUE(QFileInfo::exists(f.filePath()));
 }
 
+// Right to left the entries run from the right, each with its icon at the right of its name and
+// its line at its left, between it and the next entry; the last one has none at either edge.
+TEST(TDQuickAccessBar, RightToLeftTheIconLeadsAndTheLineFallsBetweenEntries)
+{
+    Bar f;
+    f.project->setQuickAccessURL({ f.file(), f.folder() });
+    f.shown();
+    for (Qt::LayoutDirection direction : { Qt::LeftToRight, Qt::RightToLeft }) {
+        SCOPED_TRACE(direction == Qt::RightToLeft ? "right to left" : "left to right");
+        f.window.setLayoutDirection(direction);
+        QCoreApplication::processEvents();
+        const auto entries = f.bar->entries();
+        ASSERT_EQ(entries.size(), 2u);
+        const bool mirrored = direction == Qt::RightToLeft;
+        EXPECT_EQ(entries[0]->x() > entries[1]->x(), mirrored);
+        const QImage picture = f.bar->grab().toImage();
+        auto inkAt = [&](TDQuickAccessEntry* entry, int x) {
+            const QPoint at = entry->mapTo(f.bar, QPoint(x, entry->height() / 2));
+            return std::abs(picture.pixelColor(at).lightness()
+                       - picture.pixelColor(f.bar->width() - 2, at.y()).lightness())
+                > 10;
+        };
+        const int last = entries[0]->width() - 1;
+        EXPECT_EQ(inkAt(entries[0], last), !mirrored) << "the line, on the side of the next entry";
+        EXPECT_EQ(inkAt(entries[0], 0), mirrored);
+        EXPECT_FALSE(inkAt(entries[1], 0) || inkAt(entries[1], entries[1]->width() - 1));
+        // The folder's icon, 16 pixels after a 5-pixel margin, leads.
+        const int icon = TDQuickAccessEntry::iconHorizontalPadding + TDQuickAccessEntry::iconSize / 2;
+        EXPECT_TRUE(inkAt(entries[1], mirrored ? entries[1]->width() - 1 - icon : icon));
+    }
+}
+
 TEST(TDQuickAccessBar, TheAddButtonStopsAtNineEntriesAndComesBackAfterARemoval)
 {
     Bar f;
