@@ -673,12 +673,15 @@ void TDLibrary::editProject(const std::shared_ptr<TDProject>& project, ProjectEd
         // from the list which folder the records meant.
         entry = TDLibraryJournal::begin(libraryFolderOf(m_stores),
             { JournalChange::Kind::renameProject, project->id(), {}, project->name(), edit.name, {}, {} });
+        const Url oldFolder = TDDirectoryPath::projectDirectoryURL(project->name());
         auto renamed = renameTDProject(*project, edit.name, m_stores.mediaStore->tdMedia());
         if (!renamed) {
             TDLibraryJournal::end(*entry);
             return operation->fail(Kind::fileFailed, tdLocalized("The project folder could not be renamed."),
                 renamed.error().description);
         }
+        pointQuickAccessInto(m_stores.projectStore->tdProjects(), oldFolder,
+            TDDirectoryPath::projectDirectoryURL(project->name()));
     }
     if (edit.startDate != project->startDate())
         project->setStartDate(edit.startDate);
@@ -1194,6 +1197,7 @@ bool finishProjectRename(const TDStores& stores, TDLibraryJournal::Entry entry, 
                 [&](const auto& other) { return other->name() == change.to; }))
             return false;
         pointTDProjectAt(*project, change.to, stores.mediaStore->tdMedia());
+        pointQuickAccessInto(projects, from, to);
         saveThenEnd(stores, { LibraryFile::projects, LibraryFile::media }, entry);
         return true;
     }

@@ -421,6 +421,37 @@ TEST(InterruptedChange, ChangesMadeBeforeTheListIsFinishedKeepIt)
     expectEveryFileThere(stores);
 }
 
+// A rename cut short before the projects were saved: finished at the next start, it takes along the
+// quick-access entries of every project that name a place in the folder.
+TEST(InterruptedChange, AFinishedRenameTakesTheQuickAccessEntriesInTheFolderAlong)
+{
+    Library library;
+    const QString alpha = library.root.library() + "/Alpha";
+    {
+        TDStores stores = started();
+        TDProject::Fields fields;
+        fields.name = "Beta";
+        fields.id = platform::Uuid::random();
+        fields.quickAccessURL = { apptest::fileUrl(alpha + "/notes") };
+        run([&](auto done) { TDLibrary(stores).createProject(fields, done); });
+        projectNamed(stores, "Alpha")->setQuickAccessURL({ apptest::fileUrl(alpha + "/notes/Draft") });
+        run([&](auto done) { TDLibrary(stores).saveProjectChange(done); });
+    }
+    library.root.write(TDLibraryJournal::fileName(),
+        TDLibraryJournal::encode(
+            { { Change::Kind::renameProject, library.alphaId, {}, "Alpha", "Omega", {}, {} } }));
+    ASSERT_TRUE(QDir(library.root.library()).rename("Alpha", "Omega"));
+
+    const TDStores stores = started();
+    const QString omega = library.root.library() + "/Omega";
+    ASSERT_TRUE(projectNamed(stores, "Omega"));
+    EXPECT_EQ(projectNamed(stores, "Omega")->quickAccessURL(),
+        std::vector<Url> { apptest::fileUrl(omega + "/notes/Draft") });
+    EXPECT_EQ(projectNamed(stores, "Beta")->quickAccessURL(),
+        std::vector<Url> { apptest::fileUrl(omega + "/notes") });
+    EXPECT_FALSE(library.root.read("projects.library").contains("/Alpha/")) << "saved as well";
+}
+
 // A file listed as made before its record is removed at the next start only when no record names
 // it, and only where the program makes such files: never a file the list does not name, an
 // original outside the library, or another kind of file.
