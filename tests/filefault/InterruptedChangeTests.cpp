@@ -452,6 +452,33 @@ TEST(InterruptedChange, AFinishedRenameTakesTheQuickAccessEntriesInTheFolderAlon
     EXPECT_FALSE(library.root.read("projects.library").contains("/Alpha/")) << "saved as well";
 }
 
+// A note rename cut short after its files moved: finished at the next start, it takes along the
+// quick-access entries that name the note's folder or its text.
+TEST(InterruptedChange, AFinishedNoteRenameTakesTheQuickAccessEntriesInTheFolderAlong)
+{
+    Library library;
+    const QString notes = library.root.library() + "/Alpha/notes/";
+    {
+        TDStores stores = started();
+        projectNamed(stores, "Alpha")
+            ->setQuickAccessURL(
+                { apptest::fileUrl(notes + "Draft/Draft.txt"), apptest::fileUrl(notes + "Draft") });
+        run([&](auto done) { TDLibrary(stores).saveProjectChange(done); });
+    }
+    library.root.write(TDLibraryJournal::fileName(),
+        TDLibraryJournal::encode({ { Change::Kind::renameNote, library.alphaId, library.draftId, "Draft",
+            "Final", platform::Date(9e8), {} } }));
+    ASSERT_TRUE(QDir(notes).rename("Draft", "Final"));
+    ASSERT_TRUE(QDir(notes + "Final").rename("Draft.txt", "Final.txt"));
+
+    const TDStores stores = started();
+    EXPECT_EQ(projectNamed(stores, "Alpha")->tdNote().front()->title(), "Final");
+    EXPECT_EQ(projectNamed(stores, "Alpha")->quickAccessURL(),
+        (std::vector<Url> {
+            apptest::fileUrl(notes + "Final/Final.txt"), apptest::fileUrl(notes + "Final") }));
+    EXPECT_FALSE(library.root.read("projects.library").contains("/Draft")) << "saved as well";
+}
+
 // A file listed as made before its record is removed at the next start only when no record names
 // it, and only where the program makes such files: never a file the list does not name, an
 // original outside the library, or another kind of file.
