@@ -421,62 +421,42 @@ TEST(InterruptedChange, ChangesMadeBeforeTheListIsFinishedKeepIt)
     expectEveryFileThere(stores);
 }
 
-// A rename cut short before the projects were saved: finished at the next start, it takes along the
-// quick-access entries of every project that name a place in the folder.
+// A rename of a project or a note cut short before the projects were saved: finished at the next
+// start, it takes along the quick-access entries, of every project, that name the moved folder or
+// a place in it.
 TEST(InterruptedChange, AFinishedRenameTakesTheQuickAccessEntriesInTheFolderAlong)
 {
-    Library library;
-    const QString alpha = library.root.library() + "/Alpha";
-    {
-        TDStores stores = started();
-        TDProject::Fields fields;
-        fields.name = "Beta";
-        fields.id = platform::Uuid::random();
-        fields.quickAccessURL = { apptest::fileUrl(alpha + "/notes") };
-        run([&](auto done) { TDLibrary(stores).createProject(fields, done); });
-        projectNamed(stores, "Alpha")->setQuickAccessURL({ apptest::fileUrl(alpha + "/notes/Draft") });
-        run([&](auto done) { TDLibrary(stores).saveProjectChange(done); });
+    for (bool note : { false, true }) {
+        SCOPED_TRACE(note ? "note" : "project");
+        Library library;
+        const QString from = library.root.library() + "/Alpha/notes/Draft";
+        const QString to = library.root.library() + (note ? "/Alpha/notes/Final" : "/Omega/notes/Draft");
+        {
+            TDStores stores = started();
+            TDProject::Fields beta { .name = "Beta", .id = platform::Uuid::random() };
+            beta.quickAccessURL = { apptest::fileUrl(from) };
+            run([&](auto done) { TDLibrary(stores).createProject(beta, done); });
+            projectNamed(stores, "Alpha")->setQuickAccessURL({ apptest::fileUrl(from + "/Draft.txt") });
+            run([&](auto done) { TDLibrary(stores).saveProjectChange(done); });
+        }
+        const Change change = note
+            ? Change { Change::Kind::renameNote, library.alphaId, library.draftId, "Draft", "Final",
+                  platform::Date(9e8), {} }
+            : Change { Change::Kind::renameProject, library.alphaId, {}, "Alpha", "Omega", {}, {} };
+        library.root.write(TDLibraryJournal::fileName(), TDLibraryJournal::encode({ change }));
+        ASSERT_TRUE(QDir().rename(
+            note ? from : library.root.library() + "/Alpha", note ? to : library.root.library() + "/Omega"));
+        if (note)
+            ASSERT_TRUE(QDir(to).rename("Draft.txt", "Final.txt"));
+
+        const TDStores stores = started();
+        EXPECT_EQ(projectNamed(stores, note ? "Alpha" : "Omega")->quickAccessURL(),
+            std::vector<Url> { apptest::fileUrl(to + (note ? "/Final.txt" : "/Draft.txt")) });
+        EXPECT_EQ(projectNamed(stores, "Beta")->quickAccessURL(), std::vector<Url> { apptest::fileUrl(to) });
+        const QByteArray saved = library.root.read("projects.library");
+        EXPECT_FALSE(saved.contains(from.toUtf8() + "/") || saved.contains(from.toUtf8() + "\""))
+            << "saved as well";
     }
-    library.root.write(TDLibraryJournal::fileName(),
-        TDLibraryJournal::encode(
-            { { Change::Kind::renameProject, library.alphaId, {}, "Alpha", "Omega", {}, {} } }));
-    ASSERT_TRUE(QDir(library.root.library()).rename("Alpha", "Omega"));
-
-    const TDStores stores = started();
-    const QString omega = library.root.library() + "/Omega";
-    ASSERT_TRUE(projectNamed(stores, "Omega"));
-    EXPECT_EQ(projectNamed(stores, "Omega")->quickAccessURL(),
-        std::vector<Url> { apptest::fileUrl(omega + "/notes/Draft") });
-    EXPECT_EQ(projectNamed(stores, "Beta")->quickAccessURL(),
-        std::vector<Url> { apptest::fileUrl(omega + "/notes") });
-    EXPECT_FALSE(library.root.read("projects.library").contains("/Alpha/")) << "saved as well";
-}
-
-// A note rename cut short after its files moved: finished at the next start, it takes along the
-// quick-access entries that name the note's folder or its text.
-TEST(InterruptedChange, AFinishedNoteRenameTakesTheQuickAccessEntriesInTheFolderAlong)
-{
-    Library library;
-    const QString notes = library.root.library() + "/Alpha/notes/";
-    {
-        TDStores stores = started();
-        projectNamed(stores, "Alpha")
-            ->setQuickAccessURL(
-                { apptest::fileUrl(notes + "Draft/Draft.txt"), apptest::fileUrl(notes + "Draft") });
-        run([&](auto done) { TDLibrary(stores).saveProjectChange(done); });
-    }
-    library.root.write(TDLibraryJournal::fileName(),
-        TDLibraryJournal::encode({ { Change::Kind::renameNote, library.alphaId, library.draftId, "Draft",
-            "Final", platform::Date(9e8), {} } }));
-    ASSERT_TRUE(QDir(notes).rename("Draft", "Final"));
-    ASSERT_TRUE(QDir(notes + "Final").rename("Draft.txt", "Final.txt"));
-
-    const TDStores stores = started();
-    EXPECT_EQ(projectNamed(stores, "Alpha")->tdNote().front()->title(), "Final");
-    EXPECT_EQ(projectNamed(stores, "Alpha")->quickAccessURL(),
-        (std::vector<Url> {
-            apptest::fileUrl(notes + "Final/Final.txt"), apptest::fileUrl(notes + "Final") }));
-    EXPECT_FALSE(library.root.read("projects.library").contains("/Draft")) << "saved as well";
 }
 
 // A file listed as made before its record is removed at the next start only when no record names
