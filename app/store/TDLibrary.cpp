@@ -602,6 +602,18 @@ void TDLibrary::renameNote(const std::shared_ptr<TDProject>& project, const std:
         }
     }
 
+    // Quick-access entries in the note's folder, of any project, follow the files (and go back with
+    // them).
+    auto projects = m_stores.projectStore->tdProjects();
+    if (std::find(projects.begin(), projects.end(), project) == projects.end())
+        projects.push_back(project);
+    std::erase_if(projects, [&](const auto& each) {
+        bool pointed = false;
+        for (const Move& move : moved)
+            pointed = pointQuickAccessInto({ each }, move.from, move.to) || pointed;
+        return !pointed;
+    });
+
     const QString oldTitle = note->title();
     const platform::Date oldDate = note->date();
     note->setTitle(title);
@@ -609,7 +621,8 @@ void TDLibrary::renameNote(const std::shared_ptr<TDProject>& project, const std:
     note->setContentURL(newTextFile);
     auto stores = m_stores;
     saveInOrder(stores, { LibraryFile::projects },
-        [operation, stores, entry, note, moved, oldTitle, oldDate, oldURL, failed](SaveOutcome saved) {
+        [operation, stores, entry, note, moved, oldTitle, oldDate, oldURL, projects, failed](
+            SaveOutcome saved) {
             const bool movedBack = !saved && undoMoves(moved);
             if (entry)
                 endOnceSaved(stores, *entry, movedBack ? SaveOutcome::success({}) : saved);
@@ -620,6 +633,8 @@ void TDLibrary::renameNote(const std::shared_ptr<TDProject>& project, const std:
                 note->setTitle(oldTitle);
                 note->setDate(oldDate);
                 note->setContentURL(oldURL);
+                for (auto move = moved.rbegin(); move != moved.rend(); ++move)
+                    pointQuickAccessInto(projects, move->to, move->from);
                 text += QLatin1Char(' ') + tdLocalized("The note keeps its name.");
             } else {
                 // The files stay where the note's new fields point; the next save of the projects
@@ -673,12 +688,15 @@ void TDLibrary::editProject(const std::shared_ptr<TDProject>& project, ProjectEd
         // from the list which folder the records meant.
         entry = TDLibraryJournal::begin(libraryFolderOf(m_stores),
             { JournalChange::Kind::renameProject, project->id(), {}, project->name(), edit.name, {}, {} });
+        const Url oldFolder = TDDirectoryPath::projectDirectoryURL(project->name());
         auto renamed = renameTDProject(*project, edit.name, m_stores.mediaStore->tdMedia());
         if (!renamed) {
             TDLibraryJournal::end(*entry);
             return operation->fail(Kind::fileFailed, tdLocalized("The project folder could not be renamed."),
                 renamed.error().description);
         }
+        pointQuickAccessInto(m_stores.projectStore->tdProjects(), oldFolder,
+            TDDirectoryPath::projectDirectoryURL(project->name()));
     }
     if (edit.startDate != project->startDate())
         project->setStartDate(edit.startDate);
@@ -1194,6 +1212,7 @@ bool finishProjectRename(const TDStores& stores, TDLibraryJournal::Entry entry, 
                 [&](const auto& other) { return other->name() == change.to; }))
             return false;
         pointTDProjectAt(*project, change.to, stores.mediaStore->tdMedia());
+        pointQuickAccessInto(projects, from, to);
         saveThenEnd(stores, { LibraryFile::projects, LibraryFile::media }, entry);
         return true;
     }
@@ -1227,6 +1246,15 @@ bool finishNoteRename(const TDStores& stores, TDLibraryJournal::Entry entry, con
         text = folder.appendingPathComponent(note->contentURL().lastPathComponent());
     if (!text.isValid() || !QFileInfo(text.path()).isFile())
         return false;
+    // The quick-access entries in the note's folder were not saved either.
+    const Url notesFolder = projectFolder.appendingPathComponent(QStringLiteral("notes"));
+    Url oldFolder = note->contentURL().deletingLastPathComponent();
+    if (!note->contentURL().isFileUrl() || oldFolder.deletingLastPathComponent() != notesFolder)
+        oldFolder = TDDirectoryPath::noteDirectoryURL(projectFolder, change.from);
+    const auto projects = stores.projectStore->tdProjects();
+    pointQuickAccessInto(projects, oldFolder, folder);
+    pointQuickAccessInto(
+        projects, folder.appendingPathComponent(note->contentURL().lastPathComponent()), text);
     note->setTitle(change.to);
     note->setDate(*change.date);
     note->setContentURL(text);

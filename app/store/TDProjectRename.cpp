@@ -4,6 +4,8 @@
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/Print.h"
 
+#include <QDir>
+
 #include <cerrno>
 
 using platform::PlatformError;
@@ -23,6 +25,28 @@ std::optional<Url> rebased(const Url& url, const Url& from, const Url& to)
     if (!moved.isValid() || !moved.isStrictlyInside(to))
         return std::nullopt;
     return moved;
+}
+
+// Each entry of `project` that is `from` itself or lies inside it, moved into `to`.
+bool pointEntriesInto(TDProject& project, const Url& from, const Url& to)
+{
+    if (!from.isValid() || !to.isValid())
+        return false;
+    const QString folder = QDir::cleanPath(from.path());
+    auto entries = project.quickAccessURL();
+    bool pointed = false;
+    for (Url& entry : entries) {
+        std::optional<Url> moved = rebased(entry, from, to);
+        if (!moved && entry.isFileUrl() && QDir::cleanPath(entry.path()) == folder)
+            moved = to;
+        if (moved) {
+            entry = *moved;
+            pointed = true;
+        }
+    }
+    if (pointed)
+        project.setQuickAccessURL(std::move(entries));
+    return pointed;
 }
 
 // `url` rebuilt as `rebuilt` where that names a place; otherwise (a title no folder can have, an
@@ -98,6 +122,7 @@ void pointTDProjectAt(
             item->setThumbnailURL(
                 rebuiltOr(TDDirectoryPath::mediaThumbnailURL(newFolder, item->id()), item->thumbnailURL()));
     }
+    pointEntriesInto(project, oldFolder, newFolder);
     if (auto cover = project.coverImageURL()) {
         if (auto moved = rebased(*cover, oldFolder, newFolder)) {
             project.setCoverImageURL(*moved);
@@ -108,6 +133,15 @@ void pointTDProjectAt(
                 *cover));
         }
     }
+}
+
+bool pointQuickAccessInto(
+    const std::vector<std::shared_ptr<TDProject>>& projects, const Url& from, const Url& to)
+{
+    bool pointed = false;
+    for (const auto& project : projects)
+        pointed = pointEntriesInto(*project, from, to) || pointed;
+    return pointed;
 }
 
 bool pointTDProjectMediaInto(const platform::Uuid& project, const Url& from, const Url& to,

@@ -11,7 +11,8 @@
 // Renames a project: moves its folder to the folder of `newName`, sets the name, and points the
 // stored paths of its notes, of its images in `media` (those whose project id is the project's) and
 // of its cover into the moved folder. A path inside the old folder keeps its place inside the new
-// one; any other is rebuilt from the usual layout.
+// one; any other is rebuilt from the usual layout. Its quick-access entries that name the old folder
+// or a place in it follow the folder; the others stay as the user chose them.
 //
 // Nothing changes when the move fails, when `newName` cannot name a folder, or when something
 // already exists at the new folder. A project whose old folder is missing is renamed all the same
@@ -23,6 +24,11 @@ platform::Result<platform::Success, platform::PlatformError> renameTDProject(
 // and points the stored paths as above.
 void pointTDProjectAt(
     TDProject& project, const QString& newName, const std::vector<std::shared_ptr<TDMedia>>& media);
+
+// Points the quick-access entries of `projects` that name `from` or a place inside it to the same
+// place in `to`; whether any changed. Other projects may keep entries in a renamed project's folder.
+bool pointQuickAccessInto(const std::vector<std::shared_ptr<TDProject>>& projects, const platform::Url& from,
+    const platform::Url& to);
 
 // Points the stored paths of the images of `project` in `media` that lie inside `from` to the same
 // place inside `to`; whether any changed.

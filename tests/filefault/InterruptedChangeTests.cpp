@@ -421,6 +421,44 @@ TEST(InterruptedChange, ChangesMadeBeforeTheListIsFinishedKeepIt)
     expectEveryFileThere(stores);
 }
 
+// A rename of a project or a note cut short before the projects were saved: finished at the next
+// start, it takes along the quick-access entries, of every project, that name the moved folder or
+// a place in it.
+TEST(InterruptedChange, AFinishedRenameTakesTheQuickAccessEntriesInTheFolderAlong)
+{
+    for (bool note : { false, true }) {
+        SCOPED_TRACE(note ? "note" : "project");
+        Library library;
+        const QString from = library.root.library() + "/Alpha/notes/Draft";
+        const QString to = library.root.library() + (note ? "/Alpha/notes/Final" : "/Omega/notes/Draft");
+        {
+            TDStores stores = started();
+            TDProject::Fields beta { .name = "Beta", .id = platform::Uuid::random() };
+            beta.quickAccessURL = { apptest::fileUrl(from) };
+            run([&](auto done) { TDLibrary(stores).createProject(beta, done); });
+            projectNamed(stores, "Alpha")->setQuickAccessURL({ apptest::fileUrl(from + "/Draft.txt") });
+            run([&](auto done) { TDLibrary(stores).saveProjectChange(done); });
+        }
+        const Change change = note
+            ? Change { Change::Kind::renameNote, library.alphaId, library.draftId, "Draft", "Final",
+                  platform::Date(9e8), {} }
+            : Change { Change::Kind::renameProject, library.alphaId, {}, "Alpha", "Omega", {}, {} };
+        library.root.write(TDLibraryJournal::fileName(), TDLibraryJournal::encode({ change }));
+        ASSERT_TRUE(QDir().rename(
+            note ? from : library.root.library() + "/Alpha", note ? to : library.root.library() + "/Omega"));
+        if (note)
+            ASSERT_TRUE(QDir(to).rename("Draft.txt", "Final.txt"));
+
+        const TDStores stores = started();
+        EXPECT_EQ(projectNamed(stores, note ? "Alpha" : "Omega")->quickAccessURL(),
+            std::vector<Url> { apptest::fileUrl(to + (note ? "/Final.txt" : "/Draft.txt")) });
+        EXPECT_EQ(projectNamed(stores, "Beta")->quickAccessURL(), std::vector<Url> { apptest::fileUrl(to) });
+        const QByteArray saved = library.root.read("projects.library");
+        EXPECT_FALSE(saved.contains(from.toUtf8() + "/") || saved.contains(from.toUtf8() + "\""))
+            << "saved as well";
+    }
+}
+
 // A file listed as made before its record is removed at the next start only when no record names
 // it, and only where the program makes such files: never a file the list does not name, an
 // original outside the library, or another kind of file.

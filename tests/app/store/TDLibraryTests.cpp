@@ -472,6 +472,43 @@ TEST(TDLibrary, ARenameOntoAFolderOnDiskIsRefusedSilentlyAndAFailedOneIsPrintedO
     EXPECT_EQ(out.take().count("An error occurred: "), 1);
 }
 
+// Quick-access entries that name a renamed note's folder or a file in it, of any project, follow the
+// files; a rename whose save failed moves the files back and the entries with them.
+TEST(TDLibrary, QuickAccessEntriesInARenamedNotesFolderFollowIt)
+{
+    Library f;
+    const QString notes = f.root.library() + "/Alpha/notes/";
+    QDir().mkpath(notes + "Draft/links");
+    const auto at = [&](const QString& rest) { return apptest::fileUrl(notes + rest); };
+    const std::vector<platform::Url> before { at("Draft/Draft.txt"), at("Draft"), at("Draft/links"),
+        at("Drafts/x.txt") };
+    f.project->setQuickAccessURL(before);
+    auto beta = apptest::makeProject("Beta");
+    beta->setQuickAccessURL({ at("Draft/Draft.txt") });
+    f.stores.projectStore->setTdProjects({ f.project, beta });
+
+    std::optional<bool> renamed;
+    f.library.renameNote(
+        f.project, f.note, "Final", platform::Date(900000000), [&](auto done) { renamed = bool(done); });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return renamed.has_value(); }));
+    ASSERT_TRUE(*renamed);
+    EXPECT_EQ(f.project->quickAccessURL(),
+        (std::vector<platform::Url> {
+            at("Final/Final.txt"), at("Final"), at("Final/links"), at("Drafts/x.txt") }));
+    EXPECT_EQ(beta->quickAccessURL(), std::vector<platform::Url> { at("Final/Final.txt") });
+
+    const auto renamedEntries = f.project->quickAccessURL();
+    QFile::remove(f.root.file("projects.library"));
+    f.blockSaves();
+    renamed.reset();
+    f.library.renameNote(
+        f.project, f.note, "Later", platform::Date(900000000), [&](auto done) { renamed = bool(done); });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return renamed.has_value(); }));
+    EXPECT_FALSE(*renamed);
+    EXPECT_EQ(f.note->title(), "Final");
+    EXPECT_EQ(f.project->quickAccessURL(), renamedEntries) << "back with the files";
+}
+
 // A deletion whose save failed stays in memory, as every change does; its folder goes once later
 // saves have written every library file (at the latest at quit), never before: kept for good, it
 // would block its name.

@@ -257,6 +257,44 @@ TEST(TDQuickAccessBar, OpensAClickedItemAndReportsOneThatIsGoneOrNotLocal)
     EXPECT_TRUE(out.take().contains("File does not exist at path: " + f.root.root().toUtf8() + "/gone.png"));
 }
 
+// Entries the user keeps inside a project's folder, or the folder itself, follow the folder when the
+// project is renamed, those of other projects pointing there too; entries elsewhere stay as chosen.
+TEST(TDQuickAccessBar, EntriesInsideTheProjectFolderFollowARenameAndStillOpen)
+{
+    screentest::UrlRecorder desktop({ "file" });
+    Bar f;
+    QDir(f.root.library()).mkpath("Alpha/refs");
+    QDir(f.root.library()).mkdir("Beta");
+    QFile(f.root.library() + "/Alpha/refs/plan.txt").open(QIODevice::WriteOnly);
+    auto inside = [&](const QString& name, const QString& rest) {
+        return apptest::fileUrl(f.root.library() + "/" + name + rest);
+    };
+    auto beta = screentest::project("Beta", f.stores.categoryStore->tdCategories().front());
+    beta->setQuickAccessURL({ inside("Alpha", "/refs/plan.txt") });
+    f.stores.projectStore->setTdProjects({ f.project, beta });
+    f.project->setQuickAccessURL({ inside("Alpha", "/refs/plan.txt"), inside("Alpha", "/refs"),
+        inside("Alpha", ""), f.file(), inside("Alphabet", "/x.txt") });
+
+    TDLibrary library(f.stores);
+    bool renamed = false;
+    library.editProject(f.project, { "Gamma", f.project->startDate(), f.project->category() },
+        [&](auto done) { renamed = bool(done); });
+    EXPECT_TRUE(testsupport::waitUntil([&] { return renamed && library.operationsInFlight() == 0; }));
+    const std::vector<platform::Url> expected { inside("Gamma", "/refs/plan.txt"), inside("Gamma", "/refs"),
+        inside("Gamma", ""), f.file(), inside("Alphabet", "/x.txt") };
+    EXPECT_EQ(f.project->quickAccessURL(), expected);
+    EXPECT_EQ(beta->quickAccessURL(), std::vector<platform::Url> { expected[0] });
+    EXPECT_TRUE(f.savedUrls().contains(expected[0].absoluteString())) << "the moved entries are saved";
+
+    auto entries = f.bar->entries();
+    ASSERT_EQ(entries.size(), 5u);
+    for (int i = 0; i < 3; ++i) {
+        QTest::mouseClick(entries[std::size_t(i)], Qt::LeftButton);
+        EXPECT_FALSE(alertOn(&f.window)) << "entry " << i << " is still there";
+    }
+    EXPECT_EQ(desktop.opened, (QList<QUrl> { expected[0].qUrl(), expected[1].qUrl(), expected[2].qUrl() }));
+}
+
 TEST(TDQuickAccessBar, NamesAreTheDecodedLastComponentAndBoundedForDisplay)
 {
     const std::pair<const char*, QString> cases[] = {
