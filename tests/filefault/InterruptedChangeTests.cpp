@@ -446,8 +446,9 @@ TEST(InterruptedChange, AFinishedRenameTakesTheQuickAccessEntriesInTheFolderAlon
         library.root.write(TDLibraryJournal::fileName(), TDLibraryJournal::encode({ change }));
         ASSERT_TRUE(QDir().rename(
             note ? from : library.root.library() + "/Alpha", note ? to : library.root.library() + "/Omega"));
-        if (note)
+        if (note) {
             ASSERT_TRUE(QDir(to).rename("Draft.txt", "Final.txt"));
+        }
 
         const TDStores stores = started();
         EXPECT_EQ(projectNamed(stores, note ? "Alpha" : "Omega")->quickAccessURL(),
