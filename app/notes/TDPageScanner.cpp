@@ -310,6 +310,20 @@ private:
         return m_page.size();
     }
 
+    // After the "-->" or "--!>" that ends a comment whose "--" opener is at `from` ("<!-->" and
+    // "<!--->" are whole, empty comments), or the page's end. Browsers end a comment at "--!>" too,
+    // so the title after one is the page's.
+    qsizetype endOfComment(qsizetype from) const
+    {
+        for (qsizetype at = m_page.indexOf("--", from); at >= 0; at = m_page.indexOf("--", at + 1)) {
+            if (startsWithAt(m_page, at + 2, ">"))
+                return at + 3;
+            if (startsWithAt(m_page, at + 2, "!>"))
+                return at + 4;
+        }
+        return m_page.size();
+    }
+
     bool endsName(qsizetype at) const
     {
         return at >= m_page.size() || isAsciiSpace(m_page[at]) || m_page[at] == '>' || m_page[at] == '/';
@@ -325,11 +339,8 @@ private:
         static constexpr std::array<QByteArrayView, 2> rawText { "script", "style" };
         static constexpr std::array<QByteArrayView, 2> readText { "title", "textarea" };
         for (qsizetype at = m_page.indexOf('<', m_walked); at >= 0; at = m_page.indexOf('<', at + 1)) {
-            if (startsWithAt(m_page, at, "<!--")) {
-                // "<!-->" and "<!--->" are whole, empty comments.
-                const qsizetype close = m_page.indexOf("-->", at + 2);
-                return setHidden(at, close < 0 ? m_page.size() : close + 3);
-            }
+            if (startsWithAt(m_page, at, "<!--"))
+                return setHidden(at, endOfComment(at + 2));
             for (QByteArrayView name : rawText) {
                 if (opensElement(at, name))
                     return setHidden(at, endOfText(at + 1 + name.size(), name));

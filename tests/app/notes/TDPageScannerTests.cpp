@@ -121,6 +121,10 @@ TEST(TDPageScanner, CommentsScriptsAndStylesHoldNoTitleOrDescription)
         { "a comment left open hides the rest",
             "<title>Kept</title><!-- <meta name=\"description\" content=\"hidden\">", "", u"Kept"_qs, none },
         { "empty comments", "<!--><!---><title>Shown</title>", "", u"Shown"_qs, none },
+        { "a comment ended by --!>, as browsers end it",
+            "<!-- <title>Old</title> --!><title>New</title><!-- a --! b -- c --><meta name=\"description\" "
+            "content=\"after\">",
+            "", u"New"_qs, u"after"_qs },
         { "a title that mentions markup",
             "<title>Use <script> and <!-- well</title><meta name=\"description\" content=\"after\">", "",
             u"Use <script> and <!-- well"_qs, u"after"_qs },
