@@ -146,6 +146,20 @@ std::optional<Charset> charsetForLabel(const QByteArray& label, LabelSource sour
     return Charset { Charset::Kind::named, label };
 }
 
+// After the "-->" or "--!>" that ends a comment whose "--" opener is at `from` ("<!-->" and "<!--->"
+// are whole, empty comments); -1 when the comment is left open. Browsers end a comment at "--!>"
+// too, so what follows one is the page's.
+qsizetype commentEnd(QByteArrayView page, qsizetype from)
+{
+    for (qsizetype at = page.indexOf("--", from); at >= 0; at = page.indexOf("--", at + 1)) {
+        if (startsWithAt(page, at + 2, ">"))
+            return at + 3;
+        if (startsWithAt(page, at + 2, "!>"))
+            return at + 4;
+    }
+    return -1;
+}
+
 // The charset a meta element in the first `windowBytes` of the page names. Each tag is read to its
 // ">" and the search goes on after it, so every byte is looked at a bounded number of times.
 std::optional<Charset> charsetFromMeta(QByteArrayView page, qsizetype windowBytes)
@@ -154,10 +168,10 @@ std::optional<Charset> charsetFromMeta(QByteArrayView page, qsizetype windowByte
     for (qsizetype at = window.indexOf('<'); at >= 0; at = window.indexOf('<', at + 1)) {
         // A commented-out meta element names no charset.
         if (startsWithAt(window, at, "<!--")) {
-            const qsizetype close = window.indexOf("-->", at + 2);
+            const qsizetype close = commentEnd(window, at + 2);
             if (close < 0)
                 break;
-            at = close + 2;
+            at = close - 1;
             continue;
         }
         if (!startsWithAtIgnoringCase(window, at, "<meta"))
@@ -310,20 +324,6 @@ private:
         return m_page.size();
     }
 
-    // After the "-->" or "--!>" that ends a comment whose "--" opener is at `from` ("<!-->" and
-    // "<!--->" are whole, empty comments), or the page's end. Browsers end a comment at "--!>" too,
-    // so the title after one is the page's.
-    qsizetype endOfComment(qsizetype from) const
-    {
-        for (qsizetype at = m_page.indexOf("--", from); at >= 0; at = m_page.indexOf("--", at + 1)) {
-            if (startsWithAt(m_page, at + 2, ">"))
-                return at + 3;
-            if (startsWithAt(m_page, at + 2, "!>"))
-                return at + 4;
-        }
-        return m_page.size();
-    }
-
     bool endsName(qsizetype at) const
     {
         return at >= m_page.size() || isAsciiSpace(m_page[at]) || m_page[at] == '>' || m_page[at] == '/';
@@ -339,8 +339,10 @@ private:
         static constexpr std::array<QByteArrayView, 2> rawText { "script", "style" };
         static constexpr std::array<QByteArrayView, 2> readText { "title", "textarea" };
         for (qsizetype at = m_page.indexOf('<', m_walked); at >= 0; at = m_page.indexOf('<', at + 1)) {
-            if (startsWithAt(m_page, at, "<!--"))
-                return setHidden(at, endOfComment(at + 2));
+            if (startsWithAt(m_page, at, "<!--")) {
+                const qsizetype close = commentEnd(m_page, at + 2);
+                return setHidden(at, close < 0 ? m_page.size() : close);
+            }
             for (QByteArrayView name : rawText) {
                 if (opensElement(at, name))
                     return setHidden(at, endOfText(at + 1 + name.size(), name));

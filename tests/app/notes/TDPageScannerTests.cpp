@@ -128,6 +128,8 @@ TEST(TDPageScanner, CommentsScriptsAndStylesHoldNoTitleOrDescription)
         { "a title that mentions markup",
             "<title>Use <script> and <!-- well</title><meta name=\"description\" content=\"after\">", "",
             u"Use <script> and <!-- well"_qs, u"after"_qs },
+        { "a charset after a comment ended by --!>",
+            "<!-- x --!><meta charset=\"windows-1252\"><title>Caf\xE9</title>", "", u"Caf\u00e9"_qs, none },
         { "a commented-out charset", "<!-- <meta charset=\"windows-1252\"> --><title>Caf\xC3\xA9</title>", "",
             u"Caf\u00e9"_qs, none },
         { "names that only begin like a script",
