@@ -426,6 +426,20 @@ int digitValue(QChar c, bool hex)
     return -1;
 }
 
+// What a numeric reference in 0x80 to 0x9F stands for: pages that write "&#150;" mean the
+// Windows-1252 character of that number (a dash, not a control character), and browsers show it so.
+// Zero where the number stays as it is.
+constexpr std::array<char16_t, 32> windows1252Controls { 0x20AC, 0, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020,
+    0x2021, 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0, 0x017D, 0, 0, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0, 0x017E, 0x0178 };
+
+char32_t numericReferenceValue(char32_t value)
+{
+    if (value >= 0x80 && value <= 0x9F && windows1252Controls[value - 0x80])
+        return windows1252Controls[value - 0x80];
+    return value;
+}
+
 void appendCodePoint(QString& out, char32_t codePoint)
 {
     if (codePoint == 0 || codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF))
@@ -471,7 +485,7 @@ QString decodeCharacterReferences(const QString& text)
             }
             if (j < size && text[j] == QLatin1Char(';'))
                 ++j;
-            appendCodePoint(out, value);
+            appendCodePoint(out, numericReferenceValue(value));
             i = j;
             continue;
         }
