@@ -146,6 +146,20 @@ std::optional<Charset> charsetForLabel(const QByteArray& label, LabelSource sour
     return Charset { Charset::Kind::named, label };
 }
 
+// After the "-->" or "--!>" that ends a comment whose "--" opener is at `from` ("<!-->" and "<!--->"
+// are whole, empty comments); -1 when the comment is left open. Browsers end a comment at "--!>"
+// too, so what follows one is the page's.
+qsizetype commentEnd(QByteArrayView page, qsizetype from)
+{
+    for (qsizetype at = page.indexOf("--", from); at >= 0; at = page.indexOf("--", at + 1)) {
+        if (startsWithAt(page, at + 2, ">"))
+            return at + 3;
+        if (startsWithAt(page, at + 2, "!>"))
+            return at + 4;
+    }
+    return -1;
+}
+
 // The charset a meta element in the first `windowBytes` of the page names. Each tag is read to its
 // ">" and the search goes on after it, so every byte is looked at a bounded number of times.
 std::optional<Charset> charsetFromMeta(QByteArrayView page, qsizetype windowBytes)
@@ -154,10 +168,10 @@ std::optional<Charset> charsetFromMeta(QByteArrayView page, qsizetype windowByte
     for (qsizetype at = window.indexOf('<'); at >= 0; at = window.indexOf('<', at + 1)) {
         // A commented-out meta element names no charset.
         if (startsWithAt(window, at, "<!--")) {
-            const qsizetype close = window.indexOf("-->", at + 2);
+            const qsizetype close = commentEnd(window, at + 2);
             if (close < 0)
                 break;
-            at = close + 2;
+            at = close - 1;
             continue;
         }
         if (!startsWithAtIgnoringCase(window, at, "<meta"))
@@ -326,9 +340,8 @@ private:
         static constexpr std::array<QByteArrayView, 2> readText { "title", "textarea" };
         for (qsizetype at = m_page.indexOf('<', m_walked); at >= 0; at = m_page.indexOf('<', at + 1)) {
             if (startsWithAt(m_page, at, "<!--")) {
-                // "<!-->" and "<!--->" are whole, empty comments.
-                const qsizetype close = m_page.indexOf("-->", at + 2);
-                return setHidden(at, close < 0 ? m_page.size() : close + 3);
+                const qsizetype close = commentEnd(m_page, at + 2);
+                return setHidden(at, close < 0 ? m_page.size() : close);
             }
             for (QByteArrayView name : rawText) {
                 if (opensElement(at, name))
@@ -413,6 +426,20 @@ int digitValue(QChar c, bool hex)
     return -1;
 }
 
+// What a numeric reference in 0x80 to 0x9F stands for: pages that write "&#150;" mean the
+// Windows-1252 character of that number (a dash, not a control character), and browsers show it so.
+// Zero where the number stays as it is.
+constexpr std::array<char16_t, 32> windows1252Controls { 0x20AC, 0, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020,
+    0x2021, 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0, 0x017D, 0, 0, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0, 0x017E, 0x0178 };
+
+char32_t numericReferenceValue(char32_t value)
+{
+    if (value >= 0x80 && value <= 0x9F && windows1252Controls[value - 0x80])
+        return windows1252Controls[value - 0x80];
+    return value;
+}
+
 void appendCodePoint(QString& out, char32_t codePoint)
 {
     if (codePoint == 0 || codePoint > 0x10FFFF || (codePoint >= 0xD800 && codePoint <= 0xDFFF))
@@ -458,7 +485,7 @@ QString decodeCharacterReferences(const QString& text)
             }
             if (j < size && text[j] == QLatin1Char(';'))
                 ++j;
-            appendCodePoint(out, value);
+            appendCodePoint(out, numericReferenceValue(value));
             i = j;
             continue;
         }

@@ -40,8 +40,10 @@ TDAddLinkPopover::TDAddLinkPopover(QWidget* parent)
     row->addWidget(m_field, 0, Qt::AlignVCenter);
     m_add = new TDPrimaryButton(tdLocalized("Add"), this);
     m_add->setObjectName(QStringLiteral("addLinkButton"));
-    // Outside a dialog a default button would take no Return, and Return is not meant to add here.
+    // Return in the field is not meant to add (nor would a default button take it outside a
+    // dialog), but Return on the focused button presses it, as on the other buttons the keys reach.
     m_add->setDefault(false);
+    m_add->setAutoDefault(true);
     m_add->setMinimumWidth(0);
     tdfocusring::attach(m_add, 5);
     row->addWidget(m_add, 0, Qt::AlignVCenter);

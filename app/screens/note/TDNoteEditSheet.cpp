@@ -57,6 +57,13 @@ TDNoteEditSheet::TDNoteEditSheet(std::shared_ptr<TDNoteWindowModel> model, QWidg
     , m_model(std::move(model))
 {
     setObjectName(QStringLiteral("noteEditSheet"));
+    // The sheet opens on the note as it is now: what a cancelled sheet held is dropped, so that a
+    // later Save for the date alone does not rename the note to it, nor back from a rename made
+    // elsewhere.
+    if (const auto located = m_model->note()) {
+        m_model->setNewTitle(located->note->title());
+        m_model->setNewDate(located->note->date());
+    }
     setWindowTitle(tdLocalized("Edit Note"));
     setWindowModality(Qt::WindowModal);
     setFixedWidth(sheetWidth);

@@ -422,6 +422,34 @@ TEST_F(TDLinksPaneTest, TheStopsRingAreNamedAndThePopoverGivesTheKeysBack)
     }
 }
 
+// From the keys: Return in the address field adds nothing, but Return or Enter on the focused "Add"
+// presses it, as on every other button the keys reach.
+TEST_F(TDLinksPaneTest, ReturnOnTheFocusedAddButtonAddsTheLink)
+{
+    TDLinksPane* pane = openPane();
+    pane->window()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(pane->window()));
+    TDAddLinkPopover* popover = openPopover(pane);
+    QTest::keyClicks(popover->field(), address("/utf8"));
+    QTest::keyClick(popover->field(), Qt::Key_Return);
+    EXPECT_EQ(pane->addsInFlight(), 0) << "not from the field";
+
+    for (Qt::Key key : { Qt::Key_Return, Qt::Key_Enter }) {
+        SCOPED_TRACE(key);
+        const std::size_t before = stores.linkStore->tdLinks().size();
+        if (!pane->isPopoverOpen()) {
+            popover = openPopover(pane);
+            QTest::keyClicks(popover->field(), address("/utf8"));
+        }
+        popover->addButton()->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(popover->addButton(), key);
+        EXPECT_EQ(pane->addsInFlight(), 1);
+        ASSERT_TRUE(waitUntil([&] { return stores.linkStore->tdLinks().size() == before + 1; }, addBoundMs));
+        EXPECT_EQ(stores.linkStore->tdLinks().back().url, address("/utf8"));
+        ASSERT_TRUE(waitUntil([&] { return !pane->isPopoverOpen(); }));
+    }
+}
+
 namespace {
 
 // Links of `note` whose descriptions are missing, of one line or of two, in no regular pattern.

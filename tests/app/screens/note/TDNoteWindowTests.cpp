@@ -10,6 +10,7 @@
 #include "app/model/TDNote.h"
 #include "app/notes/TDNoteWindowModel.h"
 #include "app/screens/common/BottomBar.h"
+#include "app/screens/common/TDLocalDay.h"
 #include "app/screens/common/TDPopover.h"
 #include "app/screens/common/TDProjectDetailViewSectionTitle.h"
 #include "app/screens/common/TDToolbar.h"
@@ -358,6 +359,42 @@ TEST_F(TDNoteWindowTest, AnEmptiedTitleFieldSaysTitleAndCannotBeSaved)
     screentest::closeAlert(screentest::alertOn(sheet));
     EXPECT_TRUE(sheet->isVisible());
     EXPECT_EQ(note->title(), "Plan");
+}
+
+// What was typed into a cancelled sheet is dropped: the sheet opens again on the note as it is now,
+// so changing only the date then does not rename the note to the cancelled title. A rename made
+// elsewhere meanwhile shows too, and is not undone by the next save of the sheet.
+TEST_F(TDNoteWindowTest, ACancelledSheetOpensAgainOnTheNoteAsItIs)
+{
+    auto note = addNote("Plan", "text");
+    TDNoteWindow* content = openWindow(note);
+    const auto openSheet = [&] {
+        content->inspectorAction()->trigger();
+        QCoreApplication::processEvents();
+        return content->editSheet();
+    };
+    TDNoteEditSheet* sheet = openSheet();
+    ASSERT_TRUE(sheet);
+    sheet->titleField()->setText("Draft");
+    emit sheet->titleField()->textEdited("Draft");
+    sheet->dateField()->setDate(QDate(2001, 2, 3));
+    sheet->cancelButton()->click();
+    ASSERT_TRUE(waitUntil([&] { return !content->editSheet(); }));
+
+    sheet = openSheet();
+    ASSERT_TRUE(sheet);
+    EXPECT_EQ(sheet->titleField()->text(), "Plan");
+    EXPECT_EQ(sheet->dateField()->date(), tdLocalDay(note->date()));
+    QTest::keyClick(sheet, Qt::Key_Escape);
+    ASSERT_TRUE(waitUntil([&] { return !content->editSheet(); }));
+
+    note->setTitle("Renamed elsewhere");
+    sheet = openSheet();
+    ASSERT_TRUE(sheet);
+    EXPECT_EQ(sheet->titleField()->text(), "Renamed elsewhere");
+    sheet->reject();
+    ASSERT_TRUE(waitUntil([&] { return !content->editSheet(); }));
+    EXPECT_EQ(note->title(), "Renamed elsewhere");
 }
 
 // The date field shows the year whole, whatever the desktop's short format says: typed into "yy",
