@@ -4,9 +4,11 @@
 #include "../UrlRecorder.h"
 #include "app/model/TDMedia.h"
 #include "app/screens/browser/NavigationView.h"
+#include "app/screens/browser/TDMediaMasterView.h"
 #include "app/screens/common/TDImageGrid.h"
 
 #include <QMainWindow>
+#include <QTimer>
 
 namespace {
 
@@ -106,5 +108,54 @@ TEST(LinksAndMediaKeyboard, TheMediaGridRingsIsNamedOpensAndShowsTheImagesMenu)
             QStringList({ "Delete" }));
         EXPECT_EQ(
             menutest::menuFrom([&] { QTest::keyClick(grid, Qt::Key_Menu); }), QStringList({ "Delete" }));
+    }
+}
+
+// Deleting the last image from the keys leaves an empty page with no stop on it: the keys go on to
+// the sidebar, ringed, as they do when the last link goes.
+TEST(LinksAndMediaKeyboard, TheKeysGoToTheSidebarWhenTheLastImageOrLinkGoes)
+{
+    for (NavigationType destination : { NavigationType::media, NavigationType::links }) {
+        SCOPED_TRACE(static_cast<int>(destination));
+        Page f;
+        const QString folder = f.root.library() + "/Alpha/images/only";
+        QDir().mkpath(folder);
+        QImage picture(80, 60, QImage::Format_RGB32);
+        picture.fill(Qt::darkBlue);
+        EXPECT_TRUE(picture.save(folder + "/thumbnail.jpg"));
+        EXPECT_TRUE(picture.save(folder + "/only.png"));
+        f.stores.mediaStore->setTdMedia(
+            { TDMedia::make(platform::Uuid::random(), apptest::fileUrl(folder + "/only.png"),
+                apptest::fileUrl(folder + "/thumbnail.jpg"), platform::Uuid::random()) });
+        f.stores.linkStore->setTdLinks({ TDLink { QString("Only"), {}, "https://example.com/only",
+            platform::Uuid::random(), platform::Uuid::random() } });
+        f.show(destination);
+
+        if (destination == NavigationType::media) {
+            auto* grid = f.window.findChild<TDImageGrid*>("mediaGrid");
+            ASSERT_TRUE(grid);
+            grid->setFocus(Qt::TabFocusReason);
+            QTimer::singleShot(0, [] {
+                if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+                    menu->actions().front()->trigger();
+                    menu->close();
+                }
+            });
+            QTest::keyClick(grid, Qt::Key_Menu);
+            auto* page = f.window.findChild<TDMediaMasterView*>("mediaMasterView");
+            ASSERT_TRUE(page);
+            ASSERT_TRUE(testsupport::waitUntil(
+                [&] { return page->savesInFlight() == 0 && f.stores.mediaStore->tdMedia().empty(); }));
+        } else {
+            auto* card = f.window.findChild<QAbstractButton*>("linkCard");
+            ASSERT_TRUE(card);
+            card->setFocus(Qt::TabFocusReason);
+            f.stores.linkStore->setTdLinks({});
+        }
+        QCoreApplication::processEvents();
+        // The window's own: a menu just closed may leave it inactive offscreen.
+        QWidget* focus = f.window.focusWidget();
+        ASSERT_TRUE(focus);
+        EXPECT_EQ(focustest::accessibleName(focus), "Sidebar");
     }
 }
