@@ -205,6 +205,35 @@ bool mixesScripts(const QString& label)
         && !within({ QChar::Script_Han, QChar::Script_Hangul });
 }
 
+// `address` with each character that shows as nothing or as a space, or that turns the text around
+// it (".../\u202Eexe.pdf" would read ".../fdp.exe"), percent-encoded as the browser is sent it.
+QString withHiddenCharactersEncoded(const QString& address)
+{
+    QString shown;
+    shown.reserve(address.size());
+    for (qsizetype i = 0; i < address.size(); ++i) {
+        char32_t c = address[i].unicode();
+        qsizetype length = 1;
+        if (QChar::isHighSurrogate(c) && i + 1 < address.size() && address[i + 1].isLowSurrogate()) {
+            c = QChar::surrogateToUcs4(address[i], address[i + 1]);
+            length = 2;
+        }
+        switch (QChar::category(c)) {
+        case QChar::Other_Control:
+        case QChar::Other_Format:
+        case QChar::Separator_Space:
+        case QChar::Separator_Line:
+        case QChar::Separator_Paragraph:
+            shown += QString::fromLatin1(address.mid(i, length).toUtf8().toPercentEncoding());
+            break;
+        default:
+            shown += QStringView(address).mid(i, length);
+        }
+        i += length - 1;
+    }
+    return shown;
+}
+
 // The address as typed, with a host that mixes scripts shown in the form it is fetched by
 // ("xn--..."), so that it cannot pass for another site's, and without a user name or password, which
 // could make it start like another site's ("https://bank.example@elsewhere.example/"). Readable
@@ -227,11 +256,12 @@ QString shownAddress(const QString& address)
     const QString host = url->host(QUrl::FullyDecoded);
     const QStringList labels = host.split(QLatin1Char('.'));
     if (std::none_of(labels.begin(), labels.end(), mixesScripts))
-        return shown;
+        return withHiddenCharactersEncoded(shown);
     const qsizetype at = shown.indexOf(host, 0, Qt::CaseInsensitive);
     if (at < 0)
         return url->adjusted(QUrl::RemoveUserInfo).toString(QUrl::FullyEncoded);
-    return shown.left(at) + url->host(QUrl::FullyEncoded) + shown.mid(at + host.size());
+    return withHiddenCharactersEncoded(
+        shown.left(at) + url->host(QUrl::FullyEncoded) + shown.mid(at + host.size()));
 }
 
 } // namespace
