@@ -168,11 +168,45 @@ private:
 
 namespace {
 
+// `address` with each character that shows as nothing or as a space other than a plain one, or that
+// turns the text around it (".../\u202Eexe.pdf" would read ".../fdp.exe"), percent-encoded as the
+// browser is sent it.
+QString withHiddenCharactersEncoded(const QString& address)
+{
+    QString shown;
+    shown.reserve(address.size());
+    for (qsizetype i = 0; i < address.size(); ++i) {
+        char32_t c = address[i].unicode();
+        qsizetype length = 1;
+        if (QChar::isHighSurrogate(c) && i + 1 < address.size() && address[i + 1].isLowSurrogate()) {
+            c = QChar::surrogateToUcs4(address[i], address[i + 1]);
+            length = 2;
+        }
+        const QChar::Category category = QChar::category(c);
+        const bool hidden = category == QChar::Other_Control || category == QChar::Other_Format
+            || category == QChar::Separator_Line || category == QChar::Separator_Paragraph
+            || (category == QChar::Separator_Space && c != U' ');
+        if (hidden)
+            shown += QString::fromLatin1(address.mid(i, length).toUtf8().toPercentEncoding());
+        else
+            shown += QStringView(address).mid(i, length);
+        i += length - 1;
+    }
+    return shown;
+}
+
+// An address as one line of the card or of an alert. Only its start is encoded: the line is cut
+// there whatever the address's length.
+QString oneLineAddress(const QString& address)
+{
+    return oneLine(withHiddenCharactersEncoded(address.left(tdDisplayTextLimit + 1)));
+}
+
 // A text put into an alert stays a few lines long whatever its length.
 QString forMessage(const QString& text)
 {
     constexpr qsizetype keep = 60;
-    const QString line = oneLine(text);
+    const QString line = oneLineAddress(text);
     if (line.size() <= 2 * keep + 1)
         return line;
     return line.left(keep) + QChar(0x2026) + line.right(keep);
@@ -205,35 +239,6 @@ bool mixesScripts(const QString& label)
         && !within({ QChar::Script_Han, QChar::Script_Hangul });
 }
 
-// `address` with each character that shows as nothing or as a space, or that turns the text around
-// it (".../\u202Eexe.pdf" would read ".../fdp.exe"), percent-encoded as the browser is sent it.
-QString withHiddenCharactersEncoded(const QString& address)
-{
-    QString shown;
-    shown.reserve(address.size());
-    for (qsizetype i = 0; i < address.size(); ++i) {
-        char32_t c = address[i].unicode();
-        qsizetype length = 1;
-        if (QChar::isHighSurrogate(c) && i + 1 < address.size() && address[i + 1].isLowSurrogate()) {
-            c = QChar::surrogateToUcs4(address[i], address[i + 1]);
-            length = 2;
-        }
-        switch (QChar::category(c)) {
-        case QChar::Other_Control:
-        case QChar::Other_Format:
-        case QChar::Separator_Space:
-        case QChar::Separator_Line:
-        case QChar::Separator_Paragraph:
-            shown += QString::fromLatin1(address.mid(i, length).toUtf8().toPercentEncoding());
-            break;
-        default:
-            shown += QStringView(address).mid(i, length);
-        }
-        i += length - 1;
-    }
-    return shown;
-}
-
 // The address as typed, with a host that mixes scripts shown in the form it is fetched by
 // ("xn--..."), so that it cannot pass for another site's, and without a user name or password, which
 // could make it start like another site's ("https://bank.example@elsewhere.example/"). Readable
@@ -256,12 +261,11 @@ QString shownAddress(const QString& address)
     const QString host = url->host(QUrl::FullyDecoded);
     const QStringList labels = host.split(QLatin1Char('.'));
     if (std::none_of(labels.begin(), labels.end(), mixesScripts))
-        return withHiddenCharactersEncoded(shown);
+        return shown;
     const qsizetype at = shown.indexOf(host, 0, Qt::CaseInsensitive);
     if (at < 0)
         return url->adjusted(QUrl::RemoveUserInfo).toString(QUrl::FullyEncoded);
-    return withHiddenCharactersEncoded(
-        shown.left(at) + url->host(QUrl::FullyEncoded) + shown.mid(at + host.size()));
+    return shown.left(at) + url->host(QUrl::FullyEncoded) + shown.mid(at + host.size());
 }
 
 } // namespace
@@ -443,7 +447,7 @@ QString TDLinkCard::descriptionText() const
 
 QString TDLinkCard::addressText() const
 {
-    return oneLine(shownAddress(m_link.url));
+    return oneLineAddress(shownAddress(m_link.url));
 }
 
 int TDLinkCard::textWidth(int cardWidth)

@@ -1,4 +1,5 @@
 #include "../ScreenTestSupport.h"
+#include "app/notes/TDLinkCapture.h"
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDLinkCard.h"
 #include "app/screens/common/TDListCard.h"
@@ -131,6 +132,7 @@ TEST(TDLinkCard, AnAddressMadeToLookLikeAnotherSiteShowsTheHostItLeadsTo)
             "https://example.com/a%E2%81%A7b%E2%81%A9?q=%E2%80%8Fx" },
         { u"https://example.com/#\u00A0\U000E0001"_qs, "https://example.com/#%C2%A0%F3%A0%80%81" },
         { u"https://example.com/p\u0085q\u2028r"_qs, "https://example.com/p%C2%85q%E2%80%A8r" },
+        { u"javascript:\u202E)1(trela"_qs, "javascript:%E2%80%AE)1(trela" },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.typed.toStdString());
@@ -141,6 +143,9 @@ TEST(TDLinkCard, AnAddressMadeToLookLikeAnotherSiteShowsTheHostItLeadsTo)
         EXPECT_TRUE(card.accessibleName().endsWith(c.shown));
         // What is stored and opened stays as typed.
         EXPECT_EQ(card.link().url, c.typed);
+        // An address that is not opened is shown in the alert as on the card.
+        if (!tdWebAddress(c.typed))
+            EXPECT_TRUE(tdOpenLink(c.typed, {})->message.contains(c.shown));
     }
 }
 
