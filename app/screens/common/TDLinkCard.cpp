@@ -288,6 +288,25 @@ std::optional<TDLinkOpenProblem> tdOpenLink(
 
 namespace {
 
+// Whether a sign of no script of its own (a space, a dash, punctuation) stands beside Chinese,
+// Japanese or Korean text. It is drawn in the font of the script it is taken to belong to, which
+// depends on the text before it, not only on its neighbour: such a pair measured alone can be
+// wider or narrower than within the text.
+bool bordersLargeAlphabet(char16_t first, char16_t second)
+{
+    const auto ofNoScript = [](char16_t c) {
+        const QChar::Script script = QChar::script(c);
+        return script == QChar::Script_Common || script == QChar::Script_Inherited;
+    };
+    const auto ofLargeAlphabet = [](char16_t c) {
+        const QChar::Script script = QChar::script(c);
+        return script == QChar::Script_Han || script == QChar::Script_Hiragana
+            || script == QChar::Script_Katakana || script == QChar::Script_Hangul
+            || script == QChar::Script_Bopomofo;
+    };
+    return (ofNoScript(first) && ofLargeAlphabet(second)) || (ofLargeAlphabet(first) && ofNoScript(second));
+}
+
 // How far a sum may be from the shaped width: kerning across more than two characters and the odd
 // ligature move it by far less than this.
 qint64 slackFor(qint64 width)
@@ -343,7 +362,9 @@ void TDLinkDescriptionWidth::sum(TDLinkAdvanceTable& table, QStringView text, qi
             if (previous) {
                 // Text of a large alphabet (Chinese, Japanese, Korean) meets pair after pair never
                 // seen, each a shaping of its own: past a few, the text is shaped once, whole.
-                kerning = table.otherKerning(previous, c, pairMeasurements);
+                kerning = bordersLargeAlphabet(previous, c)
+                    ? TDLinkAdvanceTable::unknown
+                    : table.otherKerning(previous, c, pairMeasurements);
                 if (kerning == TDLinkAdvanceTable::unknown) {
                     m_phase = Phase::unsummable;
                     return;

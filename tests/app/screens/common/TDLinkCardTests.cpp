@@ -46,6 +46,9 @@ TEST(TDLinkDescriptionWidth, AgreesWithTheShapedTextAtEveryWidth)
         QString("Emoji \U0001F3A8 and a combining e\u0301 and a soft\u00ADhyphen"),
         QString("Tabs\tand\nline breaks\r\nand a control \u0001 and a no-break\u00A0space"),
         QString("Trailing spaces     "),
+        // A sign of no script takes the font of the script beside it, wider beside Katakana.
+        QString("\u4C00\u21BD\u012C\u02FC\u5C55\u23A7\u4A6E\u241A\u3030\u30E5\u30CA"),
+        QString("Sale \u3030\u30BB\u30FC\u30EB\u3030 today"),
         QString("word ").repeated(300),
         QString("Sketch ").repeated(40) + QString("\u00E9t\u00E9 ").repeated(20),
     };
