@@ -1,7 +1,9 @@
 // A link's description, as a page gave it (any UTF-16, lone surrogates and controls included), put
 // to the Links page's line count: it must read only the text it was given, and say one line exactly
-// where the shaped text fits the column, whether asked fresh or after other widths.
+// where the shaped text fits the column, whether asked fresh or after other widths. The same text as
+// an address's path must show no character that is invisible or turns the text around it.
 #include "app/model/TDLink.h"
+#include "app/notes/TDLinkCapture.h"
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDLinkCard.h"
 
@@ -55,6 +57,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (TDLinkDescriptionWidth(description).linesAt(width, description) != expected
             || resumed.linesAt(width, description) != expected)
             std::abort();
+    }
+
+    const QString address = QStringLiteral("https://example.com/") + text;
+    if (tdWebAddress(address)) {
+        const QString shownAddress
+            = TDLinkCard(TDLink { {}, {}, address, platform::Uuid::random(), {} }).addressText();
+        for (char32_t c : shownAddress.toUcs4()) {
+            switch (QChar::category(c)) {
+            case QChar::Other_Control:
+            case QChar::Other_Format:
+            case QChar::Separator_Line:
+            case QChar::Separator_Paragraph:
+                std::abort();
+            default:
+                break;
+            }
+        }
     }
     return 0;
 }

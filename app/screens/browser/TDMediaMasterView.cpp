@@ -4,6 +4,7 @@
 #include "app/model/TDMedia.h"
 #include "app/screens/common/TDAlert.h"
 #include "app/screens/common/TDContentUnavailableView.h"
+#include "app/screens/common/TDFocusRing.h"
 #include "app/screens/common/TDImageGrid.h"
 #include "app/store/TDMediaStore.h"
 
@@ -55,5 +56,15 @@ void TDMediaMasterView::render()
     auto media = m_stores.mediaStore->tdMedia();
     const bool empty = media.empty();
     m_grid->setMedia(std::move(media));
-    m_stack->setCurrentWidget(empty ? static_cast<QWidget*>(m_empty) : m_grid);
+    QWidget* shown = empty ? static_cast<QWidget*>(m_empty) : m_grid;
+    if (m_stack->currentWidget() == shown)
+        return;
+    // The panel takes no keys, though the stack would hand it the grid's: they go on past the page,
+    // ringed as the grid was.
+    QWidget* focus = window()->focusWidget();
+    const bool gridHadKeys = empty && focus && (focus == m_grid || m_grid->isAncestorOf(focus));
+    const Qt::FocusReason reason = m_grid->showsFocusRing() ? Qt::TabFocusReason : Qt::OtherFocusReason;
+    m_stack->setCurrentWidget(shown);
+    if (gridHadKeys)
+        tdfocusring::focusNextOutside(this, reason);
 }

@@ -168,11 +168,45 @@ private:
 
 namespace {
 
+// `address` with each character that shows as nothing or as a space other than a plain one, or that
+// turns the text around it (".../\u202Eexe.pdf" would read ".../fdp.exe"), percent-encoded as the
+// browser is sent it.
+QString withHiddenCharactersEncoded(const QString& address)
+{
+    QString shown;
+    shown.reserve(address.size());
+    for (qsizetype i = 0; i < address.size(); ++i) {
+        char32_t c = address[i].unicode();
+        qsizetype length = 1;
+        if (QChar::isHighSurrogate(c) && i + 1 < address.size() && address[i + 1].isLowSurrogate()) {
+            c = QChar::surrogateToUcs4(address[i], address[i + 1]);
+            length = 2;
+        }
+        const QChar::Category category = QChar::category(c);
+        const bool hidden = category == QChar::Other_Control || category == QChar::Other_Format
+            || category == QChar::Separator_Line || category == QChar::Separator_Paragraph
+            || (category == QChar::Separator_Space && c != U' ');
+        if (hidden)
+            shown += QString::fromLatin1(address.mid(i, length).toUtf8().toPercentEncoding());
+        else
+            shown += QStringView(address).mid(i, length);
+        i += length - 1;
+    }
+    return shown;
+}
+
+// An address as one line of the card or of an alert. Only its start is encoded: the line is cut
+// there whatever the address's length.
+QString oneLineAddress(const QString& address)
+{
+    return oneLine(withHiddenCharactersEncoded(address.left(tdDisplayTextLimit + 1)));
+}
+
 // A text put into an alert stays a few lines long whatever its length.
 QString forMessage(const QString& text)
 {
     constexpr qsizetype keep = 60;
-    const QString line = oneLine(text);
+    const QString line = oneLineAddress(text);
     if (line.size() <= 2 * keep + 1)
         return line;
     return line.left(keep) + QChar(0x2026) + line.right(keep);
@@ -254,6 +288,25 @@ std::optional<TDLinkOpenProblem> tdOpenLink(
 
 namespace {
 
+// Whether a sign of no script of its own (a space, a dash, punctuation) stands beside Chinese,
+// Japanese or Korean text. It is drawn in the font of the script it is taken to belong to, which
+// depends on the text before it, not only on its neighbour: such a pair measured alone can be
+// wider or narrower than within the text.
+bool bordersLargeAlphabet(char16_t first, char16_t second)
+{
+    const auto ofNoScript = [](char16_t c) {
+        const QChar::Script script = QChar::script(c);
+        return script == QChar::Script_Common || script == QChar::Script_Inherited;
+    };
+    const auto ofLargeAlphabet = [](char16_t c) {
+        const QChar::Script script = QChar::script(c);
+        return script == QChar::Script_Han || script == QChar::Script_Hiragana
+            || script == QChar::Script_Katakana || script == QChar::Script_Hangul
+            || script == QChar::Script_Bopomofo;
+    };
+    return (ofNoScript(first) && ofLargeAlphabet(second)) || (ofLargeAlphabet(first) && ofNoScript(second));
+}
+
 // How far a sum may be from the shaped width: kerning across more than two characters and the odd
 // ligature move it by far less than this.
 qint64 slackFor(qint64 width)
@@ -309,7 +362,9 @@ void TDLinkDescriptionWidth::sum(TDLinkAdvanceTable& table, QStringView text, qi
             if (previous) {
                 // Text of a large alphabet (Chinese, Japanese, Korean) meets pair after pair never
                 // seen, each a shaping of its own: past a few, the text is shaped once, whole.
-                kerning = table.otherKerning(previous, c, pairMeasurements);
+                kerning = bordersLargeAlphabet(previous, c)
+                    ? TDLinkAdvanceTable::unknown
+                    : table.otherKerning(previous, c, pairMeasurements);
                 if (kerning == TDLinkAdvanceTable::unknown) {
                     m_phase = Phase::unsummable;
                     return;
@@ -413,7 +468,7 @@ QString TDLinkCard::descriptionText() const
 
 QString TDLinkCard::addressText() const
 {
-    return oneLine(shownAddress(m_link.url));
+    return oneLineAddress(shownAddress(m_link.url));
 }
 
 int TDLinkCard::textWidth(int cardWidth)

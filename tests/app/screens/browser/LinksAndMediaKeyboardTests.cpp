@@ -4,9 +4,11 @@
 #include "../UrlRecorder.h"
 #include "app/model/TDMedia.h"
 #include "app/screens/browser/NavigationView.h"
+#include "app/screens/browser/TDMediaMasterView.h"
 #include "app/screens/common/TDImageGrid.h"
 
 #include <QMainWindow>
+#include <QTimer>
 
 namespace {
 
@@ -27,6 +29,19 @@ struct Page {
         view->select(destination);
         window.activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    }
+
+    // An image of a project, its file and thumbnail in the project's folder.
+    std::shared_ptr<TDMedia> image(const QString& name)
+    {
+        const QString folder = root.library() + "/Alpha/images/" + name;
+        QDir().mkpath(folder);
+        QImage picture(80, 60, QImage::Format_RGB32);
+        picture.fill(Qt::darkBlue);
+        EXPECT_TRUE(picture.save(folder + "/thumbnail.jpg"));
+        EXPECT_TRUE(picture.save(folder + "/" + name));
+        return TDMedia::make(platform::Uuid::random(), apptest::fileUrl(folder + "/" + name),
+            apptest::fileUrl(folder + "/thumbnail.jpg"), platform::Uuid::random());
     }
 
     QStringList tabNames()
@@ -78,17 +93,7 @@ TEST(LinksAndMediaKeyboard, TheMediaGridRingsIsNamedOpensAndShowsTheImagesMenu)
         SCOPED_TRACE(dark ? "dark" : "light");
         screentest::ScopedPalette palette(dark);
         Page f;
-        std::vector<std::shared_ptr<TDMedia>> media;
-        for (const char* name : { "first.png", "second.png" }) {
-            const QString folder = f.root.library() + "/Alpha/images/" + name;
-            QDir().mkpath(folder);
-            QImage picture(80, 60, QImage::Format_RGB32);
-            picture.fill(Qt::darkBlue);
-            EXPECT_TRUE(picture.save(folder + "/thumbnail.jpg"));
-            EXPECT_TRUE(picture.save(folder + "/" + name));
-            media.push_back(TDMedia::make(platform::Uuid::random(), apptest::fileUrl(folder + "/" + name),
-                apptest::fileUrl(folder + "/thumbnail.jpg"), platform::Uuid::random()));
-        }
+        const std::vector<std::shared_ptr<TDMedia>> media { f.image("first.png"), f.image("second.png") };
         f.stores.mediaStore->setTdMedia(media);
         f.show(NavigationType::media);
         EXPECT_EQ(f.tabNames(), QStringList({ "Sidebar", "Media" }));
@@ -107,4 +112,30 @@ TEST(LinksAndMediaKeyboard, TheMediaGridRingsIsNamedOpensAndShowsTheImagesMenu)
         EXPECT_EQ(
             menutest::menuFrom([&] { QTest::keyClick(grid, Qt::Key_Menu); }), QStringList({ "Delete" }));
     }
+}
+
+// Deleting the last image from the keys leaves an empty page with no stop on it: the keys go on to
+// the sidebar, as they do when the last link goes.
+TEST(LinksAndMediaKeyboard, TheKeysGoToTheSidebarWhenTheLastImageGoes)
+{
+    Page f;
+    f.stores.mediaStore->setTdMedia({ f.image("only.png") });
+    f.show(NavigationType::media);
+    auto* grid = f.window.findChild<TDImageGrid*>("mediaGrid");
+    ASSERT_TRUE(grid);
+    grid->setFocus(Qt::TabFocusReason);
+    QTimer::singleShot(0, [] {
+        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            menu->actions().front()->trigger();
+            menu->close();
+        }
+    });
+    QTest::keyClick(grid, Qt::Key_Menu);
+    auto* page = f.window.findChild<TDMediaMasterView*>("mediaMasterView");
+    ASSERT_TRUE(testsupport::waitUntil(
+        [&] { return page->savesInFlight() == 0 && f.stores.mediaStore->tdMedia().empty(); }));
+    QCoreApplication::processEvents();
+    // The window's own: a menu just closed may leave it inactive offscreen.
+    ASSERT_TRUE(f.window.focusWidget());
+    EXPECT_EQ(focustest::accessibleName(f.window.focusWidget()), "Sidebar");
 }
