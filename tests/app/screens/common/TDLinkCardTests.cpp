@@ -147,8 +147,9 @@ TEST(TDLinkCard, AnAddressMadeToLookLikeAnotherSiteShowsTheHostItLeadsTo)
         // What is stored and opened stays as typed.
         EXPECT_EQ(card.link().url, c.typed);
         // An address that is not opened is shown in the alert as on the card.
-        if (!tdWebAddress(c.typed))
+        if (!tdWebAddress(c.typed)) {
             EXPECT_TRUE(tdOpenLink(c.typed, {})->message.contains(c.shown));
+        }
     }
 }
 
