@@ -248,6 +248,9 @@ TEST(EDTextSearch, AMatchKeepsEveryMarkWithItsLetter)
         { u"cafe\u0301 cafe"_qs, u"cafe\u0301"_qs, { 0 } },
         { u"e\u0301e"_qs, u"e"_qs, { 2 } },
         { u"x \u0301"_qs, u"\u0301"_qs, {} },
+        // Nothing combines with a line break or a tab: a stray mark after one leaves it findable.
+        { u"end\n\u0301x end\nx"_qs, u"end\n"_qs, { 0, 7 } },
+        { u"a\r\n\u0301\t\u0301 b\u0301"_qs, u"\u0301"_qs, { 3, 5 } },
         { u"a\r\nb\r"_qs, u"\r"_qs, { 4 } },
         { u"\U0001F44D\U0001F3FD \U0001F44D"_qs, u"\U0001F44D"_qs, { 5 } },
         { u"\u1100\u1161 \u1100"_qs, u"\u1100"_qs, { 3 } },
@@ -265,6 +268,17 @@ TEST(EDTextSearch, AMatchKeepsEveryMarkWithItsLetter)
     finder.setReplaceString("tea");
     finder.performAction(EDTextFinder::replaceAll);
     EXPECT_EQ(view->string(), u"cafe\u0301 au lait, tea noir"_qs);
+
+    // A copy that takes the place of a line break takes the mark after it too: the match there is
+    // gone.
+    view->setString(u"\n\u0301x\n\u0301x\n"_qs);
+    finder.setSearchString(u"\u0301x\n"_qs);
+    ASSERT_EQ(finder.matches(), (std::vector<qint64> { 1, 4 }));
+    finder.setReplaceString("y");
+    view->setSelectedRange({ 0, 4 });
+    finder.performAction(EDTextFinder::replaceAllInSelection);
+    EXPECT_EQ(view->string(), u"\ny\u0301x\n"_qs);
+    EXPECT_EQ(finder.matches(), freshSearch(*view, finder.searchString(), finder.options()));
 }
 
 // Replacing, stepping and selecting go by each match's own length where folding changes it.
