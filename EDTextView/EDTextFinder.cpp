@@ -636,9 +636,12 @@ void EDTextFinder::matchesAfterReplacing(
     // copy could join what is next to it into one cluster (a combining mark, nothing at all),
     // the text around the copies holds no new match and loses none: what the copies did not touch
     // was there before, and any match in it was found then.
+    // A mark after a match that ends in a line break or another control starts a cluster, and one
+    // after a copy may not.
     const QString& copy = m_replaceString;
     const bool mayJoin = copy.isEmpty() || copy.front().unicode() >= 0x0300 || copy.front() == u'\n'
-        || copy.back().unicode() >= 0x0300 || copy.back() == u'\r';
+        || copy.back().unicode() >= 0x0300 || copy.back() == u'\r'
+        || EDTextSearch::isControl(m_searchString.back().unicode());
     if (!m_options.wholeWords && !mayJoin && !search.couldOverlap(m_replaceString))
         windows.clear();
     // The matches that were not replaced move with the copies before them; those in a window are

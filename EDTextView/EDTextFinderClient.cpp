@@ -26,6 +26,82 @@ namespace {
 // The longest stretch of text one edit of a replace-all rewrites.
 constexpr qint64 replacementSpanUnits = 64 * 1024;
 
+// Where the selections stand once each of `replaced` (sorted, apart) holds `copyLength` units: a
+// selection keeps the text it held and takes in whole copies where it reached into a replaced
+// range; a caret inside one goes after its copy.
+class SelectionsAfterReplacing {
+public:
+    SelectionsAfterReplacing(const std::vector<TextRange>& replaced, qint64 copyLength)
+        : m_replaced(replaced)
+        , m_copyLength(copyLength)
+    {
+        m_shiftBefore.reserve(replaced.size() + 1);
+        m_shiftBefore.push_back(0);
+        for (const TextRange& range : replaced)
+            m_shiftBefore.push_back(m_shiftBefore.back() + copyLength - range.length());
+    }
+
+    std::vector<platform::TextSelection> operator()(std::vector<platform::TextSelection> selections) const
+    {
+        for (platform::TextSelection& selection : selections) {
+            // The anchor is an end of a range, which it stays.
+            const std::optional<platform::TextLocation> anchor = selection.anchorLocation;
+            bool anchorMoved = false;
+            for (TextRange& range : selection.textRanges) {
+                const TextRange moved = range.isEmpty()
+                    ? TextRange(caret(range.location))
+                    : TextRange(
+                        start(range.location), std::max(start(range.location), end(range.endLocation)));
+                if (!anchorMoved && anchor && (*anchor == range.location || *anchor == range.endLocation)) {
+                    selection.anchorLocation = *anchor == range.location ? moved.location : moved.endLocation;
+                    anchorMoved = true;
+                }
+                range = moved;
+            }
+            if (anchor && !anchorMoved)
+                selection.anchorLocation = caret(*anchor);
+        }
+        return selections;
+    }
+
+    qint64 lengthChange() const { return m_shiftBefore.back(); }
+
+private:
+    // The first replaced range that ends after `at`, or at it with `endingAtCounts`.
+    size_t firstEndingAfter(qint64 at, bool endingAtCounts) const
+    {
+        const auto it = endingAtCounts
+            ? std::lower_bound(m_replaced.begin(), m_replaced.end(), at,
+                [](const TextRange& range, qint64 x) { return range.endLocation < x; })
+            : std::upper_bound(m_replaced.begin(), m_replaced.end(), at,
+                [](qint64 x, const TextRange& range) { return x < range.endLocation; });
+        return size_t(it - m_replaced.begin());
+    }
+    qint64 copyStart(size_t i) const { return m_replaced[i].location + m_shiftBefore[i]; }
+    qint64 start(qint64 at) const
+    {
+        const size_t i = firstEndingAfter(at, false);
+        return i < m_replaced.size() && m_replaced[i].location <= at ? copyStart(i) : at + m_shiftBefore[i];
+    }
+    qint64 end(qint64 at) const
+    {
+        const size_t i = firstEndingAfter(at, true);
+        return i < m_replaced.size() && m_replaced[i].location < at ? copyStart(i) + m_copyLength
+                                                                    : at + m_shiftBefore[i];
+    }
+    qint64 caret(qint64 at) const
+    {
+        const size_t i = firstEndingAfter(at, false);
+        return i < m_replaced.size() && m_replaced[i].location < at ? copyStart(i) + m_copyLength
+                                                                    : at + m_shiftBefore[i];
+    }
+
+    const std::vector<TextRange>& m_replaced;
+    qint64 m_copyLength;
+    // The change in length the copies before each replaced range make.
+    std::vector<qint64> m_shiftBefore;
+};
+
 } // namespace
 
 QString EDTextFinderClient::string() const
@@ -171,6 +247,13 @@ std::vector<TextRange> EDTextFinderClient::replaceCharacters(
         return replacement;
     };
 
+    // A span rewrites the text between its ranges too, which would carry a selection there to the
+    // span's end: the selections are put back where the copies leave them.
+    const SelectionsAfterReplacing selectionsAfter(kept, string.size());
+    const std::vector<platform::TextSelection> selectionsBefore
+        = textView->textLayoutManager().textSelections();
+    const qint64 expectedLength = storage.length() + selectionsAfter.lengthChange();
+
     // Text typed just before stays an undo step of its own, outside the group.
     textView->breakUndoCoalescing();
     platform::UndoManager* undoManager = textView->undoManager();
@@ -184,6 +267,11 @@ std::vector<TextRange> EDTextFinderClient::replaceCharacters(
     if (undoManager) {
         undoManager->setActionName(QCoreApplication::translate("EDTextFinder", "Replace All"));
         undoManager->endUndoGrouping();
+    }
+    // Unless someone else changed the text as well, when the places are not known.
+    if (textView && textView->textContentStorage().length() == expectedLength) {
+        textView->textLayoutManager().setTextSelections(selectionsAfter(selectionsBefore));
+        textView->updateSelectionHighlights();
     }
     // Where the copies stand now.
     std::vector<TextRange> placed;

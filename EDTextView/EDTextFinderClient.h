@@ -39,7 +39,8 @@ public:
     // Replaces every range (ranges overlapping an earlier one are left out) with `string`, each
     // copy with the attributes typing at its range's start would take, as one undo step. Ranges
     // that lie close together are replaced by one edit of the text between the first and the last,
-    // so that thousands of matches make a few edits. Answers where the copies stand now, in order.
+    // so that thousands of matches make a few edits; a selection stays on the text it held, taking
+    // in whole copies where it reached into a range. Answers where the copies stand now, in order.
     // Nothing in a view that is not editable; the caller asks `shouldReplaceCharacters` first.
     std::vector<platform::TextRange> replaceCharacters(
         const std::vector<platform::CharacterRange>& ranges, const QString& string);

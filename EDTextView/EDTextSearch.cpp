@@ -91,8 +91,10 @@ bool isHangulSyllable(char32_t c)
 // side tells: a letter and its marks, CR LF, a joined emoji, a Hangul syllable in jamo.
 bool joins(char32_t before, char32_t after)
 {
-    if (before == U'\r')
-        return after == U'\n';
+    // Nothing combines with a line break or another control: a mark that follows one starts a
+    // cluster of its own, and the break stays findable.
+    if (EDTextSearch::isControl(before))
+        return before == U'\r' && after == U'\n';
     if (after < 0x0300)
         return false;
     if (QChar::isMark(after) || after == 0x200C || after == 0x200D || (after >= 0x1F3FB && after <= 0x1F3FF)
@@ -182,6 +184,13 @@ bool EDTextSearch::couldOverlap(const QString& text) const
             return true;
     }
     return false;
+}
+
+bool EDTextSearch::isControl(char32_t c)
+{
+    const QChar::Category category = QChar::category(c);
+    return category == QChar::Other_Control || category == QChar::Separator_Line
+        || category == QChar::Separator_Paragraph;
 }
 
 bool EDTextSearch::isWordCharacter(char32_t c)

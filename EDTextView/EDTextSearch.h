@@ -27,8 +27,9 @@ struct EDTextSearchOptions {
 // found once in "aaa"). Ignoring case compares full case foldings, so one character may stand for
 // two ("straße" finds "STRASSE", "ss" finds "ß") and a match need not be as long as the searched
 // string; a match always covers whole characters of the text, and never starts or ends inside a
-// character and its combining marks. A whole-word match has no letter, digit, mark or underscore
-// next to it on a side where the searched string itself begins or ends with one.
+// character and its combining marks (a mark after a line break or a tab stands alone). A whole-word
+// match has no letter, digit, mark or underscore next to it on a side where the searched string
+// itself begins or ends with one.
 class EDTextSearch {
 public:
     EDTextSearch(
@@ -69,6 +70,8 @@ public:
 
     // A letter, digit, mark or underscore: what a whole word may not continue into.
     static bool isWordCharacter(char32_t c);
+    // A line break or another control character, which nothing combines with.
+    static bool isControl(char32_t c);
     // The full case folding of `text`, as a search that ignores case compares it.
     static QString folded(QStringView text);
 

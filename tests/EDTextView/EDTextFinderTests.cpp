@@ -248,6 +248,9 @@ TEST(EDTextSearch, AMatchKeepsEveryMarkWithItsLetter)
         { u"cafe\u0301 cafe"_qs, u"cafe\u0301"_qs, { 0 } },
         { u"e\u0301e"_qs, u"e"_qs, { 2 } },
         { u"x \u0301"_qs, u"\u0301"_qs, {} },
+        // Nothing combines with a line break or a tab: a stray mark after one leaves it findable.
+        { u"end\n\u0301x end\nx"_qs, u"end\n"_qs, { 0, 7 } },
+        { u"a\r\n\u0301\t\u0301 b\u0301"_qs, u"\u0301"_qs, { 3, 5 } },
         { u"a\r\nb\r"_qs, u"\r"_qs, { 4 } },
         { u"\U0001F44D\U0001F3FD \U0001F44D"_qs, u"\U0001F44D"_qs, { 5 } },
         { u"\u1100\u1161 \u1100"_qs, u"\u1100"_qs, { 3 } },
@@ -265,6 +268,66 @@ TEST(EDTextSearch, AMatchKeepsEveryMarkWithItsLetter)
     finder.setReplaceString("tea");
     finder.performAction(EDTextFinder::replaceAll);
     EXPECT_EQ(view->string(), u"cafe\u0301 au lait, tea noir"_qs);
+
+    // A copy that takes the place of a line break takes the mark after it too: the match there is
+    // gone.
+    view->setString(u"\n\u0301x\n\u0301x\n"_qs);
+    finder.setSearchString(u"\u0301x\n"_qs);
+    ASSERT_EQ(finder.matches(), (std::vector<qint64> { 1, 4 }));
+    finder.setReplaceString("y");
+    view->setSelectedRange({ 0, 4 });
+    finder.performAction(EDTextFinder::replaceAllInSelection);
+    EXPECT_EQ(view->string(), u"\ny\u0301x\n"_qs);
+    EXPECT_EQ(finder.matches(), freshSearch(*view, finder.searchString(), finder.options()));
+}
+
+// Replace All leaves the selection on the text it held, wherever the matches around it are, and
+// a selection that reached into a match holds all of its copy: the caret does not jump to where
+// the replaced text ends, nor the view with it.
+TEST(EDTextFinder, ReplaceAllLeavesTheSelectionOnTheTextItHeld)
+{
+    struct Case {
+        QString text;
+        CharacterRange selected;
+        int action;
+        CharacterRange expected;
+    };
+    const Case cases[] = {
+        { "cat one two cat three four cat", { 16, 5 }, EDTextFinder::replaceAll, { 20, 5 } },
+        { "cat one two cat three four cat", { 12, 3 }, EDTextFinder::replaceAll, { 14, 5 } },
+        { "cat one two cat three four cat", { 13, 0 }, EDTextFinder::replaceAll, { 19, 0 } },
+        { "cat one two cat three four cat", { 9, 4 }, EDTextFinder::replaceAll, { 11, 8 } },
+        { "cat1 cat2 cat3 cat4", { 5, 9 }, EDTextFinder::replaceAllInSelection, { 5, 13 } },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.selected.location);
+        ShownView view(c.text);
+        EDTextFinder& finder = view->textFinder();
+        finder.setSearchString("cat");
+        finder.setReplaceString("tiger");
+        view->setSelectedRange(c.selected);
+        finder.performAction(c.action);
+        EXPECT_EQ(view->selectedRange(), c.expected);
+    }
+
+    // In a long note, a selection far from the first match.
+    QString text;
+    while (text.size() < 200'000)
+        text += QStringLiteral("the quick brown fox jumps over the lazy dog\n");
+    ShownView view(text);
+    EDTextFinder& finder = view->textFinder();
+    finder.setSearchString("fox");
+    finder.setReplaceString("wolf");
+    const qint64 line = 3000;
+    view->setSelectedRange({ line * 44 + 20, 5 });
+    finder.performAction(EDTextFinder::replaceAll);
+    view.settle();
+    EXPECT_EQ(view->selectedRange(), (CharacterRange { line * 45 + 21, 5 }));
+    EXPECT_EQ(view->string().mid(line * 45 + 21, 5), "jumps");
+    const auto rects = view->textFinderClient().rectsForCharacterRange({ line * 45 + 21, 5 });
+    ASSERT_TRUE(rects && rects->size() == 1u);
+    const QRectF shown(view->viewToViewport(rects->front().topLeft()), rects->front().size());
+    EXPECT_TRUE(QRectF(view->viewport()->rect()).contains(shown)) << "the view stays there";
 }
 
 // Replacing, stepping and selecting go by each match's own length where folding changes it.
