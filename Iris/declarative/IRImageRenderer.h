@@ -48,8 +48,11 @@ public:
     Body body()
     {
         ImageBinder& binder = *m_binder;
-        if (m_context->startLoadingBeforeViewAppear && !binder.loading && !binder.loadedImage
-            && !binder.animating) {
+        // Once only: a finished retrieval is tried again by an appearance, never by a render, or a
+        // failure that re-renders (a set failure image of none, a hook that redraws the parent)
+        // would retry without end.
+        if (m_context->startLoadingBeforeViewAppear && !binder.loading && !binder.loaded
+            && !binder.loadedImage && !binder.animating) {
             binder.loading = true;
             platform::DispatchQueue::main()->async(
                 [weakBinder = std::weak_ptr<ImageBinder>(m_binder), context = m_context] {
