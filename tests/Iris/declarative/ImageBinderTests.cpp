@@ -292,3 +292,29 @@ TEST(ImageBinder, ContextEqualityIsBySourceAndProcessorIdentifier)
     EXPECT_FALSE(*none == *a);
     EXPECT_TRUE(*none == *IRImage(std::nullopt).context());
 }
+
+TEST(ImageBinder, AStartQueuedBeforeAppearingGivesWayToWhatHappenedMeanwhile)
+{
+    ScopedRetrieving scope;
+    // Shown and scrolled away again before the queued start runs: the disappearance called it off.
+    Harness scrolledAway(IRImage(coverURL).startLoadingBeforeViewAppear().cancelOnDisappear(true));
+    (void)scrolledAway.body();
+    scrolledAway.appear();
+    scrolledAway.disappear();
+    drainMainQueue();
+    EXPECT_TRUE(scope.manager->calls.empty());
+    EXPECT_FALSE(scrolledAway.binder().loading);
+    scrolledAway.appear();
+    EXPECT_EQ(scope.manager->calls.size(), 1u) << "the next appearance loads";
+
+    // Back in view before it runs: the appearance's load is the only one, and it can be cancelled.
+    Harness back(IRImage(coverURL).startLoadingBeforeViewAppear().cancelOnDisappear(true));
+    (void)back.body();
+    back.disappear();
+    back.appear();
+    drainMainQueue();
+    ASSERT_EQ(scope.manager->calls.size(), 2u);
+    back.disappear();
+    EXPECT_EQ(scope.manager->cancelled, std::vector<std::int64_t> { 1 });
+    EXPECT_FALSE(back.binder().loading);
+}
