@@ -318,3 +318,22 @@ TEST(ImageBinder, AStartQueuedBeforeAppearingGivesWayToWhatHappenedMeanwhile)
     EXPECT_EQ(scope.manager->cancelled, std::vector<std::int64_t> { 1 });
     EXPECT_FALSE(back.binder().loading);
 }
+
+TEST(ImageBinder, ALoadCalledOffByDisappearingShowsNoFailureImage)
+{
+    ScopedRetrieving scope;
+    DelegateLog log;
+    Harness view(logged(IRImage(coverURL), log).cancelOnDisappear(true).onFailureImage(solidImage(Qt::gray)));
+    view.appear();
+    view.disappear();
+    scope.manager->fail(0, cancelledError(0));
+    EXPECT_FALSE(view.binder().loadedImage) << "nothing failed: the view only went out of sight";
+    EXPECT_TRUE(view.body().hasPlaceholderLayer);
+    drainMainQueue();
+    EXPECT_EQ(log.failures.size(), 1u);
+
+    view.appear();
+    ASSERT_EQ(scope.manager->calls.size(), 2u) << "the next appearance starts over";
+    scope.manager->fail(1, IrisError::requestError(IrisError::RequestErrorReason::emptyRequest()));
+    EXPECT_TRUE(view.binder().loadedImage) << "a real failure shows it";
+}
