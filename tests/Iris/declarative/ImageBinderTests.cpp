@@ -336,4 +336,6 @@ TEST(ImageBinder, ALoadCalledOffByDisappearingShowsNoFailureImage)
     ASSERT_EQ(scope.manager->calls.size(), 2u) << "the next appearance starts over";
     scope.manager->fail(1, IrisError::requestError(IrisError::RequestErrorReason::emptyRequest()));
     EXPECT_TRUE(view.binder().loadedImage) << "a real failure shows it";
+    drainMainQueue();
+    EXPECT_EQ(log.failures.size(), 2u);
 }
