@@ -84,6 +84,7 @@ public:
         m_context->cancelOnDisappear = flag;
         return self();
     }
+    // Starts the retrieval at the first render instead of the first appearance.
     Self startLoadingBeforeViewAppear(bool flag = true) const
     {
         m_context->startLoadingBeforeViewAppear = flag;

@@ -48,12 +48,18 @@ public:
     Body body()
     {
         ImageBinder& binder = *m_binder;
-        if (m_context->startLoadingBeforeViewAppear && !binder.loading && !binder.loadedImage
-            && !binder.animating) {
+        // Once only: a finished retrieval is tried again by an appearance, never by a render, or a
+        // failure that re-renders (a set failure image of none, a hook that redraws the parent)
+        // would retry without end.
+        if (m_context->startLoadingBeforeViewAppear && !binder.loading && !binder.loaded
+            && !binder.loadedImage && !binder.animating) {
             binder.loading = true;
+            // Unless something happened before it runs: a disappearance that called it off (no
+            // longer loading), or an appearance that started the load itself (a task to cancel).
             platform::DispatchQueue::main()->async(
                 [weakBinder = std::weak_ptr<ImageBinder>(m_binder), context = m_context] {
-                    if (auto strong = weakBinder.lock())
+                    auto strong = weakBinder.lock();
+                    if (strong && strong->loading && !strong->downloadTask)
                         strong->start(context);
                 });
         }

@@ -74,16 +74,21 @@ protected:
 
         const AnyView imageView = body.content ? *body.content : body.holdingView.asView();
         const bool isContent = body.content.has_value();
+        const QSize hintBefore = sizeHint();
+        const QSize minimumBefore = minimumSizeHint();
         if (!m_imageLayer || isContent != m_imageLayerIsContent) {
             delete m_imageLayer;
             m_imageLayer = imageView.make(this);
             m_imageLayerIsContent = isContent;
             m_imageLayer->setGeometry(rect());
             m_imageLayer->lower();
-            updateGeometry();
         } else if (imageView.update) {
             imageView.update(m_imageLayer);
         }
+        // The layer's own request goes no further than this widget, which has no layout: a layout
+        // holding this view learns of an image that came (and so of its size) only from here.
+        if (sizeHint() != hintBefore || minimumSizeHint() != minimumBefore)
+            updateGeometry();
         if (body.imageOpacity > 0) {
             const bool wasHidden = m_imageLayer->isHidden();
             m_imageLayer->show();
@@ -107,9 +112,14 @@ protected:
             m_placeholderLayer->raise();
             if (hasAppeared() && !m_placeholderAppeared) {
                 // After this render: a start may complete at once, and its change must reach a
-                // render that is already tracking.
+                // render that is already tracking. A view hidden before then has already told its
+                // disappearance, so it starts nothing out of sight.
                 m_placeholderAppeared = true;
-                platform::DispatchQueue::main()->async(m_renderer->appearAction());
+                platform::DispatchQueue::main()->async(
+                    [self = QPointer<IRImageWidget>(this), appear = m_renderer->appearAction()] {
+                        if (self && self->m_placeholderAppeared)
+                            appear();
+                    });
             }
         } else if (m_placeholderLayer) {
             delete m_placeholderLayer;

@@ -86,6 +86,7 @@ void ImageBinder::start(const std::shared_ptr<IRImageContextBase>& context)
 
 void ImageBinder::cancelDownload()
 {
+    m_calledOffGeneration = m_generation;
     if (auto task = std::exchange(downloadTask, std::nullopt))
         m_retrieving->cancel(*task);
     loading = false;
@@ -136,7 +137,9 @@ void ImageBinder::complete(std::uint64_t generation, const std::shared_ptr<IRIma
 
     IrisError error = std::move(result).error();
     if (current) {
-        if (context->options.onFailureImage) {
+        // A load this view called off did not fail: the failure image would stand in for the
+        // image for good, and the next appearance would not load it again.
+        if (context->options.onFailureImage && generation != m_calledOffGeneration) {
             sendWillChange();
             loadedImage = *context->options.onFailureImage;
         }

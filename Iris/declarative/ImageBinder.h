@@ -63,6 +63,8 @@ private:
     platform::ObservationRegistrar m_registrar;
     std::uint64_t m_willChangeCount = 0;
     std::uint64_t m_generation = 0;
+    // The retrieval `cancelDownload` last called off.
+    std::uint64_t m_calledOffGeneration = 0;
     std::uint64_t m_fadeTransactions = 0;
     double m_lastFadeDuration = 0;
 };

@@ -99,6 +99,79 @@ TEST(IRImageView, StartBeforeAppearStartsOnceAndAHiddenViewWaits)
     EXPECT_EQ(scope.manager->calls.size(), 2u);
 }
 
+TEST(IRImageView, AViewHiddenBeforeItsStartRunsLoadsNothingOutOfSight)
+{
+    ScopedRetrieving scope;
+    Window<IRImageView> view(IRImage(fileURL("a.png")).cancelOnDisappear(true));
+    drainMainQueue();
+    ASSERT_EQ(scope.manager->calls.size(), 1u);
+
+    // A new source starts from the main queue; the view is scrolled away before that runs.
+    view.widget->setView(IRImage(fileURL("b.png")).cancelOnDisappear(true));
+    view.window.hide();
+    drainMainQueue();
+    EXPECT_EQ(scope.manager->calls.size(), 1u);
+    EXPECT_FALSE(view.widget->binder()->loading);
+
+    view.window.show();
+    drainMainQueue();
+    ASSERT_EQ(scope.manager->calls.size(), 2u) << "shown again, it loads";
+    view.window.hide();
+    EXPECT_EQ(scope.manager->cancelled, (std::vector<std::int64_t> { 0, 1 }));
+}
+
+TEST(IRImageView, StartBeforeAppearIsNotRetriedByRendersOnlyByAppearances)
+{
+    ScopedRetrieving scope;
+    int attempts = 0;
+    scope.manager->immediate = [&attempts](const Source&) -> std::optional<RetrieveImageResultOrError> {
+        ++attempts;
+        return RetrieveImageResultOrError::failure(
+            IrisError::requestError(IrisError::RequestErrorReason::emptyRequest()));
+    };
+    // A failure image of none re-renders the view after each failure.
+    IRImageView failing(IRImage(fileURL("a.png"))
+                            .startLoadingBeforeViewAppear()
+                            .onFailureImage(std::shared_ptr<platform::Image>()));
+    for (int turn = 0; turn < 5; ++turn)
+        drainMainQueue();
+    EXPECT_EQ(attempts, 1);
+
+    // A parent that redraws on every failure.
+    scope.manager->immediate = nullptr;
+    auto early = [] { return IRImage(fileURL("b.png")).startLoadingBeforeViewAppear(); };
+    Window<IRImageView> view(early());
+    drainMainQueue();
+    ASSERT_EQ(scope.manager->calls.size(), 1u);
+    scope.manager->fail(0, IrisError::requestError(IrisError::RequestErrorReason::emptyRequest()));
+    for (int redraw = 0; redraw < 3; ++redraw) {
+        view.widget->setView(early());
+        drainMainQueue();
+    }
+    EXPECT_EQ(scope.manager->calls.size(), 1u);
+
+    view.window.hide();
+    view.window.show();
+    drainMainQueue();
+    EXPECT_EQ(scope.manager->calls.size(), 2u) << "an appearance tries again";
+}
+
+TEST(IRImageView, ALayoutGivesTheViewTheSizeOfTheImageThatCame)
+{
+    ScopedRetrieving scope;
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* view = new IRImageView(IRImage(fileURL("a.png")), &window);
+    layout->addWidget(view);
+    layout->addStretch();
+    window.resize(200, 200);
+    window.show();
+    drainMainQueue();
+    scope.manager->succeed(0, solidImage(Qt::red, 40, 30), CacheType::memory);
+    EXPECT_TRUE(testsupport::waitUntil([&] { return view->height() == 30; })) << view->height();
+}
+
 TEST(IRImageView, AResizableImageFillsItsFrameAndAFixedOneKeepsItsSize)
 {
     ScopedRetrieving scope;

@@ -292,3 +292,50 @@ TEST(ImageBinder, ContextEqualityIsBySourceAndProcessorIdentifier)
     EXPECT_FALSE(*none == *a);
     EXPECT_TRUE(*none == *IRImage(std::nullopt).context());
 }
+
+TEST(ImageBinder, AStartQueuedBeforeAppearingGivesWayToWhatHappenedMeanwhile)
+{
+    ScopedRetrieving scope;
+    // Shown and scrolled away again before the queued start runs: the disappearance called it off.
+    Harness scrolledAway(IRImage(coverURL).startLoadingBeforeViewAppear().cancelOnDisappear(true));
+    (void)scrolledAway.body();
+    scrolledAway.appear();
+    scrolledAway.disappear();
+    drainMainQueue();
+    EXPECT_TRUE(scope.manager->calls.empty());
+    EXPECT_FALSE(scrolledAway.binder().loading);
+    scrolledAway.appear();
+    EXPECT_EQ(scope.manager->calls.size(), 1u) << "the next appearance loads";
+
+    // Back in view before it runs: the appearance's load is the only one, and it can be cancelled.
+    Harness back(IRImage(coverURL).startLoadingBeforeViewAppear().cancelOnDisappear(true));
+    (void)back.body();
+    back.disappear();
+    back.appear();
+    drainMainQueue();
+    ASSERT_EQ(scope.manager->calls.size(), 2u);
+    back.disappear();
+    EXPECT_EQ(scope.manager->cancelled, std::vector<std::int64_t> { 1 });
+    EXPECT_FALSE(back.binder().loading);
+}
+
+TEST(ImageBinder, ALoadCalledOffByDisappearingShowsNoFailureImage)
+{
+    ScopedRetrieving scope;
+    DelegateLog log;
+    Harness view(logged(IRImage(coverURL), log).cancelOnDisappear(true).onFailureImage(solidImage(Qt::gray)));
+    view.appear();
+    view.disappear();
+    scope.manager->fail(0, cancelledError(0));
+    EXPECT_FALSE(view.binder().loadedImage) << "nothing failed: the view only went out of sight";
+    EXPECT_TRUE(view.body().hasPlaceholderLayer);
+    drainMainQueue();
+    EXPECT_EQ(log.failures.size(), 1u);
+
+    view.appear();
+    ASSERT_EQ(scope.manager->calls.size(), 2u) << "the next appearance starts over";
+    scope.manager->fail(1, IrisError::requestError(IrisError::RequestErrorReason::emptyRequest()));
+    EXPECT_TRUE(view.binder().loadedImage) << "a real failure shows it";
+    drainMainQueue();
+    EXPECT_EQ(log.failures.size(), 2u);
+}
