@@ -277,3 +277,35 @@ TEST_F(CompletionPopUp, ClosesWhenItsFieldLosesTheFocusIsHiddenOrGoes)
         EXPECT_TRUE(choices.empty()) << leave;
     }
 }
+
+// Inside its window the field moves when a divider is dragged or a pane opens beside it: the list
+// goes with it, and its host hears of every move and resize to place it again.
+TEST_F(CompletionPopUp, FollowsItsFieldAsItMovesInsideTheWindow)
+{
+    auto* pane = new QWidget(&window);
+    pane->setGeometry(0, 0, 200, 100);
+    field->setParent(pane);
+    field->setGeometry(10, 10, 150, 30);
+    pane->show();
+    field->show();
+    field->setFocus();
+    int told = 0;
+    QObject::connect(controller.get(), &EDCompletionWindowController::hostGeometryChanged, [&] { ++told; });
+    show(3, QPoint(100, 100));
+
+    pane->move(50, 20);
+    EXPECT_EQ(controller->window()->pos(), QPoint(150, 120));
+    field->move(30, 10);
+    EXPECT_EQ(controller->window()->pos(), QPoint(170, 120));
+    field->resize(100, 30);
+    EXPECT_EQ(controller->window()->pos(), QPoint(170, 120));
+    EXPECT_EQ(told, 3);
+
+    // Once closed it stays put, and is placed afresh when shown again.
+    controller->close();
+    pane->move(0, 0);
+    EXPECT_EQ(told, 3);
+    show(3, QPoint(100, 100));
+    field->move(40, 10);
+    EXPECT_EQ(controller->window()->pos(), QPoint(110, 100));
+}
