@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -47,6 +48,8 @@ EDCompletionTableView::EDCompletionTableView(QWidget* parent)
     document->resized = [this] { layOutRows(); };
     m_scrollView->setWidget(document);
     m_document = document;
+    connect(m_scrollView->verticalScrollBar(), &QScrollBar::valueChanged, this, [this] { tileRows(); });
+    m_scrollView->viewport()->installEventFilter(this);
     // The list has no background of its own: the pop-up's shows through.
     m_scrollView->viewport()->setAutoFillBackground(false);
     m_document->setAutoFillBackground(false);
@@ -55,7 +58,8 @@ EDCompletionTableView::EDCompletionTableView(QWidget* parent)
 
 EDCompletionTableView::~EDCompletionTableView()
 {
-    takeViewsOutOfRows();
+    for (int row = 0; row < m_numberOfRows; ++row)
+        takeViewOutOfRow(row);
 }
 
 void EDCompletionTableView::setRowHeight(double height)
@@ -85,64 +89,52 @@ void EDCompletionTableView::setAllowsEmptySelection(bool allows)
 
 EDTableRowView* EDCompletionTableView::rowViewAtRow(int row) const
 {
-    return row >= 0 && row < numberOfRows() ? m_rows[size_t(row)] : nullptr;
+    return row >= 0 && row < m_numberOfRows ? m_rows[size_t(row)] : nullptr;
 }
 
 QWidget* EDCompletionTableView::viewAtRow(int row) const
 {
-    return row >= 0 && row < numberOfRows() ? m_views[size_t(row)].data() : nullptr;
+    return rowViewAtRow(row) ? m_views[size_t(row)].data() : nullptr;
 }
 
-void EDCompletionTableView::takeViewsOutOfRows()
+void EDCompletionTableView::takeViewOutOfRow(int row)
 {
-    for (size_t row = 0; row < m_views.size(); ++row) {
-        QWidget* view = m_views[row];
-        if (!view || view->parentWidget() != m_rows[row])
-            continue;
-        view->setParent(nullptr);
-        view->setAttribute(
-            Qt::WA_TransparentForMouseEvents, view->property(wasTransparentForMouseProperty).toBool());
-        view->setProperty(wasTransparentForMouseProperty, QVariant());
-    }
+    QWidget* view = m_views[size_t(row)];
+    m_views[size_t(row)] = nullptr;
+    if (!view || !m_rows[size_t(row)] || view->parentWidget() != m_rows[size_t(row)])
+        return;
+    view->setParent(nullptr);
+    view->setAttribute(
+        Qt::WA_TransparentForMouseEvents, view->property(wasTransparentForMouseProperty).toBool());
+    view->setProperty(wasTransparentForMouseProperty, QVariant());
+}
+
+void EDCompletionTableView::dropRow(int row)
+{
+    EDTableRowView* rowView = m_rows[size_t(row)];
+    if (!rowView)
+        return;
+    takeViewOutOfRow(row);
+    // A click's action may reload the list from inside a row's own mouse event, so the row goes
+    // later, once that event is done with it.
+    rowView->removeEventFilter(this);
+    rowView->hide();
+    rowView->deleteLater();
+    m_rows[size_t(row)] = nullptr;
 }
 
 void EDCompletionTableView::reloadData()
 {
-    takeViewsOutOfRows();
-    // A click's action may reload the list from inside a row's own mouse event, so the old rows
-    // go later, once that event is done with them.
-    for (EDTableRowView* row : m_rows) {
-        row->removeEventFilter(this);
-        row->hide();
-        row->deleteLater();
-    }
-    m_rows.clear();
-    m_views.clear();
+    for (int row = 0; row < m_numberOfRows; ++row)
+        dropRow(row);
+    m_numberOfRows = m_dataSource ? std::max(0, m_dataSource->numberOfRowsInTableView(*this)) : 0;
+    m_rows.assign(size_t(m_numberOfRows), nullptr);
+    m_views.assign(size_t(m_numberOfRows), nullptr);
 
-    const int count = m_dataSource ? std::max(0, m_dataSource->numberOfRowsInTableView(*this)) : 0;
-    for (int row = 0; row < count; ++row) {
-        EDTableRowView* rowView = m_dataSource->rowViewForRow(*this, row);
-        if (!rowView)
-            rowView = new EDTableRowView;
-        rowView->setParent(m_document);
-        rowView->installEventFilter(this);
-        QWidget* view = m_dataSource->viewForRow(*this, row);
-        if (view) {
-            // The row takes the clicks, whatever the item's view would do with them.
-            view->setProperty(
-                wasTransparentForMouseProperty, view->testAttribute(Qt::WA_TransparentForMouseEvents));
-            view->setAttribute(Qt::WA_TransparentForMouseEvents);
-            view->setParent(rowView);
-            view->show();
-        }
-        rowView->show();
-        m_rows.push_back(rowView);
-        m_views.emplace_back(view);
-    }
-
-    m_document->setFixedHeight(int(std::ceil(count * (m_rowHeight + m_intercellSpacing.height()))));
+    m_document->setFixedHeight(int(std::ceil(m_numberOfRows * (m_rowHeight + m_intercellSpacing.height()))));
     layOutRows();
 
+    const int count = m_numberOfRows;
     int selected = m_selectedRow;
     if (count == 0)
         selected = -1;
@@ -158,16 +150,64 @@ void EDCompletionTableView::layOutRows()
 {
     const double rowStride = m_rowHeight + m_intercellSpacing.height();
     const double rowWidth = m_document->width();
-    for (size_t row = 0; row < m_rows.size(); ++row) {
-        const QRectF rowRect(0, double(row) * rowStride, rowWidth, rowStride);
-        m_rows[row]->setGeometry(rowRect.toRect());
-        QWidget* view = m_views[row];
-        if (view && view->parentWidget() == m_rows[row]) {
+    for (int row = 0; row < m_numberOfRows; ++row) {
+        EDTableRowView* rowView = m_rows[size_t(row)];
+        if (!rowView)
+            continue;
+        rowView->setGeometry(QRectF(0, double(row) * rowStride, rowWidth, rowStride).toRect());
+        QWidget* view = m_views[size_t(row)];
+        if (view && view->parentWidget() == rowView) {
             view->setGeometry(QRectF(m_intercellSpacing.width() / 2, m_intercellSpacing.height() / 2,
                 rowWidth - m_intercellSpacing.width(), m_rowHeight)
                                   .toRect());
         }
     }
+    tileRows();
+}
+
+void EDCompletionTableView::tileRows()
+{
+    if (m_numberOfRows == 0)
+        return;
+    const double rowStride = m_rowHeight + m_intercellSpacing.height();
+    int first = 0;
+    int last = m_numberOfRows - 1;
+    if (rowStride > 0) {
+        const double top = m_scrollView->verticalScrollBar()->value();
+        const double bottom = top + m_scrollView->viewport()->height();
+        first = std::clamp(int(std::floor(top / rowStride)), 0, m_numberOfRows - 1);
+        last = std::clamp(int(std::floor(bottom / rowStride)), first, m_numberOfRows - 1);
+    }
+    bool made = false;
+    for (int row = 0; row < m_numberOfRows; ++row) {
+        if (row < first || row > last) {
+            dropRow(row);
+            continue;
+        }
+        if (m_rows[size_t(row)] || !m_dataSource)
+            continue;
+        EDTableRowView* rowView = m_dataSource->rowViewForRow(*this, row);
+        if (!rowView)
+            rowView = new EDTableRowView;
+        rowView->setParent(m_document);
+        rowView->installEventFilter(this);
+        rowView->setSelected(row == m_selectedRow);
+        QWidget* view = m_dataSource->viewForRow(*this, row);
+        if (view) {
+            // The row takes the clicks, whatever the item's view would do with them.
+            view->setProperty(
+                wasTransparentForMouseProperty, view->testAttribute(Qt::WA_TransparentForMouseEvents));
+            view->setAttribute(Qt::WA_TransparentForMouseEvents);
+            view->setParent(rowView);
+            view->show();
+        }
+        rowView->show();
+        m_rows[size_t(row)] = rowView;
+        m_views[size_t(row)] = view;
+        made = true;
+    }
+    if (made)
+        layOutRows();
 }
 
 void EDCompletionTableView::selectRow(int row)
@@ -177,8 +217,12 @@ void EDCompletionTableView::selectRow(int row)
     if (EDTableRowView* old = rowViewAtRow(m_selectedRow))
         old->setSelected(false);
     m_selectedRow = row;
-    m_rows[size_t(row)]->setSelected(true);
-    m_scrollView->ensureWidgetVisible(m_rows[size_t(row)], 0, 0);
+    const double rowStride = m_rowHeight + m_intercellSpacing.height();
+    const int middle = int(std::lround((row + 0.5) * rowStride));
+    m_scrollView->ensureVisible(0, middle, 0, int(std::ceil(rowStride / 2)));
+    tileRows();
+    if (EDTableRowView* selected = rowViewAtRow(row))
+        selected->setSelected(true);
 }
 
 void EDCompletionTableView::keyDown(QKeyEvent& event)
@@ -194,6 +238,10 @@ void EDCompletionTableView::keyDown(QKeyEvent& event)
 
 bool EDCompletionTableView::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == m_scrollView->viewport() && event->type() == QEvent::Resize) {
+        tileRows();
+        return QWidget::eventFilter(watched, event);
+    }
     if (event->type() != QEvent::MouseButtonPress && event->type() != QEvent::MouseButtonDblClick)
         return QWidget::eventFilter(watched, event);
     const auto row = std::find(m_rows.begin(), m_rows.end(), watched);

@@ -26,9 +26,10 @@ protected:
 };
 
 // The one-column list of the completion pop-up, in a scroll view of its own inset from its edges:
-// a row per item, each a row view (which draws the selection) holding the item's view. It never takes the
-// keyboard focus; its owner hands it the keys that move the selection (keyDown()). A click selects a row and
-// runs the action; a double click selects it and runs the double action.
+// a row per item, each a row view (which draws the selection) holding the item's view. Only the rows
+// in sight have row views, so a list of many thousand items opens, scrolls and closes at once. It
+// never takes the keyboard focus; its owner hands it the keys that move the selection (keyDown()).
+// A click selects a row and runs the action; a double click selects it and runs the double action.
 class EDCompletionTableView : public QWidget {
     Q_OBJECT
 
@@ -53,10 +54,11 @@ public:
     bool allowsEmptySelection() const { return m_allowsEmptySelection; }
     void setAllowsEmptySelection(bool allows);
 
-    // Asks the data source again for every row. The views of the old rows are taken out first,
+    // Asks the data source again for the rows. The views of the old rows are taken out first,
     // parentless and hidden, so the rows going never takes the data source's views with them.
     void reloadData();
-    int numberOfRows() const { return int(m_rows.size()); }
+    int numberOfRows() const { return m_numberOfRows; }
+    // Null for a row out of sight.
     EDTableRowView* rowViewAtRow(int row) const;
     QWidget* viewAtRow(int row) const;
 
@@ -76,7 +78,10 @@ protected:
 
 private:
     void layOutRows();
-    void takeViewsOutOfRows();
+    // Makes the rows in sight and drops the others.
+    void tileRows();
+    void takeViewOutOfRow(int row);
+    void dropRow(int row);
 
     EDCompletionTableViewDataSource* m_dataSource = nullptr;
     std::function<void()> m_action;
@@ -87,6 +92,8 @@ private:
     bool m_allowsEmptySelection = true;
     QScrollArea* m_scrollView = nullptr;
     QWidget* m_document = nullptr;
+    int m_numberOfRows = 0;
+    // One entry per row; null for the rows out of sight.
     std::vector<EDTableRowView*> m_rows;
     std::vector<QPointer<QWidget>> m_views;
     int m_selectedRow = -1;

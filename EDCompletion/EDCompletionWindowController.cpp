@@ -5,6 +5,7 @@
 #include <QScreen>
 
 #include <algorithm>
+#include <utility>
 
 EDCompletionWindowController::EDCompletionWindowController(
     std::shared_ptr<EDCompletionViewControllerProtocol> viewController)
@@ -25,6 +26,7 @@ EDCompletionWindowController::~EDCompletionWindowController()
 {
     watchParentWindow(nullptr);
     watchHost(nullptr);
+    watchHostAncestors();
     if (m_window) {
         if (auto* content = m_window->contentViewController(); content && content->delegate() == this)
             content->setDelegate(nullptr);
@@ -71,6 +73,7 @@ void EDCompletionWindowController::show(EDCompletionItems items, QWidget* parent
 
     watchParentWindow(parentWindow);
     watchHost(parent);
+    watchHostAncestors();
     if (!wasVisible)
         window.show();
 }
@@ -127,6 +130,36 @@ void EDCompletionWindowController::watchHost(QWidget* host)
     });
 }
 
+void EDCompletionWindowController::watchHostAncestors()
+{
+    for (const QPointer<QWidget>& ancestor : m_hostAncestors) {
+        if (ancestor)
+            ancestor->removeEventFilter(this);
+    }
+    m_hostAncestors.clear();
+    if (!m_host)
+        return;
+    for (QWidget* ancestor = m_host->isWindow() ? nullptr : m_host->parentWidget();
+         ancestor && !ancestor->isWindow(); ancestor = ancestor->parentWidget()) {
+        ancestor->installEventFilter(this);
+        m_hostAncestors.emplace_back(ancestor);
+    }
+    m_hostPosition = m_host->mapTo(m_host->window(), QPoint(0, 0));
+}
+
+void EDCompletionWindowController::followHost()
+{
+    if (!m_host)
+        return;
+    // A host that is its window moves as the window does (see the window's moves below).
+    const QPoint position = m_host->mapTo(m_host->window(), QPoint(0, 0));
+    const QPoint moved = position - std::exchange(m_hostPosition, position);
+    if (!isVisible())
+        return;
+    m_window->move(m_window->pos() + moved);
+    emit hostGeometryChanged();
+}
+
 bool EDCompletionWindowController::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == m_host && m_host != m_parentWindow) {
@@ -134,6 +167,13 @@ bool EDCompletionWindowController::eventFilter(QObject* watched, QEvent* event)
         // at nothing.
         if ((event->type() == QEvent::FocusOut || event->type() == QEvent::Hide) && isVisible())
             close();
+        else if (event->type() == QEvent::Move || event->type() == QEvent::Resize)
+            followHost();
+        return QObject::eventFilter(watched, event);
+    }
+    if (event->type() == QEvent::Move
+        && std::find(m_hostAncestors.begin(), m_hostAncestors.end(), watched) != m_hostAncestors.end()) {
+        followHost();
         return QObject::eventFilter(watched, event);
     }
     if (watched != m_parentWindow)
@@ -144,6 +184,10 @@ bool EDCompletionWindowController::eventFilter(QObject* watched, QEvent* event)
         // The field it serves may have closed it already, losing the focus with its window.
         if (isVisible())
             close();
+        break;
+    case QEvent::Resize:
+        if (m_host == m_parentWindow)
+            followHost();
         break;
     case QEvent::Move: {
         // A child window goes where its parent goes.

@@ -10,6 +10,7 @@
 #include <QPointer>
 
 #include <memory>
+#include <vector>
 
 class EDCompletionWindowController;
 
@@ -28,9 +29,10 @@ protected:
 // which keys do what). The host shows it with the items and where to put it; the item the user
 // chooses goes to the delegate. Main thread only.
 //
-// Shown, the pop-up is a child window of its parent window, above it: it moves with it, and it
-// closes when that window stops being the active one or is hidden, and when the widget it was
-// shown for loses the keyboard focus, is hidden or goes. Closing empties the list. One controller,
+// Shown, the pop-up is a child window of its parent window, above it: it moves with it, and with
+// the widget it was shown for when that moves inside the window (a divider dragged, a pane opened
+// beside it); it closes when that window stops being the active one or is hidden, and when the
+// widget loses the keyboard focus, is hidden or goes. Closing empties the list. One controller,
 // view controller and window serve every showing, over whichever window, and outlive the windows
 // they were shown over.
 class EDCompletionWindowController : public QObject, public EDCompletionViewControllerDelegate {
@@ -61,12 +63,20 @@ public:
     void completionViewController(EDCompletionViewControllerProtocol& controller,
         const std::shared_ptr<EDCompletionItem>& item, EDTextMovement movement) override;
 
+signals:
+    // The widget the pop-up was shown for moved in its window or changed size while the pop-up
+    // is shown. The pop-up has moved with it already; a host whose point moves inside the
+    // widget (a caret rewrapped) places it again.
+    void hostGeometryChanged();
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void watchParentWindow(QWidget* parentWindow);
     void watchHost(QWidget* host);
+    void watchHostAncestors();
+    void followHost();
 
     EDCompletionWindowDelegate* m_delegate = nullptr;
     QPointer<EDCompletionWindow> m_window;
@@ -75,5 +85,9 @@ private:
     // The widget the pop-up serves, which keeps the keyboard focus while it is shown.
     QPointer<QWidget> m_host;
     QMetaObject::Connection m_hostDestroyed;
+    // The widgets between the host and its window, whose moves move the host.
+    std::vector<QPointer<QWidget>> m_hostAncestors;
     QPoint m_parentPosition;
+    // The host's place in its window when the pop-up was last put beside it.
+    QPoint m_hostPosition;
 };

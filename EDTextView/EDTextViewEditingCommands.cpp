@@ -232,6 +232,7 @@ EDCompletionWindowController& EDTextView::completionWindowController()
                 [this, controller] {
                     if (!controller->isVisible() || !controller->window())
                         return;
+                    layoutIfNeeded();
                     const std::vector<TextLocation> carets
                         = edtextview::insertionPointLocations(*m_textLayoutManager);
                     const auto place = carets.empty() ? std::nullopt : completionPlace(*this, carets.front());
@@ -245,6 +246,7 @@ EDCompletionWindowController& EDTextView::completionWindowController()
         };
         connect(verticalScrollBar(), &QScrollBar::valueChanged, controller, follow);
         connect(horizontalScrollBar(), &QScrollBar::valueChanged, controller, follow);
+        connect(controller, &EDCompletionWindowController::hostGeometryChanged, controller, follow);
     }
     return *m_completionWindowController;
 }

@@ -21,6 +21,7 @@ enum class Row {
     cutDelete,
     selectAll,
     paste,
+    pasteAsPlainText,
     undo,
     redo,
     findAction,
@@ -42,7 +43,7 @@ const QHash<QString, Row>& rows()
         { QStringLiteral("delete:"), Row::cutDelete },
         { QStringLiteral("selectAll:"), Row::selectAll },
         { QStringLiteral("paste:"), Row::paste },
-        { QStringLiteral("pasteAsPlainText:"), Row::paste },
+        { QStringLiteral("pasteAsPlainText:"), Row::pasteAsPlainText },
         { QStringLiteral("pasteAsRichText:"), Row::paste },
         { QStringLiteral("undo:"), Row::undo },
         { QStringLiteral("redo:"), Row::redo },
@@ -88,8 +89,16 @@ bool EDTextView::validateUserInterfaceItem(QAction& item)
         // A view that cannot select ignores the command.
         return !documentIsEmpty && m_isSelectable;
     case Row::paste:
-        return m_isEditable
-            && platform::Pasteboard::general().string(platform::Pasteboard::stringType).has_value();
+    case Row::pasteAsPlainText: {
+        if (!m_isEditable)
+            return false;
+        const platform::Pasteboard& pasteboard = platform::Pasteboard::general();
+        if (pasteboard.string(platform::Pasteboard::stringType).has_value())
+            return true;
+        // Paste and Paste as Rich Text take rich text that comes without a plain copy.
+        return *row == Row::paste
+            && pasteboard.canReadItemWithDataConformingToTypes({ platform::Pasteboard::rtfType });
+    }
     case Row::undo:
     case Row::redo: {
         platform::UndoManager* manager = undoManager();

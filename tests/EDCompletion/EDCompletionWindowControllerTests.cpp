@@ -277,3 +277,75 @@ TEST_F(CompletionPopUp, ClosesWhenItsFieldLosesTheFocusIsHiddenOrGoes)
         EXPECT_TRUE(choices.empty()) << leave;
     }
 }
+
+// Inside its window the field moves when a divider is dragged or a pane opens beside it: the list
+// goes with it, and its host hears of every move and resize to place it again.
+TEST_F(CompletionPopUp, FollowsItsFieldAsItMovesInsideTheWindow)
+{
+    auto* pane = new QWidget(&window);
+    pane->setGeometry(0, 0, 200, 100);
+    field->setParent(pane);
+    field->setGeometry(10, 10, 150, 30);
+    pane->show();
+    field->show();
+    field->setFocus();
+    int told = 0;
+    QObject::connect(controller.get(), &EDCompletionWindowController::hostGeometryChanged, [&] { ++told; });
+    show(3, QPoint(100, 100));
+
+    pane->move(50, 20);
+    EXPECT_EQ(controller->window()->pos(), QPoint(150, 120));
+    field->move(30, 10);
+    EXPECT_EQ(controller->window()->pos(), QPoint(170, 120));
+    field->resize(100, 30);
+    EXPECT_EQ(controller->window()->pos(), QPoint(170, 120));
+    EXPECT_EQ(told, 3);
+
+    // Once closed it stays put, and is placed afresh when shown again.
+    controller->close();
+    pane->move(0, 0);
+    EXPECT_EQ(told, 3);
+    show(3, QPoint(100, 100));
+    field->move(40, 10);
+    EXPECT_EQ(controller->window()->pos(), QPoint(110, 100));
+}
+
+// A long list makes rows only for what is in sight, so it opens and closes at once; the keys still
+// reach every item, each shown selected as it comes into sight, and a click takes the row clicked.
+TEST_F(CompletionPopUp, ALongListHasRowsOnlyForWhatIsInSight)
+{
+    constexpr int count = 5000;
+    show(count);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(controller->window()));
+    EDCompletionTableView* table = viewController->tableView();
+    const auto rowsMade = [&] {
+        int made = 0;
+        for (int row = 0; row < table->numberOfRows(); ++row)
+            made += table->rowViewAtRow(row) != nullptr;
+        return made;
+    };
+    EXPECT_EQ(table->numberOfRows(), count);
+    EXPECT_LE(rowsMade(), 10);
+
+    for (int row = 1; row <= 30; ++row)
+        QTest::keyClick(field, Qt::Key_Down);
+    EXPECT_EQ(selectedRow(), 30);
+    EDTableRowView* selected = table->rowViewAtRow(30);
+    ASSERT_NE(selected, nullptr);
+    EXPECT_TRUE(selected->isSelected());
+    const QRect inSight = table->scrollView()->viewport()->rect();
+    EXPECT_TRUE(inSight.contains(
+        QRect(selected->mapTo(table->scrollView()->viewport(), QPoint(0, 0)), selected->size())));
+    EXPECT_EQ(table->viewAtRow(30)->parentWidget(), selected);
+    EXPECT_EQ(table->rowViewAtRow(0), nullptr);
+    EXPECT_EQ(viewController->items()[0]->view()->parentWidget(), nullptr) << "the item keeps its view";
+    EXPECT_LE(rowsMade(), 10);
+
+    table->scrollView()->verticalScrollBar()->setValue(table->scrollView()->verticalScrollBar()->maximum());
+    EDTableRowView* last = table->rowViewAtRow(count - 1);
+    ASSERT_NE(last, nullptr);
+    QTest::mouseDClick(last, Qt::LeftButton, {}, last->rect().center());
+    ASSERT_EQ(choices.size(), 1u);
+    EXPECT_EQ(choices[0].id, QString("item %1").arg(count - 1));
+    EXPECT_FALSE(controller->isVisible());
+}

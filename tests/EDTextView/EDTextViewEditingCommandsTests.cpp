@@ -344,6 +344,28 @@ TEST(EDTextViewEditingCommands, CompletionStaysBesideItsCaretAtTheFootOfTheScree
     EXPECT_TRUE(waitFor([&] { return !popUp.isVisible(); }));
 }
 
+// A narrower view wraps the caret's line elsewhere: the list goes with the caret.
+TEST(EDTextViewEditingCommands, CompletionFollowsItsCaretWhenTheViewIsResized)
+{
+    ShownView view(QString("word ").repeated(30) + "I like ap");
+    view->setWidthTracksTextView(true);
+    const qint64 caret = view->string().size();
+    view.setCaret(caret);
+    const auto completer = std::make_shared<Completer>();
+    view->setDelegate(completer);
+    view->complete();
+    EDCompletionWindowController& popUp = view->completionWindowController();
+    ASSERT_TRUE(popUp.isVisible());
+    const QRect before = view->firstRect(platform::CharacterRange { caret, 0 });
+    view->resize(250, view->height());
+    const auto besideTheCaret = [&] {
+        const QRect now = view->firstRect(platform::CharacterRange { caret, 0 });
+        return now != before && popUp.isVisible() && std::abs(popUp.window()->y() - now.bottom()) <= 2
+            && std::abs(popUp.window()->x() - (now.left() - 14)) <= 2;
+    };
+    EXPECT_TRUE(waitFor(besideTheCaret));
+}
+
 // The font and colour commands change attributes only: the typing attributes at a caret, the text
 // of a selection run by run.
 TEST(EDTextViewEditingCommands, FontAndColourChangeTypingAttributesOrTheSelection)

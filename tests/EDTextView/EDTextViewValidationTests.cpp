@@ -10,6 +10,7 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QMenu>
+#include <QMimeData>
 
 using namespace textviewtest;
 using platform::CharacterRange;
@@ -135,6 +136,30 @@ TEST(EDTextViewValidation, PasteAsRichTextPastesPlainText)
     ASSERT_TRUE(validate(*view, "pasteAsRichText:").enabled);
     view->pasteAsRichText();
     EXPECT_EQ(view->string(), "some pastedtext");
+}
+
+// Rich text copied without a plain copy beside it is pasted by Paste and Paste as Rich Text, so
+// both are offered; Paste and Match Style takes plain text only. A read-only view offers none.
+TEST(EDTextViewValidation, RichTextAloneOnTheClipboardIsOfferedToPaste)
+{
+    ShownView view("some text");
+    view->setSelectedTextRange(TextRange(5));
+    auto* data = new QMimeData;
+    data->setData("text/rtf", QByteArray("{\\rtf1\\ansi{\\fonttbl\\f0 Helvetica;}\\f0 rich}"));
+    QGuiApplication::clipboard()->setMimeData(data);
+    EXPECT_FALSE(validate(*view, "pasteAsPlainText:").enabled);
+    const std::pair<const char*, void (EDTextView::*)(QObject*)> commands[]
+        = { { "paste:", &EDTextView::paste }, { "pasteAsRichText:", &EDTextView::pasteAsRichText } };
+    for (const auto& [command, run] : commands) {
+        view->setIsEditable(false);
+        EXPECT_FALSE(validate(*view, command).enabled) << command;
+        view->setIsEditable(true);
+        ASSERT_TRUE(validate(*view, command).enabled) << command;
+        view->setString("some text");
+        view->setSelectedTextRange(TextRange(5));
+        ((*view).*run)(nullptr);
+        EXPECT_EQ(view->string(), "some richtext") << command;
+    }
 }
 
 TEST(EDTextViewValidation, UndoAndRedoKeepTheirTitlesCurrent)
