@@ -12,16 +12,47 @@ bool isSinglePathComponent(const QString& name)
         && !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
 }
 
+namespace {
+
+bool namesLocalFile(const QUrl& url)
+{
+    if (!url.isValid() || url.isEmpty() || !url.isLocalFile())
+        return false;
+    const QString host = url.host();
+    if (!host.isEmpty() && host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) != 0)
+        return false;
+    const QString path = url.path(QUrl::FullyDecoded);
+    return path.startsWith(QLatin1Char('/')) && !path.contains(QChar(0))
+        && !url.path(QUrl::FullyEncoded).contains(QLatin1String("%2F"), Qt::CaseInsensitive);
+}
+
+} // namespace
+
+Url::Url(QUrl url)
+    : m_url(std::move(url))
+    , m_localFile(namesLocalFile(m_url))
+{
+}
+
+Url::Url(QUrl url, KnownLocal)
+    : m_url(std::move(url))
+    , m_localFile(m_url.isValid())
+{
+}
+
 Url Url::fileUrl(const QString& absolutePath)
 {
     if (absolutePath.isEmpty() || !absolutePath.startsWith(QLatin1Char('/'))
         || absolutePath.contains(QChar(0)))
         return Url();
-    // One location, one text: "/a/b/" and "/a/b" name the same folder.
+    // One location, one text: "/a/b/" and "/a/b" name the same folder, and so do "//a/b" and "/a/b"
+    // (QUrl would take "a" for a host).
     QString path = absolutePath;
     while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
         path.chop(1);
-    return Url(QUrl::fromLocalFile(path));
+    while (path.startsWith(QLatin1String("//")))
+        path.remove(0, 1);
+    return Url(QUrl::fromLocalFile(path), KnownLocal::yes);
 }
 
 namespace {
@@ -75,7 +106,8 @@ QString Url::absoluteString() const
 
 QString Url::path() const
 {
-    return isFileUrl() ? m_url.toLocalFile() : QString();
+    // Not toLocalFile(): that keeps a "localhost" host as "//localhost/...", another folder here.
+    return isFileUrl() ? m_url.path(QUrl::FullyDecoded) : QString();
 }
 
 QStringList Url::pathComponents() const
