@@ -217,8 +217,9 @@ Outcome FileManager::removeItem(const Url& url)
     std::filesystem::path path(nativePath(url).toStdString());
     std::error_code error;
     auto status = std::filesystem::symlink_status(path, error);
+    // The system's own reason (a folder that may not be searched, a loop of links), not "missing".
     if (error || !std::filesystem::exists(status))
-        return Outcome::failure(PlatformError::fromErrno(ENOENT, url.path()));
+        return Outcome::failure(PlatformError::fromErrno(error ? error.value() : ENOENT, url.path()));
     std::filesystem::remove_all(path, error);
     if (error)
         return Outcome::failure(PlatformError::fromErrno(error.value(), url.path()));

@@ -212,6 +212,24 @@ TEST_F(FileManagerTest, RemovesFoldersAndLinksWithoutFollowingThem)
     EXPECT_FALSE(FileManager::removeItem(at("tree")));
 }
 
+// A removal that cannot reach the item says why, so that the message the user reads is not
+// "No such file or directory" for an item that is there.
+TEST_F(FileManagerTest, ARemovalThatCannotReachTheItemGivesTheSystemsReason)
+{
+    ASSERT_EQ(::symlink("loop", QFile::encodeName(at("loop").path()).constData()), 0);
+    ASSERT_TRUE(FileManager::writeAtomically(at("file"), "x"));
+    const struct {
+        Url item;
+        int error;
+    } cases[] = { { at("missing"), ENOENT }, { at("loop/item"), ELOOP }, { at("file/item"), ENOTDIR },
+        { at(QString(300, QLatin1Char('n'))), ENAMETOOLONG } };
+    for (const auto& each : cases) {
+        auto removed = FileManager::removeItem(each.item);
+        ASSERT_FALSE(removed) << each.item.path().toStdString();
+        EXPECT_EQ(removed.error().code, each.error) << each.item.path().toStdString();
+    }
+}
+
 TEST_F(FileManagerTest, MoveRefusesToReplace)
 {
     auto check = [this](const QString& prefix) {
