@@ -1,6 +1,7 @@
 #include "platform/foundation/Url.h"
 
 #include <QDir>
+#include <QUtf8StringView>
 
 #include <string>
 
@@ -21,9 +22,17 @@ bool namesLocalFile(const QUrl& url)
     const QString host = url.host();
     if (!host.isEmpty() && host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) != 0)
         return false;
-    const QString path = url.path(QUrl::FullyDecoded);
-    return path.startsWith(QLatin1Char('/')) && !path.contains(QChar(0))
-        && !url.path(QUrl::FullyEncoded).contains(QLatin1String("%2F"), Qt::CaseInsensitive);
+    // Fully encoded, the path is ASCII: what its escapes hide is seen before it is decoded. A name
+    // whose bytes are no UTF-8 would decode to other characters, and so to another file.
+    const QString encoded = url.path(QUrl::FullyEncoded);
+    if (!encoded.startsWith(QLatin1Char('/')))
+        return false;
+    if (!encoded.contains(QLatin1Char('%')))
+        return true;
+    if (encoded.contains(QLatin1String("%2F"), Qt::CaseInsensitive))
+        return false;
+    const QByteArray bytes = QByteArray::fromPercentEncoding(encoded.toLatin1());
+    return !bytes.contains('\0') && QUtf8StringView(bytes).isValidUtf8();
 }
 
 } // namespace

@@ -24,8 +24,9 @@ public:
 
     bool isValid() const { return m_url.isValid() && !m_url.isEmpty(); }
     // A "file" URL that names one file on this machine: no host but "localhost", an absolute path,
-    // no NUL and no escaped "/" in it. Others ("file:notes.txt", "file://server/x", "file:///a%00b")
-    // would be taken for another path, so file operations refuse them as they do any other URL.
+    // no NUL, no escaped "/" and no escaped bytes that are not UTF-8 in it. Others ("file:notes.txt",
+    // "file://server/x", "file:///a%00b", "file:///caf%E9") would be taken for another path, so file
+    // operations refuse them as they do any other URL.
     bool isFileUrl() const { return m_localFile; }
 
     // The fully percent-escaped text, e.g. "file:///home/a/My%20Project".

@@ -114,13 +114,15 @@ TEST(Url, OnlyTextNamingOneLocalFileIsAFileUrl)
         { "file:///tmp/kept%00/gone", nullptr },
         { "file:///tmp/a%2Fb", nullptr },
         { "file:///tmp/a%2fb", nullptr },
+        { "file:///tmp/caf%E9.jpg", nullptr },
+        { "file:///tmp/caf%C3%A9%EF%BF%BD", "/tmp/caf\u00e9\ufffd" },
         { "https://example.com/a", nullptr },
     };
     for (const auto& each : cases) {
         auto url = Url::fromString(QString::fromLatin1(each.text));
         ASSERT_TRUE(url) << each.text;
         EXPECT_EQ(url->isFileUrl(), each.path != nullptr) << each.text;
-        EXPECT_EQ(url->path(), QString::fromLatin1(each.path)) << each.text;
+        EXPECT_EQ(url->path(), QString::fromUtf8(each.path)) << each.text;
     }
     EXPECT_EQ(Url::fileUrl(QStringLiteral("//tmp//x/")).path(), QStringLiteral("/tmp//x"));
     EXPECT_EQ(Url::fileUrl(QStringLiteral("//tmp/x")), Url::fileUrl(QStringLiteral("/tmp/x")));
