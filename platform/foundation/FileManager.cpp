@@ -403,6 +403,12 @@ Outcome FileManager::writeAtomically(const Url& url, const QByteArray& bytes)
         exists = ::lstat(QFile::encodeName(target).constData(), &existing) == 0;
     }
     const QByteArray finalPath = QFile::encodeName(target);
+    // A file the saver may not write (made read-only, or another user's in a shared folder) is not
+    // replaced behind its owner's back by a rename the folder would allow: the save fails as a write
+    // into it would. Asked of the file system itself, so mounts without permission bits answer too.
+    if (exists && S_ISREG(existing.st_mode) && ::faccessat(AT_FDCWD, finalPath.constData(), W_OK, AT_EACCESS) != 0
+        && (errno == EACCES || errno == EPERM))
+        return Outcome::failure(PlatformError::fromErrno(errno, target));
     const QFileInfo info(target);
     // Created like any new file (the umask applies); the old file's permissions are copied below.
     const QByteArray folder = QFile::encodeName(info.path());
