@@ -406,7 +406,8 @@ Outcome FileManager::writeAtomically(const Url& url, const QByteArray& bytes)
     // A file the saver may not write (made read-only, or another user's in a shared folder) is not
     // replaced behind its owner's back by a rename the folder would allow: the save fails as a write
     // into it would. Asked of the file system itself, so mounts without permission bits answer too.
-    if (exists && S_ISREG(existing.st_mode) && ::faccessat(AT_FDCWD, finalPath.constData(), W_OK, AT_EACCESS) != 0
+    if (exists && S_ISREG(existing.st_mode)
+        && ::faccessat(AT_FDCWD, finalPath.constData(), W_OK, AT_EACCESS) != 0
         && (errno == EACCES || errno == EPERM))
         return Outcome::failure(PlatformError::fromErrno(errno, target));
     const QFileInfo info(target);

@@ -365,7 +365,8 @@ TEST(FileManagerPermissions, ASaveDoesNotReplaceAFileItMayNotWrite)
     ASSERT_EQ(::chmod(native("kept.txt").constData(), 0444), 0);
     ASSERT_EQ(::chmod(native("writable.txt").constData(), 0644), 0);
     if (asNobody) {
-        for (const QByteArray& path : { QFile::encodeName(root.path()), native("kept.txt"), native("writable.txt") })
+        for (const QByteArray& path :
+            { QFile::encodeName(root.path()), native("kept.txt"), native("writable.txt") })
             ASSERT_EQ(::chown(path.constData(), nobody, nobody), 0);
     }
     using Outcome = platform::Result<platform::Success, platform::PlatformError>;

@@ -86,7 +86,8 @@ TEST(Trash, AnItemOnABindMountOfTheHomesDiskGoesToThatMountsTrash)
     QTemporaryDir source(QDir::homePath() + "/kept-XXXXXX");
     QTemporaryDir documents(QDir::homePath() + "/Documents-XXXXXX");
     const QByteArray top = QFile::encodeName(documents.path());
-    if (::mount(QFile::encodeName(source.path()).constData(), top.constData(), nullptr, MS_BIND, nullptr) != 0)
+    if (::mount(QFile::encodeName(source.path()).constData(), top.constData(), nullptr, MS_BIND, nullptr)
+        != 0)
         GTEST_SKIP() << "this test needs to make a bind mount";
     const std::unique_ptr<const char, void (*)(const char*)> unmounted(
         top.constData(), [](const char* path) { ::umount2(path, MNT_DETACH); });
