@@ -217,8 +217,9 @@ Outcome FileManager::removeItem(const Url& url)
     std::filesystem::path path(nativePath(url).toStdString());
     std::error_code error;
     auto status = std::filesystem::symlink_status(path, error);
+    // The system's own reason (a folder that may not be searched, a loop of links), not "missing".
     if (error || !std::filesystem::exists(status))
-        return Outcome::failure(PlatformError::fromErrno(ENOENT, url.path()));
+        return Outcome::failure(PlatformError::fromErrno(error ? error.value() : ENOENT, url.path()));
     std::filesystem::remove_all(path, error);
     if (error)
         return Outcome::failure(PlatformError::fromErrno(error.value(), url.path()));
@@ -402,6 +403,13 @@ Outcome FileManager::writeAtomically(const Url& url, const QByteArray& bytes)
         exists = ::lstat(QFile::encodeName(target).constData(), &existing) == 0;
     }
     const QByteArray finalPath = QFile::encodeName(target);
+    // A file the saver may not write (made read-only, or another user's in a shared folder) is not
+    // replaced behind its owner's back by a rename the folder would allow: the save fails as a write
+    // into it would. Asked of the file system itself, so mounts without permission bits answer too.
+    if (exists && S_ISREG(existing.st_mode)
+        && ::faccessat(AT_FDCWD, finalPath.constData(), W_OK, AT_EACCESS) != 0
+        && (errno == EACCES || errno == EPERM))
+        return Outcome::failure(PlatformError::fromErrno(errno, target));
     const QFileInfo info(target);
     // Created like any new file (the umask applies); the old file's permissions are copied below.
     const QByteArray folder = QFile::encodeName(info.path());

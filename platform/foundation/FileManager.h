@@ -70,7 +70,7 @@ public:
 
     // Replaces the file's content atomically: the bytes go to a temporary file in the same folder,
     // are flushed to disk and renamed over the old file, so a crash leaves the old or the new content.
-    // The folder is not created.
+    // The folder is not created, and a file the caller may not write is not replaced (EACCES).
     static Result<Success, PlatformError> writeAtomically(const Url& url, const QByteArray& bytes);
 
     // Puts on disk what another library wrote or renamed without syncing: once this returns, a

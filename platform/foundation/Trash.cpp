@@ -9,9 +9,11 @@
 #include <QStandardPaths>
 
 #include <cerrno>
+#include <cstdint>
 #include <fcntl.h>
 #include <optional>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace platform {
@@ -36,20 +38,38 @@ QString parentOf(const QString& path)
     return QFileInfo(path).path();
 }
 
-std::optional<dev_t> deviceOf(const QString& path)
+// The mounted file system a path is on: its device and, where the kernel tells it, the mount's
+// own number. Two mounts of one disk (a bind mount, a container's view of a home folder) share the
+// device, yet nothing is renamed from one into the other.
+struct Mount {
+    dev_t device = 0;
+    std::uint64_t id = 0; // 0 where the kernel does not tell
+    bool operator==(const Mount& other) const
+    {
+        return device == other.device && (id == 0 || other.id == 0 || id == other.id);
+    }
+};
+
+std::optional<Mount> mountOf(const QString& path)
 {
-    struct stat info;
-    if (::stat(native(path).constData(), &info) != 0)
+    struct statx info;
+    if (::statx(AT_FDCWD, native(path).constData(), 0, STATX_INO | STATX_MNT_ID, &info) == 0)
+        return Mount { makedev(info.stx_dev_major, info.stx_dev_minor),
+            (info.stx_mask & STATX_MNT_ID) ? info.stx_mnt_id : 0 };
+    if (errno != ENOSYS)
         return std::nullopt;
-    return info.st_dev;
+    struct stat plain;
+    if (::stat(native(path).constData(), &plain) != 0)
+        return std::nullopt;
+    return Mount { plain.st_dev, 0 };
 }
 
-// The device of the nearest folder of `path` that exists.
-std::optional<dev_t> deviceOfNearest(QString path)
+// The mount of the nearest folder of `path` that exists.
+std::optional<Mount> mountOfNearest(QString path)
 {
     for (;;) {
-        if (auto device = deviceOf(path))
-            return device;
+        if (auto mount = mountOf(path))
+            return mount;
         const QString parent = parentOf(path);
         if (parent == path)
             return std::nullopt;
@@ -57,15 +77,15 @@ std::optional<dev_t> deviceOfNearest(QString path)
     }
 }
 
-// The folder the disk holding `folder` is mounted on: the last one up from it on the same device.
-QString topFolderOf(const QString& folder, dev_t device)
+// The folder `folder`'s mount is mounted on: the last one up from it on the same mount.
+QString topFolderOf(const QString& folder, const Mount& mount)
 {
     QString top = QFileInfo(folder).canonicalFilePath();
     if (top.isEmpty())
         return folder;
     while (top != QLatin1String("/")) {
         const QString parent = parentOf(top);
-        if (parent == top || deviceOf(parent) != device)
+        if (parent == top || mountOf(parent) != mount)
             break;
         top = parent;
     }
@@ -147,21 +167,21 @@ std::optional<QString> volumeTrash(const QString& top)
     return std::nullopt;
 }
 
-// The trash on the disk of the folder `from`.
+// The trash on the mount of the folder `from`.
 Result<QString, PlatformError> trashFor(const QString& from)
 {
     using Found = Result<QString, PlatformError>;
-    const auto device = deviceOf(from);
-    if (!device)
+    const auto mount = mountOf(from);
+    if (!mount)
         return Found::failure(PlatformError::fromErrno(errno, from));
     const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     const QString home = QDir::isAbsolutePath(data) ? data + QStringLiteral("/Trash") : QString();
-    if (!home.isEmpty() && deviceOfNearest(home) == device) {
+    if (!home.isEmpty() && mountOfNearest(home) == mount) {
         if (auto made = makeTrashFolders(home, Parents::make); !made)
             return Found::failure(made.error());
         return Found::success(home);
     }
-    if (auto trash = volumeTrash(topFolderOf(from, *device)))
+    if (auto trash = volumeTrash(topFolderOf(from, *mount)))
         return Found::success(*trash);
     return Found::failure(PlatformError::fromErrno(EXDEV, QStringLiteral("no trash on the disk of ") + from));
 }

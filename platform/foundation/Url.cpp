@@ -1,6 +1,7 @@
 #include "platform/foundation/Url.h"
 
 #include <QDir>
+#include <QUtf8StringView>
 
 #include <string>
 
@@ -12,16 +13,55 @@ bool isSinglePathComponent(const QString& name)
         && !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
 }
 
+namespace {
+
+bool namesLocalFile(const QUrl& url)
+{
+    if (!url.isValid() || url.isEmpty() || !url.isLocalFile())
+        return false;
+    const QString host = url.host();
+    if (!host.isEmpty() && host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) != 0)
+        return false;
+    // Fully encoded, the path is ASCII: what its escapes hide is seen before it is decoded. A name
+    // whose bytes are no UTF-8 would decode to other characters, and so to another file.
+    const QString encoded = url.path(QUrl::FullyEncoded);
+    if (!encoded.startsWith(QLatin1Char('/')))
+        return false;
+    if (!encoded.contains(QLatin1Char('%')))
+        return true;
+    if (encoded.contains(QLatin1String("%2F"), Qt::CaseInsensitive))
+        return false;
+    const QByteArray bytes = QByteArray::fromPercentEncoding(encoded.toLatin1());
+    return !bytes.contains('\0') && QUtf8StringView(bytes).isValidUtf8();
+}
+
+} // namespace
+
+Url::Url(QUrl url)
+    : m_url(std::move(url))
+    , m_localFile(namesLocalFile(m_url))
+{
+}
+
+Url::Url(QUrl url, KnownLocal)
+    : m_url(std::move(url))
+    , m_localFile(m_url.isValid())
+{
+}
+
 Url Url::fileUrl(const QString& absolutePath)
 {
     if (absolutePath.isEmpty() || !absolutePath.startsWith(QLatin1Char('/'))
         || absolutePath.contains(QChar(0)))
         return Url();
-    // One location, one text: "/a/b/" and "/a/b" name the same folder.
+    // One location, one text: "/a/b/" and "/a/b" name the same folder, and so do "//a/b" and "/a/b"
+    // (QUrl would take "a" for a host).
     QString path = absolutePath;
     while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
         path.chop(1);
-    return Url(QUrl::fromLocalFile(path));
+    while (path.startsWith(QLatin1String("//")))
+        path.remove(0, 1);
+    return Url(QUrl::fromLocalFile(path), KnownLocal::yes);
 }
 
 namespace {
@@ -75,7 +115,8 @@ QString Url::absoluteString() const
 
 QString Url::path() const
 {
-    return isFileUrl() ? m_url.toLocalFile() : QString();
+    // Not toLocalFile(): that keeps a "localhost" host as "//localhost/...", another folder here.
+    return isFileUrl() ? m_url.path(QUrl::FullyDecoded) : QString();
 }
 
 QStringList Url::pathComponents() const

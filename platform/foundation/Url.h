@@ -14,10 +14,7 @@ namespace platform {
 class Url {
 public:
     Url() = default;
-    explicit Url(QUrl url)
-        : m_url(std::move(url))
-    {
-    }
+    explicit Url(QUrl url);
 
     // The file URL of an absolute local path; invalid for an empty or relative path.
     static Url fileUrl(const QString& absolutePath);
@@ -26,7 +23,11 @@ public:
     static std::optional<Url> fromString(const QString& text);
 
     bool isValid() const { return m_url.isValid() && !m_url.isEmpty(); }
-    bool isFileUrl() const { return isValid() && m_url.isLocalFile(); }
+    // A "file" URL that names one file on this machine: no host but "localhost", an absolute path,
+    // no NUL, no escaped "/" and no escaped bytes that are not UTF-8 in it. Others ("file:notes.txt",
+    // "file://server/x", "file:///a%00b", "file:///caf%E9") would be taken for another path, so file
+    // operations refuse them as they do any other URL.
+    bool isFileUrl() const { return m_localFile; }
 
     // The fully percent-escaped text, e.g. "file:///home/a/My%20Project".
     QString absoluteString() const;
@@ -53,7 +54,11 @@ public:
     friend bool operator==(const Url& a, const Url& b) { return a.absoluteString() == b.absoluteString(); }
 
 private:
+    enum class KnownLocal { yes };
+    Url(QUrl url, KnownLocal);
+
     QUrl m_url;
+    bool m_localFile = false;
 };
 
 // Whether `name` can be one path component: not empty, ".", "..", and without "/" or NUL.

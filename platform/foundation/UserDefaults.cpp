@@ -252,10 +252,16 @@ struct IniFile {
         std::vector<Line> lines;
     };
     std::vector<Section> sections;
+    // A file an editor saved with a UTF-8 byte-order mark: Qt reads past the mark, and so do we, or
+    // the entry on the first line would be lost. It is written back as it was.
+    bool byteOrderMark = false;
 
-    static IniFile parse(const QByteArray& bytes)
+    static IniFile parse(QByteArray bytes)
     {
         IniFile file;
+        file.byteOrderMark = bytes.startsWith("\xEF\xBB\xBF");
+        if (file.byteOrderMark)
+            bytes.remove(0, 3);
         file.sections.push_back({ "General", {} });
         std::size_t current = 0;
         QString prefix;
@@ -360,6 +366,8 @@ struct IniFile {
                 endsBlank = line.isBlank();
             }
         }
+        if (byteOrderMark && !out.isEmpty())
+            out.prepend("\xEF\xBB\xBF");
         return out;
     }
 };

@@ -19,6 +19,7 @@
 #include <linux/filter.h>
 #include <linux/seccomp.h>
 #include <sys/file.h>
+#include <sys/fsuid.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -212,6 +213,24 @@ TEST_F(FileManagerTest, RemovesFoldersAndLinksWithoutFollowingThem)
     EXPECT_FALSE(FileManager::removeItem(at("tree")));
 }
 
+// A removal that cannot reach the item says why, so that the message the user reads is not
+// "No such file or directory" for an item that is there.
+TEST_F(FileManagerTest, ARemovalThatCannotReachTheItemGivesTheSystemsReason)
+{
+    ASSERT_EQ(::symlink("loop", QFile::encodeName(at("loop").path()).constData()), 0);
+    ASSERT_TRUE(FileManager::writeAtomically(at("file"), "x"));
+    const struct {
+        Url item;
+        int error;
+    } cases[] = { { at("missing"), ENOENT }, { at("loop/item"), ELOOP }, { at("file/item"), ENOTDIR },
+        { at(QString(300, QLatin1Char('n'))), ENAMETOOLONG } };
+    for (const auto& each : cases) {
+        auto removed = FileManager::removeItem(each.item);
+        ASSERT_FALSE(removed) << each.item.path().toStdString();
+        EXPECT_EQ(removed.error().code, each.error) << each.item.path().toStdString();
+    }
+}
+
 TEST_F(FileManagerTest, MoveRefusesToReplace)
 {
     auto check = [this](const QString& prefix) {
@@ -327,6 +346,46 @@ TEST_F(FileManagerTest, ASaveKeepsTheFilesPermissionsAndGroup)
     EXPECT_EQ(statOf(at("private.txt")).st_mode & 07777, 0600u);
     EXPECT_TRUE(QFileInfo(at("link.txt").path()).isSymLink());
     EXPECT_EQ(FileManager::readRegularFile(at("private.txt")).value(), QByteArray("new"));
+}
+
+// A file the saver may not write (made read-only by its owner, or another user's in a shared
+// folder) is not replaced by a rename the folder allows: the save fails and the file stays as it was.
+TEST(FileManagerPermissions, ASaveDoesNotReplaceAFileItMayNotWrite)
+{
+    constexpr uid_t nobody = 65534;
+    const bool asNobody = ::geteuid() == 0;
+    // Root may write anything: there the saver is another user, on a thread of its own, in a folder
+    // that user can reach.
+    QTemporaryDir root(asNobody ? QStringLiteral("/tmp/tindrel-saver-XXXXXX") : QString());
+    ASSERT_TRUE(root.isValid());
+    const auto at = [&](const char* name) { return Url::fileUrl(root.path() + "/" + name); };
+    const auto native = [&](const char* name) { return QFile::encodeName(at(name).path()); };
+    ASSERT_TRUE(FileManager::writeAtomically(at("kept.txt"), "kept"));
+    ASSERT_TRUE(FileManager::writeAtomically(at("writable.txt"), "old"));
+    ASSERT_EQ(::chmod(native("kept.txt").constData(), 0444), 0);
+    ASSERT_EQ(::chmod(native("writable.txt").constData(), 0644), 0);
+    if (asNobody) {
+        for (const QByteArray& path :
+            { QFile::encodeName(root.path()), native("kept.txt"), native("writable.txt") })
+            ASSERT_EQ(::chown(path.constData(), nobody, nobody), 0);
+    }
+    using Outcome = platform::Result<platform::Success, platform::PlatformError>;
+    Outcome refused = Outcome::success({}), saved = Outcome::success({});
+    std::thread saver([&] {
+        if (asNobody) {
+            ::setfsgid(nobody);
+            ::setfsuid(nobody);
+        }
+        refused = FileManager::writeAtomically(at("kept.txt"), "replaced");
+        saved = FileManager::writeAtomically(at("writable.txt"), "new");
+    });
+    saver.join();
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().code, EACCES);
+    ASSERT_TRUE(saved) << saved.error().description.toStdString();
+    EXPECT_EQ(FileManager::readRegularFile(at("kept.txt")).value(), QByteArray("kept"));
+    EXPECT_EQ(FileManager::readRegularFile(at("writable.txt")).value(), QByteArray("new"));
+    EXPECT_EQ(QDir(root.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
 }
 
 // A file kept elsewhere through a link (a note or library file on another disk) stays linked: the

@@ -1,4 +1,5 @@
 #include "platform/foundation/Trash.h"
+#include "support/TestSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -6,6 +7,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -75,4 +77,23 @@ TEST(Trash, AnItemOnAnotherDiskGoesToThatDisksTrashOrStays)
     EXPECT_EQ(Trash::moveToTrash(Url::fileUrl(disk.path() + "/three")).error().code, EXDEV);
     EXPECT_FALSE(QFile::exists(homeTrash() + "/info/three.trashinfo"));
     ::umount2(top.constData(), MNT_DETACH);
+}
+
+// A second mount of the home's own disk (a bind-mounted Documents folder) shares its device, yet
+// nothing is renamed across mounts: an item there goes to the trash at the top of that mount.
+TEST(Trash, AnItemOnABindMountOfTheHomesDiskGoesToThatMountsTrash)
+{
+    QTemporaryDir source(QDir::homePath() + "/kept-XXXXXX");
+    QTemporaryDir documents(QDir::homePath() + "/Documents-XXXXXX");
+    const QByteArray top = QFile::encodeName(documents.path());
+    if (::mount(QFile::encodeName(source.path()).constData(), top.constData(), nullptr, MS_BIND, nullptr)
+        != 0)
+        GTEST_SKIP() << "this test needs to make a bind mount";
+    const std::unique_ptr<const char, void (*)(const char*)> unmounted(
+        top.constData(), [](const char* path) { ::umount2(path, MNT_DETACH); });
+    ASSERT_TRUE(QDir(documents.path()).mkdir("Tindrel.folder"));
+    const QString own = documents.path() + "/.Trash-" + QString::number(::getuid());
+    EXPECT_EQ(trashed(documents.path() + "/Tindrel.folder/Draft"), own + "/files/Draft");
+    EXPECT_TRUE(read(own + "/info/Draft.trashinfo").contains("Path=" + top + "/Tindrel.folder/Draft\n"));
+    EXPECT_FALSE(QFile::exists(homeTrash() + "/info/Draft.trashinfo"));
 }

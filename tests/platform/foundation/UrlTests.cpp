@@ -1,6 +1,10 @@
+#include "platform/foundation/FileManager.h"
 #include "platform/foundation/Url.h"
 #include "support/TestSupport.h"
 
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 using platform::Url;
@@ -88,4 +92,46 @@ TEST(Url, PlainFileUrlsParseAsTheStrictParserDoes)
             EXPECT_EQ(ours->qUrl(), strict) << text;
         }
     }
+}
+
+// Text read back from a file may name another machine's file, a path relative to wherever the
+// program runs, or hide a NUL or a "/" in an escape; none of these is taken for a file here, so no
+// file operation acts on the path it would be mistaken for.
+TEST(Url, OnlyTextNamingOneLocalFileIsAFileUrl)
+{
+    const struct {
+        const char* text;
+        const char* path; // nullptr: not a file of this machine
+    } cases[] = {
+        { "file:///tmp/a%20b", "/tmp/a b" },
+        { "file:/tmp/x", "/tmp/x" },
+        { "file://localhost/tmp/x", "/tmp/x" },
+        { "file://LocalHost/tmp/x", "/tmp/x" },
+        { "file:///tmp/../etc/x", "/tmp/../etc/x" },
+        { "file://server/tmp/x", nullptr },
+        { "file:notes/x.txt", nullptr },
+        { "file:", nullptr },
+        { "file:///tmp/kept%00/gone", nullptr },
+        { "file:///tmp/a%2Fb", nullptr },
+        { "file:///tmp/a%2fb", nullptr },
+        { "file:///tmp/caf%E9.jpg", nullptr },
+        { "file:///tmp/caf%C3%A9%EF%BF%BD", "/tmp/caf\u00e9\ufffd" },
+        { "https://example.com/a", nullptr },
+    };
+    for (const auto& each : cases) {
+        auto url = Url::fromString(QString::fromLatin1(each.text));
+        ASSERT_TRUE(url) << each.text;
+        EXPECT_EQ(url->isFileUrl(), each.path != nullptr) << each.text;
+        EXPECT_EQ(url->path(), QString::fromUtf8(each.path)) << each.text;
+    }
+    EXPECT_EQ(Url::fileUrl(QStringLiteral("//tmp//x/")).path(), QStringLiteral("/tmp//x"));
+    EXPECT_EQ(Url::fileUrl(QStringLiteral("//tmp/x")), Url::fileUrl(QStringLiteral("/tmp/x")));
+
+    QTemporaryDir root;
+    const QString kept = root.path() + "/kept";
+    ASSERT_TRUE(QDir(root.path()).mkdir("kept"));
+    auto hidden = Url::fromString(Url::fileUrl(kept).absoluteString() + "%00/gone");
+    ASSERT_TRUE(hidden);
+    EXPECT_FALSE(platform::FileManager::removeItem(*hidden));
+    EXPECT_TRUE(QFileInfo(kept).isDir());
 }

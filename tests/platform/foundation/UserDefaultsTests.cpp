@@ -292,3 +292,32 @@ TEST(Bundle, FindsResourcesOnlyAsRegularFilesInTheResourceFolder)
     EXPECT_FALSE(platform::Bundle::pathForResource("../x", "icns"));
     platform::Environment::resetRoots();
 }
+
+// An editor may save the file with a UTF-8 byte-order mark before its first line: the entry or
+// group there reads as Qt reads it, and a write keeps the mark and every entry.
+TEST(UserDefaults, AFileSavedWithAByteOrderMarkReadsAsQtReadsIt)
+{
+    QTemporaryDir root;
+    const struct {
+        QByteArray file;
+        QString key;
+    } cases[] = { { "\xEF\xBB\xBFTDCategories=@ByteArray([])\n", "TDCategories" },
+        { "\xEF\xBB\xBF[group]\nTDCategories=@ByteArray([])\n", "group/TDCategories" } };
+    for (const auto& each : cases) {
+        const QString path = root.path() + "/settings.ini";
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(each.file);
+        file.close();
+        UserDefaults defaults(path);
+        EXPECT_EQ(defaults.data(each.key), QByteArray("[]")) << each.key.toStdString();
+        ASSERT_TRUE(defaults.setInteger("added", 1));
+        EXPECT_EQ(defaults.data(each.key), QByteArray("[]")) << each.key.toStdString();
+        QSettings qt(path, QSettings::IniFormat);
+        EXPECT_EQ(qt.value(each.key).toByteArray(), QByteArray("[]")) << each.key.toStdString();
+        EXPECT_EQ(qt.allKeys().size(), 2) << each.key.toStdString();
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(file.readAll().startsWith("\xEF\xBB\xBF[General]\n")) << each.key.toStdString();
+        file.close();
+    }
+}
