@@ -301,8 +301,16 @@ platform::Result<platform::Success, platform::PlatformError> TDDirectoryPath::tr
 {
     if (auto refusal = outsideLibrary(url))
         return platform::Result<platform::Success, platform::PlatformError>::failure(*refusal);
-    // A move that fails leaves the item where it was.
-    if (platform::Trash::moveToTrash(url))
+    // A move that fails leaves the item where it was. Only where the disk has no trash is the item
+    // deleted for good; a trash that is there but could not take it now (a full disk, an item busy)
+    // is a failure, so that a passing fault never turns a deletion into one nothing can undo.
+    auto moved = platform::Trash::moveToTrash(url);
+    if (moved)
         return platform::Result<platform::Success, platform::PlatformError>::success({});
+    const platform::PlatformError& error = moved.error();
+    const bool noTrash = error.domain == platform::PlatformError::posixDomain
+        && (error.code == EXDEV || error.code == ENOENT);
+    if (!noTrash)
+        return platform::Result<platform::Success, platform::PlatformError>::failure(error);
     return platform::FileManager::removeItem(url);
 }

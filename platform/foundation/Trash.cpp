@@ -177,8 +177,10 @@ Result<QString, PlatformError> trashFor(const QString& from)
     const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     const QString home = QDir::isAbsolutePath(data) ? data + QStringLiteral("/Trash") : QString();
     if (!home.isEmpty() && mountOfNearest(home) == mount) {
+        // A home trash that cannot be made is no trash on this disk, as one missing elsewhere is.
         if (auto made = makeTrashFolders(home, Parents::make); !made)
-            return Found::failure(made.error());
+            return Found::failure(PlatformError::wrapping(PlatformError::posixDomain, EXDEV,
+                QStringLiteral("no trash on the disk of ") + from, made.error()));
         return Found::success(home);
     }
     if (auto trash = volumeTrash(topFolderOf(from, *mount)))

@@ -23,7 +23,8 @@ public:
     // Moves the file or folder at `item` to the trash and gives back where it now lies: under its
     // own name, or that name + "-0001" and on where it is taken, cut at a character where its
     // record's name would be too long. Fails, with the item where it was, when no trash on its mount
-    // takes it (EXDEV when there is none there; the item is never copied to another disk).
+    // takes it (EXDEV when there is none there or it cannot be made; the item is never copied to
+    // another disk).
     static Result<Url, PlatformError> moveToTrash(const Url& item);
 };
 

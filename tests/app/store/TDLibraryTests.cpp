@@ -1,6 +1,7 @@
 #include "../LibraryTestSupport.h"
 #include "app/model/TDMedia.h"
 #include "app/store/TDCategoryStore.h"
+#include "app/store/TDDirectoryPath.h"
 #include "app/store/TDLibrary.h"
 #include "app/store/TDLinkStore.h"
 #include "app/store/TDMediaStore.h"
@@ -13,6 +14,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QStandardPaths>
+
+#include <sys/mount.h>
 
 using apptest::LibraryRoot;
 
@@ -200,6 +203,34 @@ TEST(TDLibrary, DeletedNotesAndProjectsGoToTheTrashAndAreDeletedWhereThereIsNone
         EXPECT_FALSE(QFileInfo::exists(f.root.library() + "/Alpha"));
         EXPECT_FALSE(QFileInfo::exists("files/Alpha")) << "nothing lands in the working folder";
     }
+}
+
+// A trash that is there but cannot take the folder now (its disk full) is a failure: the folder stays,
+// never deleted for good for a passing fault.
+TEST(TDLibrary, AFolderTheTrashCannotTakeNowStaysWhereItWas)
+{
+    LibraryRoot root;
+    root.makeLibraryFolder();
+    const QByteArray library = QFile::encodeName(root.library());
+    if (::mount("tmpfs", library.constData(), "tmpfs", 0, "size=64k") != 0)
+        GTEST_SKIP() << "needs a small disk of its own";
+    const QString draft = root.library() + "/Alpha/notes/Draft/Draft.txt";
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(draft).path()));
+    QFile text(draft);
+    ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+    text.write("words");
+    text.close();
+    QFile filler(root.library() + "/filler");
+    ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
+    while (filler.write(QByteArray(4096, 'f')) == 4096 && filler.flush()) { }
+    filler.close();
+
+    const auto trashed = TDDirectoryPath::trashItemInsideLibrary(platform::Url::fileUrl(root.library() + "/Alpha"));
+    EXPECT_FALSE(trashed);
+    QFile kept(draft);
+    EXPECT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), "words");
+    ::umount2(library.constData(), MNT_DETACH);
 }
 
 // A project of many notes leaves the link list in one write, not one per note (each copied the
