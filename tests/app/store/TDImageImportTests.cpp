@@ -64,6 +64,9 @@ struct Import {
         return path;
     }
 
+    // Starts a drop of three pictures for each import lane, whose answer lands in `report`.
+    std::vector<QUrl> startLaneFillingDrop(std::optional<TDImageImportReport>& report);
+
     // Imports `paths` and waits for the one answer.
     TDImageImportReport run(const QStringList& paths, std::vector<QUrl> extra = {})
     {
@@ -135,6 +138,17 @@ public:
 private:
     std::shared_ptr<std::latch> m_released = std::make_shared<std::latch>(1);
 };
+
+std::vector<QUrl> Import::startLaneFillingDrop(std::optional<TDImageImportReport>& report)
+{
+    const QByteArray bytes = encoded(picture(QSize(900, 700)), "bmp");
+    std::vector<QUrl> urls;
+    for (int i = 0; i < 3 * tdimageimport::laneCount; ++i)
+        urls.push_back(QUrl::fromLocalFile(write(QStringLiteral("p%1.bmp").arg(i), bytes)));
+    library.importImages(
+        project, urls, [&report](auto done) { report = done ? done.value() : TDImageImportReport {}; });
+    return urls;
+}
 
 } // namespace
 
@@ -520,13 +534,8 @@ TEST(TDImageImport, RenamingTheProjectDuringADropLandsEveryFileInItsNewFolder)
 {
     for (const bool afterTheFirst : { false, true }) {
         Import f;
-        const QByteArray bytes = encoded(picture(QSize(900, 700)), "bmp");
-        std::vector<QUrl> urls;
-        for (int i = 0; i < 3 * tdimageimport::laneCount; ++i)
-            urls.push_back(QUrl::fromLocalFile(f.write(QStringLiteral("p%1.bmp").arg(i), bytes)));
         std::optional<TDImageImportReport> report;
-        f.library.importImages(
-            f.project, urls, [&](auto done) { report = done ? done.value() : TDImageImportReport {}; });
+        const std::vector<QUrl> urls = f.startLaneFillingDrop(report);
         if (afterTheFirst) {
             ASSERT_TRUE(testsupport::waitUntil([&] { return !f.stores.mediaStore->tdMedia().empty(); }));
         }
@@ -555,13 +564,8 @@ TEST(TDImageImport, RenamingTheProjectDuringADropLandsEveryFileInItsNewFolder)
 TEST(TDImageImport, FilesWrittenIntoAFolderOfTheOldNameLandInTheRenamedProject)
 {
     Import f;
-    const QByteArray bytes = encoded(picture(QSize(900, 700)), "bmp");
-    std::vector<QUrl> urls;
-    for (int i = 0; i < 3 * tdimageimport::laneCount; ++i)
-        urls.push_back(QUrl::fromLocalFile(f.write(QStringLiteral("p%1.bmp").arg(i), bytes)));
     std::optional<TDImageImportReport> report;
-    f.library.importImages(
-        f.project, urls, [&](auto done) { report = done ? done.value() : TDImageImportReport {}; });
+    const std::vector<QUrl> urls = f.startLaneFillingDrop(report);
     f.library.editProject(f.project, { "Beta", f.project->startDate(), f.project->category() });
     ASSERT_TRUE(QDir().mkdir(f.root.library() + "/Alpha"));
     ASSERT_TRUE(testsupport::waitUntil([&] { return report && f.library.operationsInFlight() == 0; }, 30000));
