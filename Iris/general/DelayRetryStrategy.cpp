@@ -27,7 +27,14 @@ std::optional<double> DelayRetryStrategy::waitBeforeRetry(const RetryContext& co
     const IrisError& error = context.error();
     if (error.isCancelledTask() || error.errorCase() != IrisError::Case::responseError)
         return std::nullopt;
-    const double wait = m_retryInterval.timeInterval(context.retriedCount());
+    double wait = 0;
+    // The block is outside code, often run on a queue thread: whatever it throws means "stop", so
+    // the retrieval still gets its one answer.
+    try {
+        wait = m_retryInterval.timeInterval(context.retriedCount());
+    } catch (...) {
+        return std::nullopt;
+    }
     // A wait that is not a number or is endless would leave the retrieval waiting for ever.
     if (std::isnan(wait) || wait == INFINITY)
         return std::nullopt;

@@ -135,7 +135,9 @@ UrlResponse makeResponse(QNetworkReply* reply)
     const QByteArray encoding = response.value("Content-Encoding").trimmed().toLower();
     bool known = false;
     const qint64 length = response.value("Content-Length").trimmed().toLongLong(&known);
-    if (known && length >= 0 && (encoding.isEmpty() || encoding == "identity"))
+    // A transfer coding frames the body itself and overrides any declared length.
+    if (known && length >= 0 && (encoding.isEmpty() || encoding == "identity")
+        && response.value("Transfer-Encoding").isEmpty())
         response.expectedContentLength = length;
     return response;
 }

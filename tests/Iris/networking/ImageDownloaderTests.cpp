@@ -11,6 +11,7 @@
 #include "platform/foundation/UrlSessionTask.h"
 #include "platform/graphics/Image.h"
 
+#include <QCoreApplication>
 #include <QThread>
 
 #include <latch>
@@ -644,6 +645,34 @@ TEST_F(DownloaderTest, ProgressIsReportedOnTheMainQueueAndLowDataRequestsRefuseC
     const ImageLoadingResultOrError refused = fetch(QStringLiteral("/image.png"), lowData);
     ASSERT_TRUE(refused.isFailure());
     EXPECT_TRUE(refused.error().isLowDataConstrained());
+}
+
+// A chunked body is framed by its chunks: a length header beside them is no total to report.
+TEST_F(DownloaderTest, ProgressNeverPassesTheTotal)
+{
+    const std::string body = pngBody(64, 64);
+    server.server().Get("/framed.png", [body](const httplib::Request&, httplib::Response& response) {
+        response.set_header("Content-Length", "100");
+        response.set_chunked_content_provider("image/png", [body](size_t offset, httplib::DataSink& sink) {
+            if (offset >= body.size()) {
+                sink.done();
+                return true;
+            }
+            return sink.write(body.data() + offset, std::min<size_t>(64, body.size() - offset));
+        });
+    });
+    server.start();
+    std::vector<std::pair<std::int64_t, std::int64_t>> progress;
+    Answers answers;
+    downloader->downloadImage(
+        server.url(QStringLiteral("/framed.png")), std::nullopt,
+        [&](std::int64_t received, std::int64_t total) { progress.emplace_back(received, total); },
+        answers.completion());
+    ASSERT_TRUE(waitUntil([&] { return answers.count() == 1; }));
+    EXPECT_TRUE(answers.first().isSuccess());
+    QCoreApplication::processEvents(); // reports posted before the answer
+    for (const auto& [received, total] : progress)
+        EXPECT_LE(received, total);
 }
 
 // The session passes the declared length on, so a large body arriving in many chunks is gathered

@@ -64,6 +64,9 @@ TEST(DelayRetryStrategy, DecidesFromTheFirstErrorAndTheCount)
             std::nullopt },
         { "custom endless", 5, Interval::custom([](std::int64_t) { return INFINITY; }), responseFailure(), 0,
             std::nullopt },
+        { "custom throws", 5,
+            Interval::custom([](std::int64_t) -> double { throw std::runtime_error("no wait"); }),
+            responseFailure(), 0, std::nullopt },
         { "cancelled", 5, Interval::seconds(0), cancelled(), 0, std::nullopt },
         { "empty request", 5, Interval::seconds(0),
             IrisError::requestError(IrisError::RequestErrorReason::emptyRequest()), 0, std::nullopt },
@@ -98,6 +101,12 @@ TEST(DelayRetryStrategy, AZeroWaitRetriesAtOnceAndOthersGoThroughTheScheduler)
     pending.front()();
     EXPECT_EQ(decisions, (std::vector { RetryDecision::Kind::retry, RetryDecision::Kind::retry }));
     strategy.retry(contextWith(responseFailure(), 3), handler);
+    EXPECT_EQ(decisions.back(), RetryDecision::Kind::stop);
+    DelayRetryStrategy throwing(3, DelayRetryStrategy::Interval::custom([](std::int64_t) -> double {
+        throw std::runtime_error("no wait");
+    }));
+    throwing.retry(contextWith(responseFailure(), 0), handler);
+    EXPECT_EQ(decisions.size(), 4u);
     EXPECT_EQ(decisions.back(), RetryDecision::Kind::stop);
 
     // Without a scheduler, a delayed retry runs on the main queue.
