@@ -57,7 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
     const QList<QByteArray> after = once.split('\n');
     for (QByteArray line : QByteArray(reinterpret_cast<const char*>(data), qsizetype(size)).split('\n')) {
-        if (line.endsWith('\r'))
+        // Every carriage return at the end goes: the line is written back ending in "\n" alone.
+        while (line.endsWith('\r'))
             line.chop(1);
         const QByteArray trimmed = line.trimmed();
         if ((trimmed.startsWith(';') || trimmed.startsWith('#')) && !after.contains(line))
