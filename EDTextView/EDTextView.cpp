@@ -422,6 +422,7 @@ void EDTextView::setSelectedLineHighlightColor(const QColor& color)
 {
     m_selectedLineHighlightColor = color;
     setNeedsDisplay();
+    setNeedsRulerDisplay();
 }
 
 QColor EDTextView::selectionBackgroundColor() const
@@ -439,6 +440,9 @@ void EDTextView::setBackgroundColor(const std::optional<QColor>& color)
 {
     m_backgroundColor = color;
     setNeedsDisplay();
+    // The band's own colour is mixed over the background.
+    if (!m_selectedLineHighlightColor)
+        setNeedsRulerDisplay();
 }
 
 void EDTextView::changeDocumentBackgroundColor(const QColor& color)

@@ -640,6 +640,8 @@ private:
     void setNeedsDisplay();
     void setNeedsDisplay(const QRectF& viewRect);
     void setNeedsDisplayInViewport(const QRect& area);
+    // The ruler draws its selected-line band in this view's colour, read as it paints.
+    void setNeedsRulerDisplay();
 
     // Editing core helpers (EDTextViewEditing.cpp).
     void registerUndo(platform::TextRange range, const platform::AttributedString& replacement,

@@ -4,6 +4,7 @@
 #include "EDTextView/EDTextLayoutFragment.h"
 #include "EDTextView/EDTextLayoutManager.h"
 #include "EDTextView/TextLayoutUtilities.h"
+#include "platform/ui/RulerView.h"
 
 #include <QPaintEvent>
 #include <QPainter>
@@ -68,6 +69,12 @@ void EDTextView::setNeedsDisplayInViewport(const QRect& area)
     // painted is asked for again after it (a caret's blink painting first left a whole new text
     // undrawn). QRegion::contains only tells an overlap.
     m_displayAfterPaint += QRegion(area).subtracted(*m_regionBeingPainted);
+}
+
+void EDTextView::setNeedsRulerDisplay()
+{
+    if (platform::RulerView* ruler = platform::RulerView::verticalRuler(*this))
+        ruler->update();
 }
 
 void EDTextView::paintEvent(QPaintEvent* event)

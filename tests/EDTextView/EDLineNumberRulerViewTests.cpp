@@ -4,6 +4,8 @@
 
 #include <QAccessible>
 #include <QFontMetricsF>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QScrollBar>
 
 #include <cmath>
@@ -87,6 +89,25 @@ struct RulerFixture {
         return QPoint(ruler->width() / 2, ruler->mapFrom(view.view.get(), inView).y());
     }
 };
+
+// The ruler's pixels on screen that differ from what a fresh paint of it gives.
+int staleRulerPixels(const RulerFixture& f)
+{
+    f.view.settle();
+    QCoreApplication::processEvents();
+    const QImage shown = QGuiApplication::primaryScreen()
+                             ->grabWindow(f.view->winId())
+                             .toImage()
+                             .copy(QRect(f.ruler->mapTo(f.view.view.get(), QPoint(0, 0)), f.ruler->size()))
+                             .convertToFormat(QImage::Format_RGB32);
+    const QImage fresh = f.ruler->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    int stale = 0;
+    for (int y = 0; y < std::min(shown.height(), fresh.height()); ++y) {
+        for (int x = 0; x < std::min(shown.width(), fresh.width()); ++x)
+            stale += shown.pixel(x, y) != fresh.pixel(x, y);
+    }
+    return stale;
+}
 
 bool isDark(QColor color)
 {
@@ -602,4 +623,26 @@ TEST(EDLineNumberRulerView, TheSelectedLinesColoursFollowAPaletteChange)
     ScopedPalette dark(true);
     EXPECT_EQ(ruler.selectedLineTextColor(), QColor(Qt::blue));
     EXPECT_EQ(ruler.selectedLineHighlightColor(), QColor(Qt::green));
+}
+
+// The band beside the caret's line is painted in the text view's selected-line colour, which a
+// new colour of its own or of the view's background changes: the ruler shows the new one at once,
+// not when something else next repaints it.
+TEST(EDLineNumberRulerView, TheBandTakesTheTextViewsNewColoursAtOnce)
+{
+    const std::vector<std::pair<const char*, std::function<void(EDTextView&)>>> changes = {
+        { "the band's colour",
+            [](EDTextView& view) { view.setSelectedLineHighlightColor(QColor(255, 200, 200)); } },
+        { "the background", [](EDTextView& view) { view.setBackgroundColor(QColor(40, 40, 90)); } },
+    };
+    for (const auto& [name, change] : changes) {
+        RulerFixture f(numberedParagraphs(5));
+        f.ruler->setHighlightSelectedLine(true);
+        f.view.setCaret(2);
+        ASSERT_EQ(staleRulerPixels(f), 0) << name;
+        const QColor before = f.ruler->selectedLineHighlightColor();
+        change(*f.view);
+        ASSERT_NE(f.ruler->selectedLineHighlightColor(), before) << name;
+        EXPECT_EQ(staleRulerPixels(f), 0) << name;
+    }
 }
