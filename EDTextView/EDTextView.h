@@ -361,6 +361,7 @@ public:
     platform::CharacterRange checkingSelectedRange() const override { return selectedRange(); }
     bool checkingAllowsEdits() const override { return m_isEditable; }
     bool checkingEditWasTyped() const override { return m_processingKeyEvent; }
+    bool checkingEditIsProvisional() const override { return m_inputMethodEditing; }
     // The "Spelling and Grammar" and "Substitutions" submenus of the default menu.
     static void addTextCheckingMenus(QMenu& menu);
 

@@ -122,6 +122,30 @@ bool joinsAddressParts(QChar c)
         || c == u'=' || c == u'&' || c == u'%' || c == u'~';
 }
 
+// How far back the white space before a word is looked for.
+constexpr qint64 longestRun = 2048;
+// How many of the latest automatic corrections are followed for an Undo.
+constexpr size_t maxFollowedCorrections = 32;
+
+// Whether a run of text without white space, up to where a character is typed, is a web address.
+bool isWebAddress(QStringView run)
+{
+    while (!run.isEmpty() && !run.front().isLetterOrNumber())
+        run = run.mid(1);
+    return run.contains(u"://") || run.startsWith(u"www.", Qt::CaseInsensitive);
+}
+
+// Whether a word that follows `run` in the same run without white space is part of an address, a
+// path or a query ("exmaple.com/a-serach", "Foo_(barr)"), not prose.
+bool joinsAddress(QStringView run)
+{
+    if (!run.isEmpty() && joinsAddressParts(run.back()))
+        return true;
+    return isWebAddress(run) || std::any_of(run.begin(), run.end(), [](QChar c) {
+        return joinsAddressParts(c) && !mayContinueAddress(c);
+    });
+}
+
 } // namespace
 
 std::shared_ptr<TextCheckingController> TextCheckingController::make(TextCheckingClient& client)
@@ -282,6 +306,7 @@ void TextCheckingController::didChangeTextInRange(CharacterRange range)
     m_textLength = length;
     const Edit edit { range.location, std::max<qint64>(0, range.length - delta), range.length };
     m_editLog.record(edit);
+    followCorrections(edit);
     for (Pending& pending : m_pending)
         pending.range = moved(pending.range, edit);
     if (m_deferred) {
@@ -302,7 +327,7 @@ void TextCheckingController::didChangeTextInRange(CharacterRange range)
             enqueue(checked, types, Queueing::afterQuiet, extent);
         }
     }
-    if (typed && range.length == 1)
+    if (typed && range.length == 1 && !m_client.checkingEditIsProvisional())
         substituteAfterTyping(range);
 }
 
@@ -619,6 +644,12 @@ void TextCheckingController::substituteAfterTyping(CharacterRange range)
         return;
     const QChar c = typed.front();
     if ((c == u'\'' || c == u'"') && m_client.smartQuotesType() == TextInputTraitType::yes) {
+        // An apostrophe belongs in a web address as typed ("wiki/Ender's_Game"); a double quote
+        // never does, so it ends one.
+        if (c == u'\'') {
+            if (const auto run = runBefore(range.location); run && isWebAddress(*run))
+                return;
+        }
         std::optional<QChar> before;
         if (range.location > 0) {
             const QString previous = m_client.plainSubstring({ range.location - 1, 1 });
@@ -664,11 +695,13 @@ void TextCheckingController::correctWordBefore(qint64 location)
     // is no misspelt "NASAL").
     const bool inCapitals = std::any_of(word.begin(), word.end(), [](QChar c) { return c.isUpper(); })
         && std::none_of(word.begin(), word.end(), [](QChar c) { return c.isLower(); });
-    if (word.isEmpty() || (i == 0 && from > 0) || (i > 0 && joinsAddressParts(before[i - 1])) || inCapitals
+    if (word.isEmpty() || (i == 0 && from > 0) || inCapitals
         || std::any_of(word.begin(), word.end(), [](QChar c) { return c.isDigit(); }))
         return;
+    if (const auto run = runBefore(from + i); !run || joinsAddress(*run))
+        return;
     const SpellChecker::DocumentTag tag = spellCheckerDocumentTag();
-    if (m_checker.isCorrect(word, tag))
+    if (m_keptAsTyped.contains(word) || m_checker.isCorrect(word, tag))
         return;
     // Guessing can take a while: it runs on the worker, and the word is replaced only if it is
     // still there, untouched, when the guess comes back.
@@ -687,10 +720,50 @@ void TextCheckingController::correctWordBefore(qint64 location)
             if (!now || guesses.isEmpty() || guesses.front() == word
                 || self->m_client.plainSubstring({ now->start, now->end - now->start }) != word)
                 return;
-            self->m_client.replaceCharacters(
-                { now->start, now->end - now->start }, AttributedString(guesses.front()));
+            const QString& guess = guesses.front();
+            self->m_client.replaceCharacters({ now->start, now->end - now->start }, AttributedString(guess));
+            // Refused by the view or its delegate, or already edited again: nothing to follow.
+            if (self->m_client.plainSubstring({ now->start, guess.size() }) != guess)
+                return;
+            if (self->m_corrections.size() >= maxFollowedCorrections)
+                self->m_corrections.erase(self->m_corrections.begin());
+            self->m_corrections.push_back({ { now->start, now->start + guess.size() }, word });
         });
     });
+}
+
+void TextCheckingController::followCorrections(const Edit& edit)
+{
+    for (auto it = m_corrections.begin(); it != m_corrections.end();) {
+        const Range range = it->range;
+        if (edit.location == range.start && edit.oldLength == range.end - range.start
+            && edit.newLength == it->typed.size()
+            && m_client.plainSubstring({ edit.location, edit.newLength }) == it->typed) {
+            m_keptAsTyped.insert(it->typed);
+            it = m_corrections.erase(it);
+        } else if (edit.location >= range.end) {
+            ++it;
+        } else if (edit.location + edit.oldLength <= range.start) {
+            const qint64 delta = edit.newLength - edit.oldLength;
+            it->range = { range.start + delta, range.end + delta };
+            ++it;
+        } else {
+            // Edited by hand: the user took the correction over.
+            it = m_corrections.erase(it);
+        }
+    }
+}
+
+std::optional<QString> TextCheckingController::runBefore(qint64 location) const
+{
+    const qint64 from = std::max<qint64>(0, location - longestRun);
+    const QString before = m_client.plainSubstring({ from, location - from });
+    qsizetype start = before.size();
+    while (start > 0 && !before[start - 1].isSpace())
+        --start;
+    if (start == 0 && from > 0)
+        return std::nullopt;
+    return before.mid(start);
 }
 
 // Commands.

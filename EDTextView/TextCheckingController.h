@@ -6,6 +6,7 @@
 
 #include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QVariantHash>
@@ -82,6 +83,9 @@ public:
     virtual bool checkingAllowsEdits() const = 0;
     // Whether the edit being reported comes from the keyboard or an input method.
     virtual bool checkingEditWasTyped() const = 0;
+    // Whether it only shows what an input method is composing: such text is the input method's
+    // until committed.
+    virtual bool checkingEditIsProvisional() const { return false; }
 };
 
 // Checks a client's text for spelling and grammar, off the main thread, and keeps the client's
@@ -274,6 +278,10 @@ private:
     void restartCheckInFlight();
     void substituteAfterTyping(platform::CharacterRange range);
     void correctWordBefore(qint64 location);
+    void followCorrections(const Edit& edit);
+    // The text from the white space before `location` up to it; none when there is no white
+    // space within reach (a run that long is no prose).
+    std::optional<QString> runBefore(qint64 location) const;
     QString wordFromSender(QObject* sender) const;
     QWidget* view();
     static std::vector<TextCheckingController*>& liveControllers();
@@ -298,4 +306,13 @@ private:
     Extent m_deferredExtent = Extent::paragraphs;
     // What the grammar engine said about the sentences it marked, by their text.
     QHash<QString, platform::TextCheckingResult> m_grammarDetails;
+    // The latest automatic corrections, followed through the edits since: one that an edit puts
+    // back as typed (Undo) was not wanted.
+    struct Correction {
+        Range range;
+        QString typed;
+    };
+    std::vector<Correction> m_corrections;
+    // Words whose automatic correction the user took back: left as typed in this text from then on.
+    QSet<QString> m_keptAsTyped;
 };

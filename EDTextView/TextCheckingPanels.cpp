@@ -3,9 +3,9 @@
 #include "EDTextView/EDTextView.h"
 #include "EDTextView/TextCheckingController.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -37,6 +37,28 @@ void serve(QObject* panel, QPointer<EDTextView>& current, QMetaObject::Connectio
         }
     }
     current = target;
+}
+
+// The text view that holds `widget`, if any.
+EDTextView* textViewOf(QWidget* widget)
+{
+    for (; widget; widget = widget->parentWidget()) {
+        if (auto* view = qobject_cast<EDTextView*>(widget))
+            return view;
+        if (widget->isWindow())
+            break;
+    }
+    return nullptr;
+}
+
+// Keeps a panel on the text view the user works in: a panel left open while the user moves to
+// another note serves that note, not the one it was opened over.
+template<typename Panel> void followFocus(Panel* panel)
+{
+    QObject::connect(qApp, &QApplication::focusChanged, panel, [panel](QWidget*, QWidget* now) {
+        if (EDTextView* view = textViewOf(now); view && view != panel->target())
+            panel->setTarget(view);
+    });
 }
 
 // "English (United States)" for "en_US"; the dictionary's own name when the locale knows nothing
@@ -167,6 +189,7 @@ SpellingPanel::SpellingPanel()
             if (panel)
                 QMetaObject::invokeMethod(panel, &SpellingPanel::refresh, Qt::QueuedConnection);
         });
+    followFocus(this);
     showNothingFound();
     refresh();
 }
@@ -178,9 +201,15 @@ SpellingPanel::~SpellingPanel()
 
 void SpellingPanel::setTarget(QWidget* textView)
 {
-    // What was found in a view that closes can be neither changed nor ignored.
-    serve(this, m_target, m_targetGone, qobject_cast<EDTextView*>(textView), [this] { showNothingFound(); });
-    refresh();
+    // What was found in a view that closes can be neither changed nor ignored, and what was found
+    // in one note is not another's to change or ignore.
+    EDTextView* view = qobject_cast<EDTextView*>(textView);
+    const bool another = view != m_target;
+    serve(this, m_target, m_targetGone, view, [this] { showNothingFound(); });
+    if (another)
+        showNothingFound();
+    else
+        refresh();
 }
 
 EDTextView* SpellingPanel::target() const
@@ -292,6 +321,7 @@ SubstitutionsPanel::SubstitutionsPanel()
             if (panel)
                 QMetaObject::invokeMethod(panel, &SubstitutionsPanel::refresh, Qt::QueuedConnection);
         });
+    followFocus(this);
     refresh();
 }
 

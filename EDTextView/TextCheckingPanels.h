@@ -14,10 +14,11 @@ class QLineEdit;
 class QListWidget;
 class QPushButton;
 
-// The spelling panel: one per program, working on the text view that last asked for it. It shows
-// the problem the last "Find Next" found (a misspelt word with the dictionary's guesses, or a
-// sentence that does not parse), lets the user change, ignore or learn the word, find the next
-// problem, choose the dictionary among those installed, and turn grammar checking on or off.
+// The spelling panel: one per program, working on the text view that last asked for it or that the
+// user moved to since. It shows the problem the last "Find Next" found (a misspelt word with the
+// dictionary's guesses, or a sentence that does not parse), lets the user change, ignore or learn
+// the word, find the next problem, choose the dictionary among those installed, and turn grammar
+// checking on or off.
 class SpellingPanel : public QDialog {
     Q_OBJECT
 public:
@@ -64,7 +65,7 @@ private:
 };
 
 // The substitutions panel: the automatic changes a text view makes as the user types, for the view
-// that last asked for it.
+// that last asked for it or that the user moved to since.
 class SubstitutionsPanel : public QDialog {
     Q_OBJECT
 public:

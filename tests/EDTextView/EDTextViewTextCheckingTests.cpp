@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QContextMenuEvent>
 #include <QDir>
+#include <QInputMethodEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -641,9 +642,75 @@ TEST(EDTextViewTextChecking, AutomaticCorrectionLeavesAddressesAlone)
         { "he said \"teh.\"", "he said \"the.\"" },
         { "(see teh.)", "(see the.)" },
         { "Ratio: teh:", "Ratio: the:" },
+        // The words of an address after its first part, whatever comes between them.
+        { "see https://en.wikipedia.org/wiki/Foo_(barr) now",
+            "see https://en.wikipedia.org/wiki/Foo_(barr) now" },
+        { "see www.exmaple.com/some-pgae? now", "see www.exmaple.com/some-pgae? now" },
+        { "at exmaple.com/a-serach, now", "at exmaple.com/a-serach, now" },
+        { "at https://exmaple.com/x?q=a+serach now", "at https://exmaple.com/x?q=a+serach now" },
+        { "a self-contianed (teh) list", "a self-contained (the) list" },
     };
     for (const auto& testCase : cases)
         EXPECT_EQ(typedWithCorrection(testCase.typed), testCase.expected);
+}
+
+// An apostrophe typed in a web address stays as typed; in prose, and a double quote after an
+// address, still turn.
+TEST(EDTextViewTextChecking, SmartQuotesLeaveApostrophesInWebAddresses)
+{
+    ShownView view;
+    view->setIsAutomaticQuoteSubstitutionEnabled(true);
+    QTest::keyClicks(view.view.get(), "Ender's https://en.wikipedia.org/wiki/Ender's_Game \"www.x.org/a's\"");
+    EXPECT_EQ(
+        view->string(), "Ender\u2019s https://en.wikipedia.org/wiki/Ender's_Game \u201Cwww.x.org/a's\u201D");
+}
+
+// An automatic correction that the user takes back with Undo is not made again in that text, not
+// even once the word is ended again; other words, and the same word in another text, still are.
+TEST(EDTextViewTextChecking, ACorrectionTakenBackIsNotMadeAgain)
+{
+    ShownView view;
+    view->setIsAutomaticSpellingCorrectionEnabled(true);
+    QTest::keyClicks(view.view.get(), "I saw teh ");
+    ASSERT_TRUE(waitFor([&] { return view->string() == "I saw the "; }));
+    QTest::keyClick(view.view.get(), Qt::Key_Z, Qt::ControlModifier);
+    ASSERT_EQ(view->string(), "I saw teh ");
+    // Undo leaves the caret after the word it put back: the next key ends it again.
+    view.setCaret(9);
+    QTest::keyClicks(view.view.get(), ",");
+    view.setCaret(view->string().size());
+    QTest::keyClicks(view.view.get(), "teh recieve ");
+    // Corrections come in order: once the last one is in, none came before it.
+    ASSERT_TRUE(waitFor([&] { return view->string().endsWith("receive "); }));
+    EXPECT_EQ(view->string(), "I saw teh, teh receive ");
+
+    ShownView other;
+    other->setIsAutomaticSpellingCorrectionEnabled(true);
+    QTest::keyClicks(other.view.get(), "teh ");
+    EXPECT_TRUE(waitFor([&] { return other->string() == "the "; }));
+}
+
+// Provisional text of an input method is the input method's: no quote or correction turns it, while
+// the text it commits is substituted as typed text is.
+TEST(EDTextViewTextChecking, NoSubstitutionInsideAComposition)
+{
+    ShownView view;
+    view->setIsAutomaticQuoteSubstitutionEnabled(true);
+    QTest::keyClicks(view.view.get(), "a ");
+    const auto compose = [&](const QString& preedit, const QString& commit) {
+        QInputMethodEvent event(preedit, {});
+        event.setCommitString(commit);
+        QApplication::sendEvent(view.view.get(), &event);
+    };
+    compose("'", QString());
+    EXPECT_EQ(view->string(), "a '");
+    compose(QString(), "\u00E9");
+    EXPECT_EQ(view->string(), "a \u00E9");
+    QTest::keyClicks(view.view.get(), " ");
+    compose("'", QString());
+    EXPECT_EQ(view->string(), "a \u00E9 '");
+    compose(QString(), "'");
+    EXPECT_EQ(view->string(), "a \u00E9 \u2018");
 }
 
 // A word in capitals or with a digit is a name, an acronym or a code, not a misspelling.
@@ -843,6 +910,47 @@ TEST(EDTextViewTextChecking, SpellingPanelForgetsAClosedView)
     other.reset();
     EXPECT_FALSE(substitutions.smartQuotesBox()->isEnabled());
     substitutions.close();
+}
+
+// The panels serve the note the user works in: moving to another note moves them there, and what
+// the spelling panel found in the first is not the second's to change.
+TEST(EDTextViewTextChecking, PanelsServeTheNoteTheUserWorksIn)
+{
+    ShownView first("Ths is one.");
+    ShownView second("A wrod in two.");
+    first->showGuessPanel();
+    SpellingPanel* panel = SpellingPanel::visiblePanel();
+    ASSERT_TRUE(panel);
+    ASSERT_TRUE(waitFor([&] { return panel->problemLabel()->text().contains("Ths"); }));
+    const auto workIn = [](ShownView& view) {
+        view->activateWindow();
+        view->setFocus();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(view.view.get()));
+        QCoreApplication::processEvents();
+    };
+
+    workIn(second);
+    EXPECT_EQ(panel->target(), second.view.get());
+    EXPECT_FALSE(panel->problemLabel()->text().contains("Ths"));
+    EXPECT_FALSE(panel->changeButton()->isEnabled());
+    panel->findNextButton()->click();
+    ASSERT_TRUE(waitFor([&] { return panel->problemLabel()->text().contains("wrod"); }));
+    EXPECT_EQ(second->selectedRange(), (CharacterRange { 2, 4 }));
+    panel->close();
+
+    first->setIsAutomaticQuoteSubstitutionEnabled(true);
+    first->orderFrontSubstitutionsPanel();
+    SubstitutionsPanel& substitutions = SubstitutionsPanel::shared();
+    EXPECT_TRUE(substitutions.smartQuotesBox()->isChecked());
+    workIn(second);
+    EXPECT_EQ(substitutions.target(), second.view.get());
+    EXPECT_FALSE(substitutions.smartQuotesBox()->isChecked());
+    substitutions.smartQuotesBox()->click();
+    EXPECT_TRUE(second->isAutomaticQuoteSubstitutionEnabled());
+    EXPECT_TRUE(first->isAutomaticQuoteSubstitutionEnabled());
+    substitutions.close();
+    // The toggle is the user's choice for new views: put it back for later tests.
+    platform::UserDefaults::standard().setInteger("AutomaticQuoteSubstitutionEnabled", 0);
 }
 
 // A guess chosen from a context menu after the text changed under it replaces nothing but the word
