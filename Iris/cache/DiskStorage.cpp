@@ -28,6 +28,10 @@ constexpr qsizetype maximumFileNameBytes = 255 - qsizetype(sizeof(temporaryFileS
 // Left (hidden, so never listed for cleaning) in a folder the storage made itself.
 const QString ownFolderMarker = QStringLiteral(".iris-disk-storage");
 constexpr qsizetype maximumAutomaticExtensionLength = 16;
+// How long a temporary file of a write stays untouched by cleans after its last change. A write
+// changes its file all the way to the rename (bytes, dates, last-access record); one left this long
+// was abandoned by a program that stopped.
+constexpr double writeInProgressSeconds = 60;
 
 bool has(ResourceKey keys, ResourceKey key)
 {
@@ -84,6 +88,18 @@ QString hashedFileName(const QString& key, const Config& config)
             return base + QLatin1Char('.') + *extension;
     }
     return base;
+}
+
+// Whether `url` is the temporary file of a write that may still be going on, here or in another copy
+// of the program: such a file looks expired (its dates are set last) but is about to take its name.
+bool isWriteInProgress(const QUrl& url, const platform::FileStatus& status, Date referenceDate)
+{
+    if (status.changeDate.timeIntervalSince(referenceDate) <= -writeInProgressSeconds)
+        return false;
+    static const QString marker = QString::fromLatin1(temporaryFileSuffix).chopped(6); // ".partial-"
+    const QString name = url.fileName();
+    return name.size() > marker.size() + 6
+        && name.sliced(name.size() - marker.size() - 6, marker.size()) == marker;
 }
 
 std::uint64_t saturatingAdd(std::uint64_t a, std::uint64_t b)
@@ -638,13 +654,19 @@ BackendBase::CleanedFiles BackendBase::clean(Date referenceDate, CleanSteps step
         // Folders and anything but plain files are never ours to clean; they weigh nothing.
         if (status.value().type != platform::FileStatus::Type::regular)
             continue;
+        const std::uint64_t weight = status.value().size > 0 ? std::uint64_t(status.value().size) : 0;
+        // A file still being written weighs what it will weigh, but is neither expired nor trimmed.
+        if (isWriteInProgress(url, status.value(), referenceDate)) {
+            size = saturatingAdd(size, weight);
+            continue;
+        }
         FileMeta meta;
         meta.estimatedExpirationDate = status.value().modificationDate;
         if (removeExpired && meta.isExpiredAt(referenceDate)) {
             expired.push_back(url);
             continue;
         }
-        size = saturatingAdd(size, status.value().size > 0 ? std::uint64_t(status.value().size) : 0);
+        size = saturatingAdd(size, weight);
         survivors.push_back({ url, status.value() });
     }
     for (const QUrl& url : expired) {

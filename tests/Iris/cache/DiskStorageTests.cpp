@@ -874,3 +874,27 @@ TEST_F(DiskStorageTest, AReadsLateDateChangeLeavesALaterStoresLifetime)
     clock.advance(120);
     EXPECT_FALSE(backend->containsValue("key"));
 }
+
+// A clean on another thread, or in another copy of the program, leaves the file a store is writing
+// (the store used to fail); one left by a write that stopped goes at a clean a minute later.
+TEST_F(DiskStorageTest, ACleanLeavesAFileBeingWritten)
+{
+    clock.set(Date::fromUnixSeconds(double(std::time(nullptr)) + 1));
+    auto backend = makeBackend(1); // every finished file is over the limit
+    std::optional<DiskStorage::BackendBase::CleanedFiles> clean;
+    fileSystem->beforeDates = [&] {
+        if (!clean)
+            clean = backend->removeExpiredFilesAndTrim(clock.now());
+    };
+    ASSERT_TRUE(backend->storeValue("new bytes", "key"));
+    fileSystem->beforeDates = nullptr;
+    ASSERT_TRUE(clean && !clean->error);
+    EXPECT_TRUE(clean->expired.empty() && clean->trimmed.empty());
+    EXPECT_EQ(backend->readValue("key").value(), QByteArray("new bytes"));
+
+    const QString left = pathFor(*backend, "key") + ".partial-Ab12Cd";
+    ASSERT_TRUE(QFile::copy(pathFor(*backend, "key"), left));
+    EXPECT_TRUE(backend->removeExpiredFiles(clock.now()).value().empty());
+    clock.advance(61);
+    EXPECT_EQ(backend->removeExpiredFiles(clock.now()).value(), std::vector { QUrl::fromLocalFile(left) });
+}
