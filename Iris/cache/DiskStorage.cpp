@@ -90,16 +90,16 @@ QString hashedFileName(const QString& key, const Config& config)
     return base;
 }
 
-// Whether `url` is the temporary file of a write that may still be going on, here or in another copy
+// Whether `path` is the temporary file of a write that may still be going on, here or in another copy
 // of the program: such a file looks expired (its dates are set last) but is about to take its name.
-bool isWriteInProgress(const QUrl& url, const platform::FileStatus& status, Date referenceDate)
+bool isWriteInProgress(QStringView path, const platform::FileStatus& status, Date referenceDate)
 {
     if (status.changeDate.timeIntervalSince(referenceDate) <= -writeInProgressSeconds)
         return false;
-    static const QString marker = QString::fromLatin1(temporaryFileSuffix).chopped(6); // ".partial-"
-    const QString name = url.fileName();
-    return name.size() > marker.size() + 6
-        && name.sliced(name.size() - marker.size() - 6, marker.size()) == marker;
+    // The suffix's "XXXXXX" becomes six characters of the file's own.
+    constexpr qsizetype suffixLength = sizeof(temporaryFileSuffix) - 1;
+    constexpr QLatin1String marker(temporaryFileSuffix, suffixLength - 6);
+    return path.size() > suffixLength && path.sliced(path.size() - suffixLength, marker.size()) == marker;
 }
 
 std::uint64_t saturatingAdd(std::uint64_t a, std::uint64_t b)
@@ -644,7 +644,8 @@ BackendBase::CleanedFiles BackendBase::clean(Date referenceDate, CleanSteps step
     std::vector<Survivor> survivors;
     std::uint64_t size = 0;
     for (const QUrl& url : listed.value()) {
-        auto status = fileManager.status(url.toLocalFile());
+        const QString path = url.toLocalFile();
+        auto status = fileManager.status(path);
         if (status.isFailure()) {
             // An entry that cannot be described counts as expired, and toward no size.
             if (removeExpired)
@@ -656,7 +657,7 @@ BackendBase::CleanedFiles BackendBase::clean(Date referenceDate, CleanSteps step
             continue;
         const std::uint64_t weight = status.value().size > 0 ? std::uint64_t(status.value().size) : 0;
         // A file still being written weighs what it will weigh, but is neither expired nor trimmed.
-        if (isWriteInProgress(url, status.value(), referenceDate)) {
+        if (isWriteInProgress(path, status.value(), referenceDate)) {
             size = saturatingAdd(size, weight);
             continue;
         }
