@@ -266,6 +266,7 @@ void BackendBase::setConfig(Config config)
 
 void BackendBase::loadCachedNames()
 {
+    ++m_maybeCached->listingsQueued;
     m_maybeCachedCheckingQueue->async(
         [names = m_maybeCached, fileManager = currentConfig()->fileManager, path = directoryPath()] {
             names->names = std::set<QString>();
@@ -274,10 +275,11 @@ void BackendBase::loadCachedNames()
                 : fileManager->contentsOfDirectory(path);
             if (listed.isFailure()) {
                 names->names.reset();
-                return;
+            } else {
+                for (const QString& name : listed.value())
+                    names->names->insert(name);
             }
-            for (const QString& name : listed.value())
-                names->names->insert(name);
+            --names->listingsQueued;
         });
 }
 
@@ -386,11 +388,15 @@ platform::Result<std::optional<QByteArray>, IrisError> BackendBase::readData(
     const QString name = fileNameForKey(key, *current);
     bool knownAbsent = false;
     bool listed = false;
-    // The checking queue is never the caller's own: a read is never queued on it.
-    m_maybeCachedCheckingQueue->sync([&] {
-        listed = m_maybeCached->names && m_maybeCached->names->contains(name);
-        knownAbsent = m_maybeCached->names && !listed;
-    });
+    // While the folder is being listed the file system answers: listing a large cache takes long, and
+    // the caller is often the main thread. The checking queue is never the caller's own: a read is
+    // never queued on it.
+    if (m_maybeCached->listingsQueued == 0) {
+        m_maybeCachedCheckingQueue->sync([&] {
+            listed = m_maybeCached->names && m_maybeCached->names->contains(name);
+            knownAbsent = m_maybeCached->names && !listed;
+        });
+    }
     if (knownAbsent)
         return ReadResult::success(std::nullopt);
 
