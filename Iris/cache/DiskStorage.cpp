@@ -28,6 +28,10 @@ constexpr qsizetype maximumFileNameBytes = 255 - qsizetype(sizeof(temporaryFileS
 // Left (hidden, so never listed for cleaning) in a folder the storage made itself.
 const QString ownFolderMarker = QStringLiteral(".iris-disk-storage");
 constexpr qsizetype maximumAutomaticExtensionLength = 16;
+// How long a temporary file of a write stays untouched by cleans after its last change. A write
+// changes its file all the way to the rename (bytes, dates, last-access record); one left this long
+// was abandoned by a program that stopped.
+constexpr double writeInProgressSeconds = 60;
 
 bool has(ResourceKey keys, ResourceKey key)
 {
@@ -84,6 +88,18 @@ QString hashedFileName(const QString& key, const Config& config)
             return base + QLatin1Char('.') + *extension;
     }
     return base;
+}
+
+// Whether `path` is the temporary file of a write that may still be going on, here or in another copy
+// of the program: such a file looks expired (its dates are set last) but is about to take its name.
+bool isWriteInProgress(QStringView path, const platform::FileStatus& status, Date referenceDate)
+{
+    if (status.changeDate.timeIntervalSince(referenceDate) <= -writeInProgressSeconds)
+        return false;
+    // The suffix's "XXXXXX" becomes six characters of the file's own.
+    constexpr qsizetype suffixLength = sizeof(temporaryFileSuffix) - 1;
+    constexpr QLatin1String marker(temporaryFileSuffix, suffixLength - 6);
+    return path.size() > suffixLength && path.sliced(path.size() - suffixLength, marker.size()) == marker;
 }
 
 std::uint64_t saturatingAdd(std::uint64_t a, std::uint64_t b)
@@ -250,6 +266,7 @@ void BackendBase::setConfig(Config config)
 
 void BackendBase::loadCachedNames()
 {
+    ++m_maybeCached->listingsQueued;
     m_maybeCachedCheckingQueue->async(
         [names = m_maybeCached, fileManager = currentConfig()->fileManager, path = directoryPath()] {
             names->names = std::set<QString>();
@@ -258,10 +275,11 @@ void BackendBase::loadCachedNames()
                 : fileManager->contentsOfDirectory(path);
             if (listed.isFailure()) {
                 names->names.reset();
-                return;
+            } else {
+                for (const QString& name : listed.value())
+                    names->names->insert(name);
             }
-            for (const QString& name : listed.value())
-                names->names->insert(name);
+            --names->listingsQueued;
         });
 }
 
@@ -370,11 +388,15 @@ platform::Result<std::optional<QByteArray>, IrisError> BackendBase::readData(
     const QString name = fileNameForKey(key, *current);
     bool knownAbsent = false;
     bool listed = false;
-    // The checking queue is never the caller's own: a read is never queued on it.
-    m_maybeCachedCheckingQueue->sync([&] {
-        listed = m_maybeCached->names && m_maybeCached->names->contains(name);
-        knownAbsent = m_maybeCached->names && !listed;
-    });
+    // While the folder is being listed the file system answers: listing a large cache takes long, and
+    // the caller is often the main thread. The checking queue is never the caller's own: a read is
+    // never queued on it.
+    if (m_maybeCached->listingsQueued == 0) {
+        m_maybeCachedCheckingQueue->sync([&] {
+            listed = m_maybeCached->names && m_maybeCached->names->contains(name);
+            knownAbsent = m_maybeCached->names && !listed;
+        });
+    }
     if (knownAbsent)
         return ReadResult::success(std::nullopt);
 
@@ -628,7 +650,8 @@ BackendBase::CleanedFiles BackendBase::clean(Date referenceDate, CleanSteps step
     std::vector<Survivor> survivors;
     std::uint64_t size = 0;
     for (const QUrl& url : listed.value()) {
-        auto status = fileManager.status(url.toLocalFile());
+        const QString path = url.toLocalFile();
+        auto status = fileManager.status(path);
         if (status.isFailure()) {
             // An entry that cannot be described counts as expired, and toward no size.
             if (removeExpired)
@@ -638,13 +661,19 @@ BackendBase::CleanedFiles BackendBase::clean(Date referenceDate, CleanSteps step
         // Folders and anything but plain files are never ours to clean; they weigh nothing.
         if (status.value().type != platform::FileStatus::Type::regular)
             continue;
+        const std::uint64_t weight = status.value().size > 0 ? std::uint64_t(status.value().size) : 0;
+        // A file still being written weighs what it will weigh, but is neither expired nor trimmed.
+        if (isWriteInProgress(path, status.value(), referenceDate)) {
+            size = saturatingAdd(size, weight);
+            continue;
+        }
         FileMeta meta;
         meta.estimatedExpirationDate = status.value().modificationDate;
         if (removeExpired && meta.isExpiredAt(referenceDate)) {
             expired.push_back(url);
             continue;
         }
-        size = saturatingAdd(size, status.value().size > 0 ? std::uint64_t(status.value().size) : 0);
+        size = saturatingAdd(size, weight);
         survivors.push_back({ url, status.value() });
     }
     for (const QUrl& url : expired) {

@@ -184,6 +184,7 @@ private:
     // A read that finds a listed file deleted from outside has the name dropped later, on the queue.
     struct NameSet {
         std::optional<std::set<QString>> names; // touched only on the checking queue
+        std::atomic<int> listingsQueued { 0 }; // listings of the folder queued and not yet over
     };
 
     void loadCachedNames();

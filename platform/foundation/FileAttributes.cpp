@@ -84,6 +84,7 @@ Result<FileStatus, PlatformError> fileStatus(const QString& path)
     status.size = info.st_size;
     status.accessDate = dateFromStatTime(info.st_atim);
     status.modificationDate = dateFromStatTime(info.st_mtim);
+    status.changeDate = dateFromStatTime(info.st_ctim);
     return Result<FileStatus, PlatformError>::success(status);
 }
 

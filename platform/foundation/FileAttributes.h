@@ -27,6 +27,7 @@ struct FileStatus {
     std::int64_t size = 0;
     Date accessDate;
     Date modificationDate;
+    Date changeDate; // the last change to the file's bytes or attributes; nobody can set it
 };
 
 // Reads the status of `path` without following a final symbolic link.

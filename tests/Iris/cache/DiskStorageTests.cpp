@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <ctime>
+#include <future>
 #include <latch>
 #include <limits>
 #include <sys/xattr.h>
@@ -32,6 +33,13 @@ public:
     std::atomic<int> calls { 0 };
 
     bool fileExists(const QString& path) override { return ++calls, CacheFileSystem::fileExists(path); }
+    std::function<void()> beforeListing;
+    Result<QStringList> contentsOfDirectory(const QString& path) override
+    {
+        if (beforeListing)
+            beforeListing();
+        return CacheFileSystem::contentsOfDirectory(path);
+    }
     Result<platform::FileStatus> status(const QString& path) override
     {
         return ++calls, CacheFileSystem::status(path);
@@ -873,4 +881,55 @@ TEST_F(DiskStorageTest, AReadsLateDateChangeLeavesALaterStoresLifetime)
     fileSystem->beforeDates = nullptr;
     clock.advance(120);
     EXPECT_FALSE(backend->containsValue("key"));
+}
+
+// A clean on another thread, or in another copy of the program, leaves the file a store is writing
+// (the store used to fail); one left by a write that stopped goes at a clean a minute later.
+TEST_F(DiskStorageTest, ACleanLeavesAFileBeingWritten)
+{
+    clock.set(Date::fromUnixSeconds(double(std::time(nullptr)) + 1));
+    auto backend = makeBackend(1); // every finished file is over the limit
+    std::optional<DiskStorage::BackendBase::CleanedFiles> clean;
+    fileSystem->beforeDates = [&] {
+        if (!clean)
+            clean = backend->removeExpiredFilesAndTrim(clock.now());
+    };
+    ASSERT_TRUE(backend->storeValue("new bytes", "key"));
+    fileSystem->beforeDates = nullptr;
+    ASSERT_TRUE(clean && !clean->error);
+    EXPECT_TRUE(clean->expired.empty() && clean->trimmed.empty());
+    EXPECT_EQ(backend->readValue("key").value(), QByteArray("new bytes"));
+
+    const QString left = pathFor(*backend, "key") + ".partial-Ab12Cd";
+    ASSERT_TRUE(QFile::copy(pathFor(*backend, "key"), left));
+    EXPECT_TRUE(backend->removeExpiredFiles(clock.now()).value().empty());
+    clock.advance(61);
+    EXPECT_EQ(backend->removeExpiredFiles(clock.now()).value(), std::vector { QUrl::fromLocalFile(left) });
+}
+
+// A read made while the folder is still being listed (a large cache on a slow disk, at start-up) asks
+// the file system instead of waiting for the listing: the first image shown used to wait for it.
+TEST_F(DiskStorageTest, AReadDoesNotWaitForTheFolderToBeListed)
+{
+    makeBackend(); // the folder exists before the backends list it
+    ASSERT_TRUE(makeBackend()->storeValue("bytes", "key"));
+    std::latch listing(1);
+    std::latch release(1);
+    fileSystem->beforeListing = [&] {
+        listing.count_down();
+        release.wait();
+    };
+    auto backend = std::make_unique<Backend>(config());
+    listing.wait();
+    auto answer = std::async(std::launch::async, [&] { return backend->readValue("key").value(); });
+    const bool answeredDuringTheListing
+        = answer.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+    release.count_down();
+    EXPECT_TRUE(answeredDuringTheListing);
+    EXPECT_EQ(answer.get(), QByteArray("bytes"));
+    backend->waitForPendingNameUpdates();
+    fileSystem->beforeListing = nullptr;
+    fileSystem->calls = 0;
+    EXPECT_FALSE(backend->containsValue("never stored"));
+    EXPECT_EQ(fileSystem->calls, 0);
 }
