@@ -604,15 +604,18 @@ void TDLibrary::renameNote(const std::shared_ptr<TDProject>& project, const std:
 
     // Quick-access entries in the note's folder, of any project, follow the files (and go back with
     // them).
-    auto projects = m_stores.projectStore->tdProjects();
-    if (std::find(projects.begin(), projects.end(), project) == projects.end())
-        projects.push_back(project);
-    std::erase_if(projects, [&](const auto& each) {
+    auto candidates = m_stores.projectStore->tdProjects();
+    if (std::find(candidates.begin(), candidates.end(), project) == candidates.end())
+        candidates.push_back(project);
+    // The projects whose entries moved: a failed save points those back.
+    std::vector<std::shared_ptr<TDProject>> projects;
+    for (const auto& each : candidates) {
         bool pointed = false;
         for (const Move& move : moved)
             pointed = pointQuickAccessInto({ each }, move.from, move.to) || pointed;
-        return !pointed;
-    });
+        if (pointed)
+            projects.push_back(each);
+    }
 
     const QString oldTitle = note->title();
     const platform::Date oldDate = note->date();
