@@ -213,3 +213,16 @@ TEST(EDTextViewAccessibility, AReadersCaretOrSelectionNeverCutsACharacterInTwo)
     QTest::keyClicks(view.view.get(), "X");
     EXPECT_EQ(view->string(), QStringLiteral("aX\U0001F600b\r\nc"));
 }
+
+// Deep in a long run of flags a reader still hears each flag, not the halves of two neighbours
+// paired the wrong way.
+TEST(EDTextViewAccessibility, CharactersDeepInARunOfFlagsPairFromTheRunsStart)
+{
+    const QString flag = QStringLiteral("\U0001F1EB\U0001F1F7");
+    ShownView view(flag.repeated(40) + "x");
+    QAccessibleTextInterface* text = accessible(view)->textInterface();
+    EXPECT_EQ(piece(text, 102, Boundary::CharBoundary), flag + " [100, 104)");
+    EXPECT_EQ(piece(text, 102, Boundary::CharBoundary, Where::before), flag + " [96, 100)");
+    EXPECT_EQ(piece(text, 102, Boundary::CharBoundary, Where::after), flag + " [104, 108)");
+    EXPECT_EQ(piece(text, 158, Boundary::CharBoundary), flag + " [156, 160)");
+}
