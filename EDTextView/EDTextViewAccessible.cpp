@@ -490,8 +490,12 @@ void EDTextViewAccessible::replace(TextRange range, const QString& text)
     // An assistive technology types for the user: the same rules as typing hold.
     if (!textView.shouldChangeText(range, text))
         return;
-    textView.replaceCharacters(
-        range, AttributedString(text, textView.typingAttributes(range.location)), false);
+    // The caret is told once, where the edit leaves it: not first where the edit pushed the old
+    // caret along, which a reader would speak as a move of its own.
+    textView.textContentStorage().performEditingTransaction([&] {
+        textView.replaceCharacters(
+            range, AttributedString(text, textView.typingAttributes(range.location)), false);
+    });
     textView.setSelectedTextRange(TextRange(range.location + text.size()));
 }
 
