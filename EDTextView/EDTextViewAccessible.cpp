@@ -38,6 +38,34 @@ QAccessibleInterface* textViewFactory(const QString&, QObject* object)
     return nullptr;
 }
 
+bool isRegionalIndicator(const QString& text, qsizetype at)
+{
+    return at >= 0 && at + 1 < text.size() && text[at].isHighSurrogate()
+        && QChar::surrogateToUcs4(text[at], text[at + 1]) - 0x1F1E6u < 26u;
+}
+
+// Where a window of text searched for a piece may start: never inside a surrogate pair, nor
+// between the two halves of a flag. Which halves pair up is only known from the start of a run of
+// them, so the indicators before `at` are counted (not below `low`).
+TextLocation windowStart(const EDTextContentStorage& storage, TextLocation at, TextLocation low)
+{
+    at = std::max(low, edtextview::wholeCharacters(TextRange(at), storage).location);
+    qint64 count = 0;
+    for (qint64 end = at; end > low;) {
+        const qint64 begin = std::max(low, end - 256);
+        const QString chunk = storage.substring(TextRange(begin, end));
+        qsizetype i = chunk.size() - 2;
+        while (isRegionalIndicator(chunk, i)) {
+            ++count;
+            i -= 2;
+        }
+        if (i >= 0 || begin == low)
+            break;
+        end = begin + (i + 2);
+    }
+    return count % 2 ? at - 2 : at;
+}
+
 QString cssColor(const QColor& color)
 {
     return QStringLiteral("rgb(%1,%2,%3)").arg(color.red()).arg(color.green()).arg(color.blue());
@@ -330,8 +358,8 @@ std::optional<TextRange> EDTextViewAccessible::segment(
         bounds = paragraph;
         break;
     }
-    const TextRange span(
-        std::max(bounds.location, offset - window), std::min(bounds.endLocation, offset + window));
+    const TextRange span(windowStart(storage, std::max(bounds.location, offset - window), bounds.location),
+        std::min(bounds.endLocation, offset + window));
     const QString text = storage.substring(span);
     if (text.isEmpty())
         return TextRange(offset);
@@ -462,8 +490,12 @@ void EDTextViewAccessible::replace(TextRange range, const QString& text)
     // An assistive technology types for the user: the same rules as typing hold.
     if (!textView.shouldChangeText(range, text))
         return;
-    textView.replaceCharacters(
-        range, AttributedString(text, textView.typingAttributes(range.location)), false);
+    // The caret is told once, where the edit leaves it: not first where the edit pushed the old
+    // caret along, which a reader would speak as a move of its own.
+    textView.textContentStorage().performEditingTransaction([&] {
+        textView.replaceCharacters(
+            range, AttributedString(text, textView.typingAttributes(range.location)), false);
+    });
     textView.setSelectedTextRange(TextRange(range.location + text.size()));
 }
 

@@ -213,3 +213,49 @@ TEST(EDTextViewAccessibility, AReadersCaretOrSelectionNeverCutsACharacterInTwo)
     QTest::keyClicks(view.view.get(), "X");
     EXPECT_EQ(view->string(), QStringLiteral("aX\U0001F600b\r\nc"));
 }
+
+// Deep in a long run of flags a reader still hears each flag, not the halves of two neighbours
+// paired the wrong way.
+TEST(EDTextViewAccessibility, CharactersDeepInARunOfFlagsPairFromTheRunsStart)
+{
+    const QString flag = QStringLiteral("\U0001F1EB\U0001F1F7");
+    ShownView view(flag.repeated(40) + "x");
+    QAccessibleTextInterface* text = accessible(view)->textInterface();
+    EXPECT_EQ(piece(text, 102, Boundary::CharBoundary), flag + " [100, 104)");
+    EXPECT_EQ(piece(text, 102, Boundary::CharBoundary, Where::before), flag + " [96, 100)");
+    EXPECT_EQ(piece(text, 102, Boundary::CharBoundary, Where::after), flag + " [104, 108)");
+    EXPECT_EQ(piece(text, 158, Boundary::CharBoundary), flag + " [156, 160)");
+}
+
+namespace {
+
+// What a screen reader is told of the caret, while one listens.
+QStringList caretsTold;
+void recordCaret(QAccessibleEvent* event)
+{
+    if (event->type() == QAccessible::TextCaretMoved)
+        caretsTold << QString::number(static_cast<QAccessibleTextCursorEvent*>(event)->cursorPosition());
+}
+
+} // namespace
+
+// Text a reader inserts away from the caret moves the caret once, to after that text; the old
+// caret pushed along by the edit is no move to speak.
+TEST(EDTextViewAccessibility, AReadersEditTellsTheCaretOnceWhereItEnds)
+{
+    ShownView view("Hello world");
+    view.setCaret(5);
+    if (QGuiApplication::platformName() != "xcb"
+        || !QTest::qWaitFor([] { return QAccessible::isActive(); }, 5000))
+        GTEST_SKIP() << "no accessibility bus listens here";
+    QAccessible::installUpdateHandler(recordCaret);
+    QAccessibleEditableTextInterface* editable = accessible(view)->editableTextInterface();
+    editable->insertText(0, "ab");
+    view.settle();
+    editable->replaceText(9, 10, "W");
+    view.settle();
+    editable->insertText(10, "!");
+    view.settle();
+    QAccessible::installUpdateHandler(nullptr);
+    EXPECT_EQ(caretsTold, (QStringList { "2", "10", "11" }));
+}
