@@ -291,3 +291,35 @@ TEST(ImageAssociatedState, SettingAbsentRemovesAndImagesHoldNoCycle)
     EXPECT_TRUE(weak.expired());
     EXPECT_TRUE(frame.expired());
 }
+
+// A rotated photo stands upright whichever way it is decoded: whole, as a thumbnail, or as a frame
+// asked for at a maximum size.
+TEST(ImageDecoding, RotatedPhotosStandUprightOnEveryPath)
+{
+    const QByteArray photo
+        = testimages::encoded(testimages::pattern(40, 30), "jpeg", 90, QImageIOHandler::TransformationRotate90);
+    const std::shared_ptr<Image> whole = ImageWrapper::decodeImage(photo);
+    ASSERT_TRUE(whole);
+    EXPECT_EQ(ir(whole).pixelSize(), (platform::Size { 30, 40 }));
+    const std::shared_ptr<Image> thumbnail = ImageWrapper::downsampledImage(photo, { 20, 20 }, 1);
+    ASSERT_TRUE(thumbnail);
+    EXPECT_EQ(ir(thumbnail).pixelSize(), (platform::Size { 15, 20 }));
+    auto created = platform::ImageSource::create(photo);
+    ASSERT_TRUE(created);
+    CGImageFrameSource source(photo, created.value());
+    EXPECT_EQ(source.frameImage(0)->image().size(), QSize(30, 40));
+    EXPECT_EQ(source.frameImage(0, platform::Size { 10, 10 })->image().size(), QSize(8, 10));
+}
+
+// Data that begins like an image but is not one decodes to nothing, quietly.
+TEST(ImageDecoding, LookalikesGiveNoImage)
+{
+    const QByteArray movie = QByteArray("\x00\x00\x00\x18" "ftypisom\x00\x00\x02\x00isomiso2", 24)
+        + QByteArray(100, '\0');
+    const QByteArray signatureOnly("GIF89a\x08\x00\x08\x00\x00\x00\x00\x3b", 14);
+    for (const QByteArray& data : { movie, QByteArray("GIF is a format; this is a note about it."),
+             signatureOnly, QByteArray("\x89PNG\r\n\x1a\n<html>", 14) }) {
+        EXPECT_FALSE(ImageWrapper::decodeImage(data)) << data.toHex().left(24).constData();
+        EXPECT_FALSE(ImageWrapper::downsampledImage(data, { 10, 10 }, 1));
+    }
+}
