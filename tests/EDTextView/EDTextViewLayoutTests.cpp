@@ -56,6 +56,17 @@ qint64 firstShownParagraph(const EDTextView& view)
     return -1;
 }
 
+// A note of `count` paragraphs that wrap at the view's width, shown scrolled to paragraph `middle`.
+std::unique_ptr<ShownView> scrolledLongNote(int count, qint64 middle)
+{
+    auto view = std::make_unique<ShownView>(
+        lines(count, QStringLiteral("paragraph %1 of a long note that wraps at this width")),
+        QSize(260, 320));
+    (*view)->scrollPoint(QPointF(0, (*view)->textContentStorage().layoutParagraphY(middle)));
+    view->settle();
+    return view;
+}
+
 } // namespace
 
 TEST(EDTextViewLayout, OnlyTheViewportIsLaidOut)
@@ -574,11 +585,9 @@ TEST(EDTextViewLayout, RepaintingOneRowKeepsTheLettersOfTheRowsBesideIt)
 // longer numbers a jump to the end brings into view.
 TEST(EDTextViewLayout, AWidthChangeKeepsTheTextAtTheTopOfTheView)
 {
-    ShownView view(lines(100010, QStringLiteral("paragraph %1 of a long note that wraps at this width")),
-        QSize(260, 320));
+    const auto shownView = scrolledLongNote(100010, 50000);
+    ShownView& view = *shownView;
     const platform::TextContentStorage& storage = view->textContentStorage();
-    view->scrollPoint(QPointF(0, storage.layoutParagraphY(50000)));
-    view.settle();
     const qint64 first = firstShownParagraph(*view);
     ASSERT_NEAR(double(first), 50000.0, 1.0);
     view->resize(view->width() - 30, view->height());
@@ -621,11 +630,8 @@ TEST(EDTextViewLayout, AWidthChangeKeepsTheTextAtTheTopOfTheView)
 // shrinks.
 TEST(EDTextViewLayout, AFontOrSpacingChangeKeepsTheTextAtTheTopOfTheView)
 {
-    ShownView view(lines(20010, QStringLiteral("paragraph %1 of a long note that wraps at this width")),
-        QSize(260, 320));
-    const platform::TextContentStorage& storage = view->textContentStorage();
-    view->scrollPoint(QPointF(0, storage.layoutParagraphY(10000)));
-    view.settle();
+    const auto shownView = scrolledLongNote(20010, 10000);
+    ShownView& view = *shownView;
     const qint64 first = firstShownParagraph(*view);
     ASSERT_NEAR(double(first), 10000.0, 1.0);
     platform::ParagraphStyle spaced;
