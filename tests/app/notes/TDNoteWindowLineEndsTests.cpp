@@ -96,3 +96,13 @@ TEST(TDNoteWindowLineEnds, UndoAndRedoGiveLineEndsBackTheirSpelling)
     QTest::keyClick(text, Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(plan.save(), "a\n\r\nb\nc\nd\r\n") << "and it keeps that spelling through a deletion undone";
 }
+
+// Return typed just before the one LF of a note that otherwise ends its lines with CR: the blank line
+// it makes is still there when the note opens again, not joined to that LF as one CR LF.
+TEST(TDNoteWindowLineEnds, ReturnBeforeALoneLfInANoteOfCrsKeepsItsLine)
+{
+    PlanWindow plan("a\rb\rc\nd\r");
+    plan.text->setSelectedRange({ 5, 0 });
+    QTest::keyClick(plan.text, Qt::Key_Return);
+    EXPECT_EQ(plan.save(), QByteArray("a\rb\rc\n\nd\r"));
+}
