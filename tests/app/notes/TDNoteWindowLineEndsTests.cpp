@@ -97,16 +97,6 @@ TEST(TDNoteWindowLineEnds, UndoAndRedoGiveLineEndsBackTheirSpelling)
     EXPECT_EQ(plan.save(), "a\n\r\nb\nc\nd\r\n") << "and it keeps that spelling through a deletion undone";
 }
 
-// Return typed just before the one LF of a note that otherwise ends its lines with CR: the blank line
-// it makes is still there when the note opens again, not joined to that LF as one CR LF.
-TEST(TDNoteWindowLineEnds, ReturnBeforeALoneLfInANoteOfCrsKeepsItsLine)
-{
-    PlanWindow plan("a\rb\rc\nd\r");
-    plan.text->setSelectedRange({ 5, 0 });
-    QTest::keyClick(plan.text, Qt::Key_Return);
-    EXPECT_EQ(plan.save(), QByteArray("a\rb\rc\n\nd\r"));
-}
-
 // Return at the start of a line of a note whose lines end with CR makes a line that shows at once,
 // and the file gets exactly the lines shown: an LF typed there would have joined the CR before it as
 // one line end on screen while the save wrote two.
