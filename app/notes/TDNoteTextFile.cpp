@@ -200,8 +200,8 @@ QString TDNoteTextFile::withTypedLineEnds(
     const QStringView wanted = spelling.lineEnd == LineEnd::crLf ? QStringView(u"\r\n")
         : spelling.lineEnd == LineEnd::cr                        ? QStringView(u"\r")
                                                                  : QStringView(u"\n");
-    QString spelled;
-    qsizetype copied = 0;
+    // The typed line ends, each as [at, at + length).
+    std::vector<std::pair<qsizetype, qsizetype>> ends;
     for (const auto& [from, end] : typed) {
         const qsizetype stop = std::min(end, text.size());
         for (qsizetype at = std::max<qsizetype>(from, 0); at < stop; ++at) {
@@ -211,15 +211,46 @@ QString TDNoteTextFile::withTypedLineEnds(
             // A CR LF is one line end only when both were typed; half of one kept from the file
             // stays as it was.
             const qsizetype length = c == u'\r' && at + 1 < stop && text.at(at + 1) == u'\n' ? 2 : 1;
-            if (QStringView(text).sliced(at, length) != wanted) {
-                if (spelled.isNull())
-                    spelled.reserve(text.size() + text.size() / 16);
-                spelled.append(QStringView(text).sliced(copied, at - copied));
-                spelled.append(wanted);
-                copied = at + length;
-            }
+            ends.emplace_back(at, length);
             at += length - 1;
         }
+    }
+    // A typed line end respelled must not become half of a CR LF with its neighbour as written (a
+    // CR before an LF, a CR after a CR): the two would read back as one line end, and a line the
+    // user made would be gone. Such a one is written as it was typed. An LF can only join a CR
+    // before it and a CR an LF after it, so LFs are settled from the start and CRs from the end.
+    std::vector<bool> respelled(ends.size(), true);
+    const auto typedAs = [&](size_t i) { return QStringView(text).sliced(ends[i].first, ends[i].second); };
+    const auto writtenAs = [&](size_t i) { return respelled[i] ? wanted : typedAs(i); };
+    if (wanted == u"\n") {
+        for (size_t i = 0; i < ends.size(); ++i) {
+            const qsizetype at = ends[i].first;
+            const bool afterEnd = i > 0 && ends[i - 1].first + ends[i - 1].second == at;
+            const QChar before = afterEnd ? writtenAs(i - 1).back() : at > 0 ? text.at(at - 1) : QChar();
+            respelled[i] = before != u'\r';
+        }
+    } else if (wanted == u"\r") {
+        for (size_t i = ends.size(); i-- > 0;) {
+            const qsizetype after = ends[i].first + ends[i].second;
+            const bool beforeEnd = i + 1 < ends.size() && ends[i + 1].first == after;
+            const QChar next = beforeEnd ? writtenAs(i + 1).front()
+                : after < text.size()    ? text.at(after)
+                                         : QChar();
+            respelled[i] = next != u'\n';
+        }
+    }
+
+    QString spelled;
+    qsizetype copied = 0;
+    for (size_t i = 0; i < ends.size(); ++i) {
+        const auto [at, length] = ends[i];
+        if (!respelled[i] || typedAs(i) == wanted)
+            continue;
+        if (spelled.isNull())
+            spelled.reserve(text.size() + text.size() / 16);
+        spelled.append(QStringView(text).sliced(copied, at - copied));
+        spelled.append(wanted);
+        copied = at + length;
     }
     if (spelled.isNull())
         return text;

@@ -82,7 +82,8 @@ public:
 
     // `text` with every line end (CR LF, LF or CR) that lies wholly inside a `typed` stretch made
     // the spelling's, and every other character as it is: the text a save writes, so a file keeps
-    // one kind of line end where the user typed, and its own mixture where the user did not.
+    // one kind of line end where the user typed, and its own mixture where the user did not. A typed
+    // line end that would so make one CR LF with the line end beside it stays as typed.
     static QString withTypedLineEnds(const QString& text, const Spelling& spelling, const Stretches& typed);
 
     // Why the existing file at `url` must not be replaced: it grants no write permission, to this

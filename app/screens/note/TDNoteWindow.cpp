@@ -1,6 +1,8 @@
 #include "app/screens/note/TDNoteWindow.h"
 
+#include "EDTextView/EDTextContentStorage.h"
 #include "EDTextView/EDTextFinder.h"
+#include "EDTextView/EDTextLayoutManager.h"
 #include "EDTextView/EDTextView.h"
 #include "app/TDLocalizedText.h"
 #include "app/model/TDNote.h"
@@ -337,6 +339,23 @@ void TDNoteWindow::closeWindowLater()
         Qt::QueuedConnection);
 }
 
+bool TDNoteWindow::typeLineEndAfterCr(const QKeyEvent* key)
+{
+    // An LF typed right after a CR would make one CR LF with it: Return would show no new line
+    // while the save (which keeps the file's CR and writes the typed line end) makes one. A CR
+    // ends the line instead, and the save spells it as the note's other line ends.
+    EDTextView* text = m_noteView->editor()->textView();
+    const bool returnKey = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
+    if (!returnKey || (key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier || !text->isEditable()
+        || text->hasMarkedText() || text->textLayoutManager().textSelections().size() != 1)
+        return false;
+    const qsizetype at = text->selectedRange().location;
+    if (at <= 0 || text->textContentStorage().substring({ at - 1, at }) != u"\r")
+        return false;
+    text->insertText(QStringLiteral("\r"), platform::CharacterRange::notFound());
+    return true;
+}
+
 bool TDNoteWindow::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == m_watchedWindow && event->type() == QEvent::Close) {
@@ -344,6 +363,9 @@ bool TDNoteWindow::eventFilter(QObject* watched, QEvent* event)
             event->ignore();
         return !event->isAccepted();
     }
+    if (m_noteView && watched == m_noteView->editor()->textView() && event->type() == QEvent::KeyPress
+        && typeLineEndAfterCr(static_cast<QKeyEvent*>(event)))
+        return true;
     // Escape closes the window, not the text view's cancel command; an input method's composition
     // keeps it, and so does an open find bar, which it closes.
     if (m_noteView && watched == m_noteView->editor()->textView()

@@ -9,6 +9,7 @@
 #include <memory>
 
 class QAction;
+class QKeyEvent;
 class QLabel;
 class QMainWindow;
 class QMessageBox;
@@ -79,6 +80,8 @@ private:
     bool mayClose();
     // Closes the window once the event under way is done.
     void closeWindowLater();
+    // Return right after a CR: types a CR, which stays a line end of its own. Whether it did.
+    bool typeLineEndAfterCr(const QKeyEvent* key);
 
     platform::Uuid m_noteId;
     TDStores m_stores;

@@ -189,3 +189,31 @@ TEST(TDNoteTextFile, TypedLineEndsAreWrittenAsMostOfTheFilesAre)
     const QString untouched = QString::fromLatin1("a\nb\r\n");
     EXPECT_TRUE(TDNoteTextFile::withTypedLineEnds(untouched, crLf, {}).isSharedWith(untouched));
 }
+
+// A typed line end spelled as the file's would read back joined to the CR before it or the LF after
+// it, as one line end: it is written as it was typed instead.
+TEST(TDNoteTextFile, ATypedLineEndIsNeverJoinedToOneKeptFromTheFile)
+{
+    using LineEnd = TDNoteTextFile::Spelling::LineEnd;
+    TDNoteTextFile::Spelling lf;
+    TDNoteTextFile::Spelling cr;
+    cr.lineEnd = LineEnd::cr;
+    const struct {
+        QString text;
+        TDNoteTextFile::Spelling spelling;
+        TDNoteTextFile::Stretches typed;
+        QString written;
+    } cases[] = {
+        { u"c\n\nd"_qs, cr, { { 1, 2 } }, u"c\n\nd"_qs },
+        { u"c\r\n\nd"_qs, cr, { { 1, 3 } }, u"c\r\n\nd"_qs },
+        { u"c\r\rd"_qs, lf, { { 2, 3 } }, u"c\r\rd"_qs },
+        { u"c\r\r\nd"_qs, lf, { { 2, 4 } }, u"c\r\r\nd"_qs },
+        { u"c\n\n\nd"_qs, cr, { { 1, 3 } }, u"c\n\n\nd"_qs },
+        // Away from kept line ends they follow the file.
+        { u"c\n\nd"_qs, cr, { { 1, 3 } }, u"c\r\rd"_qs },
+        { u"c\r\r\rd"_qs, lf, { { 1, 3 } }, u"c\n\n\rd"_qs },
+        { u"c\nd\ne"_qs, cr, { { 1, 2 } }, u"c\rd\ne"_qs },
+    };
+    for (const auto& [text, spelling, typed, written] : cases)
+        EXPECT_EQ(TDNoteTextFile::withTypedLineEnds(text, spelling, typed), written) << text.toStdString();
+}

@@ -96,3 +96,19 @@ TEST(TDNoteWindowLineEnds, UndoAndRedoGiveLineEndsBackTheirSpelling)
     QTest::keyClick(text, Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(plan.save(), "a\n\r\nb\nc\nd\r\n") << "and it keeps that spelling through a deletion undone";
 }
+
+// Return at the start of a line of a note whose lines end with CR makes a line that shows at once,
+// and the file gets exactly the lines shown: an LF typed there would have joined the CR before it as
+// one line end on screen while the save wrote two.
+TEST(TDNoteWindowLineEnds, ReturnAfterACrShowsTheLineTheSaveWrites)
+{
+    PlanWindow plan("one\rtwo\r");
+    for (qsizetype at : { 4, 9 }) {
+        plan.text->setSelectedRange({ at, 0 });
+        QTest::keyClick(plan.text, Qt::Key_Return);
+    }
+    EXPECT_EQ(plan.text->string(), u"one\r\rtwo\r\r"_qs);
+    EXPECT_EQ(plan.save(), QByteArray("one\r\rtwo\r\r"));
+    QTest::keyClick(plan.text, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(plan.text->string(), u"one\rtwo\r"_qs) << "undone as typing is";
+}
