@@ -151,8 +151,8 @@ void TDLibraryFile::enqueueWrite(Encoder encode, Completion completion)
             return;
         }
     }
-    auto job = std::make_shared<WaitingWrite>(
-        WaitingWrite { std::move(encode), { std::move(completion) }, {} });
+    auto job
+        = std::make_shared<WaitingWrite>(WaitingWrite { std::move(encode), { std::move(completion) }, {} });
     auto self = shared_from_this();
     const std::uint64_t task = ++m_tasksQueued;
     bool joinable = false;
@@ -204,15 +204,14 @@ void TDLibraryFile::writeNow(Encoder encode, std::vector<Completion> completions
     if (!outcome)
         platform::printError(
             QStringLiteral("Could not save %1: %2").arg(m_location.path(), outcome.error().description));
-    DispatchQueue::main()->async(
-        [self, outcome = std::move(outcome), completions = std::move(completions)] {
-            ++self->m_writesMade;
-            self->m_behind = !outcome;
-            for (const auto& completion : completions) {
-                if (completion)
-                    completion(outcome);
-            }
-        });
+    DispatchQueue::main()->async([self, outcome = std::move(outcome), completions = std::move(completions)] {
+        ++self->m_writesMade;
+        self->m_behind = !outcome;
+        for (const auto& completion : completions) {
+            if (completion)
+                completion(outcome);
+        }
+    });
 }
 
 Result<Success, PlatformError> TDLibraryFile::keepNotLoadedFile()

@@ -198,13 +198,13 @@ TEST(TDLibrarySave, AWriteAfterAReloadIsNotFoldedIntoOneQueuedBeforeIt)
     auto count = [&](auto) { ++answered; };
     held.file->write(held.heldEncoder("first"), count);
     held.waitUntilStarted();
-    held.file->write([] { return platform::Result<QByteArray, platform::PlatformError>::success("second"); },
-        count);
+    held.file->write(
+        [] { return platform::Result<QByteArray, platform::PlatformError>::success("second"); }, count);
     // A load that finds the file unreadable keeps it aside before the next write replaces it; the
     // write queued before that load must not carry the next one's list past it.
     held.file->beginLoad();
-    held.file->write([] { return platform::Result<QByteArray, platform::PlatformError>::success("third"); },
-        count);
+    held.file->write(
+        [] { return platform::Result<QByteArray, platform::PlatformError>::success("third"); }, count);
     held.file->finishLoad(TDLibraryFile::LoadOutcome::notLoaded);
     CapturedStream err(stderr);
     held.release();
