@@ -158,8 +158,8 @@ void TDLibraryFile::enqueueWrite(Encoder encode, Completion completion)
     bool joinable = false;
     {
         std::lock_guard lock(m_waitingMutex);
-        // A write still waiting here was queued before another task: it keeps its place and only
-        // its own followers may join it no longer.
+        // A write still waiting here has another task queued after it: this one goes on the queue
+        // by itself, after that task.
         if (!m_waitingWrite) {
             m_waitingWrite = std::move(*job);
             m_waitingWriteTask = task;
