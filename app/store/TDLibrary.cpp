@@ -400,7 +400,7 @@ void TDLibrary::deleteNote(
     // they do when a project is deleted.
     const auto projects = m_stores.projectStore->tdProjects();
     const bool idKept = std::any_of(projects.begin(), projects.end(), [&](const auto& other) {
-        const auto otherNotes = other->tdNote();
+        const auto otherNotes = other->tdNoteInPlace();
         return std::any_of(
             otherNotes.begin(), otherNotes.end(), [&](const auto& each) { return each->id() == id; });
     });
@@ -730,19 +730,20 @@ void TDLibrary::deleteProject(const std::shared_ptr<TDProject>& project, Done do
     if (chosen != projects.end()) {
         projects.erase(chosen);
         const platform::Uuid id = project->id();
-        std::unordered_set<platform::Uuid> keptNotes;
+        // The project's own notes, less those another record also lists: a set of a few ids
+        // looked up once per note of the library, not a set of every note of the library.
+        std::unordered_set<platform::Uuid> removedNotes;
+        for (const auto& note : project->tdNoteInPlace())
+            removedNotes.insert(note->id());
         bool idKept = false;
         for (const auto& other : projects) {
             idKept = idKept || other->id() == id;
-            for (const auto& note : other->tdNote())
-                keptNotes.insert(note->id());
+            if (removedNotes.empty())
+                continue;
+            for (const auto& note : other->tdNoteInPlace())
+                removedNotes.erase(note->id());
         }
         // One pass and one write of the links, however many notes the project has.
-        std::unordered_set<platform::Uuid> removedNotes;
-        for (const auto& note : project->tdNote()) {
-            if (!keptNotes.contains(note->id()))
-                removedNotes.insert(note->id());
-        }
         if (!removedNotes.empty()) {
             auto links = m_stores.linkStore->tdLinks();
             std::erase_if(links, [&](const TDLink& link) { return removedNotes.contains(link.tdNoteId); });

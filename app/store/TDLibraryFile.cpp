@@ -104,6 +104,7 @@ void TDLibraryFile::finishLoad(LoadOutcome outcome)
         digest = std::exchange(m_readDigest, std::nullopt);
     }
     auto self = shared_from_this();
+    ++m_tasksQueued;
     m_queue->async([self, keep, read, digest, outcome] {
         self->m_keepBeforeOverwrite = keep;
         // A file that did not load is kept whole before the first write; what follows is compared
@@ -139,37 +140,77 @@ void TDLibraryFile::write(Encoder encode, Completion completion)
 
 void TDLibraryFile::enqueueWrite(Encoder encode, Completion completion)
 {
-    auto self = shared_from_this();
-    m_queue->async([self, encode = std::move(encode), completion = std::move(completion)]() mutable {
-        auto encoded = encode();
-        // What it was encoded from goes here, not on the main thread, once it is no longer needed.
-        encode = nullptr;
-        Result<Success, PlatformError> outcome = Result<Success, PlatformError>::success({});
-        QByteArray bytes;
-        if (encoded)
-            bytes = std::move(encoded).value();
-        else
-            outcome = Result<Success, PlatformError>::failure(encoded.error());
-        if (outcome)
-            outcome = self->keepNotLoadedFile();
-        if (outcome)
-            outcome = self->keepFileChangedElsewhere();
-        if (outcome)
-            outcome = platform::FileManager::writeAtomically(self->m_location, bytes);
-        if (outcome) {
-            self->m_tracked = true;
-            self->m_known = platform::FileManager::versionOf(self->m_location);
-            self->m_knownDigest = digestOf(bytes);
+    {
+        std::lock_guard lock(m_waitingMutex);
+        if (m_waitingWrite && m_waitingWriteTask == m_tasksQueued) {
+            // The waiting write has not begun: this one replaces the whole file anyway, so the
+            // waiting one's list need not be encoded and written first.
+            m_waitingWrite->superseded.push_back(std::move(m_waitingWrite->encode));
+            m_waitingWrite->encode = std::move(encode);
+            m_waitingWrite->completions.push_back(std::move(completion));
+            return;
         }
-        if (!outcome)
-            platform::printError(QStringLiteral("Could not save %1: %2")
-                                     .arg(self->m_location.path(), outcome.error().description));
-        DispatchQueue::main()->async(
-            [self, outcome = std::move(outcome), completion = std::move(completion)] {
-                self->m_behind = !outcome;
-                if (completion)
-                    completion(outcome);
-            });
+    }
+    auto job
+        = std::make_shared<WaitingWrite>(WaitingWrite { std::move(encode), { std::move(completion) }, {} });
+    auto self = shared_from_this();
+    const std::uint64_t task = ++m_tasksQueued;
+    bool joinable = false;
+    {
+        std::lock_guard lock(m_waitingMutex);
+        // A write still waiting here has another task queued after it: this one goes on the queue
+        // by itself, after that task.
+        if (!m_waitingWrite) {
+            m_waitingWrite = std::move(*job);
+            m_waitingWriteTask = task;
+            joinable = true;
+        }
+    }
+    m_queue->async([self, job, joinable]() mutable {
+        if (joinable) {
+            std::lock_guard lock(self->m_waitingMutex);
+            *job = std::move(*self->m_waitingWrite);
+            self->m_waitingWrite.reset();
+        }
+        // What the folded writes were encoded from goes here, not on the main thread.
+        job->superseded.clear();
+        self->writeNow(std::move(job->encode), std::move(job->completions));
+    });
+}
+
+void TDLibraryFile::writeNow(Encoder encode, std::vector<Completion> completions)
+{
+    auto self = shared_from_this();
+    auto encoded = encode();
+    // What it was encoded from goes here, not on the main thread, once it is no longer needed.
+    encode = nullptr;
+    Result<Success, PlatformError> outcome = Result<Success, PlatformError>::success({});
+    QByteArray bytes;
+    if (encoded)
+        bytes = std::move(encoded).value();
+    else
+        outcome = Result<Success, PlatformError>::failure(encoded.error());
+    if (outcome)
+        outcome = keepNotLoadedFile();
+    if (outcome)
+        outcome = keepFileChangedElsewhere();
+    if (outcome)
+        outcome = platform::FileManager::writeAtomically(m_location, bytes);
+    if (outcome) {
+        m_tracked = true;
+        m_known = platform::FileManager::versionOf(m_location);
+        m_knownDigest = digestOf(bytes);
+    }
+    if (!outcome)
+        platform::printError(
+            QStringLiteral("Could not save %1: %2").arg(m_location.path(), outcome.error().description));
+    DispatchQueue::main()->async([self, outcome = std::move(outcome), completions = std::move(completions)] {
+        ++self->m_writesMade;
+        self->m_behind = !outcome;
+        for (const auto& completion : completions) {
+            if (completion)
+                completion(outcome);
+        }
     });
 }
 

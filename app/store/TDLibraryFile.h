@@ -8,6 +8,8 @@
 
 #include <QByteArray>
 
+#include <cstdint>
+
 #include <sys/stat.h>
 
 #include <functional>
@@ -22,7 +24,10 @@
 // is renamed to "NAME.damaged-YYYYMMDDTHHMMSSZ" before the first write that would replace it, and
 // no write starts while the file's load is still running. A file that another program changed since
 // it was read or last written here is renamed to "NAME.changed-elsewhere-YYYYMMDDTHHMMSSZ" before
-// the write that replaces it, so its version is not lost either. Main thread only, except `read`.
+// the write that replaces it, so its version is not lost either. Each write replaces the whole file:
+// writes asked for while an earlier one still waits for its turn are folded into one, the latest,
+// whose outcome every one of them gets, in the order they were asked for. Main thread only, except
+// `read`.
 class TDLibraryFile : public std::enable_shared_from_this<TDLibraryFile> {
 public:
     using Completion = std::function<void(platform::Result<platform::Success, platform::PlatformError>)>;
@@ -55,6 +60,8 @@ public:
 
     // How many writes were asked for in this process (tests count saves with it).
     int writesRequested() const { return m_writesRequested; }
+    // How many writes reached the disk or failed trying; writes folded into a later one count once.
+    int writesMade() const { return m_writesMade; }
     // Writes of any library file whose completion has not run yet.
     static int writesInFlight();
     // Whether the file is behind what its store holds: its last write failed, or a chain of saves
@@ -65,6 +72,8 @@ public:
 private:
     explicit TDLibraryFile(platform::Url location);
     void enqueueWrite(Encoder encode, Completion completion);
+    // On the queue: encodes, writes and answers every completion on the main queue.
+    void writeNow(Encoder encode, std::vector<Completion> completions);
     platform::Result<platform::Success, platform::PlatformError> keepNotLoadedFile();
     platform::Result<platform::Success, platform::PlatformError> keepFileChangedElsewhere();
     platform::Result<platform::Success, platform::PlatformError> keepAside(
@@ -75,6 +84,21 @@ private:
     bool m_loading = false;
     int m_writesRequested = 0;
     std::vector<std::pair<Encoder, Completion>> m_waitingForLoad;
+    int m_writesMade = 0;
+    // The write waiting for its turn on the queue, if any; a later one replaces its encoder and
+    // adds its completion. Behind `m_waitingMutex`: the queue takes it when its turn comes.
+    struct WaitingWrite {
+        Encoder encode;
+        std::vector<Completion> completions;
+        // Encoders replaced by later ones, dropped on the queue with what they copied.
+        std::vector<Encoder> superseded;
+    };
+    std::mutex m_waitingMutex;
+    std::optional<WaitingWrite> m_waitingWrite;
+    // Main thread only: tasks put on the queue, and how many there were when the waiting write's
+    // went on. A write joins the waiting one only when nothing else was queued after it.
+    std::uint64_t m_tasksQueued = 0;
+    std::uint64_t m_waitingWriteTask = 0;
     bool m_behind = false;
     // The file as the last `read` found it, and a digest of its content; taken by `finishLoad`.
     mutable std::mutex m_readMutex;

@@ -1,11 +1,15 @@
 #include "LibraryTestSupport.h"
 #include "app/store/TDLibraryCoding.h"
+#include "app/store/TDLibraryFile.h"
 #include "app/store/TDLinkStore.h"
 #include "app/store/TDMediaStore.h"
 #include "app/store/TDProjectStore.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
+
+#include <condition_variable>
+#include <mutex>
 
 using apptest::CapturedStream;
 using apptest::LibraryRoot;
@@ -111,4 +115,103 @@ TEST(TDLibrarySave, LinksSaveToTheirOwnFile)
     auto links = tdlibrary::decodeLinks(root.read("links.library"));
     ASSERT_TRUE(links);
     EXPECT_EQ(links.value()[0].title, QString("Title"));
+}
+
+namespace {
+
+// A file whose first write is held inside its encoder until `release`, so that later writes queue.
+struct HeldFirstWrite {
+    std::shared_ptr<TDLibraryFile> file;
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool started = false;
+    bool released = false;
+
+    explicit HeldFirstWrite(const QString& path)
+        : file(TDLibraryFile::forLocation(platform::Url::fileUrl(path)))
+    {
+    }
+    TDLibraryFile::Encoder heldEncoder(QByteArray bytes)
+    {
+        return [this, bytes] {
+            std::unique_lock lock(mutex);
+            started = true;
+            changed.notify_all();
+            changed.wait(lock, [&] { return released; });
+            return platform::Result<QByteArray, platform::PlatformError>::success(bytes);
+        };
+    }
+    void waitUntilStarted()
+    {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return started; });
+    }
+    void release()
+    {
+        std::lock_guard lock(mutex);
+        released = true;
+        changed.notify_all();
+    }
+};
+
+} // namespace
+
+TEST(TDLibrarySave, WritesQueuedBehindAnotherBecomeOneWriteOfTheLatestAndAllAreAnswered)
+{
+    LibraryRoot root;
+    root.makeLibraryFolder();
+    HeldFirstWrite held(root.file("projects.library"));
+    const int made = held.file->writesMade();
+    std::vector<int> answered;
+    std::vector<int> encoded;
+    held.file->write(held.heldEncoder("first"), [&](auto result) {
+        EXPECT_TRUE(result.isSuccess());
+        answered.push_back(1);
+    });
+    held.waitUntilStarted();
+    for (int i = 2; i <= 4; ++i) {
+        held.file->write(
+            [&encoded, i] {
+                encoded.push_back(i);
+                return platform::Result<QByteArray, platform::PlatformError>::success(
+                    QByteArray("write ") + QByteArray::number(i));
+            },
+            [&answered, i](auto result) {
+                EXPECT_TRUE(result.isSuccess());
+                answered.push_back(i);
+            });
+    }
+    held.release();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return answered.size() == 4; }));
+    EXPECT_EQ(answered, (std::vector<int> { 1, 2, 3, 4 }));
+    EXPECT_EQ(encoded, std::vector<int> { 4 });
+    EXPECT_EQ(held.file->writesMade(), made + 2);
+    EXPECT_EQ(root.read("projects.library"), QByteArray("write 4"));
+}
+
+TEST(TDLibrarySave, AWriteAfterAReloadIsNotFoldedIntoOneQueuedBeforeIt)
+{
+    LibraryRoot root;
+    root.makeLibraryFolder();
+    HeldFirstWrite held(root.file("projects.library"));
+    int answered = 0;
+    auto count = [&](auto) { ++answered; };
+    held.file->write(held.heldEncoder("first"), count);
+    held.waitUntilStarted();
+    held.file->write(
+        [] { return platform::Result<QByteArray, platform::PlatformError>::success("second"); }, count);
+    // A load that finds the file unreadable keeps it aside before the next write replaces it; the
+    // write queued before that load must not carry the next one's list past it.
+    held.file->beginLoad();
+    held.file->write(
+        [] { return platform::Result<QByteArray, platform::PlatformError>::success("third"); }, count);
+    held.file->finishLoad(TDLibraryFile::LoadOutcome::notLoaded);
+    CapturedStream err(stderr);
+    held.release();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return answered == 3; }));
+    err.take();
+    EXPECT_EQ(root.read("projects.library"), QByteArray("third"));
+    const QStringList kept = root.libraryEntries().filter(".damaged-");
+    ASSERT_EQ(kept.size(), 1);
+    EXPECT_EQ(root.read(kept.front()), QByteArray("second"));
 }

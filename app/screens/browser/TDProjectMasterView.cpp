@@ -725,14 +725,18 @@ void TDProjectMasterView::deleteProject(const std::shared_ptr<TDProject>& projec
     // record of a hand-edited library still lists keeps its window.
     if (!m_stores.noteWindows || !m_stores.noteWindows->dismissWindow)
         return;
-    std::unordered_set<platform::Uuid> kept;
+    std::unordered_map<platform::Uuid, std::shared_ptr<TDNote>> gone;
+    for (const auto& note : project->tdNoteInPlace())
+        gone.emplace(note->id(), note);
     for (const auto& other : m_stores.projectStore->tdProjects()) {
-        for (const auto& note : other->tdNote())
-            kept.insert(note->id());
+        if (gone.empty())
+            break;
+        for (const auto& note : other->tdNoteInPlace())
+            gone.erase(note->id());
     }
     const auto dismiss = m_stores.noteWindows->dismissWindow;
     for (const auto& note : project->tdNote()) {
-        if (!kept.contains(note->id()))
+        if (gone.contains(note->id()))
             dismiss(note);
     }
 }

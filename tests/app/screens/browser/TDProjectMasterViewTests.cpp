@@ -142,6 +142,31 @@ TEST(TDProjectMasterView, DeletingAProjectClosesTheWindowsOfItsNotes)
     EXPECT_EQ(dismissed.size(), 2u);
 }
 
+// A hand-edited library where B also lists A's note "two": deleting A keeps what B still names.
+TEST(TDProjectMasterView, ANoteAnotherProjectAlsoListsKeepsItsLinksAndItsWindow)
+{
+    DeleteFixture f;
+    const auto two = f.a->tdNote()[1];
+    f.b->setTdNote(
+        { f.b->tdNote()[0], TDNote::make(two->id(), f.b->id(), "two", apptest::fileUrl("/n.txt"), {}) });
+    auto links = f.stores.linkStore->tdLinks();
+    links.push_back(link(two->id()));
+    f.stores.linkStore->setTdLinks(links);
+    std::vector<platform::Uuid> dismissed;
+    f.stores.noteWindows = std::make_shared<TDNoteWindows>(
+        TDNoteWindows { {}, [&](const std::shared_ptr<TDNote>& note) { dismissed.push_back(note->id()); } });
+    delete f.view;
+    f.view = new TDProjectMasterView(f.stores, NavigationType::projects, nullptr, &f.window);
+
+    f.deleteFromMenu(f.a);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return f.view->deletesInFlight() == 0; }));
+    EXPECT_EQ(dismissed, std::vector<platform::Uuid> { f.a->tdNote()[0]->id() });
+    std::vector<platform::Uuid> kept;
+    for (const TDLink& each : f.stores.linkStore->tdLinks())
+        kept.push_back(each.tdNoteId);
+    EXPECT_EQ(kept, (std::vector<platform::Uuid> { f.b->tdNote()[0]->id(), two->id() }));
+}
+
 TEST(TDProjectMasterView, AFailedSaveStopsTheChainKeepsTheFolderAndSaysSo)
 {
     DeleteFixture f;
