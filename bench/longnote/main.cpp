@@ -1,0 +1,171 @@
+// Benchmarks of what a user does with a long note besides opening, typing, scrolling and finding
+// (bench/textview, bench/find), on a 10 MB note of 200,000 lines in an 800 x 600 view, against
+// the strongest bare alternative run in the same process:
+// - Select All, and Shift+Up and Shift+Down with most of the note selected, each step with its
+//   layout, paint and the turn of the event loop that offers the selection as the desktop's primary
+//   selection, against QPlainTextEdit doing the same; and the memory Select All leaves behind. The
+//   primary selection needs an X display: offscreen, this part runs again in a child process under
+//   xvfb-run when there is one.
+//
+// --selection-only runs only that part, on the display it is given.
+
+#include "EDTextView/EDTextView.h"
+#include "bench/support/Compare.h"
+#include "bench/support/Document.h"
+#include "bench/support/Memory.h"
+#include "platform/text/TextRange.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTextBlock>
+
+#include <malloc.h>
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+
+namespace {
+
+constexpr int lineCount = 200000;
+constexpr int viewWidth = 800;
+constexpr int viewHeight = 600;
+constexpr int selectionSteps = 20;
+
+QFont benchFont()
+{
+    QFont font("DejaVu Sans Mono");
+    font.setPixelSize(13);
+    return font;
+}
+
+void show(QAbstractScrollArea& area)
+{
+    area.setFont(benchFont());
+    area.resize(viewWidth, viewHeight);
+    area.show();
+    QCoreApplication::processEvents();
+}
+
+// Paints what shows now and lets what the step posted run (the primary selection's offer).
+void paint(QAbstractScrollArea& area)
+{
+    area.viewport()->repaint();
+    QCoreApplication::processEvents();
+}
+
+long residentMegabytes()
+{
+    malloc_trim(0);
+    return bench::statusKilobytes("VmRSS") / 1024;
+}
+
+void selectionSteps10Mb(const QString& document)
+{
+    EDTextView ours;
+    show(ours);
+    ours.setString(document);
+    paint(ours);
+    QPlainTextEdit baseline;
+    baseline.setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    show(baseline);
+    baseline.setPlainText(document);
+    paint(baseline);
+
+    // Everything but the last line selected, the caret at its start: each step moves the end of a
+    // selection of nearly 10 MB.
+    const qint64 lastLine = document.lastIndexOf(u'\n', document.size() - 2) + 1;
+    const auto selectMost = [&] {
+        ours.setSelectedTextRange(platform::TextRange(0, lastLine));
+        paint(ours);
+        QTextCursor cursor(baseline.document());
+        cursor.setPosition(int(lastLine), QTextCursor::KeepAnchor);
+        baseline.setTextCursor(cursor);
+        paint(baseline);
+    };
+    const auto steps = [](QAbstractScrollArea& area, const std::function<void()>& step) {
+        return [&area, step] {
+            for (int i = 0; i < selectionSteps; ++i) {
+                step();
+                paint(area);
+            }
+        };
+    };
+    selectMost();
+    bench::compare("Shift+Up, most of the note selected (per 20 steps)",
+        steps(ours, [&] { ours.moveUpAndModifySelection(); }),
+        steps(baseline, [&] { baseline.moveCursor(QTextCursor::Up, QTextCursor::KeepAnchor); }));
+    selectMost();
+    bench::compare("Shift+Down, most of the note selected (per 20 steps)",
+        steps(ours, [&] { ours.moveDownAndModifySelection(); }),
+        steps(baseline, [&] { baseline.moveCursor(QTextCursor::Down, QTextCursor::KeepAnchor); }));
+    bench::compare(
+        "Select All",
+        [&] {
+            ours.moveToBeginningOfDocument();
+            ours.selectAll();
+            paint(ours);
+        },
+        [&] {
+            baseline.moveCursor(QTextCursor::Start);
+            baseline.selectAll();
+            paint(baseline);
+        });
+
+    ours.moveToBeginningOfDocument();
+    paint(ours);
+    QGuiApplication::clipboard()->clear(QClipboard::Selection);
+    const long before = residentMegabytes();
+    ours.selectAll();
+    paint(ours);
+    std::printf("  memory Select All leaves in our view: %ld MB\n", residentMegabytes() - before);
+    std::printf("  primary selection: %zu characters\n",
+        size_t(QGuiApplication::clipboard()->text(QClipboard::Selection).size()));
+    std::fflush(stdout);
+}
+
+// The selection part on a display with a primary selection: this one, or a virtual one.
+void selectionPart(const QString& document)
+{
+    if (QGuiApplication::clipboard()->supportsSelection()) {
+        selectionSteps10Mb(document);
+        return;
+    }
+    const QString xvfbRun = QStandardPaths::findExecutable(QStringLiteral("xvfb-run"));
+    if (xvfbRun.isEmpty()) {
+        std::printf("selection steps: skipped, no primary selection here and no xvfb-run\n");
+        return;
+    }
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedChannels);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    child.setProcessEnvironment(environment);
+    child.start(xvfbRun,
+        { QStringLiteral("-a"), QCoreApplication::applicationFilePath(),
+            QStringLiteral("--selection-only") });
+    child.waitForFinished(-1);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QString document = bench::makeDocument(lineCount);
+    if (argc >= 2 && QByteArray(argv[1]) == "--selection-only") {
+        selectionSteps10Mb(document);
+        return 0;
+    }
+    std::printf("document: %d lines, %.1f MB as UTF-8; views %d x %d, %s %d px, wrapping\n", lineCount,
+        document.toUtf8().size() / 1e6, viewWidth, viewHeight, qPrintable(benchFont().family()),
+        benchFont().pixelSize());
+    std::fflush(stdout);
+    selectionPart(document);
+    return 0;
+}
