@@ -472,6 +472,8 @@ TEST(EDTextViewPasteboard, ThePrimarySelectionKeepsTheSelectedTextThroughEditsAn
     auto view = std::make_unique<ShownView>("pick this word");
     (*view)->setSelectedTextRange(TextRange(5, 9));
     ASSERT_TRUE(waitFor([&] { return primary() == "this"; }));
+    EXPECT_EQ(QGuiApplication::clipboard()->mimeData(QClipboard::Selection)->data("text/plain"), "this")
+        << "other programs read it as bytes";
     (*view)->insertText(QStringLiteral("that"), platform::CharacterRange::notFound());
     view->settle();
     EXPECT_EQ((*view)->string(), "pick that word");
