@@ -6,21 +6,27 @@
 //   selection, against QPlainTextEdit doing the same; and the memory Select All leaves behind. The
 //   primary selection needs an X display: offscreen, this part runs again in a child process under
 //   xvfb-run when there is one.
+// - Capitalize with the whole note selected, with its edit, undo step and paint, against a plain
+//   loop making the same text: the text's word boundaries walked once, each word's first character
+//   in title case, the text lowered in one call.
 //
-// --selection-only runs only that part, on the display it is given.
+// --selection-only and --capitalize-only run only that part, on the display given.
 
 #include "EDTextView/EDTextView.h"
 #include "bench/support/Compare.h"
 #include "bench/support/Document.h"
 #include "bench/support/Memory.h"
 #include "platform/text/TextRange.h"
+#include "platform/text/UndoManager.h"
 
 #include <QApplication>
 #include <QClipboard>
+#include <QLocale>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTextBlock>
+#include <QTextBoundaryFinder>
 
 #include <malloc.h>
 
@@ -150,6 +156,51 @@ void selectionPart(const QString& document)
     child.waitForFinished(-1);
 }
 
+// The capitalized text, by the shortest route: what a caller with the text in a QString would write.
+QString capitalizedPlainly(const QString& text)
+{
+    QString result = QLocale().toLower(text);
+    QTextBoundaryFinder words(QTextBoundaryFinder::Word, text);
+    for (qsizetype at = words.position(); at != -1; at = words.toNextBoundary()) {
+        if (at < text.size() && (words.boundaryReasons() & QTextBoundaryFinder::StartOfItem)
+            && text[at].isLetterOrNumber())
+            result[at] = QChar(QChar::toTitleCase(text[at].unicode()));
+    }
+    return result;
+}
+
+void capitalizeAll(const QString& document)
+{
+    EDTextView ours;
+    show(ours);
+    ours.setString(document);
+    paint(ours);
+    std::vector<double> oursTimes, baselineTimes, ratios;
+    QString expected;
+    for (int run = 0; run < 6; ++run) {
+        const double oursMs = bench::milliseconds([&] {
+            ours.selectAll();
+            ours.capitalizeWord();
+            paint(ours);
+        });
+        const double baselineMs = bench::milliseconds([&] { expected = capitalizedPlainly(document); });
+        if (run == 0) {
+            if (ours.string() != expected)
+                std::printf("  the view and the plain loop disagree\n");
+            continue; // the warm-up
+        }
+        ours.undoManager()->undo();
+        paint(ours);
+        oursTimes.push_back(oursMs);
+        baselineTimes.push_back(baselineMs);
+        ratios.push_back(oursMs / baselineMs);
+    }
+    const double ratio = bench::median(ratios);
+    std::printf("Capitalize, all selected: ours %.1f ms, baseline %.1f ms, ratio %.3f (speed-up %.2fx)\n",
+        bench::median(oursTimes), bench::median(baselineTimes), ratio, 1 / ratio);
+    std::fflush(stdout);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -158,6 +209,10 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const QString document = bench::makeDocument(lineCount);
+    if (argc >= 2 && QByteArray(argv[1]) == "--capitalize-only") {
+        capitalizeAll(document);
+        return 0;
+    }
     if (argc >= 2 && QByteArray(argv[1]) == "--selection-only") {
         selectionSteps10Mb(document);
         return 0;
@@ -167,5 +222,6 @@ int main(int argc, char** argv)
         benchFont().pixelSize());
     std::fflush(stdout);
     selectionPart(document);
+    capitalizeAll(document);
     return 0;
 }
