@@ -6,6 +6,8 @@
 //   selection, against QPlainTextEdit doing the same; and the memory Select All leaves behind. The
 //   primary selection needs an X display: offscreen, this part runs again in a child process under
 //   xvfb-run when there is one.
+// - Copy with the whole note selected, against QPlainTextEdit's Copy; and the memory the clipboard
+//   keeps, against the least it must (the text in UTF-8 and in RTF).
 // - Capitalize with the whole note selected, with its edit, undo step and paint, against a plain
 //   loop making the same text: the text's word boundaries walked once, each word's first character
 //   in title case, the text lowered in one call.
@@ -13,7 +15,8 @@
 //   least that can hold them (a vector of their ranges, 16 bytes a mark); and Select All then
 //   Delete with the marks in place, against the same in a view with spelling off.
 //
-// --selection-only, --capitalize-only and --spelling-only run only that part, on the display given.
+// --selection-only, --copy-only, --capitalize-only and --spelling-only run only that part, on the
+// display given.
 
 #include "EDTextView/EDTextLayoutManager.h"
 #include "EDTextView/EDTextView.h"
@@ -23,11 +26,13 @@
 #include "bench/support/Memory.h"
 #include "platform/text/TextRange.h"
 #include "platform/text/UndoManager.h"
+#include "platform/ui/Pasteboard.h"
 #include "platform/ui/SpellChecker.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QLocale>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QStandardPaths>
@@ -162,6 +167,35 @@ void selectionPart(const QString& document)
     child.waitForFinished(-1);
 }
 
+void copyAll(const QString& document)
+{
+    EDTextView ours;
+    show(ours);
+    ours.setString(document);
+    paint(ours);
+    QPlainTextEdit baseline;
+    show(baseline);
+    baseline.setPlainText(document);
+    paint(baseline);
+    ours.selectAll();
+    baseline.selectAll();
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    bench::compare(
+        "Copy, all selected", [&] { ours.copy(); }, [&] { baseline.copy(); }, 5);
+
+    // Empties the clipboard and what our side of it held.
+    platform::Pasteboard::general().clearContents();
+    const long before = residentMegabytes();
+    ours.copy();
+    const long kept = residentMegabytes() - before;
+    const QMimeData* data = clipboard->mimeData();
+    const double least
+        = double(document.toUtf8().size() + data->data(QStringLiteral("text/rtf")).size()) / (1024 * 1024);
+    std::printf("  memory the clipboard keeps: ours %ld MB, least %.1f MB, ratio %.2f\n", kept, least,
+        double(kept) / least);
+    std::fflush(stdout);
+}
+
 // The capitalized text, by the shortest route: what a caller with the text in a QString would write.
 QString capitalizedPlainly(const QString& text)
 {
@@ -275,6 +309,10 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const QString document = bench::makeDocument(lineCount);
+    if (argc >= 2 && QByteArray(argv[1]) == "--copy-only") {
+        copyAll(document);
+        return 0;
+    }
     if (argc >= 2 && QByteArray(argv[1]) == "--spelling-only") {
         spellingMarks(document);
         return 0;
@@ -292,6 +330,7 @@ int main(int argc, char** argv)
         benchFont().pixelSize());
     std::fflush(stdout);
     selectionPart(document);
+    copyAll(document);
     capitalizeAll(document);
     spellingMarks(document);
     return 0;
