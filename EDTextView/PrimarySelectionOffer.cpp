@@ -15,7 +15,7 @@ PrimarySelectionOffer::PrimarySelectionOffer(
 void PrimarySelectionOffer::settle()
 {
     if (!m_text)
-        m_text = joinedText();
+        m_text = joinedText().toUtf8();
 }
 
 QString PrimarySelectionOffer::joinedText() const
@@ -53,7 +53,9 @@ QVariant PrimarySelectionOffer::retrieveData(const QString& mimeType, QMetaType)
     if (mimeType != platform::Pasteboard::stringType)
         return {};
     // Not kept when made on request: a long selection pasted once need not stay in memory.
-    return m_text ? *m_text : joinedText();
+    if (m_text)
+        return *m_text;
+    return joinedText();
 }
 
 } // namespace edtextview

@@ -469,23 +469,23 @@ TEST(EDTextViewPasteboard, ThePrimarySelectionKeepsTheSelectedTextThroughEditsAn
     if (!QGuiApplication::clipboard()->supportsSelection())
         GTEST_SKIP() << "this desktop has no primary selection";
     const auto primary = [] { return QGuiApplication::clipboard()->text(QClipboard::Selection); };
-    auto view = std::make_unique<ShownView>("pick this word");
+    auto view = std::make_unique<ShownView>(QStringLiteral("p\u00EFck this word"));
     (*view)->setSelectedTextRange(TextRange(5, 9));
     ASSERT_TRUE(waitFor([&] { return primary() == "this"; }));
     EXPECT_EQ(QGuiApplication::clipboard()->mimeData(QClipboard::Selection)->data("text/plain"), "this")
         << "other programs read it as bytes";
     (*view)->insertText(QStringLiteral("that"), platform::CharacterRange::notFound());
     view->settle();
-    EXPECT_EQ((*view)->string(), "pick that word");
+    EXPECT_EQ((*view)->string(), QStringLiteral("p\u00EFck that word"));
     EXPECT_EQ(primary(), "this");
 
     (*view)->textLayoutManager().setTextSelections(
         { TextSelection(TextRange(10, 14)), TextSelection(TextRange(0, 4)) });
-    ASSERT_TRUE(waitFor([&] { return primary() == "pick\nword"; }));
+    ASSERT_TRUE(waitFor([&] { return primary() == QStringLiteral("p\u00EFck\nword"); }));
     (*view)->delete_();
     view->settle();
     EXPECT_EQ((*view)->string(), " that ");
-    EXPECT_EQ(primary(), "pick\nword");
+    EXPECT_EQ(primary(), QStringLiteral("p\u00EFck\nword"));
 
     (*view)->setSelectedTextRange(TextRange(1, 5));
     ASSERT_TRUE(waitFor([&] { return primary() == "that"; }));
