@@ -115,6 +115,7 @@ EDTextView::EDTextView(QWidget* parent)
 
 EDTextView::~EDTextView()
 {
+    settlePrimarySelectionOffer();
     // A host's undo manager may outlive the view; its steps for this view must go with it.
     if (auto delegate = m_delegateProxy->source.lock()) {
         if (platform::UndoManager* manager = delegate->undoManager(*this))

@@ -42,6 +42,10 @@ class QMenu;
 class QMimeData;
 class QTimer;
 
+namespace edtextview {
+class PrimarySelectionOffer;
+}
+
 namespace platform {
 class Pasteboard;
 class SpeechSynthesizer;
@@ -697,6 +701,7 @@ private:
     bool replaceSelectionWithRichText(const platform::AttributedString& text);
     void schedulePrimarySelectionUpdate();
     void offerSelectionAsPrimary();
+    void settlePrimarySelectionOffer();
 
     // Drag helpers (EDTextViewDrag.cpp).
     bool acceptsDrop(const QMimeData* data) const;
@@ -902,6 +907,8 @@ private:
     // let go of where this view never hears of it (over a window that opened meanwhile) ends the drag.
     bool m_dragPressSeenByApplication = false;
     bool m_primarySelectionPending = false;
+    // What this view last offered as the primary selection, while the desktop keeps it.
+    QPointer<edtextview::PrimarySelectionOffer> m_primarySelectionOffer;
     QPointer<QWidget> m_fontPanel;
     QPointer<QWidget> m_colorPanel;
     // The caret and first selected range assistive technologies were last told of.

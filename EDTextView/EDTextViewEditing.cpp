@@ -95,6 +95,8 @@ void EDTextView::changeText(
     --m_willChangeDepth;
 
     const std::optional<QString> accessibleRemoved = accessibleTextBeingReplaced(range);
+    // The primary selection keeps the text that was selected, whatever the edit does to it.
+    settlePrimarySelectionOffer();
     ++m_textChanges;
     m_textContentStorage->performEditingTransaction(change);
     markedTextDidChange(range, newLength);

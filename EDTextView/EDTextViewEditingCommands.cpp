@@ -6,6 +6,7 @@
 #include "EDTextView/TextLayoutUtilities.h"
 
 #include <QGuiApplication>
+#include <QHash>
 #include <QInputMethod>
 #include <QLocale>
 #include <QScreen>
@@ -96,27 +97,61 @@ QString titleCased(const QLocale& locale, const QString& first)
     return upper.left(head) + locale.toLower(upper.mid(head));
 }
 
-// Each word's first character in title case, the rest in lower case.
+// Whether lower case changes any character of `text`. Only capitals and title-case letters have
+// lower cases that depend on the language or on what stands around them (a Turkish "I", a final
+// Greek sigma, the one capital whose lower case is two characters): the others change only where
+// they have a lower case of their own.
+bool changesInLowerCase(QStringView text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        char32_t c = text[i].unicode();
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+        {
+            c = QChar::surrogateToUcs4(text[i], text[i + 1]);
+            ++i;
+        }
+        const QChar::Category category = QChar::category(c);
+        if (category == QChar::Letter_Uppercase || category == QChar::Letter_Titlecase
+            || QChar::toLower(c) != c)
+            return true;
+    }
+    return false;
+}
+
+// Each word's first character in title case, the rest in lower case. Over a long text most words
+// are in lower case after their first letter already: those stay as they are, and each first
+// character's title case is worked out once.
 QString capitalized(const QString& text)
 {
     const QLocale locale;
+    QHash<char32_t, QString> titles;
     QString result;
     result.reserve(text.size());
     QTextBoundaryFinder words(QTextBoundaryFinder::Word, text);
     qsizetype done = 0;
     for (qsizetype at = words.toNextBoundary(); at != -1; at = words.toNextBoundary()) {
-        const QString piece = text.mid(done, at - done);
+        const QStringView piece = QStringView(text).sliced(done, at - done);
         const bool isWord
             = !piece.isEmpty() && (piece.front().isLetterOrNumber() || piece.front().isSurrogate());
         if (isWord) {
             const qsizetype first = piece.front().isHighSurrogate() && piece.size() > 1 ? 2 : 1;
-            result += titleCased(locale, piece.left(first)) + locale.toLower(piece.mid(first));
+            const QStringView head = piece.first(first);
+            const char32_t key = first == 2 ? QChar::surrogateToUcs4(head[0], head[1]) : head[0].unicode();
+            auto title = titles.constFind(key);
+            if (title == titles.constEnd())
+                title = titles.insert(key, titleCased(locale, head.toString()));
+            result += *title;
+            const QStringView rest = piece.sliced(first);
+            if (changesInLowerCase(rest))
+                result += locale.toLower(rest.toString());
+            else
+                result += rest;
         } else {
             result += piece;
         }
         done = at;
     }
-    result += text.mid(done);
+    result += QStringView(text).sliced(done);
     return result;
 }
 

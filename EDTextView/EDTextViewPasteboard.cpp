@@ -3,11 +3,13 @@
 #include "EDTextView/EDTextContentStorage.h"
 #include "EDTextView/EDTextLayoutManager.h"
 #include "EDTextView/PastedText.h"
+#include "EDTextView/PrimarySelectionOffer.h"
 #include "EDTextView/TextLayoutUtilities.h"
 #include "platform/text/RtfReader.h"
 #include "platform/text/RtfWriter.h"
 #include "platform/ui/Pasteboard.h"
 
+#include <QClipboard>
 #include <QGuiApplication>
 #include <QInputMethod>
 
@@ -122,9 +124,21 @@ EDTextView* EDTextView::validRequestor(
 void EDTextView::offerSelectionAsPrimary()
 {
     m_primarySelectionPending = false;
-    Pasteboard& primary = Pasteboard::selection();
-    if (primary.isAvailable())
-        writeSelectionToPasteboard(primary, { Pasteboard::stringType });
+    if (!Pasteboard::selection().isAvailable())
+        return;
+    // An empty selection leaves the primary selection as it was.
+    std::vector<TextRange> ranges = edtextview::sortedSelectionTextRanges(*m_textLayoutManager, true);
+    if (ranges.empty())
+        return;
+    auto* offer = new edtextview::PrimarySelectionOffer(*m_textContentStorage, std::move(ranges));
+    m_primarySelectionOffer = offer;
+    QGuiApplication::clipboard()->setMimeData(offer, QClipboard::Selection);
+}
+
+void EDTextView::settlePrimarySelectionOffer()
+{
+    if (m_primarySelectionOffer)
+        m_primarySelectionOffer->settle();
 }
 
 void EDTextView::schedulePrimarySelectionUpdate()

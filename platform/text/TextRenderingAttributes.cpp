@@ -8,6 +8,8 @@ namespace {
 
 // Blocks split in two past this many runs.
 constexpr size_t blockLimit = 128;
+// Distinct attribute sets remembered for sharing (spelling, grammar, find, and a spare).
+constexpr size_t recentAttributesLimit = 4;
 
 } // namespace
 
@@ -21,7 +23,8 @@ size_t TextRenderingAttributes::firstBlockEndingAfter(qint64 location) const
 std::vector<TextRenderingAttributes::AbsoluteRun> TextRenderingAttributes::extract(TextRange range)
 {
     std::vector<AbsoluteRun> result;
-    size_t b = firstBlockEndingAfter(range.location);
+    const size_t firstBlock = firstBlockEndingAfter(range.location);
+    size_t b = firstBlock;
     while (b < m_blocks.size() && m_blocks[b].start() < range.endLocation) {
         Block& block = m_blocks[b];
         auto first = std::partition_point(block.runs.begin(), block.runs.end(),
@@ -33,12 +36,27 @@ std::vector<TextRenderingAttributes::AbsoluteRun> TextRenderingAttributes::extra
             ++last;
         }
         block.runs.erase(first, last);
-        if (block.runs.empty())
-            m_blocks.erase(m_blocks.begin() + qsizetype(b));
-        else
-            ++b;
+        ++b;
     }
+    // The blocks emptied go together: one by one, a range over thousands of blocks would move the
+    // blocks after it once for each.
+    const auto begin = m_blocks.begin() + qsizetype(firstBlock);
+    const auto end = m_blocks.begin() + qsizetype(b);
+    m_blocks.erase(std::remove_if(begin, end, [](const Block& block) { return block.runs.empty(); }), end);
     return result;
+}
+
+void TextRenderingAttributes::share(TextAttributes& attributes)
+{
+    for (const TextAttributes& recent : m_recentAttributes) {
+        if (recent == attributes) {
+            attributes = recent;
+            return;
+        }
+    }
+    if (m_recentAttributes.size() == recentAttributesLimit)
+        m_recentAttributes.erase(m_recentAttributes.begin());
+    m_recentAttributes.push_back(attributes);
 }
 
 void TextRenderingAttributes::insert(std::vector<AbsoluteRun> runs)
@@ -46,6 +64,7 @@ void TextRenderingAttributes::insert(std::vector<AbsoluteRun> runs)
     for (AbsoluteRun& run : runs) {
         if (run.range.isEmpty() || run.attributes.isEmpty())
             continue;
+        share(run.attributes);
         auto after = std::partition_point(m_blocks.begin(), m_blocks.end(),
             [&](const Block& block) { return block.start() <= run.range.location; });
         if (m_blocks.empty()) {
@@ -62,12 +81,16 @@ void TextRenderingAttributes::insert(std::vector<AbsoluteRun> runs)
         if (block.runs.size() > blockLimit) {
             const size_t half = block.runs.size() / 2;
             Block tail { block.base + block.runs[half].start, {} };
+            tail.runs.reserve(block.runs.size() - half);
             for (size_t i = half; i < block.runs.size(); ++i) {
                 Run& moved = block.runs[i];
                 tail.runs.push_back({ block.base + moved.start - tail.base,
                     block.base + moved.end - tail.base, std::move(moved.attributes) });
             }
+            // Marks come in text order, so a block split behind them seldom grows again: it keeps
+            // no room for the half it gave away.
             block.runs.resize(half);
+            block.runs.shrink_to_fit();
             m_blocks.insert(m_blocks.begin() + qsizetype(index) + 1, std::move(tail));
         }
     }
@@ -131,6 +154,7 @@ void TextRenderingAttributes::remove(const QString& key, TextRange range)
 void TextRenderingAttributes::clear()
 {
     m_blocks.clear();
+    m_recentAttributes.clear();
 }
 
 qsizetype TextRenderingAttributes::runCount() const

@@ -52,10 +52,15 @@ private:
     // Takes out the runs that meet `range` (whole), in order.
     std::vector<AbsoluteRun> extract(TextRange range);
     void insert(std::vector<AbsoluteRun> runs);
+    void share(TextAttributes& attributes);
     size_t firstBlockEndingAfter(qint64 location) const;
     template<typename Change> void change(TextRange range, Change change);
 
     std::vector<Block> m_blocks;
+    // The attributes of the runs inserted last. A run whose attributes equal one of them takes a
+    // copy that shares its data: the hundreds of thousands of spelling marks of a long note then
+    // hold one map between them, not one each.
+    std::vector<TextAttributes> m_recentAttributes;
 };
 
 } // namespace platform

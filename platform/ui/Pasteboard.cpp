@@ -173,7 +173,7 @@ bool Pasteboard::setData(const QByteArray& data, const QString& type)
     }
     // Stored under the MIME type other programs look for first.
     if (*dataKind == Kind::string)
-        target->setText(QString::fromUtf8(data));
+        target->setData(mimeTypes(Kind::string).front(), data);
     else
         target->setData(mimeTypes(Kind::rtf).front(), data);
     if (!m_writing)

@@ -6,7 +6,10 @@
 #include <QColorDialog>
 #include <QFontDialog>
 #include <QLabel>
+#include <QLocale>
 #include <QScrollBar>
+
+#include <tuple>
 
 using namespace textviewtest;
 using platform::TextRange;
@@ -116,6 +119,34 @@ TEST(EDTextViewEditingCommands, CapitalizeGivesTheFirstLetterItsTitleCase)
     view->selectAll();
     view->capitalizeWord();
     EXPECT_EQ(view->string(), QString("Fish Flag \u01C5ungla \u01C8ubav Ssa Word"));
+}
+
+// Capitalize lowers the rest of each word as the language does: a final Greek sigma, a capital
+// whose lower case is two characters, numerals and letters in circles, and in Turkish the dotless
+// and the dotted I.
+TEST(EDTextViewEditingCommands, CapitalizeLowersTheRestOfEachWordAsTheLanguageDoes)
+{
+    ShownView view;
+    const std::vector<std::tuple<QLocale::Language, QString, QString>> cases = {
+        { QLocale::English, "\u039F\u0394\u039F\u03A3 \u03B1\u03A3 \u03B1\u03A3\u03B1",
+            "\u039F\u03B4\u03BF\u03C2 \u0391\u03C3 \u0391\u03C3\u03B1" },
+        { QLocale::English, "x\u0130y \u2160\u2161\u2162 \u24B6\u24B7 \u01C4UNGLA mcDONALD 4TH \U0001D400BC",
+            "Xi\u0307y \u2160\u2171\u2172 \u24B6\u24B7 \u01C5ungla Mcdonald 4th \U0001D400bc" },
+        { QLocale::English, "\U00010400\U00010401 a\U00010400 istanbul Istanbul",
+            "\U00010400\U00010429 A\U00010428 Istanbul Istanbul" },
+        { QLocale::Turkish, "ISTANBUL \u0130ZM\u0130R \u0131\u015F\u0131k I\u0307i",
+            "Istanbul \u0130zmir I\u015F\u0131k I\u0307i" },
+        { QLocale::Lithuanian, "\u00CC\u00CC \u012E\u0300\u012E", "\u00CCi\u0307\u0300 \u012E\u0300\u012F" },
+    };
+    const QLocale saved;
+    for (const auto& [language, text, expected] : cases) {
+        QLocale::setDefault(QLocale(language));
+        view->setString(text);
+        view->selectAll();
+        view->capitalizeWord();
+        EXPECT_EQ(view->string(), expected) << text.toStdString();
+    }
+    QLocale::setDefault(saved);
 }
 
 // Consecutive kills join, and Ctrl+Y yanks the joined text at every caret; a yank is an edit like

@@ -461,6 +461,38 @@ TEST(EDTextViewPasteboard, SelectedTextIsThePrimarySelectionAndAMiddleClickPaste
     EXPECT_EQ(view->string(), "pick this wordthis");
 }
 
+// The primary selection holds the text that was selected: typed over, deleted, or with its view
+// gone, the text offered stays what the user selected. Two selected ranges are offered joined by a
+// line feed.
+TEST(EDTextViewPasteboard, ThePrimarySelectionKeepsTheSelectedTextThroughEditsAndTheViewsEnd)
+{
+    if (!QGuiApplication::clipboard()->supportsSelection())
+        GTEST_SKIP() << "this desktop has no primary selection";
+    const auto primary = [] { return QGuiApplication::clipboard()->text(QClipboard::Selection); };
+    auto view = std::make_unique<ShownView>(QStringLiteral("p\u00EFck this word"));
+    (*view)->setSelectedTextRange(TextRange(5, 9));
+    ASSERT_TRUE(waitFor([&] { return primary() == "this"; }));
+    EXPECT_EQ(QGuiApplication::clipboard()->mimeData(QClipboard::Selection)->data("text/plain"), "this")
+        << "other programs read it as bytes";
+    (*view)->insertText(QStringLiteral("that"), platform::CharacterRange::notFound());
+    view->settle();
+    EXPECT_EQ((*view)->string(), QStringLiteral("p\u00EFck that word"));
+    EXPECT_EQ(primary(), "this");
+
+    (*view)->textLayoutManager().setTextSelections(
+        { TextSelection(TextRange(10, 14)), TextSelection(TextRange(0, 4)) });
+    ASSERT_TRUE(waitFor([&] { return primary() == QStringLiteral("p\u00EFck\nword"); }));
+    (*view)->delete_();
+    view->settle();
+    EXPECT_EQ((*view)->string(), " that ");
+    EXPECT_EQ(primary(), QStringLiteral("p\u00EFck\nword"));
+
+    (*view)->setSelectedTextRange(TextRange(1, 5));
+    ASSERT_TRUE(waitFor([&] { return primary() == "that"; }));
+    view.reset();
+    EXPECT_EQ(primary(), "that");
+}
+
 // Text from another program may carry characters no key types: NULs, a terminal's escape
 // sequences, a delete, halves of surrogate pairs. They are left out of a paste or a drop (a lone
 // half becomes U+FFFD, as a save would make it); tabs and line ends stay, and so does the

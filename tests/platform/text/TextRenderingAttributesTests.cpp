@@ -100,3 +100,50 @@ TEST(TextRenderingAttributes, RandomMarksAndEditsMatchAPerCharacterModel)
     EXPECT_LE(starts.front(), length / 2);
     EXPECT_TRUE(std::is_sorted(starts.rbegin(), starts.rend()));
 }
+
+// Marks of one kind share one attribute map, however many there are and in whatever order they
+// came with other kinds; a mark changed afterwards gets a map of its own and leaves the others be.
+TEST(TextRenderingAttributes, IdenticalMarksShareTheirAttributes)
+{
+    TextRenderingAttributes attributes;
+    for (qint64 word = 0; word < 1000; ++word) {
+        attributes.add(
+            QStringLiteral("spelling"), QStringLiteral("misspelled"), TextRange(word * 10, word * 10 + 4));
+        if (word % 7 == 0)
+            attributes.add(QStringLiteral("grammar"), 1, TextRange(word * 10 + 5, word * 10 + 8));
+    }
+    attributes.add(QStringLiteral("find"), true, TextRange(1, 2));
+
+    std::vector<TextAttributes> spelling, grammar;
+    attributes.enumerate(0, false, [&](const TextAttributes& values, TextRange) {
+        (values.contains(QStringLiteral("grammar")) ? grammar : spelling).push_back(values);
+        return true;
+    });
+    ASSERT_EQ(spelling.size(), 1000u + 2); // the mark at 0 is cut in three by the find mark
+    ASSERT_EQ(grammar.size(), 143u);
+    for (const auto* kind : { &spelling, &grammar }) {
+        const TextAttributes& first = kind == &spelling ? kind->back() : kind->front();
+        const size_t shared = size_t(std::count_if(kind->begin(), kind->end(),
+            [&](const TextAttributes& each) { return each.isSharedWith(first); }));
+        EXPECT_GE(shared, kind->size() - 1) << "only the mark under the find mark differs";
+    }
+}
+
+// Text removed across thousands of marks (Select All, Delete over a checked note) keeps the marks
+// before and after it, the ones it cut shortened, and the later ones moved along.
+TEST(TextRenderingAttributes, ARemovalAcrossManyBlocksKeepsTheMarksAtItsEnds)
+{
+    TextRenderingAttributes attributes;
+    for (qint64 word = 0; word < 5000; ++word)
+        attributes.add(QStringLiteral("spelling"), 1, TextRange(word * 10, word * 10 + 4));
+    attributes.textDidChange(TextRange(22, 49962), 1);
+    std::vector<TextRange> runs;
+    attributes.enumerate(0, false, [&](const TextAttributes&, TextRange range) {
+        runs.push_back(range);
+        return true;
+    });
+    EXPECT_EQ(runs,
+        (std::vector<TextRange> { TextRange(0, 4), TextRange(10, 14), TextRange(20, 22), TextRange(23, 25),
+            TextRange(31, 35), TextRange(41, 45), TextRange(51, 55) }));
+    EXPECT_EQ(attributes.runCount(), 7);
+}
