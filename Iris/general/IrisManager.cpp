@@ -657,9 +657,15 @@ void IrisManager::finishCachedOriginal(const Source& source,
                 runCallback(
                     queue, [completion, result] { completion(RetrieveImageResultOrError::success(result)); });
         };
+        // A serializer that keeps the original bytes writes, under the processed key, what the image
+        // was made from, and a disk hit processes it on reading. Given none, it would write the
+        // processed image there, and every disk hit would process it once more.
+        std::optional<QByteArray> originalBytes;
+        if (serializer->usesOriginalData() && !options.cacheMemoryOnly)
+            originalBytes = serializer->dataForImage(original, ir(original).animatedImageData());
         IrisParsedOptionsInfo storeOptions = options;
         storeOptions.callbackQueue = CallbackQueue::untouch();
-        target->storeImage(processed, std::nullopt, key, storeOptions, !options.cacheMemoryOnly,
+        target->storeImage(processed, originalBytes, key, storeOptions, !options.cacheMemoryOnly,
             [coordinator, trigger](CacheStoreResult) {
                 coordinator->applyCacheAction(CacheCallbackCoordinator::Action::imageStored, trigger);
             });

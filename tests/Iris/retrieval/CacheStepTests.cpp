@@ -502,3 +502,45 @@ TEST_F(CacheStep, HandBuiltOptionsWithoutAProcessorOrSerializerUseTheDefaultOnes
     EXPECT_EQ(*calls, 1);
     EXPECT_EQ(cache->cacheTypeOfKey("bare"), CacheType::memory);
 }
+
+namespace {
+
+// Halves the image's width and height, so that running it twice shows in the size.
+class HalvingProcessor final : public ImageProcessor {
+public:
+    QString identifier() const override { return QStringLiteral("half"); }
+    std::shared_ptr<platform::Image> process(
+        const ImageProcessItem& item, const IrisParsedOptionsInfo& options) const override
+    {
+        std::shared_ptr<platform::Image> image = DefaultImageProcessor::shared()->process(item, options);
+        if (!image || !image->bitmap())
+            return nullptr;
+        const QImage& pixels = image->bitmap()->image();
+        return platform::Image::create(
+            *platform::Bitmap::fromImage(pixels.scaled(pixels.width() / 2, pixels.height() / 2)));
+    }
+};
+
+} // namespace
+
+// A serializer that keeps the original bytes takes what it finds under a processed key for the
+// original, to be processed on reading. An image made from a cached original must then be written
+// so too, or every disk hit on it processes it once more.
+TEST_F(CacheStep, AnImageMadeFromACachedOriginalIsProcessedOnceWhenReadFromDisk)
+{
+    auto serializer = std::make_shared<DefaultCacheSerializer>();
+    serializer->preferCacheOriginalData = true;
+    const IrisOptionsInfo halved { Item::processor(std::make_shared<HalvingProcessor>()),
+        Item::cacheSerializer(serializer), Item::waitForCache() };
+    auto [source, calls] = countingSource("from-original", jpegData(64, 48));
+    ASSERT_TRUE(retrieve(source, IrisOptionsInfo { Item::waitForCache() })->succeeded());
+    auto reprocessed = retrieve(source, halved);
+    ASSERT_TRUE(reprocessed->succeeded());
+    EXPECT_EQ(reprocessed->value().image->pixelSize(), (platform::Size { 32, 24 }));
+
+    auto diskHit = retrieve(source, halved, freshManager());
+    ASSERT_TRUE(diskHit->succeeded());
+    EXPECT_EQ(diskHit->value().cacheType, CacheType::disk);
+    EXPECT_EQ(diskHit->value().image->pixelSize(), (platform::Size { 32, 24 }));
+    EXPECT_EQ(*calls, 1);
+}
