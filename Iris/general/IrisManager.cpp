@@ -721,7 +721,12 @@ void IrisManager::consultRetryStrategy(
     RetrieveImageResultOrError result, const Source& source, const std::shared_ptr<RetrievalState>& state)
 {
     if (result.isSuccess()) {
-        deliver(state, std::move(result));
+        // A download whose transfer had ended has nothing left to cancel while its image is made:
+        // a retrieval called off meanwhile still ends as cancelled, never with an image.
+        if (state->cancellation->isCancelled())
+            deliverCancelled(state);
+        else
+            deliver(state, std::move(result));
         return;
     }
     IrisError error = result.error();

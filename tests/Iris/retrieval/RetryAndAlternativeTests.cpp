@@ -244,6 +244,22 @@ TEST_F(RetryAndAlternatives, CancellingCompletesOnceWithTheCancelErrorAndTriesNo
     EXPECT_EQ(*alternativeCalls, 0);
 }
 
+// Once its transfer has ended, a download has nothing left to cancel while its image is made; the
+// retrieval called off then still ends as cancelled, not with the image.
+TEST_F(RetryAndAlternatives, ACancelWhileTheDownloadedImageIsMadeEndsAsCancelled)
+{
+    std::optional<DownloadTask> task;
+    auto outcome = start(networkSource("late.png"), {}, {}, &task);
+    ASSERT_TRUE(task);
+    task->cancel();
+    downloader->succeed(task->cancelToken, jpegData());
+    ASSERT_TRUE(outcome->wait());
+    Outcome::settle(manager);
+    EXPECT_EQ(outcome->calls, 1);
+    ASSERT_FALSE(outcome->succeeded());
+    EXPECT_TRUE(outcome->error().isCancelledTask());
+}
+
 TEST_F(RetryAndAlternatives, ACancelledRetrievalIsNeverRetried)
 {
     auto strategy = std::make_shared<ScriptedStrategy>(5, false);
