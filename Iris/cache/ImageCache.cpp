@@ -82,6 +82,28 @@ public:
     PutBackGuard& operator=(const PutBackGuard&) = delete;
 };
 
+// A serializer is outside code running on the I/O queue: whatever it throws means it gave nothing,
+// so the store fails or the file reads as no image, and the queue goes on.
+std::optional<QByteArray> serializedData(const CacheSerializer& serializer,
+    const std::shared_ptr<Image>& image, const std::optional<QByteArray>& original)
+{
+    try {
+        return serializer.dataForImage(image, original);
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+std::shared_ptr<Image> deserializedImage(
+    const CacheSerializer& serializer, const QByteArray& data, const IrisParsedOptionsInfo& options)
+{
+    try {
+        return serializer.imageFromCacheData(data, options);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
 QString describe(const DiskStorage::Error& error)
 {
     if (const auto* iris = std::get_if<IrisError>(&error))
@@ -269,7 +291,7 @@ void ImageCache::storeImage(std::shared_ptr<Image> image, std::optional<QByteArr
                   identifier, options, completion = std::move(completion)] {
         const CacheSerializerPtr serializer
             = options.cacheSerializer ? options.cacheSerializer : DefaultCacheSerializer::shared();
-        std::optional<QByteArray> data = serializer->dataForImage(image, original);
+        std::optional<QByteArray> data = serializedData(*serializer, image, original);
         if (data) {
             self->ImageCache::writeDataToDiskNow(*data, key, identifier, options.callbackQueue,
                 options.diskCacheExpiration, options.diskStoreWriteOptions, completion);
@@ -459,7 +481,7 @@ void readFromDisk(DiskStorage::Backend<QByteArray>& storage, const QString& comp
     if (const std::optional<QByteArray>& data = read.value()) {
         const CacheSerializerPtr serializer
             = options.cacheSerializer ? options.cacheSerializer : DefaultCacheSerializer::shared();
-        image = serializer->imageFromCacheData(*data, options);
+        image = deserializedImage(*serializer, *data, options);
     }
     if (options.backgroundDecode && image)
         image = decodedForDrawing(image, options.scaleFactor);

@@ -659,13 +659,21 @@ void IrisManager::finishCachedOriginal(const Source& source,
         };
         // A serializer that keeps the original bytes writes, under the processed key, what the image
         // was made from, and a disk hit processes it on reading. Given none, it would write the
-        // processed image there, and every disk hit would process it once more.
+        // processed image there, and every disk hit would process it once more; without them the
+        // processed image is kept in memory only.
+        bool toDisk = !options.cacheMemoryOnly;
         std::optional<QByteArray> originalBytes;
-        if (serializer->usesOriginalData() && !options.cacheMemoryOnly)
-            originalBytes = serializer->dataForImage(original, ir(original).animatedImageData());
+        if (toDisk && serializer->usesOriginalData()) {
+            // Outside code on the processing queue: what it throws means no bytes.
+            try {
+                originalBytes = serializer->dataForImage(original, ir(original).animatedImageData());
+            } catch (...) {
+            }
+            toDisk = originalBytes.has_value();
+        }
         IrisParsedOptionsInfo storeOptions = options;
         storeOptions.callbackQueue = CallbackQueue::untouch();
-        target->storeImage(processed, originalBytes, key, storeOptions, !options.cacheMemoryOnly,
+        target->storeImage(processed, originalBytes, key, storeOptions, toDisk,
             [coordinator, trigger](CacheStoreResult) {
                 coordinator->applyCacheAction(CacheCallbackCoordinator::Action::imageStored, trigger);
             });
@@ -759,11 +767,18 @@ void IrisManager::consultRetryStrategy(
     }
     // A strategy that answers twice must not start two attempts.
     auto answered = std::make_shared<std::atomic<bool>>(false);
-    strategy->retry(state->retryContext, [self, state, source, error, answered](RetryDecision decision) {
-        if (answered->exchange(true) || state->cancellation->isCancelled())
-            return;
-        self->applyRetryDecision(std::move(decision), state, source, error);
-    });
+    try {
+        strategy->retry(state->retryContext, [self, state, source, error, answered](RetryDecision decision) {
+            if (answered->exchange(true) || state->cancellation->isCancelled())
+                return;
+            self->applyRetryDecision(std::move(decision), state, source, error);
+        });
+    } catch (...) {
+        // A strategy is outside code, often run on a queue thread: what it throws before answering
+        // means "stop", so the retrieval still gets its one answer.
+        if (!answered->exchange(true) && !state->cancellation->isCancelled())
+            applyRetryDecision(RetryDecision::stop(), state, source, error);
+    }
 }
 
 void IrisManager::applyRetryDecision(RetryDecision decision, const std::shared_ptr<RetrievalState>& state,

@@ -244,6 +244,30 @@ TEST_F(RetryAndAlternatives, CancellingCompletesOnceWithTheCancelErrorAndTriesNo
     EXPECT_EQ(*alternativeCalls, 0);
 }
 
+// A strategy that throws instead of answering stops the retries: the failure moves on to the
+// alternatives as after `stop`, and the retrieval still ends once.
+class ThrowingStrategy final : public RetryStrategy {
+public:
+    void retry(const std::shared_ptr<RetryContext>&, RetryHandler) const override
+    {
+        throw std::runtime_error("no decision");
+    }
+};
+
+TEST_F(RetryAndAlternatives, AStrategyThatThrowsStopsRetrying)
+{
+    auto [failing, failingCalls] = countingSource("unreadable", std::nullopt);
+    auto [alternative, alternativeCalls] = countingSource("readable", jpegData());
+    auto outcome = start(failing,
+        { Item::retryStrategy(std::make_shared<ThrowingStrategy>()), Item::alternativeSources({ alternative }) });
+    ASSERT_TRUE(outcome->wait());
+    Outcome::settle(manager);
+    EXPECT_EQ(outcome->calls, 1);
+    ASSERT_TRUE(outcome->succeeded());
+    EXPECT_EQ(outcome->value().source.cacheKey(), "readable");
+    EXPECT_EQ(*failingCalls, 1);
+}
+
 // Once its transfer has ended, a download has nothing left to cancel while its image is made; the
 // retrieval called off then still ends as cancelled, not with the image.
 TEST_F(RetryAndAlternatives, ACancelWhileTheDownloadedImageIsMadeEndsAsCancelled)
