@@ -673,8 +673,8 @@ void IrisManager::finishCachedOriginal(const Source& source,
         }
         IrisParsedOptionsInfo storeOptions = options;
         storeOptions.callbackQueue = CallbackQueue::untouch();
-        target->storeImage(processed, originalBytes, key, storeOptions, toDisk,
-            [coordinator, trigger](CacheStoreResult) {
+        target->storeImage(
+            processed, originalBytes, key, storeOptions, toDisk, [coordinator, trigger](CacheStoreResult) {
                 coordinator->applyCacheAction(CacheCallbackCoordinator::Action::imageStored, trigger);
             });
         coordinator->applyCacheAction(CacheCallbackCoordinator::Action::storeStarted, trigger);

@@ -1,3 +1,4 @@
+#include "Iris/image/Image.h"
 #include "Iris/image/ImageProcessor.h"
 #include "Iris/networking/ImageDataProcessor.h"
 #include "Iris/networking/SessionDelegate.h"
@@ -6,6 +7,7 @@
 #include "platform/foundation/UrlSession.h"
 #include "platform/foundation/UrlSessionTask.h"
 #include "platform/graphics/Image.h"
+#include "platform/graphics/ImageEncoding.h"
 #include "platform/graphics/TestImages.h"
 #include "support/TestSupport.h"
 
@@ -315,6 +317,35 @@ TEST(ImageDataProcessor, EachProcessorRunsOncePerDownload)
     EXPECT_EQ(twice[0].value(), twice[1].value());
 
     EXPECT_TRUE(processAll(png, {}).empty());
+}
+
+// Requests joined on one download share a processor's image only when it would be the same: one
+// that wants a GIF's first frame alone does not take the whole animation, nor gives its frame to one
+// that wants every frame.
+TEST(ImageDataProcessor, AFirstFrameRequestAndAnAnimationRequestEachGetTheirOwn)
+{
+    std::vector<platform::ImageFrame> frames;
+    for (QColor color : { QColor(Qt::red), QColor(Qt::green), QColor(Qt::blue) }) {
+        QImage pixels(8, 8, QImage::Format_ARGB32_Premultiplied);
+        pixels.fill(color);
+        frames.push_back({ *platform::Bitmap::fromImage(pixels), 0.1 });
+    }
+    const QByteArray gif = *platform::encodeGif(frames, 0);
+    IrisParsedOptionsInfo animation, firstFrame;
+    firstFrame.onlyLoadFirstFrame = true;
+    for (const auto& order :
+        { std::vector { animation, firstFrame }, std::vector { firstFrame, animation } }) {
+        const auto results = processAll(gif, order);
+        ASSERT_EQ(results.size(), 2u);
+        for (std::size_t index = 0; index < 2; ++index) {
+            ASSERT_TRUE(results[index].isSuccess());
+            const auto images = ir(results[index].value()).images();
+            if (order[index].onlyLoadFirstFrame)
+                EXPECT_FALSE(images) << index;
+            else
+                EXPECT_TRUE(images && images->size() == 3) << index;
+        }
+    }
 }
 
 TEST(ImageDataProcessor, ProcessingRunsOnTheSharedSerialQueueUnlessTheOptionsNameOne)

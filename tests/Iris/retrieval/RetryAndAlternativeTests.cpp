@@ -259,7 +259,8 @@ TEST_F(RetryAndAlternatives, AStrategyThatThrowsStopsRetrying)
     auto [failing, failingCalls] = countingSource("unreadable", std::nullopt);
     auto [alternative, alternativeCalls] = countingSource("readable", jpegData());
     auto outcome = start(failing,
-        { Item::retryStrategy(std::make_shared<ThrowingStrategy>()), Item::alternativeSources({ alternative }) });
+        { Item::retryStrategy(std::make_shared<ThrowingStrategy>()),
+            Item::alternativeSources({ alternative }) });
     ASSERT_TRUE(outcome->wait());
     Outcome::settle(manager);
     EXPECT_EQ(outcome->calls, 1);
