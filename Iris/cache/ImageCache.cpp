@@ -43,7 +43,10 @@ std::shared_ptr<Image> decodedForDrawing(const std::shared_ptr<Image>& image, do
     const platform::Bitmap* bitmap = image->bitmap();
     if (!bitmap)
         return image;
-    return Image::create(*bitmap, scale);
+    std::shared_ptr<Image> decoded = Image::create(*bitmap, scale);
+    // The memory tier holds it for every later request of the key, the animation's too.
+    ir(decoded).setAnimationSourceOf(image);
+    return decoded;
 }
 
 MemoryStorage::Config namedMemoryConfig()

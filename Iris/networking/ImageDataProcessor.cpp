@@ -152,6 +152,8 @@ std::shared_ptr<platform::Image> ImageDataProcessor::decodedImage(
         return image;
     std::shared_ptr<platform::Image> result
         = platform::Image::createWithPointSize({ *redrawn }, image->size());
+    if (result)
+        ir(result).setAnimationSourceOf(image);
     return result ? result : image;
 }
 

@@ -346,6 +346,14 @@ TEST(ImageDataProcessor, AFirstFrameRequestAndAnAnimationRequestEachGetTheirOwn)
                 EXPECT_TRUE(images && images->size() == 3) << index;
         }
     }
+    // A first frame made ready for drawing still says what the animation is made from, for the
+    // requests that will find it in memory and want the animation.
+    firstFrame.backgroundDecode = true;
+    const auto decoded = processAll(gif, { firstFrame });
+    ASSERT_EQ(decoded.size(), 1u);
+    ASSERT_TRUE(decoded[0].isSuccess());
+    EXPECT_EQ(ir(decoded[0].value()).imageFrameCount(), 3);
+    EXPECT_EQ(ir(decoded[0].value()).animatedImageData(), gif);
 }
 
 TEST(ImageDataProcessor, ProcessingRunsOnTheSharedSerialQueueUnlessTheOptionsNameOne)

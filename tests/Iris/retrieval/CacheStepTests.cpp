@@ -1,7 +1,10 @@
 #include "Iris/cache/ImageCache.h"
 #include "Iris/general/IrisManager.h"
+#include "Iris/image/Image.h"
 #include "Iris/networking/ImageModifier.h"
 #include "RetrievalTestSupport.h"
+
+#include "platform/graphics/ImageEncoding.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -543,4 +546,32 @@ TEST_F(CacheStep, AnImageMadeFromACachedOriginalIsProcessedOnceWhenReadFromDisk)
     EXPECT_EQ(diskHit->value().cacheType, CacheType::disk);
     EXPECT_EQ(diskHit->value().image->pixelSize(), (platform::Size { 32, 24 }));
     EXPECT_EQ(*calls, 1);
+}
+
+// A GIF read from disk as its first frame alone, made ready for drawing, still carries what the
+// animation is made from: an animation asked for next, found in memory, is decoded from it.
+TEST_F(CacheStep, AFirstFrameReadFromDiskStillGivesTheAnimationToTheNextRequest)
+{
+    std::vector<platform::ImageFrame> frames;
+    for (QColor color : { QColor(Qt::red), QColor(Qt::green), QColor(Qt::blue) }) {
+        QImage pixels(8, 8, QImage::Format_ARGB32_Premultiplied);
+        pixels.fill(color);
+        frames.push_back({ *platform::Bitmap::fromImage(pixels), 0.1 });
+    }
+    const QByteArray gif = *platform::encodeGif(frames, 0);
+    auto [source, calls] = countingSource("animated", gif);
+    cache->writeDataToDiskNow(gif, "animated", {}, CallbackQueue::untouch(), std::nullopt, {}, {});
+
+    auto first = retrieve(source, IrisOptionsInfo { Item::onlyLoadFirstFrame(), Item::backgroundDecode() });
+    ASSERT_TRUE(first->succeeded());
+    EXPECT_EQ(first->value().cacheType, CacheType::disk);
+    EXPECT_FALSE(ir(first->value().image).images());
+
+    auto animation = retrieve(source);
+    ASSERT_TRUE(animation->succeeded());
+    EXPECT_EQ(animation->value().cacheType, CacheType::memory);
+    const auto images = ir(animation->value().image).images();
+    ASSERT_TRUE(images);
+    EXPECT_EQ(images->size(), 3u);
+    EXPECT_EQ(*calls, 0);
 }
