@@ -43,7 +43,10 @@ std::shared_ptr<Image> decodedForDrawing(const std::shared_ptr<Image>& image, do
     const platform::Bitmap* bitmap = image->bitmap();
     if (!bitmap)
         return image;
-    return Image::create(*bitmap, scale);
+    std::shared_ptr<Image> decoded = Image::create(*bitmap, scale);
+    // The memory tier holds it for every later request of the key, the animation's too.
+    ir(decoded).setAnimationSourceOf(image);
+    return decoded;
 }
 
 MemoryStorage::Config namedMemoryConfig()
@@ -81,6 +84,28 @@ public:
     PutBackGuard(const PutBackGuard&) = delete;
     PutBackGuard& operator=(const PutBackGuard&) = delete;
 };
+
+// A serializer is outside code running on the I/O queue: whatever it throws means it gave nothing,
+// so the store fails or the file reads as no image, and the queue goes on.
+std::optional<QByteArray> serializedData(const CacheSerializer& serializer,
+    const std::shared_ptr<Image>& image, const std::optional<QByteArray>& original)
+{
+    try {
+        return serializer.dataForImage(image, original);
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+std::shared_ptr<Image> deserializedImage(
+    const CacheSerializer& serializer, const QByteArray& data, const IrisParsedOptionsInfo& options)
+{
+    try {
+        return serializer.imageFromCacheData(data, options);
+    } catch (...) {
+        return nullptr;
+    }
+}
 
 QString describe(const DiskStorage::Error& error)
 {
@@ -269,7 +294,7 @@ void ImageCache::storeImage(std::shared_ptr<Image> image, std::optional<QByteArr
                   identifier, options, completion = std::move(completion)] {
         const CacheSerializerPtr serializer
             = options.cacheSerializer ? options.cacheSerializer : DefaultCacheSerializer::shared();
-        std::optional<QByteArray> data = serializer->dataForImage(image, original);
+        std::optional<QByteArray> data = serializedData(*serializer, image, original);
         if (data) {
             self->ImageCache::writeDataToDiskNow(*data, key, identifier, options.callbackQueue,
                 options.diskCacheExpiration, options.diskStoreWriteOptions, completion);
@@ -459,7 +484,7 @@ void readFromDisk(DiskStorage::Backend<QByteArray>& storage, const QString& comp
     if (const std::optional<QByteArray>& data = read.value()) {
         const CacheSerializerPtr serializer
             = options.cacheSerializer ? options.cacheSerializer : DefaultCacheSerializer::shared();
-        image = serializer->imageFromCacheData(*data, options);
+        image = deserializedImage(*serializer, *data, options);
     }
     if (options.backgroundDecode && image)
         image = decodedForDrawing(image, options.scaleFactor);

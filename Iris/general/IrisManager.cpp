@@ -657,10 +657,24 @@ void IrisManager::finishCachedOriginal(const Source& source,
                 runCallback(
                     queue, [completion, result] { completion(RetrieveImageResultOrError::success(result)); });
         };
+        // A serializer that keeps the original bytes writes, under the processed key, what the image
+        // was made from, and a disk hit processes it on reading. Given none, it would write the
+        // processed image there, and every disk hit would process it once more; without them the
+        // processed image is kept in memory only.
+        bool toDisk = !options.cacheMemoryOnly;
+        std::optional<QByteArray> originalBytes;
+        if (toDisk && serializer->usesOriginalData()) {
+            // Outside code on the processing queue: what it throws means no bytes.
+            try {
+                originalBytes = serializer->dataForImage(original, ir(original).animatedImageData());
+            } catch (...) {
+            }
+            toDisk = originalBytes.has_value();
+        }
         IrisParsedOptionsInfo storeOptions = options;
         storeOptions.callbackQueue = CallbackQueue::untouch();
-        target->storeImage(processed, std::nullopt, key, storeOptions, !options.cacheMemoryOnly,
-            [coordinator, trigger](CacheStoreResult) {
+        target->storeImage(
+            processed, originalBytes, key, storeOptions, toDisk, [coordinator, trigger](CacheStoreResult) {
                 coordinator->applyCacheAction(CacheCallbackCoordinator::Action::imageStored, trigger);
             });
         coordinator->applyCacheAction(CacheCallbackCoordinator::Action::storeStarted, trigger);
@@ -715,7 +729,12 @@ void IrisManager::consultRetryStrategy(
     RetrieveImageResultOrError result, const Source& source, const std::shared_ptr<RetrievalState>& state)
 {
     if (result.isSuccess()) {
-        deliver(state, std::move(result));
+        // A download whose transfer had ended has nothing left to cancel while its image is made:
+        // a retrieval called off meanwhile still ends as cancelled, never with an image.
+        if (state->cancellation->isCancelled())
+            deliverCancelled(state);
+        else
+            deliver(state, std::move(result));
         return;
     }
     IrisError error = result.error();
@@ -748,11 +767,18 @@ void IrisManager::consultRetryStrategy(
     }
     // A strategy that answers twice must not start two attempts.
     auto answered = std::make_shared<std::atomic<bool>>(false);
-    strategy->retry(state->retryContext, [self, state, source, error, answered](RetryDecision decision) {
-        if (answered->exchange(true) || state->cancellation->isCancelled())
-            return;
-        self->applyRetryDecision(std::move(decision), state, source, error);
-    });
+    try {
+        strategy->retry(state->retryContext, [self, state, source, error, answered](RetryDecision decision) {
+            if (answered->exchange(true) || state->cancellation->isCancelled())
+                return;
+            self->applyRetryDecision(std::move(decision), state, source, error);
+        });
+    } catch (...) {
+        // A strategy is outside code, often run on a queue thread: what it throws before answering
+        // means "stop", so the retrieval still gets its one answer.
+        if (!answered->exchange(true) && !state->cancellation->isCancelled())
+            applyRetryDecision(RetryDecision::stop(), state, source, error);
+    }
 }
 
 void IrisManager::applyRetryDecision(RetryDecision decision, const std::shared_ptr<RetrievalState>& state,

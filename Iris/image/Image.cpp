@@ -116,6 +116,14 @@ void ImageWrapper::setFrameSource(std::shared_ptr<ImageFrameSource> source) cons
         source ? std::optional<std::shared_ptr<ImageFrameSource>>(std::move(source)) : std::nullopt);
 }
 
+void ImageWrapper::setAnimationSourceOf(const std::shared_ptr<platform::Image>& other) const
+{
+    const ImageWrapper from = ir(other);
+    setAnimatedImageData(from.animatedImageData());
+    setImageFrameCount(from.imageFrameCount());
+    setFrameSource(from.frameSource());
+}
+
 std::optional<QByteArray> ImageWrapper::pngRepresentation() const
 {
     const std::optional<platform::Bitmap> bitmap = cgImage();

@@ -48,6 +48,10 @@ template<> struct IrisWrapper<std::shared_ptr<platform::Image>> {
     void setImageFrameCount(std::optional<std::int64_t> count) const;
     std::shared_ptr<ImageFrameSource> frameSource() const;
     void setFrameSource(std::shared_ptr<ImageFrameSource> source) const;
+    // Takes over what `other` was decoded from (its animated data, frame count and frame source), for
+    // a copy of its pixels made ready for drawing: the first frame of an animation stands for the
+    // whole of it in the caches, and a request for the animation decodes it from that data.
+    void setAnimationSourceOf(const std::shared_ptr<platform::Image>& other) const;
 
     // Encoding; nothing when the image has no bitmap or the encoder fails.
     std::optional<QByteArray> pngRepresentation() const;

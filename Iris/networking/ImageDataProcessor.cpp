@@ -83,7 +83,10 @@ void ImageDataProcessor::processData()
         ImageProcessorPtr processor = callback.options.processor;
         if (!processor)
             processor = DefaultImageProcessor::shared();
-        const QString identifier = processor->identifier();
+        // Requests share an image only when they also agree on the first frame alone or the animation.
+        QString identifier = processor->identifier();
+        if (callback.options.onlyLoadFirstFrame)
+            identifier += QStringLiteral("\nfirst frame");
 
         std::shared_ptr<platform::Image> image;
         if (auto found = imagesByProcessor.find(identifier); found != imagesByProcessor.end()) {
@@ -149,6 +152,8 @@ std::shared_ptr<platform::Image> ImageDataProcessor::decodedImage(
         return image;
     std::shared_ptr<platform::Image> result
         = platform::Image::createWithPointSize({ *redrawn }, image->size());
+    if (result)
+        ir(result).setAnimationSourceOf(image);
     return result ? result : image;
 }
 

@@ -212,6 +212,42 @@ TEST_F(ImageCacheTest, AnImageThatCannotBeSerializedStaysInMemory)
     EXPECT_EQ(cache->cacheTypeOfKey("e"), CacheType::memory);
 }
 
+class ThrowingSerializer final : public CacheSerializer {
+public:
+    std::optional<QByteArray> dataForImage(
+        const std::shared_ptr<Image>&, const std::optional<QByteArray>&) const override
+    {
+        throw std::runtime_error("cannot encode");
+    }
+    std::shared_ptr<Image> imageFromCacheData(const QByteArray&, const IrisParsedOptionsInfo&) const override
+    {
+        throw std::runtime_error("cannot decode");
+    }
+    bool usesOriginalData() const override { return false; }
+    QString description() const override { return QStringLiteral("ThrowingSerializer"); }
+};
+
+// A serializer runs on the I/O queue: what it throws fails the store, reads as no image, and
+// neither ends the program nor leaves a completion unanswered.
+TEST_F(ImageCacheTest, ASerializerThatThrowsFailsTheStoreAndReadsAsNoImage)
+{
+    IrisParsedOptionsInfo options;
+    options.callbackQueue = CallbackQueue::untouch();
+    options.cacheSerializer = std::make_shared<ThrowingSerializer>();
+    std::optional<CacheStoreResult> stored;
+    cache->storeImage(
+        pictureImage(), pngBytes(), "thrown", options, true, [&](auto result) { stored = result; });
+    cache->writeDataToDisk(pngBytes(), "thrown");
+    std::optional<platform::Result<std::shared_ptr<Image>, IrisError>> read;
+    cache->lookUpDisk("thrown", options, CallbackQueue::untouch(), [&](auto result) { read = result; });
+    drainIo();
+    ASSERT_TRUE(stored && stored->diskCacheResult.isFailure());
+    EXPECT_EQ(stored->diskCacheResult.error().cacheReason()->kind,
+        IrisError::CacheErrorReason::Kind::cannotSerializeImage);
+    ASSERT_TRUE(read && read->isSuccess());
+    EXPECT_FALSE(read->value());
+}
+
 TEST(ImageCacheCost, PixelsTimesBytesPerPixelTimesFrames)
 {
     EXPECT_EQ(imageMemoryCost(Image::createEmpty({ 10, 10 })), 0);

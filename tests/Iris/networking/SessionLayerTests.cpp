@@ -1,3 +1,4 @@
+#include "Iris/image/Image.h"
 #include "Iris/image/ImageProcessor.h"
 #include "Iris/networking/ImageDataProcessor.h"
 #include "Iris/networking/SessionDelegate.h"
@@ -315,6 +316,26 @@ TEST(ImageDataProcessor, EachProcessorRunsOncePerDownload)
     EXPECT_EQ(twice[0].value(), twice[1].value());
 
     EXPECT_TRUE(processAll(png, {}).empty());
+}
+
+// Requests joined on one download share an image only when they agree on wanting a GIF's first
+// frame alone; a first frame made ready for drawing still carries the animation's data.
+TEST(ImageDataProcessor, AFirstFrameRequestAndAnAnimationRequestEachGetTheirOwn)
+{
+    const QByteArray gif = testimages::writeGif(8, 8, { { QRect(0, 0, 8, 8), 0 }, { QRect(0, 0, 8, 8), 1 } });
+    IrisParsedOptionsInfo animation, firstFrame;
+    firstFrame.onlyLoadFirstFrame = true;
+    firstFrame.backgroundDecode = true;
+    for (const auto& order :
+        { std::vector { animation, firstFrame }, std::vector { firstFrame, animation } }) {
+        const auto results = processAll(gif, order);
+        for (std::size_t index = 0; index < 2; ++index) {
+            const ImageWrapper image = ir(results.at(index).value());
+            EXPECT_EQ(
+                image.images() ? image.images()->size() : 1u, order[index].onlyLoadFirstFrame ? 1u : 2u);
+            EXPECT_EQ(image.animatedImageData(), gif);
+        }
+    }
 }
 
 TEST(ImageDataProcessor, ProcessingRunsOnTheSharedSerialQueueUnlessTheOptionsNameOne)

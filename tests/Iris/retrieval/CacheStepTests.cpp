@@ -1,7 +1,10 @@
 #include "Iris/cache/ImageCache.h"
 #include "Iris/general/IrisManager.h"
+#include "Iris/image/Image.h"
 #include "Iris/networking/ImageModifier.h"
 #include "RetrievalTestSupport.h"
+
+#include "platform/graphics/TestImages.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -501,4 +504,45 @@ TEST_F(CacheStep, HandBuiltOptionsWithoutAProcessorOrSerializerUseTheDefaultOnes
     }
     EXPECT_EQ(*calls, 1);
     EXPECT_EQ(cache->cacheTypeOfKey("bare"), CacheType::memory);
+}
+
+// A serializer that keeps the original bytes takes what it finds under a processed key for the
+// original, to be processed on reading; so must an image made from a cached original be written, or
+// a disk hit processes it twice.
+TEST_F(CacheStep, AnImageMadeFromACachedOriginalIsProcessedOnceWhenReadFromDisk)
+{
+    auto halving = std::make_shared<GeneralProcessor>("half", [](const auto& item, const auto& options) {
+        const QImage pixels = DefaultImageProcessor::shared()->process(item, options)->bitmap()->image();
+        return platform::Image::create(*platform::Bitmap::fromImage(pixels.scaled(pixels.size() / 2)));
+    });
+    auto serializer = std::make_shared<DefaultCacheSerializer>();
+    serializer->preferCacheOriginalData = true;
+    const IrisOptionsInfo halved { Item::processor(halving), Item::cacheSerializer(serializer),
+        Item::waitForCache() };
+    auto [source, calls] = countingSource("from-original", jpegData(64, 48));
+    ASSERT_TRUE(retrieve(source, IrisOptionsInfo { Item::waitForCache() })->succeeded());
+    ASSERT_TRUE(retrieve(source, halved)->succeeded());
+    auto diskHit = retrieve(source, halved, freshManager());
+    ASSERT_TRUE(diskHit->succeeded());
+    EXPECT_EQ(diskHit->value().cacheType, CacheType::disk);
+    EXPECT_EQ(diskHit->value().image->pixelSize(), (platform::Size { 32, 24 }));
+}
+
+// A GIF's first frame read from disk and made ready for drawing still carries the animation's data,
+// so that a request for the animation that finds it in memory gets the animation.
+TEST_F(CacheStep, AFirstFrameReadFromDiskStillGivesTheAnimationToTheNextRequest)
+{
+    const QByteArray gif = testimages::writeGif(8, 8, { { QRect(0, 0, 8, 8), 0 }, { QRect(0, 0, 8, 8), 1 } });
+    auto [source, calls] = countingSource("animated", gif);
+    cache->writeDataToDiskNow(gif, "animated", {}, CallbackQueue::untouch(), std::nullopt, {}, {});
+    ASSERT_TRUE(retrieve(source, IrisOptionsInfo { Item::onlyLoadFirstFrame(), Item::backgroundDecode() })
+                    ->succeeded());
+    auto animation = retrieve(source);
+    ASSERT_TRUE(animation->succeeded());
+    EXPECT_EQ(animation->value().cacheType, CacheType::memory);
+    EXPECT_EQ(ir(animation->value().image)
+                  .images()
+                  .value_or(std::vector<std::shared_ptr<platform::Image>> {})
+                  .size(),
+        2u);
 }

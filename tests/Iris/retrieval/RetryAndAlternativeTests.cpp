@@ -244,6 +244,41 @@ TEST_F(RetryAndAlternatives, CancellingCompletesOnceWithTheCancelErrorAndTriesNo
     EXPECT_EQ(*alternativeCalls, 0);
 }
 
+// A strategy that throws instead of answering stops the retries, as `stop` does.
+class ThrowingStrategy final : public RetryStrategy {
+public:
+    void retry(const std::shared_ptr<RetryContext>&, RetryHandler) const override
+    {
+        throw std::runtime_error("no");
+    }
+};
+
+TEST_F(RetryAndAlternatives, AStrategyThatThrowsStopsRetrying)
+{
+    auto [failing, failingCalls] = countingSource("unreadable", std::nullopt);
+    auto [alternative, alternativeCalls] = countingSource("readable", jpegData());
+    auto outcome = start(failing,
+        { Item::retryStrategy(std::make_shared<ThrowingStrategy>()),
+            Item::alternativeSources({ alternative }) });
+    ASSERT_TRUE(outcome->wait());
+    ASSERT_TRUE(outcome->succeeded());
+    EXPECT_EQ(outcome->value().source.cacheKey(), "readable");
+}
+
+// A download whose transfer has ended has nothing left to cancel while its image is made; the
+// retrieval called off then still ends as cancelled.
+TEST_F(RetryAndAlternatives, ACancelWhileTheDownloadedImageIsMadeEndsAsCancelled)
+{
+    std::optional<DownloadTask> task;
+    auto outcome = start(networkSource("late.png"), {}, {}, &task);
+    task->cancel();
+    downloader->succeed(task->cancelToken, jpegData());
+    ASSERT_TRUE(outcome->wait());
+    Outcome::settle(manager);
+    EXPECT_EQ(outcome->calls, 1);
+    EXPECT_TRUE(!outcome->succeeded() && outcome->error().isCancelledTask());
+}
+
 TEST_F(RetryAndAlternatives, ACancelledRetrievalIsNeverRetried)
 {
     auto strategy = std::make_shared<ScriptedStrategy>(5, false);
