@@ -21,6 +21,7 @@
 #include "screens/ScreenTestSupport.h"
 
 #include <QAction>
+#include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMainWindow>
@@ -130,6 +131,38 @@ TEST(TindrelApp, ADamagedLibraryFileIsNamedInAnAlertNotShownAsAnEmptyLibrary)
     EXPECT_TRUE(message.contains("“.damaged-”")) << message.toStdString();
     EXPECT_FALSE(message.contains("links.library.damaged-"))
         << "the copies keep each file's own name: " << message.toStdString();
+}
+
+// A file where the library folder (or the documents folder above it) should be holds no library
+// file to keep: the alert names that file and says what to do, and promises no kept copy.
+TEST(TindrelApp, AFileInPlaceOfTheLibraryFolderIsNamedWithWhatToDo)
+{
+    for (const bool documents : { false, true }) {
+        LibraryRoot root;
+        const QString inTheWay = documents ? root.documents() : root.library();
+        QDir(root.documents()).removeRecursively();
+        if (!documents)
+            QDir().mkpath(root.documents());
+        QFile file(inTheWay);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("not a folder");
+        file.close();
+
+        TindrelApp app;
+        app.showMainWindow();
+        QMessageBox* alert = nullptr;
+        ASSERT_TRUE(testsupport::waitUntil([&] {
+            alert = app.mainWindow()->findChild<QMessageBox*>("tdAlert");
+            return alert && alert->isVisible();
+        }));
+        EXPECT_EQ(alert->text(), "The library folder cannot be opened.");
+        // Paths in alerts carry zero-width spaces where they may wrap.
+        const QString message = alert->informativeText().remove(QChar(0x200B));
+        EXPECT_TRUE(message.startsWith(inTheWay + " is a file, not a folder")) << message.toStdString();
+        EXPECT_TRUE(message.contains("Move or rename that file")) << message.toStdString();
+        EXPECT_FALSE(message.contains(".damaged-")) << message.toStdString();
+        EXPECT_FALSE(message.contains("Not a directory")) << message.toStdString();
+    }
 }
 
 // A change whose save failed stays in memory until the next save of its file, and a failed save

@@ -1,5 +1,6 @@
 // Library operations whose file calls fail on purpose: what the user is told, and what is left.
 #include "FileFaults.h"
+#include "app/TindrelApp.h"
 #include "app/LibraryTestSupport.h"
 #include "app/model/TDMedia.h"
 #include "app/notes/TDLinkCapture.h"
@@ -17,6 +18,7 @@
 
 #include <QDirIterator>
 #include <QImage>
+#include <QMessageBox>
 #include <QStandardPaths>
 
 #include <cerrno>
@@ -201,6 +203,38 @@ TEST(Trash, ADeletionEndsWhenTheTrashTakesNoFile)
     filefault::disarm();
     ASSERT_TRUE(ended);
     EXPECT_TRUE(TDLibrary::finishPendingWork(10s));
+}
+
+} // namespace
+
+namespace {
+
+// A library file the user may not read is told in plain words, with what to do, not as the
+// system's error text.
+TEST(StartUp, ALibraryFileTheUserMayNotReadIsExplainedWithWhatToDo)
+{
+    LibraryRoot root;
+    root.write("projects.library", "[]");
+    TindrelApp app;
+    filefault::arm(QFile::encodeName(root.file("projects.library")), filefault::Mode::failFrom, 1, EACCES);
+    app.showMainWindow();
+    QMessageBox* alert = nullptr;
+    const bool shown = platform::runMainLoopUntil(
+        [&] {
+            alert = app.mainWindow()->findChild<QMessageBox*>("tdAlert");
+            return alert && alert->isVisible();
+        },
+        10s);
+    filefault::disarm();
+    ASSERT_TRUE(shown);
+    // Paths in alerts carry zero-width spaces where they may wrap.
+    const QString message = alert->informativeText().remove(QChar(0x200B));
+    EXPECT_TRUE(message.contains("“projects.library” could not be read: Tindrel is not allowed to open it."))
+        << message.toStdString();
+    EXPECT_TRUE(message.contains("Check in the file manager’s Properties that you may read and change "
+                                 + QDir::toNativeSeparators(root.library())))
+        << message.toStdString();
+    EXPECT_FALSE(message.contains("Permission denied")) << message.toStdString();
 }
 
 } // namespace
