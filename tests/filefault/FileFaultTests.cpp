@@ -1,7 +1,7 @@
 // Library operations whose file calls fail on purpose: what the user is told, and what is left.
 #include "FileFaults.h"
-#include "app/TindrelApp.h"
 #include "app/LibraryTestSupport.h"
+#include "app/TindrelApp.h"
 #include "app/model/TDMedia.h"
 #include "app/notes/TDLinkCapture.h"
 #include "app/notes/TDNoteTextFile.h"
@@ -232,7 +232,7 @@ TEST(StartUp, ALibraryFileTheUserMayNotReadIsExplainedWithWhatToDo)
     EXPECT_TRUE(message.contains("“projects.library” could not be read: Tindrel is not allowed to open it."))
         << message.toStdString();
     EXPECT_TRUE(message.contains("Check in the file manager’s Properties that you may read and change "
-                                 + QDir::toNativeSeparators(root.library())))
+        + QDir::toNativeSeparators(root.library())))
         << message.toStdString();
     EXPECT_FALSE(message.contains("Permission denied")) << message.toStdString();
 }
