@@ -3,6 +3,8 @@
 #include "app/TindrelApp.h"
 #include "app/model/TDNote.h"
 #include "app/screens/browser/NavigationView.h"
+#include "app/screens/browser/TDProjectMasterView.h"
+#include "app/screens/workspace/TDProjectDetailView.h"
 #include "app/store/TDCategoryStore.h"
 #include "app/store/TDDirectoryPath.h"
 #include "app/store/TDLibrary.h"
@@ -31,6 +33,8 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QStyle>
+#include <QStyleFactory>
 #include <QTest>
 
 using apptest::LibraryRoot;
@@ -163,6 +167,55 @@ TEST(TindrelApp, AFileInPlaceOfTheLibraryFolderIsNamedWithWhatToDo)
         EXPECT_FALSE(message.contains(".damaged-")) << message.toStdString();
         EXPECT_FALSE(message.contains("Not a directory")) << message.toStdString();
     }
+}
+
+// A desktop's switch of colours or style reaches every widget from a list made before it (the
+// toolkit's own style change and desktop themes alike): a widget that deleted another on the way
+// would have the next one reached after it is gone, and the program would crash.
+TEST(TindrelApp, ASwitchOfAppearanceDeletesNoWidgetWhileItIsSent)
+{
+    LibraryRoot root;
+    writeLibrary(root, 2, 1);
+    TindrelApp app;
+    app.showMainWindow();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return app.isLibraryLoaded(); }));
+    auto* grid = dynamic_cast<TDProjectMasterView*>(app.navigationView()->destinationView());
+    ASSERT_TRUE(grid);
+    grid->push(app.stores().projectStore->tdProjects().front());
+    ASSERT_TRUE(testsupport::waitUntil([&] { return app.mainWindow()->findChild<TDProjectDetailView*>(); }));
+    app.openSettings();
+    app.openNoteWindow(TDNote::make(
+        platform::Uuid::random(), platform::Uuid::random(), "Idea", apptest::fileUrl("/a.txt"), {}));
+    QCoreApplication::processEvents();
+
+    for (const QEvent::Type type : { QEvent::PaletteChange, QEvent::StyleChange, QEvent::FontChange }) {
+        std::vector<QPointer<QWidget>> widgets;
+        QStringList deleted;
+        QObject listening; // ends the connections below with the round
+        for (QWidget* widget : QApplication::allWidgets()) {
+            widgets.emplace_back(widget);
+            const QString name
+                = QString::fromLatin1(widget->metaObject()->className()) + " " + widget->objectName();
+            QObject::connect(widget, &QObject::destroyed, &listening, [&deleted, name] { deleted << name; });
+        }
+        for (const auto& widget : widgets) {
+            QEvent change(type);
+            if (widget)
+                QCoreApplication::sendEvent(widget, &change);
+        }
+        EXPECT_TRUE(deleted.isEmpty()) << "deleted while the change of type " << type
+                                       << " was being sent: " << deleted.join(", ").toStdString();
+    }
+
+    // The sequence a desktop theme runs: new colours, then the style again.
+    const QString style = QApplication::style()->name();
+    {
+        screentest::ScopedPalette dark(true);
+        QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(barCount(app.navigationView()), "2");
+    }
+    QApplication::setStyle(QStyleFactory::create(style));
 }
 
 // A change whose save failed stays in memory until the next save of its file, and a failed save
