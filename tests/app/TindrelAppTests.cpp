@@ -175,7 +175,9 @@ TEST(TindrelApp, AFileInPlaceOfTheLibraryFolderIsNamedWithWhatToDo)
 TEST(TindrelApp, ASwitchOfAppearanceDeletesNoWidgetWhileItIsSent)
 {
     LibraryRoot root;
-    writeLibrary(root, 2, 1);
+    // Enough notes that the workspace's list holds rows only around what shows.
+    root.write("projects.library",
+        tdlibrary::encodeProjects({ makeProject("Many", 60), makeProject("Few", 1) }).value());
     TindrelApp app;
     app.showMainWindow();
     ASSERT_TRUE(testsupport::waitUntil([&] { return app.isLibraryLoaded(); }));
@@ -188,33 +190,49 @@ TEST(TindrelApp, ASwitchOfAppearanceDeletesNoWidgetWhileItIsSent)
         platform::Uuid::random(), platform::Uuid::random(), "Idea", apptest::fileUrl("/a.txt"), {}));
     QCoreApplication::processEvents();
 
-    for (const QEvent::Type type : { QEvent::PaletteChange, QEvent::StyleChange, QEvent::FontChange }) {
-        std::vector<QPointer<QWidget>> widgets;
+    // What `change` deletes of the widgets there before it.
+    auto deletedDuring = [](const std::function<void()>& change) {
         QStringList deleted;
-        QObject listening; // ends the connections below with the round
+        QObject listening; // ends the connections with the call
         for (QWidget* widget : QApplication::allWidgets()) {
-            widgets.emplace_back(widget);
             const QString name
                 = QString::fromLatin1(widget->metaObject()->className()) + " " + widget->objectName();
             QObject::connect(widget, &QObject::destroyed, &listening, [&deleted, name] { deleted << name; });
         }
-        for (const auto& widget : widgets) {
-            QEvent change(type);
-            if (widget)
-                QCoreApplication::sendEvent(widget, &change);
-        }
-        EXPECT_TRUE(deleted.isEmpty()) << "deleted while the change of type " << type
-                                       << " was being sent: " << deleted.join(", ").toStdString();
+        change();
+        return deleted.join(", ").toStdString();
+    };
+    for (const QEvent::Type type : { QEvent::PaletteChange, QEvent::StyleChange, QEvent::FontChange }) {
+        EXPECT_EQ(deletedDuring([type] {
+            std::vector<QPointer<QWidget>> widgets;
+            for (QWidget* widget : QApplication::allWidgets())
+                widgets.emplace_back(widget);
+            for (const auto& widget : widgets) {
+                QEvent change(type);
+                if (widget)
+                    QCoreApplication::sendEvent(widget, &change);
+            }
+        }),
+            "")
+            << "change of type " << type;
     }
 
-    // The sequence a desktop theme runs: new colours, then the style again.
+    // The sequence a desktop theme runs: a font, new colours, then the style again.
     const QString style = QApplication::style()->name();
+    const QFont font = QApplication::font();
     {
         screentest::ScopedPalette dark(true);
-        QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+        EXPECT_EQ(deletedDuring([&] {
+            QFont larger = font;
+            larger.setPointSizeF(font.pointSizeF() * 2);
+            QApplication::setFont(larger);
+            QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+        }),
+            "");
         QCoreApplication::processEvents();
         EXPECT_EQ(barCount(app.navigationView()), "2");
     }
+    QApplication::setFont(font);
     QApplication::setStyle(QStyleFactory::create(style));
 }
 
