@@ -22,6 +22,7 @@
 #include <QStandardPaths>
 
 #include <cerrno>
+#include <cstring>
 #include <map>
 
 using apptest::LibraryRoot;
@@ -235,6 +236,30 @@ TEST(StartUp, ALibraryFileTheUserMayNotReadIsExplainedWithWhatToDo)
         + QDir::toNativeSeparators(root.library())))
         << message.toStdString();
     EXPECT_FALSE(message.contains("Permission denied")) << message.toStdString();
+}
+
+} // namespace
+
+namespace {
+
+// A save refused by a full disk says so in plain words with what to do, and the change stays.
+TEST(LibrarySaves, AFullDiskIsToldWithWhatToDo)
+{
+    Library library;
+    filefault::arm(QFile::encodeName(library.root.library()), filefault::Mode::failFrom, 1, ENOSPC);
+    std::optional<platform::Result<platform::Success, TDLibraryFailure>> toggled;
+    library.library->toggleFavorite(library.alpha(), [&](auto outcome) { toggled = outcome; });
+    const bool answered = platform::runMainLoopUntil([&] { return toggled.has_value(); }, 10s);
+    filefault::disarm();
+    ASSERT_TRUE(answered);
+    ASSERT_FALSE(*toggled);
+    EXPECT_EQ(toggled->error().kind, TDLibraryFailure::Kind::saveFailed);
+    const QString message = toggled->error().message;
+    EXPECT_TRUE(message.startsWith("There is no space left on the disk for " + library.root.library()))
+        << message.toStdString();
+    EXPECT_TRUE(message.contains("Free some space on it, then try again.")) << message.toStdString();
+    EXPECT_FALSE(message.contains(QString::fromLocal8Bit(std::strerror(ENOSPC)))) << message.toStdString();
+    EXPECT_TRUE(library.alpha()->isFavorite()) << "the change stays in memory";
 }
 
 } // namespace
