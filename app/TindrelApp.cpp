@@ -136,6 +136,8 @@ QString plainReason(const TDLibraryLoadProblem& problem)
         return tdLocalized("Tindrel is not allowed to open it.");
     case EIO:
         return tdLocalized("its disk reported an error while it was read.");
+    case EISDIR:
+        return tdLocalized("it is a folder, not a file.");
     default:
         break;
     }

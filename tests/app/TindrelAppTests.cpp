@@ -169,6 +169,23 @@ TEST(TindrelApp, AFileInPlaceOfTheLibraryFolderIsNamedWithWhatToDo)
     }
 }
 
+// A folder where a library file should be is told as such, not as the system's error text.
+TEST(TindrelApp, AFolderInPlaceOfALibraryFileIsToldInPlainWords)
+{
+    LibraryRoot root;
+    QDir().mkpath(root.file("projects.library"));
+    TindrelApp app;
+    app.showMainWindow();
+    QMessageBox* alert = nullptr;
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        alert = app.mainWindow()->findChild<QMessageBox*>("tdAlert");
+        return alert && alert->isVisible();
+    }));
+    EXPECT_TRUE(alert->informativeText().startsWith(
+        "“projects.library” could not be read: it is a folder, not a file."))
+        << alert->informativeText().toStdString();
+}
+
 // A desktop's switch of colours or style reaches every widget from a list made before it (the
 // toolkit's own style change and desktop themes alike): a widget that deleted another on the way
 // would have the next one reached after it is gone, and the program would crash.
