@@ -27,6 +27,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QIcon>
 #include <QKeySequence>
 #include <QMainWindow>
@@ -37,6 +38,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cerrno>
 
 #include <malloc.h>
 
@@ -111,15 +113,59 @@ private:
     bool m_quitWithoutSaving = false;
 };
 
+// The first thing on the way to the library folder that is a file where a folder should be (the
+// library folder itself, or the documents folder); empty when there is none.
+QString fileInTheWay(const QString& libraryFolder)
+{
+    for (QFileInfo info(libraryFolder); !info.isRoot(); info = QFileInfo(info.absolutePath())) {
+        if (info.isDir())
+            return {};
+        if (info.exists())
+            return info.absoluteFilePath();
+    }
+    return {};
+}
+
+// Why a file could not be read, in words a user can act on; the system's own words for the rare
+// rest (the path is dropped: the alert names the file and its folder already).
+QString plainReason(const TDLibraryLoadProblem& problem)
+{
+    switch (problem.posixError) {
+    case EACCES:
+    case EPERM:
+        return tdLocalized("Tindrel is not allowed to open it.");
+    case EIO:
+        return tdLocalized("its disk reported an error while it was read.");
+    case EISDIR:
+        return tdLocalized("it is a folder, not a file.");
+    default:
+        break;
+    }
+    const QString pathPrefix = problem.fileName + QStringLiteral(": ");
+    const qsizetype cut = problem.reason.lastIndexOf(pathPrefix);
+    return cut < 0 ? problem.reason : problem.reason.mid(cut + pathPrefix.size());
+}
+
 // Without this, a library file that did not load looks like an empty library, and the user may
 // start over in it.
 void presentLoadProblems(QWidget* window, const std::vector<TDLibraryLoadProblem>& problems)
 {
+    const QString folder = QDir::toNativeSeparators(TDDirectoryPath::libraryFolderURL().path());
+    // There is no library file to keep, and nothing can be saved until that file is moved.
+    if (const QString file = fileInTheWay(TDDirectoryPath::libraryFolderURL().path()); !file.isEmpty()) {
+        presentTDAlert(window, tdLocalized("The library folder cannot be opened."),
+            tdLocalized("%1 is a file, not a folder, so Tindrel can neither read its library nor save "
+                        "there. Move or rename that file in the file manager, then start Tindrel again.")
+                .arg(QDir::toNativeSeparators(file)));
+        return;
+    }
     QStringList lines;
     QStringList skipped;
+    bool refused = false;
     for (const auto& problem : problems) {
+        refused = refused || problem.posixError == EACCES || problem.posixError == EPERM;
         if (problem.read)
-            lines << tdLocalized("“%1” could not be read: %2").arg(problem.fileName, problem.reason);
+            lines << tdLocalized("“%1” could not be read: %2").arg(problem.fileName, plainReason(problem));
         else
             skipped << QStringLiteral("“%1”").arg(problem.fileName);
     }
@@ -128,7 +174,11 @@ void presentLoadProblems(QWidget* window, const std::vector<TDLibraryLoadProblem
     else if (!skipped.isEmpty())
         lines << tdLocalized("%1 were not read either, so they are not shown.")
                      .arg(skipped.join(tdLocalized(" and ")));
-    const QString folder = QDir::toNativeSeparators(TDDirectoryPath::libraryFolderURL().path());
+    if (refused)
+        lines << QString()
+              << tdLocalized("Check in the file manager’s Properties that you may read and change %1 and "
+                             "the files in it, then start Tindrel again.")
+                     .arg(folder);
     // Each file is kept under its own name: one name given for several would send the user looking
     // for a copy that is not there.
     lines << QString()

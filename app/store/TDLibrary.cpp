@@ -77,7 +77,7 @@ public:
     void failSaving(const PlatformError& error, QString message = {})
     {
         fail(Kind::saveFailed, tdLocalized("The library could not be saved."), error.description,
-            std::move(message));
+            message.isEmpty() ? error.plainDescription() : std::move(message));
     }
 
 private:

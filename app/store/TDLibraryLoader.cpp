@@ -25,6 +25,7 @@ template<typename List> struct FileLoad {
     std::optional<List> list;
     TDLibraryFile::LoadOutcome outcome = TDLibraryFile::LoadOutcome::missing;
     QString reason;
+    int posixError = 0;
 };
 
 // Why the library folder holding `file` cannot be reached: it, or a folder above it (the documents
@@ -59,8 +60,10 @@ FileLoad<List> readAndDecode(const TDLibraryFile& file, Decode decode)
             }
         }
         load.outcome = missing ? TDLibraryFile::LoadOutcome::missing : TDLibraryFile::LoadOutcome::notLoaded;
-        if (!missing)
+        if (!missing) {
             load.reason = error.description;
+            load.posixError = error.domain == PlatformError::posixDomain ? error.code : 0;
+        }
         return load;
     }
     auto decoded = decode(bytes.value());
@@ -128,7 +131,7 @@ struct LoadContext {
             return;
         platform::printError(QStringLiteral("The library file %1 could not be loaded: %2")
                                  .arg(file.location().path(), load.reason));
-        problems.push_back({ file.location().lastPathComponent(), true, load.reason });
+        problems.push_back({ file.location().lastPathComponent(), true, load.reason, load.posixError });
     }
     void noteSkipped(const TDLibraryFile& file)
     {

@@ -29,6 +29,8 @@ struct TDLibraryLoadProblem {
     bool read = true;
     // Why it could not be read or decoded; empty for a skipped file.
     QString reason;
+    // The system's error number when the file could not be read (EACCES, EIO, ...); 0 otherwise.
+    int posixError = 0;
 };
 
 // As above; `finished` also gets the files that did not load, in the order projects, media, links.

@@ -1,5 +1,6 @@
 #include "platform/foundation/PlatformError.h"
 
+#include <cerrno>
 #include <cstring>
 
 namespace platform {
@@ -9,13 +10,60 @@ PlatformError PlatformError::fromErrno(int error, const QString& context)
     QString text = QString::fromLocal8Bit(std::strerror(error));
     if (!context.isEmpty())
         text = context + QStringLiteral(": ") + text;
-    return PlatformError{posixDomain, error, text, nullptr};
+    return PlatformError { posixDomain, error, text, nullptr };
 }
 
 PlatformError PlatformError::wrapping(QString domain, int code, QString description, PlatformError cause)
 {
-    return PlatformError{std::move(domain), code, std::move(description),
-                         std::make_shared<const PlatformError>(std::move(cause))};
+    return PlatformError { std::move(domain), code, std::move(description),
+        std::make_shared<const PlatformError>(std::move(cause)) };
+}
+
+QString PlatformError::plainDescription() const
+{
+    const PlatformError* posix = this;
+    while (posix && posix->domain != posixDomain)
+        posix = posix->underlying.get();
+    if (!posix)
+        return description;
+    // The path leads a POSIX failure's text (the destination, for a move).
+    const QString suffix = QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(posix->code));
+    QString file
+        = posix->description.endsWith(suffix) ? posix->description.chopped(suffix.size()) : QString();
+    file = file.section(QStringLiteral(" -> "), -1);
+    if (file.isEmpty())
+        file = QStringLiteral("the file");
+    switch (posix->code) {
+    case ENOSPC:
+    case EDQUOT:
+        return QStringLiteral(
+            "There is no space left on the disk for %1. Free some space on it, then try again.")
+            .arg(file);
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("Permission to change %1 was refused. Check in the file manager that you may "
+                              "change it and its folder, then try again.")
+            .arg(file);
+    case EROFS:
+        return QStringLiteral(
+            "%1 is on a disk that can only be read. Make the disk writable, then try again.")
+            .arg(file);
+    case EIO:
+        return QStringLiteral(
+            "The disk holding %1 reported an error. Check that it is connected and working, "
+            "then try again.")
+            .arg(file);
+    case ENOTCONN:
+    case ESTALE:
+    case ENODEV:
+    case ENXIO:
+    case EHOSTDOWN:
+        return QStringLiteral(
+            "The disk holding %1 cannot be reached. Check that it is connected, then try again.")
+            .arg(file);
+    default:
+        return description;
+    }
 }
 
 } // namespace platform

@@ -21,6 +21,11 @@ struct PlatformError {
 
     // A failure in `domain` whose cause was `cause`.
     static PlatformError wrapping(QString domain, int code, QString description, PlatformError cause);
+
+    // For a file failure a user can mend (a full disk, a refused permission, a read-only or
+    // unreachable disk), what happened to the file and what to do, in plain words; `description`
+    // otherwise. The POSIX failure may be this one or one underneath.
+    QString plainDescription() const;
 };
 
 } // namespace platform

@@ -3,6 +3,8 @@
 #include "app/TindrelApp.h"
 #include "app/model/TDNote.h"
 #include "app/screens/browser/NavigationView.h"
+#include "app/screens/browser/TDProjectMasterView.h"
+#include "app/screens/workspace/TDProjectDetailView.h"
 #include "app/store/TDCategoryStore.h"
 #include "app/store/TDDirectoryPath.h"
 #include "app/store/TDLibrary.h"
@@ -21,6 +23,7 @@
 #include "screens/ScreenTestSupport.h"
 
 #include <QAction>
+#include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMainWindow>
@@ -30,6 +33,8 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QStyle>
+#include <QStyleFactory>
 #include <QTest>
 
 using apptest::LibraryRoot;
@@ -130,6 +135,122 @@ TEST(TindrelApp, ADamagedLibraryFileIsNamedInAnAlertNotShownAsAnEmptyLibrary)
     EXPECT_TRUE(message.contains("“.damaged-”")) << message.toStdString();
     EXPECT_FALSE(message.contains("links.library.damaged-"))
         << "the copies keep each file's own name: " << message.toStdString();
+}
+
+// A file where the library folder (or the documents folder above it) should be holds no library
+// file to keep: the alert names that file and says what to do, and promises no kept copy.
+TEST(TindrelApp, AFileInPlaceOfTheLibraryFolderIsNamedWithWhatToDo)
+{
+    for (const bool documents : { false, true }) {
+        LibraryRoot root;
+        const QString inTheWay = documents ? root.documents() : root.library();
+        QDir(root.documents()).removeRecursively();
+        if (!documents)
+            QDir().mkpath(root.documents());
+        QFile file(inTheWay);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("not a folder");
+        file.close();
+
+        TindrelApp app;
+        app.showMainWindow();
+        QMessageBox* alert = nullptr;
+        ASSERT_TRUE(testsupport::waitUntil([&] {
+            alert = app.mainWindow()->findChild<QMessageBox*>("tdAlert");
+            return alert && alert->isVisible();
+        }));
+        EXPECT_EQ(alert->text(), "The library folder cannot be opened.");
+        // Paths in alerts carry zero-width spaces where they may wrap.
+        const QString message = alert->informativeText().remove(QChar(0x200B));
+        EXPECT_TRUE(message.startsWith(inTheWay + " is a file, not a folder")) << message.toStdString();
+        EXPECT_TRUE(message.contains("Move or rename that file")) << message.toStdString();
+        EXPECT_FALSE(message.contains(".damaged-")) << message.toStdString();
+        EXPECT_FALSE(message.contains("Not a directory")) << message.toStdString();
+    }
+}
+
+// A folder where a library file should be is told as such, not as the system's error text.
+TEST(TindrelApp, AFolderInPlaceOfALibraryFileIsToldInPlainWords)
+{
+    LibraryRoot root;
+    QDir().mkpath(root.file("projects.library"));
+    TindrelApp app;
+    app.showMainWindow();
+    QMessageBox* alert = nullptr;
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        alert = app.mainWindow()->findChild<QMessageBox*>("tdAlert");
+        return alert && alert->isVisible();
+    }));
+    EXPECT_TRUE(alert->informativeText().startsWith(
+        "“projects.library” could not be read: it is a folder, not a file."))
+        << alert->informativeText().toStdString();
+}
+
+// A desktop's switch of colours or style reaches every widget from a list made before it (the
+// toolkit's own style change and desktop themes alike): a widget that deleted another on the way
+// would have the next one reached after it is gone, and the program would crash.
+TEST(TindrelApp, ASwitchOfAppearanceDeletesNoWidgetWhileItIsSent)
+{
+    LibraryRoot root;
+    // Enough notes that the workspace's list holds rows only around what shows.
+    root.write("projects.library",
+        tdlibrary::encodeProjects({ makeProject("Many", 60), makeProject("Few", 1) }).value());
+    TindrelApp app;
+    app.showMainWindow();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return app.isLibraryLoaded(); }));
+    auto* grid = dynamic_cast<TDProjectMasterView*>(app.navigationView()->destinationView());
+    ASSERT_TRUE(grid);
+    grid->push(app.stores().projectStore->tdProjects().front());
+    ASSERT_TRUE(testsupport::waitUntil([&] { return app.mainWindow()->findChild<TDProjectDetailView*>(); }));
+    app.openSettings();
+    app.openNoteWindow(TDNote::make(
+        platform::Uuid::random(), platform::Uuid::random(), "Idea", apptest::fileUrl("/a.txt"), {}));
+    QCoreApplication::processEvents();
+
+    // What `change` deletes of the widgets there before it.
+    auto deletedDuring = [](const std::function<void()>& change) {
+        QStringList deleted;
+        QObject listening; // ends the connections with the call
+        for (QWidget* widget : QApplication::allWidgets()) {
+            const QString name
+                = QString::fromLatin1(widget->metaObject()->className()) + " " + widget->objectName();
+            QObject::connect(widget, &QObject::destroyed, &listening, [&deleted, name] { deleted << name; });
+        }
+        change();
+        return deleted.join(", ").toStdString();
+    };
+    for (const QEvent::Type type : { QEvent::PaletteChange, QEvent::StyleChange, QEvent::FontChange }) {
+        EXPECT_EQ(deletedDuring([type] {
+            std::vector<QPointer<QWidget>> widgets;
+            for (QWidget* widget : QApplication::allWidgets())
+                widgets.emplace_back(widget);
+            for (const auto& widget : widgets) {
+                QEvent change(type);
+                if (widget)
+                    QCoreApplication::sendEvent(widget, &change);
+            }
+        }),
+            "")
+            << "change of type " << type;
+    }
+
+    // The sequence a desktop theme runs: a font, new colours, then the style again.
+    const QString style = QApplication::style()->name();
+    const QFont font = QApplication::font();
+    {
+        screentest::ScopedPalette dark(true);
+        EXPECT_EQ(deletedDuring([&] {
+            QFont larger = font;
+            larger.setPointSizeF(font.pointSizeF() * 2);
+            QApplication::setFont(larger);
+            QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+        }),
+            "");
+        QCoreApplication::processEvents();
+        EXPECT_EQ(barCount(app.navigationView()), "2");
+    }
+    QApplication::setFont(font);
+    QApplication::setStyle(QStyleFactory::create(style));
 }
 
 // A change whose save failed stays in memory until the next save of its file, and a failed save

@@ -1,6 +1,7 @@
 // Library operations whose file calls fail on purpose: what the user is told, and what is left.
 #include "FileFaults.h"
 #include "app/LibraryTestSupport.h"
+#include "app/TindrelApp.h"
 #include "app/model/TDMedia.h"
 #include "app/notes/TDLinkCapture.h"
 #include "app/notes/TDNoteTextFile.h"
@@ -17,9 +18,11 @@
 
 #include <QDirIterator>
 #include <QImage>
+#include <QMessageBox>
 #include <QStandardPaths>
 
 #include <cerrno>
+#include <cstring>
 #include <map>
 
 using apptest::LibraryRoot;
@@ -201,6 +204,62 @@ TEST(Trash, ADeletionEndsWhenTheTrashTakesNoFile)
     filefault::disarm();
     ASSERT_TRUE(ended);
     EXPECT_TRUE(TDLibrary::finishPendingWork(10s));
+}
+
+} // namespace
+
+namespace {
+
+// A library file the user may not read is told in plain words, with what to do, not as the
+// system's error text.
+TEST(StartUp, ALibraryFileTheUserMayNotReadIsExplainedWithWhatToDo)
+{
+    LibraryRoot root;
+    root.write("projects.library", "[]");
+    TindrelApp app;
+    filefault::arm(QFile::encodeName(root.file("projects.library")), filefault::Mode::failFrom, 1, EACCES);
+    app.showMainWindow();
+    QMessageBox* alert = nullptr;
+    const bool shown = platform::runMainLoopUntil(
+        [&] {
+            alert = app.mainWindow()->findChild<QMessageBox*>("tdAlert");
+            return alert && alert->isVisible();
+        },
+        10s);
+    filefault::disarm();
+    ASSERT_TRUE(shown);
+    // Paths in alerts carry zero-width spaces where they may wrap.
+    const QString message = alert->informativeText().remove(QChar(0x200B));
+    EXPECT_TRUE(message.contains("“projects.library” could not be read: Tindrel is not allowed to open it."))
+        << message.toStdString();
+    EXPECT_TRUE(message.contains("Check in the file manager’s Properties that you may read and change "
+        + QDir::toNativeSeparators(root.library())))
+        << message.toStdString();
+    EXPECT_FALSE(message.contains("Permission denied")) << message.toStdString();
+}
+
+} // namespace
+
+namespace {
+
+// A save refused by a full disk says so in plain words with what to do, and the change stays.
+TEST(LibrarySaves, AFullDiskIsToldWithWhatToDo)
+{
+    Library library;
+    filefault::arm(QFile::encodeName(library.root.library()), filefault::Mode::failFrom, 1, ENOSPC);
+    std::optional<platform::Result<platform::Success, TDLibraryFailure>> toggled;
+    library.library->toggleFavorite(library.alpha(), [&](auto outcome) { toggled = outcome; });
+    const bool answered = platform::runMainLoopUntil([&] { return toggled.has_value(); }, 10s);
+    filefault::disarm();
+    ASSERT_TRUE(answered);
+    ASSERT_FALSE(*toggled);
+    EXPECT_EQ(toggled->error().kind, TDLibraryFailure::Kind::saveFailed);
+    const QString message = toggled->error().message;
+    EXPECT_TRUE(message.startsWith("There is no space left on the disk for " + library.root.library()))
+        << message.toStdString();
+    EXPECT_TRUE(message.contains("Free some space on it, then try again.")) << message.toStdString();
+    EXPECT_FALSE(message.contains(QString::fromLocal8Bit(std::strerror(ENOSPC)))) << message.toStdString();
+    EXPECT_TRUE(library.alpha()->isFavorite()) << "the change stays in memory";
 }
 
 } // namespace

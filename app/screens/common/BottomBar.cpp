@@ -37,6 +37,17 @@ QString countText(qint64 count)
     return QString::number(count);
 }
 
+// The bar is rebuilt inside palette changes, which the toolkit and desktop themes send to every widget
+// from a list made before: an item deleted there would be reached after it is gone.
+void discardLater(QWidget* widget)
+{
+    if (!widget)
+        return;
+    widget->hide();
+    widget->setParent(nullptr);
+    widget->deleteLater();
+}
+
 } // namespace
 
 BottomBar::BottomBar(BottomBarType barType, QWidget* parent)
@@ -65,11 +76,11 @@ void BottomBar::rebuild()
     while (QLayoutItem* item = layout->takeAt(0)) {
         if (QLayout* inner = item->layout()) {
             while (QLayoutItem* innerItem = inner->takeAt(0)) {
-                delete innerItem->widget();
+                discardLater(innerItem->widget());
                 delete innerItem;
             }
         }
-        delete item->widget();
+        discardLater(item->widget());
         delete item;
     }
     layout->addStretch(1);
