@@ -69,7 +69,9 @@ private:
     }
 
     QPointer<QWidget> m_view;
-    QPointer<platform::ImageView> m_host;
+    // Held as a plain widget: the host still sends events through this filter while it is being
+    // destroyed, when it is no longer an image view.
+    QPointer<QWidget> m_host;
     platform::Point m_offset;
     IndicatorSizeStrategy m_strategy;
 };
