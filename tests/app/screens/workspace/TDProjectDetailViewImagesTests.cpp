@@ -271,6 +271,37 @@ TEST(TDProjectDetailViewImages, DeletingAnImageSavesAndThenTrashesItsFiles)
     EXPECT_EQ(f.images(), 0);
 }
 
+// The folder of a deleted image stays while another record still names a file in it (a hand-edited
+// library may share one), by its copy or by its thumbnail; records that only look alike do not keep it.
+TEST(TDProjectDetailViewImages, ADeletedImagesFolderStaysWhileAnotherRecordNamesAFileInIt)
+{
+    Images f;
+    f.view->importImages({ f.file("one.png"), f.file("two.png"), f.file("three.png") });
+    f.settle();
+    auto media = f.stores.mediaStore->tdMedia();
+    ASSERT_EQ(media.size(), 3u);
+    const platform::Url first = media[0]->url().deletingLastPathComponent();
+    const platform::Url second = media[1]->url().deletingLastPathComponent();
+    // Its id in the middle of a name, and a folder of that name elsewhere, keep nothing.
+    const QString id = media[2]->id().lowercaseString();
+    auto all = media;
+    all.push_back(TDMedia::make(platform::Uuid::random(), first.appendingPathComponent("copy.png"),
+        second.deletingLastPathComponent().appendingPathComponent("x" + id + "/thumbnail.jpg"), f.project->id()));
+    all.push_back(TDMedia::make(platform::Uuid::random(),
+        platform::Url::fileUrl(f.root.root() + "/elsewhere/" + id + "/copy.png"),
+        second.appendingPathComponent("thumbnail.jpg"), f.project->id()));
+    f.stores.mediaStore->setTdMedia(all);
+    const QString third = media[2]->url().deletingLastPathComponent().path();
+
+    for (const auto& image : media)
+        f.view->deleteReferenceImage(image);
+    f.settle();
+    EXPECT_TRUE(QFileInfo(first.path()).isDir()) << "named by a copy";
+    EXPECT_TRUE(QFileInfo(second.path()).isDir()) << "named by a thumbnail";
+    EXPECT_FALSE(QFileInfo::exists(third));
+    EXPECT_EQ(QJsonDocument::fromJson(f.root.read("media.library")).array().size(), 2);
+}
+
 // The images' menu opens from the keys as on the Media page: Shift+F10, and the menu key whether
 // the desktop sends it as a menu request and a key press or as the key press alone (never twice).
 TEST(TDProjectDetailViewImages, TheMenuKeysOpenTheCurrentImagesMenu)
