@@ -2,6 +2,7 @@
 // offscreen, against bare work on the same records in the same process:
 // - the workspace following one image added to another project, against a pass that picks out the
 //   project's images;
+// - a step of the column slider, against a grid alone given the project's images and the new count;
 // - deleting one image (its record, the media file saved, its folder to the trash), against the
 //   record taken out and the media file saved alone.
 
@@ -105,6 +106,30 @@ int main(int argc, char** argv)
             }
             picked += mine.size();
             stores.mediaStore->setTdMedia(std::move(all));
+        },
+        15);
+
+    QWidget bareWindow;
+    bareWindow.resize(window.size());
+    auto* bareLayout = new QVBoxLayout(&bareWindow);
+    auto* bare = new TDImageGrid(&bareWindow);
+    bareLayout->addWidget(bare);
+    bare->setMedia(view->referenceGrid()->media());
+    bareWindow.show();
+    QCoreApplication::processEvents();
+    int columns = 12, bareColumns = 12;
+    auto nextCount = [](int& count) { return count = count == 6 ? 12 : count - 1; };
+    bench::compare(
+        "a step of the column slider (100,000 images)",
+        [&] {
+            project->setImageColumnCount(nextCount(columns));
+            testsupport::waitUntil([&] { return view->referenceGrid()->columnCount() == columns; });
+            window.repaint();
+        },
+        [&] {
+            bare->setColumnCount(nextCount(bareColumns));
+            QCoreApplication::processEvents();
+            bareWindow.repaint();
         },
         15);
 
