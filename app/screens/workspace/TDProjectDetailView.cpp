@@ -273,6 +273,7 @@ TDNavigationPage* makeTDProjectPage(std::shared_ptr<TDProject> project, TDStores
 TDProjectDetailView::~TDProjectDetailView()
 {
     m_statusTracking.cancel();
+    m_mediaTracking.cancel();
     delete m_editSheet.data();
     delete m_noteSheet.data();
 }
@@ -495,6 +496,7 @@ void TDProjectDetailView::followMedia()
     // The project's images, in the store's order; an image of no project belongs to no workspace.
     std::vector<std::shared_ptr<TDMedia>> images;
     QPointer<TDProjectDetailView> self(this);
+    m_mediaTracking.cancel();
     m_mediaTracking = platform::withObservationTracking(
         [&] {
             for (const auto& media : m_stores.mediaStore->tdMedia()) {
