@@ -40,7 +40,8 @@ QString projectsRoot;
 std::shared_ptr<TDMedia> image(const platform::Uuid& project, int i)
 {
     const auto id = platform::Uuid::random();
-    const QString folder = QStringLiteral("%1/Project %2/images/%3").arg(projectsRoot).arg(i % 1000).arg(id.lowercaseString());
+    const QString folder
+        = QStringLiteral("%1/Project %2/images/%3").arg(projectsRoot).arg(i % 1000).arg(id.lowercaseString());
     return TDMedia::make(id, platform::Url::fileUrl(folder + QStringLiteral("/picture %1.jpg").arg(i)),
         platform::Url::fileUrl(folder + QStringLiteral("/thumbnail.jpg")), project);
 }
@@ -82,7 +83,8 @@ int main(int argc, char** argv)
     window.show();
     QCoreApplication::processEvents();
     if (view->referenceGrid()->media().size() != std::size_t(projectImages)) {
-        std::fprintf(stderr, "bench_workspace: the grid holds %zu images\n", view->referenceGrid()->media().size());
+        std::fprintf(
+            stderr, "bench_workspace: the grid holds %zu images\n", view->referenceGrid()->media().size());
         return 1;
     }
 

@@ -278,7 +278,8 @@ TEST(TDProjectDetailViewImages, TheGridFollowsTheProjectsImagesThroughEveryChang
     Images f;
     auto other = platform::Uuid::random();
     auto make = [&](const platform::Uuid& project) {
-        const QString folder = f.root.library() + "/Alpha/images/" + platform::Uuid::random().lowercaseString();
+        const QString folder
+            = f.root.library() + "/Alpha/images/" + platform::Uuid::random().lowercaseString();
         return TDMedia::make(platform::Uuid::random(), platform::Url::fileUrl(folder + "/a.png"),
             platform::Url::fileUrl(folder + "/thumbnail.jpg"), project);
     };
@@ -321,7 +322,8 @@ TEST(TDProjectDetailViewImages, ADeletedImagesFolderStaysWhileAnotherRecordNames
     const QString id = media[2]->id().lowercaseString();
     auto all = media;
     all.push_back(TDMedia::make(platform::Uuid::random(), first.appendingPathComponent("copy.png"),
-        second.deletingLastPathComponent().appendingPathComponent("x" + id + "/thumbnail.jpg"), f.project->id()));
+        second.deletingLastPathComponent().appendingPathComponent("x" + id + "/thumbnail.jpg"),
+        f.project->id()));
     all.push_back(TDMedia::make(platform::Uuid::random(),
         platform::Url::fileUrl(f.root.root() + "/elsewhere/" + id + "/copy.png"),
         second.appendingPathComponent("thumbnail.jpg"), f.project->id()));
