@@ -39,6 +39,18 @@ platform::Url TDMedia::thumbnailURL() const
     return m_thumbnailURL.url();
 }
 
+QString TDMedia::urlText() const
+{
+    m_registrar.access("url");
+    return m_url.absoluteString();
+}
+
+QString TDMedia::thumbnailURLText() const
+{
+    m_registrar.access("thumbnailURL");
+    return m_thumbnailURL.absoluteString();
+}
+
 void TDMedia::setThumbnailURL(platform::Url url)
 {
     m_registrar.withMutation("thumbnailURL", [&] { m_thumbnailURL = TDCompactUrl(url); });

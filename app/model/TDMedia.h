@@ -26,6 +26,9 @@ public:
     platform::Url url() const;
     void setUrl(platform::Url url);
     platform::Url thumbnailURL() const;
+    // `url().absoluteString()` and `thumbnailURL().absoluteString()`, without parsing the addresses.
+    QString urlText() const;
+    QString thumbnailURLText() const;
     void setThumbnailURL(platform::Url url);
     std::optional<platform::Uuid> tdProjectId() const;
     void setTdProjectId(std::optional<platform::Uuid> id);

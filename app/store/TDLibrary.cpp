@@ -1081,11 +1081,15 @@ std::optional<PlatformError> removeMediaFolders(const TDStores& stores, std::vec
         if (std::find(folders.begin(), folders.end(), moved) == folders.end())
             folders.push_back(moved);
     }
+    // Only the image's own folder, named by its id, is removed: an address outside one of that name
+    // is passed over unparsed: parsing every record's address would take seconds in a large library.
+    const QString ownFolder = u'/' + mediaId.lowercaseString() + u'/';
     for (const Url& folder : folders) {
         const auto kept = stores.mediaStore->tdMedia();
         const bool stillNamed = std::any_of(kept.begin(), kept.end(), [&](const auto& item) {
-            return item->url().deletingLastPathComponent() == folder
-                || item->thumbnailURL().deletingLastPathComponent() == folder;
+            return (item->urlText().contains(ownFolder) && item->url().deletingLastPathComponent() == folder)
+                || (item->thumbnailURLText().contains(ownFolder)
+                    && item->thumbnailURL().deletingLastPathComponent() == folder);
         });
         if (stillNamed || !isOwnMediaFolder(folder, mediaId))
             continue;

@@ -261,6 +261,7 @@ TDProjectDetailView::TDProjectDetailView(std::shared_ptr<TDProject> project, TDS
 
     applyColors();
     watchStatus();
+    followMedia();
     renderNow();
 }
 
@@ -272,6 +273,7 @@ TDNavigationPage* makeTDProjectPage(std::shared_ptr<TDProject> project, TDStores
 TDProjectDetailView::~TDProjectDetailView()
 {
     m_statusTracking.cancel();
+    m_mediaTracking.cancel();
     delete m_editSheet.data();
     delete m_noteSheet.data();
 }
@@ -457,16 +459,13 @@ void TDProjectDetailView::render()
     m_noteOrder->follow(stored, m_expectedNoteRemovals);
     m_expectedNoteRemovals.clear();
 
-    // The project's images, in the store's order; an image of no project belongs to no workspace.
-    std::vector<std::shared_ptr<TDMedia>> images;
-    for (const auto& media : m_stores.mediaStore->tdMedia()) {
-        if (media->tdProjectId() == m_project->id())
-            images.push_back(media);
-    }
-    const bool hasImages = !images.empty();
-    m_bar->setBarType(bottombar::ProjectDetail { noteCount, static_cast<qint64>(images.size()) });
+    const bool hasImages = !m_images.empty();
+    m_bar->setBarType(bottombar::ProjectDetail { noteCount, static_cast<qint64>(m_images.size()) });
     m_grid->setColumnCount(m_project->imageColumnCount());
-    m_grid->setMedia(std::move(images));
+    if (!m_gridHasImages) {
+        m_grid->setMedia(m_images);
+        m_gridHasImages = true;
+    }
     QWidget* shown = hasImages ? static_cast<QWidget*>(m_grid) : m_placeholder;
     if (m_imagesStack->currentWidget() != shown) {
         // The placeholder takes no keys, though the stack would hand it the grid's: they go to the
@@ -490,6 +489,32 @@ void TDProjectDetailView::watchStatus()
                     self->statusMayHaveChanged();
             });
         });
+}
+
+void TDProjectDetailView::followMedia()
+{
+    // The project's images, in the store's order; an image of no project belongs to no workspace.
+    std::vector<std::shared_ptr<TDMedia>> images;
+    QPointer<TDProjectDetailView> self(this);
+    m_mediaTracking.cancel();
+    m_mediaTracking = platform::withObservationTracking(
+        [&] {
+            for (const auto& media : m_stores.mediaStore->tdMedia()) {
+                if (media->tdProjectId() == m_project->id())
+                    images.push_back(media);
+            }
+        },
+        [self] {
+            // Told before the new value is stored: pick again once the write is done.
+            platform::DispatchQueue::main()->async([self] {
+                if (self) {
+                    self->followMedia();
+                    self->setNeedsRender();
+                }
+            });
+        });
+    m_images = std::move(images);
+    m_gridHasImages = false;
 }
 
 void TDProjectDetailView::statusMayHaveChanged()

@@ -160,6 +160,9 @@ private:
     TDLibrary::Done reportingFailures();
     void watchStatus();
     void statusMayHaveChanged();
+    // Picks the project's images out of the library's, under an observation of its own, so that a
+    // render for any other change does not go through every image of the library again.
+    void followMedia();
     void applyColors();
 
     std::shared_ptr<TDProject> m_project;
@@ -179,6 +182,10 @@ private:
     bool m_showPopoverToChangeImageColumnCount = false;
     TDStatus m_lastStatus;
     platform::ObservationTracking m_statusTracking;
+    // The project's images, in the store's order, as last picked out; whether the grid has them.
+    std::vector<std::shared_ptr<TDMedia>> m_images;
+    bool m_gridHasImages = false;
+    platform::ObservationTracking m_mediaTracking;
     QColor m_favoriteTint;
     FilePicker m_coverImagePicker;
     // Notes whose rows leave on a spring at the next render.

@@ -271,6 +271,74 @@ TEST(TDProjectDetailViewImages, DeletingAnImageSavesAndThenTrashesItsFiles)
     EXPECT_EQ(f.images(), 0);
 }
 
+// The grid and the count follow the library's images of the project as they change: added, given to
+// the project or taken from it later, removed; other projects' images never show.
+TEST(TDProjectDetailViewImages, TheGridFollowsTheProjectsImagesThroughEveryChange)
+{
+    Images f;
+    auto other = platform::Uuid::random();
+    auto make = [&](const platform::Uuid& project) {
+        const QString folder
+            = f.root.library() + "/Alpha/images/" + platform::Uuid::random().lowercaseString();
+        return TDMedia::make(platform::Uuid::random(), platform::Url::fileUrl(folder + "/a.png"),
+            platform::Url::fileUrl(folder + "/thumbnail.jpg"), project);
+    };
+    auto mine = make(f.project->id()), theirs = make(other), later = make(f.project->id());
+    auto shown = [&] {
+        std::vector<std::shared_ptr<TDMedia>> ids = f.view->referenceGrid()->media();
+        EXPECT_EQ(f.images(), int(ids.size()));
+        return ids;
+    };
+    using List = std::vector<std::shared_ptr<TDMedia>>;
+    f.stores.mediaStore->setTdMedia({ theirs, mine });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return shown() == List { mine }; }));
+    EXPECT_FALSE(f.view->imagesPlaceholder()->isVisible());
+
+    theirs->setTdProjectId(f.project->id());
+    ASSERT_TRUE(testsupport::waitUntil([&] { return shown() == List { theirs, mine }; }));
+    f.project->setImageColumnCount(7);
+    f.stores.mediaStore->setTdMedia({ theirs, mine, later });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return shown() == List { theirs, mine, later }; }));
+    EXPECT_EQ(f.view->referenceGrid()->columnCount(), 7);
+    mine->setTdProjectId(std::nullopt);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return shown() == List { theirs, later }; }));
+    f.stores.mediaStore->setTdMedia({ mine });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return shown().empty(); }));
+    EXPECT_TRUE(f.view->imagesPlaceholder()->isVisible());
+}
+
+// The folder of a deleted image stays while another record still names a file in it (a hand-edited
+// library may share one), by its copy or by its thumbnail; records that only look alike do not keep it.
+TEST(TDProjectDetailViewImages, ADeletedImagesFolderStaysWhileAnotherRecordNamesAFileInIt)
+{
+    Images f;
+    f.view->importImages({ f.file("one.png"), f.file("two.png"), f.file("three.png") });
+    f.settle();
+    auto media = f.stores.mediaStore->tdMedia();
+    ASSERT_EQ(media.size(), 3u);
+    const platform::Url first = media[0]->url().deletingLastPathComponent();
+    const platform::Url second = media[1]->url().deletingLastPathComponent();
+    // Its id in the middle of a name, and a folder of that name elsewhere, keep nothing.
+    const QString id = media[2]->id().lowercaseString();
+    auto all = media;
+    all.push_back(TDMedia::make(platform::Uuid::random(), first.appendingPathComponent("copy.png"),
+        second.deletingLastPathComponent().appendingPathComponent("x" + id + "/thumbnail.jpg"),
+        f.project->id()));
+    all.push_back(TDMedia::make(platform::Uuid::random(),
+        platform::Url::fileUrl(f.root.root() + "/elsewhere/" + id + "/copy.png"),
+        second.appendingPathComponent("thumbnail.jpg"), f.project->id()));
+    f.stores.mediaStore->setTdMedia(all);
+    const QString third = media[2]->url().deletingLastPathComponent().path();
+
+    for (const auto& image : media)
+        f.view->deleteReferenceImage(image);
+    f.settle();
+    EXPECT_TRUE(QFileInfo(first.path()).isDir()) << "named by a copy";
+    EXPECT_TRUE(QFileInfo(second.path()).isDir()) << "named by a thumbnail";
+    EXPECT_FALSE(QFileInfo::exists(third));
+    EXPECT_EQ(QJsonDocument::fromJson(f.root.read("media.library")).array().size(), 2);
+}
+
 // The images' menu opens from the keys as on the Media page: Shift+F10, and the menu key whether
 // the desktop sends it as a menu request and a key press or as the key press alone (never twice).
 TEST(TDProjectDetailViewImages, TheMenuKeysOpenTheCurrentImagesMenu)
