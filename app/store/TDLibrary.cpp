@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <iterator>
 #include <sys/stat.h>
 #include <unordered_map>
 #include <unordered_set>
@@ -1035,9 +1036,10 @@ void TDLibrary::importImages(
     auto stores = m_stores;
     tdimageimport::start(
         stores, project, std::move(urls),
-        [stores](std::shared_ptr<TDMedia> media) {
+        [stores](std::vector<std::shared_ptr<TDMedia>> media) {
             auto all = stores.mediaStore->tdMedia();
-            all.push_back(std::move(media));
+            all.reserve(all.size() + media.size());
+            std::move(media.begin(), media.end(), std::back_inserter(all));
             stores.mediaStore->setTdMedia(std::move(all));
         },
         [operation, stores](TDImageImportReport report) {
