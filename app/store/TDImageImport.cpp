@@ -4,6 +4,7 @@
 #include "app/model/TDMedia.h"
 #include "app/model/TDProject.h"
 #include "app/store/TDDirectoryPath.h"
+#include "app/store/TDFileFailure.h"
 #include "app/store/TDLibraryFile.h"
 #include "app/store/TDLibraryJournal.h"
 #include "app/store/TDMediaStore.h"
@@ -126,7 +127,7 @@ std::atomic<bool>& quitting()
 
 QString reasonFor(const platform::PlatformError& error)
 {
-    return tdLocalized("It could not be copied into the project: ") + error.description;
+    return tdLocalized("It could not be copied into the project: ") + tdPlainFileFailure(error);
 }
 
 bool itemExists(const Url& url)
