@@ -1,8 +1,5 @@
 #include "app/store/TDFileFailure.h"
 
-#include <QFile>
-#include <QTemporaryDir>
-
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -42,19 +39,4 @@ TEST(TDFileFailure, PlainWordsOnlyWhereTheyArePlainlyRight)
         else
             EXPECT_EQ(text, c.error.description);
     }
-}
-
-// A file standing where a folder should be is named, wherever on the way it is.
-TEST(TDFileFailure, AFileInTheWayIsNamed)
-{
-    QTemporaryDir root;
-    const QString inTheWay = root.path() + "/library";
-    QFile file(inTheWay);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.close();
-    const QString text
-        = tdPlainFileFailure(PlatformError::fromErrno(ENOTDIR, inTheWay + "/Alpha/notes/Draft"));
-    EXPECT_TRUE(text.startsWith(inTheWay + " is a file, not a folder, so " + inTheWay + "/Alpha/notes/Draft"))
-        << text.toStdString();
-    EXPECT_TRUE(text.contains("Move or rename that file")) << text.toStdString();
 }
