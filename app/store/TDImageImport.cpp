@@ -4,6 +4,7 @@
 #include "app/model/TDMedia.h"
 #include "app/model/TDProject.h"
 #include "app/store/TDDirectoryPath.h"
+#include "app/store/TDFileFailure.h"
 #include "app/store/TDLibraryFile.h"
 #include "app/store/TDLibraryJournal.h"
 #include "app/store/TDMediaStore.h"
@@ -28,6 +29,7 @@
 #include <cmath>
 #include <deque>
 #include <mutex>
+#include <utility>
 
 using platform::FileManager;
 using platform::Result;
@@ -125,7 +127,7 @@ std::atomic<bool>& quitting()
 
 QString reasonFor(const platform::PlatformError& error)
 {
-    return tdLocalized("It could not be copied into the project: ") + error.description;
+    return tdLocalized("It could not be copied into the project: ") + tdPlainFileFailure(error);
 }
 
 bool itemExists(const Url& url)
@@ -175,7 +177,7 @@ public:
     };
 
     Drop(TDStores stores, std::shared_ptr<TDProject> project, double pixelScale,
-        std::function<void(std::shared_ptr<TDMedia>)> append,
+        std::function<void(std::vector<std::shared_ptr<TDMedia>>)> append,
         std::function<void(TDImageImportReport)> finished)
         : m_stores(std::move(stores))
         , m_project(std::move(project))
@@ -204,11 +206,19 @@ public:
         }
     }
 
+    // Files that finish together arrive in one turn of the main loop: they are taken on the next
+    // turn, all at once, so that their records go into the store with one append.
     void deliver(std::size_t index, Result<PreparedImage, QString> outcome, bool leftOut = false)
     {
         entries[index].outcome = std::move(outcome);
         entries[index].leftOut = leftOut;
-        flush();
+        if (m_flushPosted)
+            return;
+        m_flushPosted = true;
+        platform::DispatchQueue::main()->async([drop = shared_from_this()] {
+            drop->m_flushPosted = false;
+            drop->flush();
+        });
     }
 
     // Hands the file of `index` to a lane; its outcome comes back through `deliver`.
@@ -243,6 +253,10 @@ public:
     {
         while (m_next < entries.size() && entries[m_next].outcome && take(m_next))
             ++m_next;
+        // Each append copies the store's whole list, which in a large library is the costly part:
+        // the records taken in one turn go in together, in the drop's order.
+        if (!m_taken.empty())
+            m_append(std::exchange(m_taken, {}));
         if (m_next == entries.size() && !m_done) {
             m_done = true;
             strikeOffListed();
@@ -294,7 +308,7 @@ private:
             ++m_report.discarded;
             return true;
         }
-        m_append(TDMedia::make(entry.id, file, thumbnail, m_project->id()));
+        m_taken.push_back(TDMedia::make(entry.id, file, thumbnail, m_project->id()));
         ++m_report.imported;
         if (entry.listed)
             m_listed[*entry.listed].recorded = true;
@@ -342,9 +356,12 @@ private:
     TDStores m_stores;
     std::shared_ptr<TDProject> m_project;
     double m_pixelScale;
-    std::function<void(std::shared_ptr<TDMedia>)> m_append;
+    std::function<void(std::vector<std::shared_ptr<TDMedia>>)> m_append;
     std::function<void(TDImageImportReport)> m_finished;
     TDImageImportReport m_report;
+    // Records taken in this flush, not yet appended.
+    std::vector<std::shared_ptr<TDMedia>> m_taken;
+    bool m_flushPosted = false;
     std::vector<Listed> m_listed;
     std::size_t m_next = 0;
     bool m_done = false;
@@ -604,7 +621,8 @@ void prepareImage(const QString& sourcePath, const Url& projectFolder, const Uui
 }
 
 void start(TDStores stores, std::shared_ptr<TDProject> project, std::vector<QUrl> urls,
-    std::function<void(std::shared_ptr<TDMedia>)> append, std::function<void(TDImageImportReport)> finished)
+    std::function<void(std::vector<std::shared_ptr<TDMedia>>)> append,
+    std::function<void(TDImageImportReport)> finished)
 {
     static const bool finishesBeforeQuit = [] {
         if (auto* application = QCoreApplication::instance())

@@ -33,7 +33,8 @@ class TDProject;
 //   receives the thumbnail "thumbnail.jpg" and a byte copy under the file's own name made safe.
 //   Nothing is created before the file has proved to be an image, and a failure removes the folder
 //   again. The project's folder is never created here: a project deleted meanwhile stays deleted.
-// - On the main thread, in the order of the drop: the record is appended only when the project is
+// - On the main thread, in the order of the drop, the files that arrived together in one go (their
+//   records go into the store with one append): the record is appended only when the project is
 //   still in the store and its copy and thumbnail are where the project's folder is now (a rename
 //   moves them along); otherwise the folder goes and no record is made. A file that failed while a
 //   rename moved the project's folder, or landed in a folder of the old name made again meanwhile,
@@ -122,11 +123,12 @@ void prepareImage(const QString& sourcePath, const platform::Url& projectFolder,
     const platform::DecodingLimits& limits, double pixelScale,
     std::function<void(platform::Result<PreparedImage, QString>)> done);
 
-// Imports the dropped `urls` into `project`. `append` adds one record to the media store (it runs on
-// the main thread, once per imported file, in drop order); `finished` runs once, on the main thread,
-// after the last file, also when there was none.
+// Imports the dropped `urls` into `project`. `append` adds records to the media store (it runs on the
+// main thread, once for the files that are ready together, in drop order, never with none);
+// `finished` runs once, on the main thread, after the last file, also when there was none.
 void start(TDStores stores, std::shared_ptr<TDProject> project, std::vector<QUrl> urls,
-    std::function<void(std::shared_ptr<TDMedia>)> append, std::function<void(TDImageImportReport)> finished);
+    std::function<void(std::vector<std::shared_ptr<TDMedia>>)> append,
+    std::function<void(TDImageImportReport)> finished);
 
 // Ends the drops under way before the program does, so that the library names every image the
 // project folders hold: the files not yet begun are left out (each printed), the ones under way are

@@ -5,6 +5,7 @@
 #include "app/model/TDNote.h"
 #include "app/store/TDCoverImage.h"
 #include "app/store/TDDirectoryPath.h"
+#include "app/store/TDFileFailure.h"
 #include "app/store/TDLibraryFile.h"
 #include "app/store/TDLibraryJournal.h"
 #include "app/store/TDLinkStore.h"
@@ -21,6 +22,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <iterator>
 #include <sys/stat.h>
 #include <unordered_map>
 #include <unordered_set>
@@ -73,6 +75,11 @@ public:
     {
         printFailure(reason);
         finish(Outcome::failure({ kind, std::move(title), message.isEmpty() ? reason : std::move(message) }));
+    }
+    // A file or folder of the library could not be made, moved, written or removed.
+    void failFile(QString title, const PlatformError& error)
+    {
+        fail(Kind::fileFailed, std::move(title), error.description, tdPlainFileFailure(error));
     }
     void failSaving(const PlatformError& error, QString message = {})
     {
@@ -361,8 +368,7 @@ void TDLibrary::createNote(
             const auto exists = tdnotefiles::existingTitleProblem();
             return operation->refuse(exists.title, exists.message);
         }
-        return operation->fail(
-            Kind::fileFailed, tdLocalized("The note could not be created."), files.error().description);
+        return operation->failFile(tdLocalized("The note could not be created."), files.error());
     }
 
     auto note = TDNote::make(id, project->id(), title.value(), files.value(), date);
@@ -451,8 +457,8 @@ void TDLibrary::deleteNote(
             if (removed)
                 TDLibraryJournal::end(entry);
             if (!removed)
-                return operation->fail(Kind::fileFailed,
-                    tdLocalized("The note's folder could not be removed."), removed.error().description);
+                return operation->failFile(
+                    tdLocalized("The note's folder could not be removed."), removed.error());
             operation->succeed({});
         });
 }
@@ -545,7 +551,7 @@ void TDLibrary::renameNote(const std::shared_ptr<TDProject>& project, const std:
     // files, still under the old name, once the library is back.
     if (!itemExists(oldFolder)) {
         if (auto missing = TDDirectoryPath::libraryFolderMissing())
-            return operation->fail(Kind::fileFailed, failed, missing->description);
+            return operation->failFile(failed, *missing);
     }
     std::vector<Move> moved;
     // The files move before the projects are saved: a start after a crash in between points the
@@ -570,8 +576,8 @@ void TDLibrary::renameNote(const std::shared_ptr<TDProject>& project, const std:
             auto folderMoved = platform::FileManager::moveItem(oldFolder, newFolder);
             if (!folderMoved) {
                 endChange();
-                return operation->fail(Kind::fileFailed, failed,
-                    TDDirectoryPath::explainedNameRefusal(folderMoved.error(), title).description);
+                return operation->failFile(
+                    failed, TDDirectoryPath::explainedNameRefusal(folderMoved.error(), title));
             }
             moved.push_back({ oldFolder, newFolder });
         } else {
@@ -584,11 +590,11 @@ void TDLibrary::renameNote(const std::shared_ptr<TDProject>& project, const std:
                 listChange();
             auto fileMoved = platform::FileManager::moveItem(movedTextFile, newTextFile);
             if (!fileMoved) {
-                const QString reason
-                    = TDDirectoryPath::explainedNameRefusal(fileMoved.error(), title).description;
+                const PlatformError refusal = TDDirectoryPath::explainedNameRefusal(fileMoved.error(), title);
+                const QString reason = tdPlainFileFailure(refusal);
                 if (undoMoves(moved)) {
                     endChange();
-                    return operation->fail(Kind::fileFailed, failed, reason);
+                    return operation->failFile(failed, refusal);
                 }
                 // The files stay where the new title puts them; the list keeps the change for a
                 // later start to point the note there.
@@ -631,7 +637,7 @@ void TDLibrary::renameNote(const std::shared_ptr<TDProject>& project, const std:
                 endOnceSaved(stores, *entry, movedBack ? SaveOutcome::success({}) : saved);
             if (saved)
                 return operation->succeed({});
-            QString text = tdLocalized("The library could not be saved: ") + saved.error().description;
+            QString text = tdLocalized("The library could not be saved: ") + saved.error().plainDescription();
             if (movedBack) {
                 note->setTitle(oldTitle);
                 note->setDate(oldDate);
@@ -669,8 +675,7 @@ void TDLibrary::createProject(TDProject::Fields fields, Done done)
     auto created = TDProjectStore::createProjectDirectory(fields.name);
     if (!created) {
         TDLibraryJournal::end(entry);
-        return operation->fail(Kind::fileFailed, tdLocalized("The project folder could not be created."),
-            created.error().description);
+        return operation->failFile(tdLocalized("The project folder could not be created."), created.error());
     }
     auto projects = m_stores.projectStore->tdProjects();
     projects.push_back(TDProject::make(std::move(fields)));
@@ -695,8 +700,8 @@ void TDLibrary::editProject(const std::shared_ptr<TDProject>& project, ProjectEd
         auto renamed = renameTDProject(*project, edit.name, m_stores.mediaStore->tdMedia());
         if (!renamed) {
             TDLibraryJournal::end(*entry);
-            return operation->fail(Kind::fileFailed, tdLocalized("The project folder could not be renamed."),
-                renamed.error().description);
+            return operation->failFile(
+                tdLocalized("The project folder could not be renamed."), renamed.error());
         }
         pointQuickAccessInto(m_stores.projectStore->tdProjects(), oldFolder,
             TDDirectoryPath::projectDirectoryURL(project->name()));
@@ -777,8 +782,8 @@ void TDLibrary::deleteProject(const std::shared_ptr<TDProject>& project, Done do
             if (removed)
                 TDLibraryJournal::end(entry);
             if (!removed)
-                return operation->fail(Kind::fileFailed,
-                    tdLocalized("The project folder could not be removed."), removed.error().description);
+                return operation->failFile(
+                    tdLocalized("The project folder could not be removed."), removed.error());
             operation->succeed({});
         });
 }
@@ -845,6 +850,8 @@ void endGoneCoverFiles(CoverChoice& choice)
 struct CoverFailure {
     QString title;
     QString reason;
+    // What the alert says, when it says more than `reason`.
+    QString message = {};
 };
 
 void makeCover(std::shared_ptr<CoverChoice> choice, QByteArray jpeg);
@@ -883,7 +890,7 @@ void coverMade(std::shared_ptr<CoverChoice> choice, const QByteArray& jpeg, cons
     latest.erase(found);
     if (failure) {
         endGoneCoverFiles(*choice);
-        return choice->operation->fail(Kind::fileFailed, failure->title, failure->reason);
+        return choice->operation->fail(Kind::fileFailed, failure->title, failure->reason, failure->message);
     }
 
     auto old = project.coverImageURL();
@@ -959,7 +966,7 @@ void makeCover(std::shared_ptr<CoverChoice> choice, QByteArray jpeg)
                 file = target;
             else
                 failure = CoverFailure { tdLocalized("The cover image could not be saved."),
-                    written.error().description };
+                    written.error().description, tdPlainFileFailure(written.error()) };
         }
         // The choice goes back whole: what it holds belongs to the main thread.
         platform::DispatchQueue::main()->async(
@@ -996,8 +1003,7 @@ void TDLibrary::removeCoverImage(const std::shared_ptr<TDProject>& project, cons
     auto removed = tdcoverimage::removeCoverFile(url, projectFolder);
     if (!removed) {
         TDLibraryJournal::end(entry);
-        return operation->fail(Kind::fileFailed, tdLocalized("The cover image could not be removed."),
-            removed.error().description);
+        return operation->failFile(tdLocalized("The cover image could not be removed."), removed.error());
     }
     project->setCoverImageURL(std::nullopt);
     auto stores = m_stores;
@@ -1035,9 +1041,10 @@ void TDLibrary::importImages(
     auto stores = m_stores;
     tdimageimport::start(
         stores, project, std::move(urls),
-        [stores](std::shared_ptr<TDMedia> media) {
+        [stores](std::vector<std::shared_ptr<TDMedia>> media) {
             auto all = stores.mediaStore->tdMedia();
-            all.push_back(std::move(media));
+            all.reserve(all.size() + media.size());
+            std::move(media.begin(), media.end(), std::back_inserter(all));
             stores.mediaStore->setTdMedia(std::move(all));
         },
         [operation, stores](TDImageImportReport report) {
@@ -1139,8 +1146,7 @@ void TDLibrary::removeMedia(const platform::Uuid& mediaId, Done done)
             return operation->failSaving(saved.error());
         }
         if (auto failed = removeFolders())
-            return operation->fail(Kind::fileFailed, tdLocalized("The image's files could not be removed."),
-                failed->description);
+            return operation->failFile(tdLocalized("The image's files could not be removed."), *failed);
         operation->succeed({});
     });
 }

@@ -182,9 +182,9 @@ public:
     // Reference images.
 
     // Copies the dropped image files into the project with their thumbnails (TDImageImport.h says
-    // how), appends a record for each as it is ready, and saves the media once after the last file
-    // (also when none could be added). The report names every file that was not added and why;
-    // each of them is printed too. Fails only when the save fails.
+    // how), appends the records of the files ready together in one go, and saves the media once
+    // after the last file (also when none could be added). The report names every file that was
+    // not added and why; each of them is printed too. Fails only when the save fails.
     void importImages(
         const std::shared_ptr<TDProject>& project, std::vector<QUrl> urls, ImportDone done = {});
     // Appends the records and saves the media once (also when there are none).

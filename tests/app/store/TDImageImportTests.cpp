@@ -10,9 +10,11 @@
 #include "app/store/TDMediaStore.h"
 #include "app/store/TDProjectStore.h"
 #include "platform/foundation/DispatchQueue.h"
+#include "platform/foundation/ObservationRegistrar.h"
 #include "platform/graphics/ImageEncoding.h"
 
 #include <QBuffer>
+#include <QDeadlineTimer>
 #include <QImage>
 #include <QImageReader>
 #include <QImageWriter>
@@ -23,6 +25,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QSysInfo>
+#include <QThread>
 #include <QTimer>
 
 #include <latch>
@@ -645,4 +648,73 @@ TEST(TDImageImport, ASaveAskedDuringALargeDropLandsBeforeTheDropEnds)
     ASSERT_TRUE(importedAtTheSave);
     EXPECT_LT(*importedAtTheSave, int(urls.size()) / 2);
     EXPECT_EQ(imported, int(urls.size()));
+}
+
+namespace {
+
+// Counts the writes of the media store's list, each of which copies the whole list.
+struct MediaListWrites {
+    explicit MediaListWrites(std::shared_ptr<TDMediaStore> store)
+        : store(std::move(store))
+    {
+        arm();
+    }
+    ~MediaListWrites() { tracking.cancel(); }
+
+    void arm()
+    {
+        tracking = platform::withObservationTracking([this] { store->tdMedia(); },
+            [this] {
+                ++count;
+                arm();
+            });
+    }
+
+    std::shared_ptr<TDMediaStore> store;
+    platform::ObservationTracking tracking;
+    int count = 0;
+};
+
+} // namespace
+
+// Files that finish while the window is busy all go into the library in one append, in the drop's
+// order, and the media file is saved once: a drop of hundreds in a large library copies its list of
+// images once, not once for each file.
+TEST(TDImageImport, FilesThatFinishTogetherGoIntoTheLibraryInOneAppend)
+{
+    Import f;
+    constexpr int count = 500;
+    std::vector<QUrl> urls;
+    for (int i = 0; i < count; ++i) {
+        const QString name = QStringLiteral("p%1.png").arg(i);
+        urls.push_back(QUrl::fromLocalFile(
+            f.write(name, encoded(picture(QSize(8, 6), QColor::fromHsv(i % 360, 200, 200)), "png"))));
+    }
+    const int saves = f.mediaSaves();
+    MediaListWrites writes(f.stores.mediaStore);
+    std::optional<TDImageImportReport> report;
+    f.library.importImages(f.project, urls, [&](auto done) {
+        ASSERT_TRUE(done);
+        report = done.value();
+    });
+    // The main thread stays busy until every copy is on disk: all the answers wait for one turn,
+    // except those of the lanes still handing theirs over.
+    auto copiesOnDisk = [&] {
+        int copies = 0;
+        for (const QString& folder : f.imageFolders())
+            copies += int(QDir(f.images() + "/" + folder).entryList({ "p*.png" }, QDir::Files).size());
+        return copies;
+    };
+    const QDeadlineTimer deadline(60000);
+    while (copiesOnDisk() < count && !deadline.hasExpired())
+        QThread::yieldCurrentThread();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return report.has_value(); }, 60000));
+
+    EXPECT_EQ(report->imported, count);
+    EXPECT_LE(writes.count, 1 + tdimageimport::laneCount);
+    EXPECT_EQ(f.mediaSaves(), saves + 1);
+    const auto media = f.stores.mediaStore->tdMedia();
+    ASSERT_EQ(media.size(), std::size_t(count));
+    for (int i = 0; i < count; ++i)
+        EXPECT_EQ(media[std::size_t(i)]->url().lastPathComponent(), QStringLiteral("p%1.png").arg(i));
 }

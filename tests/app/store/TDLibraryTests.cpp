@@ -702,3 +702,30 @@ TEST(TDLibrary, ANoteOrImageDeletedJustBeforeItsProjectIsRenamedLeavesNoFolderBe
     EXPECT_FALSE(QFileInfo::exists(f.root.library() + "/Renamed/notes/Draft"));
     EXPECT_FALSE(QFileInfo::exists(f.root.library() + "/Renamed/images/" + image->id().lowercaseString()));
 }
+
+// A project made while a file stands where the library folder should be: the alert keeps its title
+// and says in plain words which file is in the way and what to do, not the system's text.
+TEST(TDLibrary, AProjectFolderThatCannotBeMadeIsToldInPlainWords)
+{
+    Library f;
+    const QString library = f.root.library();
+    ASSERT_TRUE(QDir().rename(library, f.root.root() + "/away"));
+    QFile inTheWay(library);
+    ASSERT_TRUE(inTheWay.open(QIODevice::WriteOnly));
+    inTheWay.close();
+
+    TDProject::Fields fields;
+    fields.name = "Beta";
+    fields.id = platform::Uuid::random();
+    std::optional<platform::Result<platform::Success, TDLibraryFailure>> outcome;
+    f.library.createProject(fields, [&](auto done) { outcome = done; });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return outcome.has_value(); }));
+    ASSERT_FALSE(*outcome);
+    EXPECT_EQ(outcome->error().kind, TDLibraryFailure::Kind::fileFailed);
+    EXPECT_EQ(outcome->error().title, "The project folder could not be created.");
+    const QString message = outcome->error().message;
+    EXPECT_TRUE(message.startsWith(library + " is a file, not a folder")) << message.toStdString();
+    EXPECT_TRUE(message.contains("Move or rename that file")) << message.toStdString();
+    EXPECT_FALSE(message.contains("Not a directory")) << message.toStdString();
+    EXPECT_EQ(f.stores.projectStore->tdProjects().size(), 1u);
+}
