@@ -693,7 +693,7 @@ TEST(TDImageImport, FilesThatFinishTogetherGoIntoTheLibraryInOneAppend)
     const int saves = f.mediaSaves();
     MediaListWrites writes(f.stores.mediaStore);
     std::optional<TDImageImportReport> report;
-    f.library.importImages(f.project, urls, [&](auto done) {
+    f.library.importImages(f.project, urls, [&](const auto& done) {
         ASSERT_TRUE(done);
         report = done.value();
     });
