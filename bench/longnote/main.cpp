@@ -52,16 +52,9 @@ constexpr int viewWidth = 800;
 constexpr int viewHeight = 600;
 constexpr int selectionSteps = 20;
 
-QFont benchFont()
-{
-    QFont font("DejaVu Sans Mono");
-    font.setPixelSize(13);
-    return font;
-}
-
 void show(QAbstractScrollArea& area)
 {
-    area.setFont(benchFont());
+    area.setFont(bench::documentFont());
     area.resize(viewWidth, viewHeight);
     area.show();
     QCoreApplication::processEvents();
@@ -326,8 +319,8 @@ int main(int argc, char** argv)
         return 0;
     }
     std::printf("document: %d lines, %.1f MB as UTF-8; views %d x %d, %s %d px, wrapping\n", lineCount,
-        document.toUtf8().size() / 1e6, viewWidth, viewHeight, qPrintable(benchFont().family()),
-        benchFont().pixelSize());
+        document.toUtf8().size() / 1e6, viewWidth, viewHeight, qPrintable(bench::documentFont().family()),
+        bench::documentFont().pixelSize());
     std::fflush(stdout);
     selectionPart(document);
     copyAll(document);

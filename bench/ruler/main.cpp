@@ -39,13 +39,6 @@ constexpr int viewHeight = 600;
 constexpr int callsPerSample = 200;
 constexpr int samples = 15;
 
-QFont benchFont()
-{
-    QFont font("DejaVu Sans Mono");
-    font.setPixelSize(13);
-    return font;
-}
-
 void settle(EDTextView& view)
 {
     QCoreApplication::processEvents();
@@ -80,7 +73,7 @@ int runBenchmark()
     // The ruler's view, and a view without a ruler whose viewport has the same size, for the
     // baseline (a view's layout pass with a ruler includes the ruler's rebuild).
     EDTextView withRuler;
-    withRuler.setFont(benchFont());
+    withRuler.setFont(bench::documentFont());
     withRuler.resize(viewWidth, viewHeight);
     withRuler.setString(document);
     withRuler.setIsRulerVisible(true);
@@ -95,7 +88,7 @@ int runBenchmark()
     settle(withRuler);
 
     EDTextView bare;
-    bare.setFont(benchFont());
+    bare.setFont(bench::documentFont());
     bare.resize(viewWidth - withRuler.viewport()->x(), viewHeight);
     bare.setString(document);
     bare.show();
@@ -107,8 +100,8 @@ int runBenchmark()
               .arg(document.toUtf8().size() / 1e6, 0, 'f', 1)
               .arg(viewWidth)
               .arg(viewHeight)
-              .arg(benchFont().family())
-              .arg(benchFont().pixelSize())
+              .arg(bench::documentFont().family())
+              .arg(bench::documentFont().pixelSize())
               .arg(ruler->requiredThickness())
               .arg(withRuler.viewport()->width())
               .arg(withRuler.viewport()->height()));

@@ -1,8 +1,10 @@
 #pragma once
 
 // The text the text benchmarks run on: `paragraphs` lines of 2 to 90 characters (about 10 MB for
-// 200,000), of common words with accents and tabs, the same text on every run.
+// 200,000), of common words with accents and tabs, the same text on every run; and the font the
+// views showing it use.
 
+#include <QFont>
 #include <QString>
 
 #include <iterator>
@@ -28,6 +30,13 @@ inline QString makeDocument(int paragraphs)
         text += QLatin1Char('\n');
     }
     return text;
+}
+
+inline QFont documentFont()
+{
+    QFont font("DejaVu Sans Mono");
+    font.setPixelSize(13);
+    return font;
 }
 
 } // namespace bench

@@ -58,13 +58,6 @@ constexpr int lineCount = 200000;
 constexpr int viewWidth = 800;
 constexpr int viewHeight = 600;
 
-QFont benchFont()
-{
-    QFont font("DejaVu Sans Mono");
-    font.setPixelSize(13);
-    return font;
-}
-
 QString makeDocument(int lines = lineCount)
 {
     return bench::makeDocument(lines);
@@ -147,7 +140,7 @@ class Ours : public Editor {
 public:
     Ours()
     {
-        m_view.setFont(benchFont());
+        m_view.setFont(bench::documentFont());
         show();
     }
     QAbstractScrollArea& widget() override { return m_view; }
@@ -186,7 +179,7 @@ class Baseline : public Editor {
 public:
     Baseline()
     {
-        m_edit.setFont(benchFont());
+        m_edit.setFont(bench::documentFont());
         m_edit.setLineWrapMode(QPlainTextEdit::WidgetWidth);
         show();
     }
@@ -626,7 +619,7 @@ int showScreenshotWindow()
     EDTextView* views[2];
     for (EDTextView*& view : views) {
         view = new EDTextView(&window);
-        view->setFont(benchFont());
+        view->setFont(bench::documentFont());
         view->setHighlightSelectedLine(true);
         view->setShowsInvisibleCharacters(true);
         view->setDelegate(steadyCaret);
@@ -696,8 +689,8 @@ int main(int argc, char** argv)
               .arg(document.toUtf8().size() / 1e6, 0, 'f', 1)
               .arg(viewWidth)
               .arg(viewHeight)
-              .arg(benchFont().family())
-              .arg(benchFont().pixelSize()));
+              .arg(bench::documentFont().family())
+              .arg(bench::documentFont().pixelSize()));
     openToFirstFrame(document);
     pageDowns(document);
     keystrokeLatency(document);
