@@ -62,6 +62,17 @@ QString barCount(NavigationView* content)
     return count ? count->text() : QString();
 }
 
+// The alert the main window shows, once it is on screen; null if none comes.
+QMessageBox* shownAlert(TindrelApp& app)
+{
+    QMessageBox* alert = nullptr;
+    const bool shown = testsupport::waitUntil([&] {
+        alert = app.mainWindow()->findChild<QMessageBox*>("tdAlert");
+        return alert && alert->isVisible();
+    });
+    return shown ? alert : nullptr;
+}
+
 } // namespace
 
 TEST(TindrelApp, StartsWithEmptyLibraryStoresAndTheCategoryList)
@@ -124,11 +135,8 @@ TEST(TindrelApp, ADamagedLibraryFileIsNamedInAnAlertNotShownAsAnEmptyLibrary)
     TindrelApp app;
     app.showMainWindow();
     ASSERT_TRUE(testsupport::waitUntil([&] { return app.isLibraryLoaded(); }));
-    QMessageBox* alert = nullptr;
-    ASSERT_TRUE(testsupport::waitUntil([&] {
-        alert = app.mainWindow()->findChild<QMessageBox*>("tdAlert");
-        return alert && alert->isVisible();
-    }));
+    QMessageBox* alert = shownAlert(app);
+    ASSERT_TRUE(alert);
     EXPECT_TRUE(alert->text().contains("could not be read")) << alert->text().toStdString();
     const QString message = alert->informativeText();
     EXPECT_TRUE(message.contains("projects.library")) << message.toStdString();
@@ -154,11 +162,8 @@ TEST(TindrelApp, AFileInPlaceOfTheLibraryFolderIsNamedWithWhatToDo)
 
         TindrelApp app;
         app.showMainWindow();
-        QMessageBox* alert = nullptr;
-        ASSERT_TRUE(testsupport::waitUntil([&] {
-            alert = app.mainWindow()->findChild<QMessageBox*>("tdAlert");
-            return alert && alert->isVisible();
-        }));
+        QMessageBox* alert = shownAlert(app);
+        ASSERT_TRUE(alert);
         EXPECT_EQ(alert->text(), "The library folder cannot be opened.");
         // Paths in alerts carry zero-width spaces where they may wrap.
         const QString message = alert->informativeText().remove(QChar(0x200B));
@@ -176,11 +181,8 @@ TEST(TindrelApp, AFolderInPlaceOfALibraryFileIsToldInPlainWords)
     QDir().mkpath(root.file("projects.library"));
     TindrelApp app;
     app.showMainWindow();
-    QMessageBox* alert = nullptr;
-    ASSERT_TRUE(testsupport::waitUntil([&] {
-        alert = app.mainWindow()->findChild<QMessageBox*>("tdAlert");
-        return alert && alert->isVisible();
-    }));
+    QMessageBox* alert = shownAlert(app);
+    ASSERT_TRUE(alert);
     EXPECT_TRUE(alert->informativeText().startsWith(
         "“projects.library” could not be read: it is a folder, not a file."))
         << alert->informativeText().toStdString();
