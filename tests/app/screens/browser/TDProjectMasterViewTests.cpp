@@ -81,6 +81,15 @@ struct DeleteFixture {
         QCoreApplication::processEvents();
     }
 
+    // Records the note windows a deletion closes (the view is made again to take the windows).
+    void recordDismissedWindows(std::vector<platform::Uuid>& dismissed)
+    {
+        stores.noteWindows = std::make_shared<TDNoteWindows>(TDNoteWindows {
+            {}, [&](const std::shared_ptr<TDNote>& note) { dismissed.push_back(note->id()); } });
+        delete view;
+        view = new TDProjectMasterView(stores, NavigationType::projects, nullptr, &window);
+    }
+
     void deleteFromMenu(const std::shared_ptr<TDProject>& project)
     {
         std::unique_ptr<QMenu> menu(view->cardMenu(project));
@@ -132,10 +141,7 @@ TEST(TDProjectMasterView, DeletingAProjectClosesTheWindowsOfItsNotes)
 {
     DeleteFixture f;
     std::vector<platform::Uuid> dismissed;
-    f.stores.noteWindows = std::make_shared<TDNoteWindows>(
-        TDNoteWindows { {}, [&](const std::shared_ptr<TDNote>& note) { dismissed.push_back(note->id()); } });
-    delete f.view;
-    f.view = new TDProjectMasterView(f.stores, NavigationType::projects, nullptr, &f.window);
+    f.recordDismissedWindows(dismissed);
     f.deleteFromMenu(f.a);
     EXPECT_EQ(dismissed, (std::vector<platform::Uuid> { f.a->tdNote()[0]->id(), f.a->tdNote()[1]->id() }));
     ASSERT_TRUE(testsupport::waitUntil([&] { return f.view->deletesInFlight() == 0; }));
@@ -153,10 +159,7 @@ TEST(TDProjectMasterView, ANoteAnotherProjectAlsoListsKeepsItsLinksAndItsWindow)
     links.push_back(link(two->id()));
     f.stores.linkStore->setTdLinks(links);
     std::vector<platform::Uuid> dismissed;
-    f.stores.noteWindows = std::make_shared<TDNoteWindows>(
-        TDNoteWindows { {}, [&](const std::shared_ptr<TDNote>& note) { dismissed.push_back(note->id()); } });
-    delete f.view;
-    f.view = new TDProjectMasterView(f.stores, NavigationType::projects, nullptr, &f.window);
+    f.recordDismissedWindows(dismissed);
 
     f.deleteFromMenu(f.a);
     ASSERT_TRUE(testsupport::waitUntil([&] { return f.view->deletesInFlight() == 0; }));
