@@ -13,8 +13,8 @@
 #include "app/screens/workspace/TDStatusPicker.h"
 
 #include <QAccessible>
-#include <QAnimationDriver>
 #include <QAction>
+#include <QAnimationDriver>
 #include <QComboBox>
 #include <QDialog>
 #include <QFileDialog>
@@ -821,7 +821,8 @@ TEST(TDProjectDetailView, ADeletedNotesRowClosesUpOnASpring)
     EXPECT_LT(ghost()->y(), f.row("C")->y());
     ASSERT_TRUE(testsupport::waitUntil([&] {
         // From an event, as the animation timer would: what the spring's end deletes later goes.
-        QMetaObject::invokeMethod(&clock, [&] { clock.step(50); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            &clock, [&] { clock.step(50); }, Qt::QueuedConnection);
         return !ghost();
     }));
     f.settle();
