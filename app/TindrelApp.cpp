@@ -11,6 +11,7 @@
 #include "app/screens/settings/SettingsView.h"
 #include "app/store/TDCategoryStore.h"
 #include "app/store/TDDirectoryPath.h"
+#include "app/store/TDFileFailure.h"
 #include "app/store/TDFolderIcon.h"
 #include "app/store/TDLibrary.h"
 #include "app/store/TDLibraryLoader.h"
@@ -27,7 +28,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
-#include <QFileInfo>
 #include <QIcon>
 #include <QKeySequence>
 #include <QMainWindow>
@@ -113,19 +113,6 @@ private:
     bool m_quitWithoutSaving = false;
 };
 
-// The first thing on the way to the library folder that is a file where a folder should be (the
-// library folder itself, or the documents folder); empty when there is none.
-QString fileInTheWay(const QString& libraryFolder)
-{
-    for (QFileInfo info(libraryFolder); !info.isRoot(); info = QFileInfo(info.absolutePath())) {
-        if (info.isDir())
-            return {};
-        if (info.exists())
-            return info.absoluteFilePath();
-    }
-    return {};
-}
-
 // Why a file could not be read, in words a user can act on; the system's own words for the rare
 // rest (the path is dropped: the alert names the file and its folder already).
 QString plainReason(const TDLibraryLoadProblem& problem)
@@ -152,7 +139,7 @@ void presentLoadProblems(QWidget* window, const std::vector<TDLibraryLoadProblem
 {
     const QString folder = QDir::toNativeSeparators(TDDirectoryPath::libraryFolderURL().path());
     // There is no library file to keep, and nothing can be saved until that file is moved.
-    if (const QString file = fileInTheWay(TDDirectoryPath::libraryFolderURL().path()); !file.isEmpty()) {
+    if (const QString file = tdFileInTheWay(TDDirectoryPath::libraryFolderURL().path()); !file.isEmpty()) {
         presentTDAlert(window, tdLocalized("The library folder cannot be opened."),
             tdLocalized("%1 is a file, not a folder, so Tindrel can neither read its library nor save "
                         "there. Move or rename that file in the file manager, then start Tindrel again.")

@@ -9,20 +9,16 @@
 
 using platform::PlatformError;
 
-namespace {
-
-// The nearest item on the way to `path` that is there but is no folder; empty when there is none.
-QString fileInTheWay(const QString& path)
+QString tdFileInTheWay(const QString& path)
 {
-    for (QString parent = QFileInfo(path).path(); parent.size() > 1; parent = QFileInfo(parent).path()) {
-        const QFileInfo info(parent);
+    for (QFileInfo info(path); !info.isRoot(); info = QFileInfo(info.absolutePath())) {
+        if (info.isDir())
+            return {};
         if (info.exists())
-            return info.isDir() ? QString() : parent;
+            return info.absoluteFilePath();
     }
     return {};
 }
-
-} // namespace
 
 QString tdPlainFileFailure(const PlatformError& error)
 {
@@ -51,7 +47,7 @@ QString tdPlainFileFailure(const PlatformError& error)
     case ENOTDIR: {
         if (move)
             return plain;
-        const QString file = fileInTheWay(item);
+        const QString file = tdFileInTheWay(item);
         if (file.isEmpty())
             return tdLocalized("A file stands where a folder on the way to %1 should be. Move or rename that "
                                "file in the file manager, then try again.")

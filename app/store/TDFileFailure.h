@@ -10,3 +10,7 @@
 // taken or too long, a folder missing), the system's own text otherwise. Not for files the user
 // chose to read: the plain words speak of changing the file.
 QString tdPlainFileFailure(const platform::PlatformError& error);
+
+// The nearest item on the way to `path`, `path` itself first, that is there but is no folder, as an
+// absolute path; empty when the nearest item there is a folder.
+QString tdFileInTheWay(const QString& path);
