@@ -5,7 +5,6 @@
 #include <QFileInfo>
 
 #include <cerrno>
-#include <cstring>
 
 using platform::PlatformError;
 
@@ -25,17 +24,10 @@ QString tdPlainFileFailure(const PlatformError& error)
     const QString plain = error.plainDescription();
     if (plain != error.description)
         return plain;
-    const PlatformError* posix = &error;
-    while (posix && posix->domain != PlatformError::posixDomain)
-        posix = posix->underlying.get();
-    if (!posix)
-        return plain;
+    const PlatformError* posix = error.posixFailure();
     // Only a failure whose text is the path and the system's words is put in other words: one that
     // says more already (a name a disk refuses) is kept as it is.
-    const QString suffix = QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(posix->code));
-    if (!posix->description.endsWith(suffix))
-        return plain;
-    const QString path = posix->description.chopped(suffix.size());
+    const QString path = posix ? posix->posixContext() : QString();
     if (path.isEmpty())
         return plain;
     // A move names both ends; the system does not say which one a missing folder or a file in the

@@ -19,18 +19,29 @@ PlatformError PlatformError::wrapping(QString domain, int code, QString descript
         std::make_shared<const PlatformError>(std::move(cause)) };
 }
 
-QString PlatformError::plainDescription() const
+const PlatformError* PlatformError::posixFailure() const
 {
     const PlatformError* posix = this;
     while (posix && posix->domain != posixDomain)
         posix = posix->underlying.get();
+    return posix;
+}
+
+QString PlatformError::posixContext() const
+{
+    if (domain != posixDomain)
+        return {};
+    const QString suffix = QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(code));
+    return description.endsWith(suffix) ? description.chopped(suffix.size()) : QString();
+}
+
+QString PlatformError::plainDescription() const
+{
+    const PlatformError* posix = posixFailure();
     if (!posix)
         return description;
     // The path leads a POSIX failure's text (the destination, for a move).
-    const QString suffix = QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(posix->code));
-    QString file
-        = posix->description.endsWith(suffix) ? posix->description.chopped(suffix.size()) : QString();
-    file = file.section(QStringLiteral(" -> "), -1);
+    QString file = posix->posixContext().section(QStringLiteral(" -> "), -1);
     if (file.isEmpty())
         file = QStringLiteral("the file");
     switch (posix->code) {

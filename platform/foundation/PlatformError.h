@@ -26,6 +26,12 @@ struct PlatformError {
     // unreachable disk), what happened to the file and what to do, in plain words; `description`
     // otherwise. The POSIX failure may be this one or one underneath.
     QString plainDescription() const;
+
+    // This failure or the nearest one underneath from the POSIX domain; null when there is none.
+    const PlatformError* posixFailure() const;
+    // The path a POSIX failure's text leads with ("PATH: reason"; for a move "FROM -> TO"), or empty
+    // when its text is not that.
+    QString posixContext() const;
 };
 
 } // namespace platform
