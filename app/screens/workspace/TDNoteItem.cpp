@@ -7,6 +7,7 @@
 #include "app/screens/common/TDFocusRing.h"
 #include "app/screens/common/TDListCard.h"
 #include "app/screens/common/TDLocalDay.h"
+#include "app/screens/workspace/TDPressableAccessible.h"
 #include "app/store/TDLibrary.h"
 
 #include <QEvent>
@@ -62,6 +63,7 @@ TDNoteItem::TDNoteItem(
 {
     setObjectName(QStringLiteral("noteItem"));
     setFocusPolicy(Qt::TabFocus);
+    tdpressable::mark(this);
     tdfocusring::attach(this, tdlistcard::cornerRadius + 1);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     auto* layout = new QHBoxLayout(this);

@@ -9,6 +9,7 @@
 #include "app/screens/common/TDFocusRing.h"
 #include "app/screens/common/TDSpringAnimation.h"
 #include "app/screens/common/TDSpringGhost.h"
+#include "app/screens/workspace/TDPressableAccessible.h"
 #include "app/store/TDLibrary.h"
 #include "platform/foundation/Print.h"
 
@@ -206,6 +207,7 @@ TDQuickAccessEntry::TDQuickAccessEntry(Url url, QWidget* parent)
 {
     setObjectName(QStringLiteral("quickAccessEntry"));
     setFocusPolicy(Qt::TabFocus);
+    tdpressable::mark(this);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     setFont(tdappearance::systemFont(nameFontSize));
     m_name = tdDisplayText(tdQuickAccessName(m_url).value_or(QString()));

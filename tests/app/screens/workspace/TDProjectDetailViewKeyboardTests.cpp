@@ -1,5 +1,6 @@
 #include "../FocusTestSupport.h"
 #include "../ScreenTestSupport.h"
+#include "../UrlRecorder.h"
 #include "app/model/TDMedia.h"
 #include "app/model/TDNote.h"
 #include "app/screens/common/TDFocusRing.h"
@@ -155,4 +156,66 @@ TEST(TDProjectDetailViewKeyboard, NoteRowsTakeTheTabOrderGivenWhateverTheirOrder
     while (after->focusPolicy() == Qt::NoFocus && after != below)
         after = after->nextInFocusChain();
     EXPECT_EQ(after, below);
+}
+
+// What a screen reader hears of the workspace's stops: a note row and a quick-access entry are
+// buttons it can press, the favourite button says whether it is on, and focus shows in the state.
+TEST(TDProjectDetailViewKeyboard, AScreenReaderHearsButtonsItCanPressAndTheFavouriteState)
+{
+    apptest::LibraryRoot root;
+    root.makeLibraryFolder();
+    TDStores stores = screentest::makeStores();
+    auto project = screentest::project("Alpha", stores.categoryStore->tdCategories().front());
+    stores.projectStore->setTdProjects({ project });
+    QStringList opened;
+    stores.noteWindows = std::make_shared<TDNoteWindows>(
+        TDNoteWindows { [&](const auto& note) { opened.append(note->title()); }, {} });
+    project->setTdNote({ TDNote::make(platform::Uuid::random(), project->id(), "Sketches",
+        apptest::fileUrl(root.library() + "/x.txt"), platform::Date(8e8)) });
+    project->setQuickAccessURL({ apptest::fileUrl(root.library()) });
+    screentest::UrlRecorder desktop({ "file" });
+
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    auto* toolbar = new TDToolbar(&window);
+    layout->addWidget(toolbar);
+    auto* view = new TDProjectDetailView(project, stores, &window);
+    layout->addWidget(view);
+    toolbar->setActions(view->toolbarActions());
+    window.resize(1000, 600);
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+
+    TDNoteItem* row = view->noteItems().front();
+    QWidget* entry = view->quickAccessBar()->entries().front();
+    for (QWidget* pressable : { static_cast<QWidget*>(row), entry }) {
+        SCOPED_TRACE(pressable->objectName().toStdString());
+        QAccessibleInterface* face = QAccessible::queryAccessibleInterface(pressable);
+        ASSERT_TRUE(face);
+        EXPECT_EQ(face->role(), QAccessible::Button);
+        EXPECT_FALSE(face->text(QAccessible::Name).isEmpty());
+        EXPECT_TRUE(face->state().focusable);
+        pressable->setFocus(Qt::TabFocusReason);
+        EXPECT_TRUE(face->state().focused);
+        ASSERT_TRUE(face->actionInterface());
+        EXPECT_TRUE(face->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction()));
+        face->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    }
+    EXPECT_EQ(opened, QStringList({ "Sketches" }));
+    EXPECT_EQ(desktop.opened.size(), 1);
+
+    auto* favorite = toolbar->findChild<QWidget*>("favoriteActionButton");
+    QAccessibleInterface* star = QAccessible::queryAccessibleInterface(favorite);
+    ASSERT_TRUE(star);
+    EXPECT_FALSE(star->text(QAccessible::Name).isEmpty());
+    EXPECT_TRUE(star->state().checkable);
+    EXPECT_EQ(bool(star->state().checked), project->isFavorite());
+    QTest::keyClick(favorite, Qt::Key_Space);
+    EXPECT_EQ(bool(star->state().checked), project->isFavorite());
+    QAccessibleInterface* status
+        = QAccessible::queryAccessibleInterface(toolbar->findChild<QComboBox*>("statusPicker"));
+    ASSERT_TRUE(status);
+    EXPECT_EQ(status->role(), QAccessible::ComboBox);
+    EXPECT_TRUE(testsupport::waitUntil([&] { return view->savesInFlight() == 0; }));
 }
