@@ -22,6 +22,54 @@
 
 #include <algorithm>
 
+namespace {
+
+// A project in a fresh library whose note windows record the notes they open.
+struct KeyboardLibrary {
+    apptest::LibraryRoot root;
+    TDStores stores = screentest::makeStores();
+    std::shared_ptr<TDProject> project;
+    QStringList opened;
+
+    KeyboardLibrary()
+    {
+        root.makeLibraryFolder();
+        project = screentest::project("Alpha", stores.categoryStore->tdCategories().front());
+        stores.projectStore->setTdProjects({ project });
+        stores.noteWindows = std::make_shared<TDNoteWindows>(
+            TDNoteWindows { [this](const auto& note) { opened.append(note->title()); }, {} });
+    }
+
+    // Notes a day apart, and a quick-access entry for the library folder.
+    void addNotesAndQuickAccess(std::initializer_list<const char*> titles)
+    {
+        for (const char* title : titles) {
+            auto notes = project->tdNote();
+            notes.push_back(TDNote::make(platform::Uuid::random(), project->id(), title,
+                apptest::fileUrl(root.library() + "/x.txt"), platform::Date(8e8 + 86400.0 * notes.size())));
+            project->setTdNote(notes);
+        }
+        project->setQuickAccessURL({ apptest::fileUrl(root.library()) });
+    }
+};
+
+// The workspace under the toolbar that carries its actions, as the main window shows it.
+TDProjectDetailView* underToolbar(
+    QWidget& window, KeyboardLibrary& library, TDToolbar*& toolbar, bool withBack)
+{
+    auto* layout = new QVBoxLayout(&window);
+    toolbar = new TDToolbar(&window);
+    layout->addWidget(toolbar);
+    auto* view = new TDProjectDetailView(library.project, library.stores, &window);
+    layout->addWidget(view);
+    if (withBack)
+        toolbar->setBackAction([] {});
+    toolbar->setActions(view->toolbarActions());
+    return view;
+}
+
+} // namespace
+
 // The workspace under the toolbar that carries its actions, as the main window shows it, with two
 // notes, a quick-access entry and an image; light and dark.
 TEST(TDProjectDetailViewKeyboard, EveryStopRingsIsNamedAndNoteRowsWorkFromTheKeys)
@@ -29,21 +77,9 @@ TEST(TDProjectDetailViewKeyboard, EveryStopRingsIsNamedAndNoteRowsWorkFromTheKey
     for (bool dark : { false, true }) {
         SCOPED_TRACE(dark ? "dark" : "light");
         screentest::ScopedPalette palette(dark);
-        apptest::LibraryRoot root;
-        root.makeLibraryFolder();
-        TDStores stores = screentest::makeStores();
-        auto project = screentest::project("Alpha", stores.categoryStore->tdCategories().front());
-        stores.projectStore->setTdProjects({ project });
-        QStringList opened;
-        stores.noteWindows = std::make_shared<TDNoteWindows>(
-            TDNoteWindows { [&](const auto& note) { opened.append(note->title()); }, {} });
-        for (const char* title : { "Sketches", "Plot" }) {
-            auto notes = project->tdNote();
-            notes.push_back(TDNote::make(platform::Uuid::random(), project->id(), title,
-                apptest::fileUrl(root.library() + "/x.txt"), platform::Date(8e8 + 86400.0 * notes.size())));
-            project->setTdNote(notes);
-        }
-        project->setQuickAccessURL({ apptest::fileUrl(root.library()) });
+        KeyboardLibrary library;
+        library.addNotesAndQuickAccess({ "Sketches", "Plot" });
+        auto& [root, stores, project, opened] = library;
         QImage image(40, 30, QImage::Format_RGB32);
         image.fill(QColor(200, 30, 30));
         image.save(root.library() + "/a.png");
@@ -51,13 +87,8 @@ TEST(TDProjectDetailViewKeyboard, EveryStopRingsIsNamedAndNoteRowsWorkFromTheKey
         stores.mediaStore->setTdMedia({ TDMedia::make(platform::Uuid::random(), url, url, project->id()) });
 
         QWidget window;
-        auto* layout = new QVBoxLayout(&window);
-        auto* toolbar = new TDToolbar(&window);
-        layout->addWidget(toolbar);
-        auto* view = new TDProjectDetailView(project, stores, &window);
-        layout->addWidget(view);
-        toolbar->setBackAction([] {});
-        toolbar->setActions(view->toolbarActions());
+        TDToolbar* toolbar = nullptr;
+        auto* view = underToolbar(window, library, toolbar, true);
         window.resize(1300, 700);
         window.show();
         window.activateWindow();
@@ -162,26 +193,14 @@ TEST(TDProjectDetailViewKeyboard, NoteRowsTakeTheTabOrderGivenWhateverTheirOrder
 // buttons it can press, the favourite button says whether it is on, and focus shows in the state.
 TEST(TDProjectDetailViewKeyboard, AScreenReaderHearsButtonsItCanPressAndTheFavouriteState)
 {
-    apptest::LibraryRoot root;
-    root.makeLibraryFolder();
-    TDStores stores = screentest::makeStores();
-    auto project = screentest::project("Alpha", stores.categoryStore->tdCategories().front());
-    stores.projectStore->setTdProjects({ project });
-    QStringList opened;
-    stores.noteWindows = std::make_shared<TDNoteWindows>(
-        TDNoteWindows { [&](const auto& note) { opened.append(note->title()); }, {} });
-    project->setTdNote({ TDNote::make(platform::Uuid::random(), project->id(), "Sketches",
-        apptest::fileUrl(root.library() + "/x.txt"), platform::Date(8e8)) });
-    project->setQuickAccessURL({ apptest::fileUrl(root.library()) });
+    KeyboardLibrary library;
+    library.addNotesAndQuickAccess({ "Sketches" });
+    auto& [root, stores, project, opened] = library;
     screentest::UrlRecorder desktop({ "file" });
 
     QWidget window;
-    auto* layout = new QVBoxLayout(&window);
-    auto* toolbar = new TDToolbar(&window);
-    layout->addWidget(toolbar);
-    auto* view = new TDProjectDetailView(project, stores, &window);
-    layout->addWidget(view);
-    toolbar->setActions(view->toolbarActions());
+    TDToolbar* toolbar = nullptr;
+    auto* view = underToolbar(window, library, toolbar, false);
     window.resize(1000, 600);
     window.show();
     window.activateWindow();
@@ -199,7 +218,8 @@ TEST(TDProjectDetailViewKeyboard, AScreenReaderHearsButtonsItCanPressAndTheFavou
         pressable->setFocus(Qt::TabFocusReason);
         EXPECT_TRUE(face->state().focused);
         ASSERT_TRUE(face->actionInterface());
-        EXPECT_TRUE(face->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction()));
+        EXPECT_TRUE(
+            face->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction()));
         face->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
     }
     EXPECT_EQ(opened, QStringList({ "Sketches" }));
