@@ -14,6 +14,7 @@
 #include <future>
 #include <latch>
 #include <limits>
+#include <set>
 #include <sys/xattr.h>
 #include <thread>
 #include <unistd.h>
@@ -219,6 +220,39 @@ TEST_F(DiskStorageTest, FileNames)
     };
     for (const auto& [key, name] : cases)
         EXPECT_EQ(backend->fileNameForKey(key), name) << key.toStdString();
+}
+
+// The file name encoding writes "?" for a lone UTF-16 surrogate: keys that differ only there must
+// still each have a file of their own, or one key would be answered with another's image.
+TEST_F(DiskStorageTest, KeysThatDifferOnlyInALoneSurrogateKeepTheirOwnFiles)
+{
+    const QString keys[] = {
+        QStringLiteral("cover?"), QStringLiteral("cover") + QChar(0xd83d),
+        QStringLiteral("cover") + QChar(0xde00), QChar(0xde00) + QStringLiteral("cover") + QChar(0xd83d),
+        QStringLiteral("cover") + QChar(0xfffd),
+        QStringLiteral("cover") + QChar(0xd83d) + QChar(0xde00), // a whole character: named as before
+    };
+    auto backend = makeBackend();
+    EXPECT_EQ(backend->fileNameForKey(keys[5]), md5HexString(keys[5]));
+    for (const bool hashed : { true, false }) {
+        auto changed = backend->config();
+        changed.usesHashedFileName = hashed;
+        backend->setConfig(changed);
+        std::set<QString> names;
+        for (const QString& key : keys)
+            names.insert(backend->fileNameForKey(key));
+        EXPECT_EQ(names.size(), std::size(keys)) << "hashed " << hashed;
+        if (!hashed) {
+            EXPECT_EQ(backend->fileNameForKey(keys[1]), QStringLiteral("cover%ED%A0%BD"));
+        }
+        for (const QString& key : keys)
+            ASSERT_TRUE(backend->storeValue(key.toUtf8() + QByteArray::number(qHash(key)), key).isSuccess());
+        for (const QString& key : keys) {
+            auto read = backend->readValue(key);
+            ASSERT_TRUE(read.isSuccess() && read.value());
+            EXPECT_EQ(*read.value(), key.toUtf8() + QByteArray::number(qHash(key))) << "hashed " << hashed;
+        }
+    }
 }
 
 TEST_F(DiskStorageTest, StoreAndReadSetExactDates)
