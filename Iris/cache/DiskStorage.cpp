@@ -721,13 +721,19 @@ BackendBase::CleanedFiles BackendBase::clean(Date referenceDate, CleanSteps step
         size = saturatingAdd(size, weight);
         survivors.push_back({ url, status.value() });
     }
+    // A file that cannot be removed (a locked subfolder, a failing sector) is reported but passed
+    // over: stopping at it would leave the cache over its limit at every clean from then on.
+    const auto removed = [&](const QUrl& url) {
+        auto result = removeFileAtURL(url);
+        if (result.isSuccess() || isAlreadyGone(result.error()))
+            return true;
+        if (!cleaned.error)
+            cleaned.error = result.error();
+        return false;
+    };
     for (const QUrl& url : expired) {
-        auto removed = removeFileAtURL(url);
-        if (removed.isFailure() && !isAlreadyGone(removed.error())) {
-            cleaned.error = removed.error();
-            return cleaned;
-        }
-        cleaned.expired.push_back(url);
+        if (removed(url))
+            cleaned.expired.push_back(url);
     }
 
     if (sizeLimit == 0 || size < sizeLimit)
@@ -757,12 +763,9 @@ BackendBase::CleanedFiles BackendBase::clean(Date referenceDate, CleanSteps step
     while (size > target && !metas.empty()) {
         FileMeta oldest = std::move(metas.back());
         metas.pop_back();
+        if (!removed(oldest.url))
+            continue;
         size = saturatingSubtract(size, sizeOf(oldest));
-        auto result = removeFileAtURL(oldest.url);
-        if (result.isFailure() && !isAlreadyGone(result.error())) {
-            cleaned.error = result.error();
-            return cleaned;
-        }
         cleaned.trimmed.push_back(oldest.url);
     }
     return cleaned;
