@@ -96,6 +96,47 @@ bool reachesEndOfJpeg(const QByteArray& data)
     return false;
 }
 
+// Whether GIF data ends part-way through a block. Its decoder shows the frames before a frame cut
+// short, so such a file would play as a shorter animation for as long as it stays; read from the cache
+// it counts as absent instead. Data that stops between blocks is taken as whole: some encoders leave
+// out the trailer, and such files are complete. A block this walk does not know is left to the
+// decoder.
+bool endsInsideAGifBlock(const QByteArray& data)
+{
+    const auto byteAt = [&](qsizetype at) { return quint8(data.at(at)); };
+    const auto colourTableSize = [](quint8 flags) { return flags & 0x80 ? 3 * (2 << (flags & 7)) : 0; };
+    // Sub-blocks, each a length byte and that many bytes, end with a length of zero.
+    const auto skipSubBlocks = [&](qsizetype at) -> qsizetype {
+        while (at < data.size() && byteAt(at) != 0)
+            at += 1 + byteAt(at);
+        return at < data.size() ? at + 1 : -1;
+    };
+    constexpr qsizetype screenDescriptorEnd = 13;
+    if (data.size() < screenDescriptorEnd)
+        return true;
+    qsizetype at = screenDescriptorEnd + colourTableSize(byteAt(10));
+    while (at < data.size()) {
+        switch (byteAt(at)) {
+        case 0x3b: // the trailer
+            return false;
+        case 0x21: // an extension: its label, then sub-blocks
+            at = at + 1 < data.size() ? skipSubBlocks(at + 2) : -1;
+            break;
+        case 0x2c: // an image: its descriptor, colour table and code size, then sub-blocks
+            if (at + 10 > data.size())
+                return true;
+            at += 10 + colourTableSize(byteAt(at + 9));
+            at = at < data.size() ? skipSubBlocks(at + 1) : -1;
+            break;
+        default:
+            return false;
+        }
+        if (at < 0)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 std::shared_ptr<platform::Image> CacheSerializer::imageFromCacheData(
@@ -104,6 +145,8 @@ std::shared_ptr<platform::Image> CacheSerializer::imageFromCacheData(
     if (detectImageFormat(data) == ImageFormat::JPEG && !reachesEndOfJpeg(data))
         return nullptr;
     if (detectImageFormat(data) == ImageFormat::GIF) {
+        if (endsInsideAGifBlock(data))
+            return nullptr;
         ImageCreatingOptions creating;
         creating.onlyFirstFrame = options.onlyLoadFirstFrame;
         return ImageWrapper::imageFromData(data, creating);

@@ -1,6 +1,7 @@
 #include "Iris/cache/DiskStorage.h"
 
 #include "Iris/general/IrisNames.h"
+#include "Iris/utility/MD5.h"
 #include "Iris/utility/StringHelpers.h"
 
 #include <QDateTime>
@@ -45,15 +46,59 @@ Date roundedUpToWholeSecond(Date date)
     return Date::fromUnixSeconds(std::ceil(date.timeIntervalSince1970()));
 }
 
-// Makes `text` safe as (part of) one file name: no separator, no NUL, and "%" escaped so that two
-// different texts never give the same name. A leading dot is escaped when asked, so that no name is
-// hidden, "." or "..".
+// The three bytes a lone UTF-16 surrogate takes when encoded as if it were a character. UTF-8 has no
+// form for it, and Qt's encoder writes "?" instead, so that "a?" and "a" followed by any lone
+// surrogate would share one file; these bytes never occur in valid UTF-8.
+QByteArray loneSurrogateBytes(QChar surrogate)
+{
+    const char16_t unit = surrogate.unicode();
+    const char bytes[]
+        = { char(0xe0 | (unit >> 12)), char(0x80 | ((unit >> 6) & 0x3f)), char(0x80 | (unit & 0x3f)) };
+    return QByteArray(bytes, sizeof bytes);
+}
+
+bool isLoneSurrogate(const QString& text, qsizetype at)
+{
+    const QChar character = text.at(at);
+    if (character.isHighSurrogate())
+        return at + 1 >= text.size() || !text.at(at + 1).isLowSurrogate();
+    if (character.isLowSurrogate())
+        return at == 0 || !text.at(at - 1).isHighSurrogate();
+    return false;
+}
+
+// The bytes a key's digest is taken over: its UTF-8, with each lone surrogate as its own three bytes.
+// A key of whole characters hashes as it always has.
+QByteArray digestInput(const QString& key)
+{
+    QByteArray bytes;
+    qsizetype runStart = 0;
+    for (qsizetype i = 0; i < key.size(); ++i) {
+        if (!isLoneSurrogate(key, i))
+            continue;
+        bytes += QStringView(key).sliced(runStart, i - runStart).toUtf8();
+        bytes += loneSurrogateBytes(key.at(i));
+        runStart = i + 1;
+    }
+    if (runStart == 0)
+        return key.toUtf8();
+    return bytes + QStringView(key).sliced(runStart).toUtf8();
+}
+
+// Makes `text` safe as (part of) one file name: no separator, no NUL, no lone surrogate (which the
+// file name encoding would turn into "?"), and "%" escaped so that two different texts never give the
+// same name. A leading dot is escaped when asked, so that no name is hidden, "." or "..".
 QString escapedNameComponent(const QString& text, bool escapeLeadingDot)
 {
     QString escaped;
     escaped.reserve(text.size());
     for (qsizetype i = 0; i < text.size(); ++i) {
         QChar character = text.at(i);
+        if (isLoneSurrogate(text, i)) {
+            for (char byte : loneSurrogateBytes(character))
+                escaped += QLatin1Char('%') + QString::number(quint8(byte), 16).toUpper();
+            continue;
+        }
         if (character == QLatin1Char('%'))
             escaped += QStringLiteral("%25");
         else if (character == QLatin1Char('/'))
@@ -79,7 +124,7 @@ bool isUsableAutomaticExtension(const QString& extension)
 
 QString hashedFileName(const QString& key, const Config& config)
 {
-    QString base = md5HexString(key);
+    QString base = QString::fromLatin1(MD5::hexDigest(digestInput(key)));
     if (config.pathExtension)
         return base + QLatin1Char('.') + escapedNameComponent(*config.pathExtension, false);
     if (config.autoExtAfterHashedFileName) {
@@ -676,13 +721,19 @@ BackendBase::CleanedFiles BackendBase::clean(Date referenceDate, CleanSteps step
         size = saturatingAdd(size, weight);
         survivors.push_back({ url, status.value() });
     }
+    // A file that cannot be removed (a locked subfolder, a failing sector) is reported but passed
+    // over: stopping at it would leave the cache over its limit at every clean from then on.
+    const auto removed = [&](const QUrl& url) {
+        auto result = removeFileAtURL(url);
+        if (result.isSuccess() || isAlreadyGone(result.error()))
+            return true;
+        if (!cleaned.error)
+            cleaned.error = result.error();
+        return false;
+    };
     for (const QUrl& url : expired) {
-        auto removed = removeFileAtURL(url);
-        if (removed.isFailure() && !isAlreadyGone(removed.error())) {
-            cleaned.error = removed.error();
-            return cleaned;
-        }
-        cleaned.expired.push_back(url);
+        if (removed(url))
+            cleaned.expired.push_back(url);
     }
 
     if (sizeLimit == 0 || size < sizeLimit)
@@ -712,12 +763,9 @@ BackendBase::CleanedFiles BackendBase::clean(Date referenceDate, CleanSteps step
     while (size > target && !metas.empty()) {
         FileMeta oldest = std::move(metas.back());
         metas.pop_back();
+        if (!removed(oldest.url))
+            continue;
         size = saturatingSubtract(size, sizeOf(oldest));
-        auto result = removeFileAtURL(oldest.url);
-        if (result.isFailure() && !isAlreadyGone(result.error())) {
-            cleaned.error = result.error();
-            return cleaned;
-        }
         cleaned.trimmed.push_back(oldest.url);
     }
     return cleaned;

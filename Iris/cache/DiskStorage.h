@@ -153,8 +153,9 @@ public:
     platform::Result<std::vector<QUrl>, Error> trimToSizeLimit();
     platform::Result<std::uint64_t, IrisError> totalFileSize() const;
 
-    // What a clean removed: the expired files, then those trimmed to the size limit. A failure ends
-    // the clean; `error` then says why, and the lists hold what had been removed by then.
+    // What a clean removed: the expired files, then those trimmed to the size limit. A failure to
+    // check or list the folder ends the clean; a file that cannot be removed is passed over and the
+    // clean goes on with the next. `error` then says what failed first.
     struct CleanedFiles {
         std::vector<QUrl> expired;
         std::vector<QUrl> trimmed;

@@ -125,7 +125,12 @@ std::int64_t imageMemoryCost(const std::shared_ptr<Image>& image)
     const platform::Bitmap* bitmap = image->bitmap();
     if (!bitmap)
         return saturatingProduct(pixels, 4);
-    const std::int64_t perImage = saturatingProduct(pixels, bitmap->bitsPerPixel() / 8);
+    // A 1-bit image (a scanned page, line art) holds an eighth of a byte per pixel: counted as
+    // nothing, any number of them would sit in memory beyond the limit.
+    const int bitsPerPixel = bitmap->bitsPerPixel();
+    std::int64_t perImage = saturatingProduct(pixels, bitsPerPixel / 8);
+    if (bitsPerPixel > 0 && bitsPerPixel < 8)
+        perImage = pixels / 8 * bitsPerPixel + (pixels % 8 * bitsPerPixel + 7) / 8;
     if (const auto frames = ir(image).images())
         return saturatingProduct(perImage, std::int64_t(frames->size()));
     return perImage;

@@ -200,9 +200,9 @@ public:
     virtual void purgeExpired(std::function<void()> completion = {});
     virtual void purgeExpiredMemory();
     virtual void cleanExpiredDiskCache();
-    // Removes expired files, then trims to the size limit, and announces what it removed. A step that
-    // fails ends the clean (with a line on standard error), but what was removed is still announced
-    // and the completion still runs.
+    // Removes expired files, then trims to the size limit, and announces what it removed. A folder
+    // that cannot be listed ends the clean, and a file that cannot be removed is passed over; either
+    // gives a line on standard error, what was removed is still announced and the completion runs.
     virtual void purgeExpiredDisk(std::function<void()> completion = {});
 
     // On the calling thread, the disk check included; a failing check counts as not cached.

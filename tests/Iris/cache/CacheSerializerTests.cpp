@@ -137,6 +137,24 @@ TEST(CacheSerializer, ACutJpegReadsAsAbsent)
     EXPECT_FALSE(serializer.imageFromCacheData(progressive.left(progressive.size() * 2 / 3), options));
 }
 
+// A GIF cut short would play as fewer frames; one that merely lacks its trailer is whole.
+TEST(CacheSerializer, AGifCutInsideABlockReadsAsAbsent)
+{
+    IrisParsedOptionsInfo options;
+    const auto& serializer = *DefaultCacheSerializer::shared();
+    testimages::GifFrame frame { QRect(0, 0, 16, 16), 1 };
+    const QByteArray whole = testimages::writeGif(16, 16, { frame, frame, frame, frame });
+    const auto image = serializer.imageFromCacheData(whole, options);
+    ASSERT_TRUE(image && ir(image).images());
+    EXPECT_EQ(ir(image).images()->size(), 4u);
+    ASSERT_EQ(whole.back(), '\x3b');
+    EXPECT_TRUE(serializer.imageFromCacheData(whole.chopped(1), options));
+    for (qsizetype keep : { whole.size() - 2, whole.size() - 10, whole.size() * 3 / 4, qsizetype(20) })
+        EXPECT_FALSE(serializer.imageFromCacheData(whole.left(keep), options)) << keep;
+    options.onlyLoadFirstFrame = true;
+    EXPECT_FALSE(serializer.imageFromCacheData(whole.left(whole.size() - 2), options));
+}
+
 // A photo given round corners by a processor comes back from the disk with clear corners, not black
 // ones; opaque pixels are still written as JPEG.
 TEST(DefaultCacheSerializer, KeepsTransparencyThatJpegWouldLose)

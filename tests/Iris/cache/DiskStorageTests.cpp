@@ -14,6 +14,7 @@
 #include <future>
 #include <latch>
 #include <limits>
+#include <set>
 #include <sys/xattr.h>
 #include <thread>
 #include <unistd.h>
@@ -87,13 +88,15 @@ public:
         return CacheFileSystem::setDatesIfUnchanged(path, before, access, modification);
     }
 
-    // When set, a removal fails with this errno and leaves the entry.
+    // When set, a removal fails with this errno and leaves the entry; with a path set too, only a
+    // removal of a path that holds it.
     std::atomic<int> refusedRemovalError { 0 };
+    QString refusedRemovalPath;
     std::function<void()> afterRemoval;
 
     Result<platform::Success> removeItem(const QString& path) override
     {
-        if (int error = refusedRemovalError)
+        if (int error = refusedRemovalError; error && path.contains(refusedRemovalPath))
             return Result<platform::Success>::failure(platform::PlatformError::fromErrno(error, path));
         auto removed = CacheFileSystem::removeItem(path);
         if (afterRemoval)
@@ -219,6 +222,39 @@ TEST_F(DiskStorageTest, FileNames)
     };
     for (const auto& [key, name] : cases)
         EXPECT_EQ(backend->fileNameForKey(key), name) << key.toStdString();
+}
+
+// The file name encoding writes "?" for a lone UTF-16 surrogate: keys that differ only there must
+// still each have a file of their own, or one key would be answered with another's image.
+TEST_F(DiskStorageTest, KeysThatDifferOnlyInALoneSurrogateKeepTheirOwnFiles)
+{
+    const QString keys[] = {
+        QStringLiteral("cover?"), QStringLiteral("cover") + QChar(0xd83d),
+        QStringLiteral("cover") + QChar(0xde00), QChar(0xde00) + QStringLiteral("cover") + QChar(0xd83d),
+        QStringLiteral("cover") + QChar(0xfffd),
+        QStringLiteral("cover") + QChar(0xd83d) + QChar(0xde00), // a whole character: named as before
+    };
+    auto backend = makeBackend();
+    EXPECT_EQ(backend->fileNameForKey(keys[5]), md5HexString(keys[5]));
+    for (const bool hashed : { true, false }) {
+        auto changed = backend->config();
+        changed.usesHashedFileName = hashed;
+        backend->setConfig(changed);
+        std::set<QString> names;
+        for (const QString& key : keys)
+            names.insert(backend->fileNameForKey(key));
+        EXPECT_EQ(names.size(), std::size(keys)) << "hashed " << hashed;
+        if (!hashed) {
+            EXPECT_EQ(backend->fileNameForKey(keys[1]), QStringLiteral("cover%ED%A0%BD"));
+        }
+        for (const QString& key : keys)
+            ASSERT_TRUE(backend->storeValue(key.toUtf8() + QByteArray::number(qHash(key)), key).isSuccess());
+        for (const QString& key : keys) {
+            auto read = backend->readValue(key);
+            ASSERT_TRUE(read.isSuccess() && read.value());
+            EXPECT_EQ(*read.value(), key.toUtf8() + QByteArray::number(qHash(key))) << "hashed " << hashed;
+        }
+    }
 }
 
 TEST_F(DiskStorageTest, StoreAndReadSetExactDates)
@@ -568,6 +604,43 @@ TEST_F(DiskStorageTest, TrimRemovesLeastRecentlyAccessedFirstDownToHalfTheLimit)
     backend->setConfig(unlimited);
     placeFile(*backend, "big", 5000, now, expiry);
     EXPECT_TRUE(backend->trimToSizeLimit().value().empty());
+}
+
+// One file the clean cannot remove (in a subfolder it may not write, on a failing sector) is
+// reported, and every other expired or trimmed file still goes: the cache does not stay over its limit
+// from then on.
+TEST_F(DiskStorageTest, ACleanPassesOverAFileItCannotRemove)
+{
+    auto backend = makeBackend(1000);
+    const Date now = clock.now();
+    const Date expiry = now.addingTimeInterval(1000);
+    placeFile(*backend, "gone1", 10, now.addingTimeInterval(-30), now.addingTimeInterval(-2));
+    placeFile(*backend, "stuck-expired", 10, now.addingTimeInterval(-30), now.addingTimeInterval(-1));
+    placeFile(*backend, "gone2", 10, now.addingTimeInterval(-30), now.addingTimeInterval(-3));
+    placeFile(*backend, "stuck-oldest", 300, now.addingTimeInterval(-20), expiry);
+    placeFile(*backend, "old", 300, now.addingTimeInterval(-10), expiry);
+    placeFile(*backend, "middle", 200, now.addingTimeInterval(-5), expiry);
+    placeFile(*backend, "new", 200, now, expiry);
+    fileSystem->refusedRemovalPath = QStringLiteral("/stuck");
+    fileSystem->refusedRemovalError = EBUSY;
+    auto cleaned = backend->removeExpiredFilesAndTrim(now);
+    fileSystem->refusedRemovalError = 0;
+
+    ASSERT_TRUE(cleaned.error);
+    const auto* error = std::get_if<platform::PlatformError>(&*cleaned.error);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code, EBUSY);
+    std::set<QString> expired;
+    for (const QUrl& url : cleaned.expired)
+        expired.insert(url.fileName());
+    EXPECT_EQ(expired, (std::set<QString> { "gone1", "gone2" }));
+    // The stuck file still takes its room, so the trim goes on to the next oldest until half the
+    // limit is reached.
+    QStringList trimmed;
+    for (const QUrl& url : cleaned.trimmed)
+        trimmed << url.fileName();
+    EXPECT_EQ(trimmed, (QStringList { "old", "middle" }));
+    EXPECT_EQ(backend->totalFileSize().value(), 510u);
 }
 
 TEST_F(DiskStorageTest, TrimTargetIsHalfTheLimitRoundedDown)

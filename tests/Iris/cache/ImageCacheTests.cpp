@@ -264,6 +264,27 @@ TEST(ImageCacheCost, PixelsTimesBytesPerPixelTimesFrames)
     EXPECT_EQ(imageMemoryCost(gif), 8 * 8 * (gif->bitmap()->bitsPerPixel() / 8) * 3);
 }
 
+TEST(ImageCacheCost, OneBitImagesCountTheirBytes)
+{
+    // A black-and-white PNG decodes to one bit a pixel; whole bytes are charged for a part one.
+    QImage page(1000, 1000, QImage::Format_Mono);
+    page.fill(0);
+    const auto decoded = ImageWrapper::decodeImage(testimages::encoded(page, "png"));
+    ASSERT_TRUE(decoded && decoded->bitmap());
+    ASSERT_EQ(decoded->bitmap()->bitsPerPixel(), 1);
+    EXPECT_EQ(imageMemoryCost(decoded), 1000 * 1000 / 8);
+    EXPECT_EQ(
+        imageMemoryCost(Image::create(*platform::Bitmap::fromImage(QImage(3, 3, QImage::Format_Mono)))), 2);
+
+    // So a memory tier with room for two pages keeps two, not all of them.
+    auto memory = ImageCache::ImageStorage::make(MemoryStorage::Config(2 * 1000 * 1000 / 8, 0));
+    for (int i = 0; i < 5; ++i)
+        memory->storeValue(decoded, QString::number(i));
+    EXPECT_EQ(memory->totalCost(), 2 * 1000 * 1000 / 8);
+    EXPECT_FALSE(memory->containsValue(QStringLiteral("0")));
+    EXPECT_TRUE(memory->containsValue(QStringLiteral("4")));
+}
+
 TEST(ImageCacheConstruction, NamesAndQueues)
 {
     QTemporaryDir dir;
