@@ -35,6 +35,17 @@ constexpr qsizetype unitsOf(char32_t c)
     return c > 0xFFFF ? 2 : 1;
 }
 
+// Half of a flag: two of these in a row make one.
+constexpr bool isRegionalIndicator(char32_t c)
+{
+    return c >= 0x1F1E6 && c <= 0x1F1FF;
+}
+
+bool isRegionalIndicator(std::optional<char32_t> c)
+{
+    return c && isRegionalIndicator(*c);
+}
+
 // The characters whose full case folding is not the simple one Qt compares by (a few dozen, all in
 // the BMP), with what they fold to: the simple folding of their full upper case.
 struct FoldingTable {
@@ -142,6 +153,8 @@ EDTextSearch::EDTextSearch(
         m_wordAtStart = isWordCharacter(*first);
     if (const auto last = codePointBefore(m_string, m_string.size()))
         m_wordAtEnd = isWordCharacter(*last);
+    m_flagAtEdge = isRegionalIndicator(codePointAt(m_string, 0))
+        || isRegionalIndicator(codePointBefore(m_string, m_string.size()));
     if (!options.caseSensitive && !m_needle.isEmpty()) {
         for (const auto& [c, expansion] : foldingTable().expansion) {
             if (m_needle.contains(expansion))
@@ -211,13 +224,58 @@ bool EDTextSearch::isWholeWord(QStringView text, qsizetype at, qsizetype length)
     return true;
 }
 
-bool EDTextSearch::accepts(QStringView text, qsizetype at, qsizetype length) const
+bool EDTextSearch::accepts(QStringView text, qint64 base, qsizetype at, qsizetype length) const
 {
     if (m_everyOccurrence)
         return true;
     if (m_options.wholeWords && !isWholeWord(text, at, length))
         return false;
-    return isClusterBoundary(text, at) && isClusterBoundary(text, at + length);
+    return isBoundary(text, base, at) && isBoundary(text, base, at + length);
+}
+
+bool EDTextSearch::isBoundary(QStringView text, qint64 base, qsizetype at) const
+{
+    if (!isClusterBoundary(text, at))
+        return false;
+    // Between two halves of flags, a flag ends only after an even number of halves in their run.
+    if (m_flagAtEdge && isRegionalIndicator(codePointBefore(text, at))
+        && isRegionalIndicator(codePointAt(text, at)))
+        return regionalIndicatorsBefore(text, base, at) % 2 == 0;
+    return true;
+}
+
+qint64 EDTextSearch::regionalIndicatorsBefore(QStringView text, qint64 base, qsizetype at) const
+{
+    // Read from `text` while it holds them, then from the document. A count made before in this
+    // pass, in the same run, ends the walk: a scan through one long run of flags reads it once.
+    const qint64 end = base + at;
+    qint64 position = end;
+    qint64 count = 0;
+    QString block;
+    QStringView view = text;
+    qint64 viewStart = base;
+    constexpr qint64 blockUnits = 256;
+    for (;;) {
+        if (m_flagRun && m_flagRun->position == position) {
+            count += m_flagRun->count;
+            break;
+        }
+        const qsizetype i = qsizetype(position - viewStart);
+        if (i < 2) {
+            if (position < 2)
+                break;
+            viewStart = std::max<qint64>(0, position - blockUnits);
+            block = m_storage.substring(platform::TextRange(viewStart, position));
+            view = block;
+            continue;
+        }
+        if (!isRegionalIndicator(codePointBefore(view, i)))
+            break;
+        ++count;
+        position -= 2;
+    }
+    m_flagRun = FlagRun { end, count };
+    return count;
 }
 
 std::optional<qsizetype> EDTextSearch::foldedMatchAt(QStringView text, qsizetype at) const
@@ -290,7 +348,7 @@ bool EDTextSearch::scan(
     const QStringView region = text.first(end);
     // Hands on an occurrence as a match or as turned down, and moves past it; false to stop.
     const auto offer = [&](qsizetype at, qsizetype length) {
-        if (!accepts(text, at, length)) {
+        if (!accepts(text, base, at, length)) {
             rejected(base + at);
             position = at + 1;
             return true;
@@ -368,6 +426,7 @@ void EDTextSearch::scanDocument(qint64 from, qint64 limit, Found&& found, Reject
     const qint64 documentLength = m_storage.length();
     if (n == 0)
         return;
+    m_flagRun.reset();
     // No match starts later than this (a match holding a character that folds to several is
     // shorter than the folded string, but still starts before the end).
     limit = std::min(limit, m_expanding.empty() ? documentLength - n + 1 : documentLength);
@@ -499,6 +558,7 @@ std::vector<qint64> EDTextSearch::amongCandidates(
     }
     if (candidates->empty())
         return result;
+    m_flagRun.reset();
     // As a scan goes: an occurrence inside the last match is passed over, and one that is turned
     // down moves the scan on by one unit only, which no later candidate is behind.
     qint64 scanned = 0;
@@ -508,7 +568,7 @@ std::vector<qint64> EDTextSearch::amongCandidates(
             return;
         if (occurrences)
             occurrences->push_back(at);
-        if (at < scanned || !accepts(text, qsizetype(at - base), *length))
+        if (at < scanned || !accepts(text, base, qsizetype(at - base), *length))
             return;
         result.push_back(at);
         scanned = at + *length;
