@@ -24,13 +24,14 @@ struct EDTextSearchOptions {
 // that searching a long document copies only the few characters around each join of two pieces.
 //
 // Matches are what a left-to-right scan finds: each starts after the previous one ends ("aa" is
-// found once in "aaa"). Ignoring case compares full case foldings, so one character may stand for
-// two ("straße" finds "STRASSE", "ss" finds "ß") and a match need not be as long as the searched
-// string; a match always covers whole characters of the text, and never starts or ends inside a
-// character and its combining marks (a mark after a line break or a tab stands alone), nor inside
-// a flag (two regional indicators, paired from the start of their run). A whole-word
-// match has no letter, digit, mark or underscore next to it on a side where the searched string
-// itself begins or ends with one.
+// found once in "aaa"). An accented letter is found written as one character or as the letter and
+// its marks ("café" finds "cafe\u0301", and the other way round), and ignoring case compares full
+// case foldings, so one character may stand for several ("straße" finds "STRASSE", "ss" finds "ß")
+// and a match need not be as long as the searched string. A match always covers whole characters
+// of the text, and never starts or ends inside a character and its combining marks (a mark after a
+// line break or a tab stands alone), nor inside a flag (two regional indicators, paired from the
+// start of their run). A whole-word match has no letter, digit, mark or underscore next to it on a
+// side where the searched string itself begins or ends with one.
 class EDTextSearch {
 public:
     EDTextSearch(
@@ -77,7 +78,8 @@ public:
     static bool isWordCharacter(char32_t c);
     // A line break or another control character, which nothing combines with.
     static bool isControl(char32_t c);
-    // The full case folding of `text`, as a search that ignores case compares it.
+    // The full case folding of `text`, accented letters decomposed, as a search that ignores case
+    // compares it.
     static QString folded(QStringView text);
 
     // How many passes over the text searches have begun (main thread), so that a test can count

@@ -281,6 +281,38 @@ TEST(EDTextSearch, AMatchKeepsEveryMarkWithItsLetter)
     EXPECT_EQ(finder.matches(), freshSearch(*view, finder.searchString(), finder.options()));
 }
 
+// An accented letter is found whether it is written as one character or as the letter and its
+// mark, in either case or exactly, and replacing every way it is written undoes to the same text.
+TEST(EDTextSearch, AnAccentedLetterIsFoundHoweverItIsWritten)
+{
+    const QString text = u"cafe\u0301 caf\u00e9 CAF\u00c9 CAFE\u0301 cafe \u212b \u00e5"_qs;
+    ShownView view(text);
+    view->textContentStorage().setChunkLimits(2, 8);
+    view->setString(text);
+    for (const QString& string : { u"caf\u00e9"_qs, u"cafe\u0301"_qs, u"CAF\u00c9"_qs }) {
+        const EDTextSearch search(view->textContentStorage(), string, {});
+        std::vector<std::pair<qint64, qint64>> found;
+        for (const qint64 at : search.all())
+            found.emplace_back(at, search.lengthAt(at));
+        EXPECT_EQ(
+            found, (std::vector<std::pair<qint64, qint64>> { { 0, 5 }, { 6, 4 }, { 11, 4 }, { 16, 5 } }))
+            << string.toStdString();
+    }
+    EXPECT_EQ(freshSearch(*view, u"caf\u00e9"_qs, { true, false }), (std::vector<qint64> { 0, 6 }));
+    EXPECT_EQ(freshSearch(*view, u"CAFE\u0301"_qs, { true, true }), (std::vector<qint64> { 11, 16 }));
+    EXPECT_EQ(freshSearch(*view, u"a\u030a"_qs, {}), (std::vector<qint64> { 27, 29 }))
+        << "the angstrom sign too";
+
+    EDTextFinder& finder = view->textFinder();
+    finder.setSearchString(u"caf\u00e9"_qs);
+    finder.setReplaceString("tea");
+    finder.performAction(EDTextFinder::replaceAll);
+    EXPECT_EQ(view->string(), u"tea tea tea tea cafe \u212b \u00e5"_qs);
+    view->undoManager()->undo();
+    EXPECT_EQ(view->string(), text);
+    EXPECT_EQ(finder.matches(), (std::vector<qint64> { 0, 6, 11, 16 }));
+}
+
 // Replace All leaves the selection on the text it held, wherever the matches around it are, and
 // a selection that reached into a match holds all of its copy: the caret does not jump to where
 // the replaced text ends, nor the view with it.
