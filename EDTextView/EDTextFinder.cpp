@@ -417,6 +417,12 @@ void EDTextFinder::textDidChange(TextRange replaced, qint64 inserted)
     if (!view || !current || m_replacingMatches)
         return;
     const EDTextSearch& search = *current;
+    // Halves of flags pair up from the start of their run: an edit in it moves the pairs up to its
+    // end, however far that is.
+    if (search.hasFlagAtEdge()) {
+        findAll();
+        return;
+    }
 
     // A match keeps its place when the edit is more than two units away from it: a whole word, and
     // the end of a cluster, are decided by the code point next to it, which may be a surrogate pair.
@@ -612,7 +618,7 @@ void EDTextFinder::replaceMatches(const std::vector<qint64>& starts)
     m_replacingMatches = false;
     // Where matches may overlap, or when the text changed otherwise too (a delegate edited it as
     // well), every match is found anew.
-    if (m_matchesOverlap || placed.size() != starts.size()
+    if (m_matchesOverlap || search()->hasFlagAtEdge() || placed.size() != starts.size()
         || m_client->stringLength() != lengthBefore + change) {
         findAll();
         return;

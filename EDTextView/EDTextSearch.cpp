@@ -35,36 +35,76 @@ constexpr qsizetype unitsOf(char32_t c)
     return c > 0xFFFF ? 2 : 1;
 }
 
-// The characters whose full case folding is not the simple one Qt compares by (a few dozen, all in
-// the BMP), with what they fold to: the simple folding of their full upper case.
+// Half of a flag: two of these in a row make one.
+constexpr bool isRegionalIndicator(char32_t c)
+{
+    return c >= 0x1F1E6 && c <= 0x1F1FF;
+}
+
+bool isRegionalIndicator(std::optional<char32_t> c)
+{
+    return c && isRegionalIndicator(*c);
+}
+
+// The characters a search compares as several, with those it compares them as: their canonical
+// decomposition (an accented letter as the letter and its marks), and ignoring case, the simple
+// folding of their full upper case too. A few thousand, all in the BMP.
 struct FoldingTable {
     std::array<quint64, 0x10000 / 64> special {};
     std::unordered_map<char16_t, QString> expansion;
     bool isSpecial(char32_t c) const { return c < 0x10000 && (special[c >> 6] >> (c & 63)) & 1; }
 };
 
-const FoldingTable& foldingTable()
+FoldingTable makeFoldingTable(Qt::CaseSensitivity cs)
 {
-    static const FoldingTable table = [] {
-        FoldingTable t;
-        for (char32_t c = 0x80; c < 0x10000; ++c) {
-            // The dotless i has no folding of its own: its capital is the plain I.
-            if ((c >= 0xD800 && c < 0xE000) || c == 0x0131)
-                continue;
-            const QString simple = QString(QChar(char16_t(c))).toCaseFolded();
-            QString full = simple.toUpper().toCaseFolded();
-            // The dotted capital I folds to a plain i, not to an i and a combining dot: "istanbul"
-            // then finds "İstanbul", which the combining dot between i and s would prevent.
-            if (c == 0x0130)
-                full = QStringLiteral("i");
-            if (full == simple)
-                continue;
-            t.special[c >> 6] |= quint64(1) << (c & 63);
-            t.expansion.emplace(char16_t(c), full);
+    FoldingTable t;
+    for (char32_t c = 0x80; c < 0x10000; ++c) {
+        // The dotless i has no folding of its own: its capital is the plain I. Hangul syllables are
+        // written whole almost everywhere, and would make every Korean string look for thousands.
+        if ((c >= 0xD800 && c < 0xE000) || (cs == Qt::CaseInsensitive && c == 0x0131)
+            || (c >= 0xAC00 && c <= 0xD7A3))
+            continue;
+        const QString simple = cs == Qt::CaseSensitive ? QString(QChar(char16_t(c)))
+                                                       : QString(QChar(char16_t(c))).toCaseFolded();
+        QString full = (cs == Qt::CaseSensitive ? simple : simple.toUpper().toCaseFolded())
+                           .normalized(QString::NormalizationForm_D);
+        // The dotted capital I folds to a plain i, not to an i and a combining dot: "istanbul"
+        // then finds "İstanbul", which the combining dot between i and s would prevent.
+        if (c == 0x0130 && cs == Qt::CaseInsensitive)
+            full = QStringLiteral("i");
+        if (full == simple)
+            continue;
+        t.special[c >> 6] |= quint64(1) << (c & 63);
+        t.expansion.emplace(char16_t(c), full);
+    }
+    return t;
+}
+
+const FoldingTable& foldingTable(Qt::CaseSensitivity cs)
+{
+    static const FoldingTable sensitive = makeFoldingTable(Qt::CaseSensitive);
+    static const FoldingTable insensitive = makeFoldingTable(Qt::CaseInsensitive);
+    return cs == Qt::CaseSensitive ? sensitive : insensitive;
+}
+
+// `text` as a search compares it: each character in its place in the table, or as itself, folded
+// when case is ignored.
+QString compared(QStringView text, Qt::CaseSensitivity cs)
+{
+    const FoldingTable& table = foldingTable(cs);
+    QString result;
+    result.reserve(text.size());
+    for (qsizetype i = 0; i < text.size();) {
+        const char32_t c = *codePointAt(text, i);
+        if (table.isSpecial(c)) {
+            result += table.expansion.at(char16_t(c));
+        } else {
+            const char32_t f = cs == Qt::CaseSensitive ? c : QChar::toCaseFolded(c);
+            result += QStringView(QChar::fromUcs4(f));
         }
-        return t;
-    }();
-    return table;
+        i += unitsOf(c);
+    }
+    return result;
 }
 
 bool isHangulLeading(char32_t c)
@@ -132,7 +172,7 @@ EDTextSearch::EDTextSearch(
     const platform::TextContentStorage& storage, const QString& string, EDTextSearchOptions options)
     : m_storage(storage)
     , m_string(string)
-    , m_needle(options.caseSensitive ? string : folded(string))
+    , m_needle(compared(string, options.caseSensitive ? Qt::CaseSensitive : Qt::CaseInsensitive))
     , m_options(options)
     , m_case(options.caseSensitive ? Qt::CaseSensitive : Qt::CaseInsensitive)
 {
@@ -142,8 +182,10 @@ EDTextSearch::EDTextSearch(
         m_wordAtStart = isWordCharacter(*first);
     if (const auto last = codePointBefore(m_string, m_string.size()))
         m_wordAtEnd = isWordCharacter(*last);
-    if (!options.caseSensitive && !m_needle.isEmpty()) {
-        for (const auto& [c, expansion] : foldingTable().expansion) {
+    m_flagAtEdge = isRegionalIndicator(codePointAt(m_string, 0))
+        || isRegionalIndicator(codePointBefore(m_string, m_string.size()));
+    if (!m_needle.isEmpty()) {
+        for (const auto& [c, expansion] : foldingTable(m_case).expansion) {
             if (m_needle.contains(expansion))
                 m_expanding.push_back(c);
         }
@@ -153,26 +195,13 @@ EDTextSearch::EDTextSearch(
 
 QString EDTextSearch::folded(QStringView text)
 {
-    const FoldingTable& table = foldingTable();
-    QString result;
-    result.reserve(text.size());
-    for (qsizetype i = 0; i < text.size();) {
-        const char32_t c = *codePointAt(text, i);
-        if (table.isSpecial(c)) {
-            result += table.expansion.at(char16_t(c));
-        } else {
-            const char32_t f = QChar::toCaseFolded(c);
-            result += QStringView(QChar::fromUcs4(f));
-        }
-        i += unitsOf(c);
-    }
-    return result;
+    return compared(text, Qt::CaseInsensitive);
 }
 
 bool EDTextSearch::couldOverlap(const QString& text) const
 {
     const QString& needle = m_needle;
-    const QString copy = m_options.caseSensitive ? text : folded(text);
+    const QString copy = compared(text, m_case);
     const qsizetype n = needle.size();
     // The needle starting `offset` units after the copy's start (negative: before it).
     for (qsizetype offset = 1 - n; offset < copy.size(); ++offset) {
@@ -211,18 +240,63 @@ bool EDTextSearch::isWholeWord(QStringView text, qsizetype at, qsizetype length)
     return true;
 }
 
-bool EDTextSearch::accepts(QStringView text, qsizetype at, qsizetype length) const
+bool EDTextSearch::accepts(QStringView text, qint64 base, qsizetype at, qsizetype length) const
 {
     if (m_everyOccurrence)
         return true;
     if (m_options.wholeWords && !isWholeWord(text, at, length))
         return false;
-    return isClusterBoundary(text, at) && isClusterBoundary(text, at + length);
+    return isBoundary(text, base, at) && isBoundary(text, base, at + length);
+}
+
+bool EDTextSearch::isBoundary(QStringView text, qint64 base, qsizetype at) const
+{
+    if (!isClusterBoundary(text, at))
+        return false;
+    // Between two halves of flags, a flag ends only after an even number of halves in their run.
+    if (m_flagAtEdge && isRegionalIndicator(codePointBefore(text, at))
+        && isRegionalIndicator(codePointAt(text, at)))
+        return regionalIndicatorsBefore(text, base, at) % 2 == 0;
+    return true;
+}
+
+qint64 EDTextSearch::regionalIndicatorsBefore(QStringView text, qint64 base, qsizetype at) const
+{
+    // Read from `text` while it holds them, then from the document. A count made before in this
+    // pass, in the same run, ends the walk: a scan through one long run of flags reads it once.
+    const qint64 end = base + at;
+    qint64 position = end;
+    qint64 count = 0;
+    QString block;
+    QStringView view = text;
+    qint64 viewStart = base;
+    constexpr qint64 blockUnits = 256;
+    for (;;) {
+        if (m_flagRun && m_flagRun->position == position) {
+            count += m_flagRun->count;
+            break;
+        }
+        const qsizetype i = qsizetype(position - viewStart);
+        if (i < 2) {
+            if (position < 2)
+                break;
+            viewStart = std::max<qint64>(0, position - blockUnits);
+            block = m_storage.substring(platform::TextRange(viewStart, position));
+            view = block;
+            continue;
+        }
+        if (!isRegionalIndicator(codePointBefore(view, i)))
+            break;
+        ++count;
+        position -= 2;
+    }
+    m_flagRun = FlagRun { end, count };
+    return count;
 }
 
 std::optional<qsizetype> EDTextSearch::foldedMatchAt(QStringView text, qsizetype at) const
 {
-    const FoldingTable& table = foldingTable();
+    const FoldingTable& table = foldingTable(m_case);
     const QStringView needle(m_needle);
     qsizetype k = 0;
     qsizetype i = at;
@@ -236,7 +310,7 @@ std::optional<qsizetype> EDTextSearch::foldedMatchAt(QStringView text, qsizetype
                 return std::nullopt;
             k += expansion.size();
         } else {
-            const char32_t f = QChar::toCaseFolded(c);
+            const char32_t f = m_case == Qt::CaseSensitive ? c : QChar::toCaseFolded(c);
             if (f > 0xFFFF) {
                 if (needle[k] != QChar::highSurrogate(f))
                     return std::nullopt;
@@ -290,7 +364,7 @@ bool EDTextSearch::scan(
     const QStringView region = text.first(end);
     // Hands on an occurrence as a match or as turned down, and moves past it; false to stop.
     const auto offer = [&](qsizetype at, qsizetype length) {
-        if (!accepts(text, at, length)) {
+        if (!accepts(text, base, at, length)) {
             rejected(base + at);
             position = at + 1;
             return true;
@@ -368,6 +442,7 @@ void EDTextSearch::scanDocument(qint64 from, qint64 limit, Found&& found, Reject
     const qint64 documentLength = m_storage.length();
     if (n == 0)
         return;
+    m_flagRun.reset();
     // No match starts later than this (a match holding a character that folds to several is
     // shorter than the folded string, but still starts before the end).
     limit = std::min(limit, m_expanding.empty() ? documentLength - n + 1 : documentLength);
@@ -499,6 +574,7 @@ std::vector<qint64> EDTextSearch::amongCandidates(
     }
     if (candidates->empty())
         return result;
+    m_flagRun.reset();
     // As a scan goes: an occurrence inside the last match is passed over, and one that is turned
     // down moves the scan on by one unit only, which no later candidate is behind.
     qint64 scanned = 0;
@@ -508,7 +584,7 @@ std::vector<qint64> EDTextSearch::amongCandidates(
             return;
         if (occurrences)
             occurrences->push_back(at);
-        if (at < scanned || !accepts(text, qsizetype(at - base), *length))
+        if (at < scanned || !accepts(text, base, qsizetype(at - base), *length))
             return;
         result.push_back(at);
         scanned = at + *length;

@@ -24,12 +24,14 @@ struct EDTextSearchOptions {
 // that searching a long document copies only the few characters around each join of two pieces.
 //
 // Matches are what a left-to-right scan finds: each starts after the previous one ends ("aa" is
-// found once in "aaa"). Ignoring case compares full case foldings, so one character may stand for
-// two ("straße" finds "STRASSE", "ss" finds "ß") and a match need not be as long as the searched
-// string; a match always covers whole characters of the text, and never starts or ends inside a
-// character and its combining marks (a mark after a line break or a tab stands alone). A whole-word
-// match has no letter, digit, mark or underscore next to it on a side where the searched string
-// itself begins or ends with one.
+// found once in "aaa"). An accented letter is found written as one character or as the letter and
+// its marks ("café" finds "cafe\u0301", and the other way round), and ignoring case compares full
+// case foldings, so one character may stand for several ("straße" finds "STRASSE", "ss" finds "ß")
+// and a match need not be as long as the searched string. A match always covers whole characters
+// of the text, and never starts or ends inside a character and its combining marks (a mark after a
+// line break or a tab stands alone), nor inside a flag (two regional indicators, paired from the
+// start of their run). A whole-word match has no letter, digit, mark or underscore next to it on a
+// side where the searched string itself begins or ends with one.
 class EDTextSearch {
 public:
     EDTextSearch(
@@ -45,6 +47,10 @@ public:
     // Whether two matches of the string could overlap ("aa", "abab"): a scan then depends on where
     // the previous match ended, not only on the text around a match.
     bool canOverlapItself() const { return m_overlaps; }
+    // Whether the string begins or ends with half of a flag (a regional indicator): whether it
+    // matches then depends on how many halves stand before it in their run, which an edit anywhere
+    // in the run changes.
+    bool hasFlagAtEdge() const { return m_flagAtEdge; }
 
     // Whether a match could share characters with a copy of `text` put into the document: the two
     // agree, at some alignment, wherever they overlap.
@@ -72,7 +78,8 @@ public:
     static bool isWordCharacter(char32_t c);
     // A line break or another control character, which nothing combines with.
     static bool isControl(char32_t c);
-    // The full case folding of `text`, as a search that ignores case compares it.
+    // The full case folding of `text`, accented letters decomposed, as a search that ignores case
+    // compares it.
     static QString folded(QStringView text);
 
     // How many passes over the text searches have begun (main thread), so that a test can count
@@ -87,13 +94,19 @@ private:
     bool scan(
         QStringView text, qint64 base, qint64 from, qint64 limit, Found&& found, Rejected&& rejected) const;
     bool isWholeWord(QStringView text, qsizetype at, qsizetype length) const;
+    // Whether a match may start or end at `at` of `text`, which holds the document from `base`.
+    bool isBoundary(QStringView text, qint64 base, qsizetype at) const;
+    // How many regional indicators stand in a row just before `at` of `text`, which holds the
+    // document from `base`.
+    qint64 regionalIndicatorsBefore(QStringView text, qint64 base, qsizetype at) const;
     // How long the match at `at` of `text` is, compared character by character through the full
     // case folding; none when the string does not occur there.
     std::optional<qsizetype> foldedMatchAt(QStringView text, qsizetype at) const;
     // Whether the string occurs at `at` of `text`, and counts there: the length of the occurrence.
     std::optional<qsizetype> occurrenceAt(QStringView text, qsizetype at) const;
-    // Whether an occurrence at `at` of `text`, `length` units long, is a match.
-    bool accepts(QStringView text, qsizetype at, qsizetype length) const;
+    // Whether an occurrence at `at` of `text` (the document from `base`), `length` units long, is a
+    // match.
+    bool accepts(QStringView text, qint64 base, qsizetype at, qsizetype length) const;
     // Calls `found` with each match a scan from `from` finds starting before `limit`, over the
     // whole document, until `found` answers false.
     // `found` hears each match's start and length.
@@ -125,4 +138,11 @@ private:
     bool m_overlaps = false;
     bool m_wordAtStart = false;
     bool m_wordAtEnd = false;
+    bool m_flagAtEdge = false;
+    // The last count of `regionalIndicatorsBefore` in the pass under way: where, and how many.
+    struct FlagRun {
+        qint64 position = 0;
+        qint64 count = 0;
+    };
+    mutable std::optional<FlagRun> m_flagRun;
 };

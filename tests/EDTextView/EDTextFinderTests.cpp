@@ -281,6 +281,38 @@ TEST(EDTextSearch, AMatchKeepsEveryMarkWithItsLetter)
     EXPECT_EQ(finder.matches(), freshSearch(*view, finder.searchString(), finder.options()));
 }
 
+// An accented letter is found whether it is written as one character or as the letter and its
+// mark, in either case or exactly, and replacing every way it is written undoes to the same text.
+TEST(EDTextSearch, AnAccentedLetterIsFoundHoweverItIsWritten)
+{
+    const QString text = u"cafe\u0301 caf\u00e9 CAF\u00c9 CAFE\u0301 cafe \u212b \u00e5"_qs;
+    ShownView view(text);
+    view->textContentStorage().setChunkLimits(2, 8);
+    view->setString(text);
+    for (const QString& string : { u"caf\u00e9"_qs, u"cafe\u0301"_qs, u"CAF\u00c9"_qs }) {
+        const EDTextSearch search(view->textContentStorage(), string, {});
+        std::vector<std::pair<qint64, qint64>> found;
+        for (const qint64 at : search.all())
+            found.emplace_back(at, search.lengthAt(at));
+        EXPECT_EQ(
+            found, (std::vector<std::pair<qint64, qint64>> { { 0, 5 }, { 6, 4 }, { 11, 4 }, { 16, 5 } }))
+            << string.toStdString();
+    }
+    EXPECT_EQ(freshSearch(*view, u"caf\u00e9"_qs, { true, false }), (std::vector<qint64> { 0, 6 }));
+    EXPECT_EQ(freshSearch(*view, u"CAFE\u0301"_qs, { true, true }), (std::vector<qint64> { 11, 16 }));
+    EXPECT_EQ(freshSearch(*view, u"a\u030a"_qs, {}), (std::vector<qint64> { 27, 29 }))
+        << "the angstrom sign too";
+
+    EDTextFinder& finder = view->textFinder();
+    finder.setSearchString(u"caf\u00e9"_qs);
+    finder.setReplaceString("tea");
+    finder.performAction(EDTextFinder::replaceAll);
+    EXPECT_EQ(view->string(), u"tea tea tea tea cafe \u212b \u00e5"_qs);
+    view->undoManager()->undo();
+    EXPECT_EQ(view->string(), text);
+    EXPECT_EQ(finder.matches(), (std::vector<qint64> { 0, 6, 11, 16 }));
+}
+
 // Replace All leaves the selection on the text it held, wherever the matches around it are, and
 // a selection that reached into a match holds all of its copy: the caret does not jump to where
 // the replaced text ends, nor the view with it.
@@ -1055,4 +1087,59 @@ TEST(EDFindBar, ReplaceControlsFollowWhetherTheTextMayChange)
 
     view->setIsEditable(true);
     EXPECT_TRUE(bar->replaceAllButton()->isEnabled());
+}
+
+// Two regional indicators make one flag, paired from the start of their run: a flag is found only
+// where one stands, never across the end of one and the start of the next (Germany then Sweden
+// hold Spain's letters), after edits anywhere in a run too, however long it is.
+TEST(EDTextFinder, FindsAFlagOnlyWhereOneStands)
+{
+    const QString germany = u"\U0001F1E9\U0001F1EA"_qs;
+    const QString sweden = u"\U0001F1F8\U0001F1EA"_qs;
+    const QString spain = u"\U0001F1EA\U0001F1F8"_qs;
+    // In a run of nothing but halves, the flags are the pairs from its start.
+    auto pairedFlags = [](const QString& run, const QString& flag) {
+        std::vector<qint64> result;
+        for (qsizetype at = 0; at + 4 <= run.size(); at += 4) {
+            if (run.sliced(at, 4) == flag)
+                result.push_back(at);
+        }
+        return result;
+    };
+
+    ShownView view(germany + sweden + u" or "_qs + spain);
+    view->textContentStorage().setChunkLimits(3, 16);
+    EDTextFinder& finder = view->textFinder();
+    finder.setSearchString(spain);
+    EXPECT_EQ(finder.matches(), (std::vector<qint64> { 12 }));
+    finder.setReplaceString(u"\U0001F1EB\U0001F1F7"_qs);
+    finder.performAction(EDTextFinder::replaceAll);
+    EXPECT_EQ(view->string(), germany + sweden + u" or \U0001F1EB\U0001F1F7"_qs) << "the flags before stay";
+
+    // A half flag typed at the start of a long run pairs every flag after it anew.
+    QString run;
+    for (int i = 0; i < 40; ++i)
+        run += i % 3 ? spain : sweden;
+    view->setString(run);
+    finder.searchIncrementally(spain.first(2));
+    finder.searchIncrementally(spain);
+    ASSERT_EQ(finder.matches(), pairedFlags(run, spain));
+    std::mt19937 random(3);
+    for (int edit = 0; edit < 60; ++edit) {
+        const qint64 at = 2 * qint64(random() % quint32(view->string().size() / 2 + 1));
+        const bool removing = random() % 2 && at + 2 <= view->string().size();
+        view->replaceCharacters(TextRange(at, removing ? at + 2 : at),
+            platform::AttributedString(removing ? QString() : spain.first(2)), false);
+        ASSERT_EQ(finder.matches(), pairedFlags(view->string(), spain)) << "after edit " << edit;
+    }
+
+    // A note of nothing but flags is searched in one pass, not one walk through the run per flag.
+    QString flags;
+    while (flags.size() < 2'000'000)
+        flags += spain;
+    view->setString(flags);
+    finder.setSearchString(sweden);
+    EXPECT_TRUE(finder.matches().empty());
+    finder.setSearchString(spain);
+    EXPECT_EQ(finder.matches().size(), size_t(flags.size() / 4));
 }
