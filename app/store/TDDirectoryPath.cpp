@@ -217,6 +217,13 @@ QString TDDirectoryPath::safeName(const QString& outsideName, DirectionControls 
 std::optional<platform::PlatformError> TDDirectoryPath::libraryFolderMissing()
 {
     const Url library = libraryFolderURL();
+    if (!library.isValid())
+        return platform::PlatformError { platform::PlatformError::posixDomain, ENOENT,
+            QStringLiteral("There is no Documents folder to keep the library in: the system names none, "
+                           "or names one whose path is not UTF-8 text. Rename the folders on the way to "
+                           "your Documents folder, or name another one in the desktop's settings, then "
+                           "start Tindrel again."),
+            nullptr };
     if (platform::FileManager::directoryExists(library))
         return std::nullopt;
     return platform::PlatformError::fromErrno(ENOENT, library.isValid() ? library.path() : QString());

@@ -69,7 +69,8 @@ public:
     static bool isDirectionControl(QChar c);
 
     // Why nothing can be made or renamed in the library now: its folder is not there (its disk
-    // unplugged, the folder moved away while the program runs). None when it is.
+    // unplugged, the folder moved away while the program runs), or it has no place (no usable
+    // Documents folder). None when it is.
     static std::optional<platform::PlatformError> libraryFolderMissing();
 
     // Whether `url` lies strictly inside the library folder, also after resolving symbolic links

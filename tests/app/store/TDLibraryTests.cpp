@@ -729,3 +729,24 @@ TEST(TDLibrary, AProjectFolderThatCannotBeMadeIsToldInPlainWords)
     EXPECT_FALSE(message.contains("Not a directory")) << message.toStdString();
     EXPECT_EQ(f.stores.projectStore->tdProjects().size(), 1u);
 }
+
+// A Documents folder named in bytes that are not UTF-8 text reads as another path: the library is
+// made nowhere (never in a folder beside the user's), and a new project is refused in words that say
+// why, not as a bad name.
+TEST(TDLibrary, WithNoUsableDocumentsFolderNothingIsMadeAndTheAlertSaysWhy)
+{
+    Library f;
+    const QString lost = f.root.root() + "/J" + QFile::decodeName("\xf6") + "rg/Documents";
+    platform::Environment::setRoots({ lost, f.root.root() + "/Caches", f.root.root() + "/settings.ini", {} });
+    TDProjectStore::prepareLibraryFolder();
+    TDProject::Fields fields;
+    fields.name = "Beta";
+    fields.id = platform::Uuid::random();
+    std::optional<platform::Result<platform::Success, TDLibraryFailure>> outcome;
+    f.library.createProject(fields, [&](auto done) { outcome = done; });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return outcome.has_value(); }));
+    ASSERT_FALSE(*outcome);
+    EXPECT_TRUE(outcome->error().message.contains("not UTF-8 text"))
+        << outcome->error().message.toStdString();
+    EXPECT_EQ(QDir(f.root.root()).entryList({ "J*" }, QDir::AllEntries), QStringList {});
+}
