@@ -255,6 +255,18 @@ std::optional<Url> TDDirectoryPath::relocatedInto(const Url& url, const Url& lib
     return moved;
 }
 
+platform::PlatformError TDDirectoryPath::outsideLibraryRefusal(const Url& url)
+{
+    // Not told as a POSIX failure: the system refused nothing, and its words ("Operation not
+    // permitted") would send the user to the folder's permissions.
+    return platform::PlatformError { QStringLiteral("library"), EPERM,
+        QStringLiteral("%1 is not inside the library folder %2 (a symbolic link on the way leads out of it), "
+                       "so Tindrel leaves it as it is. Move that folder back into the library folder, or "
+                       "change it in the file manager.")
+            .arg(url.isFileUrl() ? url.path() : url.absoluteString(), libraryFolderURL().path()),
+        nullptr };
+}
+
 bool TDDirectoryPath::isLibraryFile(const Url& url)
 {
     if (!url.isFileUrl())
@@ -289,8 +301,7 @@ std::optional<platform::PlatformError> outsideLibrary(const Url& url)
         && (url.deletingLastPathComponent() == library
             || TDDirectoryPath::isInsideLibraryFolder(url.deletingLastPathComponent())))
         return std::nullopt;
-    return platform::PlatformError::fromErrno(EPERM,
-        QStringLiteral("refusing to remove \"%1\" outside the library folder").arg(url.absoluteString()));
+    return TDDirectoryPath::outsideLibraryRefusal(url);
 }
 
 } // namespace

@@ -92,6 +92,10 @@ public:
     // address included, is never read.
     static bool isOpenableLibraryFile(const platform::Url& url);
 
+    // Why nothing is made, moved or removed at `url`: it is not strictly inside the library folder
+    // once links are resolved. Worded for an alert, with what to do.
+    static platform::PlatformError outsideLibraryRefusal(const platform::Url& url);
+
     // Removes a file or folder, refusing anything not strictly inside the library folder.
     static platform::Result<platform::Success, platform::PlatformError> removeItemInsideLibrary(
         const platform::Url& url);

@@ -750,3 +750,22 @@ TEST(TDLibrary, WithNoUsableDocumentsFolderNothingIsMadeAndTheAlertSaysWhy)
         << outcome->error().message.toStdString();
     EXPECT_EQ(QDir(f.root.root()).entryList({ "J*" }, QDir::AllEntries), QStringList {});
 }
+
+// A project whose folder is a link out of the library: its notes are neither made nor removed
+// there, and the alert says why and what to do, not "Invalid argument" or a permission problem.
+TEST(TDLibrary, NotesInAProjectFolderThatLeadsOutOfTheLibraryAreLeftWithAPlainReason)
+{
+    Library f;
+    const QString outside = f.root.root() + "/outside";
+    ASSERT_TRUE(QDir().mkpath(outside));
+    ASSERT_TRUE(QDir().rename(f.root.library() + "/Alpha", outside + "/Alpha"));
+    ASSERT_TRUE(QFile::link(outside + "/Alpha", f.root.library() + "/Alpha"));
+    std::optional<QString> created, deleted;
+    f.library.createNote(f.project, "Next", [&](auto done) { created = done ? "" : done.error().message; });
+    f.library.deleteNote(f.project, f.note, [&](auto done) { deleted = done ? "" : done.error().message; });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return created && deleted; }));
+    for (const QString& message : { *created, *deleted })
+        EXPECT_TRUE(message.contains("a symbolic link on the way leads out of it")) << message.toStdString();
+    EXPECT_TRUE(QFile::exists(outside + "/Alpha/notes/Draft/Draft.txt"));
+    EXPECT_FALSE(QFile::exists(outside + "/Alpha/notes/Next"));
+}
