@@ -217,6 +217,13 @@ QString TDDirectoryPath::safeName(const QString& outsideName, DirectionControls 
 std::optional<platform::PlatformError> TDDirectoryPath::libraryFolderMissing()
 {
     const Url library = libraryFolderURL();
+    if (!library.isValid())
+        return platform::PlatformError { platform::PlatformError::posixDomain, ENOENT,
+            QStringLiteral("There is no Documents folder to keep the library in: the system names none, "
+                           "or names one whose path is not UTF-8 text. Rename the folders on the way to "
+                           "your Documents folder, or name another one in the desktop's settings, then "
+                           "start Tindrel again."),
+            nullptr };
     if (platform::FileManager::directoryExists(library))
         return std::nullopt;
     return platform::PlatformError::fromErrno(ENOENT, library.isValid() ? library.path() : QString());
@@ -246,6 +253,18 @@ std::optional<Url> TDDirectoryPath::relocatedInto(const Url& url, const Url& lib
     if (!moved.isValid() || !moved.isStrictlyInside(library))
         return std::nullopt;
     return moved;
+}
+
+platform::PlatformError TDDirectoryPath::outsideLibraryRefusal(const Url& url)
+{
+    // Not told as a POSIX failure: the system refused nothing, and its words ("Operation not
+    // permitted") would send the user to the folder's permissions.
+    return platform::PlatformError { QStringLiteral("library"), EPERM,
+        QStringLiteral("%1 is not inside the library folder %2 (a symbolic link on the way leads out of it), "
+                       "so Tindrel leaves it as it is. Move that folder back into the library folder, or "
+                       "change it in the file manager.")
+            .arg(url.isFileUrl() ? url.path() : url.absoluteString(), libraryFolderURL().path()),
+        nullptr };
 }
 
 bool TDDirectoryPath::isLibraryFile(const Url& url)
@@ -282,8 +301,7 @@ std::optional<platform::PlatformError> outsideLibrary(const Url& url)
         && (url.deletingLastPathComponent() == library
             || TDDirectoryPath::isInsideLibraryFolder(url.deletingLastPathComponent())))
         return std::nullopt;
-    return platform::PlatformError::fromErrno(EPERM,
-        QStringLiteral("refusing to remove \"%1\" outside the library folder").arg(url.absoluteString()));
+    return TDDirectoryPath::outsideLibraryRefusal(url);
 }
 
 } // namespace

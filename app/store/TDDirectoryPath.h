@@ -69,7 +69,8 @@ public:
     static bool isDirectionControl(QChar c);
 
     // Why nothing can be made or renamed in the library now: its folder is not there (its disk
-    // unplugged, the folder moved away while the program runs). None when it is.
+    // unplugged, the folder moved away while the program runs), or it has no place (no usable
+    // Documents folder). None when it is.
     static std::optional<platform::PlatformError> libraryFolderMissing();
 
     // Whether `url` lies strictly inside the library folder, also after resolving symbolic links
@@ -90,6 +91,10 @@ public:
     // strictly inside the library folder, also after resolving symbolic links. Anything else, a web
     // address included, is never read.
     static bool isOpenableLibraryFile(const platform::Url& url);
+
+    // Why nothing is made, moved or removed at `url`: it is not strictly inside the library folder
+    // once links are resolved. Worded for an alert, with what to do.
+    static platform::PlatformError outsideLibraryRefusal(const platform::Url& url);
 
     // Removes a file or folder, refusing anything not strictly inside the library folder.
     static platform::Result<platform::Success, platform::PlatformError> removeItemInsideLibrary(

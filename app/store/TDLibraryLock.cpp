@@ -16,11 +16,14 @@
 
 namespace {
 
-// The same library reached through a symbolic link is the same library. The library folder may
-// not exist yet on a first start, so its parent is resolved.
+// The same library reached through a symbolic link is the same library, the library folder itself
+// being one (moved to another disk and linked back). It may not exist yet on a first start; then
+// its parent is resolved.
 QString resolvedLibraryPath(const platform::Url& libraryFolder)
 {
     const QFileInfo library(libraryFolder.path());
+    if (const QString resolved = library.canonicalFilePath(); !resolved.isEmpty())
+        return resolved;
     const QString parent = QFileInfo(library.absolutePath()).canonicalFilePath();
     if (parent.isEmpty())
         return QDir::cleanPath(library.absoluteFilePath());

@@ -88,9 +88,12 @@ Result<Url, PlatformError> createNoteFiles(const Url& projectFolder, const QStri
     using Outcome = Result<Url, PlatformError>;
     const Url folder = TDDirectoryPath::noteDirectoryURL(projectFolder, title);
     const Url file = TDDirectoryPath::noteTextFileURL(projectFolder, title);
-    if (!folder.isValid() || !file.isValid() || !TDDirectoryPath::isInsideLibraryFolder(folder))
+    if (!folder.isValid() || !file.isValid())
         return Outcome::failure(PlatformError::fromErrno(
             EINVAL, QStringLiteral("\"%1\" cannot name a note's folder").arg(title)));
+    // The name is fine; the project's folder is what leads elsewhere.
+    if (!TDDirectoryPath::isInsideLibraryFolder(folder))
+        return Outcome::failure(TDDirectoryPath::outsideLibraryRefusal(folder.deletingLastPathComponent()));
     // The missing folders on the way are made, but never the library folder: gone while the
     // program runs (its disk unplugged, the folder moved away), a note made in a new one would be
     // hidden from the user once the library is back.

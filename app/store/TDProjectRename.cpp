@@ -67,14 +67,14 @@ Result<Success, PlatformError> renameTDProject(
     const Url oldFolder = TDDirectoryPath::projectDirectoryURL(project.name());
     const Url newFolder = TDDirectoryPath::projectDirectoryURL(newName);
     if (!newFolder.isValid())
-        return Result<Success, PlatformError>::failure(PlatformError::fromErrno(
-            ENOENT, QStringLiteral("There is no library folder to hold \"%1\".").arg(newName)));
+        return Result<Success, PlatformError>::failure(*TDDirectoryPath::libraryFolderMissing());
 
     if (oldFolder.isValid() && platform::FileManager::fileExists(oldFolder)) {
         if (platform::FileManager::fileExists(newFolder)
             && !platform::FileManager::isSameItem(oldFolder, newFolder))
-            return Result<Success, PlatformError>::failure(PlatformError::fromErrno(
-                EEXIST, QStringLiteral("\"%1\" already exists.").arg(newFolder.path())));
+            // The path alone: the alert puts the failure in words around it.
+            return Result<Success, PlatformError>::failure(
+                PlatformError::fromErrno(EEXIST, newFolder.path()));
         auto moved = platform::FileManager::moveItem(oldFolder, newFolder);
         if (!moved)
             return Result<Success, PlatformError>::failure(

@@ -108,7 +108,7 @@ void TDProjectStore::prepareLibraryFolder()
 {
     platform::Url folder = TDDirectoryPath::libraryFolderURL();
     if (!folder.isValid()) {
-        platform::print(QStringLiteral("There is no Documents folder to hold the library."));
+        platform::print(TDDirectoryPath::libraryFolderMissing()->description);
         return;
     }
     if (FileManager::fileExists(folder)) {
@@ -128,6 +128,9 @@ void TDProjectStore::prepareLibraryFolder()
 Result<Success, PlatformError> TDProjectStore::createProjectDirectory(const QString& name)
 {
     platform::Url folder = TDDirectoryPath::projectDirectoryURL(name);
+    // Told as such: the name is not what is wrong.
+    if (!TDDirectoryPath::libraryFolderURL().isValid())
+        return Result<Success, PlatformError>::failure(*TDDirectoryPath::libraryFolderMissing());
     if (TDDirectoryPath::nameProblem(name) || !folder.isValid())
         return Result<Success, PlatformError>::failure(PlatformError::fromErrno(
             EINVAL, QStringLiteral("\"%1\" cannot name a project folder").arg(name)));

@@ -117,9 +117,23 @@ QByteArray temporaryStem(const QByteArray& fileName)
     return fileName.left(keep) + "~" + digest;
 }
 
+// Whether `path` is a folder's path the system gave in bytes that are not UTF-8 text: those bytes
+// come as U+FFFD, and the path so read names another folder, which making it would create beside the
+// real one. Only what is not on disk as it reads can be such a path.
+bool lostItsBytes(const QString& path)
+{
+    if (!path.contains(QChar::ReplacementCharacter))
+        return false;
+    const QString clean = QDir::cleanPath(path);
+    QString existing = clean;
+    while (!QFileInfo::exists(existing) && existing != QLatin1String("/"))
+        existing = QFileInfo(existing).path();
+    return clean.mid(existing.size()).contains(QChar::ReplacementCharacter);
+}
+
 Url rootedDirectory(const QString& path)
 {
-    if (path.isEmpty() || !path.startsWith(QLatin1Char('/')))
+    if (path.isEmpty() || !path.startsWith(QLatin1Char('/')) || lostItsBytes(path))
         return Url();
     return Url::fileUrl(path);
 }

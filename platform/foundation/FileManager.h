@@ -39,7 +39,8 @@ public:
     static constexpr std::int64_t defaultReadLimitBytes = std::int64_t(1) << 30;
 
     // The Documents and caches folders from `Environment` (not created here). Invalid when the
-    // system names no such folder or names a relative one.
+    // system names no such folder, names a relative one, or names one in bytes that are not UTF-8
+    // text (not on disk as it reads then).
     static Url documentsDirectory();
     static Url cachesDirectory();
 

@@ -144,27 +144,60 @@ bool isOwnTrash(const QString& trash)
         && info.st_uid == ::getuid();
 }
 
-bool takesItems(const QString& trash)
+// Whether `error`, met while making a trash, passes with time or the user's help (a full disk, a
+// quota, a failing read): the disk has a trash all the same, which cannot take the item now. Told
+// as "no trash there", it would have the item deleted for good.
+bool isPassingFault(const PlatformError& error)
 {
-    if (QFileInfo::exists(trash) || QFileInfo(trash).isSymLink()) {
-        if (!isOwnTrash(trash))
-            return false;
+    if (error.domain != PlatformError::posixDomain)
+        return false;
+    switch (error.code) {
+    case ENOSPC:
+    case EDQUOT:
+    case EIO:
+    case ENOMEM:
+    case EMFILE:
+    case ENFILE:
+        return true;
+    default:
+        return false;
     }
-    return makeTrashFolders(trash, Parents::mustExist) && isOwnTrash(trash);
 }
 
-std::optional<QString> volumeTrash(const QString& top)
+// Whether `trash` can take items: a folder of this user's, made where missing. A passing fault
+// while making it is returned as that failure.
+Result<bool, PlatformError> takesItems(const QString& trash)
 {
+    using Takes = Result<bool, PlatformError>;
+    if (QFileInfo::exists(trash) || QFileInfo(trash).isSymLink()) {
+        if (!isOwnTrash(trash))
+            return Takes::success(false);
+    }
+    auto made = makeTrashFolders(trash, Parents::mustExist);
+    if (!made && isPassingFault(made.error()))
+        return Takes::failure(made.error());
+    return Takes::success(made && isOwnTrash(trash));
+}
+
+Result<std::optional<QString>, PlatformError> volumeTrash(const QString& top)
+{
+    using Found = Result<std::optional<QString>, PlatformError>;
     const QString user = QString::number(::getuid());
     const QString shared = joined(top, QStringLiteral(".Trash"));
     struct stat info;
-    if (::lstat(native(shared).constData(), &info) == 0 && S_ISDIR(info.st_mode) && (info.st_mode & S_ISVTX)
-        && takesItems(joined(shared, user)))
-        return joined(shared, user);
+    if (::lstat(native(shared).constData(), &info) == 0 && S_ISDIR(info.st_mode)
+        && (info.st_mode & S_ISVTX)) {
+        auto takes = takesItems(joined(shared, user));
+        if (!takes)
+            return Found::failure(takes.error());
+        if (takes.value())
+            return Found::success(joined(shared, user));
+    }
     const QString trash = joined(top, QStringLiteral(".Trash-") + user);
-    if (takesItems(trash))
-        return trash;
-    return std::nullopt;
+    auto takes = takesItems(trash);
+    if (!takes)
+        return Found::failure(takes.error());
+    return Found::success(takes.value() ? std::optional<QString>(trash) : std::nullopt);
 }
 
 // The trash on the mount of the folder `from`.
@@ -177,14 +210,21 @@ Result<QString, PlatformError> trashFor(const QString& from)
     const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     const QString home = QDir::isAbsolutePath(data) ? data + QStringLiteral("/Trash") : QString();
     if (!home.isEmpty() && mountOfNearest(home) == mount) {
-        // A home trash that cannot be made is no trash on this disk, as one missing elsewhere is.
-        if (auto made = makeTrashFolders(home, Parents::make); !made)
+        // A home trash that can never be made (its place taken by a file, a folder the user may not
+        // write) is no trash on this disk, as one missing elsewhere is.
+        if (auto made = makeTrashFolders(home, Parents::make); !made) {
+            if (isPassingFault(made.error()))
+                return Found::failure(made.error());
             return Found::failure(PlatformError::wrapping(PlatformError::posixDomain, EXDEV,
                 QStringLiteral("no trash on the disk of ") + from, made.error()));
+        }
         return Found::success(home);
     }
-    if (auto trash = volumeTrash(topFolderOf(from, *mount)))
-        return Found::success(*trash);
+    auto trash = volumeTrash(topFolderOf(from, *mount));
+    if (!trash)
+        return Found::failure(trash.error());
+    if (trash.value())
+        return Found::success(*trash.value());
     return Found::failure(PlatformError::fromErrno(EXDEV, QStringLiteral("no trash on the disk of ") + from));
 }
 

@@ -23,8 +23,9 @@ public:
     // Moves the file or folder at `item` to the trash and gives back where it now lies: under its
     // own name, or that name + "-0001" and on where it is taken, cut at a character where its
     // record's name would be too long. Fails, with the item where it was, when no trash on its mount
-    // takes it (EXDEV when there is none there or it cannot be made; the item is never copied to
-    // another disk).
+    // takes it (EXDEV when there is none there or it can never be made there; the item is never
+    // copied to another disk). A trash that cannot be made now (a full disk, a quota) fails with that
+    // reason, not EXDEV.
     static Result<Url, PlatformError> moveToTrash(const Url& item);
 };
 

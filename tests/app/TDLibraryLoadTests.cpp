@@ -458,6 +458,14 @@ TEST(TDLibraryLock, OneHolderPerLibraryUntilItLetsGo)
     EXPECT_FALSE(
         TDLibraryLock::acquire(platform::Url::fileUrl(root.root() + "/Linked/Tindrel.folder"), &outcome));
     EXPECT_EQ(outcome, TDLibraryLock::Outcome::heldElsewhere);
+    // A library folder that is itself a link, reached from two documents folders.
+    ASSERT_TRUE(QDir().mkpath(root.root() + "/disk/Tindrel.folder") && QDir().mkpath(root.root() + "/A"));
+    ASSERT_TRUE(QFile::link(root.root() + "/disk/Tindrel.folder", root.root() + "/A/Tindrel.folder"));
+    auto linked = TDLibraryLock::acquire(platform::Url::fileUrl(root.root() + "/A/Tindrel.folder"), &outcome);
+    EXPECT_TRUE(linked);
+    EXPECT_FALSE(
+        TDLibraryLock::acquire(platform::Url::fileUrl(root.root() + "/disk/Tindrel.folder"), &outcome));
+    EXPECT_EQ(outcome, TDLibraryLock::Outcome::heldElsewhere);
 
     LibraryRoot other;
     EXPECT_TRUE(TDLibraryLock::acquire(platform::Url::fileUrl(other.library()), &outcome))

@@ -729,3 +729,43 @@ TEST(TDLibrary, AProjectFolderThatCannotBeMadeIsToldInPlainWords)
     EXPECT_FALSE(message.contains("Not a directory")) << message.toStdString();
     EXPECT_EQ(f.stores.projectStore->tdProjects().size(), 1u);
 }
+
+// A Documents folder named in bytes that are not UTF-8 text reads as another path: the library is
+// made nowhere (never in a folder beside the user's), and a new project is refused in words that say
+// why, not as a bad name.
+TEST(TDLibrary, WithNoUsableDocumentsFolderNothingIsMadeAndTheAlertSaysWhy)
+{
+    Library f;
+    const QString lost = f.root.root() + "/J" + QFile::decodeName("\xf6") + "rg/Documents";
+    platform::Environment::setRoots({ lost, f.root.root() + "/Caches", f.root.root() + "/settings.ini", {} });
+    TDProjectStore::prepareLibraryFolder();
+    TDProject::Fields fields;
+    fields.name = "Beta";
+    fields.id = platform::Uuid::random();
+    std::optional<platform::Result<platform::Success, TDLibraryFailure>> outcome;
+    f.library.createProject(fields, [&](auto done) { outcome = done; });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return outcome.has_value(); }));
+    ASSERT_FALSE(*outcome);
+    EXPECT_TRUE(outcome->error().message.contains("not UTF-8 text"))
+        << outcome->error().message.toStdString();
+    EXPECT_EQ(QDir(f.root.root()).entryList({ "J*" }, QDir::AllEntries), QStringList {});
+}
+
+// A project whose folder is a link out of the library: its notes are neither made nor removed
+// there, and the alert says why and what to do, not "Invalid argument" or a permission problem.
+TEST(TDLibrary, NotesInAProjectFolderThatLeadsOutOfTheLibraryAreLeftWithAPlainReason)
+{
+    Library f;
+    const QString outside = f.root.root() + "/outside";
+    ASSERT_TRUE(QDir().mkpath(outside));
+    ASSERT_TRUE(QDir().rename(f.root.library() + "/Alpha", outside + "/Alpha"));
+    ASSERT_TRUE(QFile::link(outside + "/Alpha", f.root.library() + "/Alpha"));
+    std::optional<QString> created, deleted;
+    f.library.createNote(f.project, "Next", [&](auto done) { created = done ? "" : done.error().message; });
+    f.library.deleteNote(f.project, f.note, [&](auto done) { deleted = done ? "" : done.error().message; });
+    ASSERT_TRUE(testsupport::waitUntil([&] { return created && deleted; }));
+    for (const QString& message : { *created, *deleted })
+        EXPECT_TRUE(message.contains("a symbolic link on the way leads out of it")) << message.toStdString();
+    EXPECT_TRUE(QFile::exists(outside + "/Alpha/notes/Draft/Draft.txt"));
+    EXPECT_FALSE(QFile::exists(outside + "/Alpha/notes/Next"));
+}

@@ -1,4 +1,5 @@
 #include "../LibraryTestSupport.h"
+#include "app/store/TDFileFailure.h"
 #include "app/store/TDLibraryCoding.h"
 #include "app/store/TDProjectRename.h"
 
@@ -28,4 +29,25 @@ TEST(TDProjectRename, APlaceThatCannotBeRebuiltIsKeptSoTheLibraryStillLoads)
     EXPECT_EQ(project->coverImageURL(), page);
     EXPECT_TRUE(tdlibrary::decodeProjects(tdlibrary::encodeProjects({ project }).value()));
     EXPECT_TRUE(tdlibrary::decodeMedia(tdlibrary::encodeMedia({ media }).value()));
+}
+
+// A rename onto a folder that is there already, or with nowhere to keep the library, is told in
+// words that read as a sentence; the project keeps its name.
+TEST(TDProjectRename, ARefusedRenameIsToldInPlainWords)
+{
+    apptest::LibraryRoot root;
+    QDir().mkpath(root.library() + "/P");
+    QDir().mkpath(root.library() + "/Q");
+    auto project = TDProject::make({ .name = "P", .id = Uuid::random() });
+    auto taken = renameTDProject(*project, "Q", {});
+    ASSERT_FALSE(taken);
+    EXPECT_EQ(tdPlainFileFailure(taken.error()),
+        "Something named " + root.library()
+            + "/Q is there already. Choose another name, or move that "
+              "item away, then try again.");
+    platform::Environment::setRoots({ QString(), {}, {}, {} });
+    auto nowhere = renameTDProject(*project, "R", {});
+    ASSERT_FALSE(nowhere);
+    EXPECT_TRUE(tdPlainFileFailure(nowhere.error()).startsWith("There is no Documents folder"));
+    EXPECT_EQ(project->name(), "P");
 }

@@ -276,6 +276,21 @@ TEST(Environment, RedirectsEveryRootAndRefusesARelativeDocumentsFolder)
     EXPECT_TRUE(FileManager::documentsDirectory().path().startsWith(qEnvironmentVariable("HOME")));
 }
 
+// A home named in bytes that are not UTF-8 text reads with U+FFFD in their place: that path names
+// another folder, never taken. A folder whose name really holds U+FFFD is on disk as it reads.
+TEST(Environment, ADocumentsFolderWhosePathLostItsBytesIsRefused)
+{
+    QTemporaryDir root;
+    const QString lost = root.path() + "/J" + QFile::decodeName("\xf6") + "rg/Documents";
+    ASSERT_TRUE(lost.contains(QChar::ReplacementCharacter));
+    platform::Environment::setRoots({ lost, lost + "/../.cache", {}, {} });
+    EXPECT_FALSE(FileManager::documentsDirectory().isValid());
+    EXPECT_FALSE(FileManager::cachesDirectory().isValid());
+    ASSERT_TRUE(QDir().mkpath(root.path() + "/J" + QChar(QChar::ReplacementCharacter) + "rg"));
+    EXPECT_EQ(FileManager::documentsDirectory().path(), lost);
+    platform::Environment::resetRoots();
+}
+
 // What killed saves of a file left beside it goes with the next save of that file; a save under
 // way elsewhere (it holds its file locked) and every other file stay.
 TEST_F(FileManagerTest, TheNextSaveOfAFileRemovesWhatKilledSavesOfItLeft)

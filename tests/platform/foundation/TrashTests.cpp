@@ -97,3 +97,28 @@ TEST(Trash, AnItemOnABindMountOfTheHomesDiskGoesToThatMountsTrash)
     EXPECT_TRUE(read(own + "/info/Draft.trashinfo").contains("Path=" + top + "/Tindrel.folder/Draft\n"));
     EXPECT_FALSE(QFile::exists(homeTrash() + "/info/Draft.trashinfo"));
 }
+
+// A trash that cannot be made now, its disk out of room for a folder, is a trash all the same: the
+// move fails with the disk's reason and the item stays, never told as a disk with no trash (which a
+// caller may answer by deleting the item for good). Both the home trash and a disk's own one.
+TEST(Trash, ATrashThatCannotBeMadeOnAFullDiskFailsWithoutBeingTakenForNone)
+{
+    for (const bool homeTrashOnThatDisk : { false, true }) {
+        SCOPED_TRACE(homeTrashOnThatDisk ? "home trash" : "the disk's own trash");
+        QTemporaryDir disk;
+        const QByteArray top = QFile::encodeName(disk.path());
+        if (::mount("tindrel-test", top.constData(), "tmpfs", 0, "nr_inodes=16") != 0)
+            GTEST_SKIP() << "this test needs to mount a tmpfs";
+        const std::unique_ptr<const char, void (*)(const char*)> unmounted(
+            top.constData(), [](const char* path) { ::umount2(path, MNT_DETACH); });
+        ASSERT_TRUE(QDir(disk.path()).mkdir("Draft"));
+        for (int i = 0; QDir(disk.path()).mkdir("filler" + QString::number(i)); ++i) { }
+        if (homeTrashOnThatDisk)
+            qputenv("XDG_DATA_HOME", top + "/data");
+        const auto moved = Trash::moveToTrash(Url::fileUrl(disk.path() + "/Draft"));
+        qunsetenv("XDG_DATA_HOME");
+        ASSERT_FALSE(moved);
+        EXPECT_EQ(moved.error().code, ENOSPC);
+        EXPECT_TRUE(QFileInfo(disk.path() + "/Draft").isDir());
+    }
+}
