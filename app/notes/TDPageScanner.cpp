@@ -126,6 +126,30 @@ std::optional<Charset> charsetForLabel(const QByteArray& label, LabelSource sour
         if (label == latin1)
             return Charset { Charset::Kind::named, "windows-1252" };
     }
+    // So are pages labelled with these, as browsers read them: decoded strictly, the superset's
+    // characters would come out as control characters or other letters.
+    static constexpr std::array<std::pair<const char*, const char*>, 13> supersets { {
+        { "gb2312", "gb18030" },
+        { "gb_2312-80", "gb18030" },
+        { "chinese", "gb18030" },
+        { "gbk", "gb18030" },
+        { "x-gbk", "gb18030" },
+        { "euc-kr", "windows-949" },
+        { "ks_c_5601-1987", "windows-949" },
+        { "korean", "windows-949" },
+        { "iso-8859-9", "windows-1254" },
+        { "iso8859-9", "windows-1254" },
+        { "latin5", "windows-1254" },
+        { "tis-620", "windows-874" },
+        { "iso-8859-11", "windows-874" },
+    } };
+    for (const auto& [name, superset] : supersets) {
+        if (label == name) {
+            if (auto charset = charsetForLabel(superset, source))
+                return charset;
+            break;
+        }
+    }
     if (label.startsWith("utf-16") || label == "unicode" || label == "ucs-2") {
         // A page whose markup we could read in single bytes is not UTF-16, whatever it claims.
         if (source == LabelSource::document)

@@ -111,10 +111,14 @@ ContentDecoder::Status ContentDecoder::decode(QByteArrayView input, QByteArray& 
         z.next_out = reinterpret_cast<Bytef*>(buffer);
         z.avail_out = sizeof buffer;
         const int result = inflate(&z, Z_NO_FLUSH);
-        if (result != Z_OK && result != Z_STREAM_END && result != Z_BUF_ERROR)
-            return fail(Status::corrupt);
         const qsizetype produced = qsizetype(sizeof buffer) - qsizetype(z.avail_out);
         const qsizetype consumed = left - qsizetype(z.avail_in);
+        if (result != Z_OK && result != Z_STREAM_END && result != Z_BUF_ERROR) {
+            // What came out before the fault (a whole body, when only its checksum is wrong) is kept.
+            if (m_decodedBytes + produced <= limitBytes)
+                output.append(buffer, produced);
+            return fail(Status::corrupt);
+        }
         next += consumed;
         left -= consumed;
         m_decodedBytes += produced;

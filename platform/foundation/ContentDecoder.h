@@ -23,7 +23,8 @@ public:
 
     // Appends what `input` decodes to onto `output`. `corrupt` for bytes that are no such encoding or
     // that expand far beyond any real content (a decompression bomb); `tooLarge` once the decoded
-    // total, or the encoded one, would pass `limitBytes`. After a failure the decoder only fails.
+    // total, or the encoded one, would pass `limitBytes`; `output` then holds what decoded before the
+    // fault. After a failure the decoder only fails.
     Status decode(QByteArrayView input, QByteArray& output, qint64 limitBytes);
 
     // True once the encoded stream has ended, or when no byte of it came (a body-less answer).

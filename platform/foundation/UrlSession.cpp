@@ -802,30 +802,39 @@ void UrlSessionCore::onReadyRead(const std::shared_ptr<UrlSessionDataTask>& task
 void UrlSessionCore::deliverAvailable(const std::shared_ptr<UrlSessionDataTask>& task)
 {
     UrlTransfer& transfer = *task->m_transfer;
+    // False once the body has passed the session's cap, which fails the task.
+    const auto hand = [&](const QByteArray& chunk) {
+        const std::int64_t total = task->m_bytesReceived.fetch_add(chunk.size()) + chunk.size();
+        if (total > configuration.maximumResponseBodyBytes) {
+            fail(task, UrlError::dataLengthExceedsMaximum);
+            return false;
+        }
+        tell([&](UrlSessionDelegate& delegate, UrlSession& session) {
+            delegate.didReceiveData(session, task, chunk);
+        });
+        return true;
+    };
     while (!transfer.finished && transfer.reply && transfer.reply->bytesAvailable() > 0) {
         QByteArray chunk = transfer.reply->readAll();
         if (chunk.isEmpty())
             break;
-        if (transfer.decoder) {
-            QByteArray decoded;
-            switch (transfer.decoder->decode(chunk, decoded, configuration.maximumResponseBodyBytes)) {
-            case ContentDecoder::Status::corrupt:
-                return fail(task, UrlError::cannotDecodeContentData);
-            case ContentDecoder::Status::tooLarge:
-                return fail(task, UrlError::dataLengthExceedsMaximum);
-            case ContentDecoder::Status::ok:
-                break;
-            }
-            if (decoded.isEmpty())
-                continue;
-            chunk = std::move(decoded);
+        if (!transfer.decoder) {
+            if (!hand(chunk))
+                return;
+            continue;
         }
-        const std::int64_t total = task->m_bytesReceived.fetch_add(chunk.size()) + chunk.size();
-        if (total > configuration.maximumResponseBodyBytes)
+        QByteArray decoded;
+        const ContentDecoder::Status status
+            = transfer.decoder->decode(chunk, decoded, configuration.maximumResponseBodyBytes);
+        // What decoded before the fault is the body as far as it came, as it would be had the fault
+        // arrived in a later read: a page whose whole body came in one read keeps its head when its
+        // trailer is broken.
+        if (!decoded.isEmpty() && !hand(decoded))
+            return;
+        if (status == ContentDecoder::Status::corrupt)
+            return fail(task, UrlError::cannotDecodeContentData);
+        if (status == ContentDecoder::Status::tooLarge)
             return fail(task, UrlError::dataLengthExceedsMaximum);
-        tell([&](UrlSessionDelegate& delegate, UrlSession& session) {
-            delegate.didReceiveData(session, task, chunk);
-        });
     }
 }
 

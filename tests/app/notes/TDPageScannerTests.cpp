@@ -55,6 +55,13 @@ TEST(TDPageScanner, TakesTitleAndDescriptionAsTheirCharsetAndMarkupSay)
         { "another charset named by meta charset",
             "<meta charset=\"windows-1251\"><title>\xCF\xF0\xE8\xE2\xE5\xF2</title>", "text/html",
             u"Привет"_qs, none },
+        // Pages under these labels use their superset's characters, as browsers read them.
+        { "GB2312 named, a GBK character used", "<title>\xC4\xE3\xBA\xC3\x81\x40</title>",
+            "text/html; charset=gb2312", u"你好丂"_qs, none },
+        { "EUC-KR named, a Windows-949 syllable used", "<meta charset=euc-kr><title>\xB0\xA1\x81\x41</title>",
+            "", u"가갂"_qs, none },
+        { "Latin-5 named, a Windows-1254 quote used", "<title>T\xFCrk\x92s</title>",
+            "text/html; charset=iso-8859-9", u"Türk’s"_qs, none },
         { "UTF-16 with a byte-order mark",
             utf16LittleEndianWithMark(
                 u"<title>Grüße</title><meta name=\"description\" content=\"Ünïcödé\">"_qs),

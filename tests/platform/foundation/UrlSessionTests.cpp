@@ -608,6 +608,25 @@ TEST_F(UrlSessionTest, BodiesThatFailToDecompressFailTheTask)
     EXPECT_LT(statusKilobytes("VmHWM") - residentBefore, 128 * 1024) << "kilobytes of peak growth";
 }
 
+// A fault in the encoding fails the task only from where it lies: the bytes before it arrive, also
+// when the whole body came in one read and the fault is in its trailing checksum.
+TEST_F(UrlSessionTest, BodiesThatFailToDecompressStillDeliverWhatCameBeforeTheFault)
+{
+    const std::string text(30000, 't');
+    std::string badChecksum = testsupport::gzipped(text);
+    badChecksum[badChecksum.size() - 6] = static_cast<char>(~badChecksum[badChecksum.size() - 6]);
+    server.server().Get(
+        "/bad-checksum.txt", [badChecksum](const httplib::Request&, httplib::Response& response) {
+            response.set_header("Content-Encoding", "gzip");
+            response.set_content(badChecksum, "application/octet-stream");
+        });
+    startServer();
+
+    const TaskRecord record = run("/bad-checksum.txt");
+    EXPECT_EQ(errorCode(record), UrlError::cannotDecodeContentData);
+    EXPECT_EQ(record.data.toStdString(), text);
+}
+
 TEST_F(UrlSessionTest, BodyCutShortIsALostConnection)
 {
     server.addShortBody("/short", "only part", 1000);
