@@ -229,6 +229,9 @@ void TDImageGrid::setMedia(std::vector<std::shared_ptr<TDMedia>> media)
         m_current = std::min(m_current, static_cast<int>(m_media.size()) - 1);
     updateScrollRange();
     layoutCells();
+    // A reader told of an image that has gone hears where the keys went on.
+    if (current && stays == m_media.end())
+        announceCurrent();
 }
 
 void TDImageGrid::setColumnCount(double storedCount)
