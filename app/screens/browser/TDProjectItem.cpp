@@ -7,6 +7,7 @@
 #include "app/screens/common/TDFocusRing.h"
 
 #include <QAccessible>
+#include <QAccessibleWidget>
 #include <QEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -14,6 +15,7 @@
 #include <QTextLayout>
 
 #include <cmath>
+#include <mutex>
 
 using tdappearance::SystemColor;
 
@@ -86,12 +88,57 @@ private:
     TDProjectItem* m_card;
 };
 
+class TDProjectItemAccessible : public QAccessibleWidget {
+public:
+    explicit TDProjectItemAccessible(TDProjectItem* card)
+        : QAccessibleWidget(card, QAccessible::ListItem)
+    {
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.focusable = true;
+        // The grid keeps the keys and rings the card they act on.
+        state.focused = card()->m_showsFocusRing;
+        return state;
+    }
+
+    QStringList actionNames() const override { return { pressAction(), showMenuAction() }; }
+
+    void doAction(const QString& name) override
+    {
+        TDProjectItem* card = this->card();
+        if (name == pressAction() && card->m_onOpen)
+            card->m_onOpen();
+        else if (name == showMenuAction() && card->contextMenuPolicy() == Qt::CustomContextMenu)
+            emit card->customContextMenuRequested(card->rect().center());
+    }
+
+private:
+    TDProjectItem* card() const { return static_cast<TDProjectItem*>(widget()); }
+};
+
+namespace {
+
+QAccessibleInterface* projectItemAccessibleFactory(const QString&, QObject* object)
+{
+    if (auto* card = dynamic_cast<TDProjectItem*>(object))
+        return new TDProjectItemAccessible(card);
+    return nullptr;
+}
+
+} // namespace
+
 TDProjectItem::TDProjectItem(std::shared_ptr<TDProject> project, double wholeWidth, QWidget* parent)
     : platform::ObservedWidget(parent)
     , m_project(std::move(project))
     , m_wholeWidth(wholeWidth)
     , m_coverView(this)
 {
+    // Before the name is set: that asks for the interface, which is then kept for good.
+    static std::once_flag accessible;
+    std::call_once(accessible, [] { QAccessible::installFactory(projectItemAccessibleFactory); });
     setObjectName(QStringLiteral("projectCard"));
     setAttribute(Qt::WA_OpaquePaintEvent, false);
     setCursor(Qt::ArrowCursor);

@@ -23,6 +23,8 @@ class TDProject;
 // (mirrored in a right-to-left layout). A cover whose file is gone or cannot be decoded shows the
 // neutral tile.
 // The whole rectangle takes clicks; what a click does is the grid's business.
+// A screen reader hears the card as an item of the grid's list, named by the project, focused while
+// it carries the ring; its press opens the project and its menu action shows the card's menu.
 class TDProjectItem : public platform::ObservedWidget {
 public:
     static constexpr int tileHeight = 160;
@@ -81,6 +83,7 @@ protected:
 
 private:
     friend class TDProjectItemOverlay;
+    friend class TDProjectItemAccessible;
     struct NameLine {
         QString text;
         double baseline;

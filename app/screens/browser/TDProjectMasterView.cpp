@@ -16,6 +16,8 @@
 #include "app/store/TDProjectStore.h"
 #include "platform/ui/ObservedWidget.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QAction>
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -32,6 +34,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <mutex>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -54,6 +57,9 @@ public:
         , m_area(area)
         , m_owner(owner)
     {
+        // Before the name is set: that asks for the interface, which is then kept for good.
+        static std::once_flag accessible;
+        std::call_once(accessible, [] { QAccessible::installFactory(accessibleFactory); });
         setObjectName(QStringLiteral("projectGrid"));
         setAccessibleName(tdLocalized("Projects"));
         // One stop in the Tab order; the arrows then move among the cards. Not taken by a click: a
@@ -212,6 +218,14 @@ protected:
             m_current = std::min(row * columnCount, static_cast<int>(m_projects.size()) - 1);
         }
         revealCurrent();
+        // The grid's own focus is told once this returns, and would be heard after the card.
+        QMetaObject::invokeMethod(
+            this,
+            [grid = QPointer<TDProjectGrid>(this)] {
+                if (grid)
+                    grid->announceCurrent();
+            },
+            Qt::QueuedConnection);
     }
 
     void focusOutEvent(QFocusEvent* event) override
@@ -260,6 +274,43 @@ protected:
     }
 
 private:
+    // A screen reader hears the grid as a list whose focused item is the ringed card.
+    class Accessible : public QAccessibleWidget {
+    public:
+        explicit Accessible(TDProjectGrid* grid)
+            : QAccessibleWidget(grid, QAccessible::List)
+        {
+        }
+
+        QAccessibleInterface* focusChild() const override
+        {
+            const auto* grid = static_cast<const TDProjectGrid*>(widget());
+            if (auto project = grid->currentProject(); project && grid->hasFocus()) {
+                if (auto card = grid->m_cards.find(project.get());
+                    card != grid->m_cards.end() && card->second)
+                    return QAccessible::queryAccessibleInterface(card->second.data());
+            }
+            return QAccessibleWidget::focusChild();
+        }
+    };
+
+    static QAccessibleInterface* accessibleFactory(const QString&, QObject* object)
+    {
+        if (auto* grid = dynamic_cast<TDProjectGrid*>(object))
+            return new Accessible(grid);
+        return nullptr;
+    }
+
+    void announceCurrent()
+    {
+        const auto project = currentProject();
+        auto card = project ? m_cards.find(project.get()) : m_cards.end();
+        if (!hasFocus() || card == m_cards.end() || !card->second)
+            return;
+        QAccessibleEvent focus(card->second.data(), QAccessible::Focus);
+        QAccessible::updateAccessibility(&focus);
+    }
+
     // Scrolls the current card into view (which builds it) and rings it.
     void revealCurrent()
     {

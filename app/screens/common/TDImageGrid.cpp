@@ -12,6 +12,7 @@
 #include "platform/graphics/Image.h"
 
 #include <QAccessible>
+#include <QAccessibleWidget>
 #include <QAction>
 #include <QContextMenuEvent>
 #include <QDesktopServices>
@@ -28,6 +29,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <mutex>
 #include <utility>
 
 using tdappearance::SystemColor;
@@ -74,7 +76,73 @@ private:
     TDImageGridCell* m_cell;
 };
 
+// An image of the grid as a screen reader hears it: an item of the list, named by the image's file.
+// The grid keeps the keys, so the item says itself focused while it is the one they act on.
+class TDImageGridCellAccessible : public QAccessibleWidget {
+public:
+    explicit TDImageGridCellAccessible(TDImageGridCell* cell)
+        : QAccessibleWidget(cell, QAccessible::ListItem)
+    {
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = QAccessibleWidget::state();
+        const TDImageGridCell* cell = this->cell();
+        state.focusable = true;
+        state.focused = cell->m_grid && cell->m_grid->hasKeysOn(cell);
+        state.selectable = true;
+        state.selected = cell->isSelected();
+        return state;
+    }
+
+    QStringList actionNames() const override { return { pressAction(), showMenuAction() }; }
+
+    void doAction(const QString& name) override
+    {
+        TDImageGridCell* cell = this->cell();
+        if (!cell->m_grid)
+            return;
+        if (name == pressAction())
+            cell->m_grid->pressOn(cell, Qt::Key_Return);
+        else if (name == showMenuAction())
+            cell->m_grid->pressOn(cell, Qt::Key_Menu);
+    }
+
+private:
+    TDImageGridCell* cell() const { return static_cast<TDImageGridCell*>(widget()); }
+};
+
 namespace {
+
+// The grid as a list of its images, whose focused item is the one the keys act on.
+class TDImageGridAccessible : public QAccessibleWidget {
+public:
+    explicit TDImageGridAccessible(TDImageGrid* grid)
+        : QAccessibleWidget(grid, QAccessible::List)
+    {
+    }
+
+    QAccessibleInterface* focusChild() const override
+    {
+        const auto* grid = static_cast<const TDImageGrid*>(widget());
+        for (TDImageGridCell* cell : grid->cells()) {
+            QAccessibleInterface* item = QAccessible::queryAccessibleInterface(cell);
+            if (item && item->state().focused)
+                return item;
+        }
+        return QAccessibleWidget::focusChild();
+    }
+};
+
+QAccessibleInterface* imageGridAccessibleFactory(const QString&, QObject* object)
+{
+    if (auto* cell = dynamic_cast<TDImageGridCell*>(object))
+        return new TDImageGridCellAccessible(cell);
+    if (auto* grid = dynamic_cast<TDImageGrid*>(object))
+        return new TDImageGridAccessible(grid);
+    return nullptr;
+}
 
 // By the type the desktop gives the file: its name first, then its content.
 bool isImageFile(const QString& path)
@@ -93,6 +161,9 @@ TDImageGrid::TDImageGrid(QWidget* parent)
     : QAbstractScrollArea(parent)
     , m_opener([](const QUrl& url) { QDesktopServices::openUrl(url); })
 {
+    // Before anything asks for the grid's interface or a cell's, which is then kept for good.
+    static std::once_flag accessible;
+    std::call_once(accessible, [] { QAccessible::installFactory(imageGridAccessibleFactory); });
     setObjectName(QStringLiteral("referenceGrid"));
     setFrameShape(QFrame::NoFrame);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -158,6 +229,9 @@ void TDImageGrid::setMedia(std::vector<std::shared_ptr<TDMedia>> media)
         m_current = std::min(m_current, static_cast<int>(m_media.size()) - 1);
     updateScrollRange();
     layoutCells();
+    // A reader told of an image that has gone hears where the keys went on.
+    if (current && stays == m_media.end())
+        announceCurrent();
 }
 
 void TDImageGrid::setColumnCount(double storedCount)
@@ -381,8 +455,17 @@ void TDImageGrid::focusInEvent(QFocusEvent* event)
     m_keyboardFocus = tdfocusring::fromKeyboard(event->reason()).value_or(m_keyboardFocus);
     if (m_current < 0 && !m_media.empty())
         m_current = 0;
-    if (m_keyboardFocus && m_current >= 0)
+    if (m_keyboardFocus && m_current >= 0) {
         setCurrent(m_current);
+        // The grid's own focus is told once this returns, and would be heard after the image.
+        QMetaObject::invokeMethod(
+            this,
+            [grid = QPointer<TDImageGrid>(this)] {
+                if (grid)
+                    grid->announceCurrent();
+            },
+            Qt::QueuedConnection);
+    }
 }
 
 void TDImageGrid::focusOutEvent(QFocusEvent* event)
@@ -412,13 +495,35 @@ void TDImageGrid::setCurrent(int index)
     else if (place.bottom() + padding > bar->value() + viewport()->height())
         bar->setValue(int(std::ceil(place.bottom() + padding)) - viewport()->height());
     refreshSelection();
-    // The grid keeps the keys; a screen reader is told which image they act on.
-    if (hasFocus() && index >= 0 && index < static_cast<int>(m_media.size())) {
-        if (TDImageGridCell* cell = cellFor(m_media[std::size_t(index)]->id())) {
-            QAccessibleEvent focus(cell, QAccessible::Focus);
-            QAccessible::updateAccessibility(&focus);
-        }
+    announceCurrent();
+}
+
+// The grid keeps the keys; a screen reader is told which image they act on.
+void TDImageGrid::announceCurrent()
+{
+    if (!hasFocus() || m_current < 0 || m_current >= static_cast<int>(m_media.size()))
+        return;
+    if (TDImageGridCell* cell = cellFor(m_media[std::size_t(m_current)]->id())) {
+        QAccessibleEvent focus(cell, QAccessible::Focus);
+        QAccessible::updateAccessibility(&focus);
     }
+}
+
+bool TDImageGrid::hasKeysOn(const TDImageGridCell* cell) const
+{
+    return hasFocus() && m_current >= 0 && m_current < static_cast<int>(m_media.size())
+        && m_media[std::size_t(m_current)] == cell->media();
+}
+
+void TDImageGrid::pressOn(TDImageGridCell* cell, Qt::Key key)
+{
+    const auto it = std::find(m_media.begin(), m_media.end(), cell->media());
+    if (it == m_media.end())
+        return;
+    m_current = static_cast<int>(it - m_media.begin());
+    // What the key does from the keyboard; it may delete the cell.
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+    QCoreApplication::sendEvent(this, &press);
 }
 
 bool TDImageGrid::showsFocusRing(const TDImageGridCell* cell) const

@@ -40,6 +40,10 @@ class TDMedia;
 // Home and End move it (scrolling it into view), Return or Space taps it and the menu key opens its
 // menu.
 //
+// A screen reader hears the grid as a list of its images: each cell is an item named by the image's
+// file, focused while it is the one the keys act on, selected with the selection, and pressed or
+// asked for its menu as Return and the menu key do.
+//
 // Main thread only.
 class TDImageGrid : public QAbstractScrollArea {
 public:
@@ -105,6 +109,7 @@ protected:
 
 private:
     friend class TDImageGridCell;
+    friend class TDImageGridCellAccessible;
 
     // The image whose row the view starts in, and how far into that row as a share of a row and
     // its spacing; none at the very top, where the view stays. A change of width or of columns
@@ -129,6 +134,12 @@ private:
     void setCurrent(int index);
     // Whether `cell` shows the keyboard's focus ring.
     bool showsFocusRing(const TDImageGridCell* cell) const;
+    // Whether `cell` holds the image the keys act on while the grid has them.
+    bool hasKeysOn(const TDImageGridCell* cell) const;
+    // Makes `cell`'s image the current one and presses `key` on the grid, as a screen reader's
+    // action on the cell.
+    void pressOn(TDImageGridCell* cell, Qt::Key key);
+    void announceCurrent();
 
     std::vector<std::shared_ptr<TDMedia>> m_media;
     int m_columns = maximumColumnCount;
@@ -185,6 +196,7 @@ protected:
 private:
     friend class TDImageGrid;
     friend class TDImageGridCellOverlay;
+    friend class TDImageGridCellAccessible;
 
     QRectF frameFor(TDImageGrid::ContentMode mode) const;
     void placeImage();

@@ -611,6 +611,21 @@ void TDLinkCard::keyPressEvent(QKeyEvent* event)
         return;
     }
     m_menuKeyAnswered = false;
+    // The list the card stands in moves the keys between its cards; the button's own arrows would
+    // step past the first or the last card into the controls around the list.
+    switch (event->key()) {
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+        if (!(event->modifiers() & ~Qt::KeypadModifier)) {
+            event->ignore();
+            return;
+        }
+        break;
+    default:
+        break;
+    }
     // Return opens the link as Space does, as on the other cards.
     if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && !event->isAutoRepeat()
         && !(event->modifiers() & ~Qt::KeypadModifier)) {

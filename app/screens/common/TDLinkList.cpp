@@ -1,10 +1,13 @@
 #include "app/screens/common/TDLinkList.h"
 
 #include "app/screens/common/TDFocusRing.h"
+#include "app/screens/common/TDKeyboardStep.h"
 #include "app/screens/common/TDSpringAnimation.h"
 #include "app/screens/common/TDSpringGhost.h"
 
 #include <QApplication>
+#include <QFocusEvent>
+#include <QKeyEvent>
 #include <QScopedValueRollback>
 #include <QScrollBar>
 #include <QTimer>
@@ -384,6 +387,66 @@ bool TDLinkList::focusNextPrevChild(bool next)
     return true;
 }
 
+int TDLinkList::focusedIndex() const
+{
+    for (const auto& [index, card] : m_cards) {
+        if (card && card->hasFocus())
+            return index;
+    }
+    return -1;
+}
+
+void TDLinkList::keyPressEvent(QKeyEvent* event)
+{
+    const int current = focusedIndex();
+    if (current < 0 || (event->modifiers() & ~Qt::KeypadModifier)) {
+        QAbstractScrollArea::keyPressEvent(event);
+        return;
+    }
+    int key = event->key();
+    if (key == Qt::Key_Left || key == Qt::Key_Right)
+        key = (key == Qt::Key_Left) != isRightToLeft() ? Qt::Key_Up : Qt::Key_Down;
+    std::optional<int> next;
+    if (key == Qt::Key_PageUp || key == Qt::Key_PageDown) {
+        // The card a view's height away; cards of two lines make a page fewer cards.
+        const int view = viewport()->height();
+        const int at = indexAt(std::max(0, top(current) + (key == Qt::Key_PageDown ? view : -view)));
+        next = key == Qt::Key_PageDown
+            ? std::max(std::min(at, count() - 1), std::min(current + 1, count() - 1))
+            : std::min(at, std::max(current - 1, 0));
+    } else {
+        next = tdKeyboardStep(key, current, count());
+    }
+    if (!next) {
+        QAbstractScrollArea::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+    if (*next == current)
+        return;
+    ensureVisible(*next);
+    layoutCards();
+    if (const auto card = m_cards.find(*next); card != m_cards.end() && card->second)
+        card->second->setFocus(*next > current ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+}
+
+bool TDLinkList::eventFilter(QObject* watched, QEvent* event)
+{
+    // Tab from outside the list reaches the card built just past either edge of the view first.
+    if (event->type() == QEvent::FocusIn && watched != viewport()) {
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason) {
+            for (const auto& [index, card] : m_cards) {
+                if (card == watched) {
+                    ensureVisible(index);
+                    break;
+                }
+            }
+        }
+    }
+    return QAbstractScrollArea::eventFilter(watched, event);
+}
+
 // How far the content's left edge lies left of the view's. Right to left, a bar at its start shows
 // the content's right edge, where the cards' texts begin.
 int TDLinkList::horizontalScrolled() const
@@ -630,6 +693,7 @@ void TDLinkList::layoutCards()
 TDLinkCard* TDLinkList::makeCard(int index)
 {
     auto* card = new TDLinkCard(m_links[index], viewport());
+    card->installEventFilter(this);
     if (m_setUp)
         m_setUp(card);
     return card;

@@ -25,6 +25,11 @@ class TDSpringGhost;
 // visible part costs. Cards of links kept across a change stay (with their focus), and the list
 // stays on the card at its top unless it was at the very top.
 //
+// The cards are stops of their own: Up and Down (Left and Right in the reading direction) step to
+// the card before or after, Home and End go to the first and the last, Page Up and Page Down a view
+// further, each brought into view; a step past either end stays, so a held arrow never leaves the
+// list for the controls around it. A card Tab brings in from outside is brought into view too.
+//
 // An optional header sits above the cards and scrolls with them. A removed card the owner asks to
 // fold leaves a picture of itself that fades while the cards after it slide up into its place.
 class TDLinkList : public QAbstractScrollArea {
@@ -65,6 +70,8 @@ protected:
     void scrollContentsBy(int dx, int dy) override;
     void changeEvent(QEvent* event) override;
     bool focusNextPrevChild(bool next) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     // A place left by folding cards: `extent` of content before the card at `index` that shrinks
@@ -96,6 +103,8 @@ private:
     void measureLater();
     void ensureVisible(int index);
     void layoutCards();
+    // The index of the card with the keys, or -1.
+    int focusedIndex() const;
     // Gives the keys to the card now at `place`, or, with no card left, to the header's last stop
     // or what follows the list.
     void handOnFocus(int place, Qt::FocusReason reason);

@@ -1,6 +1,7 @@
 #include "../FocusTestSupport.h"
 #include "../ScreenTestSupport.h"
 #include "app/screens/browser/NavigationView.h"
+#include "app/screens/browser/TDProjectItem.h"
 #include "app/screens/browser/TDProjectMasterView.h"
 #include "app/screens/common/TDToolbar.h"
 
@@ -206,4 +207,40 @@ TEST(NavigationViewKeyboard, AGridLeftWithoutCardsHandsTheKeysToTheSidebar)
     window.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
     EXPECT_EQ(QApplication::focusWidget(), view->sidebar());
+}
+
+// A screen reader hears the grid as a list of projects: the ringed card is its focused item, named
+// by the project, and pressing an item opens the project's page.
+TEST(NavigationViewKeyboard, AScreenReaderHearsTheProjectGridAsAListOfNamedProjects)
+{
+    apptest::LibraryRoot root;
+    TDStores stores = screentest::makeStores();
+    auto category = stores.categoryStore->tdCategories().front();
+    stores.projectStore->setTdProjects(
+        { screentest::project("Garden", category), screentest::project("Lamp", category) });
+    QMainWindow window;
+    NavigationView* view = showInActiveWindow(window, stores, QSize(1200, 760));
+    ASSERT_TRUE(view);
+    auto* page = dynamic_cast<TDProjectMasterView*>(view->destinationView());
+    ASSERT_TRUE(page);
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(page->grid());
+    ASSERT_TRUE(list);
+    EXPECT_EQ(list->role(), QAccessible::List);
+
+    page->grid()->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(page->grid(), Qt::Key_Right);
+    const QList<TDProjectItem*> cards = page->cards();
+    ASSERT_EQ(cards.size(), 2);
+    QAccessibleInterface* garden = QAccessible::queryAccessibleInterface(cards[0]);
+    QAccessibleInterface* lamp = QAccessible::queryAccessibleInterface(cards[1]);
+    ASSERT_TRUE(garden && lamp);
+    EXPECT_EQ(lamp->role(), QAccessible::ListItem);
+    EXPECT_EQ(lamp->text(QAccessible::Name), "Lamp");
+    EXPECT_TRUE(lamp->state().focused);
+    EXPECT_FALSE(garden->state().focused);
+    EXPECT_EQ(list->focusChild(), lamp);
+
+    ASSERT_TRUE(garden->actionInterface());
+    garden->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(page->stackDepth(), 1);
 }
