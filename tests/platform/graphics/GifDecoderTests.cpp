@@ -78,3 +78,30 @@ TEST(GifDecoder, PlayersAtDifferentPointsEachGoOnFromTheirOwnFrame)
     }
     EXPECT_EQ(decoder.canvasCount(), 1);
 }
+
+// A GIF of thousands of one-pixel frames holds few pixels, but every frame costs a record and, once
+// played, an image of its own: a file of a few megabytes could take gigabytes. Those costs count
+// against the limits too.
+TEST(GifDecoder, ManyTinyFramesCountWhatEachFrameCosts)
+{
+    auto tinyFrames = [](int count) {
+        return testimages::writeGif(
+            1, 1, std::vector<testimages::GifFrame>(std::size_t(count), { QRect(0, 0, 1, 1), 1 }));
+    };
+    DecodingLimits limits;
+    limits.maxTotalBytes = 1 << 20;
+    const auto many = ImageSource::create(tinyFrames(2000), limits);
+    ASSERT_FALSE(many);
+    EXPECT_EQ(many.error(), DecodeError::tooLarge);
+
+    const auto fewer = ImageSource::create(tinyFrames(200), limits);
+    ASSERT_TRUE(fewer);
+    EXPECT_EQ(fewer.value()->frameCount(), 200);
+    EXPECT_TRUE(fewer.value()->frame(199));
+
+    // Its first frame alone is still a picture.
+    limits.firstFrameOnly = true;
+    const auto first = ImageSource::create(tinyFrames(2000), limits);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first.value()->frameCount(), 1);
+}

@@ -418,7 +418,9 @@ TEST(ImageSource, LimitsBoundFramesAndTotalBytes)
     const QByteArray gif
         = testimages::writeGif(10, 10, { { QRect(0, 0, 10, 10), 0 }, { QRect(0, 0, 10, 10), 1 } });
     EXPECT_EQ(ImageSource::create(gif, { 100, 700 }).error(), DecodeError::tooLarge);
-    EXPECT_TRUE(ImageSource::create(gif, { 100, 1000 }));
+    // Two canvases and their indices, and a kilobyte for what each frame costs beside its pixels.
+    EXPECT_EQ(ImageSource::create(gif, { 100, 3047 }).error(), DecodeError::tooLarge);
+    EXPECT_TRUE(ImageSource::create(gif, { 100, 3048 }));
 
     // A screen recording: a long animation at full size, beyond the bound as a whole. Its first
     // frame is still there for a still picture of it.
@@ -684,3 +686,4 @@ TEST(ImageSource, ThumbnailsOfTransparentPngsKeepTheirColours)
             }
     }
 }
+
