@@ -119,6 +119,12 @@ std::shared_ptr<Image> imageFromData(const QByteArray& data, const DecodingLimit
 // The same from a source already made.
 std::shared_ptr<Image> stillImageFrom(const ImageSource& source, const DecodingLimits& limits);
 
+// The source a still image of `data` is made from: only the first frame is read and held to
+// `limits` (an animation or a document of many pages too large as a whole still has its first
+// picture), except for icon files, whose every image is a representation.
+Result<std::shared_ptr<ImageSource>, DecodeError> stillImageSource(
+    const QByteArray& data, const DecodingLimits& limits = {});
+
 // The first frame of `data` at most `maxPixelSize` pixels on its longer side, never upscaled. Later
 // frames are neither read nor counted against `limits`.
 std::optional<Bitmap> thumbnailFromData(
