@@ -292,7 +292,9 @@ std::optional<QImage> GifDecoder::frame(int index)
             dispose(canvas);
         draw(canvas, canvas.index + 1);
     }
-    return canvas.image.copy();
+    // Shared with the canvas: drawing the next frame on it copies it then, so a picture of one
+    // frame alone (a thumbnail of a huge screen) costs one canvas, not two.
+    return canvas.image;
 }
 
 } // namespace platform

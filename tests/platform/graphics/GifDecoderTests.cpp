@@ -1,6 +1,7 @@
 #include "platform/graphics/GifDecoder.h"
 #include "platform/graphics/ImageSource.h"
 #include "platform/graphics/TestImages.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -104,4 +105,23 @@ TEST(GifDecoder, ManyTinyFramesCountWhatEachFrameCosts)
     const auto first = ImageSource::create(tinyFrames(2000), limits);
     ASSERT_TRUE(first);
     EXPECT_EQ(first.value()->frameCount(), 1);
+}
+
+// A few hundred bytes may declare a screen of millions of pixels around a one-pixel frame. Its
+// thumbnail is drawn on one canvas of that size, not on a canvas and a copy of it.
+TEST(GifDecoder, AHugeScreenAroundATinyFrameCostsOneCanvas)
+{
+    const QByteArray gif = testimages::writeGif(4000, 4000, { { QRect(0, 0, 1, 1), 1 } });
+    ASSERT_LT(gif.size(), 1000);
+    DecodingLimits limits;
+    limits.firstFrameOnly = true;
+    testsupport::resetPeakResident();
+    const long before = testsupport::statusKilobytes("VmHWM");
+    const auto source = ImageSource::create(gif, limits);
+    ASSERT_TRUE(source);
+    const std::optional<Bitmap> thumbnail = source.value()->thumbnail(80);
+    ASSERT_TRUE(thumbnail);
+    EXPECT_EQ(thumbnail->image().size(), QSize(80, 80));
+    const long canvasKilobytes = 4000 * 4000 * 4 / 1024;
+    EXPECT_LT(testsupport::statusKilobytes("VmHWM") - before, canvasKilobytes * 3 / 2) << "kilobytes";
 }
