@@ -21,7 +21,8 @@ class GifDecoder;
 struct DecodingLimits {
     // Pixels of one frame (or of one GIF canvas).
     qint64 maxPixelsPerFrame = 100'000'000;
-    // All frames of one image decoded at 4 bytes per pixel.
+    // All frames of one image decoded at 4 bytes per pixel (a GIF's also with what each frame costs
+    // beside its pixels).
     qint64 maxTotalBytes = qint64(1) << 30;
     // Only the first frame is wanted (a still picture of an animation): later frames are neither
     // read nor counted, so a long animation at a large size still gives its picture.

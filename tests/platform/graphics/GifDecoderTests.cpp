@@ -99,12 +99,6 @@ TEST(GifDecoder, ManyTinyFramesCountWhatEachFrameCosts)
     ASSERT_TRUE(fewer);
     EXPECT_EQ(fewer.value()->frameCount(), 200);
     EXPECT_TRUE(fewer.value()->frame(199));
-
-    // Its first frame alone is still a picture.
-    limits.firstFrameOnly = true;
-    const auto first = ImageSource::create(tinyFrames(2000), limits);
-    ASSERT_TRUE(first);
-    EXPECT_EQ(first.value()->frameCount(), 1);
 }
 
 // A few hundred bytes may declare a screen of millions of pixels around a one-pixel frame. Its
