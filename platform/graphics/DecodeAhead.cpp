@@ -93,7 +93,7 @@ Table& table()
 
 bool decode(const QByteArray& data, const std::function<bool(qint64 imageBytes)>& admit)
 {
-    auto created = ImageSource::create(data);
+    auto created = stillImageSource(data);
     if (!created) {
         table().add(data, nullptr);
         return false;

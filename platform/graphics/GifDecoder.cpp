@@ -46,16 +46,20 @@ std::vector<int> interlacedRowOrder(int height)
     return rows;
 }
 
-std::vector<QRgb> paletteOf(const ColorMapObject* map)
+std::shared_ptr<const std::vector<QRgb>> paletteOf(const ColorMapObject* map)
 {
-    std::vector<QRgb> palette;
+    auto palette = std::make_shared<std::vector<QRgb>>();
     if (!map || !map->Colors)
         return palette;
-    palette.reserve(size_t(map->ColorCount));
+    palette->reserve(size_t(map->ColorCount));
     for (int i = 0; i < map->ColorCount; ++i)
-        palette.push_back(qRgb(map->Colors[i].Red, map->Colors[i].Green, map->Colors[i].Blue));
+        palette->push_back(qRgb(map->Colors[i].Red, map->Colors[i].Green, map->Colors[i].Blue));
     return palette;
 }
+
+// What a frame costs beside its pixels: its record here and the image a player makes of it. A file
+// of many thousands of tiny frames is bounded by this, not by its few pixels.
+constexpr qint64 frameOverheadBytes = 1024;
 
 } // namespace
 
@@ -73,7 +77,8 @@ Result<std::unique_ptr<GifDecoder>, DecodeError> GifDecoder::parse(
     QSize canvas(gif->SWidth, gif->SHeight);
     if (qint64(canvas.width()) * canvas.height() > limits.maxPixelsPerFrame)
         return ParseResult::failure(DecodeError::tooLarge);
-    const std::vector<QRgb> globalPalette = paletteOf(gif->SColorMap);
+    // Shared by every frame without a palette of its own.
+    const std::shared_ptr<const std::vector<QRgb>> globalPalette = paletteOf(gif->SColorMap);
 
     qint64 decodedBytes = 0;
     GraphicsControlBlock pendingControl {};
@@ -130,11 +135,11 @@ Result<std::unique_ptr<GifDecoder>, DecodeError> GifDecoder::parse(
         if (framePixels > limits.maxPixelsPerFrame
             || qint64(canvas.width()) * canvas.height() > limits.maxPixelsPerFrame)
             return ParseResult::failure(DecodeError::tooLarge);
-        decodedBytes += canvasBytes + framePixels;
+        frame.palette = desc.ColorMap ? paletteOf(desc.ColorMap) : globalPalette;
+        const qint64 ownPaletteBytes = desc.ColorMap ? qint64(frame.palette->size() * sizeof(QRgb)) : 0;
+        decodedBytes += canvasBytes + framePixels + ownPaletteBytes + frameOverheadBytes;
         if (decodedBytes > limits.maxTotalBytes)
             return ParseResult::failure(DecodeError::tooLarge);
-
-        frame.palette = desc.ColorMap ? paletteOf(desc.ColorMap) : globalPalette;
         if (hasPendingControl) {
             frame.transparentIndex = pendingControl.TransparentColor;
             frame.delayCentiseconds = pendingControl.DelayTime;
@@ -160,7 +165,7 @@ Result<std::unique_ptr<GifDecoder>, DecodeError> GifDecoder::parse(
             }
         }
         // A frame without any palette has no colours to show.
-        frame.complete = readOk && !frame.palette.empty();
+        frame.complete = readOk && !frame.palette->empty();
         decoder->m_frames.push_back(std::move(frame));
         // After a failed read the decoder's position in the stream is lost.
         if (!readOk || limits.firstFrameOnly)
@@ -261,7 +266,8 @@ void GifDecoder::draw(Canvas& canvas, int index)
     const QRect area = frame.rect.intersected(canvas.image.rect());
     if (area.isEmpty() || frame.indices.empty())
         return;
-    const int paletteSize = int(frame.palette.size());
+    const std::vector<QRgb>& palette = *frame.palette;
+    const int paletteSize = int(palette.size());
     for (int y = area.top(); y <= area.bottom(); ++y) {
         auto* line = reinterpret_cast<QRgb*>(canvas.image.scanLine(y));
         const std::uint8_t* row = frame.indices.data() + qint64(y - frame.rect.top()) * frame.rect.width();
@@ -269,7 +275,7 @@ void GifDecoder::draw(Canvas& canvas, int index)
             const int colorIndex = row[x - frame.rect.left()];
             // Indices beyond the palette are left transparent, like the transparent index.
             if (colorIndex != frame.transparentIndex && colorIndex < paletteSize)
-                line[x] = frame.palette[size_t(colorIndex)];
+                line[x] = palette[size_t(colorIndex)];
         }
     }
 }
@@ -286,7 +292,9 @@ std::optional<QImage> GifDecoder::frame(int index)
             dispose(canvas);
         draw(canvas, canvas.index + 1);
     }
-    return canvas.image.copy();
+    // Shared with the canvas: drawing the next frame on it copies it then, so a picture of one
+    // frame alone (a thumbnail of a huge screen) costs one canvas, not two.
+    return canvas.image;
 }
 
 } // namespace platform

@@ -43,7 +43,7 @@ private:
     };
     struct Frame {
         QRect rect;
-        std::vector<QRgb> palette;
+        std::shared_ptr<const std::vector<QRgb>> palette;
         std::vector<std::uint8_t> indices;
         int transparentIndex = -1;
         Disposal disposal = Disposal::keep;

@@ -368,10 +368,30 @@ std::optional<Bitmap> ImageSource::thumbnail(int maxPixelSize) const
     return scaledDown(Bitmap::fromImage(std::move(*image)), maxPixelSize);
 }
 
+namespace {
+
+// Icon files hold one picture at several resolutions: each is a representation.
+bool isIconFormat(const QByteArray& format)
+{
+    return format == "ico" || format == "icns" || format == "cur";
+}
+
+} // namespace
+
+Result<std::shared_ptr<ImageSource>, DecodeError> stillImageSource(
+    const QByteArray& data, const DecodingLimits& limits)
+{
+    DecodingLimits firstFrame = limits;
+    firstFrame.firstFrameOnly = true;
+    auto created = ImageSource::create(data, firstFrame);
+    if (created && !limits.firstFrameOnly && isIconFormat(created.value()->format()))
+        return ImageSource::create(data, limits);
+    return created;
+}
+
 std::shared_ptr<Image> stillImageFrom(const ImageSource& source, const DecodingLimits& limits)
 {
-    // Icon files hold one picture at several resolutions: each is a representation.
-    if (source.format() == "ico" || source.format() == "icns" || source.format() == "cur") {
+    if (isIconFormat(source.format())) {
         std::vector<Bitmap> representations;
         qint64 bytes = 0;
         for (int i = 0; i < source.frameCount(); ++i) {
@@ -406,7 +426,7 @@ std::shared_ptr<Image> imageFromData(const QByteArray& data, const DecodingLimit
                 return Image::create(std::move(*bitmap));
         }
     }
-    auto created = ImageSource::create(data, limits);
+    auto created = stillImageSource(data, limits);
     if (!created)
         return nullptr;
     return stillImageFrom(*created.value(), limits);

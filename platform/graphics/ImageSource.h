@@ -21,7 +21,8 @@ class GifDecoder;
 struct DecodingLimits {
     // Pixels of one frame (or of one GIF canvas).
     qint64 maxPixelsPerFrame = 100'000'000;
-    // All frames of one image decoded at 4 bytes per pixel.
+    // All frames of one image decoded at 4 bytes per pixel (a GIF's also with what each frame costs
+    // beside its pixels).
     qint64 maxTotalBytes = qint64(1) << 30;
     // Only the first frame is wanted (a still picture of an animation): later frames are neither
     // read nor counted, so a long animation at a large size still gives its picture.
@@ -118,6 +119,12 @@ std::shared_ptr<Image> imageFromData(const QByteArray& data, const DecodingLimit
 
 // The same from a source already made.
 std::shared_ptr<Image> stillImageFrom(const ImageSource& source, const DecodingLimits& limits);
+
+// The source a still image of `data` is made from: only the first frame is read and held to
+// `limits` (an animation or a document of many pages too large as a whole still has its first
+// picture), except for icon files, whose every image is a representation.
+Result<std::shared_ptr<ImageSource>, DecodeError> stillImageSource(
+    const QByteArray& data, const DecodingLimits& limits = {});
 
 // The first frame of `data` at most `maxPixelSize` pixels on its longer side, never upscaled. Later
 // frames are neither read nor counted against `limits`.

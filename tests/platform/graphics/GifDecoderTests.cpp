@@ -1,6 +1,7 @@
 #include "platform/graphics/GifDecoder.h"
 #include "platform/graphics/ImageSource.h"
 #include "platform/graphics/TestImages.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -77,4 +78,44 @@ TEST(GifDecoder, PlayersAtDifferentPointsEachGoOnFromTheirOwnFrame)
             ASSERT_EQ(*decoder.frame(index), expected[size_t(index)]) << "frame " << index;
     }
     EXPECT_EQ(decoder.canvasCount(), 1);
+}
+
+// A GIF of thousands of one-pixel frames holds few pixels, but every frame costs a record and, once
+// played, an image of its own: a file of a few megabytes could take gigabytes. Those costs count
+// against the limits too.
+TEST(GifDecoder, ManyTinyFramesCountWhatEachFrameCosts)
+{
+    auto tinyFrames = [](int count) {
+        return testimages::writeGif(
+            1, 1, std::vector<testimages::GifFrame>(std::size_t(count), { QRect(0, 0, 1, 1), 1 }));
+    };
+    DecodingLimits limits;
+    limits.maxTotalBytes = 1 << 20;
+    const auto many = ImageSource::create(tinyFrames(2000), limits);
+    ASSERT_FALSE(many);
+    EXPECT_EQ(many.error(), DecodeError::tooLarge);
+
+    const auto fewer = ImageSource::create(tinyFrames(200), limits);
+    ASSERT_TRUE(fewer);
+    EXPECT_EQ(fewer.value()->frameCount(), 200);
+    EXPECT_TRUE(fewer.value()->frame(199));
+}
+
+// A few hundred bytes may declare a screen of millions of pixels around a one-pixel frame. Its
+// thumbnail is drawn on one canvas of that size, not on a canvas and a copy of it.
+TEST(GifDecoder, AHugeScreenAroundATinyFrameCostsOneCanvas)
+{
+    const QByteArray gif = testimages::writeGif(4000, 4000, { { QRect(0, 0, 1, 1), 1 } });
+    ASSERT_LT(gif.size(), 1000);
+    DecodingLimits limits;
+    limits.firstFrameOnly = true;
+    testsupport::resetPeakResident();
+    const long before = testsupport::statusKilobytes("VmHWM");
+    const auto source = ImageSource::create(gif, limits);
+    ASSERT_TRUE(source);
+    const std::optional<Bitmap> thumbnail = source.value()->thumbnail(80);
+    ASSERT_TRUE(thumbnail);
+    EXPECT_EQ(thumbnail->image().size(), QSize(80, 80));
+    const long canvasKilobytes = 4000 * 4000 * 4 / 1024;
+    EXPECT_LT(testsupport::statusKilobytes("VmHWM") - before, canvasKilobytes * 3 / 2) << "kilobytes";
 }

@@ -1,3 +1,4 @@
+#include "platform/graphics/DecodeAhead.h"
 #include "platform/graphics/ImageEncoding.h"
 #include "platform/graphics/ImageSource.h"
 #include "platform/graphics/JpegDecoder.h"
@@ -418,7 +419,9 @@ TEST(ImageSource, LimitsBoundFramesAndTotalBytes)
     const QByteArray gif
         = testimages::writeGif(10, 10, { { QRect(0, 0, 10, 10), 0 }, { QRect(0, 0, 10, 10), 1 } });
     EXPECT_EQ(ImageSource::create(gif, { 100, 700 }).error(), DecodeError::tooLarge);
-    EXPECT_TRUE(ImageSource::create(gif, { 100, 1000 }));
+    // Two canvases and their indices, and a kilobyte for what each frame costs beside its pixels.
+    EXPECT_EQ(ImageSource::create(gif, { 100, 3047 }).error(), DecodeError::tooLarge);
+    EXPECT_TRUE(ImageSource::create(gif, { 100, 3048 }));
 
     // A screen recording: a long animation at full size, beyond the bound as a whole. Its first
     // frame is still there for a still picture of it.
@@ -683,4 +686,57 @@ TEST(ImageSource, ThumbnailsOfTransparentPngsKeepTheirColours)
                 EXPECT_GE(qBlue(pixel), 253) << x << "," << y;
             }
     }
+}
+
+namespace {
+
+// An uncompressed 8-bit grey TIFF of `pages` pages of `side` × `side`, all showing one mid-grey strip.
+QByteArray multiPageTiff(int side, int pages)
+{
+    QByteArray tiff("II*\0", 4);
+    auto put = [&](quint32 value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            tiff.append(char(value >> (8 * i)));
+    };
+    const quint32 pixels = quint32(side) * quint32(side);
+    put(8 + pixels, 4);
+    tiff.append(QByteArray(qsizetype(pixels), char(0x80)));
+    // Width, height, bits per sample, no compression, black is zero, strip offset, rows per strip,
+    // strip bytes.
+    const std::pair<quint16, quint32> entries[] = { { 256, quint32(side) }, { 257, quint32(side) },
+        { 258, 8 }, { 259, 1 }, { 262, 1 }, { 273, 8 }, { 278, quint32(side) }, { 279, pixels } };
+    for (int page = 0; page < pages; ++page) {
+        const quint32 at = quint32(tiff.size());
+        put(std::size(entries), 2);
+        for (const auto& [tag, value] : entries) {
+            put(tag, 2);
+            put(4, 2); // a 32-bit value
+            put(1, 4);
+            put(value, 4);
+        }
+        put(page + 1 < pages ? at + 2 + quint32(std::size(entries)) * 12 + 4 : 0, 4);
+    }
+    return tiff;
+}
+
+} // namespace
+
+// A scan of hundreds of pages is more than the limits allow as a whole, yet its still picture, the
+// first page, is well within them: it shows, decoded ahead or not.
+TEST(ImageSource, AStillPictureOfAFileOfManyPagesIsItsFirstPage)
+{
+    const QByteArray tiff = multiPageTiff(1000, 300);
+    const auto whole = ImageSource::create(tiff);
+    ASSERT_FALSE(whole);
+    EXPECT_EQ(whole.error(), DecodeError::tooLarge);
+
+    const std::shared_ptr<Image> still = imageFromData(tiff);
+    ASSERT_TRUE(still);
+    EXPECT_EQ(still->bitmap()->image().size(), QSize(1000, 1000));
+    EXPECT_EQ(pixelOf(*still->bitmap(), 500, 500), qRgb(0x80, 0x80, 0x80));
+
+    ASSERT_TRUE(decodeAhead::decode(tiff, [](qint64) { return true; }));
+    const std::shared_ptr<Image> ahead = decodeAhead::take(tiff);
+    ASSERT_TRUE(ahead);
+    EXPECT_EQ(ahead->bitmap()->image().size(), QSize(1000, 1000));
 }
