@@ -4,6 +4,7 @@
 #include "app/model/TDProject.h"
 #include "app/notes/TDPageFetcher.h"
 #include "app/notes/TDWeblocFile.h"
+#include "app/screens/common/TDDisplayText.h"
 #include "app/store/TDLibrary.h"
 #include "app/store/TDLibraryFile.h"
 #include "app/store/TDLibraryJournal.h"
@@ -49,9 +50,7 @@ QString quoted(const QString& text)
         if (c.isSpace() || c.category() == QChar::Other_Control)
             c = QLatin1Char(' ');
     }
-    if (line.size() > 2 * keep + 1)
-        line = line.left(keep) + QChar(0x2026) + line.right(keep);
-    return QStringLiteral("\u201C\u2068%1\u2069\u201D").arg(line);
+    return QStringLiteral("\u201C\u2068%1\u2069\u201D").arg(tdMiddleCut(line, keep));
 }
 
 TDLinkCaptureFailure invalidAddress(const QString& address)

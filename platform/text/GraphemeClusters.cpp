@@ -82,9 +82,14 @@ qsizetype GraphemeFinder::toPreviousBoundary()
     if (m_position <= 0)
         return -1;
     qsizetype previous = m_position - 1;
-    if (m_iterator)
+    if (m_iterator) {
         previous = ubrk_preceding(m_iterator, int32_t(m_position));
-    else if (splitsPair(previous))
+        // Going back through a run of flags the iterator can stop a flag early (which halves pair
+        // up is counted from the run's start); the boundaries after that are taken going forward.
+        for (int32_t next = previous == UBRK_DONE ? UBRK_DONE : ubrk_following(m_iterator, int32_t(previous));
+             next != UBRK_DONE && next < m_position; next = ubrk_following(m_iterator, next))
+            previous = next;
+    } else if (splitsPair(previous))
         --previous;
     return m_position = previous == UBRK_DONE ? 0 : previous;
 }

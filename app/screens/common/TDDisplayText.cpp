@@ -139,6 +139,18 @@ QString tdDisplayText(const QString& text)
     return tdOneLineText(text.left(cut)) + QChar(0x2026);
 }
 
+QString tdMiddleCut(const QString& text, qsizetype keep)
+{
+    if (text.size() <= 2 * keep + 1)
+        return text;
+    // Half an emoji or a flag on either side of the cut would show as a box.
+    const qsizetype headEnd = platform::graphemeBoundaryAtOrBefore(text, keep);
+    platform::GraphemeFinder finder(text);
+    finder.setPosition(text.size() - keep);
+    const qsizetype tailStart = finder.isAtBoundary() ? finder.position() : finder.toNextBoundary();
+    return text.left(headEnd) + QChar(0x2026) + text.mid(tailStart < 0 ? text.size() : tailStart);
+}
+
 TDElidedLabel::TDElidedLabel(QWidget* parent)
     : QLabel(parent)
 {

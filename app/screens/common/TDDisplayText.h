@@ -20,6 +20,10 @@ inline constexpr qsizetype tdDisplayTextLimit = 1000;
 // with its line breaks and tabs shown as spaces: every place a name is shown holds one line.
 QString tdDisplayText(const QString& text);
 
+// `text` with its middle left out ("…") when it is longer than `keep` characters on each side of
+// it, cut between whole characters: a long name or address quoted in a message.
+QString tdMiddleCut(const QString& text, qsizetype keep);
+
 // `text` with each line break and tab replaced by a space, character for character.
 QString tdOneLineText(QString text);
 

@@ -206,10 +206,7 @@ QString oneLineAddress(const QString& address)
 QString forMessage(const QString& text)
 {
     constexpr qsizetype keep = 60;
-    const QString line = oneLineAddress(text);
-    if (line.size() <= 2 * keep + 1)
-        return line;
-    return line.left(keep) + QChar(0x2026) + line.right(keep);
+    return tdMiddleCut(oneLineAddress(text), keep);
 }
 
 // Whether a label of a host name takes its letters from scripts that are not written together, as a

@@ -45,10 +45,7 @@ namespace {
 QString forMessage(const QString& text)
 {
     constexpr qsizetype keep = 60;
-    const QString bounded = tdDisplayText(text);
-    if (bounded.size() <= 2 * keep + 1)
-        return bounded;
-    return bounded.left(keep) + QChar(0x2026) + bounded.right(keep);
+    return tdMiddleCut(tdDisplayText(text), keep);
 }
 
 bool hasMalformedEscape(const QString& text)

@@ -137,6 +137,28 @@ TEST(TDDisplayText, CutsOnACharacterBoundary)
     EXPECT_GT(broken.size(), word.size() + 10) << "broken between the characters";
 }
 
+// An address or a name quoted in a message loses its middle between whole characters: a cut through
+// an emoji or a flag would show a box at each side of the "…".
+TEST(TDDisplayText, AMessageCutsTheMiddleOfALongTextBetweenWholeCharacters)
+{
+    EXPECT_EQ(tdMiddleCut("abcdefg", 3), "abcdefg");
+    EXPECT_EQ(tdMiddleCut("abcdefgh", 3), QString("abc") + QChar(0x2026) + "fgh");
+    const QString flag = QString::fromUtf8("\U0001F1F9\U0001F1ED");
+    // 21 units from either end fall inside a flag: 20 are kept before the cut, 18 after it.
+    const QString address = "https://" + flag.repeated(20) + "xy";
+    const QString cut = tdMiddleCut(address, 21);
+    const qsizetype ellipsis = cut.indexOf(QChar(0x2026));
+    ASSERT_GT(ellipsis, 0);
+    const QString head = cut.left(ellipsis);
+    const QString tail = cut.mid(ellipsis + 1);
+    EXPECT_TRUE(address.startsWith(head) && platform::isGraphemeBoundary(address, head.size()))
+        << head.toStdString();
+    EXPECT_TRUE(address.endsWith(tail) && platform::isGraphemeBoundary(address, address.size() - tail.size()))
+        << tail.toStdString();
+    EXPECT_EQ(head.size(), 20);
+    EXPECT_EQ(tail.size(), 18);
+}
+
 // A library file edited or synced from elsewhere can hold names of megabytes; every screen that
 // shows one lays out a bounded text, and the window can still be made narrow.
 TEST(TDDisplayText, HugeStoredNamesAreShownBoundedEverywhere)
