@@ -93,6 +93,9 @@ TDProjectSheetTemplate::TDProjectSheetTemplate(TDStores stores,
     m_category = new TDElidedComboBox(this);
     m_category->setObjectName(QStringLiteral("categoryPicker"));
     m_category->setAccessibleName(tdLocalized("Category"));
+    // Screen readers on Linux name a list box by its choice: the row's label (its buddy) and this
+    // say what the choice is of.
+    m_category->setAccessibleDescription(tdLocalized("Category"));
     m_category->setMinimumWidth(150);
     m_category->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     connect(m_category, &QComboBox::activated, this, [this](int index) {
@@ -106,7 +109,7 @@ TDProjectSheetTemplate::TDProjectSheetTemplate(TDStores stores,
             }
         }
     });
-    group->addRow(tdLocalized("Category"), m_category);
+    group->addRow(tdLocalized("Category"), m_category)->setBuddy(m_category);
     formArea->addWidget(group);
     layout->addLayout(formArea);
 

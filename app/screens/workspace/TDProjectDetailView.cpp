@@ -197,7 +197,12 @@ TDProjectDetailView::TDProjectDetailView(std::shared_ptr<TDProject> project, TDS
     setObjectName(QStringLiteral("projectDetailView"));
     setMinimumWidth(notesColumnWidth + imagesColumnMinimumWidth);
 
-    m_statusAction = new TDStatusAction(m_project, this);
+    // The choice is saved in the event that made it: a save left to a later turn of the loop would
+    // be lost to a page replaced or a quit in the same event batch.
+    m_statusAction = new TDStatusAction(m_project, this, [self = QPointer<TDProjectDetailView>(this)] {
+        if (self)
+            self->statusMayHaveChanged();
+    });
     m_favoriteAction = new QAction(tdLocalized("favorite"), this);
     m_favoriteAction->setObjectName(QStringLiteral("favoriteAction"));
     m_favoriteAction->setToolTip(tdLocalized("Add to Favorite"));
@@ -481,6 +486,8 @@ void TDProjectDetailView::render()
 void TDProjectDetailView::watchStatus()
 {
     QPointer<TDProjectDetailView> self(this);
+    // A choice saved at once watches again before the look it posted does: one watch at a time.
+    m_statusTracking.cancel();
     m_statusTracking = platform::withObservationTracking([this] { m_project->status(); },
         [self] {
             // Told before the new value is stored: look at it once the write is done.

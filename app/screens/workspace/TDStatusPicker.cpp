@@ -31,9 +31,11 @@ SystemColor statusColor(TDStatus status)
 
 } // namespace
 
-TDStatusPicker::TDStatusPicker(std::shared_ptr<TDProject> project, QWidget* parent)
+TDStatusPicker::TDStatusPicker(
+    std::shared_ptr<TDProject> project, QWidget* parent, std::function<void()> onChosen)
     : platform::ObservedWidget(parent)
     , m_project(std::move(project))
+    , m_onChosen(std::move(onChosen))
 {
     setObjectName(QStringLiteral("statusControl"));
     auto* layout = new QHBoxLayout(this);
@@ -57,8 +59,11 @@ TDStatusPicker::TDStatusPicker(std::shared_ptr<TDProject> project, QWidget* pare
     // Only the user's choice writes: setting the shown row in a render must not feed back.
     connect(m_picker, &QComboBox::activated, this, [this](int index) {
         auto status = static_cast<TDStatus>(m_picker->itemData(index).toInt());
-        if (status != m_project->status())
-            m_project->setStatus(status);
+        if (status == m_project->status())
+            return;
+        m_project->setStatus(status);
+        if (m_onChosen)
+            m_onChosen();
     });
     layout->addWidget(m_picker);
     renderNow();
@@ -84,9 +89,11 @@ void TDStatusPicker::changeEvent(QEvent* event)
         setNeedsRender();
 }
 
-TDStatusAction::TDStatusAction(std::shared_ptr<TDProject> project, QObject* parent)
+TDStatusAction::TDStatusAction(
+    std::shared_ptr<TDProject> project, QObject* parent, std::function<void()> onChosen)
     : QWidgetAction(parent)
     , m_project(std::move(project))
+    , m_onChosen(std::move(onChosen))
 {
     setObjectName(QStringLiteral("statusAction"));
     setText(tdLocalized("status"));
@@ -94,5 +101,5 @@ TDStatusAction::TDStatusAction(std::shared_ptr<TDProject> project, QObject* pare
 
 QWidget* TDStatusAction::createWidget(QWidget* parent)
 {
-    return new TDStatusPicker(m_project, parent);
+    return new TDStatusPicker(m_project, parent, m_onChosen);
 }

@@ -4,6 +4,7 @@
 
 #include <QWidgetAction>
 
+#include <functional>
 #include <memory>
 
 class QComboBox;
@@ -18,7 +19,10 @@ public:
     static constexpr int dotSize = 9;
     static constexpr int spacing = 6;
 
-    explicit TDStatusPicker(std::shared_ptr<TDProject> project, QWidget* parent = nullptr);
+    // `onChosen` runs as soon as a choice of the user's is in the project, in the same event: the
+    // workspace saves it then, so a page closed or a quit right after the choice still keeps it.
+    explicit TDStatusPicker(
+        std::shared_ptr<TDProject> project, QWidget* parent = nullptr, std::function<void()> onChosen = {});
 
     QComboBox* picker() const { return m_picker; }
     QLabel* dot() const { return m_dot; }
@@ -29,6 +33,7 @@ protected:
 
 private:
     std::shared_ptr<TDProject> m_project;
+    std::function<void()> m_onChosen;
     QLabel* m_dot;
     QComboBox* m_picker;
 };
@@ -36,11 +41,12 @@ private:
 // The toolbar's status item: each toolbar that shows it gets a picker of its own.
 class TDStatusAction : public QWidgetAction {
 public:
-    TDStatusAction(std::shared_ptr<TDProject> project, QObject* parent);
+    TDStatusAction(std::shared_ptr<TDProject> project, QObject* parent, std::function<void()> onChosen = {});
 
 protected:
     QWidget* createWidget(QWidget* parent) override;
 
 private:
     std::shared_ptr<TDProject> m_project;
+    std::function<void()> m_onChosen;
 };

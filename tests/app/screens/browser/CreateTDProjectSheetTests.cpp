@@ -4,6 +4,7 @@
 #include "app/screens/common/TDProjectSheetTemplate.h"
 #include "platform/foundation/UserDefaults.h"
 
+#include <QAccessible>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QLineEdit>
@@ -318,6 +319,27 @@ TEST(TDProjectSheetTemplate, PickerFollowsTheStoreByIdAndDatesKeepTheirTimeOfDay
 
     QTest::mouseClick(form.cancelButton(), Qt::LeftButton);
     EXPECT_EQ(dismissed, 1);
+}
+
+// A screen reader on Linux names a list box by its choice alone: each field of the project form says
+// what it is for, the category picker through its row's label and its description.
+TEST(CreateTDProjectSheet, AScreenReaderHearsWhatEachFieldIsFor)
+{
+    Fixture f;
+    CreateTDProjectSheet* sheet = f.open();
+    const std::pair<QWidget*, QString> fields[] = { { sheet->form()->nameField(), "Project name" },
+        { sheet->form()->dateField(), "Start date" }, { sheet->form()->categoryPicker(), "Category" } };
+    for (const auto& [field, purpose] : fields) {
+        QAccessibleInterface* face = QAccessible::queryAccessibleInterface(field);
+        ASSERT_TRUE(face);
+        QStringList heard { face->text(QAccessible::Name), face->text(QAccessible::Description) };
+        for (const auto& [label, relation] : face->relations(QAccessible::Label))
+            heard.append(label->text(QAccessible::Name));
+        EXPECT_TRUE(heard.contains(purpose))
+            << purpose.toStdString() << ": " << heard.join('|').toStdString();
+    }
+    QAccessibleInterface* picker = QAccessible::queryAccessibleInterface(sheet->form()->categoryPicker());
+    EXPECT_EQ(picker->text(QAccessible::Value), "Software") << "the choice is still heard";
 }
 
 // The project is made when Create is pressed: Cancel and Escape after it cannot undo that, so the

@@ -483,6 +483,54 @@ TEST(TDProjectDetailView, StatusAndFavouriteAreSavedOncePerChange)
     EXPECT_EQ(f.view->favoriteTint(), tdappearance::color(tdappearance::SystemColor::gray, f.view));
 }
 
+// A status chosen from the keys is saved in the event that chose it: the page may go before the
+// program has another turn (a click on the sidebar's next destination, Quit, in the same batch).
+TEST(TDProjectDetailView, AStatusChosenJustBeforeThePageGoesIsStillSavedOncePerChange)
+{
+    LibraryRoot root;
+    root.makeLibraryFolder();
+    QDir(root.library()).mkdir("Alpha");
+    TDStores stores = screentest::makeStores();
+    auto project = screentest::project("Alpha", stores.categoryStore->tdCategories().front());
+    stores.projectStore->setTdProjects({ project });
+    QWidget window;
+    QPointer<TDProjectDetailView> view = screentest::showWorkspace(window, project, stores, false);
+    auto* toolbar = new TDToolbar(&window);
+    window.layout()->addWidget(toolbar);
+    toolbar->setActions(view->toolbarActions());
+    auto* picker = dynamic_cast<TDStatusPicker*>(toolbar->widgetFor(view->statusAction()));
+    ASSERT_TRUE(picker);
+    const auto writes = [&] { return stores.projectStore->libraryFile()->writesRequested(); };
+    const int before = writes();
+
+    QTest::keyClick(picker->picker(), Qt::Key_Down);
+    QTest::keyClick(picker->picker(), Qt::Key_Down);
+    EXPECT_EQ(project->status(), TDStatus::finished);
+    EXPECT_EQ(writes(), before + 2) << "each change is saved as it is made";
+    delete view.data();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return TDLibraryFile::writesInFlight() == 0; }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(writes(), before + 2) << "and only once";
+    EXPECT_TRUE(root.read("projects.library").contains("\"Finished\""));
+
+    // The look the workspace takes after each change saves nothing more while it lives.
+    view = new TDProjectDetailView(project, stores, &window);
+    window.layout()->addWidget(view);
+    toolbar->setActions(view->toolbarActions());
+    picker = dynamic_cast<TDStatusPicker*>(toolbar->widgetFor(view->statusAction()));
+    ASSERT_TRUE(picker);
+    QTest::keyClick(picker->picker(), Qt::Key_Up);
+    QTest::keyClick(picker->picker(), Qt::Key_Down);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return view->savesInFlight() == 0; }));
+    QCoreApplication::processEvents();
+    project->setStatus(TDStatus::inProgress);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return writes() == before + 5; }));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return view->savesInFlight() == 0; }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(writes(), before + 5) << "a change from elsewhere is still saved once";
+    EXPECT_TRUE(root.read("projects.library").contains("\"In Progress\""));
+}
+
 // A screen reader hears whether the project is a favourite, not only the star's name, and hears it
 // change with a click and with a change made elsewhere; the star looks the same either way.
 TEST(TDProjectDetailView, TheFavouriteStarSaysWhetherItIsOn)
