@@ -81,7 +81,9 @@ bool EDTextView::readSelectionFromPasteboard(const Pasteboard& pasteboard, const
         = edtextview::textRangesOfSelections(m_textLayoutManager->textSelections());
     if (*kind == Pasteboard::Kind::string) {
         const auto plain = pasteboard.string(Pasteboard::stringType);
-        if (!plain)
+        // An offer that yields no text (its owner quit, or the data failed to come) must not
+        // replace the selection with nothing.
+        if (!plain || plain->isEmpty())
             return false;
         const auto text = edtextview::pastedText(AttributedString(*plain, m_typingAttributes));
         if (!text || !shouldChangeText(targets, text->string()))
@@ -104,7 +106,7 @@ bool EDTextView::replaceSelectionWithRichText(const AttributedString& rich)
     const auto text = edtextview::pastedText(rich);
     const std::vector<TextRange> targets
         = edtextview::textRangesOfSelections(m_textLayoutManager->textSelections());
-    if (!text || !shouldChangeText(targets, text->string()))
+    if (!text || text->isEmpty() || !shouldChangeText(targets, text->string()))
         return false;
     replaceCharacters(targets, *text);
     return true;
@@ -183,7 +185,8 @@ std::optional<AttributedString> EDTextView::richTextKeepingLineEnds(const Pasteb
     if (!data)
         return std::nullopt;
     auto read = platform::RtfReader::read(*data);
-    if (read.isFailure())
+    // RTF with no text in it (a picture alone) leaves the plain text offered beside it to paste.
+    if (read.isFailure() || read.value().isEmpty())
         return std::nullopt;
     const auto plain = pasteboard.string(Pasteboard::stringType);
     if (plain && plain->contains(u'\r')) {
@@ -216,12 +219,10 @@ void EDTextView::pasteAsPlainText(QObject*)
 
 void EDTextView::pasteAsRichText(QObject* sender)
 {
-    // Plain text is offered under the same menu item: it is rich text without formatting.
-    if (!Pasteboard::general().canReadItemWithDataConformingToTypes({ Pasteboard::rtfType })) {
+    // Plain text is offered under the same menu item: it is rich text without formatting. Rich
+    // text that cannot be read, or holds no text, leaves the plain text beside it to paste.
+    if (!readSelectionFromPasteboard(Pasteboard::general(), Pasteboard::rtfType))
         pasteAsPlainText(sender);
-        return;
-    }
-    readSelectionFromPasteboard(Pasteboard::general(), Pasteboard::rtfType);
 }
 
 void EDTextView::delete_(QObject*)

@@ -113,8 +113,12 @@ void* CodePageDecoder::converterFor(int codePage)
         if (converter.codePage == codePage)
             return converter.handle;
     }
+    // Only code pages with a name are remembered, so the list stays as short as the table above
+    // however many unknown numbers a document declares.
     const char* name = iconvName(codePage);
-    void* handle = name ? static_cast<void*>(iconv_open("UTF-16LE", name)) : reinterpret_cast<void*>(-1);
+    if (!name)
+        return reinterpret_cast<void*>(-1);
+    void* handle = static_cast<void*>(iconv_open("UTF-16LE", name));
     m_converters.push_back({ codePage, handle });
     return handle;
 }

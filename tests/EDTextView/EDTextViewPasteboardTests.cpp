@@ -531,3 +531,60 @@ TEST(EDTextViewPasteboard, PastesAndDropsLeaveOutCharactersNoKeyTypes)
     QCoreApplication::sendEvent(view->viewport(), &drop);
     EXPECT_EQ(view->string(), "into keep me");
 }
+
+namespace {
+
+// What a clipboard shows when the program that offered it has quit: the types are listed, but
+// their data never comes.
+struct OwnerGone : QMimeData {
+    QStringList offered;
+    QStringList formats() const override { return offered; }
+    bool hasFormat(const QString& type) const override { return offered.contains(type); }
+    QVariant retrieveData(const QString&, QMetaType) const override { return {}; }
+};
+
+} // namespace
+
+// An offer that yields no text (its owner gone, or rich text holding only a picture) leaves the
+// selection as it was, through every paste command; rich text with no text in it, or that cannot
+// be read, gives way to the plain text beside it.
+TEST(EDTextViewPasteboard, AnOfferThatYieldsNoTextLeavesTheSelection)
+{
+    const QByteArray pictureOnly = "{\\rtf1{\\pict\\pngblip 89504e470d0a1a0a}}";
+    const std::pair<const char*, void (EDTextView::*)(QObject*)> commands[]
+        = { { "paste", &EDTextView::paste }, { "as rich text", &EDTextView::pasteAsRichText },
+              { "as plain text", &EDTextView::pasteAsPlainText } };
+    const struct {
+        const char* offer;
+        std::function<void()> put;
+        const char* expected;
+    } cases[] = {
+        { "plain text, owner gone",
+            [] {
+                auto* gone = new OwnerGone;
+                gone->offered = { "text/plain" };
+                QGuiApplication::clipboard()->setMimeData(gone);
+            },
+            "keep me" },
+        { "rich and plain text, owner gone",
+            [] {
+                auto* gone = new OwnerGone;
+                gone->offered = { "text/rtf", "text/plain" };
+                QGuiApplication::clipboard()->setMimeData(gone);
+            },
+            "keep me" },
+        { "a picture alone", [&] { offer(pictureOnly); }, "keep me" },
+        { "a picture and its name", [&] { offer(pictureOnly, "photo.png"); }, "photo.png me" },
+        { "rich text that is not", [] { offer("{\\rt", "plain"); }, "plain me" },
+    };
+    ShownView view;
+    for (const auto& each : cases) {
+        for (const auto& [name, run] : commands) {
+            each.put();
+            view->setString("keep me");
+            view->setSelectedTextRange(TextRange(0, 4));
+            ((*view).*run)(nullptr);
+            EXPECT_EQ(view->string(), each.expected) << each.offer << ", " << name;
+        }
+    }
+}

@@ -5,6 +5,7 @@
 
 #include <QColor>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFont>
 #include <gtest/gtest.h>
@@ -291,4 +292,25 @@ TEST(Rtf, FontsOfOneFamilyKeepTheirKind)
     AttributedString text("any ", styled(any));
     text.append(AttributedString("sans", styled(sans)));
     EXPECT_EQ(readRtf(RtfWriter::write(text)), text);
+}
+
+// A document may declare a new code page before every character, and numbers no code page has;
+// reading it stays linear in its length however many it declares.
+TEST(Rtf, ManyUnknownCodePagesReadInLinearTime)
+{
+    constexpr int declarations = 400'000;
+    QByteArray text = "{\\rtf1 ";
+    QByteArray fonts = "{\\rtf1{\\fonttbl{\\f0 ";
+    for (int i = 0; i < declarations; ++i) {
+        const QByteArray number = QByteArray::number(100'000 + i);
+        text += "\\ansicpg" + number + "\\'e9";
+        fonts += "\\cpg" + number + "\\'e9";
+    }
+    fonts += ";}}\\f0 x}";
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_EQ(readRtf(text).string(), QString(declarations, QChar(0xe9)));
+    EXPECT_EQ(readRtf(fonts).string(), "x");
+    // Linear, this takes well under a second; remembering each unknown number took minutes.
+    EXPECT_LT(timer.elapsed(), 15'000);
 }
