@@ -157,8 +157,8 @@ TEST(TDProjectDetailViewImages, AFileNamedTwiceInOneDropIsImportedOnce)
     const QByteArray path = one.path(QUrl::FullyEncoded).toUtf8();
     QMimeData data;
     data.setData("text/uri-list",
-        one.toEncoded() + "\r\n" + one.toEncoded() + "\r\nfile://localhost" + path
-            + "\r\nfile://" + QByteArray(path).replace("/one.png", "/./one.png")
+        one.toEncoded() + "\r\n" + one.toEncoded() + "\r\nfile://localhost" + path + "\r\nfile://"
+            + QByteArray(path).replace("/one.png", "/./one.png")
             + "\r\nhttps://example.com/cat.jpg\r\nhttps://example.com/cat.jpg\r\n");
     ASSERT_TRUE(f.dragAndDrop(data));
     QMessageBox* alert = nullptr;
