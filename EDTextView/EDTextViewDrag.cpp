@@ -188,8 +188,11 @@ std::optional<QString> addressesAsText(const QMimeData& data)
     QString addresses;
     for (const QByteArray& line : list.split('\n')) {
         const QByteArray entry = line.trimmed();
-        if (!entry.isEmpty() && !entry.startsWith('#'))
-            addresses += QUrl::fromEncoded(entry).toDisplayString() + u'\n';
+        if (entry.isEmpty() || entry.startsWith('#'))
+            continue;
+        // A line that is no address at all would land as an empty line.
+        if (const QUrl url = QUrl::fromEncoded(entry); url.isValid())
+            addresses += url.toDisplayString() + u'\n';
     }
     return addresses;
 }

@@ -246,8 +246,8 @@ TEST(EDTextViewPasteboard, DropsInsertAtThePointAndReadOnlyViewsRefuseThem)
 }
 
 // Files dragged from a file manager come as a URI list alone: each address lands on a line of its
-// own, and the list's comment lines stay out of the note. A list of comments only is refused; text
-// offered beside the list is what lands.
+// own, and the list's comment lines stay out of the note. A list of comments and broken addresses
+// only is refused; text offered beside the list is what lands.
 TEST(EDTextViewPasteboard, DroppedFilesGiveTheirAddressesWithoutTheListsComments)
 {
     struct Case {
@@ -258,7 +258,7 @@ TEST(EDTextViewPasteboard, DroppedFilesGiveTheirAddressesWithoutTheListsComments
     const std::vector<Case> cases {
         { "# from a file manager\r\nfile:///tmp/a%20b.png\r\nfile:///tmp/c.png\r\n", QString(),
             "one file:///tmp/a b.png\nfile:///tmp/c.png\ntwo" },
-        { "#only\n# comments\n", QString(), "one two" },
+        { "#only\n# comments\nhttp://[::1\n", QString(), "one two" },
         { "https://example.com/cat.jpg\n", "a cat", "one a cattwo" },
     };
     for (const Case& c : cases) {
