@@ -105,7 +105,10 @@ bool ReferenceImageDropDelegate::performDrop(const QMimeData* data)
         // A file the list names twice, as it is or once through "localhost", is imported once.
         QSet<QString> paths;
         QSet<QUrl> others;
-        for (const QUrl& url : droppedUrls(*data)) {
+        for (QUrl url : droppedUrls(*data)) {
+            // A folder written with a closing "/" would have no name for the import to report.
+            if (url.isLocalFile())
+                url = url.adjusted(QUrl::StripTrailingSlash);
             const std::optional<QString> path = tdimageimport::localPath(url);
             const bool first = path ? !paths.contains(QDir::cleanPath(*path)) : !others.contains(url);
             if (!first)

@@ -170,6 +170,21 @@ TEST(TDProjectDetailViewImages, AFileNamedTwiceInOneDropIsImportedOnce)
     EXPECT_EQ(f.stores.mediaStore->tdMedia().size(), 1u);
 }
 
+// A folder some programs write with a closing "/" is named in the alert all the same.
+TEST(TDProjectDetailViewImages, AFolderDroppedWithAClosingSlashIsNamedInTheAlert)
+{
+    Images f;
+    QDir().mkpath(f.drop() + "/Pictures");
+    QMimeData data;
+    data.setData("text/uri-list", "file://" + f.drop().toUtf8() + "/Pictures/\r\n");
+    ASSERT_TRUE(f.dragAndDrop(data));
+    QMessageBox* alert = nullptr;
+    ASSERT_TRUE(testsupport::waitUntil([&] { return (alert = screentest::alertOn(&f.window)); }));
+    EXPECT_TRUE(alert->informativeText().startsWith(QStringLiteral("\u201CPictures\u201D")))
+        << alert->informativeText().toStdString();
+    screentest::closeAlert(alert);
+}
+
 // A drag hovering over the images reads its list when it enters, not again at every move: a list
 // from another program is fetched from it at each read.
 TEST(TDProjectDetailViewImages, AHoveringDragReadsItsListOnce)
