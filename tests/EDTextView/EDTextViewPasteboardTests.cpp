@@ -245,6 +245,37 @@ TEST(EDTextViewPasteboard, DropsInsertAtThePointAndReadOnlyViewsRefuseThem)
     EXPECT_FALSE(refused.isAccepted());
 }
 
+// Files dragged from a file manager come as a URI list alone: each address lands on a line of its
+// own, and the list's comment lines stay out of the note. A list of comments and broken addresses
+// only is refused; text offered beside the list is what lands.
+TEST(EDTextViewPasteboard, DroppedFilesGiveTheirAddressesWithoutTheListsComments)
+{
+    struct Case {
+        QByteArray list;
+        QString text;
+        QString expected;
+    };
+    const std::vector<Case> cases {
+        { "# from a file manager\r\nfile:///tmp/a%20b.png\r\nfile:///tmp/c.png\r\n", QString(),
+            "one file:///tmp/a b.png\nfile:///tmp/c.png\ntwo" },
+        { "#only\n# comments\nhttp://[::1\n", QString(), "one two" },
+        { "https://example.com/cat.jpg\n", "a cat", "one a cattwo" },
+    };
+    for (const Case& c : cases) {
+        ShownView view("one two");
+        QMimeData data;
+        data.setData("text/uri-list", c.list);
+        if (!c.text.isNull())
+            data.setText(c.text);
+        const QPointF at = view.pointOf(4);
+        enterDrag(view->viewport(), at, data);
+        QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(view->viewport(), &drop);
+        EXPECT_EQ(drop.isAccepted(), c.expected != "one two") << c.list.toStdString();
+        EXPECT_EQ(view->string(), c.expected) << c.list.toStdString();
+    }
+}
+
 // A drag held near the top or bottom edge scrolls the view, also while the pointer rests, and
 // the text lands where it is let go of; leaving the view stops the scrolling.
 TEST(EDTextViewPasteboard, ADragHeldNearAnEdgeScrollsTheViewAndDropsWhereItIsLetGo)

@@ -1,7 +1,9 @@
 #include "app/screens/workspace/ReferenceImageDropDelegate.h"
 
 #include "app/screens/common/TDAppearance.h"
+#include "app/store/TDImageImport.h"
 
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
@@ -9,6 +11,7 @@
 #include <QMimeDatabase>
 #include <QPainter>
 #include <QPainterPath>
+#include <QSet>
 #include <QWidget>
 
 using tdappearance::SystemColor;
@@ -99,8 +102,23 @@ bool ReferenceImageDropDelegate::performDrop(const QMimeData* data)
 {
     std::vector<QUrl> urls;
     if (data) {
-        for (const QUrl& url : droppedUrls(*data))
+        // A file the list names twice, as it is or once through "localhost", is imported once.
+        QSet<QString> paths;
+        QSet<QUrl> others;
+        for (QUrl url : droppedUrls(*data)) {
+            // A folder written with a closing "/" would have no name for the import to report.
+            if (url.isLocalFile())
+                url = url.adjusted(QUrl::StripTrailingSlash);
+            const std::optional<QString> path = tdimageimport::localPath(url);
+            const bool first = path ? !paths.contains(QDir::cleanPath(*path)) : !others.contains(url);
+            if (!first)
+                continue;
+            if (path)
+                paths.insert(QDir::cleanPath(*path));
+            else
+                others.insert(url);
             urls.push_back(url);
+        }
     }
     if (m_performDrop)
         m_performDrop(std::move(urls));
@@ -133,7 +151,11 @@ bool ReferenceImageDropDelegate::eventFilter(QObject* watched, QEvent* event)
     case QEvent::DragEnter:
     case QEvent::DragMove: {
         auto* drag = static_cast<QDragMoveEvent*>(event);
-        if (!validateDrop(drag->mimeData())) {
+        // A drag's data stays as it is while it hovers: a long list, which may come from another
+        // program at each read, is judged once, not at every move of the pointer.
+        if (event->type() == QEvent::DragEnter || !m_hoverAccepts)
+            m_hoverAccepts = validateDrop(drag->mimeData());
+        if (!*m_hoverAccepts) {
             drag->ignore();
             setTargeted(false);
             return true;
@@ -144,10 +166,12 @@ bool ReferenceImageDropDelegate::eventFilter(QObject* watched, QEvent* event)
         return true;
     }
     case QEvent::DragLeave:
+        m_hoverAccepts.reset();
         setTargeted(false);
         return true;
     case QEvent::Drop: {
         auto* drop = static_cast<QDropEvent*>(event);
+        m_hoverAccepts.reset();
         setTargeted(false);
         if (!validateDrop(drop->mimeData())) {
             drop->ignore();

@@ -6,6 +6,7 @@
 #include <QUrl>
 
 #include <functional>
+#include <optional>
 #include <vector>
 
 class QMimeData;
@@ -24,7 +25,8 @@ public:
     // The addresses a drop carries, read from its URI list where there is one: the list's comment
     // lines are no addresses.
     static QList<QUrl> droppedUrls(const QMimeData& data);
-    // Always true: the files that cannot be added are reported by the import.
+    // Always true: the files that cannot be added are reported by the import. A file named more than
+    // once is handed on once.
     bool performDrop(const QMimeData* data);
     bool isTargeted() const;
 
@@ -37,4 +39,6 @@ private:
     QPointer<QWidget> m_target;
     QPointer<QWidget> m_highlight;
     std::function<void(std::vector<QUrl>)> m_performDrop;
+    // Whether the drag hovering now may be dropped; unknown outside a drag.
+    std::optional<bool> m_hoverAccepts;
 };

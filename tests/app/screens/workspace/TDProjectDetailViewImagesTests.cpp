@@ -15,6 +15,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QLabel>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QSlider>
 #include <QStandardPaths>
@@ -145,6 +146,59 @@ TEST(TDProjectDetailViewImages, AFileManagersUriListImportsEachFileAndSkipsComme
     f.settle();
     EXPECT_EQ(f.images(), 2);
     EXPECT_FALSE(screentest::alertOn(&f.window));
+}
+
+// One drop naming a file twice, as it is, through "localhost" or by a longer path to it, imports it
+// once; an address that is no file here is named once, and a folder written with a closing "/" by
+// its name.
+TEST(TDProjectDetailViewImages, AFileNamedTwiceInOneDropIsImportedOnce)
+{
+    Images f;
+    const QUrl one = f.file("one.png");
+    const QByteArray path = one.path(QUrl::FullyEncoded).toUtf8();
+    QDir().mkpath(f.drop() + "/Pictures");
+    QMimeData data;
+    data.setData("text/uri-list",
+        one.toEncoded() + "\r\n" + one.toEncoded() + "\r\nfile://localhost" + path + "\r\nfile://"
+            + QByteArray(path).replace("/one.png", "/./one.png") + "\r\nfile://" + f.drop().toUtf8()
+            + "/Pictures/\r\nhttps://example.com/cat.jpg\r\nhttps://example.com/cat.jpg\r\n");
+    ASSERT_TRUE(f.dragAndDrop(data));
+    QMessageBox* alert = nullptr;
+    ASSERT_TRUE(testsupport::waitUntil([&] { return (alert = screentest::alertOn(&f.window)); }));
+    EXPECT_EQ(alert->text(), "2 files could not be added.");
+    EXPECT_TRUE(alert->informativeText().startsWith(QStringLiteral("\u201CPictures\u201D")))
+        << alert->informativeText().toStdString();
+    screentest::closeAlert(alert);
+    f.settle();
+    EXPECT_EQ(f.images(), 1);
+    EXPECT_EQ(f.stores.mediaStore->tdMedia().size(), 1u);
+}
+
+// A drag hovering over the images reads its list when it enters, not again at every move: a list
+// from another program is fetched from it at each read.
+TEST(TDProjectDetailViewImages, AHoveringDragReadsItsListOnce)
+{
+    struct CountingData : QMimeData {
+        mutable int listReads = 0;
+        QVariant retrieveData(const QString& type, QMetaType metaType) const override
+        {
+            listReads += type == "text/uri-list";
+            return QMimeData::retrieveData(type, metaType);
+        }
+    };
+    Images f;
+    CountingData data;
+    data.setUrls({ f.file("one.png") });
+    QWidget* area = f.view->imagesArea();
+    QDragEnterEvent enter(area->rect().center(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(area, &enter);
+    for (int step = 0; step < 10; ++step) {
+        QDragMoveEvent move(
+            area->rect().center() + QPoint(step, 0), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(area, &move);
+        EXPECT_TRUE(move.isAccepted());
+    }
+    EXPECT_EQ(data.listReads, 1);
 }
 
 // The images title's button opens the settings: the slider runs from 6 to 12 in whole steps, each
