@@ -5,9 +5,9 @@
 #include "app/screens/common/TDAppearance.h"
 #include "app/screens/common/TDDisplayText.h"
 #include "app/screens/common/TDFocusRing.h"
+#include "app/screens/common/TDListAccessible.h"
 
 #include <QAccessible>
-#include <QAccessibleWidget>
 #include <QEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -88,31 +88,25 @@ private:
     TDProjectItem* m_card;
 };
 
-class TDProjectItemAccessible : public QAccessibleWidget {
+class TDProjectItemAccessible : public TDListItemAccessible {
 public:
     explicit TDProjectItemAccessible(TDProjectItem* card)
-        : QAccessibleWidget(card, QAccessible::ListItem)
+        : TDListItemAccessible(card)
     {
     }
 
-    QAccessible::State state() const override
+protected:
+    // The grid keeps the keys and rings the card they act on.
+    bool hasKeys() const override { return card()->m_showsFocusRing; }
+    void press() override
     {
-        QAccessible::State state = QAccessibleWidget::state();
-        state.focusable = true;
-        // The grid keeps the keys and rings the card they act on.
-        state.focused = card()->m_showsFocusRing;
-        return state;
+        if (card()->m_onOpen)
+            card()->m_onOpen();
     }
-
-    QStringList actionNames() const override { return { pressAction(), showMenuAction() }; }
-
-    void doAction(const QString& name) override
+    void showMenu() override
     {
-        TDProjectItem* card = this->card();
-        if (name == pressAction() && card->m_onOpen)
-            card->m_onOpen();
-        else if (name == showMenuAction() && card->contextMenuPolicy() == Qt::CustomContextMenu)
-            emit card->customContextMenuRequested(card->rect().center());
+        if (card()->contextMenuPolicy() == Qt::CustomContextMenu)
+            emit card()->customContextMenuRequested(card()->rect().center());
     }
 
 private:

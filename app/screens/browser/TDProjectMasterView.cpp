@@ -8,6 +8,7 @@
 #include "app/screens/common/SymbolPainter.h"
 #include "app/screens/common/TDAlert.h"
 #include "app/screens/common/TDAppearance.h"
+#include "app/screens/common/TDListAccessible.h"
 #include "app/screens/common/TDContentUnavailableView.h"
 #include "app/screens/common/TDKeyboardStep.h"
 #include "app/screens/common/TDNavigationPage.h"
@@ -17,7 +18,6 @@
 #include "platform/ui/ObservedWidget.h"
 
 #include <QAccessible>
-#include <QAccessibleWidget>
 #include <QAction>
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -275,22 +275,22 @@ protected:
 
 private:
     // A screen reader hears the grid as a list whose focused item is the ringed card.
-    class Accessible : public QAccessibleWidget {
+    class Accessible : public TDListAccessible {
     public:
         explicit Accessible(TDProjectGrid* grid)
-            : QAccessibleWidget(grid, QAccessible::List)
+            : TDListAccessible(grid)
         {
         }
 
-        QAccessibleInterface* focusChild() const override
+    protected:
+        QWidget* itemWithKeys() const override
         {
             const auto* grid = static_cast<const TDProjectGrid*>(widget());
-            if (auto project = grid->currentProject(); project && grid->hasFocus()) {
-                if (auto card = grid->m_cards.find(project.get());
-                    card != grid->m_cards.end() && card->second)
-                    return QAccessible::queryAccessibleInterface(card->second.data());
-            }
-            return QAccessibleWidget::focusChild();
+            const auto project = grid->currentProject();
+            if (!project || !grid->hasFocus())
+                return nullptr;
+            const auto card = grid->m_cards.find(project.get());
+            return card != grid->m_cards.end() ? card->second.data() : nullptr;
         }
     };
 

@@ -7,12 +7,12 @@
 #include "app/screens/common/TDDisplayText.h"
 #include "app/screens/common/TDFocusRing.h"
 #include "app/screens/common/TDKeyboardStep.h"
+#include "app/screens/common/TDListAccessible.h"
 #include "app/store/TDDirectoryPath.h"
 #include "platform/foundation/Print.h"
 #include "platform/graphics/Image.h"
 
 #include <QAccessible>
-#include <QAccessibleWidget>
 #include <QAction>
 #include <QContextMenuEvent>
 #include <QDesktopServices>
@@ -76,37 +76,27 @@ private:
     TDImageGridCell* m_cell;
 };
 
-// An image of the grid as a screen reader hears it: an item of the list, named by the image's file.
-// The grid keeps the keys, so the item says itself focused while it is the one they act on.
-class TDImageGridCellAccessible : public QAccessibleWidget {
+// An image of the grid as a screen reader hears it: an item of the list, named by the image's file,
+// selected with the selection.
+class TDImageGridCellAccessible : public TDListItemAccessible {
 public:
     explicit TDImageGridCellAccessible(TDImageGridCell* cell)
-        : QAccessibleWidget(cell, QAccessible::ListItem)
+        : TDListItemAccessible(cell)
     {
     }
 
-    QAccessible::State state() const override
+protected:
+    bool hasKeys() const override { return cell()->m_grid && cell()->m_grid->hasKeysOn(cell()); }
+    std::optional<bool> isSelected() const override { return cell()->isSelected(); }
+    void press() override
     {
-        QAccessible::State state = QAccessibleWidget::state();
-        const TDImageGridCell* cell = this->cell();
-        state.focusable = true;
-        state.focused = cell->m_grid && cell->m_grid->hasKeysOn(cell);
-        state.selectable = true;
-        state.selected = cell->isSelected();
-        return state;
+        if (cell()->m_grid)
+            cell()->m_grid->pressOn(cell(), Qt::Key_Return);
     }
-
-    QStringList actionNames() const override { return { pressAction(), showMenuAction() }; }
-
-    void doAction(const QString& name) override
+    void showMenu() override
     {
-        TDImageGridCell* cell = this->cell();
-        if (!cell->m_grid)
-            return;
-        if (name == pressAction())
-            cell->m_grid->pressOn(cell, Qt::Key_Return);
-        else if (name == showMenuAction())
-            cell->m_grid->pressOn(cell, Qt::Key_Menu);
+        if (cell()->m_grid)
+            cell()->m_grid->pressOn(cell(), Qt::Key_Menu);
     }
 
 private:
@@ -115,23 +105,22 @@ private:
 
 namespace {
 
-// The grid as a list of its images, whose focused item is the one the keys act on.
-class TDImageGridAccessible : public QAccessibleWidget {
+class TDImageGridAccessible : public TDListAccessible {
 public:
     explicit TDImageGridAccessible(TDImageGrid* grid)
-        : QAccessibleWidget(grid, QAccessible::List)
+        : TDListAccessible(grid)
     {
     }
 
-    QAccessibleInterface* focusChild() const override
+protected:
+    QWidget* itemWithKeys() const override
     {
-        const auto* grid = static_cast<const TDImageGrid*>(widget());
-        for (TDImageGridCell* cell : grid->cells()) {
-            QAccessibleInterface* item = QAccessible::queryAccessibleInterface(cell);
+        for (TDImageGridCell* cell : static_cast<const TDImageGrid*>(widget())->cells()) {
+            const QAccessibleInterface* item = QAccessible::queryAccessibleInterface(cell);
             if (item && item->state().focused)
-                return item;
+                return cell;
         }
-        return QAccessibleWidget::focusChild();
+        return nullptr;
     }
 };
 

@@ -44,6 +44,18 @@ inline std::shared_ptr<TDProject> project(const QString& name, std::shared_ptr<T
     return TDProject::make(std::move(fields));
 }
 
+// The library folder of `root` made, holding the folder of the project `name`, which `stores` list
+// alone (in their first category).
+inline std::shared_ptr<TDProject> onlyProjectOf(
+    apptest::LibraryRoot& root, const TDStores& stores, const QString& name)
+{
+    root.makeLibraryFolder();
+    QDir(root.library()).mkdir(name);
+    auto made = project(name, stores.categoryStore->tdCategories().front());
+    stores.projectStore->setTdProjects({ made });
+    return made;
+}
+
 // The visible alert whose parent is `parent`, if any.
 inline QMessageBox* alertOn(QWidget* parent)
 {

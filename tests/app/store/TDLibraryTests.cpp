@@ -61,6 +61,17 @@ struct Library {
                          : platform::Result<platform::Success, TDLibraryFailure>::failure(created.error()));
         });
     }
+    // Creates the project `name` and waits for the answer.
+    platform::Result<platform::Success, TDLibraryFailure> createProject(const QString& name)
+    {
+        TDProject::Fields fields;
+        fields.name = name;
+        fields.id = platform::Uuid::random();
+        std::optional<platform::Result<platform::Success, TDLibraryFailure>> outcome;
+        library.createProject(fields, [&](auto done) { outcome = done; });
+        EXPECT_TRUE(testsupport::waitUntil([&] { return outcome.has_value(); }));
+        return outcome.value_or(platform::Result<platform::Success, TDLibraryFailure>::failure({}));
+    }
     QString image(const QString& name, QSize size) const
     {
         QImage picture(size, QImage::Format_RGB32);
@@ -714,16 +725,11 @@ TEST(TDLibrary, AProjectFolderThatCannotBeMadeIsToldInPlainWords)
     ASSERT_TRUE(inTheWay.open(QIODevice::WriteOnly));
     inTheWay.close();
 
-    TDProject::Fields fields;
-    fields.name = "Beta";
-    fields.id = platform::Uuid::random();
-    std::optional<platform::Result<platform::Success, TDLibraryFailure>> outcome;
-    f.library.createProject(fields, [&](auto done) { outcome = done; });
-    ASSERT_TRUE(testsupport::waitUntil([&] { return outcome.has_value(); }));
-    ASSERT_FALSE(*outcome);
-    EXPECT_EQ(outcome->error().kind, TDLibraryFailure::Kind::fileFailed);
-    EXPECT_EQ(outcome->error().title, "The project folder could not be created.");
-    const QString message = outcome->error().message;
+    const auto outcome = f.createProject("Beta");
+    ASSERT_FALSE(outcome);
+    EXPECT_EQ(outcome.error().kind, TDLibraryFailure::Kind::fileFailed);
+    EXPECT_EQ(outcome.error().title, "The project folder could not be created.");
+    const QString message = outcome.error().message;
     EXPECT_TRUE(message.startsWith(library + " is a file, not a folder")) << message.toStdString();
     EXPECT_TRUE(message.contains("Move or rename that file")) << message.toStdString();
     EXPECT_FALSE(message.contains("Not a directory")) << message.toStdString();
@@ -739,15 +745,10 @@ TEST(TDLibrary, WithNoUsableDocumentsFolderNothingIsMadeAndTheAlertSaysWhy)
     const QString lost = f.root.root() + "/J" + QFile::decodeName("\xf6") + "rg/Documents";
     platform::Environment::setRoots({ lost, f.root.root() + "/Caches", f.root.root() + "/settings.ini", {} });
     TDProjectStore::prepareLibraryFolder();
-    TDProject::Fields fields;
-    fields.name = "Beta";
-    fields.id = platform::Uuid::random();
-    std::optional<platform::Result<platform::Success, TDLibraryFailure>> outcome;
-    f.library.createProject(fields, [&](auto done) { outcome = done; });
-    ASSERT_TRUE(testsupport::waitUntil([&] { return outcome.has_value(); }));
-    ASSERT_FALSE(*outcome);
-    EXPECT_TRUE(outcome->error().message.contains("not UTF-8 text"))
-        << outcome->error().message.toStdString();
+    const auto outcome = f.createProject("Beta");
+    ASSERT_FALSE(outcome);
+    EXPECT_TRUE(outcome.error().message.contains("not UTF-8 text"))
+        << outcome.error().message.toStdString();
     EXPECT_EQ(QDir(f.root.root()).entryList({ "J*" }, QDir::AllEntries), QStringList {});
 }
 

@@ -36,11 +36,8 @@ TEST(SheetKeys, ReturnAndEnterPressTheDefaultButtonAndEscapeCancels)
         { Qt::Key_Enter, Focus::cancel }, { Qt::Key_Return, Focus::cancelThenField } };
     for (const auto& [key, focus] : presses) {
         LibraryRoot root;
-        root.makeLibraryFolder();
-        QDir(root.library()).mkdir("Alpha");
         TDStores stores = screentest::makeStores();
-        auto project = screentest::project("Alpha", stores.categoryStore->tdCategories().front());
-        stores.projectStore->setTdProjects({ project });
+        auto project = screentest::onlyProjectOf(root, stores, "Alpha");
         QWidget window;
         auto* layout = new QVBoxLayout(&window);
         auto* workspace = new TDProjectDetailView(project, stores, &window);

@@ -488,11 +488,8 @@ TEST(TDProjectDetailView, StatusAndFavouriteAreSavedOncePerChange)
 TEST(TDProjectDetailView, AStatusChosenJustBeforeThePageGoesIsStillSavedOncePerChange)
 {
     LibraryRoot root;
-    root.makeLibraryFolder();
-    QDir(root.library()).mkdir("Alpha");
     TDStores stores = screentest::makeStores();
-    auto project = screentest::project("Alpha", stores.categoryStore->tdCategories().front());
-    stores.projectStore->setTdProjects({ project });
+    auto project = screentest::onlyProjectOf(root, stores, "Alpha");
     QWidget window;
     QPointer<TDProjectDetailView> view = screentest::showWorkspace(window, project, stores, false);
     auto* toolbar = new TDToolbar(&window);
