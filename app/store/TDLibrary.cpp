@@ -18,12 +18,17 @@
 #include "platform/foundation/Print.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
 #include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
 #include <iterator>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -310,6 +315,38 @@ bool isCoverOfAnyProject(const TDStores& stores, const Url& file)
         [&](const auto& project) { return project->coverImageURL() == file; });
 }
 
+// Removes what saves of `file` killed before their rename left beside it: "." NAME ".saving-" and
+// base-36 digits, as FileManager::writeAtomically names its temporary files (in full for any name a
+// cover or link file has). A cover or link file is never saved again under its name, so no later
+// save clears them. A save still under way holds a lock on its file and is let be.
+void removeKilledSavesOf(const Url& file)
+{
+    if (!TDDirectoryPath::isInsideLibraryFolder(file))
+        return;
+    const QByteArray folder = QFile::encodeName(file.deletingLastPathComponent().path());
+    const QByteArray prefix = "." + QFile::encodeName(file.lastPathComponent()) + ".saving-";
+    DIR* dir = ::opendir(folder.constData());
+    if (!dir)
+        return;
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        const QByteArray suffix = name.mid(prefix.size());
+        if (!name.startsWith(prefix) || suffix.isEmpty()
+            || !std::all_of(suffix.begin(), suffix.end(),
+                [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z'); }))
+            continue;
+        const int fd
+            = ::openat(::dirfd(dir), name.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0)
+            continue;
+        struct stat info;
+        if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            ::unlinkat(::dirfd(dir), name.constData(), 0);
+        ::close(fd);
+    }
+    ::closedir(dir);
+}
+
 // Removes a cover file a change of `projectId` listed, where it is and where the project's folder is
 // now, unless a project names it as its cover. Only a cover file directly in a project folder of the
 // library goes. The first failure.
@@ -318,6 +355,7 @@ std::optional<PlatformError> removeUnnamedCoverFile(
 {
     for (const Url& place : listedAndMoved(stores, projectId, file, 1)) {
         const Url folder = place.deletingLastPathComponent();
+        removeKilledSavesOf(place);
         if (isCoverOfAnyProject(stores, place)
             || folder.deletingLastPathComponent() != TDDirectoryPath::libraryFolderURL())
             continue;
@@ -1357,8 +1395,10 @@ std::optional<PlatformError> removeUnrecordedLinkFile(const TDStores& stores, co
         = QLatin1Char(' ') + change.item->lowercaseString().left(8) + QStringLiteral(".webloc");
     for (const Url& file : listedAndMoved(stores, change.project, *change.file, 4)) {
         if (!file.isFileUrl() || !file.lastPathComponent().endsWith(ending)
-            || file.deletingLastPathComponent().lastPathComponent() != QLatin1String("links")
-            || !itemExists(file) || QFileInfo(file.path()).isDir())
+            || file.deletingLastPathComponent().lastPathComponent() != QLatin1String("links"))
+            continue;
+        removeKilledSavesOf(file);
+        if (!itemExists(file) || QFileInfo(file.path()).isDir())
             continue;
         if (auto removed = TDDirectoryPath::removeItemInsideLibrary(file); !removed)
             return removed.error();

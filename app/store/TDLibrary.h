@@ -95,7 +95,8 @@ public:
     // - A file made before the record that names it was saved (an imported image's own folder, a
     //   link's file, a new cover), or left when its record went (a deleted link's file, a replaced
     //   cover), is removed when no record names it; these are files the program made, and only the
-    //   files listed are touched.
+    //   files listed are touched, with what a killed save of a listed cover or link file left
+    //   beside it.
     // - A change carried through a run that changed the library before it loaded whole (marked
     //   stale, TDLibraryJournal.h) is finished only where that adds or completes records from
     //   what is on disk (a new project or note, a rename, a cover whose file is gone); one that

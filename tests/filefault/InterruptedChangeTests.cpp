@@ -11,6 +11,7 @@
 #include "app/store/TDCategoryStore.h"
 #include "app/store/TDDirectoryPath.h"
 #include "app/store/TDLibrary.h"
+#include "app/store/TDLibraryCoding.h"
 #include "app/store/TDLibraryJournal.h"
 #include "app/store/TDLibraryLoader.h"
 #include "app/store/TDLinkStore.h"
@@ -633,6 +634,46 @@ TEST(InterruptedChange, AChangeCarriedThroughARunThatUsedTheLibraryRemovesNothin
             EXPECT_TRUE(QFileInfo(library.root.file("Alpha/notes/Draft")).isDir());
         }
     }
+}
+
+// A cover or link file whose save was killed before its rename is never saved again under its name,
+// so the start that finishes the change clears what that save left beside it.
+TEST(InterruptedChange, TheStartAfterAKilledCoverOrLinkSaveClearsWhatTheSaveLeft)
+{
+    LibraryRoot root;
+    const platform::Uuid project = platform::Uuid::random();
+    TDProject::Fields fields;
+    fields.name = "Alpha";
+    fields.id = project;
+    fields.tdNote.push_back(TDNote::make(platform::Uuid::random(), project, "Draft",
+        apptest::fileUrl(root.file("Alpha/notes/Draft/Draft.txt")), platform::Date(8e8)));
+    root.write("projects.library", tdlibrary::encodeProjects({ TDProject::make(fields) }).value());
+    ASSERT_TRUE(QDir().mkpath(root.file("Alpha/notes/Draft/links")));
+    const platform::Uuid link = platform::Uuid::random();
+    const QString cover = "Alpha/" + platform::Uuid::random().lowercaseString() + "-cover-image.jpeg";
+    const QString linkFile = "Alpha/notes/Draft/links/Example " + link.lowercaseString().left(8) + ".webloc";
+    const auto leftover = [](const QString& path) {
+        return QFileInfo(path).path() + "/." + QFileInfo(path).fileName() + ".saving-1x2y";
+    };
+    root.write(leftover(cover), "half a picture");
+    root.write(leftover(linkFile), "half a link");
+    // Another file's leftover is that file's own save's to clear.
+    root.write("Alpha/.other.jpeg.saving-1x2y", "kept");
+    root.write(TDLibraryJournal::fileName(),
+        TDLibraryJournal::encode({ { Change::Kind::setCover, project, {}, {}, {}, {},
+                                       apptest::fileUrl(root.file(cover)) },
+            { Change::Kind::addLink, project, link, {}, {}, {}, apptest::fileUrl(root.file(linkFile)) } }));
+
+    TDStores stores { std::make_shared<TDProjectStore>(), std::make_shared<TDMediaStore>(),
+        std::make_shared<TDLinkStore>(), std::make_shared<TDCategoryStore>() };
+    bool loaded = false;
+    loadLibraryFiles(stores.projectStore, stores.mediaStore, stores.linkStore, [&] { loaded = true; });
+    ASSERT_TRUE(platform::runMainLoopUntil([&] { return loaded; }, 10s));
+    ASSERT_TRUE(TDLibrary::finishPendingWork(10s));
+    EXPECT_FALSE(QFileInfo::exists(root.file(leftover(cover))));
+    EXPECT_FALSE(QFileInfo::exists(root.file(leftover(linkFile))));
+    EXPECT_EQ(root.read("Alpha/.other.jpeg.saving-1x2y"), "kept");
+    EXPECT_FALSE(QFileInfo::exists(root.file(TDLibraryJournal::fileName())));
 }
 
 // A list that cannot be read whole is kept beside itself, byte for byte, before the first write of
