@@ -316,6 +316,20 @@ NavigationView* TindrelApp::navigationView() const
     return m_mainWindow ? dynamic_cast<NavigationView*>(m_mainWindow->centralWidget()) : nullptr;
 }
 
+namespace {
+
+// Open already, behind another window or minimised, a window asked for again comes back with the
+// keys: raised alone it would stay out of their reach, and the command would seem to do nothing.
+void bringForward(QWidget* window)
+{
+    window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+} // namespace
+
 QWidget* TindrelApp::openSettings()
 {
     if (!m_settingsWindow) {
@@ -341,12 +355,7 @@ QWidget* TindrelApp::openSettings()
         m_settingsWindow = window;
         tdCentreWindow(window, m_mainWindow);
     }
-    // Open already, behind another window or minimised, it comes back with the keys: raised alone
-    // it would stay out of their reach.
-    m_settingsWindow->setWindowState(m_settingsWindow->windowState() & ~Qt::WindowMinimized);
-    m_settingsWindow->show();
-    m_settingsWindow->raise();
-    m_settingsWindow->activateWindow();
+    bringForward(m_settingsWindow);
     return m_settingsWindow;
 }
 
@@ -362,8 +371,7 @@ QMainWindow* TindrelApp::openNoteWindow(const std::shared_ptr<TDNote>& note)
             TDStores { m_stores.projectStore, nullptr, m_stores.linkStore, nullptr }, m_mainWindow,
             int(open));
     }
-    slot->show();
-    slot->raise();
+    bringForward(slot);
     return slot;
 }
 

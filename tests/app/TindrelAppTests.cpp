@@ -438,9 +438,9 @@ TEST(TindrelApp, SettingsOpenCentredOnTheMainWindowAndCtrlQQuitsFromThem)
 }
 
 // "Settings…" on a settings window left behind the main window, or minimised, brings it back with
-// the keys: raised alone, it would stay out of reach of the keyboard and the menu item would seem
-// to do nothing.
-TEST(TindrelApp, SettingsAgainBringsTheOpenWindowForwardWithTheKeys)
+// the keys, and so does opening the note of a minimised note window: raised alone, it would stay out
+// of reach of the keyboard and the command would seem to do nothing.
+TEST(TindrelApp, SettingsOrANoteAgainBringsItsOpenWindowForwardWithTheKeys)
 {
     LibraryRoot root;
     TindrelApp app;
@@ -456,6 +456,18 @@ TEST(TindrelApp, SettingsAgainBringsTheOpenWindowForwardWithTheKeys)
         EXPECT_TRUE(QTest::qWaitForWindowActive(settings)) << "minimised " << minimised;
         EXPECT_FALSE(settings->isMinimized());
     }
+
+    // So does a note's window when its note is opened again.
+    auto note = TDNote::make(
+        platform::Uuid::random(), platform::Uuid::random(), "First", apptest::fileUrl("/a.txt"), {});
+    QMainWindow* window = app.openNoteWindow(note);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    window->showMinimized();
+    main->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(main));
+    EXPECT_EQ(app.openNoteWindow(note), window);
+    EXPECT_TRUE(QTest::qWaitForWindowActive(window));
+    EXPECT_FALSE(window->isMinimized());
 }
 
 TEST(TindrelApp, CtrlWAndEscapeCloseTheSettingsWindow)
