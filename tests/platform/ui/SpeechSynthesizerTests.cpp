@@ -262,3 +262,24 @@ TEST(SpeechSynthesizer, FirstWordOfALongLineComesAtOnce)
         EXPECT_LT(clock.elapsed(), 1000) << text.left(12).toStdString();
     }
 }
+
+// A word of thousands of letters is spelt out for many seconds: Stop at the next word still ends
+// the speech soon.
+TEST(SpeechSynthesizer, StopAtTheNextWordEndsSoonWithinAnEndlessWord)
+{
+    auto device = std::make_shared<FakeDevice>();
+    SpeechSynthesizer synthesizer(std::make_unique<FakeOutput>(device));
+    Recorder recorder(synthesizer);
+    ASSERT_TRUE(synthesizer.speak(utterance("Hello " + QString(3000, 'x') + " end.")).isSuccess());
+    // A second into the long word, whose next piece is far more than that ahead.
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        device->play(1000);
+        return device->heard.size() >= 30'000;
+    }));
+    EXPECT_TRUE(synthesizer.stopSpeaking(SpeechBoundary::word));
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        device->play(1000);
+        return recorder.ended();
+    }));
+    EXPECT_LE(device->heard.size(), size_t(30'000 + 2 * 22050));
+}
