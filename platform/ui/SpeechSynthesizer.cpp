@@ -7,6 +7,7 @@
 
 #include <QLocale>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <thread>
@@ -20,6 +21,9 @@ constexpr int pollMilliseconds = 15;
 constexpr int aheadSeconds = 5;
 // Playing starts once this much is ready, so the device does not run dry at the first words.
 constexpr int startAheadMilliseconds = 250;
+// A stop at the next word waits no longer than this for it: a word of thousands of letters is
+// spelt out for many seconds, and Stop must still be heard to stop.
+constexpr int longestWordMilliseconds = 2000;
 
 QString languageOf(const SpeechUtterance& utterance)
 {
@@ -51,6 +55,7 @@ struct SpeechSynthesizer::Playback {
     std::mutex mutex;
     std::vector<PcmAudio::Word> words;
     bool cutAtNextWord = false;
+    qint64 latestCut = 0; // where speech ends at the latest once cut at the next word
 
     // Main thread only.
     size_t nextWord = 0;
@@ -129,7 +134,7 @@ Result<Success, PlatformError> SpeechSynthesizer::speak(const SpeechUtterance& u
         sink.word = [&](const SpeechEngine::Word& word) {
             std::lock_guard lock(playback->mutex);
             if (playback->cutAtNextWord) {
-                playback->stream->endAt(word.sample);
+                playback->stream->endAt(std::min(word.sample, playback->latestCut));
                 playback->cancelled = true;
                 return;
             }
@@ -159,15 +164,21 @@ bool SpeechSynthesizer::stopSpeaking(SpeechBoundary boundary)
     playback.stopping = true;
     // Everything up to the start of the next word not yet handed to the device is still heard.
     const qint64 handedOver = playback.stream->readPosition();
+    const qint64 latestCut
+        = handedOver + qint64(playback.stream->sampleRate()) * longestWordMilliseconds / 1000;
     std::lock_guard lock(playback.mutex);
     for (const PcmAudio::Word& word : playback.words) {
         if (word.sample > handedOver) {
-            playback.stream->endAt(word.sample);
+            playback.stream->endAt(std::min(word.sample, latestCut));
             playback.cancelled = true;
             return true;
         }
     }
+    // The next word is not synthesised yet: it ends the speech when it comes, and this ends it if
+    // it comes too late.
     playback.cutAtNextWord = true;
+    playback.latestCut = latestCut;
+    playback.stream->endAt(latestCut);
     return true;
 }
 

@@ -65,31 +65,25 @@ int synthesisCallback(short* samples, int count, espeak_EVENT* events)
     return job->cancelled->load() ? 1 : 0;
 }
 
-// Splits text into chunks that end at sentence ends where possible, else at word ends.
-std::vector<std::pair<qsizetype, qsizetype>> chunksOf(const QString& text)
+// Where the chunk that starts at `start` ends: at a sentence end where possible, else at a word end.
+// Only the chunk, and a little after it for the rules that look ahead, is searched, so that a long
+// line with no sentence end is not walked back to its start for every chunk.
+qsizetype chunkEnd(const QString& text, qsizetype start)
 {
-    std::vector<std::pair<qsizetype, qsizetype>> chunks;
-    QTextBoundaryFinder sentences(QTextBoundaryFinder::Sentence, text);
-    QTextBoundaryFinder words(QTextBoundaryFinder::Word, text);
-    qsizetype start = 0;
-    while (start < text.size()) {
-        qsizetype end = std::min(text.size(), start + chunkLength);
-        if (end < text.size()) {
-            sentences.setPosition(end);
-            qsizetype cut = sentences.isAtBoundary() ? end : sentences.toPreviousBoundary();
-            if (cut <= start) {
-                words.setPosition(end);
-                cut = words.isAtBoundary() ? end : words.toPreviousBoundary();
-            }
-            if (cut > start)
-                end = cut;
-            else if (text[end - 1].isHighSurrogate())
-                --end;
-        }
-        chunks.emplace_back(start, end - start);
-        start = end;
+    constexpr qsizetype lookAheadLength = 64;
+    const qsizetype end = std::min(text.size(), start + chunkLength);
+    if (end == text.size())
+        return end;
+    const qsizetype windowLength = std::min(text.size(), end + lookAheadLength) - start;
+    const qsizetype at = end - start;
+    for (const auto type : { QTextBoundaryFinder::Sentence, QTextBoundaryFinder::Word }) {
+        QTextBoundaryFinder finder(type, text.constData() + start, windowLength);
+        finder.setPosition(at);
+        const qsizetype cut = finder.isAtBoundary() ? at : finder.toPreviousBoundary();
+        if (cut > 0)
+            return start + cut;
     }
-    return chunks;
+    return text[end - 1].isHighSurrogate() ? end - 1 : end;
 }
 
 QByteArray voiceName(const QString& language)
@@ -125,9 +119,10 @@ Result<Success, PlatformError> SpeechEngine::synthesize(const QString& text, con
             QStringLiteral("The speech engine (espeak-ng) could not start."), {} });
     }
     qint64 samplesSoFar = 0;
-    for (const auto& [chunkStart, chunkSize] : chunksOf(text)) {
+    for (qsizetype chunkStart = 0, chunkSize = 0; chunkStart < text.size(); chunkStart += chunkSize) {
         if (cancelled.load() || (sink.beforeChunk && !sink.beforeChunk(samplesSoFar)))
             break;
+        chunkSize = chunkEnd(text, chunkStart) - chunkStart;
         ChunkJob job;
         job.sink = &sink;
         job.cancelled = &cancelled;

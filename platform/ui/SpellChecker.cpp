@@ -291,10 +291,31 @@ template<typename Body> void forEachWord(const QString& string, qsizetype start,
         return text[i] < 0x80 ? asciiClasses[text[i]] != notWord
                               : isWordCodePoint(codePointAt(text, i, size, units));
     };
-    while (start > 0 && isWordUnitAt(start - 1))
+    // Widening stops where no word short enough to check could still reach the range: a text with
+    // no spaces (Thai, a pasted blob) is checked in pieces, and each must not scan all of it again.
+    const qsizetype rangeStart = start, rangeEnd = end;
+    const qsizetype earliest = std::max<qsizetype>(0, start - 2 * maxWordLength);
+    const qsizetype latest = std::min(size, end + maxWordLength + 1);
+    while (start > earliest && isWordUnitAt(start - 1))
         --start;
-    while (end < size && isWordUnitAt(end))
+    while (end < latest && isWordUnitAt(end))
         ++end;
+    // Words cut by those limits are not known whole: they are left to the range that holds them.
+    const bool cutBefore = start > 0 && isWordUnitAt(start - 1);
+    const bool cutAfter = end < size && isWordUnitAt(end);
+    // Whether a word found after the cut in truth began before it: only marks, and apostrophes that
+    // join what is around them, lie between the word and a letter before the cut. Runs of those are
+    // short in any text but a contrived one.
+    const auto beganBeforeTheCut = [&](qsizetype from) {
+        qsizetype j = from - 1;
+        while (j >= 0
+            && (QChar::isMark(text[j])
+                || ((isApostrophe(text[j]) || text[j] == softHyphen) && j + 1 < size && isWordAt(j + 1))))
+            --j;
+        if (j > 0 && QChar::isLowSurrogate(text[j]) && QChar::isHighSurrogate(text[j - 1]))
+            --j;
+        return j < start && j >= 0 && isWordAt(j);
+    };
     if (start >= end)
         return;
     const auto addresses = addressRanges(string, start, end);
@@ -337,6 +358,10 @@ template<typename Body> void forEachWord(const QString& string, qsizetype start,
         hasDigit = hasDigit || (ascii & asciiDigit);
         const qsizetype length = i - from;
         if (!hasLetter || hasDigit || unspaced || length > maxWordLength)
+            continue;
+        if (cutBefore && (from < rangeStart - maxWordLength || beganBeforeTheCut(from)))
+            continue;
+        if (cutAfter && from >= rangeEnd)
             continue;
         while (nextAddress < addresses.size() && addresses[nextAddress].second <= from)
             ++nextAddress;

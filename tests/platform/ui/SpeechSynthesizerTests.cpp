@@ -1,9 +1,12 @@
 #include "platform/ui/SpeechSynthesizer.h"
 #include "platform/ui/SpeechSynthesizerAudio.h"
+#include "platform/ui/SpeechSynthesizerEngine.h"
 
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
+
+#include <QElapsedTimer>
 
 #include <cmath>
 #include <limits>
@@ -239,4 +242,44 @@ TEST(SpeechSynthesizer, ConcurrentSynthesisIsSerialised)
         EXPECT_NEAR(
             double(result.samples.size()), double(expected.samples.size()), expected.samples.size() * 0.02);
     }
+}
+
+// A note pasted as one line with no full stop, or one endless word, must not keep the first word
+// waiting while the whole line is searched for a place to cut, again for every piece.
+TEST(SpeechSynthesizer, FirstWordOfALongLineComesAtOnce)
+{
+    QString words;
+    while (words.size() < 3'000'000)
+        words += QStringLiteral("lorem ipsum dolor sit amet ");
+    for (const QString& text : { words, QString(3'000'000, QLatin1Char('a')) }) {
+        SpeechEngine::Sink sink;
+        sink.beforeChunk = [](qint64) { return false; };
+        const std::atomic<bool> never { false };
+        QElapsedTimer clock;
+        clock.start();
+        EXPECT_TRUE(
+            SpeechEngine::shared().synthesize(text, QStringLiteral("en_US"), 175, sink, never).isSuccess());
+        EXPECT_LT(clock.elapsed(), 1000) << text.left(12).toStdString();
+    }
+}
+
+// A word of thousands of letters is spelt out for many seconds: Stop at the next word still ends
+// the speech soon.
+TEST(SpeechSynthesizer, StopAtTheNextWordEndsSoonWithinAnEndlessWord)
+{
+    auto device = std::make_shared<FakeDevice>();
+    SpeechSynthesizer synthesizer(std::make_unique<FakeOutput>(device));
+    Recorder recorder(synthesizer);
+    ASSERT_TRUE(synthesizer.speak(utterance("Hello " + QString(3000, 'x') + " end.")).isSuccess());
+    // A second into the long word, whose next piece is far more than that ahead.
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        device->play(1000);
+        return device->heard.size() >= 30'000;
+    }));
+    EXPECT_TRUE(synthesizer.stopSpeaking(SpeechBoundary::word));
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        device->play(1000);
+        return recorder.ended();
+    }));
+    EXPECT_LE(device->heard.size(), size_t(30'000 + 2 * 22050));
 }

@@ -4,6 +4,7 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLocale>
 #include <QTemporaryDir>
@@ -484,4 +485,30 @@ TEST(SpellChecker, ConcurrentUseIsSafe)
     for (std::thread& thread : threads)
         thread.join();
     EXPECT_TRUE(checker.check(text, spelling, tag).empty());
+}
+
+// Text with no spaces (Thai, a pasted blob) is checked in pieces; each piece must cost what it
+// holds, not a scan of the whole run around it. Pieces still find the words that cross them.
+TEST(SpellChecker, PiecesOfALineWithoutSpacesAreCheckedInTimeOfTheirOwn)
+{
+    Checker fixture;
+    const SpellChecker checker(fixture.configuration());
+    const QString thai
+        = QString::fromUtf8("\u0e20\u0e32\u0e29\u0e32\u0e44\u0e17\u0e22\u0e40\u0e02\u0e35\u0e22\u0e19");
+    QString text = thai.repeated(3'000'000 / thai.size());
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_TRUE(checker.check(text, spelling).empty());
+    const qint64 whole = clock.restart();
+    constexpr qsizetype piece = 64 * 1024;
+    for (qsizetype at = 0; at < text.size(); at += piece)
+        EXPECT_TRUE(checker.check(text, at, std::min(piece, text.size() - at), spelling).empty());
+    EXPECT_LT(clock.elapsed(), 5 * whole + 200) << "the whole text took " << whole << " ms";
+
+    text = QString(300, 'q') + "\u0301\u0301 qzxv q\u2019qzxv " + QString(300, 'q');
+    const qsizetype word = text.indexOf("qzxv");
+    EXPECT_EQ(words(text, checker.check(text, word + 2, 1, spelling)), QStringList({ "qzxv" }));
+    EXPECT_EQ(words(text, checker.check(text, text.size() - 5, 2, spelling)), QStringList());
+    EXPECT_EQ(words(text, checker.check(text, 250, 40, spelling)), QStringList());
+    EXPECT_EQ(words(text, checker.check(text, word + 6, 3, spelling)), QStringList({ "q\u2019qzxv" }));
 }
