@@ -632,3 +632,31 @@ TEST(EDTextViewUndo, StepsFromBeforeUndoWasTurnedOffAreNotUndoneInTheChangedText
         EXPECT_EQ(view->string(), changed);
     }
 }
+
+// The Undo and Redo menu items name the step they would take: keys typed after a named step (a
+// replace-all) are what Undo takes next, and they leave nothing to redo.
+TEST(EDTextViewUndo, TheMenuTitlesNameTheStepUndoAndRedoWouldTake)
+{
+    ShownView view("cat and cat");
+    platform::UndoManager* manager = view->undoManager();
+    view->textFinder().setSearchString("cat");
+    view->textFinder().setReplaceString("dog");
+    view->textFinder().performAction(EDTextFinder::replaceAll);
+    QCoreApplication::processEvents();
+    const QString undoReplaceAll = manager->undoMenuItemTitle();
+    ASSERT_NE(undoReplaceAll, "Undo");
+    view.setCaret(11);
+    QTest::keyClicks(view.view.get(), "s");
+    EXPECT_EQ(manager->undoMenuItemTitle(), "Undo");
+    view->undo();
+    EXPECT_EQ(view->string(), "dog and dog");
+    EXPECT_EQ(manager->undoMenuItemTitle(), undoReplaceAll);
+
+    view->undo();
+    const QString redoReplaceAll = manager->redoMenuItemTitle();
+    ASSERT_NE(redoReplaceAll, "Redo");
+    view.setCaret(0);
+    QTest::keyClicks(view.view.get(), "a ");
+    EXPECT_FALSE(manager->canRedo());
+    EXPECT_EQ(manager->redoMenuItemTitle(), "Redo");
+}
