@@ -660,3 +660,31 @@ TEST(EDTextViewUndo, TheMenuTitlesNameTheStepUndoAndRedoWouldTake)
     EXPECT_FALSE(manager->canRedo());
     EXPECT_EQ(manager->redoMenuItemTitle(), "Redo");
 }
+
+namespace {
+
+// One undo manager for several views, as a host with a document of several fields gives.
+struct SharedUndoDelegate : EDTextViewDelegate {
+    CoalescingUndoManager manager;
+    platform::UndoManager* undoManager(EDTextView&) override { return &manager; }
+};
+
+} // namespace
+
+// A new text loaded into one view drops that view's steps only: keys typed in another view that
+// shares its undo manager still undo.
+TEST(EDTextViewUndo, ANewTextInOneViewKeepsTheTypingOfAnotherSharingItsUndo)
+{
+    const auto delegate = std::make_shared<SharedUndoDelegate>();
+    ShownView first("first");
+    ShownView second("second");
+    first->setDelegate(delegate);
+    second->setDelegate(delegate);
+    first.setCaret(5);
+    QTest::keyClicks(first.view.get(), " typed");
+    second->setString("loaded");
+    EXPECT_TRUE(delegate->manager.canUndo());
+    first->undo();
+    EXPECT_EQ(first->string(), "first");
+    EXPECT_EQ(second->string(), "loaded");
+}
