@@ -101,3 +101,15 @@ void CoalescingUndoManager::redo()
     }
     platform::UndoManager::redo();
 }
+
+QString CoalescingUndoManager::undoActionName() const
+{
+    if (m_coalescing && m_coalescing->value)
+        return QString();
+    return platform::UndoManager::undoActionName();
+}
+
+QString CoalescingUndoManager::redoActionName() const
+{
+    return m_coalescing ? QString() : platform::UndoManager::redoActionName();
+}

@@ -69,6 +69,9 @@ public:
     bool canRedo() const override;
     void undo() override;
     void redo() override;
+    // A pending run is what Undo takes next, and it has no name; nothing is redone past it.
+    QString undoActionName() const override;
+    QString redoActionName() const override;
 
 private:
     std::optional<Coalescing> m_coalescing;

@@ -100,7 +100,9 @@ void EDTextView::clearUndoForNewText()
             managers.push_back(manager);
     }
     for (platform::UndoManager* manager : managers) {
-        if (auto* coalescing = dynamic_cast<CoalescingUndoManager*>(manager))
+        // A manager the delegate shares between views may hold another view's run, still good.
+        auto* coalescing = dynamic_cast<CoalescingUndoManager*>(manager);
+        if (coalescing && coalescing->coalescing() && coalescing->coalescing()->target == this)
             coalescing->dropCoalescing();
         manager->removeAllActions(this);
     }

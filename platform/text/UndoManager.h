@@ -50,8 +50,8 @@ public:
     void removeAllActions(const void* target);
 
     void setActionName(const QString& name);
-    QString undoActionName() const;
-    QString redoActionName() const;
+    virtual QString undoActionName() const;
+    virtual QString redoActionName() const;
     virtual QString undoMenuItemTitle() const;
     virtual QString redoMenuItemTitle() const;
     int levelsOfUndo() const { return m_levelsOfUndo; }

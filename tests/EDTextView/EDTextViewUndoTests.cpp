@@ -632,3 +632,59 @@ TEST(EDTextViewUndo, StepsFromBeforeUndoWasTurnedOffAreNotUndoneInTheChangedText
         EXPECT_EQ(view->string(), changed);
     }
 }
+
+// The Undo and Redo menu items name the step they would take: keys typed after a named step (a
+// replace-all) are what Undo takes next, and they leave nothing to redo.
+TEST(EDTextViewUndo, TheMenuTitlesNameTheStepUndoAndRedoWouldTake)
+{
+    ShownView view("cat and cat");
+    platform::UndoManager* manager = view->undoManager();
+    view->textFinder().setSearchString("cat");
+    view->textFinder().setReplaceString("dog");
+    view->textFinder().performAction(EDTextFinder::replaceAll);
+    QCoreApplication::processEvents();
+    const QString undoReplaceAll = manager->undoMenuItemTitle();
+    ASSERT_NE(undoReplaceAll, "Undo");
+    view.setCaret(11);
+    QTest::keyClicks(view.view.get(), "s");
+    EXPECT_EQ(manager->undoMenuItemTitle(), "Undo");
+    view->undo();
+    EXPECT_EQ(view->string(), "dog and dog");
+    EXPECT_EQ(manager->undoMenuItemTitle(), undoReplaceAll);
+
+    view->undo();
+    const QString redoReplaceAll = manager->redoMenuItemTitle();
+    ASSERT_NE(redoReplaceAll, "Redo");
+    view.setCaret(0);
+    QTest::keyClicks(view.view.get(), "a ");
+    EXPECT_FALSE(manager->canRedo());
+    EXPECT_EQ(manager->redoMenuItemTitle(), "Redo");
+}
+
+namespace {
+
+// One undo manager for several views, as a host with a document of several fields gives.
+struct SharedUndoDelegate : EDTextViewDelegate {
+    CoalescingUndoManager manager;
+    platform::UndoManager* undoManager(EDTextView&) override { return &manager; }
+};
+
+} // namespace
+
+// A new text loaded into one view drops that view's steps only: keys typed in another view that
+// shares its undo manager still undo.
+TEST(EDTextViewUndo, ANewTextInOneViewKeepsTheTypingOfAnotherSharingItsUndo)
+{
+    const auto delegate = std::make_shared<SharedUndoDelegate>();
+    ShownView first("first");
+    ShownView second("second");
+    first->setDelegate(delegate);
+    second->setDelegate(delegate);
+    first.setCaret(5);
+    QTest::keyClicks(first.view.get(), " typed");
+    second->setString("loaded");
+    EXPECT_TRUE(delegate->manager.canUndo());
+    first->undo();
+    EXPECT_EQ(first->string(), "first");
+    EXPECT_EQ(second->string(), "loaded");
+}
