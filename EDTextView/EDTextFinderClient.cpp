@@ -270,7 +270,14 @@ std::vector<TextRange> EDTextFinderClient::replaceCharacters(
     }
     // Unless someone else changed the text as well, when the places are not known.
     if (textView && textView->textContentStorage().length() == expectedLength) {
-        textView->textLayoutManager().setTextSelections(selectionsAfter(selectionsBefore));
+        // A copy can join a CR before it to an LF after it: no caret is left between the two, where
+        // the next key would split the line end again.
+        std::vector<platform::TextSelection> selections = selectionsAfter(selectionsBefore);
+        for (platform::TextSelection& selection : selections) {
+            for (TextRange& range : selection.textRanges)
+                range = edtextview::wholeCharacters(range, textView->textContentStorage());
+        }
+        textView->textLayoutManager().setTextSelections(std::move(selections));
         textView->updateSelectionHighlights();
     }
     // Where the copies stand now.

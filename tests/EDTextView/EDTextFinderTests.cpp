@@ -341,6 +341,17 @@ TEST(EDTextFinder, ReplaceAllLeavesTheSelectionOnTheTextItHeld)
         finder.performAction(c.action);
         EXPECT_EQ(view->selectedRange(), c.expected);
     }
+    {
+        // A copy that joins a CR to an LF leaves no caret between them: a key typed there would
+        // split the line end again.
+        ShownView view(u"a\rcat\nb"_qs);
+        view->setSelectedRange({ 2, 3 });
+        view->textFinder().setSearchString("cat");
+        view->textFinder().setReplaceString("");
+        view->textFinder().performAction(EDTextFinder::replaceAll);
+        EXPECT_EQ(view->string(), u"a\r\nb"_qs);
+        EXPECT_EQ(view->selectedRange(), (CharacterRange { 1, 0 }));
+    }
 
     // In a long note, a selection far from the first match.
     QString text;
