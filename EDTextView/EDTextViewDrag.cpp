@@ -17,7 +17,6 @@
 #include <QMouseEvent>
 #include <QStyleHints>
 #include <QTimer>
-#include <QUrl>
 
 #include <algorithm>
 #include <cmath>
@@ -172,31 +171,6 @@ Qt::DropAction EDTextView::executeDrag(QDrag& drag)
 
 namespace {
 
-// The text of a drop that offers addresses only (files from a file manager): each address on a line
-// of its own, so that the text after the drop point does not run on from the last one.
-// The list's comment lines are no addresses and stay out of the note, where Qt's own reading of
-// the list would take them in. Nothing when the drop has text of its own.
-std::optional<QString> addressesAsText(const QMimeData& data)
-{
-    const QStringList formats = data.formats();
-    if (std::any_of(formats.begin(), formats.end(),
-            [](const QString& format) { return format.startsWith(u"text/plain", Qt::CaseInsensitive); }))
-        return std::nullopt;
-    const QByteArray list = data.data(QStringLiteral("text/uri-list"));
-    if (list.isEmpty())
-        return std::nullopt;
-    QString addresses;
-    for (const QByteArray& line : list.split('\n')) {
-        const QByteArray entry = line.trimmed();
-        if (entry.isEmpty() || entry.startsWith('#'))
-            continue;
-        // A line that is no address at all would land as an empty line.
-        if (const QUrl url = QUrl::fromEncoded(entry); url.isValid())
-            addresses += url.toDisplayString() + u'\n';
-    }
-    return addresses;
-}
-
 EDTextView* sourceOf(QDropEvent* event)
 {
     if (auto* view = qobject_cast<EDTextView*>(event->source()))
@@ -314,9 +288,7 @@ bool EDTextView::performDrop(
     const auto pasteboard = Pasteboard::reading(data);
     std::optional<AttributedString> text = richTextKeepingLineEnds(*pasteboard);
     if (!text) {
-        auto plain = addressesAsText(data);
-        if (!plain)
-            plain = pasteboard->string(Pasteboard::stringType);
+        const auto plain = pasteboard->string(Pasteboard::stringType);
         if (!plain)
             return false;
         text = AttributedString(*plain, typingAttributes(location));

@@ -3,6 +3,9 @@
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QStringDecoder>
+#include <QUrl>
+
+#include <algorithm>
 
 namespace platform {
 
@@ -51,8 +54,33 @@ std::optional<QString> plainTextFormat(const QMimeData& data)
     return std::nullopt;
 }
 
+// The text of an offer of addresses alone (files copied or dragged from a file manager): each
+// address on a line of its own. Qt's own reading of the list as text would take in its comment
+// lines, and a line that is no address as an empty line. None when the offer has text of its own.
+std::optional<QString> addressesAsText(const QMimeData& data)
+{
+    const QStringList formats = data.formats();
+    if (std::any_of(formats.begin(), formats.end(),
+            [](const QString& format) { return format.startsWith(u"text/plain", Qt::CaseInsensitive); }))
+        return std::nullopt;
+    const QByteArray list = data.data(QStringLiteral("text/uri-list"));
+    if (list.isEmpty())
+        return std::nullopt;
+    QString addresses;
+    for (const QByteArray& line : list.split('\n')) {
+        const QByteArray entry = line.trimmed();
+        if (entry.isEmpty() || entry.startsWith('#'))
+            continue;
+        if (const QUrl url = QUrl::fromEncoded(entry); url.isValid())
+            addresses += url.toDisplayString() + u'\n';
+    }
+    return addresses;
+}
+
 std::optional<QString> plainText(const QMimeData& data)
 {
+    if (auto addresses = addressesAsText(data))
+        return addresses;
     const auto format = plainTextFormat(data);
     if (!format)
         return std::nullopt;

@@ -248,7 +248,7 @@ TEST(EDTextViewPasteboard, DropsInsertAtThePointAndReadOnlyViewsRefuseThem)
 // Files dragged from a file manager come as a URI list alone: each address lands on a line of its
 // own, and the list's comment lines stay out of the note. A list of comments and broken addresses
 // only is refused; text offered beside the list is what lands.
-TEST(EDTextViewPasteboard, DroppedFilesGiveTheirAddressesWithoutTheListsComments)
+TEST(EDTextViewPasteboard, DroppedOrPastedFilesGiveTheirAddressesWithoutTheListsComments)
 {
     struct Case {
         QByteArray list;
@@ -273,6 +273,17 @@ TEST(EDTextViewPasteboard, DroppedFilesGiveTheirAddressesWithoutTheListsComments
         QCoreApplication::sendEvent(view->viewport(), &drop);
         EXPECT_EQ(drop.isAccepted(), c.expected != "one two") << c.list.toStdString();
         EXPECT_EQ(view->string(), c.expected) << c.list.toStdString();
+
+        // Copied in a file manager and pasted, the same list gives the same text.
+        view->setString("one two");
+        view->setSelectedRange({ 4, 0 });
+        auto* copied = new QMimeData;
+        copied->setData("text/uri-list", c.list);
+        if (!c.text.isNull())
+            copied->setText(c.text);
+        QGuiApplication::clipboard()->setMimeData(copied);
+        view->paste();
+        EXPECT_EQ(view->string(), c.expected) << "pasted " << c.list.toStdString();
     }
 }
 
